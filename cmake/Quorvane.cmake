@@ -1,0 +1,63 @@
+# Shared build settings and helpers for every folder.
+
+find_program(CCACHE_PROGRAM ccache)
+if(CCACHE_PROGRAM)
+  set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+endif()
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "" FORCE)
+endif()
+
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+
+if(QV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(QV_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "QV_FUZZ needs clang: configure with CC=clang CXX=clang++")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined)
+endif()
+
+# quorvane_library(<target> SOURCES ... [DEPS ...])
+# One static library per folder; headers are included as "<folder>/<file>.h"
+# from the repository root.
+function(quorvane_library target)
+  cmake_parse_arguments(QL "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${target} STATIC ${QL_SOURCES})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(QL_DEPS)
+    target_link_libraries(${target} PUBLIC ${QL_DEPS})
+  endif()
+endfunction()
+
+# quorvane_test(<target> SOURCES ... DEPS ...)
+# One GoogleTest executable per library, registered with CTest.
+function(quorvane_test target)
+  cmake_parse_arguments(QT "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${target} ${QT_SOURCES})
+  target_link_libraries(${target} PRIVATE ${QT_DEPS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${target} PRIVATE
+    QV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QV_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(${target}
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# quorvane_fuzzer(<target> SOURCES ... DEPS ...): built only with QV_FUZZ (clang).
+function(quorvane_fuzzer target)
+  if(NOT QV_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(QF "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${target} ${QF_SOURCES})
+  target_compile_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${target} PRIVATE ${QF_DEPS})
+endfunction()

@@ -1,0 +1,45 @@
+// The exception family of the runtime layer. Every exception carries a
+// Windows-1252 message; what() returns the same bytes.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace rtl {
+
+class Exception : public std::exception {
+public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const std::string& Message() const { return message_; }
+  void SetMessage(std::string message) { message_ = std::move(message); }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+  std::string message_;
+};
+
+#define QV_DECLARE_EXCEPTION(Name, Base) \
+  class Name : public Base {             \
+  public:                                \
+    using Base::Base;                    \
+  }
+
+QV_DECLARE_EXCEPTION(ERangeError, Exception);     // index out of bounds
+QV_DECLARE_EXCEPTION(EConvertError, Exception);   // text that is not a number/date
+QV_DECLARE_EXCEPTION(EIntOverflow, Exception);
+QV_DECLARE_EXCEPTION(EOutOfMemory, Exception);
+QV_DECLARE_EXCEPTION(EAbort, Exception);          // silent cancel
+QV_DECLARE_EXCEPTION(EStreamError, Exception);
+QV_DECLARE_EXCEPTION(EReadError, EStreamError);   // short read
+QV_DECLARE_EXCEPTION(EWriteError, EStreamError);  // short write (full disk)
+QV_DECLARE_EXCEPTION(EFOpenError, EStreamError);  // file cannot be opened
+QV_DECLARE_EXCEPTION(EFCreateError, EStreamError);// file cannot be created
+QV_DECLARE_EXCEPTION(EStringListError, Exception);
+QV_DECLARE_EXCEPTION(EInOutError, Exception);
+
+#undef QV_DECLARE_EXCEPTION
+
+// The class library's text for an index outside a list.
+inline constexpr const char* kListIndexError = "List index out of bounds";
+
+}  // namespace rtl

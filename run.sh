@@ -1,0 +1,21 @@
+#!/bin/sh
+# Builds Quorvane and starts it on the bundled sample registers.
+set -eu
+ROOT=$(cd "$(dirname "$0")" && pwd)
+BUILD=${QV_BUILD_DIR:-$ROOT/build}
+"$ROOT/tools/bootstrap.sh"
+
+EXE="$BUILD/app/quorvane"
+INI="$EXE.INI"
+if [ ! -f "$INI" ]; then
+  # CR LF, as the program writes its own settings.
+  printf '[Directories]\r\nSearch=%s\r\nSave=%s\r\n' \
+    "$ROOT/samples/registers" "$ROOT/samples/registers" > "$INI"
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
+  echo "run.sh: no display (DISPLAY is not set); start Quorvane from a desktop session or under xvfb-run." >&2
+  exit 1
+fi
+cd "$BUILD/app"
+exec "$EXE" "$@"
