@@ -6,7 +6,7 @@ BUILD=${QV_BUILD_DIR:-$ROOT/build}
 "$ROOT/tools/bootstrap.sh"
 
 EXE="$BUILD/app/quorvane"
-INI="$EXE.INI"
+INI="$BUILD/app/Quorvane.INI"
 if [ ! -f "$INI" ]; then
   # CR LF, as the program writes its own settings.
   printf '[Directories]\r\nSearch=%s\r\nSave=%s\r\n' \
