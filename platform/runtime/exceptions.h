@@ -36,6 +36,8 @@ QV_DECLARE_EXCEPTION(EFOpenError, EStreamError);  // file cannot be opened
 QV_DECLARE_EXCEPTION(EFCreateError, EStreamError);// file cannot be created
 QV_DECLARE_EXCEPTION(EStringListError, Exception);
 QV_DECLARE_EXCEPTION(EInOutError, Exception);
+QV_DECLARE_EXCEPTION(EComponentError, Exception); // bad or duplicate component name
+QV_DECLARE_EXCEPTION(EIniFileException, Exception);// INI file cannot be written
 
 #undef QV_DECLARE_EXCEPTION
 

@@ -1,0 +1,119 @@
+// Helpers shared by the runtime tests: scratch directories, whole-file
+// reads and writes, and python3 as an independent reference.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace rtl {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it at the end of the test.
+class TempDir {
+public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv_runtime_XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+// Makes a directory read-only for its lifetime. Effective() is false where
+// permissions do not bind (running as root), and callers then skip.
+class ReadOnlyDir {
+public:
+  explicit ReadOnlyDir(std::string dir) : dir_(std::move(dir)) { chmod(dir_.c_str(), 0555); }
+  ~ReadOnlyDir() { chmod(dir_.c_str(), 0755); }
+  bool Effective() const { return access(dir_.c_str(), W_OK) != 0; }
+
+private:
+  std::string dir_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Runs python3 with the program and arguments (no shell involved) and
+// returns what it printed.
+inline std::string RunPython(const std::string& program, const std::string& arg = "") {
+  char script[] = "/tmp/qv_runtime_py_XXXXXX";
+  int fd = mkstemp(script);
+  EXPECT_GE(fd, 0);
+  if (write(fd, program.data(), program.size()) != static_cast<ssize_t>(program.size())) ADD_FAILURE();
+  close(fd);
+  char argfile[] = "/tmp/qv_runtime_arg_XXXXXX";
+  fd = mkstemp(argfile);
+  if (write(fd, arg.data(), arg.size()) != static_cast<ssize_t>(arg.size())) ADD_FAILURE();
+  close(fd);
+  // The argument is read back from a file so that any bytes can pass.
+  std::string cmd = std::string("python3 -c 'import sys; sys.argv[1:] = [open(\"") + argfile +
+                    "\").read()]; exec(open(\"" + script + "\").read())'";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while (pipe && (n = fread(buf, 1, sizeof buf, pipe.get())) > 0) out.append(buf, n);
+  pipe.reset();
+  unlink(script);
+  unlink(argfile);
+  return out;
+}
+
+inline std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (auto& l : lines) out += l + "\n";
+  return out;
+}
+
+inline std::string Hex(const std::string& s) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : s) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+inline std::string HexWords(const std::vector<std::string>& items) {
+  std::string out;
+  for (auto& s : items) out += (out.empty() ? "" : " ") + Hex(s);
+  return out;
+}
+
+inline std::string HexLines(const std::vector<std::string>& items) {
+  std::string out;
+  for (auto& s : items) out += Hex(s) + "\n";
+  return out;
+}
+
+}  // namespace rtl
