@@ -171,6 +171,12 @@ std::int64_t MilliSecondClock() { return current_clock.load()->Milliseconds(); }
 std::uint32_t GetTickCount() { return static_cast<std::uint32_t>(MilliSecondClock()); }
 std::int64_t SecondClock() { return MilliSecondClock() / 1000; }
 
+void TManualClock::Advance(std::int64_t milliseconds) {
+  ms_ += milliseconds;
+  double total = TimeStampToMSecs(DateTimeToTimeStamp(now_)) + static_cast<double>(milliseconds);
+  now_ = TimeStampToDateTime(MSecsToTimeStamp(total));
+}
+
 ClockScope::ClockScope(TClockSource& clock) : saved_(current_clock.exchange(&clock)) {}
 ClockScope::~ClockScope() { current_clock.store(saved_); }
 

@@ -69,10 +69,9 @@ public:
   TDateTime Now() override { return now_; }
   std::int64_t Milliseconds() override { return ms_; }
   void Set(TDateTime now) { now_ = now; }
-  void Advance(std::int64_t milliseconds) {
-    ms_ += milliseconds;
-    now_ += static_cast<double>(milliseconds) / 86400000.0;
-  }
+  // Moves both readings on; the date and time move together, also before
+  // 1899-12-30, where the time of day counts away from zero.
+  void Advance(std::int64_t milliseconds);
 
 private:
   TDateTime now_;

@@ -358,9 +358,25 @@ bool TStringList::Find(const std::string& s, int& index) const {
 }
 
 int TStringList::IndexOf(const std::string& s) const {
-  if (!sorted_) return TStrings::IndexOf(s);
   int index;
-  return Find(s, index) ? index : -1;
+  if (sorted_) return Find(s, index) ? index : -1;
+  for (index = 0; index < GetCount(); ++index)
+    if (CompareStrings(items_[index].text, s) == 0) return index;
+  return -1;
+}
+
+void TStringList::SetTextStr(std::string_view text) {
+  if (sorted_) {
+    TStrings::SetTextStr(text);
+    return;
+  }
+  // Whole files pass through here: the lines are moved in, not copied.
+  auto lines = SplitLines(text);
+  Changing();
+  items_.clear();
+  items_.reserve(lines.size());
+  for (auto& line : lines) items_.push_back(Item{std::move(line), nullptr});
+  Changed();
 }
 
 int TStringList::SortedInsertIndex(const std::string& s) const {

@@ -153,6 +153,7 @@ protected:
   void Put(int index, const std::string& s) override;
   void PutObject(int index, TObject* object) override;
   void SetUpdateState(bool updating) override;
+  void SetTextStr(std::string_view text) override;
   virtual void Changed();
   virtual void Changing();
 

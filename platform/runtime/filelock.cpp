@@ -1,0 +1,292 @@
+#include "platform/runtime/filelock.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/runtime/cp1252.h"
+
+namespace rtl {
+namespace {
+
+int SetLock(int fd, short type, std::int64_t start, std::int64_t length) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  lock.l_pid = 0;
+  int rc;
+  do {
+    rc = fcntl(fd, F_OFD_SETLK, &lock);
+  } while (rc < 0 && errno == EINTR);
+  return rc < 0 ? -errno : 0;
+}
+
+// Whether another open file description holds any lock within the range.
+bool HeldElsewhere(int fd, std::int64_t start, std::int64_t length) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  lock.l_pid = 0;
+  if (fcntl(fd, F_OFD_GETLK, &lock) < 0) return true;  // cannot tell: refuse
+  return lock.l_type != F_UNLCK;
+}
+
+void ReleaseShare(int fd) { SetLock(fd, F_UNLCK, kShareOpenByte, 2); }
+
+// Takes the share-mode bytes; -EBUSY when the mode conflicts with another
+// description's. Exclusive: mark first, then look for anyone else; shared:
+// the same in the other order, so that of two racing opens at least one
+// sees the other.
+int AcquireShare(int fd, FileShare share) {
+  int rc;
+  if (share == FileShare::Exclusive) {
+    if ((rc = SetLock(fd, F_RDLCK, kShareExclusiveByte, 1)) < 0 ||
+        (rc = SetLock(fd, F_RDLCK, kShareOpenByte, 1)) < 0) {
+      ReleaseShare(fd);
+      return rc == -EAGAIN || rc == -EACCES ? -EBUSY : rc;
+    }
+    if (HeldElsewhere(fd, kShareOpenByte, 2)) {
+      ReleaseShare(fd);
+      return -EBUSY;
+    }
+    return 0;
+  }
+  if ((rc = SetLock(fd, F_RDLCK, kShareOpenByte, 1)) < 0) return rc == -EAGAIN || rc == -EACCES ? -EBUSY : rc;
+  if (HeldElsewhere(fd, kShareExclusiveByte, 1)) {
+    ReleaseShare(fd);
+    return -EBUSY;
+  }
+  return 0;
+}
+
+int OpenDescriptor(const std::string& path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? -errno : fd;
+}
+
+int CloseDescriptor(int fd) { return ::close(fd) < 0 ? -errno : 0; }
+
+int RejectDirectory(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) < 0) return -errno;
+  return S_ISDIR(st.st_mode) ? -EISDIR : 0;
+}
+
+// Holds a file exclusively for a moment (delete, rename); the descriptor
+// in `fd`, or an error.
+int HoldExclusively(const std::string& path, int& fd) {
+  fd = OpenDescriptor(path, O_RDONLY | O_NOFOLLOW);
+  if (fd == -ELOOP) fd = OpenDescriptor(path, O_RDONLY);
+  if (fd < 0) return fd;
+  int rc = RejectDirectory(fd);
+  if (rc == 0) rc = AcquireShare(fd, FileShare::Exclusive);
+  if (rc < 0) {
+    CloseDescriptor(fd);
+    fd = -1;
+  }
+  return rc;
+}
+
+int CopyContents(int from, int to) {
+  char buffer[65536];
+  std::int64_t offset = 0;
+  for (;;) {
+    ssize_t n = pread(from, buffer, sizeof buffer, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -errno;
+    if (n == 0) return 0;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = pwrite(to, buffer + done, n - done, offset + done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return -errno;
+      done += w;
+    }
+    offset += n;
+  }
+}
+
+int CopyAcrossFileSystems(int from_fd, const std::string& new_path) {
+  struct stat st {};
+  if (fstat(from_fd, &st) < 0) return -errno;
+  int to = OpenDescriptor(new_path, O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
+  if (to < 0) return to;
+  int rc = CopyContents(from_fd, to);
+  if (rc == 0 && fsync(to) < 0) rc = -errno;
+  int close_rc = CloseDescriptor(to);
+  if (rc == 0) rc = close_rc;
+  if (rc < 0) ::unlink(new_path.c_str());
+  return rc;
+}
+
+}  // namespace
+
+TLockedFile::~TLockedFile() {
+  if (fd_ >= 0) {
+    if (delete_on_close_) ::unlink(path_.c_str());
+    ::close(fd_);  // releases every lock of this description
+  }
+}
+
+int TLockedFile::Open(const std::string& path, FileAccess access, FileShare share,
+                      std::unique_ptr<TLockedFile>& file) {
+  bool writable = access == FileAccess::ReadWrite;
+  int fd = OpenDescriptor(path, writable ? O_RDWR : O_RDONLY);
+  if (fd < 0) return fd;
+  int rc = RejectDirectory(fd);
+  if (rc == 0) rc = AcquireShare(fd, share);
+  if (rc < 0) {
+    CloseDescriptor(fd);
+    return rc;
+  }
+  file.reset(new TLockedFile(fd, path, writable));
+  return 0;
+}
+
+int TLockedFile::Create(const std::string& path, bool must_not_exist, std::unique_ptr<TLockedFile>& file) {
+  int fd = OpenDescriptor(path, O_RDWR | O_CREAT | (must_not_exist ? O_EXCL : 0), 0666);
+  if (fd < 0) return fd;
+  int rc = RejectDirectory(fd);
+  if (rc == 0) rc = AcquireShare(fd, FileShare::Exclusive);
+  // Emptied only once it is ours: a file in use elsewhere is left intact.
+  if (rc == 0 && ftruncate(fd, 0) < 0) rc = -errno;
+  if (rc < 0) {
+    CloseDescriptor(fd);
+    return rc;
+  }
+  file.reset(new TLockedFile(fd, path, true));
+  return 0;
+}
+
+std::int64_t TLockedFile::ReadAt(std::int64_t offset, void* buffer, std::int64_t count) {
+  if (offset < 0 || count < 0) return -EINVAL;
+  std::int64_t done = 0;
+  while (done < count) {
+    ssize_t n = pread(fd_, static_cast<char*>(buffer) + done, count - done, offset + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? done : -errno;
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t TLockedFile::WriteAt(std::int64_t offset, const void* buffer, std::int64_t count) {
+  if (offset < 0 || count < 0) return -EINVAL;
+  std::int64_t done = 0;
+  while (done < count) {
+    ssize_t n = pwrite(fd_, static_cast<const char*>(buffer) + done, count - done, offset + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? done : -errno;
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int TLockedFile::Truncate(std::int64_t size) {
+  if (size < 0) return -EINVAL;
+  int rc;
+  do {
+    rc = ftruncate(fd_, size);
+  } while (rc < 0 && errno == EINTR);
+  return rc < 0 ? -errno : 0;
+}
+
+int TLockedFile::Sync() { return fsync(fd_) < 0 ? -errno : 0; }
+
+std::int64_t TLockedFile::Size() {
+  struct stat st {};
+  if (fstat(fd_, &st) < 0) return -errno;
+  return st.st_size;
+}
+
+bool TLockedFile::Lock(std::int64_t start, std::int64_t length) {
+  if (start < 0 || length < 1 || length > kShareOpenByte - start) return false;
+  std::lock_guard<std::mutex> guard(ranges_lock_);
+  for (const Range& r : held_)
+    if (start < r.start + r.length && r.start < start + length) return false;
+  if (SetLock(fd_, writable_ ? F_WRLCK : F_RDLCK, start, length) < 0) return false;
+  held_.push_back({start, length});
+  return true;
+}
+
+bool TLockedFile::Unlock(std::int64_t start, std::int64_t length) {
+  std::lock_guard<std::mutex> guard(ranges_lock_);
+  auto it = std::find_if(held_.begin(), held_.end(),
+                         [&](const Range& r) { return r.start == start && r.length == length; });
+  if (it == held_.end()) return false;
+  if (SetLock(fd_, F_UNLCK, start, length) < 0) return false;
+  held_.erase(it);
+  return true;
+}
+
+int DeleteLockedFile(const std::string& path) {
+  int fd = -1;
+  int rc = HoldExclusively(path, fd);
+  if (rc == -EACCES) fd = -1;  // unreadable: removal is up to the directory's rights
+  else if (rc < 0) return rc;
+  rc = ::unlink(path.c_str()) < 0 ? -errno : 0;
+  if (fd >= 0) CloseDescriptor(fd);
+  return rc;
+}
+
+int RenameLockedFile(const std::string& old_path, const std::string& new_path) {
+  int fd = -1;
+  int rc = HoldExclusively(old_path, fd);
+  if (rc < 0) return rc;
+  rc = renameat2(AT_FDCWD, old_path.c_str(), AT_FDCWD, new_path.c_str(), RENAME_NOREPLACE) < 0 ? -errno : 0;
+  if (rc == -EINVAL || rc == -ENOSYS) {  // file system without no-replace renames
+    struct stat st {};
+    rc = lstat(new_path.c_str(), &st) == 0 ? -EEXIST : (::rename(old_path.c_str(), new_path.c_str()) < 0 ? -errno : 0);
+  }
+  if (rc == -EXDEV) {
+    rc = CopyAcrossFileSystems(fd, new_path);
+    if (rc == 0 && ::unlink(old_path.c_str()) < 0) {
+      rc = -errno;
+      ::unlink(new_path.c_str());
+    }
+  }
+  CloseDescriptor(fd);
+  return rc;
+}
+
+std::string FindFileIgnoringCase(const std::string& path) {
+  struct stat st {};
+  if (path.empty()) return {};
+  if (lstat(path.c_str(), &st) == 0) return path;
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return {};
+  DIR* d = opendir(dir.c_str());
+  if (!d) return {};
+  std::string upper = AnsiUpperCase(name), found;
+  while (dirent* entry = readdir(d)) {
+    std::string candidate = entry->d_name;
+    if (AnsiUpperCase(candidate) == upper && (found.empty() || candidate < found)) found = candidate;
+  }
+  closedir(d);
+  if (found.empty()) return {};
+  return slash == std::string::npos ? found : path.substr(0, slash + 1) + found;
+}
+
+int IsFileReadOnly(const std::string& path, bool& read_only) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) < 0) return -errno;
+  read_only = (st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0;
+  return 0;
+}
+
+}  // namespace rtl

@@ -1,0 +1,108 @@
+// Disk files with Windows-like share modes and byte-range locks.
+//
+// Each TLockedFile is one descriptor (O_CLOEXEC) and so one open file
+// description. Byte-range locks are open-file-description locks
+// (F_OFD_SETLK): they hold against every other descriptor, in this process
+// or another, and go when the descriptor is closed or its process dies.
+// On top of them each file keeps the list of ranges it holds, so that, as on
+// Windows, a lock that overlaps a held range fails even through the same
+// file, and an unlock must name exactly a held range. Locks never wait.
+//
+// Share modes are emulated with shared locks on two bytes above 4 GB,
+// beyond every byte-range lock the engine takes:
+//   kShareOpenByte       held by every open
+//   kShareExclusiveByte  held by an exclusive open
+// An open is refused (-EBUSY) when it is exclusive and another description
+// holds either byte, or when it is shared and another holds the exclusive
+// byte. Deleting or renaming takes the exclusive role for a moment, so a
+// file in use cannot be deleted or renamed.
+//
+// A descriptor opened read-only can only take shared locks; its byte-range
+// locks are shared ones (they still exclude every writer's lock).
+//
+// Results: 0 or a count on success, a negated errno on failure; -EBUSY is a
+// share-mode refusal.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace rtl {
+
+inline constexpr std::int64_t kShareOpenByte = std::int64_t{1} << 32;
+inline constexpr std::int64_t kShareExclusiveByte = kShareOpenByte + 1;
+
+enum class FileAccess { Read, ReadWrite };
+enum class FileShare { Shared, Exclusive };
+
+class TLockedFile {
+public:
+  ~TLockedFile();
+  TLockedFile(const TLockedFile&) = delete;
+  TLockedFile& operator=(const TLockedFile&) = delete;
+
+  // Opens an existing file (not a directory).
+  static int Open(const std::string& path, FileAccess access, FileShare share,
+                  std::unique_ptr<TLockedFile>& file);
+  // Creates the file, or empties an existing one that no one else has open;
+  // read-write, held exclusively. With must_not_exist an existing file
+  // gives -EEXIST and is left alone.
+  static int Create(const std::string& path, bool must_not_exist, std::unique_ptr<TLockedFile>& file);
+
+  // Positioned transfers; they never move a shared file position. Read
+  // answers the bytes read (fewer at the end of the file); Write the bytes
+  // written, fewer when the disk fills after some were written.
+  std::int64_t ReadAt(std::int64_t offset, void* buffer, std::int64_t count);
+  std::int64_t WriteAt(std::int64_t offset, const void* buffer, std::int64_t count);
+  int Truncate(std::int64_t size);
+  int Sync();
+  std::int64_t Size();
+
+  // False when the range overlaps one this file holds, another description
+  // holds a conflicting lock, the length is below 1, or the range reaches the
+  // share bytes.
+  bool Lock(std::int64_t start, std::int64_t length);
+  // False unless exactly this range is held.
+  bool Unlock(std::int64_t start, std::int64_t length);
+
+  // Delete the file when it is closed (temporary files).
+  void SetDeleteOnClose(bool value) { delete_on_close_ = value; }
+  const std::string& Path() const { return path_; }
+  bool Writable() const { return writable_; }
+  int Descriptor() const { return fd_; }
+
+private:
+  TLockedFile(int fd, std::string path, bool writable) : fd_(fd), path_(std::move(path)), writable_(writable) {}
+
+  struct Range {
+    std::int64_t start, length;
+  };
+  int fd_;
+  std::string path_;
+  bool writable_;
+  bool delete_on_close_ = false;
+  std::mutex ranges_lock_;
+  std::vector<Range> held_;
+};
+
+// Deletes a file that no description holds open; -EBUSY when one does.
+int DeleteLockedFile(const std::string& path);
+
+// Renames a file that no description holds open; never replaces an
+// existing file (-EEXIST). Across file systems the file is copied (with its
+// permissions, flushed) and the original deleted.
+int RenameLockedFile(const std::string& old_path, const std::string& new_path);
+
+// The existing path whose last part equals the given one's ignoring case
+// (the path itself when it exists); "" when there is none. Directories
+// above the last part are taken as given.
+std::string FindFileIgnoringCase(const std::string& path);
+
+// Whether the file carries no write permission for anyone or may not be
+// written by this process (the read-only attribute). 0 or -errno.
+int IsFileReadOnly(const std::string& path, bool& read_only);
+
+}  // namespace rtl
