@@ -164,16 +164,25 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
   WriteString(section, key, value ? "1" : "0");
 }
 
-void TIniFile::ReadSection(std::string_view section, TStrings& keys) const {
+void TIniFile::ListSection(std::string_view section, TStrings& list, bool with_values) const {
   auto lines = Load();
-  keys.BeginUpdate();
-  keys.Clear();
+  list.BeginUpdate();
+  list.Clear();
   size_t end;
   int start = FindSection(lines, section, end);
   if (start >= 0)
     for (size_t i = start + 1; i < end; ++i)
-      if (lines[i].kind == Line::kEntry) keys.Add(lines[i].name);
-  keys.EndUpdate();
+      if (lines[i].kind == Line::kEntry)
+        list.Add(with_values ? lines[i].name + "=" + lines[i].value : lines[i].name);
+  list.EndUpdate();
+}
+
+void TIniFile::ReadSection(std::string_view section, TStrings& keys) const {
+  ListSection(section, keys, false);
+}
+
+void TIniFile::ReadSectionValues(std::string_view section, TStrings& values) const {
+  ListSection(section, values, true);
 }
 
 void TIniFile::ReadSections(TStrings& sections) const {
@@ -183,18 +192,6 @@ void TIniFile::ReadSections(TStrings& sections) const {
   for (auto& line : lines)
     if (line.kind == Line::kSection && !line.name.empty()) sections.Add(line.name);
   sections.EndUpdate();
-}
-
-void TIniFile::ReadSectionValues(std::string_view section, TStrings& values) const {
-  auto lines = Load();
-  values.BeginUpdate();
-  values.Clear();
-  size_t end;
-  int start = FindSection(lines, section, end);
-  if (start >= 0)
-    for (size_t i = start + 1; i < end; ++i)
-      if (lines[i].kind == Line::kEntry) values.Add(lines[i].name + "=" + lines[i].value);
-  values.EndUpdate();
 }
 
 bool TIniFile::SectionExists(std::string_view section) const {

@@ -64,6 +64,7 @@ private:
   };
   std::vector<Line> Load(bool for_write = false) const;
   void Save(const std::vector<Line>& lines) const;
+  void ListSection(std::string_view section, TStrings& list, bool with_values) const;
   // Index of the section line, or -1; end receives the index after its last line.
   static int FindSection(const std::vector<Line>& lines, std::string_view section, size_t& end);
   static int FindKey(const std::vector<Line>& lines, std::string_view section, std::string_view key);
