@@ -1,0 +1,23 @@
+#include "tables/engine/engine_error.h"
+
+namespace korvex {
+
+namespace {
+std::string EngineMessage(TEngineErrorCode code, const std::string& text) {
+  return kEngineErrorPrefix + std::to_string(code) + " " + text;
+}
+}  // namespace
+
+EKORVEXEngineError::EKORVEXEngineError(TEngineErrorCode code) : rtl::Exception({}) {
+  std::string text = GetErrorString(code);
+  errors_.push_back({code, text});
+  SetMessage(EngineMessage(code, text));
+}
+
+void DbiError(TEngineErrorCode code) { throw EKORVEXEngineError(code); }
+
+void Check(TEngineErrorCode status) {
+  if (status != 0) DbiError(status);
+}
+
+}  // namespace korvex

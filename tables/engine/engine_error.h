@@ -1,0 +1,44 @@
+// The exception that carries an engine failure to the caller.
+//
+// Only what raising needs lives here for now: the number, the engine's text
+// for it and the list of error entries. The dataset components build on it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/runtime/exceptions.h"
+#include "tables/engine/errors.h"
+
+namespace korvex {
+
+// One entry of an engine exception: the number and the engine's text.
+struct TKORVEXError {
+  TEngineErrorCode ErrorCode = 0;
+  std::string Message;
+};
+
+// Message: "KORVEX Engine Error # " + number + " " + the engine's text, the
+// text formatted from the error record when the exception is made.
+class EKORVEXEngineError : public rtl::Exception {
+public:
+  explicit EKORVEXEngineError(TEngineErrorCode code);
+
+  TEngineErrorCode ErrorCode() const { return errors_.front().ErrorCode; }
+  int GetErrorCount() const { return static_cast<int>(errors_.size()); }
+  const TKORVEXError& GetError(int index) const { return errors_.at(index); }
+
+private:
+  std::vector<TKORVEXError> errors_;
+};
+
+inline constexpr const char* kEngineErrorPrefix = "KORVEX Engine Error # ";
+
+// Throws EKORVEXEngineError for `code` (the error record must already hold
+// the contexts).
+[[noreturn]] void DbiError(TEngineErrorCode code);
+
+// Returns when `status` is 0, else DbiError(status).
+void Check(TEngineErrorCode status);
+
+}  // namespace korvex

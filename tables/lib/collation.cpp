@@ -1,0 +1,269 @@
+#include "tables/lib/collation.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/runtime/cp1252.h"
+#include "tables/engine/errors.h"
+#include "tables/lib/collation_tables.h"
+#include "tables/lib/support.h"
+
+namespace korvex {
+namespace {
+
+// Length of s within `length` bytes, stopping at a terminator; a negative
+// length reads up to the terminator.
+std::size_t BoundedLength(const char* s, std::ptrdiff_t length) {
+  if (!s) return 0;
+  if (length < 0) return std::strlen(s);
+  const void* end = std::memchr(s, 0, static_cast<std::size_t>(length));
+  return end ? static_cast<std::size_t>(static_cast<const char*>(end) - s) : static_cast<std::size_t>(length);
+}
+
+unsigned char Upper0(unsigned char c) { return rtl::CharUpper(c); }
+unsigned char Lower0(unsigned char c) { return rtl::CharLower(c); }
+
+// Language 0: unsigned bytes, a proper prefix first.
+int CompareBytesOf(const char* s1, std::size_t n1, const char* s2, std::size_t n2, bool fold) {
+  std::size_t n = n1 < n2 ? n1 : n2;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char a = static_cast<unsigned char>(s1[i]);
+    unsigned char b = static_cast<unsigned char>(s2[i]);
+    if (fold) {
+      a = Upper0(a);
+      b = Upper0(b);
+    }
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return n1 < n2 ? -1 : n1 > n2 ? 1 : 0;
+}
+
+// Walks the collation elements of a string at one level, skipping those
+// with weight 0 at that level.
+class ElementWalker {
+public:
+  ElementWalker(const TCollationTable& table, int level, const char* s, std::size_t n)
+      : table_(table), level_(level), s_(s), n_(n) {}
+
+  // The next non-zero weight, or -1 at the end.
+  int Next() {
+    while (pos_ < n_) {
+      const auto& expansion = table_.elements[static_cast<unsigned char>(s_[pos_])];
+      while (slot_ < kMaxExpansion) {
+        const TCollationElement& e = expansion[slot_++];
+        int weight = level_ == 1 ? e.primary : level_ == 2 ? e.accent : e.letter_case;
+        if (e.primary == 0 && e.accent == 0 && e.letter_case == 0) continue;
+        if (weight != 0) return weight;
+      }
+      slot_ = 0;
+      ++pos_;
+    }
+    return -1;
+  }
+
+private:
+  const TCollationTable& table_;
+  int level_;
+  const char* s_;
+  std::size_t n_;
+  std::size_t pos_ = 0;
+  int slot_ = 0;
+};
+
+int CompareLevel(const TCollationTable& table, int level, const char* s1, std::size_t n1,
+                 const char* s2, std::size_t n2) {
+  ElementWalker a(table, level, s1, n1), b(table, level, s2, n2);
+  for (;;) {
+    int wa = a.Next(), wb = b.Next();
+    if (wa != wb) return wa < wb ? -1 : 1;
+    if (wa < 0) return 0;
+  }
+}
+
+const TCollationTable& RequireTable(std::uint16_t language, std::uint16_t sort) {
+  const TCollationTable* table = FindCollationTable(language, sort);
+  if (!table) RaiseError(err::kLanguageUnavailable);
+  return *table;
+}
+
+}  // namespace
+
+const TCollationTable* FindCollationTable(std::uint16_t language, std::uint16_t sort) {
+  for (const TCollationTable* table : CompiledCollationTables())
+    if (table->language == language && table->sort == sort) return table;
+  return nullptr;
+}
+
+bool IsLanguageAvailable(std::uint16_t language, std::uint16_t sort) {
+  return language == 0 || FindCollationTable(language, sort) != nullptr;
+}
+
+int CompareWithTable(const TCollationTable& table, std::uint32_t flags, const char* s1,
+                     std::ptrdiff_t length1, const char* s2, std::ptrdiff_t length2) {
+  std::size_t n1 = BoundedLength(s1, length1), n2 = BoundedLength(s2, length2);
+  int result = CompareLevel(table, 1, s1, n1, s2, n2);
+  if (result == 0 && !(flags & NORM_IGNORENONSPACE)) result = CompareLevel(table, 2, s1, n1, s2, n2);
+  if (result == 0 && !(flags & NORM_IGNORECASE)) result = CompareLevel(table, 3, s1, n1, s2, n2);
+  return result;
+}
+
+int CompareBytes(const void* buffer1, const void* buffer2, std::uint16_t length, bool descending) {
+  if (!buffer1) return 1;
+  const auto* a = static_cast<const unsigned char*>(buffer1);
+  const auto* b = static_cast<const unsigned char*>(buffer2);
+  for (std::uint16_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) {
+      int result = a[i] < b[i] ? -1 : 1;
+      return descending ? -result : result;
+    }
+  }
+  return 0;
+}
+
+int CompareLocaleStrings(std::uint32_t locale, std::uint32_t flags, const char* s1,
+                         std::ptrdiff_t length1, const char* s2, std::ptrdiff_t length2) {
+  std::uint16_t language = LanguageOfLocale(locale);
+  if (language != 0)
+    return CompareWithTable(RequireTable(language, SortOfLocale(locale)), flags, s1, length1, s2, length2);
+  return CompareBytesOf(s1, BoundedLength(s1, length1), s2, BoundedLength(s2, length2),
+                        (flags & NORM_IGNORECASE) != 0);
+}
+
+int CompareStrings(std::uint16_t language, std::uint16_t sort, const char* s1, const char* s2,
+                   std::size_t length, bool case_insensitive) {
+  std::ptrdiff_t n = length == 0 ? -1 : static_cast<std::ptrdiff_t>(length);
+  std::uint32_t flags = SORT_STRINGSORT | (case_insensitive ? NORM_IGNORECASE : 0);
+  if (language != 0) flags |= NORM_IGNORENONSPACE;
+  return CompareLocaleStrings(MakeLocaleID(language, sort), flags, s1, n, s2, n);
+}
+
+int CompareChar(std::uint32_t locale, char c1, char c2) {
+  char a[2] = {c1, 0}, b[2] = {c2, 0};
+  return CompareLocaleStrings(locale, SORT_STRINGSORT, a, 1, b, 1);
+}
+
+int CompareCharNoAccent(std::uint32_t locale, char c1, char c2) {
+  char a[2] = {c1, 0}, b[2] = {c2, 0};
+  return CompareLocaleStrings(locale, SORT_STRINGSORT | NORM_IGNORENONSPACE, a, 1, b, 1);
+}
+
+int LikeCompareChar(std::uint16_t language, std::uint16_t sort, char c1, char c2) {
+  if (language == 0) return CompareBytes(&c1, &c2, 1, false);
+  return CompareCharNoAccent(MakeLocaleID(language, sort), c1, c2);
+}
+
+bool LikeString(std::uint16_t language, std::uint16_t sort, const char* text, const char* pattern) {
+  const char* t = text;
+  const char* p = pattern;
+  const char* star_p = nullptr;  // the pattern just after the last '%' seen
+  const char* star_t = nullptr;  // where that '%' started matching in the text
+  while (*t) {
+    if (*p == '%') {
+      star_p = ++p;
+      star_t = t;
+    } else if (*p && (*p == '_' || LikeCompareChar(language, sort, *p, *t) == 0)) {
+      ++p;
+      ++t;
+    } else if (star_p) {
+      p = star_p;
+      t = ++star_t;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '%') ++p;  // a trailing run of '%' matches the empty rest
+  return *p == 0;
+}
+
+void UpperString(std::uint16_t language, std::uint16_t sort, const char* source, char* dest) {
+  std::size_t n = std::strlen(source);
+  const TCollationTable* table = language == 0 ? nullptr : &RequireTable(language, sort);
+  for (std::size_t i = 0; i <= n; ++i) {
+    auto c = static_cast<unsigned char>(source[i]);
+    dest[i] = static_cast<char>(table ? table->upper[c] : Upper0(c));
+  }
+}
+
+void LowerString(std::uint16_t language, std::uint16_t sort, const char* source, char* dest) {
+  std::size_t n = std::strlen(source);
+  const TCollationTable* table = language == 0 ? nullptr : &RequireTable(language, sort);
+  for (std::size_t i = 0; i <= n; ++i) {
+    auto c = static_cast<unsigned char>(source[i]);
+    dest[i] = static_cast<char>(table ? table->lower[c] : Lower0(c));
+  }
+}
+
+std::string UpperString(std::uint16_t language, std::uint16_t sort, std::string_view text) {
+  std::string out(text.substr(0, text.find('\0')));
+  UpperString(language, sort, out.c_str(), out.data());
+  return out;
+}
+
+std::string LowerString(std::uint16_t language, std::uint16_t sort, std::string_view text) {
+  std::string out(text.substr(0, text.find('\0')));
+  LowerString(language, sort, out.c_str(), out.data());
+  return out;
+}
+
+int CompareLanguageChars(const TCharMapRecord& a, const TCharMapRecord& b) {
+  return CompareChar(a.locale, static_cast<char>(a.character), static_cast<char>(b.character));
+}
+
+void BuildCharMap(std::uint16_t language, std::uint16_t sort, TCharMap& map) {
+  std::vector<TCharMapRecord> records(256);
+  for (int c = 0; c < 256; ++c) records[c] = {static_cast<std::uint8_t>(c), MakeLocaleID(language, sort)};
+  if (language != 0) {
+    RequireTable(language, sort);
+    std::stable_sort(records.begin(), records.end(), [](const TCharMapRecord& a, const TCharMapRecord& b) {
+      return CompareLanguageChars(a, b) < 0;
+    });
+  }
+  for (int i = 0; i < 256; ++i) map[i] = records[i].character;
+}
+
+namespace {
+struct TCharMapEntry : TCountedObject {
+  std::uint16_t language = 0;
+  std::uint16_t sort = 0;
+  TCharMap map{};
+};
+}  // namespace
+
+TLanguageCharMapsList::TLanguageCharMapsList() { maps_.SetCapacity(255); }
+
+TLanguageCharMapsList::~TLanguageCharMapsList() { FreeAllCharMaps(); }
+
+void TLanguageCharMapsList::GetCharMap(std::uint16_t language, std::uint16_t sort, TCharMap& map) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (std::int32_t i = 0; i < maps_.Count(); ++i) {
+    auto* entry = static_cast<TCharMapEntry*>(maps_.Get(i));
+    if (entry->language == language && entry->sort == sort) {
+      map = entry->map;
+      return;
+    }
+  }
+  auto* entry = new TCharMapEntry;
+  entry->language = language;
+  entry->sort = sort;
+  try {
+    BuildCharMap(language, sort, entry->map);
+  } catch (...) {
+    delete entry;
+    throw;
+  }
+  maps_.Add(entry);
+  map = entry->map;
+}
+
+void TLanguageCharMapsList::FreeAllCharMaps() {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (std::int32_t i = maps_.Count() - 1; i >= 0; --i) delete static_cast<TCharMapEntry*>(maps_.Get(i));
+  maps_.Clear();
+}
+
+void GetLanguageCharMap(std::uint16_t language, std::uint16_t sort, TCharMap& map) {
+  LanguageCharMaps().GetCharMap(language, sort, map);
+}
+
+}  // namespace korvex

@@ -1,0 +1,132 @@
+#include "tables/lib/file_handler.h"
+
+#include "tables/engine/errors.h"
+#include "tables/lib/file_list.h"
+#include "tables/lib/support.h"
+
+namespace korvex {
+
+TFileHandler::TFileHandler(void* owner) {}
+
+TFileHandler::~TFileHandler() {
+  if (is_open_ || file_) {
+    try {
+      TFileHandler::CloseFile();
+    } catch (...) {
+    }
+  }
+}
+
+void TFileHandler::Fail(std::int64_t negated_code) {
+  RaiseError(static_cast<TEngineErrorCode>(-negated_code), file_name_);
+}
+
+void TFileHandler::OpenFile() {
+  if (is_open_) return;
+  TFileList& files = FileList();
+  if (!files.FileExists(file_name_, in_memory_)) RaiseError(err::kInvalidFileName, file_name_);
+  read_only_ = false;
+  std::int32_t result = files.OpenFile(file_name_, in_memory_, file_, read_only_, exclusive_, temporary_);
+  if (result < 0) {
+    file_ = nullptr;
+    handle_ = 0;
+    Fail(result);
+  }
+  handle_ = result;
+  is_open_ = true;
+}
+
+void TFileHandler::CreateFile() {
+  std::int32_t result = FileList().CreateFile(file_name_, in_memory_, file_, temporary_);
+  if (result < 0) {
+    file_ = nullptr;
+    handle_ = 0;
+    Fail(result);
+  }
+  handle_ = result;
+  is_open_ = true;
+}
+
+void TFileHandler::CloseFile() {
+  if (handle_ >= 1 && file_) FileList().CloseFile(file_, in_memory_, handle_);
+  file_ = nullptr;
+  handle_ = 0;
+  is_open_ = false;
+}
+
+void TFileHandler::DeleteFile() {
+  std::int32_t result = FileList().DeleteFile(file_name_, in_memory_);
+  if (result < 0) Fail(result);
+}
+
+void TFileHandler::RenameFile(const std::string& new_name) {
+  std::int32_t result = FileList().RenameFile(file_name_, in_memory_, new_name);
+  if (result < 0) Fail(result);
+  file_name_ = new_name;
+}
+
+void TFileHandler::CopyFile(const std::string& destination) {
+  if (!is_open_ || !file_) return;
+  std::int32_t result = FileList().CopyFile(file_, handle_, in_memory_, destination);
+  if (result < 0) Fail(result);
+}
+
+void TFileHandler::CopyFromFile(const std::string& source) {
+  if (!is_open_ || !file_) return;
+  std::int32_t result = FileList().CopyFromFile(file_, handle_, in_memory_, source);
+  if (result < 0) Fail(result);
+}
+
+std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allow_short) {
+  if (!file_) RaiseError(err::kReadError, file_name_);
+  std::int64_t n = file_->Read(handle_, buffer, count);
+  if (n < 0 || (n < count && !allow_short)) RaiseError(err::kReadError, file_name_);
+  return n;
+}
+
+void TFileHandler::Write(const void* buffer, std::int64_t count) {
+  if (!file_) RaiseError(err::kWriteError, file_name_);
+  if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
+}
+
+void TFileHandler::Flush() {
+  if (file_ && !file_->Flush(handle_)) RaiseError(err::kWriteError, file_name_);
+}
+
+std::int64_t TFileHandler::Seek(std::int64_t offset, std::uint16_t origin) {
+  if (!file_) return 0;
+  return file_->Seek(handle_, offset, origin);
+}
+
+std::int64_t TFileHandler::GetSize() {
+  if (!file_) return 0;
+  file_->LockFileSection();
+  std::int64_t saved = Seek(0, 1);
+  std::int64_t size = Seek(0, 2);
+  Seek(saved, 0);
+  file_->UnlockFileSection();
+  return size;
+}
+
+bool TFileHandler::LockRegion(std::int64_t start, std::int64_t length, bool lock) {
+  if (!file_) return false;
+  return lock ? file_->Lock(start, length) : file_->Unlock(start, length);
+}
+
+void TFileHandler::SetIsOpen(bool value) {
+  if (value == is_open_) return;
+  if (value) OpenFile();
+  else CloseFile();
+}
+
+bool TFileHandler::Exists() { return FileList().FileExists(file_name_, in_memory_); }
+
+void TFileHandler::LockFileHandler() {
+  if (file_) file_->LockFileSection();
+}
+
+void TFileHandler::UnlockFileHandler() {
+  if (file_) file_->UnlockFileSection();
+}
+
+}  // namespace korvex

@@ -1,0 +1,80 @@
+// TFileHandler: one named handle on a disk or in-memory file, through the
+// process-wide open-file registry (TFileList). The engine's data, index and
+// BLOB files derive from it.
+//
+// Failures raise engine errors through RaiseError with the handler's file
+// name as the table context: the registry's error when opening, creating,
+// renaming, deleting or copying fails; 9217 for a failed or short read
+// (unless a short read is allowed); 9218 for a failed or short write or
+// flush. Each handler has its own position on the shared file; callers that
+// seek and then transfer hold LockFileHandler round the pair.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tables/lib/abstract_file.h"
+
+namespace korvex {
+
+class TFileHandler : public TCountedObject {
+public:
+  explicit TFileHandler(void* owner = nullptr);
+  ~TFileHandler() override;
+  TFileHandler(const TFileHandler&) = delete;
+  TFileHandler& operator=(const TFileHandler&) = delete;
+
+  virtual void OpenFile();
+  virtual void CloseFile();
+  virtual void CreateFile();
+  virtual void DeleteFile();
+  virtual void RenameFile(const std::string& new_name);
+  virtual void CopyFile(const std::string& destination);
+  // Bytes read at the handler's position.
+  virtual std::int64_t Read(void* buffer, std::int64_t count, bool allow_short = false);
+  // A count of 0 sets the end of the file at the handler's position.
+  virtual void Write(const void* buffer, std::int64_t count);
+  // Asks the system to write the file to disk (fsync).
+  virtual void Flush();
+
+  void CopyFromFile(const std::string& source);
+  // The new position (0 without a file).
+  std::int64_t Seek(std::int64_t offset, std::uint16_t origin);
+  std::int64_t GetPos() { return Seek(0, 1); }
+  // The size; the position is left where it was.
+  std::int64_t GetSize();
+  // Locks or unlocks a byte range at once (no waiting); false without a file.
+  bool LockRegion(std::int64_t start, std::int64_t length, bool lock);
+  void SetIsOpen(bool value);
+  bool Exists();
+  void LockFileHandler();
+  void UnlockFileHandler();
+
+  bool InMemory() const { return in_memory_; }
+  void SetInMemory(bool value) { in_memory_ = value; }
+  const std::string& FileName() const { return file_name_; }
+  void SetFileName(std::string name) { file_name_ = std::move(name); }
+  bool Exclusive() const { return exclusive_; }
+  void SetExclusive(bool value) { exclusive_ = value; }
+  bool Temporary() const { return temporary_; }
+  void SetTemporary(bool value) { temporary_ = value; }
+  // Set by OpenFile when the file had to be opened read-only.
+  bool ReadOnly() const { return read_only_; }
+  bool IsOpen() const { return is_open_; }
+  std::int32_t Handle() const { return handle_; }
+  TAbstractFile* File() const { return file_; }
+
+private:
+  [[noreturn]] void Fail(std::int64_t negated_code);
+
+  bool in_memory_ = false;
+  TAbstractFile* file_ = nullptr;
+  std::string file_name_;
+  std::int32_t handle_ = 0;
+  bool exclusive_ = false;
+  bool read_only_ = false;
+  bool is_open_ = false;
+  bool temporary_ = false;
+};
+
+}  // namespace korvex

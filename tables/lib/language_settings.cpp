@@ -1,0 +1,132 @@
+#include "tables/lib/language_settings.h"
+
+#include <mutex>
+
+#include "platform/runtime/format_settings.h"
+
+namespace korvex {
+namespace {
+
+constexpr std::array<const char*, 12> kLongMonths = {"January", "February", "March",     "April",
+                                                     "May",     "June",     "July",      "August",
+                                                     "September", "October", "November", "December"};
+constexpr std::array<const char*, 7> kLongDays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                  "Thursday", "Friday", "Saturday"};
+
+void EnglishNames(TLanguageSettings& s) {
+  for (int i = 0; i < 12; ++i) {
+    s.LongMonthNames[i] = kLongMonths[i];
+    s.ShortMonthNames[i] = std::string(kLongMonths[i]).substr(0, 3);
+  }
+  for (int i = 0; i < 7; ++i) {
+    s.LongDayNames[i] = kLongDays[i];
+    s.ShortDayNames[i] = std::string(kLongDays[i]).substr(0, 3);
+  }
+}
+
+std::recursive_mutex& SettingsLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+// The fields the runtime has no place for; the others live in
+// rtl::FormatSettings.
+TLanguageSettings& Current() {
+  static TLanguageSettings current = [] {
+    TLanguageSettings s;
+    const rtl::TFormatSettings& rt = rtl::FormatSettings();
+    s.CurrencyString = "$";
+    s.ThousandSeparator = rt.ThousandSeparator;
+    s.DecimalSeparator = rt.DecimalSeparator;
+    s.DateSeparator = rt.DateSeparator;
+    s.ShortDateFormat = rt.ShortDateFormat;
+    s.LongDateFormat = "dddd, mmmm d, yyyy";
+    s.TimeSeparator = rt.TimeSeparator;
+    s.TimeAMString = "AM";
+    s.TimePMString = "PM";
+    s.ShortTimeFormat = "h:nn";
+    s.LongTimeFormat = rt.LongTimeFormat;
+    EnglishNames(s);
+    return s;
+  }();
+  return current;
+}
+
+}  // namespace
+
+void LockLanguageSettings() { SettingsLock().lock(); }
+void UnlockLanguageSettings() { SettingsLock().unlock(); }
+
+void GetLanguageSettings(TLanguageSettings& settings) {
+  settings = Current();
+  const rtl::TFormatSettings& rt = rtl::FormatSettings();
+  settings.ThousandSeparator = rt.ThousandSeparator;
+  settings.DecimalSeparator = rt.DecimalSeparator;
+  settings.DateSeparator = rt.DateSeparator;
+  settings.TimeSeparator = rt.TimeSeparator;
+  settings.ShortDateFormat = rt.ShortDateFormat;
+  settings.LongTimeFormat = rt.LongTimeFormat;
+}
+
+void SetLanguageSettings(const TLanguageSettings& settings) {
+  Current() = settings;
+  rtl::TFormatSettings rt = rtl::FormatSettings();
+  rt.ThousandSeparator = settings.ThousandSeparator;
+  rt.DecimalSeparator = settings.DecimalSeparator;
+  rt.DateSeparator = settings.DateSeparator;
+  rt.TimeSeparator = settings.TimeSeparator;
+  rt.ShortDateFormat = settings.ShortDateFormat;
+  rt.LongTimeFormat = settings.LongTimeFormat;
+  rtl::SetFormatSettings(rt);
+}
+
+void GetDefaultLanguageSettings(std::uint16_t language, std::uint16_t sort, TLanguageSettings& s) {
+  s = TLanguageSettings{};
+  EnglishNames(s);
+  s.TimeSeparator = ':';
+  s.TimeAMString = "AM";
+  s.TimePMString = "PM";
+  s.ThousandSeparator = ',';
+  s.DecimalSeparator = '.';
+  s.CurrencyDecimals = 2;
+  s.CurrencyFormat = 0;
+  s.NegCurrFormat = 0;
+  if (language == 0) {
+    s.CurrencyString = "";
+    s.DateSeparator = '-';
+    s.ShortDateFormat = "yyyy-mm-dd";
+    s.LongDateFormat = "dddd, mmmm dd, yyyy";
+    s.ShortTimeFormat = "hh:mm";
+    s.LongTimeFormat = "hh:mm:ss";
+    return;
+  }
+  // No locale data for other languages here: the defaults the locale
+  // queries fall back to. Hour without leading zero, 12-hour clock.
+  s.CurrencyString = "$";
+  s.DateSeparator = '/';
+  s.ShortDateFormat = "M/d/yyyy";
+  s.LongDateFormat = "dddd, MMMM dd, yyyy";
+  s.ShortTimeFormat = "h:mm AMPM";
+  s.LongTimeFormat = "h:mm:ss AMPM";
+}
+
+LanguageSettingsScope::LanguageSettingsScope(std::uint16_t language, std::uint16_t sort) {
+  LockLanguageSettings();
+  GetLanguageSettings(saved_);
+  TLanguageSettings table;
+  GetDefaultLanguageSettings(language, sort, table);
+  SetLanguageSettings(table);
+}
+
+LanguageSettingsScope::LanguageSettingsScope(const TLanguageSettings& settings) {
+  LockLanguageSettings();
+  GetLanguageSettings(saved_);
+  SetLanguageSettings(settings);
+}
+
+LanguageSettingsScope::~LanguageSettingsScope() {
+  SetLanguageSettings(saved_);
+  UnlockLanguageSettings();
+}
+
+}  // namespace korvex

@@ -1,0 +1,229 @@
+#include "tables/lib/numeric.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "platform/runtime/exceptions.h"
+
+namespace korvex {
+namespace {
+
+constexpr std::uint64_t kPow10[] = {1ull,
+                                    10ull,
+                                    100ull,
+                                    1000ull,
+                                    10000ull,
+                                    100000ull,
+                                    1000000ull,
+                                    10000000ull,
+                                    100000000ull,
+                                    1000000000ull,
+                                    10000000000ull,
+                                    100000000000ull,
+                                    1000000000000ull,
+                                    10000000000000ull,
+                                    100000000000000ull,
+                                    1000000000000000ull,
+                                    10000000000000000ull,
+                                    100000000000000000ull,
+                                    1000000000000000000ull};
+constexpr int kMaxPow10 = 18;
+
+int ClampDecimals(int decimals) { return decimals < 0 ? 0 : decimals > 4 ? 4 : decimals; }
+
+// a / divisor rounded half away from zero (a >= 0).
+std::uint64_t DivRound(std::uint64_t a, std::uint64_t divisor) {
+  std::uint64_t q = a / divisor, r = a % divisor;
+  return r >= divisor - r ? q + 1 : q;
+}
+
+// |value| x 10^places as an integer, the value first taken to 15
+// significant digits (as the runtime's float formatting does) and then
+// rounded half away from zero. nullopt when not a number or above `limit`.
+std::optional<std::uint64_t> ScaledMagnitude(double value, int places, std::uint64_t limit) {
+  if (!std::isfinite(value)) return std::nullopt;
+  value = std::fabs(value);
+  if (value == 0) return 0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.14e", value);  // d.dddddddddddddde+XX
+  std::uint64_t mantissa = 0;
+  for (const char* p = text; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') mantissa = mantissa * 10 + (*p - '0');
+  int exponent = std::atoi(std::strchr(text, 'e') + 1);
+  int shift = exponent - 14 + places;  // value x 10^places = mantissa x 10^shift
+  if (shift >= 0) {
+    if (shift > kMaxPow10 || mantissa > limit / kPow10[shift]) return std::nullopt;
+    return mantissa * kPow10[shift];
+  }
+  if (-shift > kMaxPow10) return 0;
+  std::uint64_t scaled = DivRound(mantissa, kPow10[-shift]);
+  if (scaled > limit) return std::nullopt;
+  return scaled;
+}
+
+// sign x (magnitude x 10 + decimals), nullopt when it does not fit.
+std::optional<std::int64_t> StoredForm(bool negative, std::uint64_t magnitude, int decimals) {
+  constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  if (magnitude > (kMax - decimals) / 10) return std::nullopt;
+  auto stored = static_cast<std::int64_t>(magnitude * 10 + decimals);
+  return negative && magnitude != 0 ? -stored : stored;
+}
+
+struct Split {
+  bool negative;
+  std::uint64_t digits;  // the value's digits without the decimals digit
+  int decimals;
+};
+
+Split SplitComp(std::int64_t comp) {
+  bool negative = comp < 0;
+  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(comp) : static_cast<std::uint64_t>(comp);
+  return {negative, magnitude / 10, static_cast<int>(magnitude % 10)};
+}
+
+std::int64_t Saturate(__int128 value) {
+  if (value > std::numeric_limits<std::int64_t>::max()) throw rtl::EIntOverflow("Arithmetic overflow");
+  if (value < std::numeric_limits<std::int64_t>::min()) throw rtl::EIntOverflow("Arithmetic overflow");
+  return static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+
+std::optional<Currency> Currency::FromDouble(double value) {
+  auto magnitude = ScaledMagnitude(value, 4, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+  if (!magnitude) return std::nullopt;
+  auto scaled = static_cast<std::int64_t>(*magnitude);
+  return Currency{value < 0 ? -scaled : scaled};
+}
+
+std::string MakeBCDDisplayFormat(std::uint16_t decimals) {
+  std::string format(14, '#');
+  format += '0';
+  if (decimals > 0) format += "." + std::string(decimals, '0');
+  return format;
+}
+
+std::optional<std::int64_t> FloatToComp(double value, int decimals) {
+  decimals = ClampDecimals(decimals);
+  auto magnitude = ScaledMagnitude(value, decimals, std::numeric_limits<std::uint64_t>::max());
+  if (!magnitude) return std::nullopt;
+  return StoredForm(value < 0, *magnitude, decimals);
+}
+
+std::optional<std::int64_t> CurrToComp(Currency value, int decimals) {
+  decimals = ClampDecimals(decimals);
+  bool negative = value.scaled < 0;
+  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value.scaled)
+                                     : static_cast<std::uint64_t>(value.scaled);
+  magnitude = DivRound(magnitude, kPow10[4 - decimals]);
+  return StoredForm(negative, magnitude, decimals);
+}
+
+double CompToFloat(std::int64_t comp) {
+  Split s = SplitComp(comp);
+  // digits x 10^-decimals, read from text so the double is correctly rounded.
+  char text[48];
+  int n = std::snprintf(text, sizeof text, "%s%llue-%d", s.negative ? "-" : "",
+                        static_cast<unsigned long long>(s.digits), s.decimals);
+  double value = 0;
+  std::from_chars(text, text + n, value);
+  return value;
+}
+
+std::optional<Currency> CompToCurr(std::int64_t comp) {
+  Split s = SplitComp(comp);
+  std::uint64_t magnitude;
+  if (s.decimals <= 4) {
+    std::uint64_t factor = kPow10[4 - s.decimals];
+    if (s.digits > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / factor)
+      return std::nullopt;
+    magnitude = s.digits * factor;
+  } else {
+    magnitude = DivRound(s.digits, kPow10[s.decimals - 4]);
+  }
+  auto scaled = static_cast<std::int64_t>(magnitude);
+  return Currency{s.negative ? -scaled : scaled};
+}
+
+Currency RoundCurr(Currency value, int decimals) {
+  if (value.scaled == 0) return value;
+  decimals = ClampDecimals(decimals);
+  std::uint64_t unit = kPow10[4 - decimals];
+  bool negative = value.scaled < 0;
+  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value.scaled)
+                                     : static_cast<std::uint64_t>(value.scaled);
+  __int128 rounded = static_cast<__int128>(DivRound(magnitude, unit)) * unit;
+  return Currency{Saturate(negative ? -rounded : rounded)};
+}
+
+double RoundFloat(double value, int decimals) {
+  if (decimals < 0) decimals = 0;
+  if (decimals == 0) return FloorFloat(value >= 0 ? value + 0.5 : value - 0.5);
+  double p = PowerFloat(0.1, static_cast<std::uint8_t>(decimals > 255 ? 255 : decimals));
+  return value >= 0 ? FloorFloat(value / p + 0.5) * p : FloorFloat(value / p - 0.5) * p;
+}
+
+Currency FloorCurr(Currency value) {
+  return Currency{value.scaled / Currency::kScale * Currency::kScale};
+}
+
+double FloorFloat(double value) { return std::trunc(value); }
+
+double PowerFloat(double x, std::uint8_t n) {
+  if (n == 0) return 1;
+  if (x == 0 || n == 1) return x;
+  double result = x;
+  for (int i = 1; i < n; ++i) result *= x;
+  return result;
+}
+
+Currency PowerCurr(Currency x, std::uint8_t n) {
+  if (n == 0) return Currency{Currency::kScale};
+  if (x.scaled == 0 || n == 1) return x;
+  std::int64_t result = x.scaled;
+  for (int i = 1; i < n; ++i) {
+    __int128 product = static_cast<__int128>(result) * x.scaled;
+    bool negative = product < 0;
+    __int128 magnitude = negative ? -product : product;
+    __int128 q = magnitude / Currency::kScale, r = magnitude % Currency::kScale;
+    if (2 * r >= Currency::kScale) ++q;
+    result = Saturate(negative ? -q : q);
+  }
+  return Currency{result};
+}
+
+std::string BoolToStr(bool value) { return value ? "True" : "False"; }
+
+bool TryStrToBool(std::string_view text, bool& value) {
+  auto same = [text](std::string_view word) {
+    if (text.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      char c = text[i];
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+      if (c != word[i]) return false;
+    }
+    return true;
+  };
+  if (same("TRUE")) {
+    value = true;
+    return true;
+  }
+  if (same("FALSE")) {
+    value = false;
+    return true;
+  }
+  return false;
+}
+
+bool StrToBool(std::string_view text) {
+  bool value = false;
+  if (!TryStrToBool(text, value))
+    throw rtl::EConvertError("'" + std::string(text) + "' is not a valid boolean value");
+  return value;
+}
+
+}  // namespace korvex
