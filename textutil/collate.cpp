@@ -61,10 +61,9 @@ std::array<Weights, 256> BuildTable() {
     } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
       w.e[w.count++] = {LetterWeight(static_cast<char>(c | 0x20)), 0, upper};
     } else if (const char* base = BaseOf(uc); *base) {
-      // Expansions (æ, ß ...) carry no accent; accented letters carry their
-      // own code as the accent weight.
-      const uint8_t accent = base[1] ? 0 : uc;
-      for (const char* p = base; *p && w.count < 2; ++p) w.e[w.count++] = {LetterWeight(*p), accent, upper};
+      // Accented letters and expansions (æ, ß ...) carry their own code as
+      // the accent weight, so "ss" sorts before "ß".
+      for (const char* p = base; *p && w.count < 2; ++p) w.e[w.count++] = {LetterWeight(*p), uc, upper};
     } else {
       w.e[w.count++] = {static_cast<uint16_t>(kSymbol + c), 0, 0};
     }
