@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/runtime/format_settings.h"
+#include "tests/textutil/python_pipe.h"
 #include "tests/textutil/textutil_fixture.h"
 
 namespace textutil {
@@ -73,17 +71,6 @@ TEST_F(CompareTest, VantaCompareExamples) {
   EXPECT_EQ(VantaCompare("\xE9", "\xC9", -1, -1, 0), 1);
 }
 
-std::string RunPython(const std::string& script, const std::string& input_path) {
-  const std::string cmd = "python3 -c '" + script + "' " + input_path;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
-  std::string out;
-  if (!pipe) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0) out.append(buf, n);
-  return out;
-}
-
 TEST_F(CompareTest, CaseBlindSortMatchesPython) {
   const std::vector<std::string> names = {
       "Smith",  "smith", "SMITH", "Smyth",  "Smithe", "O'Neil", "Oneil",     "Mc Donald", "McDonald", "\xC9mile",
@@ -92,17 +79,14 @@ TEST_F(CompareTest, CaseBlindSortMatchesPython) {
   std::vector<std::string> sorted = names;
   std::stable_sort(sorted.begin(), sorted.end(),
                    [](const std::string& a, const std::string& b) { return VantaCompare(a, b, -1, -1, 0) < 0; });
-  const std::string path = std::string(QV_BINARY_DIR) + "/textutil_names.txt";
-  {
-    std::ofstream out(path, std::ios::binary);
-    for (const auto& n : names) out << n << '\n';
-  }
+  const std::string path = WriteLines("textutil_names.txt", names);
   const std::string python = RunPython(
-      "import sys\n"
+      "-c 'import sys\n"
       "names = open(sys.argv[1], \"rb\").read().split(b\"\\n\")[:-1]\n"
       "for n in sorted(names, key=lambda b: b.upper()):\n"
-      "    sys.stdout.buffer.write(n + b\"\\n\")",
+      "    sys.stdout.buffer.write(n + b\"\\n\")' " +
       path);
+  ASSERT_FALSE(python.empty());
   std::string mine;
   for (const auto& n : sorted) mine += n + '\n';
   EXPECT_EQ(mine, python);

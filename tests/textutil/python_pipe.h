@@ -1,0 +1,42 @@
+// Runs python3 as an independent reference and returns what it prints.
+#pragma once
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace textutil {
+
+// python3 with the given arguments (already quoted); "" when it cannot run.
+inline std::string RunPython(const std::string& args) {
+  const std::string cmd = "python3 " + args;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
+  std::string out;
+  if (!pipe) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0) out.append(buf, n);
+  return out;
+}
+
+// Writes lines (raw bytes, '\n' after each) to a file in the build tree and
+// returns its path.
+inline std::string WriteLines(const std::string& name, const std::vector<std::string>& lines) {
+  const std::string path = std::string(QV_BINARY_DIR) + "/" + name;
+  std::ofstream out(path, std::ios::binary);
+  for (const auto& line : lines) out << line << '\n';
+  return path;
+}
+
+// The lines of python's output.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t from = 0;
+  for (size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+    lines.push_back(text.substr(from, nl - from));
+  return lines;
+}
+
+}  // namespace textutil

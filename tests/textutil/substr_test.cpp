@@ -1,0 +1,143 @@
+#include "textutil/substr.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/textutil/textutil_fixture.h"
+
+namespace textutil {
+namespace {
+
+using SubstrTest = TextutilTest;
+using JustifyTest = TextutilTest;
+
+TEST_F(SubstrTest, Copies) {
+  EXPECT_EQ(LStr("abc", 5), "abc");
+  EXPECT_EQ(LStr("abc", -1), "");
+  EXPECT_EQ(RStr("abcdef", 2), "ef");
+  EXPECT_EQ(RStr("abc", 9), "abc");
+  EXPECT_EQ(CStr("abcdef", 0, 2), "ab");
+  EXPECT_EQ(CStr("abcdef", 5, 9), "ef");
+  EXPECT_EQ(CStr("abcdef", 7, 1), "");
+  EXPECT_EQ(IStr("abcdef", 0), "");
+  EXPECT_EQ(IStr("abcdef", 4), "def");
+  EXPECT_EQ(DupChr('#', 3), "###");
+  EXPECT_EQ(DupChr('#', -3), "");
+}
+
+TEST_F(SubstrTest, Extract) {
+  EXPECT_EQ(Extract("Smith, John", ",", 1), "Smith");
+  EXPECT_EQ(Extract("Smith, John", "?;,", 1), "Smith");
+  EXPECT_EQ(Extract("Smith, John", "x", 8), "John");
+  EXPECT_EQ(Extract("Smith AND Jones", "and", -1), "Smith ");
+  EXPECT_EQ(Extract("Smith AND Jones", "and", 1), "Smith AND Jones");
+  EXPECT_EQ(Extract("abc", ",", 0), "");
+}
+
+TEST_F(SubstrTest, Padding) {
+  std::string s = "7";
+  LPad(s, '0', 3);
+  EXPECT_EQ(s, "007");
+  s = "ab";
+  RPad(s, '.', 4);
+  EXPECT_EQ(s, "ab..");
+  s = "ab";
+  CPad(s, '#', 5);
+  EXPECT_EQ(s, "#ab##");
+  s = "abcdef";
+  CPad(s, '#', 3);
+  EXPECT_EQ(s, "abcdef");
+  EXPECT_EQ(LAdd("7", ' ', 3), "  7");
+  EXPECT_EQ(RAdd("7", ' ', 3), "7  ");
+  EXPECT_EQ(CAdd("7", ' ', 4), " 7  ");
+}
+
+TEST_F(SubstrTest, FillingAndOverwriting) {
+  std::string s = "abcdef";
+  FillCnt(s, 5, 10, 'x');
+  EXPECT_EQ(s, "abcdxx");
+  FillCnt(s, 0, 2, 'y');
+  FillCnt(s, 7, 2, 'y');
+  EXPECT_EQ(s, "abcdxx");
+  FillStr(s, 3, '-');
+  EXPECT_EQ(s, "ab----");
+  s = "abcdef";
+  OverWrite(s, "XYZ", 5);
+  EXPECT_EQ(s, "abcdXY");
+  OverWrite(s, "Q", 0);
+  EXPECT_EQ(s, "QbcdXY");
+  std::string d = "......";
+  MoveStr("hello", 2, d, 3, 10);
+  EXPECT_EQ(d, "..ello");
+  MoveStr("hello", 6, d, 1, 1);
+  EXPECT_EQ(d, "..ello");
+  std::string e;
+  MoveStr("hello", 1, e, 1, 5);
+  EXPECT_EQ(e, "");
+}
+
+TEST_F(SubstrTest, Shifting) {
+  std::string s = "abcdef";
+  ShiftStr(s, 3, 2);
+  EXPECT_EQ(s, "abcdcd");
+  s = "abcdef";
+  ShiftStr(s, 3, -1);
+  EXPECT_EQ(s, "acdeff");
+  s = "abcdef";
+  ShiftStr(s, -2, 3);
+  EXPECT_EQ(s, "abcabf");
+  s = "abcdef";
+  ShiftStr(s, 3, -5);  // pushed past the front: only what lands stays
+  EXPECT_EQ(s, "fbcdef");
+  s = "abcdef";
+  ShiftStr(s, 2, 10);
+  EXPECT_EQ(s, "abcdef");
+  ShiftStr(s, 0, 1);
+  ShiftStr(s, 1, 0);
+  ShiftStr(s, 9, 1);
+  EXPECT_EQ(s, "abcdef");
+}
+
+TEST_F(JustifyTest, Flushing) {
+  std::string s = "  ab";
+  LFlush(s);
+  EXPECT_EQ(s, "ab  ");
+  s = "ab  ";
+  RFlush(s);
+  EXPECT_EQ(s, "  ab");
+  s = "    ab";
+  CFlush(s);
+  EXPECT_EQ(s, "  ab  ");
+  s = "ab    ";
+  CFlush(s);
+  EXPECT_EQ(s, "ab    ");
+  s = " ab     ";
+  CFlush(s);
+  EXPECT_EQ(s, "   ab   ");
+  s = "      ";
+  CFlush(s);
+  EXPECT_EQ(s, "      ");
+  s = "\t\tab";
+  LFlush(s);
+  EXPECT_EQ(s, "ab  ");
+}
+
+TEST_F(JustifyTest, AccentedLettersAreNoBlanks) {
+  // Bytes 128-255 are text, not blanks.
+  std::string s = "    \xC9mile\xE9";
+  CFlush(s);
+  EXPECT_EQ(s, "  \xC9mile\xE9  ");
+  s = "\xE9" "a    ";
+  CFlush(s);
+  EXPECT_EQ(s, "\xE9" "a    ");
+  s = " \xE9     ";
+  CFlush(s);
+  EXPECT_EQ(s, "   \xE9   ");
+  s = "\xA0\xA0x";
+  LFlush(s);
+  EXPECT_EQ(s, "\xA0\xA0x");
+}
+
+}  // namespace
+}  // namespace textutil
