@@ -1,0 +1,84 @@
+// Shared helpers of the storage-library tests: the library's start-up for
+// the whole run, a fixture that checks the allocator's total comes back to
+// where it was, external reference programs, scratch directories and child
+// processes for the cross-process lock tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tables/engine/engine_error.h"
+
+namespace korvex::testing {
+
+// Every test of the storage library derives from this: no test may leave a
+// byte of the counted allocator behind.
+class CountedTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+
+private:
+  std::int64_t baseline_ = 0;
+};
+
+// The standard output of `python3 -c code`, or of a shell command.
+std::string RunPython(const std::string& code);
+std::string RunCommand(const std::string& command);
+bool HaveProgram(const std::string& name);
+
+// A fresh directory, removed with its contents at the end of the test.
+class ScratchDir {
+public:
+  ScratchDir();
+  ~ScratchDir();
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+
+// A forked child running `body`. The child may call Ready() once it holds
+// what the parent is to test; the parent waits for that with WaitReady().
+// Tell() releases a child blocked in WaitTold(). The exit code of `body` is
+// the child's.
+class ChildProcess {
+public:
+  explicit ChildProcess(std::function<int(ChildProcess&)> body);
+  ~ChildProcess();
+  // In the child.
+  void Ready();
+  void WaitTold();
+  // In the parent.
+  bool WaitReady();
+  void Tell();
+  void Kill(int signal);
+  // The exit code, or 128 + signal.
+  int Wait();
+
+private:
+  int pid_ = -1;
+  int to_parent_[2] = {-1, -1};
+  int to_child_[2] = {-1, -1};
+  bool waited_ = false;
+  int status_ = 0;
+};
+
+// Runs body in a child process and answers its exit code.
+int InChild(const std::function<int()>& body);
+
+// Drops root rights in a child (to "nobody") so that file permissions apply.
+bool DropPrivileges();
+
+// The engine error number of an EKORVEXEngineError thrown by body (0 when
+// none), and its message in `message` when given.
+int RaisedNumber(const std::function<void()>& body, std::string* message = nullptr);
+
+}  // namespace korvex::testing
