@@ -1,0 +1,367 @@
+#include "platform/runtime/filelock.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace rtl {
+namespace {
+
+// The byte ranges the table engine locks, just below 2 GB.
+constexpr std::int64_t kDataWriteLock = 0x7FFFFFFF;
+constexpr std::int64_t kIndexWriteLock = 0x7FFF0000;
+constexpr std::int64_t kIndexWriteLength = 65535;
+constexpr std::int64_t kTableLock = 2047483645;
+constexpr std::int64_t kTableLockLength = 100000001;
+
+class Scratch {
+public:
+  Scratch() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-filelock-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) ? pattern : "";
+    chmod(path_.c_str(), 0755);
+  }
+  ~Scratch() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name, const std::string& contents = "") const {
+    std::string path = path_ + "/" + name;
+    if (!contents.empty()) std::ofstream(path, std::ios::binary) << contents;
+    return path;
+  }
+  const std::string& Path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// A forked child: it runs body, which may signal the parent once (ready)
+// and then wait for the parent's word (told).
+class Child {
+public:
+  explicit Child(std::function<int(Child&)> body) {
+    if (pipe(up_) < 0 || pipe(down_) < 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(up_[0]);
+      close(down_[1]);
+      _exit(body(*this));
+    }
+    close(up_[1]);
+    close(down_[0]);
+  }
+  ~Child() {
+    if (pid_ > 0 && !done_) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+    close(up_[0]);
+    close(down_[1]);
+  }
+  void Ready() { (void)!write(up_[1], "r", 1); }
+  void WaitTold() {
+    char c;
+    (void)!read(down_[0], &c, 1);
+  }
+  bool WaitReady() {
+    char c;
+    return read(up_[0], &c, 1) == 1;
+  }
+  void Tell() { (void)!write(down_[1], "t", 1); }
+  void Kill() { kill(pid_, SIGKILL); }
+  int Wait() {
+    if (!done_) {
+      waitpid(pid_, &status_, 0);
+      done_ = true;
+    }
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+  }
+
+private:
+  pid_t pid_ = -1;
+  int up_[2] = {-1, -1}, down_[2] = {-1, -1};
+  bool done_ = false;
+  int status_ = 0;
+};
+
+std::unique_ptr<TLockedFile> OpenOrFail(const std::string& path, FileShare share = FileShare::Shared,
+                                        FileAccess access = FileAccess::ReadWrite) {
+  std::unique_ptr<TLockedFile> file;
+  EXPECT_EQ(TLockedFile::Open(path, access, share, file), 0) << path;
+  return file;
+}
+
+// A child that opens the file, takes the ranges and holds them until told.
+Child HoldingChild(const std::string& path, std::vector<std::pair<std::int64_t, std::int64_t>> ranges,
+                   FileShare share = FileShare::Shared) {
+  return Child([path, ranges, share](Child& self) {
+    std::unique_ptr<TLockedFile> file;
+    if (TLockedFile::Open(path, FileAccess::ReadWrite, share, file) != 0) return 2;
+    for (auto [start, length] : ranges)
+      if (!file->Lock(start, length)) return 3;
+    self.Ready();
+    self.WaitTold();
+    return 0;
+  });
+}
+
+TEST(FileLock, TwoHandlesInOneProcessConflictLikeWindows) {
+  Scratch dir;
+  std::string path = dir.File("t.DAT", "data");
+  auto a = OpenOrFail(path), b = OpenOrFail(path);
+  EXPECT_TRUE(a->Lock(100, 10));
+  EXPECT_FALSE(a->Lock(105, 1));   // the same handle: overlapping refused
+  EXPECT_FALSE(b->Lock(105, 1));   // another handle of this process
+  EXPECT_FALSE(b->Lock(95, 6));
+  EXPECT_TRUE(b->Lock(110, 5));    // adjacent is fine
+  EXPECT_FALSE(a->Unlock(100, 9)); // an unlock must name the held range exactly
+  EXPECT_FALSE(b->Unlock(100, 10));
+  EXPECT_TRUE(a->Unlock(100, 10));
+  EXPECT_FALSE(a->Unlock(100, 10));
+  EXPECT_TRUE(b->Lock(100, 10));
+}
+
+TEST(FileLock, RefusesEmptyRangesAndTheShareBytes) {
+  Scratch dir;
+  auto a = OpenOrFail(dir.File("t.DAT", "x"));
+  EXPECT_FALSE(a->Lock(10, 0));
+  EXPECT_FALSE(a->Lock(-1, 2));
+  EXPECT_FALSE(a->Lock(kShareOpenByte - 1, 2));
+  EXPECT_TRUE(a->Lock(kShareOpenByte - 1, 1));
+}
+
+TEST(FileLock, AHeldByteRefusesAnotherProcessUntilReleased) {
+  Scratch dir;
+  std::string path = dir.File("t.DAT", "data");
+  Child child = HoldingChild(path, {{kDataWriteLock, 1}, {kIndexWriteLock, kIndexWriteLength}});
+  ASSERT_TRUE(child.WaitReady());
+  auto mine = OpenOrFail(path);
+  EXPECT_FALSE(mine->Lock(kDataWriteLock, 1));
+  EXPECT_FALSE(mine->Lock(kDataWriteLock - 5, 1));  // inside the index write range
+  EXPECT_TRUE(mine->Lock(kDataWriteLock - 65536, 1));
+  child.Tell();
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_TRUE(mine->Lock(kDataWriteLock, 1));
+}
+
+TEST(FileLock, AKilledHoldersLocksGoWithIt) {
+  Scratch dir;
+  std::string path = dir.File("t.DAT", "data");
+  Child child = HoldingChild(path, {{kTableLock, kTableLockLength}});
+  ASSERT_TRUE(child.WaitReady());
+  auto mine = OpenOrFail(path);
+  EXPECT_FALSE(mine->Lock(2147483646 - 7, 1));  // a record lock inside the table lock
+  child.Kill();
+  EXPECT_EQ(child.Wait(), 128 + SIGKILL);
+  EXPECT_TRUE(mine->Lock(2147483646 - 7, 1));
+}
+
+TEST(FileLock, LockBytesNeverTouchTheData) {
+  Scratch dir;
+  std::string path = dir.File("t.DAT", std::string(100, 'd'));
+  Child child = HoldingChild(path, {{kDataWriteLock, 1}, {kTableLock, kTableLockLength}, {2047483644 - 3, 1}});
+  ASSERT_TRUE(child.WaitReady());
+  auto mine = OpenOrFail(path);
+  EXPECT_EQ(mine->Size(), 100);
+  char buffer[10];
+  EXPECT_EQ(mine->ReadAt(0, buffer, 10), 10);
+  EXPECT_EQ(mine->WriteAt(50, "0123456789", 10), 10);
+  child.Tell();
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_EQ(std::filesystem::file_size(path), 100u);
+  EXPECT_EQ(Contents(path).substr(50, 10), "0123456789");
+}
+
+TEST(FileLock, ExclusiveOpenShutsOutOtherProcessesAndHandles) {
+  Scratch dir;
+  std::string path = dir.File("t.DAT", "precious");
+  Child child = HoldingChild(path, {}, FileShare::Exclusive);
+  ASSERT_TRUE(child.WaitReady());
+  std::unique_ptr<TLockedFile> file;
+  EXPECT_EQ(TLockedFile::Open(path, FileAccess::ReadWrite, FileShare::Shared, file), -EBUSY);
+  EXPECT_EQ(TLockedFile::Open(path, FileAccess::Read, FileShare::Exclusive, file), -EBUSY);
+  EXPECT_EQ(TLockedFile::Create(path, false, file), -EBUSY);
+  EXPECT_EQ(DeleteLockedFile(path), -EBUSY);
+  EXPECT_EQ(RenameLockedFile(path, dir.File("u.DAT")), -EBUSY);
+  EXPECT_EQ(Contents(path), "precious");  // the refused create emptied nothing
+  child.Tell();
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_EQ(TLockedFile::Open(path, FileAccess::ReadWrite, FileShare::Exclusive, file), 0);
+}
+
+TEST(FileLock, SharedOpensRefuseAnExclusiveOneAndADelete) {
+  Scratch dir;
+  std::string path = dir.File("t.DAT", "x");
+  auto shared = OpenOrFail(path);
+  auto second = OpenOrFail(path);  // shared opens mix
+  std::unique_ptr<TLockedFile> file;
+  EXPECT_EQ(TLockedFile::Open(path, FileAccess::ReadWrite, FileShare::Exclusive, file), -EBUSY);
+  EXPECT_EQ(DeleteLockedFile(path), -EBUSY);
+  shared.reset();
+  second.reset();
+  EXPECT_EQ(DeleteLockedFile(path), 0);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(FileLock, CreateEmptiesAnUnusedFileAndHoldsItExclusively) {
+  Scratch dir;
+  std::string path = dir.File("t.DAT", "old contents");
+  std::unique_ptr<TLockedFile> created, other;
+  ASSERT_EQ(TLockedFile::Create(path, false, created), 0);
+  EXPECT_EQ(created->Size(), 0);
+  EXPECT_EQ(TLockedFile::Open(path, FileAccess::Read, FileShare::Shared, other), -EBUSY);
+  EXPECT_EQ(TLockedFile::Create(path, true, other), -EEXIST);
+  EXPECT_TRUE(created->Writable());
+  EXPECT_NE(fcntl(created->Descriptor(), F_GETFD) & FD_CLOEXEC, 0);
+}
+
+TEST(FileLock, PositionedTransfersAndTruncation) {
+  Scratch dir;
+  std::unique_ptr<TLockedFile> file;
+  ASSERT_EQ(TLockedFile::Create(dir.File("t.DAT"), false, file), 0);
+  EXPECT_EQ(file->WriteAt(10, "abc", 3), 3);
+  EXPECT_EQ(file->Size(), 13);
+  char buffer[20] = {};
+  EXPECT_EQ(file->ReadAt(0, buffer, 20), 13);
+  EXPECT_EQ(std::string(buffer, 13), std::string(10, '\0') + "abc");
+  EXPECT_EQ(file->ReadAt(50, buffer, 5), 0);
+  EXPECT_EQ(file->ReadAt(-1, buffer, 5), -EINVAL);
+  EXPECT_EQ(file->Truncate(11), 0);
+  EXPECT_EQ(file->Size(), 11);
+  EXPECT_EQ(file->Sync(), 0);
+}
+
+TEST(FileLock, MissingPathsAndDirectories) {
+  Scratch dir;
+  std::unique_ptr<TLockedFile> file;
+  EXPECT_EQ(TLockedFile::Open(dir.File("none.DAT"), FileAccess::Read, FileShare::Shared, file), -ENOENT);
+  EXPECT_EQ(TLockedFile::Open(dir.File("no/such/t.DAT"), FileAccess::Read, FileShare::Shared, file), -ENOENT);
+  EXPECT_EQ(TLockedFile::Create(dir.File("no/such/t.DAT"), false, file), -ENOENT);
+  EXPECT_EQ(TLockedFile::Open(dir.Path(), FileAccess::Read, FileShare::Shared, file), -EISDIR);
+  EXPECT_EQ(DeleteLockedFile(dir.File("none.DAT")), -ENOENT);
+  EXPECT_EQ(RenameLockedFile(dir.File("none.DAT"), dir.File("b.DAT")), -ENOENT);
+  EXPECT_EQ(file, nullptr);
+}
+
+TEST(FileLock, PermissionDenied) {
+  Scratch dir;
+  std::string secret = dir.File("secret.DAT", "s");
+  chmod(secret.c_str(), 0600);
+  std::string locked_dir = dir.File("locked");
+  mkdir(locked_dir.c_str(), 0755);
+  Child child([&](Child&) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 2;
+    std::unique_ptr<TLockedFile> file;
+    if (TLockedFile::Open(secret, FileAccess::Read, FileShare::Shared, file) != -EACCES) return 3;
+    if (TLockedFile::Create(locked_dir + "/new.DAT", false, file) != -EACCES) return 4;
+    if (DeleteLockedFile(secret) != -EACCES) return 5;
+    return 0;
+  });
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_TRUE(std::filesystem::exists(secret));
+}
+
+TEST(FileLock, FullDiskGivesShortWritesAndErrors) {
+  std::unique_ptr<TLockedFile> full;
+  if (TLockedFile::Open("/dev/full", FileAccess::ReadWrite, FileShare::Shared, full) == 0)
+    EXPECT_EQ(full->WriteAt(0, "abc", 3), -ENOSPC);
+  Scratch dir;
+  std::string path = dir.File("t.DAT");
+  Child child([&](Child&) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{1000, 1000};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+    std::unique_ptr<TLockedFile> file;
+    if (TLockedFile::Create(path, false, file) != 0) return 3;
+    std::string data(2000, 'x');
+    if (file->WriteAt(0, data.data(), 2000) != 1000) return 4;  // short: the disk "filled"
+    if (file->WriteAt(1000, data.data(), 10) != -EFBIG) return 5;
+    return 0;
+  });
+  EXPECT_EQ(child.Wait(), 0);
+}
+
+TEST(FileLock, ReadOnlyDescriptorsTakeSharedLocks) {
+  Scratch dir;
+  std::string path = dir.File("t.DAT", "x");
+  auto reader1 = OpenOrFail(path, FileShare::Shared, FileAccess::Read);
+  auto reader2 = OpenOrFail(path, FileShare::Shared, FileAccess::Read);
+  auto writer = OpenOrFail(path);
+  EXPECT_FALSE(reader1->Writable());
+  EXPECT_TRUE(reader1->Lock(500, 1));
+  EXPECT_FALSE(reader1->Lock(500, 1));  // still exclusive within the file
+  EXPECT_TRUE(reader2->Lock(500, 1));   // shared with another reader
+  EXPECT_FALSE(writer->Lock(500, 1));   // but never with a writer
+}
+
+TEST(FileLock, RenameNeverReplacesAndDeleteOnClose) {
+  Scratch dir;
+  std::string a = dir.File("a.DAT", "a"), b = dir.File("b.DAT", "b");
+  EXPECT_EQ(RenameLockedFile(a, b), -EEXIST);
+  EXPECT_EQ(Contents(b), "b");
+  EXPECT_EQ(RenameLockedFile(a, dir.File("c.DAT")), 0);
+  EXPECT_EQ(Contents(dir.File("c.DAT")), "a");
+  {
+    auto temp = OpenOrFail(b);
+    temp->SetDeleteOnClose(true);
+  }
+  EXPECT_FALSE(std::filesystem::exists(b));
+}
+
+TEST(FileLock, RenameAcrossFileSystemsCopiesAndDeletes) {
+  Scratch dir;
+  struct stat here {}, there {};
+  if (stat(dir.Path().c_str(), &here) != 0 || stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev ||
+      access("/dev/shm", W_OK) != 0)
+    GTEST_SKIP() << "no second file system to rename across";
+  std::string source = dir.File("a.DAT", "moved across");
+  chmod(source.c_str(), 0640);
+  std::string target = "/dev/shm/qv-filelock-" + std::to_string(getpid()) + ".DAT";
+  ASSERT_EQ(RenameLockedFile(source, target), 0);
+  EXPECT_FALSE(std::filesystem::exists(source));
+  EXPECT_EQ(Contents(target), "moved across");
+  struct stat st {};
+  stat(target.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ::unlink(target.c_str());
+}
+
+TEST(FileLock, FindsNamesIgnoringCase) {
+  Scratch dir;
+  std::string real = dir.File("Fams.DAT", "x");
+  EXPECT_EQ(FindFileIgnoringCase(real), real);
+  EXPECT_EQ(FindFileIgnoringCase(dir.File("FAMS.dat")), real);
+  EXPECT_EQ(FindFileIgnoringCase(dir.File("inds.DAT")), "");
+  EXPECT_EQ(FindFileIgnoringCase(""), "");
+  bool read_only = true;
+  EXPECT_EQ(IsFileReadOnly(real, read_only), 0);
+  EXPECT_FALSE(read_only);
+  chmod(real.c_str(), 0444);
+  EXPECT_EQ(IsFileReadOnly(real, read_only), 0);
+  EXPECT_TRUE(read_only);
+  EXPECT_EQ(IsFileReadOnly(dir.File("none"), read_only), -ENOENT);
+}
+
+}  // namespace
+}  // namespace rtl
