@@ -1,0 +1,94 @@
+// Throughput of the case-blind ScanF and of MetaPhone on the sample
+// registers, with memmem on the same lines as the physical floor.
+//
+//   textutil_bench [register folder] [passes]
+//
+// Prints one line per search term and a summary; exits 1 when case-blind
+// ScanF takes more than three times memmem's time.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "textutil/fields.h"
+#include "textutil/phonetic.h"
+#include "textutil/scan.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> LoadLines(const std::filesystem::path& folder) {
+  std::vector<std::string> lines;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".txt") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  return lines;
+}
+
+template <typename Body>
+double Seconds(Body body) {
+  const auto start = Clock::now();
+  body();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::filesystem::path folder = argc > 1 ? argv[1] : QV_SOURCE_DIR "/samples/registers";
+  const int passes = argc > 2 ? std::atoi(argv[2]) : 200;
+  const std::vector<std::string> lines = LoadLines(folder);
+  if (lines.empty()) {
+    std::fprintf(stderr, "no register lines in %s\n", folder.c_str());
+    return 2;
+  }
+  size_t bytes = 0;
+  for (const auto& line : lines) bytes += line.size();
+  const double total_mb = static_cast<double>(bytes) * passes / 1e6;
+  std::printf("%zu lines, %.1f KB, %d passes\n", lines.size(), bytes / 1e3, passes);
+
+  const char* terms[] = {"smith", "phillipps", "clarke", "hyll", "jenkins", "thomson", "gregory", "zzyzx"};
+  double scan_total = 0, memmem_total = 0;
+  std::printf("%-10s %12s %12s %8s %8s %8s\n", "term", "ScanF MB/s", "memmem MB/s", "ratio", "hits", "exact");
+  for (const char* term : terms) {
+    const size_t m = std::strlen(term);
+    long hits = 0, floor_hits = 0;
+    const double scan = Seconds([&] {
+      for (int p = 0; p < passes; ++p)
+        for (const auto& line : lines) hits += textutil::ScanF(line, term, -1) > 0;
+    });
+    const double floor = Seconds([&] {
+      for (int p = 0; p < passes; ++p)
+        for (const auto& line : lines) floor_hits += memmem(line.data(), line.size(), term, m) != nullptr;
+    });
+    scan_total += scan;
+    memmem_total += floor;
+    std::printf("%-10s %12.0f %12.0f %8.2f %8ld %8ld\n", term, total_mb / scan, total_mb / floor, scan / floor,
+                hits / passes, floor_hits / passes);
+  }
+  const double ratio = scan_total / memmem_total;
+  std::printf("case-blind ScanF: %.0f MB/s, memmem: %.0f MB/s, ratio %.2f (limit 3)\n",
+              total_mb * std::size(terms) / scan_total, total_mb * std::size(terms) / memmem_total, ratio);
+
+  // MetaPhone over every word of every line, as the fuzzy search keys names.
+  std::vector<std::string> words;
+  for (const auto& line : lines)
+    for (int pos = 1; pos != 0;) {
+      std::string word = textutil::ParseWord(line, " ,;[]", pos);
+      if (!word.empty()) words.push_back(std::move(word));
+    }
+  long keyed = 0;
+  const double metaphone = Seconds([&] {
+    for (int p = 0; p < passes; ++p)
+      for (const auto& word : words) keyed += textutil::MetaPhone(word, 8)[0] != ' ';
+  });
+  std::printf("MetaPhone: %.1f million words/s (%zu words, %ld keyed per pass)\n",
+              static_cast<double>(words.size()) * passes / metaphone / 1e6, words.size(), keyed / passes);
+  return ratio <= 3.0 ? 0 : 1;
+}
