@@ -75,11 +75,19 @@ int ScanL(std::string_view s, int start) { return FirstIn(s, start, State().Lowe
 
 int ScanU(std::string_view s, int start) { return FirstIn(s, start, State().UpperSet, true); }
 
-int ScanT(std::string_view s, std::string_view delims, int start) {
+namespace {
+
+// The set-based scans: first (or last, backward) member or non-member of the
+// set of delims from |start|.
+int SetScan(std::string_view s, std::string_view delims, int start, bool member, bool backward) {
   TCharSet set;
   if (!detail::BuildTokenSet(s, delims, start, set)) return 0;
-  return FirstIn(s, start, set, true);
+  return backward ? LastIn(s, start, set, member) : FirstIn(s, start, set, member);
 }
+
+}  // namespace
+
+int ScanT(std::string_view s, std::string_view delims, int start) { return SetScan(s, delims, start, true, false); }
 
 int ScanTQ(std::string_view s, std::string_view delims, int start) {
   TCharSet set;
@@ -97,22 +105,10 @@ int ScanTQ(std::string_view s, std::string_view delims, int start) {
   return 0;
 }
 
-int ScanRT(std::string_view s, std::string_view delims, int start) {
-  TCharSet set;
-  if (!detail::BuildTokenSet(s, delims, start, set)) return 0;
-  return LastIn(s, start, set, true);
-}
+int ScanRT(std::string_view s, std::string_view delims, int start) { return SetScan(s, delims, start, true, true); }
 
-int ScanNT(std::string_view s, std::string_view delims, int start) {
-  TCharSet set;
-  if (!detail::BuildTokenSet(s, delims, start, set)) return 0;
-  return FirstIn(s, start, set, false);
-}
+int ScanNT(std::string_view s, std::string_view delims, int start) { return SetScan(s, delims, start, false, false); }
 
-int ScanRNT(std::string_view s, std::string_view delims, int start) {
-  TCharSet set;
-  if (!detail::BuildTokenSet(s, delims, start, set)) return 0;
-  return LastIn(s, start, set, false);
-}
+int ScanRNT(std::string_view s, std::string_view delims, int start) { return SetScan(s, delims, start, false, true); }
 
 }  // namespace textutil
