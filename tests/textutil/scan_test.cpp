@@ -4,6 +4,8 @@
 
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/textutil/textutil_fixture.h"
 
@@ -78,6 +80,27 @@ TEST_F(ScanTest, ForwardAndBackwardSearchesAgreeWithBruteForce) {
       }
     }
   }
+}
+
+TEST_F(ScanTest, SearchesRunOnSeveralThreadsAtOnce) {
+  // Each thread searches its own patterns; the fast search's shift tables
+  // are per thread, so no search sees another's table.
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      std::mt19937 rng(static_cast<unsigned>(t));
+      for (int round = 0; round < 3000; ++round) {
+        const std::string s = RandomText(rng, 40);
+        std::string p = RandomText(rng, 4);
+        if (p.empty()) p = "b";
+        const int want = RefFirst(s, p, 1, static_cast<int>(s.size()), true);
+        if (ScanQ(s, p, -1) != want || ScanQC(s, p, -1) != want || ScanF(s, p, -1) != want) ++failures[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 TEST_F(ScanTest, LongPatternsWithWildcardsAgreeWithBruteForce) {
