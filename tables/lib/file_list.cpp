@@ -59,6 +59,7 @@ TAbstractFile* TFileList::AddEntry(const std::string& name, bool in_memory) {
 void TFileList::DropEntry(TAbstractFile* file) {
   files_.Remove(file);
   delete file;
+  if (files_.Count() == 0) files_.Clear();  // an empty registry holds no memory
 }
 
 void TFileList::DropIfIdle(TAbstractFile* file) {

@@ -284,8 +284,9 @@ TEST(FileLock, PermissionDenied) {
 
 TEST(FileLock, FullDiskGivesShortWritesAndErrors) {
   std::unique_ptr<TLockedFile> full;
-  if (TLockedFile::Open("/dev/full", FileAccess::ReadWrite, FileShare::Shared, full) == 0)
+  if (TLockedFile::Open("/dev/full", FileAccess::ReadWrite, FileShare::Shared, full) == 0) {
     EXPECT_EQ(full->WriteAt(0, "abc", 3), -ENOSPC);
+  }
   Scratch dir;
   std::string path = dir.File("t.DAT");
   Child child([&](Child&) {
