@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -451,6 +453,79 @@ TEST_F(DiskFiles, ListsPlainFilesMatchingAMask) {
   std::vector<std::string> names = {"stale"};
   FileList().GetFileNames(false, dir_.File("*.DAT"), names);
   EXPECT_EQ(names, (std::vector<std::string>{"a.DAT", "b.dat"}));
+}
+
+TEST_F(DiskFiles, TheRegistryAnswersNegatedEngineNumbers) {
+  TFileList& files = FileList();
+  TAbstractFile* file = nullptr;
+  bool read_only = false;
+  EXPECT_EQ(files.OpenFile(dir_.File("none.DAT"), false, file, read_only, false, false), -11010);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_EQ(files.OpenFile("MEMORY/none.DAT", true, file, read_only, false, false), -11010);
+  std::int32_t handle = files.CreateFile(dir_.File("t.DAT"), false, file, false);
+  ASSERT_EQ(handle, 1);
+  TAbstractFile* other = nullptr;
+  EXPECT_EQ(files.OpenFile(dir_.File("T.dat"), false, other, read_only, false, false), -11013);
+  EXPECT_EQ(files.CreateFile(dir_.File("t.DAT"), false, other, false), -11013);
+  EXPECT_EQ(files.DeleteFile(dir_.File("t.DAT"), false), -11013);
+  EXPECT_EQ(files.RenameFile(dir_.File("t.DAT"), false, dir_.File("u.DAT")), -11013);
+  EXPECT_EQ(files.CloseFile(file, true, handle), -11010);  // not a memory file
+  EXPECT_EQ(files.CloseFile(nullptr, false, handle), -11010);
+  EXPECT_EQ(file->Read(99, nullptr, 1), -11014);  // no such handle
+  EXPECT_EQ(files.CloseFile(file, false, handle), 0);
+  EXPECT_EQ(files.CreateFile(std::string(256, 'x'), true, other, false), -11010);
+}
+
+TEST_F(DiskFiles, TooManyOpenFiles) {
+  int code = testing::InChild([&] {
+    int highest = dup(0);
+    close(highest);
+    rlimit limit{static_cast<rlim_t>(highest + 2), static_cast<rlim_t>(highest + 2)};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 2;
+    std::vector<std::unique_ptr<TFileHandler>> open;
+    for (int i = 0; i < 8; ++i) {
+      open.push_back(Handler(dir_.File("f" + std::to_string(i) + ".DAT")));
+      std::string message;
+      int number = RaisedNumber([&] { open.back()->CreateFile(); }, &message);
+      if (number == 11012)
+        return message.find("Too many files open while attempting to open table") != std::string::npos ? 0 : 4;
+      if (number != 0) return 5;
+    }
+    return 3;
+  });
+  EXPECT_EQ(code, 0);
+}
+
+TEST_F(DiskFiles, ThreadsShareTheRegistry) {
+  std::string shared = dir_.File("shared.DAT");
+  testing::WriteFileBytes(shared, std::string(100, 's'));
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      try {
+        for (int round = 0; round < 50; ++round) {
+          auto mine = Handler("MEMORY/thread" + std::to_string(t) + ".DAT", true);
+          mine->CreateFile();
+          WriteText(*mine, "round " + std::to_string(round));
+          mine->CloseFile();
+          mine->DeleteFile();
+          auto file = Handler(shared);
+          file->OpenFile();
+          if (file->LockRegion(1000 + t, 1, true) && !file->LockRegion(1000 + t, 1, false)) ++failures;
+          file->LockFileHandler();
+          file->Seek(t * 10, 0);
+          if (ReadText(*file, 10) != std::string(10, 's')) ++failures;
+          file->UnlockFileHandler();
+          file->CloseFile();
+        }
+      } catch (...) {
+        ++failures;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(Support, ObjectsNeedTheLibraryStarted) {
