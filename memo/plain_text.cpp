@@ -1,0 +1,278 @@
+// Plain text: paragraph texts (style codes included) joined by the break
+// that LineBreak chooses: CR LF, LF CR, CR or LF; no break after the last
+// paragraph, no header, no encoding mark.
+//
+// Reading: a CR or an LF ends a paragraph; an LF right after the CR that
+// ended a paragraph, or a CR right after such an LF, belongs to that break
+// (CR LF and LF CR are one break, CR CR and LF LF two). A zero byte ends
+// the text unless NullReplacement stands in for it.
+//
+// The stored "Strings" property: per paragraph one or more strings of at
+// most 255 bytes; a string ending in byte 5 is continued by the next one
+// (the 5 is dropped). A paragraph whose last piece really ends in byte 5 is
+// written with one more 5 and an empty string after it.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "memo/vell_memo.h"
+
+namespace memo {
+namespace {
+
+constexpr std::int64_t kBlock = 65500;
+constexpr char kContinued = 5;
+
+std::int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Drops every code that is followed, with only other codes between, by the
+// same code (an empty styled span), until none is left.
+void DropEmptyPairs(std::string& s) {
+  for (;;) {
+    std::size_t a = std::string::npos, b = 0;
+    for (std::size_t i = 0; i < s.size() && a == std::string::npos; ++i) {
+      unsigned char c = static_cast<unsigned char>(s[i]);
+      if (!IsStyleCode(c)) continue;
+      std::size_t j = i + 1;
+      while (j < s.size() && IsStyleCode(static_cast<unsigned char>(s[j])) && static_cast<unsigned char>(s[j]) != c) ++j;
+      if (j < s.size() && static_cast<unsigned char>(s[j]) == c) {
+        a = i;
+        b = j;
+      }
+    }
+    if (a == std::string::npos) return;
+    s.erase(b, 1);
+    s.erase(a, 1);
+  }
+}
+
+bool HasStyleCode(const char* text, std::int32_t length) {
+  for (std::int32_t i = 0; i < length; ++i)
+    if (IsStyleCode(static_cast<unsigned char>(text[i]))) return true;
+  return false;
+}
+
+}  // namespace
+
+void TVellMemo::SaveToStream(rtl::TStream& stream) {
+  static const char* const kBreaks[] = {"\r\n", "\n\r", "\r", "\n"};
+  const std::string_view brk = kBreaks[line_break_];
+  std::string buffer;
+  buffer.reserve(1 << 16);
+  std::string copy;
+  std::int64_t last = NowMs();
+  const int count = pars_.Count();
+  for (int i = 0; i < count; ++i) {
+    const ParInfo& p = *pars_.At(i);
+    std::string_view text(p.text ? p.text : "", p.length);
+    if (static_format_ && HasStyleCode(p.text, p.length)) {
+      copy.assign(text);
+      DropEmptyPairs(copy);
+      text = copy;
+    }
+    if (options_.Has(vmoDiscardTrailingSpaces))
+      while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    buffer.append(text);
+    if (i + 1 < count) buffer.append(brk);
+    if (buffer.size() >= (1 << 16)) {
+      stream.WriteBuffer(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+      buffer.clear();
+    }
+    if (OnProgress && NowMs() - last > 300) {
+      last = NowMs();
+      progress_ = static_cast<int>(static_cast<std::int64_t>(i) * 100 / count);
+      OnProgress(this);
+    }
+  }
+  if (!buffer.empty()) stream.WriteBuffer(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+  progress_ = 100;
+  if (OnProgress) OnProgress(this);
+}
+
+void TVellMemo::LoadFromStream(rtl::TStream& stream) {
+  Modified = true;
+  ++update_count_;
+  ClearModel();
+  const std::int64_t origin = stream.Position();
+  std::int64_t total = 0;
+  try {
+    total = stream.Size() - origin;
+  } catch (...) {
+    total = 0;
+  }
+  const bool codes = static_format_;
+  const bool discard = options_.Has(vmoDiscardTrailingSpaces);
+  const std::int32_t limit = par_length_limit_;
+  DynInfoRec* shared = NewStartState();
+  std::uint8_t style = 0;
+  std::uint8_t parStyle = 0;
+  std::int64_t pos = 0;
+  std::string carry;
+
+  auto addPar = [&](const char* text, std::int32_t length) {
+    if (discard)
+      while (length > 0 && IsBlank(text[length - 1])) --length;
+    if (pos + length > 2147483647LL) throw rtl::Exception("Text too long");
+    int index = pars_.Count();
+    pars_.SetCount(index + 1);
+    ParInfo& p = *pars_.At(index);
+    p = ParInfo();
+    par::SetText(p, text, length);
+    p.startState = index == 0 ? shared : RetainStartState(shared);
+    p.start = static_cast<std::int32_t>(pos);
+    p.firstLine = index;
+    p.line0.end = p.length;
+    p.line0.justifyStart = p.length;
+    p.line0.startStyle = parStyle;
+    p.formatted = false;
+    p.parsed = false;
+    p.keywordsApplied = false;
+    pos += length + 2;
+    parStyle = style;
+  };
+
+  std::vector<char> block(kBlock);
+  char lastBreak = 0;  // the break that ended the previous paragraph, while nothing followed it
+  std::int64_t consumed = 0;
+  bool zeroEnded = false;
+  std::int64_t lastReport = NowMs();
+  std::exception_ptr failure;
+  try {
+    for (;;) {
+      std::int64_t n = stream.Read(block.data(), kBlock);
+      if (n <= 0) break;
+      char* data = block.data();
+      if (null_replacement_ != 0)
+        for (std::int64_t i = 0; i < n; ++i)
+          if (data[i] == 0) data[i] = null_replacement_;
+      std::int64_t segment = 0;
+      std::int64_t i = 0;
+      for (; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c <= 21) {
+          if (c == 0) {
+            zeroEnded = true;
+            break;
+          }
+          if (c == '\r' || c == '\n') {
+            if (i > segment) lastBreak = 0;
+            carry.append(data + segment, i - segment);
+            segment = i + 1;
+            if ((lastBreak == '\r' && c == '\n') || (lastBreak == '\n' && c == '\r')) {
+              lastBreak = 0;
+              continue;
+            }
+            addPar(carry.data(), static_cast<std::int32_t>(carry.size()));
+            carry.clear();
+            lastBreak = static_cast<char>(c);
+            continue;
+          }
+          if (codes) style ^= StyleBit(c);
+        }
+        if (static_cast<std::int64_t>(carry.size()) + (i + 1 - segment) >= limit) {
+          carry.append(data + segment, i + 1 - segment);
+          segment = i + 1;
+          addPar(carry.data(), static_cast<std::int32_t>(carry.size()));
+          carry.clear();
+          lastBreak = 0;
+        }
+      }
+      if (i > segment) lastBreak = 0;
+      carry.append(data + segment, i - segment);
+      consumed += i;
+      if (zeroEnded) break;
+      if (OnProgress && NowMs() - lastReport > 300) {
+        lastReport = NowMs();
+        progress_ = total > 0 ? static_cast<int>(std::min<std::int64_t>(consumed * 100 / total, 99)) : 0;
+        OnProgress(this);
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  addPar(carry.data(), static_cast<std::int32_t>(carry.size()));
+  if (zeroEnded) stream.SetPosition(origin + consumed);
+
+  text_len_ = static_cast<std::int32_t>(pos - 2);
+  line_count_ = pars_.Count();
+  FinishTextLoad();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TVellMemo::FinishTextLoad() {
+  virtual_cols_ = 0;
+  column_block_ = false;
+  for (TVellNavigator* nav : navigators_) {
+    nav->Invalidate();
+    nav->pos_ = 0;
+  }
+  caret_ = sel_start_.get();
+  last_parsed_ = -1;
+  formatted_up_to_ = 0;
+  bg_next_ = 0;
+  bg_last_ = pars_.Count() - 1;
+  mod_first_line_ = mod_first_par_ = mod_last_par_ = -1;
+  if (OnParse) OnParse(this, 0, text_len_);
+  if (update_count_ > 0) --update_count_;
+  top_origin_ = 0;
+  display_left_ = 0;
+  progress_ = 100;
+  if (OnProgress) OnProgress(this);
+  if (window_) {
+    window_->Repaint();
+    if (update_count_ == 0) {
+      window_->ScrollRangesChanged();
+      Reformat();
+      window_->CaretChanged();
+    }
+  }
+  Change();
+}
+
+std::vector<std::string> TVellMemo::WriteStringsProperty() {
+  std::vector<std::string> out;
+  for (int i = 0; i < pars_.Count(); ++i) {
+    const ParInfo& p = *pars_.At(i);
+    std::string_view rest(p.text ? p.text : "", p.length);
+    while (rest.size() > 255 || (!rest.empty() && rest.back() == kContinued)) {
+      std::size_t take = std::min<std::size_t>(254, rest.size());
+      out.push_back(std::string(rest.substr(0, take)) + kContinued);
+      rest.remove_prefix(take);
+    }
+    out.emplace_back(rest);
+  }
+  return out;
+}
+
+void TVellMemo::ReadStringsProperty(const std::vector<std::string>& strings) {
+  BeginUpdate();
+  try {
+    Clear();
+    int read = 0;
+    std::string buffer;
+    bool open = false;
+    for (const std::string& s : strings) {
+      open = true;
+      if (!s.empty() && s.back() == kContinued) {
+        buffer.append(s, 0, s.size() - 1);
+        continue;
+      }
+      buffer += s;
+      setParsBuf(read++, buffer.c_str());
+      buffer.clear();
+      open = false;
+    }
+    if (open) setParsBuf(read++, buffer.c_str());
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+}  // namespace memo

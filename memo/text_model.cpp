@@ -1,0 +1,293 @@
+#include "memo/text_model.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+namespace memo {
+namespace {
+
+void* CheckedRealloc(void* block, std::size_t bytes) {
+  void* p = std::realloc(block, bytes);
+  if (!p && bytes) throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+bool SameRunContents(const DynInfoRec& a, const DynInfoRec& b) {
+  return std::memcmp(reinterpret_cast<const char*>(&a) + 4, reinterpret_cast<const char*>(&b) + 4,
+                     sizeof(DynInfoRec) - 4) == 0;
+}
+
+DynInfoRec* NewStartState() {
+  auto* s = new DynInfoRec();
+  s->offset = 1;
+  return s;
+}
+
+DynInfoRec* CopyAsStartState(const DynInfoRec& run) {
+  auto* s = new DynInfoRec(run);
+  s->offset = 1;
+  return s;
+}
+
+DynInfoRec* RetainStartState(DynInfoRec* state) {
+  if (state) ++state->offset;
+  return state;
+}
+
+void ReleaseStartState(DynInfoRec* state) {
+  if (state && --state->offset <= 0) delete state;
+}
+
+namespace par {
+
+ParInfo MakeEmpty() {
+  ParInfo p;
+  p.startState = NewStartState();
+  return p;
+}
+
+void Free(ParInfo& p) {
+  std::free(p.text);
+  std::free(p.moreLines);
+  std::free(p.runs);
+  ReleaseStartState(p.startState);
+  p.text = nullptr;
+  p.moreLines = nullptr;
+  p.runs = nullptr;
+  p.startState = nullptr;
+  p.length = p.capacity = p.runCount = p.runCapacity = 0;
+  p.lineCount = 1;
+}
+
+void SetText(ParInfo& p, const char* text, std::int32_t length) {
+  std::free(p.text);
+  p.text = nullptr;
+  p.capacity = 0;
+  p.length = length;
+  if (length <= 0) {
+    p.length = 0;
+    return;
+  }
+  std::size_t bytes = static_cast<std::size_t>(length) + length / 64 + 1;
+  p.text = static_cast<char*>(CheckedRealloc(nullptr, bytes));
+  p.capacity = static_cast<std::int32_t>(std::min<std::size_t>(bytes, 0x7FFFFFFF));
+  std::memcpy(p.text, text, length);
+  p.text[length] = 0;
+}
+
+LineInfo& Line(ParInfo& p, int index) { return index == 0 ? p.line0 : p.moreLines[index - 1]; }
+const LineInfo& Line(const ParInfo& p, int index) { return index == 0 ? p.line0 : p.moreLines[index - 1]; }
+
+void SetLineCount(ParInfo& p, std::int32_t count) {
+  if (count < 1) count = 1;
+  if (count == p.lineCount && (count == 1 || p.moreLines)) return;
+  if (count - 1 > 59652323) throw rtl::ERangeError("Range check error");
+  int old = p.lineCount;
+  if (count == 1) {
+    std::free(p.moreLines);
+    p.moreLines = nullptr;
+  } else {
+    p.moreLines = static_cast<LineInfo*>(CheckedRealloc(p.moreLines, sizeof(LineInfo) * (count - 1)));
+    for (int i = std::max(old, 1); i < count; ++i) p.moreLines[i - 1] = LineInfo();
+  }
+  p.lineCount = count;
+}
+
+void SingleLine(ParInfo& p) {
+  SetLineCount(p, 1);
+  std::int32_t style = p.line0.startStyle;
+  p.line0 = LineInfo();
+  p.line0.end = p.length;
+  p.line0.justifyStart = p.length;
+  p.line0.startStyle = style;
+  p.line0.startRun = RunsUpTo(p, 0);
+}
+
+void InsertRun(ParInfo& p, int index, const DynInfoRec& run) {
+  int needed = p.runCount + 1;
+  if (needed > p.runCapacity) {
+    int capacity = needed + needed / 64;
+    p.runs = static_cast<DynInfoRec*>(CheckedRealloc(p.runs, sizeof(DynInfoRec) * capacity));
+    p.runCapacity = capacity;
+  }
+  std::memmove(p.runs + index + 1, p.runs + index, sizeof(DynInfoRec) * (p.runCount - index));
+  p.runs[index] = run;
+  ++p.runCount;
+}
+
+void RemoveRuns(ParInfo& p, int index, int count) {
+  if (count <= 0) return;
+  std::memmove(p.runs + index, p.runs + index + count, sizeof(DynInfoRec) * (p.runCount - index - count));
+  p.runCount -= count;
+}
+
+void ShrinkRuns(ParInfo& p) {
+  if (p.runCapacity == p.runCount) return;
+  if (p.runCount == 0) {
+    std::free(p.runs);
+    p.runs = nullptr;
+  } else {
+    p.runs = static_cast<DynInfoRec*>(CheckedRealloc(p.runs, sizeof(DynInfoRec) * p.runCount));
+  }
+  p.runCapacity = p.runCount;
+}
+
+int RunIndexAt(const ParInfo& p, std::int32_t offset) {
+  int lo = 0, hi = p.runCount;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (p.runs[mid].offset < offset) lo = mid + 1; else hi = mid;
+  }
+  return lo;
+}
+
+int RunsUpTo(const ParInfo& p, std::int32_t offset) {
+  int lo = 0, hi = p.runCount;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (p.runs[mid].offset <= offset) lo = mid + 1; else hi = mid;
+  }
+  return lo;
+}
+
+const DynInfoRec& StateBefore(const ParInfo& p, int index) {
+  static const DynInfoRec kEmpty;
+  if (index > 0) return p.runs[index - 1];
+  return p.startState ? *p.startState : kEmpty;
+}
+
+const DynInfoRec& StateOfChar(const ParInfo& p, std::int32_t offset) {
+  return StateBefore(p, RunsUpTo(p, offset));
+}
+
+const DynInfoRec& EndState(const ParInfo& p) { return StateBefore(p, p.runCount); }
+
+void ReplaceStartState(ParInfo& p, DynInfoRec* state) {
+  ReleaseStartState(p.startState);
+  p.startState = state;
+}
+
+}  // namespace par
+
+std::uint8_t ApplyStyleCodes(std::uint8_t style, const char* text, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) style ^= StyleBit(static_cast<unsigned char>(text[i]));
+  return style;
+}
+
+namespace {
+int NextColumn(int column, unsigned char c, int tabStops, bool codes) {
+  if (c == 9) return (column / tabStops + 1) * tabStops;
+  if (codes && IsStyleCode(c)) return column;
+  return column + 1;
+}
+}  // namespace
+
+int ColumnOfOffset(const char* text, int lineStart, int offset, int tabStops, bool codes) {
+  tabStops = std::max(tabStops, 1);
+  int column = 0;
+  for (int i = lineStart; i < offset; ++i)
+    column = NextColumn(column, static_cast<unsigned char>(text[i]), tabStops, codes);
+  return column;
+}
+
+int OffsetOfColumn(const char* text, int lineStart, int end, int column, int tabStops, bool codes,
+                   int* beyond) {
+  tabStops = std::max(tabStops, 1);
+  int col = 0;
+  int i = lineStart;
+  while (i < end && col < column) {
+    col = NextColumn(col, static_cast<unsigned char>(text[i]), tabStops, codes);
+    ++i;
+  }
+  if (beyond) *beyond = col < column ? column - col : 0;
+  return i;
+}
+
+// ---- TParagraphsList ----
+
+TParagraphsList::TParagraphsList() { SetCapacity(0); }
+
+TParagraphsList::~TParagraphsList() { FreeAll(); }
+
+void TParagraphsList::MoveStep(Shift& s, std::int32_t ParInfo::*field, int to) {
+  if (s.delta != 0) {
+    int n = Count();
+    if (to > s.from) {
+      for (int i = s.from, stop = std::min(to, n); i < stop; ++i) At(i)->*field += s.delta;
+    } else {
+      for (int i = to, stop = std::min(s.from, n); i < stop; ++i) At(i)->*field -= s.delta;
+    }
+  }
+  s.from = to;
+}
+
+void TParagraphsList::SetStart(int index, std::int32_t value) {
+  At(index)->start = value - (index >= start_.from ? start_.delta : 0);
+}
+
+void TParagraphsList::SetFirstLine(int index, std::int32_t value) {
+  At(index)->firstLine = value - (index >= line_.from ? line_.delta : 0);
+}
+
+void TParagraphsList::ShiftStarts(int from, std::int32_t delta) {
+  if (delta == 0 || from >= Count()) return;
+  MoveStep(start_, &ParInfo::start, from);
+  start_.delta += delta;
+}
+
+void TParagraphsList::ShiftFirstLines(int from, std::int32_t delta) {
+  if (delta == 0 || from >= Count()) return;
+  MoveStep(line_, &ParInfo::firstLine, from);
+  line_.delta += delta;
+}
+
+void TParagraphsList::Settle() {
+  MoveStep(start_, &ParInfo::start, Count());
+  MoveStep(line_, &ParInfo::firstLine, Count());
+  start_ = Shift();
+  line_ = Shift();
+}
+
+void TParagraphsList::InsertPars(int index, int n) {
+  MoveStep(start_, &ParInfo::start, index);
+  MoveStep(line_, &ParInfo::firstLine, index);
+  InsertSlots(index, n);
+}
+
+void TParagraphsList::RemovePars(int index, int n) {
+  MoveStep(start_, &ParInfo::start, index);
+  MoveStep(line_, &ParInfo::firstLine, index);
+  RemoveSlots(index, n);
+}
+
+void TParagraphsList::FreeAll() {
+  for (int i = 0; i < Count(); ++i) par::Free(*At(i));
+  SetCount(0);
+  start_ = Shift();
+  line_ = Shift();
+}
+
+// ---- TLinesList ----
+
+LineInfo* TLinesList::GetLinesPointer(int index) {
+  if (!par_ || index < 0 || index >= par_->lineCount) throw rtl::ERangeError(rtl::kListIndexError);
+  return &par::Line(*par_, index);
+}
+
+void TLinesList::SetCount(int count) {
+  if (!par_ || count == par_->lineCount) return;
+  if (count - 1 > 59652323) throw rtl::ERangeError("Range check error");
+  par::SetLineCount(*par_, count);
+}
+
+int TLinesList::Add(const LineInfo& line) {
+  if (!par_) throw rtl::ERangeError(rtl::kListIndexError);
+  par::SetLineCount(*par_, par_->lineCount + 1);
+  par::Line(*par_, par_->lineCount - 1) = line;
+  return par_->lineCount - 1;
+}
+
+}  // namespace memo
