@@ -344,7 +344,8 @@ bool ParseKeywordMode(const std::string& text, PortMode& mode) {
 }
 
 // Makes the settings raw (bytes pass unchanged, reads return at once) and
-// applies the mode text; false when the text is not a valid mode.
+// applies the mode text; false, tio unchanged, when the text is not a valid
+// mode.
 bool ApplyMode(const std::string& text, struct termios& tio, PortMode& mode) {
   std::string trimmed = Trim(text, " \t");
   if (!trimmed.empty()) {
@@ -352,7 +353,11 @@ bool ApplyMode(const std::string& text, struct termios& tio, PortMode& mode) {
                                                      : ParseShortMode(trimmed, mode);
     if (!ok) return false;
   }
-  cfmakeraw(&tio);
+  // Raw bytes both ways; the framing and flow control stay as the port has
+  // them unless the mode names them.
+  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+  tio.c_oflag &= ~OPOST;
+  tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag |= CLOCAL | CREAD;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
@@ -527,6 +532,15 @@ HandleTable<PipeEnd>& Pipes() {
 }
 
 }  // namespace
+
+namespace detail {
+
+bool BuildPortSettings(const std::string& mode, struct termios& settings) {
+  PortMode parsed;
+  return ApplyMode(mode, settings, parsed);
+}
+
+}  // namespace detail
 
 // ---- Serial ports and modem ----
 

@@ -19,6 +19,8 @@
 // reach the runtime folder.
 #pragma once
 
+#include <termios.h>
+
 #include <string>
 
 namespace textutil {
@@ -119,5 +121,11 @@ int StatusPipe(unsigned handle);
 // Closes the handle (an instance with its client); the pipe's name goes with
 // its last instance.
 bool KillPipe(unsigned handle);
+
+namespace detail {
+// Makes the settings raw and applies a mode text as OpenComm does; false,
+// settings unchanged, when the text is not a valid mode.
+bool BuildPortSettings(const std::string& mode, struct termios& settings);
+}  // namespace detail
 
 }  // namespace textutil
