@@ -14,13 +14,18 @@
 namespace rtl {
 namespace {
 
-int SetLock(int fd, short type, std::int64_t start, std::int64_t length) {
+struct flock Range(short type, std::int64_t start, std::int64_t length) {
   struct flock lock {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = start;
   lock.l_len = length;
-  lock.l_pid = 0;
+  lock.l_pid = 0;  // required for open-file-description locks
+  return lock;
+}
+
+int SetLock(int fd, short type, std::int64_t start, std::int64_t length) {
+  struct flock lock = Range(type, start, length);
   int rc;
   do {
     rc = fcntl(fd, F_OFD_SETLK, &lock);
@@ -30,12 +35,7 @@ int SetLock(int fd, short type, std::int64_t start, std::int64_t length) {
 
 // Whether another open file description holds any lock within the range.
 bool HeldElsewhere(int fd, std::int64_t start, std::int64_t length) {
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = start;
-  lock.l_len = length;
-  lock.l_pid = 0;
+  struct flock lock = Range(F_WRLCK, start, length);
   if (fcntl(fd, F_OFD_GETLK, &lock) < 0) return true;  // cannot tell: refuse
   return lock.l_type != F_UNLCK;
 }

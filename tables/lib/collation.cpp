@@ -176,22 +176,25 @@ bool LikeString(std::uint16_t language, std::uint16_t sort, const char* text, co
   return *p == 0;
 }
 
-void UpperString(std::uint16_t language, std::uint16_t sort, const char* source, char* dest) {
+namespace {
+// Maps every byte of source through the language's upper or lower case.
+void MapCase(std::uint16_t language, std::uint16_t sort, const char* source, char* dest, bool upper) {
   std::size_t n = std::strlen(source);
   const TCollationTable* table = language == 0 ? nullptr : &RequireTable(language, sort);
   for (std::size_t i = 0; i <= n; ++i) {
     auto c = static_cast<unsigned char>(source[i]);
-    dest[i] = static_cast<char>(table ? table->upper[c] : Upper0(c));
+    unsigned char mapped = table ? (upper ? table->upper[c] : table->lower[c]) : (upper ? Upper0(c) : Lower0(c));
+    dest[i] = static_cast<char>(mapped);
   }
+}
+}  // namespace
+
+void UpperString(std::uint16_t language, std::uint16_t sort, const char* source, char* dest) {
+  MapCase(language, sort, source, dest, true);
 }
 
 void LowerString(std::uint16_t language, std::uint16_t sort, const char* source, char* dest) {
-  std::size_t n = std::strlen(source);
-  const TCollationTable* table = language == 0 ? nullptr : &RequireTable(language, sort);
-  for (std::size_t i = 0; i <= n; ++i) {
-    auto c = static_cast<unsigned char>(source[i]);
-    dest[i] = static_cast<char>(table ? table->lower[c] : Lower0(c));
-  }
+  MapCase(language, sort, source, dest, false);
 }
 
 std::string UpperString(std::uint16_t language, std::uint16_t sort, std::string_view text) {

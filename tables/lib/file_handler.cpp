@@ -26,18 +26,12 @@ void TFileHandler::OpenFile() {
   TFileList& files = FileList();
   if (!files.FileExists(file_name_, in_memory_)) RaiseError(err::kInvalidFileName, file_name_);
   read_only_ = false;
-  std::int32_t result = files.OpenFile(file_name_, in_memory_, file_, read_only_, exclusive_, temporary_);
-  if (result < 0) {
-    file_ = nullptr;
-    handle_ = 0;
-    Fail(result);
-  }
-  handle_ = result;
-  is_open_ = true;
+  Attach(files.OpenFile(file_name_, in_memory_, file_, read_only_, exclusive_, temporary_));
 }
 
-void TFileHandler::CreateFile() {
-  std::int32_t result = FileList().CreateFile(file_name_, in_memory_, file_, temporary_);
+void TFileHandler::CreateFile() { Attach(FileList().CreateFile(file_name_, in_memory_, file_, temporary_)); }
+
+void TFileHandler::Attach(std::int32_t result) {
   if (result < 0) {
     file_ = nullptr;
     handle_ = 0;

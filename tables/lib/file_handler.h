@@ -66,6 +66,8 @@ public:
 
 private:
   [[noreturn]] void Fail(std::int64_t negated_code);
+  // Takes the registry's answer to an open or create: the handle, or raises.
+  void Attach(std::int32_t result);
 
   bool in_memory_ = false;
   TAbstractFile* file_ = nullptr;
