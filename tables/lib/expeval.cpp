@@ -1,0 +1,494 @@
+#include "tables/lib/expeval.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "platform/runtime/dates.h"
+#include "tables/engine/errors.h"
+#include "tables/lib/collation.h"
+#include "tables/lib/expcheck.h"
+#include "tables/lib/expconvert.h"
+#include "tables/lib/names.h"
+#include "tables/lib/numeric.h"
+#include "tables/lib/subselect.h"
+
+namespace korvex {
+namespace {
+
+void SetBoolean(TExpToken* result, bool value) {
+  result->IsNull = false;
+  result->SetValue<std::uint16_t>(VerifyWordBool(value ? 1 : 0));
+}
+
+void SetNull(TExpToken* result) {
+  result->IsNull = true;
+  result->ClearValue();
+}
+
+// The text of a string value (empty for NULL), bounded by its buffer.
+std::string_view TextOf(const TExpToken* value) {
+  if (!value || value->IsNull || !value->ValueBuffer) return {};
+  const char* text = value->StringValue();
+  return std::string_view(text, strnlen(text, static_cast<std::size_t>(value->ValueCapacity)));
+}
+
+// A string result; the empty string is NULL.
+void SetText(TExpToken* result, std::string_view text) {
+  result->SetStringValue(text);
+  result->IsNull = text.empty();
+}
+
+std::int32_t IntegerOf(const TExpToken* value) {
+  switch (value->DataType) {
+    case dtSmallInt: return value->Value<std::int16_t>();
+    case dtWord: return value->Value<std::uint16_t>();
+    case dtFloat: return static_cast<std::int32_t>(value->Value<double>());
+    default: return value->Value<std::int32_t>();
+  }
+}
+
+class Evaluator {
+public:
+  Evaluator(const void* record, void* user_data, TFieldValue field_value, TLocalePair locale)
+      : record_(record), user_data_(user_data), field_value_(field_value), locale_(locale) {}
+
+  TExpToken* Evaluate(const TExpToken* node);
+
+private:
+  TExpToken* EvaluateOperand(const TExpToken* node) { return Evaluate(node); }
+  void Function(const TExpToken* node, TExpToken* result);
+  void Predicate(const TExpToken* node, TExpToken* result);
+  void Extract(std::uint8_t op, const TExpToken* argument, TExpToken* result);
+  void Cast(const TExpToken* node, const TExpToken* argument, TExpToken* result);
+
+  const void* record_;
+  void* user_data_;
+  TFieldValue field_value_;
+  TLocalePair locale_;
+};
+
+TExpToken* Evaluator::Evaluate(const TExpToken* node) {
+  ExpTokenGuard result(GetNewExpTokenInstance());
+  result->Copy(*node);
+  result->Left = result->Right = result->Third = result->Parent = nullptr;
+
+  switch (node->NodeClass) {
+    case enUNARY: {
+      ExpTokenGuard operand(Evaluate(node->Left));
+      EvaluateUnary(node->Operator, result.get(), operand.get());
+      break;
+    }
+    case enBINARY: {
+      ExpTokenGuard left(Evaluate(node->Left));
+      const std::uint8_t op = node->Operator & 0x7F;
+      if ((op == eoAND && !IsTrue(left.get())) || (op == eoOR && IsTrue(left.get()))) {
+        // The left operand decides; the right one is never evaluated.
+        result->Copy(*left);
+        break;
+      }
+      ExpTokenGuard right(Evaluate(node->Right));
+      if (op == eoADD && IsTextType(left->DataType) && IsTextType(right->DataType)) {
+        result->SetDataSize((left->DataSize - 1) + (right->DataSize - 1) + 1);
+        result->Scale = 0;
+      }
+      EvaluateBinary(node->Operator, left.get(), right.get(), result.get(), locale_);
+      break;
+    }
+    case enCOMPARE: {
+      ExpTokenGuard left(Evaluate(node->Left));
+      ExpTokenGuard right(Evaluate(node->Right));
+      if (IsTextType(left->DataType))
+        EvaluateCompare(node->Operator, static_cast<std::uint16_t>(node->CompareLength & 0xFFFF),
+                        node->CompareIgnoreCase, left.get(), right.get(), result.get(), locale_);
+      else
+        EvaluateBinary(node->Operator, left.get(), right.get(), result.get(), locale_);
+      break;
+    }
+    case enFIELD:
+      if (!field_value_)
+        RaiseError(err::kSqlError, {}, {}, {},
+                   "Internal error: Column '" + node->ColumnName + "' specified illegally");
+      result->ClearValue();
+      result->IsNull = false;
+      field_value_(user_data_, record_, result.get());
+      break;
+    case enFUNC:
+      Function(node, result.get());
+      break;
+    case enEXTBINARY:
+      Predicate(node, result.get());
+      break;
+    default:
+      break;  // constants are their own value
+  }
+  result->NodeClass = node->NodeClass == enTUPLE ? enFIELD : enCONST;
+  result->Left = result->Right = result->Third = result->Parent = nullptr;
+  return result.Release();
+}
+
+void Evaluator::Function(const TExpToken* node, TExpToken* result) {
+  const std::uint8_t op = node->Operator;
+  if (op == eoIF) {
+    ExpTokenGuard condition(Evaluate(node->Left));
+    ExpTokenGuard chosen(Evaluate(IsTrue(condition.get()) ? node->Right : node->Third));
+    result->Copy(*chosen);
+    return;
+  }
+  ExpTokenGuard argument(Evaluate(node->Left));
+  const TExpToken* value = argument.get();
+  switch (op) {
+    case eoSUM: case eoCOUNT: case eoMIN: case eoMAX: case eoAVG:
+      // Aggregation itself is the SQL layer's: here the value passes through.
+      result->Copy(*value);
+      return;
+    case eoUPPER: case eoLOWER: {
+      std::string text(TextOf(value));
+      if (op == eoUPPER) UpperString(locale_.Language, locale_.Sort, text.data(), text.data());
+      else LowerString(locale_.Language, locale_.Sort, text.data(), text.data());
+      SetText(result, text);
+      result->IsNull = value->IsNull;
+      return;
+    }
+    case eoSUBSTRING: {
+      ExpTokenGuard start(Evaluate(node->Right));
+      std::int64_t from = IntegerOf(start.get());
+      std::string_view text = TextOf(value);
+      std::size_t count = text.size();
+      if (node->Right->Right) {
+        ExpTokenGuard length(Evaluate(node->Right->Right));
+        count = static_cast<std::size_t>(std::max<std::int64_t>(IntegerOf(length.get()), 0));
+      }
+      if (from < 1 || static_cast<std::size_t>(from) > text.size())
+        SetText(result, {});
+      else
+        SetText(result, text.substr(static_cast<std::size_t>(from - 1), count));
+      return;
+    }
+    case eoREPLACE: {
+      ExpTokenGuard find(Evaluate(node->Right));
+      ExpTokenGuard replacement(node->Right->Right ? Evaluate(node->Right->Right) : nullptr);
+      std::string text(TextOf(value));
+      std::string search(TextOf(find.get()));
+      std::string with(TextOf(replacement.get()));
+      if (search.empty()) {
+        SetText(result, text);  // nothing to find: the text as it is
+        return;
+      }
+      std::size_t size = CalculateReplaceSize(search.c_str(), with.c_str(), text.c_str());
+      result->SetDataSize(std::max(static_cast<std::int32_t>(size + 1), value->DataSize));
+      ReplaceString(search.c_str(), with.c_str(), text.c_str(), result->StringBuffer());
+      result->IsNull = result->ValueBuffer[0] == 0;
+      return;
+    }
+    case eoPOS: case eoOCCURS: {
+      ExpTokenGuard find(Evaluate(node->Right));
+      std::string text(TextOf(value));
+      std::string search(TextOf(find.get()));
+      std::int32_t answer = 0;
+      if (!search.empty())
+        answer = op == eoPOS ? PosString(search.c_str(), text.c_str()) : OccursString(search.c_str(), text.c_str());
+      result->IsNull = false;
+      result->SetValue(answer);
+      return;
+    }
+    case eoTRIMLEADING: case eoTRIMTRAILING: case eoTRIMBOTH: {
+      ExpTokenGuard character(Evaluate(node->Right));
+      std::string_view trim = TextOf(character.get());
+      std::string text(TextOf(value));
+      if (!trim.empty()) {
+        if (op == eoTRIMLEADING) LeftTrimString(text.data(), trim[0]);
+        else if (op == eoTRIMTRAILING) RightTrimString(text.data(), trim[0]);
+        else TrimString(text.data(), trim[0]);
+      }
+      SetText(result, text.c_str());
+      return;
+    }
+    case eoCAST:
+      Cast(node, value, result);
+      return;
+    case eoEXTRACTYEAR: case eoEXTRACTMONTH: case eoEXTRACTDAY: case eoEXTRACTDAYOFWEEK:
+    case eoEXTRACTHOUR: case eoEXTRACTMINUTE: case eoEXTRACTSECOND:
+      Extract(op, value, result);
+      return;
+    case eoABS:
+      if (value->IsNull) {
+        SetNull(result);
+        return;
+      }
+      result->IsNull = false;
+      switch (value->DataType) {
+        case dtSmallInt: {
+          auto v = value->Value<std::int16_t>();
+          result->SetValue(static_cast<std::int16_t>(v < 0 ? -v : v));
+          break;
+        }
+        case dtInteger: {
+          auto v = static_cast<std::int64_t>(value->Value<std::int32_t>());
+          result->SetValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(v < 0 ? -v : v)));
+          break;
+        }
+        case dtFloat:
+          result->SetValue(std::fabs(value->Value<double>()));
+          break;
+        case dtBCD: {
+          auto stored = FloatToComp(std::fabs(CompToFloat(value->Value<std::int64_t>())), value->Scale);
+          if (stored) result->SetValue(*stored);
+          else SetNull(result);
+          break;
+        }
+        default:
+          result->SetValue(value->Value<std::uint16_t>());  // a word is never negative
+          break;
+      }
+      return;
+    case eoROUND: {
+      if (value->IsNull) {
+        SetNull(result);
+        return;
+      }
+      int decimals = 0;
+      if (node->Right) {
+        ExpTokenGuard places(Evaluate(node->Right));
+        decimals = std::clamp(IntegerOf(places.get()), 0, 32);
+      }
+      double number = value->DataType == dtBCD ? CompToFloat(value->Value<std::int64_t>()) : value->Value<double>();
+      result->IsNull = false;
+      result->DataType = dtFloat;
+      result->SetDataSize(8);
+      result->SetValue(RoundFloat(number, decimals));
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void Evaluator::Cast(const TExpToken* node, const TExpToken* argument, TExpToken* result) {
+  if (argument->IsNull) {
+    SetNull(result);
+    return;
+  }
+  result->IsNull = false;
+  if (argument->DataType == dtBlob) {
+    // BLOB data is copied byte for byte.
+    result->SetDataSize(std::max(argument->DataSize, 1));
+    result->ClearValue();
+    std::memcpy(result->ValueBuffer, argument->ValueBuffer,
+                static_cast<std::size_t>(std::min(argument->ValueCapacity, result->ValueCapacity)));
+  } else {
+    result->SetDataSize(std::max(node->DataSize, 1));
+    result->ClearValue();
+    std::memcpy(result->ValueBuffer, argument->ValueBuffer,
+                static_cast<std::size_t>(std::min({argument->ValueCapacity, result->ValueCapacity, kConvertBufferSize})));
+    auto byte = [](std::int32_t v) { return static_cast<std::uint8_t>(std::clamp(v, 0, kConvertBufferSize)); };
+    // The answer does not matter here: a value that cannot be converted
+    // casts to 0 (or the empty text).
+    ConvertExpression(argument->DataType, byte(argument->DataSize), argument->Scale, node->DataType,
+                      byte(node->DataSize), node->Scale, result->ValueBuffer);
+  }
+  if (result->DataType == dtString && result->DataSize > 0) result->ValueBuffer[result->DataSize - 1] = 0;
+}
+
+void Evaluator::Extract(std::uint8_t op, const TExpToken* argument, TExpToken* result) {
+  if (argument->IsNull) {
+    SetNull(result);
+    return;
+  }
+  int year = 0, month = 0, day = 0, weekday = 0, hour = 0, minute = 0, second = 0;
+  std::int32_t day_number = 0, time = 0;
+  bool has_date = argument->DataType != dtTime, has_time = argument->DataType != dtDate;
+  if (argument->DataType == dtTimeStamp) {
+    rtl::TTimeStamp stamp = TimeStampParts(argument->Value<double>());
+    day_number = stamp.Date;
+    time = stamp.Time;
+  } else if (argument->DataType == dtDate) {
+    day_number = argument->Value<std::int32_t>();
+  } else {
+    time = argument->Value<std::int32_t>();
+  }
+  if (has_date) {
+    rtl::DecodeDate(rtl::TimeStampToDateTime(rtl::TTimeStamp{0, day_number}), year, month, day);
+    weekday = ((day_number % 7) + 7) % 7 + 1;
+  }
+  if (has_time) {
+    constexpr std::int64_t kDay = 86400000;
+    std::int64_t t = ((std::int64_t{time} % kDay) + kDay) % kDay;
+    hour = static_cast<int>(t / 3600000);
+    minute = static_cast<int>(t / 60000 % 60);
+    second = static_cast<int>(t / 1000 % 60);
+  }
+  std::int32_t part = 0;
+  switch (op) {
+    case eoEXTRACTYEAR: part = year; break;
+    case eoEXTRACTMONTH: part = month; break;
+    case eoEXTRACTDAY: part = day; break;
+    case eoEXTRACTDAYOFWEEK: part = weekday; break;
+    case eoEXTRACTHOUR: part = hour; break;
+    case eoEXTRACTMINUTE: part = minute; break;
+    default: part = second; break;
+  }
+  result->IsNull = false;
+  result->DataType = dtInteger;
+  result->SetDataSize(4);
+  result->SetValue(part);
+}
+
+void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
+  const std::uint8_t op = node->Operator;
+  ExpTokenGuard tested(Evaluate(node->Left));
+  bool answer = false;
+  switch (op) {
+    case eoLIKE: case eoNOTLIKE: {
+      ExpTokenGuard pattern(Evaluate(node->Right));
+      if (!tested->IsNull && !pattern->IsNull) {
+        std::string text(TextOf(tested.get())), mask(TextOf(pattern.get()));
+        answer = LikeString(locale_.Language, locale_.Sort, text.c_str(), mask.c_str());
+      }
+      if (op == eoNOTLIKE) answer = !answer;
+      break;
+    }
+    case eoIN: case eoNOTIN: {
+      ExpTokenGuard scratch(GetNewExpTokenInstance());
+      scratch->DataType = dtBoolean;
+      scratch->SetDataSize(2);
+      for (const TExpToken* item = node->Right; item && !answer; item = item->Right) {
+        ExpTokenGuard value(Evaluate(item));
+        EvaluateBinary(eoEQ, tested.get(), value.get(), scratch.get(), locale_);
+        answer = IsTrue(scratch.get());
+        // Only a constant, a unary node or a column uses Right as the chain
+        // link; any other value ends the list.
+        if (item->NodeClass != enCONST && item->NodeClass != enUNARY && item->NodeClass != enFIELD) break;
+      }
+      if (op == eoNOTIN) answer = !answer;
+      break;
+    }
+    case eoSUBIN: case eoNOTSUBIN: {
+      TSubSelectQuery* query = node->Right ? node->Right->SubQuery : nullptr;
+      if (query) {
+        ExpTokenGuard sub_select(Evaluate(node->Right));
+        ExpTokenGuard comparison(GetNewExpTokenInstance());
+        comparison->NodeClass = enBINARY;
+        comparison->Operator = eoEQ;
+        comparison->Text.assign(1, '=');
+        comparison->DataType = dtBoolean;
+        comparison->SetDataSize(2);
+        comparison->Left = tested.get();
+        comparison->Right = sub_select.get();
+        try {
+          query->BuildSubSelectFilter(comparison.get());
+        } catch (...) {
+          comparison->Left = comparison->Right = nullptr;  // the guards above own them
+          throw;
+        }
+        comparison->Left = comparison->Right = nullptr;
+        answer = query->GetResultRecordCount() > 0;
+      }
+      if (op == eoNOTSUBIN) answer = !answer;
+      break;
+    }
+    case eoBETWEEN: case eoNOTBETWEEN: {
+      const TExpToken* low_node = node->Right;
+      ExpTokenGuard scratch(GetNewExpTokenInstance());
+      scratch->DataType = dtBoolean;
+      scratch->SetDataSize(2);
+      if (low_node) {
+        ExpTokenGuard low(Evaluate(low_node));
+        EvaluateBinary(eoGE, tested.get(), low.get(), scratch.get(), locale_);
+        if (IsTrue(scratch.get()) && low_node->Right) {
+          ExpTokenGuard high(Evaluate(low_node->Right));
+          EvaluateBinary(eoLE, tested.get(), high.get(), scratch.get(), locale_);
+          answer = IsTrue(scratch.get());
+        }
+      }
+      if (op == eoNOTBETWEEN) answer = !answer;
+      break;
+    }
+    default:
+      break;
+  }
+  result->DataType = dtBoolean;
+  result->SetDataSize(2);
+  SetBoolean(result, answer);
+}
+
+}  // namespace
+
+TExpToken* EvaluateExpressionToken(const TExpToken* node, const void* record_buffer, void* user_data,
+                                   TFieldValue field_value, TLocalePair locale) {
+  if (!node) return nullptr;
+  return Evaluator(record_buffer, user_data, field_value, locale).Evaluate(node);
+}
+
+void EvaluateUnary(std::uint8_t op, TExpToken* result, const TExpToken* operand) {
+  switch (op & 0x7F) {
+    case eoISBLANK:
+      SetBoolean(result, operand->IsNull);
+      return;
+    case eoNOTBLANK:
+      SetBoolean(result, !operand->IsNull);
+      return;
+    case eoNOT:
+      SetBoolean(result, !IsTrue(operand));
+      return;
+    case eoMINUS:
+      if (operand->IsNull) {
+        SetNull(result);
+        return;
+      }
+      result->IsNull = false;
+      switch (operand->DataType) {
+        case dtDate: case dtTime: case dtInteger:
+          result->SetValue(static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(operand->Value<std::int32_t>())));
+          return;
+        case dtSmallInt:
+          result->SetValue(static_cast<std::int16_t>(-operand->Value<std::int16_t>()));
+          return;
+        case dtWord:
+          result->SetValue(static_cast<std::uint16_t>(-operand->Value<std::uint16_t>()));
+          return;
+        case dtFloat: case dtTimeStamp:
+          result->SetValue(-operand->Value<double>());
+          return;
+        case dtBCD: {
+          auto currency = CompToCurr(operand->Value<std::int64_t>());
+          auto stored = currency ? CurrToComp(Currency::FromScaled(-currency->scaled), operand->Scale)
+                                 : std::optional<std::int64_t>();
+          if (stored) result->SetValue(*stored);
+          else SetNull(result);
+          return;
+        }
+        default:
+          return;
+      }
+    case eoPLUS:
+      if (operand->IsNull) {
+        SetNull(result);
+        return;
+      }
+      result->IsNull = false;
+      std::memcpy(result->ValueBuffer, operand->ValueBuffer,
+                  static_cast<std::size_t>(std::min(operand->ValueCapacity, result->ValueCapacity)));
+      return;
+    default:
+      return;
+  }
+}
+
+void EvaluateCompare(std::uint8_t op, std::uint16_t compare_length, bool ignore_case, const TExpToken* left,
+                     const TExpToken* right, TExpToken* result, TLocalePair locale) {
+  op &= 0x7F;
+  if (op != eoEQ && op != eoNE) return;
+  bool equal;
+  if (left->IsNull || right->IsNull)
+    equal = left->IsNull && right->IsNull;
+  else if (left->DataType == dtUnknown || right->DataType == dtUnknown)
+    equal = false;
+  else
+    equal = CompareStrings(locale.Language, locale.Sort, left->StringValue(), right->StringValue(), compare_length,
+                           ignore_case) == 0;
+  SetBoolean(result, op == eoEQ ? equal : !equal);
+}
+
+}  // namespace korvex
