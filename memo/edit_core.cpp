@@ -351,6 +351,7 @@ void TVellMemo::DoSplice(Splice& s) {
     }
     lines.back().end = p.length;
     SetLayout(s.p1, lines);
+    pars_.ShiftStarts(s.p1 + 1, change);
   } else {
     // Across paragraphs: head of the first + pieces + tail of the last.
     std::string head(first.text ? first.text : "", s.o1);
