@@ -130,7 +130,7 @@ void TVellMemo::ReplaceRange(std::string_view text) {
       std::int32_t b = p == s.p2 ? s.o2 : par.length;
       if (b > a) parity = ApplyStyleCodes(parity, par.text + a, b - a);
     }
-    if (!in_pair_removal_ && balance_codes_) s.codes = BalancingCodes(parity);
+    if (!in_pair_removal_ && balance_codes_ && !undo_.replaying) s.codes = BalancingCodes(parity);
   }
 
   // Lengths first: nothing changes when the result would be too long.

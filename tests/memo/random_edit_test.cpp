@@ -113,3 +113,29 @@ TEST(RandomEdits, MatchStringModelWithWrappingWindow) {
 TEST(RandomEdits, MatchStringModelWithoutStaticFormat) {
   for (unsigned seed = 21; seed <= 23; ++seed) RunDifferential(seed, false, false);
 }
+
+TEST(RandomEdits, StyleCodesUndoToTheStartAndRedoToTheEnd) {
+  std::mt19937 rng(5);
+  static const char* kPieces[] = {"a", "\x02", "\x01", "\x15", "\x03", "\r\n", " ", "b"};
+  for (int round = 0; round < 10; ++round) {
+    TVellMemo m;
+    const std::string original = "plain \x02" "bold\x02 text\r\nmore";
+    m.SetText(original);
+    m.ClearUndo();
+    for (int step = 0; step < 60; ++step) {
+      int len = m.GetTextLen();
+      int a = static_cast<int>(rng() % (len + 1)), b = static_cast<int>(rng() % (len + 1));
+      if (a > b) std::swap(a, b);
+      std::string text;
+      for (int n = rng() % 4; n > 0; --n) text += kPieces[rng() % 8];
+      Replace(m, a, b, text);
+      ASSERT_NO_THROW(m.CheckIntegrity());
+    }
+    const std::string final = m.GetText();
+    while (m.getCanUndo()) m.Undo();
+    ASSERT_EQ(m.GetText(), original) << "round " << round;
+    while (m.getCanRedo()) m.Redo();
+    ASSERT_EQ(m.GetText(), final) << "round " << round;
+    m.CheckIntegrity();
+  }
+}
