@@ -32,6 +32,13 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
 std::string MakeTempDir();
 void RemoveTree(const std::string& dir);
 void UsePrivateFolders(const std::string& root);
+struct Holder {
+  pid_t pid = -1;
+  int release = -1;
+  bool answer = false;
+};
+Holder StartHolder(const std::function<bool()>& body);
+void ReleaseHolder(Holder& holder);
 }  // namespace textutil::syshelp
 
 namespace textutil {
@@ -560,29 +567,10 @@ TEST_F(ChannelTest, PipeFailureValues) {
   EXPECT_FALSE(StopPipe(77));
   EXPECT_FALSE(KillPipe(77));
   // A live pipe's name cannot be taken by another process.
-  int ready[2], release[2];
-  ASSERT_EQ(0, pipe2(ready, O_CLOEXEC));
-  ASSERT_EQ(0, pipe2(release, O_CLOEXEC));
-  std::fflush(nullptr);
-  pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    close(ready[0]);
-    close(release[1]);
-    char c = MakePipe("taken") != kInvalidHandle ? 'y' : 'n';
-    (void)!write(ready[1], &c, 1);
-    (void)!read(release[0], &c, 1);
-    _exit(0);
-  }
-  close(ready[1]);
-  close(release[0]);
-  char c = 0;
-  ASSERT_EQ(1, read(ready[0], &c, 1));
-  EXPECT_EQ('y', c);
+  Holder holder = StartHolder([] { return MakePipe("taken") != kInvalidHandle; });
+  EXPECT_TRUE(holder.answer);
   EXPECT_EQ(kInvalidHandle, MakePipe("taken"));
-  close(release[1]);
-  close(ready[0]);
-  waitpid(holder, nullptr, 0);
+  ReleaseHolder(holder);
   // Once it has gone, the name is free.
   unsigned server = MakePipe("taken");
   EXPECT_NE(kInvalidHandle, server);

@@ -34,6 +34,14 @@
 // Helpers shared by the system, process and channel tests.
 namespace textutil::syshelp {
 
+// A child process that runs body, reports its answer and then holds on to
+// what it took until ReleaseHolder.
+struct Holder {
+  pid_t pid = -1;
+  int release = -1;
+  bool answer = false;
+};
+
 std::set<int> OpenDescriptors() {
   std::set<int> fds;
   DIR* dir = opendir("/proc/self/fd");
@@ -94,6 +102,41 @@ void UsePrivateFolders(const std::string& root) {
   chmod((root + "/run").c_str(), 0700);
   setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+}
+
+Holder StartHolder(const std::function<bool()>& body) {
+  Holder holder;
+  int ready[2], release[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) return holder;
+  if (pipe2(release, O_CLOEXEC) != 0) {
+    close(ready[0]);
+    close(ready[1]);
+    return holder;
+  }
+  std::fflush(nullptr);
+  holder.pid = fork();
+  if (holder.pid == 0) {
+    close(ready[0]);
+    close(release[1]);
+    char c = body() ? 'y' : 'n';
+    (void)!write(ready[1], &c, 1);
+    (void)!read(release[0], &c, 1);  // until the test lets go
+    _exit(0);
+  }
+  close(ready[1]);
+  close(release[0]);
+  char c = 0;
+  holder.answer = holder.pid > 0 && read(ready[0], &c, 1) == 1 && c == 'y';
+  close(ready[0]);
+  holder.release = release[1];
+  return holder;
+}
+
+void ReleaseHolder(Holder& holder) {
+  if (holder.release >= 0) close(holder.release);
+  holder.release = -1;
+  if (holder.pid > 0) waitpid(holder.pid, nullptr, 0);
+  holder.pid = -1;
 }
 
 std::string Shell(const std::string& command) {
@@ -465,40 +508,19 @@ TEST_F(FileLockTest, AnotherOpenIsKeptOutOfTheRangeOnly) {
 }
 
 TEST_F(FileLockTest, WaitsForAnotherProcessToLetGo) {
-  int ready[2], release[2];
-  ASSERT_EQ(0, pipe2(ready, O_CLOEXEC));
-  ASSERT_EQ(0, pipe2(release, O_CLOEXEC));
-  std::fflush(nullptr);
-  pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    close(ready[0]);
-    close(release[1]);
-    int fd = open(path_.c_str(), O_RDWR);
-    bool locked = SetFileLock(fd, 0, 50);
-    char c = locked ? 'y' : 'n';
-    (void)!write(ready[1], &c, 1);
-    (void)!read(release[0], &c, 1);
-    _exit(0);
-  }
-  close(ready[1]);
-  close(release[0]);
-  char c = 0;
-  ASSERT_EQ(1, read(ready[0], &c, 1));
-  ASSERT_EQ('y', c);
+  Holder holder = StartHolder([this] { return SetFileLock(open(path_.c_str(), O_RDWR), 0, 50); });
+  ASSERT_TRUE(holder.answer);
   {
     FileDescriptor fd(open(path_.c_str(), O_RDWR | O_CLOEXEC));
     EXPECT_FALSE(detail::LockRangeWithin(fd.Get(), 40, 20, 300, 20));
     // The holder lets go after a while; the full-length wait gets the lock.
     std::thread letgo([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      close(release[1]);
+      ReleaseHolder(holder);
     });
     EXPECT_TRUE(SetFileLock(fd.Get(), 40, 20));
     letgo.join();
   }
-  close(ready[0]);
-  waitpid(holder, nullptr, 0);
 }
 
 TEST_F(FileLockTest, RefusesBadArguments) {
@@ -517,31 +539,12 @@ TEST_F(FileLockTest, RefusesBadArguments) {
 // ---- single instance ----
 
 TEST_F(SystemTest, OnlyOneProcessHoldsTheInstanceLock) {
-  int ready[2], release[2];
-  ASSERT_EQ(0, pipe2(ready, O_CLOEXEC));
-  ASSERT_EQ(0, pipe2(release, O_CLOEXEC));
-  std::fflush(nullptr);
-  pid_t first = fork();
-  ASSERT_GE(first, 0);
-  if (first == 0) {
-    close(ready[0]);
-    close(release[1]);
-    char c = UniqueApp("Quorvane/Main") ? 'y' : 'n';
-    (void)!write(ready[1], &c, 1);
-    (void)!read(release[0], &c, 1);
-    _exit(0);
-  }
-  close(ready[1]);
-  close(release[0]);
-  char c = 0;
-  ASSERT_EQ(1, read(ready[0], &c, 1));
-  EXPECT_EQ('y', c);
+  Holder first = StartHolder([] { return UniqueApp("Quorvane/Main"); });
+  EXPECT_TRUE(first.answer);
   EXPECT_EQ(0, RunInChild([] { return UniqueApp("Quorvane/Main") ? 1 : 0; }));
   EXPECT_EQ(1, RunInChild([] { return UniqueApp("Quorvane/Other") ? 1 : 0; }));
   EXPECT_EQ(1, RunInChild([] { return UniqueApp("quorvane/main") ? 1 : 0; }));  // names keep their case
-  close(release[1]);
-  waitpid(first, nullptr, 0);
-  close(ready[0]);
+  ReleaseHolder(first);
   // Once the holder has ended the name is free again.
   EXPECT_EQ(1, RunInChild([] { return UniqueApp("Quorvane/Main") ? 1 : 0; }));
   // A second call in the same process is refused and keeps no descriptor.
