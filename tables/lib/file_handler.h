@@ -20,6 +20,8 @@ namespace korvex {
 class TFileHandler : public TCountedObject {
 public:
   explicit TFileHandler(void* owner = nullptr);
+  // Closes an open handler. A class that overrides CloseFile closes in its
+  // own destructor: the base destructor calls only TFileHandler::CloseFile.
   ~TFileHandler() override;
   TFileHandler(const TFileHandler&) = delete;
   TFileHandler& operator=(const TFileHandler&) = delete;

@@ -114,6 +114,18 @@ TEST_F(Collation, PartialComparisonStopsAtTheTerminator) {
   EXPECT_EQ(CompareLocaleStrings(0, NORM_IGNORECASE, "ab", 2, "AB", 2), 0);
 }
 
+TEST_F(Collation, LocaleIdentifiersAndSingleCharacters) {
+  EXPECT_EQ(MakeLocaleID(0x0409, 1), 0x00010409u);
+  EXPECT_EQ(MakeLanguageID(0x09, 0x01), 0x0409);
+  EXPECT_EQ(LanguageOfLocale(0x00010409), 0x0409);
+  EXPECT_EQ(SortOfLocale(0x00010409), 1);
+  EXPECT_EQ(CompareChar(0, 'a', 'b'), -1);
+  EXPECT_EQ(CompareChar(0, 'b', 'B'), 1);
+  EXPECT_EQ(CompareCharNoAccent(0, '\xE9', 'e'), 1);  // language 0 has no accents to ignore
+  EXPECT_EQ(LikeCompareChar(0, 0, 'x', 'x'), 0);
+  EXPECT_EQ(LikeCompareChar(0, 0, '\xFF', 'x'), 1);
+}
+
 TEST_F(Collation, CompareBytes) {
   const unsigned char a[] = {1, 2}, b[] = {1, 3};
   EXPECT_EQ(CompareBytes(a, b, 2, false), -1);
