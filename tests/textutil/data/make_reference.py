@@ -103,7 +103,40 @@ def write_calendar():
             out.write(f"{y} {''.join(weeks)}\n")
 
 
+def random_expression(depth=0):
+    kind = rng.random()
+    if depth > 3 or kind < 0.3:
+        n = rng.choice([str(rng.randrange(0, 100)), f"{rng.randrange(0, 100)}.{rng.randrange(0, 100):02d}"])
+        if rng.random() < 0.15:
+            n = f"{rng.randrange(1, 9)}^{rng.randrange(0, 4)}"
+        return n
+    if kind < 0.4:
+        inner = random_expression(depth + 1)
+        if "^" in inner and not inner.startswith("("):
+            inner = "(" + inner + ")"  # CalcStr's sign binds tighter than "^"
+        return "-" + inner
+    if kind < 0.55:
+        return "(" + random_expression(depth + 1) + ")"
+    op = rng.choice("+-*/")
+    return random_expression(depth + 1) + op + random_expression(depth + 1)
+
+
+def write_calculator():
+    with open("calculator.txt", "w") as out:
+        out.write("# value (Python float evaluation, ^ as **) and the expression\n")
+        written = 0
+        while written < 400:
+            e = random_expression()
+            try:
+                value = eval(e.replace("^", "**"))
+            except ZeroDivisionError:
+                continue
+            out.write(f"{value!r} {e}\n")
+            written += 1
+
+
 write_codecs()
 write_crc()
 write_decimal()
 write_calendar()
+write_calculator()

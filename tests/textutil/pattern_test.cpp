@@ -1,0 +1,212 @@
+#include "textutil/pattern.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <regex>
+
+#include "platform/runtime/exceptions.h"
+#include "tests/textutil/textutil_fixture.h"
+
+namespace textutil {
+namespace {
+
+using PatternTest = TextutilTest;
+
+std::string Set(char kind, const std::string& chars) { return std::string(1, kind) + static_cast<char>(chars.size()) + chars; }
+
+TEST_F(PatternTest, Compiles) {
+  EXPECT_EQ(MakePattern("a*b"), "*@a@b");
+  EXPECT_EQ(MakePattern("^a.$"), "^@a.$");
+  EXPECT_EQ(MakePattern("[a-c]"), Set('[', "abc"));
+  EXPECT_EQ(MakePattern("[^0-9x]"), Set('!', "0123456789x"));
+  EXPECT_EQ(MakePattern("*a"), "@*@a");
+  EXPECT_EQ(MakePattern("^*"), "");
+  EXPECT_EQ(MakePattern("$*"), "*@$");  // "$" not last is a literal
+  EXPECT_EQ(MakePattern("a$b"), "@a@$@b");
+  EXPECT_EQ(MakePattern("a^"), "@a@^");
+  EXPECT_EQ(MakePattern("\\t\\*\\"), "@\t@*@\\");
+  EXPECT_EQ(MakePattern("[z-a]"), MakePattern("[a-z]"));
+  EXPECT_EQ(MakePattern("[a\\]b]"), Set('[', "a]b"));
+  EXPECT_EQ(MakePattern("[-a-]"), Set('[', "-a-"));
+  EXPECT_EQ(MakePattern("[!-#]"), Set('[', "!-#"));  // '-' between non-alphanumerics is literal
+  EXPECT_EQ(MakePattern("ab[cd"), "@a@b");  // an open set writes nothing
+  EXPECT_EQ(MakePattern(""), "");
+  EXPECT_EQ(MakePattern("[]"), Set('[', ""));
+}
+
+TEST_F(PatternTest, RefusesWhatCannotBeEncoded) {
+  EXPECT_EQ(MakePattern("a**"), "");  // a closure of a closure
+  std::string big = "[";
+  for (int i = 0; i < 4; ++i) big += "a-zA-Z0-9";
+  big += "]";
+  EXPECT_EQ(MakePattern(big).size(), 250u);  // 4 x 62 = 248 characters fit ...
+  big.insert(1, "a-z");
+  EXPECT_EQ(MakePattern(big), "");  // ... 274 does not: the count byte would wrap
+  std::string fits = "[" + std::string(255, 'q') + "]";
+  EXPECT_EQ(MakePattern(fits).size(), 257u);
+  EXPECT_EQ(MakePattern("[" + std::string(256, 'q') + "]"), "");
+}
+
+TEST_F(PatternTest, Scans) {
+  int start = 1;
+  EXPECT_EQ(ScanRX("xaab", "*@a@b", start), 3);
+  EXPECT_EQ(start, 2);
+  start = 0;
+  EXPECT_EQ(ScanRX("xaab", "*@a@b", start), 0);
+  start = 1;
+  EXPECT_EQ(ScanRX("A", "@a", start), 0);
+  EXPECT_EQ(start, 2);
+  start = -1;
+  EXPECT_EQ(ScanRX("A", "@a", start), 1);
+  EXPECT_EQ(start, 1);
+  start = 1;
+  EXPECT_EQ(ScanRX("ab", "@b$", start), 1);
+  EXPECT_EQ(start, 2);
+  start = 1;
+  EXPECT_EQ(ScanRX("ab", Set('!', "a"), start), 1);
+  EXPECT_EQ(start, 2);
+  start = -1;
+  EXPECT_EQ(ScanRX("xAb", Set('[', "a"), start), 1);
+  EXPECT_EQ(start, 2);
+  start = 5;
+  EXPECT_EQ(ScanRX("abc", "@a", start), 0);
+  EXPECT_EQ(start, 5);
+}
+
+TEST_F(PatternTest, EndAnchorMatchesOnlyAtTheEnd) {
+  int start = 1;
+  EXPECT_EQ(ScanRX("ab", "@a$", start), 0);  // "a" is not at the end
+  EXPECT_EQ(start, 3);
+  start = 1;
+  EXPECT_EQ(ScanRX("aba", "@a$", start), 1);
+  EXPECT_EQ(start, 3);
+  start = 1;
+  EXPECT_EQ(ScanRX("abc", "^*.$", start), 3);
+  EXPECT_EQ(start, 1);
+}
+
+TEST_F(PatternTest, DamagedPatternsRaise) {
+  for (std::string bad : {std::string("#"), std::string("@"), std::string("*"), std::string("**@a"),
+                          std::string("*^"), std::string("*$"), std::string("[\x05" "ab"), std::string("!")}) {
+    int start = 1;
+    EXPECT_THROW(ScanRX("abc", bad, start), rtl::Exception) << bad;
+  }
+  int start = 1;
+  try {
+    ScanRX("abc", "&", start);
+  } catch (const rtl::Exception& e) {
+    EXPECT_EQ(e.Message(), "Invalid pattern!");
+  }
+}
+
+TEST_F(PatternTest, NestedClosuresStayFast) {
+  std::string pattern;
+  for (int i = 0; i < 30; ++i) pattern += "*@a";
+  pattern += "@b";
+  int start = 1;
+  EXPECT_EQ(ScanRX(std::string(3000, 'a'), pattern, start), 0);
+  EXPECT_EQ(start, 3001);
+}
+
+TEST_F(PatternTest, HugeLinesAndPatterns) {
+  // Too large for the table of what can still match: searched by
+  // backtracking instead.
+  std::string line(300000, 'b');
+  line += "ab";
+  std::string pattern;
+  for (int i = 0; i < 900; ++i) pattern += "*@b";
+  pattern += "@a@b$";
+  int start = 1;
+  EXPECT_EQ(ScanRX(line, pattern, start), 300002);
+  EXPECT_EQ(start, 1);
+  start = 1;
+  EXPECT_EQ(ScanRX(line, "@a@b@c", start), 0);
+  EXPECT_EQ(start, 300003);
+}
+
+// The encoded pattern as an ECMAScript expression: a backtracking matcher
+// with the same greedy priorities, written by others.
+std::string ToRegex(const std::string& encoded) {
+  auto lit = [](unsigned char c) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
+    return std::string(buffer);
+  };
+  std::string out;
+  for (size_t i = 0; i < encoded.size();) {
+    bool closure = encoded[i] == '*';
+    if (closure) ++i;
+    std::string element;
+    char kind = encoded[i];
+    if (kind == '@') {
+      element = lit(static_cast<unsigned char>(encoded[i + 1]));
+      i += 2;
+    } else if (kind == '.') {
+      element = "[\\s\\S]";
+      ++i;
+    } else if (kind == '^' || kind == '$') {
+      element = std::string(1, kind);
+      ++i;
+    } else {
+      size_t n = static_cast<unsigned char>(encoded[i + 1]);
+      element = kind == '[' ? "[" : "[^";
+      for (size_t k = 0; k < n; ++k) element += lit(static_cast<unsigned char>(encoded[i + 2 + k]));
+      element += "]";
+      i += 2 + n;
+    }
+    out += closure ? "(?:" + element + ")*" : element;
+  }
+  return out;
+}
+
+TEST_F(PatternTest, AgreesWithABacktrackingReference) {
+  std::mt19937 rng(21);
+  const std::string pieces[] = {"a", "b", "A", ".", "[ab]", "[^a]", "[a-b]", "x", "\\."};
+  int matched = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    if (rng() % 4 == 0) text += "^";
+    for (size_t k = 0, n = 1 + rng() % 4; k < n; ++k) {
+      text += pieces[rng() % std::size(pieces)];
+      if (rng() % 3 == 0) text += "*";
+    }
+    if (rng() % 4 == 0) text += "$";
+    std::string encoded = MakePattern(text);
+    ASSERT_FALSE(encoded.empty()) << text;
+    std::string line(rng() % 12, 'a');
+    for (char& c : line) c = "abAB.x"[rng() % 6];
+    bool blind = rng() % 3 == 0;
+    int first = 1 + static_cast<int>(rng() % 3);
+
+    auto flags = std::regex::ECMAScript | (blind ? std::regex::icase : std::regex::ECMAScript);
+    std::regex re(ToRegex(encoded), flags);
+    std::smatch m;
+    bool found = false;
+    size_t want_pos = 0, want_len = 0;
+    if (static_cast<size_t>(first) <= line.size()) {
+      auto search_flags = first > 1 ? std::regex_constants::match_prev_avail : std::regex_constants::match_default;
+      if (std::regex_search(line.cbegin() + (first - 1), line.cend(), m, re, search_flags)) {
+        want_pos = static_cast<size_t>(m.position(0)) + static_cast<size_t>(first);
+        want_len = static_cast<size_t>(m.length(0));
+        found = want_pos <= line.size();  // the scan tries positions up to the last character
+      }
+    }
+    int start = blind ? -first : first;
+    int len = ScanRX(line, encoded, start);
+    SCOPED_TRACE("pattern " + text + " line " + line + (blind ? " blind" : ""));
+    if (found) {
+      ++matched;
+      ASSERT_EQ(start, static_cast<int>(want_pos));
+      ASSERT_EQ(len, static_cast<int>(want_len));
+    } else {
+      ASSERT_EQ(len, 0);
+      ASSERT_EQ(start, static_cast<size_t>(first) <= line.size() ? static_cast<int>(line.size()) + 1 : first);
+    }
+  }
+  EXPECT_GT(matched, 500);
+}
+
+}  // namespace
+}  // namespace textutil
