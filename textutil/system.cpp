@@ -55,6 +55,7 @@
 #include "platform/runtime/format_settings.h"
 #include "platform/runtime/inifiles.h"
 #include "platform/runtime/strings.h"
+#include "textutil/dates.h"
 #include "textutil/fields.h"
 #include "textutil/gui_hooks.h"
 #include "textutil/state.h"
@@ -108,52 +109,36 @@ int ClampToInt(long long value) {
   return static_cast<int>(value);
 }
 
-// Date-time text in the runtime's formatting settings: the short date, and
-// the long time unless the time is midnight.
-std::string FormatPart(const std::string& format, int a_year, int a_month, int a_day,
-                       int a_hour, int a_minute, int a_second) {
+// The time of day in the runtime's long time format (h, hh, n, nn, s, ss;
+// ':' is the time separator; anything else is copied).
+std::string TimeText(int hour, int minute, int second) {
   const rtl::TFormatSettings& fs = rtl::FormatSettings();
+  const std::string& format = fs.LongTimeFormat;
   std::string out;
-  size_t i = 0;
-  auto run = [&](char c) {
-    size_t n = 0;
-    while (i + n < format.size() && AsciiLower(format[i + n]) == c) ++n;
-    return n;
-  };
-  auto num = [&](int value, size_t width) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*d", static_cast<int>(width), value);
-    out += buf;
-  };
-  while (i < format.size()) {
+  for (size_t i = 0; i < format.size();) {
     char c = static_cast<char>(AsciiLower(format[i]));
-    size_t n = (c == 'y' || c == 'm' || c == 'd' || c == 'h' || c == 'n' || c == 's') ? run(c) : 0;
-    switch (c) {
-      case 'y': n <= 2 ? num(a_year % 100, 2) : num(a_year, 4); break;
-      case 'm': num(a_month, n >= 2 ? 2 : 1); break;
-      case 'd': num(a_day, n >= 2 ? 2 : 1); break;
-      case 'h': num(a_hour, n >= 2 ? 2 : 1); break;
-      case 'n': num(a_minute, n >= 2 ? 2 : 1); break;
-      case 's': num(a_second, n >= 2 ? 2 : 1); break;
-      case '/': out += fs.DateSeparator; n = 1; break;
-      case ':': out += fs.TimeSeparator; n = 1; break;
-      default: out += format[i]; n = 1; break;
+    size_t run = 1;
+    while (i + run < format.size() && AsciiLower(format[i + run]) == c) ++run;
+    int value = c == 'h' ? hour : c == 'n' ? minute : c == 's' ? second : -1;
+    if (value >= 0) {
+      char digits[16];
+      std::snprintf(digits, sizeof digits, "%0*d", run >= 2 ? 2 : 1, value);
+      out += digits;
+    } else {
+      run = 1;
+      out += format[i] == ':' ? fs.TimeSeparator : format[i];
     }
-    i += n;
+    i += run;
   }
   return out;
 }
 
+// Date-time text: the short date, and the long time unless it is midnight.
 std::string DateTimeText(rtl::TDateTime value) {
-  int year, month, day, hour, minute, second, ms;
-  rtl::DecodeDate(value, year, month, day);
+  int hour, minute, second, ms;
   rtl::DecodeTime(value, hour, minute, second, ms);
-  const rtl::TFormatSettings& fs = rtl::FormatSettings();
-  std::string text = FormatPart(fs.ShortDateFormat, year, month, day, 0, 0, 0);
-  if (hour != 0 || minute != 0 || second != 0) {
-    text += ' ';
-    text += FormatPart(fs.LongTimeFormat, year, month, day, hour, minute, second);
-  }
+  std::string text = IDateToStr(TDT2IDT(value));
+  if (hour != 0 || minute != 0 || second != 0) text += " " + TimeText(hour, minute, second);
   return text;
 }
 
