@@ -95,6 +95,7 @@ void TVellMemo::SetSelTextBuf(const char* text) {
 
 void TVellMemo::ReplaceRange(std::string_view text) {
   virtual_cols_ = 0;
+  RememberedCaretX = kNoCaretX;
   SnapSelection();
   Splice s;
   s.p1 = sel_start_->GetParNb();
@@ -239,7 +240,10 @@ void TVellMemo::ReplaceRange(std::string_view text) {
   caret_ = sel_start_.get();
 
   if (--update_count_ == 0) EndUpdateRefresh();
-  if (window_) window_->CaretChanged();
+  if (window_) {
+    window_->CaretChanged();
+    if (update_count_ == 0) window_->ScrollCaretInView();
+  }
 }
 
 void TVellMemo::RecordUndo(std::int32_t start, std::int32_t end, std::int32_t insertedLength) {

@@ -37,6 +37,11 @@ public:
   // Column and pixel mapping of one display line (the view measures it).
   virtual int ColPos(const ParInfo& par, int parNb, int column, int lineInPar) { return column; }
   virtual int ColNb(const ParInfo& par, int parNb, int lineInPar, int x, bool keepTab) { return 0; }
+
+  // Handles a message after the attached components have seen it.
+  virtual void Dispatch(TMessage& message) {}
+  // An edit finished outside any update: scroll the caret into view.
+  virtual void ScrollCaretInView() {}
 };
 
 }  // namespace memo

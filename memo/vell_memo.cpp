@@ -84,6 +84,9 @@ void TVellMemo::WndProc(TMessage& message) {
     c->Notification(this, static_cast<rtl::TOperation>(kMessageNotification));
   }
   if (sawNil) attached_.erase(std::remove(attached_.begin(), attached_.end(), nullptr), attached_.end());
+  if (message.Msg == CM_FONTCHANGED && window_ && auto_line_height_ && window_->FontLineHeight() > 0)
+    line_height_ = window_->FontLineHeight();
+  if (window_) window_->Dispatch(message);
   if (message.Msg == VM_UPDATEBKG) {
     bg_posted_ = false;
     BackgroundSlice(message.WParam != 0);
@@ -554,6 +557,7 @@ int TVellMemo::getSelPar() { return caret_->GetParNb(); }
 void TVellMemo::setSelStart(std::int32_t pos) {
   column_block_ = false;
   virtual_cols_ = 0;
+  RememberedCaretX = kNoCaretX;
   pos = std::clamp(pos, 0, text_len_);
   sel_start_->SetPos(pos);
   sel_end_->SetPos(pos);

@@ -70,6 +70,28 @@ public:
   void DetachComponent(rtl::TComponent* component);
   int AttachedCount() const;
 
+  // ---- state the window layer drives (keyboard, mouse, caret) ----
+
+  // How far the caret stands beyond the end of its line, in blanks.
+  int VirtualCols() const { return virtual_cols_; }
+  void SetVirtualCols(int count) { virtual_cols_ = count > 0 ? count : 0; }
+  // The x that vertical moves keep; kNoCaretX when none. setSelStart and
+  // every edit unset it.
+  static constexpr int kNoCaretX = -2147483647 - 1;
+  int RememberedCaretX = kNoCaretX;
+  // Column blocks: the block columns in visual columns (tabs expanded).
+  int BlockColA() const { return block_col_a_; }
+  int BlockColB() const { return block_col_b_; }
+  void SetColumnBlock(bool on, int colA, int colB) {
+    column_block_ = on;
+    block_col_a_ = colA;
+    block_col_b_ = colB;
+  }
+  // Set when the caret was moved since the last edit: the next edit opens
+  // a new undo step.
+  bool CaretMoved() const { return undo_.caretMoved; }
+  void SetCaretMoved(bool moved) { undo_.caretMoved = moved; }
+
   // ---- virtual operations ----
 
   // Lays out one paragraph; returns the change in its number of lines.
