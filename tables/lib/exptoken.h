@@ -220,6 +220,11 @@ public:
   ~ExpTokenGuard() { FreeExpressionTokens(tree_); }
   ExpTokenGuard(const ExpTokenGuard&) = delete;
   ExpTokenGuard& operator=(const ExpTokenGuard&) = delete;
+  ExpTokenGuard(ExpTokenGuard&& other) noexcept : tree_(other.Release()) {}
+  ExpTokenGuard& operator=(ExpTokenGuard&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
 
   TExpToken* get() const { return tree_; }
   TExpToken* operator->() const { return tree_; }

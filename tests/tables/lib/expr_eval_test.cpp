@@ -1,0 +1,320 @@
+// Evaluation: the tree walk, NULL handling, functions, predicates and the
+// binary operators over every pair of types the checker lets through.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tables/engine/engine_error.h"
+#include "tables/lib/language_settings.h"
+#include "tables/lib/numeric.h"
+#include "tests/tables/lib/expr_test_support.h"
+#include "tests/tables/lib/lib_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+constexpr std::int64_t kSunday = 738948;  // python3: date(2024, 3, 3).toordinal(), a Sunday
+constexpr double kDay = 86400000.0;
+
+// Column order of AllTypes(): S D B SI I F BC T TS W M BL BY MO.
+Record Row(Cell s = {}, Cell d = {}, Cell b = {}, Cell si = {}, Cell i = {}, Cell f = {}, Cell bc = {}, Cell t = {},
+           Cell ts = {}, Cell w = {}, Cell m = {}) {
+  return {s, d, b, si, i, f, bc, t, ts, w, m, {}, {}, {}};
+}
+
+class ExprEvalTest : public ExprTest {
+protected:
+  Outcome Eval(const std::string& text, const Record& record = Row()) {
+    return EvaluateText(AllTypes(), text, record);
+  }
+  bool Truth(const std::string& text, const Record& record = Row()) {
+    Outcome out = Eval(text, record);
+    EXPECT_EQ(out.type, dtBoolean) << text;
+    return !out.is_null && out.integer != 0;
+  }
+  bool IsNull(const std::string& text, const Record& record = Row()) { return Eval(text, record).is_null; }
+};
+
+TEST_F(ExprEvalTest, AndOrSkipTheirRightOperandWhenTheLeftDecides) {
+  // Without a value routine a column cannot be evaluated: the right
+  // operand must not be reached.
+  ExpTokenGuard tree(Checked(AllTypes(), "TRUE OR I = 1"));
+  ExpTokenGuard value(EvaluateExpressionToken(tree.get(), nullptr, nullptr, nullptr, {}));
+  EXPECT_EQ(value->ValueWord(), 1);
+  ExpTokenGuard false_and(Checked(AllTypes(), "FALSE AND I = 1"));
+  ExpTokenGuard answer(EvaluateExpressionToken(false_and.get(), nullptr, nullptr, nullptr, {}));
+  EXPECT_EQ(answer->ValueWord(), 0);
+  EXPECT_EQ(answer->NodeClass, enCONST);
+  EXPECT_EQ(answer->Left, nullptr);
+}
+
+TEST_F(ExprEvalTest, ColumnWithoutValueRoutineRaisesAndGivesEveryNodeBack) {
+  ExpTokenGuard tree(Checked(AllTypes(), "FALSE OR UPPER(S || 'x') = 'A'"));
+  std::int64_t before = ExpTokensInUse();
+  int number = 0;
+  std::string message;
+  try {
+    ExpTokenGuard value(EvaluateExpressionToken(tree.get(), nullptr, nullptr, nullptr, {}));
+  } catch (const EKORVEXEngineError& e) {
+    number = e.ErrorCode();
+    message = e.Message();
+  }
+  EXPECT_EQ(number, 11949);
+  EXPECT_EQ(message, "KORVEX Engine Error # 11949 SQL error - Internal error: Column 'S' specified illegally");
+  EXPECT_EQ(ExpTokensInUse(), before);
+}
+
+TEST_F(ExprEvalTest, AFailingValueRoutineLeavesNoNodeBehind) {
+  ExpTokenGuard tree(Checked(AllTypes(), "SUBSTRING(S FROM 1 FOR 2) || 'x' = 'abx' AND I + 1 > 2"));
+  auto failing = [](void*, const void*, TExpToken* result) -> bool {
+    if (result->ColumnName == "I") RaiseError(9217, "inds");
+    result->SetStringValue("abc");
+    return true;
+  };
+  std::int64_t before = ExpTokensInUse();
+  EXPECT_EQ(RaisedNumber([&] { ExpTokenGuard v(EvaluateExpressionToken(tree.get(), nullptr, nullptr, failing, {})); }),
+            9217);
+  EXPECT_EQ(ExpTokensInUse(), before);
+}
+
+TEST_F(ExprEvalTest, TwoValuedNullLogic) {
+  EXPECT_TRUE(Truth("NOT B"));  // NOT of a NULL boolean
+  EXPECT_TRUE(Truth("NOT (I > 1)"));
+  EXPECT_FALSE(Truth("I < 1"));
+  EXPECT_FALSE(Truth("I = 1"));
+  EXPECT_TRUE(Truth("I <> 1"));
+  EXPECT_TRUE(Truth("I IS NULL"));
+  EXPECT_FALSE(Truth("I IS NOT NULL"));
+  EXPECT_TRUE(Truth("I IS NOT NULL", Row({}, {}, {}, {}, std::int64_t{0})));
+  EXPECT_TRUE(Truth("S NOT LIKE 'a%'"));
+  EXPECT_FALSE(Truth("S LIKE 'a%'"));
+  EXPECT_TRUE(Truth("I IN (1, NULL)"));
+  EXPECT_FALSE(Truth("I IN (1, 2)"));
+  EXPECT_TRUE(Truth("I NOT IN (1, 2)"));
+  EXPECT_FALSE(Truth("I BETWEEN 1 AND 2"));
+  EXPECT_TRUE(Truth("I NOT BETWEEN 1 AND 2"));
+  EXPECT_FALSE(Truth("TRUE AND B"));
+  EXPECT_TRUE(Truth("B OR TRUE"));
+  EXPECT_TRUE(Truth("IF(B THEN FALSE ELSE TRUE)"));  // a NULL condition chooses ELSE
+  EXPECT_TRUE(IsNull("I + 1 = 2 OR I * 2 > 0") == false);
+  EXPECT_TRUE(IsNull("-I"));
+  EXPECT_TRUE(IsNull("+I"));
+  EXPECT_TRUE(IsNull("I / 2"));
+  EXPECT_TRUE(IsNull("BC * 2"));
+  EXPECT_TRUE(IsNull("D + 1"));
+}
+
+TEST_F(ExprEvalTest, NullArgumentsOfAbsRoundAndExtractGiveNull) {
+  EXPECT_TRUE(IsNull("ABS(I)"));
+  EXPECT_TRUE(IsNull("ABS(BC)"));
+  EXPECT_TRUE(IsNull("ROUND(F)"));
+  EXPECT_TRUE(IsNull("ROUND(BC TO 1)"));
+  EXPECT_TRUE(IsNull("EXTRACT(YEAR FROM D)"));
+  EXPECT_TRUE(IsNull("EXTRACT(HOUR FROM TS)"));
+  EXPECT_TRUE(IsNull("CAST(I AS VARCHAR(5))"));
+  EXPECT_FALSE(Truth("ABS(I) = 0"));
+}
+
+TEST_F(ExprEvalTest, EmptySearchTexts) {
+  Record r = Row(std::string("banana"));
+  EXPECT_EQ(Eval("POS('' IN S)", r).integer, 0);
+  EXPECT_EQ(Eval("OCCURS('' IN S)", r).integer, 0);
+  EXPECT_EQ(Eval("REPLACE('' WITH 'x' IN S)", r).text, "banana");
+  EXPECT_EQ(Eval("POS('an' IN S)", r).integer, 2);
+  EXPECT_EQ(Eval("POS('x' IN S)", r).integer, 0);
+  EXPECT_EQ(Eval("OCCURS('an' IN S)", r).integer, 2);
+  EXPECT_EQ(Eval("OCCURS('aa' IN 'aaaa')").integer, 2);
+  EXPECT_EQ(Eval("REPLACE('an' WITH 'AN' IN S)", r).text, "bANANa");
+  EXPECT_EQ(Eval("REPLACE('a' WITH '' IN S)", r).text, "bnn");
+  EXPECT_TRUE(Eval("REPLACE('a' WITH '' IN 'aaa')").is_null);
+  // A replacement longer than the column still fits.
+  Record long_text = Row(std::string(30, 'a'));
+  EXPECT_EQ(Eval("REPLACE('a' WITH 'bbbbbbbbbb' IN S)", long_text).text.size(), 300u);
+}
+
+TEST_F(ExprEvalTest, StringFunctions) {
+  Record r = Row(std::string("  Smith  "));
+  EXPECT_TRUE(Eval("SUBSTRING('abc' FROM 5)").is_null);
+  EXPECT_EQ(Eval("SUBSTRING('abcdef' FROM 2 FOR 3)").text, "bcd");
+  EXPECT_EQ(Eval("SUBSTRING('abcdef' FROM 4)").text, "def");
+  EXPECT_EQ(Eval("SUBSTRING('abcdef' FROM 5 FOR 10)").text, "ef");
+  EXPECT_TRUE(Eval("TRIM(BOTH ' ' FROM '   ')").is_null);
+  EXPECT_EQ(Eval("TRIM(BOTH ' ' FROM S)", r).text, "Smith");
+  EXPECT_EQ(Eval("TRIM(LEADING ' ' FROM S)", r).text, "Smith  ");
+  EXPECT_EQ(Eval("TRIM(TRAILING ' ' FROM S)", r).text, "  Smith");
+  EXPECT_EQ(Eval("UPPER('Andr\xe9 \xe6')").text, "ANDR\xc9 \xc6");
+  EXPECT_EQ(Eval("LOWER('\xc9LISE')").text, "\xe9lise");
+  EXPECT_EQ(Eval("S || 'x'", Row()).text, "x");  // a NULL string concatenates as ''
+  EXPECT_EQ(Eval("'ab' || 'cd' || #65").text, "abcdA");
+  EXPECT_EQ(Eval("UPPER(M)", Row({}, {}, {}, {}, {}, {}, {}, {}, {}, {}, std::string("memo text"))).text,
+            "MEMO TEXT");
+}
+
+TEST_F(ExprEvalTest, LikePatterns) {
+  EXPECT_TRUE(Truth("'abc' LIKE 'a%c'"));
+  EXPECT_TRUE(Truth("'ac' LIKE 'a%c'"));
+  EXPECT_FALSE(Truth("'ab' LIKE 'a%c'"));
+  EXPECT_TRUE(Truth("'abxyz' LIKE '_b%'"));
+  EXPECT_FALSE(Truth("'Abc' LIKE 'a%'"));  // the ANSI language compares bytes
+  EXPECT_TRUE(Truth("'Smith' NOT LIKE 'Sm_t'"));
+}
+
+TEST_F(ExprEvalTest, ExtractParts) {
+  Record r = Row({}, kSunday, {}, {}, {}, {}, {}, std::int64_t{(13 * 3600 + 5 * 60 + 9) * 1000 + 250},
+                 kSunday * kDay + 3723000.0);
+  EXPECT_EQ(Eval("EXTRACT(DAYOFWEEK FROM D)", r).integer, 1);
+  EXPECT_EQ(Eval("EXTRACT(YEAR FROM D)", r).integer, 2024);
+  EXPECT_EQ(Eval("EXTRACT(MONTH FROM D)", r).integer, 3);
+  EXPECT_EQ(Eval("EXTRACT(DAY FROM D)", r).integer, 3);
+  EXPECT_EQ(Eval("EXTRACT(HOUR FROM D)", r).integer, 0);
+  EXPECT_EQ(Eval("EXTRACT(HOUR FROM T)", r).integer, 13);
+  EXPECT_EQ(Eval("EXTRACT(MINUTE FROM T)", r).integer, 5);
+  EXPECT_EQ(Eval("EXTRACT(SECOND FROM T)", r).integer, 9);
+  EXPECT_EQ(Eval("EXTRACT(YEAR FROM T)", r).integer, 0);
+  EXPECT_EQ(Eval("EXTRACT(DAYOFWEEK FROM T)", r).integer, 0);
+  EXPECT_EQ(Eval("EXTRACT(DAYOFWEEK FROM (TS + 4))", r).integer, 5);
+  EXPECT_EQ(Eval("EXTRACT(MINUTE FROM TS)", r).integer, 2);
+  EXPECT_EQ(Eval("EXTRACT(DAYOFWEEK FROM D)", Row({}, std::int64_t{639797})).integer, 5);  // 14 Sep 1752, Thursday
+}
+
+TEST_F(ExprEvalTest, NumericFunctions) {
+  EXPECT_EQ(Eval("ROUND(2.5)").real, 3.0);
+  EXPECT_EQ(Eval("ROUND(-2.5)").real, -3.0);
+  EXPECT_EQ(Eval("ROUND(2.345 TO 2)").real, RoundFloat(2.345, 2));
+  Record r = Row({}, {}, {}, std::int64_t{-7}, std::int64_t{-2147483647 - 1}, -1.25, std::int64_t{-12502});
+  Outcome rounded = Eval("ROUND(BC)", r);
+  EXPECT_EQ(rounded.type, dtFloat);
+  EXPECT_EQ(rounded.real, -13.0);
+  EXPECT_EQ(Eval("ABS(SI)", r).integer, 7);
+  EXPECT_EQ(Eval("ABS(F)", r).real, 1.25);
+  EXPECT_EQ(Eval("ABS(BC)", r).integer, 12502);
+  EXPECT_EQ(Eval("ABS(I)", r).integer, -2147483647 - 1);  // wraps, as all integer arithmetic does
+  EXPECT_EQ(Eval("-SI", r).integer, 7);
+  EXPECT_EQ(Eval("-BC", r).integer, 12502);
+}
+
+// ---- binary operators over value nodes -------------------------------------------
+
+class ExprBinaryTest : public ExprTest {
+protected:
+  void TearDown() override {
+    held_.clear();
+    ExprTest::TearDown();
+  }
+  TExpToken* Value(std::uint8_t type, std::int64_t n, std::uint8_t scale = 0) {
+    TExpToken* v = held_.emplace_back(GetNewExpTokenInstance()).get();
+    v->DataType = type;
+    v->Scale = scale;
+    switch (type) {
+      case dtSmallInt: v->SetDataSize(2); v->SetValue(static_cast<std::int16_t>(n)); break;
+      case dtWord: case dtBoolean: v->SetDataSize(2); v->SetValue(static_cast<std::uint16_t>(n)); break;
+      case dtBCD: v->SetDataSize(8); v->SetValue(n); break;
+      default: v->SetDataSize(4); v->SetValue(static_cast<std::int32_t>(n)); break;
+    }
+    return v;
+  }
+  TExpToken* Real(std::uint8_t type, double x) {
+    TExpToken* v = held_.emplace_back(GetNewExpTokenInstance()).get();
+    v->DataType = type;
+    v->SetDataSize(8);
+    v->SetValue(x);
+    return v;
+  }
+  TExpToken* Text(const std::string& text) {
+    TExpToken* v = held_.emplace_back(GetNewExpTokenInstance()).get();
+    v->DataType = dtString;
+    v->SetStringValue(text);
+    v->IsNull = text.empty();
+    return v;
+  }
+  TExpToken* Null(std::uint8_t type = dtUnknown) {
+    TExpToken* v = held_.emplace_back(GetNewExpTokenInstance()).get();
+    v->DataType = type;
+    v->IsNull = true;
+    return v;
+  }
+  // The result node of op over the two, typed as the checker would.
+  TExpToken* Apply(std::uint8_t op, TExpToken* left, TExpToken* right) {
+    TExpToken* result = held_.emplace_back(GetNewExpTokenInstance()).get();
+    result->DataType = GetBinaryResultDataType(op, left->DataType, right->DataType);
+    result->Scale = std::max(left->Scale, right->Scale);
+    result->SetDataSize(8);
+    EvaluateBinary(op, left, right, result, {});
+    return result;
+  }
+  bool Is(std::uint8_t op, TExpToken* left, TExpToken* right) {
+    TExpToken* result = Apply(op, left, right);
+    EXPECT_TRUE(result->ValueWord() == 0 || result->ValueWord() == 1);
+    return result->ValueWord() == 1;
+  }
+
+  std::vector<ExpTokenGuard> held_;
+};
+
+TEST_F(ExprBinaryTest, NullsCompareTwoValued) {
+  EXPECT_TRUE(Is(eoEQ, Null(dtInteger), Null(dtInteger)));
+  EXPECT_FALSE(Is(eoNE, Null(dtInteger), Null(dtInteger)));
+  EXPECT_FALSE(Is(eoEQ, Null(dtInteger), Value(dtInteger, 1)));
+  EXPECT_TRUE(Is(eoNE, Value(dtInteger, 1), Null(dtInteger)));
+  EXPECT_FALSE(Is(eoLT, Null(dtInteger), Value(dtInteger, 1)));
+  EXPECT_FALSE(Is(eoGE, Null(dtInteger), Value(dtInteger, 1)));
+  EXPECT_TRUE(Is(eoNE, Value(dtInteger, 1), Null()));  // IS NOT NULL
+  EXPECT_FALSE(Is(eoAND, Value(dtBoolean, 1), Null(dtBoolean)));
+  EXPECT_TRUE(Is(eoOR, Null(dtBoolean), Value(dtBoolean, 1)));
+}
+
+TEST_F(ExprBinaryTest, Comparisons) {
+  EXPECT_FALSE(Is(eoEQ, Text("abc"), Text("ABC")));
+  EXPECT_TRUE(Is(eoLT, Text("ABC"), Text("abc")));
+  EXPECT_TRUE(Is(eoLT, Text("Smith"), Text("Smithson")));
+  EXPECT_FALSE(Is(eoEQ, Text("Smith"), Text("Smithson")));
+  EXPECT_TRUE(Is(eoEQ, Value(dtDate, kSunday), Real(dtTimeStamp, kSunday * kDay)));
+  EXPECT_TRUE(Is(eoLT, Value(dtDate, kSunday), Real(dtTimeStamp, kSunday * kDay + 1)));
+  EXPECT_TRUE(Is(eoGT, Value(dtWord, 65535), Value(dtSmallInt, -1)));
+  EXPECT_TRUE(Is(eoEQ, Value(dtInteger, 3), Real(dtFloat, 3.0)));
+  EXPECT_TRUE(Is(eoEQ, Real(dtFloat, 2.5), Value(dtBCD, 2502)));  // 2.50: digits 250, then 2 decimals
+  EXPECT_TRUE(Is(eoLT, Value(dtBCD, 2502), Value(dtBCD, 25133)));  // 2.50 < 2.513
+  EXPECT_TRUE(Is(eoEQ, Value(dtBoolean, 1), Value(dtBoolean, 7)));
+  EXPECT_FALSE(Is(eoGT, Value(dtBoolean, 1), Value(dtBoolean, 0)));  // booleans have no order
+  EXPECT_TRUE(Is(eoGT, Value(dtTime, 1000), Value(dtTime, 999)));
+}
+
+TEST_F(ExprBinaryTest, Arithmetic) {
+  EXPECT_EQ(Apply(eoDIV, Value(dtInteger, 7), Value(dtInteger, 2))->Value<double>(), 3.5);
+  EXPECT_TRUE(Apply(eoDIV, Value(dtInteger, 1), Value(dtInteger, 0))->IsNull);
+  EXPECT_TRUE(Apply(eoDIV, Real(dtFloat, 1), Real(dtFloat, 0))->IsNull);
+  EXPECT_TRUE(Apply(eoDIV, Value(dtBCD, 1002), Value(dtBCD, 2))->IsNull);  // a BCD zero (0.00)
+  TExpToken* quarter = Apply(eoDIV, Value(dtBCD, 10002, 2), Value(dtInteger, 4));
+  EXPECT_EQ(quarter->Value<std::int64_t>(), 2502);  // 10.00 / 4 = 2.50
+  EXPECT_EQ(Apply(eoMUL, Value(dtBCD, 12502, 2), Value(dtBCD, 2002, 2))->Value<std::int64_t>(), 25002);
+  EXPECT_EQ(Apply(eoMUL, Value(dtBCD, 1252, 2), Value(dtBCD, 22, 2))->Value<std::int64_t>(), 32);  // 0.025 -> 0.03
+  EXPECT_EQ(Apply(eoADD, Value(dtBCD, 123454, 4), Value(dtInteger, 1))->Value<std::int64_t>(), 223454);
+  EXPECT_EQ(Apply(eoADD, Value(dtInteger, 2147483647), Value(dtInteger, 1))->Value<std::int32_t>(),
+            -2147483647 - 1);
+  EXPECT_EQ(Apply(eoSUB, Value(dtWord, 0), Value(dtInteger, 1))->Value<std::uint16_t>(), 65535);
+  EXPECT_EQ(Apply(eoADD, Value(dtDate, kSunday), Value(dtInteger, 1))->Value<std::int32_t>(), kSunday + 1);
+  EXPECT_EQ(Apply(eoSUB, Value(dtDate, kSunday), Value(dtDate, kSunday - 10))->Value<std::int32_t>(), 10);
+  double noon = kSunday * kDay + 43200000.0;
+  EXPECT_EQ(Apply(eoADD, Real(dtTimeStamp, noon), Value(dtInteger, 1))->Value<double>(), noon + kDay);
+  EXPECT_EQ(Apply(eoSUB, Real(dtTimeStamp, noon), Real(dtTimeStamp, noon - kDay))->Value<double>(), kDay);
+  EXPECT_EQ(Apply(eoSUB, Real(dtTimeStamp, noon), Value(dtDate, kSunday - 3))->Value<std::int32_t>(), 3);
+  EXPECT_EQ(Apply(eoSUB, Real(dtTimeStamp, noon), Value(dtTime, 1000))->Value<std::int32_t>(), 43199000);
+  EXPECT_EQ(Apply(eoSUB, Value(dtTime, 5000), Value(dtTime, 1000))->Value<std::int32_t>(), 4000);
+  EXPECT_EQ(Apply(eoADD, Value(dtTime, 5000), Value(dtSmallInt, -1000))->Value<std::int32_t>(), 4000);
+  EXPECT_DOUBLE_EQ(Apply(eoADD, Value(dtBCD, 123454, 4), Real(dtFloat, 0.25))->Value<double>(), 1.4845);
+}
+
+TEST_F(ExprBinaryTest, ConcatenationSizesItsResult) {
+  TExpToken* result = Apply(eoADD, Text(std::string(200, 'a')), Text(std::string(200, 'b')));
+  EXPECT_EQ(std::strlen(result->StringValue()), 400u);
+  EXPECT_EQ(Apply(eoADD, Null(dtString), Text("x"))->StringValue(), std::string("x"));
+}
+
+TEST_F(ExprBinaryTest, OtherOperatorsLeaveTheResultAlone) {
+  TExpToken* result = Value(dtInteger, 42);
+  EvaluateBinary(eoMOD, Value(dtInteger, 7), Value(dtInteger, 2), result, {});
+  EXPECT_EQ(result->Value<std::int32_t>(), 42);
+}
+
+}  // namespace
+}  // namespace korvex::testing
