@@ -32,6 +32,7 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
 std::string MakeTempDir();
 void RemoveTree(const std::string& dir);
 void UsePrivateFolders(const std::string& root);
+void RestoreFolders();
 struct Holder {
   pid_t pid = -1;
   int release = -1;
@@ -64,6 +65,7 @@ protected:
   }
   void TearDown() override {
     EXPECT_EQ(before_, OpenDescriptors()) << "a descriptor was left open";
+    RestoreFolders();
     RemoveTree(root_);
     TextutilTest::TearDown();
   }

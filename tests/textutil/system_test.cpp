@@ -24,6 +24,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/runtime/format_settings.h"
 #include "tests/textutil/textutil_fixture.h"
@@ -96,7 +97,38 @@ void RemoveTree(const std::string& dir) {
   if (!dir.empty()) std::filesystem::remove_all(dir, ec);
 }
 
+namespace {
+// The environment as the test program found it.
+struct SavedVariable {
+  const char* name;
+  bool was_set;
+  std::string value;
+};
+std::vector<SavedVariable>& SavedFolders() {
+  static std::vector<SavedVariable> saved = [] {
+    std::vector<SavedVariable> list;
+    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "TMPDIR"}) {
+      const char* value = std::getenv(name);
+      list.push_back({name, value != nullptr, value != nullptr ? value : ""});
+    }
+    return list;
+  }();
+  return saved;
+}
+}  // namespace
+
+void RestoreFolders() {
+  for (const SavedVariable& v : SavedFolders()) {
+    if (v.was_set) {
+      setenv(v.name, v.value.c_str(), 1);
+    } else {
+      unsetenv(v.name);
+    }
+  }
+}
+
 void UsePrivateFolders(const std::string& root) {
+  SavedFolders();
   std::filesystem::create_directories(root + "/run");
   std::filesystem::create_directories(root + "/config");
   chmod((root + "/run").c_str(), 0700);
@@ -178,6 +210,7 @@ protected:
   void TearDown() override {
     EXPECT_EQ(before_, OpenDescriptors()) << "a descriptor was left open";
     SetGuiHooks(GuiHooks());
+    RestoreFolders();
     RemoveTree(root_);
     TextutilTest::TearDown();
   }
@@ -422,6 +455,8 @@ TEST_F(SystemTest, Directories) {
   setenv("TMPDIR", root_.c_str(), 1);
   EXPECT_EQ(root_ + "/", GetTmpDir());
   unsetenv("TMPDIR");
+  EXPECT_EQ("/tmp/", GetTmpDir());
+  setenv("TMPDIR", "", 1);
   EXPECT_EQ("/tmp/", GetTmpDir());
   std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
   EXPECT_EQ(exe.substr(0, exe.rfind('/') + 1), GetExeDir());
