@@ -1,0 +1,47 @@
+// Arranging of baptism hits for reading: sorted by date, then gathered into
+// groups by an arrange key, each group introduced by an empty line and kept
+// in date order.
+//
+// Arrange key of a hit line, from its second ';'-separated field (the
+// child's name), trimmed: the head is the field up to one character past
+// its first blank (the whole field when it has no blank); the key is the
+// MetaPhone key of the head (8 characters, blank-padded), then the two
+// characters from the first blank, then the character two places after the
+// first ',' when there is one. Keys compare case-blind.
+//
+// Both sorts are stable sorts of keys worked out once per line, so equal
+// dates keep the search's order and equal keys keep date order.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace appcore {
+
+// The arrange key of one hit line.
+std::string ArrangeKey(std::string_view line, int key_length);
+
+// Sorts lines by date, stably (HitDate order). Reports "Date sort error:"
+// followed by the first unreadable date text through report, once per call.
+void SortByDate(std::vector<std::string>& lines, const std::function<void(const std::string&)>& report);
+
+struct ArrangeCallbacks {
+  // Called about every 15 ms with the number of lines keyed so far; return
+  // false to cancel.
+  std::function<bool(int64_t done)> progress;
+  // Receives "Date sort error:" + date text, at most once per arrange.
+  std::function<void(const std::string& message)> report;
+};
+
+struct ArrangeOutcome {
+  std::vector<std::string> lines;  // groups, each after an empty line
+  bool cancelled = false;          // lines is then empty
+};
+
+// Sorts hits by date (in place) and returns the arranged lines.
+ArrangeOutcome Arrange(std::vector<std::string>& hits, int key_length, const ArrangeCallbacks& callbacks);
+
+}  // namespace appcore

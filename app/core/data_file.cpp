@@ -1,0 +1,330 @@
+#include "app/core/data_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "app/core/record_line.h"
+#include "platform/runtime/exceptions.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace appcore {
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+// Blocks this large come from mmap with transparent huge pages: a million
+// lines fill their block with a few hundred page faults instead of tens of
+// thousands, which is most of the cost of reading files from the cache.
+constexpr size_t kMapThreshold = size_t{8} << 20;
+constexpr size_t kMaxFileSize = 0xFFFFFFFFu;  // offsets are 32-bit
+constexpr size_t kOpenBatch = 256;             // files open at one time
+
+std::string OpenError(const std::string& path, int error) {
+  return "Cannot open file \"" + path + "\". " + std::strerror(error);
+}
+
+std::string ReadError(const std::string& path, const std::string& reason) {
+  return "Cannot read file \"" + path + "\". " + reason;
+}
+
+int OpenForRead(const std::string& path, struct stat& st, std::string& error) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    error = OpenError(path, errno);
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int e = S_ISDIR(st.st_mode) ? EISDIR : errno ? errno : EINVAL;
+    ::close(fd);
+    error = OpenError(path, e);
+    return -1;
+  }
+  if (static_cast<uint64_t>(st.st_size) >= kMaxFileSize) {
+    ::close(fd);
+    error = ReadError(path, "The file is 4 GiB or larger.");
+    return -1;
+  }
+  return fd;
+}
+
+FileStamp StampFromStat(const struct stat& st) {
+  FileStamp stamp;
+  stamp.size = st.st_size;
+  stamp.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  stamp.inode = st.st_ino;
+  stamp.device = st.st_dev;
+  return stamp;
+}
+
+// Reads up to size bytes; returns the count read, or -1 with errno set.
+ssize_t ReadFully(int fd, char* into, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, into + done, std::min<size_t>(size - done, size_t{1} << 30));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// True when the file has more bytes after what was read (it grew).
+bool HasMore(int fd) {
+  char probe;
+  ssize_t n;
+  do {
+    n = ::read(fd, &probe, 1);
+  } while (n < 0 && errno == EINTR);
+  return n > 0;
+}
+
+size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
+
+}  // namespace
+
+FileStamp StampOf(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return StampFromStat(st);
+}
+
+// ---- ByteBlock ------------------------------------------------------------
+
+ByteBlock::ByteBlock(size_t size) : size_(size) {
+  if (size >= kMapThreshold) {
+    const size_t length = RoundUp(size, kHugePage) + kHugePage;
+    void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p != MAP_FAILED) {
+      // Align to a huge page and give back the slack at both ends.
+      auto start = reinterpret_cast<uintptr_t>(p);
+      const uintptr_t aligned = RoundUp(start, kHugePage);
+      const size_t body = RoundUp(size, kHugePage);
+      if (aligned > start) ::munmap(p, aligned - start);
+      const uintptr_t end = aligned + body;
+      const uintptr_t map_end = start + length;
+      if (map_end > end) ::munmap(reinterpret_cast<void*>(end), map_end - end);
+      data_ = reinterpret_cast<char*>(aligned);
+      mapped_ = body;
+#ifdef MADV_HUGEPAGE
+      ::madvise(data_, mapped_, MADV_HUGEPAGE);
+#endif
+      return;
+    }
+  }
+  data_ = new char[size == 0 ? 1 : size];
+}
+
+ByteBlock::~ByteBlock() {
+  if (mapped_ != 0)
+    ::munmap(data_, mapped_);
+  else
+    delete[] data_;
+}
+
+// ---- DataFile ---------------------------------------------------------------
+
+DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp)
+    : block_(std::move(block)), bytes_(bytes), size_(size), stamp_(stamp) {
+  IndexLines();
+}
+
+std::shared_ptr<const DataFile> DataFile::FromText(std::string_view text) {
+  auto block = std::make_shared<ByteBlock>(text.size());
+  if (!text.empty()) std::memcpy(block->data(), text.data(), text.size());
+  FileStamp stamp;
+  stamp.size = static_cast<int64_t>(text.size());
+  const char* bytes = block->data();
+  return std::make_shared<DataFile>(std::move(block), bytes, text.size(), stamp);
+}
+
+std::shared_ptr<const DataFile> DataFile::Load(const std::string& path) {
+  struct stat st;
+  std::string error;
+  const int fd = OpenForRead(path, st, error);
+  if (fd < 0) throw rtl::EFOpenError(error);
+  // A file that grows while it is read is read again with room for more.
+  size_t room = static_cast<size_t>(st.st_size);
+  for (;;) {
+    auto block = std::make_shared<ByteBlock>(room);
+    const ssize_t got = ReadFully(fd, block->data(), room);
+    if (got < 0) {
+      const int e = errno;
+      ::close(fd);
+      throw rtl::EReadError(ReadError(path, std::strerror(e)));
+    }
+    if (static_cast<size_t>(got) == room && HasMore(fd)) {
+      room = room * 2 + 4096;
+      if (room >= kMaxFileSize || ::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        throw rtl::EReadError(ReadError(path, "The file keeps changing or is too large."));
+      }
+      continue;
+    }
+    ::fstat(fd, &st);
+    ::close(fd);
+    FileStamp stamp = StampFromStat(st);
+    const char* bytes = block->data();
+    return std::make_shared<DataFile>(std::move(block), bytes, static_cast<size_t>(got), stamp);
+  }
+}
+
+std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vector<std::string>& paths,
+                                                                std::vector<std::string>& errors) {
+  const size_t count = paths.size();
+  std::vector<std::shared_ptr<const DataFile>> files(count);
+  errors.assign(count, std::string());
+  for (size_t first = 0; first < count; first += kOpenBatch) {
+    const size_t last = std::min(count, first + kOpenBatch);
+    // Open the batch and lay its files out in one block.
+    std::vector<int> fds(last - first, -1);
+    std::vector<struct stat> stats(last - first);
+    std::vector<size_t> offsets(last - first, 0);
+    size_t total = 0;
+    for (size_t i = first; i < last; ++i) {
+      fds[i - first] = OpenForRead(paths[i], stats[i - first], errors[i]);
+      if (fds[i - first] < 0) continue;
+      offsets[i - first] = total;
+      total += RoundUp(static_cast<size_t>(stats[i - first].st_size), 64);
+    }
+    auto block = std::make_shared<ByteBlock>(total);
+    std::vector<char> grew(last - first, 0);
+    std::atomic<size_t> next{first};
+    auto worker = [&] {
+      for (size_t i = next++; i < last; i = next++) {
+        const size_t k = i - first;
+        if (fds[k] < 0) continue;
+        char* into = block->data() + offsets[k];
+        const ssize_t got = ReadFully(fds[k], into, static_cast<size_t>(stats[k].st_size));
+        if (got < 0) {
+          errors[i] = ReadError(paths[i], std::strerror(errno));
+        } else if (static_cast<size_t>(got) == static_cast<size_t>(stats[k].st_size) && HasMore(fds[k])) {
+          grew[k] = 1;
+        } else {
+          files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromStat(stats[k]));
+        }
+        ::close(fds[k]);
+        fds[k] = -1;
+      }
+    };
+    const size_t threads =
+        std::min<size_t>({last - first, std::max(1u, std::thread::hardware_concurrency()), 8});
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+    worker();
+    for (std::thread& t : pool) t.join();
+    for (size_t i = first; i < last; ++i) {
+      if (!grew[i - first]) continue;
+      try {
+        files[i] = Load(paths[i]);
+      } catch (const rtl::Exception& e) {
+        errors[i] = e.Message();
+      }
+    }
+  }
+  return files;
+}
+
+std::string_view DataFile::Line(int index) const {
+  size_t begin = starts_[static_cast<size_t>(index)];
+  size_t end = starts_[static_cast<size_t>(index) + 1];
+  // A line holds no CR or LF, so what ends it is its line end.
+  if (end > begin && bytes_[end - 1] == '\n') --end;
+  if (end > begin && bytes_[end - 1] == '\r') --end;
+  return {bytes_ + begin, end - begin};
+}
+
+int DataFile::LineAt(size_t offset, int from) const {
+  auto first = starts_.begin() + from + 1;
+  auto it = std::upper_bound(first, starts_.end() - 1, static_cast<uint32_t>(offset));
+  return static_cast<int>(it - starts_.begin()) - 1;
+}
+
+size_t DataFile::MemoryUse() const {
+  return size_ + starts_.capacity() * sizeof(uint32_t) + flags_.capacity() +
+         marked_lines_.capacity() * sizeof(uint32_t) + sizeof(*this);
+}
+
+void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {
+  const int index = static_cast<int>(flags_.size());
+  uint8_t flags = marks;
+  if (index > 0) {
+    const std::string_view trimmed = TrimLine(std::string_view(bytes_ + begin, end - begin));
+    if (IsRecordLine(trimmed)) {
+      const uint8_t period = PeriodOf(trimmed);
+      flags |= kRecordLine | period;
+      ++period_counts_[period];
+    }
+  }
+  if (marks) marked_lines_.push_back(static_cast<uint32_t>(index));
+  flags_.push_back(flags);
+}
+
+// One pass over the bytes finds the line ends and the marked characters,
+// sixteen bytes at a time where the machine allows.
+void DataFile::IndexLines() {
+  starts_.clear();
+  flags_.clear();
+  starts_.reserve(size_ / 48 + 2);
+  flags_.reserve(size_ / 48 + 2);
+  const char* p = bytes_;
+  const size_t n = size_;
+  size_t line_start = 0;
+  uint8_t marks = 0;
+  starts_.push_back(0);
+
+  auto handle = [&](size_t at) {
+    const char c = p[at];
+    if (c == '[') {
+      marks |= kHasBracket;
+    } else if (c == '"') {
+      marks |= kHasQuote;
+    } else if (at >= line_start) {  // a LF already taken with its CR is skipped
+      size_t next = at + 1;
+      if (c == '\r' && next < n && p[next] == '\n') ++next;
+      CloseLine(line_start, at, marks);
+      marks = 0;
+      line_start = next;
+      starts_.push_back(static_cast<uint32_t>(next));
+    }
+  };
+
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  const __m128i br = _mm_set1_epi8('['), qu = _mm_set1_epi8('"');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf));
+    const __m128i marked = _mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu));
+    unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(ends, marked)));
+    while (bits) {
+      handle(i + static_cast<size_t>(__builtin_ctz(bits)));
+      bits &= bits - 1;
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    const char c = p[i];
+    if (c == '\r' || c == '\n' || c == '[' || c == '"') handle(i);
+  }
+  if (line_start < n) {
+    CloseLine(line_start, n, marks);
+    starts_.push_back(static_cast<uint32_t>(n));
+  }
+}
+
+}  // namespace appcore

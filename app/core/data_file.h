@@ -1,0 +1,112 @@
+// One register file in memory.
+//
+// The file is held as its bytes exactly as read (Windows-1252) plus the
+// offset at which each line starts and one byte of facts per line, about
+// five bytes per line besides the text: a million lines cost little more
+// than their size on disk. Lines end at CR, LF or CR LF; a missing final
+// line end still gives the last line, a final line end gives no empty line
+// after it.
+//
+// The per-line facts are worked out once, while the file is read, so that a
+// search need not look at lines it cannot match: whether the trimmed line is
+// a record line (never line 0, the title), the period of its year, and
+// whether it holds '[' or '"' (brackets are dropped before names are
+// matched; quotes change how the field routines cut words).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace appcore {
+
+// What the file system says of a file; equal stamps mean the file was not
+// changed since it was read.
+struct FileStamp {
+  int64_t size = -1;
+  int64_t mtime_ns = 0;
+  uint64_t inode = 0;
+  uint64_t device = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of path; size -1 when it cannot be read.
+FileStamp StampOf(const std::string& path);
+
+// Memory that holds the bytes of one or more files.
+class ByteBlock {
+public:
+  explicit ByteBlock(size_t size);
+  ~ByteBlock();
+  ByteBlock(const ByteBlock&) = delete;
+  ByteBlock& operator=(const ByteBlock&) = delete;
+  char* data() { return data_; }
+  size_t size() const { return size_; }
+
+private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t mapped_ = 0;  // bytes mapped when the block came from mmap
+};
+
+class DataFile {
+public:
+  // Facts about one line (PeriodBits from record_line.h use bits 0 and 1).
+  enum LineFlag : uint8_t {
+    kRecordLine = 4,
+    kHasBracket = 8,  // '[' somewhere in the line
+    kHasQuote = 16,   // '"' somewhere in the line
+  };
+
+  // Reads a whole file. Raises rtl::EFOpenError when it cannot be opened
+  // and rtl::EReadError when it cannot be read or is 4 GiB or larger.
+  static std::shared_ptr<const DataFile> Load(const std::string& path);
+  // Reads files in parallel into one shared block; entry i is null when
+  // file i failed, and errors[i] then holds the reason.
+  static std::vector<std::shared_ptr<const DataFile>> LoadMany(const std::vector<std::string>& paths,
+                                                               std::vector<std::string>& errors);
+  // A file made from text (for scratch lists and tests).
+  static std::shared_ptr<const DataFile> FromText(std::string_view text);
+
+  DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp);
+
+  int LineCount() const { return static_cast<int>(starts_.size()) - 1; }
+  // Line index without its line end; index 0 .. LineCount()-1.
+  std::string_view Line(int index) const;
+  uint8_t Flags(int index) const { return flags_[static_cast<size_t>(index)]; }
+  // Offset of the first byte of line index; LineStart(LineCount()) is the size.
+  size_t LineStart(int index) const { return starts_[static_cast<size_t>(index)]; }
+  // The line that holds byte offset, looking from line from on.
+  int LineAt(size_t offset, int from) const;
+  std::string_view Bytes() const { return {bytes_, size_}; }
+  const FileStamp& Stamp() const { return stamp_; }
+
+  // Record lines (line 1 on) whose period bits equal period (0 .. 3).
+  int64_t RecordsInPeriod(uint8_t period) const { return period_counts_[period & 3]; }
+  // The lines, in order, that hold '[' or '"' (they need a closer look).
+  const std::vector<uint32_t>& MarkedLines() const { return marked_lines_; }
+
+  // The memory block the bytes lie in (shared by the files read together).
+  const ByteBlock* Block() const { return block_.get(); }
+
+  // Bytes held for this file: text, line starts and flags.
+  size_t MemoryUse() const;
+
+private:
+  void IndexLines();
+  void CloseLine(size_t begin, size_t end, uint8_t marks);
+
+  std::shared_ptr<ByteBlock> block_;
+  const char* bytes_ = nullptr;
+  size_t size_ = 0;
+  FileStamp stamp_;
+  std::vector<uint32_t> starts_;  // LineCount() + 1 entries
+  std::vector<uint8_t> flags_;
+  std::vector<uint32_t> marked_lines_;
+  int64_t period_counts_[4] = {0, 0, 0, 0};
+};
+
+}  // namespace appcore

@@ -1,0 +1,74 @@
+// The data files of the source folder, numbered, loaded and listed.
+//
+// MakeFileList finds the data files of the source folder by the endings of
+// their names (see KindFromName), in name order (case-blind) so that the
+// numbers stay the same from run to run. Only plain files that the process
+// may write are taken: read-only, hidden (".name"), special files and
+// folders are left out. File k (0-based) is slot k; its source number is
+// k + 1. Any number of files is held.
+//
+// Every slot keeps the full path. The lists written beside the settings
+// file, one entry per slot, CR LF after each:
+//   "Files.txt"    the full path, or the bare file name when the file's
+//                  title line is empty;
+//   "Sources.txt"  "[" + (k + 1) + "] " + title, where the title is line 0 of
+//                  the file, or the bare file name when line 0 is empty.
+//
+// A file that cannot be read keeps its slot (numbers do not shift) but holds
+// no lines, and "File load error: " + k is reported. A file whose size,
+// change time and inode are those of the copy already held is not read
+// again.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/data_file.h"
+#include "app/core/record_line.h"
+
+namespace appcore {
+
+struct DataFileEntry {
+  std::string path;       // full path
+  std::string name;       // bare file name
+  FileKind kind = FileKind::kNone;
+  std::string title;      // line 0, or the bare file name when line 0 is empty
+  std::shared_ptr<const DataFile> data;  // never null; no lines when the load failed
+  bool load_failed = false;
+};
+
+// Receives the messages to show the user ("File load error: 3").
+using MessageFn = std::function<void(const std::string& message)>;
+
+class DataFileSet {
+public:
+  // Rebuilds the list from search_dir (an empty one loads nothing) and
+  // writes "Files.txt" and "Sources.txt" into list_dir (nothing is written
+  // when list_dir is empty). Load failures and a failure to write the lists
+  // are reported through report; the rest is built all the same.
+  void MakeFileList(const std::string& search_dir, const std::string& list_dir, const MessageFn& report);
+
+  const std::vector<DataFileEntry>& Files() const { return files_; }
+  int Count() const { return static_cast<int>(files_.size()); }
+  const DataFileEntry& File(int slot) const { return files_[static_cast<size_t>(slot)]; }
+
+  // The two lists as written to "Files.txt" and "Sources.txt".
+  std::vector<std::string> FileList() const;
+  std::vector<std::string> SourceList() const;
+  // The full paths, one per slot.
+  std::vector<std::string> Paths() const;
+
+  // Bytes held for the loaded files.
+  size_t MemoryUse() const;
+
+private:
+  std::vector<DataFileEntry> files_;
+  std::vector<std::string> file_list_;  // Files.txt form
+};
+
+// The data files of dir in slot order (names only), without loading them.
+std::vector<std::string> FindDataFiles(const std::string& dir);
+
+}  // namespace appcore

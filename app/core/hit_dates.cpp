@@ -1,0 +1,69 @@
+#include "app/core/hit_dates.h"
+
+namespace appcore {
+namespace {
+
+// Digits of a date part, '?' read as '0'; -1 when another character is in it.
+int PartValue(std::string_view part) {
+  int value = 0;
+  for (char c : part) {
+    if (c == '?') c = '0';
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string_view DateTextOf(std::string_view line) {
+  const size_t semi = line.find(';');
+  return semi == std::string_view::npos ? line : line.substr(0, semi);
+}
+
+int MonthNumber(std::string_view word) {
+  static constexpr std::string_view kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (int m = 0; m < 12; ++m)
+    if (word == kMonths[m]) return m + 1;
+  return 0;
+}
+
+HitDate DateOfLine(std::string_view line) {
+  HitDate date;
+  const std::string_view text = DateTextOf(line);
+  if (text.empty() || !((text[0] >= '0' && text[0] <= '9') || text[0] == '?')) return date;
+  int year = 0, month = 0, day = 0;
+  size_t i = 0;
+  for (int word = 0; word < 3; ++word) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i >= text.size()) break;
+    const size_t begin = i;
+    while (i < text.size() && text[i] != ' ') ++i;
+    const std::string_view w = text.substr(begin, i - begin);
+    if (word == 0) {
+      if (w.size() == 4 && (year = PartValue(w)) < 0) {
+        date.state = HitDate::kUnreadable;
+        return date;
+      }
+    } else if (w.size() == 2) {
+      if ((day = PartValue(w)) < 0) {
+        date.state = HitDate::kUnreadable;
+        return date;
+      }
+    } else if (w.size() == 3) {
+      month = MonthNumber(w);
+      if (month == 0) month = 1;
+    }
+  }
+  date.state = HitDate::kValid;
+  date.value = int64_t{year} * 10000 + month * 100 + day;
+  return date;
+}
+
+int CompareDates(std::string_view a, std::string_view b) {
+  const int64_t ka = DateOfLine(a).Key(), kb = DateOfLine(b).Key();
+  return ka < kb ? -1 : ka > kb ? 1 : 0;
+}
+
+}  // namespace appcore

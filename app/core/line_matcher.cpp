@@ -1,0 +1,249 @@
+#include "app/core/line_matcher.h"
+
+#include "textutil/fields.h"
+#include "textutil/scan.h"
+#include "textutil/state.h"
+
+namespace appcore {
+namespace {
+
+constexpr int kMaxAlternatives = 16;  // ScanOR reads no more
+
+std::string_view TrimBlanksLeft(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  return s.substr(i);
+}
+
+// Calls fn(word) for each non-empty word of text from the 1-based position
+// from; stops at the first word for which fn returns true. Without quote
+// characters in the text the words are cut here directly, which is what
+// Parse does then; with them Parse cuts them.
+template <typename Fn>
+bool ForEachWordIn(std::string_view text, int from, Fn&& fn) {
+  if (from < 1 || static_cast<size_t>(from) > text.size()) return false;
+  const textutil::UnitState& st = textutil::State();
+  const bool quotes =
+      text.find(st.OpenQuote) != std::string_view::npos || text.find(st.CloseQuote) != std::string_view::npos;
+  if (!quotes) {
+    const char* p = text.data() + from - 1;
+    const char* end = text.data() + text.size();
+    while (p < end) {
+      const char* w = p;
+      while (p < end && *p != ' ') ++p;
+      if (p > w && fn(std::string_view(w, static_cast<size_t>(p - w)))) return true;
+      ++p;
+    }
+    return false;
+  }
+  for (int pos = from; pos != 0;) {
+    const int start = pos;
+    const std::string word = textutil::Parse(text, " ", pos);
+    if (!word.empty() && fn(text.substr(static_cast<size_t>(start - 1), word.size()))) return true;
+  }
+  return false;
+}
+
+// field with '[' and ']' dropped when it holds a '['.
+std::string_view Unbracketed(std::string_view field, std::string& scratch) {
+  if (field.find('[') == std::string_view::npos) return field;
+  StripBracketsInto(field, scratch);
+  return scratch;
+}
+
+bool BeginsWith(std::string_view word, std::string_view stem) {
+  return !stem.empty() && textutil::ScanF(word, stem, -1) == 1;
+}
+
+std::vector<std::string> Alternatives(const std::string& pattern) {
+  std::vector<std::string> alternatives;
+  for (int pos = 1; pos != 0 && static_cast<int>(alternatives.size()) < kMaxAlternatives;) {
+    std::string piece = textutil::ParseWord(pattern, "|", pos);
+    if (!piece.empty()) alternatives.push_back(std::move(piece));
+  }
+  return alternatives;
+}
+
+}  // namespace
+
+std::vector<std::string_view> WordsOf(std::string_view text, int from) {
+  std::vector<std::string_view> words;
+  ForEachWordIn(text, from, [&](std::string_view w) {
+    words.push_back(w);
+    return false;
+  });
+  return words;
+}
+
+MatchBoxes ReadBoxes(const SearchOptions& o, const SearchTerms& terms) {
+  MatchBoxes b;
+  b.father = o.father;
+  b.mother = o.mother;
+  b.children = o.children;
+  b.witness = o.witness;
+  b.fuzzy_father = o.fuzzy_father;
+  b.fuzzy_mother = o.fuzzy_mother;
+  b.fuzzy_witness = o.fuzzy_witness;
+  b.all_roles = o.father && o.mother && o.witness;
+  b.exact = !o.fuzzy_father && !o.fuzzy_mother && !o.fuzzy_witness && !terms.first_word_stem &&
+            !terms.second_word_given;
+  if (o.text_box) {
+    b.text_mode = true;
+    b.father = true;
+    b.mother = b.witness = b.children = false;
+    if (o.fuzzy_text) {
+      b.fuzzy_text = true;
+      b.fuzzy_father = true;
+      b.fuzzy_mother = b.fuzzy_witness = false;
+      b.exact = false;
+    }
+  }
+  return b;
+}
+
+LineMatcher::LineMatcher(const SearchTerms& terms, const MatchBoxes& boxes)
+    : terms_(terms),
+      boxes_(boxes),
+      or_pattern_(terms.term1 + "|" + terms.term2),
+      verdicts_([this](std::string_view word) { return ComputeVerdict(word); }) {}
+
+uint8_t LineMatcher::ComputeVerdict(std::string_view word) const {
+  const std::string key = KeyOf(word, terms_.key_length);
+  const int at = textutil::ScanF(key, terms_.key1, -1);
+  uint8_t verdict = 0;
+  if (at != 0) verdict |= WordVerdicts::kChildren;
+  bool fuzzy = terms_.leading_blank ? at == 1 : at != 0;
+  if (fuzzy && terms_.not_flag && textutil::ScanF(word, terms_.term2, -1) != 0) fuzzy = false;
+  if (fuzzy) verdict |= WordVerdicts::kFuzzy;
+  return verdict;
+}
+
+bool LineMatcher::WordMatch(std::string_view text, int from, WordTest test, std::string* keyword) {
+  const uint8_t wanted = test == WordTest::kFuzzy ? WordVerdicts::kFuzzy : WordVerdicts::kChildren;
+  return ForEachWordIn(text, from, [&](std::string_view word) {
+    uint8_t& verdict = verdicts_.Get(word);
+    if (!(verdict & wanted)) return false;
+    // Each word is handed out as a keyword once per search.
+    if (keyword != nullptr && !(verdict & WordVerdicts::kReported)) {
+      verdict |= WordVerdicts::kReported;
+      keyword->assign(word);
+    }
+    return true;
+  });
+}
+
+bool LineMatcher::NotExcluded(std::string_view field) const {
+  return !(terms_.not_flag && textutil::ScanF(field, terms_.term2, -1) != 0);
+}
+
+bool LineMatcher::FieldHolds(std::string_view field) const {
+  const bool found = terms_.or_flag ? textutil::ScanOR(field, or_pattern_, -1) != 0
+                                    : textutil::ScanF(field, terms_.term1, -1) != 0;
+  return found && NotExcluded(field);
+}
+
+bool LineMatcher::WildcardForm(std::string_view field) const {
+  const std::vector<std::string_view> words = WordsOf(field, 1);
+  auto later_word_begins = [&](std::string_view stem) {
+    for (size_t i = 1; i < words.size(); ++i)
+      if (BeginsWith(words[i], stem)) return true;
+    return false;
+  };
+  bool hit = false;
+  if (terms_.first_word_stem) {
+    hit = !words.empty() && BeginsWith(words[0], terms_.stem1) &&
+          (!terms_.second_word_given || later_word_begins(terms_.stem2));
+  } else if (terms_.any_first_word && terms_.second_word_given) {
+    hit = later_word_begins(terms_.stem2);
+  }
+  return hit && NotExcluded(field);
+}
+
+bool LineMatcher::Match(FileKind kind, std::string_view rest, std::string* keyword) {
+  return kind == FileKind::kBaptisms ? MatchBaptism(rest, keyword) : MatchOther(rest, keyword);
+}
+
+bool LineMatcher::MatchBaptism(std::string_view rest, std::string* keyword) {
+  const MatchBoxes& b = boxes_;
+  const bool one_term = terms_.term2.empty();
+  if ((b.text_mode || b.all_roles) && b.exact && one_term) return textutil::ScanF(rest, terms_.term1, -2) != 0;
+  if (b.all_roles && b.exact && !one_term) {
+    // Either term; under NOT a line holding term 2 is no hit.
+    return textutil::ScanOR(rest, or_pattern_, -2) != 0 && NotExcluded(rest);
+  }
+  if (b.fuzzy_father && b.fuzzy_mother && b.fuzzy_witness) return WordMatch(rest, 2, WordTest::kFuzzy, keyword);
+
+  BaptismSpans spans;
+  if (b.text_mode)
+    spans.father = Span{0, rest.size()};
+  else
+    spans = SplitBaptismSpans(rest);
+  auto role = [&](const Span& span, bool fuzzy, std::string& scratch) {
+    const std::string_view field = Unbracketed(span.Of(rest), scratch);
+    if (fuzzy) return WordMatch(TrimBlanksLeft(field), terms_.any_first_word ? 2 : 1, WordTest::kFuzzy, keyword);
+    return terms_.no_wildcard ? FieldHolds(field) : WildcardForm(field);
+  };
+  if (b.father && role(spans.father, b.fuzzy_father, scratch_[0])) return true;
+  if (b.mother && role(spans.mother, b.fuzzy_mother, scratch_[1])) return true;
+  if (b.children && WordMatch(spans.children.Of(rest), 1, WordTest::kChildren, keyword)) return true;
+  if (b.witness) {
+    const std::string_view field = Unbracketed(spans.witness.Of(rest), scratch_[2]);
+    if (b.fuzzy_witness) return WordMatch(TrimBlanksLeft(field), 1, WordTest::kFuzzy, keyword);
+    return terms_.no_wildcard ? FieldHolds(field) : WildcardForm(field);
+  }
+  return false;
+}
+
+bool LineMatcher::MatchOther(std::string_view raw_rest, std::string* keyword) {
+  const MatchBoxes& b = boxes_;
+  const std::string_view rest = Unbracketed(raw_rest, scratch_[0]);
+  if (terms_.first_word_stem && terms_.second_word_given) {
+    const CoupleParts parts = SplitCoupleRest(rest);
+    return (b.father && WildcardForm(parts.husband)) || (b.mother && WildcardForm(parts.wife));
+  }
+  if (b.exact && !terms_.or_flag && !b.text_mode) {
+    // A widow's or widower's line is matched as a whole.
+    if (rest.find(" wid") != std::string_view::npos) return (b.father || b.mother) && FieldHolds(rest);
+    const CoupleParts parts = SplitCoupleRest(rest);
+    return (b.father && FieldHolds(parts.husband)) || (b.mother && FieldHolds(parts.wife));
+  }
+  if (b.exact && terms_.or_flag) return textutil::ScanOR(rest, or_pattern_, -2) != 0;
+
+  if (!terms_.no_wildcard && (terms_.any_first_word || terms_.any_second_word) && WildcardForm(rest)) return true;
+  if (b.text_mode && !b.fuzzy_text) return textutil::ScanF(rest, terms_.term1, -1) != 0 && NotExcluded(rest);
+  if (!b.text_mode && b.father != b.mother) {
+    const CoupleParts parts = SplitCoupleRest(rest);
+    if (b.father && b.fuzzy_father) return WordMatch(parts.husband, 2, WordTest::kFuzzy, keyword);
+    if (b.mother && b.fuzzy_mother) return WordMatch(parts.wife, 2, WordTest::kFuzzy, keyword);
+  }
+  return WordMatch(rest, 2, WordTest::kFuzzy, keyword);
+}
+
+bool LineMatcher::RequiredPatterns(FileKind kind, std::vector<std::string>& patterns) const {
+  const MatchBoxes& b = boxes_;
+  patterns.clear();
+  const std::vector<std::string> term1{terms_.term1};
+  auto set = [&](const std::vector<std::string>& list) {
+    for (const std::string& p : list)
+      if (!p.empty()) patterns.push_back(p);
+    return true;
+  };
+  const bool one_term = terms_.term2.empty();
+  if (kind == FileKind::kBaptisms) {
+    if ((b.text_mode || b.all_roles) && b.exact && one_term) return set(term1);
+    if (b.all_roles && b.exact && !one_term) return set(terms_.not_flag ? term1 : Alternatives(or_pattern_));
+    if (b.fuzzy_father && b.fuzzy_mother && b.fuzzy_witness) return false;
+    if (b.children || !terms_.no_wildcard) return false;
+    if ((b.father && b.fuzzy_father) || (b.mother && b.fuzzy_mother) || (b.witness && b.fuzzy_witness)) return false;
+    if (!b.father && !b.mother && !b.witness) return true;  // no role can hit
+    return set(terms_.or_flag ? Alternatives(or_pattern_) : term1);
+  }
+  if (terms_.first_word_stem && terms_.second_word_given) return false;
+  if (b.exact && !terms_.or_flag && !b.text_mode) return set(term1);
+  if (b.exact && terms_.or_flag) return set(Alternatives(or_pattern_));
+  if (!terms_.no_wildcard) return false;
+  if (b.text_mode && !b.fuzzy_text) return set(term1);
+  return false;
+}
+
+}  // namespace appcore

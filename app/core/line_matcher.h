@@ -1,0 +1,80 @@
+// Whether one record line is a hit: the role, exact, phonetic and wildcard
+// rules applied to the rest of the line (characters 13 on).
+//
+// Baptism files, first rule that applies decides:
+//   1. (Text or all roles) and exact, one term: the rest holds term 1
+//      (case-blind, from its second character).
+//   2. All roles and exact, two terms: the rest holds either term; under
+//      NOT it must hold term 1 and not term 2.
+//   3. All three fuzzy boxes: some word of the rest sounds like term 1.
+//   4. The ticked roles in turn: Father, Mother (exact, wildcard or fuzzy
+//      over their fields), Children (always phonetic), Witness.
+// Other files:
+//   1. "A* B*" forms over the husband and wife parts.
+//   2. Exact, no OR, no Text: the husband or wife part holds term 1 (and
+//      not term 2 under NOT); a rest with " wid" is tested as a whole.
+//   3. Exact with OR: the rest holds either term.
+//   4. Otherwise the "* B" and "A* *" forms over the rest, then a phonetic
+//      match (or, for Text without fuzzy, term 1 anywhere in the rest).
+//
+// Fuzzy word match: the words of a text (cut at blanks, empty words
+// skipped) whose keys hold the key of term 1 (begin with it after a
+// leading blank); under NOT a word holding term 2 does not count. The first
+// such word is the keyword the line is highlighted by.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/core/record_line.h"
+#include "app/core/search_options.h"
+#include "app/core/search_terms.h"
+#include "app/core/word_verdicts.h"
+
+namespace appcore {
+
+// The boxes as the matching reads them; Text takes over the roles.
+MatchBoxes ReadBoxes(const SearchOptions& options, const SearchTerms& terms);
+
+class LineMatcher {
+public:
+  LineMatcher(const SearchTerms& terms, const MatchBoxes& boxes);
+
+  // Match the rest of a trimmed record line. On a phonetic hit, keyword
+  // (when given) receives the word that matched, else it is left empty.
+  bool Match(FileKind kind, std::string_view rest, std::string* keyword);
+  bool MatchBaptism(std::string_view rest, std::string* keyword);
+  bool MatchOther(std::string_view rest, std::string* keyword);
+
+  // Patterns one of which (case-blind, '?' any character) every hit line of
+  // this kind holds, brackets aside; false when no such set can be named.
+  // An empty set means no line can hit.
+  bool RequiredPatterns(FileKind kind, std::vector<std::string>& patterns) const;
+
+  const SearchTerms& Terms() const { return terms_; }
+  const MatchBoxes& Boxes() const { return boxes_; }
+  // Distinct words whose keys were worked out so far.
+  size_t DistinctWords() const { return verdicts_.Size(); }
+
+private:
+  enum class WordTest { kFuzzy, kChildren };
+  bool WordMatch(std::string_view text, int from, WordTest test, std::string* keyword);
+  bool FieldHolds(std::string_view field) const;  // exact role test
+  bool NotExcluded(std::string_view field) const;
+  bool WildcardForm(std::string_view field) const;
+  uint8_t ComputeVerdict(std::string_view word) const;
+
+  SearchTerms terms_;
+  MatchBoxes boxes_;
+  std::string or_pattern_;
+  WordVerdicts verdicts_;
+  std::string scratch_[3];
+};
+
+// The non-empty words of text from the 1-based position from, cut at
+// blanks as the field routines cut them (a blank between quotes does not
+// cut).
+std::vector<std::string_view> WordsOf(std::string_view text, int from);
+
+}  // namespace appcore

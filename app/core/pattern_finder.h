@@ -1,0 +1,61 @@
+// Finds a search pattern in a whole file at once, as the scan routines match
+// it in one line: case-blind (a pattern character also matches the text
+// character whose case image it is) and '?' standing for any character.
+//
+// The search tests two anchor characters of the pattern sixteen positions
+// at a time and compares the whole pattern only where both agree, so a
+// search through a million lines takes a few milliseconds. It serves as a
+// sieve: the lines it points at are then matched by the rules themselves.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace appcore {
+
+class PatternFinder {
+public:
+  static constexpr size_t npos = static_cast<size_t>(-1);
+
+  explicit PatternFinder(std::string_view pattern);
+
+  // False when the pattern has no character to anchor on (empty, all '?',
+  // or case tables that map many bytes onto one character).
+  bool Usable() const { return usable_; }
+
+  // Offset of the first occurrence starting at or after from, or npos.
+  size_t Find(std::string_view text, size_t from) const;
+
+private:
+  bool MatchesAt(const uint8_t* p) const;
+
+  std::string pattern_;
+  bool usable_ = false;
+  std::vector<std::bitset<256>> accepts_;  // per pattern position
+  size_t anchor1_ = 0, anchor2_ = 0;        // positions in the pattern
+  std::array<uint8_t, 2> set1_{}, set2_{};  // the bytes each anchor accepts
+};
+
+// The first occurrence of any of several patterns (the alternatives of an
+// OR), remembering where each was last found.
+class AnyPatternFinder {
+public:
+  explicit AnyPatternFinder(const std::vector<std::string>& patterns);
+  bool Usable() const { return usable_; }
+  // Starts over for another text.
+  void Reset();
+  size_t Find(std::string_view text, size_t from);
+
+private:
+  static constexpr size_t kUnknown = PatternFinder::npos - 1;
+  std::vector<PatternFinder> finders_;
+  std::vector<size_t> next_;  // last result per finder, valid while >= from
+  bool usable_ = true;
+};
+
+}  // namespace appcore

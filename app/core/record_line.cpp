@@ -1,0 +1,139 @@
+#include "app/core/record_line.h"
+
+#include <algorithm>
+
+#include "textutil/fields.h"
+#include "textutil/scan.h"
+
+namespace appcore {
+namespace {
+
+bool EndsWithNoCase(std::string_view s, std::string_view tail) {
+  if (s.size() < tail.size()) return false;
+  const std::string_view end = s.substr(s.size() - tail.size());
+  for (size_t i = 0; i < tail.size(); ++i) {
+    char c = end[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != tail[i]) return false;
+  }
+  return true;
+}
+
+// The characters index .. index+count-1 (1-based) of s as a span, clamped as
+// the runtime's Copy clamps: an index below 1 counts as 1, the span stops
+// at the end, a count below 1 gives nothing.
+Span CopySpan(std::string_view s, long index, long count) {
+  if (index < 1) index = 1;
+  if (count < 1 || index > static_cast<long>(s.size())) return {};
+  const size_t pos = static_cast<size_t>(index - 1);
+  return {pos, std::min(static_cast<size_t>(count), s.size() - pos)};
+}
+
+}  // namespace
+
+FileKind KindFromName(std::string_view file_name) {
+  if (EndsWithNoCase(file_name, "_bap.txt")) return FileKind::kBaptisms;
+  for (std::string_view tail : {"_pass.txt", "_memb.txt", "_will.txt", "_marr.txt"})
+    if (EndsWithNoCase(file_name, tail)) return FileKind::kOther;
+  return FileKind::kNone;
+}
+
+std::string_view TrimLine(std::string_view line) {
+  size_t begin = 0, end = line.size();
+  while (begin < end && static_cast<unsigned char>(line[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(line[end - 1]) <= 32) --end;
+  return line.substr(begin, end - begin);
+}
+
+bool IsRecordLine(std::string_view trimmed) {
+  if (trimmed.empty()) return false;
+  const char c = trimmed[0];
+  return (c >= '0' && c <= '9') || c == '?';
+}
+
+std::string_view YearOf(std::string_view line) { return line.substr(0, 4); }
+std::string_view DatePrefixOf(std::string_view line) { return line.substr(0, 12); }
+std::string_view RestOf(std::string_view line) {
+  return line.size() > 12 ? line.substr(12) : std::string_view();
+}
+
+uint8_t PeriodOf(std::string_view trimmed) {
+  const std::string_view year = YearOf(trimmed);
+  uint8_t bits = 0;
+  if (year < std::string_view("1700")) bits |= kBefore1700;
+  if (year > std::string_view("1699")) bits |= kFrom1700;
+  return bits;
+}
+
+BaptismSpans SplitBaptismSpans(std::string_view rest) {
+  BaptismSpans f;
+  const long p1 = textutil::ScanC(rest, ';', 1);
+  const long p2 = p1 > 0 && p1 < static_cast<long>(rest.size())
+                      ? textutil::ScanC(rest, ';', static_cast<int>(p1) + 1)
+                      : 0;
+  // The last comma at or before p1; without a ';' the last comma of all.
+  const long c = textutil::ScanB(rest, ',', static_cast<int>(p1));
+  f.father = c > 0 ? CopySpan(rest, 1, c - 1) : CopySpan(rest, 1, p1 - 1);
+  if (c > 0 && p1 - c >= 3) f.mother = CopySpan(rest, c + 1, p1 - c - 1);
+  if (p2 > 0) {
+    f.children = CopySpan(rest, p1 + 2, p2 - p1 - 1);
+    f.witness = CopySpan(rest, p2 + 1, static_cast<long>(rest.size()));
+  } else {
+    f.witness = Span{0, rest.size()};
+  }
+  return f;
+}
+
+BaptismFields SplitBaptismRest(std::string_view rest) {
+  const BaptismSpans s = SplitBaptismSpans(rest);
+  BaptismFields f;
+  StripBracketsInto(s.father.Of(rest), f.father);
+  StripBracketsInto(s.mother.Of(rest), f.mother);
+  f.children = std::string(s.children.Of(rest));
+  StripBracketsInto(s.witness.Of(rest), f.witness);
+  return f;
+}
+
+CoupleParts SplitCoupleRest(std::string_view rest) {
+  const std::string text = WithoutBrackets(rest);
+  CoupleParts parts;
+  int pos = 1;
+  const std::string first = textutil::Parse(text, ";", pos);
+  int at = 1;
+  parts.husband = textutil::Parse(first, ",", at);
+  if (pos != 0) {
+    const std::string_view second = std::string_view(text).substr(static_cast<size_t>(pos - 1));
+    at = 1;
+    parts.wife = textutil::Parse(second, ",", at);
+  }
+  return parts;
+}
+
+void StripBracketsInto(std::string_view text, std::string& out) {
+  out.clear();
+  if (text.find_first_of("[]") == std::string_view::npos) {
+    out.assign(text.data(), text.size());
+    return;
+  }
+  for (char c : text)
+    if (c != '[' && c != ']') out.push_back(c);
+}
+
+std::string WithoutBrackets(std::string_view text) {
+  std::string out;
+  StripBracketsInto(text, out);
+  return out;
+}
+
+std::string SourceTag(int source_number, bool show_codes) {
+  if (!show_codes) return {};
+  return " [" + std::to_string(source_number) + "] ";
+}
+
+std::string HitLine(std::string_view trimmed, int source_number, bool show_codes) {
+  std::string line(trimmed);
+  line += SourceTag(source_number, show_codes);
+  return line;
+}
+
+}  // namespace appcore

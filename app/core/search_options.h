@@ -1,0 +1,48 @@
+// What a search is asked to do: the search text, the twelve boxes of the
+// search panel, whether source codes are shown and which data files are
+// ticked in the data-file list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace appcore {
+
+struct SearchOptions {
+  std::string search_text;
+
+  // Roles. In files other than baptism files Father stands for the husband
+  // and Mother for the wife.
+  bool father = true;         // "Father"
+  bool mother = true;         // "Mother"
+  bool children = false;      // "Children" (always phonetic)
+  bool witness = false;       // "Witness"
+  bool fuzzy_father = false;  // "fuzzy" under Father
+  bool fuzzy_mother = false;  // "fuzzy" under Mother
+  bool fuzzy_witness = false; // "fuzzy" under Witness
+
+  bool marriages = true;      // "Marriages": read files other than baptism files
+  bool before_1700 = true;    // "< 1700"
+  bool from_1700 = true;      // "1700 >"
+  bool text_box = false;      // "Text": match anywhere in the rest of the line
+  bool fuzzy_text = false;    // "fuzzy" under Text
+
+  bool show_source_codes = true;  // "Show source codes"
+
+  // One entry per slot of the data-file list; a slot without an entry is
+  // not searched.
+  std::vector<bool> ticked;
+};
+
+// The boxes as the matching reads them, after the Text box has taken over
+// the roles.
+struct MatchBoxes {
+  bool father = false, mother = false, children = false, witness = false;
+  bool fuzzy_father = false, fuzzy_mother = false, fuzzy_witness = false;
+  bool all_roles = false;  // Father, Mother and Witness all ticked (as the user left them)
+  bool exact = false;      // no fuzzy box and no word-prefix form
+  bool text_mode = false;
+  bool fuzzy_text = false;
+};
+
+}  // namespace appcore

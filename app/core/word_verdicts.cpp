@@ -1,0 +1,44 @@
+#include "app/core/word_verdicts.h"
+
+#include <cstring>
+
+namespace appcore {
+
+WordVerdicts::WordVerdicts(Compute compute) : compute_(std::move(compute)), slots_(1024) {}
+
+uint8_t& WordVerdicts::Get(std::string_view word, uint64_t hash) {
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    Slot& slot = slots_[i];
+    if (slot.length == 0) {
+      if ((used_ + 1) * 4 > slots_.size() * 3) {
+        Grow();
+        return Get(word, hash);
+      }
+      slot.hash = hash;
+      slot.offset = static_cast<uint32_t>(words_.size());
+      slot.length = static_cast<uint32_t>(word.size());
+      words_.append(word);
+      slot.verdict = compute_(word);
+      ++used_;
+      return slot.verdict;
+    }
+    if (slot.hash == hash && slot.length == word.size() &&
+        std::memcmp(words_.data() + slot.offset, word.data(), word.size()) == 0)
+      return slot.verdict;
+  }
+}
+
+void WordVerdicts::Grow() {
+  std::vector<Slot> old(slots_.size() * 2);
+  old.swap(slots_);
+  const size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.length == 0) continue;
+    size_t i = slot.hash & mask;
+    while (slots_[i].length != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+}  // namespace appcore
