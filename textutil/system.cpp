@@ -21,7 +21,6 @@
 #include "textutil/system.h"
 
 #include <fcntl.h>
-#include <glob.h>
 #include <ifaddrs.h>
 #include <mntent.h>
 #include <net/if.h>
@@ -42,7 +41,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
