@@ -472,20 +472,8 @@ void TVellMemo::RemoveEmptyPairs(int firstPar, int lastPar) {
   for (int p = firstPar; p <= lastPar && p < pars_.Count(); ++p) {
     for (;;) {
       const ParInfo& par = *pars_.At(p);
-      int a = -1, b = -1;
-      for (int i = 0; i < par.length && a < 0; ++i) {
-        unsigned char c = static_cast<unsigned char>(par.text[i]);
-        if (!IsStyleCode(c)) continue;
-        int j = i + 1;
-        while (j < par.length && IsStyleCode(static_cast<unsigned char>(par.text[j])) &&
-               static_cast<unsigned char>(par.text[j]) != c)
-          ++j;
-        if (j < par.length && static_cast<unsigned char>(par.text[j]) == c) {
-          a = i;
-          b = j;
-        }
-      }
-      if (a < 0) break;
+      std::int32_t a = -1, b = -1;
+      if (!FindEmptyPair(par.text, par.length, &a, &b)) break;
       std::int32_t base = pars_.Start(p);
       std::int32_t caret = sel_start_->Pos();
       if (base + b < caret) --caret;

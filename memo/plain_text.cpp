@@ -33,19 +33,8 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // Drops every code that is followed, with only other codes between, by the
 // same code (an empty styled span), until none is left.
 void DropEmptyPairs(std::string& s) {
-  for (;;) {
-    std::size_t a = std::string::npos, b = 0;
-    for (std::size_t i = 0; i < s.size() && a == std::string::npos; ++i) {
-      unsigned char c = static_cast<unsigned char>(s[i]);
-      if (!IsStyleCode(c)) continue;
-      std::size_t j = i + 1;
-      while (j < s.size() && IsStyleCode(static_cast<unsigned char>(s[j])) && static_cast<unsigned char>(s[j]) != c) ++j;
-      if (j < s.size() && static_cast<unsigned char>(s[j]) == c) {
-        a = i;
-        b = j;
-      }
-    }
-    if (a == std::string::npos) return;
+  std::int32_t a = 0, b = 0;
+  while (FindEmptyPair(s.data(), static_cast<std::int32_t>(s.size()), &a, &b)) {
     s.erase(b, 1);
     s.erase(a, 1);
   }

@@ -177,6 +177,21 @@ std::uint8_t ApplyStyleCodes(std::uint8_t style, const char* text, std::int32_t 
   return style;
 }
 
+bool FindEmptyPair(const char* text, std::int32_t length, std::int32_t* first, std::int32_t* second) {
+  for (std::int32_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!IsStyleCode(c)) continue;
+    std::int32_t j = i + 1;
+    while (j < length && IsStyleCode(static_cast<unsigned char>(text[j])) && static_cast<unsigned char>(text[j]) != c) ++j;
+    if (j < length && static_cast<unsigned char>(text[j]) == c) {
+      *first = i;
+      *second = j;
+      return true;
+    }
+  }
+  return false;
+}
+
 namespace {
 int NextColumn(int column, unsigned char c, int tabStops, bool codes) {
   if (c == 9) return (column / tabStops + 1) * tabStops;

@@ -151,6 +151,10 @@ inline std::uint8_t StyleBit(unsigned char c) {
 // Applies every code in text[0..count) to style.
 std::uint8_t ApplyStyleCodes(std::uint8_t style, const char* text, std::int32_t count);
 
+// The first empty styled span: a code followed, with only other codes
+// between, by the same code. False when there is none.
+bool FindEmptyPair(const char* text, std::int32_t length, std::int32_t* first, std::int32_t* second);
+
 // Column of offset `offset` in a line that starts at `lineStart`.
 int ColumnOfOffset(const char* text, int lineStart, int offset, int tabStops, bool codes);
 // The first offset at or beyond column `column` (stops at `end`); `beyond`

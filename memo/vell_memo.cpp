@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "memo/highlighter.h"
+#include "memo/line_breaker.h"
 #include "memo/memo_strings.h"
 
 namespace memo {
@@ -466,9 +467,7 @@ std::string TVellMemo::getCurrentWord() {
 }
 
 TExtFontStyles TVellMemo::AttrToExtFontStyles(std::uint8_t staticStyles, std::uint8_t runAttr) const {
-  if (!(runAttr & kRunStyled)) return static_cast<TExtFontStyles>(staticStyles ^ font_.Style);
-  if ((runAttr & 0x18) == 0x18) return static_cast<TExtFontStyles>(runAttr & 0xA7);
-  return static_cast<TExtFontStyles>(runAttr & 0x3F);
+  return MergeStyles(staticStyles, runAttr, font_.Style);
 }
 
 TExtFontStyles TVellMemo::getCurrentStyle() {

@@ -1,0 +1,67 @@
+// Column and pixel mapping of one display line. LayoutLine walks the line
+// once and gives every character its x and width as the painter draws it:
+// fonts of the static style codes and dynamic runs, tab stops counted from
+// the text's left edge, style codes and other control characters without
+// width, blanks widened on justified lines, and the line origin by
+// alignment, shifted by the horizontal scroll. ColPos, ColNb and the
+// painter all read this one layout, so caret, mouse and picture agree.
+//
+// Columns here are characters counted from the line start (navigator
+// columns); visual columns with tabs expanded belong to the column rule of
+// the text model and to column blocks.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "memo/text_model.h"
+#include "memo/widget/screen_fonts.h"
+
+namespace memo {
+
+class TVellMemo;
+
+struct TCharCell {
+  int x = 0;
+  int width = 0;
+  TExtFontStyles style = 0;  // extended style of the character
+  std::int32_t run = 0;      // runs[run - 1] is in force (the start state when 0)
+};
+
+struct TLineLayout {
+  int parNb = 0;
+  int lineInPar = 0;
+  std::int32_t start = 0;  // offsets in the paragraph
+  std::int32_t end = 0;
+  int textLeft = 0;  // x where the line's text starts (tab stops count from here)
+  int endX = 0;      // x after the last character
+  TExtFontStyles startStyle = 0;
+  std::vector<TCharCell> cells;  // one per offset start .. end-1
+
+  // x of the left edge of the character at offset (the end x beyond it).
+  int X(std::int32_t offset) const {
+    if (offset <= start) return cells.empty() ? endX : cells.front().x;
+    if (offset >= end) return endX;
+    return cells[offset - start].x;
+  }
+};
+
+// What the layout needs of the window besides the memo.
+struct TLayoutContext {
+  int clientWidth = 0;
+  int displayLeft = 0;
+};
+
+void LayoutLine(TVellMemo& memo, TMemoScreenFonts& fonts, const TLayoutContext& context, const ParInfo& par,
+                int parNb, int lineInPar, TLineLayout& out);
+
+// x where the text of a line of the given drawn width starts, before the
+// horizontal scroll: the left margin for justified lines (only while
+// Justified is on), else by alignment.
+int LineOrigin(TVellMemo& memo, int clientWidth, const LineInfo& line);
+
+// The column nearest to x on a laid-out line; with keepTab a click in the
+// blank space of a tab lands before the tab.
+int ColumnAt(const TLineLayout& layout, const ParInfo& par, int x, bool keepTab);
+
+}  // namespace memo
