@@ -134,19 +134,22 @@ std::vector<std::uint8_t> Escape(std::string_view source) {
 
 // The most frequent adjacent pair (a later pair reaching an equal count
 // wins, a count of 128 wins at once); false when none occurs three times.
+// counts is all zero on entry and is left so.
 bool ChoosePair(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>& counts, Pair& chosen) {
-  std::fill(counts.begin(), counts.end(), 0);
   int best = -1;
   int best_count = 0;
+  size_t scanned = 0;
   for (size_t i = 0; i + 1 < data.size(); ++i) {
     int key = (data[i] << 8) | data[i + 1];
     int c = ++counts[static_cast<size_t>(key)];
+    scanned = i + 1;
     if (c >= best_count) {
       best = key;
       best_count = c;
     }
     if (c >= 128) break;
   }
+  for (size_t i = 0; i < scanned; ++i) counts[static_cast<size_t>((data[i] << 8) | data[i + 1])] = 0;
   if (best_count < 3) return false;
   chosen = {static_cast<std::uint8_t>(best >> 8), static_cast<std::uint8_t>(best & 0xFF)};
   return true;
