@@ -1,0 +1,95 @@
+// Fixture folders, register files and unprivileged child processes for the
+// search core tests.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/core/data_file_set.h"
+#include "app/core/search.h"
+
+namespace appcore_test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system temporary folder, removed with its contents.
+class TempDir {
+public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "qv-core-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
+    fs::permissions(path_, fs::perms::all, fs::perm_options::add);  // reachable for a dropped user
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const fs::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+  fs::path path_;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// A register file: lines ended by CR LF, as the registers are written.
+inline void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+  std::string bytes;
+  for (const std::string& line : lines) bytes += line + "\r\n";
+  WriteBytes(path, bytes);
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs body in a child process as an unprivileged user (when the tests run
+// as root, which reads and writes every file), so that file permissions
+// count. Returns the child's exit status; body's result is its exit code.
+inline int RunUnprivileged(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+// Options that search every file of set with the given text.
+inline appcore::SearchOptions OptionsFor(const std::string& text, const appcore::DataFileSet& set) {
+  appcore::SearchOptions options;
+  options.search_text = text;
+  options.show_source_codes = false;
+  options.ticked.assign(static_cast<size_t>(set.Count()), true);
+  return options;
+}
+
+inline std::vector<std::string> AllHits(const appcore::SearchResult& r) {
+  std::vector<std::string> hits = r.baptism_hits;
+  hits.insert(hits.end(), r.marriage_hits.begin(), r.marriage_hits.end());
+  return hits;
+}
+
+}  // namespace appcore_test

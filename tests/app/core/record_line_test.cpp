@@ -1,0 +1,187 @@
+#include "app/core/record_line.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core_test_support.h"
+#include "tools/record_line_rules.h"
+
+namespace appcore {
+namespace {
+
+TEST(FileKinds, ComeFromTheEndingOfTheName) {
+  EXPECT_EQ(KindFromName("stmary_bap.txt"), FileKind::kBaptisms);
+  EXPECT_EQ(KindFromName("STMARY_BAP.TXT"), FileKind::kBaptisms);
+  for (const char* name : {"a_marr.txt", "a_memb.txt", "a_will.txt", "a_pass.txt", "A_Pass.Txt"})
+    EXPECT_EQ(KindFromName(name), FileKind::kOther) << name;
+  EXPECT_EQ(KindFromName("notes.txt"), FileKind::kNone);
+  EXPECT_EQ(KindFromName("a_bap.txt.bak"), FileKind::kNone);
+  EXPECT_EQ(KindFromName("bap.txt"), FileKind::kNone);
+  EXPECT_EQ(KindFromName("a_marr.txt_bap.txt"), FileKind::kBaptisms);
+  EXPECT_EQ(KindFromName("a_bap.txt_marr.txt"), FileKind::kOther);
+}
+
+TEST(RecordLines, TrimDropsControlCharactersAndBlanksAtBothEnds) {
+  EXPECT_EQ(TrimLine(std::string("\t 1650 x\x01\r", 10)), "1650 x");
+  EXPECT_EQ(TrimLine(std::string("\0a b\0", 5)), "a b");
+  EXPECT_EQ(TrimLine("   "), "");
+}
+
+TEST(RecordLines, BeginWithADigitOrQuestionMark) {
+  EXPECT_TRUE(IsRecordLine("1650 03 Mar John"));
+  EXPECT_TRUE(IsRecordLine("?650 03 Mar John"));
+  EXPECT_TRUE(IsRecordLine("0"));
+  EXPECT_FALSE(IsRecordLine(""));
+  EXPECT_FALSE(IsRecordLine("-1650 03 Mar"));
+  EXPECT_FALSE(IsRecordLine("Anno Domini 1650"));
+  EXPECT_FALSE(IsRecordLine("[1] St Mary"));
+}
+
+TEST(RecordLines, YearDatePrefixAndRest) {
+  const std::string line = "1687 12 Mar John Smyth, Mary Jonson; Anne; Joan Hall";
+  EXPECT_EQ(YearOf(line), "1687");
+  EXPECT_EQ(DatePrefixOf(line), "1687 12 Mar ");
+  EXPECT_EQ(RestOf(line), "John Smyth, Mary Jonson; Anne; Joan Hall");
+  EXPECT_EQ(RestOf("1687 12 Mar "), "");
+  EXPECT_EQ(YearOf("17"), "17");
+}
+
+TEST(RecordLines, PeriodsCompareTheYearAsText) {
+  EXPECT_EQ(PeriodOf("1699 01 Jan"), kBefore1700);
+  EXPECT_EQ(PeriodOf("1700 01 Jan"), kFrom1700);
+  EXPECT_EQ(PeriodOf("1701"), kFrom1700);
+  EXPECT_EQ(PeriodOf("?689 01 Jan"), kFrom1700);  // '?' sorts after every digit
+  EXPECT_EQ(PeriodOf("16?5 01 Jan"), kBefore1700 | kFrom1700);
+  EXPECT_EQ(PeriodOf("17"), kBefore1700 | kFrom1700);
+  EXPECT_EQ(PeriodOf("169"), kBefore1700);
+  // A year in both periods is kept only while both boxes are ticked.
+  EXPECT_TRUE(PassesPeriod(kBefore1700 | kFrom1700, true, true));
+  EXPECT_FALSE(PassesPeriod(kBefore1700 | kFrom1700, true, false));
+  EXPECT_FALSE(PassesPeriod(kBefore1700 | kFrom1700, false, true));
+  EXPECT_TRUE(PassesPeriod(kFrom1700, false, true));
+  EXPECT_FALSE(PassesPeriod(kBefore1700, false, true));
+}
+
+TEST(BaptismSplit, FourFieldsOfTheLetterExample) {
+  const BaptismFields f = SplitBaptismRest("A, B; C; D");
+  EXPECT_EQ(f.father, "A");
+  EXPECT_EQ(f.mother, " B");
+  EXPECT_EQ(f.children, "C;");
+  EXPECT_EQ(f.witness, " D");
+}
+
+TEST(BaptismSplit, WithoutASecondSemicolonTheWitnessIsTheWholeRest) {
+  const BaptismFields f = SplitBaptismRest("A, B; C");
+  EXPECT_EQ(f.father, "A");
+  EXPECT_EQ(f.mother, " B");
+  EXPECT_EQ(f.children, "");
+  EXPECT_EQ(f.witness, "A, B; C");
+}
+
+TEST(BaptismSplit, CommaRightBeforeTheSemicolonGivesNoMother) {
+  const BaptismFields f = SplitBaptismRest("A B,; C; D");
+  EXPECT_EQ(f.father, "A B");
+  EXPECT_EQ(f.mother, "");
+  EXPECT_EQ(SplitBaptismRest("A B, ; C; D").mother, "");  // p1 - c = 2
+  EXPECT_EQ(SplitBaptismRest("A B, X; C; D").mother, " X");
+}
+
+TEST(BaptismSplit, FatherWithoutCommaRunsToTheSemicolon) {
+  const BaptismFields f = SplitBaptismRest("John Smith; Anne; Joan Hall");
+  EXPECT_EQ(f.father, "John Smith");
+  EXPECT_EQ(f.mother, "");
+  EXPECT_EQ(f.children, "Anne;");
+  EXPECT_EQ(f.witness, " Joan Hall");
+}
+
+TEST(BaptismSplit, WithoutAnySemicolonTheLastCommaSplitsTheParents) {
+  const BaptismFields f = SplitBaptismRest("John Smith, Mary Jones, Ann");
+  EXPECT_EQ(f.father, "John Smith, Mary Jones");
+  EXPECT_EQ(f.mother, "");
+  EXPECT_EQ(f.witness, "John Smith, Mary Jones, Ann");
+  EXPECT_EQ(SplitBaptismRest("John Smith").father, "");
+}
+
+TEST(BaptismSplit, BracketsAreDroppedFromFatherMotherAndWitnessOnly) {
+  const BaptismFields f = SplitBaptismRest("Rich[ard] Jones, Ann [Smyth]; Ma[ry]; Will[iam] Brown");
+  EXPECT_EQ(f.father, "Richard Jones");
+  EXPECT_EQ(f.mother, " Ann Smyth");
+  EXPECT_EQ(f.children, "Ma[ry];");
+  EXPECT_EQ(f.witness, " William Brown");
+}
+
+TEST(BaptismSplit, ShortAndOddRestsStayInBounds) {
+  for (const char* rest : {"", ";", ";;", ",;", "a;", ";b", ",", "a,;;", ";;;;", ", ; ;"}) {
+    const BaptismSpans s = SplitBaptismSpans(rest);
+    const std::string_view r(rest);
+    for (const Span& span : {s.father, s.mother, s.children, s.witness})
+      EXPECT_LE(span.pos + span.len, r.size()) << rest;
+  }
+  EXPECT_EQ(SplitBaptismRest(";;").children, "");
+  EXPECT_EQ(SplitBaptismRest("a; ;").children, ";");
+}
+
+TEST(CoupleSplit, HusbandAndWifeUpToTheirFirstComma) {
+  const CoupleParts p = SplitCoupleRest("Thomas Baker wid, yeoman; Mary Cole, widow");
+  EXPECT_EQ(p.husband, "Thomas Baker wid");
+  EXPECT_EQ(p.wife, " Mary Cole");
+}
+
+TEST(CoupleSplit, BracketsGoFirstAndAMissingSemicolonGivesNoWife) {
+  EXPECT_EQ(SplitCoupleRest("Rich[ard] Clerk, weaver; Susan [Clerk]").husband, "Richard Clerk");
+  EXPECT_EQ(SplitCoupleRest("Rich[ard] Clerk, weaver; Susan [Clerk]").wife, " Susan Clerk");
+  const CoupleParts p = SplitCoupleRest("Thomas Baker, yeoman");
+  EXPECT_EQ(p.husband, "Thomas Baker");
+  EXPECT_EQ(p.wife, "");
+  EXPECT_EQ(SplitCoupleRest("Thomas Baker; Mary; Cole, x").wife, " Mary; Cole");
+}
+
+// Every record line of the sample registers splits as the rules written out
+// independently for the generator's tests say.
+TEST(RecordLines, SplitsAgreeWithTheIndependentRulesOnTheSampleRegisters) {
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(QV_SOURCE_DIR "/samples/registers")) {
+    const std::string name = entry.path().filename().string();
+    const FileKind kind = KindFromName(name);
+    ASSERT_NE(kind, FileKind::kNone) << name;
+    const auto lines = appcore_test::ReadBytes(entry.path().string());
+    std::istringstream in(lines);
+    std::string line;
+    std::getline(in, line);  // title
+    while (std::getline(in, line)) {
+      const std::string trimmed = regtools_test::TrimControls(line);
+      EXPECT_EQ(std::string(TrimLine(line)), trimmed);
+      EXPECT_EQ(IsRecordLine(TrimLine(line)), regtools_test::IsRecordLine(trimmed)) << line;
+      if (!IsRecordLine(trimmed)) continue;
+      const std::string_view rest = RestOf(trimmed);
+      if (kind == FileKind::kBaptisms) {
+        const BaptismFields ours = SplitBaptismRest(rest);
+        const regtools_test::BaptismFields ref = regtools_test::SplitBaptismRest(rest);
+        EXPECT_EQ(ours.father, ref.father) << line;
+        EXPECT_EQ(ours.mother, ref.mother) << line;
+        EXPECT_EQ(ours.children, ref.children) << line;
+        EXPECT_EQ(ours.witness, ref.witness) << line;
+      } else {
+        const CoupleParts ours = SplitCoupleRest(rest);
+        const regtools_test::CoupleParts ref = regtools_test::SplitCoupleRest(rest);
+        EXPECT_EQ(ours.husband, ref.husband) << line;
+        EXPECT_EQ(ours.wife, ref.wife) << line;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 1500);
+}
+
+TEST(HitLines, CarryTheSourceTagWhileCodesAreShown) {
+  EXPECT_EQ(SourceTag(3, true), " [3] ");
+  EXPECT_EQ(SourceTag(3, false), "");
+  EXPECT_EQ(HitLine("1650 03 Mar A, B; C; D", 12, true), "1650 03 Mar A, B; C; D [12] ");
+  EXPECT_EQ(HitLine("1650 03 Mar A, B; C; D", 12, false), "1650 03 Mar A, B; C; D");
+}
+
+}  // namespace
+}  // namespace appcore

@@ -1,0 +1,435 @@
+// The search over fixture registers: roles, kinds, periods, exact, wildcard
+// and fuzzy terms, operators, counts, tags and the progress callback.
+#include "app/core/search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/core/first_page.h"
+#include "core_test_support.h"
+#include "platform/runtime/dates.h"
+#include "platform/runtime/strings.h"
+
+namespace appcore {
+namespace {
+
+using appcore_test::AllHits;
+using appcore_test::OptionsFor;
+using appcore_test::TempDir;
+using appcore_test::WriteLines;
+
+// Baptisms: "date Father, Mother; Children; Witnesses". The rest of a line
+// starts at its 13th character.
+const std::vector<std::string> kBaptisms = {
+    "Test Parish - Baptisms 1650-1702",
+    "1650 03 Mar John Smith, Mary Jones; Anne; Will Brown, Joan Hall",        // B1
+    "1701 12 Apr Thomas Baker, Alice Smith; Robert; John Cole, Ann Cole",     // B2
+    "1702 Apr 14 Peter Cole, Jane Baker; Smithson; Hugh Smith, Ann Jones",    // B3
+    "16?5 ?? Jun Rich[ard] Jones, Ann Smyth; Mary; [illeg.] Brown",           // B4
+    "?689 01 Jan Walter Dyck, Joan Goldsmith; Grace; Giles Dyck",             // B5
+    "  continuation that names Smith",
+    "- separator Smith -",
+    "1660 05 May Smith Jones, Mary Smith; John; Paul Smith",                  // B6
+    "1655 07 Jul Henry Smyth, Ann Cole; Jane; Hugh Cole",                     // B7
+    "1656 08 Aug Jacob Goldsmith, Ruth Dyck; Abel; Seth Cole",                // B8
+    "Anno Domini 1657",
+};
+const std::string B1 = kBaptisms[1], B2 = kBaptisms[2], B3 = kBaptisms[3], B4 = kBaptisms[4],
+                  B5 = kBaptisms[5], B6 = kBaptisms[8], B7 = kBaptisms[9], B8 = kBaptisms[10];
+
+// Marriages: "date Husband, descriptor; Wife, descriptor".
+const std::vector<std::string> kMarriages = {
+    "Test Parish - Marriages 1650-1720",
+    "1650 10 Jun Thomas Smith, yeoman; Mary Jones, spinster",   // M1
+    "1651 11 Jul John Baker wid, tanner; Alice Smith",          // M2
+    "1720 01 Aug Robert Smyth, miller; Joan Cole, of Ashby",    // M3
+    "1652 02 Sep Will Cole, labourer; Jane Smith, spinster",    // M4
+    "1653 03 Oct John Smyth, draper; Ann Cole",                 // M5
+};
+const std::string M1 = kMarriages[1], M2 = kMarriages[2], M3 = kMarriages[3], M4 = kMarriages[4],
+                  M5 = kMarriages[5];
+
+class SearchTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    WriteLines(dir_ / "a_bap.txt", kBaptisms);
+    WriteLines(dir_ / "b_marr.txt", kMarriages);
+    set_.MakeFileList(dir_.str(), "", nullptr);
+    ASSERT_EQ(set_.Count(), 2);
+  }
+
+  SearchOptions Options(const std::string& text) const { return OptionsFor(text, set_); }
+  // Only the given role boxes ticked.
+  SearchOptions Roles(const std::string& text, bool father, bool mother, bool children, bool witness) const {
+    SearchOptions o = Options(text);
+    o.father = father;
+    o.mother = mother;
+    o.children = children;
+    o.witness = witness;
+    return o;
+  }
+  SearchResult Run(const SearchOptions& o) const { return RunSearch(set_, o, nullptr); }
+  std::vector<std::string> Hits(const SearchOptions& o) const { return AllHits(Run(o)); }
+
+  TempDir dir_;
+  DataFileSet set_;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(SearchTest, ExactOverAllRolesFindsTheTermAnywhereFromTheSecondCharacterOfTheRest) {
+  SearchOptions o = Options("smith");
+  o.witness = true;
+  const SearchResult r = Run(o);
+  EXPECT_EQ(r.baptism_hits, (Lines{B1, B2, B3, B5, B6, B8}));  // Goldsmith too
+  // The husband or wife part, or the whole rest of a widow's line.
+  EXPECT_EQ(r.marriage_hits, (Lines{M1, M2, M4}));
+  EXPECT_EQ(r.hit_count, 9);
+}
+
+TEST_F(SearchTest, ContinuationsRemarksAndSeparatorsAreNeverRecords) {
+  SearchOptions o = Options("Smith");
+  o.witness = true;
+  o.marriages = false;
+  const SearchResult r = Run(o);
+  EXPECT_EQ(r.record_count, 8);
+  EXPECT_EQ(r.line_count, static_cast<int64_t>(kBaptisms.size()) - 1);
+  for (const std::string& hit : r.baptism_hits) EXPECT_NE(hit.find_first_of("0123456789?"), std::string::npos);
+}
+
+TEST_F(SearchTest, CountsOfRecordsHitsAndLines) {
+  SearchOptions o = Options("Cole");
+  o.witness = true;
+  const SearchResult r = Run(o);
+  EXPECT_EQ(r.line_count, static_cast<int64_t>(kBaptisms.size() + kMarriages.size()) - 2);
+  EXPECT_EQ(r.record_count, 8 + 5);
+  EXPECT_EQ(r.hit_count, static_cast<int64_t>(AllHits(r).size()));
+  EXPECT_EQ(StatusText(r), "Search: " + std::to_string(r.hit_count) + " / 13 / " +
+                               std::to_string(r.line_count) + " in 0 secs.");
+}
+
+TEST_F(SearchTest, PeriodFilters) {
+  SearchOptions o = Options("Smith");
+  o.witness = true;
+  o.before_1700 = false;  // keeps 1701, 1702 and "?689"; drops "16?5", which is in both periods
+  SearchResult r = Run(o);
+  EXPECT_EQ(r.baptism_hits, (Lines{B2, B3, B5}));
+  EXPECT_TRUE(r.marriage_hits.empty());  // M3 is Smyth
+  EXPECT_EQ(r.record_count, 4);          // B2, B3, B5, M3
+
+  o.before_1700 = true;
+  o.from_1700 = false;
+  r = Run(o);
+  EXPECT_EQ(r.baptism_hits, (Lines{B1, B6, B8}));
+  EXPECT_EQ(r.marriage_hits, (Lines{M1, M2, M4}));
+  EXPECT_EQ(r.record_count, 4 + 4);  // B1 B6 B7 B8, M1 M2 M4 M5
+
+  o.before_1700 = false;
+  r = Run(o);
+  EXPECT_TRUE(AllHits(r).empty());
+  EXPECT_EQ(r.record_count, 0);
+}
+
+TEST_F(SearchTest, YearsWithQuestionMarksAreRecords) {
+  SearchOptions o = Options("Dyck");
+  o.witness = true;
+  EXPECT_EQ(Hits(o), (Lines{B5, B8}));  // "?689" is a record line
+  o = Options("Jones");  // father and mother
+  EXPECT_EQ(Hits(o), (Lines{B1, B4, B6, M1}));
+  o.from_1700 = false;  // "16?5" lies in both periods
+  EXPECT_EQ(Hits(o), (Lines{B1, B6, M1}));
+}
+
+TEST_F(SearchTest, MarriagesBoxSkipsEveryOtherKindOfFile) {
+  SearchOptions o = Options("Smith");
+  o.marriages = false;
+  const SearchResult r = Run(o);
+  EXPECT_TRUE(r.marriage_hits.empty());
+  EXPECT_EQ(r.line_count, static_cast<int64_t>(kBaptisms.size()) - 1);
+  EXPECT_EQ(r.legend.size(), 1u);
+}
+
+TEST_F(SearchTest, FatherRoleIsTheHusbandInOtherFiles) {
+  EXPECT_EQ(Hits(Roles("Smith", true, false, false, false)), (Lines{B1, B6, B8, M1, M2}));
+  EXPECT_EQ(Hits(Roles("Smith", false, true, false, false)), (Lines{B2, B5, B6, M2, M4}));
+  // Witnesses only: other files have no witness role.
+  EXPECT_EQ(Hits(Roles("Smith", false, false, false, true)), (Lines{B3, B6}));
+}
+
+TEST_F(SearchTest, BracketsAreDroppedBeforeAFieldIsMatched) {
+  EXPECT_EQ(Hits(Roles("Richard", true, false, false, false)), (Lines{B4}));
+  // All roles with one exact term read the rest as it stands.
+  SearchOptions all = Options("Richard");
+  all.witness = true;
+  EXPECT_TRUE(Hits(all).empty());
+}
+
+TEST_F(SearchTest, WidowsLinesAreMatchedAsAWhole) {
+  // Alice is the wife of M2, but " wid" makes the whole rest the husband part.
+  EXPECT_EQ(Hits(Roles("Alice", true, false, false, false)), (Lines{M2}));
+  EXPECT_EQ(Hits(Roles("tanner", false, true, false, false)), (Lines{M2}));
+  EXPECT_TRUE(Hits(Roles("miller", false, true, false, false)).empty());
+}
+
+TEST_F(SearchTest, ChildrenAreAlwaysMatchedBySound) {
+  const SearchResult r = Run(Roles("Smith", false, false, true, false));
+  EXPECT_EQ(r.baptism_hits, (Lines{B3}));  // Smithson's key holds Smith's
+  EXPECT_EQ(r.keywords, (Lines{"Smith", "Smithson;"}));
+  // Jane (JN) holds Jon's key; John (JHN) does not.
+  EXPECT_EQ(Hits(Roles("Jon", false, false, true, false)), (Lines{B7}));
+}
+
+TEST_F(SearchTest, FuzzyRoleMatchesWordsBySound) {
+  SearchOptions o = Roles("Smith", true, false, false, false);
+  o.fuzzy_father = true;
+  const SearchResult r = Run(o);
+  // Fathers Smith and Smyth; husbands from their second character on.
+  EXPECT_EQ(r.baptism_hits, (Lines{B1, B6, B7, B8}));  // Goldsmith's key holds SMT
+  EXPECT_EQ(r.marriage_hits, (Lines{M1, M5, M3}));
+  EXPECT_EQ(r.keywords, (Lines{"Smith", "Smyth", "Goldsmith"}));
+}
+
+TEST_F(SearchTest, AllThreeFuzzyBoxesMatchEveryWordOfTheRest) {
+  SearchOptions o = Options("Smith");
+  o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = true;
+  const SearchResult r = Run(o);
+  EXPECT_EQ(r.baptism_hits, (Lines{B1, B2, B3, B4, B5, B6, B7, B8}));
+  EXPECT_EQ(r.marriage_hits, (Lines{M1, M2, M4, M5, M3}));  // sorted
+}
+
+TEST_F(SearchTest, LeadingBlankMakesAFuzzyMatchBeginAtTheKeysStart) {
+  SearchOptions o = Options(" Smith");
+  o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = true;
+  o.marriages = false;
+  // Goldsmith (KLTSMT) no longer matches: B5 and B8 drop out.
+  EXPECT_EQ(Hits(o), (Lines{B1, B2, B3, B4, B6, B7}));
+  // An exact term with a leading blank must follow a blank.
+  SearchOptions exact = Options(" smith");
+  exact.marriages = false;
+  EXPECT_EQ(Hits(exact), (Lines{B1, B2, B6}));
+}
+
+TEST_F(SearchTest, TrailingDotKeepsKeysOfExactlyTheTermsLength) {
+  SearchOptions o = Roles("Smith", false, false, true, false);
+  EXPECT_EQ(Hits(o), (Lines{B3}));
+  o.search_text = "Smith.";
+  EXPECT_TRUE(Hits(o).empty());  // Smithson's key is longer than SMT
+  o = Options("Smith.");
+  o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = true;
+  o.marriages = false;
+  EXPECT_EQ(Hits(o), (Lines{B1, B2, B3, B4, B6, B7}));  // not Goldsmith
+}
+
+TEST_F(SearchTest, AndOverAllRolesFindsEitherTerm) {
+  SearchOptions o = Options("Dyck AND Goldsmith");
+  o.witness = true;
+  o.marriages = false;
+  EXPECT_EQ(Hits(o), (Lines{B5, B8}));
+  o.search_text = "Hall AND Goldsmith";
+  EXPECT_EQ(Hits(o), (Lines{B1, B5, B8}));
+}
+
+TEST_F(SearchTest, NotOverAllRolesDropsLinesWithTheSecondTerm) {
+  SearchOptions o = Options("Smith NOT Cole");
+  o.witness = true;
+  o.marriages = false;
+  EXPECT_EQ(Hits(o), (Lines{B1, B5, B6}));  // B2 and B3 name a Cole
+  o.search_text = "Smith NOT John";        // "John" at the very start of the rest counts too
+  EXPECT_EQ(Hits(o), (Lines{B3, B5, B8}));
+}
+
+TEST_F(SearchTest, OrInASingleRoleFindsEitherTerm) {
+  EXPECT_EQ(Hits(Roles("Dyck OR Goldsmith", true, false, false, false)), (Lines{B5, B8}));
+  EXPECT_EQ(Hits(Roles("Dyck OR Goldsmith", false, true, false, false)), (Lines{B5, B8}));
+  EXPECT_EQ(Hits(Roles("Dyck OR Goldsmith", false, false, false, true)), (Lines{B5}));
+  // Other files: either term anywhere in the rest.
+  EXPECT_EQ(Hits(Roles("Baker OR Ashby", true, false, false, false)), (Lines{B2, M2, M3}));
+}
+
+TEST_F(SearchTest, NotInASingleRoleTestsThatField) {
+  EXPECT_EQ(Hits(Roles("Smith NOT Jones", true, false, false, false)), (Lines{B1, B8, M1, M2}));
+  EXPECT_EQ(Hits(Roles("Smith NOT Jones", false, false, false, true)), (Lines{B6}));
+  SearchOptions o = Roles("Smith NOT Smithson", false, false, false, false);
+  o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = true;
+  o.marriages = false;
+  // B3 still hits through Hugh Smith; no line hits through Smithson alone.
+  const SearchResult r = Run(o);
+  EXPECT_EQ(std::count(r.keywords.begin(), r.keywords.end(), "Smithson;"), 0);
+}
+
+TEST_F(SearchTest, WordPrefixForms) {
+  // "A* B*": first word and a later word of the field (the husband part).
+  EXPECT_EQ(Hits(Roles("Jo* Sm*", true, false, false, false)), (Lines{B1, M5}));
+  EXPECT_EQ(Hits(Roles("Jo* Sm* NOT Smith", true, false, false, false)), (Lines{M5}));
+  // Other forms: over the field in baptism files; over the whole rest in
+  // other files, followed there by the phonetic match of the term.
+  SearchOptions o = Roles("* Smith", true, false, false, false);
+  o.marriages = false;
+  EXPECT_EQ(Hits(o), (Lines{B1}));
+  EXPECT_EQ(Hits(Roles("* Smith", true, false, false, false)), (Lines{B1, M1, M2, M4, M5, M3}));
+  o.search_text = "Jo* *";
+  EXPECT_EQ(Hits(o), (Lines{B1}));
+  o.search_text = "Smith *";
+  EXPECT_EQ(Hits(o), (Lines{B6}));
+  o = Roles("Ja*", false, true, false, false);
+  o.marriages = false;
+  EXPECT_EQ(Hits(o), (Lines{B3}));  // " Jane Baker"
+  o = Roles("* Sm*", false, false, false, true);
+  o.marriages = false;
+  EXPECT_EQ(Hits(o), (Lines{B3, B6}));
+}
+
+TEST_F(SearchTest, TextBoxSearchesTheWholeRest) {
+  SearchOptions o = Roles("Ashby", false, false, false, false);
+  o.text_box = true;
+  EXPECT_EQ(Hits(o), (Lines{M3}));
+  o.search_text = "Cole NOT Smyth";
+  EXPECT_EQ(Hits(o), (Lines{B2, B3, B8, M4}));  // the NOT term anywhere in the rest drops M3, M5, B7
+  o.search_text = "Smith";
+  o.fuzzy_text = true;
+  EXPECT_EQ(Hits(o), (Lines{B1, B2, B3, B4, B5, B6, B7, B8, M1, M2, M4, M5, M3}));
+}
+
+TEST_F(SearchTest, TickedFilesOnly) {
+  SearchOptions o = Options("Smith");
+  o.ticked = {false, true};
+  EXPECT_EQ(Hits(o), (Lines{M1, M2, M4}));
+  o.ticked = {true};  // a slot without a tick is not searched
+  EXPECT_EQ(Hits(o), (Lines{B1, B2, B5, B6, B8}));
+  o.ticked.clear();
+  const SearchResult r = Run(o);
+  EXPECT_TRUE(AllHits(r).empty());
+  EXPECT_EQ(r.line_count, 0);
+}
+
+TEST_F(SearchTest, EmptyOrOverlongTermsFindNothing) {
+  EXPECT_TRUE(Hits(Options("")).empty());
+  EXPECT_TRUE(Hits(Options(std::string(500, 'x'))).empty());
+  SearchOptions o = Options(std::string(500, 'x'));
+  o.fuzzy_father = true;
+  EXPECT_TRUE(Hits(o).empty());
+}
+
+TEST_F(SearchTest, SourceTagsAndLegend) {
+  SearchOptions o = Options("Smith");
+  o.show_source_codes = true;
+  const SearchResult r = Run(o);
+  EXPECT_EQ(r.legend, (Lines{" [1] Test Parish - Baptisms 1650-1702", " [2] Test Parish - Marriages 1650-1720"}));
+  EXPECT_EQ(r.baptism_hits.front(), B1 + " [1] ");
+  EXPECT_EQ(r.marriage_hits.front(), M1 + " [2] ");
+  EXPECT_EQ(r.searching_line, "Searching:  [2] Test Parish - Marriages 1650-1720");
+}
+
+TEST_F(SearchTest, KeywordsStartWithTheTerms) {
+  const SearchResult r = Run(Options("Smith OR Cole"));
+  EXPECT_EQ(r.keywords, (Lines{"Smith", "Cole"}));
+  EXPECT_EQ(r.key1_label, "SMT");
+  EXPECT_EQ(r.key2_label, "KL");
+}
+
+TEST(SearchMarriageHits, SortedCaseBlindWithoutDuplicatesAsASortedStringList) {
+  TempDir dir;
+  const std::vector<std::string> lines = {
+      "Marriages",
+      "1650 10 Jun Thomas Smith, yeoman; Mary Jones",
+      "1650 10 Jun THOMAS SMITH, yeoman; Mary Jones",
+      "1640 10 Jun Ann Smith, x; y",
+      "1650 10 Jun thomas smith, yeoman; mary jones",
+      "1640 10 Jun ann smith, x; y",
+      "1660 10 Jun \xc9mile Smith, x; y",
+      "1660 10 Jun \xe9mile Smith, x; y",
+      "1650 10 Jun Thomas Smith, yeoman; Mary Jones",
+  };
+  WriteLines(dir / "x_marr.txt", lines);
+  DataFileSet set;
+  set.MakeFileList(dir.str(), "", nullptr);
+  const SearchResult r = RunSearch(set, OptionsFor("Smith", set), nullptr);
+  rtl::TStringList expected;
+  expected.SetSorted(true);
+  expected.Duplicates = rtl::dupIgnore;
+  for (size_t i = 1; i < lines.size(); ++i) expected.Add(lines[i]);
+  ASSERT_EQ(static_cast<int>(r.marriage_hits.size()), expected.Count());
+  for (int i = 0; i < expected.Count(); ++i) EXPECT_EQ(r.marriage_hits[static_cast<size_t>(i)], expected[i]);
+  EXPECT_EQ(r.hit_count, 8);  // every matching line counts
+}
+
+// A clock that moves on by a fixed step each time it is read.
+class SteppingClock : public rtl::TClockSource {
+public:
+  explicit SteppingClock(int64_t step) : step_(step) {}
+  rtl::TDateTime Now() override { return 0; }
+  int64_t Milliseconds() override { return ms_ += step_; }
+  int64_t ms() const { return ms_; }
+
+private:
+  int64_t step_;
+  int64_t ms_ = 0;
+};
+
+class SearchProgressTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::vector<std::string> bap = {"Big Parish - Baptisms"};
+    for (int i = 0; i < 40000; ++i)
+      bap.push_back("1650 03 Mar John Smith, Mary Jones; Anne; Will Brown" + std::to_string(i));
+    WriteLines(dir_ / "big_bap.txt", bap);
+    WriteLines(dir_ / "more_bap.txt", bap);
+    set_.MakeFileList(dir_.str(), "", nullptr);
+  }
+  TempDir dir_;
+  DataFileSet set_;
+};
+
+TEST_F(SearchProgressTest, CallbackComesAtMostEvery15MsNotPerLine) {
+  SteppingClock clock(1);  // 1 ms per look at the clock
+  rtl::ClockScope scope(clock);
+  std::vector<int64_t> call_times;
+  const SearchResult r = RunSearch(set_, OptionsFor("Smith", set_), [&](const SearchProgress& p) {
+    call_times.push_back(clock.ms());
+    EXPECT_GE(p.slot, 0);
+    return true;
+  });
+  EXPECT_FALSE(r.cancelled);
+  EXPECT_EQ(r.hit_count, 80000);
+  EXPECT_LT(call_times.size(), 80000u / 100);
+  for (size_t i = 1; i < call_times.size(); ++i) EXPECT_GE(call_times[i] - call_times[i - 1], kProgressIntervalMs);
+}
+
+TEST_F(SearchProgressTest, CancelStopsTheSearchAndKeepsTheSearchingLine) {
+  SteppingClock clock(20);
+  rtl::ClockScope scope(clock);
+  int calls = 0;
+  SearchOptions o = OptionsFor("Smith", set_);
+  o.fuzzy_father = true;
+  o.show_source_codes = true;
+  const SearchResult r = RunSearch(set_, o, [&](const SearchProgress&) { return ++calls < 2; });
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(calls, 2);
+  EXPECT_GT(r.line_count, 0);
+  EXPECT_LT(r.line_count, 40000);
+  EXPECT_EQ(r.record_count, r.line_count);  // every line read was a record
+  EXPECT_EQ(r.hit_count, static_cast<int64_t>(r.baptism_hits.size()));
+  EXPECT_EQ(r.searching_line, "Searching:  [1] Big Parish - Baptisms");
+  EXPECT_TRUE(r.legend.empty());
+  EXPECT_EQ(r.key_length, 8);
+  EXPECT_EQ(FirstPageLines(r, ArrangeOutcome{}, true), (Lines{r.searching_line}));
+}
+
+TEST_F(SearchProgressTest, ElapsedSecondsComeFromTheSecondClock) {
+  SteppingClock clock(400);
+  rtl::ClockScope scope(clock);
+  const SearchResult r = RunSearch(set_, OptionsFor("Smith", set_), nullptr);
+  EXPECT_GT(r.elapsed_seconds, 0);
+  EXPECT_NE(StatusText(r).find(" in " + std::to_string(r.elapsed_seconds) + " secs."), std::string::npos);
+}
+
+TEST(SearchText, ASelectionOfThreeToTwentyCharactersReplacesTheTypedText) {
+  EXPECT_EQ(SearchTextFor("Smith", "ab"), "Smith");
+  EXPECT_EQ(SearchTextFor("Smith", "abc"), "abc");
+  EXPECT_EQ(SearchTextFor("Smith", std::string(20, 'a')), std::string(20, 'a'));
+  EXPECT_EQ(SearchTextFor("Smith", std::string(21, 'a')), "Smith");
+}
+
+}  // namespace
+}  // namespace appcore
