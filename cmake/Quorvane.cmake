@@ -51,6 +51,7 @@ function(quorvane_test target)
 endfunction()
 
 # quorvane_fuzzer(<target> SOURCES ... DEPS ...): built only with QV_FUZZ (clang).
+# Every fuzzer joins the `fuzz_all` target, which tools/fuzz.sh builds.
 function(quorvane_fuzzer target)
   if(NOT QV_FUZZ)
     return()
@@ -60,4 +61,5 @@ function(quorvane_fuzzer target)
   target_compile_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(${target} PRIVATE ${QF_DEPS})
+  set_property(GLOBAL APPEND PROPERTY QV_FUZZ_TARGETS ${target})
 endfunction()

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Builds the libFuzzer targets with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then runs each for a short while from its
+# committed corpus (the fuzz_* CTest tests of the fuzz build).
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${QV_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
+export CCACHE_BASEDIR="$ROOT"
+export CCACHE_NOHASHDIR=1
+if [ ! -f "$BUILD/build.ninja" ]; then
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -G Ninja \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_FUZZ=ON -DQV_BUILD_GUI=OFF -DQV_BUILD_BENCH=OFF
+fi
+cmake --build "$BUILD" --target fuzz_all -j "$(nproc)"
+cd "$BUILD"
+ctest --output-on-failure -R '^fuzz_' -j "$(nproc)"
