@@ -126,6 +126,34 @@ TEST_F(PatternTest, HugeLinesAndPatterns) {
   EXPECT_EQ(start, 300003);
 }
 
+// Brute force: does the encoded pattern match exactly line[p, end) (0-based),
+// trying every split of every closure?
+bool FullMatch(const std::string& enc, size_t i, const std::string& line, size_t p, size_t end, bool blind) {
+  auto fold = [&](unsigned char c) { return blind && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c; };
+  if (i == enc.size()) return p == end;
+  bool closure = enc[i] == '*';
+  size_t at = closure ? i + 1 : i;
+  char kind = enc[at];
+  size_t next = at + (kind == '@' ? 2 : (kind == '[' || kind == '!') ? 2 + static_cast<unsigned char>(enc[at + 1]) : 1);
+  auto one = [&](size_t q) {
+    if (kind == '^' || kind == '$') return false;
+    if (q >= end) return false;
+    unsigned char t = fold(static_cast<unsigned char>(line[q]));
+    if (kind == '.') return true;
+    if (kind == '@') return fold(static_cast<unsigned char>(enc[at + 1])) == t;
+    bool in = false;
+    for (size_t k = at + 2; k < next; ++k) in = in || fold(static_cast<unsigned char>(enc[k])) == t;
+    return kind == '[' ? in : !in;
+  };
+  if (kind == '^') return p == 0 && FullMatch(enc, next, line, p, end, blind);
+  if (kind == '$') return p == line.size() && FullMatch(enc, next, line, p, end, blind);
+  if (!closure) return one(p) && FullMatch(enc, next, line, p + 1, end, blind);
+  for (size_t q = p;; ++q) {
+    if (FullMatch(enc, next, line, q, end, blind)) return true;
+    if (!one(q)) return false;
+  }
+}
+
 // The encoded pattern as an ECMAScript expression: a backtracking matcher
 // with the same greedy priorities, written by others.
 std::string ToRegex(const std::string& encoded) {
@@ -161,7 +189,7 @@ std::string ToRegex(const std::string& encoded) {
   return out;
 }
 
-TEST_F(PatternTest, AgreesWithABacktrackingReference) {
+TEST_F(PatternTest, AgreesWithBruteForceAndABacktrackingReference) {
   std::mt19937 rng(21);
   const std::string pieces[] = {"a", "b", "A", ".", "[ab]", "[^a]", "[a-b]", "x", "\\."};
   int matched = 0;
@@ -196,6 +224,17 @@ TEST_F(PatternTest, AgreesWithABacktrackingReference) {
     int start = blind ? -first : first;
     int len = ScanRX(line, encoded, start);
     SCOPED_TRACE("pattern " + text + " line " + line + (blind ? " blind" : ""));
+    // Brute force agrees on where the first match is, and the span found
+    // is a match.
+    size_t leftmost = 0;
+    for (size_t p = static_cast<size_t>(first) - 1; p < line.size() && leftmost == 0; ++p)
+      for (size_t end = p; end <= line.size() && leftmost == 0; ++end)
+        if (FullMatch(encoded, 0, line, p, end, blind)) leftmost = p + 1;
+    ASSERT_EQ(found, leftmost != 0);
+    if (found) {
+      ASSERT_EQ(start, static_cast<int>(leftmost));
+      ASSERT_TRUE(FullMatch(encoded, 0, line, leftmost - 1, leftmost - 1 + static_cast<size_t>(len), blind));
+    }
     if (found) {
       ++matched;
       ASSERT_EQ(start, static_cast<int>(want_pos));
