@@ -91,6 +91,10 @@ public:
   // a new undo step.
   bool CaretMoved() const { return undo_.caretMoved; }
   void SetCaretMoved(bool moved) { undo_.caretMoved = moved; }
+  // Ties the last undo step to the one before (one Undo takes back both).
+  void LinkLastUndoStep() {
+    if (undo_.Index() > 0) undo_.At(undo_.Index() - 1).linked = true;
+  }
 
   // ---- virtual operations ----
 
