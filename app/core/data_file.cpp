@@ -40,16 +40,20 @@ std::string ReadError(const std::string& path, const std::string& reason) {
 int OpenForRead(const std::string& path, struct stat& st, std::string& error) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a pipe must not block
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     error = OpenError(path, errno);
     return -1;
   }
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int e = S_ISDIR(st.st_mode) ? EISDIR : errno ? errno : EINVAL;
+  int refused = 0;
+  if (::fstat(fd, &st) != 0)
+    refused = errno;
+  else if (!S_ISREG(st.st_mode))
+    refused = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;  // folders, pipes, devices
+  if (refused != 0) {
     ::close(fd);
-    error = OpenError(path, e);
+    error = OpenError(path, refused);
     return -1;
   }
   if (static_cast<uint64_t>(st.st_size) >= kMaxFileSize) {
@@ -278,8 +282,8 @@ void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {
 void DataFile::IndexLines() {
   starts_.clear();
   flags_.clear();
-  starts_.reserve(size_ / 48 + 2);
-  flags_.reserve(size_ / 48 + 2);
+  starts_.reserve(size_ / 72 + 16);  // register lines run to about 80 bytes
+  flags_.reserve(size_ / 72 + 16);
   const char* p = bytes_;
   const size_t n = size_;
   size_t line_start = 0;
@@ -324,6 +328,12 @@ void DataFile::IndexLines() {
   if (line_start < n) {
     CloseLine(line_start, n, marks);
     starts_.push_back(static_cast<uint32_t>(n));
+  }
+  // The guess above suits register lines; give back what a file of short
+  // lines did not use.
+  if (starts_.capacity() > starts_.size() + starts_.size() / 8) {
+    starts_.shrink_to_fit();
+    flags_.shrink_to_fit();
   }
 }
 

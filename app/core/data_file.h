@@ -61,8 +61,9 @@ public:
     kHasQuote = 16,   // '"' somewhere in the line
   };
 
-  // Reads a whole file. Raises rtl::EFOpenError when it cannot be opened
-  // and rtl::EReadError when it cannot be read or is 4 GiB or larger.
+  // Reads a whole file. Raises rtl::EFOpenError when it cannot be opened,
+  // is no plain file or is 4 GiB or larger, rtl::EReadError when reading
+  // fails.
   static std::shared_ptr<const DataFile> Load(const std::string& path);
   // Reads files in parallel into one shared block; entry i is null when
   // file i failed, and errors[i] then holds the reason.

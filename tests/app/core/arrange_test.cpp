@@ -1,0 +1,235 @@
+#include "app/core/arrange.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/core/data_file.h"
+#include "app/core/first_page.h"
+#include "app/core/hit_dates.h"
+#include "app/core/record_line.h"
+#include "core_test_support.h"
+#include "platform/runtime/dates.h"
+#include "platform/runtime/sysutils.h"
+#include "textutil/compare.h"
+#include "textutil/fields.h"
+#include "textutil/phonetic.h"
+
+namespace appcore {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(HitDates, WordsOfTheDateText) {
+  EXPECT_EQ(DateOfLine("1702 05 Mar John; x").value, 17020305);
+  EXPECT_EQ(DateOfLine("1702 Mar 05 John").value, 17020305);
+  EXPECT_EQ(DateOfLine("16?7 ?? Jun John").value, 16070600);
+  EXPECT_EQ(DateOfLine("1701 Xyz 05 John").value, 17010105);  // unknown month: January
+  EXPECT_EQ(DateOfLine("1701 mar 05 John").value, 17010105);  // the table is exact
+  EXPECT_EQ(DateOfLine("1701 Mar 5 John").value, 17010300);   // missing day: 00
+  EXPECT_EQ(DateOfLine("1701").value, 17010000);
+  EXPECT_EQ(DateOfLine("170 Mar 05").value, 305);              // missing year: 0000
+  EXPECT_EQ(DateOfLine("17x1 05 Mar").state, HitDate::kUnreadable);
+  EXPECT_EQ(DateOfLine("1701 x5 Mar").state, HitDate::kUnreadable);
+  EXPECT_EQ(DateOfLine("John 1701").state, HitDate::kNotADate);
+  EXPECT_EQ(DateOfLine("").state, HitDate::kNotADate);
+  EXPECT_EQ(DateTextOf("1701 Mar 05 A; B; C"), "1701 Mar 05 A");
+  for (int m = 1; m <= 12; ++m)
+    EXPECT_EQ(MonthNumber(std::string("JanFebMarAprMayJunJulAugSepOctNovDec").substr(3 * (m - 1), 3)), m);
+}
+
+TEST(HitDates, CompareYearMonthDayWithAMissingDayAsZero) {
+  EXPECT_LT(CompareDates("1701 05 Feb", "1701 01 Mar"), 0);
+  EXPECT_LT(CompareDates("1700 31 Dec", "1701 Mar 5"), 0);  // no longer before every year
+  EXPECT_LT(CompareDates("1701 Mar 5", "1701 01 Mar"), 0);
+  EXPECT_EQ(CompareDates("1701 01 Mar A", "1701 Mar 01 B"), 0);
+  EXPECT_LT(CompareDates("1701 01 Mar", "17x1 01 Mar"), 0);  // undated lines last
+  EXPECT_EQ(CompareDates("John", "17x1"), 0);
+}
+
+TEST(SortByDateTest, StableAndUndatedLast) {
+  Lines lines = {"1701 01 Mar b", "17x1 01 Mar c", "1700 01 Jan d", "1701 01 Mar a", "remark", "1650 01 Jan e"};
+  Lines messages;
+  SortByDate(lines, [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(lines, (Lines{"1650 01 Jan e", "1700 01 Jan d", "1701 01 Mar b", "1701 01 Mar a", "17x1 01 Mar c",
+                          "remark"}));
+  EXPECT_EQ(messages, (Lines{"Date sort error:17x1 01 Mar c"}));
+}
+
+TEST(SortByDateTest, DateSortErrorIsReportedOncePerSort) {
+  Lines lines;
+  for (int i = 0; i < 50; ++i) lines.push_back("1?x" + std::to_string(i % 10) + " 01 Mar; x");
+  int reports = 0;
+  std::string first;
+  SortByDate(lines, [&](const std::string& m) {
+    ++reports;
+    first = m;
+  });
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(first, "Date sort error:10x0 01 Mar");  // '?' read as '0'
+}
+
+TEST(ArrangeKeyTest, HeadBlankPartAndTheCharacterAfterTheComma) {
+  const std::string line = "1650 03 Mar John Smith, Mary; Anne Marie; Joan Hall";
+  EXPECT_EQ(ArrangeKey(line, 8), textutil::MetaPhone("Anne M", 8) + " M");
+  EXPECT_EQ(ArrangeKey("1650 03 Mar A, B;  Anne ; C", 8), textutil::MetaPhone("Anne", 8));
+  EXPECT_EQ(ArrangeKey("1650 03 Mar A, B; Smith, John; C", 8), textutil::MetaPhone("Smith, J", 8) + " JJ");
+  EXPECT_EQ(ArrangeKey("1650 03 Mar A, B", 8), "");
+  EXPECT_EQ(ArrangeKey("1650 03 Mar A, B; Anne", 8), textutil::MetaPhone("Anne", 8));
+  EXPECT_EQ(ArrangeKey("1650 03 Mar A, B; Anne Marie", 3), textutil::MetaPhone("Anne M", 3) + " M");
+}
+
+// The arranging as first written out: date values from the text, keys
+// compared with VantaCompare, stable sorts.
+Lines ReferenceArrange(Lines hits) {
+  auto date_key = [](const std::string& line) -> int64_t {
+    std::string a = line.substr(0, line.find(';'));
+    std::replace(a.begin(), a.end(), '?', '0');
+    if (a.empty() || a[0] < '0' || a[0] > '9') return INT64_MAX;
+    std::string year = "0000", month = "00", day = "00";
+    int pos = 1;
+    for (int w = 0; w < 3 && pos != 0; ++w) {
+      const std::string word = textutil::ParseWord(a, " ", pos);
+      if (w == 0 && word.size() == 4) year = word;
+      if (w > 0 && word.size() == 2) day = word;
+      if (w > 0 && word.size() == 3) {
+        const size_t at = std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(word);
+        const int m = at != std::string::npos && at % 3 == 0 ? static_cast<int>(at / 3) + 1 : 1;
+        month = (m < 10 ? "0" : "") + std::to_string(m);
+      }
+    }
+    int64_t value;
+    const std::string digits = year + month + day;
+    if (digits.find_first_not_of("0123456789") != std::string::npos || !rtl::TryStrToInt64(digits, value))
+      return INT64_MAX;
+    return value;
+  };
+  std::stable_sort(hits.begin(), hits.end(),
+                   [&](const std::string& a, const std::string& b) { return date_key(a) < date_key(b); });
+  auto key = [](const std::string& line) {
+    const std::string field = rtl::Trim(textutil::Fetch(line, ";", 2, false));
+    const int blank = rtl::Pos(" ", field);
+    const int comma = rtl::Pos(",", field);
+    std::string k = textutil::MetaPhone(blank > 0 ? rtl::Copy(field, 1, blank + 1) : field, 8);
+    if (blank > 0) k += rtl::Copy(field, blank, 2);
+    if (comma > 0) k += rtl::Copy(field, comma + 2, 1);
+    return k;
+  };
+  std::vector<std::pair<std::string, std::string>> keyed;
+  for (const std::string& h : hits) keyed.emplace_back(key(h), h);
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    return textutil::VantaCompare(a.first, b.first, -1, -1, 0) < 0;
+  });
+  Lines out;
+  std::string previous;
+  for (const auto& [k, h] : keyed) {
+    if (textutil::VantaCompare(k, previous, -1, -1, 0) != 0) out.emplace_back();
+    out.push_back(h);
+    previous = k;
+  }
+  return out;
+}
+
+TEST(ArrangeTest, KnownHitSet) {
+  const Lines hits = {
+      "1702 05 Mar Tho Smith, Ann; Mary; W [1] ",  "1650 03 Mar Jo Cole, Ann; John; W [2] ",
+      "1701 Feb 05 Will Pry, Jo; Marie; W [1] ",   "1650 03 Mar Hugh Kemp, Ann; Anne; W [1] ",
+      "1660 01 Jan Tom Pry, Jo; Jon; W [2] ",      "1701 Mar 5 Sam Lee, Ann; Mary; W [1] ",
+      "1655 12 Dec Ralph Bell, Ann; Ann; W [1] ",  "1650 03 Mar Paul Cole, Ann; anne; W [2] ",
+  };
+  const ArrangeOutcome outcome = Arrange(hits, 8, {});
+  ASSERT_FALSE(outcome.cancelled);
+  // Groups in key order (AN, JHN, JN, MR), each after an empty line and in
+  // date order; equal dates keep the search's order.
+  EXPECT_EQ(outcome.lines, (Lines{"",
+                                  "1650 03 Mar Hugh Kemp, Ann; Anne; W [1] ",
+                                  "1650 03 Mar Paul Cole, Ann; anne; W [2] ",
+                                  "1655 12 Dec Ralph Bell, Ann; Ann; W [1] ",
+                                  "",
+                                  "1650 03 Mar Jo Cole, Ann; John; W [2] ",
+                                  "",
+                                  "1660 01 Jan Tom Pry, Jo; Jon; W [2] ",
+                                  "",
+                                  "1701 Feb 05 Will Pry, Jo; Marie; W [1] ",
+                                  "1701 Mar 5 Sam Lee, Ann; Mary; W [1] ",
+                                  "1702 05 Mar Tho Smith, Ann; Mary; W [1] "}));
+  EXPECT_EQ(outcome.lines, ReferenceArrange(hits));
+}
+
+TEST(ArrangeTest, QuestionMarkLinesAreNotGluedToOthers) {
+  const Lines hits = {"1650 03 Mar A, B; Anne; W", "?651 03 Mar A, B; Mary; W", "1652 03 Mar A, B; Anne; W"};
+  const ArrangeOutcome outcome = Arrange(hits, 8, {});
+  EXPECT_EQ(outcome.lines, (Lines{"", "1650 03 Mar A, B; Anne; W", "1652 03 Mar A, B; Anne; W", "",
+                                  "?651 03 Mar A, B; Mary; W"}));
+  EXPECT_EQ(outcome.lines.size(), hits.size() + 2);  // each hit once
+}
+
+TEST(ArrangeTest, AgreesWithTheReferenceOnTheSampleRegisters) {
+  Lines hits;
+  int slot = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(QV_SOURCE_DIR "/samples/registers")) {
+    ++slot;
+    if (KindFromName(entry.path().filename().string()) != FileKind::kBaptisms) continue;
+    const auto file = DataFile::Load(entry.path().string());
+    for (int i = 1; i < file->LineCount(); ++i)
+      if (file->Flags(i) & DataFile::kRecordLine) hits.push_back(HitLine(TrimLine(file->Line(i)), slot, true));
+  }
+  // Odd lines: no second field, quotes, unreadable dates, upper case names.
+  hits.push_back("1650 03 Mar no fields at all");
+  hits.push_back("1650 03 Mar \"A; B\"; Anne; C");
+  hits.push_back("1?x0 03 Mar A, B; Anne; C");
+  hits.push_back("1650 03 Mar A, B; ANNE MARIE, x; C");
+  hits.push_back("1650 03 Mar A, B; anne marie, y; C");
+  ASSERT_GT(hits.size(), 900u);
+  EXPECT_EQ(Arrange(hits, 8, {}).lines, ReferenceArrange(hits));
+}
+
+class StepClock : public rtl::TClockSource {
+public:
+  rtl::TDateTime Now() override { return 0; }
+  int64_t Milliseconds() override { return ms_ += 10; }
+
+private:
+  int64_t ms_ = 0;
+};
+
+TEST(ArrangeTest, CancelLeavesNoLines) {
+  Lines hits;
+  for (int i = 0; i < 5000; ++i) hits.push_back("1650 03 Mar A, B; Anne" + std::to_string(i % 7) + "; C");
+  StepClock clock;
+  rtl::ClockScope scope(clock);
+  int calls = 0;
+  ArrangeCallbacks callbacks;
+  callbacks.progress = [&](int64_t done) {
+    EXPECT_GT(done, 0);
+    return ++calls < 2;
+  };
+  const ArrangeOutcome outcome = Arrange(hits, 8, callbacks);
+  EXPECT_TRUE(outcome.cancelled);
+  EXPECT_TRUE(outcome.lines.empty());
+  EXPECT_EQ(calls, 2);
+}
+
+TEST(FirstPageTest, LegendBlankMarriageHitsThenArrangedHits) {
+  SearchResult r;
+  r.legend = {" [1] Baptisms", " [2] Marriages"};
+  r.marriage_hits = {"1650 10 Jun A, x; B [2] "};
+  ArrangeOutcome arranged;
+  arranged.lines = {"", "1650 03 Mar A, B; Anne; W [1] "};
+  EXPECT_EQ(FirstPageLines(r, arranged, true), (Lines{" [1] Baptisms", " [2] Marriages", " ",
+                                                      "1650 10 Jun A, x; B [2] ", "",
+                                                      "1650 03 Mar A, B; Anne; W [1] "}));
+  EXPECT_EQ(LegendLineCount(r, true), 2);
+  EXPECT_EQ(FirstPageLines(r, arranged, false), (Lines{" ", "1650 10 Jun A, x; B [2] ", "",
+                                                       "1650 03 Mar A, B; Anne; W [1] "}));
+  EXPECT_EQ(LegendLineCount(r, false), 0);
+  arranged.cancelled = true;
+  EXPECT_EQ(FirstPageLines(r, arranged, true),
+            (Lines{" [1] Baptisms", " [2] Marriages", " ", "1650 10 Jun A, x; B [2] "}));
+  // A search with no file ticked leaves the page holding one blank line.
+  EXPECT_EQ(FirstPageLines(SearchResult{}, ArrangeOutcome{}, true), (Lines{" "}));
+}
+
+}  // namespace
+}  // namespace appcore

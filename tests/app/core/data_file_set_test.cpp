@@ -1,0 +1,239 @@
+#include "app/core/data_file_set.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/core/search.h"
+#include "app/core/source_ticks.h"
+#include "core_test_support.h"
+
+namespace appcore {
+namespace {
+
+using appcore_test::ReadBytes;
+using appcore_test::TempDir;
+using appcore_test::WriteBytes;
+using appcore_test::WriteLines;
+using Lines = std::vector<std::string>;
+
+class DataFileSetTest : public ::testing::Test {
+protected:
+  // Builds the list and returns the messages reported.
+  Lines Make(const std::string& search_dir) {
+    Lines messages;
+    set_.MakeFileList(search_dir, lists_.str(), [&](const std::string& m) { messages.push_back(m); });
+    return messages;
+  }
+  std::string FilesTxt() const { return ReadBytes(lists_ / "Files.txt"); }
+  std::string SourcesTxt() const { return ReadBytes(lists_ / "Sources.txt"); }
+
+  TempDir dir_, lists_;
+  DataFileSet set_;
+};
+
+TEST_F(DataFileSetTest, DataFilesByNameEndingInNameOrder) {
+  WriteLines(dir_ / "stpeter_bap.txt", {"St Peter - Baptisms", "1650 03 Mar A, B; C; D"});
+  WriteLines(dir_ / "Ashby_marr.txt", {"Ashby - Marriages"});
+  WriteLines(dir_ / "bristol_pass.txt", {"Bristol - Passengers"});
+  WriteLines(dir_ / "notes.txt", {"not a register"});
+  WriteLines(dir_ / "old_bap.txt.bak", {"not a register"});
+  WriteLines(dir_ / ".hidden_bap.txt", {"hidden"});
+  std::filesystem::create_directory(dir_ / "folder_bap.txt");
+  ::mkfifo((dir_ / "pipe_bap.txt").c_str(), 0644);
+  ::symlink((dir_ / "stpeter_bap.txt").c_str(), (dir_ / "zlink_bap.txt").c_str());
+
+  EXPECT_TRUE(Make(dir_.str()).empty());
+  ASSERT_EQ(set_.Count(), 4);
+  EXPECT_EQ(set_.File(0).name, "Ashby_marr.txt");
+  EXPECT_EQ(set_.File(1).name, "bristol_pass.txt");
+  EXPECT_EQ(set_.File(2).name, "stpeter_bap.txt");
+  EXPECT_EQ(set_.File(3).name, "zlink_bap.txt");  // a link to a plain file is one
+  EXPECT_EQ(set_.File(0).kind, FileKind::kOther);
+  EXPECT_EQ(set_.File(2).kind, FileKind::kBaptisms);
+  EXPECT_EQ(set_.File(2).path, dir_ / "stpeter_bap.txt");
+  EXPECT_EQ(set_.File(2).data->LineCount(), 2);
+  EXPECT_EQ(set_.SourceList(), (Lines{"[1] Ashby - Marriages", "[2] Bristol - Passengers", "[3] St Peter - Baptisms",
+                                      "[4] St Peter - Baptisms"}));
+  EXPECT_EQ(SourcesTxt(), "[1] Ashby - Marriages\r\n[2] Bristol - Passengers\r\n[3] St Peter - Baptisms\r\n"
+                          "[4] St Peter - Baptisms\r\n");
+  EXPECT_EQ(FilesTxt(), (dir_ / "Ashby_marr.txt") + "\r\n" + (dir_ / "bristol_pass.txt") + "\r\n" +
+                            (dir_ / "stpeter_bap.txt") + "\r\n" + (dir_ / "zlink_bap.txt") + "\r\n");
+}
+
+TEST_F(DataFileSetTest, EmptyTitleLineGivesTheBareNameButTheFullPathIsKept) {
+  WriteLines(dir_ / "a_bap.txt", {"", "1650 03 Mar John Smith, B; C; D"});
+  WriteBytes(dir_ / "b_bap.txt", "");
+  EXPECT_TRUE(Make(dir_.str()).empty());
+  EXPECT_EQ(set_.File(0).title, "a_bap.txt");
+  EXPECT_EQ(set_.File(1).title, "b_bap.txt");
+  EXPECT_EQ(set_.File(0).path, dir_ / "a_bap.txt");
+  EXPECT_EQ(FilesTxt(), "a_bap.txt\r\nb_bap.txt\r\n");
+  EXPECT_EQ(SourcesTxt(), "[1] a_bap.txt\r\n[2] b_bap.txt\r\n");
+  EXPECT_EQ(set_.Paths(), (Lines{dir_ / "a_bap.txt", dir_ / "b_bap.txt"}));
+  // The search reads the file by its full path, whatever the current folder.
+  SearchOptions o = appcore_test::OptionsFor("Smith", set_);
+  o.show_source_codes = true;
+  const SearchResult r = RunSearch(set_, o, nullptr);
+  EXPECT_EQ(r.hit_count, 1);
+  EXPECT_EQ(r.legend, (Lines{" [1] a_bap.txt"}));
+}
+
+TEST_F(DataFileSetTest, EmptySourceFolderLoadsNothing) {
+  // The current folder holds data files; an empty setting must not read them.
+  WriteLines(dir_ / "here_bap.txt", {"Here"});
+  const std::string previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  const Lines messages = Make("");
+  std::filesystem::current_path(previous);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(set_.Count(), 0);
+  EXPECT_EQ(FilesTxt(), "");
+  EXPECT_EQ(SourcesTxt(), "");
+}
+
+TEST_F(DataFileSetTest, MissingSourceFolderLoadsNothing) {
+  EXPECT_TRUE(Make(dir_ / "gone").empty());
+  EXPECT_EQ(set_.Count(), 0);
+}
+
+TEST_F(DataFileSetTest, MoreThanAHundredFilesAreAllHeld) {
+  for (int i = 0; i < 130; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "p%03d_bap.txt", i);
+    WriteLines(dir_ / name, {"Parish " + std::to_string(i), "1650 03 Mar John Smith, B; C; D"});
+  }
+  EXPECT_TRUE(Make(dir_.str()).empty());
+  ASSERT_EQ(set_.Count(), 130);
+  EXPECT_EQ(set_.File(129).title, "Parish 129");
+  EXPECT_EQ(set_.SourceList().back(), "[130] Parish 129");
+  SearchOptions o = appcore_test::OptionsFor("Smith", set_);
+  o.show_source_codes = true;
+  const SearchResult r = RunSearch(set_, o, nullptr);
+  EXPECT_EQ(r.hit_count, 130);
+  EXPECT_EQ(r.baptism_hits.back(), "1650 03 Mar John Smith, B; C; D [130] ");
+}
+
+TEST_F(DataFileSetTest, UnreadableFileKeepsItsSlotEmptyAndIsReported) {
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar John Smith, B; C; D"});
+  WriteLines(dir_ / "c_bap.txt", {"C", "1650 03 Mar John Smith, B; C; D"});
+  // Plain writable files for the unprivileged user; b cannot be read.
+  ::chmod((dir_ / "a_bap.txt").c_str(), 0666);
+  ::chmod((dir_ / "b_bap.txt").c_str(), 0222);
+  ::chmod((dir_ / "c_bap.txt").c_str(), 0666);
+  const std::string lists = lists_.str();
+  const int status = appcore_test::RunUnprivileged([&] {
+    DataFileSet set;
+    Lines messages;
+    set.MakeFileList(dir_.str(), "", [&](const std::string& m) { messages.push_back(m); });
+    if (set.Count() != 3 || messages != Lines{"File load error: 1"}) return 1;
+    if (!set.File(1).load_failed || set.File(1).data->LineCount() != 0) return 2;
+    if (set.File(1).title != "b_bap.txt" || set.File(2).title != "C") return 3;
+    const SearchResult r = RunSearch(set, appcore_test::OptionsFor("Smith", set), nullptr);
+    return r.hit_count == 2 ? 0 : 4;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(DataFileSetTest, ReadOnlyAndHiddenFilesAreNotDataFiles) {
+  WriteLines(dir_ / "a_bap.txt", {"A"});
+  WriteLines(dir_ / "b_bap.txt", {"B"});
+  ::chmod((dir_ / "a_bap.txt").c_str(), 0666);
+  ::chmod((dir_ / "b_bap.txt").c_str(), 0444);
+  const int status = appcore_test::RunUnprivileged([&] {
+    const Lines names = FindDataFiles(dir_.str());
+    return names == Lines{"a_bap.txt"} ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(DataFileSetTest, AFailedReloadClearsTheSlotInsteadOfKeepingOldLines) {
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar Will Jones, B; C; D"});
+  EXPECT_TRUE(Make(dir_.str()).empty());
+  // b becomes a file too large to hold.
+  const int fd = ::open((dir_ / "b_bap.txt").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  const bool sparse = ::ftruncate(fd, int64_t{1} << 32) == 0;
+  ::close(fd);
+  if (!sparse) GTEST_SKIP() << "no sparse files here";
+  EXPECT_EQ(Make(dir_.str()), (Lines{"File load error: 1"}));
+  EXPECT_TRUE(set_.File(1).load_failed);
+  EXPECT_EQ(set_.File(1).data->LineCount(), 0);
+  const SearchResult r = RunSearch(set_, appcore_test::OptionsFor("Jones", set_), nullptr);
+  EXPECT_EQ(r.hit_count, 0);
+  EXPECT_EQ(FilesTxt(), (dir_ / "a_bap.txt") + "\r\nb_bap.txt\r\n");
+}
+
+TEST_F(DataFileSetTest, UnchangedFilesKeepTheirLinesChangedOnesAreReadAgain) {
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar Will Jones, B; C; D"});
+  Make(dir_.str());
+  const DataFile* a = set_.File(0).data.get();
+  const DataFile* b = set_.File(1).data.get();
+  // Rewrite b with new text of the same length and a later change time.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar Will Brown, B; C; D"});
+  Make(dir_.str());
+  EXPECT_EQ(set_.File(1).data->Line(1), "1650 03 Mar Will Brown, B; C; D");
+  EXPECT_EQ(set_.File(0).data->Line(1), "1650 03 Mar John Smith, B; C; D");
+  (void)a;
+  (void)b;
+  // Nothing changed: nothing is read.
+  const DataFile* a2 = set_.File(0).data.get();
+  const DataFile* b2 = set_.File(1).data.get();
+  Make(dir_.str());
+  EXPECT_EQ(set_.File(0).data.get(), a2);
+  EXPECT_EQ(set_.File(1).data.get(), b2);
+  // A new source folder reads everything from there.
+  TempDir other;
+  WriteLines(other / "c_marr.txt", {"C"});
+  Make(other.str());
+  ASSERT_EQ(set_.Count(), 1);
+  EXPECT_EQ(set_.File(0).title, "C");
+}
+
+TEST_F(DataFileSetTest, ListsThatCannotBeWrittenAreReportedAndTheBuildGoesOn) {
+  WriteLines(dir_ / "a_bap.txt", {"A"});
+  Lines messages;
+  set_.MakeFileList(dir_.str(), dir_ / "no/such/folder", [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(set_.Count(), 1);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(messages[0].find("Sources.txt"), std::string::npos);
+  EXPECT_NE(messages[1].find("Files.txt"), std::string::npos);
+}
+
+TEST_F(DataFileSetTest, ListsAreReplacedWhole) {
+  WriteLines(dir_ / "a_bap.txt", {"A"});
+  WriteBytes(lists_ / "Sources.txt", "old content that is much longer than the new one\r\n");
+  Make(dir_.str());
+  EXPECT_EQ(SourcesTxt(), "[1] A\r\n");
+}
+
+TEST(SourceTicks, TicksFollowTheirFilesAcrossRebuilds) {
+  SourceTicks ticks;
+  ticks.Follow({"/r/a_bap.txt", "/r/b_bap.txt", "/r/c_bap.txt"});
+  EXPECT_EQ(ticks.Vector(), (std::vector<bool>{true, true, true}));
+  ticks.SetTicked(1, false);
+  // b is removed and d added before c: c keeps its tick, d starts ticked.
+  ticks.Follow({"/r/a_bap.txt", "/r/c_bap.txt", "/r/d_bap.txt"});
+  EXPECT_EQ(ticks.Vector(), (std::vector<bool>{true, true, true}));
+  ticks.SetTicked(1, false);
+  ticks.Follow({"/r/a_bap.txt", "/r/b_bap.txt", "/r/c_bap.txt", "/r/d_bap.txt"});
+  EXPECT_EQ(ticks.Vector(), (std::vector<bool>{true, false, false, true}));  // b comes back unticked
+  EXPECT_FALSE(ticks.Ticked(7));
+  ticks.SetTicked(7, true);  // ignored
+  EXPECT_EQ(ticks.Count(), 4);
+  ticks.UnselectAll();
+  EXPECT_EQ(ticks.Vector(), (std::vector<bool>(4, false)));
+  ticks.SelectAll();
+  EXPECT_EQ(ticks.Vector(), (std::vector<bool>(4, true)));
+}
+
+}  // namespace
+}  // namespace appcore

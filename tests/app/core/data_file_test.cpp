@@ -1,0 +1,212 @@
+#include "app/core/data_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "app/core/record_line.h"
+#include "core_test_support.h"
+#include "platform/runtime/exceptions.h"
+#include "platform/runtime/strings.h"
+
+namespace appcore {
+namespace {
+
+using appcore_test::TempDir;
+using appcore_test::WriteBytes;
+
+std::vector<std::string> LinesOf(const DataFile& f) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < f.LineCount(); ++i) lines.emplace_back(f.Line(i));
+  return lines;
+}
+
+// Lines as the runtime's string list splits text: the reference.
+std::vector<std::string> ReferenceLines(const std::string& text) {
+  rtl::TStringList list;
+  list.SetText(text);
+  std::vector<std::string> lines;
+  for (int i = 0; i < list.Count(); ++i) lines.push_back(list[i]);
+  return lines;
+}
+
+TEST(DataFileLines, SplitAtCrLfOrCrLf) {
+  const std::vector<std::string> texts = {
+      "",
+      "title",
+      "title\r\n",
+      "a\r\nb\r\nc",
+      "a\nb\rc\r\n",
+      "a\n\rb",        // LF then CR: an empty line between
+      "a\r\r\nb\n\n",  // empty lines
+      "\r\n\r\n",
+      std::string("a\0b\r\nc", 6),  // zero bytes are kept
+      std::string(40, 'x') + "\r" + std::string(17, 'y') + "\n[z\"\r\n" + std::string(31, '\r'),
+  };
+  for (const std::string& text : texts) {
+    const auto file = DataFile::FromText(text);
+    EXPECT_EQ(LinesOf(*file), ReferenceLines(text)) << testing::PrintToString(text);
+    EXPECT_EQ(file->LineStart(file->LineCount()), text.size());
+  }
+}
+
+TEST(DataFileLines, LongRandomTextsSplitAsTheStringListDoes) {
+  uint64_t state = 12345;
+  auto next = [&] { return (state = state * 6364136223846793005ull + 1442695040888963407ull) >> 33; };
+  const char alphabet[] = "ab [\"\r\n\r\n1?-";
+  for (int round = 0; round < 50; ++round) {
+    std::string text;
+    const size_t length = next() % 3000;
+    for (size_t i = 0; i < length; ++i) text.push_back(alphabet[next() % (sizeof alphabet - 1)]);
+    const auto file = DataFile::FromText(text);
+    ASSERT_EQ(LinesOf(*file), ReferenceLines(text));
+    for (int i = 0; i < file->LineCount(); ++i) {
+      const std::string_view line = file->Line(i);
+      const uint8_t flags = file->Flags(i);
+      EXPECT_EQ((flags & DataFile::kHasBracket) != 0, line.find('[') != std::string_view::npos);
+      EXPECT_EQ((flags & DataFile::kHasQuote) != 0, line.find('"') != std::string_view::npos);
+      const std::string_view trimmed = TrimLine(line);
+      const bool record = i > 0 && IsRecordLine(trimmed);
+      EXPECT_EQ((flags & DataFile::kRecordLine) != 0, record);
+      if (record) EXPECT_EQ(flags & 3, PeriodOf(trimmed));
+      // Every byte of the line maps back to it.
+      if (!line.empty()) EXPECT_EQ(file->LineAt(file->LineStart(i) + line.size() - 1, 0), i);
+    }
+  }
+}
+
+TEST(DataFileLines, FactsPerLineAndRecordCounts) {
+  const auto file = DataFile::FromText(
+      "1650 title is never a record\r\n"
+      "1650 03 Mar A, B; C; D\r\n"
+      "  1701 03 Mar A, B; C; D\r\n"
+      "16?5 03 Mar A, B; Rich[ard]\r\n"
+      "-1650 separator\r\n"
+      "   continuation \"quoted\"\r\n"
+      "\r\n");
+  ASSERT_EQ(file->LineCount(), 7);
+  EXPECT_EQ(file->Flags(0), 0);
+  EXPECT_EQ(file->Flags(1), DataFile::kRecordLine | kBefore1700);
+  EXPECT_EQ(file->Flags(2), DataFile::kRecordLine | kFrom1700);
+  EXPECT_EQ(file->Flags(3), DataFile::kRecordLine | kBefore1700 | kFrom1700 | DataFile::kHasBracket);
+  EXPECT_EQ(file->Flags(4), 0);
+  EXPECT_EQ(file->Flags(5), DataFile::kHasQuote);
+  EXPECT_EQ(file->MarkedLines(), (std::vector<uint32_t>{3, 5}));
+  EXPECT_EQ(file->RecordsInPeriod(kBefore1700), 1);
+  EXPECT_EQ(file->RecordsInPeriod(kFrom1700), 1);
+  EXPECT_EQ(file->RecordsInPeriod(kBefore1700 | kFrom1700), 1);
+  EXPECT_EQ(file->RecordsInPeriod(0), 0);
+}
+
+TEST(DataFileLines, MemoryIsTheTextAndAFewBytesPerLine) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "1650 03 Mar John Smith, Mary Jones; Anne; Will Brown, Joan Hall\r\n";
+  const auto file = DataFile::FromText(text);
+  EXPECT_EQ(file->LineCount(), 20000);
+  EXPECT_LE(file->MemoryUse(), text.size() + 20000 * 6 + 4096);
+}
+
+TEST(DataFileLoad, ReadsTheWholeFileAndItsStamp) {
+  TempDir dir;
+  const std::string path = dir / "x_bap.txt";
+  WriteBytes(path, "Title\r\n1650 03 Mar A\r\nlast");
+  const auto file = DataFile::Load(path);
+  EXPECT_EQ(LinesOf(*file), (std::vector<std::string>{"Title", "1650 03 Mar A", "last"}));
+  EXPECT_EQ(file->Stamp(), StampOf(path));
+  EXPECT_EQ(file->Stamp().size, 26);
+}
+
+TEST(DataFileLoad, MissingFileOrFolderRaisesEFOpenError) {
+  TempDir dir;
+  EXPECT_THROW(DataFile::Load(dir / "missing_bap.txt"), rtl::EFOpenError);
+  EXPECT_THROW(DataFile::Load(dir.str()), rtl::EFOpenError);
+  try {
+    DataFile::Load(dir / "missing_bap.txt");
+  } catch (const rtl::EFOpenError& e) {
+    EXPECT_NE(e.Message().find("missing_bap.txt"), std::string::npos);
+  }
+}
+
+TEST(DataFileLoad, FilesOf4GiBOrMoreAreRefused) {
+  TempDir dir;
+  const std::string path = dir / "huge_bap.txt";
+  const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  const bool sparse = ::ftruncate(fd, int64_t{1} << 32) == 0;
+  ::close(fd);
+  if (!sparse) GTEST_SKIP() << "no sparse files here";
+  EXPECT_THROW(DataFile::Load(path), rtl::EFOpenError);
+  std::vector<std::string> errors;
+  const auto files = DataFile::LoadMany({path}, errors);
+  EXPECT_EQ(files[0], nullptr);
+  EXPECT_NE(errors[0].find("4 GiB"), std::string::npos);
+}
+
+TEST(DataFileLoad, UnreadableFileRaisesForAnUnprivilegedUser) {
+  TempDir dir;
+  const std::string path = dir / "locked_bap.txt";
+  WriteBytes(path, "Title\r\n");
+  ::chmod(path.c_str(), 0);
+  const int status = appcore_test::RunUnprivileged([&] {
+    try {
+      DataFile::Load(path);
+    } catch (const rtl::EFOpenError&) {
+      std::vector<std::string> errors;
+      const auto files = DataFile::LoadMany({path}, errors);
+      return files[0] == nullptr && errors[0].find("Permission denied") != std::string::npos ? 0 : 2;
+    }
+    return 1;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+TEST(DataFileLoad, ManyFilesTogetherKeepTheirOrderAndReportEachFailure) {
+  TempDir dir;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 300; ++i) {  // more than one batch of open files
+    const std::string path = dir / ("f" + std::to_string(i) + "_bap.txt");
+    if (i % 37 != 5) WriteBytes(path, "Title " + std::to_string(i) + "\r\n1650 03 Mar A, B; C; D\r\n");
+    paths.push_back(path);
+  }
+  std::vector<std::string> errors;
+  const auto files = DataFile::LoadMany(paths, errors);
+  ASSERT_EQ(files.size(), 300u);
+  for (int i = 0; i < 300; ++i) {
+    if (i % 37 == 5) {
+      EXPECT_EQ(files[static_cast<size_t>(i)], nullptr);
+      EXPECT_NE(errors[static_cast<size_t>(i)].find(paths[static_cast<size_t>(i)]), std::string::npos);
+    } else {
+      ASSERT_NE(files[static_cast<size_t>(i)], nullptr);
+      EXPECT_EQ(files[static_cast<size_t>(i)]->Line(0), "Title " + std::to_string(i));
+      EXPECT_EQ(files[static_cast<size_t>(i)]->LineCount(), 2);
+      EXPECT_TRUE(errors[static_cast<size_t>(i)].empty());
+    }
+  }
+}
+
+TEST(DataFileLoad, AFileLongerThanItsStatedSizeIsReadWhole) {
+  // Files under /proc state a size of 0 yet have text: the loader reads on
+  // until the end, as it does for a file that grows while it is read.
+  const std::string path = "/proc/self/status";
+  if (appcore::StampOf(path).size != 0) GTEST_SKIP() << "no /proc here";
+  const auto file = DataFile::Load(path);
+  ASSERT_GT(file->LineCount(), 3);
+  EXPECT_EQ(file->Line(0).substr(0, 5), "Name:");
+  std::vector<std::string> errors;
+  const auto files = DataFile::LoadMany({path, "/proc/self/limits"}, errors);
+  ASSERT_NE(files[0], nullptr);
+  ASSERT_NE(files[1], nullptr);
+  EXPECT_EQ(files[0]->Line(0).substr(0, 5), "Name:");
+  EXPECT_GT(files[1]->LineCount(), 3);
+}
+
+TEST(DataFileLoad, SpecialFilesAreRefusedWithoutWaiting) {
+  TempDir dir;
+  const std::string path = dir / "fifo_bap.txt";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+  EXPECT_THROW(DataFile::Load(path), rtl::EFOpenError);  // no writer: must not block
+}
+
+}  // namespace
+}  // namespace appcore
