@@ -17,23 +17,9 @@ namespace {
 
 constexpr std::int64_t kMSecsPerDayInt = 86400000;
 
-void SetBoolean(TExpToken* result, bool value) {
-  result->IsNull = false;
-  result->SetValue<std::uint16_t>(VerifyWordBool(value ? 1 : 0));
-}
-
-void SetNull(TExpToken* result) {
-  result->IsNull = true;
-  result->ClearValue();
-}
-
-std::int64_t IntegralOf(const TExpToken* value) {
-  switch (value->DataType) {
-    case dtSmallInt: return value->Value<std::int16_t>();
-    case dtWord: return value->Value<std::uint16_t>();
-    default: return value->Value<std::int32_t>();
-  }
-}
+void SetBoolean(TExpToken* result, bool value) { result->SetBooleanValue(value); }
+void SetNull(TExpToken* result) { result->SetNullValue(); }
+std::int64_t IntegralOf(const TExpToken* value) { return value->IntegralValue(); }
 
 // A BCD value in Currency units; huge stored values fall back to a double.
 double BCDUnits(const TExpToken* value) {
@@ -145,14 +131,11 @@ void Compare(std::uint8_t op, const TExpToken* left, const TExpToken* right, TEx
 
 void Concatenate(const TExpToken* left, const TExpToken* right, TExpToken* result) {
   // A NULL string is the empty string here.
-  const char* a = left->IsNull ? "" : left->StringValue();
-  const char* b = right->IsNull ? "" : right->StringValue();
-  std::size_t la = strnlen(a, static_cast<std::size_t>(left->ValueCapacity));
-  std::size_t lb = strnlen(b, static_cast<std::size_t>(right->ValueCapacity));
-  result->SetDataSize(std::max(static_cast<std::int32_t>(la + lb + 1), result->DataSize));
-  std::memmove(result->ValueBuffer, a, la);
-  std::memmove(result->ValueBuffer + la, b, lb);
-  result->ValueBuffer[la + lb] = 0;
+  std::string_view a = left->TextValue(), b = right->TextValue();
+  result->SetDataSize(std::max(static_cast<std::int32_t>(a.size() + b.size() + 1), result->DataSize));
+  std::memmove(result->ValueBuffer, a.data(), a.size());
+  std::memmove(result->ValueBuffer + a.size(), b.data(), b.size());
+  result->ValueBuffer[a.size() + b.size()] = 0;
   result->IsNull = false;
 }
 

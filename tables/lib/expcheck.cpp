@@ -27,13 +27,7 @@ bool IsIntegerConstant(const TExpToken* node) {
   return IsConstant(node) && !node->IsParameter && !node->IsNull && IsIntegralType(node->DataType);
 }
 
-std::int32_t IntegerValue(const TExpToken* node) {
-  switch (node->DataType) {
-    case dtSmallInt: return node->Value<std::int16_t>();
-    case dtWord: return node->Value<std::uint16_t>();
-    default: return node->Value<std::int32_t>();
-  }
-}
+std::int32_t IntegerValue(const TExpToken* node) { return static_cast<std::int32_t>(node->IntegralValue()); }
 
 // The kind word of an operand in the mismatch messages.
 const char* KindOf(const TExpToken* node) {

@@ -174,23 +174,6 @@ std::string CurrencyText(Currency value, char decimal_separator) {
 
 // ---- conversion steps -------------------------------------------------------------
 
-// Nearest integer, ties to even; false when not finite or outside [low, high].
-bool RoundToRange(double value, std::int64_t low, std::int64_t high, std::int64_t& result) {
-  if (!std::isfinite(value)) return false;
-  double rounded = std::nearbyint(value);
-  if (rounded < static_cast<double>(low) || rounded > static_cast<double>(high)) return false;
-  result = static_cast<std::int64_t>(rounded);
-  return true;
-}
-
-// A Currency's units to the nearest integer, ties to even.
-std::int64_t RoundCurrency(Currency value) {
-  std::int64_t q = value.scaled / 10000, r = value.scaled % 10000;
-  std::int64_t twice = 2 * (r < 0 ? -r : r);
-  if (twice > 10000 || (twice == 10000 && q % 2 != 0)) q += value.scaled < 0 ? -1 : 1;
-  return q;
-}
-
 void IntegralRange(std::uint8_t type, std::int64_t& low, std::int64_t& high) {
   switch (type) {
     case dtSmallInt: low = std::numeric_limits<std::int16_t>::min(), high = std::numeric_limits<std::int16_t>::max(); break;
@@ -303,6 +286,24 @@ bool FromString(std::string_view text, std::uint8_t to_type, std::uint8_t to_sca
 }
 
 }  // namespace
+
+bool RoundToInteger(double value, std::int64_t low, std::int64_t high, std::int64_t& result) {
+  // Doubles beyond +-2^63 do not convert; 2^63 itself is the first refused.
+  if (!std::isfinite(value) || std::fabs(value) >= 9223372036854775808.0) return false;
+  double rounded = std::nearbyint(value);
+  if (rounded < static_cast<double>(low) || rounded > static_cast<double>(high)) return false;
+  auto integer = static_cast<std::int64_t>(rounded);
+  if (integer < low || integer > high) return false;
+  result = integer;
+  return true;
+}
+
+std::int64_t RoundCurrencyToInteger(Currency value) {
+  std::int64_t q = value.scaled / 10000, r = value.scaled % 10000;
+  std::int64_t twice = 2 * (r < 0 ? -r : r);
+  if (twice > 10000 || (twice == 10000 && q % 2 != 0)) q += value.scaled < 0 ? -1 : 1;
+  return q;
+}
 
 rtl::TTimeStamp TimeStampParts(double milliseconds) {
   // Whole milliseconds, kept where a day number still fits 32 bits.
@@ -426,7 +427,7 @@ bool ConvertExpression(std::uint8_t from_type, std::uint8_t from_size, std::uint
         case dtSmallInt: case dtInteger: case dtWord: {
           std::int64_t low, high, rounded = 0;
           IntegralRange(to_type, low, high);
-          return done(RoundToRange(value, low, high, rounded) && WriteIntegral(to_type, rounded, buffer));
+          return done(RoundToInteger(value, low, high, rounded) && WriteIntegral(to_type, rounded, buffer));
         }
         case dtBCD: {
           auto currency = Currency::FromDouble(value);
@@ -441,7 +442,7 @@ bool ConvertExpression(std::uint8_t from_type, std::uint8_t from_size, std::uint
       if (!value) return fail();
       switch (to_type) {
         case dtString: return WriteText(CurrencyText(*value, rtl::FormatSettings().DecimalSeparator), to_size, buffer);
-        case dtSmallInt: case dtInteger: case dtWord: return done(WriteIntegral(to_type, RoundCurrency(*value), buffer));
+        case dtSmallInt: case dtInteger: case dtWord: return done(WriteIntegral(to_type, RoundCurrencyToInteger(*value), buffer));
         case dtFloat: Write(buffer, value->ToDouble()); return true;
         default: return fail();
       }

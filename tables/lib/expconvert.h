@@ -12,6 +12,7 @@
 
 #include "platform/runtime/dates.h"
 #include "tables/lib/language_settings.h"
+#include "tables/lib/numeric.h"
 
 namespace korvex {
 
@@ -35,6 +36,12 @@ bool ConvertStringToDateTime(std::uint8_t* buffer, std::uint8_t data_type);
 bool ConvertExpression(std::uint8_t from_type, std::uint8_t from_size, std::uint8_t from_scale,
                        std::uint8_t to_type, std::uint8_t to_size, std::uint8_t to_scale,
                        std::uint8_t* buffer);
+
+// The nearest integer, ties to even; false when the value is not a number
+// or the integer lies outside [low, high].
+bool RoundToInteger(double value, std::int64_t low, std::int64_t high, std::int64_t& result);
+// A Currency's value to the nearest integer, ties to even.
+std::int64_t RoundCurrencyToInteger(Currency value);
 
 // A timestamp's day number and milliseconds of the day (as the runtime
 // splits it), safe for any double: not a number counts as 0, huge values

@@ -17,22 +17,9 @@
 namespace korvex {
 namespace {
 
-void SetBoolean(TExpToken* result, bool value) {
-  result->IsNull = false;
-  result->SetValue<std::uint16_t>(VerifyWordBool(value ? 1 : 0));
-}
-
-void SetNull(TExpToken* result) {
-  result->IsNull = true;
-  result->ClearValue();
-}
-
-// The text of a string value (empty for NULL), bounded by its buffer.
-std::string_view TextOf(const TExpToken* value) {
-  if (!value || value->IsNull || !value->ValueBuffer) return {};
-  const char* text = value->StringValue();
-  return std::string_view(text, strnlen(text, static_cast<std::size_t>(value->ValueCapacity)));
-}
+void SetBoolean(TExpToken* result, bool value) { result->SetBooleanValue(value); }
+void SetNull(TExpToken* result) { result->SetNullValue(); }
+std::string_view TextOf(const TExpToken* value) { return value ? value->TextValue() : std::string_view(); }
 
 // A string result; the empty string is NULL.
 void SetText(TExpToken* result, std::string_view text) {
@@ -40,14 +27,8 @@ void SetText(TExpToken* result, std::string_view text) {
   result->IsNull = text.empty();
 }
 
-std::int32_t IntegerOf(const TExpToken* value) {
-  switch (value->DataType) {
-    case dtSmallInt: return value->Value<std::int16_t>();
-    case dtWord: return value->Value<std::uint16_t>();
-    case dtFloat: return static_cast<std::int32_t>(value->Value<double>());
-    default: return value->Value<std::int32_t>();
-  }
-}
+// An argument that the checker requires to be an integer constant.
+std::int32_t IntegerOf(const TExpToken* value) { return static_cast<std::int32_t>(value->IntegralValue()); }
 
 class Evaluator {
 public:

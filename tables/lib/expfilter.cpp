@@ -22,10 +22,7 @@ bool IsStringConstant(const TExpToken* node) {
   return node && node->NodeClass == enCONST && !node->IsParameter && node->DataType == dtString;
 }
 
-std::string TextOf(const TExpToken* node) {
-  if (node->IsNull) return {};
-  return std::string(node->StringValue(), strnlen(node->StringValue(), static_cast<std::size_t>(node->ValueCapacity)));
-}
+std::string TextOf(const TExpToken* node) { return std::string(node->TextValue()); }
 
 // Cuts the last character (a '*' or '%' marker) off a prepared constant.
 void CutLastCharacter(TExpToken* constant) {
@@ -42,30 +39,7 @@ bool IsPrefixPattern(const std::string& pattern) {
          pattern.find('_') == std::string::npos;
 }
 
-std::int64_t IntegralOf(const TExpToken* value) {
-  switch (value->DataType) {
-    case dtSmallInt: return value->Value<std::int16_t>();
-    case dtWord: return value->Value<std::uint16_t>();
-    default: return value->Value<std::int32_t>();
-  }
-}
-
-// Nearest integer, ties to even; false outside the 64-bit range.
-bool RoundTiesToEven(double value, std::int64_t& result) {
-  if (!std::isfinite(value) || std::fabs(value) >= 9.0e18) return false;
-  result = static_cast<std::int64_t>(std::nearbyint(value));
-  return true;
-}
-
-bool RoundedCurrency(std::int64_t stored, std::int64_t& result) {
-  auto currency = CompToCurr(stored);
-  if (!currency) return false;
-  std::int64_t q = currency->scaled / 10000, r = currency->scaled % 10000;
-  std::int64_t twice = 2 * (r < 0 ? -r : r);
-  if (twice > 10000 || (twice == 10000 && q % 2 != 0)) q += currency->scaled < 0 ? -1 : 1;
-  result = q;
-  return true;
-}
+std::int64_t IntegralOf(const TExpToken* value) { return value->IntegralValue(); }
 
 // The integer a numeric value converts to (rounded), for integer targets.
 bool IntegerFor(const TExpToken* value, std::int64_t& result) {
@@ -73,8 +47,13 @@ bool IntegerFor(const TExpToken* value, std::int64_t& result) {
     result = IntegralOf(value);
     return true;
   }
-  if (value->DataType == dtFloat) return RoundTiesToEven(value->Value<double>(), result);
-  if (value->DataType == dtBCD) return RoundedCurrency(value->Value<std::int64_t>(), result);
+  if (value->DataType == dtFloat) return RoundToInteger(value->Value<double>(), INT64_MIN, INT64_MAX, result);
+  if (value->DataType == dtBCD) {
+    auto currency = CompToCurr(value->Value<std::int64_t>());
+    if (!currency) return false;
+    result = RoundCurrencyToInteger(*currency);
+    return true;
+  }
   return false;
 }
 

@@ -109,6 +109,20 @@ void TExpToken::SetStringValue(std::string_view text) {
   ValueBuffer[text.size()] = 0;
 }
 
+std::string_view TExpToken::TextValue() const {
+  if (IsNull || !ValueBuffer) return {};
+  const char* text = StringValue();
+  return std::string_view(text, strnlen(text, static_cast<std::size_t>(ValueCapacity)));
+}
+
+std::int64_t TExpToken::IntegralValue() const {
+  switch (DataType) {
+    case dtSmallInt: return Value<std::int16_t>();
+    case dtWord: case dtBoolean: return Value<std::uint16_t>();
+    default: return Value<std::int32_t>();
+  }
+}
+
 void TExpToken::ClearValue() {
   if (ValueBuffer) std::memset(ValueBuffer, 0, static_cast<std::size_t>(ValueCapacity));
 }

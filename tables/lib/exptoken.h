@@ -139,6 +139,20 @@ public:
   // Stores a zero-terminated copy of `text` and sets DataSize to its length
   // + 1 (the buffer grows as needed).
   void SetStringValue(std::string_view text);
+  // The text of a string value, bounded by the buffer; empty for NULL.
+  std::string_view TextValue() const;
+  // The value of a smallint, word, boolean or integer.
+  std::int64_t IntegralValue() const;
+  // A boolean result (true stored as 1), not NULL.
+  void SetBooleanValue(bool value) {
+    IsNull = false;
+    SetValue<std::uint16_t>(value ? 1 : 0);
+  }
+  // A NULL result with a zero-filled buffer.
+  void SetNullValue() {
+    IsNull = true;
+    ClearValue();
+  }
   // Zero-fills the whole value buffer.
   void ClearValue();
 

@@ -43,7 +43,6 @@ protected:
 Record WithS(const std::string& s) { return Record{s}; }
 Record WithSI(std::int64_t v) { return Record{{}, {}, {}, v}; }
 Record WithI(std::int64_t v) { return Record{{}, {}, {}, {}, v}; }
-Record WithF(double v) { return Record{{}, {}, {}, {}, {}, v}; }
 Record WithD(std::int64_t v) { return Record{{}, v}; }
 
 TEST_F(ExprFilterTest, ConstantsTakeTheColumnsTypeWhenExact) {

@@ -334,13 +334,13 @@ Cell RandomCell(std::mt19937& random, std::uint8_t type) {
     case dtString: return std::string(kTexts[random() % 14]);
     case dtSmallInt: return std::int64_t{static_cast<int>(random() % 101) - 50};
     case dtInteger: return std::int64_t{static_cast<int>(random() % 201) - 100};
-    case dtWord: return std::int64_t{random() % 61};
+    case dtWord: return static_cast<std::int64_t>(random() % 61);
     case dtFloat: return (static_cast<int>(random() % 161) - 80) / 4.0;
     case dtBCD: {
       std::int64_t cents = (static_cast<std::int64_t>(random() % 161) - 80) * 25;  // quarters, in hundredths
       return cents * 10 + (cents < 0 ? -2 : 2);  // the stored form at 2 decimals
     }
-    case dtBoolean: return std::int64_t{random() % 2};
+    case dtBoolean: return static_cast<std::int64_t>(random() % 2);
     default: return std::int64_t{kFirstDay + static_cast<std::int64_t>(random() % (kLastDay - kFirstDay + 1))};
   }
 }
@@ -425,8 +425,9 @@ TEST_F(ExprSqliteTest, FiltersAgreeWithSqlite) {
   for (int round = 0; round < 3; ++round) {
     std::vector<Column> columns;
     for (int i = 0; i < 8; ++i) {
-      std::uint8_t type = i < 2 ? (i == 0 ? dtString : dtDate) : kTypes[random() % 8];
-      columns.push_back({"C" + std::to_string(i), type, type == dtString ? 21 : 0, type == dtBCD ? 2 : 0});
+      std::uint8_t type = i == 0 ? std::uint8_t{dtString} : i == 1 ? std::uint8_t{dtDate} : kTypes[random() % 8];
+      columns.push_back({"C" + std::to_string(i), type, type == dtString ? 21 : 0,
+                         static_cast<std::uint8_t>(type == dtBCD ? 2 : 0)});
     }
     Table table(columns);
     std::vector<Record> records(80);
