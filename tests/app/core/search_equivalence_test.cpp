@@ -1,0 +1,178 @@
+// The fast paths of the search (the whole-file sieve for exact terms, the
+// per-word memo of phonetic verdicts) against plain line-by-line matching
+// on a generated register set.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/core/line_matcher.h"
+#include "app/core/search.h"
+#include "core_test_support.h"
+#include "platform/runtime/strings.h"
+#include "platform/runtime/sysutils.h"
+#include "textutil/edit.h"
+#include "textutil/fields.h"
+#include "textutil/phonetic.h"
+#include "textutil/scan.h"
+#include "tools/register_generator.h"
+
+namespace appcore {
+namespace {
+
+using appcore_test::TempDir;
+using Lines = std::vector<std::string>;
+
+class SearchEquivalence : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    regtools::GeneratorOptions options;
+    options.seed = 4242;
+    options.out_dir = dir_->path();
+    options.files = 12;
+    options.record_lines = 30000;
+    regtools::GenerateRegisters(options);
+    // A file with brackets, quotes and odd lines the generator does not make.
+    appcore_test::WriteLines(*dir_ / "zz_bap.txt",
+                             {"Odd lines - Baptisms", "1650 03 Mar Rich[ard] Ba[ker], Mary \"Jo; nes\"; Anne; W",
+                              "1650 03 Mar John Baker,  Mary  Cole;  Anne  Baker; Will Baker",
+                              "1650 03 Mar \"John Baker\", Mary Cole; Anne; Will", "?6?? ?? ??? John Baker, M; A; W",
+                              "1650 03 Mar Bak", "1650 03 Mar  Baker", "16", "-1650 03 Mar John Baker"});
+    set_ = new DataFileSet;
+    set_->MakeFileList(dir_->str(), "", nullptr);
+  }
+  static void TearDownTestSuite() {
+    delete set_;
+    delete dir_;
+  }
+
+  // The search as plain line-by-line matching.
+  static SearchResult Plain(const SearchOptions& o) {
+    SearchResult r;
+    r.terms = ParseSearchText(o.search_text);
+    LineMatcher matcher(r.terms, ReadBoxes(o, r.terms));
+    rtl::TStringList others;
+    others.SetSorted(true);
+    for (int slot = 0; slot < set_->Count(); ++slot) {
+      if (static_cast<size_t>(slot) >= o.ticked.size() || !o.ticked[static_cast<size_t>(slot)]) continue;
+      const DataFileEntry& entry = set_->File(slot);
+      if (entry.kind == FileKind::kOther && !o.marriages) continue;
+      const DataFile& file = *entry.data;
+      for (int i = 1; i < file.LineCount(); ++i) {
+        ++r.line_count;
+        const std::string_view trimmed = TrimLine(file.Line(i));
+        if (!IsRecordLine(trimmed) || !PassesPeriod(PeriodOf(trimmed), o.before_1700, o.from_1700)) continue;
+        ++r.record_count;
+        std::string keyword;
+        if (!matcher.Match(entry.kind, RestOf(trimmed), &keyword)) continue;
+        ++r.hit_count;
+        const std::string hit = HitLine(trimmed, slot + 1, o.show_source_codes);
+        if (entry.kind == FileKind::kBaptisms)
+          r.baptism_hits.push_back(hit);
+        else
+          others.Add(hit);
+        if (!keyword.empty()) r.keywords.push_back(keyword);
+      }
+    }
+    for (int i = 0; i < others.Count(); ++i) r.marriage_hits.push_back(others[i]);
+    return r;
+  }
+
+  static void ExpectSame(const SearchOptions& o) {
+    SCOPED_TRACE("text \"" + o.search_text + "\"");
+    const SearchResult fast = RunSearch(*set_, o, nullptr);
+    const SearchResult plain = Plain(o);
+    EXPECT_EQ(fast.baptism_hits, plain.baptism_hits);
+    EXPECT_EQ(fast.marriage_hits, plain.marriage_hits);
+    EXPECT_EQ(fast.hit_count, plain.hit_count);
+    EXPECT_EQ(fast.record_count, plain.record_count);
+    EXPECT_EQ(fast.line_count, plain.line_count);
+    Lines fast_words(fast.keywords.begin() + 1 + (fast.terms.term2.empty() ? 0 : 1), fast.keywords.end());
+    Lines plain_words = plain.keywords;
+    for (const std::string& term : {fast.terms.term1, fast.terms.term2})
+      plain_words.erase(std::remove(plain_words.begin(), plain_words.end(), term), plain_words.end());
+    EXPECT_EQ(fast_words, plain_words);
+  }
+
+  static SearchOptions Options(const std::string& text) {
+    SearchOptions o;
+    o.search_text = text;
+    o.ticked.assign(static_cast<size_t>(set_->Count()), true);
+    return o;
+  }
+
+  static TempDir* dir_;
+  static DataFileSet* set_;
+};
+
+TempDir* SearchEquivalence::dir_ = nullptr;
+DataFileSet* SearchEquivalence::set_ = nullptr;
+
+TEST_F(SearchEquivalence, EveryCombinationOfBoxesGivesTheSameHits) {
+  const Lines texts = {"Baker",      "smith",        " Baker",         "Bak?r",     "Baker.",
+                       "Baker OR Cole", "Baker AND Cole", "Baker NOT Cole", "Jo* Ba*", "* Baker",
+                       "Jo* *",      "Wil*",         "Baker|Cole OR Mary", "Ba\"ker", "Mary Baker",
+                       "?",          "e",            "Jo* Ba* NOT Baker"};
+  uint64_t state = 99;
+  auto bit = [&] { return ((state = state * 6364136223846793005ull + 1442695040888963407ull) >> 41) & 1; };
+  int runs = 0;
+  for (const std::string& text : texts) {
+    for (int round = 0; round < 6; ++round) {
+      SearchOptions o = Options(text);
+      o.father = bit() || round == 0;
+      o.mother = bit() || round == 0;
+      o.children = bit() && bit();
+      o.witness = bit() || round == 0;
+      o.fuzzy_father = round > 1 && bit();
+      o.fuzzy_mother = round > 1 && bit();
+      o.fuzzy_witness = round > 1 && bit();
+      o.marriages = round == 0 || bit() || bit();
+      o.before_1700 = round < 2 || bit() || bit();
+      o.from_1700 = round < 2 || bit() || bit();
+      o.text_box = round == 5;
+      o.fuzzy_text = round == 5 && bit();
+      o.show_source_codes = bit();
+      if (round == 1) o.ticked[3] = o.ticked[7] = false;
+      ExpectSame(o);
+      ++runs;
+    }
+  }
+  EXPECT_EQ(runs, 108);
+}
+
+// Rule 1 and rule 3 written out with the text utility routines alone.
+TEST_F(SearchEquivalence, ExactAndAllFuzzySearchesMatchTheirDefinitions) {
+  SearchOptions exact = Options("Baker");
+  exact.witness = true;
+  SearchOptions fuzzy = exact;
+  fuzzy.fuzzy_father = fuzzy.fuzzy_mother = fuzzy.fuzzy_witness = true;
+  const std::string key1 = textutil::RTrim(textutil::MetaPhone("Baker", 8), ' ');
+  Lines exact_hits, fuzzy_hits;
+  for (int slot = 0; slot < set_->Count(); ++slot) {
+    const DataFileEntry& entry = set_->File(slot);
+    if (entry.kind != FileKind::kBaptisms) continue;
+    for (int i = 1; i < entry.data->LineCount(); ++i) {
+      const std::string line = rtl::Trim(entry.data->Line(i));
+      if (line.empty() || line[0] == '-' || !((line[0] >= '0' && line[0] <= '9') || line[0] == '?')) continue;
+      const std::string rest = rtl::Copy(line, 13, static_cast<int>(line.size()));
+      if (textutil::ScanF(rest, "Baker", -2) != 0) exact_hits.push_back(line);
+      for (int pos = 2; pos != 0;) {
+        const std::string word = textutil::Parse(rest, " ", pos);
+        if (word.empty()) continue;
+        const std::string key = textutil::RTrim(textutil::MetaPhone(word, 8), ' ');
+        if (textutil::ScanF(key, key1, -1) != 0) {
+          fuzzy_hits.push_back(line);
+          break;
+        }
+      }
+    }
+  }
+  ASSERT_GT(exact_hits.size(), 300u);
+  ASSERT_GT(fuzzy_hits.size(), exact_hits.size());
+  exact.show_source_codes = fuzzy.show_source_codes = false;
+  EXPECT_EQ(RunSearch(*set_, exact, nullptr).baptism_hits, exact_hits);
+  EXPECT_EQ(RunSearch(*set_, fuzzy, nullptr).baptism_hits, fuzzy_hits);
+}
+
+}  // namespace
+}  // namespace appcore
