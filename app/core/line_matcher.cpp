@@ -15,10 +15,11 @@ std::string_view TrimBlanksLeft(std::string_view s) {
   return s.substr(i);
 }
 
-// Calls fn(word) for each non-empty word of text from the 1-based position
-// from; stops at the first word for which fn returns true. Without quote
-// characters in the text the words are cut here directly, which is what
-// Parse does then; with them Parse cuts them.
+// Calls fn(word, hash) for each non-empty word of text from the 1-based
+// position from, hash being WordVerdicts::Hash of the word; stops at the
+// first word for which fn returns true. Without quote characters in the
+// text the words are cut here directly, which is what Parse does then, and
+// hashed on the way; with them Parse cuts them.
 template <typename Fn>
 bool ForEachWordIn(std::string_view text, int from, Fn&& fn) {
   if (from < 1 || static_cast<size_t>(from) > text.size()) return false;
@@ -30,8 +31,9 @@ bool ForEachWordIn(std::string_view text, int from, Fn&& fn) {
     const char* end = text.data() + text.size();
     while (p < end) {
       const char* w = p;
-      while (p < end && *p != ' ') ++p;
-      if (p > w && fn(std::string_view(w, static_cast<size_t>(p - w)))) return true;
+      uint64_t hash = WordVerdicts::kHashSeed;
+      for (; p < end && *p != ' '; ++p) hash = WordVerdicts::HashStep(hash, *p);
+      if (p > w && fn(std::string_view(w, static_cast<size_t>(p - w)), hash)) return true;
       ++p;
     }
     return false;
@@ -39,7 +41,9 @@ bool ForEachWordIn(std::string_view text, int from, Fn&& fn) {
   for (int pos = from; pos != 0;) {
     const int start = pos;
     const std::string word = textutil::Parse(text, " ", pos);
-    if (!word.empty() && fn(text.substr(static_cast<size_t>(start - 1), word.size()))) return true;
+    if (word.empty()) continue;
+    const std::string_view view = text.substr(static_cast<size_t>(start - 1), word.size());
+    if (fn(view, WordVerdicts::Hash(view.data(), view.size()))) return true;
   }
   return false;
 }
@@ -68,7 +72,7 @@ std::vector<std::string> Alternatives(const std::string& pattern) {
 
 std::vector<std::string_view> WordsOf(std::string_view text, int from) {
   std::vector<std::string_view> words;
-  ForEachWordIn(text, from, [&](std::string_view w) {
+  ForEachWordIn(text, from, [&](std::string_view w, uint64_t) {
     words.push_back(w);
     return false;
   });
@@ -120,8 +124,8 @@ uint8_t LineMatcher::ComputeVerdict(std::string_view word) const {
 
 bool LineMatcher::WordMatch(std::string_view text, int from, WordTest test, std::string* keyword) {
   const uint8_t wanted = test == WordTest::kFuzzy ? WordVerdicts::kFuzzy : WordVerdicts::kChildren;
-  return ForEachWordIn(text, from, [&](std::string_view word) {
-    uint8_t& verdict = verdicts_.Get(word);
+  return ForEachWordIn(text, from, [&](std::string_view word, uint64_t hash) {
+    uint8_t& verdict = verdicts_.Get(word, hash);
     if (!(verdict & wanted)) return false;
     // Each word is handed out as a keyword once per search.
     if (keyword != nullptr && !(verdict & WordVerdicts::kReported)) {

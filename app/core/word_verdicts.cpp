@@ -3,6 +3,16 @@
 #include <cstring>
 
 namespace appcore {
+namespace {
+
+// Words are short: a plain loop beats a call to memcmp.
+bool Same(const char* stored, std::string_view word) {
+  for (size_t i = 0; i < word.size(); ++i)
+    if (stored[i] != word[i]) return false;
+  return true;
+}
+
+}  // namespace
 
 WordVerdicts::WordVerdicts(Compute compute) : compute_(std::move(compute)), slots_(1024) {}
 
@@ -23,8 +33,7 @@ uint8_t& WordVerdicts::Get(std::string_view word, uint64_t hash) {
       ++used_;
       return slot.verdict;
     }
-    if (slot.hash == hash && slot.length == word.size() &&
-        std::memcmp(words_.data() + slot.offset, word.data(), word.size()) == 0)
+    if (slot.hash == hash && slot.length == word.size() && Same(words_.data() + slot.offset, word))
       return slot.verdict;
   }
 }

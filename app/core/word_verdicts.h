@@ -23,9 +23,12 @@ public:
   using Compute = std::function<uint8_t(std::string_view word)>;
   explicit WordVerdicts(Compute compute);
 
+  // FNV-1a, one byte at a time, so that callers can hash while they cut.
+  static constexpr uint64_t kHashSeed = 0xcbf29ce484222325ull;
+  static uint64_t HashStep(uint64_t h, char c) { return (h ^ static_cast<uint8_t>(c)) * 0x100000001b3ull; }
   static uint64_t Hash(const char* p, size_t n) {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<uint8_t>(p[i])) * 0x100000001b3ull;
+    uint64_t h = kHashSeed;
+    for (size_t i = 0; i < n; ++i) h = HashStep(h, p[i]);
     return h;
   }
 

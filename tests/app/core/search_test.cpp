@@ -291,6 +291,24 @@ TEST_F(SearchTest, TextBoxSearchesTheWholeRest) {
   EXPECT_EQ(Hits(o), (Lines{B1, B2, B3, B4, B5, B6, B7, B8, M1, M2, M4, M5, M3}));
 }
 
+TEST(SearchEmptyWords, TwoBlanksInAFieldDoNotEndTheWordLoops) {
+  TempDir dir;
+  WriteLines(dir / "x_bap.txt", {"X", "1650 03 Mar John  Smyth, Mary Jones; Anne  Smithson; Will  Smyth",
+                                  "1650 03 Mar Hugh Cole, Ann Hall; Anne; W"});
+  DataFileSet set;
+  set.MakeFileList(dir.str(), "", nullptr);
+  SearchOptions o = OptionsFor("Smith", set);
+  o.mother = false;
+  o.fuzzy_father = true;
+  EXPECT_EQ(RunSearch(set, o, nullptr).hit_count, 1);  // father "John  Smyth"
+  o.father = false;
+  o.children = true;
+  EXPECT_EQ(RunSearch(set, o, nullptr).hit_count, 1);  // children "Anne  Smithson;"
+  o.children = false;
+  o.witness = o.fuzzy_witness = true;
+  EXPECT_EQ(RunSearch(set, o, nullptr).hit_count, 1);  // witness " Will  Smyth"
+}
+
 TEST_F(SearchTest, TickedFilesOnly) {
   SearchOptions o = Options("Smith");
   o.ticked = {false, true};
