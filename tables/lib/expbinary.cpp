@@ -133,8 +133,8 @@ void Concatenate(const TExpToken* left, const TExpToken* right, TExpToken* resul
   // A NULL string is the empty string here.
   std::string_view a = left->TextValue(), b = right->TextValue();
   result->SetDataSize(std::max(static_cast<std::int32_t>(a.size() + b.size() + 1), result->DataSize));
-  std::memmove(result->ValueBuffer, a.data(), a.size());
-  std::memmove(result->ValueBuffer + a.size(), b.data(), b.size());
+  if (!a.empty()) std::memmove(result->ValueBuffer, a.data(), a.size());
+  if (!b.empty()) std::memmove(result->ValueBuffer + a.size(), b.data(), b.size());
   result->ValueBuffer[a.size() + b.size()] = 0;
   result->IsNull = false;
 }

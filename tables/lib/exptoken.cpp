@@ -105,7 +105,7 @@ void TExpToken::SetStringValue(std::string_view text) {
   text = text.substr(0, text.find('\0'));
   auto size = static_cast<std::int32_t>(text.size() + 1);
   SetDataSize(size);
-  std::memcpy(ValueBuffer, text.data(), text.size());
+  if (!text.empty()) std::memcpy(ValueBuffer, text.data(), text.size());
   ValueBuffer[text.size()] = 0;
 }
 
