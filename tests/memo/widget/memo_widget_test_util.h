@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QScrollBar>
 #include <QImage>
 #include <QTest>
 #include <memory>
