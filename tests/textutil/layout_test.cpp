@@ -261,6 +261,28 @@ TEST_F(LayoutTest, SocialSecurityNumbers) {
   EXPECT_EQ(ValidSSN(""), -1);
 }
 
+TEST_F(LayoutTest, RandomTextNeverBreaksTheLayoutRoutines) {
+  std::mt19937 rng(31);
+  const std::string alphabet = "ab 1.,-[]@#*\\\"\r\n\t&<>()cr/%+\xE9";
+  for (int i = 0; i < 3000; ++i) {
+    std::string s(rng() % 40, ' ');
+    for (char& c : s) c = alphabet[rng() % alphabet.size()];
+    std::string page = ASC2HTM(s, s, s);
+    ASSERT_EQ(page.rfind("</body></html>"), page.size() - 14);
+    WrapText(s, static_cast<int>(rng() % 10) - 2);
+    NumToWord(s, rng() % 2 == 0);
+    std::string a = s;
+    Abbreviate(a, "aeiou", static_cast<int>(rng() % 12));
+    std::string t = s;
+    int max = static_cast<int>(rng() % 20);
+    if (TruncPath(t, max) && static_cast<int>(s.size()) > max) {
+      ASSERT_EQ(static_cast<int>(t.size()), max) << s;
+    }
+    URLDecode(s);
+    UUDecode(s);
+  }
+}
+
 TEST_F(LayoutTest, SmallTools) {
   std::string buffer;
   int used = 0;
