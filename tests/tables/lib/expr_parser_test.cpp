@@ -145,6 +145,32 @@ TEST_F(ExprParserTest, OneComparisonAtMost) {
   EXPECT_TRUE(parser.CheckToken('='));
 }
 
+TEST_F(ExprParserTest, EachLevelStopsAtTheFirstTokenItDoesNotUse) {
+  struct Case {
+    int level;
+    const char* text;
+    const char* shape;
+    const char* rest;
+  };
+  const Case cases[] = {{8, "a + b", "a", "+"},          {7, "-a * b", "(- a)", "*"},
+                        {6, "a * b + c", "(* a b)", "+"}, {5, "a + b = c", "(+ a b)", "="},
+                        {4, "a = b AND c", "(= a b)", "AND"}, {3, "NOT a = b OR c", "(NOT (= a b))", "OR"},
+                        {2, "a AND b OR c", "(AND a b)", "OR"}, {1, "a OR b )", "(OR a b)", ")"}};
+  for (const Case& c : cases) {
+    TExpressionParser parser;
+    parser.SetExpression(c.text);
+    parser.NextToken();
+    TExpToken* (TExpressionParser::*levels[])(TParseOptions) = {
+        &TExpressionParser::ParseExpression1, &TExpressionParser::ParseExpression2,
+        &TExpressionParser::ParseExpression3, &TExpressionParser::ParseExpression4,
+        &TExpressionParser::ParseExpression5, &TExpressionParser::ParseExpression6,
+        &TExpressionParser::ParseExpression7, &TExpressionParser::ParseExpression8};
+    ExpTokenGuard tree((parser.*levels[c.level - 1])(kAllOptions));
+    EXPECT_EQ(Shape(tree.get()), c.shape) << c.text;
+    EXPECT_EQ(parser.TokenAsString(), c.rest) << c.text;
+  }
+}
+
 TEST_F(ExprParserTest, TrailingTextOfAFilterIsAnError) {
   EXPECT_EQ(ParseError("Lname = 'Smith' AN Age > 3"), "Unknown or unexpected symbol 'AN' found in test");
   EXPECT_EQ(ParseError("a = b = c"), "Unknown or unexpected symbol '=' found in test");
