@@ -1,10 +1,22 @@
 // The text utility library: flat routines over Windows-1252 strings.
 #pragma once
 
+#include "textutil/arrays.h"
+#include "textutil/calculator.h"
+#include "textutil/checksums.h"
+#include "textutil/cipher.h"
+#include "textutil/codecs.h"
 #include "textutil/compare.h"
+#include "textutil/compress.h"
+#include "textutil/currency.h"
+#include "textutil/dates.h"
+#include "textutil/decstr.h"
 #include "textutil/edit.h"
 #include "textutil/fields.h"
+#include "textutil/layout.h"
 #include "textutil/memblock.h"
+#include "textutil/numbers.h"
+#include "textutil/pattern.h"
 #include "textutil/phonetic.h"
 #include "textutil/scan.h"
 #include "textutil/sign.h"
