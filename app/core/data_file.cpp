@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "app/core/record_line.h"
@@ -204,21 +206,32 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
       offsets[i - first] = total;
       total += RoundUp(static_cast<size_t>(stats[i - first].st_size), 64);
     }
-    auto block = std::make_shared<ByteBlock>(total);
-    std::vector<char> grew(last - first, 0);
+    // Without room for the whole batch, each file is read on its own below.
+    std::shared_ptr<ByteBlock> block;
+    try {
+      block = std::make_shared<ByteBlock>(total);
+    } catch (const std::bad_alloc&) {
+    }
+    std::vector<char> alone(last - first, block ? 0 : 1);
     std::atomic<size_t> next{first};
     auto worker = [&] {
       for (size_t i = next++; i < last; i = next++) {
         const size_t k = i - first;
         if (fds[k] < 0) continue;
-        char* into = block->data() + offsets[k];
-        const ssize_t got = ReadFully(fds[k], into, static_cast<size_t>(stats[k].st_size));
-        if (got < 0) {
-          errors[i] = ReadError(paths[i], std::strerror(errno));
-        } else if (static_cast<size_t>(got) == static_cast<size_t>(stats[k].st_size) && HasMore(fds[k])) {
-          grew[k] = 1;
-        } else {
-          files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromStat(stats[k]));
+        if (block) {
+          try {
+            char* into = block->data() + offsets[k];
+            const ssize_t got = ReadFully(fds[k], into, static_cast<size_t>(stats[k].st_size));
+            if (got < 0) {
+              errors[i] = ReadError(paths[i], std::strerror(errno));
+            } else if (static_cast<size_t>(got) == static_cast<size_t>(stats[k].st_size) && HasMore(fds[k])) {
+              alone[k] = 1;  // it grew: read it again whole
+            } else {
+              files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromStat(stats[k]));
+            }
+          } catch (const std::exception& e) {
+            errors[i] = ReadError(paths[i], e.what());
+          }
         }
         ::close(fds[k]);
         fds[k] = -1;
@@ -227,15 +240,21 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
     const size_t threads =
         std::min<size_t>({last - first, std::max(1u, std::thread::hardware_concurrency()), 8});
     std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+    try {
+      for (size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+      // Fewer helpers; this thread does the rest.
+    }
     worker();
     for (std::thread& t : pool) t.join();
     for (size_t i = first; i < last; ++i) {
-      if (!grew[i - first]) continue;
+      if (!alone[i - first] || !errors[i].empty()) continue;
       try {
         files[i] = Load(paths[i]);
       } catch (const rtl::Exception& e) {
         errors[i] = e.Message();
+      } catch (const std::bad_alloc&) {
+        errors[i] = ReadError(paths[i], "Not enough memory.");
       }
     }
   }

@@ -1,7 +1,9 @@
 #include "app/core/data_file_set.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -197,6 +199,31 @@ TEST_F(DataFileSetTest, UnchangedFilesKeepTheirLinesChangedOnesAreReadAgain) {
   ASSERT_EQ(set_.Count(), 1);
   EXPECT_EQ(set_.File(0).title, "C");
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(DataFileSetTest, AFileTooBigForMemoryIsALoadErrorNotACrash) {
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  const int fd = ::open((dir_ / "b_bap.txt").c_str(), O_CREAT | O_WRONLY, 0666);
+  ASSERT_GE(fd, 0);
+  const bool sized = ::ftruncate(fd, int64_t{600} << 20) == 0;  // 600 MB of zero bytes, sparse
+  ::close(fd);
+  if (!sized) GTEST_SKIP() << "no sparse files here";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    struct rlimit limit = {size_t{256} << 20, size_t{256} << 20};
+    ::setrlimit(RLIMIT_AS, &limit);
+    DataFileSet set;
+    Lines messages;
+    set.MakeFileList(dir_.str(), "", [&](const std::string& m) { messages.push_back(m); });
+    const bool ok = set.Count() == 2 && messages == Lines{"File load error: 1"} && set.File(1).load_failed &&
+                    set.File(0).data->LineCount() == 2;
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+#endif
 
 TEST_F(DataFileSetTest, ListsThatCannotBeWrittenAreReportedAndTheBuildGoesOn) {
   WriteLines(dir_ / "a_bap.txt", {"A"});
