@@ -22,9 +22,10 @@ inline QApplication& App() {
   static char arg0[] = "memo_widget_tests";
   static char* argv[] = {arg0, nullptr};
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
+  // Never destroyed: Qt's own static devices go first at exit.
+  static QApplication* app = new QApplication(argc, argv);
   QApplication::setCursorFlashTime(0);  // a steady caret: pictures do not depend on the blink
-  return app;
+  return *app;
 }
 
 // Liberation Mono at 13 pixels: every character has the same advance.
