@@ -120,7 +120,10 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
 
   const int topLine = memo_->getTopLine();
   const int topPar = memo_->TopNav().GetParNb();
-  memo_->ParseStartStopNow(topPar);
+  // Start/stop ranges can reach the top from far above: parse up to it.
+  // Without any start/stop source there is nothing to carry down.
+  if ((memo_->ApplyStartStopKeys() && memo_->StartStopKeys().Count() > 0) || memo_->Highlighter())
+    memo_->ParseStartStopNow(topPar);
   EnsureFormatted(topPar);
 
   int first, last;
