@@ -5,6 +5,7 @@
 #include "tables/engine/errors.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/collation.h"
+#include "tables/lib/exptoken.h"
 #include "tables/lib/file_list.h"
 #include "tables/lib/records_bitmap.h"
 
@@ -37,6 +38,7 @@ void InitializeSupportFunctions() {
 void ExitSupportFunctions() {
   std::lock_guard<std::mutex> guard(start_lock);
   if (start_count == 0 || --start_count > 0) return;
+  FreeAllExpTokens();
   delete char_maps;
   char_maps = nullptr;
   delete file_list;
