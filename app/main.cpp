@@ -1,13 +1,53 @@
-// Entry routine: starts the Qt application with the main window.
+// Entry routine: the application titled "Quorvane", its forms in start-up
+// order (the main window, then the data-file list dialog), and the event
+// loop. An exception that escapes a handler is shown and the program goes
+// on.
 #include <QApplication>
-#include <QMainWindow>
+#include <QMessageBox>
+#include <cstring>
+#include <exception>
+
+#include "app/baptisms.h"
+#include "app/core/settings.h"
+#include "app/data_file_dialog.h"
+#include "app/user_prompts.h"
+#include "platform/runtime/exceptions.h"
+
+namespace {
+
+class TQuorvaneApplication : public QApplication {
+public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const rtl::Exception& e) {
+      Show(QString::fromStdString(e.Message()));
+    } catch (const std::exception& e) {
+      Show(QString::fromUtf8(e.what()));
+    }
+    return false;
+  }
+
+private:
+  static void Show(const QString& message) { QMessageBox::critical(nullptr, applicationName(), message); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  TQuorvaneApplication application(argc, argv);
   QApplication::setApplicationName("Quorvane");
-  QMainWindow window;
-  window.setWindowTitle("Quorvane");
-  window.resize(1024, 720);
-  window.show();
-  return app.exec();
+  QApplication::setApplicationDisplayName("Quorvane");
+
+  const std::string folder = appcore::SettingsFolder(QCoreApplication::applicationFilePath().toStdString());
+  app::TQtPrompts prompts;
+  app::TBaptisms baptisms(prompts, folder);
+  prompts.SetParent(&baptisms);
+  app::TForm2 form2(baptisms.Ticks(), &baptisms);
+  baptisms.SetDataFileDialog(&form2);
+
+  baptisms.showMaximized();
+  application.exec();
+  return 0;
 }

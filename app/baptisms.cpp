@@ -1,0 +1,471 @@
+#include "app/baptisms.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+
+#include "app/core/arrange.h"
+#include "app/core/first_page.h"
+#include "app/core/search_terms.h"
+#include "app/data_file_dialog.h"
+#include "platform/runtime/cp1252.h"
+#include "platform/runtime/exceptions.h"
+#include "platform/runtime/files.h"
+
+namespace app {
+namespace {
+
+QString Q(const std::string& cp1252) { return QString::fromStdString(rtl::Cp1252ToUtf8(cp1252)); }
+std::string Bytes(const QString& text) { return rtl::Utf8ToCp1252(text.toStdString()); }
+
+// Keywords of a search page: no word options, no font style, context 1,
+// the default cursor, red on white.
+constexpr memo::TColor kKeywordBackground = 16777215;  // clWhite
+constexpr memo::TColor kKeywordForeground = 255;       // clRed
+
+// Formatting rectangle message of an edit control.
+constexpr std::uint32_t EM_SETRECT = 0x00B3;
+
+// Handlers of commands that other parts of the program bring (pages,
+// sorts, find and replace, fonts, printing, the about box and the family
+// box). They are wired now and do nothing yet.
+const char* const kLaterHandlers[] = {
+    "Newsheet1Click",     "Opentextfile1Click",  "Savetextfile1Click",   "Closefile1Click",
+    "Print1Click",        "CreateGEDCOM1Click",  "Find1Click",           "FindAgain1Click",
+    "Replace1Click",      "Copytonewsheet1Click", "Editline1Click",      "Resetfilelist1Click",
+    "Changefont1Click",   "Highlight1Click",     "SortbyHusband1Click",  "Wordwrap1Click",
+    "Showfamilybox1Click", "ShowFams1Click",     "ClearData1Click",      "Henrylist1Click",
+    "Showfamily1Click",   "Help1Click",          "SortbyMother1Click",   "Setaschildren1Click",
+    "Setaschildren2Click", "Fillinfamily1Click", "Sortgroupsbydate1Click",
+};
+// Commands that do nothing by design.
+const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
+
+}  // namespace
+
+TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget* parent)
+    : forms::TBaptismsForm(parent), prompts_(prompts), settings_(std::move(settings_folder)) {
+  current_memo_ = vm0;
+  WireHandlers();
+  connect(qApp, &QGuiApplication::focusWindowChanged, this, &TBaptisms::FocusWindowChanged);
+}
+
+TBaptisms::~TBaptisms() = default;
+
+void TBaptisms::WireHandlers() {
+  forms::THandlerTable h;
+  h.Set("FormActivate", [this] { FormActivate(); });
+  h.SetClose("FormClose", [this] { return FormClose(); });
+  h.Set("FormResize", [this] { FormResize(); });
+  h.Set("Edit2Change", [this] { Edit2Change(); });
+  h.Set("Button1Click", [this] { Button1Click(); });
+  h.Set("Button3Click", [this] { Button3Click(); });
+  h.Set("PageControl1Change", [this] { PageControl1Change(); });
+  h.Set("vm0Change", [this] { vm0Change(); });
+  h.Set("SelectSourceDir1Click", [this] { SelectSourceDir1Click(); });
+  h.Set("SelectSaveDir1Click", [this] { SelectSaveDir1Click(); });
+  h.Set("Selectsourcefiles1Click", [this] { Selectsourcefiles1Click(); });
+  h.Set("Datafilelist1Click", [this] { Selectsourcefiles1Click(); });
+  h.Set("Saveas1Click", [this] { Saveas1Click(); });
+  h.Set("Showsourcecodes1Click", [this] { Showsourcecodes1Click(); });
+  h.Set("Contents1Click", [this] { Contents1Click(); });
+  h.Set("Undo1Click", [this] { Undo1Click(); });
+  h.Set("Cut1Click", [this] { Cut1Click(); });
+  h.Set("Copy1Click", [this] { Copy1Click(); });
+  h.Set("Paste1Click", [this] { Paste1Click(); });
+  for (const char* name : kLaterHandlers) h.Set(name, [] {});
+  for (const char* name : kNoOpHandlers) h.Set(name, [] {});
+  unwired_ = Connect(h);
+}
+
+void TBaptisms::SetDataFileDialog(TForm2* dialog) {
+  form2_ = dialog;
+  if (form2_) form2_->Refill(files_.SourceList());
+}
+
+// ---- activation ----
+
+void TBaptisms::showEvent(QShowEvent* event) {
+  forms::TBaptismsForm::showEvent(event);
+  if (first_shown_) return;
+  first_shown_ = true;
+  // Start-up: the first activation, once the window is on screen.
+  QTimer::singleShot(0, this, [this] { FireActivate(); });
+}
+
+void TBaptisms::FocusWindowChanged(QWindow* now) {
+  QWindow* previous = previous_focus_;
+  previous_focus_ = now;
+  if (now == nullptr || now != windowHandle() || previous == nullptr || previous == now) return;
+  // Menus, tool tips and modal dialogs do not count: modal dialogs are
+  // followed by an activation of their own (RunModal).
+  const Qt::WindowType type = previous->type();
+  if (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool) return;
+  if (previous->modality() != Qt::NonModal) return;
+  FireActivate();
+}
+
+int TBaptisms::RunModal(QDialog& dialog) {
+  const int result = prompts_.ShowModal(dialog);
+  AfterDialog();
+  return result;
+}
+
+void TBaptisms::AfterDialog() { FireActivate(); }
+
+void TBaptisms::FormActivate() {
+  if (activating_) return;
+  if (searching_) {
+    activate_after_search_ = true;
+    return;
+  }
+  activating_ = true;
+  ++activation_count_;
+  const int page = PageControl1->currentIndex();
+  current_memo_ = page > 0 && PageMemo(page) ? PageMemo(page) : vm0;
+  settings_.Read();
+  MakeFileList();
+  activating_ = false;
+  ShowPendingMessages();
+}
+
+void TBaptisms::MakeFileList() {
+  files_.MakeFileList(settings_.SearchDir(), settings_.Folder(), [this](const std::string& m) { Report(m); });
+  ticks_.Follow(files_.Paths());
+  if (form2_) form2_->Refill(files_.SourceList());
+}
+
+void TBaptisms::Report(const std::string& message) { pending_messages_.push_back(message); }
+
+void TBaptisms::ShowPendingMessages() {
+  std::vector<std::string> messages;
+  messages.swap(pending_messages_);
+  for (const std::string& m : messages) prompts_.ShowMessage(m);
+}
+
+// ---- shut-down and resizing ----
+
+bool TBaptisms::FormClose() {
+  if (searching_) {
+    // Stop the search first; the window closes when it has ended.
+    cancel_flag_ = true;
+    close_after_search_ = true;
+    return false;
+  }
+  for (int page = 1; page < PageControl1->count(); ++page) {
+    memo::TVellMemoControl* page_memo = PageMemo(page);
+    if (page_memo == nullptr) continue;
+    current_memo_ = page_memo;
+    PageControl1->setCurrentIndex(page);
+    if (!page_memo->Memo().Modified) continue;
+    switch (prompts_.AskYesNoCancel("Save changes to this file?")) {
+      case TAnswer::kYes:
+        if (!SavePage(*page_memo, page)) return false;
+        break;
+      case TAnswer::kNo:
+        break;
+      case TAnswer::kCancel:
+        return false;
+    }
+  }
+  return true;
+}
+
+void TBaptisms::FormResize() {
+  if (current_memo_ == nullptr) return;
+  // Left 10, top 10, right and bottom 20 short of the memo's size.
+  memo::TRect rect{10, 10, current_memo_->width() - 20, current_memo_->height() - 20};
+  current_memo_->Perform(EM_SETRECT, 0, reinterpret_cast<std::intptr_t>(&rect));
+}
+
+// ---- pages ----
+
+memo::TVellMemoControl* TBaptisms::PageMemo(int page) const {
+  QWidget* sheet = PageControl1->widget(page);
+  if (sheet == nullptr) return nullptr;
+  const auto memos = sheet->findChildren<memo::TVellMemoControl*>(Qt::FindDirectChildrenOnly);
+  return memos.isEmpty() ? nullptr : memos.back();
+}
+
+memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
+  auto* sheet = new QWidget(PageControl1);
+  auto* layout = new QHBoxLayout(sheet);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* control = new memo::TVellMemoControl(sheet);
+  ApplyPageMemoSettings(*control, PopupMenu1);
+  control->Memo().SetFont(vm0->Memo().Font());
+  layout->addWidget(control, 1);
+  control->Memo().OnChange = [this, sheet](memo::TVellMemo*) {
+    const int page = PageControl1->indexOf(sheet);
+    if (page < 0) return;
+    PageControl1->setTabIcon(page, ImageList1[1]);
+    PageControl1->tabBar()->setTabData(page, 1);
+  };
+  const int page = PageControl1->addTab(sheet, ImageList1[0], Q(caption));
+  PageControl1->tabBar()->setTabData(page, 0);
+  PageControl1->setCurrentIndex(page);
+  current_memo_ = control;
+  return control;
+}
+
+void TBaptisms::SetMod(int state) {
+  const int page = PageControl1->currentIndex();
+  if (page < 0) return;
+  PageControl1->setTabIcon(page, ImageList1[state != 0 ? 1 : 0]);
+  PageControl1->tabBar()->setTabData(page, state != 0 ? 1 : 0);
+}
+
+int TBaptisms::PageMark(int page) const { return PageControl1->tabBar()->tabData(page).toInt(); }
+
+void TBaptisms::vm0Change() {
+  // vm0 changed: its own page is marked, whichever page is active.
+  PageControl1->setTabIcon(0, ImageList1[1]);
+  PageControl1->tabBar()->setTabData(0, 1);
+}
+
+void TBaptisms::PageControl1Change() {
+  const int page = PageControl1->currentIndex();
+  memo::TVellMemoControl* page_memo = page > 0 ? PageMemo(page) : nullptr;
+  current_memo_ = page_memo ? page_memo : vm0;
+  if (QAction* close = Action("Closefile1")) close->setEnabled(page > 0);
+  current_memo_->setFocus();
+}
+
+bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
+  const std::string caption = Bytes(PageControl1->tabText(page).remove('&'));
+  const std::optional<std::string> path = prompts_.SaveFileName(SaveDialog1, settings_.SaveDir(), caption);
+  if (!path) return false;
+  memo::TVellMemo& m = page_memo.Memo();
+  try {
+    // Paragraphs, not display lines: word wrap must not break lines in the file.
+    m.Paragraphs()->SaveToFile(*path);
+    if (m.Keywords().Count() > 0) m.Keywords().SaveToFile(rtl::ChangeFileExt(*path, ".hlw"));
+  } catch (const rtl::Exception& e) {
+    prompts_.ShowMessage(e.Message());
+    return false;
+  } catch (const std::exception& e) {
+    prompts_.ShowMessage(e.what());
+    return false;
+  }
+  m.Modified = false;
+  current_file_name_ = *path;
+  PageControl1->setTabIcon(page, ImageList1[0]);
+  PageControl1->tabBar()->setTabData(page, 0);
+  if (page > 0) PageControl1->setTabText(page, Q(rtl::ExtractFileName(*path)));
+  return true;
+}
+
+void TBaptisms::Saveas1Click() {
+  if (searching_ && current_memo_ == vm0) return;  // the search is still writing it
+  SavePage(*current_memo_, PageControl1->currentIndex());
+}
+
+// ---- folders and data files ----
+
+void TBaptisms::SelectSourceDir1Click() {
+  if (searching_) return;  // the search reads the loaded files
+  std::string dir = settings_.SearchDir();
+  prompts_.SelectDirectory(dir);
+  try {
+    // Written also when the dialog was cancelled.
+    settings_.WriteSearchDir(dir);
+  } catch (const rtl::Exception& e) {
+    Report(e.Message());
+  }
+  MakeFileList();
+  ShowPendingMessages();
+}
+
+void TBaptisms::SelectSaveDir1Click() {
+  std::string dir = settings_.SaveDir();
+  prompts_.SelectDirectory(dir);
+  try {
+    settings_.WriteSaveDir(dir);
+  } catch (const rtl::Exception& e) {
+    prompts_.ShowMessage(e.Message());
+  }
+}
+
+void TBaptisms::Selectsourcefiles1Click() {
+  if (form2_) RunModal(*form2_);
+}
+
+void TBaptisms::Showsourcecodes1Click() {
+  // The item's check mark has toggled; "Edit original line" in the popup follows it.
+  if (QAction* popup_item = Action("Editline2")) popup_item->setEnabled(Action("Showsourcecodes1")->isChecked());
+}
+
+// ---- help ----
+
+std::string TBaptisms::HelpFile() const {
+  const QString exe_dir = QCoreApplication::applicationDirPath();
+  QStringList candidates = {exe_dir + "/help.html", exe_dir + "/docs/help.html"};
+#ifdef QV_HELP_FILE
+  candidates << QString::fromUtf8(QV_HELP_FILE);
+#endif
+  for (const QString& path : candidates)
+    if (QFileInfo(path).isFile()) return QFileInfo(path).absoluteFilePath().toStdString();
+  return {};
+}
+
+void TBaptisms::Contents1Click() {
+  const std::string path = HelpFile();
+  if (path.empty()) {
+    prompts_.ShowMessage("The help file help.html was not found.");
+    return;
+  }
+  QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
+  url.setFragment("contents");  // help context 10: the contents
+  if (!prompts_.OpenUrl(url)) prompts_.ShowMessage("Cannot open the help file " + rtl::Utf8ToCp1252(path));
+}
+
+// ---- edit commands ----
+
+void TBaptisms::Undo1Click() { current_memo_->Memo().Undo(); }
+void TBaptisms::Cut1Click() {
+  if (current_memo_->Memo().getSelLength() != 0) current_memo_->CutToClipboard();
+}
+void TBaptisms::Copy1Click() {
+  if (current_memo_->Memo().getSelLength() != 0) current_memo_->CopyToClipboard();
+}
+void TBaptisms::Paste1Click() { current_memo_->PasteFromClipboard(); }
+
+// ---- search ----
+
+void TBaptisms::Edit2Change() { current_memo_->Memo().setSelLength(0); }
+
+void TBaptisms::Button3Click() {
+  if (Button3->isVisible()) cancel_flag_ = true;
+}
+
+bool TBaptisms::PumpEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return !cancel_flag_;
+}
+
+appcore::SearchOptions TBaptisms::ReadOptions() const {
+  appcore::SearchOptions o;
+  auto ticked = [this](int n) { return CheckBox[static_cast<size_t>(n - 1)]->isChecked(); };
+  o.father = ticked(1);
+  o.mother = ticked(2);
+  o.children = ticked(3);
+  o.witness = ticked(4);
+  o.fuzzy_father = ticked(5);
+  o.fuzzy_mother = ticked(6);
+  o.fuzzy_witness = ticked(7);
+  o.marriages = ticked(8);
+  o.before_1700 = ticked(9);
+  o.from_1700 = ticked(10);
+  o.text_box = ticked(11);
+  o.fuzzy_text = ticked(12);
+  o.show_source_codes = Action("Showsourcecodes1")->isChecked();
+  o.ticked = ticks_.Vector();
+  return o;
+}
+
+void TBaptisms::SetPageText(memo::TVellMemo& page, const std::vector<std::string>& lines) {
+  std::string text;
+  size_t size = 0;
+  for (const std::string& line : lines) size += line.size() + 2;
+  text.reserve(size);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    text += lines[i];
+  }
+  page.SetText(text);
+}
+
+void TBaptisms::SetKeywords(memo::TVellMemo& page, const std::vector<std::string>& words) {
+  memo::TKeywordList& keywords = page.Keywords();
+  keywords.Clear();
+  keywords.Duplicates = rtl::dupIgnore;
+  keywords.SetSorted(true);
+  for (const std::string& word : words)
+    keywords.AddKeyWord(word, 0, 0, 1, memo::crDefault, kKeywordBackground, kKeywordForeground);
+}
+
+void TBaptisms::Button1Click() {
+  if (searching_) return;  // one search at a time
+  memo::TVellMemo& current = current_memo_->Memo();
+  const std::string typed = Bytes(Edit2->text());
+  const std::string text = appcore::SearchTextFor(typed, current.getSelText());
+  if (text != typed) Edit2->setText(Q(text));
+  current.setSelLength(0);
+
+  // The search always writes into the first page.
+  PageControl1->setCurrentIndex(0);
+  current_memo_ = vm0;
+  memo::TVellMemo& page = vm0->Memo();
+  searching_ = true;
+  cancel_flag_ = false;
+  prompts_.SetHourglass(true);
+  Button1->setText("Searching");
+  const appcore::SearchTerms terms = appcore::ParseSearchText(text);
+  Label2->setText(Q(terms.label_key1));
+  Label3->setText(terms.two_terms ? Q(terms.label_key2) : QString());
+  VellMemo2->Clear();
+  SetKeywords(page, {terms.term1, terms.term2});
+  page.Clear();
+  Button3->setVisible(true);
+
+  appcore::SearchOptions options = ReadOptions();
+  options.search_text = text;
+  std::string shown;
+  const appcore::ProgressFn progress = [&](const appcore::SearchProgress& p) {
+    if (p.searching != shown) {
+      shown = std::string(p.searching);
+      SetPageText(page, {shown});
+    }
+    return PumpEvents();
+  };
+  appcore::SearchResult result = appcore::RunSearch(files_, options, progress);
+  key_length_ = result.key_length;
+  Label2->setText(Q(result.key1_label));
+  Label3->setText(result.terms.two_terms ? Q(result.key2_label) : QString());
+
+  appcore::ArrangeOutcome arranged;
+  if (!result.cancelled) {
+    Label5->setText(Q(appcore::StatusText(result)));
+    Button1->setText("Arranging");
+    SetPageText(page, appcore::FirstPageLines(result, appcore::ArrangeOutcome{{}, true}, options.show_source_codes));
+    PumpEvents();
+    appcore::ArrangeCallbacks callbacks;
+    callbacks.progress = [&](int64_t) { return PumpEvents(); };
+    callbacks.report = [this](const std::string& m) { Report(m); };
+    arranged = appcore::Arrange(std::move(result.baptism_hits), result.key_length, callbacks);
+  }
+  SetPageText(page, appcore::FirstPageLines(result, arranged, options.show_source_codes));
+  SetKeywords(page, result.keywords);
+  page.ReApplyKeywords();
+  vm0->viewport()->update();
+
+  Button1->setText("Search");
+  Button3->setVisible(false);
+  prompts_.SetHourglass(false);
+  page.Modified = true;
+  vm0Change();
+  searching_ = false;
+  ShowPendingMessages();
+
+  if (activate_after_search_) {
+    activate_after_search_ = false;
+    FormActivate();
+  }
+  if (close_after_search_) {
+    close_after_search_ = false;
+    QTimer::singleShot(0, this, [this] { close(); });
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,134 @@
+// TBaptisms: the main window and its handlers, over the stored form
+// "Baptisms" (forms/baptisms_form.h) and the search core (app/core).
+//
+// Activation: FormActivate runs once when the window is first shown, after
+// each dialog this window shows modally (not after its message boxes), and
+// when the focus comes to it straight from another non-modal window of the
+// program. Switching to another program and back is not an activation.
+// Each run reads the settings and rebuilds the data-file list; files whose
+// size and time are unchanged keep their loaded lines.
+//
+// The search runs on the GUI thread and pumps events about every 15 ms, so
+// that Cancel and repainting work. It always writes into the first page;
+// a second Search while one runs is ignored, and commands that would
+// rebuild the data files or close the window wait for it to end.
+#pragma once
+
+#include <QPointer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/data_file_set.h"
+#include "app/core/search.h"
+#include "app/core/settings.h"
+#include "app/core/source_ticks.h"
+#include "app/user_prompts.h"
+#include "forms/baptisms_form.h"
+
+class QWindow;
+
+namespace app {
+
+class TForm2;
+
+// "Version 1.0", shown by the about box.
+inline constexpr const char* kVersionText = "Version 1.0";
+
+class TBaptisms : public forms::TBaptismsForm {
+public:
+  // settings_folder: where "Quorvane.INI", "Files.txt" and "Sources.txt"
+  // live (see appcore::SettingsFolder). prompts outlives the window.
+  TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget* parent = nullptr);
+  ~TBaptisms() override;
+
+  // The data-file list dialog (made after the main window, as at start-up).
+  void SetDataFileDialog(TForm2* dialog);
+
+  // ---- application state ----
+  memo::TVellMemoControl* CurrentMemo() const { return current_memo_; }
+  const appcore::DataFileSet& DataFiles() const { return files_; }
+  appcore::SourceTicks& Ticks() { return ticks_; }
+  const appcore::AppSettings& Settings() const { return settings_; }
+  const std::string& CurrentFileName() const { return current_file_name_; }
+  bool Searching() const { return searching_; }
+  // Key length the last search left (8, or the exact length after a '.').
+  int KeyLength() const { return key_length_; }
+  // Handler names of the form that have no handler (should be none).
+  const std::vector<std::string>& UnwiredHandlers() const { return unwired_; }
+  // Runs of FormActivate so far.
+  int ActivationCount() const { return activation_count_; }
+
+  // ---- handlers ----
+  void FormActivate();
+  bool FormClose();  // false keeps the window open
+  void FormResize();
+  void Edit2Change();
+  void Button1Click();  // Search
+  void Button3Click();  // Cancel
+  void PageControl1Change();
+  void vm0Change();
+  void SelectSourceDir1Click();
+  void SelectSaveDir1Click();
+  void Selectsourcefiles1Click();
+  void Saveas1Click();
+  void Showsourcecodes1Click();
+  void Contents1Click();
+  void Undo1Click();
+  void Cut1Click();
+  void Copy1Click();
+  void Paste1Click();
+
+  // ---- pages ----
+  // Adds a page with its own memo and makes it current.
+  memo::TVellMemoControl* AddTab(const std::string& caption);
+  // The tab image of the active page: 0 unmodified, 1 modified.
+  void SetMod(int state);
+  int PageMark(int page) const;
+  memo::TVellMemoControl* PageMemo(int page) const;
+
+  // The help page opened by "Contents".
+  std::string HelpFile() const;
+
+  // The focus moved to window now (the application's focusWindowChanged).
+  void FocusWindowChanged(QWindow* now);
+
+protected:
+  void showEvent(QShowEvent* event) override;
+
+private:
+  void WireHandlers();
+  // Shows a dialog modally, then counts as an activation.
+  int RunModal(QDialog& dialog);
+  void AfterDialog();
+  void MakeFileList();
+  void Report(const std::string& message);
+  void ShowPendingMessages();
+  appcore::SearchOptions ReadOptions() const;
+  void SetPageText(memo::TVellMemo& memo, const std::vector<std::string>& lines);
+  void SetKeywords(memo::TVellMemo& memo, const std::vector<std::string>& words);
+  bool PumpEvents();
+  bool SavePage(memo::TVellMemoControl& page_memo, int page);
+
+  TUserPrompts& prompts_;
+  appcore::AppSettings settings_;
+  appcore::DataFileSet files_;
+  appcore::SourceTicks ticks_;
+  TForm2* form2_ = nullptr;
+  memo::TVellMemoControl* current_memo_ = nullptr;
+  std::vector<std::string> unwired_;
+  std::vector<std::string> pending_messages_;
+  std::string current_file_name_;
+  QPointer<QWindow> previous_focus_;
+
+  bool searching_ = false;
+  bool cancel_flag_ = false;
+  bool close_after_search_ = false;
+  bool activate_after_search_ = false;
+  bool activating_ = false;
+  bool first_shown_ = false;
+  int activation_count_ = 0;
+  int key_length_ = 8;
+};
+
+}  // namespace app

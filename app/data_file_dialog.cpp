@@ -1,0 +1,47 @@
+#include "app/data_file_dialog.h"
+
+#include <QListWidget>
+
+#include "platform/runtime/cp1252.h"
+
+namespace app {
+
+TForm2::TForm2(appcore::SourceTicks& ticks, QWidget* parent) : forms::TForm2Form(parent), ticks_(ticks) {
+  forms::THandlerTable handlers;
+  handlers.Set("Button1Click", [this] { Button1Click(); });
+  handlers.Set("Button2Click", [this] { Button2Click(); });
+  Connect(handlers);
+  QObject::connect(CheckListBox1, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+    if (!filling_) ticks_.SetTicked(CheckListBox1->row(item), item->checkState() == Qt::Checked);
+  });
+}
+
+void TForm2::Refill(const std::vector<std::string>& source_lines) {
+  filling_ = true;
+  CheckListBox1->clear();
+  for (const std::string& line : source_lines) {
+    auto* item = new QListWidgetItem(QString::fromStdString(rtl::Cp1252ToUtf8(line)), CheckListBox1);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
+  }
+  filling_ = false;
+  ShowTicks();
+}
+
+void TForm2::ShowTicks() {
+  filling_ = true;
+  for (int i = 0; i < CheckListBox1->count(); ++i)
+    CheckListBox1->item(i)->setCheckState(ticks_.Ticked(i) ? Qt::Checked : Qt::Unchecked);
+  filling_ = false;
+}
+
+void TForm2::Button1Click() {
+  ticks_.SelectAll();
+  ShowTicks();
+}
+
+void TForm2::Button2Click() {
+  ticks_.UnselectAll();
+  ShowTicks();
+}
+
+}  // namespace app

@@ -1,0 +1,66 @@
+// What the main window asks of the user and of the desktop, behind one
+// small interface: message boxes, the Yes/No/Cancel question, the directory
+// and save dialogs, modal forms, the hourglass cursor and opening a page in
+// the browser. The program uses the Qt one (QtPrompts); tests install their
+// own and answer the questions themselves.
+//
+// Texts are Windows-1252 bytes, as everywhere in the program.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "forms/baptisms_form.h"
+
+class QDialog;
+class QUrl;
+class QWidget;
+
+namespace app {
+
+enum class TAnswer { kYes, kNo, kCancel };
+
+class TUserPrompts {
+public:
+  virtual ~TUserPrompts() = default;
+  // An information box with OK.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // A confirmation box with Yes, No and Cancel.
+  virtual TAnswer AskYesNoCancel(const std::string& text) = 0;
+  // The directory selection dialog on dir (allows creating a folder);
+  // true and dir updated when confirmed.
+  virtual bool SelectDirectory(std::string& dir) = 0;
+  // The save dialog in dir proposing name; the chosen full path.
+  virtual std::optional<std::string> SaveFileName(const forms::TFileDialogDef& settings, const std::string& dir,
+                                                  const std::string& name) = 0;
+  // Shows a form modally; its modal result (QDialog::Accepted / Rejected).
+  virtual int ShowModal(QDialog& form) = 0;
+  // The hourglass cursor over the whole application, or back to normal.
+  virtual void SetHourglass(bool on) = 0;
+  // Opens a document in the user's browser; false when it could not.
+  virtual bool OpenUrl(const QUrl& url) = 0;
+};
+
+// The prompts on screen. parent is the window the boxes belong to.
+class TQtPrompts : public TUserPrompts {
+public:
+  explicit TQtPrompts(QWidget* parent = nullptr) : parent_(parent) {}
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  void ShowMessage(const std::string& text) override;
+  TAnswer AskYesNoCancel(const std::string& text) override;
+  bool SelectDirectory(std::string& dir) override;
+  std::optional<std::string> SaveFileName(const forms::TFileDialogDef& settings, const std::string& dir,
+                                          const std::string& name) override;
+  int ShowModal(QDialog& form) override;
+  void SetHourglass(bool on) override;
+  bool OpenUrl(const QUrl& url) override;
+
+private:
+  QWidget* parent_;
+};
+
+// "text|*.txt|all|*.*" as a Qt file-dialog filter ("text (*.txt);;all (*)").
+QString QtFilter(const char* filter);
+
+}  // namespace app
