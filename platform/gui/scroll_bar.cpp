@@ -1,7 +1,6 @@
 #include "platform/gui/scroll_bar.h"
 
 #include <QScrollBar>
-#include <QSignalBlocker>
 #include <algorithm>
 
 #include "platform/gui/messages.h"
@@ -22,7 +21,6 @@ bool ScrollBarNeeded(const TScrollInfo& info) { return QtMaximum(info) > info.nM
 
 void SetScrollInfo(QScrollBar* bar, const TScrollInfo& info) {
   if (!bar) return;
-  QSignalBlocker block(bar);
   bar->setProperty(kMin, info.nMin);
   bar->setProperty(kMax, info.nMax);
   bar->setProperty(kPage, info.nPage);
@@ -44,7 +42,6 @@ TScrollInfo GetScrollInfo(const QScrollBar* bar) {
 
 void SetScrollPos(QScrollBar* bar, int pos) {
   if (!bar) return;
-  QSignalBlocker block(bar);
   bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
 }
 

@@ -23,6 +23,8 @@ struct TScrollInfo {
 // a page of 0).
 int QtMaximum(const TScrollInfo& info);
 // Sets range, page and position; the position is clamped as Win32 clamps it.
+// The bar reports the change (valueChanged, rangeChanged, so that a scroll
+// area shows or hides it) but never as a user action (actionTriggered).
 void SetScrollInfo(QScrollBar* bar, const TScrollInfo& info);
 TScrollInfo GetScrollInfo(const QScrollBar* bar);
 void SetScrollPos(QScrollBar* bar, int pos);
