@@ -17,6 +17,7 @@
 #include <cmath>
 
 #include "platform/gui/colors.h"
+#include "platform/gui/exceptions.h"
 #include "platform/gui/keys.h"
 #include "platform/gui/scroll_bar.h"
 
@@ -55,7 +56,7 @@ TVellMemoControl::TVellMemoControl(QWidget* parent, TVellMemo* memo) : QAbstract
   connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
           [this](int action) { BarAction(horizontalScrollBar(), false, action); });
   auto_scroll_timer_.setSingleShot(true);
-  connect(&auto_scroll_timer_, &QTimer::timeout, this, [this] { AutoScrollStep(); });
+  connect(&auto_scroll_timer_, &QTimer::timeout, this, [this] { Guarded([this] { AutoScrollStep(); }); });
   resize(100, 60);
 
   fonts_.Update(memo_->Font(), memo_->AltFont());
@@ -204,7 +205,7 @@ void TVellMemoControl::ScrollRangesChanged() {
     // Bars that appear or go resize the viewport: never inside a paint.
     if (!ranges_pending_) QTimer::singleShot(0, this, [this] {
         ranges_pending_ = false;
-        ScrollRangesChanged();
+        Guarded([this] { ScrollRangesChanged(); });
       });
     ranges_pending_ = true;
     return;
@@ -449,7 +450,7 @@ void TVellMemoControl::BarAction(QScrollBar* bar, bool vertical, int action) {
   const int code = ScrollCommand(static_cast<QAbstractSlider::SliderAction>(action));
   if (code < 0) return;
   const int pos = bar->sliderPosition();
-  Perform(vertical ? WM_VSCROLL : WM_HSCROLL, MakeLParam(code, pos), pos);
+  Guarded([&] { Perform(vertical ? WM_VSCROLL : WM_HSCROLL, MakeLParam(code, pos), pos); });
   // The bar shows where the memo went, not where the bar meant to go.
   const int unit = std::max(vertical ? v_unit_ : h_unit_, 1);
   bar->setSliderPosition((vertical ? memo_->TopOrigin() : memo_->DisplayLeft()) / unit);
@@ -631,7 +632,7 @@ void TVellMemoControl::ScrollInView() {
 bool TVellMemoControl::event(QEvent* e) {
   if (e->type() == TMessageEvent::EventType()) {
     const gui::TMessage& m = static_cast<TMessageEvent*>(e)->Message();
-    Perform(m.Msg, m.WParam, m.LParam);
+    Guarded([&] { Perform(m.Msg, m.WParam, m.LParam); });
     return true;
   }
   if (e->type() == QEvent::KeyPress && memo_) {
@@ -659,7 +660,7 @@ void TVellMemoControl::paintEvent(QPaintEvent* e) {
   paint_painter_ = &painter;
   paint_rect_ = e->rect();
   in_paint_ = true;
-  Perform(WM_PAINT, 0, 0);
+  Guarded([&] { Perform(WM_PAINT, 0, 0); });
   in_paint_ = false;
   paint_painter_ = nullptr;
   caret_->Paint(painter);
@@ -668,11 +669,13 @@ void TVellMemoControl::paintEvent(QPaintEvent* e) {
 void TVellMemoControl::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
   if (!memo_ || scroll_setup_) return;
-  setHScrollParams();
-  setVScrollParams();
-  SetScrollPos(verticalScrollBar(), memo_->TopOrigin() / std::max(v_unit_, 1));
-  SetScrollPos(horizontalScrollBar(), memo_->DisplayLeft() / std::max(h_unit_, 1));
-  UpdateCaret(false);
+  Guarded([&] {
+    setHScrollParams();
+    setVScrollParams();
+    SetScrollPos(verticalScrollBar(), memo_->TopOrigin() / std::max(v_unit_, 1));
+    SetScrollPos(horizontalScrollBar(), memo_->DisplayLeft() / std::max(h_unit_, 1));
+    UpdateCaret(false);
+  });
 }
 
 void TVellMemoControl::keyPressEvent(QKeyEvent* e) {
@@ -680,9 +683,11 @@ void TVellMemoControl::keyPressEvent(QKeyEvent* e) {
   const TShiftState shift = ShiftStateOf(e->modifiers());
   const bool sys = (shift & ssAlt) && !(shift & ssCtrl);
   const std::uint16_t vk = VirtualKeyOf(*e);
-  if (vk != 0) Perform(sys ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, KeyLParam(shift));
-  const int c = CharCodeOf(*e);
-  if (!sys && c >= 0 && memo_) Perform(WM_CHAR, c, 0);
+  Guarded([&] {
+    if (vk != 0) Perform(sys ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, KeyLParam(shift));
+    const int c = CharCodeOf(*e);
+    if (!sys && c >= 0 && memo_) Perform(WM_CHAR, c, 0);
+  });
   e->accept();
 }
 
@@ -690,14 +695,15 @@ void TVellMemoControl::keyReleaseEvent(QKeyEvent* e) {
   if (!memo_ || e->isAutoRepeat()) return;
   const TShiftState shift = ShiftStateOf(e->modifiers());
   const std::uint16_t vk = VirtualKeyOf(*e);
-  if (vk != 0) Perform((shift & ssAlt) && !(shift & ssCtrl) ? WM_SYSKEYUP : WM_KEYUP, vk, KeyLParam(shift));
+  if (vk != 0)
+    Guarded([&] { Perform((shift & ssAlt) && !(shift & ssCtrl) ? WM_SYSKEYUP : WM_KEYUP, vk, KeyLParam(shift)); });
   e->accept();
 }
 
 void TVellMemoControl::MouseEvent(QMouseEvent* e, std::uint32_t msg) {
   if (!memo_) return;
   const QPoint p = e->position().toPoint();
-  Perform(msg, MouseKeyFlags(e->modifiers(), e->buttons()), MakeLParam(p.x(), p.y()));
+  Guarded([&] { Perform(msg, MouseKeyFlags(e->modifiers(), e->buttons()), MakeLParam(p.x(), p.y())); });
   e->accept();
 }
 
@@ -725,18 +731,18 @@ void TVellMemoControl::wheelEvent(QWheelEvent* e) {
   if (!memo_) return;
   const int delta = e->angleDelta().y();
   if (delta != 0)
-    Perform(WM_MOUSEWHEEL, MakeLParam(MouseKeyFlags(e->modifiers(), e->buttons()), delta),
-            MakeLParam(static_cast<int>(e->globalPosition().x()), static_cast<int>(e->globalPosition().y())));
+    Guarded([&] { Perform(WM_MOUSEWHEEL, MakeLParam(MouseKeyFlags(e->modifiers(), e->buttons()), delta),
+            MakeLParam(static_cast<int>(e->globalPosition().x()), static_cast<int>(e->globalPosition().y()))); });
   e->accept();
 }
 
 void TVellMemoControl::focusInEvent(QFocusEvent* e) {
   QAbstractScrollArea::focusInEvent(e);
-  Perform(WM_SETFOCUS);
+  Guarded([&] { Perform(WM_SETFOCUS); });
 }
 
 void TVellMemoControl::focusOutEvent(QFocusEvent* e) {
-  Perform(WM_KILLFOCUS);
+  Guarded([&] { Perform(WM_KILLFOCUS); });
   QAbstractScrollArea::focusOutEvent(e);
 }
 

@@ -10,6 +10,7 @@
 #include "memo/highlighter.h"
 #include "memo/widget/memo_control.h"
 #include "platform/gui/clipboard.h"
+#include "platform/gui/exceptions.h"
 
 namespace memo {
 
@@ -490,7 +491,7 @@ QMenu* TVellMemoControl::CreatePopupMenu() {
       continue;
     }
     QAction* action = default_popup_->addAction(QString::fromLatin1(caption));
-    connect(action, &QAction::triggered, this, [this, action] { PopupClickHandler(action); });
+    connect(action, &QAction::triggered, this, [this, action] { Guarded([&] { PopupClickHandler(action); }); });
   }
   connect(default_popup_, &QMenu::aboutToShow, this, [this] { PopupClickHandler(default_popup_); });
   return default_popup_;

@@ -3,6 +3,7 @@
 #include "memo_widget_test_util.h"
 
 #include "platform/gui/clipboard.h"
+#include "platform/gui/exceptions.h"
 
 using namespace memo_widget_test;
 using memo::TVellMemo;
@@ -430,6 +431,28 @@ TEST_F(KeyboardTest, CtrlEChecksTheModel) {
   SetText("abc\r\ndef");
   Key(Qt::Key_E, Qt::ControlModifier);  // a sound model raises nothing
   EXPECT_EQ(memo().GetText(), "abc\r\ndef");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(KeyboardTest, AnEditThatFailsIsReportedAndChangesNothing) {
+  std::vector<std::string> shown;
+  gui::SetExceptionHandler([&](const std::string& message) { shown.push_back(message); });
+  SetText("abcd");
+  memo().SetParLengthLimit(4);
+  memo().setSelStart(4);
+  Type("e");  // the paragraph would pass its limit
+  gui::SetExceptionHandler(nullptr);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "Text too long");
+  EXPECT_EQ(memo().GetText(), "abcd");
+  memo().CheckIntegrity();
+  // The control goes on working.
+  memo().SetParLengthLimit(memo::TVellMemo::kMaxParLength);
+  Type("e");
+  EXPECT_EQ(memo().GetText(), "abcde");
 }
 
 }  // namespace
