@@ -185,7 +185,11 @@ void TVellMemoControl::InvalidateRect(const TRect& rect, bool erase) {
   viewport()->update(QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top));
 }
 
-void TVellMemoControl::Repaint() { viewport()->update(); }
+// A property that repaints may move the caret too (alignment, margins).
+void TVellMemoControl::Repaint() {
+  viewport()->update();
+  UpdateCaret(false);
+}
 
 void TVellMemoControl::ScrollWindow(int dx, int dy) {
   const QRect caretRect = caret_->Rect();
@@ -561,6 +565,17 @@ void TVellMemoControl::UpdateCaret(bool recreate) {
       PlaceCaret();
     }
   }
+  // A selection changed by the program repaints where it was and where it is.
+  const std::int32_t selA = memo_->SelStartNav().Pos(), selB = memo_->SelEndNav().Pos();
+  if ((selA != shown_sel_a_ || selB != shown_sel_b_) && (selA != selB || shown_sel_a_ != shown_sel_b_)) {
+    const std::int32_t lo = std::min(selA, shown_sel_a_), hi = std::max(selB, shown_sel_b_);
+    scratch_nav_->SetPos(std::clamp(lo, 0, memo_->GetTextLen()));
+    const int first = scratch_nav_->GetLineNb();
+    scratch_nav_->SetPos(std::clamp(hi, 0, memo_->GetTextLen()));
+    memo_->InvalidateLines(first, scratch_nav_->GetLineNb(), false);
+  }
+  shown_sel_a_ = selA;
+  shown_sel_b_ = selB;
   const std::int32_t pos = memo_->getSelStart();
   const int style = memo_->getCurrentStyle();
   if (pos != last_caret_pos_) {

@@ -256,6 +256,8 @@ private:
   int overwrite_width_ = 1;
   std::int32_t last_caret_pos_ = -1;
   int last_style_ = -1;
+  std::int32_t shown_sel_a_ = 0;
+  std::int32_t shown_sel_b_ = 0;
 
   // Keyboard.
   bool transient_selection_ = false;
