@@ -253,9 +253,9 @@ void TVellMemoControl::KeyDown(std::uint16_t& key, TShiftState shift) {
       if (alt) return;
       if (sh && !memo_->ReadOnly()) {
         PasteFromClipboard();
-      } else if (ctrl && !sh) {
+      } else if (ctrl) {
         CopyToClipboard();
-      } else if (!sh && !ctrl && memo_->Options().Has(vmoInsertKeyActive)) {
+      } else if (memo_->Options().Has(vmoInsertKeyActive)) {
         SetOverwrite(!memo_->Overwrite());
         if (memo_->OnStyleChange) memo_->OnStyleChange(memo_);
       }

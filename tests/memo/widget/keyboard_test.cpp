@@ -456,3 +456,30 @@ TEST_F(KeyboardTest, AnEditThatFailsIsReportedAndChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KeyboardTest, MenuShortcutsWinOverTheMemosKeys) {
+  QWidget window;
+  auto* memoControl = new memo::TVellMemoControl(&window);
+  memoControl->resize(200, 100);
+  QAction bold(&window);
+  bold.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+  window.addAction(&bold);
+  int triggered = 0;
+  QObject::connect(&bold, &QAction::triggered, [&] { ++triggered; });
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.activateWindow();
+  memoControl->setFocus();
+  QApplication::processEvents();
+  memoControl->Memo().SetText("abc");
+  memoControl->Memo().SelectAll();
+  QTest::keyClick(memoControl, Qt::Key_B, Qt::ControlModifier);
+  EXPECT_EQ(triggered, 1);
+  EXPECT_EQ(memoControl->Memo().GetText(), "abc");  // not made bold
+  QTest::keyClick(memoControl, Qt::Key_I, Qt::ControlModifier);
+  EXPECT_EQ(memoControl->Memo().GetText(), "\x01" "abc\x01");  // no shortcut: the memo's key
+}
+
+}  // namespace
