@@ -1,0 +1,196 @@
+// Shared set-up of the main-window tests: one offscreen QApplication, a
+// TUserPrompts that answers from a script and records what was asked, and
+// a fixture that opens the real main window with its data-file list dialog
+// on a settings folder of its own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QUrl>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/baptisms.h"
+#include "app/data_file_dialog.h"
+#include "app/user_prompts.h"
+#include "memo/text_model.h"
+
+namespace window_test {
+
+namespace fs = std::filesystem;
+
+inline QApplication& App() {
+  static int argc = 1;
+  static char arg0[] = "app_window_tests";
+  static char* argv[] = {arg0, nullptr};
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QApplication app(argc, argv);
+  QApplication::setCursorFlashTime(0);
+  return app;
+}
+
+class ScriptedPrompts : public app::TUserPrompts {
+public:
+  // Answers, taken from the front; an empty queue answers Cancel / no.
+  std::deque<app::TAnswer> answers;
+  std::deque<std::optional<std::string>> directories;
+  std::deque<std::optional<std::string>> save_names;
+  std::function<int(QDialog&)> on_modal;
+  bool open_result = true;
+
+  // What was asked.
+  std::vector<std::string> messages, questions, save_dirs, proposed_names;
+  std::vector<std::string> directory_starts;
+  std::vector<QUrl> opened;
+  int modal_count = 0;
+  int hourglass_on = 0;
+  bool hourglass = false;
+
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  app::TAnswer AskYesNoCancel(const std::string& text) override {
+    questions.push_back(text);
+    if (answers.empty()) return app::TAnswer::kCancel;
+    const app::TAnswer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  bool SelectDirectory(std::string& dir) override {
+    directory_starts.push_back(dir);
+    if (directories.empty()) return false;
+    const std::optional<std::string> d = directories.front();
+    directories.pop_front();
+    if (!d) return false;
+    dir = *d;
+    return true;
+  }
+  std::optional<std::string> SaveFileName(const forms::TFileDialogDef&, const std::string& dir,
+                                          const std::string& name) override {
+    save_dirs.push_back(dir);
+    proposed_names.push_back(name);
+    if (save_names.empty()) return std::nullopt;
+    const std::optional<std::string> n = save_names.front();
+    save_names.pop_front();
+    return n;
+  }
+  int ShowModal(QDialog& form) override {
+    ++modal_count;
+    return on_modal ? on_modal(form) : QDialog::Accepted;
+  }
+  void SetHourglass(bool on) override {
+    if (on) ++hourglass_on;
+    hourglass = on;
+  }
+  bool OpenUrl(const QUrl& url) override {
+    opened.push_back(url);
+    return open_result;
+  }
+};
+
+inline std::string SamplesDir() { return std::string(QV_SOURCE_DIR) + "/samples/registers"; }
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    App();
+    char pattern[] = "/tmp/qv_window_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    WriteFile(dir / "Quorvane.INI",
+              "[Directories]\r\nSearch=" + SamplesDir() + "\r\nSave=" + dir.string() + "\r\n");
+    Open();
+  }
+  void TearDown() override {
+    window.reset();
+    QApplication::processEvents();
+    std::error_code ec;
+    fs::permissions(dir, fs::perms::owner_all, ec);
+    fs::remove_all(dir, ec);
+  }
+
+  void Open() {
+    window = std::make_unique<app::TBaptisms>(prompts, dir.string());
+    form2 = new app::TForm2(window->Ticks(), window.get());
+    window->SetDataFileDialog(form2);
+    window->resize(1100, 760);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    Settle();
+  }
+
+  void Settle() {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  }
+
+  QCheckBox* Box(int n) { return window->CheckBox[static_cast<size_t>(n - 1)]; }
+  // Ticks or unticks a box with a mouse click, as the user would.
+  void SetBox(int n, bool ticked) {
+    if (Box(n)->isChecked() != ticked) QTest::mouseClick(Box(n), Qt::LeftButton, {}, QPoint(8, Box(n)->height() / 2));
+    ASSERT_EQ(Box(n)->isChecked(), ticked) << "CheckBox" << n;
+  }
+  void Type(const char* text) {
+    window->Edit2->clear();
+    QTest::keyClicks(window->Edit2, QString::fromLatin1(text));
+  }
+  void PressSearch() { QTest::mouseClick(window->Button1, Qt::LeftButton); }
+
+  memo::TVellMemo& Page() { return window->vm0->Memo(); }
+  std::vector<std::string> PageLines() {
+    std::vector<std::string> lines;
+    for (int i = 0; i < Page().GetParCount(); ++i) lines.push_back(Page().getParagraphs(i));
+    return lines;
+  }
+  std::string Status() { return window->Label5->text().toStdString(); }
+
+  fs::path dir;
+  ScriptedPrompts prompts;
+  std::unique_ptr<app::TBaptisms> window;
+  app::TForm2* form2 = nullptr;  // owned by the window
+};
+
+// The state of character offset of paragraph par after highlighting.
+inline memo::DynInfoRec CharState(memo::TVellMemo& m, int par, int offset) {
+  m.FormatNow(par, par, false);
+  return memo::par::StateOfChar(*m.Pars().At(par), offset);
+}
+
+inline bool IsRed(QRgb c) { return qRed(c) > 150 && qGreen(c) < 110 && qBlue(c) < 110; }
+
+template <typename Test>
+int CountPixels(const QImage& image, const QRect& rect, Test test) {
+  int n = 0;
+  const QRect r = rect.intersected(image.rect());
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if (test(image.pixel(x, y))) ++n;
+  return n;
+}
+
+}  // namespace window_test
