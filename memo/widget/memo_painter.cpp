@@ -118,7 +118,6 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
   const int space = std::max(space_width_, 1);
   const TLayoutContext context{clientW, target.displayLeft};
 
-  const int topLine = memo_->getTopLine();
   const int topPar = memo_->TopNav().GetParNb();
   // Start/stop ranges can reach the top from far above: parse up to it.
   // Without any start/stop source there is nothing to carry down.

@@ -269,7 +269,9 @@ TEST_F(PaintingTest, SearchPageScreenshot) {
   memo().setSelLength(12);
   const QImage img = Picture();
   EXPECT_GT(CountPixels(img, img.rect(), IsRed), 200);
-  if (const char* path = std::getenv("QV_MEMO_SCREENSHOT")) ASSERT_TRUE(img.save(path));
+  if (const char* path = std::getenv("QV_MEMO_SCREENSHOT")) {
+    ASSERT_TRUE(img.save(path));
+  }
 }
 
 }  // namespace

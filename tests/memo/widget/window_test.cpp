@@ -51,8 +51,11 @@ TEST_F(WindowTest, AttachedComponentsSeeEveryMessageBeforeItIsHandled) {
   Type("a");
   ASSERT_GE(listener.Count(gui::WM_KEYDOWN), 1);
   ASSERT_EQ(listener.Count(gui::WM_CHAR), 1);
-  for (std::size_t i = 0; i < listener.messages.size(); ++i)
-    if (listener.messages[i] == gui::WM_CHAR) EXPECT_EQ(listener.texts[i], "");  // before the handler typed it
+  for (std::size_t i = 0; i < listener.messages.size(); ++i) {
+    if (listener.messages[i] == gui::WM_CHAR) {
+      EXPECT_EQ(listener.texts[i], "");  // before the handler typed it
+    }
+  }
   EXPECT_GE(listener.Count(memo::CM_TEXTCHANGED), 1);
   EXPECT_GE(listener.Count(memo::VM_CARETMOVED), 1);
   listener.messages.clear();
