@@ -43,7 +43,7 @@ std::string ReadFile(const std::string& path) {
 
 // Pixels of a page rendered by pdftoppm that are clearly red.
 int RedPixels(const std::string& pdf, const std::string& prefix) {
-  Run("pdftoppm -r 72 -f 1 -l 1 " + Quoted(pdf) + " " + Quoted(prefix));
+  Shell("pdftoppm -r 72 -f 1 -l 1 " + Quoted(pdf) + " " + Quoted(prefix));
   std::string data = ReadFile(prefix + "-1.ppm");
   if (data.compare(0, 2, "P6") != 0) return -1;
   // Header: P6, width, height, maxval, each followed by white space.

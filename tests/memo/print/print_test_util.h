@@ -27,7 +27,7 @@ inline QApplication& App() {
 }
 
 // Standard output of a shell command; "" when it fails.
-inline std::string Run(const std::string& command) {
+inline std::string Shell(const std::string& command) {
   std::string out;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return out;
@@ -41,14 +41,14 @@ inline std::string Run(const std::string& command) {
 inline std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 inline int PdfPages(const std::string& pdf) {
-  const std::string info = Run("pdfinfo " + Quoted(pdf) + " 2>/dev/null");
+  const std::string info = Shell("pdfinfo " + Quoted(pdf) + " 2>/dev/null");
   const std::size_t at = info.find("Pages:");
   return at == std::string::npos ? -1 : std::stoi(info.substr(at + 6));
 }
 
 // The text lines of each page, blank lines dropped, in reading order.
 inline std::vector<std::vector<std::string>> PdfPageLines(const std::string& pdf) {
-  const std::string text = Run("pdftotext -layout " + Quoted(pdf) + " - 2>/dev/null");
+  const std::string text = Shell("pdftotext -layout " + Quoted(pdf) + " - 2>/dev/null");
   std::vector<std::vector<std::string>> pages(1);
   std::string line;
   auto flush = [&] {
@@ -79,7 +79,7 @@ struct Word {
 };
 
 inline std::vector<Word> PdfWords(const std::string& pdf) {
-  const std::string html = Run("pdftotext -bbox " + Quoted(pdf) + " - 2>/dev/null");
+  const std::string html = Shell("pdftotext -bbox " + Quoted(pdf) + " - 2>/dev/null");
   std::vector<Word> words;
   int page = -1;
   std::size_t at = 0;
