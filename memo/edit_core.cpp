@@ -298,9 +298,7 @@ void TVellMemo::DoSplice(Splice& s) {
     const std::int32_t newLen = p.length - removed + ins;
     const std::int32_t tail = p.length - s.o2;
     if (newLen == 0) {
-      std::free(p.text);
-      p.text = nullptr;
-      p.capacity = 0;
+      par::FreeText(p);
     } else {
       bool inPlace = newLen + 1 <= p.capacity &&
                      (newLen >= p.length || static_cast<std::int64_t>(newLen) + newLen / 8 + 1 >= p.capacity);
@@ -310,7 +308,7 @@ void TVellMemo::DoSplice(Splice& s) {
         if (!buffer) throw std::bad_alloc();
         if (s.o1) std::memcpy(buffer, p.text, s.o1);
         if (tail) std::memcpy(buffer + s.o1 + ins, p.text + s.o2, tail);
-        std::free(p.text);
+        par::FreeText(p);
         p.text = buffer;
         p.capacity = static_cast<std::int32_t>(std::min<std::int64_t>(bytes, 2147483647));
       } else if (tail) {
@@ -323,17 +321,14 @@ void TVellMemo::DoSplice(Splice& s) {
     p.length = newLen;
     // Runs inside the removed range go; runs after it move.
     const std::int32_t change = ins - removed;
-    int write = 0;
-    for (int r = 0; r < p.runCount; ++r) {
-      DynInfoRec run = p.runs[r];
+    par::KeepRunsIf(p, [&](DynRun& run) {
       if (removed > 0 && run.offset >= s.o1 && run.offset < s.o2) {
         s.crossed = true;
-        continue;
+        return false;
       }
       if (run.offset >= s.o2) run.offset += change;
-      p.runs[write++] = run;
-    }
-    p.runCount = write;
+      return true;
+    });
     // Lines: the line of the start takes in the removed lines.
     int la = 0, lb = 0;
     while (la < p.lineCount - 1 && par::Line(p, la).end <= s.o1) ++la;
@@ -361,7 +356,7 @@ void TVellMemo::DoSplice(Splice& s) {
     std::string head(first.text ? first.text : "", s.o1);
     std::string tail(last.text ? last.text + s.o2 : "", last.length - s.o2);
     std::vector<DynInfoRec> tailRuns;
-    for (int r = par::RunIndexAt(last, s.o2); r < last.runCount; ++r) tailRuns.push_back(last.runs[r]);
+    for (int r = par::RunIndexAt(last, s.o2); r < last.runCount; ++r) tailRuns.push_back(last.runs[r].Record());
     int keepRuns = par::RunIndexAt(first, s.o1);
     if (s.p1 == s.p2) {
       // Pure split of one paragraph; runs at and after o2 go to the tail.
@@ -398,7 +393,7 @@ void TVellMemo::DoSplice(Splice& s) {
     std::string t0 = head + std::string(s.pieces[0]);
     if (n == 1) t0 += s.codes + tail;
     par::SetText(p0, t0.data(), static_cast<std::int32_t>(t0.size()));
-    p0.runCount = keepRuns;
+    par::TruncateRuns(p0, keepRuns);
     if (n == 1) {
       std::int32_t shift = static_cast<std::int32_t>(head.size() + s.pieces[0].size() + s.codes.size()) - s.o2;
       for (DynInfoRec run : tailRuns) {
@@ -460,6 +455,8 @@ void TVellMemo::DoSplice(Splice& s) {
   }
   if (pars_.Count() + pars_.Count() / 16 + 8 < pars_.Capacity())
     pars_.SetCapacity(pars_.Count() + pars_.Count() / 32 + 4);
+  // Everything loaded was taken away: the loaded texts' blocks go too.
+  if (pars_.Count() == 1 && !pars_.At(0)->arenaText) pars_.Arena().Clear();
 }
 
 void TVellMemo::SetLayout(int index, const std::vector<LineInfo>& lines) {

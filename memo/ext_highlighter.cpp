@@ -384,7 +384,7 @@ void TCustomExtHighlighter::ApplyOccurrence(TVellMemo& memo, int parNb, const Oc
   run.openLength = run.closeLength = static_cast<std::uint8_t>(std::min(o.length, 255));
   if (level >= 0) {
     const int before = par::RunsUpTo(q, o.offset);
-    if (before > 0) q.runs[before - 1].closeLength = 0;
+    if (before > 0) par::SetCloseLength(q, before - 1, 0);
   }
   memo.SetDynStyleP(&a, &b, run, false, true);
 }
@@ -461,7 +461,7 @@ bool TCustomExtHighlighter::OpenStartAt(TVellMemo& memo, int parNb, std::int32_t
       // The run opens one level deeper; what followed it in the range goes.
       const int r0 = par::RunIndexAt(*t, i);
       par::RemoveRuns(*t, r0, par::RunsUpTo(*t, to) - r0);
-      if (level + 1 > 0 && r0 > 0) t->runs[r0 - 1].closeLength = 0;
+      if (level + 1 > 0 && r0 > 0) par::SetCloseLength(*t, r0 - 1, 0);
       DynInfoRec run = PairRun(j, inForce, level + 1, bases.pairs);
       run.offset = i;
       par::InsertRun(*t, r0, run);
@@ -525,7 +525,8 @@ bool TCustomExtHighlighter::FindStopKey(TVellNavigator* start, TVellNavigator* s
       stop->GetParNb() == p ? std::min(ClampedOffset(stop) + sl + extraLast, len) : len;
   // The window may reach back for a stop key that straddles the
   // navigator, but never into the key that opened the run.
-  const std::int32_t openEnd = openIdx >= 0 ? t->runs[openIdx].offset + t->runs[openIdx].openLength : 0;
+  const std::int32_t openEnd =
+      openIdx >= 0 ? t->runs[openIdx].offset + par::RunContents(t->runs[openIdx]).openLength : 0;
   const std::int32_t winStart = std::max(std::min(off, std::max(off - sl - extraFirst, openEnd)), 0);
   const std::string upper = UpperCaseCopy(memo->UpperCaseType(), std::string(t->text, len));
   const char* hay = (k.options & kMatchCase) ? t->text : upper.c_str();
@@ -573,7 +574,7 @@ bool TCustomExtHighlighter::FindStopKey(TVellNavigator* start, TVellNavigator* s
     const int r0 = par::RunsUpTo(*t, off);
     par::RemoveRuns(*t, r0, par::RunsUpTo(*t, after) - r0);
     if (openIdx >= 0 && !atParEnd)
-      t->runs[openIdx].closeLength = static_cast<std::uint8_t>(std::min(sl + extraFirst, 255));
+      par::SetCloseLength(*t, openIdx, static_cast<std::uint8_t>(std::min(sl + extraFirst, 255)));
     // What follows: a pair continuing from the same start key, or the
     // state of the enclosing level.
     int next = -1;

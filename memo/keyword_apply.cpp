@@ -49,15 +49,13 @@ struct UserInterval {
 
 void TVellMemo::StripKeywordRuns(ParInfo& p) {
   DynInfoRec base = p.startState ? *p.startState : DynInfoRec();
-  int write = 0;
-  for (int r = 0; r < p.runCount; ++r) {
-    const DynInfoRec& run = p.runs[r];
-    if (IsKeywordRun(run)) continue;
-    if (SameRunContents(run, base)) continue;
-    base = run;
-    p.runs[write++] = run;
-  }
-  p.runCount = write;
+  par::KeepRunsIf(p, [&](DynRun& run) {
+    if (IsKeywordRun(run)) return false;
+    const DynInfoRec& contents = par::RunContents(run);
+    if (SameRunContents(contents, base)) return false;
+    base = contents;
+    return true;
+  });
 }
 
 void TVellMemo::ApplyKeywordsPar(int index) {
@@ -86,7 +84,7 @@ void TVellMemo::ApplyKeywordsPar(int index) {
       int r = 0;
       const DynInfoRec* state = q.startState;
       for (std::int32_t i = 0; i < len; ++i) {
-        while (r < q.runCount && q.runs[r].offset <= i) state = &q.runs[r++];
+        while (r < q.runCount && q.runs[r].offset <= i) state = &par::RunContents(q.runs[r++]);
         if (state && !KeywordsAllowed(*state)) {
           exact[i] = kMask;
           if (!upper.empty()) upper[i] = kMask;
@@ -131,7 +129,7 @@ void TVellMemo::ApplyKeywordsPar(int index) {
       DynInfoRec inForce = par::StateBefore(t, before);
       int level = EffectiveLevel(inForce);
       if (level + 1 > kMaxLevel) continue;
-      if (level >= 0 && before > 0) t.runs[before - 1].closeLength = 0;
+      if (level >= 0 && before > 0) par::SetCloseLength(t, before - 1, 0);
       const DynInfoRec& atEnd = par::StateBefore(t, par::RunIndexAt(t, o.offset + o.length));
       TKeywordInfo info = keywords_->getKeyInfo(o.keyword);
       DynInfoRec run = atEnd;
@@ -185,7 +183,7 @@ DynInfoRec TVellMemo::EnclosingState(int index, const DynInfoRec& run, int level
   for (int q = index - 1; q >= 0; --q) {
     const ParInfo& p = *pars_.At(q);
     for (int r = p.runCount - 1; r >= 0; --r)
-      if (EffectiveLevel(p.runs[r]) <= level) return p.runs[r];
+      if (EffectiveLevel(p.runs[r]) <= level) return p.runs[r].Record();
     if (p.startState && EffectiveLevel(*p.startState) <= level) return *p.startState;
   }
   return DynInfoRec();
@@ -208,7 +206,7 @@ void TVellMemo::ParseStartStopPar(int index) {
     DynInfoRec cur = open ? *p.startState : DynInfoRec();
     std::int32_t from = 0;
     for (int r = 0; r < p.runCount; ++r) {
-      const DynInfoRec& run = p.runs[r];
+      const DynInfoRec run = p.runs[r].Record();
       if (IsKeywordRun(run)) continue;
       if (IsUserRun(run)) {
         if (open && SameRunContents(run, cur)) continue;
@@ -223,7 +221,7 @@ void TVellMemo::ParseStartStopPar(int index) {
     }
     if (open && p.length > from) users.push_back({from, p.length, cur});
   }
-  p.runCount = 0;
+  par::ClearRuns(p);
 
   const char* text = p.text ? p.text : "";
   const std::int32_t len = p.length;
@@ -429,7 +427,7 @@ void TVellMemo::ReApplyKeywords() {
   }
   for (int i = 0; i < pars_.Count(); ++i) {
     ParInfo& p = *pars_.At(i);
-    p.runCount = 0;
+    par::ClearRuns(p);
     par::ShrinkRuns(p);
     p.formatted = false;
     p.parsed = false;
@@ -554,12 +552,12 @@ std::string TVellMemo::DynText(std::int32_t start, std::int32_t stop) {
   nav.SetPos(start);
   int p = nav.GetParNb();
   const ParInfo& first = *pars_.At(p);
-  entries.push_back({par::StateOfChar(first, std::min(nav.GetOffset(), first.length)), 0});
+  entries.push_back({par::RecordBefore(first, par::RunsUpTo(first, std::min(nav.GetOffset(), first.length))), 0});
   for (; p < pars_.Count() && pars_.Start(p) < stop; ++p) {
     const ParInfo& par = *pars_.At(p);
     for (int r = 0; r < par.runCount; ++r) {
       std::int32_t at = pars_.Start(p) + par.runs[r].offset;
-      if (at > start && at < stop) entries.push_back({par.runs[r], at - start});
+      if (at > start && at < stop) entries.push_back({par.runs[r].Record(), at - start});
     }
   }
   std::string out;

@@ -69,9 +69,11 @@ private:
   std::int64_t left_ = 0;
 };
 
-// Paragraphs read so far, freed unless handed over.
+// Paragraphs read so far and the arena of their texts, freed unless
+// handed over.
 struct Staging {
   std::vector<ParInfo> pars;
+  TTextArena arena;
   ~Staging() {
     for (ParInfo& p : pars) par::Free(p);
   }
@@ -93,7 +95,10 @@ void TVellMemo::SaveToNativeStream(rtl::TStream& stream) {
     w.Int(p.runCount);
     w.Int(p.lineCount);
     for (int l = 0; l < p.lineCount; ++l) w.Bytes(&par::Line(p, l), sizeof(LineInfo));
-    if (p.runCount) w.Bytes(p.runs, sizeof(DynInfoRec) * p.runCount);
+    for (int k = 0; k < p.runCount; ++k) {
+      const DynInfoRec run = p.runs[k].Record();
+      w.Bytes(&run, sizeof(DynInfoRec));
+    }
     if (p.length) w.Bytes(p.text, p.length);
   }
   w.Flush();
@@ -110,6 +115,8 @@ void TVellMemo::LoadFromNativeStream(rtl::TStream& stream, bool reformat) {
 
   Staging staging;
   staging.pars.reserve(count);
+  staging.arena.Expect(static_cast<std::size_t>(r.Left()));
+  std::vector<DynInfoRec> records;
   std::int64_t pos = 0, lines = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const std::int32_t length = r.Int();
@@ -135,16 +142,24 @@ void TVellMemo::LoadFromNativeStream(rtl::TStream& stream, bool reformat) {
     }
     if (expect != length) Corrupt("display line");
     if (runs > 0) {
-      p.runs = static_cast<DynInfoRec*>(std::malloc(sizeof(DynInfoRec) * runs));
-      if (!p.runs) throw std::bad_alloc();
-      p.runCapacity = p.runCount = runs;
-      r.Read(p.runs, static_cast<std::int64_t>(sizeof(DynInfoRec)) * runs);
+      records.resize(runs);
+      r.Read(records.data(), static_cast<std::int64_t>(sizeof(DynInfoRec)) * runs);
       for (int k = 0; k < runs; ++k)
-        if (p.runs[k].offset < 0 || p.runs[k].offset > length || (k > 0 && p.runs[k].offset < p.runs[k - 1].offset))
+        if (records[k].offset < 0 || records[k].offset > length || (k > 0 && records[k].offset < records[k - 1].offset))
           Corrupt("run");
+      p.runs = static_cast<DynRun*>(std::malloc(sizeof(DynRun) * runs));
+      if (!p.runs) throw std::bad_alloc();
+      p.runCapacity = runs;
+      for (int k = 0; k < runs; ++k) {
+        p.runs[k] = par::MakeRun(records[k]);
+        p.runCount = k + 1;
+      }
     }
     if (length > 0) {
-      p.text = static_cast<char*>(std::malloc(static_cast<std::size_t>(length) + 1));
+      const std::size_t bytes = static_cast<std::size_t>(length) + 1;
+      char* text = staging.arena.Allocate(bytes);
+      p.arenaText = text != nullptr;
+      p.text = text ? text : static_cast<char*>(std::malloc(bytes));
       if (!p.text) throw std::bad_alloc();
       p.capacity = length + 1;
       p.length = length;
@@ -179,6 +194,7 @@ void TVellMemo::LoadFromNativeStream(rtl::TStream& stream, bool reformat) {
     p.keywordsApplied = true;
   }
   if (!sharedUsed) ReleaseStartState(shared);
+  pars_.AdoptArena(staging.arena);
   pars_.SetCount(count);
   std::int64_t at = 0;
   int firstLine = 0;

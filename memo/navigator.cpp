@@ -157,10 +157,9 @@ int TVellNavigator::GetTextBuf(char* buffer, int count) {
 }
 
 const DynInfoRec* TVellNavigator::GetpDynInfo() {
-  static const DynInfoRec kEmpty;
   EnsurePar();
-  if (!par_) return &kEmpty;
-  return &par::StateBefore(*par_, GetDynNb());
+  dyn_info_ = par_ ? par::RecordBefore(*par_, GetDynNb()) : DynInfoRec();
+  return &dyn_info_;
 }
 
 std::int32_t TVellNavigator::GetContext() {

@@ -58,6 +58,7 @@ public:
   // Copies up to count characters from the navigator on (breaks as 13 10),
   // zero-terminated; returns the number copied. The navigator stays.
   int GetTextBuf(char* buffer, int count);
+  // The run in force, as a copy held by the navigator until the next call.
   const DynInfoRec* GetpDynInfo();
   DynInfoRec GetDynInfo() { return *GetpDynInfo(); }
   std::int32_t GetContext();
@@ -93,6 +94,7 @@ private:
   std::int32_t dynNb_ = kUnset;
   std::int32_t parLine_ = kUnset;
   std::unique_ptr<TLinesList> lines_;
+  DynInfoRec dyn_info_;
 };
 
 // Unsets the run index and line of every navigator of the list that has

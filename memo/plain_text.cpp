@@ -94,6 +94,8 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   } catch (...) {
     total = 0;
   }
+  // Paragraph buffers take the text, a sixty-fourth and a terminator.
+  if (total > 0) pars_.Arena().Expect(static_cast<std::size_t>(total + total / 64 + 64));
   const bool codes = static_format_;
   const bool discard = options_.Has(vmoDiscardTrailingSpaces);
   const std::int32_t limit = par_length_limit_;
@@ -111,7 +113,7 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
     pars_.SetCount(index + 1);
     ParInfo& p = *pars_.At(index);
     p = ParInfo();
-    par::SetText(p, text, length);
+    par::SetText(p, text, length, &pars_.Arena());
     p.startState = index == 0 ? shared : RetainStartState(shared);
     p.start = static_cast<std::int32_t>(pos);
     p.firstLine = index;

@@ -3,7 +3,8 @@
 // HighlightColor, Color and HighlightBackgnd and then lists the colours of
 // the start/stop and user runs, one paragraph format, and the paragraphs
 // with a character format group wherever the format changes. Style codes
-// are not written; "\", "{" and "}" are escaped. The output ends with
+// are not written; "\", "{" and "}" are escaped and characters above 127
+// written as \'hh (Windows-1252, as \ansi says). The output ends with
 // "\par }" and one zero byte.
 #include <algorithm>
 #include <chrono>
@@ -132,7 +133,7 @@ void TVellMemo::SaveToRTFStream(rtl::TStream& stream, bool withDynamicStyles) {
       bool changed = false;
       if (withDynamicStyles)
         while (next < p.runCount && p.runs[next].offset <= k) {
-          run = &p.runs[next++];
+          run = &par::StateBefore(p, ++next);
           changed = true;
         }
       const unsigned char c = static_cast<unsigned char>(p.text[k]);
@@ -142,11 +143,20 @@ void TVellMemo::SaveToRTFStream(rtl::TStream& stream, bool withDynamicStyles) {
           ++k;
         }
         if (withDynamicStyles)
-          while (next < p.runCount && p.runs[next].offset <= k) run = &p.runs[next++];
+          while (next < p.runCount && p.runs[next].offset <= k) run = &par::StateBefore(p, ++next);
         emit();
         continue;
       }
       if (changed) emit();
+      if (c >= 0x80) {
+        // 8-bit characters as \'hh: readers drop raw bytes above 127.
+        static const char kHex[] = "0123456789abcdef";
+        out += "\\'";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+        ++k;
+        continue;
+      }
       if (c == '\\' || c == '{' || c == '}') out += '\\';
       out += static_cast<char>(c);
       ++k;

@@ -50,29 +50,36 @@ ParInfo MakeEmpty() {
 }
 
 void Free(ParInfo& p) {
-  std::free(p.text);
+  FreeText(p);
   std::free(p.moreLines);
+  ClearRuns(p);
   std::free(p.runs);
   ReleaseStartState(p.startState);
-  p.text = nullptr;
   p.moreLines = nullptr;
   p.runs = nullptr;
   p.startState = nullptr;
-  p.length = p.capacity = p.runCount = p.runCapacity = 0;
+  p.length = p.runCount = p.runCapacity = 0;
   p.lineCount = 1;
 }
 
-void SetText(ParInfo& p, const char* text, std::int32_t length) {
-  std::free(p.text);
+void FreeText(ParInfo& p) {
+  if (!p.arenaText) std::free(p.text);
   p.text = nullptr;
   p.capacity = 0;
+  p.arenaText = false;
+}
+
+void SetText(ParInfo& p, const char* text, std::int32_t length, TTextArena* arena) {
+  FreeText(p);
   p.length = length;
   if (length <= 0) {
     p.length = 0;
     return;
   }
   std::size_t bytes = static_cast<std::size_t>(length) + length / 64 + 1;
-  p.text = static_cast<char*>(CheckedRealloc(nullptr, bytes));
+  char* buffer = arena ? arena->Allocate(bytes) : nullptr;
+  p.arenaText = buffer != nullptr;
+  p.text = buffer ? buffer : static_cast<char*>(CheckedRealloc(nullptr, bytes));
   p.capacity = static_cast<std::int32_t>(std::min<std::size_t>(bytes, 0x7FFFFFFF));
   std::memcpy(p.text, text, length);
   p.text[length] = 0;
@@ -106,22 +113,37 @@ void SingleLine(ParInfo& p) {
   p.line0.startRun = RunsUpTo(p, 0);
 }
 
+DynRun MakeRun(const DynInfoRec& record) {
+  DynRun run;
+  run.offset = record.offset;
+  run.style = runstyle::Acquire(record);
+  return run;
+}
+
 void InsertRun(ParInfo& p, int index, const DynInfoRec& run) {
   int needed = p.runCount + 1;
   if (needed > p.runCapacity) {
     int capacity = needed + needed / 64;
-    p.runs = static_cast<DynInfoRec*>(CheckedRealloc(p.runs, sizeof(DynInfoRec) * capacity));
+    p.runs = static_cast<DynRun*>(CheckedRealloc(p.runs, sizeof(DynRun) * capacity));
     p.runCapacity = capacity;
   }
-  std::memmove(p.runs + index + 1, p.runs + index, sizeof(DynInfoRec) * (p.runCount - index));
-  p.runs[index] = run;
+  const DynRun made = MakeRun(run);
+  std::memmove(p.runs + index + 1, p.runs + index, sizeof(DynRun) * (p.runCount - index));
+  p.runs[index] = made;
   ++p.runCount;
 }
 
 void RemoveRuns(ParInfo& p, int index, int count) {
   if (count <= 0) return;
-  std::memmove(p.runs + index, p.runs + index + count, sizeof(DynInfoRec) * (p.runCount - index - count));
+  for (int r = index; r < index + count; ++r) runstyle::Release(p.runs[r].style);
+  std::memmove(p.runs + index, p.runs + index + count, sizeof(DynRun) * (p.runCount - index - count));
   p.runCount -= count;
+}
+
+void TruncateRuns(ParInfo& p, int count) {
+  if (count < 0) count = 0;
+  for (int r = count; r < p.runCount; ++r) runstyle::Release(p.runs[r].style);
+  if (count < p.runCount) p.runCount = count;
 }
 
 void ShrinkRuns(ParInfo& p) {
@@ -130,7 +152,7 @@ void ShrinkRuns(ParInfo& p) {
     std::free(p.runs);
     p.runs = nullptr;
   } else {
-    p.runs = static_cast<DynInfoRec*>(CheckedRealloc(p.runs, sizeof(DynInfoRec) * p.runCount));
+    p.runs = static_cast<DynRun*>(CheckedRealloc(p.runs, sizeof(DynRun) * p.runCount));
   }
   p.runCapacity = p.runCount;
 }
@@ -153,10 +175,35 @@ int RunsUpTo(const ParInfo& p, std::int32_t offset) {
   return lo;
 }
 
+namespace {
+void SetKeyLength(ParInfo& p, int index, std::uint8_t DynInfoRec::*field, std::uint8_t length) {
+  DynRun& run = p.runs[index];
+  if (runstyle::Get(run.style).*field == length) return;
+  DynInfoRec record = runstyle::Get(run.style);
+  record.*field = length;
+  const runstyle::Handle handle = runstyle::Acquire(record);
+  runstyle::Release(run.style);
+  run.style = handle;
+}
+}  // namespace
+
+void SetOpenLength(ParInfo& p, int index, std::uint8_t length) {
+  SetKeyLength(p, index, &DynInfoRec::openLength, length);
+}
+
+void SetCloseLength(ParInfo& p, int index, std::uint8_t length) {
+  SetKeyLength(p, index, &DynInfoRec::closeLength, length);
+}
+
 const DynInfoRec& StateBefore(const ParInfo& p, int index) {
   static const DynInfoRec kEmpty;
-  if (index > 0) return p.runs[index - 1];
+  if (index > 0) return runstyle::Get(p.runs[index - 1].style);
   return p.startState ? *p.startState : kEmpty;
+}
+
+DynInfoRec RecordBefore(const ParInfo& p, int index) {
+  if (index > 0) return p.runs[index - 1].Record();
+  return p.startState ? *p.startState : DynInfoRec();
 }
 
 const DynInfoRec& StateOfChar(const ParInfo& p, std::int32_t offset) {
@@ -221,6 +268,47 @@ int OffsetOfColumn(const char* text, int lineStart, int end, int column, int tab
   return i;
 }
 
+// ---- TTextArena ----
+
+char* TTextArena::Allocate(std::size_t bytes) {
+  if (bytes > kLargest) return nullptr;
+  if (bytes > left_) {
+    const std::size_t size =
+        expected_ > 0 ? std::clamp(expected_, std::max(bytes, kSmallestBlock), kBlockBytes) : kBlockBytes;
+    blocks_.reserve(blocks_.size() + 1);
+    char* block = static_cast<char*>(std::malloc(size));
+    if (!block) throw std::bad_alloc();
+    blocks_.push_back(block);
+    next_ = block;
+    left_ = size;
+  }
+  char* at = next_;
+  next_ += bytes;
+  left_ -= bytes;
+  expected_ -= std::min(expected_, bytes);
+  return at;
+}
+
+void TTextArena::Absorb(TTextArena& other) {
+  if (&other == this) return;
+  blocks_.insert(blocks_.end(), other.blocks_.begin(), other.blocks_.end());
+  if (other.left_ > left_) {
+    next_ = other.next_;
+    left_ = other.left_;
+  }
+  other.blocks_.clear();
+  other.next_ = nullptr;
+  other.left_ = 0;
+}
+
+void TTextArena::Clear() {
+  for (char* block : blocks_) std::free(block);
+  blocks_.clear();
+  next_ = nullptr;
+  left_ = 0;
+  expected_ = 0;
+}
+
 // ---- TParagraphsList ----
 
 TParagraphsList::TParagraphsList() { SetCapacity(0); }
@@ -281,6 +369,7 @@ void TParagraphsList::RemovePars(int index, int n) {
 void TParagraphsList::FreeAll() {
   for (int i = 0; i < Count(); ++i) par::Free(*At(i));
   SetCount(0);
+  arena_.Clear();
   start_ = Shift();
   line_ = Shift();
 }

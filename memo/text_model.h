@@ -74,6 +74,50 @@ inline bool IsUserRun(const DynInfoRec& r) { return (r.flags & kRunStyled) && !I
 // The same record apart from the offset word.
 bool SameRunContents(const DynInfoRec& a, const DynInfoRec& b);
 
+// ---- the run style table ----
+//
+// A paragraph keeps each run as a DynRun: its offset and a handle to the
+// rest of its record, which the run style table holds once for the whole
+// process (highlighting gives millions of runs but only a handful of
+// distinct records). Handles are counted: every DynRun in a paragraph's
+// run array holds one reference, taken and given back by the par::
+// functions below. Handle 0 is the all-zero record and is never counted.
+// The table may be used from several threads at once.
+namespace runstyle {
+using Handle = std::uint32_t;
+// The handle of the record's bytes 4-59 (its offset word is ignored), with
+// one reference. Throws std::bad_alloc when the table is full.
+Handle Acquire(const DynInfoRec& record);
+void Retain(Handle handle);
+void Release(Handle handle);
+// The record of a handle that is held; its offset word is 0.
+const DynInfoRec& Get(Handle handle);
+// The number of distinct records held.
+std::size_t LiveCount();
+// Whether handle is a record somebody holds.
+bool Held(Handle handle);
+}  // namespace runstyle
+
+// One run of a paragraph: 8 bytes instead of the record's 60.
+struct DynRun {
+  std::int32_t offset = 0;
+  runstyle::Handle style = 0;
+  // The whole 60-byte record, offset included.
+  DynInfoRec Record() const {
+    DynInfoRec r = runstyle::Get(style);
+    r.offset = offset;
+    return r;
+  }
+  operator DynInfoRec() const { return Record(); }
+};
+static_assert(sizeof(DynRun) == 8);
+
+inline bool IsNestedRun(const DynRun& r) { return IsNestedRun(runstyle::Get(r.style)); }
+inline int EffectiveLevel(const DynRun& r) { return EffectiveLevel(runstyle::Get(r.style)); }
+inline bool IsKeywordRun(const DynRun& r) { return IsKeywordRun(runstyle::Get(r.style)); }
+inline bool IsStartStopRun(const DynRun& r) { return IsStartStopRun(runstyle::Get(r.style)); }
+inline bool IsUserRun(const DynRun& r) { return IsUserRun(runstyle::Get(r.style)); }
+
 // Start-state records: shared, reference-counted in their offset word.
 DynInfoRec* NewStartState();
 DynInfoRec* CopyAsStartState(const DynInfoRec& run);
@@ -82,7 +126,8 @@ void ReleaseStartState(DynInfoRec* state);
 
 // One paragraph. Trivially copyable: the paragraph list moves records
 // with memcpy. start and firstLine are raw values; read them through the
-// paragraph list, which applies shifts it has not yet written.
+// paragraph list, which applies shifts it has not yet written. The text of
+// a loaded paragraph may lie in its list's text arena (arenaText).
 struct ParInfo {
   char* text = nullptr;           // length+1 bytes, zero-terminated; nil when empty
   std::int32_t length = 0;
@@ -97,10 +142,44 @@ struct ParInfo {
   LineInfo* moreLines = nullptr;  // lines 1 .. lineCount-1
   std::int32_t runCount = 0;
   std::int32_t runCapacity = 0;
-  DynInfoRec* runs = nullptr;
+  DynRun* runs = nullptr;
   bool formatted = false;
   bool parsed = true;
   bool keywordsApplied = true;
+  bool arenaText = false;  // text belongs to the list's arena, not to malloc
+};
+
+// Text buffers of loaded paragraphs, carved from large blocks so that a
+// million short lines do not pay a heap header each. A paragraph whose
+// text lies here has arenaText set: its buffer is never freed alone, and
+// an edit that needs more room moves the text to a buffer of its own. The
+// blocks go all at once (Clear, destruction).
+class TTextArena {
+public:
+  static constexpr std::size_t kBlockBytes = 1 << 20;
+  static constexpr std::size_t kSmallestBlock = 4096;
+  static constexpr std::size_t kLargest = kBlockBytes / 16;  // larger texts get their own buffer
+
+  TTextArena() = default;
+  TTextArena(const TTextArena&) = delete;
+  TTextArena& operator=(const TTextArena&) = delete;
+  ~TTextArena() { Clear(); }
+
+  // About this many bytes will be asked for: blocks are sized to it (not
+  // beyond kBlockBytes), so that a small text does not hold a large block.
+  void Expect(std::size_t bytes) { expected_ = bytes; }
+  // bytes from the current block; nullptr when bytes exceeds kLargest.
+  char* Allocate(std::size_t bytes);
+  // Takes over every block of other, which is left empty.
+  void Absorb(TTextArena& other);
+  void Clear();
+  std::size_t BlockCount() const { return blocks_.size(); }
+
+private:
+  std::vector<char*> blocks_;
+  char* next_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t expected_ = 0;  // 0: not known
 };
 
 // Paragraph helpers that own or change the paragraph's memory.
@@ -109,24 +188,51 @@ namespace par {
 ParInfo MakeEmpty();
 // Frees text, further lines and runs and releases the start state.
 void Free(ParInfo& p);
-// Replaces the text (buffer of length + length/64 + 1 bytes).
-void SetText(ParInfo& p, const char* text, std::int32_t length);
+// Gives the text buffer up (back to malloc unless it lies in an arena).
+void FreeText(ParInfo& p);
+// Replaces the text (buffer of length + length/64 + 1 bytes, taken from
+// arena when one is given and the text is small).
+void SetText(ParInfo& p, const char* text, std::int32_t length, TTextArena* arena = nullptr);
 LineInfo& Line(ParInfo& p, int index);
 const LineInfo& Line(const ParInfo& p, int index);
 // Resizes the line block; lines beyond the old count are zeroed.
 void SetLineCount(ParInfo& p, std::int32_t count);
 // One line covering the whole text; the start style is kept.
 void SingleLine(ParInfo& p);
+// A run made of a record (one reference on its contents).
+DynRun MakeRun(const DynInfoRec& record);
 // Inserts a run at index (runs at and after it move up).
 void InsertRun(ParInfo& p, int index, const DynInfoRec& run);
 void RemoveRuns(ParInfo& p, int index, int count);
+// Keeps the first count runs.
+void TruncateRuns(ParInfo& p, int count);
+inline void ClearRuns(ParInfo& p) { TruncateRuns(p, 0); }
+// Keeps, in order, the runs for which keep(DynRun&) holds; keep may change
+// the offset of a run it keeps.
+template <typename Keep>
+void KeepRunsIf(ParInfo& p, Keep keep) {
+  int write = 0;
+  for (int r = 0; r < p.runCount; ++r) {
+    if (keep(p.runs[r])) p.runs[write++] = p.runs[r];
+    else runstyle::Release(p.runs[r].style);
+  }
+  p.runCount = write;
+}
 void ShrinkRuns(ParInfo& p);
 // Index of the first run whose offset is at or after offset.
 int RunIndexAt(const ParInfo& p, std::int32_t offset);
 // Number of runs whose offset is at or before offset.
 int RunsUpTo(const ParInfo& p, std::int32_t offset);
-// The run in force before index (the start state when index is 0).
+// The record of a run without its offset (offset word 0), stable while
+// the run lasts.
+inline const DynInfoRec& RunContents(const DynRun& run) { return runstyle::Get(run.style); }
+// Sets the open or close length (bytes 56 and 57) of run index.
+void SetOpenLength(ParInfo& p, int index, std::uint8_t length);
+void SetCloseLength(ParInfo& p, int index, std::uint8_t length);
+// The run in force before index (the start state when index is 0); a run's
+// offset word reads 0 here, see RecordBefore for the whole record.
 const DynInfoRec& StateBefore(const ParInfo& p, int index);
+DynInfoRec RecordBefore(const ParInfo& p, int index);
 // The state of the character at offset.
 const DynInfoRec& StateOfChar(const ParInfo& p, std::int32_t offset);
 // The state in force at the paragraph's end (what the next one inherits).
@@ -304,8 +410,12 @@ public:
   // memory: callers free or move it first). Pending shifts stay exact.
   void InsertPars(int index, int n);
   void RemovePars(int index, int n);
-  // Frees every paragraph; the count becomes 0.
+  // Frees every paragraph and the text arena; the count becomes 0.
   void FreeAll();
+  // Where loaded paragraph texts go.
+  TTextArena& Arena() { return arena_; }
+  // Takes over the blocks of another arena (texts read elsewhere).
+  void AdoptArena(TTextArena& arena) { arena_.Absorb(arena); }
 
 private:
   struct Shift {
@@ -315,6 +425,7 @@ private:
   void MoveStep(Shift& s, std::int32_t ParInfo::*field, int to);
   Shift start_;
   Shift line_;
+  TTextArena arena_;
 };
 static_assert(sizeof(ParInfo) <= 112);
 

@@ -923,9 +923,11 @@ void TVellMemo::CheckIntegrity() {
     if (!p.startState || p.length < 0 || (p.length > 0 && (!p.text || p.capacity < p.length + 1)))
       fail("Error 7 in ");
     if (p.length > 0 && (p.text[p.length] != 0 || std::memchr(p.text, 0, p.length))) fail("Error 8 in ");
+    if (p.runCount < 0 || p.runCount > p.runCapacity || (p.runCount > 0 && !p.runs)) fail("Error 9 in ");
     for (int r = 0; r < p.runCount; ++r) {
-      const DynInfoRec& run = p.runs[r];
-      if (run.offset < 0 || run.offset > p.length || (r > 0 && run.offset < p.runs[r - 1].offset))
+      const DynRun& run = p.runs[r];
+      if (run.offset < 0 || run.offset > p.length || (r > 0 && run.offset < p.runs[r - 1].offset) ||
+          !runstyle::Held(run.style))
         fail("Error 9 in ");
     }
     lines += p.lineCount;

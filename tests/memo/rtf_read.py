@@ -68,8 +68,12 @@ def read(data):
                 elif word == "par":
                     paragraphs.append([])
                 continue
-            sym = chr(data[i])
-            i += 1
+            if i < n and data[i] == ord("'"):
+                sym = bytes([int(data[i + 1:i + 3], 16)]).decode("cp1252", "replace")
+                i += 3
+            else:
+                sym = chr(data[i])
+                i += 1
             if dest is None:
                 paragraphs[-1].append((sym, dict(fmt)))
             continue

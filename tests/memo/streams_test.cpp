@@ -1,5 +1,6 @@
 // Plain text, the stored "Strings" property, the native image and RTF.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -49,8 +50,10 @@ std::string RunDump(TVellMemo& m) {
   for (int i = 0; i < m.GetParCount(); ++i) {
     const ParInfo& p = *m.Pars().At(i);
     out += m.getParagraphs(i) + "|" + std::to_string(p.runCount) + "|" + std::to_string(p.lineCount) + "|";
-    for (int r = 0; r < p.runCount; ++r)
-      out += std::string(reinterpret_cast<const char*>(&p.runs[r]), sizeof(DynInfoRec));
+    for (int r = 0; r < p.runCount; ++r) {
+      const DynInfoRec run = p.runs[r].Record();
+      out += std::string(reinterpret_cast<const char*>(&run), sizeof(DynInfoRec));
+    }
     for (int l = 0; l < p.lineCount; ++l)
       out += std::string(reinterpret_cast<const char*>(&par::Line(p, l)), sizeof(LineInfo));
     out += "\n";
@@ -305,7 +308,12 @@ namespace {
 
 // Runs the independent reader on the memo's RTF; empty when python3 is missing.
 std::vector<std::string> ReadBack(TVellMemo& m, bool dynamic) {
-  std::string path = std::string(QV_BINARY_DIR) + "/memo_rtf_test.rtf";
+  // A file of its own: the tests may run in parallel processes.
+  char pattern[] = "/tmp/qv-memo-rtf-XXXXXX";
+  const int fd = mkstemp(pattern);
+  if (fd < 0) return {"FAILED mkstemp"};
+  close(fd);
+  const std::string path = pattern;
   {
     rtl::TFileStream f(path, rtl::fmCreate);
     m.SaveToRTFStream(f, dynamic);
