@@ -1,0 +1,28 @@
+// Names of new pages: "New page" and "Copy to new page".
+//
+// A page's caption is the name it is first saved under, so it must be a
+// usable file name: "Copy to new page" without a selection names the page
+// after the first search term, and a term can be empty, hold '/' or '*', or
+// begin with '.', which would make a hidden file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace appcore {
+
+// "NewPage" + number, with a leading '0' below 10, + ".txt": "NewPage01.txt".
+std::string NewPageName(int number);
+
+// term trimmed, with '*', '?', '/', '\' and control characters made '_',
+// leading dots and blanks dropped, cut to kMaxTermNameLength characters,
+// + ".txt"; "" when no letter or digit is left.
+inline constexpr size_t kMaxTermNameLength = 80;
+std::string PageNameFromTerm(std::string_view term);
+
+// The caption of "Copy to new page" without a selection: the name from the
+// term, or else the next numbered page name (page_counter counts up, as
+// "New page" counts).
+std::string CopyPageName(std::string_view term, int& page_counter);
+
+}  // namespace appcore

@@ -1,0 +1,82 @@
+// The sort commands of a page: "Sort by Husband", "Sort by Wife", "Sort All"
+// and "Sort groups by date".
+//
+// Sort entries. A record line of a baptism or marriage page gives one entry
+// per side; the entries are written, sorted, to a new page:
+//   1. L := the line without '[' and ']', every surname particle glued to
+//      the word after it: " 't ", " la ", " le ", " van ", " ver ", " der ",
+//      " de ", " ten ", " ter ", " du ", " dela ", " vander ", " vande ",
+//      " vanden " (in that order, case-blind, non-overlapping) lose their
+//      trailing blank ("Jan van Dyck" -> "Jan vanDyck").
+//   2. D := L before the first ';', R := L after it.
+//   3. Wife side: H := R up to its first ','; S := the text after that ','
+//      up to the next ';'; T := the text after that ';'. With w1 w2 w3 the
+//      first words of S and w3' the letters of w3: when w3' is neither empty
+//      nor "Jr"/"jr", w1 := w1 + " " + w2 and w2 := w3'.
+//      Entry: D + "; " + w2 + ", " + w1 + ", " + H + "; " + T.
+//   4. Husband side: S := R up to its first ',' or ';', T := R after S and
+//      that delimiter. With w1 .. w4 the first words of S: when w4 is
+//      neither empty nor "Jr"/"jr", w1 := w1 w2 w3 and w2 := w4; otherwise
+//      as the wife side with w3. Entry: D + "; " + w2 + ", " + w1 + ", " + T.
+//   Words of S that the recipe does not place (a "Jr", a third word without
+//   letters, a fifth word and on) follow w1, so no word of the line is lost.
+//
+// Keys (entries are sorted stably by key, keys compared case-blind):
+//   husband key: after the entry's first ';' and the character after it,
+//     fields f1, f2, f3 cut at ',' (runs of ',' count as one): f1 + the first
+//     3 characters of f2 + the 3rd character of f3;
+//   wife key: past the first ';' and the next ';' (each with the character
+//     after it), the text up to ',' or ';'; with its words a, b, c:
+//     c + the first 3 characters of a, or b + those when c is empty.
+//
+// Groups (Sort groups by date): the page's legend lines (the run of lines
+// at its top that begin "[n]" once trimmed) stay on top, followed by an
+// empty line; the rest is cut into groups, runs of lines that are not blank,
+// which are ordered stably by the date of each group's first line
+// (CompareDates), each written with an empty line after it, and one more
+// empty line ends the page. Blank lines between groups are the only text
+// dropped.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace appcore {
+
+inline constexpr char kImproperFileType[] = "Improper file type";
+
+enum class SortSide { kHusband, kWife, kAll };
+
+// Step 1: brackets dropped, particles glued.
+std::string GlueParticles(std::string_view line);
+
+std::string HusbandEntry(std::string_view trimmed_line);
+std::string WifeEntry(std::string_view trimmed_line);
+
+std::string HusbandKey(std::string_view entry);
+std::string WifeKey(std::string_view entry);
+
+// A page whose caption names a baptism ("_bap") or marriage ("_marr") file,
+// case-blind; the sorts refuse every other page.
+bool IsSortablePage(std::string_view caption);
+
+struct SortedPage {
+  std::string error;               // kImproperFileType, or "" when sorted
+  std::string caption;             // "HS-", "WS-" or "AS-" + caption
+  std::vector<std::string> lines;  // the sorted entries
+};
+
+// The new page of "Sort by Husband", "Sort by Wife" or "Sort All" over the
+// lines of the page captioned caption. Record lines (trimmed) give entries,
+// wife side first under Sort All; every other line is left out. The wife
+// key sorts only Sort by Wife on a marriage page.
+SortedPage SortPageByName(std::string_view caption, const std::vector<std::string>& lines, SortSide side);
+
+// The text of a page after "Sort groups by date". report receives
+// "Date sort error:" + the first unreadable date text, at most once.
+std::vector<std::string> SortGroupsByDate(const std::vector<std::string>& lines,
+                                          const std::function<void(const std::string&)>& report);
+
+}  // namespace appcore

@@ -1,0 +1,349 @@
+#include "app/core/sort_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "app/core/arrange.h"
+#include "app/core/first_page.h"
+#include "app/core/hit_dates.h"
+#include "app/core/record_line.h"
+#include "app/core/search.h"
+#include "app/core/source_tags.h"
+#include "core_test_support.h"
+#include "textutil/fields.h"
+#include "tools/register_generator.h"
+
+namespace appcore {
+namespace {
+
+using appcore_test::TempDir;
+using Lines = std::vector<std::string>;
+
+// A marriage page in the layout the sort recipe is written for: date, then
+// husband and his descriptor, then wife and hers.
+const Lines kMarriagePage = {
+    "1701 Mar 05; John Smith, yeoman; Mary Jones, spinster",
+    "1702 Apr 10; Peter van Dyck, weaver; Anne Baker, widow",
+    "1699 Jun 01; Adam Smith, labourer; Joan Cole, spinster",
+    "remark line",
+    "?703 ?? Jan; Will[iam] Abbot Jr, smith; Alice Young, spinster",
+};
+
+// The father's surname in the first record line of a file.
+std::string FirstFatherSurname(const DataFile& file) {
+  for (int i = 1; i < file.LineCount(); ++i) {
+    const std::string_view line = TrimLine(file.Line(i));
+    if (!IsRecordLine(line)) continue;
+    const std::string rest(RestOf(line));
+    int pos = 1;
+    textutil::ParseWord(rest, " ,;", pos);
+    return textutil::ParseWord(rest, " ,;", pos);
+  }
+  return {};
+}
+
+TEST(SortEntries, HusbandSide) {
+  EXPECT_EQ(HusbandEntry(kMarriagePage[0]), "1701 Mar 05; Smith, John,  yeoman; Mary Jones, spinster");
+  EXPECT_EQ(HusbandEntry(kMarriagePage[1]), "1702 Apr 10; vanDyck, Peter,  weaver; Anne Baker, widow");
+  // "Jr" stays out of the surname and is not dropped; brackets go.
+  EXPECT_EQ(HusbandEntry(kMarriagePage[4]), "?703 ?? Jan; Abbot, William Jr,  smith; Alice Young, spinster");
+  // Four words: the fourth is the surname.
+  EXPECT_EQ(HusbandEntry("1700 Jan 01; Johan Georg Fried Muller, x"), "1700 Jan 01; Muller, Johan Georg Fried,  x");
+  // Three words whose third has no letters: the second stays the surname and
+  // the third is kept after the given names.
+  EXPECT_EQ(HusbandEntry("1700 Jan 01; John Smith (2); x"), "1700 Jan 01; Smith, John (2),  x");
+  // A third word keeps only its letters when it becomes the surname.
+  EXPECT_EQ(HusbandEntry("1700 Jan 01; John Smith 2nd; x"), "1700 Jan 01; nd, John Smith,  x");
+  // Words past the fourth are kept.
+  EXPECT_EQ(HusbandEntry("1700 Jan 01; A B C D E F; x"), "1700 Jan 01; D, A B C E F,  x");
+  // No ';' at all: everything is the date part.
+  EXPECT_EQ(HusbandEntry("1700 Jan 01 John Smith"), "1700 Jan 01 John Smith; , , ");
+}
+
+TEST(SortEntries, WifeSide) {
+  EXPECT_EQ(WifeEntry(kMarriagePage[0]), "1701 Mar 05; , yeoman,  John Smith;  Mary Jones, spinster");
+  EXPECT_EQ(WifeEntry(kMarriagePage[4]), "?703 ?? Jan; , smith,  William Abbot Jr;  Alice Young, spinster");
+  // Three words after the husband's comma: the third is the surname.
+  EXPECT_EQ(WifeEntry("1700 Jan 01; John Smith, Mary Ann Cole; rest"),
+            "1700 Jan 01; Cole, Mary Ann,  John Smith;  rest");
+  EXPECT_EQ(WifeEntry("1700 Jan 01; John Smith, Mary Cole Jr; rest"),
+            "1700 Jan 01; Cole, Mary Jr,  John Smith;  rest");
+  // Without a comma the whole rest is the husband part.
+  EXPECT_EQ(WifeEntry("1700 Jan 01; John Smith"), "1700 Jan 01; , ,  John Smith; ");
+}
+
+TEST(SortEntries, ParticlesAreGluedCaseKeptInOrder) {
+  EXPECT_EQ(GlueParticles("1700 Jan 01; Jan van der Berg, x"), "1700 Jan 01; Jan vanderBerg, x");
+  EXPECT_EQ(GlueParticles("Anna De La Cruz"), "Anna DeLaCruz");
+  EXPECT_EQ(GlueParticles("Jan 't Hart"), "Jan 'tHart");
+  EXPECT_EQ(GlueParticles("A de de B"), "A dede B");  // occurrences do not overlap
+  EXPECT_EQ(GlueParticles("Jan [van] Dyck"), "Jan vanDyck");
+  EXPECT_EQ(GlueParticles("Devan Smith"), "Devan Smith");
+}
+
+TEST(SortKeys, HusbandAndWife) {
+  EXPECT_EQ(HusbandKey(HusbandEntry(kMarriagePage[0])), "Smith Joy");
+  EXPECT_EQ(HusbandKey(HusbandEntry(kMarriagePage[4])), "Abbot Wis");
+  EXPECT_EQ(WifeKey(WifeEntry(kMarriagePage[0])), "JonesMar");
+  EXPECT_EQ(WifeKey(WifeEntry(kMarriagePage[1])), "BakerAnn");
+  EXPECT_EQ(WifeKey("1700 Jan 01; x; Anna Maria Cole, y"), "ColeAnn");
+  EXPECT_EQ(HusbandKey("no semicolon"), "");
+  EXPECT_EQ(WifeKey("1700; only one"), "");
+}
+
+TEST(SortPage, ByHusbandOnAMarriagePage) {
+  const SortedPage page = SortPageByName("stmary_marr.txt", kMarriagePage, SortSide::kHusband);
+  EXPECT_EQ(page.error, "");
+  EXPECT_EQ(page.caption, "HS-stmary_marr.txt");
+  EXPECT_EQ(page.lines, (Lines{"?703 ?? Jan; Abbot, William Jr,  smith; Alice Young, spinster",
+                               "1699 Jun 01; Smith, Adam,  labourer; Joan Cole, spinster",
+                               "1701 Mar 05; Smith, John,  yeoman; Mary Jones, spinster",
+                               "1702 Apr 10; vanDyck, Peter,  weaver; Anne Baker, widow"}));
+}
+
+TEST(SortPage, ByWifeOnAMarriagePageUsesTheWifeKey) {
+  const SortedPage page = SortPageByName("stmary_marr.txt", kMarriagePage, SortSide::kWife);
+  EXPECT_EQ(page.caption, "WS-stmary_marr.txt");
+  EXPECT_EQ(page.lines, (Lines{"1702 Apr 10; , weaver,  Peter vanDyck;  Anne Baker, widow",
+                               "1699 Jun 01; , labourer,  Adam Smith;  Joan Cole, spinster",
+                               "1701 Mar 05; , yeoman,  John Smith;  Mary Jones, spinster",
+                               "?703 ?? Jan; , smith,  William Abbot Jr;  Alice Young, spinster"}));
+}
+
+TEST(SortPage, AllListsEveryLineTwiceByTheHusbandKey) {
+  const SortedPage page = SortPageByName("stmary_marr.txt", kMarriagePage, SortSide::kAll);
+  EXPECT_EQ(page.caption, "AS-stmary_marr.txt");
+  ASSERT_EQ(page.lines.size(), 8u);  // four record lines
+  EXPECT_EQ(page.lines, (Lines{"1699 Jun 01; , labourer,  Adam Smith;  Joan Cole, spinster",
+                               "?703 ?? Jan; , smith,  William Abbot Jr;  Alice Young, spinster",
+                               "1702 Apr 10; , weaver,  Peter vanDyck;  Anne Baker, widow",
+                               "1701 Mar 05; , yeoman,  John Smith;  Mary Jones, spinster",
+                               "?703 ?? Jan; Abbot, William Jr,  smith; Alice Young, spinster",
+                               "1699 Jun 01; Smith, Adam,  labourer; Joan Cole, spinster",
+                               "1701 Mar 05; Smith, John,  yeoman; Mary Jones, spinster",
+                               "1702 Apr 10; vanDyck, Peter,  weaver; Anne Baker, widow"}));
+}
+
+TEST(SortPage, BaptismPageSortsByWifeWithTheHusbandKey) {
+  const SortedPage wife = SortPageByName("stmary_bap.txt", kMarriagePage, SortSide::kWife);
+  EXPECT_EQ(wife.caption, "WS-stmary_bap.txt");
+  // Husband keys of the wife entries: " labourer  As" < " smith  Ws" <
+  // " weaver  Pw" < " yeoman  Jp".
+  EXPECT_EQ(HusbandKey(WifeEntry(kMarriagePage[0])), " yeoman  Jp");
+  Lines expected;
+  for (size_t i : {2u, 4u, 1u, 0u}) expected.push_back(WifeEntry(kMarriagePage[i]));
+  EXPECT_EQ(wife.lines, expected);
+}
+
+TEST(SortPage, EqualKeysKeepPageOrder) {
+  const Lines page = {"1705 Jan 01; John Smith, a; x", "1701 Jan 01; John Smith, b; y", "1703 Jan 01; JOHN SMITH, a; z"};
+  const SortedPage sorted = SortPageByName("x_marr.txt", page, SortSide::kHusband);
+  ASSERT_EQ(sorted.lines.size(), 3u);
+  EXPECT_EQ(sorted.lines[0].substr(0, 4), "1705");  // "Smith Joa" (case-blind) ties with line 3
+  EXPECT_EQ(sorted.lines[1].substr(0, 4), "1703");
+  EXPECT_EQ(sorted.lines[2].substr(0, 4), "1701");  // "Smith Job"
+}
+
+TEST(SortPage, ImproperFileTypeChangesNothing) {
+  for (const char* caption : {"Main text", "NewPage01.txt", "notes_burials.txt", ""}) {
+    const SortedPage page = SortPageByName(caption, kMarriagePage, SortSide::kAll);
+    EXPECT_EQ(page.error, "Improper file type") << caption;
+    EXPECT_TRUE(page.lines.empty());
+    EXPECT_EQ(page.caption, "");
+  }
+  // Captions are file names, which the data-file list reads case-blind.
+  EXPECT_TRUE(IsSortablePage("STMARY_MARR.TXT"));
+  EXPECT_TRUE(IsSortablePage("HS-stmary_bap.txt"));
+  EXPECT_FALSE(IsSortablePage("stmary_memb.txt"));
+}
+
+TEST(SortPage, OnlyRecordLinesAreSorted) {
+  const Lines page = {"", "   ", "-1700 Jan 01; separator, x; y", "Title line", "  1700 Jan 01; John Smith, a; b  ",
+                      "?7?? ?? ???; Unknown Date, a; b", "[1] St Mary - Marriages"};
+  const SortedPage sorted = SortPageByName("x_marr.txt", page, SortSide::kHusband);
+  EXPECT_EQ(sorted.lines, (Lines{"?7?? ?? ???; Date, Unknown,  a; b", "1700 Jan 01; Smith, John,  a; b"}));
+}
+
+// The generated registers against the independent reading in
+// sort_reference.py.
+class SortReference : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    if (std::system("python3 -c 'pass' > /dev/null 2>&1") != 0) return;
+    dir_ = new TempDir;
+    regtools::GeneratorOptions options;
+    options.seed = 77;
+    options.out_dir = dir_->path();
+    options.files = 2;  // one baptism and one marriage file
+    options.record_lines = 3000;
+    regtools::GenerateRegisters(options);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!dir_) GTEST_SKIP() << "python3 missing";
+  }
+
+  static Lines FileLines(const std::string& name_part) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_->path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.find(name_part) == std::string::npos) continue;
+      Lines lines;
+      std::ifstream in(entry.path(), std::ios::binary);
+      for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find('"') == std::string::npos) lines.push_back(line);
+      }
+      return lines;
+    }
+    return {};
+  }
+
+  static Lines Reference(const char* side, const std::string& caption, const Lines& lines) {
+    const std::string input = *dir_ / "page.txt";
+    std::string bytes;
+    for (const std::string& line : lines) bytes += line + "\n";
+    appcore_test::WriteBytes(input, bytes);
+    const std::string cmd = std::string("python3 ") + QV_SOURCE_DIR + "/tests/app/core/sort_reference.py " + side +
+                            " '" + caption + "' " + input;
+    Lines out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+      std::string all;
+      char buffer[4096];
+      size_t n;
+      while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) all.append(buffer, n);
+      if (pclose(p) != 0) return {"FAILED"};
+      size_t begin = 0;
+      for (size_t end; (end = all.find('\n', begin)) != std::string::npos; begin = end + 1)
+        out.push_back(all.substr(begin, end - begin));
+    }
+    return out;
+  }
+
+  static TempDir* dir_;
+};
+
+TempDir* SortReference::dir_ = nullptr;
+
+TEST_F(SortReference, EverySideOnGeneratedPagesAndTaggedHits) {
+  for (const char* part : {"_marr.txt", "_bap.txt"}) {
+    Lines lines = FileLines(part);
+    ASSERT_GT(lines.size(), 100u) << part;
+    const std::string caption = "parish" + std::string(part);
+    // The page as a data file, and as a page of tagged hits.
+    Lines tagged;
+    for (const std::string& line : lines) tagged.push_back(line + " [2] ");
+    for (const Lines* page : {&lines, &tagged}) {
+      const struct {
+        const char* name;
+        SortSide side;
+      } sides[] = {{"husband", SortSide::kHusband}, {"wife", SortSide::kWife}, {"all", SortSide::kAll}};
+      for (const auto& s : sides) {
+        const SortedPage sorted = SortPageByName(caption, *page, s.side);
+        const Lines expected = Reference(s.name, caption, *page);
+        ASSERT_EQ(sorted.lines.size(), expected.size()) << part << " " << s.name;
+        EXPECT_EQ(sorted.lines, expected) << part << " " << s.name;
+      }
+    }
+  }
+}
+
+// --- Sort groups by date ---------------------------------------------------
+
+TEST(SortGroups, GroupsByTheirFirstDateLegendKept) {
+  const Lines page = {"[1] St Mary - Baptisms",
+                      "[2] St Mary - Marriages",
+                      " ",
+                      "1702 05 Mar Adam Cole, yeoman; Mary Hall, spinster [2] ",
+                      "1690 Jan 01 Adam Cole, yeoman; Joan Fry, widow [2] ",
+                      "",
+                      "1701 Mar 09 John Baker, Mary Cole; Anne; W [1] ",
+                      "1701 Mar 10 John Baker, Mary Cole; Anne; W [1] ",
+                      "",
+                      "1650 Feb 02 Will Fry, Joan Hall; Joan; W [1] ",
+                      "x",
+                      "",
+                      "remark group",
+                      ""};
+  Lines messages;
+  const Lines sorted = SortGroupsByDate(page, [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(sorted, (Lines{"[1] St Mary - Baptisms", "[2] St Mary - Marriages", "",
+                           "1650 Feb 02 Will Fry, Joan Hall; Joan; W [1] ", "x", "",
+                           "1701 Mar 09 John Baker, Mary Cole; Anne; W [1] ",
+                           "1701 Mar 10 John Baker, Mary Cole; Anne; W [1] ", "",
+                           "1702 05 Mar Adam Cole, yeoman; Mary Hall, spinster [2] ",
+                           "1690 Jan 01 Adam Cole, yeoman; Joan Fry, widow [2] ", "", "remark group", "", ""}));
+  EXPECT_TRUE(messages.empty());
+  // Sorting a sorted page changes nothing.
+  EXPECT_EQ(SortGroupsByDate(sorted, nullptr), sorted);
+}
+
+TEST(SortGroups, ShortPagesAndPagesWithoutLegend) {
+  // A page far shorter than the legend of the last search.
+  EXPECT_EQ(SortGroupsByDate({"1701 01 Mar b", "1700 01 Mar a"}, nullptr),
+            (Lines{"", "1701 01 Mar b", "1700 01 Mar a", "", ""}));
+  EXPECT_EQ(SortGroupsByDate({}, nullptr), (Lines{"", ""}));
+  EXPECT_EQ(SortGroupsByDate({"[1] Only a legend"}, nullptr), (Lines{"[1] Only a legend", "", ""}));
+  EXPECT_EQ(SortGroupsByDate({"1701 01 Mar b", "", "1700 01 Mar a"}, nullptr),
+            (Lines{"", "1700 01 Mar a", "", "1701 01 Mar b", "", ""}));
+  // A legend line further down is part of its group.
+  EXPECT_EQ(PageLegendLineCount({"[1] a", " [2] b", "1700 x", "[3] c"}), 2);
+  EXPECT_EQ(PageLegendLineCount({"[see] note", "[1] a"}), 0);
+}
+
+TEST(SortGroups, DateSortErrorOncePerCommand) {
+  Lines messages;
+  const Lines sorted = SortGroupsByDate({"17x1 01 Mar a; b", "", "17y1 01 Mar c; d", "", "1700 01 Jan e; f"},
+                                        [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(messages, (Lines{"Date sort error:17x1 01 Mar a"}));
+  EXPECT_EQ(sorted, (Lines{"", "1700 01 Jan e; f", "", "17x1 01 Mar a; b", "", "17y1 01 Mar c; d", "", ""}));
+}
+
+TEST(SortGroups, ArrangedSearchPageKeepsEveryLine) {
+  TempDir dir;
+  regtools::GeneratorOptions options;
+  options.seed = 9;
+  options.out_dir = dir.path();
+  options.files = 3;
+  options.record_lines = 4000;
+  regtools::GenerateRegisters(options);
+  DataFileSet set;
+  set.MakeFileList(dir.str(), "", nullptr);
+  ASSERT_GT(set.Count(), 0);
+  // Search the surname of the first record of the first file.
+  const std::string father = FirstFatherSurname(*set.File(0).data);
+  SearchOptions search = appcore_test::OptionsFor(father, set);
+  search.show_source_codes = true;
+  const SearchResult result = RunSearch(set, search, nullptr);
+  const ArrangeOutcome arranged = Arrange(result.baptism_hits, result.key_length, {});
+  const Lines page = FirstPageLines(result, arranged, true);
+  ASSERT_GT(result.hit_count, 3) << father;
+
+  const Lines sorted = SortGroupsByDate(page, nullptr);
+  const int legend = LegendLineCount(result, true);
+  EXPECT_EQ(PageLegendLineCount(page), legend);
+  EXPECT_TRUE(std::equal(page.begin(), page.begin() + legend, sorted.begin()));
+  auto text_lines = [](Lines lines) {
+    lines.erase(std::remove_if(lines.begin(), lines.end(), [](const std::string& l) { return TrimLine(l).empty(); }),
+                lines.end());
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  EXPECT_EQ(text_lines(sorted), text_lines(page));
+  // Group heads in date order.
+  int64_t last = INT64_MIN;
+  for (size_t i = static_cast<size_t>(legend) + 1; i < sorted.size(); ++i) {
+    if (sorted[i].empty() || !sorted[i - 1].empty()) continue;
+    const int64_t key = DateOfLine(sorted[i]).Key();
+    EXPECT_GE(key, last) << sorted[i];
+    last = key;
+  }
+}
+
+}  // namespace
+}  // namespace appcore

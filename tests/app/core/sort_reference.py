@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Independent reading of the page sort recipe (sort_commands.h), for the
+sort command tests: python3 sort_reference.py <husband|wife|all> <caption> <lines-file>
+
+Reads the page lines (Windows-1252, LF-separated) and prints the sorted
+entries, one per line. Lines must hold no double quote (the field routines
+treat quotes specially; this reference does not)."""
+import re
+import sys
+
+PARTICLES = [" 't ", " la ", " le ", " van ", " ver ", " der ", " de ", " ten ", " ter ", " du ",
+             " dela ", " vander ", " vande ", " vanden "]
+
+
+def trim(s):
+    return s.strip("".join(chr(c) for c in range(33)))
+
+
+def fold(s):
+    return "".join(c.upper() if "a" <= c <= "z" else c for c in s)
+
+
+def glue(line):
+    t = line.replace("[", "").replace("]", "")
+    for p in PARTICLES:
+        hits, pos, ft, fp = [], 0, fold(t), fold(p)
+        while True:
+            at = ft.find(fp, pos)
+            if at < 0:
+                break
+            hits.append(at)
+            pos = at + len(p)
+        for at in reversed(hits):
+            t = t[:at + len(p) - 1] + t[at + len(p):]
+    return t
+
+
+def split_first(s, delims):
+    for i, c in enumerate(s):
+        if c in delims:
+            return s[:i], s[i + 1:]
+    return s, None
+
+
+def words(s, n):
+    found = list(re.finditer(r"[^ ]+", s))
+    taken = [m.group(0) for m in found[:n]] + [""] * max(0, n - len(found))
+    rest = trim(s[found[n - 1].end():]) if len(found) >= n else ""
+    return taken, rest
+
+
+def join(*parts):
+    return " ".join(p for p in parts if p)
+
+
+def letters(w):
+    return "".join(c for c in w if ("a" <= c <= "z") or ("A" <= c <= "Z"))
+
+
+def place_third(w, rest):
+    third = letters(w[2])
+    if third and third not in ("Jr", "jr"):
+        return third, join(w[0], w[1], rest)
+    return w[1], join(w[0], w[2], rest)
+
+
+def wife_entry(line):
+    d, r = split_first(glue(line), ";")
+    r = r or ""
+    h, x = split_first(r, ",")
+    s, t = ("", None) if x is None else split_first(x, ";")
+    w, rest = words(s, 3)
+    surname, given = place_third(w, rest)
+    return d + "; " + surname + ", " + given + ", " + h + "; " + (t or "")
+
+
+def husband_entry(line):
+    d, r = split_first(glue(line), ";")
+    s, t = split_first(r or "", ",;")
+    w, rest = words(s, 4)
+    if w[3] and w[3] not in ("Jr", "jr"):
+        surname, given = w[3], join(w[0], w[1], w[2], rest)
+    else:
+        surname, given = place_third(w, join(w[3], rest))
+    return d + "; " + surname + ", " + given + ", " + (t or "")
+
+
+def after_semi(s):
+    i = s.find(";")
+    return "" if i < 0 or i + 2 > len(s) else s[i + 2:]
+
+
+def husband_key(e):
+    f = [m.group(0) for m in re.finditer(r"[^,]+", after_semi(e))] + ["", "", ""]
+    return f[0] + f[1][:3] + (f[2][2] if len(f[2]) >= 3 else "")
+
+
+def wife_key(e):
+    field, _ = split_first(after_semi(after_semi(e)), ",;")
+    a = [m.group(0) for m in re.finditer(r"[^ ]+", field)] + ["", "", ""]
+    return (a[2] if a[2] else a[1]) + a[0][:3]
+
+
+def main():
+    side, caption, path = sys.argv[1], sys.argv[2], sys.argv[3]
+    with open(path, encoding="latin-1", newline="") as f:
+        lines = f.read().split("\n")
+    entries = []
+    for line in lines:
+        t = trim(line)
+        if not t or not ("0" <= t[0] <= "9" or t[0] == "?"):
+            continue
+        if side != "husband":
+            entries.append(wife_entry(t))
+        if side != "wife":
+            entries.append(husband_entry(t))
+    by_wife = side == "wife" and "_marr" in caption.lower()
+    entries.sort(key=lambda e: fold(wife_key(e) if by_wife else husband_key(e)))
+    out = sys.stdout.buffer
+    for e in entries:
+        out.write(e.encode("latin-1") + b"\n")
+
+
+main()
