@@ -207,10 +207,7 @@ memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
   control->Memo().SetFont(vm0->Memo().Font());
   layout->addWidget(control, 1);
   control->Memo().OnChange = [this, sheet](memo::TVellMemo*) {
-    const int page = PageControl1->indexOf(sheet);
-    if (page < 0) return;
-    PageControl1->setTabIcon(page, ImageList1[1]);
-    PageControl1->tabBar()->setTabData(page, 1);
+    MarkPage(PageControl1->indexOf(sheet), 1);
   };
   const int page = PageControl1->addTab(sheet, ImageList1[0], Q(caption));
   PageControl1->tabBar()->setTabData(page, 0);
@@ -219,8 +216,9 @@ memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
   return control;
 }
 
-void TBaptisms::SetMod(int state) {
-  const int page = PageControl1->currentIndex();
+void TBaptisms::SetMod(int state) { MarkPage(PageControl1->currentIndex(), state); }
+
+void TBaptisms::MarkPage(int page, int state) {
   if (page < 0) return;
   PageControl1->setTabIcon(page, ImageList1[state != 0 ? 1 : 0]);
   PageControl1->tabBar()->setTabData(page, state != 0 ? 1 : 0);
@@ -230,8 +228,7 @@ int TBaptisms::PageMark(int page) const { return PageControl1->tabBar()->tabData
 
 void TBaptisms::vm0Change() {
   // vm0 changed: its own page is marked, whichever page is active.
-  PageControl1->setTabIcon(0, ImageList1[1]);
-  PageControl1->tabBar()->setTabData(0, 1);
+  MarkPage(0, 1);
 }
 
 void TBaptisms::PageControl1Change() {
@@ -260,8 +257,7 @@ bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
   }
   m.Modified = false;
   current_file_name_ = *path;
-  PageControl1->setTabIcon(page, ImageList1[0]);
-  PageControl1->tabBar()->setTabData(page, 0);
+  MarkPage(page, 0);
   if (page > 0) PageControl1->setTabText(page, Q(rtl::ExtractFileName(*path)));
   return true;
 }

@@ -108,6 +108,7 @@ private:
   void SetPageText(memo::TVellMemo& memo, const std::vector<std::string>& lines);
   void SetKeywords(memo::TVellMemo& memo, const std::vector<std::string>& words);
   bool PumpEvents();
+  void MarkPage(int page, int state);
   bool SavePage(memo::TVellMemoControl& page_memo, int page);
 
   TUserPrompts& prompts_;

@@ -30,6 +30,7 @@
 #include "app/data_file_dialog.h"
 #include "app/user_prompts.h"
 #include "memo/text_model.h"
+#include "memo/widget/memo_widget_test_util.h"
 
 namespace window_test {
 
@@ -40,9 +41,11 @@ inline QApplication& App() {
   static char arg0[] = "app_window_tests";
   static char* argv[] = {arg0, nullptr};
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
+  // Never destroyed: at exit Qt's own registries are gone before a static
+  // application object would be.
+  static QApplication* app = new QApplication(argc, argv);
   QApplication::setCursorFlashTime(0);
-  return app;
+  return *app;
 }
 
 class ScriptedPrompts : public app::TUserPrompts {
@@ -181,16 +184,7 @@ inline memo::DynInfoRec CharState(memo::TVellMemo& m, int par, int offset) {
   return memo::par::StateOfChar(*m.Pars().At(par), offset);
 }
 
-inline bool IsRed(QRgb c) { return qRed(c) > 150 && qGreen(c) < 110 && qBlue(c) < 110; }
-
-template <typename Test>
-int CountPixels(const QImage& image, const QRect& rect, Test test) {
-  int n = 0;
-  const QRect r = rect.intersected(image.rect());
-  for (int y = r.top(); y <= r.bottom(); ++y)
-    for (int x = r.left(); x <= r.right(); ++x)
-      if (test(image.pixel(x, y))) ++n;
-  return n;
-}
+using memo_widget_test::CountPixels;
+using memo_widget_test::IsRed;
 
 }  // namespace window_test
