@@ -38,6 +38,9 @@ std::string LettersOf(std::string word) {
   return std::string(TrimLine(word));
 }
 
+// What follows a field that Parse cut at pos ("" when it ran to the end).
+std::string RestFrom(const std::string& s, int pos) { return pos > 0 ? s.substr(static_cast<size_t>(pos - 1)) : std::string(); }
+
 bool IsJunior(std::string_view word) { return word == "Jr" || word == "jr"; }
 
 // Joins the non-empty parts with single blanks.
@@ -104,11 +107,11 @@ std::string WifeEntry(std::string_view trimmed_line) {
   const std::string l = GlueParticles(trimmed_line);
   int pos = 1;
   const std::string d = textutil::Parse(l, ";", pos);
-  const std::string r = pos > 0 ? l.substr(static_cast<size_t>(pos - 1)) : std::string();
+  const std::string r = RestFrom(l, pos);
   pos = 1;
   const std::string h = textutil::Parse(r, ",", pos);
   const std::string s = textutil::Parse(r, ";", pos);
-  const std::string t = pos > 0 ? r.substr(static_cast<size_t>(pos - 1)) : std::string();
+  const std::string t = RestFrom(r, pos);
   const Words words = FirstWords(s, 3);
   std::string surname, given;
   PlaceThirdWord(words, surname, given);
@@ -119,10 +122,10 @@ std::string HusbandEntry(std::string_view trimmed_line) {
   const std::string l = GlueParticles(trimmed_line);
   int pos = 1;
   const std::string d = textutil::Parse(l, ";", pos);
-  const std::string r = pos > 0 ? l.substr(static_cast<size_t>(pos - 1)) : std::string();
+  const std::string r = RestFrom(l, pos);
   pos = 1;
   const std::string s = textutil::Parse(r, ",;", pos);
-  const std::string t = pos > 0 ? r.substr(static_cast<size_t>(pos - 1)) : std::string();
+  const std::string t = RestFrom(r, pos);
   Words words = FirstWords(s, 4);
   std::string surname, given;
   const std::string fourth(TrimLine(words.w[3]));

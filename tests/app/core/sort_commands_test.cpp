@@ -13,6 +13,7 @@
 #include "app/core/search.h"
 #include "app/core/source_tags.h"
 #include "core_test_support.h"
+#include "page_test_support.h"
 #include "textutil/fields.h"
 #include "tools/register_generator.h"
 
@@ -31,19 +32,6 @@ const Lines kMarriagePage = {
     "remark line",
     "?703 ?? Jan; Will[iam] Abbot Jr, smith; Alice Young, spinster",
 };
-
-// The father's surname in the first record line of a file.
-std::string FirstFatherSurname(const DataFile& file) {
-  for (int i = 1; i < file.LineCount(); ++i) {
-    const std::string_view line = TrimLine(file.Line(i));
-    if (!IsRecordLine(line)) continue;
-    const std::string rest(RestOf(line));
-    int pos = 1;
-    textutil::ParseWord(rest, " ,;", pos);
-    return textutil::ParseWord(rest, " ,;", pos);
-  }
-  return {};
-}
 
 TEST(SortEntries, HusbandSide) {
   EXPECT_EQ(HusbandEntry(kMarriagePage[0]), "1701 Mar 05; Smith, John,  yeoman; Mary Jones, spinster");
@@ -316,7 +304,7 @@ TEST(SortGroups, ArrangedSearchPageKeepsEveryLine) {
   set.MakeFileList(dir.str(), "", nullptr);
   ASSERT_GT(set.Count(), 0);
   // Search the surname of the first record of the first file.
-  const std::string father = FirstFatherSurname(*set.File(0).data);
+  const std::string father = appcore_test::FirstFatherSurname(*set.File(0).data);
   SearchOptions search = appcore_test::OptionsFor(father, set);
   search.show_source_codes = true;
   const SearchResult result = RunSearch(set, search, nullptr);

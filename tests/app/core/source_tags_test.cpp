@@ -6,6 +6,7 @@
 #include "app/core/record_line.h"
 #include "app/core/search.h"
 #include "core_test_support.h"
+#include "page_test_support.h"
 #include "textutil/fields.h"
 #include "tools/register_generator.h"
 
@@ -14,19 +15,6 @@ namespace {
 
 using appcore_test::TempDir;
 using Lines = std::vector<std::string>;
-
-// The father's surname in the first record line of a file.
-std::string FirstFatherSurname(const DataFile& file) {
-  for (int i = 1; i < file.LineCount(); ++i) {
-    const std::string_view line = TrimLine(file.Line(i));
-    if (!IsRecordLine(line)) continue;
-    const std::string rest(RestOf(line));
-    int pos = 1;
-    textutil::ParseWord(rest, " ,;", pos);
-    return textutil::ParseWord(rest, " ,;", pos);
-  }
-  return {};
-}
 
 TEST(ReadSourceTag, OnlyTheTrailingTagCounts) {
   const std::string line = "1650 03 Mar Jan [van] Dyck, Mary Cole; Anne; Will[iam] Turner [3] ";
@@ -97,7 +85,7 @@ TEST(FindOriginalLine, EveryHitOfASearchFindsItsRecord) {
                                                "1651 04 Mar Jan [2] Dyck, Mary Cole; Joan; W"});
   DataFileSet set;
   set.MakeFileList(dir.str(), "", nullptr);
-  const std::string surname = FirstFatherSurname(*set.File(0).data);
+  const std::string surname = appcore_test::FirstFatherSurname(*set.File(0).data);
 
   int bracket_hits = 0;
   for (const std::string& text : {surname, std::string("Dyck")}) {
