@@ -19,6 +19,9 @@
 #include "app/core/first_page.h"
 #include "app/core/search_terms.h"
 #include "app/data_file_dialog.h"
+#include "app/small_dialogs.h"
+#include "forms/small_dialogs.h"
+#include "memo/print/memo_printer.h"
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
@@ -37,17 +40,11 @@ constexpr memo::TColor kKeywordForeground = 255;       // clRed
 // Formatting rectangle message of an edit control.
 constexpr std::uint32_t EM_SETRECT = 0x00B3;
 
-// Handlers of commands that other parts of the program bring (pages,
-// sorts, find and replace, fonts, printing, the about box and the family
-// box). They are wired now and do nothing yet.
+// Handlers of the family box's own commands, which the stored form keeps
+// hidden and disabled; they come with the family box.
 const char* const kLaterHandlers[] = {
-    "Newsheet1Click",     "Opentextfile1Click",  "Savetextfile1Click",   "Closefile1Click",
-    "Print1Click",        "CreateGEDCOM1Click",  "Find1Click",           "FindAgain1Click",
-    "Replace1Click",      "Copytonewsheet1Click", "Editline1Click",      "Resetfilelist1Click",
-    "Changefont1Click",   "Highlight1Click",     "SortbyHusband1Click",  "Wordwrap1Click",
-    "Showfamilybox1Click", "ShowFams1Click",     "ClearData1Click",      "Henrylist1Click",
-    "Showfamily1Click",   "Help1Click",          "SortbyMother1Click",   "Setaschildren1Click",
-    "Setaschildren2Click", "Fillinfamily1Click", "Sortgroupsbydate1Click",
+    "CreateGEDCOM1Click", "Showfamilybox1Click", "ShowFams1Click", "ClearData1Click",
+    "Henrylist1Click",    "Showfamily1Click",    "SortbyMother1Click", "Fillinfamily1Click",
 };
 // Commands that do nothing by design.
 const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
@@ -57,6 +54,18 @@ const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
 TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget* parent)
     : forms::TBaptismsForm(parent), prompts_(prompts), settings_(std::move(settings_folder)) {
   current_memo_ = vm0;
+  about_box_ = new TAboutBox(this);
+  sex_dlg_ = new forms::TGetSexDlgForm(this);
+  password_dlg_ = new forms::TPasswordDlgForm(this);
+  find_dialog_ = new forms::TFindDialogForm(this);
+  replace_dialog_ = new forms::TReplaceDialogForm(this);
+  printer_ = std::make_unique<memo::TVellMemoPrinter>();
+  printer_->setLeftMargin(0.5);
+  printer_->setRightMargin(0.5);
+  printer_->setTopMargin(0.5);
+  printer_->setBottomMargin(0.5);
+  printer_->setPlainText(true);
+  printer_->setVellMemo(&vm0->Memo());
   WireHandlers();
   connect(qApp, &QGuiApplication::focusWindowChanged, this, &TBaptisms::FocusWindowChanged);
 }
@@ -84,6 +93,25 @@ void TBaptisms::WireHandlers() {
   h.Set("Cut1Click", [this] { Cut1Click(); });
   h.Set("Copy1Click", [this] { Copy1Click(); });
   h.Set("Paste1Click", [this] { Paste1Click(); });
+  h.Set("Newsheet1Click", [this] { Newsheet1Click(); });
+  h.Set("Opentextfile1Click", [this] { Opentextfile1Click(); });
+  h.Set("Savetextfile1Click", [this] { Savetextfile1Click(); });
+  h.Set("Closefile1Click", [this] { Closefile1Click(); });
+  h.Set("Copytonewsheet1Click", [this] { Copytonewsheet1Click(); });
+  h.Set("Editline1Click", [this] { Editline1Click(); });
+  h.Set("Resetfilelist1Click", [this] { Resetfilelist1Click(); });
+  h.Set("SortbyHusband1Click", [this] { SortbyHusband1Click(forms::EventSender()); });
+  h.Set("Sortgroupsbydate1Click", [this] { Sortgroupsbydate1Click(); });
+  h.Set("Find1Click", [this] { Find1Click(); });
+  h.Set("FindAgain1Click", [this] { FindAgain1Click(); });
+  h.Set("Replace1Click", [this] { Replace1Click(); });
+  h.Set("Highlight1Click", [this] { Highlight1Click(); });
+  h.Set("Changefont1Click", [this] { Changefont1Click(); });
+  h.Set("Wordwrap1Click", [this] { Wordwrap1Click(); });
+  h.Set("Print1Click", [this] { Print1Click(); });
+  h.Set("Help1Click", [this] { Help1Click(); });
+  h.Set("Setaschildren1Click", [this] { Setaschildren1Click(); });
+  h.Set("Setaschildren2Click", [this] { Setaschildren2Click(); });
   for (const char* name : kLaterHandlers) h.Set(name, [] {});
   for (const char* name : kNoOpHandlers) h.Set(name, [] {});
   unwired_ = Connect(h);
@@ -213,6 +241,7 @@ memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
   PageControl1->tabBar()->setTabData(page, 0);
   PageControl1->setCurrentIndex(page);
   current_memo_ = control;
+  MovePanel3(page);
   return control;
 }
 
@@ -237,34 +266,7 @@ void TBaptisms::PageControl1Change() {
   current_memo_ = page_memo ? page_memo : vm0;
   if (QAction* close = Action("Closefile1")) close->setEnabled(page > 0);
   current_memo_->setFocus();
-}
-
-bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
-  const std::string caption = Bytes(PageControl1->tabText(page).remove('&'));
-  const std::optional<std::string> path = prompts_.SaveFileName(SaveDialog1, settings_.SaveDir(), caption);
-  if (!path) return false;
-  memo::TVellMemo& m = page_memo.Memo();
-  try {
-    // Paragraphs, not display lines: word wrap must not break lines in the file.
-    m.Paragraphs()->SaveToFile(*path);
-    if (m.Keywords().Count() > 0) m.Keywords().SaveToFile(rtl::ChangeFileExt(*path, ".hlw"));
-  } catch (const rtl::Exception& e) {
-    prompts_.ShowMessage(e.Message());
-    return false;
-  } catch (const std::exception& e) {
-    prompts_.ShowMessage(e.what());
-    return false;
-  }
-  m.Modified = false;
-  current_file_name_ = *path;
-  MarkPage(page, 0);
-  if (page > 0) PageControl1->setTabText(page, Q(rtl::ExtractFileName(*path)));
-  return true;
-}
-
-void TBaptisms::Saveas1Click() {
-  if (searching_ && current_memo_ == vm0) return;  // the search is still writing it
-  SavePage(*current_memo_, PageControl1->currentIndex());
+  MovePanel3(page);
 }
 
 // ---- folders and data files ----
@@ -408,6 +410,7 @@ void TBaptisms::Button1Click() {
   prompts_.SetHourglass(true);
   Button1->setText("Searching");
   const appcore::SearchTerms terms = appcore::ParseSearchText(text);
+  term1_ = terms.term1;
   Label2->setText(Q(terms.label_key1));
   Label3->setText(terms.two_terms ? Q(terms.label_key2) : QString());
   VellMemo2->Clear();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/core/data_file_set.h"
+#include "app/core/sort_commands.h"
 #include "app/core/search.h"
 #include "app/core/settings.h"
 #include "app/core/source_ticks.h"
@@ -28,9 +29,20 @@
 
 class QWindow;
 
+namespace forms {
+class TFindDialogForm;
+class TReplaceDialogForm;
+class TPasswordDlgForm;
+class TGetSexDlgForm;
+}  // namespace forms
+namespace memo {
+class TVellMemoPrinter;
+}
+
 namespace app {
 
 class TForm2;
+class TAboutBox;
 
 // "Version 1.0", shown by the about box.
 inline constexpr const char* kVersionText = "Version 1.0";
@@ -79,6 +91,48 @@ public:
   void Copy1Click();
   void Paste1Click();
 
+  // ---- page commands ----
+  void Newsheet1Click();
+  void Opentextfile1Click();
+  void Savetextfile1Click();
+  void Closefile1Click();
+  void Copytonewsheet1Click();
+  void Editline1Click();
+  void Resetfilelist1Click();
+
+  // ---- sort commands ----
+  // "Sort by Husband", "Sort by Wife", "Sort All": sender is the menu item.
+  void SortbyHusband1Click(QObject* sender);
+  void SortPage(appcore::SortSide side);
+  void Sortgroupsbydate1Click();
+
+  // ---- find, replace, highlight, fonts, printing ----
+  void Find1Click();
+  void FindAgain1Click();
+  void Replace1Click();
+  // The find dialog's Find Next; false when nothing was found (a beep).
+  bool FindDialog1Find();
+  // The replace dialog's Replace / Replace All; the number replaced.
+  int ReplaceDialog1Replace(bool replace_all);
+  void Highlight1Click();
+  void Changefont1Click();
+  void Wordwrap1Click();
+  void Print1Click();
+
+  // ---- small dialogs and the family box ----
+  void Help1Click();  // the about box
+  void Setaschildren1Click();
+  void Setaschildren2Click();
+  void ShowChildren();
+  int WithWitnesses() const { return with_witnesses_; }
+
+  TAboutBox& AboutBox() const { return *about_box_; }
+  forms::TGetSexDlgForm& GetSexDlg() const { return *sex_dlg_; }
+  forms::TPasswordDlgForm& PasswordDlg() const { return *password_dlg_; }
+  forms::TFindDialogForm& FindDialog1() const { return *find_dialog_; }
+  forms::TReplaceDialogForm& ReplaceDialog1() const { return *replace_dialog_; }
+  memo::TVellMemoPrinter& VellMemoPrinter1() const { return *printer_; }
+
   // ---- pages ----
   // Adds a page with its own memo and makes it current.
   memo::TVellMemoControl* AddTab(const std::string& caption);
@@ -86,6 +140,14 @@ public:
   void SetMod(int state);
   int PageMark(int page) const;
   memo::TVellMemoControl* PageMemo(int page) const;
+  // A page's caption as typed (no mnemonic marks).
+  std::string PageCaption(int page) const;
+  // The file a page was opened from or saved to ("" when none).
+  std::string PageFile(int page) const;
+  // The data file slot + 1 of a page opened by "Edit original line"; 0 else.
+  int PageDataLink(int page) const;
+  // The first search term of the last search.
+  const std::string& Term1() const { return term1_; }
 
   // The help page opened by "Contents".
   std::string HelpFile() const;
@@ -110,6 +172,14 @@ private:
   bool PumpEvents();
   void MarkPage(int page, int state);
   bool SavePage(memo::TVellMemoControl& page_memo, int page);
+  bool WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path);
+  void MovePanel3(int page);
+  int FindPage(const std::string& caption) const;
+  std::vector<std::string> PageParagraphs(memo::TVellMemo& memo) const;
+  void SetPageFile(int page, const std::string& path);
+  void EnablePageItems();
+  bool LoadLines(const std::string& path, std::vector<std::string>& lines);
+  void SelectFound(memo::TVellMemoControl& control, bool down);
 
   TUserPrompts& prompts_;
   appcore::AppSettings settings_;
@@ -130,6 +200,16 @@ private:
   bool first_shown_ = false;
   int activation_count_ = 0;
   int key_length_ = 8;
+  int page_counter_ = 0;
+  int with_witnesses_ = 0;
+  std::string term1_;
+
+  TAboutBox* about_box_ = nullptr;
+  forms::TGetSexDlgForm* sex_dlg_ = nullptr;
+  forms::TPasswordDlgForm* password_dlg_ = nullptr;
+  forms::TFindDialogForm* find_dialog_ = nullptr;
+  forms::TReplaceDialogForm* replace_dialog_ = nullptr;
+  std::unique_ptr<memo::TVellMemoPrinter> printer_;
 };
 
 }  // namespace app

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QMessageBox>
 #include <QStringList>
 #include <QUrl>
@@ -60,6 +61,35 @@ std::optional<std::string> TQtPrompts::SaveFileName(const forms::TFileDialogDef&
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return Bytes(dialog.selectedFiles().front());
 }
+
+std::optional<std::string> TQtPrompts::OpenFileName(const forms::TFileDialogDef& settings, const std::string& dir) {
+  QFileDialog dialog(parent_, "Open", Q(dir), QtFilter(settings.filter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setDefaultSuffix(QString::fromLatin1(settings.default_ext));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return Bytes(dialog.selectedFiles().front());
+}
+
+bool TQtPrompts::ChooseFont(memo::TMemoFont& font) {
+  QFont start(Q(font.Name));
+  start.setPointSize(font.Size > 0 ? font.Size : 10);
+  start.setBold(font.Style & memo::fsBold);
+  start.setItalic(font.Style & memo::fsItalic);
+  start.setUnderline(font.Style & memo::fsUnderline);
+  start.setStrikeOut(font.Style & memo::fsStrikeOut);
+  bool ok = false;
+  const QFont chosen = QFontDialog::getFont(&ok, start, parent_, "Font");
+  if (!ok) return false;
+  font.Name = Bytes(chosen.family());
+  font.Size = chosen.pointSize() > 0 ? chosen.pointSize() : font.Size;
+  font.Height = -(font.Size * 96 + 36) / 72;  // pixels at 96 dpi
+  font.Style = (chosen.bold() ? memo::fsBold : 0) | (chosen.italic() ? memo::fsItalic : 0) |
+               (chosen.underline() ? memo::fsUnderline : 0) | (chosen.strikeOut() ? memo::fsStrikeOut : 0);
+  return true;
+}
+
+void TQtPrompts::Beep() { QApplication::beep(); }
 
 int TQtPrompts::ShowModal(QDialog& form) {
   return form.exec();

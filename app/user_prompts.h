@@ -11,6 +11,7 @@
 #include <string>
 
 #include "forms/baptisms_form.h"
+#include "memo/memo_types.h"
 
 class QDialog;
 class QUrl;
@@ -33,6 +34,12 @@ public:
   // The save dialog in dir proposing name; the chosen full path.
   virtual std::optional<std::string> SaveFileName(const forms::TFileDialogDef& settings, const std::string& dir,
                                                   const std::string& name) = 0;
+  // The open dialog in dir; the chosen full path.
+  virtual std::optional<std::string> OpenFileName(const forms::TFileDialogDef& settings, const std::string& dir) = 0;
+  // The font dialog starting with font; true and font updated when confirmed.
+  virtual bool ChooseFont(memo::TMemoFont& font) = 0;
+  // The warning sound (nothing found).
+  virtual void Beep() = 0;
   // Shows a form modally; its modal result (QDialog::Accepted / Rejected).
   virtual int ShowModal(QDialog& form) = 0;
   // The hourglass cursor over the whole application, or back to normal.
@@ -52,6 +59,9 @@ public:
   bool SelectDirectory(std::string& dir) override;
   std::optional<std::string> SaveFileName(const forms::TFileDialogDef& settings, const std::string& dir,
                                           const std::string& name) override;
+  std::optional<std::string> OpenFileName(const forms::TFileDialogDef& settings, const std::string& dir) override;
+  bool ChooseFont(memo::TMemoFont& font) override;
+  void Beep() override;
   int ShowModal(QDialog& form) override;
   void SetHourglass(bool on) override;
   bool OpenUrl(const QUrl& url) override;

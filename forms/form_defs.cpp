@@ -7,6 +7,24 @@
 #include <QTabWidget>
 
 namespace forms {
+namespace {
+
+QObject* g_event_sender = nullptr;
+
+// Calls a handler with its sender recorded for EventSender.
+void CallFrom(QObject* sender, const TNotifyHandler& call) {
+  QObject* previous = g_event_sender;
+  g_event_sender = sender;
+  struct Restore {
+    QObject* previous;
+    ~Restore() { g_event_sender = previous; }
+  } restore{previous};
+  call();
+}
+
+}  // namespace
+
+QObject* EventSender() { return g_event_sender; }
 
 const TNotifyHandler* THandlerTable::Notify(const std::string& name) const {
   auto it = notify_.find(name);
@@ -51,9 +69,9 @@ std::vector<std::string> ConnectChildren(QObject* root, const std::vector<TWirin
     }
     const TNotifyHandler call = *handler;
     if (auto* action = qobject_cast<QAction*>(object)) {
-      QObject::connect(action, &QAction::triggered, root, [call] { call(); });
+      QObject::connect(action, &QAction::triggered, root, [action, call] { CallFrom(action, call); });
     } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
-      QObject::connect(button, &QAbstractButton::clicked, root, [call] { call(); });
+      QObject::connect(button, &QAbstractButton::clicked, root, [button, call] { CallFrom(button, call); });
     } else if (auto* edit = qobject_cast<QLineEdit*>(object)) {
       QObject::connect(edit, &QLineEdit::textChanged, root, [call] { call(); });
     } else if (auto* pages = qobject_cast<QTabWidget*>(object)) {

@@ -73,6 +73,10 @@ private:
 // records the wiring of every item that names a handler.
 QMenu* BuildMenu(QWidget* parent, const MenuDef& def, std::vector<TWiring>& wiring);
 
+// The component whose event is being handled (several menu items may share
+// one handler that tells them apart); nullptr outside a wired event.
+QObject* EventSender();
+
 // Connects the click, change and trigger events of the named children of
 // root to their handlers. Form-level events (the root's own name) are left
 // to the form. Returns the handler names the table does not hold.

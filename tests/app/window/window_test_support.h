@@ -54,6 +54,8 @@ public:
   std::deque<app::TAnswer> answers;
   std::deque<std::optional<std::string>> directories;
   std::deque<std::optional<std::string>> save_names;
+  std::deque<std::optional<std::string>> open_names;
+  std::optional<memo::TMemoFont> font_choice;  // nullopt: the font dialog is cancelled
   std::function<int(QDialog&)> on_modal;
   bool open_result = true;
 
@@ -61,7 +63,10 @@ public:
   std::vector<std::string> messages, questions, save_dirs, proposed_names;
   std::vector<std::string> directory_starts;
   std::vector<QUrl> opened;
+  std::vector<std::string> open_dirs;
   int modal_count = 0;
+  int beeps = 0;
+  int font_dialogs = 0;
   int hourglass_on = 0;
   bool hourglass = false;
 
@@ -91,6 +96,20 @@ public:
     save_names.pop_front();
     return n;
   }
+  std::optional<std::string> OpenFileName(const forms::TFileDialogDef&, const std::string& dir) override {
+    open_dirs.push_back(dir);
+    if (open_names.empty()) return std::nullopt;
+    const std::optional<std::string> n = open_names.front();
+    open_names.pop_front();
+    return n;
+  }
+  bool ChooseFont(memo::TMemoFont& font) override {
+    ++font_dialogs;
+    if (!font_choice) return false;
+    font = *font_choice;
+    return true;
+  }
+  void Beep() override { ++beeps; }
   int ShowModal(QDialog& form) override {
     ++modal_count;
     return on_modal ? on_modal(form) : QDialog::Accepted;

@@ -1,0 +1,409 @@
+// The page commands of the main window: new, open, save, close, copy to a
+// new page, "Edit original line", "Reset file list", the sort commands and
+// "Set as children". Line commands read paragraphs, never wrapped display
+// lines, so that word wrap cannot split or merge records.
+#include <QAction>
+#include <QLayout>
+#include <algorithm>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVariant>
+
+#include "app/baptisms.h"
+#include "app/core/highlight_words.h"
+#include "app/core/page_names.h"
+#include "app/core/sort_commands.h"
+#include "app/core/source_tags.h"
+#include "family/show_children.h"
+#include "platform/runtime/cp1252.h"
+#include "platform/runtime/exceptions.h"
+#include "platform/runtime/files.h"
+#include "platform/runtime/strings.h"
+
+namespace app {
+namespace {
+
+QString Q(const std::string& cp1252) { return QString::fromStdString(rtl::Cp1252ToUtf8(cp1252)); }
+std::string Bytes(const QString& text) { return rtl::Utf8ToCp1252(text.toStdString()); }
+
+constexpr memo::TColor kKeywordBackground = 16777215;  // clWhite
+constexpr memo::TColor kKeywordForeground = 255;       // clRed
+
+// Page properties kept on the page's sheet.
+constexpr const char* kFileProperty = "qvPageFile";
+constexpr const char* kLinkProperty = "qvDataLink";
+
+std::vector<std::string> KeywordWords(memo::TVellMemo& memo) {
+  std::vector<std::string> words;
+  const memo::TKeywordList& keywords = memo.Keywords();
+  for (int i = 0; i < keywords.Count(); ++i) words.push_back(keywords.Strings(i));
+  return words;
+}
+
+void AddKeywords(memo::TVellMemo& memo, const std::vector<std::string>& words) {
+  memo::TKeywordList& keywords = memo.Keywords();
+  keywords.Clear();
+  keywords.Duplicates = rtl::dupIgnore;
+  keywords.SetSorted(true);
+  for (const std::string& word : words)
+    if (!word.empty()) keywords.AddKeyWord(word, 0, 0, 1, memo::crDefault, kKeywordBackground, kKeywordForeground);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    text += lines[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+// ---- page helpers ----
+
+std::string TBaptisms::PageCaption(int page) const {
+  QString caption = PageControl1->tabText(page);
+  caption.remove('&');
+  return Bytes(caption);
+}
+
+std::string TBaptisms::PageFile(int page) const {
+  QWidget* sheet = PageControl1->widget(page);
+  return sheet ? sheet->property(kFileProperty).toString().toStdString() : std::string();
+}
+
+void TBaptisms::SetPageFile(int page, const std::string& path) {
+  if (QWidget* sheet = PageControl1->widget(page)) sheet->setProperty(kFileProperty, QString::fromStdString(path));
+}
+
+int TBaptisms::PageDataLink(int page) const {
+  QWidget* sheet = PageControl1->widget(page);
+  return sheet ? sheet->property(kLinkProperty).toInt() : 0;
+}
+
+int TBaptisms::FindPage(const std::string& caption) const {
+  for (int page = 1; page < PageControl1->count(); ++page)
+    if (PageCaption(page) == caption) return page;
+  return -1;
+}
+
+std::vector<std::string> TBaptisms::PageParagraphs(memo::TVellMemo& memo) const {
+  std::vector<std::string> lines;
+  lines.reserve(static_cast<size_t>(memo.GetParCount()));
+  for (int i = 0; i < memo.GetParCount(); ++i) lines.push_back(memo.getParagraphs(i));
+  return lines;
+}
+
+void TBaptisms::MovePanel3(int page) {
+  if (Panel3->isHidden()) return;  // shown only by the family box's own commands
+  QWidget* sheet = PageControl1->widget(page);
+  if (sheet == nullptr || Panel3->parentWidget() == sheet) return;
+  Panel3->setParent(sheet);
+  if (sheet->layout()) sheet->layout()->addWidget(Panel3);
+  Panel3->setVisible(true);
+}
+
+void TBaptisms::EnablePageItems() {
+  for (const char* name : {"Savetextfile1", "Saveas1", "Print1"})
+    if (QAction* item = Action(name)) item->setEnabled(true);
+}
+
+bool TBaptisms::LoadLines(const std::string& path, std::vector<std::string>& lines) {
+  try {
+    rtl::TStringList list;
+    list.LoadFromFile(path);
+    lines.clear();
+    for (int i = 0; i < list.Count(); ++i) lines.push_back(list.Strings(i));
+    return true;
+  } catch (const rtl::Exception& e) {
+    prompts_.ShowMessage(e.Message());
+  } catch (const std::exception& e) {
+    prompts_.ShowMessage(e.what());
+  }
+  return false;
+}
+
+// ---- New page, open, save, close ----
+
+void TBaptisms::Newsheet1Click() {
+  ++page_counter_;
+  const std::string name = appcore::NewPageName(page_counter_);
+  AddTab(name);
+  current_file_name_ = name;
+  EnablePageItems();
+  SetMod(1);
+  current_memo_->setFocus();
+}
+
+void TBaptisms::Opentextfile1Click() {
+  const std::optional<std::string> path = prompts_.OpenFileName(OpenDialog1, settings_.SaveDir());
+  if (!path) return;
+  // Read everything before a page is made: a file that cannot be read
+  // leaves the pages as they were.
+  std::vector<std::string> lines;
+  if (!LoadLines(*path, lines)) return;
+  std::vector<std::string> words;
+  try {
+    words = appcore::ReadHighlightWords(*path);
+  } catch (const rtl::Exception& e) {
+    prompts_.ShowMessage(e.Message());
+  }
+  memo::TVellMemoControl* control = AddTab(rtl::ExtractFileName(*path));
+  memo::TVellMemo& m = control->Memo();
+  SetPageText(m, lines);
+  AddKeywords(m, words);
+  if (!words.empty()) {
+    prompts_.SetHourglass(true);
+    m.ReApplyKeywords();
+    prompts_.SetHourglass(false);
+  }
+  m.setSelStart(0);
+  m.Modified = false;
+  current_file_name_ = *path;
+  SetPageFile(PageControl1->currentIndex(), *path);
+  EnablePageItems();
+  control->setFocus();
+  SetMod(0);
+}
+
+bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path) {
+  memo::TVellMemo& m = page_memo.Memo();
+  try {
+    // Paragraphs, not display lines: word wrap must not break lines in the file.
+    m.Paragraphs()->SaveToFile(path);
+    appcore::SaveHighlightWords(path, KeywordWords(m));
+  } catch (const rtl::Exception& e) {
+    prompts_.ShowMessage(e.Message());
+    return false;
+  } catch (const std::exception& e) {
+    prompts_.ShowMessage(e.what());
+    return false;
+  }
+  m.Modified = false;
+  current_file_name_ = path;
+  SetPageFile(page, path);
+  MarkPage(page, 0);
+  return true;
+}
+
+bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
+  const int link = PageDataLink(page);
+  const std::string& dir = link > 0 ? settings_.SearchDir() : settings_.SaveDir();
+  const std::optional<std::string> path = prompts_.SaveFileName(SaveDialog1, dir, PageCaption(page));
+  if (!path) return false;
+  if (!WritePage(page_memo, page, *path)) return false;
+  if (page > 0) PageControl1->setTabText(page, Q(rtl::ExtractFileName(*path)));
+  if (link > 0) {
+    // The edited data file: the next search reads it as saved.
+    MakeFileList();
+    ShowPendingMessages();
+  }
+  return true;
+}
+
+void TBaptisms::Saveas1Click() {
+  if (searching_ && current_memo_ == vm0) return;  // the search is still writing it
+  SavePage(*current_memo_, PageControl1->currentIndex());
+}
+
+void TBaptisms::Savetextfile1Click() {
+  if (searching_ && current_memo_ == vm0) return;
+  const int page = PageControl1->currentIndex();
+  // The page's own file: another page's file is never written over.
+  const std::string path = PageFile(page);
+  if (path.empty()) {
+    SavePage(*current_memo_, page);
+    return;
+  }
+  WritePage(*current_memo_, page, path);
+}
+
+void TBaptisms::Closefile1Click() {
+  const int page = PageControl1->currentIndex();
+  if (page <= 0) return;  // the first page is never closed
+  memo::TVellMemoControl* page_memo = PageMemo(page);
+  if (page_memo && page_memo->Memo().Modified) {
+    switch (prompts_.AskYesNoCancel("Save changes to this file?")) {
+      case TAnswer::kYes:
+        if (!SavePage(*page_memo, page)) return;  // not saved: the page stays
+        break;
+      case TAnswer::kNo:
+        break;
+      case TAnswer::kCancel:
+        return;
+    }
+  }
+  QWidget* sheet = PageControl1->widget(page);
+  if (Panel3->parentWidget() == sheet) {
+    Panel3->setParent(TabSheet1);
+    TabSheet1->layout()->addWidget(Panel3);
+  }
+  current_memo_ = vm0;
+  PageControl1->removeTab(page);
+  delete sheet;
+  PageControl1Change();
+}
+
+// ---- copy, original line, file list ----
+
+void TBaptisms::Copytonewsheet1Click() {
+  memo::TVellMemoControl* old_control = current_memo_;
+  memo::TVellMemo& old = old_control->Memo();
+  const std::vector<std::string> words = KeywordWords(old);
+  memo::TVellMemoControl* control = nullptr;
+  if (old.getSelLength() != 0) {
+    old_control->CopyToClipboard();
+    Newsheet1Click();
+    control = current_memo_;
+    control->PasteFromClipboard();
+  } else {
+    const std::string name = appcore::CopyPageName(term1_, page_counter_);
+    const int top = old.getTopLine();
+    const std::int32_t caret = old.getSelStart();
+    control = AddTab(name);
+    SetPageText(control->Memo(), PageParagraphs(old));
+    control->Memo().setTopLine(top);
+    control->Memo().setSelStart(caret);
+  }
+  memo::TVellMemo& m = control->Memo();
+  AddKeywords(m, words);
+  m.SetHighlightColor(kKeywordForeground);
+  prompts_.SetHourglass(true);
+  m.ReApplyKeywords();
+  prompts_.SetHourglass(false);
+  control->setFocus();
+  SetMod(1);
+}
+
+void TBaptisms::Editline1Click() {
+  memo::TVellMemo& m = current_memo_->Memo();
+  const int par = m.FindParOfPos(m.getSelStart());
+  const std::string line = m.getParagraphs(par);
+  const int column = static_cast<int>(m.getSelStart() - m.ParStart(par));
+  const appcore::OriginalLineLookup lookup = appcore::FindOriginalLine(line, files_.Paths());
+  if (!lookup.ok) {
+    prompts_.ShowMessage(appcore::kOperationNotAvailable);
+    return;
+  }
+  const appcore::OriginalLine& where = lookup.where;
+  int page = FindPage(where.name);
+  memo::TVellMemoControl* control = nullptr;
+  if (page > 0) {
+    PageControl1->setCurrentIndex(page);
+    control = PageMemo(page);
+    current_memo_ = control;
+    MovePanel3(page);
+  } else {
+    std::vector<std::string> lines;
+    if (!LoadLines(where.path, lines)) return;
+    control = AddTab(where.name);
+    page = PageControl1->currentIndex();
+    SetPageText(control->Memo(), lines);
+    control->Memo().Modified = false;
+    MarkPage(page, 0);
+    current_file_name_ = where.path;
+    SetPageFile(page, where.path);
+    PageControl1->widget(page)->setProperty(kLinkProperty, where.slot + 1);
+    EnablePageItems();
+  }
+  memo::TVellMemo& data = control->Memo();
+  const appcore::RecordPlace place =
+      appcore::FindRecordLine(PageParagraphs(data), where.search_text, column - where.lead);
+  data.setSelStart(place.line >= 0 ? data.ParStart(place.line) + place.column : 0);
+  if (place.line >= 0) data.setSelLength(10);
+  control->ScrollInView();
+  control->setFocus();
+}
+
+void TBaptisms::Resetfilelist1Click() {
+  memo::TVellMemo& m = current_memo_->Memo();
+  const std::vector<std::string> lines = appcore::ResetFileList(PageParagraphs(m), files_.SourceList());
+  SetPageText(m, lines);
+}
+
+// ---- sorts ----
+
+void TBaptisms::SortbyHusband1Click(QObject* sender) {
+  const QString name = sender ? sender->objectName() : QString();
+  if (name == "SortbyWife1") SortPage(appcore::SortSide::kWife);
+  else if (name == "SortAll1") SortPage(appcore::SortSide::kAll);
+  else SortPage(appcore::SortSide::kHusband);
+}
+
+void TBaptisms::SortPage(appcore::SortSide side) {
+  const std::string caption = PageCaption(PageControl1->currentIndex());
+  prompts_.SetHourglass(true);
+  appcore::SortedPage sorted = appcore::SortPageByName(caption, PageParagraphs(current_memo_->Memo()), side);
+  prompts_.SetHourglass(false);
+  if (!sorted.error.empty()) {
+    prompts_.ShowMessage(sorted.error);
+    return;
+  }
+  memo::TVellMemoControl* control = AddTab(sorted.caption);
+  SetPageText(control->Memo(), sorted.lines);
+  SetMod(1);
+}
+
+void TBaptisms::Sortgroupsbydate1Click() {
+  memo::TVellMemo& m = current_memo_->Memo();
+  const std::int32_t caret = m.getSelStart();
+  prompts_.SetHourglass(true);
+  std::string error;
+  // The new text is built whole before the page is touched.
+  const std::vector<std::string> lines =
+      appcore::SortGroupsByDate(PageParagraphs(m), [&error](const std::string& e) { if (error.empty()) error = e; });
+  SetPageText(m, lines);
+  m.setSelStart(caret);
+  current_memo_->ScrollInView();
+  prompts_.SetHourglass(false);
+  SetMod(1);
+  if (!error.empty()) prompts_.ShowMessage(error);
+}
+
+// ---- Set as children ----
+
+void TBaptisms::Setaschildren1Click() {
+  with_witnesses_ = 0;
+  ShowChildren();
+}
+
+void TBaptisms::Setaschildren2Click() {
+  with_witnesses_ = 1;
+  ShowChildren();
+}
+
+void TBaptisms::ShowChildren() {
+  memo::TVellMemo& m = current_memo_->Memo();
+  const std::int32_t start = m.getSelStart();
+  const std::int32_t length = m.getSelLength();
+  const family::LineRange range = family::SelectedLines(m);
+  const family::ChildrenSummary summary = family::ShowChildren(PageParagraphs(m), range, with_witnesses_ == 1);
+  Edit3->setText(Q(summary.husband_text));
+  Edit4->setText(Q(summary.wife_text));
+  ListBox1->clear();
+  for (const std::string& entry : summary.list_entries) ListBox1->addItem(Q(entry));
+  // The block goes in below the lines read; the selection stays as it was.
+  const int count = m.GetParCount();
+  const int at = std::clamp(summary.insert_at, 0, count);
+  const std::string block = Joined(summary.page_lines);
+  std::int32_t where = 0;
+  if (at < count) {
+    where = m.ParStart(at);
+    m.setSelStart(where);
+    m.setSelText(block + "\r\n");
+  } else {
+    where = m.GetTextLen();
+    m.setSelStart(where);
+    m.setSelText("\r\n" + block);
+  }
+  // A block put in above the selection moves it down with its text.
+  const std::int32_t low = length < 0 ? start + length : start;
+  const std::int32_t shift = where <= low && at < count ? static_cast<std::int32_t>(block.size() + 2) : 0;
+  m.setSelStart(start + shift);
+  m.setSelLength(length);
+}
+
+}  // namespace app
