@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include "../qt_test_app.h"
 #include <memory>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -18,26 +19,7 @@
 
 namespace print_test {
 
-// The application lives from before the first test to after the last and
-// goes before the program's static objects do (Qt's own among them).
-class AppEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    static int argc = 1;
-    static char arg0[] = "memo_print_tests";
-    static char* argv[] = {arg0, nullptr};
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = std::make_unique<QApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
-private:
-  std::unique_ptr<QApplication> app_;
-};
-
-inline ::testing::Environment* const kAppEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
-
-inline QApplication& App() { return *qApp; }
+using memo_test::App;
 
 // Standard output of a shell command; "" when it fails.
 inline std::string Shell(const std::string& command) {
