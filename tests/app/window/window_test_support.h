@@ -191,6 +191,39 @@ protected:
   }
   std::string Status() { return window->Label5->text().toStdString(); }
 
+  // ---- pages ----
+  void Search(const char* text) {
+    Type(text);
+    PressSearch();
+    Settle();
+  }
+  memo::TVellMemo& Current() { return window->CurrentMemo()->Memo(); }
+  static std::vector<std::string> LinesOf(memo::TVellMemo& m) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < m.GetParCount(); ++i) lines.push_back(m.getParagraphs(i));
+    return lines;
+  }
+  std::vector<std::string> CurrentLines() { return LinesOf(Current()); }
+  int Pages() { return window->PageControl1->count(); }
+  int ActivePage() { return window->PageControl1->currentIndex(); }
+  void Trigger(const char* item) { window->Action(item)->trigger(); }
+  // The first paragraph of m holding text, or -1.
+  static int ParHolding(memo::TVellMemo& m, const std::string& text) {
+    for (int i = 0; i < m.GetParCount(); ++i)
+      if (m.getParagraphs(i).find(text) != std::string::npos) return i;
+    return -1;
+  }
+  // Copies the sample registers into the test folder and makes it the
+  // source folder, so that tests may write data files.
+  fs::path UseCopiedRegisters() {
+    const fs::path regs = dir / "regs";
+    fs::create_directories(regs);
+    for (const auto& entry : fs::directory_iterator(SamplesDir())) fs::copy_file(entry.path(), regs / entry.path().filename());
+    WriteFile(dir / "Quorvane.INI", "[Directories]\r\nSearch=" + regs.string() + "\r\nSave=" + dir.string() + "\r\n");
+    window->FormActivate();
+    return regs;
+  }
+
   fs::path dir;
   ScriptedPrompts prompts;
   std::unique_ptr<app::TBaptisms> window;
@@ -201,6 +234,18 @@ protected:
 inline memo::DynInfoRec CharState(memo::TVellMemo& m, int par, int offset) {
   m.FormatNow(par, par, false);
   return memo::par::StateOfChar(*m.Pars().At(par), offset);
+}
+
+// Whether character offset of paragraph par is painted as a keyword (red).
+inline bool RedAt(memo::TVellMemo& m, int par, int offset) {
+  const memo::DynInfoRec state = CharState(m, par, offset);
+  return (state.flags & 0xC0) != 0 && state.foreground == 255;
+}
+
+inline std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\r\n" : "") + lines[i];
+  return text;
 }
 
 using memo_widget_test::CountPixels;
