@@ -1,0 +1,151 @@
+// The sort commands on real pages: "Sort by Husband", "Sort by Wife" and
+// "Sort All" against the python reading of the sort recipe, and "Sort groups
+// by date" on search pages of any legend length.
+#include <QAction>
+#include <QMenu>
+#include <cstdlib>
+#include <set>
+
+#include "app/core/hit_dates.h"
+#include "app/core/source_tags.h"
+#include "window_test_support.h"
+
+using namespace window_test;
+
+namespace {
+
+class SortWindowTest : public WindowTest {
+protected:
+  void OpenSample(const char* name) {
+    prompts.open_names.push_back(SamplesDir() + "/" + name);
+    Trigger("Opentextfile1");
+    ASSERT_EQ(window->PageCaption(ActivePage()), name);
+  }
+  // The reference's sorted entries for the current page.
+  std::vector<std::string> Reference(const char* side) {
+    const fs::path in = dir / "page.txt", out = dir / "sorted.txt";
+    std::string text;
+    for (const std::string& l : CurrentLines()) text += l + "\n";
+    WriteFile(in, text);
+    const std::string command = "python3 " + std::string(QV_SOURCE_DIR) + "/tests/app/core/sort_reference.py " +
+                                side + " '" + window->PageCaption(ActivePage()) + "' " + in.string() + " > " +
+                                out.string();
+    if (std::system(command.c_str()) != 0) return {};
+    std::vector<std::string> lines;
+    std::istringstream s(ReadFile(out));
+    for (std::string l; std::getline(s, l);) lines.push_back(l);
+    return lines;
+  }
+};
+
+TEST_F(SortWindowTest, SortsRefuseAPageThatIsNoBaptismOrMarriagePage) {
+  Search("Lewes");
+  const std::vector<std::string> before = LinesOf(Page());
+  for (const char* item : {"SortbyHusband1", "SortbyWife1", "SortAll1"}) Trigger(item);
+  EXPECT_EQ(prompts.messages, std::vector<std::string>(3, "Improper file type"));
+  EXPECT_EQ(Pages(), 1);
+  EXPECT_EQ(LinesOf(Page()), before);
+}
+
+TEST_F(SortWindowTest, MarriagePageSortsByHusbandWifeAndAll) {
+  OpenSample("stmary_marr.txt");
+  const std::vector<std::string> source = CurrentLines();
+  int records = 0;
+  for (const std::string& l : source) {
+    const size_t first = l.find_first_not_of(" \t");
+    if (first != std::string::npos && isdigit(static_cast<unsigned char>(l[first]))) ++records;
+  }
+  ASSERT_GT(records, 100);
+  const struct {
+    const char* item;
+    const char* side;
+    const char* prefix;
+  } sorts[] = {{"SortbyHusband1", "husband", "HS-"}, {"SortbyWife1", "wife", "WS-"}, {"SortAll1", "all", "AS-"}};
+  for (const auto& sort : sorts) {
+    window->PageControl1->setCurrentIndex(1);
+    const std::vector<std::string> expected = Reference(sort.side);
+    ASSERT_FALSE(expected.empty()) << "python3 reference did not run";
+    Trigger(sort.item);
+    EXPECT_EQ(window->PageCaption(ActivePage()), std::string(sort.prefix) + "stmary_marr.txt");
+    EXPECT_EQ(window->PageMark(ActivePage()), 1);
+    EXPECT_EQ(CurrentLines(), expected) << sort.item;
+  }
+  // Sort All lists every record twice.
+  EXPECT_EQ(static_cast<int>(CurrentLines().size()), 2 * records);
+  EXPECT_TRUE(prompts.messages.empty());
+  // The page sorted from is unchanged.
+  EXPECT_EQ(LinesOf(window->PageMemo(1)->Memo()), source);
+}
+
+TEST_F(SortWindowTest, BaptismPageSortByWifeUsesTheHusbandOrder) {
+  OpenSample("stpeter_bap.txt");
+  const std::vector<std::string> expected = Reference("wife");
+  ASSERT_FALSE(expected.empty());
+  Trigger("SortbyWife1");
+  EXPECT_EQ(window->PageCaption(ActivePage()), "WS-stpeter_bap.txt");
+  EXPECT_EQ(CurrentLines(), expected);
+}
+
+// The date of a group's first line, as the arranging reads it.
+int64_t DateKey(const std::string& line) { return appcore::DateOfLine(line).Key(); }
+
+TEST_F(SortWindowTest, SortGroupsByDateKeepsTheLegendAndOrdersTheGroups) {
+  Search("Clerke");
+  const std::vector<std::string> before = LinesOf(Page());
+  const int legend = appcore::PageLegendLineCount(before);
+  ASSERT_GT(legend, 0);
+  Page().setSelStart(Page().ParStart(legend + 3) + 2);
+  const std::int32_t caret = Page().getSelStart();
+  window->PopupMenu1->findChild<QAction*>("Sortgroupsbydate1")->trigger();
+  const std::vector<std::string> after = LinesOf(Page());
+  EXPECT_EQ(Page().getSelStart(), caret);
+  EXPECT_EQ(window->PageMark(0), 1);
+  // Legend on top, then an empty line.
+  ASSERT_GT(after.size(), static_cast<size_t>(legend));
+  EXPECT_EQ(std::vector<std::string>(after.begin(), after.begin() + legend),
+            std::vector<std::string>(before.begin(), before.begin() + legend));
+  EXPECT_EQ(after[static_cast<size_t>(legend)], "");
+  // Groups: runs of non-blank lines, in date order of their first lines.
+  std::vector<int64_t> dates;
+  std::multiset<std::string> kept_before, kept_after;
+  for (size_t i = static_cast<size_t>(legend); i < before.size(); ++i)
+    if (before[i].size() >= 2) kept_before.insert(before[i]);
+  bool in_group = false;
+  for (size_t i = static_cast<size_t>(legend) + 1; i < after.size(); ++i) {
+    if (after[i].size() < 2) {
+      in_group = false;
+      continue;
+    }
+    kept_after.insert(after[i]);
+    if (!in_group) dates.push_back(DateKey(after[i]));
+    in_group = true;
+  }
+  EXPECT_TRUE(std::is_sorted(dates.begin(), dates.end()));
+  EXPECT_GT(dates.size(), 3u);
+  EXPECT_EQ(kept_after, kept_before);  // no record line lost or doubled
+  EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(SortWindowTest, SortGroupsByDateOnAShortPageAfterALongLegend) {
+  Search("Clerke");  // a legend of several sources
+  ASSERT_GT(appcore::PageLegendLineCount(LinesOf(Page())), 2);
+  Trigger("Newsheet1");
+  Current().SetText("1702 05 May B; x\r\n\r\n1701 01 Jan A; y");
+  window->PopupMenu1->findChild<QAction*>("Sortgroupsbydate1")->trigger();
+  EXPECT_TRUE(prompts.messages.empty());
+  EXPECT_EQ(CurrentLines(), (std::vector<std::string>{"", "1701 01 Jan A; y", "", "1702 05 May B; x", "", ""}));
+}
+
+TEST_F(SortWindowTest, UnreadableDatesAreReportedOncePerCommand) {
+  Page().SetText("17x1 Jan A; a\r\n\r\n17y2 Feb B; b\r\n\r\n17z3 Mar C; c\r\n\r\n1700 01 Jan D; d");
+  Trigger("Sortgroupsbydate1");
+  ASSERT_EQ(prompts.messages.size(), 1u);
+  EXPECT_EQ(prompts.messages[0].rfind("Date sort error:", 0), 0u);
+  // Every line is still there.
+  std::multiset<std::string> after;
+  for (const std::string& l : LinesOf(Page()))
+    if (!l.empty()) after.insert(l);
+  EXPECT_EQ(after, (std::multiset<std::string>{"17x1 Jan A; a", "17y2 Feb B; b", "17z3 Mar C; c", "1700 01 Jan D; d"}));
+}
+
+}  // namespace
