@@ -65,6 +65,8 @@ TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget
   printer_->setTopMargin(0.5);
   printer_->setBottomMargin(0.5);
   printer_->setPlainText(true);
+  // Long records wrap on paper instead of running off its edge.
+  printer_->OnFormatPrint = [](memo::TVellMemo* sender) { sender->SetWordWrap(true); };
   printer_->setVellMemo(&vm0->Memo());
   WireHandlers();
   connect(qApp, &QGuiApplication::focusWindowChanged, this, &TBaptisms::FocusWindowChanged);
