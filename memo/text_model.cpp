@@ -175,24 +175,14 @@ int RunsUpTo(const ParInfo& p, std::int32_t offset) {
   return lo;
 }
 
-namespace {
-void SetKeyLength(ParInfo& p, int index, std::uint8_t DynInfoRec::*field, std::uint8_t length) {
+void SetCloseLength(ParInfo& p, int index, std::uint8_t length) {
   DynRun& run = p.runs[index];
-  if (runstyle::Get(run.style).*field == length) return;
+  if (runstyle::Get(run.style).closeLength == length) return;
   DynInfoRec record = runstyle::Get(run.style);
-  record.*field = length;
+  record.closeLength = length;
   const runstyle::Handle handle = runstyle::Acquire(record);
   runstyle::Release(run.style);
   run.style = handle;
-}
-}  // namespace
-
-void SetOpenLength(ParInfo& p, int index, std::uint8_t length) {
-  SetKeyLength(p, index, &DynInfoRec::openLength, length);
-}
-
-void SetCloseLength(ParInfo& p, int index, std::uint8_t length) {
-  SetKeyLength(p, index, &DynInfoRec::closeLength, length);
 }
 
 const DynInfoRec& StateBefore(const ParInfo& p, int index) {

@@ -226,8 +226,7 @@ int RunsUpTo(const ParInfo& p, std::int32_t offset);
 // The record of a run without its offset (offset word 0), stable while
 // the run lasts.
 inline const DynInfoRec& RunContents(const DynRun& run) { return runstyle::Get(run.style); }
-// Sets the open or close length (bytes 56 and 57) of run index.
-void SetOpenLength(ParInfo& p, int index, std::uint8_t length);
+// Sets the close length (byte 57) of run index.
 void SetCloseLength(ParInfo& p, int index, std::uint8_t length);
 // The run in force before index (the start state when index is 0); a run's
 // offset word reads 0 here, see RecordBefore for the whole record.
