@@ -224,8 +224,12 @@ void TBaptisms::FormResize() {
 memo::TVellMemoControl* TBaptisms::PageMemo(int page) const {
   QWidget* sheet = PageControl1->widget(page);
   if (sheet == nullptr) return nullptr;
-  const auto memos = sheet->findChildren<memo::TVellMemoControl*>(Qt::FindDirectChildrenOnly);
-  return memos.isEmpty() ? nullptr : memos.back();
+  // The last memo of the page. The memo control has no meta-object of its
+  // own, so findChildren alone would also take other scroll areas.
+  memo::TVellMemoControl* found = nullptr;
+  for (QWidget* child : sheet->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (auto* control = dynamic_cast<memo::TVellMemoControl*>(child)) found = control;
+  return found;
 }
 
 memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
@@ -235,6 +239,7 @@ memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
   auto* control = new memo::TVellMemoControl(sheet);
   ApplyPageMemoSettings(*control, PopupMenu1);
   control->Memo().SetFont(vm0->Memo().Font());
+  layout->addWidget(MakePageGutter(sheet, *control));
   layout->addWidget(control, 1);
   control->Memo().OnChange = [this, sheet](memo::TVellMemo*) {
     MarkPage(PageControl1->indexOf(sheet), 1);

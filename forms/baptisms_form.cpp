@@ -243,6 +243,13 @@ void TBaptismsForm::ApplyPageMemoSettings(memo::TVellMemoControl& control, QMenu
   control.SetPopupMenu(popup);
 }
 
+memo::TVellGutter* TBaptismsForm::MakePageGutter(QWidget* sheet, memo::TVellMemoControl& control) {
+  auto* gutter = new memo::TVellGutter(sheet);
+  gutter->setFixedWidth(40);
+  gutter->SetVellMemo(&control.Memo());
+  return gutter;
+}
+
 void TBaptismsForm::BuildPages() {
   PageControl1 = Named(new QTabWidget(centralWidget()), "PageControl1");
   PageControl1->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -255,6 +262,8 @@ void TBaptismsForm::BuildPages() {
   page->setSpacing(0);
   vm0 = Named(new memo::TVellMemoControl(TabSheet1), "vm0");
   ApplyPageMemoSettings(*vm0, PopupMenu1);
+  vg0 = Named(MakePageGutter(TabSheet1, *vm0), "vg0");
+  page->addWidget(vg0);
   page->addWidget(vm0, 1);
 
   Panel3 = Named(new QFrame(TabSheet1), "Panel3");

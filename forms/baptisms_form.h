@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "forms/form_defs.h"
+#include "memo/gutter/vell_gutter.h"
 #include "memo/vell_memo.h"
 #include "memo/widget/memo_control.h"
 
@@ -61,6 +62,7 @@ public:
   QTabWidget* PageControl1 = nullptr;
   QWidget* TabSheet1 = nullptr;
   memo::TVellMemoControl* vm0 = nullptr;
+  memo::TVellGutter* vg0 = nullptr;  // line numbers and bookmarks of vm0
   // Family box (hidden; its commands come with the family box).
   QFrame* Panel3 = nullptr;
   QLineEdit* Edit3 = nullptr;     // husband
@@ -81,6 +83,8 @@ public:
   QAction* Action(const std::string& name) const;
   // The settings every page memo shares with vm0.
   static void ApplyPageMemoSettings(memo::TVellMemoControl& control, QMenu* popup);
+  // A page's gutter: aligned left, attached to control's memo.
+  static memo::TVellGutter* MakePageGutter(QWidget* sheet, memo::TVellMemoControl& control);
 
   const std::vector<TWiring>& Wiring() const { return wiring_; }
   // Connects every event of the form to its handler; returns the handler

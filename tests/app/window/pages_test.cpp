@@ -377,3 +377,29 @@ TEST_F(PagesTest, HiddenPanel3StaysOnTheFirstPage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WindowTest, EveryPageHasAGutterOnItsMemo) {
+  ASSERT_NE(window->vg0, nullptr);
+  EXPECT_EQ(window->vg0->objectName(), "vg0");
+  EXPECT_EQ(window->vg0->VellMemo(), &window->vm0->Memo());
+  EXPECT_EQ(window->vg0->parentWidget(), window->TabSheet1);
+  window->Action("Newsheet1")->trigger();
+  QWidget* sheet = window->PageControl1->widget(1);
+  // (TVellGutter has no meta-object of its own: find it by dynamic_cast.)
+  std::vector<memo::TVellGutter*> gutters;
+  for (QWidget* w : sheet->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (auto* g = dynamic_cast<memo::TVellGutter*>(w)) gutters.push_back(g);
+  ASSERT_EQ(gutters.size(), 1u);
+  EXPECT_EQ(gutters.front()->VellMemo(), &window->PageMemo(1)->Memo());
+  // Left of the memo.
+  Settle();
+  EXPECT_LT(gutters.front()->geometry().left(), window->PageMemo(1)->geometry().left());
+  // Closing the page frees both.
+  prompts.answers = {app::TAnswer::kNo};
+  window->Action("Closefile1")->trigger();
+  EXPECT_EQ(window->PageControl1->count(), 1);
+}
+
+}  // namespace
