@@ -7,17 +7,17 @@
 
 namespace memo {
 
-int LineOrigin(TVellMemo& memo, int clientWidth, const LineInfo& line) {
-  const int left = memo.LeftMargin();
+int LineOrigin(TVellMemo& memo, const TLayoutContext& context, const LineInfo& line) {
+  const int left = context.leftMargin, right = context.rightMargin;
   if (memo.Justified() && line.justifyStart < line.end) return left;
   switch (memo.Alignment()) {
-    case taRightJustify: return clientWidth - memo.RightMargin() - line.width;
-    case taCenter: return left + (clientWidth - left - memo.RightMargin() - line.width) / 2;
+    case taRightJustify: return context.clientWidth - right - line.width;
+    case taCenter: return left + (context.clientWidth - left - right - line.width) / 2;
     default: return left;
   }
 }
 
-void LayoutLine(TVellMemo& memo, TMemoScreenFonts& fonts, const TLayoutContext& context, const ParInfo& par,
+void LayoutLine(TVellMemo& memo, TDeviceFonts& fonts, const TLayoutContext& context, const ParInfo& par,
                 int parNb, int lineInPar, TLineLayout& out) {
   const LineInfo& line = par::Line(par, std::clamp(lineInPar, 0, par.lineCount - 1));
   out.parNb = parNb;
@@ -34,13 +34,13 @@ void LayoutLine(TVellMemo& memo, TMemoScreenFonts& fonts, const TLayoutContext& 
   TExtFontStyles style = memo.AttrToExtFontStyles(statics, runFlags());
   out.startStyle = style;
 
-  const int origin = LineOrigin(memo, context.clientWidth, line) - context.displayLeft;
+  const int origin = LineOrigin(memo, context, line) - context.displayLeft;
   out.textLeft = origin;
   const int tabUnit = std::max(memo.TabStops(), 1) * std::max(fonts.SpaceWidth(), 1);
   gui::TJustifier justifier;
   if (memo.Justified() && line.innerBlanks > 0 && line.justifyStart < out.end)
     justifier = gui::TJustifier(
-        context.clientWidth - memo.LeftMargin() - memo.RightMargin() - line.width, line.innerBlanks);
+        context.clientWidth - context.leftMargin - context.rightMargin - line.width, line.innerBlanks);
 
   int x = origin;
   for (std::int32_t o = out.start; o < out.end; ++o) {

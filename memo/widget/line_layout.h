@@ -4,7 +4,8 @@
 // the text's left edge, style codes and other control characters without
 // width, blanks widened on justified lines, and the line origin by
 // alignment, shifted by the horizontal scroll. ColPos, ColNb and the
-// painter all read this one layout, so caret, mouse and picture agree.
+// painter all read this one layout, so caret, mouse and picture agree; the
+// printer and its preview read it too, so paper and screen lay out alike.
 //
 // Columns here are characters counted from the line start (navigator
 // columns); visual columns with tabs expanded belong to the column rule of
@@ -15,7 +16,7 @@
 #include <vector>
 
 #include "memo/text_model.h"
-#include "memo/widget/screen_fonts.h"
+#include "memo/widget/device_fonts.h"
 
 namespace memo {
 
@@ -46,19 +47,25 @@ struct TLineLayout {
   }
 };
 
-// What the layout needs of the window besides the memo.
+// Where lines are laid out besides the memo: the width they align in, the
+// side margins inside it and the horizontal scroll. The control passes its
+// client width, the memo's margins and DisplayLeft; the printer its
+// formatting width (paper less the side margins) and nothing else.
 struct TLayoutContext {
   int clientWidth = 0;
   int displayLeft = 0;
+  int leftMargin = 0;
+  int rightMargin = 0;
 };
 
-void LayoutLine(TVellMemo& memo, TMemoScreenFonts& fonts, const TLayoutContext& context, const ParInfo& par,
+// fonts: the fonts the memo's lines were broken with.
+void LayoutLine(TVellMemo& memo, TDeviceFonts& fonts, const TLayoutContext& context, const ParInfo& par,
                 int parNb, int lineInPar, TLineLayout& out);
 
 // x where the text of a line of the given drawn width starts, before the
 // horizontal scroll: the left margin for justified lines (only while
 // Justified is on), else by alignment.
-int LineOrigin(TVellMemo& memo, int clientWidth, const LineInfo& line);
+int LineOrigin(TVellMemo& memo, const TLayoutContext& context, const LineInfo& line);
 
 // The column nearest to x on a laid-out line; with keepTab a click in the
 // blank space of a tab lands before the tab.

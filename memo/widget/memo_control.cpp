@@ -59,7 +59,7 @@ TVellMemoControl::TVellMemoControl(QWidget* parent, TVellMemo* memo) : QAbstract
   connect(&auto_scroll_timer_, &QTimer::timeout, this, [this] { Guarded([this] { AutoScrollStep(); }); });
   resize(100, 60);
 
-  fonts_.Update(memo_->Font(), memo_->AltFont());
+  fonts_.Update(memo_->Font(), memo_->AltFont(), gui::kScreenDpi);
   memo_->SetPoster(this);
   memo_->AttachWindow(this);
   Perform(CM_FONTCHANGED);
@@ -163,7 +163,7 @@ void TVellMemoControl::SetOverwrite(bool value) {
 // ---- TMemoWindow ----
 
 TTextMeasurer& TVellMemoControl::Measurer() {
-  if (memo_ && fonts_.Update(memo_->Font(), memo_->AltFont())) {
+  if (memo_ && fonts_.Update(memo_->Font(), memo_->AltFont(), gui::kScreenDpi)) {
     space_width_ = std::max(fonts_.SpaceWidth(), 1);
     chunk_limit_ = 16384 / std::max(fonts_.MaxCharWidth(), 1);
   }

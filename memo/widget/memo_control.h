@@ -21,8 +21,8 @@
 #include <string>
 
 #include "memo/vell_memo.h"
+#include "memo/widget/device_fonts.h"
 #include "memo/widget/line_layout.h"
-#include "memo/widget/screen_fonts.h"
 #include "platform/gui/canvas.h"
 #include "platform/gui/caret.h"
 #include "platform/gui/cursors.h"
@@ -97,7 +97,7 @@ public:
   int FontLineHeight() const override;
   int BaselineOffset() const { return baseline_; }
   int ChunkLimit() const { return chunk_limit_; }
-  TMemoScreenFonts& Fonts() { return fonts_; }
+  TDeviceFonts& Fonts() { return fonts_; }
 
   // ---- clipboard and column blocks ----
   void CopyToClipboard();
@@ -193,7 +193,10 @@ private:
   void InvalidateSelection();
 
   // Layout helpers.
-  TLayoutContext Context() const { return TLayoutContext{ClientWidth(), memo_->DisplayLeft()}; }
+  TLayoutContext Context() const { return LayoutContext(ClientWidth(), memo_->DisplayLeft()); }
+  TLayoutContext LayoutContext(int clientWidth, int displayLeft) const {
+    return TLayoutContext{clientWidth, displayLeft, memo_->LeftMargin(), memo_->RightMargin()};
+  }
   void Layout(int parNb, int lineInPar, TLineLayout& out);
   void EnsureFormatted(int parNb);
   void ComputeCaretXY();
@@ -224,7 +227,7 @@ private:
 
   TVellMemo* memo_ = nullptr;
   std::unique_ptr<TVellMemo> owned_memo_;
-  TMemoScreenFonts fonts_;
+  TDeviceFonts fonts_;
   gui::TCaret* caret_ = nullptr;
   std::unique_ptr<TVellNavigator> work_nav_;
   std::unique_ptr<TVellNavigator> pointer_nav_;

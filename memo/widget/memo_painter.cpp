@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "memo/widget/memo_control.h"
+#include "memo/widget/piece_colors.h"
 
 namespace memo {
 
@@ -32,30 +33,11 @@ struct TVellMemoControl::PaintTarget {
 
 namespace {
 
-struct PieceColors {
-  TColor text = clNone;
-  TColor back = clNone;
-};
-
-// The colours of a piece of text, in the order the painter applies them.
-PieceColors ColorsOf(TVellMemo& memo, TExtFontStyles style, const DynInfoRec& run, const ParInfo& par, bool selected,
-                     bool selectionShown) {
-  PieceColors c;
-  c.text = memo.Font().Color;
-  if (par.foreground != clNone) c.text = par.foreground;
-  if (style & esHighlight) {
-    c.text = memo.HighlightColor();
-    c.back = memo.HighlightBackgnd();
-  }
-  if ((run.flags & kRunStyled) && !(run.background == 0 && run.foreground == 0)) {
-    if (par.foreground == clNone && run.foreground != clNone) c.text = run.foreground;
-    if (par.background == clNone && run.background != clNone) c.back = run.background;
-  }
-  if (selected && selectionShown && memo.Options().Has(vmoWindowsSelColors)) {
-    c.text = memo.SelTextColor();
-    c.back = clNone;
-  }
-  return c;
+// A piece's colours under the selection colours when it is selected.
+TPieceColors ColorsOf(TVellMemo& memo, TExtFontStyles style, const DynInfoRec& run, const ParInfo& par,
+                      bool selected) {
+  if (selected) return TPieceColors{memo.SelTextColor(), clNone};
+  return PieceColors(memo, style, run, par);
 }
 
 void Tile(QPainter& painter, const QRect& rect, const QImage& picture, int srcX, int srcY) {
@@ -116,7 +98,7 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
   const int blockLo = std::min(memo_->BlockColA(), memo_->BlockColB());
   const int blockHi = std::max(memo_->BlockColA(), memo_->BlockColB());
   const int space = std::max(space_width_, 1);
-  const TLayoutContext context{clientW, target.displayLeft};
+  const TLayoutContext context = LayoutContext(clientW, target.displayLeft);
 
   const int topPar = memo_->TopNav().GetParNb();
   // Start/stop ranges can reach the top from far above: parse up to it.
@@ -235,7 +217,7 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
       const bool selected = selOn && o >= selFrom && o < selTo;
       const DynInfoRec& run = par::StateBefore(par, cell.run);
       if (c == '\t') {
-        const PieceColors colors = ColorsOf(*memo_, cell.style, run, par, selected && winColors, selectionShown);
+        const TPieceColors colors = ColorsOf(*memo_, cell.style, run, par, selected && winColors);
         if (colors.back != clNone && o < drawEnd) {
           canvas.SetFont(&fonts_.FontOf(cell.style));
           canvas.FillRect(canvas.CellRect(cell.x, cell.x + cell.width, baseline), colors.back);
@@ -257,7 +239,7 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
         if (!target.canvasMode && next.x >= clientW) break;
         ++q;
       }
-      const PieceColors colors = ColorsOf(*memo_, cell.style, run, par, selected && winColors, selectionShown);
+      const TPieceColors colors = ColorsOf(*memo_, cell.style, run, par, selected && winColors);
       canvas.SetFont(&fonts_.FontOf(cell.style));
       canvas.SetTextColor(colors.text);
       canvas.SetBkMode(colors.back != clNone);

@@ -1,8 +1,12 @@
-// The memo's screen fonts: one TScreenFont per extended style (bold,
-// italic, underline, strike-out, alternate font), made on first use from
-// Font or AltFont, and the text measurer the line breaker uses over them.
+// The memo's fonts on a device of any resolution: one TScreenFont per
+// extended style (bold, italic, underline, strike-out, alternate font),
+// made on first use from Font or AltFont, and the text measurer the line
+// breaker uses over them. The control's fonts are these at the screen's
+// resolution (gui::kScreenDpi); the printer's at the printer's, and the
+// print preview's at the printer's scaled by the zoom.
+//
 // Control characters (below 32) take no width here, so that the breaker,
-// the column mapping and the painter agree on one rule.
+// the column mapping and the painters agree on one rule.
 #pragma once
 
 #include <array>
@@ -14,12 +18,20 @@
 
 namespace memo {
 
-gui::TFontDesc ToFontDesc(const TMemoFont& font);
+// Pixels per inch that the memo's font heights refer to.
+inline constexpr int kFontDesignDpi = gui::kScreenDpi;
 
-class TMemoScreenFonts : public TTextMeasurer {
+// A memo font for a device: a size in points scales with the device's
+// pixels per inch; a height in (screen) pixels by device / screen pixels
+// per inch. At kFontDesignDpi the font is the memo font as it is.
+gui::TFontDesc DeviceFontDesc(const TMemoFont& font, double pixelsPerInch);
+
+class TDeviceFonts : public TTextMeasurer {
 public:
-  // Drops every font when either description changed; true when it did.
-  bool Update(const TMemoFont& font, const TMemoFont& altFont);
+  // Drops every font when either description or the resolution changed;
+  // true when anything did (always on the first call with a resolution).
+  bool Update(const TMemoFont& font, const TMemoFont& altFont, double pixelsPerInch);
+  double PixelsPerInch() const { return ppi_; }
 
   // The font of an extended style (highlight and special underline ignored).
   const gui::TScreenFont& FontOf(TExtFontStyles style);
@@ -41,7 +53,7 @@ private:
 
   TMemoFont font_;
   TMemoFont alt_font_;
-  bool valid_ = false;
+  double ppi_ = 0;  // 0 until the first Update (fonts at kFontDesignDpi)
   std::array<std::unique_ptr<gui::TScreenFont>, 64> fonts_;
   const gui::TScreenFont* selected_ = nullptr;
 };
