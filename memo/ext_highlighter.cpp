@@ -33,6 +33,21 @@ DynInfoRec EnclosingState(TVellMemo& memo, int parNb, int openIdx, int level) {
 
 }  // namespace
 
+DynInfoRec StartStopRun(const TStartStopKey& pair, const DynInfoRec& base, int level, int number) {
+  DynInfoRec r = base;
+  r.flags = static_cast<std::uint8_t>((pair.styles & 0x0F) | 0xC0);
+  r.level = static_cast<std::int8_t>(level);
+  for (int l = std::max(level, 0); l < 16; ++l) r.keys[l] = 0;
+  r.keys[level] = PairEntry(number);
+  r.background = pair.background;
+  r.foreground = pair.foreground;
+  r.context = pair.context;
+  r.cursor = pair.cursor;
+  r.openLength = static_cast<std::uint8_t>(std::min(pair.startLength + (pair.startLastNeedsBoundary ? 1 : 0), 255));
+  r.closeLength = static_cast<std::uint8_t>(std::min<int>(pair.stopLength, 255));
+  return r;
+}
+
 // ---- TExtKeywordList ----
 
 TExtKeywordInfoObject* TExtKeywordList::ExtObject(int index) const {
@@ -257,19 +272,7 @@ std::int16_t TCustomExtHighlighter::GetPriority(const DynInfoRec& run, const TKe
 }
 
 DynInfoRec TCustomExtHighlighter::PairRun(int pair, const DynInfoRec& base, int level, int pairBase) const {
-  const TStartStopKey& k = pairs_.Pair(pair);
-  DynInfoRec r = base;
-  r.flags = static_cast<std::uint8_t>((k.styles & 0x0F) | 0xC0);
-  r.level = static_cast<std::int8_t>(level);
-  for (int l = std::max(level, 0); l < 16; ++l) r.keys[l] = 0;
-  r.keys[level] = PairEntry(pairBase + pair);
-  r.background = k.background;
-  r.foreground = k.foreground;
-  r.context = k.context;
-  r.cursor = k.cursor;
-  r.openLength = static_cast<std::uint8_t>(std::min(k.startLength + (k.startLastNeedsBoundary ? 1 : 0), 255));
-  r.closeLength = static_cast<std::uint8_t>(std::min<int>(k.stopLength, 255));
-  return r;
+  return StartStopRun(pairs_.Pair(pair), base, level, pairBase + pair);
 }
 
 // ---- keywords ----

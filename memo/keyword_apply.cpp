@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "memo/ext_highlighter.h"
 #include "memo/highlighter.h"
 #include "memo/vell_memo.h"
 
@@ -159,19 +160,7 @@ void TVellMemo::ApplyKeywordsList(TVellNavigator* startNav, TVellNavigator* stop
 // ---- start/stop keys ----
 
 DynInfoRec TVellMemo::PairRun(int pair, const DynInfoRec& base, int level) const {
-  const TStartStopKey& k = start_stop_keys_->Pair(pair);
-  DynInfoRec r = base;
-  r.flags = static_cast<std::uint8_t>((k.styles & 0x0F) | 0xC0);
-  r.level = static_cast<std::int8_t>(level);
-  for (int l = std::max(level, 0); l < 16; ++l) r.keys[l] = 0;
-  r.keys[level] = static_cast<std::int16_t>(pair - 32768);
-  r.background = k.background;
-  r.foreground = k.foreground;
-  r.context = k.context;
-  r.cursor = k.cursor;
-  r.openLength = static_cast<std::uint8_t>(std::min(k.startLength + (k.startLastNeedsBoundary ? 1 : 0), 255));
-  r.closeLength = static_cast<std::uint8_t>(std::min<int>(k.stopLength, 255));
-  return r;
+  return StartStopRun(start_stop_keys_->Pair(pair), base, level, pair);
 }
 
 DynInfoRec TVellMemo::EnclosingState(int index, const DynInfoRec& run, int level) {
