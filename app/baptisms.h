@@ -172,6 +172,8 @@ private:
   bool PumpEvents();
   void MarkPage(int page, int state);
   bool SavePage(memo::TVellMemoControl& page_memo, int page);
+  // The current page is the first one and a search is still writing it.
+  bool PageBusy() const { return searching_ && current_memo_ == vm0; }
   bool WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path);
   void MovePanel3(int page);
   int FindPage(const std::string& caption) const;

@@ -83,6 +83,7 @@ bool TBaptisms::FindDialog1Find() {
 }
 
 void TBaptisms::Replace1Click() {
+  if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemo& m = current_memo_->Memo();
   if (m.getSelLength() != 0) {
     MakeSelectionForward(m);
@@ -104,6 +105,7 @@ void TBaptisms::Replace1Click() {
 }
 
 int TBaptisms::ReplaceDialog1Replace(bool replace_all) {
+  if (PageBusy()) return 0;
   if (!current_memo_->isVisible()) return 0;
   memo::TVellMemo& m = current_memo_->Memo();
   MakeSelectionForward(m);
@@ -120,6 +122,7 @@ int TBaptisms::ReplaceDialog1Replace(bool replace_all) {
 // ---- highlight words ----
 
 void TBaptisms::Highlight1Click() {
+  if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemo& m = current_memo_->Memo();
   memo::TKeywordList& keywords = m.Keywords();
   if (keywords.Count() > 0) {

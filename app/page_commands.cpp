@@ -205,12 +205,12 @@ bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
 }
 
 void TBaptisms::Saveas1Click() {
-  if (searching_ && current_memo_ == vm0) return;  // the search is still writing it
+  if (PageBusy()) return;  // the search is still writing it
   SavePage(*current_memo_, PageControl1->currentIndex());
 }
 
 void TBaptisms::Savetextfile1Click() {
-  if (searching_ && current_memo_ == vm0) return;
+  if (PageBusy()) return;
   const int page = PageControl1->currentIndex();
   // The page's own file: another page's file is never written over.
   const std::string path = PageFile(page);
@@ -250,6 +250,7 @@ void TBaptisms::Closefile1Click() {
 // ---- copy, original line, file list ----
 
 void TBaptisms::Copytonewsheet1Click() {
+  if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemoControl* old_control = current_memo_;
   memo::TVellMemo& old = old_control->Memo();
   const std::vector<std::string> words = KeywordWords(old);
@@ -319,6 +320,7 @@ void TBaptisms::Editline1Click() {
 }
 
 void TBaptisms::Resetfilelist1Click() {
+  if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemo& m = current_memo_->Memo();
   const std::vector<std::string> lines = appcore::ResetFileList(PageParagraphs(m), files_.SourceList());
   SetPageText(m, lines);
@@ -334,6 +336,7 @@ void TBaptisms::SortbyHusband1Click(QObject* sender) {
 }
 
 void TBaptisms::SortPage(appcore::SortSide side) {
+  if (PageBusy()) return;  // the search is still writing the page
   const std::string caption = PageCaption(PageControl1->currentIndex());
   prompts_.SetHourglass(true);
   appcore::SortedPage sorted = appcore::SortPageByName(caption, PageParagraphs(current_memo_->Memo()), side);
@@ -348,6 +351,7 @@ void TBaptisms::SortPage(appcore::SortSide side) {
 }
 
 void TBaptisms::Sortgroupsbydate1Click() {
+  if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemo& m = current_memo_->Memo();
   const std::int32_t caret = m.getSelStart();
   prompts_.SetHourglass(true);
@@ -376,6 +380,7 @@ void TBaptisms::Setaschildren2Click() {
 }
 
 void TBaptisms::ShowChildren() {
+  if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemo& m = current_memo_->Memo();
   const std::int32_t start = m.getSelStart();
   const std::int32_t length = m.getSelLength();

@@ -286,7 +286,8 @@ TEST_F(PagesTest, EditOriginalLineOpensTheDataFileAtTheRecord) {
 
   // A line without a source tag (a blank line, the status, a text line).
   window->PageControl1->setCurrentIndex(0);
-  first.setSelStart(first.ParStart(ParHolding(first, "[1] ")));  // a legend line
+  ASSERT_TRUE(appcore::IsLegendLine(first.getParagraphs(0)));
+  first.setSelStart(4);  // a legend line: no trailing source tag
   Trigger("Editline1");
   EXPECT_EQ(prompts.messages, std::vector<std::string>{"Operation not available!"});
   (void)line;

@@ -217,6 +217,23 @@ protected:
   }
 };
 
+TEST_F(LongSearchTest, LineCommandsWaitWhileTheSearchWritesThePage) {
+  int during = 0;
+  QTimer::singleShot(0, window.get(), [&] {
+    ASSERT_TRUE(window->Searching());
+    for (const char* item : {"Sortgroupsbydate1", "Resetfilelist1", "Setaschildren1", "Copytonewsheet1"})
+      window->Action(item)->trigger();
+    window->ReplaceDialog1Replace(true);
+    ++during;
+    window->Button3->click();  // Cancel
+  });
+  window->Button1->click();
+  ASSERT_EQ(during, 1);
+  EXPECT_EQ(PageLines(), std::vector<std::string>{"Searching:  [1] Big Parish - Baptisms"});
+  EXPECT_EQ(window->PageControl1->count(), 1);
+  EXPECT_EQ(window->ListBox1->count(), 0);
+}
+
 TEST_F(LongSearchTest, CancelStopsAndASecondSearchIsIgnored) {
   int during = 0;
   QTimer::singleShot(0, window.get(), [&] {
