@@ -1,6 +1,8 @@
 // bench_search: the search core against standard tools on a generated
 // register set (see README.md). Prints one row per measurement with the
 // ratio to its bar; --check makes it exit 1 when a bar is missed.
+#include "bench/bench_util.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -28,7 +30,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Best;
+using bench::Clock;
+using bench::Seconds;
 
 struct Args {
   int64_t lines = 1'000'000;
@@ -42,56 +46,25 @@ struct Args {
   bool check = false;
 };
 
-[[noreturn]] void Usage(const char* why) {
-  std::fprintf(stderr,
-               "bench_search: %s\n"
-               "usage: bench_search [--lines N] [--files N] [--hits N] [--repeats N] [--seed N]\n"
-               "                    [--surname NAME] [--dir DIR] [--keep] [--check]\n",
-               why);
-  std::exit(2);
-}
-
 Args ParseArgs(int argc, char** argv) {
   Args a;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage(("missing value after " + arg).c_str());
-      return argv[++i];
-    };
-    auto number = [&]() -> int64_t {
-      const std::string v = value();
-      char* end = nullptr;
-      const long long n = std::strtoll(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || n < 0) Usage(("bad number for " + arg).c_str());
-      return n;
-    };
-    if (arg == "--lines") a.lines = number();
-    else if (arg == "--files") a.files = static_cast<int>(number());
-    else if (arg == "--hits") a.arrange_hits = number();
-    else if (arg == "--repeats") a.repeats = std::max<int>(1, static_cast<int>(number()));
-    else if (arg == "--seed") a.seed = static_cast<uint64_t>(number());
-    else if (arg == "--surname") a.surname = value();
-    else if (arg == "--dir") a.dir = value();
+  bench::OptionReader options(argc, argv, "bench_search",
+                               "[--lines N] [--files N] [--hits N] [--repeats N] [--seed N]\n"
+                               "       [--surname NAME] [--dir DIR] [--keep] [--check]");
+  for (std::string arg; options.Next(arg);) {
+    if (arg == "--lines") a.lines = options.Number();
+    else if (arg == "--files") a.files = static_cast<int>(options.Number());
+    else if (arg == "--hits") a.arrange_hits = options.Number();
+    else if (arg == "--repeats") a.repeats = std::max<int>(1, static_cast<int>(options.Number()));
+    else if (arg == "--seed") a.seed = static_cast<uint64_t>(options.Number());
+    else if (arg == "--surname") a.surname = options.Value();
+    else if (arg == "--dir") a.dir = options.Value();
     else if (arg == "--keep") a.keep = true;
     else if (arg == "--check") a.check = true;
-    else Usage(("unknown option " + arg).c_str());
+    else options.Fail("unknown option " + arg);
   }
-  if (a.files < 1 || a.lines < 1) Usage("--files and --lines must be at least 1");
+  if (a.files < 1 || a.lines < 1) options.Fail("--files and --lines must be at least 1");
   return a;
-}
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// Best wall time of repeats runs of body.
-double Best(int repeats, const std::function<void()>& body) {
-  double best = 1e300;
-  for (int i = 0; i < repeats; ++i) {
-    const auto start = Clock::now();
-    body();
-    best = std::min(best, Seconds(Clock::now() - start));
-  }
-  return best;
 }
 
 // Runs a command with its output in a pipe (grep answers at once when its

@@ -13,6 +13,8 @@
 //      against the same in a document of --small lines. Bar: 2x.
 //
 // Run under QT_QPA_PLATFORM=offscreen (set here when unset).
+#include "bench/bench_util.h"
+
 #include <malloc.h>
 #include <unistd.h>
 
@@ -39,7 +41,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Seconds;
 
 struct Args {
   int64_t lines = 1'000'000;
@@ -54,54 +57,34 @@ struct Args {
   bool check = false;
 };
 
-[[noreturn]] void Usage(const char* why) {
-  std::fprintf(stderr,
-               "memo_doc_bench: %s\n"
-               "usage: memo_doc_bench [--lines N] [--files N] [--small N] [--repeats N] [--edits N]\n"
-               "                      [--seed N] [--keywords A,B] [--dir DIR] [--keep] [--check]\n",
-               why);
-  std::exit(2);
-}
-
 Args ParseArgs(int argc, char** argv) {
   Args a;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage(("missing value after " + arg).c_str());
-      return argv[++i];
-    };
-    auto number = [&]() -> int64_t {
-      const std::string v = value();
-      char* end = nullptr;
-      const long long n = std::strtoll(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || n < 0) Usage(("bad number for " + arg).c_str());
-      return n;
-    };
-    if (arg == "--lines") a.lines = number();
-    else if (arg == "--files") a.files = static_cast<int>(number());
-    else if (arg == "--small") a.small = static_cast<int>(number());
-    else if (arg == "--repeats") a.repeats = std::max<int>(1, static_cast<int>(number()));
-    else if (arg == "--edits") a.edits = std::max<int>(1, static_cast<int>(number()));
-    else if (arg == "--seed") a.seed = static_cast<uint64_t>(number());
-    else if (arg == "--dir") a.dir = value();
+  bench::OptionReader options(argc, argv, "memo_doc_bench",
+                               "[--lines N] [--files N] [--small N] [--repeats N] [--edits N]\n"
+                               "       [--seed N] [--keywords A,B] [--dir DIR] [--keep] [--check]");
+  for (std::string arg; options.Next(arg);) {
+    if (arg == "--lines") a.lines = options.Number();
+    else if (arg == "--files") a.files = static_cast<int>(options.Number());
+    else if (arg == "--small") a.small = static_cast<int>(options.Number());
+    else if (arg == "--repeats") a.repeats = std::max<int>(1, static_cast<int>(options.Number()));
+    else if (arg == "--edits") a.edits = std::max<int>(1, static_cast<int>(options.Number()));
+    else if (arg == "--seed") a.seed = static_cast<uint64_t>(options.Number());
+    else if (arg == "--dir") a.dir = options.Value();
     else if (arg == "--keep") a.keep = true;
     else if (arg == "--check") a.check = true;
     else if (arg == "--keywords") {
       a.keywords.clear();
-      std::stringstream list(value());
+      std::stringstream list(options.Value());
       for (std::string word; std::getline(list, word, ',');)
         if (!word.empty()) a.keywords.push_back(word);
-      if (a.keywords.empty()) Usage("--keywords needs at least one word");
+      if (a.keywords.empty()) options.Fail("--keywords needs at least one word");
     } else {
-      Usage(("unknown option " + arg).c_str());
+      options.Fail("unknown option " + arg);
     }
   }
-  if (a.files < 1 || a.lines < 1 || a.small < 2) Usage("--files, --lines and --small must be positive");
+  if (a.files < 1 || a.lines < 1 || a.small < 2) options.Fail("--files, --lines and --small must be positive");
   return a;
 }
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // A read-only stream over bytes that stay with the caller, so that loading
 // copies nothing the memo does not keep.

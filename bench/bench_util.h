@@ -1,0 +1,69 @@
+// What the benchmark programs share: reading their options and timing.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Best wall time of `repeats` runs of body.
+inline double Best(int repeats, const std::function<void()>& body) {
+  double best = 1e300;
+  for (int i = 0; i < repeats; ++i) {
+    const auto start = Clock::now();
+    body();
+    best = std::min(best, Seconds(Clock::now() - start));
+  }
+  return best;
+}
+
+// Walks argv; a bad option prints the usage text and exits with 2.
+class OptionReader {
+public:
+  OptionReader(int argc, char** argv, std::string program, std::string usage)
+      : argc_(argc), argv_(argv), program_(std::move(program)), usage_(std::move(usage)) {}
+
+  // The next option name, or false at the end.
+  bool Next(std::string& option) {
+    if (++i_ >= argc_) return false;
+    option_ = option = argv_[i_];
+    return true;
+  }
+
+  std::string Value() {
+    if (i_ + 1 >= argc_) Fail("missing value after " + option_);
+    return argv_[++i_];
+  }
+
+  // A whole number of at least 0.
+  int64_t Number() {
+    const std::string v = Value();
+    char* end = nullptr;
+    const long long n = std::strtoll(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || n < 0) Fail("bad number for " + option_);
+    return n;
+  }
+
+  [[noreturn]] void Fail(const std::string& why) const {
+    std::fprintf(stderr, "%s: %s\nusage: %s %s\n", program_.c_str(), why.c_str(), program_.c_str(),
+                 usage_.c_str());
+    std::exit(2);
+  }
+
+private:
+  int argc_;
+  char** argv_;
+  int i_ = 0;
+  std::string program_, usage_, option_;
+};
+
+}  // namespace bench
