@@ -45,8 +45,12 @@ function(quorvane_test target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${target} PRIVATE
     QV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QV_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  set(test_env "QT_QPA_PLATFORM=offscreen")
+  if(QV_SANITIZE)
+    list(APPEND test_env "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tools/lsan.supp")
+  endif()
   gtest_discover_tests(${target}
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    PROPERTIES ENVIRONMENT "${test_env}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
