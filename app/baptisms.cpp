@@ -19,6 +19,7 @@
 #include "app/core/first_page.h"
 #include "app/core/search_terms.h"
 #include "app/data_file_dialog.h"
+#include "app/page_text.h"
 #include "app/small_dialogs.h"
 #include "forms/small_dialogs.h"
 #include "memo/print/memo_printer.h"
@@ -28,14 +29,6 @@
 
 namespace app {
 namespace {
-
-QString Q(const std::string& cp1252) { return QString::fromStdString(rtl::Cp1252ToUtf8(cp1252)); }
-std::string Bytes(const QString& text) { return rtl::Utf8ToCp1252(text.toStdString()); }
-
-// Keywords of a search page: no word options, no font style, context 1,
-// the default cursor, red on white.
-constexpr memo::TColor kKeywordBackground = 16777215;  // clWhite
-constexpr memo::TColor kKeywordForeground = 255;       // clRed
 
 // Formatting rectangle message of an edit control.
 constexpr std::uint32_t EM_SETRECT = 0x00B3;
@@ -379,26 +372,7 @@ appcore::SearchOptions TBaptisms::ReadOptions() const {
   return o;
 }
 
-void TBaptisms::SetPageText(memo::TVellMemo& page, const std::vector<std::string>& lines) {
-  std::string text;
-  size_t size = 0;
-  for (const std::string& line : lines) size += line.size() + 2;
-  text.reserve(size);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) text += "\r\n";
-    text += lines[i];
-  }
-  page.SetText(text);
-}
 
-void TBaptisms::SetKeywords(memo::TVellMemo& page, const std::vector<std::string>& words) {
-  memo::TKeywordList& keywords = page.Keywords();
-  keywords.Clear();
-  keywords.Duplicates = rtl::dupIgnore;
-  keywords.SetSorted(true);
-  for (const std::string& word : words)
-    keywords.AddKeyWord(word, 0, 0, 1, memo::crDefault, kKeywordBackground, kKeywordForeground);
-}
 
 void TBaptisms::Button1Click() {
   if (searching_) return;  // one search at a time
@@ -421,7 +395,7 @@ void TBaptisms::Button1Click() {
   Label2->setText(Q(terms.label_key1));
   Label3->setText(terms.two_terms ? Q(terms.label_key2) : QString());
   VellMemo2->Clear();
-  SetKeywords(page, {terms.term1, terms.term2});
+  SetPageKeywords(page, {terms.term1, terms.term2});
   page.Clear();
   Button3->setVisible(true);
 
@@ -431,7 +405,7 @@ void TBaptisms::Button1Click() {
   const appcore::ProgressFn progress = [&](const appcore::SearchProgress& p) {
     if (p.searching != shown) {
       shown = std::string(p.searching);
-      SetPageText(page, {shown});
+      SetPageLines(page, {shown});
     }
     return PumpEvents();
   };
@@ -444,15 +418,15 @@ void TBaptisms::Button1Click() {
   if (!result.cancelled) {
     Label5->setText(Q(appcore::StatusText(result)));
     Button1->setText("Arranging");
-    SetPageText(page, appcore::FirstPageLines(result, appcore::ArrangeOutcome{{}, true}, options.show_source_codes));
+    SetPageLines(page, appcore::FirstPageLines(result, appcore::ArrangeOutcome{{}, true}, options.show_source_codes));
     PumpEvents();
     appcore::ArrangeCallbacks callbacks;
     callbacks.progress = [&](int64_t) { return PumpEvents(); };
     callbacks.report = [this](const std::string& m) { Report(m); };
     arranged = appcore::Arrange(std::move(result.baptism_hits), result.key_length, callbacks);
   }
-  SetPageText(page, appcore::FirstPageLines(result, arranged, options.show_source_codes));
-  SetKeywords(page, result.keywords);
+  SetPageLines(page, appcore::FirstPageLines(result, arranged, options.show_source_codes));
+  SetPageKeywords(page, result.keywords);
   page.ReApplyKeywords();
   vm0->viewport()->update();
 

@@ -167,8 +167,6 @@ private:
   void Report(const std::string& message);
   void ShowPendingMessages();
   appcore::SearchOptions ReadOptions() const;
-  void SetPageText(memo::TVellMemo& memo, const std::vector<std::string>& lines);
-  void SetKeywords(memo::TVellMemo& memo, const std::vector<std::string>& words);
   bool PumpEvents();
   void MarkPage(int page, int state);
   bool SavePage(memo::TVellMemoControl& page_memo, int page);
@@ -177,7 +175,6 @@ private:
   bool WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path);
   void MovePanel3(int page);
   int FindPage(const std::string& caption) const;
-  std::vector<std::string> PageParagraphs(memo::TVellMemo& memo) const;
   void SetPageFile(int page, const std::string& path);
   void EnablePageItems();
   bool LoadLines(const std::string& path, std::vector<std::string>& lines);

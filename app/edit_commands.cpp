@@ -6,6 +6,7 @@
 #include <QRadioButton>
 
 #include "app/baptisms.h"
+#include "app/page_text.h"
 #include "app/core/find_replace.h"
 #include "app/core/highlight_words.h"
 #include "app/small_dialogs.h"
@@ -18,11 +19,6 @@
 namespace app {
 namespace {
 
-QString Q(const std::string& cp1252) { return QString::fromStdString(rtl::Cp1252ToUtf8(cp1252)); }
-std::string Bytes(const QString& text) { return rtl::Utf8ToCp1252(text.toStdString()); }
-
-constexpr memo::TColor kKeywordBackground = 16777215;  // clWhite
-constexpr memo::TColor kKeywordForeground = 255;       // clRed
 
 // A selection made backwards becomes the same text selected forwards.
 void MakeSelectionForward(memo::TVellMemo& m) {
@@ -125,21 +121,10 @@ void TBaptisms::Highlight1Click() {
   if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemo& m = current_memo_->Memo();
   memo::TKeywordList& keywords = m.Keywords();
-  if (keywords.Count() > 0) {
-    std::vector<std::string> words;
-    for (int i = 0; i < keywords.Count(); ++i) words.push_back(keywords.Strings(i));
-    password_dlg_->Password->setText(Q(appcore::HighlightEditText(words)));
-  }
+  if (keywords.Count() > 0) password_dlg_->Password->setText(Q(appcore::HighlightEditText(PageKeywords(m))));
   if (RunModal(*password_dlg_) != forms::kMrOk) return;  // the keywords stay
-  std::vector<std::string> page;
-  for (int i = 0; i < m.GetParCount(); ++i) page.push_back(m.getParagraphs(i));
-  const std::vector<std::string> words = appcore::HighlightWordsFor(
-      Bytes(password_dlg_->Password->text()), password_dlg_->RadioButton2->isChecked(), page, key_length_);
-  keywords.Clear();
-  keywords.Duplicates = rtl::dupIgnore;
-  keywords.SetSorted(true);
-  for (const std::string& word : words)
-    keywords.AddKeyWord(word, 0, 0, 1, memo::crDefault, kKeywordBackground, kKeywordForeground);
+  SetPageKeywords(m, appcore::HighlightWordsFor(Bytes(password_dlg_->Password->text()),
+                                                password_dlg_->RadioButton2->isChecked(), PageParagraphs(m), key_length_));
   prompts_.SetHourglass(true);
   m.ReApplyKeywords();
   prompts_.SetHourglass(false);

@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include "app/baptisms.h"
+#include "app/page_text.h"
 #include "app/core/highlight_words.h"
 #include "app/core/page_names.h"
 #include "app/core/sort_commands.h"
@@ -25,40 +26,9 @@
 namespace app {
 namespace {
 
-QString Q(const std::string& cp1252) { return QString::fromStdString(rtl::Cp1252ToUtf8(cp1252)); }
-std::string Bytes(const QString& text) { return rtl::Utf8ToCp1252(text.toStdString()); }
-
-constexpr memo::TColor kKeywordBackground = 16777215;  // clWhite
-constexpr memo::TColor kKeywordForeground = 255;       // clRed
-
 // Page properties kept on the page's sheet.
 constexpr const char* kFileProperty = "qvPageFile";
 constexpr const char* kLinkProperty = "qvDataLink";
-
-std::vector<std::string> KeywordWords(memo::TVellMemo& memo) {
-  std::vector<std::string> words;
-  const memo::TKeywordList& keywords = memo.Keywords();
-  for (int i = 0; i < keywords.Count(); ++i) words.push_back(keywords.Strings(i));
-  return words;
-}
-
-void AddKeywords(memo::TVellMemo& memo, const std::vector<std::string>& words) {
-  memo::TKeywordList& keywords = memo.Keywords();
-  keywords.Clear();
-  keywords.Duplicates = rtl::dupIgnore;
-  keywords.SetSorted(true);
-  for (const std::string& word : words)
-    if (!word.empty()) keywords.AddKeyWord(word, 0, 0, 1, memo::crDefault, kKeywordBackground, kKeywordForeground);
-}
-
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) text += "\r\n";
-    text += lines[i];
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -90,12 +60,6 @@ int TBaptisms::FindPage(const std::string& caption) const {
   return -1;
 }
 
-std::vector<std::string> TBaptisms::PageParagraphs(memo::TVellMemo& memo) const {
-  std::vector<std::string> lines;
-  lines.reserve(static_cast<size_t>(memo.GetParCount()));
-  for (int i = 0; i < memo.GetParCount(); ++i) lines.push_back(memo.getParagraphs(i));
-  return lines;
-}
 
 void TBaptisms::MovePanel3(int page) {
   if (Panel3->isHidden()) return;  // shown only by the family box's own commands
@@ -153,8 +117,8 @@ void TBaptisms::Opentextfile1Click() {
   }
   memo::TVellMemoControl* control = AddTab(rtl::ExtractFileName(*path));
   memo::TVellMemo& m = control->Memo();
-  SetPageText(m, lines);
-  AddKeywords(m, words);
+  SetPageLines(m, lines);
+  SetPageKeywords(m, words);
   if (!words.empty()) {
     prompts_.SetHourglass(true);
     m.ReApplyKeywords();
@@ -174,7 +138,7 @@ bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std
   try {
     // Paragraphs, not display lines: word wrap must not break lines in the file.
     m.Paragraphs()->SaveToFile(path);
-    appcore::SaveHighlightWords(path, KeywordWords(m));
+    appcore::SaveHighlightWords(path, PageKeywords(m));
   } catch (const rtl::Exception& e) {
     prompts_.ShowMessage(e.Message());
     return false;
@@ -253,7 +217,7 @@ void TBaptisms::Copytonewsheet1Click() {
   if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemoControl* old_control = current_memo_;
   memo::TVellMemo& old = old_control->Memo();
-  const std::vector<std::string> words = KeywordWords(old);
+  const std::vector<std::string> words = PageKeywords(old);
   memo::TVellMemoControl* control = nullptr;
   if (old.getSelLength() != 0) {
     old_control->CopyToClipboard();
@@ -265,12 +229,12 @@ void TBaptisms::Copytonewsheet1Click() {
     const int top = old.getTopLine();
     const std::int32_t caret = old.getSelStart();
     control = AddTab(name);
-    SetPageText(control->Memo(), PageParagraphs(old));
+    SetPageLines(control->Memo(), PageParagraphs(old));
     control->Memo().setTopLine(top);
     control->Memo().setSelStart(caret);
   }
   memo::TVellMemo& m = control->Memo();
-  AddKeywords(m, words);
+  SetPageKeywords(m, words);
   m.SetHighlightColor(kKeywordForeground);
   prompts_.SetHourglass(true);
   m.ReApplyKeywords();
@@ -302,7 +266,7 @@ void TBaptisms::Editline1Click() {
     if (!LoadLines(where.path, lines)) return;
     control = AddTab(where.name);
     page = PageControl1->currentIndex();
-    SetPageText(control->Memo(), lines);
+    SetPageLines(control->Memo(), lines);
     control->Memo().Modified = false;
     MarkPage(page, 0);
     current_file_name_ = where.path;
@@ -323,7 +287,7 @@ void TBaptisms::Resetfilelist1Click() {
   if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemo& m = current_memo_->Memo();
   const std::vector<std::string> lines = appcore::ResetFileList(PageParagraphs(m), files_.SourceList());
-  SetPageText(m, lines);
+  SetPageLines(m, lines);
 }
 
 // ---- sorts ----
@@ -346,7 +310,7 @@ void TBaptisms::SortPage(appcore::SortSide side) {
     return;
   }
   memo::TVellMemoControl* control = AddTab(sorted.caption);
-  SetPageText(control->Memo(), sorted.lines);
+  SetPageLines(control->Memo(), sorted.lines);
   SetMod(1);
 }
 
@@ -359,7 +323,7 @@ void TBaptisms::Sortgroupsbydate1Click() {
   // The new text is built whole before the page is touched.
   const std::vector<std::string> lines =
       appcore::SortGroupsByDate(PageParagraphs(m), [&error](const std::string& e) { if (error.empty()) error = e; });
-  SetPageText(m, lines);
+  SetPageLines(m, lines);
   m.setSelStart(caret);
   current_memo_->ScrollInView();
   prompts_.SetHourglass(false);
@@ -393,7 +357,7 @@ void TBaptisms::ShowChildren() {
   // The block goes in below the lines read; the selection stays as it was.
   const int count = m.GetParCount();
   const int at = std::clamp(summary.insert_at, 0, count);
-  const std::string block = Joined(summary.page_lines);
+  const std::string block = JoinedLines(summary.page_lines);
   std::int32_t where = 0;
   if (at < count) {
     where = m.ParStart(at);

@@ -19,12 +19,6 @@ using namespace window_test;
 
 namespace {
 
-std::vector<std::string> Items(QListWidget* list) {
-  std::vector<std::string> items;
-  for (int i = 0; i < list->count(); ++i) items.push_back(list->item(i)->text().toStdString());
-  return items;
-}
-
 TEST_F(WindowTest, AboutBoxShowsTheVersion) {
   std::string shown_version, caption;
   prompts.on_modal = [&](QDialog& form) {

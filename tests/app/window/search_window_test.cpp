@@ -123,8 +123,9 @@ protected:
           }
           ++checked;
         }
-      if (line.size() > 4 && isdigit(static_cast<unsigned char>(line[0])))
+      if (line.size() > 4 && isdigit(static_cast<unsigned char>(line[0]))) {
         ASSERT_FALSE(CharState(Page(), p, 0).flags & memo::kRunKeyword) << line;
+      }
     }
     EXPECT_GT(checked, 0);
   }
@@ -179,8 +180,9 @@ TEST_F(SearchWindowTest, ExactSurnameOverBaptismsMatchesTheReference) {
     EXPECT_FALSE(group.empty());
     // Each group is in date order (years never go back).
     for (size_t i = 1; i < group.size(); ++i)
-      if (isdigit(static_cast<unsigned char>(group[i][0])) && isdigit(static_cast<unsigned char>(group[i - 1][0])))
+      if (isdigit(static_cast<unsigned char>(group[i][0])) && isdigit(static_cast<unsigned char>(group[i - 1][0]))) {
         EXPECT_LE(Year(group[i - 1]), Year(group[i])) << group[i - 1] << "\n" << group[i];
+      }
     shown.insert(shown.end(), group.begin(), group.end());
   }
   std::vector<std::string> expected = ref.hits;
@@ -220,7 +222,9 @@ TEST_F(SearchWindowTest, MarriageHitsComeSortedBeforeTheBaptisms) {
     const size_t open = hit.rfind(" [");
     ASSERT_NE(open, std::string::npos) << hit;
     EXPECT_FALSE(baptism_slot[std::stoi(hit.substr(open + 2))]) << hit;
-    if (i > 0) EXPECT_LT(Lower(parts.other_hits[i - 1]), Lower(hit));
+    if (i > 0) {
+      EXPECT_LT(Lower(parts.other_hits[i - 1]), Lower(hit));
+    }
   }
   // Legend lines name the files of the hits, in file order.
   ASSERT_FALSE(parts.legend.empty());
@@ -260,7 +264,9 @@ TEST_F(SearchWindowTest, PeriodAndSourceCodeBoxes) {
   Type("Baker");
   PressSearch();
   for (const auto& line : PageLines())
-    if (!line.empty() && isdigit(static_cast<unsigned char>(line[0]))) EXPECT_GE(line.substr(0, 4), "1700") << line;
+    if (!line.empty() && isdigit(static_cast<unsigned char>(line[0]))) {
+      EXPECT_GE(line.substr(0, 4), "1700") << line;
+    }
 
   // Without source codes: no legend, no tags.
   QAction* codes = window->Action("Showsourcecodes1");

@@ -14,12 +14,6 @@ using namespace window_test;
 
 namespace {
 
-std::vector<std::string> Items(QListWidget* list) {
-  std::vector<std::string> items;
-  for (int i = 0; i < list->count(); ++i) items.push_back(list->item(i)->text().toStdString());
-  return items;
-}
-
 int ItemHolding(QListWidget* list, const std::string& text) {
   for (int i = 0; i < list->count(); ++i)
     if (list->item(i)->text().toStdString().find(text) != std::string::npos) return i;

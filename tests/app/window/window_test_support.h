@@ -236,6 +236,12 @@ inline memo::DynInfoRec CharState(memo::TVellMemo& m, int par, int offset) {
   return memo::par::StateOfChar(*m.Pars().At(par), offset);
 }
 
+inline std::vector<std::string> Items(QListWidget* list) {
+  std::vector<std::string> items;
+  for (int i = 0; i < list->count(); ++i) items.push_back(list->item(i)->text().toStdString());
+  return items;
+}
+
 // Whether character offset of paragraph par is painted as a keyword (red).
 inline bool RedAt(memo::TVellMemo& m, int par, int offset) {
   const memo::DynInfoRec state = CharState(m, par, offset);

@@ -1,0 +1,33 @@
+// Text and keywords of a page's memo as the window's commands read and
+// write them: paragraphs (never wrapped display lines), the page's
+// highlight words in red on white, and the Windows-1252 / Qt boundary.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "memo/vell_memo.h"
+
+namespace app {
+
+QString Q(const std::string& cp1252);
+std::string Bytes(const QString& text);
+
+// Keywords of a page: no word options, no font style, context 1, the
+// default cursor, red on white.
+inline constexpr memo::TColor kKeywordBackground = 16777215;  // clWhite
+inline constexpr memo::TColor kKeywordForeground = 255;       // clRed
+
+std::vector<std::string> PageParagraphs(memo::TVellMemo& memo);
+// lines with CR LF between them.
+std::string JoinedLines(const std::vector<std::string>& lines);
+// Replaces the whole text by lines, one paragraph each.
+void SetPageLines(memo::TVellMemo& memo, const std::vector<std::string>& lines);
+
+std::vector<std::string> PageKeywords(memo::TVellMemo& memo);
+// The keyword list becomes words (sorted, repeats and empty words dropped);
+// the caller re-applies them.
+void SetPageKeywords(memo::TVellMemo& memo, const std::vector<std::string>& words);
+
+}  // namespace app
