@@ -404,3 +404,35 @@ TEST_F(WindowTest, EveryPageHasAGutterOnItsMemo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PagesTest, FailedSavesKeepThePageModified) {
+  Trigger("Newsheet1");
+  TypeIntoPage("1700 keep me");
+  // The chosen name is a folder: nothing can be written there.
+  fs::create_directories(dir / "folder.txt");
+  prompts.save_names.push_back((dir / "folder.txt").string());
+  Trigger("Saveas1");
+  EXPECT_EQ(prompts.messages.size(), 1u);
+  EXPECT_TRUE(Current().Modified);
+  EXPECT_EQ(window->PageMark(1), 1);
+  EXPECT_EQ(window->PageCaption(1), "NewPage01.txt");
+  EXPECT_EQ(Current().GetText(), "1700 keep me");
+
+  // The side file cannot be written: reported, the page stays modified.
+  Current().Keywords().AddKeyWord("keep", 0, 0, 1, memo::crDefault, 16777215, 255);
+  fs::create_directories(dir / "words.hlw" / "inside");
+  prompts.save_names.push_back((dir / "words.txt").string());
+  Trigger("Saveas1");
+  EXPECT_EQ(prompts.messages.size(), 2u);
+  EXPECT_TRUE(Current().Modified);
+  EXPECT_EQ(window->PageMark(1), 1);
+  // Closing it still asks.
+  prompts.answers = {app::TAnswer::kCancel};
+  Trigger("Closefile1");
+  EXPECT_EQ(Pages(), 2);
+  EXPECT_EQ(prompts.questions.size(), 1u);
+}
+
+}  // namespace
