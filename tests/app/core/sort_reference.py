@@ -12,26 +12,37 @@ PARTICLES = [" 't ", " la ", " le ", " van ", " ver ", " der ", " de ", " ten ",
              " dela ", " vander ", " vande ", " vanden "]
 
 
+CONTROLS_AND_SPACE = "".join(chr(c) for c in range(33))
+ASCII_UPPER = str.maketrans("abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWXYZ")
+
+
 def trim(s):
-    return s.strip("".join(chr(c) for c in range(33)))
+    return s.strip(CONTROLS_AND_SPACE)
 
 
 def fold(s):
-    return "".join(c.upper() if "a" <= c <= "z" else c for c in s)
+    """Upper-cases a-z only; every other character stays as it is."""
+    return s.translate(ASCII_UPPER)
+
+
+FOLDED_PARTICLES = [fold(p) for p in PARTICLES]
 
 
 def glue(line):
     t = line.replace("[", "").replace("]", "")
-    for p in PARTICLES:
-        hits, pos, ft, fp = [], 0, fold(t), fold(p)
+    ft = fold(t)  # folding is per character, so t and ft lose the same positions
+    for fp in FOLDED_PARTICLES:
+        hits, pos = [], 0
         while True:
             at = ft.find(fp, pos)
             if at < 0:
                 break
             hits.append(at)
-            pos = at + len(p)
+            pos = at + len(fp)
         for at in reversed(hits):
-            t = t[:at + len(p) - 1] + t[at + len(p):]
+            cut = at + len(fp) - 1
+            t = t[:cut] + t[cut + 1:]
+            ft = ft[:cut] + ft[cut + 1:]
     return t
 
 
