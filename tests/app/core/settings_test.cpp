@@ -55,7 +55,9 @@ TEST(Settings, AFailedWriteIsRaisedAndKeepsTheOldFile) {
   AppSettings settings(dir.str());
   EXPECT_THROW(settings.WriteSearchDir("/new\r\nSave=/evil"), rtl::EIniFileException);
   EXPECT_EQ(ReadBytes(dir / "Quorvane.INI"), "[Directories]\r\nSearch=/old\r\n");
-  ::chmod(dir.path().c_str(), 0755);  // the folder is not writable for others
+  // The folder is not writable, for the user running the tests either (as
+  // root the child runs as nobody).
+  ::chmod(dir.path().c_str(), 0555);
   const int status = appcore_test::RunUnprivileged([&] {
     try {
       AppSettings(dir.str()).WriteSearchDir("/new");
@@ -71,7 +73,7 @@ TEST(Settings, AFailedWriteIsRaisedAndKeepsTheOldFile) {
 TEST(Settings, FolderBesideTheExecutableWhenWritableElseTheUsersConfiguration) {
   TempDir exe_dir, config;
   EXPECT_EQ(SettingsFolder(exe_dir / "quorvane"), exe_dir.str() + "/");
-  ::chmod(exe_dir.path().c_str(), 0755);
+  ::chmod(exe_dir.path().c_str(), 0555);  // not writable, for the test user either
   const int status = appcore_test::RunUnprivileged([&] {
     ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     const std::string folder = SettingsFolder(exe_dir / "quorvane");

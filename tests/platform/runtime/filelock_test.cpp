@@ -265,11 +265,15 @@ TEST(FileLock, MissingPathsAndDirectories) {
 }
 
 TEST(FileLock, PermissionDenied) {
+  // A file nobody may read, in a folder nobody may write to: that holds for
+  // the user running the tests as well, and root, whom permissions do not
+  // bind, runs the child as nobody.
   Scratch dir;
-  std::string secret = dir.File("secret.DAT", "s");
-  chmod(secret.c_str(), 0600);
   std::string locked_dir = dir.File("locked");
   mkdir(locked_dir.c_str(), 0755);
+  std::string secret = dir.File("locked/secret.DAT", "s");
+  chmod(secret.c_str(), 0);
+  chmod(locked_dir.c_str(), 0555);
   Child child([&](Child&) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 2;
     std::unique_ptr<TLockedFile> file;
@@ -279,6 +283,7 @@ TEST(FileLock, PermissionDenied) {
     return 0;
   });
   EXPECT_EQ(child.Wait(), 0);
+  chmod(locked_dir.c_str(), 0755);  // so that the scratch folder can go
   EXPECT_TRUE(std::filesystem::exists(secret));
 }
 

@@ -296,11 +296,14 @@ TEST_F(DiskFiles, ReadOnlyFilesOpenForReadingOnly) {
 }
 
 TEST_F(DiskFiles, PermissionDeniedIsAccessDenied) {
-  std::string secret = dir_.File("secret.DAT");
-  testing::WriteFileBytes(secret, "s");
-  chmod(secret.c_str(), 0600);
+  // A file nobody may read, in a folder nobody may write to, so that access
+  // is denied to the user running the tests too (root's child drops to nobody).
   std::string closed_dir = dir_.File("closed");
   mkdir(closed_dir.c_str(), 0755);
+  std::string secret = closed_dir + "/secret.DAT";
+  testing::WriteFileBytes(secret, "s");
+  chmod(secret.c_str(), 0);
+  chmod(closed_dir.c_str(), 0555);
   int code = testing::InChild([&] {
     if (!testing::DropPrivileges()) return 2;
     auto file = Handler(secret);
@@ -313,6 +316,7 @@ TEST_F(DiskFiles, PermissionDeniedIsAccessDenied) {
     if (RaisedNumber([&] { deleted->DeleteFile(); }) != 11013) return 6;
     return 0;
   });
+  chmod(closed_dir.c_str(), 0755);  // so that the scratch folder can go
   EXPECT_EQ(code, 0);
 }
 
