@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <chrono>
+#include <filesystem>
 
 #include "app/core/search.h"
 #include "app/core/source_ticks.h"
@@ -178,9 +179,11 @@ TEST_F(DataFileSetTest, UnchangedFilesKeepTheirLinesChangedOnesAreReadAgain) {
   Make(dir_.str());
   const DataFile* a = set_.File(0).data.get();
   const DataFile* b = set_.File(1).data.get();
-  // Rewrite b with new text of the same length and a later change time.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Rewrite b with new text of the same length and a later change time (set
+  // outright: the file system's clock may not have moved on yet).
+  const auto first_written = std::filesystem::last_write_time(dir_ / "b_bap.txt");
   WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar Will Brown, B; C; D"});
+  std::filesystem::last_write_time(dir_ / "b_bap.txt", first_written + std::chrono::seconds(2));
   Make(dir_.str());
   EXPECT_EQ(set_.File(1).data->Line(1), "1650 03 Mar Will Brown, B; C; D");
   EXPECT_EQ(set_.File(0).data->Line(1), "1650 03 Mar John Smith, B; C; D");
