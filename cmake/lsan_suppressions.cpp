@@ -3,5 +3,6 @@
 extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfontconfig.so\n"
          "leak:libfreetype.so\n"
-         "leak:libdbus-1.so\n";
+         "leak:libdbus-1.so\n"
+         "leak:QInputDevice::primaryKeyboard\n";
 }
