@@ -122,7 +122,9 @@ int CopyAcrossFileSystems(int from_fd, const std::string& new_path) {
   if (fstat(from_fd, &st) < 0) return -errno;
   int to = OpenDescriptor(new_path, O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 07777);
   if (to < 0) return to;
-  int rc = CopyContents(from_fd, to);
+  // The umask narrowed the mode given to open; a moved file keeps its own.
+  int rc = fchmod(to, st.st_mode & 07777) < 0 ? -errno : 0;
+  if (rc == 0) rc = CopyContents(from_fd, to);
   if (rc == 0 && fsync(to) < 0) rc = -errno;
   int close_rc = CloseDescriptor(to);
   if (rc == 0) rc = close_rc;
