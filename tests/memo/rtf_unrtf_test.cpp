@@ -60,8 +60,8 @@ std::string UnrtfText(const RtfFile& file) {
 // The colours unrtf gives the text, as pieces "[text] foreground/background"
 // and "|" for a line break, read from its HTML by unrtf_html.py.
 std::vector<std::string> UnrtfColours(const RtfFile& file) {
-  const std::string out = Run("unrtf --html '" + file.Path() + "' 2>/dev/null | python3 " +
-                              std::string(QV_SOURCE_DIR) + "/tests/memo/unrtf_html.py");
+  const std::string out = Run("unrtf --html '" + file.Path() + "' 2>/dev/null | python3 '" +
+                              std::string(QV_SOURCE_DIR) + "/tests/memo/unrtf_html.py'");
   std::vector<std::string> lines;
   std::size_t at = 0;
   while (at < out.size()) {

@@ -318,7 +318,7 @@ std::vector<std::string> ReadBack(TVellMemo& m, bool dynamic) {
     rtl::TFileStream f(path, rtl::fmCreate);
     m.SaveToRTFStream(f, dynamic);
   }
-  std::string cmd = "python3 " + std::string(QV_SOURCE_DIR) + "/tests/memo/rtf_read.py " + path + " 2>&1";
+  std::string cmd = "python3 '" + std::string(QV_SOURCE_DIR) + "/tests/memo/rtf_read.py' '" + path + "' 2>&1";
   std::vector<std::string> lines;
   if (FILE* p = popen(cmd.c_str(), "r")) {
     char buffer[4096];

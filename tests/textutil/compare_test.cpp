@@ -85,7 +85,7 @@ TEST_F(CompareTest, CaseBlindSortMatchesPython) {
       "names = open(sys.argv[1], \"rb\").read().split(b\"\\n\")[:-1]\n"
       "for n in sorted(names, key=lambda b: b.upper()):\n"
       "    sys.stdout.buffer.write(n + b\"\\n\")' " +
-      path);
+      ShellQuote(path));
   ASSERT_FALSE(python.empty());
   std::string mine;
   for (const auto& n : sorted) mine += n + '\n';

@@ -154,7 +154,8 @@ TEST_F(MetaPhoneTest, AgreesWithPythonReference) {
   }
   const std::string path = WriteLines("textutil_metaphone.txt", names);
   const std::vector<std::string> want =
-      SplitLines(RunPython(std::string(QV_SOURCE_DIR) + "/tests/textutil/metaphone_reference.py " + path));
+      SplitLines(RunPython(ShellQuote(std::string(QV_SOURCE_DIR) + "/tests/textutil/metaphone_reference.py") + " " +
+                          ShellQuote(path)));
   ASSERT_EQ(want.size(), names.size());
   for (size_t i = 0; i < names.size(); ++i) {
     const size_t bar = want[i].find('|');
@@ -185,7 +186,7 @@ std::vector<int> DifflibPercent(const std::vector<std::pair<std::string, std::st
       "for a, b in zip(l[0::2], l[1::2]):\n"
       "    m = sum(x.size for x in difflib.SequenceMatcher(None, a, b, autojunk=False).get_matching_blocks())\n"
       "    print((2 * m * 1000 // (len(a) + len(b)) + 5) // 10)' " +
-      path);
+      ShellQuote(path));
   std::vector<int> result;
   for (const std::string& line : SplitLines(out)) result.push_back(std::stoi(line));
   return result;
@@ -277,7 +278,7 @@ TEST_F(StrDistTest, AgreesWithPythonLevenshtein) {
       "        for j, y in enumerate(b, 1):\n"
       "            prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (x != y))\n"
       "    print(row[-1])' " +
-      path));
+      ShellQuote(path)));
   ASSERT_EQ(want.size() * 2, lines.size());
   for (size_t i = 0; i < want.size(); ++i)
     ASSERT_EQ(StrDist(lines[2 * i], lines[2 * i + 1]), std::stoi(want[i])) << i;

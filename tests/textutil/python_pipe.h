@@ -21,6 +21,14 @@ inline std::string RunPython(const std::string& args) {
   return out;
 }
 
+// The text as one shell word, whatever spaces or quotes it holds (the build
+// tree may sit in a folder with a space in its name).
+inline std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 // Writes lines (raw bytes, '\n' after each) to a file in the build tree and
 // returns its path.
 inline std::string WriteLines(const std::string& name, const std::vector<std::string>& lines) {

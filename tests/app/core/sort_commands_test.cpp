@@ -197,8 +197,8 @@ protected:
     std::string bytes;
     for (const std::string& line : lines) bytes += line + "\n";
     appcore_test::WriteBytes(input, bytes);
-    const std::string cmd = std::string("python3 ") + QV_SOURCE_DIR + "/tests/app/core/sort_reference.py " + side +
-                            " '" + caption + "' " + input;
+    const std::string cmd = std::string("python3 '") + QV_SOURCE_DIR + "/tests/app/core/sort_reference.py' " + side +
+                            " '" + caption + "' '" + input + "'";
     Lines out;
     if (FILE* p = popen(cmd.c_str(), "r")) {
       std::string all;

@@ -27,9 +27,9 @@ protected:
     std::string text;
     for (const std::string& l : CurrentLines()) text += l + "\n";
     WriteFile(in, text);
-    const std::string command = "python3 " + std::string(QV_SOURCE_DIR) + "/tests/app/core/sort_reference.py " +
-                                side + " '" + window->PageCaption(ActivePage()) + "' " + in.string() + " > " +
-                                out.string();
+    const std::string command = "python3 '" + std::string(QV_SOURCE_DIR) + "/tests/app/core/sort_reference.py' " +
+                                side + " '" + window->PageCaption(ActivePage()) + "' '" + in.string() + "' > '" +
+                                out.string() + "'";
     if (std::system(command.c_str()) != 0) return {};
     std::vector<std::string> lines;
     std::istringstream s(ReadFile(out));

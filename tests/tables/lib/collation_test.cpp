@@ -169,7 +169,7 @@ TEST_F(Collation, LikeAgreesWithSqlite) {
   }
   testing::ScratchDir dir;
   testing::WriteFileBytes(dir.File("like.sql"), sql.str());
-  std::istringstream answers(testing::RunCommand("sqlite3 :memory: < " + dir.File("like.sql")));
+  std::istringstream answers(testing::RunCommand("sqlite3 :memory: < '" + dir.File("like.sql") + "'"));
   int checked = 0;
   for (const auto& [text, pattern] : cases) {
     std::string line;

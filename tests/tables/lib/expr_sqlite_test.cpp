@@ -471,7 +471,7 @@ TEST_F(ExprSqliteTest, FiltersAgreeWithSqlite) {
     for (const Expr& e : expressions) cases << "EXPR\t" << e.lite << '\n';
     std::string case_file = dir.File("cases.txt");
     WriteFileBytes(case_file, cases.str());
-    std::istringstream output(RunCommand("python3 -c '" + std::string(kSqliteScript) + "' " + case_file));
+    std::istringstream output(RunCommand("python3 -c '" + std::string(kSqliteScript) + "' '" + case_file + "'"));
 
     for (std::size_t i = 0; i < expressions.size(); ++i) {
       std::string line;

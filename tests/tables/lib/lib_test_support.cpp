@@ -60,7 +60,7 @@ std::string RunPython(const std::string& code) {
   ScratchDir dir;
   std::string script = dir.File("script.py");
   WriteFileBytes(script, code);
-  return RunCommand("python3 " + script);
+  return RunCommand("python3 '" + script + "'");  // the temporary folder may hold a space
 }
 
 bool HaveProgram(const std::string& name) {
