@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then runs each for a short while from its
-# committed corpus (the fuzz_* CTest tests of the fuzz build).
+# committed corpus (the fuzz_* CTest tests of the fuzz build), with a fixed
+# seed so that a run is repeatable.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${QV_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
