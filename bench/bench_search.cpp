@@ -140,32 +140,14 @@ int main(int argc, char** argv) {
   const std::vector<std::string> c_env = {"LC_ALL=C", "PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin")};
 
   // 1. The register set.
-  fs::path dir = args.dir;
-  bool made_dir = false;
-  if (dir.empty()) {
-    std::string pattern = (fs::temp_directory_path() / "qv-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    dir = pattern;
-    made_dir = true;
-  }
-  regtools::GeneratorOptions gen;
-  gen.seed = args.seed;
-  gen.out_dir = dir;
-  gen.files = args.files;
-  gen.record_lines = args.lines;
-  regtools::GeneratorResult generated;
-  try {
-    generated = regtools::GenerateRegisters(gen);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_search: %s\n", e.what());
-    return 1;
-  }
+  const std::optional<bench::RegisterSet> set_made =
+      bench::MakeRegisterSet("bench_search", args.dir, args.seed, args.files, args.lines);
+  if (!set_made) return 1;
+  const bench::RegisterSet& registers = *set_made;
+  const fs::path& dir = registers.dir;
+  const regtools::GeneratorResult& generated = registers.generated;
   std::vector<std::string> paths;
-  for (const auto& f : generated.files) paths.push_back(f.path.string());
-  std::sort(paths.begin(), paths.end());
+  for (const fs::path& p : registers.paths) paths.push_back(p.string());
   std::printf("register set: %zu files, %lld record lines, %lld lines, %.1f MB in %s\n", paths.size(),
               static_cast<long long>(generated.record_lines), static_cast<long long>(generated.lines),
               generated.bytes / 1e6, dir.c_str());
@@ -263,6 +245,6 @@ int main(int argc, char** argv) {
   ::getrusage(RUSAGE_SELF, &usage);
   std::printf("\nru_maxrss over the whole run: %.1f MB\n", usage.ru_maxrss * 1024 / 1e6);
 
-  if (made_dir && !args.keep) fs::remove_all(dir);
+  if (!args.keep) registers.Remove();
   return args.check && !all_met ? 1 : 0;
 }

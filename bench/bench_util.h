@@ -6,8 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "tools/register_generator.h"
 
 namespace bench {
 
@@ -65,5 +70,49 @@ private:
   int i_ = 0;
   std::string program_, usage_, option_;
 };
+
+// A generated register set, in `dir` or, when that is empty, in a new
+// temporary folder that Remove() deletes again.
+struct RegisterSet {
+  std::filesystem::path dir;
+  bool made_dir = false;
+  regtools::GeneratorResult generated;
+  std::vector<std::filesystem::path> paths;  // sorted
+
+  void Remove() const {
+    if (made_dir) std::filesystem::remove_all(dir);
+  }
+};
+
+// Prints why and answers nothing when the set cannot be made.
+inline std::optional<RegisterSet> MakeRegisterSet(const char* program, const std::string& dir, uint64_t seed,
+                                                  int files, int64_t lines) {
+  RegisterSet set;
+  set.dir = dir;
+  if (set.dir.empty()) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      return std::nullopt;
+    }
+    set.dir = pattern;
+    set.made_dir = true;
+  }
+  regtools::GeneratorOptions gen;
+  gen.seed = seed;
+  gen.out_dir = set.dir;
+  gen.files = files;
+  gen.record_lines = lines;
+  try {
+    set.generated = regtools::GenerateRegisters(gen);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", program, e.what());
+    set.Remove();
+    return std::nullopt;
+  }
+  for (const auto& f : set.generated.files) set.paths.push_back(f.path);
+  std::sort(set.paths.begin(), set.paths.end());
+  return set;
+}
 
 }  // namespace bench

@@ -186,39 +186,19 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
   // 1. The register set, read into one text (every file ends with CR LF).
-  fs::path dir = args.dir;
-  bool made_dir = false;
-  if (dir.empty()) {
-    std::string pattern = (fs::temp_directory_path() / "qv-memo-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    dir = pattern;
-    made_dir = true;
-  }
-  regtools::GeneratorOptions gen;
-  gen.seed = args.seed;
-  gen.out_dir = dir;
-  gen.files = args.files;
-  gen.record_lines = args.lines;
-  regtools::GeneratorResult generated;
-  try {
-    generated = regtools::GenerateRegisters(gen);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "memo_doc_bench: %s\n", e.what());
-    return 1;
-  }
-  std::vector<fs::path> paths;
-  for (const auto& f : generated.files) paths.push_back(f.path);
-  std::sort(paths.begin(), paths.end());
+  const std::optional<bench::RegisterSet> set_made =
+      bench::MakeRegisterSet("memo_doc_bench", args.dir, args.seed, args.files, args.lines);
+  if (!set_made) return 1;
+  const bench::RegisterSet& registers = *set_made;
+  const regtools::GeneratorResult& generated = registers.generated;
+  const std::vector<fs::path>& paths = registers.paths;
   std::string text;
   text.reserve(static_cast<std::size_t>(generated.bytes));
   for (const fs::path& p : paths) {
     std::ifstream in(p, std::ios::binary);
     text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  if (made_dir && !args.keep) fs::remove_all(dir);
+  if (!args.keep) registers.Remove();
   std::size_t small_end = 0;
   for (int n = 0; n < args.small && small_end < text.size(); ++n) {
     small_end = text.find('\n', small_end);
