@@ -553,11 +553,11 @@ void TomCat(std::string_view piece, std::string& buffer, int& used) {
   used += static_cast<int>(piece.size());
 }
 
-std::string BuildTable(std::string_view spec) {
+std::string BuildTable(std::string_view ranges) {
   std::string out;
-  for (size_t i = 0; i < spec.size() && out.size() < 256; ++i) {
-    if (i + 2 < spec.size() && spec[i + 1] == '-') {
-      int from = U(spec[i]), to = U(spec[i + 2]);
+  for (size_t i = 0; i < ranges.size() && out.size() < 256; ++i) {
+    if (i + 2 < ranges.size() && ranges[i + 1] == '-') {
+      int from = U(ranges[i]), to = U(ranges[i + 2]);
       int step = from <= to ? 1 : -1;
       for (int c = from;; c += step) {
         if (out.size() == 256) break;
@@ -566,7 +566,7 @@ std::string BuildTable(std::string_view spec) {
       }
       i += 2;
     } else {
-      out += spec[i];
+      out += ranges[i];
     }
   }
   return out;

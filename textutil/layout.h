@@ -77,7 +77,7 @@ void TomCat(std::string_view piece, std::string& buffer, int& used);
 
 // The characters listed, ranges "a-z" (either direction) expanded; at most
 // 256 characters.
-std::string BuildTable(std::string_view spec);
+std::string BuildTable(std::string_view ranges);
 // Sorts the characters of text by code.
 void CharSort(std::string& text);
 // Rotates text left by one character.

@@ -316,9 +316,9 @@ std::string RadixStr(std::string_view number, int from, int to) {
   const bool negative = !number.empty() && number[0] == '-';
   std::string text(number);
   UCase(text, 1, static_cast<int>(text.size()));
-  std::string spec = from <= 10 ? std::string("0-") + static_cast<char>('0' + from - 1)
-                                : std::string("0-9A-") + static_cast<char>('A' + from - 11);
-  text.resize(static_cast<size_t>(MakeTable(text, BuildTable(spec))));
+  std::string ranges = from <= 10 ? std::string("0-") + static_cast<char>('0' + from - 1)
+                                  : std::string("0-9A-") + static_cast<char>('A' + from - 11);
+  text.resize(static_cast<size_t>(MakeTable(text, BuildTable(ranges))));
   if (text.empty()) return "";
   const std::string base = std::to_string(from);
   std::string value = "0";

@@ -61,14 +61,14 @@ void TPrintPainter::DrawLine(QPainter& painter, int line, double left, double to
   const auto X = [&](int x) { return RoundHalfEven((left + x) * zoom); };
   const auto cell = [&](std::int32_t o) -> const TCharCell& { return layout_.cells[o - info.start]; };
 
-  int specStart = INT_MIN;
+  int wavyStart = INT_MIN;
   for (std::int32_t o = info.start; o < info.end;) {
     const TCharCell& c = cell(o);
     if (c.style & esSpecUnderline) {
-      if (specStart == INT_MIN) specStart = X(c.x);
-    } else if (specStart != INT_MIN) {
-      canvas.WavyLine(specStart, X(c.x), baseline);
-      specStart = INT_MIN;
+      if (wavyStart == INT_MIN) wavyStart = X(c.x);
+    } else if (wavyStart != INT_MIN) {
+      canvas.WavyLine(wavyStart, X(c.x), baseline);
+      wavyStart = INT_MIN;
     }
     const unsigned char ch = static_cast<unsigned char>(text[o]);
     const DynInfoRec& run = par::StateBefore(par, c.run);
@@ -102,9 +102,9 @@ void TPrintPainter::DrawLine(QPainter& painter, int line, double left, double to
     canvas.TextOut(X(c.x), baseline, text + o, q - o, advances_.data());
     o = q;
   }
-  if (specStart != INT_MIN) {
+  if (wavyStart != INT_MIN) {
     const int endX = info.end > info.start ? X(cell(info.end - 1).x + cell(info.end - 1).width) : X(0);
-    canvas.WavyLine(specStart, endX, baseline);
+    canvas.WavyLine(wavyStart, endX, baseline);
   }
 }
 
