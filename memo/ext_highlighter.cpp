@@ -9,8 +9,6 @@
 namespace memo {
 namespace {
 
-constexpr std::int16_t PairEntry(int number) { return static_cast<std::int16_t>(number - 32768); }
-
 // The memo's pair count as its start/stop application numbers them.
 int MemoPairBase(TVellMemo& memo) { return memo.ApplyStartStopKeys() ? memo.StartStopKeys().Count() : 0; }
 
@@ -32,21 +30,6 @@ DynInfoRec EnclosingState(TVellMemo& memo, int parNb, int openIdx, int level) {
 }
 
 }  // namespace
-
-DynInfoRec StartStopRun(const TStartStopKey& pair, const DynInfoRec& base, int level, int number) {
-  DynInfoRec r = base;
-  r.flags = static_cast<std::uint8_t>((pair.styles & 0x0F) | 0xC0);
-  r.level = static_cast<std::int8_t>(level);
-  for (int l = std::max(level, 0); l < 16; ++l) r.keys[l] = 0;
-  r.keys[level] = PairEntry(number);
-  r.background = pair.background;
-  r.foreground = pair.foreground;
-  r.context = pair.context;
-  r.cursor = pair.cursor;
-  r.openLength = static_cast<std::uint8_t>(std::min(pair.startLength + (pair.startLastNeedsBoundary ? 1 : 0), 255));
-  r.closeLength = static_cast<std::uint8_t>(std::min<int>(pair.stopLength, 255));
-  return r;
-}
 
 // ---- TExtKeywordList ----
 
@@ -267,7 +250,7 @@ std::int16_t TCustomExtHighlighter::GetPriority(const DynInfoRec& run, const TKe
     if (index < 0) return kTopPriority;
     return index < keywords_.Count() ? keywords_.GetKeyInfo(index).priority : 0;
   }
-  const int index = entry + 32768 - bases.pairs;
+  const int index = PairNumber(entry) - bases.pairs;
   return index >= 0 && index < pairs_.Count() ? pairs_.Pair(index).priority : 0;
 }
 
@@ -511,7 +494,7 @@ bool TCustomExtHighlighter::FindStopKey(TVellNavigator* start, TVellNavigator* s
   const int level = EffectiveLevel(inForce);
   if (level < 0) return false;
   const int entry = inForce.keys[level];
-  const int number = entry < 0 ? entry + 32768 - bases.pairs : -1;
+  const int number = entry < 0 ? PairNumber(entry) - bases.pairs : -1;
   if (!active_ || entry >= 0 || number < 0 || number >= pairs_.Count()) {
     if (!sub_) return false;
     if (auto* ext = dynamic_cast<TCustomExtHighlighter*>(sub_))

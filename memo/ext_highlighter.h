@@ -33,12 +33,6 @@ namespace memo {
 inline constexpr std::int16_t kTopPriority = 32767;
 inline constexpr std::int16_t kScopeToSeparator = 32767;
 
-// The run a start/stop pair opens at a level over the run in force (base):
-// the pair's styles, colours, context and cursor, its key lengths, and its
-// entry (number - 32768; number counts the memo's own pairs from 0, then a
-// highlighter's). The memo opens the runs of its own pairs by it too.
-DynInfoRec StartStopRun(const TStartStopKey& pair, const DynInfoRec& base, int level, int number);
-
 struct TExtKeywordInfo {
   TWordOptions options = 0;
   TFontStyles styles = 0;

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "memo/ext_highlighter.h"
 #include "memo/highlighter.h"
 #include "memo/vell_memo.h"
 
@@ -165,7 +164,7 @@ DynInfoRec TVellMemo::PairRun(int pair, const DynInfoRec& base, int level) const
 
 DynInfoRec TVellMemo::EnclosingState(int index, const DynInfoRec& run, int level) {
   if (level >= 0 && level <= kMaxLevel && run.keys[level] < 0) {
-    int pair = run.keys[level] + 32768;
+    int pair = PairNumber(run.keys[level]);
     if (pair < start_stop_keys_->Count()) return PairRun(pair, run, level);
   }
   // Step back over runs of earlier paragraphs to the enclosing level.
@@ -229,7 +228,7 @@ void TVellMemo::ParseStartStopPar(int index) {
   std::int32_t keyEnd = 0;
   for (int guard = 0; pos <= len && guard <= 2 * len + 4; ++guard) {
     if (IsStartStopRun(state)) {
-      const int pair = state.keys[state.level] + 32768;
+      const int pair = PairNumber(state.keys[state.level]);
       if (pair >= nPairs) {
         if (!highlighter_) break;
         TVellNavigator& a = *scratch_[0];

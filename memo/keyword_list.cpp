@@ -138,6 +138,21 @@ void TKeywordList::ReadData(const std::vector<TStoredKeyword>& data) {
 
 // ---- TStartStopKeyList ----
 
+DynInfoRec StartStopRun(const TStartStopKey& pair, const DynInfoRec& base, int level, int number) {
+  DynInfoRec r = base;
+  r.flags = static_cast<std::uint8_t>((pair.styles & 0x0F) | 0xC0);
+  r.level = static_cast<std::int8_t>(level);
+  for (int l = std::max(level, 0); l < 16; ++l) r.keys[l] = 0;
+  r.keys[level] = PairEntry(number);
+  r.background = pair.background;
+  r.foreground = pair.foreground;
+  r.context = pair.context;
+  r.cursor = pair.cursor;
+  r.openLength = static_cast<std::uint8_t>(std::min(pair.startLength + (pair.startLastNeedsBoundary ? 1 : 0), 255));
+  r.closeLength = static_cast<std::uint8_t>(std::min<int>(pair.stopLength, 255));
+  return r;
+}
+
 int TStartStopKeyList::AddStartStopKey(const std::string& startKey, const std::string& stopKey,
                                        TWordOptions options, TFontStyles styles, std::int32_t context,
                                        TCursor cursor, TColor background, TColor foreground,

@@ -114,6 +114,17 @@ struct TStartStopKey {
   std::int16_t priority = 0;
 };
 
+// A start/stop run stores the number of the pair that opened it as a
+// negative key entry (number - 32768); number counts the memo's own pairs
+// from 0, then a highlighter's.
+constexpr std::int16_t PairEntry(int number) { return static_cast<std::int16_t>(number - 32768); }
+constexpr int PairNumber(int entry) { return entry + 32768; }
+
+// The run a start/stop pair opens at a level over the run in force (base):
+// the pair's styles, colours, context and cursor, its key lengths, and its
+// entry. The memo and the extended highlighter open their pairs' runs by it.
+DynInfoRec StartStopRun(const TStartStopKey& pair, const DynInfoRec& base, int level, int number);
+
 struct TStoredStartStopKey {
   std::string startKey, stopKey;
   std::int32_t options = 0, styles = 0, context = 0, cursor = 0, background = 0, foreground = 0;
