@@ -65,52 +65,46 @@ TEST(RecordLines, PeriodsCompareTheYearAsText) {
   EXPECT_FALSE(PassesPeriod(kBefore1700, false, true));
 }
 
-TEST(BaptismSplit, FourFieldsOfTheLetterExample) {
-  const BaptismFields f = SplitBaptismRest("A, B; C; D");
-  EXPECT_EQ(f.father, "A");
-  EXPECT_EQ(f.mother, " B");
-  EXPECT_EQ(f.children, "C;");
-  EXPECT_EQ(f.witness, " D");
-}
+struct BaptismCase {
+  const char* what;
+  const char* rest;
+  const char* father;
+  const char* mother;
+  const char* children;
+  const char* witness;
+};
 
-TEST(BaptismSplit, WithoutASecondSemicolonTheWitnessIsTheWholeRest) {
-  const BaptismFields f = SplitBaptismRest("A, B; C");
-  EXPECT_EQ(f.father, "A");
-  EXPECT_EQ(f.mother, " B");
-  EXPECT_EQ(f.children, "");
-  EXPECT_EQ(f.witness, "A, B; C");
-}
+const BaptismCase kBaptismCases[] = {
+    {"the letter example", "A, B; C; D", "A", " B", "C;", " D"},
+    {"without a second ';' the witness is the whole rest", "A, B; C", "A", " B", "", "A, B; C"},
+    {"a comma right before the ';' gives no mother", "A B,; C; D", "A B", "", "C;", " D"},
+    {"p1 - c = 2 gives no mother", "A B, ; C; D", "A B", "", "C;", " D"},
+    {"p1 - c = 3 gives a mother", "A B, X; C; D", "A B", " X", "C;", " D"},
+    {"a father without a comma runs to the ';'", "John Smith; Anne; Joan Hall", "John Smith", "", "Anne;",
+     " Joan Hall"},
+    {"without any ';' the last comma splits the parents", "John Smith, Mary Jones, Ann", "John Smith, Mary Jones",
+     "", "", "John Smith, Mary Jones, Ann"},
+    {"without ';' or ',' there is no father", "John Smith", "", "", "", "John Smith"},
+    {"brackets are dropped from father, mother and witness only",
+     "Rich[ard] Jones, Ann [Smyth]; Ma[ry]; Will[iam] Brown", "Richard Jones", " Ann Smyth", "Ma[ry];",
+     " William Brown"},
+};
 
-TEST(BaptismSplit, CommaRightBeforeTheSemicolonGivesNoMother) {
-  const BaptismFields f = SplitBaptismRest("A B,; C; D");
-  EXPECT_EQ(f.father, "A B");
-  EXPECT_EQ(f.mother, "");
-  EXPECT_EQ(SplitBaptismRest("A B, ; C; D").mother, "");  // p1 - c = 2
-  EXPECT_EQ(SplitBaptismRest("A B, X; C; D").mother, " X");
-}
-
-TEST(BaptismSplit, FatherWithoutCommaRunsToTheSemicolon) {
-  const BaptismFields f = SplitBaptismRest("John Smith; Anne; Joan Hall");
-  EXPECT_EQ(f.father, "John Smith");
-  EXPECT_EQ(f.mother, "");
-  EXPECT_EQ(f.children, "Anne;");
-  EXPECT_EQ(f.witness, " Joan Hall");
-}
-
-TEST(BaptismSplit, WithoutAnySemicolonTheLastCommaSplitsTheParents) {
-  const BaptismFields f = SplitBaptismRest("John Smith, Mary Jones, Ann");
-  EXPECT_EQ(f.father, "John Smith, Mary Jones");
-  EXPECT_EQ(f.mother, "");
-  EXPECT_EQ(f.witness, "John Smith, Mary Jones, Ann");
-  EXPECT_EQ(SplitBaptismRest("John Smith").father, "");
-}
-
-TEST(BaptismSplit, BracketsAreDroppedFromFatherMotherAndWitnessOnly) {
-  const BaptismFields f = SplitBaptismRest("Rich[ard] Jones, Ann [Smyth]; Ma[ry]; Will[iam] Brown");
-  EXPECT_EQ(f.father, "Richard Jones");
-  EXPECT_EQ(f.mother, " Ann Smyth");
-  EXPECT_EQ(f.children, "Ma[ry];");
-  EXPECT_EQ(f.witness, " William Brown");
+TEST(BaptismSplit, FourFieldsOfEachCase) {
+  for (const BaptismCase& c : kBaptismCases) {
+    SCOPED_TRACE(c.what);
+    const BaptismFields f = SplitBaptismRest(c.rest);
+    EXPECT_EQ(f.father, c.father);
+    EXPECT_EQ(f.mother, c.mother);
+    EXPECT_EQ(f.children, c.children);
+    EXPECT_EQ(f.witness, c.witness);
+    // The rules written out independently agree.
+    const regtools_test::BaptismFields ref = regtools_test::SplitBaptismRest(c.rest);
+    EXPECT_EQ(f.father, ref.father);
+    EXPECT_EQ(f.mother, ref.mother);
+    EXPECT_EQ(f.children, ref.children);
+    EXPECT_EQ(f.witness, ref.witness);
+  }
 }
 
 TEST(BaptismSplit, ShortAndOddRestsStayInBounds) {
