@@ -64,7 +64,7 @@ LineRange CoveredLines(TextPoint low, TextPoint high) {
 
 bool ReadChildLine(std::string_view line, ChildLine& out) {
   std::string_view t = TrimLine(line);
-  if (t.empty() || !(IsDigit(t[0]) || IsUnsure(t[0]))) return false;
+  if (!appcore::IsRecordLine(t)) return false;
   t = TrimLine(appcore::ReadSourceTag(t, INT_MAX).text);
   const size_t p1 = t.find(';');
   if (p1 == std::string_view::npos) return false;
