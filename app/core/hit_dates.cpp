@@ -1,5 +1,7 @@
 #include "app/core/hit_dates.h"
 
+#include "app/core/record_line.h"
+
 namespace appcore {
 namespace {
 
@@ -32,7 +34,7 @@ int MonthNumber(std::string_view word) {
 HitDate DateOfLine(std::string_view line) {
   HitDate date;
   const std::string_view text = DateTextOf(line);
-  if (text.empty() || !((text[0] >= '0' && text[0] <= '9') || text[0] == '?')) return date;
+  if (!IsRecordLine(text)) return date;
   int year = 0, month = 0, day = 0;
   size_t i = 0;
   for (int word = 0; word < 3; ++word) {
