@@ -147,16 +147,29 @@ bool LineMatcher::FieldHolds(std::string_view field) const {
 }
 
 bool LineMatcher::WildcardForm(std::string_view field) const {
-  const std::vector<std::string_view> words = WordsOf(field, 1);
+  // Walks the words in place: this runs for every line a wildcard search
+  // reads, so it gathers no list of them.
+  auto first_word_begins = [&](std::string_view stem) {
+    bool begins = false;
+    ForEachWordIn(field, 1, [&](std::string_view word, uint64_t) {
+      begins = BeginsWith(word, stem);
+      return true;
+    });
+    return begins;
+  };
   auto later_word_begins = [&](std::string_view stem) {
-    for (size_t i = 1; i < words.size(); ++i)
-      if (BeginsWith(words[i], stem)) return true;
-    return false;
+    bool first = true;
+    return ForEachWordIn(field, 1, [&](std::string_view word, uint64_t) {
+      if (first) {
+        first = false;
+        return false;
+      }
+      return BeginsWith(word, stem);
+    });
   };
   bool hit = false;
   if (terms_.first_word_stem) {
-    hit = !words.empty() && BeginsWith(words[0], terms_.stem1) &&
-          (!terms_.second_word_given || later_word_begins(terms_.stem2));
+    hit = first_word_begins(terms_.stem1) && (!terms_.second_word_given || later_word_begins(terms_.stem2));
   } else if (terms_.any_first_word && terms_.second_word_given) {
     hit = later_word_begins(terms_.stem2);
   }
