@@ -4,8 +4,12 @@
 #include <bit>
 #include <cstring>
 
+#include "textutil/detail.h"
+
 namespace textutil {
 namespace {
+
+using detail::U;
 
 constexpr char kAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -19,8 +23,6 @@ constexpr std::array<int8_t, 256> MakeAlphabetIndex() {
   return index;
 }
 constexpr std::array<int8_t, 256> kAlphabetIndex = MakeAlphabetIndex();
-
-unsigned char U(char c) { return static_cast<unsigned char>(c); }
 
 // Big-endian bytes of the low `width` bytes of v.
 std::string BigEndian(std::uint64_t v, int width) {

@@ -4,12 +4,13 @@
 #include <array>
 #include <vector>
 
+#include "textutil/detail.h"
 #include "textutil/state.h"
 
 namespace textutil {
 namespace {
 
-unsigned char U(char c) { return static_cast<unsigned char>(c); }
+using detail::U;
 
 std::string_view Window(std::string_view source, std::size_t count) {
   return (count != 0 && count <= source.size()) ? source.substr(0, count) : source;

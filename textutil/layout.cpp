@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "textutil/compare.h"
+#include "textutil/detail.h"
 #include "textutil/edit.h"
 #include "textutil/scan.h"
 #include "textutil/state.h"
@@ -14,11 +15,11 @@
 namespace textutil {
 namespace {
 
+using detail::U;
+
 constexpr char kCrLf[] = "\r\n";
 constexpr char kPathDelim = '/';
 constexpr char kListDelim = ';';
-
-unsigned char U(char c) { return static_cast<unsigned char>(c); }
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -8,14 +8,15 @@
 
 #include "platform/runtime/exceptions.h"
 #include "textutil/compare.h"
+#include "textutil/detail.h"
 #include "textutil/state.h"
 
 namespace textutil {
 namespace {
 
-constexpr size_t kMaxSet = 255;
+using detail::U;
 
-unsigned char U(char c) { return static_cast<unsigned char>(c); }
+constexpr size_t kMaxSet = 255;
 
 char Escaped(char c) { return c == 't' ? '\t' : c; }
 
