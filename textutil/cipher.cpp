@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/runtime/sysutils.h"
 #include "textutil/arrays.h"
 #include "textutil/codecs.h"
 
@@ -68,10 +69,7 @@ std::string NormalName(std::string_view name) {
   size_t first = name.find_first_not_of(' ');
   if (first == std::string_view::npos) return "";
   size_t last = name.find_last_not_of(' ');
-  std::string out(name.substr(first, last - first + 1));
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
+  return rtl::UpperCase(name.substr(first, last - first + 1));
 }
 
 struct StateTables {

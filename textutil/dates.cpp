@@ -261,11 +261,6 @@ int FieldValue(std::string_view date, size_t at) {
   return at == std::string::npos ? 0 : rtl::StrToIntDef(date.substr(at, 2), 0);
 }
 
-std::string UpperCopy(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Upper(c);
-  return out;
-}
 
 }  // namespace
 
@@ -456,7 +451,7 @@ char FirstDay() {
 
 TDateTime FormatToDateTime(std::string_view date, std::string_view picture_text) {
   if (date.empty()) return 0;
-  const std::string picture = UpperCopy(picture_text);
+  const std::string picture = rtl::UpperCase(picture_text);
   const size_t n = date.size();
   int year, month, day;
   DecodeDay(rtl::Now(), year, month, day);
@@ -487,7 +482,7 @@ TDateTime FormatToDateTime(std::string_view date, std::string_view picture_text)
 
 bool IsDateValid(std::string_view date, std::string_view picture_text) {
   if (picture_text.empty() || date.size() != picture_text.size()) return false;
-  const std::string picture = UpperCopy(picture_text);
+  const std::string picture = rtl::UpperCase(picture_text);
   for (size_t i = 0; i < picture.size(); ++i) {
     char p = picture[i];
     bool numeric = p == 'C' || p == 'D' || p == 'M' || p == 'Y';
