@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/runtime/exceptions.h"
+#include "platform/runtime/sysutils.h"
 #include "textutil/fields.h"
 #include "textutil/process.h"
 #include "textutil/system.h"
@@ -54,12 +55,6 @@ short WaitFor(int fd, short events, long long timeout_ms) {
 
 unsigned char AsciiLower(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
-bool SameAscii(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiLower(x) == AsciiLower(y);
-         });
 }
 
 std::string Trim(std::string_view s, const char* blanks = " ") {
@@ -261,9 +256,9 @@ bool ParseStopBits(std::string_view text, PortMode& mode) {
 }
 
 bool ParseOnOff(std::string_view text, std::optional<bool>& flag) {
-  if (SameAscii(text, "on")) {
+  if (rtl::SameText(text, "on")) {
     flag = true;
-  } else if (SameAscii(text, "off")) {
+  } else if (rtl::SameText(text, "off")) {
     flag = false;
   } else {
     return false;
@@ -292,9 +287,9 @@ bool ParseShortMode(const std::string& text, PortMode& mode) {
   if (!parts[2].empty() && !ParseDataBits(parts[2], mode)) return false;
   if (!parts[3].empty() && !ParseStopBits(parts[3], mode)) return false;
   std::string flow = parts[4];
-  if (!flow.empty() && !SameAscii(flow, "x") && !SameAscii(flow, "p")) return false;
-  mode.xon_xoff = SameAscii(flow, "x");
-  mode.hardware_flow = SameAscii(flow, "p");
+  if (!flow.empty() && !rtl::SameText(flow, "x") && !rtl::SameText(flow, "p")) return false;
+  mode.xon_xoff = rtl::SameText(flow, "x");
+  mode.hardware_flow = rtl::SameText(flow, "p");
   return true;
 }
 
@@ -313,28 +308,28 @@ bool ParseKeywordMode(const std::string& text, PortMode& mode) {
     std::string value = item.substr(equals + 1);
     std::optional<bool> ignored;
     speed_t speed;
-    if (SameAscii(key, "baud")) {
+    if (rtl::SameText(key, "baud")) {
       if (!ParseBaud(value, speed)) return false;
       mode.speed = speed;
-    } else if (SameAscii(key, "parity")) {
+    } else if (rtl::SameText(key, "parity")) {
       if (!ParseParity(value, mode)) return false;
-    } else if (SameAscii(key, "data")) {
+    } else if (rtl::SameText(key, "data")) {
       if (!ParseDataBits(value, mode)) return false;
-    } else if (SameAscii(key, "stop")) {
+    } else if (rtl::SameText(key, "stop")) {
       if (!ParseStopBits(value, mode)) return false;
-    } else if (SameAscii(key, "xon")) {
+    } else if (rtl::SameText(key, "xon")) {
       if (!ParseOnOff(value, mode.xon_xoff)) return false;
-    } else if (SameAscii(key, "octs")) {
+    } else if (rtl::SameText(key, "octs")) {
       if (!ParseOnOff(value, mode.hardware_flow)) return false;
-    } else if (SameAscii(key, "dtr")) {
-      if (!SameAscii(value, "hs") && !ParseOnOff(value, mode.dtr)) return false;
-    } else if (SameAscii(key, "rts")) {
-      if (SameAscii(value, "hs")) {
+    } else if (rtl::SameText(key, "dtr")) {
+      if (!rtl::SameText(value, "hs") && !ParseOnOff(value, mode.dtr)) return false;
+    } else if (rtl::SameText(key, "rts")) {
+      if (rtl::SameText(value, "hs")) {
         mode.hardware_flow = true;
-      } else if (!SameAscii(value, "tg") && !ParseOnOff(value, mode.rts)) {
+      } else if (!rtl::SameText(value, "tg") && !ParseOnOff(value, mode.rts)) {
         return false;
       }
-    } else if (SameAscii(key, "to") || SameAscii(key, "odsr") || SameAscii(key, "idsr")) {
+    } else if (rtl::SameText(key, "to") || rtl::SameText(key, "odsr") || rtl::SameText(key, "idsr")) {
       if (!ParseOnOff(value, ignored)) return false;
     } else {
       return false;
@@ -401,7 +396,7 @@ std::string DevicePath(const std::string& name) {
   if (name[0] == '/') return name;
   if (name.find('/') != std::string::npos) return "";
   unsigned number;
-  if (name.size() > 3 && SameAscii(name.substr(0, 3), "com") && ParseUnsigned(name.substr(3), number) &&
+  if (name.size() > 3 && rtl::SameText(name.substr(0, 3), "com") && ParseUnsigned(name.substr(3), number) &&
       number >= 1) {
     return "/dev/ttyS" + std::to_string(number - 1);
   }
@@ -421,7 +416,7 @@ constexpr int kMaxInstances = 255;
 // The name after "\\.\<kind>\", "" when full is no local name of that kind.
 std::string LocalName(const std::string& full, const std::string& kind) {
   std::string prefix = "\\\\.\\" + kind + "\\";
-  if (full.size() <= prefix.size() || !SameAscii(full.substr(0, prefix.size()), prefix)) return "";
+  if (full.size() <= prefix.size() || !rtl::SameText(full.substr(0, prefix.size()), prefix)) return "";
   return full.substr(prefix.size());
 }
 
@@ -718,7 +713,7 @@ std::string ListComm() {
   std::vector<std::string> ports;
   auto add = [&](const std::string& port) {
     bool listed = std::any_of(ports.begin(), ports.end(),
-                              [&](const std::string& p) { return SameAscii(p, port); });
+                              [&](const std::string& p) { return rtl::SameText(p, port); });
     if (!port.empty() && !listed) ports.push_back(port);
   };
   for (const std::string& modem : GetSubkeyList(kHKeyLocalMachine, modems)) {

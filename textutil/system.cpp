@@ -53,6 +53,7 @@
 #include "platform/runtime/format_settings.h"
 #include "platform/runtime/inifiles.h"
 #include "platform/runtime/strings.h"
+#include "platform/runtime/sysutils.h"
 #include "textutil/dates.h"
 #include "textutil/fields.h"
 #include "textutil/gui_hooks.h"
@@ -65,14 +66,6 @@ namespace {
 
 unsigned char AsciiLower(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
-bool SameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 std::string ReadSmallFile(const std::string& path) {
@@ -175,7 +168,7 @@ std::vector<std::string> SectionParts(std::string_view section) {
   std::vector<std::string> parts = KeyParts(section);
   if (parts.empty()) return parts;
   for (const RootName& root : kRoots) {
-    if (SameAscii(parts[0], root.name) || SameAscii(parts[0], root.abbreviation)) {
+    if (rtl::SameText(parts[0], root.name) || rtl::SameText(parts[0], root.abbreviation)) {
       parts[0] = root.name;
       return parts;
     }
@@ -187,7 +180,7 @@ bool StartsWithParts(const std::vector<std::string>& parts,
                      const std::vector<std::string>& prefix) {
   if (parts.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
-    if (!SameAscii(parts[i], prefix[i])) return false;
+    if (!rtl::SameText(parts[i], prefix[i])) return false;
   }
   return true;
 }
@@ -201,7 +194,7 @@ struct StoreValue {
 StoreValue DecodeStoreValue(const std::string& text) {
   StoreValue value;
   auto has_prefix = [&](std::string_view prefix) {
-    return text.size() >= prefix.size() && SameAscii(std::string_view(text).substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && rtl::SameText(std::string_view(text).substr(0, prefix.size()), prefix);
   };
   if (has_prefix("dword:")) {
     std::string digits = Trimmed(std::string_view(text).substr(6));
@@ -288,7 +281,7 @@ public:
       if (s.parts.size() <= key.size() || !StartsWithParts(s.parts, key)) continue;
       const std::string& next = s.parts[key.size()];
       bool seen = std::any_of(names.begin(), names.end(),
-                              [&](const std::string& n) { return SameAscii(n, next); });
+                              [&](const std::string& n) { return rtl::SameText(n, next); });
       if (!seen) names.push_back(next);
     }
     return names;
@@ -946,10 +939,7 @@ std::string RuntimePath(const std::string& subfolder, const std::string& name, b
     dir += "/" + subfolder;
     if (!EnsurePrivateDir(dir)) return "";
   }
-  std::string folded = name;
-  if (fold_case) {
-    for (char& c : folded) c = static_cast<char>(AsciiLower(c));
-  }
+  const std::string folded = fold_case ? rtl::LowerCase(name) : name;
   std::string encoded;
   for (unsigned char c : folded) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||

@@ -248,6 +248,11 @@ TEST(SerialModeTest, DataBitsAndParity) {
   ASSERT_TRUE(detail::BuildPortSettings("", tio));
   EXPECT_EQ(B4800, cfgetospeed(&tio));
   EXPECT_FALSE(detail::BuildPortSettings("4800,n,4", tio));
+  // Keywords and their values are read without regard to case.
+  ASSERT_TRUE(detail::BuildPortSettings("BAUD=2400 Data=7 XON=On", tio));
+  EXPECT_EQ(B2400, cfgetospeed(&tio));
+  EXPECT_EQ(static_cast<tcflag_t>(CS7), tio.c_cflag & CSIZE);
+  EXPECT_TRUE(tio.c_iflag & IXON);
 }
 
 TEST_F(SerialTest, OpenFailuresRaiseAndLeaveNothingOpen) {
