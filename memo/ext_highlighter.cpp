@@ -48,8 +48,7 @@ int TExtKeywordList::AddExtKeyWord(const std::string& word, TWordOptions options
 }
 
 TExtKeywordInfo TExtKeywordList::GetKeyInfo(int index) const {
-  TKeywordInfo k = getKeyInfo(index);
-  TExtKeywordInfo e{k.options, k.styles, k.context, k.cursor, k.background, k.foreground, 0, 0};
+  TExtKeywordInfo e{getKeyInfo(index)};
   if (TExtKeywordInfoObject* block = ExtObject(index)) {
     e.scope = block->scope;
     e.priority = block->priority;
@@ -59,8 +58,7 @@ TExtKeywordInfo TExtKeywordList::GetKeyInfo(int index) const {
 
 void TExtKeywordList::SetKeyInfo(int index, const TExtKeywordInfo& info) {
   BeginUpdate();
-  setKeyInfo(index, TKeywordInfo{info.options, info.styles, info.context, info.cursor, info.background,
-                                 info.foreground});
+  setKeyInfo(index, info);
   if (TExtKeywordInfoObject* block = ExtObject(index)) {
     block->scope = info.scope;
     block->priority = info.priority;

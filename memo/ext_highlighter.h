@@ -33,13 +33,8 @@ namespace memo {
 inline constexpr std::int16_t kTopPriority = 32767;
 inline constexpr std::int16_t kScopeToSeparator = 32767;
 
-struct TExtKeywordInfo {
-  TWordOptions options = 0;
-  TFontStyles styles = 0;
-  std::int32_t context = 0;
-  TCursor cursor = 0;
-  TColor background = 0;
-  TColor foreground = 0;
+// The memo's keyword info plus the scope and priority its gates use.
+struct TExtKeywordInfo : TKeywordInfo {
   std::int16_t scope = 0;
   std::int16_t priority = 0;
   friend bool operator==(const TExtKeywordInfo&, const TExtKeywordInfo&) = default;

@@ -158,12 +158,7 @@ int TStartStopKeyList::AddStartStopKey(const std::string& startKey, const std::s
                                        TCursor cursor, TColor background, TColor foreground,
                                        bool finalFlag) {
   TStartStopKey k;
-  k.options = options;
-  k.styles = styles;
-  k.context = context;
-  k.cursor = cursor;
-  k.background = background;
-  k.foreground = foreground;
+  static_cast<TKeywordInfo&>(k) = {options, styles, context, cursor, background, foreground};
   k.startText = startKey;
   k.stopText = stopKey;
   k.startKey = startKey;

@@ -87,15 +87,10 @@ private:
   bool case_blind_ = false;
 };
 
-// One start/stop pair (the extended highlighter also uses scope and
-// priority; the memo's own pairs leave them 0).
-struct TStartStopKey {
-  TWordOptions options = 0;
-  TFontStyles styles = 0;
-  std::int32_t context = 0;
-  TCursor cursor = 0;
-  TColor background = 0;
-  TColor foreground = 0;
+// One start/stop pair: the style info of its text, then its keys (the
+// extended highlighter also uses scope and priority; the memo's own pairs
+// leave them 0).
+struct TStartStopKey : TKeywordInfo {
   std::string startKey;  // folded copy unless woMatchCase
   std::string stopKey;
   std::int16_t startLength = 0;
