@@ -171,8 +171,7 @@ private:
   void StartLine(std::int32_t at, std::uint8_t style, int run) {
     line_start_ = at;
     line_style_ = style;
-    line_run_ = par::RunsUpTo(p_, at);
-    (void)run;
+    line_run_ = run;  // the runs up to at are taken by then
     width_ = 0;
     blanks_ = 0;
     justify_ = at;

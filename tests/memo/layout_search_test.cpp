@@ -120,6 +120,28 @@ TEST(Layout, TabClearsInnerBlanks) {
   EXPECT_EQ(line.width, 8 * 8 * 8 / 8 + 8 * 5);  // tab to 64, then "b c d"
 }
 
+TEST(Layout, EachLineStartsWithTheRunsBeforeItTaken) {
+  Window w(16 + 80);
+  TVellMemo m;
+  m.SetUpdateMode(umImmediate);
+  m.AttachWindow(&w);
+  // Runs begin mid-word, at a line start, inside a word wider than the line
+  // and in the blanks; every line must start with the runs up to it taken.
+  m.SetText("aaaa bbbbbb cccccccccccccccccccccc dd eeee ffff");
+  m.SetDynStyle(2, 7, fsBold, false, 0, 0, clNone, clBlue);
+  m.SetDynStyle(12, 14, fsItalic, false, 0, 0, clNone, clRed);
+  m.SetDynStyle(21, 25, fsBold, false, 0, 0, clNone, clGreen);
+  m.SetDynStyle(34, 36, fsItalic, false, 0, 0, clNone, clBlue);
+  const ParInfo& p = *m.Pars().At(0);
+  ASSERT_GT(p.runCount, 4);
+  ASSERT_GT(p.lineCount, 3);
+  for (int l = 0; l < p.lineCount; ++l) {
+    const LineInfo& line = par::Line(p, l);
+    EXPECT_EQ(line.startRun, par::RunsUpTo(p, line.start)) << "line " << l;
+  }
+  m.CheckIntegrity();
+}
+
 TEST(Layout, MeasurerDirectlyReportsWidestLine) {
   ParInfo p = par::MakeEmpty();
   par::SetText(p, "ab cd", 5);
