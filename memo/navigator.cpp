@@ -58,6 +58,14 @@ void TVellNavigator::PointAt(int parNb) {
   if (lines_) lines_->SetPar(par_);
 }
 
+void TVellNavigator::PointAtRun(int parNb, int run, std::int32_t pos) {
+  PointAt(parNb);
+  dynNb_ = run;
+  offset_ = par_->runs[run].offset;
+  pos_ = pos;
+  parLine_ = kUnset;
+}
+
 void TVellNavigator::EnsurePar() {
   if (par_ || !memo_) return;
   pos_ = std::clamp(pos_, 0, memo_->GetTextLen());
@@ -296,11 +304,7 @@ bool TVellNavigator::BackToDyn(std::int32_t limit) {
   const ParInfo& par = *memo_->Pars().At(p);
   std::int32_t at = memo_->ParStart(p) + par.runs[j].offset;
   if (at < limit) return false;
-  PointAt(p);
-  dynNb_ = j;
-  offset_ = par.runs[j].offset;
-  pos_ = at;
-  parLine_ = kUnset;
+  PointAtRun(p, j, at);
   return true;
 }
 
@@ -319,11 +323,7 @@ bool TVellNavigator::ForwardToDyn(std::int32_t limit) {
   const ParInfo& par = *memo_->Pars().At(p);
   std::int32_t at = memo_->ParStart(p) + par.runs[j].offset;
   if (at > limit) return false;
-  PointAt(p);
-  dynNb_ = j;
-  offset_ = par.runs[j].offset;
-  pos_ = at;
-  parLine_ = kUnset;
+  PointAtRun(p, j, at);
   return true;
 }
 

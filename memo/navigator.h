@@ -85,6 +85,8 @@ private:
   friend void InvalidateNavs(const std::vector<TVellNavigator*>&, std::int32_t, int);
   void EnsurePar();
   void PointAt(int parNb);
+  // Points at the start of run `run` of paragraph parNb, which is at pos.
+  void PointAtRun(int parNb, int run, std::int32_t pos);
 
   TVellMemo* memo_ = nullptr;
   std::int32_t pos_ = 0;
