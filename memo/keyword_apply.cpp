@@ -226,21 +226,27 @@ void TVellMemo::ParseStartStopPar(int index) {
   std::vector<DynInfoRec> stack;
   std::int32_t pos = 0;
   std::int32_t keyEnd = 0;
+  // Asks the highlighter for the stop of its run in force (or its next
+  // start) after pos; when one is found in this paragraph, goes on from it.
+  auto highlighterMoves = [&](bool stop) {
+    TVellNavigator& a = *scratch_[0];
+    TVellNavigator& b = *scratch_[1];
+    a.SetPos(pars_.Start(index) + pos);
+    b.SetPos(pars_.Start(index) + len);
+    const bool found = stop ? highlighter_->FindStop(&a, &b, nPairs) : highlighter_->FindStart(&a, &b, nPairs);
+    if (!found || a.GetParNb() != index || a.GetOffset() <= pos) return false;
+    pos = a.GetOffset();
+    const ParInfo& t = *pars_.At(index);
+    state = par::StateBefore(t, par::RunsUpTo(t, pos));
+    keyEnd = pos;
+    stack.clear();
+    return true;
+  };
   for (int guard = 0; pos <= len && guard <= 2 * len + 4; ++guard) {
     if (IsStartStopRun(state)) {
       const int pair = PairNumber(state.keys[state.level]);
       if (pair >= nPairs) {
-        if (!highlighter_) break;
-        TVellNavigator& a = *scratch_[0];
-        TVellNavigator& b = *scratch_[1];
-        a.SetPos(pars_.Start(index) + pos);
-        b.SetPos(pars_.Start(index) + len);
-        if (!highlighter_->FindStop(&a, &b, nPairs) || a.GetParNb() != index || a.GetOffset() <= pos) break;
-        pos = a.GetOffset();
-        const ParInfo& t = *pars_.At(index);
-        state = par::StateBefore(t, par::RunsUpTo(t, pos));
-        keyEnd = pos;
-        stack.clear();
+        if (!highlighter_ || !highlighterMoves(true)) break;
         continue;
       }
       const TStartStopKey& k = start_stop_keys_->Pair(pair);
@@ -319,20 +325,7 @@ void TVellMemo::ParseStartStopPar(int index) {
       }
     }
     if (opened) continue;
-    if (highlighter_) {
-      TVellNavigator& a = *scratch_[0];
-      TVellNavigator& b = *scratch_[1];
-      a.SetPos(pars_.Start(index) + pos);
-      b.SetPos(pars_.Start(index) + len);
-      if (highlighter_->FindStart(&a, &b, nPairs) && a.GetParNb() == index && a.GetOffset() > pos) {
-        pos = a.GetOffset();
-        const ParInfo& t = *pars_.At(index);
-        state = par::StateBefore(t, par::RunsUpTo(t, pos));
-        keyEnd = pos;
-        stack.clear();
-        continue;
-      }
-    }
+    if (highlighter_ && highlighterMoves(false)) continue;
     break;
   }
 
