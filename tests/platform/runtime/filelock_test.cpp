@@ -12,10 +12,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
+
+#include "support/temp_dir.h"
 
 namespace rtl {
 namespace {
@@ -27,33 +27,11 @@ constexpr std::int64_t kIndexWriteLength = 65535;
 constexpr std::int64_t kTableLock = 2047483645;
 constexpr std::int64_t kTableLockLength = 100000001;
 
-class Scratch {
-public:
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv-filelock-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : "";
-    chmod(path_.c_str(), 0755);
-  }
-  ~Scratch() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name, const std::string& contents = "") const {
-    std::string path = path_ + "/" + name;
-    if (!contents.empty()) std::ofstream(path, std::ios::binary) << contents;
-    return path;
-  }
-  const std::string& Path() const { return path_; }
-
-private:
-  std::string path_;
-};
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+// A file in the scratch folder holding `contents`.
+std::string FileWith(const qvtest::TempDir& dir, const std::string& name, const std::string& contents) {
+  std::string path = dir.File(name);
+  qvtest::WriteFileBytes(path, contents);
+  return path;
 }
 
 // A forked child: it runs body, which may signal the parent once (ready)
@@ -127,8 +105,8 @@ Child HoldingChild(const std::string& path, std::vector<std::pair<std::int64_t, 
 }
 
 TEST(FileLock, TwoHandlesInOneProcessConflictLikeWindows) {
-  Scratch dir;
-  std::string path = dir.File("t.DAT", "data");
+  qvtest::TempDir dir;
+  std::string path = FileWith(dir, "t.DAT", "data");
   auto a = OpenOrFail(path), b = OpenOrFail(path);
   EXPECT_TRUE(a->Lock(100, 10));
   EXPECT_FALSE(a->Lock(105, 1));   // the same handle: overlapping refused
@@ -143,8 +121,8 @@ TEST(FileLock, TwoHandlesInOneProcessConflictLikeWindows) {
 }
 
 TEST(FileLock, RefusesEmptyRangesAndTheShareBytes) {
-  Scratch dir;
-  auto a = OpenOrFail(dir.File("t.DAT", "x"));
+  qvtest::TempDir dir;
+  auto a = OpenOrFail(FileWith(dir, "t.DAT", "x"));
   EXPECT_FALSE(a->Lock(10, 0));
   EXPECT_FALSE(a->Lock(-1, 2));
   EXPECT_FALSE(a->Lock(kShareOpenByte - 1, 2));
@@ -152,8 +130,8 @@ TEST(FileLock, RefusesEmptyRangesAndTheShareBytes) {
 }
 
 TEST(FileLock, AHeldByteRefusesAnotherProcessUntilReleased) {
-  Scratch dir;
-  std::string path = dir.File("t.DAT", "data");
+  qvtest::TempDir dir;
+  std::string path = FileWith(dir, "t.DAT", "data");
   Child child = HoldingChild(path, {{kDataWriteLock, 1}, {kIndexWriteLock, kIndexWriteLength}});
   ASSERT_TRUE(child.WaitReady());
   auto mine = OpenOrFail(path);
@@ -166,8 +144,8 @@ TEST(FileLock, AHeldByteRefusesAnotherProcessUntilReleased) {
 }
 
 TEST(FileLock, AKilledHoldersLocksGoWithIt) {
-  Scratch dir;
-  std::string path = dir.File("t.DAT", "data");
+  qvtest::TempDir dir;
+  std::string path = FileWith(dir, "t.DAT", "data");
   Child child = HoldingChild(path, {{kTableLock, kTableLockLength}});
   ASSERT_TRUE(child.WaitReady());
   auto mine = OpenOrFail(path);
@@ -178,8 +156,8 @@ TEST(FileLock, AKilledHoldersLocksGoWithIt) {
 }
 
 TEST(FileLock, LockBytesNeverTouchTheData) {
-  Scratch dir;
-  std::string path = dir.File("t.DAT", std::string(100, 'd'));
+  qvtest::TempDir dir;
+  std::string path = FileWith(dir, "t.DAT", std::string(100, 'd'));
   Child child = HoldingChild(path, {{kDataWriteLock, 1}, {kTableLock, kTableLockLength}, {2047483644 - 3, 1}});
   ASSERT_TRUE(child.WaitReady());
   auto mine = OpenOrFail(path);
@@ -190,12 +168,12 @@ TEST(FileLock, LockBytesNeverTouchTheData) {
   child.Tell();
   EXPECT_EQ(child.Wait(), 0);
   EXPECT_EQ(std::filesystem::file_size(path), 100u);
-  EXPECT_EQ(Contents(path).substr(50, 10), "0123456789");
+  EXPECT_EQ(qvtest::ReadFileBytes(path).substr(50, 10), "0123456789");
 }
 
 TEST(FileLock, ExclusiveOpenShutsOutOtherProcessesAndHandles) {
-  Scratch dir;
-  std::string path = dir.File("t.DAT", "precious");
+  qvtest::TempDir dir;
+  std::string path = FileWith(dir, "t.DAT", "precious");
   Child child = HoldingChild(path, {}, FileShare::Exclusive);
   ASSERT_TRUE(child.WaitReady());
   std::unique_ptr<TLockedFile> file;
@@ -204,15 +182,15 @@ TEST(FileLock, ExclusiveOpenShutsOutOtherProcessesAndHandles) {
   EXPECT_EQ(TLockedFile::Create(path, false, file), -EBUSY);
   EXPECT_EQ(DeleteLockedFile(path), -EBUSY);
   EXPECT_EQ(RenameLockedFile(path, dir.File("u.DAT")), -EBUSY);
-  EXPECT_EQ(Contents(path), "precious");  // the refused create emptied nothing
+  EXPECT_EQ(qvtest::ReadFileBytes(path), "precious");  // the refused create emptied nothing
   child.Tell();
   EXPECT_EQ(child.Wait(), 0);
   EXPECT_EQ(TLockedFile::Open(path, FileAccess::ReadWrite, FileShare::Exclusive, file), 0);
 }
 
 TEST(FileLock, SharedOpensRefuseAnExclusiveOneAndADelete) {
-  Scratch dir;
-  std::string path = dir.File("t.DAT", "x");
+  qvtest::TempDir dir;
+  std::string path = FileWith(dir, "t.DAT", "x");
   auto shared = OpenOrFail(path);
   auto second = OpenOrFail(path);  // shared opens mix
   std::unique_ptr<TLockedFile> file;
@@ -225,8 +203,8 @@ TEST(FileLock, SharedOpensRefuseAnExclusiveOneAndADelete) {
 }
 
 TEST(FileLock, CreateEmptiesAnUnusedFileAndHoldsItExclusively) {
-  Scratch dir;
-  std::string path = dir.File("t.DAT", "old contents");
+  qvtest::TempDir dir;
+  std::string path = FileWith(dir, "t.DAT", "old contents");
   std::unique_ptr<TLockedFile> created, other;
   ASSERT_EQ(TLockedFile::Create(path, false, created), 0);
   EXPECT_EQ(created->Size(), 0);
@@ -237,7 +215,7 @@ TEST(FileLock, CreateEmptiesAnUnusedFileAndHoldsItExclusively) {
 }
 
 TEST(FileLock, PositionedTransfersAndTruncation) {
-  Scratch dir;
+  qvtest::TempDir dir;
   std::unique_ptr<TLockedFile> file;
   ASSERT_EQ(TLockedFile::Create(dir.File("t.DAT"), false, file), 0);
   EXPECT_EQ(file->WriteAt(10, "abc", 3), 3);
@@ -253,7 +231,7 @@ TEST(FileLock, PositionedTransfersAndTruncation) {
 }
 
 TEST(FileLock, MissingPathsAndDirectories) {
-  Scratch dir;
+  qvtest::TempDir dir;
   std::unique_ptr<TLockedFile> file;
   EXPECT_EQ(TLockedFile::Open(dir.File("none.DAT"), FileAccess::Read, FileShare::Shared, file), -ENOENT);
   EXPECT_EQ(TLockedFile::Open(dir.File("no/such/t.DAT"), FileAccess::Read, FileShare::Shared, file), -ENOENT);
@@ -268,10 +246,10 @@ TEST(FileLock, PermissionDenied) {
   // A file nobody may read, in a folder nobody may write to: that holds for
   // the user running the tests as well, and root, whom permissions do not
   // bind, runs the child as nobody.
-  Scratch dir;
+  qvtest::TempDir dir;
   std::string locked_dir = dir.File("locked");
   mkdir(locked_dir.c_str(), 0755);
-  std::string secret = dir.File("locked/secret.DAT", "s");
+  std::string secret = FileWith(dir, "locked/secret.DAT", "s");
   chmod(secret.c_str(), 0);
   chmod(locked_dir.c_str(), 0555);
   Child child([&](Child&) {
@@ -292,7 +270,7 @@ TEST(FileLock, FullDiskGivesShortWritesAndErrors) {
   if (TLockedFile::Open("/dev/full", FileAccess::ReadWrite, FileShare::Shared, full) == 0) {
     EXPECT_EQ(full->WriteAt(0, "abc", 3), -ENOSPC);
   }
-  Scratch dir;
+  qvtest::TempDir dir;
   std::string path = dir.File("t.DAT");
   Child child([&](Child&) {
     signal(SIGXFSZ, SIG_IGN);
@@ -309,8 +287,8 @@ TEST(FileLock, FullDiskGivesShortWritesAndErrors) {
 }
 
 TEST(FileLock, ReadOnlyDescriptorsTakeSharedLocks) {
-  Scratch dir;
-  std::string path = dir.File("t.DAT", "x");
+  qvtest::TempDir dir;
+  std::string path = FileWith(dir, "t.DAT", "x");
   auto reader1 = OpenOrFail(path, FileShare::Shared, FileAccess::Read);
   auto reader2 = OpenOrFail(path, FileShare::Shared, FileAccess::Read);
   auto writer = OpenOrFail(path);
@@ -322,12 +300,12 @@ TEST(FileLock, ReadOnlyDescriptorsTakeSharedLocks) {
 }
 
 TEST(FileLock, RenameNeverReplacesAndDeleteOnClose) {
-  Scratch dir;
-  std::string a = dir.File("a.DAT", "a"), b = dir.File("b.DAT", "b");
+  qvtest::TempDir dir;
+  std::string a = FileWith(dir, "a.DAT", "a"), b = FileWith(dir, "b.DAT", "b");
   EXPECT_EQ(RenameLockedFile(a, b), -EEXIST);
-  EXPECT_EQ(Contents(b), "b");
+  EXPECT_EQ(qvtest::ReadFileBytes(b), "b");
   EXPECT_EQ(RenameLockedFile(a, dir.File("c.DAT")), 0);
-  EXPECT_EQ(Contents(dir.File("c.DAT")), "a");
+  EXPECT_EQ(qvtest::ReadFileBytes(dir.File("c.DAT")), "a");
   {
     auto temp = OpenOrFail(b);
     temp->SetDeleteOnClose(true);
@@ -336,17 +314,17 @@ TEST(FileLock, RenameNeverReplacesAndDeleteOnClose) {
 }
 
 TEST(FileLock, RenameAcrossFileSystemsCopiesAndDeletes) {
-  Scratch dir;
+  qvtest::TempDir dir;
   struct stat here {}, there {};
   if (stat(dir.Path().c_str(), &here) != 0 || stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev ||
       access("/dev/shm", W_OK) != 0)
     GTEST_SKIP() << "no second file system to rename across";
-  std::string source = dir.File("a.DAT", "moved across");
+  std::string source = FileWith(dir, "a.DAT", "moved across");
   chmod(source.c_str(), 0640);
   std::string target = "/dev/shm/qv-filelock-" + std::to_string(getpid()) + ".DAT";
   ASSERT_EQ(RenameLockedFile(source, target), 0);
   EXPECT_FALSE(std::filesystem::exists(source));
-  EXPECT_EQ(Contents(target), "moved across");
+  EXPECT_EQ(qvtest::ReadFileBytes(target), "moved across");
   struct stat st {};
   stat(target.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -354,8 +332,8 @@ TEST(FileLock, RenameAcrossFileSystemsCopiesAndDeletes) {
 }
 
 TEST(FileLock, FindsNamesIgnoringCase) {
-  Scratch dir;
-  std::string real = dir.File("Fams.DAT", "x");
+  qvtest::TempDir dir;
+  std::string real = FileWith(dir, "Fams.DAT", "x");
   EXPECT_EQ(FindFileIgnoringCase(real), real);
   EXPECT_EQ(FindFileIgnoringCase(dir.File("FAMS.dat")), real);
   EXPECT_EQ(FindFileIgnoringCase(dir.File("inds.DAT")), "");

@@ -49,27 +49,27 @@ TEST(Paths, DirectoryPartsAndExtensions) {
 
 TEST(FileSystem, ExistenceCreationRenameDelete) {
   TempDir dir;
-  std::string a = dir.Path("a.txt"), b = dir.Path("b.txt");
+  std::string a = dir.File("a.txt"), b = dir.File("b.txt");
   EXPECT_FALSE(FileExists(a));
-  WriteFile(a, "1");
+  WriteFileBytes(a, "1");
   EXPECT_TRUE(FileExists(a));
   EXPECT_FALSE(DirectoryExists(a));
-  EXPECT_FALSE(FileExists(dir.path()));  // a directory is no file
-  EXPECT_TRUE(DirectoryExists(dir.path()));
+  EXPECT_FALSE(FileExists(dir.Path()));  // a directory is no file
+  EXPECT_TRUE(DirectoryExists(dir.Path()));
   EXPECT_EQ(FileSize(a), 1);
   EXPECT_EQ(FileSize(b), -1);
   EXPECT_TRUE(RenameFile(a, b));
-  WriteFile(a, "2");
+  WriteFileBytes(a, "2");
   EXPECT_FALSE(RenameFile(a, b));  // never overwrites
-  EXPECT_EQ(ReadFile(b), "1");
+  EXPECT_EQ(ReadFileBytes(b), "1");
   EXPECT_TRUE(DeleteFile(a));
   EXPECT_FALSE(DeleteFile(a));
-  EXPECT_TRUE(ForceDirectories(dir.Path("x/y/z")));
-  EXPECT_TRUE(DirectoryExists(dir.Path("x/y/z")));
-  EXPECT_TRUE(ForceDirectories(dir.Path("x/y/z")));
+  EXPECT_TRUE(ForceDirectories(dir.File("x/y/z")));
+  EXPECT_TRUE(DirectoryExists(dir.File("x/y/z")));
+  EXPECT_TRUE(ForceDirectories(dir.File("x/y/z")));
   EXPECT_FALSE(ForceDirectories(b + "/sub"));  // under a file
-  EXPECT_FALSE(CreateDir(dir.Path("x")));
-  EXPECT_TRUE(RemoveDir(dir.Path("x/y/z")));
+  EXPECT_FALSE(CreateDir(dir.File("x")));
+  EXPECT_TRUE(RemoveDir(dir.File("x/y/z")));
   EXPECT_FALSE(ForceDirectories(""));
 }
 
@@ -88,10 +88,10 @@ TEST(FileSystem, MatchesMaskCaseBlind) {
 TEST(FileSystem, FindFilesOrdersByNameAndReportsAttributes) {
   TempDir dir;
   for (const char* name : {"b_bap.txt", "A_marr.TXT", "c_will.txt", ".hidden.txt", "notes.doc"})
-    WriteFile(dir.Path(name), "x");
-  ForceDirectories(dir.Path("sub.txt"));
-  chmod(dir.Path("c_will.txt").c_str(), 0444);
-  auto found = FindFiles(dir.path(), "*.txt");
+    WriteFileBytes(dir.File(name), "x");
+  ForceDirectories(dir.File("sub.txt"));
+  chmod(dir.File("c_will.txt").c_str(), 0444);
+  auto found = FindFiles(dir.Path(), "*.txt");
   std::vector<std::string> names;
   for (auto& r : found) names.push_back(r.Name);
   EXPECT_EQ(names, (std::vector<std::string>{".hidden.txt", "A_marr.TXT", "b_bap.txt", "c_will.txt", "sub.txt"}));
@@ -100,17 +100,17 @@ TEST(FileSystem, FindFilesOrdersByNameAndReportsAttributes) {
   EXPECT_EQ(found[1].Size, 1);
   EXPECT_NEAR(found[1].Time, Now(), 1.0 / 24);
   EXPECT_EQ(found[4].Attr, faDirectory);
-  if (access(dir.Path("c_will.txt").c_str(), W_OK) != 0) {
+  if (access(dir.File("c_will.txt").c_str(), W_OK) != 0) {
     EXPECT_EQ(found[3].Attr, faArchive | faReadOnly);
   }
-  EXPECT_EQ(ListFiles(dir.path(), "*_*.txt"), (std::vector<std::string>{"A_marr.TXT", "b_bap.txt", "c_will.txt"}));
-  EXPECT_TRUE(FindFiles(dir.Path("missing"), "*").empty());
+  EXPECT_EQ(ListFiles(dir.Path(), "*_*.txt"), (std::vector<std::string>{"A_marr.TXT", "b_bap.txt", "c_will.txt"}));
+  EXPECT_TRUE(FindFiles(dir.File("missing"), "*").empty());
 }
 
 TEST(FileSystem, LoadFileToString) {
   TempDir dir;
-  WriteFile(dir.Path("f"), std::string("a\0b", 3));
-  EXPECT_EQ(LoadFileToString(dir.Path("f")), std::string("a\0b", 3));
+  WriteFileBytes(dir.File("f"), std::string("a\0b", 3));
+  EXPECT_EQ(LoadFileToString(dir.File("f")), std::string("a\0b", 3));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ namespace {
 
 TEST(IniFile, MissingFileReadsDefaults) {
   TempDir dir;
-  TIniFile ini(dir.Path("Quorvane.INI"));
+  TIniFile ini(dir.File("Quorvane.INI"));
   EXPECT_EQ(ini.ReadString("Directories", "Search", "Empty"), "Empty");
   EXPECT_EQ(ini.ReadInteger("Directories", "Count", 7), 7);
   EXPECT_TRUE(ini.ReadBool("Directories", "Flag", true));
@@ -25,12 +25,12 @@ TEST(IniFile, MissingFileReadsDefaults) {
   TStringList sections;
   ini.ReadSections(sections);
   EXPECT_EQ(sections.Count(), 0);
-  EXPECT_FALSE(FileExists(dir.Path("Quorvane.INI")));  // reading creates nothing
+  EXPECT_FALSE(FileExists(dir.File("Quorvane.INI")));  // reading creates nothing
 }
 
 TEST(IniFile, RoundTripCreatesSectionAndKeyWithCrLf) {
   TempDir dir;
-  std::string path = dir.Path("q.ini");
+  std::string path = dir.File("q.ini");
   {
     TIniFile ini(path);
     ini.WriteString("Directories", "Search", "/home/reg/M\xFCller data");
@@ -38,7 +38,7 @@ TEST(IniFile, RoundTripCreatesSectionAndKeyWithCrLf) {
     ini.WriteInteger("Window", "Width", -640);
     ini.WriteBool("Window", "Max", true);
   }
-  EXPECT_EQ(ReadFile(path),
+  EXPECT_EQ(ReadFileBytes(path),
             "[Directories]\r\nSearch=/home/reg/M\xFCller data\r\nSave=/home/out\r\n\r\n"
             "[Window]\r\nWidth=-640\r\nMax=1\r\n");
   TIniFile ini(path);
@@ -51,8 +51,8 @@ TEST(IniFile, RoundTripCreatesSectionAndKeyWithCrLf) {
 
 TEST(IniFile, ReadsWhatOtherWritersWrote) {
   TempDir dir;
-  std::string path = dir.Path("q.ini");
-  WriteFile(path,
+  std::string path = dir.File("q.ini");
+  WriteFileBytes(path,
             "; comment\n[ Directories ]\n  Search =  C:/Registers  \nEmptyKey=\n"
             "Count=$1F\nHex=0x10\nBad=12a\r[Second]\rX=1");
   TIniFile ini(path);
@@ -77,22 +77,22 @@ TEST(IniFile, ReadsWhatOtherWritersWrote) {
 
 TEST(IniFile, UpdateKeepsOtherLinesAndKeySpelling) {
   TempDir dir;
-  std::string path = dir.Path("q.ini");
-  WriteFile(path, "; keep me\r\n[Directories]\r\nSEARCH=old\r\nSave=s\r\n\r\n[Other]\r\nA=1\r\n");
+  std::string path = dir.File("q.ini");
+  WriteFileBytes(path, "; keep me\r\n[Directories]\r\nSEARCH=old\r\nSave=s\r\n\r\n[Other]\r\nA=1\r\n");
   TIniFile ini(path);
   ini.WriteString("directories", "search", "new");
   ini.WriteString("Directories", "Added", "x");
-  EXPECT_EQ(ReadFile(path),
+  EXPECT_EQ(ReadFileBytes(path),
             "; keep me\r\n[Directories]\r\nSEARCH=new\r\nSave=s\r\nAdded=x\r\n\r\n[Other]\r\nA=1\r\n");
   ini.DeleteKey("Directories", "save");
   ini.EraseSection("other");
-  EXPECT_EQ(ReadFile(path), "; keep me\r\n[Directories]\r\nSEARCH=new\r\nAdded=x\r\n\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "; keep me\r\n[Directories]\r\nSEARCH=new\r\nAdded=x\r\n\r\n");
   EXPECT_FALSE(ini.SectionExists("Other"));
 }
 
 TEST(IniFile, TwoObjectsOnOneFileSeeEachOther) {
   TempDir dir;
-  TIniFile a(dir.Path("q.ini")), b(dir.Path("q.ini"));
+  TIniFile a(dir.File("q.ini")), b(dir.File("q.ini"));
   a.WriteString("S", "K", "1");
   EXPECT_EQ(b.ReadString("S", "K", ""), "1");
   b.WriteString("S", "K", "2");
@@ -101,38 +101,38 @@ TEST(IniFile, TwoObjectsOnOneFileSeeEachOther) {
 
 TEST(IniFile, RefusesNamesAndValuesThatWouldCorruptTheFile) {
   TempDir dir;
-  std::string path = dir.Path("q.ini");
+  std::string path = dir.File("q.ini");
   TIniFile ini(path);
   ini.WriteString("S", "K", "v");
-  std::string before = ReadFile(path);
+  std::string before = ReadFileBytes(path);
   EXPECT_THROW(ini.WriteString("S", "K", "a\r\n[Evil]"), EIniFileException);
   EXPECT_THROW(ini.WriteString("S]", "K", "v"), EIniFileException);
   EXPECT_THROW(ini.WriteString("S", "K=1", "v"), EIniFileException);
   EXPECT_THROW(ini.WriteString("S", " ", "v"), EIniFileException);
   EXPECT_THROW(ini.WriteString("", "K", "v"), EIniFileException);
-  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 TEST(IniFile, FailedWriteLeavesOldFileIntact) {
   TempDir dir;
-  std::string path = dir.Path("q.ini");
+  std::string path = dir.File("q.ini");
   std::string old = "[Directories]\r\nSearch=/data/registers\r\nSave=/data/pages\r\n";
-  WriteFile(path, old);
+  WriteFileBytes(path, old);
   TIniFile ini(path);
   {
     FileSizeLimit limit(8);  // the new file cannot be written whole
     EXPECT_THROW(ini.WriteString("Directories", "Search", "/elsewhere"), EIniFileException);
   }
-  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_EQ(ReadFileBytes(path), old);
   EXPECT_EQ(ini.ReadString("Directories", "Search", ""), "/data/registers");
   // Into a directory that does not exist: raises, creates nothing.
-  TIniFile nowhere(dir.Path("missing/q.ini"));
+  TIniFile nowhere(dir.File("missing/q.ini"));
   EXPECT_THROW(nowhere.WriteString("S", "K", "v"), EIniFileException);
 }
 
 TEST(IniFile, PathThatIsNoFileReadsEmptyAndRefusesWrites) {
   TempDir dir;
-  std::string path = dir.Path("q.ini");
+  std::string path = dir.File("q.ini");
   ASSERT_TRUE(ForceDirectories(path + "/inside"));
   TIniFile ini(path);
   EXPECT_EQ(ini.ReadString("S", "A", "d"), "d");
@@ -142,12 +142,12 @@ TEST(IniFile, PathThatIsNoFileReadsEmptyAndRefusesWrites) {
 
 TEST(IniFile, ExistingUnreadableFileIsNotReplaced) {
   TempDir dir;
-  std::string path = dir.Path("q.ini");
-  WriteFile(path, "[S]\r\nA=1\r\n");
+  std::string path = dir.File("q.ini");
+  WriteFileBytes(path, "[S]\r\nA=1\r\n");
   chmod(path.c_str(), 0);
   // Permissions do not bind root: then a child tries as nobody, in a folder
   // it may write to, as the test user may write to its own.
-  chmod(dir.path().c_str(), 0777);
+  chmod(dir.Path().c_str(), 0777);
   const pid_t pid = fork();
   if (pid == 0) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
@@ -170,7 +170,7 @@ TEST(IniFile, ExistingUnreadableFileIsNotReplaced) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   chmod(path.c_str(), 0600);
-  EXPECT_EQ(ReadFile(path), "[S]\r\nA=1\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "[S]\r\nA=1\r\n");
 }
 
 }  // namespace

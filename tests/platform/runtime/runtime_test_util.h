@@ -1,5 +1,5 @@
 // Helpers shared by the runtime tests: scratch directories, whole-file
-// reads and writes, and python3 as an independent reference.
+// reads and writes (from support/temp_dir.h), and python3 as an independent reference.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,35 +10,17 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace rtl {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv_runtime_XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-  std::string path_;
-};
+using TempDir = qvtest::TempDir;
+using qvtest::ReadFileBytes;
+using qvtest::WriteFileBytes;
 
 // Makes a directory read-only for its lifetime. Effective() is false where
 // permissions do not bind (running as root), and callers then skip.
@@ -75,18 +57,6 @@ private:
   struct rlimit saved_;
   sighandler_t old_handler_;
 };
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Runs python3 with the program and arguments (no shell involved) and
 // returns what it printed.

@@ -72,17 +72,17 @@ TEST(MemoryStream, CopyFromWholeAndPart) {
 
 TEST(MemoryStream, FileRoundTripAndSafeSave) {
   TempDir dir;
-  std::string path = dir.Path("data.bin");
+  std::string path = dir.File("data.bin");
   TMemoryStream s;
   std::string bytes("\0\x80\xFF\r\n", 5);
   s.WriteBuffer(bytes.data(), 5);
   s.SaveToFile(path);
-  EXPECT_EQ(ReadFile(path), bytes);
+  EXPECT_EQ(ReadFileBytes(path), bytes);
   TMemoryStream back;
   back.LoadFromFile(path);
   EXPECT_EQ(std::string(back.Memory(), 5), bytes);
   EXPECT_EQ(back.Position(), 0);
-  EXPECT_THROW(back.LoadFromFile(dir.Path("missing")), EFOpenError);
+  EXPECT_THROW(back.LoadFromFile(dir.File("missing")), EFOpenError);
 }
 
 TEST(StringStream, ReadAndWriteStrings) {
@@ -106,12 +106,12 @@ TEST(FileStream, OpenOfMissingFileRaisesWithName) {
   }
   EXPECT_THROW(TFileStream("/nonexistent/qv.txt", fmCreate), EFCreateError);
   TempDir dir;
-  EXPECT_THROW(TFileStream(dir.path(), fmOpenRead), EFOpenError);  // a directory is no file
+  EXPECT_THROW(TFileStream(dir.Path(), fmOpenRead), EFOpenError);  // a directory is no file
 }
 
 TEST(FileStream, CreateWriteReopenRead) {
   TempDir dir;
-  std::string path = dir.Path("f.dat");
+  std::string path = dir.File("f.dat");
   {
     TFileStream f(path, fmCreate);
     f.WriteBuffer("abcdef", 6);
@@ -120,7 +120,7 @@ TEST(FileStream, CreateWriteReopenRead) {
     EXPECT_EQ(f.Position(), 4);
     f.Flush();
   }
-  EXPECT_EQ(ReadFile(path), "abcd");
+  EXPECT_EQ(ReadFileBytes(path), "abcd");
   {
     TFileStream f(path, fmOpenReadWrite | fmShareDenyWrite);
     f.Seek(-1, soFromEnd);
@@ -158,7 +158,7 @@ TEST(FileStream, FullDiskRaisesWriteError) {
 
 TEST(FileStream, PartialWriteRaisesWriteError) {
   TempDir dir;
-  TFileStream f(dir.Path("big"), fmCreate);
+  TFileStream f(dir.File("big"), fmCreate);
   FileSizeLimit limit(10);
   std::string data(100, 'x');
   EXPECT_THROW(f.WriteBuffer(data.data(), 100), EWriteError);
@@ -166,26 +166,26 @@ TEST(FileStream, PartialWriteRaisesWriteError) {
 
 TEST(SaveFileSafely, FailedWriteLeavesOldFileAndNoTemporary) {
   TempDir dir;
-  std::string path = dir.Path("keep.txt");
-  WriteFile(path, "old contents\r\n");
+  std::string path = dir.File("keep.txt");
+  WriteFileBytes(path, "old contents\r\n");
   {
     FileSizeLimit limit(4);
     EXPECT_THROW(SaveFileSafely(path, std::string(1000, 'n')), EWriteError);
   }
-  EXPECT_EQ(ReadFile(path), "old contents\r\n");
-  EXPECT_EQ(ListFiles(dir.path(), "*").size(), 1u);
-  EXPECT_EQ(FindFiles(dir.path(), "*").size(), 1u);  // hidden temporaries too
+  EXPECT_EQ(ReadFileBytes(path), "old contents\r\n");
+  EXPECT_EQ(ListFiles(dir.Path(), "*").size(), 1u);
+  EXPECT_EQ(FindFiles(dir.Path(), "*").size(), 1u);  // hidden temporaries too
 }
 
 TEST(SaveFileSafely, KeepsPermissionsAndFollowsLinks) {
   TempDir dir;
-  std::string path = dir.Path("target.txt");
-  WriteFile(path, "a");
+  std::string path = dir.File("target.txt");
+  WriteFileBytes(path, "a");
   chmod(path.c_str(), 0640);
-  std::string link = dir.Path("link.txt");
+  std::string link = dir.File("link.txt");
   ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
   SaveFileSafely(link, "b");
-  EXPECT_EQ(ReadFile(path), "b");
+  EXPECT_EQ(ReadFileBytes(path), "b");
   struct stat st;
   ASSERT_EQ(lstat(link.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));

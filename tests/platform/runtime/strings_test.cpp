@@ -54,8 +54,8 @@ TEST(StringsText, WritesCrLfAfterEveryLine) {
 
 TEST(StringsText, LoadFromFileWithMixedLineEndsAgreesWithPython) {
   TempDir dir;
-  std::string path = dir.Path("mixed.txt");
-  WriteFile(path, "1700 12 Jan; A\r\nline two\nline three\rlast without end");
+  std::string path = dir.File("mixed.txt");
+  WriteFileBytes(path, "1700 12 Jan; A\r\nline two\nline three\rlast without end");
   TStringList list;
   list.LoadFromFile(path);
   // Python's str.splitlines splits at the same three line ends.
@@ -70,13 +70,13 @@ TEST(StringsText, LoadFromFileWithMixedLineEndsAgreesWithPython) {
 
 TEST(StringsText, SaveToFileWritesCrLfAndRoundTrips) {
   TempDir dir;
-  std::string path = dir.Path("out.txt");
+  std::string path = dir.File("out.txt");
   TStringList list;
   list.Add("Jos\xE9");
   list.Add("");
   list.Add("end");
   list.SaveToFile(path);
-  EXPECT_EQ(ReadFile(path), "Jos\xE9\r\n\r\nend\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "Jos\xE9\r\n\r\nend\r\n");
   TStringList back;
   back.LoadFromFile(path);
   EXPECT_TRUE(back.Equals(list));
@@ -91,18 +91,18 @@ TEST(StringsText, LoadFromMissingFileRaisesAndKeepsContents) {
 
 TEST(StringsText, SaveToUnwritablePlaceRaisesAndLeavesOldFile) {
   TempDir dir;
-  std::string path = dir.Path("keep.txt");
-  WriteFile(path, "old\r\n");
+  std::string path = dir.File("keep.txt");
+  WriteFileBytes(path, "old\r\n");
   TStringList list;
   list.Add("new");
-  EXPECT_THROW(list.SaveToFile(dir.Path("missing/sub.txt")), EStreamError);
+  EXPECT_THROW(list.SaveToFile(dir.File("missing/sub.txt")), EStreamError);
   {
-    ReadOnlyDir lock(dir.path());
+    ReadOnlyDir lock(dir.Path());
     if (lock.Effective()) {
       EXPECT_THROW(list.SaveToFile(path), EStreamError);
     }
   }
-  EXPECT_EQ(ReadFile(path), "old\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "old\r\n");
 }
 
 TEST(StringsText, StreamRoundTripFromCurrentPosition) {

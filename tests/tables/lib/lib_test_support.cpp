@@ -7,10 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "tables/lib/allocator.h"
 #include "tables/lib/support.h"
@@ -65,29 +62,6 @@ std::string RunPython(const std::string& code) {
 
 bool HaveProgram(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qv-tables-XXXXXX").string();
-  path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-  if (!path_.empty()) chmod(path_.c_str(), 0755);
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 ChildProcess::ChildProcess(std::function<int(ChildProcess&)> body) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "support/temp_dir.h"
 #include "tables/engine/engine_error.h"
 
 namespace korvex::testing {
@@ -31,19 +32,9 @@ std::string RunCommand(const std::string& command);
 bool HaveProgram(const std::string& name);
 
 // A fresh directory, removed with its contents at the end of the test.
-class ScratchDir {
-public:
-  ScratchDir();
-  ~ScratchDir();
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-  std::string path_;
-};
-
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-std::string ReadFileBytes(const std::string& path);
+using ScratchDir = qvtest::TempDir;
+using qvtest::ReadFileBytes;
+using qvtest::WriteFileBytes;
 
 // A forked child running `body`. The child may call Ready() once it holds
 // what the parent is to test; the parent waits for that with WaitReady().
