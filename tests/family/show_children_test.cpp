@@ -53,14 +53,36 @@ TEST(CoveredLinesTest, MemoSelectionEitherWay) {
   EXPECT_EQ(selected(0, 1000), std::pair(0, 3));                  // to the end of the text
 }
 
-TEST(ReadChildLineTest, DateInItsOwnField) {
-  const ChildLine c = Read("1750 Mar 12; John Smith, Mary Jones; Anne; Will Turner, Joan Hall");
-  EXPECT_EQ(c.year, "1750");
-  EXPECT_EQ(c.date, "Mar 12");
-  EXPECT_EQ(c.husband, "John Smith");
-  EXPECT_EQ(c.wife, "Mary Jones");
-  EXPECT_EQ(c.child, "Anne");
-  EXPECT_EQ(c.witnesses, "Will Turner, Joan Hall");
+struct ChildCase {
+  const char* what;
+  const char* line;
+  ChildLine expected;
+};
+
+const ChildCase kChildCases[] = {
+    {"date in its own field", "1750 Mar 12; John Smith, Mary Jones; Anne; Will Turner, Joan Hall",
+     {"1750", "Mar 12", "John Smith", "Mary Jones", "Anne", "Will Turner, Joan Hall"}},
+    {"no comma: the names are the husband's", "1750 Mar 12; John Smith; Anne",
+     {"1750", "Mar 12", "John Smith", "", "Anne", ""}},
+    {"a comma first: no husband", "1750 Mar 12; , Mary Jones; Anne", {"1750", "Mar 12", "", "Mary Jones", "Anne", ""}},
+    {"no comma in front of her name", "1750 Mar 12;,Mary Jones; Anne", {"1750", "Mar 12", "", "Mary Jones", "Anne", ""}},
+    {"cut at the first comma", "1750 Mar 12; John Smith, Mary Jones, spinster; Anne",
+     {"1750", "Mar 12", "John Smith", "Mary Jones, spinster", "Anne", ""}},
+    // No second ';': the names field is empty and the rest is the child's.
+    {"no second ';'", "1750 Mar 12; John Smith, Mary", {"1750", "Mar 12", "", "", "John", ""}},
+};
+
+TEST(ReadChildLineTest, EveryFieldOfEachCase) {
+  for (const ChildCase& k : kChildCases) {
+    SCOPED_TRACE(k.what);
+    const ChildLine c = Read(k.line);
+    EXPECT_EQ(c.year, k.expected.year);
+    EXPECT_EQ(c.date, k.expected.date);
+    EXPECT_EQ(c.husband, k.expected.husband);
+    EXPECT_EQ(c.wife, k.expected.wife);
+    EXPECT_EQ(c.child, k.expected.child);
+    EXPECT_EQ(c.witnesses, k.expected.witnesses);
+  }
 }
 
 TEST(ReadChildLineTest, DayFirstAndYearOnlyDatesAreRead) {
@@ -106,25 +128,6 @@ TEST(ReadChildLineTest, ChildFieldOfSeveralWords) {
   c = Read("1750 Mar 12; John Smith, Mary Jones; \"Anne Marie\"; W");
   EXPECT_EQ(c.child, "\"Anne Marie\"");
   EXPECT_EQ(c.witnesses, "W");
-}
-
-TEST(ReadChildLineTest, CommaSplit) {
-  ChildLine c = Read("1750 Mar 12; John Smith; Anne");
-  EXPECT_EQ(c.husband, "John Smith");
-  EXPECT_EQ(c.wife, "");
-  c = Read("1750 Mar 12; , Mary Jones; Anne");
-  EXPECT_EQ(c.husband, "");
-  EXPECT_EQ(c.wife, "Mary Jones");
-  c = Read("1750 Mar 12;,Mary Jones; Anne");
-  EXPECT_EQ(c.husband, "");
-  EXPECT_EQ(c.wife, "Mary Jones");  // no comma in front of her name
-  c = Read("1750 Mar 12; John Smith, Mary Jones, spinster; Anne");
-  EXPECT_EQ(c.husband, "John Smith");
-  EXPECT_EQ(c.wife, "Mary Jones, spinster");
-  // No second ';': the names field is empty and the rest is the child's.
-  c = Read("1750 Mar 12; John Smith, Mary");
-  EXPECT_EQ(c.husband, "");
-  EXPECT_EQ(c.child, "John");
 }
 
 TEST(ReadChildLineTest, LinesThatAreNotRead) {
