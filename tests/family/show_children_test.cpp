@@ -226,8 +226,9 @@ TEST(ShowChildrenTest, GeneratedRegisterLines) {
       EXPECT_EQ(c.wife, appcore::TrimLine(spans.mother.Of(rest))) << page_line;
       const std::string_view children = appcore::TrimLine(spans.children.Of(rest));
       EXPECT_EQ(c.child, children.substr(0, children.find_first_of("; "))) << page_line;
-      if (children.find(' ') == std::string_view::npos)
+      if (children.find(' ') == std::string_view::npos) {
         EXPECT_EQ(c.witnesses, appcore::TrimLine(spans.witness.Of(rest))) << page_line;
+      }
     }
     ++read;
   }
