@@ -29,23 +29,29 @@ std::recursive_mutex& SettingsLock() {
   return lock;
 }
 
+// The separators and formats the language settings share with the
+// runtime's format settings; the runtime's copy is the one in force.
+template <typename From, typename To>
+void CopySharedFormats(const From& from, To& to) {
+  to.ThousandSeparator = from.ThousandSeparator;
+  to.DecimalSeparator = from.DecimalSeparator;
+  to.DateSeparator = from.DateSeparator;
+  to.TimeSeparator = from.TimeSeparator;
+  to.ShortDateFormat = from.ShortDateFormat;
+  to.LongTimeFormat = from.LongTimeFormat;
+}
+
 // The fields the runtime has no place for; the others live in
 // rtl::FormatSettings.
 TLanguageSettings& Current() {
   static TLanguageSettings current = [] {
     TLanguageSettings s;
-    const rtl::TFormatSettings& rt = rtl::FormatSettings();
+    CopySharedFormats(rtl::FormatSettings(), s);
     s.CurrencyString = "$";
-    s.ThousandSeparator = rt.ThousandSeparator;
-    s.DecimalSeparator = rt.DecimalSeparator;
-    s.DateSeparator = rt.DateSeparator;
-    s.ShortDateFormat = rt.ShortDateFormat;
     s.LongDateFormat = "dddd, mmmm d, yyyy";
-    s.TimeSeparator = rt.TimeSeparator;
     s.TimeAMString = "AM";
     s.TimePMString = "PM";
     s.ShortTimeFormat = "h:nn";
-    s.LongTimeFormat = rt.LongTimeFormat;
     EnglishNames(s);
     return s;
   }();
@@ -59,24 +65,13 @@ void UnlockLanguageSettings() { SettingsLock().unlock(); }
 
 void GetLanguageSettings(TLanguageSettings& settings) {
   settings = Current();
-  const rtl::TFormatSettings& rt = rtl::FormatSettings();
-  settings.ThousandSeparator = rt.ThousandSeparator;
-  settings.DecimalSeparator = rt.DecimalSeparator;
-  settings.DateSeparator = rt.DateSeparator;
-  settings.TimeSeparator = rt.TimeSeparator;
-  settings.ShortDateFormat = rt.ShortDateFormat;
-  settings.LongTimeFormat = rt.LongTimeFormat;
+  CopySharedFormats(rtl::FormatSettings(), settings);
 }
 
 void SetLanguageSettings(const TLanguageSettings& settings) {
   Current() = settings;
   rtl::TFormatSettings rt = rtl::FormatSettings();
-  rt.ThousandSeparator = settings.ThousandSeparator;
-  rt.DecimalSeparator = settings.DecimalSeparator;
-  rt.DateSeparator = settings.DateSeparator;
-  rt.TimeSeparator = settings.TimeSeparator;
-  rt.ShortDateFormat = settings.ShortDateFormat;
-  rt.LongTimeFormat = settings.LongTimeFormat;
+  CopySharedFormats(settings, rt);
   rtl::SetFormatSettings(rt);
 }
 

@@ -294,6 +294,50 @@ TEST_F(Collation, SettingsScopeInstallsAndRestores) {
   EXPECT_EQ(rtl::FormatSettings().DecimalSeparator, runtime_before.DecimalSeparator);
 }
 
+// The six separators and formats live in the runtime's settings too: every
+// one of them goes both ways.
+TEST_F(Collation, SharedFormatsFollowTheRuntime) {
+  TLanguageSettings before;
+  GetLanguageSettings(before);
+  const rtl::TFormatSettings runtime_before = rtl::FormatSettings();
+  TLanguageSettings s = before;
+  s.ThousandSeparator = '\'';
+  s.DecimalSeparator = ';';
+  s.DateSeparator = '.';
+  s.TimeSeparator = 'h';
+  s.ShortDateFormat = "dd.mm.yyyy";
+  s.LongTimeFormat = "hh'h'nn";
+  SetLanguageSettings(s);
+  const rtl::TFormatSettings& rt = rtl::FormatSettings();
+  EXPECT_EQ(rt.ThousandSeparator, '\'');
+  EXPECT_EQ(rt.DecimalSeparator, ';');
+  EXPECT_EQ(rt.DateSeparator, '.');
+  EXPECT_EQ(rt.TimeSeparator, 'h');
+  EXPECT_EQ(rt.ShortDateFormat, "dd.mm.yyyy");
+  EXPECT_EQ(rt.LongTimeFormat, "hh'h'nn");
+
+  rtl::TFormatSettings changed = rtl::FormatSettings();
+  changed.ThousandSeparator = ' ';
+  changed.DecimalSeparator = ',';
+  changed.DateSeparator = '-';
+  changed.TimeSeparator = '.';
+  changed.ShortDateFormat = "yyyy-mm-dd";
+  changed.LongTimeFormat = "hh.nn.ss";
+  rtl::SetFormatSettings(changed);
+  TLanguageSettings now;
+  GetLanguageSettings(now);
+  EXPECT_EQ(now.ThousandSeparator, ' ');
+  EXPECT_EQ(now.DecimalSeparator, ',');
+  EXPECT_EQ(now.DateSeparator, '-');
+  EXPECT_EQ(now.TimeSeparator, '.');
+  EXPECT_EQ(now.ShortDateFormat, "yyyy-mm-dd");
+  EXPECT_EQ(now.LongTimeFormat, "hh.nn.ss");
+  EXPECT_EQ(now.LongDateFormat, s.LongDateFormat);  // not shared: kept here
+
+  SetLanguageSettings(before);
+  rtl::SetFormatSettings(runtime_before);
+}
+
 TEST_F(Collation, TextValidators) {
   TLanguageSettings ansi;
   GetDefaultLanguageSettings(0, 0, ansi);
