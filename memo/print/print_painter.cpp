@@ -1,7 +1,6 @@
 #include "memo/print/print_painter.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 
 #include "memo/vell_memo.h"
@@ -61,15 +60,10 @@ void TPrintPainter::DrawLine(QPainter& painter, int line, double left, double to
   const auto X = [&](int x) { return RoundHalfEven((left + x) * zoom); };
   const auto cell = [&](std::int32_t o) -> const TCharCell& { return layout_.cells[o - info.start]; };
 
-  int wavyStart = INT_MIN;
+  gui::TWavyUnderline wavy(canvas, baseline);
   for (std::int32_t o = info.start; o < info.end;) {
     const TCharCell& c = cell(o);
-    if (c.style & esSpecUnderline) {
-      if (wavyStart == INT_MIN) wavyStart = X(c.x);
-    } else if (wavyStart != INT_MIN) {
-      canvas.WavyLine(wavyStart, X(c.x), baseline);
-      wavyStart = INT_MIN;
-    }
+    wavy.Cell(X(c.x), c.style & esSpecUnderline);
     const unsigned char ch = static_cast<unsigned char>(text[o]);
     const DynInfoRec& run = par::StateBefore(par, c.run);
     if (ch == '\t') {
@@ -102,10 +96,7 @@ void TPrintPainter::DrawLine(QPainter& painter, int line, double left, double to
     canvas.TextOut(X(c.x), baseline, text + o, q - o, advances_.data());
     o = q;
   }
-  if (wavyStart != INT_MIN) {
-    const int endX = info.end > info.start ? X(cell(info.end - 1).x + cell(info.end - 1).width) : X(0);
-    canvas.WavyLine(wavyStart, endX, baseline);
-  }
+  wavy.Finish(X(layout_.endX));
 }
 
 void DrawPageText(QPainter& painter, const TRect& rect, const std::string& text, const TMemoFont& font,

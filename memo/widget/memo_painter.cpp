@@ -201,18 +201,13 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
     if (!lastOfPar && par.text)
       while (drawEnd > info.start && par.text[drawEnd - 1] == ' ') --drawEnd;
     const char* text = par.text ? par.text : "";
-    int wavyStart = INT_MIN;
     canvas.SetPen(spec_underline_.Color, spec_underline_.Width);
+    TWavyUnderline wavy(canvas, baseline);
     std::int32_t o = info.start;
     while (o < info.end) {
       const TCharCell& cell = layout.cells[o - info.start];
       if (!target.canvasMode && cell.x >= clientW) break;
-      if (cell.style & esSpecUnderline) {
-        if (wavyStart == INT_MIN) wavyStart = cell.x;
-      } else if (wavyStart != INT_MIN) {
-        canvas.WavyLine(wavyStart, cell.x, baseline);
-        wavyStart = INT_MIN;
-      }
+      wavy.Cell(cell.x, cell.style & esSpecUnderline);
       const unsigned char c = static_cast<unsigned char>(text[o]);
       const bool selected = selOn && o >= selFrom && o < selTo;
       const DynInfoRec& run = par::StateBefore(par, cell.run);
@@ -253,7 +248,7 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
       // Special underline across the piece: track its end at the next cell.
       o = q;
     }
-    if (wavyStart != INT_MIN) canvas.WavyLine(wavyStart, drawEnd < info.end ? layout.X(drawEnd) : layout.endX, baseline);
+    wavy.Finish(drawEnd < info.end ? layout.X(drawEnd) : layout.endX);
 
     // 8. Selection inverted (without the selection colours).
     if (selOn && !winColors && selRight > selLeft) canvas.InvertRect(QRect(selLeft, y, selRight - selLeft, lh));

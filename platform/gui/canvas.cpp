@@ -105,6 +105,20 @@ void TCanvas::WavyLine(int x1, int x2, int baseline) {
   painter_.restore();
 }
 
+void TWavyUnderline::Cell(int x, bool underlined) {
+  if (underlined) {
+    if (start_ == INT_MIN) start_ = x;
+  } else if (start_ != INT_MIN) {
+    canvas_.WavyLine(start_, x, baseline_);
+    start_ = INT_MIN;
+  }
+}
+
+void TWavyUnderline::Finish(int x) {
+  if (start_ != INT_MIN) canvas_.WavyLine(start_, x, baseline_);
+  start_ = INT_MIN;
+}
+
 TJustifier::TJustifier(int freePixels, int blanks) {
   if (blanks <= 0) return;
   blanks_ = blanks;

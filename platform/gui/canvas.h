@@ -7,6 +7,7 @@
 
 #include <QPainter>
 #include <QRect>
+#include <climits>
 #include <vector>
 
 #include "platform/gui/colors.h"
@@ -56,6 +57,23 @@ private:
   QColor bk_color_ = Qt::white;
   bool opaque_ = false;
   QPen pen_{Qt::black};
+};
+
+// The wavy underline of a line drawn cell by cell: a run opens at the
+// first cell that has it and is drawn up to the first cell that has not,
+// or up to the line's end.
+class TWavyUnderline {
+public:
+  TWavyUnderline(TCanvas& canvas, int baseline) : canvas_(canvas), baseline_(baseline) {}
+  // The next cell, at x, with or without the underline.
+  void Cell(int x, bool underlined);
+  // The line ends at x: draws the run still open, if any.
+  void Finish(int x);
+
+private:
+  TCanvas& canvas_;
+  int baseline_;
+  int start_ = INT_MIN;  // INT_MIN: no run open
 };
 
 // Spreads `free` pixels over `blanks` blanks as the justified lines do: each

@@ -126,6 +126,34 @@ TEST(CanvasTest, WavyUnderlineZigzagsEveryTwoPixels) {
   EXPECT_EQ(TCanvas::WavyPoints(-40000, 0, 0).front().x(), -32768);
 }
 
+TEST(CanvasTest, WavyUnderlineRunsCoverTheUnderlinedCellsOnly) {
+  gui_test::App();
+  QImage img(80, 20, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  {
+    QPainter p(&img);
+    TCanvas canvas(p);
+    canvas.SetPen(0);
+    TWavyUnderline wavy(canvas, 10);
+    wavy.Cell(0, false);
+    wavy.Cell(5, true);
+    wavy.Cell(12, true);  // the run goes on
+    wavy.Cell(20, false);  // and ends here
+    wavy.Cell(30, false);
+    wavy.Cell(40, true);
+    wavy.Finish(50);  // the line's end closes the open run
+    wavy.Finish(70);  // nothing is open any more
+  }
+  EXPECT_EQ(InkColumns(img, 0, 5), 0);
+  EXPECT_EQ(InkColumns(img, 5, 20), 15);
+  EXPECT_EQ(InkColumns(img, 21, 40), 0);
+  EXPECT_EQ(InkColumns(img, 40, 50), 10);
+  EXPECT_EQ(InkColumns(img, 51, 80), 0);
+  // Ink only on the zigzag's two rows and between them.
+  for (int y = 0; y < img.height(); ++y)
+    if (y < 11 || y > 13) EXPECT_EQ(InkColumns(img.copy(0, y, 80, 1), 0, 80), 0) << y;
+}
+
 TEST(CanvasTest, JustifierHandsOutEveryPixel) {
   for (int blanks = 1; blanks < 9; ++blanks)
     for (int free = 0; free < 40; ++free) {
