@@ -95,14 +95,21 @@ BaptismFields SplitBaptismRest(std::string_view rest) {
 }
 
 CoupleParts SplitCoupleRest(std::string_view rest) {
-  const std::string text = WithoutBrackets(rest);
+  // Copied only when it has brackets to drop: the search calls this for
+  // every line of a marriage or other file, mostly with the brackets gone.
+  std::string unbracketed;
+  std::string_view text = rest;
+  if (text.find_first_of("[]") != std::string_view::npos) {
+    StripBracketsInto(rest, unbracketed);
+    text = unbracketed;
+  }
   CoupleParts parts;
   int pos = 1;
   const std::string first = textutil::Parse(text, ";", pos);
   int at = 1;
   parts.husband = textutil::Parse(first, ",", at);
   if (pos != 0) {
-    const std::string_view second = std::string_view(text).substr(static_cast<size_t>(pos - 1));
+    const std::string_view second = text.substr(static_cast<size_t>(pos - 1));
     at = 1;
     parts.wife = textutil::Parse(second, ",", at);
   }
