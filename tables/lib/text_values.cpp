@@ -188,24 +188,29 @@ bool TryTextToCurrency(std::string_view text, const TLanguageSettings& settings,
   return true;
 }
 
-bool TryTextToDate(std::string_view text, const TLanguageSettings& settings, rtl::TDateTime& value) {
+namespace {
+
+// The whole text as one date or one time (`scan_part`); blanks may follow.
+// `value` changes only on success.
+bool ScanWhole(std::string_view text, const TLanguageSettings& settings, rtl::TDateTime& value,
+               bool (*scan_part)(Scanner&, const TLanguageSettings&, rtl::TDateTime&)) {
   Scanner scan(text);
-  rtl::TDateTime date = 0;
-  if (!ScanDate(scan, settings, date)) return false;
+  rtl::TDateTime part = 0;
+  if (!scan_part(scan, settings, part)) return false;
   scan.SkipBlanks();
   if (!scan.AtEnd()) return false;
-  value = date;
+  value = part;
   return true;
 }
 
+}  // namespace
+
+bool TryTextToDate(std::string_view text, const TLanguageSettings& settings, rtl::TDateTime& value) {
+  return ScanWhole(text, settings, value, ScanDate);
+}
+
 bool TryTextToTime(std::string_view text, const TLanguageSettings& settings, rtl::TDateTime& value) {
-  Scanner scan(text);
-  rtl::TDateTime time = 0;
-  if (!ScanTime(scan, settings, time)) return false;
-  scan.SkipBlanks();
-  if (!scan.AtEnd()) return false;
-  value = time;
-  return true;
+  return ScanWhole(text, settings, value, ScanTime);
 }
 
 bool TryTextToDateTime(std::string_view text, const TLanguageSettings& settings, rtl::TDateTime& value) {

@@ -381,9 +381,21 @@ TEST_F(Collation, TextValidators) {
   ASSERT_TRUE(TryTextToDate("2024-03-01", ansi, date));
   rtl::DecodeDate(date, y, m, d);
   EXPECT_EQ(y * 10000 + m * 100 + d, 20240301);
-  rtl::TDateTime time = 0;
+  EXPECT_FALSE(TryTextToDate("2024-03-02 x", ansi, date));  // refused: value untouched
+  EXPECT_FALSE(TryTextToDate("10:11", ansi, date));
+  rtl::DecodeDate(date, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20240301);
+  ASSERT_TRUE(TryTextToDate("2024-03-04  ", ansi, date));  // blanks may follow
+  rtl::DecodeDate(date, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20240304);
+  rtl::TDateTime time = 0.5;  // not what the text gives, so the read shows
   ASSERT_TRUE(TryTextToTime("12:00 AM", us, time));
   EXPECT_EQ(time, 0.0);
+  ASSERT_TRUE(TryTextToTime("18:00 ", ansi, time));
+  EXPECT_EQ(time, 0.75);
+  EXPECT_FALSE(TryTextToTime("06:00 x", ansi, time));
+  EXPECT_FALSE(TryTextToTime("2024-03-01", ansi, time));
+  EXPECT_EQ(time, 0.75);
   EXPECT_TRUE(IsAlpha('_'));
   EXPECT_TRUE(IsAlpha('\x81'));
   EXPECT_FALSE(IsAlpha('\xFF'));
