@@ -20,13 +20,6 @@ TDeviceFonts& TPrintPainter::DrawFonts(double zoom) {
   return zoomed_;
 }
 
-void TPrintPainter::DrawLines(QPainter& painter, int first, int last, double left, double top, int pitch,
-                              double zoom) {
-  last = std::min(last, memo_.LineCount() - 1);
-  for (int line = std::max(first, 0); line <= last; ++line)
-    DrawLine(painter, line, left, top + static_cast<double>(line - first) * pitch, zoom);
-}
-
 void TPrintPainter::DrawPrintLines(QPainter& painter, const TPagination& pagination, int firstPrintLine,
                                    int lastPrintLine, double left, double top, int pitch, double zoom) {
   for (int n = firstPrintLine; n <= lastPrintLine; ++n) {

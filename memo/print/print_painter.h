@@ -32,11 +32,9 @@ public:
   // measure: the fonts the memo was laid out with (printer resolution).
   TPrintPainter(TVellMemo& memo, TDeviceFonts& measure, int formattingWidth);
 
-  // Draws display lines first .. last, line i with its box's top-left at
-  // (left, top + (i - first) * pitch) printer pixels, everything scaled by
-  // zoom on the painter.
-  void DrawLines(QPainter& painter, int first, int last, double left, double top, int pitch, double zoom);
-  // Draws print lines (page * lines per page + row); the blank lines of a
+  // Draws print lines (page * lines per page + row), line n with its box's
+  // top-left at (left, top + (n - firstPrintLine) * pitch) printer pixels,
+  // everything scaled by zoom on the painter; the blank lines of a
   // form-feed fill draw nothing.
   void DrawPrintLines(QPainter& painter, const TPagination& pagination, int firstPrintLine, int lastPrintLine,
                       double left, double top, int pitch, double zoom);
