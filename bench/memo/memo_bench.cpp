@@ -12,6 +12,8 @@
 //
 // The lines look like the hit lines of a search page, with two highlighted
 // surnames. Run under QT_QPA_PLATFORM=offscreen (set here when unset).
+#include "bench/bench_util.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -20,8 +22,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,7 +29,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 struct Options {
   int large = 1000000;
@@ -119,23 +119,23 @@ bool Row(const char* what, double large, double small, double bar) {
   return ok;
 }
 
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  bench::OptionReader options(argc, argv, "memo_bench", "[--large N] [--small N] [--repeats N] [--check]");
+  for (std::string arg; options.Next(arg);) {
+    if (arg == "--large") o.large = static_cast<int>(options.Number());
+    else if (arg == "--small") o.small = static_cast<int>(options.Number());
+    else if (arg == "--repeats") o.repeats = static_cast<int>(options.Number());
+    else if (arg == "--check") o.check = true;
+    else options.Fail("unknown option " + arg);
+  }
+  return o;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    auto value = [&](int& out) {
-      if (i + 1 < argc) out = std::atoi(argv[++i]);
-    };
-    if (!std::strcmp(argv[i], "--large")) value(o.large);
-    else if (!std::strcmp(argv[i], "--small")) value(o.small);
-    else if (!std::strcmp(argv[i], "--repeats")) value(o.repeats);
-    else if (!std::strcmp(argv[i], "--check")) o.check = true;
-    else {
-      std::fprintf(stderr, "usage: memo_bench [--large N] [--small N] [--repeats N] [--check]\n");
-      return 2;
-    }
-  }
+  const Options o = ParseOptions(argc, argv);
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
 
