@@ -10,6 +10,7 @@
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/filelock.h"
 #include "platform/runtime/files.h"
+#include "platform/runtime/sysutils.h"
 #include "tables/lib/abstract_file.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/file_list.h"
@@ -36,10 +37,6 @@ std::size_t ExtensionDot(std::string_view name) {
   if (dot == std::string_view::npos || (delimiter != std::string_view::npos && dot < delimiter))
     return std::string_view::npos;
   return dot;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return rtl::AnsiUpperCase(a) == rtl::AnsiUpperCase(b);
 }
 
 std::string RemoveAll(std::string_view s, char c) {
@@ -172,7 +169,7 @@ std::string EnsureFileExt(std::string_view name, std::string_view ext) {
   std::string trimmed = Trimmed(name);
   std::size_t dot = ExtensionDot(trimmed);
   std::string_view current = dot == std::string::npos ? std::string_view{} : std::string_view(trimmed).substr(dot);
-  if (SameIgnoringCase(current, ext)) return trimmed;
+  if (rtl::AnsiSameText(current, ext)) return trimmed;
   return (dot == std::string::npos ? trimmed : trimmed.substr(0, dot)) + std::string(ext);
 }
 

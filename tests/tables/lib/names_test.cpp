@@ -61,6 +61,8 @@ TEST_F(Names, PathParts) {
   EXPECT_EQ(EnsureFileExt("fams", ".DAT"), "fams.DAT");
   EXPECT_EQ(EnsureFileExt(" fams.dat ", ".DAT"), "fams.dat");
   EXPECT_EQ(EnsureFileExt("fams.IDX", ".DAT"), "fams.DAT");
+  EXPECT_EQ(EnsureFileExt("r.\xE9T", ".\xC9T"), "r.\xE9T");  // Windows-1252 letters compare case-blind
+  EXPECT_EQ(EnsureFileExt("r.\xE9T", ".ET"), "r.ET");
   EXPECT_EQ(EnsureFileExt("/data.x/fams", ".DAT"), "/data.x/fams.DAT");
   EXPECT_EQ(AddBS(" /data "), "/data/");
   EXPECT_EQ(AddBS("/data/"), "/data/");
