@@ -14,9 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "platform/runtime/sysutils.h"
 #include "tables/engine/engine_error.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expeval.h"
@@ -72,11 +72,7 @@ inline const FuzzRecord* FuzzRecords(int& count) {
 
 inline bool FuzzLookup(void*, TExpToken* node) {
   for (int i = 0; i < kFuzzColumnCount; ++i) {
-    if (node->ColumnName.size() != std::strlen(kFuzzColumns[i].name)) continue;
-    bool same = true;
-    for (std::size_t c = 0; c < node->ColumnName.size(); ++c)
-      if ((node->ColumnName[c] & ~0x20) != kFuzzColumns[i].name[c]) same = false;
-    if (!same) continue;
+    if (!rtl::SameText(node->ColumnName, kFuzzColumns[i].name)) continue;
     node->FieldNumber = static_cast<std::uint16_t>(i + 1);
     node->DataType = kFuzzColumns[i].type;
     node->SubType = kFuzzColumns[i].sub_type;
