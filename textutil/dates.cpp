@@ -303,6 +303,14 @@ std::string IDateTimeToStr(std::int32_t idt) {
   return text;
 }
 
+std::string DateTimeText(TDateTime value) {
+  const Fields f = FieldsOf(value);
+  std::string text = IDateToStr(TDT2IDT(value));
+  if (f.hour != 0 || f.minute != 0 || f.second != 0)
+    text += " " + FormatFields(rtl::FormatSettings().LongTimeFormat, f);
+  return text;
+}
+
 std::string ITimeTo2460(std::int32_t idt) {
   long long span = idt;
   std::string out = span < 0 ? "-" : " ";

@@ -34,6 +34,9 @@ std::int32_t StrToIDateTime(std::string_view s);
 std::string IDateToStr(std::int32_t idt);
 std::string ITimeToStr(std::int32_t idt);
 std::string IDateTimeToStr(std::int32_t idt);
+// The date-time text of a TDateTime, to the second: the date, and the time
+// unless it is midnight.
+std::string DateTimeText(TDateTime value);
 
 // A span of minutes as " hh:mm" ("-" for negative spans; at least two hour
 // digits; the time separator of the settings).

@@ -64,10 +64,6 @@ namespace {
 
 // ---- small helpers ----
 
-unsigned char AsciiLower(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
 std::string ReadSmallFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "";
@@ -98,39 +94,6 @@ int ClampToInt(long long value) {
   if (value > INT_MAX) return INT_MAX;
   if (value < 0) return 0;
   return static_cast<int>(value);
-}
-
-// The time of day in the runtime's long time format (h, hh, n, nn, s, ss;
-// ':' is the time separator; anything else is copied).
-std::string TimeText(int hour, int minute, int second) {
-  const rtl::TFormatSettings& fs = rtl::FormatSettings();
-  const std::string& format = fs.LongTimeFormat;
-  std::string out;
-  for (size_t i = 0; i < format.size();) {
-    char c = static_cast<char>(AsciiLower(format[i]));
-    size_t run = 1;
-    while (i + run < format.size() && AsciiLower(format[i + run]) == c) ++run;
-    int value = c == 'h' ? hour : c == 'n' ? minute : c == 's' ? second : -1;
-    if (value >= 0) {
-      char digits[16];
-      std::snprintf(digits, sizeof digits, "%0*d", run >= 2 ? 2 : 1, value);
-      out += digits;
-    } else {
-      run = 1;
-      out += format[i] == ':' ? fs.TimeSeparator : format[i];
-    }
-    i += run;
-  }
-  return out;
-}
-
-// Date-time text: the short date, and the long time unless it is midnight.
-std::string DateTimeText(rtl::TDateTime value) {
-  int hour, minute, second, ms;
-  rtl::DecodeTime(value, hour, minute, second, ms);
-  std::string text = IDateToStr(TDT2IDT(value));
-  if (hour != 0 || minute != 0 || second != 0) text += " " + TimeText(hour, minute, second);
-  return text;
 }
 
 // ---- the registry store ----

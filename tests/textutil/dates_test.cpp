@@ -57,6 +57,10 @@ TEST_F(DatesTest, TextsFollowTheSettings) {
   EXPECT_EQ(ITimeToStr(idt), "14:05:00");
   EXPECT_EQ(IDateTimeToStr(idt), "3/9/2024 14:05:00");
   EXPECT_EQ(IDateTimeToStr(EncodeIDate(2024, 3, 9)), "3/9/2024");
+  // A TDateTime keeps its seconds; midnight shows the date alone.
+  const TDateTime when = rtl::EncodeDate(2024, 3, 9) + rtl::EncodeTime(14, 5, 7, 0);
+  EXPECT_EQ(DateTimeText(when), "3/9/2024 14:05:07");
+  EXPECT_EQ(DateTimeText(rtl::EncodeDate(2024, 3, 9)), "3/9/2024");
   rtl::TFormatSettings german = rtl::FormatSettings();
   german.ShortDateFormat = "dd.mm.yyyy";
   german.DateSeparator = '.';
@@ -68,6 +72,7 @@ TEST_F(DatesTest, TextsFollowTheSettings) {
   german.LongTimeFormat = "h:nn am/pm";
   rtl::SetFormatSettings(german);
   EXPECT_EQ(ITimeToStr(idt), "2:05 pm");
+  EXPECT_EQ(DateTimeText(when), "09.03.2024 2:05 pm");
 }
 
 TEST_F(DatesTest, ReadingTexts) {

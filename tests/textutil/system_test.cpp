@@ -516,6 +516,10 @@ TEST_F(SystemTest, FileDateIsTheModificationTime) {
   rtl::SetFormatSettings(german);
   EXPECT_EQ("17.05.2020 08:09:10", GetFileDate(path));
   EXPECT_EQ("", GetFileDate(root_ + "/missing"));
+  // A twelve-hour format; 'mm' after the hour is minutes.
+  german.LongTimeFormat = "h:mm:ss AM/PM";
+  rtl::SetFormatSettings(german);
+  EXPECT_EQ("17.05.2020 8:09:10 AM", GetFileDate(path));
 }
 
 // ---- byte-range locks ----
