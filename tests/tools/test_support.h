@@ -13,34 +13,20 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace regtools_test {
 
 // A fresh folder under the system temporary folder, removed with its contents.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "qv-regtools-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path path() const { return dir_.Path(); }
 
  private:
-  std::filesystem::path path_;
+  qvtest::TempDir dir_;
 };
 
-inline std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline std::string ReadBytes(const std::filesystem::path& path) { return qvtest::ReadFileBytes(path.string()); }
 
 // Every regular file of a folder by name, with its bytes.
 inline std::map<std::string, std::string> ReadFolder(const std::filesystem::path& folder) {
