@@ -20,27 +20,10 @@
 #include <thread>
 
 #include "platform/runtime/exceptions.h"
+#include "tests/textutil/syshelp.h"
 #include "tests/textutil/textutil_fixture.h"
 #include "textutil/process.h"
 #include "textutil/system.h"
-
-// Shared with the system and process tests (system_test.cpp).
-namespace textutil::syshelp {
-std::set<int> OpenDescriptors();
-int RunInChild(const std::function<int()>& body);
-bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
-std::string MakeTempDir();
-void RemoveTree(const std::string& dir);
-void UsePrivateFolders(const std::string& root);
-void RestoreFolders();
-struct Holder {
-  pid_t pid = -1;
-  int release = -1;
-  bool answer = false;
-};
-Holder StartHolder(const std::function<bool()>& body);
-void ReleaseHolder(Holder& holder);
-}  // namespace textutil::syshelp
 
 namespace textutil {
 namespace {

@@ -15,17 +15,9 @@
 #include <string>
 
 #include "platform/runtime/exceptions.h"
+#include "tests/textutil/syshelp.h"
 #include "tests/textutil/textutil_fixture.h"
 #include "textutil/gui_hooks.h"
-
-// Shared with the system and channel tests (system_test.cpp).
-namespace textutil::syshelp {
-std::set<int> OpenDescriptors();
-int RunInChild(const std::function<int()>& body);
-bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
-std::string MakeTempDir();
-void RemoveTree(const std::string& dir);
-}  // namespace textutil::syshelp
 
 namespace textutil {
 namespace {

@@ -27,21 +27,14 @@
 #include <vector>
 
 #include "platform/runtime/format_settings.h"
+#include "tests/textutil/syshelp.h"
 #include "tests/textutil/textutil_fixture.h"
 #include "textutil/gui_hooks.h"
 #include "textutil/process.h"
 #include "textutil/state.h"
 
-// Helpers shared by the system, process and channel tests.
+// The helpers shared by the system, process and channel tests.
 namespace textutil::syshelp {
-
-// A child process that runs body, reports its answer and then holds on to
-// what it took until ReleaseHolder.
-struct Holder {
-  pid_t pid = -1;
-  int release = -1;
-  bool answer = false;
-};
 
 std::set<int> OpenDescriptors() {
   std::set<int> fds;
