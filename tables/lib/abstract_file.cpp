@@ -7,6 +7,7 @@
 
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/filelock.h"
+#include "platform/runtime/sysutils.h"
 #include "tables/engine/errors.h"
 #include "tables/lib/allocator.h"
 
@@ -320,12 +321,7 @@ std::int32_t EngineErrorOfErrno(int negated_errno) {
   }
 }
 
-std::string TrimFileName(const std::string& name) {
-  std::size_t begin = 0, end = name.size();
-  while (begin < end && static_cast<unsigned char>(name[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(name[end - 1]) <= ' ') --end;
-  return name.substr(begin, end - begin);
-}
+std::string TrimFileName(const std::string& name) { return rtl::Trim(name); }
 
 std::string ResolveDiskPath(const std::string& name, bool for_create) {
   std::string path = TrimFileName(name);

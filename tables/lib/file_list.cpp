@@ -1,7 +1,7 @@
 #include "tables/lib/file_list.h"
 
-#include "platform/runtime/cp1252.h"
 #include "platform/runtime/files.h"
+#include "platform/runtime/sysutils.h"
 #include "tables/engine/errors.h"
 #include "tables/lib/names.h"
 
@@ -9,7 +9,7 @@ namespace korvex {
 namespace {
 
 bool SameFileName(const std::string& a, const std::string& b) {
-  return rtl::AnsiUpperCase(TrimFileName(a)) == rtl::AnsiUpperCase(TrimFileName(b));
+  return rtl::AnsiSameText(TrimFileName(a), TrimFileName(b));
 }
 
 // One copy buffer from the counted allocator, released on every path.

@@ -10,6 +10,7 @@
 
 #include "platform/runtime/dates.h"
 #include "platform/runtime/filelock.h"
+#include "tables/lib/abstract_file.h"
 #include "tables/lib/file_list.h"
 #include "tables/lib/support.h"
 #include "tests/tables/lib/lib_test_support.h"
@@ -75,6 +76,9 @@ TEST_F(Names, PathParts) {
   EXPECT_EQ(RemoveLastDir("abc"), "abc");
   EXPECT_EQ(GetUNCDirectory("/data"), "");
   EXPECT_EQ(GetTempFilePath().back(), '/');
+  EXPECT_EQ(TrimFileName(" \t\x01" "fams .DAT\r\n "), "fams .DAT");  // every byte up to the blank
+  EXPECT_EQ(TrimFileName("\xA0" "fams.DAT!"), "\xA0" "fams.DAT!");
+  EXPECT_EQ(TrimFileName("  "), "");
 }
 
 TEST_F(Names, MatchFile) {
