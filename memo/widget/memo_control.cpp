@@ -25,19 +25,12 @@ namespace memo {
 
 using namespace gui;
 
-namespace {
-
-TColor SystemColorOfTable(int index) { return gui::SystemColorRGB(index); }
-
-}  // namespace
-
 TVellMemoControl::TVellMemoControl(QWidget* parent, TVellMemo* memo) : QAbstractScrollArea(parent) {
   if (!memo) {
     owned_memo_ = std::make_unique<TVellMemo>();
     memo = owned_memo_.get();
   }
   memo_ = memo;
-  SetSystemColorResolver(&SystemColorOfTable);
   caret_ = new TCaret(viewport());
   work_nav_ = std::make_unique<TVellNavigator>(memo_);
   pointer_nav_ = std::make_unique<TVellNavigator>(memo_);

@@ -1,6 +1,5 @@
-// Fonts from the class library's font description (name, size or pixel
-// height, style, pitch), with the faces the program names replaced by
-// metric-compatible free ones. A TScreenFont holds one ready font: its Qt
+// Fonts from the class library's font description (platform/gui/base/fonts.h),
+// with the faces the program names replaced by metric-compatible free ones. A TScreenFont holds one ready font: its Qt
 // font with kerning off, the raw font that draws glyphs at explicit
 // positions, the Win32-style text metrics and a width table of the 256
 // Windows-1252 characters, so that measuring, breaking and drawing use the
@@ -13,22 +12,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/gui/base/fonts.h"
+
 namespace gui {
-
-enum TFontPitch : std::uint8_t { fpDefault, fpVariable, fpFixed };
-
-// Font styles: bit 0 bold, 1 italic, 2 underline, 3 strike-out.
-using TFontStyles = std::uint8_t;
-inline constexpr TFontStyles fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8;
-
-struct TFontDesc {
-  std::string Name = "MS Sans Serif";
-  int Size = 8;      // points; used when Height is 0
-  int Height = -11;  // pixels: negative the character height, positive the cell height
-  TFontStyles Style = 0;
-  TFontPitch Pitch = fpDefault;
-  friend bool operator==(const TFontDesc&, const TFontDesc&) = default;
-};
 
 // The face that stands in for a font name (case-blind); the name itself
 // when the table has no entry.

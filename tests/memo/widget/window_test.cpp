@@ -6,8 +6,10 @@
 
 #include <QPainter>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <vector>
 
+#include "platform/gui/colors.h"
 #include "platform/gui/scroll_bar.h"
 #include "platform/runtime/classes.h"
 
@@ -236,6 +238,25 @@ TEST_F(WindowTest, AMemoDestroyedFirstLeavesTheControlDetached) {
   EXPECT_FALSE(view->HasMemo());
   view->Repaint();
   QApplication::processEvents();
+}
+
+// The third colour-table entry of a memo's RTF is its Color property,
+// resolved by the memo itself; no control exists in this test's process.
+TEST(WindowlessMemo, ResolvesEverySystemColourAsTheWindowLayerDoes) {
+  for (int i = 0; i < gui::kSystemColorCount; ++i) {
+    memo::TVellMemo m;
+    m.SetColor(gui::SystemColor(i));
+    rtl::TStringStream s;
+    m.SaveToRTFStream(s, false);
+    const std::string& rtf = s.DataString();
+    std::size_t at = rtf.find("{\\colortbl");
+    for (int entry = 0; entry < 2 && at != std::string::npos; ++entry) at = rtf.find(';', at + 1);
+    ASSERT_NE(at, std::string::npos) << rtf;
+    int r = -1, g = -1, b = -1;
+    ASSERT_EQ(std::sscanf(rtf.c_str() + at + 1, "\\red%d\\green%d\\blue%d;", &r, &g, &b), 3) << rtf;
+    EXPECT_EQ(QColor(r, g, b), gui::ToQColor(gui::SystemColor(i))) << "index " << i;
+  }
+  EXPECT_NE(gui::ToQColor(gui::clInfoBk), QColor(0, 0, 0));
 }
 
 }  // namespace
