@@ -22,7 +22,8 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 
 WINDOW = {"app", "forms"}
 # Layers inside platform/: a folder may include its own layer and lower ones.
-PLATFORM_RANK = {"platform/runtime": 0, "platform/dataset": 1, "platform/gui/base": 1, "platform/gui": 2}
+PLATFORM_RANK = {"platform/runtime": 0, "platform/dataset": 1, "platform/sound": 1, "platform/gui/base": 1,
+                 "platform/gui": 2}
 # What tables/lib may include of tables/engine: the headers of qv_engine_errors.
 ENGINE_ERRORS_HEADERS = {"tables/engine/errors.h", "tables/engine/engine_error.h"}
 
