@@ -23,6 +23,7 @@
 #include "app/small_dialogs.h"
 #include "forms/small_dialogs.h"
 #include "memo/print/memo_printer.h"
+#include "platform/gui/text.h"
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
@@ -237,7 +238,7 @@ memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
   control->Memo().OnChange = [this, sheet](memo::TVellMemo*) {
     MarkPage(PageControl1->indexOf(sheet), 1);
   };
-  const int page = PageControl1->addTab(sheet, ImageList1[0], Q(caption));
+  const int page = PageControl1->addTab(sheet, ImageList1[0], gui::ToQString(caption));
   PageControl1->tabBar()->setTabData(page, 0);
   PageControl1->setCurrentIndex(page);
   current_memo_ = control;
@@ -372,14 +373,12 @@ appcore::SearchOptions TBaptisms::ReadOptions() const {
   return o;
 }
 
-
-
 void TBaptisms::Button1Click() {
   if (searching_) return;  // one search at a time
   memo::TVellMemo& current = current_memo_->Memo();
-  const std::string typed = Bytes(Edit2->text());
+  const std::string typed = gui::ToCp1252(Edit2->text());
   const std::string text = appcore::SearchTextFor(typed, current.getSelText());
-  if (text != typed) Edit2->setText(Q(text));
+  if (text != typed) Edit2->setText(gui::ToQString(text));
   current.setSelLength(0);
 
   // The search always writes into the first page.
@@ -392,8 +391,8 @@ void TBaptisms::Button1Click() {
   Button1->setText("Searching");
   const appcore::SearchTerms terms = appcore::ParseSearchText(text);
   term1_ = terms.term1;
-  Label2->setText(Q(terms.label_key1));
-  Label3->setText(terms.two_terms ? Q(terms.label_key2) : QString());
+  Label2->setText(gui::ToQString(terms.label_key1));
+  Label3->setText(terms.two_terms ? gui::ToQString(terms.label_key2) : QString());
   VellMemo2->Clear();
   SetPageKeywords(page, {terms.term1, terms.term2});
   page.Clear();
@@ -411,12 +410,12 @@ void TBaptisms::Button1Click() {
   };
   appcore::SearchResult result = appcore::RunSearch(files_, options, progress);
   key_length_ = result.key_length;
-  Label2->setText(Q(result.key1_label));
-  Label3->setText(result.terms.two_terms ? Q(result.key2_label) : QString());
+  Label2->setText(gui::ToQString(result.key1_label));
+  Label3->setText(result.terms.two_terms ? gui::ToQString(result.key2_label) : QString());
 
   appcore::ArrangeOutcome arranged;
   if (!result.cancelled) {
-    Label5->setText(Q(appcore::StatusText(result)));
+    Label5->setText(gui::ToQString(appcore::StatusText(result)));
     Button1->setText("Arranging");
     SetPageLines(page, appcore::FirstPageLines(result, appcore::ArrangeOutcome{{}, true}, options.show_source_codes));
     PumpEvents();

@@ -2,7 +2,7 @@
 
 #include <QListWidget>
 
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 
 namespace app {
 
@@ -20,7 +20,7 @@ void TForm2::Refill(const std::vector<std::string>& source_lines) {
   filling_ = true;
   CheckListBox1->clear();
   for (const std::string& line : source_lines) {
-    auto* item = new QListWidgetItem(QString::fromStdString(rtl::Cp1252ToUtf8(line)), CheckListBox1);
+    auto* item = new QListWidgetItem(gui::ToQString(line), CheckListBox1);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
   }
   filling_ = false;

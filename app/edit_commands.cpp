@@ -13,12 +13,11 @@
 #include "forms/small_dialogs.h"
 #include "memo/print/memo_printer.h"
 #include "platform/gui/dialogs.h"
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 #include "platform/runtime/exceptions.h"
 
 namespace app {
 namespace {
-
 
 // A selection made backwards becomes the same text selected forwards.
 void MakeSelectionForward(memo::TVellMemo& m) {
@@ -37,7 +36,7 @@ void TBaptisms::Find1Click() {
   memo::TVellMemo& m = current_memo_->Memo();
   if (m.getSelLength() != 0) {
     MakeSelectionForward(m);
-    find_dialog_->FindText->setText(Q(m.getSelText()));
+    find_dialog_->FindText->setText(gui::ToQString(m.getSelText()));
   }
   // A common dialog, not a form of the program: no activation after it.
   if (prompts_.ShowModal(*find_dialog_) == forms::TFindDialogForm::kFindNext) FindDialog1Find();
@@ -69,7 +68,7 @@ bool TBaptisms::FindDialog1Find() {
   options.down = find_dialog_->Down->isChecked();
   options.match_case = find_dialog_->MatchCase->isChecked();
   options.whole_word = find_dialog_->WholeWord->isChecked();
-  const std::string text = Bytes(find_dialog_->FindText->text());
+  const std::string text = gui::ToCp1252(find_dialog_->FindText->text());
   if (appcore::FindNext(current_memo_->Memo(), text, options)) {
     SelectFound(*current_memo_, options.down);
     return true;
@@ -83,14 +82,14 @@ void TBaptisms::Replace1Click() {
   memo::TVellMemo& m = current_memo_->Memo();
   if (m.getSelLength() != 0) {
     MakeSelectionForward(m);
-    replace_dialog_->FindText->setText(Q(m.getSelText()));
+    replace_dialog_->FindText->setText(gui::ToQString(m.getSelText()));
   }
   const int result = prompts_.ShowModal(*replace_dialog_);
   if (result == forms::TReplaceDialogForm::kFindNext) {
     appcore::FindOptions options;
     options.match_case = replace_dialog_->MatchCase->isChecked();
     options.whole_word = replace_dialog_->WholeWord->isChecked();
-    const std::string text = Bytes(replace_dialog_->FindText->text());
+    const std::string text = gui::ToCp1252(replace_dialog_->FindText->text());
     if (appcore::FindNext(current_memo_->Memo(), text, options)) SelectFound(*current_memo_, true);
     else prompts_.Beep();
   } else if (result == forms::TReplaceDialogForm::kReplace) {
@@ -109,8 +108,8 @@ int TBaptisms::ReplaceDialog1Replace(bool replace_all) {
   options.match_case = replace_dialog_->MatchCase->isChecked();
   options.whole_word = replace_dialog_->WholeWord->isChecked();
   options.replace_all = replace_all;
-  const int count = appcore::ReplaceText(m, Bytes(replace_dialog_->FindText->text()),
-                                         Bytes(replace_dialog_->ReplaceText->text()), options);
+  const int count = appcore::ReplaceText(m, gui::ToCp1252(replace_dialog_->FindText->text()),
+                                         gui::ToCp1252(replace_dialog_->ReplaceText->text()), options);
   current_memo_->ScrollInView();
   return count;
 }
@@ -121,9 +120,9 @@ void TBaptisms::Highlight1Click() {
   if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemo& m = current_memo_->Memo();
   memo::TKeywordList& keywords = m.Keywords();
-  if (keywords.Count() > 0) password_dlg_->Password->setText(Q(appcore::HighlightEditText(PageKeywords(m))));
+  if (keywords.Count() > 0) password_dlg_->Password->setText(gui::ToQString(appcore::HighlightEditText(PageKeywords(m))));
   if (RunModal(*password_dlg_) != forms::kMrOk) return;  // the keywords stay
-  SetPageKeywords(m, appcore::HighlightWordsFor(Bytes(password_dlg_->Password->text()),
+  SetPageKeywords(m, appcore::HighlightWordsFor(gui::ToCp1252(password_dlg_->Password->text()),
                                                 password_dlg_->RadioButton2->isChecked(), PageParagraphs(m), key_length_));
   prompts_.SetHourglass(true);
   m.ReApplyKeywords();

@@ -11,6 +11,7 @@
 #include "app/core/settings.h"
 #include "app/data_file_dialog.h"
 #include "app/user_prompts.h"
+#include "platform/gui/text.h"
 #include "platform/runtime/exceptions.h"
 
 namespace {
@@ -22,7 +23,7 @@ public:
     try {
       return QApplication::notify(receiver, event);
     } catch (const rtl::Exception& e) {
-      Show(QString::fromStdString(e.Message()));
+      Show(gui::ToQString(e.Message()));  // messages are Windows-1252 text
     } catch (const std::exception& e) {
       Show(QString::fromUtf8(e.what()));
     }

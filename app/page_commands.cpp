@@ -18,7 +18,7 @@
 #include "app/core/sort_commands.h"
 #include "app/core/source_tags.h"
 #include "family/show_children.h"
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
 #include "platform/runtime/strings.h"
@@ -37,7 +37,7 @@ constexpr const char* kLinkProperty = "qvDataLink";
 std::string TBaptisms::PageCaption(int page) const {
   QString caption = PageControl1->tabText(page);
   caption.remove('&');
-  return Bytes(caption);
+  return gui::ToCp1252(caption);
 }
 
 std::string TBaptisms::PageFile(int page) const {
@@ -59,7 +59,6 @@ int TBaptisms::FindPage(const std::string& caption) const {
     if (PageCaption(page) == caption) return page;
   return -1;
 }
-
 
 void TBaptisms::MovePanel3(int page) {
   if (Panel3->isHidden()) return;  // shown only by the family box's own commands
@@ -159,7 +158,7 @@ bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
   const std::optional<std::string> path = prompts_.SaveFileName(SaveDialog1, dir, PageCaption(page));
   if (!path) return false;
   if (!WritePage(page_memo, page, *path)) return false;
-  if (page > 0) PageControl1->setTabText(page, Q(rtl::ExtractFileName(*path)));
+  if (page > 0) PageControl1->setTabText(page, gui::ToQString(rtl::ExtractFileName(*path)));
   if (link > 0) {
     // The edited data file: the next search reads it as saved.
     MakeFileList();
@@ -350,10 +349,10 @@ void TBaptisms::ShowChildren() {
   const std::int32_t length = m.getSelLength();
   const family::LineRange range = family::SelectedLines(m);
   const family::ChildrenSummary summary = family::ShowChildren(PageParagraphs(m), range, with_witnesses_ == 1);
-  Edit3->setText(Q(summary.husband_text));
-  Edit4->setText(Q(summary.wife_text));
+  Edit3->setText(gui::ToQString(summary.husband_text));
+  Edit4->setText(gui::ToQString(summary.wife_text));
   ListBox1->clear();
-  for (const std::string& entry : summary.list_entries) ListBox1->addItem(Q(entry));
+  for (const std::string& entry : summary.list_entries) ListBox1->addItem(gui::ToQString(entry));
   // The block goes in below the lines read; the selection stays as it was.
   const int count = m.GetParCount();
   const int at = std::clamp(summary.insert_at, 0, count);

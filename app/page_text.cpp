@@ -1,11 +1,6 @@
 #include "app/page_text.h"
 
-#include "platform/runtime/cp1252.h"
-
 namespace app {
-
-QString Q(const std::string& cp1252) { return QString::fromStdString(rtl::Cp1252ToUtf8(cp1252)); }
-std::string Bytes(const QString& text) { return rtl::Utf8ToCp1252(text.toStdString()); }
 
 std::vector<std::string> PageParagraphs(memo::TVellMemo& memo) {
   std::vector<std::string> lines;

@@ -1,18 +1,14 @@
 // Text and keywords of a page's memo as the window's commands read and
 // write them: paragraphs (never wrapped display lines), the page's
-// highlight words in red on white, and the Windows-1252 / Qt boundary.
+// highlight words in red on white.
 #pragma once
 
-#include <QString>
 #include <string>
 #include <vector>
 
 #include "memo/vell_memo.h"
 
 namespace app {
-
-QString Q(const std::string& cp1252);
-std::string Bytes(const QString& text);
 
 // Keywords of a page: no word options, no font style, context 1, the
 // default cursor, red on white.

@@ -10,16 +10,9 @@
 #include <QUrl>
 
 #include "platform/gui/cursors.h"
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 
 namespace app {
-namespace {
-
-QString Q(const std::string& cp1252) { return QString::fromStdString(rtl::Cp1252ToUtf8(cp1252)); }
-std::string Bytes(const QString& text) { return rtl::Utf8ToCp1252(text.toStdString()); }
-
-}  // namespace
-
 QString QtFilter(const char* filter) {
   const QStringList parts = QString::fromLatin1(filter).split('|');
   QStringList out;
@@ -32,11 +25,11 @@ QString QtFilter(const char* filter) {
 }
 
 void TQtPrompts::ShowMessage(const std::string& text) {
-  QMessageBox::information(parent_, QApplication::applicationName(), Q(text));
+  QMessageBox::information(parent_, QApplication::applicationName(), gui::ToQString(text));
 }
 
 TAnswer TQtPrompts::AskYesNoCancel(const std::string& text) {
-  const auto button = QMessageBox::question(parent_, "Confirm", Q(text),
+  const auto button = QMessageBox::question(parent_, "Confirm", gui::ToQString(text),
                                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
                                             QMessageBox::Cancel);
   if (button == QMessageBox::Yes) return TAnswer::kYes;
@@ -45,34 +38,34 @@ TAnswer TQtPrompts::AskYesNoCancel(const std::string& text) {
 }
 
 bool TQtPrompts::SelectDirectory(std::string& dir) {
-  const QString chosen = QFileDialog::getExistingDirectory(parent_, "Select Directory", Q(dir));
+  const QString chosen = QFileDialog::getExistingDirectory(parent_, "Select Directory", gui::ToQString(dir));
   if (chosen.isEmpty()) return false;
-  dir = Bytes(chosen);
+  dir = gui::ToCp1252(chosen);
   return true;
 }
 
 std::optional<std::string> TQtPrompts::SaveFileName(const forms::TFileDialogDef& settings, const std::string& dir,
                                                     const std::string& name) {
-  QFileDialog dialog(parent_, "Save As", Q(dir), QtFilter(settings.filter));
+  QFileDialog dialog(parent_, "Save As", gui::ToQString(dir), QtFilter(settings.filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QString::fromLatin1(settings.default_ext));
   if (!settings.overwrite_prompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  if (!name.empty()) dialog.selectFile(Q(name));
+  if (!name.empty()) dialog.selectFile(gui::ToQString(name));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return Bytes(dialog.selectedFiles().front());
+  return gui::ToCp1252(dialog.selectedFiles().front());
 }
 
 std::optional<std::string> TQtPrompts::OpenFileName(const forms::TFileDialogDef& settings, const std::string& dir) {
-  QFileDialog dialog(parent_, "Open", Q(dir), QtFilter(settings.filter));
+  QFileDialog dialog(parent_, "Open", gui::ToQString(dir), QtFilter(settings.filter));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(QString::fromLatin1(settings.default_ext));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return Bytes(dialog.selectedFiles().front());
+  return gui::ToCp1252(dialog.selectedFiles().front());
 }
 
 bool TQtPrompts::ChooseFont(memo::TMemoFont& font) {
-  QFont start(Q(font.Name));
+  QFont start(gui::ToQString(font.Name));
   start.setPointSize(font.Size > 0 ? font.Size : 10);
   start.setBold(font.Style & memo::fsBold);
   start.setItalic(font.Style & memo::fsItalic);
@@ -81,7 +74,7 @@ bool TQtPrompts::ChooseFont(memo::TMemoFont& font) {
   bool ok = false;
   const QFont chosen = QFontDialog::getFont(&ok, start, parent_, "Font");
   if (!ok) return false;
-  font.Name = Bytes(chosen.family());
+  font.Name = gui::ToCp1252(chosen.family());
   font.Size = chosen.pointSize() > 0 ? chosen.pointSize() : font.Size;
   font.Height = -(font.Size * 96 + 36) / 72;  // pixels at 96 dpi
   font.Style = (chosen.bold() ? memo::fsBold : 0) | (chosen.italic() ? memo::fsItalic : 0) |

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/runtime/sysutils.h"
 #include "textutil/compare.h"
 #include "textutil/detail.h"
 #include "textutil/edit.h"
@@ -37,14 +38,9 @@ std::string Trimmed(std::string_view s) {
 
 // ---- ASC2HTM ----------------------------------------------------------------
 
+// word is lower-case ASCII; ASCII letters of s match either case.
 bool StartsWithCaseBlind(std::string_view s, size_t at, std::string_view word) {
-  if (at + word.size() > s.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i) {
-    char c = s[at + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != word[i]) return false;
-  }
-  return true;
+  return at + word.size() <= s.size() && rtl::SameText(s.substr(at, word.size()), word);
 }
 
 std::string EscapeHtml(std::string_view text) {

@@ -2,21 +2,16 @@
 
 #include <algorithm>
 
+#include "platform/runtime/sysutils.h"
 #include "textutil/fields.h"
 #include "textutil/scan.h"
 
 namespace appcore {
 namespace {
 
+// tail is lower-case ASCII; ASCII letters of s match either case.
 bool EndsWithNoCase(std::string_view s, std::string_view tail) {
-  if (s.size() < tail.size()) return false;
-  const std::string_view end = s.substr(s.size() - tail.size());
-  for (size_t i = 0; i < tail.size(); ++i) {
-    char c = end[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != tail[i]) return false;
-  }
-  return true;
+  return s.size() >= tail.size() && rtl::SameText(s.substr(s.size() - tail.size()), tail);
 }
 
 // The characters index .. index+count-1 (1-based) of s as a span, clamped as

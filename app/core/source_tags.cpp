@@ -3,8 +3,8 @@
 #include <set>
 
 #include "app/core/record_line.h"
-#include "platform/runtime/cp1252.h"
 #include "platform/runtime/files.h"
+#include "platform/runtime/sysutils.h"
 
 namespace appcore {
 namespace {
@@ -16,13 +16,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // Position of the first case-blind occurrence of part in s; npos when none.
 size_t FindNoCase(std::string_view s, std::string_view part) {
   if (part.empty() || part.size() > s.size()) return std::string_view::npos;
-  for (size_t at = 0; at + part.size() <= s.size(); ++at) {
-    size_t i = 0;
-    while (i < part.size() && rtl::CharUpper(static_cast<unsigned char>(s[at + i])) ==
-                                  rtl::CharUpper(static_cast<unsigned char>(part[i])))
-      ++i;
-    if (i == part.size()) return at;
-  }
+  for (size_t at = 0; at + part.size() <= s.size(); ++at)
+    if (rtl::AnsiSameText(s.substr(at, part.size()), part)) return at;
   return std::string_view::npos;
 }
 

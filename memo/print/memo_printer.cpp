@@ -2,7 +2,7 @@
 
 #include "memo/print/print_preview.h"
 #include "platform/gui/printer.h"
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 
 namespace memo {
 namespace {
@@ -275,7 +275,7 @@ void TVellMemoPrinter::Preview() {
   RequireMemo();
   LeaveSelectionMode();
   TFrmVMPrintPreview form;
-  form.setWindowTitle(QString::fromStdString(rtl::Cp1252ToUtf8(PreviewTitle)));
+  form.setWindowTitle(gui::ToQString(PreviewTitle));
   form.SetPrinter(this);
   if (OnPreview) OnPreview(&form);
   gui::DialogRunner().ShowModal(form);

@@ -7,7 +7,7 @@
 #include "memo/widget/piece_colors.h"
 #include "platform/gui/canvas.h"
 #include "platform/gui/colors.h"
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 
 namespace memo {
 
@@ -101,7 +101,7 @@ void DrawPageText(QPainter& painter, const TRect& rect, const std::string& text,
   int flags = Qt::TextWordWrap | Qt::AlignTop;
   flags |= alignment == taRightJustify ? Qt::AlignRight : alignment == taCenter ? Qt::AlignHCenter : Qt::AlignLeft;
   const QRectF box(rect.left * zoom, rect.top * zoom, (rect.right - rect.left) * zoom, (rect.bottom - rect.top) * zoom);
-  painter.drawText(box, flags, QString::fromStdString(rtl::Cp1252ToUtf8(text)));
+  painter.drawText(box, flags, gui::ToQString(text));
   painter.restore();
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/gui/text.h"
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/sysutils.h"
 
@@ -37,12 +38,12 @@ QString ToQtText(const std::string& bytes) {
       lf.push_back(c);
     }
   }
-  return QString::fromStdString(rtl::Cp1252ToUtf8(lf));
+  return ToQString(lf);
 }
 
 // Lone LFs become CR LF.
 std::string FromQtText(const QString& text) {
-  std::string bytes = rtl::Utf8ToCp1252(text.toStdString());
+  std::string bytes = ToCp1252(text);
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 16);
   for (std::size_t i = 0; i < bytes.size(); ++i) {

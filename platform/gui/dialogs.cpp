@@ -6,7 +6,7 @@
 #include <QPrintDialog>
 
 #include "platform/gui/printer.h"
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 
 namespace gui {
 namespace {
@@ -53,7 +53,7 @@ public:
   int ShowModal(QDialog& form) override { return form.exec(); }
 
   void ShowMessage(QWidget* parent, const std::string& text) override {
-    QMessageBox::warning(parent, QApplication::applicationName(), QString::fromStdString(rtl::Cp1252ToUtf8(text)));
+    QMessageBox::warning(parent, QApplication::applicationName(), ToQString(text));
   }
 };
 

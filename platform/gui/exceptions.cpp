@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QtGlobal>
 
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 
 namespace gui {
 namespace {
@@ -24,7 +24,7 @@ void ShowException(const std::exception& e) {
     Handler()(message);
     return;
   }
-  const QString text = QString::fromStdString(rtl::Cp1252ToUtf8(message));
+  const QString text = ToQString(message);
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) &&
       QGuiApplication::platformName() != QLatin1String("offscreen"))
     QMessageBox::warning(QApplication::activeWindow(), QApplication::applicationName(), text);

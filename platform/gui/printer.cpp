@@ -7,13 +7,11 @@
 #include <QPrinterInfo>
 #include <QTemporaryFile>
 
+#include "platform/gui/text.h"
 #include "platform/runtime/files.h"
 
 namespace gui {
 namespace {
-
-std::string FileNameOf(const QString& name) { return QFile::encodeName(name).toStdString(); }
-QString QFileNameOf(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
 
 // A PDF file whose writing ran to its end: the header and the end mark.
 bool CompletePdf(const std::string& data) {
@@ -51,7 +49,7 @@ void TPrinter::BeginDoc() {
   if (ToPdf()) {
     destination_ = OutputFileName();
     if (destination_.empty()) throw EPrinter("No file chosen for the printed document");
-    const QFileInfo target(QFileNameOf(destination_));
+    const QFileInfo target(PathToQString(destination_));
     if (!target.absoluteDir().exists() || target.isDir()) {
       const std::string name = destination_;
       destination_.clear();
@@ -64,7 +62,7 @@ void TPrinter::BeginDoc() {
       throw EPrinter("Cannot create a temporary file for printing");
     }
     temp_->close();
-    SetFileKeepingFormat(FileNameOf(temp_->fileName()));
+    SetFileKeepingFormat(PathFromQString(temp_->fileName()));
   }
   painter_ = std::make_unique<QPainter>();
   if (!painter_->begin(printer_.get())) {
@@ -105,7 +103,7 @@ void TPrinter::EndDoc() {
 }
 
 void TPrinter::FinishPdf() {
-  const std::string temp = FileNameOf(temp_->fileName());
+  const std::string temp = PathFromQString(temp_->fileName());
   std::string data;
   try {
     data = rtl::LoadFileToString(temp);
@@ -166,7 +164,7 @@ void TPrinter::SetPrinterName(const std::string& name) {
 }
 
 std::string TPrinter::OutputFileName() const {
-  return destination_.empty() ? FileNameOf(printer_->outputFileName()) : destination_;
+  return destination_.empty() ? PathFromQString(printer_->outputFileName()) : destination_;
 }
 
 void TPrinter::SetOutputFileName(const std::string& fileName) {
@@ -177,7 +175,7 @@ void TPrinter::SetOutputFileName(const std::string& fileName) {
 // QPrinter switches to its native format for a name without ".pdf".
 void TPrinter::SetFileKeepingFormat(const std::string& fileName) {
   const QPrinter::OutputFormat format = printer_->outputFormat();
-  printer_->setOutputFileName(QFileNameOf(fileName));
+  printer_->setOutputFileName(PathToQString(fileName));
   if (format == QPrinter::PdfFormat) printer_->setOutputFormat(QPrinter::PdfFormat);
 }
 
