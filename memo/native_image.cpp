@@ -3,10 +3,16 @@
 //   text length, display-line count, widest line (pixels), paragraph count n
 //   n paragraph records:
 //     length, first line, start, run count r, line count k (at least 1)
-//     k LineInfo records of 36 bytes (nine int32: start, end, width, full
+//     k line records of 36 bytes (nine int32: start, end, width, full
 //       width, spare, inner blanks, justify start, start style, start run)
-//     r DynInfoRec records of 60 bytes (as laid out in text_model.h)
+//     r run records of 60 bytes: offset int32, flags byte, level byte,
+//       2 spare bytes, background int32, foreground int32, context int32,
+//       cursor int16, 16 keys int16, 2 spare bytes, open length byte,
+//       close length byte, 2 spare bytes
 //     length bytes of text, no terminator
+//
+// Every field is written and read through platform/runtime/coding.h, so the
+// bytes are the same on any host.
 //
 // Start states, paragraph colours and the three paragraph flags are not
 // stored. The reader checks every count and length against the bytes left
@@ -17,16 +23,86 @@
 #include <cstring>
 
 #include "memo/vell_memo.h"
+#include "platform/runtime/coding.h"
 
 namespace memo {
 namespace {
 
+constexpr std::int64_t kLineBytes = 36;
+constexpr std::int64_t kRunBytes = 60;
+
+std::int32_t Int32At(const char* p) { return static_cast<std::int32_t>(rtl::DecodeFixed32(p)); }
+
+void PutLine(std::string& out, const LineInfo& l) {
+  for (std::int32_t v : {l.start, l.end, l.width, l.fullWidth, l.spare, l.innerBlanks, l.justifyStart, l.startStyle,
+                         l.startRun})
+    rtl::PutFixed32(out, static_cast<std::uint32_t>(v));
+}
+
+LineInfo DecodeLine(const char* p) {
+  LineInfo l;
+  for (std::int32_t* field : {&l.start, &l.end, &l.width, &l.fullWidth, &l.spare, &l.innerBlanks, &l.justifyStart,
+                              &l.startStyle, &l.startRun}) {
+    *field = Int32At(p);
+    p += 4;
+  }
+  return l;
+}
+
+void PutRun(std::string& out, const DynInfoRec& r) {
+  rtl::PutFixed32(out, static_cast<std::uint32_t>(r.offset));
+  out += static_cast<char>(r.flags);
+  out += static_cast<char>(r.level);
+  out.append(reinterpret_cast<const char*>(r.reserved6), 2);
+  rtl::PutFixed32(out, static_cast<std::uint32_t>(r.background));
+  rtl::PutFixed32(out, static_cast<std::uint32_t>(r.foreground));
+  rtl::PutFixed32(out, static_cast<std::uint32_t>(r.context));
+  rtl::PutFixed16(out, static_cast<std::uint16_t>(r.cursor));
+  for (std::int16_t key : r.keys) rtl::PutFixed16(out, static_cast<std::uint16_t>(key));
+  out.append(reinterpret_cast<const char*>(r.reserved54), 2);
+  out += static_cast<char>(r.openLength);
+  out += static_cast<char>(r.closeLength);
+  out.append(reinterpret_cast<const char*>(r.reserved58), 2);
+}
+
+DynInfoRec DecodeRun(const char* p) {
+  DynInfoRec r;
+  r.offset = Int32At(p);
+  r.flags = static_cast<std::uint8_t>(p[4]);
+  r.level = static_cast<std::int8_t>(p[5]);
+  std::memcpy(r.reserved6, p + 6, 2);
+  r.background = static_cast<TColor>(rtl::DecodeFixed32(p + 8));
+  r.foreground = static_cast<TColor>(rtl::DecodeFixed32(p + 12));
+  r.context = Int32At(p + 16);
+  r.cursor = static_cast<std::int16_t>(rtl::DecodeFixed16(p + 20));
+  for (int k = 0; k < 16; ++k) r.keys[k] = static_cast<std::int16_t>(rtl::DecodeFixed16(p + 22 + 2 * k));
+  std::memcpy(r.reserved54, p + 54, 2);
+  r.openLength = static_cast<std::uint8_t>(p[56]);
+  r.closeLength = static_cast<std::uint8_t>(p[57]);
+  std::memcpy(r.reserved58, p + 58, 2);
+  return r;
+}
+
 class ImageWriter {
 public:
   explicit ImageWriter(rtl::TStream& stream) : stream_(stream) { buffer_.reserve(1 << 16); }
-  void Int(std::int32_t v) { Bytes(&v, 4); }
+  void Int(std::int32_t v) {
+    rtl::PutFixed32(buffer_, static_cast<std::uint32_t>(v));
+    Filled();
+  }
+  void Line(const LineInfo& line) {
+    PutLine(buffer_, line);
+    Filled();
+  }
+  void Run(const DynInfoRec& run) {
+    PutRun(buffer_, run);
+    Filled();
+  }
   void Bytes(const void* data, std::size_t n) {
     buffer_.append(static_cast<const char*>(data), n);
+    Filled();
+  }
+  void Filled() {
     if (buffer_.size() >= (1 << 16)) Flush();
   }
   void Flush() {
@@ -53,9 +129,14 @@ public:
     if (bytes < 0 || bytes > left_) Corrupt("truncated");
   }
   std::int32_t Int() {
-    std::int32_t v;
-    Read(&v, 4);
-    return v;
+    char bytes[4];
+    Read(bytes, 4);
+    return Int32At(bytes);
+  }
+  LineInfo Line() {
+    char bytes[kLineBytes];
+    Read(bytes, kLineBytes);
+    return DecodeLine(bytes);
   }
   void Read(void* data, std::int64_t n) {
     Need(n);
@@ -94,11 +175,8 @@ void TVellMemo::SaveToNativeStream(rtl::TStream& stream) {
     w.Int(pars_.Start(i));
     w.Int(p.runCount);
     w.Int(p.lineCount);
-    for (int l = 0; l < p.lineCount; ++l) w.Bytes(&par::Line(p, l), sizeof(LineInfo));
-    for (int k = 0; k < p.runCount; ++k) {
-      const DynInfoRec run = p.runs[k].Record();
-      w.Bytes(&run, sizeof(DynInfoRec));
-    }
+    for (int l = 0; l < p.lineCount; ++l) w.Line(par::Line(p, l));
+    for (int k = 0; k < p.runCount; ++k) w.Run(p.runs[k].Record());
     if (p.length) w.Bytes(p.text, p.length);
   }
   w.Flush();
@@ -110,13 +188,14 @@ void TVellMemo::LoadFromNativeStream(rtl::TStream& stream, bool reformat) {
   const std::int32_t lineCount = r.Int();
   const std::int32_t widest = r.Int();
   const std::int32_t count = r.Int();
-  constexpr std::int64_t kLeast = 20 + sizeof(LineInfo);
+  constexpr std::int64_t kLeast = 20 + kLineBytes;
   if (count < 1 || static_cast<std::int64_t>(count) * kLeast > r.Left()) Corrupt("paragraph count");
 
   Staging staging;
   staging.pars.reserve(count);
   staging.arena.Expect(static_cast<std::size_t>(r.Left()));
   std::vector<DynInfoRec> records;
+  std::string runBytes;
   std::int64_t pos = 0, lines = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const std::int32_t length = r.Int();
@@ -125,8 +204,7 @@ void TVellMemo::LoadFromNativeStream(rtl::TStream& stream, bool reformat) {
     const std::int32_t runs = r.Int();
     const std::int32_t lineTotal = r.Int();
     if (length < 0 || length > par_length_limit_ || runs < 0 || lineTotal < 1) Corrupt("paragraph header");
-    r.Need(static_cast<std::int64_t>(lineTotal) * sizeof(LineInfo) + static_cast<std::int64_t>(runs) * sizeof(DynInfoRec) +
-           length);
+    r.Need(static_cast<std::int64_t>(lineTotal) * kLineBytes + static_cast<std::int64_t>(runs) * kRunBytes + length);
     if (firstLine != lines || start != pos) Corrupt("paragraph position");
     staging.pars.push_back(ParInfo());
     ParInfo& p = staging.pars.back();
@@ -134,7 +212,7 @@ void TVellMemo::LoadFromNativeStream(rtl::TStream& stream, bool reformat) {
     std::int32_t expect = 0;
     for (int l = 0; l < lineTotal; ++l) {
       LineInfo& line = par::Line(p, l);
-      r.Read(&line, sizeof(LineInfo));
+      line = r.Line();
       if (line.start != expect || line.end < line.start || line.end > length || line.justifyStart < 0 ||
           line.justifyStart > length || line.startRun < 0 || line.startRun > runs)
         Corrupt("display line");
@@ -142,8 +220,10 @@ void TVellMemo::LoadFromNativeStream(rtl::TStream& stream, bool reformat) {
     }
     if (expect != length) Corrupt("display line");
     if (runs > 0) {
+      runBytes.resize(static_cast<std::size_t>(runs) * kRunBytes);
+      r.Read(runBytes.data(), static_cast<std::int64_t>(runBytes.size()));
       records.resize(runs);
-      r.Read(records.data(), static_cast<std::int64_t>(sizeof(DynInfoRec)) * runs);
+      for (int k = 0; k < runs; ++k) records[k] = DecodeRun(runBytes.data() + static_cast<std::size_t>(k) * kRunBytes);
       for (int k = 0; k < runs; ++k)
         if (records[k].offset < 0 || records[k].offset > length || (k > 0 && records[k].offset < records[k - 1].offset))
           Corrupt("run");

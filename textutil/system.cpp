@@ -48,6 +48,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/runtime/coding.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/files.h"
 #include "platform/runtime/format_settings.h"
@@ -423,13 +424,6 @@ bool MemInfo(const std::string& text, const char* field, long long& kb) {
   return true;
 }
 
-// ---- version resources ----
-
-std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 }  // namespace
 
 namespace detail {
@@ -585,7 +579,7 @@ std::string WinstallDate() {
   std::string value = GetKeyValues(kHKeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                                    "FirstInstallDateTime");
   if (value.size() != 4) return "";
-  std::uint32_t stamp = Le32(reinterpret_cast<const unsigned char*>(value.data()));
+  std::uint32_t stamp = rtl::DecodeFixed32(value.data());
   unsigned date = stamp >> 16, time = stamp & 0xFFFF;
   rtl::TDateTime day, clock;
   if (!rtl::TryEncodeDate(1980 + static_cast<int>(date >> 9), (date >> 5) & 15, date & 31, day) ||
@@ -802,10 +796,10 @@ std::string GetBuildInfo(const std::string& path) {
   if (size < 2 || size > kLargest) return "";
   std::string data = ReadSmallFile(path);
   if (data.size() < 2 || data[0] != 'M' || data[1] != 'Z') return "";
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  const char* bytes = data.data();
   for (size_t at = 0; at + 16 <= data.size(); at += 4) {
-    if (Le32(bytes + at) != 0xFEEF04BDu || Le32(bytes + at + 4) != 0x00010000u) continue;
-    std::uint32_t ms = Le32(bytes + at + 8), ls = Le32(bytes + at + 12);
+    if (rtl::DecodeFixed32(bytes + at) != 0xFEEF04BDu || rtl::DecodeFixed32(bytes + at + 4) != 0x00010000u) continue;
+    std::uint32_t ms = rtl::DecodeFixed32(bytes + at + 8), ls = rtl::DecodeFixed32(bytes + at + 12);
     return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
            std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
   }

@@ -39,6 +39,19 @@ private:
   std::int64_t limit_;
 };
 
+// A window `width` pixels wide whose characters are all 8 pixels wide.
+class FixedWidthWindow : public TMemoWindow {
+public:
+  explicit FixedWidthWindow(int width) : width_(width) {}
+  TTextMeasurer& Measurer() override { return measurer_; }
+  int ClientWidth() const override { return width_; }
+  int ClientHeight() const override { return 100; }
+
+private:
+  int width_;
+  TFixedWidthMeasurer measurer_{8};
+};
+
 std::string Native(TVellMemo& m) {
   rtl::TStringStream s;
   m.SaveToNativeStream(s);
@@ -212,13 +225,7 @@ TEST(NativeImage, RoundTripGivesTheSameModel) {
 }
 
 TEST(NativeImage, KeepsStoredLineBreaks) {
-  class Window : public TMemoWindow {
-  public:
-    TTextMeasurer& Measurer() override { return m; }
-    int ClientWidth() const override { return 56; }
-    int ClientHeight() const override { return 100; }
-    TFixedWidthMeasurer m{8};
-  } window;
+  FixedWidthWindow window(56);
   TVellMemo m;
   m.SetUpdateMode(umImmediate);
   m.AttachWindow(&window);
@@ -280,6 +287,47 @@ TEST(NativeImage, DamagedImagesRaiseAndLeaveTheMemo) {
   std::memcpy(runImage.data() + 16 + 20 + 36, &far, 4);
   rtl::TStringStream r(runImage);
   EXPECT_THROW(m.LoadFromNativeStream(r, false), rtl::EStreamError);
+}
+
+// The image's bytes are fixed whatever the host: every integer little-endian,
+// each line and run record field by field.
+TEST(NativeImage, GoldenBytes) {
+  FixedWidthWindow window(40);
+  TVellMemo m;
+  m.SetUpdateMode(umImmediate);
+  m.AttachWindow(&window);
+  m.Keywords().AddKeyWord("zz", 0, fsBold, 1, 0, clWhite, clRed);
+  m.Keywords().AddKeyWord("x", 0, fsBold, 1, 0, clWhite, clRed);
+  m.StartStopKeys().AddStartStopKey("<<", ">", 0, 0, 0, 0, clYellow, clBlue, false);
+  m.SetText("ab <<d>\r\nx");
+  m.SetDynStyle(1, 3, fsItalic, false, 7, 0, clRed, clBlue);
+  const std::string image = Native(m);
+  std::string hex;
+  for (unsigned char c : image) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+  const std::string noKeys(64, '0'), restOfKeys(60, '0');
+  const std::string expected = std::string() +
+      "0a000000" "04000000" "18000000" "02000000" +  // text length, lines, widest, paragraphs
+      // "ab <<d>": length, first line, start, 4 runs, 3 lines
+      "07000000" "00000000" "00000000" "04000000" "03000000" +
+      "00000000" "03000000" "10000000" "18000000" "00000000" "00000000" "00000000" "00000000" "00000000" +
+      "03000000" "06000000" "18000000" "18000000" "00000000" "00000000" "06000000" "00000000" "03000000" +
+      "06000000" "07000000" "08000000" "08000000" "00000000" "00000000" "07000000" "00000000" "03000000" +
+      // runs: offset, flags, level, 2 spare, back, fore, context, cursor, 16 keys, 2 spare, open, close, 2 spare
+      "01000000" "82" "ff" "0000" "ff000000" "0000ff00" "07000000" "0000" + noKeys + "0000" "00" "00" "0000" +
+      "03000000" "00" "00" "0000" "00000000" "00000000" "00000000" "0000" + noKeys + "0000" "00" "00" "0000" +
+      "03000000" "c0" "00" "0000" "ffff0000" "0000ff00" "00000000" "0000" "0080" + restOfKeys + "0000" "02" "01" "0000" +
+      "07000000" "00" "00" "0000" "00000000" "00000000" "00000000" "0000" + noKeys + "0000" "00" "00" "0000" +
+      "6162203c3c643e" +
+      // "x": one keyword run, one line
+      "01000000" "03000000" "09000000" "01000000" "01000000" +
+      "00000000" "01000000" "08000000" "08000000" "00000000" "00000000" "01000000" "00000000" "01000000" +
+      "00000000" "c1" "00" "0000" "ffffff00" "ff000000" "01000000" "0000" "0100" + restOfKeys + "0000" "01" "01" "0000" +
+      "78";
+  EXPECT_EQ(hex, expected);
+  TVellMemo back;
+  rtl::TStringStream in(image);
+  back.LoadFromNativeStream(in, false);
+  EXPECT_EQ(RunDump(back), RunDump(m));
 }
 
 TEST(Rtf, EmptyMemoHasTablesAndParagraphFormat) {
