@@ -8,38 +8,15 @@
 
 #include <string>
 
+#include "platform/runtime/os_files.h"
+
 namespace textutil {
 
 // The exit code a running process reports.
 inline constexpr int kStillActive = 259;
 
 // Owns one file descriptor and closes it when it goes.
-class FileDescriptor {
-public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { Reset(); }
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  // Closes the descriptor held (if any) and takes fd.
-  void Reset(int fd = -1);
-
-private:
-  int fd_ = -1;
-};
+using FileDescriptor = rtl::os::FileDescriptor;
 
 // Starts the command without waiting for it; the program is not our child
 // afterwards, so nothing is left to reap. True when it was started.

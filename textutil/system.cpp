@@ -53,6 +53,8 @@
 #include "platform/runtime/files.h"
 #include "platform/runtime/format_settings.h"
 #include "platform/runtime/inifiles.h"
+#include "platform/runtime/os_files.h"
+#include "platform/runtime/os_places.h"
 #include "platform/runtime/strings.h"
 #include "platform/runtime/sysutils.h"
 #include "textutil/dates.h"
@@ -363,13 +365,6 @@ bool IsNetworkFileSystem(const std::string& type) {
 
 // ---- runtime folder ----
 
-bool EnsurePrivateDir(const std::string& dir) {
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat st;
-  if (lstat(dir.c_str(), &st) != 0) return false;
-  return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
-}
-
 std::uint64_t Fnv1a(std::string_view text) {
   std::uint64_t hash = 14695981039346656037ull;
   for (unsigned char c : text) {
@@ -384,7 +379,7 @@ std::uint64_t Fnv1a(std::string_view text) {
 class InstanceLocks {
 public:
   ~InstanceLocks() {
-    for (int fd : fds_) close(fd);
+    for (int fd : fds_) rtl::os::Close(fd);
   }
   std::mutex lock;
   std::vector<int> fds_;
@@ -397,20 +392,13 @@ InstanceLocks& Instances() {
 
 // ---- file byte-range locks ----
 
-bool ApplyRangeLock(int fd, short type, std::int64_t offset, std::int64_t length) {
-  struct flock range {};
-  range.l_type = type;
-  range.l_whence = SEEK_SET;
-  range.l_start = static_cast<off_t>(offset);
-  range.l_len = static_cast<off_t>(length);
-  if (fcntl(fd, F_OFD_SETLK, &range) == 0) return true;
-  if (errno == EBADF && type == F_WRLCK) {
-    // A descriptor open only for reading can hold a read lock, which keeps
-    // writers (and their locks) out.
-    range.l_type = F_RDLCK;
-    return fcntl(fd, F_OFD_SETLK, &range) == 0;
-  }
-  return false;
+// 0 or -errno. A descriptor open only for reading can hold a shared lock,
+// which keeps writers (and their locks) out.
+int ApplyRangeLock(int fd, rtl::os::RangeLock kind, std::int64_t offset, std::int64_t length) {
+  int rc = rtl::os::SetRangeLock(fd, kind, offset, length);
+  if (rc == -EBADF && kind == rtl::os::RangeLock::Exclusive)
+    rc = rtl::os::SetRangeLock(fd, rtl::os::RangeLock::Shared, offset, length);
+  return rc;
 }
 
 // ---- processor and memory ----
@@ -434,8 +422,9 @@ bool LockRangeWithin(int fd, std::int64_t offset, std::int64_t length, int timeo
   if (offset < 0 || length < 1) return false;
   auto start = std::chrono::steady_clock::now();
   while (true) {
-    if (ApplyRangeLock(fd, F_WRLCK, offset, length)) return true;
-    if (errno != EAGAIN && errno != EACCES) return false;
+    const int rc = ApplyRangeLock(fd, rtl::os::RangeLock::Exclusive, offset, length);
+    if (rc == 0) return true;
+    if (rc != -EAGAIN && rc != -EACCES) return false;
     auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     if (waited.count() >= timeout_ms) return false;
@@ -642,22 +631,13 @@ std::string GetWinDir() { return "/etc"; }
 
 std::string GetSysDir() { return "/usr/bin"; }
 
-std::string GetTmpDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-  return rtl::IncludeTrailingPathDelimiter(dir);
-}
+std::string GetTmpDir() { return rtl::os::TempFolder(); }
 
-std::string GetExeDir() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return "";
-  return rtl::ExtractFilePath(exe.string());
-}
+std::string GetExeDir() { return rtl::ExtractFilePath(rtl::os::ExecutablePath()); }
 
 std::string GetDOSName(const std::string& path) {
-  struct stat st;
-  if (path.empty() || stat(path.c_str(), &st) != 0) return "";
+  rtl::os::FileInfo info;
+  if (path.empty() || !rtl::os::Stat(path, info)) return "";
   return path;
 }
 
@@ -665,8 +645,8 @@ std::string GetWinName(const std::string& path) {
   std::string name = rtl::ExtractFileName(path);
   if (name.empty()) return "";
   if (name.find_first_of("*?") == std::string::npos) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? name : "";
+    rtl::os::FileInfo info;
+    return rtl::os::Stat(path, info) ? name : "";
   }
   std::string dir = rtl::ExtractFilePath(path);
   std::vector<rtl::TSearchRec> found = rtl::FindFiles(dir.empty() ? "." : dir, name);
@@ -678,18 +658,13 @@ std::string GetTmpFile(const std::string& dir, const std::string& prefix) {
   std::string stem = prefix.substr(0, 3);
   std::replace(stem.begin(), stem.end(), '/', '_');
   std::string name = rtl::IncludeTrailingPathDelimiter(dir) + stem + "XXXXXX.tmp";
-  std::vector<char> buffer(name.begin(), name.end());
-  buffer.push_back('\0');
-  int fd = mkostemps(buffer.data(), 4, O_CLOEXEC);
-  if (fd < 0) return "";
-  close(fd);
-  return std::string(buffer.data());
+  return rtl::os::CreateUniqueFile(name, 4) == 0 ? name : "";
 }
 
 std::string GetFileDate(const std::string& path) {
-  struct stat st;
-  if (path.empty() || stat(path.c_str(), &st) != 0) return "";
-  return DateTimeText(rtl::UnixTimeToDateTime(st.st_mtim.tv_sec));
+  rtl::os::FileInfo info;
+  if (path.empty() || !rtl::os::Stat(path, info)) return "";
+  return DateTimeText(rtl::UnixTimeToDateTime(info.mtime_sec));
 }
 
 std::string GetDocType(const std::string& ext) {
@@ -705,7 +680,7 @@ bool SetFileLock(int fd, std::int64_t offset, std::int64_t length) {
 
 bool ClrFileLock(int fd, std::int64_t offset, std::int64_t length) {
   if (offset < 0 || length < 1) return false;
-  return ApplyRangeLock(fd, F_UNLCK, offset, length);
+  return ApplyRangeLock(fd, rtl::os::RangeLock::Unlock, offset, length) == 0;
 }
 
 // ---- Processes and the desktop ----
@@ -713,10 +688,10 @@ bool ClrFileLock(int fd, std::int64_t offset, std::int64_t length) {
 bool UniqueApp(const std::string& name) {
   std::string path = RuntimePath("lock", name, false, 4095);
   if (path.empty()) return false;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int fd = rtl::os::OpenPrivateFile(path);
   if (fd < 0) return false;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
+  if (rtl::os::LockWholeFile(fd) != 0) {
+    rtl::os::Close(fd);
     return false;
   }
   InstanceLocks& locks = Instances();
@@ -880,11 +855,8 @@ std::string GetClipText() {
 // ---- Linux places ----
 
 std::string GetRuntimeDir() {
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  std::string dir = (xdg != nullptr && xdg[0] == '/')
-                        ? rtl::ExcludeTrailingPathDelimiter(xdg) + "/quorvane"
-                        : "/tmp/quorvane-" + std::to_string(geteuid());
-  return EnsurePrivateDir(dir) ? dir : "";
+  std::string dir = rtl::os::RuntimeFolder();
+  return rtl::os::EnsurePrivateDir(dir) ? dir : "";
 }
 
 std::string RuntimePath(const std::string& subfolder, const std::string& name, bool fold_case,
@@ -894,7 +866,7 @@ std::string RuntimePath(const std::string& subfolder, const std::string& name, b
   if (dir.empty()) return "";
   if (!subfolder.empty()) {
     dir += "/" + subfolder;
-    if (!EnsurePrivateDir(dir)) return "";
+    if (!rtl::os::EnsurePrivateDir(dir)) return "";
   }
   const std::string folded = fold_case ? rtl::LowerCase(name) : name;
   std::string encoded;
@@ -922,15 +894,8 @@ std::string RuntimePath(const std::string& subfolder, const std::string& name, b
 }
 
 std::string GetRegistryFile() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = rtl::ExcludeTrailingPathDelimiter(xdg);
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home != nullptr ? home : "") + "/.config";
-  }
-  return base + "/quorvane/registry.ini";
+  const std::string base = rtl::os::ConfigHome();
+  return base.empty() ? std::string() : base + "/quorvane/registry.ini";
 }
 
 }  // namespace textutil

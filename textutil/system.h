@@ -105,7 +105,8 @@ int DriveNum(char drive);
 // The system's configuration folder "/etc" and program folder "/usr/bin".
 std::string GetWinDir();
 std::string GetSysDir();
-// The temporary folder ($TMPDIR, else "/tmp") with a trailing "/".
+// The temporary folder ($TMPDIR, else "/tmp") with a trailing "/"; a TMPDIR
+// longer than 260 characters (with its "/") is refused, never cut.
 std::string GetTmpDir();
 // The folder of the running executable with a trailing "/".
 std::string GetExeDir();
@@ -207,7 +208,8 @@ std::string GetRuntimeDir();
 std::string RuntimePath(const std::string& subfolder, const std::string& name,
                         bool fold_case, std::size_t max_path);
 // The registry store's file: $XDG_CONFIG_HOME/quorvane/registry.ini, else
-// ~/.config/quorvane/registry.ini.
+// ~/.config/quorvane/registry.ini; "" when neither folder is known (an empty
+// HOME counts as unset), and every key is then missing.
 std::string GetRegistryFile();
 
 namespace detail {

@@ -1,10 +1,5 @@
 #include "app/core/data_file.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -15,6 +10,8 @@
 
 #include "app/core/record_line.h"
 #include "platform/runtime/exceptions.h"
+#include "platform/runtime/os_files.h"
+#include "platform/runtime/os_memory.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -39,63 +36,33 @@ std::string ReadError(const std::string& path, const std::string& reason) {
   return "Cannot read file \"" + path + "\". " + reason;
 }
 
-int OpenForRead(const std::string& path, struct stat& st, std::string& error) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a pipe must not block
-  } while (fd < 0 && errno == EINTR);
+int OpenForRead(const std::string& path, rtl::os::FileInfo& info, std::string& error) {
+  const int fd = rtl::os::OpenRegularForRead(path, info);
   if (fd < 0) {
-    error = OpenError(path, errno);
+    error = OpenError(path, -fd);
     return -1;
   }
-  int refused = 0;
-  if (::fstat(fd, &st) != 0)
-    refused = errno;
-  else if (!S_ISREG(st.st_mode))
-    refused = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;  // folders, pipes, devices
-  if (refused != 0) {
-    ::close(fd);
-    error = OpenError(path, refused);
-    return -1;
-  }
-  if (static_cast<uint64_t>(st.st_size) >= kMaxFileSize) {
-    ::close(fd);
+  if (static_cast<uint64_t>(info.size) >= kMaxFileSize) {
+    rtl::os::Close(fd);
     error = ReadError(path, "The file is 4 GiB or larger.");
     return -1;
   }
   return fd;
 }
 
-FileStamp StampFromStat(const struct stat& st) {
+FileStamp StampFromInfo(const rtl::os::FileInfo& info) {
   FileStamp stamp;
-  stamp.size = st.st_size;
-  stamp.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-  stamp.inode = st.st_ino;
-  stamp.device = st.st_dev;
+  stamp.size = info.size;
+  stamp.mtime_ns = info.mtime_ns;
+  stamp.inode = info.inode;
+  stamp.device = info.device;
   return stamp;
-}
-
-// Reads up to size bytes; returns the count read, or -1 with errno set.
-ssize_t ReadFully(int fd, char* into, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, into + done, std::min<size_t>(size - done, size_t{1} << 30));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
 }
 
 // True when the file has more bytes after what was read (it grew).
 bool HasMore(int fd) {
   char probe;
-  ssize_t n;
-  do {
-    n = ::read(fd, &probe, 1);
-  } while (n < 0 && errno == EINTR);
-  return n > 0;
+  return rtl::os::ReadSome(fd, &probe, 1) > 0;
 }
 
 size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
@@ -103,31 +70,19 @@ size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
 }  // namespace
 
 FileStamp StampOf(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return {};
-  return StampFromStat(st);
+  rtl::os::FileInfo info;
+  if (!rtl::os::Stat(path, info)) return {};
+  return StampFromInfo(info);
 }
 
 // ---- ByteBlock ------------------------------------------------------------
 
 ByteBlock::ByteBlock(size_t size) : size_(size) {
   if (size >= kMapThreshold) {
-    const size_t length = RoundUp(size, kHugePage) + kHugePage;
-    void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p != MAP_FAILED) {
-      // Align to a huge page and give back the slack at both ends.
-      auto start = reinterpret_cast<uintptr_t>(p);
-      const uintptr_t aligned = RoundUp(start, kHugePage);
-      const size_t body = RoundUp(size, kHugePage);
-      if (aligned > start) ::munmap(p, aligned - start);
-      const uintptr_t end = aligned + body;
-      const uintptr_t map_end = start + length;
-      if (map_end > end) ::munmap(reinterpret_cast<void*>(end), map_end - end);
-      data_ = reinterpret_cast<char*>(aligned);
+    const size_t body = RoundUp(size, kHugePage);
+    if (void* p = rtl::os::MapAlignedMemory(body, kHugePage)) {
+      data_ = static_cast<char*>(p);
       mapped_ = body;
-#ifdef MADV_HUGEPAGE
-      ::madvise(data_, mapped_, MADV_HUGEPAGE);
-#endif
       return;
     }
   }
@@ -136,7 +91,7 @@ ByteBlock::ByteBlock(size_t size) : size_(size) {
 
 ByteBlock::~ByteBlock() {
   if (mapped_ != 0)
-    ::munmap(data_, mapped_);
+    rtl::os::UnmapMemory(data_, mapped_);
   else
     delete[] data_;
 }
@@ -158,31 +113,25 @@ std::shared_ptr<const DataFile> DataFile::FromText(std::string_view text) {
 }
 
 std::shared_ptr<const DataFile> DataFile::Load(const std::string& path) {
-  struct stat st;
+  rtl::os::FileInfo info;
   std::string error;
-  const int fd = OpenForRead(path, st, error);
+  const int fd = OpenForRead(path, info, error);
   if (fd < 0) throw rtl::EFOpenError(error);
+  rtl::os::FileDescriptor owner(fd);
   // A file that grows while it is read is read again with room for more.
-  size_t room = static_cast<size_t>(st.st_size);
+  size_t room = static_cast<size_t>(info.size);
   for (;;) {
     auto block = std::make_shared<ByteBlock>(room);
-    const ssize_t got = ReadFully(fd, block->data(), room);
-    if (got < 0) {
-      const int e = errno;
-      ::close(fd);
-      throw rtl::EReadError(ReadError(path, std::strerror(e)));
-    }
+    const std::int64_t got = rtl::os::ReadFully(fd, block->data(), room);
+    if (got < 0) throw rtl::EReadError(ReadError(path, std::strerror(static_cast<int>(-got))));
     if (static_cast<size_t>(got) == room && HasMore(fd)) {
       room = room * 2 + 4096;
-      if (room >= kMaxFileSize || ::lseek(fd, 0, SEEK_SET) != 0) {
-        ::close(fd);
+      if (room >= kMaxFileSize || !rtl::os::Rewind(fd))
         throw rtl::EReadError(ReadError(path, "The file keeps changing or is too large."));
-      }
       continue;
     }
-    ::fstat(fd, &st);
-    ::close(fd);
-    FileStamp stamp = StampFromStat(st);
+    rtl::os::StatDescriptor(fd, info);
+    FileStamp stamp = StampFromInfo(info);
     const char* bytes = block->data();
     return std::make_shared<DataFile>(std::move(block), bytes, static_cast<size_t>(got), stamp);
   }
@@ -197,14 +146,14 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
     const size_t last = std::min(count, first + kOpenBatch);
     // Open the batch and lay its files out in one block.
     std::vector<int> fds(last - first, -1);
-    std::vector<struct stat> stats(last - first);
+    std::vector<rtl::os::FileInfo> stats(last - first);
     std::vector<size_t> offsets(last - first, 0);
     size_t total = 0;
     for (size_t i = first; i < last; ++i) {
       fds[i - first] = OpenForRead(paths[i], stats[i - first], errors[i]);
       if (fds[i - first] < 0) continue;
       offsets[i - first] = total;
-      total += RoundUp(static_cast<size_t>(stats[i - first].st_size), 64);
+      total += RoundUp(static_cast<size_t>(stats[i - first].size), 64);
     }
     // Without room for the whole batch, each file is read on its own below.
     std::shared_ptr<ByteBlock> block;
@@ -221,19 +170,19 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
         if (block) {
           try {
             char* into = block->data() + offsets[k];
-            const ssize_t got = ReadFully(fds[k], into, static_cast<size_t>(stats[k].st_size));
+            const std::int64_t got = rtl::os::ReadFully(fds[k], into, static_cast<size_t>(stats[k].size));
             if (got < 0) {
-              errors[i] = ReadError(paths[i], std::strerror(errno));
-            } else if (static_cast<size_t>(got) == static_cast<size_t>(stats[k].st_size) && HasMore(fds[k])) {
+              errors[i] = ReadError(paths[i], std::strerror(static_cast<int>(-got)));
+            } else if (static_cast<size_t>(got) == static_cast<size_t>(stats[k].size) && HasMore(fds[k])) {
               alone[k] = 1;  // it grew: read it again whole
             } else {
-              files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromStat(stats[k]));
+              files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromInfo(stats[k]));
             }
           } catch (const std::exception& e) {
             errors[i] = ReadError(paths[i], e.what());
           }
         }
-        ::close(fds[k]);
+        rtl::os::Close(fds[k]);
         fds[k] = -1;
       }
     };

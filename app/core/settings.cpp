@@ -1,11 +1,9 @@
 #include "app/core/settings.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "platform/runtime/files.h"
 #include "platform/runtime/inifiles.h"
+#include "platform/runtime/os_files.h"
+#include "platform/runtime/os_places.h"
 
 namespace appcore {
 namespace {
@@ -18,15 +16,9 @@ std::string FolderOrEmpty(const std::string& value) { return value == "Empty" ? 
 
 std::string SettingsFolder(const std::string& exe_path) {
   const std::string own = rtl::ExtractFilePath(rtl::ExpandFileName(exe_path));
-  if (!own.empty() && ::access(own.c_str(), W_OK) == 0) return own;
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-    base = std::string(home) + "/.config";
-  } else {
-    return own;  // nowhere better; writes will report their failure
-  }
+  if (!own.empty() && rtl::os::Writable(own)) return own;
+  const std::string base = rtl::os::ConfigHome();
+  if (base.empty()) return own;  // nowhere better; writes will report their failure
   const std::string folder = rtl::IncludeTrailingPathDelimiter(base) + "quorvane/";
   rtl::ForceDirectories(rtl::ExcludeTrailingPathDelimiter(folder));
   return folder;

@@ -10,34 +10,20 @@
 #include <algorithm>
 
 #include "platform/runtime/cp1252.h"
+#include "platform/runtime/os_files.h"
 
 namespace rtl {
 namespace {
 
-struct flock Range(short type, std::int64_t start, std::int64_t length) {
-  struct flock lock {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = start;
-  lock.l_len = length;
-  lock.l_pid = 0;  // required for open-file-description locks
-  return lock;
-}
-
 int SetLock(int fd, short type, std::int64_t start, std::int64_t length) {
-  struct flock lock = Range(type, start, length);
-  int rc;
-  do {
-    rc = fcntl(fd, F_OFD_SETLK, &lock);
-  } while (rc < 0 && errno == EINTR);
-  return rc < 0 ? -errno : 0;
+  return os::SetRangeLock(fd, type == F_RDLCK ? os::RangeLock::Shared : type == F_WRLCK ? os::RangeLock::Exclusive
+                                                                                         : os::RangeLock::Unlock,
+                          start, length);
 }
 
 // Whether another open file description holds any lock within the range.
 bool HeldElsewhere(int fd, std::int64_t start, std::int64_t length) {
-  struct flock lock = Range(F_WRLCK, start, length);
-  if (fcntl(fd, F_OFD_GETLK, &lock) < 0) return true;  // cannot tell: refuse
-  return lock.l_type != F_UNLCK;
+  return os::RangeLockedElsewhere(fd, start, length);
 }
 
 void ReleaseShare(int fd) { SetLock(fd, F_UNLCK, kShareOpenByte, 2); }

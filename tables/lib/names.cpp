@@ -1,15 +1,14 @@
 #include "tables/lib/names.h"
 
-#include <errno.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/filelock.h"
 #include "platform/runtime/files.h"
+#include "platform/runtime/os_places.h"
+#include "platform/runtime/os_process.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/lib/abstract_file.h"
 #include "tables/lib/allocator.h"
@@ -74,7 +73,7 @@ std::int64_t CopyRaw(rtl::TLockedFile& from, rtl::TLockedFile& to, std::int64_t 
 }
 
 std::string ThreadPrefix() {
-  std::string id = std::to_string(static_cast<long>(syscall(SYS_gettid)));
+  std::string id = std::to_string(rtl::os::CurrentThreadId());
   return id.substr(0, 5);
 }
 
@@ -206,12 +205,7 @@ bool ContainsDirectory(std::string_view name) {
   return name.empty() || name.find(':') != std::string_view::npos || LastDelimiter(name) != std::string_view::npos;
 }
 
-std::string GetTempFilePath() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string path = dir && *dir ? dir : "/tmp";
-  if (path.size() > 260) path = "/tmp";
-  return AddBS(path);
-}
+std::string GetTempFilePath() { return rtl::os::TempFolder(); }
 
 std::string GetUNCDirectory(std::string_view path) { return {}; }
 

@@ -1,5 +1,7 @@
 #include "textutil/system.h"
 
+#include "platform/runtime/os_files.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -100,7 +102,7 @@ struct SavedVariable {
 std::vector<SavedVariable>& SavedFolders() {
   static std::vector<SavedVariable> saved = [] {
     std::vector<SavedVariable> list;
-    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "TMPDIR"}) {
+    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "TMPDIR", "HOME"}) {
       const char* value = std::getenv(name);
       list.push_back({name, value != nullptr, value != nullptr ? value : ""});
     }
@@ -451,6 +453,20 @@ TEST_F(SystemTest, Directories) {
   EXPECT_EQ("/tmp/", GetTmpDir());
   setenv("TMPDIR", "", 1);
   EXPECT_EQ("/tmp/", GetTmpDir());
+  // A longer folder is refused whole, never cut: 260 characters with its '/'.
+  const std::string longest = "/" + std::string(258, 'd');
+  setenv("TMPDIR", longest.c_str(), 1);
+  EXPECT_EQ(longest + "/", GetTmpDir());
+  setenv("TMPDIR", (longest + "d").c_str(), 1);
+  EXPECT_EQ("/tmp/", GetTmpDir());
+  // An empty HOME is no home: without XDG_CONFIG_HOME there is no registry
+  // store rather than one under "/".
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", "", 1);
+  EXPECT_EQ("", GetRegistryFile());
+  EXPECT_EQ("!ERROR", GetKeyValues(kHKeyCurrentUser, "Software", "x"));
+  setenv("HOME", root_.c_str(), 1);
+  EXPECT_EQ(root_ + "/.config/quorvane/registry.ini", GetRegistryFile());
   std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
   EXPECT_EQ(exe.substr(0, exe.rfind('/') + 1), GetExeDir());
   EXPECT_TRUE(std::filesystem::is_directory(GetWinDir()));
@@ -537,6 +553,20 @@ TEST_F(FileLockTest, AnotherOpenIsKeptOutOfTheRangeOnly) {
   EXPECT_TRUE(SetFileLock(b.Get(), 5, 10));
   EXPECT_TRUE(ClrFileLock(b.Get(), 5, 10));
   EXPECT_TRUE(ClrFileLock(b.Get(), 20, 10));
+}
+
+// A signal arriving during a lock or unlock call is no failure: the call is
+// made again.
+TEST_F(FileLockTest, InterruptedCallsAreRetried) {
+  FileDescriptor a(open(path_.c_str(), O_RDWR | O_CLOEXEC));
+  FileDescriptor b(open(path_.c_str(), O_RDWR | O_CLOEXEC));
+  rtl::os::InterruptNextRangeLocks(2);
+  ASSERT_TRUE(SetFileLock(a.Get(), 10, 10));
+  EXPECT_FALSE(detail::LockRangeWithin(b.Get(), 10, 1, 0, 1));
+  rtl::os::InterruptNextRangeLocks(2);
+  EXPECT_TRUE(ClrFileLock(a.Get(), 10, 10));
+  EXPECT_TRUE(detail::LockRangeWithin(b.Get(), 10, 1, 0, 1));
+  rtl::os::InterruptNextRangeLocks(0);
 }
 
 TEST_F(FileLockTest, WaitsForAnotherProcessToLetGo) {

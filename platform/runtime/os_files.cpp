@@ -1,0 +1,167 @@
+#include "platform/runtime/os_files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace rtl::os {
+namespace {
+
+std::atomic<int> interrupt_range_locks{0};
+
+void Fill(const struct stat& st, FileInfo& info) {
+  info.size = st.st_size;
+  info.mtime_sec = st.st_mtim.tv_sec;
+  info.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  info.inode = st.st_ino;
+  info.device = st.st_dev;
+  info.regular = S_ISREG(st.st_mode);
+  info.directory = S_ISDIR(st.st_mode);
+}
+
+int OpenRetrying(const std::string& path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? -errno : fd;
+}
+
+int RangeLockCall(int fd, int command, struct flock& lock) {
+  int expected = interrupt_range_locks.load();
+  while (expected > 0) {
+    if (interrupt_range_locks.compare_exchange_weak(expected, expected - 1)) {
+      errno = EINTR;
+      return -1;
+    }
+  }
+  return ::fcntl(fd, command, &lock);
+}
+
+struct flock Range(short type, std::int64_t start, std::int64_t length) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  lock.l_pid = 0;  // required for open-file-description locks
+  return lock;
+}
+
+}  // namespace
+
+void FileDescriptor::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+int Close(int fd) { return ::close(fd) < 0 ? -errno : 0; }
+
+bool Stat(const std::string& path, FileInfo& info) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  Fill(st, info);
+  return true;
+}
+
+bool StatDescriptor(int fd, FileInfo& info) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  Fill(st, info);
+  return true;
+}
+
+bool Writable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+int OpenRegularForRead(const std::string& path, FileInfo& info) {
+  const int fd = OpenRetrying(path, O_RDONLY | O_NONBLOCK);  // a pipe must not block
+  if (fd < 0) return fd;
+  int refused = 0;
+  if (!StatDescriptor(fd, info))
+    refused = errno;
+  else if (!info.regular)
+    refused = info.directory ? EISDIR : EINVAL;  // folders, pipes, devices
+  if (refused != 0) {
+    ::close(fd);
+    return -refused;
+  }
+  return fd;
+}
+
+int OpenPrivateFile(const std::string& path) { return OpenRetrying(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600); }
+
+std::int64_t ReadSome(int fd, void* buffer, std::size_t n) {
+  ssize_t got;
+  do {
+    got = ::read(fd, buffer, n);
+  } while (got < 0 && errno == EINTR);
+  return got < 0 ? -errno : got;
+}
+
+std::int64_t ReadFully(int fd, void* buffer, std::size_t n) {
+  auto* into = static_cast<char*>(buffer);
+  std::size_t done = 0;
+  while (done < n) {
+    const std::int64_t got = ReadSome(fd, into + done, std::min<std::size_t>(n - done, std::size_t{1} << 30));
+    if (got < 0) return got;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool Rewind(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0; }
+
+int SetRangeLock(int fd, RangeLock kind, std::int64_t start, std::int64_t length) {
+  const short type = kind == RangeLock::Shared ? F_RDLCK : kind == RangeLock::Exclusive ? F_WRLCK : F_UNLCK;
+  struct flock lock = Range(type, start, length);
+  int rc;
+  do {
+    rc = RangeLockCall(fd, F_OFD_SETLK, lock);
+  } while (rc < 0 && errno == EINTR);
+  return rc < 0 ? -errno : 0;
+}
+
+bool RangeLockedElsewhere(int fd, std::int64_t start, std::int64_t length) {
+  struct flock lock = Range(F_WRLCK, start, length);
+  int rc;
+  do {
+    rc = RangeLockCall(fd, F_OFD_GETLK, lock);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) return true;  // cannot tell: refuse
+  return lock.l_type != F_UNLCK;
+}
+
+int LockWholeFile(int fd) {
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc < 0 && errno == EINTR);
+  return rc < 0 ? -errno : 0;
+}
+
+int CreateUniqueFile(std::string& pattern, int suffix_length) {
+  std::string buffer = pattern;
+  const int fd = ::mkostemps(buffer.data(), suffix_length, O_CLOEXEC);
+  if (fd < 0) return -errno;
+  ::close(fd);
+  pattern = buffer;
+  return 0;
+}
+
+bool EnsurePrivateDir(const std::string& dir) {
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0) return false;
+  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+void InterruptNextRangeLocks(int count) { interrupt_range_locks.store(count); }
+
+}  // namespace rtl::os

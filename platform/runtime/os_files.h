@@ -1,0 +1,105 @@
+// The operating system's files: descriptors, reads, status, byte-range and
+// whole-file locks, unique and private names. Together with the other os_*
+// units of this folder it is the one place that knows POSIX; every other
+// folder calls these instead of the system.
+//
+// Conventions: a descriptor is an int (-1 for none), opened close-on-exec;
+// calls interrupted by a signal (EINTR) are always retried here; failures
+// answer a negated errno value (or false where only success matters).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace rtl::os {
+
+// Owns one descriptor and closes it when it goes.
+class FileDescriptor {
+public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { Reset(); }
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes the descriptor held (if any) and takes fd.
+  void Reset(int fd = -1);
+
+private:
+  int fd_ = -1;
+};
+
+// 0 or -errno.
+int Close(int fd);
+
+struct FileInfo {
+  std::int64_t size = 0;
+  std::int64_t mtime_sec = 0;  // last change, seconds since 1970 (UTC)
+  std::int64_t mtime_ns = 0;   // the same in nanoseconds
+  std::uint64_t inode = 0;
+  std::uint64_t device = 0;
+  bool regular = false;
+  bool directory = false;
+};
+
+// Status of a path (links followed) or of a descriptor; false when it fails.
+bool Stat(const std::string& path, FileInfo& info);
+bool StatDescriptor(int fd, FileInfo& info);
+// Whether the process may write the path (access W_OK).
+bool Writable(const std::string& path);
+
+// Opens a regular file for reading without ever blocking on a pipe: the
+// descriptor, or -errno (-EISDIR for a folder, -EINVAL for pipes, devices
+// and sockets). `info` describes the file opened.
+int OpenRegularForRead(const std::string& path, FileInfo& info);
+// Opens (creating it, 0600) a file that must not be a symbolic link, for
+// reading and writing: the descriptor or -errno.
+int OpenPrivateFile(const std::string& path);
+
+// One read of up to n bytes: the count (0 at the end) or -errno.
+std::int64_t ReadSome(int fd, void* buffer, std::size_t n);
+// Reads until n bytes or the end: the count, or -errno.
+std::int64_t ReadFully(int fd, void* buffer, std::size_t n);
+// Back to the first byte; false when the descriptor cannot seek.
+bool Rewind(int fd);
+
+// Byte-range locks on open file descriptions (F_OFD_SETLK): they hold
+// against every other descriptor, in this process or another, go with the
+// description, and never wait. 0 or -errno (-EAGAIN/-EACCES: held by
+// another; -EBADF: an exclusive lock through a read-only descriptor).
+enum class RangeLock { Shared, Exclusive, Unlock };
+int SetRangeLock(int fd, RangeLock kind, std::int64_t start, std::int64_t length);
+// Whether another description holds any lock within the range (true when
+// the system cannot tell).
+bool RangeLockedElsewhere(int fd, std::int64_t start, std::int64_t length);
+
+// An exclusive lock on the whole file (flock), not waiting; 0 or -errno.
+int LockWholeFile(int fd);
+
+// Creates a new file from `pattern`, whose last `suffix_length` characters
+// follow six 'X's that are replaced to make the name unique (mkostemps); the
+// pattern holds the name made. 0 or -errno; the file is closed again.
+int CreateUniqueFile(std::string& pattern, int suffix_length);
+
+// Makes sure `dir` is a folder of this user that no one else may enter
+// (created 0700 when missing); false when it is anything else.
+bool EnsurePrivateDir(const std::string& dir);
+
+// Test hook: the next `count` byte-range lock calls fail with EINTR before
+// they reach the system, as when a signal arrives.
+void InterruptNextRangeLocks(int count);
+
+}  // namespace rtl::os

@@ -1,0 +1,28 @@
+#include "platform/runtime/os_memory.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+
+namespace rtl::os {
+
+void* MapAlignedMemory(std::size_t length, std::size_t align) {
+  const std::size_t mapped = length + align;
+  void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  // Align and give back the slack at both ends.
+  const auto start = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t aligned = (start + align - 1) / align * align;
+  if (aligned > start) ::munmap(p, aligned - start);
+  const std::uintptr_t end = aligned + length;
+  const std::uintptr_t map_end = start + mapped;
+  if (map_end > end) ::munmap(reinterpret_cast<void*>(end), map_end - end);
+#ifdef MADV_HUGEPAGE
+  ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+#endif
+  return reinterpret_cast<void*>(aligned);
+}
+
+void UnmapMemory(void* block, std::size_t length) { ::munmap(block, length); }
+
+}  // namespace rtl::os

@@ -1,0 +1,14 @@
+// Large memory blocks straight from the operating system.
+#pragma once
+
+#include <cstddef>
+
+namespace rtl::os {
+
+// `length` bytes of zeroed, private, read-write memory aligned to `align`
+// (a power of two, at least a page), asked to be backed by huge pages;
+// nullptr when the system refuses. Give it back with UnmapMemory.
+void* MapAlignedMemory(std::size_t length, std::size_t align);
+void UnmapMemory(void* block, std::size_t length);
+
+}  // namespace rtl::os

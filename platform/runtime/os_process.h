@@ -1,0 +1,55 @@
+// Processes, pipes and waiting: the shell children of the text utility
+// library and the thread ids the table engine names files with.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace rtl::os {
+
+// The calling thread's id as the system numbers it.
+long CurrentThreadId();
+// Sleeps, resuming after signals, for ms milliseconds.
+void SleepMilliseconds(int ms);
+
+struct SpawnStdio {
+  int in = -1;  // descriptors for 0, 1 and 2; -1 keeps ours
+  int out = -1;
+  int err = -1;
+  bool own_group = false;  // a process group of its own
+};
+
+// Starts "/bin/sh" with `args` (argv, ending in nullptr). Every descriptor
+// above 2 is closed in the child and every signal it might find ignored or
+// blocked is back to its default. 0 with the pid, or an errno value.
+int SpawnShell(const char* const* args, const SpawnStdio& stdio, int& pid);
+
+// Blocks until pid ends; its exit code (128 + signal when a signal ended
+// it), -1 when it cannot be waited for.
+int WaitForChild(int pid);
+// 0 while pid runs, 1 with code set once it has ended (and is reaped), -1
+// when it is not our child.
+int PollChild(int pid, int& code);
+// Kills the child's process group and the child.
+void KillChildGroup(int pid);
+
+// A descriptor that turns readable when pid ends (-1 when the system has
+// none).
+int WatchChild(int pid);
+// Waits up to ms milliseconds for fd to turn readable (fd < 0: just sleeps).
+void WaitReadable(int fd, int ms);
+// Whether fd has data (or an end) waiting right now.
+bool ReadableNow(int fd);
+
+// A pipe, both ends close-on-exec: 0 or an errno value.
+int MakePipe(int& read_end, int& write_end);
+// Shrinks a pipe's buffer to one page (failure is harmless).
+void ShrinkPipe(int fd);
+void SetNonBlocking(int fd);
+
+// Writes all of text to fd with SIGPIPE held back from this thread, so a
+// reader that has gone gives EPIPE instead of ending the process. 0 or an
+// errno value; written counts what went through.
+int WriteAllWithoutSigpipe(int fd, const std::string& text, std::size_t& written);
+
+}  // namespace rtl::os
