@@ -14,6 +14,15 @@ bool IsNeg(std::string_view a) { return !a.empty() && a[0] == '-'; }
 // a text of several '-' cannot make the routines call one another forever.
 std::string_view Mag(std::string_view a) { return IsNeg(a) ? a.substr(1) : a; }
 
+// Sums and differences read a run of leading '-' as that many negations:
+// "--5" is 5, as subtracting "-5" from zero gives. The digits follow the
+// last '-'.
+std::string_view SumMag(std::string_view a) {
+  const size_t first = a.find_first_not_of('-');
+  return first == std::string_view::npos ? std::string_view() : a.substr(first);
+}
+bool SumNeg(std::string_view a) { return (a.size() - SumMag(a).size()) % 2 == 1; }
+
 int DigitValue(char c) { return static_cast<unsigned char>(c) & 15; }
 
 std::string StripZeros(std::string digits) {
@@ -110,7 +119,7 @@ std::string DivSmall(const std::string& digits, unsigned divisor, unsigned& rema
 std::string StrAdd(std::string_view a, std::string_view b) {
   if (IsZero(a)) return std::string(b);
   if (IsZero(b)) return std::string(a);
-  return AddSigned(IsNeg(a), Mag(a), IsNeg(b), Mag(b));
+  return AddSigned(SumNeg(a), SumMag(a), SumNeg(b), SumMag(b));
 }
 
 std::string StrSub(std::string_view a, std::string_view b) {
@@ -121,7 +130,7 @@ std::string StrSub(std::string_view a, std::string_view b) {
     return "-" + std::string(b);
   }
   if (IsZero(b)) return std::string(a);
-  return AddSigned(IsNeg(a), Mag(a), !IsNeg(b), Mag(b));
+  return AddSigned(SumNeg(a), SumMag(a), !SumNeg(b), SumMag(b));
 }
 
 std::string StrMul(std::string_view a, std::string_view b) {

@@ -48,13 +48,6 @@ bool ForEachWordIn(std::string_view text, int from, Fn&& fn) {
   return false;
 }
 
-// field with '[' and ']' dropped when it holds a '['.
-std::string_view Unbracketed(std::string_view field, std::string& scratch) {
-  if (field.find('[') == std::string_view::npos) return field;
-  StripBracketsInto(field, scratch);
-  return scratch;
-}
-
 bool BeginsWith(std::string_view word, std::string_view stem) {
   return !stem.empty() && textutil::ScanF(word, stem, -1) == 1;
 }
@@ -176,6 +169,17 @@ bool LineMatcher::WildcardForm(std::string_view field) const {
   return hit && NotExcluded(field);
 }
 
+bool LineMatcher::AnyWordStartsPair(std::string_view field) const {
+  // Some word begins with stem1 and a word after it with stem2.
+  bool first_seen = false;
+  const bool hit = ForEachWordIn(field, 1, [&](std::string_view word, uint64_t) {
+    if (first_seen && BeginsWith(word, terms_.stem2)) return true;
+    if (BeginsWith(word, terms_.stem1)) first_seen = true;
+    return false;
+  });
+  return hit && NotExcluded(field);
+}
+
 bool LineMatcher::Match(FileKind kind, std::string_view rest, std::string* keyword) {
   return kind == FileKind::kBaptisms ? MatchBaptism(rest, keyword) : MatchOther(rest, keyword);
 }
@@ -196,7 +200,7 @@ bool LineMatcher::MatchBaptism(std::string_view rest, std::string* keyword) {
   else
     spans = SplitBaptismSpans(rest);
   auto role = [&](const Span& span, bool fuzzy, std::string& scratch) {
-    const std::string_view field = Unbracketed(span.Of(rest), scratch);
+    const std::string_view field = UnbracketedField(span.Of(rest), scratch);
     if (fuzzy) return WordMatch(TrimBlanksLeft(field), terms_.any_first_word ? 2 : 1, WordTest::kFuzzy, keyword);
     return terms_.no_wildcard ? FieldHolds(field) : WildcardForm(field);
   };
@@ -204,16 +208,18 @@ bool LineMatcher::MatchBaptism(std::string_view rest, std::string* keyword) {
   if (b.mother && role(spans.mother, b.fuzzy_mother, scratch_[1])) return true;
   if (b.children && WordMatch(spans.children.Of(rest), 1, WordTest::kChildren, keyword)) return true;
   if (b.witness) {
-    const std::string_view field = Unbracketed(spans.witness.Of(rest), scratch_[2]);
+    const std::string_view field = UnbracketedField(spans.witness.Of(rest), scratch_[2]);
     if (b.fuzzy_witness) return WordMatch(TrimBlanksLeft(field), 1, WordTest::kFuzzy, keyword);
-    return terms_.no_wildcard ? FieldHolds(field) : WildcardForm(field);
+    if (terms_.no_wildcard) return FieldHolds(field);
+    // Several witnesses share the field: "A* B*" may start at any word.
+    return terms_.first_word_stem && terms_.second_word_given ? AnyWordStartsPair(field) : WildcardForm(field);
   }
   return false;
 }
 
 bool LineMatcher::MatchOther(std::string_view raw_rest, std::string* keyword) {
   const MatchBoxes& b = boxes_;
-  const std::string_view rest = Unbracketed(raw_rest, scratch_[0]);
+  const std::string_view rest = UnbracketedField(raw_rest, scratch_[0]);
   if (terms_.first_word_stem && terms_.second_word_given) {
     const CoupleParts parts = SplitCoupleRest(rest);
     return (b.father && WildcardForm(parts.husband)) || (b.mother && WildcardForm(parts.wife));

@@ -8,7 +8,9 @@
 //      NOT it must hold term 1 and not term 2.
 //   3. All three fuzzy boxes: some word of the rest sounds like term 1.
 //   4. The ticked roles in turn: Father, Mother (exact, wildcard or fuzzy
-//      over their fields), Children (always phonetic), Witness.
+//      over their fields), Children (always phonetic), Witness (where
+//      "A* B*" may start at any word of the field, which names several
+//      people).
 // Other files:
 //   1. "A* B*" forms over the husband and wife parts.
 //   2. Exact, no OR, no Text: the husband or wife part holds term 1 (and
@@ -63,6 +65,7 @@ private:
   bool FieldHolds(std::string_view field) const;  // exact role test
   bool NotExcluded(std::string_view field) const;
   bool WildcardForm(std::string_view field) const;
+  bool AnyWordStartsPair(std::string_view field) const;  // "A* B*" from any word
   uint8_t ComputeVerdict(std::string_view word) const;
 
   SearchTerms terms_;

@@ -82,10 +82,11 @@ BaptismSpans SplitBaptismSpans(std::string_view rest) {
 BaptismFields SplitBaptismRest(std::string_view rest) {
   const BaptismSpans s = SplitBaptismSpans(rest);
   BaptismFields f;
-  StripBracketsInto(s.father.Of(rest), f.father);
-  StripBracketsInto(s.mother.Of(rest), f.mother);
+  std::string scratch;
+  f.father = UnbracketedField(s.father.Of(rest), scratch);
+  f.mother = UnbracketedField(s.mother.Of(rest), scratch);
   f.children = std::string(s.children.Of(rest));
-  StripBracketsInto(s.witness.Of(rest), f.witness);
+  f.witness = UnbracketedField(s.witness.Of(rest), scratch);
   return f;
 }
 
@@ -119,6 +120,12 @@ void StripBracketsInto(std::string_view text, std::string& out) {
   }
   for (char c : text)
     if (c != '[' && c != ']') out.push_back(c);
+}
+
+std::string_view UnbracketedField(std::string_view field, std::string& scratch) {
+  if (field.find('[') == std::string_view::npos) return field;
+  StripBracketsInto(field, scratch);
+  return scratch;
 }
 
 std::string WithoutBrackets(std::string_view text) {

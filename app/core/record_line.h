@@ -16,8 +16,9 @@
 //       Mother    c+1 .. p1-1, only with a comma and p1 - c >= 3
 //       Children  the p2-p1-1 characters from p1+2 (empty without p2)
 //       Witness   p2+1 .. end, or the whole rest without p2
-//     '[' and ']' are dropped from Father, Mother and Witness before
-//     matching ("Rich[ard]" matches "Richard").
+//     '[' and ']' are dropped from a Father, Mother or Witness field that
+//     holds a '[' before matching ("Rich[ard]" matches "Richard"); a field
+//     with a ']' alone keeps it.
 //   - Rest of every other kind, '[' and ']' dropped first: Husband is the
 //     text before the first ';' up to its first ','; Wife the text after the
 //     first ';' up to its first ','.
@@ -77,7 +78,8 @@ BaptismSpans SplitBaptismSpans(std::string_view rest);
 struct BaptismFields {
   std::string father, mother, children, witness;
 };
-// The four fields as matched: brackets dropped from father, mother, witness.
+// The four fields as matched: brackets dropped from father, mother and
+// witness where they hold a '['.
 BaptismFields SplitBaptismRest(std::string_view rest);
 
 struct CoupleParts {
@@ -86,6 +88,9 @@ struct CoupleParts {
 // The husband and wife parts of any other kind of rest.
 CoupleParts SplitCoupleRest(std::string_view rest);
 
+// A baptism field as matched: without '[' and ']' when it holds a '[' (then
+// written to scratch), else the field itself.
+std::string_view UnbracketedField(std::string_view field, std::string& scratch);
 // text without '[' and ']'.
 std::string WithoutBrackets(std::string_view text);
 // Appends text without '[' and ']' to out (cleared first).

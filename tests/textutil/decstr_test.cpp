@@ -146,7 +146,19 @@ TEST(DecimalStringTest, MalformedOperandsDoNotHang) {
     StrDec(b);
   }
   EXPECT_EQ(StrSub("-", "5"), "-5");
-  EXPECT_EQ(StrAdd("--5", "1"), StrAdd("--5", "1"));
+  // Each leading '-' negates, as the sign rules applied one after the
+  // other do: 1 - (-5), -(5 + 1), and so on.
+  const std::pair<const char*, const char*> sums[][2] = {
+      {{"--5", "1"}, {"6", "4"}},     // StrAdd, StrSub
+      {{"1", "--5"}, {"6", "-4"}},
+      {{"---5", "1"}, {"-4", "-6"}},
+      {{"--5", "--5"}, {"10", "0"}},
+      {{"--5", "-5"}, {"0", "10"}},
+  };
+  for (const auto& [operands, results] : sums) {
+    EXPECT_EQ(StrAdd(operands.first, operands.second), results.first) << operands.first << " + " << operands.second;
+    EXPECT_EQ(StrSub(operands.first, operands.second), results.second) << operands.first << " - " << operands.second;
+  }
 }
 
 }  // namespace

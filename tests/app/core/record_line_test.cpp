@@ -38,6 +38,8 @@ TEST(RecordLines, BeginWithADigitOrQuestionMark) {
   EXPECT_FALSE(IsRecordLine("-1650 03 Mar"));
   EXPECT_FALSE(IsRecordLine("Anno Domini 1650"));
   EXPECT_FALSE(IsRecordLine("[1] St Mary"));
+  EXPECT_FALSE(IsRecordLine("-----"));
+  EXPECT_FALSE(IsRecordLine("  see above"));
 }
 
 TEST(RecordLines, YearDatePrefixAndRest) {
@@ -88,6 +90,12 @@ const BaptismCase kBaptismCases[] = {
     {"brackets are dropped from father, mother and witness only",
      "Rich[ard] Jones, Ann [Smyth]; Ma[ry]; Will[iam] Brown", "Richard Jones", " Ann Smyth", "Ma[ry];",
      " William Brown"},
+    {"a field with a ']' but no '[' keeps it", "A] B, C]; D]; E]", "A] B", " C]", "D];", " E]"},
+    {"brackets go only from the fields that hold a '['", "Rich[ard] B], Ann]; D; [W]]", "Richard B", " Ann]", "D;",
+     " W"},
+    {"a second comma leaves the father with the first", "Smith, John, Mary; Anne", "Smith, John", " Mary", "",
+     "Smith, John, Mary; Anne"},
+    {"a comma right before the first ';' with a witness", "Smith John,; Anne; W", "Smith John", "", "Anne;", " W"},
 };
 
 TEST(BaptismSplit, FourFieldsOfEachCase) {
@@ -131,6 +139,8 @@ TEST(CoupleSplit, BracketsGoFirstAndAMissingSemicolonGivesNoWife) {
   EXPECT_EQ(p.husband, "Thomas Baker");
   EXPECT_EQ(p.wife, "");
   EXPECT_EQ(SplitCoupleRest("Thomas Baker; Mary; Cole, x").wife, " Mary; Cole");
+  EXPECT_EQ(SplitCoupleRest("Brown, Wm [of York]; Green, Ann").husband, "Brown");
+  EXPECT_EQ(SplitCoupleRest("Brown, Wm [of York]; Green, Ann").wife, " Green");
 }
 
 // Every record line of the sample registers splits as the rules written out

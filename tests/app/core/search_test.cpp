@@ -278,6 +278,21 @@ TEST_F(SearchTest, WordPrefixForms) {
   o = Roles("* Sm*", false, false, false, true);
   o.marriages = false;
   EXPECT_EQ(Hits(o), (Lines{B3, B6}));
+  // The witness field names several people: "A* B*" may start at any of
+  // its words, the second stem always after the first.
+  const std::pair<const char*, Lines> witness_cases[] = {
+      {"Jo* Ha*", {B1}},          // " Will Brown, Joan Hall": the second witness
+      {"An* Jo*", {B3}},          // " Hugh Smith, Ann Jones"
+      {"Hu* Sm*", {B3}},          // the first witness still counts
+      {"Ha* Jo*", {}},            // Hall comes after Joan
+      {"Jo* Ha* NOT Brown", {}},  // NOT looks at the whole field
+      {"Gi* Dy*", {B5}},
+  };
+  for (const auto& [text, expected] : witness_cases) {
+    o = Roles(text, false, false, false, true);
+    o.marriages = false;
+    EXPECT_EQ(Hits(o), expected) << text;
+  }
 }
 
 TEST_F(SearchTest, TextBoxSearchesTheWholeRest) {
