@@ -38,7 +38,7 @@ constexpr std::uint32_t EM_SETRECT = 0x00B3;
 // hidden and disabled; they come with the family box.
 const char* const kLaterHandlers[] = {
     "CreateGEDCOM1Click", "Showfamilybox1Click", "ShowFams1Click", "ClearData1Click",
-    "Henrylist1Click",    "Showfamily1Click",    "SortbyMother1Click", "Fillinfamily1Click",
+    "Henrylist1Click",    "Showfamily1Click",    "Fillinfamily1Click",
 };
 // Commands that do nothing by design.
 const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
@@ -98,6 +98,7 @@ void TBaptisms::WireHandlers() {
   h.Set("Resetfilelist1Click", [this] { Resetfilelist1Click(); });
   h.Set("SortbyHusband1Click", [this] { SortbyHusband1Click(forms::EventSender()); });
   h.Set("Sortgroupsbydate1Click", [this] { Sortgroupsbydate1Click(); });
+  h.Set("SortbyMother1Click", [this] { ArrangeMClick(); });
   h.Set("Find1Click", [this] { Find1Click(); });
   h.Set("FindAgain1Click", [this] { FindAgain1Click(); });
   h.Set("Replace1Click", [this] { Replace1Click(); });
@@ -414,6 +415,7 @@ void TBaptisms::Button1Click() {
   Label3->setText(result.terms.two_terms ? gui::ToQString(result.key2_label) : QString());
 
   appcore::ArrangeOutcome arranged;
+  hit_list_ = result.baptism_hits;
   if (!result.cancelled) {
     Label5->setText(gui::ToQString(appcore::StatusText(result)));
     Button1->setText("Arranging");

@@ -105,6 +105,11 @@ public:
   void SortbyHusband1Click(QObject* sender);
   void SortPage(appcore::SortSide side);
   void Sortgroupsbydate1Click();
+  // "Sort by Mother": the current page becomes the lines of the scratch
+  // memo VellMemo3 followed by the last search's baptism hits, arranged.
+  void ArrangeMClick();
+  // The baptism hits of the last search, in the order the search found them.
+  const std::vector<std::string>& HitList() const { return hit_list_; }
 
   // ---- find, replace, highlight, fonts, printing ----
   void Find1Click();
@@ -202,6 +207,7 @@ private:
   int page_counter_ = 0;
   int with_witnesses_ = 0;
   std::string term1_;
+  std::vector<std::string> hit_list_;
 
   TAboutBox* about_box_ = nullptr;
   forms::TGetSexDlgForm* sex_dlg_ = nullptr;

@@ -13,6 +13,7 @@
 
 #include "app/baptisms.h"
 #include "app/page_text.h"
+#include "app/core/arrange.h"
 #include "app/core/highlight_words.h"
 #include "app/core/page_names.h"
 #include "app/core/sort_commands.h"
@@ -311,6 +312,27 @@ void TBaptisms::SortPage(appcore::SortSide side) {
   memo::TVellMemoControl* control = AddTab(sorted.caption);
   SetPageLines(control->Memo(), sorted.lines);
   SetMod(1);
+}
+
+void TBaptisms::ArrangeMClick() {
+  if (searching_) return;  // the hits are still being gathered
+  memo::TVellMemo& m = current_memo_->Memo();
+  std::vector<std::string> lines;
+  if (!VellMemo3->GetText().empty()) lines = PageParagraphs(*VellMemo3);
+  std::string error;
+  appcore::ArrangeCallbacks callbacks;
+  callbacks.report = [&error](const std::string& e) { error = e; };
+  // Arranged afresh each time: running it twice gives the same page.
+  appcore::ArrangeOutcome arranged = appcore::Arrange(hit_list_, key_length_, callbacks);
+  for (std::string& line : arranged.lines) lines.push_back(std::move(line));
+  prompts_.SetHourglass(true);
+  SetPageLines(m, lines);
+  m.setSelStart(0);
+  current_memo_->ScrollInView();
+  m.Modified = true;
+  SetMod(1);
+  prompts_.SetHourglass(false);
+  if (!error.empty()) prompts_.ShowMessage(error);
 }
 
 void TBaptisms::Sortgroupsbydate1Click() {

@@ -9,6 +9,12 @@
 // characters from the first blank, then the character two places after the
 // first ',' when there is one. Keys compare case-blind.
 //
+// Every hit stands on its own line, once. A hit is never appended to the
+// one before it in date order, not even one that does not begin with a
+// digit: hits are whole records (a line beginning with '?' is a record
+// whose year is unknown), so appending it would join two records and list
+// the second one twice.
+//
 // Both sorts are stable sorts of keys worked out once per line, so equal
 // dates keep the search's order and equal keys keep date order.
 #pragma once

@@ -163,6 +163,17 @@ TEST(ArrangeTest, QuestionMarkLinesAreNotGluedToOthers) {
   EXPECT_EQ(outcome.lines, (Lines{"", "1650 03 Mar A, B; Anne; W", "1652 03 Mar A, B; Anne; W", "",
                                   "?651 03 Mar A, B; Mary; W"}));
   EXPECT_EQ(outcome.lines.size(), hits.size() + 2);  // each hit once
+  // Runs of undated-year records, first, last and in between in date order,
+  // stay lines of their own: each hit comes out exactly once and unchanged.
+  const Lines runs = {"?650 03 Mar A, B; Anne; W", "1650 03 Mar A, B; Anne; W", "?7?? 03 Mar A, B; Anne; W",
+                      "1701 03 Mar A, B; Mary; W", "???? ?? ??? A, B; Mary; W", "17?? 03 Mar A, B; Anne; W"};
+  Lines out = Arrange(runs, 8, {}).lines;
+  EXPECT_EQ(std::count(out.begin(), out.end(), ""), 2);  // the Anne and the Mary group
+  out.erase(std::remove(out.begin(), out.end(), ""), out.end());
+  Lines sorted_in = runs, sorted_out = out;
+  std::sort(sorted_in.begin(), sorted_in.end());
+  std::sort(sorted_out.begin(), sorted_out.end());
+  EXPECT_EQ(sorted_out, sorted_in);
 }
 
 TEST(ArrangeTest, AgreesWithTheReferenceOnTheSampleRegisters) {

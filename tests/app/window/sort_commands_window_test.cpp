@@ -126,6 +126,39 @@ TEST_F(SortWindowTest, SortGroupsByDateKeepsTheLegendAndOrdersTheGroups) {
   EXPECT_TRUE(prompts.messages.empty());
 }
 
+TEST_F(SortWindowTest, SortByMotherPutsTheLastSearchsArrangedBaptismsOnTheCurrentPage) {
+  QAction* item = window->PopupMenu1->findChild<QAction*>("SortbyMother1");
+  ASSERT_NE(item, nullptr);
+  EXPECT_FALSE(item->isVisible());  // as the stored form keeps it
+  Search("Clerke");
+  const std::vector<std::string> first = LinesOf(Page());
+  Trigger("Newsheet1");
+  Current().SetText("notes of mine");
+  std::vector<std::string> arranged;
+  for (int run = 0; run < 2; ++run) {
+    window->ArrangeMClick();  // the handler is driven directly
+    const std::vector<std::string> page = CurrentLines();
+    // The baptism groups close the first page: the same lines, in the same
+    // order, each group after an empty line, every hit once.
+    ASSERT_GT(page.size(), 4u);
+    ASSERT_LE(page.size(), first.size());
+    EXPECT_EQ(page, std::vector<std::string>(first.end() - static_cast<long>(page.size()), first.end())) << run;
+    EXPECT_EQ(page.front(), "");
+    EXPECT_EQ(page.size() - static_cast<size_t>(std::count(page.begin(), page.end(), std::string())),
+              window->HitList().size());
+    if (run == 1) EXPECT_EQ(page, arranged);
+    arranged = page;
+  }
+  EXPECT_EQ(LinesOf(Page()), first);
+  EXPECT_EQ(window->PageMark(ActivePage()), 1);
+  EXPECT_EQ(Current().getSelStart(), 0);
+  // The scratch memo's lines come first.
+  window->VellMemo3->SetText("head line");
+  window->ArrangeMClick();
+  arranged.insert(arranged.begin(), "head line");
+  EXPECT_EQ(CurrentLines(), arranged);
+}
+
 TEST_F(SortWindowTest, SortGroupsByDateOnAShortPageAfterALongLegend) {
   Search("Clerke");  // a legend of several sources
   ASSERT_GT(appcore::PageLegendLineCount(LinesOf(Page())), 2);
