@@ -193,9 +193,12 @@ void TVellMemoControl::ScrollWindow(int dx, int dy) {
   if (h_unit_ > 0) SetScrollPos(horizontalScrollBar(), memo_->DisplayLeft() / h_unit_);
 }
 
-// Qt paints the invalid region at the next turn of the event loop, in one
-// pass; there is nothing to flush here.
-void TVellMemoControl::UpdateWindow() {}
+// Paints now what waits to be painted, as scrolling and typing want to be
+// seen at once (a paint in progress is not started again).
+void TVellMemoControl::UpdateWindow() {
+  if (in_paint_ || !viewport()->isVisible()) return;
+  viewport()->repaint();
+}
 
 void TVellMemoControl::ScrollRangesChanged() {
   if (in_paint_) {

@@ -44,6 +44,26 @@ TEST_F(PaintingTest, KeywordRunsAreRedOnWhite) {
   EXPECT_EQ(CountPixels(img, Cells(1, 0, 15), IsRed), 0);
 }
 
+TEST_F(PaintingTest, UpdateWindowPaintsAtOnceAndScrollingShowsAtOnce) {
+  // Counts the viewport's paint events as they happen.
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } counter;
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + "\r\n";
+  SetText(text);
+  control->viewport()->installEventFilter(&counter);
+  control->UpdateWindow();
+  EXPECT_EQ(counter.paints, 1);  // without a turn of the event loop
+  control->Perform(gui::WM_VSCROLL, gui::SB_PAGEDOWN, 0);
+  EXPECT_EQ(counter.paints, 2);
+  control->viewport()->removeEventFilter(&counter);
+}
+
 TEST_F(PaintingTest, TheSelectionIsInverted) {
   SetText("abcdef ghijkl");
   const QImage before = Picture();
