@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -138,6 +139,9 @@ void TBaptisms::FocusWindowChanged(QWindow* now) {
   const Qt::WindowType type = previous->type();
   if (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool) return;
   if (previous->modality() != Qt::NonModal) return;
+  // The find and replace dialogs are the system's, not forms of the program.
+  for (QDialog* dialog : {static_cast<QDialog*>(find_dialog_), static_cast<QDialog*>(replace_dialog_)})
+    if (dialog != nullptr && previous == dialog->windowHandle()) return;
   FireActivate();
 }
 

@@ -115,8 +115,12 @@ public:
   void Find1Click();
   void FindAgain1Click();
   void Replace1Click();
+  // Find and Replace show their dialogs modelessly: they stay open over
+  // the page and act on the current page at each press of a button.
   // The find dialog's Find Next; false when nothing was found (a beep).
   bool FindDialog1Find();
+  // The replace dialog's Find Next (down); false when nothing was found.
+  bool ReplaceDialogFind();
   // The replace dialog's Replace / Replace All; the number replaced.
   int ReplaceDialog1Replace(bool replace_all);
   void Highlight1Click();

@@ -32,14 +32,23 @@ void MakeSelectionForward(memo::TVellMemo& m) {
 
 // ---- find and replace ----
 
+// Shows a modeless dialog over the window, or brings it forward.
+static void ShowModeless(QDialog& dialog) {
+  dialog.show();
+  dialog.raise();
+  dialog.activateWindow();
+}
+
 void TBaptisms::Find1Click() {
   memo::TVellMemo& m = current_memo_->Memo();
   if (m.getSelLength() != 0) {
     MakeSelectionForward(m);
     find_dialog_->FindText->setText(gui::ToQString(m.getSelText()));
   }
-  // A common dialog, not a form of the program: no activation after it.
-  if (prompts_.ShowModal(*find_dialog_) == forms::TFindDialogForm::kFindNext) FindDialog1Find();
+  // The dialog stays open over the page: each "Find Next" finds the next
+  // match in whichever page is current.
+  if (!find_dialog_->OnButton) find_dialog_->OnButton = [this](int) { FindDialog1Find(); };
+  ShowModeless(*find_dialog_);
 }
 
 void TBaptisms::FindAgain1Click() {
@@ -84,19 +93,28 @@ void TBaptisms::Replace1Click() {
     MakeSelectionForward(m);
     replace_dialog_->FindText->setText(gui::ToQString(m.getSelText()));
   }
-  const int result = prompts_.ShowModal(*replace_dialog_);
-  if (result == forms::TReplaceDialogForm::kFindNext) {
-    appcore::FindOptions options;
-    options.match_case = replace_dialog_->MatchCase->isChecked();
-    options.whole_word = replace_dialog_->WholeWord->isChecked();
-    const std::string text = gui::ToCp1252(replace_dialog_->FindText->text());
-    if (appcore::FindNext(current_memo_->Memo(), text, options)) SelectFound(*current_memo_, true);
-    else prompts_.Beep();
-  } else if (result == forms::TReplaceDialogForm::kReplace) {
-    ReplaceDialog1Replace(false);
-  } else if (result == forms::TReplaceDialogForm::kReplaceAll) {
-    ReplaceDialog1Replace(true);
+  if (!replace_dialog_->OnButton) {
+    replace_dialog_->OnButton = [this](int code) {
+      if (code == forms::TReplaceDialogForm::kReplace) ReplaceDialog1Replace(false);
+      else if (code == forms::TReplaceDialogForm::kReplaceAll) ReplaceDialog1Replace(true);
+      else ReplaceDialogFind();
+    };
   }
+  ShowModeless(*replace_dialog_);
+}
+
+bool TBaptisms::ReplaceDialogFind() {
+  if (!current_memo_->isVisible()) return false;
+  appcore::FindOptions options;
+  options.match_case = replace_dialog_->MatchCase->isChecked();
+  options.whole_word = replace_dialog_->WholeWord->isChecked();
+  const std::string text = gui::ToCp1252(replace_dialog_->FindText->text());
+  if (appcore::FindNext(current_memo_->Memo(), text, options)) {
+    SelectFound(*current_memo_, true);
+    return true;
+  }
+  prompts_.Beep();
+  return false;
 }
 
 int TBaptisms::ReplaceDialog1Replace(bool replace_all) {

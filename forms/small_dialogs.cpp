@@ -27,6 +27,18 @@ QPushButton* Button(QDialog* dialog, const char* name, const char* caption, int 
   return button;
 }
 
+// A button of a modeless dialog: calls on_button while it is set.
+template <typename Dialog>
+QPushButton* ActionButton(Dialog* dialog, const char* name, const char* caption, int code) {
+  auto* button = Named(new QPushButton(QString::fromUtf8(caption), dialog), name);
+  button->setAutoDefault(false);
+  QObject::connect(button, &QPushButton::clicked, dialog, [dialog, code] {
+    if (dialog->OnButton) dialog->OnButton(code);
+    else dialog->done(code);
+  });
+  return button;
+}
+
 QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
   auto* row = new QHBoxLayout();
   row->addStretch(1);
@@ -135,7 +147,7 @@ TFindDialogForm::TFindDialogForm(QWidget* parent) : QDialog(parent) {
   dir_layout->addWidget(Up);
   dir_layout->addWidget(Down);
   grid->addWidget(direction, 1, 1, 2, 1);
-  FindNextBtn = Button(this, "FindNextBtn", "Find Next", kFindNext);
+  FindNextBtn = ActionButton(this, "FindNextBtn", "Find Next", kFindNext);
   FindNextBtn->setDefault(true);
   CancelBtn = Button(this, "CancelBtn", "Cancel", kMrCancel);
   grid->addLayout(ButtonRow({FindNextBtn, CancelBtn}), 3, 0, 1, 3);
@@ -156,10 +168,10 @@ TReplaceDialogForm::TReplaceDialogForm(QWidget* parent) : QDialog(parent) {
   MatchCase = Named(new QCheckBox("Match case", this), "MatchCase");
   grid->addWidget(WholeWord, 2, 0);
   grid->addWidget(MatchCase, 3, 0);
-  FindNextBtn = Button(this, "FindNextBtn", "Find Next", kFindNext);
+  FindNextBtn = ActionButton(this, "FindNextBtn", "Find Next", kFindNext);
   FindNextBtn->setDefault(true);
-  ReplaceBtn = Button(this, "ReplaceBtn", "Replace", kReplace);
-  ReplaceAllBtn = Button(this, "ReplaceAllBtn", "Replace All", kReplaceAll);
+  ReplaceBtn = ActionButton(this, "ReplaceBtn", "Replace", kReplace);
+  ReplaceAllBtn = ActionButton(this, "ReplaceAllBtn", "Replace All", kReplaceAll);
   CancelBtn = Button(this, "CancelBtn", "Cancel", kMrCancel);
   grid->addLayout(ButtonRow({FindNextBtn, ReplaceBtn, ReplaceAllBtn, CancelBtn}), 4, 0, 1, 2);
 }

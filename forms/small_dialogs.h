@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -57,12 +58,17 @@ public:
   QPushButton* CancelBtn = nullptr;
 };
 
-// The find dialog: text, "Match case", "Whole word", direction Up/Down.
-// "Find Next" closes it with kFindNext.
+// The find and replace dialogs are modeless: while OnButton is set, their
+// action buttons call it with their code and the dialog stays open (Cancel
+// closes it); without it a button closes the dialog with its code.
+
+// The find dialog: text, "Match case", "Whole word", direction Up/Down;
+// "Find Next" is kFindNext.
 class TFindDialogForm : public QDialog {
 public:
   static constexpr int kFindNext = 10;
   explicit TFindDialogForm(QWidget* parent = nullptr);
+  std::function<void(int code)> OnButton;
   QLineEdit* FindText = nullptr;
   QCheckBox* MatchCase = nullptr;
   QCheckBox* WholeWord = nullptr;
@@ -73,12 +79,12 @@ public:
 };
 
 // The replace dialog: text, replacement, "Match case", "Whole word"; it
-// searches down only. Its buttons close it with kFindNext, kReplace or
-// kReplaceAll.
+// searches down only. Its buttons are kFindNext, kReplace and kReplaceAll.
 class TReplaceDialogForm : public QDialog {
 public:
   static constexpr int kFindNext = 10, kReplace = 11, kReplaceAll = 12;
   explicit TReplaceDialogForm(QWidget* parent = nullptr);
+  std::function<void(int code)> OnButton;
   QLineEdit* FindText = nullptr;
   QLineEdit* ReplaceText = nullptr;
   QCheckBox* MatchCase = nullptr;

@@ -3,9 +3,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
 #include <QRadioButton>
 
 #include "forms/small_dialogs.h"
+#include "platform/runtime/cp1252.h"
 #include "window_test_support.h"
 
 using namespace window_test;
@@ -22,28 +25,33 @@ protected:
     Page().SetText(kText);
     Page().setSelStart(0);
   }
-  // Runs "&Find" with the dialog answered: text, options, Find Next.
+  // Runs "&Find", fills the dialog that stays open and presses Find Next.
   void Find(const char* text, bool match_case, bool whole_word, bool down = true) {
-    prompts.on_modal = [=](QDialog& form) {
-      auto& dlg = dynamic_cast<forms::TFindDialogForm&>(form);
-      dlg.FindText->setText(QString::fromLatin1(text));
-      dlg.MatchCase->setChecked(match_case);
-      dlg.WholeWord->setChecked(whole_word);
-      (down ? dlg.Down : dlg.Up)->setChecked(true);
-      return forms::TFindDialogForm::kFindNext;
-    };
     window->Action("Find1")->trigger();
+    forms::TFindDialogForm& dlg = window->FindDialog1();
+    ASSERT_TRUE(dlg.isVisible());
+    dlg.FindText->setText(QString::fromLatin1(text));
+    dlg.MatchCase->setChecked(match_case);
+    dlg.WholeWord->setChecked(whole_word);
+    (down ? dlg.Down : dlg.Up)->setChecked(true);
+    QTest::mouseClick(dlg.FindNextBtn, Qt::LeftButton);
   }
+  // Runs "&Replace", fills the dialog and presses button (QDialog::Rejected:
+  // Cancel).
   void Replace(const char* text, const char* by, bool match_case, bool whole_word, int button) {
-    prompts.on_modal = [=](QDialog& form) {
-      auto& dlg = dynamic_cast<forms::TReplaceDialogForm&>(form);
-      if (text != nullptr) dlg.FindText->setText(QString::fromLatin1(text));  // else as the selection put it
-      dlg.ReplaceText->setText(QString::fromLatin1(by));
-      dlg.MatchCase->setChecked(match_case);
-      dlg.WholeWord->setChecked(whole_word);
-      return button;
-    };
     window->Action("Replace1")->trigger();
+    forms::TReplaceDialogForm& dlg = window->ReplaceDialog1();
+    ASSERT_TRUE(dlg.isVisible());
+    if (text != nullptr) dlg.FindText->setText(QString::fromLatin1(text));  // else as the selection put it
+    dlg.ReplaceText->setText(QString::fromLatin1(by));
+    dlg.MatchCase->setChecked(match_case);
+    dlg.WholeWord->setChecked(whole_word);
+    QPushButton* pressed = button == forms::TReplaceDialogForm::kFindNext  ? dlg.FindNextBtn
+                           : button == forms::TReplaceDialogForm::kReplace ? dlg.ReplaceBtn
+                           : button == forms::TReplaceDialogForm::kReplaceAll ? dlg.ReplaceAllBtn
+                                                                              : dlg.CancelBtn;
+    QTest::mouseClick(pressed, Qt::LeftButton);
+    EXPECT_EQ(dlg.isVisible(), pressed != dlg.CancelBtn);  // only Cancel closes it
   }
   // The selected range as [low, high).
   std::pair<int, int> Selected() {
@@ -104,15 +112,14 @@ TEST_F(FindReplaceTest, FindUpSelectsWithTheCaretBefore) {
 TEST_F(FindReplaceTest, FindTakesABackwardSelectionForwards) {
   Page().setSelStart(17);
   Page().setSelLength(-5);  // "SMITH" selected backwards
-  prompts.on_modal = [&](QDialog& form) {
-    auto& dlg = dynamic_cast<forms::TFindDialogForm&>(form);
-    EXPECT_EQ(dlg.FindText->text(), "SMITH");
-    EXPECT_EQ(Page().getSelStart(), 12);
-    EXPECT_EQ(Page().getSelLength(), 5);
-    return QDialog::Rejected;
-  };
   window->Action("Find1")->trigger();
+  EXPECT_EQ(window->FindDialog1().FindText->text(), "SMITH");
+  EXPECT_EQ(Page().getSelStart(), 12);
+  EXPECT_EQ(Page().getSelLength(), 5);
+  QTest::mouseClick(window->FindDialog1().CancelBtn, Qt::LeftButton);
+  EXPECT_FALSE(window->FindDialog1().isVisible());
   EXPECT_EQ(prompts.beeps, 0);
+  EXPECT_EQ(prompts.modal_count, 0);
 }
 
 TEST_F(FindReplaceTest, FindAgainWithoutAFindTextDoesNothing) {
@@ -176,6 +183,61 @@ TEST_F(FindReplaceTest, ReplaceDialogFindNextAndPageFollowing) {
   Find("smith", false, false);
   EXPECT_EQ(Current().getSelStart(), 20);
   EXPECT_EQ(Selected(), std::pair(5, 10));  // the first page's selection is its own
+}
+
+}  // namespace
+
+namespace {
+
+// The dialog stays open over a search page while Find Next walks every
+// match, counted independently in the page's text; F3 goes on after it is
+// closed. QV_FIND_SCREENSHOT names a PNG file to keep the picture in.
+TEST_F(WindowTest, FindStaysOpenWhileFindNextWalksEveryMatchOfAPage) {
+  Search("Clerke");
+  const std::string text = rtl::AnsiLowerCase(Page().GetText());
+  int expected = 0;
+  for (size_t at = text.find("clerke"); at != std::string::npos; at = text.find("clerke", at + 1)) ++expected;
+  ASSERT_GT(expected, 5);
+  Page().setSelStart(0);
+  const int activations = window->ActivationCount();
+
+  window->Action("Find1")->trigger();
+  forms::TFindDialogForm& dlg = window->FindDialog1();
+  dlg.FindText->setText("clerke");
+  int found = 0;
+  std::int32_t last = -1;
+  while (prompts.beeps == 0 && found <= expected) {
+    QTest::mouseClick(dlg.FindNextBtn, Qt::LeftButton);
+    ASSERT_TRUE(dlg.isVisible());
+    if (prompts.beeps != 0) break;
+    ++found;
+    EXPECT_EQ(rtl::AnsiLowerCase(Page().getSelText()), "clerke");
+    EXPECT_GT(Page().getSelStart(), last);  // always further down
+    last = Page().getSelStart();
+    if (found == 3 && qEnvironmentVariableIsSet("QV_FIND_SCREENSHOT")) {
+      Settle();
+      QImage shot = window->grab().toImage();
+      QPainter painter(&shot);
+      const QPoint at = dlg.geometry().topLeft() - window->geometry().topLeft();
+      painter.drawPixmap(at.x() < 0 ? 40 : at.x(), at.y() < 0 ? 40 : at.y(), dlg.grab());
+      painter.end();
+      shot.save(qEnvironmentVariable("QV_FIND_SCREENSHOT"));
+    }
+  }
+  EXPECT_EQ(found, expected);
+  EXPECT_EQ(Page().getSelStart(), last);  // nothing more: the last match stays selected
+  // Going back to the window from the dialog is no activation.
+  window->activateWindow();
+  Settle();
+  EXPECT_EQ(window->ActivationCount(), activations);
+
+  // Closed, F3 still finds again.
+  QTest::mouseClick(dlg.CancelBtn, Qt::LeftButton);
+  EXPECT_FALSE(dlg.isVisible());
+  Page().setSelStart(0);
+  QTest::keyClick(window.get(), Qt::Key_F3);
+  EXPECT_EQ(rtl::AnsiLowerCase(Page().getSelText()), "clerke");
+  EXPECT_EQ(prompts.modal_count, 0);
 }
 
 }  // namespace
