@@ -189,6 +189,10 @@ void GetErrorString(TEngineErrorCode code, char* buffer) {
 
 void RaiseError(TEngineErrorCode code, std::string_view table_name, std::string_view field_name,
                 std::string_view index_name, std::string_view message) {
+  // The exception formats its text from the record while this thread still
+  // holds the lock, so a raise on another thread cannot slip in between;
+  // the lock is released while the exception leaves this frame.
+  std::lock_guard<std::recursive_mutex> guard(Record().lock);
   ClearErrorContexts();
   AssignErrorContexts(code, table_name, field_name, index_name, message);
   DbiError(code);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "tables/engine/engine_error.h"
 
@@ -130,6 +131,36 @@ TEST(EngineErrorException, CheckPassesZeroAndRaisesTheRest) {
   } catch (const EKORVEXEngineError& e) {
     EXPECT_EQ(e.Message(), "KORVEX Engine Error # 8706 End of file encountered in table ''");
   }
+}
+
+// Two threads raise at once, each with its own numbers and contexts: every
+// message must be built from the raising thread's own contexts.
+TEST(EngineErrors, ConcurrentRaisesKeepTheirOwnContexts) {
+  constexpr int kRaises = 10000;
+  auto worker = [](int id, int* mismatches) {
+    const TEngineErrorCode codes[2] = {err::kDuplicateKey, err::kInvalidFieldName};
+    for (int i = 0; i < kRaises; ++i) {
+      std::string table = "t" + std::to_string(id) + "_" + std::to_string(i);
+      std::string other = "x" + std::to_string(id) + "_" + std::to_string(i);
+      TEngineErrorCode code = codes[(i + id) % 2];
+      try {
+        RaiseError(code, table, other, other);
+      } catch (const EKORVEXEngineError& e) {
+        std::string expected = std::string(kEngineErrorPrefix) + std::to_string(code) + " ";
+        expected += code == err::kDuplicateKey
+                        ? "Duplicate key found in index '" + other + "' of table '" + table + "'"
+                        : "Invalid or duplicate field name '" + other + "' specified for table '" + table + "'";
+        if (e.Message() != expected || e.ErrorCode() != code) ++*mismatches;
+      }
+    }
+  };
+  int mismatches[2] = {0, 0};
+  std::thread a(worker, 1, &mismatches[0]);
+  std::thread b(worker, 2, &mismatches[1]);
+  a.join();
+  b.join();
+  EXPECT_EQ(mismatches[0], 0);
+  EXPECT_EQ(mismatches[1], 0);
 }
 
 }  // namespace
