@@ -1,0 +1,520 @@
+#include "tables/engine/data_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/coding.h"
+#include "platform/runtime/dates.h"
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/cipher_keys.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/key_bytes.h"
+
+namespace korvex {
+namespace {
+
+std::string Cipher(std::string text, TCipherKeys keys) {
+  EncryptBuffer(text.data(), static_cast<std::int32_t>(text.size()), keys.key1, keys.key2);
+  return text;
+}
+
+}  // namespace
+
+TDataFile::TDataFile(TTableHost* host) : TFileHandler(host), host_(host) { cache_.SetCapacity(base_capacity_); }
+
+TDataFile::~TDataFile() {
+  TDataFile::CloseFile();
+  pool_.FreeAll();
+}
+
+void TDataFile::Fail(TEngineErrorCode code) const { RaiseError(code, host_->TableName()); }
+
+void TDataFile::SetLimits() {
+  std::uint32_t size = header_.RecordSize;
+  read_ahead_limit_ = size == 0 ? 1 : 65535 / size;
+  base_capacity_ = size == 0 ? 8191 : std::min<std::size_t>(131070 / size, 8191);
+  cache_.SetCapacity(base_capacity_);
+}
+
+std::uint64_t TDataFile::RecordPosition(std::uint32_t n) const {
+  return DataStart() + std::uint64_t{n - 1} * header_.RecordSize;
+}
+
+std::uint64_t TDataFile::GetFileSize() const {
+  return std::uint64_t{GetPhysicalRecordsUsed()} * header_.RecordSize + DataStart();
+}
+
+// ---- create, open, close --------------------------------------------------
+
+void TDataFile::CreateDataFile(const TDataFileSettings& settings, const std::vector<TFieldDefinition>& fields) {
+  header_ = TDataHeader{};
+  header_.LanguageID = settings.LanguageID;
+  header_.SortID = settings.SortID;
+  header_.UserMajorVersion = settings.UserMajorVersion;
+  header_.UserMinorVersion = settings.UserMinorVersion;
+  header_.Encrypted = settings.Encrypted ? 1 : 0;
+  std::string description = settings.Description.substr(0, kMaxDescriptionLength);
+  if (settings.Encrypted) {
+    header_.Password = Cipher(settings.Password.substr(0, kMaxPasswordLength), kHeaderTextKeys);
+    header_.Description = Cipher(description, kHeaderTextKeys);
+  } else {
+    header_.Description = description;
+  }
+  if (fields.size() > kMaxFields) Fail(err::kFieldLimits);
+  std::size_t blob_fields = std::count_if(fields.begin(), fields.end(),
+                                          [](const TFieldDefinition& f) { return f.DataType == dtBlob; });
+  if (blob_fields > kMaxBlobFields) Fail(err::kBlobFieldsOrBlockSize);
+  // A block must hold its 18-byte header and some data.
+  if (settings.BlobBlockSize != 0 && settings.BlobBlockSize < 64) Fail(err::kBlobFieldsOrBlockSize);
+  std::uint64_t record_size = ComputeRecordLayout(fields, nullptr);
+  if (record_size > kMaxRecordSize) Fail(err::kMaxRecordSize);
+  fields_ = fields;
+  for (TFieldDefinition& f : fields_) f.Expression = nullptr;
+  header_.FieldCount = static_cast<std::uint16_t>(fields.size());
+  header_.BlobFieldCount = static_cast<std::uint16_t>(blob_fields);
+  header_.BlobBlockSizeRaw = settings.BlobBlockSize;
+  header_.RecordSize = static_cast<std::uint16_t>(record_size);
+  header_.EngineStamp = kEngineStamp;
+  header_modified_ = fields_modified_ = true;
+  TFileHandler::CreateFile();
+  SetLimits();
+  stats_ = {};
+}
+
+void TDataFile::OpenFile() {
+  if (IsOpen()) return;
+  read_ahead_limit_ = 1;
+  fields_.clear();
+  TFileHandler::OpenFile();
+  try {
+    ReadHeader();
+    SetLimits();
+    if (header_.FieldCount > kMaxFields) Fail(err::kHeaderCorrupt);
+    ReadFields();
+  } catch (...) {
+    CloseFile();
+    throw;
+  }
+  stats_ = {};
+}
+
+void TDataFile::CloseFile() {
+  if (!IsOpen()) return;
+  FreeRecordBuffers();
+  fields_.clear();
+  TFileHandler::CloseFile();
+}
+
+// ---- header ---------------------------------------------------------------
+
+void TDataFile::ReadHeader() {
+  std::uint8_t bytes[kDataHeaderSize];
+  LockFileHandler();
+  try {
+    Seek(0, 0);
+    Read(bytes, kDataHeaderSize);
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  header_.Decode(bytes);
+  header_modified_ = false;
+}
+
+void TDataFile::WriteHeader(bool force, bool flush_to_disk) {
+  if (!force && !header_modified_) return;
+  ++header_.UpdateStamp;
+  header_.EngineStamp = kEngineStamp;
+  header_.LastUpdated = rtl::Now() - kLastUpdatedBias;
+  header_.Modified = header_modified_ ? 1 : 0;
+  std::uint8_t bytes[kDataHeaderSize];
+  header_.Encode(bytes);
+  LockFileHandler();
+  try {
+    Seek(0, 0);
+    Write(bytes, kDataHeaderSize);
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  if (flush_to_disk || host_->ForceBufferFlush()) Flush();
+  host_->MarkWritten();
+  header_modified_ = false;
+}
+
+void TDataFile::UpdateHeaderStamp() {
+  ++header_.UpdateStamp;
+  header_modified_ = true;
+  host_->MarkWritten();
+}
+
+void TDataFile::ClearHeader() {
+  FreeRecordBuffers();
+  LockFileHandler();
+  try {
+    Seek(static_cast<std::int64_t>(DataStart()), 0);
+    Write(nullptr, 0);
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  if (host_->ForceBufferFlush()) Flush();
+  header_.UpdateStamp = 0;
+  header_.FirstFreeRecord = 0;
+  header_.NextPhysicalRecord = 1;
+  header_.LastRecordID = 0;
+  header_modified_ = true;
+}
+
+bool TDataFile::CheckForChanges() {
+  std::uint8_t stamp[4];
+  LockFileHandler();
+  try {
+    Seek(0, 0);
+    Read(stamp, 4);
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  if (rtl::DecodeFixed32(stamp) == header_.UpdateStamp) return false;
+  ReadHeader();
+  return true;
+}
+
+void TDataFile::UpdateHeader(const std::string& password, const std::string& description,
+                             std::uint32_t last_record_id, std::uint16_t user_major, std::uint16_t user_minor) {
+  std::string p = password.substr(0, kMaxPasswordLength);
+  std::string d = description.substr(0, kMaxDescriptionLength);
+  header_.Password = GetEncrypted() ? Cipher(p, kHeaderTextKeys) : std::string();
+  header_.Description = GetEncrypted() ? Cipher(d, kHeaderTextKeys) : d;
+  header_.LastRecordID = last_record_id;
+  header_.UserMajorVersion = user_major;
+  header_.UserMinorVersion = user_minor;
+  header_modified_ = true;
+}
+
+std::string TDataFile::GetDescription() const {
+  return GetEncrypted() ? Cipher(header_.Description, kHeaderTextKeys) : header_.Description;
+}
+
+std::string TDataFile::GetPassword() const {
+  return GetEncrypted() ? Cipher(header_.Password, kHeaderTextKeys) : std::string();
+}
+
+std::uint32_t TDataFile::GetNextFreeRecordID() {
+  if (header_.LastRecordID >= 0x7FFFFFFF) header_.LastRecordID = 0;
+  ++header_.LastRecordID;
+  header_modified_ = true;
+  return header_.LastRecordID;
+}
+
+void TDataFile::SetNextFreeRecordID(std::uint32_t id) {
+  header_.LastRecordID = id;
+  header_modified_ = true;
+}
+
+std::uint32_t TDataFile::GetNextFreeBlobSignature() {
+  if (header_.LastBlobSignature >= 0x7FFFFFFF) header_.LastBlobSignature = 0;
+  ++header_.LastBlobSignature;
+  header_modified_ = true;
+  return header_.LastBlobSignature;
+}
+
+// ---- field definitions ----------------------------------------------------
+
+std::uint32_t TDataFile::DefinitionCipherLength() const {
+  std::uint32_t length = static_cast<std::uint32_t>(kFieldDefinitionSize * fields_.size());
+  // Files written before the engine stamp existed enciphered only the low
+  // 16 bits' worth of the block.
+  return header_.EngineStamp == 0 ? length % 65536 : length;
+}
+
+void TDataFile::ReadFields() {
+  fields_.assign(header_.FieldCount, TFieldDefinition{});
+  std::vector<std::uint8_t> block(kFieldDefinitionSize * fields_.size());
+  if (!block.empty()) {
+    LockFileHandler();
+    try {
+      Seek(kDataHeaderSize, 0);
+      Read(block.data(), static_cast<std::int64_t>(block.size()));
+    } catch (...) {
+      UnlockFileHandler();
+      fields_.clear();
+      throw;
+    }
+    UnlockFileHandler();
+  }
+  if (GetEncrypted())
+    DecryptBuffer(block.data(), static_cast<std::int32_t>(DefinitionCipherLength()), kDataKeys.key1, kDataKeys.key2);
+  for (std::size_t i = 0; i < fields_.size(); ++i) fields_[i].Decode(block.data() + i * kFieldDefinitionSize);
+  fields_modified_ = false;
+}
+
+void TDataFile::WriteFields() {
+  if (!fields_modified_) return;
+  std::vector<std::uint8_t> block(kFieldDefinitionSize * fields_.size());
+  for (std::size_t i = 0; i < fields_.size(); ++i) fields_[i].Encode(block.data() + i * kFieldDefinitionSize);
+  // Every header this engine writes carries the engine stamp, so the whole
+  // block is enciphered.
+  if (GetEncrypted())
+    EncryptBuffer(block.data(), static_cast<std::int32_t>(block.size()), kDataKeys.key1, kDataKeys.key2);
+  LockFileHandler();
+  try {
+    Seek(kDataHeaderSize, 0);
+    Write(block.data(), static_cast<std::int64_t>(block.size()));
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  if (host_->ForceBufferFlush()) Flush();
+  host_->MarkWritten();
+  fields_modified_ = false;
+}
+
+const TFieldDefinition* TDataFile::GetFieldDefinitionByPos(int position) const {
+  if (position < 1 || position > static_cast<int>(fields_.size())) return nullptr;
+  return &fields_[static_cast<std::size_t>(position - 1)];
+}
+
+const TFieldDefinition* TDataFile::GetFieldDefinitionByNumber(std::uint16_t number) const {
+  for (const TFieldDefinition& f : fields_)
+    if (f.FieldNumber == number) return &f;
+  return nullptr;
+}
+
+const TFieldDefinition* TDataFile::GetFieldDefinitionByName(const std::string& name) const {
+  for (const TFieldDefinition& f : fields_)
+    if (rtl::AnsiSameText(f.Name, name)) return &f;
+  return nullptr;
+}
+
+void TDataFile::UpdateFieldDefinitionByPos(int position, const TFieldDefinition& d) {
+  if (position < 1 || position > static_cast<int>(fields_.size())) return;
+  TFieldDefinition& f = fields_[static_cast<std::size_t>(position - 1)];
+  f.FieldNumber = d.FieldNumber;
+  f.Name = d.Name;
+  f.SubType = d.SubType;
+  f.Description = d.Description;
+  f.Required = d.Required;
+  f.Minimum = d.Minimum;
+  f.Maximum = d.Maximum;
+  f.Default = d.Default;
+  fields_modified_ = true;
+}
+
+// ---- records --------------------------------------------------------------
+
+TRecord* TDataFile::GetNewRecordInstance() {
+  std::uint32_t size = header_.RecordSize;
+  return pool_.Take([size] { return new TRecord(size); }, [size](TRecord& r) { r.Initialize(size); });
+}
+
+TRecord* TDataFile::GetNewRecordBuffer(std::uint32_t n) {
+  // A cache grown while writes were held goes back to its size first.
+  if (!host_->WritesHeld() && cache_.Capacity() > base_capacity_) AdjustRecordBuffers();
+  if (!cache_.Full()) {
+    TRecord* record = GetNewRecordInstance();
+    record->Key = n;
+    cache_.Insert(record);
+    return record;
+  }
+  TCacheEntry* entry = cache_.FindEvictable();
+  if (!entry && !host_->WritesHeld()) {
+    FlushRecordBuffers(false);
+    entry = cache_.FindEvictable();
+  }
+  if (entry) {
+    cache_.Rekey(entry, n);
+    auto* record = static_cast<TRecord*>(entry);
+    record->Initialize(header_.RecordSize);
+    return record;
+  }
+  if (!host_->WritesHeld()) Fail(err::kDataRecordsCorrupt);
+  // Writes held: every change stays in the cache until it ends.
+  cache_.SetCapacity(cache_.Capacity() + 255);
+  TRecord* record = GetNewRecordInstance();
+  record->Key = n;
+  cache_.Insert(record);
+  return record;
+}
+
+bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction,
+                          TRecord*& record) {
+  record = nullptr;
+  if (n == 0) Fail(err::kDataRecordsCorrupt);
+  const std::uint32_t next = header_.NextPhysicalRecord;
+  if (n == next) {
+    if (std::uint64_t{n} + 1 >= std::uint64_t{kMaxRecordNumber} + 2 ||
+        std::uint64_t{header_.RecordSize} * n >= kMaxTableBytes + 1)
+      Fail(err::kTableFull);
+    TRecord* appended = GetNewRecordBuffer(n);
+    appended->Modified = true;  // the file has no bytes for it yet
+    ++stats_.CacheHits;
+    ++header_.NextPhysicalRecord;
+    header_modified_ = true;
+    appended->IncUseCount();
+    record = appended;
+    return true;
+  }
+  if (n > next) Fail(err::kDataRecordsCorrupt);
+  TCacheEntry* entry = cache_.Find(n);
+  if (!entry) {
+    if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
+    std::uint32_t count = 1;
+    std::uint32_t room = direction == 1 ? next - n : n;
+    if (read_ahead && cursor_rule)
+      count = host_->ReadAheadCount(cursor, n, read_ahead_limit_, direction);
+    else if (read_ahead)
+      count = read_ahead_limit_;
+    count = std::max<std::uint32_t>(1, std::min({count, read_ahead_limit_, room}));
+    ReadRecordBuffers(n, count, direction);
+    entry = cache_.Find(n);
+  } else {
+    cache_.Touch(entry);
+    ++stats_.CacheHits;
+  }
+  if (!entry || entry->Key != n) Fail(err::kDataRecordsCorrupt);
+  entry->IncUseCount();
+  record = static_cast<TRecord*>(entry);
+  return true;
+}
+
+void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction) {
+  ++stats_.CacheMisses;
+  const std::uint32_t size = header_.RecordSize;
+  if (size == 0) Fail(err::kDataRecordsCorrupt);
+  const std::uint32_t first = direction == 1 ? n : n - count + 1;
+  const std::int64_t length = std::int64_t{count} * size;
+  buffer_.resize(static_cast<std::size_t>(length));
+  window_first_ = first;
+  window_last_ = first + count - 1;
+  std::int64_t got = 0;
+  LockFileHandler();
+  try {
+    Seek(static_cast<std::int64_t>(RecordPosition(first)), 0);
+    got = Read(buffer_.data(), length, true);
+  } catch (...) {
+    UnlockFileHandler();
+    window_first_ = 1, window_last_ = 0;
+    throw;
+  }
+  UnlockFileHandler();
+  // Appended records may still be only in the cache while this table
+  // writes alone or in a transaction.
+  if (got < length && !(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) {
+    window_first_ = 1, window_last_ = 0;
+    Fail(err::kReadError);
+  }
+  ++stats_.BulkReads;
+  const bool encrypted = GetEncrypted();
+  for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(got / size); ++i) {
+    std::uint32_t number = first + i;
+    TCacheEntry* entry = cache_.Find(number);
+    if (!entry) {
+      entry = GetNewRecordBuffer(number);
+      static_cast<TRecord*>(entry)->Read(buffer_.data() + std::size_t{i} * size, encrypted);
+    } else if (entry->Evictable()) {
+      static_cast<TRecord*>(entry)->Read(buffer_.data() + std::size_t{i} * size, encrypted);
+    }
+  }
+  window_first_ = 1, window_last_ = 0;
+}
+
+bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
+  const std::uint32_t size = header_.RecordSize;
+  auto runs = cache_.ModifiedRuns(1, window_first_, window_last_);
+  if (runs.empty() || size == 0) return false;
+  const bool encrypted = GetEncrypted();
+  std::vector<std::uint8_t> out;
+  for (const auto& run : runs) {
+    out.resize(run.size() * size);
+    for (std::size_t i = 0; i < run.size(); ++i) {
+      auto* record = static_cast<TRecord*>(run[i]);
+      record->Write(out.data() + i * size, encrypted);
+      record->Modified = true;  // until the bytes are in the file
+    }
+    LockFileHandler();
+    try {
+      Seek(static_cast<std::int64_t>(RecordPosition(run.front()->Key)), 0);
+      Write(out.data(), static_cast<std::int64_t>(out.size()));
+    } catch (...) {
+      UnlockFileHandler();
+      throw;
+    }
+    UnlockFileHandler();
+    for (TCacheEntry* e : run) e->Modified = false;
+    host_->MarkWritten();
+    ++stats_.WriteRuns;
+  }
+  if (flush_to_disk || host_->ForceBufferFlush()) Flush();
+  return true;
+}
+
+void TDataFile::FreeRecordBuffers() {
+  for (TCacheEntry* e : cache_.Sorted()) pool_.Return(static_cast<TRecord*>(e));
+  cache_.Clear();
+}
+
+void TDataFile::AdjustRecordBuffers() {
+  SetLimits();
+  while (cache_.Count() > cache_.Capacity()) {
+    TCacheEntry* e = cache_.FindEvictable();
+    if (!e) {
+      FlushRecordBuffers(false);
+      e = cache_.FindEvictable();
+      if (!e) break;
+    }
+    cache_.Remove(e);
+    pool_.Return(static_cast<TRecord*>(e));
+  }
+}
+
+// ---- free chain -----------------------------------------------------------
+
+std::uint32_t TDataFile::GetNextFreeRecordNumber() const {
+  if (header_.FirstFreeRecord == 0 || !host_->HasPrimaryIndex()) return header_.NextPhysicalRecord;
+  return header_.FirstFreeRecord;
+}
+
+void TDataFile::SetNextFreeRecordNumber(std::uint32_t n) {
+  header_.FirstFreeRecord = n;
+  header_modified_ = true;
+}
+
+bool TDataFile::GetNextFreeRecord(void* cursor, TRecord*& record) {
+  std::uint32_t n = GetNextFreeRecordNumber();
+  const std::uint32_t next = header_.NextPhysicalRecord;
+  if (n > next) {  // a chain head past the end: drop the chain
+    SetNextFreeRecordNumber(0);
+    n = next;
+  }
+  if (!GetRecord(cursor, n, false, false, 1, record)) return false;
+  if (n == next) return true;
+  if (!record->Deleted()) {
+    // The chain led to a record in use: handing it out would overwrite it.
+    // Drop the chain and append instead.
+    PutRecord(record);
+    SetNextFreeRecordNumber(0);
+    return GetRecord(cursor, header_.NextPhysicalRecord, false, false, 1, record);
+  }
+  SetNextFreeRecordNumber(record->NextFree());
+  record->Initialize(header_.RecordSize);
+  record->Modified = true;
+  return true;
+}
+
+void TDataFile::SetNextFreeRecord(TRecord* record) {
+  if (record->Deleted()) return;  // already on the chain
+  record->SetDeleted(true);
+  std::uint32_t link = GetNextFreeRecordNumber();
+  if (link == header_.NextPhysicalRecord) link = 0;
+  record->SetNextFree(link);
+  SetNextFreeRecordNumber(record->Number());
+}
+
+}  // namespace korvex

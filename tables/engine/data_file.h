@@ -1,0 +1,171 @@
+// TDataFile: a table's data file (".DAT"): header, field definitions and
+// fixed-length records, with the record cache, the record pool and the free
+// chain of deleted records.
+//
+// File layout:
+//   0 .. 126                 header (data_header.h)
+//   127 .. 127 + 768F - 1    F field definitions (field_definition.cpp)
+//   from D = 127 + 768F      records 1, 2, ...: record n at D + (n-1)*RecordSize
+//
+// Record layout (RecordSize bytes):
+//   0  1 deleted flag: 0 in use, 1 on the free chain
+//   1  4 in use: the record's own number; deleted: the next free record (0 ends)
+//   5  4 record ID (the auto-increment value; auto-increment fields live here)
+//   9  .. each stored field: one null-flag byte, then its physical size
+//
+// In encrypted tables the definition block (one stream of 768F bytes,
+// taken mod 65536 when the engine stamp is 0) and each record are passed
+// through the buffer cipher with kDataKeys; description and password
+// characters with kHeaderTextKeys.
+//
+// Appends stop before record 100,000,000 and before RecordSize x n passes
+// 2,000,000,000 bytes (9479).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tables/engine/data_header.h"
+#include "tables/engine/entry_cache.h"
+#include "tables/engine/entry_pool.h"
+#include "tables/engine/errors.h"
+#include "tables/engine/field_definition.h"
+#include "tables/engine/record.h"
+#include "tables/engine/table_host.h"
+#include "tables/lib/file_handler.h"
+
+namespace korvex {
+
+struct TDataFileStatistics {
+  std::uint32_t CacheHits = 0;
+  std::uint32_t CacheMisses = 0;
+  std::uint32_t BulkReads = 0;
+  std::uint32_t WriteRuns = 0;
+};
+
+struct TDataFileSettings {
+  std::uint16_t LanguageID = 0;
+  std::uint16_t SortID = 0;
+  std::uint16_t UserMajorVersion = 0;
+  std::uint16_t UserMinorVersion = 0;
+  bool Encrypted = false;
+  std::string Password;
+  std::string Description;
+  std::uint16_t BlobBlockSize = 0;  // 0 means 512
+};
+
+inline constexpr std::uint32_t kMaxRecordNumber = 99999999;
+inline constexpr std::uint64_t kMaxTableBytes = 2000000000;
+
+class TDataFile : public TFileHandler {
+public:
+  explicit TDataFile(TTableHost* host);
+  ~TDataFile() override;
+
+  void OpenFile() override;
+  void CloseFile() override;
+  // A new file from the settings and definitions (offsets and physical
+  // sizes as given); header and definitions are written by WriteHeader and
+  // WriteFields.
+  void CreateDataFile(const TDataFileSettings& settings, const std::vector<TFieldDefinition>& fields);
+
+  // Header.
+  void ReadHeader();
+  void WriteHeader(bool force, bool flush_to_disk);
+  void UpdateHeaderStamp();
+  void ClearHeader();
+  // Whether the stamp on disk differs; if so the header is read again.
+  bool CheckForChanges();
+  const TDataHeader& GetHeader() const { return header_; }
+  bool HeaderModified() const { return header_modified_; }
+  void UpdateHeader(const std::string& password, const std::string& description, std::uint32_t last_record_id,
+                    std::uint16_t user_major, std::uint16_t user_minor);
+  // Raises 12035, 15878 or 8961 for the first fault found.
+  void CheckHeader();
+  // The checks of CheckHeader's fields and sizes, each finding a line of
+  // the cursor's repair log; corrected unless verify_only.
+  void RepairHeader(void* cursor, bool verify_only);
+
+  // Field definitions.
+  void ReadFields();
+  void WriteFields();
+  void FreeFieldDefinitions() { fields_.clear(); }
+  const std::vector<TFieldDefinition>& Fields() const { return fields_; }
+  const TFieldDefinition* GetFieldDefinitionByPos(int position) const;
+  const TFieldDefinition* GetFieldDefinitionByNumber(std::uint16_t number) const;
+  const TFieldDefinition* GetFieldDefinitionByName(const std::string& name) const;
+  void UpdateFieldDefinitionByPos(int position, const TFieldDefinition& definition);
+
+  // Records. GetRecord answers false when change detection found changes
+  // (the caller restarts); a record it gives is in use until PutRecord.
+  bool GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction, TRecord*& record);
+  void PutRecord(TRecord* record) { record->DecUseCount(); }
+  bool GetNextFreeRecord(void* cursor, TRecord*& record);
+  void SetNextFreeRecord(TRecord* record);
+  std::uint32_t GetNextFreeRecordNumber() const;
+  void SetNextFreeRecordNumber(std::uint32_t n);
+  bool FlushRecordBuffers(bool flush_to_disk);
+  void FreeRecordBuffers();
+  void AdjustRecordBuffers();
+  TRecord* GetNewRecordInstance();
+  void ReturnRecordInstance(TRecord* record) { pool_.Return(record); }
+
+  // Counters and accessors.
+  std::uint32_t GetNextFreeRecordID();
+  void SetNextFreeRecordID(std::uint32_t id);
+  std::uint32_t GetLastRecordID() const { return header_.LastRecordID; }
+  std::uint32_t GetNextFreeBlobSignature();
+  std::uint32_t GetRecordSize() const { return header_.RecordSize; }
+  std::uint16_t GetFieldCount() const { return header_.FieldCount; }
+  std::uint16_t GetBlobFieldCount() const { return header_.BlobFieldCount; }
+  std::uint32_t GetBlobBlockSize() const { return header_.BlobBlockSize(); }
+  std::uint16_t GetLanguageID() const { return header_.LanguageID; }
+  std::uint16_t GetSortID() const { return header_.SortID; }
+  std::uint16_t GetUserMajorVersion() const { return header_.UserMajorVersion; }
+  std::uint16_t GetUserMinorVersion() const { return header_.UserMinorVersion; }
+  std::uint8_t GetVersionNum() const { return header_.Version; }
+  std::uint32_t GetPhysicalRecordsUsed() const { return header_.NextPhysicalRecord - 1; }
+  std::uint64_t GetFileSize() const;
+  std::string GetDescription() const;
+  double GetLastUpdated() const { return header_.LastUpdated + kLastUpdatedBias; }
+  bool GetEncrypted() const { return header_.Encrypted != 0; }
+  std::string GetPassword() const;
+  std::string GetTableName() const { return host_->TableName(); }
+  std::uint32_t GetLastUpdateStamp() const { return header_.UpdateStamp; }
+
+  const TDataFileStatistics& Statistics() const { return stats_; }
+  std::size_t CachedRecords() const { return cache_.Count(); }
+  std::size_t CacheCapacity() const { return cache_.Capacity(); }
+  std::uint32_t ReadAheadLimit() const { return read_ahead_limit_; }
+  std::uint64_t DataStart() const { return kDataHeaderSize + std::uint64_t{kFieldDefinitionSize} * fields_.size(); }
+
+private:
+  [[noreturn]] void Fail(TEngineErrorCode code) const;
+  void SetLimits();
+  std::uint64_t RecordPosition(std::uint32_t n) const;
+  // A cache slot for record n: a free place, an evicted record, or (writes
+  // held) a grown cache.
+  TRecord* GetNewRecordBuffer(std::uint32_t n);
+  void ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction);
+  std::uint32_t DefinitionCipherLength() const;
+  // The checks shared by CheckHeader (raise at the first finding) and
+  // RepairHeader (log each, correct unless verify_only).
+  void ExamineHeader(bool repair, void* cursor, bool verify_only);
+
+  TTableHost* host_;
+  TDataHeader header_;
+  bool header_modified_ = false;
+  std::vector<TFieldDefinition> fields_;
+  bool fields_modified_ = false;
+  TEntryCache cache_;
+  TEntryPool<TRecord> pool_{16383};
+  std::size_t base_capacity_ = 8191;
+  std::uint32_t read_ahead_limit_ = 1;
+  std::vector<std::uint8_t> buffer_;
+  // Records being read ahead (none when first > last): a flush leaves them.
+  std::uint32_t window_first_ = 1, window_last_ = 0;
+  TDataFileStatistics stats_;
+};
+
+}  // namespace korvex

@@ -1,0 +1,55 @@
+// The cache of a table file: its entries sorted by key, for bisection and
+// for writing runs of neighbours in one call, threaded on a
+// most-recently-used chain, for lookups and eviction. Entries are owned by
+// the file; the cache only orders them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tables/engine/cache_entry.h"
+
+namespace korvex {
+
+class TEntryCache {
+public:
+  std::size_t Count() const { return sorted_.size(); }
+  std::size_t Capacity() const { return capacity_; }
+  void SetCapacity(std::size_t capacity) { capacity_ = capacity; }
+  bool Full() const { return sorted_.size() >= capacity_; }
+
+  // The first four entries of the chain, then bisection; nullptr when the
+  // key is not cached. Counts nothing and moves nothing.
+  TCacheEntry* Find(std::uint32_t key) const;
+  // Adds the entry at its place in the sorted list and at the front of the
+  // chain.
+  void Insert(TCacheEntry* entry);
+  void Remove(TCacheEntry* entry);
+  // Moves the entry to the front of the chain.
+  void Touch(TCacheEntry* entry);
+  // Gives a cached entry a new key (its place in the list follows).
+  void Rekey(TCacheEntry* entry, std::uint32_t key);
+  // The least recently used entry that is neither modified nor in use.
+  TCacheEntry* FindEvictable() const;
+  // Modified entries not in use and with keys outside [skip_first,
+  // skip_last], grouped into runs whose keys follow each other by `step`.
+  std::vector<std::vector<TCacheEntry*>> ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
+                                                      std::uint32_t skip_last) const;
+  const std::vector<TCacheEntry*>& Sorted() const { return sorted_; }
+  TCacheEntry* MostRecent() const { return newest_; }
+  // Forgets every entry (the caller takes them back).
+  void Clear();
+
+private:
+  std::size_t LowerBound(std::uint32_t key) const;
+  void Unlink(TCacheEntry* entry);
+  void LinkFront(TCacheEntry* entry);
+
+  std::vector<TCacheEntry*> sorted_;
+  TCacheEntry* newest_ = nullptr;
+  TCacheEntry* oldest_ = nullptr;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace korvex

@@ -1,0 +1,33 @@
+// A pool of spare cache entries of one table file: returned entries are
+// kept and handed out again instead of being freed.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace korvex {
+
+template <class T>
+class TEntryPool {
+public:
+  explicit TEntryPool(std::size_t reserve) { spares_.reserve(reserve); }
+
+  // The last spare, emptied by `reset`, or a new entry from `make`.
+  T* Take(const std::function<T*()>& make, const std::function<void(T&)>& reset) {
+    if (spares_.empty()) return make();
+    T* entry = spares_.back().release();
+    spares_.pop_back();
+    reset(*entry);
+    entry->ClearUseCount();
+    return entry;
+  }
+  void Return(T* entry) { spares_.emplace_back(entry); }
+  void FreeAll() { spares_.clear(); }
+  std::size_t Spares() const { return spares_.size(); }
+
+private:
+  std::vector<std::unique_ptr<T>> spares_;
+};
+
+}  // namespace korvex
