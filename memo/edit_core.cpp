@@ -95,7 +95,7 @@ void TVellMemo::SetSelTextBuf(const char* text) {
 
 void TVellMemo::ReplaceRange(std::string_view text) {
   virtual_cols_ = 0;
-  RememberedCaretX = kNoCaretX;
+  view_.ForgetCaretX();
   SnapSelection();
   Splice s;
   s.p1 = sel_start_->GetParNb();

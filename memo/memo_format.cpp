@@ -28,7 +28,7 @@ TTextMeasurer* TVellMemo::CurrentMeasurer() const {
 
 int TVellMemo::AvailableWidth() const {
   if (!word_wrap_ && alignment_ == taLeftJustify) return INT_MAX - right_margin_;
-  int client = foreign_measurer_ ? foreign_width_ : (window_ ? window_->ClientWidth() : client_width_);
+  int client = foreign_measurer_ ? foreign_width_ : (window_ ? window_->ClientWidth() : view_.client_width);
   return std::max(client - left_margin_ - right_margin_, 1);
 }
 
@@ -150,7 +150,7 @@ void TVellMemo::FormatNow(int first, int last, bool force) {
     if (widest_par_ > last) widest_par_ = -1;
     if (line_count_ != oldLines && topPar >= first && line_height_ > 0) {
       int topLine = top_nav_->GetLineNb();
-      top_origin_ = topLine * line_height_ + top_origin_ % line_height_;
+      view_.top_origin = view_.OriginForTopLine(topLine, line_height_);
     }
     if (window_ && !foreign_measurer_) {
       window_->ScrollRangesChanged();
@@ -288,7 +288,7 @@ void TVellMemo::BackgroundSlice(bool continuation) {
   if (any) {
     DropLineCaches(firstDone, bg_next_ - 1);
     if (line_count_ != oldLines && line_height_ > 0)
-      top_origin_ = top_nav_->GetLineNb() * line_height_ + top_origin_ % line_height_;
+      view_.top_origin = view_.OriginForTopLine(top_nav_->GetLineNb(), line_height_);
     if (window_) {
       window_->ScrollRangesChanged();
       window_->CaretChanged();

@@ -297,7 +297,7 @@ void TVellMemo::LoadFromNativeStream(rtl::TStream& stream, bool reformat) {
     nav->pos_ = 0;
   }
   caret_ = sel_start_.get();
-  top_origin_ = 0;
+  view_.top_origin = 0;
   if (window_) {
     if (reformat) Reformat();
     window_->ScrollRangesChanged();

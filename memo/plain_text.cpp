@@ -210,8 +210,7 @@ void TVellMemo::FinishTextLoad() {
   mod_first_line_ = mod_first_par_ = mod_last_par_ = -1;
   if (OnParse) OnParse(this, 0, text_len_);
   if (update_count_ > 0) --update_count_;
-  top_origin_ = 0;
-  display_left_ = 0;
+  view_.ResetOrigins();
   progress_ = 100;
   if (OnProgress) OnProgress(this);
   if (window_) {

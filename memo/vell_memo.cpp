@@ -55,8 +55,8 @@ void TVellMemo::AttachWindow(TMemoWindow* window) {
   if (window_ == window) return;
   window_ = window;
   if (window_) {
-    client_width_ = window_->ClientWidth();
-    client_height_ = window_->ClientHeight();
+    view_.client_width = window_->ClientWidth();
+    view_.client_height = window_->ClientHeight();
     if (auto_line_height_ && window_->FontLineHeight() > 0) line_height_ = window_->FontLineHeight();
     widest_width_ = 0;
     Reformat();
@@ -116,7 +116,7 @@ void TVellMemo::Change() {
 int TVellMemo::ColPos(ParInfo* par, int parNb, int column, int lineInPar) {
   if (!par) par = pars_.GetPointer(parNb);
   if (window_) return window_->ColPos(*par, parNb, column, lineInPar);
-  return left_margin_ - display_left_;
+  return left_margin_ - view_.display_left;
 }
 
 int TVellMemo::ColNb(ParInfo* par, int parNb, int lineInPar, int x, bool keepTab) {
@@ -126,13 +126,11 @@ int TVellMemo::ColNb(ParInfo* par, int parNb, int lineInPar, int x, bool keepTab
 }
 
 int TVellMemo::LinePos(int row) {
-  if (line_height_ < 1) return 0;
-  return row * line_height_ - top_origin_ % line_height_;
+  return view_.RowTop(row, line_height_);
 }
 
 int TVellMemo::LineNb(int y) {
-  if (line_height_ < 1) return 0;
-  return (top_origin_ % line_height_ + y) / line_height_;
+  return view_.RowAt(y, line_height_);
 }
 
 // ---- navigator registry ----
@@ -232,7 +230,7 @@ void TVellMemo::SetAlignment(TAlignment value) {
   if (value == alignment_) return;
   TAlignment old = alignment_;
   alignment_ = value;
-  display_left_ = 0;
+  view_.display_left = 0;
   if (!word_wrap_ && (old != taLeftJustify || value != taLeftJustify)) RefreshDisplay();
   else if (window_) window_->Repaint();
 }
@@ -241,7 +239,7 @@ void TVellMemo::SetWordWrap(bool value) {
   if (value == word_wrap_) return;
   word_wrap_ = value;
   RefreshDisplay();
-  display_left_ = 0;
+  view_.display_left = 0;
   if (window_) window_->ScrollRangesChanged();
 }
 
@@ -308,7 +306,7 @@ void TVellMemo::SetHighlighter(TVellHighlighter* highlighter) {
 void TVellMemo::SetJustified(bool value) {
   if (value == justified_) return;
   justified_ = value;
-  display_left_ = 0;
+  view_.display_left = 0;
   if (window_) window_->Repaint();
 }
 
@@ -556,7 +554,7 @@ int TVellMemo::getSelPar() { return caret_->GetParNb(); }
 void TVellMemo::setSelStart(std::int32_t pos) {
   column_block_ = false;
   virtual_cols_ = 0;
-  RememberedCaretX = kNoCaretX;
+  view_.ForgetCaretX();
   pos = std::clamp(pos, 0, text_len_);
   sel_start_->SetPos(pos);
   sel_end_->SetPos(pos);
@@ -798,21 +796,21 @@ void TVellMemo::EndUpdate() {
 
 // ---- scrolling ----
 
-void TVellMemo::setTopLine(int line) { SetTopLeft(line * line_height_, display_left_); }
+void TVellMemo::setTopLine(int line) { SetTopLeft(line * line_height_, view_.display_left); }
 
 int TVellMemo::getTopLine() { return top_nav_->GetLineNb(); }
 
 int TVellMemo::VisibleLines() const {
-  int height = window_ ? window_->ClientHeight() : client_height_;
+  int height = window_ ? window_->ClientHeight() : view_.client_height;
   return line_height_ < 1 ? 1 : height / line_height_ + 1;
 }
 
 void TVellMemo::SetTopLeft(int top, int left) {
-  int dx = display_left_ - left;
-  int dy = top_origin_ - top;
-  display_left_ = left;
+  int dx = view_.display_left - left;
+  int dy = view_.top_origin - top;
+  view_.display_left = left;
   if (dy != 0) {
-    top_origin_ = top;
+    view_.top_origin = top;
     top_nav_->SetLineNb(line_height_ > 0 ? top / line_height_ : 0);
   }
   if (window_ && (dx || dy)) {
@@ -836,8 +834,8 @@ void TVellMemo::InvalidateLines(int first, int last, bool erase) {
   TRect r;
   r.left = 0;
   r.right = window_->ClientWidth();
-  r.top = first < top ? 0 : first * line_height_ - top_origin_;
-  r.bottom = last > top + visible + 1 ? window_->ClientHeight() : (last + 1) * line_height_ - top_origin_;
+  r.top = first < top ? 0 : first * line_height_ - view_.top_origin;
+  r.bottom = last > top + visible + 1 ? window_->ClientHeight() : (last + 1) * line_height_ - view_.top_origin;
   window_->InvalidateRect(r, erase);
 }
 

@@ -17,6 +17,7 @@
 #include "memo/keyword_list.h"
 #include "memo/memo_errors.h"
 #include "memo/memo_types.h"
+#include "memo/view_state.h"
 #include "memo/memo_window.h"
 #include "memo/message_poster.h"
 #include "memo/navigator.h"
@@ -43,6 +44,10 @@ using TMemoNotifyEvent = std::function<void(TVellMemo* sender)>;
 extern int ProgressInterval;
 
 class TVellMemo : public rtl::TComponent {
+  // First, so that the public names bound to its fields below refer to a
+  // constructed object.
+  TMemoViewState view_;
+
 public:
   static constexpr std::int32_t kMaxParLength = 2147483547;
 
@@ -76,9 +81,9 @@ public:
   int VirtualCols() const { return virtual_cols_; }
   void SetVirtualCols(int count) { virtual_cols_ = count > 0 ? count : 0; }
   // The x that vertical moves keep; kNoCaretX when none. setSelStart and
-  // every edit unset it.
-  static constexpr int kNoCaretX = -2147483647 - 1;
-  int RememberedCaretX = kNoCaretX;
+  // every edit unset it. (A name for the field of the view state.)
+  static constexpr int kNoCaretX = TMemoViewState::kNoCaretX;
+  int& RememberedCaretX = view_.remembered_caret_x;
   // Column blocks: the block columns in visual columns (tabs expanded).
   int BlockColA() const { return block_col_a_; }
   int BlockColB() const { return block_col_b_; }
@@ -159,8 +164,8 @@ public:
   void SetLineBreak(TVellLineBreak value) { line_break_ = value; }
   int LineHeight() const { return line_height_; }
   void SetLineHeight(int value);
-  int MouseWheelFactor() const { return mouse_wheel_factor_; }
-  void SetMouseWheelFactor(int value) { mouse_wheel_factor_ = value; }
+  int MouseWheelFactor() const { return view_.mouse_wheel_factor; }
+  void SetMouseWheelFactor(int value) { view_.mouse_wheel_factor = value; }
   char NullReplacement() const { return null_replacement_; }
   void SetNullReplacement(char value) { null_replacement_ = value; }
   TVellMemoOptions Options() const { return options_; }
@@ -310,11 +315,13 @@ public:
 
   void setTopLine(int line);
   int getTopLine();
-  void setTopOrigin(int y) { SetTopLeft(y, display_left_); }
-  void setDisplayLeft(int x) { SetTopLeft(top_origin_, x); }
+  void setTopOrigin(int y) { SetTopLeft(y, view_.display_left); }
+  void setDisplayLeft(int x) { SetTopLeft(view_.top_origin, x); }
   void SetTopLeft(int top, int left);
-  int TopOrigin() const { return top_origin_; }
-  int DisplayLeft() const { return display_left_; }
+  int TopOrigin() const { return view_.top_origin; }
+  int DisplayLeft() const { return view_.display_left; }
+  // Origins, client size, remembered caret x and wheel factor.
+  const TMemoViewState& ViewState() const { return view_; }
   int VisibleLines() const;
   int WidestLine() const { return widest_width_; }
 
@@ -492,7 +499,6 @@ private:
   TVellLineBreak line_break_ = vbCRLF;
   int line_height_ = 12;
   bool auto_line_height_ = true;
-  int mouse_wheel_factor_ = 3;
   char null_replacement_ = 0;
   TVellMemoOptions options_{vmoWrapCaret, vmoInsertKeyActive, vmoWideOverwriteCaret, vmoAutoScrollBars,
                             vmoBlockSelection};
@@ -507,10 +513,6 @@ private:
   TvmUpperCase upper_case_type_ = vmuAscii;
   TUpdateMode update_mode_ = umBackground;
   bool want_tabs_ = true;
-  int top_origin_ = 0;
-  int display_left_ = 0;
-  int client_height_ = 60;
-  int client_width_ = 100;
 };
 
 }  // namespace memo

@@ -154,6 +154,38 @@ TEST(Layout, MeasurerDirectlyReportsWidestLine) {
   par::Free(p);
 }
 
+// The memo's view state against a model of the rows: row r of the view
+// covers the client pixels [RowTop(r), RowTop(r) + height), and the first
+// visible line is top origin / height, whatever the window.
+TEST(Layout, ViewRowsAndOriginsFollowTheTopOrigin) {
+  for (int height : {1, 7, 12}) {
+    for (int origin : {0, 5, 11, 24, 100}) {
+      TVellMemo m;
+      m.SetText(std::string(200, '\n'));
+      m.SetLineHeight(height);
+      m.setTopOrigin(origin);
+      EXPECT_EQ(m.ViewState().top_origin, origin);
+      EXPECT_EQ(m.getTopLine(), origin / height);
+      for (int row = 0; row < 6; ++row) {
+        const int top = m.LinePos(row);
+        EXPECT_EQ(top, row * height - origin % height);
+        for (int y : {top, top + height - 1}) {
+          if (y >= 0) EXPECT_EQ(m.LineNb(y), row) << height << " " << origin << " " << y;
+        }
+      }
+      // A change of the line count above keeps the part of a line scrolled out.
+      EXPECT_EQ(m.ViewState().OriginForTopLine(3, height), 3 * height + origin % height);
+    }
+  }
+  TVellMemo m;
+  m.RememberedCaretX = 40;
+  EXPECT_EQ(m.ViewState().remembered_caret_x, 40);
+  m.setSelStart(0);
+  EXPECT_EQ(m.RememberedCaretX, TVellMemo::kNoCaretX);
+  m.SetMouseWheelFactor(5);
+  EXPECT_EQ(m.ViewState().mouse_wheel_factor, 5);
+}
+
 TEST(BackgroundFormatting, SlicesArePostedAndProgressEnds) {
   Window w(200);
   Queue queue;
