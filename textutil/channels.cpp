@@ -1,15 +1,5 @@
 #include "textutil/channels.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -24,6 +14,9 @@
 #include <vector>
 
 #include "platform/runtime/exceptions.h"
+#include "platform/runtime/os_files.h"
+#include "platform/runtime/os_serial.h"
+#include "platform/runtime/os_socket.h"
 #include "platform/runtime/sysutils.h"
 #include "textutil/fields.h"
 #include "textutil/process.h"
@@ -38,19 +31,6 @@ void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 
 long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Waits up to timeout_ms (-1: for ever) for events on fd; the events seen,
-// 0 on time-out or error.
-short WaitFor(int fd, short events, long long timeout_ms) {
-  auto start = Clock::now();
-  while (true) {
-    long long left = timeout_ms < 0 ? -1 : std::max(0LL, timeout_ms - MillisecondsSince(start));
-    struct pollfd p = {fd, events, 0};
-    int n = poll(&p, 1, static_cast<int>(std::min(left, static_cast<long long>(INT_MAX))));
-    if (n > 0) return p.revents;
-    if (n == 0 || errno != EINTR) return 0;
-  }
 }
 
 unsigned char AsciiLower(unsigned char c) {
@@ -120,7 +100,7 @@ struct CommPort {
   CommTimeouts timeouts;
 
   ~CommPort() {
-    if (fd.Valid()) ioctl(fd.Get(), TIOCNXCL);
+    if (fd.Valid()) rtl::os::SetTerminalExclusive(fd.Get(), false);
   }
   CommTimeouts Timeouts() {
     std::lock_guard<std::mutex> guard(lock);
@@ -155,11 +135,11 @@ size_t TimedRead(int fd, char* buffer, size_t n, const CommTimeouts& t) {
         wait = wait < 0 ? gap : std::min(wait, gap);
       }
     }
-    if (!(WaitFor(fd, POLLIN, wait) & (POLLIN | POLLHUP | POLLERR))) break;
-    ssize_t k = read(fd, buffer + got, n - got);
+    if (!rtl::os::WaitReady(fd, rtl::os::kReady, wait)) break;
+    const std::int64_t k = rtl::os::ReadSome(fd, buffer + got, n - got);
     if (k > 0) {
       got += static_cast<size_t>(k);
-    } else if (k == 0 || (errno != EAGAIN && errno != EINTR)) {
+    } else if (k != -EAGAIN) {
       break;  // the line has gone
     }
   }
@@ -169,25 +149,10 @@ size_t TimedRead(int fd, char* buffer, size_t n, const CommTimeouts& t) {
 // One write attempt: waits up to kWriteWaitMs for room, then writes what
 // fits. The count written, 0 when nothing went.
 size_t WriteSome(int fd, const char* data, size_t n) {
-  if (!(WaitFor(fd, POLLOUT, kWriteWaitMs) & POLLOUT)) return 0;
-  ssize_t k;
-  do {
-    k = write(fd, data, n);
-  } while (k < 0 && errno == EINTR);
+  if (!(rtl::os::WaitReady(fd, rtl::os::kRoom, kWriteWaitMs) & rtl::os::kRoom)) return 0;
+  const std::int64_t k = rtl::os::WriteSome(fd, data, n);
   return k > 0 ? static_cast<size_t>(k) : 0;
 }
-
-struct BaudRate {
-  unsigned rate;
-  speed_t speed;
-};
-
-constexpr BaudRate kRates[] = {
-    {110, B110},       {150, B150},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
-};
 
 bool ParseUnsigned(std::string_view text, unsigned& value) {
   if (text.empty() || text.size() > 9) return false;
@@ -199,7 +164,7 @@ bool ParseUnsigned(std::string_view text, unsigned& value) {
   return true;
 }
 
-bool ParseBaud(std::string_view text, speed_t& speed) {
+bool ParseBaud(std::string_view text, unsigned& baud) {
   unsigned rate;
   if (!ParseUnsigned(text, rate)) return false;
   // The mode command's two-digit abbreviations.
@@ -209,25 +174,12 @@ bool ParseBaud(std::string_view text, speed_t& speed) {
   for (auto [abbreviation, full] : kShort) {
     if (rate == abbreviation) rate = full;
   }
-  for (const BaudRate& r : kRates) {
-    if (r.rate == rate) {
-      speed = r.speed;
-      return true;
-    }
-  }
-  return false;
+  if (!rtl::os::SerialBaudSupported(rate)) return false;
+  baud = rate;
+  return true;
 }
 
-struct PortMode {
-  std::optional<speed_t> speed;
-  std::optional<char> parity;  // n, e, o, m, s
-  std::optional<int> data_bits;
-  std::optional<bool> two_stop_bits;
-  std::optional<bool> xon_xoff;
-  std::optional<bool> hardware_flow;
-  std::optional<bool> dtr;
-  std::optional<bool> rts;
-};
+using PortMode = rtl::os::SerialMode;
 
 bool ParseParity(std::string_view text, PortMode& mode) {
   if (text.size() != 1) return false;
@@ -248,7 +200,7 @@ bool ParseStopBits(std::string_view text, PortMode& mode) {
   if (text == "1") {
     mode.two_stop_bits = false;
   } else if (text == "1.5" || text == "2") {
-    mode.two_stop_bits = true;  // termios knows 1 or 2
+    mode.two_stop_bits = true;  // a port knows 1 or 2
   } else {
     return false;
   }
@@ -278,10 +230,10 @@ bool ParseShortMode(const std::string& text, PortMode& mode) {
   }
   if (parts.size() > 5) return false;
   parts.resize(5);
-  speed_t speed;
+  unsigned baud;
   if (!parts[0].empty()) {
-    if (!ParseBaud(parts[0], speed)) return false;
-    mode.speed = speed;
+    if (!ParseBaud(parts[0], baud)) return false;
+    mode.baud = baud;
   }
   if (!parts[1].empty() && !ParseParity(parts[1], mode)) return false;
   if (!parts[2].empty() && !ParseDataBits(parts[2], mode)) return false;
@@ -307,10 +259,10 @@ bool ParseKeywordMode(const std::string& text, PortMode& mode) {
     std::string key = item.substr(0, equals);
     std::string value = item.substr(equals + 1);
     std::optional<bool> ignored;
-    speed_t speed;
+    unsigned baud;
     if (rtl::SameText(key, "baud")) {
-      if (!ParseBaud(value, speed)) return false;
-      mode.speed = speed;
+      if (!ParseBaud(value, baud)) return false;
+      mode.baud = baud;
     } else if (rtl::SameText(key, "parity")) {
       if (!ParseParity(value, mode)) return false;
     } else if (rtl::SameText(key, "data")) {
@@ -338,56 +290,11 @@ bool ParseKeywordMode(const std::string& text, PortMode& mode) {
   return true;
 }
 
-// Makes the settings raw (bytes pass unchanged, reads return at once) and
-// applies the mode text; false, tio unchanged, when the text is not a valid
-// mode.
-bool ApplyMode(const std::string& text, struct termios& tio, PortMode& mode) {
+// Reads a mode text; false when it is not a valid mode.
+bool ParseMode(const std::string& text, PortMode& mode) {
   std::string trimmed = Trim(text, " \t");
-  if (!trimmed.empty()) {
-    bool ok = trimmed.find('=') != std::string::npos ? ParseKeywordMode(trimmed, mode)
-                                                     : ParseShortMode(trimmed, mode);
-    if (!ok) return false;
-  }
-  // Raw bytes both ways; the framing and flow control stay as the port has
-  // them unless the mode names them.
-  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
-  tio.c_oflag &= ~OPOST;
-  tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  if (mode.speed) {
-    cfsetispeed(&tio, *mode.speed);
-    cfsetospeed(&tio, *mode.speed);
-  }
-  if (mode.data_bits) {
-    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    tio.c_cflag = (tio.c_cflag & ~CSIZE) | kSizes[*mode.data_bits - 5];
-  }
-  if (mode.parity) {
-    tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
-    switch (*mode.parity) {
-      case 'e': tio.c_cflag |= PARENB; break;
-      case 'o': tio.c_cflag |= PARENB | PARODD; break;
-      case 'm': tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-      case 's': tio.c_cflag |= PARENB | CMSPAR; break;
-      default: break;
-    }
-  }
-  if (mode.two_stop_bits) {
-    tio.c_cflag = *mode.two_stop_bits ? (tio.c_cflag | CSTOPB) : (tio.c_cflag & ~CSTOPB);
-  }
-  if (mode.xon_xoff) {
-    tio.c_iflag = *mode.xon_xoff ? (tio.c_iflag | IXON | IXOFF) : (tio.c_iflag & ~(IXON | IXOFF));
-  }
-  if (mode.hardware_flow) {
-    tio.c_cflag = *mode.hardware_flow ? (tio.c_cflag | CRTSCTS) : (tio.c_cflag & ~CRTSCTS);
-  }
-  return true;
-}
-
-void SetModemLine(int fd, int line, bool on) {
-  ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);  // a pseudo-terminal has no lines
+  if (trimmed.empty()) return true;
+  return trimmed.find('=') != std::string::npos ? ParseKeywordMode(trimmed, mode) : ParseShortMode(trimmed, mode);
 }
 
 // "COM3" is /dev/ttyS2; a path stays; any other name is taken under /dev.
@@ -409,7 +316,7 @@ bool Contains(const std::string& text, const char* part) {
 
 // ---- Unix sockets for mailslots and pipes ----
 
-constexpr size_t kSocketPathMax = sizeof(sockaddr_un::sun_path) - 1;
+constexpr size_t kSocketPathMax = rtl::os::kMaxSocketPath;
 constexpr int kPipeWaitMs = 5000;
 constexpr int kMaxInstances = 255;
 
@@ -420,75 +327,11 @@ std::string LocalName(const std::string& full, const std::string& kind) {
   return full.substr(prefix.size());
 }
 
-sockaddr_un SocketAddress(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), std::min(path.size(), kSocketPathMax));
-  return address;
-}
-
-// True when a live socket is bound to path (the system lists it).
-bool SocketInUse(const std::string& path) {
-  std::ifstream sockets("/proc/net/unix");
-  std::string line;
-  std::string tail = " " + path;
-  while (std::getline(sockets, line)) {
-    if (line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Moves fd above the standard descriptors, so that no handle is ever 0.
-int AboveStdio(int fd) {
-  if (fd > 2) return fd;
-  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  close(fd);
-  return moved;
-}
-
-// A non-blocking socket of the type bound to path. A socket file left by a
-// process that has ended is replaced; a live one makes it fail.
-FileDescriptor BindSocket(int type, const std::string& path) {
-  if (path.empty() || path.size() > kSocketPathMax) return FileDescriptor();
-  FileDescriptor fd(AboveStdio(socket(AF_UNIX, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)));
-  if (!fd.Valid()) return fd;
-  sockaddr_un address = SocketAddress(path);
-  if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  if (errno != EADDRINUSE || SocketInUse(path)) return FileDescriptor();
-  unlink(path.c_str());
-  if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  return FileDescriptor();
-}
-
-// The size of the next message (MSG_TRUNC gives the whole length), 0 for
-// the end of the stream; -1 with errno EAGAIN when none waits.
-ssize_t NextMessageSize(int fd) {
-  ssize_t n;
-  do {
-    n = recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
-// Reads the next message into text; true when it came whole.
-bool ReceiveMessage(int fd, size_t size, std::string& text) {
-  std::string message(size, '\0');
-  ssize_t n;
-  do {
-    n = recv(fd, message.data(), size, MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0 || static_cast<size_t>(n) != size) return false;
-  text = std::move(message);
-  return true;
-}
-
 struct Mailslot {
   FileDescriptor fd;
   std::string path;
   ~Mailslot() {
-    if (!path.empty()) unlink(path.c_str());
+    if (!path.empty()) rtl::os::RemoveSocketFile(path);
   }
 };
 
@@ -532,7 +375,9 @@ namespace detail {
 
 bool BuildPortSettings(const std::string& mode, struct termios& settings) {
   PortMode parsed;
-  return ApplyMode(mode, settings, parsed);
+  if (!ParseMode(mode, parsed)) return false;
+  rtl::os::ApplySerialMode(parsed, settings);
+  return true;
 }
 
 }  // namespace detail
@@ -546,23 +391,20 @@ unsigned OpenComm(const std::string& mode) {
   std::string device = DevicePath(name);
   if (device.empty()) throw rtl::Exception("Error opening port");
   auto port = std::make_shared<CommPort>();
-  port->fd.Reset(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   // Exclusive: a port another open (here or elsewhere) holds is refused.
-  if (!port->fd.Valid() || flock(port->fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    throw rtl::Exception("Error opening port");
-  }
+  const int opened = rtl::os::OpenSerialPort(device);
+  if (opened < 0) throw rtl::Exception("Error opening port");
+  port->fd.Reset(opened);
   int fd = port->fd.Get();
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) throw rtl::Exception("Invalid or unavailable port");
-  struct termios tio;
-  if (tcgetattr(fd, &tio) != 0) throw rtl::Exception("Error reading port state");
-  ioctl(fd, TIOCEXCL);
+  if (!rtl::os::IsCharacterDevice(fd)) throw rtl::Exception("Invalid or unavailable port");
+  if (!rtl::os::IsTerminal(fd)) throw rtl::Exception("Error reading port state");
+  rtl::os::SetTerminalExclusive(fd, true);
   PortMode parsed;
-  if (!ApplyMode(settings, tio, parsed)) throw rtl::Exception("Invalid mode");
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) throw rtl::Exception("Error setting port state");
-  if (parsed.dtr) SetModemLine(fd, TIOCM_DTR, *parsed.dtr);
-  if (parsed.rts) SetModemLine(fd, TIOCM_RTS, *parsed.rts);
-  tcflush(fd, TCIOFLUSH);
+  if (!ParseMode(settings, parsed)) throw rtl::Exception("Invalid mode");
+  if (!rtl::os::ConfigureSerialPort(fd, parsed)) throw rtl::Exception("Error setting port state");
+  if (parsed.dtr) rtl::os::SetModemLine(fd, rtl::os::ModemLine::Dtr, *parsed.dtr);
+  if (parsed.rts) rtl::os::SetModemLine(fd, rtl::os::ModemLine::Rts, *parsed.rts);
+  rtl::os::FlushSerial(fd, true, true);
   Ports().Add(fd, port);
   return static_cast<unsigned>(fd);
 }
@@ -598,15 +440,13 @@ int WriteComm(unsigned handle, const std::string& text) {
     written += n;
     if (written < text.size()) Pause(55);
   }
-  if (text.size() < 16) tcdrain(port->fd.Get());
+  if (text.size() < 16) rtl::os::DrainSerial(port->fd.Get());
   return static_cast<int>(written);
 }
 
 int StatusComm(unsigned handle) {
   std::shared_ptr<CommPort> port = Ports().Find(handle);
-  int waiting = 0;
-  if (!port || ioctl(port->fd.Get(), FIONREAD, &waiting) != 0) return -1;
-  return waiting;
+  return port ? rtl::os::SerialBytesWaiting(port->fd.Get()) : -1;
 }
 
 bool SetRxTime(unsigned handle, unsigned total_constant, unsigned total_multiplier) {
@@ -645,13 +485,12 @@ bool ModemThere(unsigned handle) {
   std::shared_ptr<CommPort> port = Ports().Find(handle);
   if (!port) return false;
   int fd = port->fd.Get();
-  SetModemLine(fd, TIOCM_DTR, true);
-  SetModemLine(fd, TIOCM_RTS, true);
-  int status = 0;
-  if (ioctl(fd, TIOCMGET, &status) != 0) status = 0;
-  tcflush(fd, TCIOFLUSH);
+  rtl::os::SetModemLine(fd, rtl::os::ModemLine::Dtr, true);
+  rtl::os::SetModemLine(fd, rtl::os::ModemLine::Rts, true);
+  const bool carrier = rtl::os::CarrierDetected(fd);
+  rtl::os::FlushSerial(fd, true, true);
   std::string response;
-  if (status & TIOCM_CAR) {
+  if (carrier) {
     Pause(1000);
     WriteComm(handle, "+++");
     Pause(1000);
@@ -667,7 +506,7 @@ bool ModemThere(unsigned handle) {
 bool ModemCommand(unsigned handle, const std::string& script) {
   std::shared_ptr<CommPort> port = Ports().Find(handle);
   if (!port) return false;
-  tcflush(port->fd.Get(), TCIFLUSH);
+  rtl::os::FlushSerial(port->fd.Get(), true, false);
   std::string piece;
   std::string response;
   for (char c : Trim(script)) {
@@ -690,10 +529,10 @@ bool ModemCommand(unsigned handle, const std::string& script) {
         Pause(500);
         break;
       case '>':
-        tcflush(port->fd.Get(), TCOFLUSH);
+        rtl::os::FlushSerial(port->fd.Get(), false, true);
         break;
       case '<':
-        tcflush(port->fd.Get(), TCIFLUSH);
+        rtl::os::FlushSerial(port->fd.Get(), true, false);
         break;
       default:
         piece += c;
@@ -733,7 +572,7 @@ std::string ListComm() {
 unsigned OpenSlot(const std::string& name) {
   auto slot = std::make_shared<Mailslot>();
   std::string path = SlotPath(name);
-  slot->fd = BindSocket(SOCK_DGRAM, path);
+  slot->fd.Reset(rtl::os::BindLocalSocket(rtl::os::SocketKind::Datagram, path));
   if (!slot->fd.Valid()) return 0;
   slot->path = path;
   int fd = slot->fd.Get();
@@ -744,27 +583,15 @@ unsigned OpenSlot(const std::string& name) {
 bool WriteSlot(const std::string& name, const std::string& text) {
   std::string path = SlotPath(name);
   if (path.empty()) return false;
-  FileDescriptor fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!fd.Valid()) return false;
-  struct timeval wait = {kPipeWaitMs / 1000, 0};
-  setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-  int room = static_cast<int>(std::min<size_t>(text.size() + 4096, INT_MAX / 2));
-  setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-  sockaddr_un address = SocketAddress(path);
-  ssize_t n;
-  do {
-    n = sendto(fd.Get(), text.data(), text.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
-               sizeof address);
-  } while (n < 0 && errno == EINTR);
-  return n >= 0 && static_cast<size_t>(n) == text.size();
+  return rtl::os::SendDatagram(path, text, kPipeWaitMs);
 }
 
 bool ReadSlot(unsigned handle, std::string& text) {
   std::shared_ptr<Mailslot> slot = Slots().Find(handle);
   if (!slot) return false;
-  ssize_t size = NextMessageSize(slot->fd.Get());
+  const std::int64_t size = rtl::os::NextMessageSize(slot->fd.Get());
   if (size < 0) return false;
-  return ReceiveMessage(slot->fd.Get(), static_cast<size_t>(size), text);
+  return rtl::os::ReceiveMessage(slot->fd.Get(), static_cast<size_t>(size), text);
 }
 
 bool CloseSlot(unsigned handle) { return Slots().Remove(handle) != nullptr; }
@@ -789,12 +616,12 @@ unsigned MakePipe(const std::string& name) {
       }
     });
     if (instances >= kMaxInstances) return kInvalidHandle;
-    if (shared >= 0) end->listener.Reset(fcntl(shared, F_DUPFD_CLOEXEC, 3));
+    if (shared >= 0) end->listener.Reset(rtl::os::DuplicateDescriptor(shared));
   }
   if (!end->listener.Valid()) {
-    end->listener = BindSocket(SOCK_SEQPACKET, path);
-    if (!end->listener.Valid() || listen(end->listener.Get(), kMaxInstances) != 0) {
-      if (end->listener.Valid()) unlink(path.c_str());
+    end->listener.Reset(rtl::os::BindLocalSocket(rtl::os::SocketKind::SequencedPacket, path));
+    if (!end->listener.Valid() || rtl::os::ListenLocal(end->listener.Get(), kMaxInstances) != 0) {
+      if (end->listener.Valid()) rtl::os::RemoveSocketFile(path);
       end->path.clear();
       return kInvalidHandle;
     }
@@ -812,19 +639,15 @@ bool StartPipe(unsigned handle) {
   }
   std::lock_guard<std::mutex> guard(end->lock);
   if (end->connection) {
-    struct pollfd p = {end->connection->Get(), POLLRDHUP, 0};
-    if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLRDHUP))) {
+    if (rtl::os::PeerHungUp(end->connection->Get())) {
       errno = EPIPE;
       return false;
     }
     return true;
   }
-  int client;
-  do {
-    client = accept4(end->listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  } while (client < 0 && errno == EINTR);
+  const int client = rtl::os::AcceptClient(end->listener.Get());
   if (client < 0) {
-    if (errno == EWOULDBLOCK) errno = EAGAIN;
+    errno = -client;
     return false;
   }
   end->connection = std::make_shared<FileDescriptor>(client);
@@ -843,16 +666,8 @@ unsigned OpenPipe(const std::string& full_name) {
   std::string path = PipePath(LocalName(full_name, "pipe"));
   if (path.empty()) return kInvalidHandle;
   auto end = std::make_shared<PipeEnd>();
-  FileDescriptor fd(AboveStdio(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)));
+  FileDescriptor fd(rtl::os::ConnectLocal(path, kPipeWaitMs));
   if (!fd.Valid()) return kInvalidHandle;
-  sockaddr_un address = SocketAddress(path);
-  auto start = Clock::now();
-  while (connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    // Every instance busy (the queue of waiting clients full): wait for one.
-    if (errno != EAGAIN && errno != EINTR) return kInvalidHandle;
-    if (MillisecondsSince(start) >= kPipeWaitMs) return kInvalidHandle;
-    Pause(20);
-  }
   int handle = fd.Get();
   end->connection = std::make_shared<FileDescriptor>(fd.Release());
   Pipes().Add(handle, std::move(end));
@@ -866,12 +681,11 @@ bool SendPipe(unsigned handle, const std::string& text) {
   if (text.empty()) return true;
   auto start = Clock::now();
   while (true) {
-    ssize_t n = send(connection->Get(), text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const std::int64_t n = rtl::os::SendMessage(connection->Get(), text);
     if (n >= 0) return static_cast<size_t>(n) == text.size();
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return false;
+    if (n != -EAGAIN) return false;
     long long left = kPipeWaitMs - MillisecondsSince(start);
-    if (left <= 0 || !(WaitFor(connection->Get(), POLLOUT, left) & POLLOUT)) return false;
+    if (left <= 0 || !(rtl::os::WaitReady(connection->Get(), rtl::os::kRoom, left) & rtl::os::kRoom)) return false;
   }
 }
 
@@ -882,26 +696,26 @@ bool RecvPipe(unsigned handle, std::string& text) {
     errno = EPIPE;
     return false;
   }
-  ssize_t size = NextMessageSize(connection->Get());
+  const std::int64_t size = rtl::os::NextMessageSize(connection->Get());
   if (size == 0) {
     errno = EPIPE;  // empty messages are never sent: this is the end
     return false;
   }
   if (size < 0) {
-    if (errno == EWOULDBLOCK) errno = EAGAIN;
+    errno = static_cast<int>(-size);
     return false;
   }
-  return ReceiveMessage(connection->Get(), static_cast<size_t>(size), text);
+  return rtl::os::ReceiveMessage(connection->Get(), static_cast<size_t>(size), text);
 }
 
 int StatusPipe(unsigned handle) {
   std::shared_ptr<PipeEnd> end = Pipes().Find(handle);
   std::shared_ptr<FileDescriptor> connection = end ? end->Connection() : nullptr;
   if (!connection) return -1;
-  ssize_t size = NextMessageSize(connection->Get());
-  if (size > 0) return static_cast<int>(std::min<ssize_t>(size, INT_MAX));
+  const std::int64_t size = rtl::os::NextMessageSize(connection->Get());
+  if (size > 0) return static_cast<int>(std::min<std::int64_t>(size, INT_MAX));
   if (size == 0) return -1;
-  return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+  return size == -EAGAIN ? 0 : -1;
 }
 
 bool KillPipe(unsigned handle) {
@@ -913,7 +727,7 @@ bool KillPipe(unsigned handle) {
     pipes.ForEach([&](int, PipeEnd& other) {
       if (other.server && other.path == end->path) last = false;
     });
-    if (last) unlink(end->path.c_str());
+    if (last) rtl::os::RemoveSocketFile(end->path);
   }
   return true;
 }

@@ -5,10 +5,10 @@
 // closed yet: any other number is refused (failure value), so a second
 // close can never close a descriptor that meanwhile belongs to someone else.
 //
-// Serial ports are terminals driven through termios; the read time-outs are
-// kept per handle and carried out with poll. A port is named by its device
-// path ("/dev/ttyUSB0"), "COMn" (/dev/ttyS<n-1>) or a device name under
-// /dev ("ttyACM0").
+// Serial ports are terminals (platform/runtime/os_serial.h); the read
+// time-outs are kept per handle and carried out by waiting on the port. A
+// port is named by its device path ("/dev/ttyUSB0"), "COMn" (/dev/ttyS<n-1>)
+// or a device name under /dev ("ttyACM0").
 //
 // Mailslots and named pipes live in the per-user runtime folder
 // (GetRuntimeDir): a mailslot "\\.\mailslot\<name>" is a Unix datagram
@@ -19,9 +19,9 @@
 // reach the runtime folder.
 #pragma once
 
-#include <termios.h>
-
 #include <string>
+
+struct termios;
 
 namespace textutil {
 

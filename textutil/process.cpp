@@ -64,7 +64,10 @@ int WaitExec(const std::string& command, int) {
     int state = rtl::os::PollChild(pid, code);
     if (state != 0) return state > 0 ? code : -1;
     ProcessGuiMessages();
-    rtl::os::WaitReadable(exited.Get(), 20);
+    if (exited.Valid())
+      rtl::os::WaitReady(exited.Get(), rtl::os::kReady, 20);
+    else
+      rtl::os::SleepMilliseconds(20);
   }
 }
 
@@ -110,7 +113,7 @@ int ReadPipe(std::string& buffer) {
   RedirectedChild& child = Child();
   std::lock_guard<std::mutex> guard(child.lock);
   if (!child.in_use || buffer.empty()) return 0;
-  if (!rtl::os::ReadableNow(child.output.Get())) return 0;
+  if (!(rtl::os::WaitReady(child.output.Get(), rtl::os::kReady, 0) & rtl::os::kReady)) return 0;
   const std::int64_t n = rtl::os::ReadSome(child.output.Get(), buffer.data(), buffer.size());
   if (n < 0) {
     if (n == -EAGAIN) return 0;

@@ -20,20 +20,6 @@
 
 #include "textutil/system.h"
 
-#include <fcntl.h>
-#include <ifaddrs.h>
-#include <mntent.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/utsname.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -55,6 +41,7 @@
 #include "platform/runtime/inifiles.h"
 #include "platform/runtime/os_files.h"
 #include "platform/runtime/os_places.h"
+#include "platform/runtime/os_system.h"
 #include "platform/runtime/strings.h"
 #include "platform/runtime/sysutils.h"
 #include "textutil/dates.h"
@@ -311,24 +298,6 @@ std::string StoreDefaultValue(unsigned root, const std::string& key) {
 
 bool IsDriveC(char drive) { return drive == 'C' || drive == 'c'; }
 
-// The mount entry of "/": its source and file-system type.
-bool RootMount(std::string& source, std::string& type) {
-  FILE* mounts = setmntent("/proc/self/mounts", "re");
-  if (mounts == nullptr) return false;
-  bool found = false;
-  struct mntent entry;
-  char buffer[4096];
-  while (getmntent_r(mounts, &entry, buffer, sizeof buffer) != nullptr) {
-    if (std::strcmp(entry.mnt_dir, "/") == 0) {  // the last mount on "/" is in force
-      source = entry.mnt_fsname;
-      type = entry.mnt_type;
-      found = true;
-    }
-  }
-  endmntent(mounts);
-  return found;
-}
-
 // The label udev gives the device, "" when it has none. udev writes
 // unusual characters of a label as \xNN.
 std::string DeviceLabel(const std::string& device) {
@@ -437,54 +406,18 @@ bool LockRangeWithin(int fd, std::int64_t offset, std::int64_t length, int timeo
 // ---- User, machine and network ----
 
 std::string GetUser() {
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
-    return "";
-  }
-  std::string name = found->pw_name;
+  std::string name = rtl::os::UserName();
   if (name.size() > 259) name.resize(259);
   return name;
 }
 
 std::string GetNetUser() { return GetUser(); }
 
-std::string GetComputer() {
-  struct utsname names;
-  if (uname(&names) != 0) return "";
-  return names.nodename;
-}
+std::string GetComputer() { return rtl::os::HostName(); }
 
-bool IsNetWork() {
-  struct ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return false;
-  bool present = false;
-  for (struct ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-    if ((a->ifa_flags & IFF_UP) && !(a->ifa_flags & IFF_LOOPBACK)) present = true;
-  }
-  freeifaddrs(list);
-  return present;
-}
+bool IsNetWork() { return rtl::os::NetworkUp(); }
 
-std::string GetLocalIP() {
-  if (!IsNetWork()) return "";
-  struct ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return "";
-  std::string address;
-  for (struct ifaddrs* a = list; a != nullptr && address.empty(); a = a->ifa_next) {
-    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
-    if (!(a->ifa_flags & IFF_UP) || (a->ifa_flags & IFF_LOOPBACK)) continue;
-    const auto* in = reinterpret_cast<const unsigned char*>(
-        &reinterpret_cast<const struct sockaddr_in*>(a->ifa_addr)->sin_addr);
-    char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", in[0], in[1], in[2], in[3]);
-    address = text;
-  }
-  freeifaddrs(list);
-  return address;
-}
+std::string GetLocalIP() { return IsNetWork() ? rtl::os::FirstIPv4Address() : ""; }
 
 std::string GetNICAddr() {
   std::vector<std::string> names;
@@ -523,9 +456,8 @@ std::string GetDomain() {
 bool IsWinNT() { return false; }
 
 std::string GetCPU() {
-  struct utsname names;
-  if (uname(&names) != 0) return "";
-  std::string machine = names.machine;
+  std::string machine = rtl::os::MachineType();
+  if (machine.empty()) return "";
   if (machine == "i386") return "80386";
   if (machine == "i486") return "80486";
   if (machine == "i586" || machine == "i686" || machine == "x86_64") return "80586";
@@ -557,10 +489,7 @@ void GetMemStatus(int& total_kb, int& load_percent, int& swap_total_kb, int& swa
 unsigned GetFreq() { return 10000000u; }
 
 unsigned GetCount() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  std::uint64_t ticks = static_cast<std::uint64_t>(now.tv_sec) * 10000000u +
-                        static_cast<std::uint64_t>(now.tv_nsec) / 100u;
+  std::uint64_t ticks = rtl::os::MonotonicNanoseconds() / 100u;
   return static_cast<unsigned>(ticks & 0xFFFFFFFFu);
 }
 
@@ -578,27 +507,22 @@ std::string WinstallDate() {
   return DateTimeText(day + clock);
 }
 
-bool IsConsole() {
-  int fd = open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
-}
+bool IsConsole() { return rtl::os::HasControllingTerminal(); }
 
 // ---- Drives, directories and files ----
 
 std::string GetDrives() {
-  struct statvfs fs;
-  return statvfs("/", &fs) == 0 ? "C" : "";
+  rtl::os::DiskSpace space;
+  return rtl::os::RootDiskSpace(space) ? "C" : "";
 }
 
 bool GetDisk(char drive, unsigned& cluster_size, unsigned& free_clusters, unsigned& total_clusters) {
   cluster_size = free_clusters = total_clusters = 0;
-  struct statvfs fs;
-  if (!IsDriveC(drive) || statvfs("/", &fs) != 0) return false;
-  cluster_size = ClampToUnsigned(fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize);
-  free_clusters = ClampToUnsigned(fs.f_bavail);
-  total_clusters = ClampToUnsigned(fs.f_blocks);
+  rtl::os::DiskSpace space;
+  if (!IsDriveC(drive) || !rtl::os::RootDiskSpace(space)) return false;
+  cluster_size = ClampToUnsigned(space.block_size);
+  free_clusters = ClampToUnsigned(space.free_blocks);
+  total_clusters = ClampToUnsigned(space.total_blocks);
   return true;
 }
 
@@ -607,22 +531,22 @@ bool GetVolume(char drive, std::string& volume_name, std::string& fs_name, unsig
   fs_name.clear();
   serial = 0;
   std::string source, type;
-  struct statvfs fs;
-  if (!IsDriveC(drive) || statvfs("/", &fs) != 0 || !RootMount(source, type)) return false;
+  rtl::os::DiskSpace space;
+  if (!IsDriveC(drive) || !rtl::os::RootDiskSpace(space) || !rtl::os::RootMount(source, type)) return false;
   fs_name = type;
   volume_name = source.starts_with("/dev/") ? DeviceLabel(source) : "";
-  serial = static_cast<unsigned>(fs.f_fsid & 0xFFFFFFFFu);
+  serial = static_cast<unsigned>(space.id & 0xFFFFFFFFu);
   return true;
 }
 
 bool RemoteDrive(char drive) {
   std::string source, type;
-  return IsDriveC(drive) && RootMount(source, type) && IsNetworkFileSystem(type);
+  return IsDriveC(drive) && rtl::os::RootMount(source, type) && IsNetworkFileSystem(type);
 }
 
 bool DriveReady(char drive) {
-  struct statvfs fs;
-  return IsDriveC(drive) && statvfs("/", &fs) == 0;
+  rtl::os::DiskSpace space;
+  return IsDriveC(drive) && rtl::os::RootDiskSpace(space);
 }
 
 int DriveNum(char drive) { return static_cast<unsigned char>(drive) % 32; }
@@ -715,18 +639,7 @@ bool SetAppPriority(unsigned priority_class) {
     case kRealtimePriorityClass: nice_value = -20; break;
     default: return false;
   }
-  // A nice value belongs to each thread on Linux: set it for all of them.
-  bool all = true;
-  bool any = false;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end;
-       it.increment(ec)) {
-    id_t tid = static_cast<id_t>(std::strtol(it->path().filename().c_str(), nullptr, 10));
-    any = true;
-    if (setpriority(PRIO_PROCESS, tid, nice_value) != 0 && errno != ESRCH) all = false;
-  }
-  if (!any) all = setpriority(PRIO_PROCESS, 0, nice_value) == 0;
-  return all;
+  return rtl::os::SetNiceForAllThreads(nice_value);
 }
 
 bool SpeakerBeep() {

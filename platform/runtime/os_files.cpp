@@ -7,8 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <climits>
 
 namespace rtl::os {
 namespace {
@@ -114,6 +118,31 @@ std::int64_t ReadFully(int fd, void* buffer, std::size_t n) {
     done += static_cast<std::size_t>(got);
   }
   return static_cast<std::int64_t>(done);
+}
+
+std::int64_t WriteSome(int fd, const void* buffer, std::size_t n) {
+  ssize_t put;
+  do {
+    put = ::write(fd, buffer, n);
+  } while (put < 0 && errno == EINTR);
+  return put < 0 ? -errno : put;
+}
+
+int WaitReady(int fd, int events, long long timeout_ms) {
+  const auto start = std::chrono::steady_clock::now();
+  const short wanted = static_cast<short>(((events & kReady) ? POLLIN : 0) | ((events & kRoom) ? POLLOUT : 0));
+  while (true) {
+    const long long waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const long long left = timeout_ms < 0 ? -1 : std::max(0LL, timeout_ms - waited);
+    struct pollfd p = {fd, wanted, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(std::min(left, static_cast<long long>(INT_MAX))));
+    if (n > 0) {
+      return ((p.revents & POLLIN) ? kReady : 0) | ((p.revents & POLLOUT) ? kRoom : 0) |
+             ((p.revents & POLLHUP) ? kHangUp : 0) | ((p.revents & POLLERR) ? kFailed : 0);
+    }
+    if (n == 0 || errno != EINTR) return 0;
+  }
 }
 
 bool Rewind(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0; }

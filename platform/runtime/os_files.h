@@ -73,6 +73,16 @@ int OpenPrivateFile(const std::string& path);
 std::int64_t ReadSome(int fd, void* buffer, std::size_t n);
 // Reads until n bytes or the end: the count, or -errno.
 std::int64_t ReadFully(int fd, void* buffer, std::size_t n);
+// One write of up to n bytes: the count written or -errno.
+std::int64_t WriteSome(int fd, const void* buffer, std::size_t n);
+
+// What WaitReady waits for and answers.
+enum : int { kReady = 1, kRoom = 2, kHangUp = 4, kFailed = 8 };
+// Waits up to timeout_ms (-1: for ever) for data (kReady) and/or room to
+// write (kRoom) on fd; what was seen (kHangUp and kFailed are always
+// reported), 0 on time-out or error.
+int WaitReady(int fd, int events, long long timeout_ms);
+
 // Back to the first byte; false when the descriptor cannot seek.
 bool Rewind(int fd);
 

@@ -1,7 +1,6 @@
 #include "platform/runtime/os_process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
@@ -96,20 +95,6 @@ void KillChildGroup(int pid) {
 }
 
 int WatchChild(int pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
-
-void WaitReadable(int fd, int ms) {
-  if (fd < 0) {
-    SleepMilliseconds(ms);
-    return;
-  }
-  struct pollfd wait = {fd, POLLIN, 0};
-  ::poll(&wait, 1, ms);
-}
-
-bool ReadableNow(int fd) {
-  struct pollfd ready = {fd, POLLIN, 0};
-  return ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN);
-}
 
 int MakePipe(int& read_end, int& write_end) {
   int ends[2];

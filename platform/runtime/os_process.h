@@ -34,12 +34,8 @@ int PollChild(int pid, int& code);
 void KillChildGroup(int pid);
 
 // A descriptor that turns readable when pid ends (-1 when the system has
-// none).
+// none); wait on it with WaitReady (os_files.h).
 int WatchChild(int pid);
-// Waits up to ms milliseconds for fd to turn readable (fd < 0: just sleeps).
-void WaitReadable(int fd, int ms);
-// Whether fd has data (or an end) waiting right now.
-bool ReadableNow(int fd);
 
 // A pipe, both ends close-on-exec: 0 or an errno value.
 int MakePipe(int& read_end, int& write_end);
