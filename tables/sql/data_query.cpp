@@ -1,0 +1,162 @@
+#include "tables/sql/data_query.h"
+
+#include <chrono>
+
+#include "tables/engine/errors.h"
+#include "tables/lib/language_settings.h"
+#include "tables/sql/reader.h"
+#include "tables/sql/statement.h"
+
+namespace korvex {
+
+TDataQuery::TDataQuery(TQueryStatement* statement) : Statement(statement) {}
+
+TDataQuery::~TDataQuery() {
+  FreeExpressionTokens(WhereExpression);
+  FreeExpressionTokens(HavingExpression);
+  FreeExpressionTokens(ScanExpression);
+  FreeExpressionTokens(TempScanExpression);
+}
+
+void TDataQuery::InitializeQuery() {
+  SourceTables.Clear();
+  ResultFields.Clear();
+  UpdateFields.Clear();
+  UpdateValues.Clear();
+  CreateFields.Clear();
+  CreateIndexes.Clear();
+  OrderByFields.Clear();
+  GroupByFields.Clear();
+  FreeExpressionTokens(WhereExpression);
+  FreeExpressionTokens(HavingExpression);
+  FreeExpressionTokens(ScanExpression);
+  FreeExpressionTokens(TempScanExpression);
+  DrivingTable = nullptr;
+
+  Nested = false;
+  StatementKind = skNone;
+  ExecutionTime = 0;
+  RowsAffected = 0;
+  Distinct = HasAvg = HasCalculatedColumn = HasScanExpression = HasTempScanExpression = false;
+  MultipleSourceTables = NoJoinOptimize = HasWhere = HavingParsed = HasOrderBy = false;
+  LiveOrderBy = false;
+  LiveOrderByIndex = kNoLiveOrderByIndex;
+  OrderByNoCase = HasGroupBy = SingleRowResult = SimpleFunctionResult = HavingGiven = false;
+  LiveResult = InPlaceResult = IntoMemory = InsertWithSubSelect = SourceHasBlobs = false;
+  ResultTableName.clear();
+  WithLocks = false;
+
+  Encrypted = false;
+  Password.clear();
+  LanguageID = SortID = 0;
+  BlobBlockSize = kDefaultBlobBlockSize;
+  Description.clear();
+  UserMajorVersion = 1;
+  UserMinorVersion = 0;
+  LastAutoInc = -1;
+  NoBackup = NoAutoInc = false;
+  CommitInterval = 0;
+  InMemory = false;
+  LanguageGiven = SortGiven = DescriptionGiven = BlockSizeGiven = false;
+  MajorVersionGiven = MinorVersionGiven = EncryptionGiven = AutoIncGiven = CommitIntervalGiven = false;
+}
+
+void TDataQuery::ParseQuery(bool nested) {
+  if (Executed) return;
+  InitializeQuery();
+  Nested = nested;
+  TExpressionParser& parser = Statement->Parser();
+  parser.SetErrorNumber(err::kSqlError);
+  // Numbers, dates and times in the text are read in the session's formats;
+  // the settings in force before come back on every path.
+  LanguageSettingsScope settings(Statement->Locale().LanguageID, Statement->Locale().SortID);
+  TSqlReader in(parser);
+
+  if (in.Is("SELECT")) {
+    StatementKind = skSelect;
+    ParseSelectQuery(in);
+  } else if (in.Is("INSERT")) {
+    StatementKind = skInsert;
+    ParseInsertQuery(in);
+  } else if (in.Is("UPDATE")) {
+    StatementKind = skUpdate;
+    ParseUpdateQuery(in);
+  } else if (in.Is("DELETE")) {
+    StatementKind = skDelete;
+    ParseDeleteQuery(in);
+  } else if (in.Is("CREATE")) {
+    in.Next();
+    if (in.Is("TABLE")) {
+      StatementKind = skCreateTable;
+      ParseCreateTableQuery(in);
+    } else if (in.IsAny({"INDEX", "UNIQUE", "ASC", "ASCENDING", "DESC", "DESCENDING", "NOCASE"})) {
+      StatementKind = skCreateIndex;
+      ParseCreateIndexQuery(in);
+    } else {
+      in.FailFound("TABLE or INDEX keyword expected, instead found '");
+    }
+  } else if (in.Is("ALTER")) {
+    in.Next();
+    if (!in.Is("TABLE")) in.FailFound("TABLE keyword expected, instead found '");
+    StatementKind = skAlterTable;
+    ParseAlterTableQuery(in);
+  } else if (in.Is("DROP")) {
+    in.Next();
+    if (in.Is("TABLE")) {
+      StatementKind = skDropTable;
+      ParseDropTableQuery(in);
+    } else if (in.Is("INDEX")) {
+      StatementKind = skDropIndex;
+      ParseDropIndexQuery(in);
+    } else {
+      in.FailFound("TABLE or INDEX keyword expected, instead found '");
+    }
+  } else {
+    in.FailFound("SELECT, INSERT, UPDATE, DELETE, CREATE, ALTER, or DROP keyword expected, instead found '");
+  }
+}
+
+void TDataQuery::AndWhere(TExpToken* condition) {
+  if (!WhereExpression) {
+    WhereExpression = condition;
+    return;
+  }
+  TExpToken* node = GetNewExpTokenInstance();
+  node->NodeClass = enBINARY;
+  node->Operator = eoAND;
+  node->Text = "AND";
+  node->DataType = dtBoolean;
+  node->Left = WhereExpression;
+  node->Right = condition;
+  WhereExpression = node;
+}
+
+void TDataQuery::PrepareQuery() {}
+
+void TDataQuery::ExecuteQuery(TDataCursor*& result) {
+  auto before = std::chrono::steady_clock::now();
+  result = nullptr;
+  ExecutionTime = ElapsedSeconds(before, std::chrono::steady_clock::now());
+}
+
+bool TDataQuery::VerifySubSelectFieldData(TExpToken*) { return false; }
+
+void TDataQuery::BuildSubSelectFilter(TExpToken*) {
+  RaiseError(err::kSqlError, {}, {}, {}, "Sub-select queries cannot be evaluated yet");
+}
+
+void TDataQuery::SetPasswordCallback(TPasswordCallback callback, void* user_data) {
+  PasswordCallback = callback;
+  PasswordUserData = user_data;
+}
+
+void TDataQuery::SetQueryProgressCallback(TQueryProgressCallback callback, void* user_data) {
+  ProgressCallback = callback;
+  ProgressUserData = user_data;
+}
+
+void TDataQuery::DoQueryProgress(std::int32_t rows, std::uint16_t percent, bool& abort) {
+  if (ProgressCallback) ProgressCallback(ProgressUserData, rows, percent, abort);
+}
+
+}  // namespace korvex

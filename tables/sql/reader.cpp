@@ -1,0 +1,116 @@
+#include "tables/sql/reader.h"
+
+#include "tables/engine/errors.h"
+#include "tables/lib/expcheck.h"
+
+namespace korvex {
+namespace {
+
+// Sets the parser's context name for one expression and clears it after.
+class ExpressionContextScope {
+public:
+  ExpressionContextScope(TExpressionParser& parser, std::string_view context) : parser_(parser) {
+    parser_.SetExpressionContext(context);
+  }
+  ~ExpressionContextScope() { parser_.SetExpressionContext({}); }
+  ExpressionContextScope(const ExpressionContextScope&) = delete;
+  ExpressionContextScope& operator=(const ExpressionContextScope&) = delete;
+
+private:
+  TExpressionParser& parser_;
+};
+
+}  // namespace
+
+bool TSqlReader::IsAny(std::initializer_list<std::string_view> words) const {
+  for (std::string_view word : words)
+    if (Is(word)) return true;
+  return false;
+}
+
+bool TSqlReader::Accept(std::string_view word) {
+  if (!Is(word)) return false;
+  Next();
+  return true;
+}
+
+void TSqlReader::Fail(std::string_view message) const { RaiseError(err::kSqlError, {}, {}, {}, message); }
+
+void TSqlReader::FailFound(std::string_view message) const {
+  Fail(std::string(message) + Text() + "'");
+}
+
+void TSqlReader::Expect(std::string_view word, std::string_view message) {
+  if (!Is(word)) FailFound(message);
+  Next();
+}
+
+void TSqlReader::ExpectChar(char c, std::string_view message) {
+  if (!IsChar(c)) FailFound(message);
+  Next();
+}
+
+void TSqlReader::ExpectEnd(std::string_view statement) {
+  if (IsChar(';')) {
+    Next();
+    return;
+  }
+  if (!AtEnd()) FailFound("End of " + std::string(statement) + " statement expected, instead found '");
+}
+
+TExpToken* TSqlReader::Expression(int level, TParseOptions options, std::string_view context,
+                                  std::string_view empty_message, std::string* text) {
+  if (AtStatementEnd()) Fail(empty_message);
+  ExpressionContextScope scope(parser_, context);
+  parser_.MarkExpressionLiteral();
+  TExpToken* tree = level == 8   ? parser_.ParseExpression8(options)
+                    : level == 7 ? parser_.ParseExpression7(options)
+                                 : parser_.ParseExpression1(options);
+  if (text) *text = parser_.ExpressionAsString();
+  return tree;
+}
+
+void TSqlReader::DataType(TExpToken* node, bool optional, std::string_view context) {
+  ExpressionContextScope scope(parser_, context);
+  parser_.ParseDataTypeExpression(node, 0, optional);
+  if (node->DataType != dtUnknown) VerifyDataTypeToken(parser_.ErrorNumber(), {}, context, node);
+}
+
+bool TSqlReader::IntegerConstant(const TExpToken* node, std::int32_t& value) {
+  bool negative = false;
+  if (node && node->NodeClass == enUNARY && (node->Operator == eoMINUS || node->Operator == eoPLUS)) {
+    negative = node->Operator == eoMINUS;
+    node = node->Left;
+  }
+  if (!node || node->NodeClass != enCONST || node->IsParameter || node->DataType != dtInteger) return false;
+  std::int64_t magnitude = node->Value<std::int32_t>();
+  std::int64_t signed_value = negative ? -magnitude : magnitude;
+  if (signed_value < INT32_MIN || signed_value > INT32_MAX) return false;
+  value = static_cast<std::int32_t>(signed_value);
+  return true;
+}
+
+std::int32_t TSqlReader::IntegerExpression(std::string_view context, std::string_view empty_message) {
+  std::string text;
+  ExpTokenGuard tree(Expression(7, 0, context, empty_message, &text));
+  std::int32_t value = 0;
+  if (!IntegerConstant(tree.get(), value))
+    Fail("Integer constant expected for " + std::string(context) + ", instead found '" + text + "'");
+  return value;
+}
+
+std::string TSqlReader::OptionValue() {
+  std::string value = Text();
+  if ((IsChar('-') || IsChar('+'))) {
+    Next();
+    if (parser_.TokenKind() == tkInteger || parser_.TokenKind() == tkNumber) {
+      value += parser_.TokenText();
+    } else {
+      return value;  // the sign alone; the token after it is not part of the value
+    }
+  }
+  Next();
+  return value;
+}
+
+}  // namespace korvex

@@ -1,0 +1,126 @@
+// TQueryStatement: one SQL statement of the query component.
+//
+// The statement owns the expression parser that reads its text, the main
+// query (item 0 of its data queries), the sub-select queries that parsing
+// meets (appended in that order) and the list of its parameter nodes ("?"),
+// in the order the parser made them. It is the expression parser's owner:
+// the grammar asks it for a new query at "IN (SELECT" and registers every
+// parameter node with it.
+//
+// A script runner calls PrepareStatement repeatedly on one text: each call
+// reads one statement, up to and including its ";" (or to the end), and
+// moves the caller's position past it. FindStatementEnd finds the same end
+// without parsing.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tables/lib/expparser.h"
+#include "tables/lib/subselect.h"
+#include "tables/sql/data_query.h"
+
+namespace korvex {
+
+// The query component's StatementType. Its order is not the order of the
+// statement kinds (see StatementTypeOfKind).
+enum TSQLStatementType : std::uint8_t {
+  stUnknown,
+  stSelect,
+  stInsert,
+  stUpdate,
+  stDelete,
+  stCreateTable,
+  stCreateIndex,
+  stAlterTable,
+  stDropIndex,
+  stDropTable,
+};
+
+TSQLStatementType StatementTypeOfKind(int kind);
+
+// The language and sort IDs of the session the statement runs in: numbers,
+// dates and times in the SQL text are read in their formats.
+struct TSessionLocale {
+  std::uint16_t LanguageID = 0;
+  std::uint16_t SortID = 0;
+};
+
+// The offset just after the first ";" at or after `position` that stands
+// outside quoted strings, bracketed names and comments; the text's length
+// when there is none. A position beyond the text answers the text's length.
+std::size_t FindStatementEnd(std::string_view text, std::size_t position);
+
+// Whole milliseconds between two readings of the steady clock, in seconds.
+double ElapsedSeconds(std::chrono::steady_clock::time_point before, std::chrono::steady_clock::time_point after);
+
+class TQueryStatement : public TCountedObject, public TExpressionOwner {
+public:
+  explicit TQueryStatement(TDataDirectory* directory, TSessionLocale locale = {});
+  ~TQueryStatement() override;
+  TQueryStatement(const TQueryStatement&) = delete;
+  TQueryStatement& operator=(const TQueryStatement&) = delete;
+
+  // Reads the statement that starts at `position` of `text`, prepares its
+  // queries (sub-selects before the queries that hold them) and moves
+  // `position` to the first token after it. On failure nothing of the
+  // statement is kept (the main query is empty again, sub-select queries and
+  // parameter nodes are gone) and `position` is unchanged.
+  void PrepareStatement(std::string_view text, std::int32_t& position);
+
+  // Executes the sub-selects from the last to the second, then the main
+  // query. The result cursor (SELECT only) stays owned by the query. A
+  // parameter node that was never given a value raises 11949 "Internal
+  // parameter error".
+  void ExecuteStatement(TDataCursor*& result);
+
+  // Marks the first `count` parameter nodes as given values. Raises 11949
+  // "Internal parameter error" when `count` exceeds the number of nodes.
+  void MarkParametersBound(std::int32_t count);
+
+  std::uint8_t GetStatementType() const;  // the main query's kind
+  double GetExecutionTime() const;
+  bool GetIsLiveResult() const;
+  bool GetInPlaceResult() const;
+  bool GetWantLiveResult() const;
+  void SetWantLiveResult(bool value);
+  std::int32_t GetMaxNumOfRows() const;
+  void SetMaxNumOfRows(std::int32_t value);
+  std::int32_t GetRowsAffected() const;
+  void SetPasswordCallback(TPasswordCallback callback, void* user_data);
+  void SetQueryProgressCallback(TQueryProgressCallback callback, void* user_data);
+
+  void AddDataQuery(TDataQuery* query);
+
+  // TExpressionOwner.
+  TSubSelectQuery* NewSubSelectQuery() override;
+  void AddParameter(TExpToken* node) override;
+  void RemoveParameter(TExpToken* node) override;
+
+  TDataDirectory* DataDirectory() const { return directory_; }
+  TExpressionParser& Parser() { return parser_; }
+  const TSessionLocale& Locale() const { return locale_; }
+  TDataQuery* MainQuery() const { return queries_.Empty() ? nullptr : queries_[0]; }
+  const TOwnedList<TDataQuery>& DataQueries() const { return queries_; }
+  const std::vector<TExpToken*>& Parameters() const { return parameters_; }
+
+  // Called with the query's index in DataQueries before each query is
+  // prepared (`executing` false) or executed (true); for tests of the order.
+  std::function<void(bool executing, int index)> StepHook;
+
+private:
+  void DropSubSelectQueries();
+
+  TDataDirectory* directory_;
+  TSessionLocale locale_;
+  TExpressionParser parser_;
+  TOwnedList<TDataQuery> queries_;
+  std::vector<TExpToken*> parameters_;  // not owned: the trees hold them
+  std::int32_t bound_parameters_ = 0;
+};
+
+}  // namespace korvex
