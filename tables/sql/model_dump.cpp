@@ -14,8 +14,8 @@ const char* KindName(int kind) {
 }
 
 const char* JoinName(int type) {
-  static const char* const names[] = {"none", "inner", "left", "right", "full"};
-  return type >= 0 && type <= 4 ? names[type] : "?";
+  static const char* const names[] = {"", "inner", "left", "right", "full"};
+  return type >= 1 && type <= 4 ? names[type] : "?";
 }
 
 const char* CalculationName(int calculation) {
@@ -74,11 +74,13 @@ void Write(std::string& out, const TExpToken* node, const TQueryStatement* state
     out += "-";
     return;
   }
-  std::string mark = node->JoinCondition ? std::string("@") + JoinName(node->JoinType) : "";
+  // Join marks are written on operator nodes only.
+  std::string mark = node->JoinType != jtNone ? std::string("@") + JoinName(node->JoinType)
+                     : node->JoinCondition   ? "@on"
+                                             : "";
   switch (node->NodeClass) {
     case enFIELD:
       out += node->TableName.empty() ? node->ColumnName : node->TableName + "." + node->ColumnName;
-      out += mark;
       return;
     case enCONST:
       if (node->IsParameter)
@@ -87,7 +89,6 @@ void Write(std::string& out, const TExpToken* node, const TQueryStatement* state
         out += "'" + node->Text + "'";
       else
         out += node->Text;
-      out += mark;
       return;
     case enTUPLE:
       out += "<query " + std::to_string(QueryIndex(statement, node->SubQuery)) + ">";

@@ -21,8 +21,9 @@
 // its text (strings in single quotes), "?" for a parameter, and
 // (OP operand ...) for operators, predicates and functions, with the
 // values of IN lists and further arguments in order and a sub-select as
-// <query n>. A node of a join condition carries "@" and its join type
-// (none, inner, left, right).
+// <query n>. An operator node of a join condition carries "@" and the
+// join's type (inner, left, right) when it compares columns of both sides,
+// else "@on".
 #pragma once
 
 #include <string>

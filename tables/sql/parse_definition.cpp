@@ -295,7 +295,6 @@ void TDataQuery::ParseDropIndexQuery(TSqlReader& in) {
     InMemory = true;
     message = kMemoryTableMessage;
   }
-  if (!in.IsName()) in.FailFound(message);
   ExpTokenGuard node(in.Expression(8, 0, "index name expression", "Index name expression is empty"));
   // "table.index": the qualifier names the table (path and extension kept).
   const std::string& text = node->Text;

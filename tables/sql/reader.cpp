@@ -6,18 +6,22 @@
 namespace korvex {
 namespace {
 
-// Sets the parser's context name for one expression and clears it after.
+// Sets the parser's context name for one expression and puts the one before
+// back after it (none at the top; the enclosing expression's after a
+// sub-select, whose own clauses set theirs).
 class ExpressionContextScope {
 public:
-  ExpressionContextScope(TExpressionParser& parser, std::string_view context) : parser_(parser) {
+  ExpressionContextScope(TExpressionParser& parser, std::string_view context)
+      : parser_(parser), saved_(parser.ExpressionContext()) {
     parser_.SetExpressionContext(context);
   }
-  ~ExpressionContextScope() { parser_.SetExpressionContext({}); }
+  ~ExpressionContextScope() { parser_.SetExpressionContext(saved_); }
   ExpressionContextScope(const ExpressionContextScope&) = delete;
   ExpressionContextScope& operator=(const ExpressionContextScope&) = delete;
 
 private:
   TExpressionParser& parser_;
+  std::string saved_;
 };
 
 }  // namespace
