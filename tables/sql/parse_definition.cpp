@@ -251,8 +251,11 @@ void TDataQuery::ParseAlterTableQuery(TSqlReader& in) {
         TCreateField* field = ParseColumnDefinition(in, add);
         field->Add = add;
         field->Redefine = !add;
+        // A further name renames the column; the column options and the
+        // table options that may follow the changes are no names.
         if (!add && !in.AtStatementEnd() && !in.IsChar(',') &&
-            !in.IsAny({"AT", "DESCRIPTION", "NOT", "DEFAULT", "MIN", "MINIMUM", "MAX", "MAXIMUM", "CHARCASE"}))
+            !in.IsAny({"AT", "DESCRIPTION", "NOT", "DEFAULT", "MIN", "MINIMUM", "MAX", "MAXIMUM", "CHARCASE", "BLOB",
+                       "LANGUAGE", "ENCRYPTED", "USER", "LAST", "NOBACKUP"}))
           ParseRename(in, field);
         ParseColumnOptions(in, field, true);
       }

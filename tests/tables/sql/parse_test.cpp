@@ -430,6 +430,14 @@ setting minor=4
 setting lastautoinc=100
 parameters 0
 )"},
+    {R"(ALTER TABLE t REDEFINE a INTEGER USER MAJOR VERSION 2 NOBACKUP)",
+     R"(query 0 ALTER TABLE
+flags nobackup
+column a type=6/0/4/0 redefine
+table t
+setting major=2
+parameters 0
+)"},
     {R"(DROP TABLE t)",
      R"(query 0 DROP TABLE
 table t
