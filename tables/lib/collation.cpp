@@ -39,41 +39,65 @@ int CompareBytesOf(const char* s1, std::size_t n1, const char* s2, std::size_t n
   return n1 < n2 ? -1 : n1 > n2 ? 1 : 0;
 }
 
+inline bool LeadsContraction(const TCollationTable& table, unsigned char c) {
+  return table.contraction_leads[c >> 6] >> (c & 63) & 1;
+}
+
+// The element run at s[pos] (a contraction when one starts there) and how
+// many bytes it covers.
+inline const TElementRun& RunAt(const TCollationTable& table, const unsigned char* s, std::size_t n,
+                                std::size_t pos, std::size_t& used) {
+  unsigned char c = s[pos];
+  if (LeadsContraction(table, c)) {
+    for (const TContraction& k : table.contractions) {
+      if (k.bytes[0] != c) continue;
+      if (pos + k.length <= n && std::memcmp(s + pos, k.bytes.data(), k.length) == 0) {
+        used = k.length;
+        return k.elements;
+      }
+    }
+  }
+  used = 1;
+  return (*table.elements)[c];
+}
+
 // Walks the collation elements of a string at one level, skipping those
-// with weight 0 at that level.
+// with weight 0 at that level (which also skips ignorable elements).
+template <int Level>
 class ElementWalker {
 public:
-  ElementWalker(const TCollationTable& table, int level, const char* s, std::size_t n)
-      : table_(table), level_(level), s_(s), n_(n) {}
+  ElementWalker(const TCollationTable& table, const char* s, std::size_t n)
+      : table_(table), s_(reinterpret_cast<const unsigned char*>(s)), n_(n) {}
 
   // The next non-zero weight, or -1 at the end.
   int Next() {
-    while (pos_ < n_) {
-      const auto& expansion = table_.elements[static_cast<unsigned char>(s_[pos_])];
+    for (;;) {
       while (slot_ < kMaxExpansion) {
-        const TCollationElement& e = expansion[slot_++];
-        int weight = level_ == 1 ? e.primary : level_ == 2 ? e.accent : e.letter_case;
-        if (e.primary == 0 && e.accent == 0 && e.letter_case == 0) continue;
+        const TCollationElement& e = (*run_)[slot_++];
+        int weight = Level == 1 ? e.primary : Level == 2 ? e.accent : e.letter_case;
         if (weight != 0) return weight;
       }
+      if (pos_ >= n_) return -1;
+      std::size_t used;
+      run_ = &RunAt(table_, s_, n_, pos_, used);
+      pos_ += used;
       slot_ = 0;
-      ++pos_;
     }
-    return -1;
   }
 
 private:
+  static constexpr TElementRun kEmpty{};
   const TCollationTable& table_;
-  int level_;
-  const char* s_;
+  const unsigned char* s_;
   std::size_t n_;
   std::size_t pos_ = 0;
-  int slot_ = 0;
+  const TElementRun* run_ = &kEmpty;
+  int slot_ = kMaxExpansion;
 };
 
-int CompareLevel(const TCollationTable& table, int level, const char* s1, std::size_t n1,
-                 const char* s2, std::size_t n2) {
-  ElementWalker a(table, level, s1, n1), b(table, level, s2, n2);
+template <int Level>
+int CompareLevel(const TCollationTable& table, const char* s1, std::size_t n1, const char* s2, std::size_t n2) {
+  ElementWalker<Level> a(table, s1, n1), b(table, s2, n2);
   for (;;) {
     int wa = a.Next(), wb = b.Next();
     if (wa != wb) return wa < wb ? -1 : 1;
@@ -90,9 +114,12 @@ const TCollationTable& RequireTable(std::uint16_t language, std::uint16_t sort) 
 }  // namespace
 
 const TCollationTable* FindCollationTable(std::uint16_t language, std::uint16_t sort) {
-  for (const TCollationTable* table : CompiledCollationTables())
-    if (table->language == language && table->sort == sort) return table;
-  return nullptr;
+  std::span<const TCollationTable> tables = CompiledCollationTables();
+  auto key = [](const TCollationTable& t) { return static_cast<std::uint32_t>(t.language) << 16 | t.sort; };
+  const std::uint32_t wanted = static_cast<std::uint32_t>(language) << 16 | sort;
+  auto it = std::lower_bound(tables.begin(), tables.end(), wanted,
+                             [&key](const TCollationTable& t, std::uint32_t k) { return key(t) < k; });
+  return it != tables.end() && key(*it) == wanted ? &*it : nullptr;
 }
 
 bool IsLanguageAvailable(std::uint16_t language, std::uint16_t sort) {
@@ -102,9 +129,17 @@ bool IsLanguageAvailable(std::uint16_t language, std::uint16_t sort) {
 int CompareWithTable(const TCollationTable& table, std::uint32_t flags, const char* s1,
                      std::ptrdiff_t length1, const char* s2, std::ptrdiff_t length2) {
   std::size_t n1 = BoundedLength(s1, length1), n2 = BoundedLength(s2, length2);
-  int result = CompareLevel(table, 1, s1, n1, s2, n2);
-  if (result == 0 && !(flags & NORM_IGNORENONSPACE)) result = CompareLevel(table, 2, s1, n1, s2, n2);
-  if (result == 0 && !(flags & NORM_IGNORECASE)) result = CompareLevel(table, 3, s1, n1, s2, n2);
+  // Equal leading bytes weigh the same, so the walk may start at the first
+  // difference, moved back to where no contraction can run across it.
+  std::size_t same = 0, limit = n1 < n2 ? n1 : n2;
+  while (same < limit && s1[same] == s2[same]) ++same;
+  if (same == n1 && same == n2) return 0;
+  while (same > 0 && LeadsContraction(table, static_cast<unsigned char>(s1[same - 1]))) --same;
+  s1 += same, s2 += same;
+  n1 -= same, n2 -= same;
+  int result = CompareLevel<1>(table, s1, n1, s2, n2);
+  if (result == 0 && !(flags & NORM_IGNORENONSPACE)) result = CompareLevel<2>(table, s1, n1, s2, n2);
+  if (result == 0 && !(flags & NORM_IGNORECASE)) result = CompareLevel<3>(table, s1, n1, s2, n2);
   return result;
 }
 
@@ -183,7 +218,7 @@ void MapCase(std::uint16_t language, std::uint16_t sort, const char* source, cha
   const TCollationTable* table = language == 0 ? nullptr : &RequireTable(language, sort);
   for (std::size_t i = 0; i <= n; ++i) {
     auto c = static_cast<unsigned char>(source[i]);
-    unsigned char mapped = table ? (upper ? table->upper[c] : table->lower[c]) : (upper ? Upper0(c) : Lower0(c));
+    unsigned char mapped = table ? (upper ? (*table->upper)[c] : (*table->lower)[c]) : (upper ? Upper0(c) : Lower0(c));
     dest[i] = static_cast<char>(mapped);
   }
 }

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -47,18 +48,49 @@ struct TCollationElement {
   std::uint16_t primary = 0;
   std::uint8_t accent = 0;
   std::uint8_t letter_case = 0;
+  constexpr TCollationElement() = default;
+  constexpr TCollationElement(std::uint16_t p, std::uint8_t a, std::uint8_t c)
+      : primary(p), accent(a), letter_case(c) {}
+  // The packed form the generated tables are written in: letter << 16 |
+  // accent << 8 | case.
+  constexpr TCollationElement(std::uint32_t packed)  // NOLINT: implicit on purpose
+      : primary(static_cast<std::uint16_t>(packed >> 16)),
+        accent(static_cast<std::uint8_t>(packed >> 8)),
+        letter_case(static_cast<std::uint8_t>(packed)) {}
+  friend constexpr bool operator==(const TCollationElement&, const TCollationElement&) = default;
 };
 
-inline constexpr int kMaxExpansion = 3;  // elements one byte may stand for ('æ' = a e)
+inline constexpr int kMaxExpansion = 4;  // elements one unit may stand for ("æ" = a e)
+inline constexpr int kMaxContraction = 4;  // bytes one element run may stand for ("ddzs")
 
+// The elements one byte (or one contraction) stands for; unused slots are
+// all zero.
+using TElementRun = std::array<TCollationElement, kMaxExpansion>;
+using TElementRuns = std::array<TElementRun, 256>;
+using TCaseMap = std::array<std::uint8_t, 256>;
+
+// A run of 2 or 3 bytes that sorts as one unit ("ch" in Czech, "aa" in
+// Danish). Where several start at one place the longest is taken.
+struct TContraction {
+  std::array<std::uint8_t, kMaxContraction> bytes{};
+  std::uint8_t length = 0;
+  TElementRun elements{};
+};
+
+// One language's frozen table. The parts are shared between languages with
+// the same weights or the same code page, so the table only points at them.
 struct TCollationTable {
   std::uint16_t language = 0;
   std::uint16_t sort = 0;
   std::uint32_t version = 0;  // changes whenever any weight changes
-  // The elements of each byte value; unused slots are all zero.
-  std::array<std::array<TCollationElement, kMaxExpansion>, 256> elements{};
-  std::array<std::uint8_t, 256> upper{};
-  std::array<std::uint8_t, 256> lower{};
+  const TElementRuns* elements = nullptr;
+  const TCaseMap* upper = nullptr;
+  const TCaseMap* lower = nullptr;
+  // Sorted by first byte, longest first within one first byte.
+  std::span<const TContraction> contractions{};
+  // Bit b set: byte b stands anywhere but last in some contraction (so a
+  // contraction may start at it or run on past it).
+  std::array<std::uint64_t, 4> contraction_leads{};
 };
 
 // The compiled table of a language and sort; nullptr when there is none.

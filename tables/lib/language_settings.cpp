@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/runtime/format_settings.h"
+#include "tables/lib/language_formats.h"
 
 namespace korvex {
 namespace {
@@ -95,14 +96,42 @@ void GetDefaultLanguageSettings(std::uint16_t language, std::uint16_t sort, TLan
     s.LongTimeFormat = "hh:mm:ss";
     return;
   }
-  // No locale data for other languages here: the defaults the locale
-  // queries fall back to. Hour without leading zero, 12-hour clock.
-  s.CurrencyString = "$";
-  s.DateSeparator = '/';
-  s.ShortDateFormat = "M/d/yyyy";
-  s.LongDateFormat = "dddd, MMMM dd, yyyy";
-  s.ShortTimeFormat = "h:mm AMPM";
-  s.LongTimeFormat = "h:mm:ss AMPM";
+  const TLanguageFormats* f = FindLanguageFormats(language);
+  if (!f) {
+    // A language without compiled formats: the documented defaults. Hour
+    // without leading zero, 12-hour clock.
+    s.CurrencyString = "$";
+    s.DateSeparator = '/';
+    s.ShortDateFormat = "M/d/yyyy";
+    s.LongDateFormat = "dddd, MMMM dd, yyyy";
+    s.ShortTimeFormat = "h:mm AMPM";
+    s.LongTimeFormat = "h:mm:ss AMPM";
+    return;
+  }
+  s.CurrencyString = f->currency;
+  s.CurrencyFormat = f->currency_format;
+  s.NegCurrFormat = f->neg_currency_format;
+  s.CurrencyDecimals = f->currency_decimals;
+  s.ThousandSeparator = f->thousand_separator;
+  s.DecimalSeparator = f->decimal_separator;
+  s.DateSeparator = f->date_separator;
+  s.ShortDateFormat = f->short_date;
+  s.LongDateFormat = f->long_date;
+  s.TimeSeparator = f->time_separator;
+  s.TimeAMString = f->am;
+  s.TimePMString = f->pm;
+  const std::string hour = f->hour_leading_zero ? "hh" : "h";
+  const std::string suffix = f->twelve_hour ? " AMPM" : "";
+  s.ShortTimeFormat = hour + ":mm" + suffix;
+  s.LongTimeFormat = hour + ":mm:ss" + suffix;
+  for (std::size_t i = 0; i < 12; ++i) {
+    s.ShortMonthNames[i] = f->names->short_months[i];
+    s.LongMonthNames[i] = f->names->long_months[i];
+  }
+  for (std::size_t i = 0; i < 7; ++i) {
+    s.ShortDayNames[i] = f->names->short_days[i];
+    s.LongDayNames[i] = f->names->long_days[i];
+  }
 }
 
 LanguageSettingsScope::LanguageSettingsScope(std::uint16_t language, std::uint16_t sort) {

@@ -47,8 +47,9 @@ void SetLanguageSettings(const TLanguageSettings& settings);
 
 // The settings of a locale pair. Language 0 ("ANSI Standard") has fixed
 // formats on every machine: '.', ',', "yyyy-mm-dd", "hh:mm:ss", English
-// names. Other languages have no locale data on this platform and get the
-// documented defaults ("M/d/yyyy", '/', '.', ',', "$", 12-hour clock).
+// names. Other languages take their compiled formats (language_formats.h);
+// a language without them gets the documented defaults ("M/d/yyyy", '/',
+// '.', ',', "$", 12-hour clock).
 void GetDefaultLanguageSettings(std::uint16_t language, std::uint16_t sort, TLanguageSettings& settings);
 
 // Takes the lock, installs the settings of a locale pair (or the given

@@ -196,39 +196,46 @@ TEST(CharMaps, LanguageZeroCharMapIsTheIdentity) {
 
 TEST_F(Collation, LanguagesWithoutATableAreRefused) {
   EXPECT_TRUE(IsLanguageAvailable(0, 0));
-  EXPECT_FALSE(IsLanguageAvailable(0x0407, 0));
+  EXPECT_FALSE(IsLanguageAvailable(0x0411, 0));  // Japanese: no table
   std::string message;
-  EXPECT_EQ(testing::RaisedNumber([] { CompareStrings(0x0407, 0, "a", "b", 0, false); }, &message), 15878);
+  EXPECT_EQ(testing::RaisedNumber([] { CompareStrings(0x0411, 0, "a", "b", 0, false); }, &message), 15878);
   EXPECT_EQ(message, "KORVEX Engine Error # 15878 The language driver for table '' is not available or installed");
-  EXPECT_EQ(testing::RaisedNumber([] { TCharMap map; GetLanguageCharMap(0x0407, 0, map); }), 15878);
-  EXPECT_EQ(testing::RaisedNumber([] { UpperString(0x0407, 0, std::string_view("a")); }), 15878);
+  EXPECT_EQ(testing::RaisedNumber([] { TCharMap map; GetLanguageCharMap(0x0411, 0, map); }), 15878);
+  EXPECT_EQ(testing::RaisedNumber([] { UpperString(0x0409, 1, std::string_view("a")); }), 15878);
 }
 
 // A small table with letters, one accented letter in both cases, an
 // expansion and a symbol, to exercise the multi-level comparison.
-TCollationTable TestTable() {
-  TCollationTable t;
-  t.language = 0x0407;
-  t.version = 1;
-  for (int c = 0; c < 256; ++c) {
-    t.upper[c] = static_cast<std::uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
-    t.lower[c] = static_cast<std::uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+struct TestTable {
+  TElementRuns elements{};
+  TCaseMap upper{}, lower{};
+  TCollationTable table;
+  TestTable() {
+    table.language = 0x0407;
+    table.version = 1;
+    table.elements = &elements;
+    table.upper = &upper;
+    table.lower = &lower;
+    for (int c = 0; c < 256; ++c) {
+      upper[c] = static_cast<std::uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
+      lower[c] = static_cast<std::uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    for (int c = 'a'; c <= 'z'; ++c) {
+      std::uint16_t primary = static_cast<std::uint16_t>(100 + (c - 'a') * 10);
+      elements[c][0] = {primary, 1, 1};
+      elements[c - 32][0] = {primary, 1, 2};
+    }
+    elements[0xE9][0] = {140, 2, 1};  // é: e with an accent
+    elements[0xC9][0] = {140, 2, 2};  // É
+    elements[0xE6][0] = {100, 1, 1};  // æ: a e
+    elements[0xE6][1] = {140, 1, 1};
+    elements['-'][0] = {50, 1, 1};
   }
-  for (int c = 'a'; c <= 'z'; ++c) {
-    std::uint16_t primary = static_cast<std::uint16_t>(100 + (c - 'a') * 10);
-    t.elements[c][0] = {primary, 1, 1};
-    t.elements[c - 32][0] = {primary, 1, 2};
-  }
-  t.elements[0xE9][0] = {140, 2, 1};  // é: e with an accent
-  t.elements[0xC9][0] = {140, 2, 2};  // É
-  t.elements[0xE6][0] = {100, 1, 1};  // æ: a e
-  t.elements[0xE6][1] = {140, 1, 1};
-  t.elements['-'][0] = {50, 1, 1};
-  return t;
-}
+};
 
 TEST_F(Collation, FrozenTableComparesByLettersThenAccentsThenCase) {
-  TCollationTable t = TestTable();
+  TestTable test;
+  const TCollationTable& t = test.table;
   auto cmp = [&t](const char* a, const char* b, std::uint32_t flags = SORT_STRINGSORT) {
     return CompareWithTable(t, flags, a, -1, b, -1);
   };
@@ -265,7 +272,7 @@ TEST_F(Collation, LanguageZeroSettingsAreFixed) {
   EXPECT_EQ(s.LongDayNames[0], "Sunday");
   EXPECT_EQ(s.ShortDayNames[6], "Sat");
   TLanguageSettings other;
-  GetDefaultLanguageSettings(0x0409, 0, other);
+  GetDefaultLanguageSettings(0x0411, 0, other);  // no compiled formats: the defaults
   EXPECT_EQ(other.ShortDateFormat, "M/d/yyyy");
   EXPECT_EQ(other.DateSeparator, '/');
   EXPECT_EQ(other.CurrencyString, "$");
