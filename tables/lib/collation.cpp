@@ -49,11 +49,13 @@ inline const TElementRun& RunAt(const TCollationTable& table, const unsigned cha
                                 std::size_t pos, std::size_t& used) {
   unsigned char c = s[pos];
   if (LeadsContraction(table, c)) {
-    for (const TContraction& k : table.contractions) {
-      if (k.bytes[0] != c) continue;
-      if (pos + k.length <= n && std::memcmp(s + pos, k.bytes.data(), k.length) == 0) {
-        used = k.length;
-        return k.elements;
+    // The contractions starting with c, longest first.
+    auto k = std::lower_bound(table.contractions.begin(), table.contractions.end(), c,
+                              [](const TContraction& x, unsigned char first) { return x.bytes[0] < first; });
+    for (; k != table.contractions.end() && k->bytes[0] == c; ++k) {
+      if (pos + k->length <= n && std::memcmp(s + pos, k->bytes.data(), k->length) == 0) {
+        used = k->length;
+        return k->elements;
       }
     }
   }
@@ -62,8 +64,11 @@ inline const TElementRun& RunAt(const TCollationTable& table, const unsigned cha
 }
 
 // Walks the collation elements of a string at one level, skipping those
-// with weight 0 at that level (which also skips ignorable elements).
-template <int Level>
+// with weight 0 at that level (which also skips ignorable elements). At
+// the case level with accents ignored, the elements of accents themselves
+// (those without a letter weight) are skipped too, so that "e" and "é"
+// stay equal there.
+template <int Level, bool SkipAccents = false>
 class ElementWalker {
 public:
   ElementWalker(const TCollationTable& table, const char* s, std::size_t n)
@@ -75,6 +80,7 @@ public:
       while (slot_ < kMaxExpansion) {
         const TCollationElement& e = (*run_)[slot_++];
         int weight = Level == 1 ? e.primary : Level == 2 ? e.accent : e.letter_case;
+        if (SkipAccents && e.primary == 0) continue;
         if (weight != 0) return weight;
       }
       if (pos_ >= n_) return -1;
@@ -95,9 +101,9 @@ private:
   int slot_ = kMaxExpansion;
 };
 
-template <int Level>
+template <int Level, bool SkipAccents = false>
 int CompareLevel(const TCollationTable& table, const char* s1, std::size_t n1, const char* s2, std::size_t n2) {
-  ElementWalker<Level> a(table, s1, n1), b(table, s2, n2);
+  ElementWalker<Level, SkipAccents> a(table, s1, n1), b(table, s2, n2);
   for (;;) {
     int wa = a.Next(), wb = b.Next();
     if (wa != wb) return wa < wb ? -1 : 1;
@@ -139,7 +145,9 @@ int CompareWithTable(const TCollationTable& table, std::uint32_t flags, const ch
   n1 -= same, n2 -= same;
   int result = CompareLevel<1>(table, s1, n1, s2, n2);
   if (result == 0 && !(flags & NORM_IGNORENONSPACE)) result = CompareLevel<2>(table, s1, n1, s2, n2);
-  if (result == 0 && !(flags & NORM_IGNORECASE)) result = CompareLevel<3>(table, s1, n1, s2, n2);
+  if (result == 0 && !(flags & NORM_IGNORECASE))
+    result = flags & NORM_IGNORENONSPACE ? CompareLevel<3, true>(table, s1, n1, s2, n2)
+                                         : CompareLevel<3>(table, s1, n1, s2, n2);
   return result;
 }
 
