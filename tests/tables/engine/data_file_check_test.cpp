@@ -137,7 +137,8 @@ TEST(DataHeaderCheck, VersionLanguageAndLimits) {
     int on_check;
   } cases[] = {
       {"patch(8, b'\\3')", 0, 12035},
-      {"patch(103, struct.pack('<H', 0x0407))", 0, 15878},
+      {"patch(103, struct.pack('<H', 0x0411))", 0, 15878},  // Japanese: no collation table
+      {"patch(103, struct.pack('<H', 0x0407))", 0, 0},      // German has one
       {"patch(23, struct.pack('<H', 1025))", 8961, 0},
       {"patch(23, struct.pack('<H', 40))", 9217, 0},  // definitions past the end
       {"patch(0, b'')", 0, 0},
