@@ -8,6 +8,7 @@
 
 #include "app/core/record_line.h"
 #include "memo/vell_memo.h"
+#include "support/temp_dir.h"
 #include "tools/register_generator.h"
 
 namespace family {
@@ -198,9 +199,9 @@ TEST(ShowChildrenTest, NoRecordLines) {
 // Every record of a generated baptism register, against the record-line
 // fields the search reads.
 TEST(ShowChildrenTest, GeneratedRegisterLines) {
-  char pattern[] = "/tmp/qv-family-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
+  qvtest::TempDir scratch;
+  ASSERT_FALSE(scratch.Path().empty());
+  const std::filesystem::path dir = scratch.path();
   regtools::GeneratorOptions options;
   options.seed = 5;
   options.out_dir = dir;
@@ -232,7 +233,6 @@ TEST(ShowChildrenTest, GeneratedRegisterLines) {
     }
     ++read;
   }
-  std::filesystem::remove_all(dir);
   EXPECT_GT(read, 1000);
 }
 

@@ -1,11 +1,11 @@
 // Seeds of the native image fuzz target and its replay in the normal build:
-// the committed corpus (memo/fuzz/corpus) and mutations of it go through
-// the fuzz body. With QV_MEMO_SEED_DIR set, the seed images are written
+// the committed corpus (fuzz/memo/corpus/native_image) and mutations of it go
+// through the fuzz body. With QV_MEMO_SEED_DIR set, the seed images are written
 // into that folder.
 #include <gtest/gtest.h>
 
 #define QV_FUZZ_CHECK_FAILED(text) ADD_FAILURE() << "fuzz check failed: " << (text)
-#include "memo/fuzz/native_image_fuzz.h"
+#include "fuzz/memo/native_image_fuzz.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -56,7 +56,7 @@ std::vector<Bytes> SeedImages() {
 
 std::vector<Bytes> Corpus() {
   std::vector<Bytes> seeds;
-  const std::filesystem::path dir = std::filesystem::path(QV_SOURCE_DIR) / "memo/fuzz/corpus";
+  const std::filesystem::path dir = std::filesystem::path(QV_SOURCE_DIR) / "fuzz/memo/corpus/native_image";
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::ifstream in(entry.path(), std::ios::binary);
     seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

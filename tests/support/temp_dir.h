@@ -12,9 +12,10 @@
 
 namespace qvtest {
 
-// A fresh folder under the system's temporary folder, readable by everyone
-// (tests that drop root rights still reach it), removed with everything in it
-// at the end of the test. The owner's rights on the folder come back first,
+// The one scratch-folder helper of the tests: a fresh folder under the
+// system's temporary folder (a failure to make it fails the test, never
+// aborts the program), readable by everyone (tests that drop root rights
+// still reach it), removed with everything in it at the end of the test. The owner's rights on the folder come back first,
 // so a test may leave it read-only.
 class TempDir {
 public:
@@ -38,6 +39,13 @@ public:
 
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // The same for code that works in std::filesystem paths.
+  std::filesystem::path path() const { return path_; }
+  const std::string& str() const { return path_; }
+  std::string operator/(const std::string& name) const { return File(name); }
+
+  // Lets every user write here too (a child that dropped root rights).
+  void OpenToEveryone() const { chmod(path_.c_str(), 0777); }
 
 private:
   std::string path_;

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/runtime/exceptions.h"
+#include "support/temp_dir.h"
 #include "tests/textutil/syshelp.h"
 #include "tests/textutil/textutil_fixture.h"
 #include "textutil/process.h"
@@ -41,7 +42,7 @@ class ChannelTest : public TextutilTest {
 protected:
   void SetUp() override {
     TextutilTest::SetUp();
-    root_ = MakeTempDir();
+    root_ = scratch_.Path();
     ASSERT_FALSE(root_.empty());
     UsePrivateFolders(root_);
     before_ = OpenDescriptors();
@@ -49,9 +50,9 @@ protected:
   void TearDown() override {
     EXPECT_EQ(before_, OpenDescriptors()) << "a descriptor was left open";
     RestoreFolders();
-    RemoveTree(root_);
     TextutilTest::TearDown();
   }
+  qvtest::TempDir scratch_;  // removed after TearDown
   std::string root_;
   std::set<int> before_;
 };

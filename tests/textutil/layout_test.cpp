@@ -7,6 +7,7 @@
 #include <random>
 
 #include "tests/textutil/reference_data.h"
+#include "support/temp_dir.h"
 #include "tests/textutil/textutil_fixture.h"
 
 namespace textutil {
@@ -213,17 +214,14 @@ class PathScanTest : public TextutilTest {
 protected:
   void SetUp() override {
     TextutilTest::SetUp();
-    root_ = std::filesystem::temp_directory_path() / ("qv_pathscan_" + std::to_string(::getpid()));
+    root_ = scratch_.path();
     std::filesystem::create_directories(root_ / "a" / "deep");
     std::filesystem::create_directories(root_ / "b");
     std::ofstream(root_ / "a" / "deep" / "x.txt") << "x";
     std::ofstream(root_ / "b" / "x.txt") << "x";
   }
-  void TearDown() override {
-    std::filesystem::remove_all(root_);
-    TextutilTest::TearDown();
-  }
   std::string Dir(const std::string& sub) { return (root_ / sub).string() + "/"; }
+  qvtest::TempDir scratch_;
   std::filesystem::path root_;
 };
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/runtime/exceptions.h"
+#include "support/temp_dir.h"
 #include "tests/textutil/syshelp.h"
 #include "tests/textutil/textutil_fixture.h"
 #include "textutil/gui_hooks.h"
@@ -30,7 +31,7 @@ class ProcessTest : public TextutilTest {
 protected:
   void SetUp() override {
     TextutilTest::SetUp();
-    dir_ = MakeTempDir();
+    dir_ = scratch_.Path();
     ASSERT_FALSE(dir_.empty());
     before_ = OpenDescriptors();
   }
@@ -43,7 +44,6 @@ protected:
     int error = errno;
     EXPECT_EQ(-1, left);
     EXPECT_EQ(ECHILD, error);
-    RemoveTree(dir_);
     TextutilTest::TearDown();
   }
 
@@ -63,6 +63,7 @@ protected:
 
   static bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
+  qvtest::TempDir scratch_;  // removed after TearDown
   std::string dir_;
   std::set<int> before_;
 };

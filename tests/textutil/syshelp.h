@@ -17,8 +17,6 @@ std::set<int> OpenDescriptors();
 int RunInChild(const std::function<int()>& body);
 // Polls done until it holds or timeout_ms has passed.
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
-std::string MakeTempDir();
-void RemoveTree(const std::string& dir);
 // Points the runtime and configuration folders into root, and back.
 void UsePrivateFolders(const std::string& root);
 void RestoreFolders();

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/runtime/format_settings.h"
+#include "support/temp_dir.h"
 #include "tests/textutil/syshelp.h"
 #include "tests/textutil/textutil_fixture.h"
 #include "textutil/gui_hooks.h"
@@ -79,17 +80,6 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
-}
-
-std::string MakeTempDir() {
-  char name[] = "/tmp/qv_systest_XXXXXX";
-  char* made = mkdtemp(name);
-  return made != nullptr ? made : "";
-}
-
-void RemoveTree(const std::string& dir) {
-  std::error_code ec;
-  if (!dir.empty()) std::filesystem::remove_all(dir, ec);
 }
 
 namespace {
@@ -196,7 +186,7 @@ class SystemTest : public TextutilTest {
 protected:
   void SetUp() override {
     TextutilTest::SetUp();
-    root_ = MakeTempDir();
+    root_ = scratch_.Path();
     ASSERT_FALSE(root_.empty());
     UsePrivateFolders(root_);
     std::filesystem::create_directories(root_ + "/config/quorvane");
@@ -206,11 +196,11 @@ protected:
     EXPECT_EQ(before_, OpenDescriptors()) << "a descriptor was left open";
     SetGuiHooks(GuiHooks());
     RestoreFolders();
-    RemoveTree(root_);
     TextutilTest::TearDown();
   }
   void WriteStore(const std::string& text) { WriteFile(root_ + "/config/quorvane/registry.ini", text); }
 
+  qvtest::TempDir scratch_;  // removed after TearDown
   std::string root_;
   std::set<int> before_;
 };

@@ -16,35 +16,13 @@
 
 #include "app/core/data_file_set.h"
 #include "app/core/search.h"
+#include "support/temp_dir.h"
 
 namespace appcore_test {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system temporary folder, removed with its contents.
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "qv-core-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-    fs::permissions(path_, fs::perms::all, fs::perm_options::add);  // reachable for a dropped user
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const fs::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-  fs::path path_;
-};
+using TempDir = qvtest::TempDir;
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -72,6 +72,7 @@ TEST(Settings, AFailedWriteIsRaisedAndKeepsTheOldFile) {
 
 TEST(Settings, FolderBesideTheExecutableWhenWritableElseTheUsersConfiguration) {
   TempDir exe_dir, config;
+  config.OpenToEveryone();
   EXPECT_EQ(SettingsFolder(exe_dir / "quorvane"), exe_dir.str() + "/");
   ::chmod(exe_dir.path().c_str(), 0555);  // not writable, for the test user either
   const int status = appcore_test::RunUnprivileged([&] {

@@ -31,6 +31,7 @@
 #include "app/user_prompts.h"
 #include "memo/text_model.h"
 #include "memo/widget/memo_widget_test_util.h"
+#include "support/temp_dir.h"
 
 namespace window_test {
 
@@ -142,9 +143,8 @@ class WindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
     App();
-    char pattern[] = "/tmp/qv_window_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_FALSE(scratch.Path().empty());
+    dir = scratch.path();
     WriteFile(dir / "Quorvane.INI",
               "[Directories]\r\nSearch=" + SamplesDir() + "\r\nSave=" + dir.string() + "\r\n");
     Open();
@@ -152,9 +152,6 @@ protected:
   void TearDown() override {
     window.reset();
     QApplication::processEvents();
-    std::error_code ec;
-    fs::permissions(dir, fs::perms::owner_all, ec);
-    fs::remove_all(dir, ec);
   }
 
   void Open() {
@@ -224,6 +221,7 @@ protected:
     return regs;
   }
 
+  qvtest::TempDir scratch;  // removed after TearDown
   fs::path dir;
   ScriptedPrompts prompts;
   std::unique_ptr<app::TBaptisms> window;

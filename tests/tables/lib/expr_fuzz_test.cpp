@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/expr_fuzz.h"
+#include "fuzz/tables/expr_fuzz.h"
 #include "tests/tables/lib/expr_test_support.h"
 
 namespace korvex::testing {
@@ -23,7 +23,7 @@ protected:
 };
 
 TEST_F(ExprFuzzTest, Corpus) {
-  std::filesystem::path dir = std::filesystem::path(QV_SOURCE_DIR) / "fuzz" / "expr_corpus";
+  std::filesystem::path dir = std::filesystem::path(QV_SOURCE_DIR) / "fuzz" / "tables" / "corpus" / "expr";
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::ifstream in(entry.path(), std::ios::binary);

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "memo/fuzz/native_image_fuzz.h"
+#include "fuzz/memo/native_image_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   memo::fuzz::NativeImage(data, size);

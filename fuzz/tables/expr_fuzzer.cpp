@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/expr_fuzz.h"
+#include "fuzz/tables/expr_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   return korvex::fuzz::FuzzExpressionInput(data, size);
