@@ -36,10 +36,11 @@ function(quorvane_library target)
   endif()
 endfunction()
 
-# quorvane_test(<target> SOURCES ... DEPS ...)
-# One GoogleTest executable per library, registered with CTest.
+# quorvane_test(<target> SOURCES ... DEPS ... [TIMEOUT seconds])
+# One GoogleTest executable per library, registered with CTest; TIMEOUT
+# limits each of its tests (CTest's default otherwise).
 function(quorvane_test target)
-  cmake_parse_arguments(QT "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(QT "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
   add_executable(${target} ${QT_SOURCES})
   target_link_libraries(${target} PRIVATE ${QT_DEPS} GTest::gtest GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
@@ -48,8 +49,12 @@ function(quorvane_test target)
   if(QV_SANITIZE)
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/lsan_suppressions.cpp)
   endif()
+  set(timeout)
+  if(QT_TIMEOUT)
+    set(timeout TIMEOUT ${QT_TIMEOUT})
+  endif()
   gtest_discover_tests(${target}
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${timeout}
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

@@ -6,6 +6,7 @@
 #include "platform/runtime/coding.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/sysutils.h"
+#include "tables/engine/cache_io.h"
 #include "tables/engine/cipher_keys.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/key_bytes.h"
@@ -317,30 +318,16 @@ TRecord* TDataFile::GetNewRecordInstance() {
 TRecord* TDataFile::GetNewRecordBuffer(std::uint32_t n) {
   // A cache grown while writes were held goes back to its size first.
   if (!host_->WritesHeld() && cache_.Capacity() > base_capacity_) AdjustRecordBuffers();
-  if (!cache_.Full()) {
-    TRecord* record = GetNewRecordInstance();
-    record->Key = n;
-    cache_.Insert(record);
-    return record;
-  }
-  TCacheEntry* entry = cache_.FindEvictable();
-  if (!entry && !host_->WritesHeld()) {
-    FlushRecordBuffers(false);
-    entry = cache_.FindEvictable();
-  }
-  if (entry) {
-    cache_.Rekey(entry, n);
-    auto* record = static_cast<TRecord*>(entry);
-    record->Initialize(header_.RecordSize);
-    return record;
-  }
-  if (!host_->WritesHeld()) Fail(err::kDataRecordsCorrupt);
-  // Writes held: every change stays in the cache until it ends.
-  cache_.SetCapacity(cache_.Capacity() + 255);
-  TRecord* record = GetNewRecordInstance();
-  record->Key = n;
-  cache_.Insert(record);
+  TCacheEntry* entry = cache_.Obtain(
+      n, host_->WritesHeld(), [this] { return GetNewRecordInstance(); }, [this] { FlushRecordBuffers(false); });
+  if (!entry) Fail(err::kDataRecordsCorrupt);
+  auto* record = static_cast<TRecord*>(entry);
+  record->Initialize(header_.RecordSize);
   return record;
+}
+
+TCacheLayout TDataFile::Layout() const {
+  return {header_.RecordSize, 1, [this](std::uint32_t n) { return RecordPosition(n); }};
 }
 
 bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction,
@@ -386,71 +373,38 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
 
 void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction) {
   ++stats_.CacheMisses;
-  const std::uint32_t size = header_.RecordSize;
-  if (size == 0) Fail(err::kDataRecordsCorrupt);
+  if (header_.RecordSize == 0) Fail(err::kDataRecordsCorrupt);
   const std::uint32_t first = direction == 1 ? n : n - count + 1;
-  const std::int64_t length = std::int64_t{count} * size;
-  buffer_.resize(static_cast<std::size_t>(length));
   window_first_ = first;
   window_last_ = first + count - 1;
-  std::int64_t got = 0;
-  LockFileHandler();
+  const bool encrypted = GetEncrypted();
+  bool refused = false;
   try {
-    Seek(static_cast<std::int64_t>(RecordPosition(first)), 0);
-    got = Read(buffer_.data(), length, true);
+    ReadIntoCache(
+        *this, cache_, Layout(), first, count, buffer_,
+        // Appended records may still be only in the cache while this table
+        // writes alone or in a transaction.
+        [&](std::uint32_t) { return !(refused = !(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))); },
+        [this](std::uint32_t key) { return GetNewRecordBuffer(key); },
+        [encrypted](TCacheEntry* e, const std::uint8_t* bytes) { static_cast<TRecord*>(e)->Read(bytes, encrypted); });
   } catch (...) {
-    UnlockFileHandler();
     window_first_ = 1, window_last_ = 0;
     throw;
   }
-  UnlockFileHandler();
-  // Appended records may still be only in the cache while this table
-  // writes alone or in a transaction.
-  if (got < length && !(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) {
-    window_first_ = 1, window_last_ = 0;
-    Fail(err::kReadError);
-  }
-  ++stats_.BulkReads;
-  const bool encrypted = GetEncrypted();
-  for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(got / size); ++i) {
-    std::uint32_t number = first + i;
-    TCacheEntry* entry = cache_.Find(number);
-    if (!entry) {
-      entry = GetNewRecordBuffer(number);
-      static_cast<TRecord*>(entry)->Read(buffer_.data() + std::size_t{i} * size, encrypted);
-    } else if (entry->Evictable()) {
-      static_cast<TRecord*>(entry)->Read(buffer_.data() + std::size_t{i} * size, encrypted);
-    }
-  }
   window_first_ = 1, window_last_ = 0;
+  if (refused) Fail(err::kReadError);
+  ++stats_.BulkReads;
 }
 
 bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
-  const std::uint32_t size = header_.RecordSize;
-  auto runs = cache_.ModifiedRuns(1, window_first_, window_last_);
-  if (runs.empty() || size == 0) return false;
+  if (header_.RecordSize == 0) return false;
   const bool encrypted = GetEncrypted();
-  std::vector<std::uint8_t> out;
-  for (const auto& run : runs) {
-    out.resize(run.size() * size);
-    for (std::size_t i = 0; i < run.size(); ++i) {
-      auto* record = static_cast<TRecord*>(run[i]);
-      record->Write(out.data() + i * size, encrypted);
-      record->Modified = true;  // until the bytes are in the file
-    }
-    LockFileHandler();
-    try {
-      Seek(static_cast<std::int64_t>(RecordPosition(run.front()->Key)), 0);
-      Write(out.data(), static_cast<std::int64_t>(out.size()));
-    } catch (...) {
-      UnlockFileHandler();
-      throw;
-    }
-    UnlockFileHandler();
-    for (TCacheEntry* e : run) e->Modified = false;
-    host_->MarkWritten();
-    ++stats_.WriteRuns;
-  }
+  std::uint32_t runs = WriteModifiedRuns(
+      *this, cache_, Layout(), window_first_, window_last_,
+      [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TRecord*>(e)->Write(out, encrypted); },
+      [this] { host_->MarkWritten(); });
+  if (runs == 0) return false;
+  stats_.WriteRuns += runs;
   if (flush_to_disk || host_->ForceBufferFlush()) Flush();
   return true;
 }

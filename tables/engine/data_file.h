@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "tables/engine/cache_io.h"
 #include "tables/engine/data_header.h"
 #include "tables/engine/entry_cache.h"
 #include "tables/engine/entry_pool.h"
@@ -144,6 +145,7 @@ private:
   [[noreturn]] void Fail(TEngineErrorCode code) const;
   void SetLimits();
   std::uint64_t RecordPosition(std::uint32_t n) const;
+  TCacheLayout Layout() const;
   // A cache slot for record n: a free place, an evicted record, or (writes
   // held) a grown cache.
   TRecord* GetNewRecordBuffer(std::uint32_t n);

@@ -77,6 +77,32 @@ std::vector<std::vector<TCacheEntry*>> TEntryCache::ModifiedRuns(std::uint32_t s
   return runs;
 }
 
+TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
+                                 const std::function<void()>& flush) {
+  if (!Full()) {
+    TCacheEntry* entry = make();
+    entry->Key = key;
+    Insert(entry);
+    return entry;
+  }
+  TCacheEntry* entry = FindEvictable();
+  if (!entry && !writes_held) {
+    flush();
+    entry = FindEvictable();
+  }
+  if (entry) {
+    Rekey(entry, key);
+    return entry;
+  }
+  if (!writes_held) return nullptr;
+  // Writes held: every change stays in the cache until they end.
+  capacity_ += 255;
+  entry = make();
+  entry->Key = key;
+  Insert(entry);
+  return entry;
+}
+
 void TEntryCache::Clear() {
   for (TCacheEntry* e : sorted_) e->Older = e->Newer = nullptr;
   sorted_.clear();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "tables/engine/cache_entry.h"
@@ -40,6 +41,14 @@ public:
   TCacheEntry* MostRecent() const { return newest_; }
   // Forgets every entry (the caller takes them back).
   void Clear();
+
+  // A place for `key`, cached at the front of the chain: a new entry from
+  // `make` while below capacity; else the least recently used entry that is
+  // neither modified nor in use (after one `flush` unless writes are held),
+  // re-keyed; else, while writes are held, a new entry in a cache grown by
+  // 255. nullptr when there is none. The caller empties the entry.
+  TCacheEntry* Obtain(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
+                      const std::function<void()>& flush);
 
 private:
   std::size_t LowerBound(std::uint32_t key) const;

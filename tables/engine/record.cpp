@@ -48,7 +48,6 @@ void TRecord::Write(std::uint8_t* target, bool encrypted) {
   if (Data.size() >= 5 && Data[0] == 0) rtl::EncodeFixed32(Data.data() + 1, Number());
   std::memcpy(target, Data.data(), Data.size());
   if (encrypted) EncryptBuffer(target, static_cast<std::int32_t>(Data.size()), kDataKeys.key1, kDataKeys.key2);
-  Modified = false;
 }
 
 }  // namespace korvex

@@ -29,7 +29,8 @@ public:
   // gets its own number in bytes 1..4.
   void Read(const std::uint8_t* source, bool encrypted);
   // Into the file's bytes (the number of a record in use in bytes 1..4),
-  // enciphered when `encrypted`; clears the modified flag.
+  // enciphered when `encrypted`. The writer clears the modified flag once
+  // the bytes are in the file.
   void Write(std::uint8_t* target, bool encrypted);
 
   std::vector<std::uint8_t> Data;

@@ -74,6 +74,20 @@ std::string EngineKeysOption() {
   return "--keys " + keys;
 }
 
+std::string RunPython(const std::string& path, const std::string& python) {
+  qvtest::TempDir dir;
+  std::string script = dir.File("run.py");
+  std::ofstream(script) << "import struct, os\npath = '" << path << "'\n" << python << "\n";
+  std::string out;
+  FILE* pipe = popen(("python3 '" + script + "'").c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
 void PatchFile(const std::string& path, const std::string& python) {
   qvtest::TempDir dir;
   std::string script = dir.File("patch.py");

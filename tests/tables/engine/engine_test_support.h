@@ -73,6 +73,9 @@ struct CheckResult {
 CheckResult RunTableCheck(const std::string& dat_path, const std::string& options = {});
 // The key pairs of the engine, as --keys wants them.
 std::string EngineKeysOption();
+// The standard output of a python3 program (statements) with `path` bound
+// to the file name.
+std::string RunPython(const std::string& path, const std::string& python);
 // Runs a python3 program (statements) with `path` bound to the file name.
 void PatchFile(const std::string& path, const std::string& python);
 
