@@ -190,6 +190,8 @@ private:
   // Painting (memo_painter.cpp).
   struct PaintTarget;
   void PaintLines(QPainter& painter, const QRect& rect, const PaintTarget& target);
+  void PaintBelowLines(gui::TCanvas& canvas, const QRect& rect, int clientW, int displayLeft, int last,
+                       int lastDrawnBottom);
   void InvalidateSelection();
 
   // Layout helpers.

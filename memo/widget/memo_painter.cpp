@@ -82,22 +82,163 @@ void TVellMemoControl::DrawLines(int first, int last, QPainter& painter, QPoint 
   painter.restore();
 }
 
+namespace {
+
+// What one pass of PaintLines needs of the memo and the control, taken once.
+struct PaintPass {
+  TVellMemo& memo;
+  TDeviceFonts& fonts;
+  TCanvas& canvas;
+  bool canvasMode;
+  int clientW;
+  int displayLeft;
+  int lh;
+  int space;
+  bool selectionShown;
+  bool winColors;
+  bool fullLine;
+  bool block;
+  int blockLo, blockHi;
+  std::int32_t selA, selB;
+};
+
+// The selection's part of one display line.
+struct LineSelection {
+  // The selection's ends as offsets in the paragraph: -1 before it,
+  // INT_MAX beyond its end (and its line end).
+  std::int32_t sOff = 0, eOff = 0;
+  bool on = false;
+  int left = 0, right = 0;        // pixels
+  std::int32_t from = 0, to = 0;  // selected offsets (selection colours)
+};
+
+LineSelection SelectionOnLine(const PaintPass& pass, const ParInfo& par, const LineInfo& info,
+                              std::int32_t parStart, bool lastOfPar, const TLineLayout& layout) {
+  LineSelection sel;
+  const std::int32_t selA = pass.selA, selB = pass.selB;
+  sel.sOff = selA < parStart ? -1 : selA > parStart + par.length + 1 ? INT_MAX : selA - parStart;
+  sel.eOff = selB < parStart ? -1 : selB > parStart + par.length + 1 ? INT_MAX : selB - parStart;
+  if (selA == selB || !pass.selectionShown || info.start > sel.eOff) return sel;
+  const std::int32_t sOff = sel.sOff, eOff = sel.eOff;
+  if (pass.block) {
+    if (info.end >= sOff || sOff < 0) {
+      TVellMemo& memo = pass.memo;
+      sel.on = true;
+      sel.left = pass.space * pass.blockLo - pass.displayLeft + memo.LeftMargin();
+      sel.right = pass.space * pass.blockHi - pass.displayLeft + memo.LeftMargin();
+      const char* text = par.text ? par.text : "";
+      sel.from = OffsetOfColumn(text, info.start, info.end, pass.blockLo, memo.TabStops(), memo.StaticFormat());
+      sel.to = OffsetOfColumn(text, info.start, info.end, pass.blockHi, memo.TabStops(), memo.StaticFormat());
+    }
+  } else {
+    const bool startsInside = info.start >= sOff;
+    const bool startHere = sOff > info.start && (sOff < info.end || (sOff == info.end && lastOfPar));
+    if (startsInside || startHere) {
+      sel.on = true;
+      sel.from = std::max(sOff, info.start);
+      sel.left = startsInside ? layout.X(info.start) : layout.X(sOff);
+      if (eOff < info.end || (eOff == info.end && lastOfPar)) {
+        sel.right = layout.X(eOff);
+        sel.to = eOff;
+      } else {
+        sel.right = pass.fullLine ? pass.clientW : layout.X(info.end);
+        sel.to = info.end;
+      }
+      if (sOff == info.end && lastOfPar && eOff <= info.end) sel.on = sel.right > sel.left;
+    }
+  }
+  sel.left = std::clamp(sel.left, -32768, 32767);
+  sel.right = std::clamp(sel.right, -32768, 32767);
+  return sel;
+}
+
+// The characters of one display line, piece by piece (one style, run and
+// selection state each), with the tabs' backgrounds and the wavy special
+// underline. advances is scratch space kept across lines.
+void DrawLineText(const PaintPass& pass, const ParInfo& par, const LineInfo& info, bool lastOfPar,
+                  const TLineLayout& layout, const LineSelection& sel, const TPenDesc& specUnderline,
+                  int baseline, std::vector<int>& advances) {
+  TCanvas& canvas = pass.canvas;
+  TVellMemo& memo = pass.memo;
+  const bool winColors = pass.winColors;
+  std::int32_t drawEnd = info.end;
+  if (!lastOfPar && par.text)
+    while (drawEnd > info.start && par.text[drawEnd - 1] == ' ') --drawEnd;
+  const char* text = par.text ? par.text : "";
+  canvas.SetPen(specUnderline.Color, specUnderline.Width);
+  TWavyUnderline wavy(canvas, baseline);
+  std::int32_t o = info.start;
+  while (o < info.end) {
+    const TCharCell& cell = layout.cells[o - info.start];
+    if (!pass.canvasMode && cell.x >= pass.clientW) break;
+    wavy.Cell(cell.x, cell.style & esSpecUnderline);
+    const unsigned char c = static_cast<unsigned char>(text[o]);
+    const bool selected = sel.on && o >= sel.from && o < sel.to;
+    const DynInfoRec& run = par::StateBefore(par, cell.run);
+    if (c == '\t') {
+      const TPieceColors colors = ColorsOf(memo, cell.style, run, par, selected && winColors);
+      if (colors.back != clNone && o < drawEnd) {
+        canvas.SetFont(&pass.fonts.FontOf(cell.style));
+        canvas.FillRect(canvas.CellRect(cell.x, cell.x + cell.width, baseline), colors.back);
+      }
+      ++o;
+      continue;
+    }
+    if (cell.width == 0 || o >= drawEnd) {
+      ++o;
+      continue;
+    }
+    // A piece: characters of one style, run and selection state.
+    std::int32_t q = o + 1;
+    while (q < drawEnd) {
+      const TCharCell& next = layout.cells[q - info.start];
+      const unsigned char nc = static_cast<unsigned char>(text[q]);
+      if (nc == '\t' || next.width == 0 || next.style != cell.style || next.run != cell.run) break;
+      if (sel.on && winColors && (q == sel.from || q == sel.to)) break;
+      if (!pass.canvasMode && next.x >= pass.clientW) break;
+      ++q;
+    }
+    const TPieceColors colors = ColorsOf(memo, cell.style, run, par, selected && winColors);
+    canvas.SetFont(&pass.fonts.FontOf(cell.style));
+    canvas.SetTextColor(colors.text);
+    canvas.SetBkMode(colors.back != clNone);
+    if (colors.back != clNone) canvas.SetBkColor(colors.back);
+    const TCharCell& lastCell = layout.cells[q - 1 - info.start];
+    if (lastCell.x + lastCell.width > -16383) {
+      advances.resize(q - o);
+      for (std::int32_t i = o; i < q; ++i) advances[i - o] = layout.cells[i - info.start].width;
+      canvas.TextOut(cell.x, baseline, text + o, q - o, advances.data());
+    }
+    // Special underline across the piece: track its end at the next cell.
+    o = q;
+  }
+  wavy.Finish(drawEnd < info.end ? layout.X(drawEnd) : layout.endX);
+}
+
+}  // namespace
+
 void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const PaintTarget& target) {
   Measurer();
   TCanvas canvas(painter);
-  const int lh = std::max(memo_->LineHeight(), 1);
-  const int clientW = target.clientWidth;
-  const bool focused = hasFocus();
-  const bool selectionShown = !memo_->HideSelection() || focused;
-  const bool winColors = memo_->Options().Has(vmoWindowsSelColors);
-  const bool fullLine = memo_->Options().Has(vmoFullLineSelect);
+  const PaintPass pass{*memo_,
+                       fonts_,
+                       canvas,
+                       target.canvasMode,
+                       target.clientWidth,
+                       target.displayLeft,
+                       std::max(memo_->LineHeight(), 1),
+                       std::max(space_width_, 1),
+                       !memo_->HideSelection() || hasFocus(),
+                       memo_->Options().Has(vmoWindowsSelColors),
+                       memo_->Options().Has(vmoFullLineSelect),
+                       memo_->HasColumnBlock(),
+                       std::min(memo_->BlockColA(), memo_->BlockColB()),
+                       std::max(memo_->BlockColA(), memo_->BlockColB()),
+                       memo_->SelStartNav().Pos(),
+                       memo_->SelEndNav().Pos()};
+  const int lh = pass.lh;
+  const int clientW = pass.clientW;
   const bool tiling = !background_.isNull() && background_.width() > 0 && background_.height() > 0;
-  const std::int32_t selA = memo_->SelStartNav().Pos(), selB = memo_->SelEndNav().Pos();
-  const bool hasSelection = selA != selB;
-  const bool block = memo_->HasColumnBlock();
-  const int blockLo = std::min(memo_->BlockColA(), memo_->BlockColB());
-  const int blockHi = std::max(memo_->BlockColA(), memo_->BlockColB());
-  const int space = std::max(space_width_, 1);
   const TLayoutContext context = LayoutContext(clientW, target.displayLeft);
 
   const int topPar = memo_->TopNav().GetParNb();
@@ -156,116 +297,39 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
     }
 
     LayoutLine(*memo_, fonts_, context, par, p, lineInPar, layout);
-    const int baseline = y + baseline_;
 
-    // 5. The selection on this line.
-    const std::int32_t sOff = selA < parStart ? -1 : selA > parStart + par.length + 1 ? INT_MAX : selA - parStart;
-    const std::int32_t eOff = selB < parStart ? -1 : selB > parStart + par.length + 1 ? INT_MAX : selB - parStart;
-    bool selOn = false;
-    int selLeft = 0, selRight = 0;
-    std::int32_t selFrom = 0, selTo = 0;  // selected offsets (selection colours)
-    if (hasSelection && selectionShown && info.start <= eOff) {
-      if (block) {
-        if (info.end >= sOff || sOff < 0) {
-          selOn = true;
-          selLeft = space * blockLo - target.displayLeft + memo_->LeftMargin();
-          selRight = space * blockHi - target.displayLeft + memo_->LeftMargin();
-          const char* text = par.text ? par.text : "";
-          selFrom = OffsetOfColumn(text, info.start, info.end, blockLo, memo_->TabStops(), memo_->StaticFormat());
-          selTo = OffsetOfColumn(text, info.start, info.end, blockHi, memo_->TabStops(), memo_->StaticFormat());
-        }
-      } else {
-        const bool startsInside = info.start >= sOff;
-        const bool startHere = sOff > info.start && (sOff < info.end || (sOff == info.end && lastOfPar));
-        if (startsInside || startHere) {
-          selOn = true;
-          selFrom = std::max(sOff, info.start);
-          selLeft = startsInside ? layout.X(info.start) : layout.X(sOff);
-          if (eOff < info.end || (eOff == info.end && lastOfPar)) {
-            selRight = layout.X(eOff);
-            selTo = eOff;
-          } else {
-            selRight = fullLine ? clientW : layout.X(info.end);
-            selTo = info.end;
-          }
-          if (sOff == info.end && lastOfPar && eOff <= info.end) selOn = selRight > selLeft;
-        }
-      }
-      selLeft = std::clamp(selLeft, -32768, 32767);
-      selRight = std::clamp(selRight, -32768, 32767);
-      if (selOn && winColors && selRight > selLeft) canvas.FillRect(QRect(selLeft, y, selRight - selLeft, lh), memo_->SelBackColor());
-    }
+    // 5. The selection on this line, in the selection colours.
+    const LineSelection sel = SelectionOnLine(pass, par, info, parStart, lastOfPar, layout);
+    if (sel.on && pass.winColors && sel.right > sel.left)
+      canvas.FillRect(QRect(sel.left, y, sel.right - sel.left, lh), memo_->SelBackColor());
 
     // 6. Text, piece by piece.
-    std::int32_t drawEnd = info.end;
-    if (!lastOfPar && par.text)
-      while (drawEnd > info.start && par.text[drawEnd - 1] == ' ') --drawEnd;
-    const char* text = par.text ? par.text : "";
-    canvas.SetPen(spec_underline_.Color, spec_underline_.Width);
-    TWavyUnderline wavy(canvas, baseline);
-    std::int32_t o = info.start;
-    while (o < info.end) {
-      const TCharCell& cell = layout.cells[o - info.start];
-      if (!target.canvasMode && cell.x >= clientW) break;
-      wavy.Cell(cell.x, cell.style & esSpecUnderline);
-      const unsigned char c = static_cast<unsigned char>(text[o]);
-      const bool selected = selOn && o >= selFrom && o < selTo;
-      const DynInfoRec& run = par::StateBefore(par, cell.run);
-      if (c == '\t') {
-        const TPieceColors colors = ColorsOf(*memo_, cell.style, run, par, selected && winColors);
-        if (colors.back != clNone && o < drawEnd) {
-          canvas.SetFont(&fonts_.FontOf(cell.style));
-          canvas.FillRect(canvas.CellRect(cell.x, cell.x + cell.width, baseline), colors.back);
-        }
-        ++o;
-        continue;
-      }
-      if (cell.width == 0 || o >= drawEnd) {
-        ++o;
-        continue;
-      }
-      // A piece: characters of one style, run and selection state.
-      std::int32_t q = o + 1;
-      while (q < drawEnd) {
-        const TCharCell& next = layout.cells[q - info.start];
-        const unsigned char nc = static_cast<unsigned char>(text[q]);
-        if (nc == '\t' || next.width == 0 || next.style != cell.style || next.run != cell.run) break;
-        if (selOn && winColors && (q == selFrom || q == selTo)) break;
-        if (!target.canvasMode && next.x >= clientW) break;
-        ++q;
-      }
-      const TPieceColors colors = ColorsOf(*memo_, cell.style, run, par, selected && winColors);
-      canvas.SetFont(&fonts_.FontOf(cell.style));
-      canvas.SetTextColor(colors.text);
-      canvas.SetBkMode(colors.back != clNone);
-      if (colors.back != clNone) canvas.SetBkColor(colors.back);
-      const TCharCell& lastCell = layout.cells[q - 1 - info.start];
-      if (lastCell.x + lastCell.width > -16383) {
-        advances.resize(q - o);
-        for (std::int32_t i = o; i < q; ++i) advances[i - o] = layout.cells[i - info.start].width;
-        canvas.TextOut(cell.x, baseline, text + o, q - o, advances.data());
-      }
-      // Special underline across the piece: track its end at the next cell.
-      o = q;
-    }
-    wavy.Finish(drawEnd < info.end ? layout.X(drawEnd) : layout.endX);
+    DrawLineText(pass, par, info, lastOfPar, layout, sel, spec_underline_, y + baseline_, advances);
 
     // 8. Selection inverted (without the selection colours).
-    if (selOn && !winColors && selRight > selLeft) canvas.InvertRect(QRect(selLeft, y, selRight - selLeft, lh));
+    if (sel.on && !pass.winColors && sel.right > sel.left)
+      canvas.InvertRect(QRect(sel.left, y, sel.right - sel.left, lh));
 
     // 9. The end-of-paragraph mark.
-    if (selOn && memo_->ShowEndParSelected() && !fullLine && !block && lastOfPar && sOff <= par.length &&
-        eOff == INT_MAX && p < memo_->GetParCount() - 1) {
-      const QRect box(selRight, y + lh / 3, space / 2 + 1, lh / 3);
-      if (winColors) canvas.FillRect(box, memo_->SelBackColor());
+    if (sel.on && memo_->ShowEndParSelected() && !pass.fullLine && !pass.block && lastOfPar &&
+        sel.sOff <= par.length && sel.eOff == INT_MAX && p < memo_->GetParCount() - 1) {
+      const QRect box(sel.right, y + lh / 3, pass.space / 2 + 1, lh / 3);
+      if (pass.winColors) canvas.FillRect(box, memo_->SelBackColor());
       else canvas.InvertRect(box);
     }
     painter.restore();
     lastDrawnBottom = y + lh;
   }
 
-  if (target.canvasMode) return;
-  // Finish: below the last line, and the end-of-text mark.
+  if (!target.canvasMode) PaintBelowLines(canvas, rect, clientW, target.displayLeft, last, lastDrawnBottom);
+}
+
+// Below the last line drawn: the background, and the end-of-text mark.
+void TVellMemoControl::PaintBelowLines(TCanvas& canvas, const QRect& rect, int clientW, int displayLeft, int last,
+                                       int lastDrawnBottom) {
+  QPainter& painter = canvas.Painter();
+  const int lh = std::max(memo_->LineHeight(), 1);
+  const bool tiling = !background_.isNull() && background_.width() > 0 && background_.height() > 0;
   const int lineCount = memo_->LineCount();
   const int bottom = rect.bottom() + 1;
   if (lastDrawnBottom < bottom) {
@@ -273,7 +337,7 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
     painter.save();
     painter.setClipRect(below);
     if (tiling)
-      Tile(painter, below, background_, Mod(target.displayLeft, background_.width()),
+      Tile(painter, below, background_, Mod(displayLeft, background_.width()),
            Mod(memo_->TopOrigin() + lastDrawnBottom, background_.height()));
     else
       canvas.FillRect(below, memo_->Color());
