@@ -208,6 +208,10 @@ private:
   void SelectionAfterMove(std::int32_t oldPos, int oldLine, TShiftState shift, bool editKey);
   void VerticalMove(int targetLine, TShiftState shift);
   bool KeyDownDisplayOnly(std::uint16_t key, TShiftState shift);
+  void HomeEndKey(bool home, bool ctrl);
+  bool LineUpDown(bool up, TShiftState shift, int& oldLine);
+  bool LeftRightKey(bool left, TShiftState shift, std::int32_t oldPos);
+  void InsertKey(bool shift, bool ctrl);
   bool HotKey(std::uint16_t key, TShiftState shift);
   bool MoveLeft(TShiftState shift);
   bool MoveRight(TShiftState shift);

@@ -146,28 +146,10 @@ void TVellMemoControl::KeyDown(std::uint16_t& key, TShiftState shift) {
       if (!memo_->ReadOnly()) memo_->setSelText("\t");
       return;
     case VK_HOME:
-    case VK_END: {
+    case VK_END:
       if (alt) return;
-      memo_->SetColumnBlock(false, memo_->BlockColA(), memo_->BlockColB());
-      memo_->SetVirtualCols(0);
-      memo_->RememberedCaretX = TVellMemo::kNoCaretX;
-      if (k == VK_HOME) {
-        if (ctrl) work_nav_->SetPos(0);
-        else work_nav_->SetColNb(0);
-      } else if (ctrl) {
-        work_nav_->SetPos(memo_->GetTextLen());
-      } else {
-        const ParInfo* par = work_nav_->GetPar();
-        const int lineInPar = work_nav_->GetParLine();
-        const LineInfo& line = par::Line(*par, lineInPar);
-        std::int32_t end = line.end;
-        // The end of a wrapped line stays on that line: before its
-        // trailing blank rather than at the start of the next line.
-        if (lineInPar < par->lineCount - 1 && end > line.start && par->text[end - 1] == ' ') --end;
-        work_nav_->SetPos(memo_->ParStart(work_nav_->GetParNb()) + end);
-      }
+      HomeEndKey(k == VK_HOME, ctrl);
       break;
-    }
     case VK_PRIOR: {
       if (alt) return;
       memo_->FormatNow(std::max(caretPar - visible + 1, 0), caretPar, false);
@@ -182,58 +164,22 @@ void TVellMemoControl::KeyDown(std::uint16_t& key, TShiftState shift) {
       VerticalMove(std::min(oldLine + visible - 1, memo_->LineCount() - 1), shift);
       break;
     }
-    case VK_UP: {
+    case VK_UP:
+    case VK_DOWN:
       if (altBlocks) {
         UpdateCaret(false);
         return;
       }
-      if (oldLine == 0) {
-        std::uint16_t again = k;
-        if (OnKeyDown) OnKeyDown(this, again, shift);
-        return;
-      }
-      if (caret.GetParLine() == 0 && caretPar > 0) {
-        memo_->FormatNow(caretPar - 1, caretPar - 1, false);
-        oldLine = caret.GetLineNb();
-      }
-      VerticalMove(oldLine - 1, shift);
+      if (!LineUpDown(k == VK_UP, shift, oldLine)) return;
       break;
-    }
-    case VK_DOWN: {
-      if (altBlocks) {
-        UpdateCaret(false);
-        return;
-      }
-      if (oldLine >= memo_->LineCount() - 1) return;
-      if (caret.GetParLine() == caret.GetPar()->lineCount - 1 && caretPar + 1 < memo_->GetParCount()) {
-        memo_->FormatNow(caretPar + 1, caretPar + 1, false);
-        oldLine = caret.GetLineNb();
-      }
-      VerticalMove(oldLine + 1, shift);
-      break;
-    }
     case VK_LEFT:
-    case VK_RIGHT: {
+    case VK_RIGHT:
       if (altBlocks) {
         UpdateCaret(false);
         return;
       }
-      if (!sh) {
-        memo_->SetColumnBlock(false, memo_->BlockColA(), memo_->BlockColB());
-        if (memo_->getSelLength() != 0) SetSelection(oldPos, oldPos);
-      }
-      memo_->RememberedCaretX = TVellMemo::kNoCaretX;
-      const bool moved = k == VK_LEFT ? MoveLeft(shift) : MoveRight(shift);
-      if (!moved) {
-        if (k == VK_LEFT) {
-          std::uint16_t again = k;
-          if (OnKeyDown) OnKeyDown(this, again, shift);
-        }
-        UpdateCaret(false);
-        return;
-      }
+      if (!LeftRightKey(k == VK_LEFT, shift, oldPos)) return;
       break;
-    }
     case VK_DELETE:
       if (memo_->ReadOnly()) return;
       if (sh && memo_->getSelLength() != 0) {
@@ -250,21 +196,94 @@ void TVellMemoControl::KeyDown(std::uint16_t& key, TShiftState shift) {
       SelectionAfterMove(oldPos, oldLine, shift, true);
       return;
     case VK_INSERT:
-      if (alt) return;
-      if (sh && !memo_->ReadOnly()) {
-        PasteFromClipboard();
-      } else if (ctrl) {
-        CopyToClipboard();
-      } else if (memo_->Options().Has(vmoInsertKeyActive)) {
-        SetOverwrite(!memo_->Overwrite());
-        if (memo_->OnStyleChange) memo_->OnStyleChange(memo_);
-      }
+      if (!alt) InsertKey(sh, ctrl);
       return;
     default:
       key = k;
       return;
   }
   SelectionAfterMove(oldPos, oldLine, shift, false);
+}
+
+// Home and End move the work navigator to the line's ends, with Ctrl to the
+// text's ends.
+void TVellMemoControl::HomeEndKey(bool home, bool ctrl) {
+  memo_->SetColumnBlock(false, memo_->BlockColA(), memo_->BlockColB());
+  memo_->SetVirtualCols(0);
+  memo_->RememberedCaretX = TVellMemo::kNoCaretX;
+  if (home) {
+    if (ctrl) work_nav_->SetPos(0);
+    else work_nav_->SetColNb(0);
+  } else if (ctrl) {
+    work_nav_->SetPos(memo_->GetTextLen());
+  } else {
+    const ParInfo* par = work_nav_->GetPar();
+    const int lineInPar = work_nav_->GetParLine();
+    const LineInfo& line = par::Line(*par, lineInPar);
+    std::int32_t end = line.end;
+    // The end of a wrapped line stays on that line: before its
+    // trailing blank rather than at the start of the next line.
+    if (lineInPar < par->lineCount - 1 && end > line.start && par->text[end - 1] == ' ') --end;
+    work_nav_->SetPos(memo_->ParStart(work_nav_->GetParNb()) + end);
+  }
+}
+
+// Up or Down by one display line, formatting the paragraph it enters
+// first; false when there is no line to go to (Up on the first line is
+// offered to OnKeyDown once more).
+bool TVellMemoControl::LineUpDown(bool up, TShiftState shift, int& oldLine) {
+  TVellNavigator& caret = memo_->CaretNav();
+  const int caretPar = caret.GetParNb();
+  if (up) {
+    if (oldLine == 0) {
+      std::uint16_t again = VK_UP;
+      if (OnKeyDown) OnKeyDown(this, again, shift);
+      return false;
+    }
+    if (caret.GetParLine() == 0 && caretPar > 0) {
+      memo_->FormatNow(caretPar - 1, caretPar - 1, false);
+      oldLine = caret.GetLineNb();
+    }
+    VerticalMove(oldLine - 1, shift);
+    return true;
+  }
+  if (oldLine >= memo_->LineCount() - 1) return false;
+  if (caret.GetParLine() == caret.GetPar()->lineCount - 1 && caretPar + 1 < memo_->GetParCount()) {
+    memo_->FormatNow(caretPar + 1, caretPar + 1, false);
+    oldLine = caret.GetLineNb();
+  }
+  VerticalMove(oldLine + 1, shift);
+  return true;
+}
+
+// Left or Right by one character (with Ctrl a word); without Shift the
+// selection and the column block go first. false when the caret could not
+// move (Left is then offered to OnKeyDown once more).
+bool TVellMemoControl::LeftRightKey(bool left, TShiftState shift, std::int32_t oldPos) {
+  if (!(shift & ssShift)) {
+    memo_->SetColumnBlock(false, memo_->BlockColA(), memo_->BlockColB());
+    if (memo_->getSelLength() != 0) SetSelection(oldPos, oldPos);
+  }
+  memo_->RememberedCaretX = TVellMemo::kNoCaretX;
+  if (left ? MoveLeft(shift) : MoveRight(shift)) return true;
+  if (left) {
+    std::uint16_t again = VK_LEFT;
+    if (OnKeyDown) OnKeyDown(this, again, shift);
+  }
+  UpdateCaret(false);
+  return false;
+}
+
+// Insert: Shift pastes, Ctrl copies, alone it toggles overwrite.
+void TVellMemoControl::InsertKey(bool shift, bool ctrl) {
+  if (shift && !memo_->ReadOnly()) {
+    PasteFromClipboard();
+  } else if (ctrl) {
+    CopyToClipboard();
+  } else if (memo_->Options().Has(vmoInsertKeyActive)) {
+    SetOverwrite(!memo_->Overwrite());
+    if (memo_->OnStyleChange) memo_->OnStyleChange(memo_);
+  }
 }
 
 bool TVellMemoControl::KeyDownDisplayOnly(std::uint16_t key, TShiftState shift) {
