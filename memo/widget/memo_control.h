@@ -223,6 +223,11 @@ private:
 
   // Mouse helpers (memo_mouse.cpp).
   void PointerAt(int x, int y);
+  void HoverAt(int x, std::int32_t ptr);
+  void TrackAutoScroll(int x, int y);
+  void DragMarginLines();
+  void DragTextOver(TShiftState shift, int x, int y);
+  void DragSelection(int x, std::int32_t ptr);
   void SelectWord(bool widenEnd);
   void SelectMarginLine(int line);
   void StartAutoScroll();

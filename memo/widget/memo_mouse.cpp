@@ -192,9 +192,7 @@ void TVellMemoControl::MouseMove(TShiftState shift, int x, int y) {
     if (OnMouseMove) OnMouseMove(this, shift, x, y);
     return;
   }
-  const int clientW = ClientWidth(), clientH = ClientHeight();
   const int lh = std::max(memo_->LineHeight(), 1);
-  const TVellMemoOptions options = memo_->Options();
   const bool dragging = button_down_ && (shift & ssLeft);
   int py = y;
   if (dragging) py = std::min(y, memo_->LineCount() * lh - memo_->TopOrigin() - 1);
@@ -202,145 +200,170 @@ void TVellMemoControl::MouseMove(TShiftState shift, int x, int y) {
   const std::int32_t ptr = pointer_nav_->Pos();
 
   if (!button_down_) {
-    const bool inMargin = !options.Has(vmoNoLineSelection) && x < memo_->LeftMargin() - 2 - memo_->DisplayLeft();
-    if (inMargin) {
-      const bool entering = margin_line_ < 0;
-      margin_line_ = pointer_nav_->GetLineNb();
-      if (entering) {
+    HoverAt(x, ptr);
+  } else if (dragging) {
+    TrackAutoScroll(x, y);
+    if (margin_line_ >= 0) DragMarginLines();
+    else if (text_drag_) DragTextOver(shift, x, y);
+    else DragSelection(x, ptr);
+  }
+  if (OnMouseMove) OnMouseMove(this, shift, x, y);
+}
+
+// No button held: the margin's line cursor, the arrow over a selection that
+// can be dragged, or a keyword's own cursor.
+void TVellMemoControl::HoverAt(int x, std::int32_t ptr) {
+  const TVellMemoOptions options = memo_->Options();
+  const bool inMargin = !options.Has(vmoNoLineSelection) && x < memo_->LeftMargin() - 2 - memo_->DisplayLeft();
+  if (inMargin) {
+    const bool entering = margin_line_ < 0;
+    margin_line_ = pointer_nav_->GetLineNb();
+    if (entering) {
+      SaveCursor();
+      PostMessage(this, WM_SETCURSOR, 0, HTCLIENT);
+    }
+    over_selection_ = false;
+    keyword_cursor_ = false;
+  } else {
+    if (margin_line_ >= 0) {
+      margin_line_ = -1;
+      RestoreCursor();
+    }
+    if (!options.Has(vmoNoDragnDrop)) {
+      const bool over = memo_->SelStartNav().Pos() <= ptr && ptr < memo_->SelEndNav().Pos() &&
+                        !memo_->HasColumnBlock() && !memo_->ReadOnly() && !memo_->DisplayOnly();
+      if (over && !over_selection_) {
         SaveCursor();
-        PostMessage(this, WM_SETCURSOR, 0, HTCLIENT);
-      }
-      over_selection_ = false;
-      keyword_cursor_ = false;
-    } else {
-      if (margin_line_ >= 0) {
-        margin_line_ = -1;
+        cursor_ = crArrow;
+        SetControlCursor(viewport(), crArrow);
+        over_selection_ = true;
+      } else if (!over && over_selection_) {
+        over_selection_ = false;
         RestoreCursor();
       }
-      if (!options.Has(vmoNoDragnDrop)) {
-        const bool over = memo_->SelStartNav().Pos() <= ptr && ptr < memo_->SelEndNav().Pos() &&
-                          !memo_->HasColumnBlock() && !memo_->ReadOnly() && !memo_->DisplayOnly();
-        if (over && !over_selection_) {
-          SaveCursor();
-          cursor_ = crArrow;
-          SetControlCursor(viewport(), crArrow);
-          over_selection_ = true;
-        } else if (!over && over_selection_) {
-          over_selection_ = false;
-          RestoreCursor();
-        }
-      }
-      if (!over_selection_) {
-        const ParInfo* par = pointer_nav_->GetPar();
-        const std::int32_t offset = pointer_nav_->GetOffset();
-        const bool atTextEnd = ptr >= memo_->GetTextLen();
-        const DynInfoRec* run = !atTextEnd && offset < par->length ? &par::StateOfChar(*par, offset) : nullptr;
-        if (run && (run->flags & kRunStyled) && run->cursor != crDefault) {
-          SaveCursor();
-          cursor_ = run->cursor;
-          SetControlCursor(viewport(), run->cursor);
-          keyword_cursor_ = true;
-        } else if (keyword_cursor_) {
-          keyword_cursor_ = false;
-          RestoreCursor();
-        }
-      }
     }
-  } else if (dragging) {
-    // Automatic scrolling beyond the edges.
-    TMouseScrollType state = msNoScroll;
-    int level = 0;
-    if (x < 0) state = msLeft, level = -x / 3;
-    if (x > clientW) state = msRight, level = (x - clientW) / 3;
-    if (y < -3) state = msUp, level = -y / 3;
-    if (y > clientH) state = msDown, level = (y - clientH) / 3;
-    if (text_drag_) {
-      if (x <= -24 || x >= clientW + 24 || y >= clientH + 24 || y <= -27) state = msNoScroll;
-      if ((state == msUp || state == msDown) && (x < -3 || x > clientW + 3)) state = msNoScroll;
-    }
-    if (!auto_scroll_step_) {
-      const TMouseScrollType before = scroll_state_;
-      scroll_state_ = state;
-      scroll_level_ = level;
-      if (state == msNoScroll) auto_scroll_timer_.stop();
-      else if (state != before) StartAutoScroll();
-    }
-
-    if (margin_line_ >= 0) {
-      const int line = pointer_nav_->GetLineNb();
-      if (line < margin_line_) {
-        scratch_nav_->SetLineNb(line);
-        const std::int32_t start = memo_->ParStart(scratch_nav_->GetParNb()) +
-                                   par::Line(*scratch_nav_->GetPar(), scratch_nav_->GetParLine()).start;
-        SetSelection(memo_->SelEndNav().Pos(), start);
-      } else if (line > margin_line_) {
-        scratch_nav_->SetLineNb(margin_line_);
-        const std::int32_t start = memo_->ParStart(scratch_nav_->GetParNb()) +
-                                   par::Line(*scratch_nav_->GetPar(), scratch_nav_->GetParLine()).start;
-        std::int32_t end = memo_->GetTextLen();
-        if (line + 1 < memo_->LineCount()) {
-          EnsureFormatted(memo_->FindParOfLine(line + 1));
-          scratch_nav_->SetLineNb(line + 1);
-          end = memo_->ParStart(scratch_nav_->GetParNb()) +
-                par::Line(*scratch_nav_->GetPar(), scratch_nav_->GetParLine()).start;
-        }
-        SetSelection(start, end);
-      } else {
-        SelectMarginLine(margin_line_);
-      }
-      UpdateCaret(false);
-    } else if (text_drag_) {
-      const bool inside = x >= 0 && y >= 0 && x < clientW && y < clientH;
-      if (inside) {
-        if (outside_) {
-          outside_ = false;
-          if (shift & ssCtrl) SetScreenCursorShape(DragCopyCursor());
-          else SetScreenCursor(crDrag);
-        }
-        UpdateCaret(false);
-      } else if (scroll_state_ == msNoScroll && !outside_) {
-        outside_ = true;
-        SetScreenCursor(crNoDrop);
-      }
-    } else {
-      int vcols = 0;
-      if (memo_->HasColumnBlock()) {
-        const int colX = memo_->ColPos(pointer_nav_->GetPar(), pointer_nav_->GetParNb(), pointer_nav_->GetColNb(),
-                                       pointer_nav_->GetParLine());
-        vcols = std::max(x - colX, 0) / std::max(space_width_, 1);
-      }
-      const std::int32_t caretPos = memo_->getSelStart();
-      if (ptr != caretPos || vcols != memo_->VirtualCols()) {
-        const std::int32_t anchor = caretPos + memo_->getSelLength();
-        const int oldLine = memo_->CaretNav().GetLineNb();
-        memo_->SetVirtualCols(vcols);
-        SetSelection(anchor, ptr);
-        memo_->InvalidateLines(memo_->CaretNav().GetLineNb(), oldLine, false);
-      }
-      if (memo_->getSelStart() != style_ref_pos_ || memo_->VirtualCols() != style_ref_vcols_) {
-        style_ref_pos_ = memo_->getSelStart();
-        style_ref_vcols_ = memo_->VirtualCols();
-        UpdateCaret(false);
-        if (memo_->HasColumnBlock()) {
-          memo_->SetColumnBlock(true, memo_->BlockColA(),
-                                (caret_x_ + memo_->DisplayLeft() - memo_->LeftMargin()) / std::max(space_width_, 1));
-          InvalidateSelection();
-        }
-      }
-      if (word_drag_) {
-        if (ptr > press_pos_) {
-          const std::int32_t s = std::min(memo_->SelStartNav().Pos(), press_pos_);
-          SetSelection(s, ptr);
-          SelectWord(ptr >= memo_->SelEndNav().Pos());
-        } else {
-          const std::int32_t e = std::max(memo_->SelEndNav().Pos(), press_pos_);
-          SetSelection(e, ptr);
-          SelectWord(ptr >= memo_->SelEndNav().Pos());
-        }
+    if (!over_selection_) {
+      const ParInfo* par = pointer_nav_->GetPar();
+      const std::int32_t offset = pointer_nav_->GetOffset();
+      const bool atTextEnd = ptr >= memo_->GetTextLen();
+      const DynInfoRec* run = !atTextEnd && offset < par->length ? &par::StateOfChar(*par, offset) : nullptr;
+      if (run && (run->flags & kRunStyled) && run->cursor != crDefault) {
+        SaveCursor();
+        cursor_ = run->cursor;
+        SetControlCursor(viewport(), run->cursor);
+        keyword_cursor_ = true;
+      } else if (keyword_cursor_) {
+        keyword_cursor_ = false;
+        RestoreCursor();
       }
     }
   }
-  if (OnMouseMove) OnMouseMove(this, shift, x, y);
+}
+
+// Dragging beyond the client's edges scrolls, faster the farther out.
+void TVellMemoControl::TrackAutoScroll(int x, int y) {
+  const int clientW = ClientWidth(), clientH = ClientHeight();
+  TMouseScrollType state = msNoScroll;
+  int level = 0;
+  if (x < 0) state = msLeft, level = -x / 3;
+  if (x > clientW) state = msRight, level = (x - clientW) / 3;
+  if (y < -3) state = msUp, level = -y / 3;
+  if (y > clientH) state = msDown, level = (y - clientH) / 3;
+  if (text_drag_) {
+    if (x <= -24 || x >= clientW + 24 || y >= clientH + 24 || y <= -27) state = msNoScroll;
+    if ((state == msUp || state == msDown) && (x < -3 || x > clientW + 3)) state = msNoScroll;
+  }
+  if (!auto_scroll_step_) {
+    const TMouseScrollType before = scroll_state_;
+    scroll_state_ = state;
+    scroll_level_ = level;
+    if (state == msNoScroll) auto_scroll_timer_.stop();
+    else if (state != before) StartAutoScroll();
+  }
+}
+
+// A drag that started in the margin selects whole lines from the line
+// pressed to the one under the pointer.
+void TVellMemoControl::DragMarginLines() {
+  const int line = pointer_nav_->GetLineNb();
+  if (line < margin_line_) {
+    scratch_nav_->SetLineNb(line);
+    const std::int32_t start = memo_->ParStart(scratch_nav_->GetParNb()) +
+                               par::Line(*scratch_nav_->GetPar(), scratch_nav_->GetParLine()).start;
+    SetSelection(memo_->SelEndNav().Pos(), start);
+  } else if (line > margin_line_) {
+    scratch_nav_->SetLineNb(margin_line_);
+    const std::int32_t start = memo_->ParStart(scratch_nav_->GetParNb()) +
+                               par::Line(*scratch_nav_->GetPar(), scratch_nav_->GetParLine()).start;
+    std::int32_t end = memo_->GetTextLen();
+    if (line + 1 < memo_->LineCount()) {
+      EnsureFormatted(memo_->FindParOfLine(line + 1));
+      scratch_nav_->SetLineNb(line + 1);
+      end = memo_->ParStart(scratch_nav_->GetParNb()) +
+            par::Line(*scratch_nav_->GetPar(), scratch_nav_->GetParLine()).start;
+    }
+    SetSelection(start, end);
+  } else {
+    SelectMarginLine(margin_line_);
+  }
+  UpdateCaret(false);
+}
+
+// Dropping text: the cursor shows whether it would land inside.
+void TVellMemoControl::DragTextOver(TShiftState shift, int x, int y) {
+  const int clientW = ClientWidth(), clientH = ClientHeight();
+  const bool inside = x >= 0 && y >= 0 && x < clientW && y < clientH;
+  if (inside) {
+    if (outside_) {
+      outside_ = false;
+      if (shift & ssCtrl) SetScreenCursorShape(DragCopyCursor());
+      else SetScreenCursor(crDrag);
+    }
+    UpdateCaret(false);
+  } else if (scroll_state_ == msNoScroll && !outside_) {
+    outside_ = true;
+    SetScreenCursor(crNoDrop);
+  }
+}
+
+// A drag in the text moves the selection's caret end (by whole words after
+// a double click; beyond the line end as blanks in a column block).
+void TVellMemoControl::DragSelection(int x, std::int32_t ptr) {
+  int vcols = 0;
+  if (memo_->HasColumnBlock()) {
+    const int colX = memo_->ColPos(pointer_nav_->GetPar(), pointer_nav_->GetParNb(), pointer_nav_->GetColNb(),
+                                   pointer_nav_->GetParLine());
+    vcols = std::max(x - colX, 0) / std::max(space_width_, 1);
+  }
+  const std::int32_t caretPos = memo_->getSelStart();
+  if (ptr != caretPos || vcols != memo_->VirtualCols()) {
+    const std::int32_t anchor = caretPos + memo_->getSelLength();
+    const int oldLine = memo_->CaretNav().GetLineNb();
+    memo_->SetVirtualCols(vcols);
+    SetSelection(anchor, ptr);
+    memo_->InvalidateLines(memo_->CaretNav().GetLineNb(), oldLine, false);
+  }
+  if (memo_->getSelStart() != style_ref_pos_ || memo_->VirtualCols() != style_ref_vcols_) {
+    style_ref_pos_ = memo_->getSelStart();
+    style_ref_vcols_ = memo_->VirtualCols();
+    UpdateCaret(false);
+    if (memo_->HasColumnBlock()) {
+      memo_->SetColumnBlock(true, memo_->BlockColA(),
+                            (caret_x_ + memo_->DisplayLeft() - memo_->LeftMargin()) / std::max(space_width_, 1));
+      InvalidateSelection();
+    }
+  }
+  if (word_drag_) {
+    if (ptr > press_pos_) {
+      const std::int32_t s = std::min(memo_->SelStartNav().Pos(), press_pos_);
+      SetSelection(s, ptr);
+      SelectWord(ptr >= memo_->SelEndNav().Pos());
+    } else {
+      const std::int32_t e = std::max(memo_->SelEndNav().Pos(), press_pos_);
+      SetSelection(e, ptr);
+      SelectWord(ptr >= memo_->SelEndNav().Pos());
+    }
+  }
 }
 
 void TVellMemoControl::StartAutoScroll() {
