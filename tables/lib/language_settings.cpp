@@ -1,5 +1,6 @@
 #include "tables/lib/language_settings.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "platform/runtime/format_settings.h"
@@ -61,8 +62,20 @@ TLanguageSettings& Current() {
 
 }  // namespace
 
-void LockLanguageSettings() { SettingsLock().lock(); }
-void UnlockLanguageSettings() { SettingsLock().unlock(); }
+std::atomic<int>& LockDepth() {
+  static std::atomic<int> depth{0};
+  return depth;
+}
+
+void LockLanguageSettings() {
+  SettingsLock().lock();
+  ++LockDepth();
+}
+void UnlockLanguageSettings() {
+  --LockDepth();
+  SettingsLock().unlock();
+}
+int LanguageSettingsLockDepth() { return LockDepth(); }
 
 void GetLanguageSettings(TLanguageSettings& settings) {
   settings = Current();

@@ -40,6 +40,9 @@ struct TLanguageSettings {
 
 void LockLanguageSettings();
 void UnlockLanguageSettings();
+// How many times the lock is held, by all threads together (0 when free);
+// for tests and fuzz targets that check that every path releases it.
+int LanguageSettingsLockDepth();
 
 // Copy out or install the process-wide settings (no lock taken).
 void GetLanguageSettings(TLanguageSettings& settings);

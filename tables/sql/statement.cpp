@@ -106,7 +106,10 @@ void TQueryStatement::PrepareStatement(std::string_view text, std::int32_t& posi
     parser_.SetExpressionContext({});
     throw;
   }
-  position = static_cast<std::int32_t>(start) + parser_.GetCurPos();
+  // The parser reads the text up to its first zero byte: a statement that
+  // ends there ends the script.
+  position = parser_.TokenKind() == tkEnd ? static_cast<std::int32_t>(text.size())
+                                          : static_cast<std::int32_t>(start) + parser_.GetCurPos();
 }
 
 void TQueryStatement::ExecuteStatement(TDataCursor*& result) {

@@ -676,6 +676,11 @@ TEST_F(SqlTest, ScriptsEndEachStatementAtItsSemicolon) {
   EXPECT_EQ(at, 18);
   EXPECT_THROW(statement.PrepareStatement("SELECT a FROM t;  rest", at), EKORVEXEngineError);
   EXPECT_EQ(at, 18);
+  // The parser reads up to the first zero byte: a statement ending there
+  // ends the script.
+  const std::string zero("DROP TABLE t\0DROP", 17);
+  statement.PrepareStatement(zero, at = 0);
+  EXPECT_EQ(at, 17);
 }
 
 TEST_F(SqlTest, SubSelectsArePreparedAndExecutedInnermostFirst) {
@@ -765,6 +770,7 @@ TEST_F(SqlTest, LanguageSettingsComeBackAndUnlockOnEveryPath) {
     TLanguageSettings after;
     GetLanguageSettings(after);
     EXPECT_EQ(after, before) << text;
+    EXPECT_EQ(LanguageSettingsLockDepth(), 0) << text;
     // Another thread takes the lock at once.
     auto other = std::async(std::launch::async, [] {
       LockLanguageSettings();
