@@ -1,6 +1,7 @@
 #include "tables/sql/statement.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "tables/engine/errors.h"
 #include "tables/lib/language_settings.h"
@@ -56,6 +57,18 @@ std::size_t FindStatementEnd(std::string_view text, std::size_t position) {
     }
   }
   return n;
+}
+
+void WriteBlobParameter(std::uint8_t* field, const void* data, std::int32_t length, bool is_null) {
+  field[0] = is_null ? 0 : 1;
+  std::memcpy(field + 1, &length, sizeof length);
+  std::memcpy(field + 5, &data, sizeof data);
+}
+
+void ReadBlobParameter(const std::uint8_t* field, const void*& data, std::int32_t& length, bool& is_null) {
+  is_null = field[0] == 0;
+  std::memcpy(&length, field + 1, sizeof length);
+  std::memcpy(&data, field + 5, sizeof data);
 }
 
 double ElapsedSeconds(std::chrono::steady_clock::time_point before, std::chrono::steady_clock::time_point after) {
@@ -123,6 +136,41 @@ void TQueryStatement::ExecuteStatement(TDataCursor*& result) {
   }
   if (StepHook) StepHook(true, 0);
   MainQuery()->ExecuteQuery(result);
+}
+
+void TQueryStatement::SetStatementParameters(std::int32_t count, const TFieldDefinition* definitions,
+                                             const std::uint8_t* record_buffer) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (i >= static_cast<std::int32_t>(parameters_.size()))
+      RaiseError(err::kSqlError, {}, {}, {}, "Internal parameter error");
+    const TFieldDefinition& definition = definitions[i];
+    const std::uint8_t* field = record_buffer + definition.Offset;
+    TExpToken* node = parameters_[i];
+    node->DataType = definition.DataType;
+    node->SubType = definition.SubType;
+    node->Scale = definition.Decimals;
+    if (definition.DataType == dtBlob) {
+      const void* data = nullptr;
+      std::int32_t length = 0;
+      bool is_null = false;
+      ReadBlobParameter(field, data, length, is_null);
+      if (length < 0 || (length > 0 && !data)) RaiseError(err::kSqlError, {}, {}, {}, "Internal parameter error");
+      node->Scale = 0;
+      node->SetDataSize(length);
+      node->ClearValue();
+      if (length > 0) std::memcpy(node->ValueBuffer, data, static_cast<std::size_t>(length));
+      node->IsNull = is_null;
+    } else {
+      node->SetDataSize(definition.PhysicalSize);
+      node->ClearValue();
+      std::memcpy(node->ValueBuffer, field + 1, definition.PhysicalSize);
+      if (definition.DataType == dtString && definition.PhysicalSize > 0)
+        node->ValueBuffer[definition.PhysicalSize - 1] = 0;
+      node->IsNull = field[0] == 0;
+    }
+    if (node->IsNull) node->ClearValue();
+    bound_parameters_ = std::max(bound_parameters_, i + 1);
+  }
 }
 
 void TQueryStatement::MarkParametersBound(std::int32_t count) {

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tables/engine/field_definition.h"
 #include "tables/lib/expparser.h"
 #include "tables/lib/subselect.h"
 #include "tables/sql/data_query.h"
@@ -55,6 +56,13 @@ struct TSessionLocale {
 // when there is none. A position beyond the text answers the text's length.
 std::size_t FindStatementEnd(std::string_view text, std::size_t position);
 
+// A BLOB parameter in a parameter record buffer: the flag byte (0 = NULL),
+// the data's length (32 bits) and a pointer to the data, in native byte
+// order. The layout never leaves memory.
+inline constexpr std::size_t kBlobParameterSize = 1 + 4 + sizeof(const void*);
+void WriteBlobParameter(std::uint8_t* field, const void* data, std::int32_t length, bool is_null = false);
+void ReadBlobParameter(const std::uint8_t* field, const void*& data, std::int32_t& length, bool& is_null);
+
 // Whole milliseconds between two readings of the steady clock, in seconds.
 double ElapsedSeconds(std::chrono::steady_clock::time_point before, std::chrono::steady_clock::time_point after);
 
@@ -78,7 +86,17 @@ public:
   // parameter error".
   void ExecuteStatement(TDataCursor*& result);
 
-  // Marks the first `count` parameter nodes as given values. Raises 11949
+  // Gives the i-th parameter node the value of the i-th field of a record:
+  // its data type, sub type, size and scale from the definition, NULL when
+  // the flag byte at the field's offset is 0, else the bytes after it. A
+  // BLOB parameter holds a length and a pointer (WriteBlobParameter). A
+  // definition beyond the parameter nodes raises 11949 "Internal parameter
+  // error" (the ones before it are bound).
+  void SetStatementParameters(std::int32_t count, const TFieldDefinition* definitions,
+                              const std::uint8_t* record_buffer);
+
+  // Marks the first `count` parameter nodes as given values without
+  // changing them (their values come from elsewhere). Raises 11949
   // "Internal parameter error" when `count` exceeds the number of nodes.
   void MarkParametersBound(std::int32_t count);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <string>
 #include <vector>
@@ -729,6 +730,73 @@ TEST_F(SqlTest, EveryParameterMustBeBoundBeforeExecution) {
   }
   statement.MarkParametersBound(3);
   EXPECT_NO_THROW(statement.ExecuteStatement(result));
+}
+
+TEST_F(SqlTest, ParametersTakeTheirValuesFromARecord) {
+  TQueryStatement statement(nullptr);
+  std::int32_t position = 0;
+  statement.PrepareStatement("SELECT a FROM t WHERE a = ? AND b = ? AND c IN (?, ?, ?, ?)", position);
+  ASSERT_EQ(statement.Parameters().size(), 6u);
+
+  // integer 42, CHAR(5) "abc", BCD(2) NULL, float 2.5, boolean true, BLOB
+  // of five bytes: flag byte and value at each offset.
+  struct Field {
+    std::uint8_t type, size, decimals;
+    std::uint16_t offset;
+  };
+  const Field fields[] = {{dtInteger, 0, 0, 0}, {dtString, 5, 0, 5},  {dtBCD, 0, 2, 12},
+                          {dtFloat, 0, 0, 21},  {dtBoolean, 0, 0, 30}, {dtBlob, 0, 0, 33}};
+  std::vector<TFieldDefinition> definitions(7);
+  for (int i = 0; i < 7; ++i) {
+    const Field& f = fields[i % 6];
+    definitions[i].DataType = f.type;
+    definitions[i].Size = f.size;
+    definitions[i].Decimals = f.decimals;
+    definitions[i].UpdatePhysicalSize();
+    definitions[i].Offset = f.offset;
+  }
+  std::uint8_t record[64] = {};
+  const std::int32_t integer = 42;
+  const double real = 2.5;
+  const std::uint16_t truth = 1;
+  const char blob[] = {'x', 'y', '\0', 'z', 'q'};
+  record[0] = 1, std::memcpy(record + 1, &integer, 4);
+  record[5] = 1, std::memcpy(record + 6, "abcdeX", 6);  // an unterminated CHAR(5) ends at its size
+  record[12] = 0, record[13] = 0x7F;                    // NULL: the bytes are not taken
+  record[21] = 1, std::memcpy(record + 22, &real, 8);
+  record[30] = 1, std::memcpy(record + 31, &truth, 2);
+  WriteBlobParameter(record + 33, blob, 5);
+  ASSERT_LE(33 + kBlobParameterSize, sizeof record);
+
+  statement.SetStatementParameters(3, definitions.data(), record);
+  TDataCursor* result = nullptr;
+  EXPECT_THROW(statement.ExecuteStatement(result), EKORVEXEngineError);
+  try {
+    statement.SetStatementParameters(7, definitions.data(), record);
+    ADD_FAILURE();
+  } catch (const EKORVEXEngineError& e) {
+    EXPECT_EQ(e.what(), kSqlPrefix + "Internal parameter error");
+  }
+  EXPECT_NO_THROW(statement.ExecuteStatement(result));  // the six before the seventh are bound
+
+  const auto& p = statement.Parameters();
+  EXPECT_EQ(p[0]->Value<std::int32_t>(), 42);
+  EXPECT_EQ(p[0]->DataSize, 4);
+  EXPECT_EQ(std::string(p[1]->StringValue()), "abcde");
+  EXPECT_EQ(p[1]->DataSize, 6);
+  EXPECT_TRUE(p[2]->IsNull);
+  EXPECT_EQ(p[2]->Scale, 2);
+  EXPECT_EQ(p[2]->ValueBuffer[0], 0);
+  EXPECT_EQ(p[3]->Value<double>(), 2.5);
+  EXPECT_EQ(p[4]->ValueWord(), 1);
+  EXPECT_EQ(p[5]->DataType, dtBlob);
+  EXPECT_EQ(p[5]->DataSize, 5);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(p[5]->ValueBuffer), 5), std::string(blob, 5));
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(p[i]->IsNull, i == 2) << i;
+
+  // A BLOB record with a length but no data is refused.
+  WriteBlobParameter(record + 33, nullptr, 3);
+  EXPECT_THROW(statement.SetStatementParameters(6, definitions.data(), record), EKORVEXEngineError);
 }
 
 TEST_F(SqlTest, AFailedParseKeepsNothing) {
