@@ -176,11 +176,14 @@ private:
   void ParseJoin(TSqlReader& in, std::uint8_t join_type);
   void ParseOrderedItems(TSqlReader& in, bool order_by);
   void ParseLanguageClause(TSqlReader& in);
+  void ParseEncryption(TSqlReader& in);
   void ParseInsertQuery(TSqlReader& in);
   void ParseUpdateQuery(TSqlReader& in);
   void ParseDeleteQuery(TSqlReader& in);
   void ParseWhereClause(TSqlReader& in);
   void ParseCommitInterval(TSqlReader& in);
+  // One INSERT or UPDATE value.
+  void ParseUpdateValue(TSqlReader& in);
   void ParseCreateTableQuery(TSqlReader& in);
   void ParseCreateIndexQuery(TSqlReader& in);
   void ParseAlterTableQuery(TSqlReader& in);

@@ -52,10 +52,7 @@ void TDataQuery::ParseInsertQuery(TSqlReader& in) {
   if (in.Accept("VALUES")) {
     in.ExpectChar('(', "Left parentheses expected after VALUES keyword, instead found '");
     for (;;) {
-      TUpdateValue* value = UpdateValues.Add(new TUpdateValue(this));
-      std::string text;
-      value->Expression = in.Expression(1, pmAllowParameters, kValueContext, kValueEmpty, &text);
-      value->ValueText = ShortString(text);
+      ParseUpdateValue(in);
       if (!in.IsChar(',')) break;
       in.Next();
     }
@@ -83,10 +80,7 @@ void TDataQuery::ParseUpdateQuery(TSqlReader& in) {
     TUpdateField* field = UpdateFields.Add(new TUpdateField(this));
     NameUpdateField(field, in.Expression(8, 0, kColumnContext, kColumnEmpty));
     in.ExpectChar('=', "Assignment (=) operator expected after column name, instead found '");
-    TUpdateValue* value = UpdateValues.Add(new TUpdateValue(this));
-    std::string text;
-    value->Expression = in.Expression(1, pmAllowParameters, kValueContext, kValueEmpty, &text);
-    value->ValueText = ShortString(text);
+    ParseUpdateValue(in);
     if (!in.IsChar(',')) break;
     in.Next();
   }
@@ -104,6 +98,13 @@ void TDataQuery::ParseDeleteQuery(TSqlReader& in) {
   ParseWhereClause(in);
   ParseCommitInterval(in);
   in.ExpectEnd("DELETE");
+}
+
+void TDataQuery::ParseUpdateValue(TSqlReader& in) {
+  TUpdateValue* value = UpdateValues.Add(new TUpdateValue(this));
+  std::string text;
+  value->Expression = in.Expression(1, pmAllowParameters, kValueContext, kValueEmpty, &text);
+  value->ValueText = ShortString(text);
 }
 
 void TDataQuery::ParseCommitInterval(TSqlReader& in) {

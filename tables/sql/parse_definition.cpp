@@ -103,15 +103,9 @@ void TDataQuery::ParseColumnOptions(TSqlReader& in, TCreateField* field, bool wi
     field->MaxGiven = true;
   }
   if (in.Accept("CHARCASE")) {
-    if (in.Is("UPPER"))
-      field->CharCase = ccUpper;
-    else if (in.Is("LOWER"))
-      field->CharCase = ccLower;
-    else if (in.Is("NOCHANGE"))
-      field->CharCase = ccNoChange;
-    else
-      in.FailFound("UPPER, LOWER, or NOCHANGE keyword expected after CHARCASE keyword, instead found '");
-    in.Next();
+    // In the order of TCharCase.
+    field->CharCase = in.Choice({"NOCHANGE", "LOWER", "UPPER"},
+                                "UPPER, LOWER, or NOCHANGE keyword expected after CHARCASE keyword, instead found '");
     field->CharCaseGiven = true;
   }
 }
@@ -140,17 +134,9 @@ void TDataQuery::ParseIndexColumns(TSqlReader& in, TCreateIndex* index) {
 
 void TDataQuery::ParseCompression(TSqlReader& in, TCreateIndex* index) {
   if (!in.Accept("COMPRESS")) return;
-  if (in.Is("FULL"))
-    index->Compression = icFull;
-  else if (in.Is("DUPBYTE"))
-    index->Compression = icDupByte;
-  else if (in.Is("TRAILBYTE"))
-    index->Compression = icTrailByte;
-  else if (in.Is("NONE"))
-    index->Compression = icNone;
-  else
-    in.FailFound("FULL, DUPBYTE, TRAILBYTE, or NONE keyword expected after COMPRESS keyword, instead found '");
-  in.Next();
+  // In the order of TIndexCompression.
+  index->Compression = in.Choice({"NONE", "DUPBYTE", "TRAILBYTE", "FULL"},
+                                 "FULL, DUPBYTE, TRAILBYTE, or NONE keyword expected after COMPRESS keyword, instead found '");
 }
 
 void TDataQuery::ParsePrimaryKey(TSqlReader& in, TCreateIndex* index) {
@@ -174,13 +160,7 @@ void TDataQuery::ParseTableOptions(TSqlReader& in) {
     BlockSizeGiven = true;
   }
   ParseLanguageClause(in);
-  if (in.Accept("ENCRYPTED")) {
-    in.Expect("WITH", "WITH keyword expected after ENCRYPTED keyword, instead found '");
-    Password = ShortString(in.Text());
-    Encrypted = !Password.empty();
-    EncryptionGiven = true;
-    in.Next();
-  }
+  ParseEncryption(in);
   if (!in.Accept("USER")) return;
   if (in.Accept("MAJOR")) {
     in.Expect("VERSION", "VERSION keyword expected after MAJOR keyword, instead found '");

@@ -123,13 +123,7 @@ void TDataQuery::ParseSelectQuery(TSqlReader& in) {
     WithLocks = true;
   }
   ParseLanguageClause(in);
-  if (in.Accept("ENCRYPTED")) {
-    in.Expect("WITH", "WITH keyword expected after ENCRYPTED keyword, instead found '");
-    Password = ShortString(in.Text());
-    Encrypted = !Password.empty();
-    EncryptionGiven = true;
-    in.Next();
-  }
+  ParseEncryption(in);
   if (in.Accept("NOJOINOPTIMIZE")) NoJoinOptimize = true;
   if (!Nested) in.ExpectEnd("SELECT");
 }
@@ -301,6 +295,16 @@ void TDataQuery::ParseOrderedItems(TSqlReader& in, bool order_by) {
     if (!in.IsChar(',')) break;
     in.Next();
   }
+}
+
+void TDataQuery::ParseEncryption(TSqlReader& in) {
+  if (!in.Accept("ENCRYPTED")) return;
+  in.Expect("WITH", "WITH keyword expected after ENCRYPTED keyword, instead found '");
+  // An empty password leaves the table unencrypted.
+  Password = ShortString(in.Text());
+  Encrypted = !Password.empty();
+  EncryptionGiven = true;
+  in.Next();
 }
 
 void TDataQuery::ParseLanguageClause(TSqlReader& in) {

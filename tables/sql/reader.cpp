@@ -38,6 +38,15 @@ bool TSqlReader::Accept(std::string_view word) {
   return true;
 }
 
+std::uint8_t TSqlReader::Choice(std::initializer_list<std::string_view> words, std::string_view message) {
+  std::uint8_t index = 0;
+  for (std::string_view word : words) {
+    if (Accept(word)) return index;
+    ++index;
+  }
+  FailFound(message);
+}
+
 void TSqlReader::Fail(std::string_view message) const { RaiseError(err::kSqlError, {}, {}, {}, message); }
 
 void TSqlReader::FailFound(std::string_view message) const {

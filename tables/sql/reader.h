@@ -31,6 +31,9 @@ public:
 
   // Reads a keyword when it is the token.
   bool Accept(std::string_view word);
+  // The position of the token among `words` (reading it), or raises
+  // `message` with the token.
+  std::uint8_t Choice(std::initializer_list<std::string_view> words, std::string_view message);
   // Raises 11949 with the message as it stands.
   [[noreturn]] void Fail(std::string_view message) const;
   // Raises 11949 with the message, the token's text and "'".

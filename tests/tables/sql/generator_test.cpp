@@ -18,7 +18,7 @@
 namespace korvex::testing {
 namespace {
 
-// A column dump line of the generator's own.
+// What the generator expects of one query, as dump lines.
 struct ExpectedQuery {
   std::string head;  // "SELECT" ... with " nested"
   std::vector<std::string> flags, sources, results, lines_after_results, settings;
@@ -77,20 +77,30 @@ private:
 
   // ---- statements ------------------------------------------------------------
   // A SELECT; `nested` for sub-selects and the SELECT of an INSERT.
-  void Select(bool nested, bool insert_source, int depth);
+  void Select(bool nested, int depth);
   void SelectColumn(ExpectedQuery& q, bool& any_alias);
-  std::string TableRef(ExpectedQuery& q, std::vector<std::string>& order, bool front, bool& has_corr,
+  // A table reference; its source line goes to `order` (at the front for a
+  // RIGHT JOIN) and its FROM order number to `from_order`. Answers the
+  // display text of its first token.
+  std::string TableRef(std::vector<std::string>& order, bool front, bool& has_corr,
                        std::map<std::string, int>& from_order);
   void Items(ExpectedQuery& q, const char* what, bool order_by);
   void Language(ExpectedQuery& q);
   void Where(std::size_t query, int depth);
   void CommitInterval(ExpectedQuery& q);
   void End(bool nested);
+  // [MEMORY] name [[AS] correlation] of INSERT, UPDATE and DELETE; answers
+  // whether a correlation name was written.
+  bool SingleTable(ExpectedQuery& q, bool as_allowed, std::string& name, std::string& corr);
   void Insert();
   void Update();
   void Delete();
   std::string ColumnType(bool& has_type);
   std::string ColumnOptions(bool position);
+  // [UNIQUE] [direction] [NOCASE]; answers the dump's flags.
+  std::string IndexOptions();
+  // "(" keys ")" [COMPRESS ...]; answers the dump's " keys=..." part.
+  std::string KeysAndCompression(const std::string& flags);
   void PrimaryKey(std::vector<std::string>& indexes, const std::string& change);
   void TableOptions(ExpectedQuery& q, bool description);
   void CreateTable();
@@ -272,7 +282,7 @@ Expr Generator::Predicate(int depth, bool parameters, bool subselects, const std
       Keyword("IN");
       Emit("(");
       int index = static_cast<int>(queries_.size());
-      Select(true, false, depth + 1);
+      Select(true, depth + 1);
       Emit(")");
       return {"(" + op + " " + tested.dump + " <query " + std::to_string(index) + ">)", true};
     }
@@ -387,7 +397,6 @@ void Generator::SelectColumn(ExpectedQuery& q, bool& any_alias) {
   } else if (plain) {
     line += " name=" + name;
   }
-  (void)plain;
   if (!field.empty()) line += " field=" + field;
   if (!corr.empty()) line += " corr=" + corr;
   if (!calc.empty()) line += " calc=" + calc;
@@ -395,7 +404,7 @@ void Generator::SelectColumn(ExpectedQuery& q, bool& any_alias) {
   q.results.push_back(line);
 }
 
-std::string Generator::TableRef(ExpectedQuery& q, std::vector<std::string>& order, bool front, bool& has_corr,
+std::string Generator::TableRef(std::vector<std::string>& order, bool front, bool& has_corr,
                                 std::map<std::string, int>& from_order) {
   bool memory = Chance(15);
   std::string first;
@@ -427,7 +436,6 @@ std::string Generator::TableRef(ExpectedQuery& q, std::vector<std::string>& orde
     order.insert(order.begin(), line);
   else
     order.push_back(line);
-  (void)q;
   return first;
 }
 
@@ -496,12 +504,11 @@ void Generator::End(bool nested) {
   if (Chance(40)) Emit(";");
 }
 
-void Generator::Select(bool nested, bool insert_source, int depth) {
-  ExpectedQuery& q0 = NewQuery(nested ? "SELECT nested" : "SELECT");
+void Generator::Select(bool nested, int depth) {
+  NewQuery(nested ? "SELECT nested" : "SELECT");
   const std::size_t index = queries_.size() - 1;
   auto q = [&]() -> ExpectedQuery& { return queries_[index]; };
   Keyword("SELECT");
-  (void)q0;
   if (Chance(10)) Keyword("ALL");
   if (Chance(15)) {
     Keyword("DISTINCT");
@@ -547,7 +554,7 @@ void Generator::Select(bool nested, bool insert_source, int depth) {
       multiple = true;
     }
     bool has_corr = false;
-    TableRef(q(), sources, false, has_corr, from_order);
+    TableRef(sources, false, has_corr, from_order);
     last_plain = !has_corr;
     int joins = Chance(30) ? 1 + Pick(2) : 0;
     for (int j = 0; j < joins; ++j) {
@@ -560,7 +567,7 @@ void Generator::Select(bool nested, bool insert_source, int depth) {
         default: Keyword("RIGHT"); if (Chance(50)) Keyword("OUTER"); Keyword("JOIN"); type = "@right"; break;
       }
       bool join_corr = false;
-      TableRef(q(), sources, type == "@right", join_corr, from_order);
+      TableRef(sources, type == "@right", join_corr, from_order);
       if (join_corr)
         Required("ON", "ON keyword expected in JOIN clause, instead found '");
       else
@@ -651,7 +658,6 @@ void Generator::Select(bool nested, bool insert_source, int depth) {
     q().flags.push_back("nojoinoptimize");
   }
   if (nested) q().flags.push_back("wantlive");
-  (void)insert_source;
   End(nested);
 }
 
@@ -668,22 +674,30 @@ void Generator::CommitInterval(ExpectedQuery& q) {
   q.settings.push_back("commit=" + std::to_string(n));
 }
 
+bool Generator::SingleTable(ExpectedQuery& q, bool as_allowed, std::string& name, std::string& corr) {
+  bool memory = Chance(15);
+  if (memory) Keyword("MEMORY");
+  name = Fresh("t");
+  Emit(name);
+  corr = name;
+  bool has_corr = Chance(40);
+  if (has_corr) {
+    if (as_allowed && Chance(50)) Keyword("AS");
+    corr = Fresh("k");
+    Emit(corr);
+  }
+  q.sources.push_back("source from=1 name=" + name + " corr=" + corr + (memory ? " memory" : ""));
+  return has_corr;
+}
+
 void Generator::Insert() {
   const std::size_t index = queries_.size();
   NewQuery("INSERT");
   auto q = [&]() -> ExpectedQuery& { return queries_[index]; };
   Keyword("INSERT");
   Required("INTO", "INTO keyword expected, instead found '");
-  bool memory = Chance(15);
-  if (memory) Keyword("MEMORY");
-  std::string name = Fresh("t");
-  Emit(name);
-  std::string corr = name;
-  if (Chance(30)) {
-    corr = Fresh("k");
-    Emit(corr);
-  }
-  q().sources.push_back("source from=1 name=" + name + " corr=" + corr + (memory ? " memory" : ""));
+  std::string name, corr;
+  SingleTable(q(), false, name, corr);
   std::vector<std::string> updates, values;
   bool column_list = Chance(60);
   if (column_list) {
@@ -724,7 +738,7 @@ void Generator::Insert() {
     Emit(")");
   } else {
     q().flags.push_back("subselectinsert");
-    Select(true, true, 1);
+    Select(true, 1);
   }
   for (auto& line : updates) q().lines_after_results.push_back(line);
   for (auto& line : values) q().lines_after_results.push_back(line);
@@ -743,18 +757,8 @@ void Generator::Update() {
   NewQuery("UPDATE");
   auto q = [&]() -> ExpectedQuery& { return queries_[index]; };
   Keyword("UPDATE");
-  bool memory = Chance(15);
-  if (memory) Keyword("MEMORY");
-  std::string name = Fresh("t");
-  Emit(name);
-  std::string corr = name;
-  bool has_corr = Chance(40);
-  if (has_corr) {
-    if (Chance(50)) Keyword("AS");
-    corr = Fresh("k");
-    Emit(corr);
-  }
-  q().sources.push_back("source from=1 name=" + name + " corr=" + corr + (memory ? " memory" : ""));
+  std::string name, corr;
+  const bool has_corr = SingleTable(q(), true, name, corr);
   // Without a correlation name the first column would become one: its next
   // token is then the one found instead of SET.
   std::size_t set_begin = text.size() + 1;
@@ -803,17 +807,8 @@ void Generator::Delete() {
   auto q = [&]() -> ExpectedQuery& { return queries_[index]; };
   Keyword("DELETE");
   Required("FROM", "FROM keyword expected, instead found '");
-  bool memory = Chance(15);
-  if (memory) Keyword("MEMORY");
-  std::string name = Fresh("t");
-  Emit(name);
-  std::string corr = name;
-  if (Chance(40)) {
-    if (Chance(50)) Keyword("AS");
-    corr = Fresh("k");
-    Emit(corr);
-  }
-  q().sources.push_back("source from=1 name=" + name + " corr=" + corr + (memory ? " memory" : ""));
+  std::string name, corr;
+  SingleTable(q(), true, name, corr);
   if (Chance(50)) Where(index, 1);
   q().flags.push_back("wantlive");
   CommitInterval(q());
@@ -901,12 +896,7 @@ std::string Generator::ColumnOptions(bool position) {
   return line;
 }
 
-void Generator::PrimaryKey(std::vector<std::string>& indexes, const std::string& change) {
-  std::string line = "index";
-  if (Chance(20)) {
-    Keyword("CONSTRAINT");
-    Emit(Fresh("pk"));
-  }
+std::string Generator::IndexOptions() {
   std::string flags;
   if (Chance(30)) Keyword("UNIQUE"), flags += " unique";
   switch (Pick(5)) {
@@ -917,8 +907,10 @@ void Generator::PrimaryKey(std::vector<std::string>& indexes, const std::string&
     default: break;
   }
   if (Chance(30)) Keyword("NOCASE"), flags += " nocase";
-  Keyword("PRIMARY");
-  Required("KEY", "KEY keyword expected after PRIMARY keyword, instead found '");
+  return flags;
+}
+
+std::string Generator::KeysAndCompression(const std::string& flags) {
   Emit("(");
   std::string keys;
   int count = 1 + Pick(3);
@@ -934,13 +926,26 @@ void Generator::PrimaryKey(std::vector<std::string>& indexes, const std::string&
     keys += (i ? "," : "") + key;
   }
   Emit(")");
-  line += " keys=" + keys + flags;
+  std::string line = " keys=" + keys + flags;
   if (Chance(30)) {
     int c = Pick(4);
     Keyword("COMPRESS");
     Keyword(c == 0 ? "NONE" : c == 1 ? "DUPBYTE" : c == 2 ? "TRAILBYTE" : "FULL");
     if (c) line += " compress=" + std::to_string(c);
   }
+  return line;
+}
+
+void Generator::PrimaryKey(std::vector<std::string>& indexes, const std::string& change) {
+  std::string line = "index";
+  if (Chance(20)) {
+    Keyword("CONSTRAINT");
+    Emit(Fresh("pk"));
+  }
+  std::string flags = IndexOptions();
+  Keyword("PRIMARY");
+  Required("KEY", "KEY keyword expected after PRIMARY keyword, instead found '");
+  line += KeysAndCompression(flags);
   indexes.push_back(line + change);
 }
 
@@ -1041,39 +1046,14 @@ void Generator::CreateTable() {
 void Generator::CreateIndex() {
   ExpectedQuery& q = NewQuery("CREATE INDEX");
   Keyword("CREATE");
-  std::string flags;
-  if (Chance(30)) Keyword("UNIQUE"), flags += " unique";
-  switch (Pick(5)) {
-    case 1: Keyword("ASC"); break;
-    case 2: Keyword("ASCENDING"); break;
-    case 3: Keyword("DESC"); flags += " desc"; break;
-    case 4: Keyword("DESCENDING"); flags += " desc"; break;
-    default: break;
-  }
-  if (Chance(30)) Keyword("NOCASE"), flags += " nocase";
+  std::string flags = IndexOptions();
   Keyword("INDEX");
   std::string name = Fresh("ix");
   Emit(name);
   Keyword("ON");
   std::vector<std::string> table;
   Target(q, table);
-  Emit("(");
-  std::string keys;
-  int count = 1 + Pick(3);
-  for (int i = 0; i < count; ++i) {
-    if (i) Emit(",");
-    std::string key = Fresh("c");
-    Emit(key);
-    keys += (i ? "," : "") + key;
-  }
-  Emit(")");
-  std::string line = "index name=" + name + " keys=" + keys + flags;
-  if (Chance(30)) {
-    int c = Pick(4);
-    Keyword("COMPRESS");
-    Keyword(c == 0 ? "NONE" : c == 1 ? "DUPBYTE" : c == 2 ? "TRAILBYTE" : "FULL");
-    if (c) line += " compress=" + std::to_string(c);
-  }
+  std::string line = "index name=" + name + KeysAndCompression(flags);
   q.lines_after_results.push_back(line);
   q.lines_after_results.push_back(table[0]);
   End(false);
@@ -1200,7 +1180,7 @@ void Generator::DropIndex() {
 
 void Generator::Statement(int kind) {
   switch (kind) {
-    case 1: Select(false, false, 1); break;
+    case 1: Select(false, 1); break;
     case 2: Insert(); break;
     case 3: Update(); break;
     case 4: Delete(); break;
@@ -1260,7 +1240,7 @@ TEST_F(SqlTest, GeneratedStatementsParseToTheirModels) {
     ASSERT_EQ(ParseDump(g.text), expected) << "seed " << seed << ": " << g.text;
     for (const Removal& r : g.removals) {
       std::string without = g.text.substr(0, r.begin) + g.text.substr(std::min(r.end, g.text.size()));
-      ASSERT_EQ(ParseError(without), r.message) << "seed " << seed << ": " << without;
+      ASSERT_EQ(PrepareError(without), r.message) << "seed " << seed << ": " << without;
       ++removals;
     }
   }

@@ -611,7 +611,7 @@ const MessageCase kMessageCases[] = {
 };
 
 TEST_F(SqlTest, EveryMessageInFull) {
-  for (const MessageCase& c : kMessageCases) EXPECT_EQ(ParseError(c.text), kSqlPrefix + c.message) << c.text;
+  for (const MessageCase& c : kMessageCases) EXPECT_EQ(PrepareError(c.text), kSqlPrefix + c.message) << c.text;
 }
 
 TEST_F(SqlTest, StatementKindsAndTheirTypes) {

@@ -6,38 +6,35 @@
 
 namespace korvex::testing {
 
-void SqlTest::SetUp() {
-  FreeAllExpTokens();
-  memory_ = GetTotalMemoryAllocated();
-  nodes_ = ExpTokensInUse();
-}
+namespace {
 
-void SqlTest::TearDown() {
-  EXPECT_EQ(ExpTokensInUse(), nodes_) << "expression nodes were not given back to the pool";
-  FreeAllExpTokens();
-  EXPECT_EQ(GetTotalMemoryAllocated(), memory_) << "bytes of the counted allocator left behind";
-}
-
-std::string ParseDump(const std::string& text, TSessionLocale locale) {
+// The dump of the prepared statement, or the message of the engine error
+// that preparing raised.
+std::string Prepare(const std::string& text, TSessionLocale locale, bool& failed) {
   TQueryStatement statement(nullptr, locale);
   std::int32_t position = 0;
+  failed = false;
   try {
     statement.PrepareStatement(text, position);
   } catch (const EKORVEXEngineError& e) {
-    return std::string("error: ") + e.what();
+    failed = true;
+    return e.what();
   }
   return DumpStatement(statement);
 }
 
-std::string ParseError(const std::string& text, TSessionLocale locale) {
-  TQueryStatement statement(nullptr, locale);
-  std::int32_t position = 0;
-  try {
-    statement.PrepareStatement(text, position);
-  } catch (const EKORVEXEngineError& e) {
-    return e.what();
-  }
-  return "";
+}  // namespace
+
+std::string ParseDump(const std::string& text, TSessionLocale locale) {
+  bool failed;
+  std::string answer = Prepare(text, locale, failed);
+  return failed ? "error: " + answer : answer;
+}
+
+std::string PrepareError(const std::string& text, TSessionLocale locale) {
+  bool failed;
+  std::string answer = Prepare(text, locale, failed);
+  return failed ? answer : "";
 }
 
 }  // namespace korvex::testing

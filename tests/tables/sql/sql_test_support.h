@@ -9,18 +9,12 @@
 #include <string>
 
 #include "tables/sql/statement.h"
+#include "tests/tables/lib/expr_test_support.h"
 
 namespace korvex::testing {
 
-class SqlTest : public ::testing::Test {
-protected:
-  void SetUp() override;
-  void TearDown() override;
-
-private:
-  std::int64_t memory_ = 0;
-  std::int64_t nodes_ = 0;
-};
+// No expression node and no counted byte may be left behind.
+class SqlTest : public ExprTest {};
 
 // The dump of the statement that `text` holds (a failure shows as the
 // exception's message, prefixed "error: ").
@@ -28,7 +22,7 @@ std::string ParseDump(const std::string& text, TSessionLocale locale = {});
 
 // The message of the engine error that preparing `text` raises; "" when it
 // prepares.
-std::string ParseError(const std::string& text, TSessionLocale locale = {});
+std::string PrepareError(const std::string& text, TSessionLocale locale = {});
 
 inline const std::string kSqlPrefix = "KORVEX Engine Error # 11949 SQL error - ";
 
