@@ -37,6 +37,13 @@ void TBlobBuffer::SetSize(std::uint32_t size) {
   modified_ = true;
 }
 
+std::uint32_t TBlobBuffer::CheckedLength(std::uint32_t length) const {
+  // More than every block of the file could hold is a damaged first block.
+  if (std::uint64_t{length} > std::uint64_t{file_->MaxChainLength()} * file_->GetBlockBufferSize())
+    file_->Fail(err::kBlobBlocksCorrupt);
+  return length;
+}
+
 void TBlobBuffer::Open() {
   if (first_block_ != 0) {
     Held first{file_, file_->FetchBlock(cursor_, first_block_, false, 1)};
@@ -44,7 +51,7 @@ void TBlobBuffer::Open() {
       if (!tolerant_) file_->Fail(err::kBlobBlocksCorrupt);
       content_.clear();
     } else {
-      content_.assign(first.block->BlobLength(), 0);
+      content_.assign(CheckedLength(first.block->BlobLength()), 0);
     }
   }
   modified_ = false;
@@ -67,7 +74,7 @@ void TBlobBuffer::Read() {
     }
     held.block = block;
     if (block->BlobSignature() != signature_) file_->Fail(err::kRecordChanged);
-    content_.assign(block->BlobLength(), 0);
+    content_.assign(CheckedLength(block->BlobLength()), 0);
     std::unordered_set<std::uint32_t> visited{first_block_};
     copied = 0;
     while (copied < content_.size()) {

@@ -42,6 +42,7 @@ public:
 
 private:
   void WriteChain();
+  std::uint32_t CheckedLength(std::uint32_t length) const;
 
   TBlobFile* file_;
   void* cursor_;
