@@ -281,6 +281,7 @@ TEST(FreeChainFaults, CorruptChainsAppendInsteadOfOverwriting) {
     ASSERT_TRUE(file->GetRecord(nullptr, 3, false, false, 1, r));
     EXPECT_EQ(rtl::DecodeFixed32(r->Data.data() + 10), 1002u);
     file->PutRecord(r);
+    ExpectClean(*file);
   }
   // A circle of deleted records: 2 -> 4 -> 2.
   qvtest::TempDir dir;
@@ -306,6 +307,7 @@ TEST(FreeChainFaults, CorruptChainsAppendInsteadOfOverwriting) {
     file->PutRecord(r);
   }
   EXPECT_EQ(handed, (std::vector<std::uint32_t>{4, 2, 6, 7}));
+  ExpectClean(*file);
 }
 
 // ---- record cache ---------------------------------------------------------
@@ -432,6 +434,8 @@ TEST(RecordCache, ReadAheadChangeDetectionAndRecordsInUse) {
   for (TRecord*& h : held) ASSERT_TRUE(big->GetNextFreeRecord(nullptr, h));
   EXPECT_EQ(RaisedNumber([&] { big->GetNextFreeRecord(nullptr, r); }), 8962);
   for (TRecord* h : held) big->PutRecord(h);
+  ExpectClean(*file);
+  ExpectClean(*big);
 }
 
 // The checker's own tests write encrypted tables with these pairs.
@@ -453,6 +457,7 @@ TEST(RecordIDs, WrapAfterTheLargestToOne) {
   EXPECT_EQ(file->GetNextFreeRecordID(), 0x7FFFFFFFu);
   EXPECT_EQ(file->GetNextFreeRecordID(), 1u);
   EXPECT_EQ(file->GetNextFreeBlobSignature(), 1u);
+  ExpectClean(*file);
 }
 
 }  // namespace
