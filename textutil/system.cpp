@@ -39,8 +39,11 @@
 #include "platform/runtime/files.h"
 #include "platform/runtime/format_settings.h"
 #include "platform/runtime/inifiles.h"
+#include "platform/runtime/os_display.h"
 #include "platform/runtime/os_files.h"
 #include "platform/runtime/os_places.h"
+#include "platform/runtime/os_ports.h"
+#include "platform/runtime/os_session.h"
 #include "platform/runtime/os_system.h"
 #include "platform/runtime/strings.h"
 #include "platform/runtime/sysutils.h"
@@ -551,7 +554,7 @@ bool DriveReady(char drive) {
 
 int DriveNum(char drive) { return static_cast<unsigned char>(drive) % 32; }
 
-std::string GetWinDir() { return "/etc"; }
+std::string GetWinDir() { return rtl::os::SystemConfigFolder(); }
 
 std::string GetSysDir() { return "/usr/bin"; }
 
@@ -624,9 +627,9 @@ bool UniqueApp(const std::string& name) {
   return true;
 }
 
-int GetProcID(std::uintptr_t) { return -1; }
+int GetProcID(std::uintptr_t window) { return static_cast<int>(rtl::os::WindowProcessId(window)); }
 
-std::string GetWinClass(const std::string&) { return ""; }
+std::string GetWinClass(const std::string& title) { return rtl::os::WindowClassByTitle(title); }
 
 bool SetAppPriority(unsigned priority_class) {
   int nice_value;
@@ -651,13 +654,13 @@ bool SpeakerBeep() {
 
 void KillOLE() {}
 
-bool ReBoot() { return false; }
+bool ReBoot() { return rtl::os::EndSession(rtl::os::SessionEnd::kReboot); }
 
-bool StartSelect(int) { return false; }
+bool StartSelect(int key) { return rtl::os::PressWithSystemKey(key); }
 
-int InPort(unsigned) { return -1; }
+int InPort(unsigned port) { return rtl::os::ReadPortByte(port); }
 
-bool OutPort(std::uint8_t, unsigned) { return false; }
+bool OutPort(std::uint8_t value, unsigned port) { return rtl::os::WritePortByte(port, value); }
 
 std::string GetDefaultPrn() {
   GuiHooks hooks = GetGuiHooks();

@@ -102,7 +102,8 @@ bool RemoteDrive(char drive);
 bool DriveReady(char drive);
 // The letter's code mod 32: A or a gives 1, C gives 3.
 int DriveNum(char drive);
-// The system's configuration folder "/etc" and program folder "/usr/bin".
+// The system's configuration folder "/etc" (the table storage library's
+// GetWindowsPath answers the same) and program folder "/usr/bin".
 std::string GetWinDir();
 std::string GetSysDir();
 // The temporary folder ($TMPDIR, else "/tmp") with a trailing "/"; a TMPDIR
@@ -139,9 +140,12 @@ bool ClrFileLock(int fd, std::int64_t offset, std::int64_t length);
 // False when another open (another process, or an earlier call here) holds
 // it, or when the name is empty or the runtime folder is unusable.
 bool UniqueApp(const std::string& name);
-// Windows have no owning process here: -1.
+// On an X11 display: the process id (_NET_WM_PID) of the window with that
+// X window id; -1 when it is no window, names no process or there is no
+// display.
 int GetProcID(std::uintptr_t window);
-// No window lookup by title: "".
+// On an X11 display: the class (of WM_CLASS) of the top-level window with
+// that title; "" when none or without a display.
 std::string GetWinClass(const std::string& title);
 // Sets the nice value of every thread of the process for the priority
 // class (idle 19, below normal 10, normal 0, above normal -5, high -10,
@@ -151,11 +155,16 @@ bool SetAppPriority(unsigned priority_class);
 bool SpeakerBeep();
 // Nothing to unload.
 void KillOLE();
-// Rebooting is not the library's business: false, nothing done.
+// Asks the service manager to reboot the machine ("systemctl reboot", no
+// password asked); false when the command fails or is refused.
 bool ReBoot();
-// No keyboard injection: false, nothing done.
+// On an X11 display with the X Test extension: presses the system key
+// (the Windows key) around a press and release of the key of the
+// virtual-key code; false otherwise.
 bool StartSelect(int key);
-// No direct port I/O: InPort answers -1 and OutPort false.
+// One byte of an I/O port, read or written directly on x86 where the
+// process has the right (ioperm); InPort answers -1 and OutPort false
+// otherwise.
 int InPort(unsigned port);
 bool OutPort(std::uint8_t value, unsigned port);
 // The default printer and all printer names joined by ";", through the GUI

@@ -36,6 +36,8 @@ std::string RuntimeFolder() {
   return "/tmp/quorvane-" + std::to_string(::geteuid());
 }
 
+std::string SystemConfigFolder() { return "/etc"; }
+
 std::string ExecutablePath() {
   std::error_code ec;
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);

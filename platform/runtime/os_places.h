@@ -26,6 +26,10 @@ std::string TempFolder();
 // created here (see EnsurePrivateDir).
 std::string RuntimeFolder();
 
+// The system's configuration folder, "/etc": what the text utility library
+// and the table storage library both answer for the Windows folder.
+std::string SystemConfigFolder();
+
 // The running program's file ("" when the system does not tell).
 std::string ExecutablePath();
 

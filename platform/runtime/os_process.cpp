@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 extern char** environ;
 
@@ -34,7 +35,9 @@ void SleepMilliseconds(int ms) {
   }
 }
 
-int SpawnShell(const char* const* args, const SpawnStdio& stdio, int& pid) {
+int SpawnShell(const char* const* args, const SpawnStdio& stdio, int& pid) { return Spawn(kShell, args, stdio, pid); }
+
+int Spawn(const char* program, const char* const* args, const SpawnStdio& stdio, int& pid) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
   if (int rc = posix_spawn_file_actions_init(&actions)) return rc;
@@ -62,11 +65,25 @@ int SpawnShell(const char* const* args, const SpawnStdio& stdio, int& pid) {
   if (rc == 0) rc = posix_spawnattr_setsigdefault(&attr, &defaults);
   if (rc == 0 && stdio.own_group) rc = posix_spawnattr_setpgroup(&attr, 0);
   pid_t child = 0;
-  if (rc == 0) rc = posix_spawn(&child, kShell, &actions, &attr, const_cast<char* const*>(args), environ);
+  if (rc == 0) rc = posix_spawn(&child, program, &actions, &attr, const_cast<char* const*>(args), environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   pid = static_cast<int>(child);
   return rc;
+}
+
+int RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<const char*> argv{program.c_str()};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  // Its output goes nowhere: it is no part of the caller's.
+  const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  SpawnStdio stdio;
+  stdio.in = stdio.out = stdio.err = null_fd;
+  int pid = 0;
+  const int rc = Spawn(program.c_str(), argv.data(), stdio, pid);
+  if (null_fd >= 0) ::close(null_fd);
+  return rc != 0 ? -1 : WaitForChild(pid);
 }
 
 int WaitForChild(int pid) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace rtl::os {
 
@@ -23,6 +24,12 @@ struct SpawnStdio {
 // above 2 is closed in the child and every signal it might find ignored or
 // blocked is back to its default. 0 with the pid, or an errno value.
 int SpawnShell(const char* const* args, const SpawnStdio& stdio, int& pid);
+// The same for the program file at the path program.
+int Spawn(const char* program, const char* const* args, const SpawnStdio& stdio, int& pid);
+// Runs the program file at the path program with args, its standard
+// streams on /dev/null, and waits for it: its exit code as WaitForChild
+// gives it, -1 when it cannot be started.
+int RunProgram(const std::string& program, const std::vector<std::string>& args);
 
 // Blocks until pid ends; its exit code (128 + signal when a signal ended
 // it), -1 when it cannot be waited for.

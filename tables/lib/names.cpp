@@ -207,6 +207,8 @@ bool ContainsDirectory(std::string_view name) {
 
 std::string GetTempFilePath() { return rtl::os::TempFolder(); }
 
+std::string GetWindowsPath() { return rtl::os::SystemConfigFolder(); }
+
 std::string GetUNCDirectory(std::string_view path) { return {}; }
 
 bool MatchFile(std::string_view name, std::string_view mask) {

@@ -57,6 +57,9 @@ bool ContainsDirectory(std::string_view name);
 
 // The system's temporary directory ($TMPDIR, else /tmp) with a trailing '/'.
 std::string GetTempFilePath();
+// The system's configuration folder ("/etc"), which stands for the Windows
+// folder: the same answer as the text utility library's GetWinDir.
+std::string GetWindowsPath();
 // Network (UNC) names do not exist here: always "".
 std::string GetUNCDirectory(std::string_view path);
 

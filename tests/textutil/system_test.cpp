@@ -29,6 +29,8 @@
 #include <vector>
 
 #include "platform/runtime/format_settings.h"
+#include "platform/runtime/os_places.h"
+#include "platform/runtime/os_session.h"
 #include "support/temp_dir.h"
 #include "tests/textutil/syshelp.h"
 #include "tests/textutil/textutil_fixture.h"
@@ -671,14 +673,37 @@ TEST_F(SystemTest, PriorityClassesSetEveryThreadsNiceValue) {
 // ---- what has no meaning here ----
 
 TEST_F(SystemTest, RoutinesWithoutMeaningAnswerTheirFailureValue) {
-  EXPECT_EQ(-1, GetProcID(0x1234));
-  EXPECT_EQ("", GetWinClass("Quorvane"));
-  EXPECT_FALSE(ReBoot());
-  EXPECT_FALSE(StartSelect('R'));
-  EXPECT_EQ(-1, InPort(0x378));
-  EXPECT_FALSE(OutPort(0x55, 0x378));
   EXPECT_FALSE(ClrStringLocks());
   KillOLE();
+}
+
+// The desktop and machine routines go through the operating-system layer
+// (tested in full there); here: what reaches it, and the failure values
+// where it has nothing to reach.
+TEST_F(SystemTest, DesktopAndMachineRoutinesAnswerThroughTheSystemLayer) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved_display = display ? display : "";
+  unsetenv("DISPLAY");
+  EXPECT_EQ(-1, GetProcID(0x1234));
+  EXPECT_EQ("", GetWinClass("Quorvane"));
+  EXPECT_FALSE(StartSelect('R'));
+  if (display) setenv("DISPLAY", saved_display.c_str(), 1);
+  EXPECT_EQ(-1, InPort(0x10000));  // no such port
+  EXPECT_FALSE(OutPort(0x55, 0x10000));
+  // Reboot asks systemctl: a fake here, which records and answers.
+  for (int code : {0, 1}) {
+    const std::string fake = root_ + "/systemctl";
+    WriteFile(fake, "#!/bin/sh\necho \"$@\" > '" + fake + ".args'\nexit " + std::to_string(code) + "\n");
+    chmod(fake.c_str(), 0755);
+    rtl::os::SetSessionTools({fake, root_ + "/loginctl"});
+    EXPECT_EQ(ReBoot(), code == 0);
+    std::ifstream args(fake + ".args");
+    std::string line;
+    std::getline(args, line);
+    EXPECT_EQ(line, "--no-ask-password reboot");
+  }
+  rtl::os::SetSessionTools({});
+  EXPECT_EQ(GetWinDir(), rtl::os::SystemConfigFolder());
 }
 
 TEST_F(SystemTest, GuiRoutinesWithoutHooksFail) {

@@ -10,6 +10,7 @@
 
 #include "platform/runtime/dates.h"
 #include "platform/runtime/filelock.h"
+#include "platform/runtime/os_places.h"
 #include "tables/lib/abstract_file.h"
 #include "tables/lib/file_list.h"
 #include "tables/lib/support.h"
@@ -76,6 +77,10 @@ TEST_F(Names, PathParts) {
   EXPECT_EQ(RemoveLastDir("abc"), "abc");
   EXPECT_EQ(GetUNCDirectory("/data"), "");
   EXPECT_EQ(GetTempFilePath().back(), '/');
+  // The Windows folder is the system's configuration folder, the text
+  // utility library's GetWinDir.
+  EXPECT_EQ(GetWindowsPath(), rtl::os::SystemConfigFolder());
+  EXPECT_EQ(GetWindowsPath(), "/etc");
   EXPECT_EQ(TrimFileName(" \t\x01" "fams .DAT\r\n "), "fams .DAT");  // every byte up to the blank
   EXPECT_EQ(TrimFileName("\xA0" "fams.DAT!"), "\xA0" "fams.DAT!");
   EXPECT_EQ(TrimFileName("  "), "");
