@@ -1,6 +1,10 @@
 #include "tables/engine/data_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "platform/runtime/coding.h"
+#include "platform/runtime/dates.h"
 #include "tables/engine/cipher_keys.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/key_bytes.h"
@@ -445,6 +450,120 @@ TEST(CipherKeys, CheckerTestsUseTheEngineKeys) {
   while (std::getline(in, line))
     if (line.rfind("ENGINE_KEYS = \"", 0) == 0) keys = line.substr(15, line.size() - 16);
   EXPECT_EQ("--keys " + keys, testing::EngineKeysOption());
+}
+
+// Header values, definitions and change detection between two handles on
+// one file; emptying the table cuts it back to its definitions.
+TEST(DataFileHeader, AccessorsChangeDetectionAndEmptying) {
+  qvtest::TempDir dir;
+  FakeHost host;
+  TDataFileSettings settings;
+  settings.Encrypted = true;
+  settings.Password = "a very long password";
+  settings.Description = std::string(60, 'd');
+  settings.LanguageID = 0;
+  settings.UserMajorVersion = 3;
+  auto file = CreateTable(host, dir.File("a.DAT"), {Field("Name", dtString, 20), Field("Code", dtInteger)}, settings);
+  EXPECT_EQ(file->GetPassword(), "a very long pas");
+  EXPECT_EQ(file->GetDescription(), std::string(50, 'd'));
+  EXPECT_NE(file->GetHeader().Password, "a very long pas");  // stored enciphered
+  EXPECT_EQ(file->GetUserMajorVersion(), 3);
+  ASSERT_NE(file->GetFieldDefinitionByName("code"), nullptr);
+  EXPECT_EQ(file->GetFieldDefinitionByName("code")->Offset, 31);
+  EXPECT_EQ(file->GetFieldDefinitionByNumber(1)->Name, "Name");
+  EXPECT_EQ(file->GetFieldDefinitionByNumber(7), nullptr);
+  EXPECT_EQ(file->GetFieldDefinitionByPos(3), nullptr);
+  TFieldDefinition changed = *file->GetFieldDefinitionByPos(2);
+  changed.Name = "Number";
+  changed.Default = "7";
+  changed.Offset = 99;  // not copied
+  file->UpdateFieldDefinitionByPos(2, changed);
+  file->WriteFields();
+  file->UpdateHeader("pw", "new", 40, 5, 6);
+  for (int i = 0; i < 3; ++i) {
+    TRecord* r = nullptr;
+    ASSERT_TRUE(file->GetNextFreeRecord(nullptr, r));
+    file->PutRecord(r);
+  }
+  file->FlushRecordBuffers(false);
+  file->WriteHeader(false, false);
+  file.reset();
+
+  TDataFile other(&host);
+  other.SetFileName(dir.File("a.DAT"));
+  other.OpenFile();
+  other.CheckHeader();
+  EXPECT_EQ(other.GetPassword(), "pw");
+  EXPECT_EQ(other.GetDescription(), "new");
+  EXPECT_EQ(other.GetLastRecordID(), 40u);
+  EXPECT_EQ(other.GetUserMinorVersion(), 6);
+  EXPECT_EQ(other.GetFieldDefinitionByPos(2)->Name, "Number");
+  EXPECT_EQ(other.GetFieldDefinitionByPos(2)->Default, "7");
+  EXPECT_EQ(other.GetFieldDefinitionByPos(2)->Offset, 31);
+  EXPECT_EQ(other.GetPhysicalRecordsUsed(), 3u);
+  // Stored as the day count minus 693594, read back as the day count.
+  EXPECT_NEAR(other.GetHeader().LastUpdated, rtl::Now() - 693594.0, 1.0);
+  EXPECT_NEAR(other.GetLastUpdated(), rtl::Now(), 1.0);
+  EXPECT_FALSE(other.CheckForChanges());
+  // Another process writes its header: a new stamp and a record fewer.
+  PatchFile(dir.File("a.DAT"), "f = open(path, 'r+b'); f.write(struct.pack('<I', 77)); f.seek(13); "
+                               "f.write(struct.pack('<I', 3)); f.truncate(127 + 2 * 768 + 2 * 36); f.close()");
+  EXPECT_TRUE(other.CheckForChanges());
+  EXPECT_EQ(other.GetLastUpdateStamp(), 77u);
+  EXPECT_EQ(other.GetPhysicalRecordsUsed(), 2u);
+  other.CheckHeader();
+
+  other.ClearHeader();
+  EXPECT_EQ(other.GetPhysicalRecordsUsed(), 0u);
+  EXPECT_EQ(other.GetSize(), static_cast<std::int64_t>(127 + 2 * 768));
+  ExpectClean(other, testing::EngineKeysOption());
+}
+
+// A write cut short by the file-size limit raises 9218 and keeps the
+// records modified; once there is room the next flush writes them.
+TEST(DataFileFailures, AFailedFlushKeepsRecordsModified) {
+  qvtest::TempDir dir;
+  const std::string path = dir.File("full.DAT");
+  pid_t pid = fork();
+  if (pid == 0) {
+    int code = 0;
+    try {
+      signal(SIGXFSZ, SIG_IGN);
+      FakeHost host;
+      auto file = CreateTable(host, path, {Field("N", dtInteger)});
+      rlimit limit{};
+      getrlimit(RLIMIT_FSIZE, &limit);
+      rlimit low = limit;
+      low.rlim_cur = 4096;
+      setrlimit(RLIMIT_FSIZE, &low);
+      for (int i = 0; i < 300; ++i) {
+        TRecord* r = nullptr;
+        file->GetNextFreeRecord(nullptr, r);
+        rtl::EncodeFixed32(r->Data.data() + 10, i);
+        file->PutRecord(r);
+      }
+      if (RaisedNumber([&] { file->FlushRecordBuffers(false); }) != 9218) code = 1;
+      TRecord* r = nullptr;
+      file->GetRecord(nullptr, 300, false, false, 1, r);
+      if (!r->Modified) code = 2;
+      file->PutRecord(r);
+      setrlimit(RLIMIT_FSIZE, &limit);
+      if (!file->FlushRecordBuffers(false)) code = 3;
+      file->WriteHeader(false, false);
+      file->GetRecord(nullptr, 300, false, false, 1, r);
+      if (r->Modified || file->GetSize() != 127 + 768 + 300 * 14) code = 4;
+      file->PutRecord(r);
+    } catch (...) {
+      code = 5;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  testing::CheckResult check = RunTableCheck(path);
+  EXPECT_EQ(check.status, 0) << check.output;
 }
 
 TEST(RecordIDs, WrapAfterTheLargestToOne) {
