@@ -197,7 +197,18 @@ TEST(BlobFile, BlocksOfABlobAndTheirReuse) {
   EXPECT_EQ(t.Ref(3), 0u);
 
   t.Reopen();
-  EXPECT_EQ(t.Read(1), Pattern(300, 2));
+  // A change found while fetching: a read starts again, a free answers
+  // "fetch again" and changes nothing.
+  const std::uint32_t ref1 = t.Ref(1), sig1 = t.Sig(1), ref2 = t.Ref(2), sig2 = t.Sig(2);
+  TBlobBuffer first(t.blob.get(), nullptr, 1, 2, ref1, sig1);
+  t.host.report_changes = true;
+  first.Read();
+  EXPECT_EQ(first.Content(), Pattern(300, 2));
+  EXPECT_FALSE(t.host.report_changes);
+  t.host.report_changes = true;
+  std::uint32_t ref = ref2;
+  EXPECT_FALSE(t.blob->FreeBlobBlocks(nullptr, false, ref, 2, sig2, false));
+  EXPECT_EQ(ref, ref2);
   EXPECT_EQ(t.Read(2), Pattern(900, 3));
   t.Remove(2);
   t.ExpectClean();
