@@ -55,10 +55,6 @@ int FindLanguage(std::string_view name) {
 
 }  // namespace
 
-std::uint16_t MakeLanguageID(std::uint16_t primary, std::uint16_t sub) {
-  return static_cast<std::uint16_t>(primary | sub << 10);
-}
-
 std::string_view GetLanguageNameFromIndex(int index) { return kLanguages[index].name; }
 
 std::uint16_t GetLanguageIDFromIndex(int index) {

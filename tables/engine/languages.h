@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "tables/lib/collation.h"  // MakeLanguageID
+
 namespace korvex {
 
 inline constexpr int kLanguageCount = 99;
-
-std::uint16_t MakeLanguageID(std::uint16_t primary, std::uint16_t sub);
 
 // The display name and the ID at a list position (0..98).
 std::string_view GetLanguageNameFromIndex(int index);

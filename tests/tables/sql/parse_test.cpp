@@ -869,6 +869,9 @@ TEST(SqlLanguages, ConstantsAndIDs) {
     EXPECT_EQ(GetIndexFromLanguageID(GetLanguageIDFromIndex(i)), i);
     EXPECT_EQ(GetSortIDs(i).size(), (i >= 48 && i <= 52) ? 2u : 1u) << i;
     EXPECT_TRUE(IsValidLanguageConstant(GetLanguageNameFromIndex(i)));
+    // Every language and sort a statement can name has a collation table.
+    for (std::size_t sort = 0; sort < GetSortIDs(i).size(); ++sort)
+      EXPECT_TRUE(IsLanguageAvailable(GetLanguageIDFromIndex(i), static_cast<std::uint16_t>(sort))) << i;
   }
   EXPECT_TRUE(IsValidSortConstant(2055, "GERMAN PHONE BOOK ORDER"));
   EXPECT_FALSE(IsValidSortConstant(1030, "German Phone Book Order"));
