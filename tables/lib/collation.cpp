@@ -79,6 +79,8 @@ public:
     for (;;) {
       while (slot_ < kMaxExpansion) {
         const TCollationElement& e = (*run_)[slot_++];
+        // A run's elements come first; an all-zero slot ends it.
+        if (e.primary == 0 && e.accent == 0 && e.letter_case == 0) break;
         int weight = Level == 1 ? e.primary : Level == 2 ? e.accent : e.letter_case;
         if (SkipAccents && e.primary == 0) continue;
         if (weight != 0) return weight;
@@ -120,12 +122,17 @@ const TCollationTable& RequireTable(std::uint16_t language, std::uint16_t sort) 
 }  // namespace
 
 const TCollationTable* FindCollationTable(std::uint16_t language, std::uint16_t sort) {
+  // Comparisons come in long runs under one language: the last table
+  // found is asked first.
+  thread_local const TCollationTable* last = nullptr;
+  if (last && last->language == language && last->sort == sort) return last;
   std::span<const TCollationTable> tables = CompiledCollationTables();
   auto key = [](const TCollationTable& t) { return static_cast<std::uint32_t>(t.language) << 16 | t.sort; };
   const std::uint32_t wanted = static_cast<std::uint32_t>(language) << 16 | sort;
   auto it = std::lower_bound(tables.begin(), tables.end(), wanted,
                              [&key](const TCollationTable& t, std::uint32_t k) { return key(t) < k; });
-  return it != tables.end() && key(*it) == wanted ? &*it : nullptr;
+  if (it == tables.end() || key(*it) != wanted) return nullptr;
+  return last = &*it;
 }
 
 bool IsLanguageAvailable(std::uint16_t language, std::uint16_t sort) {
@@ -141,6 +148,15 @@ int CompareWithTable(const TCollationTable& table, std::uint32_t flags, const ch
   while (same < limit && s1[same] == s2[same]) ++same;
   if (same == n1 && same == n2) return 0;
   while (same > 0 && LeadsContraction(table, static_cast<unsigned char>(s1[same - 1]))) --same;
+  // Most names differ in their letters right there: two plain bytes whose
+  // first letter weights differ decide at once.
+  if (same < limit) {
+    auto a = static_cast<unsigned char>(s1[same]), b = static_cast<unsigned char>(s2[same]);
+    if (!LeadsContraction(table, a) && !LeadsContraction(table, b)) {
+      std::uint16_t pa = (*table.elements)[a][0].primary, pb = (*table.elements)[b][0].primary;
+      if (pa != 0 && pb != 0 && pa != pb) return pa < pb ? -1 : 1;
+    }
+  }
   s1 += same, s2 += same;
   n1 -= same, n2 -= same;
   int result = CompareLevel<1>(table, s1, n1, s2, n2);
