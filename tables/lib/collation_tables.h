@@ -16,7 +16,7 @@
 
 namespace korvex {
 
-inline constexpr std::uint32_t kCollationVersion = 1;
+inline constexpr std::uint32_t kCollationVersion = 2;
 
 // Every compiled table, ordered by language, then sort.
 std::span<const TCollationTable> CompiledCollationTables();

@@ -9,6 +9,7 @@
 #include <unicode/ucol.h>
 #include <unicode/ucoleitr.h>
 #include <unicode/ucurr.h>
+#include <unicode/normalizer2.h>
 #include <unicode/uset.h>
 #include <unicode/uversion.h>
 
@@ -84,10 +85,55 @@ std::u16string CodePage::Decode(const std::string& bytes) const {
 
 std::optional<std::string> CodePage::Encode(const std::u16string& text) const {
   std::string out;
+  bool whole = true;
   for (std::int32_t cp : CodePoints(text)) {
     int b = ByteOf(cp);
-    if (b < 0) return std::nullopt;
+    if (b < 0) whole = false;
     out += static_cast<char>(b);
+  }
+  if (whole) return out;
+  // A code page with combining marks (Vietnamese) writes a letter it lacks
+  // as a letter it has and marks: each letter with its marks becomes one
+  // precomposed letter of the code page with one of the marks, followed by
+  // the other marks.
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  Check(status, "normalizer");
+  icu::UnicodeString decomposed =
+      nfd->normalize(icu::UnicodeString(reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size())),
+                     status);
+  Check(status, "decomposition");
+  std::vector<std::int32_t> points = CodePoints(FromUnicodeString(decomposed));
+  out.clear();
+  for (std::size_t i = 0; i < points.size();) {
+    std::size_t end = i + 1;
+    while (end < points.size() && u_getCombiningClass(points[end]) != 0) ++end;
+    std::optional<std::string> letter;
+    // The letter composed with one of its marks first, the bare letter
+    // (m == end) last.
+    for (std::size_t m = i + 1; m <= end && !letter; ++m) {
+      std::int32_t base = points[i];
+      if (m < end) {
+        icu::UnicodeString pair(static_cast<UChar32>(points[i]));
+        pair.append(static_cast<UChar32>(points[m]));
+        icu::UnicodeString composed = nfc->normalize(pair, status);
+        if (U_FAILURE(status) || composed.countChar32() != 1) continue;
+        base = composed.char32At(0);
+      }
+      int b = ByteOf(base);
+      if (b < 0) continue;
+      std::string bytes(1, static_cast<char>(b));
+      for (std::size_t k = i + 1; k < end && b >= 0; ++k) {
+        if (k == m) continue;
+        b = ByteOf(points[k]);
+        bytes += static_cast<char>(b);
+      }
+      if (b >= 0) letter = bytes;
+    }
+    if (!letter) return std::nullopt;
+    out += *letter;
+    i = end;
   }
   return out;
 }
