@@ -70,6 +70,7 @@ void TDataQuery::ParseQuery(bool nested) {
   // Numbers, dates and times in the text are read in the session's formats;
   // the settings in force before come back on every path.
   LanguageSettingsScope settings(Statement->Locale().LanguageID, Statement->Locale().SortID);
+  TQueryStatement::NestingScope nesting(*Statement);
   TSqlReader in(parser);
 
   if (in.Is("SELECT")) {

@@ -87,6 +87,12 @@ TQueryStatement::~TQueryStatement() {
   queries_.Clear();
 }
 
+TQueryStatement::NestingScope::NestingScope(TQueryStatement& statement) : statement_(statement) {
+  if (statement_.nesting_ >= kMaxQueryNesting)
+    RaiseError(err::kSqlError, {}, {}, {}, "Sub-select queries nested too deeply");
+  ++statement_.nesting_;
+}
+
 void TQueryStatement::DropSubSelectQueries() { queries_.Truncate(1); }
 
 void TQueryStatement::PrepareStatement(std::string_view text, std::int32_t& position) {

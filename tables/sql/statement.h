@@ -126,6 +126,21 @@ public:
   const TOwnedList<TDataQuery>& DataQueries() const { return queries_; }
   const std::vector<TExpToken*>& Parameters() const { return parameters_; }
 
+  // Counts the queries being parsed inside each other (sub-selects in
+  // sub-selects); beyond kMaxQueryNesting raises 11949 "Sub-select queries
+  // nested too deeply", so that no text can exhaust the stack.
+  class NestingScope {
+  public:
+    explicit NestingScope(TQueryStatement& statement);
+    ~NestingScope() { --statement_.nesting_; }
+    NestingScope(const NestingScope&) = delete;
+    NestingScope& operator=(const NestingScope&) = delete;
+
+  private:
+    TQueryStatement& statement_;
+  };
+  static constexpr int kMaxQueryNesting = 64;
+
   // Called with the query's index in DataQueries before each query is
   // prepared (`executing` false) or executed (true); for tests of the order.
   std::function<void(bool executing, int index)> StepHook;
@@ -139,6 +154,7 @@ private:
   TOwnedList<TDataQuery> queries_;
   std::vector<TExpToken*> parameters_;  // not owned: the trees hold them
   std::int32_t bound_parameters_ = 0;
+  int nesting_ = 0;
 };
 
 }  // namespace korvex
