@@ -143,14 +143,31 @@ void PaintCloud(QPainter& painter, TColor from, TColor to, bool flashing, int mo
   painter.restore();
 }
 
-void PaintBlendedCloud(QImage& target, TColor cloud, bool flashing, int mode, int l, int t, int r, int b) {
-  QImage mask(target.size(), QImage::Format_RGB32);
+namespace {
+
+QImage CloudMask(QSize size, bool flashing, int mode, int l, int t, int r, int b) {
+  QImage mask(size, QImage::Format_RGB32);
   mask.fill(Qt::black);
-  {
-    QPainter p(&mask);
-    PaintCloud(p, 0x000000, 0xFFFFFF, flashing, mode, l, t, r, b);
+  QPainter p(&mask);
+  PaintCloud(p, 0x000000, 0xFFFFFF, flashing, mode, l, t, r, b);
+  return mask;
+}
+
+}  // namespace
+
+void PaintBlendedCloud(QImage& target, TColor cloud, bool flashing, int mode, int l, int t, int r, int b) {
+  BlendThroughMask(target, CloudMask(target.size(), flashing, mode, l, t, r, b), cloud);
+}
+
+QImage CloudLayer(QSize size, TColor cloud, bool flashing, int mode, int l, int t, int r, int b) {
+  QImage layer = CloudMask(size, flashing, mode, l, t, r, b);
+  const TPixel k = ColorToPixel(cloud) & 0xFFFFFF;
+  for (int y = 0; y < layer.height(); ++y) {
+    auto* line = reinterpret_cast<TPixel*>(layer.scanLine(y));
+    for (int x = 0; x < layer.width(); ++x) line[x] = (static_cast<TPixel>(Byte(line[x], 8)) << 24) | k;
   }
-  BlendThroughMask(target, mask, cloud);
+  layer.reinterpretAsFormat(QImage::Format_ARGB32);
+  return layer;
 }
 
 }  // namespace controls

@@ -50,5 +50,8 @@ void PaintThroughMask(QImage& dest, const QImage& mask, TColor color, QPoint pos
 void PaintCloud(QPainter& painter, TColor from, TColor to, bool flashing, int mode, int l, int t, int r, int b);
 // The cloud blended into target through a black-to-white cloud mask.
 void PaintBlendedCloud(QImage& target, TColor cloud, bool flashing, int mode, int l, int t, int r, int b);
+// The same cloud as a layer to draw over a background not known yet: the
+// cloud colour everywhere, the mask's weight as its alpha.
+QImage CloudLayer(QSize size, TColor cloud, bool flashing, int mode, int l, int t, int r, int b);
 
 }  // namespace controls
