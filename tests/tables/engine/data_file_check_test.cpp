@@ -175,6 +175,40 @@ TEST(DataHeaderCheck, VersionLanguageAndLimits) {
   EXPECT_EQ(file->GetBlobFieldCount(), 64u);
 }
 
+// Files from before the engine stamp enciphered the definitions only up to
+// the block's length mod 65536: such a file (stamp 0) still opens.
+TEST(DataHeaderCheck, DefinitionsOfFilesWithoutEngineStamp) {
+  qvtest::TempDir dir;
+  FakeHost host;
+  std::string path = dir.File("old.DAT");
+  std::vector<TFieldDefinition> fields;
+  for (int i = 0; i < 90; ++i) fields.push_back(Field("F" + std::to_string(i), dtInteger));
+  TDataFileSettings settings;
+  settings.Encrypted = true;
+  { auto file = CreateTable(host, path, fields, settings); }
+  const std::string keys = testing::EngineKeysOption().substr(7);
+  PatchFile(path, "k = [int(v) for v in '" + keys + R"('.split(',')]
+def cipher(b, k1, k2):
+    out = bytearray(b)
+    for i in range(len(out)):
+        out[i] ^= k1 ^ k2
+        k1, k2 = (k1 + 1) & 255, (k2 - 1) & 255
+    return bytes(out)
+d = bytearray(open(path, 'rb').read())
+plain = cipher(d[127:127 + 768 * 90], k[2], k[3])
+n = (768 * 90) % 65536
+d[127:127 + 768 * 90] = cipher(plain[:n], k[2], k[3]) + plain[n:]
+d[116:124] = bytes(8)
+open(path, 'wb').write(d)
+)");
+  auto file = Open(host, path);
+  file->CheckHeader();
+  EXPECT_EQ(file->GetFieldDefinitionByPos(90)->Name, "F89");
+  testing::CheckResult check = RunTableCheck(path, testing::EngineKeysOption());
+  EXPECT_EQ(check.status, 0) << check.output;
+  EXPECT_EQ(check.output, "warning: engine stamp 0\n");
+}
+
 // A table holding 99,999,998 records (a sparse file) takes one more; the
 // next append is refused and the file is left as it was.
 TEST(DataHeaderCheck, AppendsStopBeforeRecord100000000) {
