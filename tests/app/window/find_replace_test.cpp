@@ -234,6 +234,8 @@ TEST_F(WindowTest, FindStaysOpenWhileFindNextWalksEveryMatchOfAPage) {
   // Closed, F3 still finds again.
   QTest::mouseClick(dlg.CancelBtn, Qt::LeftButton);
   EXPECT_FALSE(dlg.isVisible());
+  window->activateWindow();  // the window's shortcuts need it active
+  EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
   Page().setSelStart(0);
   QTest::keyClick(window.get(), Qt::Key_F3);
   EXPECT_EQ(rtl::AnsiLowerCase(Page().getSelText()), "clerke");
