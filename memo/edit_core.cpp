@@ -38,7 +38,7 @@ std::vector<std::string_view> SplitPieces(std::string_view text) {
 }
 
 // The codes that restore the style after an edit, in a fixed order.
-std::string BalancingCodes(std::uint8_t parity) {
+std::string CodesForParity(std::uint8_t parity) {
   std::string codes;
   static const unsigned char kOrder[] = {21, 1, 2, 3, 4};
   for (unsigned char c : kOrder)
@@ -104,50 +104,14 @@ void TVellMemo::ReplaceRange(std::string_view text) {
   s.o2 = sel_end_->GetOffset();
   s.pieces = SplitPieces(text);
 
-  if (options_.Has(vmoDiscardTrailingSpaces)) {
-    const ParInfo& end = *pars_.At(s.p2);
-    bool atParEnd = s.o2 == end.length;
-    const ParInfo& start = *pars_.At(s.p1);
-    bool firstBlank = std::all_of(s.pieces[0].begin(), s.pieces[0].end(), IsBlank);
-    if ((s.pieces.size() > 1 || atParEnd) && firstBlank)
-      while (s.o1 > 0 && IsBlank(start.text[s.o1 - 1])) --s.o1;
-    for (std::size_t i = 0; i < s.pieces.size(); ++i) {
-      if (i + 1 == s.pieces.size() && !atParEnd) break;
-      auto& piece = s.pieces[i];
-      while (!piece.empty() && IsBlank(piece.back())) piece.remove_suffix(1);
-    }
-    sel_start_->SetPos(pars_.Start(s.p1) + s.o1);
-  }
+  if (options_.Has(vmoDiscardTrailingSpaces)) DiscardTrailingBlanks(s);
   const std::int32_t startPos = pars_.Start(s.p1) + s.o1;
   const std::int32_t endPos = pars_.Start(s.p2) + s.o2;
 
-  // Style parity of the removed and the inserted text.
-  std::uint8_t parity = 0;
-  if (static_format_) {
-    for (auto piece : s.pieces) parity = ApplyStyleCodes(parity, piece.data(), static_cast<int>(piece.size()));
-    for (int p = s.p1; p <= s.p2; ++p) {
-      const ParInfo& par = *pars_.At(p);
-      std::int32_t a = p == s.p1 ? s.o1 : 0;
-      std::int32_t b = p == s.p2 ? s.o2 : par.length;
-      if (b > a) parity = ApplyStyleCodes(parity, par.text + a, b - a);
-    }
-    if (!in_pair_removal_ && balance_codes_ && !undo_.replaying) s.codes = BalancingCodes(parity);
-  }
-
+  if (static_format_ && !in_pair_removal_ && balance_codes_ && !undo_.replaying) s.codes = BalancingCodes(s);
   // Lengths first: nothing changes when the result would be too long.
   const std::int64_t n = static_cast<std::int64_t>(s.pieces.size());
-  const std::int64_t tail = pars_.At(s.p2)->length - s.o2;
-  std::int64_t inserted = static_cast<std::int64_t>(s.codes.size()) + 2 * (n - 1);
-  for (auto piece : s.pieces) inserted += static_cast<std::int64_t>(piece.size());
-  {
-    std::int64_t first = s.o1 + static_cast<std::int64_t>(s.pieces[0].size());
-    std::int64_t lastLen = static_cast<std::int64_t>(s.pieces.back().size() + s.codes.size()) + tail;
-    if (n == 1) first = lastLen + s.o1;
-    bool tooLong = first > par_length_limit_ || lastLen > par_length_limit_;
-    for (auto piece : s.pieces) tooLong = tooLong || static_cast<std::int64_t>(piece.size()) > par_length_limit_;
-    std::int64_t total = static_cast<std::int64_t>(text_len_) - (endPos - startPos) + inserted;
-    if (tooLong || total > 2147483647LL) throw rtl::Exception("Text too long");
-  }
+  const std::int64_t inserted = CheckedInsertLength(s, endPos - startPos);
 
   ExtendMods(s.p1, sel_start_->GetParLine(), s.p2);
   Modified = true;
@@ -166,45 +130,8 @@ void TVellMemo::ReplaceRange(std::string_view text) {
   const int lastNew = s.p1 + static_cast<int>(n) - 1;
   text_len_ += delta;
 
-  // Navigators: inside the range to its start, beyond it shifted.
-  for (TVellNavigator* nav : navigators_) {
-    std::int32_t pos = nav->pos_;
-    if (pos >= startPos && pos <= endPos) pos = startPos;
-    else if (pos > endPos) pos += delta;
-    nav->pos_ = pos;
-    nav->Invalidate();
-  }
-  // Pending ranges follow the paragraphs.
-  auto follow = [&](int& index) {
-    if (index > s.p2) index += countDelta;
-    else if (index > lastNew) index = lastNew;
-  };
-  if (mod_last_par_ >= 0) mod_last_par_ = std::max(mod_last_par_ >= s.p2 ? mod_last_par_ + countDelta : mod_last_par_, lastNew);
-  if (bg_last_ >= 0) follow(bg_last_);
-  if (bg_next_ > s.p2) bg_next_ += countDelta;
-  if (widest_par_ >= s.p1 && widest_par_ <= s.p2) widest_par_ = -1;
-  else if (widest_par_ > s.p2) widest_par_ += countDelta;
-  if (formatted_up_to_ > s.p1) formatted_up_to_ = s.p1;
-  last_parsed_ = std::min(last_parsed_, s.p1 - 1);
-
-  // User runs at the edges: text inserted across a run boundary does not
-  // take a user style that ends there, and the text after keeps its state.
-  if (s.crossed) {
-    if (IsUserRun(stateAtStart) && !(stateAtStart.flags & kRunKeyword)) {
-      ParInfo& p = *pars_.At(s.p1);
-      DynInfoRec cleared;
-      cleared.offset = s.o1;
-      par::InsertRun(p, par::RunIndexAt(p, s.o1), cleared);
-    }
-    if (IsUserRun(stateAtEnd) && !(stateAtEnd.flags & kRunKeyword) && startPos + inserted < text_len_) {
-      ParInfo& p = *pars_.At(lastNew);
-      std::int32_t at = n == 1 ? s.o1 + static_cast<std::int32_t>(inserted)
-                               : static_cast<std::int32_t>(s.pieces.back().size() + s.codes.size());
-      DynInfoRec restore = stateAtEnd;
-      restore.offset = at;
-      par::InsertRun(p, par::RunIndexAt(p, at), restore);
-    }
-  }
+  FollowSplice(s, startPos, endPos, delta, countDelta);
+  if (s.crossed) KeepUserRunsAtEdges(s, stateAtStart, stateAtEnd, startPos, static_cast<std::int32_t>(inserted));
   if (OnParse) OnParse(this, startPos, startPos + static_cast<std::int32_t>(inserted));
 
   ++update_count_;
@@ -246,6 +173,100 @@ void TVellMemo::ReplaceRange(std::string_view text) {
   }
 }
 
+// Blanks before a break or at the paragraph's end go, those of the text
+// inserted and those the insertion would leave behind at its start.
+void TVellMemo::DiscardTrailingBlanks(Splice& s) {
+  const ParInfo& end = *pars_.At(s.p2);
+  bool atParEnd = s.o2 == end.length;
+  const ParInfo& start = *pars_.At(s.p1);
+  bool firstBlank = std::all_of(s.pieces[0].begin(), s.pieces[0].end(), IsBlank);
+  if ((s.pieces.size() > 1 || atParEnd) && firstBlank)
+    while (s.o1 > 0 && IsBlank(start.text[s.o1 - 1])) --s.o1;
+  for (std::size_t i = 0; i < s.pieces.size(); ++i) {
+    if (i + 1 == s.pieces.size() && !atParEnd) break;
+    auto& piece = s.pieces[i];
+    while (!piece.empty() && IsBlank(piece.back())) piece.remove_suffix(1);
+  }
+  sel_start_->SetPos(pars_.Start(s.p1) + s.o1);
+}
+
+// The style codes that balance the removed and the inserted text.
+std::string TVellMemo::BalancingCodes(const Splice& s) const {
+  std::uint8_t parity = 0;
+  for (auto piece : s.pieces) parity = ApplyStyleCodes(parity, piece.data(), static_cast<int>(piece.size()));
+  for (int p = s.p1; p <= s.p2; ++p) {
+    const ParInfo& par = *pars_.At(p);
+    std::int32_t a = p == s.p1 ? s.o1 : 0;
+    std::int32_t b = p == s.p2 ? s.o2 : par.length;
+    if (b > a) parity = ApplyStyleCodes(parity, par.text + a, b - a);
+  }
+  return CodesForParity(parity);
+}
+
+// The bytes the splice inserts (pieces, breaks and codes); "Text too long"
+// when a paragraph or the text would pass its limit.
+std::int64_t TVellMemo::CheckedInsertLength(const Splice& s, std::int32_t removed) const {
+  const std::int64_t n = static_cast<std::int64_t>(s.pieces.size());
+  const std::int64_t tail = pars_.At(s.p2)->length - s.o2;
+  std::int64_t inserted = static_cast<std::int64_t>(s.codes.size()) + 2 * (n - 1);
+  for (auto piece : s.pieces) inserted += static_cast<std::int64_t>(piece.size());
+  std::int64_t first = s.o1 + static_cast<std::int64_t>(s.pieces[0].size());
+  std::int64_t lastLen = static_cast<std::int64_t>(s.pieces.back().size() + s.codes.size()) + tail;
+  if (n == 1) first = lastLen + s.o1;
+  bool tooLong = first > par_length_limit_ || lastLen > par_length_limit_;
+  for (auto piece : s.pieces) tooLong = tooLong || static_cast<std::int64_t>(piece.size()) > par_length_limit_;
+  std::int64_t total = static_cast<std::int64_t>(text_len_) - removed + inserted;
+  if (tooLong || total > 2147483647LL) throw rtl::Exception("Text too long");
+  return inserted;
+}
+
+// After a splice: navigators inside the replaced range go to its start,
+// those beyond it shift; pending ranges follow the paragraphs.
+void TVellMemo::FollowSplice(const Splice& s, std::int32_t startPos, std::int32_t endPos, std::int32_t delta,
+                             int countDelta) {
+  const int lastNew = s.p1 + static_cast<int>(s.pieces.size()) - 1;
+  for (TVellNavigator* nav : navigators_) {
+    std::int32_t pos = nav->pos_;
+    if (pos >= startPos && pos <= endPos) pos = startPos;
+    else if (pos > endPos) pos += delta;
+    nav->pos_ = pos;
+    nav->Invalidate();
+  }
+  auto follow = [&](int& index) {
+    if (index > s.p2) index += countDelta;
+    else if (index > lastNew) index = lastNew;
+  };
+  if (mod_last_par_ >= 0) mod_last_par_ = std::max(mod_last_par_ >= s.p2 ? mod_last_par_ + countDelta : mod_last_par_, lastNew);
+  if (bg_last_ >= 0) follow(bg_last_);
+  if (bg_next_ > s.p2) bg_next_ += countDelta;
+  if (widest_par_ >= s.p1 && widest_par_ <= s.p2) widest_par_ = -1;
+  else if (widest_par_ > s.p2) widest_par_ += countDelta;
+  if (formatted_up_to_ > s.p1) formatted_up_to_ = s.p1;
+  last_parsed_ = std::min(last_parsed_, s.p1 - 1);
+}
+
+// User runs at the edges of a splice that crossed a run boundary: the
+// inserted text does not take a user style that ends at its start, and the
+// text after it keeps the state it had.
+void TVellMemo::KeepUserRunsAtEdges(const Splice& s, const DynInfoRec& stateAtStart, const DynInfoRec& stateAtEnd,
+                                    std::int32_t startPos, std::int32_t inserted) {
+  const int n = static_cast<int>(s.pieces.size());
+  if (IsUserRun(stateAtStart) && !(stateAtStart.flags & kRunKeyword)) {
+    ParInfo& p = *pars_.At(s.p1);
+    DynInfoRec cleared;
+    cleared.offset = s.o1;
+    par::InsertRun(p, par::RunIndexAt(p, s.o1), cleared);
+  }
+  if (IsUserRun(stateAtEnd) && !(stateAtEnd.flags & kRunKeyword) && startPos + inserted < text_len_) {
+    ParInfo& p = *pars_.At(s.p1 + n - 1);
+    std::int32_t at = n == 1 ? s.o1 + inserted
+                             : static_cast<std::int32_t>(s.pieces.back().size() + s.codes.size());
+    DynInfoRec restore = stateAtEnd;
+    restore.offset = at;
+    par::InsertRun(p, par::RunIndexAt(p, at), restore);
+  }
+}
+
 void TVellMemo::RecordUndo(std::int32_t start, std::int32_t end, std::int32_t insertedLength) {
   last_recorded_ = nullptr;
   if (!undo_.replaying) undo_.DropRedo();
@@ -283,166 +304,13 @@ void TVellMemo::ShiftStylesAfter(int index, std::uint8_t diff) {
 
 void TVellMemo::DoSplice(Splice& s) {
   const int n = static_cast<int>(s.pieces.size());
-  ParInfo& first = *pars_.At(s.p1);
-  ParInfo& last = *pars_.At(s.p2);
-  const std::int32_t oldLast = last.length;
+  const ParInfo& last = *pars_.At(s.p2);
   std::uint8_t oldEndStyle = 0;
   if (static_format_)
     oldEndStyle = ApplyStyleCodes(static_cast<std::uint8_t>(last.line0.startStyle), last.text, last.length);
 
-  if (n == 1 && s.p1 == s.p2) {
-    // In place, inside one paragraph.
-    ParInfo& p = first;
-    const std::int32_t removed = s.o2 - s.o1;
-    const std::int32_t ins = static_cast<std::int32_t>(s.pieces[0].size() + s.codes.size());
-    const std::int32_t newLen = p.length - removed + ins;
-    const std::int32_t tail = p.length - s.o2;
-    if (newLen == 0) {
-      par::FreeText(p);
-    } else {
-      bool inPlace = newLen + 1 <= p.capacity &&
-                     (newLen >= p.length || static_cast<std::int64_t>(newLen) + newLen / 8 + 1 >= p.capacity);
-      if (!inPlace) {
-        std::int64_t bytes = static_cast<std::int64_t>(newLen) + newLen / 64 + 1;
-        char* buffer = static_cast<char*>(std::malloc(static_cast<std::size_t>(bytes)));
-        if (!buffer) throw std::bad_alloc();
-        if (s.o1) std::memcpy(buffer, p.text, s.o1);
-        if (tail) std::memcpy(buffer + s.o1 + ins, p.text + s.o2, tail);
-        par::FreeText(p);
-        p.text = buffer;
-        p.capacity = static_cast<std::int32_t>(std::min<std::int64_t>(bytes, 2147483647));
-      } else if (tail) {
-        std::memmove(p.text + s.o1 + ins, p.text + s.o2, tail);
-      }
-      std::memcpy(p.text + s.o1, s.pieces[0].data(), s.pieces[0].size());
-      std::memcpy(p.text + s.o1 + s.pieces[0].size(), s.codes.data(), s.codes.size());
-      p.text[newLen] = 0;
-    }
-    p.length = newLen;
-    // Runs inside the removed range go; runs after it move.
-    const std::int32_t change = ins - removed;
-    par::KeepRunsIf(p, [&](DynRun& run) {
-      if (removed > 0 && run.offset >= s.o1 && run.offset < s.o2) {
-        s.crossed = true;
-        return false;
-      }
-      if (run.offset >= s.o2) run.offset += change;
-      return true;
-    });
-    // Lines: the line of the start takes in the removed lines.
-    int la = 0, lb = 0;
-    while (la < p.lineCount - 1 && par::Line(p, la).end <= s.o1) ++la;
-    lb = la;
-    while (lb < p.lineCount - 1 && par::Line(p, lb).end <= s.o2) ++lb;
-    std::vector<LineInfo> lines;
-    for (int l = 0; l < p.lineCount; ++l) {
-      LineInfo line = par::Line(p, l);
-      if (l > la && l <= lb) continue;
-      if (l == la) {
-        line.end = par::Line(p, lb).end + change;
-        line.justifyStart = std::min(line.justifyStart, line.end);
-      } else if (l > lb) {
-        line.start += change;
-        line.end += change;
-        line.justifyStart += change;
-      }
-      lines.push_back(line);
-    }
-    lines.back().end = p.length;
-    SetLayout(s.p1, lines);
-    pars_.ShiftStarts(s.p1 + 1, change);
-  } else {
-    // Across paragraphs: head of the first + pieces + tail of the last.
-    std::string head(first.text ? first.text : "", s.o1);
-    std::string tail(last.text ? last.text + s.o2 : "", last.length - s.o2);
-    std::vector<DynInfoRec> tailRuns;
-    for (int r = par::RunIndexAt(last, s.o2); r < last.runCount; ++r) tailRuns.push_back(last.runs[r].Record());
-    int keepRuns = par::RunIndexAt(first, s.o1);
-    if (s.p1 == s.p2) {
-      // Pure split of one paragraph; runs at and after o2 go to the tail.
-    } else if (keepRuns < first.runCount) {
-      s.crossed = true;
-    }
-    for (int p = s.p1 + 1; p < s.p2; ++p)
-      if (pars_.At(p)->runCount) s.crossed = true;
-    if (s.p2 > s.p1 && par::RunIndexAt(last, s.o2) > 0) s.crossed = true;
-    if (n > 1 || s.p2 > s.p1) s.crossed = true;
-    const DynInfoRec inserting = par::StateBefore(first, keepRuns);
-    const std::uint8_t firstStyle = static_cast<std::uint8_t>(first.line0.startStyle);
-    const int oldLines = [&] {
-      int total = 0;
-      for (int p = s.p1; p <= s.p2; ++p) total += pars_.At(p)->lineCount;
-      return total;
-    }();
-
-    // Free the paragraphs that go, then make room for the new ones.
-    for (int p = s.p1 + 1; p <= s.p2; ++p) par::Free(*pars_.At(p));
-    const int oldExtra = s.p2 - s.p1;
-    const int newExtra = n - 1;
-    if (newExtra > oldExtra) pars_.InsertPars(s.p1 + 1 + oldExtra, newExtra - oldExtra);
-    else if (newExtra < oldExtra) pars_.RemovePars(s.p1 + 1 + newExtra, oldExtra - newExtra);
-    DynInfoRec* shared = newExtra > 0 ? CopyAsStartState(inserting) : nullptr;
-    for (int k = 1; k <= newExtra; ++k) {
-      ParInfo fresh;
-      fresh.startState = k == 1 ? shared : RetainStartState(shared);
-      *pars_.At(s.p1 + k) = fresh;
-    }
-
-    // First paragraph.
-    ParInfo& p0 = *pars_.At(s.p1);
-    std::string t0 = head + std::string(s.pieces[0]);
-    if (n == 1) t0 += s.codes + tail;
-    par::SetText(p0, t0.data(), static_cast<std::int32_t>(t0.size()));
-    par::TruncateRuns(p0, keepRuns);
-    if (n == 1) {
-      std::int32_t shift = static_cast<std::int32_t>(head.size() + s.pieces[0].size() + s.codes.size()) - s.o2;
-      for (DynInfoRec run : tailRuns) {
-        run.offset += shift;
-        par::InsertRun(p0, p0.runCount, run);
-      }
-    }
-    // Middle and last paragraphs.
-    for (int k = 1; k <= newExtra; ++k) {
-      ParInfo& pk = *pars_.At(s.p1 + k);
-      std::string tk(s.pieces[k]);
-      if (k == newExtra) {
-        tk += s.codes + tail;
-        std::int32_t shift = static_cast<std::int32_t>(s.pieces[k].size() + s.codes.size()) - s.o2;
-        for (DynInfoRec run : tailRuns) {
-          run.offset += shift;
-          par::InsertRun(pk, pk.runCount, run);
-        }
-      }
-      par::SetText(pk, tk.data(), static_cast<std::int32_t>(tk.size()));
-    }
-    // Layout, styles, starts and first lines of the new paragraphs.
-    std::uint8_t style = firstStyle;
-    int lineTotal = 0;
-    for (int k = 0; k <= newExtra; ++k) {
-      ParInfo& pk = *pars_.At(s.p1 + k);
-      pk.line0.startStyle = static_format_ ? style : 0;
-      par::SingleLine(pk);
-      par::SetLineCount(pk, 1);
-      pk.lineCount = 1;
-      pk.formatted = false;
-      pk.parsed = false;
-      pk.keywordsApplied = false;
-      if (static_format_) style = ApplyStyleCodes(style, pk.text, pk.length);
-      if (k > 0) {
-        const ParInfo& prev = *pars_.At(s.p1 + k - 1);
-        pars_.SetStart(s.p1 + k, pars_.Start(s.p1 + k - 1) + prev.length + 2);
-        pars_.SetFirstLine(s.p1 + k, pars_.FirstLine(s.p1 + k - 1) + prev.lineCount);
-      }
-      lineTotal += 1;
-    }
-    const int after = s.p1 + newExtra + 1;
-    const std::int32_t newStartAfter =
-        after < pars_.Count() ? pars_.Start(after - 1) + pars_.At(after - 1)->length + 2 : 0;
-    if (after < pars_.Count()) pars_.ShiftStarts(after, newStartAfter - pars_.Start(after));
-    const int lineDelta = lineTotal - oldLines;
-    line_count_ += lineDelta;
-    pars_.ShiftFirstLines(after, lineDelta);
-  }
+  if (n == 1 && s.p1 == s.p2) SpliceInParagraph(s);
+  else SpliceAcrossParagraphs(s);
 
   // Static styles after the edit change only when the codes did not
   // balance (inside the removal of empty pairs, for example).
@@ -450,13 +318,176 @@ void TVellMemo::DoSplice(Splice& s) {
     const int lastNew = s.p1 + n - 1;
     const ParInfo& p = *pars_.At(lastNew);
     std::uint8_t newEnd = ApplyStyleCodes(static_cast<std::uint8_t>(p.line0.startStyle), p.text, p.length);
-    (void)oldLast;
     ShiftStylesAfter(lastNew + 1, static_cast<std::uint8_t>(newEnd ^ oldEndStyle));
   }
   if (pars_.Count() + pars_.Count() / 16 + 8 < pars_.Capacity())
     pars_.SetCapacity(pars_.Count() + pars_.Count() / 32 + 4);
   // Everything loaded was taken away: the loaded texts' blocks go too.
   if (pars_.Count() == 1 && !pars_.At(0)->arenaText) pars_.Arena().Clear();
+}
+
+// A splice inside one paragraph without a break: the text changes in place
+// (or in a new buffer when it outgrows or much undershoots the old one),
+// runs in the removed range go, and the line of the start takes in the
+// lines removed.
+void TVellMemo::SpliceInParagraph(Splice& s) {
+  ParInfo& p = *pars_.At(s.p1);
+  const std::int32_t removed = s.o2 - s.o1;
+  const std::int32_t ins = static_cast<std::int32_t>(s.pieces[0].size() + s.codes.size());
+  const std::int32_t newLen = p.length - removed + ins;
+  const std::int32_t tail = p.length - s.o2;
+  if (newLen == 0) {
+    par::FreeText(p);
+  } else {
+    bool inPlace = newLen + 1 <= p.capacity &&
+                   (newLen >= p.length || static_cast<std::int64_t>(newLen) + newLen / 8 + 1 >= p.capacity);
+    if (!inPlace) {
+      std::int64_t bytes = static_cast<std::int64_t>(newLen) + newLen / 64 + 1;
+      char* buffer = static_cast<char*>(std::malloc(static_cast<std::size_t>(bytes)));
+      if (!buffer) throw std::bad_alloc();
+      if (s.o1) std::memcpy(buffer, p.text, s.o1);
+      if (tail) std::memcpy(buffer + s.o1 + ins, p.text + s.o2, tail);
+      par::FreeText(p);
+      p.text = buffer;
+      p.capacity = static_cast<std::int32_t>(std::min<std::int64_t>(bytes, 2147483647));
+    } else if (tail) {
+      std::memmove(p.text + s.o1 + ins, p.text + s.o2, tail);
+    }
+    std::memcpy(p.text + s.o1, s.pieces[0].data(), s.pieces[0].size());
+    std::memcpy(p.text + s.o1 + s.pieces[0].size(), s.codes.data(), s.codes.size());
+    p.text[newLen] = 0;
+  }
+  p.length = newLen;
+  // Runs inside the removed range go; runs after it move.
+  const std::int32_t change = ins - removed;
+  par::KeepRunsIf(p, [&](DynRun& run) {
+    if (removed > 0 && run.offset >= s.o1 && run.offset < s.o2) {
+      s.crossed = true;
+      return false;
+    }
+    if (run.offset >= s.o2) run.offset += change;
+    return true;
+  });
+  // Lines: the line of the start takes in the removed lines.
+  int la = 0, lb = 0;
+  while (la < p.lineCount - 1 && par::Line(p, la).end <= s.o1) ++la;
+  lb = la;
+  while (lb < p.lineCount - 1 && par::Line(p, lb).end <= s.o2) ++lb;
+  std::vector<LineInfo> lines;
+  for (int l = 0; l < p.lineCount; ++l) {
+    LineInfo line = par::Line(p, l);
+    if (l > la && l <= lb) continue;
+    if (l == la) {
+      line.end = par::Line(p, lb).end + change;
+      line.justifyStart = std::min(line.justifyStart, line.end);
+    } else if (l > lb) {
+      line.start += change;
+      line.end += change;
+      line.justifyStart += change;
+    }
+    lines.push_back(line);
+  }
+  lines.back().end = p.length;
+  SetLayout(s.p1, lines);
+  pars_.ShiftStarts(s.p1 + 1, change);
+}
+
+// A splice across paragraphs or with breaks: the head of the first, the
+// pieces and the tail of the last become new paragraphs, one display line
+// each until formatted; runs after the splice move with the tail.
+void TVellMemo::SpliceAcrossParagraphs(Splice& s) {
+  const int n = static_cast<int>(s.pieces.size());
+  ParInfo& first = *pars_.At(s.p1);
+  ParInfo& last = *pars_.At(s.p2);
+  std::string head(first.text ? first.text : "", s.o1);
+  std::string tail(last.text ? last.text + s.o2 : "", last.length - s.o2);
+  std::vector<DynInfoRec> tailRuns;
+  for (int r = par::RunIndexAt(last, s.o2); r < last.runCount; ++r) tailRuns.push_back(last.runs[r].Record());
+  int keepRuns = par::RunIndexAt(first, s.o1);
+  if (s.p1 == s.p2) {
+    // Pure split of one paragraph; runs at and after o2 go to the tail.
+  } else if (keepRuns < first.runCount) {
+    s.crossed = true;
+  }
+  for (int p = s.p1 + 1; p < s.p2; ++p)
+    if (pars_.At(p)->runCount) s.crossed = true;
+  if (s.p2 > s.p1 && par::RunIndexAt(last, s.o2) > 0) s.crossed = true;
+  if (n > 1 || s.p2 > s.p1) s.crossed = true;
+  const DynInfoRec inserting = par::StateBefore(first, keepRuns);
+  const std::uint8_t firstStyle = static_cast<std::uint8_t>(first.line0.startStyle);
+  const int oldLines = [&] {
+    int total = 0;
+    for (int p = s.p1; p <= s.p2; ++p) total += pars_.At(p)->lineCount;
+    return total;
+  }();
+
+  // Free the paragraphs that go, then make room for the new ones.
+  for (int p = s.p1 + 1; p <= s.p2; ++p) par::Free(*pars_.At(p));
+  const int oldExtra = s.p2 - s.p1;
+  const int newExtra = n - 1;
+  if (newExtra > oldExtra) pars_.InsertPars(s.p1 + 1 + oldExtra, newExtra - oldExtra);
+  else if (newExtra < oldExtra) pars_.RemovePars(s.p1 + 1 + newExtra, oldExtra - newExtra);
+  DynInfoRec* shared = newExtra > 0 ? CopyAsStartState(inserting) : nullptr;
+  for (int k = 1; k <= newExtra; ++k) {
+    ParInfo fresh;
+    fresh.startState = k == 1 ? shared : RetainStartState(shared);
+    *pars_.At(s.p1 + k) = fresh;
+  }
+
+  // First paragraph.
+  ParInfo& p0 = *pars_.At(s.p1);
+  std::string t0 = head + std::string(s.pieces[0]);
+  if (n == 1) t0 += s.codes + tail;
+  par::SetText(p0, t0.data(), static_cast<std::int32_t>(t0.size()));
+  par::TruncateRuns(p0, keepRuns);
+  if (n == 1) {
+    std::int32_t shift = static_cast<std::int32_t>(head.size() + s.pieces[0].size() + s.codes.size()) - s.o2;
+    for (DynInfoRec run : tailRuns) {
+      run.offset += shift;
+      par::InsertRun(p0, p0.runCount, run);
+    }
+  }
+  // Middle and last paragraphs.
+  for (int k = 1; k <= newExtra; ++k) {
+    ParInfo& pk = *pars_.At(s.p1 + k);
+    std::string tk(s.pieces[k]);
+    if (k == newExtra) {
+      tk += s.codes + tail;
+      std::int32_t shift = static_cast<std::int32_t>(s.pieces[k].size() + s.codes.size()) - s.o2;
+      for (DynInfoRec run : tailRuns) {
+        run.offset += shift;
+        par::InsertRun(pk, pk.runCount, run);
+      }
+    }
+    par::SetText(pk, tk.data(), static_cast<std::int32_t>(tk.size()));
+  }
+  // Layout, styles, starts and first lines of the new paragraphs.
+  std::uint8_t style = firstStyle;
+  int lineTotal = 0;
+  for (int k = 0; k <= newExtra; ++k) {
+    ParInfo& pk = *pars_.At(s.p1 + k);
+    pk.line0.startStyle = static_format_ ? style : 0;
+    par::SingleLine(pk);
+    par::SetLineCount(pk, 1);
+    pk.lineCount = 1;
+    pk.formatted = false;
+    pk.parsed = false;
+    pk.keywordsApplied = false;
+    if (static_format_) style = ApplyStyleCodes(style, pk.text, pk.length);
+    if (k > 0) {
+      const ParInfo& prev = *pars_.At(s.p1 + k - 1);
+      pars_.SetStart(s.p1 + k, pars_.Start(s.p1 + k - 1) + prev.length + 2);
+      pars_.SetFirstLine(s.p1 + k, pars_.FirstLine(s.p1 + k - 1) + prev.lineCount);
+    }
+    lineTotal += 1;
+  }
+  const int after = s.p1 + newExtra + 1;
+  const std::int32_t newStartAfter =
+      after < pars_.Count() ? pars_.Start(after - 1) + pars_.At(after - 1)->length + 2 : 0;
+  if (after < pars_.Count()) pars_.ShiftStarts(after, newStartAfter - pars_.Start(after));
+  const int lineDelta = lineTotal - oldLines;
+  line_count_ += lineDelta;
+  pars_.ShiftFirstLines(after, lineDelta);
 }
 
 void TVellMemo::SetLayout(int index, const std::vector<LineInfo>& lines) {

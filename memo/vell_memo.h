@@ -382,6 +382,14 @@ private:
   struct Splice;
   void ReplaceRange(std::string_view text);
   void DoSplice(Splice& s);
+  void SpliceInParagraph(Splice& s);
+  void SpliceAcrossParagraphs(Splice& s);
+  void DiscardTrailingBlanks(Splice& s);
+  std::string BalancingCodes(const Splice& s) const;
+  std::int64_t CheckedInsertLength(const Splice& s, std::int32_t removed) const;
+  void FollowSplice(const Splice& s, std::int32_t startPos, std::int32_t endPos, std::int32_t delta, int countDelta);
+  void KeepUserRunsAtEdges(const Splice& s, const DynInfoRec& stateAtStart, const DynInfoRec& stateAtEnd,
+                           std::int32_t startPos, std::int32_t inserted);
   void RemoveEmptyPairs(int firstPar, int lastPar);
   void SnapSelection();
   void RecordUndo(std::int32_t start, std::int32_t end, std::int32_t insertedLength);
