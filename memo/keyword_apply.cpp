@@ -43,6 +43,74 @@ struct UserInterval {
   DynInfoRec record;
 };
 
+// The stretches of a paragraph under a user run (keyword runs inside them
+// do not end them), with the run that styles each.
+std::vector<UserInterval> UserIntervals(const ParInfo& p) {
+  std::vector<UserInterval> users;
+  bool open = p.startState && IsUserRun(*p.startState);
+  DynInfoRec cur = open ? *p.startState : DynInfoRec();
+  std::int32_t from = 0;
+  for (int r = 0; r < p.runCount; ++r) {
+    const DynInfoRec run = p.runs[r].Record();
+    if (IsKeywordRun(run)) continue;
+    if (IsUserRun(run)) {
+      if (open && SameRunContents(run, cur)) continue;
+      if (open && run.offset > from) users.push_back({from, run.offset, cur});
+      open = true;
+      cur = run;
+      from = run.offset;
+    } else if (open) {
+      if (run.offset > from) users.push_back({from, run.offset, cur});
+      open = false;
+    }
+  }
+  if (open && p.length > from) users.push_back({from, p.length, cur});
+  return users;
+}
+
+// The first stop key of k in hay[from, len) whose ends stand at the
+// boundaries the key asks for; -1 when none. hay is NUL-terminated at len.
+template <typename IsDelimiter>
+std::int32_t FindStopKey(const TStartStopKey& k, const char* hay, std::int32_t from, std::int32_t len,
+                         const IsDelimiter& isDelimiter) {
+  const std::int32_t sl = k.stopLength;
+  while (from + sl <= len) {
+    const char* hit = std::strstr(hay + from, k.stopKey.c_str());
+    if (!hit) return -1;
+    const std::int32_t f = static_cast<std::int32_t>(hit - hay);
+    if (f + sl > len) return -1;
+    const bool ok = (!k.stopFirstNeedsBoundary || f == 0 || isDelimiter(f - 1)) &&
+                    (!k.stopLastNeedsBoundary || f + sl >= len || isDelimiter(f + sl));
+    if (ok) return f;
+    from = f + 1;
+  }
+  return -1;
+}
+
+struct KeyHit {
+  std::int32_t offset = -1;
+  int pair = -1;
+};
+
+// The leftmost start key at or after from (at one offset the pair listed
+// first), with its boundaries as the key asks; pair -1 when none.
+template <typename HayFor, typename IsDelimiter>
+KeyHit FindStartKey(const TStartStopKeyList& keys, int nPairs, const HayFor& hayFor, std::int32_t from,
+                    std::int32_t len, const IsDelimiter& isDelimiter) {
+  for (std::int32_t i = from; i < len && nPairs > 0; ++i) {
+    for (int j = 0; j < nPairs; ++j) {
+      const TStartStopKey& k = keys.Pair(j);
+      const std::int32_t sl = k.startLength;
+      if (sl == 0 || i + sl > len) continue;
+      if (std::memcmp(hayFor(k) + i, k.startKey.data(), sl) != 0) continue;
+      if (k.startFirstNeedsBoundary && i > 0 && !isDelimiter(i - 1)) continue;
+      if (k.startLastNeedsBoundary && i + sl < len && !isDelimiter(i + sl)) continue;
+      return KeyHit{i, j};
+    }
+  }
+  return KeyHit{};
+}
+
 }  // namespace
 
 // ---- keywords ----
@@ -188,34 +256,14 @@ void TVellMemo::ParseStartStopPar(int index) {
   if (!start_stop_keys_->BoundsValid()) start_stop_keys_->ComputeBounds(delimiters_);
 
   // User intervals survive the rebuild.
-  std::vector<UserInterval> users;
-  {
-    bool open = p.startState && IsUserRun(*p.startState);
-    DynInfoRec cur = open ? *p.startState : DynInfoRec();
-    std::int32_t from = 0;
-    for (int r = 0; r < p.runCount; ++r) {
-      const DynInfoRec run = p.runs[r].Record();
-      if (IsKeywordRun(run)) continue;
-      if (IsUserRun(run)) {
-        if (open && SameRunContents(run, cur)) continue;
-        if (open && run.offset > from) users.push_back({from, run.offset, cur});
-        open = true;
-        cur = run;
-        from = run.offset;
-      } else if (open) {
-        if (run.offset > from) users.push_back({from, run.offset, cur});
-        open = false;
-      }
-    }
-    if (open && p.length > from) users.push_back({from, p.length, cur});
-  }
+  const std::vector<UserInterval> users = UserIntervals(p);
   par::ClearRuns(p);
 
   const char* text = p.text ? p.text : "";
   const std::int32_t len = p.length;
   std::string upper = UpperCaseCopy(upper_case_type_, std::string(text, len));
   auto hayFor = [&](const TStartStopKey& k) { return (k.options & kMatchCase) ? text : upper.c_str(); };
-  auto delim = [&](std::int32_t i) { return delimiters_.test(static_cast<unsigned char>(text[i])); };
+  auto isDelimiter = [&](std::int32_t i) { return delimiters_.test(static_cast<unsigned char>(text[i])); };
   auto append = [&](std::int32_t offset, DynInfoRec run) {
     ParInfo& t = *pars_.At(index);
     run.offset = offset;
@@ -251,23 +299,7 @@ void TVellMemo::ParseStartStopPar(int index) {
       }
       const TStartStopKey& k = start_stop_keys_->Pair(pair);
       const std::int32_t sl = k.stopLength;
-      std::int32_t found = -1;
-      if (sl > 0) {
-        const char* hay = hayFor(k);
-        for (std::int32_t from = std::max(pos, keyEnd); from + sl <= len;) {
-          const char* hit = std::strstr(hay + from, k.stopKey.c_str());
-          if (!hit) break;
-          std::int32_t f = static_cast<std::int32_t>(hit - hay);
-          if (f + sl > len) break;
-          bool ok = (!k.stopFirstNeedsBoundary || f == 0 || delim(f - 1)) &&
-                    (!k.stopLastNeedsBoundary || f + sl >= len || delim(f + sl));
-          if (ok) {
-            found = f;
-            break;
-          }
-          from = f + 1;
-        }
-      }
+      const std::int32_t found = sl > 0 ? FindStopKey(k, hayFor(k), std::max(pos, keyEnd), len, isDelimiter) : -1;
       const int level = state.level;
       DynInfoRec enclosing;
       if (!stack.empty()) {
@@ -305,26 +337,16 @@ void TVellMemo::ParseStartStopPar(int index) {
     }
     // Looking for a start key.
     if (EffectiveLevel(state) + 1 > kMaxLevel) break;
-    bool opened = false;
-    for (std::int32_t i = pos; i < len && !opened && nPairs > 0; ++i) {
-      for (int j = 0; j < nPairs; ++j) {
-        const TStartStopKey& k = start_stop_keys_->Pair(j);
-        const std::int32_t sl = k.startLength;
-        if (sl == 0 || i + sl > len) continue;
-        if (std::memcmp(hayFor(k) + i, k.startKey.data(), sl) != 0) continue;
-        if (k.startFirstNeedsBoundary && i > 0 && !delim(i - 1)) continue;
-        if (k.startLastNeedsBoundary && i + sl < len && !delim(i + sl)) continue;
-        stack.push_back(state);
-        DynInfoRec run = PairRun(j, state, EffectiveLevel(state) + 1);
-        append(i, run);
-        state = run;
-        pos = i + sl;
-        keyEnd = pos;
-        opened = true;
-        break;
-      }
+    const KeyHit start = FindStartKey(*start_stop_keys_, nPairs, hayFor, pos, len, isDelimiter);
+    if (start.pair >= 0) {
+      stack.push_back(state);
+      DynInfoRec run = PairRun(start.pair, state, EffectiveLevel(state) + 1);
+      append(start.offset, run);
+      state = run;
+      pos = start.offset + start_stop_keys_->Pair(start.pair).startLength;
+      keyEnd = pos;
+      continue;
     }
-    if (opened) continue;
     if (highlighter_ && highlighterMoves(false)) continue;
     break;
   }
