@@ -166,20 +166,17 @@ void TVellMemoControl::KeyDown(std::uint16_t& key, TShiftState shift) {
     }
     case VK_UP:
     case VK_DOWN:
-      if (altBlocks) {
-        UpdateCaret(false);
-        return;
-      }
-      if (!LineUpDown(k == VK_UP, shift, oldLine)) return;
-      break;
     case VK_LEFT:
-    case VK_RIGHT:
+    case VK_RIGHT: {
       if (altBlocks) {
         UpdateCaret(false);
         return;
       }
-      if (!LeftRightKey(k == VK_LEFT, shift, oldPos)) return;
+      const bool moved = k == VK_UP || k == VK_DOWN ? LineUpDown(k == VK_UP, shift, oldLine)
+                                                    : LeftRightKey(k == VK_LEFT, shift, oldPos);
+      if (!moved) return;
       break;
+    }
     case VK_DELETE:
       if (memo_->ReadOnly()) return;
       if (sh && memo_->getSelLength() != 0) {
