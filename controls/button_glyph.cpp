@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "platform/gui/colors.h"
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 
 namespace controls {
 namespace {
@@ -36,8 +36,6 @@ void Intersect(QImage& mask, const QImage& keep) {
   for (int y = 0; y < mask.height(); ++y)
     for (int i = 0; i < mask.bytesPerLine(); ++i) mask.scanLine(y)[i] &= keep.constScanLine(y)[i];
 }
-
-QString ToQ(const std::string& text) { return QString::fromStdString(rtl::Cp1252ToUtf8(text)); }
 
 }  // namespace
 
@@ -386,7 +384,7 @@ int TButtonGlyph::TextFlags(TAlignment alignment, bool word_wrap) {
 void TButtonGlyph::DrawCaption(QPainter& painter, const std::string& caption, const QRect& rect, TButtonState state,
                                int relief, TAlignment alignment, bool word_wrap, TColor font_color) const {
   const int flags = TextFlags(alignment, word_wrap);
-  const QString text = ToQ(caption);
+  const QString text = gui::ToQString(caption);
   auto draw = [&](TColor color, int dx, int dy) {
     painter.setPen(gui::ToQColor(color));
     painter.drawText(rect.translated(dx, dy), flags, text);
@@ -452,7 +450,7 @@ QRect TButtonGlyph::Draw(QPainter& painter, const QRect& client, QPoint offset, 
   in.word_wrap = word_wrap;
   if (show_text && !caption.empty()) {
     const QFontMetrics metrics(painter.font());
-    const QString text = ToQ(caption);
+    const QString text = gui::ToQString(caption);
     const int flags = TextFlags(taLeftJustify, word_wrap);
     in.measure = [&](int width) { return metrics.boundingRect(QRect(0, 0, std::max(width, 1), 10000), flags, text).size(); };
   }

@@ -12,7 +12,7 @@
 #include "platform/gui/colors.h"
 #include "platform/gui/edges.h"
 #include "platform/gui/messages.h"
-#include "platform/runtime/cp1252.h"
+#include "platform/gui/text.h"
 
 namespace controls {
 
@@ -43,7 +43,7 @@ void TKelmShapedButtonActionLink::ActionChanged() {
     image_index_ = action_->ImageIndex();
     if (linked) client_->SetImageIndex(image_index_);
   }
-  client_->SetCaption(rtl::Utf8ToCp1252(action_->text().toStdString()));
+  client_->SetCaption(gui::ToCp1252(action_->text()));
   client_->setEnabled(action_->isEnabled());
 }
 
@@ -159,7 +159,7 @@ void TKelmShapedButton::ActionChange(bool forced) {
   if (!down_) SetDown(action->isChecked());
   if (help_context_ == 0) help_context_ = action->HelpContext();
   if (glyph_.ImageIndex() == -1) SetImageIndex(action->ImageIndex());
-  if (caption_.empty()) SetCaption(rtl::Utf8ToCp1252(action->text().toStdString()));
+  if (caption_.empty()) SetCaption(gui::ToCp1252(action->text()));
   setEnabled(action->isEnabled());
 }
 
@@ -450,7 +450,7 @@ bool TKelmShapedButton::eventFilter(QObject* watched, QEvent* event) {
           (Cancel && key->key() == Qt::Key_Escape);
   }
   if (!hit && display_mode_ != dmGlyphOnly && !caption_.empty()) {
-    const QKeySequence mnemonic = QKeySequence::mnemonic(QString::fromStdString(rtl::Cp1252ToUtf8(caption_)));
+    const QKeySequence mnemonic = QKeySequence::mnemonic(gui::ToQString(caption_));
     hit = !mnemonic.isEmpty() && mnemonic[0].toCombined() == static_cast<int>(key->key() | modifiers);
   }
   if (!hit) return false;
