@@ -1,6 +1,5 @@
 // The data definition statements: CREATE TABLE, CREATE INDEX, ALTER TABLE,
 // DROP TABLE and DROP INDEX.
-#include <limits>
 #include <string>
 
 #include "tables/sql/data_query.h"
@@ -41,11 +40,6 @@ void CopyType(TCreateField* field, const TExpToken* node) {
   field->SubType = node->SubType;
   field->Size = node->DataSize;
   field->Scale = node->Scale;
-}
-
-std::uint16_t ToWord(std::int32_t value) {
-  // Out-of-range values become 0, which the engine refuses as a setting.
-  return value < 0 || value > std::numeric_limits<std::uint16_t>::max() ? 0 : static_cast<std::uint16_t>(value);
 }
 
 }  // namespace
@@ -156,7 +150,7 @@ void TDataQuery::ParseTableOptions(TSqlReader& in) {
   if (in.Accept("BLOB")) {
     in.Expect("BLOCK", "BLOCK keyword expected after BLOB keyword, instead found '");
     in.Expect("SIZE", "SIZE keyword expected after BLOCK keyword, instead found '");
-    BlobBlockSize = ToWord(in.IntegerExpression("BLOB block size", "BLOB block size is empty"));
+    BlobBlockSize = in.WordExpression("BLOB block size", "BLOB block size is empty");
     BlockSizeGiven = true;
   }
   ParseLanguageClause(in);
@@ -164,7 +158,7 @@ void TDataQuery::ParseTableOptions(TSqlReader& in) {
   if (!in.Accept("USER")) return;
   if (in.Accept("MAJOR")) {
     in.Expect("VERSION", "VERSION keyword expected after MAJOR keyword, instead found '");
-    UserMajorVersion = ToWord(in.IntegerExpression("user version number", "User version number is empty"));
+    UserMajorVersion = in.WordExpression("user version number", "User version number is empty");
     MajorVersionGiven = true;
     if (!in.Accept("USER")) return;
     in.Expect("MINOR", "MINOR keyword expected after USER keyword, instead found '");
@@ -172,7 +166,7 @@ void TDataQuery::ParseTableOptions(TSqlReader& in) {
     in.FailFound("MAJOR keyword expected after USER keyword, instead found '");
   }
   in.Expect("VERSION", "VERSION keyword expected after MINOR keyword, instead found '");
-  UserMinorVersion = ToWord(in.IntegerExpression("user version number", "User version number is empty"));
+  UserMinorVersion = in.WordExpression("user version number", "User version number is empty");
   MinorVersionGiven = true;
 }
 

@@ -270,8 +270,9 @@ void TDataQuery::ParseOrderedItems(TSqlReader& in, bool order_by) {
         in.Next();
       }
     } else if (in.Parser().TokenKind() == tkInteger) {
+      // Column numbers count from 1 and fit 16 bits.
       std::int32_t value = 0;
-      if (!rtl::TryStrToInt(in.Parser().TokenText(), value) || value > 0xFFFF) value = 0xFFFF;
+      if (!rtl::TryStrToInt(in.Parser().TokenText(), value) || value < 1 || value > 0xFFFF) in.FailFound(message);
       number = static_cast<std::uint16_t>(value);
       in.Next();
     } else {

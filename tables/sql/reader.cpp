@@ -103,13 +103,26 @@ bool TSqlReader::IntegerConstant(const TExpToken* node, std::int32_t& value) {
   return true;
 }
 
-std::int32_t TSqlReader::IntegerExpression(std::string_view context, std::string_view empty_message) {
+namespace {
+
+std::int32_t ReadInteger(TSqlReader& in, std::string_view context, std::string_view empty_message, bool word) {
   std::string text;
-  ExpTokenGuard tree(Expression(7, 0, context, empty_message, &text));
+  ExpTokenGuard tree(in.Expression(7, 0, context, empty_message, &text));
   std::int32_t value = 0;
-  if (!IntegerConstant(tree.get(), value))
-    Fail("Integer constant expected for " + std::string(context) + ", instead found '" + text + "'");
+  if (!TSqlReader::IntegerConstant(tree.get(), value) || (word && (value < 0 || value > 0xFFFF)))
+    in.Fail(std::string(word ? "Integer constant between 0 and 65535 expected for " : "Integer constant expected for ") +
+            std::string(context) + ", instead found '" + text + "'");
   return value;
+}
+
+}  // namespace
+
+std::int32_t TSqlReader::IntegerExpression(std::string_view context, std::string_view empty_message) {
+  return ReadInteger(*this, context, empty_message, false);
+}
+
+std::uint16_t TSqlReader::WordExpression(std::string_view context, std::string_view empty_message) {
+  return static_cast<std::uint16_t>(ReadInteger(*this, context, empty_message, true));
 }
 
 std::string TSqlReader::OptionValue() {

@@ -60,6 +60,10 @@ public:
   // Reads a signed integer constant at level 7; any other expression
   // raises "Integer constant expected for <context>, instead found '<text>'".
   std::int32_t IntegerExpression(std::string_view context, std::string_view empty_message);
+  // The same for a 16-bit setting: anything outside 0..65535 raises
+  // "Integer constant between 0 and 65535 expected for <context>, instead
+  // found '<text>'".
+  std::uint16_t WordExpression(std::string_view context, std::string_view empty_message);
 
   // The single next token's text as an option value; a sign followed by a
   // number is one value ("-1").
