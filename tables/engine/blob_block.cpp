@@ -50,6 +50,18 @@ void TBlock::Initialize() {
   Modified = false;
 }
 
+void TBlock::Copy(const TBlock& other) {
+  SetPrevBlockOffset(other.prev_);
+  SetNextBlockOffset(other.next_);
+  SetBlockLength(other.length_);
+  SetBlobSignature(other.signature_);
+  SetBlobLength(other.blob_length_);
+  if (data_ != other.data_) {
+    data_ = other.data_;
+    Modified = true;
+  }
+}
+
 void TBlock::CheckRange(std::uint32_t offset, std::uint32_t length) const {
   if (std::uint64_t{offset} + length > data_.size()) RaiseError(err::kInvalidBlobLength, *table_);
 }

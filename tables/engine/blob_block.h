@@ -38,6 +38,8 @@ public:
   void Write(std::uint8_t* target, bool encrypted) const;
   // Zero header and data, not modified.
   void Initialize();
+  // The other block's header values and data (not its offset).
+  void Copy(const TBlock& other);
 
   // Copies the smaller of `length` and the bytes held from `offset` on;
   // answers the bytes copied. 10029 when the range passes the data area.

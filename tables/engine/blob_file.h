@@ -48,6 +48,9 @@ namespace korvex {
 inline constexpr std::uint32_t kBlobHeaderSize = 512;
 inline constexpr std::uint32_t kMinBlobBlockSize = 64;
 
+// The pool of spare blocks of one BLOB file.
+using TBlockStack = TEntryPool<TBlock>;
+
 struct TBlobFileStatistics {
   std::uint32_t Requests = 0;
   std::uint32_t ReadsBegun = 0;
@@ -158,7 +161,7 @@ private:
   std::uint32_t file_size_ = kBlobHeaderSize;
   bool changed_ = false;
   TEntryCache cache_;
-  TEntryPool<TBlock> pool_{4095};
+  TBlockStack pool_{4095};
   std::uint32_t read_ahead_limit_ = 1;
   std::vector<std::uint8_t> buffer_;
   std::uint32_t window_first_ = 1, window_last_ = 0;

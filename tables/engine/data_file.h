@@ -56,6 +56,9 @@ struct TDataFileSettings {
   std::uint16_t BlobBlockSize = 0;  // 0 means 512
 };
 
+// The pool of spare records of one data file.
+using TRecordStack = TEntryPool<TRecord>;
+
 inline constexpr std::uint32_t kMaxRecordNumber = 99999999;
 inline constexpr std::uint64_t kMaxTableBytes = 2000000000;
 
@@ -161,7 +164,7 @@ private:
   std::vector<TFieldDefinition> fields_;
   bool fields_modified_ = false;
   TEntryCache cache_;
-  TEntryPool<TRecord> pool_{16383};
+  TRecordStack pool_{16383};
   std::size_t base_capacity_ = 8191;
   std::uint32_t read_ahead_limit_ = 1;
   std::vector<std::uint8_t> buffer_;

@@ -48,6 +48,7 @@ void TFieldDefinition::Decode(const std::uint8_t* b) {
   Hidden = b[252];
   std::memcpy(Reserved.data(), b + 253, Reserved.size());
   Expression = nullptr;
+  QualifiedName.clear();
 }
 
 void TFieldDefinition::Encode(std::uint8_t* b) const {

@@ -43,8 +43,10 @@ struct TFieldDefinition {
   // Bytes 253..767: zero in stored definitions; kept as read.
   std::array<std::uint8_t, kFieldDefinitionSize - 253> Reserved{};
   // In memory only, never stored: the parsed expression of a calculated
-  // field (owned by whoever parsed it).
+  // field (owned by whoever parsed it), and the cursor's qualified name
+  // ("table.field", at most 100 characters).
   TExpToken* Expression = nullptr;
+  std::string QualifiedName;
 
   void Decode(const std::uint8_t* block);
   void Encode(std::uint8_t* block) const;

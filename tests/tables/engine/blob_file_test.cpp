@@ -145,6 +145,39 @@ Bytes Pattern(std::size_t size, int seed) {
   return b;
 }
 
+TEST(BlobBlock, DataRangesSettersAndCopies) {
+  const std::string table = "T";
+  TBlock a(512, &table), b(512, &table), c(512, &table);
+  const Bytes data = Pattern(494, 9);
+  Bytes out(494);
+  a.PutBlockData(0, 494, data.data());
+  EXPECT_EQ(a.BlockLength(), 494);
+  EXPECT_EQ(RaisedNumber([&] { a.PutBlockData(1, 494, data.data()); }), 10029);
+  EXPECT_EQ(RaisedNumber([&] { a.GetBlockData(0, 495, out.data()); }), 10029);
+  a.TruncateBlockData(100);
+  EXPECT_EQ(a.GetBlockData(0, 494, out.data()), 100u);
+  EXPECT_EQ(a.GetBlockData(90, 20, out.data()), 10u);
+  a.SetPrevBlockOffset(1024);
+  a.SetNextBlockOffset(2048);
+  a.SetBlobSignature(5);
+  a.SetBlobLength(100);
+  b.Copy(a);
+  EXPECT_TRUE(b.Modified);
+  b.Modified = false;
+  b.SetBlobSignature(5);  // no change, still not modified
+  EXPECT_FALSE(b.Modified);
+  for (bool encrypted : {false, true}) {
+    Bytes image(512), again(512);
+    b.Write(image.data(), encrypted);
+    c.Read(image.data(), encrypted);
+    c.Write(again.data(), encrypted);
+    EXPECT_EQ(image, again);
+    EXPECT_EQ(c.NextBlockOffset(), 2048u);
+    EXPECT_EQ(c.BlobLength(), 100u);
+    EXPECT_EQ(rtl::DecodeFixed32(image.data() + 4) == 2048u, !encrypted);
+  }
+}
+
 // Each block's data length and BLOB length, and the free chain, as python
 // reads them from the file.
 const char* kBlockLister = R"(
