@@ -96,15 +96,7 @@ void TBlobFile::CloseFile() {
 
 void TBlobFile::ReadHeader() {
   std::uint8_t bytes[kBlobHeaderSize];
-  LockFileHandler();
-  try {
-    Seek(0, 0);
-    Read(bytes, kBlobHeaderSize);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  ReadAt(*this, 0, bytes, kBlobHeaderSize);
   if (encrypted_) DecryptBuffer(bytes, kBlobHeaderSize, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
   stamp_ = rtl::DecodeFixed32(bytes + 0);
   version_ = bytes[8];
@@ -123,15 +115,7 @@ void TBlobFile::WriteHeader(bool force, bool flush_to_disk) {
   rtl::EncodeFixed32(bytes + 13, file_size_);
   bytes[17] = changed_ ? 1 : 0;
   if (encrypted_) EncryptBuffer(bytes, kBlobHeaderSize, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
-  LockFileHandler();
-  try {
-    Seek(0, 0);
-    Write(bytes, kBlobHeaderSize);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  WriteAt(*this, 0, bytes, kBlobHeaderSize);
   if (flush_to_disk || host_->ForceBufferFlush()) Flush();
   host_->MarkWritten();
   changed_ = false;
@@ -145,15 +129,7 @@ void TBlobFile::UpdateHeaderStamp() {
 
 bool TBlobFile::CheckForChanges() {
   std::uint8_t bytes[4];
-  LockFileHandler();
-  try {
-    Seek(0, 0);
-    Read(bytes, 4);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  ReadAt(*this, 0, bytes, 4);
   if (encrypted_) DecryptBuffer(bytes, 4, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
   if (rtl::DecodeFixed32(bytes) == stamp_) return false;
   ReadHeader();
@@ -162,15 +138,7 @@ bool TBlobFile::CheckForChanges() {
 
 void TBlobFile::ClearHeader() {
   FreeBlockBuffers();
-  LockFileHandler();
-  try {
-    Seek(kBlobHeaderSize, 0);
-    Write(nullptr, 0);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  WriteAt(*this, kBlobHeaderSize, nullptr, 0);
   if (host_->ForceBufferFlush()) Flush();
   version_ = 4;
   file_size_ = kBlobHeaderSize;
@@ -201,15 +169,7 @@ void TBlobFile::RepairHeader(void* cursor, bool fix) {
                                  (fix ? "error fixed" : "error not fixed"));
     if (fix) {
       length = kBlobHeaderSize + (length - kBlobHeaderSize) / block_size_ * block_size_;
-      LockFileHandler();
-      try {
-        Seek(static_cast<std::int64_t>(length), 0);
-        Write(nullptr, 0);
-      } catch (...) {
-        UnlockFileHandler();
-        throw;
-      }
-      UnlockFileHandler();
+      WriteAt(*this, length, nullptr, 0);
       if (host_->ForceBufferFlush()) Flush();
     }
   }
@@ -261,36 +221,20 @@ bool TBlobFile::GetBlock(void* cursor, std::uint32_t offset, bool read_ahead, st
 
 void TBlobFile::ReadBlockBuffers(std::uint32_t offset, std::uint32_t count) {
   ++stats_.ReadsBegun;
-  window_first_ = offset;
-  window_last_ = offset + (count - 1) * block_size_;
   const bool encrypted = encrypted_;
-  bool refused = false;
-  try {
-    ReadIntoCache(
-        *this, cache_, Layout(), offset, count, buffer_,
-        // Blocks appended in the cache are not yet in the file while this
-        // table writes alone or in a transaction.
-        [&](std::uint32_t) { return !(refused = !(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))); },
-        [this](std::uint32_t key) { return GetNewBlockBuffer(key); },
-        [encrypted](TCacheEntry* e, const std::uint8_t* bytes) { static_cast<TBlock*>(e)->Read(bytes, encrypted); });
-  } catch (...) {
-    window_first_ = 1, window_last_ = 0;
-    throw;
-  }
-  window_first_ = 1, window_last_ = 0;
-  if (refused) Fail(err::kReadError);
+  ReadIntoCache(
+      *this, *host_, cache_, Layout(), window_, offset, count, buffer_,
+      [this](std::uint32_t key) { return GetNewBlockBuffer(key); },
+      [encrypted](TCacheEntry* e, const std::uint8_t* bytes) { static_cast<TBlock*>(e)->Read(bytes, encrypted); });
   ++stats_.ReadsDone;
 }
 
 bool TBlobFile::FlushBlockBuffers(bool flush_to_disk) {
   const bool encrypted = encrypted_;
-  std::uint32_t runs = WriteModifiedRuns(
-      *this, cache_, Layout(), window_first_, window_last_,
-      [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TBlock*>(e)->Write(out, encrypted); },
-      [this] { host_->MarkWritten(); });
-  if (runs == 0) return false;
-  if (flush_to_disk || host_->ForceBufferFlush()) Flush();
-  return true;
+  return WriteModifiedRuns(*this, *host_, cache_, Layout(), window_, flush_to_disk,
+                           [encrypted](TCacheEntry* e, std::uint8_t* out) {
+                             static_cast<TBlock*>(e)->Write(out, encrypted);
+                           }) > 0;
 }
 
 void TBlobFile::FreeBlockBuffers() {

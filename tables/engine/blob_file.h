@@ -164,7 +164,7 @@ private:
   TBlockStack pool_{4095};
   std::uint32_t read_ahead_limit_ = 1;
   std::vector<std::uint8_t> buffer_;
-  std::uint32_t window_first_ = 1, window_last_ = 0;
+  TReadWindow window_;
   TBlobFileStatistics stats_;
 };
 

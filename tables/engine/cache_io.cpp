@@ -1,35 +1,49 @@
 #include "tables/engine/cache_io.h"
 
-namespace korvex {
-namespace {
+#include "tables/engine/errors.h"
 
-// Seek and transfer under the handler's lock.
-template <class Transfer>
-auto Locked(TFileHandler& file, std::uint64_t position, Transfer transfer) {
+namespace korvex {
+
+std::int64_t ReadAt(TFileHandler& file, std::uint64_t position, void* buffer, std::int64_t count, bool allow_short) {
   file.LockFileHandler();
   try {
     file.Seek(static_cast<std::int64_t>(position), 0);
-    auto result = transfer();
+    std::int64_t got = file.Read(buffer, count, allow_short);
     file.UnlockFileHandler();
-    return result;
+    return got;
   } catch (...) {
     file.UnlockFileHandler();
     throw;
   }
 }
 
-}  // namespace
+void WriteAt(TFileHandler& file, std::uint64_t position, const void* buffer, std::int64_t count) {
+  file.LockFileHandler();
+  try {
+    file.Seek(static_cast<std::int64_t>(position), 0);
+    file.Write(buffer, count);
+  } catch (...) {
+    file.UnlockFileHandler();
+    throw;
+  }
+  file.UnlockFileHandler();
+}
 
-std::uint32_t ReadIntoCache(TFileHandler& file, TEntryCache& cache, const TCacheLayout& layout, std::uint32_t first,
-                            std::uint32_t count, std::vector<std::uint8_t>& buffer,
-                            const std::function<bool(std::uint32_t whole)>& accept_short,
-                            const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
-                            const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode) {
+void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
+                   TReadWindow& window, std::uint32_t first, std::uint32_t count, std::vector<std::uint8_t>& buffer,
+                   const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
+                   const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode) {
   const std::int64_t length = std::int64_t{count} * layout.entry_size;
   buffer.resize(static_cast<std::size_t>(length));
-  std::int64_t got = Locked(file, layout.position(first), [&] { return file.Read(buffer.data(), length, true); });
-  auto whole = static_cast<std::uint32_t>(got / layout.entry_size);
-  if (whole < count && !accept_short(whole)) return whole;
+  window = {first, first + (count - 1) * layout.step};
+  struct Closer {
+    TReadWindow& window;
+    ~Closer() { window = {}; }
+  } closer{window};
+  std::int64_t got = ReadAt(file, layout.position(first), buffer.data(), length, true);
+  if (got < length && !(host.Written() && (host.Exclusive() || host.WritesHeld())))
+    RaiseError(err::kReadError, host.TableName());
+  const auto whole = static_cast<std::uint32_t>(got / layout.entry_size);
   for (std::uint32_t i = 0; i < whole; ++i) {
     std::uint32_t key = first + i * layout.step;
     const std::uint8_t* bytes = buffer.data() + std::size_t{i} * layout.entry_size;
@@ -37,24 +51,22 @@ std::uint32_t ReadIntoCache(TFileHandler& file, TEntryCache& cache, const TCache
     if (!entry) decode(obtain(key), bytes);
     else if (entry->Evictable()) decode(entry, bytes);
   }
-  return whole;
 }
 
-std::uint32_t WriteModifiedRuns(TFileHandler& file, TEntryCache& cache, const TCacheLayout& layout,
-                                std::uint32_t skip_first, std::uint32_t skip_last,
-                                const std::function<void(TCacheEntry*, std::uint8_t*)>& encode,
-                                const std::function<void()>& written) {
+std::uint32_t WriteModifiedRuns(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
+                                const TReadWindow& window, bool flush_to_disk,
+                                const std::function<void(TCacheEntry*, std::uint8_t*)>& encode) {
   std::uint32_t count = 0;
   std::vector<std::uint8_t> out;
-  for (const auto& run : cache.ModifiedRuns(layout.step, skip_first, skip_last)) {
+  for (const auto& run : cache.ModifiedRuns(layout.step, window.first, window.last)) {
     out.resize(run.size() * layout.entry_size);
     for (std::size_t i = 0; i < run.size(); ++i) encode(run[i], out.data() + i * layout.entry_size);
-    Locked(file, layout.position(run.front()->Key),
-           [&] { return file.Write(out.data(), static_cast<std::int64_t>(out.size())), 0; });
+    WriteAt(file, layout.position(run.front()->Key), out.data(), static_cast<std::int64_t>(out.size()));
     for (TCacheEntry* e : run) e->Modified = false;
-    written();
+    host.MarkWritten();
     ++count;
   }
+  if (count > 0 && (flush_to_disk || host.ForceBufferFlush())) file.Flush();
   return count;
 }
 

@@ -1,8 +1,8 @@
-// The transfers between a table file and its cache: reading a window of
-// neighbouring entries in one call, and writing each run of neighbouring
-// modified entries in one call. Entries of a file all have the same size;
-// neighbours' keys differ by `step` (1 for records, the block size for
-// BLOB blocks).
+// The transfers of a table file: positioned reads and writes under the file
+// handler's lock, reading a window of neighbouring entries into the cache in
+// one call, and writing each run of neighbouring modified entries in one
+// call. Entries of a file all have the same size; neighbours' keys differ by
+// `step` (1 for records, the block size for BLOB blocks).
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,17 @@
 #include <vector>
 
 #include "tables/engine/entry_cache.h"
+#include "tables/engine/table_host.h"
 #include "tables/lib/file_handler.h"
 
 namespace korvex {
+
+// Seek and transfer as one step under the handler's lock. A count of 0
+// written cuts the file at the position. Reads raise 9217 when short unless
+// `allow_short`; they answer the bytes read.
+std::int64_t ReadAt(TFileHandler& file, std::uint64_t position, void* buffer, std::int64_t count,
+                    bool allow_short = false);
+void WriteAt(TFileHandler& file, std::uint64_t position, const void* buffer, std::int64_t count);
 
 struct TCacheLayout {
   std::uint32_t entry_size;
@@ -21,23 +29,30 @@ struct TCacheLayout {
   std::function<std::uint64_t(std::uint32_t key)> position;
 };
 
-// Reads `count` entries from `first` in one call under the handler's lock
-// into `buffer`; answers the number of whole entries read (a short read is
-// the caller's to judge). Each entry read that is not cached gets a place
-// from `obtain` and is decoded; a cached one neither modified nor in use is
-// decoded again; the rest are left as they are.
-std::uint32_t ReadIntoCache(TFileHandler& file, TEntryCache& cache, const TCacheLayout& layout, std::uint32_t first,
-                            std::uint32_t count, std::vector<std::uint8_t>& buffer,
-                            const std::function<bool(std::uint32_t whole)>& accept_short,
-                            const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
-                            const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode);
+// Keys of the entries being read ahead (none when first > last): a flush
+// started while reading leaves them alone.
+struct TReadWindow {
+  std::uint32_t first = 1;
+  std::uint32_t last = 0;
+};
 
-// Writes every run of modified entries not in use (keys in [skip_first,
-// skip_last] left out) with one seek and one write each; entries stay
-// modified until their run is written. Answers the number of runs.
-std::uint32_t WriteModifiedRuns(TFileHandler& file, TEntryCache& cache, const TCacheLayout& layout,
-                                std::uint32_t skip_first, std::uint32_t skip_last,
-                                const std::function<void(TCacheEntry*, std::uint8_t*)>& encode,
-                                const std::function<void()>& written);
+// Reads `count` entries from `first` in one call. Each entry read that is
+// not cached gets a place from `obtain` and is decoded; a cached one neither
+// modified nor in use is decoded again; the rest are left as they are. A
+// short read raises 9217 unless the table has written since it opened and
+// writes alone or holds its writes (appended entries may still be only in
+// the cache).
+void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
+                   TReadWindow& window, std::uint32_t first, std::uint32_t count, std::vector<std::uint8_t>& buffer,
+                   const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
+                   const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode);
+
+// Writes every run of modified entries not in use and outside the window
+// with one seek and one write each; entries stay modified until their run is
+// written. Tells the host of each write and flushes to disk when asked or
+// when the session says so. Answers the number of runs.
+std::uint32_t WriteModifiedRuns(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
+                                const TReadWindow& window, bool flush_to_disk,
+                                const std::function<void(TCacheEntry*, std::uint8_t*)>& encode);
 
 }  // namespace korvex

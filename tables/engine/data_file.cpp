@@ -110,15 +110,7 @@ void TDataFile::CloseFile() {
 
 void TDataFile::ReadHeader() {
   std::uint8_t bytes[kDataHeaderSize];
-  LockFileHandler();
-  try {
-    Seek(0, 0);
-    Read(bytes, kDataHeaderSize);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  ReadAt(*this, 0, bytes, kDataHeaderSize);
   header_.Decode(bytes);
   header_modified_ = false;
 }
@@ -131,15 +123,7 @@ void TDataFile::WriteHeader(bool force, bool flush_to_disk) {
   header_.Modified = header_modified_ ? 1 : 0;
   std::uint8_t bytes[kDataHeaderSize];
   header_.Encode(bytes);
-  LockFileHandler();
-  try {
-    Seek(0, 0);
-    Write(bytes, kDataHeaderSize);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  WriteAt(*this, 0, bytes, kDataHeaderSize);
   if (flush_to_disk || host_->ForceBufferFlush()) Flush();
   host_->MarkWritten();
   header_modified_ = false;
@@ -153,15 +137,7 @@ void TDataFile::UpdateHeaderStamp() {
 
 void TDataFile::ClearHeader() {
   FreeRecordBuffers();
-  LockFileHandler();
-  try {
-    Seek(static_cast<std::int64_t>(DataStart()), 0);
-    Write(nullptr, 0);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  WriteAt(*this, DataStart(), nullptr, 0);
   if (host_->ForceBufferFlush()) Flush();
   header_.UpdateStamp = 0;
   header_.FirstFreeRecord = 0;
@@ -172,15 +148,7 @@ void TDataFile::ClearHeader() {
 
 bool TDataFile::CheckForChanges() {
   std::uint8_t stamp[4];
-  LockFileHandler();
-  try {
-    Seek(0, 0);
-    Read(stamp, 4);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  ReadAt(*this, 0, stamp, 4);
   if (rtl::DecodeFixed32(stamp) == header_.UpdateStamp) return false;
   ReadHeader();
   return true;
@@ -238,16 +206,12 @@ void TDataFile::ReadFields() {
   fields_.assign(header_.FieldCount, TFieldDefinition{});
   std::vector<std::uint8_t> block(kFieldDefinitionSize * fields_.size());
   if (!block.empty()) {
-    LockFileHandler();
     try {
-      Seek(kDataHeaderSize, 0);
-      Read(block.data(), static_cast<std::int64_t>(block.size()));
+      ReadAt(*this, kDataHeaderSize, block.data(), static_cast<std::int64_t>(block.size()));
     } catch (...) {
-      UnlockFileHandler();
       fields_.clear();
       throw;
     }
-    UnlockFileHandler();
   }
   if (GetEncrypted())
     DecryptBuffer(block.data(), static_cast<std::int32_t>(DefinitionCipherLength()), kDataKeys.key1, kDataKeys.key2);
@@ -263,15 +227,7 @@ void TDataFile::WriteFields() {
   // block is enciphered.
   if (GetEncrypted())
     EncryptBuffer(block.data(), static_cast<std::int32_t>(block.size()), kDataKeys.key1, kDataKeys.key2);
-  LockFileHandler();
-  try {
-    Seek(kDataHeaderSize, 0);
-    Write(block.data(), static_cast<std::int64_t>(block.size()));
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  WriteAt(*this, kDataHeaderSize, block.data(), static_cast<std::int64_t>(block.size()));
   if (host_->ForceBufferFlush()) Flush();
   host_->MarkWritten();
   fields_modified_ = false;
@@ -374,25 +330,11 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
 void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction) {
   ++stats_.CacheMisses;
   if (header_.RecordSize == 0) Fail(err::kDataRecordsCorrupt);
-  const std::uint32_t first = direction == 1 ? n : n - count + 1;
-  window_first_ = first;
-  window_last_ = first + count - 1;
   const bool encrypted = GetEncrypted();
-  bool refused = false;
-  try {
-    ReadIntoCache(
-        *this, cache_, Layout(), first, count, buffer_,
-        // Appended records may still be only in the cache while this table
-        // writes alone or in a transaction.
-        [&](std::uint32_t) { return !(refused = !(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))); },
-        [this](std::uint32_t key) { return GetNewRecordBuffer(key); },
-        [encrypted](TCacheEntry* e, const std::uint8_t* bytes) { static_cast<TRecord*>(e)->Read(bytes, encrypted); });
-  } catch (...) {
-    window_first_ = 1, window_last_ = 0;
-    throw;
-  }
-  window_first_ = 1, window_last_ = 0;
-  if (refused) Fail(err::kReadError);
+  ReadIntoCache(
+      *this, *host_, cache_, Layout(), window_, direction == 1 ? n : n - count + 1, count, buffer_,
+      [this](std::uint32_t key) { return GetNewRecordBuffer(key); },
+      [encrypted](TCacheEntry* e, const std::uint8_t* bytes) { static_cast<TRecord*>(e)->Read(bytes, encrypted); });
   ++stats_.BulkReads;
 }
 
@@ -400,13 +342,10 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
   if (header_.RecordSize == 0) return false;
   const bool encrypted = GetEncrypted();
   std::uint32_t runs = WriteModifiedRuns(
-      *this, cache_, Layout(), window_first_, window_last_,
-      [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TRecord*>(e)->Write(out, encrypted); },
-      [this] { host_->MarkWritten(); });
-  if (runs == 0) return false;
+      *this, *host_, cache_, Layout(), window_, flush_to_disk,
+      [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TRecord*>(e)->Write(out, encrypted); });
   stats_.WriteRuns += runs;
-  if (flush_to_disk || host_->ForceBufferFlush()) Flush();
-  return true;
+  return runs > 0;
 }
 
 void TDataFile::FreeRecordBuffers() {

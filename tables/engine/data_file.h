@@ -168,8 +168,7 @@ private:
   std::size_t base_capacity_ = 8191;
   std::uint32_t read_ahead_limit_ = 1;
   std::vector<std::uint8_t> buffer_;
-  // Records being read ahead (none when first > last): a flush leaves them.
-  std::uint32_t window_first_ = 1, window_last_ = 0;
+  TReadWindow window_;
   TDataFileStatistics stats_;
 };
 

@@ -5,6 +5,7 @@
 
 #include "platform/runtime/dates.h"
 #include "platform/runtime/sysutils.h"
+#include "tables/engine/cache_io.h"
 #include "tables/engine/data_file.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/expcheck.h"
@@ -129,15 +130,7 @@ void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only) {
     if (bytes % size != 0) {
       finding("Physical records not aligned on even record size boundaries, " + fixed);
       if (!verify_only) {
-        LockFileHandler();
-        try {
-          Seek(static_cast<std::int64_t>(start + bytes / size * size), 0);
-          Write(nullptr, 0);
-        } catch (...) {
-          UnlockFileHandler();
-          throw;
-        }
-        UnlockFileHandler();
+        WriteAt(*this, start + bytes / size * size, nullptr, 0);
         if (host_->ForceBufferFlush()) Flush();
       }
     }

@@ -365,7 +365,9 @@ TEST(BlobChains, ReferencesAndLinksOutsideTheBlocks) {
     EXPECT_EQ(t.blob->GetFileSize(), 2048u);
     testing::CheckResult check = t.Check();
     EXPECT_EQ(check.status, 0) << check.output;  // cut-off blocks are only orphans
-    if (c.link) EXPECT_EQ(t.Read(1), Pattern(494, 1));
+    if (c.link) {
+      EXPECT_EQ(t.Read(1), Pattern(494, 1));
+    }
   }
 }
 
