@@ -367,22 +367,37 @@ bool TBlobFile::FreeNextBlocks(void* cursor, bool verify_only, bool adopt_signat
   return walked;
 }
 
-bool TBlobFile::FreeBlobBlocks(void* cursor, bool verify_only, std::uint32_t& reference, std::uint32_t record,
-                               std::uint32_t signature, bool adopt_signatures) {
-  if (reference == 0) return true;
-  auto bad_reference = [&] {
+TBlock* TBlobFile::FirstOfChain(void* cursor, bool verify_only, std::uint32_t& reference, std::uint32_t record,
+                                std::uint32_t signature, bool adopt_signatures, bool& restart) {
+  restart = false;
+  auto bad_reference = [&]() -> TBlock* {
     if (!host_->InRepair(cursor)) Fail(err::kBlobBlocksCorrupt);
     Log(cursor, "Invalid BLOB offset in BLOB file for physical record # ", record, verify_only);
     if (!verify_only) reference = 0;
-    return true;
+    return nullptr;
   };
   if (!IsBlockOffset(reference)) return bad_reference();
   TBlock* first = nullptr;
-  if (!GetBlock(cursor, reference, false, 1, first)) return false;
-  if (first->BlobSignature() != signature && !adopt_signatures) {
-    PutBlock(first);
-    return bad_reference();
+  if (!GetBlock(cursor, reference, false, 1, first)) {
+    restart = true;
+    return nullptr;
   }
+  if (first->BlobSignature() != signature) {
+    if (!adopt_signatures) {
+      PutBlock(first);
+      return bad_reference();
+    }
+    if (!verify_only) first->SetBlobSignature(signature);
+  }
+  return first;
+}
+
+bool TBlobFile::FreeBlobBlocks(void* cursor, bool verify_only, std::uint32_t& reference, std::uint32_t record,
+                               std::uint32_t signature, bool adopt_signatures) {
+  if (reference == 0) return true;
+  bool restart = false;
+  TBlock* first = FirstOfChain(cursor, verify_only, reference, record, signature, adopt_signatures, restart);
+  if (!first) return !restart;
   std::uint32_t read_ahead = Blocks(first->BlobLength(), GetBlockBufferSize());
   if (!FreeNextBlocks(cursor, verify_only, adopt_signatures, record, signature, read_ahead, first)) return false;
   if (!verify_only) reference = 0;
@@ -392,21 +407,9 @@ bool TBlobFile::FreeBlobBlocks(void* cursor, bool verify_only, std::uint32_t& re
 bool TBlobFile::RepairBlobBlocks(void* cursor, bool verify_only, std::uint32_t& reference, std::uint32_t record,
                                  std::uint32_t signature, bool adopt_signatures) {
   if (reference == 0) return true;
-  auto bad_reference = [&] {
-    Log(cursor, "Invalid BLOB offset in BLOB file for physical record # ", record, verify_only);
-    if (!verify_only) reference = 0;
-    return true;
-  };
-  if (!IsBlockOffset(reference)) return bad_reference();
-  TBlock* first = nullptr;
-  if (!GetBlock(cursor, reference, false, 1, first)) return false;
-  if (first->BlobSignature() != signature) {
-    if (!adopt_signatures) {
-      PutBlock(first);
-      return bad_reference();
-    }
-    if (!verify_only) first->SetBlobSignature(signature);
-  }
+  bool restart = false;
+  TBlock* first = FirstOfChain(cursor, verify_only, reference, record, signature, adopt_signatures, restart);
+  if (!first) return !restart;
   if (!verify_only) first->SetPrevBlockOffset(0);
   const std::uint32_t length = first->BlobLength();
   if (length < 1) {

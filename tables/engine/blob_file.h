@@ -150,6 +150,13 @@ private:
   bool WalkChain(void* cursor, bool verify_only, bool adopt, std::uint32_t record, std::uint32_t signature,
                  TBlock* first, std::uint32_t read_ahead, std::vector<std::uint32_t>& chain, bool& cut);
   void Log(void* cursor, const std::string& head, std::uint32_t record, bool verify_only);
+  // The first block of a BLOB for a walk (in use), its signature adopted
+  // when asked. nullptr for a reference that is not a block or a block of
+  // another BLOB (8963 outside repair; in repair a log line and, unless
+  // verify_only, the reference cleared), or with `restart` set when change
+  // detection answered.
+  TBlock* FirstOfChain(void* cursor, bool verify_only, std::uint32_t& reference, std::uint32_t record,
+                       std::uint32_t signature, bool adopt_signatures, bool& restart);
 
   TTableHost* host_;
   std::string table_name_;

@@ -24,6 +24,7 @@
 namespace korvex {
 namespace {
 
+using testing::AppendRecords;
 using testing::AssignLayout;
 using testing::CreateTable;
 using testing::ExpectClean;
@@ -271,12 +272,7 @@ TEST(FreeChainFaults, CorruptChainsAppendInsteadOfOverwriting) {
     qvtest::TempDir dir;
     FakeHost host;
     auto file = CreateTable(host, dir.File("c.DAT"), {Field("N", dtInteger)});
-    for (int i = 0; i < 5; ++i) {
-      TRecord* r = nullptr;
-      ASSERT_TRUE(file->GetNextFreeRecord(nullptr, r));
-      rtl::EncodeFixed32(r->Data.data() + 10, 1000 + i);
-      file->PutRecord(r);
-    }
+    AppendRecords(*file, 5, [](TRecord* r, int i) { rtl::EncodeFixed32(r->Data.data() + 10, 1000 + i); });
     file->SetNextFreeRecordNumber(c.head);
     TRecord* r = nullptr;
     ASSERT_TRUE(file->GetNextFreeRecord(nullptr, r));
@@ -292,11 +288,7 @@ TEST(FreeChainFaults, CorruptChainsAppendInsteadOfOverwriting) {
   qvtest::TempDir dir;
   FakeHost host;
   auto file = CreateTable(host, dir.File("c.DAT"), {Field("N", dtInteger)});
-  for (int i = 0; i < 5; ++i) {
-    TRecord* r = nullptr;
-    ASSERT_TRUE(file->GetNextFreeRecord(nullptr, r));
-    file->PutRecord(r);
-  }
+  AppendRecords(*file, 5);
   for (std::uint32_t n : {2u, 4u}) {
     TRecord* r = nullptr;
     ASSERT_TRUE(file->GetRecord(nullptr, n, false, false, 1, r));
@@ -408,12 +400,7 @@ TEST(RecordCache, ReadAheadChangeDetectionAndRecordsInUse) {
   qvtest::TempDir dir;
   FakeHost host;
   auto file = CreateTable(host, dir.File("r.DAT"), {Field("N", dtInteger)});
-  for (int i = 0; i < 100; ++i) {
-    TRecord* r = nullptr;
-    ASSERT_TRUE(file->GetNextFreeRecord(nullptr, r));
-    rtl::EncodeFixed32(r->Data.data() + 10, 500 + i);
-    file->PutRecord(r);
-  }
+  AppendRecords(*file, 100, [](TRecord* r, int i) { rtl::EncodeFixed32(r->Data.data() + 10, 500 + i); });
   file->FlushRecordBuffers(false);
   file->FreeRecordBuffers();
   TRecord* r = nullptr;

@@ -1,13 +1,11 @@
 #include "tests/tables/engine/engine_test_support.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <fstream>
 
 #include "tables/engine/cipher_keys.h"
 #include "tables/engine/engine_error.h"
 #include "tables/lib/support.h"
+#include "support/run_command.h"
 
 namespace korvex::testing {
 namespace {
@@ -55,16 +53,9 @@ std::unique_ptr<TDataFile> CreateTable(FakeHost& host, const std::string& path, 
 }
 
 CheckResult RunTableCheck(const std::string& dat_path, const std::string& options) {
-  std::string command = "python3 '" QV_SOURCE_DIR "/tools/tablecheck.py' " + options + " '" + dat_path + "' 2>&1";
-  CheckResult result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  qvtest::CommandResult run =
+      qvtest::RunShell("python3 '" QV_SOURCE_DIR "/tools/tablecheck.py' " + options + " '" + dat_path + "' 2>&1");
+  return {run.status, run.output};
 }
 
 std::string EngineKeysOption() {
@@ -74,25 +65,35 @@ std::string EngineKeysOption() {
   return "--keys " + keys;
 }
 
-std::string RunPython(const std::string& path, const std::string& python) {
-  qvtest::TempDir dir;
+namespace {
+
+// A python3 script binding `path`, then the statements.
+std::string PythonScript(const qvtest::TempDir& dir, const std::string& path, const std::string& python) {
   std::string script = dir.File("run.py");
   std::ofstream(script) << "import struct, os\npath = '" << path << "'\n" << python << "\n";
-  std::string out;
-  FILE* pipe = popen(("python3 '" + script + "'").c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
+  return "python3 '" + script + "'";
+}
+
+}  // namespace
+
+std::string RunPython(const std::string& path, const std::string& python) {
+  qvtest::TempDir dir;
+  return qvtest::RunShell(PythonScript(dir, path, python)).output;
 }
 
 void PatchFile(const std::string& path, const std::string& python) {
   qvtest::TempDir dir;
-  std::string script = dir.File("patch.py");
-  std::ofstream(script) << "import struct, os\npath = '" << path << "'\n" << python << "\n";
-  ASSERT_EQ(std::system(("python3 '" + script + "'").c_str()), 0) << python;
+  ASSERT_EQ(qvtest::RunShell(PythonScript(dir, path, python)).status, 0) << python;
+}
+
+void AppendRecords(TDataFile& file, int count, const std::function<void(TRecord*, int)>& fill) {
+  for (int i = 0; i < count; ++i) {
+    TRecord* r = nullptr;
+    ASSERT_TRUE(file.GetNextFreeRecord(nullptr, r));
+    if (fill) fill(r, i);
+    r->Modified = true;
+    file.PutRecord(r);
+  }
 }
 
 int RaisedNumber(const std::function<void()>& body) {

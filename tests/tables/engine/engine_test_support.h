@@ -79,6 +79,9 @@ std::string RunPython(const std::string& path, const std::string& python);
 // Runs a python3 program (statements) with `path` bound to the file name.
 void PatchFile(const std::string& path, const std::string& python);
 
+// Appends `count` records, each filled by `fill` (record, index) when given.
+void AppendRecords(TDataFile& file, int count, const std::function<void(TRecord*, int)>& fill = {});
+
 // The engine error number raised by body, 0 when none.
 int RaisedNumber(const std::function<void()>& body);
 
