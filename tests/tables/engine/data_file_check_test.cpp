@@ -187,13 +187,8 @@ TEST(DataHeaderCheck, DefinitionsOfFilesWithoutEngineStamp) {
   settings.Encrypted = true;
   { auto file = CreateTable(host, path, fields, settings); }
   const std::string keys = testing::EngineKeysOption().substr(7);
-  PatchFile(path, "k = [int(v) for v in '" + keys + R"('.split(',')]
-def cipher(b, k1, k2):
-    out = bytearray(b)
-    for i in range(len(out)):
-        out[i] ^= k1 ^ k2
-        k1, k2 = (k1 + 1) & 255, (k2 - 1) & 255
-    return bytes(out)
+  PatchFile(path, "k = [int(v) for v in '" + keys + "'.split(',')]\nimport sys\nsys.path.insert(0, '" QV_SOURCE_DIR
+                  "/tools')\n" R"(from tablecheck import decipher as cipher
 d = bytearray(open(path, 'rb').read())
 plain = cipher(d[127:127 + 768 * 90], k[2], k[3])
 n = (768 * 90) % 65536
