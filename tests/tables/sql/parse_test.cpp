@@ -411,6 +411,10 @@ const MessageCase kMessageCases[] = {
     {R"(SELECT a FROM t ORDER BY 65536)", R"(Column name or column number expected in ORDER BY clause, instead found '65536')"},
     {R"(CREATE TABLE t (a INTEGER USER MAJOR VERSION 65536))", R"(Integer constant between 0 and 65535 expected for user version number, instead found '65536')"},
     {R"(CREATE TABLE t (a INTEGER BLOB BLOCK SIZE -512))", R"(Integer constant between 0 and 65535 expected for BLOB block size, instead found '-512')"},
+    {R"(DELETE FROM t COMMIT INTERVAL ))", R"(Unknown or unexpected symbol ')' found in commit interval)"},
+    {R"(CREATE INDEX i ON t ())", R"(Unknown or unexpected symbol ')' found in index column)"},
+    {R"(ALTER TABLE t LAST AUTOINC ))", R"(Unknown or unexpected symbol ')' found in next auto-increment number)"},
+    {R"(DROP INDEX ()", R"(Unknown or unexpected symbol '' found in index name expression)"},
     {R"(SELECT a FROM t ORDER a)", R"(BY keyword expected after ORDER keyword, instead found 'a')"},
     {R"(SELECT a FROM t ORDER BY ,)", R"(Column name or column number expected in ORDER BY clause, instead found ',')"},
     {R"(SELECT a FROM t WITH LOCK)", R"(LOCKS keyword expected after WITH keyword, instead found 'LOCK')"},
@@ -579,6 +583,7 @@ TEST_F(SqlTest, ScriptsEndEachStatementAtItsSemicolon) {
   std::int32_t at = 0;
   statement.PrepareStatement("SELECT a FROM t;  rest", at);
   EXPECT_EQ(at, 18);
+  EXPECT_EQ(statement.Parser().GetCurPos(), 18);
   EXPECT_THROW(statement.PrepareStatement("SELECT a FROM t;  rest", at), EKORVEXEngineError);
   EXPECT_EQ(at, 18);
   // The parser reads up to the first zero byte: a statement ending there
