@@ -180,14 +180,14 @@ int TKelmShapedButton::RestState() const {
   return mouse_inside_ ? gsHot : gsUp;
 }
 
-void TKelmShapedButton::Play(TKelmCustomSound* sound) const {
-  if (EnableSounds && sound && !sound->Empty()) sound->Play();
+void TKelmShapedButton::Play(const TKelmSoundLink& sound) const {
+  if (EnableSounds) sound.Play();
 }
 
 void TKelmShapedButton::enterEvent(QEnterEvent* event) {
   if (isEnabled()) {
     if (!visit_) {
-      Play(HighlightWave);
+      Play(highlight_wave_);
       visit_ = true;
     }
     MouseEntered();
@@ -240,7 +240,7 @@ void TKelmShapedButton::MouseLeft() {
 
 void TKelmShapedButton::MouseDown(QPoint pos) {
   visit_ = true;
-  Play(SelectWave);
+  Play(select_wave_);
   MouseEntered();
   drop_click_ = menu_ && (!dropdown_combo_ || pos.x() >= width() - kDropWidth);
   if (!down_) {
@@ -472,7 +472,7 @@ void TKelmShapedButton::UpdateHighlighted() {
   countdown_ = phase_ == 0 ? UnFlashedDelay : phase_ == 2 ? FlashedDelay : FlashingDelay;
   if (phase_ == 2) {
     if (!visit_)
-      Play(PulseWave);
+      Play(pulse_wave_);
     else
       visit_ = false;
   }

@@ -105,9 +105,13 @@ public:
   void SetGlyph(const QImage& picture) { glyph_.AssignGlyph(picture); }
   int GroupIndex() const { return group_index_; }
   void SetGroupIndex(int value);
-  TKelmCustomSound* HighlightWave = nullptr;
-  TKelmCustomSound* PulseWave = nullptr;
-  TKelmCustomSound* SelectWave = nullptr;
+  // Sounds: cleared when the sound component is destroyed.
+  TKelmCustomSound* HighlightWave() const { return highlight_wave_.Get(); }
+  void SetHighlightWave(TKelmCustomSound* sound) { highlight_wave_.Set(sound); }
+  TKelmCustomSound* PulseWave() const { return pulse_wave_.Get(); }
+  void SetPulseWave(TKelmCustomSound* sound) { pulse_wave_.Set(sound); }
+  TKelmCustomSound* SelectWave() const { return select_wave_.Get(); }
+  void SetSelectWave(TKelmCustomSound* sound) { select_wave_.Set(sound); }
   TColor HotTrackColor() const { return hot_track_color_; }
   void SetHotTrackColor(TColor value) { Set(hot_track_color_, value); }
   int HelpContext() const { return help_context_; }
@@ -194,7 +198,7 @@ private:
   void CancelMode();
   int RestState() const;  // the state without the mouse
   bool DownInGroup() const { return down_ && group_index_ != 0; }
-  void Play(TKelmCustomSound* sound) const;
+  void Play(const TKelmSoundLink& sound) const;
   void PaintTo(QImage& image);
 
   int state_ = gsUp;
@@ -218,6 +222,7 @@ private:
   TButtonGlyph glyph_;
   QTimer* repeat_timer_ = nullptr;
   std::unique_ptr<TKelmShapedButtonActionLink> link_;
+  TKelmSoundLink highlight_wave_, pulse_wave_, select_wave_;
   QMetaObject::Connection action_connection_;
   bool filtering_ = false;
   bool menu_running_ = false;

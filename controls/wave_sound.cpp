@@ -8,6 +8,18 @@
 
 namespace controls {
 
+void TKelmSoundLink::Set(TKelmCustomSound* sound) {
+  if (sound == sound_) return;
+  if (sound_) RemoveFreeNotification(sound_);
+  sound_ = sound;
+  if (sound_) FreeNotification(sound_);
+}
+
+void TKelmSoundLink::Notification(rtl::TComponent* component, rtl::TOperation operation) {
+  if (operation == rtl::opRemove && component == sound_) sound_ = nullptr;
+  rtl::TComponent::Notification(component, operation);
+}
+
 void TKelmWaveData::SetData(const std::string& bytes) {
   Clear();
   if (in_memory_) bytes_ = bytes;

@@ -32,6 +32,23 @@ public:
   virtual bool Empty() const { return true; }
 };
 
+// A control's reference to a sound component, cleared when the component
+// is destroyed (through the component's free notification).
+class TKelmSoundLink : public rtl::TComponent {
+public:
+  TKelmSoundLink() : rtl::TComponent(nullptr) {}
+  TKelmCustomSound* Get() const { return sound_; }
+  void Set(TKelmCustomSound* sound);
+  // Plays the sound when there is one and it holds something.
+  void Play() const {
+    if (sound_ && !sound_->Empty()) sound_->Play();
+  }
+  void Notification(rtl::TComponent* component, rtl::TOperation operation) override;
+
+private:
+  TKelmCustomSound* sound_ = nullptr;
+};
+
 class TKelmWaveData : public rtl::TPersistent {
 public:
   std::string ClassName() const override { return "TKelmWaveData"; }

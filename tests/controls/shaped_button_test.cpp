@@ -9,7 +9,9 @@
 #include <QTimer>
 #include <memory>
 
+#include "controls/change_view.h"
 #include "controls/shaped_button.h"
+#include "platform/gui/messages.h"
 #include "tests/controls/controls_test_util.h"
 
 namespace {
@@ -358,6 +360,75 @@ TEST(ShapedButton, ActionLinkKeepsDownHelpAndImageInStep) {
   EXPECT_EQ(triggered, 1);
   action.setEnabled(false);
   EXPECT_FALSE(b->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+struct CountingSound : controls::TKelmCustomSound {
+  CountingSound() : controls::TKelmCustomSound(nullptr) {}
+  void Play() override { ++plays; }
+  bool Empty() const override { return false; }
+  int plays = 0;
+};
+
+TEST(ShapedButton, SoundsPlayOncePerVisitAndForgetDestroyedComponents) {
+  Host host;
+  TKelmShapedButton* b = host.Add();
+  auto highlight = std::make_unique<CountingSound>();
+  CountingSound pulse, select;
+  b->SetHighlightWave(highlight.get());
+  b->SetPulseWave(&pulse);
+  b->SetSelectWave(&select);
+  b->FlashedDelay = b->FlashingDelay = b->UnFlashedDelay = 1;
+  Enter(b);
+  Enter(b);
+  EXPECT_EQ(highlight->plays, 1);
+  auto to_phase_two = [&] {
+    for (int i = 0; i < 100 && b->FlashPhase() == 2; ++i) b->UpdateHighlighted();
+    for (int i = 0; i < 100 && b->FlashPhase() != 2; ++i) b->UpdateHighlighted();
+  };
+  to_phase_two();
+  EXPECT_EQ(pulse.plays, 0);  // the entry's highlight sound marked this visit
+  to_phase_two();
+  EXPECT_EQ(pulse.plays, 1);
+  QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(select.plays, 1);
+  Leave(b);
+  Enter(b);
+  EXPECT_EQ(highlight->plays, 2);
+  Leave(b);
+  highlight.reset();  // the button forgets it
+  EXPECT_EQ(b->HighlightWave(), nullptr);
+  Enter(b);
+  b->EnableSounds = false;
+  QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(select.plays, 1);
+}
+
+struct Recorder : QWidget {
+  Recorder(QWidget* parent, std::vector<Recorder*>& log) : QWidget(parent), log(log) {}
+  bool event(QEvent* e) override {
+    if (e->type() == gui::TMessageEvent::EventType() &&
+        static_cast<gui::TMessageEvent*>(e)->Message().Msg == controls::KELM_CHANGEVIEW)
+      log.push_back(this);
+    return QWidget::event(e);
+  }
+  std::vector<Recorder*>& log;
+};
+
+TEST(ChangeView, ReachesEveryWidgetUnderTheParentDepthFirst) {
+  controls_test::App();
+  std::vector<Recorder*> log;
+  QWidget root;
+  auto* a = new Recorder(&root, log);
+  auto* a1 = new Recorder(a, log);
+  auto* a2 = new Recorder(a, log);
+  auto* a1x = new Recorder(a1, log);
+  auto* b = new Recorder(&root, log);
+  controls::BroadcastChangeView(&root);
+  EXPECT_EQ(log, (std::vector<Recorder*>{a, a1, a1x, a2, b}));
 }
 
 }  // namespace
