@@ -273,6 +273,12 @@ bool TBlobFile::GetNextFreeBlock(void* cursor, TBlock*& block) {
     return true;
   }
   if (!GetBlock(cursor, free_, false, 1, block)) return false;
+  if (block->UseCount > 1) {  // a free block someone holds: the chain is damaged
+    PutBlock(block);
+    free_ = 0;
+    changed_ = true;
+    return GetNextFreeBlock(cursor, block);
+  }
   free_ = block->NextBlockOffset();
   changed_ = true;
   block->Initialize();

@@ -246,6 +246,16 @@ TEST(BlobFile, BlocksOfABlobAndTheirReuse) {
   t.Remove(2);
   t.ExpectClean();
   EXPECT_EQ(t.blob->FirstFreeBlock(), 1024u);
+  // A free chain leading to a block in use is dropped: the file grows.
+  TBlock* held = nullptr;
+  ASSERT_TRUE(t.blob->GetBlock(nullptr, 1024, false, 1, held));
+  t.Write(3, Pattern(10, 4));
+  EXPECT_EQ(t.Ref(3), 2048u);
+  EXPECT_EQ(t.blob->FirstFreeBlock(), 0u);
+  t.blob->PutBlock(held);
+  testing::CheckResult check = t.Check();  // the dropped blocks belong to no chain
+  EXPECT_EQ(check.status, 0) << check.output;
+  EXPECT_NE(check.output.find("warning: block 1024 is in no BLOB"), std::string::npos);
 }
 
 // The block size is the whole 16-bit value: 1024 is not 512.
