@@ -11,6 +11,7 @@
 #include "controls/change_view.h"
 #include "platform/gui/colors.h"
 #include "platform/gui/edges.h"
+#include "platform/gui/fonts.h"
 #include "platform/gui/messages.h"
 #include "platform/gui/text.h"
 
@@ -99,6 +100,8 @@ void TKelmShapedButton::SetReliefSize(int value) {
 void TKelmShapedButton::SetImageIndex(int value) {
   if (glyph_.ImageIndex() != value) glyph_.SetImageIndex(value);
 }
+
+void TKelmShapedButton::SetFontDesc(const gui::TFontDesc& desc) { setFont(gui::MakeQFont(desc)); }
 
 void TKelmShapedButton::SetCaption(const std::string& caption) { Set(caption_, caption); }
 

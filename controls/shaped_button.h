@@ -29,6 +29,7 @@
 #include "controls/hot_track_poller.h"
 #include "controls/wave_sound.h"
 #include "platform/gui/actions.h"
+#include "platform/gui/base/fonts.h"
 
 namespace controls {
 
@@ -83,6 +84,9 @@ public:
   void SetCloudType(TKelmCloudType value) { Set(cloud_type_, value); }
   TColor Color() const { return color_; }
   void SetColor(TColor value) { Set(color_, value); }
+  // The caption's font from the class library's description (the parent's
+  // font until set, as with ParentFont).
+  void SetFontDesc(const gui::TFontDesc& desc);
   TColor FontColor() const { return font_color_; }
   void SetFontColor(TColor value) { Set(font_color_, value); }
   TButtonDisplayMode DisplayMode() const { return display_mode_; }

@@ -130,6 +130,7 @@ TEST(ShapedButton, KeyboardDefaultCancelAcceleratorAndModalResult) {
   ok->Default = true;
   cancel->Cancel = true;
   open->SetCaption("&Open");
+  open->SetFontDesc(gui::TFontDesc{});
   dialog.show();
   edit->setFocus();
   QTest::keyClick(edit, Qt::Key_Return);

@@ -165,6 +165,11 @@ TEST(SpinEdit, TrackBarDragsMapToValues) {
     // Further along the bar means a larger value in both orientations.
     const QPoint step = h ? QPoint(10, 0) : QPoint(0, -10);
     EXPECT_GT(drag(bar.center() + step), middle);
+    // A track bar too short for its thumb has no channel: the minimum.
+    const QSize full = e.TrackBar()->size();
+    e.TrackBar()->resize(h ? QSize(6, full.height()) : QSize(full.width(), 6));
+    EXPECT_EQ(drag(bar.center()), 0);
+    e.TrackBar()->resize(full);
     QTest::mouseRelease(e.DropButton(), Qt::LeftButton);
     EXPECT_FALSE(e.TrackBarForm()->isVisible());
   }
