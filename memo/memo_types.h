@@ -107,13 +107,11 @@ enum TUpdateMode : std::uint8_t { umImmediate, umOnNeed, umBackground };
 enum TvmUpperCase : std::uint8_t { vmuAscii, vmuAnsi, vmuUserDefined };
 enum TVellLineBreak : std::uint8_t { vbCRLF, vbLFCR, vbCR, vbLF };
 
-// A font as the memo sees it; the window layer turns it into a real font.
-struct TMemoFont {
-  std::string Name = "MS Sans Serif";
-  int Size = 8;      // points
-  int Height = -11;  // pixels; negative: character height without leading
+// A font as the memo sees it: the platform's font description (its Height
+// in pixels at 96 dpi, negative the character height without leading) with
+// a colour; the window layer turns it into a real font at its resolution.
+struct TMemoFont : gui::TFontDesc {
   TColor Color = clWindowText;
-  TFontStyles Style = 0;
   friend bool operator==(const TMemoFont&, const TMemoFont&) = default;
 };
 

@@ -8,10 +8,7 @@
 namespace memo {
 
 gui::TFontDesc DeviceFontDesc(const TMemoFont& font, double pixelsPerInch) {
-  gui::TFontDesc desc;
-  desc.Name = font.Name;
-  desc.Size = font.Size;
-  desc.Style = font.Style;
+  gui::TFontDesc desc = font;
   if (font.Height != 0) {
     const int height = RoundHalfEven(font.Height * pixelsPerInch / kFontDesignDpi);
     desc.Height = height != 0 ? height : (font.Height < 0 ? -1 : 1);
