@@ -3,7 +3,9 @@
 #pragma once
 
 #include <exception>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace rtl {
 
@@ -38,10 +40,32 @@ QV_DECLARE_EXCEPTION(EStringListError, Exception);
 QV_DECLARE_EXCEPTION(EInOutError, Exception);
 QV_DECLARE_EXCEPTION(EComponentError, Exception); // bad or duplicate component name
 QV_DECLARE_EXCEPTION(EIniFileException, Exception);// INI file cannot be written
+QV_DECLARE_EXCEPTION(EDatabaseError, Exception);   // datasets, fields and the table engine
 
 #undef QV_DECLARE_EXCEPTION
 
 // The class library's text for an index outside a list.
 inline constexpr const char* kListIndexError = "List index out of bounds";
+
+[[noreturn]] inline void DatabaseError(const std::string& message) { throw EDatabaseError(message); }
+
+// The format with each "%s" or "%d" replaced by the next argument in turn
+// ("%%" stands for one '%'); raised as EDatabaseError.
+inline std::string FormatMessage(std::string_view format, std::initializer_list<std::string_view> args) {
+  std::string text;
+  auto next = args.begin();
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size()) {
+      char kind = format[i + 1];
+      if (kind == '%') { text += '%'; ++i; continue; }
+      if ((kind == 's' || kind == 'd') && next != args.end()) { text += *next++; ++i; continue; }
+    }
+    text += format[i];
+  }
+  return text;
+}
+[[noreturn]] inline void DatabaseErrorFmt(std::string_view format, std::initializer_list<std::string_view> args) {
+  throw EDatabaseError(FormatMessage(format, args));
+}
 
 }  // namespace rtl

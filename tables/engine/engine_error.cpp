@@ -8,7 +8,7 @@ std::string EngineMessage(TEngineErrorCode code, const std::string& text) {
 }
 }  // namespace
 
-EKORVEXEngineError::EKORVEXEngineError(TEngineErrorCode code) : rtl::Exception({}) {
+EKORVEXEngineError::EKORVEXEngineError(TEngineErrorCode code) : rtl::EDatabaseError(std::string()) {
   std::string text = GetErrorString(code);
   errors_.push_back({code, text});
   SetMessage(EngineMessage(code, text));

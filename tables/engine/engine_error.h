@@ -20,7 +20,7 @@ struct TKORVEXError {
 
 // Message: "KORVEX Engine Error # " + number + " " + the engine's text, the
 // text formatted from the error record when the exception is made.
-class EKORVEXEngineError : public rtl::Exception {
+class EKORVEXEngineError : public rtl::EDatabaseError {
 public:
   explicit EKORVEXEngineError(TEngineErrorCode code);
 

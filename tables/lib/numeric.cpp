@@ -31,7 +31,6 @@ constexpr std::uint64_t kPow10[] = {1ull,
                                     10000000000000000ull,
                                     100000000000000000ull,
                                     1000000000000000000ull};
-constexpr int kMaxPow10 = 18;
 
 int ClampDecimals(int decimals) { return decimals < 0 ? 0 : decimals > 4 ? 4 : decimals; }
 
@@ -41,28 +40,8 @@ std::uint64_t DivRound(std::uint64_t a, std::uint64_t divisor) {
   return r >= divisor - r ? q + 1 : q;
 }
 
-// |value| x 10^places as an integer, the value first taken to 15
-// significant digits (as the runtime's float formatting does) and then
-// rounded half away from zero. nullopt when not a number or above `limit`.
 std::optional<std::uint64_t> ScaledMagnitude(double value, int places, std::uint64_t limit) {
-  if (!std::isfinite(value)) return std::nullopt;
-  value = std::fabs(value);
-  if (value == 0) return 0;
-  char text[32];
-  std::snprintf(text, sizeof text, "%.14e", value);  // d.dddddddddddddde+XX
-  std::uint64_t mantissa = 0;
-  for (const char* p = text; *p && *p != 'e'; ++p)
-    if (*p >= '0' && *p <= '9') mantissa = mantissa * 10 + (*p - '0');
-  int exponent = std::atoi(std::strchr(text, 'e') + 1);
-  int shift = exponent - 14 + places;  // value x 10^places = mantissa x 10^shift
-  if (shift >= 0) {
-    if (shift > kMaxPow10 || mantissa > limit / kPow10[shift]) return std::nullopt;
-    return mantissa * kPow10[shift];
-  }
-  if (-shift > kMaxPow10) return 0;
-  std::uint64_t scaled = DivRound(mantissa, kPow10[-shift]);
-  if (scaled > limit) return std::nullopt;
-  return scaled;
+  return rtl::ScaleDecimal(value, places, limit);
 }
 
 // sign x (magnitude x 10 + decimals), nullopt when it does not fit.
@@ -92,13 +71,6 @@ std::int64_t Saturate(__int128 value) {
 }
 
 }  // namespace
-
-std::optional<Currency> Currency::FromDouble(double value) {
-  auto magnitude = ScaledMagnitude(value, 4, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
-  if (!magnitude) return std::nullopt;
-  auto scaled = static_cast<std::int64_t>(*magnitude);
-  return Currency{value < 0 ? -scaled : scaled};
-}
 
 std::string MakeBCDDisplayFormat(std::uint16_t decimals) {
   std::string format(14, '#');

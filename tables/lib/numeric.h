@@ -13,20 +13,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/runtime/currency.h"
+
 namespace korvex {
 
-// A fixed-point number with four decimals, held as its value x 10,000.
-struct Currency {
-  std::int64_t scaled = 0;
-
-  static constexpr std::int64_t kScale = 10000;
-  static Currency FromScaled(std::int64_t scaled) { return Currency{scaled}; }
-  // Rounds half away from zero to four decimals; nullopt when out of range.
-  static std::optional<Currency> FromDouble(double value);
-  double ToDouble() const { return static_cast<double>(scaled) / kScale; }
-  friend bool operator==(Currency, Currency) = default;
-  friend auto operator<=>(Currency, Currency) = default;
-};
+using rtl::Currency;
 
 // "##############0", for decimals > 0 followed by "." and that many "0".
 std::string MakeBCDDisplayFormat(std::uint16_t decimals);
