@@ -233,13 +233,13 @@ void TDataSet::RestoreState(TDataSetState state) { state_ = state; }
 // ---- reading records ----------------------------------------------------------
 
 bool TDataSet::ReadInto(TGetMode mode, bool check) {
+  cursor_synced_ = false;  // also when the read raises
   if (GetRecord(spare_, mode, check) == grOK) {
     std::swap(active_, spare_);
     has_record_ = true;
     cursor_synced_ = true;
     return true;
   }
-  cursor_synced_ = false;
   return false;
 }
 

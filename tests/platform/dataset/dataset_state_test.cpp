@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <cstring>
+#include <functional>
 #include <sstream>
 
 #include "mem_dataset.h"
@@ -253,6 +255,310 @@ TEST(DataSetStates, Table) {
       EXPECT_STREQ(c.name, "-");
     }
   }
+}
+
+// A dataset with default fields (made from the definitions at open).
+std::unique_ptr<MemDataSet> People() {
+  auto ds = std::make_unique<MemDataSet>(std::vector<Column>{{"PID", ftInteger}, {"PNAME", ftString, 20}});
+  ds->Open();
+  for (auto [pid, name] : {std::pair{7, "Ann"}, {9, "Bob"}, {4, "Cy"}}) {
+    ds->Append();
+    ds->FieldByName("PID")->SetAsInteger(pid);
+    ds->FieldByName("PNAME")->SetAsString(name);
+    ds->Post();
+  }
+  return ds;
+}
+
+TEST(DataSetFields, CalculatedAndLookupFields) {
+  auto people = People();
+  MemDataSet ds({{"KEY", ftInteger}, {"N", ftSmallint}});
+  auto* key = new TIntegerField(&ds);
+  key->SetFieldName("KEY");
+  key->SetDataSet(&ds);
+  auto* n = new TSmallintField(&ds);
+  n->SetFieldName("N");
+  n->SetDataSet(&ds);
+  auto* twice = new TIntegerField(&ds);
+  twice->SetFieldName("TWICE");
+  twice->SetFieldKind(fkCalculated);
+  twice->SetDataSet(&ds);
+  auto* person = new TStringField(&ds, 20);
+  person->SetFieldName("PERSON");
+  person->SetFieldKind(fkLookup);
+  person->KeyFields = "KEY";
+  person->LookupDataSet = people.get();
+  person->LookupKeyFields = "PID";
+  person->LookupResultField = "PNAME";
+  person->SetDataSet(&ds);
+  int calcs = 0;
+  ds.OnCalcFields = [&](TDataSet*) {
+    ++calcs;
+    if (!n->IsNull()) twice->SetAsInteger(2 * n->AsInteger());
+  };
+  ds.Open();
+  // A value flag byte before each value: (4 + 1) + (20 + 1 + 1).
+  EXPECT_EQ(ds.CalcFieldsSize(), 27);
+  EXPECT_EQ(twice->Offset(), 0);
+  EXPECT_EQ(person->Offset(), 5);
+  for (auto [k, v] : {std::pair{9, 5}, {1, 6}, {4, 7}}) {
+    ds.Append();
+    key->SetAsInteger(k);
+    n->SetAsInteger(v);
+    ds.Post();
+  }
+  people->Last();  // the lookups must not move the lookup dataset
+  calcs = 0;
+  std::vector<std::string> seen;
+  for (ds.First(); !ds.Eof(); ds.Next()) seen.push_back(person->AsString() + "/" + twice->AsString());
+  EXPECT_EQ(Join(seen), "Bob/10,/12,Cy/14");
+  EXPECT_EQ(calcs, 3);  // once per record read
+  EXPECT_EQ(people->FieldByName("PNAME")->AsString(), "Cy");
+  EXPECT_EQ(people->RecNo(), 3);
+  people->Prior();
+  EXPECT_EQ(people->FieldByName("PNAME")->AsString(), "Bob");
+  // Calculated fields follow writes in edit; a data field cannot be written
+  // while calculating.
+  ds.First();
+  ds.Edit();
+  key->SetAsInteger(7);
+  n->SetAsInteger(50);
+  EXPECT_EQ(person->AsString(), "Ann");
+  EXPECT_EQ(twice->AsInteger(), 100);
+  ds.Cancel();
+  EXPECT_EQ(person->AsString(), "Bob");
+  ds.OnCalcFields = [&](TDataSet*) { n->SetAsInteger(1); };
+  EXPECT_THROW(ds.Next(), rtl::EDatabaseError);
+  ds.OnCalcFields = nullptr;
+  // Lookup of several fields; a missing key gives Null.
+  Variant both = people->Lookup("PID;PNAME", VarArrayOf({4, "Cy"}), "PNAME;PID");
+  ASSERT_TRUE(both.IsArray());
+  EXPECT_EQ(both[0].ToString(), "Cy");
+  EXPECT_EQ(both[1].ToInt64(), 4);
+  EXPECT_TRUE(people->Lookup("PID", 5, "PNAME").IsNull());
+  EXPECT_TRUE(people->Locate("PNAME", "bOB", loCaseInsensitive));
+  EXPECT_EQ(people->FieldByName("PID")->AsInteger(), 9);
+  EXPECT_TRUE(people->Locate("PNAME", "C", loPartialKey));
+  EXPECT_FALSE(people->Locate("PNAME", "c", loPartialKey));
+  EXPECT_EQ(people->FieldByName("PID")->AsInteger(), 4);
+}
+
+TEST(DataSetFields, LifetimeOfDefaultAndPersistentFields) {
+  MemDataSet ds({{"A", ftInteger}, {"B", ftString, 5}});
+  ds.Open();
+  ASSERT_EQ(ds.FieldCount(), 2);
+  EXPECT_TRUE(ds.DefaultFields());
+  ds.Close();
+  EXPECT_EQ(ds.FieldCount(), 0);  // default fields die at close
+  ds.fail_open = true;
+  EXPECT_THROW(ds.Open(), rtl::EDatabaseError);
+  EXPECT_EQ(ds.FieldCount(), 0);  // also when the open fails after making them
+  ds.fail_open = false;
+
+  auto* a = new TIntegerField(&ds);
+  a->SetFieldName("A");
+  a->SetDataSet(&ds);
+  EXPECT_THROW(a->AsInteger(), rtl::EDatabaseError);
+  try {
+    (void)a->AsString();
+  } catch (const rtl::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Cannot perform this operation on a closed dataset");
+  }
+  // A failed open leaves everything closed and freed; the next open works.
+  ds.fail_open = true;
+  EXPECT_THROW(ds.Open(), rtl::EDatabaseError);
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(ds.FieldCount(), 1);
+  EXPECT_EQ(ds.allocated, 0);
+  EXPECT_EQ(ds.LiveBufferCount(), 0);
+  ds.fail_open = false;
+  ds.Open();
+  EXPECT_EQ(ds.FieldCount(), 1);  // persistent fields only
+  EXPECT_FALSE(ds.DefaultFields());
+  EXPECT_EQ(ds.FindField("B"), nullptr);
+  try {
+    ds.FieldByName("B");
+    ADD_FAILURE();
+  } catch (const rtl::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Field 'B' not found");
+  }
+  ds.Close();
+  // A persistent field without a definition fails the open cleanly.
+  auto* c = new TIntegerField(&ds);
+  c->SetFieldName("C");
+  c->SetDataSet(&ds);
+  try {
+    ds.Open();
+    ADD_FAILURE();
+  } catch (const rtl::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Field 'C' not found");
+  }
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(ds.allocated, 0);
+  delete c;
+  ds.Open();
+  EXPECT_TRUE(ds.Active());
+}
+
+// Records what a link is told.
+struct LogLink : TDataLink {
+  std::vector<std::string> log;
+  void ActiveChanged() override { log.push_back(Active() ? "Active" : "Inactive"); }
+  void RecordChanged(TField* field) override { log.push_back("Record:" + (field ? field->FieldName() : std::string("-"))); }
+  void DataSetChanged() override { log.push_back("Changed"); }
+  void CheckBrowseMode() override { log.push_back("Check"); }
+  void UpdateData() override { log.push_back("Update"); }
+  std::string Take() {
+    std::string text = Join(log);
+    log.clear();
+    return text;
+  }
+};
+
+TEST(DataSetLinks, NotificationsAndDisableControls) {
+  auto ds = People();
+  ds->Close();
+  TDataSource source(nullptr);
+  source.SetDataSet(ds.get());
+  LogLink link;
+  link.SetDataSource(&source);
+  EXPECT_EQ(link.Take(), "");
+  ds->Open();
+  EXPECT_EQ(link.Take(), "Active");
+  ds->Next();
+  EXPECT_EQ(link.Take(), "Check,Changed");
+  ds->Edit();
+  EXPECT_EQ(link.Take(), "Check,Record:-");
+  ds->FieldByName("PNAME")->SetAsString("Al");
+  EXPECT_EQ(link.Take(), "Record:PNAME");
+  ds->Post();
+  EXPECT_EQ(link.Take(), "Check,Update,Changed");
+
+  // Nested: nothing until the last EnableControls, then one change; the
+  // requests to store pending values still arrive.
+  ds->DisableControls();
+  ds->DisableControls();
+  ds->Next();
+  ds->Prior();
+  ds->Edit();
+  ds->FieldByName("PNAME")->SetAsString("Al2");
+  ds->Post();
+  EXPECT_EQ(link.Take(), "Check,Check,Check,Check,Update");
+  ds->EnableControls();
+  EXPECT_TRUE(ds->ControlsDisabled());
+  EXPECT_EQ(link.Take(), "");
+  ds->EnableControls();
+  EXPECT_FALSE(ds->ControlsDisabled());
+  EXPECT_EQ(link.Take(), "Changed");
+  ds->EnableControls();  // unbalanced: ignored
+  EXPECT_EQ(link.Take(), "");
+
+  // Close and open while disabled: the link learns both at the end.
+  ds->DisableControls();
+  ds->Close();
+  ds->Open();
+  EXPECT_EQ(link.Take(), "");
+  ds->EnableControls();
+  EXPECT_EQ(link.Take(), "Changed");
+  ds->DisableControls();
+  ds->Close();
+  ds->EnableControls();
+  EXPECT_EQ(link.Take(), "Inactive");
+  EXPECT_FALSE(link.Active());
+
+  // A disabled source tells its links nothing but the state.
+  ds->Open();
+  link.Take();
+  source.SetEnabled(false);
+  EXPECT_EQ(link.Take(), "Inactive");
+  ds->Next();
+  EXPECT_EQ(link.Take(), "");
+}
+
+TEST(DataSetLinks, CircularChainsAreRefused) {
+  MemDataSet a({{"X", ftInteger}}), b({{"X", ftInteger}}), c({{"X", ftInteger}});
+  TDataSource sa(nullptr), sb(nullptr), sc(nullptr);
+  sa.SetDataSet(&a);
+  sb.SetDataSet(&b);
+  sc.SetDataSet(&c);
+  b.SetMaster(&sa);  // a -> b
+  c.SetMaster(&sb);  // b -> c
+  auto expect_circular = [](const std::function<void()>& action) {
+    try {
+      action();
+      ADD_FAILURE() << "no exception";
+    } catch (const rtl::EDatabaseError& e) {
+      EXPECT_EQ(e.Message(), "Circular datalinks are not allowed");
+    }
+  };
+  expect_circular([&] { a.SetMaster(&sc); });  // c -> a closes the ring
+  expect_circular([&] { a.SetMaster(&sa); });  // onto itself
+  EXPECT_EQ(a.master, nullptr);
+  TDataSource other(nullptr);
+  a.SetMaster(&other);
+  expect_circular([&] { other.SetDataSet(&c); });  // source of a's master would be c
+  EXPECT_EQ(other.DataSet(), nullptr);
+  MemDataSet d({{"X", ftInteger}});
+  other.SetDataSet(&d);
+  EXPECT_EQ(other.DataSet(), &d);
+}
+
+TEST(DataSetBuffers, BookmarksLayoutChangesAndLongScans) {
+  MemDataSet ds({{"N", ftInteger}, {"S", ftString, 8}});
+  ds.Open();
+  ds.Close();
+  // One million records through the storage directly.
+  ds.Open();
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(ds.ImageSize()));
+  for (int i = 0; i < 1000000; ++i) {
+    image[static_cast<std::size_t>(ds.ImageOffset(0))] = 1;
+    std::memcpy(&image[static_cast<std::size_t>(ds.ImageOffset(0)) + 1], &i, 4);
+    ds.AddRecord(image);
+  }
+  EXPECT_EQ(ds.LiveBufferCount(), 3);
+  std::int64_t sum = 0;
+  int count = 0;
+  TField* n = ds.FieldByName("N");
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    sum += n->AsInteger();
+    ++count;
+  }
+  EXPECT_EQ(count, 1000000);
+  EXPECT_EQ(sum, 999999LL * 1000000 / 2);
+  EXPECT_EQ(ds.LiveBufferCount(), 3);
+  EXPECT_EQ(ds.allocated, 3);
+  EXPECT_TRUE(ds.records.size() == 1000000u);
+  ds.records.resize(10);
+
+  // Bookmarks: stale ones are invalid and refused.
+  ds.First();
+  ds.MoveBy(4);
+  TBookmark fifth = ds.GetBookmark();
+  ds.Last();
+  TBookmark last = ds.GetBookmark();
+  EXPECT_LT(ds.CompareBookmarks(fifth, last), 0);
+  EXPECT_EQ(ds.CompareBookmarks({}, last), 1);
+  EXPECT_EQ(ds.CompareBookmarks(last, {}), -1);
+  EXPECT_EQ(ds.CompareBookmarks({}, {}), 0);
+  EXPECT_TRUE(ds.BookmarkValid(fifth));
+  ds.GotoBookmark(fifth);
+  EXPECT_EQ(n->AsInteger(), 4);
+  ds.Delete();
+  EXPECT_FALSE(ds.BookmarkValid(fifth));
+  EXPECT_THROW(ds.GotoBookmark(fifth), rtl::EDatabaseError);
+  EXPECT_EQ(n->AsInteger(), 5);
+
+  // A layout change makes every buffer anew and keeps the record.
+  ds.Edit();
+  n->SetAsInteger(55);
+  ds.Post();
+  ds.ChangeLayout(64);
+  EXPECT_EQ(n->AsInteger(), 55);
+  EXPECT_EQ(ds.allocated, 3);
+  ds.Next();
+  EXPECT_EQ(n->AsInteger(), 6);
+  ds.Close();
+  EXPECT_EQ(ds.allocated, 0);
 }
 
 }  // namespace
