@@ -42,12 +42,14 @@ std::string Render(std::string_view format, int y, int mo, int d, int h, int mi,
 }
 
 // Numbers separated by `separator`; false on any other character.
-bool SplitNumbers(std::string_view text, char separator, std::vector<int>& numbers) {
+bool SplitNumbers(std::string_view text, char separator, std::vector<int>& numbers,
+                  std::vector<int>* widths = nullptr) {
   numbers.clear();
   std::string part;
   auto flush = [&]() {
     if (part.empty() || part.size() > 4) return false;
     numbers.push_back(std::stoi(part));
+    if (widths) widths->push_back(static_cast<int>(part.size()));
     part.clear();
     return true;
   };
@@ -82,8 +84,9 @@ std::string DateTimeToStr(rtl::TDateTime value) {
 }
 
 bool TryStrToDate(std::string_view text, rtl::TDateTime& value) {
-  std::vector<int> numbers;
-  if (!SplitNumbers(rtl::Trim(text), rtl::FormatSettings().DateSeparator, numbers) || numbers.size() != 3) return false;
+  std::vector<int> numbers, widths;
+  if (!SplitNumbers(rtl::Trim(text), rtl::FormatSettings().DateSeparator, numbers, &widths) || numbers.size() != 3)
+    return false;
   // The order of day, month and year in the short date format.
   std::string order;
   for (char c : rtl::FormatSettings().ShortDateFormat) {
@@ -91,9 +94,12 @@ bool TryStrToDate(std::string_view text, rtl::TDateTime& value) {
     if ((c == 'd' || c == 'm' || c == 'y') && order.find(c) == std::string::npos) order += c;
   }
   if (order.size() != 3) order = "mdy";
-  int y = 0, m = 0, d = 0;
-  for (int i = 0; i < 3; ++i) (order[i] == 'd' ? d : order[i] == 'm' ? m : y) = numbers[i];
-  if (y < 100) y += y < 50 ? 2000 : 1900;  // two-digit years
+  int y = 0, m = 0, d = 0, year_width = 4;
+  for (int i = 0; i < 3; ++i) {
+    (order[i] == 'd' ? d : order[i] == 'm' ? m : y) = numbers[i];
+    if (order[i] == 'y') year_width = widths[i];
+  }
+  if (year_width <= 2) y += y < 50 ? 2000 : 1900;  // two-digit years
   return rtl::TryEncodeDate(y, m, d, value);
 }
 

@@ -442,8 +442,8 @@ rtl::TDateTime TDateTimeField::AsDateTime() const {
 }
 
 void TDateTimeField::SetAsDateTime(rtl::TDateTime value) {
-  // One day before 1 January of year 1 up to the end of 9999.
-  if (!(value >= -693593.0 && value < 2958466.0)) RangeError(rtl::FloatToStr(value));
+  // 1 January of year 1 (its time of day counts away from zero) to the end of 9999.
+  if (!(value > -693594.0 && value < 2958466.0)) RangeError(rtl::FloatToStr(value));
   rtl::TTimeStamp stamp = rtl::DateTimeToTimeStamp(value);
   switch (DataType()) {
     case ftDate: SetData(&stamp.Date); break;
