@@ -3,6 +3,14 @@
 #include <algorithm>
 
 namespace db {
+namespace {
+
+template <typename T>
+void EraseItem(std::vector<T*>& items, T* item) {
+  items.erase(std::remove(items.begin(), items.end(), item), items.end());
+}
+
+}  // namespace
 
 // ---- TDataSource ------------------------------------------------------------
 
@@ -12,29 +20,17 @@ TDataSource::~TDataSource() {
     link->active_ = link->editing_ = false;
   }
   links_.clear();
-  if (dataset_) {
-    auto& sources = dataset_->data_sources_;
-    sources.erase(std::remove(sources.begin(), sources.end(), this), sources.end());
-  }
+  if (dataset_) EraseItem(dataset_->data_sources_, this);
 }
 
 bool TDataSource::IsLinkedTo(TDataSet* dataset) const {
-  for (int guard = 0; dataset && guard < 10000; ++guard) {
-    TDataSource* source = dataset->GetDataSource();
-    if (!source) break;
-    if (source == this) return true;
-    dataset = source->DataSet();
-  }
-  return false;
+  return dataset && LinkChainReaches(dataset->GetDataSource(), nullptr, this);
 }
 
 void TDataSource::SetDataSet(TDataSet* dataset) {
   if (dataset == dataset_) return;
   if (dataset && IsLinkedTo(dataset)) rtl::DatabaseError(msg::kCircularDataLink);
-  if (dataset_) {
-    auto& sources = dataset_->data_sources_;
-    sources.erase(std::remove(sources.begin(), sources.end(), this), sources.end());
-  }
+  if (dataset_) EraseItem(dataset_->data_sources_, this);
   dataset_ = dataset;
   if (dataset_) dataset_->data_sources_.push_back(this);
   UpdateState();
@@ -85,18 +81,12 @@ void TDataSource::DataEvent(TDataEvent event, std::intptr_t info) {
 // ---- TDataLink ----------------------------------------------------------------
 
 TDataLink::~TDataLink() {
-  if (source_) {
-    auto& links = source_->links_;
-    links.erase(std::remove(links.begin(), links.end(), this), links.end());
-  }
+  if (source_) EraseItem(source_->links_, this);
 }
 
 void TDataLink::SetDataSource(TDataSource* source) {
   if (source == source_) return;
-  if (source_) {
-    auto& links = source_->links_;
-    links.erase(std::remove(links.begin(), links.end(), this), links.end());
-  }
+  if (source_) EraseItem(source_->links_, this);
   source_ = source;
   if (source_) source_->links_.push_back(this);
   UpdateState();

@@ -163,7 +163,7 @@ void TDataSet::Open() {
     OpenCursor(false);
     AllocateBuffers();
     state_ = dsBrowse;
-    ReadFirst();
+    ReadEnd(true);
   } catch (...) {
     CloseAfterFailure();
     throw;
@@ -261,22 +261,11 @@ bool TDataSet::Resync() {
   return false;
 }
 
-void TDataSet::ReadFirst() {
-  InternalFirst();
-  if (ReadInto(gmNext, true)) {
-    bof_ = true;
-    eof_ = false;
-  } else {
-    has_record_ = false;
-    bof_ = eof_ = true;
-  }
-}
-
-void TDataSet::ReadLast() {
-  InternalLast();
-  if (ReadInto(gmPrior, true)) {
-    bof_ = false;
-    eof_ = true;
+void TDataSet::ReadEnd(bool first) {
+  first ? InternalFirst() : InternalLast();
+  if (ReadInto(first ? gmNext : gmPrior, true)) {
+    bof_ = first;
+    eof_ = !first;
   } else {
     has_record_ = false;
     bof_ = eof_ = true;
@@ -288,7 +277,7 @@ void TDataSet::ReadLast() {
 void TDataSet::First() {
   CheckBrowseMode();
   Fire(BeforeScroll);
-  ReadFirst();
+  ReadEnd(true);
   Notify(deDataSetChange, 0);
   Fire(AfterScroll);
 }
@@ -296,7 +285,7 @@ void TDataSet::First() {
 void TDataSet::Last() {
   CheckBrowseMode();
   Fire(BeforeScroll);
-  ReadLast();
+  ReadEnd(false);
   Notify(deDataSetChange, 0);
   Fire(AfterScroll);
 }
@@ -424,7 +413,7 @@ void TDataSet::ReturnFromInsert() {
       eof_ = insert_eof_;
     }
   } else {
-    ReadFirst();
+    ReadEnd(true);
   }
   insert_return_.reset();
 }
@@ -826,15 +815,18 @@ void TDataSet::EnableControls() {
   if (pending || state_changed) Notify(deDataSetChange, 0);
 }
 
-bool TDataSet::IsLinkedTo(TDataSource* source) const {
-  for (int guard = 0; source && guard < 10000; ++guard) {
-    TDataSet* dataset = source->DataSet();
-    if (!dataset) break;
-    if (dataset == this) return true;
-    source = dataset->GetDataSource();
+bool LinkChainReaches(TDataSource* source, const TDataSet* dataset, const TDataSource* target) {
+  for (int guard = 0; source && guard < 10000; ++guard) {  // the guard stops a ring made elsewhere
+    if (source == target) return true;
+    TDataSet* next = source->DataSet();
+    if (!next) break;
+    if (next == dataset) return true;
+    source = next->GetDataSource();
   }
   return false;
 }
+
+bool TDataSet::IsLinkedTo(TDataSource* source) const { return LinkChainReaches(source, this, nullptr); }
 
 void TDataSet::CheckNotLinkedTo(TDataSource* source) const {
   if (IsLinkedTo(source)) rtl::DatabaseError(msg::kCircularDataLink);

@@ -72,6 +72,10 @@ using TDataSetErrorEvent = std::function<void(TDataSet* dataset, rtl::EDatabaseE
 // at its message box); without a handler the exception passes on.
 void SetDataSetExceptionHandler(std::function<void(std::exception_ptr)> handler);
 
+// Whether the chain source -> its dataset -> that dataset's master source
+// -> ... meets `dataset` or `target`.
+bool LinkChainReaches(TDataSource* source, const TDataSet* dataset, const TDataSource* target);
+
 // The framework's messages.
 namespace msg {
 inline constexpr const char* kNotEditing = "Dataset not in edit or insert mode";
@@ -319,8 +323,8 @@ private:
   void AllocateBuffers();
   void FreeBuffers();
   void CloseAfterFailure();
-  void ReadFirst();
-  void ReadLast();
+  // First (or last) record, setting Bof (or Eof); both when empty.
+  void ReadEnd(bool first);
   void BeginInsertAppend(bool append);
   void ReturnFromInsert();
   bool ReadInto(TGetMode mode, bool check);

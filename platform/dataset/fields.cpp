@@ -289,11 +289,7 @@ rtl::Currency TIntegerField::AsCurrency() const {
   return rtl::Currency{value * rtl::Currency::kScale};
 }
 
-void TIntegerField::SetAsCurrency(rtl::Currency value) {
-  std::int64_t q = value.scaled / rtl::Currency::kScale, r = value.scaled % rtl::Currency::kScale;
-  if (2 * (r < 0 ? -r : r) >= rtl::Currency::kScale) q += value.scaled < 0 ? -1 : 1;
-  SetAsLargeInt(q);
-}
+void TIntegerField::SetAsCurrency(rtl::Currency value) { SetAsLargeInt(rtl::RoundToInteger(value)); }
 
 Variant TIntegerField::AsVariant() const {
   if (IsNull()) return Null;
@@ -395,8 +391,7 @@ void TBCDField::SetAsFloat(double value) {
 
 std::int32_t TBCDField::AsInteger() const {
   rtl::Currency value = AsCurrency();
-  std::int64_t q = value.scaled / rtl::Currency::kScale, r = value.scaled % rtl::Currency::kScale;
-  if (2 * (r < 0 ? -r : r) >= rtl::Currency::kScale) q += value.scaled < 0 ? -1 : 1;
+  std::int64_t q = rtl::RoundToInteger(value);
   if (q < INT32_MIN || q > INT32_MAX) RangeError(rtl::CurrToStr(value));
   return static_cast<std::int32_t>(q);
 }

@@ -29,6 +29,12 @@ std::optional<std::uint64_t> ScaleDecimal(double value, int places, std::uint64_
 // The exact value with the settings' decimal separator, without trailing
 // zeros in the fraction: "-12.5", "0.0001", "7".
 std::string CurrToStr(Currency value);
+// The nearest whole number, halves away from zero.
+inline std::int64_t RoundToInteger(Currency value) {
+  std::int64_t q = value.scaled / Currency::kScale, r = value.scaled % Currency::kScale;
+  if (2 * (r < 0 ? -r : r) >= Currency::kScale) q += value.scaled < 0 ? -1 : 1;
+  return q;
+}
 // Optional blanks, sign, digits with at most one decimal separator; more
 // than four decimals round half away from zero. False for anything else or
 // a value outside the range.

@@ -40,6 +40,13 @@ std::string Bytes(T value) {
   return b;
 }
 
+// python3 runs `script` over the lines (written to `file`); its output lines.
+std::vector<std::string> PythonOver(const std::string& script, const std::vector<std::string>& lines, const char* file) {
+  std::string path = textutil::WriteLines(file, lines);
+  return textutil::SplitLines(
+      textutil::RunPython("-c " + textutil::ShellQuote(script) + " " + textutil::ShellQuote(path)));
+}
+
 std::string ErrorOf(const std::function<void()>& action) {
   try {
     action();
@@ -152,15 +159,13 @@ TEST(DataSetFieldKinds, DayNumbersAgreeWithPythonOrdinals) {
     rtl::DecodeDate(e["D"]->AsDateTime(), y2, m2, d2);
     ASSERT_EQ(y2 * 10000 + m2 * 100 + d2, y * 10000 + m * 100 + d);
   }
-  std::string path = textutil::WriteLines("dataset_dates.txt", lines);
-  std::string out = textutil::RunPython(
-      "-c " + textutil::ShellQuote("import sys, datetime\n"
-                                   "for line in open(sys.argv[1]):\n"
-                                   "  y, m, d, ms = map(int, line.split())\n"
-                                   "  o = datetime.date(y, m, d).toordinal()\n"
-                                   "  print(o, o * 86400000 + ms)\n") +
-      " " + textutil::ShellQuote(path));
-  auto expected = textutil::SplitLines(out);
+  auto expected = PythonOver(
+      "import sys, datetime\n"
+      "for line in open(sys.argv[1]):\n"
+      "  y, m, d, ms = map(int, line.split())\n"
+      "  o = datetime.date(y, m, d).toordinal()\n"
+      "  print(o, o * 86400000 + ms)\n",
+      lines, "dataset_dates.txt");
   ASSERT_EQ(expected.size(), ours.size()) << "python3 did not run";
   for (std::size_t i = 0; i < ours.size(); ++i) {
     std::int64_t day, msecs;
@@ -185,15 +190,13 @@ TEST(DataSetFieldKinds, BcdTextAgreesWithPythonDecimal) {
     texts.push_back(t);
   }
   texts.insert(texts.end(), {"0.00005", "-0.00005", "0.00004999", "922337203685477.5807", "-922337203685477.5808"});
-  std::string path = textutil::WriteLines("dataset_decimals.txt", texts);
-  std::string out = textutil::RunPython(
-      "-c " + textutil::ShellQuote("import sys, decimal\n"
-                                   "decimal.getcontext().prec = 60\n"
-                                   "for line in open(sys.argv[1]):\n"
-                                   "  q = decimal.Decimal(line.strip()).quantize(decimal.Decimal('0.0001'), decimal.ROUND_HALF_UP)\n"
-                                   "  print('0' if q == 0 else format(q.normalize(), 'f'), int(q * 10000))\n") +
-      " " + textutil::ShellQuote(path));
-  auto expected = textutil::SplitLines(out);
+  auto expected = PythonOver(
+      "import sys, decimal\n"
+      "decimal.getcontext().prec = 60\n"
+      "for line in open(sys.argv[1]):\n"
+      "  q = decimal.Decimal(line.strip()).quantize(decimal.Decimal('0.0001'), decimal.ROUND_HALF_UP)\n"
+      "  print('0' if q == 0 else format(q.normalize(), 'f'), int(q * 10000))\n",
+      texts, "dataset_decimals.txt");
   ASSERT_EQ(expected.size(), texts.size()) << "python3 did not run";
   for (std::size_t i = 0; i < texts.size(); ++i) {
     char text[64];
