@@ -172,6 +172,19 @@ void TDataSet::Open() {
   Fire(AfterOpen);
 }
 
+void TDataSet::SetActive(bool value) {
+  if (ComponentState() & rtl::csLoading) streamed_active_ = value;
+  else value ? Open() : Close();
+}
+
+void TDataSet::Loaded() {
+  rtl::TComponent::Loaded();
+  if (streamed_active_) {
+    streamed_active_ = false;
+    Open();
+  }
+}
+
 void TDataSet::CloseAfterFailure() {
   state_ = dsInactive;
   try {

@@ -111,7 +111,9 @@ public:
   void Open();
   void Close();
   bool Active() const { return state_ != dsInactive; }
-  void SetActive(bool value) { value ? Open() : Close(); }
+  // While the component is loading, only remembered: Loaded opens it.
+  void SetActive(bool value);
+  void Loaded() override;
   TDataSetState State() const { return state_; }
 
   // ---- navigation
@@ -336,7 +338,7 @@ private:
 
   TDataSetState state_ = dsInactive;
   bool bof_ = true, eof_ = true, modified_ = false, has_record_ = false, cursor_synced_ = false;
-  bool default_fields_ = false, filtered_ = false;
+  bool default_fields_ = false, filtered_ = false, streamed_active_ = false;
   std::string filter_text_;
   TFilterOptions filter_options_ = 0;
   TFilterRecordEvent on_filter_record_;

@@ -4,6 +4,8 @@
 // two cracks (-1 before the first record, Count() after the last).
 //
 // Record buffer: record image | calculated-fields area | id (4) | flag (1).
+// A BLOB column holds an index into `blobs`; its stream stores a new entry
+// when it is destroyed after writing.
 // Insert places a record before the cursor's record (at the end when the
 // cursor stands on none); Append always at the end.
 #pragma once
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "platform/dataset/dataset.h"
+#include "platform/runtime/streams.h"
 
 namespace dstest {
 
@@ -74,6 +77,24 @@ public:
     if (a.empty() || b.empty()) return TDataSet::CompareBookmarks(a, b);
     int ia = IndexOfId(IdOf(a.data())), ib = IndexOfId(IdOf(b.data()));
     return ia < ib ? -1 : ia > ib ? 1 : 0;
+  }
+
+  std::vector<std::string> blobs;
+
+  std::unique_ptr<rtl::TStream> CreateBlobStream(TField* field, TBlobStreamMode mode) override {
+    TRecordBuffer rb = GetActiveRecordBuffer();
+    std::string data;
+    if (rb) {
+      const std::uint8_t* slot = rb + offsets_[static_cast<std::size_t>(field->FieldNo() - 1)];
+      std::int64_t index;
+      std::memcpy(&index, slot + 1, 8);
+      if (slot[0]) data = blobs[static_cast<std::size_t>(index)];
+    }
+    if (mode != bmRead) {
+      if (State() != dsEdit && State() != dsInsert) rtl::DatabaseError(msg::kNotEditing);
+      if (mode == bmWrite) data.clear();
+    }
+    return std::make_unique<BlobStream>(*this, field, data, mode != bmRead);
   }
 
   bool GetFieldData(TField* field, void* buffer) override {
@@ -211,6 +232,33 @@ protected:
   TRecordBuffer GetKeyRecordBuffer() override { return key_; }
 
 private:
+  class BlobStream : public rtl::TStringStream {
+  public:
+    BlobStream(MemDataSet& ds, TField* field, const std::string& data, bool writing)
+        : rtl::TStringStream(data), ds_(ds), field_(field), writing_(writing) {}
+    ~BlobStream() override {
+      if (writing_) ds_.StoreBlob(field_, DataString());
+    }
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+      if (!writing_) return 0;
+      return rtl::TStringStream::Write(buffer, count);
+    }
+
+  private:
+    MemDataSet& ds_;
+    TField* field_;
+    bool writing_;
+  };
+  void StoreBlob(TField* field, const std::string& data) {
+    auto index = static_cast<std::int64_t>(blobs.size());
+    blobs.push_back(data);
+    TRecordBuffer rb = PrepareFieldWrite(field, &index);
+    std::uint8_t* slot = rb + offsets_[static_cast<std::size_t>(field->FieldNo() - 1)];
+    slot[0] = data.empty() ? 0 : 1;
+    std::memcpy(slot + 1, &index, 8);
+    FinishFieldWrite(field);
+  }
+
   static std::uint32_t IdOf(const std::uint8_t* p) {
     std::uint32_t id;
     std::memcpy(&id, p, 4);
