@@ -39,7 +39,7 @@ public:
   // The top origin that shows topLine first with the same part of a line
   // scrolled out (kept across a change of the line count above the view).
   int OriginForTopLine(int topLine, int lineHeight) const {
-    return topLine * lineHeight + top_origin % lineHeight;
+    return lineHeight < 1 ? 0 : topLine * lineHeight + top_origin % lineHeight;
   }
 };
 
