@@ -11,6 +11,8 @@
 #include "app/core/settings.h"
 #include "app/data_file_dialog.h"
 #include "app/user_prompts.h"
+#include "platform/dataset/dataset.h"
+#include "platform/gui/exceptions.h"
 #include "platform/gui/text.h"
 #include "platform/runtime/exceptions.h"
 
@@ -40,6 +42,14 @@ int main(int argc, char** argv) {
   TQuorvaneApplication application(argc, argv);
   QApplication::setApplicationName("Quorvane");
   QApplication::setApplicationDisplayName("Quorvane");
+  // A dataset that handles an exception itself shows it as any other.
+  db::SetDataSetExceptionHandler([](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      gui::ShowException(e);
+    }
+  });
 
   const std::string folder = appcore::SettingsFolder(QCoreApplication::applicationFilePath().toStdString());
   app::TQtPrompts prompts;

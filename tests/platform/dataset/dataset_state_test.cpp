@@ -411,6 +411,21 @@ TEST(DataSetFields, LifetimeOfDefaultAndPersistentFields) {
   EXPECT_FALSE(ds.Active());
   ds.Loaded();
   EXPECT_TRUE(ds.Active());
+
+  // The program's handler gets what the dataset handles itself; without
+  // one the exception passes on.
+  std::string shown;
+  SetDataSetExceptionHandler([&](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const rtl::Exception& e) {
+      shown = e.Message();
+    }
+  });
+  ds.HandleInternally("Shown once");
+  EXPECT_EQ(shown, "Shown once");
+  SetDataSetExceptionHandler(nullptr);
+  EXPECT_THROW(ds.HandleInternally("Passed on"), rtl::EDatabaseError);
 }
 
 TEST(DataSetFields, BlobFieldsTravelThroughStreams) {

@@ -65,6 +65,14 @@ public:
     extra_bytes = extra;
     BufferSizeChanged();
   }
+  // Handles an exception the way the framework does inside its handlers.
+  void HandleInternally(const std::string& message) {
+    try {
+      rtl::DatabaseError(message);
+    } catch (...) {
+      InternalHandleException();
+    }
+  }
   void SetKey() {
     CheckBrowseMode();
     std::memset(key_, 0, sizeof key_);
