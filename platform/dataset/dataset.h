@@ -126,7 +126,10 @@ public:
   bool Eof() const { return eof_; }
   bool IsEmpty() const { return !has_record_ && state_ != dsInsert; }
   int RecNo() { return GetRecNo(); }
-  void SetRecNo(int value) { SetRecNoValue(value); }
+  void SetRecNo(int value) {
+    CheckBrowseMode();
+    SetRecNoValue(value);
+  }
   int RecordCount() { return GetRecordCount(); }
   void Refresh();
 
@@ -162,10 +165,11 @@ public:
   virtual int CompareBookmarks(const TBookmark& a, const TBookmark& b);
   virtual bool Locate(const std::string& key_fields, const Variant& key_values, TLocateOptions options);
   virtual Variant Lookup(const std::string& key_fields, const Variant& key_values, const std::string& result_fields);
-  bool FindFirst() { return FindRecord(true, true); }
-  bool FindLast() { return FindRecord(true, false); }
-  bool FindNext() { return FindRecord(false, true); }
-  bool FindPrior() { return FindRecord(false, false); }
+  // Browse mode first, then the subclass's FindRecord.
+  bool FindFirst() { return Find(true, true); }
+  bool FindLast() { return Find(true, false); }
+  bool FindNext() { return Find(false, true); }
+  bool FindPrior() { return Find(false, false); }
 
   // ---- filters
   const std::string& Filter() const { return filter_text_; }
@@ -327,6 +331,10 @@ private:
   void CloseAfterFailure();
   // First (or last) record, setting Bof (or Eof); both when empty.
   void ReadEnd(bool first);
+  bool Find(bool restart, bool go_forward) {
+    CheckBrowseMode();
+    return FindRecord(restart, go_forward);
+  }
   void BeginInsertAppend(bool append);
   void ReturnFromInsert();
   bool ReadInto(TGetMode mode, bool check);

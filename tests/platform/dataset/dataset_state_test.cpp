@@ -169,6 +169,8 @@ const Case kCases[] = {
     {"last", 3, "Open", "Last", dsBrowse, "", "BeforeScroll,Calc,AfterScroll", "c", 3, "E"},
     {"prior after running off the end", 3, "Open,MoveBy10", "Prior", dsBrowse, "", "BeforeScroll,Calc,AfterScroll", "b", 3, ""},
     {"record number", 3, "Open", "RecNo3", dsBrowse, "", "BeforeScroll,Calc,AfterScroll", "c", 3, ""},
+    {"record number posts a pending append", 3, "Open,Append,Set x", "RecNo3", dsBrowse, "",
+     "BeforePost,Calc,AfterPost,BeforeScroll,Calc,AfterScroll", "c", 4, ""},
     {"filter on goes to the first match", 3, "Open", "Filtered", dsBrowse, "",
      "BeforeScroll,Calc,Filter,Calc,Filter,AfterScroll", "b", 2, "B"},
     // edit

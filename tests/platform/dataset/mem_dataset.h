@@ -225,7 +225,6 @@ protected:
     return at < 0 ? -1 : VisibleBefore(at) + 1;
   }
   void SetRecNoValue(int value) override {
-    CheckBrowseMode();
     if (value < 1 || value > GetRecordCount() || value == GetRecNo()) return;
     DoBeforeScroll();
     for (int i = 0, seen = 0; i < static_cast<int>(records.size()); ++i)
