@@ -54,41 +54,31 @@ void TPrintPainter::DrawLine(QPainter& painter, int line, double left, double to
   const auto cell = [&](std::int32_t o) -> const TCharCell& { return layout_.cells[o - info.start]; };
 
   gui::TWavyUnderline wavy(canvas, baseline);
-  for (std::int32_t o = info.start; o < info.end;) {
-    const TCharCell& c = cell(o);
-    wavy.Cell(X(c.x), c.style & esSpecUnderline);
-    const unsigned char ch = static_cast<unsigned char>(text[o]);
-    const DynInfoRec& run = par::StateBefore(par, c.run);
-    if (ch == '\t') {
-      const TPieceColors colors = PieceColors(memo_, c.style, run, par);
-      if (colors.back != clNone && o < drawEnd) {
+  auto colorsOf = [&](const TCharCell& c) { return PieceColors(memo_, c.style, par::StateBefore(par, c.run), par); };
+  ForEachPiece(
+      layout_, text, info.start, info.end, drawEnd,
+      [&](std::int32_t, const TCharCell& c) {
+        wavy.Cell(X(c.x), c.style & esSpecUnderline);
+        return true;
+      },
+      [&](std::int32_t o, const TCharCell& c) {
+        const TPieceColors colors = colorsOf(c);
+        if (colors.back != clNone && o < drawEnd) {
+          canvas.SetFont(&fonts.FontOf(c.style));
+          canvas.FillRect(canvas.CellRect(X(c.x), X(c.x + c.width), baseline), colors.back);
+        }
+      },
+      [](std::int32_t, const TCharCell&) { return false; },
+      [&](std::int32_t o, std::int32_t q, const TCharCell& c) {
+        const TPieceColors colors = colorsOf(c);
         canvas.SetFont(&fonts.FontOf(c.style));
-        canvas.FillRect(canvas.CellRect(X(c.x), X(c.x + c.width), baseline), colors.back);
-      }
-      ++o;
-      continue;
-    }
-    if (c.width == 0 || o >= drawEnd) {
-      ++o;
-      continue;
-    }
-    // A piece: characters of one style and run.
-    std::int32_t q = o + 1;
-    while (q < drawEnd) {
-      const TCharCell& next = cell(q);
-      if (text[q] == '\t' || next.width == 0 || next.style != c.style || next.run != c.run) break;
-      ++q;
-    }
-    const TPieceColors colors = PieceColors(memo_, c.style, run, par);
-    canvas.SetFont(&fonts.FontOf(c.style));
-    canvas.SetTextColor(colors.text);
-    canvas.SetBkMode(colors.back != clNone);
-    if (colors.back != clNone) canvas.SetBkColor(colors.back);
-    advances_.resize(q - o);
-    for (std::int32_t i = o; i < q; ++i) advances_[i - o] = X(cell(i).x + cell(i).width) - X(cell(i).x);
-    canvas.TextOut(X(c.x), baseline, text + o, q - o, advances_.data());
-    o = q;
-  }
+        canvas.SetTextColor(colors.text);
+        canvas.SetBkMode(colors.back != clNone);
+        if (colors.back != clNone) canvas.SetBkColor(colors.back);
+        advances_.resize(q - o);
+        for (std::int32_t i = o; i < q; ++i) advances_[i - o] = X(cell(i).x + cell(i).width) - X(cell(i).x);
+        canvas.TextOut(X(c.x), baseline, text + o, q - o, advances_.data());
+      });
   wavy.Finish(X(layout_.endX));
 }
 

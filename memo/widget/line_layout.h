@@ -71,4 +71,40 @@ int LineOrigin(TVellMemo& memo, const TLayoutContext& context, const LineInfo& l
 // blank space of a tab lands before the tab.
 int ColumnAt(const TLineLayout& layout, const ParInfo& par, int x, bool keepTab);
 
+// The pieces of one laid-out display line as the painters (screen and
+// paper) draw them, left to right over the offsets [start, end):
+//  - cell(o, c) sees every cell first; false ends the walk;
+//  - a tab goes to tab(o, c);
+//  - a cell of no width, and every cell from drawEnd on, is passed over;
+//  - otherwise piece(o, q, c) gets the characters o .. q-1: one style and
+//    one run, before drawEnd, without tabs or cells of no width, and cut
+//    before any q where cutBefore(q, cell of q) says so.
+template <typename CellFn, typename TabFn, typename CutFn, typename PieceFn>
+void ForEachPiece(const TLineLayout& layout, const char* text, std::int32_t start, std::int32_t end,
+                  std::int32_t drawEnd, CellFn&& cell, TabFn&& tab, CutFn&& cutBefore, PieceFn&& piece) {
+  std::int32_t o = start;
+  while (o < end) {
+    const TCharCell& c = layout.cells[o - start];
+    if (!cell(o, c)) break;
+    if (text[o] == '\t') {
+      tab(o, c);
+      ++o;
+      continue;
+    }
+    if (c.width == 0 || o >= drawEnd) {
+      ++o;
+      continue;
+    }
+    std::int32_t q = o + 1;
+    while (q < drawEnd) {
+      const TCharCell& next = layout.cells[q - start];
+      if (text[q] == '\t' || next.width == 0 || next.style != c.style || next.run != c.run || cutBefore(q, next))
+        break;
+      ++q;
+    }
+    piece(o, q, c);
+    o = q;
+  }
+}
+
 }  // namespace memo

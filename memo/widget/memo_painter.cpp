@@ -167,51 +167,40 @@ void DrawLineText(const PaintPass& pass, const ParInfo& par, const LineInfo& inf
   const char* text = par.text ? par.text : "";
   canvas.SetPen(specUnderline.Color, specUnderline.Width);
   TWavyUnderline wavy(canvas, baseline);
-  std::int32_t o = info.start;
-  while (o < info.end) {
-    const TCharCell& cell = layout.cells[o - info.start];
-    if (!pass.canvasMode && cell.x >= pass.clientW) break;
-    wavy.Cell(cell.x, cell.style & esSpecUnderline);
-    const unsigned char c = static_cast<unsigned char>(text[o]);
+  auto colorsAt = [&](std::int32_t o, const TCharCell& cell) {
     const bool selected = sel.on && o >= sel.from && o < sel.to;
-    const DynInfoRec& run = par::StateBefore(par, cell.run);
-    if (c == '\t') {
-      const TPieceColors colors = ColorsOf(memo, cell.style, run, par, selected && winColors);
-      if (colors.back != clNone && o < drawEnd) {
+    return ColorsOf(memo, cell.style, par::StateBefore(par, cell.run), par, selected && winColors);
+  };
+  ForEachPiece(
+      layout, text, info.start, info.end, drawEnd,
+      [&](std::int32_t, const TCharCell& cell) {
+        if (!pass.canvasMode && cell.x >= pass.clientW) return false;
+        wavy.Cell(cell.x, cell.style & esSpecUnderline);
+        return true;
+      },
+      [&](std::int32_t o, const TCharCell& cell) {
+        const TPieceColors colors = colorsAt(o, cell);
+        if (colors.back != clNone && o < drawEnd) {
+          canvas.SetFont(&pass.fonts.FontOf(cell.style));
+          canvas.FillRect(canvas.CellRect(cell.x, cell.x + cell.width, baseline), colors.back);
+        }
+      },
+      [&](std::int32_t q, const TCharCell& next) {
+        return (sel.on && winColors && (q == sel.from || q == sel.to)) || (!pass.canvasMode && next.x >= pass.clientW);
+      },
+      [&](std::int32_t o, std::int32_t q, const TCharCell& cell) {
+        const TPieceColors colors = colorsAt(o, cell);
         canvas.SetFont(&pass.fonts.FontOf(cell.style));
-        canvas.FillRect(canvas.CellRect(cell.x, cell.x + cell.width, baseline), colors.back);
-      }
-      ++o;
-      continue;
-    }
-    if (cell.width == 0 || o >= drawEnd) {
-      ++o;
-      continue;
-    }
-    // A piece: characters of one style, run and selection state.
-    std::int32_t q = o + 1;
-    while (q < drawEnd) {
-      const TCharCell& next = layout.cells[q - info.start];
-      const unsigned char nc = static_cast<unsigned char>(text[q]);
-      if (nc == '\t' || next.width == 0 || next.style != cell.style || next.run != cell.run) break;
-      if (sel.on && winColors && (q == sel.from || q == sel.to)) break;
-      if (!pass.canvasMode && next.x >= pass.clientW) break;
-      ++q;
-    }
-    const TPieceColors colors = ColorsOf(memo, cell.style, run, par, selected && winColors);
-    canvas.SetFont(&pass.fonts.FontOf(cell.style));
-    canvas.SetTextColor(colors.text);
-    canvas.SetBkMode(colors.back != clNone);
-    if (colors.back != clNone) canvas.SetBkColor(colors.back);
-    const TCharCell& lastCell = layout.cells[q - 1 - info.start];
-    if (lastCell.x + lastCell.width > -16383) {
-      advances.resize(q - o);
-      for (std::int32_t i = o; i < q; ++i) advances[i - o] = layout.cells[i - info.start].width;
-      canvas.TextOut(cell.x, baseline, text + o, q - o, advances.data());
-    }
-    // Special underline across the piece: track its end at the next cell.
-    o = q;
-  }
+        canvas.SetTextColor(colors.text);
+        canvas.SetBkMode(colors.back != clNone);
+        if (colors.back != clNone) canvas.SetBkColor(colors.back);
+        const TCharCell& lastCell = layout.cells[q - 1 - info.start];
+        if (lastCell.x + lastCell.width > -16383) {
+          advances.resize(q - o);
+          for (std::int32_t i = o; i < q; ++i) advances[i - o] = layout.cells[i - info.start].width;
+          canvas.TextOut(cell.x, baseline, text + o, q - o, advances.data());
+        }
+      });
   wavy.Finish(drawEnd < info.end ? layout.X(drawEnd) : layout.endX);
 }
 
