@@ -68,6 +68,7 @@ TEST(WavePlayer, NewSoundStopsTheCurrentOne) {
   qvtest::RecordingPlayer player(5);
   const std::string first = fx.Bytes("stereo16.wav");  // 100 writes of 20 ms
   const std::string second = fx.Bytes("mono8.wav");
+  player.log.hold_first = true;  // the first sound stops after its first write until released
   snd::PlayWave(first);
   for (int i = 0; i < 1000; ++i) {
     {
@@ -77,6 +78,7 @@ TEST(WavePlayer, NewSoundStopsTheCurrentOne) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   snd::PlayWave(second);
+  player.log.Release();
   ASSERT_TRUE(snd::WaitSoundIdle(10000));
   std::lock_guard lock(player.log.mutex);
   ASSERT_EQ(player.log.sounds.size(), 2u);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -61,6 +62,14 @@ struct SoundLog {
   std::mutex mutex;
   std::vector<std::string> sounds;  // the bytes written, one entry per opened sound
   int drops = 0;
+  // While set, the first sound's first write waits until it is cleared, so a
+  // test can start a second sound while the first is surely still playing.
+  bool hold_first = false;
+  std::condition_variable released;
+  void Release() {
+    { std::lock_guard lock(mutex); hold_first = false; }
+    released.notify_all();
+  }
 };
 
 class RecordingSink : public snd::TSoundSink {
@@ -74,8 +83,10 @@ public:
   }
   bool Write(const char* data, std::size_t frames) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms_));
-    std::lock_guard lock(log_.mutex);
+    std::unique_lock lock(log_.mutex);
     log_.sounds.back().append(data, frames * frame_);
+    if (log_.sounds.size() == 1)
+      log_.released.wait_for(lock, std::chrono::seconds(10), [this] { return !log_.hold_first; });
     return true;
   }
   void Drop() override {
