@@ -7,7 +7,6 @@
 
 #include "controls/change_view.h"
 #include "controls/pixels.h"
-#include "platform/gui/edges.h"
 #include "platform/gui/messages.h"
 #include "platform/gui/text.h"
 
@@ -68,10 +67,13 @@ void TKelmTabBar::paintEvent(QPaintEvent*) {
     if (!isTabVisible(i)) continue;
     const QRect r = control_->TabRect(i);
     const unsigned state = i == currentIndex() ? odSelected : 0;
-    if (control_->Style() == tsButtons)
-      gui::DrawEdge(p, {r.left(), r.top(), r.right() + 1, r.bottom() + 1}, state ? gui::EDGE_SUNKEN : gui::EDGE_RAISED,
-                    gui::BF_RECT);
     control_->DrawItem(p, i, r, state);
+    // Buttons get a one-pixel frame, dark when pressed; flat buttons none.
+    if (control_->Style() == tsButtons) {
+      p.setPen(gui::ToQColor(state ? gui::clWindowText : gui::clBtnShadow));
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(r.adjusted(0, 0, -1, -1));
+    }
   }
 }
 

@@ -104,7 +104,7 @@ const QImage* TKelmTabSheet::RefreshBuffer() {
   if (!buffer_.isNull() && buffer_.size() == size) return &buffer_;
   if (size.isEmpty()) return nullptr;
   buffer_ = QImage(size, QImage::Format_RGB32);
-  buffer_.fill(Qt::black);
+  buffer_.fill(gui::ToQColor(Color()));  // the margin around a stretched picture
   ++compositions_;
   if (transparent_ && control) {
     QPainter(&buffer_).drawImage(0, 0, control->ValidateParentImage());

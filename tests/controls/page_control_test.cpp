@@ -321,15 +321,16 @@ TEST(TabSheet, BufferLifecycleTilingAndStretching) {
     for (int x = 0; x < 25; ++x) corners += tiled.pixel(x, y) == qRgb(255, 0, 0) ? 1 : 0;
   EXPECT_EQ(corners, 9);
   EXPECT_EQ(tiled.pixel(20, 20), qRgb(255, 0, 0));
-  // Stretched into (2, 2, w - 2, h - 2): the frame of 2 pixels stays black.
+  // Stretched into (2, 2, w - 2, h - 2): the 2-pixel margin keeps the
+  // page's colour (0x112233 above).
   tile.fill(QColor(0, 200, 0));
   page->SetBackgroundStyle(bgsStretched);
   page->SetBackgroundBitmap(tile);
   const QImage stretched = *page->RefreshBuffer();
-  EXPECT_EQ(stretched.pixel(1, 1), qRgb(0, 0, 0));
+  EXPECT_EQ(stretched.pixel(1, 1), qRgb(0x33, 0x22, 0x11));
   EXPECT_EQ(stretched.pixel(2, 2), qRgb(0, 200, 0));
   EXPECT_EQ(stretched.pixel(22, 22), qRgb(0, 200, 0));
-  EXPECT_EQ(stretched.pixel(23, 23), qRgb(0, 0, 0));
+  EXPECT_EQ(stretched.pixel(23, 23), qRgb(0x33, 0x22, 0x11));
 }
 
 TEST(TabSheet, GlyphWorkImagesAndListVariants) {
