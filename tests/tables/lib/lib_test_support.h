@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "tables/engine/engine_error.h"
 
@@ -36,31 +37,7 @@ using ScratchDir = qvtest::TempDir;
 using qvtest::ReadFileBytes;
 using qvtest::WriteFileBytes;
 
-// A forked child running `body`. The child may call Ready() once it holds
-// what the parent is to test; the parent waits for that with WaitReady().
-// Tell() releases a child blocked in WaitTold(). The exit code of `body` is
-// the child's.
-class ChildProcess {
-public:
-  explicit ChildProcess(std::function<int(ChildProcess&)> body);
-  ~ChildProcess();
-  // In the child.
-  void Ready();
-  void WaitTold();
-  // In the parent.
-  bool WaitReady();
-  void Tell();
-  void Kill(int signal);
-  // The exit code, or 128 + signal.
-  int Wait();
-
-private:
-  int pid_ = -1;
-  int to_parent_[2] = {-1, -1};
-  int to_child_[2] = {-1, -1};
-  bool waited_ = false;
-  int status_ = 0;
-};
+using qvtest::ChildProcess;
 
 // Runs body in a child process and answers its exit code.
 int InChild(const std::function<int()>& body);

@@ -1,0 +1,666 @@
+#include "tables/engine/data_table.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/lock_ranges.h"
+#include "tables/lib/names.h"
+
+namespace korvex {
+namespace {
+
+constexpr std::int32_t kBitmapBits = 8192;
+
+// One generator per process picks the readers' bytes.
+std::uint16_t RandomReadSlot() {
+  static std::mutex lock;
+  static std::mt19937 generator{static_cast<std::uint32_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count())};
+  std::lock_guard<std::mutex> guard(lock);
+  auto r = static_cast<std::uint16_t>(generator() % (kMaxReadLockSlot + 1));
+  return r == 0 ? 1 : r;
+}
+
+std::int64_t RecordByte(std::uint32_t n) { return kRecordLockBase - std::int64_t{n}; }
+std::int64_t SemaphoreByte(int s) { return kSemaphoreLockBase - s; }
+
+// Runs every step; the first failure is raised after all ran.
+template <class... Steps>
+void AllThen(TEngineErrorCode code, const std::string& table, Steps... steps) {
+  bool failed = false;
+  ((failed |= !steps()), ...);
+  if (failed) RaiseError(code, table);
+}
+
+}  // namespace
+
+TDataTable::TDataTable(TDataDirectory* directory)
+    : directory_(directory),
+      data_(std::make_unique<TDataFile>(this)),
+      index_(std::make_unique<TFileHandler>(this)),
+      blob_(std::make_unique<TBlobFile>(this)) {
+  for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_}) bitmap->SetNumOfBits(kBitmapBits);
+}
+
+TDataTable::~TDataTable() {
+  if (open_) {
+    in_transaction_ = false;
+    use_count_ = 1;
+    try {
+      CloseTable();
+    } catch (...) {
+      ReleaseAndClose();
+    }
+  }
+}
+
+void TDataTable::Fail(TEngineErrorCode code) const { RaiseError(code, name_); }
+
+void TDataTable::SetTableName(const std::string& name) {
+  std::string dat = EnsureFileExt(name, ".DAT");
+  if (dat != name_) name_ = dat;
+}
+
+std::string TDataTable::FileKey() const {
+  if (in_memory_ || directory_ == nullptr || directory_->IsMemory()) return rtl::UpperCase(name_);
+  std::string file = directory_->TableFileName(name_);
+  if (char* real = ::realpath(file.c_str(), nullptr)) {
+    std::string key(real);
+    std::free(real);
+    return key;
+  }
+  return file;
+}
+
+bool TDataTable::HasBlobs() const { return data_->GetBlobFieldCount() > 0; }
+
+void TDataTable::AssignTableParameters() {
+  std::string root = ExtractFileRoot(name_);
+  std::string base = in_memory_ || directory_ == nullptr ? root : directory_->Path() + root;
+  struct Item {
+    TFileHandler* file;
+    const char* ext;
+  };
+  for (Item item : {Item{data_.get(), ".DAT"}, Item{index_.get(), ".IDX"}, Item{blob_.get(), ".BLB"}}) {
+    item.file->SetFileName(base + item.ext);
+    item.file->SetExclusive(exclusive_);
+    item.file->SetInMemory(in_memory_);
+    item.file->SetTemporary(temporary_);
+  }
+}
+
+void TDataTable::ResetLockState() {
+  user_read_lock_ = user_table_lock_ = table_lock_before_transaction_ = false;
+  read_lock_ = write_lock_ = transaction_lock_ = false;
+  read_index_r_ = read_blob_r_ = user_index_r_ = user_blob_r_ = 0;
+  for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_}) bitmap->ClearBits();
+}
+
+// ---- open, close, create ---------------------------------------------------
+
+void TDataTable::OpenTable() {
+  use_count_ = 1;
+  if (open_) return;
+  ResetLockState();
+  files_read_only_ = false;
+  open_ = true;
+  AssignTableParameters();
+  try {
+    data_->OpenFile();
+    index_->OpenFile();
+    if (HasBlobs()) {
+      blob_->SetBlockSize(data_->GetBlobBlockSize());
+      blob_->SetEncrypted(data_->GetEncrypted());
+      blob_->OpenFile();
+    }
+  } catch (...) {
+    ReleaseAndClose();
+    use_count_ = 0;
+    throw;
+  }
+  files_read_only_ = data_->ReadOnly() || index_->ReadOnly() || (blob_->IsOpen() && blob_->ReadOnly());
+  if (files_read_only_) read_only_ = true;
+}
+
+void TDataTable::CloseTable(bool discard_temporary) {
+  if (!open_) return;
+  DecUseCount();
+  if (in_transaction_ || use_count_ > 0) return;
+  try {
+    if (exclusive_ && !read_only_) {
+      if (temporary_ && discard_temporary) FreeBuffers(true, false);
+      else FlushBuffers(true, false, false, false, false);
+    }
+  } catch (...) {
+    ReleaseAndClose();
+    throw;
+  }
+  ReleaseAndClose();
+}
+
+void TDataTable::ReleaseLocks() {
+  // Closing releases what it can; a byte that will not go is freed with
+  // the descriptor at the latest.
+  try {
+    ReleaseUnchecked();
+  } catch (...) {
+  }
+}
+
+void TDataTable::ReleaseUnchecked() {
+  if (!files_read_only_) {
+    if (user_table_lock_) data_->LockRegion(kTableLockOffset, kTableLockLength, false);
+    SizeBitmaps();
+    std::int32_t n = 0, position = 0;
+    while (held_.GetNextBitsSet(n, 1, position)) data_->LockRegion(RecordByte(n), 1, false);
+    for (std::uint16_t* r : {&read_index_r_, &user_index_r_})
+      if (*r != 0) index_->LockRegion(kFileReadLockBase - *r, 1, false);
+    for (std::uint16_t* r : {&read_blob_r_, &user_blob_r_})
+      if (*r != 0) blob_->LockRegion(kFileReadLockBase - *r, 1, false);
+    if (write_lock_ && !exclusive_) {
+      blob_->LockRegion(kFileWriteLockOffset, kFileWriteLockLength, false);
+      index_->LockRegion(kFileWriteLockOffset, kFileWriteLockLength, false);
+    }
+    if ((write_lock_ && !exclusive_) || transaction_lock_) data_->LockRegion(kDataWriteLockOffset, 1, false);
+  }
+  ResetLockState();
+}
+
+void TDataTable::ReleaseAndClose() {
+  ReleaseLocks();
+  in_transaction_ = false;
+  for (TFileHandler* file : {static_cast<TFileHandler*>(index_.get()), static_cast<TFileHandler*>(blob_.get()),
+                             static_cast<TFileHandler*>(data_.get())}) {
+    try {
+      file->CloseFile();
+    } catch (...) {
+    }
+  }
+  open_ = false;
+  written_ = false;
+}
+
+void TDataTable::CreateTable(const TDataFileSettings& settings, const std::vector<TFieldDefinition>& fields) {
+  use_count_ = 1;
+  open_ = true;
+  ResetLockState();
+  files_read_only_ = false;
+  AssignTableParameters();
+  std::vector<TFileHandler*> made;
+  try {
+    data_->CreateDataFile(settings, fields);
+    made.push_back(data_.get());
+    index_->CreateFile();
+    made.push_back(index_.get());
+    if (HasBlobs()) {
+      blob_->SetBlockSize(data_->GetBlobBlockSize());
+      blob_->SetEncrypted(data_->GetEncrypted());
+      blob_->CreateFile();
+      made.push_back(blob_.get());
+    }
+  } catch (...) {
+    ReleaseAndClose();
+    use_count_ = 0;
+    for (TFileHandler* file : made) {
+      try {
+        file->DeleteFile();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
+void TDataTable::DeleteTable() {
+  AssignTableParameters();
+  data_->DeleteFile();
+  if (index_->Exists()) index_->DeleteFile();
+  if (blob_->Exists()) blob_->DeleteFile();
+}
+
+void TDataTable::RenameTable(const std::string& new_name, bool as_backup) {
+  AssignTableParameters();
+  std::string target = ExtractFileRoot(
+      ContainsDirectory(new_name) || in_memory_ || directory_ == nullptr ? new_name : directory_->Path() + new_name);
+  struct Item {
+    TFileHandler* file;
+    const char* ext;
+    const char* backup_ext;
+  };
+  std::vector<std::pair<TFileHandler*, std::string>> done;
+  try {
+    for (Item item : {Item{data_.get(), ".DAT", ".DBK"}, Item{index_.get(), ".IDX", ".IBK"},
+                      Item{blob_.get(), ".BLB", ".BBK"}}) {
+      if (!item.file->Exists()) continue;
+      std::string to = target + (as_backup ? item.backup_ext : item.ext);
+      if (as_backup && FileNameExists(to, in_memory_)) {
+        TFileHandler old(this);
+        old.SetFileName(to);
+        old.SetInMemory(in_memory_);
+        old.DeleteFile();
+      }
+      std::string from = item.file->FileName();
+      item.file->RenameFile(to);
+      done.emplace_back(item.file, from);
+    }
+  } catch (...) {
+    // Put back what was renamed: the table keeps one name for its files.
+    for (auto it = done.rbegin(); it != done.rend(); ++it) {
+      try {
+        it->first->RenameFile(it->second);
+      } catch (...) {
+      }
+    }
+    AssignTableParameters();
+    throw;
+  }
+  AssignTableParameters();
+}
+
+void TDataTable::EmptyTable() {
+  data_->ClearHeader();
+  if (HasBlobs() && blob_->IsOpen()) blob_->ClearHeader();
+  FreeBuffers(true, false);
+}
+
+bool TDataTable::PerformChangeDetection() {
+  bool changed = data_->CheckForChanges();
+  if (changed) data_->FreeRecordBuffers();
+  if (HasBlobs() && blob_->IsOpen() && blob_->CheckForChanges()) {
+    blob_->FreeBlockBuffers();
+    changed = true;
+  }
+  return changed;
+}
+
+// ---- waiting -------------------------------------------------------------
+
+void TDataTable::Sleep(unsigned milliseconds) const {
+  const TLockTiming* timing = directory_ ? &directory_->Session()->Timing : nullptr;
+  if (timing && timing->Sleep) timing->Sleep(milliseconds);
+  else std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool TDataTable::Retry(const std::function<bool()>& attempt) const {
+  TLockTiming timing = directory_ ? directory_->Session()->Timing : TLockTiming{};
+  for (int i = 0; i < timing.InternalAttempts; ++i) {
+    if (i > 0) Sleep(timing.InternalSleepMs);
+    if (attempt()) return true;
+  }
+  return false;
+}
+
+bool TDataTable::RetryUser(const std::function<bool()>& attempt) const {
+  int retries = directory_ ? directory_->Session()->LockRetryCount : 15;
+  unsigned wait = directory_ ? directory_->Session()->LockWaitTime : 100;
+  for (int failures = 0;; ++failures) {
+    if (attempt()) return true;
+    if (failures >= retries) return false;
+    Sleep(wait);
+  }
+}
+
+bool TDataTable::ForceBufferFlush() const { return directory_ && directory_->Session()->ForceBufferFlush; }
+bool TDataTable::StrictChangeDetection() const {
+  return directory_ && directory_->Session()->StrictChangeDetection;
+}
+std::string TDataTable::PrivateDirectory() const {
+  return directory_ ? directory_->Session()->GetPrivateDirectory() : std::string();
+}
+std::uint32_t TDataTable::ReadAheadCount(void*, std::uint32_t, std::uint32_t limit, int) { return limit; }
+bool TDataTable::TakeInternalReadLock(void*) { return ReadLockTable(); }
+
+// ---- internal locks --------------------------------------------------------
+
+std::uint16_t TDataTable::ReadLockFile(TFileHandler& file) {
+  std::uint16_t got = 0;
+  Retry([&] {
+    std::uint16_t r = RandomReadSlot();
+    if (!file.LockRegion(kFileReadLockBase - r, 1, true)) return false;
+    got = r;
+    return true;
+  });
+  return got;
+}
+
+bool TDataTable::LockPair(std::uint16_t& index_r, std::uint16_t& blob_r) {
+  std::uint16_t i = ReadLockFile(*index_);
+  if (i == 0) return false;
+  if (HasBlobs() && blob_->IsOpen()) {
+    std::uint16_t b = ReadLockFile(*blob_);
+    if (b == 0) {
+      index_->LockRegion(kFileReadLockBase - i, 1, false);
+      return false;
+    }
+    blob_r = b;
+  }
+  index_r = i;
+  return true;
+}
+
+void TDataTable::UnlockPair(std::uint16_t& index_r, std::uint16_t& blob_r) {
+  std::uint16_t i = index_r, b = blob_r;
+  index_r = blob_r = 0;
+  AllThen(
+      err::kCannotUnlock, name_,
+      [&] { return b == 0 || blob_->LockRegion(kFileReadLockBase - b, 1, false); },
+      [&] { return index_->LockRegion(kFileReadLockBase - i, 1, false); });
+}
+
+bool TDataTable::ReadLockTable() {
+  if (user_read_lock_ || user_table_lock_ || transaction_lock_ || write_lock_ || read_lock_ || LocksSkipped())
+    return false;
+  if (!LockPair(read_index_r_, read_blob_r_)) Fail(err::kLockFailure);
+  read_lock_ = true;
+  return PerformChangeDetection();
+}
+
+void TDataTable::ReadUnlockTable() {
+  if (!read_lock_ || LocksSkipped()) return;
+  read_lock_ = false;
+  UnlockPair(read_index_r_, read_blob_r_);
+}
+
+bool TDataTable::UserReadLockTable() {
+  if (user_read_lock_ || LocksSkipped()) return false;
+  if (!LockPair(user_index_r_, user_blob_r_)) Fail(err::kLockFailure);
+  user_read_lock_ = true;
+  return PerformChangeDetection();
+}
+
+void TDataTable::UserReadUnlockTable() {
+  if (!user_read_lock_ || LocksSkipped()) return;
+  user_read_lock_ = false;
+  UnlockPair(user_index_r_, user_blob_r_);
+}
+
+bool TDataTable::DataByteLocked(std::int64_t start, std::int64_t length, bool lock) {
+  return data_->LockRegion(start, length, lock);
+}
+
+bool TDataTable::WriteLockTable() {
+  if (write_lock_ || LocksSkipped()) return false;
+  auto range = [](TFileHandler& file, bool lock) {
+    return file.LockRegion(kFileWriteLockOffset, kFileWriteLockLength, lock);
+  };
+  bool dat = false;
+  if (!transaction_lock_) {
+    if (!Retry([&] { return DataByteLocked(kDataWriteLockOffset, 1, true); })) Fail(err::kLockFailure);
+    dat = true;
+  }
+  // A second file that cannot be had gives back the first ones, last
+  // taken first, so no byte outlives the failure.
+  if (!Retry([&] { return range(*index_, true); })) {
+    if (dat) DataByteLocked(kDataWriteLockOffset, 1, false);
+    Fail(err::kLockFailure);
+  }
+  if (HasBlobs() && blob_->IsOpen() && !Retry([&] { return range(*blob_, true); })) {
+    range(*index_, false);
+    if (dat) DataByteLocked(kDataWriteLockOffset, 1, false);
+    Fail(err::kLockFailure);
+  }
+  write_lock_ = true;
+  return transaction_lock_ ? false : PerformChangeDetection();
+}
+
+void TDataTable::WriteUnlockTable() {
+  if (!write_lock_ || LocksSkipped()) return;
+  write_lock_ = false;
+  bool blobs = HasBlobs() && blob_->IsOpen();
+  AllThen(
+      err::kLockFailure, name_,
+      [&] { return !blobs || blob_->LockRegion(kFileWriteLockOffset, kFileWriteLockLength, false); },
+      [&] { return index_->LockRegion(kFileWriteLockOffset, kFileWriteLockLength, false); },
+      [&] { return transaction_lock_ || DataByteLocked(kDataWriteLockOffset, 1, false); });
+}
+
+// ---- user locks ------------------------------------------------------------
+
+void TDataTable::SizeBitmaps() {
+  std::int32_t bits = static_cast<std::int32_t>(
+      std::min<std::uint32_t>(data_->GetPhysicalRecordsUsed() + 1, kMaxRecordNumber + 1));
+  for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_})
+    if (bitmap->NumOfBits() < bits) bitmap->SetNumOfBits(bits);
+}
+
+bool TDataTable::CheckForRecordWriteLock(std::uint32_t n) {
+  SizeBitmaps();
+  return n >= 1 && static_cast<std::int32_t>(n) <= held_.NumOfBits() && held_.IsBitSet(static_cast<std::int32_t>(n));
+}
+
+void TDataTable::AddCursorRecordWriteLock(std::uint32_t n) {
+  SizeBitmaps();
+  if (static_cast<std::int32_t>(n) > cursor_locks_.NumOfBits()) cursor_locks_.SetNumOfBits(n);
+  cursor_locks_.SetBit(static_cast<std::int32_t>(n));
+}
+
+void TDataTable::RemoveCursorRecordWriteLock(std::uint32_t n) {
+  if (n >= 1 && static_cast<std::int32_t>(n) <= cursor_locks_.NumOfBits())
+    cursor_locks_.ClearBit(static_cast<std::int32_t>(n));
+}
+
+bool TDataTable::CheckForCursorRecordWriteLock(std::uint32_t n) {
+  return n >= 1 && static_cast<std::int32_t>(n) <= cursor_locks_.NumOfBits() &&
+         cursor_locks_.IsBitSet(static_cast<std::int32_t>(n));
+}
+
+bool TDataTable::UserWriteLockRecord(std::uint32_t n) {
+  if (user_table_lock_ || (exclusive_ && !transaction_lock_) || files_read_only_) return false;
+  if (n == 0 || n > kMaxRecordNumber + 1) Fail(err::kRecordInUse);
+  if (transaction_lock_ && CheckForRecordWriteLock(n)) return false;
+  bool changes = false, took_read_lock = false;
+  if (!exclusive_ && !StrictChangeDetection()) {
+    bool before = read_lock_;
+    changes = ReadLockTable();
+    took_read_lock = !before && read_lock_;
+  }
+  if (!RetryUser([&] { return DataByteLocked(RecordByte(n), 1, true); })) {
+    if (took_read_lock) ReadUnlockTable();
+    Fail(err::kRecordInUse);
+  }
+  SizeBitmaps();
+  for (TRecordsBitmap* bitmap : {&held_, &deferred_})
+    if (static_cast<std::int32_t>(n) > bitmap->NumOfBits()) bitmap->SetNumOfBits(n);
+  held_.SetBit(static_cast<std::int32_t>(n));
+  deferred_.ClearBit(static_cast<std::int32_t>(n));
+  return changes;
+}
+
+void TDataTable::UserWriteUnlockRecord(std::uint32_t n) {
+  if (user_table_lock_ || (exclusive_ && !transaction_lock_) || files_read_only_) return;
+  if (n == 0) Fail(err::kCannotUnlock);
+  if (transaction_lock_) {
+    if (!CheckForRecordWriteLock(n)) Fail(err::kCannotUnlock);
+    deferred_.SetBit(static_cast<std::int32_t>(n));
+    return;
+  }
+  if (!CheckForRecordWriteLock(n) || !DataByteLocked(RecordByte(n), 1, false)) Fail(err::kCannotUnlock);
+  held_.ClearBit(static_cast<std::int32_t>(n));
+}
+
+bool TDataTable::UserWriteLockTable() {
+  if (user_table_lock_ || (exclusive_ && !transaction_lock_) || files_read_only_) return false;
+  if (!RetryUser([&] { return DataByteLocked(kTableLockOffset, kTableLockLength, true); })) Fail(err::kTableLocked);
+  user_table_lock_ = true;
+  return exclusive_ ? false : PerformChangeDetection();
+}
+
+void TDataTable::UserWriteUnlockTable() {
+  if (!user_table_lock_ || transaction_lock_ || LocksSkipped()) return;
+  if (!DataByteLocked(kTableLockOffset, kTableLockLength, false)) Fail(err::kCannotUnlock);
+  user_table_lock_ = false;
+}
+
+bool TDataTable::UserLockSemaphore(int s) {
+  if (s < 1 || s > kMaxSemaphore || files_read_only_) return false;
+  return RetryUser([&] { return DataByteLocked(SemaphoreByte(s), 1, true); });
+}
+
+bool TDataTable::UserUnlockSemaphore(int s) {
+  if (s < 1 || s > kMaxSemaphore || files_read_only_) return false;
+  return DataByteLocked(SemaphoreByte(s), 1, false);
+}
+
+void TDataTable::WriteUnlockAllRecords(bool only_deferred) {
+  SizeBitmaps();
+  std::vector<std::int32_t> records;
+  std::int32_t n = 0, position = 0;
+  while (held_.GetNextBitsSet(n, 1, position))
+    if (!only_deferred || (n <= deferred_.NumOfBits() && deferred_.IsBitSet(n))) records.push_back(n);
+  for (std::int32_t record : records) {
+    UserWriteUnlockRecord(static_cast<std::uint32_t>(record));
+    deferred_.ClearBit(record);
+  }
+}
+
+bool TDataTable::TableIsLocked() {
+  if (user_table_lock_) return true;
+  if (files_read_only_) return false;
+  if (!DataByteLocked(kTableLockOffset, kTableLockLength, true)) return true;
+  DataByteLocked(kTableLockOffset, kTableLockLength, false);
+  return false;
+}
+
+bool TDataTable::RecordIsLocked(std::uint32_t n) {
+  if (user_table_lock_) return true;
+  if (n == 0) return false;
+  if (CheckForRecordWriteLock(n)) return true;
+  if (files_read_only_) return false;
+  if (!DataByteLocked(RecordByte(n), 1, true)) return true;
+  DataByteLocked(RecordByte(n), 1, false);
+  return false;
+}
+
+// ---- transactions ----------------------------------------------------------
+
+void TDataTable::TransactionWriteLockTable() {
+  if (transaction_lock_ || files_read_only_) return;
+  if (!Retry([&] { return DataByteLocked(kDataWriteLockOffset, 1, true); })) Fail(err::kLockFailure);
+  table_lock_before_transaction_ = user_table_lock_;
+  transaction_lock_ = true;
+  if (!exclusive_) PerformChangeDetection();
+}
+
+void TDataTable::TransactionWriteUnlockTable() {
+  if (!transaction_lock_ || files_read_only_) return;
+  bool unlocked = DataByteLocked(kDataWriteLockOffset, 1, false);
+  transaction_lock_ = false;
+  if (!exclusive_) {
+    if (!user_table_lock_) WriteUnlockAllRecords(true);
+    else if (!table_lock_before_transaction_) UserWriteUnlockTable();
+  }
+  if (!unlocked) Fail(err::kLockFailure);
+}
+
+void TDataTable::StartTransaction() {
+  if (read_only_ || in_transaction_) return;
+  if (exclusive_) FlushBuffers(false, false, false, false, false);
+  in_transaction_ = true;
+  try {
+    TransactionWriteLockTable();
+  } catch (...) {
+    // Without its lock the table is not in a transaction.
+    in_transaction_ = false;
+    throw;
+  }
+}
+
+void TDataTable::RollbackTransaction() {
+  if (!in_transaction_ || read_only_) return;
+  in_transaction_ = false;
+  FreeBuffers(true, true);
+  TransactionWriteUnlockTable();
+}
+
+void TDataTable::CommitTransaction(bool final_commit) {
+  if (!in_transaction_ || read_only_) return;
+  if (final_commit) {
+    in_transaction_ = false;
+    WriteLockTable();
+    try {
+      FlushBuffers(true, false, false, false, true);
+    } catch (...) {
+      // The changes stay in the caches and the transaction keeps its lock:
+      // the caller retries the commit or rolls back.
+      in_transaction_ = true;
+      WriteUnlockTable();
+      throw;
+    }
+    WriteUnlockTable();
+    TransactionWriteUnlockTable();
+    return;
+  }
+  WriteLockTable();
+  in_transaction_ = false;
+  try {
+    FlushBuffers(false, false, false, false, true);
+  } catch (...) {
+    in_transaction_ = true;
+    WriteUnlockTable();
+    throw;
+  }
+  transaction_lock_ = false;
+  try {
+    if (!user_table_lock_) WriteUnlockAllRecords(true);
+    else if (!table_lock_before_transaction_) UserWriteUnlockTable();
+  } catch (...) {
+    transaction_lock_ = in_transaction_ = true;
+    WriteUnlockTable();
+    throw;
+  }
+  transaction_lock_ = in_transaction_ = true;
+  WriteUnlockTable();
+}
+
+void TDataTable::UpdateHeaderStamps(bool data, bool index, bool blob) {
+  (void)index;  // the index file keeps its own stamp
+  if (data) data_->UpdateHeaderStamp();
+  if (blob && HasBlobs() && blob_->IsOpen()) blob_->UpdateHeaderStamp();
+}
+
+void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bool force_blob, bool to_disk) {
+  if (read_only_) return;
+  if (in_transaction_) {
+    UpdateHeaderStamps(force_data, force_index, force_blob);
+    return;
+  }
+  if (data_->IsOpen()) {
+    data_->FlushRecordBuffers(to_disk);
+    data_->WriteHeader(force_data, to_disk);
+    data_->WriteFields();
+    if (adjust) data_->AdjustRecordBuffers();
+  }
+  if (HasBlobs() && blob_->IsOpen()) {
+    blob_->FlushBlockBuffers(to_disk);
+    blob_->WriteHeader(force_blob, to_disk);
+    if (adjust) blob_->AdjustBlockBuffers();
+  }
+}
+
+void TDataTable::FreeBuffers(bool adjust, bool reread_headers) {
+  if (data_->IsOpen()) {
+    data_->FreeRecordBuffers();
+    if (adjust) data_->AdjustRecordBuffers();
+    if (reread_headers) data_->ReadHeader();
+  }
+  if (HasBlobs() && blob_->IsOpen()) {
+    blob_->FreeBlockBuffers();
+    if (adjust) blob_->AdjustBlockBuffers();
+    if (reread_headers) blob_->ReadHeader();
+  }
+}
+
+void TDataTable::FlushOSBuffers() {
+  if (read_only_ || ForceBufferFlush()) return;
+  if (data_->IsOpen()) data_->Flush();
+  if (index_->IsOpen()) index_->Flush();
+  if (HasBlobs() && blob_->IsOpen()) blob_->Flush();
+}
+
+}  // namespace korvex

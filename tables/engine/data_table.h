@@ -1,0 +1,186 @@
+// TDataTable: one physical table as one data directory of one session sees
+// it. Every cursor of the session on the table shares the object through a
+// use count. It owns the table's files, its open mode, its byte-range locks
+// (lock_ranges.h) and its transaction state, and answers for the table as
+// its files' host (table_host.h).
+//
+// Files: ".DAT" (TDataFile), ".IDX" and, with BLOB fields, ".BLB"
+// (TBlobFile). The index file is held as a plain handler here: it carries
+// the reader and writer bytes of the index side; its pages are its own
+// unit's business.
+//
+// Open mode: an exclusive object opens its files exclusively and takes no
+// internal lock (the share mode keeps everyone else out). A table with a
+// read-only file (FilesReadOnly) is read-only and takes no lock at all; its
+// semaphores answer false.
+//
+// Failures keep the object sound: a lock that fails on its second file
+// undoes the first before raising; a transaction lock that cannot be had
+// leaves no transaction; a final commit whose flush fails stays in
+// progress, lock held, so the caller can retry or roll back.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tables/engine/blob_file.h"
+#include "tables/engine/data_file.h"
+#include "tables/engine/table_host.h"
+#include "tables/lib/file_handler.h"
+#include "tables/lib/records_bitmap.h"
+
+namespace korvex {
+
+class TDataDirectory;
+
+// Waiting of internal locks: attempts, sleep between them and the sleep
+// itself (tests shorten it).
+struct TLockTiming {
+  int InternalAttempts = 8193;
+  unsigned InternalSleepMs = 3;
+  void (*Sleep)(unsigned milliseconds) = nullptr;  // nullptr: the system's
+};
+
+class TDataTable : public TTableHost {
+public:
+  explicit TDataTable(TDataDirectory* directory);
+  ~TDataTable() override;
+  TDataTable(const TDataTable&) = delete;
+  TDataTable& operator=(const TDataTable&) = delete;
+
+  // ---- identity and mode ----
+  void SetTableName(const std::string& name);
+  const std::string& GetTableName() const { return name_; }
+  // The canonical path of the ".DAT" file (the name for in-memory tables).
+  std::string FileKey() const;
+  void SetExclusive(bool value) { exclusive_ = value; }
+  void SetReadOnly(bool value) { read_only_ = value; }
+  void SetInMemory(bool value) { in_memory_ = value; }
+  void SetIsTemporary(bool value) { temporary_ = value; }
+  void SetIsResultSet(bool value) { result_set_ = value; }
+  void SetIsSourceTable(bool value) { source_table_ = value; }
+  bool IsOpen() const { return open_; }
+  bool GetReadOnly() const { return read_only_; }
+  bool FilesReadOnly() const { return files_read_only_; }
+  bool InMemory() const { return in_memory_; }
+  bool IsTemporary() const { return temporary_; }
+  int UseCount() const { return use_count_; }
+  void IncUseCount() { ++use_count_; }
+  void DecUseCount() { if (use_count_ > 0) --use_count_; }
+  TDataDirectory* Directory() const { return directory_; }
+
+  // ---- life cycle ----
+  // A failed open or create closes everything it opened and releases every
+  // byte; a failed create deletes the files it made.
+  void OpenTable();
+  // Decrements the use count; closes at 0 unless a transaction keeps it.
+  void CloseTable(bool discard_temporary = false);
+  void CreateTable(const TDataFileSettings& settings, const std::vector<TFieldDefinition>& fields);
+  void DeleteTable();
+  void RenameTable(const std::string& new_name, bool as_backup);
+  void EmptyTable();
+  bool PerformChangeDetection();
+
+  TDataFile& DataFile() { return *data_; }
+  TFileHandler& IndexFile() { return *index_; }
+  TBlobFile& BlobFile() { return *blob_; }
+  bool HasBlobs() const;
+
+  // ---- internal locks ----
+  bool ReadLockTable();
+  void ReadUnlockTable();
+  bool WriteLockTable();
+  void WriteUnlockTable();
+  bool InternalReadLockHeld() const { return read_lock_; }
+  bool InternalWriteLockHeld() const { return write_lock_; }
+
+  // ---- user locks ----
+  bool UserReadLockTable();
+  void UserReadUnlockTable();
+  bool UserWriteLockTable();
+  void UserWriteUnlockTable();
+  // Takes the internal read lock first unless StrictChangeDetection is on;
+  // the caller releases it (also when this raises: it is released here
+  // before raising).
+  bool UserWriteLockRecord(std::uint32_t n);
+  void UserWriteUnlockRecord(std::uint32_t n);
+  bool UserLockSemaphore(int s);
+  bool UserUnlockSemaphore(int s);
+  void WriteUnlockAllRecords(bool only_deferred);
+  bool TableIsLocked();
+  bool RecordIsLocked(std::uint32_t n);
+  bool UserTableLockHeld() const { return user_table_lock_; }
+  bool CheckForRecordWriteLock(std::uint32_t n);
+  void AddCursorRecordWriteLock(std::uint32_t n);
+  void RemoveCursorRecordWriteLock(std::uint32_t n);
+  bool CheckForCursorRecordWriteLock(std::uint32_t n);
+
+  // ---- transactions and buffers ----
+  void TransactionWriteLockTable();
+  void TransactionWriteUnlockTable();
+  void StartTransaction();
+  void RollbackTransaction();
+  void CommitTransaction(bool final_commit);
+  bool GetTransactionInProgress() const { return in_transaction_; }
+  bool TransactionLockHeld() const { return transaction_lock_; }
+  void FlushBuffers(bool adjust, bool force_data, bool force_index, bool force_blob, bool to_disk);
+  void UpdateHeaderStamps(bool data, bool index, bool blob);
+  void FreeBuffers(bool adjust, bool reread_headers);
+  void FlushOSBuffers();
+
+  // ---- TTableHost ----
+  std::string TableName() const override { return name_; }
+  bool WritesHeld() const override { return in_transaction_; }
+  bool Exclusive() const override { return exclusive_; }
+  void MarkWritten() override { written_ = true; }
+  bool Written() const override { return written_; }
+  bool TakeInternalReadLock(void* cursor) override;
+  bool ForceBufferFlush() const override;
+  bool StrictChangeDetection() const override;
+  bool HasPrimaryIndex() const override { return false; }
+  std::uint32_t ReadAheadCount(void* cursor, std::uint32_t n, std::uint32_t limit, int direction) override;
+  bool InRepair(void*) const override { return false; }
+  void RepairLog(void*, const std::string&) override {}
+  std::string PrivateDirectory() const override;
+
+private:
+  void AssignTableParameters();
+  // Closes the files without flushing and drops every byte and flag.
+  void ReleaseAndClose();
+  void ReleaseLocks();
+  void ReleaseUnchecked();
+  void ResetLockState();
+  [[noreturn]] void Fail(TEngineErrorCode code) const;
+  // Internal-lock attempts with short sleeps; false when they run out.
+  bool Retry(const std::function<bool()>& attempt) const;
+  // User-lock attempts: LockRetryCount retries LockWaitTime apart.
+  bool RetryUser(const std::function<bool()>& attempt) const;
+  void Sleep(unsigned milliseconds) const;
+  // A reader's byte on one file: r, or 0 when none could be had.
+  std::uint16_t ReadLockFile(TFileHandler& file);
+  bool LockPair(std::uint16_t& index_r, std::uint16_t& blob_r);
+  void UnlockPair(std::uint16_t& index_r, std::uint16_t& blob_r);
+  bool LocksSkipped() const { return exclusive_ || files_read_only_; }
+  void SizeBitmaps();
+  bool DataByteLocked(std::int64_t start, std::int64_t length, bool lock);
+
+  TDataDirectory* directory_;
+  int use_count_ = 0;
+  std::string name_;
+  bool open_ = false, exclusive_ = false, read_only_ = false, files_read_only_ = false;
+  bool in_memory_ = false, temporary_ = false, result_set_ = false, source_table_ = false;
+  bool written_ = false;
+  std::unique_ptr<TDataFile> data_;
+  std::unique_ptr<TFileHandler> index_;
+  std::unique_ptr<TBlobFile> blob_;
+  TRecordsBitmap held_, cursor_locks_, deferred_;
+  bool user_read_lock_ = false, user_table_lock_ = false, table_lock_before_transaction_ = false;
+  bool read_lock_ = false, write_lock_ = false;
+  std::uint16_t read_index_r_ = 0, read_blob_r_ = 0, user_index_r_ = 0, user_blob_r_ = 0;
+  bool transaction_lock_ = false, in_transaction_ = false;
+};
+
+}  // namespace korvex

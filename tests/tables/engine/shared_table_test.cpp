@@ -1,0 +1,565 @@
+// Shared tables: sessions, directories, byte-range locks between processes
+// and sessions, transactions. Every multi-process test forks before the
+// child opens a table file; lock bytes are checked from outside by a
+// python3 F_OFD_GETLK probe whose ranges are written out independently.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/child_process.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/languages.h"
+#include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/engine_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+using qvtest::ChildProcess;
+using qvtest::ReadFileBytes;
+
+void NoSleep(unsigned) {}
+
+// A session on `dir` with short internal waits and no user retries.
+struct Session {
+  explicit Session(const std::string& path, int attempts = 3) {
+    session.Timing.InternalAttempts = attempts;
+    session.Timing.InternalSleepMs = 1;
+    session.LockRetryCount = 0;
+    dir = session.OpenDataDirectory("data", path);
+  }
+  TDataTable* Open(const std::string& name = "t", bool exclusive = false) {
+    TDataTable* table = nullptr;
+    TOpenTableRequest request;
+    request.Exclusive = exclusive;
+    EXPECT_EQ(dir->OpenDataTable(name, table, request), 0);
+    return table;
+  }
+  TDataSession session;
+  TDataDirectory* dir = nullptr;
+};
+
+// Creates t.DAT/.IDX (and .BLB with a BLOB field) with `records` records.
+void MakeTable(const std::string& path, int records = 10, bool blobs = true, const std::string& name = "t") {
+  Session s(path);
+  std::vector<TFieldDefinition> fields{Field("N", dtInteger)};
+  if (blobs) fields.push_back(Field("B", dtBlob, 0, 1));
+  AssignLayout(fields);
+  TDataTable* table = nullptr;
+  ASSERT_EQ(s.dir->CreateDataTable(name, {}, fields, false, false, table), 0);
+  AppendRecords(table->DataFile(), records);
+  ASSERT_EQ(s.dir->CloseDataTable(table), 0);
+}
+
+// The conflicts a python3 F_OFD_GETLK probe sees in the table's files: for
+// each documented range, one line "<file> <what> <start> <len>" per lock
+// found at its first byte, its last byte and one byte either side; readers'
+// bytes are counted over their whole range.
+std::string Probe(const std::string& dir) {
+  return RunPython(dir, R"(
+import fcntl, os, struct
+RANGES = {
+  'DAT': [('write', 2147483647, 1), ('rec7', 2147483646 - 7, 1), ('table', 2047483645, 100000001),
+          ('sem1', 2047483644 - 1, 1), ('sem1024', 2047483644 - 1024, 1)],
+  'IDX': [('write', 2147418112, 65535)],
+  'BLB': [('write', 2147418112, 65535)],
+}
+def getlk(fd, start, length):
+    req = struct.pack('hhxxxxqqixxxx', fcntl.F_WRLCK, 0, start, length, 0)
+    res = fcntl.fcntl(fd, fcntl.F_OFD_GETLK, req)
+    t, _, s, l, _ = struct.unpack('hhxxxxqqixxxx', res)
+    return None if t == fcntl.F_UNLCK else (s, l)
+out = []
+for ext, ranges in RANGES.items():
+    name = os.path.join(path, 't.' + ext)
+    if not os.path.exists(name): continue
+    fd = os.open(name, os.O_RDONLY)
+    for what, start, length in ranges:
+        seen = set()
+        for at in (start - 1, start, start + length - 1, start + length):
+            hit = getlk(fd, at, 1)
+            if hit: seen.add(hit)
+        for s, l in sorted(seen): out.append('%s %s %d %d' % (ext, what, s, l))
+    if ext != 'DAT':
+        # F_GETLK names any one conflicting lock: split the range at it.
+        def count(lo, hi):
+            if lo > hi: return 0
+            hit = getlk(fd, lo, hi - lo + 1)
+            if not hit: return 0
+            s, l = max(hit[0], lo), min(hit[0] + hit[1] - 1, hi)
+            return count(lo, s - 1) + (1 if hit[1] == 1 else 0) + count(l + 1, hi)
+        readers = count(2147418113, 2147483646)
+        if readers: out.append('%s readers %d' % (ext, readers))
+    os.close(fd)
+print(';'.join(out))
+)");
+}
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// What the probe sees while the engine, in this process, holds each kind
+// of lock: the documented range exactly, nothing one byte beside it.
+TEST(SharedTableLocks, ProbeSeesEachLockExactlyAtItsRange) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path());
+  Session s(dir.Path());
+  TDataTable* t = s.Open();
+  const std::string write_dat = "DAT write 2147483647 1";
+  struct Case {
+    const char* what;
+    std::function<void()> lock, unlock;
+    std::string expected;
+  } cases[] = {
+      {"nothing", [] {}, [] {}, ""},
+      {"record 7", [&] { t->UserWriteLockRecord(7); t->ReadUnlockTable(); }, [&] { t->UserWriteUnlockRecord(7); },
+       "DAT rec7 2147483639 1"},
+      {"table lock", [&] { t->UserWriteLockTable(); }, [&] { t->UserWriteUnlockTable(); },
+       "DAT rec7 2047483645 100000001;DAT table 2047483645 100000001"},
+      {"semaphores", [&] { t->UserLockSemaphore(1); t->UserLockSemaphore(1024); },
+       [&] { t->UserUnlockSemaphore(1); t->UserUnlockSemaphore(1024); },
+       "DAT sem1 2047483643 1;DAT sem1024 2047482620 1"},
+      {"write lock", [&] { t->WriteLockTable(); }, [&] { t->WriteUnlockTable(); },
+       write_dat + ";IDX write 2147418112 65535;BLB write 2147418112 65535"},
+      {"read lock", [&] { t->ReadLockTable(); }, [&] { t->ReadUnlockTable(); }, "IDX readers 1;BLB readers 1"},
+      {"user read lock", [&] { t->UserReadLockTable(); }, [&] { t->UserReadUnlockTable(); },
+       "IDX readers 1;BLB readers 1"},
+      {"transaction", [&] { t->StartTransaction(); }, [&] { t->RollbackTransaction(); }, write_dat},
+  };
+  for (const Case& c : cases) {
+    c.lock();
+    EXPECT_EQ(Trimmed(Probe(dir.Path())), c.expected) << c.what;
+    c.unlock();
+    EXPECT_EQ(Trimmed(Probe(dir.Path())), "") << c.what << " released";
+  }
+  // The semaphore numbers outside 1..1024 touch nothing.
+  EXPECT_FALSE(t->UserLockSemaphore(0));
+  EXPECT_FALSE(t->UserLockSemaphore(1025));
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
+}
+
+TEST(SharedTableLocks, ProcessesConflictAndAKilledHolderFreesEverything) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path());
+  ChildProcess record_holder([&](ChildProcess& c) {
+    Session s(dir.Path());
+    TDataTable* t = s.Open();
+    t->UserWriteLockRecord(7);
+    t->ReadUnlockTable();
+    c.Ready();
+    c.WaitTold();
+    t->UserWriteUnlockRecord(7);
+    t->UserWriteLockTable();
+    c.Ready();
+    c.WaitTold();
+    return 0;
+  });
+  ASSERT_TRUE(record_holder.WaitReady());
+  Session s(dir.Path());
+  TDataTable* t = s.Open();
+  EXPECT_TRUE(t->RecordIsLocked(7));
+  EXPECT_FALSE(t->RecordIsLocked(6));
+  EXPECT_FALSE(t->RecordIsLocked(8));
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(RaisedNumber([&] { t->UserWriteLockRecord(7); }), 10258);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+  EXPECT_FALSE(t->InternalReadLockHeld()) << "a refused record lock keeps no read lock";
+  EXPECT_EQ(RaisedNumber([&] { t->UserWriteLockTable(); }), 10241);
+  record_holder.Tell();
+  ASSERT_TRUE(record_holder.WaitReady());  // now it holds the table lock
+  EXPECT_TRUE(t->TableIsLocked());
+  for (std::uint32_t n : {1u, 7u, 10u, 99999999u}) EXPECT_TRUE(t->RecordIsLocked(n)) << n;
+  s.session.LockRetryCount = 2;
+  s.session.LockWaitTime = 5;
+  EXPECT_EQ(RaisedNumber([&] { t->UserWriteLockRecord(3); }), 10258);
+  record_holder.Kill(SIGKILL);
+  EXPECT_EQ(record_holder.Wait(), 128 + SIGKILL);
+  EXPECT_FALSE(t->TableIsLocked());
+  EXPECT_EQ(RaisedNumber([&] { t->UserWriteLockTable(); }), 0);
+  t->UserWriteUnlockTable();
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
+}
+
+TEST(SharedTableLocks, TwoReaderProcessesHoldDifferentBytesAndKeepAWriterOut) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path());
+  auto reader = [&](ChildProcess& c) {
+    Session s(dir.Path());
+    TDataTable* t = s.Open();
+    t->UserReadLockTable();
+    c.Ready();
+    c.WaitTold();
+    t->UserReadUnlockTable();
+    c.Ready();
+    c.WaitTold();
+    return 0;
+  };
+  ChildProcess first(reader), second(reader);
+  ASSERT_TRUE(first.WaitReady());
+  ASSERT_TRUE(second.WaitReady());
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "IDX readers 2;BLB readers 2");
+  Session s(dir.Path());
+  s.session.Timing.Sleep = NoSleep;
+  TDataTable* t = s.Open();
+  EXPECT_EQ(RaisedNumber([&] { t->WriteLockTable(); }), 10249);
+  first.Tell();
+  ASSERT_TRUE(first.WaitReady());
+  EXPECT_EQ(RaisedNumber([&] { t->WriteLockTable(); }), 10249);
+  // The failed .IDX range gave back the .DAT byte it had taken first.
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "IDX readers 1;BLB readers 1");
+  second.Tell();
+  ASSERT_TRUE(second.WaitReady());
+  EXPECT_EQ(RaisedNumber([&] { t->WriteLockTable(); }), 0);
+  t->WriteUnlockTable();
+  first.Tell();
+  second.Tell();
+  EXPECT_EQ(first.Wait(), 0);
+  EXPECT_EQ(second.Wait(), 0);
+}
+
+TEST(SharedTableLocks, SessionsOfOneProcessExcludeEachOther) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path());
+  Session a(dir.Path()), b(dir.Path());
+  TDataTable* ta = a.Open();
+  TDataTable* tb = b.Open();
+  ASSERT_NE(ta, tb);
+  ta->UserWriteLockRecord(3);
+  ta->ReadUnlockTable();
+  EXPECT_TRUE(tb->RecordIsLocked(3));
+  EXPECT_EQ(RaisedNumber([&] { tb->UserWriteLockRecord(3); }), 10258);
+  EXPECT_EQ(RaisedNumber([&] { tb->UserWriteLockTable(); }), 10241);
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "") << "record 3 is not one of the probed bytes";
+  EXPECT_FALSE(ta->RecordIsLocked(7));
+  ta->UserWriteLockRecord(7);
+  ta->ReadUnlockTable();
+  tb->UserWriteUnlockTable();  // not held: nothing
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "DAT rec7 2147483639 1");
+  ta->UserWriteUnlockRecord(3);
+  ta->UserWriteUnlockRecord(7);
+  ASSERT_EQ(RaisedNumber([&] { tb->UserWriteLockTable(); }), 0);
+  EXPECT_TRUE(ta->RecordIsLocked(5));
+  tb->UserWriteUnlockTable();
+  ta->UserWriteLockRecord(7);
+  ta->ReadUnlockTable();
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "DAT rec7 2147483639 1");
+  // A table lock and unlock in one session keep the other's record locks.
+  EXPECT_EQ(RaisedNumber([&] { tb->UserWriteLockTable(); }), 10241);
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "DAT rec7 2147483639 1");
+  EXPECT_TRUE(tb->UserLockSemaphore(5));
+  EXPECT_FALSE(ta->UserLockSemaphore(5));
+  EXPECT_TRUE(tb->UserUnlockSemaphore(5));
+}
+
+TEST(SharedTableTransactions, RollbackRestoresTheFilesAndCommitsPublishInSteps) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path(), 10);
+  std::string dat = dir.Path() + "/t.DAT", blb = dir.Path() + "/t.BLB";
+  std::string before_dat = ReadFileBytes(dat), before_blb = ReadFileBytes(blb);
+  ChildProcess other([&](ChildProcess& c) {
+    c.WaitTold();
+    Session o(dir.Path());
+    TDataTable* ot = o.Open();
+    bool refused = RaisedNumber([&] { ot->WriteLockTable(); }) == 10249;
+    bool reads_committed = ot->DataFile().GetPhysicalRecordsUsed() == 15;
+    c.Ready();
+    c.WaitTold();
+    bool writes_after = RaisedNumber([&] { ot->WriteLockTable(); }) == 0;
+    ot->WriteUnlockTable();
+    return refused && reads_committed && writes_after ? 0 : 1;
+  });
+  Session s(dir.Path());
+  TDataTable* t = s.Open();
+  s.dir->StartTransaction();
+  ASSERT_TRUE(t->GetTransactionInProgress());
+  AppendRecords(t->DataFile(), 100);
+  t->FlushBuffers(true, true, true, true, true);  // only stamps in a transaction
+  s.dir->RollbackTransaction();
+  EXPECT_EQ(ReadFileBytes(dat), before_dat);
+  EXPECT_EQ(ReadFileBytes(blb), before_blb);
+  EXPECT_EQ(t->DataFile().GetPhysicalRecordsUsed(), 10u);
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
+
+  // Intermediate commit: the deferred record lock goes, writers stay out.
+  s.dir->StartTransaction();
+  t->UserWriteLockRecord(7);
+  t->UserWriteUnlockRecord(7);
+  AppendRecords(t->DataFile(), 5);
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "DAT write 2147483647 1;DAT rec7 2147483639 1");
+  s.dir->CommitTransaction(false);
+  EXPECT_TRUE(t->GetTransactionInProgress());
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "DAT write 2147483647 1");
+  other.Tell();
+  ASSERT_TRUE(other.WaitReady());
+  s.dir->CommitTransaction(true);
+  EXPECT_FALSE(t->GetTransactionInProgress());
+  other.Tell();
+  EXPECT_EQ(other.Wait(), 0);
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
+}
+
+// 4 processes x 2 sessions each add 1 to record 1's ID 500 times under the
+// table's write lock.
+TEST(SharedTableTransactions, ConcurrentIncrementsUnderTheWriteLockAddUp) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path(), 1, false);
+  auto worker = [&](ChildProcess&) {
+    Session a(dir.Path(), 100000), b(dir.Path(), 100000);
+    TDataTable* tables[] = {a.Open(), b.Open()};
+    for (int i = 0; i < 1000; ++i) {
+      TDataTable* t = tables[i % 2];
+      t->WriteLockTable();
+      TRecord* r = nullptr;
+      if (!t->DataFile().GetRecord(nullptr, 1, false, false, 1, r)) return 2;
+      r->SetRecordID(r->RecordID() + 1);
+      r->Modified = true;
+      t->DataFile().PutRecord(r);
+      t->FlushBuffers(false, true, false, false, false);
+      t->WriteUnlockTable();
+    }
+    return 0;
+  };
+  std::uint32_t start = 0;
+  {
+    Session s(dir.Path());
+    TRecord* r = nullptr;
+    TDataTable* t = s.Open();
+    ASSERT_TRUE(t->DataFile().GetRecord(nullptr, 1, false, false, 1, r));
+    start = r->RecordID();
+    t->DataFile().PutRecord(r);
+    t->ReadUnlockTable();
+  }
+  std::vector<std::unique_ptr<ChildProcess>> workers;
+  for (int i = 0; i < 4; ++i) workers.push_back(std::make_unique<ChildProcess>(worker));
+  for (auto& w : workers) EXPECT_EQ(w->Wait(), 0);
+  Session s(dir.Path());
+  TDataTable* t = s.Open();
+  TRecord* r = nullptr;
+  ASSERT_TRUE(t->DataFile().GetRecord(nullptr, 1, false, false, 1, r));
+  EXPECT_EQ(r->RecordID() - start, 4000u);
+  t->DataFile().PutRecord(r);
+  t->ReadUnlockTable();
+}
+
+TEST(SharedTableTransactions, FailuresLeaveNoTransactionHalfDone) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path(), 10, true, "t");
+  MakeTable(dir.Path(), 10, true, "u");
+  // Another process holds u's write byte: the directory start fails on u
+  // and rolls t back.
+  ChildProcess holder([&](ChildProcess& c) {
+    Session o(dir.Path());
+    o.Open("u")->StartTransaction();
+    c.Ready();
+    c.WaitTold();
+    return 0;
+  });
+  ASSERT_TRUE(holder.WaitReady());
+  Session s(dir.Path());
+  s.session.Timing.Sleep = NoSleep;
+  TDataTable* t = s.Open("t");
+  TDataTable* u = s.Open("u");
+  EXPECT_EQ(RaisedNumber([&] { s.dir->StartTransaction(); }), 10249);
+  EXPECT_FALSE(s.dir->TransactionInProgress());
+  EXPECT_FALSE(t->GetTransactionInProgress() || t->TransactionLockHeld());
+  EXPECT_FALSE(u->GetTransactionInProgress() || u->TransactionLockHeld());
+  holder.Tell();
+  EXPECT_EQ(holder.Wait(), 0);
+
+}
+
+TEST(SharedTableTransactions, AFinalCommitThatCannotWriteKeepsTheTransaction) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path(), 10, true, "t");
+  // A final commit whose flush cannot write keeps the transaction and its
+  // lock; a rollback then frees the byte.
+  int code = qvtest::ChildProcess([&](ChildProcess&) {
+               std::signal(SIGXFSZ, SIG_IGN);
+               Session w(dir.Path()), other(dir.Path());
+               TDataTable* wt = w.Open("t");
+               w.dir->StartTransaction();
+               AppendRecords(wt->DataFile(), 2000);
+               rlimit limit{static_cast<rlim_t>(std::filesystem::file_size(dir.Path() + "/t.DAT")), RLIM_INFINITY};
+               setrlimit(RLIMIT_FSIZE, &limit);
+               if (RaisedNumber([&] { w.dir->CommitTransaction(true); }) != 9218) return 1;
+               if (!wt->GetTransactionInProgress() || !wt->TransactionLockHeld()) return 2;
+               TDataTable* ot = other.Open("t");
+               if (RaisedNumber([&] { ot->WriteLockTable(); }) != 10249) return 3;
+               w.dir->RollbackTransaction();
+               if (RaisedNumber([&] { ot->WriteLockTable(); }) != 0) return 4;
+               ot->WriteUnlockTable();
+               return 0;
+             }).Wait();
+  EXPECT_EQ(code, 0);
+}
+
+TEST(SharedTableObjects, OpenCreateDeleteAndRenameFailSoundly) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path());
+  ChildProcess deleter([&](ChildProcess& c) {
+    c.WaitTold();
+    Session o(dir.Path());
+    return (o.dir->DeleteDataTable("t", false) == -11013 ? 0 : 1) +
+           (o.dir->RenameDataTable("t", "v", false, false) == -11013 ? 0 : 2);
+  });
+  Session s(dir.Path());
+  // A transaction keeps a closed table open non-exclusively: an exclusive
+  // request cannot be met.
+  TDataTable* t = s.Open();
+  s.dir->StartTransaction();
+  ASSERT_EQ(s.dir->CloseDataTable(t), 0);
+  EXPECT_EQ(s.dir->TableObjectCount(), 1u);
+  TDataTable* again = nullptr;
+  TOpenTableRequest exclusive;
+  exclusive.Exclusive = true;
+  EXPECT_EQ(s.dir->OpenDataTable("t", again, exclusive), -11013);
+  EXPECT_EQ(s.dir->OpenDataTable("T", again, {}), 0);
+  EXPECT_EQ(again, t);
+  EXPECT_TRUE(t->GetTransactionInProgress());
+  s.dir->CommitTransaction(true);
+  ASSERT_EQ(s.dir->CloseDataTable(t), 0);
+  EXPECT_EQ(s.dir->TableObjectCount(), 0u);
+
+  // Another process cannot delete or rename an open table.
+  t = s.Open();
+  std::string before = ReadFileBytes(dir.Path() + "/t.DAT");
+  deleter.Tell();
+  int code = deleter.Wait();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadFileBytes(dir.Path() + "/t.DAT"), before);
+  EXPECT_EQ(s.dir->DeleteDataTable("t", false), -11013);
+  ASSERT_EQ(s.dir->CloseDataTable(t), 0);
+
+  // An open that fails keeps nothing: the files can be held exclusively
+  // and deleted afterwards.
+  std::filesystem::resize_file(dir.Path() + "/t.DAT", 20);
+  TDataTable* broken = nullptr;
+  EXPECT_NE(RaisedNumber([&] { s.dir->OpenDataTable("t", broken, {}); }), 0);
+  EXPECT_EQ(s.dir->TableObjectCount(), 0u);
+  EXPECT_EQ(s.dir->DeleteDataTable("t", false), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/t.IDX"));
+
+  // A create that fails after making the .DAT file deletes it again.
+  std::filesystem::create_directory(dir.Path() + "/c.IDX");
+  std::vector<TFieldDefinition> fields{Field("N", dtInteger)};
+  AssignLayout(fields);
+  TDataTable* created = nullptr;
+  int answer = 0;
+  int raised = RaisedNumber([&] { answer = s.dir->CreateDataTable("c", {}, fields, false, false, created); });
+  EXPECT_TRUE(answer != 0 || raised != 0);
+  EXPECT_EQ(created, nullptr);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/c.DAT"));
+  EXPECT_EQ(s.dir->TableObjectCount(), 0u);
+
+  // Rename as backup replaces an earlier backup; a rename back restores.
+  MakeTable(dir.Path(), 3, false, "r");
+  ASSERT_EQ(s.dir->RenameDataTable("r", "r", true, false), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() + "/r.DBK"));
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() + "/r.IBK"));
+  MakeTable(dir.Path(), 4, false, "r");
+  ASSERT_EQ(s.dir->RenameDataTable("r", "r", true, false), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/r.DAT"));
+}
+
+TEST(SharedTableObjects, AReadOnlyIndexMakesTheTableReadOnlyWithoutLocks) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path());
+  ASSERT_EQ(::chmod((dir.Path() + "/t.IDX").c_str(), 0444), 0);
+  Session s(dir.Path());
+  TDataTable* t = s.Open();
+  EXPECT_TRUE(t->FilesReadOnly());
+  EXPECT_TRUE(t->GetReadOnly());
+  EXPECT_FALSE(t->ReadLockTable());
+  EXPECT_FALSE(t->WriteLockTable());
+  EXPECT_FALSE(t->UserWriteLockRecord(7));
+  EXPECT_FALSE(t->UserWriteLockTable());
+  EXPECT_FALSE(t->UserLockSemaphore(1));
+  t->StartTransaction();
+  EXPECT_FALSE(t->GetTransactionInProgress());
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
+}
+
+TEST(SharedTableSessions, DirectoriesTablesPasswordsAndLanguages) {
+  qvtest::TempDir root;
+  std::string dir = root.Path() + "/dir";
+  std::filesystem::create_directories(dir);
+  std::filesystem::create_directories(root.Path() + "/Dir");
+  std::filesystem::create_directories(root.Path() + "/x");
+  TDataSession one, two;
+  TDataDirectory* d = one.OpenDataDirectory("a", dir);
+  EXPECT_EQ(one.OpenDataDirectory("b", dir + "/"), d);
+  EXPECT_EQ(one.OpenDataDirectory("c", " " + root.Path() + "/x/../dir "), d);
+  EXPECT_EQ(d->UseCount(), 3);
+  EXPECT_NE(one.OpenDataDirectory("d", root.Path() + "/Dir"), d);
+  EXPECT_NE(two.OpenDataDirectory("a", dir), d);
+  TDataDirectory* memory = one.OpenDataDirectory("MEMORY", dir);
+  EXPECT_EQ(one.OpenDataDirectory("memory", "/elsewhere"), memory);
+  EXPECT_TRUE(memory->IsMemory());
+  EXPECT_EQ(one.CloseDataDirectory(d), 0);
+  EXPECT_EQ(d->UseCount(), 2);
+
+  MakeTable(dir, 2);
+  TDataTable *first = nullptr, *second = nullptr;
+  TOpenTableRequest exclusive, overriding;
+  exclusive.Exclusive = true;
+  overriding.OverrideExclusive = true;
+  ASSERT_EQ(d->OpenDataTable("t", first, exclusive), 0);
+  EXPECT_EQ(d->OpenDataTable("t.dat", second, {}), -11013);
+  EXPECT_EQ(d->OpenDataTable("T", second, overriding), 0);
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(first->UseCount(), 2);
+  TDataTable* in_two = nullptr;
+  EXPECT_EQ(two.OpenDataDirectory("a", dir)->OpenDataTable("t", in_two, {}), -11013)
+      << "the exclusive open keeps the other session out";
+  EXPECT_EQ(d->OpenDataTable("  ", second, {}), -11010);
+  EXPECT_TRUE(d->DataTableExists("T", false));
+  EXPECT_FALSE(d->DataTableExists("nothing", false));
+  std::string temp = d->GetTempDataTableName(false);
+  EXPECT_FALSE(d->DataTableExists(temp, false));
+  EXPECT_EQ(temp.substr(temp.size() - 5), "0.DAT");
+  std::vector<std::string> names;
+  d->ListTableNames(names);
+  EXPECT_EQ(names, std::vector<std::string>{"t.DAT"});
+
+  one.AddPassword("Secret");
+  one.AddPassword("Secret");
+  one.AddPassword("");
+  EXPECT_EQ(one.PasswordCount(), 1u);
+  EXPECT_TRUE(one.CheckForPassword("Secret"));
+  EXPECT_FALSE(one.CheckForPassword("secret"));
+  one.DeletePassword("Secret");
+  EXPECT_EQ(one.PasswordCount(), 0u);
+
+  struct {
+    const char* locale;
+    std::uint16_t id;
+  } locales[] = {{"de_CH.UTF-8", 2055}, {"de", 1031},         {"C", 0},          {"POSIX", 0},
+                 {"", 0},               {"xx_YY", 0},         {"pt_BR", 1046},   {"pt", 2070},
+                 {"en_GB.UTF-8", 2057}, {"sr_RS@latin", 2074}, {"es_AR", 11274}, {"nn_NO", 2068},
+                 {"en_ZW", 1033},       {"ar_QA", 16385}};
+  for (const auto& c : locales) EXPECT_EQ(LanguageIDFromLocale(c.locale), c.id) << c.locale;
+}
+
+TEST(SharedTableSessions, EngineStartUp) {
+  ExitKORVEX();
+  EXPECT_EQ(RaisedNumber([] { GetCurrentDataSession(); }), 10758);
+  InitializeKORVEX();
+  TDataSession* first = GetCurrentDataSession();
+  InitializeKORVEX();
+  EXPECT_EQ(GetCurrentDataSession(), first);
+  TDataSession* other = nullptr;
+  StartDataSession(other);
+  EXPECT_EQ(GetCurrentDataSession(), first);
+  CloseDataSession(other);
+  ExitKORVEX();
+  EXPECT_FALSE(KORVEXInitialized());
+}
+
+}  // namespace
+}  // namespace korvex::testing
