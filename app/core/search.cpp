@@ -1,6 +1,14 @@
 #include "app/core/search.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <tuple>
 #include <unordered_set>
 
 #include "app/core/line_matcher.h"
@@ -56,72 +64,63 @@ void SortIgnoringDuplicates(std::vector<std::string>& lines) {
   lines.erase(end, lines.end());
 }
 
-// One search's walk through the files.
-class Searcher {
-public:
-  Searcher(const SearchOptions& options, SearchResult& result, const ProgressFn& progress)
-      : options_(options),
-        result_(result),
-        matcher_(result.terms, ReadBoxes(options, result.terms)),
-        keywords_(result.keywords),
-        pacer_(progress) {}
+// A block of lines [first, end) of one ticked file, and what searching it
+// found. Blocks are searched in any order and merged in block order.
+struct Block {
+  int slot = 0;
+  int first = 1, end = 1;
+  bool last_of_file = false;
 
-  void Run(const DataFileSet& files);
-
-private:
-  // Scans one file; false when cancelled.
-  bool ScanFile(const DataFileEntry& entry, int slot);
-  void Check(const DataFile& file, int line, FileKind kind, int slot);
-  int64_t RecordsUpTo(const DataFile& file, int end_line, bool whole) const;
-
-  const SearchOptions& options_;
-  SearchResult& result_;
-  LineMatcher matcher_;
-  KeywordList keywords_;
-  Pacer pacer_;
-  std::vector<std::string> other_hits_;
-  std::string keyword_;
-  bool file_had_hit_ = false;
+  std::vector<std::string> baptism_hits, other_hits;
+  std::vector<std::string> keywords;  // first match word of hit lines, once each
+  int64_t hits = 0;
+  int done_to = 1;  // lines [first, done_to) were read
+  std::atomic<bool> finished{false};
 };
 
-void Searcher::Run(const DataFileSet& files) {
-  keywords_.Add(result_.terms.term1);
-  keywords_.Add(result_.terms.term2);
-  for (int slot = 0; slot < files.Count(); ++slot) {
-    if (static_cast<size_t>(slot) >= options_.ticked.size() || !options_.ticked[static_cast<size_t>(slot)]) continue;
-    const DataFileEntry& entry = files.File(slot);
-    const std::string title =
-        SourceTag(slot + 1, options_.show_source_codes) + std::string(TrimLine(entry.title));
-    result_.searching_line = "Searching: " + title;
-    if (entry.kind == FileKind::kOther && !options_.marriages) continue;
-    file_had_hit_ = false;
-    const bool finished = ScanFile(entry, slot);
-    if (!finished) {
-      result_.cancelled = true;
-      break;
-    }
-    if (file_had_hit_) result_.legend.push_back(title);
-  }
-  SortIgnoringDuplicates(other_hits_);
-  result_.marriage_hits = std::move(other_hits_);
-}
+// Lines per block: a few chunks, so that one file of a large set is one
+// block and one large file still spreads over every thread.
+constexpr int kBlockLines = 4 * kChunkLines;
 
-bool Searcher::ScanFile(const DataFileEntry& entry, int slot) {
+// What one thread needs to search blocks: its own matcher (the phonetic
+// verdicts it memoises are the same on every thread).
+class BlockSearcher {
+public:
+  BlockSearcher(const SearchOptions& options, const SearchTerms& terms)
+      : options_(options), matcher_(terms, ReadBoxes(options, terms)) {}
+
+  // Searches the block chunk by chunk; after each chunk, between(lines, hits)
+  // says whether to go on.
+  void Search(const DataFileEntry& entry, Block& block, const std::function<bool(int, int64_t)>& between);
+
+private:
+  void Check(const DataFile& file, int line, FileKind kind, Block& block);
+
+  const SearchOptions& options_;
+  LineMatcher matcher_;
+  std::string keyword_;
+};
+
+void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
+                           const std::function<bool(int, int64_t)>& between) {
   const DataFile& file = *entry.data;
   const FileKind kind = entry.kind;
   std::vector<std::string> patterns;
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
   AnyPatternFinder finder(patterns);
   const bool sieve = can_sieve && finder.Usable();
-  const std::string_view bytes = file.Bytes();
+  // Every line the block can hit lies inside these bytes.
+  const std::string_view bytes = file.Bytes().substr(0, file.LineStart(block.end));
   const std::vector<uint32_t>& marked = file.MarkedLines();
-  size_t next_marked = 0;
+  size_t next_marked =
+      static_cast<size_t>(std::lower_bound(marked.begin(), marked.end(), static_cast<uint32_t>(block.first)) -
+                          marked.begin());
 
-  const int count = file.LineCount();
-  for (int line = 1; line < count;) {
-    const int chunk_end = std::min(count, line + kChunkLines);
+  for (int line = block.first; line < block.end;) {
+    const int chunk_end = std::min(block.end, line + kChunkLines);
+    const int64_t hits_before = block.hits;
     if (!sieve) {
-      for (int i = line; i < chunk_end; ++i) Check(file, i, kind, slot);
+      for (int i = line; i < chunk_end; ++i) Check(file, i, kind, block);
     } else {
       // Only lines that hold one of the patterns, and lines whose brackets
       // may hide one, can hit.
@@ -133,34 +132,191 @@ bool Searcher::ScanFile(const DataFileEntry& entry, int slot) {
         if (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < next)
           next = static_cast<int>(marked[next_marked]);
         if (next >= chunk_end) break;
-        Check(file, next, kind, slot);
+        Check(file, next, kind, block);
         from = next + 1;
       }
     }
-    result_.line_count += chunk_end - line;
+    block.done_to = chunk_end;
+    const bool go_on = between(chunk_end - line, block.hits - hits_before);
     line = chunk_end;
-    SearchProgress progress;
-    progress.slot = slot;
-    progress.searching = result_.searching_line;
-    progress.lines_read = result_.line_count;
-    progress.hits = result_.hit_count;
-    if (!pacer_.Tick(progress)) {
-      result_.record_count += RecordsUpTo(file, line, false);
-      return false;
-    }
+    if (!go_on) return;
   }
-  result_.record_count += RecordsUpTo(file, count, true);
-  return true;
 }
 
-int64_t Searcher::RecordsUpTo(const DataFile& file, int end_line, bool whole) const {
-  int64_t records = 0;
-  if (whole) {
+void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& block) {
+  const uint8_t flags = file.Flags(line);
+  if (!(flags & DataFile::kRecordLine)) return;
+  if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
+  const std::string_view trimmed = TrimLine(file.Line(line));
+  keyword_.clear();
+  if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) return;
+  ++block.hits;
+  std::string hit = HitLine(trimmed, block.slot + 1, options_.show_source_codes);
+  if (kind == FileKind::kBaptisms)
+    block.baptism_hits.push_back(std::move(hit));
+  else
+    block.other_hits.push_back(std::move(hit));
+  // The matcher hands each word out once, so a thread's blocks list a word
+  // at most once between them.
+  if (!keyword_.empty()) block.keywords.push_back(keyword_);
+}
+
+// One search: the blocks of every ticked file, searched by a few threads,
+// then merged in order.
+class Searcher {
+public:
+  Searcher(const SearchOptions& options, SearchResult& result, const ProgressFn& progress)
+      : options_(options), result_(result), pacer_(progress) {}
+
+  void Run(const DataFileSet& files);
+
+private:
+  void CutBlocks(const DataFileSet& files);
+  // Takes blocks until none is left or the search stops; the calling
+  // thread also watches the clock and the caller's cancel.
+  void Work(const DataFileSet& files, bool calling_thread);
+  bool Tick(int slot);
+  void Merge(const DataFileSet& files);
+  int64_t RecordsIn(const DataFile& file, int first, int end) const;
+
+  const SearchOptions& options_;
+  SearchResult& result_;
+  Pacer pacer_;
+  std::vector<std::string> titles_;     // per slot
+  std::vector<int> last_ticked_;        // slots whose "Searching: " line shows, in order
+  std::unique_ptr<Block[]> blocks_;
+  size_t block_count_ = 0;
+  std::atomic<size_t> next_block_{1};  // block 0 is the calling thread's
+  std::atomic<bool> stop_{false};
+  std::atomic<int64_t> lines_read_{0}, hits_{0};
+  std::mutex mutex_;
+  std::condition_variable helper_done_;
+  int helpers_running_ = 0;  // under mutex_
+  std::exception_ptr failure_;  // under mutex_
+  bool cancelled_ = false;
+};
+
+void Searcher::CutBlocks(const DataFileSet& files) {
+  std::vector<std::tuple<int, int, int>> cuts;  // slot, first, end
+  for (int slot = 0; slot < files.Count(); ++slot) {
+    if (static_cast<size_t>(slot) >= options_.ticked.size() || !options_.ticked[static_cast<size_t>(slot)]) continue;
+    const DataFileEntry& entry = files.File(slot);
+    titles_[static_cast<size_t>(slot)] =
+        SourceTag(slot + 1, options_.show_source_codes) + std::string(TrimLine(entry.title));
+    last_ticked_.push_back(slot);
+    if (entry.kind == FileKind::kOther && !options_.marriages) continue;
+    const int count = std::max(1, entry.data->LineCount());
+    int first = 1;
+    do {
+      const int end = std::min(count, first + kBlockLines);
+      cuts.emplace_back(slot, first, end);
+      first = end;
+    } while (first < count);
+  }
+  block_count_ = cuts.size();
+  blocks_ = std::make_unique<Block[]>(block_count_);
+  for (size_t b = 0; b < block_count_; ++b) {
+    Block& block = blocks_[b];
+    std::tie(block.slot, block.first, block.end) = cuts[b];
+    block.done_to = block.first;
+    block.last_of_file = b + 1 == block_count_ || std::get<0>(cuts[b + 1]) != block.slot;
+  }
+}
+
+bool Searcher::Tick(int slot) {
+  SearchProgress progress;
+  progress.slot = slot;
+  progress.searching = result_.searching_line;
+  progress.lines_read = lines_read_.load();
+  progress.hits = hits_.load();
+  return pacer_.Tick(progress);
+}
+
+void Searcher::Work(const DataFileSet& files, bool calling_thread) {
+  std::optional<BlockSearcher> searcher;
+  // The calling thread reads the first block, so that the caller sees the
+  // files in order from the start.
+  for (size_t b = calling_thread ? 0 : next_block_++; !stop_ && b < block_count_; b = next_block_++) {
+    Block& block = blocks_[b];
+    try {
+      if (!searcher) searcher.emplace(options_, result_.terms);
+      if (calling_thread) result_.searching_line = "Searching: " + titles_[static_cast<size_t>(block.slot)];
+      searcher->Search(files.File(block.slot), block, [&](int lines, int64_t hits) {
+        lines_read_ += lines;
+        hits_ += hits;
+        if (calling_thread && !Tick(block.slot)) {
+          cancelled_ = true;
+          stop_ = true;
+        }
+        return !stop_;
+      });
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!failure_) failure_ = std::current_exception();
+      stop_ = true;
+    }
+    block.finished = block.done_to == block.end;
+  }
+}
+
+void Searcher::Run(const DataFileSet& files) {
+  titles_.resize(static_cast<size_t>(files.Count()));
+  CutBlocks(files);
+  unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
+                                          : std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, block_count_)));
+  std::vector<std::thread> crew;
+  try {
+    for (unsigned t = 1; t < threads; ++t) {
+      crew.emplace_back([this, &files] {
+        Work(files, false);
+        std::lock_guard<std::mutex> lock(mutex_);
+        --helpers_running_;
+        helper_done_.notify_all();
+      });
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++helpers_running_;
+    }
+  } catch (const std::system_error&) {
+    // Fewer helpers; this thread does the rest.
+  }
+  Work(files, true);
+  // The other threads finish their blocks; the caller still sees progress
+  // and may still cancel meanwhile.
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (helpers_running_ > 0) {
+      helper_done_.wait_for(lock, std::chrono::milliseconds(kProgressIntervalMs));
+      if (helpers_running_ == 0 || stop_) continue;
+      lock.unlock();
+      int slot = last_ticked_.empty() ? -1 : last_ticked_.back();
+      for (size_t b = 0; b < block_count_; ++b)
+        if (!blocks_[b].finished) {
+          slot = blocks_[b].slot;
+          break;
+        }
+      if (slot >= 0) result_.searching_line = "Searching: " + titles_[static_cast<size_t>(slot)];
+      if (!Tick(slot)) {
+        cancelled_ = true;
+        stop_ = true;
+      }
+      lock.lock();
+    }
+  }
+  for (std::thread& t : crew) t.join();
+  if (failure_) std::rethrow_exception(failure_);
+  Merge(files);
+}
+
+int64_t Searcher::RecordsIn(const DataFile& file, int first, int end) const {
+  if (first <= 1 && end >= file.LineCount()) {
+    int64_t records = 0;
     for (uint8_t period = 0; period < 4; ++period)
       if (PassesPeriod(period, options_.before_1700, options_.from_1700)) records += file.RecordsInPeriod(period);
     return records;
   }
-  for (int i = 1; i < end_line; ++i) {
+  int64_t records = 0;
+  for (int i = first; i < end; ++i) {
     const uint8_t flags = file.Flags(i);
     if ((flags & DataFile::kRecordLine) && PassesPeriod(flags & 3, options_.before_1700, options_.from_1700))
       ++records;
@@ -168,21 +324,46 @@ int64_t Searcher::RecordsUpTo(const DataFile& file, int end_line, bool whole) co
   return records;
 }
 
-void Searcher::Check(const DataFile& file, int line, FileKind kind, int slot) {
-  const uint8_t flags = file.Flags(line);
-  if (!(flags & DataFile::kRecordLine)) return;
-  if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
-  const std::string_view trimmed = TrimLine(file.Line(line));
-  keyword_.clear();
-  if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) return;
-  ++result_.hit_count;
-  file_had_hit_ = true;
-  std::string hit = HitLine(trimmed, slot + 1, options_.show_source_codes);
-  if (kind == FileKind::kBaptisms)
-    result_.baptism_hits.push_back(std::move(hit));
-  else
-    other_hits_.push_back(std::move(hit));
-  keywords_.Add(keyword_);
+void Searcher::Merge(const DataFileSet& files) {
+  KeywordList keywords(result_.keywords);
+  keywords.Add(result_.terms.term1);
+  keywords.Add(result_.terms.term2);
+  std::vector<std::string> other_hits;
+  size_t baptisms = 0, others = 0;
+  for (size_t b = 0; b < block_count_; ++b) {
+    baptisms += blocks_[b].baptism_hits.size();
+    others += blocks_[b].other_hits.size();
+  }
+  result_.baptism_hits.reserve(baptisms);
+  other_hits.reserve(others);
+  bool file_had_hit = false;
+  int stopped_in = -1;  // slot of the first block not finished
+  for (size_t b = 0; b < block_count_; ++b) {
+    Block& block = blocks_[b];
+    const DataFile& file = *files.File(block.slot).data;
+    result_.line_count += block.done_to - block.first;
+    result_.record_count += RecordsIn(file, block.first, block.done_to);
+    result_.hit_count += block.hits;
+    file_had_hit = file_had_hit || block.hits > 0;
+    for (std::string& hit : block.baptism_hits) result_.baptism_hits.push_back(std::move(hit));
+    for (std::string& hit : block.other_hits) other_hits.push_back(std::move(hit));
+    for (const std::string& word : block.keywords) keywords.Add(word);
+    if (!block.finished) {
+      stopped_in = block.slot;
+      break;
+    }
+    if (block.last_of_file) {
+      if (file_had_hit) result_.legend.push_back(titles_[static_cast<size_t>(block.slot)]);
+      file_had_hit = false;
+    }
+  }
+  result_.cancelled = cancelled_;
+  if (stopped_in >= 0)
+    result_.searching_line = "Searching: " + titles_[static_cast<size_t>(stopped_in)];
+  else if (!last_ticked_.empty())
+    result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
+  SortIgnoringDuplicates(other_hits);
+  result_.marriage_hits = std::move(other_hits);
 }
 
 }  // namespace

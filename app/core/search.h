@@ -9,9 +9,14 @@
 // period filter, hits (each matching line once, duplicates included), and
 // lines read from line 1 of each file on.
 //
+// The files are searched on several threads in blocks of lines; the hit
+// lists, keywords, legend and counts are merged in file and line order, so
+// that they are those of one thread reading every line in turn.
+//
 // The caller sees progress and may cancel through a callback that is called
-// about every 15 ms, never once per line; a cancelled search stops at the
-// next call and reports what it had read.
+// (on the calling thread) about every 15 ms, never once per line; a
+// cancelled search stops at the next call and reports what it had read in
+// file and line order, up to the first block it had not finished.
 #pragma once
 
 #include <cstdint>

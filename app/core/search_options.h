@@ -32,6 +32,9 @@ struct SearchOptions {
   // One entry per slot of the data-file list; a slot without an entry is
   // not searched.
   std::vector<bool> ticked;
+
+  // Threads that search (0: one per core). The results do not depend on it.
+  int threads = 0;
 };
 
 // The boxes as the matching reads them, after the Text box has taken over

@@ -16,6 +16,7 @@
 
 #include "app/core/data_file_set.h"
 #include "app/core/search.h"
+#include "platform/runtime/dates.h"
 #include "support/temp_dir.h"
 
 namespace appcore_test {
@@ -23,6 +24,19 @@ namespace appcore_test {
 namespace fs = std::filesystem;
 
 using TempDir = qvtest::TempDir;
+
+// A clock that moves on by a fixed step each time it is read.
+class SteppingClock : public rtl::TClockSource {
+public:
+  explicit SteppingClock(int64_t step) : step_(step) {}
+  rtl::TDateTime Now() override { return 0; }
+  int64_t Milliseconds() override { return ms_ += step_; }
+  int64_t ms() const { return ms_; }
+
+private:
+  int64_t step_;
+  int64_t ms_ = 0;
+};
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

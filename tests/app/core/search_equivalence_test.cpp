@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
+#include "app/core/arrange.h"
+#include "app/core/first_page.h"
 #include "app/core/line_matcher.h"
 #include "app/core/search.h"
 #include "core_test_support.h"
@@ -172,6 +175,107 @@ TEST_F(SearchEquivalence, ExactAndAllFuzzySearchesMatchTheirDefinitions) {
   exact.show_source_codes = fuzzy.show_source_codes = false;
   EXPECT_EQ(RunSearch(*set_, exact, nullptr).baptism_hits, exact_hits);
   EXPECT_EQ(RunSearch(*set_, fuzzy, nullptr).baptism_hits, fuzzy_hits);
+}
+
+
+// The search on one thread and on several: every list, count and page the
+// same, byte for byte, over files large enough to be cut into blocks; a
+// cancelled parallel search keeps a prefix of the one-thread result and
+// shows the searching line alone.
+class SearchThreads : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    regtools::GeneratorOptions options;
+    options.seed = 77;
+    options.out_dir = dir_->path();
+    options.files = 5;
+    options.record_lines = 240000;
+    regtools::GenerateRegisters(options);
+    set_ = new DataFileSet;
+    set_->MakeFileList(dir_->str(), "", nullptr);
+  }
+  static void TearDownTestSuite() {
+    delete set_;
+    delete dir_;
+  }
+  static SearchOptions Options(const std::string& text, int threads) {
+    SearchOptions o;
+    o.search_text = text;
+    o.ticked.assign(static_cast<size_t>(set_->Count()), true);
+    o.threads = threads;
+    return o;
+  }
+  static TempDir* dir_;
+  static DataFileSet* set_;
+};
+
+TempDir* SearchThreads::dir_ = nullptr;
+DataFileSet* SearchThreads::set_ = nullptr;
+
+TEST_F(SearchThreads, OneThreadAndSeveralGiveTheSameResult) {
+  int largest = 0;
+  for (const DataFileEntry& e : set_->Files()) largest = std::max(largest, e.data->LineCount());
+  ASSERT_GT(largest, 100000);  // several blocks in one file
+  struct Case {
+    std::string text;
+    bool fuzzy, witness, text_box, marriages;
+  };
+  const std::vector<Case> cases = {
+      {"Baker", false, true, false, true},   {"Baker", true, true, false, true},
+      {"smith OR Cole", false, true, false, true}, {"Jo* Ba*", false, true, false, true},
+      {"Baker NOT Backer", true, false, false, true}, {"Mary", false, false, true, false},
+      {" Clark", true, true, false, true},    {"zzzz", false, true, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("text \"" + c.text + "\"");
+    auto options = [&](int threads) {
+      SearchOptions o = Options(c.text, threads);
+      o.witness = c.witness;
+      o.children = c.fuzzy;
+      o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = c.fuzzy;
+      o.text_box = c.text_box;
+      o.marriages = c.marriages;
+      return o;
+    };
+    const SearchResult one = RunSearch(*set_, options(1), nullptr);
+    for (int threads : {2, 3, 8}) {
+      const SearchResult many = RunSearch(*set_, options(threads), nullptr);
+      EXPECT_EQ(many.baptism_hits, one.baptism_hits);
+      EXPECT_EQ(many.marriage_hits, one.marriage_hits);
+      EXPECT_EQ(many.keywords, one.keywords);
+      EXPECT_EQ(many.legend, one.legend);
+      EXPECT_EQ(std::tie(many.hit_count, many.record_count, many.line_count, many.key_length),
+                std::tie(one.hit_count, one.record_count, one.line_count, one.key_length));
+      EXPECT_EQ(many.searching_line, one.searching_line);
+      EXPECT_FALSE(many.cancelled);
+      EXPECT_EQ(FirstPageLines(many, Arrange(many.baptism_hits, many.key_length, {}), true),
+                FirstPageLines(one, Arrange(one.baptism_hits, one.key_length, {}), true));
+    }
+  }
+}
+
+TEST_F(SearchThreads, ACancelledParallelSearchKeepsAPrefixAndShowsTheSearchingLine) {
+  SearchOptions o = Options("Baker", 1);
+  o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = true;
+  const SearchResult whole = RunSearch(*set_, o, nullptr);
+  o.threads = 4;
+  for (int cancel_at : {1, 2, 4}) {
+    SCOPED_TRACE("cancelled at call " + std::to_string(cancel_at));
+    appcore_test::SteppingClock clock(20);
+    rtl::ClockScope scope(clock);
+    int calls = 0;
+    const SearchResult r = RunSearch(*set_, o, [&](const SearchProgress&) { return ++calls < cancel_at; });
+    ASSERT_TRUE(r.cancelled);
+    EXPECT_EQ(calls, cancel_at);
+    EXPECT_LT(r.line_count, whole.line_count);
+    ASSERT_LE(r.baptism_hits.size(), whole.baptism_hits.size());
+    EXPECT_TRUE(std::equal(r.baptism_hits.begin(), r.baptism_hits.end(), whole.baptism_hits.begin()));
+    ASSERT_LE(r.keywords.size(), whole.keywords.size());
+    EXPECT_TRUE(std::equal(r.keywords.begin(), r.keywords.end(), whole.keywords.begin()));
+    EXPECT_EQ(r.searching_line.rfind("Searching: ", 0), 0u);
+    EXPECT_EQ(FirstPageLines(r, ArrangeOutcome{}, true), (Lines{r.searching_line}));
+  }
 }
 
 }  // namespace

@@ -387,18 +387,7 @@ TEST(SearchMarriageHits, SortedCaseBlindWithoutDuplicatesAsASortedStringList) {
   EXPECT_EQ(r.hit_count, 8);  // every matching line counts
 }
 
-// A clock that moves on by a fixed step each time it is read.
-class SteppingClock : public rtl::TClockSource {
-public:
-  explicit SteppingClock(int64_t step) : step_(step) {}
-  rtl::TDateTime Now() override { return 0; }
-  int64_t Milliseconds() override { return ms_ += step_; }
-  int64_t ms() const { return ms_; }
-
-private:
-  int64_t step_;
-  int64_t ms_ = 0;
-};
+using appcore_test::SteppingClock;
 
 class SearchProgressTest : public ::testing::Test {
 protected:
