@@ -42,7 +42,7 @@ int TExtKeywordList::AddExtKeyWord(const std::string& word, TWordOptions options
                                    TCursor cursor, TColor background, TColor foreground) {
   BeginUpdate();
   int index = Add(word);
-  SetKeyInfo(index, TExtKeywordInfo{options, styles, context, cursor, background, foreground, scope, priority});
+  SetKeyInfo(index, TExtKeywordInfo{{options, styles, context, cursor, background, foreground}, scope, priority});
   EndUpdate();
   return index;
 }

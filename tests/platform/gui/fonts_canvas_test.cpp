@@ -150,8 +150,11 @@ TEST(CanvasTest, WavyUnderlineRunsCoverTheUnderlinedCellsOnly) {
   EXPECT_EQ(InkColumns(img, 40, 50), 10);
   EXPECT_EQ(InkColumns(img, 51, 80), 0);
   // Ink only on the zigzag's two rows and between them.
-  for (int y = 0; y < img.height(); ++y)
-    if (y < 11 || y > 13) EXPECT_EQ(InkColumns(img.copy(0, y, 80, 1), 0, 80), 0) << y;
+  for (int y = 0; y < img.height(); ++y) {
+    if (y < 11 || y > 13) {
+      EXPECT_EQ(InkColumns(img.copy(0, y, 80, 1), 0, 80), 0) << y;
+    }
+  }
 }
 
 TEST(CanvasTest, JustifierHandsOutEveryPixel) {
