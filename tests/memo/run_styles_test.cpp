@@ -242,5 +242,7 @@ TEST(MemoMemory, HighlightedRecordsStayWithinThreeTimesTheText) {
   for (int i = 0; i < m.GetParCount(); ++i) runs += m.Pars().At(i)->runCount;
   EXPECT_GT(runs, m.GetParCount());
   const std::int64_t used = HeapInUse() - before;
-  if (before > 0) EXPECT_LE(used, 3 * static_cast<std::int64_t>(text.size())) << used << " bytes";
+  if (before > 0) {
+    EXPECT_LE(used, 3 * static_cast<std::int64_t>(text.size())) << used << " bytes";
+  }
 }

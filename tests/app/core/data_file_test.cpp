@@ -69,9 +69,13 @@ TEST(DataFileLines, LongRandomTextsSplitAsTheStringListDoes) {
       const std::string_view trimmed = TrimLine(line);
       const bool record = i > 0 && IsRecordLine(trimmed);
       EXPECT_EQ((flags & DataFile::kRecordLine) != 0, record);
-      if (record) EXPECT_EQ(flags & 3, PeriodOf(trimmed));
+      if (record) {
+        EXPECT_EQ(flags & 3, PeriodOf(trimmed));
+      }
       // Every byte of the line maps back to it.
-      if (!line.empty()) EXPECT_EQ(file->LineAt(file->LineStart(i) + line.size() - 1, 0), i);
+      if (!line.empty()) {
+        EXPECT_EQ(file->LineAt(file->LineStart(i) + line.size() - 1, 0), i);
+      }
     }
   }
 }
@@ -86,10 +90,11 @@ TEST(DataFileLines, FactsPerLineAndRecordCounts) {
       "   continuation \"quoted\"\r\n"
       "\r\n");
   ASSERT_EQ(file->LineCount(), 7);
+  constexpr uint8_t kRecord = DataFile::kRecordLine;
   EXPECT_EQ(file->Flags(0), 0);
-  EXPECT_EQ(file->Flags(1), DataFile::kRecordLine | kBefore1700);
-  EXPECT_EQ(file->Flags(2), DataFile::kRecordLine | kFrom1700);
-  EXPECT_EQ(file->Flags(3), DataFile::kRecordLine | kBefore1700 | kFrom1700 | DataFile::kHasBracket);
+  EXPECT_EQ(file->Flags(1), kRecord | kBefore1700);
+  EXPECT_EQ(file->Flags(2), kRecord | kFrom1700);
+  EXPECT_EQ(file->Flags(3), kRecord | kBefore1700 | kFrom1700 | DataFile::kHasBracket);
   EXPECT_EQ(file->Flags(4), 0);
   EXPECT_EQ(file->Flags(5), DataFile::kHasQuote);
   EXPECT_EQ(file->MarkedLines(), (std::vector<uint32_t>{3, 5}));

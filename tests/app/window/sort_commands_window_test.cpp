@@ -146,7 +146,9 @@ TEST_F(SortWindowTest, SortByMotherPutsTheLastSearchsArrangedBaptismsOnTheCurren
     EXPECT_EQ(page.front(), "");
     EXPECT_EQ(page.size() - static_cast<size_t>(std::count(page.begin(), page.end(), std::string())),
               window->HitList().size());
-    if (run == 1) EXPECT_EQ(page, arranged);
+    if (run == 1) {
+      EXPECT_EQ(page, arranged);
+    }
     arranged = page;
   }
   EXPECT_EQ(LinesOf(Page()), first);

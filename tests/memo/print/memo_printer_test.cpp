@@ -313,14 +313,20 @@ TEST_F(PrintTest, MarginsAlignmentAndJustificationOnPaper) {
   printer.setVellMemo(&memo);
   std::string pdf = PrintTo("right.pdf");
   ASSERT_EQ(printer.Metrics().physicalWidth, 2479);
-  for (const Word& w : PdfWords(pdf))
-    if (w.text == "line" || w.text == "Another") EXPECT_NEAR(w.xMax, right, 0.5) << w.text;
+  for (const Word& w : PdfWords(pdf)) {
+    if (w.text == "line" || w.text == "Another") {
+      EXPECT_NEAR(w.xMax, right, 0.5) << w.text;
+    }
+  }
 
   memo.SetAlignment(taCenter);
   printer.setVellMemo(&memo);
   pdf = PrintTo("centre.pdf");
-  for (const Word& w : PdfWords(pdf))
-    if (w.text == "Another") EXPECT_NEAR((w.xMin + w.xMax) / 2, (72 + right) / 2, 1.0);
+  for (const Word& w : PdfWords(pdf)) {
+    if (w.text == "Another") {
+      EXPECT_NEAR((w.xMin + w.xMax) / 2, (72 + right) / 2, 1.0);
+    }
+  }
 
   std::string words;
   for (int i = 0; i < 60; ++i) words += (i ? " " : "") + std::string("word") + std::to_string(i % 10);
