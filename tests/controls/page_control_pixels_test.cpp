@@ -349,7 +349,7 @@ TEST(PageControlPixels, TabStripEqualsTheReferenceRendering) {
     ref.tab_colors = static_cast<TTabColorization>(k[2]);
     ref.cloud_colors = static_cast<TCloudColorization>(k[3]);
     ref.show_glyphs = k[5] == 1;
-    ref.styles = k[6] == 1 ? tabCenterText : k[6] == 2 ? tabLabelLeft : 0;
+    ref.styles = k[6] == 1 ? unsigned{tabCenterText} : k[6] == 2 ? unsigned{tabLabelLeft} : 0u;
     ref.text_style = ref.glyph_style = static_cast<TDrawStyle>(k[7]);
     ref.color = 0xD8D8D8, ref.unselected = 0x909090, ref.selected = 0xF0E0D0;
     ref.hot_text = 0xC00000, ref.cloud = 0x40FFFF, ref.font_color = 0x101010;
