@@ -131,6 +131,26 @@ public:
   void FreeBuffers(bool adjust, bool reread_headers);
   void FlushOSBuffers();
 
+  // ---- memory image of an in-memory table ----
+  // Image layout (lengths unsigned 32-bit little-endian):
+  //   L1, the .DAT bytes, L2, the .IDX bytes, and with BLOB fields L3 and the
+  //   .BLB bytes; padding up to the image size, a multiple of 65535.
+  // Every operation does nothing (answers 0) unless the table is in memory
+  // and open. Loading copies the files out (caches flushed first); saving
+  // collects an image and EndBufferSave puts it into the files.
+  void BeginBufferLoad();
+  std::uint32_t LoadFromBuffer(void* destination, std::uint32_t offset, std::uint32_t count);
+  void EndBufferLoad();
+  void BeginBufferSave();
+  std::uint32_t SaveToBuffer(const void* source, std::uint32_t offset, std::uint32_t count);
+  // An empty image empties the table. Otherwise the image must hold every
+  // part it announces and the same definitions as the table (else 8961,
+  // nothing changed); each file then becomes its part, cut at its length.
+  void EndBufferSave();
+  // Rounds up to a multiple of 65535 and only grows; 0 frees the image.
+  void ResizeMemoryBuffer(std::uint64_t size);
+  std::uint32_t GetBufferSize() const;
+
   // ---- TTableHost ----
   std::string TableName() const override { return name_; }
   bool WritesHeld() const override { return in_transaction_; }
@@ -166,6 +186,10 @@ private:
   bool LocksSkipped() const { return exclusive_ || files_read_only_; }
   void SizeBitmaps();
   bool DataByteLocked(std::int64_t start, std::int64_t length, bool lock);
+  bool ImageUsable() const { return in_memory_ && open_; }
+  // The table's memory files in image order.
+  std::vector<TFileHandler*> ImageFiles();
+  void LockSections(bool lock);
 
   TDataDirectory* directory_;
   int use_count_ = 0;
@@ -181,6 +205,8 @@ private:
   bool read_lock_ = false, write_lock_ = false;
   std::uint16_t read_index_r_ = 0, read_blob_r_ = 0, user_index_r_ = 0, user_blob_r_ = 0;
   bool transaction_lock_ = false, in_transaction_ = false;
+  std::vector<std::uint8_t> image_;
+  bool sections_locked_ = false;
 };
 
 }  // namespace korvex

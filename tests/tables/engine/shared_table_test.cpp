@@ -563,3 +563,79 @@ TEST(SharedTableSessions, EngineStartUp) {
 
 }  // namespace
 }  // namespace korvex::testing
+
+namespace korvex::testing {
+namespace {
+
+// An in-memory table's image: round trip, bounds, refusals.
+TEST(SharedTableImages, ImagesRoundTripAndForeignOrShortImagesAreRefused) {
+  TDataSession session;
+  TDataDirectory* memory = session.OpenDataDirectory("MEMORY", "");
+  std::vector<TFieldDefinition> fields{Field("N", dtInteger), Field("B", dtBlob, 0, 1)};
+  AssignLayout(fields);
+  TDataTable* t = nullptr;
+  ASSERT_EQ(memory->CreateDataTable("m", {}, fields, true, false, t), 0);
+  AppendRecords(t->DataFile(), 20, [](TRecord* r, int i) { r->SetRecordID(100 + i); });
+  auto image_of = [&] {
+    t->BeginBufferLoad();
+    std::string image(t->GetBufferSize(), '\0');
+    std::uint32_t got = 0;
+    for (std::uint32_t at = 0; at < image.size(); at += got) got = t->LoadFromBuffer(image.data() + at, at, 1000);
+    char tail[100];
+    EXPECT_EQ(t->LoadFromBuffer(tail, t->GetBufferSize() - 10, 100), 10u);
+    EXPECT_EQ(t->LoadFromBuffer(tail, t->GetBufferSize(), 100), 0u);
+    t->EndBufferLoad();
+    EXPECT_EQ(t->GetBufferSize(), 0u);
+    return image;
+  };
+  auto save = [&](const std::string& image) {
+    t->BeginBufferSave();
+    if (image.empty()) t->SaveToBuffer(nullptr, 0, 0);
+    for (std::size_t at = 0; at < image.size(); at += 777)
+      t->SaveToBuffer(image.data() + at, static_cast<std::uint32_t>(at),
+                      static_cast<std::uint32_t>(std::min<std::size_t>(777, image.size() - at)));
+    return RaisedNumber([&] { t->EndBufferSave(); });
+  };
+  auto u32 = [](const std::string& s, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at]) | static_cast<std::uint8_t>(s[at + 1]) << 8 |
+                                      static_cast<std::uint8_t>(s[at + 2]) << 16 |
+                                      static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 3])) << 24);
+  };
+  std::string image = image_of();
+  ASSERT_EQ(image.size() % 65535, 0u);
+  std::uint32_t l1 = u32(image, 0), l2 = u32(image, 4 + l1), l3 = u32(image, 8 + l1 + l2);
+  EXPECT_EQ(l1, t->DataFile().DataStart() + 20 * t->DataFile().GetRecordSize());
+  EXPECT_EQ(l3, t->BlobFile().GetFileSize());
+  std::string used = image.substr(0, 12 + l1 + l2 + l3);
+
+  AppendRecords(t->DataFile(), 5);
+  ASSERT_EQ(save(used), 0);
+  EXPECT_EQ(t->DataFile().GetPhysicalRecordsUsed(), 20u);
+  EXPECT_EQ(image_of().substr(0, used.size()), used);
+
+  // Refused images change nothing.
+  std::string huge = used;
+  huge[0] = '\xF0', huge[1] = huge[2] = huge[3] = '\xFF';
+  // A BLOB part that runs past the image (and its padding).
+  std::string short_image = used;
+  short_image[8 + l1 + l2 + 2] = '\x01';
+  TDataDirectory* other_dir = session.OpenDataDirectory("MEMORY", "");
+  std::vector<TFieldDefinition> other_fields{Field("S", dtString, 10), Field("B", dtBlob, 0, 1)};
+  AssignLayout(other_fields);
+  TDataTable* other = nullptr;
+  ASSERT_EQ(other_dir->CreateDataTable("o", {}, other_fields, true, false, other), 0);
+  other->BeginBufferLoad();
+  std::string foreign(other->GetBufferSize(), '\0');
+  other->LoadFromBuffer(foreign.data(), 0, static_cast<std::uint32_t>(foreign.size()));
+  other->EndBufferLoad();
+  for (const std::string* bad : {&huge, &short_image, &foreign}) {
+    EXPECT_EQ(save(*bad), 8961);
+    EXPECT_EQ(image_of().substr(0, used.size()), used);
+  }
+  // An empty image empties the table.
+  ASSERT_EQ(save(""), 0);
+  EXPECT_EQ(t->DataFile().GetPhysicalRecordsUsed(), 0u);
+}
+
+}  // namespace
+}  // namespace korvex::testing
