@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -635,6 +636,41 @@ TEST(SharedTableImages, ImagesRoundTripAndForeignOrShortImagesAreRefused) {
   // An empty image empties the table.
   ASSERT_EQ(save(""), 0);
   EXPECT_EQ(t->DataFile().GetPhysicalRecordsUsed(), 0u);
+}
+
+}  // namespace
+}  // namespace korvex::testing
+
+#include "fuzz/tables/table_image_fuzz.h"
+#include "support/fuzz_replay.h"
+
+namespace korvex::testing {
+namespace {
+
+// Seeds: images of the fuzz table with a few records and BLOBs; written to
+// QV_TABLES_SEED_DIR when set.
+TEST(SharedTableImages, FuzzBodyTakesTheCorpusAndItsMutations) {
+  if (const char* out = std::getenv("QV_TABLES_SEED_DIR")) {
+    TDataSession session;
+    TDataDirectory* memory = session.OpenDataDirectory("MEMORY", "");
+    TDataTable* t = nullptr;
+    ASSERT_EQ(memory->CreateDataTable("seed", {}, fuzz::ImageTableFields(), true, true, t), 0);
+    AppendRecords(t->DataFile(), 5, [](TRecord* r, int i) { r->SetRecordID(i + 1); });
+    t->BeginBufferLoad();
+    std::string image(t->GetBufferSize(), '\0');
+    t->LoadFromBuffer(image.data(), 0, static_cast<std::uint32_t>(image.size()));
+    t->EndBufferLoad();
+    std::size_t used = 0;
+    for (int part = 0; part < 3; ++part) {
+      std::uint32_t length = 0;
+      std::memcpy(&length, image.data() + used, 4);  // little-endian host
+      used += 4 + length;
+    }
+    image.resize(used);
+    qvtest::WriteFileBytes(std::string(out) + "/five_records", image);
+    qvtest::WriteFileBytes(std::string(out) + "/empty", "");
+  }
+  qvtest::ReplayFuzzBody("fuzz/tables/corpus/table_image", fuzz::TableImage, 1500);
 }
 
 }  // namespace
