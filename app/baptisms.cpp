@@ -243,7 +243,8 @@ memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
   control->Memo().OnChange = [this, sheet](memo::TVellMemo*) {
     MarkPage(PageControl1->indexOf(sheet), 1);
   };
-  const int page = PageControl1->addTab(sheet, ImageList1[0], gui::ToQString(caption));
+  const int page = PageControl1->addTab(sheet, ImageList1[0], QString());
+  SetPageCaption(page, caption);
   PageControl1->tabBar()->setTabData(page, 0);
   PageControl1->setCurrentIndex(page);
   current_memo_ = control;
@@ -390,9 +391,7 @@ void TBaptisms::Button1Click() {
   PageControl1->setCurrentIndex(0);
   current_memo_ = vm0;
   memo::TVellMemo& page = vm0->Memo();
-  searching_ = true;
-  cancel_flag_ = false;
-  prompts_.SetHourglass(true);
+  BeginLongWork();
   Button1->setText("Searching");
   const appcore::SearchTerms terms = appcore::ParseSearchText(text);
   term1_ = terms.term1;
@@ -401,7 +400,6 @@ void TBaptisms::Button1Click() {
   VellMemo2->Clear();
   SetPageKeywords(page, {terms.term1, terms.term2});
   page.Clear();
-  Button3->setVisible(true);
 
   appcore::SearchOptions options = ReadOptions();
   options.search_text = text;
@@ -435,11 +433,22 @@ void TBaptisms::Button1Click() {
   page.ReApplyKeywords();
   vm0->viewport()->update();
 
+  page.Modified = true;
+  vm0Change();
+  EndLongWork();
+}
+
+void TBaptisms::BeginLongWork() {
+  searching_ = true;
+  cancel_flag_ = false;
+  prompts_.SetHourglass(true);
+  Button3->setVisible(true);
+}
+
+void TBaptisms::EndLongWork() {
   Button1->setText("Search");
   Button3->setVisible(false);
   prompts_.SetHourglass(false);
-  page.Modified = true;
-  vm0Change();
   searching_ = false;
   ShowPendingMessages();
 

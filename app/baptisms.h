@@ -8,10 +8,11 @@
 // Each run reads the settings and rebuilds the data-file list; files whose
 // size and time are unchanged keep their loaded lines.
 //
-// The search runs on the GUI thread and pumps events about every 15 ms, so
-// that Cancel and repainting work. It always writes into the first page;
-// a second Search while one runs is ignored, and commands that would
-// rebuild the data files or close the window wait for it to end.
+// The search, "Sort by Mother" and the sort commands run on the GUI thread
+// and pump events about every 15 ms, so that Cancel and repainting work.
+// The search always writes into the first page; other long work while one
+// runs is ignored, and commands that would rebuild the data files or close
+// the window wait for it to end (closing cancels it).
 #pragma once
 
 #include <QPointer>
@@ -149,8 +150,10 @@ public:
   void SetMod(int state);
   int PageMark(int page) const;
   memo::TVellMemoControl* PageMemo(int page) const;
-  // A page's caption as typed (no mnemonic marks).
+  // A page's caption: for added pages the file name in the file system's
+  // bytes (shown through gui::PathToQString), for the first page its text.
   std::string PageCaption(int page) const;
+  void SetPageCaption(int page, const std::string& name);
   // The file a page was opened from or saved to ("" when none).
   std::string PageFile(int page) const;
   // The data file slot + 1 of a page opened by "Edit original line"; 0 else.
@@ -177,6 +180,10 @@ private:
   void ShowPendingMessages();
   appcore::SearchOptions ReadOptions() const;
   bool PumpEvents();
+  // Long work (search, arranging, sorts) runs between these: Cancel shown,
+  // the hourglass on, other long work and closing held back until it ends.
+  void BeginLongWork();
+  void EndLongWork();
   void MarkPage(int page, int state);
   bool SavePage(memo::TVellMemoControl& page_memo, int page);
   // The current page is the first one and a search is still writing it.

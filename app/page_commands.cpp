@@ -14,6 +14,7 @@
 #include "app/baptisms.h"
 #include "app/page_text.h"
 #include "app/core/arrange.h"
+#include "app/core/pacer.h"
 #include "app/core/highlight_words.h"
 #include "app/core/page_names.h"
 #include "app/core/sort_commands.h"
@@ -28,26 +29,38 @@ namespace app {
 namespace {
 
 // Page properties kept on the page's sheet.
+// File names and paths are kept as the file system's bytes.
+constexpr const char* kNameProperty = "qvPageName";
 constexpr const char* kFileProperty = "qvPageFile";
 constexpr const char* kLinkProperty = "qvDataLink";
+
+std::string BytesProperty(const QWidget* sheet, const char* name) {
+  return sheet ? sheet->property(name).toByteArray().toStdString() : std::string();
+}
 
 }  // namespace
 
 // ---- page helpers ----
 
 std::string TBaptisms::PageCaption(int page) const {
+  if (page > 0) return BytesProperty(PageControl1->widget(page), kNameProperty);
   QString caption = PageControl1->tabText(page);
   caption.remove('&');
   return gui::ToCp1252(caption);
 }
 
-std::string TBaptisms::PageFile(int page) const {
+void TBaptisms::SetPageCaption(int page, const std::string& name) {
   QWidget* sheet = PageControl1->widget(page);
-  return sheet ? sheet->property(kFileProperty).toString().toStdString() : std::string();
+  if (sheet == nullptr) return;
+  sheet->setProperty(kNameProperty, QByteArray::fromStdString(name));
+  QString shown = gui::PathToQString(name);
+  PageControl1->setTabText(page, shown.replace('&', "&&"));
 }
 
+std::string TBaptisms::PageFile(int page) const { return BytesProperty(PageControl1->widget(page), kFileProperty); }
+
 void TBaptisms::SetPageFile(int page, const std::string& path) {
-  if (QWidget* sheet = PageControl1->widget(page)) sheet->setProperty(kFileProperty, QString::fromStdString(path));
+  if (QWidget* sheet = PageControl1->widget(page)) sheet->setProperty(kFileProperty, QByteArray::fromStdString(path));
 }
 
 int TBaptisms::PageDataLink(int page) const {
@@ -159,7 +172,7 @@ bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
   const std::optional<std::string> path = prompts_.SaveFileName(SaveDialog1, dir, PageCaption(page));
   if (!path) return false;
   if (!WritePage(page_memo, page, *path)) return false;
-  if (page > 0) PageControl1->setTabText(page, gui::ToQString(rtl::ExtractFileName(*path)));
+  if (page > 0) SetPageCaption(page, rtl::ExtractFileName(*path));
   if (link > 0) {
     // The edited data file: the next search reads it as saved.
     MakeFileList();
@@ -225,7 +238,8 @@ void TBaptisms::Copytonewsheet1Click() {
     control = current_memo_;
     control->PasteFromClipboard();
   } else {
-    const std::string name = appcore::CopyPageName(term1_, page_counter_);
+    // Made from the term (text): a file name in the file system's bytes.
+    const std::string name = rtl::TextToPath(appcore::CopyPageName(term1_, page_counter_));
     const int top = old.getTopLine();
     const std::int32_t caret = old.getSelStart();
     control = AddTab(name);
@@ -300,56 +314,67 @@ void TBaptisms::SortbyHusband1Click(QObject* sender) {
 }
 
 void TBaptisms::SortPage(appcore::SortSide side) {
-  if (PageBusy()) return;  // the search is still writing the page
+  if (searching_) return;  // one long piece of work at a time
   const std::string caption = PageCaption(PageControl1->currentIndex());
-  prompts_.SetHourglass(true);
-  appcore::SortedPage sorted = appcore::SortPageByName(caption, PageParagraphs(current_memo_->Memo()), side);
-  prompts_.SetHourglass(false);
-  if (!sorted.error.empty()) {
-    prompts_.ShowMessage(sorted.error);
-    return;
+  const std::vector<std::string> lines = PageParagraphs(current_memo_->Memo());
+  BeginLongWork();
+  appcore::Pacer pacer([this] { return PumpEvents(); });
+  appcore::SortedPage sorted = appcore::SortPageByName(caption, lines, side, &pacer);
+  if (!pacer.Cancelled()) {
+    if (!sorted.error.empty()) {
+      Report(sorted.error);
+    } else {
+      memo::TVellMemoControl* control = AddTab(sorted.caption);
+      SetPageLines(control->Memo(), sorted.lines);
+      SetMod(1);
+    }
   }
-  memo::TVellMemoControl* control = AddTab(sorted.caption);
-  SetPageLines(control->Memo(), sorted.lines);
-  SetMod(1);
+  EndLongWork();
 }
 
 void TBaptisms::ArrangeMClick() {
   if (searching_) return;  // the hits are still being gathered
-  memo::TVellMemo& m = current_memo_->Memo();
+  memo::TVellMemoControl* control = current_memo_;
   std::vector<std::string> lines;
   if (!VellMemo3->GetText().empty()) lines = PageParagraphs(*VellMemo3);
-  std::string error;
+  BeginLongWork();
   appcore::ArrangeCallbacks callbacks;
-  callbacks.report = [&error](const std::string& e) { error = e; };
+  callbacks.progress = [this](int64_t) { return PumpEvents(); };
+  callbacks.report = [this](const std::string& e) { Report(e); };
   // Arranged afresh each time: running it twice gives the same page.
   appcore::ArrangeOutcome arranged = appcore::Arrange(hit_list_, key_length_, callbacks);
-  for (std::string& line : arranged.lines) lines.push_back(std::move(line));
-  prompts_.SetHourglass(true);
-  SetPageLines(m, lines);
-  m.setSelStart(0);
-  current_memo_->ScrollInView();
-  m.Modified = true;
-  SetMod(1);
-  prompts_.SetHourglass(false);
-  if (!error.empty()) prompts_.ShowMessage(error);
+  if (!arranged.cancelled && control == current_memo_) {
+    for (std::string& line : arranged.lines) lines.push_back(std::move(line));
+    memo::TVellMemo& m = control->Memo();
+    SetPageLines(m, lines);
+    m.setSelStart(0);
+    control->ScrollInView();
+    m.Modified = true;
+    SetMod(1);
+  }
+  EndLongWork();
 }
 
 void TBaptisms::Sortgroupsbydate1Click() {
-  if (PageBusy()) return;  // the search is still writing the page
-  memo::TVellMemo& m = current_memo_->Memo();
+  if (searching_) return;  // one long piece of work at a time
+  memo::TVellMemoControl* control = current_memo_;
+  memo::TVellMemo& m = control->Memo();
   const std::int32_t caret = m.getSelStart();
-  prompts_.SetHourglass(true);
+  BeginLongWork();
+  appcore::Pacer pacer([this] { return PumpEvents(); });
   std::string error;
   // The new text is built whole before the page is touched.
-  const std::vector<std::string> lines =
-      appcore::SortGroupsByDate(PageParagraphs(m), [&error](const std::string& e) { if (error.empty()) error = e; });
-  SetPageLines(m, lines);
-  m.setSelStart(caret);
-  current_memo_->ScrollInView();
-  prompts_.SetHourglass(false);
-  SetMod(1);
-  if (!error.empty()) prompts_.ShowMessage(error);
+  const std::vector<std::string> lines = appcore::SortGroupsByDate(
+      PageParagraphs(m), [&error](const std::string& e) { if (error.empty()) error = e; }, &pacer);
+  // A page switched away from (or closed) meanwhile is left alone.
+  if (!pacer.Cancelled() && control == current_memo_) {
+    SetPageLines(m, lines);
+    m.setSelStart(caret);
+    control->ScrollInView();
+    SetMod(1);
+  }
+  if (!error.empty()) Report(error);
+  EndLongWork();
 }
 
 // ---- Set as children ----

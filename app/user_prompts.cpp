@@ -38,30 +38,30 @@ TAnswer TQtPrompts::AskYesNoCancel(const std::string& text) {
 }
 
 bool TQtPrompts::SelectDirectory(std::string& dir) {
-  const QString chosen = QFileDialog::getExistingDirectory(parent_, "Select Directory", gui::ToQString(dir));
+  const QString chosen = QFileDialog::getExistingDirectory(parent_, "Select Directory", gui::PathToQString(dir));
   if (chosen.isEmpty()) return false;
-  dir = gui::ToCp1252(chosen);
+  dir = gui::PathFromQString(chosen);
   return true;
 }
 
 std::optional<std::string> TQtPrompts::SaveFileName(const forms::TFileDialogDef& settings, const std::string& dir,
                                                     const std::string& name) {
-  QFileDialog dialog(parent_, "Save As", gui::ToQString(dir), QtFilter(settings.filter));
+  QFileDialog dialog(parent_, "Save As", gui::PathToQString(dir), QtFilter(settings.filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QString::fromLatin1(settings.default_ext));
   if (!settings.overwrite_prompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  if (!name.empty()) dialog.selectFile(gui::ToQString(name));
+  if (!name.empty()) dialog.selectFile(gui::PathToQString(name));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return gui::ToCp1252(dialog.selectedFiles().front());
+  return gui::PathFromQString(dialog.selectedFiles().front());
 }
 
 std::optional<std::string> TQtPrompts::OpenFileName(const forms::TFileDialogDef& settings, const std::string& dir) {
-  QFileDialog dialog(parent_, "Open", gui::ToQString(dir), QtFilter(settings.filter));
+  QFileDialog dialog(parent_, "Open", gui::PathToQString(dir), QtFilter(settings.filter));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(QString::fromLatin1(settings.default_ext));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return gui::ToCp1252(dialog.selectedFiles().front());
+  return gui::PathFromQString(dialog.selectedFiles().front());
 }
 
 bool TQtPrompts::ChooseFont(memo::TMemoFont& font) {

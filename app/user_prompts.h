@@ -4,7 +4,8 @@
 // the browser. The program uses the Qt one (QtPrompts); tests install their
 // own and answer the questions themselves.
 //
-// Texts are Windows-1252 bytes, as everywhere in the program.
+// Texts are Windows-1252 bytes, as everywhere in the program; folders and
+// file names are the file system's bytes (see gui::PathToQString).
 #pragma once
 
 #include <optional>

@@ -13,7 +13,6 @@
 namespace appcore {
 namespace {
 
-constexpr int64_t kIntervalMs = 15;
 
 // The second ';'-separated field of line, as Fetch cuts it.
 std::string_view SecondField(std::string_view line, std::string& scratch) {
@@ -119,11 +118,16 @@ private:
 
 // Line indexes in date order (ties in their order); reports the first
 // unreadable date.
+// Empty when cancelled.
+// done counts the lines dated.
 std::vector<uint32_t> DateOrder(const std::vector<std::string>& lines,
-                                const std::function<void(const std::string&)>& report) {
+                                const std::function<void(const std::string&)>& report, Pacer& pacer,
+                                int64_t& done) {
   std::vector<std::pair<int64_t, uint32_t>> keyed(lines.size());
   bool reported = false;
   for (size_t i = 0; i < lines.size(); ++i) {
+    done = static_cast<int64_t>(i + 1);
+    if (!pacer.Tick()) return {};
     const HitDate date = DateOfLine(lines[i]);
     if (date.state == HitDate::kUnreadable && !reported) {
       reported = true;
@@ -134,7 +138,9 @@ std::vector<uint32_t> DateOrder(const std::vector<std::string>& lines,
     keyed[i] = {date.Key(), static_cast<uint32_t>(i)};
   }
   // Hits come file by file, each file in date order: often sorted already.
-  if (!std::is_sorted(keyed.begin(), keyed.end())) std::sort(keyed.begin(), keyed.end());
+  if (!std::is_sorted(keyed.begin(), keyed.end()) &&
+      !PacedSort(keyed, [](const auto& a, const auto& b) { return a < b; }, pacer))
+    return {};
   std::vector<uint32_t> order(lines.size());
   for (size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].second;
   return order;
@@ -144,33 +150,39 @@ std::vector<uint32_t> DateOrder(const std::vector<std::string>& lines,
 
 std::string ArrangeKey(std::string_view line, int key_length) { return KeyMaker(key_length).Make(line); }
 
-void SortByDate(std::vector<std::string>& lines, const std::function<void(const std::string&)>& report) {
-  const std::vector<uint32_t> order = DateOrder(lines, report);
+bool SortByDate(std::vector<std::string>& lines, const std::function<void(const std::string&)>& report,
+                Pacer* pacer) {
+  Pacer unpaced(nullptr);
+  int64_t done = 0;
+  const std::vector<uint32_t> order = DateOrder(lines, report, pacer ? *pacer : unpaced, done);
+  if (order.size() != lines.size()) return false;
   std::vector<std::string> sorted;
   sorted.reserve(lines.size());
   for (uint32_t index : order) sorted.push_back(std::move(lines[index]));
   lines.swap(sorted);
+  return true;
 }
 
 ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const ArrangeCallbacks& callbacks) {
   ArrangeOutcome outcome;
-  const std::vector<uint32_t> by_date = DateOrder(hits, callbacks.report);
+  int64_t done = 0;
+  Pacer pacer(callbacks.progress ? std::function<bool()>([&] { return callbacks.progress(done); })
+                                 : std::function<bool()>());
+  const std::vector<uint32_t> by_date = DateOrder(hits, callbacks.report, pacer, done);
+  if (by_date.size() != hits.size()) {
+    outcome.cancelled = true;
+    return outcome;
+  }
 
   // The group of each line, in date order.
   KeyMaker maker(key_length);
   std::vector<uint32_t> group(hits.size());
-  int64_t last_call = rtl::MilliSecondClock();
   for (size_t i = 0; i < by_date.size(); ++i) {
     group[i] = maker.Group(hits[by_date[i]]);
-    if (callbacks.progress && (i & 1023) == 1023) {
-      const int64_t now = rtl::MilliSecondClock();
-      if (now - last_call >= kIntervalMs) {
-        last_call = now;
-        if (!callbacks.progress(static_cast<int64_t>(i + 1))) {
-          outcome.cancelled = true;
-          return outcome;
-        }
-      }
+    done = static_cast<int64_t>(i + 1);
+    if (!pacer.Tick()) {
+      outcome.cancelled = true;
+      return outcome;
     }
   }
 
@@ -179,8 +191,10 @@ ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const Arra
   const std::vector<PackedKey>& keys = maker.GroupKeys();
   std::vector<uint32_t> groups_in_order(keys.size());
   for (uint32_t g = 0; g < keys.size(); ++g) groups_in_order[g] = g;
-  std::sort(groups_in_order.begin(), groups_in_order.end(),
-            [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
+  if (!PacedSort(groups_in_order, [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; }, pacer)) {
+    outcome.cancelled = true;
+    return outcome;
+  }
   std::vector<uint32_t> start(keys.size() + 1, 0);
   for (uint32_t g : group) ++start[g + 1];
   std::vector<uint32_t> first_line(keys.size());

@@ -25,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/pacer.h"
+
 namespace appcore {
 
 // The arrange key of one hit line.
@@ -32,11 +34,14 @@ std::string ArrangeKey(std::string_view line, int key_length);
 
 // Sorts lines by date, stably (HitDate order). Reports "Date sort error:"
 // followed by the first unreadable date text through report, once per call.
-void SortByDate(std::vector<std::string>& lines, const std::function<void(const std::string&)>& report);
+// With a pacer the sort may be cancelled: false, and lines as they were.
+bool SortByDate(std::vector<std::string>& lines, const std::function<void(const std::string&)>& report,
+                Pacer* pacer = nullptr);
 
 struct ArrangeCallbacks {
-  // Called about every 15 ms with the number of lines keyed so far; return
-  // false to cancel.
+  // Called about every kProgressIntervalMs, through the date sort, the
+  // keying and the group sort, with the number of lines keyed so far;
+  // return false to cancel.
   std::function<bool(int64_t done)> progress;
   // Receives "Date sort error:" + date text, at most once per arrange.
   std::function<void(const std::string& message)> report;

@@ -10,6 +10,7 @@
 
 #include "app/core/record_line.h"
 #include "platform/runtime/exceptions.h"
+#include "platform/runtime/files.h"
 #include "platform/runtime/os_files.h"
 #include "platform/runtime/os_memory.h"
 
@@ -29,11 +30,14 @@ constexpr size_t kMaxFileSize = 0xFFFFFFFFu;  // offsets are 32-bit
 constexpr size_t kOpenBatch = 256;             // files open at one time
 
 std::string OpenError(const std::string& path, int error) {
-  return "Cannot open file \"" + path + "\". " + std::strerror(error);
+  const std::string shown = rtl::PathToText(path);
+  // OpenRegularForRead refuses pipes, devices and sockets with EINVAL.
+  return "Cannot open file \"" + shown + "\". " +
+         (error == EINVAL ? "\"" + shown + "\" is not a file" : std::string(std::strerror(error)));
 }
 
 std::string ReadError(const std::string& path, const std::string& reason) {
-  return "Cannot read file \"" + path + "\". " + reason;
+  return "Cannot read file \"" + rtl::PathToText(path) + "\". " + reason;
 }
 
 int OpenForRead(const std::string& path, rtl::os::FileInfo& info, std::string& error) {

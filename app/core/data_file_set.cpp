@@ -4,6 +4,7 @@
 
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
+#include "platform/runtime/os_files.h"
 #include "platform/runtime/strings.h"
 
 namespace appcore {
@@ -23,7 +24,22 @@ void SaveList(const std::vector<std::string>& lines, const std::string& file_nam
   }
 }
 
+// A title longer than this is cut (a file of one huge line).
+constexpr size_t kMaxTitle = 256;
+
+std::string ShortTitle(std::string_view title) {
+  if (title.size() <= kMaxTitle) return std::string(title);
+  return std::string(title.substr(0, kMaxTitle)) + "...";
+}
+
 }  // namespace
+
+std::string SourceFolderProblem(const std::string& dir) {
+  if (dir.empty()) return {};
+  const std::string reason = rtl::os::FolderProblem(dir);
+  if (reason.empty()) return {};
+  return "Cannot read the source folder \"" + rtl::PathToText(dir) + "\".\n" + reason;
+}
 
 std::vector<std::string> FindDataFiles(const std::string& dir) {
   std::vector<std::string> names;
@@ -40,6 +56,10 @@ std::vector<std::string> FindDataFiles(const std::string& dir) {
 void DataFileSet::MakeFileList(const std::string& search_dir, const std::string& list_dir,
                                const MessageFn& report) {
   const std::vector<std::string> names = FindDataFiles(search_dir);
+  if (report) {
+    const std::string problem = SourceFolderProblem(search_dir);
+    if (!problem.empty()) report(problem);
+  }
 
   // Keep what is loaded already for files that did not change.
   std::map<std::string, std::shared_ptr<const DataFile>> held;
@@ -64,10 +84,12 @@ void DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   // its remaining files are read again with the others.
   std::vector<std::string> to_load;
   std::vector<size_t> load_slots;
+  std::vector<size_t> load_index(files.size(), 0);
   for (size_t k = 0; k < files.size(); ++k) {
     DataFileEntry& entry = files[k];
     if (entry.data && kept_bytes[entry.data->Block()] * 2 < entry.data->Block()->size()) entry.data.reset();
     if (!entry.data) {
+      load_index[k] = to_load.size();
       to_load.push_back(entry.path);
       load_slots.push_back(k);
     }
@@ -85,14 +107,15 @@ void DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
     if (!entry.data) {
       entry.data = kEmpty;
       entry.load_failed = true;
-      if (report) report("File load error: " + std::to_string(k));
+      // The reason names the file and says what the system answered.
+      if (report) report("File load error: " + std::to_string(k) + "\n" + errors[load_index[k]]);
     }
     const std::string title = entry.data->LineCount() > 0 ? std::string(entry.data->Line(0)) : std::string();
     if (!title.empty()) {
-      entry.title = title;
+      entry.title = ShortTitle(title);
       file_list_.push_back(entry.path);
     } else {
-      entry.title = entry.name;
+      entry.title = ShortTitle(rtl::PathToText(entry.name));
       file_list_.push_back(entry.name);
     }
   }

@@ -15,7 +15,13 @@
 //                  the file, or the bare file name when line 0 is empty.
 //
 // A file that cannot be read keeps its slot (numbers do not shift) but holds
-// no lines, and "File load error: " + k is reported. A file whose size,
+// no lines, and "File load error: " + k is reported, with the file's name
+// and the system's reason on the next line. A source folder that cannot be
+// listed (missing, unreadable, name too long) is reported too.
+//
+// Titles are text (Windows-1252): a file name standing in for an empty
+// title is shown through rtl::PathToText; a title longer than 256
+// characters is cut and ends in "...". A file whose size,
 // change time and inode are those of the copy already held is not read
 // again.
 #pragma once
@@ -67,6 +73,10 @@ private:
   std::vector<DataFileEntry> files_;
   std::vector<std::string> file_list_;  // Files.txt form
 };
+
+// Why the source folder dir cannot be listed, as shown to the user; "" when
+// it can (or dir is empty).
+std::string SourceFolderProblem(const std::string& dir);
 
 // The data files of dir in slot order (names only), without loading them.
 std::vector<std::string> FindDataFiles(const std::string& dir);

@@ -35,33 +35,20 @@ private:
   std::unordered_set<std::string> seen_;
 };
 
-// Calls the progress callback at most every kProgressIntervalMs.
-class Pacer {
-public:
-  explicit Pacer(const ProgressFn& progress) : progress_(progress), last_(rtl::MilliSecondClock()) {}
-  // False when the caller cancelled.
-  bool Tick(const SearchProgress& now) {
-    if (!progress_) return true;
-    const int64_t ms = rtl::MilliSecondClock();
-    if (ms - last_ < kProgressIntervalMs) return true;
-    last_ = ms;
-    return progress_(now);
-  }
-
-private:
-  const ProgressFn& progress_;
-  int64_t last_;
-};
-
 // Case-blind order with equal lines dropped, the first one kept, as a sorted
-// string list that ignores duplicates keeps what is added to it.
-void SortIgnoringDuplicates(std::vector<std::string>& lines) {
-  std::stable_sort(lines.begin(), lines.end(),
-                   [](const std::string& a, const std::string& b) { return rtl::AnsiCompareText(a, b) < 0; });
-  auto end = std::unique(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
-    return rtl::AnsiCompareText(a, b) == 0;
-  });
-  lines.erase(end, lines.end());
+// string list that ignores duplicates keeps what is added to it. False when
+// cancelled: lines are then left as they were.
+bool SortIgnoringDuplicates(std::vector<std::string>& lines, Pacer& pacer) {
+  std::vector<uint32_t> order = Identity(lines.size());
+  if (!PacedStableSort(
+          order, [&](uint32_t a, uint32_t b) { return rtl::AnsiCompareText(lines[a], lines[b]) < 0; }, pacer))
+    return false;
+  std::vector<std::string> sorted;
+  sorted.reserve(lines.size());
+  for (uint32_t i : order)
+    if (sorted.empty() || rtl::AnsiCompareText(sorted.back(), lines[i]) != 0) sorted.push_back(std::move(lines[i]));
+  lines.swap(sorted);
+  return true;
 }
 
 // A block of lines [first, end) of one ticked file, and what searching it
@@ -166,7 +153,9 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
 class Searcher {
 public:
   Searcher(const SearchOptions& options, SearchResult& result, const ProgressFn& progress)
-      : options_(options), result_(result), pacer_(progress) {}
+      : options_(options),
+        result_(result),
+        pacer_(progress ? std::function<bool()>([this, &progress] { return progress(now_); }) : std::function<bool()>()) {}
 
   void Run(const DataFileSet& files);
 
@@ -181,6 +170,7 @@ private:
 
   const SearchOptions& options_;
   SearchResult& result_;
+  SearchProgress now_;
   Pacer pacer_;
   std::vector<std::string> titles_;     // per slot
   std::vector<int> last_ticked_;        // slots whose "Searching: " line shows, in order
@@ -224,12 +214,11 @@ void Searcher::CutBlocks(const DataFileSet& files) {
 }
 
 bool Searcher::Tick(int slot) {
-  SearchProgress progress;
-  progress.slot = slot;
-  progress.searching = result_.searching_line;
-  progress.lines_read = lines_read_.load();
-  progress.hits = hits_.load();
-  return pacer_.Tick(progress);
+  now_.slot = slot;
+  now_.searching = result_.searching_line;
+  now_.lines_read = lines_read_.load();
+  now_.hits = hits_.load();
+  return pacer_.TickNow();
 }
 
 void Searcher::Work(const DataFileSet& files, bool calling_thread) {
@@ -362,7 +351,11 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(stopped_in)];
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
-  SortIgnoringDuplicates(other_hits);
+  // The final sort of the other hits turns the event loop and may be
+  // cancelled too; the hits then stay in the order found. After a Cancel
+  // during the scan, what was found is sorted unpaced.
+  Pacer unpaced(nullptr);
+  if (!SortIgnoringDuplicates(other_hits, result_.cancelled ? unpaced : pacer_)) result_.cancelled = true;
   result_.marriage_hits = std::move(other_hits);
 }
 

@@ -27,6 +27,7 @@
 
 #include "app/core/data_file_set.h"
 #include "app/core/search_options.h"
+#include "app/core/pacer.h"
 #include "app/core/search_terms.h"
 
 namespace appcore {
@@ -41,8 +42,6 @@ struct SearchProgress {
 // Return false to cancel.
 using ProgressFn = std::function<bool(const SearchProgress& progress)>;
 
-// How often the progress callback is called at most.
-inline constexpr int64_t kProgressIntervalMs = 15;
 
 struct SearchResult {
   SearchTerms terms;

@@ -166,7 +166,10 @@ bool IsSortablePage(std::string_view caption) {
   return ContainsNoCase(caption, "_bap") || ContainsNoCase(caption, "_marr");
 }
 
-SortedPage SortPageByName(std::string_view caption, const std::vector<std::string>& lines, SortSide side) {
+SortedPage SortPageByName(std::string_view caption, const std::vector<std::string>& lines, SortSide side,
+                          Pacer* pacer) {
+  Pacer unpaced(nullptr);
+  Pacer& pace = pacer ? *pacer : unpaced;
   SortedPage page;
   if (!IsSortablePage(caption)) {
     page.error = kImproperFileType;
@@ -177,6 +180,7 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
 
   std::vector<std::string> entries;
   for (const std::string& line : lines) {
+    if (!pace.Tick()) return page;
     const std::string_view trimmed = TrimLine(line);
     if (!IsRecordLine(trimmed)) continue;
     if (side != SortSide::kHusband) entries.push_back(WifeEntry(trimmed));
@@ -185,17 +189,19 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
   const bool by_wife = side == SortSide::kWife && ContainsNoCase(caption, "_marr");
   std::vector<std::string> keys;
   keys.reserve(entries.size());
-  for (const std::string& entry : entries) keys.push_back(by_wife ? WifeKey(entry) : HusbandKey(entry));
-  std::vector<size_t> order(entries.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return KeyLess(keys[a], keys[b]); });
+  for (const std::string& entry : entries) {
+    if (!pace.Tick()) return page;
+    keys.push_back(by_wife ? WifeKey(entry) : HusbandKey(entry));
+  }
+  std::vector<uint32_t> order = Identity(entries.size());
+  if (!PacedStableSort(order, [&](uint32_t a, uint32_t b) { return KeyLess(keys[a], keys[b]); }, pace)) return page;
   page.lines.reserve(entries.size());
-  for (size_t i : order) page.lines.push_back(std::move(entries[i]));
+  for (uint32_t i : order) page.lines.push_back(std::move(entries[i]));
   return page;
 }
 
 std::vector<std::string> SortGroupsByDate(const std::vector<std::string>& lines,
-                                          const std::function<void(const std::string&)>& report) {
+                                          const std::function<void(const std::string&)>& report, Pacer* pacer) {
   const size_t legend = static_cast<size_t>(PageLegendLineCount(lines));
   auto blank = [&](size_t i) { return TrimLine(lines[i]).empty(); };
 
@@ -217,7 +223,7 @@ std::vector<std::string> SortGroupsByDate(const std::vector<std::string>& lines,
   keyed.reserve(groups.size());
   for (size_t g = 0; g < groups.size(); ++g)
     keyed.push_back(std::string(DateTextOf(TrimLine(lines[groups[g].first]))) + ";" + std::to_string(g));
-  SortByDate(keyed, report);
+  if (!SortByDate(keyed, report, pacer)) return lines;
 
   std::vector<std::string> out(lines.begin(), lines.begin() + static_cast<long>(legend));
   out.emplace_back();

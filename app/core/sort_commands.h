@@ -43,6 +43,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/pacer.h"
+
 namespace appcore {
 
 inline constexpr char kImproperFileType[] = "Improper file type";
@@ -71,12 +73,17 @@ struct SortedPage {
 // The new page of "Sort by Husband", "Sort by Wife" or "Sort All" over the
 // lines of the page captioned caption. Record lines (trimmed) give entries,
 // wife side first under Sort All; every other line is left out. The wife
-// key sorts only Sort by Wife on a marriage page.
-SortedPage SortPageByName(std::string_view caption, const std::vector<std::string>& lines, SortSide side);
+// key sorts only Sort by Wife on a marriage page. With a pacer the work
+// turns the event loop and may be cancelled (pacer->Cancelled(); the page
+// made so far is then to be dropped).
+SortedPage SortPageByName(std::string_view caption, const std::vector<std::string>& lines, SortSide side,
+                          Pacer* pacer = nullptr);
 
 // The text of a page after "Sort groups by date". report receives
-// "Date sort error:" + the first unreadable date text, at most once.
+// "Date sort error:" + the first unreadable date text, at most once. When
+// the pacer is cancelled the lines come back as they were.
 std::vector<std::string> SortGroupsByDate(const std::vector<std::string>& lines,
-                                          const std::function<void(const std::string&)>& report);
+                                          const std::function<void(const std::string&)>& report,
+                                          Pacer* pacer = nullptr);
 
 }  // namespace appcore

@@ -142,8 +142,9 @@ int TLockedFile::Open(const std::string& path, FileAccess access, FileShare shar
   return 0;
 }
 
-int TLockedFile::Create(const std::string& path, bool must_not_exist, std::unique_ptr<TLockedFile>& file) {
-  int fd = OpenDescriptor(path, O_RDWR | O_CREAT | (must_not_exist ? O_EXCL : 0), 0666);
+int TLockedFile::Create(const std::string& path, bool must_not_exist, std::unique_ptr<TLockedFile>& file,
+                        unsigned mode) {
+  int fd = OpenDescriptor(path, O_RDWR | O_CREAT | (must_not_exist ? O_EXCL : 0), static_cast<mode_t>(mode));
   if (fd < 0) return fd;
   int rc = RejectDirectory(fd);
   if (rc == 0) rc = AcquireShare(fd, FileShare::Exclusive);

@@ -49,8 +49,10 @@ public:
                   std::unique_ptr<TLockedFile>& file);
   // Creates the file, or empties an existing one that no one else has open;
   // read-write, held exclusively. With must_not_exist an existing file
-  // gives -EEXIST and is left alone.
-  static int Create(const std::string& path, bool must_not_exist, std::unique_ptr<TLockedFile>& file);
+  // gives -EEXIST and is left alone. A new file gets the permission bits
+  // mode (less the umask); 0600 keeps it private.
+  static int Create(const std::string& path, bool must_not_exist, std::unique_ptr<TLockedFile>& file,
+                    unsigned mode = 0666);
 
   // Positioned transfers; they never move a shared file position. Read
   // answers the bytes read (fewer at the end of the file); Write the bytes

@@ -16,6 +16,7 @@
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/exceptions.h"
+#include "platform/runtime/os_files.h"
 #include "platform/runtime/streams.h"
 #include "platform/runtime/sysutils.h"
 
@@ -189,50 +190,133 @@ std::vector<std::string> ListFiles(const std::string& dir, std::string_view patt
   return names;
 }
 
+namespace {
+
+std::string SaveError(const std::string& file_name, const std::string& reason) {
+  return "Cannot save \"" + PathToText(file_name) + "\": " + reason;
+}
+
+// Writes all of data at the descriptor's position; 0 or an errno value.
+int WriteAll(int fd, std::string_view data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const std::int64_t n = os::WriteSome(fd, data.data() + done, data.size() - done);
+    if (n < 0) return static_cast<int>(-n);
+    if (n == 0) return ENOSPC;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int FlushFile(int fd) { return ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS ? errno : 0; }
+
+// A new, empty file with a short random name in dir, 0600: its descriptor
+// (name set) or -errno. The name stays short whatever the target's is.
+int MakeTempBeside(const std::string& dir, std::string& name) {
+  name = IncludeTrailingPathDelimiter(dir.empty() ? "." : dir) + ".qvXXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  return fd < 0 ? -errno : fd;
+}
+
+// Writes data over the file in place, after a backup copy of its old bytes
+// beside it (hard links and owners stay as they are).
+void SaveInPlace(const std::string& file_name, const std::string& target, std::string_view data) {
+  const std::string old = LoadFileToString(target);
+  std::string backup;
+  int bfd = MakeTempBeside(ExtractFileDir(target), backup);
+  if (bfd < 0) throw EFCreateError(SaveError(file_name, "no backup copy can be made: " + os::ErrorText(-bfd)));
+  int err = WriteAll(bfd, old);
+  if (err == 0) err = FlushFile(bfd);
+  ::close(bfd);
+  if (err != 0) {
+    ::unlink(backup.c_str());
+    throw EWriteError(SaveError(file_name, "no backup copy can be made: " + os::ErrorText(err)));
+  }
+  int fd;
+  do {
+    fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    err = errno;
+    ::unlink(backup.c_str());
+    throw EWriteError(SaveError(file_name, os::ErrorText(err)));
+  }
+  err = WriteAll(fd, data);
+  if (err == 0 && ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) err = errno;
+  if (err == 0) err = FlushFile(fd);
+  if (err != 0) {
+    // Put the old bytes back; should that fail too, the backup stays.
+    bool restored = ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, old) == 0 &&
+                    ::ftruncate(fd, static_cast<off_t>(old.size())) == 0 && FlushFile(fd) == 0;
+    ::close(fd);
+    if (restored) ::unlink(backup.c_str());
+    throw EWriteError(SaveError(file_name, os::ErrorText(err) +
+                                               (restored ? "" : "; the old text is in \"" + PathToText(backup) + "\"")));
+  }
+  ::close(fd);
+  ::unlink(backup.c_str());
+}
+
+}  // namespace
+
 void SaveFileSafely(const std::string& file_name, std::string_view data) {
   // Write through a symbolic link to its target, so the link survives.
   std::string target = file_name;
-  char resolved[PATH_MAX];
-  struct stat old_st;
-  bool existed = ::stat(file_name.c_str(), &old_st) == 0;
-  if (existed && ::realpath(file_name.c_str(), resolved) != nullptr) target = resolved;
+  os::FileOwner owner;
+  const bool existed = os::StatOwner(file_name, owner);
+  if (existed) {
+    if (char* resolved = ::realpath(file_name.c_str(), nullptr)) {
+      target = resolved;
+      ::free(resolved);
+    }
+    // Refused as the platform's own file creation refuses them.
+    if (owner.directory) throw EFCreateError(SaveError(file_name, "it is a folder"));
+    if (!owner.regular) throw EFCreateError(SaveError(file_name, "it is not a file"));
+    if (::access(target.c_str(), W_OK) != 0) {
+      const int err = errno;
+      throw EFCreateError(SaveError(file_name, err == EACCES || err == EPERM ? "the file is read-only" : os::ErrorText(err)));
+    }
+    if (owner.links > 1) return SaveInPlace(file_name, target, data);
+  }
 
-  std::string temp = IncludeTrailingPathDelimiter(ExtractFilePath(target).empty() ? "." : ExtractFileDir(target)) +
-                     "." + ExtractFileName(target) + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0)
-    throw EFCreateError("Cannot create file \"" + file_name + "\". " + std::strerror(errno));
-
+  std::string temp;
+  const int fd = MakeTempBeside(ExtractFileDir(target), temp);
+  if (fd < 0) throw EFCreateError("Cannot create file \"" + PathToText(file_name) + "\". " + os::ErrorText(-fd));
   auto fail = [&](int err) {
     ::close(fd);
     ::unlink(temp.c_str());
-    throw EWriteError("Cannot write file \"" + file_name + "\". " + std::strerror(err));
+    throw EWriteError("Cannot write file \"" + PathToText(file_name) + "\". " + os::ErrorText(err));
   };
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail(n < 0 ? errno : ENOSPC);
-    done += static_cast<size_t>(n);
-  }
-  mode_t mode = existed ? (old_st.st_mode & 07777) : (0666 & ~[] {
-    mode_t mask = ::umask(0);
+  if (existed) {
+    if (os::SetOwner(fd, owner) != 0) {
+      // The replacement could not keep the old owner: write in place.
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return SaveInPlace(file_name, target, data);
+    }
+  } else {
+    const mode_t mask = ::umask(0);
     ::umask(mask);
-    return mask;
-  }());
-  if (::fchmod(fd, mode) != 0) { /* keep the default mode */ }
-  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) fail(errno);
+    if (::fchmod(fd, 0666 & ~mask) != 0) { /* keep the private mode */ }
+  }
+  if (int err = WriteAll(fd, data)) fail(err);
+  if (int err = FlushFile(fd)) fail(err);
   if (::close(fd) != 0) {
     int err = errno;
     ::unlink(temp.c_str());
-    throw EWriteError("Cannot write file \"" + file_name + "\". " + std::strerror(err));
+    throw EWriteError("Cannot write file \"" + PathToText(file_name) + "\". " + os::ErrorText(err));
   }
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     int err = errno;
     ::unlink(temp.c_str());
-    throw EWriteError("Cannot write file \"" + file_name + "\". " + std::strerror(err));
+    throw EWriteError("Cannot write file \"" + PathToText(file_name) + "\". " + os::ErrorText(err));
   }
+  os::SyncFolder(ExtractFileDir(target));
 }
+
+std::string PathToText(std::string_view path) { return Utf8ToCp1252(path); }
+
+std::string TextToPath(std::string_view text) { return Cp1252ToUtf8(text); }
 
 std::string LoadFileToString(const std::string& file_name) {
   TFileStream stream(file_name, fmOpenRead);

@@ -72,12 +72,30 @@ std::vector<TSearchRec> FindFiles(const std::string& dir, std::string_view patte
 std::vector<std::string> ListFiles(const std::string& dir, std::string_view pattern);
 
 // Replaces the file's contents with data so that a failure never leaves a
-// truncated file: data goes to a temporary file beside it, which is flushed
-// and renamed over the old one (keeping its permissions; a symbolic link is
-// followed). Raises EFCreateError when the temporary file cannot be
-// created and EWriteError when writing or replacing fails; the old file is
-// then unchanged and no temporary file is left behind.
+// truncated file. A symbolic link is followed (the link survives).
+//  - A file the process may not write is refused: EFCreateError 'Cannot
+//    save "<name>": the file is read-only' (or the system's reason), the
+//    old file untouched. So is anything that is not a plain file.
+//  - As a rule data goes to a temporary file with a short random name in
+//    the same folder (".qv" + six characters), which takes the old file's
+//    permission bits and owner, is flushed and renamed over the old file;
+//    the folder is then flushed too.
+//  - A file with more than one hard link, or whose owner the process cannot
+//    give the temporary file, is written in place instead, after a backup
+//    copy in the same folder, which puts the old bytes back when the write
+//    fails and is removed afterwards.
+// Raises EFCreateError when the temporary file cannot be created and
+// EWriteError when writing or replacing fails; the old file is then
+// unchanged and no temporary file is left behind.
 void SaveFileSafely(const std::string& file_name, std::string_view data);
+
+// A path (the file system's bytes, UTF-8 as a rule) as the program's text,
+// for showing it inside page text and messages: a character Windows-1252
+// lacks, or a byte that is no UTF-8, shows as '?'. Never open the result.
+std::string PathToText(std::string_view path);
+// A file name made from the program's text (Windows-1252), as the file
+// system's bytes.
+std::string TextToPath(std::string_view text);
 
 // Whole-file read; EFOpenError when the file cannot be opened.
 std::string LoadFileToString(const std::string& file_name);

@@ -1,5 +1,6 @@
 #include "platform/runtime/os_files.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -13,11 +14,22 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
 namespace rtl::os {
 namespace {
 
 std::atomic<int> interrupt_range_locks{0};
+std::atomic<int> reads_to_skip{0};
+std::atomic<int> reads_to_fail{0};
+std::atomic<int> read_failure{EIO};
+
+// The fault hook of FailReads: true when this read is to fail.
+bool ReadFails() {
+  if (reads_to_fail.load(std::memory_order_relaxed) <= 0) return false;
+  if (reads_to_skip.fetch_sub(1) > 0) return false;
+  return reads_to_fail.fetch_sub(1) > 0;
+}
 
 void Fill(const struct stat& st, FileInfo& info) {
   info.size = st.st_size;
@@ -101,6 +113,7 @@ int OpenRegularForRead(const std::string& path, FileInfo& info) {
 int OpenPrivateFile(const std::string& path) { return OpenRetrying(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600); }
 
 std::int64_t ReadSome(int fd, void* buffer, std::size_t n) {
+  if (ReadFails()) return -read_failure.load();
   ssize_t got;
   do {
     got = ::read(fd, buffer, n);
@@ -192,5 +205,48 @@ bool EnsurePrivateDir(const std::string& dir) {
 }
 
 void InterruptNextRangeLocks(int count) { interrupt_range_locks.store(count); }
+
+void FailReads(int skip, int count, int error) {
+  read_failure.store(error);
+  reads_to_skip.store(skip);
+  reads_to_fail.store(count);
+}
+
+bool StatOwner(const std::string& path, FileOwner& owner) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  owner.uid = st.st_uid;
+  owner.gid = st.st_gid;
+  owner.mode = st.st_mode & 07777;
+  owner.links = st.st_nlink;
+  owner.regular = S_ISREG(st.st_mode);
+  owner.directory = S_ISDIR(st.st_mode);
+  return true;
+}
+
+int SetOwner(int fd, const FileOwner& owner) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return -errno;
+  if ((st.st_uid != owner.uid || st.st_gid != owner.gid) && ::fchown(fd, owner.uid, owner.gid) != 0) return -errno;
+  // After fchown, which may clear the set-id bits.
+  return ::fchmod(fd, owner.mode) != 0 ? -errno : 0;
+}
+
+int SyncFolder(const std::string& dir) {
+  const int fd = OpenRetrying(dir.empty() ? "." : dir, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return fd;
+  int rc = ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS ? -errno : 0;
+  ::close(fd);
+  return rc;
+}
+
+std::string FolderProblem(const std::string& dir) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (d == nullptr) return ErrorText(errno);
+  ::closedir(d);
+  return {};
+}
+
+std::string ErrorText(int error) { return std::strerror(error); }
 
 }  // namespace rtl::os

@@ -112,4 +112,28 @@ bool EnsurePrivateDir(const std::string& dir);
 // they reach the system, as when a signal arrives.
 void InterruptNextRangeLocks(int count);
 
+// Test hook: after `skip` more successful reads, the next `count` reads
+// (ReadSome, ReadFully) fail with `error`, as a failing disk would.
+void FailReads(int skip, int count, int error);
+
+// The owner and permission bits of a path (links followed); false when it
+// cannot be read.
+struct FileOwner {
+  std::uint32_t uid = 0;
+  std::uint32_t gid = 0;
+  std::uint32_t mode = 0;   // permission bits (07777)
+  std::uint64_t links = 1;  // hard links
+  bool regular = false;
+  bool directory = false;
+};
+bool StatOwner(const std::string& path, FileOwner& owner);
+// Gives fd the owner and permission bits; 0 or -errno.
+int SetOwner(int fd, const FileOwner& owner);
+// Writes a folder's entries to the device (after a rename); 0 or -errno.
+int SyncFolder(const std::string& dir);
+// The system's reason why dir cannot be listed ("" when it can).
+std::string FolderProblem(const std::string& dir);
+// The system's text for an errno value.
+std::string ErrorText(int error);
+
 }  // namespace rtl::os

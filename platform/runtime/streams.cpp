@@ -11,6 +11,7 @@
 
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
+#include "platform/runtime/os_files.h"
 
 namespace rtl {
 
@@ -148,30 +149,43 @@ void TStringStream::WriteString(std::string_view s) {
 
 TFileStream::TFileStream(const std::string& file_name, unsigned mode) : file_name_(file_name) {
   int flags = O_CLOEXEC;
+  bool read_only = false;
   if (mode == fmCreate) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
   } else {
+    // A pipe or a device must never make the open (or a read) wait.
+    flags |= O_NONBLOCK;
     switch (mode & 3) {
       case fmOpenWrite: flags |= O_WRONLY; break;
       case fmOpenReadWrite: flags |= O_RDWR; break;
-      default: flags |= O_RDONLY; break;
+      default: flags |= O_RDONLY; read_only = true; break;
     }
   }
   do {
     fd_ = ::open(file_name.c_str(), flags, 0666);
   } while (fd_ < 0 && errno == EINTR);
+  const std::string shown = PathToText(file_name);
+  std::string refused;
   if (fd_ >= 0) {
     struct stat st;
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0)
+      refused = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+      refused = std::strerror(EISDIR);
+    else if (!S_ISREG(st.st_mode) && read_only)
+      refused = "\"" + shown + "\" is not a file";
+    else if (!S_ISREG(st.st_mode))
+      ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);  // a device written to on purpose
+    if (!refused.empty()) {
       ::close(fd_);
       fd_ = -1;
-      errno = EISDIR;
     }
+  } else {
+    refused = std::strerror(errno);
   }
   if (fd_ < 0) {
-    std::string reason = std::strerror(errno);
-    if (mode == fmCreate) throw EFCreateError("Cannot create file \"" + file_name + "\". " + reason);
-    throw EFOpenError("Cannot open file \"" + file_name + "\". " + reason);
+    if (mode == fmCreate) throw EFCreateError("Cannot create file \"" + shown + "\". " + refused);
+    throw EFOpenError("Cannot open file \"" + shown + "\". " + refused);
   }
 }
 
@@ -183,9 +197,11 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
   std::int64_t done = 0;
   char* p = static_cast<char*>(buffer);
   while (done < count) {
-    ssize_t n = ::read(fd_, p + done, static_cast<size_t>(std::min<std::int64_t>(count - done, 1 << 30)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    const std::int64_t n = os::ReadSome(fd_, p + done, static_cast<size_t>(std::min<std::int64_t>(count - done, 1 << 30)));
+    // A failing read is no end of the file: what was read so far must not
+    // pass for the whole.
+    if (n < 0) throw EReadError("Cannot read file \"" + PathToText(file_name_) + "\". " + std::strerror(static_cast<int>(-n)));
+    if (n == 0) break;
     done += n;
   }
   return done;

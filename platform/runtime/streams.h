@@ -90,7 +90,10 @@ enum : unsigned {
 };
 
 // A stream over a file. The share bits are accepted and not enforced
-// (Linux has no mandatory sharing modes).
+// (Linux has no mandatory sharing modes). Files are opened without waiting
+// (a pipe never blocks the open); opened for reading only, anything but a
+// plain file is refused ('Cannot open file "<name>". "<name>" is not a
+// file'). A failing read raises EReadError instead of ending the data.
 class TFileStream : public TStream {
 public:
   // EFOpenError 'Cannot open file "<name>". <reason>' or, with fmCreate,

@@ -209,7 +209,9 @@ std::int32_t TPhysicalFile::CreateNew() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   disk_.reset();
   std::string path = ResolveDiskPath(Name(), true);
-  int rc = rtl::TLockedFile::Create(path, false, disk_);
+  // A temporary table's files are private to the user, as every other
+  // temporary file is.
+  int rc = rtl::TLockedFile::Create(path, false, disk_, Temporary() ? 0600 : 0666);
   if (rc < 0) return EngineErrorOfErrno(rc);
   disk_path_ = path;
   SetReadOnly(false);

@@ -258,7 +258,8 @@ std::string GetTempFileName(std::string_view directory, std::string_view extensi
     }
     if (files.FileExists(candidate, false)) continue;
     std::unique_ptr<rtl::TLockedFile> file;
-    int rc = rtl::TLockedFile::Create(ResolveDiskPath(candidate, true), true, file);
+    // Private, as every other temporary file: others may not read it.
+    int rc = rtl::TLockedFile::Create(ResolveDiskPath(candidate, true), true, file, 0600);
     if (rc == 0) return candidate;  // closing keeps the empty file as the reservation
     if (rc != -EEXIST) return {};
   }

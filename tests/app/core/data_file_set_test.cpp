@@ -99,9 +99,18 @@ TEST_F(DataFileSetTest, EmptySourceFolderLoadsNothing) {
   EXPECT_EQ(SourcesTxt(), "");
 }
 
-TEST_F(DataFileSetTest, MissingSourceFolderLoadsNothing) {
-  EXPECT_TRUE(Make(dir_ / "gone").empty());
-  EXPECT_EQ(set_.Count(), 0);
+TEST_F(DataFileSetTest, MissingSourceFolderLoadsNothingAndSaysWhy) {
+  const std::string too_long = dir_.str() + "/" + std::string(300, 'x');
+  const struct {
+    std::string dir, reason;
+  } cases[] = {{dir_ / "gone", "No such file or directory"},
+               {too_long, "File name too long"},
+               {dir_ / "Sources.txt", "Not a directory"}};
+  WriteLines(dir_ / "Sources.txt", {"x"});
+  for (const auto& c : cases) {
+    EXPECT_EQ(Make(c.dir), Lines{"Cannot read the source folder \"" + c.dir + "\".\n" + c.reason}) << c.dir;
+    EXPECT_EQ(set_.Count(), 0);
+  }
 }
 
 TEST_F(DataFileSetTest, MoreThanAHundredFilesAreAllHeld) {
@@ -134,7 +143,10 @@ TEST_F(DataFileSetTest, UnreadableFileKeepsItsSlotEmptyAndIsReported) {
     DataFileSet set;
     Lines messages;
     set.MakeFileList(dir_.str(), "", [&](const std::string& m) { messages.push_back(m); });
-    if (set.Count() != 3 || messages != Lines{"File load error: 1"}) return 1;
+    // The number, then the file's name and the system's reason.
+    if (set.Count() != 3 || messages.size() != 1 ||
+        messages[0] != "File load error: 1\nCannot open file \"" + dir_.str() + "/b_bap.txt\". Permission denied")
+      return 1;
     if (!set.File(1).load_failed || set.File(1).data->LineCount() != 0) return 2;
     if (set.File(1).title != "b_bap.txt" || set.File(2).title != "C") return 3;
     const SearchResult r = RunSearch(set, appcore_test::OptionsFor("Smith", set), nullptr);
@@ -165,7 +177,8 @@ TEST_F(DataFileSetTest, AFailedReloadClearsTheSlotInsteadOfKeepingOldLines) {
   const bool sparse = ::ftruncate(fd, int64_t{1} << 32) == 0;
   ::close(fd);
   if (!sparse) GTEST_SKIP() << "no sparse files here";
-  EXPECT_EQ(Make(dir_.str()), (Lines{"File load error: 1"}));
+  EXPECT_EQ(Make(dir_.str()),
+            (Lines{"File load error: 1\nCannot read file \"" + (dir_ / "b_bap.txt") + "\". The file is 4 GiB or larger."}));
   EXPECT_TRUE(set_.File(1).load_failed);
   EXPECT_EQ(set_.File(1).data->LineCount(), 0);
   const SearchResult r = RunSearch(set_, appcore_test::OptionsFor("Jones", set_), nullptr);
@@ -218,7 +231,8 @@ TEST_F(DataFileSetTest, AFileTooBigForMemoryIsALoadErrorNotACrash) {
     DataFileSet set;
     Lines messages;
     set.MakeFileList(dir_.str(), "", [&](const std::string& m) { messages.push_back(m); });
-    const bool ok = set.Count() == 2 && messages == Lines{"File load error: 1"} && set.File(1).load_failed &&
+    const bool ok = set.Count() == 2 && messages.size() == 1 && messages[0].rfind("File load error: 1\n", 0) == 0 &&
+                    set.File(1).load_failed &&
                     set.File(0).data->LineCount() == 2;
     ::_exit(ok ? 0 : 1);
   }

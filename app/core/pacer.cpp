@@ -1,0 +1,25 @@
+#include "app/core/pacer.h"
+
+#include <numeric>
+
+#include "platform/runtime/dates.h"
+
+namespace appcore {
+
+Pacer::Pacer(std::function<bool()> progress) : progress_(std::move(progress)), last_(rtl::MilliSecondClock()) {}
+
+bool Pacer::Due() {
+  const int64_t now = rtl::MilliSecondClock();
+  if (now - last_ < kProgressIntervalMs) return true;
+  last_ = now;
+  if (!progress_()) cancelled_ = true;
+  return !cancelled_;
+}
+
+std::vector<uint32_t> Identity(size_t n) {
+  std::vector<uint32_t> order(n);
+  std::iota(order.begin(), order.end(), 0u);
+  return order;
+}
+
+}  // namespace appcore
