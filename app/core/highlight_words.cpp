@@ -68,7 +68,7 @@ void SaveHighlightWords(const std::string& page_file, const std::vector<std::str
   if (!text.empty()) {
     rtl::SaveFileSafely(side, text);
   } else if (rtl::FileExists(side) && !rtl::DeleteFile(side)) {
-    throw rtl::EWriteError("Cannot delete file \"" + side + "\".");
+    throw rtl::EWriteError("Cannot delete file \"" + rtl::PathToText(side) + "\".");
   }
 }
 

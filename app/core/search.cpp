@@ -195,7 +195,9 @@ void Searcher::CutBlocks(const DataFileSet& files) {
         SourceTag(slot + 1, options_.show_source_codes) + std::string(TrimLine(entry.title));
     last_ticked_.push_back(slot);
     if (entry.kind == FileKind::kOther && !options_.marriages) continue;
-    const int count = std::max(1, entry.data->LineCount());
+    // An empty file has no line 1 to start a block at (nor a title).
+    if (entry.data->LineCount() < 2) continue;
+    const int count = entry.data->LineCount();
     int first = 1;
     do {
       const int end = std::min(count, first + kBlockLines);

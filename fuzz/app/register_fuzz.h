@@ -1,0 +1,157 @@
+// Body of the register core's fuzz target: one input is a small source
+// folder, a search text, highlight words and the boxes of the window; it
+// runs the listing and loading of the data files, the search, arranging,
+// the first page, the sort commands, "Reset file list", "Edit original
+// line" and "Highlight words" over it and checks what they promise. The
+// libFuzzer target calls it; a GoogleTest replays the committed corpus and
+// mutations of it in the normal build.
+//
+// Input: byte 0 holds the boxes (bit 0 Father, 1 Mother, 2 Children, 3
+// Witness, 4 fuzzy Father, 5 Marriages, 6 Text, 7 fuzzy Text), byte 1 more
+// of them (bit 0 Show source codes, bit 1 "< 1700", bit 2 "1700 >", bit 3
+// fuzzy highlight, bits 4-5 cancel after that many progress calls, 0 =
+// never); the rest is cut at NUL bytes into the search text, the highlight
+// words and up to four data files (baptisms, marriages, wills, baptisms).
+//
+// A failed check calls QV_FUZZ_CHECK_FAILED(text), which aborts unless the
+// includer defines it otherwise (before including this file).
+#pragma once
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/core/arrange.h"
+#include "app/core/data_file_set.h"
+#include "app/core/first_page.h"
+#include "app/core/highlight_words.h"
+#include "app/core/record_line.h"
+#include "app/core/search.h"
+#include "app/core/sort_commands.h"
+#include "app/core/source_tags.h"
+
+#ifndef QV_FUZZ_CHECK_FAILED
+#define QV_FUZZ_CHECK_FAILED(text) std::abort()
+#endif
+#define QV_FUZZ_CHECK(cond)                   \
+  do {                                        \
+    if (!(cond)) QV_FUZZ_CHECK_FAILED(#cond); \
+  } while (false)
+
+namespace appcore::fuzz {
+
+// One scratch folder for the process, emptied for each input.
+inline const std::string& ScratchFolder() {
+  static const std::string folder = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-fuzz-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+  }();
+  return folder;
+}
+
+inline size_t NonEmpty(const std::vector<std::string>& lines) {
+  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return !l.empty(); }));
+}
+inline size_t NonBlank(const std::vector<std::string>& lines) {
+  return static_cast<size_t>(
+      std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return !TrimLine(l).empty(); }));
+}
+
+inline void RegisterCore(const std::uint8_t* data, std::size_t size) {
+  if (size < 2 || ScratchFolder().empty()) return;
+  const std::uint8_t boxes = data[0], more = data[1];
+  std::vector<std::string> parts(1);
+  for (std::size_t i = 2; i < size; ++i) {
+    if (data[i] == 0)
+      parts.emplace_back();
+    else
+      parts.back() += static_cast<char>(data[i]);
+  }
+  parts.resize(std::max<size_t>(parts.size(), 2));
+
+  // The source folder.
+  const std::string& dir = ScratchFolder();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) std::filesystem::remove(entry.path(), ec);
+  static const char* const kNames[] = {"a_bap.txt", "b_marr.txt", "c_will.txt", "d_bap.txt"};
+  for (size_t f = 0; f < 4 && f + 2 < parts.size(); ++f) {
+    std::ofstream out(dir + "/" + kNames[f], std::ios::binary);
+    out << parts[f + 2];
+  }
+  DataFileSet set;
+  std::vector<std::string> messages;
+  set.MakeFileList(dir, "", [&](const std::string& m) { messages.push_back(m); });
+  QV_FUZZ_CHECK(messages.empty());
+  QV_FUZZ_CHECK(set.Count() == static_cast<int>(std::min<size_t>(4, parts.size() - 2)));
+  const std::vector<std::string> sources = set.SourceList();
+  for (const std::string& source : sources) QV_FUZZ_CHECK(source.size() < 300);
+
+  // The search, arranged, on the first page.
+  SearchOptions o;
+  o.search_text = parts[0];
+  o.father = boxes & 1;
+  o.mother = boxes & 2;
+  o.children = boxes & 4;
+  o.witness = boxes & 8;
+  o.fuzzy_father = boxes & 16;
+  o.marriages = boxes & 32;
+  o.text_box = boxes & 64;
+  o.fuzzy_text = boxes & 128;
+  o.show_source_codes = more & 1;
+  o.before_1700 = more & 2;
+  o.from_1700 = more & 4;
+  o.ticked.assign(static_cast<size_t>(set.Count()), true);
+  const int cancel_after = (more >> 4) & 3;
+  int calls = 0;
+  auto progress = [&] { return cancel_after == 0 || ++calls < cancel_after; };
+  SearchResult result = RunSearch(set, o, [&](const SearchProgress&) { return progress(); });
+  const std::vector<std::string> hits = result.baptism_hits;
+  ArrangeCallbacks callbacks;
+  callbacks.progress = [&](int64_t) { return progress(); };
+  const ArrangeOutcome arranged = Arrange(result.baptism_hits, result.key_length, callbacks);
+  if (!arranged.cancelled) QV_FUZZ_CHECK(NonEmpty(arranged.lines) == NonEmpty(hits));
+  const std::vector<std::string> page = FirstPageLines(result, arranged, o.show_source_codes);
+
+  // The sort commands.
+  Pacer unpaced(nullptr);
+  const SortedPage husband = SortPageByName("x_marr.txt", page, SortSide::kHusband, &unpaced);
+  const SortedPage all = SortPageByName("x_marr.txt", page, SortSide::kAll);
+  QV_FUZZ_CHECK(all.lines.size() == 2 * husband.lines.size());
+  QV_FUZZ_CHECK(SortPageByName("x.txt", page, SortSide::kWife).error == kImproperFileType);
+  const std::vector<std::string> grouped = SortGroupsByDate(page, nullptr);
+  QV_FUZZ_CHECK(NonBlank(grouped) == NonBlank(page));  // only blank lines go
+
+  // "Reset file list" settles after one run.
+  const std::vector<std::string> reset = ResetFileList(page, sources);
+  QV_FUZZ_CHECK(ResetFileList(reset, sources) == reset);
+
+  // "Edit original line" on every page line finds a file of the set.
+  const std::vector<std::string> paths = set.Paths();
+  for (size_t i = 0; i < page.size() && i < 64; ++i) {
+    const OriginalLineLookup lookup = FindOriginalLine(page[i], paths);
+    if (!lookup.ok) continue;
+    QV_FUZZ_CHECK(lookup.where.slot >= 0 && lookup.where.slot < set.Count());
+    const DataFile& file = *set.File(lookup.where.slot).data;
+    std::vector<std::string> lines;
+    for (int n = 0; n < file.LineCount(); ++n) lines.emplace_back(file.Line(n));
+    const RecordPlace place = FindRecordLine(lines, lookup.where.search_text, static_cast<int>(i % 40) - 5);
+    QV_FUZZ_CHECK(place.line < static_cast<int>(lines.size()));
+    if (place.line >= 0)
+      QV_FUZZ_CHECK(place.column >= 0 && place.column <= static_cast<int>(lines[static_cast<size_t>(place.line)].size()));
+  }
+
+  // "Highlight words": every word typed is a keyword, repeats dropped.
+  const std::vector<std::string> words = HighlightWordsFor(parts[1], more & 8, page, result.key_length);
+  for (const std::string& typed : EditWords(TrimLine(parts[1])))
+    QV_FUZZ_CHECK(std::count(words.begin(), words.end(), typed) == 1);
+}
+
+}  // namespace appcore::fuzz
