@@ -110,7 +110,8 @@ void DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       // The reason names the file and says what the system answered.
       if (report) report("File load error: " + std::to_string(k) + "\n" + errors[load_index[k]]);
     }
-    const std::string title = entry.data->LineCount() > 0 ? std::string(entry.data->Line(0)) : std::string();
+    // A view: a title of hundreds of megabytes is never copied whole.
+    const std::string_view title = entry.data->LineCount() > 0 ? entry.data->Line(0) : std::string_view();
     if (!title.empty()) {
       entry.title = ShortTitle(title);
       file_list_.push_back(entry.path);

@@ -113,6 +113,14 @@ TEST_F(DataFileSetTest, MissingSourceFolderLoadsNothingAndSaysWhy) {
   }
 }
 
+TEST_F(DataFileSetTest, AHugeTitleIsCutForTheLists) {
+  WriteLines(dir_ / "a_bap.txt", {std::string(100000, 'T'), "1650 03 Mar John Smith, B; C; D"});
+  EXPECT_TRUE(Make(dir_.str()).empty());
+  EXPECT_EQ(set_.File(0).title, std::string(256, 'T') + "...");
+  EXPECT_EQ(SourcesTxt(), "[1] " + std::string(256, 'T') + "...\r\n");
+  EXPECT_EQ(set_.File(0).data->Line(0).size(), 100000u);  // the file itself is whole
+}
+
 TEST_F(DataFileSetTest, MoreThanAHundredFilesAreAllHeld) {
   for (int i = 0; i < 130; ++i) {
     char name[32];
