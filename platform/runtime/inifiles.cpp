@@ -37,7 +37,7 @@ std::vector<TIniFile::Line> TIniFile::Load(bool for_write) const {
     // A missing or unreadable file reads as empty; but an existing file that
     // cannot be read is never replaced by one holding only the new entry.
     if (for_write && ::access(file_name_.c_str(), F_OK) == 0)
-      throw EIniFileException("Unable to write to " + file_name_ + " (" + e.Message() + ")");
+      throw EIniFileException("Unable to write to " + PathToText(file_name_) + " (" + e.Message() + ")");
     return lines;
   }
   for (auto& raw : SplitLines(text)) {
@@ -70,7 +70,7 @@ void TIniFile::Save(const std::vector<Line>& lines) const {
   try {
     SaveFileSafely(file_name_, text);
   } catch (const EStreamError& e) {
-    throw EIniFileException("Unable to write to " + file_name_ + " (" + e.Message() + ")");
+    throw EIniFileException("Unable to write to " + PathToText(file_name_) + " (" + e.Message() + ")");
   }
 }
 
@@ -120,7 +120,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   else if (HasLineBreak(value))
     bad = "value";
   if (!bad.empty())
-    throw EIniFileException("Unable to write to " + file_name_ + ": invalid " + bad);
+    throw EIniFileException("Unable to write to " + PathToText(file_name_) + ": invalid " + bad);
 
   auto lines = Load(true);
   std::string key_name = TrimBlanks(key);

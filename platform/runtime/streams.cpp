@@ -235,7 +235,7 @@ std::int64_t TFileStream::Size() {
 
 void TFileStream::SetSize(std::int64_t size) {
   if (size < 0 || ::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-    throw EStreamError("Cannot resize file \"" + file_name_ + "\". " + std::strerror(errno));
+    throw EStreamError("Cannot resize file \"" + PathToText(file_name_) + "\". " + std::strerror(errno));
   if (Position() > size) SetPosition(size);
 }
 

@@ -219,6 +219,10 @@ TEST(Paths, BytesAndTextAndTheSettingsRoundTrip) {
     const std::string file = dir / ("f-" + std::string(ExtractFileName(c.path)));
     SaveFileSafely(file, c.path);
     EXPECT_EQ(LoadFileToString(file), c.path);
+    // Messages are text: the name shows as the user knows it.
+    EXPECT_EQ(Raised<EFOpenError>([&] { LoadFileToString(file + "-gone"); }),
+              "Cannot open file \"" + dir.Path() + "/f-" + PathToText(ExtractFileName(c.path)) +
+                  "-gone\". No such file or directory");
   }
 }
 
