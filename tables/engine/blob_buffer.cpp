@@ -37,6 +37,12 @@ void TBlobBuffer::SetSize(std::uint32_t size) {
   modified_ = true;
 }
 
+void TBlobBuffer::WriteBytes(std::uint32_t offset, const std::uint8_t* source, std::uint32_t length) {
+  if (std::uint64_t{offset} + length > content_.size()) content_.resize(std::uint64_t{offset} + length);
+  if (length > 0) std::copy(source, source + length, content_.begin() + offset);
+  modified_ = true;
+}
+
 std::uint32_t TBlobBuffer::CheckedLength(std::uint32_t length) const {
   // More than every block of the file could hold is a damaged first block.
   if (std::uint64_t{length} > std::uint64_t{file_->MaxChainLength()} * file_->GetBlockBufferSize())
@@ -102,6 +108,8 @@ void TBlobBuffer::Read() {
 void TBlobBuffer::Write() {
   if (content_.empty()) return;
   WriteChain();
+  if (next_signature_ != 0) signature_ = next_signature_;
+  next_signature_ = 0;
   modified_ = false;
 }
 
@@ -124,8 +132,9 @@ void TBlobBuffer::WriteChain() {
     old_chain.push_back(first_block_);
   }
   std::unordered_set<std::uint32_t> used(old_chain.begin(), old_chain.end());
+  const std::uint32_t stamp = next_signature_ != 0 ? next_signature_ : signature_;
   TBlock* block = held.block;
-  block->SetBlobSignature(signature_);
+  block->SetBlobSignature(stamp);
   block->SetBlobLength(Size());
   block->SetPrevBlockOffset(0);
   std::uint64_t written = 0;
@@ -148,7 +157,7 @@ void TBlobBuffer::WriteChain() {
     }
     block->SetNextBlockOffset(following->Offset());
     following->SetPrevBlockOffset(block->Offset());
-    following->SetBlobSignature(signature_);
+    following->SetBlobSignature(stamp);
     following->SetBlobLength(0);
     held.Reset(following);
     block = following;

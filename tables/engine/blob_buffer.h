@@ -19,6 +19,12 @@ public:
 
   // 0 frees the content; marks the buffer modified on a change.
   void SetSize(std::uint32_t size);
+  // Copies `length` bytes in at `offset`, growing the content to cover
+  // them; marks the buffer modified.
+  void WriteBytes(std::uint32_t offset, const std::uint8_t* source, std::uint32_t length);
+  // The signature the next Write stamps on the chain (the current one still
+  // identifies the old chain until then).
+  void SetNextSignature(std::uint32_t signature) { next_signature_ = signature; }
   std::uint32_t Size() const { return static_cast<std::uint32_t>(content_.size()); }
   std::uint8_t* GetBuffer() { return content_.data(); }
   const std::vector<std::uint8_t>& Content() const { return content_; }
@@ -54,6 +60,7 @@ private:
   std::vector<std::uint8_t> content_;
   bool tolerant_;
   std::uint8_t mode_;
+  std::uint32_t next_signature_ = 0;
 };
 
 }  // namespace korvex

@@ -1,0 +1,439 @@
+// TDataCursor: walking the table in physical order, reading and writing
+// records and single fields, record locks.
+//
+// Every read holds the table's internal read lock for its duration (taking
+// it runs the table's change detection, which drops stale caches); every
+// write holds the table's write lock and, while it changes a record, that
+// record's lock.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/lib/fieldtypes.h"
+
+namespace korvex {
+
+namespace {
+
+std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+void Store32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+
+}  // namespace
+
+std::uint32_t TDataCursor::GetRecordID(const std::uint8_t* buffer) { return Load32(buffer + kRecordIDOffset); }
+void TDataCursor::PutRecordID(std::uint32_t id, std::uint8_t* buffer) { Store32(buffer + kRecordIDOffset, id); }
+
+void TDataCursor::ClearRecord(std::uint8_t* buffer) const { std::memset(buffer, 0, record_size_); }
+
+// ---- fields --------------------------------------------------------------------
+
+bool TDataCursor::GetField(int field, const std::uint8_t* buffer, std::uint8_t* data) const {
+  const TFieldDefinition& def = FieldAt(field);
+  if (def.IsAutoIncrement()) {
+    if (data) std::memcpy(data, buffer + kRecordIDOffset, 4);
+    return false;
+  }
+  const std::uint8_t* at = buffer + def.Offset;
+  if (data) {
+    std::memcpy(data, at + 1, def.PhysicalSize);
+    if (def.DataType == dtString) data[def.PhysicalSize] = 0;
+  }
+  if (def.DataType == dtBlob) {
+    auto reference = static_cast<std::int32_t>(Load32(at + 1));
+    if (reference < 0) {
+      auto it = blobs_.find(reference);
+      return it != blobs_.end() && it->second.Buffer->Size() == 0;
+    }
+  }
+  return at[0] == 0;
+}
+
+void TDataCursor::PutField(int field, std::uint8_t* buffer, const std::uint8_t* data) const {
+  const TFieldDefinition& def = FieldAt(field);
+  if (def.IsAutoIncrement()) {
+    if (data) std::memcpy(buffer + kRecordIDOffset, data, 4);
+    return;
+  }
+  std::uint8_t* at = buffer + def.Offset;
+  const std::size_t size = def.PhysicalSize;
+  if (!data) {
+    std::memset(at, 0, size + 1);
+    return;
+  }
+  switch (def.DataType) {
+    case dtString: {
+      std::size_t length = strnlen(reinterpret_cast<const char*>(data), def.Size);
+      std::string text(reinterpret_cast<const char*>(data), length);
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+      if (def.CharCase == 1) text = rtl::LowerCase(text);
+      if (def.CharCase == 2) text = rtl::UpperCase(text);
+      std::memset(at + 1, 0, size);
+      std::memcpy(at + 1, text.data(), std::min(text.size(), size));
+      at[0] = text.empty() ? 0 : 1;
+      break;
+    }
+    case dtBlob: {
+      auto reference = static_cast<std::int32_t>(Load32(data));
+      Store32(at + 1, static_cast<std::uint32_t>(reference));
+      bool has = reference > 0;
+      if (reference < 0) {
+        auto it = blobs_.find(reference);
+        has = it != blobs_.end() && it->second.Buffer->Size() > 0;
+      }
+      at[0] = has ? 1 : 0;
+      break;
+    }
+    case dtBoolean:
+      at[1] = (data[0] | data[1]) != 0 ? 1 : 0;
+      at[2] = 0;
+      at[0] = 1;
+      break;
+    default:
+      std::memcpy(at + 1, data, size);
+      at[0] = 1;
+  }
+}
+
+// ---- reading ---------------------------------------------------------------------
+
+void TDataCursor::ReadLock() {
+  if (took_read_lock_) return;
+  bool before = table_->InternalReadLockHeld();
+  table_->ReadLockTable();
+  took_read_lock_ = !before && table_->InternalReadLockHeld();
+}
+
+void TDataCursor::ReadUnlock() {
+  if (!took_read_lock_) return;
+  took_read_lock_ = false;
+  table_->ReadUnlockTable();
+}
+
+namespace {
+// Releases the cursor's read lock when a read ends, also by an exception.
+template <typename F>
+struct Finally {
+  F f;
+  ~Finally() { f(); }
+};
+template <typename F>
+Finally(F) -> Finally<F>;
+}  // namespace
+
+TRecord* TDataCursor::FetchRecord(std::uint32_t n, int direction) {
+  TDataFile& data = table_->DataFile();
+  for (int attempt = 0;; ++attempt) {
+    TRecord* record = nullptr;
+    // false: the table found foreign changes and dropped its caches.
+    if (data.GetRecord(this, n, true, true, direction, record)) return record;
+    if (attempt == 3) Fail(err::kLockFailure);
+  }
+}
+
+std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction) {
+  TDataFile& data = table_->DataFile();
+  const std::uint32_t end = data.GetPhysicalRecordsUsed() + 1;
+  for (std::uint32_t m = direction > 0 ? n + 1 : std::min(n, end) - 1; m >= 1 && m < end; m += direction) {
+    TRecord* record = FetchRecord(m, direction);
+    bool live = !record->Deleted();
+    data.PutRecord(record);
+    if (live) return m;
+  }
+  return 0;
+}
+
+void TDataCursor::LoadCurrent(std::uint32_t n) {
+  TRecord* record = FetchRecord(n, 1);
+  current_record_ = record->Data;
+  table_->DataFile().PutRecord(record);
+  current_ = n;
+  bof_ = eof_ = false;
+}
+
+TEngineErrorCode TDataCursor::CopyCurrent(std::uint8_t* buffer, TEngineErrorCode status) {
+  if (status != 0) {
+    if (buffer) ClearRecord(buffer);
+    return status;
+  }
+  if (buffer) std::memcpy(buffer, current_record_.data(), record_size_);
+  return 0;
+}
+
+void TDataCursor::SetToBegin() {
+  current_ = 0;
+  bof_ = true;
+  eof_ = false;
+}
+
+void TDataCursor::SetToEnd() {
+  current_ = 0;
+  bof_ = false;
+  eof_ = true;
+}
+
+TEngineErrorCode TDataCursor::GetNextRecord(std::uint8_t* buffer) {
+  RequireOpen();
+  ReadLock();
+  Finally release{[&] { ReadUnlock(); }};
+  if (eof_) return CopyCurrent(buffer, err::kEndOfFile);
+  std::uint32_t n = Neighbour(bof_ ? 0 : current_, 1);
+  if (n == 0) {
+    SetToEnd();
+    return CopyCurrent(buffer, err::kEndOfFile);
+  }
+  LoadCurrent(n);
+  return CopyCurrent(buffer, 0);
+}
+
+TEngineErrorCode TDataCursor::GetPriorRecord(std::uint8_t* buffer) {
+  RequireOpen();
+  ReadLock();
+  Finally release{[&] { ReadUnlock(); }};
+  if (bof_) return CopyCurrent(buffer, err::kBeginningOfFile);
+  std::uint32_t from = eof_ ? table_->DataFile().GetPhysicalRecordsUsed() + 1 : current_;
+  std::uint32_t n = Neighbour(from, -1);
+  if (n == 0) {
+    SetToBegin();
+    return CopyCurrent(buffer, err::kBeginningOfFile);
+  }
+  LoadCurrent(n);
+  return CopyCurrent(buffer, 0);
+}
+
+TEngineErrorCode TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) {
+  RequireOpen();
+  ReadLock();
+  Finally release{[&] { ReadUnlock(); }};
+  if (bof_ || eof_) return CopyCurrent(buffer, bof_ ? err::kBeginningOfFile : err::kEndOfFile);
+  const std::uint32_t n = current_;
+  if (lock) {
+    UserWriteLockRecord(n);
+    if (!exclusive_ && buffer && CurrentRecordDiffers(buffer)) {
+      UserWriteUnlockRecord(n);
+      Fail(err::kRecordChanged);
+    }
+  }
+  LoadCurrent(n);
+  if (current_record_[0] != 0) return CopyCurrent(buffer, err::kRecordChanged);  // deleted meanwhile
+  return CopyCurrent(buffer, 0);
+}
+
+TEngineErrorCode TDataCursor::GotoPhysicalRecordNumber(std::uint32_t n) {
+  RequireOpen();
+  ReadLock();
+  Finally release{[&] { ReadUnlock(); }};
+  if (n < 1 || n > table_->DataFile().GetPhysicalRecordsUsed()) return err::kRecordNotFound;
+  TRecord* record = FetchRecord(n, 1);
+  bool live = !record->Deleted();
+  table_->DataFile().PutRecord(record);
+  if (!live) return err::kRecordNotFound;
+  LoadCurrent(n);
+  return 0;
+}
+
+std::uint32_t TDataCursor::GetRecordNumber() {
+  RequireOpen();
+  if (bof_ || eof_ || current_ == 0) return 0;
+  ReadLock();
+  Finally release{[&] { ReadUnlock(); }};
+  std::uint32_t count = 0;
+  for (std::uint32_t n = Neighbour(0, 1); n != 0 && n <= current_; n = Neighbour(n, 1)) ++count;
+  return count;
+}
+
+std::uint32_t TDataCursor::GetRecordCount() {
+  RequireOpen();
+  ReadLock();
+  Finally release{[&] { ReadUnlock(); }};
+  std::uint32_t count = 0;
+  for (std::uint32_t n = Neighbour(0, 1); n != 0; n = Neighbour(n, 1)) ++count;
+  return count;
+}
+
+bool TDataCursor::CurrentRecordDiffers(const std::uint8_t* buffer) {
+  TRecord* record = FetchRecord(current_, 1);
+  std::vector<std::uint8_t> stored = record->Data;
+  table_->DataFile().PutRecord(record);
+  if (stored[0] != 0) return true;  // deleted
+  std::vector<std::uint8_t> mine(buffer, buffer + record_size_);
+  // An open BLOB compares by the reference it was opened from.
+  for (const TFieldDefinition& def : fields_) {
+    if (def.DataType != dtBlob) continue;
+    if (TOpenBlob* blob = BlobOf(def, buffer)) Store32(mine.data() + def.Offset + 1, blob->Buffer->FirstBlock());
+  }
+  return Load32(stored.data() + kRecordIDOffset) != Load32(mine.data() + kRecordIDOffset) ||
+         !std::equal(stored.begin() + kRecordPrefixSize, stored.end(), mine.begin() + kRecordPrefixSize);
+}
+
+// ---- record locks ----------------------------------------------------------------
+
+void TDataCursor::UserWriteLockRecord(std::uint32_t n) {
+  RequireOpen();
+  if (n == 0) n = current_;
+  if (record_locks_.count(n)) return;
+  if (table_->CheckForCursorRecordWriteLock(n)) Fail(err::kRecordInUse);
+  bool before = table_->InternalReadLockHeld();
+  table_->UserWriteLockRecord(n);
+  if (!before && table_->InternalReadLockHeld()) table_->ReadUnlockTable();
+  table_->AddCursorRecordWriteLock(n);
+  record_locks_.insert(n);
+}
+
+void TDataCursor::UserWriteUnlockRecord(std::uint32_t n) {
+  RequireOpen();
+  if (n == 0) n = current_;
+  if (!record_locks_.erase(n)) return;
+  table_->RemoveCursorRecordWriteLock(n);
+  table_->UserWriteUnlockRecord(n);
+}
+
+// ---- writing -----------------------------------------------------------------------
+
+std::uint32_t TDataCursor::PeekNextRecordID() const {
+  // The same wrap as the table's counter: after 2147483647 comes 1.
+  std::uint32_t last = table_->DataFile().GetLastRecordID();
+  return last >= 0x7FFFFFFF ? 1 : last + 1;
+}
+
+bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32_t n) {
+  bool blobs_written = false;
+  if (table_->HasBlobs() && !blobs_.empty()) {
+    UpdateBlobSignatures(buffer);
+    blobs_written = FlushBlobBuffers(buffer);
+    UpdateBlobOffsets(buffer);
+  }
+  record->Data.resize(record_size_);
+  std::memcpy(record->Data.data() + kRecordPrefixSize, buffer + kRecordPrefixSize, record_size_ - kRecordPrefixSize);
+  record->SetDeleted(false);
+  Store32(record->Data.data() + 1, n);
+  record->SetRecordID(GetRecordID(buffer));
+  record->Modified = true;
+  current_record_ = record->Data;
+  Store32(current_record_.data() + 1, n);
+  FreeAllBlobs(false);
+  return blobs_written;
+}
+
+void TDataCursor::Flush(bool blobs) {
+  table_->MarkWritten();
+  if (exclusive_) return;  // written at flush or close
+  table_->FlushBuffers(false, true, false, blobs, directory_->Session()->ForceBufferFlush);
+}
+
+namespace {
+// Holds the table's write lock for one write; released also on failure.
+struct WriteLock {
+  explicit WriteLock(TDataTable* t) : table(t) { table->WriteLockTable(); }
+  ~WriteLock() {
+    try {
+      table->WriteUnlockTable();
+    } catch (...) {
+    }
+  }
+  TDataTable* table;
+};
+}  // namespace
+
+void TDataCursor::AppendRecord(std::uint8_t* buffer) {
+  RequireOpen();
+  CheckNotReadOnly();
+  WriteLock lock(table_);
+  TDataFile& data = table_->DataFile();
+  const std::uint32_t n = data.GetNextFreeRecordNumber();
+  UserWriteLockRecord(n);
+  Finally unlock{[&] {
+    try {
+      UserWriteUnlockRecord(n);
+    } catch (...) {
+    }
+  }};
+  if (!suppress_auto_inc_) PutRecordID(PeekNextRecordID(), buffer);
+  TRecord* record = nullptr;
+  for (int attempt = 0; !data.GetNextFreeRecord(this, record); ++attempt)
+    if (attempt == 3) Fail(err::kLockFailure);
+  bool blobs_written = false;
+  try {
+    if (!suppress_auto_inc_) {
+      PutRecordID(data.GetNextFreeRecordID(), buffer);
+    } else {
+      std::uint32_t last = data.GetLastRecordID();
+      data.SetNextFreeRecordID(std::max(last >= 0x7FFFFFFF ? 1 : last + 1, GetRecordID(buffer)));
+    }
+    blobs_written = StoreRecord(buffer, record, record->Number());
+  } catch (...) {
+    data.PutRecord(record);
+    throw;
+  }
+  data.PutRecord(record);
+  current_ = record->Number();
+  bof_ = eof_ = false;
+  Flush(blobs_written);
+}
+
+void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record) {
+  RequireOpen();
+  CheckNotReadOnly();
+  if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
+  WriteLock lock(table_);
+  TDataFile& data = table_->DataFile();
+  const std::uint32_t n = current_;
+  TRecord* record = FetchRecord(n, 1);
+  bool blobs_written = false;
+  try {
+    if (record->Deleted()) Fail(err::kRecordChanged);
+    if (!suppress_auto_inc_) {
+      PutRecordID(record->RecordID(), buffer);
+    } else if (GetRecordID(buffer) > data.GetLastRecordID()) {
+      data.SetNextFreeRecordID(GetRecordID(buffer));
+    }
+    blobs_written = StoreRecord(buffer, record, n);
+  } catch (...) {
+    data.PutRecord(record);
+    throw;
+  }
+  data.PutRecord(record);
+  Flush(blobs_written);
+  if (unlock_record) UserWriteUnlockRecord(n);
+}
+
+void TDataCursor::DeleteRecord(const std::uint8_t* buffer) {
+  RequireOpen();
+  CheckNotReadOnly();
+  if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
+  WriteLock lock(table_);
+  const std::uint32_t n = current_;
+  if (!exclusive_ && buffer && CurrentRecordDiffers(buffer)) Fail(err::kRecordChanged);
+  UserWriteLockRecord(n);
+  Finally unlock{[&] {
+    try {
+      UserWriteUnlockRecord(n);
+    } catch (...) {
+    }
+  }};
+  TDataFile& data = table_->DataFile();
+  TRecord* record = FetchRecord(n, 1);
+  if (record->Deleted()) {
+    data.PutRecord(record);
+    Fail(err::kRecordChanged);
+  }
+  std::vector<std::uint8_t> old = record->Data;
+  data.PutRecord(record);
+  const bool blobs = table_->HasBlobs();
+  if (blobs) DeleteAllBlobs(old, n);
+  record = FetchRecord(n, 1);
+  data.SetNextFreeRecord(record);
+  record->Modified = true;
+  data.PutRecord(record);
+  current_record_ = old;
+  current_record_[0] = 1;
+  Flush(blobs);
+}
+
+}  // namespace korvex

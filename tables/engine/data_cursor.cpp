@@ -1,0 +1,217 @@
+// TDataCursor: settings, opening and closing, guards, table creation and
+// the structure checks it runs before any file exists.
+#include "tables/engine/data_cursor.h"
+
+#include <algorithm>
+
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/lib/collation.h"
+#include "tables/lib/expcheck.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/text_values.h"
+
+namespace korvex {
+
+TDataCursor::TDataCursor(TDataDirectory* directory) : directory_(directory) {}
+
+TDataCursor::~TDataCursor() {
+  try {
+    CloseCursor(true);
+  } catch (...) {
+  }
+}
+
+void TDataCursor::Fail(TEngineErrorCode code, std::string_view field) const { RaiseError(code, name_, field); }
+
+void TDataCursor::CheckExclusive() const {
+  if (!exclusive_) Fail(err::kNeedsExclusive);
+}
+void TDataCursor::CheckNotReadOnly() const {
+  if (read_only_) Fail(err::kAccessDenied);
+}
+void TDataCursor::CheckNotOpen() const {
+  if (open_) Fail(err::kTableInUse);
+}
+void TDataCursor::RequireOpen() const {
+  if (!open_) Fail(err::kNoCurrentRecord);
+}
+
+void TDataCursor::SetExclusive(bool value) {
+  if (value == exclusive_) return;
+  CheckNotOpen();
+  exclusive_ = value;
+}
+void TDataCursor::SetOverrideExclusive(bool value) {
+  if (value == override_exclusive_) return;
+  CheckNotOpen();
+  override_exclusive_ = value;
+}
+void TDataCursor::SetReadOnly(bool value) {
+  if (value == read_only_) return;
+  CheckNotOpen();
+  read_only_ = value;
+}
+void TDataCursor::SetInMemory(bool value) {
+  if (value == in_memory_) return;
+  CheckNotOpen();
+  in_memory_ = value;
+}
+void TDataCursor::SetSuppressAutoIncValues(bool value) {
+  if (has_auto_inc_) suppress_auto_inc_ = value;
+}
+
+void TDataCursor::SetTableName(const std::string& name) {
+  if (name == name_) return;
+  CheckNotOpen();
+  std::string trimmed = rtl::Trim(name);
+  std::size_t dot = trimmed.find_last_of('.');
+  std::size_t slash = trimmed.find_last_of('/');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+    if (rtl::SameText(trimmed.substr(dot), ".DAT")) {
+      name_ = trimmed;
+      return;
+    }
+    trimmed.resize(dot);
+  }
+  name_ = trimmed + ".DAT";
+}
+
+// ---- open and close ---------------------------------------------------------
+
+void TDataCursor::OpenCursor() {
+  if (open_) return;
+  TOpenTableRequest request;
+  request.Exclusive = exclusive_;
+  request.OverrideExclusive = override_exclusive_;
+  request.InMemory = in_memory_;
+  TDataTable* table = nullptr;
+  int answer = directory_->OpenDataTable(name_, table, request);
+  if (answer < 0) Fail(static_cast<TEngineErrorCode>(-answer));
+  auto give_back = [&] { directory_->CloseDataTable(table); };
+  try {
+    TDataFile& data = table->DataFile();
+    if (data.GetEncrypted()) {
+      const std::string password = data.GetPassword();
+      while (!directory_->Session()->CheckForPassword(password)) {
+        if (!password_callback_ || !password_callback_()) Fail(err::kPasswordRequired);
+      }
+    }
+    if (table->GetReadOnly()) read_only_ = true;
+    fields_ = data.Fields();
+    record_size_ = data.GetRecordSize();
+    has_auto_inc_ = std::any_of(fields_.begin(), fields_.end(), [](auto& f) { return f.IsAutoIncrement(); });
+    if (!has_auto_inc_) suppress_auto_inc_ = false;
+  } catch (...) {
+    give_back();
+    throw;
+  }
+  table_ = table;
+  open_ = true;
+  current_record_.assign(record_size_, 0);
+  SetToBegin();
+}
+
+void TDataCursor::CloseCursor(bool discard_temporary) {
+  if (!open_) return;
+  blobs_.clear();
+  if (took_read_lock_) ReadUnlock();
+  fields_.clear();
+  record_size_ = 0;
+  current_ = 0;
+  bof_ = true;
+  eof_ = false;
+  current_record_.clear();
+  TDataTable* table = table_;
+  table_ = nullptr;
+  open_ = false;
+  password_callback_ = nullptr;
+  int answer = directory_->CloseDataTable(table, discard_temporary);
+  if (answer < 0) Fail(static_cast<TEngineErrorCode>(-answer));
+}
+
+// ---- creation -----------------------------------------------------------------
+
+void TDataCursor::CreateTable(const TTableCreation& creation, std::vector<TFieldDefinition>& fields) {
+  CheckExclusive();
+  CheckNotReadOnly();
+  CheckNotOpen();
+  TDataSession* session = directory_->Session();
+  const std::string& password = creation.Settings.Password;
+  const bool added = creation.Settings.Encrypted && !session->CheckForPassword(password);
+  if (added) session->AddPassword(password);
+  struct Remove {
+    TDataSession* session;
+    const std::string& password;
+    bool added;
+    ~Remove() {
+      if (added) session->DeletePassword(password);
+    }
+  } remove{session, password, added};
+
+  VerifyStructureInformation(creation, fields);
+  if (!creation.Overwrite && directory_->DataTableExists(name_, in_memory_)) Fail(err::kTableExists);
+  TDataFileSettings settings = creation.Settings;
+  settings.Password = rtl::Trim(settings.Password);
+  TDataTable* table = nullptr;
+  int answer = directory_->CreateDataTable(name_, settings, fields, in_memory_, false, table);
+  if (answer < 0) Fail(static_cast<TEngineErrorCode>(-answer));
+  answer = directory_->CloseDataTable(table);
+  if (answer < 0) Fail(static_cast<TEngineErrorCode>(-answer));
+}
+
+void TDataCursor::VerifyStructureInformation(const TTableCreation& creation,
+                                             std::vector<TFieldDefinition>& fields) const {
+  const TDataFileSettings& s = creation.Settings;
+  if (s.Encrypted) {
+    std::size_t length = rtl::Trim(s.Password).size();
+    if (length < 1 || length > kMaxPasswordLength) Fail(err::kInvalidPassword);
+  }
+  if (s.LanguageID != 0 && !IsLanguageAvailable(s.LanguageID, s.SortID)) Fail(err::kLanguageUnavailable);
+  if (fields.size() > kMaxFields) Fail(err::kFieldLimits);
+  // The index file holds at most 30 secondary indexes: refuse more here,
+  // before any file exists.
+  if (creation.IndexCount > kMaxSecondaryIndexes) Fail(err::kIndexLimits);
+  if (s.BlobBlockSize != 0 && s.BlobBlockSize < 64) Fail(err::kBlobFieldsOrBlockSize);
+  VerifyFieldInformation(fields);
+}
+
+void TDataCursor::VerifyFieldInformation(std::vector<TFieldDefinition>& fields) const {
+  std::size_t blob_fields = 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    TFieldDefinition& f = fields[i];
+    f.Name = rtl::Trim(f.Name);
+    if (f.Name.empty() || !IsAlpha(f.Name[0]) || f.Name.size() > kMaxFieldNameLength)
+      Fail(err::kInvalidFieldName, f.Name);
+    if (f.FieldNumber == 0) f.FieldNumber = static_cast<std::uint16_t>(i + 1);
+    for (std::size_t j = 0; j < i; ++j) {
+      if (rtl::SameText(fields[j].Name, f.Name)) Fail(err::kInvalidFieldName, f.Name);
+      if (fields[j].FieldNumber == f.FieldNumber) Fail(err::kInvalidFieldDefinition, f.Name);
+    }
+    const bool known = (f.DataType >= dtString && f.DataType <= dtWord) || f.DataType == dtVarBytes;
+    if (!known) Fail(err::kInvalidFieldDefinition, f.Name);
+    if (TypeHasSize(f.DataType)) {
+      if (f.Size > 250) Fail(err::kInvalidFieldDefinition, f.Name);
+    } else {
+      f.Size = 0;
+    }
+    for (const std::string* text : {&f.Default, &f.Minimum, &f.Maximum})
+      if (!text->empty() && !VerifyExpression(*text, f.DataType)) Fail(err::kInvalidValidityCheck, f.Name);
+    if (f.DataType != dtBCD) f.Decimals = 0;
+    f.UpdatePhysicalSize();
+    if (f.DataType == dtBlob) ++blob_fields;
+  }
+  if (blob_fields > kMaxBlobFields) Fail(err::kBlobFieldsOrBlockSize);
+  if (AssignFieldOffsets(fields) > kMaxRecordSize) Fail(err::kFieldLimits);
+}
+
+const TFieldDefinition& TDataCursor::FieldAt(int field) const {
+  if (field < 1 || static_cast<std::size_t>(field) > fields_.size())
+    RaiseError(err::kInvalidField, name_, std::to_string(field));
+  return fields_[static_cast<std::size_t>(field) - 1];
+}
+
+const TFieldDefinition& TDataCursor::GetFieldDefinitionByPos(int position) const { return FieldAt(position); }
+
+}  // namespace korvex

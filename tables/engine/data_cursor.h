@@ -1,0 +1,195 @@
+// TDataCursor: one user's open handle on a table. Many cursors share one
+// TDataTable through the directory; the cursor keeps what is private to its
+// user: settings, position, current record, field definitions and open
+// BLOBs.
+//
+// Files by concern: data_cursor.cpp (settings, open, close, guards, table
+// creation and its structure checks), cursor_records.cpp (walking in
+// physical order, reading and writing records and fields),
+// cursor_blobs.cpp (open BLOBs of record buffers).
+//
+// Record buffers have the .DAT record layout (data_file.h). A BLOB field
+// of a buffer holds a block reference (positive), 0 (empty) or, while the
+// BLOB is open in this cursor, a small negative handle (-1, -2, ...) that
+// names an entry of the cursor's open list (at most 64 entries).
+//
+// Writes: an exclusive cursor's writes stay in the table's caches until the
+// table is flushed or closed; a shared cursor's writes go to the files (to
+// the operating system; to disk with the session's ForceBufferFlush) before
+// the write lock is released.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tables/engine/blob_buffer.h"
+#include "tables/engine/data_file.h"
+#include "tables/engine/errors.h"
+#include "tables/engine/field_definition.h"
+
+namespace korvex {
+
+class TDataDirectory;
+class TDataTable;
+
+inline constexpr std::size_t kMaxOpenBlobs = 64;
+inline constexpr std::size_t kMaxSecondaryIndexes = 30;
+inline constexpr std::size_t kMaxKeySize = 528;
+
+// What table creation needs besides the fields.
+struct TTableCreation {
+  TDataFileSettings Settings;      // BlobBlockSize 0 means 512
+  std::uint8_t IndexCount = 0;     // secondary indexes asked for
+  bool Overwrite = false;
+};
+
+class TDataCursor {
+public:
+  explicit TDataCursor(TDataDirectory* directory);
+  virtual ~TDataCursor();
+  TDataCursor(const TDataCursor&) = delete;
+  TDataCursor& operator=(const TDataCursor&) = delete;
+
+  // ---- settings (10031 while open) ----
+  void SetExclusive(bool value);
+  void SetOverrideExclusive(bool value);
+  void SetReadOnly(bool value);
+  void SetInMemory(bool value);
+  // Trimmed, with ".DAT" as its extension.
+  void SetTableName(const std::string& name);
+  const std::string& GetTableName() const { return name_; }
+  bool GetExclusive() const { return exclusive_; }
+  bool GetReadOnly() const { return read_only_; }
+  // Takes effect only when the fields include an auto-increment field.
+  void SetSuppressAutoIncValues(bool value);
+  // Asked when the session lacks the table's password; true means "try
+  // again" (the callback may have added the password to the session).
+  void SetPasswordCallback(std::function<bool()> callback) { password_callback_ = std::move(callback); }
+
+  // ---- life cycle ----
+  void OpenCursor();
+  void CloseCursor(bool discard_temporary = true);
+  bool IsOpen() const { return open_; }
+  TDataTable* Table() const { return table_; }
+
+  // ---- guards ----
+  void CheckExclusive() const;
+  void CheckNotReadOnly() const;
+  void CheckNotOpen() const;
+
+  // ---- creation ----
+  // Checks and completes the definitions (trimmed names, sizes, offsets),
+  // then writes the three files. Nothing is written when a check fails;
+  // an existing table is refused (13060) unless Overwrite.
+  void CreateTable(const TTableCreation& creation, std::vector<TFieldDefinition>& fields);
+  // The checks of creation, in order; raise at the first fault.
+  void VerifyStructureInformation(const TTableCreation& creation, std::vector<TFieldDefinition>& fields) const;
+  void VerifyFieldInformation(std::vector<TFieldDefinition>& fields) const;
+
+  // ---- fields ----
+  std::uint16_t GetFieldCount() const { return static_cast<std::uint16_t>(fields_.size()); }
+  std::uint32_t GetRecordSize() const { return record_size_; }
+  const TFieldDefinition& GetFieldDefinitionByPos(int position) const;  // 9985 out of range
+  // Raw data bytes of a field (strings zero-terminated in `size`+1 bytes).
+  bool GetField(int field, const std::uint8_t* buffer, std::uint8_t* data) const;  // true: blank
+  // null data sets the field blank. Strings lose trailing blanks; an empty
+  // one is blank.
+  void PutField(int field, std::uint8_t* buffer, const std::uint8_t* data) const;
+  static std::uint32_t GetRecordID(const std::uint8_t* buffer);
+  static void PutRecordID(std::uint32_t id, std::uint8_t* buffer);
+
+  // ---- records ----
+  void ClearRecord(std::uint8_t* buffer) const;
+  TEngineErrorCode GetCurrentRecord(std::uint8_t* buffer, bool lock);
+  TEngineErrorCode GetNextRecord(std::uint8_t* buffer);
+  TEngineErrorCode GetPriorRecord(std::uint8_t* buffer);
+  void SetToBegin();
+  void SetToEnd();
+  // Physical record number (1-based); 8710 when it is not a live record.
+  TEngineErrorCode GotoPhysicalRecordNumber(std::uint32_t n);
+  std::uint32_t GetPhysicalRecordNumber() const { return current_; }
+  // 1-based position of the current record among the live ones; 0 when none.
+  std::uint32_t GetRecordNumber();
+  std::uint32_t GetRecordCount();
+  bool AtBegin() const { return bof_; }
+  bool AtEnd() const { return eof_; }
+  void AppendRecord(std::uint8_t* buffer);
+  // The caller holds the record's lock (GetCurrentRecord(buffer, true)).
+  void ModifyRecord(std::uint8_t* buffer, bool unlock_record);
+  void DeleteRecord(const std::uint8_t* buffer);
+  // Whether the current record's stored bytes differ from the buffer's:
+  // record ID and fields, BLOB fields by reference and signature.
+  bool CurrentRecordDiffers(const std::uint8_t* buffer);
+  void UserWriteLockRecord(std::uint32_t n);
+  void UserWriteUnlockRecord(std::uint32_t n);
+
+  // ---- BLOBs (status 0 or an engine error number) ----
+  TEngineErrorCode OpenBlob(int field, std::uint8_t* buffer, std::uint8_t mode, bool internal = false);
+  TEngineErrorCode FreeBlob(int field, std::uint8_t* buffer, bool internal = false);
+  TEngineErrorCode GetBlob(int field, const std::uint8_t* buffer, std::int64_t offset, std::uint8_t* dest,
+                           std::int64_t length, std::int64_t& count);
+  TEngineErrorCode PutBlob(int field, std::uint8_t* buffer, std::int64_t offset, const std::uint8_t* source,
+                           std::int64_t length);
+  TEngineErrorCode TruncateBlob(int field, std::uint8_t* buffer, std::int64_t length);
+  TEngineErrorCode GetBlobSize(int field, const std::uint8_t* buffer, std::int64_t& size);
+  bool ValidBlobHandle(int field, const std::uint8_t* buffer) const;
+  std::size_t OpenBlobCount() const { return blobs_.size(); }
+  void FreeAllBlobs(bool all);
+
+private:
+  struct TOpenBlob {
+    std::unique_ptr<TBlobBuffer> Buffer;
+    bool Internal = false;
+  };
+  [[noreturn]] void Fail(TEngineErrorCode code, std::string_view field = {}) const;
+  const TFieldDefinition& FieldAt(int field) const;
+  void RequireOpen() const;
+
+  // Reading: one record of the table; the table's change detection may
+  // ask for a second attempt.
+  TRecord* FetchRecord(std::uint32_t n, int direction);
+  // The next live record after (direction 1) or before (-1) n; 0 when none.
+  std::uint32_t Neighbour(std::uint32_t n, int direction);
+  void LoadCurrent(std::uint32_t n);
+  TEngineErrorCode CopyCurrent(std::uint8_t* buffer, TEngineErrorCode status);
+  void ReadLock();
+  void ReadUnlock();
+  // Writes the buffer's field bytes and record ID into `record`, with the
+  // open BLOBs written and their references stored.
+  bool StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32_t n);
+  void Flush(bool blobs);
+  std::uint32_t PeekNextRecordID() const;
+
+  // BLOBs.
+  TOpenBlob* BlobOf(const TFieldDefinition& def, const std::uint8_t* buffer) const;
+  TEngineErrorCode CheckedBlob(int field, const std::uint8_t* buffer, TOpenBlob*& blob) const;
+  void UpdateBlobSignatures(std::uint8_t* buffer);
+  bool FlushBlobBuffers(const std::uint8_t* buffer);
+  // Writes each open BLOB's block reference into the buffer and closes it:
+  // the buffer no longer names it.
+  void UpdateBlobOffsets(std::uint8_t* buffer);
+  void DeleteAllBlobs(const std::vector<std::uint8_t>& record, std::uint32_t n);
+
+  TDataDirectory* directory_;
+  TDataTable* table_ = nullptr;
+  std::string name_;
+  bool open_ = false, exclusive_ = false, override_exclusive_ = false, read_only_ = false, in_memory_ = false;
+  bool suppress_auto_inc_ = false, has_auto_inc_ = false;
+  std::function<bool()> password_callback_;
+  std::vector<TFieldDefinition> fields_;
+  std::uint32_t record_size_ = 0;
+  // Position: current physical record (0: none) and the two end flags.
+  std::uint32_t current_ = 0;
+  bool bof_ = true, eof_ = false;
+  std::vector<std::uint8_t> current_record_;
+  bool took_read_lock_ = false;
+  mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
+  std::int32_t last_handle_ = 0;
+  std::set<std::uint32_t> record_locks_;  // records this cursor locked
+};
+
+}  // namespace korvex

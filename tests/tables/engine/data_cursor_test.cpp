@@ -1,0 +1,631 @@
+// Data cursor: creation checks as a case table, a model-based random run
+// (records, BLOBs, walking both ways) against plain std::map state with the
+// independent file checker after every batch, BLOB bounds, sessions and
+// processes sharing one table.
+#include <filesystem>
+#include <map>
+#include <cstring>
+#include <random>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/engine_error.h"
+#include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/engine_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+using qvtest::ReadFileBytes;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Env {
+  explicit Env(const std::string& path) {
+    session.Timing.InternalSleepMs = 1;
+    session.LockWaitTime = 5;
+    dir = session.OpenDataDirectory("data", path);
+  }
+  TDataSession session;
+  TDataDirectory* dir = nullptr;
+};
+
+std::unique_ptr<TDataCursor> Cursor(TDataDirectory* dir, bool exclusive, const std::string& name = "t") {
+  auto c = std::make_unique<TDataCursor>(dir);
+  c->SetTableName(name);
+  c->SetExclusive(exclusive);
+  return c;
+}
+
+void Create(TDataDirectory* dir, std::vector<TFieldDefinition> fields, TTableCreation creation = {},
+            const std::string& name = "t") {
+  auto c = Cursor(dir, true, name);
+  c->CreateTable(creation, fields);
+}
+
+std::string Files(const std::string& dir) {
+  std::string all;
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+    std::string p = dir + "/t" + ext;
+    all += std::filesystem::exists(p) ? ReadFileBytes(p) : std::string("-");
+    all += '|';
+  }
+  return all;
+}
+
+TEST(DataCursor, CreationChecksRefuseBeforeAnyFileExists) {
+  auto name = [](std::size_t n) { return std::string(n, 'N'); };
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<TFieldDefinition>&, TTableCreation&)> change;
+    int error;
+  };
+  const std::vector<Case> cases{
+      {"plain", [](auto&, auto&) {}, 0},
+      {"30-character name", [&](auto& f, auto&) { f[0].Name = name(30); }, 0},
+      {"31-character name", [&](auto& f, auto&) { f[0].Name = name(31); }, err::kInvalidFieldName},
+      {"empty name", [](auto& f, auto&) { f[0].Name = "  "; }, err::kInvalidFieldName},
+      {"digit first", [](auto& f, auto&) { f[0].Name = "1a"; }, err::kInvalidFieldName},
+      {"same name other case", [](auto& f, auto&) { f[1].Name = "NAME"; }, err::kInvalidFieldName},
+      {"string 250", [](auto& f, auto&) { f[1].Size = 250; }, 0},
+      {"string 251", [](auto& f, auto&) { f[1].Size = 251; }, err::kInvalidFieldDefinition},
+      {"type 0", [](auto& f, auto&) { f[0].DataType = 0; }, err::kInvalidFieldDefinition},
+      {"type 13", [](auto& f, auto&) { f[0].DataType = 13; }, err::kInvalidFieldDefinition},
+      {"block 64", [](auto&, auto& c) { c.Settings.BlobBlockSize = 64; }, 0},
+      {"block 63", [](auto&, auto& c) { c.Settings.BlobBlockSize = 63; }, err::kBlobFieldsOrBlockSize},
+      {"1024 fields", [](auto& f, auto&) {
+         while (f.size() < 1024) f.push_back(Field("F" + std::to_string(f.size()), dtSmallInt));
+       }, 0},
+      {"1025 fields", [](auto& f, auto&) {
+         while (f.size() < 1025) f.push_back(Field("F" + std::to_string(f.size()), dtSmallInt));
+       }, err::kFieldLimits},
+      {"record over 65535 bytes", [](auto& f, auto&) {
+         while (f.size() < 300) f.push_back(Field("F" + std::to_string(f.size()), dtString, 250));
+       }, err::kFieldLimits},
+      {"30 indexes", [](auto&, auto& c) { c.IndexCount = 30; }, 0},
+      {"31 indexes", [](auto&, auto& c) { c.IndexCount = 31; }, err::kIndexLimits},
+      {"32 indexes", [](auto&, auto& c) { c.IndexCount = 32; }, err::kIndexLimits},
+      {"password 15", [](auto&, auto& c) { c.Settings.Encrypted = true; c.Settings.Password = std::string(15, 'p'); }, 0},
+      {"password 16", [](auto&, auto& c) { c.Settings.Encrypted = true; c.Settings.Password = std::string(16, 'p'); },
+       err::kInvalidPassword},
+      {"password blanks", [](auto&, auto& c) { c.Settings.Encrypted = true; c.Settings.Password = "   "; },
+       err::kInvalidPassword},
+      {"bad minimum", [](auto& f, auto&) { f[0].Minimum = "abc"; }, err::kInvalidValidityCheck},
+      {"unknown language", [](auto&, auto& c) { c.Settings.LanguageID = 0x7777; }, err::kLanguageUnavailable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    qvtest::TempDir tmp;
+    Env env(tmp.path().string());
+    std::vector<TFieldDefinition> fields{Field(" Name ", dtInteger), Field("B", dtString, 20), Field("M", dtBlob, 0, 1)};
+    TTableCreation creation;
+    c.change(fields, creation);
+    int raised = RaisedNumber([&] { Create(env.dir, fields, creation); });
+    EXPECT_EQ(raised, c.error);
+    EXPECT_EQ(std::filesystem::exists(tmp.path().string() + "/t.DAT"), c.error == 0);
+    EXPECT_EQ(std::filesystem::exists(tmp.path().string() + "/t.IDX"), c.error == 0);
+    EXPECT_EQ(env.session.PasswordCount(), 0u);
+    if (c.error != 0) continue;
+    if (creation.Settings.Encrypted) env.session.AddPassword(creation.Settings.Password);
+    auto cursor = Cursor(env.dir, false);
+    cursor->OpenCursor();
+    EXPECT_EQ(cursor->GetFieldDefinitionByPos(1).Name.front(), 'N');  // trimmed
+    EXPECT_EQ(RunTableCheck(tmp.path().string() + "/t.DAT", EngineKeysOption()).status, 0);
+  }
+}
+
+TEST(DataCursor, CreationOverAnExistingTable) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  Create(env.dir, {Field("A", dtInteger)});
+  const std::string before = Files(tmp.path().string());
+  EXPECT_EQ(RaisedNumber([&] { Create(env.dir, {Field("A", dtString, 9)}); }), err::kTableExists);
+  EXPECT_EQ(Files(tmp.path().string()), before);
+  TTableCreation overwrite;
+  overwrite.Overwrite = true;
+  Create(env.dir, {Field("A", dtString, 9)}, overwrite);
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  EXPECT_EQ(c->GetFieldDefinitionByPos(1).DataType, dtString);
+  // Guards: not exclusive, read-only, open.
+  auto shared = Cursor(env.dir, false);
+  EXPECT_EQ(RaisedNumber([&] { std::vector<TFieldDefinition> f{Field("A", dtInteger)}; shared->CreateTable({}, f); }),
+            err::kNeedsExclusive);
+  EXPECT_EQ(RaisedNumber([&] { c->SetExclusive(true); }), err::kTableInUse);
+}
+
+TEST(DataCursor, FieldsPutAndGet) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  auto lower = Field("L", dtString, 8);
+  lower.CharCase = 1;
+  auto upper = Field("U", dtString, 8);
+  upper.CharCase = 2;
+  Create(env.dir, {Field("S", dtString, 8), lower, upper, Field("A", dtInteger, 0, fstAutoInc), Field("Q", dtBoolean)});
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  Bytes buffer(c->GetRecordSize());
+  struct Case {
+    int field;
+    std::string in, out;
+    bool blank;
+  };
+  for (const Case& k : std::vector<Case>{{1, "abc  ", "abc", false},
+                                         {1, "   ", "", true},
+                                         {1, "", "", true},
+                                         {1, "123456789", "12345678", false},
+                                         {2, "MiXeD ", "mixed", false},
+                                         {3, "MiXeD", "MIXED", false}}) {
+    SCOPED_TRACE(k.in);
+    c->PutField(k.field, buffer.data(), reinterpret_cast<const std::uint8_t*>(k.in.c_str()));
+    Bytes out(c->GetFieldDefinitionByPos(k.field).PhysicalSize + 1, 0xEE);
+    EXPECT_EQ(c->GetField(k.field, buffer.data(), out.data()), k.blank);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data())), k.out);
+  }
+  std::uint32_t id = 77;
+  c->PutField(4, buffer.data(), reinterpret_cast<std::uint8_t*>(&id));
+  EXPECT_EQ(TDataCursor::GetRecordID(buffer.data()), 77u);
+  c->PutField(4, buffer.data(), nullptr);  // an auto-increment value is never blanked
+  EXPECT_EQ(TDataCursor::GetRecordID(buffer.data()), 77u);
+  std::uint8_t yes[2] = {0, 9}, got[2];
+  c->PutField(5, buffer.data(), yes);
+  EXPECT_FALSE(c->GetField(5, buffer.data(), got));
+  EXPECT_EQ(got[0], 1);
+  EXPECT_EQ(RaisedNumber([&] { c->GetField(6, buffer.data(), got); }), err::kInvalidField);
+}
+
+// ---- model-based run -----------------------------------------------------------
+
+// The table as the user should see it: live records by physical number
+// (no primary key: records are never reused, so numbers only grow), the
+// BLOB content of each, and the cursor's position.
+struct Model {
+  std::map<std::uint32_t, Bytes> live;
+  std::map<std::uint32_t, std::string> blob;
+  std::uint32_t next = 1, last_id = 0;
+  std::uint32_t at = 0;  // 0: at an end
+  bool bof = true;
+};
+
+struct Run {
+  std::mt19937 rng;
+  std::vector<TFieldDefinition> fields;
+  int blob_field = 0;
+
+  explicit Run(unsigned seed) : rng(seed) {
+    const std::uint8_t types[] = {dtString, dtDate,  dtBoolean, dtSmallInt, dtInteger, dtFloat,
+                                  dtBCD,    dtBytes, dtTime,    dtTimeStamp, dtWord};
+    int count = 1 + static_cast<int>(rng() % 6);
+    for (int i = 0; i < count; ++i) {
+      std::uint8_t t = types[rng() % std::size(types)];
+      fields.push_back(Field("F" + std::to_string(i), t, TypeHasSize(t) ? 1 + rng() % 40 : 0));
+    }
+    if (rng() % 2) fields.push_back(Field("Id", dtInteger, 0, fstAutoInc));
+    if (rng() % 3) {
+      fields.push_back(Field("Memo", dtBlob, 0, fstMemo));
+      blob_field = static_cast<int>(fields.size());
+    }
+  }
+  std::string Text(std::size_t max) {
+    std::string s(rng() % (max + 1), ' ');
+    for (char& ch : s) ch = static_cast<char>('a' + rng() % 26);
+    return s;
+  }
+  // Random field values through PutField; the BLOB gets new content
+  // (sometimes none), which `content` receives.
+  void Fill(TDataCursor& c, Bytes& buffer, std::string* content, bool keep_blob) {
+    for (int f = 1; f <= c.GetFieldCount(); ++f) {
+      const TFieldDefinition& def = c.GetFieldDefinitionByPos(f);
+      if (f == blob_field || def.IsAutoIncrement()) continue;
+      if (rng() % 5 == 0) {
+        c.PutField(f, buffer.data(), nullptr);
+        continue;
+      }
+      Bytes value(def.PhysicalSize + 1, 0);
+      if (def.DataType == dtString) {
+        std::string s = Text(def.Size);
+        std::copy(s.begin(), s.end(), value.begin());
+      } else {
+        for (auto& b : value) b = static_cast<std::uint8_t>(rng());
+      }
+      c.PutField(f, buffer.data(), value.data());
+    }
+    if (blob_field && !keep_blob) {
+      ASSERT_EQ(c.OpenBlob(blob_field, buffer.data(), 2), 0);
+      std::int64_t size = 0;
+      ASSERT_EQ(c.GetBlobSize(blob_field, buffer.data(), size), 0);
+      ASSERT_EQ(c.TruncateBlob(blob_field, buffer.data(), 0), 0);
+      std::string s = rng() % 4 ? Text(rng() % 2 ? 30 : 3000) : "";
+      ASSERT_EQ(c.PutBlob(blob_field, buffer.data(), 0, reinterpret_cast<const std::uint8_t*>(s.data()),
+                          static_cast<std::int64_t>(s.size())), 0);
+      *content = s;
+    }
+  }
+};
+
+// The BLOB content of a record buffer read back through the cursor.
+std::string BlobOf(TDataCursor& c, int field, Bytes buffer) {
+  if (c.OpenBlob(field, buffer.data(), 1, true) != 0) return "<open failed>";
+  std::int64_t size = 0, count = 0;
+  c.GetBlobSize(field, buffer.data(), size);
+  std::string s(static_cast<std::size_t>(size), '\0');
+  c.GetBlob(field, buffer.data(), 0, reinterpret_cast<std::uint8_t*>(s.data()), size, count);
+  c.FreeBlob(field, buffer.data(), true);
+  return s;
+}
+
+// Record bytes without the BLOB reference and signature (block numbers are
+// the file's business).
+Bytes Comparable(const TDataCursor& c, int blob_field, Bytes b) {
+  if (blob_field) std::fill_n(b.begin() + c.GetFieldDefinitionByPos(blob_field).Offset + 1, 8, 0);
+  return b;
+}
+
+// Leaves the cursor where the model says, or at the beginning when the model
+// stood on a record deleted since.
+void ExpectSame(TDataCursor& c, const Run& run, Model& m) {
+  ASSERT_EQ(c.GetRecordCount(), m.live.size());
+  Bytes buffer(c.GetRecordSize());
+  // Both directions over the whole table; afterwards the position is put back.
+  for (int direction : {1, -1}) {
+    direction > 0 ? c.SetToBegin() : c.SetToEnd();
+    std::vector<std::uint32_t> seen;
+    while ((direction > 0 ? c.GetNextRecord(buffer.data()) : c.GetPriorRecord(buffer.data())) == 0) {
+      std::uint32_t n = c.GetPhysicalRecordNumber();
+      seen.push_back(n);
+      ASSERT_TRUE(m.live.count(n)) << n;
+      ASSERT_EQ(Comparable(c, run.blob_field, buffer), Comparable(c, run.blob_field, m.live.at(n))) << "record " << n;
+      if (run.blob_field) ASSERT_EQ(BlobOf(c, run.blob_field, buffer), m.blob.at(n)) << "record " << n;
+    }
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](auto b) { return b == 0; }));
+    std::vector<std::uint32_t> expected;
+    for (auto& [n, _] : m.live) expected.push_back(n);
+    if (direction < 0) std::reverse(expected.begin(), expected.end());
+    ASSERT_EQ(seen, expected);
+  }
+  if (m.at != 0 && !m.live.count(m.at)) {
+    ASSERT_EQ(c.GotoPhysicalRecordNumber(m.at), err::kRecordNotFound);
+    m.at = 0;
+    m.bof = true;
+  }
+  if (m.at != 0) {
+    ASSERT_EQ(c.GotoPhysicalRecordNumber(m.at), 0);
+    EXPECT_EQ(c.GetRecordNumber(), std::distance(m.live.begin(), m.live.find(m.at)) + 1);
+  } else {
+    m.bof ? c.SetToBegin() : c.SetToEnd();
+  }
+}
+
+void RandomRun(unsigned seed, bool exclusive, int operations) {
+  SCOPED_TRACE("seed " + std::to_string(seed) + (exclusive ? " exclusive" : " shared"));
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  Run run(seed);
+  Create(env.dir, run.fields);
+  auto c = Cursor(env.dir, exclusive);
+  c->OpenCursor();
+  Model m;
+  const int size = static_cast<int>(c->GetRecordSize());
+  auto& rng = run.rng;
+  for (int op = 0; op < operations; ++op) {
+    Bytes buffer(size);
+    int kind = static_cast<int>(rng() % 100);
+    std::string content;
+    if (kind < 30) {  // append
+      run.Fill(*c, buffer, &content, false);
+      c->AppendRecord(buffer.data());
+      std::uint32_t n = m.next++;
+      m.last_id = m.last_id >= 0x7FFFFFFF ? 1 : m.last_id + 1;
+      Bytes expected = buffer;
+      expected[0] = 0;
+      std::memcpy(expected.data() + 1, &n, 4);
+      std::memcpy(expected.data() + 5, &m.last_id, 4);
+      m.live[n] = expected;
+      m.blob[n] = content;
+      m.at = n;
+      ASSERT_EQ(c->GetPhysicalRecordNumber(), n);
+    } else if (kind < 45 && m.at != 0 && m.live.count(m.at)) {  // modify
+      ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+      ASSERT_EQ(c->GetCurrentRecord(buffer.data(), true), 0);
+      bool keep = rng() % 2;
+      run.Fill(*c, buffer, &content, keep);
+      c->ModifyRecord(buffer.data(), true);
+      Bytes expected = buffer;
+      std::memcpy(expected.data() + 5, m.live[m.at].data() + 5, 4);  // the ID stays
+      m.live[m.at] = expected;
+      if (!keep) m.blob[m.at] = content;
+    } else if (kind < 55 && m.at != 0 && m.live.count(m.at)) {  // delete
+      ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+      c->DeleteRecord(buffer.data());
+      m.live.erase(m.at);
+      m.blob.erase(m.at);
+      EXPECT_EQ(c->GetCurrentRecord(buffer.data(), false), err::kRecordChanged);
+    } else if (kind < 75) {  // next or prior
+      bool forward = rng() % 2;
+      TEngineErrorCode status = forward ? c->GetNextRecord(buffer.data()) : c->GetPriorRecord(buffer.data());
+      std::map<std::uint32_t, Bytes>::const_iterator it;
+      if (forward) {
+        it = m.at == 0 ? (m.bof ? m.live.begin() : m.live.end()) : m.live.upper_bound(m.at);
+      } else {
+        it = m.at == 0 ? (m.bof ? m.live.end() : (m.live.empty() ? m.live.end() : std::prev(m.live.end())))
+                       : (m.live.lower_bound(m.at) == m.live.begin() ? m.live.end()
+                                                                     : std::prev(m.live.lower_bound(m.at)));
+      }
+      if (it == m.live.end()) {
+        ASSERT_EQ(status, forward ? err::kEndOfFile : err::kBeginningOfFile);
+        m.at = 0;
+        m.bof = !forward;
+      } else {
+        ASSERT_EQ(status, 0);
+        m.at = it->first;
+        ASSERT_EQ(Comparable(*c, run.blob_field, buffer), Comparable(*c, run.blob_field, it->second));
+      }
+      ASSERT_EQ(c->GetPhysicalRecordNumber(), m.at);
+    } else if (kind < 85) {  // go to a physical record number
+      std::uint32_t n = 1 + rng() % (m.next + 1);
+      TEngineErrorCode status = c->GotoPhysicalRecordNumber(n);
+      ASSERT_EQ(status, m.live.count(n) ? 0 : err::kRecordNotFound);
+      if (status == 0) m.at = n;
+    } else if (kind < 90) {
+      bool begin = rng() % 2;
+      begin ? c->SetToBegin() : c->SetToEnd();
+      m.at = 0;
+      m.bof = begin;
+    } else if (kind < 93) {  // close and open again
+      c->CloseCursor();
+      c->OpenCursor();
+      m.at = 0;
+      m.bof = true;
+    } else {
+      ExpectSame(*c, run, m);
+    }
+    if (::testing::Test::HasFatalFailure()) return;
+    if (op % 500 == 499) {
+      ExpectSame(*c, run, m);
+      c->CloseCursor();
+      CheckResult check = RunTableCheck(tmp.path().string() + "/t.DAT");
+      ASSERT_EQ(check.status, 0) << check.output;
+      c->OpenCursor();
+      m.at = 0;
+      m.bof = true;
+    }
+  }
+  ExpectSame(*c, run, m);
+}
+
+TEST(DataCursor, ModelRunShared) {
+  unsigned base = std::random_device{}();
+  for (unsigned i = 0; i < 6; ++i) RandomRun(base + i, false, 2000);
+}
+
+TEST(DataCursor, ModelRunExclusive) {
+  unsigned base = std::random_device{}();
+  for (unsigned i = 0; i < 6; ++i) RandomRun(base + i, true, 2000);
+}
+
+// ---- BLOB bounds -----------------------------------------------------------------
+
+TEST(DataCursor, BlobBoundsAndHandles) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  Create(env.dir, {Field("N", dtInteger), Field("M", dtBlob, 0, fstMemo)});
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  Bytes buffer(c->GetRecordSize());
+  const std::uint8_t ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  std::uint8_t out[16];
+  std::int64_t count = -1, size = 0;
+  EXPECT_EQ(c->OpenBlob(1, buffer.data(), 2), err::kInvalidBlobField);
+  EXPECT_EQ(c->GetBlobSize(2, buffer.data(), size), err::kInvalidBlobHandle);
+  ASSERT_EQ(c->OpenBlob(2, buffer.data(), 2), 0);
+  ASSERT_EQ(c->PutBlob(2, buffer.data(), 100, ten, 10), 0);
+  c->GetBlobSize(2, buffer.data(), size);
+  EXPECT_EQ(size, 110);
+  struct Case {
+    std::int64_t offset, length, count;
+    TEngineErrorCode status;
+  };
+  for (const Case& k : std::vector<Case>{{109, 10, 1, err::kEndOfBlob},
+                                         {100, 10, 10, 0},
+                                         {110, 5, 0, err::kEndOfBlob},
+                                         {500, 5, 0, err::kEndOfBlob},
+                                         {-1, 5, 0, err::kInvalidBlobOffset},
+                                         {0, -1, 0, err::kInvalidBlobLength},
+                                         {0x7FFFFFFF, 0x7FFFFFFF, 0, err::kEndOfBlob},
+                                         {std::int64_t{1} << 40, 1, 0, err::kInvalidBlobOffset}}) {
+    SCOPED_TRACE(k.offset);
+    EXPECT_EQ(c->GetBlob(2, buffer.data(), k.offset, out, k.length, count), k.status);
+    EXPECT_EQ(count, k.count);
+  }
+  EXPECT_EQ(c->GetBlob(2, buffer.data(), 109, out, 10, count), err::kEndOfBlob);
+  EXPECT_EQ(out[0], 10);
+  EXPECT_EQ(c->PutBlob(2, buffer.data(), -9, ten, 1), err::kInvalidBlobOffset);
+  EXPECT_EQ(c->PutBlob(2, buffer.data(), 0, ten, -1), err::kInvalidBlobLength);
+  EXPECT_EQ(c->PutBlob(2, buffer.data(), 0x7FFFFFF0, ten, 0x20), err::kInvalidBlobLength);
+  EXPECT_EQ(c->TruncateBlob(2, buffer.data(), 111), err::kInvalidBlobLength);
+  c->GetBlobSize(2, buffer.data(), size);
+  EXPECT_EQ(size, 110);
+
+  // Opening twice gives the same blob; internal/user free matrix.
+  Bytes held = buffer;
+  ASSERT_EQ(c->OpenBlob(2, buffer.data(), 2, false), 0);
+  EXPECT_EQ(buffer, held);
+  EXPECT_EQ(c->OpenBlobCount(), 1u);
+  EXPECT_EQ(c->FreeBlob(2, buffer.data(), true), 0);  // the user's: stays open
+  EXPECT_TRUE(c->ValidBlobHandle(2, buffer.data()));
+  EXPECT_EQ(c->FreeBlob(2, buffer.data(), false), 0);
+  EXPECT_FALSE(c->ValidBlobHandle(2, buffer.data()));
+  EXPECT_EQ(c->FreeBlob(2, buffer.data(), false), err::kInvalidBlobHandle);
+  Bytes internal(c->GetRecordSize());
+  ASSERT_EQ(c->OpenBlob(2, internal.data(), 2, true), 0);
+  EXPECT_EQ(c->FreeBlob(2, internal.data(), false), 0);  // internal: the user cannot free it
+  EXPECT_TRUE(c->ValidBlobHandle(2, internal.data()));
+  c->FreeAllBlobs(false);
+  EXPECT_FALSE(c->ValidBlobHandle(2, internal.data()));
+
+  // 64 open at most; the 65th leaves its field alone.
+  std::vector<Bytes> buffers(65, Bytes(c->GetRecordSize()));
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(c->OpenBlob(2, buffers[i].data(), 2), 0);
+  EXPECT_EQ(c->OpenBlob(2, buffers[64].data(), 2), err::kTooManyBlobs);
+  EXPECT_EQ(buffers[64], Bytes(c->GetRecordSize()));
+  c->FreeAllBlobs(true);
+  // A stale handle names nothing after its blob went.
+  EXPECT_EQ(c->GetBlobSize(2, buffers[3].data(), size), err::kInvalidBlobHandle);
+}
+
+TEST(DataCursor, RecordIDWrapsLikeTheCounter) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  Create(env.dir, {Field("Id", dtInteger, 0, fstAutoInc), Field("N", dtInteger)});
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  c->Table()->DataFile().SetNextFreeRecordID(0x7FFFFFFE);
+  Bytes buffer(c->GetRecordSize());
+  for (std::uint32_t expected : {0x7FFFFFFFu, 1u}) {
+    c->AppendRecord(buffer.data());
+    std::uint32_t id = 0;
+    c->GetField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&id));
+    EXPECT_EQ(id, expected);
+    EXPECT_EQ(c->Table()->DataFile().GetLastRecordID(), expected);
+    ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+    EXPECT_EQ(TDataCursor::GetRecordID(buffer.data()), expected);
+  }
+}
+
+TEST(DataCursor, EncryptedTableAsksForItsPassword) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  TTableCreation creation;
+  creation.Settings.Encrypted = true;
+  creation.Settings.Password = " secret ";
+  Create(env.dir, {Field("N", dtInteger)}, creation);
+  EXPECT_EQ(env.session.PasswordCount(), 0u);
+  auto c = Cursor(env.dir, false);
+  EXPECT_EQ(RaisedNumber([&] { c->OpenCursor(); }), err::kPasswordRequired);
+  EXPECT_FALSE(c->IsOpen());
+  EXPECT_EQ(env.dir->TableObjectCount(), 0u);
+  int asked = 0;
+  c->SetPasswordCallback([&] {
+    ++asked;
+    env.session.AddPassword("secret");
+    return true;
+  });
+  c->OpenCursor();
+  EXPECT_TRUE(c->IsOpen());
+  EXPECT_EQ(asked, 1);
+}
+
+// ---- sharing ------------------------------------------------------------------------
+
+TEST(DataCursor, TwoSessionsSeeEachOthersWrites) {
+  for (bool strict : {false, true}) {
+    SCOPED_TRACE(strict ? "strict" : "lenient");
+    qvtest::TempDir tmp;
+    Env a(tmp.path().string()), b(tmp.path().string());
+    a.session.StrictChangeDetection = b.session.StrictChangeDetection = strict;
+    Create(a.dir, {Field("N", dtInteger)});
+    auto ca = Cursor(a.dir, false), cb = Cursor(b.dir, false);
+    ca->OpenCursor();
+    cb->OpenCursor();
+    Bytes ba(ca->GetRecordSize()), bb(cb->GetRecordSize());
+    std::int32_t v = 1;
+    ca->PutField(1, ba.data(), reinterpret_cast<std::uint8_t*>(&v));
+    ca->AppendRecord(ba.data());
+    ASSERT_EQ(cb->GetNextRecord(bb.data()), 0);
+    v = 2;
+    ca->PutField(1, ba.data(), reinterpret_cast<std::uint8_t*>(&v));
+    ca->AppendRecord(ba.data());
+    EXPECT_EQ(cb->GetRecordCount(), 2u);
+    EXPECT_EQ(cb->GetPhysicalRecordNumber(), 1u);  // stays on its record
+    ASSERT_EQ(cb->GetCurrentRecord(bb.data(), false), 0);
+    // a changes record 1 under its lock; b's copy is then stale.
+    ASSERT_EQ(ca->GotoPhysicalRecordNumber(1), 0);
+    ASSERT_EQ(ca->GetCurrentRecord(ba.data(), false), 0);
+    ASSERT_EQ(ca->GetCurrentRecord(ba.data(), true), 0);
+    v = 10;
+    ca->PutField(1, ba.data(), reinterpret_cast<std::uint8_t*>(&v));
+    ca->ModifyRecord(ba.data(), true);
+    EXPECT_EQ(RaisedNumber([&] { cb->GetCurrentRecord(bb.data(), true); }), err::kRecordChanged);
+    ASSERT_EQ(cb->GetCurrentRecord(bb.data(), false), 0);
+    EXPECT_EQ(RaisedNumber([&] { cb->GetCurrentRecord(bb.data(), true); }), 0);
+    std::int32_t seen = 0;
+    cb->GetField(1, bb.data(), reinterpret_cast<std::uint8_t*>(&seen));
+    EXPECT_EQ(seen, 10);
+    // A record b holds cannot be deleted by a.
+    EXPECT_NE(RaisedNumber([&] { ca->DeleteRecord(ba.data()); }), 0);
+    EXPECT_EQ(ca->GetRecordCount(), 2u);
+    cb->UserWriteUnlockRecord(0);
+    // Two cursors of one session: the second gets 10258 for a held record.
+    auto ca2 = Cursor(a.dir, false);
+    ca2->OpenCursor();
+    ASSERT_EQ(ca2->GotoPhysicalRecordNumber(1), 0);
+    ASSERT_EQ(ca->GetCurrentRecord(ba.data(), false), 0);
+    ASSERT_EQ(ca->GetCurrentRecord(ba.data(), true), 0);
+    EXPECT_EQ(RaisedNumber([&] { ca2->UserWriteLockRecord(0); }), err::kRecordInUse);
+    ca->UserWriteUnlockRecord(0);
+    ca2->UserWriteLockRecord(0);
+    ca2->UserWriteUnlockRecord(0);
+  }
+}
+
+TEST(DataCursor, LockedIncrementsFromTwoProcessesLoseNothing) {
+  qvtest::TempDir tmp;
+  {
+    Env env(tmp.path().string());
+    Create(env.dir, {Field("N", dtInteger), Field("M", dtBlob, 0, fstMemo)});
+    auto c = Cursor(env.dir, false);
+    c->OpenCursor();
+    Bytes buffer(c->GetRecordSize());
+    std::int32_t zero = 0;
+    c->PutField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&zero));
+    c->AppendRecord(buffer.data());
+  }
+  constexpr int kSessions = 4, kRounds = 150;
+  auto work = [&](qvtest::ChildProcess&) {
+    std::vector<std::unique_ptr<Env>> envs;
+    std::vector<std::unique_ptr<TDataCursor>> cursors;
+    for (int s = 0; s < kSessions; ++s) {
+      envs.push_back(std::make_unique<Env>(tmp.path().string()));
+      envs.back()->session.LockRetryCount = 200;
+      cursors.push_back(Cursor(envs.back()->dir, false));
+      cursors.back()->OpenCursor();
+    }
+    for (int round = 0; round < kRounds; ++round) {
+      for (auto& c : cursors) {
+        Bytes buffer(c->GetRecordSize());
+        for (;;) {
+          if (c->GotoPhysicalRecordNumber(1) != 0) return 2;
+          c->GetCurrentRecord(buffer.data(), false);
+          if (RaisedNumber([&] { c->GetCurrentRecord(buffer.data(), true); }) == 0) break;
+        }
+        std::int32_t v = 0;
+        c->GetField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&v));
+        ++v;
+        c->PutField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&v));
+        if (int e = RaisedNumber([&] { c->ModifyRecord(buffer.data(), true); })) {
+          std::fprintf(stderr, "modify: %d\n", e);
+          return 3;
+        }
+      }
+    }
+    return 0;
+  };
+  qvtest::ChildProcess one(work), two(work);
+  EXPECT_EQ(one.Wait(), 0);
+  EXPECT_EQ(two.Wait(), 0);
+  Env env(tmp.path().string());
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  Bytes buffer(c->GetRecordSize());
+  ASSERT_EQ(c->GetNextRecord(buffer.data()), 0);
+  std::int32_t v = 0;
+  c->GetField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&v));
+  EXPECT_EQ(v, 2 * kSessions * kRounds);
+  c->CloseCursor();
+  EXPECT_EQ(RunTableCheck(tmp.path().string() + "/t.DAT").status, 0);
+}
+
+}  // namespace
+}  // namespace korvex::testing
