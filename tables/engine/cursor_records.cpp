@@ -209,12 +209,15 @@ TEngineErrorCode TDataCursor::GetPriorRecord(std::uint8_t* buffer) {
 
 TEngineErrorCode TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) {
   RequireOpen();
+  const std::uint32_t n = current_;
+  lock = lock && !bof_ && !eof_;
+  // The record lock comes before the read lock: a reader waiting for a
+  // record must not keep out the writer that holds it.
+  if (lock) UserWriteLockRecord(n);
   ReadLock();
   Finally release{[&] { ReadUnlock(); }};
   if (bof_ || eof_) return CopyCurrent(buffer, bof_ ? err::kBeginningOfFile : err::kEndOfFile);
-  const std::uint32_t n = current_;
   if (lock) {
-    UserWriteLockRecord(n);
     if (!exclusive_ && buffer && CurrentRecordDiffers(buffer)) {
       UserWriteUnlockRecord(n);
       Fail(err::kRecordChanged);

@@ -456,15 +456,18 @@ bool TDataTable::UserWriteLockRecord(std::uint32_t n) {
   if (user_table_lock_ || (exclusive_ && !transaction_lock_) || files_read_only_) return false;
   if (n == 0 || n > kMaxRecordNumber + 1) Fail(err::kRecordInUse);
   if (transaction_lock_ && CheckForRecordWriteLock(n)) return false;
-  bool changes = false, took_read_lock = false;
+  // The record byte first: waiting for it while holding the internal read
+  // lock would keep out the writer that holds the record and wants to
+  // write it.
+  if (!RetryUser([&] { return DataByteLocked(RecordByte(n), 1, true); })) Fail(err::kRecordInUse);
+  bool changes = false;
   if (!exclusive_ && !StrictChangeDetection()) {
-    bool before = read_lock_;
-    changes = ReadLockTable();
-    took_read_lock = !before && read_lock_;
-  }
-  if (!RetryUser([&] { return DataByteLocked(RecordByte(n), 1, true); })) {
-    if (took_read_lock) ReadUnlockTable();
-    Fail(err::kRecordInUse);
+    try {
+      changes = ReadLockTable();
+    } catch (...) {
+      DataByteLocked(RecordByte(n), 1, false);
+      throw;
+    }
   }
   SizeBitmaps();
   for (TRecordsBitmap* bitmap : {&held_, &deferred_})

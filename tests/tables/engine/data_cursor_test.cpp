@@ -582,8 +582,9 @@ TEST(DataCursor, LockedIncrementsFromTwoProcessesLoseNothing) {
     c->PutField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&zero));
     c->AppendRecord(buffer.data());
   }
-  constexpr int kSessions = 4, kRounds = 150;
-  auto work = [&](qvtest::ChildProcess&) {
+  constexpr int kSessions = 4, kRounds = 500;
+  auto work = [&](qvtest::ChildProcess&) -> int {
+   try {
     std::vector<std::unique_ptr<Env>> envs;
     std::vector<std::unique_ptr<TDataCursor>> cursors;
     for (int s = 0; s < kSessions; ++s) {
@@ -610,6 +611,10 @@ TEST(DataCursor, LockedIncrementsFromTwoProcessesLoseNothing) {
         }
       }
     }
+   } catch (const EKORVEXEngineError& e) {
+    std::fprintf(stderr, "child: %s\n", e.what());
+    return 4;
+   }
     return 0;
   };
   qvtest::ChildProcess one(work), two(work);
