@@ -1,5 +1,7 @@
 #include "app/core/data_file.h"
 
+#include "app/core/word_index.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -229,9 +231,16 @@ int DataFile::LineAt(size_t offset, int from) const {
   return static_cast<int>(it - starts_.begin()) - 1;
 }
 
+DataFile::~DataFile() = default;
+
+const WordIndex& DataFile::Words() const {
+  std::call_once(words_once_, [this] { words_ = std::make_unique<WordIndex>(*this); });
+  return *words_;
+}
+
 size_t DataFile::MemoryUse() const {
   return size_ + starts_.capacity() * sizeof(uint32_t) + flags_.capacity() +
-         marked_lines_.capacity() * sizeof(uint32_t) + sizeof(*this);
+         marked_lines_.capacity() * sizeof(uint32_t) + sizeof(*this) + (words_ ? words_->MemoryUse() : 0);
 }
 
 void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {

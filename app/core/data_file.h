@@ -17,11 +17,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace appcore {
+
+class WordIndex;
 
 // What the file system says of a file; equal stamps mean the file was not
 // changed since it was read.
@@ -73,6 +76,7 @@ public:
   static std::shared_ptr<const DataFile> FromText(std::string_view text);
 
   DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp);
+  ~DataFile();
 
   int LineCount() const { return static_cast<int>(starts_.size()) - 1; }
   // Line index without its line end; index 0 .. LineCount()-1.
@@ -93,7 +97,12 @@ public:
   // The memory block the bytes lie in (shared by the files read together).
   const ByteBlock* Block() const { return block_.get(); }
 
-  // Bytes held for this file: text, line starts and flags.
+  // The words of the record lines as small integers, cut on first use
+  // (once, whichever thread asks first; see word_index.h).
+  const WordIndex& Words() const;
+
+  // Bytes held for this file: text, line starts, flags and the word index
+  // once it is made.
   size_t MemoryUse() const;
 
 private:
@@ -108,6 +117,8 @@ private:
   std::vector<uint8_t> flags_;
   std::vector<uint32_t> marked_lines_;
   int64_t period_counts_[4] = {0, 0, 0, 0};
+  mutable std::once_flag words_once_;
+  mutable std::unique_ptr<WordIndex> words_;
 };
 
 }  // namespace appcore

@@ -129,6 +129,30 @@ bool LineMatcher::WordMatch(std::string_view text, int from, WordTest test, std:
   });
 }
 
+bool LineMatcher::WholeRestFuzzy(FileKind kind) const {
+  return kind == FileKind::kBaptisms && boxes_.fuzzy_father && boxes_.fuzzy_mother && boxes_.fuzzy_witness;
+}
+
+bool LineMatcher::MatchIndexedWords(const WordIndex& index, int line, std::vector<uint8_t>& known,
+                                    std::string* keyword) {
+  for (const uint16_t id : index.Words(line)) {
+    uint8_t& verdict = known[id];
+    if (verdict == kUnknownWord) verdict = verdicts_.Get(index.Word(id));
+    if (!(verdict & WordVerdicts::kFuzzy)) continue;
+    // Each word is handed out as a keyword once per search.
+    if (keyword != nullptr && !(verdict & WordVerdicts::kReported)) {
+      uint8_t& kept = verdicts_.Get(index.Word(id));
+      if (!(kept & WordVerdicts::kReported)) {
+        kept |= WordVerdicts::kReported;
+        keyword->assign(index.Word(id));
+      }
+      verdict |= WordVerdicts::kReported;
+    }
+    return true;
+  }
+  return false;
+}
+
 bool LineMatcher::NotExcluded(std::string_view field) const {
   return !(terms_.not_flag && textutil::ScanF(field, terms_.term2, -1) != 0);
 }

@@ -32,6 +32,7 @@
 #include "app/core/record_line.h"
 #include "app/core/search_options.h"
 #include "app/core/search_terms.h"
+#include "app/core/word_index.h"
 #include "app/core/word_verdicts.h"
 
 namespace appcore {
@@ -48,6 +49,15 @@ public:
   bool Match(FileKind kind, std::string_view rest, std::string* keyword);
   bool MatchBaptism(std::string_view rest, std::string* keyword);
   bool MatchOther(std::string_view rest, std::string* keyword);
+
+  // Whether lines of this kind are matched by the sound of every word of
+  // their rest (all three fuzzy boxes over baptisms).
+  bool WholeRestFuzzy(FileKind kind) const;
+  // That match over the words of an indexed line (index.Covers(line)).
+  // known holds one verdict per distinct word of the index, kUnknownWord
+  // until first asked; keep it for one index.
+  static constexpr uint8_t kUnknownWord = 0xFF;
+  bool MatchIndexedWords(const WordIndex& index, int line, std::vector<uint8_t>& known, std::string* keyword);
 
   // Patterns one of which (case-blind, '?' any character) every hit line of
   // this kind holds, brackets aside; false when no such set can be named.

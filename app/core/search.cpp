@@ -14,6 +14,7 @@
 #include "app/core/line_matcher.h"
 #include "app/core/pattern_finder.h"
 #include "app/core/record_line.h"
+#include "app/core/word_index.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/sysutils.h"
 
@@ -86,6 +87,10 @@ private:
   const SearchOptions& options_;
   LineMatcher matcher_;
   std::string keyword_;
+  // Set while the block's lines are matched word by word through the
+  // file's word index: that index, and the verdicts per word id.
+  const WordIndex* index_ = nullptr;
+  std::vector<uint8_t> known_;
 };
 
 void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
@@ -96,6 +101,11 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
   AnyPatternFinder finder(patterns);
   const bool sieve = can_sieve && finder.Usable();
+  index_ = nullptr;
+  if (matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
+    index_ = &file.Words();
+    known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);
+  }
   // Every line the block can hit lies inside these bytes.
   const std::string_view bytes = file.Bytes().substr(0, file.LineStart(block.end));
   const std::vector<uint32_t>& marked = file.MarkedLines();
@@ -134,9 +144,13 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
   const uint8_t flags = file.Flags(line);
   if (!(flags & DataFile::kRecordLine)) return;
   if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
-  const std::string_view trimmed = TrimLine(file.Line(line));
   keyword_.clear();
-  if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) return;
+  if (index_ != nullptr && index_->Covers(line)) {
+    if (!matcher_.MatchIndexedWords(*index_, line, known_, &keyword_)) return;
+  } else if (!matcher_.Match(kind, RestOf(TrimLine(file.Line(line))), &keyword_)) {
+    return;
+  }
+  const std::string_view trimmed = TrimLine(file.Line(line));
   ++block.hits;
   std::string hit = HitLine(trimmed, block.slot + 1, options_.show_source_codes);
   if (kind == FileKind::kBaptisms)

@@ -9,6 +9,7 @@
 #include "app/core/arrange.h"
 #include "app/core/first_page.h"
 #include "app/core/line_matcher.h"
+#include "app/core/word_index.h"
 #include "app/core/search.h"
 #include "core_test_support.h"
 #include "platform/runtime/strings.h"
@@ -177,6 +178,54 @@ TEST_F(SearchEquivalence, ExactAndAllFuzzySearchesMatchTheirDefinitions) {
   EXPECT_EQ(RunSearch(*set_, fuzzy, nullptr).baptism_hits, fuzzy_hits);
 }
 
+
+// The word index of every file against the words the fuzzy match cuts from
+// the text itself; a file with more distinct words than two-byte ids hold
+// keeps no index and is still searched alike.
+TEST_F(SearchEquivalence, TheWordIndexHoldsTheWordsTheFuzzyMatchCuts) {
+  int covered = 0, left_out = 0;
+  for (const DataFileEntry& entry : set_->Files()) {
+    const WordIndex& index = entry.data->Words();
+    ASSERT_TRUE(index.Usable());
+    for (int i = 0; i < entry.data->LineCount(); ++i) {
+      const std::string_view trimmed = TrimLine(entry.data->Line(i));
+      const bool record = i > 0 && IsRecordLine(trimmed);
+      const std::string_view rest = RestOf(trimmed);
+      if (!index.Covers(i)) {
+        EXPECT_TRUE(!record || rest.find('"') != std::string_view::npos) << trimmed;
+        left_out += record;
+        continue;
+      }
+      ASSERT_TRUE(record) << trimmed;
+      std::vector<std::string_view> words;
+      for (const uint16_t id : index.Words(i)) words.push_back(index.Word(id));
+      EXPECT_EQ(words, WordsOf(rest, 2)) << trimmed;
+      ++covered;
+    }
+  }
+  EXPECT_GT(covered, 29000);
+  EXPECT_GE(left_out, 2);  // the quoted lines of the odd file
+
+  TempDir many;
+  Lines lines = {"Many words - Baptisms"};
+  for (int i = 0; i < 70000; i += 7) {
+    std::string line = "1650 03 Mar ";
+    for (int k = i; k < i + 7; ++k) line += " Baker" + std::to_string(k);
+    lines.push_back(line);
+  }
+  appcore_test::WriteLines(many / "many_bap.txt", lines);
+  DataFileSet set;
+  set.MakeFileList(many.str(), "", nullptr);
+  ASSERT_EQ(set.Count(), 1);
+  EXPECT_FALSE(set.File(0).data->Words().Usable());
+  SearchOptions o;
+  o.search_text = "Baker";
+  o.ticked = {true};
+  o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = true;
+  const SearchResult r = RunSearch(set, o, nullptr);
+  EXPECT_EQ(r.hit_count, 10000);
+  EXPECT_EQ(r.keywords.size(), 10001u);
+}
 
 // The search on one thread and on several: every list, count and page the
 // same, byte for byte, over files large enough to be cut into blocks; a
