@@ -421,14 +421,15 @@ void TBaptisms::Button1Click() {
   if (!result.cancelled) {
     Label5->setText(gui::ToQString(appcore::StatusText(result)));
     Button1->setText("Arranging");
-    SetPageLines(page, appcore::FirstPageLines(result, appcore::ArrangeOutcome{{}, true}, options.show_source_codes));
+    // The page is filled once, when the hits are arranged: no interim page
+    // of the other hits to lay out and throw away.
     PumpEvents();
     appcore::ArrangeCallbacks callbacks;
     callbacks.progress = [&](int64_t) { return PumpEvents(); };
     callbacks.report = [this](const std::string& m) { Report(m); };
     arranged = appcore::Arrange(std::move(result.baptism_hits), result.key_length, callbacks);
   }
-  SetPageLines(page, appcore::FirstPageLines(result, arranged, options.show_source_codes));
+  SetPageLines(page, appcore::TakeFirstPageLines(result, arranged, options.show_source_codes));
   SetPageKeywords(page, result.keywords);
   page.ReApplyKeywords();
   vm0->viewport()->update();

@@ -16,6 +16,9 @@ namespace appcore {
 
 std::vector<std::string> FirstPageLines(const SearchResult& result, const ArrangeOutcome& arranged,
                                         bool show_source_codes);
+// The same lines, moved out of result (legend and other hits) and arranged
+// instead of copied; the rest of result stays as it was.
+std::vector<std::string> TakeFirstPageLines(SearchResult& result, ArrangeOutcome& arranged, bool show_source_codes);
 
 // Number of legend lines at the top of the page (0 without source codes);
 // "Sort groups by date" keeps them in place.
