@@ -58,6 +58,55 @@ QSize TKelmTabBar::tabSizeHint(int index) const {
   return vertical ? QSize(h, w) : QSize(w, h);
 }
 
+std::vector<QRect> TKelmTabBar::Rows(QSize* size) const {
+  const bool vertical = control_->TabPos() == tpLeft || control_->TabPos() == tpRight;
+  // Laid out across (x) and down (y) as for top tabs; side tabs transpose.
+  auto main = [&](QSize s) { return vertical ? s.height() : s.width(); };
+  auto cross = [&](QSize s) { return vertical ? s.width() : s.height(); };
+  const int extent = std::max(1, main(control_->size()) - 4);
+  std::vector<std::vector<int>> rows(1);
+  int used = 0, depth = 0, selected_row = 0;
+  for (int i = 0; i < count(); ++i) {
+    if (!isTabVisible(i)) continue;
+    const int m = main(tabSizeHint(i));
+    if (used > 0 && used + m > extent) rows.emplace_back(), used = 0;
+    rows.back().push_back(i);
+    used += m;
+    depth = std::max(depth, cross(tabSizeHint(i)));
+    if (i == currentIndex()) selected_row = static_cast<int>(rows.size()) - 1;
+  }
+  const int n = static_cast<int>(rows.size());
+  const bool page_after = control_->TabPos() == tpTop || control_->TabPos() == tpLeft;
+  std::vector<QRect> rects(count());
+  for (int k = 0; k < n; ++k) {
+    const int place = page_after ? (k - selected_row - 1 + n) % n : (k - selected_row + n) % n;
+    int total = 0;
+    for (int i : rows[k]) total += main(tabSizeHint(i));
+    const int spare = (control_->Styles() & tabRightJustify) && !rows[k].empty() ? extent - total : 0;
+    int at = 0;
+    for (size_t j = 0; j < rows[k].size(); ++j) {
+      const int i = rows[k][j];
+      int m = main(tabSizeHint(i)) + spare / static_cast<int>(rows[k].size());
+      if (j + 1 == rows[k].size()) m += spare % static_cast<int>(rows[k].size());
+      rects[i] = vertical ? QRect(place * depth, at, depth, m) : QRect(at, place * depth, m, depth);
+      at += m;
+    }
+  }
+  if (size) *size = vertical ? QSize(n * depth, extent) : QSize(extent, n * depth);
+  return rects;
+}
+
+QSize TKelmTabBar::sizeHint() const {
+  if (!control_->MultiLine()) return QTabBar::sizeHint();
+  QSize size;
+  Rows(&size);
+  return size;
+}
+
+QSize TKelmTabBar::minimumSizeHint() const {
+  return control_->MultiLine() ? sizeHint() : QTabBar::minimumSizeHint();
+}
+
 void TKelmTabBar::paintEvent(QPaintEvent*) {
   if (g_capturing) return;
   QPainter p(this);
@@ -128,18 +177,35 @@ void TKelmPageControl::SetTabVisible(int page, bool visible) {
 
 QRect TKelmPageControl::TabRect(int page) const {
   if (page < 0 || page >= count() || !isTabVisible(page)) return {};
+  if (multi_line_) return bar_->Rows()[page].translated(bar_->pos());
   return bar_->tabRect(page).translated(bar_->pos());
 }
 
 int TKelmPageControl::HitTest(QPoint pos) const {
   if (!bar_->geometry().contains(pos)) return -1;
+  if (multi_line_) {
+    const std::vector<QRect> rects = bar_->Rows();
+    for (int i = 0; i < count(); ++i)
+      if (rects[i].translated(bar_->pos()).contains(pos)) return i;
+    return -1;
+  }
   return bar_->tabAt(pos - bar_->pos());
 }
 
 // ---- properties ----
 
+void TKelmPageControl::SetMultiLine(bool value) {
+  multi_line_ = value || (styles_ & tabRightJustify);
+  bar_->setUsesScrollButtons(!multi_line_);
+  UpdateGlyphs();
+}
+
 void TKelmPageControl::SetStyles(unsigned value) {
   styles_ = value;
+  if (value & tabRightJustify) {
+    multi_line_ = true;
+    bar_->setUsesScrollButtons(false);
+  }
   UpdateGlyphs();
   Invalidate();
 }
@@ -215,6 +281,7 @@ void TKelmPageControl::MouseLeft() {
 
 void TKelmPageControl::CurrentChanged() {
   parent_valid_ = false;
+  if (multi_line_) bar_->updateGeometry();  // the selected row moves next to the page
   phase_ = 0;
   countdown_ = kRestCountdown;
   Invalidate();
@@ -606,6 +673,17 @@ void TKelmPageControl::leaveEvent(QEvent* event) {
 
 bool TKelmPageControl::eventFilter(QObject* watched, QEvent* event) {
   if (watched == bar_) {
+    // With several rows the bar's own tab rectangles are not ours: presses
+    // select through our hit test.
+    if (multi_line_ && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick ||
+                        event->type() == QEvent::MouseButtonRelease)) {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+        const int hit = HitTest(bar_->mapTo(this, mouse->position().toPoint()));
+        if (hit >= 0) setCurrentIndex(hit);
+      }
+      return true;
+    }
     if (event->type() == QEvent::MouseMove)
       MouseMoved(bar_->mapTo(this, static_cast<QMouseEvent*>(event)->position().toPoint()));
     else if (event->type() == QEvent::Leave)

@@ -51,9 +51,19 @@ public:
 protected:
   QSize tabSizeHint(int index) const override;
   QSize minimumTabSizeHint(int index) const override { return tabSizeHint(index); }
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
   void paintEvent(QPaintEvent* event) override;
 
 private:
+  friend class TKelmPageControl;
+  // Several rows of tabs (MultiLine): each page's rectangle in bar
+  // coordinates (empty for hidden tabs) and the bar's size. Rows fill up to
+  // the control's extent; the selected tab's row lies next to the page and
+  // the others follow it round in order; tabRightJustify stretches every row
+  // to the full extent.
+  std::vector<QRect> Rows(QSize* size = nullptr) const;
+
   TKelmPageControl* control_;
 };
 
@@ -89,6 +99,9 @@ public:
   void SetStyles(unsigned value);
   TTabStyle Style() const { return style_; }
   void SetStyle(TTabStyle value);
+  // tabRightJustify forces MultiLine on.
+  bool MultiLine() const { return multi_line_; }
+  void SetMultiLine(bool value);
   TTabPosition TabPos() const { return tab_position_; }
   void SetTabPos(TTabPosition value);
   bool ShowGlyphs() const { return show_glyphs_; }
@@ -212,6 +225,7 @@ private:
   unsigned styles_ = 0;
   TTabStyle style_ = tsTabs;
   TTabPosition tab_position_ = tpTop;
+  bool multi_line_ = false;
   bool show_glyphs_ = true, gray_inactive_ = true, highlight_glyphs_ = true, transparent_ = false;
   TTabColorization tab_colorization_ = tcPage;
   TCloudColorization cloud_colorization_ = ccMain;

@@ -6,7 +6,9 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QTest>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -377,6 +379,60 @@ TEST(PageControl, GlyphRebuildsSettleAfterShow) {
   QCoreApplication::sendPostedEvents();
   QTest::qWait(50);
   EXPECT_EQ(c->GlyphUpdates(), settled);
+}
+
+// Twelve tabs in a narrow control lie in three rows; every tab shows its
+// page's colour; a click on a tab of each row selects it and brings its row
+// next to the page.
+TEST(PageControl, MultiLineRowsPaintAndClick) {
+  controls_test::App();
+  QWidget window;
+  window.resize(230, 220);
+  auto* c = new TKelmPageControl(&window);
+  c->setGeometry(5, 5, 220, 210);
+  c->SetShowGlyphs(false);
+  std::vector<TColor> colours;
+  for (int i = 0; i < 12; ++i) {
+    auto* page = new TKelmTabSheet;
+    c->AddPage(page, "Tab " + std::to_string(i));
+    colours.push_back(0x101010 * (i + 1) ^ 0x00A0F0);
+    page->SetColor(colours.back());
+  }
+  c->SetStyles(tabRightJustify);
+  ASSERT_TRUE(c->MultiLine());
+  window.show();
+  QTest::qWait(30);
+  auto rows = [&] {
+    std::set<int> tops;
+    for (int i = 0; i < 12; ++i) tops.insert(c->TabRect(i).top());
+    return tops;
+  };
+  ASSERT_EQ(rows().size(), 3u);
+  for (int round = 0; round < 3; ++round) {
+    const std::set<int> tops = rows();
+    const int row_top = *std::next(tops.begin(), round == 2 ? 0 : round);
+    int target = -1;
+    for (int i = 0; i < 12 && target < 0; ++i)
+      if (c->TabRect(i).top() == row_top && i != c->currentIndex()) target = i;
+    ASSERT_GE(target, 0);
+    QWidget* bar = c->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->mapFrom(c, c->TabRect(target).center()));
+    EXPECT_EQ(c->currentIndex(), target);
+    QTest::qWait(20);
+    // The selected row is the one next to the page (the lowest).
+    EXPECT_EQ(c->TabRect(target).top(), *rows().rbegin());
+    // Every row is justified to the same right edge.
+    std::map<int, int> ends;
+    for (int i = 0; i < 12; ++i) ends[c->TabRect(i).top()] = std::max(ends[c->TabRect(i).top()], c->TabRect(i).right());
+    EXPECT_EQ(ends.begin()->second, ends.rbegin()->second);
+    EXPECT_EQ(std::next(ends.begin())->second, ends.rbegin()->second);
+    const QImage shot = c->grab().toImage();
+    for (int i = 0; i < 12; ++i) {
+      const QRect r = c->TabRect(i);
+      EXPECT_EQ(PixelColor(shot, r.left() + 2 + (i == target ? 2 : 0), r.top() + 2), gui::ColorToRGB(colours[i]))
+          << "tab " << i << " round " << round;
+    }
+  }
 }
 
 }  // namespace
