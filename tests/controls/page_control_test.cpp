@@ -217,6 +217,14 @@ TEST(PageControl, MouseHotTrackingAndClicks) {
   const int level = inner * 255 / 50;
   const QImage shot = c.grab().toImage();
   EXPECT_EQ(PixelColor(shot, r2.left() + (l + r) / 2, r2.top() + (t + b) / 2), level | (level << 8));
+  // A hot tab too small for its cloud (negative extent) gets none.
+  QImage tiny(12, 12, QImage::Format_RGB32);
+  tiny.fill(Qt::white);
+  QPainter painter(&tiny);
+  c.DrawItem(painter, 2, QRect(2, 2, 5, 3), 0);
+  painter.end();
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 12; ++x) ASSERT_TRUE(tiny.pixel(x, y) == qRgb(0, 0, 0) || tiny.pixel(x, y) == qRgb(255, 255, 255));
   EXPECT_EQ(host.log, std::vector<std::string>{"highlight"});
   host.Hover(1);  // the page's empty sound gives way to the control's
   EXPECT_EQ(host.log, (std::vector<std::string>{"highlight", "highlight"}));
