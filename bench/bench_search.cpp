@@ -407,23 +407,27 @@ int main(int argc, char** argv) {
 
   // 4. Arranging against sort: the baptism record lines as hits, and the
   //    worst case, where every hit has a sound group of its own.
-  std::vector<std::string> hits, worst;
+  std::vector<std::string> hits, records;
   for (int slot = 0; slot < set.Count(); ++slot) {
     const appcore::DataFileEntry& entry = set.File(slot);
     if (entry.kind != appcore::FileKind::kBaptisms) continue;
-    for (int i = 1; i < entry.data->LineCount(); ++i) {
-      if (!(entry.data->Flags(i) & appcore::DataFile::kRecordLine)) continue;
-      std::string hit = appcore::HitLine(appcore::TrimLine(entry.data->Line(i)), slot + 1, true);
-      if (static_cast<int64_t>(hits.size()) < args.arrange_hits) hits.push_back(hit);
-      if (static_cast<int64_t>(worst.size()) < args.worst_hits) {
-        // The child's field becomes a name no other hit sounds like.
-        const size_t semi = hit.find(';');
-        const size_t semi2 = semi == std::string::npos ? semi : hit.find(';', semi + 1);
-        if (semi2 != std::string::npos)
-          worst.push_back(hit.substr(0, semi + 1) + " " + DistinctSoundName(static_cast<int64_t>(worst.size())) +
-                          hit.substr(semi2));
-      }
-    }
+    for (int i = 1; i < entry.data->LineCount(); ++i)
+      if (entry.data->Flags(i) & appcore::DataFile::kRecordLine)
+        records.push_back(appcore::HitLine(appcore::TrimLine(entry.data->Line(i)), slot + 1, true));
+  }
+  hits.assign(records.begin(), records.begin() + std::min<int64_t>(args.arrange_hits, records.size()));
+  // The worst case: the records over again until there are enough, the
+  // child's field of each a name no other hit sounds like.
+  std::vector<std::string> worst;
+  for (size_t k = 0; static_cast<int64_t>(worst.size()) < args.worst_hits && !records.empty(); ++k) {
+    const std::string& hit = records[k % records.size()];
+    const size_t semi = hit.find(';');
+    const size_t semi2 = semi == std::string::npos ? semi : hit.find(';', semi + 1);
+    if (semi2 != std::string::npos)
+      worst.push_back(hit.substr(0, semi + 1) + " " + DistinctSoundName(static_cast<int64_t>(worst.size())) +
+                      hit.substr(semi2));
+    else if (k >= records.size() && worst.empty())
+      break;  // no record has a child's field
   }
   size_t worst_groups = 0;
   auto arrange_row = [&](const std::string& what, const std::vector<std::string>& lines, size_t* groups) {
