@@ -357,6 +357,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer) {
     } catch (...) {
     }
   }};
+  CheckRecordValidity(buffer);
   if (!suppress_auto_inc_) PutRecordID(PeekNextRecordID(), buffer);
   TRecord* record = nullptr;
   for (int attempt = 0; !data.GetNextFreeRecord(this, record); ++attempt)
@@ -385,6 +386,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record) {
   CheckNotReadOnly();
   if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
   WriteLock lock(table_);
+  CheckRecordValidity(buffer);
   TDataFile& data = table_->DataFile();
   const std::uint32_t n = current_;
   TRecord* record = FetchRecord(n, 1);

@@ -104,6 +104,27 @@ public:
 
   // ---- records ----
   void ClearRecord(std::uint8_t* buffer) const;
+  // Clears the buffer and applies the fields' default texts (strings,
+  // numbers and booleans; other types with a default are left blank).
+  void InitRecord(std::uint8_t* buffer) const;
+  // Raises 9732 for a required field left blank, 9730 / 9731 for a value
+  // below the minimum / above the maximum (strings and numbers; a blank
+  // number compares as 0).
+  void CheckRecordValidity(const std::uint8_t* buffer) const;
+
+  // ---- bookmarks (the physical record number) ----
+  static constexpr std::uint16_t GetBookmarkSize() { return 4; }
+  void GetBookmark(std::uint8_t* bookmark) const;
+  // False when the bookmark's record is gone (the cursor then stays put).
+  bool SetToBookmark(const std::uint8_t* bookmark);
+  static int CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b);
+
+  // ---- header values ----
+  std::uint32_t GetLastRecordID() const;
+  std::uint16_t GetLanguageID() const;
+  std::uint16_t GetSortID() const;
+  std::string GetDescription() const;
+  bool GetEncrypted() const;
   TEngineErrorCode GetCurrentRecord(std::uint8_t* buffer, bool lock);
   TEngineErrorCode GetNextRecord(std::uint8_t* buffer);
   TEngineErrorCode GetPriorRecord(std::uint8_t* buffer);
@@ -163,6 +184,9 @@ private:
   bool StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32_t n);
   void Flush(bool blobs);
   std::uint32_t PeekNextRecordID() const;
+  // A field's value as a number for the validity checks (false: not a
+  // number type); blank compares as 0.
+  bool NumericValue(const TFieldDefinition& def, const std::uint8_t* buffer, double& value) const;
 
   // BLOBs.
   TOpenBlob* BlobOf(const TFieldDefinition& def, const std::uint8_t* buffer) const;

@@ -4,6 +4,7 @@
 // processes sharing one table.
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <cstring>
 #include <random>
 
@@ -174,6 +175,88 @@ TEST(DataCursor, FieldsPutAndGet) {
   EXPECT_FALSE(c->GetField(5, buffer.data(), got));
   EXPECT_EQ(got[0], 1);
   EXPECT_EQ(RaisedNumber([&] { c->GetField(6, buffer.data(), got); }), err::kInvalidField);
+}
+
+TEST(DataCursor, DefaultsValidityAndBookmarks) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  auto limited = Field("I", dtInteger);
+  limited.Minimum = "10";
+  limited.Maximum = "20";
+  auto required = Field("S", dtString, 10);
+  required.Required = 1;
+  required.Minimum = "b";
+  auto f = Field("F", dtFloat);
+  f.Default = "2.5";
+  auto b = Field("B", dtBoolean);
+  b.Default = "True";
+  auto w = Field("W", dtWord);
+  w.Default = "7";
+  auto d = Field("D", dtString, 4);
+  d.Default = "abcdef";
+  Create(env.dir, {limited, required, f, b, w, d});
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  Bytes buffer(c->GetRecordSize());
+  c->InitRecord(buffer.data());
+  double fv = 0;
+  std::uint8_t bv[2] = {};
+  std::uint16_t wv = 0;
+  char dv[6] = {};
+  EXPECT_FALSE(c->GetField(3, buffer.data(), reinterpret_cast<std::uint8_t*>(&fv)));
+  EXPECT_EQ(fv, 2.5);
+  EXPECT_FALSE(c->GetField(4, buffer.data(), bv));
+  EXPECT_EQ(bv[0], 1);
+  EXPECT_FALSE(c->GetField(5, buffer.data(), reinterpret_cast<std::uint8_t*>(&wv)));
+  EXPECT_EQ(wv, 7);
+  EXPECT_FALSE(c->GetField(6, buffer.data(), reinterpret_cast<std::uint8_t*>(dv)));
+  EXPECT_STREQ(dv, "abcd");
+  EXPECT_TRUE(c->GetField(1, buffer.data(), nullptr));
+  struct Case {
+    std::optional<std::int32_t> i;
+    const char* s;
+    int error;
+  };
+  const std::string before = Files(tmp.path().string());
+  for (const Case& k : std::vector<Case>{{9, "x", err::kBelowMinimum},
+                                         {std::nullopt, "x", err::kBelowMinimum},
+                                         {21, "x", err::kAboveMaximum},
+                                         {15, "", err::kValueRequired},
+                                         {15, "a", err::kBelowMinimum},
+                                         {10, "b", 0},
+                                         {20, "zz", 0}}) {
+    SCOPED_TRACE(k.s);
+    c->PutField(1, buffer.data(), k.i ? reinterpret_cast<const std::uint8_t*>(&*k.i) : nullptr);
+    c->PutField(2, buffer.data(), reinterpret_cast<const std::uint8_t*>(k.s));
+    EXPECT_EQ(RaisedNumber([&] { c->AppendRecord(buffer.data()); }), k.error);
+    if (k.error != 0) {
+      EXPECT_EQ(Files(tmp.path().string()), before);
+    }
+  }
+  EXPECT_EQ(c->GetRecordCount(), 2u);
+  // A modify is checked the same way and changes nothing when refused.
+  ASSERT_EQ(c->GetCurrentRecord(buffer.data(), true), 0);
+  std::int32_t nine = 9;
+  c->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&nine));
+  const std::string stored = Files(tmp.path().string());
+  EXPECT_EQ(RaisedNumber([&] { c->ModifyRecord(buffer.data(), true); }), err::kBelowMinimum);
+  EXPECT_EQ(Files(tmp.path().string()), stored);
+  c->UserWriteUnlockRecord(0);
+  // Bookmarks: the record number; a deleted record's bookmark fails.
+  std::uint8_t first[4], second[4];
+  c->SetToBegin();
+  c->GetNextRecord(buffer.data());
+  c->GetBookmark(first);
+  c->GetNextRecord(buffer.data());
+  c->GetBookmark(second);
+  EXPECT_EQ(TDataCursor::CompareBookmarks(first, second), -1);
+  EXPECT_EQ(TDataCursor::CompareBookmarks(second, first), 1);
+  EXPECT_TRUE(c->SetToBookmark(first));
+  EXPECT_EQ(c->GetPhysicalRecordNumber(), 1u);
+  ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+  c->DeleteRecord(buffer.data());
+  EXPECT_FALSE(c->SetToBookmark(first));
+  EXPECT_TRUE(c->SetToBookmark(second));
 }
 
 // ---- model-based run -----------------------------------------------------------
