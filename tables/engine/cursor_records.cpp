@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/runtime/coding.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
@@ -18,12 +19,8 @@ namespace korvex {
 
 namespace {
 
-std::uint32_t Load32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-void Store32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+std::uint32_t Load32(const std::uint8_t* p) { return rtl::DecodeFixed32(p); }
+void Store32(std::uint8_t* p, std::uint32_t v) { rtl::EncodeFixed32(p, v); }
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // values a cursor reports.
 #include <cstring>
 
+#include "platform/runtime/coding.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_table.h"
@@ -11,13 +12,6 @@
 namespace korvex {
 
 namespace {
-
-template <typename T>
-T Load(const std::uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
 
 // A limit or default text as a number of the field's type.
 bool TextNumber(const std::string& text, double& value) {
@@ -36,13 +30,13 @@ bool TDataCursor::NumericValue(const TFieldDefinition& def, const std::uint8_t* 
   const std::uint8_t* at = buffer + def.Offset + 1;
   const bool blank = buffer[def.Offset] == 0;
   switch (def.DataType) {
-    case dtSmallInt: value = blank ? 0 : Load<std::int16_t>(at); return true;
-    case dtWord: value = blank ? 0 : Load<std::uint16_t>(at); return true;
+    case dtSmallInt: value = blank ? 0 : static_cast<std::int16_t>(rtl::DecodeFixed16(at)); return true;
+    case dtWord: value = blank ? 0 : rtl::DecodeFixed16(at); return true;
     case dtInteger:
       if (def.IsAutoIncrement()) value = GetRecordID(buffer);
-      else value = blank ? 0 : Load<std::int32_t>(at);
+      else value = blank ? 0 : static_cast<std::int32_t>(rtl::DecodeFixed32(at));
       return true;
-    case dtFloat: value = blank ? 0 : Load<double>(at); return true;
+    case dtFloat: value = blank ? 0 : rtl::DecodeDouble(at); return true;
     default: return false;
   }
 }
@@ -112,11 +106,11 @@ void TDataCursor::GetBookmark(std::uint8_t* bookmark) const {
 }
 
 bool TDataCursor::SetToBookmark(const std::uint8_t* bookmark) {
-  return GotoPhysicalRecordNumber(Load<std::uint32_t>(bookmark)) == 0;
+  return GotoPhysicalRecordNumber(rtl::DecodeFixed32(bookmark)) == 0;
 }
 
 int TDataCursor::CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b) {
-  std::uint32_t x = Load<std::uint32_t>(a), y = Load<std::uint32_t>(b);
+  std::uint32_t x = rtl::DecodeFixed32(a), y = rtl::DecodeFixed32(b);
   return x < y ? -1 : x > y ? 1 : 0;
 }
 

@@ -360,7 +360,9 @@ void ExpectSame(TDataCursor& c, const Run& run, Model& m) {
       seen.push_back(n);
       ASSERT_TRUE(m.live.count(n)) << n;
       ASSERT_EQ(Comparable(c, run.blob_field, buffer), Comparable(c, run.blob_field, m.live.at(n))) << "record " << n;
-      if (run.blob_field) ASSERT_EQ(BlobOf(c, run.blob_field, buffer), m.blob.at(n)) << "record " << n;
+      if (run.blob_field) {
+        ASSERT_EQ(BlobOf(c, run.blob_field, buffer), m.blob.at(n)) << "record " << n;
+      }
     }
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](auto b) { return b == 0; }));
     std::vector<std::uint32_t> expected;
