@@ -78,7 +78,7 @@ std::vector<std::vector<TCacheEntry*>> TEntryCache::ModifiedRuns(std::uint32_t s
 }
 
 TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
-                                 const std::function<void()>& flush) {
+                                 const std::function<void()>& flush, std::size_t growth) {
   if (!Full()) {
     TCacheEntry* entry = make();
     entry->Key = key;
@@ -96,7 +96,7 @@ TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std:
   }
   if (!writes_held) return nullptr;
   // Writes held: every change stays in the cache until they end.
-  capacity_ += 255;
+  capacity_ += growth;
   entry = make();
   entry->Key = key;
   Insert(entry);

@@ -46,9 +46,9 @@ public:
   // `make` while below capacity; else the least recently used entry that is
   // neither modified nor in use (after one `flush` unless writes are held),
   // re-keyed; else, while writes are held, a new entry in a cache grown by
-  // 255. nullptr when there is none. The caller empties the entry.
+  // `growth`. nullptr when there is none. The caller empties the entry.
   TCacheEntry* Obtain(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
-                      const std::function<void()>& flush);
+                      const std::function<void()>& flush, std::size_t growth = 255);
 
 private:
   std::size_t LowerBound(std::uint32_t key) const;

@@ -1,0 +1,582 @@
+#include "tables/engine/index_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/coding.h"
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/cache_io.h"
+#include "tables/engine/cipher_keys.h"
+#include "tables/engine/data_file.h"
+#include "tables/engine/index_key.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/key_bytes.h"
+#include "tables/lib/text_values.h"
+
+namespace korvex {
+namespace {
+
+constexpr std::uint32_t kRecordCountAt = 3974;
+constexpr std::uint32_t kNoPrimaryAt = 3978;
+constexpr std::uint32_t kChangedAt = 3979;
+constexpr std::uint32_t kSlotsAt = 14;
+
+TCacheLayout PageLayout() {
+  return {kIndexPageSize, kIndexPageSize, [](std::uint32_t offset) { return std::uint64_t{offset}; }};
+}
+
+TIndexDefinition SystemDefinition() {
+  TIndexDefinition d;
+  d.Name = kSystemIndexName;
+  d.KeySize = 5;
+  d.Unique = 1;
+  return d;
+}
+
+std::string Folded(const std::string& name) { return rtl::UpperCase(rtl::Trim(name)); }
+
+}  // namespace
+
+TIndexFile::TIndexFile(TTableHost* host, bool encrypted) : TFileHandler(host), host_(host), encrypted_(encrypted) {
+  for (auto& cache : caches_) cache.SetCapacity(kPageCacheSize);
+}
+
+TIndexFile::~TIndexFile() {
+  TIndexFile::CloseFile();
+  pool_.FreeAll();
+}
+
+void TIndexFile::Fail(TEngineErrorCode code, const std::string& index) const {
+  RaiseError(code, host_->TableName(), {}, index);
+}
+
+bool TIndexFile::IsPageOffset(std::uint32_t offset) const {
+  return offset >= kIndexHeaderSize && offset < file_size_ && offset % kIndexPageSize == 0;
+}
+
+// ---- create, open, close, header -----------------------------------------
+
+void TIndexFile::CreateFile() {
+  table_name_ = host_->TableName();
+  TFileHandler::CreateFile();
+  FreePageBuffers(true);
+  stamp_ = 0;
+  version_ = 4;
+  file_size_ = kIndexHeaderSize;
+  count_ = stored_count_ = 0;
+  for (auto& s : slots_) s = TIndexDefinition{};
+  slots_[kSystemSlot] = SystemDefinition();
+  records_ = 0;
+  no_primary_ = 0;
+  changed_ = true;
+  stats_ = {};
+}
+
+void TIndexFile::OpenFile() {
+  if (IsOpen()) return;
+  table_name_ = host_->TableName();
+  TFileHandler::OpenFile();
+  try {
+    ReadHeader();
+    if (count_ > kMaxSecondaryIndexes) Fail(err::kHeaderCorrupt);
+  } catch (...) {
+    repair_open_ = false;
+    CloseFile();
+    throw;
+  }
+  stats_ = {};
+}
+
+void TIndexFile::OpenForRepair() {
+  repair_open_ = true;
+  OpenFile();
+}
+
+void TIndexFile::CloseFile() {
+  if (!IsOpen()) return;
+  FreePageBuffers(true);
+  stats_ = {};
+  repair_open_ = false;
+  TFileHandler::CloseFile();
+}
+
+void TIndexFile::ReadImage(std::uint8_t* bytes, std::uint32_t count) {
+  LockFileHandler();
+  try {
+    Seek(0, 0);
+    Read(bytes, count);
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  if (encrypted_) DecryptBuffer(bytes, static_cast<std::int32_t>(count), kIndexBlobKeys.key1, kIndexBlobKeys.key2);
+}
+
+void TIndexFile::DecodeHeader(const std::uint8_t* bytes) {
+  stamp_ = rtl::DecodeFixed32(bytes);
+  version_ = bytes[8];
+  file_size_ = rtl::DecodeFixed32(bytes + 9);
+  count_ = stored_count_ = bytes[13];
+  if (repair_open_ && count_ > kMaxSecondaryIndexes) count_ = kMaxSecondaryIndexes;
+  for (int i = 0; i < kIndexSlots; ++i) slots_[i].Decode(bytes + kSlotsAt + i * kIndexDefinitionSize);
+  records_ = rtl::DecodeFixed32(bytes + kRecordCountAt);
+  no_primary_ = bytes[kNoPrimaryAt];
+  changed_ = false;
+}
+
+void TIndexFile::ReadHeader() {
+  std::uint8_t bytes[kIndexHeaderSize];
+  ReadImage(bytes, kIndexHeaderSize);
+  DecodeHeader(bytes);
+}
+
+void TIndexFile::WriteHeader(bool force, bool flush_to_disk) {
+  if (!force && !changed_) return;
+  ++stamp_;
+  std::uint8_t bytes[kIndexHeaderSize] = {};
+  rtl::EncodeFixed32(bytes, stamp_);
+  bytes[8] = version_;
+  rtl::EncodeFixed32(bytes + 9, file_size_);
+  bytes[13] = count_;
+  for (int i = 0; i < kIndexSlots; ++i) slots_[i].Encode(bytes + kSlotsAt + i * kIndexDefinitionSize);
+  rtl::EncodeFixed32(bytes + kRecordCountAt, records_);
+  bytes[kNoPrimaryAt] = no_primary_;
+  bytes[kChangedAt] = changed_ ? 1 : 0;
+  if (encrypted_) EncryptBuffer(bytes, kIndexHeaderSize, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
+  LockFileHandler();
+  try {
+    Seek(0, 0);
+    Write(bytes, kIndexHeaderSize);
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  if (flush_to_disk || host_->ForceBufferFlush()) Flush();
+  host_->MarkWritten();
+  stored_count_ = count_;
+  changed_ = false;
+}
+
+void TIndexFile::UpdateHeaderStamp() {
+  ++stamp_;
+  changed_ = true;
+  host_->MarkWritten();
+}
+
+bool TIndexFile::CheckForChanges() {
+  std::uint8_t bytes[kIndexHeaderSize];
+  ReadImage(bytes, kIndexHeaderSize);
+  if (rtl::DecodeFixed32(bytes) == stamp_) return false;
+  DecodeHeader(bytes);
+  return true;
+}
+
+void TIndexFile::ClearHeader() {
+  FreePageBuffers(true);
+  LockFileHandler();
+  try {
+    Seek(kIndexHeaderSize, 0);
+    Write(nullptr, 0);
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  if (host_->ForceBufferFlush()) Flush();
+  version_ = 4;
+  file_size_ = kIndexHeaderSize;
+  records_ = 0;
+  for (auto& s : slots_) s.Root = s.FreePage = 0;
+  changed_ = true;
+}
+
+// ---- header values ---------------------------------------------------------
+
+void TIndexFile::SetIndexCount(std::uint8_t count) {
+  if (count_ != count) Changed();
+  count_ = count;
+}
+void TIndexFile::SetFileSize(std::uint32_t size) {
+  if (file_size_ != size) Changed();
+  file_size_ = size;
+}
+void TIndexFile::SetNoPrimaryIndex(bool value) {
+  if (no_primary_ != (value ? 1 : 0)) Changed();
+  no_primary_ = value ? 1 : 0;
+  if (value) ClearIndexDefinition(0);
+}
+void TIndexFile::SetActualRecordCount(std::uint32_t count) {
+  if (records_ != count) Changed();
+  records_ = count;
+}
+void TIndexFile::SetRootPtr(std::uint8_t slot, std::uint32_t page) {
+  if (slots_[slot].Root != page) Changed();
+  slots_[slot].Root = page;
+}
+std::uint32_t TIndexFile::GetNextFreePagePtr(std::uint8_t slot) const {
+  return slots_[slot].FreePage == 0 ? file_size_ : slots_[slot].FreePage;
+}
+void TIndexFile::SetNextFreePagePtr(std::uint8_t slot, std::uint32_t page) {
+  if (page == file_size_) page = 0;
+  if (slots_[slot].FreePage != page) Changed();
+  slots_[slot].FreePage = page;
+}
+
+// ---- definitions -------------------------------------------------------------
+
+void TIndexFile::SetIndexDefinition(std::uint8_t slot, const TIndexDefinition& definition) {
+  TIndexDefinition& s = slots_[slot];
+  const std::uint32_t free = s.FreePage;
+  s = definition;
+  s.Name = s.Name.substr(0, kMaxFieldNameLength);
+  s.Root = 0;
+  s.FreePage = free;
+  s.RemovalMark = 0;
+  Changed();
+}
+
+void TIndexFile::UpdateIndexDefinition(std::uint8_t slot, const TIndexDefinition& definition) {
+  slots_[slot].Name = definition.Name.substr(0, kMaxFieldNameLength);
+  slots_[slot].Fields = definition.Fields;
+  Changed();
+}
+
+void TIndexFile::ClearIndexDefinition(std::uint8_t slot) {
+  const std::uint32_t free = slots_[slot].FreePage;
+  const std::uint8_t mark = slots_[slot].RemovalMark;
+  slots_[slot] = TIndexDefinition{};
+  slots_[slot].FreePage = free;
+  slots_[slot].RemovalMark = mark;
+  Changed();
+}
+
+void TIndexFile::CheckKeyFields(const TIndexDefinition& definition, const std::string& index) const {
+  for (int i = 0; i < definition.FieldCount; ++i) {
+    const std::uint16_t n = definition.Fields[i];
+    if (fields_ && n >= 1 && n <= fields_->size() && (*fields_)[n - 1].DataType == dtBlob)
+      Fail(err::kInvalidIndexFieldType, index);
+  }
+}
+
+void TIndexFile::AddPrimaryIndex(const TIndexDefinition& definition) {
+  if (slots_[0].KeySize != 0) Fail(err::kPrimaryIndexExists);
+  if (definition.FieldCount > kMaxKeyFields) Fail(err::kIndexLimits);
+  if (definition.FieldCount == 0) {
+    SetNoPrimaryIndex(true);
+    return;
+  }
+  CheckKeyFields(definition, "Primary");
+  SetNoPrimaryIndex(false);
+  TIndexDefinition d = definition;
+  d.Name.clear();
+  d.Unique = 1;
+  SetIndexDefinition(0, d);
+}
+
+void TIndexFile::AddSecondaryIndex(const TIndexDefinition& definition) {
+  const std::string name = definition.Name;
+  if (count_ >= kMaxSecondaryIndexes || definition.FieldCount > kMaxKeyFields) Fail(err::kIndexLimits, name);
+  const std::string folded = Folded(name);
+  if (folded.empty()) Fail(err::kIndexNameMissing);
+  if (!IsAlpha(folded[0])) Fail(err::kInvalidIndexName, name);
+  for (int s = 1; s <= count_; ++s)
+    if (Folded(slots_[s].Name) == folded) Fail(err::kIndexExists, name);
+  CheckKeyFields(definition, name);
+  ++count_;
+  SetIndexDefinition(count_, definition);
+}
+
+void TIndexFile::DeleteIndex(std::uint8_t slot, bool remove) {
+  if (slot == 0) {
+    SetNoPrimaryIndex(true);
+    return;
+  }
+  if (!remove || slot > count_) return;
+  // Caches belong to slots, not to indexes: the pages of every slot that
+  // moves are written and dropped before the definitions move.
+  FlushPageBuffers(false);
+  for (std::uint8_t s = slot; s <= count_; ++s) FreeSlotPages(s);
+  TIndexDefinition removed = slots_[slot];
+  for (std::uint8_t s = slot; s < count_; ++s) slots_[s] = slots_[s + 1];
+  removed.RemovalMark = 0;
+  slots_[count_] = removed;
+  --count_;
+  Changed();
+}
+
+// ---- checks ---------------------------------------------------------------------
+
+void TIndexFile::CheckHeader() {
+  if (version_ != 4) Fail(err::kWrongVersion);
+  if (count_ > kMaxSecondaryIndexes || stored_count_ > kMaxSecondaryIndexes) Fail(err::kHeaderCorrupt);
+  if (!slots_[0].Name.empty() || (!no_primary_ && slots_[0].Unique != 1)) Fail(err::kHeaderCorrupt);
+  for (int s = 1; s <= count_; ++s) {
+    const std::string folded = Folded(slots_[s].Name);
+    if (folded.empty() || !IsAlpha(folded[0])) Fail(err::kHeaderCorrupt);
+    for (int t = 1; t < s; ++t)
+      if (Folded(slots_[t].Name) == folded) Fail(err::kHeaderCorrupt);
+  }
+  const std::size_t field_count = fields_ ? fields_->size() : 0;
+  auto check_slot = [&](int s) {
+    const TIndexDefinition& d = slots_[s];
+    if (d.FieldCount > kMaxKeyFields || d.Compression > kcBoth) Fail(err::kHeaderCorrupt);
+    std::uint32_t size = 0;
+    int listed = 0;
+    for (; listed < kMaxKeyFields && d.Fields[listed] != 0; ++listed) {
+      const std::uint16_t n = d.Fields[listed];
+      if (n > field_count || (*fields_)[n - 1].DataType == dtBlob) {
+        if (s == 0 && no_primary_) continue;
+        Fail(err::kHeaderCorrupt);
+      }
+      size += (*fields_)[n - 1].PhysicalSize + 1u;
+    }
+    if (s == 0 && no_primary_) return;
+    // The trees rely on keys of exactly the size the fields make.
+    if (size > kMaxKeyFieldBytes || size == 0 || listed != d.FieldCount) Fail(err::kHeaderCorrupt);
+    if (d.KeySize != size + (d.Unique ? 0 : kRecordIDKeySize)) Fail(err::kHeaderCorrupt);
+  };
+  for (int s = 0; s <= count_; ++s) check_slot(s);
+  if (slots_[kSystemSlot].KeySize != 5 || slots_[kSystemSlot].Compression != 0) Fail(err::kHeaderCorrupt);
+  if (file_size_ < kIndexHeaderSize || file_size_ % kIndexPageSize != 0) Fail(err::kHeaderCorrupt);
+  auto check_pointers = [&](int s) {
+    for (std::uint32_t p : {slots_[s].Root, slots_[s].FreePage})
+      if (p != 0 && !IsPageOffset(p)) Fail(err::kHeaderCorrupt);
+  };
+  for (int s = 0; s <= count_; ++s) check_pointers(s);
+  check_pointers(kSystemSlot);
+}
+
+void TIndexFile::RepairHeader(void* cursor, bool fix) {
+  auto log = [&](const std::string& line) { host_->RepairLog(cursor, line); };
+  if (stored_count_ > kMaxSecondaryIndexes) {
+    log(std::string("Invalid index count in index header, ") + (fix ? "error fixed" : "error not fixed"));
+    if (fix) {
+      stored_count_ = count_;
+      Changed();
+    }
+  }
+  slots_[0].Name.clear();
+  slots_[0].Unique = 1;
+  for (int s = 1; s <= count_; ++s) {
+    std::string& name = slots_[s].Name;
+    const std::string folded = Folded(name);
+    if (folded.empty() || !IsAlpha(folded[0])) {
+      log("Invalid index name for index " + name + ", error fixed");
+      name = ("_" + name).substr(0, kMaxFieldNameLength);
+    }
+    for (int t = 1; t < s; ++t) {
+      if (Folded(slots_[t].Name) != Folded(name)) continue;
+      log("Duplicate index name for index " + name + ", error fixed");
+      name = ("_" + name).substr(0, kMaxFieldNameLength);
+      t = 0;  // the new name must differ from every earlier one too
+    }
+  }
+  const std::size_t field_count = fields_ ? fields_->size() : 0;
+  auto repair_slot = [&](int s) {
+    TIndexDefinition& d = slots_[s];
+    const std::string name = s == 0 ? std::string("Primary") : d.Name;
+    int found = 0;
+    std::uint32_t size = 0;
+    for (int i = 0; i < kMaxKeyFields && d.Fields[i] != 0;) {
+      const std::uint16_t n = d.Fields[i];
+      if (n > field_count || (*fields_)[n - 1].DataType == dtBlob) {
+        log("Invalid field number " + std::to_string(n) + " in index " + name + ", field removed from index");
+        for (int j = i; j + 1 < kMaxKeyFields; ++j) {
+          d.Fields[j] = d.Fields[j + 1];
+          d.FieldDescending[j] = d.FieldDescending[j + 1];
+        }
+        d.Fields[kMaxKeyFields - 1] = 0;
+        d.FieldDescending[kMaxKeyFields - 1] = 0;
+        continue;
+      }
+      size += (*fields_)[n - 1].PhysicalSize + 1u;
+      ++found, ++i;
+    }
+    if (s == 0) {
+      if (found == 0) {
+        no_primary_ = 1;
+        ClearIndexDefinition(0);
+        return;
+      }
+      no_primary_ = 0;
+    }
+    if (size > kMaxKeyFieldBytes || size == 0) {
+      log("Invalid key size of " + std::to_string(size) + " for index " + name +
+          (fix ? ", error fixed and index removed" : ", error not fixed"));
+      if (fix) d.RemovalMark = 1;
+      return;
+    }
+    if (!d.Unique) size += kRecordIDKeySize;
+    if (d.KeySize != size) {
+      log("Invalid key size of " + std::to_string(d.KeySize) + " for index " + name + ", error fixed");
+      d.KeySize = static_cast<std::uint16_t>(size);
+    }
+    d.FieldCount = static_cast<std::uint8_t>(found);
+  };
+  for (int s = 0; s <= count_; ++s) repair_slot(s);
+  for (int s = count_; s >= 0; --s) {
+    if (!slots_[s].RemovalMark) continue;
+    slots_[s].RemovalMark = 0;
+    DeleteIndex(static_cast<std::uint8_t>(s), true);
+  }
+  const std::uint32_t root = slots_[kSystemSlot].Root, free = slots_[kSystemSlot].FreePage;
+  slots_[kSystemSlot] = SystemDefinition();
+  slots_[kSystemSlot].Root = root;
+  slots_[kSystemSlot].FreePage = free;
+  Changed();
+}
+
+// ---- the page caches -------------------------------------------------------------
+
+template <class F>
+void TIndexFile::ForEachSlot(bool system_slot, const F& f) {
+  if (count_ > kMaxSecondaryIndexes) return;
+  for (std::uint8_t s = 0; s <= count_; ++s) f(s);
+  if (system_slot) f(kSystemSlot);
+}
+
+void TIndexFile::FreeSlotPages(std::uint8_t slot) {
+  for (TCacheEntry* e : caches_[slot].Sorted()) pool_.Return(static_cast<TPage*>(e));
+  caches_[slot].Clear();
+  caches_[slot].SetCapacity(kPageCacheSize);
+}
+
+TPage* TIndexFile::GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset) {
+  const std::string* table = &table_name_;
+  TCacheEntry* entry = caches_[slot].Obtain(
+      offset, host_->WritesHeld(),
+      [this, table] { return pool_.Take([table] { return new TPage(table); }, [](TPage& p) { p.Initialize(); }); },
+      [this] { FlushPageBuffers(false); }, kPageCacheGrowth);
+  if (!entry) Fail(err::kIndexPagesCorrupt);
+  auto* page = static_cast<TPage*>(entry);
+  const TIndexDefinition& d = slots_[slot];
+  page->Stamp(slot, d.KeySize, d.Unique != 0, d.Compression);
+  return page;
+}
+
+void TIndexFile::ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, bool header_only) {
+  std::uint8_t bytes[kIndexPageSize];
+  LockFileHandler();
+  std::int64_t got = 0;
+  try {
+    Seek(offset, 0);
+    got = Read(bytes, kIndexPageSize, true);
+  } catch (...) {
+    UnlockFileHandler();
+    throw;
+  }
+  UnlockFileHandler();
+  if (got < static_cast<std::int64_t>(kIndexPageSize)) {
+    // Pages appended in the cache are not in the file yet while this table
+    // writes alone or in a transaction.
+    if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
+    std::memset(bytes + std::max<std::int64_t>(got, 0), 0, kIndexPageSize - std::max<std::int64_t>(got, 0));
+  }
+  ++stats_.Reads;
+  const TIndexDefinition& d = slots_[slot];
+  page->Stamp(slot, d.KeySize, d.Unique != 0, d.Compression);
+  page->Read(bytes, header_only, encrypted_);
+}
+
+bool TIndexFile::GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, TPage*& page, bool header_only) {
+  page = nullptr;
+  if (!IsPageOffset(offset)) Fail(err::kIndexPagesCorrupt);
+  TEntryCache& cache = caches_[slot];
+  TCacheEntry* entry = cache.Find(offset);
+  if (!entry) {
+    if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
+    TPage* fresh = GetNewPageBuffer(slot, offset);
+    try {
+      ReadPage(slot, offset, fresh, header_only);
+    } catch (...) {
+      cache.Remove(fresh);
+      pool_.Return(fresh);
+      throw;
+    }
+    entry = fresh;
+  } else {
+    cache.Touch(entry);
+  }
+  ++stats_.Requests;
+  if (entry->Key != offset) Fail(err::kIndexPagesCorrupt);
+  entry->IncUseCount();
+  page = static_cast<TPage*>(entry);
+  return true;
+}
+
+bool TIndexFile::GetNextFreePage(void* cursor, std::uint8_t slot, TPage*& page) {
+  page = nullptr;
+  const std::uint32_t head = slots_[slot].FreePage;
+  if (head == 0) {
+    if (std::uint64_t{file_size_} + kIndexPageSize > kMaxTableBytes) Fail(err::kTableFull);
+    const std::uint32_t offset = file_size_;
+    TPage* fresh = GetNewPageBuffer(slot, offset);
+    ++stats_.Requests;
+    SetFileSize(file_size_ + kIndexPageSize);
+    fresh->Modified = true;
+    fresh->IncUseCount();
+    page = fresh;
+    return true;
+  }
+  TPage* taken = nullptr;
+  if (!GetPage(cursor, slot, head, taken, true)) return false;
+  const std::uint32_t next = taken->RightPage();
+  if (next != 0 && !IsPageOffset(next)) {
+    PutPage(taken);
+    Fail(err::kIndexPagesCorrupt);
+  }
+  SetNextFreePagePtr(slot, next);
+  const TIndexDefinition& d = slots_[slot];
+  taken->Stamp(slot, d.KeySize, d.Unique != 0, d.Compression);
+  taken->Modified = true;
+  page = taken;
+  return true;
+}
+
+void TIndexFile::SetNextFreePage(TPage* page) {
+  const std::uint8_t slot = page->Slot();
+  page->Initialize();
+  page->SetRightPageOffset(slots_[slot].FreePage);
+  page->SetFree(true);
+  page->Modified = true;
+  SetNextFreePagePtr(slot, page->Offset());
+}
+
+bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
+  const bool encrypted = encrypted_;
+  std::uint32_t runs = 0;
+  ForEachSlot(true, [&](std::uint8_t s) {
+    runs += WriteModifiedRuns(
+        *this, caches_[s], PageLayout(), 1, 0,
+        [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TPage*>(e)->Write(out, encrypted); },
+        [this] { host_->MarkWritten(); });
+  });
+  stats_.Writes += runs;
+  if (runs == 0) return false;
+  if (flush_to_disk || host_->ForceBufferFlush()) Flush();
+  return true;
+}
+
+void TIndexFile::FreePageBuffers(bool system_slot) {
+  if (count_ > kMaxSecondaryIndexes) return;
+  for (std::uint8_t s = 0; s < kIndexSlots; ++s)
+    if (s != kSystemSlot || system_slot) FreeSlotPages(s);
+}
+
+void TIndexFile::AdjustPageBuffers(bool system_slot) {
+  ForEachSlot(system_slot, [&](std::uint8_t s) {
+    TEntryCache& cache = caches_[s];
+    std::vector<TCacheEntry*> sorted = cache.Sorted();
+    for (std::size_t i = sorted.size(); i > kPageCacheSize; --i) {
+      TCacheEntry* e = sorted[i - 1];
+      if (!e->Evictable()) continue;
+      cache.Remove(e);
+      pool_.Return(static_cast<TPage*>(e));
+    }
+    cache.SetCapacity(std::max(kPageCacheSize, cache.Count()));
+  });
+}
+
+}  // namespace korvex

@@ -1,0 +1,180 @@
+// TIndexFile: a table's index file (".IDX"): the definitions of its
+// indexes, a page cache per index, a chain of free pages per index, and
+// growth at the end a page at a time. The trees themselves: index_tree.h.
+//
+// Header (the first 4096 bytes, little-endian):
+//      0    4 update stamp, incremented before every header write
+//      4    4 reserved, 0
+//      8    1 version: 4
+//      9    4 file size: 4096 with no pages, 4096 more per page
+//     13    1 number of secondary indexes, 0..30
+//     14 3840 32 index definitions of 120 bytes: slot 0 the primary index,
+//             1..30 the secondary indexes, 31 the system index
+//             "Sys Deleted" (key size 5, no fields, no compression)
+//   3854  120 reserved, 0
+//   3974    4 live records of the table
+//   3978    1 1: the table has no primary index (slot 0 is then clear)
+//   3979    1 header-changed mark (as it was when written)
+//   3980  116 reserved, 0
+// Index definition (120 bytes):
+//      0   31 name: length byte and up to 30 characters ("" for slot 0)
+//     31    2 key size (index_key.h)
+//     33    5 descending, case-insensitive, unique, compression (0..3),
+//             number of key fields (0..16)
+//     38   16 descending flag per key field
+//     54   32 16 field numbers (1-based; 0 after the last)
+//     86    4 root page (0: no pages)
+//     90    4 first free page of this index (0: none)
+//     95    1 removal mark (used while repairing)
+// Pages (index_page.h) follow at 4096, 8192, ...; pages of all indexes
+// interleave. A link to a page is valid only when 4096 <= p < file size and
+// p mod 4096 = 0; only GetNextFreePage takes the page at the file size.
+//
+// Encrypted tables pass the header and every page through the buffer cipher
+// with kIndexBlobKeys.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tables/engine/entry_cache.h"
+#include "tables/engine/entry_pool.h"
+#include "tables/engine/errors.h"
+#include "tables/engine/field_definition.h"
+#include "tables/engine/index_definition.h"
+#include "tables/engine/index_page.h"
+#include "tables/engine/table_host.h"
+#include "tables/lib/file_handler.h"
+
+namespace korvex {
+
+inline constexpr int kIndexSlots = 32;
+inline constexpr std::uint8_t kSystemSlot = 31;
+inline constexpr std::uint8_t kMaxSecondaryIndexes = 30;
+inline constexpr std::uint32_t kIndexHeaderSize = 4096;
+inline constexpr std::size_t kPageCacheSize = 15;
+inline constexpr std::size_t kPageCacheGrowth = 64;
+inline constexpr char kSystemIndexName[] = "Sys Deleted";
+
+struct TIndexFileStatistics {
+  std::uint32_t Requests = 0;
+  std::uint32_t Reads = 0;
+  std::uint32_t Writes = 0;
+};
+
+class TIndexFile : public TFileHandler {
+public:
+  TIndexFile(TTableHost* host, bool encrypted = false);
+  ~TIndexFile() override;
+
+  // The data file's fields: key sizes, BLOB fields and checks.
+  void SetFields(const std::vector<TFieldDefinition>* fields) { fields_ = fields; }
+  void SetEncrypted(bool encrypted) { encrypted_ = encrypted; }
+
+  void CreateFile() override;
+  // 8961 when the header names more than 30 secondary indexes.
+  void OpenFile() override;
+  // The same for a repair: such a count is taken as 30 and RepairHeader
+  // reports it.
+  void OpenForRepair();
+  void CloseFile() override;
+
+  void ReadHeader();
+  void WriteHeader(bool force, bool flush_to_disk);
+  void UpdateHeaderStamp();
+  bool CheckForChanges();
+  void ClearHeader();
+  void CheckHeader();
+  void RepairHeader(void* cursor, bool fix);
+
+  // Header values.
+  std::uint8_t GetIndexCount() const { return count_; }
+  void SetIndexCount(std::uint8_t count);
+  std::uint32_t GetFileSize() const { return file_size_; }
+  void SetFileSize(std::uint32_t size);
+  bool GetNoPrimaryIndex() const { return no_primary_ != 0; }
+  void SetNoPrimaryIndex(bool value);
+  std::uint32_t GetActualRecordCount() const { return records_; }
+  void SetActualRecordCount(std::uint32_t count);
+  void IncActualRecordCount() { SetActualRecordCount(records_ + 1); }
+  void DecActualRecordCount() { SetActualRecordCount(records_ - 1); }
+  std::uint32_t GetLastUpdateStamp() const { return stamp_; }
+  std::uint32_t GetRootPtr(std::uint8_t slot) const { return slots_[slot].Root; }
+  void SetRootPtr(std::uint8_t slot, std::uint32_t page);
+  // The first free page, or the file size when the chain is empty.
+  std::uint32_t GetNextFreePagePtr(std::uint8_t slot) const;
+  void SetNextFreePagePtr(std::uint8_t slot, std::uint32_t page);
+  const TIndexDefinition& GetIndexDefinition(std::uint8_t slot) const { return slots_[slot]; }
+  std::string GetTableName() const { return host_->TableName(); }
+  bool HeaderChanged() const { return changed_; }
+  bool IsPageOffset(std::uint32_t offset) const;
+
+  // Definitions.
+  void SetIndexDefinition(std::uint8_t slot, const TIndexDefinition& definition);
+  void UpdateIndexDefinition(std::uint8_t slot, const TIndexDefinition& definition);
+  void ClearIndexDefinition(std::uint8_t slot);
+  void AddPrimaryIndex(const TIndexDefinition& definition);
+  void AddSecondaryIndex(const TIndexDefinition& definition);
+  // Slot 0: no primary index from now on. A secondary slot with `remove`:
+  // the slots above move down and the removed definition, with its root and
+  // free chain, goes just past the new last one (its pages are the
+  // caller's to free first).
+  void DeleteIndex(std::uint8_t slot, bool remove);
+
+  // A cached page of the index in `slot`, in use until PutPage. False (no
+  // page) when change detection found changes: the caller starts again.
+  // 8965 for an offset that is not a page of the file.
+  bool GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, TPage*& page, bool header_only = false);
+  void PutPage(TPage* page) {
+    if (page) page->DecUseCount();
+  }
+  // The head of the index's free chain, or a new page at the end (9479 when
+  // the file would pass 2,000,000,000 bytes), emptied and in use.
+  bool GetNextFreePage(void* cursor, std::uint8_t slot, TPage*& page);
+  // Puts a page at the head of its index's free chain.
+  void SetNextFreePage(TPage* page);
+
+  bool FlushPageBuffers(bool flush_to_disk);
+  void FreePageBuffers(bool system_slot = true);
+  void AdjustPageBuffers(bool system_slot = true);
+
+  const TIndexFileStatistics& Statistics() const { return stats_; }
+  std::size_t CachedPages(std::uint8_t slot) const { return caches_[slot].Count(); }
+  std::size_t CacheCapacity(std::uint8_t slot) const { return caches_[slot].Capacity(); }
+  [[noreturn]] void Fail(TEngineErrorCode code, const std::string& index = {}) const;
+
+private:
+  void Changed() { changed_ = true; }
+  void ReadImage(std::uint8_t* bytes, std::uint32_t count);
+  void DecodeHeader(const std::uint8_t* bytes);
+  void FreeSlotPages(std::uint8_t slot);
+  TPage* GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset);
+  void ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, bool header_only);
+  // Slots whose caches hold pages: 0..count and 31.
+  template <class F>
+  void ForEachSlot(bool system_slot, const F& f);
+  // Index definition checks shared by AddPrimaryIndex and AddSecondaryIndex.
+  void CheckKeyFields(const TIndexDefinition& definition, const std::string& index) const;
+
+  TTableHost* host_;
+  std::string table_name_;
+  bool encrypted_;
+  const std::vector<TFieldDefinition>* fields_ = nullptr;
+  std::uint32_t stamp_ = 0;
+  std::uint8_t version_ = 4;
+  std::uint32_t file_size_ = kIndexHeaderSize;
+  std::uint8_t count_ = 0;
+  std::array<TIndexDefinition, kIndexSlots> slots_;
+  std::uint32_t records_ = 0;
+  std::uint8_t no_primary_ = 0;
+  bool changed_ = false;
+  bool repair_open_ = false;
+  std::uint8_t stored_count_ = 0;  // the count as read, before a repair open capped it
+  std::array<TEntryCache, kIndexSlots> caches_;
+  TEntryPool<TPage> pool_{4095};
+  TIndexFileStatistics stats_;
+};
+
+}  // namespace korvex

@@ -1,0 +1,250 @@
+#include "tables/engine/index_page.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/coding.h"
+#include "tables/engine/cipher_keys.h"
+#include "tables/engine/errors.h"
+#include "tables/engine/index_definition.h"
+#include "tables/lib/key_bytes.h"
+
+namespace korvex {
+
+void TPage::Corrupt() const { RaiseError(err::kIndexPagesCorrupt, table_ ? *table_ : std::string()); }
+
+void TPage::Stamp(std::uint8_t slot, std::uint16_t key_size, bool unique, std::uint8_t compression) {
+  slot_ = slot;
+  key_size_ = key_size;
+  unique_ = unique;
+  compression_ = compression & 3;
+  Initialize();
+}
+
+void TPage::Initialize() {
+  type_ = 0;
+  count_ = 0;
+  left_ = right_ = 0;
+  data_size_ = 0;
+  free_ = false;
+  entries_.clear();
+  Modified = false;
+}
+
+void TPage::SetPageType(std::uint8_t type) {
+  if (type_ != type) Touch();
+  type_ = type;
+}
+void TPage::SetLeftPageOffset(std::uint32_t offset) {
+  if (left_ != offset) Touch();
+  left_ = offset;
+}
+void TPage::SetRightPageOffset(std::uint32_t offset) {
+  if (right_ != offset) Touch();
+  right_ = offset;
+}
+void TPage::SetFree(bool free) {
+  if (free_ != free) Touch();
+  free_ = free;
+  if (free) {
+    entries_.clear();
+    count_ = 0;
+    data_size_ = 0;
+  }
+}
+
+std::uint32_t TPage::ValueAt(int i) const { return rtl::DecodeFixed32(&entries_[Slot(i) + key_size_]); }
+std::uint32_t TPage::SubtreeCount(int i) const {
+  return IsLeaf() ? 1 : rtl::DecodeFixed32(&entries_[Slot(i) + key_size_ + 4]);
+}
+void TPage::SetKeyAt(int i, const std::uint8_t* key) {
+  std::memmove(&entries_[Slot(i)], key, key_size_);
+  Touch();
+}
+void TPage::SetSubtreeCount(int i, std::uint32_t count) {
+  rtl::EncodeFixed32(&entries_[Slot(i) + key_size_ + 4], count);
+  Touch();
+}
+
+void TPage::InsertEntry(int i, const std::uint8_t* key, std::uint32_t value, std::uint32_t count) {
+  std::vector<std::uint8_t> slot(Stride());
+  std::memcpy(slot.data(), key, key_size_);
+  rtl::EncodeFixed32(slot.data() + key_size_, value);
+  rtl::EncodeFixed32(slot.data() + key_size_ + 4, count);
+  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i)), slot.begin(), slot.end());
+  ++count_;
+  Touch();
+}
+
+void TPage::DeleteEntry(int i) {
+  auto at = entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i));
+  entries_.erase(at, at + static_cast<std::ptrdiff_t>(Stride()));
+  --count_;
+  Touch();
+}
+
+void TPage::MoveEntries(int first, int n, TPage& target, int at) {
+  if (n <= 0) return;
+  auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(Slot(first));
+  auto end = begin + static_cast<std::ptrdiff_t>(Slot(n));
+  target.entries_.insert(target.entries_.begin() + static_cast<std::ptrdiff_t>(target.Slot(at)), begin, end);
+  target.count_ += n;
+  entries_.erase(begin, end);
+  count_ -= n;
+  Touch();
+  target.Touch();
+}
+
+std::uint32_t TPage::TotalKeys() const {
+  if (IsLeaf()) return static_cast<std::uint32_t>(count_);
+  std::uint32_t total = 0;
+  for (int i = 0; i < count_; ++i) total += SubtreeCount(i);
+  return total;
+}
+
+std::uint32_t TPage::MaximumEntries() const { return kPageDataSize / (key_size_ + (IsLeaf() ? 6u : 10u)); }
+
+void TPage::Counts(int i, std::uint32_t& leading, std::uint32_t& trailing) const {
+  const std::uint8_t* key = KeyAt(i);
+  const std::uint32_t k = key_size_;
+  leading = trailing = 0;
+  if ((compression_ & kcLeading) && i > 0) leading = GetDuplicateCount(KeyAt(i - 1), key, key_size_);
+  if (compression_ == kcLeading) return;
+  if (compression_ == kcBoth) leading = std::min<std::uint32_t>(leading, 255);
+  if (!unique_) {
+    if (k - leading > kRecordIDKeySize)
+      trailing = GetTrailingCount(key + k - kRecordIDKeySize - 1,
+                                  static_cast<std::uint16_t>(k - kRecordIDKeySize - leading));
+  } else if (k > leading) {
+    trailing = GetTrailingCount(key + k - 1, static_cast<std::uint16_t>(k - leading));
+  }
+  if (compression_ == kcBoth) trailing = std::min<std::uint32_t>(trailing, 255);
+}
+
+std::uint32_t TPage::EncodedSize(int i) const {
+  std::uint32_t d, t;
+  Counts(i, d, t);
+  return key_size_ - d - t + 6;
+}
+
+std::uint32_t TPage::CalculateCompressedSize() const {
+  if (!Compressed()) return 0;
+  std::uint32_t size = 0;
+  for (int i = 0; i < count_; ++i) size += EncodedSize(i);
+  return size;
+}
+
+bool TPage::Overflows() const {
+  if (Compressed()) return CalculateCompressedSize() > kPageDataSize;
+  return static_cast<std::uint32_t>(count_) > MaximumEntries();
+}
+
+bool TPage::Underflows() const {
+  if (count_ == 0) return true;
+  return !Compressed() && static_cast<std::uint32_t>(count_) < MaximumEntries() / 2;
+}
+
+void TPage::Read(const std::uint8_t* source, bool header_only, bool encrypted) {
+  std::uint8_t bytes[kIndexPageSize];
+  std::memcpy(bytes, source, kIndexPageSize);
+  if (encrypted) DecryptBuffer(bytes, kIndexPageSize, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
+  Initialize();
+  type_ = bytes[0];
+  const std::uint16_t count = rtl::DecodeFixed16(bytes + 1);
+  left_ = rtl::DecodeFixed32(bytes + 3);
+  right_ = rtl::DecodeFixed32(bytes + 7);
+  data_size_ = rtl::DecodeFixed16(bytes + 11);
+  if (type_ > ptRootLeaf) Corrupt();
+  if (header_only) return;
+  const std::uint8_t* data = bytes + kPageHeaderSize;
+  const std::uint32_t k = key_size_;
+  entries_.assign(Stride() * count, 0);
+  count_ = count;
+  if (!Compressed()) {
+    data_size_ = 0;
+    const std::uint32_t size = IsLeaf() ? k + 4 : k + 8;
+    if (count > MaximumEntries()) Corrupt();
+    for (int i = 0; i < count_; ++i) std::memcpy(&entries_[Slot(i)], data + i * size, size);
+    return;
+  }
+  if (data_size_ > kPageDataSize) Corrupt();
+  std::uint32_t pos = 0;
+  auto take = [&](std::uint8_t* target, std::uint32_t n) {
+    if (pos + n > data_size_) Corrupt();
+    std::memcpy(target, data + pos, n);
+    pos += n;
+  };
+  for (int i = 0; i < count_; ++i) {
+    std::uint8_t* key = &entries_[Slot(i)];
+    std::uint32_t d = 0, t = 0;
+    std::uint8_t counts[2];
+    if (compression_ == kcBoth) {
+      take(counts, 2);
+      d = counts[0], t = counts[1];
+    } else {
+      take(counts, 2);
+      (compression_ == kcLeading ? d : t) = rtl::DecodeFixed16(counts);
+    }
+    if ((i == 0 && d != 0) || d > k) Corrupt();
+    if (d) std::memcpy(key, KeyAt(i - 1), d);
+    const bool split_id = !unique_ && compression_ != kcLeading && k - d > kRecordIDKeySize;
+    if (split_id) {
+      if (t > k - kRecordIDKeySize - d) Corrupt();
+      take(key + d, k - kRecordIDKeySize - d - t);
+      take(key + k - kRecordIDKeySize, kRecordIDKeySize);
+    } else {
+      if (t > k - d || (!unique_ && t != 0)) Corrupt();
+      take(key + d, k - d - t);
+    }
+    take(key + k, 4);
+  }
+  if (pos != data_size_) Corrupt();
+}
+
+void TPage::Write(std::uint8_t* target, bool encrypted) const {
+  std::memset(target, 0, kIndexPageSize);
+  target[0] = type_;
+  rtl::EncodeFixed16(target + 1, free_ ? 0 : static_cast<std::uint16_t>(count_));
+  rtl::EncodeFixed32(target + 3, left_);
+  rtl::EncodeFixed32(target + 7, right_);
+  if (!free_) {
+    // Never leaves a page that cannot be written whole.
+    if (Compressed() ? CalculateCompressedSize() > kPageDataSize : static_cast<std::uint32_t>(count_) > MaximumEntries())
+      Corrupt();
+    std::uint8_t* data = target + kPageHeaderSize;
+    const std::uint32_t k = key_size_;
+    if (!Compressed()) {
+      const std::uint32_t size = IsLeaf() ? k + 4 : k + 8;
+      for (int i = 0; i < count_; ++i) std::memcpy(data + i * size, KeyAt(i), size);
+    } else {
+      std::uint32_t pos = 0;
+      auto put = [&](const std::uint8_t* source, std::uint32_t n) {
+        std::memcpy(data + pos, source, n);
+        pos += n;
+      };
+      for (int i = 0; i < count_; ++i) {
+        const std::uint8_t* key = KeyAt(i);
+        std::uint32_t d, t;
+        Counts(i, d, t);
+        if (compression_ == kcBoth) {
+          data[pos++] = static_cast<std::uint8_t>(d);
+          data[pos++] = static_cast<std::uint8_t>(t);
+        } else {
+          rtl::EncodeFixed16(data + pos, static_cast<std::uint16_t>(compression_ == kcLeading ? d : t));
+          pos += 2;
+        }
+        if (!unique_ && compression_ != kcLeading && k - d > kRecordIDKeySize) {
+          put(key + d, k - kRecordIDKeySize - d - t);
+          put(key + k - kRecordIDKeySize, kRecordIDKeySize);
+        } else {
+          put(key + d, k - d - t);
+        }
+        put(key + k, 4);
+      }
+      rtl::EncodeFixed16(target + 11, static_cast<std::uint16_t>(pos));
+    }
+  }
+  if (encrypted) EncryptBuffer(target, kIndexPageSize, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
+}
+
+}  // namespace korvex

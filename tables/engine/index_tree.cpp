@@ -1,0 +1,391 @@
+#include "tables/engine/index_tree.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace korvex {
+namespace {
+
+// How often an operation starts over while change detection keeps
+// answering, and how deep a tree may be before its links are taken to run
+// in a circle.
+constexpr int kFetchTries = 64;
+constexpr std::size_t kMaxDepth = 64;
+
+}  // namespace
+
+void TIndexTree::Held::Release() {
+  for (TPage* page : pages_) file_.PutPage(page);
+  pages_.clear();
+}
+
+TIndexTree::TIndexTree(TIndexFile& file, std::uint8_t slot, const TKeyComparator& compare, void* cursor)
+    : file_(file),
+      slot_(slot),
+      compare_(compare),
+      cursor_(cursor),
+      key_size_(file.GetIndexDefinition(slot).KeySize) {}
+
+TPage* TIndexTree::Fetch(std::uint32_t offset, Held& held) {
+  TPage* page = nullptr;
+  for (int i = 0; i < kFetchTries; ++i)
+    if (file_.GetPage(cursor_, slot_, offset, page)) return held.Keep(page);
+  file_.Fail(err::kIndexPagesCorrupt);
+}
+
+void TIndexTree::FreePage(TPage* page) { file_.SetNextFreePage(page); }
+
+bool TIndexTree::Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held,
+                         std::vector<Level>& path, std::uint32_t* before) {
+  path.clear();
+  if (before) *before = 0;
+  std::uint32_t offset = file_.GetRootPtr(slot_);
+  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+  for (;;) {
+    if (path.size() >= kMaxDepth) file_.Fail(err::kIndexPagesCorrupt);
+    TPage* page = nullptr;
+    if (!file_.GetPage(cursor_, slot_, offset, page)) return false;
+    held.Keep(page);
+    if (page->Count() == 0 || page->Free() || page->IsRoot() != path.empty()) file_.Fail(err::kIndexPagesCorrupt);
+    if (page->IsLeaf()) {
+      path.push_back({page, 0});
+      return true;
+    }
+    int i = std::max(0, page->Bound(key, length, upper, compare) - 1);
+    if (before)
+      for (int j = 0; j < i; ++j) *before += page->SubtreeCount(j);
+    path.push_back({page, i});
+    offset = page->ValueAt(i);
+  }
+}
+
+void TIndexTree::UpdatePath(const std::vector<Level>& path) {
+  for (std::size_t l = path.size(); l-- > 1;) {
+    TPage* parent = path[l - 1].page;
+    const int i = path[l - 1].entry;
+    const TPage* child = path[l].page;
+    if (std::memcmp(parent->KeyAt(i), child->KeyAt(0), key_size_) != 0) parent->SetKeyAt(i, child->KeyAt(0));
+    if (parent->SubtreeCount(i) != child->TotalKeys()) parent->SetSubtreeCount(i, child->TotalKeys());
+  }
+}
+
+// ---- insert -------------------------------------------------------------------
+
+void TIndexTree::Split(std::vector<Level>& path, std::size_t level, TPage* fresh, TPage* right, TPage* new_root) {
+  TPage* page = path[level].page;
+  const std::uint8_t type = page->IsLeaf() ? ptLeaf : ptInternal;
+  const int n = page->Count();
+  const int keep = n - n / 2;
+  page->SetPageType(type);
+  fresh->SetPageType(type);
+  page->MoveEntries(keep, n - keep, *fresh, 0);
+  if (page->Compressed()) {
+    while (page->CalculateCompressedSize() > kPageDataSize && page->Count() > 1)
+      page->MoveEntries(page->Count() - 1, 1, *fresh, 0);
+    while (fresh->CalculateCompressedSize() > kPageDataSize && fresh->Count() > 1 &&
+           page->CalculateCompressedSize() <= kPageDataSize)
+      fresh->MoveEntries(0, 1, *page, page->Count());
+    if (page->CalculateCompressedSize() > kPageDataSize || fresh->CalculateCompressedSize() > kPageDataSize)
+      file_.Fail(err::kIndexPagesCorrupt);
+  }
+  fresh->SetLeftPageOffset(page->Offset());
+  fresh->SetRightPageOffset(page->RightPage());
+  if (right) right->SetLeftPageOffset(fresh->Offset());
+  page->SetRightPageOffset(fresh->Offset());
+  const bool moved = path[level].entry >= page->Count();
+  if (moved) {
+    path[level].entry -= page->Count();
+    path[level].page = fresh;
+  }
+  if (level == 0) {
+    new_root->SetPageType(ptRoot);
+    new_root->InsertEntry(0, page->KeyAt(0), page->Offset(), page->TotalKeys());
+    new_root->InsertEntry(1, fresh->KeyAt(0), fresh->Offset(), fresh->TotalKeys());
+    file_.SetRootPtr(slot_, new_root->Offset());
+    path.insert(path.begin(), Level{new_root, moved ? 1 : 0});
+    return;
+  }
+  Level& parent = path[level - 1];
+  parent.page->SetKeyAt(parent.entry, page->KeyAt(0));
+  parent.page->SetSubtreeCount(parent.entry, page->TotalKeys());
+  parent.page->InsertEntry(parent.entry + 1, fresh->KeyAt(0), fresh->Offset(), fresh->TotalKeys());
+  if (moved) ++parent.entry;
+}
+
+void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
+  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+  for (int attempt = 0; attempt < kFetchTries; ++attempt) {
+    Held held(file_);
+    if (file_.GetRootPtr(slot_) == 0) {
+      TPage* page = nullptr;
+      if (!file_.GetNextFreePage(cursor_, slot_, page)) continue;
+      held.Keep(page);
+      page->SetPageType(ptRootLeaf);
+      page->InsertEntry(0, key, record, 1);
+      file_.SetRootPtr(slot_, page->Offset());
+      return;
+    }
+    std::vector<Level> path;
+    if (!Descend(key, key_size_, true, held, path, nullptr)) continue;
+    TPage* leaf = path.back().page;
+    const int pos = leaf->Bound(key, key_size_, true, compare);
+    if (pos > 0 && Compare(leaf->KeyAt(pos - 1), key, key_size_) == 0)
+      file_.Fail(err::kDuplicateKey, file_.GetIndexDefinition(slot_).Name);
+    path.back().entry = pos;
+
+    // Which levels will split, and their right neighbours.
+    leaf->InsertEntry(pos, key, record, 1);
+    const bool leaf_splits = leaf->Overflows();
+    leaf->DeleteEntry(pos);
+    std::size_t splits = 0;
+    if (leaf_splits) {
+      splits = 1;
+      while (splits < path.size() &&
+             path[path.size() - 1 - splits].page->Count() + 1u > path[path.size() - 1 - splits].page->MaximumEntries())
+        ++splits;
+    }
+    const bool new_root = splits == path.size();
+    std::vector<TPage*> rights(splits, nullptr);
+    bool again = false;
+    for (std::size_t k = 0; k < splits && !again; ++k) {
+      const std::uint32_t right = path[path.size() - 1 - k].page->RightPage();
+      if (right == 0) continue;
+      TPage* page = nullptr;
+      again = !file_.GetPage(cursor_, slot_, right, page);
+      if (page) rights[k] = held.Keep(page);
+    }
+    if (again) continue;
+    // Every new page before the first change.
+    std::vector<TPage*> fresh;
+    try {
+      while (fresh.size() < splits + (new_root ? 1 : 0)) {
+        TPage* page = nullptr;
+        if (!file_.GetNextFreePage(cursor_, slot_, page)) break;
+        held.Keep(page);
+        for (const Level& level : path)
+          if (level.page == page) file_.Fail(err::kIndexPagesCorrupt);
+        fresh.push_back(page);
+      }
+    } catch (...) {
+      for (TPage* page : fresh) FreePage(page);
+      throw;
+    }
+    if (fresh.size() < splits + (new_root ? 1 : 0)) {
+      for (TPage* page : fresh) FreePage(page);
+      continue;
+    }
+
+    leaf->InsertEntry(pos, key, record, 1);
+    // Only the last split, at the top, puts a new root in front of the path.
+    const std::size_t depth = path.size();
+    for (std::size_t k = 0; k < splits; ++k) {
+      const std::size_t level = depth - 1 - k;
+      Split(path, level, fresh[k], rights[k], new_root && level == 0 ? fresh[splits] : nullptr);
+    }
+    UpdatePath(path);
+    return;
+  }
+  file_.Fail(err::kIndexPagesCorrupt);
+}
+
+// ---- delete -------------------------------------------------------------------
+
+bool TIndexTree::Rebalance(std::vector<Level>& path, std::size_t level, Held& held) {
+  TPage* page = path[level].page;
+  TPage* up = path[level - 1].page;
+  const int idx = path[level - 1].entry;
+  if (page->Count() == 0) {
+    if (page->LeftPage()) Fetch(page->LeftPage(), held)->SetRightPageOffset(page->RightPage());
+    if (page->RightPage()) Fetch(page->RightPage(), held)->SetLeftPageOffset(page->LeftPage());
+    FreePage(page);
+    up->DeleteEntry(idx);
+    path.resize(level);
+    path[level - 1].entry = std::max(0, std::min(idx, up->Count() - 1));
+    return true;
+  }
+  if (page->Compressed()) return false;
+  const std::uint32_t most = page->MaximumEntries();
+  if (idx > 0) {
+    TPage* left = Fetch(up->ValueAt(idx - 1), held);
+    const int total = left->Count() + page->Count();
+    if (most > static_cast<std::uint32_t>(total)) {
+      page->MoveEntries(0, page->Count(), *left, left->Count());
+      left->SetRightPageOffset(page->RightPage());
+      if (page->RightPage()) Fetch(page->RightPage(), held)->SetLeftPageOffset(left->Offset());
+      FreePage(page);
+      up->SetSubtreeCount(idx - 1, left->TotalKeys());
+      up->DeleteEntry(idx);
+      path.resize(level);
+      path[level - 1].entry = idx - 1;
+      return true;
+    }
+    const int keep = total - total / 2;
+    if (left->Count() > keep) left->MoveEntries(keep, left->Count() - keep, *page, 0);
+    else page->MoveEntries(0, keep - left->Count(), *left, left->Count());
+    up->SetKeyAt(idx, page->KeyAt(0));
+    up->SetSubtreeCount(idx, page->TotalKeys());
+    up->SetSubtreeCount(idx - 1, left->TotalKeys());
+    return false;
+  }
+  if (idx + 1 >= up->Count()) return false;
+  TPage* right = Fetch(up->ValueAt(idx + 1), held);
+  const int total = right->Count() + page->Count();
+  if (most > static_cast<std::uint32_t>(total)) {
+    page->MoveEntries(0, page->Count(), *right, 0);
+    right->SetLeftPageOffset(page->LeftPage());
+    if (page->LeftPage()) Fetch(page->LeftPage(), held)->SetRightPageOffset(right->Offset());
+    FreePage(page);
+    up->SetKeyAt(idx + 1, right->KeyAt(0));
+    up->SetSubtreeCount(idx + 1, right->TotalKeys());
+    up->DeleteEntry(idx);
+    path.resize(level);
+    path[level - 1].entry = idx;
+    return true;
+  }
+  const int keep = total / 2;
+  if (page->Count() < keep) right->MoveEntries(0, keep - page->Count(), *page, page->Count());
+  else page->MoveEntries(keep, page->Count() - keep, *right, 0);
+  up->SetSubtreeCount(idx, page->TotalKeys());
+  up->SetKeyAt(idx + 1, right->KeyAt(0));
+  up->SetSubtreeCount(idx + 1, right->TotalKeys());
+  return false;
+}
+
+void TIndexTree::ShrinkRoot(Held& held) {
+  for (std::size_t depth = 0; depth < kMaxDepth; ++depth) {
+    const std::uint32_t offset = file_.GetRootPtr(slot_);
+    if (offset == 0) return;
+    TPage* root = Fetch(offset, held);
+    if (root->IsLeaf()) {
+      if (root->Count() == 0) {
+        FreePage(root);
+        file_.SetRootPtr(slot_, 0);
+      }
+      return;
+    }
+    if (root->Count() != 1) return;
+    TPage* child = Fetch(root->ValueAt(0), held);
+    child->SetPageType(child->IsLeaf() ? ptRootLeaf : ptRoot);
+    child->SetLeftPageOffset(0);
+    child->SetRightPageOffset(0);
+    file_.SetRootPtr(slot_, child->Offset());
+    FreePage(root);
+  }
+}
+
+bool TIndexTree::Remove(const std::uint8_t* key) {
+  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+  for (int attempt = 0; attempt < kFetchTries; ++attempt) {
+    Held held(file_);
+    if (file_.GetRootPtr(slot_) == 0) return false;
+    std::vector<Level> path;
+    if (!Descend(key, key_size_, true, held, path, nullptr)) continue;
+    TPage* leaf = path.back().page;
+    const int pos = leaf->Bound(key, key_size_, true, compare) - 1;
+    if (pos < 0 || Compare(leaf->KeyAt(pos), key, key_size_) != 0) return false;
+    leaf->DeleteEntry(pos);
+    for (std::size_t level = path.size() - 1; level > 0 && path[level].page->Underflows(); --level)
+      if (!Rebalance(path, level, held)) break;
+    UpdatePath(path);
+    ShrinkRoot(held);
+    return true;
+  }
+  file_.Fail(err::kIndexPagesCorrupt);
+}
+
+// ---- searches ------------------------------------------------------------------
+
+std::uint32_t TIndexTree::Find(const std::uint8_t* key, std::uint16_t length, bool& found) {
+  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+  found = false;
+  for (int attempt = 0; attempt < kFetchTries; ++attempt) {
+    Held held(file_);
+    if (file_.GetRootPtr(slot_) == 0) return 1;
+    std::vector<Level> path;
+    std::uint32_t before = 0;
+    if (!Descend(key, length, false, held, path, &before)) continue;
+    TPage* leaf = path.back().page;
+    const int pos = leaf->Bound(key, length, false, compare);
+    if (pos < leaf->Count()) {
+      found = Compare(leaf->KeyAt(pos), key, length) == 0;
+    } else if (leaf->RightPage()) {
+      TPage* right = nullptr;
+      if (!file_.GetPage(cursor_, slot_, leaf->RightPage(), right)) continue;
+      held.Keep(right);
+      found = right->Count() > 0 && Compare(right->KeyAt(0), key, length) == 0;
+    }
+    return before + static_cast<std::uint32_t>(pos) + 1;
+  }
+  file_.Fail(err::kIndexPagesCorrupt);
+}
+
+bool TIndexTree::Search(const std::uint8_t* key) {
+  bool found = false;
+  Find(key, key_size_, found);
+  return found;
+}
+
+bool TIndexTree::KeyAt(std::uint32_t n, std::vector<std::uint8_t>& key, std::uint32_t& record) {
+  for (int attempt = 0; attempt < kFetchTries; ++attempt) {
+    Held held(file_);
+    std::uint32_t offset = file_.GetRootPtr(slot_);
+    if (offset == 0 || n == 0) return false;
+    std::uint32_t remaining = n;
+    bool again = false;
+    for (std::size_t depth = 0; !again; ++depth) {
+      if (depth >= kMaxDepth) file_.Fail(err::kIndexPagesCorrupt);
+      TPage* page = nullptr;
+      if (!file_.GetPage(cursor_, slot_, offset, page)) {
+        again = true;
+        break;
+      }
+      held.Keep(page);
+      if (page->Count() == 0) file_.Fail(err::kIndexPagesCorrupt);
+      if (page->IsLeaf()) {
+        if (remaining > static_cast<std::uint32_t>(page->Count())) return false;
+        key.assign(page->KeyAt(static_cast<int>(remaining) - 1), page->KeyAt(static_cast<int>(remaining) - 1) + key_size_);
+        record = page->ValueAt(static_cast<int>(remaining) - 1);
+        return true;
+      }
+      int i = 0;
+      while (i < page->Count() - 1 && remaining > page->SubtreeCount(i)) remaining -= page->SubtreeCount(i++);
+      if (remaining > page->SubtreeCount(i)) return false;
+      offset = page->ValueAt(i);
+    }
+  }
+  file_.Fail(err::kIndexPagesCorrupt);
+}
+
+std::uint32_t TIndexTree::Count() {
+  for (int attempt = 0; attempt < kFetchTries; ++attempt) {
+    const std::uint32_t offset = file_.GetRootPtr(slot_);
+    if (offset == 0) return 0;
+    TPage* root = nullptr;
+    if (!file_.GetPage(cursor_, slot_, offset, root)) continue;
+    const std::uint32_t total = root->TotalKeys();
+    file_.PutPage(root);
+    return total;
+  }
+  file_.Fail(err::kIndexPagesCorrupt);
+}
+
+void TIndexTree::FreeSubtree(std::uint32_t offset, int depth) {
+  if (static_cast<std::size_t>(depth) >= kMaxDepth) file_.Fail(err::kIndexPagesCorrupt);
+  Held held(file_);
+  TPage* page = Fetch(offset, held);
+  if (page->Free()) file_.Fail(err::kIndexPagesCorrupt);
+  if (!page->IsLeaf()) {
+    std::vector<std::uint32_t> children;
+    for (int i = 0; i < page->Count(); ++i) children.push_back(page->ValueAt(i));
+    for (std::uint32_t child : children) FreeSubtree(child, depth + 1);
+  }
+  FreePage(page);
+}
+
+void TIndexTree::FreeAllPages() {
+  const std::uint32_t root = file_.GetRootPtr(slot_);
+  if (root != 0) FreeSubtree(root, 0);
+  file_.SetRootPtr(slot_, 0);
+}
+
+}  // namespace korvex

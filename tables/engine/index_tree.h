@@ -1,0 +1,101 @@
+// TIndexTree: the B+-tree of one index of an index file: descents that
+// insert, delete and search keys and find the n-th key.
+//
+// Leaves hold every key with its record number, in key order; internal
+// pages hold, per child, the child's first key, its offset and the number
+// of keys in its subtree, so a key's rank (the logical record number) costs
+// one descent. Pages of one level are chained both ways. A page splits when
+// it overflows (the old page keeps the larger half); an uncompressed page
+// below half its maximum merges with, or borrows from, a sibling under the
+// same parent; a compressed leaf is only removed once empty. The root
+// shrinks when it is left with one child.
+//
+// A descent keeps the path (page and entry per level) and holds those pages
+// in use until the operation ends, so no page of the path is evicted. A
+// descent that is told to fetch a page again starts over from the root.
+// An insert takes every new page it will need before it changes anything,
+// and the subtree counts on the path follow the change of the leaf, so a
+// failed insert leaves the tree as it was.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tables/engine/index_file.h"
+#include "tables/engine/index_key.h"
+
+namespace korvex {
+
+class TIndexTree {
+public:
+  TIndexTree(TIndexFile& file, std::uint8_t slot, const TKeyComparator& compare, void* cursor = nullptr);
+
+  // Adds a key with its record number. 9729 when a unique index holds an
+  // equal key; nothing changes then.
+  void Insert(const std::uint8_t* key, std::uint32_t record);
+  // Removes a key; false when there is none equal (nothing changes).
+  bool Remove(const std::uint8_t* key);
+  // Whether a key equal over the whole key size exists.
+  bool Search(const std::uint8_t* key);
+  // The rank (1-based) of the first key not below `key` over `length`
+  // bytes (count + 1 when there is none); `found` when that key is equal
+  // over `length`.
+  std::uint32_t Find(const std::uint8_t* key, std::uint16_t length, bool& found);
+  // The n-th key (1-based) and its record number; false outside 1..count.
+  bool KeyAt(std::uint32_t n, std::vector<std::uint8_t>& key, std::uint32_t& record);
+  std::uint32_t Count();
+  // Returns every page of the tree to the index's free chain, children
+  // first; the root becomes 0.
+  void FreeAllPages();
+
+private:
+  struct Level {
+    TPage* page;
+    int entry;  // internal pages: the entry whose child is the next level
+  };
+  // The pages an operation holds in use, given back at its end.
+  class Held {
+  public:
+    explicit Held(TIndexFile& file) : file_(file) {}
+    ~Held() { Release(); }
+    TPage* Keep(TPage* page) {
+      pages_.push_back(page);
+      return page;
+    }
+    void Release();
+
+  private:
+    TIndexFile& file_;
+    std::vector<TPage*> pages_;
+  };
+
+  int Compare(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const {
+    return compare_.CompareKeys(a, b, length);
+  }
+  // Descends toward `key` to a leaf: at each internal page to the last
+  // child whose first key is not above it (`upper`) or below it. False:
+  // fetch again. `before` counts the keys left of the path.
+  bool Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held, std::vector<Level>& path,
+               std::uint32_t* before);
+  // A page fetched for a change already begun: asks again while change
+  // detection answers.
+  TPage* Fetch(std::uint32_t offset, Held& held);
+  void FreePage(TPage* page);
+  // Keeps each path entry's key and count equal to its child's first key
+  // and key count.
+  void UpdatePath(const std::vector<Level>& path);
+  void Split(std::vector<Level>& path, std::size_t level, TPage* fresh, TPage* right, TPage* new_root);
+  // Handles an underflowing page at `level`; answers whether its parent
+  // lost an entry (and may underflow in turn).
+  bool Rebalance(std::vector<Level>& path, std::size_t level, Held& held);
+  void ShrinkRoot(Held& held);
+  void FreeSubtree(std::uint32_t offset, int depth);
+
+  TIndexFile& file_;
+  std::uint8_t slot_;
+  const TKeyComparator& compare_;
+  void* cursor_;
+  std::uint16_t key_size_;
+};
+
+}  // namespace korvex
