@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Checks a table's data file (.DAT) and BLOB file (.BLB) against their
-documented layouts, sharing no code with the engine.
+"""Checks a table's data file (.DAT), BLOB file (.BLB) and index file (.IDX)
+against their documented layouts, sharing no code with the engine.
 
     tablecheck.py [--keys A1,A2,B1,B2,C1,C2] [--dump] TABLE.DAT
 
@@ -16,6 +16,15 @@ layout the checker computed and every record's values:
     R <number> <deleted flag> <record ID>
     V <position> <null flag> <value>
     B <position> <reference> <signature> <hex of the BLOB's bytes>
+    I <index slot> <keys in its tree>
+
+The index file, when there is one: header and definitions; every tree level
+by level (root type, all leaves at one depth, each internal entry's key and
+count equal to its child's first key and key count, sibling links both ways,
+keys strictly increasing under language 0 and in the system index,
+uncompressed pages other than the root at least half full); every free
+chain; every page in exactly one tree or free chain; and each tree's keys
+against the keys built from the records.
 
 Values: integers in decimal, floats as %.17g, strings and byte fields as hex
 (strings up to their terminator).
@@ -286,6 +295,358 @@ class BlobFile:
                 self.report.warning("block %d is in no BLOB and not in the free chain" % offset)
 
 
+INDEX_HEADER = 4096
+PAGE = 4096
+PAGE_DATA = 4083
+SYSTEM_SLOT = 31
+# The Windows-1252 upper-case map of language 0: a-z, the accented small
+# letters except the division sign, and the three small letters of 0x9A,
+# 0x9C, 0x9E and 0xFF whose capitals sit elsewhere.
+UPPER_1252 = bytes(
+    (b - 32 if 97 <= b <= 122 or (224 <= b <= 254 and b != 247) else
+     {0x9A: 0x8A, 0x9C: 0x8C, 0x9E: 0x8E, 0xFF: 0x9F}.get(b, b)) for b in range(256))
+
+
+class IndexDefinition:
+    def __init__(self, slot, block):
+        self.slot = slot
+        self.name = short_string(block, 0)
+        (self.key_size,) = struct.unpack_from("<H", block, 31)
+        self.descending, self.case_insensitive, self.unique, self.compression, self.field_count = block[33:38]
+        self.field_descending = block[38:54]
+        self.fields = struct.unpack_from("<16H", block, 54)
+        self.root, self.free = struct.unpack_from("<II", block, 86)
+
+    def label(self):
+        if self.slot == SYSTEM_SLOT:
+            return "system index"
+        return "index %d (%s)" % (self.slot, self.name.decode("latin-1") or "primary")
+
+
+def decode_page(raw, key_size, unique, compression):
+    """One page's header and entries: (type, left, right, data size,
+    [(key, value, count)]); raises ValueError when the entries cannot be
+    decoded."""
+    page_type, count, left, right, data_size = struct.unpack_from("<BHIIH", raw, 0)
+    if page_type > 3:
+        raise ValueError("page type %d" % page_type)
+    data = raw[13:PAGE]
+    entries = []
+    k = key_size
+    if page_type in (0, 1):
+        size = k + 8
+        if count * size > PAGE_DATA:
+            raise ValueError("%d entries do not fit" % count)
+        for i in range(count):
+            e = data[i * size:(i + 1) * size]
+            value, sub = struct.unpack_from("<II", e, k)
+            entries.append((e[:k], value, sub))
+        return page_type, left, right, data_size, entries
+    if compression == 0:
+        size = k + 4
+        if count * size > PAGE_DATA:
+            raise ValueError("%d entries do not fit" % count)
+        for i in range(count):
+            e = data[i * size:(i + 1) * size]
+            entries.append((e[:k], struct.unpack_from("<I", e, k)[0], 1))
+        return page_type, left, right, data_size, entries
+    if data_size > PAGE_DATA:
+        raise ValueError("entry data of %d bytes" % data_size)
+    pos = 0
+    previous = b""
+
+    def take(n):
+        nonlocal pos
+        if n < 0 or pos + n > data_size:
+            raise ValueError("entry data runs past its %d bytes" % data_size)
+        pos += n
+        return data[pos - n:pos]
+
+    for i in range(count):
+        if compression == 3:
+            lead, trail = take(1)[0], take(1)[0]
+        else:
+            (n,) = struct.unpack("<H", take(2))
+            lead, trail = (n, 0) if compression == 1 else (0, n)
+        if lead > k or (i == 0 and lead):
+            raise ValueError("entry %d shares %d leading bytes" % (i + 1, lead))
+        head = previous[:lead]
+        if not unique and compression != 1 and k - lead > 4:
+            key = head + take(k - 4 - lead - trail) + bytes(trail) + take(4)
+        else:
+            if not unique and trail:
+                raise ValueError("entry %d drops record ID bytes" % (i + 1))
+            key = head + take(k - lead - trail) + bytes(trail)
+        (value,) = struct.unpack("<I", take(4))
+        entries.append((key, value, 1))
+        previous = key
+    if pos != data_size:
+        raise ValueError("entry data of %d bytes, entries take %d" % (data_size, pos))
+    return page_type, left, right, data_size, entries
+
+
+def key_bytes(field, raw, case_insensitive):
+    """The key bytes of one stored value, written from the documented
+    encodings."""
+    t, size = field.data_type, field.physical_size
+    if t == 1:
+        end = raw.find(b"\0")
+        text = raw[:size - 1] if end < 0 else raw[:min(end, size - 1)]
+        if case_insensitive:
+            text = text.translate(UPPER_1252)
+        return text + bytes(size - len(text))
+    if t in (2, 6, 10):
+        return struct.pack(">I", struct.unpack("<I", raw[:4])[0] ^ 0x80000000)
+    if t in (4, 12):
+        return struct.pack(">H", struct.unpack("<H", raw[:2])[0])
+    if t == 5:
+        return struct.pack(">H", struct.unpack("<H", raw[:2])[0] ^ 0x8000)
+    if t in (7, 11):
+        (bits,) = struct.unpack("<Q", raw[:8])
+        value = struct.unpack("<d", raw[:8])[0]
+        if value != value or value < 0:
+            bits ^= 0xFFFFFFFFFFFFFFFF
+        else:
+            bits |= 1 << 63
+        return struct.pack(">Q", bits)
+    if t == 8:
+        return struct.pack(">Q", struct.unpack("<Q", raw[:8])[0] ^ (1 << 63))
+    return raw[:size]
+
+
+def record_id_bytes(record):
+    return struct.pack(">I", struct.unpack_from("<I", record, 5)[0] ^ 0x80000000)
+
+
+def index_key(definition, fields, layout, record):
+    key = b""
+    for number in definition.fields[:definition.field_count]:
+        f = fields[number - 1]
+        offset, size = layout[number - 1]
+        if f.auto_increment():
+            key += b"\1" + record_id_bytes(record)
+        elif record[offset] == 0:
+            key += bytes(size + 1)
+        else:
+            key += bytes([record[offset]]) + key_bytes(f, record[offset + 1:offset + 1 + size],
+                                                     definition.case_insensitive)
+    if not definition.unique:
+        key += record_id_bytes(record)
+    return key
+
+
+class IndexFile:
+    """The .IDX file: header, definitions, every tree and free chain."""
+
+    def __init__(self, path, keys, report):
+        self.report = report
+        self.keys = keys
+        with open(path, "rb") as f:
+            self.data = f.read()
+        self.owner = {}
+        self.ok = False
+        if len(self.data) < INDEX_HEADER:
+            report.error("index file shorter than its 4096-byte header")
+            return
+        header = self.data[:INDEX_HEADER]
+        if keys:
+            header = decipher(header, *keys)
+        self.version = header[8]
+        (self.size,) = struct.unpack_from("<I", header, 9)
+        self.count = header[13]
+        (self.records,) = struct.unpack_from("<I", header, 3974)
+        self.no_primary = header[3978]
+        self.slots = [IndexDefinition(i, header[14 + 120 * i:134 + 120 * i]) for i in range(32)]
+        if self.version != 4:
+            report.error("index file version %d, expected 4" % self.version)
+        if len(self.data) % PAGE:
+            report.error("index file length %d is not whole pages" % len(self.data))
+        if self.size != len(self.data):
+            report.error("index header file size %d, file length %d" % (self.size, len(self.data)))
+        if self.count > 30:
+            report.error("%d secondary indexes, at most 30" % self.count)
+            return
+        system = self.slots[SYSTEM_SLOT]
+        if system.name != b"Sys Deleted" or system.key_size != 5 or system.compression or system.field_count:
+            report.error("slot 31 is not the system index")
+        self.ok = True
+
+    def active(self):
+        slots = [] if self.no_primary else [0]
+        return slots + list(range(1, self.count + 1)) + [SYSTEM_SLOT]
+
+    def valid(self, offset):
+        return INDEX_HEADER <= offset < min(self.size, len(self.data)) and offset % PAGE == 0
+
+    def page(self, offset, d):
+        raw = self.data[offset:offset + PAGE]
+        if self.keys:
+            raw = decipher(raw, *self.keys)
+        return decode_page(raw, d.key_size, d.unique, d.compression)
+
+    def claim(self, offset, holder):
+        if offset in self.owner:
+            self.report.error("page %d of %s is also in %s" % (offset, holder, self.owner[offset]))
+            return False
+        self.owner[offset] = holder
+        return True
+
+    def check_definitions(self, fields):
+        names = {}
+        for s in self.active():
+            d = self.slots[s]
+            if s == SYSTEM_SLOT:
+                continue
+            name = d.name.strip(b" ")
+            if s == 0 and name:
+                self.report.error("the primary index has a name")
+            if s > 0:
+                if not name or not is_alpha(name.upper()[0]):
+                    self.report.error("%s: name does not start with a letter" % d.label())
+                if name.upper() in names:
+                    self.report.error("%s: same name as index %d" % (d.label(), names[name.upper()]))
+                names.setdefault(name.upper(), s)
+            if s == 0 and d.unique != 1:
+                self.report.error("the primary index is not unique")
+            if d.field_count > 16 or d.compression > 3:
+                self.report.error("%s: %d key fields, compression %d" % (d.label(), d.field_count, d.compression))
+                return False
+            size = 0
+            for number in d.fields[:d.field_count]:
+                if not 1 <= number <= len(fields) or fields[number - 1].data_type == 3:
+                    self.report.error("%s: key field %d is not a field that can be keyed" % (d.label(), number))
+                    return False
+                size += fields[number - 1].physical_size + 1
+            expected = size + (0 if d.unique else 4)
+            if size == 0 or size > 524 or d.key_size != expected:
+                self.report.error("%s: key size %d, the fields make %d" % (d.label(), d.key_size, expected))
+                return False
+        return True
+
+    def order(self, d, language):
+        """A function comparing two keys by the index's order, or None when
+        the order depends on a collation table."""
+        if d.slot == SYSTEM_SLOT:
+            return lambda a, b: (a > b) - (a < b)
+        if language != 0:
+            return None
+        sign = -1 if d.descending else 1
+        return lambda a, b: sign * ((a > b) - (a < b))
+
+    def check_tree(self, d, language):
+        """Walks one tree level by level; answers its (key, record) entries
+        in leaf order."""
+        label = d.label()
+        if d.root == 0:
+            return []
+        if not self.valid(d.root):
+            self.report.error("%s: root %d is not a page" % (label, d.root))
+            return []
+        level = [(d.root, None)]  # (page, (parent key, parent count) expected)
+        depth = 0
+        found = []
+        while level:
+            pages = []
+            for offset, expected in level:
+                if not self.claim(offset, label):
+                    return found
+                try:
+                    page_type, left, right, data_size, entries = self.page(offset, d)
+                except ValueError as e:
+                    self.report.error("%s: page %d: %s" % (label, offset, e))
+                    return found
+                pages.append((offset, page_type, left, right, entries, expected))
+            types = {p[1] for p in pages}
+            leaf = types <= {2, 3}
+            want = ({3} if leaf else {0}) if depth == 0 else ({2} if leaf else {1})
+            if types != want:
+                self.report.error("%s: depth %d holds page types %s, expected %s (leaves at one depth)" %
+                                  (label, depth, sorted(types), sorted(want)))
+                return found
+            children = []
+            for i, (offset, page_type, left, right, entries, expected) in enumerate(pages):
+                want_left = pages[i - 1][0] if i > 0 else 0
+                want_right = pages[i + 1][0] if i + 1 < len(pages) else 0
+                if left != want_left or right != want_right:
+                    self.report.error("%s: page %d links %d and %d, expected %d and %d" %
+                                      (label, offset, left, right, want_left, want_right))
+                if not entries:
+                    self.report.error("%s: page %d is empty" % (label, offset))
+                    continue
+                total = len(entries) if leaf else sum(e[2] for e in entries)
+                if expected is not None and (expected[0] != entries[0][0] or expected[1] != total):
+                    self.report.error("%s: page %d begins with another key or holds %d keys, its parent says %d" %
+                                      (label, offset, total, expected[1]))
+                if depth > 0 and not (leaf and d.compression):
+                    most = PAGE_DATA // (d.key_size + (6 if leaf else 10))
+                    if len(entries) < most // 2:
+                        self.report.error("%s: page %d holds %d entries, fewer than half of %d" %
+                                          (label, offset, len(entries), most))
+                if leaf:
+                    found.extend((k, v) for k, v, _ in entries)
+                else:
+                    for k, v, sub in entries:
+                        if not self.valid(v):
+                            self.report.error("%s: page %d links to child %d, not a page" % (label, offset, v))
+                            return found
+                        children.append((v, (k, sub)))
+            level = children
+            depth += 1
+        compare = self.order(d, language)
+        if compare:
+            for i in range(1, len(found)):
+                if compare(found[i - 1][0], found[i][0]) >= 0:
+                    self.report.error("%s: key %d is not above key %d" % (label, i + 1, i))
+                    break
+        return found
+
+    def check_free_chain(self, d):
+        offset = d.free
+        while offset:
+            if not self.valid(offset):
+                self.report.error("%s: free chain links to %d, not a page" % (d.label(), offset))
+                return
+            if not self.claim(offset, "the free chain of " + d.label()):
+                return
+            raw = self.data[offset:offset + PAGE]
+            if self.keys:
+                raw = decipher(raw, *self.keys)
+            offset = struct.unpack_from("<I", raw, 7)[0]
+
+    def check(self, fields, layout, records, language, dump, out):
+        if not self.check_definitions(fields):
+            return
+        live = sum(1 for r in records if r[0] == 0)
+        if self.records != live:
+            self.report.error("index header counts %d records, the data file holds %d" % (self.records, live))
+        for s in range(32):
+            d = self.slots[s]
+            if s in self.active():
+                entries = self.check_tree(d, language)
+                if dump:
+                    out.append("I %d %d" % (s, len(entries)))
+                if s == SYSTEM_SLOT:
+                    if not entries:
+                        continue
+                    wanted = sorted((bytes([r[0]]) + record_id_bytes(r), n) for n, r in enumerate(records, 1))
+                else:
+                    wanted = sorted((index_key(d, fields, layout, r), n)
+                                    for n, r in enumerate(records, 1) if r[0] == 0)
+                got = sorted(entries)
+                if language != 0 and d.case_insensitive and s != SYSTEM_SLOT:
+                    # Upper case comes from the language's collation table.
+                    got, wanted = sorted(v for _, v in got), sorted(v for _, v in wanted)
+                if got != wanted:
+                    self.report.error("%s: holds %d keys, the records make %d, or they differ" %
+                                      (d.label(), len(got), len(wanted)))
+            elif d.root:
+                self.report.error("slot %d is not in use but has a root" % s)
+            self.check_free_chain(d)
+        for offset in range(INDEX_HEADER, len(self.data) - PAGE + 1, PAGE):
+            if offset not in self.owner:
+                self.report.error("page %d is in no tree and no free chain" % offset)
+
+
 def parse_keys(text):
     values = [int(v, 0) for v in text.split(",")]
     if len(values) != 6 or any(v < 0 or v > 255 for v in values):
@@ -293,12 +654,12 @@ def parse_keys(text):
     return (values[0], values[1]), (values[2], values[3]), (values[4], values[5])
 
 
-def blob_path(dat_path):
+def sibling_path(dat_path, extension):
     folder, name = os.path.split(dat_path)
     stem = os.path.splitext(name)[0]
     for candidate in os.listdir(folder or "."):
         c_stem, c_ext = os.path.splitext(candidate)
-        if c_stem == stem and c_ext.upper() == ".BLB":
+        if c_stem == stem and c_ext.upper() == extension:
             return os.path.join(folder, candidate)
     return None
 
@@ -381,7 +742,7 @@ def check_table(path, keys, dump, out):
 
     blob = None
     if blob_count:
-        bpath = blob_path(path)
+        bpath = sibling_path(path, ".BLB")
         if bpath is None:
             report.error("the table has BLOB fields but no .BLB file")
         else:
@@ -416,6 +777,12 @@ def check_table(path, keys, dump, out):
     if blob:
         blob.check_free_chain()
         blob.check_orphans()
+    ipath = sibling_path(path, ".IDX")
+    if ipath:
+        (language,) = struct.unpack_from("<H", data, 103)
+        index = IndexFile(ipath, keys[2] if encrypted else None, report)
+        if index.ok:
+            index.check(fields, layout, records, language, dump, out)
     return report
 
 
