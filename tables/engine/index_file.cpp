@@ -101,15 +101,7 @@ void TIndexFile::CloseFile() {
 }
 
 void TIndexFile::ReadImage(std::uint8_t* bytes, std::uint32_t count) {
-  LockFileHandler();
-  try {
-    Seek(0, 0);
-    Read(bytes, count);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  ReadAt(*this, 0, bytes, count);
   if (encrypted_) DecryptBuffer(bytes, static_cast<std::int32_t>(count), kIndexBlobKeys.key1, kIndexBlobKeys.key2);
 }
 
@@ -144,15 +136,7 @@ void TIndexFile::WriteHeader(bool force, bool flush_to_disk) {
   bytes[kNoPrimaryAt] = no_primary_;
   bytes[kChangedAt] = changed_ ? 1 : 0;
   if (encrypted_) EncryptBuffer(bytes, kIndexHeaderSize, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
-  LockFileHandler();
-  try {
-    Seek(0, 0);
-    Write(bytes, kIndexHeaderSize);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  WriteAt(*this, 0, bytes, kIndexHeaderSize);
   if (flush_to_disk || host_->ForceBufferFlush()) Flush();
   host_->MarkWritten();
   stored_count_ = count_;
@@ -175,15 +159,7 @@ bool TIndexFile::CheckForChanges() {
 
 void TIndexFile::ClearHeader() {
   FreePageBuffers(true);
-  LockFileHandler();
-  try {
-    Seek(kIndexHeaderSize, 0);
-    Write(nullptr, 0);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  WriteAt(*this, kIndexHeaderSize, nullptr, 0);
   if (host_->ForceBufferFlush()) Flush();
   version_ = 4;
   file_size_ = kIndexHeaderSize;
@@ -444,11 +420,21 @@ void TIndexFile::FreeSlotPages(std::uint8_t slot) {
 }
 
 TPage* TIndexFile::GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset) {
+  TEntryCache& cache = caches_[slot];
+  if (!host_->WritesHeld() && cache.Capacity() > kPageCacheSize) AdjustSlot(slot);
   const std::string* table = &table_name_;
-  TCacheEntry* entry = caches_[slot].Obtain(
-      offset, host_->WritesHeld(),
-      [this, table] { return pool_.Take([table] { return new TPage(table); }, [](TPage& p) { p.Initialize(); }); },
-      [this] { FlushPageBuffers(false); }, kPageCacheGrowth);
+  auto make = [this, table] {
+    return pool_.Take([table] { return new TPage(table); }, [](TPage& p) { p.Initialize(); });
+  };
+  auto flush = [this] { FlushPageBuffers(false); };
+  TCacheEntry* entry = cache.Obtain(offset, host_->WritesHeld(), make, flush, kPageCacheGrowth);
+  if (!entry) {
+    // Every page is in use: a deep tree's descent, its neighbours and its
+    // new pages can hold more than the list's places. It grows for them,
+    // and shrinks again once they are given back.
+    cache.SetCapacity(cache.Capacity() + kPageCacheGrowth);
+    entry = cache.Obtain(offset, false, make, flush, kPageCacheGrowth);
+  }
   if (!entry) Fail(err::kIndexPagesCorrupt);
   auto* page = static_cast<TPage*>(entry);
   const TIndexDefinition& d = slots_[slot];
@@ -458,16 +444,7 @@ TPage* TIndexFile::GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset) {
 
 void TIndexFile::ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, bool header_only) {
   std::uint8_t bytes[kIndexPageSize];
-  LockFileHandler();
-  std::int64_t got = 0;
-  try {
-    Seek(offset, 0);
-    got = Read(bytes, kIndexPageSize, true);
-  } catch (...) {
-    UnlockFileHandler();
-    throw;
-  }
-  UnlockFileHandler();
+  const std::int64_t got = ReadAt(*this, offset, bytes, kIndexPageSize, true);
   if (got < static_cast<std::int64_t>(kIndexPageSize)) {
     // Pages appended in the cache are not in the file yet while this table
     // writes alone or in a transaction.
@@ -549,14 +526,11 @@ bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
   std::uint32_t runs = 0;
   ForEachSlot(true, [&](std::uint8_t s) {
     runs += WriteModifiedRuns(
-        *this, caches_[s], PageLayout(), 1, 0,
-        [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TPage*>(e)->Write(out, encrypted); },
-        [this] { host_->MarkWritten(); });
+        *this, *host_, caches_[s], PageLayout(), TReadWindow{}, flush_to_disk,
+        [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TPage*>(e)->Write(out, encrypted); });
   });
   stats_.Writes += runs;
-  if (runs == 0) return false;
-  if (flush_to_disk || host_->ForceBufferFlush()) Flush();
-  return true;
+  return runs != 0;
 }
 
 void TIndexFile::FreePageBuffers(bool system_slot) {
@@ -565,18 +539,20 @@ void TIndexFile::FreePageBuffers(bool system_slot) {
     if (s != kSystemSlot || system_slot) FreeSlotPages(s);
 }
 
+void TIndexFile::AdjustSlot(std::uint8_t slot) {
+  TEntryCache& cache = caches_[slot];
+  std::vector<TCacheEntry*> sorted = cache.Sorted();
+  for (std::size_t i = sorted.size(); i > kPageCacheSize; --i) {
+    TCacheEntry* e = sorted[i - 1];
+    if (!e->Evictable()) continue;
+    cache.Remove(e);
+    pool_.Return(static_cast<TPage*>(e));
+  }
+  cache.SetCapacity(std::max(kPageCacheSize, cache.Count()));
+}
+
 void TIndexFile::AdjustPageBuffers(bool system_slot) {
-  ForEachSlot(system_slot, [&](std::uint8_t s) {
-    TEntryCache& cache = caches_[s];
-    std::vector<TCacheEntry*> sorted = cache.Sorted();
-    for (std::size_t i = sorted.size(); i > kPageCacheSize; --i) {
-      TCacheEntry* e = sorted[i - 1];
-      if (!e->Evictable()) continue;
-      cache.Remove(e);
-      pool_.Return(static_cast<TPage*>(e));
-    }
-    cache.SetCapacity(std::max(kPageCacheSize, cache.Count()));
-  });
+  ForEachSlot(system_slot, [&](std::uint8_t s) { AdjustSlot(s); });
 }
 
 }  // namespace korvex

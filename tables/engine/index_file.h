@@ -150,6 +150,8 @@ private:
   void ReadImage(std::uint8_t* bytes, std::uint32_t count);
   void DecodeHeader(const std::uint8_t* bytes);
   void FreeSlotPages(std::uint8_t slot);
+  // Keeps the 15 pages of lowest offset and those in use or modified.
+  void AdjustSlot(std::uint8_t slot);
   TPage* GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset);
   void ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, bool header_only);
   // Slots whose caches hold pages: 0..count and 31.

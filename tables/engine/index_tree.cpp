@@ -112,6 +112,51 @@ void TIndexTree::Split(std::vector<Level>& path, std::size_t level, TPage* fresh
   if (moved) ++parent.entry;
 }
 
+bool TIndexTree::PlanSplits(const std::vector<Level>& path, Held& held, SplitPlan& plan) {
+  const std::size_t depth = path.size();
+  plan.splits = 1;
+  while (plan.splits < depth &&
+         path[depth - 1 - plan.splits].page->Count() + 1u > path[depth - 1 - plan.splits].page->MaximumEntries())
+    ++plan.splits;
+  plan.new_root = plan.splits == depth;
+  plan.rights.assign(plan.splits, nullptr);
+  for (std::size_t k = 0; k < plan.splits; ++k) {
+    const std::uint32_t right = path[depth - 1 - k].page->RightPage();
+    if (right == 0) continue;
+    TPage* page = nullptr;
+    if (!file_.GetPage(cursor_, slot_, right, page)) return false;
+    plan.rights[k] = held.Keep(page);
+  }
+  // Every new page before the first change.
+  const std::size_t needed = plan.splits + (plan.new_root ? 1 : 0);
+  try {
+    while (plan.fresh.size() < needed) {
+      TPage* page = nullptr;
+      if (!file_.GetNextFreePage(cursor_, slot_, page)) break;
+      held.Keep(page);
+      for (const Level& level : path)
+        if (level.page == page) file_.Fail(err::kIndexPagesCorrupt);
+      plan.fresh.push_back(page);
+    }
+  } catch (...) {
+    for (TPage* page : plan.fresh) FreePage(page);
+    throw;
+  }
+  if (plan.fresh.size() == needed) return true;
+  for (TPage* page : plan.fresh) FreePage(page);
+  return false;
+}
+
+void TIndexTree::ApplySplits(std::vector<Level>& path, const SplitPlan& plan) {
+  // Only the last split, at the top, puts a new root in front of the path.
+  const std::size_t depth = path.size();
+  for (std::size_t k = 0; k < plan.splits; ++k) {
+    const std::size_t level = depth - 1 - k;
+    Split(path, level, plan.fresh[k], plan.rights[k], plan.new_root && level == 0 ? plan.fresh[plan.splits] : nullptr);
+  }
+  UpdatePath(path);
+}
+
 void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
@@ -133,56 +178,13 @@ void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
       file_.Fail(err::kDuplicateKey, file_.GetIndexDefinition(slot_).Name);
     path.back().entry = pos;
 
-    // Which levels will split, and their right neighbours.
     leaf->InsertEntry(pos, key, record, 1);
     const bool leaf_splits = leaf->Overflows();
     leaf->DeleteEntry(pos);
-    std::size_t splits = 0;
-    if (leaf_splits) {
-      splits = 1;
-      while (splits < path.size() &&
-             path[path.size() - 1 - splits].page->Count() + 1u > path[path.size() - 1 - splits].page->MaximumEntries())
-        ++splits;
-    }
-    const bool new_root = splits == path.size();
-    std::vector<TPage*> rights(splits, nullptr);
-    bool again = false;
-    for (std::size_t k = 0; k < splits && !again; ++k) {
-      const std::uint32_t right = path[path.size() - 1 - k].page->RightPage();
-      if (right == 0) continue;
-      TPage* page = nullptr;
-      again = !file_.GetPage(cursor_, slot_, right, page);
-      if (page) rights[k] = held.Keep(page);
-    }
-    if (again) continue;
-    // Every new page before the first change.
-    std::vector<TPage*> fresh;
-    try {
-      while (fresh.size() < splits + (new_root ? 1 : 0)) {
-        TPage* page = nullptr;
-        if (!file_.GetNextFreePage(cursor_, slot_, page)) break;
-        held.Keep(page);
-        for (const Level& level : path)
-          if (level.page == page) file_.Fail(err::kIndexPagesCorrupt);
-        fresh.push_back(page);
-      }
-    } catch (...) {
-      for (TPage* page : fresh) FreePage(page);
-      throw;
-    }
-    if (fresh.size() < splits + (new_root ? 1 : 0)) {
-      for (TPage* page : fresh) FreePage(page);
-      continue;
-    }
-
+    SplitPlan plan;
+    if (leaf_splits && !PlanSplits(path, held, plan)) continue;
     leaf->InsertEntry(pos, key, record, 1);
-    // Only the last split, at the top, puts a new root in front of the path.
-    const std::size_t depth = path.size();
-    for (std::size_t k = 0; k < splits; ++k) {
-      const std::size_t level = depth - 1 - k;
-      Split(path, level, fresh[k], rights[k], new_root && level == 0 ? fresh[splits] : nullptr);
-    }
-    UpdatePath(path);
+    ApplySplits(path, plan);
     return;
   }
   file_.Fail(err::kIndexPagesCorrupt);
@@ -283,6 +285,22 @@ bool TIndexTree::Remove(const std::uint8_t* key) {
     TPage* leaf = path.back().page;
     const int pos = leaf->Bound(key, key_size_, true, compare) - 1;
     if (pos < 0 || Compare(leaf->KeyAt(pos), key, key_size_) != 0) return false;
+    if (leaf->Compressed() && leaf->Count() > 1) {
+      // Under a collation neighbours need not share what the removed key
+      // shared with each: the leaf can grow, and then it splits.
+      const std::vector<std::uint8_t> removed(leaf->KeyAt(pos), leaf->KeyAt(pos) + key_size_);
+      const std::uint32_t value = leaf->ValueAt(pos);
+      leaf->DeleteEntry(pos);
+      const bool grows = leaf->Overflows();
+      leaf->InsertEntry(pos, removed.data(), value, 1);
+      if (grows) {
+        SplitPlan plan;
+        if (!PlanSplits(path, held, plan)) continue;
+        leaf->DeleteEntry(pos);
+        ApplySplits(path, plan);
+        return true;
+      }
+    }
     leaf->DeleteEntry(pos);
     for (std::size_t level = path.size() - 1; level > 0 && path[level].page->Underflows(); --level)
       if (!Rebalance(path, level, held)) break;

@@ -7,7 +7,8 @@
 // one descent. Pages of one level are chained both ways. A page splits when
 // it overflows (the old page keeps the larger half); an uncompressed page
 // below half its maximum merges with, or borrows from, a sibling under the
-// same parent; a compressed leaf is only removed once empty. The root
+// same parent; a compressed leaf is only removed once empty, and splits
+// when a removal makes its neighbours share less and grow it. The root
 // shrinks when it is left with one child.
 //
 // A descent keeps the path (page and entry per level) and holds those pages
@@ -84,6 +85,16 @@ private:
   // Keeps each path entry's key and count equal to its child's first key
   // and key count.
   void UpdatePath(const std::vector<Level>& path);
+  // The pages the splits of an overflowing leaf need, each level up that
+  // is full splitting too: right neighbours and new pages, taken before
+  // anything changes. False: fetch again (nothing taken).
+  struct SplitPlan {
+    std::size_t splits = 0;
+    bool new_root = false;
+    std::vector<TPage*> rights, fresh;
+  };
+  bool PlanSplits(const std::vector<Level>& path, Held& held, SplitPlan& plan);
+  void ApplySplits(std::vector<Level>& path, const SplitPlan& plan);
   void Split(std::vector<Level>& path, std::size_t level, TPage* fresh, TPage* right, TPage* new_root);
   // Handles an underflowing page at `level`; answers whether its parent
   // lost an entry (and may underflow in turn).
