@@ -778,7 +778,9 @@ def check_table(path, keys, dump, out):
         blob.check_free_chain()
         blob.check_orphans()
     ipath = sibling_path(path, ".IDX")
-    if ipath:
+    # A table whose index side has no pages and no header yet keeps an empty
+    # .IDX beside its data file.
+    if ipath and os.path.getsize(ipath) > 0:
         (language,) = struct.unpack_from("<H", data, 103)
         index = IndexFile(ipath, keys[2] if encrypted else None, report)
         if index.ok:
