@@ -321,10 +321,38 @@ bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32
   return blobs_written;
 }
 
+namespace {
+void CutTail(TFileHandler& file, std::int64_t size) {
+  if (!file.IsOpen() || file.GetSize() <= size) return;
+  file.Seek(size, 0);
+  file.Write(nullptr, 0);
+}
+}  // namespace
+
 void TDataCursor::Flush(bool blobs) {
   table_->MarkWritten();
   if (exclusive_) return;  // written at flush or close
-  table_->FlushBuffers(false, true, false, blobs, directory_->Session()->ForceBufferFlush);
+  try {
+    table_->FlushBuffers(false, true, false, blobs, directory_->Session()->ForceBufferFlush);
+  } catch (...) {
+    // A write that failed (a full disk, an I/O error) must not stay in the
+    // caches to reach the files later: the table goes back to what its
+    // files hold. Records are written before the headers, so the files
+    // still describe the table as it was unless only a header write failed.
+    if (!table_->GetTransactionInProgress()) {
+      try {
+        table_->FreeBuffers(false, true);
+        // Bytes past what the headers describe are a failed write's: cut
+        // them (the write lock keeps every other writer out meanwhile).
+        TDataFile& data = table_->DataFile();
+        CutTail(data, static_cast<std::int64_t>(data.DataStart() +
+                                                std::uint64_t{data.GetPhysicalRecordsUsed()} * data.GetRecordSize()));
+        if (table_->HasBlobs()) CutTail(table_->BlobFile(), table_->BlobFile().GetFileSize());
+      } catch (...) {
+      }
+    }
+    throw;
+  }
 }
 
 namespace {

@@ -2,6 +2,9 @@
 // (records, BLOBs, walking both ways) against plain std::map state with the
 // independent file checker after every batch, BLOB bounds, sessions and
 // processes sharing one table.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -715,6 +718,45 @@ TEST(DataCursor, LockedIncrementsFromTwoProcessesLoseNothing) {
   EXPECT_EQ(v, 2 * kSessions * kRounds);
   c->CloseCursor();
   EXPECT_EQ(RunTableCheck(tmp.path().string() + "/t.DAT").status, 0);
+}
+
+TEST(DataCursor, AppendsOnAFullDiskFailAndLeaveNoTrace) {
+  qvtest::TempDir tmp;
+  const std::string dir = tmp.path().string();
+  {
+    Env env(dir);
+    Create(env.dir, {Field("N", dtInteger), Field("S", dtString, 40)});
+  }
+  // The child appends under a file-size limit until a write fails, checks
+  // what it sees and reports the appends that returned.
+  qvtest::ChildProcess child([&](qvtest::ChildProcess&) -> int {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = std::filesystem::file_size(dir + "/t.DAT") + 500;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Env env(dir);
+    auto c = Cursor(env.dir, false);
+    c->OpenCursor();
+    Bytes buffer(c->GetRecordSize());
+    int appended = 0;
+    for (std::int32_t i = 0; i < 100; ++i) {
+      c->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&i));
+      if (RaisedNumber([&] { c->AppendRecord(buffer.data()); }) != 0) break;
+      ++appended;
+    }
+    if (appended == 100 || c->GetRecordCount() != static_cast<std::uint32_t>(appended)) return 90;
+    return appended;
+  });
+  int appended = child.Wait();
+  ASSERT_GT(appended, 0);
+  ASSERT_LT(appended, 90);
+  Env env(dir);
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  EXPECT_EQ(c->GetRecordCount(), static_cast<std::uint32_t>(appended));
+  c->CloseCursor();
+  CheckResult check = RunTableCheck(dir + "/t.DAT");
+  EXPECT_EQ(check.status, 0) << check.output;
 }
 
 }  // namespace
