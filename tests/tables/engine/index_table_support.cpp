@@ -129,7 +129,7 @@ void IndexTable::Reopen() {
   data->OpenFile();
   index->SetFields(&data->Fields());
   index->OpenFile();
-  for (auto& c : comparators_) c.reset();
+  ForgetComparators();
 }
 
 }  // namespace korvex::testing

@@ -46,6 +46,10 @@ public:
   void ExpectClean();
   // Closes and opens both files again.
   void Reopen();
+  // After indexes were added or deleted: the slots' comparisons anew.
+  void ForgetComparators() {
+    for (auto& c : comparators_) c.reset();
+  }
 
   FakeHost host;
   std::unique_ptr<TDataFile> data;
