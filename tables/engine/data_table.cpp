@@ -12,6 +12,7 @@
 #include "tables/engine/cache_io.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/lock_ranges.h"
+#include "platform/runtime/filelock.h"
 #include "tables/lib/names.h"
 
 namespace korvex {
@@ -128,6 +129,23 @@ void TDataTable::OpenTable() {
   }
   files_read_only_ = data_->ReadOnly() || index_->ReadOnly() || (blob_->IsOpen() && blob_->ReadOnly());
   if (files_read_only_) read_only_ = true;
+  if (exclusive_ && !read_only_) RecoverHotJournal();
+}
+
+bool TDataTable::UsesJournal() const { return !in_memory_ && directory_ != nullptr && !directory_->IsMemory(); }
+
+std::string TDataTable::JournalPath() const { return directory_->Path() + ExtractFileRoot(name_) + ".JNL"; }
+
+std::vector<TFileHandler*> TDataTable::JournalFiles() {
+  return {data_.get(), index_->IsOpen() ? index_.get() : nullptr,
+          HasBlobs() && blob_->IsOpen() ? blob_.get() : nullptr};
+}
+
+bool TDataTable::RecoverHotJournal() {
+  if (!UsesJournal() || journal_.Active() || read_only_ || !TJournal::Recover(JournalPath(), JournalFiles()))
+    return false;
+  FreeBuffers(false, true);
+  return true;
 }
 
 void TDataTable::CloseTable(bool discard_temporary) {
@@ -222,6 +240,7 @@ void TDataTable::CreateTable(const TDataFileSettings& settings, const std::vecto
 void TDataTable::DeleteTable() {
   AssignTableParameters();
   data_->DeleteFile();
+  if (UsesJournal()) rtl::DeleteLockedFile(JournalPath());
   if (index_->Exists()) index_->DeleteFile();
   if (blob_->Exists()) blob_->DeleteFile();
 }
@@ -358,6 +377,11 @@ void TDataTable::UnlockPair(std::uint16_t& index_r, std::uint16_t& blob_r) {
 bool TDataTable::ReadLockTable() {
   if (user_read_lock_ || user_table_lock_ || transaction_lock_ || write_lock_ || read_lock_ || LocksSkipped())
     return false;
+  if (UsesJournal() && TJournal::Exists(JournalPath())) {
+    // A dead writer's journal: play it back under the write lock first.
+    WriteLockTable();
+    WriteUnlockTable();
+  }
   if (!LockPair(read_index_r_, read_blob_r_)) Fail(err::kLockFailure);
   read_lock_ = true;
   return PerformChangeDetection();
@@ -408,7 +432,8 @@ bool TDataTable::WriteLockTable() {
     Fail(err::kLockFailure);
   }
   write_lock_ = true;
-  return transaction_lock_ ? false : PerformChangeDetection();
+  if (transaction_lock_) return false;
+  return RecoverHotJournal() || PerformChangeDetection();
 }
 
 void TDataTable::WriteUnlockTable() {
@@ -549,7 +574,7 @@ void TDataTable::TransactionWriteLockTable() {
   if (!Retry([&] { return DataByteLocked(kDataWriteLockOffset, 1, true); })) Fail(err::kLockFailure);
   table_lock_before_transaction_ = user_table_lock_;
   transaction_lock_ = true;
-  if (!exclusive_) PerformChangeDetection();
+  if (!RecoverHotJournal() && !exclusive_) PerformChangeDetection();
 }
 
 void TDataTable::TransactionWriteUnlockTable() {
@@ -579,6 +604,10 @@ void TDataTable::StartTransaction() {
 void TDataTable::RollbackTransaction() {
   if (!in_transaction_ || read_only_) return;
   in_transaction_ = false;
+  if (journal_.Active()) {
+    journal_.Abandon();
+    TJournal::Recover(JournalPath(), JournalFiles());
+  }
   FreeBuffers(true, true);
   TransactionWriteUnlockTable();
 }
@@ -635,6 +664,9 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
     UpdateHeaderStamps(force_data, force_index, force_blob);
     return;
   }
+  // A flush that fails leaves its journal open: a retry goes on under it,
+  // a rollback plays it back.
+  if (UsesJournal() && !journal_.Active()) journal_.Begin(JournalPath(), JournalFiles(), to_disk || ForceBufferFlush());
   if (data_->IsOpen()) {
     data_->FlushRecordBuffers(to_disk);
     data_->WriteHeader(force_data, to_disk);
@@ -646,6 +678,7 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
     blob_->WriteHeader(force_blob, to_disk);
     if (adjust) blob_->AdjustBlockBuffers();
   }
+  journal_.Commit();
 }
 
 void TDataTable::FreeBuffers(bool adjust, bool reread_headers) {

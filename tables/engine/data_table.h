@@ -28,6 +28,7 @@
 
 #include "tables/engine/blob_file.h"
 #include "tables/engine/data_file.h"
+#include "tables/engine/journal.h"
 #include "tables/engine/table_host.h"
 #include "tables/lib/file_handler.h"
 #include "tables/lib/records_bitmap.h"
@@ -190,6 +191,13 @@ private:
   // The table's memory files in image order.
   std::vector<TFileHandler*> ImageFiles();
   void LockSections(bool lock);
+  // Disk tables keep a rollback journal (journal.h) over every flush.
+  bool UsesJournal() const;
+  std::string JournalPath() const;
+  std::vector<TFileHandler*> JournalFiles();
+  // Plays back a dead writer's journal (the caller holds the write lock or
+  // the exclusive open); true when there was one.
+  bool RecoverHotJournal();
 
   TDataDirectory* directory_;
   int use_count_ = 0;
@@ -205,6 +213,7 @@ private:
   bool read_lock_ = false, write_lock_ = false;
   std::uint16_t read_index_r_ = 0, read_blob_r_ = 0, user_index_r_ = 0, user_blob_r_ = 0;
   bool transaction_lock_ = false, in_transaction_ = false;
+  TJournal journal_;
   std::vector<std::uint8_t> image_;
   bool sections_locked_ = false;
 };

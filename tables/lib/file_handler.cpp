@@ -80,10 +80,12 @@ std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allow_sho
 
 void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (!file_) RaiseError(err::kWriteError, file_name_);
+  if (observer_ != nullptr) observer_->BeforeWrite(*this, GetPos(), count);
   if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
 }
 
 void TFileHandler::Flush() {
+  if (file_ && observer_ != nullptr) observer_->BeforeFlush(*this);
   if (file_ && !file_->Flush(handle_)) RaiseError(err::kWriteError, file_name_);
 }
 

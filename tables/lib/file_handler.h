@@ -17,6 +17,18 @@
 
 namespace korvex {
 
+class TFileHandler;
+
+// Told before a handler writes or asks for a flush to disk (the owning
+// table's rollback journal).
+class TFileObserver {
+public:
+  virtual ~TFileObserver() = default;
+  // `count` bytes (0: the end of the file is set) at `position`.
+  virtual void BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) = 0;
+  virtual void BeforeFlush(TFileHandler& file) = 0;
+};
+
 class TFileHandler : public TCountedObject {
 public:
   explicit TFileHandler(void* owner = nullptr);
@@ -52,6 +64,8 @@ public:
   void LockFileHandler();
   void UnlockFileHandler();
 
+  // Watches this handler's writes; nullptr for none.
+  void SetObserver(TFileObserver* observer) { observer_ = observer; }
   bool InMemory() const { return in_memory_; }
   void SetInMemory(bool value) { in_memory_ = value; }
   const std::string& FileName() const { return file_name_; }
@@ -79,6 +93,7 @@ private:
   bool read_only_ = false;
   bool is_open_ = false;
   bool temporary_ = false;
+  TFileObserver* observer_ = nullptr;
 };
 
 }  // namespace korvex

@@ -13,6 +13,7 @@
 
 #include "support/child_process.h"
 #include "tables/engine/data_session.h"
+#include "tables/engine/journal.h"
 #include "tables/engine/languages.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
@@ -671,6 +672,84 @@ TEST(SharedTableImages, FuzzBodyTakesTheCorpusAndItsMutations) {
     qvtest::WriteFileBytes(std::string(out) + "/empty", "");
   }
   qvtest::ReplayFuzzBody("fuzz/tables/corpus/table_image", fuzz::TableImage, 1500);
+}
+
+}  // namespace
+}  // namespace korvex::testing
+
+namespace korvex::testing {
+namespace {
+
+// A flush that writes records (changed and appended), a BLOB block and the
+// headers is killed at each of its writes and syncs in turn. Whoever takes
+// the table next plays the journal back: the files are as before the flush
+// or as after it (up to the time of the last update), and the checker
+// passes.
+TEST(SharedTableJournal, AFlushKilledAtAnyStepLeavesTheFilesBeforeOrAfter) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path(), 30);
+  const std::string dat = dir.Path() + "/t.DAT", blb = dir.Path() + "/t.BLB", jnl = dir.Path() + "/t.JNL";
+  const std::string before_dat = ReadFileBytes(dat), before_blb = ReadFileBytes(blb);
+  auto flush = [&](int kill_at) {
+    return ChildProcess([&](ChildProcess&) {
+             Session s(dir.Path());
+             TDataTable* t = s.Open();
+             t->WriteLockTable();
+             for (std::uint32_t n : {3u, 29u}) {
+               TRecord* r = nullptr;
+               if (!t->DataFile().GetRecord(nullptr, n, false, false, 1, r)) return 200;
+               r->SetRecordID(1000 + n);
+               r->Modified = true;
+               t->DataFile().PutRecord(r);
+             }
+             AppendRecords(t->DataFile(), 40);
+             TBlock* block = t->BlobFile().FetchFreeBlock(nullptr);
+             block->Modified = true;
+             t->BlobFile().PutBlock(block);
+             int step = 0;
+             TJournal::SetStepHook([&] {
+               if (++step == kill_at) std::raise(SIGKILL);
+             });
+             t->FlushBuffers(false, true, false, true, true);
+             TJournal::SetStepHook(nullptr);
+             t->WriteUnlockTable();
+             return step;
+           })
+        .Wait();
+  };
+  auto without_time = [](std::string bytes) {
+    if (bytes.size() >= 35) std::fill(bytes.begin() + 27, bytes.begin() + 35, '\0');
+    return bytes;
+  };
+  int steps = flush(0);
+  ASSERT_GT(steps, 5);
+  ASSERT_LT(steps, 128);
+  const std::string after_dat = without_time(ReadFileBytes(dat)), after_blb = ReadFileBytes(blb);
+  ASSERT_NE(after_dat, without_time(before_dat));
+  EXPECT_FALSE(std::filesystem::exists(jnl));
+  int befores = 0, afters = 0;
+  for (int k = 1; k <= steps; ++k) {
+    qvtest::WriteFileBytes(dat, before_dat);
+    qvtest::WriteFileBytes(blb, before_blb);
+    ASSERT_EQ(flush(k), 128 + SIGKILL) << k;
+    {
+      Session s(dir.Path());
+      TDataTable* t = s.Open();
+      t->WriteLockTable();
+      t->WriteUnlockTable();
+    }
+    EXPECT_FALSE(std::filesystem::exists(jnl)) << k;
+    std::string now_dat = ReadFileBytes(dat), now_blb = ReadFileBytes(blb);
+    bool before = now_dat == before_dat && now_blb == before_blb;
+    bool after = without_time(now_dat) == after_dat && now_blb == after_blb;
+    EXPECT_TRUE(before || after) << "killed at step " << k << " of " << steps;
+    befores += before;
+    afters += after;
+    CheckResult check = RunTableCheck(dat);
+    EXPECT_EQ(check.status, 0) << k << ": " << check.output;
+  }
+  EXPECT_GT(befores, 0);
+  EXPECT_GT(afters, 0);
 }
 
 }  // namespace

@@ -1,0 +1,172 @@
+#include "tables/engine/journal.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/coding.h"
+#include "tables/engine/cache_io.h"
+#include "tables/engine/errors.h"
+
+namespace korvex {
+namespace {
+
+constexpr char kMagic[8] = {'Q', 'V', 'J', 'N', 'L', '1', 0, 0};
+constexpr std::size_t kHeaderSize = 8 + 3 * 4 + 4;
+constexpr std::size_t kEntryHead = 1 + 4 + 4;
+
+std::function<void()>& StepHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+void Step() {
+  if (StepHook()) StepHook()();
+}
+
+std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < count; ++i) {
+    crc ^= bytes[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  std::uint8_t b[4];
+  rtl::EncodeFixed32(b, v);
+  out.insert(out.end(), b, b + 4);
+}
+
+void Seal(std::vector<std::uint8_t>& record) { PutU32(record, Crc32(record.data(), record.size())); }
+
+bool Sealed(const std::uint8_t* record, std::size_t length) {
+  return rtl::DecodeFixed32(record + length) == Crc32(record, length);
+}
+
+}  // namespace
+
+TJournal::~TJournal() { Stop(); }
+
+void TJournal::SetStepHook(std::function<void()> hook) { StepHook() = std::move(hook); }
+
+bool TJournal::Exists(const std::string& path) {
+  std::unique_ptr<rtl::TLockedFile> file;
+  return rtl::TLockedFile::Open(path, rtl::FileAccess::Read, rtl::FileShare::Shared, file) == 0;
+}
+
+void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync) {
+  path_ = path;
+  sync_ = sync;
+  old_lengths_.clear();
+  for (TFileHandler* f : files) old_lengths_.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
+  files_ = std::move(files);
+  for (TFileHandler* f : files_)
+    if (f != nullptr) f->SetObserver(this);
+}
+
+void TJournal::Stop() {
+  for (TFileHandler* f : files_)
+    if (f != nullptr) f->SetObserver(nullptr);
+  files_.clear();
+}
+
+void TJournal::Append(const std::vector<std::uint8_t>& record) {
+  if (!file_) {
+    if (rtl::TLockedFile::Create(path_, false, file_) != 0) RaiseError(err::kWriteError, path_);
+    std::vector<std::uint8_t> header(kMagic, kMagic + 8);
+    for (std::int64_t length : old_lengths_) PutU32(header, static_cast<std::uint32_t>(length));
+    while (header.size() < 8 + 3 * 4) PutU32(header, 0);
+    Seal(header);
+    Step();
+    if (file_->WriteAt(0, header.data(), static_cast<std::int64_t>(header.size())) !=
+        static_cast<std::int64_t>(header.size()))
+      RaiseError(err::kWriteError, path_);
+    end_ = static_cast<std::int64_t>(header.size());
+  }
+  Step();
+  if (file_->WriteAt(end_, record.data(), static_cast<std::int64_t>(record.size())) !=
+      static_cast<std::int64_t>(record.size()))
+    RaiseError(err::kWriteError, path_);
+  end_ += static_cast<std::int64_t>(record.size());
+  if (sync_) {
+    Step();
+    if (file_->Sync() != 0) RaiseError(err::kWriteError, path_);
+  }
+}
+
+void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) {
+  auto it = std::find(files_.begin(), files_.end(), &file);
+  if (it == files_.end()) return;
+  std::size_t index = static_cast<std::size_t>(it - files_.begin());
+  std::int64_t old = old_lengths_[index];
+  std::int64_t end = count == 0 ? old : std::min(position + count, old);
+  if (position < end) {
+    // The caller has positioned the handler: read the old bytes and put the
+    // position back.
+    std::vector<std::uint8_t> record{static_cast<std::uint8_t>(index)};
+    PutU32(record, static_cast<std::uint32_t>(position));
+    PutU32(record, static_cast<std::uint32_t>(end - position));
+    record.resize(kEntryHead + static_cast<std::size_t>(end - position));
+    file.Seek(position, 0);
+    file.Read(record.data() + kEntryHead, end - position);
+    file.Seek(position, 0);
+    Seal(record);
+    Append(record);
+  }
+  Step();
+}
+
+void TJournal::BeforeFlush(TFileHandler&) { Step(); }
+
+void TJournal::Commit() {
+  Stop();
+  if (!file_) return;
+  file_.reset();
+  Step();
+  rtl::DeleteLockedFile(path_);
+  Step();
+}
+
+void TJournal::Abandon() {
+  Stop();
+  file_.reset();
+}
+
+bool TJournal::Recover(const std::string& path, const std::vector<TFileHandler*>& files) {
+  std::unique_ptr<rtl::TLockedFile> file;
+  if (rtl::TLockedFile::Open(path, rtl::FileAccess::Read, rtl::FileShare::Shared, file) != 0) return false;
+  std::int64_t size = file->Size();
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
+  std::int64_t got = file->ReadAt(0, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  file.reset();
+  bool valid = got == static_cast<std::int64_t>(bytes.size()) && bytes.size() >= kHeaderSize &&
+               std::memcmp(bytes.data(), kMagic, 8) == 0 && Sealed(bytes.data(), kHeaderSize - 4);
+  if (valid) {
+    struct Entry {
+      std::size_t index, at;
+      std::uint32_t position, length;
+    };
+    std::vector<Entry> entries;
+    for (std::size_t at = kHeaderSize; at + kEntryHead + 4 <= bytes.size();) {
+      std::uint32_t length = rtl::DecodeFixed32(bytes.data() + at + 5);
+      if (at + kEntryHead + length + 4 > bytes.size() || !Sealed(bytes.data() + at, kEntryHead + length)) break;
+      entries.push_back({bytes[at], at + kEntryHead, rtl::DecodeFixed32(bytes.data() + at + 1), length});
+      at += kEntryHead + length + 4;
+    }
+    for (auto e = entries.rbegin(); e != entries.rend(); ++e)
+      if (e->index < files.size() && files[e->index] != nullptr && files[e->index]->IsOpen())
+        WriteAt(*files[e->index], e->position, bytes.data() + e->at, e->length);
+    for (std::size_t i = 0; i < files.size() && i < 3; ++i) {
+      if (files[i] == nullptr || !files[i]->IsOpen()) continue;
+      std::uint32_t old = rtl::DecodeFixed32(bytes.data() + 8 + 4 * i);
+      if (files[i]->GetSize() > old) WriteAt(*files[i], old, nullptr, 0);
+      files[i]->Flush();
+    }
+  }
+  int rc = rtl::DeleteLockedFile(path);
+  if (rc != 0) RaiseError(err::kWriteError, path);
+  return true;
+}
+
+}  // namespace korvex
