@@ -1,7 +1,6 @@
 #include "app/core/arrange.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
@@ -53,46 +52,14 @@ PackedKey Pack(const std::string& key) {
   return packed;
 }
 
-// Arrange keys, worked out once per distinct child's name: the key is
-// fixed by the head of the field and the character after its first comma.
+// The arrange key of a line: MetaPhone of the head of its child's field,
+// the two characters from the field's first blank, then the character two
+// places after its first comma, if any.
 class KeyMaker {
 public:
   explicit KeyMaker(int key_length) : key_length_(key_length) {}
 
   std::string Make(std::string_view line) {
-    std::string id;
-    return KeyOf(line, id);
-  }
-
-
-  // The group of a line: equal keys share one group number.
-  uint32_t Group(std::string_view line) {
-    auto it = group_of_id_.find(IdOf(line));
-    if (it != group_of_id_.end()) return it->second;
-    const PackedKey key = Pack(KeyOf(line, id_));
-    auto [group, added] = group_of_key_.emplace(key, static_cast<uint32_t>(keys_.size()));
-    if (added) keys_.push_back(key);
-    group_of_id_.emplace(id_, group->second);
-    return group->second;
-  }
-  const std::vector<PackedKey>& GroupKeys() const { return keys_; }
-
-private:
-  // What fixes the key of a line: the head of its field, then the
-  // character after the first comma, if any.
-  const std::string& IdOf(std::string_view line) {
-    const std::string_view field = TrimLine(SecondField(line, scratch_));
-    const size_t blank = field.find(' ');
-    const size_t comma = field.find(',');
-    id_.assign(blank == std::string_view::npos ? field : field.substr(0, blank + 2));
-    if (comma != std::string_view::npos && comma + 2 < field.size()) {
-      id_.push_back('\0');
-      id_.push_back(field[comma + 2]);
-    }
-    return id_;
-  }
-
-  std::string KeyOf(std::string_view line, std::string& id) {
     const std::string_view field = TrimLine(SecondField(line, scratch_));
     const size_t blank = field.find(' ');
     const std::string_view head = blank == std::string_view::npos ? field : field.substr(0, blank + 2);
@@ -100,20 +67,12 @@ private:
     if (blank != std::string_view::npos) key.append(field.substr(blank, 2));
     const size_t comma = field.find(',');
     if (comma != std::string_view::npos && comma + 2 < field.size()) key.push_back(field[comma + 2]);
-    IdOf(line);
-    id = id_;
     return key;
   }
 
-  struct KeyHash {
-    size_t operator()(const PackedKey& k) const { return k.high * 0x9E3779B97F4A7C15ull ^ k.low; }
-  };
-
+private:
   int key_length_;
-  std::string scratch_, id_;
-  std::unordered_map<std::string, uint32_t> group_of_id_;
-  std::unordered_map<PackedKey, uint32_t, KeyHash> group_of_key_;
-  std::vector<PackedKey> keys_;
+  std::string scratch_;
 };
 
 // Line indexes in date order (ties in their order); reports the first
@@ -174,45 +133,38 @@ ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const Arra
     return outcome;
   }
 
-  // The group of each line, in date order.
+  // Every line's packed key beside its place in date order; sorting these
+  // puts groups in key order and keeps date order within each group. A
+  // flat sort of keys, with no table of groups, keeps this linear in
+  // memory traffic however many groups there are.
+  struct Keyed {
+    PackedKey key;
+    uint32_t date_rank;
+    bool operator<(const Keyed& o) const { return key == o.key ? date_rank < o.date_rank : key < o.key; }
+  };
   KeyMaker maker(key_length);
-  std::vector<uint32_t> group(hits.size());
+  std::vector<Keyed> keyed(hits.size());
   for (size_t i = 0; i < by_date.size(); ++i) {
-    group[i] = maker.Group(hits[by_date[i]]);
+    keyed[i] = {Pack(maker.Make(hits[by_date[i]])), static_cast<uint32_t>(i)};
     done = static_cast<int64_t>(i + 1);
     if (!pacer.Tick()) {
       outcome.cancelled = true;
       return outcome;
     }
   }
-
-  // Groups in key order, lines within a group in date order: a counting
-  // sort by the rank of each line's group keeps date order.
-  const std::vector<PackedKey>& keys = maker.GroupKeys();
-  std::vector<uint32_t> groups_in_order(keys.size());
-  for (uint32_t g = 0; g < keys.size(); ++g) groups_in_order[g] = g;
-  if (!PacedSort(groups_in_order, [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; }, pacer)) {
+  if (!PacedSort(keyed, [](const Keyed& a, const Keyed& b) { return a < b; }, pacer)) {
     outcome.cancelled = true;
     return outcome;
   }
-  std::vector<uint32_t> start(keys.size() + 1, 0);
-  for (uint32_t g : group) ++start[g + 1];
-  std::vector<uint32_t> first_line(keys.size());
-  uint32_t at = 0;
-  for (uint32_t g : groups_in_order) {
-    first_line[g] = at;
-    at += start[g + 1];
-  }
-  std::vector<uint32_t> arranged(hits.size());
-  for (size_t i = 0; i < group.size(); ++i) arranged[first_line[group[i]]++] = by_date[i];
 
   // Each group after an empty line; the first key is compared with "".
-  outcome.lines.reserve(hits.size() + keys.size() + 1);
   const PackedKey none = Pack(std::string());
-  size_t i = 0;
-  for (uint32_t g : groups_in_order) {
-    if (!(keys[g] == none && i == 0)) outcome.lines.emplace_back();
-    for (uint32_t n = start[g + 1]; n > 0; --n) outcome.lines.push_back(std::move(hits[arranged[i++]]));
+  size_t groups = 0;
+  for (size_t i = 0; i < keyed.size(); ++i) groups += i == 0 || !(keyed[i].key == keyed[i - 1].key);
+  outcome.lines.reserve(hits.size() + groups);
+  for (size_t i = 0; i < keyed.size(); ++i) {
+    if (i == 0 ? !(keyed[i].key == none) : !(keyed[i].key == keyed[i - 1].key)) outcome.lines.emplace_back();
+    outcome.lines.push_back(std::move(hits[by_date[keyed[i].date_rank]]));
   }
   return outcome;
 }
