@@ -429,7 +429,13 @@ void TBaptisms::Button1Click() {
     callbacks.report = [this](const std::string& m) { Report(m); };
     arranged = appcore::Arrange(std::move(result.baptism_hits), result.key_length, callbacks);
   }
-  SetPageLines(page, appcore::TakeFirstPageLines(result, arranged, options.show_source_codes));
+  // Written whole (Cancel would lose the hits), with the window answering.
+  Button3->setVisible(false);
+  appcore::Pacer writing([this] {
+    PumpEvents();
+    return true;
+  });
+  SetPageLines(page, appcore::TakeFirstPageLines(result, arranged, options.show_source_codes), &writing);
   SetPageKeywords(page, result.keywords);
   page.ReApplyKeywords();
   vm0->viewport()->update();

@@ -146,6 +146,8 @@ public:
   // ---- pages ----
   // Adds a page with its own memo and makes it current.
   memo::TVellMemoControl* AddTab(const std::string& caption);
+  // Removes page (never the first) and its sheet, asking nothing.
+  void RemovePage(int page);
   // The tab image of the active page: 0 unmodified, 1 modified.
   void SetMod(int state);
   int PageMark(int page) const;

@@ -6,6 +6,7 @@
 #include <QLayout>
 #include <algorithm>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QListWidget>
 #include <QTabBar>
 #include <QTabWidget>
@@ -130,7 +131,7 @@ void TBaptisms::Opentextfile1Click() {
   }
   memo::TVellMemoControl* control = AddTab(rtl::ExtractFileName(*path));
   memo::TVellMemo& m = control->Memo();
-  SetPageLines(m, lines);
+  SetPageLines(m, std::move(lines));
   SetPageKeywords(m, words);
   if (!words.empty()) {
     prompts_.SetHourglass(true);
@@ -199,6 +200,7 @@ void TBaptisms::Savetextfile1Click() {
 }
 
 void TBaptisms::Closefile1Click() {
+  if (searching_) return;  // long work may be reading or writing this page
   const int page = PageControl1->currentIndex();
   if (page <= 0) return;  // the first page is never closed
   memo::TVellMemoControl* page_memo = PageMemo(page);
@@ -213,6 +215,10 @@ void TBaptisms::Closefile1Click() {
         return;
     }
   }
+  RemovePage(page);
+}
+
+void TBaptisms::RemovePage(int page) {
   QWidget* sheet = PageControl1->widget(page);
   if (Panel3->parentWidget() == sheet) {
     Panel3->setParent(TabSheet1);
@@ -280,7 +286,7 @@ void TBaptisms::Editline1Click() {
     if (!LoadLines(where.path, lines)) return;
     control = AddTab(where.name);
     page = PageControl1->currentIndex();
-    SetPageLines(control->Memo(), lines);
+    SetPageLines(control->Memo(), std::move(lines));
     control->Memo().Modified = false;
     MarkPage(page, 0);
     current_file_name_ = where.path;
@@ -316,17 +322,28 @@ void TBaptisms::SortbyHusband1Click(QObject* sender) {
 void TBaptisms::SortPage(appcore::SortSide side) {
   if (searching_) return;  // one long piece of work at a time
   const std::string caption = PageCaption(PageControl1->currentIndex());
-  const std::vector<std::string> lines = PageParagraphs(current_memo_->Memo());
+  if (!appcore::IsSortablePage(caption)) {
+    Report(appcore::kImproperFileType);
+    return;
+  }
   BeginLongWork();
   appcore::Pacer pacer([this] { return PumpEvents(); });
-  appcore::SortedPage sorted = appcore::SortPageByName(caption, lines, side, &pacer);
+  // Every step turns the event loop: reading the page, sorting, writing
+  // the new page (dropped again when cancelled part way).
+  appcore::SortedPage sorted;
+  {
+    const std::vector<std::string> lines = PageParagraphs(current_memo_->Memo(), &pacer);
+    if (!pacer.Cancelled()) sorted = appcore::SortPageByName(caption, lines, side, &pacer);
+  }
   if (!pacer.Cancelled()) {
     if (!sorted.error.empty()) {
       Report(sorted.error);
     } else {
       memo::TVellMemoControl* control = AddTab(sorted.caption);
-      SetPageLines(control->Memo(), sorted.lines);
-      SetMod(1);
+      QWidget* sheet = control->parentWidget();
+      SetPageLines(control->Memo(), std::move(sorted.lines), &pacer);
+      if (pacer.Cancelled()) RemovePage(PageControl1->indexOf(sheet));
+      else MarkPage(PageControl1->indexOf(sheet), 1);
     }
   }
   EndLongWork();
@@ -346,7 +363,14 @@ void TBaptisms::ArrangeMClick() {
   if (!arranged.cancelled && control == current_memo_) {
     for (std::string& line : arranged.lines) lines.push_back(std::move(line));
     memo::TVellMemo& m = control->Memo();
-    SetPageLines(m, lines);
+    // The page is replaced now: Cancel is no longer offered (a write
+    // stopped part way would lose the page), but the window still answers.
+    Button3->setVisible(false);
+    appcore::Pacer writing([this] {
+      PumpEvents();
+      return true;
+    });
+    SetPageLines(m, std::move(lines), &writing);
     m.setSelStart(0);
     control->ScrollInView();
     m.Modified = true;

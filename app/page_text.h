@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/pacer.h"
 #include "memo/vell_memo.h"
 
 namespace app {
@@ -15,11 +16,17 @@ namespace app {
 inline constexpr memo::TColor kKeywordBackground = 16777215;  // clWhite
 inline constexpr memo::TColor kKeywordForeground = 255;       // clRed
 
-std::vector<std::string> PageParagraphs(memo::TVellMemo& memo);
+// With a pacer the copy turns the event loop; once cancelled it stops and
+// what it gives is to be dropped.
+std::vector<std::string> PageParagraphs(memo::TVellMemo& memo, appcore::Pacer* pacer = nullptr);
 // lines with CR LF between them.
-std::string JoinedLines(const std::vector<std::string>& lines);
-// Replaces the whole text by lines, one paragraph each.
-void SetPageLines(memo::TVellMemo& memo, const std::vector<std::string>& lines);
+std::string JoinedLines(const std::vector<std::string>& lines, appcore::Pacer* pacer = nullptr);
+// Replaces the whole text by lines, one paragraph each. With a pacer the
+// event loop turns meanwhile; a Cancel stops the write part way, so a
+// caller that may be cancelled writes into a page it can drop.
+void SetPageLines(memo::TVellMemo& memo, const std::vector<std::string>& lines, appcore::Pacer* pacer = nullptr);
+// The same, taking the lines: each is freed once copied into the text.
+void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appcore::Pacer* pacer = nullptr);
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo);
 // The keyword list becomes words (sorted, repeats and empty words dropped);

@@ -103,8 +103,6 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   std::uint8_t style = 0;
   std::uint8_t parStyle = 0;
   std::int64_t pos = 0;
-  std::string carry;
-
   auto addPar = [&](const char* text, std::int32_t length) {
     if (discard)
       while (length > 0 && IsBlank(text[length - 1])) --length;
@@ -127,6 +125,35 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
     parStyle = style;
   };
 
+  // The start of a paragraph that ran past a block. Over a TViewStream the
+  // blocks are the caller's own bytes, so the start is held as a range of
+  // them (a line of hundreds of megabytes is not copied on the way in);
+  // otherwise, or once the range breaks off, it is copied into carry.
+  rtl::TViewStream* const view = dynamic_cast<rtl::TViewStream*>(&stream);
+  std::string carry;
+  const char* held = nullptr;
+  std::int64_t heldLen = 0;
+  bool chunkInView = false;  // the current block is the caller's bytes
+  auto carryAppend = [&](const char* text, std::int64_t length) {
+    if (length <= 0) return;
+    if (chunkInView && carry.empty() && (!held || held + heldLen == text)) {
+      if (!held) held = text;
+      heldLen += length;
+      return;
+    }
+    if (held) carry.assign(held, static_cast<std::size_t>(heldLen));
+    held = nullptr;
+    heldLen = 0;
+    carry.append(text, static_cast<std::size_t>(length));
+  };
+  auto carrySize = [&]() -> std::int64_t { return held ? heldLen : static_cast<std::int64_t>(carry.size()); };
+  auto addCarried = [&]() {
+    addPar(held ? held : carry.data(), static_cast<std::int32_t>(carrySize()));
+    carry.clear();
+    held = nullptr;
+    heldLen = 0;
+  };
+
   std::vector<char> block(kBlock);
   char lastBreak = 0;  // the break that ended the previous paragraph, while nothing followed it
   std::int64_t consumed = 0;
@@ -135,12 +162,25 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   std::exception_ptr failure;
   try {
     for (;;) {
-      std::int64_t n = stream.Read(block.data(), kBlock);
+      const char* data = block.data();
+      std::int64_t n = 0;
+      if (view) {
+        const std::int64_t at = view->Position();
+        n = std::min<std::int64_t>(kBlock, view->Size() - at);
+        data = view->View().data() + at;
+        if (n > 0) view->Seek(n, rtl::soFromCurrent);
+        if (n > 0 && null_replacement_ != 0 && std::memchr(data, 0, static_cast<std::size_t>(n))) {
+          std::memcpy(block.data(), data, static_cast<std::size_t>(n));
+          data = block.data();
+        }
+      } else {
+        n = stream.Read(block.data(), kBlock);
+      }
       if (n <= 0) break;
-      char* data = block.data();
-      if (null_replacement_ != 0)
+      chunkInView = data != block.data();
+      if (null_replacement_ != 0 && data == block.data())
         for (std::int64_t i = 0; i < n; ++i)
-          if (data[i] == 0) data[i] = null_replacement_;
+          if (block[static_cast<std::size_t>(i)] == 0) block[static_cast<std::size_t>(i)] = null_replacement_;
       std::int64_t segment = 0;
       std::int64_t i = 0;
       for (; i < n; ++i) {
@@ -152,31 +192,30 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
           }
           if (c == '\r' || c == '\n') {
             if (i > segment) lastBreak = 0;
-            carry.append(data + segment, i - segment);
+            carryAppend(data + segment, i - segment);
             segment = i + 1;
             if ((lastBreak == '\r' && c == '\n') || (lastBreak == '\n' && c == '\r')) {
               lastBreak = 0;
               continue;
             }
-            addPar(carry.data(), static_cast<std::int32_t>(carry.size()));
-            carry.clear();
+            addCarried();
             lastBreak = static_cast<char>(c);
             continue;
           }
           if (codes) style ^= StyleBit(c);
         }
-        if (static_cast<std::int64_t>(carry.size()) + (i + 1 - segment) >= limit) {
-          carry.append(data + segment, i + 1 - segment);
+        if (carrySize() + (i + 1 - segment) >= limit) {
+          carryAppend(data + segment, i + 1 - segment);
           segment = i + 1;
-          addPar(carry.data(), static_cast<std::int32_t>(carry.size()));
-          carry.clear();
+          addCarried();
           lastBreak = 0;
         }
       }
       if (i > segment) lastBreak = 0;
-      carry.append(data + segment, i - segment);
+      carryAppend(data + segment, i - segment);
       consumed += i;
       if (zeroEnded) break;
+      if (OnLoadStep && !OnLoadStep()) break;
       if (OnProgress && NowMs() - lastReport > 300) {
         lastReport = NowMs();
         progress_ = total > 0 ? static_cast<int>(std::min<std::int64_t>(consumed * 100 / total, 99)) : 0;
@@ -186,7 +225,7 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   } catch (...) {
     failure = std::current_exception();
   }
-  addPar(carry.data(), static_cast<std::int32_t>(carry.size()));
+  addCarried();
   if (zeroEnded) stream.SetPosition(origin + consumed);
 
   text_len_ = static_cast<std::int32_t>(pos - 2);

@@ -410,8 +410,12 @@ void TVellMemo::SetTextBuf(const char* text) {
 }
 
 void TVellMemo::SetText(std::string_view text) {
-  std::string copy(text.substr(0, std::min(text.find('\0'), text.size())));
-  SetTextBuf(copy.c_str());
+  // Read in place: the paragraphs are the only copy made.
+  text = text.substr(0, std::min(text.find('\0'), text.size()));
+  if (text_len_ == 0 && pars_.Count() == 1 && text.empty()) return;
+  Modified = true;
+  rtl::TViewStream stream(text);
+  LoadFromStream(stream);
 }
 
 int TVellMemo::GetTextBuf(char* buffer, int size) {

@@ -215,6 +215,9 @@ public:
   TMemoNotifyEvent OnHScroll;
   TMemoNotifyEvent OnVScroll;
   TMemoNotifyEvent OnProgress;
+  // Called between blocks while a text loads (SetText, LoadFromStream);
+  // answering false stops the load, leaving the paragraphs read so far.
+  std::function<bool()> OnLoadStep;
   TParseEvent OnParse;
   TContextEvent OnContext;
 

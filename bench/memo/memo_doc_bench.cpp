@@ -87,33 +87,6 @@ Args ParseArgs(int argc, char** argv) {
   return a;
 }
 
-// A read-only stream over bytes that stay with the caller, so that loading
-// copies nothing the memo does not keep.
-class ViewStream : public rtl::TStream {
-public:
-  explicit ViewStream(std::string_view data) : data_(data) {}
-  std::int64_t Read(void* buffer, std::int64_t count) override {
-    const std::int64_t n = std::clamp<std::int64_t>(static_cast<std::int64_t>(data_.size()) - pos_, 0, count);
-    std::memcpy(buffer, data_.data() + pos_, static_cast<std::size_t>(n));
-    pos_ += n;
-    return n;
-  }
-  std::int64_t Write(const void*, std::int64_t) override { return 0; }
-  std::int64_t Seek(std::int64_t offset, int origin) override {
-    const std::int64_t base = origin == rtl::soFromBeginning ? 0
-                              : origin == rtl::soFromCurrent ? pos_
-                                                             : static_cast<std::int64_t>(data_.size());
-    pos_ = std::max<std::int64_t>(base + offset, 0);
-    return pos_;
-  }
-  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
-  void SetSize(std::int64_t) override {}
-
-private:
-  std::string_view data_;
-  std::int64_t pos_ = 0;
-};
-
 // Bytes of heap in use (chunk headers included); the memo part of the run
 // is single-threaded, so the main arena holds all of it.
 int64_t HeapInUse() {
@@ -135,7 +108,7 @@ int64_t ResidentBytes() {
 void LoadAndHighlight(memo::TVellMemo& memo, std::string_view text, const std::vector<std::string>& keywords) {
   memo.Keywords().Clear();
   for (const std::string& word : keywords) memo.Keywords().AddKeyWord(word, 0, 0, 1, memo::crDefault, memo::clWhite, memo::clRed);
-  ViewStream stream(text);
+  rtl::TViewStream stream(text);
   memo.LoadFromStream(stream);
   memo.ReApplyKeywords();
   memo.FormatNow(0, memo.GetParCount() - 1, false);

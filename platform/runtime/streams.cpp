@@ -105,6 +105,22 @@ void TMemoryStream::SetSize(std::int64_t size) {
   data_.resize(static_cast<size_t>(size), '\0');
 }
 
+std::int64_t TViewStream::Read(void* buffer, std::int64_t count) {
+  const std::int64_t n = std::clamp<std::int64_t>(Size() - position_, 0, std::max<std::int64_t>(count, 0));
+  if (n > 0) std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
+  position_ += n;
+  return n;
+}
+
+std::int64_t TViewStream::Write(const void*, std::int64_t) { throw EWriteError(kWriteError); }
+
+std::int64_t TViewStream::Seek(std::int64_t offset, int origin) {
+  position_ = Target(offset, origin, position_, Size());
+  return position_;
+}
+
+void TViewStream::SetSize(std::int64_t) { throw EStreamError(kWriteError); }
+
 void TMemoryStream::Clear() {
   data_.clear();
   data_.shrink_to_fit();

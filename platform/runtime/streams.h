@@ -75,6 +75,24 @@ public:
   void WriteString(std::string_view s);
 };
 
+// A read-only stream over bytes that stay with the caller, so that reading
+// them through a stream copies nothing. Writing and resizing throw.
+class TViewStream : public TStream {
+public:
+  explicit TViewStream(std::string_view data) : data_(data) {}
+  std::string ClassName() const override { return "TViewStream"; }
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, int origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+  void SetSize(std::int64_t size) override;
+  std::string_view View() const { return data_; }
+
+private:
+  std::string_view data_;
+  std::int64_t position_ = 0;
+};
+
 // Modes of TFileStream: one access mode, optionally or-ed with a share
 // mode, or fmCreate (create or truncate, read and write).
 enum : unsigned {
