@@ -91,10 +91,9 @@ void TBaptisms::EnablePageItems() {
 
 bool TBaptisms::LoadLines(const std::string& path, std::vector<std::string>& lines) {
   try {
-    rtl::TStringList list;
-    list.LoadFromFile(path);
-    lines.clear();
-    for (int i = 0; i < list.Count(); ++i) lines.push_back(list.Strings(i));
+    // Split as a string list splits, without a list's copy of every line.
+    rtl::TFileStream stream(path, rtl::fmOpenRead | rtl::fmShareDenyWrite);
+    lines = rtl::SplitLines(stream.ReadToEnd());
     return true;
   } catch (const rtl::Exception& e) {
     prompts_.ShowMessage(e.Message());

@@ -20,7 +20,7 @@ std::string Join(std::vector<std::string>& lines, appcore::Pacer* pacer, bool re
   std::string text;
   size_t size = 0;
   for (const std::string& line : lines) size += line.size() + 2;
-  text.reserve(size);
+  text.reserve(size > 0 ? size - 2 : 0);  // the exact size: no break after the last line
   for (size_t i = 0; i < lines.size(); ++i) {
     if (pacer && !pacer->Tick()) return {};
     if (i > 0) text += "\r\n";

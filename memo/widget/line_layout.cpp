@@ -18,13 +18,14 @@ int LineOrigin(TVellMemo& memo, const TLayoutContext& context, const LineInfo& l
 }
 
 void LayoutLine(TVellMemo& memo, TDeviceFonts& fonts, const TLayoutContext& context, const ParInfo& par,
-                int parNb, int lineInPar, TLineLayout& out) {
+                int parNb, int lineInPar, TLineLayout& out, std::int32_t stop, int stopX) {
   const LineInfo& line = par::Line(par, std::clamp(lineInPar, 0, par.lineCount - 1));
   out.parNb = parNb;
   out.lineInPar = lineInPar;
   out.start = line.start;
-  out.end = std::max(line.end, line.start);
-  out.cells.assign(static_cast<std::size_t>(out.end - out.start), TCharCell());
+  out.end = std::max(std::min(line.end, stop), line.start);
+  out.cells.clear();
+  out.cells.reserve(static_cast<std::size_t>(std::min(out.end - out.start, 4096)));
   const char* text = par.text ? par.text : "";
   const bool codes = memo.StaticFormat();
 
@@ -44,6 +45,10 @@ void LayoutLine(TVellMemo& memo, TDeviceFonts& fonts, const TLayoutContext& cont
 
   int x = origin;
   for (std::int32_t o = out.start; o < out.end; ++o) {
+    if (x > stopX) {
+      out.end = o;
+      break;
+    }
     bool changed = false;
     while (run < par.runCount && par.runs[run].offset <= o) {
       ++run;
@@ -55,7 +60,7 @@ void LayoutLine(TVellMemo& memo, TDeviceFonts& fonts, const TLayoutContext& cont
       changed = true;
     }
     if (changed) style = memo.AttrToExtFontStyles(statics, runFlags());
-    TCharCell& cell = out.cells[o - out.start];
+    TCharCell& cell = out.cells.emplace_back();
     cell.x = x;
     cell.style = style;
     cell.run = run;

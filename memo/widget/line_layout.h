@@ -12,6 +12,7 @@
 // the text model and to column blocks.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -58,9 +59,13 @@ struct TLayoutContext {
   int rightMargin = 0;
 };
 
-// fonts: the fonts the memo's lines were broken with.
+// fonts: the fonts the memo's lines were broken with. The layout ends
+// before offset stop of the paragraph, or after the first character that
+// starts beyond stopX: a caret or a view near the start of a line of many
+// megabytes does not measure all of it.
 void LayoutLine(TVellMemo& memo, TDeviceFonts& fonts, const TLayoutContext& context, const ParInfo& par,
-                int parNb, int lineInPar, TLineLayout& out);
+                int parNb, int lineInPar, TLineLayout& out,
+                std::int32_t stop = INT32_MAX, int stopX = INT_MAX);
 
 // x where the text of a line of the given drawn width starts, before the
 // horizontal scroll: the left margin for justified lines (only while

@@ -224,7 +224,10 @@ void TVellMemoControl::Layout(int parNb, int lineInPar, TLineLayout& out) {
 int TVellMemoControl::ColPos(const ParInfo& par, int parNb, int column, int lineInPar) {
   Measurer();
   TLineLayout layout;
-  LayoutLine(*memo_, fonts_, Context(), par, parNb, lineInPar, layout);
+  const LineInfo& line = par::Line(par, std::clamp(lineInPar, 0, par.lineCount - 1));
+  const std::int32_t wanted = std::min<std::int64_t>(std::int64_t{line.start} + std::max(column, 0), INT32_MAX - 1);
+  // Laid out up to the character at the column, never the rest of the line.
+  LayoutLine(*memo_, fonts_, Context(), par, parNb, lineInPar, layout, static_cast<std::int32_t>(wanted) + 1);
   const std::int32_t offset = std::min(layout.start + std::max(column, 0), layout.end);
   if (offset < layout.end) {
     const unsigned char c = static_cast<unsigned char>(par.text[offset]);

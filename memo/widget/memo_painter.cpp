@@ -33,6 +33,9 @@ struct TVellMemoControl::PaintTarget {
 
 namespace {
 
+// Pixels past the right edge still laid out, for glyphs that overhang it.
+constexpr int kPaintOverhang = 256;
+
 // A piece's colours under the selection colours when it is selected.
 TPieceColors ColorsOf(TVellMemo& memo, TExtFontStyles style, const DynInfoRec& run, const ParInfo& par,
                       bool selected) {
@@ -285,7 +288,8 @@ void TVellMemoControl::PaintLines(QPainter& painter, const QRect& rect, const Pa
         canvas.FillRect(fill, par.background != clNone ? par.background : memo_->Color());
     }
 
-    LayoutLine(*memo_, fonts_, context, par, p, lineInPar, layout);
+    // What lies past the right edge is neither drawn nor measured.
+    LayoutLine(*memo_, fonts_, context, par, p, lineInPar, layout, INT32_MAX, clientW + kPaintOverhang);
 
     // 5. The selection on this line, in the selection colours.
     const LineSelection sel = SelectionOnLine(pass, par, info, parStart, lastOfPar, layout);

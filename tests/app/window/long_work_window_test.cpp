@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "tools/register_generator.h"
 #include "window_test_support.h"
@@ -203,6 +204,55 @@ TEST_F(LongWorkWindowTest, SearchArrangingAndSortAnswerPostedEventsAndCancelQuic
     EXPECT_EQ(Pages(), 3) << "the cancelled sort's page stays away";
   }
   EXPECT_TRUE(search_cancel.cancel_clicked || arrange_cancel.cancel_clicked || sort_cancel.cancel_clicked) << "every command ended before its Cancel";
+  EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
+}
+
+}  // namespace
+
+namespace {
+
+// Kilobytes of a "VmRSS:"-style line of /proc/self/status.
+int64_t StatusKb(const char* key) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(key, 0) == 0) return std::atoll(line.c_str() + std::strlen(key));
+  return -1;
+}
+
+// A register of one line of QV_ONE_LINE_MB megabytes (default 48; below 32
+// the allocator keeps freed blocks of that size and the peak says more about
+// it than about the window): loaded as a source and opened as a page, its
+// bytes are held at most three times at the peak (the register's copy, the
+// page's and one on the way).
+TEST_F(WindowTest, AOneLineRegisterIsHeldAtMostThreeTimes) {
+  const char* mb = std::getenv("QV_ONE_LINE_MB");
+  const int64_t size = (mb ? std::atoll(mb) : 48) << 20;
+  const fs::path regs = dir / "huge";
+  fs::create_directories(regs);
+  {
+    std::string line;
+    line.reserve(static_cast<size_t>(size));
+    while (static_cast<int64_t>(line.size()) + 12 <= size) line += "Smith John ";
+    line.resize(static_cast<size_t>(size), 'x');
+    WriteFile(regs / "one_bap.txt", line);
+  }
+  WriteFile(dir / "Quorvane.INI", "[Directories]\r\nSearch=" + regs.string() + "\r\nSave=" + dir.string() + "\r\n");
+  Settle();
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  const int64_t before = StatusKb("VmRSS:");
+  window->FormActivate();
+  prompts.open_names.push_back((regs / "one_bap.txt").string());
+  Trigger("Opentextfile1");
+  ASSERT_EQ(Pages(), 2);
+  window->CurrentMemo()->repaint();  // the long line drawn too
+  Settle();
+  const int64_t peak = StatusKb("VmHWM:");
+  if (before < 0 || peak < before) GTEST_SKIP() << "the peak memory cannot be read here";
+  const double times = static_cast<double>(peak - before) * 1024 / static_cast<double>(size);
+  std::printf("one line of %lld MB: peak %.1f MB over the start, %.2f times its size\n",
+              static_cast<long long>(size >> 20), (peak - before) / 1024.0, times);
+  EXPECT_LE(times, 3.0);
+  EXPECT_EQ(Current().GetTextLen(), size);
   EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
 }
 
