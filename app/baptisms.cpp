@@ -442,6 +442,8 @@ void TBaptisms::Button1Click() {
 
   page.Modified = true;
   vm0Change();
+  for (std::vector<std::string>* lines : {&result.marriage_hits, &result.baptism_hits, &arranged.lines})
+    appcore::DiscardLines(std::move(*lines));
   EndLongWork();
 }
 

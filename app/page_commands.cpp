@@ -322,7 +322,7 @@ void TBaptisms::SortPage(appcore::SortSide side) {
   if (searching_) return;  // one long piece of work at a time
   const std::string caption = PageCaption(PageControl1->currentIndex());
   if (!appcore::IsSortablePage(caption)) {
-    Report(appcore::kImproperFileType);
+    prompts_.ShowMessage(appcore::kImproperFileType);
     return;
   }
   BeginLongWork();
@@ -331,8 +331,9 @@ void TBaptisms::SortPage(appcore::SortSide side) {
   // the new page (dropped again when cancelled part way).
   appcore::SortedPage sorted;
   {
-    const std::vector<std::string> lines = PageParagraphs(current_memo_->Memo(), &pacer);
+    std::vector<std::string> lines = PageParagraphs(current_memo_->Memo(), &pacer);
     if (!pacer.Cancelled()) sorted = appcore::SortPageByName(caption, lines, side, &pacer);
+    appcore::DiscardLines(std::move(lines));
   }
   if (!pacer.Cancelled()) {
     if (!sorted.error.empty()) {
@@ -345,6 +346,7 @@ void TBaptisms::SortPage(appcore::SortSide side) {
       else MarkPage(PageControl1->indexOf(sheet), 1);
     }
   }
+  appcore::DiscardLines(std::move(sorted.lines));
   EndLongWork();
 }
 
@@ -375,6 +377,7 @@ void TBaptisms::ArrangeMClick() {
     m.Modified = true;
     SetMod(1);
   }
+  appcore::DiscardLines(std::move(arranged.lines));
   EndLongWork();
 }
 

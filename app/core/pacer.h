@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace appcore {
@@ -78,5 +79,9 @@ bool PacedSort(std::vector<T>& items, Less less, Pacer& pacer) {
 
 // 0, 1, .. n-1.
 std::vector<uint32_t> Identity(size_t n);
+
+// Frees lines; millions of them are freed on a thread of their own, so that
+// the end of long work (or its Cancel) does not wait for it.
+void DiscardLines(std::vector<std::string>&& lines);
 
 }  // namespace appcore

@@ -179,6 +179,16 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
   page.caption = kPrefix[static_cast<int>(side)] + std::string(caption);
 
   std::vector<std::string> entries;
+  std::vector<std::string> keys;
+  // Millions of entries and keys are freed away from the window's thread.
+  struct Discard {
+    std::vector<std::string>& a;
+    std::vector<std::string>& b;
+    ~Discard() {
+      DiscardLines(std::move(a));
+      DiscardLines(std::move(b));
+    }
+  } discard{entries, keys};
   for (const std::string& line : lines) {
     if (!pace.Tick()) return page;
     const std::string_view trimmed = TrimLine(line);
@@ -187,7 +197,6 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
     if (side != SortSide::kWife) entries.push_back(HusbandEntry(trimmed));
   }
   const bool by_wife = side == SortSide::kWife && ContainsNoCase(caption, "_marr");
-  std::vector<std::string> keys;
   keys.reserve(entries.size());
   for (const std::string& entry : entries) {
     if (!pace.Tick()) return page;
