@@ -106,8 +106,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     index_ = &file.Words();
     known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);
   }
-  // Every line the block can hit lies inside these bytes.
-  const std::string_view bytes = file.Bytes().substr(0, file.LineStart(block.end));
+  // Every line the block can hit lies inside these bytes (an empty file
+  // still has its one empty block).
+  const std::string_view bytes = file.Bytes().substr(0, file.LineStart(std::min(block.end, file.LineCount())));
   const std::vector<uint32_t>& marked = file.MarkedLines();
   size_t next_marked =
       static_cast<size_t>(std::lower_bound(marked.begin(), marked.end(), static_cast<uint32_t>(block.first)) -
@@ -169,7 +170,11 @@ public:
   Searcher(const SearchOptions& options, SearchResult& result, const ProgressFn& progress)
       : options_(options),
         result_(result),
-        pacer_(progress ? std::function<bool()>([this, &progress] { return progress(now_); }) : std::function<bool()>()) {}
+        pacer_(progress ? std::function<bool()>([this, &progress] {
+          // The searching line may have been replaced since the last tick.
+          now_.searching = result_.searching_line;
+          return progress(now_);
+        }) : std::function<bool()>()) {}
 
   void Run(const DataFileSet& files);
 
