@@ -119,7 +119,9 @@ TEST(SafeSave, ModeOwnerAndHardLinksAreKept) {
   SaveFileSafely(page, "new");
   EXPECT_EQ(ReadFileBytes(page), "new");
   EXPECT_EQ(StatOf(page).st_mode & 07777, 0640u);
-  if (root) EXPECT_EQ(StatOf(page).st_uid, kNobody);
+  if (root) {
+    EXPECT_EQ(StatOf(page).st_uid, kNobody);
+  }
 
   // Two names of one file: both see the new text, and stay one file.
   ASSERT_EQ(link(page.c_str(), other.c_str()), 0);
@@ -211,7 +213,9 @@ TEST(Paths, BytesAndTextAndTheSettingsRoundTrip) {
   const std::string ini = dir / "Quorvane.INI";
   for (const auto& c : cases) {
     EXPECT_EQ(PathToText(c.path), c.text);
-    if (c.text.find('?') == std::string::npos) EXPECT_EQ(TextToPath(c.text), c.path);
+    if (c.text.find('?') == std::string::npos) {
+      EXPECT_EQ(TextToPath(c.text), c.path);
+    }
     // A folder name in the settings comes back byte for byte.
     TIniFile(ini).WriteString("Directories", "Search", c.path);
     EXPECT_EQ(TIniFile(ini).ReadString("Directories", "Search", ""), c.path);

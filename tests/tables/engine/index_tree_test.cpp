@@ -196,8 +196,9 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
         // A unique index refuses the key itself too, changing nothing.
         for (std::size_t m = 0; m < slots.size(); ++m) {
           if (t.index->GetIndexDefinition(slots[m]).Unique && slots[m] != kSystemSlot &&
-              models[m].find(t.Key(slots[m], r)) != models[m].end())
+              models[m].find(t.Key(slots[m], r)) != models[m].end()) {
             EXPECT_EQ(RaisedNumber([&] { t.Tree(slots[m]).Insert(t.Key(slots[m], r).data(), 1); }), 9729);
+          }
         }
         return;
       }
