@@ -205,7 +205,13 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
   std::vector<uint32_t> order = Identity(entries.size());
   if (!PacedStableSort(order, [&](uint32_t a, uint32_t b) { return KeyLess(keys[a], keys[b]); }, pace)) return page;
   page.lines.reserve(entries.size());
-  for (uint32_t i : order) page.lines.push_back(std::move(entries[i]));
+  for (uint32_t i : order) {
+    if (!pace.Tick()) {
+      DiscardLines(std::move(page.lines));
+      return page;
+    }
+    page.lines.push_back(std::move(entries[i]));
+  }
   return page;
 }
 
