@@ -38,13 +38,7 @@
 #include "app/core/sort_commands.h"
 #include "app/core/source_tags.h"
 
-#ifndef QV_FUZZ_CHECK_FAILED
-#define QV_FUZZ_CHECK_FAILED(text) std::abort()
-#endif
-#define QV_FUZZ_CHECK(cond)                   \
-  do {                                        \
-    if (!(cond)) QV_FUZZ_CHECK_FAILED(#cond); \
-  } while (false)
+#include "fuzz/fuzz_check.h"
 
 namespace appcore::fuzz {
 

@@ -17,13 +17,7 @@
 
 #include "memo/vell_memo.h"
 
-#ifndef QV_FUZZ_CHECK_FAILED
-#define QV_FUZZ_CHECK_FAILED(text) std::abort()
-#endif
-#define QV_MEMO_FUZZ_CHECK(cond)              \
-  do {                                        \
-    if (!(cond)) QV_FUZZ_CHECK_FAILED(#cond); \
-  } while (false)
+#include "fuzz/fuzz_check.h"
 
 namespace memo::fuzz {
 
@@ -39,13 +33,13 @@ inline void NativeImage(const std::uint8_t* data, std::size_t size) {
       m.LoadFromNativeStream(stream, false);
       loaded = true;
     } catch (const rtl::EStreamError&) {
-      QV_MEMO_FUZZ_CHECK(m.GetText() == "before\r\nthe image");
+      QV_FUZZ_CHECK(m.GetText() == "before\r\nthe image");
     }
     m.CheckIntegrity();
     if (loaded) {
       rtl::TStringStream back;
       m.SaveToNativeStream(back);
-      QV_MEMO_FUZZ_CHECK(image.substr(0, back.DataString().size()) == back.DataString());
+      QV_FUZZ_CHECK(image.substr(0, back.DataString().size()) == back.DataString());
     }
     m.FormatNow(0, m.GetParCount() - 1, false);
     m.CheckIntegrity();
@@ -57,7 +51,7 @@ inline void NativeImage(const std::uint8_t* data, std::size_t size) {
       m.CheckIntegrity();
     }
   }
-  QV_MEMO_FUZZ_CHECK(runstyle::LiveCount() == styles);
+  QV_FUZZ_CHECK(runstyle::LiveCount() == styles);
 }
 
 }  // namespace memo::fuzz

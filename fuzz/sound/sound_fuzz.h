@@ -18,13 +18,7 @@
 #include "platform/runtime/streams.h"
 #include "platform/sound/wave_file.h"
 
-#ifndef QV_FUZZ_CHECK_FAILED
-#define QV_FUZZ_CHECK_FAILED(text) std::abort()
-#endif
-#define QV_SOUND_FUZZ_CHECK(cond)             \
-  do {                                        \
-    if (!(cond)) QV_FUZZ_CHECK_FAILED(#cond); \
-  } while (false)
+#include "fuzz/fuzz_check.h"
 
 namespace snd::fuzz {
 
@@ -33,9 +27,9 @@ inline void WaveHeader(const std::uint8_t* data, std::size_t size) {
   const std::string_view file(reinterpret_cast<const char*>(data), size);
   snd::TWaveInfo info;
   if (!snd::ParseWave(file, info)) return;
-  QV_SOUND_FUZZ_CHECK(info.Channels >= 1 && info.Channels <= 8);
-  QV_SOUND_FUZZ_CHECK(info.BytesPerFrame > 0 && info.DataSize % static_cast<std::size_t>(info.BytesPerFrame) == 0);
-  QV_SOUND_FUZZ_CHECK(info.DataOffset <= size && info.DataSize <= size - info.DataOffset);
+  QV_FUZZ_CHECK(info.Channels >= 1 && info.Channels <= 8);
+  QV_FUZZ_CHECK(info.BytesPerFrame > 0 && info.DataSize % static_cast<std::size_t>(info.BytesPerFrame) == 0);
+  QV_FUZZ_CHECK(info.DataOffset <= size && info.DataSize <= size - info.DataOffset);
 }
 
 // The reader against a plain reading of the layout: a well-formed prefix
@@ -61,16 +55,16 @@ inline void WaveDataStream(const std::uint8_t* data, std::size_t size) {
   rtl::TStringStream in(input);
   wave.ReadData(in);
   if (!well_formed) {
-    QV_SOUND_FUZZ_CHECK(wave.Data().empty());
+    QV_FUZZ_CHECK(wave.Data().empty());
     return;
   }
-  QV_SOUND_FUZZ_CHECK(wave.FileName() == input.substr(5, n));
-  QV_SOUND_FUZZ_CHECK(wave.Data() == input.substr(9 + n, m));
+  QV_FUZZ_CHECK(wave.FileName() == input.substr(5, n));
+  QV_FUZZ_CHECK(wave.Data() == input.substr(9 + n, m));
   rtl::TStringStream out;
   wave.WriteData(out);
   std::string expected = input.substr(0, used);
   expected[0] = expected[0] ? 1 : 0;
-  QV_SOUND_FUZZ_CHECK(out.DataString() == expected);
+  QV_FUZZ_CHECK(out.DataString() == expected);
 }
 
 }  // namespace snd::fuzz

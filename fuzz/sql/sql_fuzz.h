@@ -24,13 +24,7 @@
 #include "tables/lib/language_settings.h"
 #include "tables/sql/statement.h"
 
-#ifndef QV_FUZZ_CHECK_FAILED
-#define QV_FUZZ_CHECK_FAILED(text) std::abort()
-#endif
-#define QV_SQL_FUZZ_CHECK(cond)               \
-  do {                                        \
-    if (!(cond)) QV_FUZZ_CHECK_FAILED(#cond); \
-  } while (false)
+#include "fuzz/fuzz_check.h"
 
 namespace korvex::fuzz {
 
@@ -48,30 +42,30 @@ inline void Statements(const std::uint8_t* data, std::size_t size) {
     std::int32_t position = 0;
     for (int count = 0; count < 64 && position < static_cast<std::int32_t>(text.size()); ++count) {
       const std::size_t end = FindStatementEnd(text, static_cast<std::size_t>(position));
-      QV_SQL_FUZZ_CHECK(end > static_cast<std::size_t>(position) && end <= text.size());
+      QV_FUZZ_CHECK(end > static_cast<std::size_t>(position) && end <= text.size());
       const std::int32_t start = position;
       try {
         statement.PrepareStatement(text, position);
-        QV_SQL_FUZZ_CHECK(static_cast<std::size_t>(position) >= end && position <= static_cast<std::int32_t>(size));
+        QV_FUZZ_CHECK(static_cast<std::size_t>(position) >= end && position <= static_cast<std::int32_t>(size));
         statement.MarkParametersBound(static_cast<std::int32_t>(statement.Parameters().size()));
         TDataCursor* result = nullptr;
         statement.ExecuteStatement(result);
       } catch (const EKORVEXEngineError& e) {
-        QV_SQL_FUZZ_CHECK(e.ErrorCode() == 11949);
-        QV_SQL_FUZZ_CHECK(position == start);
+        QV_FUZZ_CHECK(e.ErrorCode() == 11949);
+        QV_FUZZ_CHECK(position == start);
         position = static_cast<std::int32_t>(end);
       } catch (...) {
         QV_FUZZ_CHECK_FAILED("an exception other than an engine error");
       }
     }
   }
-  QV_SQL_FUZZ_CHECK(ExpTokensInUse() == nodes);
+  QV_FUZZ_CHECK(ExpTokensInUse() == nodes);
   FreeAllExpTokens();
-  QV_SQL_FUZZ_CHECK(GetTotalMemoryAllocated() == memory);
+  QV_FUZZ_CHECK(GetTotalMemoryAllocated() == memory);
   TLanguageSettings after;
   GetLanguageSettings(after);
-  QV_SQL_FUZZ_CHECK(after == settings);
-  QV_SQL_FUZZ_CHECK(LanguageSettingsLockDepth() == 0);
+  QV_FUZZ_CHECK(after == settings);
+  QV_FUZZ_CHECK(LanguageSettingsLockDepth() == 0);
 }
 
 }  // namespace korvex::fuzz

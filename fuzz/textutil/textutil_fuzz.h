@@ -24,13 +24,7 @@
 #include "textutil/numbers.h"
 #include "textutil/pattern.h"
 
-#ifndef QV_FUZZ_CHECK_FAILED
-#define QV_FUZZ_CHECK_FAILED(text) std::abort()
-#endif
-#define QV_FUZZ_CHECK(cond)                 \
-  do {                                      \
-    if (!(cond)) QV_FUZZ_CHECK_FAILED(#cond); \
-  } while (false)
+#include "fuzz/fuzz_check.h"
 
 namespace textutil::fuzz {
 
