@@ -28,6 +28,7 @@
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
+#include "platform/runtime/os_memory.h"
 
 namespace app {
 namespace {
@@ -48,6 +49,9 @@ const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
 
 TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget* parent)
     : forms::TBaptismsForm(parent), prompts_(prompts), settings_(std::move(settings_folder)) {
+  // Pages of millions of lines are freed line by line; the window must not
+  // stall on the allocator's deferred clean-up afterwards.
+  rtl::os::CoalesceFreedMemoryAtOnce();
   current_memo_ = vm0;
   about_box_ = new TAboutBox(this);
   sex_dlg_ = new forms::TGetSexDlgForm(this);

@@ -67,10 +67,21 @@ void Build(ShiftTable& table, std::string_view p, bool blind, bool backward) {
   table.valid = true;
 }
 
+// Callers often take turns with a handful of patterns (a list of words
+// looked for in every line), so each direction keeps a few tables, the
+// oldest one rebuilt when none fits.
 const ShiftTable& TableFor(std::string_view p, bool blind, bool backward) {
-  thread_local ShiftTable forward_table, backward_table;
-  ShiftTable& table = backward ? backward_table : forward_table;
-  if (!table.Fits(p, blind, State().CaseGeneration)) Build(table, p, blind, backward);
+  constexpr size_t kKept = 16;
+  thread_local ShiftTable forward_tables[kKept], backward_tables[kKept];
+  thread_local size_t forward_next = 0, backward_next = 0;
+  ShiftTable* tables = backward ? backward_tables : forward_tables;
+  size_t& next = backward ? backward_next : forward_next;
+  const unsigned generation = State().CaseGeneration;
+  for (size_t i = 0; i < kKept; ++i)
+    if (tables[i].Fits(p, blind, generation)) return tables[i];
+  ShiftTable& table = tables[next];
+  next = (next + 1) % kKept;
+  Build(table, p, blind, backward);
   return table;
 }
 

@@ -101,7 +101,10 @@ std::vector<uint32_t> DateOrder(const std::vector<std::string>& lines,
       !PacedSort(keyed, [](const auto& a, const auto& b) { return a < b; }, pacer))
     return {};
   std::vector<uint32_t> order(lines.size());
-  for (size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].second;
+  for (size_t i = 0; i < keyed.size(); ++i) {
+    if (!pacer.Tick()) return {};
+    order[i] = keyed[i].second;
+  }
   return order;
 }
 
@@ -119,6 +122,7 @@ bool SortByDate(std::vector<std::string>& lines, const std::function<void(const 
   sorted.reserve(lines.size());
   for (uint32_t index : order) sorted.push_back(std::move(lines[index]));
   lines.swap(sorted);
+  DiscardLines(std::move(sorted));
   return true;
 }
 
@@ -163,9 +167,17 @@ ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const Arra
   for (size_t i = 0; i < keyed.size(); ++i) groups += i == 0 || !(keyed[i].key == keyed[i - 1].key);
   outcome.lines.reserve(hits.size() + groups);
   for (size_t i = 0; i < keyed.size(); ++i) {
+    if (!pacer.Tick()) {
+      DiscardLines(std::move(outcome.lines));
+      DiscardLines(std::move(hits));
+      outcome.lines.clear();
+      outcome.cancelled = true;
+      return outcome;
+    }
     if (i == 0 ? !(keyed[i].key == none) : !(keyed[i].key == keyed[i - 1].key)) outcome.lines.emplace_back();
     outcome.lines.push_back(std::move(hits[by_date[keyed[i].date_rank]]));
   }
+  DiscardLines(std::move(hits));
   return outcome;
 }
 

@@ -234,7 +234,10 @@ int DataFile::LineAt(size_t offset, int from) const {
 DataFile::~DataFile() = default;
 
 const WordIndex& DataFile::Words() const {
-  std::call_once(words_once_, [this] { words_ = std::make_unique<WordIndex>(*this); });
+  std::call_once(words_once_, [this] {
+    words_ = std::make_unique<WordIndex>(*this);
+    words_built_.store(true, std::memory_order_release);
+  });
   return *words_;
 }
 

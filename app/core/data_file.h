@@ -14,6 +14,7 @@
 // matched; quotes change how the field routines cut words).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -100,6 +101,8 @@ public:
   // The words of the record lines as small integers, cut on first use
   // (once, whichever thread asks first; see word_index.h).
   const WordIndex& Words() const;
+  // Whether Words() has been built (it then answers at once).
+  bool WordsBuilt() const { return words_built_.load(std::memory_order_acquire); }
 
   // Bytes held for this file: text, line starts, flags and the word index
   // once it is made.
@@ -118,6 +121,7 @@ private:
   std::vector<uint32_t> marked_lines_;
   int64_t period_counts_[4] = {0, 0, 0, 0};
   mutable std::once_flag words_once_;
+  mutable std::atomic<bool> words_built_{false};
   mutable std::unique_ptr<WordIndex> words_;
 };
 

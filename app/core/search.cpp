@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -80,6 +81,8 @@ public:
   // Searches the block chunk by chunk; after each chunk, between(lines, hits)
   // says whether to go on.
   void Search(const DataFileEntry& entry, Block& block, const std::function<bool(int, int64_t)>& between);
+  // Whether searching a file of this kind reads its word index.
+  bool NeedsWords(FileKind kind) const { return matcher_.WholeRestFuzzy(kind); }
 
 private:
   void Check(const DataFile& file, int line, FileKind kind, Block& block);
@@ -184,6 +187,10 @@ private:
   // thread also watches the clock and the caller's cancel.
   void Work(const DataFileSet& files, bool calling_thread);
   bool Tick(int slot);
+  // Has file's word index built on a thread of its own while this one
+  // keeps ticking, so that the window answers while a large file's index
+  // is cut.
+  void AwaitWords(const DataFile& file, int slot);
   void Merge(const DataFileSet& files);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
 
@@ -242,6 +249,32 @@ bool Searcher::Tick(int slot) {
   return pacer_.TickNow();
 }
 
+void Searcher::AwaitWords(const DataFile& file, int slot) {
+  if (file.WordsBuilt()) return;
+  std::atomic<bool> done{false};
+  std::thread builder;
+  try {
+    builder = std::thread([&file, &done] {
+      try {
+        file.Words();
+      } catch (...) {
+        // Built (and its failure raised) again by the search itself.
+      }
+      done = true;
+    });
+  } catch (const std::system_error&) {
+    return;  // no thread to spare: the search builds it
+  }
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!stop_ && !Tick(slot)) {
+      cancelled_ = true;
+      stop_ = true;
+    }
+  }
+  builder.join();
+}
+
 void Searcher::Work(const DataFileSet& files, bool calling_thread) {
   std::optional<BlockSearcher> searcher;
   // The calling thread reads the first block, so that the caller sees the
@@ -250,7 +283,12 @@ void Searcher::Work(const DataFileSet& files, bool calling_thread) {
     Block& block = blocks_[b];
     try {
       if (!searcher) searcher.emplace(options_, result_.terms);
-      if (calling_thread) result_.searching_line = "Searching: " + titles_[static_cast<size_t>(block.slot)];
+      if (calling_thread) {
+        result_.searching_line = "Searching: " + titles_[static_cast<size_t>(block.slot)];
+        const DataFileEntry& entry = files.File(block.slot);
+        if (searcher->NeedsWords(entry.kind)) AwaitWords(*entry.data, block.slot);
+        if (stop_) break;
+      }
       searcher->Search(files.File(block.slot), block, [&](int lines, int64_t hits) {
         lines_read_ += lines;
         hits_ += hits;

@@ -1,5 +1,6 @@
 #include "platform/runtime/os_memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -24,5 +25,11 @@ void* MapAlignedMemory(std::size_t length, std::size_t align) {
 }
 
 void UnmapMemory(void* block, std::size_t length) { ::munmap(block, length); }
+
+void CoalesceFreedMemoryAtOnce() {
+#ifdef M_MXFAST
+  ::mallopt(M_MXFAST, 0);  // no fast bins: a freed block joins its neighbours now
+#endif
+}
 
 }  // namespace rtl::os

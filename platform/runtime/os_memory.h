@@ -11,4 +11,11 @@ namespace rtl::os {
 void* MapAlignedMemory(std::size_t length, std::size_t align);
 void UnmapMemory(void* block, std::size_t length);
 
+// Has the allocator merge small blocks as they are freed rather than all
+// at once later: after millions of small strings are freed, the next large
+// allocation would otherwise stop the caller for hundreds of milliseconds
+// while the allocator sorts them out. For programs with a window to keep
+// answering; call once at start.
+void CoalesceFreedMemoryAtOnce();
+
 }  // namespace rtl::os

@@ -153,6 +153,29 @@ TEST_F(ScanTest, WildcardPatternsNeverSkipAMatch) {
   EXPECT_EQ(ScanBfrRC("CQAA", "c?a", -4), 1);
 }
 
+// Callers take turns with a list of patterns, more of them than the search
+// keeps tables for: each answer still matches its own pattern.
+TEST_F(ScanTest, TakingTurnsWithManyPatternsAgreesWithBruteForce) {
+  std::mt19937 rng(77);
+  std::vector<std::string> patterns;
+  while (patterns.size() < 21) {
+    std::string p = RandomText(rng, 4);
+    if (!p.empty()) patterns.push_back(p);
+  }
+  for (int round = 0; round < 3000; ++round) {
+    const std::string s = RandomText(rng, 30);
+    const int n = static_cast<int>(s.size());
+    if (n == 0) continue;
+    for (size_t k = 0; k < patterns.size(); ++k) {
+      const std::string& p = patterns[(k * 5 + static_cast<size_t>(round)) % patterns.size()];
+      for (bool blind : {false, true}) {
+        ASSERT_EQ(ScanF(s, p, blind ? -1 : 1), RefFirst(s, p, 1, n, blind)) << round << ' ' << p;
+        ASSERT_EQ(ScanR(s, p, blind ? -n : n), RefLast(s, p, n, blind)) << round << ' ' << p;
+      }
+    }
+  }
+}
+
 TEST_F(ScanTest, ReusingVariantsRebuildForAnotherPatternOrCaseTable) {
   EXPECT_EQ(ScanQ("xxabc", "abc", 1), 3);
   EXPECT_EQ(ScanQC("xxabd", "abd", 1), 3);
