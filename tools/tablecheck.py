@@ -621,6 +621,7 @@ class IndexFile:
             self.report.error("index header counts %d records, the data file holds %d" % (self.records, live))
         for s in range(32):
             d = self.slots[s]
+            self.check_free_chain(d)
             if s in self.active():
                 entries = self.check_tree(d, language)
                 if dump:
@@ -641,7 +642,6 @@ class IndexFile:
                                       (d.label(), len(got), len(wanted)))
             elif d.root:
                 self.report.error("slot %d is not in use but has a root" % s)
-            self.check_free_chain(d)
         for offset in range(INDEX_HEADER, len(self.data) - PAGE + 1, PAGE):
             if offset not in self.owner:
                 self.report.error("page %d is in no tree and no free chain" % offset)

@@ -401,6 +401,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer) {
     throw;
   }
   data.PutRecord(record);
+  table_->IndexFile().IncActualRecordCount();
   current_ = record->Number();
   bof_ = eof_ = false;
   Flush(blobs_written);
@@ -461,6 +462,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer) {
   data.SetNextFreeRecord(record);
   record->Modified = true;
   data.PutRecord(record);
+  table_->IndexFile().DecActualRecordCount();
   current_record_ = old;
   current_record_[0] = 1;
   Flush(blobs);

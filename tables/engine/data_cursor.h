@@ -30,6 +30,7 @@
 #include "tables/engine/data_file.h"
 #include "tables/engine/errors.h"
 #include "tables/engine/field_definition.h"
+#include "tables/engine/index_file.h"
 
 namespace korvex {
 
@@ -37,8 +38,6 @@ class TDataDirectory;
 class TDataTable;
 
 inline constexpr std::size_t kMaxOpenBlobs = 64;
-inline constexpr std::size_t kMaxSecondaryIndexes = 30;
-inline constexpr std::size_t kMaxKeySize = 528;
 
 // What table creation needs besides the fields.
 struct TTableCreation {

@@ -46,7 +46,7 @@ void AllThen(TEngineErrorCode code, const std::string& table, Steps... steps) {
 TDataTable::TDataTable(TDataDirectory* directory)
     : directory_(directory),
       data_(std::make_unique<TDataFile>(this)),
-      index_(std::make_unique<TFileHandler>(this)),
+      index_(std::make_unique<TIndexFile>(this)),
       blob_(std::make_unique<TBlobFile>(this)) {
   for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_}) bitmap->SetNumOfBits(kBitmapBits);
 }
@@ -116,6 +116,7 @@ void TDataTable::OpenTable() {
   AssignTableParameters();
   try {
     data_->OpenFile();
+    PrepareIndexFile();
     index_->OpenFile();
     if (HasBlobs()) {
       blob_->SetBlockSize(data_->GetBlobBlockSize());
@@ -216,7 +217,11 @@ void TDataTable::CreateTable(const TDataFileSettings& settings, const std::vecto
   try {
     data_->CreateDataFile(settings, fields);
     made.push_back(data_.get());
+    PrepareIndexFile();
     index_->CreateFile();
+    // Index definitions are added by the cursor; until then the table has
+    // no primary index.
+    index_->SetNoPrimaryIndex(true);
     made.push_back(index_.get());
     if (HasBlobs()) {
       blob_->SetBlockSize(data_->GetBlobBlockSize());
@@ -284,13 +289,83 @@ void TDataTable::RenameTable(const std::string& new_name, bool as_backup) {
   AssignTableParameters();
 }
 
+void TDataTable::PrepareIndexFile() {
+  index_->SetFields(&data_->Fields());
+  index_->SetEncrypted(data_->GetEncrypted());
+}
+
+std::string TDataTable::IndexBackupName() const {
+  std::string root = ExtractFileRoot(name_);
+  return (in_memory_ || directory_ == nullptr ? root : directory_->Path() + root) + ".IBK";
+}
+
+void TDataTable::BackupIndex() {
+  FlushBuffers(false, false, false, false, false);
+  std::int64_t size = index_->GetSize();
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  ReadAt(*index_, 0, bytes.data(), size);
+  TFileHandler backup(this);
+  backup.SetFileName(IndexBackupName());
+  backup.SetInMemory(in_memory_);
+  backup.SetTemporary(temporary_);
+  backup.CreateFile();
+  try {
+    WriteAt(backup, 0, bytes.data(), size);
+    backup.Flush();
+  } catch (...) {
+    // A partial copy is no backup.
+    try {
+      backup.CloseFile();
+      backup.DeleteFile();
+    } catch (...) {
+    }
+    throw;
+  }
+  backup.CloseFile();
+}
+
+void TDataTable::RestoreIndex(bool keep_current, bool delete_backup) {
+  TFileHandler backup(this);
+  backup.SetFileName(IndexBackupName());
+  backup.SetInMemory(in_memory_);
+  if (!keep_current) {
+    if (!backup.Exists()) Fail(err::kHeaderCorrupt);
+    backup.OpenFile();
+    std::int64_t size = backup.GetSize();
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    ReadAt(backup, 0, bytes.data(), size);
+    backup.CloseFile();
+    if (size < static_cast<std::int64_t>(kIndexHeaderSize)) Fail(err::kHeaderCorrupt);
+    // The copy goes in like any flush: under the journal, then the cache
+    // and header are taken from the file.
+    if (UsesJournal() && !journal_.Active()) journal_.Begin(JournalPath(), JournalFiles(), true);
+    WriteAt(*index_, 0, bytes.data(), size);
+    WriteAt(*index_, size, nullptr, 0);
+    journal_.Commit();
+    MarkWritten();
+    index_->FreePageBuffers(true);
+    index_->ReadHeader();
+  }
+  if (delete_backup && backup.Exists()) backup.DeleteFile();
+}
+
 void TDataTable::EmptyTable() {
   data_->ClearHeader();
+  if (index_->IsOpen()) index_->ClearHeader();
   if (HasBlobs() && blob_->IsOpen()) blob_->ClearHeader();
   FreeBuffers(true, false);
 }
 
 bool TDataTable::PerformChangeDetection() {
+  if (index_->IsOpen() && index_->CheckForChanges()) {
+    // Another process wrote the index: its pages and the data header are
+    // stale along with the records.
+    index_->FreePageBuffers(true);
+    data_->ReadHeader();
+    data_->FreeRecordBuffers();
+    if (HasBlobs() && blob_->IsOpen() && blob_->CheckForChanges()) blob_->FreeBlockBuffers();
+    return true;
+  }
   bool changed = data_->CheckForChanges();
   if (changed) data_->FreeRecordBuffers();
   if (HasBlobs() && blob_->IsOpen() && blob_->CheckForChanges()) {
@@ -653,8 +728,8 @@ void TDataTable::CommitTransaction(bool final_commit) {
 }
 
 void TDataTable::UpdateHeaderStamps(bool data, bool index, bool blob) {
-  (void)index;  // the index file keeps its own stamp
   if (data) data_->UpdateHeaderStamp();
+  if (index && index_->IsOpen()) index_->UpdateHeaderStamp();
   if (blob && HasBlobs() && blob_->IsOpen()) blob_->UpdateHeaderStamp();
 }
 
@@ -673,6 +748,11 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
     data_->WriteFields();
     if (adjust) data_->AdjustRecordBuffers();
   }
+  if (index_->IsOpen()) {
+    index_->FlushPageBuffers(to_disk);
+    index_->WriteHeader(force_index, to_disk);
+    if (adjust) index_->AdjustPageBuffers();
+  }
   if (HasBlobs() && blob_->IsOpen()) {
     blob_->FlushBlockBuffers(to_disk);
     blob_->WriteHeader(force_blob, to_disk);
@@ -686,6 +766,11 @@ void TDataTable::FreeBuffers(bool adjust, bool reread_headers) {
     data_->FreeRecordBuffers();
     if (adjust) data_->AdjustRecordBuffers();
     if (reread_headers) data_->ReadHeader();
+  }
+  if (index_->IsOpen()) {
+    index_->FreePageBuffers(true);
+    if (adjust) index_->AdjustPageBuffers();
+    if (reread_headers) index_->ReadHeader();
   }
   if (HasBlobs() && blob_->IsOpen()) {
     blob_->FreeBlockBuffers();
@@ -795,6 +880,7 @@ void TDataTable::EndBufferSave() {
   std::vector<TFileHandler*> files = ImageFiles();
   if (image_.empty()) {
     data_->ClearHeader();
+    index_->ClearHeader();
     if (HasBlobs()) blob_->ClearHeader();
     FlushBuffers(true, true, true, true, false);
     FreeBuffers(true, false);
@@ -816,7 +902,7 @@ void TDataTable::EndBufferSave() {
   // The image must be of this table: the same header shape and definitions.
   const std::uint8_t* dat = image_.data() + parts[0].at;
   std::uint64_t definitions = data_->DataStart() - kDataHeaderSize;
-  if (parts[0].length < data_->DataStart()) Fail(err::kHeaderCorrupt);
+  if (parts[0].length < data_->DataStart() || parts[1].length < kIndexHeaderSize) Fail(err::kHeaderCorrupt);
   TDataHeader image_header;
   image_header.Decode(dat);
   const TDataHeader& own = data_->GetHeader();

@@ -4,10 +4,9 @@
 // (lock_ranges.h) and its transaction state, and answers for the table as
 // its files' host (table_host.h).
 //
-// Files: ".DAT" (TDataFile), ".IDX" and, with BLOB fields, ".BLB"
-// (TBlobFile). The index file is held as a plain handler here: it carries
-// the reader and writer bytes of the index side; its pages are its own
-// unit's business.
+// Files: ".DAT" (TDataFile), ".IDX" (TIndexFile) and, with BLOB fields,
+// ".BLB" (TBlobFile). Every flush writes them in that order under the
+// rollback journal, so index pages and headers are as crash-safe as records.
 //
 // Open mode: an exclusive object opens its files exclusively and takes no
 // internal lock (the share mode keeps everyone else out). A table with a
@@ -28,6 +27,7 @@
 
 #include "tables/engine/blob_file.h"
 #include "tables/engine/data_file.h"
+#include "tables/engine/index_file.h"
 #include "tables/engine/journal.h"
 #include "tables/engine/table_host.h"
 #include "tables/lib/file_handler.h"
@@ -84,9 +84,17 @@ public:
   void RenameTable(const std::string& new_name, bool as_backup);
   void EmptyTable();
   bool PerformChangeDetection();
+  // Copies the flushed index file to "<name>.IBK" beside the table.
+  void BackupIndex();
+  // Unless keep_current, puts the ".IBK" copy back into the index file
+  // (8961 when there is none or it is no index file: nothing changed);
+  // with delete_backup the copy goes afterwards.
+  void RestoreIndex(bool keep_current, bool delete_backup);
 
   TDataFile& DataFile() { return *data_; }
-  TFileHandler& IndexFile() { return *index_; }
+  TIndexFile& IndexFile() { return *index_; }
+  std::uint32_t GetIndexFileSize() const { return index_->GetFileSize(); }
+  std::uint32_t GetLastIndexUpdateStamp() const { return index_->GetLastUpdateStamp(); }
   TBlobFile& BlobFile() { return *blob_; }
   bool HasBlobs() const;
 
@@ -198,6 +206,9 @@ private:
   // Plays back a dead writer's journal (the caller holds the write lock or
   // the exclusive open); true when there was one.
   bool RecoverHotJournal();
+  std::string IndexBackupName() const;
+  // Hands the data file's fields and cipher flag to the index file.
+  void PrepareIndexFile();
 
   TDataDirectory* directory_;
   int use_count_ = 0;
@@ -206,7 +217,7 @@ private:
   bool in_memory_ = false, temporary_ = false, result_set_ = false, source_table_ = false;
   bool written_ = false;
   std::unique_ptr<TDataFile> data_;
-  std::unique_ptr<TFileHandler> index_;
+  std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
   TRecordsBitmap held_, cursor_locks_, deferred_;
   bool user_read_lock_ = false, user_table_lock_ = false, table_lock_before_transaction_ = false;

@@ -732,7 +732,10 @@ TEST(DataCursor, AppendsOnAFullDiskFailAndLeaveNoTrace) {
   qvtest::ChildProcess child([&](qvtest::ChildProcess&) -> int {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
-    limit.rlim_cur = limit.rlim_max = std::filesystem::file_size(dir + "/t.DAT") + 500;
+    // The data file outgrows the limit first: the index file's header lies
+    // below it.
+    limit.rlim_cur = limit.rlim_max =
+        std::max(std::filesystem::file_size(dir + "/t.DAT"), std::filesystem::file_size(dir + "/t.IDX")) + 500;
     setrlimit(RLIMIT_FSIZE, &limit);
     Env env(dir);
     auto c = Cursor(env.dir, false);

@@ -54,6 +54,7 @@ void MakeTable(const std::string& path, int records = 10, bool blobs = true, con
   TDataTable* table = nullptr;
   ASSERT_EQ(s.dir->CreateDataTable(name, {}, fields, false, false, table), 0);
   AppendRecords(table->DataFile(), records);
+  table->IndexFile().SetActualRecordCount(static_cast<std::uint32_t>(records));
   ASSERT_EQ(s.dir->CloseDataTable(table), 0);
 }
 
@@ -487,6 +488,63 @@ TEST(SharedTableObjects, AReadOnlyIndexMakesTheTableReadOnlyWithoutLocks) {
   EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
 }
 
+TEST(SharedTableObjects, TheIndexFileFollowsTheTableItsBackupAndOtherWriters) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path(), 10);
+  const std::string idx = dir.Path() + "/t.IDX", ibk = dir.Path() + "/t.IBK";
+  Session one(dir.Path()), two(dir.Path());
+  TDataTable* a = one.Open();
+  TDataTable* b = two.Open();
+  EXPECT_EQ(a->IndexFile().GetActualRecordCount(), 10u);
+  EXPECT_TRUE(a->IndexFile().GetNoPrimaryIndex());
+  EXPECT_EQ(a->GetIndexFileSize(), 4096u);
+  // A writer's index header reaches the other session through its stamp.
+  const std::uint32_t stamp = b->GetLastIndexUpdateStamp();
+  a->WriteLockTable();
+  a->IndexFile().SetActualRecordCount(12);
+  a->FlushBuffers(false, false, false, false, false);
+  a->WriteUnlockTable();
+  b->ReadLockTable();
+  EXPECT_EQ(b->IndexFile().GetActualRecordCount(), 12u);
+  EXPECT_GT(b->GetLastIndexUpdateStamp(), stamp);
+  b->ReadUnlockTable();
+  // Backup and restore: a byte copy, restored over later changes; a
+  // missing backup changes nothing.
+  a->BackupIndex();
+  const std::string saved = ReadFileBytes(idx);
+  EXPECT_EQ(ReadFileBytes(ibk), saved);
+  a->WriteLockTable();
+  a->IndexFile().SetActualRecordCount(3);
+  a->FlushBuffers(false, false, true, false, false);
+  ASSERT_NE(ReadFileBytes(idx), saved);
+  a->RestoreIndex(false, false);
+  a->WriteUnlockTable();
+  EXPECT_EQ(ReadFileBytes(idx), saved);
+  EXPECT_EQ(a->IndexFile().GetActualRecordCount(), 12u);
+  a->RestoreIndex(true, true);
+  EXPECT_FALSE(std::filesystem::exists(ibk));
+  EXPECT_EQ(RaisedNumber([&] { a->RestoreIndex(false, false); }), 8961);
+  EXPECT_EQ(ReadFileBytes(idx), saved);
+  // Emptying clears the counts and the pages with the records.
+  a->WriteLockTable();
+  TPage* page = nullptr;
+  ASSERT_TRUE(a->IndexFile().GetNextFreePage(nullptr, kSystemSlot, page));
+  a->IndexFile().SetNextFreePage(page);
+  a->IndexFile().PutPage(page);
+  a->FlushBuffers(false, false, false, false, false);
+  EXPECT_EQ(std::filesystem::file_size(idx), 8192u);
+  a->EmptyTable();
+  a->FlushBuffers(false, true, true, true, false);
+  a->WriteUnlockTable();
+  EXPECT_EQ(std::filesystem::file_size(idx), 4096u);
+  EXPECT_EQ(a->IndexFile().GetActualRecordCount(), 0u);
+  EXPECT_EQ(a->IndexFile().GetNextFreePagePtr(kSystemSlot), 4096u);
+  ASSERT_EQ(one.dir->CloseDataTable(a), 0);
+  ASSERT_EQ(two.dir->CloseDataTable(b), 0);
+  CheckResult check = RunTableCheck(dir.Path() + "/t.DAT");
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
 TEST(SharedTableSessions, DirectoriesTablesPasswordsAndLanguages) {
   qvtest::TempDir root;
   std::string dir = root.Path() + "/dir";
@@ -689,7 +747,8 @@ TEST(SharedTableJournal, AFlushKilledAtAnyStepLeavesTheFilesBeforeOrAfter) {
   qvtest::TempDir dir;
   MakeTable(dir.Path(), 30);
   const std::string dat = dir.Path() + "/t.DAT", blb = dir.Path() + "/t.BLB", jnl = dir.Path() + "/t.JNL";
-  const std::string before_dat = ReadFileBytes(dat), before_blb = ReadFileBytes(blb);
+  const std::string idx = dir.Path() + "/t.IDX";
+  const std::string before_dat = ReadFileBytes(dat), before_blb = ReadFileBytes(blb), before_idx = ReadFileBytes(idx);
   auto flush = [&](int kill_at) {
     return ChildProcess([&](ChildProcess&) {
              Session s(dir.Path());
@@ -703,6 +762,15 @@ TEST(SharedTableJournal, AFlushKilledAtAnyStepLeavesTheFilesBeforeOrAfter) {
                t->DataFile().PutRecord(r);
              }
              AppendRecords(t->DataFile(), 40);
+             t->IndexFile().SetActualRecordCount(70);
+             // Two new index pages, both given to the free chain.
+             TPage* pages[2] = {};
+             for (TPage*& page : pages)
+               if (!t->IndexFile().GetNextFreePage(nullptr, kSystemSlot, page)) return 201;
+             for (TPage* page : pages) {
+               t->IndexFile().SetNextFreePage(page);
+               t->IndexFile().PutPage(page);
+             }
              TBlock* block = t->BlobFile().FetchFreeBlock(nullptr);
              block->Modified = true;
              t->BlobFile().PutBlock(block);
@@ -710,7 +778,7 @@ TEST(SharedTableJournal, AFlushKilledAtAnyStepLeavesTheFilesBeforeOrAfter) {
              TJournal::SetStepHook([&] {
                if (++step == kill_at) std::raise(SIGKILL);
              });
-             t->FlushBuffers(false, true, false, true, true);
+             t->FlushBuffers(false, true, true, true, true);
              TJournal::SetStepHook(nullptr);
              t->WriteUnlockTable();
              return step;
@@ -725,12 +793,15 @@ TEST(SharedTableJournal, AFlushKilledAtAnyStepLeavesTheFilesBeforeOrAfter) {
   ASSERT_GT(steps, 5);
   ASSERT_LT(steps, 128);
   const std::string after_dat = without_time(ReadFileBytes(dat)), after_blb = ReadFileBytes(blb);
+  const std::string after_idx = ReadFileBytes(idx);
   ASSERT_NE(after_dat, without_time(before_dat));
+  ASSERT_EQ(after_idx.size(), before_idx.size() + 2 * 4096);
   EXPECT_FALSE(std::filesystem::exists(jnl));
   int befores = 0, afters = 0;
   for (int k = 1; k <= steps; ++k) {
     qvtest::WriteFileBytes(dat, before_dat);
     qvtest::WriteFileBytes(blb, before_blb);
+    qvtest::WriteFileBytes(idx, before_idx);
     ASSERT_EQ(flush(k), 128 + SIGKILL) << k;
     {
       Session s(dir.Path());
@@ -739,9 +810,9 @@ TEST(SharedTableJournal, AFlushKilledAtAnyStepLeavesTheFilesBeforeOrAfter) {
       t->WriteUnlockTable();
     }
     EXPECT_FALSE(std::filesystem::exists(jnl)) << k;
-    std::string now_dat = ReadFileBytes(dat), now_blb = ReadFileBytes(blb);
-    bool before = now_dat == before_dat && now_blb == before_blb;
-    bool after = without_time(now_dat) == after_dat && now_blb == after_blb;
+    std::string now_dat = ReadFileBytes(dat), now_blb = ReadFileBytes(blb), now_idx = ReadFileBytes(idx);
+    bool before = now_dat == before_dat && now_blb == before_blb && now_idx == before_idx;
+    bool after = without_time(now_dat) == after_dat && now_blb == after_blb && now_idx == after_idx;
     EXPECT_TRUE(before || after) << "killed at step " << k << " of " << steps;
     befores += before;
     afters += after;
