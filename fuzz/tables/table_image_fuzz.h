@@ -24,12 +24,12 @@ inline std::vector<TFieldDefinition> ImageTableFields() {
   const struct {
     const char* name;
     std::uint8_t type, size, sub;
-  } spec[] = {{"N", dtInteger, 0, 0}, {"S", dtString, 12, 0}, {"B", dtBlob, 0, 1}};
+  } columns[] = {{"N", dtInteger, 0, 0}, {"S", dtString, 12, 0}, {"B", dtBlob, 0, 1}};
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    fields[i].Name = spec[i].name;
-    fields[i].DataType = spec[i].type;
-    fields[i].Size = spec[i].size;
-    fields[i].SubType = spec[i].sub;
+    fields[i].Name = columns[i].name;
+    fields[i].DataType = columns[i].type;
+    fields[i].Size = columns[i].size;
+    fields[i].SubType = columns[i].sub;
     fields[i].FieldNumber = static_cast<std::uint16_t>(i + 1);
     fields[i].UpdatePhysicalSize();
   }
