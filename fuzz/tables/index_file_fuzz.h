@@ -20,19 +20,12 @@
 namespace korvex::fuzz {
 
 inline void IndexFiles(const std::uint8_t* data, std::size_t size) {
-  static const bool started = (InitializeSupportFunctions(), true);
-  (void)started;
-  if (size < 4) return;
-  const std::size_t dat_size = std::min<std::size_t>(rtl::DecodeFixed32(data), size - 4);
   const std::string dat_name = "FUZZ/i.DAT", idx_name = "FUZZ/i.IDX";
-  PutMemoryFile(dat_name, data + 4, dat_size);
-  PutMemoryFile(idx_name, data + 4 + dat_size, size - 4 - dat_size);
+  if (!PutFilePair(data, size, dat_name, idx_name)) return;
   {
     FuzzHost host;
     TDataFile dat(&host);
-    dat.SetFileName(dat_name);
-    dat.SetInMemory(true);
-    if (Engine([&] { dat.OpenFile(); })) {
+    if (OpenMemoryDataFile(dat, dat_name)) {
       TIndexFile idx(&host, dat.GetEncrypted());
       idx.SetFileName(idx_name);
       idx.SetInMemory(true);

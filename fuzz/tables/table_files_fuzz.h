@@ -62,20 +62,34 @@ bool Engine(Step step) {
   }
 }
 
-inline void TableFiles(const std::uint8_t* data, std::size_t size) {
+// Splits an input into two in-memory files, a data file and the file beside
+// it: the first four bytes give the data file's length. False when the input
+// is too short to say.
+inline bool PutFilePair(const std::uint8_t* data, std::size_t size, const std::string& dat_name,
+                        const std::string& other_name) {
   static const bool started = (InitializeSupportFunctions(), true);
   (void)started;
-  if (size < 4) return;
+  if (size < 4) return false;
   const std::size_t dat_size = std::min<std::size_t>(rtl::DecodeFixed32(data), size - 4);
-  const std::string dat_name = "FUZZ/t.DAT", blb_name = "FUZZ/t.BLB";
   PutMemoryFile(dat_name, data + 4, dat_size);
-  PutMemoryFile(blb_name, data + 4 + dat_size, size - 4 - dat_size);
+  PutMemoryFile(other_name, data + 4 + dat_size, size - 4 - dat_size);
+  return true;
+}
+
+// Opens the in-memory data file of such a pair; false on an engine error.
+inline bool OpenMemoryDataFile(TDataFile& dat, const std::string& name) {
+  dat.SetFileName(name);
+  dat.SetInMemory(true);
+  return Engine([&] { dat.OpenFile(); });
+}
+
+inline void TableFiles(const std::uint8_t* data, std::size_t size) {
+  const std::string dat_name = "FUZZ/t.DAT", blb_name = "FUZZ/t.BLB";
+  if (!PutFilePair(data, size, dat_name, blb_name)) return;
   {
     FuzzHost host;
     TDataFile dat(&host);
-    dat.SetFileName(dat_name);
-    dat.SetInMemory(true);
-    if (Engine([&] { dat.OpenFile(); })) {
+    if (OpenMemoryDataFile(dat, dat_name)) {
       Engine([&] { dat.CheckHeader(); });
       host.repairing = true;
       Engine([&] { dat.RepairHeader(nullptr, true); });
