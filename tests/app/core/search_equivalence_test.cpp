@@ -26,16 +26,22 @@ namespace {
 using appcore_test::TempDir;
 using Lines = std::vector<std::string>;
 
+// A new scratch folder holding a generated register set.
+TempDir* GeneratedRegisters(std::uint64_t seed, int files, std::int64_t record_lines) {
+  auto* dir = new TempDir;
+  regtools::GeneratorOptions options;
+  options.seed = seed;
+  options.out_dir = dir->path();
+  options.files = files;
+  options.record_lines = record_lines;
+  regtools::GenerateRegisters(options);
+  return dir;
+}
+
 class SearchEquivalence : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    regtools::GeneratorOptions options;
-    options.seed = 4242;
-    options.out_dir = dir_->path();
-    options.files = 12;
-    options.record_lines = 30000;
-    regtools::GenerateRegisters(options);
+    dir_ = GeneratedRegisters(4242, 12, 30000);
     // A file with brackets, quotes and odd lines the generator does not make.
     appcore_test::WriteLines(*dir_ / "zz_bap.txt",
                              {"Odd lines - Baptisms", "1650 03 Mar Rich[ard] Ba[ker], Mary \"Jo; nes\"; Anne; W",
@@ -234,13 +240,7 @@ TEST_F(SearchEquivalence, TheWordIndexHoldsTheWordsTheFuzzyMatchCuts) {
 class SearchThreads : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    regtools::GeneratorOptions options;
-    options.seed = 77;
-    options.out_dir = dir_->path();
-    options.files = 5;
-    options.record_lines = 240000;
-    regtools::GenerateRegisters(options);
+    dir_ = GeneratedRegisters(77, 5, 240000);
     set_ = new DataFileSet;
     set_->MakeFileList(dir_->str(), "", nullptr);
   }
