@@ -1,7 +1,6 @@
 #include "controls/wave_sound.h"
 
 #include "platform/runtime/coding.h"
-#include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
 #include "platform/runtime/streams.h"
 #include "platform/sound/player.h"
@@ -44,15 +43,7 @@ void TKelmWaveData::LoadFromFile(const std::string& name) {
   Clear();
   if (!rtl::FileExists(name)) return;
   std::string bytes;
-  try {
-    rtl::TFileStream file(name, rtl::fmOpenRead | rtl::fmShareDenyNone);
-    const std::int64_t size = file.Size();
-    if (size > snd::kMaxWaveFileSize) return;
-    bytes.resize(static_cast<std::size_t>(size));
-    if (size > 0) file.ReadBuffer(bytes.data(), size);
-  } catch (const rtl::Exception&) {
-    return;
-  }
+  if (!snd::ReadWaveFile(name, bytes)) return;
   file_name_ = name;
   bytes_ = std::move(bytes);
 }

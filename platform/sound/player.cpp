@@ -159,7 +159,7 @@ private:
   }
 
   void Play(TJob& job, TSoundSink& sink, unsigned long long generation) {
-    if (job.from_file && !ReadFile(job.file_name, job.bytes)) return;
+    if (job.from_file && !ReadWaveFile(job.file_name, job.bytes)) return;
     TWaveInfo info;
     if (!ParseWave(job.bytes, info) || info.DataSize == 0) return;
     if (!sink.Open(info)) return;
@@ -180,19 +180,6 @@ private:
     sink.Drain([this, generation] { return Stopped(generation); });
   }
 
-  static bool ReadFile(const std::string& name, std::string& bytes) {
-    try {
-      rtl::TFileStream file(name, rtl::fmOpenRead | rtl::fmShareDenyNone);
-      const std::int64_t size = file.Size();
-      if (size <= 0 || size > kMaxWaveFileSize) return false;
-      bytes.resize(static_cast<std::size_t>(size));
-      file.ReadBuffer(bytes.data(), size);
-      return true;
-    } catch (const std::exception&) {
-      return false;
-    }
-  }
-
   std::mutex mutex_;
   std::condition_variable wake_, idle_;
   std::optional<TJob> pending_;
@@ -205,6 +192,19 @@ private:
 };
 
 }  // namespace
+
+bool ReadWaveFile(const std::string& name, std::string& bytes) {
+  try {
+    rtl::TFileStream file(name, rtl::fmOpenRead | rtl::fmShareDenyNone);
+    const std::int64_t size = file.Size();
+    if (size < 0 || size > kMaxWaveFileSize) return false;
+    bytes.resize(static_cast<std::size_t>(size));
+    if (size > 0) file.ReadBuffer(bytes.data(), size);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 void PlayWave(std::string bytes) {
   TJob job;

@@ -53,5 +53,8 @@ bool WaitSoundIdle(int timeout_ms);
 
 // Files above this size are not read.
 inline constexpr long long kMaxWaveFileSize = 0x7FFFFFFF;
+// Reads a whole file of at most kMaxWaveFileSize bytes; false when it cannot
+// be opened or read, or is larger.
+bool ReadWaveFile(const std::string& name, std::string& bytes);
 
 }  // namespace snd
