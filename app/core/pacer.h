@@ -48,12 +48,12 @@ private:
 // Thrown out of a comparison when the pacer was cancelled.
 struct SortCancelled {};
 
-// Sorts (stably) the indexes 0 .. n-1 by less(a, b); false when cancelled
-// (order is then unspecified).
-template <class Less>
-bool PacedStableSort(std::vector<uint32_t>& order, Less less, Pacer& pacer) {
+// Runs sort(cmp), where cmp is less made to tick the pacer; false when
+// cancelled.
+template <class Sort, class Less>
+bool RunPacedSort(Sort sort, Less less, Pacer& pacer) {
   try {
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    sort([&](const auto& a, const auto& b) {
       if (!pacer.Tick()) throw SortCancelled{};
       return less(a, b);
     });
@@ -63,18 +63,17 @@ bool PacedStableSort(std::vector<uint32_t>& order, Less less, Pacer& pacer) {
   return true;
 }
 
+// Sorts (stably) the indexes 0 .. n-1 by less(a, b); false when cancelled
+// (order is then unspecified).
+template <class Less>
+bool PacedStableSort(std::vector<uint32_t>& order, Less less, Pacer& pacer) {
+  return RunPacedSort([&](auto cmp) { std::stable_sort(order.begin(), order.end(), cmp); }, less, pacer);
+}
+
 // The same for any elements whose loss on cancel does not matter.
 template <class T, class Less>
 bool PacedSort(std::vector<T>& items, Less less, Pacer& pacer) {
-  try {
-    std::sort(items.begin(), items.end(), [&](const T& a, const T& b) {
-      if (!pacer.Tick()) throw SortCancelled{};
-      return less(a, b);
-    });
-  } catch (const SortCancelled&) {
-    return false;
-  }
-  return true;
+  return RunPacedSort([&](auto cmp) { std::sort(items.begin(), items.end(), cmp); }, less, pacer);
 }
 
 // 0, 1, .. n-1.
