@@ -1,20 +1,15 @@
-// One offscreen QApplication for the control set's tests, and pixel access.
+// The control set's tests share the GUI layer's offscreen QApplication; pixel access.
 #pragma once
 
 #include <QApplication>
 #include <QImage>
 #include <cstdint>
 
+#include "tests/platform/gui/gui_test_util.h"
+
 namespace controls_test {
 
-inline QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "controls_tests";
-  static char* argv[] = {arg0, nullptr};
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication* app = new QApplication(argc, argv);  // never destroyed
-  return *app;
-}
+using gui_test::App;
 
 // A pixel as 0x00BBGGRR, the colour value of the control set.
 inline std::int32_t PixelColor(const QImage& image, int x, int y) {
