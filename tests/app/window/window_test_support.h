@@ -32,22 +32,13 @@
 #include "memo/text_model.h"
 #include "memo/widget/memo_widget_test_util.h"
 #include "support/temp_dir.h"
+#include "tests/platform/gui/gui_test_util.h"
 
 namespace window_test {
 
 namespace fs = std::filesystem;
 
-inline QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "app_window_tests";
-  static char* argv[] = {arg0, nullptr};
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Never destroyed: at exit Qt's own registries are gone before a static
-  // application object would be.
-  static QApplication* app = new QApplication(argc, argv);
-  QApplication::setCursorFlashTime(0);
-  return *app;
-}
+inline QApplication& App() { return gui_test::App(); }
 
 class ScriptedPrompts : public app::TUserPrompts {
 public:

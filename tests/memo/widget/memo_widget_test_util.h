@@ -14,19 +14,11 @@
 #include <string>
 
 #include "memo/widget/memo_control.h"
+#include "tests/platform/gui/gui_test_util.h"
 
 namespace memo_widget_test {
 
-inline QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "memo_widget_tests";
-  static char* argv[] = {arg0, nullptr};
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Never destroyed: Qt's own static devices go first at exit.
-  static QApplication* app = new QApplication(argc, argv);
-  QApplication::setCursorFlashTime(0);  // a steady caret: pictures do not depend on the blink
-  return *app;
-}
+inline QApplication& App() { return gui_test::App(); }
 
 // Liberation Mono at 13 pixels: every character has the same advance.
 inline memo::TMemoFont FixedFont(int height = -13) {

@@ -10,7 +10,10 @@ inline QApplication& App() {
   static char arg0[] = "gui_tests";
   static char* argv[] = {arg0, nullptr};
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication* app = new QApplication(argc, argv);  // never destroyed
+  // Never destroyed: at exit Qt's own registries are gone before a static
+  // application object would be.
+  static QApplication* app = new QApplication(argc, argv);
+  QApplication::setCursorFlashTime(0);  // a steady caret: pictures do not depend on the blink
   return *app;
 }
 
