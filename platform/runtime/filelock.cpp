@@ -251,6 +251,15 @@ int RenameLockedFile(const std::string& old_path, const std::string& new_path) {
   return rc;
 }
 
+int CopyFileOwnership(const std::string& from, const std::string& to) {
+  struct stat source {}, target {};
+  if (::stat(from.c_str(), &source) < 0 || ::stat(to.c_str(), &target) < 0) return -errno;
+  if (target.st_gid != source.st_gid && ::chown(to.c_str(), static_cast<uid_t>(-1), source.st_gid) < 0 &&
+      errno != EPERM)
+    return -errno;
+  return ::chmod(to.c_str(), source.st_mode & 07777) < 0 ? -errno : 0;
+}
+
 std::string FindFileIgnoringCase(const std::string& path) {
   struct stat st {};
   if (path.empty()) return {};

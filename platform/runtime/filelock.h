@@ -98,6 +98,10 @@ int DeleteLockedFile(const std::string& path);
 // permissions, flushed) and the original deleted.
 int RenameLockedFile(const std::string& old_path, const std::string& new_path);
 
+// Gives `to` the permission bits of `from` and, where this process may,
+// its group (a group it may not give is left as it is). 0 or -errno.
+int CopyFileOwnership(const std::string& from, const std::string& to);
+
 // The existing path whose last part equals the given one's ignoring case
 // (the path itself when it exists); "" when there is none. Directories
 // above the last part are taken as given.

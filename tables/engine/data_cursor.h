@@ -31,6 +31,7 @@
 #include "tables/engine/errors.h"
 #include "tables/engine/field_definition.h"
 #include "tables/engine/index_file.h"
+#include "tables/engine/maintenance_callbacks.h"
 
 namespace korvex {
 
@@ -160,6 +161,60 @@ public:
   std::size_t OpenBlobCount() const { return blobs_.size(); }
   void FreeAllBlobs(bool all);
 
+  // ---- maintenance reports (maintenance_callbacks.h) ----
+  void SetRepairProgressCallback(pProgressCallback f, void* user) { callbacks_.RepairProgress.Set(f, user); }
+  void SetRepairLogCallback(pLogCallback f, void* user) { callbacks_.RepairLog.Set(f, user); }
+  void SetUpgradeProgressCallback(pUpgradeProgressCallback f, void* user) { callbacks_.UpgradeProgress.Set(f, user); }
+  void SetUpgradeLogCallback(pLogCallback f, void* user) { callbacks_.UpgradeLog.Set(f, user); }
+  void SetIndexProgressCallback(pProgressCallback f, void* user) { callbacks_.IndexProgress.Set(f, user); }
+  void SetCopyProgressCallback(pProgressCallback f, void* user) { callbacks_.CopyProgress.Set(f, user); }
+  void SetOptimizeProgressCallback(pProgressCallback f, void* user) { callbacks_.OptimizeProgress.Set(f, user); }
+  void SetRestructureProgressCallback(pProgressCallback f, void* user) {
+    callbacks_.RestructureProgress.Set(f, user);
+  }
+  void SetDataLostCallback(pDataLostCallback f, void* user) { callbacks_.DataLost.Set(f, user); }
+  void DoRepairProgress(std::uint32_t step, std::uint8_t percent) { callbacks_.RepairProgress(step, percent); }
+  void DoRepairLog(const std::string& line) { callbacks_.RepairLog(line); }
+  void DoUpgradeProgress(const std::string& text, std::uint8_t percent) { callbacks_.UpgradeProgress(text, percent); }
+  void DoUpgradeLog(const std::string& line) { callbacks_.UpgradeLog(line); }
+  void DoIndexProgress(std::uint32_t step, std::uint8_t percent) { callbacks_.IndexProgress(step, percent); }
+  void DoCopyProgress(std::uint32_t step, std::uint8_t percent) { callbacks_.CopyProgress(step, percent); }
+  void DoOptimizeProgress(std::uint32_t step, std::uint8_t percent) { callbacks_.OptimizeProgress(step, percent); }
+  void DoRestructureProgress(std::uint32_t step, std::uint8_t percent) {
+    callbacks_.RestructureProgress(step, percent);
+  }
+  void DoDataLost(TDataLossCause cause, const std::string& context, bool& stop_asking, bool& continue_restructure) {
+    callbacks_.DataLost(cause, context, stop_asking, continue_restructure);
+  }
+
+  // ---- whole-table operations ----
+  // Each first plays back a journal left by a dead writer (under an
+  // exclusive open), so no journal is carried to another name.
+  // table_files_ops.cpp:
+  // Open cursor: exclusive, not read-only; the records go and the cursor
+  // stands before the first. A closed cursor empties the table through an
+  // exclusive open of its own.
+  void EmptyTable();
+  // Closed cursor; 11013 while the table is open anywhere.
+  void DeleteTable();
+  void RenameTable(const std::string& new_name);
+  // The three files move to the backup names ".DBK", ".IBK", ".BBK".
+  void BackupTable();
+  // Open cursor, exclusive, not read-only: the flushed index file is copied
+  // to "<table>.IBK"; RestoreIndex puts it back unless keep_current.
+  void BackupIndex();
+  void RestoreIndex(bool keep_current, bool delete_backup);
+  // The data-file header: the shared table's when open, else read from the
+  // file (an encrypted table's password must be known to the session or
+  // given through the password callback, else 10498).
+  void GetDataHeader(TDataHeader& header);
+  void UpdateDataHeader(const std::string& password, const std::string& description, std::uint32_t last_record_id,
+                        std::uint16_t user_major, std::uint16_t user_minor);
+  // table_copy.cpp:
+  // Copies the live records (IDs kept, BLOBs by content, hidden fields left
+  // out) into a new table that replaces any table of that name.
+  void CopyTable(const std::string& new_name, bool copy_indexes);
+
 private:
   struct TOpenBlob {
     std::unique_ptr<TBlobBuffer> Buffer;
@@ -197,6 +252,25 @@ private:
   void UpdateBlobOffsets(std::uint8_t* buffer);
   void DeleteAllBlobs(const std::vector<std::uint8_t>& record, std::uint32_t n);
 
+  // Opens the closed cursor's table exclusively and closes it again, so a
+  // journal left by a dead writer is played back (11013 while the table is
+  // open anywhere).
+  void PlayBackJournal();
+  // Appends the current record of `source` (buffer `from`) to this open
+  // cursor's table: fields by the map (this table's field position for
+  // each of the source's, 0: left out), BLOBs by content, record ID kept.
+  void AppendCopyOf(TDataCursor& source, const std::uint8_t* from, const std::vector<int>& field_map);
+  // Physical record n into the buffer; false (buffer untouched) when it is
+  // deleted.
+  bool ReadPhysicalRecord(std::uint32_t n, std::vector<std::uint8_t>& buffer);
+  // A BLOB's whole content, read through a handle of its own; a new BLOB
+  // of a record buffer with the given content.
+  std::vector<std::uint8_t> ReadBlobContent(int field, const std::uint8_t* buffer);
+  void PutBlobContent(int field, std::uint8_t* buffer, const std::vector<std::uint8_t>& content);
+  // Raises the last record ID handed out to `last` (a copy keeps it).
+  void KeepLastRecordID(std::uint32_t last);
+
+  TMaintenanceCallbacks callbacks_;
   TDataDirectory* directory_;
   TDataTable* table_ = nullptr;
   std::string name_;

@@ -1,0 +1,174 @@
+// TDataCursor: whole-table copies: CopyTable, and the record copy that the
+// rewrites (optimize, restructure) share.
+#include <cstring>
+
+#include "platform/runtime/files.h"
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/maintenance_work.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/names.h"
+
+namespace korvex {
+
+// ---- the work around a rewrite ------------------------------------------------
+
+TWorkDirectory::TWorkDirectory(TDataSession* session, bool in_memory, const std::string& path)
+    : session_(session), directory_(session->OpenDataDirectory(in_memory ? "MEMORY" : "WORK", path)) {}
+
+TWorkDirectory::~TWorkDirectory() { session_->CloseDataDirectory(directory_); }
+
+TSessionPassword::TSessionPassword(TDataSession* session, const std::string& password, bool needed)
+    : session_(session), password_(password), added_(needed && !session->CheckForPassword(password)) {
+  if (added_) session_->AddPassword(password_);
+}
+
+TSessionPassword::~TSessionPassword() {
+  if (added_) session_->DeletePassword(password_);
+}
+
+TTableCreation CreationLike(const TDataFile& data) {
+  TTableCreation creation;
+  TDataFileSettings& s = creation.Settings;
+  s.LanguageID = data.GetLanguageID();
+  s.SortID = data.GetSortID();
+  s.UserMajorVersion = data.GetUserMajorVersion();
+  s.UserMinorVersion = data.GetUserMinorVersion();
+  s.Encrypted = data.GetEncrypted();
+  s.Password = data.GetPassword();
+  s.Description = data.GetDescription();
+  s.BlobBlockSize = data.GetHeader().BlobBlockSizeRaw;
+  creation.Overwrite = true;
+  return creation;
+}
+
+// ---- reading and appending whole records ---------------------------------------
+
+bool TDataCursor::ReadPhysicalRecord(std::uint32_t n, std::vector<std::uint8_t>& buffer) {
+  TRecord* record = FetchRecord(n, 1);
+  const bool live = !record->Deleted();
+  if (live) buffer = record->Data;
+  table_->DataFile().PutRecord(record);
+  return live;
+}
+
+std::vector<std::uint8_t> TDataCursor::ReadBlobContent(int field, const std::uint8_t* buffer) {
+  std::vector<std::uint8_t> scratch(buffer, buffer + record_size_);
+  auto check = [&](TEngineErrorCode status) {
+    if (status != 0) Fail(status, FieldAt(field).Name);
+  };
+  check(OpenBlob(field, scratch.data(), 1, true));
+  std::vector<std::uint8_t> content;
+  try {
+    std::int64_t size = 0, count = 0;
+    check(GetBlobSize(field, scratch.data(), size));
+    content.resize(static_cast<std::size_t>(size));
+    if (size > 0) check(GetBlob(field, scratch.data(), 0, content.data(), size, count));
+    content.resize(static_cast<std::size_t>(count));
+  } catch (...) {
+    FreeBlob(field, scratch.data(), true);
+    throw;
+  }
+  check(FreeBlob(field, scratch.data(), true));
+  return content;
+}
+
+void TDataCursor::PutBlobContent(int field, std::uint8_t* buffer, const std::vector<std::uint8_t>& content) {
+  auto check = [&](TEngineErrorCode status) {
+    if (status != 0) Fail(status, FieldAt(field).Name);
+  };
+  check(OpenBlob(field, buffer, 2));
+  check(PutBlob(field, buffer, 0, content.data(), static_cast<std::int64_t>(content.size())));
+}
+
+void TDataCursor::AppendCopyOf(TDataCursor& source, const std::uint8_t* from, const std::vector<int>& field_map) {
+  std::vector<std::uint8_t> to(record_size_, 0);
+  ClearRecord(to.data());
+  try {
+    for (std::size_t i = 0; i < field_map.size(); ++i) {
+      if (field_map[i] == 0) continue;
+      const TFieldDefinition& old_def = source.fields_[i];
+      const TFieldDefinition& new_def = FieldAt(field_map[i]);
+      if (!old_def.TakesRecordBytes() || from[old_def.Offset] == 0) continue;
+      if (old_def.DataType == dtBlob) {
+        std::vector<std::uint8_t> content = source.ReadBlobContent(static_cast<int>(i + 1), from);
+        if (!content.empty()) PutBlobContent(field_map[i], to.data(), content);
+        continue;
+      }
+      std::memcpy(to.data() + new_def.Offset, from + old_def.Offset, std::size_t{old_def.PhysicalSize} + 1);
+    }
+    PutRecordID(GetRecordID(from), to.data());
+    AppendRecord(to.data());
+  } catch (...) {
+    FreeAllBlobs(true);
+    throw;
+  }
+}
+
+void TDataCursor::KeepLastRecordID(std::uint32_t last) {
+  // IDs of deleted records are not handed out again.
+  TDataFile& data = table_->DataFile();
+  if (last > data.GetLastRecordID()) data.SetNextFreeRecordID(last);
+}
+
+// ---- CopyTable ---------------------------------------------------------------
+
+void TDataCursor::CopyTable(const std::string& new_name, bool copy_indexes) {
+  const bool was_open = open_;
+  if (!was_open) OpenCursor();
+  struct Close {
+    TDataCursor* cursor;
+    bool close;
+    ~Close() {
+      if (!close) return;
+      try {
+        cursor->CloseCursor(false);
+      } catch (...) {
+      }
+    }
+  } close_again{this, !was_open};
+
+  // The records stay as they are for the whole copy (a dead writer's
+  // journal is played back by the lock first).
+  TTableReadLock lock(*table_);
+  const bool in_memory = table_->InMemory();
+  std::string target = EnsureFileExt(rtl::Trim(new_name), ".DAT");
+  if (!ContainsDirectory(target) && !in_memory) target = directory_->Path() + target;
+  TDataSession* session = directory_->Session();
+  TWorkDirectory work(session, in_memory, in_memory ? std::string() : rtl::ExtractFilePath(target));
+
+  TDataFile& data = table_->DataFile();
+  TTableCreation creation = CreationLike(data);
+  std::vector<TFieldDefinition> fields;
+  std::vector<int> field_map(fields_.size(), 0);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    if (fields_[i].Hidden != 0) continue;
+    fields.push_back(fields_[i]);
+    // The fields left are numbered by position.
+    fields.back().FieldNumber = static_cast<std::uint16_t>(fields.size());
+    fields.back().Expression = nullptr;
+    field_map[i] = static_cast<int>(fields.size());
+  }
+  (void)copy_indexes;
+  TSessionPassword password(session, creation.Settings.Password, creation.Settings.Encrypted);
+
+  TDataCursor copy(work.get());
+  copy.SetTableName(in_memory ? target : rtl::ExtractFileName(target));
+  copy.SetExclusive(true);
+  copy.SetInMemory(in_memory);
+  copy.CreateTable(creation, fields);
+  copy.OpenCursor();
+  copy.suppress_auto_inc_ = true;  // the records keep their IDs
+
+  std::vector<std::uint8_t> record;
+  for (std::uint32_t n = 1; n <= data.GetPhysicalRecordsUsed(); ++n) {
+    if (ReadPhysicalRecord(n, record)) copy.AppendCopyOf(*this, record.data(), field_map);
+    DoCopyProgress(n, ProgressPercent(n, data.GetPhysicalRecordsUsed()));
+  }
+  copy.KeepLastRecordID(data.GetLastRecordID());
+  copy.CloseCursor(false);
+}
+
+}  // namespace korvex
