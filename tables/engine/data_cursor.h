@@ -32,6 +32,7 @@
 #include "tables/engine/field_definition.h"
 #include "tables/engine/index_file.h"
 #include "tables/engine/maintenance_callbacks.h"
+#include "tables/engine/record_sort.h"
 
 namespace korvex {
 
@@ -147,6 +148,12 @@ public:
   bool CurrentRecordDiffers(const std::uint8_t* buffer);
   void UserWriteLockRecord(std::uint32_t n);
   void UserWriteUnlockRecord(std::uint32_t n);
+
+  // ---- maintenance (cursor_maintenance.cpp) ----
+  // Sorts the records (record_sort.h) of a table opened exclusively (else
+  // 10253) that has no index; with any index it does nothing. The cursor
+  // goes back to the beginning.
+  void SortRecordBuffers(const TRecordSortRequest& request);
 
   // ---- BLOBs (status 0 or an engine error number) ----
   TEngineErrorCode OpenBlob(int field, std::uint8_t* buffer, std::uint8_t mode, bool internal = false);

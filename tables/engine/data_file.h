@@ -63,6 +63,8 @@ inline constexpr std::uint32_t kMaxRecordNumber = 99999999;
 inline constexpr std::uint64_t kMaxTableBytes = 2000000000;
 
 class TDataFile : public TFileHandler {
+  friend class TRecordSorter;  // record_sort.cpp: rewrites the records in place
+
 public:
   explicit TDataFile(TTableHost* host);
   ~TDataFile() override;
