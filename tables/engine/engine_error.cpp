@@ -20,4 +20,8 @@ void Check(TEngineErrorCode status) {
   if (status != 0) DbiError(status);
 }
 
+void Check(TEngineErrorCode status, std::string_view table) {
+  if (status != 0) RaiseError(status, table);
+}
+
 }  // namespace korvex

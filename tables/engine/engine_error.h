@@ -1,7 +1,8 @@
 // The exception that carries an engine failure to the caller.
 //
-// Only what raising needs lives here for now: the number, the engine's text
-// for it and the list of error entries. The dataset components build on it.
+// The exception holds the number, the engine's text for it and the list of
+// error entries. The dataset components raise every engine status through
+// Check.
 #pragma once
 
 #include <string>
@@ -40,5 +41,11 @@ inline constexpr const char* kEngineErrorPrefix = "KORVEX Engine Error # ";
 
 // Returns when `status` is 0, else DbiError(status).
 void Check(TEngineErrorCode status);
+
+// Returns when `status` is 0; else fills the error record with `table` as
+// its table context and raises, the record's lock held from the filling
+// until the text is formatted, so another thread's error cannot lend its
+// contexts. Used for the statuses cursors return (8705, 8706, 8709, ...).
+void Check(TEngineErrorCode status, std::string_view table);
 
 }  // namespace korvex

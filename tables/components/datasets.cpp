@@ -1,0 +1,688 @@
+#include "tables/components/datasets.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/coding.h"
+#include "platform/runtime/exceptions.h"
+#include "tables/components/messages.h"
+#include "tables/components/sessions.h"
+#include "tables/components/streams.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/engine_error.h"
+#include "tables/lib/allocator.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/numeric.h"
+
+namespace korvex {
+
+using namespace db;
+
+db::TFieldType FieldTypeOf(std::uint8_t data_type, std::uint8_t sub_type) {
+  switch (data_type) {
+    case dtString: return ftString;
+    case dtDate: return ftDate;
+    case dtBlob:
+      switch (sub_type) {
+        case fstMemo: return ftMemo;
+        case fstFormattedMemo: return ftFmtMemo;
+        case fstGraphic: return ftGraphic;
+        case fstTypedBinary: return ftTypedBinary;
+        default: return ftBlob;
+      }
+    case dtBoolean: return ftBoolean;
+    case dtSmallInt: return ftSmallint;
+    case dtInteger: return sub_type == fstAutoInc ? ftAutoInc : ftInteger;
+    case dtFloat: return sub_type == fstMoney ? ftCurrency : ftFloat;
+    case dtBCD: return ftBCD;
+    case dtBytes: return ftBytes;
+    case dtTime: return ftTime;
+    case dtTimeStamp: return ftDateTime;
+    case dtWord: return ftWord;
+    case 13: return ftInteger;
+    case dtVarBytes: return ftVarBytes;
+    case 18: case 19: return ftLargeint;
+    case 20: return ftADT;
+    case 21: return ftArray;
+    case 22: return ftReference;
+    case 23: return ftDataSet;
+    default: return ftUnknown;
+  }
+}
+
+// ---- TKORVEXDataSet -------------------------------------------------------------
+
+TKORVEXDataSet::TKORVEXDataSet(rtl::TComponent* owner) : TDataSet(owner) {}
+
+TKORVEXDataSet::~TKORVEXDataSet() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+TKORVEXDataSet::Layout TKORVEXDataSet::ComputeLayout(std::uint32_t record_size, int calc_fields_size,
+                                                     int bookmark_size) {
+  Layout l{};
+  l.rec_info = static_cast<std::uint16_t>(record_size + static_cast<std::uint32_t>(calc_fields_size));
+  l.bookmark = static_cast<std::uint16_t>(l.rec_info + sizeof(TRecInfo));
+  l.size = static_cast<std::uint16_t>(l.bookmark + bookmark_size);
+  return l;
+}
+
+TRecInfo& TKORVEXDataSet::RecInfo(TRecordBuffer buffer) const {
+  return *reinterpret_cast<TRecInfo*>(buffer + rec_info_offset_);
+}
+
+std::string TKORVEXDataSet::TableNameForErrors() const { return handle_ ? handle_->GetTableName() : std::string(); }
+
+void TKORVEXDataSet::CheckStatus(TEngineErrorCode status) const {
+  if (status != 0) Check(status, TableNameForErrors());
+}
+
+void TKORVEXDataSet::DestroyHandle() {
+  if (handle_ == nullptr) return;
+  TDataCursor* cursor = handle_;
+  handle_ = nullptr;
+  try {
+    cursor->CloseCursor();
+  } catch (...) {
+    delete cursor;
+    throw;
+  }
+  delete cursor;
+}
+
+TRecordBuffer TKORVEXDataSet::AllocRecordBuffer() { return static_cast<TRecordBuffer>(SafeAlloc(buffer_size_)); }
+
+void TKORVEXDataSet::FreeRecordBuffer(TRecordBuffer& buffer) { SafeFree(buffer); }
+
+void TKORVEXDataSet::OpenCursor(bool info_query) {
+  handle_ = CreateHandle();
+  if (handle_ == nullptr) rtl::DatabaseError(cmsg::kHandleError);
+  TDataSet::OpenCursor(info_query);
+}
+
+void TKORVEXDataSet::CloseCursor() {
+  TDataSet::CloseCursor();
+  DestroyHandle();
+}
+
+void TKORVEXDataSet::InternalOpen() {
+  record_size_ = static_cast<std::uint16_t>(handle_->GetRecordSize());
+  BookmarkSize = handle_->GetBookmarkSize();
+  can_modify_ = !handle_->GetReadOnly();
+  InternalInitFieldDefs();
+  GetIndexInfo();
+  if (DefaultFields()) CreateFields();
+  BindFields(true);
+  SetFieldDisplayLabels();
+  Layout l = ComputeLayout(record_size_, CalcFieldsSize(), BookmarkSize);
+  rec_info_offset_ = l.rec_info;
+  bookmark_offset_ = l.bookmark;
+  buffer_size_ = l.size;
+  old_buffer_ = static_cast<std::uint8_t*>(SafeAlloc(buffer_size_));
+  for (auto& k : key_buffers_) {
+    k = static_cast<std::uint8_t*>(SafeAlloc(static_cast<std::int32_t>(record_size_ + sizeof(TKeyBuffer))));
+    handle_->ClearRecord(k + sizeof(TKeyBuffer));
+  }
+  handle_->SetToBegin();
+  PrepareCursor();
+}
+
+void TKORVEXDataSet::FreeWorkBuffers() {
+  if (old_buffer_) SafeFree(old_buffer_);
+  for (auto& k : key_buffers_)
+    if (k) SafeFree(k);
+  key_buffer_ = nullptr;
+}
+
+void TKORVEXDataSet::InternalClose() {
+  FreeWorkBuffers();
+  BindFields(false);
+  index_field_count_ = 0;
+  case_insensitive_index_ = false;
+  key_size_ = 0;
+  std::fill(std::begin(key_field_numbers_), std::end(key_field_numbers_), 0);
+}
+
+void TKORVEXDataSet::InternalInitFieldDefs() {
+  FieldDefs().Clear();
+  for (int i = 1; i <= handle_->GetFieldCount(); ++i) {
+    const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(i);
+    if (def.Hidden) continue;
+    TFieldType type = FieldTypeOf(def.DataType, def.SubType);
+    if (type == ftUnknown) continue;
+    std::string name = def.Name;
+    for (int n = 1; FieldDefs().IndexOf(name) >= 0; ++n) name = def.Name + "_" + std::to_string(n);
+    int size = 0;
+    if (def.DataType == dtString || def.DataType == dtBytes || def.DataType == dtVarBytes) size = def.Size;
+    if (def.DataType == dtBCD) size = def.Decimals;
+    TFieldDef& added = FieldDefs().Add(name, type, size, def.Required != 0, i);
+    if (def.DataType == dtBCD) added.Precision = 20;
+  }
+}
+
+void TKORVEXDataSet::GetIndexInfo() {
+  // Records are walked in physical order: no index is active.
+  index_field_count_ = 0;
+  case_insensitive_index_ = false;
+  key_size_ = 0;
+  std::fill(std::begin(key_field_numbers_), std::end(key_field_numbers_), 0);
+}
+
+void TKORVEXDataSet::SetAutoDisplayLabels(bool value) {
+  if (value == auto_display_labels_) return;
+  auto_display_labels_ = value;
+  if (Active()) SetFieldDisplayLabels();
+}
+
+void TKORVEXDataSet::SetFieldDisplayLabels() {
+  if (!auto_display_labels_ || handle_ == nullptr) return;
+  for (int i = 0; i < FieldCount(); ++i) {
+    TField* f = Fields(i);
+    if (f->Calculated() || f->FieldNo() < 1) continue;
+    const std::string& description = handle_->GetFieldDefinitionByPos(f->FieldNo()).Description;
+    if (!description.empty()) f->SetDisplayLabel(description);
+  }
+}
+
+void TKORVEXDataSet::InitBufferPointers() {
+  UpdateCursorPos();
+  record_size_ = static_cast<std::uint16_t>(handle_->GetRecordSize());
+  BookmarkSize = handle_->GetBookmarkSize();
+  Layout l = ComputeLayout(record_size_, CalcFieldsSize(), BookmarkSize);
+  rec_info_offset_ = l.rec_info;
+  bookmark_offset_ = l.bookmark;
+  buffer_size_ = l.size;
+  if (old_buffer_) SafeFree(old_buffer_);
+  old_buffer_ = static_cast<std::uint8_t*>(SafeAlloc(buffer_size_));
+  BufferSizeChanged();
+}
+
+std::uint32_t TKORVEXDataSet::BookmarkRecord(TRecordBuffer buffer) const {
+  return rtl::DecodeFixed32(buffer + bookmark_offset_);
+}
+
+TGetResult TKORVEXDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool do_check) {
+  for (;;) {
+    TEngineErrorCode status = 0;
+    switch (mode) {
+      case gmCurrent: status = handle_->GetCurrentRecord(buffer, false); break;
+      case gmNext: status = handle_->GetNextRecord(buffer); break;
+      case gmPrior: status = handle_->GetPriorRecord(buffer); break;
+    }
+    if (status == err::kBeginningOfFile) return grBOF;
+    if (status == err::kEndOfFile) return grEOF;
+    if (status != 0) {
+      if (do_check) CheckStatus(status);
+      return grError;
+    }
+    TRecInfo& info = RecInfo(buffer);
+    info.BookmarkFlag = bfCurrent;
+    info.RecordNumber = 0;  // asked when RecNo is read
+    handle_->GetBookmark(buffer + bookmark_offset_);
+    GetCalcFields(buffer);
+    if (RecordPassesFilter(buffer) && SearchAccepts(buffer)) return grOK;
+    if (mode == gmCurrent) return grError;
+  }
+}
+
+void TKORVEXDataSet::InternalFirst() { handle_->SetToBegin(); }
+void TKORVEXDataSet::InternalLast() { handle_->SetToEnd(); }
+
+void TKORVEXDataSet::InternalInitRecord(TRecordBuffer buffer) { handle_->InitRecord(buffer); }
+
+void TKORVEXDataSet::InitRecord(TRecordBuffer buffer) {
+  TDataSet::InitRecord(buffer);
+  RecInfo(buffer).RecordNumber = -1;
+  RecInfo(buffer).BookmarkFlag = bfInserted;
+}
+
+void TKORVEXDataSet::ClearCalcFields(TRecordBuffer buffer) {
+  std::memset(buffer + record_size_, 0, static_cast<std::size_t>(CalcFieldsSize()));
+}
+
+void TKORVEXDataSet::InternalAddRecord(TRecordBuffer buffer, bool) { handle_->AppendRecord(buffer); }
+
+void TKORVEXDataSet::InternalPost() {
+  if (State() == dsEdit) handle_->ModifyRecord(ActiveBuffer(), true);
+  else handle_->AppendRecord(ActiveBuffer());
+}
+
+void TKORVEXDataSet::InternalCancel() {
+  if (State() == dsEdit) {
+    std::uint32_t n = BookmarkRecord(ActiveBuffer());
+    if (n != 0) handle_->UserWriteUnlockRecord(n);
+  }
+  handle_->FreeAllBlobs(false);
+}
+
+void TKORVEXDataSet::InternalEdit() {
+  CheckStatus(handle_->GetCurrentRecord(ActiveBuffer(), true));
+}
+
+void TKORVEXDataSet::InternalDelete() {
+  if (State() == dsEdit) {
+    std::uint32_t n = BookmarkRecord(ActiveBuffer());
+    if (n != 0) handle_->UserWriteUnlockRecord(n);
+  }
+  handle_->DeleteRecord(ActiveBuffer());
+}
+
+void TKORVEXDataSet::InternalRefresh() {
+  // The cursor reads the files anew on its next read (change detection).
+}
+
+void TKORVEXDataSet::InternalGotoBookmark(const std::uint8_t* bookmark) {
+  if (!handle_->SetToBookmark(bookmark)) CheckStatus(err::kRecordNotFound);
+}
+
+void TKORVEXDataSet::InternalSetToRecord(TRecordBuffer buffer) { InternalGotoBookmark(buffer + bookmark_offset_); }
+
+void TKORVEXDataSet::GetBookmarkData(TRecordBuffer buffer, std::uint8_t* data) {
+  std::memcpy(data, buffer + bookmark_offset_, static_cast<std::size_t>(BookmarkSize));
+}
+
+void TKORVEXDataSet::SetBookmarkData(TRecordBuffer buffer, const std::uint8_t* data) {
+  std::memcpy(buffer + bookmark_offset_, data, static_cast<std::size_t>(BookmarkSize));
+}
+
+TBookmarkFlag TKORVEXDataSet::GetBookmarkFlag(TRecordBuffer buffer) {
+  return static_cast<TBookmarkFlag>(RecInfo(buffer).BookmarkFlag);
+}
+
+void TKORVEXDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) { RecInfo(buffer).BookmarkFlag = flag; }
+
+bool TKORVEXDataSet::BookmarkValid(const TBookmark& bookmark) {
+  if (handle_ == nullptr || bookmark.size() != static_cast<std::size_t>(BookmarkSize)) return false;
+  CursorPosChanged();
+  return handle_->SetToBookmark(bookmark.data());
+}
+
+int TKORVEXDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
+  if (a.empty() || b.empty()) return TDataSet::CompareBookmarks(a, b);
+  if (handle_ == nullptr) return 0;
+  int c = TDataCursor::CompareBookmarks(a.data(), b.data());
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+bool TKORVEXDataSet::GetCurrentRecord(TRecordBuffer buffer) {
+  if (IsEmpty() || GetBookmarkFlag(ActiveBuffer()) != bfCurrent) return false;
+  UpdateCursorPos();
+  return handle_->GetCurrentRecord(buffer, false) == 0;
+}
+
+bool TKORVEXDataSet::GetIsIndexField(TField* field) {
+  if (field->FieldNo() < 1) return false;
+  for (int i = 0; i < index_field_count_; ++i)
+    if (key_field_numbers_[i] == field->FieldNo()) return true;
+  return false;
+}
+
+TField* TKORVEXDataSet::GetIndexField(int index) {
+  if (index < 0 || index >= index_field_count_) rtl::DatabaseError(msg::kFieldIndexError);
+  int number = key_field_numbers_[index];
+  for (int i = 0; i < FieldCount(); ++i)
+    if (Fields(i)->FieldNo() == number) return Fields(i);
+  rtl::DatabaseErrorFmt(msg::kIndexFieldMissing, {handle_->GetFieldDefinitionByPos(number).Name});
+}
+
+int TKORVEXDataSet::GetRecNo() {
+  TRecordBuffer buffer = State() == dsCalcFields ? CalcBuffer() : ActiveBuffer();
+  if (buffer == nullptr || handle_ == nullptr || (State() == dsBrowse && IsEmpty())) return -1;
+  TRecInfo& info = RecInfo(buffer);
+  if (info.RecordNumber == 0 && GetBookmarkFlag(buffer) == bfCurrent) {
+    UpdateCursorPos();
+    if (handle_->SetToBookmark(buffer + bookmark_offset_))
+      info.RecordNumber = static_cast<std::int32_t>(handle_->GetRecordNumber());
+  }
+  return info.RecordNumber;
+}
+
+void TKORVEXDataSet::SetRecNoValue(int value) {
+  if (value == RecNo() || value < 1) return;
+  DoBeforeScroll();
+  CursorPosChanged();
+  handle_->SetToBegin();
+  std::vector<std::uint8_t> scratch(record_size_);
+  for (int i = 0; i < value; ++i)
+    if (handle_->GetNextRecord(scratch.data()) != 0) break;
+  SyncToCursor();
+  DoAfterScroll();
+}
+
+int TKORVEXDataSet::GetRecordCount() {
+  CheckActive();
+  return static_cast<int>(handle_->GetRecordCount());
+}
+
+TRecordBuffer TKORVEXDataSet::GetOldRecordBuffer() {
+  if (old_buffer_ == nullptr) return nullptr;
+  if (State() == dsInsert || ActiveBuffer() == nullptr) {
+    handle_->ClearRecord(old_buffer_);
+    return old_buffer_;
+  }
+  UpdateCursorPos();
+  if (handle_->GetCurrentRecord(old_buffer_, false) != 0) handle_->ClearRecord(old_buffer_);
+  return old_buffer_;
+}
+
+TRecordBuffer TKORVEXDataSet::GetKeyRecordBuffer() {
+  return key_buffer_ ? key_buffer_ + sizeof(TKeyBuffer) : nullptr;
+}
+
+bool TKORVEXDataSet::GetFieldData(TField* field, void* buffer) {
+  TRecordBuffer rb = GetActiveRecordBuffer();
+  if (rb == nullptr) return false;
+  if (field->FieldNo() < 1) {
+    switch (State()) {
+      case dsBrowse: case dsEdit: case dsInsert: case dsCalcFields: case dsInternalCalc: break;
+      default: return false;
+    }
+    return GetCalcFieldData(rb + record_size_, field, buffer);
+  }
+  const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(field->FieldNo());
+  std::uint8_t scratch[264];
+  bool blank = handle_->GetField(field->FieldNo(), rb, buffer ? scratch : nullptr);
+  if (buffer && !blank) {
+    std::size_t n = static_cast<std::size_t>(field->DataSize());
+    std::size_t have = def.PhysicalSize + (def.DataType == dtString ? 1u : 0u);
+    std::memset(buffer, 0, n);
+    std::memcpy(buffer, scratch, std::min(n, have));
+  }
+  return !blank;
+}
+
+void TKORVEXDataSet::SetFieldData(TField* field, const void* buffer) {
+  TRecordBuffer rb = PrepareFieldWrite(field, buffer);
+  if (field->FieldNo() < 1) {
+    SetCalcFieldData(rb + record_size_, field, buffer);
+  } else if (field->FieldKind() != fkInternalCalc) {
+    const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(field->FieldNo());
+    if (buffer == nullptr) {
+      handle_->PutField(field->FieldNo(), rb, nullptr);
+    } else {
+      std::uint8_t scratch[264] = {};
+      std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(field->DataSize()), sizeof scratch - 1);
+      std::memcpy(scratch, buffer, n);
+      (void)def;
+      handle_->PutField(field->FieldNo(), rb, scratch);
+    }
+  }
+  FinishFieldWrite(field);
+}
+
+void TKORVEXDataSet::SetStateFieldValue(TDataSetState state, TField* field, const Variant& value) {
+  if (state == dsOldValue) rtl::DatabaseErrorFmt(msg::kFieldReadOnly, {field->DisplayName()});
+  TDataSet::SetStateFieldValue(state, field, value);
+}
+
+int TKORVEXDataSet::Translate(const char* source, char* dest, bool) {
+  std::size_t n = std::strlen(source);
+  if (dest != source) std::memmove(dest, source, n + 1);
+  return static_cast<int>(n);
+}
+
+void TKORVEXDataSet::DataConvert(TField* field, const void* source, void* dest, bool to_native) {
+  if (field->DataType() != ftBCD) {
+    TDataSet::DataConvert(field, source, dest, to_native);
+    return;
+  }
+  if (to_native) {
+    std::int64_t comp;
+    std::memcpy(&comp, source, 8);
+    std::optional<Currency> value = CompToCurr(comp);
+    Currency c = value ? *value : Currency{};
+    std::memcpy(dest, &c, 8);
+  } else {
+    Currency c;
+    std::memcpy(&c, source, 8);
+    std::optional<std::int64_t> comp = CurrToComp(c, field->Size());
+    if (!comp) rtl::DatabaseErrorFmt(msg::kValueOutOfRange, {rtl::CurrToStr(c), field->DisplayName()});
+    std::memcpy(dest, &*comp, 8);
+  }
+}
+
+void TKORVEXDataSet::DoOnNewRecord() {
+  TDataSet::DoOnNewRecord();
+}
+
+TRecordBuffer TKORVEXDataSet::GetActiveRecordBuffer() {
+  if (State() == dsFilter && search_buffer_ != nullptr) return search_buffer_;
+  return TDataSet::GetActiveRecordBuffer();
+}
+
+bool TKORVEXDataSet::SearchAccepts(TRecordBuffer buffer) {
+  if (!searching_ || Filtered() || !OnFilterRecord()) return true;
+  TRecordBuffer saved = search_buffer_;
+  search_buffer_ = buffer;
+  TDataSetState old = SetTempState(dsFilter);
+  bool accept = true;
+  try {
+    OnFilterRecord()(this, accept);
+  } catch (...) {
+    RestoreState(old);
+    search_buffer_ = saved;
+    throw;
+  }
+  RestoreState(old);
+  search_buffer_ = saved;
+  return accept;
+}
+
+bool TKORVEXDataSet::FindRecord(bool restart, bool go_forward) {
+  DoBeforeScroll();
+  if (!restart) UpdateCursorPos();
+  CursorPosChanged();
+  if (restart) go_forward ? handle_->SetToBegin() : handle_->SetToEnd();
+  searching_ = true;
+  TGetResult result;
+  try {
+    result = GetRecord(TempBuffer(), go_forward ? gmNext : gmPrior, true);
+  } catch (...) {
+    searching_ = false;
+    throw;
+  }
+  searching_ = false;
+  if (result != grOK) return false;
+  SyncToCursor();
+  DoAfterScroll();
+  return true;
+}
+
+std::unique_ptr<rtl::TStream> TKORVEXDataSet::CreateBlobStream(TField* field, TBlobStreamMode mode) {
+  return std::make_unique<TKORVEXBlobStream>(field, mode);
+}
+
+void TKORVEXDataSet::FlushBuffers() {
+  CheckActive();
+  TDataTable* table = handle_->Table();
+  if (table == nullptr) return;
+  if (handle_->GetExclusive() && !table->GetTransactionInProgress())
+    table->FlushBuffers(false, true, true, true, false);
+  table->FlushOSBuffers();
+}
+
+void TKORVEXDataSet::SetSuppressAutoIncValues(bool value) {
+  CheckActive();
+  handle_->SetSuppressAutoIncValues(value);
+  suppress_auto_inc_ = value;
+}
+
+// Locate and Lookup: keys are compared record by record. A partial string
+// key ending in '*' compares the text before the '*'.
+namespace {
+Variant StripPartialStar(const Variant& value) {
+  if (value.IsArray()) {
+    VarArray items;
+    for (int i = 0; i <= value.ArrayHighBound(); ++i) items.push_back(StripPartialStar(value[i]));
+    return Variant(std::move(items));
+  }
+  if (!value.Is<std::string>()) return value;
+  std::string text = value.Get<std::string>();
+  if (!text.empty() && text.back() == '*') text.pop_back();
+  return Variant(std::move(text));
+}
+}  // namespace
+
+bool TKORVEXDataSet::Locate(const std::string& key_fields, const Variant& key_values, TLocateOptions options) {
+  const Variant keys = (options & loPartialKey) ? StripPartialStar(key_values) : key_values;
+  return TDataSet::Locate(key_fields, keys, options);
+}
+
+Variant TKORVEXDataSet::Lookup(const std::string& key_fields, const Variant& key_values,
+                               const std::string& result_fields) {
+  return TDataSet::Lookup(key_fields, key_values, result_fields);
+}
+
+// ---- TKORVEXDBDataSet -------------------------------------------------------------
+
+TKORVEXDBDataSet::TKORVEXDBDataSet(rtl::TComponent* owner) : TKORVEXDataSet(owner) {
+  session_name_ = AutoSessionNameOf(owner);
+}
+
+TKORVEXDBDataSet::~TKORVEXDBDataSet() {
+  try {
+    Close();
+  } catch (...) {
+  }
+  // Whatever flags remain (an open failed half-way) give the database back.
+  if (database_ != nullptr) {
+    db_flags_ = 1;
+    try {
+      SetDBFlag(0, false);
+    } catch (...) {
+    }
+  }
+}
+
+TKORVEXSession* TKORVEXDBDataSet::DBSession() const {
+  if (database_ != nullptr && database_->Session() != nullptr) return database_->Session();
+  if (TKORVEXSession* s = Sessions().FindSession(session_name_)) return s;
+  return &korvex::Session();
+}
+
+TDataDirectory* TKORVEXDBDataSet::DBHandle() const { return database_ ? database_->Handle() : nullptr; }
+
+void TKORVEXDBDataSet::SetDatabaseName(const std::string& name) {
+  if ((ComponentState() & rtl::csLoading) != 0) {
+    database_name_ = name;
+    return;
+  }
+  if (name == database_name_) return;
+  CheckInactive();
+  if (database_ != nullptr) rtl::DatabaseError(cmsg::kDatabaseOpen);
+  database_name_ = name;
+}
+
+void TKORVEXDBDataSet::SetSessionName(const std::string& name) {
+  if (name == session_name_) return;
+  CheckInactive();
+  session_name_ = name;
+}
+
+void TKORVEXDBDataSet::Disconnect() { Close(); }
+
+void TKORVEXDBDataSet::CheckDBSessionName() {
+  if (session_name_.empty() || database_name_.empty()) return;
+  TKORVEXSession* session = Sessions().FindSession(session_name_);
+  if (session == nullptr || session->IsDefault()) return;
+  if (session->DoFindDatabase(database_name_, Owner()) != nullptr) return;
+  if (TKORVEXDatabase* d = korvex::Session().DoFindDatabase(database_name_, Owner())) {
+    if (!d->Temporary()) {
+      d->SetSessionName(session_name_);
+      d->CheckSessionName(true);
+    }
+  }
+}
+
+void TKORVEXDBDataSet::OpenDatabase() {
+  TKORVEXSession* session = Sessions().GetSessionByName(session_name_);
+  database_ = session->DoOpenDatabase(database_name_, Owner());
+}
+
+void TKORVEXDBDataSet::SetDBFlag(int flag, bool value) {
+  const auto bit = static_cast<std::uint16_t>(1u << flag);
+  if (value) {
+    if ((db_flags_ & bit) != 0) return;
+    if (db_flags_ == 0) {
+      CheckDBSessionName();
+      OpenDatabase();
+      database_->AddDataSet(this);
+    }
+    db_flags_ |= bit;
+  } else {
+    if ((db_flags_ & bit) == 0) return;
+    db_flags_ &= static_cast<std::uint16_t>(~bit);
+    if (db_flags_ != 0) return;
+    TKORVEXDatabase* database = database_;
+    database_ = nullptr;
+    if (database != nullptr) {
+      database->RemoveDataSet(this);
+      if (TKORVEXSession* s = database->Session()) s->CloseDatabase(database);
+    }
+  }
+}
+
+void TKORVEXDBDataSet::OpenCursor(bool info_query) {
+  SetDBFlag(dbfOpened, true);
+  try {
+    TKORVEXDataSet::OpenCursor(info_query);
+  } catch (...) {
+    SetDBFlag(dbfOpened, false);
+    throw;
+  }
+}
+
+void TKORVEXDBDataSet::CloseCursor() {
+  try {
+    TKORVEXDataSet::CloseCursor();
+  } catch (...) {
+    SetDBFlag(dbfOpened, false);
+    throw;
+  }
+  SetDBFlag(dbfOpened, false);
+}
+
+// ---- TKORVEXMasterDataLink ------------------------------------------------------------
+
+void TKORVEXMasterDataLink::SetFieldNames(const std::string& names) {
+  if (names == field_names_) return;
+  field_names_ = names;
+  ActiveChanged();
+}
+
+void TKORVEXMasterDataLink::ActiveChanged() {
+  fields_.clear();
+  if (Active()) {
+    try {
+      fields_ = DataSet()->GetFieldList(field_names_);
+    } catch (...) {
+      fields_.clear();
+      throw;
+    }
+  }
+  if (detail_->Active() && !detail_->Destroying()) {
+    if (!fields_.empty()) {
+      if (OnMasterChange) OnMasterChange(this);
+    } else if (OnMasterDisable) {
+      OnMasterDisable(this);
+    }
+  }
+}
+
+void TKORVEXMasterDataLink::RecordChanged(TField* field) {
+  if (DataSet() == nullptr || DataSet()->State() == dsSetKey) return;
+  if (!detail_->Active() || fields_.empty()) return;
+  if (field == nullptr || std::find(fields_.begin(), fields_.end(), field) != fields_.end())
+    if (OnMasterChange) OnMasterChange(this);
+}
+
+void TKORVEXMasterDataLink::CheckBrowseMode() {
+  if (detail_->Active()) detail_->CheckBrowseMode();
+}
+
+}  // namespace korvex

@@ -1,0 +1,264 @@
+// Datasets over engine cursors.
+//
+// TKORVEXDataSet implements the dataset framework's storage contract over
+// one TDataCursor that a subclass makes (CreateHandle). TKORVEXDBDataSet
+// binds it to a session and a database by name. TKORVEXMasterDataLink
+// carries master-detail links.
+//
+// Record buffer (one SafeAlloc block):
+//   0                      the engine record (RecordSize bytes)
+//   RecordSize             the calculated-fields area (CalcFieldsSize)
+//   record-info offset     TRecInfo, 8 bytes: record number (int32; -1 for
+//                          a new record, 0 while not yet asked), the
+//                          bookmark flag (1 byte), 3 bytes of padding
+//   bookmark offset        the cursor's bookmark (BookmarkSize bytes)
+// The offsets are computed at open and again when the layout changes
+// (InitBufferPointers); the framework then remakes every live buffer.
+//
+// Record numbers are asked of the cursor only when RecNo is read: the
+// cursor counts them by walking, which a scan must not pay per record.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dataset/datalink.h"
+#include "platform/dataset/dataset.h"
+#include "tables/engine/errors.h"
+
+namespace korvex {
+
+class TDataCursor;
+class TDataDirectory;
+class TKORVEXDatabase;
+class TKORVEXSession;
+
+// What a buffer holds after its engine record and calculated fields.
+struct TRecInfo {
+  std::int32_t RecordNumber;
+  std::uint8_t BookmarkFlag;
+  std::uint8_t Padding[3];
+};
+static_assert(sizeof(TRecInfo) == 8);
+
+enum TKeyIndex : std::uint8_t { kiLookup, kiRangeStart, kiRangeEnd, kiCurRangeStart, kiCurRangeEnd, kiSave };
+inline constexpr int kKeyBufferCount = 6;
+
+// Key buffer header; the engine record follows 8 bytes in.
+struct TKeyBuffer {
+  bool Modified;
+  bool Exclusive;
+  std::int32_t FieldCount;
+};
+static_assert(sizeof(TKeyBuffer) == 8);
+
+enum TFilterOptimizeLevel : std::uint8_t { foNone, foPartial, foFull };
+
+// The dataset field type of an engine type and sub type; ftUnknown for a
+// type no field stands for.
+db::TFieldType FieldTypeOf(std::uint8_t data_type, std::uint8_t sub_type);
+
+class TKORVEXDataSet : public db::TDataSet {
+public:
+  explicit TKORVEXDataSet(rtl::TComponent* owner);
+  ~TKORVEXDataSet() override;
+  std::string ClassName() const override { return "TKORVEXDataSet"; }
+
+  TDataCursor* Handle() const { return handle_; }
+  bool AutoDisplayLabels() const { return auto_display_labels_; }
+  void SetAutoDisplayLabels(bool value);
+  bool CopyOnAppend = false;
+
+  // Layout of the record buffers.
+  std::uint16_t RecordSize() const { return record_size_; }
+  std::uint16_t RecInfoOffset() const { return rec_info_offset_; }
+  std::uint16_t BookmarkOffset() const { return bookmark_offset_; }
+  std::uint16_t BufferSize() const { return buffer_size_; }
+
+  // ---- framework overrides (public part)
+  bool GetFieldData(db::TField* field, void* buffer) override;
+  void SetFieldData(db::TField* field, const void* buffer) override;
+  using db::TDataSet::GetFieldData;
+  using db::TDataSet::SetFieldData;
+  std::unique_ptr<rtl::TStream> CreateBlobStream(db::TField* field, db::TBlobStreamMode mode) override;
+  bool GetCurrentRecord(db::TRecordBuffer buffer) override;
+  bool IsSequenced() override { return !Filtered(); }
+  bool GetIsIndexField(db::TField* field) override;
+  bool BookmarkValid(const db::TBookmark& bookmark) override;
+  int CompareBookmarks(const db::TBookmark& a, const db::TBookmark& b) override;
+  bool Locate(const std::string& key_fields, const db::Variant& key_values, db::TLocateOptions options) override;
+  db::Variant Lookup(const std::string& key_fields, const db::Variant& key_values,
+                     const std::string& result_fields) override;
+  void SetStateFieldValue(db::TDataSetState state, db::TField* field, const db::Variant& value) override;
+  int Translate(const char* source, char* dest, bool to_oem) override;
+
+  // ---- other operations
+  void FlushBuffers();
+  bool SuppressAutoIncValues() const { return suppress_auto_inc_; }
+  void SetSuppressAutoIncValues(bool value);
+  // The table's name as the engine's messages name it.
+  std::string TableNameForErrors() const;
+  // The active index: its key field numbers, case-blind flag and key size.
+  int IndexFieldCount() const { return index_field_count_; }
+  db::TField* GetIndexField(int index);
+  // Recomputes the buffer offsets (after the cursor's bookmark size
+  // changed, as an index switch does) and remakes the live buffers.
+  void InitBufferPointers();
+
+  // The buffer offsets for a record, calculated-fields and bookmark size.
+  struct Layout {
+    std::uint16_t rec_info, bookmark, size;
+  };
+  static Layout ComputeLayout(std::uint32_t record_size, int calc_fields_size, int bookmark_size);
+
+  // A read-only view of a buffer's record info.
+  TRecInfo& RecInfo(db::TRecordBuffer buffer) const;
+
+  // The key buffers (open datasets only).
+  std::uint8_t* KeyBuffer(TKeyIndex index) { return key_buffers_[index]; }
+
+protected:
+  friend class TKORVEXBlobStream;
+  // ---- what subclasses provide
+  virtual TDataCursor* CreateHandle() { return nullptr; }
+  virtual void DestroyHandle();
+  virtual void PrepareCursor() {}
+  virtual void GetIndexInfo();
+  // A failing engine status, named after this dataset's table.
+  void CheckStatus(TEngineErrorCode status) const;
+
+  // ---- storage contract
+  db::TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(db::TRecordBuffer& buffer) override;
+  int GetRecordSize() override { return record_size_; }
+  void OpenCursor(bool info_query) override;
+  void CloseCursor() override;
+  void InternalOpen() override;
+  void InternalClose() override;
+  bool IsCursorOpen() override { return handle_ != nullptr; }
+  void InternalInitFieldDefs() override;
+  db::TGetResult GetRecord(db::TRecordBuffer buffer, db::TGetMode mode, bool do_check) override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalInitRecord(db::TRecordBuffer buffer) override;
+  void InitRecord(db::TRecordBuffer buffer) override;
+  void InternalAddRecord(db::TRecordBuffer buffer, bool append) override;
+  void InternalPost() override;
+  void InternalCancel() override;
+  void InternalEdit() override;
+  void InternalDelete() override;
+  void InternalRefresh() override;
+  void InternalGotoBookmark(const std::uint8_t* bookmark) override;
+  void InternalSetToRecord(db::TRecordBuffer buffer) override;
+  void GetBookmarkData(db::TRecordBuffer buffer, std::uint8_t* data) override;
+  void SetBookmarkData(db::TRecordBuffer buffer, const std::uint8_t* data) override;
+  db::TBookmarkFlag GetBookmarkFlag(db::TRecordBuffer buffer) override;
+  void SetBookmarkFlag(db::TRecordBuffer buffer, db::TBookmarkFlag flag) override;
+  void ClearCalcFields(db::TRecordBuffer buffer) override;
+  void DataConvert(db::TField* field, const void* source, void* dest, bool to_native) override;
+  void DoOnNewRecord() override;
+  bool FindRecord(bool restart, bool go_forward) override;
+  bool GetCanModify() override { return can_modify_; }
+  int GetRecNo() override;
+  void SetRecNoValue(int value) override;
+  int GetRecordCount() override;
+  db::TRecordBuffer GetOldRecordBuffer() override;
+  db::TRecordBuffer GetKeyRecordBuffer() override;
+  bool HasIndexKeyFields() override { return index_field_count_ > 0; }
+  db::TRecordBuffer GetActiveRecordBuffer() override;
+
+private:
+  // OnFilterRecord for a record a search reads while the dataset is not
+  // filtered (FindFirst, FindNext...).
+  bool SearchAccepts(db::TRecordBuffer buffer);
+  void SetFieldDisplayLabels();
+  void FreeWorkBuffers();
+  // The physical record number a buffer's bookmark names.
+  std::uint32_t BookmarkRecord(db::TRecordBuffer buffer) const;
+
+  TDataCursor* handle_ = nullptr;
+  bool auto_display_labels_ = true;
+  bool suppress_auto_inc_ = false;
+  bool can_modify_ = false;
+  bool case_insensitive_index_ = false;
+  std::uint16_t key_field_numbers_[16] = {};
+  std::uint16_t key_size_ = 0;
+  int index_field_count_ = 0;
+  std::uint8_t* old_buffer_ = nullptr;
+  std::uint8_t* key_buffers_[kKeyBufferCount] = {};
+  std::uint8_t* key_buffer_ = nullptr;
+  std::uint16_t record_size_ = 0;
+  std::uint16_t bookmark_offset_ = 0;
+  std::uint16_t rec_info_offset_ = 0;
+  std::uint16_t buffer_size_ = 0;
+  bool searching_ = false;
+  db::TRecordBuffer search_buffer_ = nullptr;
+};
+
+// Flags of the database use of a dataset.
+enum TDBFlag : std::uint8_t {
+  dbfOpened = 0, dbfPrepared = 1, dbfExecSQL = 2, dbfTable = 3, dbfFieldList = 4, dbfIndexList = 5
+};
+
+class TKORVEXDBDataSet : public TKORVEXDataSet {
+public:
+  explicit TKORVEXDBDataSet(rtl::TComponent* owner);
+  ~TKORVEXDBDataSet() override;
+  std::string ClassName() const override { return "TKORVEXDBDataSet"; }
+
+  const std::string& DatabaseName() const { return database_name_; }
+  void SetDatabaseName(const std::string& name);
+  const std::string& SessionName() const { return session_name_; }
+  void SetSessionName(const std::string& name);
+  TKORVEXDatabase* Database() const { return database_; }
+  TKORVEXSession* DBSession() const;
+  TDataDirectory* DBHandle() const;
+  std::uint16_t DBFlags() const { return db_flags_; }
+
+  // Closes the dataset (its database is going away).
+  virtual void Disconnect();
+  void SetDBFlag(int flag, bool value);
+
+protected:
+  void OpenCursor(bool info_query) override;
+  void CloseCursor() override;
+  virtual void OpenDatabase();
+  // With both names set: a database of that name kept by the default
+  // session moves to the dataset's session.
+  void CheckDBSessionName();
+
+private:
+  std::uint16_t db_flags_ = 0;
+  TKORVEXDatabase* database_ = nullptr;
+  std::string database_name_;
+  std::string session_name_;
+};
+
+class TKORVEXMasterDataLink : public db::TDataLink {
+public:
+  explicit TKORVEXMasterDataLink(db::TDataSet* detail) : detail_(detail) {}
+
+  const std::string& FieldNames() const { return field_names_; }
+  void SetFieldNames(const std::string& names);
+  const std::vector<db::TField*>& Fields() const { return fields_; }
+  db::TDataSet* Detail() const { return detail_; }
+
+  std::function<void(TKORVEXMasterDataLink*)> OnMasterChange;
+  std::function<void(TKORVEXMasterDataLink*)> OnMasterDisable;
+
+protected:
+  void ActiveChanged() override;
+  void RecordChanged(db::TField* field) override;
+  void CheckBrowseMode() override;
+  void LayoutChanged() override { ActiveChanged(); }
+
+private:
+  db::TDataSet* detail_;
+  std::string field_names_;
+  std::vector<db::TField*> fields_;
+};
+
+}  // namespace korvex

@@ -1,0 +1,85 @@
+// Shared pieces of the component tests: a fixture that tears the sessions
+// down and checks the counted allocator, and a dataset over one table.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "tables/components/datasets.h"
+#include "tables/components/sessions.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/field_definition.h"
+#include "tables/lib/allocator.h"
+
+namespace korvex::testing {
+
+class ComponentsTest : public ::testing::Test {
+protected:
+  void TearDown() override {
+    FinalizeSessions();
+    EXPECT_FALSE(KORVEXInitialized());
+    EXPECT_EQ(GetTotalMemoryAllocated(), 0) << "bytes of the counted allocator left behind";
+  }
+};
+
+// A dataset on one table of its database (what the table component adds
+// to TKORVEXDBDataSet, cut down to what the tests need).
+class TestTable : public TKORVEXDBDataSet {
+public:
+  explicit TestTable(rtl::TComponent* owner = nullptr) : TKORVEXDBDataSet(owner) {}
+  ~TestTable() override { Close(); }
+  std::string TableName;
+  bool Exclusive = false;
+  bool InMemory = false;
+
+  using TKORVEXDataSet::GetActiveRecordBuffer;
+  using TKORVEXDataSet::InitBufferPointers;
+
+protected:
+  TDataCursor* CreateHandle() override {
+    auto cursor = std::make_unique<TDataCursor>(DBHandle());
+    cursor->SetTableName(TableName);
+    cursor->SetExclusive(Exclusive);
+    cursor->SetInMemory(InMemory);
+    TKORVEXSession* session = DBSession();
+    cursor->SetPasswordCallback([session] { return session->GetPassword(); });
+    cursor->OpenCursor();
+    return cursor.release();
+  }
+};
+
+// A field definition for table creation (sizes and offsets are the
+// engine's to fill in).
+inline TFieldDefinition Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0,
+                              std::uint8_t sub = 0) {
+  TFieldDefinition f;
+  f.Name = name;
+  f.DataType = type;
+  f.Size = size;
+  f.SubType = sub;
+  return f;
+}
+
+// Creates a table in the directory `database` names (a path or a database
+// of the default session).
+inline void MakeTable(const std::string& database, const std::string& name, std::vector<TFieldDefinition> fields,
+                      bool in_memory = false) {
+  TKORVEXDatabase* db = Session().OpenDatabase(database);
+  {
+    TDataCursor cursor(db->Handle());
+    cursor.SetTableName(name);
+    cursor.SetExclusive(true);
+    cursor.SetInMemory(in_memory);
+    TTableCreation creation;
+    creation.Overwrite = true;
+    cursor.CreateTable(creation, fields);
+  }
+  Session().CloseDatabase(db);
+}
+
+}  // namespace korvex::testing
