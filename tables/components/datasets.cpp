@@ -233,7 +233,10 @@ TGetResult TKORVEXDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool d
 void TKORVEXDataSet::InternalFirst() { handle_->SetToBegin(); }
 void TKORVEXDataSet::InternalLast() { handle_->SetToEnd(); }
 
-void TKORVEXDataSet::InternalInitRecord(TRecordBuffer buffer) { handle_->InitRecord(buffer); }
+void TKORVEXDataSet::InternalInitRecord(TRecordBuffer buffer) {
+  handle_->InitRecord(buffer);
+  ClearBlobsModified();
+}
 
 void TKORVEXDataSet::InitRecord(TRecordBuffer buffer) {
   TDataSet::InitRecord(buffer);
@@ -247,9 +250,15 @@ void TKORVEXDataSet::ClearCalcFields(TRecordBuffer buffer) {
 
 void TKORVEXDataSet::InternalAddRecord(TRecordBuffer buffer, bool) { handle_->AppendRecord(buffer); }
 
+void TKORVEXDataSet::ClearBlobsModified() {
+  for (int i = 0; i < FieldCount(); ++i)
+    if (auto* blob = dynamic_cast<TBlobField*>(Fields(i))) blob->Modified = false;
+}
+
 void TKORVEXDataSet::InternalPost() {
   if (State() == dsEdit) handle_->ModifyRecord(ActiveBuffer(), true);
   else handle_->AppendRecord(ActiveBuffer());
+  ClearBlobsModified();
 }
 
 void TKORVEXDataSet::InternalCancel() {
@@ -257,11 +266,14 @@ void TKORVEXDataSet::InternalCancel() {
     std::uint32_t n = BookmarkRecord(ActiveBuffer());
     if (n != 0) handle_->UserWriteUnlockRecord(n);
   }
-  handle_->FreeAllBlobs(false);
+  // The BLOBs opened for the dropped values go with them.
+  handle_->FreeAllBlobs(true);
+  ClearBlobsModified();
 }
 
 void TKORVEXDataSet::InternalEdit() {
   CheckStatus(handle_->GetCurrentRecord(ActiveBuffer(), true));
+  ClearBlobsModified();
 }
 
 void TKORVEXDataSet::InternalDelete() {

@@ -176,6 +176,8 @@ private:
   bool SearchAccepts(db::TRecordBuffer buffer);
   void SetFieldDisplayLabels();
   void FreeWorkBuffers();
+  // A new edit, insert or stored record has no BLOB written yet.
+  void ClearBlobsModified();
   // The physical record number a buffer's bookmark names.
   std::uint32_t BookmarkRecord(db::TRecordBuffer buffer) const;
 

@@ -1,0 +1,356 @@
+// Datasets over engine tables: buffer layout, field definitions, editing
+// with record locks (also across processes), BLOB and table streams, and
+// the OEM tables against python3's codecs.
+#include <csignal>
+#include <cstring>
+#include <functional>
+
+#include "platform/runtime/exceptions.h"
+#include "support/child_process.h"
+#include "support/run_command.h"
+#include "tables/components/charsets.h"
+#include "tables/components/streams.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/engine_error.h"
+#include "tables/lib/fieldtypes.h"
+#include "tests/tables/components/components_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+using namespace db;
+
+std::string Raised(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+using DataSetsTest = ComponentsTest;
+
+TEST_F(DataSetsTest, BufferLayoutFollowsRecordCalculatedFieldsAndBookmark) {
+  struct Case {
+    std::uint32_t record;
+    int calc, bookmark;
+    std::uint16_t info, mark, size;
+  };
+  for (const Case& c : std::vector<Case>{{100, 8, 12, 108, 116, 128}, {100, 0, 4, 100, 108, 112},
+                                         {9, 27, 4, 36, 44, 48}, {65000, 0, 4, 65000, 65008, 65012}}) {
+    TKORVEXDataSet::Layout l = TKORVEXDataSet::ComputeLayout(c.record, c.calc, c.bookmark);
+    EXPECT_EQ(l.rec_info, c.info);
+    EXPECT_EQ(l.bookmark, c.mark);
+    EXPECT_EQ(l.size, c.size);
+  }
+  EXPECT_EQ(sizeof(TRecInfo), 8u);
+}
+
+TEST_F(DataSetsTest, EngineTypesMapToFieldTypes) {
+  struct Case {
+    std::uint8_t type, sub;
+    TFieldType expected;
+  };
+  const std::vector<Case> cases{
+      {1, 0, ftString},    {2, 0, ftDate},       {3, 0, ftBlob},        {3, 22, ftMemo},      {3, 23, ftBlob},
+      {3, 24, ftFmtMemo},  {3, 25, ftBlob},      {3, 26, ftGraphic},    {3, 27, ftBlob},      {3, 28, ftTypedBinary},
+      {4, 0, ftBoolean},   {5, 0, ftSmallint},   {6, 0, ftInteger},     {6, 29, ftAutoInc},   {7, 0, ftFloat},
+      {7, 21, ftCurrency}, {8, 0, ftBCD},        {9, 0, ftBytes},       {10, 0, ftTime},      {11, 0, ftDateTime},
+      {12, 0, ftWord},     {13, 0, ftInteger},   {15, 0, ftVarBytes},   {18, 0, ftLargeint},  {19, 0, ftLargeint},
+      {20, 0, ftADT},      {21, 0, ftArray},     {22, 0, ftReference},  {23, 0, ftDataSet},   {0, 0, ftUnknown},
+      {14, 0, ftUnknown},  {16, 0, ftUnknown},   {17, 0, ftUnknown},    {24, 0, ftUnknown},   {200, 0, ftUnknown},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FieldTypeOf(c.type, c.sub), c.expected) << int(c.type) << "/" << int(c.sub);
+}
+
+struct TableEnv {
+  qvtest::TempDir dir;
+  void Make(std::vector<TFieldDefinition> fields, const std::string& name = "fams") {
+    MakeTable(dir.Path(), name, std::move(fields));
+  }
+  void Bind(TestTable& t, const std::string& name = "fams") {
+    t.SetDatabaseName(dir.Path());
+    t.TableName = name;
+  }
+};
+
+TEST_F(DataSetsTest, FieldDefinitionsNameAliasesAndSkipHiddenFields) {
+  TableEnv env;
+  TFieldDefinition hidden = Field("Secret", dtInteger);
+  hidden.Hidden = 1;
+  TFieldDefinition described = Field("Born", dtDate);
+  described.Description = "Date of birth";
+  env.Make({Field("Name", dtString, 20), Field("Xame", dtInteger), hidden, described, Field("Amount", dtBCD),
+            Field("Id", dtInteger, 0, fstAutoInc), Field("Notes", dtBlob, 0, fstMemo)});
+  // Creation refuses two fields named alike; a file may hold them all the
+  // same (another engine wrote it): rename the second in place.
+  FinalizeSessions();
+  qvtest::CommandResult patched = qvtest::RunShell(
+      "python3 -c \"import sys; p=sys.argv[1]; b=open(p,'rb').read(); assert b.count(b'Xame')==1; "
+      "open(p,'wb').write(b.replace(b'Xame', b'name'))\" " + env.dir.File("fams.DAT"));
+  ASSERT_EQ(patched.status, 0) << patched.output;
+  TestTable t;
+  env.Bind(t);
+  t.Open();
+  std::vector<std::string> names;
+  for (int i = 0; i < t.FieldDefs().Count(); ++i) names.push_back(t.FieldDefs().Items(i).Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Name", "name_1", "Born", "Amount", "Id", "Notes"}));
+  EXPECT_EQ(t.FieldDefs().Items(0).Size, 20);
+  EXPECT_EQ(t.FieldDefs().Items(2).FieldNo, 4) << "field numbers are the engine's";
+  EXPECT_EQ(t.FieldDefs().Items(4).DataType, ftAutoInc);
+  EXPECT_EQ(t.FieldByName("Born")->DisplayName(), "Date of birth");
+  t.SetAutoDisplayLabels(false);
+  EXPECT_EQ(t.FieldByName("Born")->DisplayName(), "Date of birth") << "labels stay until fields are made anew";
+  EXPECT_EQ(t.FindField("Secret"), nullptr);
+  EXPECT_EQ(t.RecordSize(), t.Handle()->GetRecordSize());
+  EXPECT_EQ(t.BookmarkOffset(), t.RecInfoOffset() + 8);
+  EXPECT_EQ(t.BufferSize(), t.BookmarkOffset() + 4);
+}
+
+TEST_F(DataSetsTest, AppendEditCancelAndDeleteOnARealTable) {
+  TableEnv env;
+  TFieldDefinition paid = Field("Paid", dtBCD);
+  paid.Decimals = 4;
+  env.Make({Field("Name", dtString, 20), Field("Year", dtInteger), Field("Alive", dtBoolean), paid});
+  TestTable t;
+  env.Bind(t);
+  t.Open();
+  EXPECT_TRUE(t.IsEmpty());
+  for (int i = 0; i < 5; ++i) {
+    t.Append();
+    t.FieldByName("Name")->SetAsString("Person " + std::to_string(i));
+    t.FieldByName("Year")->SetAsInteger(1800 + i);
+    t.FieldByName("Alive")->SetAsBoolean(i % 2 == 0);
+    t.FieldByName("Paid")->SetAsCurrency(rtl::Currency::FromScaled(12345 * i));
+    t.Last();  // the browse-mode rule stores the record
+  }
+  t.Append();
+  t.Last();  // nothing written: dropped
+  EXPECT_EQ(t.RecordCount(), 5);
+  t.First();
+  std::vector<std::string> seen;
+  while (!t.Eof()) {
+    seen.push_back(t.FieldByName("Name")->AsString() + "/" + t.FieldByName("Year")->AsString() + "/" +
+                   t.FieldByName("Alive")->AsString() + "/" + t.FieldByName("Paid")->AsString());
+    t.Next();
+  }
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[2], "Person 2/1802/True/2.469");
+  EXPECT_EQ(t.RecNo(), 5);
+  t.SetRecNo(3);
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1802);
+  TBookmark third = t.GetBookmark();
+
+  // Edit then Cancel gives the record lock back: a second cursor can lock it.
+  t.Edit();
+  t.FieldByName("Year")->SetAsInteger(1);
+  EXPECT_EQ(t.FieldByName("Year")->OldValue().ToString(), "1802");
+  TestTable other;
+  env.Bind(other);
+  other.Open();
+  other.SetRecNo(3);
+  EXPECT_EQ(Raised([&] { other.Edit(); }).rfind("KORVEX Engine Error # 10258 ", 0), 0u);
+  t.Cancel();
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1802);
+  other.Edit();
+  other.FieldByName("Year")->SetAsInteger(1900);
+  other.Post();
+  t.Refresh();
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1900);
+
+  t.First();
+  EXPECT_EQ(t.CompareBookmarks(t.GetBookmark(), third), -1);
+  EXPECT_EQ(t.CompareBookmarks({}, third), 1);
+  t.GotoBookmark(third);
+  t.Delete();
+  EXPECT_EQ(t.RecordCount(), 4);
+  EXPECT_FALSE(t.BookmarkValid(third));
+  EXPECT_EQ(Raised([&] { t.GotoBookmark(third); }), "Record not found");
+
+  // A search with OnFilterRecord while not filtered.
+  t.SetOnFilterRecordEvent([](TDataSet* d, bool& accept) { accept = d->FieldByName("Year")->AsInteger() % 2 == 1; });
+  EXPECT_TRUE(t.FindFirst());
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1801);
+  EXPECT_TRUE(t.FindNext());
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1803);
+  EXPECT_FALSE(t.FindNext());
+  EXPECT_TRUE(t.FindLast());
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1803);
+  EXPECT_EQ(t.RecordCount(), 4) << "the search did not filter the dataset";
+}
+
+TEST_F(DataSetsTest, ARecordHeldByAnotherProcessIsRefusedUntilThatProcessDies) {
+  TableEnv env;
+  env.Make({Field("Name", dtString, 20)});
+  {
+    TestTable t;
+    env.Bind(t);
+    t.Open();
+    t.Append();
+    t.FieldByName("Name")->SetAsString("Anna");
+    t.Post();
+  }
+  FinalizeSessions();
+  qvtest::ChildProcess child([&](qvtest::ChildProcess& self) {
+    TestTable t;
+    env.Bind(t);
+    t.Open();
+    t.Edit();
+    self.Ready();
+    self.WaitTold();
+    return 0;
+  });
+  ASSERT_TRUE(child.WaitReady());
+  TestTable t;
+  env.Bind(t);
+  Session().SetLockRetryCount(1);
+  Session().SetLockWaitTime(1);
+  t.Open();
+  EXPECT_EQ(Raised([&] { t.Edit(); }),
+            "KORVEX Engine Error # 10258 Record in table 'fams.DAT' is in use by another user");
+  EXPECT_EQ(t.State(), dsBrowse);
+  child.Kill(SIGKILL);
+  EXPECT_EQ(child.Wait(), 128 + SIGKILL);
+  t.Edit();
+  t.FieldByName("Name")->SetAsString("Berta");
+  t.Post();
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "Berta");
+}
+
+TEST_F(DataSetsTest, BlobStreams) {
+  TableEnv env;
+  env.Make({Field("Name", dtString, 10), Field("Notes", dtBlob, 0, fstMemo)});
+  TestTable t;
+  env.Bind(t);
+  t.Open();
+  TField* notes = t.FieldByName("Notes");
+  {
+    auto empty = t.CreateBlobStream(notes, bmRead);
+    char c;
+    EXPECT_EQ(empty->Read(&c, 1), 0);
+    EXPECT_EQ(empty->Size(), 0);
+  }
+  EXPECT_FALSE(static_cast<TKORVEXBlobStream&>(*t.CreateBlobStream(notes, bmWrite)).Opened())
+      << "no record: nothing to open";
+  t.Append();
+  t.FieldByName("Name")->SetAsString("A");
+  {
+    auto s = t.CreateBlobStream(notes, bmWrite);
+    s->WriteBuffer("hello world", 11);
+  }
+  t.Post();
+  ASSERT_FALSE(t.IsEmpty());
+  EXPECT_EQ(Raised([&] { t.CreateBlobStream(notes, bmWrite); }), "Dataset not in edit or insert mode");
+  EXPECT_EQ(Raised([&] { t.CreateBlobStream(notes, bmReadWrite); }), "Dataset not in edit or insert mode");
+  {
+    auto s = t.CreateBlobStream(notes, bmRead);
+    EXPECT_EQ(s->Size(), 11);
+    s->Seek(-5, rtl::soFromEnd);
+    char buffer[32] = {};
+    EXPECT_EQ(s->Read(buffer, sizeof buffer), 5) << "past the end: what remains, no error";
+    EXPECT_STREQ(buffer, "world");
+    EXPECT_EQ(s->Read(buffer, 4), 0);
+    s->Seek(100, rtl::soFromBeginning);
+    EXPECT_EQ(s->Read(buffer, 4), 0);
+  }
+  EXPECT_EQ(notes->AsString(), "hello world");
+
+  // A refused write raises and leaves the field as it was.
+  t.Edit();
+  {
+    auto s = t.CreateBlobStream(notes, bmReadWrite);
+    s->Seek(std::int64_t{1} << 40, rtl::soFromBeginning);
+    EXPECT_EQ(Raised([&] { s->Write("x", 1); }).rfind("KORVEX Engine Error # 99", 0), 0u);
+  }
+  EXPECT_FALSE(static_cast<TBlobField*>(notes)->Modified);
+  EXPECT_FALSE(t.Modified());
+  t.Cancel();
+  EXPECT_EQ(notes->AsString(), "hello world");
+  EXPECT_EQ(t.Handle()->OpenBlobCount(), 0u);
+}
+
+TEST_F(DataSetsTest, TableStreamsSaveAndLoadInMemoryTablesOnly) {
+  MakeTable("Memory", "people", {Field("Name", dtString, 20), Field("Year", dtInteger)}, true);
+  TestTable t;
+  t.SetDatabaseName("Memory");
+  t.TableName = "people";
+  t.InMemory = true;
+  t.Open();
+  for (int i = 0; i < 300; ++i) {
+    t.Append();
+    t.FieldByName("Name")->SetAsString("P" + std::to_string(i));
+    t.FieldByName("Year")->SetAsInteger(i);
+    t.Post();
+  }
+  rtl::TMemoryStream image;
+  {
+    TKORVEXTableStream out(t.Handle(), msRead);
+    EXPECT_EQ(out.Seek(0, rtl::soFromEnd), t.Handle()->Table()->GetBufferSize());
+    out.Seek(0, rtl::soFromBeginning);
+    image.CopyFrom(out, out.Size());
+  }
+  EXPECT_GT(image.Size(), 0);
+  t.First();
+  while (!t.IsEmpty()) t.Delete();
+  EXPECT_EQ(t.RecordCount(), 0);
+  {
+    TKORVEXTableStream in(t.Handle(), msWrite);
+    image.SetPosition(0);
+    in.CopyFrom(image, image.Size());
+  }
+  t.Close();
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 300);
+  long sum = 0;
+  for (t.First(); !t.Eof(); t.Next()) sum += t.FieldByName("Year")->AsInteger();
+  EXPECT_EQ(sum, 299 * 300 / 2);
+  t.Close();
+
+  TableEnv env;
+  env.Make({Field("A", dtInteger)});
+  TestTable disk;
+  env.Bind(disk);
+  disk.Open();
+  EXPECT_EQ(Raised([&] { TKORVEXTableStream s(disk.Handle(), msRead); }),
+            "Table " + disk.Handle()->GetTableName() + " is not an in-memory table");
+  EXPECT_EQ(Raised([&] { TKORVEXTableStream s(disk.Handle(), msWrite); }),
+            "Table " + disk.Handle()->GetTableName() + " is not an in-memory table");
+}
+
+TEST_F(DataSetsTest, OemTablesMatchPythonCodecs) {
+  qvtest::CommandResult r = qvtest::RunShell(
+      "python3 -c \"\n"
+      "def t(a, b):\n"
+      "  out = []\n"
+      "  for i in range(256):\n"
+      "    try: out.append(bytes([i]).decode(a).encode(b)[0])\n"
+      "    except Exception: out.append(63)\n"
+      "  return ' '.join(map(str, out))\n"
+      "print(t('cp1252', 'cp850'))\n"
+      "print(t('cp850', 'cp1252'))\n\"");
+  ASSERT_EQ(r.status, 0);
+  std::string ansi_to_oem, oem_to_ansi;
+  for (int i = 0; i < 256; ++i) {
+    ansi_to_oem += (i ? " " : "") + std::to_string(AnsiToOemByte(static_cast<std::uint8_t>(i)));
+    oem_to_ansi += (i ? " " : "") + std::to_string(OemToAnsiByte(static_cast<std::uint8_t>(i)));
+  }
+  EXPECT_EQ(ansi_to_oem + "\n" + oem_to_ansi + "\n", r.output);
+
+  char buffer[8] = "xxxxxxx";
+  AnsiToNativeBuf("\xE9t\xE9", buffer, 0);
+  EXPECT_STREQ(buffer, "xxxxxxx") << "length 0 converts nothing";
+  AnsiToNative("\xC9t\xE9 long", buffer, 3);
+  EXPECT_STREQ(buffer, "\x90t\x82");
+  std::string back;
+  NativeToAnsi(buffer, back);
+  EXPECT_EQ(back, "\xC9t\xE9");
+  EXPECT_EQ(NativeCompareStr("abcX", "abcY", 3), 0);
+  EXPECT_EQ(NativeCompareStr("abcX", "abcY", 0), -1);
+  EXPECT_EQ(NativeCompareText("ABC", "abc", 0), 0);
+  EXPECT_EQ(NativeCompareTextBuf("abd", "ABC", 2), 0);
+  EXPECT_EQ(NativeCompareTextBuf("abd", "ABC", 3), 1);
+}
+
+}  // namespace
+}  // namespace korvex::testing
