@@ -337,6 +337,61 @@ std::uint32_t TIndexTree::Find(const std::uint8_t* key, std::uint16_t length, bo
   file_.Fail(err::kIndexPagesCorrupt);
 }
 
+std::uint32_t TIndexTree::FindAbove(const std::uint8_t* key, std::uint16_t length) {
+  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+  for (int attempt = 0; attempt < kFetchTries; ++attempt) {
+    Held held(file_);
+    if (file_.GetRootPtr(slot_) == 0) return 1;
+    std::vector<Level> path;
+    std::uint32_t before = 0;
+    if (!Descend(key, length, true, held, path, &before)) continue;
+    return before + static_cast<std::uint32_t>(path.back().page->Bound(key, length, true, compare)) + 1;
+  }
+  file_.Fail(err::kIndexPagesCorrupt);
+}
+
+void TIndexTree::ScanRecords(std::uint32_t first, std::uint32_t count,
+                             const std::function<void(std::uint32_t)>& take) {
+  std::uint32_t done = 0;
+  for (int attempt = 0; attempt < kFetchTries && done < count; ++attempt) {
+    Held held(file_);
+    std::uint32_t offset = file_.GetRootPtr(slot_);
+    if (offset == 0 || first == 0) return;
+    std::uint32_t remaining = first + done;
+    TPage* page = nullptr;
+    bool again = false;
+    for (std::size_t depth = 0;; ++depth) {
+      if (depth >= kMaxDepth) file_.Fail(err::kIndexPagesCorrupt);
+      if (!file_.GetPage(cursor_, slot_, offset, page)) {
+        again = true;
+        break;
+      }
+      held.Keep(page);
+      if (page->Count() == 0) file_.Fail(err::kIndexPagesCorrupt);
+      if (page->IsLeaf()) break;
+      int i = 0;
+      while (i < page->Count() - 1 && remaining > page->SubtreeCount(i)) remaining -= page->SubtreeCount(i++);
+      if (remaining > page->SubtreeCount(i)) return;
+      offset = page->ValueAt(i);
+    }
+    if (again) continue;
+    // Only the leaf being read stays in use from here on.
+    int i = static_cast<int>(remaining) - 1;
+    std::size_t pages = 0;
+    while (done < count) {
+      for (; i < page->Count() && done < count; ++i, ++done) take(page->ValueAt(i));
+      if (done == count || page->RightPage() == 0) return;
+      if (++pages > file_.GetFileSize() / kIndexHeaderSize) file_.Fail(err::kIndexPagesCorrupt);
+      TPage* right = nullptr;
+      if (!file_.GetPage(cursor_, slot_, page->RightPage(), right)) break;
+      held.Release();
+      page = held.Keep(right);
+      if (page->Count() == 0 || !page->IsLeaf()) file_.Fail(err::kIndexPagesCorrupt);
+      i = 0;
+    }
+  }
+}
+
 bool TIndexTree::Search(const std::uint8_t* key) {
   bool found = false;
   Find(key, key_size_, found);

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "tables/engine/index_file.h"
@@ -42,6 +43,12 @@ public:
   // bytes (count + 1 when there is none); `found` when that key is equal
   // over `length`.
   std::uint32_t Find(const std::uint8_t* key, std::uint16_t length, bool& found);
+  // The rank of the first key above `key` over `length` bytes (count + 1
+  // when there is none).
+  std::uint32_t FindAbove(const std::uint8_t* key, std::uint16_t length);
+  // Hands the record numbers of the keys of ranks first .. first+count-1
+  // to `take`, in key order, walking the leaves once.
+  void ScanRecords(std::uint32_t first, std::uint32_t count, const std::function<void(std::uint32_t)>& take);
   // The n-th key (1-based) and its record number; false outside 1..count.
   bool KeyAt(std::uint32_t n, std::vector<std::uint8_t>& key, std::uint32_t& record);
   std::uint32_t Count();
