@@ -1,6 +1,9 @@
-// TDataCursor: the entries of whole-table maintenance work.
+// TDataCursor: the record sort and the verification and repair of tables.
 #include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
+#include "tables/engine/table_repair.h"
+#include "tables/lib/names.h"
 
 namespace korvex {
 
@@ -13,6 +16,25 @@ void TDataCursor::SortRecordBuffers(const TRecordSortRequest& request) {
   TRecordSortResult result = korvex::SortRecordBuffers(table_->DataFile(), request);
   index.SetActualRecordCount(result.Records);
   SetToBegin();
+}
+
+void TDataCursor::RepairTable(bool verify_only, bool adopt_blob_signatures) {
+  CheckNotOpen();
+  CheckExclusive();
+  if (!verify_only) CheckNotReadOnly();
+  TDataHeader header;
+  GetDataHeader(header);  // the password of an encrypted table
+  TRepairRequest request;
+  const bool memory = in_memory_ || directory_->IsMemory();
+  request.DataPath = memory ? name_ : directory_->TableFileName(name_);
+  request.TableName = name_;
+  request.InMemory = memory;
+  request.VerifyOnly = verify_only;
+  request.AdoptBlobSignatures = adopt_blob_signatures;
+  request.PrivateDirectory = directory_->Session()->GetPrivateDirectory();
+  request.Log = [this](const std::string& line) { DoRepairLog(line); };
+  request.Progress = [this](std::uint32_t step, std::uint8_t percent) { DoRepairProgress(step, percent); };
+  TTableRepair(std::move(request)).Run();
 }
 
 }  // namespace korvex

@@ -154,6 +154,11 @@ public:
   // 10253) that has no index; with any index it does nothing. The cursor
   // goes back to the beginning.
   void SortRecordBuffers(const TRecordSortRequest& request);
+  // Verifies or repairs the closed table (table_repair.h): 10031 while the
+  // cursor is open, 10253 unless exclusive, 11013 when repairing read-only
+  // or when the table is open anywhere. Lines go to the repair log, progress
+  // to the repair progress callback.
+  void RepairTable(bool verify_only, bool adopt_blob_signatures);
 
   // ---- BLOBs (status 0 or an engine error number) ----
   TEngineErrorCode OpenBlob(int field, std::uint8_t* buffer, std::uint8_t mode, bool internal = false);

@@ -326,8 +326,12 @@ void TIndexFile::CheckHeader() {
 
 void TIndexFile::RepairHeader(void* cursor, bool fix) {
   auto log = [&](const std::string& line) { host_->RepairLog(cursor, line); };
+  const std::string fixed = fix ? "error fixed" : "error not fixed";
   if (stored_count_ > kMaxSecondaryIndexes) {
-    log(std::string("Invalid index count in index header, ") + (fix ? "error fixed" : "error not fixed"));
+    log("Invalid index count in index header, " + fixed);
+    // The true count is unknown: the indexes are the defined slots, not the
+    // empty ones the cap took in.
+    while (count_ > 0 && slots_[count_].FieldCount == 0 && slots_[count_].Name.empty()) --count_;
     if (fix) {
       stored_count_ = count_;
       Changed();
@@ -339,12 +343,12 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
     std::string& name = slots_[s].Name;
     const std::string folded = Folded(name);
     if (folded.empty() || !IsAlpha(folded[0])) {
-      log("Invalid index name for index " + name + ", error fixed");
+      log("Invalid index name for index " + name + ", " + fixed);
       name = ("_" + name).substr(0, kMaxFieldNameLength);
     }
     for (int t = 1; t < s; ++t) {
       if (Folded(slots_[t].Name) != Folded(name)) continue;
-      log("Duplicate index name for index " + name + ", error fixed");
+      log("Duplicate index name for index " + name + ", " + fixed);
       name = ("_" + name).substr(0, kMaxFieldNameLength);
       t = 0;  // the new name must differ from every earlier one too
     }
@@ -358,7 +362,7 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
     for (int i = 0; i < kMaxKeyFields && d.Fields[i] != 0;) {
       const std::uint16_t n = d.Fields[i];
       if (n > field_count || (*fields_)[n - 1].DataType == dtBlob) {
-        log("Invalid field number " + std::to_string(n) + " in index " + name + ", field removed from index");
+        log("Invalid field number " + std::to_string(n) + " in index " + name + ", " + (fix ? "field removed from index" : fixed));
         for (int j = i; j + 1 < kMaxKeyFields; ++j) {
           d.Fields[j] = d.Fields[j + 1];
           d.FieldDescending[j] = d.FieldDescending[j + 1];
@@ -386,7 +390,7 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
     }
     if (!d.Unique) size += kRecordIDKeySize;
     if (d.KeySize != size) {
-      log("Invalid key size of " + std::to_string(d.KeySize) + " for index " + name + ", error fixed");
+      log("Invalid key size of " + std::to_string(d.KeySize) + " for index " + name + ", " + fixed);
       d.KeySize = static_cast<std::uint16_t>(size);
     }
     d.FieldCount = static_cast<std::uint8_t>(found);

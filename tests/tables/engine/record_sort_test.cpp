@@ -162,7 +162,9 @@ TEST(RecordSort, BothPathsMatchPythonSorted) {
     Fill(env, k.pad, k.records, k.encrypted, 17u + static_cast<unsigned>(k.records));
     std::string want = Expected(env.Dat(), k.spec, k.ci, k.distinct, k.encrypted);
     auto c = env.Open();
-    if (k.records == 33) EXPECT_EQ(c->GetRecordSize(), 65535u);
+    if (k.records == 33) {
+      EXPECT_EQ(c->GetRecordSize(), 65535u);
+    }
     Bytes buffer(c->GetRecordSize());
     if (k.cached) {
       while (c->GetNextRecord(buffer.data()) == 0) {

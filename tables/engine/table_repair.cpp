@@ -1,0 +1,402 @@
+#include "tables/engine/table_repair.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_set>
+
+#include "platform/runtime/coding.h"
+#include "platform/runtime/dates.h"
+#include "tables/engine/engine_error.h"
+#include "tables/engine/index_tree.h"
+#include "tables/engine/journal.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/names.h"
+
+namespace korvex {
+
+TTableRepair::TTableRepair(TRepairRequest request) : request_(std::move(request)) {}
+
+TTableRepair::~TTableRepair() { CloseFiles(); }
+
+std::string TTableRepair::TimeText() {
+  const rtl::TDateTime now = rtl::Now();
+  int year, month, day, hour, minute, second, ms;
+  rtl::DecodeDate(now, year, month, day);
+  rtl::DecodeTime(now, hour, minute, second, ms);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+  return text;
+}
+
+void TTableRepair::Log(const std::string& line) const {
+  if (request_.Log && !quiet_) request_.Log(line.substr(0, 255));
+}
+
+std::string TTableRepair::Sibling(const char* extension) const {
+  const std::string& path = request_.DataPath;
+  std::size_t dot = path.find_last_of('.');
+  std::size_t slash = path.find_last_of('/');
+  std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
+  return stem + extension;
+}
+
+// ---- files -----------------------------------------------------------------
+
+void TTableRepair::OpenFiles() {
+  const bool memory = request_.InMemory;
+  auto prepare = [&](TFileHandler& file, const std::string& name) {
+    file.SetFileName(name);
+    file.SetInMemory(memory);
+    file.SetExclusive(true);
+  };
+  // A journal left by a writer that died inside a flush: a repair puts the
+  // files back as they were before that flush; verification only says so.
+  const std::string journal = Sibling(".JNL");
+  if (!memory && TJournal::Exists(journal)) {
+    if (request_.VerifyOnly) {
+      Pending("Unfinished write journal found for table " + request_.TableName + ", error not fixed");
+    } else {
+      std::vector<std::unique_ptr<TFileHandler>> raw;
+      std::vector<TFileHandler*> files;
+      for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+        std::string name = ext == std::string(".DAT") ? request_.DataPath : Sibling(ext);
+        if (!FileNameExists(name, false)) {
+          files.push_back(nullptr);
+          continue;
+        }
+        raw.push_back(std::make_unique<TFileHandler>());
+        prepare(*raw.back(), name);
+        raw.back()->OpenFile();
+        files.push_back(raw.back().get());
+      }
+      TJournal::Recover(journal, files);
+      Pending("Unfinished write journal played back for table " + request_.TableName + ", error fixed");
+    }
+  }
+
+  data_ = std::make_unique<TDataFile>(Host());
+  prepare(*data_, request_.DataPath);
+  data_->OpenFile();
+  has_blobs_ = std::any_of(data_->Fields().begin(), data_->Fields().end(),
+                           [](const TFieldDefinition& f) { return f.DataType == dtBlob; }) ||
+               data_->GetBlobFieldCount() > 0;
+
+  index_ = std::make_unique<TIndexFile>(Host(), data_->GetEncrypted());
+  index_->SetFields(&data_->Fields());
+  prepare(*index_, Sibling(".IDX"));
+  if (!FileNameExists(index_->FileName(), memory)) {
+    index_missing_ = true;
+    Pending(std::string("Index file missing, ") + (request_.VerifyOnly ? "error not fixed" : "error fixed, indexes lost"));
+    if (!request_.VerifyOnly) {
+      index_->CreateFile();
+      index_->SetNoPrimaryIndex(true);
+    }
+  } else {
+    index_->OpenForRepair();
+  }
+
+  blob_ = std::make_unique<TBlobFile>(Host(), data_->GetEncrypted());
+  if (has_blobs_) {
+    blob_->SetBlockSize(data_->GetBlobBlockSize());
+    prepare(*blob_, Sibling(".BLB"));
+    if (!FileNameExists(blob_->FileName(), memory)) {
+      Pending("BLOB file missing, " + Fixed());
+      if (request_.VerifyOnly) {
+        blob_.reset();
+      } else {
+        blob_->CreateFile();
+      }
+    } else {
+      blob_->OpenFile();
+    }
+  }
+}
+
+void TTableRepair::CloseFiles() {
+  // Verification writes nothing; a repair has flushed before this.
+  for (TFileHandler* file : {static_cast<TFileHandler*>(blob_.get()), static_cast<TFileHandler*>(index_.get()),
+                             static_cast<TFileHandler*>(data_.get())}) {
+    if (!file) continue;
+    try {
+      file->CloseFile();
+    } catch (...) {
+    }
+  }
+  blob_.reset();
+  index_.reset();
+  data_.reset();
+}
+
+// ---- headers ---------------------------------------------------------------
+
+void TTableRepair::CheckIndexPointers() {
+  const int last = index_->GetIndexCount();
+  for (int s = 0; s <= kIndexSlots - 1; ++s) {
+    if (s > last && s != kSystemSlot) continue;
+    const TIndexDefinition& d = index_->GetIndexDefinition(static_cast<std::uint8_t>(s));
+    for (std::uint32_t p : {d.Root, d.FreePage}) {
+      if (p == 0 || index_->IsPageOffset(p)) continue;
+      const std::string name = s == 0 ? std::string("Primary") : d.Name;
+      Log("Invalid page pointer for index " + name + " in index header, " + Fixed());
+      break;
+    }
+  }
+}
+
+void TTableRepair::RepairHeaders() {
+  const bool verify = request_.VerifyOnly;
+  data_->RepairHeader(this, verify);
+  if (index_->IsOpen()) {
+    CheckIndexPointers();
+    if (!verify) index_->ClearHeader();
+    index_->RepairHeader(this, !verify);
+  }
+  if (blob_ && blob_->IsOpen()) {
+    const std::uint64_t length = static_cast<std::uint64_t>(blob_->GetSize());
+    if (blob_->GetFileSize() != length)
+      Log("Invalid file size in BLOB file header, " + Fixed());
+    if (blob_->FirstFreeBlock() != 0 && !blob_->IsBlockOffset(blob_->FirstFreeBlock()))
+      Log("Invalid free block chain in BLOB file header, " + Fixed());
+    blob_->RepairHeader(this, !verify);
+  }
+}
+
+// ---- the record pass -------------------------------------------------------
+
+void TTableRepair::CheckFreeChain(std::uint32_t first_free) {
+  const std::uint32_t used = data_->GetPhysicalRecordsUsed();
+  std::unordered_set<std::uint32_t> seen;
+  for (std::uint32_t n = first_free; n != 0;) {
+    const std::string at = "physical record # " + std::to_string(n) + ", ";
+    if (n > used) {
+      Log("Free record chain links to " + at + "beyond the last record, " + Fixed());
+      return;
+    }
+    if (!seen.insert(n).second) {
+      Log("Free record chain returns to " + at + Fixed());
+      return;
+    }
+    TRecord* record = nullptr;
+    data_->GetRecord(this, n, false, false, 1, record);
+    const bool deleted = record->Deleted();
+    const std::uint32_t next = record->NextFree();
+    data_->PutRecord(record);
+    if (!deleted) {
+      Log("Free record chain links to " + at + "a record in use, " + Fixed());
+      return;
+    }
+    n = next;
+  }
+}
+
+std::uint32_t TTableRepair::HighestRecordID() {
+  std::uint32_t highest = 0;
+  const std::uint32_t used = data_->GetPhysicalRecordsUsed();
+  for (std::uint32_t n = 1; n <= used; ++n) {
+    TRecord* record = nullptr;
+    data_->GetRecord(this, n, true, false, 1, record);
+    highest = std::max(highest, record->RecordID());
+    data_->PutRecord(record);
+  }
+  return highest;
+}
+
+void TTableRepair::CheckBlobFields(TRecord* record, std::uint32_t n, bool free_chains) {
+  const bool verify = request_.VerifyOnly;
+  for (const TFieldDefinition& f : data_->Fields()) {
+    if (f.DataType != dtBlob) continue;
+    std::uint8_t* bytes = record->Data.data() + f.Offset;
+    const auto reference = static_cast<std::int32_t>(rtl::DecodeFixed32(bytes + 1));
+    const std::uint32_t signature = rtl::DecodeFixed32(bytes + 5);
+    if (reference == 0) continue;
+    const bool null = bytes[0] == 0;
+    const bool outside = !blob_ || reference < static_cast<std::int32_t>(kBlobHeaderSize) ||
+                         static_cast<std::uint32_t>(reference) >= blob_->GetFileSize();
+    if (null || outside) {
+      Log("Invalid BLOB offset into BLOB file for physical record # " + std::to_string(n) + ", " + Fixed());
+      if (!verify) {
+        std::fill(bytes + 1, bytes + 9, std::uint8_t{0});
+        if (null) bytes[0] = 0;
+        record->Modified = true;
+      }
+      continue;
+    }
+    std::uint32_t ref = static_cast<std::uint32_t>(reference);
+    if (free_chains)
+      blob_->FreeBlobBlocks(this, verify, ref, n, signature, request_.AdoptBlobSignatures);
+    else
+      blob_->RepairBlobBlocks(this, verify, ref, n, signature, request_.AdoptBlobSignatures);
+    if (!verify && ref != static_cast<std::uint32_t>(reference)) {
+      rtl::EncodeFixed32(bytes + 1, ref);
+      if (ref == 0) rtl::EncodeFixed32(bytes + 5, 0);
+      record->Modified = true;
+    }
+  }
+}
+
+void TTableRepair::FreeBlobs(TRecord* record, std::uint32_t n) {
+  if (!blob_) return;
+  for (const TFieldDefinition& f : data_->Fields()) {
+    if (f.DataType != dtBlob) continue;
+    std::uint8_t* bytes = record->Data.data() + f.Offset;
+    std::uint32_t ref = rtl::DecodeFixed32(bytes + 1);
+    if (ref == 0) continue;
+    blob_->FreeBlobBlocks(this, false, ref, n, rtl::DecodeFixed32(bytes + 5), request_.AdoptBlobSignatures);
+    std::fill(bytes + 1, bytes + 9, std::uint8_t{0});
+    record->Modified = true;
+  }
+}
+
+bool TTableRepair::AddIndexKeys(TRecord* record, std::uint32_t n) {
+  const std::vector<TFieldDefinition>& fields = data_->Fields();
+  std::vector<std::vector<std::uint8_t>> keys(slots_.size());
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    const TIndexDefinition& d = index_->GetIndexDefinition(slots_[i]);
+    keys[i].assign(d.KeySize, 0);
+    BuildIndexKey(d, fields, data_->GetLanguageID(), data_->GetSortID(), record->Data.data(), keys[i].data());
+    if (d.Unique && TIndexTree(*index_, slots_[i], comparators_[i], this).Search(keys[i].data())) return false;
+  }
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    TIndexTree(*index_, slots_[i], comparators_[i], this).Insert(keys[i].data(), n);
+  return true;
+}
+
+void TTableRepair::AddSystemKey(TRecord* record, std::uint32_t n) {
+  std::uint8_t key[5];
+  BuildSystemKey(record->Data.data(), key);
+  TIndexTree(*index_, kSystemSlot, system_order_, this).Insert(key, n);
+}
+
+void TTableRepair::RecordPass() {
+  const bool verify = request_.VerifyOnly;
+  const bool rebuild = !verify && index_->IsOpen();
+  if (rebuild) {
+    if (!index_->GetNoPrimaryIndex()) slots_.push_back(0);
+    for (std::uint8_t s = 1; s <= index_->GetIndexCount(); ++s) slots_.push_back(s);
+    for (std::uint8_t s : slots_)
+      comparators_.emplace_back(data_->GetLanguageID(), data_->GetSortID(), index_->GetIndexDefinition(s),
+                                data_->Fields());
+  }
+  last_id_before_ = data_->GetLastRecordID();
+  // The highest ID first: a record without one must not take an ID that a
+  // later record holds.
+  highest_id_ = HighestRecordID();
+  next_id_ = std::max(highest_id_, last_id_before_);
+  std::unordered_set<std::uint32_t> ids;
+
+  for (std::uint32_t n = 1; n <= data_->GetPhysicalRecordsUsed(); ++n) {
+    const std::uint32_t used = data_->GetPhysicalRecordsUsed();
+    TRecord* record = nullptr;
+    data_->GetRecord(this, n, true, false, 1, record);
+    try {
+      const std::string at = "physical record # " + std::to_string(n);
+      if (record->Data[0] > 1) {
+        Log("Invalid deleted flag for " + at + ", " + Fixed());
+        if (!verify) record->Data[0] = 1;
+      }
+      const bool deleted = record->Data[0] != 0;
+      const std::uint32_t id = record->RecordID();
+      if (id == 0) {
+        Log("Logical record ID for " + at + " is invalid, " + Fixed());
+        if (!verify) record->SetRecordID(++next_id_);
+      } else if (!ids.insert(id).second) {
+        Log("Logical record ID for " + at + " is a duplicate, " + Fixed());
+        if (!verify) record->SetRecordID(++next_id_);
+      }
+      if (!verify) ids.insert(record->RecordID());
+      if (!deleted) {
+        ++counted_;
+        CheckBlobFields(record, n, false);
+        if (!verify) record->Modified = true;  // its number and bytes as this pass leaves them
+        if (rebuild) {
+          bool added = false;
+          try {
+            added = AddIndexKeys(record, n);
+            if (!added) {
+              Log("Error rebuilding index keys for " + at + ", error fixed but physical record deleted");
+              FreeBlobs(record, n);
+              record->SetDeleted(true);
+              --counted_;
+            }
+          } catch (const EKORVEXEngineError& e) {
+            Log("Error rebuilding index keys for " + at + ", " + e.what() + ", error not fixed");
+          }
+        }
+      }
+      if (record->Deleted()) {
+        if (!verify) {
+          record->SetNextFree(free_head_);
+          free_head_ = n;
+        }
+        if (deleted && !verify) {
+          quiet_ = true;
+          try {
+            CheckBlobFields(record, n, true);
+          } catch (...) {
+            quiet_ = false;
+            throw;
+          }
+          quiet_ = false;
+        }
+      }
+      if (rebuild) AddSystemKey(record, n);
+    } catch (...) {
+      data_->PutRecord(record);
+      throw;
+    }
+    data_->PutRecord(record);
+    if (request_.Progress) request_.Progress(n, static_cast<std::uint8_t>(std::uint64_t{n} * 100 / used));
+  }
+}
+
+void TTableRepair::Finish() {
+  const bool verify = request_.VerifyOnly;
+  if (last_id_before_ < highest_id_)
+    Log("Invalid next available record ID (auto-increment), " + Fixed());
+  if (verify) return;
+  data_->SetNextFreeRecordNumber(free_head_);
+  if (next_id_ != last_id_before_) data_->SetNextFreeRecordID(next_id_);
+  data_->FlushRecordBuffers(false);
+  data_->WriteFields();
+  data_->WriteHeader(true, false);
+  data_->Flush();
+  if (index_->IsOpen()) {
+    index_->SetActualRecordCount(counted_);
+    index_->FlushPageBuffers(false);
+    index_->WriteHeader(true, false);
+    index_->Flush();
+  }
+  if (blob_ && blob_->IsOpen()) {
+    blob_->FlushBlockBuffers(false);
+    blob_->WriteHeader(true, false);
+    blob_->Flush();
+  }
+}
+
+void TTableRepair::Run() {
+  const std::string head = (request_.VerifyOnly ? "Verification of table " : "Repair of table ") + request_.TableName;
+  OpenFiles();
+  Log(head + " started at " + TimeText());
+  for (const std::string& line : pending_) Log(line);
+  const std::uint32_t first_free = data_->GetHeader().FirstFreeRecord;
+  RepairHeaders();
+  if (request_.VerifyOnly) {
+    // The header as it stands may promise more records than the file
+    // holds: the pass reads only whole records.
+    const std::uint64_t size = static_cast<std::uint64_t>(data_->GetSize());
+    const std::uint64_t start = data_->DataStart();
+    const std::uint32_t record_size = data_->GetRecordSize();
+    if (record_size == 0 || record_size != ComputeRecordLayout(data_->Fields(), nullptr) || size < start ||
+        (size - start) / record_size < data_->GetPhysicalRecordsUsed()) {
+      Log(head + " ended early: records unreadable until repaired");
+      Log(head + " completed at " + TimeText());
+      return;
+    }
+  }
+  CheckFreeChain(first_free);
+  RecordPass();
+  Finish();
+  Log(head + " completed at " + TimeText());
+}
+
+}  // namespace korvex

@@ -1,0 +1,114 @@
+// TTableRepair: verification and repair of a closed table, working on the
+// table's three files directly under exclusive opens (a table open
+// anywhere, in this process or another, is refused with 11013).
+//
+// The pass: the header checks of the data, index and BLOB files (each
+// finding a log line); then every physical record in order: record IDs,
+// BLOB references and chains; when repairing, every index is rebuilt from
+// the live records (a record whose key a unique index already holds is
+// deleted, with its BLOBs), every deleted record goes on a new free chain
+// with its BLOB blocks freed, and the header counters follow the records.
+//
+// Verification writes nothing at all: no record, header, counter or
+// journal. It reports a hot journal (a writer died inside a flush) instead
+// of playing it back, and walks the free chain read-only with cycle
+// detection. A repair plays a hot journal back before it reads anything.
+//
+// Log lines, in order: "Repair of table " / "Verification of table " +
+// name + " started at " + time; the findings; the same head + " completed
+// at " + time. Times use language 0's fixed formats ("yyyy-mm-dd
+// hh:nn:ss"), so logs differ only there.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tables/engine/blob_file.h"
+#include "tables/engine/data_file.h"
+#include "tables/engine/index_file.h"
+#include "tables/engine/index_key.h"
+#include "tables/engine/table_host.h"
+
+namespace korvex {
+
+struct TRepairRequest {
+  std::string DataPath;     // the ".DAT" file (a memory name for in-memory tables)
+  std::string TableName;    // for the log lines and errors
+  bool InMemory = false;
+  bool VerifyOnly = false;
+  // A BLOB block whose signature differs from its record's takes the
+  // record's, silently (the upgrade's old blocks carry none).
+  bool AdoptBlobSignatures = false;
+  std::string PrivateDirectory;
+  std::function<void(const std::string& line)> Log;
+  std::function<void(std::uint32_t step, std::uint8_t percent)> Progress;
+};
+
+class TTableRepair : private TTableHost {
+public:
+  explicit TTableRepair(TRepairRequest request);
+  ~TTableRepair() override;
+  void Run();
+
+  // "yyyy-mm-dd hh:nn:ss" of the current time.
+  static std::string TimeText();
+
+private:
+  // TTableHost: the repair's own, exclusive view of the files.
+  std::string TableName() const override { return request_.TableName; }
+  bool WritesHeld() const override { return false; }
+  bool Exclusive() const override { return true; }
+  void MarkWritten() override {}
+  bool Written() const override { return false; }
+  bool TakeInternalReadLock(void*) override { return false; }
+  bool ForceBufferFlush() const override { return false; }
+  bool StrictChangeDetection() const override { return false; }
+  bool HasPrimaryIndex() const override { return false; }
+  std::uint32_t ReadAheadCount(void*, std::uint32_t, std::uint32_t limit, int) override { return limit; }
+  bool InRepair(void*) const override { return true; }
+  void RepairLog(void*, const std::string& line) override { Log(line); }
+  std::string PrivateDirectory() const override { return request_.PrivateDirectory; }
+
+  TTableHost* Host() { return this; }
+  void Log(const std::string& line) const;
+  // Findings made while the files are opened, logged after the first line.
+  void Pending(const std::string& line) { pending_.push_back(line); }
+  std::string Fixed() const { return request_.VerifyOnly ? "error not fixed" : "error fixed"; }
+  std::string Sibling(const char* extension) const;
+  void OpenFiles();
+  void CloseFiles();
+  void RepairHeaders();
+  void CheckFreeChain(std::uint32_t first_free);
+  void CheckIndexPointers();
+  // The highest record ID of all records, read before anything changes.
+  std::uint32_t HighestRecordID();
+  void RecordPass();
+  void CheckBlobFields(TRecord* record, std::uint32_t n, bool free_chains);
+  void FreeBlobs(TRecord* record, std::uint32_t n);
+  // Adds the live record's keys to every index; false (nothing added) when
+  // a unique index already holds one of them.
+  bool AddIndexKeys(TRecord* record, std::uint32_t n);
+  void AddSystemKey(TRecord* record, std::uint32_t n);
+  void Finish();
+
+  TRepairRequest request_;
+  std::unique_ptr<TDataFile> data_;
+  std::unique_ptr<TIndexFile> index_;
+  std::unique_ptr<TBlobFile> blob_;
+  bool has_blobs_ = false;
+  bool index_missing_ = false;
+  std::uint32_t counted_ = 0, highest_id_ = 0, next_id_ = 0, free_head_ = 0;
+  std::uint32_t last_id_before_ = 0;
+  // The BLOB references a deleted record keeps may name blocks freed long
+  // ago: walking them to free what is left is no finding.
+  bool quiet_ = false;
+  std::vector<std::string> pending_;
+  std::vector<std::uint8_t> slots_;  // the indexes to rebuild
+  std::vector<TKeyComparator> comparators_;
+  TKeyComparator system_order_;
+};
+
+}  // namespace korvex

@@ -1,0 +1,342 @@
+// Verification and repair: damaged copies of a reference table made by a
+// python3 struct script (one fault each) against golden verification logs,
+// byte-identical files after verification, the independent checker after a
+// repair, every record python3 can read from the damaged file kept, and a
+// second repair that finds nothing; hot journals; guards; record IDs.
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "support/child_process.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/engine_error.h"
+#include "tables/engine/index_key.h"
+#include "tables/engine/journal.h"
+#include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/engine_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+const std::string kScript = QV_SOURCE_DIR "/tests/tables/engine/corrupt_fixtures.py";
+const std::string kGolden = QV_SOURCE_DIR "/tests/tables/engine/repair_verify.golden";
+
+struct Report {
+  std::vector<std::string> lines;
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> progress;
+};
+bool LogLine(void* user, const std::string& line) {
+  // The times differ from run to run.
+  static const std::regex time(R"( at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d$)");
+  static_cast<Report*>(user)->lines.push_back(std::regex_replace(line, time, " at <time>"));
+  return true;
+}
+bool Progress(void* user, std::uint32_t step, std::uint8_t percent) {
+  static_cast<Report*>(user)->progress.emplace_back(step, percent);
+  return true;
+}
+
+struct Env {
+  Env() {
+    session.Timing.InternalSleepMs = 1;
+    session.LockWaitTime = 5;
+    session.SetPrivateDirectory(scratch.Path());
+  }
+  TDataDirectory* Dir(const std::string& path) {
+    return session.OpenDataDirectory("d" + std::to_string(++dirs), path);
+  }
+  std::unique_ptr<TDataCursor> Cursor(TDataDirectory* dir, const std::string& name = "t") {
+    auto c = std::make_unique<TDataCursor>(dir);
+    c->SetTableName(name);
+    c->SetExclusive(true);
+    return c;
+  }
+  // Runs a verification or repair; an engine error becomes a line.
+  Report Run(TDataDirectory* dir, bool verify, bool read_only = false) {
+    Report report;
+    auto c = Cursor(dir);
+    c->SetReadOnly(read_only);
+    c->SetRepairLogCallback(LogLine, &report);
+    c->SetRepairProgressCallback(Progress, &report);
+    try {
+      c->RepairTable(verify, false);
+    } catch (const EKORVEXEngineError& e) {
+      report.lines.push_back("raised " + std::to_string(e.ErrorCode()));
+    }
+    return report;
+  }
+  qvtest::TempDir scratch;
+  TDataSession session;
+  int dirs = 0;
+};
+
+std::string Text(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
+// The reference: string, integer (the primary key), BLOB, string (a
+// secondary index); BLOBs of zero to seven blocks; records 4 and 9 deleted.
+void BuildReference(Env& env, TDataDirectory* dir) {
+  {
+    auto c = env.Cursor(dir);
+    std::vector<TFieldDefinition> fields{Field("Name", dtString, 20), Field("Num", dtInteger),
+                                         Field("Memo", dtBlob, 0, 1), Field("Code", dtString, 10)};
+    c->CreateTable({}, fields);
+    c->OpenCursor();
+    Bytes buffer(c->GetRecordSize());
+    const int lengths[] = {0, 30, 494, 495, 1200, 3000, 10, 988, 1500, 2};
+    for (std::int32_t i = 1; i <= 14; ++i) {
+      c->InitRecord(buffer.data());
+      std::string name = "name" + std::to_string(i % 5), code = "c" + std::to_string(i);
+      std::int32_t num = i * 10;
+      c->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(name.c_str()));
+      c->PutField(2, buffer.data(), reinterpret_cast<std::uint8_t*>(&num));
+      c->PutField(4, buffer.data(), reinterpret_cast<const std::uint8_t*>(code.c_str()));
+      std::string memo(static_cast<std::size_t>(lengths[i % 10]), static_cast<char>('a' + i));
+      if (!memo.empty()) {
+        ASSERT_EQ(c->OpenBlob(3, buffer.data(), 2), 0);
+        ASSERT_EQ(c->PutBlob(3, buffer.data(), 0, reinterpret_cast<const std::uint8_t*>(memo.data()),
+                             static_cast<std::int64_t>(memo.size())), 0);
+      }
+      c->AppendRecord(buffer.data());
+    }
+    for (std::uint32_t n : {4u, 9u}) {
+      ASSERT_EQ(c->GotoPhysicalRecordNumber(n), 0);
+      ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+      c->DeleteRecord(buffer.data());
+    }
+    c->CloseCursor();
+  }
+  TOpenTableRequest request;
+  request.Exclusive = true;
+  TDataTable* table = nullptr;
+  ASSERT_EQ(dir->OpenDataTable("t", table, request), 0);
+  TIndexFile& index = table->IndexFile();
+  TIndexDefinition primary, code;
+  primary.Unique = 1;
+  primary.FieldCount = 1;
+  primary.Fields[0] = 2;
+  primary.KeySize = static_cast<std::uint16_t>(ComputeKeySize(primary, table->DataFile().Fields()));
+  index.AddPrimaryIndex(primary);
+  code.Name = "ByCode";
+  code.FieldCount = 1;
+  code.Fields[0] = 4;
+  code.KeySize = static_cast<std::uint16_t>(ComputeKeySize(code, table->DataFile().Fields()));
+  index.AddSecondaryIndex(code);
+  table->FlushBuffers(false, true, true, true, false);
+  ASSERT_EQ(dir->CloseDataTable(table), 0);
+  // The repair builds the trees.
+  Report built = env.Run(dir, false);
+  EXPECT_EQ(built.lines.size(), 2u) << Text(built.lines);
+}
+
+std::map<std::string, std::string> Files(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (auto& e : fs::directory_iterator(folder)) files[e.path().filename()] = qvtest::ReadFileBytes(e.path());
+  return files;
+}
+
+// Physical number -> "flag hex" of the records python3 reads.
+std::map<int, std::string> PythonRecords(const std::string& dat) {
+  qvtest::CommandResult run = qvtest::RunShell("python3 '" + kScript + "' records '" + dat + "' 2>&1");
+  EXPECT_EQ(run.status, 0) << run.output;
+  std::map<int, std::string> out;
+  std::istringstream in(run.output);
+  int n;
+  std::string flag, hex;
+  while (in >> n >> flag) {
+    std::getline(in, hex);
+    out[n] = flag + hex;
+  }
+  return out;
+}
+
+TEST(TableRepair, DamagedCopiesAgainstGoldenLogsAndTheChecker) {
+  Env env;
+  qvtest::TempDir reference, copies;
+  BuildReference(env, env.Dir(reference.Path()));
+  ASSERT_EQ(RunTableCheck(reference.Path() + "/t.DAT").status, 0);
+  qvtest::CommandResult derived =
+      qvtest::RunShell("python3 '" + kScript + "' derive '" + reference.Path() + "' '" + copies.Path() + "' 2>&1");
+  ASSERT_EQ(derived.status, 0) << derived.output;
+  std::vector<std::string> faults;
+  std::istringstream names(derived.output);
+  for (std::string name; std::getline(names, name);) faults.push_back(name);
+  EXPECT_GE(faults.size(), 30u);
+
+  std::string golden;
+  for (const std::string& fault : faults) {
+    SCOPED_TRACE(fault);
+    const std::string folder = copies.Path() + "/" + fault;
+    TDataDirectory* dir = env.Dir(folder);
+    const auto before = Files(folder);
+    const std::map<int, std::string> readable = PythonRecords(folder + "/t.DAT");
+
+    Report verified = env.Run(dir, true);
+    golden += "[" + fault + "]\n" + Text(verified.lines);
+    EXPECT_TRUE(Files(folder) == before) << "verification changed a file";
+    // A unique key held twice shows only when the indexes are rebuilt.
+    if (fault != "duplicate_unique_key") EXPECT_GE(verified.lines.size(), 3u) << "the fault is reported";
+
+    Report repaired = env.Run(dir, false);
+    CheckResult check = RunTableCheck(folder + "/t.DAT");
+    EXPECT_EQ(check.status, 0) << check.output << Text(repaired.lines);
+    std::set<int> dropped;
+    static const std::regex deleted(R"(physical record # (\d+), error fixed but physical record deleted)");
+    for (const std::string& line : repaired.lines) {
+      std::smatch m;
+      if (std::regex_search(line, m, deleted)) dropped.insert(std::stoi(m[1]));
+    }
+    const std::map<int, std::string> after = PythonRecords(folder + "/t.DAT");
+    for (auto& [n, record] : readable) {
+      if (record[0] != '0' || dropped.count(n)) continue;
+      auto found = after.find(n);
+      EXPECT_TRUE(found != after.end() && found->second == record) << "record " << n << " lost or changed";
+    }
+    Report again = env.Run(dir, false);
+    EXPECT_EQ(again.lines.size(), 2u) << Text(again.lines);
+  }
+  if (std::getenv("QV_UPDATE_GOLDEN")) std::ofstream(kGolden) << golden;
+  EXPECT_EQ(golden, qvtest::ReadFileBytes(kGolden));
+}
+
+// A journal left by a writer that died inside a flush: verification reports
+// it and changes nothing; a repair plays it back first and leaves none.
+TEST(TableRepair, HotJournal) {
+  Env env;
+  qvtest::TempDir folder;
+  TDataDirectory* dir = env.Dir(folder.Path());
+  BuildReference(env, dir);
+  const auto clean = Files(folder.Path());
+  {
+    TFileHandler dat, idx, blb;
+    dat.SetFileName(folder.Path() + "/t.DAT");
+    idx.SetFileName(folder.Path() + "/t.IDX");
+    blb.SetFileName(folder.Path() + "/t.BLB");
+    for (TFileHandler* f : {&dat, &idx, &blb}) f->OpenFile();
+    TJournal journal;
+    journal.Begin(folder.Path() + "/t.JNL", {&dat, &idx, &blb}, true);
+    dat.SetObserver(&journal);
+    dat.Seek(200, 0);
+    dat.Write("torn write", 10);
+    dat.SetObserver(nullptr);
+    journal.Abandon();
+  }
+  const auto hot = Files(folder.Path());
+  ASSERT_TRUE(hot.count("t.JNL"));
+  Report verified = env.Run(dir, true);
+  EXPECT_EQ(verified.lines.size(), 3u) << Text(verified.lines);
+  EXPECT_EQ(verified.lines[1], "Unfinished write journal found for table t.DAT, error not fixed");
+  EXPECT_TRUE(Files(folder.Path()) == hot);
+  Report repaired = env.Run(dir, false);
+  EXPECT_EQ(repaired.lines[1], "Unfinished write journal played back for table t.DAT, error fixed");
+  EXPECT_FALSE(fs::exists(folder.Path() + "/t.JNL"));
+  EXPECT_EQ(Files(folder.Path()).at("t.DAT").substr(127), clean.at("t.DAT").substr(127));
+  CheckResult check = RunTableCheck(folder.Path() + "/t.DAT");
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
+TEST(TableRepair, GuardsProgressAndEmptyTables) {
+  Env env;
+  qvtest::TempDir folder;
+  TDataDirectory* dir = env.Dir(folder.Path());
+  BuildReference(env, dir);
+  auto open = env.Cursor(dir);
+  open->OpenCursor();
+  EXPECT_EQ(RaisedNumber([&] { open->RepairTable(true, false); }), err::kTableInUse);
+  open->CloseCursor();
+  auto shared = env.Cursor(dir);
+  shared->SetExclusive(false);
+  EXPECT_EQ(RaisedNumber([&] { shared->RepairTable(true, false); }), err::kNeedsExclusive);
+  EXPECT_EQ(env.Run(dir, false, true).lines, std::vector<std::string>{"raised 11013"});
+  Report read_only = env.Run(dir, true, true);
+  EXPECT_EQ(read_only.lines.size(), 2u);
+  // Open elsewhere: another cursor of this process, then another process.
+  auto other = env.Cursor(dir);
+  other->SetExclusive(false);
+  other->OpenCursor();
+  EXPECT_EQ(env.Run(dir, true).lines, std::vector<std::string>{"raised 11013"});
+  other->CloseCursor();
+  {
+    qvtest::ChildProcess child([&](qvtest::ChildProcess& self) {
+      TDataSession session;
+      TDataDirectory* d = session.OpenDataDirectory("x", folder.Path());
+      TDataCursor c(d);
+      c.SetTableName("t");
+      c.OpenCursor();
+      self.Ready();
+      self.WaitTold();
+      c.CloseCursor();
+      return 0;
+    });
+    ASSERT_TRUE(child.WaitReady());
+    EXPECT_EQ(env.Run(dir, false).lines, std::vector<std::string>{"raised 11013"});
+    child.Tell();
+    EXPECT_EQ(child.Wait(), 0);
+  }
+  // Progress: one step per physical record, the last at 100 percent.
+  Report full = env.Run(dir, false);
+  ASSERT_EQ(full.progress.size(), 14u);
+  EXPECT_EQ(full.progress.back(), (std::pair<std::uint32_t, std::uint8_t>{14, 100}));
+  EXPECT_EQ(full.progress[6], (std::pair<std::uint32_t, std::uint8_t>{7, 50}));
+  // An empty table: the two lines and no progress.
+  auto c = env.Cursor(dir, "e");
+  std::vector<TFieldDefinition> fields{Field("A", dtInteger)};
+  c->CreateTable({}, fields);
+  Report report;
+  c->SetRepairLogCallback(LogLine, &report);
+  c->SetRepairProgressCallback(Progress, &report);
+  c->RepairTable(false, false);
+  EXPECT_EQ(Text(report.lines), "Repair of table e.DAT started at <time>\nRepair of table e.DAT completed at <time>\n");
+  EXPECT_TRUE(report.progress.empty());
+}
+
+// Record IDs: a record without one gets an ID above every ID of the table,
+// also those of later records, and above the header's last ID.
+TEST(TableRepair, MissingRecordIDsTakeIDsAboveAllOthers) {
+  Env env;
+  qvtest::TempDir folder;
+  TDataDirectory* dir = env.Dir(folder.Path());
+  BuildReference(env, dir);
+  const std::string dat = folder.Path() + "/t.DAT";
+  // Record 1 loses its ID, record 2 holds the highest, the header says 3.
+  PatchFile(dat,
+            "d = bytearray(open(path, 'rb').read())\n"
+            "fc, = struct.unpack_from('<H', d, 23)\n"
+            "rs, = struct.unpack_from('<H', d, 21)\n"
+            "s = 127 + 768 * fc\n"
+            "struct.pack_into('<I', d, s + 5, 0)\n"
+            "struct.pack_into('<I', d, s + rs + 5, 40)\n"
+            "struct.pack_into('<I', d, 17, 3)\n"
+            "open(path, 'wb').write(d)\n");
+  Report verified = env.Run(dir, true);
+  EXPECT_EQ(Text(verified.lines),
+            "Verification of table t.DAT started at <time>\n"
+            "Logical record ID for physical record # 1 is invalid, error not fixed\n"
+            "Invalid next available record ID (auto-increment), error not fixed\n"
+            "Verification of table t.DAT completed at <time>\n");
+  env.Run(dir, false);
+  std::string ids = RunPython(dat,
+                              "d = open(path, 'rb').read()\n"
+                              "fc, = struct.unpack_from('<H', d, 23)\n"
+                              "rs, = struct.unpack_from('<H', d, 21)\n"
+                              "s = 127 + 768 * fc\n"
+                              "ids = [struct.unpack_from('<I', d, s + i * rs + 5)[0] for i in range((len(d) - s) // rs)]\n"
+                              "print(ids[0], len(set(ids)) == len(ids), struct.unpack_from('<I', d, 17)[0])\n");
+  EXPECT_EQ(ids, "41 True 41\n");
+  EXPECT_EQ(RunTableCheck(dat).status, 0);
+}
+
+}  // namespace
+}  // namespace korvex::testing
