@@ -15,6 +15,8 @@
 #include "platform/gui/exceptions.h"
 #include "platform/gui/text.h"
 #include "platform/runtime/exceptions.h"
+#include "tables/components/password/password_dialog.h"
+#include "tables/components/sessions.h"
 
 namespace {
 
@@ -51,6 +53,9 @@ int main(int argc, char** argv) {
     }
   });
 
+  // An enciphered table whose password the session lacks asks the user.
+  korvex::InstallPasswordDialog();
+
   const std::string folder = appcore::SettingsFolder(QCoreApplication::applicationFilePath().toStdString());
   app::TQtPrompts prompts;
   app::TBaptisms baptisms(prompts, folder);
@@ -60,5 +65,7 @@ int main(int argc, char** argv) {
 
   baptisms.showMaximized();
   application.exec();
+  // The sessions stop the engine while its globals still live.
+  korvex::FinalizeSessions();
   return 0;
 }
