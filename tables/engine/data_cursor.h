@@ -33,6 +33,7 @@
 #include "tables/engine/index_file.h"
 #include "tables/engine/maintenance_callbacks.h"
 #include "tables/engine/record_sort.h"
+#include "tables/engine/table_restructure.h"
 
 namespace korvex {
 
@@ -226,6 +227,11 @@ public:
   // Copies the live records (IDs kept, BLOBs by content, hidden fields left
   // out) into a new table that replaces any table of that name.
   void CopyTable(const std::string& new_name, bool copy_indexes);
+  // table_restructure.cpp: closed cursor, exclusive, not read-only.
+  void RestructureTable(const TRestructureRequest& request);
+  // Open cursor: the physical fields numbered by position, index key
+  // fields following.
+  void ResetFieldNumbers();
 
 private:
   struct TOpenBlob {
@@ -279,6 +285,10 @@ private:
   // of a record buffer with the given content.
   std::vector<std::uint8_t> ReadBlobContent(int field, const std::uint8_t* buffer);
   void PutBlobContent(int field, std::uint8_t* buffer, const std::vector<std::uint8_t>& content);
+  // The rebuild of a restructure; the highest record ID of the table.
+  void RebuildTable(const TRestructureRequest& request, const TTableCreation& creation,
+                    std::vector<TFieldDefinition>& fields, std::uint32_t last_id);
+  std::uint32_t HighestRecordID();
   // Raises the last record ID handed out to `last` (a copy keeps it).
   void KeepLastRecordID(std::uint32_t last);
 

@@ -1,0 +1,312 @@
+// TDataCursor::RestructureTable: a new structure for a table. A change of
+// fields or of the table's settings rebuilds the table (every record
+// carried over by field number into a new table that then takes the old
+// one's place); a change of indexes only rebuilds the index file; anything
+// else only rewrites definitions and header.
+//
+// Records that cannot be carried over whole are reported through the
+// data-lost callback, which may stop the work: the table is then left as it
+// was, byte for byte.
+#include "tables/engine/table_restructure.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/engine_error.h"
+#include "tables/engine/maintenance_work.h"
+#include "tables/engine/table_swap.h"
+#include "tables/lib/expconvert.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/language_settings.h"
+#include "tables/lib/names.h"
+
+namespace korvex {
+
+bool FieldDefinitionHasChanged(const TFieldDefinition& a, const TFieldDefinition& b) {
+  return a.FieldNumber != b.FieldNumber || a.DataType != b.DataType || a.SubType != b.SubType || a.Size != b.Size ||
+         a.Decimals != b.Decimals || a.Required != b.Required || a.CharCase != b.CharCase ||
+         !rtl::SameText(a.Default, b.Default) || !rtl::SameText(a.Minimum, b.Minimum) ||
+         !rtl::SameText(a.Maximum, b.Maximum);
+}
+
+namespace {
+
+const TFieldDefinition* ByNumber(const std::vector<TFieldDefinition>& fields, std::uint16_t number) {
+  for (const TFieldDefinition& f : fields)
+    if (f.FieldNumber == number) return &f;
+  return nullptr;
+}
+
+// A value converted between field types under the table's language.
+class TValueConversion {
+public:
+  TValueConversion(std::uint16_t language, std::uint16_t sort) {
+    LockLanguageSettings();
+    GetLanguageSettings(saved_);
+    TLanguageSettings table;
+    GetDefaultLanguageSettings(language, sort, table);
+    SetLanguageSettings(table);
+  }
+  ~TValueConversion() {
+    SetLanguageSettings(saved_);
+    UnlockLanguageSettings();
+  }
+  TValueConversion(const TValueConversion&) = delete;
+  TValueConversion& operator=(const TValueConversion&) = delete;
+
+private:
+  TLanguageSettings saved_;
+};
+
+}  // namespace
+
+bool IndexDefinitionHasChanged(const TIndexDefinition& a, const TIndexDefinition& b,
+                               const std::vector<TFieldDefinition>& old_fields,
+                               const std::vector<TFieldDefinition>& new_fields) {
+  if (a.KeySize != b.KeySize || a.FieldCount != b.FieldCount || a.Descending != b.Descending ||
+      a.CaseInsensitive != b.CaseInsensitive || a.Unique != b.Unique || a.Compression != b.Compression)
+    return true;
+  for (int i = 0; i < std::min<int>(a.FieldCount, kMaxKeyFields); ++i) {
+    if (a.Fields[i] != b.Fields[i] || a.FieldDescending[i] != b.FieldDescending[i]) return true;
+    const TFieldDefinition* was = ByNumber(old_fields, a.Fields[i]);
+    const TFieldDefinition* now = ByNumber(new_fields, b.Fields[i]);
+    if (was == nullptr || now == nullptr) RaiseError(err::kInvalidField, {}, std::to_string(a.Fields[i]));
+    if (FieldDefinitionHasChanged(*was, *now)) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// The old field's value carried into the new record: raw bytes when the
+// two are alike, else through the conversion of the storage library. False
+// (nothing stored) when the value does not convert whole: a number out of
+// range, a text that is no value of the type or too long for the field.
+bool CarryValue(const TFieldDefinition& from, const std::uint8_t* old_record, const TFieldDefinition& to,
+                  std::uint8_t* new_record) {
+  const std::uint8_t* value = old_record + from.Offset + 1;
+  if (from.DataType == to.DataType && from.PhysicalSize == to.PhysicalSize &&
+      from.PhysicalDecimals == to.PhysicalDecimals) {
+    new_record[to.Offset] = 1;
+    std::memcpy(new_record + to.Offset + 1, value, from.PhysicalSize);
+    return true;
+  }
+  std::uint8_t buffer[kConvertBufferSize + 5] = {};
+  std::memcpy(buffer, value, std::min<std::size_t>(from.PhysicalSize, kConvertBufferSize));
+  if (!ConvertExpression(from.DataType, from.PhysicalSize, from.PhysicalDecimals, to.DataType, to.PhysicalSize,
+                         to.PhysicalDecimals, buffer))
+    return false;
+  new_record[to.Offset] = 1;
+  std::memcpy(new_record + to.Offset + 1, buffer, to.PhysicalSize);
+  return true;
+}
+
+}  // namespace
+
+void TDataCursor::ResetFieldNumbers() {
+  TDataFile& data = table_->DataFile();
+  TIndexFile& index = table_->IndexFile();
+  std::vector<std::uint16_t> renumber(kMaxFields + 1, 0);
+  for (std::size_t i = 0; i < fields_.size(); ++i) renumber[fields_[i].FieldNumber] = static_cast<std::uint16_t>(i + 1);
+  for (int slot = 0; slot <= index.GetIndexCount(); ++slot) {
+    if (slot == 0 && index.GetNoPrimaryIndex()) continue;
+    TIndexDefinition def = index.GetIndexDefinition(static_cast<std::uint8_t>(slot));
+    bool changed = false;
+    for (int k = 0; k < std::min<int>(def.FieldCount, kMaxKeyFields); ++k) {
+      std::uint16_t to = def.Fields[k] <= kMaxFields ? renumber[def.Fields[k]] : 0;
+      if (to != 0 && to != def.Fields[k]) {
+        def.Fields[k] = to;
+        changed = true;
+      }
+    }
+    if (changed) index.UpdateIndexDefinition(static_cast<std::uint8_t>(slot), def);
+  }
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    fields_[i].FieldNumber = static_cast<std::uint16_t>(i + 1);
+    data.UpdateFieldDefinitionByPos(static_cast<int>(i + 1), fields_[i]);
+  }
+  table_->MarkWritten();
+}
+
+void TDataCursor::RestructureTable(const TRestructureRequest& request) {
+  CheckNotOpen();
+  CheckExclusive();
+  CheckNotReadOnly();
+  OpenCursor();
+  struct Close {
+    TDataCursor* cursor;
+    ~Close() {
+      try {
+        cursor->CloseCursor(false);
+      } catch (...) {
+      }
+    }
+  } close_again{this};
+
+  TDataFile& data = table_->DataFile();
+  if (request.LastAutoIncValue < -1) Fail(err::kFieldLimits);
+  const std::uint32_t last_id = request.LastAutoIncValue == -1 ? data.GetLastRecordID()
+                                                               : static_cast<std::uint32_t>(request.LastAutoIncValue);
+  TTableCreation creation;
+  creation.Settings = request.Settings;
+  creation.IndexCount = static_cast<std::uint8_t>(request.Indexes.empty() ? 0 : request.Indexes.size() - 1);
+  creation.Overwrite = true;
+  std::vector<TFieldDefinition> fields = request.Fields;
+  VerifyStructureInformation(creation, fields);
+
+  const TDataHeader& header = data.GetHeader();
+  bool rebuild = (header.Encrypted != 0) != request.Settings.Encrypted ||
+                 header.BlobBlockSize() != (request.Settings.BlobBlockSize == 0 ? 512u : request.Settings.BlobBlockSize) ||
+                 header.LanguageID != request.Settings.LanguageID || header.SortID != request.Settings.SortID ||
+                 fields.size() != fields_.size();
+  for (std::size_t i = 0; !rebuild && i < fields.size(); ++i) rebuild = FieldDefinitionHasChanged(fields_[i], fields[i]);
+
+  if (rebuild) {
+    RebuildTable(request, creation, fields, last_id);
+    return;
+  }
+  // Definitions and header only.
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    TFieldDefinition def = fields[i];
+    def.FieldNumber = fields_[i].FieldNumber;
+    data.UpdateFieldDefinitionByPos(static_cast<int>(i + 1), def);
+    fields_[i].Name = def.Name;
+    fields_[i].Description = def.Description;
+  }
+  const std::uint32_t last = request.LastAutoIncValue == -1 ? last_id : std::max(last_id, HighestRecordID());
+  data.UpdateHeader(request.Settings.Password, request.Settings.Description, last,
+                    request.Settings.UserMajorVersion, request.Settings.UserMinorVersion);
+  table_->MarkWritten();
+}
+
+std::uint32_t TDataCursor::HighestRecordID() {
+  std::uint32_t highest = 0;
+  std::vector<std::uint8_t> record;
+  TDataFile& data = table_->DataFile();
+  for (std::uint32_t n = 1; n <= data.GetPhysicalRecordsUsed(); ++n)
+    if (ReadPhysicalRecord(n, record)) highest = std::max(highest, GetRecordID(record.data()));
+  return highest;
+}
+
+void TDataCursor::RebuildTable(const TRestructureRequest& request, const TTableCreation& creation,
+                               std::vector<TFieldDefinition>& fields, std::uint32_t last_id) {
+  TDataSession* session = directory_->Session();
+  const bool in_memory = table_->InMemory();
+  TWorkDirectory work(session, in_memory, in_memory ? std::string() : session->GetPrivateDirectory());
+  TSessionPassword password(session, rtl::Trim(request.Settings.Password), request.Settings.Encrypted);
+
+  auto rebuilt = std::make_unique<TDataCursor>(work.get());
+  const std::string temp = work.get()->GetTempDataTableName(in_memory);
+  rebuilt->SetTableName(temp);
+  rebuilt->SetExclusive(true);
+  rebuilt->SetInMemory(in_memory);
+  rebuilt->CreateTable(creation, fields);
+  bool finished = false;
+  struct Discard {
+    std::unique_ptr<TDataCursor>& cursor;
+    TDataDirectory* dir;
+    std::string name;
+    bool in_memory;
+    const bool& finished;
+    ~Discard() {
+      if (finished) return;
+      try {
+        cursor->CloseCursor(true);
+        dir->DeleteDataTable(name, in_memory);
+      } catch (...) {
+      }
+    }
+  } discard{rebuilt, work.get(), temp, in_memory, finished};
+  rebuilt->OpenCursor();
+  rebuilt->suppress_auto_inc_ = true;  // the records keep their IDs
+
+  // Where each old field goes (new position, 0: dropped).
+  std::vector<int> target(fields_.size(), 0);
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    for (std::size_t j = 0; j < rebuilt->fields_.size(); ++j)
+      if (rebuilt->fields_[j].FieldNumber == fields_[i].FieldNumber) target[i] = static_cast<int>(j + 1);
+
+  bool stop_asking = false, go_on = true;
+  auto lost = [&](TDataLossCause cause, const std::string& context) {
+    if (!stop_asking) DoDataLost(cause, context, stop_asking, go_on);
+  };
+  TDataFile& data = table_->DataFile();
+  TValueConversion conversion(request.Settings.LanguageID, request.Settings.SortID);
+  std::vector<std::uint8_t> old_record, record(rebuilt->record_size_);
+  std::uint32_t highest = 0;
+  for (std::uint32_t n = 1; go_on && n <= data.GetPhysicalRecordsUsed(); ++n) {
+    if (ReadPhysicalRecord(n, old_record)) {
+      rebuilt->InitRecord(record.data());
+      std::uint8_t id[4];
+      std::memcpy(id, old_record.data() + kRecordIDOffset, 4);
+      for (std::size_t i = 0; go_on && i < fields_.size(); ++i) {
+        const TFieldDefinition& from = fields_[i];
+        if (target[i] == 0) {
+          lost(dlFieldDeletion, from.Name);
+          continue;
+        }
+        const TFieldDefinition& to = rebuilt->fields_[static_cast<std::size_t>(target[i]) - 1];
+        if (to.IsAutoIncrement()) {
+          // The new auto-increment field carries the ID: an old integer's
+          // value becomes it.
+          if (from.DataType == dtInteger && from.TakesRecordBytes() && old_record[from.Offset] != 0)
+            std::memcpy(id, old_record.data() + from.Offset + 1, 4);
+          continue;
+        }
+        if (!from.TakesRecordBytes() || !to.TakesRecordBytes() || old_record[from.Offset] == 0) continue;
+        if (from.DataType == dtBlob || to.DataType == dtBlob) {
+          if (from.DataType != to.DataType) {
+            lost(dlFieldConversion, from.Name);
+            continue;
+          }
+          record[to.Offset] = 0;
+          std::vector<std::uint8_t> content = ReadBlobContent(static_cast<int>(i + 1), old_record.data());
+          if (!content.empty()) rebuilt->PutBlobContent(target[i], record.data(), content);
+          continue;
+        }
+        if (!CarryValue(from, old_record.data(), to, record.data())) lost(dlFieldConversion, from.Name);
+      }
+      if (!go_on) {
+        rebuilt->FreeAllBlobs(true);
+        break;
+      }
+      std::memcpy(record.data() + kRecordIDOffset, id, 4);
+      try {
+        rebuilt->AppendRecord(record.data());
+        highest = std::max(highest, GetRecordID(record.data()));
+      } catch (const EKORVEXEngineError& e) {
+        rebuilt->FreeAllBlobs(true);
+        const TEngineErrorCode code = e.ErrorCode();
+        if (code == err::kDuplicateKey) lost(dlKeyViolation, GetErrorContext(2));
+        else if (code == err::kBelowMinimum || code == err::kAboveMaximum || code == err::kValueRequired)
+          lost(dlValidityCheckFail, GetErrorContext(0));
+        else lost(dlUnknown, {});
+      }
+    }
+    DoRestructureProgress(n, ProgressPercent(n, data.GetPhysicalRecordsUsed()));
+  }
+  if (!go_on) return;
+
+  rebuilt->ResetFieldNumbers();
+  rebuilt->table_->DataFile().SetNextFreeRecordID(std::max(last_id, highest));
+  const TTableFileSet new_files{ExtractFileRoot(rebuilt->table_->DataFile().FileName()), in_memory};
+  const TTableFileSet old_files{ExtractFileRoot(table_->DataFile().FileName()), in_memory};
+  rebuilt->CloseCursor(false);
+  CloseCursor(false);
+  finished = true;
+  try {
+    SwapInRewrittenTable(new_files, old_files, !request.NoBackup && !in_memory);
+  } catch (...) {
+    try {
+      work.get()->DeleteDataTable(temp, in_memory);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+}  // namespace korvex
