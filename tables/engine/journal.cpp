@@ -73,7 +73,10 @@ void TJournal::Stop() {
 
 void TJournal::Append(const std::vector<std::uint8_t>& record) {
   if (!file_) {
-    if (rtl::TLockedFile::Create(path_, false, file_) != 0) RaiseError(err::kWriteError, path_);
+    // The old bytes are the table's: the journal is made private, then
+    // given the table's permissions.
+    if (rtl::TLockedFile::Create(path_, false, file_, 0600) != 0) RaiseError(err::kWriteError, path_);
+    if (!files_.empty() && files_[0] != nullptr) rtl::CopyFileOwnership(files_[0]->FileName(), path_);
     std::vector<std::uint8_t> header(kMagic, kMagic + 8);
     for (std::int64_t length : old_lengths_) PutU32(header, static_cast<std::uint32_t>(length));
     while (header.size() < 8 + 3 * 4) PutU32(header, 0);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -15,6 +16,7 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
+#include "tables/engine/journal.h"
 #include "tables/engine/maintenance_work.h"
 #include "tables/engine/table_swap.h"
 #include "tables/lib/fieldtypes.h"
@@ -338,6 +340,29 @@ TEST(TableMaintenance, SwapKeepsTheOldTableUntilTheNewOneIsInPlace) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"t.BLB", "t.DAT", "t.DBK", "t.IDX"}));
   EXPECT_EQ(ReadFileBytes(Path(d, "t.DBK")), "earlier");
+}
+
+TEST(TableMaintenance, AJournalTakesItsTablesPermissions) {
+  for (unsigned mode : {0600u, 0640u, 0664u}) {
+    qvtest::TempDir d;
+    MaintenanceEnv env(d.path().string());
+    Fill(env.dir, 3);
+    ::chmod(Path(d, "t.DAT").c_str(), mode);
+    std::set<unsigned> seen;
+    TJournal::SetStepHook([&] {
+      struct stat st {};
+      if (::stat(Path(d, "t.JNL").c_str(), &st) == 0) seen.insert(st.st_mode & 0777);
+    });
+    auto c = NewCursor(env.dir, false);
+    c->OpenCursor();
+    Bytes b(c->GetRecordSize());
+    ASSERT_EQ(c->GetNextRecord(b.data()), 0);
+    ASSERT_EQ(c->GetCurrentRecord(b.data(), true), 0);
+    PutText(*c, 3, b, "again");
+    c->ModifyRecord(b.data(), true);
+    TJournal::SetStepHook(nullptr);
+    EXPECT_EQ(seen, std::set<unsigned>{mode}) << std::oct << mode;
+  }
 }
 
 }  // namespace
