@@ -59,7 +59,7 @@ Args ParseArgs(int argc, char** argv) {
   bench::OptionReader options(argc, argv, "bench_search",
                                "[--lines N] [--files N] [--hits N] [--worst-hits N] [--repeats N] [--seed N]\n"
                                "       [--surname NAME --sounds A,B,..] [--dir DIR] [--keep] [--check]\n"
-                               "   or: bench_search --search DIR NAME [--fuzzy] [--page]");
+                               "   or: bench_search --search DIR NAME [--fuzzy] [--page] [--times]");
   for (std::string arg; options.Next(arg);) {
     if (arg == "--lines") a.lines = options.Number();
     else if (arg == "--files") a.files = static_cast<int>(options.Number());
@@ -98,21 +98,25 @@ appcore::SearchOptions AllRoles(const std::string& name, int files, bool fuzzy) 
 // The search as a command; prints "baptisms N", "others N", "page N".
 int SearchCommand(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: bench_search --search DIR NAME [--fuzzy] [--page]\n");
+    std::fprintf(stderr, "usage: bench_search --search DIR NAME [--fuzzy] [--page] [--times]\n");
     return 2;
   }
-  bool fuzzy = false, page = false;
+  bool fuzzy = false, page = false, times = false;
   for (int i = 4; i < argc; ++i) {
     if (std::strcmp(argv[i], "--fuzzy") == 0) fuzzy = true;
     else if (std::strcmp(argv[i], "--page") == 0) page = true;
+    else if (std::strcmp(argv[i], "--times") == 0) times = true;
     else {
       std::fprintf(stderr, "bench_search --search: unknown option %s\n", argv[i]);
       return 2;
     }
   }
+  const auto start = Clock::now();
   appcore::DataFileSet set;
   set.MakeFileList(argv[2], "", [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
+  const auto loaded = Clock::now();
   appcore::SearchResult result = appcore::RunSearch(set, AllRoles(argv[3], set.Count(), fuzzy), nullptr);
+  const auto searched = Clock::now();
   const size_t baptisms = result.baptism_hits.size();
   size_t page_lines = 0;
   if (page) {
@@ -121,6 +125,10 @@ int SearchCommand(int argc, char** argv) {
   }
   std::printf("baptisms %zu\nothers %zu\nhits %lld\npage %zu\n", baptisms, result.marriage_hits.size(),
               static_cast<long long>(result.hit_count), page_lines);
+  // The phases, for a look at where the time goes (--times).
+  if (times)
+    std::fprintf(stderr, "load %.1f ms, search %.1f ms, rest %.1f ms\n", Seconds(loaded - start) * 1e3,
+                 Seconds(searched - loaded) * 1e3, Seconds(Clock::now() - searched) * 1e3);
   return 0;
 }
 

@@ -30,6 +30,17 @@ constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kMapThreshold = size_t{8} << 20;
 constexpr size_t kMaxFileSize = 0xFFFFFFFFu;  // offsets are 32-bit
 constexpr size_t kOpenBatch = 256;             // files open at one time
+// Files this large are mapped rather than read: their pages are the
+// system's cached copy, so loading copies nothing and the kernel need not
+// clear fresh memory for them (most of a warm load's cost). Smaller files
+// are read, which spares the process a map per file.
+constexpr size_t kMapFrom = size_t{64} << 10;
+
+// The bytes of an open file of a size worth mapping, mapped; null otherwise.
+std::shared_ptr<ByteBlock> MapIfLarge(int fd, const rtl::os::FileInfo& info) {
+  const size_t size = static_cast<size_t>(info.size);
+  return size >= kMapFrom ? ByteBlock::MapFile(fd, size) : nullptr;
+}
 
 std::string OpenError(const std::string& path, int error) {
   const std::string shown = rtl::PathToText(path);
@@ -95,8 +106,19 @@ ByteBlock::ByteBlock(size_t size) : size_(size) {
   data_ = new char[size == 0 ? 1 : size];
 }
 
+std::shared_ptr<ByteBlock> ByteBlock::MapFile(int fd, size_t size) {
+  const char* map = rtl::os::MapFile(fd, size);
+  if (map == nullptr) return nullptr;
+  std::shared_ptr<ByteBlock> block(new ByteBlock());
+  block->file_map_ = map;
+  block->size_ = size;
+  return block;
+}
+
 ByteBlock::~ByteBlock() {
-  if (mapped_ != 0)
+  if (file_map_ != nullptr)
+    rtl::os::UnmapFile(file_map_, size_);
+  else if (mapped_ != 0)
     rtl::os::UnmapMemory(data_, mapped_);
   else
     delete[] data_;
@@ -124,6 +146,10 @@ std::shared_ptr<const DataFile> DataFile::Load(const std::string& path) {
   const int fd = OpenForRead(path, info, error);
   if (fd < 0) throw rtl::EFOpenError(error);
   rtl::os::FileDescriptor owner(fd);
+  if (std::shared_ptr<ByteBlock> map = MapIfLarge(fd, info)) {
+    const char* bytes = map->bytes();
+    return std::make_shared<DataFile>(std::move(map), bytes, map->size(), StampFromInfo(info));
+  }
   // A file that grows while it is read is read again with room for more.
   size_t room = static_cast<size_t>(info.size);
   for (;;) {
@@ -157,7 +183,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
     size_t total = 0;
     for (size_t i = first; i < last; ++i) {
       fds[i - first] = OpenForRead(paths[i], stats[i - first], errors[i]);
-      if (fds[i - first] < 0) continue;
+      if (fds[i - first] < 0 || static_cast<size_t>(stats[i - first].size) >= kMapFrom) continue;
       offsets[i - first] = total;
       total += RoundUp(static_cast<size_t>(stats[i - first].size), 64);
     }
@@ -167,13 +193,27 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
       block = std::make_shared<ByteBlock>(total);
     } catch (const std::bad_alloc&) {
     }
-    std::vector<char> alone(last - first, block ? 0 : 1);
+    std::vector<char> alone(last - first, 0);  // read on its own below
     std::atomic<size_t> next{first};
     auto worker = [&] {
       for (size_t i = next++; i < last; i = next++) {
         const size_t k = i - first;
         if (fds[k] < 0) continue;
-        if (block) {
+        std::shared_ptr<ByteBlock> map;
+        try {
+          map = MapIfLarge(fds[k], stats[k]);
+          if (map) {
+            const char* bytes = map->bytes();
+            files[i] = std::make_shared<DataFile>(map, bytes, map->size(), StampFromInfo(stats[k]));
+          }
+        } catch (const std::exception& e) {
+          errors[i] = ReadError(paths[i], e.what());
+        }
+        if (map) {
+          // Mapped (or failed while its lines were indexed).
+        } else if (static_cast<size_t>(stats[k].size) >= kMapFrom || !block) {
+          alone[k] = 1;  // not mapped, or no room in the batch's block
+        } else {
           try {
             char* into = block->data() + offsets[k];
             const std::int64_t got = rtl::os::ReadFully(fds[k], into, static_cast<size_t>(stats[k].size));
@@ -226,8 +266,17 @@ std::string_view DataFile::Line(int index) const {
 }
 
 int DataFile::LineAt(size_t offset, int from) const {
-  auto first = starts_.begin() + from + 1;
-  auto it = std::upper_bound(first, starts_.end() - 1, static_cast<uint32_t>(offset));
+  // The line sought is mostly a few lines on: gallop from `from`, then
+  // halve what is left.
+  const auto target = static_cast<uint32_t>(offset);
+  const size_t last = starts_.size() - 1;  // starts_[last] is the size
+  size_t low = static_cast<size_t>(from) + 1, step = 1;
+  while (low + step < last && starts_[low + step] <= target) {
+    low += step;
+    step *= 2;
+  }
+  auto first = starts_.begin() + static_cast<std::ptrdiff_t>(low);
+  auto it = std::upper_bound(first, starts_.begin() + static_cast<std::ptrdiff_t>(std::min(low + step, last)), target);
   return static_cast<int>(it - starts_.begin()) - 1;
 }
 

@@ -40,18 +40,29 @@ struct FileStamp {
 // The stamp of path; size -1 when it cannot be read.
 FileStamp StampOf(const std::string& path);
 
-// Memory that holds the bytes of one or more files.
+// Memory that holds the bytes of one or more files: read into memory of
+// its own, or one file's own pages mapped (see rtl::os::MapFile: no copy, and
+// a file cut short by another program reads as zeros past its new end; the
+// file's stamp then differs, so the set reads it again).
 class ByteBlock {
 public:
   explicit ByteBlock(size_t size);
+  // The first size bytes of the open file fd, mapped; null when they cannot
+  // be (the file is then read instead).
+  static std::shared_ptr<ByteBlock> MapFile(int fd, size_t size);
   ~ByteBlock();
   ByteBlock(const ByteBlock&) = delete;
   ByteBlock& operator=(const ByteBlock&) = delete;
+  // Writable memory (not for a file map).
   char* data() { return data_; }
+  const char* bytes() const { return file_map_ != nullptr ? file_map_ : data_; }
   size_t size() const { return size_; }
+  bool FileMapped() const { return file_map_ != nullptr; }
 
 private:
+  ByteBlock() = default;
   char* data_ = nullptr;
+  const char* file_map_ = nullptr;
   size_t size_ = 0;
   size_t mapped_ = 0;  // bytes mapped when the block came from mmap
 };

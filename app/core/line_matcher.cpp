@@ -130,7 +130,14 @@ bool LineMatcher::WordMatch(std::string_view text, int from, WordTest test, std:
 }
 
 bool LineMatcher::WholeRestFuzzy(FileKind kind) const {
-  return kind == FileKind::kBaptisms && boxes_.fuzzy_father && boxes_.fuzzy_mother && boxes_.fuzzy_witness;
+  const MatchBoxes& b = boxes_;
+  if (kind == FileKind::kBaptisms) return b.fuzzy_father && b.fuzzy_mother && b.fuzzy_witness;
+  // Other files: when none of MatchOther's rules before its last can decide.
+  if (kind != FileKind::kOther || b.exact) return false;
+  if (terms_.first_word_stem && terms_.second_word_given) return false;
+  if (!terms_.no_wildcard && (terms_.any_first_word || terms_.any_second_word)) return false;
+  if (b.text_mode && !b.fuzzy_text) return false;
+  return b.text_mode || b.father == b.mother || !((b.father && b.fuzzy_father) || (b.mother && b.fuzzy_mother));
 }
 
 bool LineMatcher::MatchIndexedWords(const WordIndex& index, int line, std::vector<uint8_t>& known,

@@ -51,9 +51,12 @@ public:
   bool MatchOther(std::string_view rest, std::string* keyword);
 
   // Whether lines of this kind are matched by the sound of every word of
-  // their rest (all three fuzzy boxes over baptisms).
+  // their rest from its second character: all three fuzzy boxes over
+  // baptisms (the rest as it stands), and the last rule of other files
+  // when no rule before it applies (the rest without brackets).
   bool WholeRestFuzzy(FileKind kind) const;
-  // That match over the words of an indexed line (index.Covers(line)).
+  // That match over the words of an indexed line (index.Covers(line); for
+  // other files only a line without '[', whose rest loses no bracket).
   // known holds one verdict per distinct word of the index, kUnknownWord
   // until first asked; keep it for one index.
   static constexpr uint8_t kUnknownWord = 0xFF;

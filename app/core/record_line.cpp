@@ -113,13 +113,15 @@ CoupleParts SplitCoupleRest(std::string_view rest) {
 }
 
 void StripBracketsInto(std::string_view text, std::string& out) {
-  out.clear();
-  if (text.find_first_of("[]") == std::string_view::npos) {
-    out.assign(text.data(), text.size());
-    return;
+  // Every byte is written and the cursor moves on past the kept ones: no
+  // branch per byte.
+  out.resize(text.size());
+  char* to = out.data();
+  for (const char c : text) {
+    *to = c;
+    to += c != '[' && c != ']';
   }
-  for (char c : text)
-    if (c != '[' && c != ']') out.push_back(c);
+  out.resize(static_cast<size_t>(to - out.data()));
 }
 
 std::string_view UnbracketedField(std::string_view field, std::string& scratch) {

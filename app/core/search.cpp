@@ -90,6 +90,7 @@ private:
   const SearchOptions& options_;
   LineMatcher matcher_;
   std::string keyword_;
+  std::string unbracketed_;  // a bracketed line without its brackets
   // Set while the block's lines are matched word by word through the
   // file's word index: that index, and the verdicts per word id.
   const WordIndex* index_ = nullptr;
@@ -102,7 +103,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   const FileKind kind = entry.kind;
   std::vector<std::string> patterns;
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
-  AnyPatternFinder finder(patterns);
+  AnyPatternFinder finder(patterns), unbracketed_finder(patterns);
   const bool sieve = can_sieve && finder.Usable();
   index_ = nullptr;
   if (matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
@@ -123,18 +124,26 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     if (!sieve) {
       for (int i = line; i < chunk_end; ++i) Check(file, i, kind, block);
     } else {
-      // Only lines that hold one of the patterns, and lines whose brackets
-      // may hide one, can hit.
+      // Only lines that hold one of the patterns can hit, brackets aside:
+      // the fields are matched without '[' and ']', so a line with a '['
+      // is looked at again without them.
       const size_t chunk_bytes_end = file.LineStart(chunk_end);
       for (int from = line; from < chunk_end;) {
         const size_t at = finder.Find(bytes, file.LineStart(from));
-        int next = at == PatternFinder::npos || at >= chunk_bytes_end ? chunk_end : file.LineAt(at, from);
+        const int found = at == PatternFinder::npos || at >= chunk_bytes_end ? chunk_end : file.LineAt(at, from);
         while (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < from) ++next_marked;
-        if (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < next)
-          next = static_cast<int>(marked[next_marked]);
-        if (next >= chunk_end) break;
-        Check(file, next, kind, block);
-        from = next + 1;
+        // Bracketed lines before the found one, each whose unbracketed text
+        // holds a pattern.
+        for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < found; ++next_marked) {
+          const int i = static_cast<int>(marked[next_marked]);
+          if (!(file.Flags(i) & DataFile::kHasBracket)) continue;
+          StripBracketsInto(file.Line(i), unbracketed_);
+          unbracketed_finder.Reset();
+          if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) Check(file, i, kind, block);
+        }
+        if (found >= chunk_end) break;
+        Check(file, found, kind, block);
+        from = found + 1;
       }
     }
     block.done_to = chunk_end;
@@ -149,7 +158,10 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
   if (!(flags & DataFile::kRecordLine)) return;
   if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
   keyword_.clear();
-  if (index_ != nullptr && index_->Covers(line)) {
+  // Other files match the rest without its brackets, which the index does
+  // not hold.
+  if (index_ != nullptr && index_->Covers(line) &&
+      (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket))) {
     if (!matcher_.MatchIndexedWords(*index_, line, known_, &keyword_)) return;
   } else if (!matcher_.Match(kind, RestOf(TrimLine(file.Line(line))), &keyword_)) {
     return;

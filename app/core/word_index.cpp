@@ -1,41 +1,81 @@
 #include "app/core/word_index.h"
 
+#include <cstring>
+
 #include "app/core/data_file.h"
 #include "app/core/record_line.h"
-#include "app/core/word_verdicts.h"
 #include "textutil/state.h"
 
 namespace appcore {
 namespace {
 
-// Distinct words to ids, open addressing on the cut-time hash.
+constexpr uint64_t kBlanks = 0x2020202020202020ull;
+constexpr uint64_t kLows = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// Eight bytes from p, little-endian; bytes at or past end read as zero.
+uint64_t Load8(const char* p, const char* end) {
+  uint64_t v = 0;
+  if (end - p >= 8)
+    std::memcpy(&v, p, 8);
+  else if (end > p)
+    std::memcpy(&v, p, static_cast<size_t>(end - p));
+  return v;
+}
+
+// Number of bytes of v before its first blank (8 when there is none).
+// Exact: the borrow of the subtraction only runs upwards from the first
+// blank byte, and the lowest flagged byte is that blank.
+unsigned BytesBeforeBlank(uint64_t v) {
+  const uint64_t x = v ^ kBlanks;  // blanks become zero bytes
+  const uint64_t zero = (x - kLows) & ~x & kHighs;
+  return zero == 0 ? 8 : static_cast<unsigned>(__builtin_ctzll(zero)) / 8;
+}
+
+uint64_t Mix(uint64_t h) {
+  h ^= h >> 32;
+  h *= 0xd6e8feb86659fd93ull;
+  h ^= h >> 32;
+  return h;
+}
+
+// Distinct words to ids, open addressing. Each slot keeps the first sixteen
+// bytes of its word, so that a word of up to sixteen bytes is told apart
+// without reading the file where the word was first seen.
 class WordIds {
 public:
   explicit WordIds(std::vector<std::string_view>& words) : words_(words), slots_(4096) {}
 
-  // The id of word, or -1 once there are more than 65,535 words.
-  int Id(std::string_view word, uint64_t hash) {
-    size_t mask = slots_.size() - 1;
+  // The id of the word w .. w+length whose first sixteen bytes (zero past
+  // its end) are head0 and head1; -1 once there are more than 65,535 words.
+  int Id(const char* w, size_t length, uint64_t head0, uint64_t head1) {
+    uint64_t hash = Mix(head0 * 0x9E3779B97F4A7C15ull ^ head1 ^ length);
+    for (size_t k = 16; k < length; ++k) hash = (hash ^ static_cast<uint8_t>(w[k])) * 0x100000001b3ull;
+    const size_t mask = slots_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
       if (slot.id == 0) {
         if (words_.size() >= 0xFFFF) return -1;
         if ((words_.size() + 1) * 2 > slots_.size()) {
           Grow();
-          return Id(word, hash);
+          return Id(w, length, head0, head1);
         }
-        slot.hash = hash;
-        words_.push_back(word);
+        slot = Slot{hash, head0, head1, static_cast<uint32_t>(length), 0};
+        words_.emplace_back(w, length);
         slot.id = static_cast<uint32_t>(words_.size());  // 1-based here; 0 marks a free slot
         return static_cast<int>(slot.id - 1);
       }
-      if (slot.hash == hash && words_[slot.id - 1] == word) return static_cast<int>(slot.id - 1);
+      if (slot.hash == hash && slot.head0 == head0 && slot.head1 == head1 && slot.length == length &&
+          (length <= 16 || std::memcmp(words_[slot.id - 1].data() + 16, w + 16, length - 16) == 0))
+        return static_cast<int>(slot.id - 1);
     }
   }
 
 private:
   struct Slot {
     uint64_t hash = 0;
+    uint64_t head0 = 0, head1 = 0;
+    uint32_t length = 0;
     uint32_t id = 0;
   };
   void Grow() {
@@ -59,45 +99,66 @@ private:
 WordIndex::WordIndex(const DataFile& file) {
   const int count = file.LineCount();
   const textutil::UnitState& st = textutil::State();
+  const char* const file_end = file.Bytes().data() + file.Bytes().size();
   starts_.assign(static_cast<size_t>(count) + 1, 0);
   covered_.assign(static_cast<size_t>(count), false);
-  ids_.reserve(file.Bytes().size() / 8);
+  // Words take two bytes or more of text each; most are longer. Pages of
+  // the reserve that are never written are never taken from the system.
+  ids_.reserve(file.Bytes().size() / 6 + 16);
   WordIds ids(words_);
+  // The line's flags tell where '"' is; other quote characters are looked for.
+  const bool plain_quotes = st.OpenQuote == '"' && st.CloseQuote == '"';
   for (int line = 0; line < count; ++line) {
     starts_[static_cast<size_t>(line)] = static_cast<uint32_t>(ids_.size());
     if (line == 0 || !(file.Flags(line) & DataFile::kRecordLine)) continue;
     const std::string_view rest = RestOf(TrimLine(file.Line(line)));
-    if (rest.find(st.OpenQuote) != std::string_view::npos || rest.find(st.CloseQuote) != std::string_view::npos)
+    if ((!plain_quotes || (file.Flags(line) & DataFile::kHasQuote)) &&
+        (rest.find(st.OpenQuote) != std::string_view::npos || rest.find(st.CloseQuote) != std::string_view::npos))
       continue;
     covered_[static_cast<size_t>(line)] = true;
     if (rest.size() < 2) continue;
     const char* p = rest.data() + 1;
-    const char* end = rest.data() + rest.size();
+    const char* const end = rest.data() + rest.size();
     while (p < end) {
-      const char* w = p;
-      uint64_t hash = WordVerdicts::kHashSeed;
-      for (; p < end && *p != ' '; ++p) hash = WordVerdicts::HashStep(hash, *p);
-      if (p > w) {
-        const int id = ids.Id(std::string_view(w, static_cast<size_t>(p - w)), hash);
-        if (id < 0) {  // too many words for two-byte ids
-          starts_ = {};
-          ids_ = {};
-          covered_ = {};
-          words_ = {};
-          return;
-        }
-        ids_.push_back(static_cast<uint16_t>(id));
+      // The word at p runs to the next blank or the end of the rest; its
+      // first sixteen bytes are read eight at a time.
+      const size_t left = static_cast<size_t>(end - p);
+      uint64_t head0 = Load8(p, file_end);
+      size_t length = BytesBeforeBlank(head0);
+      uint64_t head1 = 0;
+      if (length == 8 && left > 8) {
+        head1 = Load8(p + 8, file_end);
+        length = 8 + BytesBeforeBlank(head1);
+        if (length == 16)
+          while (length < left && p[length] != ' ') ++length;
       }
-      ++p;
+      if (length > left) length = left;
+      if (length == 0) {  // a blank: empty words are skipped
+        ++p;
+        continue;
+      }
+      // Only the word's own bytes count.
+      if (length < 8) head0 &= (uint64_t{1} << (8 * length)) - 1;
+      if (length <= 8) head1 = 0;
+      else if (length < 16) head1 &= (uint64_t{1} << (8 * (length - 8))) - 1;
+      const int id = ids.Id(p, length, head0, head1);
+      if (id < 0) {  // too many words for two-byte ids
+        starts_ = {};
+        ids_ = {};
+        covered_ = {};
+        words_ = {};
+        return;
+      }
+      ids_.push_back(static_cast<uint16_t>(id));
+      p += length + 1;
     }
   }
   starts_[static_cast<size_t>(count)] = static_cast<uint32_t>(ids_.size());
-  ids_.shrink_to_fit();
   usable_ = true;
 }
 
 size_t WordIndex::MemoryUse() const {
-  return starts_.capacity() * sizeof(uint32_t) + ids_.capacity() * sizeof(uint16_t) + covered_.capacity() / 8 +
+  return starts_.capacity() * sizeof(uint32_t) + ids_.size() * sizeof(uint16_t) + covered_.capacity() / 8 +
          words_.capacity() * sizeof(std::string_view);
 }
 

@@ -9,12 +9,15 @@
 #include <unistd.h>
 
 #include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 namespace rtl::os {
 namespace {
@@ -131,6 +134,122 @@ std::int64_t ReadFully(int fd, void* buffer, std::size_t n) {
     done += static_cast<std::size_t>(got);
   }
   return static_cast<std::int64_t>(done);
+}
+
+// ---- File maps ---------------------------------------------------------------
+//
+// A file map's pages are the file's: when another program cuts the file
+// short, touching a page past its new end raises SIGBUS. The guard below
+// answers such a fault inside a map of this table by putting zeroed pages
+// in place of the lost ones (so the access is repeated and reads zeros) and
+// noting the loss; any other SIGBUS goes to the handler that was there
+// before, or ends the process as it would have. The handler reads the table
+// through atomics only; MapFile and UnmapFile change it under a mutex.
+
+namespace {
+
+struct MapSlot {
+  std::atomic<std::uintptr_t> begin{0};  // 0: free
+  std::atomic<std::uintptr_t> end{0};
+  std::atomic<bool> lost{false};
+};
+
+MapSlot map_slots[kMaxFileMaps];
+std::mutex map_slots_mutex;
+struct sigaction bus_before;
+std::once_flag bus_guard_once;
+
+std::uintptr_t PageSize() {
+  static const std::uintptr_t size = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+void OnBusError(int sig, siginfo_t* info, void* context) {
+  const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  if (info->si_code > 0) {  // raised by a fault, not sent by a process
+    for (MapSlot& slot : map_slots) {
+      const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+      if (begin == 0 || at < begin || at >= slot.end.load(std::memory_order_acquire)) continue;
+      const std::uintptr_t page = at & ~(PageSize() - 1);
+      const std::uintptr_t end = slot.end.load(std::memory_order_acquire);
+      if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+                 0) != MAP_FAILED) {
+        slot.lost.store(true, std::memory_order_release);
+        return;
+      }
+      break;
+    }
+  }
+  if ((bus_before.sa_flags & SA_SIGINFO) && bus_before.sa_sigaction != nullptr) {
+    bus_before.sa_sigaction(sig, info, context);
+    return;
+  }
+  if (bus_before.sa_handler != SIG_DFL && bus_before.sa_handler != SIG_IGN) {
+    bus_before.sa_handler(sig);
+    return;
+  }
+  ::signal(SIGBUS, SIG_DFL);
+  ::raise(SIGBUS);  // delivered on return: the process ends as without the guard
+}
+
+void InstallBusGuard() {
+  struct sigaction action {};
+  action.sa_sigaction = OnBusError;
+  action.sa_flags = SA_SIGINFO;
+  ::sigemptyset(&action.sa_mask);
+  ::sigaction(SIGBUS, &action, &bus_before);
+}
+
+MapSlot* SlotOf(const char* map) {
+  const auto begin = reinterpret_cast<std::uintptr_t>(map);
+  for (MapSlot& slot : map_slots)
+    if (slot.begin.load(std::memory_order_acquire) == begin) return &slot;
+  return nullptr;
+}
+
+}  // namespace
+
+const char* MapFile(int fd, std::size_t size) {
+  if (reads_to_fail.load(std::memory_order_relaxed) > 0) return nullptr;
+  if (size == 0) size = 1;
+  std::call_once(bus_guard_once, InstallBusGuard);
+  // Mapped (and read in) outside the lock, so that threads map at once; no
+  // one reads the map before it is in the table.
+  void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  if (p == MAP_FAILED) return nullptr;
+  std::lock_guard<std::mutex> lock(map_slots_mutex);
+  MapSlot* free_slot = nullptr;
+  for (MapSlot& slot : map_slots)
+    if (slot.begin.load(std::memory_order_relaxed) == 0) {
+      free_slot = &slot;
+      break;
+    }
+  if (free_slot == nullptr) {
+    ::munmap(p, size);
+    return nullptr;
+  }
+  const auto begin = reinterpret_cast<std::uintptr_t>(p);
+  free_slot->lost.store(false, std::memory_order_relaxed);
+  free_slot->end.store(begin + (size + PageSize() - 1) / PageSize() * PageSize(), std::memory_order_release);
+  free_slot->begin.store(begin, std::memory_order_release);
+  return static_cast<const char*>(p);
+}
+
+void UnmapFile(const char* map, std::size_t size) {
+  if (map == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(map_slots_mutex);
+    if (MapSlot* slot = SlotOf(map)) {
+      slot->begin.store(0, std::memory_order_release);
+      slot->end.store(0, std::memory_order_release);
+    }
+  }
+  ::munmap(const_cast<char*>(map), size == 0 ? 1 : size);
+}
+
+bool FileMapLostPages(const char* map) {
+  const MapSlot* slot = SlotOf(map);
+  return slot != nullptr && slot->lost.load(std::memory_order_acquire);
 }
 
 std::int64_t WriteSome(int fd, const void* buffer, std::size_t n) {

@@ -1,6 +1,7 @@
 #include "app/core/data_file.h"
 
 #include <fcntl.h>
+#include <cerrno>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include "app/core/record_line.h"
 #include "core_test_support.h"
 #include "platform/runtime/exceptions.h"
+#include "platform/runtime/os_files.h"
 #include "platform/runtime/strings.h"
 
 namespace appcore {
@@ -204,6 +206,68 @@ TEST(DataFileLoad, AFileLongerThanItsStatedSizeIsReadWhole) {
   ASSERT_NE(files[1], nullptr);
   EXPECT_EQ(files[0]->Line(0).substr(0, 5), "Name:");
   EXPECT_GT(files[1]->LineCount(), 3);
+}
+
+// Files from 64 KiB on are mapped instead of read: loaded one by one or
+// together with small ones, every file has the lines, flags and counts of
+// the same text read into memory, and a mapped file cut short by another
+// program reads as zeros instead of stopping the process, and is read
+// again by the next listing.
+TEST(DataFileLoad, MappedFilesHoldWhatReadFilesHold) {
+  TempDir dir;
+  std::vector<std::string> paths, texts;
+  for (const size_t lines : {3u, 800u, 1200u, 5000u}) {  // 64 KiB lies between 800 and 1200 lines
+    std::string text = "Title " + std::to_string(lines) + "\r\n";
+    for (size_t i = 0; i < lines; ++i)
+      text += (i % 7 == 3 ? "-" : "") + std::to_string(1650 + i % 100) + " 03 Mar John Ba[ker], Mary \"Jo\"; Anne " +
+              std::string(i % 13, 'x') + "; Will Brown" + (i % 2 ? "\n" : "\r\n");
+    text += "1699 last line without its end";
+    paths.push_back(dir / ("f" + std::to_string(lines) + "_bap.txt"));
+    WriteBytes(paths.back(), text);
+    texts.push_back(text);
+  }
+  std::vector<std::string> errors;
+  const auto together = DataFile::LoadMany(paths, errors);
+  for (size_t k = 0; k < paths.size(); ++k) {
+    SCOPED_TRACE(paths[k]);
+    const auto alone = DataFile::Load(paths[k]);
+    const auto reference = DataFile::FromText(texts[k]);
+    ASSERT_NE(together[k], nullptr);
+    EXPECT_EQ(alone->Block()->FileMapped(), texts[k].size() >= 65536);
+    EXPECT_EQ(together[k]->Block()->FileMapped(), texts[k].size() >= 65536);
+    for (const DataFile* file : {alone.get(), together[k].get()}) {
+      ASSERT_EQ(LinesOf(*file), LinesOf(*reference));
+      EXPECT_EQ(file->MarkedLines(), reference->MarkedLines());
+      for (int i = 0; i < file->LineCount(); ++i) ASSERT_EQ(file->Flags(i), reference->Flags(i)) << i;
+      for (uint8_t period = 0; period < 4; ++period)
+        EXPECT_EQ(file->RecordsInPeriod(period), reference->RecordsInPeriod(period));
+      EXPECT_EQ(file->Stamp(), StampOf(paths[k]));
+    }
+  }
+
+  // Cut short while loaded.
+  const auto file = DataFile::Load(paths[3]);
+  ASSERT_TRUE(file->Block()->FileMapped());
+  ASSERT_EQ(::truncate(paths[3].c_str(), 100), 0);
+  size_t zeros = 0;
+  for (int i = 0; i < file->LineCount(); ++i)
+    for (const char c : file->Line(i)) zeros += c == '\0';
+  EXPECT_GT(zeros, texts[3].size() - 8192);
+  EXPECT_NE(file->Stamp(), StampOf(paths[3]));
+}
+
+TEST(DataFileLoad, AnInjectedReadFailureOfALargeFileIsReported) {
+  TempDir dir;
+  const std::string path = dir / "big_bap.txt";
+  WriteBytes(path, "Title\r\n" + std::string(100000, 'x'));
+  rtl::os::FailReads(0, 1, EIO);
+  EXPECT_THROW(DataFile::Load(path), rtl::EReadError);
+  rtl::os::FailReads(0, 1, EIO);
+  std::vector<std::string> errors;
+  EXPECT_EQ(DataFile::LoadMany({path}, errors)[0], nullptr);
+  EXPECT_NE(errors[0].find("Input/output error"), std::string::npos) << errors[0];
+  rtl::os::FailReads(0, 0, 0);
+  EXPECT_EQ(DataFile::Load(path)->Line(1).size(), 100000u);
 }
 
 TEST(DataFileLoad, SpecialFilesAreRefusedWithoutWaiting) {

@@ -47,7 +47,20 @@ protected:
                              {"Odd lines - Baptisms", "1650 03 Mar Rich[ard] Ba[ker], Mary \"Jo; nes\"; Anne; W",
                               "1650 03 Mar John Baker,  Mary  Cole;  Anne  Baker; Will Baker",
                               "1650 03 Mar \"John Baker\", Mary Cole; Anne; Will", "?6?? ?? ??? John Baker, M; A; W",
-                              "1650 03 Mar Bak", "1650 03 Mar  Baker", "16", "-1650 03 Mar John Baker"});
+                              "1650 03 Mar Bak", "1650 03 Mar  Baker", "16", "-1650 03 Mar John Baker",
+                              // Words of 8 and 16 bytes and longer, cut from the index eight bytes at a time.
+                              "1650 03 Mar Bartholo Fitzwilliamsons, Bakerbakerbakerbakerbaker Baker; A; Ba12345678"});
+    // Other files: brackets in and before the rest, a ']' alone, quotes,
+    // and a last line without its line end.
+    appcore_test::WriteBytes(*dir_ / "zz_marr.txt",
+                             "Odd lines - Marriages\r\n"
+                             "1650 03 Mar John Ba[ker], of here; Mary Cole, wid\r\n"
+                             "1650 [03] Mar John Baker; Mary Cole\r\n"
+                             "1650 03 Mar John Bak]er; Mary [Baker]\r\n"
+                             "1650 03 Mar \"John Baker\"; Mary Co\"le\r\n"
+                             "1650 03 Mar John Cole; Mary Becker\r\n"
+                             "1650 03 Mar Wil[l]iam Bacre; Anne Smith wid\r\n"
+                             "1651 04 Apr John Baker; Mary Baker");
     set_ = new DataFileSet;
     set_->MakeFileList(dir_->str(), "", nullptr);
   }
@@ -122,7 +135,8 @@ TEST_F(SearchEquivalence, EveryCombinationOfBoxesGivesTheSameHits) {
   const Lines texts = {"Baker",      "smith",        " Baker",         "Bak?r",     "Baker.",
                        "Baker OR Cole", "Baker AND Cole", "Baker NOT Cole", "Jo* Ba*", "* Baker",
                        "Jo* *",      "Wil*",         "Baker|Cole OR Mary", "Ba\"ker", "Mary Baker",
-                       "?",          "e",            "Jo* Ba* NOT Baker"};
+                       "?",          "e",            "Jo* Ba* NOT Baker", "Ba[ker",  "ker]",
+                       "Wil* Bak*"};
   uint64_t state = 99;
   auto bit = [&] { return ((state = state * 6364136223846793005ull + 1442695040888963407ull) >> 41) & 1; };
   int runs = 0;
@@ -147,7 +161,7 @@ TEST_F(SearchEquivalence, EveryCombinationOfBoxesGivesTheSameHits) {
       ++runs;
     }
   }
-  EXPECT_EQ(runs, 108);
+  EXPECT_EQ(runs, 126);
 }
 
 // Rule 1 and rule 3 written out with the text utility routines alone.
