@@ -127,8 +127,9 @@ int SearchCommand(int argc, char** argv) {
               static_cast<long long>(result.hit_count), page_lines);
   // The phases, for a look at where the time goes (--times).
   if (times)
-    std::fprintf(stderr, "load %.1f ms, search %.1f ms, rest %.1f ms\n", Seconds(loaded - start) * 1e3,
-                 Seconds(searched - loaded) * 1e3, Seconds(Clock::now() - searched) * 1e3);
+    std::fprintf(stderr, "load %.1f ms, search %.1f ms, rest %.1f ms; files and indexes hold %.1f MB\n",
+                 Seconds(loaded - start) * 1e3, Seconds(searched - loaded) * 1e3,
+                 Seconds(Clock::now() - searched) * 1e3, set.MemoryUse() / 1e6);
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "app/core/arrange.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
@@ -63,7 +64,7 @@ public:
     const std::string_view field = TrimLine(SecondField(line, scratch_));
     const size_t blank = field.find(' ');
     const std::string_view head = blank == std::string_view::npos ? field : field.substr(0, blank + 2);
-    std::string key = textutil::MetaPhone(head, key_length_);
+    std::string key = Phonetic(head);
     if (blank != std::string_view::npos) key.append(field.substr(blank, 2));
     const size_t comma = field.find(',');
     if (comma != std::string_view::npos && comma + 2 < field.size()) key.push_back(field[comma + 2]);
@@ -71,8 +72,22 @@ public:
   }
 
 private:
+  // MetaPhone of a head, worked out once per distinct head: hits repeat the
+  // same few thousand names. Past kMemoLimit distinct heads (hits that
+  // mostly differ) the rest are worked out afresh.
+  static constexpr size_t kMemoLimit = size_t{1} << 16;
+  std::string Phonetic(std::string_view head) {
+    head_.assign(head.data(), head.size());
+    const auto it = memo_.find(head_);
+    if (it != memo_.end()) return it->second;
+    std::string key = textutil::MetaPhone(head, key_length_);
+    if (memo_.size() < kMemoLimit) memo_.emplace(head_, key);
+    return key;
+  }
+
   int key_length_;
-  std::string scratch_;
+  std::string scratch_, head_;
+  std::unordered_map<std::string, std::string> memo_;
 };
 
 // Line indexes in date order (ties in their order); reports the first

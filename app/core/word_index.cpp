@@ -1,5 +1,6 @@
 #include "app/core/word_index.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/core/data_file.h"
@@ -102,14 +103,17 @@ WordIndex::WordIndex(const DataFile& file) {
   const char* const file_end = file.Bytes().data() + file.Bytes().size();
   starts_.assign(static_cast<size_t>(count) + 1, 0);
   covered_.assign(static_cast<size_t>(count), false);
-  // Words take two bytes or more of text each; most are longer. Pages of
-  // the reserve that are never written are never taken from the system.
-  ids_.reserve(file.Bytes().size() / 6 + 16);
+  // First the words are numbered as they come, two bytes each, with the
+  // number of lines' words before each line; then numbered again by how
+  // often they occur and coded into bytes_.
+  std::vector<uint16_t> first_ids;
+  first_ids.reserve(file.Bytes().size() / 6 + 16);
+  std::vector<uint32_t> uses;
   WordIds ids(words_);
   // The line's flags tell where '"' is; other quote characters are looked for.
   const bool plain_quotes = st.OpenQuote == '"' && st.CloseQuote == '"';
   for (int line = 0; line < count; ++line) {
-    starts_[static_cast<size_t>(line)] = static_cast<uint32_t>(ids_.size());
+    starts_[static_cast<size_t>(line)] = static_cast<uint32_t>(first_ids.size());
     if (line == 0 || !(file.Flags(line) & DataFile::kRecordLine)) continue;
     const std::string_view rest = RestOf(TrimLine(file.Line(line)));
     if ((!plain_quotes || (file.Flags(line) & DataFile::kHasQuote)) &&
@@ -144,21 +148,56 @@ WordIndex::WordIndex(const DataFile& file) {
       const int id = ids.Id(p, length, head0, head1);
       if (id < 0) {  // too many words for two-byte ids
         starts_ = {};
-        ids_ = {};
         covered_ = {};
         words_ = {};
         return;
       }
-      ids_.push_back(static_cast<uint16_t>(id));
+      if (static_cast<size_t>(id) == uses.size()) uses.push_back(0);
+      ++uses[static_cast<size_t>(id)];
+      first_ids.push_back(static_cast<uint16_t>(id));
       p += length + 1;
     }
   }
-  starts_[static_cast<size_t>(count)] = static_cast<uint32_t>(ids_.size());
+  starts_[static_cast<size_t>(count)] = static_cast<uint32_t>(first_ids.size());
+
+  // The most used words get the smallest ids (ties in order of appearance).
+  std::vector<uint16_t> by_use(words_.size());
+  for (size_t i = 0; i < by_use.size(); ++i) by_use[i] = static_cast<uint16_t>(i);
+  std::stable_sort(by_use.begin(), by_use.end(), [&](uint16_t a, uint16_t b) { return uses[a] > uses[b]; });
+  std::vector<uint16_t> renumbered(words_.size());
+  std::vector<std::string_view> words(words_.size());
+  size_t total = 0;
+  for (size_t rank = 0; rank < by_use.size(); ++rank) {
+    renumbered[by_use[rank]] = static_cast<uint16_t>(rank);
+    words[rank] = words_[by_use[rank]];
+    total += uses[by_use[rank]] * (rank < 128 ? 1 : rank < 32640 ? 2 : 3);
+  }
+  words_.swap(words);
+  bytes_.resize(total);
+  uint8_t* out = bytes_.data();
+  size_t next_word = 0;
+  for (size_t line = 0; line <= static_cast<size_t>(count); ++line) {
+    const size_t word_end = line < static_cast<size_t>(count) ? starts_[line + 1] : next_word;
+    starts_[line] = static_cast<uint32_t>(out - bytes_.data());
+    for (; next_word < word_end; ++next_word) {
+      const uint16_t id = renumbered[first_ids[next_word]];
+      if (id < 128) {
+        *out++ = static_cast<uint8_t>(id);
+      } else if (id < 32640) {
+        *out++ = static_cast<uint8_t>(0x80 + ((id - 128) >> 8));
+        *out++ = static_cast<uint8_t>((id - 128) & 0xFF);
+      } else {
+        *out++ = 0xFF;
+        *out++ = static_cast<uint8_t>(id >> 8);
+        *out++ = static_cast<uint8_t>(id & 0xFF);
+      }
+    }
+  }
   usable_ = true;
 }
 
 size_t WordIndex::MemoryUse() const {
-  return starts_.capacity() * sizeof(uint32_t) + ids_.size() * sizeof(uint16_t) + covered_.capacity() / 8 +
+  return starts_.capacity() * sizeof(uint32_t) + bytes_.capacity() + covered_.capacity() / 8 +
          words_.capacity() * sizeof(std::string_view);
 }
 

@@ -196,6 +196,35 @@ TEST(ArrangeTest, AgreesWithTheReferenceOnTheSampleRegisters) {
   EXPECT_EQ(Arrange(hits, 8, {}).lines, ReferenceArrange(hits));
 }
 
+// Keys are worked out once per distinct head, up to a limit: hits of more
+// distinct heads than that, heads seen again once the limit is passed, and
+// quoted fields (cut into a scratch copy) are keyed as each line alone is.
+TEST(ArrangeTest, ManyDistinctHeadsAreKeyedAsEachLineAlone) {
+  static constexpr char kConsonants[] = "BFKLMNPRST";
+  auto name = [](int i) {
+    std::string n;
+    for (int d = 0; d < 5; ++d, i /= 10) n += static_cast<char>(kConsonants[i % 10] + (d ? 'a' - 'A' : 0)), n += 'e';
+    return n;
+  };
+  Lines hits;
+  for (int i = 0; i < 70000; ++i) hits.push_back("1650 03 Mar A, B; " + name(i) + " Jo, x; C");
+  for (int i = 0; i < 3000; ++i) {
+    hits.push_back("1650 03 Mar A, B; " + name(i * 23) + " Ja; C");  // seen before, other blank part
+    if (i % 500 == 0) hits.push_back("1650 03 Mar \"A; B\"; " + name(i) + " Jo, y; C");
+  }
+  std::vector<std::pair<std::string, size_t>> keyed;
+  for (size_t i = 0; i < hits.size(); ++i) keyed.emplace_back(ArrangeKey(hits[i], 8), i);
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    return textutil::VantaCompare(a.first, b.first, -1, -1, 0) < 0;
+  });
+  Lines expected;
+  for (size_t k = 0; k < keyed.size(); ++k) {
+    if (k == 0 || textutil::VantaCompare(keyed[k].first, keyed[k - 1].first, -1, -1, 0) != 0) expected.emplace_back();
+    expected.push_back(hits[keyed[k].second]);
+  }
+  EXPECT_EQ(Arrange(hits, 8, {}).lines, expected);
+}
+
 class StepClock : public rtl::TClockSource {
 public:
   rtl::TDateTime Now() override { return 0; }
