@@ -118,6 +118,9 @@ void TKORVEXDataSet::InternalOpen() {
   GetIndexInfo();
   if (DefaultFields()) CreateFields();
   BindFields(true);
+  blob_fields_.clear();
+  for (int i = 0; i < FieldCount(); ++i)
+    if (auto* blob = dynamic_cast<TBlobField*>(Fields(i))) blob_fields_.push_back(blob);
   SetFieldDisplayLabels();
   Layout l = ComputeLayout(record_size_, CalcFieldsSize(), BookmarkSize);
   rec_info_offset_ = l.rec_info;
@@ -141,6 +144,7 @@ void TKORVEXDataSet::FreeWorkBuffers() {
 
 void TKORVEXDataSet::InternalClose() {
   FreeWorkBuffers();
+  blob_fields_.clear();
   BindFields(false);
   index_field_count_ = 0;
   case_insensitive_index_ = false;
@@ -251,8 +255,7 @@ void TKORVEXDataSet::ClearCalcFields(TRecordBuffer buffer) {
 void TKORVEXDataSet::InternalAddRecord(TRecordBuffer buffer, bool) { handle_->AppendRecord(buffer); }
 
 void TKORVEXDataSet::ClearBlobsModified() {
-  for (int i = 0; i < FieldCount(); ++i)
-    if (auto* blob = dynamic_cast<TBlobField*>(Fields(i))) blob->Modified = false;
+  for (TBlobField* blob : blob_fields_) blob->Modified = false;
 }
 
 void TKORVEXDataSet::InternalPost() {
@@ -397,14 +400,14 @@ bool TKORVEXDataSet::GetFieldData(TField* field, void* buffer) {
     return GetCalcFieldData(rb + record_size_, field, buffer);
   }
   const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(field->FieldNo());
+  const auto n = static_cast<std::size_t>(field->DataSize());
+  // The engine writes the physical size, and a string's terminating zero
+  // after it: straight into the destination only when that fits.
+  const std::size_t written = def.PhysicalSize + (def.DataType == dtString ? 1u : 0u);
+  if (buffer == nullptr || written <= n) return !handle_->GetField(field->FieldNo(), rb, static_cast<std::uint8_t*>(buffer));
   std::uint8_t scratch[264];
-  bool blank = handle_->GetField(field->FieldNo(), rb, buffer ? scratch : nullptr);
-  if (buffer && !blank) {
-    std::size_t n = static_cast<std::size_t>(field->DataSize());
-    std::size_t have = def.PhysicalSize + (def.DataType == dtString ? 1u : 0u);
-    std::memset(buffer, 0, n);
-    std::memcpy(buffer, scratch, std::min(n, have));
-  }
+  bool blank = handle_->GetField(field->FieldNo(), rb, scratch);
+  if (!blank) std::memcpy(buffer, scratch, n);
   return !blank;
 }
 
@@ -413,16 +416,9 @@ void TKORVEXDataSet::SetFieldData(TField* field, const void* buffer) {
   if (field->FieldNo() < 1) {
     SetCalcFieldData(rb + record_size_, field, buffer);
   } else if (field->FieldKind() != fkInternalCalc) {
-    const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(field->FieldNo());
-    if (buffer == nullptr) {
-      handle_->PutField(field->FieldNo(), rb, nullptr);
-    } else {
-      std::uint8_t scratch[264] = {};
-      std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(field->DataSize()), sizeof scratch - 1);
-      std::memcpy(scratch, buffer, n);
-      (void)def;
-      handle_->PutField(field->FieldNo(), rb, scratch);
-    }
+    // The native value holds at least the physical bytes the engine reads
+    // (a string is zero-terminated within its DataSize).
+    handle_->PutField(field->FieldNo(), rb, static_cast<const std::uint8_t*>(buffer));
   }
   FinishFieldWrite(field);
 }

@@ -196,6 +196,7 @@ private:
   std::uint16_t bookmark_offset_ = 0;
   std::uint16_t rec_info_offset_ = 0;
   std::uint16_t buffer_size_ = 0;
+  std::vector<db::TBlobField*> blob_fields_;
   bool searching_ = false;
   db::TRecordBuffer search_buffer_ = nullptr;
 };

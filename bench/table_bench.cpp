@@ -1,0 +1,223 @@
+// Engine datasets against the engine cursor's own loop: appending records
+// and scanning them (First, Next, three fields read), measured in the same
+// run, with SQLite through its C API printed beside them.
+//
+//   table_bench [--records N] [--appends N] [--repeats N]
+#include <sqlite3.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/bench_util.h"
+#include "tables/components/datasets.h"
+#include "tables/components/sessions.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/lib/fieldtypes.h"
+
+namespace {
+
+using namespace korvex;
+
+class BenchTable : public TKORVEXDBDataSet {
+public:
+  BenchTable() : TKORVEXDBDataSet(nullptr) {}
+  ~BenchTable() override { Close(); }
+  std::string TableName;
+
+protected:
+  TDataCursor* CreateHandle() override {
+    auto cursor = std::make_unique<TDataCursor>(DBHandle());
+    cursor->SetTableName(TableName);
+    cursor->SetExclusive(true);
+    cursor->OpenCursor();
+    return cursor.release();
+  }
+};
+
+TFieldDefinition Field(const char* name, std::uint8_t type, std::uint8_t size = 0) {
+  TFieldDefinition f;
+  f.Name = name;
+  f.DataType = type;
+  f.Size = size;
+  return f;
+}
+
+std::unique_ptr<TDataCursor> NewTable(TDataDirectory* dir, const std::string& name) {
+  std::vector<TFieldDefinition> fields{Field("N", dtInteger), Field("S", dtString, 20), Field("F", dtFloat)};
+  auto cursor = std::make_unique<TDataCursor>(dir);
+  cursor->SetTableName(name);
+  cursor->SetExclusive(true);
+  TTableCreation creation;
+  creation.Overwrite = true;
+  cursor->CreateTable(creation, fields);
+  cursor->OpenCursor();
+  return cursor;
+}
+
+std::string Text(std::int64_t i) { return "Name " + std::to_string(i * 7919 % 100000); }
+
+void CursorAppend(TDataDirectory* dir, std::int64_t count) {
+  auto c = NewTable(dir, "cursor");
+  std::vector<std::uint8_t> buffer(c->GetRecordSize());
+  for (std::int64_t i = 0; i < count; ++i) {
+    c->InitRecord(buffer.data());
+    auto n = static_cast<std::int32_t>(i);
+    double f = static_cast<double>(i) / 4;
+    std::string s = Text(i);
+    c->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&n));
+    c->PutField(2, buffer.data(), reinterpret_cast<const std::uint8_t*>(s.c_str()));
+    c->PutField(3, buffer.data(), reinterpret_cast<const std::uint8_t*>(&f));
+    c->AppendRecord(buffer.data());
+  }
+  c->CloseCursor();
+}
+
+void DataSetAppend(const std::string& folder, TDataDirectory* dir, std::int64_t count) {
+  NewTable(dir, "dataset")->CloseCursor();
+  BenchTable t;
+  t.SetDatabaseName(folder);
+  t.TableName = "dataset";
+  t.Open();
+  db::TField* n = t.FieldByName("N");
+  db::TField* s = t.FieldByName("S");
+  db::TField* f = t.FieldByName("F");
+  for (std::int64_t i = 0; i < count; ++i) {
+    t.Append();
+    n->SetAsInteger(static_cast<std::int32_t>(i));
+    s->SetAsString(Text(i));
+    f->SetAsFloat(static_cast<double>(i) / 4);
+    t.Post();
+  }
+  t.Close();
+}
+
+double CursorScan(TDataDirectory* dir, const std::string& name) {
+  TDataCursor c(dir);
+  c.SetTableName(name);
+  c.SetExclusive(true);
+  c.OpenCursor();
+  std::vector<std::uint8_t> buffer(c.GetRecordSize());
+  std::uint8_t data[32];
+  double sum = 0;
+  c.SetToBegin();
+  while (c.GetNextRecord(buffer.data()) == 0) {
+    std::int32_t n;
+    double f;
+    c.GetField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&n));
+    c.GetField(2, buffer.data(), data);
+    c.GetField(3, buffer.data(), reinterpret_cast<std::uint8_t*>(&f));
+    sum += n + f + data[0];
+  }
+  return sum;
+}
+
+double DataSetScan(const std::string& folder, const std::string& name) {
+  BenchTable t;
+  t.SetDatabaseName(folder);
+  t.TableName = name;
+  t.Open();
+  db::TField* n = t.FieldByName("N");
+  db::TField* s = t.FieldByName("S");
+  db::TField* f = t.FieldByName("F");
+  double sum = 0;
+  for (t.First(); !t.Eof(); t.Next())
+    sum += n->AsInteger() + f->AsFloat() + static_cast<unsigned char>(s->AsString()[0]);
+  return sum;
+}
+
+void Check(int rc, sqlite3* db) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
+    std::exit(1);
+  }
+}
+
+void SqliteAppend(const std::string& path, std::int64_t count) {
+  std::filesystem::remove(path);
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(path.c_str(), &db), db);
+  Check(sqlite3_exec(db, "create table t(n integer, s text, f real); begin", nullptr, nullptr, nullptr), db);
+  sqlite3_stmt* insert = nullptr;
+  Check(sqlite3_prepare_v2(db, "insert into t values (?, ?, ?)", -1, &insert, nullptr), db);
+  for (std::int64_t i = 0; i < count; ++i) {
+    std::string s = Text(i);
+    sqlite3_bind_int(insert, 1, static_cast<int>(i));
+    sqlite3_bind_text(insert, 2, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_double(insert, 3, static_cast<double>(i) / 4);
+    Check(sqlite3_step(insert), db);
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  Check(sqlite3_exec(db, "commit", nullptr, nullptr, nullptr), db);
+  sqlite3_close(db);
+}
+
+double SqliteScan(const std::string& path) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(path.c_str(), &db), db);
+  sqlite3_stmt* select = nullptr;
+  Check(sqlite3_prepare_v2(db, "select n, s, f from t", -1, &select, nullptr), db);
+  double sum = 0;
+  while (sqlite3_step(select) == SQLITE_ROW)
+    sum += sqlite3_column_int(select, 0) + sqlite3_column_double(select, 2) + sqlite3_column_text(select, 1)[0];
+  sqlite3_finalize(select);
+  sqlite3_close(db);
+  return sum;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::int64_t records = 200000, appends = 100000, repeats = 3;
+  bench::OptionReader options(argc, argv, "table_bench", "[--records N] [--appends N] [--repeats N]");
+  for (std::string option; options.Next(option);) {
+    if (option == "--records") records = options.Number();
+    else if (option == "--appends") appends = options.Number();
+    else if (option == "--repeats") repeats = std::max<std::int64_t>(1, options.Number());
+    else options.Fail("unknown option " + option);
+  }
+  std::string pattern = (std::filesystem::temp_directory_path() / "qv-table-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return 1;
+  const std::string folder = pattern;
+  const int r = static_cast<int>(repeats);
+  try {
+    TKORVEXDatabase* dir = Session().OpenDatabase(folder);
+    double cursor_append = bench::Best(r, [&] { CursorAppend(dir->Handle(), appends); });
+    double dataset_append = bench::Best(r, [&] { DataSetAppend(folder, dir->Handle(), appends); });
+    double sqlite_append = bench::Best(r, [&] { SqliteAppend(folder + "/bench.db", appends); });
+
+    CursorAppend(dir->Handle(), records);
+    double a = 0, b = 0, c = 0;
+    double cursor_scan = bench::Best(r, [&] { a = CursorScan(dir->Handle(), "cursor"); });
+    double dataset_scan = bench::Best(r, [&] { b = DataSetScan(folder, "cursor"); });
+    SqliteAppend(folder + "/bench.db", records);
+    double sqlite_scan = bench::Best(r, [&] { c = SqliteScan(folder + "/bench.db"); });
+    Session().CloseDatabase(dir);
+    if (a != b || a != c) {
+      std::fprintf(stderr, "the scans disagree: %.17g %.17g %.17g\n", a, b, c);
+      return 1;
+    }
+    std::printf("%-34s %10s %10s %8s\n", "", "seconds", "per rec", "ratio");
+    auto line = [](const char* what, double s, std::int64_t n, double base) {
+      std::printf("%-34s %10.4f %8.0f ns %8.2f\n", what, s, s / static_cast<double>(n) * 1e9, s / base);
+    };
+    line("append: engine cursor loop", cursor_append, appends, cursor_append);
+    line("append: TKORVEXDataSet", dataset_append, appends, cursor_append);
+    line("append: SQLite C API (one txn)", sqlite_append, appends, cursor_append);
+    line("scan 3 fields: engine cursor loop", cursor_scan, records, cursor_scan);
+    line("scan 3 fields: TKORVEXDataSet", dataset_scan, records, cursor_scan);
+    line("scan 3 fields: SQLite C API", sqlite_scan, records, cursor_scan);
+    std::printf("SQLite %s\n", sqlite3_libversion());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "table_bench: %s\n", e.what());
+    FinalizeSessions();
+    std::filesystem::remove_all(folder);
+    return 1;
+  }
+  FinalizeSessions();
+  std::filesystem::remove_all(folder);
+  return 0;
+}
