@@ -1,5 +1,11 @@
 #include "app/page_text.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/exceptions.h"
+#include "platform/runtime/streams.h"
+
 namespace app {
 
 std::vector<std::string> PageParagraphs(memo::TVellMemo& memo, appcore::Pacer* pacer) {
@@ -30,6 +36,81 @@ std::string Join(std::vector<std::string>& lines, appcore::Pacer* pacer, bool re
   return text;
 }
 
+// Lines read as one text joined by CR LF, each line's memory given back as
+// soon as the memo has read it, so that the text is never held whole beside
+// the memo's own copy. The text ends before its first NUL byte, as SetText
+// ends it.
+class LinesStream : public rtl::TStream {
+public:
+  explicit LinesStream(std::vector<std::string>& lines) : lines_(lines) {
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      const size_t nul = lines_[i].find('\0');
+      if (nul != std::string::npos) {
+        size_ += static_cast<std::int64_t>(nul);
+        end_line_ = i;
+        end_column_ = nul;
+        return;
+      }
+      size_ += static_cast<std::int64_t>(lines_[i].size()) + (i + 1 < lines_.size() ? 2 : 0);
+    }
+    end_line_ = lines_.size();
+  }
+  std::string ClassName() const override { return "LinesStream"; }
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    char* to = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count && line_ < lines_.size() && !(line_ == end_line_ && column_ == end_column_)) {
+      const std::string& line = lines_[line_];
+      const size_t line_end = line_ == end_line_ ? end_column_ : line.size();
+      if (column_ < line_end) {
+        const size_t n = std::min(line_end - column_, static_cast<size_t>(count - done));
+        std::memcpy(to + done, line.data() + column_, n);
+        column_ += n;
+        done += static_cast<std::int64_t>(n);
+        continue;
+      }
+      if (line_ == end_line_) break;
+      // The break after the line (none after the last), then the next line.
+      const size_t brk = line_ + 1 < lines_.size() ? 2 : 0;
+      while (break_sent_ < brk && done < count) to[done++] = "\r\n"[break_sent_++];
+      if (break_sent_ < brk) break;
+      std::string().swap(lines_[line_]);
+      ++line_;
+      column_ = 0;
+      break_sent_ = 0;
+    }
+    position_ += done;
+    return done;
+  }
+  std::int64_t Write(const void*, std::int64_t) override { throw rtl::EWriteError("Stream write error"); }
+  std::int64_t Seek(std::int64_t offset, int origin) override {
+    const std::int64_t to = origin == rtl::soFromBeginning ? offset
+                            : origin == rtl::soFromCurrent ? position_ + offset
+                                                           : size_ + offset;
+    if (to != position_) throw rtl::EStreamError("Stream seek error");  // read once, front to back
+    return position_;
+  }
+  std::int64_t Size() override { return size_; }
+  void SetSize(std::int64_t) override { throw rtl::EStreamError("Stream size error"); }
+
+private:
+  std::vector<std::string>& lines_;
+  std::int64_t size_ = 0, position_ = 0;
+  size_t end_line_ = 0, end_column_ = 0;  // where the text ends
+  size_t line_ = 0, column_ = 0, break_sent_ = 0;
+};
+
+void LoadPage(memo::TVellMemo& memo, rtl::TStream& stream, appcore::Pacer* pacer) {
+  if (pacer) memo.OnLoadStep = [pacer] { return pacer->TickNow(); };
+  try {
+    memo.LoadFromStream(stream);
+  } catch (...) {
+    memo.OnLoadStep = nullptr;
+    throw;
+  }
+  memo.OnLoadStep = nullptr;
+}
+
 void SetPageText(memo::TVellMemo& memo, const std::string& text, appcore::Pacer* pacer) {
   if (pacer && pacer->Cancelled()) return;
   if (pacer) memo.OnLoadStep = [pacer] { return pacer->TickNow(); };
@@ -54,9 +135,21 @@ void SetPageLines(memo::TVellMemo& memo, const std::vector<std::string>& lines, 
 
 void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appcore::Pacer* pacer) {
   std::vector<std::string> taken = std::move(lines);
-  std::string text = Join(taken, pacer, true);
-  std::vector<std::string>().swap(taken);
-  SetPageText(memo, text, pacer);
+  // A line longer than the memo reads at a time would be gathered in a
+  // copy of its own on the way in: such pages are joined first, and the
+  // memo reads the joined text in place.
+  constexpr size_t kLongLine = 32 << 10;
+  if (std::any_of(taken.begin(), taken.end(), [](const std::string& line) { return line.size() > kLongLine; })) {
+    std::string text = Join(taken, pacer, true);
+    std::vector<std::string>().swap(taken);
+    SetPageText(memo, text, pacer);
+    return;
+  }
+  if (pacer && pacer->Cancelled()) return;
+  LinesStream stream(taken);
+  // An empty text leaves an empty page untouched, as SetText does.
+  if (stream.Size() == 0 && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return;
+  LoadPage(memo, stream, pacer);
 }
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo) {

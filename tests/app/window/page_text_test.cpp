@@ -1,0 +1,65 @@
+// A page filled from lines it takes over (read line by line, each line let
+// go once read) against the same lines joined into one text first: the
+// same paragraphs, text length and page, whatever the lines hold.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/page_text.h"
+#include "memo/vell_memo.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines Paragraphs(memo::TVellMemo& m) {
+  Lines out;
+  for (int i = 0; i < m.GetParCount(); ++i) out.push_back(m.getParagraphs(i));
+  return out;
+}
+
+TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
+  std::mt19937 random(7);
+  auto text = [&](size_t length) {
+    std::string s(length, ' ');
+    for (char& c : s) c = static_cast<char>('a' + random() % 26);
+    return s;
+  };
+  std::vector<Lines> cases = {
+      {},
+      {""},
+      {"", ""},
+      {"a"},
+      {"a", ""},
+      {"", "b"},
+      {"one", "two", "three"},
+      {"before", std::string("in\0side", 7), "after"},  // the text ends at its NUL
+      {std::string("\0", 1), "x"},
+      {"a\r\nb", "c\rd", "e\nf"},  // breaks inside lines make paragraphs too
+      {"trailing  ", " lead"},
+      {text(40000), "short"},  // a line longer than the memo reads at a time
+  };
+  for (int round = 0; round < 4; ++round) {  // lines across many of the memo's blocks
+    Lines lines;
+    for (int i = 0; i < 3000; ++i) lines.push_back(text(random() % (round == 3 ? 3000 : 200)));
+    cases.push_back(lines);
+  }
+  for (const std::string& before : {std::string(), std::string("old page\r\nof two lines")}) {
+    for (const Lines& lines : cases) {
+      SCOPED_TRACE(std::to_string(lines.size()) + " lines over \"" + before + "\"");
+      memo::TVellMemo joined, taken;
+      joined.SetText(before);
+      taken.SetText(before);
+      app::SetPageLines(joined, lines);
+      Lines copy = lines;
+      app::SetPageLines(taken, std::move(copy));
+      EXPECT_EQ(taken.GetTextLen(), joined.GetTextLen());
+      EXPECT_EQ(Paragraphs(taken), Paragraphs(joined));
+      EXPECT_EQ(taken.Modified, joined.Modified);
+    }
+  }
+}
+
+}  // namespace
