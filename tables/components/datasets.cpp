@@ -6,12 +6,14 @@
 #include "platform/runtime/coding.h"
 #include "platform/runtime/exceptions.h"
 #include "tables/components/messages.h"
+#include "tables/components/record_filters.h"
 #include "tables/components/sessions.h"
 #include "tables/components/streams.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
+#include "tables/engine/filters.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/numeric.h"
@@ -131,6 +133,9 @@ void TKORVEXDataSet::InternalOpen() {
     k = static_cast<std::uint8_t*>(SafeAlloc(static_cast<std::int32_t>(record_size_ + sizeof(TKeyBuffer))));
     handle_->ClearRecord(k + sizeof(TKeyBuffer));
   }
+  filter_source_ = std::make_unique<TCursorFilterSource>(*handle_);
+  filter_set_ = std::make_unique<TFilterSet>(*filter_source_);
+  if (!Filter().empty()) expr_filter_ = CreateExprFilter(Filter(), FilterOptions());
   handle_->SetToBegin();
   PrepareCursor();
 }
@@ -143,6 +148,9 @@ void TKORVEXDataSet::FreeWorkBuffers() {
 }
 
 void TKORVEXDataSet::InternalClose() {
+  expr_filter_ = lookup_filter_ = nullptr;
+  filter_set_.reset();
+  filter_source_.reset();
   FreeWorkBuffers();
   blob_fields_.clear();
   BindFields(false);
@@ -229,7 +237,7 @@ TGetResult TKORVEXDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool d
     info.RecordNumber = 0;  // asked when RecNo is read
     handle_->GetBookmark(buffer + bookmark_offset_);
     GetCalcFields(buffer);
-    if (RecordPassesFilter(buffer) && SearchAccepts(buffer)) return grOK;
+    if (RecordPassesFilter(buffer) && SearchAccepts(buffer) && ExpressionsAccept(buffer)) return grOK;
     if (mode == gmCurrent) return grError;
   }
 }
@@ -460,6 +468,7 @@ void TKORVEXDataSet::DoOnNewRecord() {
 
 TRecordBuffer TKORVEXDataSet::GetActiveRecordBuffer() {
   if (State() == dsFilter && search_buffer_ != nullptr) return search_buffer_;
+  if (State() == dsCalcFields && lookup_buffer_ != nullptr) return lookup_buffer_;
   return TDataSet::GetActiveRecordBuffer();
 }
 
@@ -520,30 +529,109 @@ void TKORVEXDataSet::SetSuppressAutoIncValues(bool value) {
   suppress_auto_inc_ = value;
 }
 
-// Locate and Lookup: keys are compared record by record. A partial string
-// key ending in '*' compares the text before the '*'.
-namespace {
-Variant StripPartialStar(const Variant& value) {
-  if (value.IsArray()) {
-    VarArray items;
-    for (int i = 0; i <= value.ArrayHighBound(); ++i) items.push_back(StripPartialStar(value[i]));
-    return Variant(std::move(items));
-  }
-  if (!value.Is<std::string>()) return value;
-  std::string text = value.Get<std::string>();
-  if (!text.empty() && text.back() == '*') text.pop_back();
-  return Variant(std::move(text));
+// ---- filters, Locate and Lookup ---------------------------------------------------
+
+TFilter* TKORVEXDataSet::CreateExprFilter(const std::string& text, db::TFilterOptions options) {
+  korvex::TFilterOptions o;
+  o.CaseInsensitive = (options & foCaseInsensitive) != 0;
+  o.NoPartialCompare = (options & foNoPartialCompare) != 0;
+  return filter_set_->AddFilter(0, text, nullptr, false, nullptr, o);
 }
-}  // namespace
+
+bool TKORVEXDataSet::ExpressionsAccept(TRecordBuffer buffer) {
+  if (filter_set_ == nullptr) return true;
+  const std::uint32_t n = handle_->GetPhysicalRecordNumber();
+  if (expr_filter_ && (Filtered() || searching_) && !filter_set_->EvaluateFilterForRecord(*expr_filter_, buffer, n))
+    return false;
+  return lookup_filter_ == nullptr || filter_set_->EvaluateFilterForRecord(*lookup_filter_, buffer, n);
+}
+
+void TKORVEXDataSet::SetFilterText(const std::string& text) {
+  if (Active() && filter_set_ && text != Filter()) {
+    CheckBrowseMode();
+    // The new filter is made first: a text the engine refuses changes nothing.
+    TFilter* made = text.empty() ? nullptr : CreateExprFilter(text, FilterOptions());
+    if (expr_filter_) filter_set_->DropFilter(expr_filter_);
+    expr_filter_ = made;
+    CursorPosChanged();
+  }
+  TDataSet::SetFilterText(text);
+}
+
+void TKORVEXDataSet::SetFilterOptions(db::TFilterOptions options) {
+  if (Active() && filter_set_ && options != FilterOptions() && !Filter().empty()) {
+    CheckBrowseMode();
+    TFilter* made = CreateExprFilter(Filter(), options);
+    if (expr_filter_) filter_set_->DropFilter(expr_filter_);
+    expr_filter_ = made;
+    CursorPosChanged();
+  }
+  TDataSet::SetFilterOptions(options);
+}
+
+bool TKORVEXDataSet::LocateRecord(const std::string& key_fields, const Variant& key_values, TLocateOptions options) {
+  CheckBrowseMode();
+  CursorPosChanged();
+  std::vector<TField*> fields = GetFieldList(key_fields);
+  std::vector<Variant> values;
+  if (fields.size() == 1 && !key_values.IsArray()) {
+    values.push_back(key_values);
+  } else {
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      values.push_back(static_cast<int>(i) <= key_values.ArrayHighBound() ? key_values[static_cast<int>(i)] : Null);
+  }
+  korvex::TFilterOptions o;
+  o.CaseInsensitive = (options & loCaseInsensitive) != 0;
+  o.NoPartialCompare = (options & loPartialKey) == 0;
+  const std::string text = LookupFilterText(fields, values, (options & loPartialKey) != 0, filter_source_->FilterLocale());
+  lookup_filter_ = filter_set_->AddFilter(0, text, nullptr, false, nullptr, o);
+  bool found = false;
+  try {
+    handle_->SetToBegin();
+    found = GetRecord(TempBuffer(), gmNext, true) == grOK;
+  } catch (...) {
+    filter_set_->DropFilter(lookup_filter_);
+    lookup_filter_ = nullptr;
+    throw;
+  }
+  filter_set_->DropFilter(lookup_filter_);
+  lookup_filter_ = nullptr;
+  return found;
+}
 
 bool TKORVEXDataSet::Locate(const std::string& key_fields, const Variant& key_values, TLocateOptions options) {
-  const Variant keys = (options & loPartialKey) ? StripPartialStar(key_values) : key_values;
-  return TDataSet::Locate(key_fields, keys, options);
+  CheckBrowseMode();
+  DoBeforeScroll();
+  if (!LocateRecord(key_fields, key_values, options)) return false;
+  SyncToCursor();
+  DoAfterScroll();
+  return true;
 }
 
 Variant TKORVEXDataSet::Lookup(const std::string& key_fields, const Variant& key_values,
                                const std::string& result_fields) {
-  return TDataSet::Lookup(key_fields, key_values, result_fields);
+  CheckBrowseMode();
+  std::vector<TField*> results = GetFieldList(result_fields);
+  if (!LocateRecord(key_fields, key_values, 0)) return Null;
+  lookup_buffer_ = TempBuffer();
+  TDataSetState old = SetTempState(dsCalcFields);
+  Variant result;
+  try {
+    if (results.size() == 1) {
+      result = results[0]->AsVariant();
+    } else {
+      VarArray items;
+      for (TField* f : results) items.push_back(f->AsVariant());
+      result = Variant(std::move(items));
+    }
+  } catch (...) {
+    RestoreState(old);
+    lookup_buffer_ = nullptr;
+    throw;
+  }
+  RestoreState(old);
+  lookup_buffer_ = nullptr;
+  return result;
 }
 
 // ---- TKORVEXDBDataSet -------------------------------------------------------------

@@ -31,8 +31,11 @@
 
 namespace korvex {
 
+class TCursorFilterSource;
 class TDataCursor;
 class TDataDirectory;
+class TFilter;
+class TFilterSet;
 class TKORVEXDatabase;
 class TKORVEXSession;
 
@@ -169,11 +172,20 @@ protected:
   db::TRecordBuffer GetKeyRecordBuffer() override;
   bool HasIndexKeyFields() override { return index_field_count_ > 0; }
   db::TRecordBuffer GetActiveRecordBuffer() override;
+  void SetFilterText(const std::string& text) override;
+  void SetFilterOptions(db::TFilterOptions options) override;
 
 private:
   // OnFilterRecord for a record a search reads while the dataset is not
   // filtered (FindFirst, FindNext...).
   bool SearchAccepts(db::TRecordBuffer buffer);
+  // The expression filter (while Filtered or searching) and the lookup
+  // filter of a running Locate or Lookup.
+  bool ExpressionsAccept(db::TRecordBuffer buffer);
+  TFilter* CreateExprFilter(const std::string& text, db::TFilterOptions options);
+  // Reads the first record that matches the keys into the temporary
+  // buffer, through a one-off lookup filter; the cursor stays on it.
+  bool LocateRecord(const std::string& key_fields, const db::Variant& key_values, db::TLocateOptions options);
   void SetFieldDisplayLabels();
   void FreeWorkBuffers();
   // A new edit, insert or stored record has no BLOB written yet.
@@ -197,6 +209,11 @@ private:
   std::uint16_t rec_info_offset_ = 0;
   std::uint16_t buffer_size_ = 0;
   std::vector<db::TBlobField*> blob_fields_;
+  std::unique_ptr<TCursorFilterSource> filter_source_;
+  std::unique_ptr<TFilterSet> filter_set_;
+  TFilter* expr_filter_ = nullptr;
+  TFilter* lookup_filter_ = nullptr;
+  db::TRecordBuffer lookup_buffer_ = nullptr;
   bool searching_ = false;
   db::TRecordBuffer search_buffer_ = nullptr;
 };

@@ -180,6 +180,69 @@ TEST_F(DataSetsTest, AppendEditCancelAndDeleteOnARealTable) {
   EXPECT_EQ(t.RecordCount(), 4) << "the search did not filter the dataset";
 }
 
+TEST_F(DataSetsTest, ExpressionFiltersSelectRecordsAndRefusedTextsChangeNothing) {
+  TableEnv env;
+  env.Make({Field("Name", dtString, 20), Field("Year", dtInteger)});
+  TestTable t;
+  env.Bind(t);
+  t.Open();
+  const std::vector<std::pair<std::string, int>> people{
+      {"Anna", 1801}, {"anna", 1802}, {"Berta", 1803}, {"Carl", 1804}, {"Anselm", 1805}};
+  for (const auto& [name, year] : people) {
+    t.Append();
+    t.FieldByName("Name")->SetAsString(name);
+    t.FieldByName("Year")->SetAsInteger(year);
+    t.Post();
+  }
+  auto years = [&] {
+    std::string out;
+    for (t.First(); !t.Eof(); t.Next()) out += t.FieldByName("Year")->AsString().substr(2) + " ";
+    return out;
+  };
+  struct Case {
+    std::string filter;
+    TFilterOptions options;
+    std::string years;
+  };
+  const std::vector<Case> cases{
+      {"Year > 1802", 0, "03 04 05 "},
+      {"Name = 'Anna'", 0, "01 "},
+      {"Name = 'anna'", foCaseInsensitive, "01 02 "},
+      {"Name = 'An*'", 0, "01 05 "},
+      {"Name = 'An*'", foNoPartialCompare, ""},
+      {"Name = 'an*'", foCaseInsensitive, "01 02 05 "},
+      {"(Year < 1803) OR (Name = 'Carl')", 0, "01 02 04 "},
+  };
+  t.SetFilteredValue(true);
+  for (const Case& c : cases) {
+    t.SetFilterOptionsValue(c.options);
+    t.SetFilter(c.filter);
+    EXPECT_EQ(years(), c.years) << c.filter << " / " << int(c.options);
+  }
+  std::string refused = Raised([&] { t.SetFilter("Year >"); });
+  EXPECT_EQ(refused.rfind("KORVEX Engine Error # 10051 ", 0), 0u) << refused;
+  EXPECT_EQ(t.Filter(), "(Year < 1803) OR (Name = 'Carl')");
+  EXPECT_EQ(years(), "01 02 04 ");
+  t.SetFilteredValue(false);
+  EXPECT_EQ(years(), "01 02 03 04 05 ");
+  // A search honours the filter while the dataset is not filtered.
+  EXPECT_TRUE(t.FindFirst());
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1801);
+  EXPECT_TRUE(t.FindLast());
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1804);
+  // Locate's lookup filter works beside the expression filter.
+  t.SetFilteredValue(true);
+  EXPECT_FALSE(t.Locate("Name", Variant("Berta"), 0));
+  EXPECT_TRUE(t.Locate("Name;Year", VarArrayOf({Variant("anna"), Variant(std::int32_t{1802})}), 0));
+  EXPECT_EQ(t.Lookup("Year", Variant(std::int32_t{1804}), "Name").ToString(), "Carl");
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1802) << "Lookup leaves the dataset on its record";
+  EXPECT_EQ(Raised([&] { t.Locate("Nobody", Variant("x"), 0); }), "Field 'Nobody' not found");
+  t.Close();
+  t.SetFilter("Year = 1805");
+  t.Open();
+  EXPECT_EQ(years(), "05 ") << "a filter set while closed applies at open";
+}
+
 TEST_F(DataSetsTest, ARecordHeldByAnotherProcessIsRefusedUntilThatProcessDies) {
   TableEnv env;
   env.Make({Field("Name", dtString, 20)});
