@@ -50,6 +50,8 @@ struct TTableCreation {
 };
 
 class TDataCursor {
+  friend class TWorkTable;
+
 public:
   explicit TDataCursor(TDataDirectory* directory);
   virtual ~TDataCursor();

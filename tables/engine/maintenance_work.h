@@ -2,7 +2,9 @@
 // restructure) hold while they work, each released on every path.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_table.h"
@@ -66,5 +68,28 @@ private:
 
 // The settings of a new table like the data file's (Overwrite set).
 TTableCreation CreationLike(const TDataFile& data);
+
+// A table built for a rewrite under a temporary name of the work
+// directory, open exclusively and taking the record IDs it is given. It is
+// deleted again unless it takes the old table's place.
+class TWorkTable {
+public:
+  TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreation& creation,
+             std::vector<TFieldDefinition>& fields);
+  ~TWorkTable();
+  TWorkTable(const TWorkTable&) = delete;
+  TWorkTable& operator=(const TWorkTable&) = delete;
+  TDataCursor& Cursor() { return *cursor_; }
+  // Closes this table and the source's cursor (both flushed), then puts
+  // this table in the source's place (table_swap.h).
+  void SwapInFor(TDataCursor& source, bool keep_backup);
+
+private:
+  TWorkDirectory& work_;
+  bool in_memory_;
+  std::string name_;
+  std::unique_ptr<TDataCursor> cursor_;
+  bool swapped_ = false;
+};
 
 }  // namespace korvex

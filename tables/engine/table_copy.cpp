@@ -13,37 +13,6 @@
 
 namespace korvex {
 
-// ---- the work around a rewrite ------------------------------------------------
-
-TWorkDirectory::TWorkDirectory(TDataSession* session, bool in_memory, const std::string& path)
-    : session_(session), directory_(session->OpenDataDirectory(in_memory ? "MEMORY" : "WORK", path)) {}
-
-TWorkDirectory::~TWorkDirectory() { session_->CloseDataDirectory(directory_); }
-
-TSessionPassword::TSessionPassword(TDataSession* session, const std::string& password, bool needed)
-    : session_(session), password_(password), added_(needed && !session->CheckForPassword(password)) {
-  if (added_) session_->AddPassword(password_);
-}
-
-TSessionPassword::~TSessionPassword() {
-  if (added_) session_->DeletePassword(password_);
-}
-
-TTableCreation CreationLike(const TDataFile& data) {
-  TTableCreation creation;
-  TDataFileSettings& s = creation.Settings;
-  s.LanguageID = data.GetLanguageID();
-  s.SortID = data.GetSortID();
-  s.UserMajorVersion = data.GetUserMajorVersion();
-  s.UserMinorVersion = data.GetUserMinorVersion();
-  s.Encrypted = data.GetEncrypted();
-  s.Password = data.GetPassword();
-  s.Description = data.GetDescription();
-  s.BlobBlockSize = data.GetHeader().BlobBlockSizeRaw;
-  creation.Overwrite = true;
-  return creation;
-}
-
 // ---- reading and appending whole records ---------------------------------------
 
 bool TDataCursor::ReadPhysicalRecord(std::uint32_t n, std::vector<std::uint8_t>& buffer) {

@@ -18,7 +18,6 @@
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
 #include "tables/engine/maintenance_work.h"
-#include "tables/engine/table_swap.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
@@ -199,30 +198,8 @@ void TDataCursor::RebuildTable(const TRestructureRequest& request, const TTableC
   TWorkDirectory work(session, in_memory, in_memory ? std::string() : session->GetPrivateDirectory());
   TSessionPassword password(session, rtl::Trim(request.Settings.Password), request.Settings.Encrypted);
 
-  auto rebuilt = std::make_unique<TDataCursor>(work.get());
-  const std::string temp = work.get()->GetTempDataTableName(in_memory);
-  rebuilt->SetTableName(temp);
-  rebuilt->SetExclusive(true);
-  rebuilt->SetInMemory(in_memory);
-  rebuilt->CreateTable(creation, fields);
-  bool finished = false;
-  struct Discard {
-    std::unique_ptr<TDataCursor>& cursor;
-    TDataDirectory* dir;
-    std::string name;
-    bool in_memory;
-    const bool& finished;
-    ~Discard() {
-      if (finished) return;
-      try {
-        cursor->CloseCursor(true);
-        dir->DeleteDataTable(name, in_memory);
-      } catch (...) {
-      }
-    }
-  } discard{rebuilt, work.get(), temp, in_memory, finished};
-  rebuilt->OpenCursor();
-  rebuilt->suppress_auto_inc_ = true;  // the records keep their IDs
+  TWorkTable work_table(work, in_memory, creation, fields);
+  TDataCursor* rebuilt = &work_table.Cursor();
 
   // Where each old field goes (new position, 0: dropped).
   std::vector<int> target(fields_.size(), 0);
@@ -293,20 +270,7 @@ void TDataCursor::RebuildTable(const TRestructureRequest& request, const TTableC
 
   rebuilt->ResetFieldNumbers();
   rebuilt->table_->DataFile().SetNextFreeRecordID(std::max(last_id, highest));
-  const TTableFileSet new_files{ExtractFileRoot(rebuilt->table_->DataFile().FileName()), in_memory};
-  const TTableFileSet old_files{ExtractFileRoot(table_->DataFile().FileName()), in_memory};
-  rebuilt->CloseCursor(false);
-  CloseCursor(false);
-  finished = true;
-  try {
-    SwapInRewrittenTable(new_files, old_files, !request.NoBackup && !in_memory);
-  } catch (...) {
-    try {
-      work.get()->DeleteDataTable(temp, in_memory);
-    } catch (...) {
-    }
-    throw;
-  }
+  work_table.SwapInFor(*this, !request.NoBackup && !in_memory);
 }
 
 }  // namespace korvex

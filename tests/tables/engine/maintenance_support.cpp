@@ -49,6 +49,7 @@ std::string Memo(int i) {
 void Fill(TDataDirectory* dir, int count, const std::string& name, TTableCreation creation,
           std::vector<TFieldDefinition> fields) {
   auto c = NewCursor(dir, true, name);
+  creation.Overwrite = true;  // in-memory tables outlive their test
   c->CreateTable(creation, fields);
   c->OpenCursor();
   Bytes b(c->GetRecordSize());

@@ -279,6 +279,9 @@ TEST(TableMaintenance, CopyLeavesHiddenFieldsOutKeepsIDsAndReplacesATable) {
     EXPECT_EQ(Read(source_dir), before);
     if (!k.in_memory) {
       EXPECT_EQ(RaisedNumber([&] { c->CopyTable("t", false); }), err::kAccessDenied);
+    } else {
+      EXPECT_EQ(source_dir->DeleteDataTable("t", true), 0);
+      EXPECT_EQ(source_dir->DeleteDataTable("c", true), 0);
     }
   }
 }

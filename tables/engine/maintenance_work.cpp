@@ -1,0 +1,73 @@
+#include "tables/engine/maintenance_work.h"
+
+#include "tables/engine/data_session.h"
+#include "tables/engine/table_swap.h"
+#include "tables/lib/names.h"
+
+namespace korvex {
+
+TWorkDirectory::TWorkDirectory(TDataSession* session, bool in_memory, const std::string& path)
+    : session_(session), directory_(session->OpenDataDirectory(in_memory ? "MEMORY" : "WORK", path)) {}
+
+TWorkDirectory::~TWorkDirectory() { session_->CloseDataDirectory(directory_); }
+
+TSessionPassword::TSessionPassword(TDataSession* session, const std::string& password, bool needed)
+    : session_(session), password_(password), added_(needed && !session->CheckForPassword(password)) {
+  if (added_) session_->AddPassword(password_);
+}
+
+TSessionPassword::~TSessionPassword() {
+  if (added_) session_->DeletePassword(password_);
+}
+
+TTableCreation CreationLike(const TDataFile& data) {
+  TTableCreation creation;
+  TDataFileSettings& s = creation.Settings;
+  s.LanguageID = data.GetLanguageID();
+  s.SortID = data.GetSortID();
+  s.UserMajorVersion = data.GetUserMajorVersion();
+  s.UserMinorVersion = data.GetUserMinorVersion();
+  s.Encrypted = data.GetEncrypted();
+  s.Password = data.GetPassword();
+  s.Description = data.GetDescription();
+  s.BlobBlockSize = data.GetHeader().BlobBlockSizeRaw;
+  creation.Overwrite = true;
+  return creation;
+}
+
+TWorkTable::TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreation& creation,
+                       std::vector<TFieldDefinition>& fields)
+    : work_(work), in_memory_(in_memory), name_(work.get()->GetTempDataTableName(in_memory)) {
+  cursor_ = std::make_unique<TDataCursor>(work.get());
+  cursor_->SetTableName(name_);
+  cursor_->SetExclusive(true);
+  cursor_->SetInMemory(in_memory);
+  cursor_->CreateTable(creation, fields);
+  try {
+    cursor_->OpenCursor();
+  } catch (...) {
+    work_.get()->DeleteDataTable(name_, in_memory_);
+    throw;
+  }
+  cursor_->suppress_auto_inc_ = true;
+}
+
+TWorkTable::~TWorkTable() {
+  if (swapped_) return;
+  try {
+    cursor_->CloseCursor(true);
+    work_.get()->DeleteDataTable(name_, in_memory_);
+  } catch (...) {
+  }
+}
+
+void TWorkTable::SwapInFor(TDataCursor& source, bool keep_backup) {
+  const TTableFileSet rewritten{ExtractFileRoot(cursor_->table_->DataFile().FileName()), in_memory_};
+  const TTableFileSet table{ExtractFileRoot(source.table_->DataFile().FileName()), in_memory_};
+  cursor_->CloseCursor(false);
+  source.CloseCursor(false);
+  SwapInRewrittenTable(rewritten, table, keep_backup);
+  swapped_ = true;
+}
+
+}  // namespace korvex
