@@ -18,6 +18,9 @@ public:
   // `table` names the table in the errors the block raises.
   TBlock(std::uint32_t block_size, const std::string* table);
 
+  std::unique_ptr<TCacheEntry> Clone() const override { return CopyEntry(*this); }
+  void Assign(const TCacheEntry& image) override { AssignEntry(*this, image); }
+
   std::uint32_t Offset() const { return Key; }
   std::uint32_t PrevBlockOffset() const { return prev_; }
   std::uint32_t NextBlockOffset() const { return next_; }

@@ -257,6 +257,7 @@ void TBlobFile::AdjustBlockBuffers() {
 // ---- the free chain -------------------------------------------------------
 
 bool TBlobFile::GetNextFreeBlock(void* cursor, TBlock*& block) {
+  Fault(TFaultSite::Allocate);
   block = nullptr;
   if (free_ != 0 && !IsBlockOffset(free_)) {  // a damaged chain: drop it, append
     free_ = 0;

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@
 #include "tables/lib/file_handler.h"
 
 namespace korvex {
+
+class TWriteUndo;
 
 inline constexpr std::uint32_t kBlobHeaderSize = 512;
 inline constexpr std::uint32_t kMinBlobBlockSize = 64;
@@ -109,6 +112,12 @@ public:
 
   bool FlushBlockBuffers(bool flush_to_disk);
   void FreeBlockBuffers();
+  // A write's before-images (write_undo.h): the caches note their first
+  // touches in `undo` (nullptr: no more); the header as a restore function;
+  // the modified entries a flush is about to write.
+  void AttachUndo(TWriteUndo* undo);
+  std::function<void()> HeaderImage();
+  void NoteDirty(TWriteUndo& undo);
   void AdjustBlockBuffers();
 
   // Frees the chain of a BLOB and clears the reference (unless

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace korvex {
 
@@ -21,6 +22,30 @@ struct TCacheEntry {
   }
   void ClearUseCount() { UseCount = 0; }
   bool Evictable() const { return !Modified && UseCount == 0; }
+
+  // A detached copy of the entry (a before-image), and putting one back:
+  // content and modified flag from the image, key, links and use count
+  // kept. Each kind of entry overrides both through CopyEntry/AssignEntry.
+  virtual std::unique_ptr<TCacheEntry> Clone() const { return std::make_unique<TCacheEntry>(*this); }
+  virtual void Assign(const TCacheEntry& image) { Modified = image.Modified; }
+
+protected:
+  template <class T>
+  static std::unique_ptr<TCacheEntry> CopyEntry(const T& entry) {
+    auto copy = std::make_unique<T>(entry);
+    copy->Older = copy->Newer = nullptr;
+    copy->UseCount = 0;
+    return copy;
+  }
+  template <class T>
+  static void AssignEntry(T& entry, const TCacheEntry& image) {
+    const TCacheEntry place = entry;
+    entry = static_cast<const T&>(image);
+    entry.Key = place.Key;
+    entry.UseCount = place.UseCount;
+    entry.Older = place.Older;
+    entry.Newer = place.Newer;
+  }
 };
 
 }  // namespace korvex

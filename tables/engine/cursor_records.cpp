@@ -321,58 +321,62 @@ bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32
   return blobs_written;
 }
 
-namespace {
-void CutTail(TFileHandler& file, std::int64_t size) {
-  if (!file.IsOpen() || file.GetSize() <= size) return;
-  file.Seek(size, 0);
-  file.Write(nullptr, 0);
-}
-}  // namespace
-
 void TDataCursor::Flush(bool blobs) {
-  table_->MarkWritten();
-  if (exclusive_) return;  // written at flush or close
-  try {
-    table_->FlushBuffers(false, true, false, blobs, directory_->Session()->ForceBufferFlush);
-  } catch (...) {
-    // A write that failed (a full disk, an I/O error) must not stay in the
-    // caches to reach the files later: the table goes back to what its
-    // files hold. Records are written before the headers, so the files
-    // still describe the table as it was unless only a header write failed.
-    if (!table_->GetTransactionInProgress()) {
+  // The write's one closing flush (none while the writes are held); a
+  // failure has undone the write in the table before it reaches here.
+  table_->EndWrite(true, false, blobs);
+}
+
+// Holds the table's write lock for one write and makes it one undoable
+// step: unless it ends through Flush, the table's caches and headers and
+// the cursor's position go back to what they were before it.
+class TDataCursor::TWriteScope {
+public:
+  explicit TWriteScope(TDataCursor& cursor)
+      : cursor_(cursor), current_(cursor.current_), bof_(cursor.bof_), eof_(cursor.eof_),
+        record_(cursor.current_record_) {
+    cursor_.table_->WriteLockTable();
+    try {
+      cursor_.table_->BeginWrite();
+    } catch (...) {
+      Unlock();
+      throw;
+    }
+  }
+  ~TWriteScope() {
+    if (cursor_.table_->WriteDepth() == depth_) {
       try {
-        table_->FreeBuffers(false, true);
-        // Bytes past what the headers describe are a failed write's: cut
-        // them (the write lock keeps every other writer out meanwhile).
-        TDataFile& data = table_->DataFile();
-        CutTail(data, static_cast<std::int64_t>(data.DataStart() +
-                                                std::uint64_t{data.GetPhysicalRecordsUsed()} * data.GetRecordSize()));
-        if (table_->HasBlobs()) CutTail(table_->BlobFile(), table_->BlobFile().GetFileSize());
+        cursor_.table_->UndoWrite();
       } catch (...) {
       }
+      cursor_.current_ = current_;
+      cursor_.bof_ = bof_;
+      cursor_.eof_ = eof_;
+      cursor_.current_record_ = std::move(record_);
     }
-    throw;
+    Unlock();
   }
-}
+  TWriteScope(const TWriteScope&) = delete;
+  TWriteScope& operator=(const TWriteScope&) = delete;
 
-namespace {
-// Holds the table's write lock for one write; released also on failure.
-struct WriteLock {
-  explicit WriteLock(TDataTable* t) : table(t) { table->WriteLockTable(); }
-  ~WriteLock() {
+private:
+  void Unlock() {
     try {
-      table->WriteUnlockTable();
+      cursor_.table_->WriteUnlockTable();
     } catch (...) {
     }
   }
-  TDataTable* table;
+  TDataCursor& cursor_;
+  std::uint32_t current_;
+  bool bof_, eof_;
+  std::vector<std::uint8_t> record_;
+  int depth_ = cursor_.table_->WriteDepth() + 1;
 };
-}  // namespace
 
 void TDataCursor::AppendRecord(std::uint8_t* buffer) {
   RequireOpen();
   CheckNotReadOnly();
-  WriteLock lock(table_);
+  TWriteScope scope(*this);
   TDataFile& data = table_->DataFile();
   const std::uint32_t n = data.GetNextFreeRecordNumber();
   UserWriteLockRecord(n);
@@ -411,7 +415,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record) {
   RequireOpen();
   CheckNotReadOnly();
   if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
-  WriteLock lock(table_);
+  TWriteScope scope(*this);
   CheckRecordValidity(buffer);
   TDataFile& data = table_->DataFile();
   const std::uint32_t n = current_;
@@ -438,7 +442,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer) {
   RequireOpen();
   CheckNotReadOnly();
   if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
-  WriteLock lock(table_);
+  TWriteScope scope(*this);
   const std::uint32_t n = current_;
   if (!exclusive_ && buffer && CurrentRecordDiffers(buffer)) Fail(err::kRecordChanged);
   UserWriteLockRecord(n);

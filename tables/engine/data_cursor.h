@@ -240,6 +240,8 @@ private:
     std::unique_ptr<TBlobBuffer> Buffer;
     bool Internal = false;
   };
+  // One append, modify or delete: write lock and undo (cursor_records.cpp).
+  class TWriteScope;
   [[noreturn]] void Fail(TEngineErrorCode code, std::string_view field = {}) const;
   const TFieldDefinition& FieldAt(int field) const;
   void RequireOpen() const;
@@ -256,6 +258,7 @@ private:
   // Writes the buffer's field bytes and record ID into `record`, with the
   // open BLOBs written and their references stored.
   bool StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32_t n);
+  // Ends the write of a TWriteScope that succeeded (its closing flush).
   void Flush(bool blobs);
   std::uint32_t PeekNextRecordID() const;
   // A field's value as a number for the validity checks (false: not a

@@ -380,6 +380,7 @@ void TDataFile::SetNextFreeRecordNumber(std::uint32_t n) {
 }
 
 bool TDataFile::GetNextFreeRecord(void* cursor, TRecord*& record) {
+  Fault(TFaultSite::Allocate);
   std::uint32_t n = GetNextFreeRecordNumber();
   const std::uint32_t next = header_.NextPhysicalRecord;
   if (n > next) {  // a chain head past the end: drop the chain

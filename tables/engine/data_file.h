@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@
 #include "tables/lib/file_handler.h"
 
 namespace korvex {
+
+class TWriteUndo;
 
 struct TDataFileStatistics {
   std::uint32_t CacheHits = 0;
@@ -114,6 +117,12 @@ public:
   bool FlushRecordBuffers(bool flush_to_disk);
   void FreeRecordBuffers();
   void AdjustRecordBuffers();
+  // A write's before-images (write_undo.h): the caches note their first
+  // touches in `undo` (nullptr: no more); the header as a restore function;
+  // the modified entries a flush is about to write.
+  void AttachUndo(TWriteUndo* undo);
+  std::function<void()> HeaderImage();
+  void NoteDirty(TWriteUndo& undo);
   TRecord* GetNewRecordInstance();
   void ReturnRecordInstance(TRecord* record) { pool_.Return(record); }
 

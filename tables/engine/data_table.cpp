@@ -252,6 +252,8 @@ void TDataTable::DeleteTable() {
 
 void TDataTable::RenameTable(const std::string& new_name, bool as_backup) {
   AssignTableParameters();
+  // The files move as they were last committed, never half-written.
+  SettleHotJournal();
   std::string target = ExtractFileRoot(
       ContainsDirectory(new_name) || in_memory_ || directory_ == nullptr ? new_name : directory_->Path() + new_name);
   struct Item {
@@ -300,6 +302,7 @@ std::string TDataTable::IndexBackupName() const {
 }
 
 void TDataTable::BackupIndex() {
+  SettleHotJournal();
   FlushBuffers(false, false, false, false, false);
   std::int64_t size = index_->GetSize();
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
@@ -350,10 +353,58 @@ void TDataTable::RestoreIndex(bool keep_current, bool delete_backup) {
 }
 
 void TDataTable::EmptyTable() {
-  data_->ClearHeader();
-  if (index_->IsOpen()) index_->ClearHeader();
-  if (HasBlobs() && blob_->IsOpen()) blob_->ClearHeader();
+  // Cutting the files and writing their headers is one journaled step: a
+  // process killed inside it leaves the table as it was or empty.
+  const bool journal = UsesJournal() && !in_transaction_ && !journal_.Active() && !read_only_;
+  const bool blobs = HasBlobs() && blob_->IsOpen();
+  if (journal) journal_.Begin(JournalPath(), JournalFiles(), true);
+  try {
+    data_->ClearHeader();
+    if (index_->IsOpen()) index_->ClearHeader();
+    if (blobs) blob_->ClearHeader();
+    if (journal) {
+      data_->WriteHeader(true, true);
+      if (index_->IsOpen()) index_->WriteHeader(true, true);
+      if (blobs) blob_->WriteHeader(true, true);
+      journal_.Commit();
+    }
+  } catch (...) {
+    if (journal) {
+      try {
+        journal_.Undo();
+      } catch (...) {
+      }
+    }
+    FreeBuffers(true, true);
+    throw;
+  }
   FreeBuffers(true, false);
+}
+
+void TDataTable::SettleHotJournal() {
+  if (!UsesJournal() || journal_.Active() || read_only_ || !TJournal::Exists(JournalPath())) return;
+  if (!open_) {
+    // Not open here: an exclusive open plays it back.
+    const bool was_exclusive = exclusive_;
+    exclusive_ = true;
+    try {
+      OpenTable();
+      ReleaseAndClose();
+    } catch (...) {
+      exclusive_ = was_exclusive;
+      use_count_ = 0;
+      throw;
+    }
+    exclusive_ = was_exclusive;
+    use_count_ = 0;
+    return;
+  }
+  if (LocksSkipped() || write_lock_ || transaction_lock_) {
+    RecoverHotJournal();
+    return;
+  }
+  WriteLockTable();
+  WriteUnlockTable();
 }
 
 bool TDataTable::PerformChangeDetection() {
@@ -739,26 +790,90 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
     UpdateHeaderStamps(force_data, force_index, force_blob);
     return;
   }
-  // A flush that fails leaves its journal open: a retry goes on under it,
-  // a rollback plays it back.
-  if (UsesJournal() && !journal_.Active()) journal_.Begin(JournalPath(), JournalFiles(), to_disk || ForceBufferFlush());
+  const bool blobs = HasBlobs() && blob_->IsOpen();
+  // What the flush is about to write, so that a failure can put the caches
+  // and headers back as they were: still to be written.
+  TWriteUndo flushed;
   if (data_->IsOpen()) {
-    data_->FlushRecordBuffers(to_disk);
-    data_->WriteHeader(force_data, to_disk);
-    data_->WriteFields();
-    if (adjust) data_->AdjustRecordBuffers();
+    data_->NoteDirty(flushed);
+    flushed.AddHeader(data_->HeaderImage());
   }
   if (index_->IsOpen()) {
-    index_->FlushPageBuffers(to_disk);
-    index_->WriteHeader(force_index, to_disk);
-    if (adjust) index_->AdjustPageBuffers();
+    index_->NoteDirty(flushed);
+    flushed.AddHeader(index_->HeaderImage());
   }
-  if (HasBlobs() && blob_->IsOpen()) {
-    blob_->FlushBlockBuffers(to_disk);
-    blob_->WriteHeader(force_blob, to_disk);
-    if (adjust) blob_->AdjustBlockBuffers();
+  if (blobs) {
+    blob_->NoteDirty(flushed);
+    flushed.AddHeader(blob_->HeaderImage());
   }
-  journal_.Commit();
+  if (UsesJournal() && !journal_.Active()) journal_.Begin(JournalPath(), JournalFiles(), to_disk || ForceBufferFlush());
+  try {
+    if (data_->IsOpen()) {
+      data_->FlushRecordBuffers(to_disk);
+      data_->WriteHeader(force_data, to_disk);
+      data_->WriteFields();
+    }
+    if (index_->IsOpen()) {
+      index_->FlushPageBuffers(to_disk);
+      index_->WriteHeader(force_index, to_disk);
+    }
+    if (blobs) {
+      blob_->FlushBlockBuffers(to_disk);
+      blob_->WriteHeader(force_blob, to_disk);
+    }
+    journal_.Commit();
+  } catch (...) {
+    // A flush that fails (a full disk, an I/O error) leaves the files as
+    // they were: the journal puts back what it wrote. Should that fail too,
+    // the journal stays for the next holder of the write lock to play back.
+    try {
+      journal_.Undo();
+    } catch (...) {
+    }
+    flushed.Restore();
+    throw;
+  }
+  if (adjust) {
+    if (data_->IsOpen()) data_->AdjustRecordBuffers();
+    if (index_->IsOpen()) index_->AdjustPageBuffers();
+    if (blobs) blob_->AdjustBlockBuffers();
+  }
+}
+
+void TDataTable::AttachUndo(TWriteUndo* undo) {
+  data_->AttachUndo(undo);
+  index_->AttachUndo(undo);
+  blob_->AttachUndo(undo);
+}
+
+void TDataTable::BeginWrite() {
+  if (write_depth_++ > 0) return;
+  undo_.Clear();
+  if (data_->IsOpen()) undo_.AddHeader(data_->HeaderImage());
+  if (index_->IsOpen()) undo_.AddHeader(index_->HeaderImage());
+  if (HasBlobs() && blob_->IsOpen()) undo_.AddHeader(blob_->HeaderImage());
+  AttachUndo(&undo_);
+}
+
+void TDataTable::UndoWrite() {
+  if (write_depth_ == 0 || --write_depth_ > 0) return;
+  AttachUndo(nullptr);
+  undo_.Restore();
+}
+
+void TDataTable::EndWrite(bool force_data, bool force_index, bool force_blob) {
+  if (write_depth_ == 0 || --write_depth_ > 0) return;
+  AttachUndo(nullptr);
+  MarkWritten();
+  if (!exclusive_) {
+    try {
+      FlushBuffers(false, force_data, force_index, force_blob, ForceBufferFlush());
+    } catch (...) {
+      undo_.Restore();
+      throw;
+    }
+  }
+  undo_.Clear();
 }
 
 void TDataTable::FreeBuffers(bool adjust, bool reread_headers) {

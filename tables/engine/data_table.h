@@ -30,6 +30,7 @@
 #include "tables/engine/index_file.h"
 #include "tables/engine/journal.h"
 #include "tables/engine/table_host.h"
+#include "tables/engine/write_undo.h"
 #include "tables/lib/file_handler.h"
 #include "tables/lib/records_bitmap.h"
 
@@ -140,6 +141,21 @@ public:
   void FreeBuffers(bool adjust, bool reread_headers);
   void FlushOSBuffers();
 
+  // ---- one write: an append, a modify or a delete ----
+  // From BeginWrite the caches hold every change (they grow instead of
+  // writing early) and keep the before-image of each record, page, block
+  // and header on its first touch. EndWrite ends a write that succeeded
+  // with its one closing flush under the journal (none while a transaction
+  // or an exclusive open holds the writes); should that flush fail, the
+  // files are played back and the write is undone before the failure is
+  // raised. UndoWrite puts the before-images back after a failure. Writes
+  // nest: only the outermost one counts.
+  void BeginWrite();
+  void EndWrite(bool force_data, bool force_index, bool force_blob);
+  void UndoWrite();
+  bool WriteInProgress() const { return write_depth_ > 0; }
+  int WriteDepth() const { return write_depth_; }
+
   // ---- memory image of an in-memory table ----
   // Image layout (lengths unsigned 32-bit little-endian):
   //   L1, the .DAT bytes, L2, the .IDX bytes, and with BLOB fields L3 and the
@@ -162,7 +178,9 @@ public:
 
   // ---- TTableHost ----
   std::string TableName() const override { return name_; }
-  bool WritesHeld() const override { return in_transaction_; }
+  // Changes stay in the caches during a transaction, a write, and while
+  // the table is open exclusively (it writes at flush and close).
+  bool WritesHeld() const override { return in_transaction_ || exclusive_ || write_depth_ > 0; }
   bool Exclusive() const override { return exclusive_; }
   void MarkWritten() override { written_ = true; }
   bool Written() const override { return written_; }
@@ -206,6 +224,11 @@ private:
   // Plays back a dead writer's journal (the caller holds the write lock or
   // the exclusive open); true when there was one.
   bool RecoverHotJournal();
+  // Plays back a dead writer's journal before the files are copied or
+  // renamed: under the write lock, or through an exclusive open of a table
+  // that is not open.
+  void SettleHotJournal();
+  void AttachUndo(TWriteUndo* undo);
   std::string IndexBackupName() const;
   // Hands the data file's fields and cipher flag to the index file.
   void PrepareIndexFile();
@@ -225,6 +248,8 @@ private:
   std::uint16_t read_index_r_ = 0, read_blob_r_ = 0, user_index_r_ = 0, user_blob_r_ = 0;
   bool transaction_lock_ = false, in_transaction_ = false;
   TJournal journal_;
+  TWriteUndo undo_;
+  int write_depth_ = 0;
   std::vector<std::uint8_t> image_;
   bool sections_locked_ = false;
 };

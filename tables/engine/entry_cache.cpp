@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tables/engine/write_undo.h"
+
 namespace korvex {
 
 std::size_t TEntryCache::LowerBound(std::uint32_t key) const {
@@ -13,9 +15,14 @@ std::size_t TEntryCache::LowerBound(std::uint32_t key) const {
 TCacheEntry* TEntryCache::Find(std::uint32_t key) const {
   int looked = 0;
   for (TCacheEntry* e = newest_; e && looked < 4; e = e->Older, ++looked)
-    if (e->Key == key) return e;
+    if (e->Key == key) {
+      if (undo_) undo_->Touch(*const_cast<TEntryCache*>(this), key, e);
+      return e;
+    }
   std::size_t i = LowerBound(key);
-  return i < sorted_.size() && sorted_[i]->Key == key ? sorted_[i] : nullptr;
+  TCacheEntry* found = i < sorted_.size() && sorted_[i]->Key == key ? sorted_[i] : nullptr;
+  if (undo_) undo_->Touch(*const_cast<TEntryCache*>(this), key, found);
+  return found;
 }
 
 void TEntryCache::Unlink(TCacheEntry* entry) {
@@ -35,6 +42,7 @@ void TEntryCache::LinkFront(TCacheEntry* entry) {
 }
 
 void TEntryCache::Insert(TCacheEntry* entry) {
+  if (undo_) undo_->Touch(*this, entry->Key, nullptr);
   sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(LowerBound(entry->Key)), entry);
   LinkFront(entry);
 }
@@ -53,6 +61,7 @@ void TEntryCache::Touch(TCacheEntry* entry) {
 }
 
 void TEntryCache::Rekey(TCacheEntry* entry, std::uint32_t key) {
+  if (undo_) undo_->Touch(*this, entry->Key, entry);
   Remove(entry);
   entry->Key = key;
   Insert(entry);

@@ -13,6 +13,8 @@
 
 namespace korvex {
 
+class TWriteUndo;
+
 class TEntryCache {
 public:
   std::size_t Count() const { return sorted_.size(); }
@@ -42,6 +44,11 @@ public:
   // Forgets every entry (the caller takes them back).
   void Clear();
 
+  // Notes the first touch of every key found, added or re-keyed in `undo`
+  // (nullptr: none), so that a failed write can be put back.
+  void SetUndo(TWriteUndo* undo) { undo_ = undo; }
+  TWriteUndo* Undo() const { return undo_; }
+
   // A place for `key`, cached at the front of the chain: a new entry from
   // `make` while below capacity; else the least recently used entry that is
   // neither modified nor in use (after one `flush` unless writes are held),
@@ -59,6 +66,7 @@ private:
   TCacheEntry* newest_ = nullptr;
   TCacheEntry* oldest_ = nullptr;
   std::size_t capacity_ = 0;
+  TWriteUndo* undo_ = nullptr;
 };
 
 }  // namespace korvex

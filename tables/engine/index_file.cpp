@@ -488,6 +488,7 @@ bool TIndexFile::GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, 
 }
 
 bool TIndexFile::GetNextFreePage(void* cursor, std::uint8_t slot, TPage*& page) {
+  Fault(TFaultSite::Allocate);
   page = nullptr;
   const std::uint32_t head = slots_[slot].FreePage;
   if (head == 0) {

@@ -36,6 +36,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@
 #include "tables/lib/file_handler.h"
 
 namespace korvex {
+
+class TWriteUndo;
 
 inline constexpr int kIndexSlots = 32;
 inline constexpr std::uint8_t kSystemSlot = 31;
@@ -137,6 +140,12 @@ public:
   void SetNextFreePage(TPage* page);
 
   bool FlushPageBuffers(bool flush_to_disk);
+  // A write's before-images (write_undo.h): the caches note their first
+  // touches in `undo` (nullptr: no more); the header as a restore function;
+  // the modified entries a flush is about to write.
+  void AttachUndo(TWriteUndo* undo);
+  std::function<void()> HeaderImage();
+  void NoteDirty(TWriteUndo& undo);
   void FreePageBuffers(bool system_slot = true);
   void AdjustPageBuffers(bool system_slot = true);
 

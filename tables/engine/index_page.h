@@ -45,6 +45,9 @@ public:
   // `table` names the table in the errors the page raises.
   explicit TPage(const std::string* table) : table_(table) {}
 
+  std::unique_ptr<TCacheEntry> Clone() const override { return CopyEntry(*this); }
+  void Assign(const TCacheEntry& image) override { AssignEntry(*this, image); }
+
   // The index's key properties; empties the page.
   void Stamp(std::uint8_t slot, std::uint16_t key_size, bool unique, std::uint8_t compression);
   // No entries, no links, type 0, not free, not modified.

@@ -71,31 +71,37 @@ void TJournal::Stop() {
   files_.clear();
 }
 
+void TJournal::WriteHeader() {
+  if (file_) return;
+  // The old bytes are the table's: the journal is made private, then
+  // given the table's permissions.
+  if (rtl::TLockedFile::Create(path_, false, file_, 0600) != 0) RaiseError(err::kWriteError, path_);
+  if (!files_.empty() && files_[0] != nullptr) rtl::CopyFileOwnership(files_[0]->FileName(), path_);
+  std::vector<std::uint8_t> header(kMagic, kMagic + 8);
+  for (std::int64_t length : old_lengths_) PutU32(header, static_cast<std::uint32_t>(length));
+  while (header.size() < 8 + 3 * 4) PutU32(header, 0);
+  Seal(header);
+  Step();
+  if (file_->WriteAt(0, header.data(), static_cast<std::int64_t>(header.size())) !=
+      static_cast<std::int64_t>(header.size()))
+    RaiseError(err::kWriteError, path_);
+  end_ = static_cast<std::int64_t>(header.size());
+}
+
+void TJournal::Sync() {
+  if (!sync_) return;
+  Step();
+  if (file_->Sync() != 0) RaiseError(err::kWriteError, path_);
+}
+
 void TJournal::Append(const std::vector<std::uint8_t>& record) {
-  if (!file_) {
-    // The old bytes are the table's: the journal is made private, then
-    // given the table's permissions.
-    if (rtl::TLockedFile::Create(path_, false, file_, 0600) != 0) RaiseError(err::kWriteError, path_);
-    if (!files_.empty() && files_[0] != nullptr) rtl::CopyFileOwnership(files_[0]->FileName(), path_);
-    std::vector<std::uint8_t> header(kMagic, kMagic + 8);
-    for (std::int64_t length : old_lengths_) PutU32(header, static_cast<std::uint32_t>(length));
-    while (header.size() < 8 + 3 * 4) PutU32(header, 0);
-    Seal(header);
-    Step();
-    if (file_->WriteAt(0, header.data(), static_cast<std::int64_t>(header.size())) !=
-        static_cast<std::int64_t>(header.size()))
-      RaiseError(err::kWriteError, path_);
-    end_ = static_cast<std::int64_t>(header.size());
-  }
+  WriteHeader();
   Step();
   if (file_->WriteAt(end_, record.data(), static_cast<std::int64_t>(record.size())) !=
       static_cast<std::int64_t>(record.size()))
     RaiseError(err::kWriteError, path_);
   end_ += static_cast<std::int64_t>(record.size());
-  if (sync_) {
-    Step();
-    if (file_->Sync() != 0) RaiseError(err::kWriteError, path_);
-  }
+  Sync();
 }
 
 void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) {
@@ -116,6 +122,11 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
     file.Seek(position, 0);
     Seal(record);
     Append(record);
+  } else if (!file_) {
+    // A write past the old end: the old lengths go first, so that a
+    // process killed now has its files cut back.
+    WriteHeader();
+    Sync();
   }
   Step();
 }
@@ -134,6 +145,13 @@ void TJournal::Commit() {
 void TJournal::Abandon() {
   Stop();
   file_.reset();
+}
+
+void TJournal::Undo() {
+  std::vector<TFileHandler*> files = files_;
+  const bool written = file_ != nullptr;
+  Abandon();
+  if (written) Recover(path_, files);
 }
 
 bool TJournal::Recover(const std::string& path, const std::vector<TFileHandler*>& files) {

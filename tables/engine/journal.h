@@ -9,9 +9,10 @@
 // Layout (little-endian):
 //   header  "QVJNL1\0\0", u32 old length of file 0, 1, 2, u32 checksum
 //   entry   u8 file, u32 position, u32 length, the old bytes, u32 checksum
-// Checksums are CRC-32 over the bytes before them in their record. Entries
-// are appended, synced to disk when the flush goes to disk, and always
-// written before the bytes they protect; playback applies them last first
+// Checksums are CRC-32 over the bytes before them in their record. The
+// header is written before the flush's first write (also one that only
+// extends a file); entries are appended, synced to disk when the flush goes
+// to disk, and always written before the bytes they protect; playback applies them last first
 // and stops at the first torn one (its file write never happened).
 #pragma once
 
@@ -39,6 +40,10 @@ public:
   // Stops watching and closes the journal, leaving it on disk (to be played
   // back).
   void Abandon();
+  // The flush failed: plays the journal back at once (the files as they
+  // were before it). Should that fail, the journal stays for the next
+  // holder of the write lock.
+  void Undo();
   bool Active() const { return !files_.empty(); }
 
   // Plays back a journal left at `path` into the files; false when there
@@ -54,6 +59,8 @@ public:
   void BeforeFlush(TFileHandler& file) override;
 
 private:
+  void WriteHeader();
+  void Sync();
   void Append(const std::vector<std::uint8_t>& record);
   void Stop();
 

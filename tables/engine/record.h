@@ -35,6 +35,9 @@ public:
 
   std::vector<std::uint8_t> Data;
   std::vector<std::uint8_t> SortKey;  // used by the record sort
+
+  std::unique_ptr<TCacheEntry> Clone() const override { return CopyEntry(*this); }
+  void Assign(const TCacheEntry& image) override { AssignEntry(*this, image); }
 };
 
 }  // namespace korvex

@@ -71,8 +71,22 @@ void TFileHandler::CopyFromFile(const std::string& source) {
   if (result < 0) Fail(result);
 }
 
+namespace {
+std::function<void(TFaultSite)>& FaultHook() {
+  static std::function<void(TFaultSite)> hook;
+  return hook;
+}
+}  // namespace
+
+void TFileHandler::SetFaultHook(std::function<void(TFaultSite)> hook) { FaultHook() = std::move(hook); }
+
+void TFileHandler::Fault(TFaultSite site) {
+  if (FaultHook()) FaultHook()(site);
+}
+
 std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allow_short) {
   if (!file_) RaiseError(err::kReadError, file_name_);
+  Fault(TFaultSite::Read);
   std::int64_t n = file_->Read(handle_, buffer, count);
   if (n < 0 || (n < count && !allow_short)) RaiseError(err::kReadError, file_name_);
   return n;
@@ -81,11 +95,13 @@ std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allow_sho
 void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (!file_) RaiseError(err::kWriteError, file_name_);
   if (observer_ != nullptr) observer_->BeforeWrite(*this, GetPos(), count);
+  Fault(TFaultSite::Write);
   if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
 }
 
 void TFileHandler::Flush() {
   if (file_ && observer_ != nullptr) observer_->BeforeFlush(*this);
+  if (file_) Fault(TFaultSite::Flush);
   if (file_ && !file_->Flush(handle_)) RaiseError(err::kWriteError, file_name_);
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "tables/lib/abstract_file.h"
@@ -18,6 +19,10 @@
 namespace korvex {
 
 class TFileHandler;
+
+// Where a test hook may inject a failure: a handler's read, write or flush,
+// or a table file handing out a record, page or block.
+enum class TFaultSite { Read, Write, Flush, Allocate };
 
 // Told before a handler writes or asks for a flush to disk (the owning
 // table's rollback journal).
@@ -63,6 +68,11 @@ public:
   bool Exists();
   void LockFileHandler();
   void UnlockFileHandler();
+
+  // Test hook run at every fault site of every handler (nullptr: none); it
+  // raises to inject a failure there.
+  static void SetFaultHook(std::function<void(TFaultSite)> hook);
+  static void Fault(TFaultSite site);
 
   // Watches this handler's writes; nullptr for none.
   void SetObserver(TFileObserver* observer) { observer_ = observer; }
