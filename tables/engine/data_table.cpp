@@ -862,14 +862,21 @@ void TDataTable::UndoWrite() {
 }
 
 void TDataTable::EndWrite(bool force_data, bool force_index, bool force_blob) {
-  if (write_depth_ == 0 || --write_depth_ > 0) return;
-  AttachUndo(nullptr);
+  if (write_depth_ > 1) {
+    --write_depth_;
+    return;
+  }
+  // Without BeginWrite (a change made in place) there is nothing to undo,
+  // but the closing flush is the same.
+  const bool begun = write_depth_ == 1;
+  write_depth_ = 0;
+  if (begun) AttachUndo(nullptr);
   MarkWritten();
   if (!exclusive_) {
     try {
       FlushBuffers(false, force_data, force_index, force_blob, ForceBufferFlush());
     } catch (...) {
-      undo_.Restore();
+      if (begun) undo_.Restore();
       throw;
     }
   }

@@ -149,7 +149,8 @@ public:
   // or an exclusive open holds the writes); should that flush fail, the
   // files are played back and the write is undone before the failure is
   // raised. UndoWrite puts the before-images back after a failure. Writes
-  // nest: only the outermost one counts.
+  // nest: only the outermost one counts. EndWrite without BeginWrite is the
+  // closing flush alone.
   void BeginWrite();
   void EndWrite(bool force_data, bool force_index, bool force_blob);
   void UndoWrite();
