@@ -9,15 +9,16 @@ using detail::Len;
 
 namespace {
 
-// s[from, to) as a string, 1-based inclusive from and exclusive to.
-std::string Piece(std::string_view s, int from, int to) {
+// s[from, to), 1-based inclusive from and exclusive to.
+std::string_view PieceView(std::string_view s, int from, int to) {
   if (to <= from) return {};
-  return std::string(s.substr(static_cast<size_t>(from - 1), static_cast<size_t>(to - from)));
+  return s.substr(static_cast<size_t>(from - 1), static_cast<size_t>(to - from));
 }
+std::string Piece(std::string_view s, int from, int to) { return std::string(PieceView(s, from, to)); }
 
 }  // namespace
 
-std::string Parse(std::string_view s, std::string_view delims, int& pos) {
+std::string_view ParseView(std::string_view s, std::string_view delims, int& pos) {
   if (pos < 1 || pos > Len(s) || delims.empty()) {
     pos = 0;
     return {};
@@ -25,7 +26,11 @@ std::string Parse(std::string_view s, std::string_view delims, int& pos) {
   const int from = pos;
   const int d = ScanTQ(s, delims, from);
   pos = d == 0 ? 0 : d + 1;
-  return Piece(s, from, d == 0 ? Len(s) + 1 : d);
+  return PieceView(s, from, d == 0 ? Len(s) + 1 : d);
+}
+
+std::string Parse(std::string_view s, std::string_view delims, int& pos) {
+  return std::string(ParseView(s, delims, pos));
 }
 
 std::string ParseWord(std::string_view s, std::string_view delims, int& pos) {

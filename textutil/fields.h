@@ -20,6 +20,8 @@ namespace textutil {
 // delimiter, or becomes 0 when none follows or the call is refused (pos
 // outside s, delims empty).
 std::string Parse(std::string_view s, std::string_view delims, int& pos);
+// As Parse, the field as a view into s (nothing is copied).
+std::string_view ParseView(std::string_view s, std::string_view delims, int& pos);
 
 // As Parse, but delimiters at the cursor are skipped first: a run of
 // delimiters counts as one and empty fields do not come back.

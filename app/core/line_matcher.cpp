@@ -251,14 +251,21 @@ bool LineMatcher::MatchBaptism(std::string_view rest, std::string* keyword) {
 bool LineMatcher::MatchOther(std::string_view raw_rest, std::string* keyword) {
   const MatchBoxes& b = boxes_;
   const std::string_view rest = UnbracketedField(raw_rest, scratch_[0]);
+  // The husband's and wife's parts, cut without a copy (a ']' without its
+  // '[' is still dropped first).
+  auto couple = [&] {
+    if (rest.find(']') == std::string_view::npos) return SplitCoupleViews(rest);
+    StripBracketsInto(rest, scratch_[1]);
+    return SplitCoupleViews(scratch_[1]);
+  };
   if (terms_.first_word_stem && terms_.second_word_given) {
-    const CoupleParts parts = SplitCoupleRest(rest);
+    const CoupleViews parts = couple();
     return (b.father && WildcardForm(parts.husband)) || (b.mother && WildcardForm(parts.wife));
   }
   if (b.exact && !terms_.or_flag && !b.text_mode) {
     // A widow's or widower's line is matched as a whole.
     if (rest.find(" wid") != std::string_view::npos) return (b.father || b.mother) && FieldHolds(rest);
-    const CoupleParts parts = SplitCoupleRest(rest);
+    const CoupleViews parts = couple();
     return (b.father && FieldHolds(parts.husband)) || (b.mother && FieldHolds(parts.wife));
   }
   if (b.exact && terms_.or_flag) return textutil::ScanOR(rest, or_pattern_, -2) != 0;
@@ -266,7 +273,7 @@ bool LineMatcher::MatchOther(std::string_view raw_rest, std::string* keyword) {
   if (!terms_.no_wildcard && (terms_.any_first_word || terms_.any_second_word) && WildcardForm(rest)) return true;
   if (b.text_mode && !b.fuzzy_text) return textutil::ScanF(rest, terms_.term1, -1) != 0 && NotExcluded(rest);
   if (!b.text_mode && b.father != b.mother) {
-    const CoupleParts parts = SplitCoupleRest(rest);
+    const CoupleViews parts = couple();
     if (b.father && b.fuzzy_father) return WordMatch(parts.husband, 2, WordTest::kFuzzy, keyword);
     if (b.mother && b.fuzzy_mother) return WordMatch(parts.wife, 2, WordTest::kFuzzy, keyword);
   }

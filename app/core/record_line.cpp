@@ -91,23 +91,26 @@ BaptismFields SplitBaptismRest(std::string_view rest) {
 }
 
 CoupleParts SplitCoupleRest(std::string_view rest) {
-  // Copied only when it has brackets to drop: the search calls this for
-  // every line of a marriage or other file, mostly with the brackets gone.
   std::string unbracketed;
   std::string_view text = rest;
   if (text.find_first_of("[]") != std::string_view::npos) {
     StripBracketsInto(rest, unbracketed);
     text = unbracketed;
   }
-  CoupleParts parts;
+  const CoupleViews views = SplitCoupleViews(text);
+  return {std::string(views.husband), std::string(views.wife)};
+}
+
+CoupleViews SplitCoupleViews(std::string_view text) {
+  CoupleViews parts;
   int pos = 1;
-  const std::string first = textutil::Parse(text, ";", pos);
+  const std::string_view first = textutil::ParseView(text, ";", pos);
   int at = 1;
-  parts.husband = textutil::Parse(first, ",", at);
+  parts.husband = textutil::ParseView(first, ",", at);
   if (pos != 0) {
     const std::string_view second = text.substr(static_cast<size_t>(pos - 1));
     at = 1;
-    parts.wife = textutil::Parse(second, ",", at);
+    parts.wife = textutil::ParseView(second, ",", at);
   }
   return parts;
 }

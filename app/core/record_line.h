@@ -87,6 +87,11 @@ struct CoupleParts {
 };
 // The husband and wife parts of any other kind of rest.
 CoupleParts SplitCoupleRest(std::string_view rest);
+// The same parts of a rest that holds no '[' or ']', as views into it.
+struct CoupleViews {
+  std::string_view husband, wife;
+};
+CoupleViews SplitCoupleViews(std::string_view unbracketed);
 
 // A baptism field as matched: without '[' and ']' when it holds a '[' (then
 // written to scratch), else the field itself.
