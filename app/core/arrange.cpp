@@ -77,17 +77,29 @@ private:
   // mostly differ) the rest are worked out afresh.
   static constexpr size_t kMemoLimit = size_t{1} << 16;
   std::string Phonetic(std::string_view head) {
-    head_.assign(head.data(), head.size());
-    const auto it = memo_.find(head_);
-    if (it != memo_.end()) return it->second;
+    if (memo_on_) {
+      head_.assign(head.data(), head.size());
+      const auto it = memo_.find(head_);
+      if (it != memo_.end()) {
+        if (memo_.size() >= kMemoLimit) ++found_;
+        return it->second;
+      }
+      // Once full, the memo is kept only while it answers most lookups.
+      if (memo_.size() >= kMemoLimit && ++missed_ > 4096 && missed_ > found_) {
+        memo_on_ = false;
+        memo_ = {};
+      }
+    }
     std::string key = textutil::MetaPhone(head, key_length_);
-    if (memo_.size() < kMemoLimit) memo_.emplace(head_, key);
+    if (memo_on_ && memo_.size() < kMemoLimit) memo_.emplace(head_, key);
     return key;
   }
 
   int key_length_;
   std::string scratch_, head_;
   std::unordered_map<std::string, std::string> memo_;
+  bool memo_on_ = true;
+  size_t found_ = 0, missed_ = 0;  // lookups since the memo was full
 };
 
 // Line indexes in date order (ties in their order); reports the first

@@ -3,7 +3,10 @@
 // The file is held as its bytes exactly as read (Windows-1252) plus the
 // offset at which each line starts and one byte of facts per line, about
 // five bytes per line besides the text: a million lines cost little more
-// than their size on disk. Lines end at CR, LF or CR LF; a missing final
+// than their size on disk. A file of 64 KiB or more is mapped rather than
+// read (its pages are the system's cached copy); should another program cut
+// it short, the lost part reads as zeros until the file, whose stamp then
+// differs, is read again. Lines end at CR, LF or CR LF; a missing final
 // line end still gives the last line, a final line end gives no empty line
 // after it.
 //
