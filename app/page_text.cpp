@@ -100,10 +100,12 @@ private:
   size_t line_ = 0, column_ = 0, break_sent_ = 0;
 };
 
-void LoadPage(memo::TVellMemo& memo, rtl::TStream& stream, appcore::Pacer* pacer) {
+// Runs load with the memo turning the pacer between the blocks it reads.
+template <typename Load>
+void LoadPaced(memo::TVellMemo& memo, appcore::Pacer* pacer, Load&& load) {
   if (pacer) memo.OnLoadStep = [pacer] { return pacer->TickNow(); };
   try {
-    memo.LoadFromStream(stream);
+    load();
   } catch (...) {
     memo.OnLoadStep = nullptr;
     throw;
@@ -113,14 +115,7 @@ void LoadPage(memo::TVellMemo& memo, rtl::TStream& stream, appcore::Pacer* pacer
 
 void SetPageText(memo::TVellMemo& memo, const std::string& text, appcore::Pacer* pacer) {
   if (pacer && pacer->Cancelled()) return;
-  if (pacer) memo.OnLoadStep = [pacer] { return pacer->TickNow(); };
-  try {
-    memo.SetText(text);
-  } catch (...) {
-    memo.OnLoadStep = nullptr;
-    throw;
-  }
-  memo.OnLoadStep = nullptr;
+  LoadPaced(memo, pacer, [&] { memo.SetText(text); });
 }
 
 }  // namespace
@@ -149,7 +144,7 @@ void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appco
   LinesStream stream(taken);
   // An empty text leaves an empty page untouched, as SetText does.
   if (stream.Size() == 0 && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return;
-  LoadPage(memo, stream, pacer);
+  LoadPaced(memo, pacer, [&] { memo.LoadFromStream(stream); });
 }
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo) {
