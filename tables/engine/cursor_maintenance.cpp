@@ -7,15 +7,18 @@
 
 namespace korvex {
 
-void TDataCursor::SortRecordBuffers(const TRecordSortRequest& request) {
+TRecordSortResult TDataCursor::SortRecordBuffers(const TRecordSortRequest& request) {
   CheckExclusive();
   RequireOpen();
   TIndexFile& index = table_->IndexFile();
-  if (index.GetIndexCount() > 0 || !index.GetNoPrimaryIndex()) return;
+  if (index.GetIndexCount() > 0 || !index.GetNoPrimaryIndex()) return {};
   FreeAllBlobs(true);
   TRecordSortResult result = korvex::SortRecordBuffers(table_->DataFile(), request);
   index.SetActualRecordCount(result.Records);
+  // The records moved: the deleted-records index follows them.
+  RebuildSystemIndex();
   SetToBegin();
+  return result;
 }
 
 void TDataCursor::RepairTable(bool verify_only, bool adopt_blob_signatures) {

@@ -13,6 +13,7 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
+#include "tables/engine/scope_exit.h"
 #include "tables/lib/fieldtypes.h"
 
 namespace korvex {
@@ -113,16 +114,6 @@ void TDataCursor::ReadUnlock() {
   table_->ReadUnlockTable();
 }
 
-namespace {
-// Releases the cursor's read lock when a read ends, also by an exception.
-template <typename F>
-struct Finally {
-  F f;
-  ~Finally() { f(); }
-};
-template <typename F>
-Finally(F) -> Finally<F>;
-}  // namespace
 
 TRecord* TDataCursor::FetchRecord(std::uint32_t n, int direction) {
   TDataFile& data = table_->DataFile();
@@ -164,12 +155,23 @@ TEngineErrorCode TDataCursor::CopyCurrent(std::uint8_t* buffer, TEngineErrorCode
 }
 
 void TDataCursor::SetToBegin() {
+  if (!IsPhysicalNavigation()) {
+    // Before the first visible record; on an empty range both flags.
+    ReadLock();
+    ScopeExit release{[&] { ReadUnlock(); }};
+    if (!GotoFirstIndexPosition()) return;
+  }
   current_ = 0;
   bof_ = true;
   eof_ = false;
 }
 
 void TDataCursor::SetToEnd() {
+  if (!IsPhysicalNavigation()) {
+    ReadLock();
+    ScopeExit release{[&] { ReadUnlock(); }};
+    if (!GotoLastIndexPosition()) return;
+  }
   current_ = 0;
   bof_ = false;
   eof_ = true;
@@ -178,8 +180,10 @@ void TDataCursor::SetToEnd() {
 TEngineErrorCode TDataCursor::GetNextRecord(std::uint8_t* buffer) {
   RequireOpen();
   ReadLock();
-  Finally release{[&] { ReadUnlock(); }};
-  if (eof_) return CopyCurrent(buffer, err::kEndOfFile);
+  ScopeExit release{[&] { ReadUnlock(); }};
+  if (!IsPhysicalNavigation()) return IndexMove(buffer, 1);
+  // Both flags: no current record; either way starts from its end.
+  if (eof_ && !bof_) return CopyCurrent(buffer, err::kEndOfFile);
   std::uint32_t n = Neighbour(bof_ ? 0 : current_, 1);
   if (n == 0) {
     SetToEnd();
@@ -192,8 +196,9 @@ TEngineErrorCode TDataCursor::GetNextRecord(std::uint8_t* buffer) {
 TEngineErrorCode TDataCursor::GetPriorRecord(std::uint8_t* buffer) {
   RequireOpen();
   ReadLock();
-  Finally release{[&] { ReadUnlock(); }};
-  if (bof_) return CopyCurrent(buffer, err::kBeginningOfFile);
+  ScopeExit release{[&] { ReadUnlock(); }};
+  if (!IsPhysicalNavigation()) return IndexMove(buffer, -1);
+  if (bof_ && !eof_) return CopyCurrent(buffer, err::kBeginningOfFile);
   std::uint32_t from = eof_ ? table_->DataFile().GetPhysicalRecordsUsed() + 1 : current_;
   std::uint32_t n = Neighbour(from, -1);
   if (n == 0) {
@@ -212,7 +217,7 @@ TEngineErrorCode TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) 
   // record must not keep out the writer that holds it.
   if (lock) UserWriteLockRecord(n);
   ReadLock();
-  Finally release{[&] { ReadUnlock(); }};
+  ScopeExit release{[&] { ReadUnlock(); }};
   if (bof_ || eof_) return CopyCurrent(buffer, bof_ ? err::kBeginningOfFile : err::kEndOfFile);
   if (lock) {
     if (!exclusive_ && buffer && CurrentRecordDiffers(buffer)) {
@@ -228,13 +233,18 @@ TEngineErrorCode TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) 
 TEngineErrorCode TDataCursor::GotoPhysicalRecordNumber(std::uint32_t n) {
   RequireOpen();
   ReadLock();
-  Finally release{[&] { ReadUnlock(); }};
+  ScopeExit release{[&] { ReadUnlock(); }};
   if (n < 1 || n > table_->DataFile().GetPhysicalRecordsUsed()) return err::kRecordNotFound;
   TRecord* record = FetchRecord(n, 1);
   bool live = !record->Deleted();
   table_->DataFile().PutRecord(record);
   if (!live) return err::kRecordNotFound;
   LoadCurrent(n);
+  if (!IsPhysicalNavigation()) {
+    // The record's place in the current order (outside a range: not found).
+    RepositionCurrentRecord();
+    if (bof_ || eof_ || current_ != n) return err::kRecordNotFound;
+  }
   return 0;
 }
 
@@ -242,7 +252,15 @@ std::uint32_t TDataCursor::GetRecordNumber() {
   RequireOpen();
   if (bof_ || eof_ || current_ == 0) return 0;
   ReadLock();
-  Finally release{[&] { ReadUnlock(); }};
+  ScopeExit release{[&] { ReadUnlock(); }};
+  if (!IsPhysicalNavigation()) {
+    bool gone = false;
+    const std::uint32_t rank = LocateCurrentKey(gone);
+    if (gone) return 0;
+    std::uint32_t first = 1, last = 0;
+    if (range_active_) RangeBounds(first, last);
+    return rank >= first ? rank - first + 1 : 0;
+  }
   std::uint32_t count = 0;
   for (std::uint32_t n = Neighbour(0, 1); n != 0 && n <= current_; n = Neighbour(n, 1)) ++count;
   return count;
@@ -251,10 +269,14 @@ std::uint32_t TDataCursor::GetRecordNumber() {
 std::uint32_t TDataCursor::GetRecordCount() {
   RequireOpen();
   ReadLock();
-  Finally release{[&] { ReadUnlock(); }};
-  std::uint32_t count = 0;
-  for (std::uint32_t n = Neighbour(0, 1); n != 0; n = Neighbour(n, 1)) ++count;
-  return count;
+  ScopeExit release{[&] { ReadUnlock(); }};
+  // Under filters the filter bitmap's count takes the place of these.
+  if (!IsPhysicalNavigation()) {
+    std::uint32_t first = 0, last = 0;
+    RangeBounds(first, last);
+    return last >= first ? last - first + 1 : 0;
+  }
+  return table_->IndexFile().GetActualRecordCount();
 }
 
 bool TDataCursor::CurrentRecordDiffers(const std::uint8_t* buffer) {
@@ -373,14 +395,14 @@ private:
   int depth_ = cursor_.table_->WriteDepth() + 1;
 };
 
-void TDataCursor::AppendRecord(std::uint8_t* buffer) {
+void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   RequireOpen();
   CheckNotReadOnly();
   TWriteScope scope(*this);
   TDataFile& data = table_->DataFile();
   const std::uint32_t n = data.GetNextFreeRecordNumber();
   UserWriteLockRecord(n);
-  Finally unlock{[&] {
+  ScopeExit unlock{[&] {
     try {
       UserWriteUnlockRecord(n);
     } catch (...) {
@@ -388,6 +410,18 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer) {
   }};
   CheckRecordValidity(buffer);
   if (!suppress_auto_inc_) PutRecordID(PeekNextRecordID(), buffer);
+  buffer[0] = 0;
+  // Every check before the first change.
+  const std::vector<std::uint8_t> positions = KeyedPositions();
+  for (std::uint8_t slot : positions) CheckKeyViolation(slot, KeyOf(slot, buffer), nullptr);
+  Key old_system;
+  if (n <= data.GetPhysicalRecordsUsed()) {  // a record of the free chain
+    TRecord* reused = FetchRecord(n, 1);
+    old_system = KeyOf(kSystemSlot, reused->Data.data());
+    data.PutRecord(reused);
+  }
+  AddKeys(buffer, n);
+  ReplaceSystemKey(old_system, KeyOf(kSystemSlot, buffer), n);
   TRecord* record = nullptr;
   for (int attempt = 0; !data.GetNextFreeRecord(this, record); ++attempt)
     if (attempt == 3) Fail(err::kLockFailure);
@@ -409,9 +443,10 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer) {
   current_ = record->Number();
   bof_ = eof_ = false;
   Flush(blobs_written);
+  if (reposition) RepositionCurrentRecord();
 }
 
-void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record) {
+void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool reposition) {
   RequireOpen();
   CheckNotReadOnly();
   if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
@@ -428,6 +463,22 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record) {
     } else if (GetRecordID(buffer) > data.GetLastRecordID()) {
       data.SetNextFreeRecordID(GetRecordID(buffer));
     }
+    buffer[0] = 0;
+    // Old and new keys differ when the index's order tells them apart;
+    // equal keys of other bytes (another case or accent under a language)
+    // still take the new bytes.
+    std::vector<std::uint8_t> positions = KeyedPositions();
+    if (suppress_auto_inc_) positions.push_back(kSystemSlot);
+    std::vector<Key> old_keys, new_keys;
+    for (std::uint8_t slot : positions) {
+      old_keys.push_back(KeyOf(slot, record->Data.data()));
+      new_keys.push_back(KeyOf(slot, buffer));
+      CheckKeyViolation(slot, new_keys.back(), &old_keys.back());
+    }
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+      if (positions[i] == kSystemSlot) ReplaceSystemKey(old_keys[i], new_keys[i], n);
+      else ReplaceKey(positions[i], old_keys[i], new_keys[i], n);
+    }
     blobs_written = StoreRecord(buffer, record, n);
   } catch (...) {
     data.PutRecord(record);
@@ -436,9 +487,10 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record) {
   data.PutRecord(record);
   Flush(blobs_written);
   if (unlock_record) UserWriteUnlockRecord(n);
+  if (reposition) RepositionCurrentRecord();
 }
 
-void TDataCursor::DeleteRecord(const std::uint8_t* buffer) {
+void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   RequireOpen();
   CheckNotReadOnly();
   if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
@@ -446,7 +498,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer) {
   const std::uint32_t n = current_;
   if (!exclusive_ && buffer && CurrentRecordDiffers(buffer)) Fail(err::kRecordChanged);
   UserWriteLockRecord(n);
-  Finally unlock{[&] {
+  ScopeExit unlock{[&] {
     try {
       UserWriteUnlockRecord(n);
     } catch (...) {
@@ -460,6 +512,12 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer) {
   }
   std::vector<std::uint8_t> old = record->Data;
   data.PutRecord(record);
+  for (std::uint8_t slot : KeyedPositions()) RemoveKey(slot, KeyOf(slot, old.data()));
+  {
+    Key system = KeyOf(kSystemSlot, old.data()), deleted = system;
+    deleted[0] = 1;
+    ReplaceSystemKey(system, deleted, n);
+  }
   const bool blobs = table_->HasBlobs();
   if (blobs) DeleteAllBlobs(old, n);
   record = FetchRecord(n, 1);
@@ -470,6 +528,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer) {
   current_record_ = old;
   current_record_[0] = 1;
   Flush(blobs);
+  if (reposition) RepositionCurrentRecord();
 }
 
 }  // namespace korvex

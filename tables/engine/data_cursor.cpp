@@ -110,7 +110,16 @@ void TDataCursor::OpenCursor() {
   table_ = table;
   open_ = true;
   current_record_.assign(record_size_, 0);
-  SetToBegin();
+  range_active_ = false;
+  range_start_length_ = range_end_length_ = 0;
+  try {
+    if (table->IndexCreatedAnew() && !read_only_) RebuildMissingIndex();
+    InternalSetIndexPos(0);
+    SetToBegin();
+  } catch (...) {
+    CloseCursor(true);
+    throw;
+  }
 }
 
 void TDataCursor::CloseCursor(bool discard_temporary) {
@@ -123,6 +132,12 @@ void TDataCursor::CloseCursor(bool discard_temporary) {
   bof_ = true;
   eof_ = false;
   current_record_.clear();
+  index_pos_ = kPhysicalOrder;
+  index_def_ = TIndexDefinition{};
+  compare_ = TKeyComparator();
+  key_number_ = 0;
+  range_active_ = false;
+  range_start_length_ = range_end_length_ = 0;
   TDataTable* table = table_;
   table_ = nullptr;
   open_ = false;
@@ -151,12 +166,20 @@ void TDataCursor::CreateTable(const TTableCreation& creation, std::vector<TField
   } remove{session, password, added};
 
   VerifyStructureInformation(creation, fields);
+  TTableCreation checked = creation;
+  VerifyIndexInformation(checked.Indexes, fields, creation.AllowEmptyPrimaryKey);
   if (!creation.Overwrite && directory_->DataTableExists(name_, in_memory_)) Fail(err::kTableExists);
   TDataFileSettings settings = creation.Settings;
   settings.Password = rtl::Trim(settings.Password);
   TDataTable* table = nullptr;
   int answer = directory_->CreateDataTable(name_, settings, fields, in_memory_, false, table);
   if (answer < 0) Fail(static_cast<TEngineErrorCode>(-answer));
+  try {
+    AddIndexDefinitions(table, checked, fields);
+  } catch (...) {
+    directory_->CloseDataTable(table);
+    throw;
+  }
   answer = directory_->CloseDataTable(table);
   if (answer < 0) Fail(static_cast<TEngineErrorCode>(-answer));
 }
@@ -172,7 +195,9 @@ void TDataCursor::VerifyStructureInformation(const TTableCreation& creation,
   if (fields.size() > kMaxFields) Fail(err::kFieldLimits);
   // The index file holds at most 30 secondary indexes: refuse more here,
   // before any file exists.
-  if (creation.IndexCount > kMaxSecondaryIndexes) Fail(err::kIndexLimits);
+  const std::size_t secondary =
+      std::max<std::size_t>(creation.IndexCount, creation.Indexes.empty() ? 0 : creation.Indexes.size() - 1);
+  if (secondary > kMaxSecondaryIndexes) Fail(err::kIndexLimits);
   if (s.BlobBlockSize != 0 && s.BlobBlockSize < 64) Fail(err::kBlobFieldsOrBlockSize);
   VerifyFieldInformation(fields);
 }

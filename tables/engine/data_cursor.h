@@ -6,7 +6,20 @@
 // Files by concern: data_cursor.cpp (settings, open, close, guards, table
 // creation and its structure checks), cursor_records.cpp (walking in
 // physical order, reading and writing records and fields),
+// cursor_navigation.cpp (the current index, walking and searching by it,
+// ranges), cursor_indexes.cpp (index definitions at creation, keys kept in
+// step with every write, adding, deleting and rebuilding indexes),
 // cursor_blobs.cpp (open BLOBs of record buffers).
+//
+// Order: the current index position is 0 (the primary index), 1..30 (the
+// secondary indexes in creation order) or 255 (physical order). Position 0
+// of a table without a primary key walks in physical order too. Walking by
+// an index is by rank: the cursor keeps the current key and its 1-based
+// number in the index; a step checks the key at that number and takes its
+// neighbour in one descent, and looks the key up again when the tree
+// changed. A range is a pair of key prefixes (start and end, each with its
+// compared length); the records whose keys lie between them over those
+// lengths are visible.
 //
 // Record buffers have the .DAT record layout (data_file.h). A BLOB field
 // of a buffer holds a block reference (positive), 0 (empty) or, while the
@@ -34,6 +47,8 @@
 #include "tables/engine/maintenance_callbacks.h"
 #include "tables/engine/record_sort.h"
 #include "tables/engine/table_restructure.h"
+#include "tables/engine/index_key.h"
+#include "tables/engine/index_tree.h"
 
 namespace korvex {
 
@@ -45,9 +60,16 @@ inline constexpr std::size_t kMaxOpenBlobs = 64;
 // What table creation needs besides the fields.
 struct TTableCreation {
   TDataFileSettings Settings;      // BlobBlockSize 0 means 512
-  std::uint8_t IndexCount = 0;     // secondary indexes asked for
+  std::uint8_t IndexCount = 0;     // secondary indexes asked for (at least Indexes.size() - 1)
+  // Entry 0 the primary index (no key fields: no primary key), then the
+  // secondary indexes. Key fields: FieldCount of Fields, or, with
+  // FieldCount 0, those before the first 0.
+  std::vector<TIndexDefinition> Indexes;
+  bool AllowEmptyPrimaryKey = true;
   bool Overwrite = false;
 };
+
+inline constexpr std::uint8_t kPhysicalOrder = 255;
 
 class TDataCursor {
   friend class TWorkTable;
@@ -93,6 +115,58 @@ public:
   // The checks of creation, in order; raise at the first fault.
   void VerifyStructureInformation(const TTableCreation& creation, std::vector<TFieldDefinition>& fields) const;
   void VerifyFieldInformation(std::vector<TFieldDefinition>& fields) const;
+  // Completes the definitions (trimmed names, key field counts and sizes);
+  // entry 0 is the primary index.
+  void VerifyIndexInformation(std::vector<TIndexDefinition>& indexes, const std::vector<TFieldDefinition>& fields,
+                              bool allow_empty_primary) const;
+
+  // ---- the current index ----
+  bool IsPhysicalNavigation() const;
+  std::uint8_t GetIndexPos() const { return index_pos_; }
+  std::string GetIndexName() const { return index_def_.Name; }
+  std::uint16_t GetKeySize() const { return index_def_.KeySize; }
+  // Secondary indexes of the table.
+  std::uint8_t GetIndexCount() const;
+  bool GetNoPrimaryIndex() const;
+  // The definition at an index position; 255 gives a cleared one.
+  void GetIndexDefinition(std::uint8_t position, TIndexDefinition& definition) const;
+  // Cancel the range and keep the current record where the new order has
+  // it. 10022 for a name that names no index (the range stays cancelled).
+  void SetIndexPos(std::uint8_t position);
+  void SetIndexName(const std::string& name);
+  // The current index's key of a record buffer (GetKeySize() bytes).
+  void GetKeyValues(const std::uint8_t* record, std::uint8_t* key) const;
+  int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const {
+    return compare_.CompareKeys(a, b, length);
+  }
+
+  // ---- searching and ranges (not under physical navigation) ----
+  // Finds by key bytes (is_key) or by the key fields of a record buffer.
+  // field_count 0 or at least the key field count with partial_length 0
+  // searches the whole key (unique indexes); otherwise the first
+  // field_count key fields, plus partial_length leading characters of the
+  // next one, are compared. Nearest leaves the cursor on the first key not
+  // below (the last record when there is none). The current record is
+  // copied into `buffer` when given.
+  bool Find(bool is_key, const std::uint8_t* values, int field_count, bool nearest, std::uint8_t partial_length,
+            std::uint8_t* buffer);
+  // Every key field equal (a non-unique index's record ID not compared).
+  bool FindExact(const std::uint8_t* values, std::uint8_t* buffer);
+  // Bounds from key bytes or record buffers over their first field counts
+  // (0: every key field); null values: no bound on that side.
+  void SetRange(bool is_key, const std::uint8_t* start, int start_count, const std::uint8_t* end, int end_count);
+  void ResetRange();
+  bool RangeActive() const { return range_active_; }
+  // The n-th visible record (1-based); 0 leaves the cursor before the
+  // first, a number above the count after the last.
+  TEngineErrorCode SetToRecordNumber(std::uint32_t n);
+
+  // ---- adding and deleting indexes (exclusive, writable) ----
+  void AddPrimaryIndex(TIndexDefinition& definition);
+  void AddSecondaryIndex(TIndexDefinition& definition);
+  void DeleteIndex(const std::string& name);
+  void DeleteIndexByPos(std::uint8_t position);
+  void DeleteAllIndexes();
 
   // ---- fields ----
   std::uint16_t GetFieldCount() const { return static_cast<std::uint16_t>(fields_.size()); }
@@ -142,10 +216,13 @@ public:
   std::uint32_t GetRecordCount();
   bool AtBegin() const { return bof_; }
   bool AtEnd() const { return eof_; }
-  void AppendRecord(std::uint8_t* buffer);
+  // Key checks of every unique index come before any byte is written
+  // (9729); with `reposition` the cursor stands on the record afterwards
+  // (after a delete: on the record that follows it in the current order).
+  void AppendRecord(std::uint8_t* buffer, bool reposition = true);
   // The caller holds the record's lock (GetCurrentRecord(buffer, true)).
-  void ModifyRecord(std::uint8_t* buffer, bool unlock_record);
-  void DeleteRecord(const std::uint8_t* buffer);
+  void ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool reposition = true);
+  void DeleteRecord(const std::uint8_t* buffer, bool reposition = true);
   // Whether the current record's stored bytes differ from the buffer's:
   // record ID and fields, BLOB fields by reference and signature.
   bool CurrentRecordDiffers(const std::uint8_t* buffer);
@@ -156,7 +233,7 @@ public:
   // Sorts the records (record_sort.h) of a table opened exclusively (else
   // 10253) that has no index; with any index it does nothing. The cursor
   // goes back to the beginning.
-  void SortRecordBuffers(const TRecordSortRequest& request);
+  TRecordSortResult SortRecordBuffers(const TRecordSortRequest& request);
   // Verifies or repairs the closed table (table_repair.h): 10031 while the
   // cursor is open, 10253 unless exclusive, 11013 when repairing read-only
   // or when the table is open anywhere. Lines go to the repair log, progress
@@ -265,11 +342,62 @@ private:
   // number type); blank compares as 0.
   bool NumericValue(const TFieldDefinition& def, const std::uint8_t* buffer, double& value) const;
 
+  // ---- indexes (cursor_navigation.cpp, cursor_indexes.cpp) ----
+  using Key = std::vector<std::uint8_t>;
+  // Loads the definition and comparison of a position.
+  void InternalSetIndexPos(std::uint8_t position);
+  TIndexTree Tree();
+  // Position on the rank-th key of the current index (key and record
+  // given); no record when rank is 0.
+  void PlaceAt(std::uint32_t rank, const Key& key, std::uint32_t record);
+  void ResetIndexPosition();
+  // First and last visible rank (first > last: none).
+  void RangeBounds(std::uint32_t& first, std::uint32_t& last);
+  bool BeyondRange(const Key& key, int direction) const;
+  bool GotoFirstIndexPosition();
+  bool GotoLastIndexPosition();
+  // Moves one key; false when the cursor ran past an end (flags set).
+  bool SkipIndexKey(int direction);
+  // The rank of the current key now (0 when gone: `gone` is set and the
+  // rank is where it would be).
+  std::uint32_t LocateCurrentKey(bool& gone);
+  // Nearest (or exact) placement on a key over `length` bytes; answers
+  // whether a key equal over `length` was found.
+  bool FindIndexKey(const std::uint8_t* key, std::uint16_t length, bool nearest);
+  // After a write or index change: the cursor on the current record's key.
+  void RepositionCurrentRecord();
+  std::uint16_t KeyFieldBytes(int field_count) const;
+  // Key bytes from `from` on: the lowest a key can hold there, or the highest.
+  void FillKeyAfter(Key& key, std::uint16_t from, bool high) const;
+  // Key upkeep of writes: the positions whose indexes hold keys.
+  std::vector<std::uint8_t> KeyedPositions() const;
+  TKeyComparator ComparatorOf(std::uint8_t slot) const;
+  Key KeyOf(std::uint8_t slot, const std::uint8_t* record) const;
+  void CheckKeyViolation(std::uint8_t slot, const Key& key, const Key* old_key);
+  void AddKeys(const std::uint8_t* record, std::uint32_t n);
+  void ReplaceSystemKey(const Key& old_key, const Key& new_key, std::uint32_t n);
+  void ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& new_key, std::uint32_t n);
+  void RemoveKey(std::uint8_t slot, const Key& key);
+  void BuildIndex(std::uint8_t slot);
+  void RebuildMissingIndex();
+  // The system index made again from the records (after records moved),
+  // with the live count.
+  void RebuildSystemIndex();
+  void AddIndexDefinitions(TDataTable* table, const TTableCreation& creation,
+                           const std::vector<TFieldDefinition>& fields) const;
+
   // BLOBs.
   TOpenBlob* BlobOf(const TFieldDefinition& def, const std::uint8_t* buffer) const;
   TEngineErrorCode CheckedBlob(int field, const std::uint8_t* buffer, TOpenBlob*& blob) const;
   void UpdateBlobSignatures(std::uint8_t* buffer);
   bool FlushBlobBuffers(const std::uint8_t* buffer);
+  TEngineErrorCode IndexMove(std::uint8_t* buffer, int direction);
+  // Filter hook: whether navigation may stop on a record. Every record
+  // while no filter is in force.
+  bool RecordVisible(std::uint32_t) const { return true; }
+  // Under filters, moves from a candidate key on to the nearest visible one
+  // in `direction`; false when none is left.
+  bool SkipInvisible(TIndexTree& tree, std::uint32_t& rank, Key& key, std::uint32_t& record, int direction);
   // Writes each open BLOB's block reference into the buffer and closes it:
   // the buffer no longer names it.
   void UpdateBlobOffsets(std::uint8_t* buffer);
@@ -314,6 +442,23 @@ private:
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
   std::int32_t last_handle_ = 0;
   std::set<std::uint32_t> record_locks_;  // records this cursor locked
+
+  // The current index: its position, definition and comparison; the
+  // current key and its rank (a hint: checked before use).
+  std::uint8_t index_pos_ = kPhysicalOrder;
+  TIndexDefinition index_def_;
+  TKeyComparator compare_;
+  Key key_ = Key(kMaxKeySize, 0);
+  std::uint32_t key_number_ = 0;
+  // Range bounds (kMaxKeySize bytes each) and their compared lengths (0:
+  // open on that side).
+  bool range_active_ = false;
+  Key range_start_ = Key(kMaxKeySize, 0), range_end_ = Key(kMaxKeySize, 0xFF);
+  std::uint16_t range_start_length_ = 0, range_end_length_ = 0;
+  // Filters in force: navigation then visits only the records whose bit
+  // is set in the filter bitmap. No filter sets it yet: every filter hook
+  // below is a no-op while it is false.
+  bool filters_in_force_ = false;
 };
 
 }  // namespace korvex

@@ -117,7 +117,14 @@ void TDataTable::OpenTable() {
   try {
     data_->OpenFile();
     PrepareIndexFile();
-    index_->OpenFile();
+    index_created_ = false;
+    if (!index_->Exists() && !data_->ReadOnly()) {
+      index_->CreateFile();
+      index_->SetNoPrimaryIndex(true);
+      index_created_ = true;
+    } else {
+      index_->OpenFile();
+    }
     if (HasBlobs()) {
       blob_->SetBlockSize(data_->GetBlobBlockSize());
       blob_->SetEncrypted(data_->GetEncrypted());

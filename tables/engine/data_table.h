@@ -188,7 +188,12 @@ public:
   bool TakeInternalReadLock(void* cursor) override;
   bool ForceBufferFlush() const override;
   bool StrictChangeDetection() const override;
-  bool HasPrimaryIndex() const override { return false; }
+  bool HasPrimaryIndex() const override { return index_->IsOpen() && !index_->GetNoPrimaryIndex(); }
+  // Set when opening found the data file without its index file and made
+  // a new, empty one: its system index and record count are to be rebuilt
+  // from the records (the opening cursor does it and clears the flag).
+  bool IndexCreatedAnew() const { return index_created_; }
+  void IndexCreatedAnew(bool value) { index_created_ = value; }
   std::uint32_t ReadAheadCount(void* cursor, std::uint32_t n, std::uint32_t limit, int direction) override;
   bool InRepair(void*) const override { return false; }
   void RepairLog(void*, const std::string&) override {}
@@ -239,7 +244,7 @@ private:
   std::string name_;
   bool open_ = false, exclusive_ = false, read_only_ = false, files_read_only_ = false;
   bool in_memory_ = false, temporary_ = false, result_set_ = false, source_table_ = false;
-  bool written_ = false;
+  bool written_ = false, index_created_ = false;
   std::unique_ptr<TDataFile> data_;
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;

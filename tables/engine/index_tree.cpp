@@ -398,33 +398,64 @@ bool TIndexTree::Search(const std::uint8_t* key) {
   return found;
 }
 
+int TIndexTree::LeafOf(std::uint32_t n, Held& held, TPage*& leaf) {
+  std::uint32_t offset = file_.GetRootPtr(slot_);
+  if (offset == 0 || n == 0) return -1;
+  std::uint32_t remaining = n;
+  for (std::size_t depth = 0;; ++depth) {
+    if (depth >= kMaxDepth) file_.Fail(err::kIndexPagesCorrupt);
+    TPage* page = nullptr;
+    if (!file_.GetPage(cursor_, slot_, offset, page)) return -2;
+    held.Keep(page);
+    if (page->Count() == 0) file_.Fail(err::kIndexPagesCorrupt);
+    if (page->IsLeaf()) {
+      if (remaining > static_cast<std::uint32_t>(page->Count())) return -1;
+      leaf = page;
+      return static_cast<int>(remaining) - 1;
+    }
+    int i = 0;
+    while (i < page->Count() - 1 && remaining > page->SubtreeCount(i)) remaining -= page->SubtreeCount(i++);
+    if (remaining > page->SubtreeCount(i)) return -1;
+    offset = page->ValueAt(i);
+  }
+}
+
 bool TIndexTree::KeyAt(std::uint32_t n, std::vector<std::uint8_t>& key, std::uint32_t& record) {
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
-    std::uint32_t offset = file_.GetRootPtr(slot_);
-    if (offset == 0 || n == 0) return false;
-    std::uint32_t remaining = n;
-    bool again = false;
-    for (std::size_t depth = 0; !again; ++depth) {
-      if (depth >= kMaxDepth) file_.Fail(err::kIndexPagesCorrupt);
+    TPage* leaf = nullptr;
+    const int i = LeafOf(n, held, leaf);
+    if (i == -2) continue;
+    if (i < 0) return false;
+    key.assign(leaf->KeyAt(i), leaf->KeyAt(i) + key_size_);
+    record = leaf->ValueAt(i);
+    return true;
+  }
+  file_.Fail(err::kIndexPagesCorrupt);
+}
+
+TIndexTree::TStep TIndexTree::Step(std::uint32_t n, const std::uint8_t* expected, int direction,
+                                   std::vector<std::uint8_t>& key, std::uint32_t& record) {
+  for (int attempt = 0; attempt < kFetchTries; ++attempt) {
+    Held held(file_);
+    TPage* leaf = nullptr;
+    int i = LeafOf(n, held, leaf);
+    if (i == -2) continue;
+    if (i < 0 || std::memcmp(leaf->KeyAt(i), expected, key_size_) != 0) return TStep::Moved;
+    i += direction;
+    if (i < 0 || i >= leaf->Count()) {
+      const std::uint32_t sibling = direction > 0 ? leaf->RightPage() : leaf->LeftPage();
+      if (sibling == 0) return TStep::End;
       TPage* page = nullptr;
-      if (!file_.GetPage(cursor_, slot_, offset, page)) {
-        again = true;
-        break;
-      }
+      if (!file_.GetPage(cursor_, slot_, sibling, page)) continue;
       held.Keep(page);
-      if (page->Count() == 0) file_.Fail(err::kIndexPagesCorrupt);
-      if (page->IsLeaf()) {
-        if (remaining > static_cast<std::uint32_t>(page->Count())) return false;
-        key.assign(page->KeyAt(static_cast<int>(remaining) - 1), page->KeyAt(static_cast<int>(remaining) - 1) + key_size_);
-        record = page->ValueAt(static_cast<int>(remaining) - 1);
-        return true;
-      }
-      int i = 0;
-      while (i < page->Count() - 1 && remaining > page->SubtreeCount(i)) remaining -= page->SubtreeCount(i++);
-      if (remaining > page->SubtreeCount(i)) return false;
-      offset = page->ValueAt(i);
+      if (page->Count() == 0 || !page->IsLeaf()) file_.Fail(err::kIndexPagesCorrupt);
+      leaf = page;
+      i = direction > 0 ? 0 : page->Count() - 1;
     }
+    key.assign(leaf->KeyAt(i), leaf->KeyAt(i) + key_size_);
+    record = leaf->ValueAt(i);
+    return TStep::Done;
   }
   file_.Fail(err::kIndexPagesCorrupt);
 }

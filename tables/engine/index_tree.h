@@ -51,6 +51,12 @@ public:
   void ScanRecords(std::uint32_t first, std::uint32_t count, const std::function<void(std::uint32_t)>& take);
   // The n-th key (1-based) and its record number; false outside 1..count.
   bool KeyAt(std::uint32_t n, std::vector<std::uint8_t>& key, std::uint32_t& record);
+  // From the n-th key, which must equal `expected` byte for byte, to its
+  // neighbour in `direction` (1 or -1) in one descent: the leaf's next
+  // entry or the first (last) of the sibling page.
+  enum class TStep { Moved, End, Done };
+  TStep Step(std::uint32_t n, const std::uint8_t* expected, int direction, std::vector<std::uint8_t>& key,
+             std::uint32_t& record);
   std::uint32_t Count();
   // Returns every page of the tree to the index's free chain, children
   // first; the root becomes 0.
@@ -85,6 +91,9 @@ private:
   // fetch again. `before` counts the keys left of the path.
   bool Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held, std::vector<Level>& path,
                std::uint32_t* before);
+  // The leaf holding the n-th key and its entry; -1 when there is none,
+  // -2: fetch again.
+  int LeafOf(std::uint32_t n, Held& held, TPage*& leaf);
   // A page fetched for a change already begun: asks again while change
   // detection answers.
   TPage* Fetch(std::uint32_t offset, Held& held);

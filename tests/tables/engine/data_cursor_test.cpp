@@ -18,6 +18,7 @@
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
 #include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/cursor_test_support.h"
 #include "tests/tables/engine/engine_test_support.h"
 
 namespace korvex::testing {
@@ -25,23 +26,6 @@ namespace {
 
 using qvtest::ReadFileBytes;
 using Bytes = std::vector<std::uint8_t>;
-
-struct Env {
-  explicit Env(const std::string& path) {
-    session.Timing.InternalSleepMs = 1;
-    session.LockWaitTime = 5;
-    dir = session.OpenDataDirectory("data", path);
-  }
-  TDataSession session;
-  TDataDirectory* dir = nullptr;
-};
-
-std::unique_ptr<TDataCursor> Cursor(TDataDirectory* dir, bool exclusive, const std::string& name = "t") {
-  auto c = std::make_unique<TDataCursor>(dir);
-  c->SetTableName(name);
-  c->SetExclusive(exclusive);
-  return c;
-}
 
 void Create(TDataDirectory* dir, std::vector<TFieldDefinition> fields, TTableCreation creation = {},
             const std::string& name = "t") {
@@ -57,6 +41,14 @@ std::string Files(const std::string& dir) {
     all += '|';
   }
   return all;
+}
+
+TIndexDefinition Ix(const std::string& name, std::vector<std::uint16_t> fields, bool unique = true) {
+  TIndexDefinition d;
+  d.Name = name;
+  d.Unique = unique ? 1 : 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) d.Fields[i] = fields[i];
+  return d;
 }
 
 TEST(DataCursor, CreationChecksRefuseBeforeAnyFileExists) {
@@ -98,6 +90,30 @@ TEST(DataCursor, CreationChecksRefuseBeforeAnyFileExists) {
        err::kInvalidPassword},
       {"bad minimum", [](auto& f, auto&) { f[0].Minimum = "abc"; }, err::kInvalidValidityCheck},
       {"unknown language", [](auto&, auto& c) { c.Settings.LanguageID = 0x7777; }, err::kLanguageUnavailable},
+      // Index definitions: entry 0 the primary index.
+      {"primary and secondary", [](auto&, auto& c) { c.Indexes = {Ix("", {1}), Ix("ByB", {2}, false)}; }, 0},
+      {"no primary, two secondaries", [](auto&, auto& c) { c.Indexes = {Ix("", {}), Ix("a", {2}), Ix("b", {1, 2})}; }, 0},
+      {"primary over a BLOB", [](auto&, auto& c) { c.Indexes = {Ix("", {3})}; }, err::kInvalidIndexFieldType},
+      {"key field 9", [](auto&, auto& c) { c.Indexes = {Ix("", {}), Ix("a", {9})}; }, err::kInvalidIndexField},
+      {"nameless secondary", [](auto&, auto& c) { c.Indexes = {Ix("", {}), Ix(" ", {1})}; }, err::kInvalidIndexName},
+      {"secondary named 1a", [](auto&, auto& c) { c.Indexes = {Ix("", {}), Ix("1a", {1})}; }, err::kInvalidIndexName},
+      {"same index name", [](auto&, auto& c) { c.Indexes = {Ix("", {}), Ix("ab", {1}), Ix("AB ", {2})}; },
+       err::kIndexExists},
+      {"secondary without fields", [](auto&, auto& c) { c.Indexes = {Ix("", {}), Ix("a", {})}; }, err::kInvalidKeySize},
+      {"empty primary refused", [](auto&, auto& c) { c.Indexes = {Ix("", {})}; c.AllowEmptyPrimaryKey = false; },
+       err::kInvalidKeySize},
+      {"key of 524 bytes", [](auto& f, auto& c) {
+         f = {Field("A", dtString, 250), Field("B", dtString, 250), Field("C", dtString, 18)};
+         c.Indexes = {Ix("", {1, 2, 3}), Ix("x", {1, 2, 3}, false)};
+       }, 0},
+      {"key of 525 bytes", [](auto& f, auto& c) {
+         f = {Field("A", dtString, 250), Field("B", dtString, 250), Field("C", dtString, 19)};
+         c.Indexes = {Ix("", {}), Ix("x", {1, 2, 3}, false)};
+       }, err::kInvalidKeySize},
+      {"31 index definitions", [](auto&, auto& c) {
+         c.Indexes = {Ix("", {})};
+         for (int i = 0; i < 31; ++i) c.Indexes.push_back(Ix("I" + std::to_string(i), {1}, false));
+       }, err::kIndexLimits},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -115,7 +131,15 @@ TEST(DataCursor, CreationChecksRefuseBeforeAnyFileExists) {
     if (creation.Settings.Encrypted) env.session.AddPassword(creation.Settings.Password);
     auto cursor = Cursor(env.dir, false);
     cursor->OpenCursor();
-    EXPECT_EQ(cursor->GetFieldDefinitionByPos(1).Name.front(), 'N');  // trimmed
+    if (creation.Indexes.empty()) EXPECT_EQ(cursor->GetFieldDefinitionByPos(1).Name.front(), 'N');  // trimmed
+    EXPECT_EQ(cursor->GetIndexCount(), creation.Indexes.empty() ? 0 : creation.Indexes.size() - 1);
+    if (c.what == std::string("key of 524 bytes")) {
+      TIndexDefinition d;
+      cursor->GetIndexDefinition(1, d);
+      EXPECT_EQ(d.KeySize, 528);
+      cursor->GetIndexDefinition(0, d);
+      EXPECT_EQ(d.KeySize, 524);
+    }
     EXPECT_EQ(RunTableCheck(tmp.path().string() + "/t.DAT", EngineKeysOption()).status, 0);
   }
 }
@@ -725,17 +749,18 @@ TEST(DataCursor, AppendsOnAFullDiskFailAndLeaveNoTrace) {
   const std::string dir = tmp.path().string();
   {
     Env env(dir);
-    Create(env.dir, {Field("N", dtInteger), Field("S", dtString, 40)});
+    Create(env.dir, {Field("N", dtInteger), Field("S", dtString, 200)});
   }
   // The child appends under a file-size limit until a write fails, checks
   // what it sees and reports the appends that returned.
   qvtest::ChildProcess child([&](qvtest::ChildProcess&) -> int {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
-    // The data file outgrows the limit first: the index file's header lies
-    // below it.
-    limit.rlim_cur = limit.rlim_max =
-        std::max(std::filesystem::file_size(dir + "/t.DAT"), std::filesystem::file_size(dir + "/t.IDX")) + 500;
+    // The data file outgrows the limit first: the index file's header and
+    // the first page of its system index lie below it.
+    limit.rlim_cur = limit.rlim_max = std::max(std::filesystem::file_size(dir + "/t.DAT"),
+                                               std::filesystem::file_size(dir + "/t.IDX") + 4096) +
+                                      500;
     setrlimit(RLIMIT_FSIZE, &limit);
     Env env(dir);
     auto c = Cursor(env.dir, false);

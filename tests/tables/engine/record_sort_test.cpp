@@ -175,7 +175,7 @@ TEST(RecordSort, BothPathsMatchPythonSorted) {
     request.CaseInsensitive = k.ci;
     request.RemoveDuplicates = k.distinct;
     request.RunCapacity = k.run_capacity;
-    TRecordSortResult result = korvex::SortRecordBuffers(c->Table()->DataFile(), request);
+    TRecordSortResult result = c->SortRecordBuffers(request);
     EXPECT_EQ(result.Runs, k.runs);
     c->Table()->IndexFile().SetActualRecordCount(result.Records);
     EXPECT_EQ(c->GetRecordCount(), result.Records);
@@ -242,7 +242,7 @@ TEST(RecordSort, GroupAndHavingFollowAModel) {
         for (c->SetToBegin(); c->GetNextRecord(buffer.data()) == 0;) {
         }
       }
-      TRecordSortResult result = korvex::SortRecordBuffers(c->Table()->DataFile(), request);
+      TRecordSortResult result = c->SortRecordBuffers(request);
       EXPECT_EQ(result.Runs == 0, !external);
       EXPECT_EQ(group_calls, 180 - 180 / 7 - (180 % 7 > 3));
       EXPECT_EQ(having_calls, static_cast<int>(sums.size()));
@@ -292,7 +292,7 @@ std::string GroupedKeys(int records, std::uint32_t run_capacity, const std::set<
     c->GetField(1, g, reinterpret_cast<std::uint8_t*>(&k));
     return !dropped.count(k);
   };
-  TRecordSortResult result = korvex::SortRecordBuffers(c->Table()->DataFile(), request);
+  TRecordSortResult result = c->SortRecordBuffers(request);
   EXPECT_EQ(result.Runs == 0, cached);
   if (next_physical) *next_physical = c->Table()->DataFile().GetHeader().NextPhysicalRecord;
   c->Table()->IndexFile().SetActualRecordCount(result.Records);

@@ -1,0 +1,296 @@
+// TDataCursor: index definitions at table creation, index keys kept in
+// step with every record write, adding, deleting and rebuilding indexes.
+//
+// Every write builds the keys of all indexes from the record (the primary
+// index only when the table has one) and checks each unique index for the
+// new key before any key, record or header byte changes, so a refused
+// write leaves the table as it was. The system index "Sys Deleted" holds
+// one key per physical record: its deleted flag and its record ID.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/scope_exit.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/text_values.h"
+
+namespace korvex {
+
+// ---- definitions at creation ---------------------------------------------------
+
+void TDataCursor::VerifyIndexInformation(std::vector<TIndexDefinition>& indexes,
+                                         const std::vector<TFieldDefinition>& fields,
+                                         bool allow_empty_primary) const {
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    TIndexDefinition& d = indexes[i];
+    const bool primary = i == 0;
+    if (primary) {
+      d.Name.clear();
+      d.Unique = 1;
+    } else {
+      d.Name = rtl::Trim(d.Name);
+      if (d.Name.empty() || !IsAlpha(d.Name[0])) RaiseError(err::kInvalidIndexName, name_, {}, d.Name);
+      for (std::size_t j = 1; j < i; ++j)
+        if (rtl::SameText(indexes[j].Name, d.Name)) RaiseError(err::kIndexExists, name_, {}, d.Name);
+    }
+    const std::string label = primary ? std::string("Primary") : d.Name;
+    if (d.FieldCount == 0)
+      while (d.FieldCount < kMaxKeyFields && d.Fields[d.FieldCount] != 0) ++d.FieldCount;
+    if (d.FieldCount > kMaxKeyFields) RaiseError(err::kInvalidKeySize, name_, {}, label);
+    std::uint32_t size = 0;
+    for (int k = 0; k < d.FieldCount; ++k) {
+      const std::uint16_t number = d.Fields[k];
+      if (number == 0 || number > fields.size())
+        RaiseError(err::kInvalidIndexField, name_, std::to_string(number), label);
+      if (fields[number - 1].DataType == dtBlob) RaiseError(err::kInvalidIndexFieldType, name_, {}, label);
+      size += fields[number - 1].PhysicalSize + 1u;
+    }
+    if (size > kMaxKeyFieldBytes || (size == 0 && (!primary || !allow_empty_primary)))
+      RaiseError(err::kInvalidKeySize, name_, {}, label);
+    for (int k = d.FieldCount; k < kMaxKeyFields; ++k) d.Fields[k] = 0;
+    d.KeySize = static_cast<std::uint16_t>(size + (d.Unique ? 0 : kRecordIDKeySize));
+    if (primary && size == 0) d = TIndexDefinition{};
+    d.Root = d.FreePage = 0;
+  }
+}
+
+void TDataCursor::AddIndexDefinitions(TDataTable* table, const TTableCreation& creation,
+                                      const std::vector<TFieldDefinition>& fields) const {
+  (void)fields;
+  TIndexFile& file = table->IndexFile();
+  for (std::size_t i = 0; i < creation.Indexes.size(); ++i) {
+    if (i == 0) file.AddPrimaryIndex(creation.Indexes[0]);
+    else file.AddSecondaryIndex(creation.Indexes[i]);
+  }
+}
+
+// ---- keys of writes --------------------------------------------------------------
+
+std::vector<std::uint8_t> TDataCursor::KeyedPositions() const {
+  std::vector<std::uint8_t> positions;
+  const TIndexFile& file = table_->IndexFile();
+  if (!file.GetNoPrimaryIndex()) positions.push_back(0);
+  for (std::uint8_t p = 1; p <= file.GetIndexCount(); ++p) positions.push_back(p);
+  return positions;
+}
+
+TDataCursor::Key TDataCursor::KeyOf(std::uint8_t slot, const std::uint8_t* record) const {
+  const TIndexDefinition& d = table_->IndexFile().GetIndexDefinition(slot);
+  Key key(std::max<std::size_t>(d.KeySize, kRecordIDKeySize + 1u), 0);
+  if (slot == kSystemSlot) {
+    BuildSystemKey(record, key.data());
+  } else {
+    const TDataFile& data = table_->DataFile();
+    BuildIndexKey(d, fields_, data.GetLanguageID(), data.GetSortID(), record, key.data());
+  }
+  key.resize(d.KeySize);
+  return key;
+}
+
+void TDataCursor::CheckKeyViolation(std::uint8_t slot, const Key& key, const Key* old_key) {
+  const TIndexDefinition& d = table_->IndexFile().GetIndexDefinition(slot);
+  if (!d.Unique) return;
+  const TKeyComparator compare = ComparatorOf(slot);
+  // A key equal to the record's own by the index's order is no violation,
+  // whatever its bytes.
+  if (old_key && compare.CompareKeys(old_key->data(), key.data(), d.KeySize) == 0) return;
+  if (TIndexTree(table_->IndexFile(), slot, compare, this).Search(key.data()))
+    RaiseError(err::kDuplicateKey, name_, {}, d.Name);
+}
+
+void TDataCursor::AddKeys(const std::uint8_t* record, std::uint32_t n) {
+  for (std::uint8_t slot : KeyedPositions()) {
+    const TKeyComparator compare = ComparatorOf(slot);
+    TIndexTree(table_->IndexFile(), slot, compare, this).Insert(KeyOf(slot, record).data(), n);
+  }
+}
+
+void TDataCursor::ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& new_key, std::uint32_t n) {
+  if (old_key == new_key) return;
+  const TKeyComparator compare = ComparatorOf(slot);
+  TIndexTree tree(table_->IndexFile(), slot, compare, this);
+  if (!tree.Remove(old_key.data())) RaiseError(err::kIndexPagesCorrupt, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
+  tree.Insert(new_key.data(), n);
+}
+
+void TDataCursor::ReplaceSystemKey(const Key& old_key, const Key& new_key, std::uint32_t n) {
+  // A table with records whose system index was never filled (its records
+  // were written without it) stays without one.
+  if (table_->IndexFile().GetRootPtr(kSystemSlot) == 0 && table_->DataFile().GetPhysicalRecordsUsed() > 0) return;
+  const TKeyComparator compare;
+  TIndexTree tree(table_->IndexFile(), kSystemSlot, compare, this);
+  if (!old_key.empty()) tree.Remove(old_key.data());
+  if (!tree.Search(new_key.data())) tree.Insert(new_key.data(), n);
+}
+
+void TDataCursor::RemoveKey(std::uint8_t slot, const Key& key) {
+  const TKeyComparator compare = ComparatorOf(slot);
+  if (!TIndexTree(table_->IndexFile(), slot, compare, this).Remove(key.data()))
+    RaiseError(err::kIndexPagesCorrupt, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
+}
+
+// ---- adding, deleting, rebuilding -------------------------------------------------------
+
+void TDataCursor::BuildIndex(std::uint8_t slot) {
+  TDataFile& data = table_->DataFile();
+  const std::uint32_t used = data.GetPhysicalRecordsUsed();
+  const TKeyComparator compare = ComparatorOf(slot);
+  TIndexTree tree(table_->IndexFile(), slot, compare, this);
+  for (std::uint32_t n = 1; n <= used; ++n) {
+    TRecord* record = FetchRecord(n, 1);
+    const bool live = !record->Deleted();
+    Key key;
+    if (live) key = KeyOf(slot, record->Data.data());
+    data.PutRecord(record);
+    if (live) {
+      // A duplicate in a unique index refuses the whole index; the caller
+      // takes it away again, so no record is lost.
+      if (table_->IndexFile().GetIndexDefinition(slot).Unique && tree.Search(key.data()))
+        RaiseError(err::kDuplicateKey, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
+      tree.Insert(key.data(), n);
+    }
+    DoIndexProgress(n, static_cast<std::uint8_t>((100ull * n + used / 2) / used));
+  }
+}
+
+namespace {
+std::uint16_t KeyFieldCount(TIndexDefinition& d) {
+  if (d.FieldCount == 0)
+    while (d.FieldCount < kMaxKeyFields && d.Fields[d.FieldCount] != 0) ++d.FieldCount;
+  return d.FieldCount;
+}
+}  // namespace
+
+void TDataCursor::AddPrimaryIndex(TIndexDefinition& definition) {
+  RequireOpen();
+  CheckExclusive();
+  CheckNotReadOnly();
+  TIndexFile& file = table_->IndexFile();
+  KeyFieldCount(definition);
+  definition.Name.clear();
+  definition.Unique = 1;
+  std::vector<TIndexDefinition> check{definition};
+  VerifyIndexInformation(check, fields_, true);
+  definition = check[0];
+  if (definition.FieldCount == 0) return;
+  const std::uint8_t previous = index_pos_;
+  file.AddPrimaryIndex(definition);
+  try {
+    BuildIndex(0);
+  } catch (...) {
+    const TKeyComparator compare = ComparatorOf(0);
+    TIndexTree(file, 0, compare, this).FreeAllPages();
+    file.DeleteIndex(0, true);
+    throw;
+  }
+  table_->MarkWritten();
+  InternalSetIndexPos(previous);
+  SetToBegin();
+}
+
+void TDataCursor::AddSecondaryIndex(TIndexDefinition& definition) {
+  RequireOpen();
+  CheckExclusive();
+  CheckNotReadOnly();
+  TIndexFile& file = table_->IndexFile();
+  KeyFieldCount(definition);
+  std::vector<TIndexDefinition> check{TIndexDefinition{}, definition};
+  VerifyIndexInformation(check, fields_, true);
+  definition = check[1];
+  for (std::uint8_t p = 1; p <= file.GetIndexCount(); ++p)
+    if (rtl::SameText(file.GetIndexDefinition(p).Name, definition.Name))
+      RaiseError(err::kIndexExists, name_, {}, definition.Name);
+  const std::uint8_t previous = index_pos_;
+  file.AddSecondaryIndex(definition);
+  const std::uint8_t slot = file.GetIndexCount();
+  try {
+    BuildIndex(slot);
+  } catch (...) {
+    const TKeyComparator compare = ComparatorOf(slot);
+    TIndexTree(file, slot, compare, this).FreeAllPages();
+    file.DeleteIndex(slot, true);
+    throw;
+  }
+  table_->MarkWritten();
+  InternalSetIndexPos(previous);
+  SetToBegin();
+}
+
+void TDataCursor::DeleteIndexByPos(std::uint8_t position) {
+  RequireOpen();
+  CheckExclusive();
+  CheckNotReadOnly();
+  TIndexFile& file = table_->IndexFile();
+  if (position > file.GetIndexCount() || (position == 0 && file.GetNoPrimaryIndex()))
+    RaiseError(err::kInvalidIndexName, name_, {}, std::to_string(position));
+  {
+    const TKeyComparator compare = ComparatorOf(position);
+    TIndexTree(file, position, compare, this).FreeAllPages();
+  }
+  file.DeleteIndex(position, true);
+  table_->MarkWritten();
+  std::uint8_t current = index_pos_;
+  if (current == position) current = 0;
+  else if (current != kPhysicalOrder && current > position) --current;
+  range_active_ = false;
+  range_start_length_ = range_end_length_ = 0;
+  InternalSetIndexPos(current);
+  SetToBegin();
+}
+
+void TDataCursor::DeleteIndex(const std::string& name) {
+  RequireOpen();
+  const std::string wanted = rtl::Trim(name);
+  const TIndexFile& file = table_->IndexFile();
+  for (std::uint8_t p = 1; p <= file.GetIndexCount(); ++p) {
+    if (rtl::SameText(rtl::Trim(file.GetIndexDefinition(p).Name), wanted)) {
+      DeleteIndexByPos(p);
+      return;
+    }
+  }
+  CheckExclusive();
+  CheckNotReadOnly();
+  RaiseError(err::kInvalidIndexName, name_, {}, wanted);
+}
+
+void TDataCursor::DeleteAllIndexes() {
+  RequireOpen();
+  for (int p = table_->IndexFile().GetIndexCount(); p >= 1; --p) DeleteIndexByPos(static_cast<std::uint8_t>(p));
+  if (!table_->IndexFile().GetNoPrimaryIndex()) DeleteIndexByPos(0);
+}
+
+void TDataCursor::RebuildSystemIndex() {
+  TIndexFile& file = table_->IndexFile();
+  TDataFile& data = table_->DataFile();
+  const TKeyComparator compare;
+  TIndexTree tree(file, kSystemSlot, compare, this);
+  tree.FreeAllPages();
+  std::uint32_t live = 0;
+  for (std::uint32_t n = 1; n <= data.GetPhysicalRecordsUsed(); ++n) {
+    TRecord* record = FetchRecord(n, 1);
+    const Key key = KeyOf(kSystemSlot, record->Data.data());
+    if (!record->Deleted()) ++live;
+    data.PutRecord(record);
+    if (!tree.Search(key.data())) tree.Insert(key.data(), n);
+  }
+  file.SetActualRecordCount(live);
+}
+
+void TDataCursor::RebuildMissingIndex() {
+  table_->WriteLockTable();
+  ScopeExit unlock{[&] {
+    try {
+      table_->WriteUnlockTable();
+    } catch (...) {
+    }
+  }};
+  table_->IndexFile().SetNoPrimaryIndex(true);
+  RebuildSystemIndex();
+  table_->IndexCreatedAnew(false);
+  Flush(false);
+}
+
+}  // namespace korvex
