@@ -815,18 +815,23 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
   }
   if (UsesJournal() && !journal_.Active()) journal_.Begin(JournalPath(), JournalFiles(), to_disk || ForceBufferFlush());
   try {
+    // Each file goes to disk once, after all its writes: the journal keeps
+    // them undoable until it goes, which is the commit point.
     if (data_->IsOpen()) {
-      data_->FlushRecordBuffers(to_disk);
-      data_->WriteHeader(force_data, to_disk);
+      data_->FlushRecordBuffers(false);
+      data_->WriteHeader(force_data, false);
       data_->WriteFields();
+      if (to_disk) data_->Flush();
     }
     if (index_->IsOpen()) {
-      index_->FlushPageBuffers(to_disk);
-      index_->WriteHeader(force_index, to_disk);
+      index_->FlushPageBuffers(false);
+      index_->WriteHeader(force_index, false);
+      if (to_disk) index_->Flush();
     }
     if (blobs) {
-      blob_->FlushBlockBuffers(to_disk);
-      blob_->WriteHeader(force_blob, to_disk);
+      blob_->FlushBlockBuffers(false);
+      blob_->WriteHeader(force_blob, false);
+      if (to_disk) blob_->Flush();
     }
     journal_.Commit();
   } catch (...) {
