@@ -127,11 +127,15 @@ void TBlobFile::UpdateHeaderStamp() {
   host_->MarkWritten();
 }
 
-bool TBlobFile::CheckForChanges() {
+bool TBlobFile::StampChanged() {
   std::uint8_t bytes[4];
   ReadAt(*this, 0, bytes, 4);
   if (encrypted_) DecryptBuffer(bytes, 4, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
-  if (rtl::DecodeFixed32(bytes) == stamp_) return false;
+  return rtl::DecodeFixed32(bytes) != stamp_;
+}
+
+bool TBlobFile::CheckForChanges() {
+  if (!StampChanged()) return false;
   ReadHeader();
   return true;
 }
@@ -231,10 +235,12 @@ void TBlobFile::ReadBlockBuffers(std::uint32_t offset, std::uint32_t count) {
 
 bool TBlobFile::FlushBlockBuffers(bool flush_to_disk) {
   const bool encrypted = encrypted_;
-  return WriteModifiedRuns(*this, *host_, cache_, Layout(), window_, flush_to_disk,
-                           [encrypted](TCacheEntry* e, std::uint8_t* out) {
-                             static_cast<TBlock*>(e)->Write(out, encrypted);
-                           }) > 0;
+  const std::uint32_t runs = WriteModifiedRuns(*this, *host_, cache_, Layout(), window_, flush_to_disk,
+                                               [encrypted](TCacheEntry* e, std::uint8_t* out) {
+                                                 static_cast<TBlock*>(e)->Write(out, encrypted);
+                                               });
+  stats_.WriteRuns += runs;
+  return runs > 0;
 }
 
 void TBlobFile::FreeBlockBuffers() {

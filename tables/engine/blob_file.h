@@ -58,6 +58,7 @@ struct TBlobFileStatistics {
   std::uint32_t Requests = 0;
   std::uint32_t ReadsBegun = 0;
   std::uint32_t ReadsDone = 0;
+  std::uint32_t WriteRuns = 0;
 };
 
 class TBlobFile : public TFileHandler {
@@ -78,6 +79,8 @@ public:
   void WriteHeader(bool force, bool flush_to_disk);
   void UpdateHeaderStamp();
   bool CheckForChanges();
+  // Whether the stamp on disk differs, the header left alone.
+  bool StampChanged();
   void ClearHeader();
   // 12035 for another version, 8961 for a size or free-chain head that is
   // not a block boundary.

@@ -33,7 +33,15 @@ void TDataCursor::ClearRecord(std::uint8_t* buffer) const { std::memset(buffer, 
 // ---- fields --------------------------------------------------------------------
 
 bool TDataCursor::GetField(int field, const std::uint8_t* buffer, std::uint8_t* data) const {
-  const TFieldDefinition& def = FieldAt(field);
+  return InternalGetField(FieldAt(field), buffer, data);
+}
+
+void TDataCursor::PutField(int field, std::uint8_t* buffer, const std::uint8_t* data, bool allow_calculated) const {
+  InternalPutField(FieldAt(field), buffer, data, allow_calculated);
+}
+
+bool TDataCursor::InternalGetField(const TFieldDefinition& def, const std::uint8_t* buffer,
+                                   std::uint8_t* data) const {
   if (def.IsAutoIncrement()) {
     if (data) std::memcpy(data, buffer + kRecordIDOffset, 4);
     return false;
@@ -53,8 +61,9 @@ bool TDataCursor::GetField(int field, const std::uint8_t* buffer, std::uint8_t* 
   return at[0] == 0;
 }
 
-void TDataCursor::PutField(int field, std::uint8_t* buffer, const std::uint8_t* data) const {
-  const TFieldDefinition& def = FieldAt(field);
+void TDataCursor::InternalPutField(const TFieldDefinition& def, std::uint8_t* buffer, const std::uint8_t* data,
+                                   bool allow_calculated) const {
+  if (def.Calculated && !allow_calculated) return;
   if (def.IsAutoIncrement()) {
     if (data) std::memcpy(buffer + kRecordIDOffset, data, 4);
     return;
@@ -63,6 +72,7 @@ void TDataCursor::PutField(int field, std::uint8_t* buffer, const std::uint8_t* 
   const std::size_t size = def.PhysicalSize;
   if (!data) {
     std::memset(at, 0, size + 1);
+    if (!def.Calculated) CalculateExpressionFields(buffer);
     return;
   }
   switch (def.DataType) {
@@ -97,23 +107,21 @@ void TDataCursor::PutField(int field, std::uint8_t* buffer, const std::uint8_t* 
       std::memcpy(at + 1, data, size);
       at[0] = 1;
   }
+  if (!def.Calculated) CalculateExpressionFields(buffer);
 }
 
 // ---- reading ---------------------------------------------------------------------
 
-void TDataCursor::ReadLock() {
-  if (took_read_lock_) return;
-  bool before = table_->InternalReadLockHeld();
-  table_->ReadLockTable();
-  took_read_lock_ = !before && table_->InternalReadLockHeld();
-}
-
-void TDataCursor::ReadUnlock() {
-  if (!took_read_lock_) return;
-  took_read_lock_ = false;
-  table_->ReadUnlockTable();
-}
-
+namespace {
+// Releases the cursor's read lock when a read ends, also by an exception.
+template <typename F>
+struct Finally {
+  F f;
+  ~Finally() { f(); }
+};
+template <typename F>
+Finally(F) -> Finally<F>;
+}  // namespace
 
 TRecord* TDataCursor::FetchRecord(std::uint32_t n, int direction) {
   TDataFile& data = table_->DataFile();
@@ -143,6 +151,7 @@ void TDataCursor::LoadCurrent(std::uint32_t n) {
   table_->DataFile().PutRecord(record);
   current_ = n;
   bof_ = eof_ = false;
+  CompleteCurrent();
 }
 
 TEngineErrorCode TDataCursor::CopyCurrent(std::uint8_t* buffer, TEngineErrorCode status) {
@@ -331,8 +340,9 @@ bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32
     blobs_written = FlushBlobBuffers(buffer);
     UpdateBlobOffsets(buffer);
   }
-  record->Data.resize(record_size_);
-  std::memcpy(record->Data.data() + kRecordPrefixSize, buffer + kRecordPrefixSize, record_size_ - kRecordPrefixSize);
+  record->Data.resize(physical_size_);
+  std::memcpy(record->Data.data() + kRecordPrefixSize, buffer + kRecordPrefixSize,
+              physical_size_ - kRecordPrefixSize);
   record->SetDeleted(false);
   Store32(record->Data.data() + 1, n);
   record->SetRecordID(GetRecordID(buffer));
@@ -340,6 +350,7 @@ bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32
   current_record_ = record->Data;
   Store32(current_record_.data() + 1, n);
   FreeAllBlobs(false);
+  CompleteCurrent();
   return blobs_written;
 }
 
@@ -347,6 +358,8 @@ void TDataCursor::Flush(bool blobs) {
   // The write's one closing flush (none while the writes are held); a
   // failure has undone the write in the table before it reaches here.
   table_->EndWrite(true, false, blobs);
+  // This cursor's own writes are no foreign change.
+  SynchLastUpdateStamps();
 }
 
 // Holds the table's write lock for one write and makes it one undoable
@@ -527,6 +540,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   table_->IndexFile().DecActualRecordCount();
   current_record_ = old;
   current_record_[0] = 1;
+  CompleteCurrent();
   Flush(blobs);
   if (reposition) RepositionCurrentRecord();
 }

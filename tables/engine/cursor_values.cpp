@@ -1,5 +1,6 @@
 // TDataCursor: default values, validity checks, bookmarks and the header
 // values a cursor reports.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/runtime/coding.h"
@@ -7,91 +8,120 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_table.h"
 #include "tables/lib/collation.h"
+#include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
+#include "tables/lib/language_settings.h"
+#include "tables/lib/numeric.h"
 
 namespace korvex {
 
 namespace {
 
-// A limit or default text as a number of the field's type.
-bool TextNumber(const std::string& text, double& value) {
-  std::string t = rtl::Trim(text);
-  std::int64_t whole;
-  if (rtl::TryStrToInt64(t, whole)) {
-    value = static_cast<double>(whole);
-    return true;
-  }
-  return rtl::TryStrToFloat(t, value);
-}
+// The clock's date and time as the record stores them.
+std::int32_t Today() { return rtl::DateTimeToTimeStamp(rtl::Date()).Date; }
+std::int32_t TimeNow() { return rtl::DateTimeToTimeStamp(rtl::Now()).Time; }
 
-}  // namespace
-
-bool TDataCursor::NumericValue(const TFieldDefinition& def, const std::uint8_t* buffer, double& value) const {
-  const std::uint8_t* at = buffer + def.Offset + 1;
-  const bool blank = buffer[def.Offset] == 0;
-  switch (def.DataType) {
-    case dtSmallInt: value = blank ? 0 : static_cast<std::int16_t>(rtl::DecodeFixed16(at)); return true;
-    case dtWord: value = blank ? 0 : rtl::DecodeFixed16(at); return true;
+// A value of a type in the record's format, as one number for ordering;
+// false for the types that have no order here (strings compare as text).
+bool Ordered(std::uint8_t type, const std::uint8_t* at, long double& value) {
+  switch (type) {
+    case dtSmallInt: value = static_cast<std::int16_t>(rtl::DecodeFixed16(at)); return true;
+    case dtWord: value = rtl::DecodeFixed16(at); return true;
     case dtInteger:
-      if (def.IsAutoIncrement()) value = GetRecordID(buffer);
-      else value = blank ? 0 : static_cast<std::int32_t>(rtl::DecodeFixed32(at));
-      return true;
-    case dtFloat: value = blank ? 0 : rtl::DecodeDouble(at); return true;
+    case dtDate:
+    case dtTime: value = static_cast<std::int32_t>(rtl::DecodeFixed32(at)); return true;
+    case dtBCD: value = static_cast<std::int64_t>(rtl::DecodeFixed64(at)); return true;
+    case dtFloat:
+    case dtTimeStamp: value = rtl::DecodeDouble(at); return true;
     default: return false;
   }
 }
 
+}  // namespace
+
+// The text of a default or a limit as a value of the field's type, in the
+// record's format: "DATE", "TIME" and "NOW" (any case) read the clock;
+// other texts are read in the formats of the language settings in force.
+bool TDataCursor::TextValue(const TFieldDefinition& def, const std::string& text, std::uint8_t* data) const {
+  const std::string word = rtl::UpperCase(rtl::Trim(text));
+  switch (def.DataType) {
+    case dtDate:
+      if (word == "DATE") {
+        rtl::EncodeFixed32(data, static_cast<std::uint32_t>(Today()));
+        return true;
+      }
+      break;
+    case dtTime:
+      if (word == "TIME") {
+        rtl::EncodeFixed32(data, static_cast<std::uint32_t>(TimeNow()));
+        return true;
+      }
+      break;
+    case dtTimeStamp:
+      if (word == "NOW" || word == "DATE" || word == "TIME") {
+        rtl::TDateTime when = word == "NOW" ? rtl::Now() : word == "DATE" ? rtl::Date() : rtl::Time();
+        rtl::EncodeDouble(data, rtl::TimeStampToMSecs(rtl::DateTimeToTimeStamp(when)));
+        return true;
+      }
+      break;
+    case dtBoolean:
+      rtl::EncodeFixed16(data, StrToBool(rtl::Trim(text)) ? 1 : 0);
+      return true;
+    default:
+      break;
+  }
+  std::uint8_t buffer[kConvertBufferSize + 1] = {};
+  const std::string t = rtl::Trim(text).substr(0, kConvertBufferSize - 1);
+  std::memcpy(buffer, t.data(), t.size());
+  if (!ConvertExpression(dtString, kConvertBufferSize, 0, def.DataType, def.PhysicalSize, def.Decimals, buffer))
+    return false;
+  std::memcpy(data, buffer, def.PhysicalSize);
+  return true;
+}
+
 void TDataCursor::InitRecord(std::uint8_t* buffer) const {
   ClearRecord(buffer);
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    const TFieldDefinition& def = fields_[i];
-    if (def.Default.empty() || def.IsAutoIncrement()) continue;
-    const int field = static_cast<int>(i + 1);
-    double number = 0;
-    std::uint8_t data[16] = {};
-    switch (def.DataType) {
-      case dtString: {
-        std::string text = def.Default.substr(0, def.Size);
-        PutField(field, buffer, reinterpret_cast<const std::uint8_t*>(text.c_str()));
-        break;
-      }
-      case dtBoolean:
-        data[0] = rtl::SameText(rtl::Trim(def.Default), "TRUE") ? 1 : 0;
-        PutField(field, buffer, data);
-        break;
-      case dtSmallInt:
-      case dtWord:
-      case dtInteger:
-      case dtFloat:
-        if (!TextNumber(def.Default, number)) break;
-        if (def.DataType == dtSmallInt) { auto v = static_cast<std::int16_t>(number); std::memcpy(data, &v, 2); }
-        if (def.DataType == dtWord) { auto v = static_cast<std::uint16_t>(number); std::memcpy(data, &v, 2); }
-        if (def.DataType == dtInteger) { auto v = static_cast<std::int32_t>(number); std::memcpy(data, &v, 4); }
-        if (def.DataType == dtFloat) std::memcpy(data, &number, 8);
-        PutField(field, buffer, data);
-        break;
-      default:
-        break;
+  if (std::none_of(fields_.begin(), fields_.end(), [](auto& f) { return !f.Default.empty(); })) return;
+  LanguageSettingsScope formats(GetLanguageID(), GetSortID());
+  for (const TFieldDefinition& def : fields_) {
+    if (def.Default.empty() || def.IsAutoIncrement() || def.Calculated) continue;
+    if (def.DataType == dtString) {
+      std::string text = def.Default.substr(0, def.Size);
+      InternalPutField(def, buffer, reinterpret_cast<const std::uint8_t*>(text.c_str()), false);
+      continue;
     }
+    std::uint8_t data[kConvertBufferSize + 1] = {};
+    const bool typed = def.DataType != dtBlob && def.DataType != dtBytes && def.DataType != dtVarBytes;
+    // A type without a reading of texts gets zero bytes, set.
+    if (typed && !TextValue(def, def.Default, data)) continue;
+    InternalPutField(def, buffer, data, false);
   }
 }
 
 void TDataCursor::CheckRecordValidity(const std::uint8_t* buffer) const {
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    const TFieldDefinition& def = fields_[i];
-    if (!def.Required && def.Minimum.empty() && def.Maximum.empty()) continue;
-    const bool blank = GetField(static_cast<int>(i + 1), buffer, nullptr);
+  if (std::none_of(fields_.begin(), fields_.end(),
+                   [](auto& f) { return f.Required || !f.Minimum.empty() || !f.Maximum.empty(); }))
+    return;
+  LanguageSettingsScope formats(GetLanguageID(), GetSortID());
+  for (const TFieldDefinition& def : fields_) {
+    if (def.Calculated || (!def.Required && def.Minimum.empty() && def.Maximum.empty())) continue;
+    std::uint8_t value[kConvertBufferSize + 1] = {};
+    const bool blank = InternalGetField(def, buffer, value);
     if (def.Required && blank) Fail(err::kValueRequired, def.Name);
-    // The value against a limit: -1, 0, 1; 0 also when the limit does not
-    // read as the field's type (the creation checks refuse such texts).
+    // The value against a limit: -1, 0, 1 (0 also for the types that have
+    // no order, and for a limit that is no value of the type). A blank
+    // value compares as zero.
     auto against = [&](const std::string& limit) {
-      double value, bound;
-      if (NumericValue(def, buffer, value)) return !TextNumber(limit, bound) ? 0 : value < bound ? -1 : static_cast<int>(value > bound);
-      if (def.DataType != dtString) return 0;
-      const char* at = reinterpret_cast<const char*>(buffer + def.Offset + 1);
-      std::string text(at, strnlen(at, def.PhysicalSize));
-      int order = CompareStrings(GetLanguageID(), GetSortID(), text.c_str(), limit.c_str(), 0, false);
-      return order < 0 ? -1 : static_cast<int>(order > 0);
+      if (def.DataType == dtString) {
+        const int order = CompareStrings(GetLanguageID(), GetSortID(), reinterpret_cast<const char*>(value),
+                                         limit.c_str(), 0, false);
+        return order < 0 ? -1 : static_cast<int>(order > 0);
+      }
+      std::uint8_t bound[kConvertBufferSize + 1] = {};
+      long double a, b;
+      if (!Ordered(def.DataType, value, a) || !TextValue(def, limit, bound) || !Ordered(def.DataType, bound, b))
+        return 0;
+      return a < b ? -1 : static_cast<int>(a > b);
     };
     if (!def.Minimum.empty() && against(def.Minimum) < 0) Fail(err::kBelowMinimum, def.Name);
     if (!def.Maximum.empty() && against(def.Maximum) > 0) Fail(err::kAboveMaximum, def.Name);

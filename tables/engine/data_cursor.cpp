@@ -86,21 +86,39 @@ void TDataCursor::OpenCursor() {
   request.Exclusive = exclusive_;
   request.OverrideExclusive = override_exclusive_;
   request.InMemory = in_memory_;
+  request.Temporary = temporary_;
+  request.ResultSet = result_set_;
+  request.SourceTable = source_table_;
   TDataTable* table = nullptr;
   int answer = directory_->OpenDataTable(name_, table, request);
   if (answer < 0) Fail(static_cast<TEngineErrorCode>(-answer));
   auto give_back = [&] { directory_->CloseDataTable(table); };
   try {
-    TDataFile& data = table->DataFile();
-    if (data.GetEncrypted()) {
-      const std::string password = data.GetPassword();
+    // The first user of a table checks its headers under the read lock
+    // (a transaction's table was checked when it opened).
+    if (!repair_mode_ && !restructure_mode_ && table->UseCount() == 1 && !table->GetTransactionInProgress()) {
+      const bool before = table->InternalReadLockHeld();
+      table->ReadLockTable();
+      try {
+        table->CheckHeaders();
+      } catch (...) {
+        if (!before) table->ReadUnlockTable();
+        throw;
+      }
+      if (!before) table->ReadUnlockTable();
+    }
+    if (table->GetEncrypted()) {
+      const std::string password = table->GetPassword();
       while (!directory_->Session()->CheckForPassword(password)) {
-        if (!password_callback_ || !password_callback_()) Fail(err::kPasswordRequired);
+        if (!AskForPassword()) Fail(err::kPasswordRequired);
       }
     }
     if (table->GetReadOnly()) read_only_ = true;
-    fields_ = data.Fields();
-    record_size_ = data.GetRecordSize();
+    physical_fields_ = table->DataFile().Fields();
+    physical_size_ = table->GetRecordSize();
+    fields_ = physical_fields_;
+    record_size_ = physical_size_;
+    mapped_ = has_calculated_ = false;
     has_auto_inc_ = std::any_of(fields_.begin(), fields_.end(), [](auto& f) { return f.IsAutoIncrement(); });
     if (!has_auto_inc_) suppress_auto_inc_ = false;
   } catch (...) {
@@ -109,6 +127,8 @@ void TDataCursor::OpenCursor() {
   }
   table_ = table;
   open_ = true;
+  reads_ = 0;
+  SynchLastUpdateStamps();
   current_record_.assign(record_size_, 0);
   range_active_ = false;
   range_start_length_ = range_end_length_ = 0;
@@ -125,9 +145,14 @@ void TDataCursor::OpenCursor() {
 void TDataCursor::CloseCursor(bool discard_temporary) {
   if (!open_) return;
   blobs_.clear();
-  if (took_read_lock_) ReadUnlock();
+  if (reads_ > 0) {
+    reads_ = 1;
+    ReadUnlockTable();
+  }
   fields_.clear();
-  record_size_ = 0;
+  physical_fields_.clear();
+  record_size_ = physical_size_ = 0;
+  mapped_ = has_calculated_ = false;
   current_ = 0;
   bof_ = true;
   eof_ = false;
@@ -141,6 +166,12 @@ void TDataCursor::CloseCursor(bool discard_temporary) {
   TDataTable* table = table_;
   table_ = nullptr;
   open_ = false;
+  // The upgrade's callbacks outlive the cursor's opening: the upgrade
+  // closes and opens the cursor while it reports.
+  TMaintenanceCallbacks kept;
+  kept.UpgradeProgress = callbacks_.UpgradeProgress;
+  kept.UpgradeLog = callbacks_.UpgradeLog;
+  callbacks_ = kept;
   password_callback_ = nullptr;
   int answer = directory_->CloseDataTable(table, discard_temporary);
   if (answer < 0) Fail(static_cast<TEngineErrorCode>(-answer));
@@ -202,7 +233,7 @@ void TDataCursor::VerifyStructureInformation(const TTableCreation& creation,
   VerifyFieldInformation(fields);
 }
 
-void TDataCursor::VerifyFieldInformation(std::vector<TFieldDefinition>& fields) const {
+void TDataCursor::VerifyFieldInformation(std::vector<TFieldDefinition>& fields, bool assign_offsets) const {
   std::size_t blob_fields = 0;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     TFieldDefinition& f = fields[i];
@@ -226,9 +257,10 @@ void TDataCursor::VerifyFieldInformation(std::vector<TFieldDefinition>& fields) 
     if (f.DataType != dtBCD) f.Decimals = 0;
     f.UpdatePhysicalSize();
     if (f.DataType == dtBlob) ++blob_fields;
+    if (!result_set_) f.Calculated = 0;
   }
   if (blob_fields > kMaxBlobFields) Fail(err::kBlobFieldsOrBlockSize);
-  if (AssignFieldOffsets(fields) > kMaxRecordSize) Fail(err::kFieldLimits);
+  if (assign_offsets && AssignFieldOffsets(fields) > kMaxRecordSize) Fail(err::kFieldLimits);
 }
 
 const TFieldDefinition& TDataCursor::FieldAt(int field) const {

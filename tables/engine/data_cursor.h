@@ -49,6 +49,7 @@
 #include "tables/engine/table_restructure.h"
 #include "tables/engine/index_key.h"
 #include "tables/engine/index_tree.h"
+#include "tables/lib/exptoken.h"
 
 namespace korvex {
 
@@ -56,6 +57,7 @@ class TDataDirectory;
 class TDataTable;
 
 inline constexpr std::size_t kMaxOpenBlobs = 64;
+
 
 // What table creation needs besides the fields.
 struct TTableCreation {
@@ -95,6 +97,82 @@ public:
   // Asked when the session lacks the table's password; true means "try
   // again" (the callback may have added the password to the session).
   void SetPasswordCallback(std::function<bool()> callback) { password_callback_ = std::move(callback); }
+  // False without a password callback, else its answer.
+  bool AskForPassword() { return password_callback_ ? password_callback_() : false; }
+  // The reports of whole-table work; closing clears every callback but
+  // the two of the upgrade.
+  const TMaintenanceCallbacks& Callbacks() const { return callbacks_; }
+
+  // ---- properties (cursor_properties.cpp) ----
+  // May change while open.
+  void SetIsResultSet(bool value) { result_set_ = value; }
+  bool GetIsResultSet() const { return result_set_; }
+  void SetIsSourceTable(bool value);  // 10031 while open
+  bool GetIsSourceTable() const { return source_table_; }
+  void SetIsTemporary(bool value);  // 10031 while open
+  bool GetIsTemporary() const { return temporary_; }
+  bool GetInMemory() const { return in_memory_; }
+  bool GetOverrideExclusive() const { return override_exclusive_; }
+  bool GetSuppressAutoIncValues() const { return suppress_auto_inc_; }
+  // Set by table repair before it opens the cursor: open stops once the
+  // buffers are set up (no header check, no positioning).
+  void SetRepairMode(bool value) { repair_mode_ = value; }
+  bool GetRepairMode() const { return repair_mode_; }
+  // Set while restructuring: open skips the header check.
+  void SetRestructureMode(bool value) { restructure_mode_ = value; }
+  bool GetRestructureMode() const { return restructure_mode_; }
+  double GetLastUpdated() const;
+  std::string GetPassword() const;  // empty for a table that is not encrypted
+  std::uint32_t GetPhysicalRecordsUsed() const;
+  std::uint32_t GetDataFileSize() const;
+  std::uint32_t GetIndexFileSize() const;
+  std::uint32_t GetBlobFileSize() const;
+  // In-memory tables: the image of their files (data_table.h has the
+  // layout); each does nothing unless the table is in memory. A saved
+  // image replaces the table: the range and filters go and the cursor
+  // stands before the first record.
+  void BeginBufferLoad();
+  std::uint32_t LoadFromBuffer(void* destination, std::uint32_t offset, std::uint32_t count);
+  void EndBufferLoad();
+  void BeginBufferSave();
+  std::uint32_t SaveToBuffer(const void* source, std::uint32_t offset, std::uint32_t count);
+  void EndBufferSave();
+  std::uint32_t GetBufferSize() const;
+  // A new open cursor on the same table, the same directory and settings,
+  // with this cursor's field view, on this cursor's record. It opens also
+  // a table this cursor holds exclusively.
+  std::unique_ptr<TDataCursor> CloneCursor();
+
+  // ---- change detection and table locks (cursor_detection.cpp) ----
+  // The table's three update stamps become this cursor's baseline.
+  void SynchLastUpdateStamps();
+  // False for an exclusive cursor (without OverrideExclusive) or a
+  // read-only table; else whether the table's stamps moved since this
+  // cursor last looked (the baseline is then brought up to date).
+  bool PerformChangeDetection();
+  // On a change, the cursor returns to its record (or its place).
+  void CheckForCursorChanges();
+  // The opening step of every read: a stamp check, or under the session's
+  // StrictChangeDetection the table's read lock for the whole read.
+  // ReadUnlockTable ends the read and releases only a read lock taken
+  // during it.
+  void CheckForChangeDetection();
+  void Refresh();
+  bool ReadLockTable();
+  void ReadUnlockTable();
+  void WriteLockTable();
+  void WriteUnlockTable();
+  void UserReadLockTable();
+  void UserReadUnlockTable();
+  void UserWriteLockTable();
+  void UserWriteUnlockTable();
+  bool TableIsLocked();
+  // The current record's lock (held by anyone).
+  bool RecordIsLocked();
+  bool UserLockSemaphore(int n);
+  void UserUnlockSemaphore(int n);
+  bool TransactionInProgress() const;
+  void FlushOSBuffers();
 
   // ---- life cycle ----
   void OpenCursor();
@@ -114,7 +192,30 @@ public:
   void CreateTable(const TTableCreation& creation, std::vector<TFieldDefinition>& fields);
   // The checks of creation, in order; raise at the first fault.
   void VerifyStructureInformation(const TTableCreation& creation, std::vector<TFieldDefinition>& fields) const;
-  void VerifyFieldInformation(std::vector<TFieldDefinition>& fields) const;
+  // With assign_offsets false (field mapping) the offsets and the record
+  // size are left as given. A calculated field stays calculated only in a
+  // result set.
+  void VerifyFieldInformation(std::vector<TFieldDefinition>& fields, bool assign_offsets = true) const;
+
+  // ---- field mapping and calculated fields (cursor_mapping.cpp) ----
+  // The cursor's own view of the fields: stored fields by number keep the
+  // table's bytes (a number past the table's fields is a field of the
+  // buffer only), calculated fields (with their parsed Expression, owned by
+  // the caller and kept while mapped) follow the table's record in the
+  // buffer and are computed whenever a stored field of the buffer is put
+  // and whenever a record is read. Record buffers grow accordingly
+  // (GetRecordSize).
+  void SetFieldMapping(const std::vector<TFieldDefinition>& fields);
+  void ResetFieldMapping();
+  bool FieldsMapped() const { return mapped_; }
+  // Computes every calculated field of the buffer.
+  void CalculateExpressionFields(std::uint8_t* buffer) const;
+  // The table's own fields, by position.
+  std::uint16_t GetPhysicalFieldCount() const { return static_cast<std::uint16_t>(physical_fields_.size()); }
+  std::uint32_t GetPhysicalRecordSize() const { return physical_size_; }
+  const TFieldDefinition& GetPhysicalFieldDefinitionByPos(int position) const;
+  bool GetPhysicalField(int field, const std::uint8_t* buffer, std::uint8_t* data) const;  // true: blank
+  void PutPhysicalField(int field, std::uint8_t* buffer, const std::uint8_t* data) const;
   // Completes the definitions (trimmed names, key field counts and sizes);
   // entry 0 is the primary index.
   void VerifyIndexInformation(std::vector<TIndexDefinition>& indexes, const std::vector<TFieldDefinition>& fields,
@@ -175,19 +276,23 @@ public:
   // Raw data bytes of a field (strings zero-terminated in `size`+1 bytes).
   bool GetField(int field, const std::uint8_t* buffer, std::uint8_t* data) const;  // true: blank
   // null data sets the field blank. Strings lose trailing blanks; an empty
-  // one is blank.
-  void PutField(int field, std::uint8_t* buffer, const std::uint8_t* data) const;
+  // one is blank. A calculated field is written only with allow_calculated;
+  // after a stored field the calculated ones are computed again.
+  void PutField(int field, std::uint8_t* buffer, const std::uint8_t* data, bool allow_calculated = false) const;
   static std::uint32_t GetRecordID(const std::uint8_t* buffer);
   static void PutRecordID(std::uint32_t id, std::uint8_t* buffer);
 
   // ---- records ----
   void ClearRecord(std::uint8_t* buffer) const;
-  // Clears the buffer and applies the fields' default texts (strings,
-  // numbers and booleans; other types with a default are left blank).
+  // Clears the buffer and applies the fields' default texts, read in the
+  // table's language formats; "DATE", "TIME" and "NOW" (any case) take the
+  // clock's date, time of day and both. Types that read no text (BLOBs,
+  // bytes) are set with zero bytes.
   void InitRecord(std::uint8_t* buffer) const;
   // Raises 9732 for a required field left blank, 9730 / 9731 for a value
-  // below the minimum / above the maximum (strings and numbers; a blank
-  // number compares as 0).
+  // below the minimum / above the maximum (strings by the table's
+  // collation, numbers, dates and times by value; a blank value compares
+  // as zero; booleans, BLOBs and bytes always pass).
   void CheckRecordValidity(const std::uint8_t* buffer) const;
 
   // ---- bookmarks (the physical record number) ----
@@ -320,6 +425,14 @@ private:
   // One append, modify or delete: write lock and undo (cursor_records.cpp).
   class TWriteScope;
   [[noreturn]] void Fail(TEngineErrorCode code, std::string_view field = {}) const;
+  bool InternalGetField(const TFieldDefinition& def, const std::uint8_t* buffer, std::uint8_t* data) const;
+  void InternalPutField(const TFieldDefinition& def, std::uint8_t* buffer, const std::uint8_t* data,
+                        bool allow_calculated) const;
+  // Sizes the current record to the cursor's record size and computes its
+  // calculated fields.
+  void CompleteCurrent();
+  // One operand of a calculated field's expression (expeval.h's TFieldValue).
+  static bool EvaluateCalculatedFieldData(void* cursor, const void* buffer, TExpToken* result);
   const TFieldDefinition& FieldAt(int field) const;
   void RequireOpen() const;
 
@@ -330,17 +443,22 @@ private:
   std::uint32_t Neighbour(std::uint32_t n, int direction);
   void LoadCurrent(std::uint32_t n);
   TEngineErrorCode CopyCurrent(std::uint8_t* buffer, TEngineErrorCode status);
-  void ReadLock();
-  void ReadUnlock();
+  // The read bracket of every reading operation (CheckForChangeDetection
+  // and ReadUnlockTable); they nest.
+  void ReadLock() { CheckForChangeDetection(); }
+  void ReadUnlock() { ReadUnlockTable(); }
+  // After a change found by the change checks: back to the record the
+  // cursor stood on (or its place before the first / after the last).
+  void ReturnAfterChange();
   // Writes the buffer's field bytes and record ID into `record`, with the
   // open BLOBs written and their references stored.
   bool StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32_t n);
   // Ends the write of a TWriteScope that succeeded (its closing flush).
   void Flush(bool blobs);
   std::uint32_t PeekNextRecordID() const;
-  // A field's value as a number for the validity checks (false: not a
-  // number type); blank compares as 0.
-  bool NumericValue(const TFieldDefinition& def, const std::uint8_t* buffer, double& value) const;
+  // A default or limit text as a value of the field's type in record
+  // format (false: the text is no such value).
+  bool TextValue(const TFieldDefinition& def, const std::string& text, std::uint8_t* data) const;
 
   // ---- indexes (cursor_navigation.cpp, cursor_indexes.cpp) ----
   using Key = std::vector<std::uint8_t>;
@@ -431,14 +549,25 @@ private:
   std::string name_;
   bool open_ = false, exclusive_ = false, override_exclusive_ = false, read_only_ = false, in_memory_ = false;
   bool suppress_auto_inc_ = false, has_auto_inc_ = false;
+  bool result_set_ = false, source_table_ = false, temporary_ = false;
+  bool repair_mode_ = false, restructure_mode_ = false;
   std::function<bool()> password_callback_;
-  std::vector<TFieldDefinition> fields_;
-  std::uint32_t record_size_ = 0;
+  // The table's data, index and BLOB stamps as this cursor last saw them.
+  std::uint32_t stamps_[3] = {0, 0, 0};
+  // Reads in progress (they nest) and whether the outermost one found the
+  // table's read lock already held.
+  int reads_ = 0;
+  bool read_lock_before_ = false;
+  std::vector<TFieldDefinition> fields_;  // the cursor's view
+  std::uint32_t record_size_ = 0;         // of the cursor's view
+  std::vector<TFieldDefinition> physical_fields_;
+  std::uint32_t physical_size_ = 0;
+  bool mapped_ = false, has_calculated_ = false;
+  mutable bool evaluating_ = false;
   // Position: current physical record (0: none) and the two end flags.
   std::uint32_t current_ = 0;
   bool bof_ = true, eof_ = false;
   std::vector<std::uint8_t> current_record_;
-  bool took_read_lock_ = false;
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
   std::int32_t last_handle_ = 0;
   std::set<std::uint32_t> record_locks_;  // records this cursor locked

@@ -146,10 +146,14 @@ void TDataFile::ClearHeader() {
   header_modified_ = true;
 }
 
-bool TDataFile::CheckForChanges() {
+bool TDataFile::StampChanged() {
   std::uint8_t stamp[4];
   ReadAt(*this, 0, stamp, 4);
-  if (rtl::DecodeFixed32(stamp) == header_.UpdateStamp) return false;
+  return rtl::DecodeFixed32(stamp) != header_.UpdateStamp;
+}
+
+bool TDataFile::CheckForChanges() {
+  if (!StampChanged()) return false;
   ReadHeader();
   return true;
 }

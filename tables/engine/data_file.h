@@ -86,6 +86,9 @@ public:
   void ClearHeader();
   // Whether the stamp on disk differs; if so the header is read again.
   bool CheckForChanges();
+  // Whether the stamp on disk differs, the header left alone (a peek
+  // without the table's locks).
+  bool StampChanged();
   const TDataHeader& GetHeader() const { return header_; }
   bool HeaderModified() const { return header_modified_; }
   void UpdateHeader(const std::string& password, const std::string& description, std::uint32_t last_record_id,

@@ -92,6 +92,49 @@ public:
   // with delete_backup the copy goes afterwards.
   void RestoreIndex(bool keep_current, bool delete_backup);
 
+  // Whether a file's update stamp on disk differs from the one this object
+  // last saw: a peek without locks (exclusive and read-only tables: false).
+  bool StampsMoved();
+  // The header checks of the data file, the index file (on disk) and, with
+  // BLOB fields, the BLOB file; each raises its corruption error.
+  void CheckHeaders();
+
+  // ---- header values and counters (data_table_forward.cpp) ----
+  std::uint16_t GetFieldCount() const { return data_->GetFieldCount(); }
+  std::uint16_t GetBlobFieldCount() const { return data_->GetBlobFieldCount(); }
+  std::uint32_t GetRecordSize() const { return data_->GetRecordSize(); }
+  std::uint32_t GetBlobBlockSize() const { return data_->GetBlobBlockSize(); }
+  std::uint16_t GetLanguageID() const { return data_->GetLanguageID(); }
+  std::uint16_t GetSortID() const { return data_->GetSortID(); }
+  std::uint16_t GetUserMajorVersion() const { return data_->GetUserMajorVersion(); }
+  std::uint16_t GetUserMinorVersion() const { return data_->GetUserMinorVersion(); }
+  std::uint8_t GetVersionNum() const { return data_->GetVersionNum(); }
+  std::uint32_t GetPhysicalRecordsUsed() const { return data_->GetPhysicalRecordsUsed(); }
+  std::uint32_t GetLastRecordID() const { return data_->GetLastRecordID(); }
+  std::uint32_t GetDataFileSize() const;
+  std::uint32_t GetLastDataUpdateStamp() const { return data_->GetLastUpdateStamp(); }
+  std::string GetDescription() const { return data_->GetDescription(); }
+  double GetLastUpdated() const { return data_->GetLastUpdated(); }
+  bool GetEncrypted() const { return data_->GetEncrypted(); }
+  std::string GetPassword() const { return data_->GetPassword(); }
+  // The BLOB file's: 0 when the table has no BLOB fields or the file is not
+  // open.
+  std::uint32_t GetBlobFileSize() const;
+  std::uint32_t GetLastBlobUpdateStamp() const;
+  // Cache statistics since the files opened.
+  std::uint32_t GetDataRecordCacheHits() const;
+  std::uint32_t GetDataRecordCacheMisses() const;
+  std::uint32_t GetDataRecordReads() const;
+  std::uint32_t GetDataRecordWrites() const;
+  std::uint32_t GetIndexPageCacheHits() const;
+  std::uint32_t GetIndexPageCacheMisses() const;
+  std::uint32_t GetIndexPageReads() const;
+  std::uint32_t GetIndexPageWrites() const;
+  std::uint32_t GetBlobBlockCacheHits() const;
+  std::uint32_t GetBlobBlockCacheMisses() const;
+  std::uint32_t GetBlobBlockReads() const;
+  std::uint32_t GetBlobBlockWrites() const;
+
   TDataFile& DataFile() { return *data_; }
   TIndexFile& IndexFile() { return *index_; }
   std::uint32_t GetIndexFileSize() const { return index_->GetFileSize(); }

@@ -149,10 +149,16 @@ void TIndexFile::UpdateHeaderStamp() {
   host_->MarkWritten();
 }
 
+bool TIndexFile::StampChanged() {
+  std::uint8_t bytes[4];
+  ReadImage(bytes, 4);
+  return rtl::DecodeFixed32(bytes) != stamp_;
+}
+
 bool TIndexFile::CheckForChanges() {
+  if (!StampChanged()) return false;
   std::uint8_t bytes[kIndexHeaderSize];
   ReadImage(bytes, kIndexHeaderSize);
-  if (rtl::DecodeFixed32(bytes) == stamp_) return false;
   DecodeHeader(bytes);
   return true;
 }

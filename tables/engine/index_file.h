@@ -88,6 +88,8 @@ public:
   void WriteHeader(bool force, bool flush_to_disk);
   void UpdateHeaderStamp();
   bool CheckForChanges();
+  // Whether the stamp on disk differs, the header left alone.
+  bool StampChanged();
   void ClearHeader();
   void CheckHeader();
   void RepairHeader(void* cursor, bool fix);

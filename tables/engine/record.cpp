@@ -40,7 +40,6 @@ void TRecord::Initialize(std::uint32_t record_size) {
 void TRecord::Read(const std::uint8_t* source, bool encrypted) {
   std::memcpy(Data.data(), source, Data.size());
   if (encrypted) DecryptBuffer(Data.data(), static_cast<std::int32_t>(Data.size()), kDataKeys.key1, kDataKeys.key2);
-  if (Data.size() >= 5 && Data[0] == 0) rtl::EncodeFixed32(Data.data() + 1, Number());
   Modified = false;
 }
 

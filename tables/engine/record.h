@@ -25,12 +25,14 @@ public:
 
   // Zero bytes, not modified.
   void Initialize(std::uint32_t record_size);
-  // From the file's bytes: deciphered when `encrypted`; a record in use
-  // gets its own number in bytes 1..4.
+  // From the file's bytes as they are (deciphered when `encrypted`): a
+  // record in use that carries a wrong number in bytes 1..4 shows it to the
+  // checks and the repair.
   void Read(const std::uint8_t* source, bool encrypted);
-  // Into the file's bytes (the number of a record in use in bytes 1..4),
-  // enciphered when `encrypted`. The writer clears the modified flag once
-  // the bytes are in the file.
+  // Into the file's bytes, enciphered when `encrypted`. A record in use
+  // always goes out with its own number in bytes 1..4: whoever fills a
+  // record the data file handed out leaves those bytes to the file. The
+  // writer clears the modified flag once the bytes are in the file.
   void Write(std::uint8_t* target, bool encrypted);
 
   std::vector<std::uint8_t> Data;

@@ -1,9 +1,11 @@
 // Shared helpers of the data cursor tests: a session with short lock
-// waits and its directory, and a cursor on a table of it.
+// waits and its directory, a cursor on a table of it, and tables made
+// through a cursor.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
@@ -25,6 +27,13 @@ inline std::unique_ptr<TDataCursor> Cursor(TDataDirectory* dir, bool exclusive, 
   c->SetTableName(name);
   c->SetExclusive(exclusive);
   return c;
+}
+
+inline void CreateWithCursor(TDataDirectory* dir, std::vector<TFieldDefinition> fields, TTableCreation creation = {},
+                             const std::string& name = "t", bool in_memory = false) {
+  auto c = Cursor(dir, true, name);
+  c->SetInMemory(in_memory);
+  c->CreateTable(creation, fields);
 }
 
 }  // namespace korvex::testing

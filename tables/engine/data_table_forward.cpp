@@ -1,0 +1,57 @@
+// TDataTable: header values, counters and cache statistics of its files,
+// the stamp peek of the cursors' change checks and the header checks.
+#include <algorithm>
+
+#include "tables/engine/data_table.h"
+
+namespace korvex {
+
+bool TDataTable::StampsMoved() {
+  if (!open_ || LocksSkipped()) return false;
+  if (data_->StampChanged()) return true;
+  if (index_->IsOpen() && index_->StampChanged()) return true;
+  return HasBlobs() && blob_->IsOpen() && blob_->StampChanged();
+}
+
+void TDataTable::CheckHeaders() {
+  data_->CheckHeader();
+  if (!in_memory_ && index_->IsOpen()) index_->CheckHeader();
+  if (HasBlobs() && blob_->IsOpen()) blob_->CheckHeader();
+}
+
+std::uint32_t TDataTable::GetDataFileSize() const {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(data_->GetFileSize(), UINT32_MAX));
+}
+
+std::uint32_t TDataTable::GetBlobFileSize() const {
+  return HasBlobs() && blob_->IsOpen() ? blob_->GetFileSize() : 0;
+}
+
+std::uint32_t TDataTable::GetLastBlobUpdateStamp() const {
+  return HasBlobs() && blob_->IsOpen() ? blob_->GetLastUpdateStamp() : 0;
+}
+
+// Every request that found its entry cached is a hit; every read of the
+// file a miss.
+std::uint32_t TDataTable::GetDataRecordCacheHits() const { return data_->Statistics().CacheHits; }
+std::uint32_t TDataTable::GetDataRecordCacheMisses() const { return data_->Statistics().CacheMisses; }
+std::uint32_t TDataTable::GetDataRecordReads() const { return data_->Statistics().BulkReads; }
+std::uint32_t TDataTable::GetDataRecordWrites() const { return data_->Statistics().WriteRuns; }
+
+std::uint32_t TDataTable::GetIndexPageCacheHits() const {
+  const TIndexFileStatistics& s = index_->Statistics();
+  return s.Requests - std::min(s.Requests, s.Reads);
+}
+std::uint32_t TDataTable::GetIndexPageCacheMisses() const { return index_->Statistics().Reads; }
+std::uint32_t TDataTable::GetIndexPageReads() const { return index_->Statistics().Reads; }
+std::uint32_t TDataTable::GetIndexPageWrites() const { return index_->Statistics().Writes; }
+
+std::uint32_t TDataTable::GetBlobBlockCacheHits() const {
+  const TBlobFileStatistics& s = blob_->Statistics();
+  return s.Requests - std::min(s.Requests, s.ReadsBegun);
+}
+std::uint32_t TDataTable::GetBlobBlockCacheMisses() const { return blob_->Statistics().ReadsBegun; }
+std::uint32_t TDataTable::GetBlobBlockReads() const { return blob_->Statistics().ReadsDone; }
+std::uint32_t TDataTable::GetBlobBlockWrites() const { return blob_->Statistics().WriteRuns; }
+
+}  // namespace korvex
