@@ -94,7 +94,9 @@ public:
   void UpdateHeader(const std::string& password, const std::string& description, std::uint32_t last_record_id,
                     std::uint16_t user_major, std::uint16_t user_minor);
   // Raises 12035, 15878 or 8961 for the first fault found.
-  void CheckHeader();
+  // With names false the field names are not judged: a blank, odd or
+  // duplicate name misreads no record (verification and repair judge it).
+  void CheckHeader(bool names = true);
   // The checks of CheckHeader's fields and sizes, each finding a line of
   // the cursor's repair log; corrected unless verify_only.
   void RepairHeader(void* cursor, bool verify_only);
@@ -170,7 +172,7 @@ private:
   std::uint32_t DefinitionCipherLength() const;
   // The checks shared by CheckHeader (raise at the first finding) and
   // RepairHeader (log each, correct unless verify_only).
-  void ExamineHeader(bool repair, void* cursor, bool verify_only);
+  void ExamineHeader(bool repair, void* cursor, bool verify_only, bool names);
 
   TTableHost* host_;
   TDataHeader header_;

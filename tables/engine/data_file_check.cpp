@@ -15,17 +15,17 @@
 
 namespace korvex {
 
-void TDataFile::CheckHeader() {
+void TDataFile::CheckHeader(bool names) {
   if (header_.Version != kTableVersion) Fail(err::kWrongVersion);
   if (header_.LanguageID != 0 && !IsLanguageAvailable(header_.LanguageID, header_.SortID))
     Fail(err::kLanguageUnavailable);
   if (header_.FieldCount > kMaxFields || header_.FieldCount != fields_.size()) Fail(err::kHeaderCorrupt);
-  ExamineHeader(false, nullptr, false);
+  ExamineHeader(false, nullptr, false, names);
 }
 
-void TDataFile::RepairHeader(void* cursor, bool verify_only) { ExamineHeader(true, cursor, verify_only); }
+void TDataFile::RepairHeader(void* cursor, bool verify_only) { ExamineHeader(true, cursor, verify_only, true); }
 
-void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only) {
+void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only, bool names) {
   const std::string fixed = verify_only ? "error not fixed" : "error fixed";
   // A finding: raise when checking, else one log line.
   auto finding = [&](const std::string& line) {
@@ -34,6 +34,10 @@ void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only) {
   };
   auto field_finding = [&](const std::string& head, const std::string& name) {
     finding(head + name + " in table header, " + fixed);
+  };
+  // Name findings, skipped by a check that leaves names alone.
+  auto name_finding = [&](const std::string& head, const std::string& name) {
+    if (names) field_finding(head, name);
   };
 
   // Corrections go to a copy, so that later checks see the corrected
@@ -47,21 +51,21 @@ void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only) {
       const std::string position = std::to_string(i + 1);
       std::string name = rtl::Trim(f.Name);
       if (name.empty()) {
-        finding("Invalid field name (blank) for field # " + position + " in table header, " + fixed);
+        if (names) finding("Invalid field name (blank) for field # " + position + " in table header, " + fixed);
         f.Name = name = "Repaired_Fld" + position;
       } else {
         if (!IsAlpha(name[0])) {
-          field_finding("Invalid field name (first character) for field ", name);
+          name_finding("Invalid field name (first character) for field ", name);
           f.Name = name = ("_" + name).substr(0, kMaxFieldNameLength);
         }
         if (name.size() > kMaxFieldNameLength) {
-          field_finding("Invalid field name (too long) for field ", name);
+          name_finding("Invalid field name (too long) for field ", name);
           f.Name = name = name.substr(0, kMaxFieldNameLength);
         }
         bool duplicate = std::any_of(work.begin(), work.begin() + static_cast<std::ptrdiff_t>(i),
                                      [&](const TFieldDefinition& o) { return rtl::AnsiSameText(rtl::Trim(o.Name), name); });
         if (duplicate) {
-          field_finding("Invalid field name (duplicate) for field ", name);
+          name_finding("Invalid field name (duplicate) for field ", name);
           f.Name = name = (name + position).substr(0, kMaxFieldNameLength);
         }
       }

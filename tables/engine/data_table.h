@@ -96,8 +96,9 @@ public:
   // last saw: a peek without locks (exclusive and read-only tables: false).
   bool StampsMoved();
   // The header checks of the data file, the index file (on disk) and, with
-  // BLOB fields, the BLOB file; each raises its corruption error.
-  void CheckHeaders();
+  // BLOB fields, the BLOB file; each raises its corruption error. With
+  // names false the field names are not judged (opening a table).
+  void CheckHeaders(bool names = true);
 
   // ---- header values and counters (data_table_forward.cpp) ----
   std::uint16_t GetFieldCount() const { return data_->GetFieldCount(); }

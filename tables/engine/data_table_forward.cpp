@@ -13,8 +13,8 @@ bool TDataTable::StampsMoved() {
   return HasBlobs() && blob_->IsOpen() && blob_->StampChanged();
 }
 
-void TDataTable::CheckHeaders() {
-  data_->CheckHeader();
+void TDataTable::CheckHeaders(bool names) {
+  data_->CheckHeader(names);
   if (!in_memory_ && index_->IsOpen()) index_->CheckHeader();
   if (HasBlobs() && blob_->IsOpen()) blob_->CheckHeader();
 }
