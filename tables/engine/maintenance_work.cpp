@@ -43,6 +43,9 @@ TWorkTable::TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreatio
   cursor_->SetExclusive(true);
   cursor_->SetInMemory(in_memory);
   cursor_->CreateTable(creation, fields);
+  // A table being built is no table to check: a restructure's fields keep
+  // their numbers until the swap.
+  cursor_->SetRestructureMode(true);
   try {
     cursor_->OpenCursor();
   } catch (...) {
