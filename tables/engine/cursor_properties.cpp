@@ -72,9 +72,11 @@ std::uint32_t TDataCursor::SaveToBuffer(const void* source, std::uint32_t offset
 void TDataCursor::EndBufferSave() {
   RequireOpen();
   table_->EndBufferSave();
-  // The table is another now: no record of the old one stays current.
+  // The table is another now: no record of the old one stays current, and
+  // no range of the old one.
   current_record_.assign(record_size_, 0);
   SetToBegin();
+  if (range_active_) ResetRange();
   Refresh();
 }
 std::uint32_t TDataCursor::GetBufferSize() const {
@@ -115,6 +117,15 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
   clone->result_set_ = result_set_;
   if (mapped_) clone->SetFieldMapping(fields_);
   clone->suppress_auto_inc_ = suppress_auto_inc_;
+  // The same order and the same range.
+  clone->SetIndexPos(index_pos_);
+  if (range_active_ && !clone->IsPhysicalNavigation()) {
+    clone->range_active_ = true;
+    clone->range_start_ = range_start_;
+    clone->range_end_ = range_end_;
+    clone->range_start_length_ = range_start_length_;
+    clone->range_end_length_ = range_end_length_;
+  }
   if (bof_ || eof_ || current_ == 0) {
     if (eof_) clone->SetToEnd();
   } else if (clone->GotoPhysicalRecordNumber(current_) != 0) {

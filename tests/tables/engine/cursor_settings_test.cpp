@@ -577,6 +577,51 @@ TEST(CursorSettings, ImagesMoveTablesBetweenCursorsAndClonesFollow) {
   for (const char* name : {"image_a", "image_b", "image_c"}) EXPECT_EQ(memory->DeleteDataTable(name, true), 0);
 }
 
+TEST(CursorSettings, ClonesKeepTheIndexTheRangeAndTheRecord) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  TTableCreation creation;
+  TIndexDefinition primary, by_name;
+  primary.Unique = 1;
+  primary.Fields[0] = 1;
+  by_name.Name = "ByName";
+  by_name.Fields[0] = 2;
+  creation.Indexes = {primary, by_name};
+  CreateWithCursor(env.dir, {Field("N", dtInteger), Field("S", dtString, 8)}, creation);
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  Bytes buffer(c->GetRecordSize());
+  // Names in the reverse order of the numbers.
+  for (std::int32_t i = 1; i <= 6; ++i) {
+    std::string name(1, static_cast<char>('g' - i));
+    c->PutField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&i));
+    c->PutField(2, buffer.data(), reinterpret_cast<const std::uint8_t*>(name.c_str()));
+    c->AppendRecord(buffer.data());
+  }
+  c->SetIndexName("ByName");
+  Bytes low(c->GetRecordSize()), high(c->GetRecordSize());
+  c->PutField(2, low.data(), reinterpret_cast<const std::uint8_t*>("b"));
+  c->PutField(2, high.data(), reinterpret_cast<const std::uint8_t*>("d"));
+  c->SetRange(false, low.data(), 1, high.data(), 1);
+  ASSERT_EQ(c->GetNextRecord(buffer.data()), 0);
+  ASSERT_EQ(c->GetNextRecord(buffer.data()), 0);
+  auto clone = c->CloneCursor();
+  EXPECT_EQ(clone->GetIndexName(), "ByName");
+  EXPECT_TRUE(clone->RangeActive());
+  EXPECT_EQ(clone->GetPhysicalRecordNumber(), c->GetPhysicalRecordNumber());
+  EXPECT_EQ(clone->GetRecordCount(), c->GetRecordCount());
+  EXPECT_LT(c->GetRecordCount(), 6u);
+  EXPECT_EQ(clone->GetRecordNumber(), c->GetRecordNumber());
+  // Both walk on alike to the end of the range.
+  for (;;) {
+    Bytes mine(c->GetRecordSize()), its(clone->GetRecordSize());
+    const TEngineErrorCode a = c->GetNextRecord(mine.data()), b = clone->GetNextRecord(its.data());
+    ASSERT_EQ(a, b);
+    EXPECT_EQ(mine, its);
+    if (a != 0) break;
+  }
+}
+
 TEST(CursorSettings, ClonesOfEncryptedTablesNeedNoSessionPassword) {
   qvtest::TempDir tmp;
   Env env(tmp.path().string());
