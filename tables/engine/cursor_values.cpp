@@ -81,9 +81,11 @@ bool TDataCursor::TextValue(const TFieldDefinition& def, const std::string& text
 
 void TDataCursor::InitRecord(std::uint8_t* buffer) const {
   ClearRecord(buffer);
-  if (std::none_of(fields_.begin(), fields_.end(), [](auto& f) { return !f.Default.empty(); })) return;
+  // The table's fields, whatever the cursor's view shows.
+  if (std::none_of(physical_fields_.begin(), physical_fields_.end(), [](auto& f) { return !f.Default.empty(); }))
+    return;
   LanguageSettingsScope formats(GetLanguageID(), GetSortID());
-  for (const TFieldDefinition& def : fields_) {
+  for (const TFieldDefinition& def : physical_fields_) {
     if (def.Default.empty() || def.IsAutoIncrement() || def.Calculated) continue;
     if (def.DataType == dtString) {
       std::string text = def.Default.substr(0, def.Size);
@@ -99,11 +101,11 @@ void TDataCursor::InitRecord(std::uint8_t* buffer) const {
 }
 
 void TDataCursor::CheckRecordValidity(const std::uint8_t* buffer) const {
-  if (std::none_of(fields_.begin(), fields_.end(),
+  if (std::none_of(physical_fields_.begin(), physical_fields_.end(),
                    [](auto& f) { return f.Required || !f.Minimum.empty() || !f.Maximum.empty(); }))
     return;
   LanguageSettingsScope formats(GetLanguageID(), GetSortID());
-  for (const TFieldDefinition& def : fields_) {
+  for (const TFieldDefinition& def : physical_fields_) {
     if (def.Calculated || (!def.Required && def.Minimum.empty() && def.Maximum.empty())) continue;
     std::uint8_t value[kConvertBufferSize + 1] = {};
     const bool blank = InternalGetField(def, buffer, value);

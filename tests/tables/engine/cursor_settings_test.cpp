@@ -191,6 +191,13 @@ TEST(CursorSettings, LimitsRefuseByTypeBeforeAnyByteIsWritten) {
       EXPECT_EQ(RaisedNumber([&] { c->AppendRecord(buffer.data()); }), k.error);
     }
   }
+  // A view that leaves the other fields out checks them all the same: the
+  // blank string is below its minimum.
+  c->SetFieldMapping({c->GetPhysicalFieldDefinitionByPos(1)});
+  Bytes buffer(c->GetRecordSize(), 0);
+  std::int32_t ten = 10;
+  c->PutField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&ten));
+  EXPECT_EQ(RaisedNumber([&] { c->AppendRecord(buffer.data()); }), err::kBelowMinimum);
   EXPECT_EQ(qvtest::ReadFileBytes(dat), files_before);
 }
 
@@ -502,6 +509,50 @@ TEST(CursorSettings, CallbacksPropertiesAndStatistics) {
   p->OpenCursor();
   EXPECT_EQ(p->GetBlobFileSize(), 0u);
   EXPECT_EQ(p->Table()->GetLastBlobUpdateStamp(), 0u);
+}
+
+// ---- BLOBs opened by the user and by the engine ---------------------------------
+
+TEST(CursorSettings, BlobsFreeOnlyForWhoeverOpenedThem) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  CreateWithCursor(env.dir, {Field("M", dtBlob, 0, fstMemo)});
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  // Steps: O/o open as user/engine, F/f free as user/engine, A/a free all
+  // / the engine's; after each, whether the field still names an open BLOB.
+  // Opening again as the engine makes a user's BLOB the engine's; opening
+  // again as the user leaves an engine's BLOB the engine's.
+  struct Case {
+    const char* steps;
+    const char* open_after;
+  };
+  const std::vector<Case> cases = {
+      {"OF", "10"},   {"Of", "11"},     {"oF", "11"},   {"of", "10"},  {"OofF", "1100"},
+      {"oOFf", "1110"}, {"OoFf", "1110"}, {"Oa", "11"},   {"oa", "10"},  {"OA", "10"},
+      {"oOA", "110"},  {"OfFF", "1100"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.steps);
+    Bytes buffer(c->GetRecordSize(), 0);
+    std::string seen;
+    for (const char* step = k.steps; *step; ++step) {
+      switch (*step) {
+        case 'O': case 'o': ASSERT_EQ(c->OpenBlob(1, buffer.data(), 2, *step == 'o'), 0); break;
+        case 'F': case 'f': {
+          const TEngineErrorCode status = c->FreeBlob(1, buffer.data(), *step == 'f');
+          EXPECT_EQ(status, c->ValidBlobHandle(1, buffer.data()) || seen.back() == '1' ? 0 : err::kInvalidBlobHandle);
+          break;
+        }
+        case 'A': c->FreeAllBlobs(true); break;
+        case 'a': c->FreeAllBlobs(false); break;
+      }
+      seen += c->ValidBlobHandle(1, buffer.data()) ? '1' : '0';
+    }
+    EXPECT_EQ(seen, k.open_after);
+    c->FreeAllBlobs(true);
+    EXPECT_EQ(c->OpenBlobCount(), 0u);
+  }
 }
 
 // ---- images and clones -----------------------------------------------------------------
