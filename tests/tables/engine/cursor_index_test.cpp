@@ -775,5 +775,249 @@ TEST(CursorIndex, ModelRun) {
   }
 }
 
+
+// ---- edge cases -------------------------------------------------------------------
+
+struct Table {
+  qvtest::TempDir tmp;
+  std::unique_ptr<Env> env = std::make_unique<Env>(tmp.path().string());
+  std::unique_ptr<TDataCursor> c;
+  std::vector<TFieldDefinition> fields;
+
+  Table(std::vector<TFieldDefinition> f, std::vector<TIndexDefinition> indexes, std::uint16_t language = 0,
+        bool exclusive = true)
+      : fields(std::move(f)) {
+    TTableCreation creation;
+    creation.Settings.LanguageID = language;
+    creation.Indexes = std::move(indexes);
+    Cursor(env->dir, true)->CreateTable(creation, fields);
+    c = Cursor(env->dir, exclusive);
+    c->OpenCursor();
+  }
+  Bytes Record(const std::string& name, std::int32_t year = 0) {
+    Bytes b(c->GetRecordSize(), 0);
+    c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(name.c_str()));
+    if (c->GetFieldCount() > 1 && c->GetFieldDefinitionByPos(2).DataType == dtInteger)
+      c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&year));
+    return b;
+  }
+  int Append(const std::string& name, std::int32_t year = 0) {
+    Bytes b = Record(name, year);
+    return RaisedNumber([&] { c->AppendRecord(b.data()); });
+  }
+  // Physical numbers in the current order.
+  std::vector<std::uint32_t> Walk() {
+    std::vector<std::uint32_t> seen;
+    Bytes b(c->GetRecordSize());
+    for (c->SetToBegin(); c->GetNextRecord(b.data()) == 0;) seen.push_back(c->GetPhysicalRecordNumber());
+    return seen;
+  }
+  std::string Name() {
+    Bytes b(c->GetRecordSize());
+    if (c->GetCurrentRecord(b.data(), false) != 0) return "<none>";
+    return reinterpret_cast<const char*>(b.data() + c->GetFieldDefinitionByPos(1).Offset + 1);
+  }
+  CheckResult Check() {
+    c->CloseCursor();
+    CheckResult r = RunTableCheck(tmp.path().string() + "/t.DAT");
+    c->OpenCursor();
+    return r;
+  }
+};
+
+std::vector<TFieldDefinition> NameYearId() {
+  return {Field("Name", dtString, 20), Field("Year", dtInteger), Field("Id", dtInteger, 0, fstAutoInc)};
+}
+
+TEST(CursorIndex, DeletedRecordsAreReusedOnlyUnderAPrimaryKey) {
+  for (bool primary : {true, false}) {
+    SCOPED_TRACE(primary ? "primary key" : "no primary key");
+    Table t(NameYearId(), {primary ? Ix("", {3}) : Ix("", {}), Ix("ByName", {1}, false)});
+    for (int i = 1; i <= 10; ++i) ASSERT_EQ(t.Append("n" + std::to_string(i)), 0);
+    for (std::uint32_t n : {5u, 9u}) {
+      ASSERT_EQ(t.c->GotoPhysicalRecordNumber(n), 0);
+      Bytes b(t.c->GetRecordSize());
+      ASSERT_EQ(t.c->GetCurrentRecord(b.data(), false), 0);
+      t.c->DeleteRecord(b.data());
+    }
+    std::vector<std::uint32_t> places;
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(t.Append("new" + std::to_string(i)), 0);
+      places.push_back(t.c->GetPhysicalRecordNumber());
+    }
+    EXPECT_EQ(places, primary ? std::vector<std::uint32_t>({9, 5, 11}) : std::vector<std::uint32_t>({11, 12, 13}));
+    EXPECT_EQ(t.c->GetRecordCount(), 11u);
+    CheckResult check = t.Check();
+    EXPECT_EQ(check.status, 0) << check.output;
+  }
+}
+
+TEST(CursorIndex, KeysEqualUnderTheLanguageAreOneKey) {
+  // Spanish: accents are ignored, case is not.
+  Table t({Field("Name", dtString, 20)}, {Ix("", {}), Ix("ByName", {1})}, MakeLanguageID(10, 1));
+  ASSERT_EQ(t.Append("Jose"), 0);
+  Bytes b(t.c->GetRecordSize());
+  ASSERT_EQ(t.c->GetCurrentRecord(b.data(), false), 0);
+  ASSERT_EQ(t.c->GetCurrentRecord(b.data(), true), 0);
+  t.c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>("Jos\xE9"));
+  EXPECT_EQ(RaisedNumber([&] { t.c->ModifyRecord(b.data(), true); }), 0) << "its own key is no duplicate";
+  EXPECT_EQ(t.Name(), "Jos\xE9");
+  EXPECT_EQ(t.Append("Jose"), err::kDuplicateKey);
+  EXPECT_EQ(t.Append("JOSE"), 0);
+  EXPECT_EQ(t.c->GetRecordCount(), 2u);
+  CheckResult check = t.Check();
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
+TEST(CursorIndex, LongestKeys) {
+  // Key fields of 524 bytes: 528 with the record ID of a non-unique index.
+  Table t({Field("A", dtString, 250), Field("B", dtString, 250), Field("C", dtString, 18)},
+          {Ix("", {}), Ix("All", {1, 2, 3}, false), Ix("Desc", {1, 2, 3}, false, true)});
+  std::mt19937 rng(7);
+  for (int i = 0; i < 60; ++i) {
+    Bytes b(t.c->GetRecordSize(), 0);
+    for (int f = 1; f <= 3; ++f) {
+      std::string s(f == 3 ? 18 : 250, static_cast<char>('a' + rng() % 3));
+      s.back() = static_cast<char>('a' + i % 7);
+      t.c->PutField(f, b.data(), reinterpret_cast<const std::uint8_t*>(s.c_str()));
+    }
+    t.c->AppendRecord(b.data());
+  }
+  for (std::uint8_t pos : {1, 2}) {
+    t.c->SetIndexPos(pos);
+    EXPECT_EQ(t.Walk().size(), 60u);
+    Bytes b(t.c->GetRecordSize());
+    t.c->SetToRecordNumber(30);
+    ASSERT_EQ(t.c->GetCurrentRecord(b.data(), false), 0);
+    EXPECT_TRUE(t.c->FindExact(b.data(), nullptr));
+    t.c->SetRange(false, b.data(), 0, b.data(), 0);
+    EXPECT_GE(t.c->GetRecordCount(), 1u);
+  }
+  CheckResult check = t.Check();
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
+TEST(CursorIndex, PositionsAtTheEdges) {
+  Table t(NameYearId(), {Ix("", {3}), Ix("ByName", {1}, false), Ix("ByYear", {2}, true, true)});
+  Bytes b(t.c->GetRecordSize());
+  // An empty table: no record at all.
+  t.c->SetToBegin();
+  EXPECT_TRUE(t.c->AtBegin() && t.c->AtEnd());
+  EXPECT_EQ(t.c->GetNextRecord(b.data()), err::kEndOfFile);
+  struct Row {
+    const char* name;
+    std::int32_t year;
+  };
+  for (Row r : {Row{"b", 1900}, Row{"a", 1850}, Row{"b", 1700}, Row{"c", 1950}, Row{"b", 1800}})
+    ASSERT_EQ(t.Append(r.name, r.year), 0);
+  t.c->SetIndexName("byname");
+  EXPECT_EQ(t.c->SetToRecordNumber(0), err::kBeginningOfFile);
+  EXPECT_TRUE(t.c->AtBegin());
+  EXPECT_EQ(t.c->SetToRecordNumber(6), err::kEndOfFile);
+  EXPECT_TRUE(t.c->AtEnd());
+  EXPECT_EQ(t.c->SetToRecordNumber(5), 0);
+  EXPECT_EQ(t.Name(), "c");
+  // A key above every key: the last record.
+  Bytes z = t.Record("zz");
+  EXPECT_FALSE(t.c->Find(false, z.data(), 1, true, 0, nullptr));
+  EXPECT_EQ(t.Name(), "c");
+  // Every duplicate in a range over all key fields of a non-unique index.
+  Bytes key = t.Record("b");
+  t.c->SetRange(false, key.data(), 0, key.data(), 0);
+  EXPECT_EQ(t.c->GetRecordCount(), 3u);
+  EXPECT_EQ(t.Walk().size(), 3u);
+  // Selecting the same index again keeps the range.
+  t.c->SetIndexName(" BYNAME ");
+  EXPECT_TRUE(t.c->RangeActive());
+  EXPECT_EQ(t.c->GetRecordCount(), 3u);
+  // Start above end: nothing.
+  Bytes a = t.Record("a");
+  t.c->SetRange(false, key.data(), 1, a.data(), 1);
+  EXPECT_EQ(t.c->GetRecordCount(), 0u);
+  EXPECT_EQ(t.c->GetNextRecord(b.data()), err::kEndOfFile);
+  // An unknown name: 10022, and the range is gone.
+  EXPECT_EQ(RaisedNumber([&] { t.c->SetIndexName("nope"); }), err::kInvalidIndexName);
+  EXPECT_FALSE(t.c->RangeActive());
+  // Descending by year: the latest first.
+  t.c->SetIndexPos(2);
+  std::vector<std::string> names;
+  for (t.c->SetToBegin(); t.c->GetNextRecord(b.data()) == 0;) names.push_back(t.Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"c", "b", "a", "b", "b"}));
+  // Partial search: the first name beginning so.
+  t.c->SetIndexPos(1);
+  Bytes prefix = t.Record("bee");
+  EXPECT_TRUE(t.c->Find(false, prefix.data(), 0, false, 1, nullptr));
+  EXPECT_EQ(t.c->GetRecordNumber(), 2u);
+}
+
+TEST(CursorIndex, AddingAndDeletingIndexes) {
+  Table t(NameYearId(), {Ix("", {})});
+  for (const char* name : {"b", "a", "b", "c"}) ASSERT_EQ(t.Append(name), 0);
+  std::vector<int> percents;
+  t.c->SetIndexProgressCallback(
+      [](void* user, std::uint32_t, std::uint8_t percent) {
+        static_cast<std::vector<int>*>(user)->push_back(percent);
+        return true;
+      },
+      &percents);
+  // A unique index the records break: refused, nothing lost.
+  TIndexDefinition unique = Ix("U", {1});
+  EXPECT_EQ(RaisedNumber([&] { t.c->AddSecondaryIndex(unique); }), err::kDuplicateKey);
+  EXPECT_EQ(t.c->GetIndexCount(), 0);
+  TIndexDefinition primary = Ix("", {1});
+  EXPECT_EQ(RaisedNumber([&] { t.c->AddPrimaryIndex(primary); }), err::kDuplicateKey);
+  EXPECT_TRUE(t.c->GetNoPrimaryIndex());
+  EXPECT_EQ(t.c->GetRecordCount(), 4u);
+  // One that holds.
+  percents.clear();
+  TIndexDefinition by_name = Ix("ByName", {1}, false, true);
+  t.c->AddSecondaryIndex(by_name);
+  EXPECT_EQ(by_name.KeySize, 21 + 1 + 4);
+  EXPECT_EQ(percents, (std::vector<int>{25, 50, 75, 100}));
+  TIndexDefinition wide = Ix("Wide", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, false);
+  t.c->AddSecondaryIndex(wide);  // 16 x 22 = 352 bytes
+  t.c->SetIndexName("ByName");
+  std::vector<std::string> names;
+  Bytes b(t.c->GetRecordSize());
+  for (t.c->SetToBegin(); t.c->GetNextRecord(b.data()) == 0;) names.push_back(t.Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"c", "b", "b", "a"}));
+  EXPECT_EQ(RaisedNumber([&] { t.c->DeleteIndex("nope"); }), err::kInvalidIndexName);
+  t.c->DeleteIndex("byname");
+  EXPECT_EQ(t.c->GetIndexPos(), 0);
+  EXPECT_EQ(t.c->GetIndexCount(), 1);
+  TIndexDefinition d;
+  t.c->GetIndexDefinition(1, d);
+  EXPECT_EQ(d.Name, "Wide");
+  CheckResult check = t.Check();
+  EXPECT_EQ(check.status, 0) << check.output;
+  // Index changes want an exclusive, writable cursor.
+  t.c->CloseCursor();
+  t.c->SetExclusive(false);
+  t.c->OpenCursor();
+  TIndexDefinition other = Ix("Other", {2});
+  EXPECT_EQ(RaisedNumber([&] { t.c->AddSecondaryIndex(other); }), err::kNeedsExclusive);
+}
+
+TEST(CursorIndex, AMissingIndexFileIsMadeAgain) {
+  std::string dir;
+  auto t = std::make_unique<Table>(NameYearId(), std::vector<TIndexDefinition>{Ix("", {3}), Ix("ByName", {1})});
+  for (const char* name : {"b", "a", "c", "d"}) ASSERT_EQ(t->Append(name), 0);
+  ASSERT_EQ(t->c->GotoPhysicalRecordNumber(2), 0);
+  Bytes b(t->c->GetRecordSize());
+  ASSERT_EQ(t->c->GetCurrentRecord(b.data(), false), 0);
+  t->c->DeleteRecord(b.data());
+  t->c->CloseCursor();
+  const std::string path = t->tmp.path().string();
+  std::filesystem::remove(path + "/t.IDX");
+  t->c->OpenCursor();
+  EXPECT_FALSE(t->c->Table()->IndexCreatedAnew());
+  EXPECT_TRUE(t->c->GetNoPrimaryIndex());
+  EXPECT_EQ(t->c->GetIndexCount(), 0);
+  EXPECT_EQ(t->c->GetRecordCount(), 3u);
+  EXPECT_EQ(t->Walk(), (std::vector<std::uint32_t>{1, 3, 4}));
+  CheckResult check = t->Check();
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
 }  // namespace
 }  // namespace korvex::testing
