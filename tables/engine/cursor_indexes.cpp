@@ -156,66 +156,45 @@ void TDataCursor::BuildIndex(std::uint8_t slot) {
   }
 }
 
-namespace {
-std::uint16_t KeyFieldCount(TIndexDefinition& d) {
-  if (d.FieldCount == 0)
-    while (d.FieldCount < kMaxKeyFields && d.Fields[d.FieldCount] != 0) ++d.FieldCount;
-  return d.FieldCount;
-}
-}  // namespace
-
 void TDataCursor::AddPrimaryIndex(TIndexDefinition& definition) {
   RequireOpen();
   CheckExclusive();
   CheckNotReadOnly();
-  TIndexFile& file = table_->IndexFile();
-  KeyFieldCount(definition);
-  definition.Name.clear();
-  definition.Unique = 1;
   std::vector<TIndexDefinition> check{definition};
   VerifyIndexInformation(check, fields_, true);
   definition = check[0];
   if (definition.FieldCount == 0) return;
-  const std::uint8_t previous = index_pos_;
-  file.AddPrimaryIndex(definition);
-  try {
-    BuildIndex(0);
-  } catch (...) {
-    const TKeyComparator compare = ComparatorOf(0);
-    TIndexTree(file, 0, compare, this).FreeAllPages();
-    file.DeleteIndex(0, true);
-    throw;
-  }
-  table_->MarkWritten();
-  InternalSetIndexPos(previous);
-  SetToBegin();
+  table_->IndexFile().AddPrimaryIndex(definition);
+  BuildAddedIndex(0);
 }
 
 void TDataCursor::AddSecondaryIndex(TIndexDefinition& definition) {
   RequireOpen();
   CheckExclusive();
   CheckNotReadOnly();
-  TIndexFile& file = table_->IndexFile();
-  KeyFieldCount(definition);
   std::vector<TIndexDefinition> check{TIndexDefinition{}, definition};
   VerifyIndexInformation(check, fields_, true);
   definition = check[1];
-  for (std::uint8_t p = 1; p <= file.GetIndexCount(); ++p)
-    if (rtl::SameText(file.GetIndexDefinition(p).Name, definition.Name))
-      RaiseError(err::kIndexExists, name_, {}, definition.Name);
-  const std::uint8_t previous = index_pos_;
+  if (IndexPosOfName(definition.Name, 1) >= 0) RaiseError(err::kIndexExists, name_, {}, definition.Name);
+  TIndexFile& file = table_->IndexFile();
   file.AddSecondaryIndex(definition);
-  const std::uint8_t slot = file.GetIndexCount();
+  BuildAddedIndex(file.GetIndexCount());
+}
+
+void TDataCursor::BuildAddedIndex(std::uint8_t slot) {
+  TIndexFile& file = table_->IndexFile();
   try {
     BuildIndex(slot);
   } catch (...) {
+    // Refused (a duplicate in a unique index) or failed: the index goes
+    // again and no record is touched.
     const TKeyComparator compare = ComparatorOf(slot);
     TIndexTree(file, slot, compare, this).FreeAllPages();
     file.DeleteIndex(slot, true);
     throw;
   }
   table_->MarkWritten();
-  InternalSetIndexPos(previous);
+  InternalSetIndexPos(index_pos_);
   SetToBegin();
 }
 
@@ -235,25 +214,18 @@ void TDataCursor::DeleteIndexByPos(std::uint8_t position) {
   std::uint8_t current = index_pos_;
   if (current == position) current = 0;
   else if (current != kPhysicalOrder && current > position) --current;
-  range_active_ = false;
-  range_start_length_ = range_end_length_ = 0;
+  CancelRange();
   InternalSetIndexPos(current);
   SetToBegin();
 }
 
 void TDataCursor::DeleteIndex(const std::string& name) {
   RequireOpen();
-  const std::string wanted = rtl::Trim(name);
-  const TIndexFile& file = table_->IndexFile();
-  for (std::uint8_t p = 1; p <= file.GetIndexCount(); ++p) {
-    if (rtl::SameText(rtl::Trim(file.GetIndexDefinition(p).Name), wanted)) {
-      DeleteIndexByPos(p);
-      return;
-    }
-  }
   CheckExclusive();
   CheckNotReadOnly();
-  RaiseError(err::kInvalidIndexName, name_, {}, wanted);
+  const int p = IndexPosOfName(name, 1);
+  if (p < 0) RaiseError(err::kInvalidIndexName, name_, {}, rtl::Trim(name));
+  DeleteIndexByPos(static_cast<std::uint8_t>(p));
 }
 
 void TDataCursor::DeleteAllIndexes() {

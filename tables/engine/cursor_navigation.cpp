@@ -336,27 +336,31 @@ void TDataCursor::SetIndexPos(std::uint8_t position) {
     RaiseError(err::kInvalidIndexName, name_, {}, std::to_string(position));
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
-  range_active_ = false;
-  range_start_length_ = range_end_length_ = 0;
+  CancelRange();
   InternalSetIndexPos(position);
   RepositionCurrentRecord();
 }
 
-void TDataCursor::SetIndexName(const std::string& name) {
-  RequireOpen();
-  const std::string wanted = rtl::Trim(name);
-  if (index_pos_ != kPhysicalOrder && rtl::SameText(wanted, index_def_.Name)) return;
+void TDataCursor::CancelRange() {
   range_active_ = false;
   range_start_length_ = range_end_length_ = 0;
+}
+
+int TDataCursor::IndexPosOfName(const std::string& name, std::uint8_t first) const {
+  const std::string wanted = rtl::Trim(name);
   const TIndexFile& file = table_->IndexFile();
-  for (std::uint8_t p = 0; p <= file.GetIndexCount(); ++p) {
-    if (rtl::SameText(rtl::Trim(file.GetIndexDefinition(p).Name), wanted)) {
-      if (p == index_pos_) return;
-      SetIndexPos(p);
-      return;
-    }
-  }
-  RaiseError(err::kInvalidIndexName, name_, {}, wanted);
+  for (int p = first; p <= file.GetIndexCount(); ++p)
+    if (rtl::SameText(rtl::Trim(file.GetIndexDefinition(static_cast<std::uint8_t>(p)).Name), wanted)) return p;
+  return -1;
+}
+
+void TDataCursor::SetIndexName(const std::string& name) {
+  RequireOpen();
+  if (index_pos_ != kPhysicalOrder && rtl::SameText(rtl::Trim(name), index_def_.Name)) return;
+  CancelRange();
+  const int p = IndexPosOfName(name, 0);
+  if (p < 0) RaiseError(err::kInvalidIndexName, name_, {}, rtl::Trim(name));
+  SetIndexPos(static_cast<std::uint8_t>(p));
 }
 
 // ---- searching -----------------------------------------------------------------------
@@ -452,8 +456,7 @@ void TDataCursor::ResetRange() {
   if (IsPhysicalNavigation() || !range_active_) return;
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
-  range_active_ = false;
-  range_start_length_ = range_end_length_ = 0;
+  CancelRange();
   RepositionCurrentRecord();
 }
 

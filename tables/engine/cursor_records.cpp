@@ -354,10 +354,10 @@ bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32
   return blobs_written;
 }
 
-void TDataCursor::Flush(bool blobs) {
+void TDataCursor::Flush(bool blobs, bool keys) {
   // The write's one closing flush (none while the writes are held); a
   // failure has undone the write in the table before it reaches here.
-  table_->EndWrite(true, false, blobs);
+  table_->EndWrite(true, keys, blobs);
   // This cursor's own writes are no foreign change.
   SynchLastUpdateStamps();
 }
@@ -468,7 +468,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   TDataFile& data = table_->DataFile();
   const std::uint32_t n = current_;
   TRecord* record = FetchRecord(n, 1);
-  bool blobs_written = false;
+  bool blobs_written = false, keys_changed = false;
   try {
     if (record->Deleted()) Fail(err::kRecordChanged);
     if (!suppress_auto_inc_) {
@@ -489,6 +489,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
       CheckKeyViolation(slot, new_keys.back(), &old_keys.back());
     }
     for (std::size_t i = 0; i < positions.size(); ++i) {
+      keys_changed = keys_changed || old_keys[i] != new_keys[i];
       if (positions[i] == kSystemSlot) ReplaceSystemKey(old_keys[i], new_keys[i], n);
       else ReplaceKey(positions[i], old_keys[i], new_keys[i], n);
     }
@@ -498,7 +499,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
     throw;
   }
   data.PutRecord(record);
-  Flush(blobs_written);
+  Flush(blobs_written, keys_changed);
   if (unlock_record) UserWriteUnlockRecord(n);
   if (reposition) RepositionCurrentRecord();
 }

@@ -132,8 +132,7 @@ void TDataCursor::OpenCursor() {
   reads_ = 0;
   SynchLastUpdateStamps();
   current_record_.assign(record_size_, 0);
-  range_active_ = false;
-  range_start_length_ = range_end_length_ = 0;
+  CancelRange();
   try {
     if (table->IndexCreatedAnew() && !read_only_) RebuildMissingIndex();
     InternalSetIndexPos(0);
@@ -163,8 +162,7 @@ void TDataCursor::CloseCursor(bool discard_temporary) {
   index_def_ = TIndexDefinition{};
   compare_ = TKeyComparator();
   key_number_ = 0;
-  range_active_ = false;
-  range_start_length_ = range_end_length_ = 0;
+  CancelRange();
   TDataTable* table = table_;
   table_ = nullptr;
   open_ = false;

@@ -454,7 +454,9 @@ private:
   // open BLOBs written and their references stored.
   bool StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32_t n);
   // Ends the write of a TWriteScope that succeeded (its closing flush).
-  void Flush(bool blobs);
+  // The write's closing flush; `keys`: index pages changed (the index
+  // header is written, so other sessions see them).
+  void Flush(bool blobs, bool keys = true);
   std::uint32_t PeekNextRecordID() const;
   // A default or limit text as a value of the field's type in record
   // format (false: the text is no such value).
@@ -497,6 +499,13 @@ private:
   void ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& new_key, std::uint32_t n);
   void RemoveKey(std::uint8_t slot, const Key& key);
   void BuildIndex(std::uint8_t slot);
+  // Fills a just-added index from the records; takes it away again when
+  // that fails. The current index stays; the cursor goes to the beginning.
+  void BuildAddedIndex(std::uint8_t slot);
+  void CancelRange();
+  // The position (from `first`) of the index of that name, trimmed and
+  // ignoring case; -1 when none.
+  int IndexPosOfName(const std::string& name, std::uint8_t first) const;
   void RebuildMissingIndex();
   // The system index made again from the records (after records moved),
   // with the live count.

@@ -1019,5 +1019,76 @@ TEST(CursorIndex, AMissingIndexFileIsMadeAgain) {
   EXPECT_EQ(check.status, 0) << check.output;
 }
 
+
+TEST(CursorIndex, AWalkStaysInOrderWhileAnotherSessionWrites) {
+  qvtest::TempDir tmp;
+  const std::string dir = tmp.path().string();
+  Env one(dir), two(dir);
+  {
+    TTableCreation creation;
+    creation.Indexes = {Ix("", {}), Ix("ByName", {1}, false)};
+    std::vector<TFieldDefinition> fields{Field("Name", dtString, 8)};
+    Cursor(one.dir, true)->CreateTable(creation, fields);
+  }
+  auto a = Cursor(one.dir, false), b = Cursor(two.dir, false);
+  a->OpenCursor();
+  b->OpenCursor();
+  std::mt19937 rng(11);
+  auto name = [&] { return std::string(1, static_cast<char>('a' + rng() % 20)) + static_cast<char>('a' + rng() % 20); };
+  Bytes buffer(b->GetRecordSize());
+  auto append = [&] {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    const std::string s = name();
+    b->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(s.c_str()));
+    b->AppendRecord(buffer.data());
+  };
+  for (int i = 0; i < 300; ++i) append();
+  a->SetIndexName("ByName");
+  // (name, record ID) of a record buffer: the index's order.
+  auto key = [&](const Bytes& r) {
+    return std::make_pair(std::string(reinterpret_cast<const char*>(r.data() + 10)), rtl::DecodeFixed32(r.data() + 5));
+  };
+  Bytes seen(a->GetRecordSize()), stored(b->GetRecordSize());
+  std::pair<std::string, std::uint32_t> last{"", 0};
+  int steps = 0;
+  for (a->SetToBegin(); a->GetNextRecord(seen.data()) == 0; ++steps) {
+    ASSERT_LT(steps, 1000);
+    ASSERT_GT(key(seen), last) << "step " << steps;
+    last = key(seen);
+    // What the other session holds for the record is what the walk gave.
+    ASSERT_EQ(b->GotoPhysicalRecordNumber(a->GetPhysicalRecordNumber()), 0);
+    ASSERT_EQ(b->GetCurrentRecord(stored.data(), false), 0);
+    ASSERT_EQ(stored, seen);
+    // Its number among the live records in the index's order.
+    std::vector<std::pair<std::string, std::uint32_t>> all;
+    for (b->SetToBegin(); b->GetNextRecord(stored.data()) == 0;) all.push_back(key(stored));
+    std::sort(all.begin(), all.end());
+    ASSERT_EQ(a->GetRecordNumber(), std::lower_bound(all.begin(), all.end(), key(seen)) - all.begin() + 1);
+    // The other session appends, changes or deletes a random record.
+    const std::uint32_t n = 1 + rng() % 300;
+    switch (rng() % 3) {
+      case 0:
+        append();
+        break;
+      case 1:
+        if (b->GotoPhysicalRecordNumber(n) == 0 && b->GetCurrentRecord(buffer.data(), false) == 0 &&
+            b->GetCurrentRecord(buffer.data(), true) == 0) {
+          const std::string s = name();
+          b->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(s.c_str()));
+          b->ModifyRecord(buffer.data(), true);
+        }
+        break;
+      default:
+        if (b->GotoPhysicalRecordNumber(n) == 0 && b->GetCurrentRecord(buffer.data(), false) == 0)
+          b->DeleteRecord(buffer.data());
+    }
+  }
+  EXPECT_GT(steps, 100);
+  a->CloseCursor();
+  b->CloseCursor();
+  CheckResult check = RunTableCheck(dir + "/t.DAT");
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
 }  // namespace
 }  // namespace korvex::testing

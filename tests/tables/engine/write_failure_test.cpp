@@ -22,6 +22,7 @@
 #include "tables/engine/errors.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/file_handler.h"
+#include "tests/tables/engine/cursor_test_support.h"
 #include "tests/tables/engine/engine_test_support.h"
 
 namespace korvex::testing {
@@ -29,16 +30,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kExts[] = {".DAT", ".IDX", ".BLB"};
-
-struct Env {
-  explicit Env(const std::string& path) {
-    session.Timing.InternalSleepMs = 1;
-    session.LockWaitTime = 5;
-    dir = session.OpenDataDirectory("data", path);
-  }
-  TDataSession session;
-  TDataDirectory* dir = nullptr;
-};
 
 std::string FileBytes(const std::string& dir) {
   std::string all;
