@@ -289,8 +289,21 @@ TEST_F(SessionsTest, DestroyingASessionClosesItsDatabasesSafely) {
   s->OpenDatabase(dir.Path());
   s->OpenDatabase(dir.Path() + "/");
   EXPECT_EQ(s->GetDatabaseCount(), 4);
-  EXPECT_EQ(events, (std::vector<TKORVEXDatabaseEvent>{dbAdd, dbOpen, dbAdd, dbOpen, dbAdd, dbOpen, dbAdd, dbOpen}));
+  // A dataset on a temporary database of the dying session: its release
+  // while the session goes must not free the database a second time.
+  MakeTable(dir.Path(), "t", {Field("A", dtInteger)});
+  s->KeepConnections = false;
+  TestTable open_table;
+  open_table.SetSessionName("Gone");
+  open_table.SetDatabaseName(dir.Path() + "//");
+  open_table.TableName = "t";
+  open_table.Open();
+  EXPECT_EQ(s->GetDatabaseCount(), 5);
+  EXPECT_EQ(events, (std::vector<TKORVEXDatabaseEvent>{dbAdd, dbOpen, dbAdd, dbOpen, dbAdd, dbOpen, dbAdd, dbOpen,
+                                                        dbAdd, dbOpen}));
   delete s;
+  EXPECT_FALSE(open_table.Active());
+  EXPECT_EQ(open_table.Database(), nullptr);
   EXPECT_FALSE(foreign->Connected());
   EXPECT_EQ(foreign->Session(), nullptr) << "a database forgets a session that is gone";
   foreign->SetSessionName("");
