@@ -14,6 +14,7 @@
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
 #include "tables/engine/filters.h"
+#include "tables/engine/index_definition.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/numeric.h"
@@ -178,11 +179,35 @@ void TKORVEXDataSet::InternalInitFieldDefs() {
 }
 
 void TKORVEXDataSet::GetIndexInfo() {
-  // Records are walked in physical order: no index is active.
   index_field_count_ = 0;
   case_insensitive_index_ = false;
   key_size_ = 0;
   std::fill(std::begin(key_field_numbers_), std::end(key_field_numbers_), 0);
+  if (handle_ == nullptr || handle_->IsPhysicalNavigation()) return;
+  TIndexDefinition def;
+  handle_->GetIndexDefinition(handle_->GetIndexPos(), def);
+  index_field_count_ = std::min<int>(def.FieldCount, 16);
+  for (int i = 0; i < index_field_count_; ++i) key_field_numbers_[i] = def.Fields[static_cast<std::size_t>(i)];
+  case_insensitive_index_ = def.CaseInsensitive != 0;
+  key_size_ = def.KeySize;
+}
+
+void TKORVEXDataSet::SwitchToIndex(const std::string& name) {
+  CheckActive();
+  CheckBrowseMode();
+  UpdateCursorPos();
+  handle_->SetIndexName(name);
+  GetIndexInfo();
+  InitBufferPointers();
+}
+
+bool TKORVEXDataSet::MapsToIndex(const std::vector<TField*>& fields, bool case_insensitive) const {
+  if (index_field_count_ == 0 || case_insensitive_index_ != case_insensitive ||
+      fields.size() > static_cast<std::size_t>(index_field_count_))
+    return false;
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    if (fields[i]->FieldNo() != key_field_numbers_[i]) return false;
+  return true;
 }
 
 void TKORVEXDataSet::SetAutoDisplayLabels(bool value) {
@@ -369,10 +394,7 @@ void TKORVEXDataSet::SetRecNoValue(int value) {
   if (value == RecNo() || value < 1) return;
   DoBeforeScroll();
   CursorPosChanged();
-  handle_->SetToBegin();
-  std::vector<std::uint8_t> scratch(record_size_);
-  for (int i = 0; i < value; ++i)
-    if (handle_->GetNextRecord(scratch.data()) != 0) break;
+  handle_->SetToRecordNumber(static_cast<std::uint32_t>(value));
   SyncToCursor();
   DoAfterScroll();
 }
@@ -580,6 +602,8 @@ bool TKORVEXDataSet::LocateRecord(const std::string& key_fields, const Variant& 
     for (std::size_t i = 0; i < fields.size(); ++i)
       values.push_back(static_cast<int>(i) <= key_values.ArrayHighBound() ? key_values[static_cast<int>(i)] : Null);
   }
+  if (!Filtered() && MapsToIndex(fields, (options & loCaseInsensitive) != 0))
+    return FindByIndex(fields, values, options);
   korvex::TFilterOptions o;
   o.CaseInsensitive = (options & loCaseInsensitive) != 0;
   o.NoPartialCompare = (options & loPartialKey) == 0;
@@ -596,6 +620,48 @@ bool TKORVEXDataSet::LocateRecord(const std::string& key_fields, const Variant& 
   }
   filter_set_->DropFilter(lookup_filter_);
   lookup_filter_ = nullptr;
+  return found;
+}
+
+bool TKORVEXDataSet::FindByIndex(const std::vector<TField*>& fields, const std::vector<Variant>& values,
+                                 TLocateOptions options) {
+  TRecordBuffer record = TempBuffer();
+  handle_->ClearRecord(record);
+  int count = static_cast<int>(fields.size());
+  std::size_t partial = 0;
+  // The key values go into the search record as field values.
+  search_buffer_ = record;
+  TDataSetState old = SetTempState(dsFilter);
+  try {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const bool last = i + 1 == fields.size();
+      if (last && (options & loPartialKey) && fields[i]->DataType() == ftString && !values[i].IsClear()) {
+        std::string text = values[i].ToString();
+        if (!text.empty() && text.back() == '*') text.pop_back();
+        text.resize(std::min<std::size_t>(text.size(), static_cast<std::size_t>(fields[i]->Size())));
+        fields[i]->SetAsString(text);
+        --count;
+        partial = text.size();
+      } else {
+        fields[i]->SetAsVariant(values[i]);
+      }
+    }
+  } catch (...) {
+    RestoreState(old);
+    search_buffer_ = nullptr;
+    throw;
+  }
+  RestoreState(old);
+  search_buffer_ = nullptr;
+  bool found;
+  if (count == 0 && partial == 0) {
+    // An empty prefix: every record of the index matches, the first wins.
+    handle_->SetToBegin();
+    found = handle_->GetNextRecord(record) == 0;
+  } else {
+    found = handle_->Find(false, record, count, false, static_cast<std::uint8_t>(partial), record);
+  }
+  if (found) GetCalcFields(record);
   return found;
 }
 

@@ -106,7 +106,15 @@ public:
   std::string TableNameForErrors() const;
   // The active index: its key field numbers, case-blind flag and key size.
   int IndexFieldCount() const { return index_field_count_; }
+  bool IndexCaseInsensitive() const { return case_insensitive_index_; }
+  std::uint16_t IndexKeySize() const { return key_size_; }
   db::TField* GetIndexField(int index);
+  // Walks the records in the order of the named index ("" for the
+  // primary index); the current record stays.
+  void SwitchToIndex(const std::string& name);
+  // Whether the fields are the leading key fields of the active index, in
+  // order, and the index compares case as asked.
+  bool MapsToIndex(const std::vector<db::TField*>& fields, bool case_insensitive) const;
   // Recomputes the buffer offsets (after the cursor's bookmark size
   // changed, as an index switch does) and remakes the live buffers.
   void InitBufferPointers();
@@ -182,9 +190,13 @@ private:
   // The expression filter (while Filtered or searching) and the lookup
   // filter of a running Locate or Lookup.
   bool ExpressionsAccept(db::TRecordBuffer buffer);
+  bool FindByIndex(const std::vector<db::TField*>& fields, const std::vector<db::Variant>& values,
+                   db::TLocateOptions options);
   TFilter* CreateExprFilter(const std::string& text, db::TFilterOptions options);
   // Reads the first record that matches the keys into the temporary
-  // buffer, through a one-off lookup filter; the cursor stays on it.
+  // buffer, the cursor left on it: by a keyed search of the active index
+  // when the keys map to it (and no filter is in force), else through a
+  // one-off lookup filter.
   bool LocateRecord(const std::string& key_fields, const db::Variant& key_values, db::TLocateOptions options);
   void SetFieldDisplayLabels();
   void FreeWorkBuffers();

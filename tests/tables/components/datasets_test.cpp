@@ -12,6 +12,7 @@
 #include "tables/components/streams.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
+#include "tables/engine/index_definition.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/components/components_test_support.h"
 
@@ -241,6 +242,73 @@ TEST_F(DataSetsTest, ExpressionFiltersSelectRecordsAndRefusedTextsChangeNothing)
   t.SetFilter("Year = 1805");
   t.Open();
   EXPECT_EQ(years(), "05 ") << "a filter set while closed applies at open";
+}
+
+TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
+  TableEnv env;
+  {
+    TKORVEXDatabase* db = Session().OpenDatabase(env.dir.Path());
+    TDataCursor cursor(db->Handle());
+    cursor.SetTableName("fams");
+    cursor.SetExclusive(true);
+    std::vector<TFieldDefinition> fields{Field("Name", dtString, 20), Field("Year", dtInteger)};
+    TTableCreation creation;
+    TIndexDefinition primary, by_name, by_year;
+    by_name.Name = "ByName";
+    by_name.Fields[0] = 1;
+    by_name.CaseInsensitive = 1;
+    by_year.Name = "ByYear";
+    by_year.Fields[0] = 2;
+    by_year.Descending = 1;
+    creation.Indexes = {primary, by_name, by_year};
+    creation.IndexCount = 2;
+    cursor.CreateTable(creation, fields);
+    Session().CloseDatabase(db);
+  }
+  TestTable t;
+  env.Bind(t);
+  t.Open();
+  for (const auto& [name, year] : std::vector<std::pair<std::string, int>>{{"carl", 1802}, {"Anna", 1805}, {"berta", 1801}}) {
+    t.Append();
+    t.FieldByName("Name")->SetAsString(name);
+    t.FieldByName("Year")->SetAsInteger(year);
+    t.Post();
+  }
+  auto order = [&] {
+    std::string out;
+    for (t.First(); !t.Eof(); t.Next()) out += t.FieldByName("Name")->AsString() + " ";
+    return out;
+  };
+  EXPECT_EQ(t.IndexFieldCount(), 0);
+  EXPECT_EQ(order(), "carl Anna berta ");
+  t.SetRecNo(2);
+  TBookmark anna = t.GetBookmark();
+  const std::uint16_t offsets[] = {t.RecInfoOffset(), t.BookmarkOffset(), t.BufferSize()};
+  t.SwitchToIndex("ByName");
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "Anna") << "the current record stays";
+  EXPECT_EQ(t.RecNo(), 1);
+  EXPECT_EQ(t.IndexFieldCount(), 1);
+  EXPECT_TRUE(t.IndexCaseInsensitive());
+  EXPECT_EQ(t.GetIndexField(0), t.FieldByName("Name"));
+  EXPECT_TRUE(t.GetIsIndexField(t.FieldByName("Name")));
+  EXPECT_FALSE(t.GetIsIndexField(t.FieldByName("Year")));
+  EXPECT_EQ(Raised([&] { t.GetIndexField(1); }), "Field index out of range");
+  EXPECT_EQ(order(), "Anna berta carl ");
+  t.SetRecNo(3);
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "carl");
+  t.SwitchToIndex("ByYear");
+  EXPECT_EQ(order(), "Anna carl berta ");
+  t.SwitchToIndex("");
+  t.GotoBookmark(anna);
+  EXPECT_EQ(t.CompareBookmarks(anna, t.GetBookmark()), 0) << "a bookmark outlives index switches";
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "Anna");
+  // This engine's bookmarks are physical record numbers of one size for
+  // every index: the layout stays.
+  EXPECT_EQ(t.RecInfoOffset(), offsets[0]);
+  EXPECT_EQ(t.BookmarkOffset(), offsets[1]);
+  EXPECT_EQ(t.BufferSize(), offsets[2]);
+  std::string refused = Raised([&] { t.SwitchToIndex("Nothing"); });
+  EXPECT_EQ(refused.rfind("KORVEX Engine Error # 10022 ", 0), 0u) << refused;
 }
 
 TEST_F(DataSetsTest, ARecordHeldByAnotherProcessIsRefusedUntilThatProcessDies) {

@@ -1,14 +1,17 @@
 // Locate and Lookup on engine tables against python3's sqlite3 over the
 // same rows: 20 random tables of 2,000 rows (string, integer, float, date,
 // boolean, nulls); exact, case-blind, partial and partial-'*' keys on one
-// and several fields, null keys. Case-blind comparison in sqlite goes
-// through a collation made from the Windows-1252 case maps.
+// and several fields, null keys; each through the lookup filter and, where
+// an index has the key fields, through the index. Case-blind comparison in
+// sqlite goes through a collation made from the Windows-1252 case maps.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
 
 #include "support/run_command.h"
+#include "tables/engine/index_definition.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/components/components_test_support.h"
 
@@ -136,7 +139,7 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator)
   return out;
 }
 
-// For every table and query, the N of the first matching row or -1.
+// For every table and query, the N of every matching row in order, or "-".
 const char* const kReference = R"PY(
 import json, sqlite3, sys
 upper = []
@@ -174,8 +177,8 @@ for table in data:
             else:
                 where.append(col + ' = ?')
             args.append(key)
-        row = db.execute('select min(n) from t where ' + ' and '.join(where), args).fetchone()[0]
-        out.append(str(-1 if row is None else row))
+        rows = [r[0] for r in db.execute('select n from t where ' + ' and '.join(where) + ' order by n', args)]
+        out.append(','.join(map(str, rows)) if rows else '-')
 print(' '.join(out))
 )PY";
 
@@ -185,7 +188,7 @@ TEST_F(LocateTest, LocateAndLookupAgreeWithSqlite) {
   qvtest::TempDir dir;
   const int tables = 20, rows = 2000, queries = 60;
   const std::vector<std::vector<std::string>> field_sets{{"S"}, {"I"}, {"F"}, {"D"}, {"B"},
-                                                         {"S", "I"}, {"I", "D"}, {"S", "B", "F"}};
+                                                         {"I", "S"}, {"I", "D"}, {"B", "F", "S"}};
   std::ostringstream json;
   json << "[";
   std::vector<std::vector<Query>> all_queries;
@@ -231,47 +234,113 @@ TEST_F(LocateTest, LocateAndLookupAgreeWithSqlite) {
   ASSERT_EQ(reference.status, 0) << reference.output;
   std::istringstream expected(reference.output);
 
-  int found = 0, checked = 0;
+  // Indexes by field numbers: N 1, S 2, I 3, F 4, D 5, B 6.
+  auto index = [](const std::string& name, std::vector<std::uint16_t> fields, bool case_insensitive) {
+    TIndexDefinition d;
+    d.Name = name;
+    d.CaseInsensitive = case_insensitive ? 1 : 0;
+    for (std::size_t i = 0; i < fields.size(); ++i) d.Fields[i] = fields[i];
+    return d;
+  };
+  struct Named {
+    std::string name;
+    std::vector<std::string> fields;
+    bool case_insensitive;
+  };
+  const std::vector<Named> indexes{{"ByS", {"S"}, false},     {"BySci", {"S"}, true}, {"ByI", {"I"}, false},
+                                   {"ByISci", {"I", "S"}, true}, {"ByID", {"I", "D"}, false}};
+  int found = 0, checked = 0, by_index = 0;
   for (int t = 0; t < tables; ++t) {
     const std::string name = "t" + std::to_string(t);
-    MakeTable(dir.Path(), name,
-              {Field("N", dtInteger), Field("S", dtString, 8), Field("I", dtInteger), Field("F", dtFloat),
-               Field("D", dtDate), Field("B", dtBoolean)});
-    TestTable table;
-    table.SetDatabaseName(dir.Path());
-    table.TableName = name;
-    table.Exclusive = true;
-    table.Open();
-    for (const Row& r : all_rows[static_cast<std::size_t>(t)]) {
-      table.Append();
-      table.FieldByName("N")->SetAsInteger(r.n);
-      if (r.s) table.FieldByName("S")->SetAsString(*r.s);
-      if (r.i) table.FieldByName("I")->SetAsInteger(*r.i);
-      if (r.f) table.FieldByName("F")->SetAsFloat(*r.f);
-      if (r.d) table.FieldByName("D")->SetAsDateTime(40000.0 + *r.d);
-      if (r.b) table.FieldByName("B")->SetAsBoolean(*r.b);
-      table.Post();
+    {
+      TKORVEXDatabase* db = Session().OpenDatabase(dir.Path());
+      TDataCursor cursor(db->Handle());
+      cursor.SetTableName(name);
+      cursor.SetExclusive(true);
+      std::vector<TFieldDefinition> fields{Field("N", dtInteger), Field("S", dtString, 8), Field("I", dtInteger),
+                                           Field("F", dtFloat),   Field("D", dtDate),      Field("B", dtBoolean)};
+      TTableCreation creation;
+      creation.Indexes = {index("", {}, false), index("ByS", {2}, false), index("BySci", {2}, true),
+                          index("ByI", {3}, false), index("ByISci", {3, 2}, true), index("ByID", {3, 5}, false)};
+      creation.IndexCount = 5;
+      cursor.CreateTable(creation, fields);
+      Session().CloseDatabase(db);
+    }
+    {
+      TestTable filler;
+      filler.SetDatabaseName(dir.Path());
+      filler.TableName = name;
+      filler.Exclusive = true;
+      filler.Open();
+      for (const Row& r : all_rows[static_cast<std::size_t>(t)]) {
+        filler.Append();
+        filler.FieldByName("N")->SetAsInteger(r.n);
+        if (r.s) filler.FieldByName("S")->SetAsString(*r.s);
+        if (r.i) filler.FieldByName("I")->SetAsInteger(*r.i);
+        if (r.f) filler.FieldByName("F")->SetAsFloat(*r.f);
+        if (r.d) filler.FieldByName("D")->SetAsDateTime(40000.0 + *r.d);
+        if (r.b) filler.FieldByName("B")->SetAsBoolean(*r.b);
+        filler.Post();
+      }
+    }
+    TestTable table, keyed;
+    for (TestTable* d : {&table, &keyed}) {
+      d->SetDatabaseName(dir.Path());
+      d->TableName = name;
+      d->Open();
     }
     for (const Query& q : all_queries[static_cast<std::size_t>(t)]) {
-      int want = -2;
+      std::string want;
       expected >> want;
+      std::vector<int> matches;
+      if (want != "-")
+        for (std::size_t at = 0; at < want.size();) {
+          std::size_t comma = want.find(',', at);
+          matches.push_back(std::stoi(want.substr(at, comma - at)));
+          at = comma == std::string::npos ? want.size() : comma + 1;
+        }
+      const int first = matches.empty() ? -1 : matches.front();
       Variant keys = q.keys.size() == 1 ? q.keys[0] : Variant(VarArray(q.keys));
       std::string fields = Joined(q.fields, ";");
+      const std::string where = name + " " + fields + " options " + std::to_string(int(q.options));
+
+      // The lookup filter: the first match in physical order.
       table.First();
       bool hit = table.Locate(fields, keys, q.options);
-      int got = hit ? table.FieldByName("N")->AsInteger() : -1;
-      EXPECT_EQ(got, want) << name << " " << fields << " options " << int(q.options) << " query " << checked;
+      EXPECT_EQ(hit ? table.FieldByName("N")->AsInteger() : -1, first) << where << " (filter)";
       if (!hit) EXPECT_EQ(table.FieldByName("N")->AsInteger(), 1) << "a failed Locate leaves the dataset where it was";
       if (q.options == 0) {
         table.Last();
         Variant value = table.Lookup(fields, keys, "N");
-        EXPECT_EQ(value.IsNull() ? -1 : static_cast<int>(value.ToInt64()), want) << name << " lookup " << fields;
+        EXPECT_EQ(value.IsNull() ? -1 : static_cast<int>(value.ToInt64()), first) << where << " (lookup)";
         EXPECT_EQ(table.FieldByName("N")->AsInteger(), rows) << "Lookup does not move the dataset";
+      }
+
+      // The index whose leading key fields are the key fields, when there is one.
+      const bool ci = (q.options & loCaseInsensitive) != 0;
+      auto ix = std::find_if(indexes.begin(), indexes.end(), [&](const Named& n) {
+        return n.case_insensitive == ci && n.fields.size() >= q.fields.size() &&
+               std::equal(q.fields.begin(), q.fields.end(), n.fields.begin());
+      });
+      if (ix != indexes.end()) {
+        keyed.SwitchToIndex(ix->name);
+        EXPECT_TRUE(keyed.MapsToIndex(keyed.GetFieldList(fields), ci));
+        bool keyed_hit = keyed.Locate(fields, keys, q.options);
+        int got = keyed_hit ? keyed.FieldByName("N")->AsInteger() : -1;
+        // Equal keys come in record order; a prefix of a field, or of the
+        // key fields, finds the lowest key that has it.
+        if ((q.options & loPartialKey) || q.fields.size() < ix->fields.size())
+          EXPECT_TRUE(got == -1 ? matches.empty() : std::count(matches.begin(), matches.end(), got) == 1)
+              << where << " (index " << ix->name << ") found " << got;
+        else
+          EXPECT_EQ(got, first) << where << " (index " << ix->name << ")";
+        ++by_index;
       }
       found += hit;
       ++checked;
     }
   }
+  EXPECT_GT(by_index, checked / 3);
   EXPECT_EQ(checked, tables * queries);
   EXPECT_GT(found, checked / 3);
   EXPECT_LT(found, checked);
