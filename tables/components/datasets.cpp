@@ -131,8 +131,8 @@ void TKORVEXDataSet::InternalOpen() {
   buffer_size_ = l.size;
   old_buffer_ = static_cast<std::uint8_t*>(SafeAlloc(buffer_size_));
   for (auto& k : key_buffers_) {
-    k = static_cast<std::uint8_t*>(SafeAlloc(static_cast<std::int32_t>(record_size_ + sizeof(TKeyBuffer))));
-    handle_->ClearRecord(k + sizeof(TKeyBuffer));
+    k = static_cast<std::uint8_t*>(SafeAlloc(static_cast<std::int32_t>(KeyBufferSize())));
+    InitKeyBuffer(k);
   }
   filter_source_ = std::make_unique<TCursorFilterSource>(*handle_);
   filter_set_ = std::make_unique<TFilterSet>(*filter_source_);
@@ -195,6 +195,7 @@ void TKORVEXDataSet::GetIndexInfo() {
 void TKORVEXDataSet::SwitchToIndex(const std::string& name) {
   CheckActive();
   CheckBrowseMode();
+  ResetCursorRange();
   UpdateCursorPos();
   handle_->SetIndexName(name);
   GetIndexInfo();
@@ -549,6 +550,121 @@ void TKORVEXDataSet::SetSuppressAutoIncValues(bool value) {
   CheckActive();
   handle_->SetSuppressAutoIncValues(value);
   suppress_auto_inc_ = value;
+}
+
+// ---- key buffers and ranges -------------------------------------------------------
+
+void TKORVEXDataSet::InitKeyBuffer(std::uint8_t* buffer) {
+  std::memset(buffer, 0, KeyBufferSize());
+  handle_->ClearRecord(buffer + sizeof(TKeyBuffer));
+}
+
+void TKORVEXDataSet::SetKeyBuffer(TKeyIndex index, bool clear) {
+  CheckBrowseMode();
+  key_buffer_ = key_buffers_[index];
+  std::memcpy(key_buffers_[kiSave], key_buffer_, KeyBufferSize());
+  if (clear) InitKeyBuffer(key_buffer_);
+  key_was_modified_ = reinterpret_cast<TKeyBuffer*>(key_buffer_)->Modified;
+  SetState(dsSetKey);
+  DataEvent(deDataSetChange, 0);
+}
+
+void TKORVEXDataSet::PostKeyBuffer(bool commit) {
+  DataEvent(deCheckBrowseMode, 0);
+  auto* header = reinterpret_cast<TKeyBuffer*>(key_buffer_);
+  if (commit) header->Modified = Modified() || key_was_modified_;
+  else std::memcpy(key_buffer_, key_buffers_[kiSave], KeyBufferSize());
+  SetState(dsBrowse);
+  DataEvent(deDataSetChange, 0);
+}
+
+void TKORVEXDataSet::Post() {
+  if (State() == dsSetKey) PostKeyBuffer(true);
+  else TDataSet::Post();
+}
+
+void TKORVEXDataSet::Cancel() {
+  if (State() == dsSetKey) PostKeyBuffer(false);
+  else TDataSet::Cancel();
+}
+
+void TKORVEXDataSet::CheckSetKeyMode() const {
+  if (State() != dsSetKey) rtl::DatabaseError(msg::kNotEditing);
+}
+
+int TKORVEXDataSet::GetKeyFieldCount() const {
+  return key_buffer_ ? reinterpret_cast<const TKeyBuffer*>(key_buffer_)->FieldCount : 0;
+}
+
+void TKORVEXDataSet::SetKeyFieldCount(int count) {
+  CheckSetKeyMode();
+  reinterpret_cast<TKeyBuffer*>(key_buffer_)->FieldCount = count;
+}
+
+void TKORVEXDataSet::FillKeyBuffer(TKeyIndex index, const std::function<void()>& fill) {
+  std::uint8_t* saved = key_buffer_;
+  key_buffer_ = key_buffers_[index];
+  TDataSetState old = SetTempState(dsSetKey);
+  try {
+    fill();
+  } catch (...) {
+    RestoreState(old);
+    key_buffer_ = saved;
+    throw;
+  }
+  RestoreState(old);
+  key_buffer_ = saved;
+}
+
+void TKORVEXDataSet::SetKeyFields(TKeyIndex index, const Variant& values) {
+  if (index_field_count_ == 0) rtl::DatabaseError(msg::kNoIndex);
+  const int count = values.IsArray() ? values.ArrayHighBound() + 1 : 1;
+  FillKeyBuffer(index, [&] {
+    InitKeyBuffer(key_buffers_[index]);
+    for (int i = 0; i < count; ++i) GetIndexField(i)->SetAsVariant(values.IsArray() ? values[i] : values);
+    auto* header = reinterpret_cast<TKeyBuffer*>(key_buffers_[index]);
+    header->FieldCount = count;
+    header->Modified = Modified();
+  });
+}
+
+bool TKORVEXDataSet::SetCursorRange() {
+  const std::size_t size = KeyBufferSize();
+  if (std::memcmp(key_buffers_[kiRangeStart], key_buffers_[kiCurRangeStart], size) == 0 &&
+      std::memcmp(key_buffers_[kiRangeEnd], key_buffers_[kiCurRangeEnd], size) == 0)
+    return false;
+  const auto& start = *reinterpret_cast<const TKeyBuffer*>(key_buffers_[kiRangeStart]);
+  const auto& end = *reinterpret_cast<const TKeyBuffer*>(key_buffers_[kiRangeEnd]);
+  CursorPosChanged();
+  handle_->SetRange(false, start.Modified ? key_buffers_[kiRangeStart] + sizeof(TKeyBuffer) : nullptr,
+                    start.FieldCount, end.Modified ? key_buffers_[kiRangeEnd] + sizeof(TKeyBuffer) : nullptr,
+                    end.FieldCount);
+  std::memcpy(key_buffers_[kiCurRangeStart], key_buffers_[kiRangeStart], size);
+  std::memcpy(key_buffers_[kiCurRangeEnd], key_buffers_[kiRangeEnd], size);
+  return true;
+}
+
+bool TKORVEXDataSet::ResetCursorRange() {
+  if (!reinterpret_cast<const TKeyBuffer*>(key_buffers_[kiCurRangeStart])->Modified &&
+      !reinterpret_cast<const TKeyBuffer*>(key_buffers_[kiCurRangeEnd])->Modified)
+    return false;
+  CursorPosChanged();
+  handle_->ResetRange();
+  InitKeyBuffer(key_buffers_[kiCurRangeStart]);
+  InitKeyBuffer(key_buffers_[kiCurRangeEnd]);
+  return true;
+}
+
+void TKORVEXDataSet::SetLinkRanges(const std::vector<TField*>& master_fields) {
+  FillKeyBuffer(kiRangeStart, [&] {
+    InitKeyBuffer(key_buffers_[kiRangeStart]);
+    for (std::size_t i = 0; i < master_fields.size(); ++i)
+      GetIndexField(static_cast<int>(i))->SetAsVariant(master_fields[i]->AsVariant());
+    auto* header = reinterpret_cast<TKeyBuffer*>(key_buffers_[kiRangeStart]);
+    header->Modified = true;
+    header->FieldCount = static_cast<std::int32_t>(master_fields.size());
+  });
+  std::memcpy(key_buffers_[kiRangeEnd], key_buffers_[kiRangeStart], KeyBufferSize());
 }
 
 // ---- filters, Locate and Lookup ---------------------------------------------------

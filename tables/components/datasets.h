@@ -128,8 +128,29 @@ public:
   // A read-only view of a buffer's record info.
   TRecInfo& RecInfo(db::TRecordBuffer buffer) const;
 
-  // The key buffers (open datasets only).
+  // ---- key buffers and ranges (open datasets; the active index's key)
+  // A key buffer: its TKeyBuffer header, the engine record 8 bytes in.
   std::uint8_t* KeyBuffer(TKeyIndex index) { return key_buffers_[index]; }
+  TKeyBuffer& KeyHeader(TKeyIndex index) { return *reinterpret_cast<TKeyBuffer*>(key_buffers_[index]); }
+  // Enters the set-key state on that buffer (a copy kept to go back to),
+  // emptied first when asked; field writes then fill its key fields.
+  void SetKeyBuffer(TKeyIndex index, bool clear);
+  // Leaves the set-key state, keeping the key (commit) or the copy.
+  void PostKeyBuffer(bool commit);
+  // Assigns values to the first key fields of a buffer (an array for
+  // several); "No index currently active" without key fields.
+  void SetKeyFields(TKeyIndex index, const db::Variant& values);
+  int GetKeyFieldCount() const;
+  void SetKeyFieldCount(int count);
+  void CheckSetKeyMode() const;
+  // Puts the range buffers in force (false when they are in force already)
+  // and takes it off again (false when none is).
+  bool SetCursorRange();
+  bool ResetCursorRange();
+  // The range start and end both become the master fields' values.
+  void SetLinkRanges(const std::vector<db::TField*>& master_fields);
+  void Post() override;
+  void Cancel() override;
 
 protected:
   friend class TKORVEXBlobStream;
@@ -200,6 +221,10 @@ private:
   bool LocateRecord(const std::string& key_fields, const db::Variant& key_values, db::TLocateOptions options);
   void SetFieldDisplayLabels();
   void FreeWorkBuffers();
+  void InitKeyBuffer(std::uint8_t* buffer);
+  std::size_t KeyBufferSize() const { return record_size_ + sizeof(TKeyBuffer); }
+  // Runs `fill` in a temporary set-key state on a key buffer.
+  void FillKeyBuffer(TKeyIndex index, const std::function<void()>& fill);
   // A new edit, insert or stored record has no BLOB written yet.
   void ClearBlobsModified();
   // The physical record number a buffer's bookmark names.
@@ -227,6 +252,7 @@ private:
   TFilter* lookup_filter_ = nullptr;
   db::TRecordBuffer lookup_buffer_ = nullptr;
   bool searching_ = false;
+  bool key_was_modified_ = false;
   db::TRecordBuffer search_buffer_ = nullptr;
 };
 

@@ -309,6 +309,42 @@ TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
   EXPECT_EQ(t.BufferSize(), offsets[2]);
   std::string refused = Raised([&] { t.SwitchToIndex("Nothing"); });
   EXPECT_EQ(refused.rfind("KORVEX Engine Error # 10022 ", 0), 0u) << refused;
+
+  // Key buffers and ranges on the year index (descending).
+  t.SwitchToIndex("");
+  EXPECT_EQ(Raised([&] { t.SetKeyFields(kiLookup, Variant(std::int32_t{1})); }), "No index currently active");
+  t.SwitchToIndex("ByYear");
+  t.SetKeyBuffer(kiRangeStart, true);
+  EXPECT_EQ(t.State(), dsSetKey);
+  EXPECT_EQ(Raised([&] { t.FieldByName("Name")->SetAsString("x"); }),
+            "Field 'Name' is not indexed and cannot be modified");
+  t.FieldByName("Year")->SetAsInteger(1804);
+  t.Post();
+  EXPECT_TRUE(t.KeyHeader(kiRangeStart).Modified);
+  t.SetKeyBuffer(kiRangeEnd, true);
+  t.FieldByName("Year")->SetAsInteger(1801);
+  t.Cancel();  // the end stays empty: no upper bound
+  EXPECT_FALSE(t.KeyHeader(kiRangeEnd).Modified);
+  EXPECT_TRUE(t.SetCursorRange());
+  EXPECT_FALSE(t.SetCursorRange()) << "the same range again does nothing";
+  EXPECT_EQ(order(), "carl berta ");
+  t.SetKeyFields(kiRangeEnd, Variant(std::int32_t{1802}));
+  EXPECT_EQ(t.KeyHeader(kiRangeEnd).FieldCount, 1);
+  EXPECT_TRUE(t.SetCursorRange());
+  EXPECT_EQ(order(), "carl ");
+  EXPECT_TRUE(t.ResetCursorRange());
+  EXPECT_FALSE(t.ResetCursorRange());
+  EXPECT_EQ(order(), "Anna carl berta ");
+  // A master's field makes both ends of a detail's range.
+  TestTable master;
+  env.Bind(master);
+  master.Open();
+  master.SetRecNo(3);
+  EXPECT_EQ(master.FieldByName("Year")->AsInteger(), 1801);
+  t.SetLinkRanges({master.FieldByName("Year")});
+  EXPECT_TRUE(t.SetCursorRange());
+  EXPECT_EQ(order(), "berta ");
+  t.ResetCursorRange();
 }
 
 TEST_F(DataSetsTest, ARecordHeldByAnotherProcessIsRefusedUntilThatProcessDies) {
