@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/runtime/exceptions.h"
+#include "platform/dataset/datalink.h"
 #include "support/child_process.h"
 #include "support/run_command.h"
 #include "tables/components/charsets.h"
@@ -344,6 +345,34 @@ TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
   t.SetLinkRanges({master.FieldByName("Year")});
   EXPECT_TRUE(t.SetCursorRange());
   EXPECT_EQ(order(), "berta ");
+  t.ResetCursorRange();
+
+  // The master link: the detail follows the master's key field.
+  TDataSource source(nullptr);
+  source.SetDataSet(&master);
+  TKORVEXMasterDataLink link(&t);
+  std::vector<std::string> calls;
+  link.OnMasterChange = [&](TKORVEXMasterDataLink* l) {
+    calls.push_back("change " + l->Fields().at(0)->AsString());
+    t.SetLinkRanges(l->Fields());
+    t.SetCursorRange();
+    t.First();
+  };
+  link.OnMasterDisable = [&](TKORVEXMasterDataLink*) { calls.push_back("disable"); };
+  link.SetFieldNames("Year");
+  link.SetDataSource(&source);
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "berta");
+  master.First();
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "carl");
+  master.FieldByName("Name");  // reading a field changes nothing
+  EXPECT_EQ(calls, (std::vector<std::string>{"disable", "change 1801", "change 1802"}))
+      << "without a master the field list is empty: the detail is told so";
+  EXPECT_EQ(Raised([&] { link.SetFieldNames("Nope"); }), "Field 'Nope' not found");
+  EXPECT_TRUE(link.Fields().empty());
+  link.SetFieldNames("");
+  EXPECT_EQ(calls.back(), "disable");
+  link.SetDataSource(nullptr);
+  source.SetDataSet(nullptr);
   t.ResetCursorRange();
 }
 
