@@ -613,9 +613,13 @@ Variant TDataSet::Lookup(const std::string& key_fields, const Variant& key_value
   std::vector<TField*> results = GetFieldList(result_fields);
   if (!LocateRecord(keys, key_values, 0)) return Null;
   TempState scope(*this, dsCalcFields, calc_buffer_, temp_);
-  if (results.size() == 1) return results[0]->AsVariant();
+  return FieldValues(results);
+}
+
+Variant FieldValues(const std::vector<TField*>& fields) {
+  if (fields.size() == 1) return fields[0]->AsVariant();
   VarArray values;
-  for (TField* field : results) values.push_back(field->AsVariant());
+  for (TField* field : fields) values.push_back(field->AsVariant());
   return Variant(std::move(values));
 }
 
@@ -738,15 +742,7 @@ void TDataSet::GetCalcFields(TRecordBuffer buffer) {
   ClearCalcFields(buffer);
   for (TField* field : fields_) {
     if (field->FieldKind() != fkLookup || !field->LookupDataSet || !field->LookupDataSet->Active()) continue;
-    std::vector<TField*> keys = GetFieldList(field->KeyFields);
-    Variant key;
-    if (keys.size() == 1) {
-      key = keys[0]->AsVariant();
-    } else {
-      VarArray values;
-      for (TField* k : keys) values.push_back(k->AsVariant());
-      key = Variant(std::move(values));
-    }
+    Variant key = FieldValues(GetFieldList(field->KeyFields));
     field->SetAsVariant(field->LookupDataSet->Lookup(field->LookupKeyFields, key, field->LookupResultField));
   }
   Fire(OnCalcFields);

@@ -72,6 +72,10 @@ using TDataSetErrorEvent = std::function<void(TDataSet* dataset, rtl::EDatabaseE
 // at its message box); without a handler the exception passes on.
 void SetDataSetExceptionHandler(std::function<void(std::exception_ptr)> handler);
 
+// The values of the fields: one field's value, or an array of them (the
+// form of multi-field keys and of Lookup's results).
+Variant FieldValues(const std::vector<TField*>& fields);
+
 // Whether the chain source -> its dataset -> that dataset's master source
 // -> ... meets `dataset` or `target`.
 bool LinkChainReaches(TDataSource* source, const TDataSet* dataset, const TDataSource* target);

@@ -497,20 +497,25 @@ TRecordBuffer TKORVEXDataSet::GetActiveRecordBuffer() {
 
 bool TKORVEXDataSet::SearchAccepts(TRecordBuffer buffer) {
   if (!searching_ || Filtered() || !OnFilterRecord()) return true;
-  TRecordBuffer saved = search_buffer_;
-  search_buffer_ = buffer;
-  TDataSetState old = SetTempState(dsFilter);
   bool accept = true;
+  WithTempState(dsFilter, search_buffer_, buffer, [&] { OnFilterRecord()(this, accept); });
+  return accept;
+}
+
+void TKORVEXDataSet::WithTempState(TDataSetState state, TRecordBuffer& slot, TRecordBuffer buffer,
+                                   const std::function<void()>& work) {
+  TRecordBuffer saved = slot;
+  slot = buffer;
+  TDataSetState old = SetTempState(state);
   try {
-    OnFilterRecord()(this, accept);
+    work();
   } catch (...) {
     RestoreState(old);
-    search_buffer_ = saved;
+    slot = saved;
     throw;
   }
   RestoreState(old);
-  search_buffer_ = saved;
-  return accept;
+  slot = saved;
 }
 
 bool TKORVEXDataSet::FindRecord(bool restart, bool go_forward) {
@@ -602,18 +607,7 @@ void TKORVEXDataSet::SetKeyFieldCount(int count) {
 }
 
 void TKORVEXDataSet::FillKeyBuffer(TKeyIndex index, const std::function<void()>& fill) {
-  std::uint8_t* saved = key_buffer_;
-  key_buffer_ = key_buffers_[index];
-  TDataSetState old = SetTempState(dsSetKey);
-  try {
-    fill();
-  } catch (...) {
-    RestoreState(old);
-    key_buffer_ = saved;
-    throw;
-  }
-  RestoreState(old);
-  key_buffer_ = saved;
+  WithTempState(dsSetKey, key_buffer_, key_buffers_[index], fill);
 }
 
 void TKORVEXDataSet::SetKeyFields(TKeyIndex index, const Variant& values) {
@@ -746,9 +740,7 @@ bool TKORVEXDataSet::FindByIndex(const std::vector<TField*>& fields, const std::
   int count = static_cast<int>(fields.size());
   std::size_t partial = 0;
   // The key values go into the search record as field values.
-  search_buffer_ = record;
-  TDataSetState old = SetTempState(dsFilter);
-  try {
+  WithTempState(dsFilter, search_buffer_, record, [&] {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const bool last = i + 1 == fields.size();
       if (last && (options & loPartialKey) && fields[i]->DataType() == ftString && !values[i].IsClear()) {
@@ -762,13 +754,7 @@ bool TKORVEXDataSet::FindByIndex(const std::vector<TField*>& fields, const std::
         fields[i]->SetAsVariant(values[i]);
       }
     }
-  } catch (...) {
-    RestoreState(old);
-    search_buffer_ = nullptr;
-    throw;
-  }
-  RestoreState(old);
-  search_buffer_ = nullptr;
+  });
   bool found;
   if (count == 0 && partial == 0) {
     // An empty prefix: every record of the index matches, the first wins.
@@ -795,24 +781,8 @@ Variant TKORVEXDataSet::Lookup(const std::string& key_fields, const Variant& key
   CheckBrowseMode();
   std::vector<TField*> results = GetFieldList(result_fields);
   if (!LocateRecord(key_fields, key_values, 0)) return Null;
-  lookup_buffer_ = TempBuffer();
-  TDataSetState old = SetTempState(dsCalcFields);
   Variant result;
-  try {
-    if (results.size() == 1) {
-      result = results[0]->AsVariant();
-    } else {
-      VarArray items;
-      for (TField* f : results) items.push_back(f->AsVariant());
-      result = Variant(std::move(items));
-    }
-  } catch (...) {
-    RestoreState(old);
-    lookup_buffer_ = nullptr;
-    throw;
-  }
-  RestoreState(old);
-  lookup_buffer_ = nullptr;
+  WithTempState(dsCalcFields, lookup_buffer_, TempBuffer(), [&] { result = FieldValues(results); });
   return result;
 }
 

@@ -223,6 +223,10 @@ private:
   void FreeWorkBuffers();
   void InitKeyBuffer(std::uint8_t* buffer);
   std::size_t KeyBufferSize() const { return record_size_ + sizeof(TKeyBuffer); }
+  // Runs `work` in a temporary state with `slot` (the buffer that state's
+  // field values come from) set to `buffer`; both are restored after.
+  void WithTempState(db::TDataSetState state, db::TRecordBuffer& slot, db::TRecordBuffer buffer,
+                     const std::function<void()>& work);
   // Runs `fill` in a temporary set-key state on a key buffer.
   void FillKeyBuffer(TKeyIndex index, const std::function<void()>& fill);
   // A new edit, insert or stored record has no BLOB written yet.

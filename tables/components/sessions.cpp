@@ -300,58 +300,44 @@ TDataSession* TKORVEXSession::GetHandle() {
   return handle_;
 }
 
-template <typename Apply>
-void TKORVEXSession::ChangeSetting(Apply apply) {
+template <typename T>
+void TKORVEXSession::ChangeSetting(T TKORVEXSession::*own, T TDataSession::*engine, T value) {
   if (!Active()) {
-    apply(nullptr);
+    this->*own = value;
     return;
   }
   SessionLock lock(*this);
-  apply(handle_);
+  this->*own = value;
+  handle_->*engine = value;
 }
 
 void TKORVEXSession::SetForceBufferFlush(bool value) {
-  ChangeSetting([&](TDataSession* h) {
-    force_buffer_flush_ = value;
-    if (h) h->ForceBufferFlush = value;
-  });
+  ChangeSetting(&TKORVEXSession::force_buffer_flush_, &TDataSession::ForceBufferFlush, value);
 }
 void TKORVEXSession::SetStrictChangeDetection(bool value) {
-  ChangeSetting([&](TDataSession* h) {
-    strict_change_detection_ = value;
-    if (h) h->StrictChangeDetection = value;
-  });
+  ChangeSetting(&TKORVEXSession::strict_change_detection_, &TDataSession::StrictChangeDetection, value);
 }
 void TKORVEXSession::SetLockRetryCount(std::uint8_t value) {
-  ChangeSetting([&](TDataSession* h) {
-    lock_retry_count_ = value;
-    if (h) h->LockRetryCount = value;
-  });
+  ChangeSetting(&TKORVEXSession::lock_retry_count_, &TDataSession::LockRetryCount, value);
 }
 void TKORVEXSession::SetLockWaitTime(std::uint16_t value) {
-  ChangeSetting([&](TDataSession* h) {
-    lock_wait_time_ = value;
-    if (h) h->LockWaitTime = value;
-  });
+  ChangeSetting(&TKORVEXSession::lock_wait_time_, &TDataSession::LockWaitTime, value);
 }
 void TKORVEXSession::SetLanguageID(std::uint16_t value) {
-  ChangeSetting([&](TDataSession* h) {
-    language_id_ = value;
-    if (h) h->LanguageID = value;
-  });
+  ChangeSetting(&TKORVEXSession::language_id_, &TDataSession::LanguageID, value);
 }
 void TKORVEXSession::SetSortID(std::uint16_t value) {
-  ChangeSetting([&](TDataSession* h) {
-    sort_id_ = value;
-    if (h) h->SortID = value;
-  });
+  ChangeSetting(&TKORVEXSession::sort_id_, &TDataSession::SortID, value);
 }
 void TKORVEXSession::SetPrivateDir(const std::string& path) {
-  ChangeSetting([&](TDataSession* h) {
-    if (h && path == private_dir_) return;
+  if (!Active()) {
     private_dir_ = path;
-    if (h) h->SetPrivateDirectory(ShortString(path));
-  });
+    return;
+  }
+  SessionLock lock(*this);
+  if (path == private_dir_) return;
+  private_dir_ = path;
+  handle_->SetPrivateDirectory(ShortString(path));
 }
 
 void TKORVEXSession::SetSessionName(const std::string& name) {

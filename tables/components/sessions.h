@@ -179,8 +179,10 @@ private:
   void UpdateAutoName();
   // Datasets and databases of the owner take the auto name.
   void SpreadSessionName();
-  template <typename Apply>
-  void ChangeSetting(Apply apply);
+  // A setting stored here and, on an active session, copied into the
+  // engine session under the engine lock.
+  template <typename T>
+  void ChangeSetting(T TKORVEXSession::*own, T TDataSession::*engine, T value);
 
   TDataSession* handle_ = nullptr;
   std::vector<TKORVEXDatabase*> databases_;

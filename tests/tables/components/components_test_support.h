@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/runtime/exceptions.h"
 #include "support/temp_dir.h"
 #include "tables/components/datasets.h"
 #include "tables/components/sessions.h"
@@ -17,6 +19,16 @@
 #include "tables/lib/allocator.h"
 
 namespace korvex::testing {
+
+// The message of what `action` raises; "" when it raises nothing.
+inline std::string Raised(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
 
 class ComponentsTest : public ::testing::Test {
 protected:

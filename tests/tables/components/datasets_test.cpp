@@ -22,15 +22,6 @@ namespace {
 
 using namespace db;
 
-std::string Raised(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
-
 using DataSetsTest = ComponentsTest;
 
 TEST_F(DataSetsTest, BufferLayoutFollowsRecordCalculatedFieldsAndBookmark) {

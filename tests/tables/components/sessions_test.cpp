@@ -16,15 +16,6 @@
 namespace korvex::testing {
 namespace {
 
-std::string Raised(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
-
 // Runs the test with the process's current folder in a scratch folder, so
 // databases named without a directory land there.
 class InScratchFolder {
