@@ -485,7 +485,37 @@ void TKORVEXDataSet::DataConvert(TField* field, const void* source, void* dest, 
   }
 }
 
+void TKORVEXDataSet::InternalInsert() {
+  // Called before the active buffer is made a new record: it still holds
+  // the record the dataset stood on.
+  if (CopyOnAppend && HasRecord()) copy_source_.assign(ActiveBuffer(), ActiveBuffer() + record_size_);
+  else copy_source_.clear();
+}
+
 void TKORVEXDataSet::DoOnNewRecord() {
+  if (!copy_source_.empty()) {
+    std::vector<std::uint8_t> source;
+    source.swap(copy_source_);
+    TRecordBuffer target = ActiveBuffer();
+    std::uint8_t value[264];
+    for (int f = 1; f <= handle_->GetFieldCount(); ++f) {
+      const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(f);
+      if (!def.TakesRecordBytes()) continue;
+      if (def.DataType != dtBlob) {
+        if (!handle_->GetField(f, source.data(), value)) handle_->PutField(f, target, value);
+        continue;
+      }
+      const std::string content = ReadWholeBlob(*handle_, f, source.data());
+      if (content.empty()) continue;
+      CheckStatus(handle_->OpenBlob(f, target, 2));
+      CheckStatus(handle_->PutBlob(f, target, 0, reinterpret_cast<const std::uint8_t*>(content.data()),
+                                   static_cast<std::int64_t>(content.size())));
+      // Written for this record: a reading stream must not let it go.
+      for (TBlobField* blob : blob_fields_)
+        if (blob->FieldNo() == f) blob->Modified = true;
+    }
+    if (suppress_auto_inc_) TDataCursor::PutRecordID(TDataCursor::GetRecordID(source.data()), target);
+  }
   TDataSet::DoOnNewRecord();
 }
 

@@ -73,6 +73,8 @@ public:
   TDataCursor* Handle() const { return handle_; }
   bool AutoDisplayLabels() const { return auto_display_labels_; }
   void SetAutoDisplayLabels(bool value);
+  // A new record starts with the values (BLOBs included) of the record
+  // the dataset stood on; its record ID only with SuppressAutoIncValues.
   bool CopyOnAppend = false;
 
   // Layout of the record buffers.
@@ -181,6 +183,7 @@ protected:
   void InternalPost() override;
   void InternalCancel() override;
   void InternalEdit() override;
+  void InternalInsert() override;
   void InternalDelete() override;
   void InternalRefresh() override;
   void InternalGotoBookmark(const std::uint8_t* bookmark) override;
@@ -257,6 +260,8 @@ private:
   db::TRecordBuffer lookup_buffer_ = nullptr;
   bool searching_ = false;
   bool key_was_modified_ = false;
+  // The record an Append or Insert started from, for CopyOnAppend.
+  std::vector<std::uint8_t> copy_source_;
   db::TRecordBuffer search_buffer_ = nullptr;
 };
 

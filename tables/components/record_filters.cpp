@@ -17,14 +17,18 @@ TCursorFilterSource::TCursorFilterSource(TDataCursor& cursor)
 std::string TCursorFilterSource::FilterTableName() const { return cursor_.GetTableName(); }
 
 std::string TCursorFilterSource::FilterReadBlob(int field, const std::uint8_t* record) {
+  return ReadWholeBlob(cursor_, field, record);
+}
+
+std::string ReadWholeBlob(TDataCursor& cursor, int field, const std::uint8_t* record) {
   // A copy of the record opens the BLOB without touching the caller's.
-  std::vector<std::uint8_t> copy(record, record + cursor_.GetRecordSize());
-  if (cursor_.OpenBlob(field, copy.data(), 1, true) != 0) return {};
+  std::vector<std::uint8_t> copy(record, record + cursor.GetRecordSize());
+  if (cursor.OpenBlob(field, copy.data(), 1, true) != 0) return {};
   std::int64_t size = 0, got = 0;
-  cursor_.GetBlobSize(field, copy.data(), size);
+  cursor.GetBlobSize(field, copy.data(), size);
   std::string content(static_cast<std::size_t>(size), '\0');
-  cursor_.GetBlob(field, copy.data(), 0, reinterpret_cast<std::uint8_t*>(content.data()), size, got);
-  cursor_.FreeBlob(field, copy.data(), true);
+  cursor.GetBlob(field, copy.data(), 0, reinterpret_cast<std::uint8_t*>(content.data()), size, got);
+  cursor.FreeBlob(field, copy.data(), true);
   content.resize(static_cast<std::size_t>(got));
   return content;
 }

@@ -19,6 +19,10 @@ namespace korvex {
 
 class TDataCursor;
 
+// The whole content of a BLOB field of a record buffer ("" when it has
+// none), read without touching the caller's buffer.
+std::string ReadWholeBlob(TDataCursor& cursor, int field, const std::uint8_t* record);
+
 class TCursorFilterSource : public TFilterSource {
 public:
   explicit TCursorFilterSource(TDataCursor& cursor);

@@ -457,6 +457,37 @@ TEST_F(DataSetsTest, BlobStreams) {
   EXPECT_EQ(t.Handle()->OpenBlobCount(), 0u);
 }
 
+TEST_F(DataSetsTest, CopyOnAppendStartsFromTheFormerRecord) {
+  TableEnv env;
+  env.Make({Field("Name", dtString, 10), Field("Year", dtInteger), Field("Notes", dtBlob, 0, fstMemo)});
+  TestTable t;
+  env.Bind(t);
+  t.Open();
+  t.CopyOnAppend = true;
+  t.Append();  // nothing to copy from
+  EXPECT_TRUE(t.FieldByName("Name")->IsNull());
+  t.FieldByName("Name")->SetAsString("Anna");
+  t.FieldByName("Year")->SetAsInteger(1801);
+  t.FieldByName("Notes")->SetAsString("born at sea");
+  t.Post();
+  t.Append();
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "Anna");
+  EXPECT_EQ(t.FieldByName("Year")->AsInteger(), 1801);
+  EXPECT_EQ(t.FieldByName("Notes")->AsString(), "born at sea");
+  t.FieldByName("Name")->SetAsString("Berta");
+  t.Post();
+  t.CopyOnAppend = false;
+  t.Insert();
+  EXPECT_TRUE(t.FieldByName("Notes")->IsNull());
+  t.Cancel();
+  std::string all;
+  for (t.First(); !t.Eof(); t.Next())
+    all += t.FieldByName("Name")->AsString() + "/" + t.FieldByName("Year")->AsString() + "/" +
+           t.FieldByName("Notes")->AsString() + " ";
+  EXPECT_EQ(all, "Anna/1801/born at sea Berta/1801/born at sea ");
+  EXPECT_EQ(t.Handle()->OpenBlobCount(), 0u);
+}
+
 TEST_F(DataSetsTest, TableStreamsSaveAndLoadInMemoryTablesOnly) {
   MakeTable("Memory", "people", {Field("Name", dtString, 20), Field("Year", dtInteger)}, true);
   TestTable t;
