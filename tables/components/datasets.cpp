@@ -581,6 +581,11 @@ void TKORVEXDataSet::FlushBuffers() {
   table->FlushOSBuffers();
 }
 
+TFilterOptimizeLevel TKORVEXDataSet::GetFilterOptimizeLevel() const {
+  CheckActive();
+  return filter_set_ ? static_cast<TFilterOptimizeLevel>(filter_set_->GetFilterOptimizeLevel()) : foNone;
+}
+
 void TKORVEXDataSet::SetSuppressAutoIncValues(bool value) {
   CheckActive();
   handle_->SetSuppressAutoIncValues(value);

@@ -102,6 +102,9 @@ public:
 
   // ---- other operations
   void FlushBuffers();
+  // How far the filters are answered from indexes (foNone here: the
+  // dataset tests its filters record by record).
+  TFilterOptimizeLevel GetFilterOptimizeLevel() const;
   bool SuppressAutoIncValues() const { return suppress_auto_inc_; }
   void SetSuppressAutoIncValues(bool value);
   // The table's name as the engine's messages name it.

@@ -207,6 +207,7 @@ TEST_F(DataSetsTest, ExpressionFiltersSelectRecordsAndRefusedTextsChangeNothing)
       {"(Year < 1803) OR (Name = 'Carl')", 0, "01 02 04 "},
   };
   t.SetFilteredValue(true);
+  EXPECT_EQ(t.GetFilterOptimizeLevel(), foNone);
   for (const Case& c : cases) {
     t.SetFilterOptionsValue(c.options);
     t.SetFilter(c.filter);
