@@ -75,8 +75,14 @@ TKORVEXDataSet::Layout TKORVEXDataSet::ComputeLayout(std::uint32_t record_size, 
   return l;
 }
 
-TRecInfo& TKORVEXDataSet::RecInfo(TRecordBuffer buffer) const {
-  return *reinterpret_cast<TRecInfo*>(buffer + rec_info_offset_);
+TRecInfo TKORVEXDataSet::GetRecInfo(TRecordBuffer buffer) const {
+  TRecInfo info;
+  std::memcpy(&info, buffer + rec_info_offset_, sizeof info);
+  return info;
+}
+
+void TKORVEXDataSet::SetRecInfo(TRecordBuffer buffer, const TRecInfo& info) const {
+  std::memcpy(buffer + rec_info_offset_, &info, sizeof info);
 }
 
 std::string TKORVEXDataSet::TableNameForErrors() const { return handle_ ? handle_->GetTableName() : std::string(); }
@@ -258,9 +264,7 @@ TGetResult TKORVEXDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool d
       if (do_check) CheckStatus(status);
       return grError;
     }
-    TRecInfo& info = RecInfo(buffer);
-    info.BookmarkFlag = bfCurrent;
-    info.RecordNumber = 0;  // asked when RecNo is read
+    SetRecInfo(buffer, TRecInfo{0, bfCurrent, {}});  // the record number is asked when RecNo is read
     handle_->GetBookmark(buffer + bookmark_offset_);
     GetCalcFields(buffer);
     if (RecordPassesFilter(buffer) && SearchAccepts(buffer) && ExpressionsAccept(buffer)) return grOK;
@@ -278,8 +282,7 @@ void TKORVEXDataSet::InternalInitRecord(TRecordBuffer buffer) {
 
 void TKORVEXDataSet::InitRecord(TRecordBuffer buffer) {
   TDataSet::InitRecord(buffer);
-  RecInfo(buffer).RecordNumber = -1;
-  RecInfo(buffer).BookmarkFlag = bfInserted;
+  SetRecInfo(buffer, TRecInfo{-1, bfInserted, {}});
 }
 
 void TKORVEXDataSet::ClearCalcFields(TRecordBuffer buffer) {
@@ -340,10 +343,14 @@ void TKORVEXDataSet::SetBookmarkData(TRecordBuffer buffer, const std::uint8_t* d
 }
 
 TBookmarkFlag TKORVEXDataSet::GetBookmarkFlag(TRecordBuffer buffer) {
-  return static_cast<TBookmarkFlag>(RecInfo(buffer).BookmarkFlag);
+  return static_cast<TBookmarkFlag>(GetRecInfo(buffer).BookmarkFlag);
 }
 
-void TKORVEXDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) { RecInfo(buffer).BookmarkFlag = flag; }
+void TKORVEXDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) {
+  TRecInfo info = GetRecInfo(buffer);
+  info.BookmarkFlag = flag;
+  SetRecInfo(buffer, info);
+}
 
 bool TKORVEXDataSet::BookmarkValid(const TBookmark& bookmark) {
   if (handle_ == nullptr || bookmark.size() != static_cast<std::size_t>(BookmarkSize)) return false;
@@ -382,11 +389,13 @@ TField* TKORVEXDataSet::GetIndexField(int index) {
 int TKORVEXDataSet::GetRecNo() {
   TRecordBuffer buffer = State() == dsCalcFields ? CalcBuffer() : ActiveBuffer();
   if (buffer == nullptr || handle_ == nullptr || (State() == dsBrowse && IsEmpty())) return -1;
-  TRecInfo& info = RecInfo(buffer);
-  if (info.RecordNumber == 0 && GetBookmarkFlag(buffer) == bfCurrent) {
+  TRecInfo info = GetRecInfo(buffer);
+  if (info.RecordNumber == 0 && info.BookmarkFlag == bfCurrent) {
     UpdateCursorPos();
-    if (handle_->SetToBookmark(buffer + bookmark_offset_))
+    if (handle_->SetToBookmark(buffer + bookmark_offset_)) {
       info.RecordNumber = static_cast<std::int32_t>(handle_->GetRecordNumber());
+      SetRecInfo(buffer, info);
+    }
   }
   return info.RecordNumber;
 }

@@ -130,8 +130,10 @@ public:
   };
   static Layout ComputeLayout(std::uint32_t record_size, int calc_fields_size, int bookmark_size);
 
-  // A read-only view of a buffer's record info.
-  TRecInfo& RecInfo(db::TRecordBuffer buffer) const;
+  // A buffer's record info (it may lie at any byte offset: read and
+  // written by copy).
+  TRecInfo GetRecInfo(db::TRecordBuffer buffer) const;
+  void SetRecInfo(db::TRecordBuffer buffer, const TRecInfo& info) const;
 
   // ---- key buffers and ranges (open datasets; the active index's key)
   // A key buffer: its TKeyBuffer header, the engine record 8 bytes in.
