@@ -456,6 +456,11 @@ bool TBlobFile::RepairBlobBlocks(void* cursor, bool verify_only, std::uint32_t& 
       if (i > 0) b->SetPrevBlockOffset(chain[i - 1]);
       if (adopt_signatures) b->SetBlobSignature(signature);
     }
+    // Only the first block carries the BLOB's length.
+    if (i > 0 && b->BlobLength() != 0) {
+      Log(cursor, "Invalid block size in BLOB file for physical record # ", record, verify_only);
+      if (!verify_only) b->SetBlobLength(0);
+    }
     std::uint32_t expected = sum < length ? static_cast<std::uint32_t>(std::min<std::uint64_t>(room, length - sum)) : 0;
     std::uint32_t held = std::min<std::uint32_t>(b->BlockLength(), room);
     sum += held;

@@ -224,7 +224,9 @@ void TDataFile::ReadFields() {
 }
 
 void TDataFile::WriteFields() {
-  if (!fields_modified_) return;
+  // No definitions: nothing to write (a write of no bytes would cut the
+  // file after the header).
+  if (!fields_modified_ || fields_.empty()) return;
   std::vector<std::uint8_t> block(kFieldDefinitionSize * fields_.size());
   for (std::size_t i = 0; i < fields_.size(); ++i) fields_[i].Encode(block.data() + i * kFieldDefinitionSize);
   // Every header this engine writes carries the engine stamp, so the whole

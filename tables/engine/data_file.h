@@ -67,6 +67,7 @@ inline constexpr std::uint64_t kMaxTableBytes = 2000000000;
 
 class TDataFile : public TFileHandler {
   friend class TRecordSorter;  // record_sort.cpp: rewrites the records in place
+  friend class TTableRepair;   // table_repair.cpp: mends the version byte
 
 public:
   explicit TDataFile(TTableHost* host);

@@ -54,7 +54,7 @@ void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only, bool 
         if (names) finding("Invalid field name (blank) for field # " + position + " in table header, " + fixed);
         f.Name = name = "Repaired_Fld" + position;
       } else {
-        if (!IsAlpha(name[0])) {
+        if (!IsAlpha(name[0]) || !IsAlpha(f.Name[0])) {
           name_finding("Invalid field name (first character) for field ", name);
           f.Name = name = ("_" + name).substr(0, kMaxFieldNameLength);
         }

@@ -35,6 +35,9 @@ TIndexDefinition SystemDefinition() {
 
 std::string Folded(const std::string& name) { return rtl::UpperCase(rtl::Trim(name)); }
 
+// A key field has record bytes of its own: no BLOB, no calculated field.
+bool Keyable(const TFieldDefinition& field) { return field.DataType != dtBlob && field.Calculated == 0; }
+
 }  // namespace
 
 TIndexFile::TIndexFile(TTableHost* host, bool encrypted) : TFileHandler(host), host_(host), encrypted_(encrypted) {
@@ -308,7 +311,7 @@ void TIndexFile::CheckHeader() {
     int listed = 0;
     for (; listed < kMaxKeyFields && d.Fields[listed] != 0; ++listed) {
       const std::uint16_t n = d.Fields[listed];
-      if (n > field_count || (*fields_)[n - 1].DataType == dtBlob) {
+      if (n > field_count || !Keyable((*fields_)[n - 1])) {
         if (s == 0 && no_primary_) continue;
         Fail(err::kHeaderCorrupt);
       }
@@ -348,7 +351,7 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
   for (int s = 1; s <= count_; ++s) {
     std::string& name = slots_[s].Name;
     const std::string folded = Folded(name);
-    if (folded.empty() || !IsAlpha(folded[0])) {
+    if (folded.empty() || !IsAlpha(folded[0]) || !IsAlpha(name[0])) {
       log("Invalid index name for index " + name + ", " + fixed);
       name = ("_" + name).substr(0, kMaxFieldNameLength);
     }
@@ -363,11 +366,15 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
   auto repair_slot = [&](int s) {
     TIndexDefinition& d = slots_[s];
     const std::string name = s == 0 ? std::string("Primary") : d.Name;
+    if (d.Compression > kcBoth) {
+      log("Invalid key compression for index " + name + ", " + fixed);
+      if (fix) d.Compression = kcNone;
+    }
     int found = 0;
     std::uint32_t size = 0;
     for (int i = 0; i < kMaxKeyFields && d.Fields[i] != 0;) {
       const std::uint16_t n = d.Fields[i];
-      if (n > field_count || (*fields_)[n - 1].DataType == dtBlob) {
+      if (n > field_count || !Keyable((*fields_)[n - 1])) {
         log("Invalid field number " + std::to_string(n) + " in index " + name + ", " + (fix ? "field removed from index" : fixed));
         for (int j = i; j + 1 < kMaxKeyFields; ++j) {
           d.Fields[j] = d.Fields[j + 1];

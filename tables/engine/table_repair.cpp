@@ -9,6 +9,7 @@
 #include "tables/engine/engine_error.h"
 #include "tables/engine/index_tree.h"
 #include "tables/engine/journal.h"
+#include "tables/lib/collation.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/names.h"
 
@@ -145,7 +146,24 @@ void TTableRepair::CheckIndexPointers() {
 
 void TTableRepair::RepairHeaders() {
   const bool verify = request_.VerifyOnly;
+  // Indexes cannot be ordered without the table's language.
+  if (data_->GetLanguageID() != 0 && !IsLanguageAvailable(data_->GetLanguageID(), data_->GetSortID()))
+    RaiseError(err::kLanguageUnavailable, request_.TableName);
+  if (data_->GetVersionNum() != kTableVersion) {
+    // Only this version writes the engine stamp: without it the table is
+    // an older one, to be upgraded, not mended.
+    if (data_->GetHeader().EngineStamp != kEngineStamp) RaiseError(err::kWrongVersion, request_.TableName);
+    Log("Invalid table version in table header, " + Fixed());
+    if (!verify) {
+      data_->header_.Version = kTableVersion;
+      data_->header_modified_ = true;
+    }
+  }
   data_->RepairHeader(this, verify);
+  // No fields, or a field of unknown type, leave no record layout to mend.
+  if (data_->Fields().empty()) RaiseError(err::kHeaderCorrupt, request_.TableName);
+  for (const TFieldDefinition& f : data_->Fields())
+    if (f.DataType == dtUnknown) RaiseError(err::kHeaderCorrupt, request_.TableName);
   if (index_->IsOpen()) {
     CheckIndexPointers();
     if (!verify) index_->ClearHeader();
