@@ -3,6 +3,7 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/table_repair.h"
+#include "tables/engine/table_upgrade.h"
 #include "tables/lib/names.h"
 
 namespace korvex {
@@ -38,6 +39,34 @@ void TDataCursor::RepairTable(bool verify_only, bool adopt_blob_signatures) {
   request.Log = [this](const std::string& line) { DoRepairLog(line); };
   request.Progress = [this](std::uint32_t step, std::uint8_t percent) { DoRepairProgress(step, percent); };
   TTableRepair(std::move(request)).Run();
+}
+
+bool TDataCursor::RepairProgressBridge(std::uint32_t step, std::uint8_t percent) {
+  (void)step;
+  DoUpgradeProgress("Repairing table " + name_, percent);
+  return true;
+}
+
+bool TDataCursor::RepairLogBridge(const std::string& line) {
+  DoUpgradeLog(line);
+  return true;
+}
+
+void TDataCursor::UpgradeTable() {
+  CheckNotOpen();
+  TDataHeader header;
+  GetDataHeader(header);  // the password of an encrypted table
+  TUpgradeRequest request;
+  const bool memory = in_memory_ || directory_->IsMemory();
+  request.DataPath = memory ? name_ : directory_->TableFileName(name_);
+  request.TableName = name_;
+  request.InMemory = memory;
+  request.PrivateDirectory = directory_->Session()->GetPrivateDirectory();
+  request.Log = [this](const std::string& line) { DoUpgradeLog(line); };
+  request.Progress = [this](const std::string& text, std::uint8_t percent) { DoUpgradeProgress(text, percent); };
+  request.RepairLog = [this](const std::string& line) { RepairLogBridge(line); };
+  request.RepairProgress = [this](std::uint32_t step, std::uint8_t percent) { RepairProgressBridge(step, percent); };
+  korvex::UpgradeTable(request);
 }
 
 }  // namespace korvex

@@ -344,6 +344,11 @@ public:
   // or when the table is open anywhere. Lines go to the repair log, progress
   // to the repair progress callback.
   void RepairTable(bool verify_only, bool adopt_blob_signatures);
+  // Converts the closed table from an older table version (table_upgrade.h);
+  // lines go to the upgrade log, the repair's through RepairLogBridge.
+  void UpgradeTable();
+  bool RepairProgressBridge(std::uint32_t step, std::uint8_t percent);
+  bool RepairLogBridge(const std::string& line);
 
   // ---- BLOBs (status 0 or an engine error number) ----
   TEngineErrorCode OpenBlob(int field, std::uint8_t* buffer, std::uint8_t mode, bool internal = false);

@@ -139,7 +139,9 @@ TEST(TableRepair, DamagedCopiesAgainstGoldenLogsAndTheChecker) {
     golden += "[" + fault + "]\n" + Text(verified.lines);
     EXPECT_TRUE(Files(folder) == before) << "verification changed a file";
     // A unique key held twice shows only when the indexes are rebuilt.
-    if (fault != "duplicate_unique_key") EXPECT_GE(verified.lines.size(), 3u) << "the fault is reported";
+    if (fault != "duplicate_unique_key") {
+      EXPECT_GE(verified.lines.size(), 3u) << "the fault is reported";
+    }
 
     Report repaired = env.Run(dir, false);
     CheckResult check = RunTableCheck(folder + "/t.DAT");
