@@ -8,6 +8,15 @@
 
 namespace korvex {
 
+template <class Request>
+void TDataCursor::DescribeTableFiles(Request& request) const {
+  const bool memory = in_memory_ || directory_->IsMemory();
+  request.DataPath = memory ? name_ : directory_->TableFileName(name_);
+  request.TableName = name_;
+  request.InMemory = memory;
+  request.PrivateDirectory = directory_->Session()->GetPrivateDirectory();
+}
+
 TRecordSortResult TDataCursor::SortRecordBuffers(const TRecordSortRequest& request) {
   CheckExclusive();
   RequireOpen();
@@ -29,13 +38,9 @@ void TDataCursor::RepairTable(bool verify_only, bool adopt_blob_signatures) {
   TDataHeader header;
   GetDataHeader(header);  // the password of an encrypted table
   TRepairRequest request;
-  const bool memory = in_memory_ || directory_->IsMemory();
-  request.DataPath = memory ? name_ : directory_->TableFileName(name_);
-  request.TableName = name_;
-  request.InMemory = memory;
+  DescribeTableFiles(request);
   request.VerifyOnly = verify_only;
   request.AdoptBlobSignatures = adopt_blob_signatures;
-  request.PrivateDirectory = directory_->Session()->GetPrivateDirectory();
   request.Log = [this](const std::string& line) { DoRepairLog(line); };
   request.Progress = [this](std::uint32_t step, std::uint8_t percent) { DoRepairProgress(step, percent); };
   TTableRepair(std::move(request)).Run();
@@ -57,11 +62,7 @@ void TDataCursor::UpgradeTable() {
   TDataHeader header;
   GetDataHeader(header);  // the password of an encrypted table
   TUpgradeRequest request;
-  const bool memory = in_memory_ || directory_->IsMemory();
-  request.DataPath = memory ? name_ : directory_->TableFileName(name_);
-  request.TableName = name_;
-  request.InMemory = memory;
-  request.PrivateDirectory = directory_->Session()->GetPrivateDirectory();
+  DescribeTableFiles(request);
   request.Log = [this](const std::string& line) { DoUpgradeLog(line); };
   request.Progress = [this](const std::string& text, std::uint8_t percent) { DoUpgradeProgress(text, percent); };
   request.RepairLog = [this](const std::string& line) { RepairLogBridge(line); };

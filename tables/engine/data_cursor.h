@@ -440,6 +440,9 @@ private:
   static bool EvaluateCalculatedFieldData(void* cursor, const void* buffer, TExpToken* result);
   const TFieldDefinition& FieldAt(int field) const;
   void RequireOpen() const;
+  // The closed table's files as the repair and the upgrade open them.
+  template <class Request>
+  void DescribeTableFiles(Request& request) const;
 
   // Reading: one record of the table; the table's change detection may
   // ask for a second attempt.

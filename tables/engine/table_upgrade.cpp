@@ -73,6 +73,15 @@ private:
   // `kept` (an earlier one deleted first).
   void SwapIn(TScratchFile& fresh, const std::string& current, const std::string& kept);
   void ConvertIndexHeader(TFileHandler& idx, TFileHandler& out);
+  // Sets the version byte of an index or BLOB file's header to 4 in place.
+  void StampVersion(TFileHandler& file, std::uint32_t header_size) const {
+    std::vector<std::uint8_t> bytes(header_size);
+    ReadAt(file, 0, bytes.data(), header_size);
+    Cipher(bytes.data(), header_size, kIndexBlobKeys, false);
+    bytes[8] = 4;
+    Cipher(bytes.data(), header_size, kIndexBlobKeys, true);
+    WriteAt(file, 0, bytes.data(), header_size);
+  }
 
   const TUpgradeRequest& request_;
   std::uint8_t header_[kDataHeaderSize] = {};
@@ -291,21 +300,11 @@ void TUpgrade::Run() {
       SwapIn(*new_idx, Sibling(".IDX"), Sibling(".IUP"));
       Log("Index definitions of " + name + " upgraded to latest table version " + kLatest);
     } else if (has_index) {
-      std::uint8_t bytes[kIndexHeaderSize];
-      ReadAt(idx, 0, bytes, kIndexHeaderSize);
-      Cipher(bytes, kIndexHeaderSize, kIndexBlobKeys, false);
-      bytes[8] = 4;
-      Cipher(bytes, kIndexHeaderSize, kIndexBlobKeys, true);
-      WriteAt(idx, 0, bytes, kIndexHeaderSize);
+      StampVersion(idx, kIndexHeaderSize);
       Log("Index header of " + name + " upgraded to latest table version " + kLatest);
     }
     if (blb.IsOpen()) {
-      std::uint8_t bytes[kBlobHeaderSize];
-      ReadAt(blb, 0, bytes, kBlobHeaderSize);
-      Cipher(bytes, kBlobHeaderSize, kIndexBlobKeys, false);
-      bytes[8] = 4;
-      Cipher(bytes, kBlobHeaderSize, kIndexBlobKeys, true);
-      WriteAt(blb, 0, bytes, kBlobHeaderSize);
+      StampVersion(blb, kBlobHeaderSize);
       Log("BLOB header of " + name + " upgraded to latest table version " + kLatest);
     }
   }
