@@ -307,8 +307,6 @@ void TRecordSorter::WriteBack(TFileHandler& merged) {
 }
 
 TRecordSortResult TRecordSorter::Sort() {
-  if (request_.Fields.size() > kMaxSortFields || KeySizeOf(request_.Fields) == 0)
-    RaiseError(err::kFieldLimits, file_.GetTableName());
   if (RecordSize() == 0) RaiseError(err::kDataRecordsCorrupt, file_.GetTableName());
   if (file_.GetPhysicalRecordsUsed() == file_.CachedRecords())
     SortInMemory();

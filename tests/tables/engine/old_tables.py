@@ -2,12 +2,13 @@
 """Tables as engine versions 2 ("1.04") and 3 ("1.08") wrote them, made with
 struct from the old layouts, and the check of their upgraded form.
 
-    old_tables.py write VERSION FOLDER
-        Writes FOLDER/t.DAT, t.IDX and t.BLB: fields Name (string 20),
+    old_tables.py [--keys A1,A2,B1,B2,C1,C2] write VERSION FOLDER
+        Writes FOLDER/t.DAT, t.IDX and t.BLB (enciphered with the key pairs
+        when given, password "pw"): fields Name (string 20),
         Id (auto-increment), Memo1 (BLOB), Num (integer), Memo2 (BLOB);
         six records, the fourth deleted; a unique primary index on Num and a
         secondary index ByName.
-    old_tables.py check VERSION FOLDER
+    old_tables.py [--keys ...] check VERSION FOLDER
         Checks the upgraded table against the values written (through
         tools/tablecheck.py's reading), the BLOB signatures (n - 1) * 2 + k,
         the header's last signature and engine stamp, and the ".DUP" and
@@ -56,7 +57,9 @@ def field_definition(version, number, field):
     return bytes(d)
 
 
-def write(version, folder):
+def write(version, folder, keys=None):
+    cipher = (lambda data, pair: tablecheck.decipher(data, *pair)) if keys else (lambda data, pair: data)
+    blob_pair = keys[2] if keys else None
     blb = bytearray(BLOCK)
     blocks = []
 
@@ -71,7 +74,7 @@ def write(version, folder):
             prev = offsets[i - 1] if i else 0
             nxt = offsets[i + 1] if i + 1 < len(pieces) else 0
             head = struct.pack("<IIHII", prev, nxt, len(piece), 0, len(content) if i == 0 else 0)
-            blb.extend(head + piece.ljust(room, b"\0"))
+            blb.extend(cipher(head, blob_pair) + cipher(piece.ljust(room, b"\0"), blob_pair))
         blocks.append(first)
         return first
 
@@ -92,13 +95,20 @@ def write(version, folder):
         if NUMS[i] is not None:
             r[36] = 1
             struct.pack_into("<i", r, 37, NUMS[i])
-        records.extend(r)
+        records.extend(cipher(bytes(r), keys[1]) if keys else r)
     struct.pack_into("<BII", blb, 8, version, 0, len(blb))
+    blb[:BLOCK] = cipher(bytes(blb[:BLOCK]), blob_pair)
 
     header = bytearray(127)
     struct.pack_into("<IHHBIIIHHH", header, 0, 5, 0, 0, version, DELETED, 7, 6, OLD_RECORD, len(FIELDS), 2)
     header[35:86] = short(b"an old table", 51)
     definitions = b"".join(field_definition(version, i + 1, f) for i, f in enumerate(FIELDS))
+    if keys:
+        header[86] = 1
+        header[87:103] = short(b"pw", 16)
+        header[36:36 + header[35]] = cipher(bytes(header[36:36 + header[35]]), keys[0])
+        header[88:90] = cipher(bytes(header[88:90]), keys[0])
+        definitions = cipher(definitions, keys[1])
     dat = bytes(header) + definitions + bytes(records)
 
     if version < 3:
@@ -111,6 +121,7 @@ def write(version, folder):
             idx[d + 31:d + 36] = bytes([key_size, 0, 0, unique, 1])
             struct.pack_into("<H", idx, d + 36, field)
             struct.pack_into("<II", idx, d + 68, 2560, 0)
+        idx = bytearray(cipher(bytes(idx), blob_pair))
         idx.extend(b"\xEE" * 1024)  # old pages, not carried over
     else:
         idx = bytearray(4096)
@@ -125,16 +136,17 @@ def write(version, folder):
         idx[d:d + 31] = short(b"Sys Deleted", 31)
         struct.pack_into("<H", idx, d + 31, 5)
         idx[d + 35] = 1
+        idx = bytearray(cipher(bytes(idx), blob_pair))
     for ext, data in (("DAT", dat), ("IDX", idx), ("BLB", blb)):
         with open(os.path.join(folder, "t." + ext), "wb") as f:
             f.write(data)
 
 
-def check(version, folder):
+def check(version, folder, keys=None):
     problems = []
     path = os.path.join(folder, "t.DAT")
     out = []
-    report = tablecheck.check_table(path, None, True, out)
+    report = tablecheck.check_table(path, keys, True, out)
     problems += [line for line in report.lines if line.startswith("error")]
     with open(path, "rb") as f:
         header = f.read(127)
@@ -177,7 +189,10 @@ def check(version, folder):
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "write":
-        write(int(sys.argv[2]), sys.argv[3])
+    args, keys = sys.argv[1:], None
+    if args[0] == "--keys":
+        keys, args = tablecheck.parse_keys(args[1]), args[2:]
+    if args[0] == "write":
+        write(int(args[1]), args[2], keys)
     else:
-        sys.exit(check(int(sys.argv[2]), sys.argv[3]))
+        sys.exit(check(int(args[1]), args[2], keys))

@@ -340,6 +340,28 @@ TEST(RecordSort, LimitsAndGuards) {
   shared->SetTableName("t");
   shared->OpenCursor();
   EXPECT_EQ(RaisedNumber([&] { shared->SortRecordBuffers({}); }), err::kNeedsExclusive);
+  shared.reset();
+  // A table with an index is left as it is.
+  {
+    TOpenTableRequest exclusive;
+    exclusive.Exclusive = true;
+    TDataTable* table = nullptr;
+    ASSERT_EQ(env.dir->OpenDataTable("t", table, exclusive), 0);
+    TIndexDefinition index;
+    index.Name = "ByName";
+    index.FieldCount = 1;
+    index.Fields[0] = 1;
+    index.KeySize = static_cast<std::uint16_t>(ComputeKeySize(index, table->DataFile().Fields()));
+    table->IndexFile().AddSecondaryIndex(index);
+    table->FlushBuffers(false, true, true, true, false);
+    ASSERT_EQ(env.dir->CloseDataTable(table), 0);
+  }
+  const std::string before = qvtest::ReadFileBytes(env.Dat());
+  c->OpenCursor();
+  request.Fields = SortSpec(*c, "2d");
+  c->SortRecordBuffers(request);
+  c->CloseCursor();
+  EXPECT_EQ(qvtest::ReadFileBytes(env.Dat()), before);
 }
 
 // A sort cancelled at its third run: no temporary file stays and the table's

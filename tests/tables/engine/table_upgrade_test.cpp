@@ -2,7 +2,10 @@
 // (versions 2 and 3): values, BLOB signatures, header, kept old files and
 // the checker (old_tables.py check); a version-4 table, an earlier ".DUP",
 // a table in use, and a failure before the swap.
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "support/run_command.h"
 #include "support/temp_dir.h"
@@ -37,6 +40,7 @@ struct Env {
   Env() {
     session.Timing.InternalSleepMs = 1;
     session.SetPrivateDirectory(scratch.Path());
+    session.AddPassword("pw");
     dir = session.OpenDataDirectory("d", folder.Path());
   }
   Lines Upgrade() {
@@ -52,9 +56,11 @@ struct Env {
     }
     return lines;
   }
-  void Write(int version) {
-    qvtest::CommandResult run =
-        qvtest::RunShell("python3 '" + kScript + "' write " + std::to_string(version) + " '" + folder.Path() + "' 2>&1");
+  // Enciphered tables with the engine's key pairs and password "pw".
+  std::string Keys(bool encrypted) const { return encrypted ? EngineKeysOption() + " " : std::string(); }
+  void Write(int version, bool encrypted = false) {
+    qvtest::CommandResult run = qvtest::RunShell("python3 '" + kScript + "' " + Keys(encrypted) + "write " +
+                                                 std::to_string(version) + " '" + folder.Path() + "' 2>&1");
     ASSERT_EQ(run.status, 0) << run.output;
   }
   std::map<std::string, std::string> Files() const {
@@ -74,10 +80,12 @@ std::string Text(const std::vector<std::string>& lines) {
 }
 
 TEST(TableUpgrade, OldVersionsBecomeVersionFourWithTheirValues) {
-  for (int version : {2, 3}) {
-    SCOPED_TRACE(version);
+  for (int variant = 0; variant < 4; ++variant) {
+    const int version = 2 + variant % 2;
+    const bool encrypted = variant >= 2;
+    SCOPED_TRACE(std::to_string(version) + (encrypted ? " encrypted" : ""));
     Env env;
-    env.Write(version);
+    env.Write(version, encrypted);
     std::ofstream(env.folder.File("t.DUP")) << "left by an earlier upgrade";
     const std::string old_dat = qvtest::ReadFileBytes(env.folder.File("t.DAT"));
     Lines lines = env.Upgrade();
@@ -92,11 +100,11 @@ TEST(TableUpgrade, OldVersionsBecomeVersionFourWithTheirValues) {
         "Repair of table t.DAT completed at <time>\n"
         "Upgrade of table t.DAT to version 2.00 completed at <time>\n";
     EXPECT_EQ(Text(lines.log), expected);
-    qvtest::CommandResult check = qvtest::RunShell("python3 '" + kScript + "' check " + std::to_string(version) +
-                                                   " '" + env.folder.Path() + "' 2>&1");
+    qvtest::CommandResult check = qvtest::RunShell("python3 '" + kScript + "' " + env.Keys(encrypted) + "check " +
+                                                   std::to_string(version) + " '" + env.folder.Path() + "' 2>&1");
     EXPECT_EQ(check.status, 0) << check.output;
     EXPECT_EQ(qvtest::ReadFileBytes(env.folder.File("t.DUP")), old_dat) << "an earlier .DUP is replaced";
-    EXPECT_EQ(RunTableCheck(env.folder.File("t.DAT")).status, 0);
+    EXPECT_EQ(RunTableCheck(env.folder.File("t.DAT"), env.Keys(encrypted)).status, 0);
     // Progress: each stage ends at 100; the repair's under its own text.
     for (const char* stage : {"Upgrading field definitions for t.DAT", "Upgrading records for t.DAT",
                               "Repairing table t.DAT"}) {
