@@ -16,6 +16,7 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/field_definition.h"
+#include "tables/engine/index_definition.h"
 #include "tables/lib/allocator.h"
 
 namespace korvex::testing {
@@ -77,10 +78,22 @@ inline TFieldDefinition Field(const std::string& name, std::uint8_t type, std::u
   return f;
 }
 
+// An index definition: its key fields by number.
+inline TIndexDefinition Index(const std::string& name, std::vector<std::uint16_t> fields,
+                              bool case_insensitive = false, bool descending = false) {
+  TIndexDefinition d;
+  d.Name = name;
+  d.CaseInsensitive = case_insensitive ? 1 : 0;
+  d.Descending = descending ? 1 : 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) d.Fields[i] = fields[i];
+  return d;
+}
+
 // Creates a table in the directory `database` names (a path or a database
-// of the default session).
+// of the default session), with secondary indexes when given (the primary
+// one has no key).
 inline void MakeTable(const std::string& database, const std::string& name, std::vector<TFieldDefinition> fields,
-                      bool in_memory = false) {
+                      bool in_memory = false, std::vector<TIndexDefinition> indexes = {}) {
   TKORVEXDatabase* db = Session().OpenDatabase(database);
   {
     TDataCursor cursor(db->Handle());
@@ -89,6 +102,11 @@ inline void MakeTable(const std::string& database, const std::string& name, std:
     cursor.SetInMemory(in_memory);
     TTableCreation creation;
     creation.Overwrite = true;
+    if (!indexes.empty()) {
+      creation.IndexCount = static_cast<std::uint8_t>(indexes.size());
+      indexes.insert(indexes.begin(), Index("", {}));
+      creation.Indexes = std::move(indexes);
+    }
     cursor.CreateTable(creation, fields);
   }
   Session().CloseDatabase(db);

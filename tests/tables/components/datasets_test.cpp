@@ -13,7 +13,6 @@
 #include "tables/components/streams.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
-#include "tables/engine/index_definition.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/components/components_test_support.h"
 
@@ -239,25 +238,8 @@ TEST_F(DataSetsTest, ExpressionFiltersSelectRecordsAndRefusedTextsChangeNothing)
 
 TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
   TableEnv env;
-  {
-    TKORVEXDatabase* db = Session().OpenDatabase(env.dir.Path());
-    TDataCursor cursor(db->Handle());
-    cursor.SetTableName("fams");
-    cursor.SetExclusive(true);
-    std::vector<TFieldDefinition> fields{Field("Name", dtString, 20), Field("Year", dtInteger)};
-    TTableCreation creation;
-    TIndexDefinition primary, by_name, by_year;
-    by_name.Name = "ByName";
-    by_name.Fields[0] = 1;
-    by_name.CaseInsensitive = 1;
-    by_year.Name = "ByYear";
-    by_year.Fields[0] = 2;
-    by_year.Descending = 1;
-    creation.Indexes = {primary, by_name, by_year};
-    creation.IndexCount = 2;
-    cursor.CreateTable(creation, fields);
-    Session().CloseDatabase(db);
-  }
+  MakeTable(env.dir.Path(), "fams", {Field("Name", dtString, 20), Field("Year", dtInteger)}, false,
+            {Index("ByName", {1}, true), Index("ByYear", {2}, false, true)});
   TestTable t;
   env.Bind(t);
   t.Open();

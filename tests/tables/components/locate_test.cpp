@@ -11,7 +11,6 @@
 #include <sstream>
 
 #include "support/run_command.h"
-#include "tables/engine/index_definition.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/components/components_test_support.h"
 
@@ -235,13 +234,6 @@ TEST_F(LocateTest, LocateAndLookupAgreeWithSqlite) {
   std::istringstream expected(reference.output);
 
   // Indexes by field numbers: N 1, S 2, I 3, F 4, D 5, B 6.
-  auto index = [](const std::string& name, std::vector<std::uint16_t> fields, bool case_insensitive) {
-    TIndexDefinition d;
-    d.Name = name;
-    d.CaseInsensitive = case_insensitive ? 1 : 0;
-    for (std::size_t i = 0; i < fields.size(); ++i) d.Fields[i] = fields[i];
-    return d;
-  };
   struct Named {
     std::string name;
     std::vector<std::string> fields;
@@ -252,20 +244,12 @@ TEST_F(LocateTest, LocateAndLookupAgreeWithSqlite) {
   int found = 0, checked = 0, by_index = 0;
   for (int t = 0; t < tables; ++t) {
     const std::string name = "t" + std::to_string(t);
-    {
-      TKORVEXDatabase* db = Session().OpenDatabase(dir.Path());
-      TDataCursor cursor(db->Handle());
-      cursor.SetTableName(name);
-      cursor.SetExclusive(true);
-      std::vector<TFieldDefinition> fields{Field("N", dtInteger), Field("S", dtString, 8), Field("I", dtInteger),
-                                           Field("F", dtFloat),   Field("D", dtDate),      Field("B", dtBoolean)};
-      TTableCreation creation;
-      creation.Indexes = {index("", {}, false), index("ByS", {2}, false), index("BySci", {2}, true),
-                          index("ByI", {3}, false), index("ByISci", {3, 2}, true), index("ByID", {3, 5}, false)};
-      creation.IndexCount = 5;
-      cursor.CreateTable(creation, fields);
-      Session().CloseDatabase(db);
-    }
+    MakeTable(dir.Path(), name,
+              {Field("N", dtInteger), Field("S", dtString, 8), Field("I", dtInteger), Field("F", dtFloat),
+               Field("D", dtDate), Field("B", dtBoolean)},
+              false,
+              {Index("ByS", {2}), Index("BySci", {2}, true), Index("ByI", {3}), Index("ByISci", {3, 2}, true),
+               Index("ByID", {3, 5})});
     {
       TestTable filler;
       filler.SetDatabaseName(dir.Path());
