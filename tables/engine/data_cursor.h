@@ -416,11 +416,20 @@ public:
   // Copies the live records (IDs kept, BLOBs by content, hidden fields left
   // out) into a new table that replaces any table of that name.
   void CopyTable(const std::string& new_name, bool copy_indexes);
+  // Closed cursor, exclusive, not read-only: the table rewritten in the
+  // order of the named index (the primary index for ""), deleted records
+  // left out, record IDs kept; the old files stay as backups unless
+  // no_backup (in-memory tables keep none).
+  void OptimizeTable(const std::string& index_name, bool no_backup);
   // table_restructure.cpp: closed cursor, exclusive, not read-only.
   void RestructureTable(const TRestructureRequest& request);
   // Open cursor: the physical fields numbered by position, index key
   // fields following.
   void ResetFieldNumbers();
+  // Open cursor: takes a live record out of the table whose key the index
+  // at index_pos refused (its BLOBs, its keys in the other indexes; onto
+  // the free chain once). A deleted record is left alone.
+  void RemoveDuplicateRecord(std::uint32_t record_number, std::uint8_t index_pos);
 
 private:
   struct TOpenBlob {
@@ -557,7 +566,15 @@ private:
   void RebuildTable(const TRestructureRequest& request, const TTableCreation& creation,
                     std::vector<TFieldDefinition>& fields, std::uint32_t last_id);
   std::uint32_t HighestRecordID();
-  // Raises the last record ID handed out to `last` (a copy keeps it).
+  // The index part of a restructure: changed indexes built anew from the
+  // records, records a new unique index refuses reported and (when the
+  // work goes on) removed. False when the data-lost callback stopped it:
+  // the index file is then as it was.
+  bool RebuildIndexesInPlace(const std::vector<TIndexDefinition>& wanted, bool no_backup);
+  // The table's index definitions as creation takes them: entry 0 the
+  // primary index (cleared when there is none), then the secondary ones.
+  std::vector<TIndexDefinition> IndexDefinitions() const;
+  // Sets the last record ID handed out (a copy keeps its source's).
   void KeepLastRecordID(std::uint32_t last);
 
   TMaintenanceCallbacks callbacks_;

@@ -1,5 +1,6 @@
 // TDataCursor: whole-table copies: CopyTable, and the record copy that the
 // rewrites (optimize, restructure) share.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/runtime/files.h"
@@ -76,10 +77,22 @@ void TDataCursor::AppendCopyOf(TDataCursor& source, const std::uint8_t* from, co
   }
 }
 
+std::vector<TIndexDefinition> TDataCursor::IndexDefinitions() const {
+  const TIndexFile& index = table_->IndexFile();
+  std::vector<TIndexDefinition> all;
+  for (std::uint8_t slot = 0; slot <= index.GetIndexCount(); ++slot) {
+    TIndexDefinition def = slot == 0 && index.GetNoPrimaryIndex() ? TIndexDefinition{} : index.GetIndexDefinition(slot);
+    def.Root = def.FreePage = 0;
+    def.RemovalMark = 0;
+    all.push_back(def);
+  }
+  return all;
+}
+
 void TDataCursor::KeepLastRecordID(std::uint32_t last) {
-  // IDs of deleted records are not handed out again.
-  TDataFile& data = table_->DataFile();
-  if (last > data.GetLastRecordID()) data.SetNextFreeRecordID(last);
+  // As the source had it: appends with given IDs move the counter on by
+  // one each, and IDs of deleted records are not handed out again.
+  table_->DataFile().SetNextFreeRecordID(last);
 }
 
 // ---- CopyTable ---------------------------------------------------------------
@@ -120,7 +133,26 @@ void TDataCursor::CopyTable(const std::string& new_name, bool copy_indexes) {
     fields.back().Expression = nullptr;
     field_map[i] = static_cast<int>(fields.size());
   }
-  (void)copy_indexes;
+  // Indexes: all of them (but those over a left-out field, their key
+  // fields renumbered like the fields), else no primary key and none.
+  creation.AllowEmptyPrimaryKey = true;
+  creation.Indexes.emplace_back();
+  if (copy_indexes) {
+    std::vector<TIndexDefinition> indexes = IndexDefinitions();
+    for (std::size_t slot = 0; slot < indexes.size(); ++slot) {
+      TIndexDefinition def = indexes[slot];
+      bool kept = true;
+      for (int k = 0; k < def.FieldCount; ++k) {
+        const int to = def.Fields[k] >= 1 && def.Fields[k] <= field_map.size() ? field_map[def.Fields[k] - 1u] : 0;
+        kept = kept && to != 0;
+        def.Fields[k] = static_cast<std::uint16_t>(to);
+      }
+      if (!kept) continue;
+      if (slot == 0) creation.Indexes[0] = def;
+      else creation.Indexes.push_back(def);
+    }
+  }
+  creation.IndexCount = static_cast<std::uint8_t>(creation.Indexes.size() - 1);
   TSessionPassword password(session, creation.Settings.Password, creation.Settings.Encrypted);
 
   TDataCursor copy(work.get());
@@ -132,12 +164,62 @@ void TDataCursor::CopyTable(const std::string& new_name, bool copy_indexes) {
   copy.suppress_auto_inc_ = true;  // the records keep their IDs
 
   std::vector<std::uint8_t> record;
+  std::uint32_t highest = 0;
   for (std::uint32_t n = 1; n <= data.GetPhysicalRecordsUsed(); ++n) {
-    if (ReadPhysicalRecord(n, record)) copy.AppendCopyOf(*this, record.data(), field_map);
+    if (ReadPhysicalRecord(n, record)) {
+      copy.AppendCopyOf(*this, record.data(), field_map);
+      highest = std::max(highest, GetRecordID(record.data()));
+    }
     DoCopyProgress(n, ProgressPercent(n, data.GetPhysicalRecordsUsed()));
   }
-  copy.KeepLastRecordID(data.GetLastRecordID());
+  copy.KeepLastRecordID(std::max(data.GetLastRecordID(), highest));
   copy.CloseCursor(false);
+}
+
+// ---- OptimizeTable ------------------------------------------------------------
+
+void TDataCursor::OptimizeTable(const std::string& index_name, bool no_backup) {
+  CheckNotOpen();
+  CheckExclusive();
+  CheckNotReadOnly();
+  OpenCursor();
+  struct Close {
+    TDataCursor* cursor;
+    ~Close() {
+      try {
+        cursor->CloseCursor(false);
+      } catch (...) {
+      }
+    }
+  } close_again{this};
+  SetIndexName(index_name);
+
+  TDataFile& data = table_->DataFile();
+  const bool in_memory = table_->InMemory();
+  TDataSession* session = directory_->Session();
+  TWorkDirectory work(session, in_memory, in_memory ? std::string() : session->GetPrivateDirectory());
+  TTableCreation creation = CreationLike(data);
+  creation.AllowEmptyPrimaryKey = true;
+  creation.Indexes = IndexDefinitions();
+  creation.IndexCount = static_cast<std::uint8_t>(creation.Indexes.size() - 1);
+  std::vector<TFieldDefinition> fields = fields_;
+  for (TFieldDefinition& f : fields) f.Expression = nullptr;
+  TSessionPassword password(session, creation.Settings.Password, creation.Settings.Encrypted);
+  TWorkTable rewritten(work, in_memory, creation, fields);
+
+  std::vector<int> field_map(fields_.size());
+  for (std::size_t i = 0; i < field_map.size(); ++i) field_map[i] = static_cast<int>(i + 1);
+  std::vector<std::uint8_t> record(record_size_);
+  std::uint32_t copied = 0, highest = 0;
+  SetToBegin();
+  while (GetNextRecord(record.data()) == 0) {
+    rewritten.Cursor().AppendCopyOf(*this, record.data(), field_map);
+    highest = std::max(highest, GetRecordID(record.data()));
+    ++copied;
+    DoOptimizeProgress(copied, ProgressPercent(copied, data.GetPhysicalRecordsUsed()));
+  }
+  rewritten.Cursor().KeepLastRecordID(std::max(data.GetLastRecordID(), highest));
+  rewritten.SwapInFor(*this, !no_backup && !in_memory);
 }
 
 }  // namespace korvex

@@ -152,10 +152,23 @@ void TDataCursor::RestructureTable(const TRestructureRequest& request) {
                                                                : static_cast<std::uint32_t>(request.LastAutoIncValue);
   TTableCreation creation;
   creation.Settings = request.Settings;
-  creation.IndexCount = static_cast<std::uint8_t>(request.Indexes.empty() ? 0 : request.Indexes.size() - 1);
+  creation.AllowEmptyPrimaryKey = request.AllowEmptyPrimaryKey;
   creation.Overwrite = true;
+  creation.Indexes = request.Indexes;
+  if (creation.Indexes.empty()) creation.Indexes.emplace_back();
+  creation.IndexCount = static_cast<std::uint8_t>(std::min<std::size_t>(creation.Indexes.size() - 1, 255));
   std::vector<TFieldDefinition> fields = request.Fields;
   VerifyStructureInformation(creation, fields);
+  // Key fields name the new fields by their numbers; from here on by
+  // position, as the files keep them.
+  for (TIndexDefinition& d : creation.Indexes) {
+    for (int k = 0; k < kMaxKeyFields && d.Fields[k] != 0; ++k) {
+      auto it = std::find_if(fields.begin(), fields.end(), [&](auto& f) { return f.FieldNumber == d.Fields[k]; });
+      if (it == fields.end()) RaiseError(err::kInvalidField, name_, std::to_string(d.Fields[k]));
+      d.Fields[k] = static_cast<std::uint16_t>(it - fields.begin() + 1);
+    }
+  }
+  VerifyIndexInformation(creation.Indexes, fields, creation.AllowEmptyPrimaryKey);
 
   const TDataHeader& header = data.GetHeader();
   bool rebuild = (header.Encrypted != 0) != request.Settings.Encrypted ||
@@ -163,12 +176,19 @@ void TDataCursor::RestructureTable(const TRestructureRequest& request) {
                  header.LanguageID != request.Settings.LanguageID || header.SortID != request.Settings.SortID ||
                  fields.size() != fields_.size();
   for (std::size_t i = 0; !rebuild && i < fields.size(); ++i) rebuild = FieldDefinitionHasChanged(fields_[i], fields[i]);
-
   if (rebuild) {
     RebuildTable(request, creation, fields, last_id);
     return;
   }
-  // Definitions and header only.
+
+  const std::vector<TIndexDefinition> current = IndexDefinitions();
+  const std::vector<TIndexDefinition>& wanted = creation.Indexes;
+  bool indexes_change = current.size() != wanted.size();
+  for (std::size_t p = 0; !indexes_change && p < wanted.size(); ++p)
+    indexes_change = IndexDefinitionHasChanged(current[p], wanted[p], fields_, fields);
+  if (indexes_change && !RebuildIndexesInPlace(wanted, request.NoBackup)) return;
+
+  // Definitions and header.
   for (std::size_t i = 0; i < fields.size(); ++i) {
     TFieldDefinition def = fields[i];
     def.FieldNumber = fields_[i].FieldNumber;
@@ -176,9 +196,123 @@ void TDataCursor::RestructureTable(const TRestructureRequest& request) {
     fields_[i].Name = def.Name;
     fields_[i].Description = def.Description;
   }
+  TIndexFile& index = table_->IndexFile();
+  for (std::uint8_t p = 1; p <= index.GetIndexCount() && p < wanted.size(); ++p) index.UpdateIndexDefinition(p, wanted[p]);
   const std::uint32_t last = request.LastAutoIncValue == -1 ? last_id : std::max(last_id, HighestRecordID());
   data.UpdateHeader(request.Settings.Password, request.Settings.Description, last,
                     request.Settings.UserMajorVersion, request.Settings.UserMinorVersion);
+  table_->MarkWritten();
+}
+
+bool TDataCursor::RebuildIndexesInPlace(const std::vector<TIndexDefinition>& wanted, bool no_backup) {
+  TIndexFile& file = table_->IndexFile();
+  TDataFile& data = table_->DataFile();
+  table_->BackupIndex();
+  bool stop_asking = false, go_on = true;
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> duplicates;
+  try {
+    const std::vector<TIndexDefinition> current = IndexDefinitions();
+    const std::uint8_t old_count = file.GetIndexCount();
+    const auto new_count = static_cast<std::uint8_t>(wanted.size() - 1);
+    auto free_pages = [&](std::uint8_t slot) {
+      if (slot == 0 && file.GetNoPrimaryIndex()) return;
+      const TKeyComparator compare = ComparatorOf(slot);
+      TIndexTree(file, slot, compare, this).FreeAllPages();
+    };
+    std::vector<std::uint8_t> marked;
+    for (std::uint8_t p = old_count; p > new_count; --p) {
+      free_pages(p);
+      file.DeleteIndex(p, true);
+    }
+    for (std::uint8_t p = 0; p <= new_count; ++p) {
+      if (p <= old_count && p < current.size() && !IndexDefinitionHasChanged(current[p], wanted[p], fields_, fields_))
+        continue;
+      if (p <= old_count) free_pages(p);
+      marked.push_back(p);
+      if (p == 0) {
+        file.SetNoPrimaryIndex(wanted[0].FieldCount == 0);
+        if (wanted[0].FieldCount != 0) file.SetIndexDefinition(0, wanted[0]);
+      } else {
+        file.SetIndexDefinition(p, wanted[p]);
+      }
+    }
+    file.SetIndexCount(new_count);
+    if (file.GetNoPrimaryIndex()) marked.erase(std::remove(marked.begin(), marked.end(), 0), marked.end());
+    InternalSetIndexPos(0);
+
+    const std::uint32_t used = data.GetPhysicalRecordsUsed();
+    std::vector<std::uint8_t> record;
+    for (std::uint32_t n = 1; go_on && !marked.empty() && n <= used; ++n) {
+      if (ReadPhysicalRecord(n, record)) {
+        std::vector<Key> keys;
+        int refused = -1;
+        for (std::size_t m = 0; m < marked.size(); ++m) {
+          keys.push_back(KeyOf(marked[m], record.data()));
+          const TIndexDefinition& d = file.GetIndexDefinition(marked[m]);
+          const TKeyComparator compare = ComparatorOf(marked[m]);
+          if (refused < 0 && d.Unique && TIndexTree(file, marked[m], compare, this).Search(keys.back().data()))
+            refused = static_cast<int>(m);
+        }
+        if (refused >= 0) {
+          if (!stop_asking) DoDataLost(dlKeyViolation, file.GetIndexDefinition(marked[refused]).Name, stop_asking, go_on);
+          if (go_on) duplicates.emplace_back(n, marked[refused]);
+        } else {
+          for (std::size_t m = 0; m < marked.size(); ++m) {
+            const TKeyComparator compare = ComparatorOf(marked[m]);
+            TIndexTree(file, marked[m], compare, this).Insert(keys[m].data(), n);
+          }
+        }
+      }
+      DoRestructureProgress(n, ProgressPercent(n, used));
+    }
+    // Records go only once the work is sure to be kept.
+    if (go_on)
+      for (auto [n, slot] : duplicates) RemoveDuplicateRecord(n, slot);
+  } catch (...) {
+    // The index file as it was; the data file was not written.
+    try {
+      table_->RestoreIndex(false, true);
+      table_->FreeBuffers(true, true);
+      InternalSetIndexPos(0);
+    } catch (...) {
+    }
+    throw;
+  }
+  if (!go_on) {
+    table_->RestoreIndex(false, true);
+    table_->FreeBuffers(true, true);
+    InternalSetIndexPos(0);
+    return false;
+  }
+  table_->RestoreIndex(true, no_backup);
+  table_->MarkWritten();
+  return true;
+}
+
+void TDataCursor::RemoveDuplicateRecord(std::uint32_t n, std::uint8_t index_pos) {
+  RequireOpen();
+  TRecord* record = FetchRecord(n, 1);
+  const bool live = !record->Deleted();
+  const std::vector<std::uint8_t> old = record->Data;
+  table_->DataFile().PutRecord(record);
+  // A record already on the free chain is not linked again.
+  if (!live) return;
+  const bool blobs = table_->HasBlobs();
+  if (blobs) DeleteAllBlobs(old, n);
+  // Its keys go from every index that holds them.
+  for (std::uint8_t slot : KeyedPositions()) {
+    if (slot == index_pos) continue;
+    const TKeyComparator compare = ComparatorOf(slot);
+    TIndexTree(table_->IndexFile(), slot, compare, this).Remove(KeyOf(slot, old.data()).data());
+  }
+  Key system = KeyOf(kSystemSlot, old.data()), deleted = system;
+  deleted[0] = 1;
+  ReplaceSystemKey(system, deleted, n);
+  record = FetchRecord(n, 1);
+  table_->DataFile().SetNextFreeRecord(record);
+  record->Modified = true;
+  table_->DataFile().PutRecord(record);
+  table_->IndexFile().DecActualRecordCount();
   table_->MarkWritten();
 }
 
@@ -198,14 +332,18 @@ void TDataCursor::RebuildTable(const TRestructureRequest& request, const TTableC
   TWorkDirectory work(session, in_memory, in_memory ? std::string() : session->GetPrivateDirectory());
   TSessionPassword password(session, rtl::Trim(request.Settings.Password), request.Settings.Encrypted);
 
-  TWorkTable work_table(work, in_memory, creation, fields);
+  // The new table numbers its fields by position; `fields` keeps the
+  // numbers that map the old fields.
+  std::vector<TFieldDefinition> positioned = fields;
+  for (std::size_t j = 0; j < positioned.size(); ++j) positioned[j].FieldNumber = static_cast<std::uint16_t>(j + 1);
+  TWorkTable work_table(work, in_memory, creation, positioned);
   TDataCursor* rebuilt = &work_table.Cursor();
 
   // Where each old field goes (new position, 0: dropped).
   std::vector<int> target(fields_.size(), 0);
   for (std::size_t i = 0; i < fields_.size(); ++i)
-    for (std::size_t j = 0; j < rebuilt->fields_.size(); ++j)
-      if (rebuilt->fields_[j].FieldNumber == fields_[i].FieldNumber) target[i] = static_cast<int>(j + 1);
+    for (std::size_t j = 0; j < fields.size(); ++j)
+      if (fields[j].FieldNumber == fields_[i].FieldNumber) target[i] = static_cast<int>(j + 1);
 
   bool stop_asking = false, go_on = true;
   auto lost = [&](TDataLossCause cause, const std::string& context) {

@@ -22,7 +22,7 @@ struct TRestructureRequest {
   // Entry 0 the primary index (no key fields: none), then the secondary
   // indexes; key fields by the numbers of `Fields`.
   std::vector<TIndexDefinition> Indexes;
-  bool AllowEmptyPrimaryKey = false;
+  bool AllowEmptyPrimaryKey = true;
   // The table's last record ID afterwards; -1 keeps it. Never set below
   // the highest record ID the table holds.
   std::int32_t LastAutoIncValue = -1;

@@ -57,6 +57,7 @@ TEST(TableMaintenance, WholeTableOperationsPlayAHotJournalBackFirst) {
          c->RestructureTable(r);
        }, "t", 9, true},
       {"rename", [](TDataDirectory* dir) { NewCursor(dir, false)->RenameTable("u"); }, "u", 9},
+      {"optimize", [](TDataDirectory* dir) { NewCursor(dir, true)->OptimizeTable("", true); }, "t", 9},
       {"empty", [](TDataDirectory* dir) { NewCursor(dir, true)->EmptyTable(); }, "t", 0},
       {"backup", [](TDataDirectory* dir) {
          NewCursor(dir, false)->BackupTable();
