@@ -412,6 +412,11 @@ public:
   void GetDataHeader(TDataHeader& header);
   void UpdateDataHeader(const std::string& password, const std::string& description, std::uint32_t last_record_id,
                         std::uint16_t user_major, std::uint16_t user_minor);
+  // An index position's definition (0..the index count): set whole, or
+  // only its name and key field numbers updated; the current index's key
+  // information follows.
+  void SetIndexDefinition(std::uint8_t position, const TIndexDefinition& definition);
+  void UpdateIndexDefinition(std::uint8_t position, const TIndexDefinition& definition);
   // table_copy.cpp:
   // Copies the live records (IDs kept, BLOBs by content, hidden fields left
   // out) into a new table that replaces any table of that name.
@@ -551,6 +556,10 @@ private:
   // journal left by a dead writer is played back (11013 while the table is
   // open anywhere).
   void PlayBackJournal();
+  // Runs a change of the open table's headers under its write lock and
+  // writes it (a shared cursor's at once).
+  void UnderWriteLock(const std::function<void()>& change);
+  void ChangeIndexDefinition(std::uint8_t position, const TIndexDefinition& definition, bool update);
   // Appends the current record of `source` (buffer `from`) to this open
   // cursor's table: fields by the map (this table's field position for
   // each of the source's, 0: left out), BLOBs by content, record ID kept.

@@ -2,6 +2,8 @@
 // delete, rename, the backup names, the index backup and the data-file
 // header of a table that is not open.
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "tables/engine/cipher_keys.h"
 #include "tables/engine/data_cursor.h"
@@ -104,13 +106,12 @@ void TDataCursor::GetDataHeader(TDataHeader& header) {
     if (!password_callback_ || !password_callback_()) Fail(err::kPasswordRequired);
 }
 
-void TDataCursor::UpdateDataHeader(const std::string& password, const std::string& description,
-                                   std::uint32_t last_record_id, std::uint16_t user_major, std::uint16_t user_minor) {
+void TDataCursor::UnderWriteLock(const std::function<void()>& change) {
   RequireOpen();
   CheckNotReadOnly();
   table_->WriteLockTable();
   try {
-    table_->DataFile().UpdateHeader(password, description, last_record_id, user_major, user_minor);
+    change();
     Flush(false);
   } catch (...) {
     try {
@@ -120,6 +121,33 @@ void TDataCursor::UpdateDataHeader(const std::string& password, const std::strin
     throw;
   }
   table_->WriteUnlockTable();
+}
+
+void TDataCursor::UpdateDataHeader(const std::string& password, const std::string& description,
+                                   std::uint32_t last_record_id, std::uint16_t user_major, std::uint16_t user_minor) {
+  UnderWriteLock([&] {
+    table_->DataFile().UpdateHeader(password, description, last_record_id, user_major, user_minor);
+  });
+}
+
+void TDataCursor::SetIndexDefinition(std::uint8_t position, const TIndexDefinition& definition) {
+  ChangeIndexDefinition(position, definition, false);
+}
+
+void TDataCursor::UpdateIndexDefinition(std::uint8_t position, const TIndexDefinition& definition) {
+  ChangeIndexDefinition(position, definition, true);
+}
+
+void TDataCursor::ChangeIndexDefinition(std::uint8_t position, const TIndexDefinition& definition, bool update) {
+  RequireOpen();
+  if (position > table_->IndexFile().GetIndexCount()) RaiseError(err::kInvalidIndexName, name_, {}, std::to_string(position));
+  UnderWriteLock([&] {
+    TIndexFile& file = table_->IndexFile();
+    if (update) file.UpdateIndexDefinition(position, definition);
+    else file.SetIndexDefinition(position, definition);
+  });
+  // The current index's key information follows.
+  if (position == index_pos_) InternalSetIndexPos(position);
 }
 
 }  // namespace korvex

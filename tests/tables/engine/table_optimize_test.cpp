@@ -279,6 +279,27 @@ TEST(TableOptimize, CopiesTakeTheIndexesOverTheFieldsTheyKeep) {
   }
 }
 
+TEST(TableOptimize, IndexDefinitionsChangedThroughTheCursor) {
+  qvtest::TempDir d;
+  MaintenanceEnv env(d.path().string());
+  MakeIndexed(env.dir, 12, 2);
+  auto c = NewCursor(env.dir, false);
+  c->OpenCursor();
+  c->SetIndexName("ByNum");
+  TIndexDefinition def;
+  c->GetIndexDefinition(1, def);
+  def.Name = "Numbers";
+  c->UpdateIndexDefinition(1, def);
+  EXPECT_EQ(c->GetIndexName(), "Numbers");
+  EXPECT_EQ(RaisedNumber([&] { c->UpdateIndexDefinition(3, def); }), err::kInvalidIndexName);
+  c->CloseCursor();
+  ExpectChecks(Path(d, "t.DAT"));
+  c->OpenCursor();
+  EXPECT_EQ(RaisedNumber([&] { c->SetIndexName("ByNum"); }), err::kInvalidIndexName);
+  c->SetIndexName("numbers");
+  EXPECT_EQ(c->GetIndexPos(), 1);
+}
+
 // The data-lost reports of one restructure.
 struct Losses {
   std::vector<std::pair<int, std::string>> seen;
