@@ -583,6 +583,8 @@ private:
   // The table's index definitions as creation takes them: entry 0 the
   // primary index (cleared when there is none), then the secondary ones.
   std::vector<TIndexDefinition> IndexDefinitions() const;
+  // Closes with flushing; a failure is not raised (clean-up paths).
+  void CloseQuietly() noexcept;
   // Sets the last record ID handed out (a copy keeps its source's).
   void KeepLastRecordID(std::uint32_t last);
 

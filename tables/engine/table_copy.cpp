@@ -9,6 +9,7 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/maintenance_work.h"
+#include "tables/engine/scope_exit.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/names.h"
 
@@ -89,6 +90,13 @@ std::vector<TIndexDefinition> TDataCursor::IndexDefinitions() const {
   return all;
 }
 
+void TDataCursor::CloseQuietly() noexcept {
+  try {
+    CloseCursor(false);
+  } catch (...) {
+  }
+}
+
 void TDataCursor::KeepLastRecordID(std::uint32_t last) {
   // As the source had it: appends with given IDs move the counter on by
   // one each, and IDs of deleted records are not handed out again.
@@ -100,17 +108,9 @@ void TDataCursor::KeepLastRecordID(std::uint32_t last) {
 void TDataCursor::CopyTable(const std::string& new_name, bool copy_indexes) {
   const bool was_open = open_;
   if (!was_open) OpenCursor();
-  struct Close {
-    TDataCursor* cursor;
-    bool close;
-    ~Close() {
-      if (!close) return;
-      try {
-        cursor->CloseCursor(false);
-      } catch (...) {
-      }
-    }
-  } close_again{this, !was_open};
+  ScopeExit close_again{[&] {
+    if (!was_open) CloseQuietly();
+  }};
 
   // The records stay as they are for the whole copy (a dead writer's
   // journal is played back by the lock first).
@@ -183,15 +183,7 @@ void TDataCursor::OptimizeTable(const std::string& index_name, bool no_backup) {
   CheckExclusive();
   CheckNotReadOnly();
   OpenCursor();
-  struct Close {
-    TDataCursor* cursor;
-    ~Close() {
-      try {
-        cursor->CloseCursor(false);
-      } catch (...) {
-      }
-    }
-  } close_again{this};
+  ScopeExit close_again{[&] { CloseQuietly(); }};
   SetIndexName(index_name);
 
   TDataFile& data = table_->DataFile();

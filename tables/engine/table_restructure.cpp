@@ -18,6 +18,7 @@
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
 #include "tables/engine/maintenance_work.h"
+#include "tables/engine/scope_exit.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
@@ -136,15 +137,7 @@ void TDataCursor::RestructureTable(const TRestructureRequest& request) {
   CheckExclusive();
   CheckNotReadOnly();
   OpenCursor();
-  struct Close {
-    TDataCursor* cursor;
-    ~Close() {
-      try {
-        cursor->CloseCursor(false);
-      } catch (...) {
-      }
-    }
-  } close_again{this};
+  ScopeExit close_again{[&] { CloseQuietly(); }};
 
   TDataFile& data = table_->DataFile();
   if (request.LastAutoIncValue < -1) Fail(err::kFieldLimits);
