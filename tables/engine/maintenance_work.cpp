@@ -2,6 +2,7 @@
 
 #include "tables/engine/data_session.h"
 #include "tables/engine/table_swap.h"
+#include "tables/lib/file_handler.h"
 #include "tables/lib/names.h"
 
 namespace korvex {
@@ -35,6 +36,28 @@ TTableCreation CreationLike(const TDataFile& data) {
   return creation;
 }
 
+namespace {
+
+// Whatever files a temporary table left, failed half-way or not.
+void RemoveLeftovers(TDataDirectory* directory, const std::string& name, bool in_memory) {
+  try {
+    if (directory->DeleteDataTable(name, in_memory) == 0) return;
+  } catch (...) {
+  }
+  const std::string base = in_memory ? ExtractFileRoot(name) : directory->Path() + ExtractFileRoot(name);
+  for (const char* ext : {".DAT", ".IDX", ".BLB", ".JNL"}) {
+    TFileHandler file;
+    file.SetFileName(base + ext);
+    file.SetInMemory(in_memory);
+    try {
+      if (file.Exists()) file.DeleteFile();
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace
+
 TWorkTable::TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreation& creation,
                        std::vector<TFieldDefinition>& fields)
     : work_(work), in_memory_(in_memory), name_(work.get()->GetTempDataTableName(in_memory)) {
@@ -42,14 +65,15 @@ TWorkTable::TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreatio
   cursor_->SetTableName(name_);
   cursor_->SetExclusive(true);
   cursor_->SetInMemory(in_memory);
-  cursor_->CreateTable(creation, fields);
-  // A table being built is no table to check: a restructure's fields keep
-  // their numbers until the swap.
-  cursor_->SetRestructureMode(true);
   try {
+    cursor_->CreateTable(creation, fields);
+    // A table being built is no table to check: a restructure's fields
+    // keep their numbers until the swap.
+    cursor_->SetRestructureMode(true);
     cursor_->OpenCursor();
   } catch (...) {
-    work_.get()->DeleteDataTable(name_, in_memory_);
+    cursor_->CloseQuietly();
+    RemoveLeftovers(work_.get(), name_, in_memory_);
     throw;
   }
   cursor_->suppress_auto_inc_ = true;
@@ -57,11 +81,10 @@ TWorkTable::TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreatio
 
 TWorkTable::~TWorkTable() {
   if (swapped_) return;
-  try {
-    cursor_->CloseCursor(true);
-    work_.get()->DeleteDataTable(name_, in_memory_);
-  } catch (...) {
-  }
+  // Its closing flush may fail as the work did (a full disk): the table
+  // goes all the same.
+  cursor_->CloseQuietly();
+  RemoveLeftovers(work_.get(), name_, in_memory_);
 }
 
 void TWorkTable::SwapInFor(TDataCursor& source, bool keep_backup) {

@@ -389,6 +389,11 @@ void TDataCursor::RebuildTable(const TRestructureRequest& request, const TTableC
       } catch (const EKORVEXEngineError& e) {
         rebuilt->FreeAllBlobs(true);
         const TEngineErrorCode code = e.ErrorCode();
+        // A failing file is no loss of one record: the work ends, the
+        // table unchanged.
+        if (code == err::kReadError || code == err::kWriteError || code == err::kTableFull ||
+            code == err::kLockFailure)
+          throw;
         if (code == err::kDuplicateKey) lost(dlKeyViolation, GetErrorContext(2));
         else if (code == err::kBelowMinimum || code == err::kAboveMaximum || code == err::kValueRequired)
           lost(dlValidityCheckFail, GetErrorContext(0));

@@ -2,7 +2,10 @@
 // records read before (by ID, through a cursor) with the losses reported,
 // the file checker run on the result; a refusal of the first loss and a
 // failing check leave every file byte for byte as it was.
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +14,7 @@
 #include <stdexcept>
 
 #include "platform/runtime/sysutils.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/engine_error.h"
@@ -239,6 +243,32 @@ TEST(TableRestructure, AStopOrAFailedCheckLeavesEveryFileAsItWas) {
   ro->SetReadOnly(true);
   EXPECT_EQ(RaisedNumber([&] { ro->RestructureTable(request); }), err::kAccessDenied);
   EXPECT_EQ(FilesOf(Path(d, "t")), before);
+}
+
+TEST(TableRestructure, AFullDiskDuringTheRebuildLeavesTheTableAsItWas) {
+  qvtest::TempDir d, work;
+  {
+    MaintenanceEnv env(d.path().string());
+    Fill(env.dir, 40);
+  }
+  const std::string before = FilesOf(Path(d, "t"));
+  for (rlim_t limit : {3500, 6000, 20000}) {
+    SCOPED_TRACE(limit);
+    qvtest::ChildProcess child([&](qvtest::ChildProcess&) {
+      MaintenanceEnv env(d.path().string());
+      env.session.SetPrivateDirectory(work.path().string());
+      TRestructureRequest request = Unchanged(env.dir);
+      request.Fields.erase(request.Fields.begin() + 1);
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit r{limit, limit};
+      ::setrlimit(RLIMIT_FSIZE, &r);
+      const int raised = RaisedNumber([&] { NewCursor(env.dir, true)->RestructureTable(request); });
+      return raised == err::kWriteError || raised == err::kTableFull ? 0 : 1;
+    });
+    EXPECT_EQ(child.Wait(), 0);
+    EXPECT_EQ(FilesOf(Path(d, "t")), before);
+    for (auto& e : fs::directory_iterator(work.path())) ADD_FAILURE() << e.path();
+  }
 }
 
 TEST(TableRestructure, BackupsByTheFlagAndAWorkDirectoryOnAnotherFileSystem) {
