@@ -420,8 +420,10 @@ void TBaptisms::Button1Click() {
   Label2->setText(gui::ToQString(result.key1_label));
   Label3->setText(result.terms.two_terms ? gui::ToQString(result.key2_label) : QString());
 
-  appcore::ArrangeOutcome arranged;
-  hit_list_ = result.baptism_hits;
+  // The hits are kept once, for "Sort by Mother" too: the page reads the
+  // arranged hits from them in place.
+  hit_list_ = std::move(result.baptism_hits);
+  appcore::ArrangedRows arranged;
   if (!result.cancelled) {
     Label5->setText(gui::ToQString(appcore::StatusText(result)));
     Button1->setText("Arranging");
@@ -431,7 +433,7 @@ void TBaptisms::Button1Click() {
     appcore::ArrangeCallbacks callbacks;
     callbacks.progress = [&](int64_t) { return PumpEvents(); };
     callbacks.report = [this](const std::string& m) { Report(m); };
-    arranged = appcore::Arrange(std::move(result.baptism_hits), result.key_length, callbacks);
+    arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks);
   }
   // Written whole (Cancel would lose the hits), with the window answering.
   Button3->setVisible(false);
@@ -439,15 +441,20 @@ void TBaptisms::Button1Click() {
     PumpEvents();
     return true;
   });
-  SetPageLines(page, appcore::TakeFirstPageLines(result, arranged, options.show_source_codes), &writing);
+  PageParts parts;
+  parts.head = appcore::TakeFirstPageHead(result, options.show_source_codes);
+  if (!result.cancelled && !arranged.cancelled) {
+    parts.hits = &hit_list_;
+    parts.rows = std::move(arranged.rows);
+  }
+  SetPageParts(page, std::move(parts), &writing);
   SetPageKeywords(page, result.keywords);
   page.ReApplyKeywords();
   vm0->viewport()->update();
 
   page.Modified = true;
   vm0Change();
-  for (std::vector<std::string>* lines : {&result.marriage_hits, &result.baptism_hits, &arranged.lines})
-    appcore::DiscardLines(std::move(*lines));
+  appcore::DiscardLines(std::move(result.marriage_hits));
   EndLongWork();
 }
 

@@ -353,16 +353,18 @@ void TBaptisms::SortPage(appcore::SortSide side) {
 void TBaptisms::ArrangeMClick() {
   if (searching_) return;  // the hits are still being gathered
   memo::TVellMemoControl* control = current_memo_;
-  std::vector<std::string> lines;
-  if (!VellMemo3->GetText().empty()) lines = PageParagraphs(*VellMemo3);
+  PageParts parts;
+  if (!VellMemo3->GetText().empty()) parts.head = PageParagraphs(*VellMemo3);
   BeginLongWork();
   appcore::ArrangeCallbacks callbacks;
   callbacks.progress = [this](int64_t) { return PumpEvents(); };
   callbacks.report = [this](const std::string& e) { Report(e); };
-  // Arranged afresh each time: running it twice gives the same page.
-  appcore::ArrangeOutcome arranged = appcore::Arrange(hit_list_, key_length_, callbacks);
+  // Arranged afresh each time: running it twice gives the same page. The
+  // page reads the hits in place; they stay as the search left them.
+  appcore::ArrangedRows arranged = appcore::ArrangeRows(hit_list_, key_length_, callbacks);
   if (!arranged.cancelled && control == current_memo_) {
-    for (std::string& line : arranged.lines) lines.push_back(std::move(line));
+    parts.hits = &hit_list_;
+    parts.rows = std::move(arranged.rows);
     memo::TVellMemo& m = control->Memo();
     // The page is replaced now: Cancel is no longer offered (a write
     // stopped part way would lose the page), but the window still answers.
@@ -371,13 +373,12 @@ void TBaptisms::ArrangeMClick() {
       PumpEvents();
       return true;
     });
-    SetPageLines(m, std::move(lines), &writing);
+    SetPageParts(m, std::move(parts), &writing);
     m.setSelStart(0);
     control->ScrollInView();
     m.Modified = true;
     SetMod(1);
   }
-  appcore::DiscardLines(std::move(arranged.lines));
   EndLongWork();
 }
 

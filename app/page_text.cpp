@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/core/arrange.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/streams.h"
 
@@ -20,47 +21,70 @@ std::vector<std::string> PageParagraphs(memo::TVellMemo& memo, appcore::Pacer* p
 
 namespace {
 
-// lines joined by CR LF; with release each line's memory goes as soon as it
-// is copied, so that a huge line is held at most twice meanwhile.
-std::string Join(std::vector<std::string>& lines, appcore::Pacer* pacer, bool release) {
+// A page's lines by number: the head lines, then the rows of hits. With
+// taken, the head's lines are freed once read.
+class PartsLines {
+public:
+  PartsLines(const std::vector<std::string>& head, const PageParts* rows, std::vector<std::string>* taken)
+      : head_(head), rows_(rows), taken_(taken) {}
+  size_t Count() const { return head_.size() + (rows_ ? rows_->rows.size() : 0); }
+  std::string_view Line(size_t i) const {
+    if (i < head_.size()) return head_[i];
+    const uint32_t row = rows_->rows[i - head_.size()];
+    return row == appcore::kGroupBreak ? std::string_view() : std::string_view((*rows_->hits)[row]);
+  }
+  void Read(size_t i) {
+    if (taken_ && i < head_.size()) std::string().swap((*taken_)[i]);
+  }
+
+private:
+  const std::vector<std::string>& head_;
+  const PageParts* rows_;
+  std::vector<std::string>* taken_;
+};
+
+// lines joined by CR LF; taken lines are freed as soon as they are copied,
+// so that a huge line is held at most twice meanwhile.
+std::string Join(PartsLines& lines, appcore::Pacer* pacer) {
   std::string text;
   size_t size = 0;
-  for (const std::string& line : lines) size += line.size() + 2;
+  for (size_t i = 0; i < lines.Count(); ++i) size += lines.Line(i).size() + 2;
   text.reserve(size > 0 ? size - 2 : 0);  // the exact size: no break after the last line
-  for (size_t i = 0; i < lines.size(); ++i) {
+  for (size_t i = 0; i < lines.Count(); ++i) {
     if (pacer && !pacer->Tick()) return {};
     if (i > 0) text += "\r\n";
-    text += lines[i];
-    if (release) std::string().swap(lines[i]);
+    text += lines.Line(i);
+    lines.Read(i);
   }
   return text;
 }
 
-// Lines read as one text joined by CR LF, each line's memory given back as
-// soon as the memo has read it, so that the text is never held whole beside
-// the memo's own copy. The text ends before its first NUL byte, as SetText
-// ends it.
+// Lines read as one text joined by CR LF, each taken line's memory given
+// back as soon as the memo has read it, so that the text is never held
+// whole beside the memo's own copy. The text ends before its first NUL
+// byte, as SetText ends it.
 class LinesStream : public rtl::TStream {
 public:
-  explicit LinesStream(std::vector<std::string>& lines) : lines_(lines) {
-    for (size_t i = 0; i < lines_.size(); ++i) {
-      const size_t nul = lines_[i].find('\0');
-      if (nul != std::string::npos) {
+  explicit LinesStream(PartsLines& lines) : lines_(lines), count_(lines.Count()) {
+    for (size_t i = 0; i < count_; ++i) {
+      const std::string_view line = lines_.Line(i);
+      const size_t nul = line.find('\0');
+      if (nul != std::string_view::npos) {
         size_ += static_cast<std::int64_t>(nul);
         end_line_ = i;
         end_column_ = nul;
         return;
       }
-      size_ += static_cast<std::int64_t>(lines_[i].size()) + (i + 1 < lines_.size() ? 2 : 0);
+      size_ += static_cast<std::int64_t>(line.size()) + (i + 1 < count_ ? 2 : 0);
     }
-    end_line_ = lines_.size();
+    end_line_ = count_;
   }
   std::string ClassName() const override { return "LinesStream"; }
   std::int64_t Read(void* buffer, std::int64_t count) override {
     char* to = static_cast<char*>(buffer);
     std::int64_t done = 0;
-    while (done < count && line_ < lines_.size() && !(line_ == end_line_ && column_ == end_column_)) {
-      const std::string& line = lines_[line_];
+    while (done < count && line_ < count_ && !(line_ == end_line_ && column_ == end_column_)) {
+      const std::string_view line = lines_.Line(line_);
       const size_t line_end = line_ == end_line_ ? end_column_ : line.size();
       if (column_ < line_end) {
         const size_t n = std::min(line_end - column_, static_cast<size_t>(count - done));
@@ -71,10 +95,10 @@ public:
       }
       if (line_ == end_line_) break;
       // The break after the line (none after the last), then the next line.
-      const size_t brk = line_ + 1 < lines_.size() ? 2 : 0;
+      const size_t brk = line_ + 1 < count_ ? 2 : 0;
       while (break_sent_ < brk && done < count) to[done++] = "\r\n"[break_sent_++];
       if (break_sent_ < brk) break;
-      std::string().swap(lines_[line_]);
+      lines_.Read(line_);
       ++line_;
       column_ = 0;
       break_sent_ = 0;
@@ -94,7 +118,8 @@ public:
   void SetSize(std::int64_t) override { throw rtl::EStreamError("Stream size error"); }
 
 private:
-  std::vector<std::string>& lines_;
+  PartsLines& lines_;
+  const size_t count_;
   std::int64_t size_ = 0, position_ = 0;
   size_t end_line_ = 0, end_column_ = 0;  // where the text ends
   size_t line_ = 0, column_ = 0, break_sent_ = 0;
@@ -121,7 +146,8 @@ void SetPageText(memo::TVellMemo& memo, const std::string& text, appcore::Pacer*
 }  // namespace
 
 std::string JoinedLines(const std::vector<std::string>& lines, appcore::Pacer* pacer) {
-  return Join(const_cast<std::vector<std::string>&>(lines), pacer, false);
+  PartsLines view(lines, nullptr, nullptr);
+  return Join(view, pacer);
 }
 
 void SetPageLines(memo::TVellMemo& memo, const std::vector<std::string>& lines, appcore::Pacer* pacer) {
@@ -129,19 +155,28 @@ void SetPageLines(memo::TVellMemo& memo, const std::vector<std::string>& lines, 
 }
 
 void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appcore::Pacer* pacer) {
-  std::vector<std::string> taken = std::move(lines);
+  PageParts parts;
+  parts.head = std::move(lines);
+  SetPageParts(memo, std::move(parts), pacer);
+}
+
+void SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer) {
+  PageParts taken = std::move(parts);
+  PartsLines lines(taken.head, &taken, &taken.head);
   // A line longer than the memo reads at a time would be gathered in a
   // copy of its own on the way in: such pages are joined first, and the
   // memo reads the joined text in place.
   constexpr size_t kLongLine = 32 << 10;
-  if (std::any_of(taken.begin(), taken.end(), [](const std::string& line) { return line.size() > kLongLine; })) {
-    std::string text = Join(taken, pacer, true);
-    std::vector<std::string>().swap(taken);
+  bool long_line = false;
+  for (size_t i = 0; i < lines.Count() && !long_line; ++i) long_line = lines.Line(i).size() > kLongLine;
+  if (long_line) {
+    std::string text = Join(lines, pacer);
+    std::vector<std::string>().swap(taken.head);
     SetPageText(memo, text, pacer);
     return;
   }
   if (pacer && pacer->Cancelled()) return;
-  LinesStream stream(taken);
+  LinesStream stream(lines);
   // An empty text leaves an empty page untouched, as SetText does.
   if (stream.Size() == 0 && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return;
   LoadPaced(memo, pacer, [&] { memo.LoadFromStream(stream); });

@@ -3,7 +3,9 @@
 // highlight words in red on white.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/core/pacer.h"
@@ -27,6 +29,17 @@ std::string JoinedLines(const std::vector<std::string>& lines, appcore::Pacer* p
 void SetPageLines(memo::TVellMemo& memo, const std::vector<std::string>& lines, appcore::Pacer* pacer = nullptr);
 // The same, taking the lines: each is freed once copied into the text.
 void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appcore::Pacer* pacer = nullptr);
+
+// The lines of a page as the memo reads them, once, front to back: first
+// head (each line freed once read), then the arranged rows of hits (a hit
+// by its place, an empty line for appcore::kGroupBreak), read in place.
+struct PageParts {
+  std::vector<std::string> head;
+  const std::vector<std::string>* hits = nullptr;
+  std::vector<uint32_t> rows;
+};
+// Replaces the whole text by the parts' lines, as SetPageLines does.
+void SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer = nullptr);
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo);
 // The keyword list becomes words (sorted, repeats and empty words dropped);

@@ -153,8 +153,8 @@ bool SortByDate(std::vector<std::string>& lines, const std::function<void(const 
   return true;
 }
 
-ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const ArrangeCallbacks& callbacks) {
-  ArrangeOutcome outcome;
+ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, const ArrangeCallbacks& callbacks) {
+  ArrangedRows outcome;
   int64_t done = 0;
   Pacer pacer(callbacks.progress ? std::function<bool()>([&] { return callbacks.progress(done); })
                                  : std::function<bool()>());
@@ -192,17 +192,24 @@ ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const Arra
   const PackedKey none = Pack(std::string());
   size_t groups = 0;
   for (size_t i = 0; i < keyed.size(); ++i) groups += i == 0 || !(keyed[i].key == keyed[i - 1].key);
-  outcome.lines.reserve(hits.size() + groups);
+  outcome.rows.reserve(hits.size() + groups);
   for (size_t i = 0; i < keyed.size(); ++i) {
-    if (!pacer.Tick()) {
-      DiscardLines(std::move(outcome.lines));
-      DiscardLines(std::move(hits));
-      outcome.lines.clear();
-      outcome.cancelled = true;
-      return outcome;
-    }
-    if (i == 0 ? !(keyed[i].key == none) : !(keyed[i].key == keyed[i - 1].key)) outcome.lines.emplace_back();
-    outcome.lines.push_back(std::move(hits[by_date[keyed[i].date_rank]]));
+    if (!pacer.Tick()) return {{}, true};
+    if (i == 0 ? !(keyed[i].key == none) : !(keyed[i].key == keyed[i - 1].key)) outcome.rows.push_back(kGroupBreak);
+    outcome.rows.push_back(by_date[keyed[i].date_rank]);
+  }
+  return outcome;
+}
+
+ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const ArrangeCallbacks& callbacks) {
+  ArrangeOutcome outcome;
+  const ArrangedRows arranged = ArrangeRows(hits, key_length, callbacks);
+  outcome.cancelled = arranged.cancelled;
+  if (!outcome.cancelled) {
+    outcome.lines.reserve(arranged.rows.size());
+    for (uint32_t row : arranged.rows)
+      if (row == kGroupBreak) outcome.lines.emplace_back();
+      else outcome.lines.push_back(std::move(hits[row]));
   }
   DiscardLines(std::move(hits));
   return outcome;

@@ -55,4 +55,14 @@ struct ArrangeOutcome {
 // Arranges hits (moved into the result; pass a copy to keep them).
 ArrangeOutcome Arrange(std::vector<std::string> hits, int key_length, const ArrangeCallbacks& callbacks);
 
+// The same arrangement as places in hits, for a caller that keeps the hits
+// and reads the arranged lines from them: rows[i] is line i of what Arrange
+// gives, kGroupBreak for a group's empty line. Empty when cancelled.
+inline constexpr uint32_t kGroupBreak = UINT32_MAX;
+struct ArrangedRows {
+  std::vector<uint32_t> rows;
+  bool cancelled = false;
+};
+ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, const ArrangeCallbacks& callbacks);
+
 }  // namespace appcore

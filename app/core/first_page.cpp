@@ -7,22 +7,32 @@ namespace appcore {
 
 namespace {
 
-// Copies or moves (as Result and Arranged are const or not) the page lines.
+// The page lines are copied or moved as Result and Arranged are const or not.
+template <typename From>
+void Append(std::vector<std::string>& to, From& from) {
+  if constexpr (std::is_const_v<From>)
+    to.insert(to.end(), from.begin(), from.end());
+  else
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+}
+
+// The lines before the arranged hits; room is kept for extra lines more.
+template <typename Result>
+std::vector<std::string> HeadLines(Result& result, bool show_source_codes, size_t extra) {
+  if (result.cancelled) return {result.searching_line};
+  std::vector<std::string> lines;
+  lines.reserve(result.legend.size() + 1 + result.marriage_hits.size() + extra);
+  if (show_source_codes) Append(lines, result.legend);
+  lines.emplace_back(" ");
+  Append(lines, result.marriage_hits);
+  return lines;
+}
+
 template <typename Result, typename Arranged>
 std::vector<std::string> PageLines(Result& result, Arranged& arranged, bool show_source_codes) {
-  if (result.cancelled) return {result.searching_line};
-  auto append = [](std::vector<std::string>& to, auto& from) {
-    if constexpr (std::is_const_v<std::remove_reference_t<decltype(from)>>)
-      to.insert(to.end(), from.begin(), from.end());
-    else
-      to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
-  };
-  std::vector<std::string> lines;
-  lines.reserve(result.legend.size() + 1 + result.marriage_hits.size() + arranged.lines.size());
-  if (show_source_codes) append(lines, result.legend);
-  lines.emplace_back(" ");
-  append(lines, result.marriage_hits);
-  if (!arranged.cancelled) append(lines, arranged.lines);
+  std::vector<std::string> lines = HeadLines(result, show_source_codes, arranged.lines.size());
+  if (result.cancelled || arranged.cancelled) return lines;
+  Append(lines, arranged.lines);
   return lines;
 }
 
@@ -35,6 +45,10 @@ std::vector<std::string> FirstPageLines(const SearchResult& result, const Arrang
 
 std::vector<std::string> TakeFirstPageLines(SearchResult& result, ArrangeOutcome& arranged, bool show_source_codes) {
   return PageLines(result, arranged, show_source_codes);
+}
+
+std::vector<std::string> TakeFirstPageHead(SearchResult& result, bool show_source_codes) {
+  return HeadLines(result, show_source_codes, 0);
 }
 
 int LegendLineCount(const SearchResult& result, bool show_source_codes) {

@@ -20,6 +20,10 @@ std::vector<std::string> FirstPageLines(const SearchResult& result, const Arrang
 // instead of copied; the rest of result stays as it was.
 std::vector<std::string> TakeFirstPageLines(SearchResult& result, ArrangeOutcome& arranged, bool show_source_codes);
 
+// The lines before the arranged baptism hits (the whole page after a
+// cancelled search), moved out of result.
+std::vector<std::string> TakeFirstPageHead(SearchResult& result, bool show_source_codes);
+
 // Number of legend lines at the top of the page (0 without source codes);
 // "Sort groups by date" keeps them in place.
 int LegendLineCount(const SearchResult& result, bool show_source_codes);
