@@ -404,6 +404,9 @@ void TBaptisms::Button1Click() {
   VellMemo2->Clear();
   SetPageKeywords(page, {terms.term1, terms.term2});
   page.Clear();
+  // The last search's hits give way to this one's, cancelled or not.
+  appcore::DiscardLines(std::move(hit_list_));
+  hit_list_.clear();
 
   appcore::SearchOptions options = ReadOptions();
   options.search_text = text;

@@ -1,12 +1,14 @@
 // A page filled from lines it takes over (read line by line, each line let
 // go once read) against the same lines joined into one text first: the
-// same paragraphs, text length and page, whatever the lines hold.
+// same paragraphs, text length and page, whatever the lines hold; and the
+// same lines given as head lines then rows into a list of hits read in place.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
+#include "app/core/arrange.h"
 #include "app/page_text.h"
 #include "memo/vell_memo.h"
 
@@ -49,15 +51,31 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
   for (const std::string& before : {std::string(), std::string("old page\r\nof two lines")}) {
     for (const Lines& lines : cases) {
       SCOPED_TRACE(std::to_string(lines.size()) + " lines over \"" + before + "\"");
-      memo::TVellMemo joined, taken;
+      memo::TVellMemo joined, taken, parted;
       joined.SetText(before);
       taken.SetText(before);
+      parted.SetText(before);
       app::SetPageLines(joined, lines);
       Lines copy = lines;
       app::SetPageLines(taken, std::move(copy));
       EXPECT_EQ(taken.GetTextLen(), joined.GetTextLen());
       EXPECT_EQ(Paragraphs(taken), Paragraphs(joined));
       EXPECT_EQ(taken.Modified, joined.Modified);
+
+      // The first half as head lines; the rest as rows into hits held in
+      // reverse order, empty lines as group breaks.
+      app::PageParts parts;
+      const size_t half = lines.size() / 2;
+      parts.head.assign(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(half));
+      Lines hits(lines.rbegin(), lines.rend() - static_cast<std::ptrdiff_t>(half));
+      for (size_t i = half; i < lines.size(); ++i)
+        parts.rows.push_back(lines[i].empty() ? appcore::kGroupBreak : static_cast<uint32_t>(lines.size() - 1 - i));
+      const Lines hits_before = hits;
+      parts.hits = &hits;
+      app::SetPageParts(parted, std::move(parts));
+      EXPECT_EQ(parted.GetTextLen(), joined.GetTextLen());
+      EXPECT_EQ(Paragraphs(parted), Paragraphs(joined));
+      EXPECT_EQ(hits, hits_before);  // read in place, never taken
     }
   }
 }
