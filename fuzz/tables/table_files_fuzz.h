@@ -24,22 +24,12 @@
 
 namespace korvex::fuzz {
 
-class FuzzHost : public TTableHost {
-public:
-  bool repairing = false;
-  std::string TableName() const override { return "FUZZ"; }
-  bool WritesHeld() const override { return false; }
-  bool Exclusive() const override { return true; }
-  void MarkWritten() override {}
-  bool Written() const override { return false; }
-  bool TakeInternalReadLock(void*) override { return false; }
-  bool ForceBufferFlush() const override { return false; }
-  bool StrictChangeDetection() const override { return false; }
-  bool HasPrimaryIndex() const override { return true; }
-  std::uint32_t ReadAheadCount(void*, std::uint32_t, std::uint32_t limit, int) override { return limit; }
-  bool InRepair(void*) const override { return repairing; }
-  void RepairLog(void*, const std::string&) override {}
-  std::string PrivateDirectory() const override { return {}; }
+// A standalone table named "FUZZ" with a primary index.
+struct FuzzHost : TStandaloneHost {
+  FuzzHost() {
+    name = "FUZZ";
+    primary_index = true;
+  }
 };
 
 inline void PutMemoryFile(const std::string& name, const std::uint8_t* data, std::size_t size) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace korvex {
@@ -43,6 +44,34 @@ public:
   virtual void RepairLog(void* cursor, const std::string& line) = 0;
   // The session's private directory (temporary files).
   virtual std::string PrivateDirectory() const = 0;
+};
+
+// The files of one table opened on their own, outside any session (repair,
+// upgrade, file checks): exclusive, no locks, no transaction, writes go
+// straight to the files. Every answer that can differ is a setting.
+class TStandaloneHost : public TTableHost {
+public:
+  std::string name;
+  bool primary_index = false;
+  bool repairing = false;
+  std::string private_directory;
+  std::function<void(const std::string& line)> log;  // empty: repair lines are dropped
+
+  std::string TableName() const override { return name; }
+  bool WritesHeld() const override { return false; }
+  bool Exclusive() const override { return true; }
+  void MarkWritten() override {}
+  bool Written() const override { return false; }
+  bool TakeInternalReadLock(void*) override { return false; }
+  bool ForceBufferFlush() const override { return false; }
+  bool StrictChangeDetection() const override { return false; }
+  bool HasPrimaryIndex() const override { return primary_index; }
+  std::uint32_t ReadAheadCount(void*, std::uint32_t, std::uint32_t limit, int) override { return limit; }
+  bool InRepair(void*) const override { return repairing; }
+  void RepairLog(void*, const std::string& line) override {
+    if (log) log(line);
+  }
+  std::string PrivateDirectory() const override { return private_directory; }
 };
 
 }  // namespace korvex

@@ -15,7 +15,12 @@
 
 namespace korvex {
 
-TTableRepair::TTableRepair(TRepairRequest request) : request_(std::move(request)) {}
+TTableRepair::TTableRepair(TRepairRequest request) : request_(std::move(request)) {
+  host_.name = request_.TableName;
+  host_.repairing = true;
+  host_.private_directory = request_.PrivateDirectory;
+  host_.log = [this](const std::string& line) { Log(line); };
+}
 
 TTableRepair::~TTableRepair() { CloseFiles(); }
 

@@ -47,32 +47,17 @@ struct TRepairRequest {
   std::function<void(std::uint32_t step, std::uint8_t percent)> Progress;
 };
 
-class TTableRepair : private TTableHost {
+class TTableRepair {
 public:
   explicit TTableRepair(TRepairRequest request);
-  ~TTableRepair() override;
+  ~TTableRepair();
   void Run();
 
   // "yyyy-mm-dd hh:nn:ss" of the current time.
   static std::string TimeText();
 
 private:
-  // TTableHost: the repair's own, exclusive view of the files.
-  std::string TableName() const override { return request_.TableName; }
-  bool WritesHeld() const override { return false; }
-  bool Exclusive() const override { return true; }
-  void MarkWritten() override {}
-  bool Written() const override { return false; }
-  bool TakeInternalReadLock(void*) override { return false; }
-  bool ForceBufferFlush() const override { return false; }
-  bool StrictChangeDetection() const override { return false; }
-  bool HasPrimaryIndex() const override { return false; }
-  std::uint32_t ReadAheadCount(void*, std::uint32_t, std::uint32_t limit, int) override { return limit; }
-  bool InRepair(void*) const override { return true; }
-  void RepairLog(void*, const std::string& line) override { Log(line); }
-  std::string PrivateDirectory() const override { return request_.PrivateDirectory; }
-
-  TTableHost* Host() { return this; }
+  TTableHost* Host() { return &host_; }
   void Log(const std::string& line) const;
   // Findings made while the files are opened, logged after the first line.
   void Pending(const std::string& line) { pending_.push_back(line); }
@@ -95,6 +80,7 @@ private:
   void Finish();
 
   TRepairRequest request_;
+  TStandaloneHost host_;  // the repair's own, exclusive view of the files
   std::unique_ptr<TDataFile> data_;
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;

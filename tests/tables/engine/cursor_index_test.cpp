@@ -364,7 +364,9 @@ struct Run {
       Bytes buffer = Size();
       const bool alive = m.live.count(m.at) != 0;
       ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), alive ? 0 : err::kRecordChanged);
-      if (alive) ASSERT_EQ(buffer, m.live.at(m.at));
+      if (alive) {
+        ASSERT_EQ(buffer, m.live.at(m.at));
+      }
     }
   }
   // Both directions over the visible records, then back to the model's place.

@@ -131,7 +131,9 @@ TEST(DataCursor, CreationChecksRefuseBeforeAnyFileExists) {
     if (creation.Settings.Encrypted) env.session.AddPassword(creation.Settings.Password);
     auto cursor = Cursor(env.dir, false);
     cursor->OpenCursor();
-    if (creation.Indexes.empty()) EXPECT_EQ(cursor->GetFieldDefinitionByPos(1).Name.front(), 'N');  // trimmed
+    if (creation.Indexes.empty()) {
+      EXPECT_EQ(cursor->GetFieldDefinitionByPos(1).Name.front(), 'N');  // trimmed
+    }
     EXPECT_EQ(cursor->GetIndexCount(), creation.Indexes.empty() ? 0 : creation.Indexes.size() - 1);
     if (c.what == std::string("key of 524 bytes")) {
       TIndexDefinition d;
