@@ -66,6 +66,8 @@ void TDataCursor::CheckForChangeDetection() {
   try {
     if (directory_->Session()->StrictChangeDetection) ReadLockTable();
     else CheckForCursorChanges();
+    // Filter bitmaps follow the changes found now or made by other cursors.
+    if (filters_ && filters_in_force_ && filter_changes_ != table_->ChangeCount()) RefreshFilters();
   } catch (...) {
     ReadUnlockTable();
     throw;

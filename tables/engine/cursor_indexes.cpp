@@ -194,6 +194,7 @@ void TDataCursor::BuildAddedIndex(std::uint8_t slot) {
     throw;
   }
   table_->MarkWritten();
+  table_->NoteChange();  // filter bitmaps are rebuilt for the new index
   InternalSetIndexPos(index_pos_);
   SetToBegin();
 }
@@ -215,6 +216,7 @@ void TDataCursor::DeleteIndexByPos(std::uint8_t position) {
   if (current == position) current = 0;
   else if (current != kPhysicalOrder && current > position) --current;
   CancelRange();
+  table_->NoteChange();  // filter bitmaps are rebuilt without the index
   InternalSetIndexPos(current);
   SetToBegin();
 }

@@ -338,6 +338,7 @@ void TDataCursor::SetIndexPos(std::uint8_t position) {
   ScopeExit release{[&] { ReadUnlock(); }};
   CancelRange();
   InternalSetIndexPos(position);
+  RefreshFilters();
   RepositionCurrentRecord();
 }
 
@@ -360,6 +361,7 @@ void TDataCursor::SetIndexName(const std::string& name) {
   CancelRange();
   const int p = IndexPosOfName(name, 0);
   if (p < 0) RaiseError(err::kInvalidIndexName, name_, {}, rtl::Trim(name));
+  if (p == index_pos_) RefreshFilters();  // the range went
   SetIndexPos(static_cast<std::uint8_t>(p));
 }
 
@@ -442,6 +444,7 @@ void TDataCursor::SetRange(bool is_key, const std::uint8_t* start, int start_cou
   bound(start, start_count, range_start_, range_start_length_);
   bound(end, end_count, range_end_, range_end_length_);
   range_active_ = true;
+  RefreshFilters();
   if (bof_ || eof_ || current_ == 0) {
     current_ = 0;
     bof_ = true;
@@ -457,6 +460,7 @@ void TDataCursor::ResetRange() {
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
   CancelRange();
+  RefreshFilters();
   RepositionCurrentRecord();
 }
 

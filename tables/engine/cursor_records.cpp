@@ -140,7 +140,7 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction) {
     TRecord* record = FetchRecord(m, direction);
     bool live = !record->Deleted();
     data.PutRecord(record);
-    if (live) return m;
+    if (live && (!filters_in_force_ || RecordVisible(m))) return m;
   }
   return 0;
 }
@@ -268,8 +268,16 @@ std::uint32_t TDataCursor::GetRecordNumber() {
     if (gone) return 0;
     std::uint32_t first = 1, last = 0;
     if (range_active_) RangeBounds(first, last);
-    return rank >= first ? rank - first + 1 : 0;
+    if (rank < first) return 0;
+    if (!filters_in_force_) return rank - first + 1;
+    std::uint32_t count = 0;
+    Tree().ScanRecords(first, rank - first + 1, [&](std::uint32_t n) { count += RecordVisible(n); });
+    return count;
   }
+  if (filters_in_force_)
+    return RecordVisible(current_)
+               ? static_cast<std::uint32_t>(filters_->Combined().GetPreviousTotalBitsSet(static_cast<std::int32_t>(current_))) + 1
+               : 0;
   std::uint32_t count = 0;
   for (std::uint32_t n = Neighbour(0, 1); n != 0 && n <= current_; n = Neighbour(n, 1)) ++count;
   return count;
@@ -280,6 +288,7 @@ std::uint32_t TDataCursor::GetRecordCount() {
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
   // Under filters the filter bitmap's count takes the place of these.
+  if (filters_in_force_) return filters_->FilteredCount();
   if (!IsPhysicalNavigation()) {
     std::uint32_t first = 0, last = 0;
     RangeBounds(first, last);
@@ -456,6 +465,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   current_ = record->Number();
   bof_ = eof_ = false;
   Flush(blobs_written);
+  FilterRecordWritten(current_);
   if (reposition) RepositionCurrentRecord();
 }
 
@@ -500,6 +510,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   }
   data.PutRecord(record);
   Flush(blobs_written, keys_changed);
+  FilterRecordWritten(n);
   if (unlock_record) UserWriteUnlockRecord(n);
   if (reposition) RepositionCurrentRecord();
 }
@@ -543,6 +554,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   current_record_[0] = 1;
   CompleteCurrent();
   Flush(blobs);
+  FilterRecordDeleted(n);
   if (reposition) RepositionCurrentRecord();
 }
 

@@ -145,6 +145,9 @@ void TDataCursor::OpenCursor() {
 
 void TDataCursor::CloseCursor(bool discard_temporary) {
   if (!open_) return;
+  filters_.reset();
+  filter_source_.reset();
+  filters_in_force_ = false;
   blobs_.clear();
   if (reads_ > 0) {
     reads_ = 1;

@@ -9,7 +9,8 @@
 // cursor_navigation.cpp (the current index, walking and searching by it,
 // ranges), cursor_indexes.cpp (index definitions at creation, keys kept in
 // step with every write, adding, deleting and rebuilding indexes),
-// cursor_blobs.cpp (open BLOBs of record buffers).
+// cursor_blobs.cpp (open BLOBs of record buffers), cursor_filters.cpp (the
+// cursor's filters and their bitmaps, filters.h).
 //
 // Order: the current index position is 0 (the primary index), 1..30 (the
 // secondary indexes in creation order) or 255 (physical order). Position 0
@@ -43,6 +44,7 @@
 #include "tables/engine/data_file.h"
 #include "tables/engine/errors.h"
 #include "tables/engine/field_definition.h"
+#include "tables/engine/filters.h"
 #include "tables/engine/index_file.h"
 #include "tables/engine/maintenance_callbacks.h"
 #include "tables/engine/record_sort.h"
@@ -268,6 +270,29 @@ public:
   void DeleteIndex(const std::string& name);
   void DeleteIndexByPos(std::uint8_t position);
   void DeleteAllIndexes();
+
+  // ---- filters (cursor_filters.cpp, filters.h) ----
+  // At most 64; a new filter is inactive. Navigation and the record count
+  // see only the records that pass every active filter.
+  TFilter* AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,
+                     TRecordFilter callback, const TFilterOptions& options);
+  // nullptr: every filter. 10050 for a filter of another cursor.
+  void DropFilter(TFilter* filter);
+  void ActivateFilter(TFilter* filter);
+  void DeactivateFilter(TFilter* filter);
+  void ResetFilter(TExpToken* tree, TFilter* filter);
+  void DropAllFilters() { DropFilter(nullptr); }
+  void ActivateAllFilters() { ActivateFilter(nullptr); }
+  void DeactivateAllFilters() { DeactivateFilter(nullptr); }
+  TOptimizeLevel GetFilterOptimizeLevel() const;
+  // A setting: while suspended the filter bitmaps are not kept up; switching
+  // it off rebuilds range and filters.
+  void SetFilterUpkeepSuspended(bool suspended);
+  bool GetFilterUpkeepSuspended() const { return filter_upkeep_suspended_; }
+  // The cursor's filters (created on first use).
+  TFilterSet& Filters();
+  // Copies the filters of `source` (an open cursor on the same table).
+  void CopyFiltersFrom(TDataCursor& source);
 
   // ---- fields ----
   std::uint16_t GetFieldCount() const { return static_cast<std::uint16_t>(fields_.size()); }
@@ -543,7 +568,15 @@ private:
   TEngineErrorCode IndexMove(std::uint8_t* buffer, int direction);
   // Filter hook: whether navigation may stop on a record. Every record
   // while no filter is in force.
-  bool RecordVisible(std::uint32_t) const { return true; }
+  bool RecordVisible(std::uint32_t n) const;
+  // Filters: the operations' common frame; the set told of the current
+  // order and range, its bitmaps rebuilt; the bitmaps kept up by a write.
+  class TCursorFilterSource;
+  void FilterOperation(const std::function<void(TFilterSet&)>& operation);
+  void SyncFilterState();
+  void RefreshFilters();
+  void FilterRecordWritten(std::uint32_t n);
+  void FilterRecordDeleted(std::uint32_t n);
   // Under filters, moves from a candidate key on to the nearest visible one
   // in `direction`; false when none is left.
   bool SkipInvisible(TIndexTree& tree, std::uint32_t& rank, Key& key, std::uint32_t& record, int direction);
@@ -633,6 +666,11 @@ private:
   // is set in the filter bitmap. No filter sets it yet: every filter hook
   // below is a no-op while it is false.
   bool filters_in_force_ = false;
+  std::unique_ptr<TFilterSource> filter_source_;
+  std::unique_ptr<TFilterSet> filters_;
+  bool filter_upkeep_suspended_ = false;
+  // The table's change count the bitmaps were last brought up to.
+  std::uint64_t filter_changes_ = 0;
 };
 
 }  // namespace korvex

@@ -422,6 +422,7 @@ bool TDataTable::PerformChangeDetection() {
     data_->ReadHeader();
     data_->FreeRecordBuffers();
     if (HasBlobs() && blob_->IsOpen() && blob_->CheckForChanges()) blob_->FreeBlockBuffers();
+    NoteChange();
     return true;
   }
   bool changed = data_->CheckForChanges();
@@ -430,6 +431,7 @@ bool TDataTable::PerformChangeDetection() {
     blob_->FreeBlockBuffers();
     changed = true;
   }
+  if (changed) NoteChange();
   return changed;
 }
 

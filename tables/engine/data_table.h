@@ -64,6 +64,8 @@ public:
   void SetIsTemporary(bool value) { temporary_ = value; }
   void SetIsResultSet(bool value) { result_set_ = value; }
   void SetIsSourceTable(bool value) { source_table_ = value; }
+  bool GetIsResultSet() const { return result_set_; }
+  bool GetIsSourceTable() const { return source_table_; }
   bool IsOpen() const { return open_; }
   bool GetReadOnly() const { return read_only_; }
   bool FilesReadOnly() const { return files_read_only_; }
@@ -85,6 +87,11 @@ public:
   void RenameTable(const std::string& new_name, bool as_backup);
   void EmptyTable();
   bool PerformChangeDetection();
+  // Counts the changes of the table's records: those change detection
+  // finds and each write of a cursor (NoteChange); cursors compare it with
+  // the count their filter bitmaps were built at.
+  std::uint64_t ChangeCount() const { return change_count_; }
+  void NoteChange() { ++change_count_; }
   // Copies the flushed index file to "<name>.IBK" beside the table.
   void BackupIndex();
   // Unless keep_current, puts the ".IBK" copy back into the index file
@@ -302,6 +309,7 @@ private:
   int write_depth_ = 0;
   std::vector<std::uint8_t> image_;
   bool sections_locked_ = false;
+  std::uint64_t change_count_ = 0;
 };
 
 }  // namespace korvex

@@ -686,11 +686,11 @@ void TFilterSet::UpdateRangeBitmap() {
     range_bits_->SetBits();
     return;
   }
-  const std::uint16_t size = file->GetIndexDefinition(range_->Slot).KeySize;
   TIndexTree tree(*file, range_->Slot, source_.FilterComparator(range_->Slot));
   bool found = false;
-  const std::uint32_t first = tree.Find(range_->Low.data(), size, found);
-  const std::uint32_t last = tree.FindAbove(range_->High.data(), size) - 1;
+  const std::uint32_t first = range_->LowLength ? tree.Find(range_->Low.data(), range_->LowLength, found) : 1;
+  const std::uint32_t last =
+      range_->HighLength ? tree.FindAbove(range_->High.data(), range_->HighLength) - 1 : tree.Count();
   CollectRanks(range_->Slot, first, last, source_.FilterLocale().Language == 0, *range_bits_);
 }
 
@@ -810,8 +810,8 @@ void TFilterSet::UpdateRecordInBitmap(std::uint32_t n, const std::uint8_t* recor
       const TLocalePair locale = source_.FilterLocale();
       BuildIndexKey(index, source_.FilterFields(), locale.Language, locale.Sort, record, key.data());
       const TKeyComparator& compare = source_.FilterComparator(range_->Slot);
-      in_range = compare.CompareKeys(range_->Low.data(), key.data(), index.KeySize) <= 0 &&
-                 compare.CompareKeys(key.data(), range_->High.data(), index.KeySize) <= 0;
+      in_range = (range_->LowLength == 0 || compare.CompareKeys(range_->Low.data(), key.data(), range_->LowLength) <= 0) &&
+                 (range_->HighLength == 0 || compare.CompareKeys(key.data(), range_->High.data(), range_->HighLength) <= 0);
     }
     if (in_range) range_bits_->SetBit(bit);
     else range_bits_->ClearBit(bit);

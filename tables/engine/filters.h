@@ -87,10 +87,12 @@ struct TFilterOptions {
 };
 
 // The cursor's key range: the records whose keys in `slot` lie between
-// the two full keys (in the index's order, both included).
+// the two keys (in the index's order, both included), each compared over
+// its length (0: open on that side).
 struct TFilterRange {
   std::uint8_t Slot = 0;
   std::vector<std::uint8_t> Low, High;
+  std::uint16_t LowLength = 0, HighLength = 0;
 };
 
 class TFilterSet;

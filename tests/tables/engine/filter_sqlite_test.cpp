@@ -25,6 +25,8 @@
 #include <set>
 #include <sstream>
 
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
 #include "tables/engine/engine_error.h"
 #include "tables/lib/language_settings.h"
 #include "tables/lib/support.h"
@@ -279,6 +281,45 @@ std::string CellText(const FilterCell& cell, std::uint8_t type) {
   return std::to_string(v);
 }
 
+// SQLite's answer for every record (in order) and text: T, F or N (NULL).
+std::map<std::string, std::string> SqliteAnswers(const qvtest::TempDir& dir,
+                                                 const std::vector<std::vector<FilterCell>>& cells,
+                                                 const std::vector<Expr>& texts) {
+  std::ostringstream cases;
+  cases << "COLUMNS";
+  for (const ColumnSpec& c : Columns()) cases << '\t' << c.name << ':' << KindLetter(c.type);
+  cases << '\n';
+  for (std::size_t r = 0; r < cells.size(); ++r) {
+    cases << "ROW\t" << r;
+    for (std::size_t c = 0; c < Columns().size(); ++c) cases << '\t' << CellText(cells[r][c], Columns()[c].type);
+    cases << '\n';
+  }
+  for (const Expr& e : texts) cases << "EXPR\t" << e.lite << '\n';
+  const std::string case_file = dir.File("cases.txt");
+  qvtest::WriteFileBytes(case_file, cases.str());
+  std::istringstream output(RunPython(case_file, kSqliteScript));
+  std::map<std::string, std::string> lite;
+  for (const Expr& e : texts) {
+    std::string line;
+    if (!std::getline(output, line)) break;
+    EXPECT_EQ(line.size(), cells.size()) << e.lite << ": " << line;
+    if (line.size() == cells.size()) lite[e.lite] = line;
+  }
+  return lite;
+}
+
+// Whether record r passes every filter in SQLite's eyes: 'T', 'F', or 'N'
+// when that is not definite.
+char SqliteVerdict(const std::map<std::string, std::string>& lite, const std::vector<Expr>& filters, std::size_t r) {
+  bool unknown = false;
+  for (const Expr& e : filters) {
+    const char answer = lite.at(e.lite)[r];
+    if (answer == 'F') return 'F';
+    if (answer != 'T') unknown = true;
+  }
+  return unknown ? 'N' : 'T';
+}
+
 struct FilterSpec {
   Expr text;
   TFilterOptions options;
@@ -377,27 +418,8 @@ TEST_F(FilterSqliteTest, VisibleRecordsAgreeWithSqliteWithAndWithoutIndexes) {
       }
     }
 
-    // SQLite's answers for every filter text.
-    std::ostringstream cases;
-    cases << "COLUMNS";
-    for (const ColumnSpec& c : Columns()) cases << '\t' << c.name << ':' << KindLetter(c.type);
-    cases << '\n';
-    for (std::size_t r = 0; r < cells.size(); ++r) {
-      cases << "ROW\t" << r;
-      for (std::size_t c = 0; c < Columns().size(); ++c) cases << '\t' << CellText(cells[r][c], Columns()[c].type);
-      cases << '\n';
-    }
-    for (const Expr& e : texts) cases << "EXPR\t" << e.lite << '\n';
-    const std::string case_file = dir.File("cases.txt");
-    qvtest::WriteFileBytes(case_file, cases.str());
-    std::istringstream output(RunPython(case_file, kSqliteScript));
-    std::map<std::string, std::string> lite;
-    for (const Expr& e : texts) {
-      std::string line;
-      ASSERT_TRUE(std::getline(output, line)) << e.lite;
-      ASSERT_EQ(line.size(), cells.size()) << e.lite << ": " << line;
-      lite[e.lite] = line;
-    }
+    std::map<std::string, std::string> lite = SqliteAnswers(dir, cells, texts);
+    for (const Expr& e : texts) ASSERT_TRUE(lite.count(e.lite)) << "python3 gave no answer for " << e.lite;
 
     TableSource with(table, true), without(table, false);
     for (const Scenario& s : scenarios) {
@@ -413,6 +435,7 @@ TEST_F(FilterSqliteTest, VisibleRecordsAgreeWithSqliteWithAndWithoutIndexes) {
         const TKeyComparator& compare = table.Comparator(slot);
         const std::uint16_t size = table.index->GetIndexDefinition(slot).KeySize;
         if (compare.CompareKeys(range.Low.data(), range.High.data(), size) > 0) std::swap(range.Low, range.High);
+        range.LowLength = range.HighLength = size;
         for (std::uint32_t n : numbers) {
           if (deleted.count(n)) continue;
           std::vector<std::uint8_t> key = table.Key(slot, table.ReadRecord(n));
@@ -495,6 +518,168 @@ TEST_F(FilterSqliteTest, VisibleRecordsAgreeWithSqliteWithAndWithoutIndexes) {
   RecordProperty("optimised_filters", optimised);
   std::cout << "compared " << compared << " skipped " << skipped << " scenarios " << scenarios_run << " levels none/partial/full "
             << levels[0] << "/" << levels[1] << "/" << levels[2] << "\n";
+}
+
+// The same at the cursor: a table with indexes and one without, the same
+// records (a tenth deleted); each scenario walks one order (physical or an
+// index, with or without a range of that index) with GetNextRecord.
+TEST_F(FilterSqliteTest, CursorWalksShowSqlitesRecordsWithAndWithoutIndexes) {
+  ASSERT_EQ(std::system("python3 -c 'import sqlite3' 2>/dev/null"), 0);
+  LanguageSettingsScope ansi(0, 0);
+  std::mt19937 random(4747);
+  Generator gen(random);
+  int compared = 0, walks = 0, ranged = 0;
+  for (int round = 0; round < 4; ++round) {
+    qvtest::TempDir dir;
+    TDataSession session;
+    session.Timing.InternalSleepMs = 1;
+    TDataDirectory* folder = session.OpenDataDirectory("data", dir.Path());
+    std::vector<TFieldDefinition> fields;
+    for (const ColumnSpec& c : Columns()) fields.push_back(Field(c.name, c.type, c.size, 0, c.type == dtBCD ? 2 : 0));
+    TTableCreation with, plain;
+    with.Indexes.push_back(TIndexDefinition{});
+    plain.Indexes.push_back(TIndexDefinition{});
+    gen.preferred.clear();
+    for (int i = 0, n = 2 + gen.Pick(3); i < n; ++i) {
+      const int column = gen.Pick(static_cast<int>(Columns().size()));
+      TIndexDefinition d;
+      d.Name = "X" + std::to_string(i);
+      d.Fields[0] = static_cast<std::uint16_t>(column + 1);
+      d.FieldCount = 1;
+      d.Unique = column == kUnique && gen.Chance(70);
+      d.Descending = gen.Chance(35);
+      d.CaseInsensitive = gen.Chance(50);
+      with.Indexes.push_back(d);
+      gen.preferred.push_back(column);
+    }
+    with.IndexCount = static_cast<std::uint8_t>(with.Indexes.size() - 1);
+    auto open = [&](const char* name, TTableCreation& creation) {
+      auto c = std::make_unique<TDataCursor>(folder);
+      c->SetTableName(name);
+      c->SetExclusive(true);
+      std::vector<TFieldDefinition> f = fields;
+      c->CreateTable(creation, f);
+      c->OpenCursor();
+      return c;
+    };
+    auto a = open("a", with);
+    auto b = open("b", plain);
+    std::vector<TFieldDefinition> layout;
+    for (int i = 1; i <= a->GetFieldCount(); ++i) layout.push_back(a->GetFieldDefinitionByPos(i));
+
+    std::vector<std::vector<FilterCell>> cells;
+    const int record_count = 150;
+    std::vector<int> order(300);
+    for (int i = 0; i < 300; ++i) order[static_cast<std::size_t>(i)] = i - 150;
+    std::shuffle(order.begin(), order.end(), random);
+    for (int r = 0; r < record_count; ++r) {
+      std::vector<FilterCell> row;
+      for (std::size_t c = 0; c < Columns().size(); ++c)
+        row.push_back(static_cast<int>(c) == kUnique ? FilterCell{std::int64_t{order[static_cast<std::size_t>(r)]}}
+                                                     : gen.Cell(static_cast<int>(c)));
+      for (TDataCursor* c : {a.get(), b.get()}) {
+        std::vector<std::uint8_t> record = MakeRecord(layout, c->GetRecordSize(), row);
+        c->AppendRecord(record.data());
+      }
+      cells.push_back(row);
+    }
+    std::set<std::uint32_t> deleted;
+    for (int i = 0; i < record_count / 10; ++i) {
+      const auto n = static_cast<std::uint32_t>(1 + gen.Pick(record_count));
+      if (!deleted.insert(n).second) continue;
+      for (TDataCursor* c : {a.get(), b.get()}) {
+        ASSERT_EQ(c->GotoPhysicalRecordNumber(n), 0);
+        c->DeleteRecord(nullptr);
+      }
+    }
+
+    std::vector<std::vector<FilterSpec>> scenarios(30);
+    std::vector<Expr> texts;
+    for (auto& filters : scenarios) {
+      for (int f = 0, n = 1 + gen.Pick(3); f < n; ++f) {
+        FilterSpec spec;
+        spec.options.CaseInsensitive = gen.Chance(30);
+        spec.options.Narrowing = gen.Chance(30);
+        spec.options.Complement = gen.Chance(60);
+        spec.text = gen.Condition(2, spec.options.CaseInsensitive);
+        filters.push_back(spec);
+        texts.push_back(spec.text);
+      }
+    }
+    const std::map<std::string, std::string> lite = SqliteAnswers(dir, cells, texts);
+    for (const Expr& e : texts) ASSERT_TRUE(lite.count(e.lite)) << e.lite;
+
+    std::vector<std::uint8_t> buffer(a->GetRecordSize());
+    auto walk = [&](TDataCursor& c) {
+      std::vector<std::uint32_t> seen;
+      c.SetToBegin();
+      while (c.GetNextRecord(buffer.data()) == 0) seen.push_back(c.GetPhysicalRecordNumber());
+      EXPECT_EQ(c.GetRecordCount(), seen.size());
+      std::sort(seen.begin(), seen.end());
+      return seen;
+    };
+    for (const auto& filters : scenarios) {
+      // The order and range of the indexed table; the records the range
+      // holds, walked before any filter.
+      const auto position = static_cast<std::uint8_t>(gen.Chance(30) ? kPhysicalOrder : 1 + gen.Pick(with.IndexCount));
+      a->SetIndexPos(position);
+      const bool range = position != kPhysicalOrder && gen.Chance(35);
+      if (range) {
+        std::vector<std::uint8_t> low = MakeRecord(layout, a->GetRecordSize(), cells[static_cast<std::size_t>(gen.Pick(record_count))]);
+        std::vector<std::uint8_t> high = MakeRecord(layout, a->GetRecordSize(), cells[static_cast<std::size_t>(gen.Pick(record_count))]);
+        a->SetRange(false, low.data(), 1, high.data(), 1);
+        ++ranged;
+      }
+      const std::vector<std::uint32_t> in_range = walk(*a);
+      std::string all;
+      for (const FilterSpec& spec : filters)
+        all += spec.text.ours + (spec.options.CaseInsensitive ? " [ci]" : "") + (spec.options.Narrowing ? " [n]" : "") + " ; ";
+      all += "order " + std::to_string(position) + (range ? " ranged" : "");
+
+      auto run = [&](TDataCursor& c, bool forced, bool emulate_range) {
+        for (const FilterSpec& spec : filters) c.AddFilter(0, spec.text.ours, nullptr, false, nullptr, spec.options);
+        if (emulate_range)
+          c.AddFilter(0, {}, nullptr, false,
+                      [&](const std::uint8_t*, std::uint32_t n) {
+                        return std::binary_search(in_range.begin(), in_range.end(), n);
+                      },
+                      {true, true, false, false});
+        c.Filters().SetForceRecordByRecord(forced);
+        c.ActivateAllFilters();
+        std::vector<std::uint32_t> seen = walk(c);
+        c.DropAllFilters();
+        return seen;
+      };
+      std::vector<std::uint32_t> indexed, forced, scanned;
+      try {
+        indexed = run(*a, false, false);
+        forced = run(*a, true, false);
+        scanned = run(*b, false, true);
+      } catch (const EKORVEXEngineError& error) {
+        ADD_FAILURE() << all << ": " << error.Message();
+        continue;
+      }
+      a->ResetRange();
+      ++walks;
+      EXPECT_EQ(indexed, forced) << all;
+      EXPECT_EQ(indexed, scanned) << all;
+      std::vector<Expr> exprs;
+      for (const FilterSpec& spec : filters) exprs.push_back(spec.text);
+      for (std::size_t r = 0; r < cells.size(); ++r) {
+        const auto n = static_cast<std::uint32_t>(r + 1);
+        char verdict = SqliteVerdict(lite, exprs, r);
+        if (deleted.count(n) || !std::binary_search(in_range.begin(), in_range.end(), n)) verdict = 'F';
+        if (verdict == 'N') continue;
+        ++compared;
+        EXPECT_EQ(std::binary_search(indexed.begin(), indexed.end(), n), verdict == 'T')
+            << "record " << r << " of round " << round << ": " << all;
+      }
+    }
+  }
+  EXPECT_GT(compared, 10000);
+  EXPECT_GT(ranged, 10);
+  RecordProperty("compared", compared);
+  std::cout << "cursor walks " << walks << " (" << ranged << " ranged), records compared " << compared << "\n";
 }
 
 }  // namespace

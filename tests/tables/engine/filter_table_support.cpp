@@ -15,9 +15,9 @@ bool TableSource::FilterReadRecord(std::uint32_t n, std::vector<std::uint8_t>& r
   return record[0] == 0;
 }
 
-std::vector<std::uint8_t> MakeRecord(const IndexTable& table, const std::vector<FilterCell>& cells) {
-  std::vector<std::uint8_t> record(table.data->GetRecordSize(), 0);
-  const auto& fields = table.Fields();
+std::vector<std::uint8_t> MakeRecord(const std::vector<TFieldDefinition>& fields, std::uint32_t record_size,
+                                     const std::vector<FilterCell>& cells) {
+  std::vector<std::uint8_t> record(record_size, 0);
   for (std::size_t i = 0; i < fields.size() && i < cells.size(); ++i) {
     const TFieldDefinition& f = fields[i];
     const FilterCell& cell = cells[i];

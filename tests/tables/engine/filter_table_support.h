@@ -45,7 +45,11 @@ private:
 };
 
 // A record of the table's layout from cells (field i from cells[i]).
-std::vector<std::uint8_t> MakeRecord(const IndexTable& table, const std::vector<FilterCell>& cells);
+std::vector<std::uint8_t> MakeRecord(const std::vector<TFieldDefinition>& fields, std::uint32_t record_size,
+                                     const std::vector<FilterCell>& cells);
+inline std::vector<std::uint8_t> MakeRecord(const IndexTable& table, const std::vector<FilterCell>& cells) {
+  return MakeRecord(table.Fields(), table.data->GetRecordSize(), cells);
+}
 // Replaces record n's fields and keys; false (nothing changed) when a
 // unique index already holds one of the new keys.
 bool ModifyRecord(IndexTable& table, std::uint32_t n, std::vector<std::uint8_t> record);

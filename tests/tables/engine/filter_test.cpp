@@ -361,6 +361,7 @@ TEST_F(FilterTest, IncrementalUpkeepEqualsAFullRebuild) {
       range.Low = Bytes(9, 0);
       range.High = Bytes(9, 255);
       range.Low[0] = range.High[0] = 1;
+      range.LowLength = range.HighLength = 9;
       std::int32_t one = 1, five = 5;
       FlipIntegerBits(one, range.Low.data() + 1);
       FlipIntegerBits(five, range.High.data() + 1);

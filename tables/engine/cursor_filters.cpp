@@ -1,0 +1,224 @@
+// TDataCursor: its filters. The cursor's TFilterSet reaches the table
+// through TCursorFilterSource. Each filter operation begins with the
+// cursor's change detection and holds the table's read lock to its end, as
+// every read of the cursor does, so the bitmaps are built from one state of
+// the table: a writer in another process waits for the update instead of
+// overtaking it.
+#include <array>
+#include <cstring>
+
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_table.h"
+#include "tables/lib/fieldtypes.h"
+
+namespace korvex {
+
+class TDataCursor::TCursorFilterSource : public TFilterSource {
+public:
+  explicit TCursorFilterSource(TDataCursor& cursor) : cursor_(cursor) {}
+
+  std::string FilterTableName() const override { return cursor_.name_; }
+  const std::vector<TFieldDefinition>& FilterFields() const override { return cursor_.fields_; }
+  TLocalePair FilterLocale() const override { return {cursor_.GetLanguageID(), cursor_.GetSortID()}; }
+  std::uint32_t FilterPhysicalCount() override { return cursor_.table_->DataFile().GetPhysicalRecordsUsed(); }
+  bool FilterReadRecord(std::uint32_t n, std::vector<std::uint8_t>& record) override {
+    TRecord* r = cursor_.FetchRecord(n, 1);
+    record = r->Data;
+    cursor_.table_->DataFile().PutRecord(r);
+    return record[0] == 0;
+  }
+  TIndexFile* FilterIndexFile() override {
+    TIndexFile& file = cursor_.table_->IndexFile();
+    return file.IsOpen() ? &file : nullptr;
+  }
+  const TKeyComparator& FilterComparator(std::uint8_t slot) override {
+    const TIndexFile& file = cursor_.table_->IndexFile();
+    const TIndexDefinition& d = file.GetIndexDefinition(slot);
+    Cached& c = comparators_[slot];
+    // Indexes come and go: a slot's comparison is made again when its
+    // definition is not the one it was made for.
+    if (!c.compare || c.key_size != d.KeySize || c.fields != d.Fields || c.descending != d.Descending) {
+      c.compare = slot == kSystemSlot ? std::make_unique<TKeyComparator>()
+                                      : std::make_unique<TKeyComparator>(cursor_.GetLanguageID(), cursor_.GetSortID(),
+                                                                         d, cursor_.fields_);
+      c.key_size = d.KeySize;
+      c.fields = d.Fields;
+      c.descending = d.Descending;
+    }
+    return *c.compare;
+  }
+  bool FilterOptimizes() const override {
+    return !cursor_.table_->GetIsResultSet() || cursor_.table_->GetIsSourceTable();
+  }
+  std::string FilterReadBlob(int field, const std::uint8_t* record) override {
+    std::vector<std::uint8_t> buffer(record, record + cursor_.record_size_);
+    if (TEngineErrorCode status = cursor_.OpenBlob(field, buffer.data(), 1, true)) cursor_.Fail(status);
+    std::string content;
+    TEngineErrorCode status = 0;
+    try {
+      std::int64_t size = 0, count = 0;
+      status = cursor_.GetBlobSize(field, buffer.data(), size);
+      if (status == 0 && size > 0) {
+        content.resize(static_cast<std::size_t>(size));
+        status = cursor_.GetBlob(field, buffer.data(), 0, reinterpret_cast<std::uint8_t*>(content.data()), size,
+                                 count);
+        content.resize(static_cast<std::size_t>(count));
+      }
+    } catch (...) {
+      cursor_.FreeBlob(field, buffer.data(), true);
+      throw;
+    }
+    cursor_.FreeBlob(field, buffer.data(), true);
+    if (status != 0) cursor_.Fail(status);
+    return content;
+  }
+
+private:
+  struct Cached {
+    std::unique_ptr<TKeyComparator> compare;
+    std::uint16_t key_size = 0;
+    std::array<std::uint16_t, kMaxKeyFields> fields{};
+    std::uint8_t descending = 0;
+  };
+  TDataCursor& cursor_;
+  std::array<Cached, kIndexSlots> comparators_;
+};
+
+TFilterSet& TDataCursor::Filters() {
+  RequireOpen();
+  if (!filters_) {
+    filter_source_ = std::make_unique<TCursorFilterSource>(*this);
+    filters_ = std::make_unique<TFilterSet>(*filter_source_);
+    filters_->SetMaintenanceSuspended(filter_upkeep_suspended_);
+  }
+  return *filters_;
+}
+
+void TDataCursor::FilterOperation(const std::function<void(TFilterSet&)>& operation) {
+  RequireOpen();
+  TFilterSet& set = Filters();
+  ReadLock();
+  try {
+    SyncFilterState();
+    operation(set);
+    filters_in_force_ = set.FiltersInForce();
+    filter_changes_ = table_->ChangeCount();
+    // The current record stays where the filters leave it visible.
+    if (IsPhysicalNavigation()) {
+      if (!bof_ && !eof_ && current_ != 0 && !RecordVisible(current_)) {
+        const std::uint32_t n = Neighbour(current_, 1);
+        if (n != 0) {
+          LoadCurrent(n);
+        } else {
+          current_ = 0;
+          bof_ = false;
+          eof_ = true;
+        }
+      }
+    } else {
+      RepositionCurrentRecord();
+    }
+  } catch (...) {
+    ReadUnlock();
+    throw;
+  }
+  ReadUnlock();
+}
+
+void TDataCursor::SyncFilterState() {
+  filters_->SetPhysicalNavigation(IsPhysicalNavigation());
+  if (range_active_ && !IsPhysicalNavigation()) {
+    TFilterRange range;
+    range.Slot = index_pos_;
+    range.Low = range_start_;
+    range.High = range_end_;
+    range.LowLength = range_start_length_;
+    range.HighLength = range_end_length_;
+    filters_->SetRange(&range);
+  } else {
+    filters_->SetRange(nullptr);
+  }
+}
+
+void TDataCursor::RefreshFilters() {
+  if (!filters_ || !open_) return;
+  SyncFilterState();
+  filters_->RefreshRangeAndFilters();
+  filters_in_force_ = filters_->FiltersInForce();
+  filter_changes_ = table_->ChangeCount();
+}
+
+void TDataCursor::FilterRecordWritten(std::uint32_t n) {
+  // Bitmaps already behind (another cursor wrote) are rebuilt by the next
+  // read; bitmaps up to date follow this write record by record.
+  const bool current = filter_changes_ == table_->ChangeCount();
+  table_->NoteChange();
+  if (!filters_ || !filters_in_force_ || !current) return;
+  TRecord* record = FetchRecord(n, 1);
+  const std::vector<std::uint8_t> data = record->Data;
+  table_->DataFile().PutRecord(record);
+  filters_->UpdateRecordInBitmap(n, data.data());
+  filter_changes_ = table_->ChangeCount();
+}
+
+void TDataCursor::FilterRecordDeleted(std::uint32_t n) {
+  const bool current = filter_changes_ == table_->ChangeCount();
+  table_->NoteChange();
+  if (!filters_ || !filters_in_force_ || !current) return;
+  filters_->DeleteRecordInBitmap(n);
+  filter_changes_ = table_->ChangeCount();
+}
+
+void TDataCursor::CopyFiltersFrom(TDataCursor& source) {
+  RequireOpen();
+  if (!source.filters_) return;
+  ReadLock();
+  try {
+    Filters();
+    SyncFilterState();
+    filters_->SetMaintenanceSuspended(source.filter_upkeep_suspended_);
+    filter_upkeep_suspended_ = source.filter_upkeep_suspended_;
+    filters_->CopyFilters(*source.filters_);
+    filters_in_force_ = filters_->FiltersInForce();
+    filter_changes_ = table_->ChangeCount();
+  } catch (...) {
+    ReadUnlock();
+    throw;
+  }
+  ReadUnlock();
+}
+
+TFilter* TDataCursor::AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,
+                                TRecordFilter callback, const TFilterOptions& options) {
+  RequireOpen();
+  return Filters().AddFilter(user_data, text, tree, owns_tree, std::move(callback), options);
+}
+
+void TDataCursor::DropFilter(TFilter* filter) {
+  FilterOperation([&](TFilterSet& set) { set.DropFilter(filter); });
+}
+
+void TDataCursor::ActivateFilter(TFilter* filter) {
+  FilterOperation([&](TFilterSet& set) { set.ActivateFilter(filter); });
+}
+
+void TDataCursor::DeactivateFilter(TFilter* filter) {
+  FilterOperation([&](TFilterSet& set) { set.DeactivateFilter(filter); });
+}
+
+void TDataCursor::ResetFilter(TExpToken* tree, TFilter* filter) {
+  FilterOperation([&](TFilterSet& set) { set.ResetFilter(tree, filter); });
+}
+
+TOptimizeLevel TDataCursor::GetFilterOptimizeLevel() const {
+  return filters_ ? filters_->GetFilterOptimizeLevel() : olNone;
+}
+
+void TDataCursor::SetFilterUpkeepSuspended(bool suspended) {
+  filter_upkeep_suspended_ = suspended;
+  if (open_ && filters_) FilterOperation([&](TFilterSet& set) { set.SetMaintenanceSuspended(suspended); });
+}
+
+bool TDataCursor::RecordVisible(std::uint32_t n) const { return !filters_ || filters_->Visible(n); }
+
+}  // namespace korvex
