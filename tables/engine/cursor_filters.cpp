@@ -22,7 +22,9 @@ public:
   TLocalePair FilterLocale() const override { return {cursor_.GetLanguageID(), cursor_.GetSortID()}; }
   std::uint32_t FilterPhysicalCount() override { return cursor_.table_->DataFile().GetPhysicalRecordsUsed(); }
   bool FilterReadRecord(std::uint32_t n, std::vector<std::uint8_t>& record) override {
-    TRecord* r = cursor_.FetchRecord(n, 1);
+    // A scan reads windows ahead; records far apart are read alone.
+    TRecord* r = n == last_ + 1 ? cursor_.FetchRecord(n, 1) : cursor_.FetchRecordAlone(n);
+    last_ = n;
     record = r->Data;
     cursor_.table_->DataFile().PutRecord(r);
     return record[0] == 0;
@@ -82,6 +84,7 @@ private:
   };
   TDataCursor& cursor_;
   std::array<Cached, kIndexSlots> comparators_;
+  std::uint32_t last_ = 0;  // the record read last
 };
 
 TFilterSet& TDataCursor::Filters() {

@@ -133,9 +133,35 @@ TRecord* TDataCursor::FetchRecord(std::uint32_t n, int direction) {
   }
 }
 
+TRecord* TDataCursor::FetchRecordAlone(std::uint32_t n) {
+  TDataFile& data = table_->DataFile();
+  for (int attempt = 0;; ++attempt) {
+    TRecord* record = nullptr;
+    if (data.GetRecord(this, n, false, false, 1, record)) return record;
+    if (attempt == 3) Fail(err::kLockFailure);
+  }
+}
+
 std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction) {
   TDataFile& data = table_->DataFile();
   const std::uint32_t end = data.GetPhysicalRecordsUsed() + 1;
+  if (filters_in_force_) {
+    // The filter bitmap names the visible records: no other is read.
+    const TRecordsBitmap& bits = filters_->Combined();
+    std::int32_t record = static_cast<std::int32_t>(direction > 0 ? n : std::min(n, end));
+    std::int32_t position = 0;
+    if (direction < 0 && record > bits.NumOfBits()) record = bits.NumOfBits() + 1;
+    while (direction > 0 ? bits.GetNextBitsSet(record, 1, position) : bits.GetPreviousBitsSet(record, 1, position)) {
+      const auto m = static_cast<std::uint32_t>(record);
+      if (m < 1 || m >= end) break;
+      // A window is read ahead only where the visible records are dense.
+      TRecord* found = m == n + static_cast<std::uint32_t>(direction) ? FetchRecord(m, direction) : FetchRecordAlone(m);
+      const bool live = !found->Deleted();
+      data.PutRecord(found);
+      if (live) return m;
+    }
+    return 0;
+  }
   for (std::uint32_t m = direction > 0 ? n + 1 : std::min(n, end) - 1; m >= 1 && m < end; m += direction) {
     TRecord* record = FetchRecord(m, direction);
     bool live = !record->Deleted();

@@ -486,6 +486,8 @@ private:
   // Reading: one record of the table; the table's change detection may
   // ask for a second attempt.
   TRecord* FetchRecord(std::uint32_t n, int direction);
+  // The same without reading a window ahead (records far apart).
+  TRecord* FetchRecordAlone(std::uint32_t n);
   // The next live record after (direction 1) or before (-1) n; 0 when none.
   std::uint32_t Neighbour(std::uint32_t n, int direction);
   void LoadCurrent(std::uint32_t n);

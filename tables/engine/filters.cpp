@@ -18,6 +18,8 @@ namespace {
 
 // Restarts of an update before it keeps the table's read lock to its end.
 constexpr int kFreeRestarts = 3;
+// Index keys walked for the price of one record read and test.
+constexpr std::uint64_t kKeysPerRecordRead = 16;
 
 bool IsComparison(std::uint8_t op) { return op >= eoEQ && op <= eoLE; }
 
@@ -75,6 +77,142 @@ public:
 
 private:
   TRecordsBitmap* bits_;
+};
+
+
+// A tree of plain comparisons of columns with constants under AND, OR and
+// NOT, tested on the record's bytes without building value nodes. Each
+// test answers exactly what the evaluator answers (the same comparison
+// routines, the same NULL rules); a tree with anything else is not
+// compiled.
+class TFastTest {
+public:
+  // nullptr when the tree has a node this does not answer.
+  static std::unique_ptr<TFastTest> Compile(const TExpToken* node, const std::vector<TFieldDefinition>& fields) {
+    if (!node) return nullptr;
+    auto test = std::make_unique<TFastTest>();
+    const std::uint8_t op = node->Operator & 0x7F;
+    if (node->NodeClass == enUNARY && op == eoNOT) {
+      test->kind_ = Kind::Not;
+      test->left_ = Compile(node->Left, fields);
+      return test->left_ ? std::move(test) : nullptr;
+    }
+    if (node->NodeClass == enBINARY && (op == eoAND || op == eoOR)) {
+      test->kind_ = op == eoAND ? Kind::And : Kind::Or;
+      test->left_ = Compile(node->Left, fields);
+      test->right_ = Compile(node->Right, fields);
+      return test->left_ && test->right_ ? std::move(test) : nullptr;
+    }
+    if ((node->NodeClass != enBINARY && node->NodeClass != enCOMPARE) || !IsComparison(op)) return nullptr;
+    const TExpToken* column = node->Left;
+    const TExpToken* constant = node->Right;
+    if (!column || column->NodeClass != enFIELD || !IsConstantValue(constant)) return nullptr;
+    if (column->FieldNumber == 0 || column->FieldNumber > fields.size()) return nullptr;
+    const TFieldDefinition& f = fields[column->FieldNumber - 1];
+    if (!f.TakesRecordBytes() || f.DataType != column->DataType) return nullptr;
+    test->op_ = op;
+    test->field_ = &f;
+    if (constant->IsNull) {
+      if (op != eoEQ && op != eoNE) return nullptr;
+      test->kind_ = Kind::Blank;
+      return test;
+    }
+    if (node->NodeClass == enCOMPARE) {
+      if (f.DataType != dtString || constant->DataType != dtString || (op != eoEQ && op != eoNE)) return nullptr;
+      test->kind_ = Kind::Compare;
+      test->text_ = std::string(constant->TextValue());
+      test->length_ = static_cast<std::uint16_t>(node->CompareLength & 0xFFFF);
+      test->ignore_case_ = node->CompareIgnoreCase;
+      return test;
+    }
+    switch (f.DataType) {
+      case dtString:
+        if (constant->DataType != dtString) return nullptr;
+        test->kind_ = Kind::Text;
+        test->text_ = std::string(constant->TextValue());
+        return test;
+      case dtSmallInt: case dtInteger: case dtWord:
+        if (constant->DataType != dtSmallInt && constant->DataType != dtInteger && constant->DataType != dtWord)
+          return nullptr;
+        test->kind_ = Kind::Integral;
+        test->integer_ = constant->IntegralValue();
+        return test;
+      case dtDate: case dtTime:
+        if (constant->DataType != f.DataType) return nullptr;
+        test->kind_ = Kind::Integral;
+        test->integer_ = constant->Value<std::int32_t>();
+        return test;
+      case dtFloat:
+        if (constant->DataType != dtFloat) return nullptr;
+        test->kind_ = Kind::Real;
+        test->real_ = constant->Value<double>();
+        return test;
+      default:
+        return nullptr;
+    }
+  }
+
+  bool Run(const std::uint8_t* record, TLocalePair locale) const {
+    switch (kind_) {
+      case Kind::Not: return !left_->Run(record, locale);
+      case Kind::And: return left_->Run(record, locale) && right_->Run(record, locale);
+      case Kind::Or: return left_->Run(record, locale) || right_->Run(record, locale);
+      default: break;
+    }
+    const std::uint8_t* at = record + field_->Offset;
+    const bool blank = at[0] == 0;
+    if (kind_ == Kind::Blank) return (op_ == eoEQ) == blank;
+    if (blank) return op_ == eoNE;  // NULL <> a value; every other comparison false
+    int order = 0;
+    switch (kind_) {
+      case Kind::Text: case Kind::Compare: {
+        char text[256];
+        const std::size_t size = std::min<std::size_t>(field_->PhysicalSize, sizeof text - 1);
+        std::memcpy(text, at + 1, size);
+        text[size] = 0;
+        order = CompareStrings(locale.Language, locale.Sort, text, text_.c_str(),
+                               kind_ == Kind::Compare ? length_ : 0, kind_ == Kind::Compare && ignore_case_);
+        break;
+      }
+      case Kind::Integral: {
+        std::int64_t value = 0;
+        switch (field_->DataType) {
+          case dtSmallInt: value = static_cast<std::int16_t>(rtl::DecodeFixed16(at + 1)); break;
+          case dtWord: value = rtl::DecodeFixed16(at + 1); break;
+          default: value = static_cast<std::int32_t>(rtl::DecodeFixed32(at + 1)); break;
+        }
+        order = value < integer_ ? -1 : value > integer_ ? 1 : 0;
+        break;
+      }
+      case Kind::Real: {
+        const double value = rtl::DecodeDouble(at + 1);
+        order = value < real_ ? -1 : value > real_ ? 1 : 0;
+        break;
+      }
+      default:
+        break;
+    }
+    switch (op_) {
+      case eoEQ: return order == 0;
+      case eoNE: return order != 0;
+      case eoGT: return order > 0;
+      case eoLT: return order < 0;
+      case eoGE: return order >= 0;
+      default: return order <= 0;
+    }
+  }
+
+private:
+  enum class Kind { And, Or, Not, Blank, Text, Compare, Integral, Real };
+  Kind kind_ = Kind::And;
+  std::uint8_t op_ = 0;
+  const TFieldDefinition* field_ = nullptr;
+  std::string text_;
+  std::uint16_t length_ = 0;
+  bool ignore_case_ = false;
+  std::int64_t integer_ = 0;
+  double real_ = 0;
+  std::unique_ptr<TFastTest> left_, right_;
 };
 
 }  // namespace
@@ -523,21 +661,36 @@ void TFilterSet::EvaluateIndexed(TRecordsBitmap& bits, const TExpToken* node, co
   const auto slot = static_cast<std::uint8_t>(found);
   const std::uint8_t op = node->Operator & 0x7F;
   const bool complement = filter.options_.Complement && source_.FilterLocale().Language == 0;
-  PoolBitmap matches(bits);
-  std::uint32_t first = 0, last = 0;
+  // The rank intervals of the keys that match (IN: one per value).
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranks;
   bool invert = false;
   if (node->NodeClass == enEXTBINARY && (op == eoIN || op == eoNOTIN)) {
-    PoolBitmap one(bits);
     for (const TExpToken* c = node->Right; c; c = c->Right) {
+      std::uint32_t first = 0, last = 0;
       LeafRanks(node, eoEQ, c, slot, first, last);
-      CollectRanks(slot, first, last, complement, *one);
-      matches->OrBits(*one);
+      ranks.emplace_back(first, last);
     }
     invert = op == eoNOTIN;
   } else {
+    std::uint32_t first = 0, last = 0;
     LeafRanks(node, op, node->Right, slot, first, last);
-    CollectRanks(slot, first, last, complement, *matches);
+    ranks.emplace_back(first, last);
     invert = op == eoNE || op == eoNOTBETWEEN;
+  }
+  // Few candidates left (an AND's earlier operands chose them) are read
+  // rather than walking many keys.
+  std::uint64_t keys = 0;
+  for (auto [first, last] : ranks) keys += last >= first ? last - first + 1 : 0;
+  const std::uint64_t candidates = static_cast<std::uint64_t>(bits.GetTotalBitsSet());
+  if (candidates * kKeysPerRecordRead < keys) {
+    NavigateNonIndexedRecords(bits, node, filter);
+    return;
+  }
+  PoolBitmap matches(bits);
+  PoolBitmap one(bits);
+  for (auto [first, last] : ranks) {
+    CollectRanks(slot, first, last, complement, *one);
+    matches->OrBits(*one);
   }
   if (invert) matches->NotBits();
   bits.AndBits(*matches);
@@ -545,13 +698,16 @@ void TFilterSet::EvaluateIndexed(TRecordsBitmap& bits, const TExpToken* node, co
 
 void TFilterSet::NavigateNonIndexedRecords(TRecordsBitmap& bits, const TExpToken* node, const TFilter& filter) {
   std::vector<std::uint8_t> record;
-  const std::int32_t size = bits.NumOfBits();
-  for (std::int32_t n = 1; n <= size; ++n) {
-    if (!bits.IsBitSet(n)) continue;
+  const TLocalePair locale = source_.FilterLocale();
+  const std::unique_ptr<TFastTest> fast = node && !force_scan_ ? TFastTest::Compile(node, source_.FilterFields()) : nullptr;
+  std::int32_t n = 0, position = 0;
+  while (bits.GetNextBitsSet(n, 1, position)) {
     const auto number = static_cast<std::uint32_t>(n);
     bool pass = source_.FilterReadRecord(number, record);
     if (pass) {
-      if (node) {
+      if (fast) {
+        pass = fast->Run(record.data(), locale);
+      } else if (node) {
         record_number_ = number;
         ExpTokenGuard value(
             EvaluateExpressionToken(node, record.data(), this, FieldValue, source_.FilterLocale()));

@@ -167,7 +167,9 @@ public:
   // While suspended the bitmaps are not kept; resuming rebuilds them.
   void SetMaintenanceSuspended(bool suspended);
   bool MaintenanceSuspended() const { return suspended_; }
-  // Every node evaluated record by record (a check of the index answers).
+  // Every node evaluated record by record by the expression evaluator
+  // itself (a check of the index answers and of the plain comparisons
+  // tested on record bytes).
   void SetForceRecordByRecord(bool force) { force_scan_ = force; }
   void CheckForActiveFilters();
   bool FiltersInForce() const { return in_force_; }
