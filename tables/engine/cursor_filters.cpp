@@ -23,7 +23,7 @@ public:
   std::uint32_t FilterPhysicalCount() override { return cursor_.table_->DataFile().GetPhysicalRecordsUsed(); }
   bool FilterReadRecord(std::uint32_t n, std::vector<std::uint8_t>& record) override {
     // A scan reads windows ahead; records far apart are read alone.
-    TRecord* r = n == last_ + 1 ? cursor_.FetchRecord(n, 1) : cursor_.FetchRecordAlone(n);
+    TRecord* r = n > last_ && n - last_ <= kReadAheadGap ? cursor_.FetchRecord(n, 1) : cursor_.FetchRecordAlone(n);
     last_ = n;
     record = r->Data;
     cursor_.table_->DataFile().PutRecord(r);

@@ -154,8 +154,9 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction) {
     while (direction > 0 ? bits.GetNextBitsSet(record, 1, position) : bits.GetPreviousBitsSet(record, 1, position)) {
       const auto m = static_cast<std::uint32_t>(record);
       if (m < 1 || m >= end) break;
-      // A window is read ahead only where the visible records are dense.
-      TRecord* found = m == n + static_cast<std::uint32_t>(direction) ? FetchRecord(m, direction) : FetchRecordAlone(m);
+      // A window is read ahead only where the visible records lie close.
+      const std::uint32_t gap = m > n ? m - n : n - m;
+      TRecord* found = gap <= 1 ? FetchRecord(m, direction) : FetchRecordAlone(m);
       const bool live = !found->Deleted();
       data.PutRecord(found);
       if (live) return m;

@@ -486,8 +486,10 @@ private:
   // Reading: one record of the table; the table's change detection may
   // ask for a second attempt.
   TRecord* FetchRecord(std::uint32_t n, int direction);
-  // The same without reading a window ahead (records far apart).
+  // The same without reading a window ahead (records far apart: more
+  // than kReadAheadGap from the last one read).
   TRecord* FetchRecordAlone(std::uint32_t n);
+  static constexpr std::uint32_t kReadAheadGap = 64;
   // The next live record after (direction 1) or before (-1) n; 0 when none.
   std::uint32_t Neighbour(std::uint32_t n, int direction);
   void LoadCurrent(std::uint32_t n);
