@@ -192,7 +192,7 @@ inline void Filters(const std::uint8_t* data, std::size_t size) {
       scanned.SetForceRecordByRecord(true);
       int added = 0;
       for (const std::string& text : texts) {
-        TFilterOptions options;
+        TFilterFlags options;
         options.Narrowing = text.size() & 1;
         options.Complement = text.size() & 2;
         options.CaseInsensitive = text.size() & 4;

@@ -708,7 +708,7 @@ void TKORVEXDataSet::SetLinkRanges(const std::vector<TField*>& master_fields) {
 // ---- filters, Locate and Lookup ---------------------------------------------------
 
 TFilter* TKORVEXDataSet::CreateExprFilter(const std::string& text, db::TFilterOptions options) {
-  korvex::TFilterOptions o;
+  korvex::TFilterFlags o;
   o.CaseInsensitive = (options & foCaseInsensitive) != 0;
   o.NoPartialCompare = (options & foNoPartialCompare) != 0;
   return filter_set_->AddFilter(0, text, nullptr, false, nullptr, o);
@@ -758,7 +758,7 @@ bool TKORVEXDataSet::LocateRecord(const std::string& key_fields, const Variant& 
   }
   if (!Filtered() && MapsToIndex(fields, (options & loCaseInsensitive) != 0))
     return FindByIndex(fields, values, options);
-  korvex::TFilterOptions o;
+  korvex::TFilterFlags o;
   o.CaseInsensitive = (options & loCaseInsensitive) != 0;
   o.NoPartialCompare = (options & loPartialKey) == 0;
   const std::string text = LookupFilterText(fields, values, (options & loPartialKey) != 0, filter_source_->FilterLocale());

@@ -192,7 +192,7 @@ void TDataCursor::CopyFiltersFrom(TDataCursor& source) {
 }
 
 TFilter* TDataCursor::AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,
-                                TRecordFilter callback, const TFilterOptions& options) {
+                                TRecordFilter callback, const TFilterFlags& options) {
   RequireOpen();
   return Filters().AddFilter(user_data, text, tree, owns_tree, std::move(callback), options);
 }

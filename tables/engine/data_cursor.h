@@ -275,7 +275,7 @@ public:
   // At most 64; a new filter is inactive. Navigation and the record count
   // see only the records that pass every active filter.
   TFilter* AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,
-                     TRecordFilter callback, const TFilterOptions& options);
+                     TRecordFilter callback, const TFilterFlags& options);
   // nullptr: every filter. 10050 for a filter of another cursor.
   void DropFilter(TFilter* filter);
   void ActivateFilter(TFilter* filter);

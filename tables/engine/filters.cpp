@@ -220,7 +220,7 @@ private:
 // ---- TFilter -------------------------------------------------------------------
 
 TFilter::TFilter(TFilterSet& owner, std::uint32_t user_data, TExpToken* tree, bool owns_tree,
-                 TRecordFilter callback, const TFilterOptions& options)
+                 TRecordFilter callback, const TFilterFlags& options)
     : owner_(owner),
       owns_tree_(owns_tree),
       tree_(tree),
@@ -262,7 +262,7 @@ TFilter* TFilterSet::Checked(TFilter* filter) const {
   return filter;
 }
 
-TExpToken* TFilterSet::ParseAndPrepare(std::string_view text, const TFilterOptions& options) {
+TExpToken* TFilterSet::ParseAndPrepare(std::string_view text, const TFilterFlags& options) {
   const TLocalePair locale = source_.FilterLocale();
   const std::string table = source_.FilterTableName();
   ExpTokenGuard tree;
@@ -284,7 +284,7 @@ TExpToken* TFilterSet::ParseAndPrepare(std::string_view text, const TFilterOptio
 }
 
 TFilter* TFilterSet::AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,
-                               TRecordFilter callback, const TFilterOptions& options) {
+                               TRecordFilter callback, const TFilterFlags& options) {
   if (filters_.size() >= kMaxFilters) Fail(err::kTooManyFilters);
   ExpTokenGuard prepared;
   if (!text.empty()) {
@@ -474,7 +474,7 @@ TOptimizeLevel TFilterSet::LeafLevel(const TExpToken* node) const {
 }
 
 TOptimizeLevel TFilterSet::GetExpressionOptimizeLevel(std::uint8_t parent_operator, TExpToken* node,
-                                                      bool count_check, const TFilterOptions& options) {
+                                                      bool count_check, const TFilterFlags& options) {
   if (!node) return olNone;
   TOptimizeLevel level = olNone;
   const std::uint8_t op = node->Operator & 0x7F;

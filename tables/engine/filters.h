@@ -79,7 +79,7 @@ public:
 // number) passes.
 using TRecordFilter = std::function<bool(const std::uint8_t* record, std::uint32_t number)>;
 
-struct TFilterOptions {
+struct TFilterFlags {
   bool Narrowing = false;        // after every other filter, on what they let through
   bool Complement = false;       // a range may be collected through its complement
   bool CaseInsensitive = false;  // string equality ignores case
@@ -107,7 +107,7 @@ public:
   bool IsCallback() const { return callback_ != nullptr; }
   TOptimizeLevel Level() const { return level_; }
   bool Narrowing() const { return options_.Narrowing; }
-  const TFilterOptions& Options() const { return options_; }
+  const TFilterFlags& Options() const { return options_; }
   std::uint32_t UserData() const { return user_data_; }
   const TExpToken* Expression() const { return tree_; }
   const TRecordFilter& Callback() const { return callback_; }
@@ -116,7 +116,7 @@ public:
 private:
   friend class TFilterSet;
   TFilter(TFilterSet& owner, std::uint32_t user_data, TExpToken* tree, bool owns_tree, TRecordFilter callback,
-          const TFilterOptions& options);
+          const TFilterFlags& options);
 
   TFilterSet& owner_;
   bool owns_tree_;
@@ -126,7 +126,7 @@ private:
   TRecordsBitmap* bitmap_ = nullptr;
   bool active_ = false;
   TOptimizeLevel level_ = olNone;
-  TFilterOptions options_;
+  TFilterFlags options_;
 };
 
 class TFilterSet {
@@ -142,7 +142,7 @@ public:
   // owns_tree), else a callback. 9482 when 64 filters exist. The new
   // filter is inactive.
   TFilter* AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,
-                     TRecordFilter callback, const TFilterOptions& options);
+                     TRecordFilter callback, const TFilterFlags& options);
   // nullptr: every filter. 10050 for a filter of another set.
   void DropFilter(TFilter* filter);
   void ActivateFilter(TFilter* filter);
@@ -179,7 +179,7 @@ public:
   // count check, a leaf under an operator whose keys exceed 90 % of the
   // records is not optimised.
   TOptimizeLevel GetExpressionOptimizeLevel(std::uint8_t parent_operator, TExpToken* node, bool count_check,
-                                            const TFilterOptions& options);
+                                            const TFilterFlags& options);
 
   // ---- bitmaps ----
   void UpdateAllFilters();
@@ -215,7 +215,7 @@ private:
 
   [[noreturn]] void Fail(TEngineErrorCode code, const std::string& message = {}) const;
   TFilter* Checked(TFilter* filter) const;
-  TExpToken* ParseAndPrepare(std::string_view text, const TFilterOptions& options);
+  TExpToken* ParseAndPrepare(std::string_view text, const TFilterFlags& options);
   void SizeBitmaps();
   void UpdateRangeBitmap();
   void UpdateDeletedBitmap();

@@ -322,7 +322,7 @@ char SqliteVerdict(const std::map<std::string, std::string>& lite, const std::ve
 
 struct FilterSpec {
   Expr text;
-  TFilterOptions options;
+  TFilterFlags options;
 };
 
 struct Scenario {

@@ -190,7 +190,7 @@ TEST_F(FilterTest, OptimiseLevelsNormaliseAndSwapOperands) {
       {"Qty + 1 = 3", false, olNone},
   };
   for (const Case& c : cases) {
-    TFilterOptions options;
+    TFilterFlags options;
     options.CaseInsensitive = c.case_insensitive;
     TFilter* f = set.AddFilter(0, c.text, nullptr, false, nullptr, options);
     EXPECT_EQ(f->Level(), c.level) << c.text;
