@@ -126,6 +126,9 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
     clone->range_start_length_ = range_start_length_;
     clone->range_end_length_ = range_end_length_;
   }
+  // The same filters, active where they are here.
+  clone->filter_upkeep_suspended_ = filter_upkeep_suspended_;
+  if (filters_) clone->CopyFiltersFrom(*this);
   if (bof_ || eof_ || current_ == 0) {
     if (eof_) clone->SetToEnd();
   } else if (clone->GotoPhysicalRecordNumber(current_) != 0) {
