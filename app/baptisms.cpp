@@ -444,6 +444,8 @@ void TBaptisms::Button1Click() {
     PumpEvents();
     return true;
   });
+  // What the search and arranging freed goes back before the page grows.
+  rtl::os::ReturnFreedMemory();
   PageParts parts;
   parts.head = appcore::TakeFirstPageHead(result, options.show_source_codes);
   if (!result.cancelled && !arranged.cancelled) {

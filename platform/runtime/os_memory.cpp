@@ -32,4 +32,6 @@ void CoalesceFreedMemoryAtOnce() {
 #endif
 }
 
+void ReturnFreedMemory() { ::malloc_trim(0); }
+
 }  // namespace rtl::os

@@ -18,4 +18,9 @@ void UnmapMemory(void* block, std::size_t length);
 // answering; call once at start.
 void CoalesceFreedMemoryAtOnce();
 
+// Gives the whole pages of memory the allocator holds free back to the
+// system, so that what long work freed does not stay counted beside what
+// comes next (a page filled after a search, say). Takes a few milliseconds.
+void ReturnFreedMemory();
+
 }  // namespace rtl::os
