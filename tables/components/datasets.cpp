@@ -247,7 +247,10 @@ void TKORVEXDataSet::InitBufferPointers() {
 }
 
 std::uint32_t TKORVEXDataSet::BookmarkRecord(TRecordBuffer buffer) const {
-  return rtl::DecodeFixed32(buffer + bookmark_offset_);
+  // The bookmark is a key under an index: the record is the one the
+  // cursor finds for it.
+  if (!handle_->SetToBookmark(buffer + bookmark_offset_)) return 0;
+  return handle_->GetPhysicalRecordNumber();
 }
 
 TGetResult TKORVEXDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool do_check) {
@@ -361,7 +364,8 @@ bool TKORVEXDataSet::BookmarkValid(const TBookmark& bookmark) {
 int TKORVEXDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
   if (a.empty() || b.empty()) return TDataSet::CompareBookmarks(a, b);
   if (handle_ == nullptr) return 0;
-  int c = TDataCursor::CompareBookmarks(a.data(), b.data());
+  if (a.size() != b.size() || a.size() != static_cast<std::size_t>(BookmarkSize)) return TDataSet::CompareBookmarks(a, b);
+  int c = handle_->CompareBookmarks(a.data(), b.data());
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_table.h"
+#include "tables/engine/scope_exit.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
@@ -133,17 +134,54 @@ void TDataCursor::CheckRecordValidity(const std::uint8_t* buffer) const {
 // ---- bookmarks ------------------------------------------------------------------
 
 void TDataCursor::GetBookmark(std::uint8_t* bookmark) const {
-  std::uint32_t n = bof_ || eof_ ? 0 : current_;
-  std::memcpy(bookmark, &n, 4);
+  const bool off = bof_ || eof_ || current_ == 0;
+  if (IsPhysicalNavigation()) {
+    rtl::EncodeFixed32(bookmark, off ? 0 : current_);
+    return;
+  }
+  if (off) std::memset(bookmark, 0, index_def_.KeySize);
+  else std::memcpy(bookmark, key_.data(), index_def_.KeySize);
 }
 
-bool TDataCursor::SetToBookmark(const std::uint8_t* bookmark) {
-  return GotoPhysicalRecordNumber(rtl::DecodeFixed32(bookmark)) == 0;
+bool TDataCursor::SetToBookmark(const std::uint8_t* bookmark, bool keep_begin_end, bool no_change_check) {
+  RequireOpen();
+  if (IsPhysicalNavigation()) return GotoPhysicalRecordNumber(rtl::DecodeFixed32(bookmark)) == 0;
+  if (!no_change_check) ReadLock();
+  ScopeExit release{[&] {
+    if (!no_change_check) ReadUnlock();
+  }};
+  // Before the first record (after the last) the current rank is the first
+  // (last) visible one.
+  const bool before = bof_ && !eof_, after = eof_ && !bof_;
+  const std::uint32_t edge = key_number_;
+  std::uint32_t first = 0, last = 0;
+  RangeBounds(first, last);
+  if (first > last) {
+    ResetIndexPosition();
+    return false;
+  }
+  const bool found = FindIndexKey(bookmark, index_def_.KeySize, true);
+  if (keep_begin_end) {
+    if (found && (before || after) && key_number_ == edge) {
+      current_ = 0;
+      bof_ = before;
+      eof_ = after;
+    }
+    return true;
+  }
+  if (!found || bof_ || eof_ || current_ == 0) return false;
+  Key now(index_def_.KeySize);
+  GetBookmark(now.data());
+  return CompareBookmarks(now.data(), bookmark) == 0;
 }
 
-int TDataCursor::CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b) {
-  std::uint32_t x = rtl::DecodeFixed32(a), y = rtl::DecodeFixed32(b);
-  return x < y ? -1 : x > y ? 1 : 0;
+int TDataCursor::CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b) const {
+  if (IsPhysicalNavigation()) {
+    std::uint32_t x = rtl::DecodeFixed32(a), y = rtl::DecodeFixed32(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  const int c = CompareKeys(a, b, index_def_.KeySize);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
 // ---- header values --------------------------------------------------------------

@@ -320,12 +320,22 @@ public:
   // as zero; booleans, BLOBs and bytes always pass).
   void CheckRecordValidity(const std::uint8_t* buffer) const;
 
-  // ---- bookmarks (the physical record number) ----
-  static constexpr std::uint16_t GetBookmarkSize() { return 4; }
+  // ---- bookmarks ----
+  // Under physical navigation a bookmark is the 4-byte physical record
+  // number; under an index it is the current key entry (GetKeySize()
+  // bytes, zeros off a record), so its size changes with the index.
+  std::uint16_t GetBookmarkSize() const { return IsPhysicalNavigation() ? 4 : index_def_.KeySize; }
   void GetBookmark(std::uint8_t* bookmark) const;
-  // False when the bookmark's record is gone (the cursor then stays put).
-  bool SetToBookmark(const std::uint8_t* bookmark);
-  static int CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b);
+  // Physical: false when the bookmark's record is gone (the cursor then
+  // stays put). Under an index the cursor goes to the nearest key and the
+  // answer is whether it landed on the bookmark's key (false on an empty
+  // range). With keep_begin_end a cursor before the first (after the last)
+  // record stays there when the bookmark is that record, and the answer
+  // is true.
+  bool SetToBookmark(const std::uint8_t* bookmark, bool keep_begin_end = false, bool no_change_check = false);
+  // -1, 0, 1 in the current order: record numbers unsigned under physical
+  // navigation, else the index's key comparison.
+  int CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b) const;
 
   // ---- header values ----
   std::uint32_t GetLastRecordID() const;

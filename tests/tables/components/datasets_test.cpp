@@ -261,6 +261,13 @@ TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
   const std::uint16_t offsets[] = {t.RecInfoOffset(), t.BookmarkOffset(), t.BufferSize()};
   t.SwitchToIndex("ByName");
   EXPECT_EQ(t.FieldByName("Name")->AsString(), "Anna") << "the current record stays";
+  // Under an index the bookmark is its key: the buffer grows with it.
+  EXPECT_EQ(t.RecInfoOffset(), offsets[0]);
+  EXPECT_EQ(t.BookmarkOffset(), offsets[1]);
+  TBookmark anna_by_name = t.GetBookmark();
+  EXPECT_EQ(anna_by_name.size(), t.Handle()->GetKeySize());
+  EXPECT_GT(anna_by_name.size(), 4u);
+  EXPECT_EQ(t.BufferSize(), t.BookmarkOffset() + anna_by_name.size());
   EXPECT_EQ(t.RecNo(), 1);
   EXPECT_EQ(t.IndexFieldCount(), 1);
   EXPECT_TRUE(t.IndexCaseInsensitive());
@@ -273,12 +280,16 @@ TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
   EXPECT_EQ(t.FieldByName("Name")->AsString(), "carl");
   t.SwitchToIndex("ByYear");
   EXPECT_EQ(order(), "Anna carl berta ");
+  t.SwitchToIndex("ByName");
+  EXPECT_TRUE(t.BookmarkValid(anna_by_name));
+  t.GotoBookmark(anna_by_name);
+  EXPECT_EQ(t.FieldByName("Name")->AsString(), "Anna");
+  EXPECT_EQ(t.CompareBookmarks(anna_by_name, t.GetBookmark()), 0);
   t.SwitchToIndex("");
   t.GotoBookmark(anna);
   EXPECT_EQ(t.CompareBookmarks(anna, t.GetBookmark()), 0) << "a bookmark outlives index switches";
   EXPECT_EQ(t.FieldByName("Name")->AsString(), "Anna");
-  // This engine's bookmarks are physical record numbers of one size for
-  // every index: the layout stays.
+  // Back in physical order: the record-number layout again.
   EXPECT_EQ(t.RecInfoOffset(), offsets[0]);
   EXPECT_EQ(t.BookmarkOffset(), offsets[1]);
   EXPECT_EQ(t.BufferSize(), offsets[2]);

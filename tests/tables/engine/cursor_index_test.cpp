@@ -389,9 +389,7 @@ struct Run {
   }
   void Restore() {
     if (m.state == Model::On && m.live.count(m.at)) {
-      std::uint8_t bookmark[4];
-      rtl::EncodeFixed32(bookmark, m.at);
-      ASSERT_TRUE(c->SetToBookmark(bookmark));
+      ASSERT_EQ(c->GotoPhysicalRecordNumber(m.at), 0);
     } else if (m.state == Model::On || m.state == Model::Bof || m.state == Model::None) {
       c->SetToBegin();
       m.SetToBegin();
@@ -634,9 +632,7 @@ struct Run {
       std::advance(it, R(static_cast<std::uint32_t>(m.live.size())));
       n = it->first;
     }
-    std::uint8_t bookmark[4];
-    rtl::EncodeFixed32(bookmark, n);
-    const bool answer = c->SetToBookmark(bookmark);
+    const bool answer = c->GotoPhysicalRecordNumber(n) == 0;
     if (!m.live.count(n)) {
       ASSERT_FALSE(answer);
       return;
@@ -1090,6 +1086,107 @@ TEST(CursorIndex, AWalkStaysInOrderWhileAnotherSessionWrites) {
   b->CloseCursor();
   CheckResult check = RunTableCheck(dir + "/t.DAT");
   EXPECT_EQ(check.status, 0) << check.output;
+}
+
+}  // namespace
+}  // namespace korvex::testing
+
+namespace korvex::testing {
+namespace {
+
+// Bookmarks in every kind of order: physical (with and without a primary
+// key), unique, non-unique, descending and case-insensitive indexes. In
+// each the bookmarks of a walk rise strictly, lead back to their records,
+// and a deleted record's bookmark lands on its successor.
+TEST(CursorIndex, BookmarksFollowTheCurrentOrder) {
+  struct Case {
+    bool primary;
+    std::string index;  // "" physical (no primary) or the primary key
+    bool physical;
+  };
+  const Case cases[] = {{false, "", true},         {true, "", false},          {false, "ByName", false},
+                        {false, "ByYear", false},  {false, "ByYearDown", false}, {false, "ByNameCI", false},
+                        {true, "ByYear", false}};
+  const std::vector<std::pair<std::string, std::int32_t>> rows{
+      {"carl", 1900}, {"Anna", 1850}, {"berta", 1900}, {"dora", 1850}, {"emil", 1875}, {"fritz", 1900}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE((k.primary ? "primary, " : "no primary, ") + (k.index.empty() ? "first order" : k.index));
+    Table t(NameYearId(), {k.primary ? Ix("", {3}) : Ix("", {}), Ix("ByName", {1}), Ix("ByYear", {2}, false),
+                           Ix("ByYearDown", {2}, false, true), Ix("ByNameCI", {1}, true, false, true)});
+    for (const auto& [name, year] : rows) ASSERT_EQ(t.Append(name, year), 0);
+    t.c->SetIndexName(k.index);
+    ASSERT_EQ(t.c->IsPhysicalNavigation(), k.physical);
+    const std::uint16_t size = t.c->GetBookmarkSize();
+    EXPECT_EQ(size, k.physical ? 4 : t.c->GetKeySize());
+    if (!k.physical) EXPECT_GT(size, 4) << "a key entry, not a record number";
+
+    // Off a record the bookmark is zeros.
+    t.c->SetToBegin();
+    Bytes none(size, 0xAA);
+    t.c->GetBookmark(none.data());
+    EXPECT_EQ(none, Bytes(size, 0));
+
+    const std::vector<std::uint32_t> order = t.Walk();
+    ASSERT_EQ(order.size(), rows.size());
+    std::vector<Bytes> marks;
+    Bytes b(t.c->GetRecordSize());
+    for (t.c->SetToBegin(); t.c->GetNextRecord(b.data()) == 0;) {
+      marks.emplace_back(size);
+      t.c->GetBookmark(marks.back().data());
+    }
+    for (std::size_t i = 0; i < marks.size(); ++i)
+      for (std::size_t j = 0; j < marks.size(); ++j) {
+        const int expected = i < j ? -1 : i > j ? 1 : 0;
+        EXPECT_EQ(t.c->CompareBookmarks(marks[i].data(), marks[j].data()), expected) << i << " vs " << j;
+      }
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+      t.c->SetToEnd();
+      EXPECT_TRUE(t.c->SetToBookmark(marks[i].data())) << i;
+      EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order[i]) << i;
+    }
+    if (!k.physical) {
+      // Kept at the ends: before the first, after the last.
+      t.c->SetToBegin();
+      EXPECT_TRUE(t.c->SetToBookmark(marks.front().data(), true));
+      ASSERT_EQ(t.c->GetNextRecord(b.data()), 0);
+      EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order.front());
+      t.c->SetToEnd();
+      EXPECT_TRUE(t.c->SetToBookmark(marks.back().data(), true));
+      ASSERT_EQ(t.c->GetPriorRecord(b.data()), 0);
+      EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order.back());
+      // Not at an end: the cursor goes to the record.
+      t.c->SetToBegin();
+      EXPECT_TRUE(t.c->SetToBookmark(marks[2].data(), true, true));
+      EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order[2]);
+    }
+
+    // A deleted record: false; under an index the cursor stands on the
+    // record that followed it.
+    ASSERT_TRUE(t.c->SetToBookmark(marks[2].data()));
+    ASSERT_EQ(t.c->GetCurrentRecord(b.data(), false), 0);
+    t.c->DeleteRecord(b.data());
+    EXPECT_FALSE(t.c->SetToBookmark(marks[2].data()));
+    if (!k.physical) EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order[3]);
+    EXPECT_TRUE(t.c->SetToBookmark(marks[1].data()));
+    EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order[1]);
+  }
+}
+
+TEST(CursorIndex, BookmarkOnAnEmptyRangeFails) {
+  Table t(NameYearId(), {Ix("", {}), Ix("ByName", {1})});
+  for (const char* name : {"Anna", "berta", "carl"}) ASSERT_EQ(t.Append(name), 0);
+  t.c->SetIndexName("ByName");
+  t.c->SetToBegin();
+  Bytes b(t.c->GetRecordSize()), mark(t.c->GetBookmarkSize());
+  ASSERT_EQ(t.c->GetNextRecord(b.data()), 0);
+  t.c->GetBookmark(mark.data());
+  Bytes low = t.Record("x"), high = t.Record("y");
+  t.c->SetRange(false, low.data(), 1, high.data(), 1);
+  EXPECT_FALSE(t.c->SetToBookmark(mark.data()));
+  EXPECT_FALSE(t.c->SetToBookmark(mark.data(), true));
+  t.c->ResetRange();
+  EXPECT_TRUE(t.c->SetToBookmark(mark.data()));
+  EXPECT_EQ(t.Name(), "Anna");
 }
 
 }  // namespace

@@ -278,8 +278,8 @@ TEST(DataCursor, DefaultsValidityAndBookmarks) {
   c->GetBookmark(first);
   c->GetNextRecord(buffer.data());
   c->GetBookmark(second);
-  EXPECT_EQ(TDataCursor::CompareBookmarks(first, second), -1);
-  EXPECT_EQ(TDataCursor::CompareBookmarks(second, first), 1);
+  EXPECT_EQ(c->CompareBookmarks(first, second), -1);
+  EXPECT_EQ(c->CompareBookmarks(second, first), 1);
   EXPECT_TRUE(c->SetToBookmark(first));
   EXPECT_EQ(c->GetPhysicalRecordNumber(), 1u);
   ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
