@@ -1,4 +1,5 @@
 #include "tables/components/datasets.h"
+#include "tables/components/table_defs.h"
 
 #include <algorithm>
 #include <cstring>
@@ -167,19 +168,18 @@ void TKORVEXDataSet::InternalClose() {
   std::fill(std::begin(key_field_numbers_), std::end(key_field_numbers_), 0);
 }
 
-void TKORVEXDataSet::InternalInitFieldDefs() {
-  FieldDefs().Clear();
-  for (int i = 1; i <= handle_->GetFieldCount(); ++i) {
-    const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(i);
-    if (def.Hidden) continue;
-    TFieldType type = FieldTypeOf(def.DataType, def.SubType);
-    if (type == ftUnknown) continue;
+void TKORVEXDataSet::InternalInitFieldDefs() { FillFieldDefs(*handle_, FieldDefs()); }
+
+void FillFieldDefs(const TDataCursor& cursor, db::TFieldDefs& defs) {
+  defs.Clear();
+  for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
+    const TFieldDefinition& def = cursor.GetFieldDefinitionByPos(i);
+    TFieldType type;
+    int size;
+    if (def.Hidden || !DecodeFieldDefinition(def, type, size)) continue;
     std::string name = def.Name;
-    for (int n = 1; FieldDefs().IndexOf(name) >= 0; ++n) name = def.Name + "_" + std::to_string(n);
-    int size = 0;
-    if (def.DataType == dtString || def.DataType == dtBytes || def.DataType == dtVarBytes) size = def.Size;
-    if (def.DataType == dtBCD) size = def.Decimals;
-    TFieldDef& added = FieldDefs().Add(name, type, size, def.Required != 0, i);
+    for (int n = 1; defs.IndexOf(name) >= 0; ++n) name = def.Name + "_" + std::to_string(n);
+    TFieldDef& added = defs.Add(name, type, size, def.Required != 0, i);
     if (def.DataType == dtBCD) added.Precision = 20;
   }
 }

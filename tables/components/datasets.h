@@ -64,6 +64,10 @@ enum TFilterOptimizeLevel : std::uint8_t { foNone, foPartial, foFull };
 // type no field stands for.
 db::TFieldType FieldTypeOf(std::uint8_t data_type, std::uint8_t sub_type);
 
+// The field definitions of a cursor's fields, hidden ones and types no
+// field stands for left out, repeated names given a "_n" suffix.
+void FillFieldDefs(const TDataCursor& cursor, db::TFieldDefs& defs);
+
 class TKORVEXDataSet : public db::TDataSet {
 public:
   explicit TKORVEXDataSet(rtl::TComponent* owner);

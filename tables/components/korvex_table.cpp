@@ -1,0 +1,592 @@
+#include "tables/components/korvex_table.h"
+
+#include <algorithm>
+
+#include "platform/dataset/dataset.h"
+#include "platform/dataset/fields.h"
+#include "platform/runtime/exceptions.h"
+#include "platform/runtime/files.h"
+#include "platform/runtime/sysutils.h"
+#include "tables/components/messages.h"
+#include "tables/components/sessions.h"
+#include "tables/components/streams.h"
+#include "tables/components/table_defs.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_header.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/engine_error.h"
+#include "tables/engine/index_file.h"
+#include "tables/lib/names.h"
+
+namespace korvex {
+
+using namespace db;
+
+namespace {
+
+constexpr int kMaxCreateFields = kMaxFields;
+constexpr int kMaxCreateIndexes = 33;
+
+}  // namespace
+
+FieldNameOf TKORVEXTable::FieldNameByNumber() {
+  return [this](int number) -> std::string {
+    for (int i = 0; i < FieldDefs().Count(); ++i)
+      if (FieldDefs().Items(i).FieldNo == number) return FieldDefs().Items(i).Name;
+    return {};
+  };
+}
+
+FieldNumberOf TKORVEXTable::FieldNumberByName() {
+  return [this](const std::string& name) {
+    int i = FieldDefs().IndexOf(name);
+    return i < 0 ? 0 : FieldDefs().Items(i).FieldNo;
+  };
+}
+
+namespace {
+
+}  // namespace
+
+// Holds one database-use flag and, when asked, a temporary cursor on the
+// table for the length of one operation; both are given back on every
+// path. The table's own cursor is used instead while the table is open.
+class TTableWork {
+public:
+  TTableWork(TKORVEXTable& table, TDBFlag flag) : table_(table), flag_(flag) {
+    held_before_ = (table.DBFlags() & (1u << flag)) != 0;
+    table.SetDBFlag(flag, true);
+  }
+  ~TTableWork() {
+    if (temp_ != nullptr) {
+      try {
+        if (temp_->IsOpen()) temp_->CloseCursor();
+      } catch (...) {
+      }
+      temp_.reset();
+    }
+    if (!held_before_) {
+      try {
+        table_.SetDBFlag(flag_, false);
+      } catch (...) {
+      }
+    }
+  }
+  TTableWork(const TTableWork&) = delete;
+  TTableWork& operator=(const TTableWork&) = delete;
+
+  // The table's own cursor when it is open, else a temporary one.
+  TDataCursor& OwnOrTemp(bool exclusive) {
+    if (table_.Handle() != nullptr) return *table_.Handle();
+    return Temp(true, exclusive);
+  }
+  TDataCursor& Temp(bool open, bool exclusive) {
+    temp_ = table_.NewCursor(open, exclusive);
+    return *temp_;
+  }
+
+private:
+  TKORVEXTable& table_;
+  TDBFlag flag_;
+  bool held_before_ = false;
+  std::unique_ptr<TDataCursor> temp_;
+};
+
+TKORVEXTable::TKORVEXTable(rtl::TComponent* owner) : TKORVEXDBDataSet(owner) {
+  index_defs_.OnUpdate = [this] { UpdateIndexDefs(); };
+  restructure_fields_.OnUpdate = [this] { FillRestructureFieldDefs(); };
+  restructure_indexes_.OnUpdate = [this] { FillRestructureIndexDefs(); };
+}
+
+TKORVEXTable::~TKORVEXTable() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+std::string TKORVEXTable::EngineVersion() const { return kComponentEngineVersion; }
+
+// ---- properties -------------------------------------------------------------------------
+
+void TKORVEXTable::PropertyChanged() {
+  index_defs_up_to_date_ = false;
+  restructure_fields_.SetUpToDate(false);
+  restructure_indexes_.SetUpToDate(false);
+}
+
+void TKORVEXTable::SetExclusive(bool value) {
+  if (value == exclusive_) return;
+  CheckInactive();
+  exclusive_ = value;
+}
+
+void TKORVEXTable::SetReadOnly(bool value) {
+  if (value == read_only_) return;
+  CheckInactive();
+  read_only_ = value;
+}
+
+void TKORVEXTable::SetInMemory(bool value) {
+  if (value == in_memory_) return;
+  CheckInactive();
+  in_memory_ = value;
+  if (value) SetDatabaseName("Memory");
+}
+
+void TKORVEXTable::SetTableName(const std::string& name) {
+  if ((ComponentState() & rtl::csLoading) != 0) {
+    table_name_ = name;
+    return;
+  }
+  if (name == table_name_) return;
+  CheckInactive();
+  std::string file = name;
+  if (ContainsDirectory(name)) {
+    const std::size_t cut = name.find_last_of("/\\:");
+    if (cut != std::string::npos) {
+      std::string dir = name.substr(0, cut);
+      file = name.substr(cut + 1);
+      if (!in_memory_ && !dir.empty()) SetDatabaseName(dir);
+    }
+  }
+  table_name_ = file;
+  PropertyChanged();
+}
+
+void TKORVEXTable::SetIndexName(const std::string& name) { SetIndex(name, false); }
+
+void TKORVEXTable::SetIndexFieldNames(const std::string& names) { SetIndex(names, !names.empty()); }
+
+void TKORVEXTable::SetIndex(const std::string& text, bool field_names) {
+  if (Active()) CheckBrowseMode();
+  if (text == index_text_ && field_names == field_names_index_) return;
+  if (Active()) {
+    // The name is resolved before anything changes, so a text that names
+    // no index leaves the table as it was.
+    GetIndexParams(text, field_names);
+  }
+  index_text_ = text;
+  field_names_index_ = field_names;
+  if (Active()) Resync();
+}
+
+std::string TKORVEXTable::GetIndexParams(const std::string& text, bool field_names) {
+  if (text.empty()) return {};
+  UpdateIndexDefs();
+  if (field_names) return index_defs_.FindIndexForFields(text).Name;
+  return text;
+}
+
+void TKORVEXTable::CheckTableName() const {
+  if (table_name_.empty()) rtl::DatabaseError(cmsg::kNoTableName);
+}
+
+bool TKORVEXTable::GetCanModify() { return TKORVEXDBDataSet::GetCanModify() && !read_only_; }
+
+// ---- cursors -----------------------------------------------------------------------------
+
+std::unique_ptr<TDataCursor> TKORVEXTable::NewCursor(bool open, bool exclusive) {
+  auto cursor = std::make_unique<TDataCursor>(DBHandle());
+  cursor->SetTableName(table_name_.substr(0, 255));
+  cursor->SetExclusive(exclusive);
+  cursor->SetReadOnly(read_only_);
+  cursor->SetInMemory(in_memory_);
+  TKORVEXSession* session = DBSession();
+  cursor->SetPasswordCallback([session] { return session->GetPassword(); });
+  if (open) cursor->OpenCursor();
+  return cursor;
+}
+
+TDataCursor* TKORVEXTable::CreateHandle() {
+  CheckTableName();
+  index_defs_up_to_date_ = false;
+  std::string index = GetIndexParams(index_text_, field_names_index_);
+  std::unique_ptr<TDataCursor> cursor = NewCursor(true, exclusive_);
+  read_only_ = cursor->GetReadOnly();
+  return cursor.release();
+}
+
+void TKORVEXTable::DestroyHandle() { TKORVEXDBDataSet::DestroyHandle(); }
+
+void TKORVEXTable::PrepareCursor() {}
+
+void TKORVEXTable::InternalInitFieldDefs() {
+  CheckTableName();
+  TKORVEXDBDataSet::InternalInitFieldDefs();
+}
+
+// ---- definitions -------------------------------------------------------------------------
+
+void TKORVEXTable::UpdateFieldDefs() {
+  CheckTableName();
+  if (Handle() != nullptr) {
+    FillFieldDefs(*Handle(), FieldDefs());
+    return;
+  }
+  TTableWork work(*this, dbfFieldList);
+  FillFieldDefs(work.OwnOrTemp(false), FieldDefs());
+}
+
+void TKORVEXTable::UpdateIndexDefs() {
+  if (index_defs_up_to_date_) return;
+  UpdateFieldDefs();
+  TTableWork work(*this, dbfIndexList);
+  TDataCursor& cursor = work.OwnOrTemp(false);
+  TIndexFile& file = cursor.Table()->IndexFile();
+  index_defs_.Clear();
+  for (int i = 0; i <= file.GetIndexCount(); ++i) {
+    if (i == 0 && file.GetNoPrimaryIndex()) continue;
+    TIndexDef def = DecodeIndexDefinition(file.GetIndexDefinition(static_cast<std::uint8_t>(i)), i, FieldNameByNumber());
+    index_defs_.Add(def.Name, def.Fields, def.Options);
+  }
+  index_defs_up_to_date_ = true;
+}
+
+std::vector<std::string> TKORVEXTable::GetIndexNames() {
+  UpdateIndexDefs();
+  std::vector<std::string> names;
+  for (int i = 0; i < index_defs_.Count(); ++i)
+    if (!index_defs_.Items(i).Name.empty()) names.push_back(index_defs_.Items(i).Name);
+  return names;
+}
+
+void TKORVEXTable::FillRestructureFieldDefs() {
+  TTableWork work(*this, dbfFieldList);
+  TDataCursor& cursor = work.OwnOrTemp(false);
+  restructure_fields_.Clear();
+  for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
+    const TFieldDefinition& def = cursor.GetFieldDefinitionByPos(i);
+    if (def.Hidden == 0) restructure_fields_.AddFieldDefinition(def);
+  }
+  restructure_fields_.SetUpToDate(true);
+}
+
+void TKORVEXTable::FillRestructureIndexDefs() {
+  restructure_fields_.Update();
+  TTableWork work(*this, dbfIndexList);
+  TDataCursor& cursor = work.OwnOrTemp(false);
+  TIndexFile& file = cursor.Table()->IndexFile();
+  auto name_of = [this](int number) -> std::string {
+    return number >= 1 && number <= restructure_fields_.Count() ? restructure_fields_.Items(number - 1).Name
+                                                                : std::string();
+  };
+  restructure_indexes_.Clear();
+  for (int i = 0; i <= file.GetIndexCount(); ++i) {
+    if (i == 0 && file.GetNoPrimaryIndex()) continue;
+    const TIndexDefinition& def = file.GetIndexDefinition(static_cast<std::uint8_t>(i));
+    TIndexDef decoded = DecodeIndexDefinition(def, i, name_of);
+    restructure_indexes_.Add(decoded.Name, decoded.Fields, decoded.Options,
+                             static_cast<TIndexCompression>(def.Compression & 3));
+  }
+  restructure_indexes_.SetUpToDate(true);
+}
+
+// ---- engine reports ----------------------------------------------------------------------
+
+namespace {
+
+TKORVEXTable* Of(void* user) { return static_cast<TKORVEXTable*>(user); }
+
+void Progress(TKORVEXTable* table, const TProgressEvent& event, std::uint32_t step, std::uint8_t percent) {
+  if (event) event(table, static_cast<int>(step), percent);
+}
+
+}  // namespace
+
+void TKORVEXTable::SetCallbacks(TDataCursor& c) {
+  c.SetRepairProgressCallback(
+      [](void* u, std::uint32_t s, std::uint8_t p) { return Progress(Of(u), Of(u)->OnRepairProgress, s, p), true; },
+      this);
+  c.SetIndexProgressCallback(
+      [](void* u, std::uint32_t s, std::uint8_t p) { return Progress(Of(u), Of(u)->OnIndexProgress, s, p), true; },
+      this);
+  c.SetCopyProgressCallback(
+      [](void* u, std::uint32_t s, std::uint8_t p) { return Progress(Of(u), Of(u)->OnCopyProgress, s, p), true; },
+      this);
+  c.SetOptimizeProgressCallback(
+      [](void* u, std::uint32_t s, std::uint8_t p) { return Progress(Of(u), Of(u)->OnOptimizeProgress, s, p), true; },
+      this);
+  c.SetRestructureProgressCallback(
+      [](void* u, std::uint32_t s, std::uint8_t p) {
+        return Progress(Of(u), Of(u)->OnRestructureProgress, s, p), true;
+      },
+      this);
+  c.SetRepairLogCallback(
+      [](void* u, const std::string& line) {
+        if (Of(u)->OnRepairLog) Of(u)->OnRepairLog(Of(u), line);
+        return true;
+      },
+      this);
+  c.SetUpgradeLogCallback(
+      [](void* u, const std::string& line) {
+        if (Of(u)->OnUpgradeLog) Of(u)->OnUpgradeLog(Of(u), line);
+        return true;
+      },
+      this);
+  c.SetUpgradeProgressCallback(
+      [](void* u, const std::string& text, std::uint8_t p) {
+        if (Of(u)->OnUpgradeProgress) Of(u)->OnUpgradeProgress(Of(u), text, p);
+        return true;
+      },
+      this);
+  c.SetDataLostCallback(
+      [](void* u, TDataLossCause cause, const std::string& context, bool& stop_asking, bool& go_on) {
+        if (Of(u)->OnDataLost) Of(u)->OnDataLost(Of(u), cause, context, go_on, stop_asking);
+        return true;
+      },
+      this);
+}
+
+// ---- whole-table work --------------------------------------------------------------------
+
+void TKORVEXTable::EncodeDefinitions(std::vector<TFieldDefinition>& fields, std::vector<TIndexDefinition>& indexes,
+                                     int& secondary_count) {
+  if (FieldDefs().Count() > kMaxCreateFields) DbiError(err::kFieldLimits);
+  if (index_defs_.Count() > kMaxCreateIndexes) DbiError(err::kIndexLimits);
+  fields.clear();
+  for (int i = 0; i < FieldDefs().Count(); ++i) {
+    const TFieldDef& d = FieldDefs().Items(i);
+    TFieldDefinition def = EncodeFieldDefinition(d.Name, d.DataType, d.Size);
+    def.FieldNumber = static_cast<std::uint16_t>(i + 1);
+    def.Required = d.Required ? 1 : 0;
+    fields.push_back(std::move(def));
+  }
+  std::vector<TIndexOptions> options;
+  for (int i = 0; i < index_defs_.Count(); ++i) options.push_back(index_defs_.Items(i).Options);
+  TIndexOrder order = OrderForCreation(options);
+  indexes.clear();
+  for (int k : order.Order) {
+    if (k < 0) {
+      indexes.emplace_back();
+      continue;
+    }
+    const TIndexDef& d = index_defs_.Items(k);
+    indexes.push_back(EncodeIndexDefinition(d.Name, d.Options, d.Fields, icNone, FieldNumberByName()));
+  }
+  secondary_count = order.SecondaryCount;
+}
+
+void TKORVEXTable::CreateTable() {
+  CheckInactive();
+  if (FieldDefs().Count() == 0) {
+    for (int i = 0; i < FieldCount(); ++i) {
+      TField* f = Fields(i);
+      if (f->FieldKind() == fkData) FieldDefs().Add(f->FieldName(), f->DataType(), f->Size(), f->Required());
+    }
+  }
+  std::vector<TFieldDefinition> fields;
+  std::vector<TIndexDefinition> indexes;
+  int secondary_count = 0;
+  EncodeDefinitions(fields, indexes, secondary_count);
+  TTableWork work(*this, dbfTable);
+  std::unique_ptr<TDataCursor> cursor = std::make_unique<TDataCursor>(DBHandle());
+  cursor->SetTableName(table_name_.substr(0, 255));
+  cursor->SetInMemory(in_memory_);
+  cursor->SetReadOnly(false);
+  cursor->SetExclusive(true);
+  TTableCreation creation;
+  creation.Settings.UserMajorVersion = 1;
+  creation.Settings.BlobBlockSize = 512;
+  creation.IndexCount = static_cast<std::uint8_t>(secondary_count);
+  creation.Overwrite = false;
+  cursor->CreateTable(creation, fields);
+  PropertyChanged();
+}
+
+void TKORVEXTable::DeleteTable() {
+  CheckInactive();
+  TTableWork work(*this, dbfTable);
+  work.Temp(false, true).DeleteTable();
+}
+
+void TKORVEXTable::EmptyTable() {
+  if (Active()) {
+    CheckBrowseMode();
+    TTableWork work(*this, dbfTable);
+    // The dataset is read again whether the engine emptied the table or
+    // not: its buffers may hold records the engine already dropped.
+    try {
+      Handle()->EmptyTable();
+    } catch (...) {
+      CursorPosChanged();
+      try {
+        First();
+      } catch (...) {
+      }
+      throw;
+    }
+    CursorPosChanged();
+    First();
+    return;
+  }
+  TTableWork work(*this, dbfTable);
+  work.Temp(true, true).EmptyTable();
+}
+
+void TKORVEXTable::RenameTable(const std::string& new_name) {
+  CheckInactive();
+  TTableWork work(*this, dbfTable);
+  TDataCursor& cursor = work.Temp(false, true);
+  cursor.RenameTable(new_name);
+  table_name_ = cursor.GetTableName();
+  PropertyChanged();
+}
+
+void TKORVEXTable::CopyTable(const std::string& new_name) {
+  if (Active()) CheckBrowseMode();
+  TTableWork work(*this, dbfTable);
+  TDataCursor& cursor = work.OwnOrTemp(false);
+  SetCallbacks(cursor);
+  cursor.CopyTable(new_name, true);
+}
+
+void TKORVEXTable::RepairTable() {
+  CheckInactive();
+  TTableWork work(*this, dbfTable);
+  TDataCursor& cursor = work.Temp(false, true);
+  SetCallbacks(cursor);
+  cursor.RepairTable(false, false);
+}
+
+void TKORVEXTable::RestructureTable(const TRestructureSettings& s) {
+  CheckInactive();
+  TRestructureRequest request;
+  request.Settings.LanguageID = s.LanguageID;
+  request.Settings.SortID = s.SortID;
+  request.Settings.UserMajorVersion = s.UserMajorVersion;
+  request.Settings.UserMinorVersion = s.UserMinorVersion;
+  request.Settings.Encrypted = s.Encrypted;
+  request.Settings.Password = s.Password;
+  request.Settings.Description = s.Description;
+  request.Settings.BlobBlockSize = s.BlobBlockSize;
+  request.LastAutoIncValue = s.LastAutoIncValue;
+  request.NoBackup = s.NoBackup;
+  request.AllowEmptyPrimaryKey = true;
+  int secondary_count = 0;
+  EncodeRestructure(restructure_fields_, restructure_indexes_, request.Fields, request.Indexes, secondary_count);
+  TTableWork work(*this, dbfTable);
+  TDataCursor& cursor = work.Temp(false, true);
+  SetCallbacks(cursor);
+  cursor.RestructureTable(request);
+  PropertyChanged();
+}
+
+// ---- locks -------------------------------------------------------------------------------
+
+void TKORVEXTable::LockTable() {
+  CheckActive();
+  Handle()->Table()->UserWriteLockTable();
+}
+
+void TKORVEXTable::UnlockTable() {
+  CheckActive();
+  Handle()->Table()->UserWriteUnlockTable();
+}
+
+bool TKORVEXTable::TableIsLocked() {
+  CheckActive();
+  return Handle()->Table()->TableIsLocked();
+}
+
+bool TKORVEXTable::RecordIsLocked() {
+  CheckActive();
+  UpdateCursorPos();
+  return Handle()->Table()->RecordIsLocked(Handle()->GetPhysicalRecordNumber());
+}
+
+bool TKORVEXTable::LockSemaphore(int semaphore) {
+  CheckActive();
+  return Handle()->Table()->UserLockSemaphore(semaphore);
+}
+
+bool TKORVEXTable::UnlockSemaphore(int semaphore) {
+  CheckActive();
+  return Handle()->Table()->UserUnlockSemaphore(semaphore);
+}
+
+// ---- streams -----------------------------------------------------------------------------
+
+void TKORVEXTable::SaveToStream(rtl::TStream& stream) {
+  CheckActive();
+  CheckBrowseMode();
+  FlushBuffers();
+  TKORVEXTableStream image(Handle(), msRead);
+  stream.CopyFrom(image, 0);
+}
+
+void TKORVEXTable::LoadFromStream(rtl::TStream& stream) {
+  CheckActive();
+  CheckBrowseMode();
+  {
+    TKORVEXTableStream image(Handle(), msWrite);
+    image.CopyFrom(stream, 0);
+  }
+  CursorPosChanged();
+  First();
+}
+
+// ---- header values -----------------------------------------------------------------------
+
+template <typename Get>
+auto TKORVEXTable::ReadHeader(Get get) {
+  TTableWork work(*this, dbfTable);
+  TDataHeader header;
+  work.OwnOrTemp(false).GetDataHeader(header);
+  return get(header);
+}
+
+bool TKORVEXTable::Exists() {
+  if (Active()) return true;
+  TTableWork work(*this, dbfTable);
+  return DBHandle()->DataTableExists(table_name_, in_memory_);
+}
+
+std::uint32_t TKORVEXTable::PhysicalRecordCount() {
+  CheckActive();
+  return Handle()->Table()->IndexFile().GetActualRecordCount();
+}
+
+std::uint32_t TKORVEXTable::BlobBlockSize() {
+  return ReadHeader([](const TDataHeader& h) { return h.BlobBlockSize(); });
+}
+std::uint32_t TKORVEXTable::LastAutoIncValue() {
+  return ReadHeader([](const TDataHeader& h) { return h.LastRecordID; });
+}
+int TKORVEXTable::VersionNum() {
+  return ReadHeader([](const TDataHeader& h) { return static_cast<int>(h.Version); });
+}
+std::uint16_t TKORVEXTable::UserMajorVersion() {
+  return ReadHeader([](const TDataHeader& h) { return h.UserMajorVersion; });
+}
+std::uint16_t TKORVEXTable::UserMinorVersion() {
+  return ReadHeader([](const TDataHeader& h) { return h.UserMinorVersion; });
+}
+std::uint16_t TKORVEXTable::LanguageID() {
+  return ReadHeader([](const TDataHeader& h) { return h.LanguageID; });
+}
+std::uint16_t TKORVEXTable::SortID() {
+  return ReadHeader([](const TDataHeader& h) { return h.SortID; });
+}
+bool TKORVEXTable::Encrypted() {
+  return ReadHeader([](const TDataHeader& h) { return h.Encrypted != 0; });
+}
+std::string TKORVEXTable::Password() {
+  return ReadHeader([](const TDataHeader& h) { return h.Password; });
+}
+std::string TKORVEXTable::Description() {
+  return ReadHeader([](const TDataHeader& h) { return h.Description; });
+}
+
+double TKORVEXTable::LastUpdated() {
+  CheckActive();
+  return Handle()->Table()->DataFile().GetLastUpdated();
+}
+
+std::string TKORVEXTable::FullTableName() const {
+  CheckActive();
+  return AddBS(DBHandle()->Path()) + table_name_;
+}
+
+}  // namespace korvex
