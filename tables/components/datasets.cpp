@@ -1,5 +1,4 @@
 #include "tables/components/datasets.h"
-#include "tables/components/table_defs.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include "tables/components/record_filters.h"
 #include "tables/components/sessions.h"
 #include "tables/components/streams.h"
+#include "tables/components/table_defs.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"

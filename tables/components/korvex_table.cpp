@@ -94,6 +94,8 @@ private:
 };
 
 TKORVEXTable::TKORVEXTable(rtl::TComponent* owner) : TKORVEXDBDataSet(owner) {
+  master_link_.OnMasterChange = [this](TKORVEXMasterDataLink*) { ApplyMasterRange(); };
+  master_link_.OnMasterDisable = [this](TKORVEXMasterDataLink*) { CancelRange(); };
   index_defs_.OnUpdate = [this] { UpdateIndexDefs(); };
   restructure_fields_.OnUpdate = [this] { FillRestructureFieldDefs(); };
   restructure_indexes_.OnUpdate = [this] { FillRestructureIndexDefs(); };
@@ -165,11 +167,17 @@ void TKORVEXTable::SetIndex(const std::string& text, bool field_names) {
   if (Active()) {
     // The name is resolved before anything changes, so a text that names
     // no index leaves the table as it was.
-    GetIndexParams(text, field_names);
+    std::string index = GetIndexParams(text, field_names);
+    UpdateCursorPos();
+    Handle()->SetIndexName(index);
+    PrepareCursor();
   }
   index_text_ = text;
   field_names_index_ = field_names;
-  if (Active()) Resync();
+  if (Active()) {
+    CursorPosChanged();
+    Resync();
+  }
 }
 
 std::string TKORVEXTable::GetIndexParams(const std::string& text, bool field_names) {
@@ -205,12 +213,13 @@ TDataCursor* TKORVEXTable::CreateHandle() {
   std::string index = GetIndexParams(index_text_, field_names_index_);
   std::unique_ptr<TDataCursor> cursor = NewCursor(true, exclusive_);
   read_only_ = cursor->GetReadOnly();
+  if (!index.empty()) cursor->SetIndexName(index);
   return cursor.release();
 }
 
 void TKORVEXTable::DestroyHandle() { TKORVEXDBDataSet::DestroyHandle(); }
 
-void TKORVEXTable::PrepareCursor() {}
+void TKORVEXTable::PrepareCursor() { CheckMasterRange(); }
 
 void TKORVEXTable::InternalInitFieldDefs() {
   CheckTableName();
@@ -234,11 +243,12 @@ void TKORVEXTable::UpdateIndexDefs() {
   UpdateFieldDefs();
   TTableWork work(*this, dbfIndexList);
   TDataCursor& cursor = work.OwnOrTemp(false);
-  TIndexFile& file = cursor.Table()->IndexFile();
   index_defs_.Clear();
-  for (int i = 0; i <= file.GetIndexCount(); ++i) {
-    if (i == 0 && file.GetNoPrimaryIndex()) continue;
-    TIndexDef def = DecodeIndexDefinition(file.GetIndexDefinition(static_cast<std::uint8_t>(i)), i, FieldNameByNumber());
+  for (int i = 0; i <= cursor.GetIndexCount(); ++i) {
+    if (i == 0 && cursor.GetNoPrimaryIndex()) continue;
+    TIndexDefinition engine_def;
+    cursor.GetIndexDefinition(static_cast<std::uint8_t>(i), engine_def);
+    TIndexDef def = DecodeIndexDefinition(engine_def, i, FieldNameByNumber());
     index_defs_.Add(def.Name, def.Fields, def.Options);
   }
   index_defs_up_to_date_ = true;
@@ -267,20 +277,176 @@ void TKORVEXTable::FillRestructureIndexDefs() {
   restructure_fields_.Update();
   TTableWork work(*this, dbfIndexList);
   TDataCursor& cursor = work.OwnOrTemp(false);
-  TIndexFile& file = cursor.Table()->IndexFile();
   auto name_of = [this](int number) -> std::string {
     return number >= 1 && number <= restructure_fields_.Count() ? restructure_fields_.Items(number - 1).Name
                                                                 : std::string();
   };
   restructure_indexes_.Clear();
-  for (int i = 0; i <= file.GetIndexCount(); ++i) {
-    if (i == 0 && file.GetNoPrimaryIndex()) continue;
-    const TIndexDefinition& def = file.GetIndexDefinition(static_cast<std::uint8_t>(i));
+  for (int i = 0; i <= cursor.GetIndexCount(); ++i) {
+    if (i == 0 && cursor.GetNoPrimaryIndex()) continue;
+    TIndexDefinition def;
+    cursor.GetIndexDefinition(static_cast<std::uint8_t>(i), def);
     TIndexDef decoded = DecodeIndexDefinition(def, i, name_of);
     restructure_indexes_.Add(decoded.Name, decoded.Fields, decoded.Options,
                              static_cast<TIndexCompression>(def.Compression & 3));
   }
   restructure_indexes_.SetUpToDate(true);
+}
+
+// ---- keys and ranges ----------------------------------------------------------------------
+
+std::vector<TField*> TKORVEXTable::IndexKeyFields() {
+  CheckActive();
+  TIndexDefinition def;
+  Handle()->GetIndexDefinition(Handle()->GetIndexPos(), def);
+  std::vector<TField*> fields;
+  const int count = std::min<int>(def.FieldCount, kMaxKeyFields);
+  for (int i = 0; i < count; ++i) {
+    TField* found = nullptr;
+    for (int k = 0; k < FieldCount() && found == nullptr; ++k)
+      if (Fields(k)->FieldNo() == def.Fields[static_cast<std::size_t>(i)]) found = Fields(k);
+    if (found == nullptr) rtl::DatabaseErrorFmt(cmsg::kIndexFieldMissing, {std::to_string(def.Fields[i])});
+    fields.push_back(found);
+  }
+  return fields;
+}
+
+void TKORVEXTable::BeginKeyEdit(TKeyIndex index, bool clear) {
+  CheckBrowseMode();
+  std::uint8_t* buffer = KeyBuffer(index);
+  auto* header = reinterpret_cast<TKeyBuffer*>(buffer);
+  if (clear) {
+    Handle()->ClearRecord(buffer + sizeof(TKeyBuffer));
+    header->Modified = false;
+    header->FieldCount = 0;
+  }
+  SetKeyEditBuffer(buffer);
+  SetState(dsSetKey);
+}
+
+void TKORVEXTable::PutKeyValues(TKeyIndex index, const std::vector<Variant>& values) {
+  std::vector<TField*> keys = IndexKeyFields();
+  if (values.size() > keys.size()) rtl::DatabaseError(cmsg::kFieldIndexError);
+  std::uint8_t* buffer = KeyBuffer(index);
+  Handle()->ClearRecord(buffer + sizeof(TKeyBuffer));
+  SetKeyEditBuffer(buffer);
+  TDataSetState saved = SetTempState(dsSetKey);
+  try {
+    for (std::size_t i = 0; i < values.size(); ++i) keys[i]->SetValue(values[i]);
+  } catch (...) {
+    RestoreState(saved);
+    SetKeyEditBuffer(nullptr);
+    throw;
+  }
+  RestoreState(saved);
+  SetKeyEditBuffer(nullptr);
+  auto* header = reinterpret_cast<TKeyBuffer*>(buffer);
+  header->Modified = false;
+  header->FieldCount = static_cast<std::int32_t>(values.size());
+}
+
+// A key buffer edited through the fields (SetKey and its kin) counts every
+// key field of the index.
+static std::int32_t KeyFieldCount(const std::uint8_t* buffer, std::size_t index_fields) {
+  const auto* header = reinterpret_cast<const TKeyBuffer*>(buffer);
+  return header->FieldCount > 0 ? header->FieldCount : static_cast<std::int32_t>(index_fields);
+}
+
+bool TKORVEXTable::SearchKey(bool nearest) {
+  CheckBrowseMode();
+  DoBeforeScroll();
+  UpdateCursorPos();
+  std::uint8_t* buffer = KeyBuffer(kiLookup);
+  const int count = KeyFieldCount(buffer, IndexKeyFields().size());
+  std::vector<std::uint8_t> before(Handle()->GetBookmarkSize());
+  Handle()->GetBookmark(before.data());
+  bool found = Handle()->Find(false, buffer + sizeof(TKeyBuffer), count, nearest, 0, nullptr);
+  if (!found && !nearest) {
+    Handle()->SetToBookmark(before.data());
+    return false;
+  }
+  CursorPosChanged();
+  Resync();
+  DoAfterScroll();
+  return found;
+}
+
+bool TKORVEXTable::FindKey(const std::vector<Variant>& values) {
+  CheckBrowseMode();
+  PutKeyValues(kiLookup, values);
+  return SearchKey(false);
+}
+
+void TKORVEXTable::FindNearest(const std::vector<Variant>& values) {
+  CheckBrowseMode();
+  PutKeyValues(kiLookup, values);
+  SearchKey(true);
+}
+
+void TKORVEXTable::SetKey() { BeginKeyEdit(kiLookup, true); }
+void TKORVEXTable::EditKey() { BeginKeyEdit(kiLookup, false); }
+bool TKORVEXTable::GotoKey() { return SearchKey(false); }
+void TKORVEXTable::GotoNearest() { SearchKey(true); }
+void TKORVEXTable::SetRangeStart() { BeginKeyEdit(kiRangeStart, true); }
+void TKORVEXTable::SetRangeEnd() { BeginKeyEdit(kiRangeEnd, true); }
+void TKORVEXTable::EditRangeStart() { BeginKeyEdit(kiRangeStart, false); }
+void TKORVEXTable::EditRangeEnd() { BeginKeyEdit(kiRangeEnd, false); }
+
+void TKORVEXTable::ApplyRange() {
+  CheckBrowseMode();
+  const std::size_t keys = IndexKeyFields().size();
+  const std::uint8_t* start = KeyBuffer(kiRangeStart);
+  const std::uint8_t* end = KeyBuffer(kiRangeEnd);
+  Handle()->SetRange(false, start + sizeof(TKeyBuffer), KeyFieldCount(start, keys), end + sizeof(TKeyBuffer),
+                     KeyFieldCount(end, keys));
+  First();
+}
+
+void TKORVEXTable::CancelRange() {
+  CheckBrowseMode();
+  if (!Handle()->RangeActive()) return;
+  UpdateCursorPos();
+  Handle()->ResetRange();
+  CursorPosChanged();
+  Resync();
+}
+
+bool TKORVEXTable::RangeActive() const { return Handle() != nullptr && Handle()->RangeActive(); }
+
+void TKORVEXTable::SetRange(const std::vector<Variant>& start, const std::vector<Variant>& end) {
+  CheckBrowseMode();
+  PutKeyValues(kiRangeStart, start);
+  PutKeyValues(kiRangeEnd, end);
+  ApplyRange();
+}
+
+// ---- master-detail ---------------------------------------------------------------------
+
+void TKORVEXTable::SetMasterSource(TDataSource* source) {
+  CheckNotLinkedTo(source);
+  master_link_.SetDataSource(source);
+}
+
+void TKORVEXTable::ApplyMasterRange() {
+  CheckBrowseMode();
+  std::vector<Variant> values;
+  for (TField* f : master_link_.Fields()) values.push_back(f->Value());
+  PutKeyValues(kiRangeStart, values);
+  PutKeyValues(kiRangeEnd, values);
+  ApplyRange();
+}
+
+void TKORVEXTable::CheckMasterRange() {
+  if (master_link_.Active() && !master_link_.Fields().empty()) ApplyMasterRange();
+}
+
+void TKORVEXTable::DoOnNewRecord() {
+  if (master_link_.Active() && !master_link_.Fields().empty()) {
+    std::vector<TField*> keys = IndexKeyFields();
+    const auto& masters = master_link_.Fields();
+    for (std::size_t i = 0; i < masters.size() && i < keys.size(); ++i) keys[i]->SetValue(masters[i]->Value());
+  }
+  TKORVEXDBDataSet::DoOnNewRecord();
 }
 
 // ---- engine reports ----------------------------------------------------------------------
@@ -391,6 +557,8 @@ void TKORVEXTable::CreateTable() {
   creation.Settings.BlobBlockSize = 512;
   creation.IndexCount = static_cast<std::uint8_t>(secondary_count);
   creation.Overwrite = false;
+  creation.Indexes = std::move(indexes);
+  creation.AllowEmptyPrimaryKey = true;
   cursor->CreateTable(creation, fields);
   PropertyChanged();
 }
@@ -430,6 +598,7 @@ void TKORVEXTable::RenameTable(const std::string& new_name) {
   TTableWork work(*this, dbfTable);
   TDataCursor& cursor = work.Temp(false, true);
   cursor.RenameTable(new_name);
+  cursor.SetTableName(new_name);  // the name as the engine completes it
   table_name_ = cursor.GetTableName();
   PropertyChanged();
 }
@@ -470,6 +639,40 @@ void TKORVEXTable::RestructureTable(const TRestructureSettings& s) {
   TDataCursor& cursor = work.Temp(false, true);
   SetCallbacks(cursor);
   cursor.RestructureTable(request);
+  PropertyChanged();
+}
+
+void TKORVEXTable::AddIndex(const std::string& name, const std::string& fields, TIndexOptions options) {
+  UpdateFieldDefs();
+  TIndexDefinition def = EncodeIndexDefinition(name, options, fields, icNone, FieldNumberByName());
+  if (Active()) CheckBrowseMode();
+  {
+    TTableWork work(*this, dbfTable);
+    TDataCursor& cursor = work.OwnOrTemp(true);
+    SetCallbacks(cursor);
+    if (options & ixPrimary)
+      cursor.AddPrimaryIndex(def);
+    else
+      cursor.AddSecondaryIndex(def);
+  }
+  PropertyChanged();
+}
+
+void TKORVEXTable::DeleteIndex(const std::string& name) {
+  if (Active()) CheckBrowseMode();
+  {
+    TTableWork work(*this, dbfTable);
+    work.OwnOrTemp(true).DeleteIndex(name);
+  }
+  PropertyChanged();
+}
+
+void TKORVEXTable::DeleteAllIndexes() {
+  if (Active()) CheckBrowseMode();
+  {
+    TTableWork work(*this, dbfTable);
+    work.OwnOrTemp(true).DeleteAllIndexes();
+  }
   PropertyChanged();
 }
 

@@ -16,7 +16,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/dataset/datalink.h"
 #include "platform/dataset/defs.h"
+#include "platform/dataset/variant.h"
 #include "tables/components/datasets.h"
 #include "tables/components/restructure_defs.h"
 #include "tables/engine/maintenance_callbacks.h"
@@ -89,6 +91,37 @@ public:
   // The non-empty index names.
   std::vector<std::string> GetIndexNames();
 
+  // ---- keys and ranges over the current index
+  // The key fields of the current index, in key order.
+  std::vector<db::TField*> IndexKeyFields();
+  // Key values for the first fields of the index (fewer values: a partial
+  // key). Exact searches leave the dataset where it was when nothing
+  // matches; nearest ones stand on the first key not below.
+  bool FindKey(const std::vector<db::Variant>& values);
+  void FindNearest(const std::vector<db::Variant>& values);
+  // The lookup key buffer edited through the fields (dsSetKey), then used.
+  void SetKey();
+  void EditKey();
+  bool GotoKey();
+  void GotoNearest();
+  // The range buffers edited through the fields; ApplyRange uses them.
+  void SetRangeStart();
+  void SetRangeEnd();
+  void EditRangeStart();
+  void EditRangeEnd();
+  void ApplyRange();
+  void CancelRange();
+  void SetRange(const std::vector<db::Variant>& start, const std::vector<db::Variant>& end);
+  bool RangeActive() const;
+
+  // ---- master-detail
+  // "Circular datalinks are not allowed" for a source that leads back here.
+  void SetMasterSource(db::TDataSource* source);
+  db::TDataSource* MasterSource() const { return master_link_.DataSource(); }
+  void SetMasterFields(const std::string& names) { master_link_.SetFieldNames(names); }
+  const std::string& MasterFields() const { return master_link_.FieldNames(); }
+  db::TDataSource* GetDataSource() const override { return master_link_.DataSource(); }
+
   // ---- whole-table work
   // The table must be closed. Without field definitions every persistent
   // data field adds one. More than 1024 fields raise engine error 9492,
@@ -100,6 +133,11 @@ public:
   void CopyTable(const std::string& new_name);
   void RepairTable();
   void RestructureTable(const TRestructureSettings& settings);
+  // On the open table (browse mode first) or a temporary exclusive cursor;
+  // ixPrimary adds the primary index.
+  void AddIndex(const std::string& name, const std::string& fields, db::TIndexOptions options);
+  void DeleteIndex(const std::string& name);
+  void DeleteAllIndexes();
 
   // ---- locks
   void LockTable();
@@ -140,6 +178,7 @@ protected:
   void PrepareCursor() override;
   bool GetCanModify() override;
   void InternalInitFieldDefs() override;
+  void DoOnNewRecord() override;
 
 private:
   friend class TTableWork;
@@ -161,6 +200,17 @@ private:
   FieldNameOf FieldNameByNumber();
   FieldNumberOf FieldNumberByName();
 
+  // Key buffers: cleared or kept, then edited in dsSetKey.
+  void BeginKeyEdit(TKeyIndex index, bool clear);
+  // Writes values into a key buffer's record through the key fields;
+  // records how many fields it holds.
+  void PutKeyValues(TKeyIndex index, const std::vector<db::Variant>& values);
+  bool SearchKey(bool nearest);
+  // The master's current values as the range of the detail.
+  void ApplyMasterRange();
+  void CheckMasterRange();
+
+  TKORVEXMasterDataLink master_link_{this};
   bool exclusive_ = false, read_only_ = false, in_memory_ = false;
   bool field_names_index_ = false;
   std::string table_name_;
