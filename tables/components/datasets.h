@@ -172,8 +172,6 @@ protected:
   virtual void GetIndexInfo();
   // A failing engine status, named after this dataset's table.
   void CheckStatus(TEngineErrorCode status) const;
-  // Where field writes go in dsSetKey (one of the key buffers; null: none).
-  void SetKeyEditBuffer(std::uint8_t* key_buffer) { key_buffer_ = key_buffer; }
 
   // ---- storage contract
   db::TRecordBuffer AllocRecordBuffer() override;

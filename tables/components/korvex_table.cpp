@@ -167,10 +167,8 @@ void TKORVEXTable::SetIndex(const std::string& text, bool field_names) {
   if (Active()) {
     // The name is resolved before anything changes, so a text that names
     // no index leaves the table as it was.
-    std::string index = GetIndexParams(text, field_names);
-    UpdateCursorPos();
-    Handle()->SetIndexName(index);
-    PrepareCursor();
+    SwitchToIndex(GetIndexParams(text, field_names));
+    CheckMasterRange();
   }
   index_text_ = text;
   field_names_index_ = field_names;
@@ -295,128 +293,68 @@ void TKORVEXTable::FillRestructureIndexDefs() {
 
 // ---- keys and ranges ----------------------------------------------------------------------
 
-std::vector<TField*> TKORVEXTable::IndexKeyFields() {
-  CheckActive();
-  TIndexDefinition def;
-  Handle()->GetIndexDefinition(Handle()->GetIndexPos(), def);
-  std::vector<TField*> fields;
-  const int count = std::min<int>(def.FieldCount, kMaxKeyFields);
-  for (int i = 0; i < count; ++i) {
-    TField* found = nullptr;
-    for (int k = 0; k < FieldCount() && found == nullptr; ++k)
-      if (Fields(k)->FieldNo() == def.Fields[static_cast<std::size_t>(i)]) found = Fields(k);
-    if (found == nullptr) rtl::DatabaseErrorFmt(cmsg::kIndexFieldMissing, {std::to_string(def.Fields[i])});
-    fields.push_back(found);
-  }
-  return fields;
+namespace {
+
+Variant ValuesOf(const std::vector<Variant>& values) {
+  if (values.size() == 1) return values[0];
+  return Variant(VarArray(values.begin(), values.end()));
 }
 
-void TKORVEXTable::BeginKeyEdit(TKeyIndex index, bool clear) {
-  CheckBrowseMode();
-  std::uint8_t* buffer = KeyBuffer(index);
-  auto* header = reinterpret_cast<TKeyBuffer*>(buffer);
-  if (clear) {
-    Handle()->ClearRecord(buffer + sizeof(TKeyBuffer));
-    header->Modified = false;
-    header->FieldCount = 0;
-  }
-  SetKeyEditBuffer(buffer);
-  SetState(dsSetKey);
-}
-
-void TKORVEXTable::PutKeyValues(TKeyIndex index, const std::vector<Variant>& values) {
-  std::vector<TField*> keys = IndexKeyFields();
-  if (values.size() > keys.size()) rtl::DatabaseError(cmsg::kFieldIndexError);
-  std::uint8_t* buffer = KeyBuffer(index);
-  Handle()->ClearRecord(buffer + sizeof(TKeyBuffer));
-  SetKeyEditBuffer(buffer);
-  TDataSetState saved = SetTempState(dsSetKey);
-  try {
-    for (std::size_t i = 0; i < values.size(); ++i) keys[i]->SetValue(values[i]);
-  } catch (...) {
-    RestoreState(saved);
-    SetKeyEditBuffer(nullptr);
-    throw;
-  }
-  RestoreState(saved);
-  SetKeyEditBuffer(nullptr);
-  auto* header = reinterpret_cast<TKeyBuffer*>(buffer);
-  header->Modified = false;
-  header->FieldCount = static_cast<std::int32_t>(values.size());
-}
-
-// A key buffer edited through the fields (SetKey and its kin) counts every
-// key field of the index.
-static std::int32_t KeyFieldCount(const std::uint8_t* buffer, std::size_t index_fields) {
-  const auto* header = reinterpret_cast<const TKeyBuffer*>(buffer);
-  return header->FieldCount > 0 ? header->FieldCount : static_cast<std::int32_t>(index_fields);
-}
+}  // namespace
 
 bool TKORVEXTable::SearchKey(bool nearest) {
   CheckBrowseMode();
   DoBeforeScroll();
-  UpdateCursorPos();
-  std::uint8_t* buffer = KeyBuffer(kiLookup);
-  const int count = KeyFieldCount(buffer, IndexKeyFields().size());
-  std::vector<std::uint8_t> before(Handle()->GetBookmarkSize());
-  Handle()->GetBookmark(before.data());
-  bool found = Handle()->Find(false, buffer + sizeof(TKeyBuffer), count, nearest, 0, nullptr);
-  if (!found && !nearest) {
-    Handle()->SetToBookmark(before.data());
-    return false;
-  }
   CursorPosChanged();
-  Resync();
-  DoAfterScroll();
+  const TKeyBuffer& header = KeyHeader(kiLookup);
+  const bool found =
+      Handle()->Find(false, KeyBuffer(kiLookup) + sizeof(TKeyBuffer), header.FieldCount, nearest, 0, nullptr);
+  if (found || nearest) {
+    Resync();
+    DoAfterScroll();
+  }
   return found;
 }
 
 bool TKORVEXTable::FindKey(const std::vector<Variant>& values) {
   CheckBrowseMode();
-  PutKeyValues(kiLookup, values);
-  return SearchKey(false);
+  SetKeyFields(kiLookup, ValuesOf(values));
+  return GotoKey();
 }
 
 void TKORVEXTable::FindNearest(const std::vector<Variant>& values) {
   CheckBrowseMode();
-  PutKeyValues(kiLookup, values);
-  SearchKey(true);
+  SetKeyFields(kiLookup, ValuesOf(values));
+  GotoNearest();
 }
 
-void TKORVEXTable::SetKey() { BeginKeyEdit(kiLookup, true); }
-void TKORVEXTable::EditKey() { BeginKeyEdit(kiLookup, false); }
+void TKORVEXTable::SetKey() { SetKeyBuffer(kiLookup, true); }
+void TKORVEXTable::EditKey() { SetKeyBuffer(kiLookup, false); }
 bool TKORVEXTable::GotoKey() { return SearchKey(false); }
 void TKORVEXTable::GotoNearest() { SearchKey(true); }
-void TKORVEXTable::SetRangeStart() { BeginKeyEdit(kiRangeStart, true); }
-void TKORVEXTable::SetRangeEnd() { BeginKeyEdit(kiRangeEnd, true); }
-void TKORVEXTable::EditRangeStart() { BeginKeyEdit(kiRangeStart, false); }
-void TKORVEXTable::EditRangeEnd() { BeginKeyEdit(kiRangeEnd, false); }
+void TKORVEXTable::SetRangeStart() { SetKeyBuffer(kiRangeStart, true); }
+void TKORVEXTable::SetRangeEnd() { SetKeyBuffer(kiRangeEnd, true); }
+void TKORVEXTable::EditRangeStart() { SetKeyBuffer(kiRangeStart, false); }
+void TKORVEXTable::EditRangeEnd() { SetKeyBuffer(kiRangeEnd, false); }
 
 void TKORVEXTable::ApplyRange() {
   CheckBrowseMode();
-  const std::size_t keys = IndexKeyFields().size();
-  const std::uint8_t* start = KeyBuffer(kiRangeStart);
-  const std::uint8_t* end = KeyBuffer(kiRangeEnd);
-  Handle()->SetRange(false, start + sizeof(TKeyBuffer), KeyFieldCount(start, keys), end + sizeof(TKeyBuffer),
-                     KeyFieldCount(end, keys));
-  First();
+  if (SetCursorRange()) First();
 }
 
 void TKORVEXTable::CancelRange() {
   CheckBrowseMode();
-  if (!Handle()->RangeActive()) return;
   UpdateCursorPos();
-  Handle()->ResetRange();
   CursorPosChanged();
-  Resync();
+  if (ResetCursorRange()) Resync();
 }
 
 bool TKORVEXTable::RangeActive() const { return Handle() != nullptr && Handle()->RangeActive(); }
 
 void TKORVEXTable::SetRange(const std::vector<Variant>& start, const std::vector<Variant>& end) {
   CheckBrowseMode();
-  PutKeyValues(kiRangeStart, start);
-  PutKeyValues(kiRangeEnd, end);
+  SetKeyFields(kiRangeStart, ValuesOf(start));
+  SetKeyFields(kiRangeEnd, ValuesOf(end));
   ApplyRange();
 }
 
@@ -429,22 +367,22 @@ void TKORVEXTable::SetMasterSource(TDataSource* source) {
 
 void TKORVEXTable::ApplyMasterRange() {
   CheckBrowseMode();
-  std::vector<Variant> values;
-  for (TField* f : master_link_.Fields()) values.push_back(f->Value());
-  PutKeyValues(kiRangeStart, values);
-  PutKeyValues(kiRangeEnd, values);
+  SetLinkRanges(master_link_.Fields());
   ApplyRange();
 }
 
 void TKORVEXTable::CheckMasterRange() {
-  if (master_link_.Active() && !master_link_.Fields().empty()) ApplyMasterRange();
+  if (master_link_.Active() && !master_link_.Fields().empty()) {
+    SetLinkRanges(master_link_.Fields());
+    SetCursorRange();
+  }
 }
 
 void TKORVEXTable::DoOnNewRecord() {
   if (master_link_.Active() && !master_link_.Fields().empty()) {
-    std::vector<TField*> keys = IndexKeyFields();
     const auto& masters = master_link_.Fields();
-    for (std::size_t i = 0; i < masters.size() && i < keys.size(); ++i) keys[i]->SetValue(masters[i]->Value());
+    for (std::size_t i = 0; i < masters.size() && static_cast<int>(i) < IndexFieldCount(); ++i)
+      GetIndexField(static_cast<int>(i))->SetValue(masters[i]->Value());
   }
   TKORVEXDBDataSet::DoOnNewRecord();
 }

@@ -92,8 +92,6 @@ public:
   std::vector<std::string> GetIndexNames();
 
   // ---- keys and ranges over the current index
-  // The key fields of the current index, in key order.
-  std::vector<db::TField*> IndexKeyFields();
   // Key values for the first fields of the index (fewer values: a partial
   // key). Exact searches leave the dataset where it was when nothing
   // matches; nearest ones stand on the first key not below.
@@ -200,11 +198,7 @@ private:
   FieldNameOf FieldNameByNumber();
   FieldNumberOf FieldNumberByName();
 
-  // Key buffers: cleared or kept, then edited in dsSetKey.
-  void BeginKeyEdit(TKeyIndex index, bool clear);
-  // Writes values into a key buffer's record through the key fields;
-  // records how many fields it holds.
-  void PutKeyValues(TKeyIndex index, const std::vector<db::Variant>& values);
+  // The lookup key buffer searched exactly or for the nearest key.
   bool SearchKey(bool nearest);
   // The master's current values as the range of the detail.
   void ApplyMasterRange();

@@ -36,6 +36,6 @@ for line in open(sys.argv[2]):
         print('N', row[0])
     elif q[0] == 'R':
         rows = db.execute('SELECT id FROM t WHERE %s BETWEEN %s AND %s%s' % (key, arg, arg, order), (q[1], q[2]))
-        print('R', ' '.join(str(r[0]) for r in rows))
+        print('R' + ''.join(' %d' % r[0] for r in rows))
     else:
-        print('C', ' '.join(str(r[0]) for r in db.execute('SELECT id FROM t' + order)))
+        print('C' + ''.join(' %d' % r[0] for r in db.execute('SELECT id FROM t' + order)))
