@@ -99,6 +99,11 @@ public:
   std::string DirectoryName;         // "Memory" for an in-memory table
   std::string TableName;             // as written
   std::string CorrelationName;       // by default the name without path and extension
+  // The ON condition of the LEFT or RIGHT join whose inner (null-extended)
+  // table this is: a part of the query's WHERE tree, not owned. A RIGHT
+  // JOIN after more than one table marks its inner side as several tables.
+  TExpToken* OuterJoinCondition = nullptr;
+  bool OuterJoinOverSeveral = false;
   std::int32_t RecordBufferSize = 0;
   std::uint8_t* RecordBuffer = nullptr;
   TOwnedList<TTableJoin> Joins;

@@ -5,6 +5,7 @@
 #include "tables/engine/errors.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/reader.h"
+#include "tables/sql/select_executor.h"
 #include "tables/sql/statement.h"
 
 namespace korvex {
@@ -12,6 +13,7 @@ namespace korvex {
 TDataQuery::TDataQuery(TQueryStatement* statement) : Statement(statement) {}
 
 TDataQuery::~TDataQuery() {
+  executor_.reset();
   FreeExpressionTokens(WhereExpression);
   FreeExpressionTokens(HavingExpression);
   FreeExpressionTokens(ScanExpression);
@@ -19,6 +21,8 @@ TDataQuery::~TDataQuery() {
 }
 
 void TDataQuery::InitializeQuery() {
+  executor_.reset();
+  ResultCursor = nullptr;
   SourceTables.Clear();
   ResultFields.Clear();
   UpdateFields.Clear();
@@ -132,11 +136,25 @@ void TDataQuery::AndWhere(TExpToken* condition) {
   WhereExpression = node;
 }
 
-void TDataQuery::PrepareQuery() {}
+void TDataQuery::PrepareQuery() {
+  executor_.reset();
+  ResultCursor = nullptr;
+  // A statement without a directory is only read (tools, tests of the
+  // grammar).
+  if (StatementKind != skSelect || !Statement->DataDirectory()) return;
+  auto executor = std::make_unique<TSelectExecutor>(*this);
+  executor->Prepare();
+  executor_ = std::move(executor);
+}
 
 void TDataQuery::ExecuteQuery(TDataCursor*& result) {
   auto before = std::chrono::steady_clock::now();
   result = nullptr;
+  if (executor_) {
+    ResultCursor = executor_->Execute();
+    result = ResultCursor;
+    Executed = true;
+  }
   ExecutionTime = ElapsedSeconds(before, std::chrono::steady_clock::now());
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,7 @@
 namespace korvex {
 
 class TQueryStatement;
+class TSelectExecutor;
 class TSqlReader;
 
 // Statement kinds (0 before parsing).
@@ -66,8 +68,11 @@ public:
   // once a SELECT has been executed.
   void ParseQuery(bool nested) override;
 
-  // Planning and execution are not there yet: preparing does nothing,
-  // executing measures an empty run.
+  // A SELECT is prepared by opening its source tables, binding its names
+  // and laying out its result table (select_executor.h); executing builds
+  // the result table, which stays owned by the query. Other statement kinds
+  // are not executed yet: preparing does nothing, executing measures an
+  // empty run.
   void PrepareQuery();
   void ExecuteQuery(TDataCursor*& result);
 
@@ -200,6 +205,7 @@ private:
   void ParseTableOptions(TSqlReader& in);
   void AndWhere(TExpToken* condition);
 
+  std::unique_ptr<TSelectExecutor> executor_;
   // Set on the SELECT of an INSERT: NOAUTOINC and COMMIT end its FROM list.
   bool insert_source_ = false;
 };

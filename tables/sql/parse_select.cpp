@@ -236,12 +236,19 @@ void TDataQuery::ParseSourceTables(TSqlReader& in) {
 void TDataQuery::ParseJoin(TSqlReader& in, std::uint8_t join_type) {
   MultipleSourceTables = true;
   TSourceTable* table = ParseSourceTable(in, kJoinTableMessage, kJoinTableMessage, true, {"ON"});
-  if (join_type == jtRightOuter)
+  // The inner side of an outer join: the joined table of a LEFT JOIN, the
+  // tables before it of a RIGHT JOIN.
+  TSourceTable* inner = join_type == jtLeftOuter ? table : nullptr;
+  if (join_type == jtRightOuter) {
+    inner = SourceTables[0];
+    inner->OuterJoinOverSeveral = SourceTables.Count() > 1;
     SourceTables.Insert(0, table);
-  else
+  } else {
     SourceTables.Add(table);
+  }
   in.Expect("ON", "ON keyword expected in JOIN clause, instead found '");
   TExpToken* condition = in.Expression(1, kJoinOptions, kWhereContext, kWhereEmpty);
+  if (inner) inner->OuterJoinCondition = condition;
   MarkJoinCondition(condition, join_type);
   AndWhere(condition);
   HasWhere = true;

@@ -1,0 +1,884 @@
+#include "tables/sql/select_executor.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <unordered_map>
+
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/errors.h"
+#include "tables/engine/index_key.h"
+#include "tables/engine/record_sort.h"
+#include "tables/lib/expcheck.h"
+#include "tables/lib/expconvert.h"
+#include "tables/lib/expeval.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/lib/language_settings.h"
+#include "tables/sql/statement.h"
+
+namespace korvex {
+
+namespace {
+
+constexpr std::size_t kMaxResultColumns = 1024;
+constexpr const char* kWhereContext = "WHERE or JOIN clause";
+
+[[noreturn]] void Fail(const std::string& message) { RaiseError(err::kSqlError, {}, {}, {}, message); }
+
+// Conjuncts of an AND tree, left to right.
+void SplitAnd(TExpToken* node, std::vector<TExpToken*>& out) {
+  if (!node) return;
+  if (node->NodeClass == enBINARY && node->Operator == eoAND) {
+    SplitAnd(node->Left, out);
+    SplitAnd(node->Right, out);
+    return;
+  }
+  out.push_back(node);
+}
+
+// Whether two trees are the same expression (names without regard to case).
+bool SameTree(const TExpToken* a, const TExpToken* b) {
+  if (!a || !b) return a == b;
+  return a->Compare(*b) && SameTree(a->Left, b->Left) && SameTree(a->Right, b->Right) &&
+         SameTree(a->Third, b->Third);
+}
+
+// The highest source level a bound tree reads (-1: none).
+int LastLevel(const TExpToken* node) {
+  if (!node) return -1;
+  int level = -1;
+  if (node->NodeClass == enFIELD && node->SourceTable) level = node->SourceTable->JoinOrder - 1;
+  return std::max({level, LastLevel(node->Left), LastLevel(node->Right), LastLevel(node->Third)});
+}
+
+std::string AggregatePrefix(std::uint8_t calculation) {
+  switch (calculation) {
+    case rcSum: return "Sum Of ";
+    case rcMin: return "Min Of ";
+    case rcMax: return "Max Of ";
+    case rcAvg: return "Average Of ";
+    case rcCount: return "Count Of ";
+    default: return {};
+  }
+}
+
+std::uint8_t AggregateOperator(std::uint8_t calculation) {
+  switch (calculation) {
+    case rcSum: return eoSUM;
+    case rcMin: return eoMIN;
+    case rcMax: return eoMAX;
+    case rcAvg: return eoAVG;
+    case rcCount: return eoCOUNT;
+    default: return eoNOTDEFINED;
+  }
+}
+
+std::string RightmostChars(const std::string& text, std::size_t count) {
+  return text.size() <= count ? text : text.substr(text.size() - count);
+}
+
+std::atomic<std::uint32_t> result_counter{0};
+
+}  // namespace
+
+struct TSelectExecutor::Source {
+  TSourceTable* table = nullptr;
+  std::unique_ptr<TDataCursor> cursor;
+  std::uint32_t record_size = 0;
+  std::vector<std::uint8_t> rows;  // every record, read once per execution
+  std::uint32_t row_count = 0;
+  const std::uint8_t* current = nullptr;  // nullptr: the blank row of an outer join
+  std::uint8_t join_type = jtNone;        // how this table joins those before it
+  TExpToken* on_condition = nullptr;      // its ON condition (part of WHERE)
+  std::vector<TExpToken*> outer_conditions;  // ON conditions of an outer join on this target
+  std::vector<TExpToken*> conditions;        // other conditions whose last table is this one
+};
+
+struct TSelectExecutor::Output {
+  TResultField* field = nullptr;
+  std::string name;
+  std::uint8_t calculation = rcNone;
+  const TExpToken* expression = nullptr;  // bound tree (the argument of an aggregate)
+  bool count_star = false;
+  TFieldDefinition def;
+  std::uint8_t argument_type = dtUnknown;
+};
+
+struct TSelectExecutor::Group {
+  std::vector<std::uint8_t> record;
+  struct Acc {
+    std::int64_t count = 0;
+    std::int64_t integral = 0;
+    double real = 0;
+    TExpToken* best = nullptr;  // MIN/MAX so far (owned); SUM of BCD
+  };
+  std::vector<Acc> accs;
+  ~Group() {
+    for (Acc& a : accs) ReturnExpTokenInstance(a.best);
+  }
+};
+
+TSelectExecutor::TSelectExecutor(TDataQuery& query) : query_(query) {}
+
+TSelectExecutor::~TSelectExecutor() {
+  groups_.clear();
+  for (TExpToken*& node : expanded_) FreeExpressionTokens(node);
+  if (result_) {
+    try {
+      result_->CloseCursor(true);
+    } catch (...) {
+    }
+  }
+  for (auto& source : sources_) {
+    try {
+      if (source->cursor) source->cursor->CloseCursor();
+    } catch (...) {
+    }
+  }
+}
+
+// ---- preparing ------------------------------------------------------------------
+
+void TSelectExecutor::Prepare() {
+  if (query_.Distinct && query_.HasGroupBy) query_.Distinct = false;
+  OpenSources();
+  BindResultFields();
+  if (!query_.HasGroupBy && query_.HavingGiven) Fail("A GROUP BY clause must exist in order to use the HAVING clause");
+  SplitConditions();
+  BindOrderAndGroup();
+  BindHaving();
+  CreateResultTable();
+}
+
+void TSelectExecutor::OpenSources() {
+  // The parser puts a RIGHT JOIN's table before the table it joins; every
+  // other table follows in FROM order. Each ON condition belongs to the
+  // table its JOIN names.
+  std::uint16_t level = 0;
+  for (TSourceTable* table : query_.SourceTables) {
+    auto source = std::make_unique<Source>();
+    source->table = table;
+    table->JoinOrder = ++level;
+    TDataDirectory* directory = table->DataDirectory ? table->DataDirectory : query_.Statement->DataDirectory();
+    source->cursor = std::make_unique<TDataCursor>(directory);
+    source->cursor->SetTableName(table->TableName);
+    source->cursor->SetInMemory(table->InMemory);
+    source->cursor->SetReadOnly(true);
+    source->cursor->SetIsSourceTable(true);
+    source->cursor->OpenCursor();
+    source->record_size = source->cursor->GetRecordSize();
+    table->Cursor = source->cursor.get();
+    sources_.push_back(std::move(source));
+  }
+  if (!sources_.empty()) {
+    locale_ = {sources_[0]->cursor->GetLanguageID(), sources_[0]->cursor->GetSortID()};
+    if (query_.LanguageGiven) locale_ = {query_.LanguageID, query_.SortID};
+  }
+}
+
+namespace {
+
+struct BindContext {
+  const std::vector<std::unique_ptr<TSelectExecutor::Source>>* sources;
+};
+
+}  // namespace
+
+// Binds a column to the named table, or to the first table in FROM order
+// that has a field of that name.
+static bool LookupSourceField(void* user, TExpToken* node) {
+  auto& sources = *static_cast<std::vector<std::unique_ptr<TSelectExecutor::Source>>*>(user);
+  std::vector<TSelectExecutor::Source*> ordered;
+  for (auto& s : sources) ordered.push_back(s.get());
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](auto* a, auto* b) { return a->table->FromOrder < b->table->FromOrder; });
+  for (TSelectExecutor::Source* source : ordered) {
+    if (!node->TableName.empty() && !rtl::AnsiSameText(node->TableName, source->table->CorrelationName)) continue;
+    TDataCursor& cursor = *source->cursor;
+    for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
+      const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(i);
+      if (!rtl::AnsiSameText(f.Name, node->ColumnName)) continue;
+      node->SourceTable = source->table;
+      node->FieldNumber = static_cast<std::uint16_t>(i);
+      node->DataType = f.DataType;
+      node->SubType = f.SubType;
+      node->SetDataSize(f.DataType == dtBlob ? 10 : f.PhysicalSize);
+      node->Scale = f.PhysicalDecimals;
+      return true;
+    }
+    if (!node->TableName.empty()) return false;
+  }
+  return false;
+}
+
+void TSelectExecutor::BindTree(TExpToken* node, const char* context, bool condition) {
+  LanguageSettingsScope settings(query_.Statement->Locale().LanguageID, query_.Statement->Locale().SortID);
+  VerifyExpressionToken(err::kSqlError, {}, context, node, nullptr, &sources_, &LookupSourceField, condition);
+}
+
+void TSelectExecutor::BindResultFields() {
+  auto source_of = [&](const std::string& correlation) -> Source* {
+    for (auto& s : sources_)
+      if (rtl::AnsiSameText(s->table->CorrelationName, correlation)) return s.get();
+    return nullptr;
+  };
+  bool plain = false;
+  for (TResultField* field : query_.ResultFields) {
+    if (field->Calculation == rcNone && field->FieldName == "*") {
+      if (!field->DefaultName)
+        Fail("Invalid use of column correlation name '" + field->ColumnName + "' for '*' specified in source columns");
+      std::vector<Source*> which;
+      if (field->SourceCorrelationName.empty()) {
+        for (auto& s : sources_) which.push_back(s.get());
+        std::stable_sort(which.begin(), which.end(),
+                         [](auto* a, auto* b) { return a->table->FromOrder < b->table->FromOrder; });
+      } else if (Source* s = source_of(field->SourceCorrelationName)) {
+        which.push_back(s);
+      } else {
+        Fail("Invalid column name '*' or table correlation name '" + field->SourceCorrelationName +
+             "' specified in source columns");
+      }
+      for (Source* s : which) {
+        for (int i = 1; i <= s->cursor->GetFieldCount(); ++i) {
+          const TFieldDefinition& f = s->cursor->GetFieldDefinitionByPos(i);
+          TExpToken* node = GetNewExpTokenInstance();
+          node->NodeClass = enFIELD;
+          node->ColumnName = f.Name;
+          node->TableName = s->table->CorrelationName;
+          node->Text = f.Name;
+          expanded_.push_back(node);
+          BindTree(node, "source column expression", false);
+          Output out;
+          out.field = field;
+          out.name = f.Name;
+          out.expression = node;
+          out.def = f;
+          outputs_.push_back(out);
+          plain = true;
+        }
+      }
+      continue;
+    }
+    Output out;
+    out.field = field;
+    out.calculation = field->Calculation;
+    if (field->Calculation == rcCount && field->Expression && field->Expression->NodeClass == enFIELD &&
+        field->Expression->ColumnName == "*") {
+      // COUNT(*) counts rows; it names the first field of its table.
+      out.count_star = true;
+      Source* s = field->SourceCorrelationName.empty() ? nullptr : source_of(field->SourceCorrelationName);
+      if (!s) {
+        for (auto& candidate : sources_)
+          if (!s || candidate->table->FromOrder < s->table->FromOrder) s = candidate.get();
+      }
+      if (s && s->cursor->GetFieldCount() > 0) field->FieldName = s->cursor->GetFieldDefinitionByPos(1).Name;
+    } else {
+      if (field->Calculation == rcNone && !field->IsExpression) {
+        TExpToken probe;
+        probe.NodeClass = enFIELD;
+        probe.ColumnName = field->FieldName;
+        probe.TableName = field->SourceCorrelationName;
+        if (!LookupSourceField(&sources_, &probe))
+          Fail("Invalid column name '" + field->FieldName + "' or table correlation name '" +
+               field->SourceCorrelationName + "' specified in source columns");
+      }
+      BindTree(field->Expression, "source column expression", false);
+      out.expression = field->Expression;
+    }
+    if (field->Calculation == rcNone) plain = true;
+    else aggregates_ = true;
+    // The column's type.
+    TFieldDefinition& def = out.def;
+    const TExpToken* e = out.expression;
+    out.argument_type = e ? e->DataType : std::uint8_t{dtUnknown};
+    if (e && e->DataType == dtBlob) Fail("BLOB columns cannot be selected in this query");
+    switch (out.calculation) {
+      case rcCount: def.DataType = dtInteger; break;
+      case rcAvg: def.DataType = dtFloat; break;
+      case rcSum:
+        if (IsIntegralType(e->DataType)) def.DataType = dtInteger;
+        else if (e->DataType == dtFloat || e->DataType == dtBCD) {
+          def.DataType = e->DataType;
+          def.SubType = e->SubType;
+          def.Decimals = e->Scale;
+        } else {
+          Fail("Invalid aggregate '" + AggregatePrefix(rcSum) + field->FieldName + "' specified in source columns");
+        }
+        break;
+      default:
+        def.DataType = e->DataType == dtUnknown ? std::uint8_t{dtString} : e->DataType;
+        def.SubType = e->SubType;
+        if (def.DataType == dtString) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize - 1, 1, 250));
+        else if (IsBytesType(def.DataType)) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize, 1, 250));
+        def.Decimals = e->Scale;
+        if (def.DataType == dtString && e->DataSize - 1 > 250)
+          Fail("Column expression '" + field->ExpressionText + "' exceeds the maximum allowable field size");
+        break;
+    }
+    if (def.SubType == fstAutoInc) def.SubType = fstNone;
+    outputs_.push_back(out);
+  }
+  if (outputs_.size() > kMaxResultColumns) Fail("Maximum number of columns (1024) in result set exceeded");
+  if (aggregates_ && plain && !query_.HasGroupBy)
+    Fail("Invalid use of aggregate function(s), the necessary GROUP BY clause is missing");
+  if (aggregates_ || query_.HasGroupBy) query_.SingleRowResult = !query_.HasGroupBy;
+
+  // Unique result names of at most 30 characters.
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    Output& out = outputs_[i];
+    const TResultField* field = out.field;
+    std::string base;
+    if (!field->DefaultName) base = field->ColumnName;
+    else if (field->FieldName == "*") base = out.name;
+    else if (out.calculation != rcNone)
+      base = AggregatePrefix(out.calculation) + (field->IsExpression ? std::string("Expr") : field->FieldName);
+    else if (field->IsExpression) base = "Expression";
+    else base = field->FieldName;
+    base = RightmostChars(base, 30);
+    std::string name = base;
+    auto taken = [&](const std::string& n) {
+      for (std::size_t j = 0; j < i; ++j)
+        if (rtl::AnsiSameText(outputs_[j].name, n)) return true;
+      return false;
+    };
+    for (int n = 1; taken(name); ++n) {
+      const std::string suffix = "_" + std::to_string(n);
+      name = (base.size() + suffix.size() > 30 ? RightmostChars(base, 30 - suffix.size()) : base) + suffix;
+    }
+    out.name = name;
+    out.def.Name = name;
+    out.def.FieldNumber = static_cast<std::uint16_t>(i + 1);
+    out.def.Minimum.clear();
+    out.def.Maximum.clear();
+    out.def.Default.clear();
+    out.def.Required = 0;
+    out.def.Description.clear();
+    out.def.Calculated = 0;
+    out.def.Expression = nullptr;
+    out.def.UpdatePhysicalSize();
+  }
+}
+
+void TSelectExecutor::SplitConditions() {
+  std::vector<TExpToken*> conjuncts;
+  SplitAnd(query_.WhereExpression, conjuncts);
+  for (TExpToken* c : conjuncts) BindTree(c, kWhereContext, true);
+  // The ON conditions of outer joins decide which inner rows match; they
+  // never drop an outer row.
+  std::vector<TExpToken*> on_conditions;
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    Source& s = *sources_[i];
+    TSourceTable* table = s.table;
+    if (!table->OuterJoinCondition) continue;
+    if (table->OuterJoinOverSeveral || i == 0)
+      Fail("Right outer joins whose inner side holds more than one table are not supported");
+    s.join_type = jtLeftOuter;
+    SplitAnd(table->OuterJoinCondition, s.outer_conditions);
+    on_conditions.insert(on_conditions.end(), s.outer_conditions.begin(), s.outer_conditions.end());
+  }
+  for (TExpToken* c : conjuncts) {
+    if (std::find(on_conditions.begin(), on_conditions.end(), c) != on_conditions.end()) continue;
+    const int level = LastLevel(c);
+    if (level < 0)
+      constant_conditions_.push_back(c);
+    else
+      sources_[static_cast<std::size_t>(level)]->conditions.push_back(c);
+  }
+  for (auto& s : sources_)
+    for (TExpToken* c : s->outer_conditions)
+      if (LastLevel(c) > s->table->JoinOrder - 1)
+        Fail("The join condition of table correlation name '" + s->table->CorrelationName +
+             "' refers to a table joined after it");
+}
+
+namespace {
+
+// Finds a result column by number or name for ORDER BY and GROUP BY.
+template <typename Item>
+int FindOutput(const std::vector<TSelectExecutor::Output>& outputs, const Item& item, const char* clause) {
+  if (item.ColumnNumber != 0) {
+    if (item.ColumnNumber > outputs.size())
+      Fail("Invalid column number '" + std::to_string(item.ColumnNumber) + "' specified in " + clause + " clause");
+    return item.ColumnNumber - 1;
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const auto& out = outputs[i];
+    const TResultField* f = out.field;
+    const bool correlation_ok =
+        item.CorrelationName.empty() || rtl::AnsiSameText(item.CorrelationName, f->SourceCorrelationName) ||
+        (out.expression && rtl::AnsiSameText(item.CorrelationName, out.expression->TableName));
+    if (!correlation_ok) continue;
+    if (rtl::AnsiSameText(out.name, item.ColumnName) ||
+        (out.calculation == rcNone && out.expression && out.expression->NodeClass == enFIELD &&
+         rtl::AnsiSameText(out.expression->ColumnName, item.ColumnName)))
+      return static_cast<int>(i);
+  }
+  Fail("Invalid column name '" + item.ColumnName + "' or table correlation name '" + item.CorrelationName +
+       "' specified in " + clause + " clause");
+}
+
+}  // namespace
+
+void TSelectExecutor::BindOrderAndGroup() {
+  if (query_.OrderByFields.Count() > static_cast<int>(kMaxResultColumns))
+    Fail("Maximum number of columns (1024) in ORDER BY clause exceeded");
+  for (TOrderByField* item : query_.OrderByFields) {
+    const int i = FindOutput(outputs_, *item, "ORDER BY");
+    if (outputs_[i].def.DataType == dtBlob)
+      Fail("Invalid BLOB column '" + outputs_[i].name + "' specified in ORDER BY clause");
+    order_outputs_.emplace_back(i, item->Descending);
+  }
+  for (TGroupByField* item : query_.GroupByFields) {
+    const int i = FindOutput(outputs_, *item, "GROUP BY");
+    if (outputs_[i].calculation != rcNone)
+      Fail("Invalid column name '" + item->ColumnName + "' or table correlation name '" + item->CorrelationName +
+           "' specified in GROUP BY clause");
+    group_outputs_.push_back(i);
+  }
+  if (query_.HasGroupBy) {
+    // Every plain column is part of its group.
+    for (std::size_t i = 0; i < outputs_.size(); ++i)
+      if (outputs_[i].calculation == rcNone &&
+          std::find(group_outputs_.begin(), group_outputs_.end(), static_cast<int>(i)) == group_outputs_.end())
+        group_outputs_.push_back(static_cast<int>(i));
+    aggregates_ = true;
+  }
+}
+
+namespace {
+
+struct HavingContext {
+  std::vector<TSelectExecutor::Output>* outputs;
+};
+
+}  // namespace
+
+static bool LookupResultField(void* user, TExpToken* node) {
+  auto& outputs = *static_cast<std::vector<TSelectExecutor::Output>*>(user);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const auto& out = outputs[i];
+    if (!rtl::AnsiSameText(out.name, node->ColumnName) &&
+        !(out.calculation == rcNone && out.expression && out.expression->NodeClass == enFIELD &&
+          rtl::AnsiSameText(out.expression->ColumnName, node->ColumnName)))
+      continue;
+    node->SourceTable = nullptr;
+    node->FieldNumber = static_cast<std::uint16_t>(i + 1);
+    node->DataType = out.def.DataType;
+    node->SubType = out.def.SubType;
+    node->SetDataSize(out.def.PhysicalSize);
+    node->Scale = out.def.PhysicalDecimals;
+    return true;
+  }
+  return false;
+}
+
+void TSelectExecutor::BindHaving() {
+  TExpToken* having = query_.HavingExpression;
+  if (!having) return;
+  // Each aggregate call stands for the result column of the same kind over
+  // the same argument.
+  auto replace = [&](TExpToken* node, const auto& self) -> void {
+    if (!node) return;
+    if (node->NodeClass == enFUNC &&
+        (node->Operator == eoSUM || node->Operator == eoMIN || node->Operator == eoMAX || node->Operator == eoAVG ||
+         node->Operator == eoCOUNT)) {
+      for (const Output& out : outputs_) {
+        if (AggregateOperator(out.calculation) != node->Operator) continue;
+        const TExpToken* arg = node->Left;
+        const bool star = arg && arg->NodeClass == enFIELD && arg->ColumnName == "*";
+        if (out.count_star ? star : (!star && SameTree(out.field->Expression, arg))) {
+          FreeExpressionTokens(node->Left);
+          node->NodeClass = enFIELD;
+          node->Operator = eoNOTDEFINED;
+          node->ColumnName = out.name;
+          node->TableName.clear();
+          return;
+        }
+      }
+      std::string argument = "...";
+      if (!node->Left || node->Left->NodeClass == enFIELD)
+        argument = !node->Left ? std::string("*")
+                   : node->Left->TableName.empty() ? node->Left->ColumnName
+                                                   : node->Left->TableName + "." + node->Left->ColumnName;
+      Fail("Invalid aggregate '" + node->Text + "(" + argument +
+           ")' specified in HAVING clause, it must also be a source column");
+    }
+    self(node->Left, self);
+    self(node->Right, self);
+    self(node->Third, self);
+  };
+  // The argument trees of the result columns are bound already; bind a copy
+  // of each HAVING argument the same way before comparing.
+  auto bind_arguments = [&](TExpToken* node, const auto& self) -> void {
+    if (!node) return;
+    if (node->NodeClass == enFUNC && node->Left &&
+        !(node->Left->NodeClass == enFIELD && node->Left->ColumnName == "*") &&
+        (node->Operator == eoSUM || node->Operator == eoMIN || node->Operator == eoMAX || node->Operator == eoAVG ||
+         node->Operator == eoCOUNT)) {
+      BindTree(node->Left, "source column expression", false);
+      return;
+    }
+    self(node->Left, self);
+    self(node->Right, self);
+    self(node->Third, self);
+  };
+  bind_arguments(having, bind_arguments);
+  replace(having, replace);
+  LanguageSettingsScope settings(query_.Statement->Locale().LanguageID, query_.Statement->Locale().SortID);
+  VerifyExpressionToken(err::kSqlError, {}, "HAVING clause", having, nullptr, &outputs_, &LookupResultField, true);
+  if (having->DataType != dtBoolean) Fail("HAVING clause must be a boolean expression");
+}
+
+void TSelectExecutor::CreateResultTable() {
+  std::vector<TFieldDefinition> fields;
+  for (const Output& out : outputs_) fields.push_back(out.def);
+  result_name_ = "Sys__Result" + std::to_string(++result_counter);
+  result_ = std::make_unique<TDataCursor>(query_.Statement->DataDirectory());
+  result_->SetTableName(result_name_);
+  result_->SetInMemory(true);
+  result_->SetExclusive(true);
+  TTableCreation creation;
+  creation.Settings.LanguageID = locale_.Language;
+  creation.Settings.SortID = locale_.Sort;
+  creation.Overwrite = true;
+  result_->CreateTable(creation, fields);
+  result_->SetIsTemporary(true);
+  result_->SetIsResultSet(true);
+  result_->OpenCursor();
+  for (std::size_t i = 0; i < outputs_.size(); ++i)
+    outputs_[i].def = result_->GetFieldDefinitionByPos(static_cast<int>(i + 1));
+  result_record_.assign(result_->GetRecordSize(), 0);
+}
+
+// ---- executing -------------------------------------------------------------------
+
+bool TSelectExecutor::FieldValue(void* user, const void*, TExpToken* result) {
+  auto* self = static_cast<TSelectExecutor*>(user);
+  const std::uint8_t* record;
+  TDataCursor* cursor;
+  if (result->SourceTable) {
+    Source& s = *self->sources_[static_cast<std::size_t>(result->SourceTable->JoinOrder - 1)];
+    record = s.current;
+    cursor = s.cursor.get();
+  } else {
+    record = self->result_record_.data();
+    cursor = self->result_.get();
+  }
+  if (!record || result->FieldNumber == 0) {
+    result->SetNullValue();
+    return true;
+  }
+  const TFieldDefinition& f = cursor->GetFieldDefinitionByPos(result->FieldNumber);
+  result->SetDataSize(f.PhysicalSize + 1);
+  result->ClearValue();
+  const bool blank = cursor->GetField(result->FieldNumber, record, result->ValueBuffer);
+  // The empty string is blank.
+  if (blank || (f.DataType == dtString && result->ValueBuffer[0] == 0)) {
+    result->SetNullValue();
+    return true;
+  }
+  result->IsNull = false;
+  return true;
+}
+
+TExpToken* TSelectExecutor::Evaluate(const TExpToken* tree) {
+  return EvaluateExpressionToken(tree, nullptr, this, &TSelectExecutor::FieldValue, locale_);
+}
+
+bool TSelectExecutor::EvaluateCondition(TExpToken* tree) {
+  ExpTokenGuard value(Evaluate(tree));
+  return IsTrue(value.get());
+}
+
+void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToken* value) {
+  const TFieldDefinition& def = outputs_[static_cast<std::size_t>(field - 1)].def;
+  if (!value || value->IsNull) {
+    result_->PutField(field, record, nullptr);
+    return;
+  }
+  // A value's size is not always its type's (an operator's node keeps the
+  // size its checker gave it): fixed-size types take their own size.
+  std::uint8_t data[kConvertBufferSize + 1] = {};
+  std::size_t have = static_cast<std::size_t>(std::max<std::int32_t>(value->DataSize, 0));
+  if (value->DataType != dtString && !IsBytesType(value->DataType)) have = PhysicalSizeOf(value->DataType, 0);
+  have = std::min<std::size_t>({have, kConvertBufferSize - 1, static_cast<std::size_t>(value->ValueCapacity)});
+  std::memcpy(data, value->ValueBuffer, have);
+  bool usable = true;
+  if (value->DataType != def.DataType || def.DataType == dtString) {
+    const std::uint8_t from_size =
+        static_cast<std::uint8_t>(value->DataType == dtString ? kConvertBufferSize : have);
+    usable = ConvertExpression(value->DataType, from_size, value->Scale, def.DataType, def.PhysicalSize,
+                               def.PhysicalDecimals, data);
+  }
+  if (usable && def.DataType == dtString && data[0] == 0) usable = false;
+  result_->PutField(field, record, usable ? data : nullptr);
+}
+
+TDataCursor* TSelectExecutor::Execute() {
+  rows_read_ = 0;
+  groups_.clear();
+  group_index_.clear();
+  result_->EmptyTable();
+  // Conditions that read no table hold or fail for the whole execution.
+  bool empty = false;
+  for (TExpToken* c : constant_conditions_)
+    if (!EvaluateCondition(c)) empty = true;
+  if (!empty) {
+    for (auto& source : sources_) {
+      TDataCursor& cursor = *source->cursor;
+      source->rows.clear();
+      source->row_count = 0;
+      cursor.SetToBegin();
+      std::vector<std::uint8_t> buffer(source->record_size);
+      while (cursor.GetNextRecord(buffer.data()) == 0) {
+        source->rows.insert(source->rows.end(), buffer.begin(), buffer.end());
+        ++source->row_count;
+        ++rows_read_;
+      }
+      if (source->row_count == 0 && source->join_type == jtNone && source.get() != sources_.front().get()) {
+        // an inner-joined empty table leaves nothing to combine
+      }
+    }
+    if (!sources_.empty()) Walk(0);
+  }
+  if (aggregates_) FinishGroups();
+  SortResult();
+  CutResult();
+  result_->SetToBegin();
+  query_.RowsAffected = static_cast<std::int32_t>(result_->GetRecordCount());
+  return result_.get();
+}
+
+void TSelectExecutor::Walk(std::size_t level) {
+  if (level == sources_.size()) {
+    EmitCombination();
+    return;
+  }
+  Source& s = *sources_[level];
+  auto passes = [&](const std::vector<TExpToken*>& conditions) {
+    for (TExpToken* c : conditions)
+      if (!EvaluateCondition(c)) return false;
+    return true;
+  };
+  bool matched = false;
+  for (std::uint32_t r = 0; r < s.row_count; ++r) {
+    s.current = s.rows.data() + std::size_t{r} * s.record_size;
+    if (!passes(s.outer_conditions)) continue;
+    matched = true;
+    if (!passes(s.conditions)) continue;
+    Walk(level + 1);
+  }
+  if (!matched && s.join_type != jtNone) {
+    s.current = nullptr;
+    if (passes(s.conditions)) Walk(level + 1);
+  }
+  s.current = nullptr;
+}
+
+void TSelectExecutor::EmitCombination() {
+  if (query_.MaxNumOfRows >= 0 && !aggregates_ && !query_.Distinct && order_outputs_.empty() &&
+      result_->GetRecordCount() >= static_cast<std::uint32_t>(query_.MaxNumOfRows))
+    return;
+  std::uint8_t* record = result_record_.data();
+  result_->ClearRecord(record);
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    const Output& out = outputs_[i];
+    if (out.calculation != rcNone) continue;
+    ExpTokenGuard value(Evaluate(out.expression));
+    StoreValue(static_cast<int>(i + 1), record, value.get());
+  }
+  if (!aggregates_) {
+    result_->AppendRecord(record, false);
+    return;
+  }
+  // The group: the bytes of its plain columns.
+  std::string key;
+  for (int i : group_outputs_) {
+    const TFieldDefinition& def = outputs_[static_cast<std::size_t>(i)].def;
+    std::uint8_t data[256] = {};
+    const bool blank = result_->GetField(i + 1, record, data);
+    key.push_back(blank ? '\0' : '\1');
+    if (!blank) {
+      if (def.DataType == dtString)
+        key.append(reinterpret_cast<const char*>(data), std::strlen(reinterpret_cast<const char*>(data)) + 1);
+      else
+        key.append(reinterpret_cast<const char*>(data), def.PhysicalSize);
+    }
+  }
+  Group* group;
+  auto found = group_index_.find(key);
+  if (found == group_index_.end()) {
+    auto g = std::make_unique<Group>();
+    g->record = result_record_;
+    g->accs.resize(outputs_.size());
+    group = g.get();
+    group_index_.emplace(key, groups_.size());
+    groups_.push_back(std::move(g));
+  } else {
+    group = groups_[found->second].get();
+  }
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    const Output& out = outputs_[i];
+    if (out.calculation == rcNone) continue;
+    Group::Acc& acc = group->accs[i];
+    if (out.count_star) {
+      ++acc.count;
+      continue;
+    }
+    ExpTokenGuard value(Evaluate(out.expression));
+    if (value->IsNull) continue;
+    ++acc.count;
+    switch (out.calculation) {
+      case rcSum:
+      case rcAvg:
+        if (IsIntegralType(value->DataType)) {
+          acc.integral += value->IntegralValue();
+          if (out.calculation == rcSum &&
+              (acc.integral > std::numeric_limits<std::int32_t>::max() ||
+               acc.integral < std::numeric_limits<std::int32_t>::min()))
+            Fail("Integer overflow in SUM of '" + out.field->FieldName + "'");
+          acc.real += static_cast<double>(value->IntegralValue());
+        } else if (value->DataType == dtFloat) {
+          acc.real += value->Value<double>();
+        } else if (value->DataType == dtBCD) {
+          if (!acc.best) {
+            acc.best = GetNewExpTokenInstance();
+            acc.best->Copy(*value);
+          } else {
+            TExpToken* sum = GetNewExpTokenInstance();
+            EvaluateBinary(eoADD, acc.best, value.get(), sum, locale_);
+            ReturnExpTokenInstance(acc.best);
+            acc.best = sum;
+          }
+          std::uint8_t data[8];
+          std::memcpy(data, value->ValueBuffer, 8);
+          if (ConvertExpression(dtBCD, 8, value->Scale, dtFloat, 8, 0, data)) {
+            double d;
+            std::memcpy(&d, data, 8);
+            acc.real += d;
+          }
+        }
+        break;
+      case rcMin:
+      case rcMax: {
+        if (!acc.best) {
+          acc.best = GetNewExpTokenInstance();
+          acc.best->Copy(*value);
+          acc.best->Left = acc.best->Right = acc.best->Third = nullptr;
+          break;
+        }
+        ExpTokenGuard better(GetNewExpTokenInstance());
+        EvaluateBinary(out.calculation == rcMin ? eoLT : eoGT, value.get(), acc.best, better.get(), locale_);
+        if (IsTrue(better.get())) {
+          acc.best->Copy(*value);
+          acc.best->Left = acc.best->Right = acc.best->Third = nullptr;
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+}
+
+void TSelectExecutor::FinishGroups() {
+  // Without GROUP BY there is exactly one row, also over no rows.
+  if (group_outputs_.empty() && groups_.empty()) {
+    auto g = std::make_unique<Group>();
+    g->record.assign(result_record_.size(), 0);
+    result_->ClearRecord(g->record.data());
+    g->accs.resize(outputs_.size());
+    groups_.push_back(std::move(g));
+  }
+  for (auto& g : groups_) {
+    std::uint8_t* record = g->record.data();
+    for (std::size_t i = 0; i < outputs_.size(); ++i) {
+      const Output& out = outputs_[i];
+      const Group::Acc& acc = g->accs[i];
+      const int field = static_cast<int>(i + 1);
+      switch (out.calculation) {
+        case rcNone: break;
+        case rcCount: {
+          const std::int32_t n = static_cast<std::int32_t>(acc.count);
+          result_->PutField(field, record, reinterpret_cast<const std::uint8_t*>(&n));
+          break;
+        }
+        case rcSum:
+          if (acc.count == 0) {
+            result_->PutField(field, record, nullptr);
+          } else if (out.def.DataType == dtInteger) {
+            const std::int32_t n = static_cast<std::int32_t>(acc.integral);
+            result_->PutField(field, record, reinterpret_cast<const std::uint8_t*>(&n));
+          } else if (out.def.DataType == dtBCD) {
+            StoreValue(field, record, acc.best);
+          } else {
+            result_->PutField(field, record, reinterpret_cast<const std::uint8_t*>(&acc.real));
+          }
+          break;
+        case rcAvg:
+          if (acc.count == 0) {
+            result_->PutField(field, record, nullptr);
+          } else {
+            const double avg = acc.real / static_cast<double>(acc.count);
+            result_->PutField(field, record, reinterpret_cast<const std::uint8_t*>(&avg));
+          }
+          break;
+        case rcMin:
+        case rcMax: StoreValue(field, record, acc.count == 0 ? nullptr : acc.best); break;
+        default: break;
+      }
+    }
+    if (query_.HavingExpression) {
+      std::memcpy(result_record_.data(), record, result_record_.size());
+      if (!EvaluateCondition(query_.HavingExpression)) continue;
+    }
+    result_->AppendRecord(record, false);
+  }
+  groups_.clear();
+  group_index_.clear();
+}
+
+void TSelectExecutor::SortResult() {
+  if (order_outputs_.empty() && !query_.Distinct) return;
+  TRecordSortRequest request;
+  request.CaseInsensitive = query_.OrderByNoCase;
+  if (query_.Distinct) {
+    // The ORDER BY keys lead; every other column follows, so that equal rows
+    // meet.
+    for (auto [i, descending] : order_outputs_) request.Fields.push_back({outputs_[i].def, descending});
+    for (std::size_t i = 0; i < outputs_.size(); ++i) {
+      const bool ordered = std::any_of(order_outputs_.begin(), order_outputs_.end(),
+                                       [&](auto& o) { return o.first == static_cast<int>(i); });
+      if (!ordered) request.Fields.push_back({outputs_[i].def, false});
+    }
+    request.RemoveDuplicates = true;
+    request.CaseInsensitive = false;
+  } else {
+    for (auto [i, descending] : order_outputs_) request.Fields.push_back({outputs_[i].def, descending});
+  }
+  result_->SortRecordBuffers(request);
+  if (query_.Distinct && query_.OrderByNoCase && !order_outputs_.empty()) {
+    TRecordSortRequest order;
+    order.CaseInsensitive = true;
+    for (auto [i, descending] : order_outputs_) order.Fields.push_back({outputs_[i].def, descending});
+    result_->SortRecordBuffers(order);
+  }
+}
+
+void TSelectExecutor::CutResult() {
+  if (query_.MaxNumOfRows < 0) return;
+  const auto limit = static_cast<std::uint32_t>(query_.MaxNumOfRows);
+  if (result_->GetRecordCount() <= limit) return;
+  // Records past the limit go from the end.
+  result_->SetToEnd();
+  std::vector<std::uint8_t> buffer(result_->GetRecordSize());
+  while (result_->GetRecordCount() > limit) {
+    if (result_->GetPriorRecord(buffer.data()) != 0) break;
+    result_->DeleteRecord(buffer.data(), false);
+    result_->SetToEnd();
+  }
+}
+
+}  // namespace korvex

@@ -1,0 +1,93 @@
+// TSelectExecutor: answers one SELECT query with a result table.
+//
+// Preparing opens a read-only cursor on every source table, binds every
+// column of the result list, WHERE and HAVING to a source field (an
+// unqualified name two tables share binds to the first in FROM order),
+// types the expressions and lays out the result table. Executing walks the
+// sources in nested loops in FROM order: an inner or comma join tests its
+// conditions on each combination; a LEFT or RIGHT join adds the outer row
+// with blank target columns when no target row passes its ON conditions.
+// Each surviving combination becomes one result row, or is folded into its
+// group when the query aggregates. DISTINCT and ORDER BY run the record
+// sort over the finished result table.
+//
+// The result table is a temporary in-memory table of the query's
+// directory: it never reaches a disk and goes when the executor goes.
+//
+// Conditions that name no table are evaluated once per execution; when
+// false the result is empty and no row is read. COUNT(*) counts combined
+// rows, COUNT over no rows is 0 while SUM, MIN, MAX and AVG are blank. An
+// integer SUM is a 32-bit integer (smallint and word widen to it) and
+// raises 11949 "Integer overflow in SUM of '<text>'" when it leaves that
+// range. A maximum row count cuts the finished, ordered result.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "tables/engine/data_cursor.h"
+#include "tables/lib/expeval.h"
+#include "tables/sql/data_query.h"
+
+namespace korvex {
+
+class TSelectExecutor {
+public:
+  explicit TSelectExecutor(TDataQuery& query);
+  ~TSelectExecutor();
+  TSelectExecutor(const TSelectExecutor&) = delete;
+  TSelectExecutor& operator=(const TSelectExecutor&) = delete;
+
+  void Prepare();
+  // Builds the result table anew; the cursor stays owned by the executor,
+  // open and at its beginning.
+  TDataCursor* Execute();
+  // Rows read from the sources by the last execution.
+  std::uint64_t RowsRead() const { return rows_read_; }
+
+  struct Source;
+  struct Output;
+  struct Group;
+
+private:
+  void OpenSources();
+  // Conditions turn lone boolean columns into comparisons with TRUE.
+  void BindTree(TExpToken* node, const char* context, bool condition);
+  void BindResultFields();
+  void BindOrderAndGroup();
+  void BindHaving();
+  void SplitConditions();
+  void CreateResultTable();
+  void Walk(std::size_t level);
+  void EmitCombination();
+  void FinishGroups();
+  void SortResult();
+  void CutResult();
+  bool EvaluateCondition(TExpToken* tree);
+  TExpToken* Evaluate(const TExpToken* tree);
+  void StoreValue(int field, std::uint8_t* record, const TExpToken* value);
+  static bool FieldValue(void* user, const void* record, TExpToken* result);
+
+  TDataQuery& query_;
+  std::vector<std::unique_ptr<Source>> sources_;
+  std::vector<Output> outputs_;
+  std::vector<TExpToken*> constant_conditions_;  // not owned: parts of WHERE
+  std::vector<TExpToken*> row_conditions_;       // inner conditions tested per combination
+  bool aggregates_ = false;
+  std::vector<int> group_outputs_;  // outputs that form the group key (0-based)
+  std::vector<std::pair<int, bool>> order_outputs_;  // output, descending
+  std::vector<std::unique_ptr<Group>> groups_;
+  std::unordered_map<std::string, std::size_t> group_index_;  // group key bytes to groups_
+  std::vector<TExpToken*> expanded_;  // owned column nodes of "*"
+
+  std::vector<std::uint8_t> result_record_;
+  std::unique_ptr<TDataCursor> result_;
+  std::string result_name_;
+  std::uint64_t rows_read_ = 0;
+  TLocalePair locale_{};
+};
+
+}  // namespace korvex
