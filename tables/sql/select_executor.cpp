@@ -82,6 +82,15 @@ std::string RightmostChars(const std::string& text, std::size_t count) {
 
 std::atomic<std::uint32_t> result_counter{0};
 
+// Values that compare equal exactly when their keys do.
+bool Hashable(std::uint8_t a, std::uint8_t b) {
+  return (IsIntegralType(a) && IsIntegralType(b)) || (a == b && (a == dtDate || a == dtTime));
+}
+
+std::int64_t HashKey(const TExpToken* value) {
+  return IsIntegralType(value->DataType) ? value->IntegralValue() : std::int64_t{value->Value<std::int32_t>()};
+}
+
 }  // namespace
 
 struct TSelectExecutor::Source {
@@ -95,6 +104,14 @@ struct TSelectExecutor::Source {
   TExpToken* on_condition = nullptr;      // its ON condition (part of WHERE)
   std::vector<TExpToken*> outer_conditions;  // ON conditions of an outer join on this target
   std::vector<TExpToken*> conditions;        // other conditions whose last table is this one
+  // An equality between a column of this table and an expression over the
+  // tables before it: the rows are looked up by the expression's value
+  // instead of read one by one. Two blanks are equal, so blank rows are kept
+  // apart for a blank value.
+  const TExpToken* hash_column = nullptr;
+  const TExpToken* hash_probe = nullptr;
+  std::unordered_map<std::int64_t, std::vector<std::uint32_t>> hash;
+  std::vector<std::uint32_t> blank_rows;
 };
 
 struct TSelectExecutor::Output {
@@ -148,6 +165,7 @@ void TSelectExecutor::Prepare() {
   BindResultFields();
   if (!query_.HasGroupBy && query_.HavingGiven) Fail("A GROUP BY clause must exist in order to use the HAVING clause");
   SplitConditions();
+  ChooseLookups();
   BindOrderAndGroup();
   BindHaving();
   CreateResultTable();
@@ -394,6 +412,29 @@ void TSelectExecutor::SplitConditions() {
              "' refers to a table joined after it");
 }
 
+void TSelectExecutor::ChooseLookups() {
+  for (std::size_t level = 1; level < sources_.size(); ++level) {
+    Source& s = *sources_[level];
+    for (const auto* list : {&s.outer_conditions, &s.conditions}) {
+      for (const TExpToken* c : *list) {
+        if (s.hash_column || c->NodeClass != enBINARY || c->Operator != eoEQ) continue;
+        for (auto [column, other] : {std::pair{c->Left, c->Right}, std::pair{c->Right, c->Left}}) {
+          if (!column || !other || column->NodeClass != enFIELD || !column->SourceTable ||
+              column->SourceTable->JoinOrder - 1 != static_cast<int>(level))
+            continue;
+          const int other_level = LastLevel(other);
+          if (other_level < 0 || other_level >= static_cast<int>(level) ||
+              !Hashable(column->DataType, other->DataType))
+            continue;
+          s.hash_column = column;
+          s.hash_probe = other;
+          break;
+        }
+      }
+    }
+  }
+}
+
 namespace {
 
 // Finds a result column by number or name for ORDER BY and GROUP BY.
@@ -638,8 +679,16 @@ TDataCursor* TSelectExecutor::Execute() {
         ++source->row_count;
         ++rows_read_;
       }
-      if (source->row_count == 0 && source->join_type == jtNone && source.get() != sources_.front().get()) {
-        // an inner-joined empty table leaves nothing to combine
+      source->hash.clear();
+      source->blank_rows.clear();
+      if (source->hash_column) {
+        for (std::uint32_t r = 0; r < source->row_count; ++r) {
+          source->current = source->rows.data() + std::size_t{r} * source->record_size;
+          ExpTokenGuard value(Evaluate(source->hash_column));
+          if (value->IsNull) source->blank_rows.push_back(r);
+          else source->hash[HashKey(value.get())].push_back(r);
+        }
+        source->current = nullptr;
       }
     }
     if (!sources_.empty()) Walk(0);
@@ -664,7 +713,20 @@ void TSelectExecutor::Walk(std::size_t level) {
     return true;
   };
   bool matched = false;
-  for (std::uint32_t r = 0; r < s.row_count; ++r) {
+  const std::vector<std::uint32_t>* candidates = nullptr;
+  if (s.hash_probe) {
+    static const std::vector<std::uint32_t> none;
+    ExpTokenGuard probe(Evaluate(s.hash_probe));
+    if (probe->IsNull) {
+      candidates = &s.blank_rows;
+    } else {
+      auto found = s.hash.find(HashKey(probe.get()));
+      candidates = found == s.hash.end() ? &none : &found->second;
+    }
+  }
+  const std::uint32_t count = candidates ? static_cast<std::uint32_t>(candidates->size()) : s.row_count;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t r = candidates ? (*candidates)[i] : i;
     s.current = s.rows.data() + std::size_t{r} * s.record_size;
     if (!passes(s.outer_conditions)) continue;
     matched = true;

@@ -60,6 +60,7 @@ private:
   void BindOrderAndGroup();
   void BindHaving();
   void SplitConditions();
+  void ChooseLookups();
   void CreateResultTable();
   void Walk(std::size_t level);
   void EmitCombination();
