@@ -8,7 +8,7 @@ BUILD=${QV_BUILD_DIR:-$ROOT/build}
 
 PACKAGES="build-essential cmake ninja-build ccache clang qt6-base-dev libgtest-dev \
 libgmock-dev libbenchmark-dev fonts-liberation2 poppler-utils sqlite3 python3 \
-xvfb xauth libx11-dev libxtst-dev libgl-dev unrtf libclang-rt-14-dev libasound2-dev ripgrep"
+xvfb xauth libx11-dev libxtst-dev libgl-dev unrtf libclang-rt-14-dev libasound2-dev ripgrep libsqlite3-dev"
 
 missing=""
 for p in $PACKAGES; do

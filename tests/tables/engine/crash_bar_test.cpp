@@ -1,5 +1,5 @@
 // Crash bar: a child process runs random units of work on a shared table
-// (transactions of appends, modifies and deletes with BLOBs, and single
+// with a primary key, a secondary index and a BLOB field (transactions of appends, modifies and deletes with BLOBs, and single
 // appends outside any transaction), telling the parent on a pipe each time
 // a unit returned. The parent kills it with SIGKILL at a random moment, or
 // the child kills itself at a random write or sync of a flush (the
@@ -254,10 +254,18 @@ void RunCrashBar(int kills) {
   {
     Env env(dir);
     std::vector<TFieldDefinition> fields{Field("K", dtInteger), Field("S", dtString, 30), Field("M", dtBlob, 0, 1)};
+    // A primary key on K and a secondary index on S.
+    TTableCreation creation;
+    TIndexDefinition primary, names;
+    primary.Fields[primary.FieldCount++] = kKey;
+    names.Name = "S";
+    names.Fields[names.FieldCount++] = kName;
+    creation.IndexCount = 1;
+    creation.Indexes = {primary, names};
     TDataCursor c(env.dir);
     c.SetTableName("t");
     c.SetExclusive(true);
-    c.CreateTable({}, fields);
+    c.CreateTable(creation, fields);
   }
   Model model;
   std::map<std::int32_t, std::uint32_t> places;

@@ -97,10 +97,19 @@ void MakeBase(const std::string& dir) {
   Env env(dir);
   std::vector<TFieldDefinition> fields{Field("N", dtInteger), Field("S", dtString, 40), Field("M", dtBlob, 0, 1)};
   {
+    // A primary key on N and a secondary index on S: writes change index
+    // pages too.
+    TTableCreation creation;
+    TIndexDefinition primary, names;
+    primary.Fields[primary.FieldCount++] = kNumber;
+    names.Name = "S";
+    names.Fields[names.FieldCount++] = kName;
+    creation.IndexCount = 1;
+    creation.Indexes = {primary, names};
     TDataCursor c(env.dir);
     c.SetTableName("t");
     c.SetExclusive(true);
-    c.CreateTable({}, fields);
+    c.CreateTable(creation, fields);
   }
   TDataCursor c(env.dir);
   c.SetTableName("t");

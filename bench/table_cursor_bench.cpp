@@ -1,0 +1,382 @@
+// The data cursor against SQLite (its C API, same run, same folder) on the
+// family-table shape: an auto-increment key, surname and forename
+// string(30) with a secondary index on surname, a year, a place
+// string(40). Each case runs `repeats` times; medians are compared, and
+// both sides' answers must agree.
+//   (a) N inserts in one transaction, the final commit durable
+//       (SQLite: BEGIN ... COMMIT, journal_mode=DELETE, synchronous=FULL)
+//   (b) 10k single appends of a shared cursor outside transactions, to the
+//       operating system (SQLite: autocommit, synchronous=OFF)
+//   (c) N primary-key lookups in random order by a shared cursor
+//       (SQLite: a prepared SELECT in autocommit)
+//   (d) ten 10k-record surname ranges read record by record
+//       (SQLite: an indexed SELECT ... ORDER BY surname)
+// and the memory bar: a shared cursor walks 1M records outside
+// transactions; its process's resident set may grow by 16 MB at most.
+//
+//   table_cursor_bench [--records N] [--repeats N] [--walk N] [--dir D] [--check]
+// --check exits 1 when a ratio passes 1.5 or the walk passes 16 MB.
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/bench_util.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/lib/fieldtypes.h"
+
+namespace {
+
+using namespace korvex;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kId = 1, kSurname = 2, kForename = 3, kYear = 4, kPlace = 5;
+constexpr int kSurnames = 1000;
+
+struct Row {
+  std::string surname, forename, place;
+  std::int32_t year;
+};
+
+// Surnames "S0000".."S0999", each on about N/1000 records.
+Row MakeRow(std::mt19937& rng) {
+  char surname[16];
+  std::snprintf(surname, sizeof surname, "S%04u", static_cast<unsigned>(rng() % kSurnames));
+  return {surname, "F" + std::to_string(rng() % 5000), "Place " + std::to_string(rng() % 800),
+          static_cast<std::int32_t>(1600 + rng() % 300)};
+}
+
+TFieldDefinition Field(const char* name, std::uint8_t type, std::uint8_t size = 0, std::uint8_t sub = 0) {
+  TFieldDefinition f;
+  f.Name = name;
+  f.DataType = type;
+  f.Size = size;
+  f.SubType = sub;
+  return f;
+}
+
+TIndexDefinition Index(const char* name, std::uint16_t field, bool unique) {
+  TIndexDefinition d;
+  d.Name = name;
+  d.Fields[d.FieldCount++] = field;
+  d.Unique = unique;
+  return d;
+}
+
+struct Engine {
+  explicit Engine(const std::string& folder) { dir = session.OpenDataDirectory("bench", folder); }
+  TDataSession session;
+  TDataDirectory* dir = nullptr;
+
+  void Create() {
+    std::vector<TFieldDefinition> fields{Field("ID", dtInteger, 0, fstAutoInc), Field("SURNAME", dtString, 30),
+                                         Field("FORENAME", dtString, 30), Field("YEAR", dtInteger),
+                                         Field("PLACE", dtString, 40)};
+    TTableCreation creation;
+    creation.Overwrite = true;
+    creation.IndexCount = 1;
+    creation.Indexes = {Index("", kId, true), Index("SURNAME", kSurname, false)};
+    TDataCursor c(dir);
+    c.SetTableName("family");
+    c.SetExclusive(true);
+    c.CreateTable(creation, fields);
+  }
+  std::unique_ptr<TDataCursor> Open() {
+    auto c = std::make_unique<TDataCursor>(dir);
+    c->SetTableName("family");
+    c->OpenCursor();
+    return c;
+  }
+  static void Put(TDataCursor& c, Bytes& b, const Row& r) {
+    std::fill(b.begin(), b.end(), 0);
+    c.PutField(kSurname, b.data(), reinterpret_cast<const std::uint8_t*>(r.surname.c_str()));
+    c.PutField(kForename, b.data(), reinterpret_cast<const std::uint8_t*>(r.forename.c_str()));
+    c.PutField(kYear, b.data(), reinterpret_cast<const std::uint8_t*>(&r.year));
+    c.PutField(kPlace, b.data(), reinterpret_cast<const std::uint8_t*>(r.place.c_str()));
+  }
+  static std::int32_t Int(TDataCursor& c, const Bytes& b, int field) {
+    std::int32_t v = 0;
+    c.GetField(field, b.data(), reinterpret_cast<std::uint8_t*>(&v));
+    return v;
+  }
+};
+
+struct Lite {
+  sqlite3* db = nullptr;
+  explicit Lite(const std::string& path) {
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) Die("open");
+  }
+  ~Lite() { sqlite3_close(db); }
+  void Exec(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) Die(error ? error : sql);
+  }
+  sqlite3_stmt* Prepare(const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) Die(sqlite3_errmsg(db));
+    return s;
+  }
+  [[noreturn]] static void Die(const std::string& why) {
+    std::fprintf(stderr, "sqlite: %s\n", why.c_str());
+    std::exit(3);
+  }
+  void Insert(sqlite3_stmt* s, const Row& r) {
+    sqlite3_bind_text(s, 1, r.surname.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(s, 2, r.forename.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_int(s, 3, r.year);
+    sqlite3_bind_text(s, 4, r.place.c_str(), -1, SQLITE_STATIC);
+    if (sqlite3_step(s) != SQLITE_DONE) Die(sqlite3_errmsg(db));
+    sqlite3_reset(s);
+  }
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Case {
+  const char* name = "";
+  std::vector<double> ours, theirs;
+  std::int64_t answer_ours = 0, answer_theirs = 0;
+};
+
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::int64_t records = 100000, repeats = 3, walk = 1000000;
+  std::string folder;
+  bool check = false;
+  bench::OptionReader options(argc, argv, "table_cursor_bench",
+                              "[--records N] [--repeats N] [--walk N] [--dir D] [--check]");
+  for (std::string o; options.Next(o);) {
+    if (o == "--records") records = std::max<std::int64_t>(options.Number(), 1000);
+    else if (o == "--repeats") repeats = std::max<std::int64_t>(options.Number(), 1);
+    else if (o == "--walk") walk = options.Number();
+    else if (o == "--dir") folder = options.Value();
+    else if (o == "--check") check = true;
+    else options.Fail("unknown option " + o);
+  }
+  InitializeKORVEX();
+  const bool made = folder.empty();
+  if (made) folder = std::filesystem::temp_directory_path() / ("qv-table-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string lite_path = folder + "/family.db";
+  const std::int64_t appends = std::min<std::int64_t>(10000, records / 10);
+  Case a, b, c, d;
+  a.name = "(a) inserts, one transaction";
+  b.name = "(b) single appends, no sync";
+  c.name = "(c) key lookups, random";
+  d.name = "(d) ten surname ranges";
+
+  for (std::int64_t rep = 0; rep < repeats; ++rep) {
+    std::mt19937 rng(static_cast<std::uint32_t>(rep + 1));
+    std::vector<Row> rows;
+    for (std::int64_t i = 0; i < records; ++i) rows.push_back(MakeRow(rng));
+    std::vector<Row> more;
+    for (std::int64_t i = 0; i < appends; ++i) more.push_back(MakeRow(rng));
+    std::vector<std::int32_t> lookups;
+    for (std::int64_t i = 0; i < records; ++i) lookups.push_back(static_cast<std::int32_t>(1 + rng() % records));
+    std::vector<int> starts;
+    for (int i = 0; i < 10; ++i) starts.push_back(static_cast<int>(rng() % (kSurnames - kSurnames / 10)));
+    auto range_names = [&](int start) {
+      char low[16], high[16];
+      std::snprintf(low, sizeof low, "S%04d", start);
+      std::snprintf(high, sizeof high, "S%04d", start + kSurnames / 10 - 1);
+      return std::make_pair(std::string(low), std::string(high));
+    };
+
+    // ---- ours ----
+    {
+      Engine e(folder);
+      e.Create();
+      auto cur = e.Open();
+      Bytes buf(cur->GetRecordSize());
+      auto t0 = bench::Clock::now();
+      e.dir->StartTransaction();
+      for (const Row& r : rows) {
+        Engine::Put(*cur, buf, r);
+        cur->AppendRecord(buf.data());
+      }
+      e.dir->CommitTransaction(true);
+      a.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
+      a.answer_ours = cur->GetRecordCount();
+
+      t0 = bench::Clock::now();
+      for (const Row& r : more) {
+        Engine::Put(*cur, buf, r);
+        cur->AppendRecord(buf.data());
+      }
+      b.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
+      b.answer_ours = cur->GetRecordCount();
+
+      cur->SetIndexPos(0);
+      std::int64_t years = 0;
+      t0 = bench::Clock::now();
+      Bytes key(cur->GetRecordSize());
+      for (std::int32_t id : lookups) {
+        std::fill(key.begin(), key.end(), 0);
+        cur->PutField(kId, key.data(), reinterpret_cast<const std::uint8_t*>(&id));
+        if (cur->Find(false, key.data(), 0, false, 0, buf.data())) years += Engine::Int(*cur, buf, kYear);
+      }
+      c.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
+      c.answer_ours = years;
+
+      cur->SetIndexName("SURNAME");
+      std::int64_t sum = 0;
+      t0 = bench::Clock::now();
+      for (int start : starts) {
+        auto [low, high] = range_names(start);
+        Bytes lo(cur->GetRecordSize()), hi(cur->GetRecordSize());
+        cur->PutField(kSurname, lo.data(), reinterpret_cast<const std::uint8_t*>(low.c_str()));
+        cur->PutField(kSurname, hi.data(), reinterpret_cast<const std::uint8_t*>(high.c_str()));
+        cur->SetRange(false, lo.data(), 1, hi.data(), 1);
+        cur->SetToBegin();
+        while (cur->GetNextRecord(buf.data()) == 0) sum += Engine::Int(*cur, buf, kId);
+        cur->ResetRange();
+      }
+      d.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
+      d.answer_ours = sum;
+      cur->CloseCursor();
+    }
+
+    // ---- SQLite ----
+    {
+      std::filesystem::remove(lite_path);
+      Lite lite(lite_path);
+      lite.Exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
+      lite.Exec("CREATE TABLE family (id INTEGER PRIMARY KEY AUTOINCREMENT, surname TEXT, forename TEXT, year INTEGER,"
+                " place TEXT); CREATE INDEX family_surname ON family(surname);");
+      sqlite3_stmt* insert = lite.Prepare("INSERT INTO family (surname, forename, year, place) VALUES (?, ?, ?, ?)");
+      auto t0 = bench::Clock::now();
+      lite.Exec("BEGIN");
+      for (const Row& r : rows) lite.Insert(insert, r);
+      lite.Exec("COMMIT");
+      a.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
+      auto count = [&] {
+        sqlite3_stmt* s = lite.Prepare("SELECT count(*) FROM family");
+        sqlite3_step(s);
+        std::int64_t n = sqlite3_column_int64(s, 0);
+        sqlite3_finalize(s);
+        return n;
+      };
+      a.answer_theirs = count();
+
+      lite.Exec("PRAGMA synchronous=OFF");
+      t0 = bench::Clock::now();
+      for (const Row& r : more) lite.Insert(insert, r);
+      b.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
+      b.answer_theirs = count();
+      sqlite3_finalize(insert);
+      lite.Exec("PRAGMA synchronous=FULL");
+
+      sqlite3_stmt* find = lite.Prepare("SELECT year FROM family WHERE id = ?");
+      std::int64_t years = 0;
+      t0 = bench::Clock::now();
+      for (std::int32_t id : lookups) {
+        sqlite3_bind_int(find, 1, id);
+        if (sqlite3_step(find) == SQLITE_ROW) years += sqlite3_column_int(find, 0);
+        sqlite3_reset(find);
+      }
+      c.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
+      c.answer_theirs = years;
+      sqlite3_finalize(find);
+
+      sqlite3_stmt* range = lite.Prepare(
+          "SELECT id, surname, forename, year, place FROM family WHERE surname BETWEEN ? AND ? ORDER BY surname");
+      std::int64_t sum = 0;
+      t0 = bench::Clock::now();
+      for (int start : starts) {
+        auto [low, high] = range_names(start);
+        sqlite3_bind_text(range, 1, low.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(range, 2, high.c_str(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(range) == SQLITE_ROW) sum += sqlite3_column_int(range, 0);
+        sqlite3_reset(range);
+      }
+      d.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
+      d.answer_theirs = sum;
+      sqlite3_finalize(range);
+    }
+  }
+
+  bool ok = true;
+  std::printf("table_cursor_bench: %lld records, %lld appends, %lld repeats, medians in seconds, folder %s\n",
+              static_cast<long long>(records), static_cast<long long>(appends), static_cast<long long>(repeats),
+              folder.c_str());
+  std::printf("%-32s %10s %10s %8s  answers\n", "case", "ours", "sqlite", "ratio");
+  for (Case* k : {&a, &b, &c, &d}) {
+    const double ours = Median(k->ours), theirs = Median(k->theirs), ratio = ours / theirs;
+    const bool same = k->answer_ours == k->answer_theirs;
+    std::printf("%-32s %10.4f %10.4f %8.2f  %s (%lld)\n", k->name, ours, theirs, ratio, same ? "equal" : "DIFFER",
+                static_cast<long long>(k->answer_ours));
+    if (!same || ratio > 1.5) ok = false;
+  }
+
+  // ---- memory: a shared cursor walks `walk` records ----
+  if (walk > 0) {
+    {
+      Engine e(folder);
+      e.Create();
+      auto cur = std::make_unique<TDataCursor>(e.dir);
+      cur->SetTableName("family");
+      cur->SetExclusive(true);
+      cur->OpenCursor();
+      Bytes buf(cur->GetRecordSize());
+      std::mt19937 rng(99);
+      for (std::int64_t i = 0; i < walk; ++i) {
+        Engine::Put(*cur, buf, MakeRow(rng));
+        cur->AppendRecord(buf.data());
+        // An exclusive cursor holds its writes until it flushes.
+        if (i % 50000 == 49999) cur->Table()->FlushBuffers(true, false, false, false, false);
+      }
+      cur->CloseCursor();
+    }
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return 3;
+    const pid_t child = fork();
+    if (child == 0) {
+      Engine e(folder);
+      auto cur = e.Open();
+      Bytes buf(cur->GetRecordSize());
+      const long start = ResidentKb();
+      long peak = start, seen = 0;
+      cur->SetToBegin();
+      while (cur->GetNextRecord(buf.data()) == 0)
+        if (++seen % 10000 == 0) peak = std::max(peak, ResidentKb());
+      peak = std::max(peak, ResidentKb());
+      long result[2] = {peak - start, seen};
+      (void)!write(pipe_fds[1], result, sizeof result);
+      _exit(0);
+    }
+    close(pipe_fds[1]);
+    long result[2] = {-1, 0};
+    (void)!read(pipe_fds[0], result, sizeof result);
+    close(pipe_fds[0]);
+    waitpid(child, nullptr, 0);
+    const bool fits = result[0] >= 0 && result[0] <= 16 * 1024 && result[1] == walk;
+    std::printf("%-32s %7.1f MB growth over %ld records (bar 16 MB) %s\n", "memory, shared walk", result[0] / 1024.0,
+                result[1], fits ? "" : "MISSED");
+    if (!fits) ok = false;
+  }
+  if (made) std::filesystem::remove_all(folder);
+  ExitKORVEX();
+  std::printf("bars: %s\n", ok ? "met" : "MISSED");
+  return check && !ok ? 1 : 0;
+}
