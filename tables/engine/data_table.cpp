@@ -469,7 +469,16 @@ bool TDataTable::StrictChangeDetection() const {
 std::string TDataTable::PrivateDirectory() const {
   return directory_ ? directory_->Session()->GetPrivateDirectory() : std::string();
 }
-std::uint32_t TDataTable::ReadAheadCount(void*, std::uint32_t, std::uint32_t limit, int) { return limit; }
+std::uint32_t TDataTable::ReadAheadCount(void* cursor, std::uint32_t n, std::uint32_t limit, int direction) {
+  // Reading ahead pays only for a cursor that walks the records in
+  // physical order: a miss just past its last window. Any other miss (an
+  // index walk, a lookup) reads its one record.
+  if (read_ahead_.size() > 64) read_ahead_.clear();
+  std::uint32_t& expected = read_ahead_[cursor];
+  const std::uint32_t count = n == expected ? limit : 1;
+  expected = direction > 0 ? n + count : (n > count ? n - count : 0);
+  return count;
+}
 bool TDataTable::TakeInternalReadLock(void*) { return ReadLockTable(); }
 
 // ---- internal locks --------------------------------------------------------

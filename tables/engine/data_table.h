@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "tables/engine/blob_file.h"
@@ -307,6 +308,8 @@ private:
   TJournal journal_;
   TWriteUndo undo_;
   int write_depth_ = 0;
+  // Per cursor, the record a read in physical order would miss next.
+  std::unordered_map<void*, std::uint32_t> read_ahead_;
   std::vector<std::uint8_t> image_;
   bool sections_locked_ = false;
   std::uint64_t change_count_ = 0;

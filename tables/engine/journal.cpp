@@ -1,6 +1,7 @@
 #include "tables/engine/journal.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/runtime/coding.h"
@@ -24,11 +25,18 @@ void Step() {
 }
 
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
+  // The reflected CRC-32 (polynomial 0xEDB88320), a byte at a time.
+  static const std::array<std::uint32_t, 256> table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+      t[i] = c;
+    }
+    return t;
+  }();
   std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < count; ++i) {
-    crc ^= bytes[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
+  for (std::size_t i = 0; i < count; ++i) crc = table[(crc ^ bytes[i]) & 0xFFu] ^ (crc >> 8);
   return ~crc;
 }
 
