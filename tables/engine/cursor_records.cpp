@@ -493,7 +493,16 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   bof_ = eof_ = false;
   Flush(blobs_written);
   FilterRecordWritten(current_);
-  if (reposition) RepositionCurrentRecord();
+  // The write is in the files: failing to find its place again (a read
+  // error) leaves the cursor before the first record rather than report a
+  // write that took place as failed.
+  if (reposition) {
+    try {
+      RepositionCurrentRecord();
+    } catch (...) {
+      SetToBegin();
+    }
+  }
 }
 
 void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool reposition) {
@@ -539,7 +548,16 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   Flush(blobs_written, keys_changed);
   FilterRecordWritten(n);
   if (unlock_record) UserWriteUnlockRecord(n);
-  if (reposition) RepositionCurrentRecord();
+  // The write is in the files: failing to find its place again (a read
+  // error) leaves the cursor before the first record rather than report a
+  // write that took place as failed.
+  if (reposition) {
+    try {
+      RepositionCurrentRecord();
+    } catch (...) {
+      SetToBegin();
+    }
+  }
 }
 
 void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
@@ -582,7 +600,16 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   CompleteCurrent();
   Flush(blobs);
   FilterRecordDeleted(n);
-  if (reposition) RepositionCurrentRecord();
+  // The write is in the files: failing to find its place again (a read
+  // error) leaves the cursor before the first record rather than report a
+  // write that took place as failed.
+  if (reposition) {
+    try {
+      RepositionCurrentRecord();
+    } catch (...) {
+      SetToBegin();
+    }
+  }
 }
 
 }  // namespace korvex
