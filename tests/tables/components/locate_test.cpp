@@ -292,7 +292,9 @@ TEST_F(LocateTest, LocateAndLookupAgreeWithSqlite) {
       table.First();
       bool hit = table.Locate(fields, keys, q.options);
       EXPECT_EQ(hit ? table.FieldByName("N")->AsInteger() : -1, first) << where << " (filter)";
-      if (!hit) EXPECT_EQ(table.FieldByName("N")->AsInteger(), 1) << "a failed Locate leaves the dataset where it was";
+      if (!hit) {
+        EXPECT_EQ(table.FieldByName("N")->AsInteger(), 1) << "a failed Locate leaves the dataset where it was";
+      }
       if (q.options == 0) {
         table.Last();
         Variant value = table.Lookup(fields, keys, "N");

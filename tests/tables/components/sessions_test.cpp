@@ -371,8 +371,9 @@ TEST_F(SessionsTest, EveryEngineNumberBecomesOneExceptionText) {
       ASSERT_EQ(e.GetErrorCount(), 1);
       EXPECT_EQ(e.GetError(0).ErrorCode, code);
       EXPECT_EQ(e.GetError(0).Message, text);
-      if (std::string(pattern).find("%s") != std::string::npos)
+      if (std::string(pattern).find("%s") != std::string::npos) {
         EXPECT_EQ(text.find("%s"), std::string::npos) << code;
+      }
     }
   }
   EXPECT_EQ(numbers, 65);

@@ -1118,7 +1118,9 @@ TEST(CursorIndex, BookmarksFollowTheCurrentOrder) {
     ASSERT_EQ(t.c->IsPhysicalNavigation(), k.physical);
     const std::uint16_t size = t.c->GetBookmarkSize();
     EXPECT_EQ(size, k.physical ? 4 : t.c->GetKeySize());
-    if (!k.physical) EXPECT_GT(size, 4) << "a key entry, not a record number";
+    if (!k.physical) {
+      EXPECT_GT(size, 4) << "a key entry, not a record number";
+    }
 
     // Off a record the bookmark is zeros.
     t.c->SetToBegin();
@@ -1166,7 +1168,9 @@ TEST(CursorIndex, BookmarksFollowTheCurrentOrder) {
     ASSERT_EQ(t.c->GetCurrentRecord(b.data(), false), 0);
     t.c->DeleteRecord(b.data());
     EXPECT_FALSE(t.c->SetToBookmark(marks[2].data()));
-    if (!k.physical) EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order[3]);
+    if (!k.physical) {
+      EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order[3]);
+    }
     EXPECT_TRUE(t.c->SetToBookmark(marks[1].data()));
     EXPECT_EQ(t.c->GetPhysicalRecordNumber(), order[1]);
   }

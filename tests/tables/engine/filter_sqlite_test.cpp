@@ -210,7 +210,7 @@ std::string Generator::DateText(std::int64_t ordinal) {
   const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   int month = 0;
   while (r >= days[month]) r -= days[month++];
-  char text[16];
+  char text[40];
   std::snprintf(text, sizeof text, "%04lld-%02d-%02lld", static_cast<long long>(year), month + 1,
                 static_cast<long long>(r + 1));
   return text;

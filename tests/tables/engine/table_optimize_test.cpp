@@ -183,7 +183,9 @@ TEST(TableOptimize, PhysicalOrderFollowsTheIndexWithIDsKeptAndBackupsByTheFlags)
     for (std::size_t i = 0; i < rows.size(); ++i) {
       EXPECT_EQ(rows[i].deleted, 0);
       ids.insert(rows[i].id);
-      if (i > 0) EXPECT_TRUE(k.in_order(rows[i - 1], rows[i])) << rows[i - 1].name << " " << rows[i].name;
+      if (i > 0) {
+        EXPECT_TRUE(k.in_order(rows[i - 1], rows[i])) << rows[i - 1].name << " " << rows[i].name;
+      }
     }
     std::set<std::uint32_t> before_ids;
     for (auto& [id, f] : before) before_ids.insert(id);

@@ -325,7 +325,9 @@ TEST(TableRestructure, BackupsByTheFlagAndAWorkDirectoryOnAnotherFileSystem) {
       EXPECT_TRUE(fs::is_empty(shm));
       fs::remove_all(shm);
     }
-    if (k.in_memory) EXPECT_EQ(dir->DeleteDataTable("t", true), 0);
+    if (k.in_memory) {
+      EXPECT_EQ(dir->DeleteDataTable("t", true), 0);
+    }
   }
 }
 
