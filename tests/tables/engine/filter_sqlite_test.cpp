@@ -320,13 +320,13 @@ char SqliteVerdict(const std::map<std::string, std::string>& lite, const std::ve
   return unknown ? 'N' : 'T';
 }
 
-struct FilterSpec {
+struct FilterDraw {
   Expr text;
   TFilterFlags options;
 };
 
 struct Scenario {
-  std::vector<FilterSpec> filters;
+  std::vector<FilterDraw> filters;
   bool callback = false;  // records whose ID is not a multiple of 3
   int range_slot = -1;    // a key range on this slot, between two records' keys
   std::uint32_t range_from = 0, range_to = 0;
@@ -400,13 +400,13 @@ TEST_F(FilterSqliteTest, VisibleRecordsAgreeWithSqliteWithAndWithoutIndexes) {
     for (Scenario& s : scenarios) {
       const int count = 1 + gen.Pick(3);
       for (int f = 0; f < count; ++f) {
-        FilterSpec spec;
-        spec.options.CaseInsensitive = gen.Chance(30);
-        spec.options.Narrowing = gen.Chance(30);
-        spec.options.Complement = gen.Chance(60);
-        spec.text = gen.Condition(2, spec.options.CaseInsensitive);
-        s.filters.push_back(spec);
-        texts.push_back(spec.text);
+        FilterDraw draw;
+        draw.options.CaseInsensitive = gen.Chance(30);
+        draw.options.Narrowing = gen.Chance(30);
+        draw.options.Complement = gen.Chance(60);
+        draw.text = gen.Condition(2, draw.options.CaseInsensitive);
+        s.filters.push_back(draw);
+        texts.push_back(draw.text);
       }
       s.callback = gen.Chance(20);
       const auto slots = table.Slots();
@@ -449,8 +449,8 @@ TEST_F(FilterSqliteTest, VisibleRecordsAgreeWithSqliteWithAndWithoutIndexes) {
         TFilterSet set(source);
         set.SetForceRecordByRecord(forced);
         if (use_range && s.range_slot >= 0) set.SetRange(&range);
-        for (const FilterSpec& spec : s.filters) {
-          TFilter* f = set.AddFilter(0, spec.text.ours, nullptr, false, nullptr, spec.options);
+        for (const FilterDraw& draw : s.filters) {
+          TFilter* f = set.AddFilter(0, draw.text.ours, nullptr, false, nullptr, draw.options);
           if (levels_out) levels_out->push_back(f->Level());
         }
         if (s.callback)
@@ -472,7 +472,7 @@ TEST_F(FilterSqliteTest, VisibleRecordsAgreeWithSqliteWithAndWithoutIndexes) {
         scanned = run(without, false, false, nullptr);
       } catch (const EKORVEXEngineError& error) {
         std::string all;
-        for (const FilterSpec& spec : s.filters) all += spec.text.ours + " ; ";
+        for (const FilterDraw& draw : s.filters) all += draw.text.ours + " ; ";
         ADD_FAILURE() << all << error.Message();
         continue;
       }
@@ -481,9 +481,9 @@ TEST_F(FilterSqliteTest, VisibleRecordsAgreeWithSqliteWithAndWithoutIndexes) {
         if (level != olNone) ++optimised;
       }
       std::string all;
-      for (const FilterSpec& spec : s.filters)
-        all += spec.text.ours + (spec.options.CaseInsensitive ? " [ci]" : "") + (spec.options.Narrowing ? " [n]" : "") +
-               (spec.options.Complement ? " [c]" : "") + " ; ";
+      for (const FilterDraw& draw : s.filters)
+        all += draw.text.ours + (draw.options.CaseInsensitive ? " [ci]" : "") + (draw.options.Narrowing ? " [n]" : "") +
+               (draw.options.Complement ? " [c]" : "") + " ; ";
       all += " range slot " + std::to_string(s.range_slot) + (s.callback ? " callback" : "");
       EXPECT_EQ(indexed, forced) << all;
       EXPECT_EQ(indexed, scanned) << all;
@@ -496,8 +496,8 @@ TEST_F(FilterSqliteTest, VisibleRecordsAgreeWithSqliteWithAndWithoutIndexes) {
         if (expected && s.callback && id_of(n) % 3 == 0) expected = false;
         if (expected && s.range_slot >= 0 && !in_range.count(n)) expected = false;
         bool any_unknown = false;
-        for (const FilterSpec& spec : s.filters) {
-          const char answer = lite[spec.text.lite][r];
+        for (const FilterDraw& draw : s.filters) {
+          const char answer = lite[draw.text.lite][r];
           if (answer == 'F') expected = false;
           if (answer == 'N' || answer == 'E' || answer == '?') any_unknown = true;
         }
@@ -593,17 +593,17 @@ TEST_F(FilterSqliteTest, CursorWalksShowSqlitesRecordsWithAndWithoutIndexes) {
       }
     }
 
-    std::vector<std::vector<FilterSpec>> scenarios(30);
+    std::vector<std::vector<FilterDraw>> scenarios(30);
     std::vector<Expr> texts;
     for (auto& filters : scenarios) {
       for (int f = 0, n = 1 + gen.Pick(3); f < n; ++f) {
-        FilterSpec spec;
-        spec.options.CaseInsensitive = gen.Chance(30);
-        spec.options.Narrowing = gen.Chance(30);
-        spec.options.Complement = gen.Chance(60);
-        spec.text = gen.Condition(2, spec.options.CaseInsensitive);
-        filters.push_back(spec);
-        texts.push_back(spec.text);
+        FilterDraw draw;
+        draw.options.CaseInsensitive = gen.Chance(30);
+        draw.options.Narrowing = gen.Chance(30);
+        draw.options.Complement = gen.Chance(60);
+        draw.text = gen.Condition(2, draw.options.CaseInsensitive);
+        filters.push_back(draw);
+        texts.push_back(draw.text);
       }
     }
     const std::map<std::string, std::string> lite = SqliteAnswers(dir, cells, texts);
@@ -632,12 +632,12 @@ TEST_F(FilterSqliteTest, CursorWalksShowSqlitesRecordsWithAndWithoutIndexes) {
       }
       const std::vector<std::uint32_t> in_range = walk(*a);
       std::string all;
-      for (const FilterSpec& spec : filters)
-        all += spec.text.ours + (spec.options.CaseInsensitive ? " [ci]" : "") + (spec.options.Narrowing ? " [n]" : "") + " ; ";
+      for (const FilterDraw& draw : filters)
+        all += draw.text.ours + (draw.options.CaseInsensitive ? " [ci]" : "") + (draw.options.Narrowing ? " [n]" : "") + " ; ";
       all += "order " + std::to_string(position) + (range ? " ranged" : "");
 
       auto run = [&](TDataCursor& c, bool forced, bool emulate_range) {
-        for (const FilterSpec& spec : filters) c.AddFilter(0, spec.text.ours, nullptr, false, nullptr, spec.options);
+        for (const FilterDraw& draw : filters) c.AddFilter(0, draw.text.ours, nullptr, false, nullptr, draw.options);
         if (emulate_range)
           c.AddFilter(0, {}, nullptr, false,
                       [&](const std::uint8_t*, std::uint32_t n) {
@@ -664,7 +664,7 @@ TEST_F(FilterSqliteTest, CursorWalksShowSqlitesRecordsWithAndWithoutIndexes) {
       EXPECT_EQ(indexed, forced) << all;
       EXPECT_EQ(indexed, scanned) << all;
       std::vector<Expr> exprs;
-      for (const FilterSpec& spec : filters) exprs.push_back(spec.text);
+      for (const FilterDraw& draw : filters) exprs.push_back(draw.text);
       for (std::size_t r = 0; r < cells.size(); ++r) {
         const auto n = static_cast<std::uint32_t>(r + 1);
         char verdict = SqliteVerdict(lite, exprs, r);

@@ -112,21 +112,21 @@ std::string PhysicalIDs(const std::string& dat, bool encrypted) {
   return ids;
 }
 
-std::string Expected(const std::string& dat, const std::string& spec, bool ci, bool distinct, bool encrypted) {
+std::string Expected(const std::string& dat, const std::string& order, bool ci, bool distinct, bool encrypted) {
   std::string command = "python3 '" QV_SOURCE_DIR "/tests/tables/engine/sort_expect.py' ";
   if (encrypted) command += EngineKeysOption() + " ";
   if (ci) command += "--ci ";
   if (distinct) command += "--distinct ";
-  qvtest::CommandResult run = qvtest::RunShell(command + "'" + dat + "' '" + spec + "' 2>&1");
+  qvtest::CommandResult run = qvtest::RunShell(command + "'" + dat + "' '" + order + "' 2>&1");
   EXPECT_EQ(run.status, 0) << run.output;
   std::string out = run.output;
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
 
-std::vector<TSortField> SortSpec(const TDataCursor& c, const std::string& spec) {
+std::vector<TSortField> SortOrder(const TDataCursor& c, const std::string& order) {
   std::vector<TSortField> fields;
-  std::istringstream in(spec);
+  std::istringstream in(order);
   std::string part;
   while (std::getline(in, part, ','))
     fields.push_back({c.GetFieldDefinitionByPos(std::stoi(part)), part.back() == 'd'});
@@ -140,7 +140,7 @@ TEST(RecordSort, BothPathsMatchPythonSorted) {
     bool cached;            // every record in the cache: sorted in memory
     std::uint32_t run_capacity;
     std::uint32_t runs;     // expected runs (0: in memory)
-    const char* spec;
+    const char* order;
     bool ci, distinct, encrypted;
   } cases[] = {
       {"memory", 30, 200, true, 0, 0, "1,2", false, false, false},
@@ -160,7 +160,7 @@ TEST(RecordSort, BothPathsMatchPythonSorted) {
     SCOPED_TRACE(k.name);
     SortEnv env;
     Fill(env, k.pad, k.records, k.encrypted, 17u + static_cast<unsigned>(k.records));
-    std::string want = Expected(env.Dat(), k.spec, k.ci, k.distinct, k.encrypted);
+    std::string want = Expected(env.Dat(), k.order, k.ci, k.distinct, k.encrypted);
     auto c = env.Open();
     if (k.records == 33) {
       EXPECT_EQ(c->GetRecordSize(), 65535u);
@@ -171,7 +171,7 @@ TEST(RecordSort, BothPathsMatchPythonSorted) {
       }
     }
     TRecordSortRequest request;
-    request.Fields = SortSpec(*c, k.spec);
+    request.Fields = SortOrder(*c, k.order);
     request.CaseInsensitive = k.ci;
     request.RemoveDuplicates = k.distinct;
     request.RunCapacity = k.run_capacity;
@@ -220,7 +220,7 @@ TEST(RecordSort, GroupAndHavingFollowAModel) {
       };
       int group_calls = 0, having_calls = 0;
       TRecordSortRequest request;
-      request.Fields = SortSpec(*c, "1");
+      request.Fields = SortOrder(*c, "1");
       request.GroupRecords = true;
       request.RunCapacity = external ? 8 : 0;
       request.Group = [&](bool first, std::uint8_t* r, std::uint8_t* g) {
@@ -284,7 +284,7 @@ std::string GroupedKeys(int records, std::uint32_t run_capacity, const std::set<
     c->OpenCursor();
   }
   TRecordSortRequest request;
-  request.Fields = SortSpec(*c, "1");
+  request.Fields = SortOrder(*c, "1");
   request.GroupRecords = true;
   request.RunCapacity = run_capacity;
   request.Having = [&](bool, std::uint8_t*, std::uint8_t* g) {
@@ -358,7 +358,7 @@ TEST(RecordSort, LimitsAndGuards) {
   }
   const std::string before = qvtest::ReadFileBytes(env.Dat());
   c->OpenCursor();
-  request.Fields = SortSpec(*c, "2d");
+  request.Fields = SortOrder(*c, "2d");
   c->SortRecordBuffers(request);
   c->CloseCursor();
   EXPECT_EQ(qvtest::ReadFileBytes(env.Dat()), before);
@@ -373,7 +373,7 @@ TEST(RecordSort, FailureAtTheThirdRunChangesNothing) {
     std::string before = qvtest::ReadFileBytes(env.Dat());
     auto c = env.Open();
     TRecordSortRequest request;
-    request.Fields = SortSpec(*c, "1,2");
+    request.Fields = SortOrder(*c, "1,2");
     request.RunCapacity = 10;
     std::uint32_t seen = 0;
     request.RunWritten = [&](std::uint32_t run) {

@@ -35,7 +35,7 @@ def main(argv):
         else:
             args.append(argv[i])
             i += 1
-    path, spec = args
+    path, order = args
     out = []
     tablecheck.check_table(path, keys, True, out)
     sizes, records, current = {}, [], None
@@ -48,7 +48,7 @@ def main(argv):
             records.append(current)
         elif kind == "V":
             current["values"][int(rest[0])] = (int(rest[1]), rest[2] if len(rest) > 2 else "")
-    fields = [(int(s.rstrip("d")), s.endswith("d")) for s in spec.split(",") if s]
+    fields = [(int(s.rstrip("d")), s.endswith("d")) for s in order.split(",") if s]
     with open(path, "rb") as f:
         data = f.read()
     (count,) = struct.unpack_from("<H", data, 23)
