@@ -31,6 +31,7 @@
 #include "tables/lib/language_settings.h"
 #include "tables/lib/support.h"
 #include "tables/lib/fieldtypes.h"
+#include "support/run_command.h"
 #include "tests/tables/engine/filter_table_support.h"
 
 namespace korvex::testing {
@@ -216,44 +217,6 @@ std::string Generator::DateText(std::int64_t ordinal) {
   return text;
 }
 
-constexpr char kSqliteScript[] = R"PY(
-import sqlite3, datetime
-db = sqlite3.connect(":memory:")
-db.execute("PRAGMA case_sensitive_like = ON")
-kinds = {"S": "TEXT", "I": "INTEGER", "F": "REAL", "D": "TEXT"}
-columns = []
-out = []
-for line in open(path, encoding="latin-1").read().split("\n"):
-    if not line:
-        continue
-    parts = line.split("\t")
-    if parts[0] == "COLUMNS":
-        columns = [p.split(":") for p in parts[1:]]
-        db.execute("CREATE TABLE t (id INTEGER, " + ", ".join(n + " " + kinds[k] for n, k in columns) + ")")
-    elif parts[0] == "ROW":
-        values = [int(parts[1])]
-        for (n, k), v in zip(columns, parts[2:]):
-            if v == "\\N":
-                values.append(None)
-            elif k == "I":
-                values.append(int(v))
-            elif k == "F":
-                values.append(float(v))
-            elif k == "D":
-                values.append(datetime.date.fromordinal(int(v)).isoformat())
-            else:
-                values.append(v)
-        db.execute("INSERT INTO t VALUES (" + ",".join("?" * len(values)) + ")", values)
-    elif parts[0] == "EXPR":
-        e = parts[1]
-        try:
-            rows = db.execute("SELECT CASE WHEN (" + e + ") IS NULL THEN 1 WHEN (" + e + ") THEN 2 ELSE 3 END"
-                              " FROM t ORDER BY id").fetchall()
-            out.append("".join("?NTF"[r[0]] for r in rows))
-        except Exception as error:
-            out.append("E " + str(error))
-print("\n".join(out))
-)PY";
 
 char KindLetter(std::uint8_t type) {
   switch (type) {
@@ -297,7 +260,7 @@ std::map<std::string, std::string> SqliteAnswers(const qvtest::TempDir& dir,
   for (const Expr& e : texts) cases << "EXPR\t" << e.lite << '\n';
   const std::string case_file = dir.File("cases.txt");
   qvtest::WriteFileBytes(case_file, cases.str());
-  std::istringstream output(RunPython(case_file, kSqliteScript));
+  std::istringstream output(qvtest::RunShell("python3 '" QV_SOURCE_DIR "/tests/tables/sqlite_cases.py' '" + case_file + "'").output);
   std::map<std::string, std::string> lite;
   for (const Expr& e : texts) {
     std::string line;

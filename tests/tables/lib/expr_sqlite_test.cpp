@@ -367,42 +367,7 @@ std::string CellText(const Cell& cell, std::uint8_t type) {
 }
 
 // Evaluates the cases with sqlite3: one line of T, F and N per expression.
-// Passed to python3 -c in single quotes, so it holds none.
-const char* kSqliteScript = R"PY(
-import datetime, sqlite3, sys
-lines = open(sys.argv[1], encoding="ascii").read().split("\n")
-db = sqlite3.connect(":memory:")
-db.execute("PRAGMA case_sensitive_like = ON")
-columns = []
-for line in lines:
-    parts = line.split("\t")
-    if parts[0] == "COLUMNS":
-        columns = [p.split(":") for p in parts[1:]]
-        kinds = {"S": "TEXT", "I": "INTEGER", "F": "REAL", "D": "TEXT"}
-        db.execute("CREATE TABLE t (id INTEGER, " + ", ".join(n + " " + kinds[k] for n, k in columns) + ")")
-    elif parts[0] == "ROW":
-        values = [int(parts[1])]
-        for (n, k), v in zip(columns, parts[2:]):
-            if v == "\\N":
-                values.append(None)
-            elif k == "I":
-                values.append(int(v))
-            elif k == "F":
-                values.append(float(v))
-            elif k == "D":
-                values.append(datetime.date.fromordinal(int(v)).isoformat())
-            else:
-                values.append(v)
-        db.execute("INSERT INTO t VALUES (" + ",".join("?" * len(values)) + ")", values)
-    elif parts[0] == "EXPR":
-        e = parts[1]
-        try:
-            rows = db.execute("SELECT CASE WHEN (" + e + ") IS NULL THEN 1 WHEN (" + e + ") THEN 2 ELSE 3 END"
-                              " FROM t ORDER BY id").fetchall()
-            print("".join("?NTF"[r[0]] for r in rows))
-        except Exception as error:
-            print("E " + str(error))
-)PY";
+const char* kSqliteScript = QV_SOURCE_DIR "/tests/tables/sqlite_cases.py";
 
 char KindLetter(std::uint8_t type) {
   switch (type) {
@@ -471,7 +436,7 @@ TEST_F(ExprSqliteTest, FiltersAgreeWithSqlite) {
     for (const Expr& e : expressions) cases << "EXPR\t" << e.lite << '\n';
     std::string case_file = dir.File("cases.txt");
     WriteFileBytes(case_file, cases.str());
-    std::istringstream output(RunCommand("python3 -c '" + std::string(kSqliteScript) + "' '" + case_file + "'"));
+    std::istringstream output(RunCommand("python3 '" + std::string(kSqliteScript) + "' '" + case_file + "'"));
 
     for (std::size_t i = 0; i < expressions.size(); ++i) {
       std::string line;
