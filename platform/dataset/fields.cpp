@@ -13,7 +13,6 @@
 namespace db {
 namespace {
 
-constexpr double kMSecsPerDay = 86400000.0;
 // TDateTime 0 (30 December 1899) as a day number (1 January of year 1 = 1).
 constexpr std::int32_t kDateDelta = 693594;
 
