@@ -66,7 +66,21 @@ void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only, bool 
                                      [&](const TFieldDefinition& o) { return rtl::AnsiSameText(rtl::Trim(o.Name), name); });
         if (duplicate) {
           name_finding("Invalid field name (duplicate) for field ", name);
-          f.Name = name = (name + position).substr(0, kMaxFieldNameLength);
+          // The field's position makes the name unique: cut to leave room
+          // for it, and the next number while another field holds the result,
+          // so that a second repair finds nothing.
+          auto taken = [&](const std::string& candidate) {
+            for (std::size_t j = 0; j < work.size(); ++j)
+              if (j != i && rtl::AnsiSameText(rtl::Trim(work[j].Name), candidate)) return true;
+            return false;
+          };
+          std::string candidate;
+          for (std::size_t n = i + 1;; ++n) {
+            const std::string suffix = std::to_string(n);
+            candidate = name.substr(0, kMaxFieldNameLength - suffix.size()) + suffix;
+            if (!taken(candidate)) break;
+          }
+          f.Name = name = candidate;
         }
       }
       if (!repair) {

@@ -15,6 +15,11 @@
 
 namespace korvex {
 
+namespace {
+// Record IDs are positive 32-bit numbers.
+constexpr std::uint32_t kHighestRecordID = 0x7FFFFFFF;
+}  // namespace
+
 TTableRepair::TTableRepair(TRepairRequest request) : request_(std::move(request)) {
   host_.name = request_.TableName;
   host_.repairing = true;
@@ -218,7 +223,7 @@ std::uint32_t TTableRepair::HighestRecordID() {
   for (std::uint32_t n = 1; n <= used; ++n) {
     TRecord* record = nullptr;
     data_->GetRecord(this, n, true, false, 1, record);
-    highest = std::max(highest, record->RecordID());
+    if (record->RecordID() <= kHighestRecordID) highest = std::max(highest, record->RecordID());
     data_->PutRecord(record);
   }
   return highest;
@@ -228,6 +233,9 @@ void TTableRepair::CheckBlobFields(TRecord* record, std::uint32_t n, bool free_c
   const bool verify = request_.VerifyOnly;
   for (const TFieldDefinition& f : data_->Fields()) {
     if (f.DataType != dtBlob) continue;
+    // A field placed past the record's end (verification leaves the
+    // definitions as found) has no reference to read.
+    if (std::size_t{f.Offset} + 9 > record->Data.size()) continue;
     std::uint8_t* bytes = record->Data.data() + f.Offset;
     const auto reference = static_cast<std::int32_t>(rtl::DecodeFixed32(bytes + 1));
     const std::uint32_t signature = rtl::DecodeFixed32(bytes + 5);
@@ -261,6 +269,9 @@ void TTableRepair::FreeBlobs(TRecord* record, std::uint32_t n) {
   if (!blob_) return;
   for (const TFieldDefinition& f : data_->Fields()) {
     if (f.DataType != dtBlob) continue;
+    // A field placed past the record's end (verification leaves the
+    // definitions as found) has no reference to read.
+    if (std::size_t{f.Offset} + 9 > record->Data.size()) continue;
     std::uint8_t* bytes = record->Data.data() + f.Offset;
     std::uint32_t ref = rtl::DecodeFixed32(bytes + 1);
     if (ref == 0) continue;
@@ -319,12 +330,19 @@ void TTableRepair::RecordPass() {
       }
       const bool deleted = record->Data[0] != 0;
       const std::uint32_t id = record->RecordID();
-      if (id == 0) {
+      // New IDs follow the table's counter, which comes back to 1 after
+      // the highest ID, and skip the IDs met so far.
+      auto next_free = [&] {
+        do next_id_ = next_id_ >= kHighestRecordID ? 1 : next_id_ + 1;
+        while (ids.count(next_id_) != 0);
+        return next_id_;
+      };
+      if (id == 0 || id > kHighestRecordID) {
         Log("Logical record ID for " + at + " is invalid, " + Fixed());
-        if (!verify) record->SetRecordID(++next_id_);
+        if (!verify) record->SetRecordID(next_free());
       } else if (!ids.insert(id).second) {
         Log("Logical record ID for " + at + " is a duplicate, " + Fixed());
-        if (!verify) record->SetRecordID(++next_id_);
+        if (!verify) record->SetRecordID(next_free());
       }
       if (!verify) ids.insert(record->RecordID());
       if (!deleted) {
@@ -378,7 +396,9 @@ void TTableRepair::Finish() {
     Log("Invalid next available record ID (auto-increment), " + Fixed());
   if (verify) return;
   data_->SetNextFreeRecordNumber(free_head_);
-  if (next_id_ != last_id_before_) data_->SetNextFreeRecordID(next_id_);
+  // Never below an ID a record holds (the counter may have come back to 1).
+  const std::uint32_t last_id = std::max(next_id_, highest_id_);
+  if (last_id != last_id_before_) data_->SetNextFreeRecordID(last_id);
   data_->FlushRecordBuffers(false);
   data_->WriteFields();
   data_->WriteHeader(true, false);
