@@ -56,11 +56,13 @@ void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only, bool 
       } else {
         if (!IsAlpha(name[0]) || !IsAlpha(f.Name[0])) {
           name_finding("Invalid field name (first character) for field ", name);
-          f.Name = name = ("_" + name).substr(0, kMaxFieldNameLength);
+          f.Name = name = rtl::Trim(("_" + name).substr(0, kMaxFieldNameLength));
         }
         if (name.size() > kMaxFieldNameLength) {
           name_finding("Invalid field name (too long) for field ", name);
-          f.Name = name = name.substr(0, kMaxFieldNameLength);
+          // Trimmed again: a cut can leave a blank or control character at
+          // the end, which later comparisons trim away.
+          f.Name = name = rtl::Trim(name.substr(0, kMaxFieldNameLength));
         }
         bool duplicate = std::any_of(work.begin(), work.begin() + static_cast<std::ptrdiff_t>(i),
                                      [&](const TFieldDefinition& o) { return rtl::AnsiSameText(rtl::Trim(o.Name), name); });
