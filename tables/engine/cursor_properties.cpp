@@ -8,17 +8,9 @@
 
 namespace korvex {
 
-void TDataCursor::SetIsSourceTable(bool value) {
-  if (value == source_table_) return;
-  CheckNotOpen();
-  source_table_ = value;
-}
+void TDataCursor::SetIsSourceTable(bool value) { SetWhileClosed(source_table_, value); }
 
-void TDataCursor::SetIsTemporary(bool value) {
-  if (value == temporary_) return;
-  CheckNotOpen();
-  temporary_ = value;
-}
+void TDataCursor::SetIsTemporary(bool value) { SetWhileClosed(temporary_, value); }
 
 double TDataCursor::GetLastUpdated() const {
   RequireOpen();

@@ -38,26 +38,10 @@ void TDataCursor::RequireOpen() const {
   if (!open_) Fail(err::kNoCurrentRecord);
 }
 
-void TDataCursor::SetExclusive(bool value) {
-  if (value == exclusive_) return;
-  CheckNotOpen();
-  exclusive_ = value;
-}
-void TDataCursor::SetOverrideExclusive(bool value) {
-  if (value == override_exclusive_) return;
-  CheckNotOpen();
-  override_exclusive_ = value;
-}
-void TDataCursor::SetReadOnly(bool value) {
-  if (value == read_only_) return;
-  CheckNotOpen();
-  read_only_ = value;
-}
-void TDataCursor::SetInMemory(bool value) {
-  if (value == in_memory_) return;
-  CheckNotOpen();
-  in_memory_ = value;
-}
+void TDataCursor::SetExclusive(bool value) { SetWhileClosed(exclusive_, value); }
+void TDataCursor::SetOverrideExclusive(bool value) { SetWhileClosed(override_exclusive_, value); }
+void TDataCursor::SetReadOnly(bool value) { SetWhileClosed(read_only_, value); }
+void TDataCursor::SetInMemory(bool value) { SetWhileClosed(in_memory_, value); }
 void TDataCursor::SetSuppressAutoIncValues(bool value) {
   if (has_auto_inc_) suppress_auto_inc_ = value;
 }

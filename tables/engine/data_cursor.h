@@ -186,6 +186,13 @@ public:
   void CheckExclusive() const;
   void CheckNotReadOnly() const;
   void CheckNotOpen() const;
+  // A setting that only a closed cursor takes (unchanged values pass).
+  template <class T>
+  void SetWhileClosed(T& setting, T value) {
+    if (setting == value) return;
+    CheckNotOpen();
+    setting = value;
+  }
 
   // ---- creation ----
   // Checks and completes the definitions (trimmed names, sizes, offsets),
