@@ -1,0 +1,172 @@
+#include "family/family_records.h"
+
+#include <cmath>
+
+#include "platform/dataset/variant.h"
+#include "tables/components/korvex_table.h"
+
+namespace family {
+
+namespace {
+
+int IntOf(const db::TDataSet& table, const std::string& name) { return table.FieldByName(name)->AsInteger(); }
+
+// Float columns hold whole numbers; read to the nearest.
+int WholeOf(const db::TDataSet& table, const std::string& name) {
+  return static_cast<int>(std::lround(table.FieldByName(name)->AsFloat()));
+}
+
+void Put(db::TDataSet& table, const std::string& name, int value) { table.FieldByName(name)->SetAsInteger(value); }
+void PutWhole(db::TDataSet& table, const std::string& name, int value) {
+  table.FieldByName(name)->SetAsFloat(value);
+}
+void PutText(db::TDataSet& table, const std::string& name, const std::string& value) {
+  table.FieldByName(name)->SetAsString(value);
+}
+
+void PostIfEditing(db::TDataSet& table) {
+  if (table.Active() && (table.State() == db::dsEdit || table.State() == db::dsInsert)) table.Post();
+}
+
+}  // namespace
+
+TFamilyRecords::TFamilyRecords(korvex::TKORVEXTable& families, korvex::TKORVEXTable& individuals,
+                               MessageSink show_message)
+    : families_(families), individuals_(individuals), show_message_(std::move(show_message)) {}
+
+void TFamilyRecords::OpenTables() {
+  OpenOrCreate(families_);
+  OpenOrCreate(individuals_);
+}
+
+void TFamilyRecords::PostPending() {
+  PostIfEditing(families_);
+  PostIfEditing(individuals_);
+}
+
+void TFamilyRecords::CancelPending() {
+  for (korvex::TKORVEXTable* t : {&families_, &individuals_})
+    if (t->Active() && (t->State() == db::dsEdit || t->State() == db::dsInsert)) t->Cancel();
+}
+
+void TFamilyRecords::FlushBuffers() {
+  for (korvex::TKORVEXTable* t : {&families_, &individuals_})
+    if (t->Active()) t->FlushBuffers();
+}
+
+int TFamilyRecords::addfam() {
+  families_.Append();
+  Put(families_, "Husband", 0);
+  families_.Post();
+  const int fid = IntOf(families_, "Fid");
+  families_.Edit();
+  return fid;
+}
+
+int TFamilyRecords::addinv() {
+  individuals_.Append();
+  PutText(individuals_, "Fname", kBlankName);
+  individuals_.Post();
+  const int pid = IntOf(individuals_, "Pid");
+  individuals_.Edit();
+  return pid;
+}
+
+bool TFamilyRecords::LocateFamily(int fid) {
+  return fid > 0 && families_.Locate("Fid", db::Variant(fid), 0);
+}
+
+bool TFamilyRecords::LocateIndividual(int pid) {
+  return pid > 0 && individuals_.Locate("Pid", db::Variant(pid), 0);
+}
+
+FamilyRecord TFamilyRecords::FamilyFields() {
+  FamilyRecord r;
+  r.husband = IntOf(families_, "Husband");
+  r.wife = IntOf(families_, "Wife");
+  for (int i = 0; i < kChildSlots; ++i) r.children[i] = IntOf(families_, ChildField(i));
+  return r;
+}
+
+IndividualRecord TFamilyRecords::IndividualFields() {
+  IndividualRecord r;
+  r.fname = individuals_.FieldByName("Fname")->AsString();
+  r.lname = individuals_.FieldByName("Lname")->AsString();
+  r.sex = individuals_.FieldByName("Sex")->AsString();
+  r.bapdate = individuals_.FieldByName("Bapdate")->AsString();
+  r.famc = WholeOf(individuals_, "Famc");
+  for (int i = 0; i < kSpouseSlots; ++i) r.fams[i] = WholeOf(individuals_, FamsField(i));
+  return r;
+}
+
+std::optional<FamilyRecord> TFamilyRecords::ReadFamily(int fid) {
+  if (!LocateFamily(fid)) return std::nullopt;
+  FamilyRecord r = FamilyFields();
+  if (r.husband == kLegacyNoHusband) {
+    r.husband = ResolveHusband(fid, r.husband);
+    LocateFamily(fid);  // the families table stays on the record read
+  }
+  return r;
+}
+
+std::optional<IndividualRecord> TFamilyRecords::ReadIndividual(int pid) {
+  if (!LocateIndividual(pid)) return std::nullopt;
+  return IndividualFields();
+}
+
+int TFamilyRecords::ResolveHusband(int fid, int stored) {
+  if (stored != kLegacyNoHusband) return stored;
+  std::optional<IndividualRecord> p = ReadIndividual(kLegacyNoHusband);
+  if (p)
+    for (int f : p->fams)
+      if (f == fid) return stored;
+  return 0;
+}
+
+int TFamilyRecords::getfam(int fid) {
+  if (fid == 0) return -1;
+  std::optional<FamilyRecord> r = ReadFamily(fid);
+  if (!r) {
+    ShowMessage(kNoFamilyText + std::to_string(fid));
+    return -1;
+  }
+  family_ = *r;
+  return 1;
+}
+
+int TFamilyRecords::getinv(int pid) {
+  if (pid == 0) return -1;
+  std::optional<IndividualRecord> r = ReadIndividual(pid);
+  if (!r) {
+    ShowMessage(kNoPersonText + std::to_string(pid));
+    return -1;
+  }
+  individual_ = std::move(*r);
+  last_surname_ = individual_.lname;
+  return 1;
+}
+
+bool TFamilyRecords::WriteFamily(int fid, const FamilyRecord& record) {
+  if (!LocateFamily(fid)) return false;
+  families_.Edit();
+  Put(families_, "Husband", record.husband);
+  Put(families_, "Wife", record.wife);
+  for (int i = 0; i < kChildSlots; ++i) Put(families_, ChildField(i), record.children[i]);
+  families_.Post();
+  return true;
+}
+
+bool TFamilyRecords::WriteIndividual(int pid, const IndividualRecord& record) {
+  if (!LocateIndividual(pid)) return false;
+  individuals_.Edit();
+  PutText(individuals_, "Fname", record.fname);
+  PutText(individuals_, "Lname", record.lname);
+  PutText(individuals_, "Sex", record.sex);
+  PutText(individuals_, "Bapdate", record.bapdate);
+  PutWhole(individuals_, "Famc", record.famc);
+  for (int i = 0; i < kSpouseSlots; ++i) PutWhole(individuals_, FamsField(i), record.fams[i]);
+  individuals_.Post();
+  return true;
+}
+
+}  // namespace family
