@@ -48,7 +48,8 @@ inline void TableDefinitions(const std::uint8_t* data, std::size_t size) {
   }
   auto name_of = [&](int n) { return n >= 1 && n <= fields.Count() ? fields.Items(n - 1).Name : std::string(); };
   auto number_of = [&](const std::string& name) { return fields.IndexOf(name) + 1; };
-  for (int number = 0; at < size; ++number) {
+  int number = 0;
+  while (at < size) {  // block() advances `at`
     TIndexDefinition def;
     def.Decode(block(kIndexDefinitionSize).data());
     db::TIndexDef decoded = DecodeIndexDefinition(def, number, name_of);
@@ -59,6 +60,7 @@ inline void TableDefinitions(const std::uint8_t* data, std::size_t size) {
       QV_FUZZ_CHECK(again.FieldCount <= kMaxKeyFields);
     } catch (const rtl::EDatabaseError&) {
     }
+    ++number;
   }
 }
 
