@@ -16,12 +16,19 @@ for p in $PACKAGES; do
     missing="$missing $p"
   fi
 done
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 if [ -n "$missing" ]; then
   echo "Installing:$missing"
-  SUDO=""
-  if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
   $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y $missing
+fi
+# Gramps checks exported GEDCOM files (tests only); it runs headless, so none
+# of its recommended desktop packages is needed.
+if ! dpkg-query -W -f='${Status}' gramps 2>/dev/null | grep -q "install ok installed"; then
+  echo "Installing: gramps"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends gramps
 fi
 
 # A fresh clone in another folder still reuses the compiler cache.
