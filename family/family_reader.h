@@ -8,33 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "family/family_tables.h"
+
 namespace family {
 
-inline constexpr int kSpouseSlots = 5;
-inline constexpr int kChildSlots = 15;
-// A new family's husband until its creator names him; a person only when
-// individual 999 lists that family among its spouse families.
-inline constexpr int kHusbandPlaceholder = 999;
-// The given name of a person not yet named.
-inline constexpr char kBlankName[] = "(blank)";
-
-struct PersonView {
+// A record with its number.
+struct PersonView : IndividualRecord {
   int pid = 0;
-  std::string fname, lname, sex, bapdate;
-  int famc = 0;
-  std::array<int, kSpouseSlots> fams{};
 };
-
-struct FamilyView {
+struct FamilyView : FamilyRecord {
   int fid = 0;
-  int husband = 0;
-  int wife = 0;
-  std::array<int, kChildSlots> child{};
 };
 
 // Number lookups. A number not in its table gives nothing and the reader
 // tells the user ("Could not locate ...") unless asked to keep quiet; 0
-// gives nothing silently.
+// gives nothing silently. A family's husband comes resolved: an old
+// "not set yet" 999 reads as 0 unless individual 999 lists the family.
 class FamilyReader {
 public:
   virtual ~FamilyReader() = default;
@@ -42,7 +31,7 @@ public:
   virtual std::optional<FamilyView> Family(int fid, bool quiet = false) = 0;
 };
 
-// Both tables whole, each in its table's order.
+// Both tables whole, each in its table's order, husbands resolved.
 struct FamilyTables {
   std::vector<PersonView> persons;
   std::vector<FamilyView> families;
@@ -60,11 +49,10 @@ int SlotCount(const std::array<int, N>& slots) {
 enum class SexClass { kMale, kFemale, kUndetermined };
 SexClass ClassOfSex(const std::string& sex);
 
-// The family's husband as a person: 0 for none, and for the placeholder
-// 999 unless individual 999 lists the family (read through reader, quietly).
-int HusbandOf(const FamilyView& family, FamilyReader& reader);
 // The partner of a person of that sex class in family: the wife of a man,
 // else the husband.
-int PartnerOf(const FamilyView& family, SexClass sex, FamilyReader& reader);
+inline int PartnerOf(const FamilyView& family, SexClass sex) {
+  return sex == SexClass::kMale ? family.wife : family.husband;
+}
 
 }  // namespace family

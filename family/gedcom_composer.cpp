@@ -62,10 +62,6 @@ private:
     auto it = family_at_.find(fid);
     return it == family_at_.end() ? -1 : it->second;
   }
-  static bool Lists(const PersonView& p, int fid) {
-    const int n = SlotCount(p.fams);
-    return std::find(p.fams.begin(), p.fams.begin() + n, fid) != p.fams.begin() + n;
-  }
   static void AddOnce(std::vector<int>& v, int x) {
     if (std::find(v.begin(), v.end(), x) == v.end()) v.push_back(x);
   }
@@ -73,8 +69,7 @@ private:
   void LinkSpouses() {
     for (size_t f = 0; f < t_.families.size(); ++f) {
       const FamilyView& fam = t_.families[f];
-      int h = PersonAt(fam.husband);
-      if (h >= 0 && fam.husband == kHusbandPlaceholder && !Lists(t_.persons[h], fam.fid)) h = -1;
+      const int h = PersonAt(fam.husband);
       const int w = PersonAt(fam.wife);
       husband_[f] = h;
       wife_[f] = w != h ? w : -1;
@@ -109,8 +104,8 @@ private:
   void LinkChildren() {
     for (size_t f = 0; f < t_.families.size(); ++f) {
       const FamilyView& fam = t_.families[f];
-      for (int s = 0; s < SlotCount(fam.child); ++s) {
-        const int c = PersonAt(fam.child[s]);
+      for (int s = 0; s < SlotCount(fam.children); ++s) {
+        const int c = PersonAt(fam.children[s]);
         if (c >= 0) AddOnce(children_[f], c);
       }
     }

@@ -25,8 +25,7 @@
 //     on, up to the first 0), gives HUSB or WIFE and FAMS. A family keeps
 //     one husband and one wife: its own fields win; a spouse slot fills an
 //     empty place by the person's sex (M husband, F wife), else it is left
-//     out. Husband 999 names individual 999 only when that person lists the
-//     family among its spouse slots.
+//     out. (An old husband 999 comes resolved with the tables.)
 // Order within a record: the person's own slots first (Fams, Famc), then
 // links stated only by families, in table order; a family's own slots
 // first, then children stated only by their Famc, in table order.

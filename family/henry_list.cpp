@@ -45,7 +45,7 @@ void HenryList::AppendPersonLine(const PersonView& p, bool surname) {
   for (int j = 0; j < SlotCount(p.fams); ++j) {
     const std::optional<FamilyView> f = reader_.Family(p.fams[j]);
     if (!f) continue;
-    const int partner = PartnerOf(*f, sex, reader_);
+    const int partner = PartnerOf(*f, sex);
     if (partner == 0) continue;
     const std::optional<PersonView> q = reader_.Person(partner);
     if (!q) continue;
@@ -59,7 +59,7 @@ void HenryList::AppendPersonLine(const PersonView& p, bool surname) {
 bool HenryList::HasChildren(const PersonView& p) {
   for (int j = 0; j < SlotCount(p.fams); ++j) {
     const std::optional<FamilyView> f = reader_.Family(p.fams[j], true);
-    if (f && f->child[0] != 0) return true;
+    if (f && f->children[0] != 0) return true;
   }
   return false;
 }
@@ -83,8 +83,8 @@ bool HenryList::Descend(size_t item) {
   for (int j = 0; j < k; ++j) {
     const std::optional<FamilyView> f = reader_.Family(p->fams[j]);
     if (!f) continue;
-    for (int s = 0; s < SlotCount(f->child); ++s) {
-      const std::optional<PersonView> child = reader_.Person(f->child[s]);
+    for (int s = 0; s < SlotCount(f->children); ++s) {
+      const std::optional<PersonView> child = reader_.Person(f->children[s]);
       if (!child) continue;
       if (++c > kMaxChildDigits) {
         page_.push_back("    The list ends here: " + p->fname + " " + rtl::AnsiUpperCase(p->lname) + " has more than " +

@@ -21,7 +21,7 @@ public:
     for (int i = 0; i < n; ++i) {
       const std::optional<FamilyView> f = reader_.Family(s.fams[i]);
       if (!f) continue;
-      const std::optional<PersonView> sp = PersonOrNothing(PartnerOf(*f, sex, reader_));
+      const std::optional<PersonView> sp = PersonOrNothing(PartnerOf(*f, sex));
       out_.lines.push_back("");
       std::string label = "SPOUSE: ";
       if (n > 1) {
@@ -56,7 +56,7 @@ private:
     if (p->famc == 0) return;
     const std::optional<FamilyView> g = reader_.Family(p->famc);
     if (!g) return;
-    if (const auto gf = PersonOrNothing(HusbandOf(*g, reader_))) out_.lines.push_back("    G'FATHER: " + Names(*gf));
+    if (const auto gf = PersonOrNothing(g->husband)) out_.lines.push_back("    G'FATHER: " + Names(*gf));
     if (const auto gm = PersonOrNothing(g->wife)) out_.lines.push_back("    G'MOTHER: " + Names(*gm));
   }
 
@@ -65,7 +65,7 @@ private:
     const std::optional<FamilyView> f = reader_.Family(s.famc);
     if (!f) return;
     const int mother = f->wife;
-    ParentLines(HusbandOf(*f, reader_), "  FATHER: ");
+    ParentLines(f->husband, "  FATHER: ");
     ParentLines(mother, "  MOTHER: ");
   }
 
@@ -73,7 +73,7 @@ private:
     for (int j = 0; j < SlotCount(sp.fams) && sp.fams[j] != shared; ++j) {
       const std::optional<FamilyView> e = reader_.Family(sp.fams[j]);
       if (!e) continue;
-      const std::optional<PersonView> h = PersonOrNothing(HusbandOf(*e, reader_));
+      const std::optional<PersonView> h = PersonOrNothing(e->husband);
       const std::optional<PersonView> w = PersonOrNothing(e->wife);
       std::string couple = h ? Names(*h) : std::string();
       if (h && w) couple += " m. ";
@@ -89,13 +89,13 @@ private:
 
   // The partner text " & " + names of person in family fid, or "".
   std::string PartnerText(const FamilyView& f, SexClass sex) {
-    const std::optional<PersonView> q = PersonOrNothing(PartnerOf(f, sex, reader_));
+    const std::optional<PersonView> q = PersonOrNothing(PartnerOf(f, sex));
     return q ? " & " + Names(*q) : std::string();
   }
 
   void Children(const FamilyView& f, const std::string& tag) {
-    for (int s = 0; s < SlotCount(f.child); ++s) {
-      const std::optional<PersonView> c = reader_.Person(f.child[s]);
+    for (int s = 0; s < SlotCount(f.children); ++s) {
+      const std::optional<PersonView> c = reader_.Person(f.children[s]);
       if (!c) continue;
       const SexClass sex = ClassOfSex(c->sex);
       const char* word = sex == SexClass::kMale ? " SON " : sex == SexClass::kUndetermined ? " CHILD " : " DAUGHTER ";
@@ -118,8 +118,8 @@ private:
   }
 
   void Grandchildren(const FamilyView& f) {
-    for (int s = 0; s < SlotCount(f.child); ++s) {
-      const std::optional<PersonView> g = reader_.Person(f.child[s]);
+    for (int s = 0; s < SlotCount(f.children); ++s) {
+      const std::optional<PersonView> g = reader_.Person(f.children[s]);
       if (!g) continue;
       const SexClass sex = ClassOfSex(g->sex);
       std::string line = prefix_ +

@@ -1,7 +1,9 @@
 // Family tables held in memory for the report, list and composer tests, with
-// a reader that records what it would tell the user.
+// a reader that records what it would tell the user and resolves an old
+// husband 999 as the tables do.
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 #include <stdexcept>
 #include <map>
@@ -37,7 +39,7 @@ struct MemoryFamilies : family::FamilyReader {
     f.husband = husband;
     f.wife = wife;
     int i = 0;
-    for (int c : children) f.child[i++] = c;
+    for (int c : children) f.children[i++] = c;
     tables.families.push_back(f);
     return *this;
   }
@@ -63,8 +65,15 @@ struct MemoryFamilies : family::FamilyReader {
   std::optional<family::FamilyView> Family(int fid, bool quiet) override {
     ++reads;
     if (fid == 0) return std::nullopt;
-    for (const auto& f : tables.families)
-      if (f.fid == fid) return f;
+    for (family::FamilyView f : tables.families) {
+      if (f.fid != fid) continue;
+      // The old "not set yet" husband 999, as the tables resolve it.
+      if (f.husband == family::kLegacyNoHusband) {
+        const auto p = Person(f.husband, true);
+        if (!p || std::find(p->fams.begin(), p->fams.end(), fid) == p->fams.end()) f.husband = 0;
+      }
+      return f;
+    }
     if (!quiet) messages.push_back("Could not locate Family #" + std::to_string(fid));
     return std::nullopt;
   }

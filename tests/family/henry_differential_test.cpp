@@ -35,7 +35,7 @@ int LoadForest(const std::string& text, familytest::MemoryFamilies& m) {
     }
     if (f[0] == "F") {
       m.F(std::stoi(f[1]), std::stoi(f[2]), std::stoi(f[3]));
-      for (int s = 0; s < family::kChildSlots; ++s) m.tables.families.back().child[s] = std::stoi(f[4 + s]);
+      for (int s = 0; s < family::kChildSlots; ++s) m.tables.families.back().children[s] = std::stoi(f[4 + s]);
     }
   }
   return subject;

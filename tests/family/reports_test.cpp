@@ -178,7 +178,7 @@ TEST(HenryList, TwentyChildrenThenTooManyThenDeepNumbers) {
   m.F(1, 1, 2, {}).F(2, 1, 3, {});
   for (int i = 0; i < 20; ++i) {
     m.P(10 + i, "K" + std::to_string(i + 1), "Smit", "M", "", i < 15 ? 1 : 2);
-    m.Fam(i < 15 ? 1 : 2).child[i < 15 ? i : i - 15] = 10 + i;
+    m.Fam(i < 15 ? 1 : 2).children[i < 15 ? i : i - 15] = 10 + i;
   }
   Lines page = Henry(m, 1);
   ASSERT_EQ(page.size(), 25u);
@@ -197,7 +197,7 @@ TEST(HenryList, TwentyChildrenThenTooManyThenDeepNumbers) {
     for (int s = 0; s < 15; ++s) {
       const int pid = 100 + f * 15 + s;
       big.P(pid, "C" + std::to_string((f - 1) * 15 + s + 1), "Smit", "F", "", f);
-      big.Fam(f).child[s] = pid;
+      big.Fam(f).children[s] = pid;
     }
   }
   page = Henry(big, 1);
