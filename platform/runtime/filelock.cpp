@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/os_files.h"
@@ -204,18 +205,19 @@ std::int64_t TLockedFile::Size() {
 bool TLockedFile::Lock(std::int64_t start, std::int64_t length) {
   if (start < 0 || length < 1 || length > kShareOpenByte - start) return false;
   std::lock_guard<std::mutex> guard(ranges_lock_);
-  for (const Range& r : held_)
-    if (start < r.start + r.length && r.start < start + length) return false;
+  // Held ranges never overlap: only the last one starting before the end
+  // of the new range can reach into it.
+  auto after = held_.lower_bound(start + length);
+  if (after != held_.begin() && std::prev(after)->first + std::prev(after)->second > start) return false;
   if (SetLock(fd_, writable_ ? F_WRLCK : F_RDLCK, start, length) < 0) return false;
-  held_.push_back({start, length});
+  held_.emplace_hint(after, start, length);
   return true;
 }
 
 bool TLockedFile::Unlock(std::int64_t start, std::int64_t length) {
   std::lock_guard<std::mutex> guard(ranges_lock_);
-  auto it = std::find_if(held_.begin(), held_.end(),
-                         [&](const Range& r) { return r.start == start && r.length == length; });
-  if (it == held_.end()) return false;
+  auto it = held_.find(start);
+  if (it == held_.end() || it->second != length) return false;
   if (SetLock(fd_, F_UNLCK, start, length) < 0) return false;
   held_.erase(it);
   return true;

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -79,15 +80,12 @@ public:
 private:
   TLockedFile(int fd, std::string path, bool writable) : fd_(fd), path_(std::move(path)), writable_(writable) {}
 
-  struct Range {
-    std::int64_t start, length;
-  };
   int fd_;
   std::string path_;
   bool writable_;
   bool delete_on_close_ = false;
   std::mutex ranges_lock_;
-  std::vector<Range> held_;
+  std::map<std::int64_t, std::int64_t> held_;  // start -> length
 };
 
 // Deletes a file that no description holds open; -EBUSY when one does.

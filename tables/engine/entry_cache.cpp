@@ -6,23 +6,27 @@
 
 namespace korvex {
 
-std::size_t TEntryCache::LowerBound(std::uint32_t key) const {
-  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), key,
-                             [](const TCacheEntry* e, std::uint32_t k) { return e->Key < k; });
-  return static_cast<std::size_t>(it - sorted_.begin());
-}
-
 TCacheEntry* TEntryCache::Find(std::uint32_t key) const {
   int looked = 0;
+  TCacheEntry* found = nullptr;
   for (TCacheEntry* e = newest_; e && looked < 4; e = e->Older, ++looked)
     if (e->Key == key) {
-      if (undo_) undo_->Touch(*const_cast<TEntryCache*>(this), key, e);
-      return e;
+      found = e;
+      break;
     }
-  std::size_t i = LowerBound(key);
-  TCacheEntry* found = i < sorted_.size() && sorted_[i]->Key == key ? sorted_[i] : nullptr;
+  if (!found) {
+    auto it = sorted_.find(key);
+    if (it != sorted_.end()) found = it->second;
+  }
   if (undo_) undo_->Touch(*const_cast<TEntryCache*>(this), key, found);
   return found;
+}
+
+std::vector<TCacheEntry*> TEntryCache::Sorted() const {
+  std::vector<TCacheEntry*> entries;
+  entries.reserve(sorted_.size());
+  for (const auto& [key, entry] : sorted_) entries.push_back(entry);
+  return entries;
 }
 
 void TEntryCache::Unlink(TCacheEntry* entry) {
@@ -43,14 +47,13 @@ void TEntryCache::LinkFront(TCacheEntry* entry) {
 
 void TEntryCache::Insert(TCacheEntry* entry) {
   if (undo_) undo_->Touch(*this, entry->Key, nullptr);
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(LowerBound(entry->Key)), entry);
+  sorted_.emplace(entry->Key, entry);
   LinkFront(entry);
 }
 
 void TEntryCache::Remove(TCacheEntry* entry) {
-  std::size_t i = LowerBound(entry->Key);
-  while (i < sorted_.size() && sorted_[i] != entry && sorted_[i]->Key == entry->Key) ++i;
-  if (i < sorted_.size() && sorted_[i] == entry) sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(i));
+  auto it = sorted_.find(entry->Key);
+  if (it != sorted_.end() && it->second == entry) sorted_.erase(it);
   Unlink(entry);
 }
 
@@ -76,7 +79,7 @@ TCacheEntry* TEntryCache::FindEvictable() const {
 std::vector<std::vector<TCacheEntry*>> TEntryCache::ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
                                                                  std::uint32_t skip_last) const {
   std::vector<std::vector<TCacheEntry*>> runs;
-  for (TCacheEntry* e : sorted_) {
+  for (const auto& [key, e] : sorted_) {
     if (!e->Modified || e->UseCount != 0) continue;
     if (skip_first <= skip_last && e->Key >= skip_first && e->Key <= skip_last) continue;
     if (runs.empty() || static_cast<std::uint64_t>(runs.back().back()->Key) + step != e->Key)
@@ -105,7 +108,7 @@ TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std:
   }
   if (!writes_held) return nullptr;
   // Writes held: every change stays in the cache until they end.
-  capacity_ += growth;
+  capacity_ += std::max(growth, capacity_ / 4);
   entry = make();
   entry->Key = key;
   Insert(entry);
@@ -113,7 +116,7 @@ TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std:
 }
 
 void TEntryCache::Clear() {
-  for (TCacheEntry* e : sorted_) e->Older = e->Newer = nullptr;
+  for (const auto& [key, e] : sorted_) e->Older = e->Newer = nullptr;
   sorted_.clear();
   newest_ = oldest_ = nullptr;
 }

@@ -1,12 +1,15 @@
-// The cache of a table file: its entries sorted by key, for bisection and
+// The cache of a table file: its entries in a tree by key, for lookups and
 // for writing runs of neighbours in one call, threaded on a
-// most-recently-used chain, for lookups and eviction. Entries are owned by
-// the file; the cache only orders them.
+// most-recently-used chain, for eviction. Entries are owned by the file;
+// the cache only orders them. Every operation takes at most logarithmic
+// time in the number of entries, apart from the eviction search, which
+// walks from the least recently used entry past those it may not evict.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "tables/engine/cache_entry.h"
@@ -22,11 +25,11 @@ public:
   void SetCapacity(std::size_t capacity) { capacity_ = capacity; }
   bool Full() const { return sorted_.size() >= capacity_; }
 
-  // The first four entries of the chain, then bisection; nullptr when the
+  // The first four entries of the chain, then the tree; nullptr when the
   // key is not cached. Counts nothing and moves nothing.
   TCacheEntry* Find(std::uint32_t key) const;
-  // Adds the entry at its place in the sorted list and at the front of the
-  // chain.
+  // Adds the entry at its place by key (which no cached entry has) and at
+  // the front of the chain.
   void Insert(TCacheEntry* entry);
   void Remove(TCacheEntry* entry);
   // Moves the entry to the front of the chain.
@@ -39,7 +42,8 @@ public:
   // skip_last], grouped into runs whose keys follow each other by `step`.
   std::vector<std::vector<TCacheEntry*>> ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
                                                       std::uint32_t skip_last) const;
-  const std::vector<TCacheEntry*>& Sorted() const { return sorted_; }
+  // The entries in the order of their keys.
+  std::vector<TCacheEntry*> Sorted() const;
   TCacheEntry* MostRecent() const { return newest_; }
   // Forgets every entry (the caller takes them back).
   void Clear();
@@ -53,16 +57,17 @@ public:
   // `make` while below capacity; else the least recently used entry that is
   // neither modified nor in use (after one `flush` unless writes are held),
   // re-keyed; else, while writes are held, a new entry in a cache grown by
-  // `growth`. nullptr when there is none. The caller empties the entry.
+  // `growth` or by a quarter, whichever is more (so that a long write
+  // searches for an evictable entry only a logarithmic number of times).
+  // nullptr when there is none. The caller empties the entry.
   TCacheEntry* Obtain(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
                       const std::function<void()>& flush, std::size_t growth = 255);
 
 private:
-  std::size_t LowerBound(std::uint32_t key) const;
   void Unlink(TCacheEntry* entry);
   void LinkFront(TCacheEntry* entry);
 
-  std::vector<TCacheEntry*> sorted_;
+  std::map<std::uint32_t, TCacheEntry*> sorted_;
   TCacheEntry* newest_ = nullptr;
   TCacheEntry* oldest_ = nullptr;
   std::size_t capacity_ = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/runtime/coding.h"
+#include "platform/runtime/files.h"
 #include "tables/engine/cache_io.h"
 #include "tables/engine/errors.h"
 
@@ -59,8 +60,9 @@ TJournal::~TJournal() { Stop(); }
 void TJournal::SetStepHook(std::function<void()> hook) { StepHook() = std::move(hook); }
 
 bool TJournal::Exists(const std::string& path) {
-  std::unique_ptr<rtl::TLockedFile> file;
-  return rtl::TLockedFile::Open(path, rtl::FileAccess::Read, rtl::FileShare::Shared, file) == 0;
+  // A look without opening: an open takes the share bytes, and a writer
+  // making or ending its journal at that moment would find them held.
+  return rtl::FileExists(path);
 }
 
 void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync) {
@@ -146,7 +148,9 @@ void TJournal::Commit() {
   if (!file_) return;
   file_.reset();
   Step();
-  rtl::DeleteLockedFile(path_);
+  // Deleting the journal is the commit point: a journal left behind would
+  // be played back over this flush.
+  if (rtl::DeleteLockedFile(path_) != 0) RaiseError(err::kWriteError, path_);
   Step();
 }
 

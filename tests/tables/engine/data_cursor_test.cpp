@@ -746,6 +746,59 @@ TEST(DataCursor, LockedIncrementsFromTwoProcessesLoseNothing) {
   EXPECT_EQ(RunTableCheck(tmp.path().string() + "/t.DAT").status, 0);
 }
 
+// Readers look for a dead writer's journal before every read lock while a
+// writer's flushes make and end theirs: the look must neither fail a flush
+// nor leave an ended journal behind to be played back over later writes.
+TEST(DataCursor, ReadersLookingForJournalsNeverDisturbAWriter) {
+  qvtest::TempDir tmp;
+  const std::string path = tmp.path().string();
+  {
+    Env env(path);
+    Create(env.dir, {Field("N", dtInteger)});
+  }
+  constexpr std::int32_t kAppends = 1500;
+  qvtest::ChildProcess writer([&](qvtest::ChildProcess&) -> int {
+    Env env(path);
+    auto c = Cursor(env.dir, false);
+    c->OpenCursor();
+    Bytes buffer(c->GetRecordSize());
+    for (std::int32_t i = 0; i < kAppends; ++i) {
+      c->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&i));
+      if (int e = RaisedNumber([&] { c->AppendRecord(buffer.data()); })) {
+        std::fprintf(stderr, "append %d: %d\n", i, e);
+        return 3;
+      }
+    }
+    return 0;
+  });
+  auto reader = [&](qvtest::ChildProcess&) -> int {
+    Env env(path);
+    env.session.StrictChangeDetection = true;
+    auto c = Cursor(env.dir, false);
+    c->OpenCursor();
+    for (std::uint32_t seen = 0; seen < static_cast<std::uint32_t>(kAppends);) {
+      std::uint32_t count = 0;
+      if (int e = RaisedNumber([&] { count = c->GetRecordCount(); })) {
+        std::fprintf(stderr, "count: %d\n", e);
+        return 4;
+      }
+      if (count < seen) return 5;  // a played-back journal took records away
+      seen = count;
+    }
+    return 0;
+  };
+  qvtest::ChildProcess one(reader), two(reader);
+  EXPECT_EQ(writer.Wait(), 0);
+  EXPECT_EQ(one.Wait(), 0);
+  EXPECT_EQ(two.Wait(), 0);
+  Env env(path);
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  EXPECT_EQ(c->GetRecordCount(), static_cast<std::uint32_t>(kAppends));
+  c->CloseCursor();
+  EXPECT_EQ(RunTableCheck(path + "/t.DAT").status, 0);
+}
+
 TEST(DataCursor, AppendsOnAFullDiskFailAndLeaveNoTrace) {
   qvtest::TempDir tmp;
   const std::string dir = tmp.path().string();
