@@ -275,6 +275,7 @@ void TBaptisms::PageControl1Change() {
   const int page = PageControl1->currentIndex();
   memo::TVellMemoControl* page_memo = page > 0 ? PageMemo(page) : nullptr;
   current_memo_ = page_memo ? page_memo : vm0;
+  ged_current_ = false;
   if (QAction* close = Action("Closefile1")) close->setEnabled(page > 0);
   current_memo_->setFocus();
   MovePanel3(page);

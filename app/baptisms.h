@@ -136,6 +136,13 @@ public:
   void ShowChildren();
   int WithWitnesses() const { return with_witnesses_; }
 
+  // ---- family reports ----
+  // GedEdit becomes the current memo until the next page change: "Save as"
+  // (and "Save text file") writes it, GEDCOM lines as a GEDCOM file, and
+  // "Copy to new page" copies it to a new page.
+  void GedEditEnter();
+  bool GedEditCurrent() const { return ged_current_; }
+
   TAboutBox& AboutBox() const { return *about_box_; }
   forms::TGetSexDlgForm& GetSexDlg() const { return *sex_dlg_; }
   forms::TPasswordDlgForm& PasswordDlg() const { return *password_dlg_; }
@@ -197,6 +204,8 @@ private:
   void EnablePageItems();
   bool LoadLines(const std::string& path, std::vector<std::string>& lines);
   void SelectFound(memo::TVellMemoControl& control, bool down);
+  bool SaveGedEdit();
+  void CopyGedEditToNewPage();
 
   TUserPrompts& prompts_;
   appcore::AppSettings settings_;
@@ -219,6 +228,7 @@ private:
   int key_length_ = 8;
   int page_counter_ = 0;
   int with_witnesses_ = 0;
+  bool ged_current_ = false;  // GedEdit is the current memo
   std::string term1_;
   std::vector<std::string> hit_list_;
 

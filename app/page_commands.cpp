@@ -182,11 +182,19 @@ bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
 }
 
 void TBaptisms::Saveas1Click() {
+  if (ged_current_) {
+    SaveGedEdit();
+    return;
+  }
   if (PageBusy()) return;  // the search is still writing it
   SavePage(*current_memo_, PageControl1->currentIndex());
 }
 
 void TBaptisms::Savetextfile1Click() {
+  if (ged_current_) {
+    SaveGedEdit();
+    return;
+  }
   if (PageBusy()) return;
   const int page = PageControl1->currentIndex();
   // The page's own file: another page's file is never written over.
@@ -232,6 +240,10 @@ void TBaptisms::RemovePage(int page) {
 // ---- copy, original line, file list ----
 
 void TBaptisms::Copytonewsheet1Click() {
+  if (ged_current_) {
+    CopyGedEditToNewPage();
+    return;
+  }
   if (PageBusy()) return;  // the search is still writing the page
   memo::TVellMemoControl* old_control = current_memo_;
   memo::TVellMemo& old = old_control->Memo();

@@ -6,6 +6,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "family/family_tables.h"
@@ -31,6 +32,20 @@ public:
   virtual std::optional<FamilyView> Family(int fid, bool quiet = false) = 0;
 };
 
+// Keeps every answer of another reader for the length of one report or
+// list: each number is read once, and one not in its table is told once.
+class CachedReader : public FamilyReader {
+public:
+  explicit CachedReader(FamilyReader& source) : source_(source) {}
+  std::optional<PersonView> Person(int pid, bool quiet = false) override;
+  std::optional<FamilyView> Family(int fid, bool quiet = false) override;
+
+private:
+  FamilyReader& source_;
+  std::unordered_map<int, std::optional<PersonView>> persons_;
+  std::unordered_map<int, std::optional<FamilyView>> families_;
+};
+
 // Both tables whole, each in its table's order, husbands resolved.
 struct FamilyTables {
   std::vector<PersonView> persons;
@@ -39,9 +54,9 @@ struct FamilyTables {
 
 // Slots filled from the first: the numbers before the first 0.
 template <size_t N>
-int SlotCount(const std::array<int, N>& slots) {
+int SlotCount(const std::array<int, N>& numbers) {
   int n = 0;
-  while (n < static_cast<int>(N) && slots[n] != 0) ++n;
+  while (n < static_cast<int>(N) && numbers[n] != 0) ++n;
   return n;
 }
 

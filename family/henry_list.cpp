@@ -16,7 +16,13 @@ std::string DottedNumber(const std::string& number) {
 
 std::optional<std::vector<std::string>> HenryList::Run(int subject) {
   if (subject == 0) return std::nullopt;
-  const std::optional<PersonView> s = reader_.Person(subject);
+  CachedReader cache(source_);
+  reader_ = &cache;
+  struct Done {
+    FamilyReader*& r;
+    ~Done() { r = nullptr; }
+  } done{reader_};
+  const std::optional<PersonView> s = reader_->Person(subject);
   if (!s) return std::nullopt;
   page_ = {" ", "Modified Henry list for " + s->fname + " " + s->lname, " "};
   work_.assign(1, WorkItem{subject, "", -1});
@@ -43,11 +49,11 @@ void HenryList::AppendPersonLine(const PersonView& p, bool surname) {
   AppendName(p, surname);
   const SexClass sex = ClassOfSex(p.sex);
   for (int j = 0; j < SlotCount(p.fams); ++j) {
-    const std::optional<FamilyView> f = reader_.Family(p.fams[j]);
+    const std::optional<FamilyView> f = reader_->Family(p.fams[j]);
     if (!f) continue;
     const int partner = PartnerOf(*f, sex);
     if (partner == 0) continue;
-    const std::optional<PersonView> q = reader_.Person(partner);
+    const std::optional<PersonView> q = reader_->Person(partner);
     if (!q) continue;
     line_ += " m. ";
     AppendName(*q, true);
@@ -58,7 +64,7 @@ void HenryList::AppendPersonLine(const PersonView& p, bool surname) {
 
 bool HenryList::HasChildren(const PersonView& p) {
   for (int j = 0; j < SlotCount(p.fams); ++j) {
-    const std::optional<FamilyView> f = reader_.Family(p.fams[j], true);
+    const std::optional<FamilyView> f = reader_->Family(p.fams[j], true);
     if (f && f->children[0] != 0) return true;
   }
   return false;
@@ -74,17 +80,17 @@ bool HenryList::Descend(size_t item) {
   page_.push_back(" ");
   const int pid = work_[item].pid;
   const std::string number = work_[item].number;
-  const std::optional<PersonView> p = reader_.Person(pid);
+  const std::optional<PersonView> p = reader_->Person(pid);
   if (!p) return true;
   line_ = DottedNumber(number) + "  ";
   AppendPersonLine(*p, true);
   const int k = SlotCount(p->fams);
   int c = 0;
   for (int j = 0; j < k; ++j) {
-    const std::optional<FamilyView> f = reader_.Family(p->fams[j]);
+    const std::optional<FamilyView> f = reader_->Family(p->fams[j]);
     if (!f) continue;
     for (int s = 0; s < SlotCount(f->children); ++s) {
-      const std::optional<PersonView> child = reader_.Person(f->children[s]);
+      const std::optional<PersonView> child = reader_->Person(f->children[s]);
       if (!child) continue;
       if (++c > kMaxChildDigits) {
         page_.push_back("    The list ends here: " + p->fname + " " + rtl::AnsiUpperCase(p->lname) + " has more than " +

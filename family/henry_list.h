@@ -25,8 +25,8 @@
 //
 // Faults in the tables never stop the walk early or make it run for ever:
 //   - absent or unknown persons and families are left out (the reader tells
-//     the user about numbers not in their table); an unknown child is not
-//     counted;
+//     the user about a number not in its table, once a run); an unknown
+//     child is not counted;
 //   - a child who already stands on the line from the subject down to its
 //     parent (a mistaken link making someone their own descendant) is listed
 //     but not walked again; the line after it says so;
@@ -51,7 +51,7 @@ std::string DottedNumber(const std::string& number);
 // One run of the list: the work list and the line being built live here.
 class HenryList {
 public:
-  explicit HenryList(FamilyReader& reader) : reader_(reader) {}
+  explicit HenryList(FamilyReader& reader) : source_(reader) {}
   // The page for subject; nothing for subject 0 or a subject not in its
   // table (the page stays as it was).
   std::optional<std::vector<std::string>> Run(int subject);
@@ -69,7 +69,8 @@ private:
   // The item on the line down to item that is pid, or -1.
   int OnLine(size_t item, int pid) const;
 
-  FamilyReader& reader_;
+  FamilyReader& source_;
+  FamilyReader* reader_ = nullptr;  // the source through a cache, during a run
   std::vector<WorkItem> work_;  // items before the head are done
   std::unordered_set<int> queued_;  // persons with a work item
   std::string line_;

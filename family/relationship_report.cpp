@@ -140,8 +140,9 @@ private:
 
 }  // namespace
 
-std::optional<RelationshipReport> ReportOn(FamilyReader& reader, int subject) {
+std::optional<RelationshipReport> ReportOn(FamilyReader& source, int subject) {
   if (subject == 0) return std::nullopt;
+  CachedReader reader(source);
   const std::optional<PersonView> s = reader.Person(subject);
   if (!s) return std::nullopt;
   RelationshipReport report;

@@ -33,8 +33,8 @@
 //   prefix + "   GRANDSON " / "   GRANDDAUGHTER " / "   GRANDCHILD " +
 //   names [+ " & " + the partner's names in its first spouse family].
 // Names are given name, a blank and surname as stored. An absent (0) or
-// unknown person leaves their line or partner text out; an unknown number
-// is told to the user by the reader.
+// unknown person leaves their line or partner text out; the reader tells
+// the user about a number not in its table, once a report.
 #pragma once
 
 #include <optional>

@@ -1,0 +1,54 @@
+// The family reports' side of the window: the hidden memo GedEdit as the
+// current memo, and saving or copying it.
+#include <QTabWidget>
+
+#include "app/baptisms.h"
+#include "app/core/highlight_words.h"
+#include "app/page_text.h"
+#include "family/gedcom_composer.h"
+#include "family/report_commands.h"
+#include "platform/runtime/exceptions.h"
+#include "platform/runtime/files.h"
+
+namespace app {
+namespace {
+
+// The save dialog for GEDCOM lines.
+constexpr forms::TFileDialogDef kGedcomDialog{"ged", "GEDCOM|*.ged|all|*.*", true};
+
+}  // namespace
+
+void TBaptisms::GedEditEnter() { ged_current_ = true; }
+
+bool TBaptisms::SaveGedEdit() {
+  const std::vector<std::string> lines = family::MemoLines(*GedEdit);
+  const bool gedcom = family::IsGedcomText(lines);
+  const std::optional<std::string> path = prompts_.SaveFileName(gedcom ? kGedcomDialog : SaveDialog1,
+                                                                settings_.SaveDir(), gedcom ? "family.ged" : "family.txt");
+  if (!path) return false;
+  try {
+    if (gedcom) {
+      // A GEDCOM file: UTF-8, CR LF, no highlight words beside it.
+      rtl::SaveFileSafely(*path, family::GedcomFileBytes(lines));
+    } else {
+      GedEdit->Paragraphs()->SaveToFile(*path);
+      appcore::SaveHighlightWords(*path, {});
+    }
+  } catch (const rtl::Exception& e) {
+    prompts_.ShowMessage(e.Message());
+    return false;
+  } catch (const std::exception& e) {
+    prompts_.ShowMessage(e.what());
+    return false;
+  }
+  GedEdit->Modified = false;
+  return true;
+}
+
+void TBaptisms::CopyGedEditToNewPage() {
+  const std::vector<std::string> lines = family::MemoLines(*GedEdit);
+  memo::TVellMemoControl* control = AddTab(family::IsGedcomText(lines) ? "GEDCOM" : "Family");
+  SetPageLines(control->Memo(), lines);
+}
+
+}  // namespace app
