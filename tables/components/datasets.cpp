@@ -96,6 +96,8 @@ void TKORVEXDataSet::DestroyHandle() {
   if (handle_ == nullptr) return;
   TDataCursor* cursor = handle_;
   handle_ = nullptr;
+  // A query's result set belongs to the query: it stays open.
+  if (cursor->GetIsResultSet()) return;
   try {
     cursor->CloseCursor();
   } catch (...) {
@@ -141,11 +143,11 @@ void TKORVEXDataSet::InternalOpen() {
     k = static_cast<std::uint8_t*>(SafeAlloc(static_cast<std::int32_t>(KeyBufferSize())));
     InitKeyBuffer(k);
   }
-  filter_source_ = std::make_unique<TCursorFilterSource>(*handle_);
-  filter_set_ = std::make_unique<TFilterSet>(*filter_source_);
-  if (!Filter().empty()) expr_filter_ = CreateExprFilter(Filter(), FilterOptions());
   handle_->SetToBegin();
   PrepareCursor();
+  if (!Filter().empty()) expr_filter_ = CreateExprFilter(Filter(), FilterOptions());
+  if (OnFilterRecord()) func_filter_ = CreateFuncFilter();
+  if (Filtered()) ActivateFilters(true);
 }
 
 void TKORVEXDataSet::FreeWorkBuffers() {
@@ -156,9 +158,9 @@ void TKORVEXDataSet::FreeWorkBuffers() {
 }
 
 void TKORVEXDataSet::InternalClose() {
-  expr_filter_ = lookup_filter_ = nullptr;
-  filter_set_.reset();
-  filter_source_.reset();
+  DestroyLookupCursor();
+  if (handle_ != nullptr && handle_->GetIsResultSet()) DropFilters();
+  expr_filter_ = func_filter_ = nullptr;
   FreeWorkBuffers();
   blob_fields_.clear();
   BindFields(false);
@@ -174,9 +176,10 @@ void FillFieldDefs(const TDataCursor& cursor, db::TFieldDefs& defs) {
   defs.Clear();
   for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
     const TFieldDefinition& def = cursor.GetFieldDefinitionByPos(i);
-    TFieldType type;
-    int size;
-    if (def.Hidden || !DecodeFieldDefinition(def, type, size)) continue;
+    // The dataset's own mapping: every string sub type is a string field.
+    const TFieldType type = FieldTypeOf(def.DataType, def.SubType);
+    if (def.Hidden || type == ftUnknown) continue;
+    const int size = DefinitionSize(def);
     std::string name = def.Name;
     for (int n = 1; defs.IndexOf(name) >= 0; ++n) name = def.Name + "_" + std::to_string(n);
     TFieldDef& added = defs.Add(name, type, size, def.Required != 0, i);
@@ -189,7 +192,7 @@ void TKORVEXDataSet::GetIndexInfo() {
   case_insensitive_index_ = false;
   key_size_ = 0;
   std::fill(std::begin(key_field_numbers_), std::end(key_field_numbers_), 0);
-  if (handle_ == nullptr || handle_->IsPhysicalNavigation()) return;
+  if (handle_ == nullptr || handle_->IsPhysicalNavigation() || handle_->GetIsResultSet()) return;
   TIndexDefinition def;
   handle_->GetIndexDefinition(handle_->GetIndexPos(), def);
   index_field_count_ = std::min<int>(def.FieldCount, 16);
@@ -202,6 +205,7 @@ void TKORVEXDataSet::SwitchToIndex(const std::string& name) {
   CheckActive();
   CheckBrowseMode();
   ResetCursorRange();
+  DestroyLookupCursor();
   UpdateCursorPos();
   handle_->SetIndexName(name);
   GetIndexInfo();
@@ -224,7 +228,7 @@ void TKORVEXDataSet::SetAutoDisplayLabels(bool value) {
 }
 
 void TKORVEXDataSet::SetFieldDisplayLabels() {
-  if (!auto_display_labels_ || handle_ == nullptr) return;
+  if (!auto_display_labels_ || handle_ == nullptr || handle_->GetIsResultSet()) return;
   for (int i = 0; i < FieldCount(); ++i) {
     TField* f = Fields(i);
     if (f->Calculated() || f->FieldNo() < 1) continue;
@@ -254,25 +258,23 @@ std::uint32_t TKORVEXDataSet::BookmarkRecord(TRecordBuffer buffer) const {
 }
 
 TGetResult TKORVEXDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool do_check) {
-  for (;;) {
-    TEngineErrorCode status = 0;
-    switch (mode) {
-      case gmCurrent: status = handle_->GetCurrentRecord(buffer, false); break;
-      case gmNext: status = handle_->GetNextRecord(buffer); break;
-      case gmPrior: status = handle_->GetPriorRecord(buffer); break;
-    }
-    if (status == err::kBeginningOfFile) return grBOF;
-    if (status == err::kEndOfFile) return grEOF;
-    if (status != 0) {
-      if (do_check) CheckStatus(status);
-      return grError;
-    }
-    SetRecInfo(buffer, TRecInfo{0, bfCurrent, {}});  // the record number is asked when RecNo is read
-    handle_->GetBookmark(buffer + bookmark_offset_);
-    GetCalcFields(buffer);
-    if (RecordPassesFilter(buffer) && SearchAccepts(buffer) && ExpressionsAccept(buffer)) return grOK;
-    if (mode == gmCurrent) return grError;
+  // The cursor's filters decide which records it visits.
+  TEngineErrorCode status = 0;
+  switch (mode) {
+    case gmCurrent: status = handle_->GetCurrentRecord(buffer, false); break;
+    case gmNext: status = handle_->GetNextRecord(buffer); break;
+    case gmPrior: status = handle_->GetPriorRecord(buffer); break;
   }
+  if (status == err::kBeginningOfFile) return grBOF;
+  if (status == err::kEndOfFile) return grEOF;
+  if (status != 0) {
+    if (do_check) CheckStatus(status);
+    return grError;
+  }
+  SetRecInfo(buffer, TRecInfo{0, bfCurrent, {}});  // the record number is asked when RecNo is read
+  handle_->GetBookmark(buffer + bookmark_offset_);
+  GetCalcFields(buffer);
+  return grOK;
 }
 
 void TKORVEXDataSet::InternalFirst() { handle_->SetToBegin(); }
@@ -327,9 +329,7 @@ void TKORVEXDataSet::InternalDelete() {
   handle_->DeleteRecord(ActiveBuffer());
 }
 
-void TKORVEXDataSet::InternalRefresh() {
-  // The cursor reads the files anew on its next read (change detection).
-}
+void TKORVEXDataSet::InternalRefresh() { handle_->Refresh(); }
 
 void TKORVEXDataSet::InternalGotoBookmark(const std::uint8_t* bookmark) {
   if (!handle_->SetToBookmark(bookmark)) CheckStatus(err::kRecordNotFound);
@@ -538,13 +538,6 @@ TRecordBuffer TKORVEXDataSet::GetActiveRecordBuffer() {
   return TDataSet::GetActiveRecordBuffer();
 }
 
-bool TKORVEXDataSet::SearchAccepts(TRecordBuffer buffer) {
-  if (!searching_ || Filtered() || !OnFilterRecord()) return true;
-  bool accept = true;
-  WithTempState(dsFilter, search_buffer_, buffer, [&] { OnFilterRecord()(this, accept); });
-  return accept;
-}
-
 void TKORVEXDataSet::WithTempState(TDataSetState state, TRecordBuffer& slot, TRecordBuffer buffer,
                                    const std::function<void()>& work) {
   TRecordBuffer saved = slot;
@@ -565,16 +558,25 @@ bool TKORVEXDataSet::FindRecord(bool restart, bool go_forward) {
   DoBeforeScroll();
   if (!restart) UpdateCursorPos();
   CursorPosChanged();
-  if (restart) go_forward ? handle_->SetToBegin() : handle_->SetToEnd();
-  searching_ = true;
+  const bool for_search = !Filtered() && (expr_filter_ != nullptr || func_filter_ != nullptr);
   TGetResult result;
+  const std::uint32_t from = handle_->GetPhysicalRecordNumber();
+  if (for_search) ActivateFilters(true);
   try {
-    result = GetRecord(TempBuffer(), go_forward ? gmNext : gmPrior, true);
+    TGetMode mode = go_forward ? gmNext : gmPrior;
+    if (restart) {
+      go_forward ? handle_->SetToBegin() : handle_->SetToEnd();
+    } else if (go_forward && handle_->GetPhysicalRecordNumber() != from) {
+      // The filters took the cursor off a record they hide, on to the next
+      // one they show: that is the one a forward search finds.
+      mode = gmCurrent;
+    }
+    result = GetRecord(TempBuffer(), mode, true);
   } catch (...) {
-    searching_ = false;
+    if (for_search) ActivateFilters(false);
     throw;
   }
-  searching_ = false;
+  if (for_search) ActivateFilters(false);
   if (result != grOK) return false;
   SyncToCursor();
   DoAfterScroll();
@@ -596,7 +598,7 @@ void TKORVEXDataSet::FlushBuffers() {
 
 TFilterOptimizeLevel TKORVEXDataSet::GetFilterOptimizeLevel() const {
   CheckActive();
-  return filter_set_ ? static_cast<TFilterOptimizeLevel>(filter_set_->GetFilterOptimizeLevel()) : foNone;
+  return static_cast<TFilterOptimizeLevel>(handle_->GetFilterOptimizeLevel());
 }
 
 void TKORVEXDataSet::SetSuppressAutoIncValues(bool value) {
@@ -678,6 +680,7 @@ bool TKORVEXDataSet::SetCursorRange() {
   const auto& start = *reinterpret_cast<const TKeyBuffer*>(key_buffers_[kiRangeStart]);
   const auto& end = *reinterpret_cast<const TKeyBuffer*>(key_buffers_[kiRangeEnd]);
   CursorPosChanged();
+  DestroyLookupCursor();
   handle_->SetRange(false, start.Modified ? key_buffers_[kiRangeStart] + sizeof(TKeyBuffer) : nullptr,
                     start.FieldCount, end.Modified ? key_buffers_[kiRangeEnd] + sizeof(TKeyBuffer) : nullptr,
                     end.FieldCount);
@@ -691,6 +694,7 @@ bool TKORVEXDataSet::ResetCursorRange() {
       !reinterpret_cast<const TKeyBuffer*>(key_buffers_[kiCurRangeEnd])->Modified)
     return false;
   CursorPosChanged();
+  DestroyLookupCursor();
   handle_->ResetRange();
   InitKeyBuffer(key_buffers_[kiCurRangeStart]);
   InitKeyBuffer(key_buffers_[kiCurRangeEnd]);
@@ -715,41 +719,95 @@ TFilter* TKORVEXDataSet::CreateExprFilter(const std::string& text, db::TFilterOp
   korvex::TFilterFlags o;
   o.CaseInsensitive = (options & foCaseInsensitive) != 0;
   o.NoPartialCompare = (options & foNoPartialCompare) != 0;
-  return filter_set_->AddFilter(0, text, nullptr, false, nullptr, o);
+  return handle_->AddFilter(0, text, nullptr, false, nullptr, o);
 }
 
-bool TKORVEXDataSet::ExpressionsAccept(TRecordBuffer buffer) {
-  if (filter_set_ == nullptr) return true;
-  const std::uint32_t n = handle_->GetPhysicalRecordNumber();
-  if (expr_filter_ && (Filtered() || searching_) && !filter_set_->EvaluateFilterForRecord(*expr_filter_, buffer, n))
-    return false;
-  return lookup_filter_ == nullptr || filter_set_->EvaluateFilterForRecord(*lookup_filter_, buffer, n);
+TFilter* TKORVEXDataSet::CreateFuncFilter() {
+  return handle_->AddFilter(
+      0, {}, nullptr, false, [this](const std::uint8_t* record, std::uint32_t) { return RecordFilter(record); },
+      korvex::TFilterFlags{});
+}
+
+bool TKORVEXDataSet::RecordFilter(const std::uint8_t* record) {
+  if (!OnFilterRecord()) return true;
+  bool accept = true;
+  // Fields read the record under test; nothing writes to it.
+  WithTempState(dsFilter, search_buffer_, const_cast<std::uint8_t*>(record),
+                [&] { OnFilterRecord()(this, accept); });
+  return accept;
+}
+
+void TKORVEXDataSet::ActivateFilters(bool active) {
+  for (TFilter* f : {expr_filter_, func_filter_}) {
+    if (f == nullptr) continue;
+    if (active) handle_->ActivateFilter(f);
+    else handle_->DeactivateFilter(f);
+  }
+}
+
+void TKORVEXDataSet::ReplaceFilter(TFilter*& filter, TFilter* made) {
+  if (filter != nullptr) {
+    TFilter* old = filter;
+    filter = nullptr;
+    handle_->DropFilter(old);
+  }
+  filter = made;
+  DestroyLookupCursor();
+  CursorPosChanged();
+  if (made != nullptr && Filtered()) handle_->ActivateFilter(made);
+}
+
+void TKORVEXDataSet::DropFilters() {
+  for (TFilter* f : {expr_filter_, func_filter_}) {
+    if (f == nullptr) continue;
+    try {
+      handle_->DropFilter(f);
+    } catch (...) {
+    }
+  }
+  expr_filter_ = func_filter_ = nullptr;
+}
+
+void TKORVEXDataSet::SetFiltered(bool value) {
+  if (Active() && value != Filtered()) {
+    CheckBrowseMode();
+    DestroyLookupCursor();
+    CursorPosChanged();
+    ActivateFilters(value);
+  }
+  TDataSet::SetFiltered(value);
 }
 
 void TKORVEXDataSet::SetFilterText(const std::string& text) {
-  if (Active() && filter_set_ && text != Filter()) {
+  if (Active() && text != Filter()) {
     CheckBrowseMode();
     // The new filter is made first: a text the engine refuses changes nothing.
-    TFilter* made = text.empty() ? nullptr : CreateExprFilter(text, FilterOptions());
-    if (expr_filter_) filter_set_->DropFilter(expr_filter_);
-    expr_filter_ = made;
-    CursorPosChanged();
+    ReplaceFilter(expr_filter_, text.empty() ? nullptr : CreateExprFilter(text, FilterOptions()));
   }
   TDataSet::SetFilterText(text);
 }
 
 void TKORVEXDataSet::SetFilterOptions(db::TFilterOptions options) {
-  if (Active() && filter_set_ && options != FilterOptions() && !Filter().empty()) {
+  if (Active() && options != FilterOptions() && !Filter().empty()) {
     CheckBrowseMode();
-    TFilter* made = CreateExprFilter(Filter(), options);
-    if (expr_filter_) filter_set_->DropFilter(expr_filter_);
-    expr_filter_ = made;
-    CursorPosChanged();
+    ReplaceFilter(expr_filter_, CreateExprFilter(Filter(), options));
   }
   TDataSet::SetFilterOptions(options);
 }
 
-bool TKORVEXDataSet::LocateRecord(const std::string& key_fields, const Variant& key_values, TLocateOptions options) {
+void TKORVEXDataSet::SetOnFilterRecord(db::TFilterRecordEvent event) {
+  const bool assigned = static_cast<bool>(event);
+  // Stored first: the new callback filter asks the new event.
+  TDataSet::SetOnFilterRecord(std::move(event));
+  if (!Active()) return;
+  ReplaceFilter(func_filter_, assigned ? CreateFuncFilter() : nullptr);
+  if (Filtered()) First();
+}
+
+TDataCursor* TKORVEXDataSet::GetLookupCursor(const std::string&, bool) { return nullptr; }
+
+bool TKORVEXDataSet::LocateRecord(const std::string& key_fields, const Variant& key_values, TLocateOptions options,
+                                  bool move) {
   CheckBrowseMode();
   CursorPosChanged();
   std::vector<TField*> fields = GetFieldList(key_fields);
@@ -760,31 +818,36 @@ bool TKORVEXDataSet::LocateRecord(const std::string& key_fields, const Variant& 
     for (std::size_t i = 0; i < fields.size(); ++i)
       values.push_back(static_cast<int>(i) <= key_values.ArrayHighBound() ? key_values[static_cast<int>(i)] : Null);
   }
-  if (!Filtered() && MapsToIndex(fields, (options & loCaseInsensitive) != 0))
-    return FindByIndex(fields, values, options);
+  const bool case_insensitive = (options & loCaseInsensitive) != 0;
+  TDataCursor* cursor = MapsToIndex(fields, case_insensitive) ? handle_ : GetLookupCursor(key_fields, case_insensitive);
+  if (cursor != nullptr) {
+    const bool found = FindByIndex(*cursor, fields, values, options);
+    if (found && move && cursor != handle_) CheckStatus(handle_->SetToRecordBuffer(*cursor));
+    return found;
+  }
   korvex::TFilterFlags o;
-  o.CaseInsensitive = (options & loCaseInsensitive) != 0;
+  o.CaseInsensitive = case_insensitive;
   o.NoPartialCompare = (options & loPartialKey) == 0;
-  const std::string text = LookupFilterText(fields, values, (options & loPartialKey) != 0, filter_source_->FilterLocale());
-  lookup_filter_ = filter_set_->AddFilter(0, text, nullptr, false, nullptr, o);
+  const std::string text = LookupFilterText(fields, values, (options & loPartialKey) != 0,
+                                            {handle_->GetLanguageID(), handle_->GetSortID()});
+  TFilter* lookup = handle_->AddFilter(0, text, nullptr, false, nullptr, o);
   bool found = false;
   try {
+    handle_->ActivateFilter(lookup);
     handle_->SetToBegin();
     found = GetRecord(TempBuffer(), gmNext, true) == grOK;
   } catch (...) {
-    filter_set_->DropFilter(lookup_filter_);
-    lookup_filter_ = nullptr;
+    handle_->DropFilter(lookup);
     throw;
   }
-  filter_set_->DropFilter(lookup_filter_);
-  lookup_filter_ = nullptr;
+  handle_->DropFilter(lookup);
   return found;
 }
 
-bool TKORVEXDataSet::FindByIndex(const std::vector<TField*>& fields, const std::vector<Variant>& values,
-                                 TLocateOptions options) {
+bool TKORVEXDataSet::FindByIndex(TDataCursor& cursor, const std::vector<TField*>& fields,
+                                 const std::vector<Variant>& values, TLocateOptions options) {
   TRecordBuffer record = TempBuffer();
-  handle_->ClearRecord(record);
+  cursor.ClearRecord(record);
   int count = static_cast<int>(fields.size());
   std::size_t partial = 0;
   // The key values go into the search record as field values.
@@ -806,10 +869,10 @@ bool TKORVEXDataSet::FindByIndex(const std::vector<TField*>& fields, const std::
   bool found;
   if (count == 0 && partial == 0) {
     // An empty prefix: every record of the index matches, the first wins.
-    handle_->SetToBegin();
-    found = handle_->GetNextRecord(record) == 0;
+    cursor.SetToBegin();
+    found = cursor.GetNextRecord(record) == 0;
   } else {
-    found = handle_->Find(false, record, count, false, static_cast<std::uint8_t>(partial), record);
+    found = cursor.Find(false, record, count, false, static_cast<std::uint8_t>(partial), record);
   }
   if (found) GetCalcFields(record);
   return found;
@@ -818,7 +881,7 @@ bool TKORVEXDataSet::FindByIndex(const std::vector<TField*>& fields, const std::
 bool TKORVEXDataSet::Locate(const std::string& key_fields, const Variant& key_values, TLocateOptions options) {
   CheckBrowseMode();
   DoBeforeScroll();
-  if (!LocateRecord(key_fields, key_values, options)) return false;
+  if (!LocateRecord(key_fields, key_values, options, true)) return false;
   SyncToCursor();
   DoAfterScroll();
   return true;
@@ -828,7 +891,7 @@ Variant TKORVEXDataSet::Lookup(const std::string& key_fields, const Variant& key
                                const std::string& result_fields) {
   CheckBrowseMode();
   std::vector<TField*> results = GetFieldList(result_fields);
-  if (!LocateRecord(key_fields, key_values, 0)) return Null;
+  if (!LocateRecord(key_fields, key_values, 0, false)) return Null;
   Variant result;
   WithTempState(dsCalcFields, lookup_buffer_, TempBuffer(), [&] { result = FieldValues(results); });
   return result;

@@ -31,11 +31,9 @@
 
 namespace korvex {
 
-class TCursorFilterSource;
 class TDataCursor;
 class TDataDirectory;
 class TFilter;
-class TFilterSet;
 class TKORVEXDatabase;
 class TKORVEXSession;
 
@@ -106,8 +104,7 @@ public:
 
   // ---- other operations
   void FlushBuffers();
-  // How far the filters are answered from indexes (foNone here: the
-  // dataset tests its filters record by record).
+  // How far the cursor answers the dataset's filters from indexes.
   TFilterOptimizeLevel GetFilterOptimizeLevel() const;
   bool SuppressAutoIncValues() const { return suppress_auto_inc_; }
   void SetSuppressAutoIncValues(bool value);
@@ -170,6 +167,12 @@ protected:
   virtual void DestroyHandle();
   virtual void PrepareCursor() {}
   virtual void GetIndexInfo();
+  // A cursor on an index that serves Locate on these fields with this case
+  // setting, kept for the next Locate; nullptr sends Locate to a filter.
+  virtual TDataCursor* GetLookupCursor(const std::string& key_fields, bool case_insensitive);
+  // Drops what GetLookupCursor keeps; every filter, range and index change
+  // calls it.
+  virtual void DestroyLookupCursor() {}
   // A failing engine status, named after this dataset's table.
   void CheckStatus(TEngineErrorCode status) const;
 
@@ -213,24 +216,32 @@ protected:
   db::TRecordBuffer GetKeyRecordBuffer() override;
   bool HasIndexKeyFields() override { return index_field_count_ > 0; }
   db::TRecordBuffer GetActiveRecordBuffer() override;
+  void SetFiltered(bool value) override;
   void SetFilterText(const std::string& text) override;
   void SetFilterOptions(db::TFilterOptions options) override;
+  void SetOnFilterRecord(db::TFilterRecordEvent event) override;
 
 private:
-  // OnFilterRecord for a record a search reads while the dataset is not
-  // filtered (FindFirst, FindNext...).
-  bool SearchAccepts(db::TRecordBuffer buffer);
-  // The expression filter (while Filtered or searching) and the lookup
-  // filter of a running Locate or Lookup.
-  bool ExpressionsAccept(db::TRecordBuffer buffer);
-  bool FindByIndex(const std::vector<db::TField*>& fields, const std::vector<db::Variant>& values,
-                   db::TLocateOptions options);
+  // The cursor's filters stand for the dataset's: the Filter text as an
+  // expression filter, OnFilterRecord as a callback filter, both active
+  // while Filtered (and for the length of a FindFirst/FindNext search).
   TFilter* CreateExprFilter(const std::string& text, db::TFilterOptions options);
+  TFilter* CreateFuncFilter();
+  // OnFilterRecord for an engine record under test (the filter state).
+  bool RecordFilter(const std::uint8_t* record);
+  void ActivateFilters(bool active);
+  // Puts `made` in place of `filter` (dropped), active when Filtered.
+  void ReplaceFilter(TFilter*& filter, TFilter* made);
+  // Drops the dataset's filters from a cursor that outlives it.
+  void DropFilters();
+  bool FindByIndex(TDataCursor& cursor, const std::vector<db::TField*>& fields,
+                   const std::vector<db::Variant>& values, db::TLocateOptions options);
   // Reads the first record that matches the keys into the temporary
-  // buffer, the cursor left on it: by a keyed search of the active index
-  // when the keys map to it (and no filter is in force), else through a
-  // one-off lookup filter.
-  bool LocateRecord(const std::string& key_fields, const db::Variant& key_values, db::TLocateOptions options);
+  // buffer: by a keyed search of the active index when the keys map to it,
+  // else of a lookup cursor (the dataset's cursor then moved to its record
+  // when `move`), else through a one-off lookup filter.
+  bool LocateRecord(const std::string& key_fields, const db::Variant& key_values, db::TLocateOptions options,
+                    bool move);
   void SetFieldDisplayLabels();
   void FreeWorkBuffers();
   void InitKeyBuffer(std::uint8_t* buffer);
@@ -262,12 +273,9 @@ private:
   std::uint16_t rec_info_offset_ = 0;
   std::uint16_t buffer_size_ = 0;
   std::vector<db::TBlobField*> blob_fields_;
-  std::unique_ptr<TCursorFilterSource> filter_source_;
-  std::unique_ptr<TFilterSet> filter_set_;
   TFilter* expr_filter_ = nullptr;
-  TFilter* lookup_filter_ = nullptr;
+  TFilter* func_filter_ = nullptr;
   db::TRecordBuffer lookup_buffer_ = nullptr;
-  bool searching_ = false;
   bool key_was_modified_ = false;
   // The record an Append or Insert started from, for CopyOnAppend.
   std::vector<std::uint8_t> copy_source_;

@@ -215,7 +215,50 @@ TDataCursor* TKORVEXTable::CreateHandle() {
   return cursor.release();
 }
 
-void TKORVEXTable::DestroyHandle() { TKORVEXDBDataSet::DestroyHandle(); }
+void TKORVEXTable::DestroyHandle() {
+  DestroyLookupCursor();
+  TKORVEXDBDataSet::DestroyHandle();
+}
+
+void TKORVEXTable::DestroyLookupCursor() {
+  lookup_asked_ = false;
+  lookup_fields_.clear();
+  if (lookup_cursor_ == nullptr) return;
+  std::unique_ptr<TDataCursor> cursor = std::move(lookup_cursor_);
+  try {
+    cursor->CloseCursor();
+  } catch (...) {
+  }
+}
+
+TDataCursor* TKORVEXTable::GetLookupCursor(const std::string& key_fields, bool case_insensitive) {
+  if (lookup_asked_ && key_fields == lookup_fields_ && case_insensitive == lookup_case_insensitive_)
+    return lookup_cursor_.get();
+  DestroyLookupCursor();
+  if (!Handle()->RangeActive()) {
+    UpdateIndexDefs();
+    // An index whose case setting is the one asked for: another one finds
+    // records that differ in case, or misses them.
+    std::vector<int> alike;
+    for (int i = 0; i < index_defs_.Count(); ++i)
+      if (((index_defs_.Items(i).Options & ixCaseInsensitive) != 0) == case_insensitive) alike.push_back(i);
+    const int match = MatchIndexForFields(
+        static_cast<int>(alike.size()),
+        [&](int i) -> const std::string& { return index_defs_.Items(alike[static_cast<std::size_t>(i)]).Fields; },
+        [&](int i) { return index_defs_.Items(alike[static_cast<std::size_t>(i)]).Options; }, key_fields,
+        case_insensitive);
+    if (match >= 0) {
+      std::unique_ptr<TDataCursor> clone = Handle()->CloneCursor();
+      clone->SetIndexName(index_defs_.Items(alike[static_cast<std::size_t>(match)]).Name);
+      lookup_cursor_ = std::move(clone);
+      ++lookup_cursors_made_;
+    }
+  }
+  lookup_asked_ = true;
+  lookup_fields_ = key_fields;
+  lookup_case_insensitive_ = case_insensitive;
+  return lookup_cursor_.get();
+}
 
 void TKORVEXTable::PrepareCursor() { CheckMasterRange(); }
 
@@ -359,6 +402,18 @@ void TKORVEXTable::SetRange(const std::vector<Variant>& start, const std::vector
 }
 
 // ---- master-detail ---------------------------------------------------------------------
+
+void TKORVEXTable::GotoCurrent(TKORVEXTable& other) {
+  CheckBrowseMode();
+  other.CheckBrowseMode();
+  if (!rtl::AnsiSameText(DatabaseName(), other.DatabaseName()) || !rtl::AnsiSameText(table_name_, other.table_name_))
+    rtl::DatabaseError(cmsg::kTableMismatch);
+  other.UpdateCursorPos();
+  CheckStatus(Handle()->SetToRecordBuffer(*other.Handle()));
+  DoBeforeScroll();
+  Resync();
+  DoAfterScroll();
+}
 
 void TKORVEXTable::SetMasterSource(TDataSource* source) {
   CheckNotLinkedTo(source);
@@ -557,6 +612,23 @@ void TKORVEXTable::RepairTable() {
   cursor.RepairTable(false, false);
 }
 
+void TKORVEXTable::OptimizeTable(const std::string& index_name, bool no_backup) {
+  CheckInactive();
+  TTableWork work(*this, dbfTable);
+  TDataCursor& cursor = work.Temp(false, true);
+  SetCallbacks(cursor);
+  cursor.OptimizeTable(index_name, no_backup);
+}
+
+void TKORVEXTable::UpgradeTable() {
+  CheckInactive();
+  TTableWork work(*this, dbfTable);
+  TDataCursor& cursor = work.Temp(false, true);
+  SetCallbacks(cursor);
+  cursor.UpgradeTable();
+  PropertyChanged();
+}
+
 void TKORVEXTable::RestructureTable(const TRestructureSettings& s) {
   CheckInactive();
   TRestructureRequest request;
@@ -584,6 +656,7 @@ void TKORVEXTable::AddIndex(const std::string& name, const std::string& fields, 
   UpdateFieldDefs();
   TIndexDefinition def = EncodeIndexDefinition(name, options, fields, icNone, FieldNumberByName());
   if (Active()) CheckBrowseMode();
+  DestroyLookupCursor();
   {
     TTableWork work(*this, dbfTable);
     TDataCursor& cursor = work.OwnOrTemp(true);
@@ -598,6 +671,7 @@ void TKORVEXTable::AddIndex(const std::string& name, const std::string& fields, 
 
 void TKORVEXTable::DeleteIndex(const std::string& name) {
   if (Active()) CheckBrowseMode();
+  DestroyLookupCursor();
   {
     TTableWork work(*this, dbfTable);
     work.OwnOrTemp(true).DeleteIndex(name);
@@ -607,6 +681,7 @@ void TKORVEXTable::DeleteIndex(const std::string& name) {
 
 void TKORVEXTable::DeleteAllIndexes() {
   if (Active()) CheckBrowseMode();
+  DestroyLookupCursor();
   {
     TTableWork work(*this, dbfTable);
     work.OwnOrTemp(true).DeleteAllIndexes();

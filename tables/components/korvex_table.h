@@ -111,6 +111,14 @@ public:
   void CancelRange();
   void SetRange(const std::vector<db::Variant>& start, const std::vector<db::Variant>& end);
   bool RangeActive() const;
+  // Moves to the record another table over the same table file stands on
+  // ("Source and destination tables are incompatible." for another file).
+  void GotoCurrent(TKORVEXTable& other);
+
+  // The cursor Locate keeps for fields of another index (nullptr: none
+  // kept), and how many such cursors this table has made.
+  TDataCursor* LookupCursor() const { return lookup_cursor_.get(); }
+  std::uint32_t LookupCursorsMade() const { return lookup_cursors_made_; }
 
   // ---- master-detail
   // "Circular datalinks are not allowed" for a source that leads back here.
@@ -130,6 +138,11 @@ public:
   void RenameTable(const std::string& new_name);
   void CopyTable(const std::string& new_name);
   void RepairTable();
+  // On the closed table: rewritten in the order of the index ("" the
+  // primary), the old files kept unless no_backup; brought up from an
+  // older table version.
+  void OptimizeTable(const std::string& index_name, bool no_backup);
+  void UpgradeTable();
   void RestructureTable(const TRestructureSettings& settings);
   // On the open table (browse mode first) or a temporary exclusive cursor;
   // ixPrimary adds the primary index.
@@ -177,6 +190,8 @@ protected:
   bool GetCanModify() override;
   void InternalInitFieldDefs() override;
   void DoOnNewRecord() override;
+  TDataCursor* GetLookupCursor(const std::string& key_fields, bool case_insensitive) override;
+  void DestroyLookupCursor() override;
 
 private:
   friend class TTableWork;
@@ -213,6 +228,12 @@ private:
   bool index_defs_up_to_date_ = false;
   TRestructureFieldDefs restructure_fields_;
   TRestructureIndexDefs restructure_indexes_;
+  // The lookup cursor and what it was asked for (kept also when no index
+  // served: the answer is then nullptr until something changes).
+  std::unique_ptr<TDataCursor> lookup_cursor_;
+  bool lookup_asked_ = false, lookup_case_insensitive_ = false;
+  std::string lookup_fields_;
+  std::uint32_t lookup_cursors_made_ = 0;
 };
 
 }  // namespace korvex

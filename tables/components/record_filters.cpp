@@ -9,17 +9,6 @@
 
 namespace korvex {
 
-TCursorFilterSource::TCursorFilterSource(TDataCursor& cursor)
-    : cursor_(cursor), locale_{cursor.GetLanguageID(), cursor.GetSortID()} {
-  for (int i = 1; i <= cursor.GetFieldCount(); ++i) fields_.push_back(cursor.GetFieldDefinitionByPos(i));
-}
-
-std::string TCursorFilterSource::FilterTableName() const { return cursor_.GetTableName(); }
-
-std::string TCursorFilterSource::FilterReadBlob(int field, const std::uint8_t* record) {
-  return ReadWholeBlob(cursor_, field, record);
-}
-
 std::string ReadWholeBlob(TDataCursor& cursor, int field, const std::uint8_t* record) {
   // A copy of the record opens the BLOB without touching the caller's.
   std::vector<std::uint8_t> copy(record, record + cursor.GetRecordSize());

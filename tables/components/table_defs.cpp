@@ -18,8 +18,8 @@ void EngineTypeOf(TFieldType type, std::uint8_t& data_type, std::uint8_t& sub_ty
   sub_type = fstNone;
   switch (type) {
     case ftString: case ftGuid: data_type = dtString; return;
-    case ftFixedChar: data_type = dtString; sub_type = 31; return;
-    case ftWideString: data_type = dtString; sub_type = 32; return;
+    case ftFixedChar: data_type = dtString; sub_type = kSubTypeFixedChar; return;
+    case ftWideString: data_type = dtString; sub_type = kSubTypeWideString; return;
     case ftDate: data_type = dtDate; return;
     case ftBlob: case ftParadoxOle: case ftDBaseOle: case ftOraBlob: case ftOraClob: data_type = dtBlob; return;
     case ftMemo: data_type = dtBlob; sub_type = fstMemo; return;
@@ -38,7 +38,7 @@ void EngineTypeOf(TFieldType type, std::uint8_t& data_type, std::uint8_t& sub_ty
     case ftDateTime: data_type = dtTimeStamp; return;
     case ftWord: data_type = dtWord; return;
     case ftVarBytes: data_type = dtVarBytes; return;
-    case ftCursor: data_type = 17; return;
+    case ftCursor: data_type = kDataTypeCursor; return;
     case ftLargeint: data_type = 18; return;
     case ftADT: data_type = 20; return;
     case ftArray: data_type = 21; return;
@@ -58,13 +58,24 @@ TFieldDefinition EncodeFieldDefinition(const std::string& name, TFieldType type,
   return def;
 }
 
+int DefinitionSize(const TFieldDefinition& def) {
+  if (def.DataType == dtString || def.DataType == dtBytes || def.DataType == dtVarBytes) return def.Size;
+  if (def.DataType == dtBCD) return def.Decimals;
+  return 0;
+}
+
 bool DecodeFieldDefinition(const TFieldDefinition& def, TFieldType& type, int& size) {
-  TFieldType t = FieldTypeOf(def.DataType, def.SubType);
+  // The codes only one field type is written with come back as that type;
+  // a code several types share (ftString and ftGuid, ftBlob and the OLE
+  // kinds) as the first of them.
+  TFieldType t;
+  if (def.DataType == dtString && def.SubType == kSubTypeFixedChar) t = ftFixedChar;
+  else if (def.DataType == dtString && def.SubType == kSubTypeWideString) t = ftWideString;
+  else if (def.DataType == kDataTypeCursor) t = ftCursor;
+  else t = FieldTypeOf(def.DataType, def.SubType);
   if (t == ftUnknown) return false;
   type = t;
-  size = 0;
-  if (def.DataType == dtString || def.DataType == dtBytes || def.DataType == dtVarBytes) size = def.Size;
-  if (def.DataType == dtBCD) size = def.Decimals;
+  size = DefinitionSize(def);
   return true;
 }
 

@@ -23,6 +23,9 @@ namespace korvex {
 // Key compression as the framework names it (the engine's 0..3).
 enum TIndexCompression : std::uint8_t { icNone, icDuplicateByte, icTrailingByte, icFull };
 
+// Engine codes only the framework's types use (no table stores them).
+inline constexpr std::uint8_t kSubTypeFixedChar = 31, kSubTypeWideString = 32, kDataTypeCursor = 17;
+
 // The engine type and sub type of a field type; 0/0 for a type no engine
 // type stands for.
 void EngineTypeOf(db::TFieldType type, std::uint8_t& data_type, std::uint8_t& sub_type);
@@ -31,9 +34,15 @@ void EngineTypeOf(db::TFieldType type, std::uint8_t& data_type, std::uint8_t& su
 // engine type, and the size (strings, bytes, var-bytes) or decimals (BCD).
 TFieldDefinition EncodeFieldDefinition(const std::string& name, db::TFieldType type, int size);
 
-// The field type and size of an engine definition; false (nothing set) for
-// an engine type no field type stands for.
+// The field type and size of an engine definition, the inverse of the
+// encoding: a code only one type is written with gives that type, a code
+// several share the first of them (ftString for ftGuid, ftBlob for the OLE
+// and Oracle kinds: their bytes are the same). False (nothing set) for a
+// code no field type stands for.
 bool DecodeFieldDefinition(const TFieldDefinition& def, db::TFieldType& type, int& size);
+// The size a field definition gives its field: strings, bytes and
+// var-bytes their size, BCD its decimals, the rest 0.
+int DefinitionSize(const TFieldDefinition& def);
 
 // The field number of a name (0: no such field) and the name of a number
 // (empty: none).

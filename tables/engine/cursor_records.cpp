@@ -284,6 +284,17 @@ TEngineErrorCode TDataCursor::GotoPhysicalRecordNumber(std::uint32_t n) {
   return 0;
 }
 
+TEngineErrorCode TDataCursor::SetToRecordBuffer(const TDataCursor& other) {
+  RequireOpen();
+  if (!other.open_ || other.bof_ || other.eof_ || other.current_ == 0) return err::kNoCurrentRecord;
+  if (other.table_ != table_ && !(rtl::SameText(other.table_->GetTableName(), table_->GetTableName()) &&
+                                  rtl::SameText(other.directory_->Path(), directory_->Path())))
+    return err::kRecordNotFound;
+  const TEngineErrorCode status = GotoPhysicalRecordNumber(other.current_);
+  if (status != 0) return status;
+  return !filters_in_force_ || RecordVisible(current_) ? 0 : err::kRecordNotFound;
+}
+
 std::uint32_t TDataCursor::GetRecordNumber() {
   RequireOpen();
   if (bof_ || eof_ || current_ == 0) return 0;

@@ -357,6 +357,10 @@ public:
   void SetToEnd();
   // Physical record number (1-based); 8710 when it is not a live record.
   TEngineErrorCode GotoPhysicalRecordNumber(std::uint32_t n);
+  // Goes to the current record of another cursor on the same table, in
+  // this cursor's order: 8709 when the other has none, 8710 when this
+  // cursor's range or filters hide it.
+  TEngineErrorCode SetToRecordBuffer(const TDataCursor& other);
   std::uint32_t GetPhysicalRecordNumber() const { return current_; }
   // 1-based position of the current record among the live ones; 0 when none.
   std::uint32_t GetRecordNumber();

@@ -227,7 +227,9 @@ TFilter::TFilter(TFilterSet& owner, std::uint32_t user_data, TExpToken* tree, bo
       user_data_(user_data),
       callback_(std::move(callback)),
       bitmap_(GetNewRecordsBitmapInstance()),
-      options_(options) {}
+      options_(options) {
+  bitmap_->SetNumOfBits(0);
+}
 
 TFilter::~TFilter() {
   if (owns_tree_) FreeExpressionTokens(tree_);
@@ -240,7 +242,11 @@ TFilterSet::TFilterSet(TFilterSource& source)
     : source_(source),
       combined_(GetNewRecordsBitmapInstance()),
       range_bits_(GetNewRecordsBitmapInstance()),
-      live_(GetNewRecordsBitmapInstance()) {}
+      live_(GetNewRecordsBitmapInstance()) {
+  // A spare from the pool keeps its former size: sized 0, the bitmaps are
+  // built in full on first use instead of being taken as up to date.
+  for (TRecordsBitmap* bits : {combined_, range_bits_, live_}) bits->SetNumOfBits(0);
+}
 
 TFilterSet::~TFilterSet() {
   filters_.clear();

@@ -25,15 +25,6 @@ namespace fs = std::filesystem;
 
 using TableTest = ComponentsTest;
 
-std::string Raised(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
-
 std::string Python(const std::string& program) {
   qvtest::TempDir dir;
   {
@@ -206,6 +197,7 @@ TEST_F(TableTest, EveryWholeTableOperationWithItsEvents) {
   t.OnCopyProgress = progress("copy");
   t.OnIndexProgress = progress("index");
   t.OnRepairProgress = progress("repair");
+  t.OnOptimizeProgress = progress("optimize");
   std::vector<std::string> log;
   t.OnRepairLog = [&](rtl::TObject*, const std::string& line) { log.push_back(line); };
 
@@ -217,6 +209,14 @@ TEST_F(TableTest, EveryWholeTableOperationWithItsEvents) {
   EXPECT_EQ(t.GetIndexNames(), std::vector<std::string>{"ByFlag"});
   t.RepairTable();
   EXPECT_FALSE(log.empty());
+  t.OptimizeTable("ByFlag", false);
+  EXPECT_TRUE(fs::exists(dir / "fams.DBK")) << "the old files are kept";
+  EXPECT_EQ(Raised([&] {
+              t.Open();
+              t.OptimizeTable("", true);
+            }),
+            "Cannot perform this operation on an open dataset");
+  t.Close();
   t.RenameTable("fams2");
   EXPECT_EQ(t.TableName(), "fams2.DAT");
   EXPECT_FALSE(fs::exists(dir / "fams.DAT"));
@@ -233,6 +233,7 @@ TEST_F(TableTest, EveryWholeTableOperationWithItsEvents) {
   EXPECT_FALSE(fs::exists(dir / "fams2.DAT"));
   EXPECT_TRUE(std::find(events.begin(), events.end(), "copy") != events.end());
   EXPECT_TRUE(std::find(events.begin(), events.end(), "index") != events.end());
+  EXPECT_TRUE(std::find(events.begin(), events.end(), "optimize") != events.end());
   EXPECT_EQ(t.DBFlags(), 0);
   // The copy is a table of its own with every record.
   TKORVEXTable c;
@@ -276,6 +277,8 @@ TEST_F(TableTest, FailedWorkGivesBackTheCursorAndTheDatabase) {
   EXPECT_EQ(Raised([&] { t.EmptyTable(); }).substr(0, 22), "KORVEX Engine Error # ");
   EXPECT_EQ(Raised([&] { t.AddIndex("ByFlag", "Flag", 0); }).substr(0, 22), "KORVEX Engine Error # ");
   EXPECT_EQ(Raised([&] { t.DeleteTable(); }).substr(0, 22), "KORVEX Engine Error # ");
+  EXPECT_EQ(Raised([&] { t.OptimizeTable("", true); }).substr(0, 22), "KORVEX Engine Error # ");
+  EXPECT_EQ(Raised([&] { t.UpgradeTable(); }).substr(0, 22), "KORVEX Engine Error # ");
   EXPECT_EQ(t.DBFlags(), 0);
   EXPECT_EQ(Session().GetDatabaseCount(), databases);
   EXPECT_EQ(GetTotalMemoryAllocated(), memory);
