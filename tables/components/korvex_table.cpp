@@ -604,28 +604,24 @@ void TKORVEXTable::CopyTable(const std::string& new_name) {
   cursor.CopyTable(new_name, true);
 }
 
-void TKORVEXTable::RepairTable() {
+void TKORVEXTable::OnClosedTable(const std::function<void(TDataCursor&)>& work) {
   CheckInactive();
-  TTableWork work(*this, dbfTable);
-  TDataCursor& cursor = work.Temp(false, true);
+  TTableWork held(*this, dbfTable);
+  TDataCursor& cursor = held.Temp(false, true);
   SetCallbacks(cursor);
-  cursor.RepairTable(false, false);
+  work(cursor);
+}
+
+void TKORVEXTable::RepairTable() {
+  OnClosedTable([](TDataCursor& cursor) { cursor.RepairTable(false, false); });
 }
 
 void TKORVEXTable::OptimizeTable(const std::string& index_name, bool no_backup) {
-  CheckInactive();
-  TTableWork work(*this, dbfTable);
-  TDataCursor& cursor = work.Temp(false, true);
-  SetCallbacks(cursor);
-  cursor.OptimizeTable(index_name, no_backup);
+  OnClosedTable([&](TDataCursor& cursor) { cursor.OptimizeTable(index_name, no_backup); });
 }
 
 void TKORVEXTable::UpgradeTable() {
-  CheckInactive();
-  TTableWork work(*this, dbfTable);
-  TDataCursor& cursor = work.Temp(false, true);
-  SetCallbacks(cursor);
-  cursor.UpgradeTable();
+  OnClosedTable([](TDataCursor& cursor) { cursor.UpgradeTable(); });
   PropertyChanged();
 }
 
@@ -645,10 +641,7 @@ void TKORVEXTable::RestructureTable(const TRestructureSettings& s) {
   request.AllowEmptyPrimaryKey = true;
   int secondary_count = 0;
   EncodeRestructure(restructure_fields_, restructure_indexes_, request.Fields, request.Indexes, secondary_count);
-  TTableWork work(*this, dbfTable);
-  TDataCursor& cursor = work.Temp(false, true);
-  SetCallbacks(cursor);
-  cursor.RestructureTable(request);
+  OnClosedTable([&](TDataCursor& cursor) { cursor.RestructureTable(request); });
   PropertyChanged();
 }
 

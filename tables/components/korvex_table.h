@@ -209,6 +209,9 @@ private:
   void FillRestructureFieldDefs();
   void FillRestructureIndexDefs();
   void SetCallbacks(TDataCursor& cursor);
+  // Work on the closed table through an exclusive temporary cursor that
+  // reports through this table's events.
+  void OnClosedTable(const std::function<void(TDataCursor&)>& work);
   // Key field names and numbers through the field definitions.
   FieldNameOf FieldNameByNumber();
   FieldNumberOf FieldNumberByName();
