@@ -728,6 +728,7 @@ void TKORVEXTable::SaveToStream(rtl::TStream& stream) {
 void TKORVEXTable::LoadFromStream(rtl::TStream& stream) {
   CheckActive();
   CheckBrowseMode();
+  DestroyLookupCursor();
   {
     TKORVEXTableStream image(Handle(), msWrite);
     image.CopyFrom(stream, 0);
