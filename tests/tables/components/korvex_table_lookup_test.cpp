@@ -80,6 +80,17 @@ TEST_F(LookupTest, ALookupCursorIsMadeOnceAndAgainAfterEveryChange) {
   check(0, all);
   ASSERT_NE(t.LookupCursor(), nullptr);
   EXPECT_EQ(t.LookupCursor()->GetIndexName(), "ByS");
+  // A partial key on the same cursor: the lowest key that begins so, the
+  // first record of that key.
+  for (const char* prefix : {"a", "B*", "z"}) {
+    const std::string p = std::string(prefix).substr(0, 1);
+    int want = 0;
+    std::string best;
+    for (const Person& q : people)
+      if (q.s.compare(0, 1, p) == 0 && (want == 0 || q.s < best)) want = q.n, best = q.s;
+    EXPECT_EQ(t.Locate("S", Variant(prefix), loPartialKey), want != 0) << prefix;
+    if (want) EXPECT_EQ(t.FieldByName("N")->AsInteger(), want) << prefix;
+  }
   EXPECT_EQ(t.LookupCursorsMade(), 1u) << "one cursor for every Locate on the same fields";
   check(loCaseInsensitive, all);
   EXPECT_EQ(t.LookupCursor()->GetIndexName(), "BySci");
