@@ -321,8 +321,17 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     else if (read_ahead)
       count = read_ahead_limit_;
     count = std::max<std::uint32_t>(1, std::min({count, read_ahead_limit_, room}));
+    if (!host_->WritesHeld()) held_window_ = 0;
+    else if (held_window_ != 0) count = std::min(count, held_window_);
     ReadRecordBuffers(n, count, direction);
     entry = cache_.Find(n);
+    if (!entry && count > 1) {
+      // The window pushed its own first record out: narrower windows from
+      // now on, and this record alone.
+      held_window_ = std::max<std::uint32_t>(1, count / 2);
+      ReadRecordBuffers(n, 1, direction);
+      entry = cache_.Find(n);
+    }
   } else {
     cache_.Touch(entry);
     ++stats_.CacheHits;

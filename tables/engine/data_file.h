@@ -184,6 +184,10 @@ private:
   TRecordStack pool_{16383};
   std::size_t base_capacity_ = 8191;
   std::uint32_t read_ahead_limit_ = 1;
+  // While writes are held, changed records stay cached: a read-ahead window
+  // wider than the room left would push its own first records out. Halved
+  // each time that happens, 0 (no bound) once writes are no longer held.
+  std::uint32_t held_window_ = 0;
   std::vector<std::uint8_t> buffer_;
   TReadWindow window_;
   TDataFileStatistics stats_;

@@ -4,6 +4,7 @@
 
 #include "tables/engine/errors.h"
 #include "tables/lib/language_settings.h"
+#include "tables/sql/change_executor.h"
 #include "tables/sql/reader.h"
 #include "tables/sql/select_executor.h"
 #include "tables/sql/statement.h"
@@ -14,6 +15,7 @@ TDataQuery::TDataQuery(TQueryStatement* statement) : Statement(statement) {}
 
 TDataQuery::~TDataQuery() {
   executor_.reset();
+  change_executor_.reset();
   FreeExpressionTokens(WhereExpression);
   FreeExpressionTokens(HavingExpression);
   FreeExpressionTokens(ScanExpression);
@@ -22,6 +24,7 @@ TDataQuery::~TDataQuery() {
 
 void TDataQuery::InitializeQuery() {
   executor_.reset();
+  change_executor_.reset();
   ResultCursor = nullptr;
   SourceTables.Clear();
   ResultFields.Clear();
@@ -138,10 +141,22 @@ void TDataQuery::AndWhere(TExpToken* condition) {
 
 void TDataQuery::PrepareQuery() {
   executor_.reset();
+  change_executor_.reset();
   ResultCursor = nullptr;
   // A statement without a directory is only read (tools, tests of the
   // grammar).
-  if (StatementKind != skSelect || !Statement->DataDirectory()) return;
+  if (!Statement->DataDirectory()) return;
+  if (StatementKind == skInsert || StatementKind == skUpdate || StatementKind == skDelete) {
+    auto executor = std::make_unique<TChangeExecutor>(*this);
+    executor->Prepare();
+    change_executor_ = std::move(executor);
+    return;
+  }
+  if (StatementKind != skSelect) return;
+  // A statement that changes a table reads its sub-selects as they were
+  // before its first change.
+  const std::uint8_t main_kind = Statement->MainQuery()->StatementKind;
+  if (Nested && (main_kind == skInsert || main_kind == skUpdate || main_kind == skDelete)) WantLiveResult = false;
   auto executor = std::make_unique<TSelectExecutor>(*this);
   executor->Prepare();
   executor_ = std::move(executor);
@@ -154,6 +169,8 @@ void TDataQuery::ExecuteQuery(TDataCursor*& result) {
     ResultCursor = executor_->Execute();
     result = ResultCursor;
     Executed = true;
+  } else if (change_executor_) {
+    change_executor_->Execute();
   }
   ExecutionTime = ElapsedSeconds(before, std::chrono::steady_clock::now());
 }

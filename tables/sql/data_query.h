@@ -26,6 +26,7 @@ namespace korvex {
 
 class TQueryStatement;
 class TSelectExecutor;
+class TChangeExecutor;
 class TSqlReader;
 
 // Statement kinds (0 before parsing).
@@ -206,6 +207,7 @@ private:
   void AndWhere(TExpToken* condition);
 
   std::unique_ptr<TSelectExecutor> executor_;
+  std::unique_ptr<TChangeExecutor> change_executor_;  // INSERT, UPDATE, DELETE
   // Set on the SELECT of an INSERT: NOAUTOINC and COMMIT end its FROM list.
   bool insert_source_ = false;
 };

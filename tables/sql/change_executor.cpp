@@ -1,0 +1,441 @@
+#include "tables/sql/change_executor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "platform/runtime/sysutils.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/errors.h"
+#include "tables/lib/expcheck.h"
+#include "tables/lib/expconvert.h"
+#include "tables/lib/language_settings.h"
+#include "tables/sql/statement.h"
+
+namespace korvex {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& message) { RaiseError(err::kSqlError, {}, {}, {}, message); }
+
+std::mutex observer_lock;
+TTransactionObserver& Observer() {
+  static TTransactionObserver observer;
+  return observer;
+}
+
+const char* KindOf(const TExpToken* node) {
+  switch (node->NodeClass) {
+    case enFIELD: return "column";
+    case enCONST: return "constant";
+    case enFUNC: return "function";
+    default: return "expression";
+  }
+}
+
+const char* StatementName(std::uint8_t kind) { return kind == skInsert ? "INSERT" : "UPDATE"; }
+
+}  // namespace
+
+void SetTransactionObserver(TTransactionObserver observer) {
+  std::lock_guard<std::mutex> guard(observer_lock);
+  Observer() = std::move(observer);
+}
+
+std::int32_t DefaultCommitInterval(std::uint32_t record_size) {
+  if (record_size == 0) return 8191;
+  return static_cast<std::int32_t>(std::clamp<std::uint32_t>(262140 / record_size, 1, 8191));
+}
+
+struct TChangeExecutor::Column {
+  int field = 0;  // 1-based field number in the target
+  TFieldDefinition def;
+  TExpToken* value = nullptr;  // not owned: the query's value tree
+  std::string value_text;
+};
+
+TChangeExecutor::TChangeExecutor(TDataQuery& query) : query_(query) {}
+
+TChangeExecutor::~TChangeExecutor() {
+  if (!cursor_) return;
+  try {
+    cursor_->CloseCursor();
+  } catch (...) {
+  }
+  if (target_) target_->Cursor = nullptr;
+}
+
+// ---- preparing ------------------------------------------------------------------
+
+void TChangeExecutor::Prepare() {
+  OpenTarget();
+  BindColumns();
+  CheckValues();
+}
+
+void TChangeExecutor::OpenTarget() {
+  if (query_.SourceTables.Empty()) Fail("Table name expected");
+  target_ = query_.SourceTables[0];
+  target_->JoinOrder = 1;
+  directory_ = target_->DataDirectory ? target_->DataDirectory : query_.Statement->DataDirectory();
+  cursor_ = std::make_unique<TDataCursor>(directory_);
+  cursor_->SetTableName(target_->TableName);
+  cursor_->SetInMemory(target_->InMemory);
+  if (query_.PasswordCallback) {
+    TDataQuery* query = &query_;
+    const std::string name = target_->TableName;
+    cursor_->SetPasswordCallback([query, name] {
+      char password[256] = {};
+      return query->PasswordCallback(query->PasswordUserData, name.c_str(), password);
+    });
+  }
+  cursor_->OpenCursor();
+  // Physical order: a change never moves a record.
+  cursor_->SetIndexPos(kPhysicalOrder);
+  target_->Cursor = cursor_.get();
+  locale_ = {cursor_->GetLanguageID(), cursor_->GetSortID()};
+}
+
+bool TChangeExecutor::LookupField(void* user, TExpToken* node) {
+  auto* self = static_cast<TChangeExecutor*>(user);
+  if (!node->TableName.empty() && !rtl::AnsiSameText(node->TableName, self->target_->CorrelationName)) return false;
+  TDataCursor& cursor = *self->cursor_;
+  for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
+    const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(i);
+    if (!rtl::AnsiSameText(f.Name, node->ColumnName)) continue;
+    node->SourceTable = self->target_;
+    node->FieldNumber = static_cast<std::uint16_t>(i);
+    node->DataType = f.DataType;
+    node->SubType = f.SubType;
+    node->SetDataSize(f.DataType == dtBlob ? 10 : f.PhysicalSize);
+    node->Scale = f.PhysicalDecimals;
+    return true;
+  }
+  return false;
+}
+
+void TChangeExecutor::BindColumns() {
+  const std::uint8_t kind = query_.StatementKind;
+  if (kind == skDelete) return;
+  for (TUpdateField* field : query_.UpdateFields) {
+    if (field->ColumnName == "*" && kind == skInsert) {
+      for (int i = 1; i <= cursor_->GetFieldCount(); ++i) {
+        const TFieldDefinition& f = cursor_->GetFieldDefinitionByPos(i);
+        if (!f.TakesRecordBytes()) continue;
+        columns_.push_back({i, f, nullptr, {}});
+      }
+      continue;
+    }
+    TExpToken probe;
+    probe.NodeClass = enFIELD;
+    probe.ColumnName = field->ColumnName;
+    probe.TableName = field->CorrelationName;
+    if (!LookupField(this, &probe) || !cursor_->GetFieldDefinitionByPos(probe.FieldNumber).TakesRecordBytes())
+      Fail("Invalid column name '" + field->ColumnName + "' or table correlation name '" + field->CorrelationName +
+           "' specified in table columns");
+    // The column takes the table's own spelling of its name.
+    const TFieldDefinition& f = cursor_->GetFieldDefinitionByPos(probe.FieldNumber);
+    field->ColumnName = f.Name;
+    columns_.push_back({probe.FieldNumber, f, nullptr, {}});
+  }
+  if (query_.InsertWithSubSelect) return;
+  if (static_cast<std::int32_t>(columns_.size()) != query_.UpdateValues.Count())
+    Fail("The number of values must match the number of table columns");
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    columns_[i].value = query_.UpdateValues[i]->Expression;
+    columns_[i].value_text = query_.UpdateValues[i]->ValueText;
+  }
+}
+
+void TChangeExecutor::CheckValues() {
+  LanguageSettingsScope settings(query_.Statement->Locale().LanguageID, query_.Statement->Locale().SortID);
+  // INSERT values name no column of the target.
+  const TFieldLookup lookup =
+      query_.StatementKind == skInsert ? [](void*, TExpToken*) { return false; } : &TChangeExecutor::LookupField;
+  for (Column& column : columns_) {
+    TExpToken* value = column.value;
+    if (!value) continue;
+    VerifyExpressionToken(err::kSqlError, {}, "update values", value, nullptr, this, lookup, false);
+    if (value->IsParameter || value->IsNull || value->DataType == dtUnknown) continue;
+    const std::uint8_t type = column.def.DataType;
+    if (value->NodeClass == enCONST && value->DataType == dtString &&
+        (type == dtDate || type == dtTime || type == dtTimeStamp)) {
+      std::uint8_t buffer[kConvertBufferSize + 1] = {};
+      std::strncpy(reinterpret_cast<char*>(buffer), value->StringValue(), kConvertBufferSize);
+      if (!ConvertStringToDateTime(buffer, type))
+        Fail("Date, time, or timestamp expression expected, instead found '" + column.value_text +
+             "' in update values");
+      value->DataType = type;
+      value->SubType = 0;
+      value->SetDataSize(PhysicalSizeOf(type, 0));
+      value->ClearValue();
+      std::memcpy(value->ValueBuffer, buffer, PhysicalSizeOf(type, 0));
+      continue;
+    }
+    if (type == dtBlob && (value->DataType == dtString || value->DataType == dtBlob)) continue;
+    if (value->DataType != type && !CheckBinaryTypes(eoEQ, type, column.def.SubType, value->DataType, value->SubType))
+      Fail("Type mismatch between column '" + column.def.Name + "' and " + KindOf(value) + " '" + column.value_text +
+           "' in update values");
+  }
+  if (query_.WhereExpression) {
+    VerifyExpressionToken(err::kSqlError, {}, "WHERE or JOIN clause", query_.WhereExpression, nullptr, this,
+                          &TChangeExecutor::LookupField, true);
+    if (query_.WhereExpression->DataType != dtBoolean) Fail("WHERE or JOIN clause must be a boolean expression");
+  }
+}
+
+// ---- executing -------------------------------------------------------------------
+
+bool TChangeExecutor::FieldValue(void* user, const void* record, TExpToken* result) {
+  auto* self = static_cast<TChangeExecutor*>(user);
+  if (!record || result->FieldNumber == 0) {
+    result->SetNullValue();
+    return true;
+  }
+  const TFieldDefinition& f = self->cursor_->GetFieldDefinitionByPos(result->FieldNumber);
+  if (f.DataType == dtBlob) {
+    result->SetNullValue();
+    return true;
+  }
+  result->SetDataSize(f.PhysicalSize + 1);
+  result->ClearValue();
+  const bool blank =
+      self->cursor_->GetField(result->FieldNumber, static_cast<const std::uint8_t*>(record), result->ValueBuffer);
+  if (blank || (f.DataType == dtString && result->ValueBuffer[0] == 0)) {
+    result->SetNullValue();
+    return true;
+  }
+  result->IsNull = false;
+  return true;
+}
+
+void TChangeExecutor::Transaction(TTransactionCall call) {
+  {
+    std::lock_guard<std::mutex> guard(observer_lock);
+    if (Observer()) Observer()(call);
+  }
+  switch (call) {
+    case TTransactionCall::Start: directory_->StartTransaction(); break;
+    case TTransactionCall::CommitKeepOpen:
+      directory_->CommitTransaction(false);
+      cursor_->SynchLastUpdateStamps();
+      break;
+    case TTransactionCall::Commit:
+      directory_->CommitTransaction(true);
+      cursor_->SynchLastUpdateStamps();
+      break;
+    case TTransactionCall::Rollback: directory_->RollbackTransaction(); break;
+  }
+}
+
+void TChangeExecutor::Execute() {
+  query_.RowsAffected = 0;
+  const std::uint8_t kind = query_.StatementKind;
+  cursor_->SetSuppressAutoIncValues(query_.NoAutoInc && kind != skDelete);
+  if (kind == skInsert && !query_.InsertWithSubSelect) {
+    InsertValues();
+    return;
+  }
+  own_transaction_ = !directory_->TransactionInProgress();
+  interval_commits_ = own_transaction_ || query_.CommitIntervalGiven;
+  interval_ = query_.CommitIntervalGiven ? query_.CommitInterval
+                                         : DefaultCommitInterval(cursor_->GetPhysicalRecordSize());
+  since_commit_ = 0;
+  if (own_transaction_) Transaction(TTransactionCall::Start);
+  try {
+    if (kind == skInsert) InsertFromSubSelect();
+    else ChangeRows();
+  } catch (...) {
+    if (own_transaction_) {
+      try {
+        Transaction(TTransactionCall::Rollback);
+      } catch (...) {
+      }
+    }
+    try {
+      cursor_->FreeAllBlobs(true);
+      cursor_->SetToBegin();
+    } catch (...) {
+    }
+    throw;
+  }
+  if (own_transaction_) Transaction(TTransactionCall::Commit);
+}
+
+bool TChangeExecutor::RowDone(std::uint32_t rows_read, std::uint32_t total) {
+  ++query_.RowsAffected;
+  if (interval_commits_ && ++since_commit_ >= interval_) {
+    since_commit_ = 0;
+    Transaction(TTransactionCall::CommitKeepOpen);
+  }
+  bool abort = false;
+  const auto percent =
+      static_cast<std::uint16_t>(total == 0 ? 100 : std::min<std::uint64_t>(100, rows_read * 100ull / total));
+  query_.DoQueryProgress(static_cast<std::int32_t>(rows_read), percent, abort);
+  return !abort;
+}
+
+bool TChangeExecutor::StoreValue(const Column& column, std::uint8_t* record, const TExpToken* value) {
+  const TFieldDefinition& def = column.def;
+  if (!value || value->IsNull) {
+    if (def.DataType == dtBlob) {
+      if (cursor_->OpenBlob(column.field, record, 2) != 0) return false;
+      return cursor_->TruncateBlob(column.field, record, 0) == 0;
+    }
+    cursor_->PutField(column.field, record, nullptr);
+    return true;
+  }
+  if (def.DataType == dtBlob) {
+    if (value->DataType != dtString && value->DataType != dtBlob) return false;
+    const std::int64_t length = value->DataType == dtString
+                                    ? static_cast<std::int64_t>(std::strlen(value->StringValue()))
+                                    : std::max<std::int32_t>(value->DataSize, 0);
+    if (cursor_->OpenBlob(column.field, record, 2) != 0) return false;
+    if (cursor_->TruncateBlob(column.field, record, 0) != 0) return false;
+    return length == 0 || cursor_->PutBlob(column.field, record, 0, value->ValueBuffer, length) == 0;
+  }
+  // A value's size is not always its type's: fixed-size types take their
+  // own size.
+  std::uint8_t data[kConvertBufferSize + 1] = {};
+  std::size_t have = static_cast<std::size_t>(std::max<std::int32_t>(value->DataSize, 0));
+  if (value->DataType != dtString && !IsBytesType(value->DataType)) have = PhysicalSizeOf(value->DataType, 0);
+  have = std::min<std::size_t>({have, kConvertBufferSize - 1, static_cast<std::size_t>(value->ValueCapacity)});
+  std::memcpy(data, value->ValueBuffer, have);
+  if (value->DataType != def.DataType || def.DataType == dtString) {
+    const auto from_size = static_cast<std::uint8_t>(value->DataType == dtString ? kConvertBufferSize : have);
+    if (!ConvertExpression(value->DataType, from_size, value->Scale, def.DataType, def.PhysicalSize,
+                           def.PhysicalDecimals, data))
+      return false;
+  }
+  if (def.DataType == dtString && data[0] == 0) {
+    cursor_->PutField(column.field, record, nullptr);
+    return true;
+  }
+  cursor_->PutField(column.field, record, data);
+  return true;
+}
+
+void TChangeExecutor::StoreOrFail(const Column& column, std::uint8_t* record, const TExpToken* value,
+                                  const std::string& text) {
+  if (!StoreValue(column, record, value))
+    Fail("Type mismatch between column " + column.def.Name + " and constant value " + text + " in " +
+         StatementName(query_.StatementKind) + " statement");
+}
+
+void TChangeExecutor::InsertValues() {
+  std::vector<std::uint8_t> record(cursor_->GetRecordSize());
+  cursor_->InitRecord(record.data());
+  try {
+    for (const Column& column : columns_) {
+      ExpTokenGuard value(EvaluateExpressionToken(column.value, nullptr, this, &FieldValue, locale_));
+      StoreOrFail(column, record.data(), value.get(), column.value_text);
+    }
+    cursor_->AppendRecord(record.data(), false);
+  } catch (...) {
+    try {
+      cursor_->FreeAllBlobs(true);
+    } catch (...) {
+    }
+    throw;
+  }
+  query_.RowsAffected = 1;
+}
+
+void TChangeExecutor::InsertFromSubSelect() {
+  const auto& queries = query_.Statement->DataQueries();
+  TDataCursor* source = queries.Count() > 1 ? queries[1]->ResultCursor : nullptr;
+  if (!source) Fail("The number of values must match the number of table columns");
+  // The result's visible columns, in order.
+  std::vector<int> fields;
+  for (int i = 1; i <= source->GetFieldCount(); ++i)
+    if (!source->GetFieldDefinitionByPos(i).Hidden) fields.push_back(i);
+  if (fields.size() != columns_.size()) Fail("The number of values must match the number of table columns");
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const TFieldDefinition& from = source->GetFieldDefinitionByPos(fields[i]);
+    const TFieldDefinition& to = columns_[i].def;
+    const bool texts = (from.DataType == dtString || from.DataType == dtBlob) && to.DataType == dtBlob;
+    if (from.DataType != to.DataType && !texts &&
+        !CheckBinaryTypes(eoEQ, to.DataType, to.SubType, from.DataType, from.SubType))
+      Fail("Type mismatch between column '" + to.Name + "' and column '" + from.Name + "' in update values");
+  }
+  const std::uint32_t total = source->GetRecordCount();
+  std::vector<std::uint8_t> row(source->GetRecordSize()), record(cursor_->GetRecordSize());
+  TExpToken value;
+  source->SetToBegin();
+  std::uint32_t read = 0;
+  while (source->GetNextRecord(row.data()) == 0) {
+    ++read;
+    cursor_->InitRecord(record.data());
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const TFieldDefinition& from = source->GetFieldDefinitionByPos(fields[i]);
+      value.NodeClass = enCONST;
+      value.DataType = from.DataType;
+      value.SubType = from.SubType;
+      value.Scale = from.PhysicalDecimals;
+      value.SetDataSize(std::max<int>(from.PhysicalSize + 1, 16));
+      value.ClearValue();
+      value.IsNull = from.DataType == dtBlob || source->GetField(fields[i], row.data(), value.ValueBuffer);
+      if (from.DataType == dtString && value.ValueBuffer[0] == 0) value.IsNull = true;
+      std::string blob;
+      if (from.DataType == dtBlob) {
+        std::int64_t size = 0;
+        if (source->OpenBlob(fields[i], row.data(), 0) == 0 && source->GetBlobSize(fields[i], row.data(), size) == 0 &&
+            size > 0) {
+          value.SetDataSize(static_cast<std::int32_t>(size));
+          value.ClearValue();
+          std::int64_t got = 0;
+          if (source->GetBlob(fields[i], row.data(), 0, value.ValueBuffer, size, got) == 0) value.IsNull = false;
+        }
+        source->FreeBlob(fields[i], row.data());
+      }
+      StoreOrFail(columns_[i], record.data(), &value, from.Name);
+    }
+    cursor_->AppendRecord(record.data(), false);
+    if (!RowDone(read, total)) break;
+  }
+}
+
+void TChangeExecutor::ChangeRows() {
+  const bool deleting = query_.StatementKind == skDelete;
+  TExpToken* where = query_.WhereExpression;
+  const std::uint32_t total = cursor_->GetRecordCount();
+  std::vector<std::uint8_t> old(cursor_->GetRecordSize()), record(cursor_->GetRecordSize());
+  cursor_->SetToBegin();
+  std::uint32_t read = 0;
+  while (cursor_->GetNextRecord(old.data()) == 0) {
+    ++read;
+    if (where) {
+      ExpTokenGuard passes(EvaluateExpressionToken(where, old.data(), this, &FieldValue, locale_));
+      if (!IsTrue(passes.get())) {
+        bool abort = false;
+        query_.DoQueryProgress(static_cast<std::int32_t>(read),
+                               static_cast<std::uint16_t>(total == 0 ? 100 : std::min<std::uint64_t>(100, read * 100ull / total)),
+                               abort);
+        if (abort) break;
+        continue;
+      }
+    }
+    if (deleting) {
+      cursor_->DeleteRecord(old.data(), false);
+    } else {
+      cursor_->UserWriteLockRecord(0);
+      try {
+        record = old;
+        for (const Column& column : columns_) {
+          ExpTokenGuard value(EvaluateExpressionToken(column.value, old.data(), this, &FieldValue, locale_));
+          StoreOrFail(column, record.data(), value.get(), column.value_text);
+        }
+        cursor_->ModifyRecord(record.data(), true, false);
+      } catch (...) {
+        try {
+          cursor_->UserWriteUnlockRecord(0);
+        } catch (...) {
+        }
+        throw;
+      }
+    }
+    if (!RowDone(read, total)) break;
+  }
+}
+
+}  // namespace korvex

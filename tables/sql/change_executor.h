@@ -1,0 +1,91 @@
+// TChangeExecutor: carries out one INSERT, UPDATE or DELETE query.
+//
+// Preparing opens a cursor on the target table, binds the named columns
+// ("*" of an INSERT: every field) and checks each value against its column
+// (a string constant for a date, time or timestamp column is read as one);
+// UPDATE values and the WHERE condition bind to the target's fields.
+//
+// Executing changes the rows inside a transaction of the target's
+// directory: its own one when none is running (committed with the
+// transaction kept open every commit interval rows and closed at the end,
+// rolled back on any error), else the caller's one, which is committed
+// (kept open) every interval rows only when COMMIT INTERVAL was given. The
+// commit interval is the one given, else 262140 divided by the target's
+// record size, at most 8191.
+//
+// UPDATE and DELETE walk the target in physical record order: a change
+// never moves a record there, so each row is met once. Every sub-select of
+// the statement is answered into its own result table before the first
+// change (the statement runs sub-selects first), so a sub-select that reads
+// the target sees it as it was: INSERT INTO t SELECT ... FROM t appends the
+// rows t had.
+//
+// The progress callback may stop the row loop; what was done stays and is
+// committed as at a normal end, and the rows affected say how much.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tables/engine/data_cursor.h"
+#include "tables/lib/expeval.h"
+#include "tables/sql/data_query.h"
+
+namespace korvex {
+
+// The transaction calls of a statement, for observers (tests).
+enum class TTransactionCall : std::uint8_t { Start, CommitKeepOpen, Commit, Rollback };
+using TTransactionObserver = std::function<void(TTransactionCall)>;
+// Installs the process-wide observer (an empty function removes it).
+void SetTransactionObserver(TTransactionObserver observer);
+
+// The commit interval of a target without COMMIT INTERVAL.
+std::int32_t DefaultCommitInterval(std::uint32_t record_size);
+
+class TChangeExecutor {
+public:
+  explicit TChangeExecutor(TDataQuery& query);
+  ~TChangeExecutor();
+  TChangeExecutor(const TChangeExecutor&) = delete;
+  TChangeExecutor& operator=(const TChangeExecutor&) = delete;
+
+  void Prepare();
+  void Execute();
+
+  struct Column;
+
+private:
+  void OpenTarget();
+  void BindColumns();
+  void CheckValues();
+  void Run();
+  void InsertValues();
+  void InsertFromSubSelect();
+  void ChangeRows();
+  // Stores a value in field `column` of the record; false when it cannot be
+  // converted to the column's type.
+  bool StoreValue(const Column& column, std::uint8_t* record, const TExpToken* value);
+  void StoreOrFail(const Column& column, std::uint8_t* record, const TExpToken* value, const std::string& text);
+  // After each row: counts it, commits every interval rows when due, and
+  // reports progress; false when the progress callback stopped the loop.
+  bool RowDone(std::uint32_t rows_read, std::uint32_t total);
+  void Transaction(TTransactionCall call);
+  static bool FieldValue(void* user, const void* record, TExpToken* result);
+  static bool LookupField(void* user, TExpToken* node);
+
+  TDataQuery& query_;
+  TSourceTable* target_ = nullptr;
+  std::unique_ptr<TDataCursor> cursor_;
+  std::vector<Column> columns_;
+  TLocalePair locale_{};
+  TDataDirectory* directory_ = nullptr;
+  bool own_transaction_ = false;
+  bool interval_commits_ = false;
+  std::int32_t interval_ = 0;
+  std::int32_t since_commit_ = 0;
+};
+
+}  // namespace korvex

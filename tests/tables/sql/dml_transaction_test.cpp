@@ -1,0 +1,256 @@
+// The transactions of INSERT, UPDATE and DELETE, seen through the
+// statement's transaction calls: their own transaction committed every
+// commit interval rows, a caller's transaction committed only with COMMIT
+// INTERVAL, failures rolled back to the very bytes of the files, a stop
+// from the progress callback kept, and a writer killed at random moments
+// leaving a sound table with whole intervals changed.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "support/child_process.h"
+#include "tables/engine/engine_error.h"
+#include "tables/lib/fieldtypes.h"
+#include "tables/sql/change_executor.h"
+#include "tests/tables/sql/dml_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DmlTransactionTest : public DmlTest {
+protected:
+  void TearDown() override {
+    SetTransactionObserver({});
+    DmlTest::TearDown();
+  }
+
+  // R: Id, A (0), B SMALLINT (0) and a string that makes the record 100
+  // bytes; rows 1..count.
+  void MakeRows(TDataDirectory* dir, int count) {
+    std::uint8_t filler = 60;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      std::vector<TFieldDefinition> fields(4);
+      fields[0].Name = "Id";
+      fields[0].DataType = dtInteger;
+      fields[1].Name = "A";
+      fields[1].DataType = dtInteger;
+      fields[2].Name = "B";
+      fields[2].DataType = dtSmallInt;
+      fields[3].Name = "S";
+      fields[3].DataType = dtString;
+      fields[3].Size = filler;
+      TDataCursor cursor(dir);
+      cursor.SetTableName("R");
+      cursor.SetExclusive(true);
+      TTableCreation creation;
+      creation.Overwrite = true;
+      cursor.CreateTable(creation, fields);
+      cursor.OpenCursor();
+      const std::uint32_t size = cursor.GetPhysicalRecordSize();
+      if (size != 100) {
+        cursor.CloseCursor();
+        filler = static_cast<std::uint8_t>(filler + 100 - static_cast<int>(size));
+        continue;
+      }
+      std::vector<std::uint8_t> record(cursor.GetRecordSize());
+      for (std::int32_t i = 1; i <= count; ++i) {
+        cursor.ClearRecord(record.data());
+        const std::int32_t zero = 0;
+        const std::int16_t small = 0;
+        cursor.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&i));
+        cursor.PutField(2, record.data(), reinterpret_cast<const std::uint8_t*>(&zero));
+        cursor.PutField(3, record.data(), reinterpret_cast<const std::uint8_t*>(&small));
+        cursor.AppendRecord(record.data(), false);
+      }
+      return;
+    }
+    FAIL() << "no 100-byte record";
+  }
+
+  // How many rows of R have A equal to `value`.
+  int CountA(TDataDirectory* dir, std::int32_t value) {
+    TDataCursor cursor(dir);
+    cursor.SetTableName("R");
+    cursor.OpenCursor();
+    std::vector<std::uint8_t> record(cursor.GetRecordSize());
+    int n = 0;
+    while (cursor.GetNextRecord(record.data()) == 0) {
+      std::int32_t a = 0;
+      if (!cursor.GetField(2, record.data(), reinterpret_cast<std::uint8_t*>(&a)) && a == value) ++n;
+    }
+    cursor.CloseCursor();
+    return n;
+  }
+
+  // The statement's transaction calls, as letters: S start, k commit kept
+  // open, C commit, R rollback.
+  std::string calls_;
+  void Observe() {
+    calls_.clear();
+    SetTransactionObserver([this](TTransactionCall call) {
+      calls_ += "SkCR"[static_cast<int>(call)];
+    });
+  }
+};
+
+TEST_F(DmlTransactionTest, CommitIntervals) {
+  EXPECT_EQ(DefaultCommitInterval(100), 2621);
+  EXPECT_EQ(DefaultCommitInterval(20), 8191);
+  EXPECT_EQ(DefaultCommitInterval(300000), 1);
+  MakeRows(dir_, 6000);
+  Observe();
+  // Own transaction: every 2,621 rows of 100 bytes, then the end.
+  EXPECT_EQ(Run("UPDATE R SET A = A + 1"), "OK 6000");
+  EXPECT_EQ(calls_, "SkkC");
+  Observe();
+  EXPECT_EQ(Run("DELETE FROM R WHERE Id > 5000 COMMIT INTERVAL 300"), "OK 1000");
+  EXPECT_EQ(calls_, "SkkkC");
+  Observe();
+  EXPECT_EQ(Run("INSERT INTO R (Id, A) VALUES (9999, 5)"), "OK 1");
+  EXPECT_EQ(calls_, "");
+
+  // In the caller's transaction: nothing without COMMIT INTERVAL, every
+  // interval with one; the caller's rollback takes back only the rows after
+  // the last of those commits.
+  dir_->StartTransaction();
+  Observe();
+  EXPECT_EQ(Run("UPDATE R SET A = A + 1 WHERE Id <= 5000"), "OK 5000");
+  EXPECT_EQ(calls_, "");
+  EXPECT_EQ(Run("UPDATE R SET A = A + 1 WHERE Id <= 4500 COMMIT INTERVAL 1000"), "OK 4500");
+  EXPECT_EQ(calls_, "kkkk");
+  EXPECT_TRUE(dir_->TransactionInProgress());
+  dir_->RollbackTransaction();
+  // The commits of the second statement took the first one's changes
+  // along: rows 1..4000 kept both, rows 4001..5000 the first only.
+  EXPECT_EQ(CountA(dir_, 3), 4000);
+  EXPECT_EQ(CountA(dir_, 2), 1000);
+}
+
+TEST_F(DmlTransactionTest, FailuresRollBackToTheSameBytes) {
+  MakeRows(dir_, 4000);
+  EXPECT_EQ(Run("UPDATE R SET A = Id"), "OK 4000");
+  const auto before = TableFileBytes({"R"});
+  Observe();
+  // B = A * 10 leaves 16 bits at A = 3277, after 1,276 rows were changed.
+  EXPECT_EQ(RunError("UPDATE R SET B = A * 10 WHERE A > 2000 AND A < 3500"),
+            kSqlPrefix + "Type mismatch between column B and constant value A * 10 in UPDATE statement");
+  EXPECT_EQ(calls_, "SR");
+  EXPECT_TRUE(before == TableFileBytes({"R"}));
+  // A key violation in a table with a primary key, the same way.
+  MakeDmlTables();
+  for (int i = 1; i <= 50; ++i) Run("INSERT INTO P (Id, A) VALUES (" + std::to_string(i) + ", " + std::to_string(i) + ")");
+  const auto keyed = TableFileBytes({"P"});
+  EXPECT_EQ(Run("UPDATE P SET Id = 50 WHERE A > 10"), "ERR");
+  EXPECT_EQ(Run("INSERT INTO P (Id, A) SELECT Id + 40, A FROM P"), "ERR");
+  EXPECT_TRUE(keyed == TableFileBytes({"P"}));
+}
+
+bool StopAfter(void* user, std::int32_t rows, std::uint16_t, bool& abort) {
+  abort = rows >= *static_cast<std::int32_t*>(user);
+  return true;
+}
+
+TEST_F(DmlTransactionTest, StopFromProgressKeepsWhatWasDone) {
+  MakeRows(dir_, 3000);
+  std::int32_t limit = 700;
+  TQueryStatement statement(dir_);
+  std::int32_t position = 0;
+  statement.PrepareStatement("UPDATE R SET A = 7", position);
+  statement.SetQueryProgressCallback(&StopAfter, &limit);
+  Observe();
+  TDataCursor* result = nullptr;
+  statement.ExecuteStatement(result);
+  EXPECT_EQ(statement.GetRowsAffected(), 700);
+  EXPECT_EQ(calls_, "SC");
+  EXPECT_EQ(CountA(dir_, 7), 700);
+}
+
+// A writer killed with SIGKILL at random moments of an UPDATE with COMMIT
+// INTERVAL 1000: the table reopens sound (the engine's verification finds
+// nothing) with a whole number of intervals changed.
+TEST_F(DmlTransactionTest, KilledWriterLeavesWholeIntervals) {
+  const int kRows = 50000;
+  MakeRows(dir_, kRows);
+  session_.reset();
+  const fs::path dir(path_);
+  const fs::path saved = dir / "saved";
+  fs::create_directories(saved);
+  for (const char* f : {"R.DAT", "R.IDX", "R.BLB"})
+    if (fs::exists(dir / f)) fs::copy_file(dir / f, saved / f);
+  auto restore = [&] {
+    for (const auto& entry : fs::directory_iterator(dir))
+      if (entry.is_regular_file()) fs::remove(entry.path());
+    for (const auto& entry : fs::directory_iterator(saved)) fs::copy_file(entry.path(), dir / entry.path().filename());
+  };
+  auto writer = [&](qvtest::ChildProcess& child) {
+    TDataSession session;
+    TDataDirectory* d = session.OpenDataDirectory("w", path_);
+    TQueryStatement statement(d);
+    std::int32_t position = 0;
+    statement.PrepareStatement("UPDATE R SET A = A + 1 COMMIT INTERVAL 1000", position);
+    child.Ready();
+    TDataCursor* result = nullptr;
+    statement.ExecuteStatement(result);
+    return statement.GetRowsAffected() == kRows ? 0 : 1;
+  };
+  // One whole run tells how long the statement takes.
+  auto start = std::chrono::steady_clock::now();
+  {
+    qvtest::ChildProcess child(writer);
+    ASSERT_TRUE(child.WaitReady());
+    start = std::chrono::steady_clock::now();
+    ASSERT_EQ(child.Wait(), 0);
+  }
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  std::mt19937 rng(20);
+  int partial = 0;
+  for (int kill = 0; kill < 20; ++kill) {
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    restore();
+    const auto at = std::chrono::microseconds(rng() % static_cast<std::uint64_t>(whole.count() + 1));
+    {
+      qvtest::ChildProcess child(writer);
+      ASSERT_TRUE(child.WaitReady());
+      std::this_thread::sleep_for(at);
+      child.Kill(SIGKILL);
+      child.Wait();
+    }
+    TDataSession session;
+    TDataDirectory* d = session.OpenDataDirectory("r", path_);
+    std::vector<std::string> log;
+    {
+      // Reopened: a dead writer's journal is played back.
+      TDataCursor reopen(d);
+      reopen.SetTableName("R");
+      reopen.SetExclusive(true);
+      reopen.OpenCursor();
+      reopen.CloseCursor();
+      TDataCursor check(d);
+      check.SetTableName("R");
+      check.SetExclusive(true);
+      check.SetRepairLogCallback(
+          [](void* user, const std::string& line) {
+            static_cast<std::vector<std::string>*>(user)->push_back(line);
+            return true;
+          },
+          &log);
+      check.RepairTable(true, false);
+    }
+    for (const std::string& line : log) EXPECT_EQ(line.find("error"), std::string::npos) << line;
+    const int changed = CountA(d, 1);
+    EXPECT_EQ(changed % 1000, 0) << changed;
+    EXPECT_EQ(changed + CountA(d, 0), kRows);
+    if (changed > 0 && changed < kRows) ++partial;
+  }
+  EXPECT_GT(partial, 0);
+}
+
+}  // namespace
+}  // namespace korvex::testing
