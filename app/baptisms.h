@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -204,6 +205,8 @@ private:
   void EnablePageItems();
   bool LoadLines(const std::string& path, std::vector<std::string>& lines);
   void SelectFound(memo::TVellMemoControl& control, bool down);
+  // Runs work; an exception's message is shown and gives false.
+  bool ShowFailure(const std::function<void()>& work);
   bool SaveGedEdit();
   void CopyGedEditToNewPage();
 

@@ -7,7 +7,6 @@
 #include "app/page_text.h"
 #include "family/gedcom_composer.h"
 #include "family/report_commands.h"
-#include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
 
 namespace app {
@@ -26,7 +25,7 @@ bool TBaptisms::SaveGedEdit() {
   const std::optional<std::string> path = prompts_.SaveFileName(gedcom ? kGedcomDialog : SaveDialog1,
                                                                 settings_.SaveDir(), gedcom ? "family.ged" : "family.txt");
   if (!path) return false;
-  try {
+  const bool written = ShowFailure([&] {
     if (gedcom) {
       // A GEDCOM file: UTF-8, CR LF, no highlight words beside it.
       rtl::SaveFileSafely(*path, family::GedcomFileBytes(lines));
@@ -34,13 +33,8 @@ bool TBaptisms::SaveGedEdit() {
       GedEdit->Paragraphs()->SaveToFile(*path);
       appcore::SaveHighlightWords(*path, {});
     }
-  } catch (const rtl::Exception& e) {
-    prompts_.ShowMessage(e.Message());
-    return false;
-  } catch (const std::exception& e) {
-    prompts_.ShowMessage(e.what());
-    return false;
-  }
+  });
+  if (!written) return false;
   GedEdit->Modified = false;
   return true;
 }

@@ -146,12 +146,9 @@ void TBaptisms::Opentextfile1Click() {
   SetMod(0);
 }
 
-bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path) {
-  memo::TVellMemo& m = page_memo.Memo();
+bool TBaptisms::ShowFailure(const std::function<void()>& work) {
   try {
-    // Paragraphs, not display lines: word wrap must not break lines in the file.
-    m.Paragraphs()->SaveToFile(path);
-    appcore::SaveHighlightWords(path, PageKeywords(m));
+    work();
   } catch (const rtl::Exception& e) {
     prompts_.ShowMessage(e.Message());
     return false;
@@ -159,6 +156,17 @@ bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std
     prompts_.ShowMessage(e.what());
     return false;
   }
+  return true;
+}
+
+bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path) {
+  memo::TVellMemo& m = page_memo.Memo();
+  const bool written = ShowFailure([&] {
+    // Paragraphs, not display lines: word wrap must not break lines in the file.
+    m.Paragraphs()->SaveToFile(path);
+    appcore::SaveHighlightWords(path, PageKeywords(m));
+  });
+  if (!written) return false;
   m.Modified = false;
   current_file_name_ = path;
   SetPageFile(page, path);

@@ -28,12 +28,14 @@ Lines Ged(const MemoryFamilies& m, const std::string& user = "jan") {
   return Lines(all.begin() + kHead.size(), all.end() - 1);
 }
 
+// Tables and the lines between the header and the trailer they give.
+struct Case {
+  const char* name;
+  MemoryFamilies tables;
+  Lines body;
+};
+
 TEST(GedcomComposer, ExactLines) {
-  struct Case {
-    const char* name;
-    MemoryFamilies tables;
-    Lines body;
-  };
   const Case cases[] = {
       {"couple and son",
        MemoryFamilies()
@@ -72,11 +74,6 @@ TEST(GedcomComposer, ExactLines) {
 }
 
 TEST(GedcomComposer, LinksJoinExistingRecordsFromBothSides) {
-  struct Case {
-    const char* name;
-    MemoryFamilies tables;
-    Lines body;
-  };
   const Case cases[] = {
       // Husband 999 without person 999 (as resolved: 0), wife 0: a family without spouses.
       {"placeholder and zero", MemoryFamilies().P(1, "Kees", "Smit", "M", "", 1).F(1, 999, 0, {1}),
