@@ -52,6 +52,8 @@ TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget
   // Pages of millions of lines are freed line by line; the window must not
   // stall on the allocator's deferred clean-up afterwards.
   rtl::os::CoalesceFreedMemoryAtOnce();
+  // The search's threads fill their heaps at once.
+  rtl::os::GrowHeapsInLargeSteps();
   current_memo_ = vm0;
   about_box_ = new TAboutBox(this);
   sex_dlg_ = new forms::TGetSexDlgForm(this);

@@ -170,7 +170,8 @@ std::shared_ptr<const DataFile> DataFile::Load(const std::string& path) {
 }
 
 std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vector<std::string>& paths,
-                                                                std::vector<std::string>& errors) {
+                                                                std::vector<std::string>& errors,
+                                                                const ArrivalFn& arrived) {
   const size_t count = paths.size();
   std::vector<std::shared_ptr<const DataFile>> files(count);
   errors.assign(count, std::string());
@@ -230,6 +231,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
         }
         rtl::os::Close(fds[k]);
         fds[k] = -1;
+        if (files[i] && arrived) arrived(i, files[i]);
       }
     };
     const size_t threads =
@@ -251,6 +253,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
       } catch (const std::bad_alloc&) {
         errors[i] = ReadError(paths[i], "Not enough memory.");
       }
+      if (files[i] && arrived) arrived(i, files[i]);
     }
   }
   return files;
@@ -299,9 +302,13 @@ void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {
   const int index = static_cast<int>(flags_.size());
   uint8_t flags = marks;
   if (index > 0) {
-    const std::string_view trimmed = TrimLine(std::string_view(bytes_ + begin, end - begin));
-    if (IsRecordLine(trimmed)) {
-      const uint8_t period = PeriodOf(trimmed);
+    // Trimmed of codes up to 32 at both ends (TrimLine), then the record
+    // test (IsRecordLine) and the period of the year.
+    while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
+    const char c = begin < end ? bytes_[begin] : '\0';
+    if ((c >= '0' && c <= '9') || c == '?') {
+      while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
+      const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, end - begin));
       flags |= kRecordLine | period;
       ++period_counts_[period];
     }
@@ -310,8 +317,50 @@ void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {
   flags_.push_back(flags);
 }
 
+namespace {
+
+// The bytes of a 64-byte window that end lines (CR, LF) and that mark a
+// line for a closer look ('[' and '"'), one bit per byte.
+struct WindowBits {
+  uint64_t ends = 0, marks = 0;
+};
+
+inline WindowBits ScanWindow(const char* p) {
+  WindowBits bits;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  const __m128i br = _mm_set1_epi8('['), qu = _mm_set1_epi8('"');
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto ends = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    const auto marks = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu))));
+    bits.ends |= uint64_t{ends} << (16 * k);
+    bits.marks |= uint64_t{marks} << (16 * k);
+  }
+#else
+  for (int k = 0; k < 64; ++k) {
+    const char c = p[k];
+    if (c == '\r' || c == '\n') bits.ends |= uint64_t{1} << k;
+    if (c == '[' || c == '"') bits.marks |= uint64_t{1} << k;
+  }
+#endif
+  return bits;
+}
+
+// The marks of the bytes whose bits are set in marks.
+uint8_t MarksOf(const char* window, uint64_t marks) {
+  uint8_t found = 0;
+  for (; marks; marks &= marks - 1)
+    found |= window[__builtin_ctzll(marks)] == '[' ? DataFile::kHasBracket : DataFile::kHasQuote;
+  return found;
+}
+
+}  // namespace
+
 // One pass over the bytes finds the line ends and the marked characters,
-// sixteen bytes at a time where the machine allows.
+// sixty-four bytes at a time.
 void DataFile::IndexLines() {
   starts_.clear();
   flags_.clear();
@@ -320,43 +369,43 @@ void DataFile::IndexLines() {
   const char* p = bytes_;
   const size_t n = size_;
   size_t line_start = 0;
-  uint8_t marks = 0;
+  uint8_t marks = 0;  // of the open line, from windows before this one
   starts_.push_back(0);
 
-  auto handle = [&](size_t at) {
-    const char c = p[at];
-    if (c == '[') {
-      marks |= kHasBracket;
-    } else if (c == '"') {
-      marks |= kHasQuote;
-    } else if (at >= line_start) {  // a LF already taken with its CR is skipped
-      size_t next = at + 1;
-      if (c == '\r' && next < n && p[next] == '\n') ++next;
-      CloseLine(line_start, at, marks);
+  // Handles one window at offset at, whose line-end and mark bits are given.
+  auto window = [&](size_t at, WindowBits bits) {
+    uint64_t ends = bits.ends;
+    while (ends) {
+      const int bit = __builtin_ctzll(ends);
+      ends &= ends - 1;
+      const size_t end = at + static_cast<size_t>(bit);
+      if (end < line_start) continue;  // the LF of a CR LF, taken with its CR
+      const uint64_t before = bit == 63 ? ~uint64_t{0} >> 1 : (uint64_t{1} << bit) - 1;
+      if (const uint64_t mine = bits.marks & before) {
+        marks |= MarksOf(p + at, mine);
+        bits.marks &= ~before;
+      }
+      size_t next = end + 1;
+      if (p[end] == '\r' && next < n && p[next] == '\n') ++next;
+      CloseLine(line_start, end, marks);
       marks = 0;
       line_start = next;
       starts_.push_back(static_cast<uint32_t>(next));
     }
+    if (bits.marks) marks |= MarksOf(p + at, bits.marks);
   };
 
   size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-  const __m128i br = _mm_set1_epi8('['), qu = _mm_set1_epi8('"');
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf));
-    const __m128i marked = _mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu));
-    unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(ends, marked)));
-    while (bits) {
-      handle(i + static_cast<size_t>(__builtin_ctz(bits)));
-      bits &= bits - 1;
-    }
-  }
-#endif
-  for (; i < n; ++i) {
-    const char c = p[i];
-    if (c == '\r' || c == '\n' || c == '[' || c == '"') handle(i);
+  for (; i + 64 <= n; i += 64) window(i, ScanWindow(p + i));
+  if (i < n) {
+    // The last bytes, copied out so that the window reads no further.
+    char tail[64] = {};
+    std::memcpy(tail, p + i, n - i);
+    WindowBits bits = ScanWindow(tail);
+    const uint64_t inside = (uint64_t{1} << (n - i)) - 1;
+    bits.ends &= inside;
+    bits.marks &= inside;
+    window(i, bits);
   }
   if (line_start < n) {
     CloseLine(line_start, n, marks);

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -84,9 +85,14 @@ public:
   // fails.
   static std::shared_ptr<const DataFile> Load(const std::string& path);
   // Reads files in parallel into one shared block; entry i is null when
-  // file i failed, and errors[i] then holds the reason.
+  // file i failed, and errors[i] then holds the reason. arrived, when set,
+  // is called with i and file i as soon as it is read, on the thread that
+  // read it (so that work on a file can start while others are still read);
+  // it must not raise.
+  using ArrivalFn = std::function<void(size_t index, const std::shared_ptr<const DataFile>& file)>;
   static std::vector<std::shared_ptr<const DataFile>> LoadMany(const std::vector<std::string>& paths,
-                                                               std::vector<std::string>& errors);
+                                                               std::vector<std::string>& errors,
+                                                               const ArrivalFn& arrived = nullptr);
   // A file made from text (for scratch lists and tests).
   static std::shared_ptr<const DataFile> FromText(std::string_view text);
 

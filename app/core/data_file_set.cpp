@@ -32,6 +32,13 @@ std::string ShortTitle(std::string_view title) {
   return std::string(title.substr(0, kMaxTitle)) + "...";
 }
 
+// The title of a loaded entry: its line 0, or its file name when that is
+// empty. A view: a title of hundreds of megabytes is never copied whole.
+void SetTitle(DataFileEntry& entry) {
+  const std::string_view title = entry.data->LineCount() > 0 ? entry.data->Line(0) : std::string_view();
+  entry.title = ShortTitle(title.empty() ? std::string_view(rtl::PathToText(entry.name)) : title);
+}
+
 }  // namespace
 
 std::string SourceFolderProblem(const std::string& dir) {
@@ -55,6 +62,11 @@ std::vector<std::string> FindDataFiles(const std::string& dir) {
 
 void DataFileSet::MakeFileList(const std::string& search_dir, const std::string& list_dir,
                                const MessageFn& report) {
+  MakeFileList(search_dir, list_dir, report, nullptr);
+}
+
+void DataFileSet::MakeFileList(const std::string& search_dir, const std::string& list_dir, const MessageFn& report,
+                               const ArrivalFn& arrived) {
   const std::vector<std::string> names = FindDataFiles(search_dir);
   if (report) {
     const std::string problem = SourceFolderProblem(search_dir);
@@ -97,7 +109,15 @@ void DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   files_.clear();
 
   std::vector<std::string> errors;
-  std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(to_load, errors);
+  DataFile::ArrivalFn on_read;
+  if (arrived)
+    on_read = [&](size_t i, const std::shared_ptr<const DataFile>& file) {
+      DataFileEntry& entry = files[load_slots[i]];
+      entry.data = file;
+      SetTitle(entry);
+      arrived(static_cast<int>(load_slots[i]), entry);
+    };
+  std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(to_load, errors, on_read);
   for (size_t i = 0; i < load_slots.size(); ++i) files[load_slots[i]].data = std::move(loaded[i]);
 
   static const std::shared_ptr<const DataFile> kEmpty = DataFile::FromText({});
@@ -110,15 +130,9 @@ void DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       // The reason names the file and says what the system answered.
       if (report) report("File load error: " + std::to_string(k) + "\n" + errors[load_index[k]]);
     }
-    // A view: a title of hundreds of megabytes is never copied whole.
-    const std::string_view title = entry.data->LineCount() > 0 ? entry.data->Line(0) : std::string_view();
-    if (!title.empty()) {
-      entry.title = ShortTitle(title);
-      file_list_.push_back(entry.path);
-    } else {
-      entry.title = ShortTitle(rtl::PathToText(entry.name));
-      file_list_.push_back(entry.name);
-    }
+    SetTitle(entry);
+    const bool titled = entry.data->LineCount() > 0 && !entry.data->Line(0).empty();
+    file_list_.push_back(titled ? entry.path : entry.name);
   }
   files_ = std::move(files);
 

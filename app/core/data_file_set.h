@@ -55,6 +55,13 @@ public:
   // when list_dir is empty). Load failures and a failure to write the lists
   // are reported through report; the rest is built all the same.
   void MakeFileList(const std::string& search_dir, const std::string& list_dir, const MessageFn& report);
+  // The same, calling arrived with each file that is read, on the thread
+  // that read it, as soon as it is (its entry complete: data and title
+  // set), while other files are still read. Files kept from the last list
+  // and files that fail to load are not passed. arrived must not raise.
+  using ArrivalFn = std::function<void(int slot, const DataFileEntry& entry)>;
+  void MakeFileList(const std::string& search_dir, const std::string& list_dir, const MessageFn& report,
+                    const ArrivalFn& arrived);
 
   const std::vector<DataFileEntry>& Files() const { return files_; }
   int Count() const { return static_cast<int>(files_.size()); }

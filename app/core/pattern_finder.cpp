@@ -89,6 +89,15 @@ size_t PatternFinder::Find(std::string_view text, size_t from) const {
   return npos;
 }
 
+bool PatternFinder::MayOccurIn(std::string_view text) const {
+  if (!usable_) return true;
+  const auto holds = [&](const std::array<uint8_t, 2>& set) {
+    return text.find(static_cast<char>(set[0])) != std::string_view::npos ||
+           (set[1] != set[0] && text.find(static_cast<char>(set[1])) != std::string_view::npos);
+  };
+  return holds(set1_) && holds(set2_);
+}
+
 AnyPatternFinder::AnyPatternFinder(const std::vector<std::string>& patterns) {
   for (const std::string& p : patterns) {
     if (p.empty()) continue;  // an empty pattern is never found
@@ -99,6 +108,12 @@ AnyPatternFinder::AnyPatternFinder(const std::vector<std::string>& patterns) {
 }
 
 void AnyPatternFinder::Reset() { next_.assign(finders_.size(), kUnknown); }
+
+bool AnyPatternFinder::MayOccurIn(std::string_view text) const {
+  for (const PatternFinder& finder : finders_)
+    if (finder.MayOccurIn(text)) return true;
+  return false;
+}
 
 size_t AnyPatternFinder::Find(std::string_view text, size_t from) {
   size_t best = PatternFinder::npos;

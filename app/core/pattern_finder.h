@@ -30,6 +30,9 @@ public:
 
   // Offset of the first occurrence starting at or after from, or npos.
   size_t Find(std::string_view text, size_t from) const;
+  // False when text lacks a byte that every occurrence holds (so that
+  // neither text nor any text made by dropping bytes from it holds one).
+  bool MayOccurIn(std::string_view text) const;
 
 private:
   bool MatchesAt(const uint8_t* p) const;
@@ -50,6 +53,8 @@ public:
   // Starts over for another text.
   void Reset();
   size_t Find(std::string_view text, size_t from);
+  // Whether some pattern may occur in text (see PatternFinder::MayOccurIn).
+  bool MayOccurIn(std::string_view text) const;
 
 private:
   static constexpr size_t kUnknown = PatternFinder::npos - 1;

@@ -37,19 +37,38 @@ private:
   std::unordered_set<std::string> seen_;
 };
 
-// Case-blind order with equal lines dropped, the first one kept, as a sorted
-// string list that ignores duplicates keeps what is added to it. False when
-// cancelled: lines are then left as they were.
-bool SortIgnoringDuplicates(std::vector<std::string>& lines, Pacer& pacer) {
-  std::vector<uint32_t> order = Identity(lines.size());
-  if (!PacedStableSort(
-          order, [&](uint32_t a, uint32_t b) { return rtl::AnsiCompareText(lines[a], lines[b]) < 0; }, pacer))
-    return false;
-  std::vector<std::string> sorted;
-  sorted.reserve(lines.size());
-  for (uint32_t i : order)
-    if (sorted.empty() || rtl::AnsiCompareText(sorted.back(), lines[i]) != 0) sorted.push_back(std::move(lines[i]));
-  lines.swap(sorted);
+// The other hits are kept in case-blind order with equal lines dropped, the
+// first one kept, as a sorted string list that ignores duplicates keeps what
+// is added to it. Each block sorts its own hits (as positions in them) on the
+// thread that searched it; the runs are then merged in block order, so that
+// of equal lines the first found comes first.
+struct CaseBlindLess {
+  const std::vector<std::string>& lines;
+  bool operator()(uint32_t a, uint32_t b) const { return rtl::AnsiCompareText(lines[a], lines[b]) < 0; }
+};
+
+// Merges the sorted runs of order (run k is [runs[k], runs[k + 1])) into
+// one, a run before its next winning ties. False when cancelled: order is
+// then left partly merged.
+bool MergeRuns(std::vector<uint32_t>& order, std::vector<size_t> runs, const CaseBlindLess& less, Pacer& pacer) {
+  std::vector<uint32_t> into(order.size());
+  while (runs.size() > 2) {
+    std::vector<size_t> merged;
+    for (size_t k = 0; k + 1 < runs.size(); k += 2) {
+      merged.push_back(runs[k]);
+      const auto at = [&](size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
+      if (k + 2 < runs.size()) {
+        std::merge(at(runs[k]), at(runs[k + 1]), at(runs[k + 1]), at(runs[k + 2]),
+                   into.begin() + static_cast<std::ptrdiff_t>(runs[k]), less);
+      } else {
+        std::copy(at(runs[k]), at(runs[k + 1]), into.begin() + static_cast<std::ptrdiff_t>(runs[k]));
+      }
+      if (!pacer.TickNow()) return false;
+    }
+    merged.push_back(runs.back());
+    runs.swap(merged);
+    order.swap(into);
+  }
   return true;
 }
 
@@ -61,9 +80,11 @@ struct Block {
   bool last_of_file = false;
 
   std::vector<std::string> baptism_hits, other_hits;
+  std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
   std::vector<std::string> keywords;  // first match word of hit lines, once each
   int64_t hits = 0;
   int done_to = 1;  // lines [first, done_to) were read
+  std::atomic<bool> taken{false};  // by the thread that searches it
   std::atomic<bool> finished{false};
 };
 
@@ -136,7 +157,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
         // holds a pattern.
         for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < found; ++next_marked) {
           const int i = static_cast<int>(marked[next_marked]);
-          if (!(file.Flags(i) & DataFile::kHasBracket)) continue;
+          if (!(file.Flags(i) & DataFile::kHasBracket) || !finder.MayOccurIn(file.Line(i))) continue;
           StripBracketsInto(file.Line(i), unbracketed_);
           unbracketed_finder.Reset();
           if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) Check(file, i, kind, block);
@@ -183,7 +204,8 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
 class Searcher {
 public:
   Searcher(const SearchOptions& options, SearchResult& result, const ProgressFn& progress)
-      : options_(options),
+      : caller_(std::this_thread::get_id()),
+        options_(options),
         result_(result),
         pacer_(progress ? std::function<bool()>([this, &progress] {
           // The searching line may have been replaced since the last tick.
@@ -191,12 +213,27 @@ public:
           return progress(now_);
         }) : std::function<bool()>()) {}
 
+  // Every file ticked, whatever options.ticked holds (for a search of
+  // files as they are read, before their slots are known).
+  void TickAll() { tick_all_ = true; }
+  // Searches one file that was just read, on the thread that read it,
+  // while other files are still read; Run does the rest.
+  void Arrived(int slot, const DataFileEntry& entry);
   void Run(const DataFileSet& files);
 
 private:
+  bool Ticked(int slot) const {
+    return tick_all_ ||
+           (static_cast<size_t>(slot) < options_.ticked.size() && options_.ticked[static_cast<size_t>(slot)]);
+  }
+  bool Searched(const DataFileEntry& entry) const { return entry.kind != FileKind::kOther || options_.marriages; }
+  // The blocks of one file, appended to blocks_.
+  void CutFile(int slot, int line_count);
   void CutBlocks(const DataFileSet& files);
-  // Takes blocks until none is left or the search stops; the calling
-  // thread also watches the clock and the caller's cancel.
+  // Searches one block; the calling thread also watches the clock and the
+  // caller's cancel.
+  void SearchBlock(std::optional<BlockSearcher>& searcher, const DataFileEntry& entry, Block& block);
+  // Takes blocks until none is left or the search stops.
   void Work(const DataFileSet& files, bool calling_thread);
   bool Tick(int slot);
   // Has file's word index built on a thread of its own while this one
@@ -206,14 +243,17 @@ private:
   void Merge(const DataFileSet& files);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
 
+  const std::thread::id caller_;
   const SearchOptions& options_;
+  bool tick_all_ = false;
   SearchResult& result_;
   SearchProgress now_;
   Pacer pacer_;
   std::vector<std::string> titles_;     // per slot
   std::vector<int> last_ticked_;        // slots whose "Searching: " line shows, in order
-  std::unique_ptr<Block[]> blocks_;
-  size_t block_count_ = 0;
+  // In file and line order once Run has cut them; files searched as they
+  // were read cut theirs first (under mutex_), in the order read.
+  std::vector<std::unique_ptr<Block>> blocks_;
   std::atomic<size_t> next_block_{1};  // block 0 is the calling thread's
   std::atomic<bool> stop_{false};
   std::atomic<int64_t> lines_read_{0}, hits_{0};
@@ -224,32 +264,64 @@ private:
   bool cancelled_ = false;
 };
 
+std::string TaggedTitle(int slot, const DataFileEntry& entry, bool show_source_codes) {
+  return SourceTag(slot + 1, show_source_codes) + std::string(TrimLine(entry.title));
+}
+
+void Searcher::CutFile(int slot, int count) {
+  // An empty file has no line 1 to start a block at (nor a title).
+  if (count < 2) return;
+  int first = 1;
+  do {
+    auto block = std::make_unique<Block>();
+    block->slot = slot;
+    block->first = block->done_to = first;
+    block->end = std::min(count, first + kBlockLines);
+    first = block->end;
+    block->last_of_file = first >= count;
+    blocks_.push_back(std::move(block));
+  } while (first < count);
+}
+
 void Searcher::CutBlocks(const DataFileSet& files) {
-  std::vector<std::tuple<int, int, int>> cuts;  // slot, first, end
+  std::vector<char> streamed(static_cast<size_t>(files.Count()), 0);
+  for (const std::unique_ptr<Block>& block : blocks_) streamed[static_cast<size_t>(block->slot)] = 1;
   for (int slot = 0; slot < files.Count(); ++slot) {
-    if (static_cast<size_t>(slot) >= options_.ticked.size() || !options_.ticked[static_cast<size_t>(slot)]) continue;
+    if (!Ticked(slot)) continue;
     const DataFileEntry& entry = files.File(slot);
-    titles_[static_cast<size_t>(slot)] =
-        SourceTag(slot + 1, options_.show_source_codes) + std::string(TrimLine(entry.title));
+    titles_[static_cast<size_t>(slot)] = TaggedTitle(slot, entry, options_.show_source_codes);
     last_ticked_.push_back(slot);
-    if (entry.kind == FileKind::kOther && !options_.marriages) continue;
-    // An empty file has no line 1 to start a block at (nor a title).
-    if (entry.data->LineCount() < 2) continue;
-    const int count = entry.data->LineCount();
-    int first = 1;
-    do {
-      const int end = std::min(count, first + kBlockLines);
-      cuts.emplace_back(slot, first, end);
-      first = end;
-    } while (first < count);
+    if (Searched(entry) && !streamed[static_cast<size_t>(slot)]) CutFile(slot, entry.data->LineCount());
   }
-  block_count_ = cuts.size();
-  blocks_ = std::make_unique<Block[]>(block_count_);
-  for (size_t b = 0; b < block_count_; ++b) {
-    Block& block = blocks_[b];
-    std::tie(block.slot, block.first, block.end) = cuts[b];
-    block.done_to = block.first;
-    block.last_of_file = b + 1 == block_count_ || std::get<0>(cuts[b + 1]) != block.slot;
+  // File and line order; blocks already searched come first where they
+  // belong. The calling thread starts at the first block not taken.
+  std::stable_sort(blocks_.begin(), blocks_.end(), [](const std::unique_ptr<Block>& a, const std::unique_ptr<Block>& b) {
+    return std::tie(a->slot, a->first) < std::tie(b->slot, b->first);
+  });
+}
+
+void Searcher::Arrived(int slot, const DataFileEntry& entry) {
+  if (stop_ || !Ticked(slot) || !Searched(entry)) return;
+  try {
+    // The file's first block is read while its bytes are still in the
+    // cache; the blocks of a large file after it wait for every thread.
+    Block* block = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const size_t from = blocks_.size();
+      CutFile(slot, entry.data->LineCount());
+      if (from == blocks_.size()) return;
+      block = blocks_[from].get();
+    }
+    if (std::this_thread::get_id() == caller_)
+      result_.searching_line = "Searching: " + TaggedTitle(slot, entry, options_.show_source_codes);
+    block->taken = true;
+    std::optional<BlockSearcher> searcher;
+    SearchBlock(searcher, entry, *block);
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!failure_) failure_ = std::current_exception();
+    stop_ = true;
   }
 }
 
@@ -287,35 +359,49 @@ void Searcher::AwaitWords(const DataFile& file, int slot) {
   builder.join();
 }
 
+void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFileEntry& entry, Block& block) {
+  const bool calling_thread = std::this_thread::get_id() == caller_;
+  if (!searcher) searcher.emplace(options_, result_.terms);
+  if (calling_thread && searcher->NeedsWords(entry.kind)) AwaitWords(*entry.data, block.slot);
+  if (stop_) return;
+  searcher->Search(entry, block, [&](int lines, int64_t hits) {
+    lines_read_ += lines;
+    hits_ += hits;
+    if (calling_thread && !Tick(block.slot)) {
+      cancelled_ = true;
+      stop_ = true;
+    }
+    return !stop_;
+  });
+  block.finished = block.done_to == block.end;
+  if (block.finished && !block.other_hits.empty()) {
+    block.other_order = Identity(block.other_hits.size());
+    const CaseBlindLess less{block.other_hits};
+    if (!calling_thread) {
+      std::stable_sort(block.other_order.begin(), block.other_order.end(), less);
+    } else if (!PacedStableSort(block.other_order, less, pacer_)) {
+      block.other_order.clear();
+      cancelled_ = true;
+      stop_ = true;
+    }
+  }
+}
+
 void Searcher::Work(const DataFileSet& files, bool calling_thread) {
   std::optional<BlockSearcher> searcher;
   // The calling thread reads the first block, so that the caller sees the
   // files in order from the start.
-  for (size_t b = calling_thread ? 0 : next_block_++; !stop_ && b < block_count_; b = next_block_++) {
-    Block& block = blocks_[b];
+  for (size_t b = calling_thread ? 0 : next_block_++; !stop_ && b < blocks_.size(); b = next_block_++) {
+    Block& block = *blocks_[b];
+    if (block.taken.exchange(true)) continue;
     try {
-      if (!searcher) searcher.emplace(options_, result_.terms);
-      if (calling_thread) {
-        result_.searching_line = "Searching: " + titles_[static_cast<size_t>(block.slot)];
-        const DataFileEntry& entry = files.File(block.slot);
-        if (searcher->NeedsWords(entry.kind)) AwaitWords(*entry.data, block.slot);
-        if (stop_) break;
-      }
-      searcher->Search(files.File(block.slot), block, [&](int lines, int64_t hits) {
-        lines_read_ += lines;
-        hits_ += hits;
-        if (calling_thread && !Tick(block.slot)) {
-          cancelled_ = true;
-          stop_ = true;
-        }
-        return !stop_;
-      });
+      if (calling_thread) result_.searching_line = "Searching: " + titles_[static_cast<size_t>(block.slot)];
+      SearchBlock(searcher, files.File(block.slot), block);
     } catch (...) {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!failure_) failure_ = std::current_exception();
       stop_ = true;
     }
-    block.finished = block.done_to == block.end;
   }
 }
 
@@ -324,7 +410,10 @@ void Searcher::Run(const DataFileSet& files) {
   CutBlocks(files);
   unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
                                           : std::max(1u, std::thread::hardware_concurrency());
-  threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, block_count_)));
+  size_t open_blocks = 0;
+  for (const std::unique_ptr<Block>& block : blocks_) open_blocks += block->taken ? 0 : 1;
+  threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, open_blocks)));
+  if (open_blocks == 0 || stop_) threads = 1;
   std::vector<std::thread> crew;
   try {
     for (unsigned t = 1; t < threads; ++t) {
@@ -350,9 +439,9 @@ void Searcher::Run(const DataFileSet& files) {
       if (helpers_running_ == 0 || stop_) continue;
       lock.unlock();
       int slot = last_ticked_.empty() ? -1 : last_ticked_.back();
-      for (size_t b = 0; b < block_count_; ++b)
-        if (!blocks_[b].finished) {
-          slot = blocks_[b].slot;
+      for (const std::unique_ptr<Block>& block : blocks_)
+        if (!block->finished) {
+          slot = block->slot;
           break;
         }
       if (slot >= 0) result_.searching_line = "Searching: " + titles_[static_cast<size_t>(slot)];
@@ -390,22 +479,33 @@ void Searcher::Merge(const DataFileSet& files) {
   keywords.Add(result_.terms.term2);
   std::vector<std::string> other_hits;
   size_t baptisms = 0, others = 0;
-  for (size_t b = 0; b < block_count_; ++b) {
-    baptisms += blocks_[b].baptism_hits.size();
-    others += blocks_[b].other_hits.size();
+  for (const std::unique_ptr<Block>& block : blocks_) {
+    baptisms += block->baptism_hits.size();
+    others += block->other_hits.size();
   }
   result_.baptism_hits.reserve(baptisms);
   other_hits.reserve(others);
+  std::vector<uint32_t> order;  // other_hits sorted block by block
+  std::vector<size_t> runs = {0};
+  order.reserve(others);
   bool file_had_hit = false;
   int stopped_in = -1;  // slot of the first block not finished
-  for (size_t b = 0; b < block_count_; ++b) {
-    Block& block = blocks_[b];
+  for (const std::unique_ptr<Block>& owned : blocks_) {
+    Block& block = *owned;
     const DataFile& file = *files.File(block.slot).data;
     result_.line_count += block.done_to - block.first;
     result_.record_count += RecordsIn(file, block.first, block.done_to);
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
     for (std::string& hit : block.baptism_hits) result_.baptism_hits.push_back(std::move(hit));
+    // A block cut short (or whose sort was cancelled) sorts what it found here.
+    if (block.other_order.size() != block.other_hits.size()) {
+      block.other_order = Identity(block.other_hits.size());
+      std::stable_sort(block.other_order.begin(), block.other_order.end(), CaseBlindLess{block.other_hits});
+    }
+    const auto base = static_cast<uint32_t>(other_hits.size());
+    for (uint32_t i : block.other_order) order.push_back(base + i);
+    runs.push_back(order.size());
     for (std::string& hit : block.other_hits) other_hits.push_back(std::move(hit));
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
@@ -422,26 +522,58 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(stopped_in)];
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
-  // The final sort of the other hits turns the event loop and may be
+  // The final merge of the other hits turns the event loop and may be
   // cancelled too; the hits then stay in the order found. After a Cancel
-  // during the scan, what was found is sorted unpaced.
+  // during the scan, what was found is merged unpaced.
   Pacer unpaced(nullptr);
-  if (!SortIgnoringDuplicates(other_hits, result_.cancelled ? unpaced : pacer_)) result_.cancelled = true;
-  result_.marriage_hits = std::move(other_hits);
+  if (!MergeRuns(order, std::move(runs), CaseBlindLess{other_hits}, result_.cancelled ? unpaced : pacer_)) {
+    result_.cancelled = true;
+    result_.marriage_hits = std::move(other_hits);
+    return;
+  }
+  std::vector<std::string> sorted;
+  sorted.reserve(order.size());
+  for (uint32_t i : order)
+    if (sorted.empty() || rtl::AnsiCompareText(sorted.back(), other_hits[i]) != 0)
+      sorted.push_back(std::move(other_hits[i]));
+  result_.marriage_hits = std::move(sorted);
 }
 
 }  // namespace
 
-SearchResult RunSearch(const DataFileSet& files, const SearchOptions& options, const ProgressFn& progress) {
+namespace {
+
+// One search, with the files read first when load is set.
+SearchResult Search(const std::function<void(Searcher&)>& load, const DataFileSet& files, const SearchOptions& options,
+                    const ProgressFn& progress) {
   const int64_t started = rtl::SecondClock();
   SearchResult result;
   result.terms = ParseSearchText(options.search_text);
   result.key1_label = result.terms.label_key1;
   result.key2_label = result.terms.label_key2;
-  Searcher(options, result, progress).Run(files);
+  Searcher searcher(options, result, progress);
+  if (load) load(searcher);
+  searcher.Run(files);
   result.key_length = result.cancelled ? result.terms.key_length : 8;
   result.elapsed_seconds = rtl::SecondClock() - started;
   return result;
+}
+
+}  // namespace
+
+SearchResult RunSearch(const DataFileSet& files, const SearchOptions& options, const ProgressFn& progress) {
+  return Search(nullptr, files, options, progress);
+}
+
+SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, const MessageFn& report,
+                           const SearchOptions& options, const ProgressFn& progress) {
+  return Search(
+      [&](Searcher& searcher) {
+        searcher.TickAll();
+        files.MakeFileList(search_dir, "", report,
+                           [&](int slot, const DataFileEntry& entry) { searcher.Arrived(slot, entry); });
+      },
+      files, options, progress);
 }
 
 std::string StatusText(const SearchResult& r) {

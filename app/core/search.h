@@ -73,6 +73,13 @@ struct SearchResult {
 // Runs one search over files. The progress callback may be empty.
 SearchResult RunSearch(const DataFileSet& files, const SearchOptions& options, const ProgressFn& progress);
 
+// Reads the data files of search_dir into files (as MakeFileList does,
+// writing no lists) and searches every one of them, each as soon as it is
+// read, on the threads that read it; options.ticked is not read. The result
+// is that of MakeFileList followed by RunSearch with every file ticked.
+SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, const MessageFn& report,
+                           const SearchOptions& options, const ProgressFn& progress);
+
 // "Search: " + hits + " / " + records + " / " + lines + " in " + seconds + " secs."
 std::string StatusText(const SearchResult& result);
 

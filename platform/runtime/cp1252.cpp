@@ -104,6 +104,7 @@ std::string Utf8ToCp1252(std::string_view in) {
 }
 
 unsigned char CharUpper(unsigned char c) { return Tables().upper[c]; }
+const unsigned char* CharUpperTable() { return Tables().upper.data(); }
 unsigned char CharLower(unsigned char c) { return Tables().lower[c]; }
 bool IsCharAlpha(unsigned char c) { return Tables().alpha[c]; }
 

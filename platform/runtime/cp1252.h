@@ -22,6 +22,8 @@ std::string Utf8ToCp1252(std::string_view utf8);
 // Case mapping of the platform (CharUpper/CharLower): every Windows-1252
 // letter with a case partner in the code page, accented ones included.
 unsigned char CharUpper(unsigned char c);
+// The 256 bytes CharUpper gives, for loops over many characters.
+const unsigned char* CharUpperTable();
 unsigned char CharLower(unsigned char c);
 bool IsCharAlpha(unsigned char c);
 std::string AnsiUpperCase(std::string_view s);

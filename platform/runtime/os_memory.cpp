@@ -32,6 +32,12 @@ void CoalesceFreedMemoryAtOnce() {
 #endif
 }
 
+void GrowHeapsInLargeSteps() {
+#ifdef M_TOP_PAD
+  ::mallopt(M_TOP_PAD, 32 << 20);
+#endif
+}
+
 void ReturnFreedMemory() { ::malloc_trim(0); }
 
 }  // namespace rtl::os

@@ -18,6 +18,12 @@ void UnmapMemory(void* block, std::size_t length);
 // answering; call once at start.
 void CoalesceFreedMemoryAtOnce();
 
+// Has the allocator take memory from the system in steps of many
+// megabytes: threads that fill their own heaps at once then seldom stop one
+// another to change the process's memory map. Memory not yet written costs
+// nothing; call once at start.
+void GrowHeapsInLargeSteps();
+
 // Gives the whole pages of memory the allocator holds free back to the
 // system, so that what long work freed does not stay counted beside what
 // comes next (a page filled after a search, say). Takes a few milliseconds.

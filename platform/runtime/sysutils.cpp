@@ -13,7 +13,6 @@
 namespace rtl {
 
 namespace {
-unsigned char Up(char c) { return CharUpper(static_cast<unsigned char>(c)); }
 unsigned char AsciiUp(char c) {
   auto u = static_cast<unsigned char>(c);
   return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 32) : u;
@@ -224,7 +223,17 @@ bool SameText(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareText(a, b) == 0;
 }
 
-int AnsiCompareText(std::string_view a, std::string_view b) { return CompareMapped(a, b, Up); }
+int AnsiCompareText(std::string_view a, std::string_view b) {
+  // Equal bytes map alike: only where they differ is the table read.
+  const unsigned char* up = CharUpperTable();
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    const int d = static_cast<int>(up[static_cast<unsigned char>(a[i])]) - static_cast<int>(up[static_cast<unsigned char>(b[i])]);
+    if (d != 0) return d;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
 
 bool AnsiSameText(std::string_view a, std::string_view b) {
   return a.size() == b.size() && AnsiCompareText(a, b) == 0;
