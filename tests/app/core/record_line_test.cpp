@@ -59,6 +59,24 @@ TEST(RecordLines, PeriodsCompareTheYearAsText) {
   EXPECT_EQ(PeriodOf("16?5 01 Jan"), kBefore1700 | kFrom1700);
   EXPECT_EQ(PeriodOf("17"), kBefore1700 | kFrom1700);
   EXPECT_EQ(PeriodOf("169"), kBefore1700);
+  // Every year of up to four bytes drawn from characters around the bounds
+  // (a zero byte and a high one among them) against the text comparison.
+  const std::string chars("016789?\0\xFF ", 10);
+  std::string year;
+  for (int n = 0; n <= 4; ++n) {
+    int total = 1;
+    for (int k = 0; k < n; ++k) total *= static_cast<int>(chars.size());
+    for (int code = 0; code < total; ++code) {
+      year.clear();
+      for (int k = 0, c = code; k < n; ++k, c /= static_cast<int>(chars.size()))
+        year.push_back(chars[static_cast<size_t>(c) % chars.size()]);
+      const std::string_view y(year);
+      const uint8_t expected = static_cast<uint8_t>((y < std::string_view("1700") ? kBefore1700 : 0) |
+                                                    (y > std::string_view("1699") ? kFrom1700 : 0));
+      ASSERT_EQ(PeriodOf(year), expected) << testing::PrintToString(year);
+      if (n == 4) ASSERT_EQ(PeriodOf(year + " 01 Jan"), expected) << testing::PrintToString(year);
+    }
+  }
   // A year in both periods is kept only while both boxes are ticked.
   EXPECT_TRUE(PassesPeriod(kBefore1700 | kFrom1700, true, true));
   EXPECT_FALSE(PassesPeriod(kBefore1700 | kFrom1700, true, false));

@@ -302,8 +302,14 @@ TEST_F(SearchThreads, OneThreadAndSeveralGiveTheSameResult) {
       return o;
     };
     const SearchResult one = RunSearch(*set_, options(1), nullptr);
-    for (int threads : {2, 3, 8}) {
-      const SearchResult many = RunSearch(*set_, options(threads), nullptr);
+    // Threads 0: the files searched as they are read, on every core.
+    for (int threads : {2, 3, 8, 0}) {
+      DataFileSet loaded;
+      const SearchResult many = threads > 0 ? RunSearch(*set_, options(threads), nullptr)
+                                            : LoadAndSearch(loaded, dir_->str(), nullptr, options(0), nullptr);
+      if (threads == 0) {
+        EXPECT_EQ(loaded.SourceList(), set_->SourceList());
+      }
       EXPECT_EQ(many.baptism_hits, one.baptism_hits);
       EXPECT_EQ(many.marriage_hits, one.marriage_hits);
       EXPECT_EQ(many.keywords, one.keywords);
@@ -342,6 +348,31 @@ TEST_F(SearchThreads, ACancelledParallelSearchKeepsAPrefixAndShowsTheSearchingLi
     EXPECT_TRUE(std::equal(r.baptism_hits.begin(), r.baptism_hits.end(), whole.baptism_hits.begin()));
     ASSERT_LE(r.keywords.size(), whole.keywords.size());
     EXPECT_TRUE(std::equal(r.keywords.begin(), r.keywords.end(), whole.keywords.begin()));
+    EXPECT_EQ(r.searching_line.rfind("Searching: ", 0), 0u);
+    EXPECT_EQ(FirstPageLines(r, ArrangeOutcome{}, true), (Lines{r.searching_line}));
+  }
+}
+
+TEST_F(SearchThreads, ASearchOfFilesAsTheyAreReadCancelsToAPrefixWithEveryFileRead) {
+  SearchOptions o = Options("Baker", 1);
+  o.marriages = false;
+  const SearchResult whole = RunSearch(*set_, o, nullptr);
+  // The calling thread reads and searches files too, and the blocks after
+  // each file's first wait for it: the first call comes while it searches.
+  for (int cancel_at : {1, 3}) {
+    SCOPED_TRACE("cancelled at call " + std::to_string(cancel_at));
+    appcore_test::SteppingClock clock(20);
+    rtl::ClockScope scope(clock);
+    int calls = 0;
+    DataFileSet loaded;
+    const SearchResult r =
+        LoadAndSearch(loaded, dir_->str(), nullptr, o, [&](const SearchProgress&) { return ++calls < cancel_at; });
+    ASSERT_TRUE(r.cancelled);
+    EXPECT_EQ(calls, cancel_at);
+    EXPECT_EQ(loaded.SourceList(), set_->SourceList());
+    EXPECT_LT(r.line_count, whole.line_count);
+    ASSERT_LE(r.baptism_hits.size(), whole.baptism_hits.size());
+    EXPECT_TRUE(std::equal(r.baptism_hits.begin(), r.baptism_hits.end(), whole.baptism_hits.begin()));
     EXPECT_EQ(r.searching_line.rfind("Searching: ", 0), 0u);
     EXPECT_EQ(FirstPageLines(r, ArrangeOutcome{}, true), (Lines{r.searching_line}));
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/runtime/cp1252.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/format_settings.h"
 #include "runtime_test_util.h"
@@ -146,6 +147,32 @@ TEST(Compare, AnsiCompareStrIsATotalOrderConsistentWithCaseBlindOrder) {
     }
   EXPECT_LT(AnsiCompareStr("abc", "Abc"), 0);
   EXPECT_LT(AnsiCompareStr("Abc", "abd"), 0);
+}
+
+TEST(Compare, AnsiCompareTextIsTheOrderOfTheUpperCaseImages) {
+  // Random strings sharing prefixes, every byte value possible, against the
+  // comparison of their CharUpper images as unsigned bytes.
+  uint64_t state = 99;
+  auto next = [&] { return (state = state * 6364136223846793005ull + 1442695040888963407ull) >> 33; };
+  auto upper = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(CharUpper(static_cast<unsigned char>(c)));
+    return s;
+  };
+  const std::string stems[] = {"", "1650 03 Mar John ", "\xE9MILE b"};
+  for (int round = 0; round < 20000; ++round) {
+    std::string a = stems[next() % 3], b = a;
+    for (std::string* s : {&a, &b}) {
+      const size_t n = next() % 5;
+      for (size_t i = 0; i < n; ++i) {
+        const auto byte = static_cast<char>(next() % 4 == 0 ? next() % 256 : "aAbB\xE9\xC9\x9A\x8A"[next() % 8]);
+        s->push_back(byte);
+      }
+    }
+    const int expected = upper(a).compare(upper(b));  // std::string compares bytes unsigned
+    const int got = AnsiCompareText(a, b);
+    ASSERT_EQ(got < 0, expected < 0) << testing::PrintToString(a) << " " << testing::PrintToString(b);
+    ASSERT_EQ(got == 0, expected == 0) << testing::PrintToString(a) << " " << testing::PrintToString(b);
+  }
 }
 
 // ---- editing --------------------------------------------------------------
