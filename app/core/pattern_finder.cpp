@@ -7,6 +7,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QV_WIDE_FIND 1
+#endif
 
 namespace appcore {
 namespace {
@@ -56,6 +60,34 @@ bool PatternFinder::MatchesAt(const uint8_t* p) const {
   return true;
 }
 
+#if defined(QV_WIDE_FIND)
+__attribute__((target("avx2"))) size_t PatternFinder::FindWide(const uint8_t* s, size_t n, size_t& i,
+                                                             size_t last) const {
+  const size_t reach = std::max(anchor1_, anchor2_);
+  const __m256i a1 = _mm256_set1_epi8(static_cast<char>(set1_[0]));
+  const __m256i b1 = _mm256_set1_epi8(static_cast<char>(set1_[1]));
+  const __m256i a2 = _mm256_set1_epi8(static_cast<char>(set2_[0]));
+  const __m256i b2 = _mm256_set1_epi8(static_cast<char>(set2_[1]));
+  // Loads reach byte i + reach + 31, which must lie inside the text.
+  for (; i + reach + 32 <= n && i <= last; i += 32) {
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + anchor1_));
+    const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + anchor2_));
+    const __m256i hit1 = _mm256_or_si256(_mm256_cmpeq_epi8(v1, a1), _mm256_cmpeq_epi8(v1, b1));
+    const __m256i hit2 = _mm256_or_si256(_mm256_cmpeq_epi8(v2, a2), _mm256_cmpeq_epi8(v2, b2));
+    auto bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(hit1, hit2)));
+    while (bits) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctz(bits));
+      if (at > last) return npos;
+      if (MatchesAt(s + at)) return at;
+      bits &= bits - 1;
+    }
+  }
+  return kGoOn;
+}
+#else
+size_t PatternFinder::FindWide(const uint8_t*, size_t, size_t&, size_t) const { return kGoOn; }
+#endif
+
 size_t PatternFinder::Find(std::string_view text, size_t from) const {
   const size_t m = pattern_.size();
   const size_t n = text.size();
@@ -63,6 +95,13 @@ size_t PatternFinder::Find(std::string_view text, size_t from) const {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
   const size_t last = n - m;  // last start position
   size_t i = from;
+#if defined(QV_WIDE_FIND)
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide) {
+    const size_t found = FindWide(s, n, i, last);
+    if (found != kGoOn) return found;
+  }
+#endif
 #if defined(__SSE2__)
   const size_t reach = std::max(anchor1_, anchor2_);
   const __m128i a1 = _mm_set1_epi8(static_cast<char>(set1_[0]));

@@ -36,6 +36,11 @@ public:
 
 private:
   bool MatchesAt(const uint8_t* p) const;
+  // Thirty-two positions at a time where the processor allows: the first
+  // occurrence at or after i, npos when there is none, or kGoOn with i
+  // left where the narrower search takes over.
+  static constexpr size_t kGoOn = static_cast<size_t>(-2);
+  size_t FindWide(const uint8_t* s, size_t n, size_t& i, size_t last) const;
 
   std::string pattern_;
   bool usable_ = false;

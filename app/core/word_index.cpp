@@ -40,9 +40,12 @@ uint64_t Mix(uint64_t h) {
   return h;
 }
 
-// Distinct words to ids, open addressing. Each slot keeps the first sixteen
-// bytes of its word, so that a word of up to sixteen bytes is told apart
-// without reading the file where the word was first seen.
+// Distinct words to ids, open addressing. A slot is eight bytes (part of
+// the word's hash and its id), so that the table of a file's few thousand
+// words stays in the cache; what tells words apart is kept per id: the
+// whole hash, the word's first sixteen bytes and its length, so that a word
+// of up to sixteen bytes is told apart without reading the file where it
+// was first seen.
 class WordIds {
 public:
   explicit WordIds(std::vector<std::string_view>& words) : words_(words), slots_(4096) {}
@@ -52,6 +55,7 @@ public:
   int Id(const char* w, size_t length, uint64_t head0, uint64_t head1) {
     uint64_t hash = Mix(head0 * 0x9E3779B97F4A7C15ull ^ head1 ^ length);
     for (size_t k = 16; k < length; ++k) hash = (hash ^ static_cast<uint8_t>(w[k])) * 0x100000001b3ull;
+    const auto tag = static_cast<uint32_t>(hash >> 32);
     const size_t mask = slots_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
@@ -61,12 +65,14 @@ public:
           Grow();
           return Id(w, length, head0, head1);
         }
-        slot = Slot{hash, head0, head1, static_cast<uint32_t>(length), 0};
         words_.emplace_back(w, length);
-        slot.id = static_cast<uint32_t>(words_.size());  // 1-based here; 0 marks a free slot
+        heads_.push_back(Head{hash, head0, head1, length});
+        slot = Slot{tag, static_cast<uint32_t>(words_.size())};  // 1-based here; 0 marks a free slot
         return static_cast<int>(slot.id - 1);
       }
-      if (slot.hash == hash && slot.head0 == head0 && slot.head1 == head1 && slot.length == length &&
+      if (slot.tag != tag) continue;
+      const Head& head = heads_[slot.id - 1];
+      if (head.hash == hash && head.head0 == head0 && head.head1 == head1 && head.length == length &&
           (length <= 16 || std::memcmp(words_[slot.id - 1].data() + 16, w + 16, length - 16) == 0))
         return static_cast<int>(slot.id - 1);
     }
@@ -74,10 +80,13 @@ public:
 
 private:
   struct Slot {
+    uint32_t tag = 0;
+    uint32_t id = 0;
+  };
+  struct Head {
     uint64_t hash = 0;
     uint64_t head0 = 0, head1 = 0;
-    uint32_t length = 0;
-    uint32_t id = 0;
+    size_t length = 0;
   };
   void Grow() {
     std::vector<Slot> old(slots_.size() * 2);
@@ -85,7 +94,7 @@ private:
     const size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {
       if (slot.id == 0) continue;
-      size_t i = slot.hash & mask;
+      size_t i = heads_[slot.id - 1].hash & mask;
       while (slots_[i].id != 0) i = (i + 1) & mask;
       slots_[i] = slot;
     }
@@ -93,6 +102,7 @@ private:
 
   std::vector<std::string_view>& words_;
   std::vector<Slot> slots_;
+  std::vector<Head> heads_;  // per id
 };
 
 }  // namespace
