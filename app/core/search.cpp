@@ -207,6 +207,7 @@ public:
       : caller_(std::this_thread::get_id()),
         options_(options),
         result_(result),
+        watched_(static_cast<bool>(progress)),
         pacer_(progress ? std::function<bool()>([this, &progress] {
           // The searching line may have been replaced since the last tick.
           now_.searching = result_.searching_line;
@@ -247,6 +248,7 @@ private:
   const SearchOptions& options_;
   bool tick_all_ = false;
   SearchResult& result_;
+  const bool watched_;  // a caller watches the progress
   SearchProgress now_;
   Pacer pacer_;
   std::vector<std::string> titles_;     // per slot
@@ -335,6 +337,11 @@ bool Searcher::Tick(int slot) {
 
 void Searcher::AwaitWords(const DataFile& file, int slot) {
   if (file.WordsBuilt()) return;
+  // With no one to answer, this thread builds the index itself.
+  if (!watched_) {
+    file.Words();
+    return;
+  }
   std::atomic<bool> done{false};
   std::thread builder;
   try {
