@@ -309,6 +309,11 @@ TEST_F(SearchThreads, OneThreadAndSeveralGiveTheSameResult) {
                                             : LoadAndSearch(loaded, dir_->str(), nullptr, options(0), nullptr);
       if (threads == 0) {
         EXPECT_EQ(loaded.SourceList(), set_->SourceList());
+        // Again over the same set: the files kept are searched after the load.
+        const SearchResult again = LoadAndSearch(loaded, dir_->str(), nullptr, options(0), nullptr);
+        EXPECT_EQ(again.baptism_hits, one.baptism_hits);
+        EXPECT_EQ(again.marriage_hits, one.marriage_hits);
+        EXPECT_EQ(again.legend, one.legend);
       }
       EXPECT_EQ(many.baptism_hits, one.baptism_hits);
       EXPECT_EQ(many.marriage_hits, one.marriage_hits);
