@@ -64,37 +64,4 @@ void TFamilyBox::showfam(int fid) {
   }
 }
 
-void TFamilyBox::ShowFamsClick() { records_.OpenTables(); }
-
-void TFamilyBox::ClearDataClick() {
-  korvex::TKORVEXTable& fams = records_.Families();
-  korvex::TKORVEXTable& inds = records_.Individuals();
-  records_.PostPending();
-  fams.DisableControls();
-  inds.DisableControls();
-  fams.Close();
-  inds.Close();
-  fams.SetExclusive(true);
-  inds.SetExclusive(true);
-  try {
-    records_.OpenTables();
-  } catch (const rtl::Exception& e) {
-    // Held elsewhere: back to shared use, nothing emptied.
-    fams.Close();
-    inds.Close();
-    fams.SetExclusive(false);
-    inds.SetExclusive(false);
-    fams.EnableControls();
-    inds.EnableControls();
-    records_.OpenTables();
-    view_.ShowMessage(e.Message());
-    return;
-  }
-  fams.EmptyTable();
-  inds.EmptyTable();
-  records_.FlushBuffers();
-  fams.EnableControls();
-  inds.EnableControls();
-}
-
 }  // namespace family

@@ -65,6 +65,41 @@ public:
   // the place of this family among theirs), the children.
   void showfam(int fid);
 
+  // How the last handler ended.
+  enum class Outcome { kDone, kRefused, kNothing };
+  Outcome LastOutcome() const { return outcome_; }
+
+  // Add (BitBtn1): a new family of the box's couple and list entries, each
+  // child's sex asked; reports stored men named like the husband.
+  void AddClick();
+  // F and M beside the husband or the wife: with nothing selected shows
+  // the person's parents; with a name names the parent (a "(blank)" one in
+  // place, else a new one in the person's parents' family, made when
+  // missing); with record lines runs AddFatherFam.
+  void ParentClick(Side side, Side parent);
+  // The selected lines are the baptisms of the person and siblings: their
+  // parents' family takes the parents from the lines, the person into the
+  // slot of the entry of the same given name (else the first free one) and
+  // new children for the other entries.
+  void AddFatherFam(int pid);
+  // Sibling: the husband or wife of a new family from the selected lines
+  // becomes a child of the person's parents (made as "(blank)" when the
+  // person has none).
+  void SiblingClick(Side side);
+  // Spouse: a further own family of the person, with the selected name or
+  // the couple and children of the selected lines.
+  void SpouseClick(Side side);
+  // Add Child: a married child of the current family, with its own family
+  // from the selected lines.
+  void AddChildClick();
+  // A click on a children-list entry ("Fill in family" alike): with nothing
+  // selected shows the child's first own family, else makes the child's
+  // family from the selected lines.
+  void ChildClick();
+  // The stepping arrows: next (up) to the person's previous own family,
+  // previous (down) to the following one.
+  void StepClick(Side side, bool next);
+
   // "Show Fams": opens the tables, nothing else.
   void ShowFamsClick();
   // "Clear Data": takes both tables exclusively, then empties them; when
@@ -72,9 +107,30 @@ public:
   void ClearDataClick();
 
 private:
+  // Runs a handler: tables opened, a refusal shown with nothing written,
+  // pending records stored and the buffers flushed on every path.
+  template <typename Work>
+  void Run(Work&& work);
+  // The person or family of that number, else a refusal with the message.
+  IndividualRecord NeedPerson(int pid);
+  FamilyRecord NeedFamily(int fid);
+  int& SideId(Side side) { return side == Side::kHusband ? state_.husband_id : state_.wife_id; }
+  // The list entries, refused beyond the child slots.
+  std::vector<std::string> ChildEntries();
+  // The sex of each entry's child, asked in the order given.
+  std::vector<std::string> AskSexes(const std::vector<std::string>& entries, bool last_first = false);
+  // New children of family fid from the entries: their numbers go into the
+  // family's slots (entry i into slot i) and the child ids.
+  void MakeChildren(int fid, FamilyRecord& family, const std::vector<std::string>& entries,
+                    const std::vector<std::string>& sexes, const std::string& surname);
+  // A new person of that name and sex whose first own family is fid.
+  int NewSpouse(const PersonName& name, const char* sex, int fid, int famc = 0);
+  void ReportNamesakes(const std::string& husband_text);
+
   TFamilyView& view_;
   TFamilyRecords records_;
   TFamilyState state_;
+  Outcome outcome_ = Outcome::kNothing;
 };
 
 }  // namespace family

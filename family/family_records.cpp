@@ -55,21 +55,46 @@ void TFamilyRecords::FlushBuffers() {
 }
 
 int TFamilyRecords::addfam() {
-  families_.Append();
-  Put(families_, "Husband", 0);
-  families_.Post();
-  const int fid = IntOf(families_, "Fid");
+  const int fid = AppendFamily(FamilyRecord{});
   families_.Edit();
   return fid;
 }
 
 int TFamilyRecords::addinv() {
-  individuals_.Append();
-  PutText(individuals_, "Fname", kBlankName);
-  individuals_.Post();
-  const int pid = IntOf(individuals_, "Pid");
+  IndividualRecord blank;
+  blank.fname = kBlankName;
+  const int pid = AppendIndividual(blank);
   individuals_.Edit();
   return pid;
+}
+
+int TFamilyRecords::AppendFamily(const FamilyRecord& record) {
+  families_.Append();
+  SetFamilyFields(record);
+  families_.Post();
+  return IntOf(families_, "Fid");
+}
+
+int TFamilyRecords::AppendIndividual(const IndividualRecord& record) {
+  individuals_.Append();
+  SetIndividualFields(record);
+  individuals_.Post();
+  return IntOf(individuals_, "Pid");
+}
+
+void TFamilyRecords::SetFamilyFields(const FamilyRecord& record) {
+  Put(families_, "Husband", record.husband);
+  Put(families_, "Wife", record.wife);
+  for (int i = 0; i < kChildSlots; ++i) Put(families_, ChildField(i), record.children[i]);
+}
+
+void TFamilyRecords::SetIndividualFields(const IndividualRecord& record) {
+  PutText(individuals_, "Fname", record.fname);
+  PutText(individuals_, "Lname", record.lname);
+  PutText(individuals_, "Sex", record.sex);
+  PutText(individuals_, "Bapdate", record.bapdate);
+  PutWhole(individuals_, "Famc", record.famc);
+  for (int i = 0; i < kSpouseSlots; ++i) PutWhole(individuals_, FamsField(i), record.fams[i]);
 }
 
 bool TFamilyRecords::LocateFamily(int fid) {
@@ -149,9 +174,7 @@ int TFamilyRecords::getinv(int pid) {
 bool TFamilyRecords::WriteFamily(int fid, const FamilyRecord& record) {
   if (!LocateFamily(fid)) return false;
   families_.Edit();
-  Put(families_, "Husband", record.husband);
-  Put(families_, "Wife", record.wife);
-  for (int i = 0; i < kChildSlots; ++i) Put(families_, ChildField(i), record.children[i]);
+  SetFamilyFields(record);
   families_.Post();
   return true;
 }
@@ -159,12 +182,7 @@ bool TFamilyRecords::WriteFamily(int fid, const FamilyRecord& record) {
 bool TFamilyRecords::WriteIndividual(int pid, const IndividualRecord& record) {
   if (!LocateIndividual(pid)) return false;
   individuals_.Edit();
-  PutText(individuals_, "Fname", record.fname);
-  PutText(individuals_, "Lname", record.lname);
-  PutText(individuals_, "Sex", record.sex);
-  PutText(individuals_, "Bapdate", record.bapdate);
-  PutWhole(individuals_, "Famc", record.famc);
-  for (int i = 0; i < kSpouseSlots; ++i) PutWhole(individuals_, FamsField(i), record.fams[i]);
+  SetIndividualFields(record);
   individuals_.Post();
   return true;
 }

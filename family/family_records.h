@@ -43,6 +43,10 @@ public:
   // edit mode so that the caller may set further fields.
   int addfam();
   int addinv();
+  // Appends a whole record, stores it and answers its number; the table
+  // browses on it.
+  int AppendFamily(const FamilyRecord& record);
+  int AppendIndividual(const IndividualRecord& record);
 
   // 1 when found: the buffers (and the last surname) take the record and
   // the table stays on it; -1 when not (0 quietly, else with the message).
@@ -69,6 +73,9 @@ private:
   bool LocateIndividual(int pid);
   FamilyRecord FamilyFields();
   IndividualRecord IndividualFields();
+  // Every field of the record in edit or insert mode.
+  void SetFamilyFields(const FamilyRecord& record);
+  void SetIndividualFields(const IndividualRecord& record);
 
   korvex::TKORVEXTable& families_;
   korvex::TKORVEXTable& individuals_;

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -127,6 +129,110 @@ inline TableDump DumpTable(const std::string& folder, const std::string& name) {
   return d;
 }
 
+// Expected rows as the reader prints them.
+inline std::string FamRow(int fid, int husband, int wife, const std::vector<int>& children = {}) {
+  std::string row = std::to_string(fid) + ";" + std::to_string(husband) + ";" + std::to_string(wife);
+  for (int i = 0; i < kChildSlots; ++i) row += ";" + std::to_string(i < static_cast<int>(children.size()) ? children[i] : 0);
+  return row;
+}
+inline std::string IndRow(int pid, const std::string& given, const std::string& surname, const char* sex, int famc,
+                          const std::vector<int>& fams = {}, const std::string& bapdate = "") {
+  std::string row = std::to_string(pid) + ";" + given + ";" + surname + ";" + sex + ";" + std::to_string(famc);
+  for (int i = 0; i < kSpouseSlots; ++i) row += ";" + std::to_string(i < static_cast<int>(fams.size()) ? fams[i] : 0);
+  return row + ";;" + bapdate;
+}
+
+// The rows parsed back: number -> values.
+struct ParsedTables {
+  std::map<int, FamilyRecord> families;
+  std::map<int, IndividualRecord> individuals;
+};
+
+inline std::vector<std::string> SplitRow(const std::string& row) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t p; (p = row.find(';', start)) != std::string::npos; start = p + 1) parts.push_back(row.substr(start, p - start));
+  parts.push_back(row.substr(start));
+  return parts;
+}
+
+inline ParsedTables Parse(const TableDump& fams, const TableDump& inds) {
+  ParsedTables t;
+  for (const std::string& row : fams.rows) {
+    std::vector<std::string> v = SplitRow(row);
+    FamilyRecord f;
+    f.husband = std::stoi(v.at(1));
+    f.wife = std::stoi(v.at(2));
+    for (int i = 0; i < kChildSlots; ++i) f.children[i] = std::stoi(v.at(3 + i));
+    t.families[std::stoi(v[0])] = f;
+  }
+  for (const std::string& row : inds.rows) {
+    std::vector<std::string> v = SplitRow(row);
+    IndividualRecord p;
+    p.fname = v.at(1);
+    p.lname = v.at(2);
+    p.sex = v.at(3);
+    p.famc = std::stoi(v.at(4));
+    for (int i = 0; i < kSpouseSlots; ++i) p.fams[i] = std::stoi(v.at(5 + i));
+    p.bapdate = v.at(11);
+    t.individuals[std::stoi(v[0])] = p;
+  }
+  return t;
+}
+
+// What must hold of the tables after every handler: links resolve and
+// point both ways, slots fill from the first, sexes are M or F. The
+// faults found, one line each.
+inline std::vector<std::string> LinkFaults(const ParsedTables& t) {
+  std::vector<std::string> faults;
+  auto fault = [&](const std::string& text) { faults.push_back(text); };
+  auto packed = [](const auto& slots) {
+    bool hole = false;
+    for (int v : slots) {
+      if (v == 0) hole = true;
+      else if (hole) return false;
+    }
+    return true;
+  };
+  for (const auto& [fid, f] : t.families) {
+    const std::string name = "family " + std::to_string(fid);
+    if (!packed(f.children)) fault(name + ": a child after an empty slot");
+    for (auto [pid, role] : {std::pair{f.husband, "husband"}, std::pair{f.wife, "wife"}}) {
+      if (pid == 0) continue;
+      auto p = t.individuals.find(pid);
+      if (p == t.individuals.end()) fault(name + ": " + role + " " + std::to_string(pid) + " missing");
+      else if (std::count(p->second.fams.begin(), p->second.fams.end(), fid) != 1)
+        fault(name + ": " + role + " " + std::to_string(pid) + " does not list it once");
+    }
+    for (int c : f.children) {
+      if (c == 0) continue;
+      auto p = t.individuals.find(c);
+      if (p == t.individuals.end()) fault(name + ": child " + std::to_string(c) + " missing");
+      else if (p->second.famc != fid) fault(name + ": child " + std::to_string(c) + " has Famc " + std::to_string(p->second.famc));
+      if (std::count(f.children.begin(), f.children.end(), c) != 1) fault(name + ": child " + std::to_string(c) + " twice");
+    }
+  }
+  for (const auto& [pid, p] : t.individuals) {
+    const std::string name = "person " + std::to_string(pid);
+    if (p.sex != "M" && p.sex != "F") fault(name + ": sex '" + p.sex + "'");
+    if (!packed(p.fams)) fault(name + ": an own family after an empty slot");
+    if (p.famc != 0) {
+      auto f = t.families.find(p.famc);
+      if (f == t.families.end()) fault(name + ": Famc " + std::to_string(p.famc) + " missing");
+      else if (std::count(f->second.children.begin(), f->second.children.end(), pid) != 1)
+        fault(name + ": not a child of its Famc " + std::to_string(p.famc));
+    }
+    for (int fid : p.fams) {
+      if (fid == 0) continue;
+      auto f = t.families.find(fid);
+      if (f == t.families.end()) fault(name + ": Fams " + std::to_string(fid) + " missing");
+      else if (f->second.husband != pid && f->second.wife != pid)
+        fault(name + ": neither husband nor wife of " + std::to_string(fid));
+    }
+  }
+  return faults;
+}
+
 class FamilyTest : public ::testing::Test {
 protected:
   void SetUp() override { env = std::make_unique<FamilyEnv>(dir.Path()); }
@@ -140,6 +246,15 @@ protected:
     env->families.Close();
     env->individuals.Close();
     return {DumpTable(dir.Path(), "fams"), DumpTable(dir.Path(), "inds")};
+  }
+  // Reads both tables (closing them) and checks them: the checker clean,
+  // every link both ways. Answers the rows.
+  std::pair<TableDump, TableDump> CheckedTables() {
+    auto tables = Tables();
+    EXPECT_EQ(tables.first.findings, std::vector<std::string>{});
+    EXPECT_EQ(tables.second.findings, std::vector<std::string>{});
+    EXPECT_EQ(LinkFaults(Parse(tables.first, tables.second)), std::vector<std::string>{});
+    return tables;
   }
   TestView& View() { return env->view; }
   TFamilyBox& Box() { return env->box; }
