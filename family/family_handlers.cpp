@@ -433,11 +433,14 @@ void TFamilyBox::StepClick(Side side, bool next) {
   });
 }
 
-void TFamilyBox::ShowFamsClick() { records_.OpenTables(); }
+void TFamilyBox::ShowFamsClick() {
+  Run([] {});
+}
 
 void TFamilyBox::ClearDataClick() {
   korvex::TKORVEXTable& fams = records_.Families();
   korvex::TKORVEXTable& inds = records_.Individuals();
+  outcome_ = Outcome::kDone;
   records_.PostPending();
   fams.DisableControls();
   inds.DisableControls();
@@ -456,12 +459,19 @@ void TFamilyBox::ClearDataClick() {
     fams.EnableControls();
     inds.EnableControls();
     records_.OpenTables();
+    outcome_ = Outcome::kRefused;
     view_.ShowMessage(e.Message());
     return;
   }
-  fams.EmptyTable();
-  inds.EmptyTable();
-  records_.FlushBuffers();
+  try {
+    fams.EmptyTable();
+    inds.EmptyTable();
+    records_.FlushBuffers();
+  } catch (...) {
+    fams.EnableControls();
+    inds.EnableControls();
+    throw;
+  }
   fams.EnableControls();
   inds.EnableControls();
 }

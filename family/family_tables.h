@@ -54,6 +54,7 @@ struct FamilyRecord {
   int husband = 0;
   int wife = 0;
   std::array<int, kChildSlots> children{};
+  bool operator==(const FamilyRecord&) const = default;
 };
 
 // One individuals record as the family code reads it.
@@ -61,6 +62,7 @@ struct IndividualRecord {
   std::string fname, lname, sex, bapdate;
   int famc = 0;
   std::array<int, kSpouseSlots> fams{};
+  bool operator==(const IndividualRecord&) const = default;
 };
 
 // The stored definitions of the two table components: table and database

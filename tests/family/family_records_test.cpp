@@ -21,14 +21,14 @@ TEST_F(FamilyTest, FirstCommandMakesBothTablesThatTheCheckerReads) {
   ASSERT_TRUE(env->families.Active() && env->individuals.Active());
   env->families.Close();
   env->individuals.Close();
-  EXPECT_EQ(PythonReader("schema", dir / "fams.DAT"),
+  EXPECT_EQ(PythonReader("schema", "'" + dir / "fams.DAT" + "'"),
             "field Fid 6 29 0\nfield Husband 6 0 0\nfield Wife 6 0 0\n"
             "field Child1 6 0 0\nfield Child2 6 0 0\nfield Child3 6 0 0\nfield Child4 6 0 0\n"
             "field Child5 6 0 0\nfield Child6 6 0 0\nfield Child7 6 0 0\nfield Child8 6 0 0\n"
             "field Child9 6 0 0\nfield Child10 6 0 0\nfield Child11 6 0 0\nfield Child12 6 0 0\n"
             "field Child13 6 0 0\nfield Child14 6 0 0\nfield Child15 6 0 0\n"
             "indexes 0 no-primary 0\nprimary unique 1 fields [1]\n");
-  EXPECT_EQ(PythonReader("schema", dir / "inds.DAT"),
+  EXPECT_EQ(PythonReader("schema", "'" + dir / "inds.DAT" + "'"),
             "field Pid 6 29 0\nfield Fname 1 0 31\nfield Lname 1 0 21\nfield Sex 1 0 2\n"
             "field Famc 7 0 0\nfield Fams1 7 0 0\nfield Fams2 7 0 0\nfield Fams3 7 0 0\n"
             "field Fams4 7 0 0\nfield Fams5 7 0 0\nfield Bdate 1 0 22\nfield Bapdate 1 0 22\n"

@@ -3,9 +3,10 @@
 code with the engine.
 
     family_tables.py schema TABLE.DAT   fields and index definitions
-    family_tables.py rows TABLE.DAT     the checker's findings, then one line
+    family_tables.py rows TABLE.DAT...  the checker's findings, then one line
                                         per live record: its ID, then each
                                         stored value, ';' between them
+With several tables each one's lines follow "== path".
 Strings come out as their bytes, floats as whole numbers when they are.
 """
 
@@ -62,4 +63,8 @@ def rows(path, out):
 
 
 if __name__ == "__main__":
-    {"schema": schema, "rows": rows}[sys.argv[1]](sys.argv[2], sys.stdout.buffer)
+    paths = sys.argv[2:]
+    for path in paths:
+        if len(paths) > 1:
+            sys.stdout.buffer.write(b"== %s\n" % path.encode())
+        {"schema": schema, "rows": rows}[sys.argv[1]](path, sys.stdout.buffer)

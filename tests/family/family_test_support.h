@@ -111,22 +111,34 @@ struct TableDump {
   std::vector<std::string> rows;      // "id;value;value..."
 };
 
-inline std::string PythonReader(const std::string& command, const std::string& path) {
+inline std::string PythonReader(const std::string& command, const std::string& paths) {
   qvtest::CommandResult r =
-      qvtest::RunShell("python3 '" QV_SOURCE_DIR "/tests/family/family_tables.py' " + command + " '" + path + "' 2>&1");
+      qvtest::RunShell("python3 '" QV_SOURCE_DIR "/tests/family/family_tables.py' " + command + " " + paths + " 2>&1");
   EXPECT_EQ(r.status, 0) << r.output;
   return r.output;
 }
 
-inline TableDump DumpTable(const std::string& folder, const std::string& name) {
-  TableDump d;
-  std::istringstream in(PythonReader("rows", folder + "/" + name + ".DAT"));
+// The reader's output for several tables at once (one python run): table
+// file path -> its dump.
+inline std::map<std::string, TableDump> DumpTables(const std::vector<std::string>& paths) {
+  std::string args;
+  for (const std::string& p : paths) args += " '" + p + "'";
+  std::map<std::string, TableDump> dumps;
+  std::istringstream in(PythonReader("rows", args));
+  TableDump* d = paths.size() == 1 ? &dumps[paths[0]] : nullptr;
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind("error:", 0) == 0 || line.rfind("warning:", 0) == 0) d.findings.push_back(line);
-    else if (line.rfind("keys ", 0) == 0) d.keys.push_back(line);
-    else d.rows.push_back(line);
+    if (line.rfind("== ", 0) == 0) d = &dumps[line.substr(3)];
+    else if (d == nullptr) ADD_FAILURE() << line;
+    else if (line.rfind("error:", 0) == 0 || line.rfind("warning:", 0) == 0) d->findings.push_back(line);
+    else if (line.rfind("keys ", 0) == 0) d->keys.push_back(line);
+    else d->rows.push_back(line);
   }
-  return d;
+  return dumps;
+}
+
+inline TableDump DumpTable(const std::string& folder, const std::string& name) {
+  const std::string path = folder + "/" + name + ".DAT";
+  return DumpTables({path})[path];
 }
 
 // Expected rows as the reader prints them.
