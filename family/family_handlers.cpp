@@ -121,18 +121,7 @@ int TFamilyBox::NewSpouse(const PersonName& name, const char* sex, int fid, int 
 }
 
 void TFamilyBox::ReportNamesakes(const std::string& husband_text) {
-  korvex::TKORVEXTable& inds = records_.Individuals();
-  inds.SetFilter("Sex='M'");
-  inds.SetFilteredValue(true);
-  try {
-    for (inds.First(); !inds.Eof(); inds.Next())
-      if (inds.FieldByName("Fname")->AsString() + " " + inds.FieldByName("Lname")->AsString() == husband_text)
-        view_.ShowMessage(husband_text + " found");
-  } catch (...) {
-    inds.SetFilteredValue(false);
-    throw;
-  }
-  inds.SetFilteredValue(false);
+  for (int n = records_.CountMenNamed(husband_text); n > 0; --n) view_.ShowMessage(husband_text + " found");
 }
 
 // ---- Add, F, M ----

@@ -2,8 +2,12 @@
 
 #include <cmath>
 
+#include <cstring>
+#include <vector>
+
 #include "platform/dataset/variant.h"
 #include "tables/components/korvex_table.h"
+#include "tables/engine/data_cursor.h"
 
 namespace family {
 
@@ -137,6 +141,60 @@ std::optional<FamilyRecord> TFamilyRecords::ReadFamily(int fid) {
 std::optional<IndividualRecord> TFamilyRecords::ReadIndividual(int pid) {
   if (!LocateIndividual(pid)) return std::nullopt;
   return IndividualFields();
+}
+
+namespace {
+
+std::string Quoted(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) q += c == '\'' ? std::string("''") : std::string(1, c);
+  return q + "'";
+}
+
+// A filter that lets through the men whose given name and surname may
+// join to `full_name` (each way of cutting it at a blank); "" when no cut
+// gives two names that fit their fields.
+std::string NamesakeFilter(const std::string& full_name) {
+  std::string cuts;
+  for (std::size_t b = full_name.find(' '); b != std::string::npos; b = full_name.find(' ', b + 1)) {
+    const std::string given = full_name.substr(0, b), surname = full_name.substr(b + 1);
+    if (given.empty() || surname.empty() || given.size() > 31 || surname.size() > 21) return "";
+    cuts += (cuts.empty() ? "(" : " OR (") + std::string("Fname=") + Quoted(given) + " AND Lname=" + Quoted(surname) + ")";
+  }
+  return cuts.empty() ? "" : "Sex='M' AND (" + cuts + ")";
+}
+
+}  // namespace
+
+int TFamilyRecords::CountMenNamed(const std::string& full_name) {
+  if (full_name.find(' ') == std::string::npos) return 0;
+  std::unique_ptr<korvex::TDataCursor> scan = individuals_.Handle()->CloneCursor();
+  // The filter narrows the scan to candidates read from the record bytes;
+  // each candidate is then compared exactly.
+  const std::string filter = NamesakeFilter(full_name);
+  if (!filter.empty()) scan->ActivateFilter(scan->AddFilter(0, filter, nullptr, false, nullptr, {}));
+  int fname = 0, lname = 0, sex = 0;
+  for (int i = 1; i <= scan->GetFieldCount(); ++i) {
+    const std::string& name = scan->GetFieldDefinitionByPos(i).Name;
+    if (name == "Fname") fname = i;
+    else if (name == "Lname") lname = i;
+    else if (name == "Sex") sex = i;
+  }
+  std::vector<std::uint8_t> record(scan->GetRecordSize());
+  char given[260], surname[260], m[260];
+  int count = 0;
+  scan->SetIndexPos(korvex::kPhysicalOrder);  // the order does not matter here
+  scan->SetToBegin();
+  while (scan->GetNextRecord(record.data()) == 0) {
+    scan->GetField(sex, record.data(), reinterpret_cast<std::uint8_t*>(m));
+    if (std::strcmp(m, "M") != 0) continue;
+    scan->GetField(fname, record.data(), reinterpret_cast<std::uint8_t*>(given));
+    const std::size_t g = std::strlen(given);
+    if (full_name.size() <= g || full_name.compare(0, g, given) != 0 || full_name[g] != ' ') continue;
+    scan->GetField(lname, record.data(), reinterpret_cast<std::uint8_t*>(surname));
+    if (full_name.compare(g + 1, std::string::npos, surname) == 0) ++count;
+  }
+  return count;
 }
 
 int TFamilyRecords::ResolveHusband(int fid, int stored) {

@@ -64,6 +64,11 @@ public:
   bool WriteFamily(int fid, const FamilyRecord& record);
   bool WriteIndividual(int pid, const IndividualRecord& record);
 
+  // How many stored men (Sex "M") are called exactly `full_name` (given
+  // names, a blank, surname). A scan of its own: the table stays where it
+  // was.
+  int CountMenNamed(const std::string& full_name);
+
   // The husband of a family as stored, with the old "not set yet" 999
   // read as 0 unless individual 999 lists the family.
   int ResolveHusband(int fid, int stored);

@@ -1,0 +1,351 @@
+// The family box against SQLite (its C API, same run, same folder) on the
+// family tables: P persons and F families (husbands, wives and up to eight
+// children drawn at random), then
+//   (a) N showfam of random families: the family, its couple and children
+//       read by number (SQLite: prepared primary-key SELECTs of the same
+//       rows, the same texts built);
+//   (b) A Adds of a couple with three children, each with the duplicate
+//       scan of the stored men, every Add durable before the next
+//       (SQLite: per Add BEGIN, a Sex='M' scan, the inserts and the
+//       family's update, COMMIT; journal_mode=DELETE, synchronous=FULL).
+// Each case runs `repeats` times; the best times are compared and both
+// sides' answers must agree.
+//
+//   family_bench [--persons P] [--families F] [--showfams N] [--adds A] [--repeats R] [--dir D] [--check]
+// --check exits 1 when a ratio passes 2.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/bench_util.h"
+#include "family/family_box.h"
+#include "family/family_tables.h"
+#include "tables/components/korvex_table.h"
+#include "tables/components/sessions.h"
+
+namespace {
+
+using namespace family;
+
+[[noreturn]] void Die(const std::string& why) {
+  std::fprintf(stderr, "family_bench: %s\n", why.c_str());
+  std::exit(1);
+}
+
+// The box without a window: texts kept, questions answered "Male".
+class QuietView : public TFamilyView {
+public:
+  std::string husband, wife;
+  std::vector<std::string> entries;
+  std::size_t shown = 0;  // bytes of text shown, to compare with SQLite's
+  int found = 0;
+
+  std::string BoxText(Side side) const override { return side == Side::kHusband ? husband : wife; }
+  void SetBoxText(Side side, const std::string& text) override {
+    shown += text.size();
+    (side == Side::kHusband ? husband : wife) = text;
+  }
+  std::vector<std::string> Entries() const override { return entries; }
+  void ClearEntries() override { entries.clear(); }
+  void AddEntry(const std::string& text) override {
+    shown += text.size();
+    entries.push_back(text);
+  }
+  int EntryIndex() const override { return -1; }
+  int StepPosition(Side) const override { return 0; }
+  void SetStepPosition(Side, int) override {}
+  void SetStepEnabled(Side, bool) override {}
+  void EnableSideButtons() override {}
+  int SelectionLength() const override { return 0; }
+  std::string SelectedText() const override { return ""; }
+  void ShowChildren() override {}
+  void ShowMessage(const std::string&) override { ++found; }
+  int AskSex(const std::string&) override { return kAnswerMale; }
+};
+
+struct Person {
+  std::string fname, lname, sex, bapdate;
+  int famc = 0;
+  int fams[5] = {};
+};
+struct Family {
+  int husband = 0, wife = 0;
+  int children[15] = {};
+};
+
+class Lite {
+public:
+  explicit Lite(const std::string& path) {
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) Die("sqlite open");
+  }
+  ~Lite() { sqlite3_close(db); }
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) Die(error ? error : sql);
+  }
+  sqlite3_stmt* Prepare(const std::string& sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) Die(sqlite3_errmsg(db));
+    return s;
+  }
+  void Done(sqlite3_stmt* s) {
+    if (sqlite3_step(s) != SQLITE_DONE) Die(sqlite3_errmsg(db));
+    sqlite3_reset(s);
+  }
+  sqlite3* db = nullptr;
+};
+
+std::string Text(sqlite3_stmt* s, int column) {
+  const unsigned char* t = sqlite3_column_text(s, column);
+  return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+const char* const kGiven[] = {"Jan", "Pieter", "Anna", "Grietje", "Klaas", "Maria", "Hendrik", "Aaltje", "Cornelis", "Neeltje"};
+const char* const kSurname[] = {"Smit", "Bos", "Vos", "de Wit", "Mol", "Kok", "Kuip", "Dekker", "Visser", "Bakker"};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int persons = 100000, families = 40000, showfams = 10000, adds = 200, repeats = 3;
+  bool check = false;
+  std::string dir;
+  bench::OptionReader options(argc, argv, "family_bench",
+                              "[--persons P] [--families F] [--showfams N] [--adds A] [--repeats R] [--dir D] [--check]");
+  for (std::string o; options.Next(o);) {
+    if (o == "--persons") persons = static_cast<int>(options.Number());
+    else if (o == "--families") families = static_cast<int>(options.Number());
+    else if (o == "--showfams") showfams = static_cast<int>(options.Number());
+    else if (o == "--adds") adds = static_cast<int>(options.Number());
+    else if (o == "--repeats") repeats = std::max(1, static_cast<int>(options.Number()));
+    else if (o == "--dir") dir = options.Value();
+    else if (o == "--check") check = true;
+    else options.Fail("unknown option " + o);
+  }
+  if (persons < 1 || families < 1) options.Fail("persons and families must be at least 1");
+  bool made_dir = false;
+  if (dir.empty()) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-family-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) Die("mkdtemp");
+    dir = pattern;
+    made_dir = true;
+  }
+
+  // ---- the data, the same on both sides
+  std::mt19937 rng(20261207);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  std::vector<Person> people(persons);
+  for (Person& p : people) {
+    p.fname = kGiven[pick(10)];
+    p.lname = kSurname[pick(10)];
+    p.sex = pick(2) ? "M" : "F";
+    p.bapdate = std::to_string(1 + pick(28)) + " May " + std::to_string(1600 + pick(200));
+    p.famc = pick(families + 1);
+    p.fams[0] = 1 + pick(families);
+  }
+  std::vector<Family> fams(families);
+  for (Family& f : fams) {
+    f.husband = 1 + pick(persons);
+    f.wife = 1 + pick(persons);
+    const int n = pick(9);
+    for (int i = 0; i < n; ++i) f.children[i] = 1 + pick(persons);
+  }
+  std::vector<int> show_ids(showfams);
+  for (int& id : show_ids) id = 1 + pick(families);
+
+  // ---- our tables, loaded while held exclusively
+  const std::string lite_path = dir + "/family.sqlite";
+  {
+    korvex::TKORVEXTable t_fams, t_inds;
+    TFamilyDatabases databases(dir);
+    DefineFamiliesTable(t_fams);
+    DefineIndividualsTable(t_inds);
+    t_fams.SetExclusive(true);
+    t_inds.SetExclusive(true);
+    QuietView view;
+    TFamilyRecords records(t_fams, t_inds, [](const std::string&) {});
+    records.OpenTables();
+    for (const Person& p : people) {
+      IndividualRecord r;
+      r.fname = p.fname;
+      r.lname = p.lname;
+      r.sex = p.sex;
+      r.bapdate = p.bapdate;
+      r.famc = p.famc;
+      for (int i = 0; i < 5; ++i) r.fams[i] = p.fams[i];
+      records.AppendIndividual(r);
+    }
+    for (const Family& f : fams) {
+      FamilyRecord r;
+      r.husband = f.husband;
+      r.wife = f.wife;
+      for (int i = 0; i < 15; ++i) r.children[i] = f.children[i];
+      records.AppendFamily(r);
+    }
+    t_fams.Close();
+    t_inds.Close();
+  }
+  {
+    Lite lite(lite_path);
+    lite.Exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
+    std::string cols;
+    for (int i = 1; i <= 15; ++i) cols += ", child" + std::to_string(i) + " INTEGER";
+    lite.Exec("CREATE TABLE fams (fid INTEGER PRIMARY KEY AUTOINCREMENT, husband INTEGER, wife INTEGER" + cols + ")");
+    lite.Exec("CREATE TABLE inds (pid INTEGER PRIMARY KEY AUTOINCREMENT, fname TEXT, lname TEXT, sex TEXT, famc REAL, "
+              "fams1 REAL, fams2 REAL, fams3 REAL, fams4 REAL, fams5 REAL, bdate TEXT, bapdate TEXT)");
+    lite.Exec("BEGIN");
+    sqlite3_stmt* ins = lite.Prepare("INSERT INTO inds (fname, lname, sex, bapdate, famc, fams1, fams2, fams3, fams4, "
+                                     "fams5, bdate) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, '')");
+    for (const Person& p : people) {
+      sqlite3_bind_text(ins, 1, p.fname.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_text(ins, 2, p.lname.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_text(ins, 3, p.sex.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_text(ins, 4, p.bapdate.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_double(ins, 5, p.famc);
+      for (int i = 0; i < 5; ++i) sqlite3_bind_double(ins, 6 + i, p.fams[i]);
+      lite.Done(ins);
+    }
+    sqlite3_finalize(ins);
+    std::string q = "INSERT INTO fams (husband, wife";
+    for (int i = 1; i <= 15; ++i) q += ", child" + std::to_string(i);
+    q += ") VALUES (?, ?";
+    for (int i = 1; i <= 15; ++i) q += ", ?";
+    sqlite3_stmt* insf = lite.Prepare(q + ")");
+    for (const Family& f : fams) {
+      sqlite3_bind_int(insf, 1, f.husband);
+      sqlite3_bind_int(insf, 2, f.wife);
+      for (int i = 0; i < 15; ++i) sqlite3_bind_int(insf, 3 + i, f.children[i]);
+      lite.Done(insf);
+    }
+    sqlite3_finalize(insf);
+    lite.Exec("COMMIT");
+  }
+
+  // ---- (a) showfam
+  std::size_t ours_shown = 0, lite_shown = 0;
+  double ours_show = 0, lite_show = 0, ours_add = 0, lite_add = 0;
+  int ours_found = 0, lite_found = 0;
+  {
+    korvex::TKORVEXTable t_fams, t_inds;
+    TFamilyDatabases databases(dir);
+    DefineFamiliesTable(t_fams);
+    DefineIndividualsTable(t_inds);
+    QuietView view;
+    TFamilyBox box(t_fams, t_inds, view);
+    box.ShowFamsClick();
+    ours_show = bench::Best(repeats, [&] {
+      view.shown = 0;
+      for (int id : show_ids) box.showfam(id);
+      ours_shown = view.shown;
+    });
+    // ---- (b) Adds
+    ours_add = bench::Best(repeats, [&] {
+      view.found = 0;
+      for (int i = 0; i < adds; ++i) {
+        view.husband = std::string(kGiven[i % 10]) + " " + kSurname[(i / 10) % 10];
+        view.wife = "Anna Bos";
+        view.entries = {"Jan bp. 1 May 1701", "Anna bp. 2 Jun 1703", "Klaas bp. 3 Jul 1705"};
+        box.AddClick();
+      }
+      ours_found = view.found;
+    });
+    t_fams.Close();
+    t_inds.Close();
+  }
+  korvex::FinalizeSessions();
+  {
+    Lite lite(lite_path);
+    lite.Exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
+    sqlite3_stmt* fam = lite.Prepare("SELECT * FROM fams WHERE fid = ?");
+    sqlite3_stmt* ind = lite.Prepare("SELECT fname, lname, bapdate FROM inds WHERE pid = ?");
+    auto person = [&](int pid, bool couple) -> std::string {
+      sqlite3_bind_int(ind, 1, pid);
+      std::string text;
+      if (sqlite3_step(ind) == SQLITE_ROW)
+        text = couple ? Text(ind, 0) + " " + Text(ind, 1) : Text(ind, 0) + " bp. " + Text(ind, 2);
+      sqlite3_reset(ind);
+      return text;
+    };
+    lite_show = bench::Best(repeats, [&] {
+      lite_shown = 0;
+      for (int id : show_ids) {
+        sqlite3_bind_int(fam, 1, id);
+        if (sqlite3_step(fam) != SQLITE_ROW) Die("family missing");
+        int ids[17];
+        for (int i = 0; i < 17; ++i) ids[i] = sqlite3_column_int(fam, 1 + i);
+        sqlite3_reset(fam);
+        lite_shown += person(ids[0], true).size() + person(ids[1], true).size();
+        for (int i = 2; i < 17 && ids[i] != 0; ++i) lite_shown += person(ids[i], false).size();
+      }
+    });
+    sqlite3_finalize(fam);
+    sqlite3_finalize(ind);
+    sqlite3_stmt* men = lite.Prepare("SELECT fname, lname FROM inds WHERE sex = 'M'");
+    sqlite3_stmt* new_fam = lite.Prepare("INSERT INTO fams (husband) VALUES (0)");
+    sqlite3_stmt* new_ind = lite.Prepare(
+        "INSERT INTO inds (fname, lname, sex, bapdate, famc, fams1, fams2, fams3, fams4, fams5, bdate) "
+        "VALUES (?, ?, ?, ?, ?, ?, 0, 0, 0, 0, '')");
+    sqlite3_stmt* set_fam = lite.Prepare("UPDATE fams SET husband = ?, wife = ?, child1 = ?, child2 = ?, child3 = ? WHERE fid = ?");
+    auto add_person = [&](const std::string& f, const std::string& l, const char* sex, const std::string& bap, int famc,
+                          int fams1) {
+      sqlite3_bind_text(new_ind, 1, f.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(new_ind, 2, l.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(new_ind, 3, sex, -1, SQLITE_STATIC);
+      sqlite3_bind_text(new_ind, 4, bap.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_double(new_ind, 5, famc);
+      sqlite3_bind_double(new_ind, 6, fams1);
+      lite.Done(new_ind);
+      return static_cast<int>(sqlite3_last_insert_rowid(lite.db));
+    };
+    lite_add = bench::Best(repeats, [&] {
+      lite_found = 0;
+      for (int i = 0; i < adds; ++i) {
+        const std::string given = kGiven[i % 10], surname = kSurname[(i / 10) % 10];
+        const std::string husband = given + " " + surname;
+        lite.Exec("BEGIN");
+        while (sqlite3_step(men) == SQLITE_ROW)
+          if (Text(men, 0) + " " + Text(men, 1) == husband) ++lite_found;
+        sqlite3_reset(men);
+        lite.Done(new_fam);
+        const int fid = static_cast<int>(sqlite3_last_insert_rowid(lite.db));
+        const int h = add_person(given, surname, "M", "", 0, fid);
+        const int w = add_person("Anna", "Bos", "F", "", 0, fid);
+        const int c1 = add_person("Jan", surname, "M", "1 May 1701", fid, 0);
+        const int c2 = add_person("Anna", surname, "M", "2 Jun 1703", fid, 0);
+        const int c3 = add_person("Klaas", surname, "M", "3 Jul 1705", fid, 0);
+        sqlite3_bind_int(set_fam, 1, h);
+        sqlite3_bind_int(set_fam, 2, w);
+        sqlite3_bind_int(set_fam, 3, c1);
+        sqlite3_bind_int(set_fam, 4, c2);
+        sqlite3_bind_int(set_fam, 5, c3);
+        sqlite3_bind_int(set_fam, 6, fid);
+        lite.Done(set_fam);
+        lite.Exec("COMMIT");
+      }
+    });
+    for (sqlite3_stmt* s : {men, new_fam, new_ind, set_fam}) sqlite3_finalize(s);
+  }
+  if (made_dir) std::filesystem::remove_all(dir);
+
+  const double show_ratio = ours_show / lite_show, add_ratio = ours_add / lite_add;
+  std::printf("persons %d, families %d, best of %d\n", persons, families, repeats);
+  std::printf("(a) %d showfam:      ours %.4f s, SQLite %.4f s, ratio %.2f (bar 2)\n", showfams, ours_show, lite_show,
+              show_ratio);
+  std::printf("(b) %d Adds:         ours %.4f s, SQLite %.4f s, ratio %.2f (bar 2)\n", adds, ours_add, lite_add,
+              add_ratio);
+  bool ok = true;
+  if (ours_shown != lite_shown) {
+    std::printf("answers differ: showfam texts %zu bytes against %zu\n", ours_shown, lite_shown);
+    ok = false;
+  }
+  if (ours_found != lite_found) {
+    std::printf("answers differ: %d namesakes reported against %d\n", ours_found, lite_found);
+    ok = false;
+  }
+  if (!ok) return 1;
+  return check && (show_ratio > 2 || add_ratio > 2) ? 1 : 0;
+}
