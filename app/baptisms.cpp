@@ -24,7 +24,10 @@
 #include "app/small_dialogs.h"
 #include "forms/small_dialogs.h"
 #include "memo/print/memo_printer.h"
+#include "family/family_box.h"
+#include "family/family_tables.h"
 #include "platform/gui/text.h"
+#include "platform/gui/up_down.h"
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
@@ -36,12 +39,9 @@ namespace {
 // Formatting rectangle message of an edit control.
 constexpr std::uint32_t EM_SETRECT = 0x00B3;
 
-// Handlers of the family box's own commands, which the stored form keeps
-// hidden and disabled; they come with the family box.
-const char* const kLaterHandlers[] = {
-    "CreateGEDCOM1Click", "Showfamilybox1Click", "ShowFams1Click", "ClearData1Click",
-    "Henrylist1Click",    "Showfamily1Click",    "Fillinfamily1Click",
-};
+// Handlers of the family reports, which the stored form keeps hidden and
+// disabled; they come with the reports.
+const char* const kLaterHandlers[] = {"CreateGEDCOM1Click", "Henrylist1Click", "Showfamily1Click"};
 // Commands that do nothing by design.
 const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
 
@@ -69,11 +69,12 @@ TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget
   // Long records wrap on paper instead of running off its edge.
   printer_->OnFormatPrint = [](memo::TVellMemo* sender) { sender->SetWordWrap(true); };
   printer_->setVellMemo(&vm0->Memo());
+  MakeFamilyBox();
   WireHandlers();
   connect(qApp, &QGuiApplication::focusWindowChanged, this, &TBaptisms::FocusWindowChanged);
 }
 
-TBaptisms::~TBaptisms() = default;
+TBaptisms::~TBaptisms() { CloseFamilyTables(); }
 
 void TBaptisms::WireHandlers() {
   forms::THandlerTable h;
@@ -116,6 +117,22 @@ void TBaptisms::WireHandlers() {
   h.Set("Help1Click", [this] { Help1Click(); });
   h.Set("Setaschildren1Click", [this] { Setaschildren1Click(); });
   h.Set("Setaschildren2Click", [this] { Setaschildren2Click(); });
+  h.Set("Button7Click", [this] { Button7Click(); });
+  h.Set("FfbtnClick", [this] { FfbtnClick(forms::EventSender()); });
+  h.Set("wfbtnClick", [this] { wfbtnClick(forms::EventSender()); });
+  h.Set("FsibbtnClick", [this] { FsibbtnClick(forms::EventSender()); });
+  h.Set("WspousebtnClick", [this] { WspousebtnClick(forms::EventSender()); });
+  h.Set("BitBtn2Click", [this] { BitBtn2Click(); });
+  h.Set("ListBox1Click", [this] { ListBox1Click(); });
+  h.Set("FillFamilyClick", [this] { FillFamilyClick(); });
+  h.Set("UpDown1Click", [this] {
+    QObject* sender = forms::EventSender();
+    auto* arrows = dynamic_cast<gui::TUpDown*>(sender);
+    UpDown1Click(sender, arrows ? arrows->LastButton() : gui::btNext);
+  });
+  h.Set("ClearDataClick", [this] { ClearDataClick(); });
+  h.Set("ShowFamsClick", [this] { ShowFamsClick(); });
+  h.Set("Showfamilybox1Click", [this] { Showfamilybox1Click(); });
   for (const char* name : kLaterHandlers) h.Set(name, [] {});
   for (const char* name : kNoOpHandlers) h.Set(name, [] {});
   unwired_ = Connect(h);

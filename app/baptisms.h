@@ -29,6 +29,7 @@
 #include "app/user_prompts.h"
 #include "forms/baptisms_form.h"
 
+class QListWidget;
 class QWindow;
 
 namespace forms {
@@ -39,6 +40,14 @@ class TGetSexDlgForm;
 }  // namespace forms
 namespace memo {
 class TVellMemoPrinter;
+}
+namespace family {
+class TFamilyBox;
+class TFamilyDatabases;
+class TFamilyView;
+}  // namespace family
+namespace gui {
+enum TUDBtnType : int;
 }
 
 namespace app {
@@ -144,6 +153,30 @@ public:
   void GedEditEnter();
   bool GedEditCurrent() const { return ged_current_; }
 
+  // The family box's buttons and commands over the tables fams.DAT and
+  // inds.DAT in the settings folder (the box's handlers are in
+  // family/family_box.h). A sender that is not the husband's button is the
+  // wife's. An engine error ends a command with its message.
+  void Button7Click();  // Add
+  void FfbtnClick(QObject* sender);
+  void wfbtnClick(QObject* sender);
+  void FsibbtnClick(QObject* sender);
+  void WspousebtnClick(QObject* sender);
+  void BitBtn2Click();  // Add Child
+  void ListBox1Click();
+  void FillFamilyClick();
+  void UpDown1Click(QObject* sender, gui::TUDBtnType button);
+  void ClearDataClick();
+  void ShowFamsClick();
+  // "Show family box": marks the entry and shows the box on the active
+  // page, or takes the mark off and hides it.
+  void Showfamilybox1Click();
+  // Drag handlers no component uses: a drag from the current memo is
+  // accepted; a drop adds its selected text to the list dropped on.
+  bool FfbtnDragOver(QObject* source) const;
+  void FfbtnDragDrop(QListWidget* target, QObject* source);
+  family::TFamilyBox& FamilyBox() const { return *family_box_; }
+
   TAboutBox& AboutBox() const { return *about_box_; }
   forms::TGetSexDlgForm& GetSexDlg() const { return *sex_dlg_; }
   forms::TPasswordDlgForm& PasswordDlg() const { return *password_dlg_; }
@@ -181,7 +214,12 @@ protected:
   void showEvent(QShowEvent* event) override;
 
 private:
+  class TBoxView;
   void WireHandlers();
+  void MakeFamilyBox();
+  void CloseFamilyTables();
+  // Runs a family command; an engine error is shown, not thrown on.
+  void FamilyCommand(const std::function<void()>& command);
   // Shows a dialog modally, then counts as an activation.
   int RunModal(QDialog& dialog);
   void AfterDialog();
@@ -241,6 +279,10 @@ private:
   forms::TFindDialogForm* find_dialog_ = nullptr;
   forms::TReplaceDialogForm* replace_dialog_ = nullptr;
   std::unique_ptr<memo::TVellMemoPrinter> printer_;
+  std::unique_ptr<family::TFamilyDatabases> family_databases_;
+  std::unique_ptr<family::TFamilyView> family_view_;
+  std::unique_ptr<family::TFamilyBox> family_box_;
+  bool family_box_shown_ = false;
 };
 
 }  // namespace app

@@ -57,15 +57,18 @@ int main(int argc, char** argv) {
   korvex::InstallPasswordDialog();
 
   const std::string folder = appcore::SettingsFolder(QCoreApplication::applicationFilePath().toStdString());
-  app::TQtPrompts prompts;
-  app::TBaptisms baptisms(prompts, folder);
-  prompts.SetParent(&baptisms);
-  app::TForm2 form2(baptisms.Ticks(), &baptisms);
-  baptisms.SetDataFileDialog(&form2);
+  {
+    app::TQtPrompts prompts;
+    app::TBaptisms baptisms(prompts, folder);
+    prompts.SetParent(&baptisms);
+    app::TForm2 form2(baptisms.Ticks(), &baptisms);
+    baptisms.SetDataFileDialog(&form2);
 
-  baptisms.showMaximized();
-  application.exec();
-  // The sessions stop the engine while its globals still live.
+    baptisms.showMaximized();
+    application.exec();
+  }
+  // The window's family tables are gone; the sessions stop the engine
+  // while its globals still live.
   korvex::FinalizeSessions();
   return 0;
 }

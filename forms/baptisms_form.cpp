@@ -15,7 +15,11 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "family/family_tables.h"
+#include "platform/dataset/datalink.h"
 #include "platform/gui/fonts.h"
+#include "platform/gui/up_down.h"
+#include "tables/components/korvex_table.h"
 
 namespace forms {
 namespace {
@@ -52,6 +56,20 @@ const TWiring kComponentWiring[] = {
     {"Button3", "OnClick", "Button3Click"},
     {"PageControl1", "OnChange", "PageControl1Change"},
     {"vm0", "OnChange", "vm0Change"},
+    // The family box.
+    {"BitBtn1", "OnClick", "Button7Click"},
+    {"Ffbtn", "OnClick", "FfbtnClick"},
+    {"Wfbtn", "OnClick", "FfbtnClick"},
+    {"Fmbtn", "OnClick", "wfbtnClick"},
+    {"Wmbtn", "OnClick", "wfbtnClick"},
+    {"Fsibbtn", "OnClick", "FsibbtnClick"},
+    {"wifesibbtn", "OnClick", "FsibbtnClick"},
+    {"Fspousebtn", "OnClick", "WspousebtnClick"},
+    {"Wspousebtn", "OnClick", "WspousebtnClick"},
+    {"BitBtn2", "OnClick", "BitBtn2Click"},
+    {"ListBox1", "OnClick", "ListBox1Click"},
+    {"UpDown1", "OnClick", "UpDown1Click"},
+    {"UpDown2", "OnClick", "UpDown1Click"},
 };
 
 const MenuDef kFileMenu{"File1", "File", {
@@ -94,10 +112,10 @@ const MenuDef kViewMenu{"View1", "View", {
     {"SortbyWife1", "Sort by Wife", "", "SortbyHusband1Click"},
     {"SortAll1", "Sort All", "", "SortbyHusband1Click"},
     {"Wordwrap1", "Wordwrap", "", "Wordwrap1Click", kCheckable},
-    {"Showfamilybox1", "Show family box", "", "Showfamilybox1Click", kHidden},
+    {"Showfamilybox1", "Show family box", "", "Showfamilybox1Click", kHidden | kCheckable},
     {"Showlines1", "Show line #'s", "", "Showlines1Click", kHidden},
-    {"ShowFams1", "Show Fams", "", "ShowFams1Click", kHidden},
-    {"ClearData1", "Clear Data", "", "ClearData1Click", kHidden},
+    {"ShowFams1", "Show Fams", "", "ShowFamsClick", kHidden},
+    {"ClearData1", "Clear Data", "", "ClearDataClick", kHidden},
     {"Henrylist1", "Henry list", "", "Henrylist1Click", kHidden},
     {"Showfamily1", "Show family", "", "Showfamily1Click", kHidden},
 }};
@@ -114,7 +132,7 @@ const MenuDef kPopupMenu{"PopupMenu1", "", {
     {"N3", "-", "", "", kSeparator},
     {"Setaschildren1", "Set as children", "", "Setaschildren1Click"},
     {"Setaschildren2", "Set as children w/witness", "", "Setaschildren2Click"},
-    {"Fillinfamily1", "Fill in family", "", "Fillinfamily1Click", kHidden},
+    {"Fillinfamily1", "Fill in family", "", "FillFamilyClick", kHidden},
     {"N4", "-", "", "", kSeparator},
     {"Sortgroupsbydate1", "Sort groups by date", "", "Sortgroupsbydate1Click"},
     {"Editline2", "Edit original line", "", "Editline1Click"},
@@ -180,9 +198,24 @@ TBaptismsForm::TBaptismsForm(QWidget* parent) : QMainWindow(parent) {
   GedEdit = std::make_unique<memo::TVellMemo>();
   VellMemo2 = std::make_unique<memo::TVellMemo>();
   VellMemo3 = std::make_unique<memo::TVellMemo>();
+
+  KORVEXTable1 = std::make_unique<korvex::TKORVEXTable>();
+  KORVEXTable2 = std::make_unique<korvex::TKORVEXTable>();
+  family::DefineFamiliesTable(*KORVEXTable1);
+  family::DefineIndividualsTable(*KORVEXTable2);
+  DataSource1 = std::make_unique<db::TDataSource>(nullptr);
+  DataSource2 = std::make_unique<db::TDataSource>(nullptr);
+  DataSource1->SetDataSet(KORVEXTable1.get());
+  DataSource2->SetDataSet(KORVEXTable2.get());
 }
 
-TBaptismsForm::~TBaptismsForm() = default;
+TBaptismsForm::~TBaptismsForm() {
+  // The sources let go of the tables before the tables go.
+  DataSource1.reset();
+  DataSource2.reset();
+  KORVEXTable1.reset();
+  KORVEXTable2.reset();
+}
 
 void TBaptismsForm::BuildSearchPanel(QWidget* top) {
   auto* rows = new QVBoxLayout(top);
@@ -270,12 +303,40 @@ void TBaptismsForm::BuildPages() {
   Panel3->setFrameShape(QFrame::StyledPanel);
   Panel3->setFixedWidth(300);
   auto* box = new QVBoxLayout(Panel3);
-  Edit3 = Named(new QLineEdit(Panel3), "Edit3");
-  Edit4 = Named(new QLineEdit(Panel3), "Edit4");
+  // A person's row: the name, then F, M, Sibling, Spouse and the arrows.
+  auto person_row = [&](QLineEdit*& edit, const char* edit_name, std::array<QPushButton**, 4> buttons,
+                        std::array<const char*, 4> names, gui::TUpDown*& arrows, const char* arrows_name) {
+    auto* row = new QHBoxLayout;
+    edit = Named(new QLineEdit(Panel3), edit_name);
+    row->addWidget(edit, 1);
+    const char* captions[] = {"F", "M", "Sibling", "Spouse"};
+    for (int i = 0; i < 4; ++i) {
+      *buttons[i] = Named(new QPushButton(captions[i], Panel3), names[i]);
+      row->addWidget(*buttons[i]);
+    }
+    arrows = Named(new gui::TUpDown(Panel3), arrows_name);
+    row->addWidget(arrows);
+    box->addLayout(row);
+  };
+  person_row(Edit3, "Edit3", {&Ffbtn, &Fmbtn, &Fsibbtn, &Fspousebtn}, {"Ffbtn", "Fmbtn", "Fsibbtn", "Fspousebtn"},
+             UpDown1, "UpDown1");
+  person_row(Edit4, "Edit4", {&Wfbtn, &Wmbtn, &wifesibbtn, &Wspousebtn}, {"Wfbtn", "Wmbtn", "wifesibbtn", "Wspousebtn"},
+             UpDown2, "UpDown2");
   ListBox1 = Named(new QListWidget(Panel3), "ListBox1");
-  box->addWidget(Edit3);
-  box->addWidget(Edit4);
   box->addWidget(ListBox1, 1);
+  auto* buttons = new QHBoxLayout;
+  BitBtn1 = Named(new QPushButton("Add", Panel3), "BitBtn1");
+  BitBtn2 = Named(new QPushButton("Add Child", Panel3), "BitBtn2");
+  buttons->addWidget(BitBtn1);
+  buttons->addWidget(BitBtn2);
+  box->addLayout(buttons);
+  // No behaviour: a married couple's line and its list.
+  Edit5 = Named(new QLineEdit(Panel3), "Edit5");
+  ListBox2 = Named(new QListWidget(Panel3), "ListBox2");
+  Button2 = Named(new QPushButton("Married", Panel3), "Button2");
+  box->addWidget(Edit5);
+  box->addWidget(ListBox2);
+  box->addWidget(Button2);
   Panel3->setVisible(false);
   page->addWidget(Panel3);
 

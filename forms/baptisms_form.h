@@ -6,7 +6,8 @@
 // Button1 "Search", Button3 "Cancel", Label2, Label3, status Label5, Panel2
 // with CheckBox1 .. CheckBox12), the page control PageControl1 with its
 // first page TabSheet1 "Main text" holding the memo vm0 and the hidden
-// family box Panel3 (Edit3, Edit4, ListBox1), the hidden scratch memos
+// family box Panel3 (see below), the family tables KORVEXTable1 and
+// KORVEXTable2 with their data sources, the hidden scratch memos
 // GedEdit, VellMemo2 and VellMemo3, the main menu and PopupMenu1.
 #pragma once
 
@@ -31,6 +32,16 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QTabWidget;
+
+namespace gui {
+class TUpDown;
+}
+namespace korvex {
+class TKORVEXTable;
+}
+namespace db {
+class TDataSource;
+}
 
 namespace forms {
 
@@ -63,11 +74,24 @@ public:
   QWidget* TabSheet1 = nullptr;
   memo::TVellMemoControl* vm0 = nullptr;
   memo::TVellGutter* vg0 = nullptr;  // line numbers and bookmarks of vm0
-  // Family box (hidden; its commands come with the family box).
+  // Family box (hidden). Beside each name: F, M, Sibling, Spouse and the
+  // arrows through the person's own families.
   QFrame* Panel3 = nullptr;
   QLineEdit* Edit3 = nullptr;     // husband
   QLineEdit* Edit4 = nullptr;     // wife
   QListWidget* ListBox1 = nullptr;  // children
+  QPushButton *Ffbtn = nullptr, *Fmbtn = nullptr, *Fsibbtn = nullptr, *Fspousebtn = nullptr;
+  QPushButton *Wfbtn = nullptr, *Wmbtn = nullptr, *wifesibbtn = nullptr, *Wspousebtn = nullptr;
+  gui::TUpDown *UpDown1 = nullptr, *UpDown2 = nullptr;
+  QPushButton* BitBtn1 = nullptr;  // "Add"
+  QPushButton* BitBtn2 = nullptr;  // "Add Child"
+  QLineEdit* Edit5 = nullptr;      // no behaviour
+  QListWidget* ListBox2 = nullptr;  // no behaviour
+  QPushButton* Button2 = nullptr;  // "Married", no behaviour
+  // The family tables (fams.DAT in database "Fams", inds.DAT in "Inds"),
+  // closed, with their stored definitions; and their data sources.
+  std::unique_ptr<korvex::TKORVEXTable> KORVEXTable1, KORVEXTable2;
+  std::unique_ptr<db::TDataSource> DataSource1, DataSource2;
 
   // Hidden memos used as scratch buffers; never shown.
   std::unique_ptr<memo::TVellMemo> GedEdit, VellMemo2, VellMemo3;

@@ -3,8 +3,11 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QTabWidget>
+
+#include "platform/gui/up_down.h"
 
 namespace forms {
 namespace {
@@ -72,6 +75,10 @@ std::vector<std::string> ConnectChildren(QObject* root, const std::vector<TWirin
       QObject::connect(action, &QAction::triggered, root, [action, call] { CallFrom(action, call); });
     } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
       QObject::connect(button, &QAbstractButton::clicked, root, [button, call] { CallFrom(button, call); });
+    } else if (auto* up_down = dynamic_cast<gui::TUpDown*>(object)) {
+      up_down->OnClick = [up_down, call](gui::TUDBtnType) { CallFrom(up_down, call); };
+    } else if (auto* list = qobject_cast<QListWidget*>(object)) {
+      QObject::connect(list, &QListWidget::itemClicked, root, [list, call] { CallFrom(list, call); });
     } else if (auto* edit = qobject_cast<QLineEdit*>(object)) {
       QObject::connect(edit, &QLineEdit::textChanged, root, [call] { call(); });
     } else if (auto* pages = qobject_cast<QTabWidget*>(object)) {

@@ -77,8 +77,8 @@ QMenu* BuildMenu(QWidget* parent, const MenuDef& def, std::vector<TWiring>& wiri
 // one handler that tells them apart); nullptr outside a wired event.
 QObject* EventSender();
 
-// Connects the click, change and trigger events of the named children of
-// root to their handlers. Form-level events (the root's own name) are left
+// Connects the click (buttons, list items, up-down arrows), change and
+// trigger events of the named children of root to their handlers. Form-level events (the root's own name) are left
 // to the form. Returns the handler names the table does not hold.
 std::vector<std::string> ConnectChildren(QObject* root, const std::vector<TWiring>& wiring,
                                          const THandlerTable& handlers);

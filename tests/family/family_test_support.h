@@ -198,9 +198,9 @@ inline ParsedTables Parse(const TableDump& fams, const TableDump& inds) {
 inline std::vector<std::string> LinkFaults(const ParsedTables& t) {
   std::vector<std::string> faults;
   auto fault = [&](const std::string& text) { faults.push_back(text); };
-  auto packed = [](const auto& slots) {
+  auto packed = [](const auto& values) {
     bool hole = false;
-    for (int v : slots) {
+    for (int v : values) {
       if (v == 0) hole = true;
       else if (hole) return false;
     }
