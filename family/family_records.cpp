@@ -169,6 +169,7 @@ std::string NamesakeFilter(const std::string& full_name) {
 int TFamilyRecords::CountMenNamed(const std::string& full_name) {
   if (full_name.find(' ') == std::string::npos) return 0;
   std::unique_ptr<korvex::TDataCursor> scan = individuals_.Handle()->CloneCursor();
+  scan->SetIndexPos(korvex::kPhysicalOrder);  // the order does not matter here
   // The filter narrows the scan to candidates read from the record bytes;
   // each candidate is then compared exactly.
   const std::string filter = NamesakeFilter(full_name);
@@ -183,7 +184,6 @@ int TFamilyRecords::CountMenNamed(const std::string& full_name) {
   std::vector<std::uint8_t> record(scan->GetRecordSize());
   char given[260], surname[260], m[260];
   int count = 0;
-  scan->SetIndexPos(korvex::kPhysicalOrder);  // the order does not matter here
   scan->SetToBegin();
   while (scan->GetNextRecord(record.data()) == 0) {
     scan->GetField(sex, record.data(), reinterpret_cast<std::uint8_t*>(m));
