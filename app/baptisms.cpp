@@ -39,9 +39,6 @@ namespace {
 // Formatting rectangle message of an edit control.
 constexpr std::uint32_t EM_SETRECT = 0x00B3;
 
-// Handlers of the family reports, which the stored form keeps hidden and
-// disabled; they come with the reports.
-const char* const kLaterHandlers[] = {"CreateGEDCOM1Click", "Henrylist1Click", "Showfamily1Click"};
 // Commands that do nothing by design.
 const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
 
@@ -133,7 +130,9 @@ void TBaptisms::WireHandlers() {
   h.Set("ClearDataClick", [this] { ClearDataClick(); });
   h.Set("ShowFamsClick", [this] { ShowFamsClick(); });
   h.Set("Showfamilybox1Click", [this] { Showfamilybox1Click(); });
-  for (const char* name : kLaterHandlers) h.Set(name, [] {});
+  h.Set("Showfamily1Click", [this] { Showfamily1Click(); });
+  h.Set("Henrylist1Click", [this] { Henrylist1Click(); });
+  h.Set("CreateGEDCOM1Click", [this] { CreateGEDCOM1Click(); });
   for (const char* name : kNoOpHandlers) h.Set(name, [] {});
   unwired_ = Connect(h);
 }

@@ -147,6 +147,13 @@ public:
   int WithWitnesses() const { return with_witnesses_; }
 
   // ---- family reports ----
+  // "Show family": the report on the box's subject is added to GedEdit
+  // (GEDCOM lines there are dropped first) and the page shows GedEdit.
+  void Showfamily1Click();
+  // "Henry list": the subject's descendants replace the page's text.
+  void Henrylist1Click();
+  // "Create GEDCOM": GedEdit's lines become the tables as GEDCOM lines.
+  void CreateGEDCOM1Click();
   // GedEdit becomes the current memo until the next page change: "Save as"
   // (and "Save text file") writes it, GEDCOM lines as a GEDCOM file, and
   // "Copy to new page" copies it to a new page.

@@ -8,6 +8,7 @@
 #include "family/gedcom_composer.h"
 #include "family/report_commands.h"
 #include "platform/runtime/files.h"
+#include "textutil/system.h"
 
 namespace app {
 namespace {
@@ -16,6 +17,28 @@ namespace {
 constexpr forms::TFileDialogDef kGedcomDialog{"ged", "GEDCOM|*.ged|all|*.*", true};
 
 }  // namespace
+
+void TBaptisms::Showfamily1Click() {
+  if (PageBusy()) return;  // the search is still writing the page
+  FamilyCommand([this] {
+    family::TFamilyReports reports(*family_box_, *family_view_);
+    if (reports.ShowFamily(*GedEdit)) SetPageLines(current_memo_->Memo(), family::MemoLines(*GedEdit));
+  });
+}
+
+void TBaptisms::Henrylist1Click() {
+  if (PageBusy()) return;
+  FamilyCommand([this] {
+    family::TFamilyReports reports(*family_box_, *family_view_);
+    if (reports.HenryList(*VellMemo2)) SetPageLines(current_memo_->Memo(), family::MemoLines(*VellMemo2));
+  });
+}
+
+void TBaptisms::CreateGEDCOM1Click() {
+  FamilyCommand([this] {
+    family::TFamilyReports(*family_box_, *family_view_).CreateGedcom(*GedEdit, textutil::GetUser());
+  });
+}
 
 void TBaptisms::GedEditEnter() { ged_current_ = true; }
 

@@ -1,8 +1,17 @@
-// The hidden memo GedEdit as the current memo: "Save as" writes GEDCOM
-// lines as a GEDCOM file and reports as text, "Copy to new page" copies it,
-// a page change ends it.
+// The family reports on the window: "Show family", "Henry list" and
+// "Create GEDCOM" over the tables in the settings folder; the hidden memo
+// GedEdit as the current memo ("Save as" writes GEDCOM lines as a GEDCOM
+// file and reports as text, "Copy to new page" copies it, a page change
+// ends it); random faulty tables through "Create GEDCOM", GedEditEnter and
+// "Save as" to a file that tools/gedcheck.py and Gramps accept (seeds 1-10
+// here, 11-50 with the long tests).
+#include "family/family_box.h"
+#include "family/faulty_tables.h"
+#include "family/family_store.h"
 #include "family/gedcom_composer.h"
 #include "family/report_commands.h"
+#include "support/run_command.h"
+#include "textutil/system.h"
 #include "window_test_support.h"
 
 namespace window_test {
@@ -67,6 +76,64 @@ TEST_F(GedEditWindow, ReportsSaveAsTextAndCopyToANewPage) {
   window->Saveas1Click();
   EXPECT_EQ(ReadFile(dir / "page.txt"), "");
 }
+
+TEST_F(GedEditWindow, ReportsListAndGedcomFromTheTables) {
+  EXPECT_TRUE(window->UnwiredHandlers().empty());
+  familytest::MemoryFamilies m;
+  m.P(1, "Jan", "Smit", "M", "", 0, {1}).P(2, "Maria", "Jansen", "F", "", 0, {1});
+  m.P(3, "Pieter", "Smit", "M", "1 Mar 1701", 1).F(1, 1, 2, {3});
+  familytest::Store(window->FamilyBox().Records(), m.tables);
+  // No subject yet: the page stays as it was.
+  window->Showfamily1Click();
+  window->Henrylist1Click();
+  EXPECT_EQ(CurrentLines(), Lines{""});
+  window->FamilyBox().State().current_subject = 1;
+  const Lines report = {"[ Subject (1) ]", "Jan Smit", "", "", "SPOUSE: Maria Jansen ", " SON Pieter Smit"};
+  window->Showfamily1Click();
+  EXPECT_EQ(CurrentLines(), report);
+  window->Henrylist1Click();
+  EXPECT_EQ(CurrentLines(), (Lines{" ", "Modified Henry list for Jan Smit", " ", " ", "  Jan SMIT m. Maria JANSEN",
+                                   "    1  Pieter bp. 1 Mar 1701"}));
+  window->CreateGEDCOM1Click();
+  const Lines ged = family::MemoLines(*window->GedEdit);
+  ASSERT_GT(ged.size(), 11u);
+  EXPECT_EQ(ged[0], "0 HEAD");
+  EXPECT_EQ(ged[10], "1 NAME " + (textutil::GetUser().empty() ? std::string("Unknown") : textutil::GetUser()));
+  EXPECT_EQ(ged.back(), "0 TRLR");
+  EXPECT_EQ(CurrentLines().size(), 6u);  // the page keeps the list
+  // A report after the GEDCOM lines replaces them; the page shows it.
+  window->Showfamily1Click();
+  EXPECT_EQ(family::MemoLines(*window->GedEdit), report);
+  EXPECT_EQ(CurrentLines(), report);
+  EXPECT_TRUE(prompts.messages.empty());
+}
+
+class GedcomGramps : public GedEditWindow, public ::testing::WithParamInterface<unsigned> {
+protected:
+  void Check(unsigned seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const familytest::MemoryFamilies m = familytest::FaultyTables(seed);
+    familytest::Store(window->FamilyBox().Records(), m.tables);
+    window->CreateGEDCOM1Click();
+    window->GedEditEnter();
+    const std::string path = (dir / "tables.ged").string(), expect = (dir / "tables.expect").string();
+    prompts.save_names = {path};
+    window->Saveas1Click();
+    WriteFile(expect, familytest::Expectation(m));
+    qvtest::CommandResult check = qvtest::RunShell("python3 '" QV_SOURCE_DIR "/tools/gedcheck.py' '" + path + "' 2>&1");
+    EXPECT_EQ(check.status, 0) << check.output;
+    qvtest::CommandResult gramps =
+        qvtest::RunShell("python3 '" QV_SOURCE_DIR "/tools/gramps_check.py' '" + path + "' '" + expect + "' 2>&1");
+    EXPECT_EQ(gramps.status, 0) << gramps.output;
+  }
+};
+
+TEST_P(GedcomGramps, CheckerAndGrampsFindTheTables) { Check(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Seeds, GedcomGramps, ::testing::Range(1u, 11u));
+
+class GedcomGrampsLong : public GedcomGramps {};
+TEST_P(GedcomGrampsLong, DISABLED_CheckerAndGrampsFindTheTables) { Check(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Seeds, GedcomGrampsLong, ::testing::Range(11u, 51u));
 
 }  // namespace
 }  // namespace window_test
