@@ -155,7 +155,10 @@ void TChangeExecutor::CheckValues() {
   for (Column& column : columns_) {
     TExpToken* value = column.value;
     if (!value) continue;
-    VerifyExpressionToken(err::kSqlError, {}, "update values", value, nullptr, this, lookup, false);
+    // A string value is a text even where it spells a column's name.
+    const bool text = value->NodeClass == enCONST && value->DataType == dtString && !value->IsParameter;
+    VerifyExpressionToken(err::kSqlError, {}, "update values", value, nullptr, this,
+                          text ? [](void*, TExpToken*) { return false; } : lookup, false);
     if (value->IsParameter || value->IsNull || value->DataType == dtUnknown) continue;
     const std::uint8_t type = column.def.DataType;
     if (value->NodeClass == enCONST && value->DataType == dtString &&

@@ -5,6 +5,7 @@
 #include "tables/engine/errors.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/change_executor.h"
+#include "tables/sql/definition_executor.h"
 #include "tables/sql/reader.h"
 #include "tables/sql/select_executor.h"
 #include "tables/sql/statement.h"
@@ -16,6 +17,7 @@ TDataQuery::TDataQuery(TQueryStatement* statement) : Statement(statement) {}
 TDataQuery::~TDataQuery() {
   executor_.reset();
   change_executor_.reset();
+  definition_executor_.reset();
   FreeExpressionTokens(WhereExpression);
   FreeExpressionTokens(HavingExpression);
   FreeExpressionTokens(ScanExpression);
@@ -25,6 +27,7 @@ TDataQuery::~TDataQuery() {
 void TDataQuery::InitializeQuery() {
   executor_.reset();
   change_executor_.reset();
+  definition_executor_.reset();
   ResultCursor = nullptr;
   SourceTables.Clear();
   ResultFields.Clear();
@@ -142,6 +145,7 @@ void TDataQuery::AndWhere(TExpToken* condition) {
 void TDataQuery::PrepareQuery() {
   executor_.reset();
   change_executor_.reset();
+  definition_executor_.reset();
   ResultCursor = nullptr;
   // A statement without a directory is only read (tools, tests of the
   // grammar).
@@ -150,6 +154,12 @@ void TDataQuery::PrepareQuery() {
     auto executor = std::make_unique<TChangeExecutor>(*this);
     executor->Prepare();
     change_executor_ = std::move(executor);
+    return;
+  }
+  if (StatementKind >= skCreateTable && StatementKind <= skDropIndex) {
+    auto executor = std::make_unique<TDefinitionExecutor>(*this);
+    executor->Prepare();
+    definition_executor_ = std::move(executor);
     return;
   }
   if (StatementKind != skSelect) return;
@@ -171,6 +181,8 @@ void TDataQuery::ExecuteQuery(TDataCursor*& result) {
     Executed = true;
   } else if (change_executor_) {
     change_executor_->Execute();
+  } else if (definition_executor_) {
+    definition_executor_->Execute();
   }
   ExecutionTime = ElapsedSeconds(before, std::chrono::steady_clock::now());
 }

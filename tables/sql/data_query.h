@@ -27,6 +27,7 @@ namespace korvex {
 class TQueryStatement;
 class TSelectExecutor;
 class TChangeExecutor;
+class TDefinitionExecutor;
 class TSqlReader;
 
 // Statement kinds (0 before parsing).
@@ -208,6 +209,7 @@ private:
 
   std::unique_ptr<TSelectExecutor> executor_;
   std::unique_ptr<TChangeExecutor> change_executor_;  // INSERT, UPDATE, DELETE
+  std::unique_ptr<TDefinitionExecutor> definition_executor_;  // CREATE, ALTER, DROP
   // Set on the SELECT of an INSERT: NOAUTOINC and COMMIT end its FROM list.
   bool insert_source_ = false;
 };
