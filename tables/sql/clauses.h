@@ -23,7 +23,8 @@ enum TResultCalculation : std::uint8_t { rcNone = 0, rcSum, rcMin, rcMax, rcAvg,
 
 enum TCharCase : std::uint8_t { ccNoChange = 0, ccLower = 1, ccUpper = 2 };
 
-enum TIndexCompression : std::uint8_t { icNone = 0, icDupByte = 1, icTrailByte = 2, icFull = 3 };
+// COMPRESS NONE, DUPBYTE, TRAILBYTE, FULL (the engine's key compression codes).
+enum TSqlCompression : std::uint8_t { scNone = 0, scDupByte = 1, scTrailByte = 2, scFull = 3 };
 
 // A list of owned objects. Freed from its last item to its first unless
 // made to free from the front.
@@ -199,7 +200,7 @@ public:
   bool Descending = false;
   bool Unique = false;
   bool CaseInsensitive = false;
-  std::uint8_t Compression = icNone;  // TIndexCompression
+  std::uint8_t Compression = scNone;  // TSqlCompression
   bool Add = false;
   bool Redefine = false;
   bool Drop = false;

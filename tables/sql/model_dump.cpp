@@ -218,7 +218,7 @@ std::string DumpQuery(const TDataQuery& q, int index) {
     if (i->Unique) out += " unique";
     if (i->Descending) out += " desc";
     if (i->CaseInsensitive) out += " nocase";
-    if (i->Compression != icNone) out += " compress=" + std::to_string(i->Compression);
+    if (i->Compression != scNone) out += " compress=" + std::to_string(i->Compression);
     out += ChangeMark(i->Add, i->Redefine, i->Drop) + "\n";
   }
   if (q.StatementKind >= skCreateTable && !q.ResultTableName.empty()) out += "table " + q.ResultTableName + "\n";

@@ -128,7 +128,7 @@ void TDataQuery::ParseIndexColumns(TSqlReader& in, TCreateIndex* index) {
 
 void TDataQuery::ParseCompression(TSqlReader& in, TCreateIndex* index) {
   if (!in.Accept("COMPRESS")) return;
-  // In the order of TIndexCompression.
+  // In the order of TSqlCompression.
   index->Compression = in.Choice({"NONE", "DUPBYTE", "TRAILBYTE", "FULL"},
                                  "FULL, DUPBYTE, TRAILBYTE, or NONE keyword expected after COMPRESS keyword, instead found '");
 }

@@ -7,6 +7,7 @@
 #include "platform/runtime/exceptions.h"
 #include "tables/components/messages.h"
 #include "tables/components/sessions.h"
+#include "tables/components/table_defs.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/engine_error.h"
@@ -14,10 +15,6 @@
 #include "tables/sql/query/param_markers.h"
 
 namespace korvex {
-
-// From tables/components/table_defs.h, whose index compression names meet
-// the SQL clauses' ones: the engine type and sub type of a field type.
-void EngineTypeOf(db::TFieldType type, std::uint8_t& data_type, std::uint8_t& sub_type);
 
 namespace {
 
@@ -200,6 +197,9 @@ void TKORVEXQuery::BindParams(TQueryStatement& statement) {
   if (count == 0) return;
   std::vector<TFieldDefinition> definitions(static_cast<std::size_t>(count));
   std::vector<std::string> kept(static_cast<std::size_t>(count));
+  // A parameter never given a type has no value to bind.
+  for (int i = 0; i < count; ++i)
+    if (params_.At(i)->DataType() == db::ftUnknown) rtl::DatabaseErrorFmt(cmsg::kNoParameterValue, {params_.At(i)->Name()});
   std::size_t size = 0;
   for (int i = 0; i < count; ++i) size += 1 + params_.At(i)->RecBufDataSize();
   std::vector<std::uint8_t> buffer(size, 0);
