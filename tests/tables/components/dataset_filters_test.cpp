@@ -192,14 +192,14 @@ TEST_F(DataSetFiltersTest, CursorFiltersAgreeWithSqliteWithAndWithoutIndexes) {
         t.First();
         auto after = std::upper_bound(want.begin(), want.end(), 1);
         EXPECT_EQ(t.FindNext(), after != want.end());
-        if (after != want.end()) EXPECT_EQ(t.FieldByName("N")->AsInteger(), *after);
+        if (after != want.end()) { EXPECT_EQ(t.FieldByName("N")->AsInteger(), *after); }
         EXPECT_EQ(t.RecordCount(), kRows);
 
         t.SetFilteredValue(true);
         EXPECT_EQ(Walk(t), want);
         EXPECT_EQ(t.RecordCount(), static_cast<int>(want.size()));
         const TFilterOptimizeLevel level = t.GetFilterOptimizeLevel();
-        if (!indexed) EXPECT_EQ(level, foNone);
+        if (!indexed) { EXPECT_EQ(level, foNone); }
         optimised += level != foNone;
         // Locate finds only what the filter shows.
         const int probe = static_cast<int>(rng() % kRows) + 1;

@@ -89,7 +89,7 @@ TEST_F(LookupTest, ALookupCursorIsMadeOnceAndAgainAfterEveryChange) {
     for (const Person& q : people)
       if (q.s.compare(0, 1, p) == 0 && (want == 0 || q.s < best)) want = q.n, best = q.s;
     EXPECT_EQ(t.Locate("S", Variant(prefix), loPartialKey), want != 0) << prefix;
-    if (want) EXPECT_EQ(t.FieldByName("N")->AsInteger(), want) << prefix;
+    if (want) { EXPECT_EQ(t.FieldByName("N")->AsInteger(), want) << prefix; }
   }
   EXPECT_EQ(t.LookupCursorsMade(), 1u) << "one cursor for every Locate on the same fields";
   check(loCaseInsensitive, all);
@@ -124,7 +124,7 @@ TEST_F(LookupTest, ALookupCursorIsMadeOnceAndAgainAfterEveryChange) {
     for (const Person& p : people)
       if (p.s == key && in_range(p) && p.i < best) want = p.n, best = p.i;
     EXPECT_EQ(t.Locate("S", Variant(key), 0), want != 0);
-    if (want) EXPECT_EQ(t.FieldByName("N")->AsInteger(), want) << key;
+    if (want) { EXPECT_EQ(t.FieldByName("N")->AsInteger(), want) << key; }
   }
   EXPECT_EQ(t.LookupCursor(), nullptr);
   EXPECT_EQ(t.LookupCursorsMade(), 4u);
