@@ -52,21 +52,27 @@ template <typename Work>
 void TFamilyBox::Run(Work&& work) {
   records_.OpenTables();
   outcome_ = Outcome::kDone;
+  records_.TakeWritten();
+  // What a handler wrote goes to disk before it returns, on every path;
+  // one that wrote nothing has nothing to flush.
+  auto flush = [this] {
+    if (records_.TakeWritten()) records_.FlushBuffers();
+  };
   try {
     work();
     records_.PostPending();
   } catch (const Refusal& refusal) {
     records_.CancelPending();
-    records_.FlushBuffers();
+    flush();
     outcome_ = Outcome::kRefused;
     if (!refusal.text.empty()) view_.ShowMessage(refusal.text);
     return;
   } catch (...) {
     records_.CancelPending();
-    records_.FlushBuffers();
+    flush();
     throw;
   }
-  records_.FlushBuffers();
+  flush();
 }
 
 IndividualRecord TFamilyBox::NeedPerson(int pid) {

@@ -73,6 +73,7 @@ int TFamilyRecords::addinv() {
 }
 
 int TFamilyRecords::AppendFamily(const FamilyRecord& record) {
+  written_ = true;
   families_.Append();
   SetFamilyFields(record);
   families_.Post();
@@ -80,6 +81,7 @@ int TFamilyRecords::AppendFamily(const FamilyRecord& record) {
 }
 
 int TFamilyRecords::AppendIndividual(const IndividualRecord& record) {
+  written_ = true;
   individuals_.Append();
   SetIndividualFields(record);
   individuals_.Post();
@@ -231,6 +233,7 @@ int TFamilyRecords::getinv(int pid) {
 
 bool TFamilyRecords::WriteFamily(int fid, const FamilyRecord& record) {
   if (!LocateFamily(fid)) return false;
+  written_ = true;
   families_.Edit();
   SetFamilyFields(record);
   families_.Post();
@@ -239,6 +242,7 @@ bool TFamilyRecords::WriteFamily(int fid, const FamilyRecord& record) {
 
 bool TFamilyRecords::WriteIndividual(int pid, const IndividualRecord& record) {
   if (!LocateIndividual(pid)) return false;
+  written_ = true;
   individuals_.Edit();
   SetIndividualFields(record);
   individuals_.Post();

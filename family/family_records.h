@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "family/family_tables.h"
 
@@ -35,8 +36,11 @@ public:
   void PostPending();
   // Drops a pending edit of either table.
   void CancelPending();
-  // Writes what exclusive use keeps in memory to the files.
+  // Writes what exclusive use keeps in memory to the files, and the files
+  // to disk.
   void FlushBuffers();
+  // Whether anything was written since the last call.
+  bool TakeWritten() { return std::exchange(written_, false); }
 
   // Appends a family with no husband, wife or children (a person named
   // "(blank)"), stores it and answers its number; the table stays on it in
@@ -85,6 +89,7 @@ private:
   korvex::TKORVEXTable& families_;
   korvex::TKORVEXTable& individuals_;
   MessageSink show_message_;
+  bool written_ = false;
   FamilyRecord family_;
   IndividualRecord individual_;
   std::string last_surname_;
