@@ -259,15 +259,6 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
   return files;
 }
 
-std::string_view DataFile::Line(int index) const {
-  size_t begin = starts_[static_cast<size_t>(index)];
-  size_t end = starts_[static_cast<size_t>(index) + 1];
-  // A line holds no CR or LF, so what ends it is its line end.
-  if (end > begin && bytes_[end - 1] == '\n') --end;
-  if (end > begin && bytes_[end - 1] == '\r') --end;
-  return {bytes_ + begin, end - begin};
-}
-
 int DataFile::LineAt(size_t offset, int from) const {
   // The line sought is mostly a few lines on: gallop from `from`, then
   // halve what is left.
@@ -373,7 +364,7 @@ void DataFile::IndexLines() {
   starts_.push_back(0);
 
   // Handles one window at offset at, whose line-end and mark bits are given.
-  auto window = [&](size_t at, WindowBits bits) {
+  auto window = [&](size_t at, WindowBits bits) __attribute__((always_inline)) {
     uint64_t ends = bits.ends;
     while (ends) {
       const int bit = __builtin_ctzll(ends);

@@ -101,7 +101,14 @@ public:
 
   int LineCount() const { return static_cast<int>(starts_.size()) - 1; }
   // Line index without its line end; index 0 .. LineCount()-1.
-  std::string_view Line(int index) const;
+  std::string_view Line(int index) const {
+    size_t begin = starts_[static_cast<size_t>(index)];
+    size_t end = starts_[static_cast<size_t>(index) + 1];
+    // A line holds no CR or LF, so what ends it is its line end.
+    if (end > begin && bytes_[end - 1] == '\n') --end;
+    if (end > begin && bytes_[end - 1] == '\r') --end;
+    return {bytes_ + begin, end - begin};
+  }
   uint8_t Flags(int index) const { return flags_[static_cast<size_t>(index)]; }
   // Offset of the first byte of line index; LineStart(LineCount()) is the size.
   size_t LineStart(int index) const { return starts_[static_cast<size_t>(index)]; }

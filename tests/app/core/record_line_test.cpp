@@ -74,7 +74,9 @@ TEST(RecordLines, PeriodsCompareTheYearAsText) {
       const uint8_t expected = static_cast<uint8_t>((y < std::string_view("1700") ? kBefore1700 : 0) |
                                                     (y > std::string_view("1699") ? kFrom1700 : 0));
       ASSERT_EQ(PeriodOf(year), expected) << testing::PrintToString(year);
-      if (n == 4) ASSERT_EQ(PeriodOf(year + " 01 Jan"), expected) << testing::PrintToString(year);
+      if (n == 4) {
+        ASSERT_EQ(PeriodOf(year + " 01 Jan"), expected) << testing::PrintToString(year);
+      }
     }
   }
   // A year in both periods is kept only while both boxes are ticked.
