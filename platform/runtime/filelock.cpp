@@ -259,6 +259,7 @@ int CopyFileOwnership(const std::string& from, const std::string& to) {
   if (target.st_gid != source.st_gid && ::chown(to.c_str(), static_cast<uid_t>(-1), source.st_gid) < 0 &&
       errno != EPERM)
     return -errno;
+  if ((target.st_mode & 07777) == (source.st_mode & 07777)) return 0;
   return ::chmod(to.c_str(), source.st_mode & 07777) < 0 ? -errno : 0;
 }
 

@@ -150,7 +150,7 @@ std::vector<TFileHandler*> TDataTable::JournalFiles() {
 }
 
 bool TDataTable::RecoverHotJournal() {
-  if (!UsesJournal() || journal_.Active() || read_only_ || !TJournal::Recover(JournalPath(), JournalFiles()))
+  if (!UsesJournal() || journal_.Active() || read_only_ || !journal_.Recover(JournalPath(), JournalFiles()))
     return false;
   FreeBuffers(false, true);
   return true;
@@ -200,8 +200,38 @@ void TDataTable::ReleaseUnchecked() {
   ResetLockState();
 }
 
+void TDataTable::DropEndedJournal() {
+  if (!UsesJournal() || read_only_ || files_read_only_ || !data_->IsOpen() || !index_->IsOpen()) return;
+  // Only where no writer can be inside a flush: with the table to itself,
+  // or holding the write lock for a moment (one try: a busy table keeps
+  // its journal). A journal someone else holds open stays too.
+  const bool blobs = HasBlobs() && blob_->IsOpen();
+  auto range = [](TFileHandler& file, bool lock) {
+    return file.LockRegion(kFileWriteLockOffset, kFileWriteLockLength, lock);
+  };
+  bool dat = false, idx = false, blb = false;
+  if (!exclusive_) {
+    dat = DataByteLocked(kDataWriteLockOffset, 1, true);
+    idx = dat && range(*index_, true);
+    blb = idx && blobs && range(*blob_, true);
+  }
+  if (exclusive_ || (idx && (blb || !blobs))) {
+    if (!journal_.Hot(JournalPath())) {
+      journal_.Close();
+      rtl::DeleteLockedFile(JournalPath());
+    }
+  }
+  if (blb) range(*blob_, false);
+  if (idx) range(*index_, false);
+  if (dat) DataByteLocked(kDataWriteLockOffset, 1, false);
+}
+
 void TDataTable::ReleaseAndClose() {
   ReleaseLocks();
+  try {
+    DropEndedJournal();
+  } catch (...) {
+  }
   in_transaction_ = false;
   for (TFileHandler* file : {static_cast<TFileHandler*>(index_.get()), static_cast<TFileHandler*>(blob_.get()),
                              static_cast<TFileHandler*>(data_.get())}) {
@@ -210,6 +240,7 @@ void TDataTable::ReleaseAndClose() {
     } catch (...) {
     }
   }
+  journal_.Close();
   open_ = false;
   written_ = false;
 }
@@ -252,6 +283,7 @@ void TDataTable::CreateTable(const TDataFileSettings& settings, const std::vecto
 void TDataTable::DeleteTable() {
   AssignTableParameters();
   data_->DeleteFile();
+  journal_.Close();
   if (UsesJournal()) rtl::DeleteLockedFile(JournalPath());
   if (index_->Exists()) index_->DeleteFile();
   if (blob_->Exists()) blob_->DeleteFile();
@@ -389,7 +421,7 @@ void TDataTable::EmptyTable() {
 }
 
 void TDataTable::SettleHotJournal() {
-  if (!UsesJournal() || journal_.Active() || read_only_ || !TJournal::Exists(JournalPath())) return;
+  if (!UsesJournal() || journal_.Active() || read_only_ || !journal_.Hot(JournalPath())) return;
   if (!open_) {
     // Not open here: an exclusive open plays it back.
     const bool was_exclusive = exclusive_;
@@ -521,7 +553,7 @@ void TDataTable::UnlockPair(std::uint16_t& index_r, std::uint16_t& blob_r) {
 bool TDataTable::ReadLockTable() {
   if (user_read_lock_ || user_table_lock_ || transaction_lock_ || write_lock_ || read_lock_ || LocksSkipped())
     return false;
-  if (UsesJournal() && TJournal::Exists(JournalPath())) {
+  if (UsesJournal() && journal_.Hot(JournalPath())) {
     // A dead writer's journal: play it back under the write lock first.
     WriteLockTable();
     WriteUnlockTable();
@@ -750,7 +782,7 @@ void TDataTable::RollbackTransaction() {
   in_transaction_ = false;
   if (journal_.Active()) {
     journal_.Abandon();
-    TJournal::Recover(JournalPath(), JournalFiles());
+    journal_.Recover(JournalPath(), JournalFiles());
   }
   FreeBuffers(true, true);
   TransactionWriteUnlockTable();

@@ -255,6 +255,8 @@ private:
   void AssignTableParameters();
   // Closes the files without flushing and drops every byte and flag.
   void ReleaseAndClose();
+  // Deletes the table's ended journal when no writer can be using it.
+  void DropEndedJournal();
   void ReleaseLocks();
   void ReleaseUnchecked();
   void ResetLockState();

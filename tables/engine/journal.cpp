@@ -2,19 +2,25 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <random>
 
 #include "platform/runtime/coding.h"
-#include "platform/runtime/files.h"
 #include "tables/engine/cache_io.h"
 #include "tables/engine/errors.h"
 
 namespace korvex {
 namespace {
 
-constexpr char kMagic[8] = {'Q', 'V', 'J', 'N', 'L', '1', 0, 0};
-constexpr std::size_t kHeaderSize = 8 + 3 * 4 + 4;
+constexpr char kMagic[8] = {'Q', 'V', 'J', 'N', 'L', '2', 0, 0};
+constexpr char kFirstMagic[8] = {'Q', 'V', 'J', 'N', 'L', '1', 0, 0};
+constexpr std::size_t kHeaderSize = 8 + 3 * 4 + 4 + 4;
+constexpr std::size_t kFirstHeaderSize = 8 + 3 * 4 + 4;
 constexpr std::size_t kEntryHead = 1 + 4 + 4;
+// A journal grown past this is cut back when its flush ends.
+constexpr std::int64_t kKeptBytes = std::int64_t{1} << 20;
 
 std::function<void()>& StepHook() {
   static std::function<void()> hook;
@@ -47,10 +53,63 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.insert(out.end(), b, b + 4);
 }
 
-void Seal(std::vector<std::uint8_t>& record) { PutU32(record, Crc32(record.data(), record.size())); }
+void Seal(std::vector<std::uint8_t>& record, std::uint32_t salt = 0) {
+  PutU32(record, Crc32(record.data(), record.size()) ^ salt);
+}
 
-bool Sealed(const std::uint8_t* record, std::size_t length) {
-  return rtl::DecodeFixed32(record + length) == Crc32(record, length);
+bool Sealed(const std::uint8_t* record, std::size_t length, std::uint32_t salt = 0) {
+  return rtl::DecodeFixed32(record + length) == (Crc32(record, length) ^ salt);
+}
+
+// The valid header at the start of `bytes`: its size (0: none) and salt.
+std::size_t ParseHeader(const std::uint8_t* bytes, std::size_t size, std::uint32_t& salt) {
+  salt = 0;
+  if (size >= kHeaderSize && std::memcmp(bytes, kMagic, 8) == 0 && Sealed(bytes, kHeaderSize - 4)) {
+    salt = rtl::DecodeFixed32(bytes + 8 + 3 * 4);
+    return kHeaderSize;
+  }
+  if (size >= kFirstHeaderSize && std::memcmp(bytes, kFirstMagic, 8) == 0 && Sealed(bytes, kFirstHeaderSize - 4))
+    return kFirstHeaderSize;
+  return 0;
+}
+
+// Plays the journal `bytes` back into the files; false when it holds no
+// unfinished flush.
+bool PlayBack(const std::vector<std::uint8_t>& bytes, const std::vector<TFileHandler*>& files) {
+  std::uint32_t salt = 0;
+  const std::size_t header = ParseHeader(bytes.data(), bytes.size(), salt);
+  if (header == 0) return false;
+  struct Entry {
+    std::size_t index, at;
+    std::uint32_t position, length;
+  };
+  std::vector<Entry> entries;
+  for (std::size_t at = header; at + kEntryHead + 4 <= bytes.size();) {
+    std::uint32_t length = rtl::DecodeFixed32(bytes.data() + at + 5);
+    if (length > bytes.size() || at + kEntryHead + length + 4 > bytes.size() ||
+        !Sealed(bytes.data() + at, kEntryHead + length, salt))
+      break;
+    entries.push_back({bytes[at], at + kEntryHead, rtl::DecodeFixed32(bytes.data() + at + 1), length});
+    at += kEntryHead + length + 4;
+  }
+  for (auto e = entries.rbegin(); e != entries.rend(); ++e)
+    if (e->index < files.size() && files[e->index] != nullptr && files[e->index]->IsOpen())
+      WriteAt(*files[e->index], e->position, bytes.data() + e->at, e->length);
+  for (std::size_t i = 0; i < files.size() && i < 3; ++i) {
+    if (files[i] == nullptr || !files[i]->IsOpen()) continue;
+    std::uint32_t old = rtl::DecodeFixed32(bytes.data() + 8 + 4 * i);
+    if (files[i]->GetSize() > old) WriteAt(*files[i], old, nullptr, 0);
+    files[i]->Flush();
+  }
+  return true;
+}
+
+// A salt no earlier flush is likely to have used: drawn afresh for every
+// flush (a generator's state would be shared by forked processes).
+std::uint32_t FreshSalt() {
+  thread_local std::random_device device;
+  const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  return device() ^ static_cast<std::uint32_t>((now * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
 }  // namespace
@@ -59,15 +118,54 @@ TJournal::~TJournal() { Stop(); }
 
 void TJournal::SetStepHook(std::function<void()> hook) { StepHook() = std::move(hook); }
 
-bool TJournal::Exists(const std::string& path) {
-  // A look without opening: an open takes the share bytes, and a writer
-  // making or ending its journal at that moment would find them held.
-  return rtl::FileExists(path);
+bool TJournal::OpenFile(const std::string& path, bool create) {
+  if (file_ && file_path_ == path && (file_->Writable() || !create)) return true;
+  file_.reset();
+  file_path_.clear();
+  int rc = rtl::TLockedFile::Open(path, rtl::FileAccess::ReadWrite, rtl::FileShare::Shared, file_);
+  if (rc == -EACCES && !create) rc = rtl::TLockedFile::Open(path, rtl::FileAccess::Read, rtl::FileShare::Shared, file_);
+  if (rc == -ENOENT && create) {
+    // The old bytes are the table's: the journal is made private, and its
+    // header writer gives it the table's permissions.
+    std::unique_ptr<rtl::TLockedFile> made;
+    rc = rtl::TLockedFile::Create(path, true, made, 0600);
+    made.reset();
+    if (rc == 0 || rc == -EEXIST)
+      rc = rtl::TLockedFile::Open(path, rtl::FileAccess::ReadWrite, rtl::FileShare::Shared, file_);
+  }
+  if (rc != 0) {
+    file_.reset();
+    return false;
+  }
+  file_path_ = path;
+  return true;
 }
+
+void TJournal::FollowTablePermissions(const std::string& path) {
+  if (!files_.empty() && files_[0] != nullptr) rtl::CopyFileOwnership(files_[0]->FileName(), path);
+}
+
+void TJournal::Close() {
+  Stop();
+  started_ = false;
+  file_.reset();
+  file_path_.clear();
+}
+
+bool TJournal::Hot(const std::string& path) {
+  if (!OpenFile(path, false)) return false;
+  std::uint8_t header[kHeaderSize];
+  const std::int64_t got = file_->ReadAt(0, header, kHeaderSize);
+  std::uint32_t salt = 0;
+  return got > 0 && ParseHeader(header, static_cast<std::size_t>(got), salt) != 0;
+}
+
+bool TJournal::IsHot(const std::string& path) { return TJournal().Hot(path); }
 
 void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync) {
   path_ = path;
   sync_ = sync;
+  started_ = false;
   old_lengths_.clear();
   for (TFileHandler* f : files) old_lengths_.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
   files_ = std::move(files);
@@ -82,19 +180,21 @@ void TJournal::Stop() {
 }
 
 void TJournal::WriteHeader() {
-  if (file_) return;
-  // The old bytes are the table's: the journal is made private, then
-  // given the table's permissions.
-  if (rtl::TLockedFile::Create(path_, false, file_, 0600) != 0) RaiseError(err::kWriteError, path_);
-  if (!files_.empty() && files_[0] != nullptr) rtl::CopyFileOwnership(files_[0]->FileName(), path_);
+  if (started_) return;
+  if (!OpenFile(path_, true) || !file_->Writable()) RaiseError(err::kWriteError, path_);
+  // The table's permissions may have changed since the journal was made.
+  FollowTablePermissions(path_);
+  salt_ = FreshSalt();
   std::vector<std::uint8_t> header(kMagic, kMagic + 8);
   for (std::int64_t length : old_lengths_) PutU32(header, static_cast<std::uint32_t>(length));
   while (header.size() < 8 + 3 * 4) PutU32(header, 0);
+  PutU32(header, salt_);
   Seal(header);
   Step();
   if (file_->WriteAt(0, header.data(), static_cast<std::int64_t>(header.size())) !=
       static_cast<std::int64_t>(header.size()))
     RaiseError(err::kWriteError, path_);
+  started_ = true;
   end_ = static_cast<std::int64_t>(header.size());
 }
 
@@ -130,9 +230,10 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
     file.Seek(position, 0);
     file.Read(record.data() + kEntryHead, end - position);
     file.Seek(position, 0);
-    Seal(record);
+    WriteHeader();
+    Seal(record, salt_);
     Append(record);
-  } else if (!file_) {
+  } else if (!started_) {
     // A write past the old end: the old lengths go first, so that a
     // process killed now has its files cut back.
     WriteHeader();
@@ -145,61 +246,52 @@ void TJournal::BeforeFlush(TFileHandler&) { Step(); }
 
 void TJournal::Commit() {
   Stop();
-  if (!file_) return;
-  file_.reset();
+  if (!started_) return;
+  started_ = false;
   Step();
-  // Deleting the journal is the commit point: a journal left behind would
-  // be played back over this flush.
-  if (rtl::DeleteLockedFile(path_) != 0) RaiseError(err::kWriteError, path_);
+  // Invalidating the header is the commit point: a valid one left behind
+  // would be played back over this flush.
+  static const std::uint8_t zeros[8] = {};
+  if (file_->WriteAt(0, zeros, 8) != 8) RaiseError(err::kWriteError, path_);
+  if (sync_ && file_->Sync() != 0) RaiseError(err::kWriteError, path_);
+  if (end_ > kKeptBytes) file_->Truncate(0);
   Step();
 }
 
 void TJournal::Abandon() {
   Stop();
-  file_.reset();
+  started_ = false;
 }
 
 void TJournal::Undo() {
   std::vector<TFileHandler*> files = files_;
-  const bool written = file_ != nullptr;
+  const bool written = started_;
   Abandon();
   if (written) Recover(path_, files);
 }
 
 bool TJournal::Recover(const std::string& path, const std::vector<TFileHandler*>& files) {
-  std::unique_ptr<rtl::TLockedFile> file;
-  if (rtl::TLockedFile::Open(path, rtl::FileAccess::Read, rtl::FileShare::Shared, file) != 0) return false;
-  std::int64_t size = file->Size();
+  if (!OpenFile(path, false)) return false;
+  const std::int64_t size = file_->Size();
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
-  std::int64_t got = file->ReadAt(0, bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  file.reset();
-  bool valid = got == static_cast<std::int64_t>(bytes.size()) && bytes.size() >= kHeaderSize &&
-               std::memcmp(bytes.data(), kMagic, 8) == 0 && Sealed(bytes.data(), kHeaderSize - 4);
-  if (valid) {
-    struct Entry {
-      std::size_t index, at;
-      std::uint32_t position, length;
-    };
-    std::vector<Entry> entries;
-    for (std::size_t at = kHeaderSize; at + kEntryHead + 4 <= bytes.size();) {
-      std::uint32_t length = rtl::DecodeFixed32(bytes.data() + at + 5);
-      if (at + kEntryHead + length + 4 > bytes.size() || !Sealed(bytes.data() + at, kEntryHead + length)) break;
-      entries.push_back({bytes[at], at + kEntryHead, rtl::DecodeFixed32(bytes.data() + at + 1), length});
-      at += kEntryHead + length + 4;
-    }
-    for (auto e = entries.rbegin(); e != entries.rend(); ++e)
-      if (e->index < files.size() && files[e->index] != nullptr && files[e->index]->IsOpen())
-        WriteAt(*files[e->index], e->position, bytes.data() + e->at, e->length);
-    for (std::size_t i = 0; i < files.size() && i < 3; ++i) {
-      if (files[i] == nullptr || !files[i]->IsOpen()) continue;
-      std::uint32_t old = rtl::DecodeFixed32(bytes.data() + 8 + 4 * i);
-      if (files[i]->GetSize() > old) WriteAt(*files[i], old, nullptr, 0);
-      files[i]->Flush();
-    }
-  }
-  int rc = rtl::DeleteLockedFile(path);
-  if (rc != 0) RaiseError(err::kWriteError, path);
+  const std::int64_t got = file_->ReadAt(0, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  if (got < 0) RaiseError(err::kReadError, path);
+  bytes.resize(static_cast<std::size_t>(got));
+  if (!PlayBack(bytes, files)) return false;
+  // The files hold their old bytes again (and are on disk): the journal
+  // is ended like a committed one.
+  static const std::uint8_t zeros[8] = {};
+  if (!file_->Writable() || file_->WriteAt(0, zeros, 8) != 8 || file_->Sync() != 0)
+    RaiseError(err::kWriteError, path);
   return true;
+}
+
+bool TJournal::RecoverFile(const std::string& path, const std::vector<TFileHandler*>& files) {
+  TJournal journal;
+  const bool played = journal.Recover(path, files);
+  journal.Close();
+  if (played) rtl::DeleteLockedFile(path);
+  return played;
 }
 
 }  // namespace korvex

@@ -1,19 +1,34 @@
 // TJournal: the rollback journal of a disk table, "<name>.JNL" beside its
 // files. While a flush writes the table, every byte it is about to
 // overwrite inside a file's old length is first copied to the journal;
-// deleting the journal ends the flush (the commit point). A journal found
-// later belongs to a writer that died inside a flush: playing it back puts
-// the before-images back and cuts each file to its old length, so the
-// files are as they were before that flush, never between.
+// invalidating the journal's header ends the flush (the commit point). A
+// journal found later with a valid header belongs to a writer that died
+// inside a flush: playing it back puts the before-images back and cuts each
+// file to its old length, so the files are as they were before that flush,
+// never between.
+//
+// The file is kept from flush to flush (making and deleting a file for
+// every flush costs far more than its writes) and each holder keeps it open
+// in the shared mode. Every flush writes a new header with a fresh salt and
+// its entries from there on; bytes of earlier flushes past them carry other
+// salts and so never pass as this flush's. A journal grown past 1 MB is cut
+// back when its flush ends.
 //
 // Layout (little-endian):
-//   header  "QVJNL1\0\0", u32 old length of file 0, 1, 2, u32 checksum
+//   header  "QVJNL2\0\0", u32 old length of file 0, 1, 2, u32 salt,
+//           u32 checksum
 //   entry   u8 file, u32 position, u32 length, the old bytes, u32 checksum
-// Checksums are CRC-32 over the bytes before them in their record. The
-// header is written before the flush's first write (also one that only
+// Header checksums are CRC-32 over the bytes before them; an entry's is the
+// CRC-32 of its bytes before it, exclusive-or the salt. An ended journal's
+// first eight bytes are zeros. Journals of the first layout ("QVJNL1", no
+// salt, entry checksums without it, deleted to commit) are still played
+// back.
+//
+// The header is written before the flush's first write (also one that only
 // extends a file); entries are appended, synced to disk when the flush goes
-// to disk, and always written before the bytes they protect; playback applies them last first
-// and stops at the first torn one (its file write never happened).
+// to disk, and always written before the bytes they protect; playback
+// applies them last first and stops at the first torn one (its file write
+// never happened).
 #pragma once
 
 #include <cstdint>
@@ -35,21 +50,31 @@ public:
   // Starts watching the files (nullptr for a file the table lacks); `sync`
   // syncs each entry before the write it protects.
   void Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync);
-  // The flush is over: the journal goes.
+  // The flush is over: the journal's header is invalidated.
   void Commit();
-  // Stops watching and closes the journal, leaving it on disk (to be played
-  // back).
+  // Stops watching, leaving the journal valid on disk (to be played back).
   void Abandon();
   // The flush failed: plays the journal back at once (the files as they
   // were before it). Should that fail, the journal stays for the next
   // holder of the write lock.
   void Undo();
   bool Active() const { return !files_.empty(); }
+  // Lets go of the journal file (the table closes).
+  void Close();
 
-  // Plays back a journal left at `path` into the files; false when there
-  // was none.
-  static bool Recover(const std::string& path, const std::vector<TFileHandler*>& files);
-  static bool Exists(const std::string& path);
+  // Whether the journal at `path` holds a flush that never ended: a look
+  // through the file kept open (opened on the first look that finds it).
+  // Taken without the write lock, a true answer may be a live writer's.
+  bool Hot(const std::string& path);
+  // Under the write lock or an exclusive open: plays a journal left at
+  // `path` back into the files and invalidates it; false when there was
+  // none.
+  bool Recover(const std::string& path, const std::vector<TFileHandler*>& files);
+
+  // The same for a closed table's files, through an open of their own; a
+  // played journal is deleted where no one else holds it.
+  static bool IsHot(const std::string& path);
+  static bool RecoverFile(const std::string& path, const std::vector<TFileHandler*>& files);
 
   // Test hook, run before every write and sync of a flush (journal
   // included).
@@ -59,6 +84,12 @@ public:
   void BeforeFlush(TFileHandler& file) override;
 
 private:
+  // Opens the journal at `path` (read-write where allowed, shared); with
+  // `create` a missing one is made private, then given the table's
+  // permissions. False when there is none (or it cannot be opened).
+  bool OpenFile(const std::string& path, bool create);
+  // Gives the journal the permissions and group of the table's data file.
+  void FollowTablePermissions(const std::string& path);
   void WriteHeader();
   void Sync();
   void Append(const std::vector<std::uint8_t>& record);
@@ -69,6 +100,9 @@ private:
   std::vector<std::int64_t> old_lengths_;
   bool sync_ = false;
   std::unique_ptr<rtl::TLockedFile> file_;
+  std::string file_path_;
+  bool started_ = false;  // this flush's header is written
+  std::uint32_t salt_ = 0;
   std::int64_t end_ = 0;
 };
 

@@ -63,7 +63,7 @@ void TTableRepair::OpenFiles() {
   // A journal left by a writer that died inside a flush: a repair puts the
   // files back as they were before that flush; verification only says so.
   const std::string journal = Sibling(".JNL");
-  if (!memory && TJournal::Exists(journal)) {
+  if (!memory && TJournal::IsHot(journal)) {
     if (request_.VerifyOnly) {
       Pending("Unfinished write journal found for table " + request_.TableName + ", error not fixed");
     } else {
@@ -80,7 +80,7 @@ void TTableRepair::OpenFiles() {
         raw.back()->OpenFile();
         files.push_back(raw.back().get());
       }
-      TJournal::Recover(journal, files);
+      TJournal::RecoverFile(journal, files);
       Pending("Unfinished write journal played back for table " + request_.TableName + ", error fixed");
     }
   }

@@ -100,6 +100,9 @@ void SwapInRewrittenTable(const TTableFileSet& rewritten, const TTableFileSet& t
     throw;
   }
   if (!in_memory) {
+    // The old files' journal (ended: their writers played theirs back
+    // first) is no journal of the new ones.
+    rtl::DeleteLockedFile(table.base + ".JNL");
     // A copy across file systems is owned by this process: once more.
     for (std::size_t i = 0; i < std::size(kFiles); ++i) {
       const std::string name = table.base + kFiles[i].ext;

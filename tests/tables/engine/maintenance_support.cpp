@@ -123,7 +123,7 @@ std::string FilesOf(const std::string& base) {
 
 bool AnyJournal(const std::string& dir) {
   for (auto& entry : fs::directory_iterator(dir))
-    if (entry.path().extension() == ".JNL") return true;
+    if (entry.path().extension() == ".JNL" && TJournal::IsHot(entry.path().string())) return true;
   return false;
 }
 
@@ -168,9 +168,9 @@ HotJournal::HotJournal(const qvtest::TempDir& d) : base(Path(d, "t")) {
   for (int k = steps - 1; k > 1; --k) {
     restore();
     run(k);
-    if (fs::exists(base + ".JNL") && FilesOf(base) != clean) break;
+    if (TJournal::IsHot(base + ".JNL") && FilesOf(base) != clean) break;
   }
-  if (!fs::exists(base + ".JNL")) ADD_FAILURE() << "no hot journal made";
+  if (!TJournal::IsHot(base + ".JNL")) ADD_FAILURE() << "no hot journal made";
   torn = Bytes3();
   journal = ReadFileBytes(base + ".JNL");
 }
