@@ -46,6 +46,20 @@ public:
   // Frees the chain; the reference becomes 0.
   void Remove();
 
+  // What Write and Remove change (the content aside), to be put back when
+  // the write they were part of is undone.
+  struct TState {
+    bool modified;
+    std::uint32_t signature, first_block, next_signature;
+  };
+  TState State() const { return {modified_, signature_, first_block_, next_signature_}; }
+  void Restore(const TState& state) {
+    modified_ = state.modified;
+    signature_ = state.signature;
+    first_block_ = state.first_block;
+    next_signature_ = state.next_signature;
+  }
+
 private:
   void WriteChain();
   std::uint32_t CheckedLength(std::uint32_t length) const;

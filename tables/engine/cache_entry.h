@@ -12,6 +12,7 @@ struct TCacheEntry {
   std::uint32_t Key = 0;  // record number or block offset
   bool Modified = false;
   std::uint16_t UseCount = 0;  // entries in use are never evicted or written
+  std::uint32_t UndoMark = 0;  // the write (TWriteUndo) that last noted it
   TCacheEntry* Older = nullptr;
   TCacheEntry* Newer = nullptr;
 

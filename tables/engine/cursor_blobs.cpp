@@ -178,16 +178,47 @@ bool TDataCursor::FlushBlobBuffers(const std::uint8_t* buffer) {
 }
 
 void TDataCursor::UpdateBlobOffsets(std::uint8_t* buffer) {
+  // The open BLOBs stay in the list until the write is in the files
+  // (TStoredBlobs::Keep).
   for (const TFieldDefinition& def : fields_) {
     TOpenBlob* blob = BlobOf(def, buffer);
     if (!blob) continue;
-    const std::int32_t handle = Reference(buffer, def);
     const std::uint32_t first = blob->Buffer->FirstBlock();
     SetReference(buffer, def, static_cast<std::int32_t>(first));
     buffer[def.Offset] = first != 0 ? 1 : 0;
     if (first == 0) std::memset(buffer + def.Offset + 5, 0, 4);
-    blobs_.erase(handle);
   }
+}
+
+TDataCursor::TStoredBlobs::TStoredBlobs(TDataCursor& cursor, std::uint8_t* buffer)
+    : cursor_(cursor), buffer_(buffer) {
+  if (!cursor.table_->HasBlobs()) return;
+  for (const TFieldDefinition& def : cursor.fields_) {
+    if (def.DataType != dtBlob) continue;
+    TField field{&def, {}, 0, nullptr, {}};
+    std::memcpy(field.bytes, buffer + def.Offset, sizeof field.bytes);
+    if (TOpenBlob* blob = cursor.BlobOf(def, buffer)) {
+      field.handle = Reference(buffer, def);
+      field.blob = blob->Buffer.get();
+      field.state = field.blob->State();
+    }
+    fields_.push_back(field);
+  }
+}
+
+TDataCursor::TStoredBlobs::~TStoredBlobs() {
+  if (kept_) return;
+  for (const TField& field : fields_) {
+    std::memcpy(buffer_ + field.def->Offset, field.bytes, sizeof field.bytes);
+    if (field.blob) field.blob->Restore(field.state);
+  }
+}
+
+void TDataCursor::TStoredBlobs::Keep() {
+  kept_ = true;
+  for (const TField& field : fields_)
+    if (field.blob) cursor_.blobs_.erase(field.handle);
+  cursor_.FreeAllBlobs(false);
 }
 
 void TDataCursor::DeleteAllBlobs(const std::vector<std::uint8_t>& record, std::uint32_t n) {

@@ -396,7 +396,6 @@ bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32
   record->Modified = true;
   current_record_ = record->Data;
   Store32(current_record_.data() + 1, n);
-  FreeAllBlobs(false);
   CompleteCurrent();
   return blobs_written;
 }
@@ -461,10 +460,14 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   TWriteScope scope(*this);
   TDataFile& data = table_->DataFile();
   const std::uint32_t n = data.GetNextFreeRecordNumber();
-  UserWriteLockRecord(n);
+  // A record past the end of the table is seen by no one before this write
+  // (or its transaction) ends: every other writer waits for the lock this
+  // one holds. Only a record of the free chain is locked.
+  const bool reused = n <= data.GetPhysicalRecordsUsed();
+  if (reused) UserWriteLockRecord(n);
   ScopeExit unlock{[&] {
     try {
-      UserWriteUnlockRecord(n);
+      if (reused) UserWriteUnlockRecord(n);
     } catch (...) {
     }
   }};
@@ -486,6 +489,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   for (int attempt = 0; !data.GetNextFreeRecord(this, record); ++attempt)
     if (attempt == 3) Fail(err::kLockFailure);
   bool blobs_written = false;
+  TStoredBlobs stored(*this, buffer);
   try {
     if (!suppress_auto_inc_) {
       PutRecordID(data.GetNextFreeRecordID(), buffer);
@@ -503,6 +507,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   current_ = record->Number();
   bof_ = eof_ = false;
   Flush(blobs_written);
+  stored.Keep();
   FilterRecordWritten(current_);
   // The write is in the files: failing to find its place again (a read
   // error) leaves the cursor before the first record rather than report a
@@ -526,6 +531,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   const std::uint32_t n = current_;
   TRecord* record = FetchRecord(n, 1);
   bool blobs_written = false, keys_changed = false;
+  TStoredBlobs stored(*this, buffer);
   try {
     if (record->Deleted()) Fail(err::kRecordChanged);
     if (!suppress_auto_inc_) {
@@ -557,6 +563,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   }
   data.PutRecord(record);
   Flush(blobs_written, keys_changed);
+  stored.Keep();
   FilterRecordWritten(n);
   if (unlock_record) UserWriteUnlockRecord(n);
   // The write is in the files: failing to find its place again (a read

@@ -489,6 +489,32 @@ private:
   };
   // One append, modify or delete: write lock and undo (cursor_records.cpp).
   class TWriteScope;
+  // The BLOB fields of a buffer being written and the open BLOBs they name,
+  // as they were: a write that fails leaves the buffer naming its open
+  // BLOBs again, their content unwritten (cursor_blobs.cpp).
+  class TStoredBlobs {
+  public:
+    TStoredBlobs(TDataCursor& cursor, std::uint8_t* buffer);
+    ~TStoredBlobs();
+    TStoredBlobs(const TStoredBlobs&) = delete;
+    TStoredBlobs& operator=(const TStoredBlobs&) = delete;
+    // The write is in the files: its open BLOBs (and the engine's) leave
+    // the list.
+    void Keep();
+
+  private:
+    struct TField {
+      const TFieldDefinition* def;
+      std::uint8_t bytes[9];  // flag, reference, signature
+      std::int32_t handle;
+      TBlobBuffer* blob;
+      TBlobBuffer::TState state;
+    };
+    TDataCursor& cursor_;
+    std::uint8_t* buffer_;
+    std::vector<TField> fields_;
+    bool kept_ = false;
+  };
   [[noreturn]] void Fail(TEngineErrorCode code, std::string_view field = {}) const;
   bool InternalGetField(const TFieldDefinition& def, const std::uint8_t* buffer, std::uint8_t* data) const;
   void InternalPutField(const TFieldDefinition& def, std::uint8_t* buffer, const std::uint8_t* data,

@@ -46,7 +46,10 @@ void TEntryCache::LinkFront(TCacheEntry* entry) {
 }
 
 void TEntryCache::Insert(TCacheEntry* entry) {
-  if (undo_) undo_->Touch(*this, entry->Key, nullptr);
+  if (undo_) {
+    undo_->Touch(*this, entry->Key, nullptr);
+    undo_->Noted(*entry);
+  }
   sorted_.emplace(entry->Key, entry);
   LinkFront(entry);
 }

@@ -79,6 +79,9 @@ public:
   // Test hook, run before every write and sync of a flush (journal
   // included).
   static void SetStepHook(std::function<void()> hook);
+  // Flushes of this process ended so far (counted before the step that
+  // follows the commit point).
+  static int Commits();
 
   void BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) override;
   void BeforeFlush(TFileHandler& file) override;

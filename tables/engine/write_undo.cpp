@@ -1,5 +1,10 @@
 #include "tables/engine/write_undo.h"
 
+#include <algorithm>
+#include <atomic>
+#include <iterator>
+#include <typeinfo>
+
 #include "tables/engine/blob_file.h"
 #include "tables/engine/data_file.h"
 #include "tables/engine/entry_cache.h"
@@ -7,16 +12,56 @@
 
 namespace korvex {
 
-void TWriteUndo::Clear() {
-  images_.clear();
-  seen_.clear();
-  headers_.clear();
-  dirty_.clear();
+namespace {
+// Spares kept per kind of entry.
+constexpr std::size_t kSpares = 64;
+}  // namespace
+
+std::uint32_t TWriteUndo::NextMark() {
+  // Marks are unique among the undo objects of a process, so that an entry
+  // noted by one write never passes as noted by another.
+  static std::atomic<std::uint32_t> last{0};
+  std::uint32_t mark;
+  do mark = ++last;
+  while (mark == 0);
+  return mark;
 }
 
-void TWriteUndo::Touch(TEntryCache& cache, std::uint32_t key, const TCacheEntry* entry) {
-  if (!seen_.insert({&cache, key}).second) return;
-  images_.push_back({&cache, key, entry != nullptr && entry->Modified ? entry->Clone() : nullptr});
+void TWriteUndo::Clear() {
+  for (TImage& image : images_) {
+    if (!image.Before) continue;
+    const std::type_index kind(typeid(*image.Before));
+    auto it = std::find_if(spares_.begin(), spares_.end(), [&](const auto& s) { return s.first == kind; });
+    if (it == spares_.end()) {
+      spares_.emplace_back(kind, std::vector<std::unique_ptr<TCacheEntry>>{});
+      it = std::prev(spares_.end());
+    }
+    if (it->second.size() < kSpares) it->second.push_back(std::move(image.Before));
+  }
+  images_.clear();
+  headers_.clear();
+  dirty_.clear();
+  mark_ = NextMark();
+}
+
+std::unique_ptr<TCacheEntry> TWriteUndo::Copy(const TCacheEntry& entry) {
+  const std::type_index kind(typeid(entry));
+  for (auto& [k, spares] : spares_) {
+    if (k != kind || spares.empty()) continue;
+    std::unique_ptr<TCacheEntry> image = std::move(spares.back());
+    spares.pop_back();
+    image->Assign(entry);
+    return image;
+  }
+  return entry.Clone();
+}
+
+void TWriteUndo::Touch(TEntryCache& cache, std::uint32_t key, TCacheEntry* entry) {
+  if (entry != nullptr) {
+    if (entry->UndoMark == mark_ && entry->Key == key) return;
+    entry->UndoMark = mark_;
+  }
+  images_.push_back({&cache, key, entry != nullptr && entry->Modified ? Copy(*entry) : nullptr});
 }
 
 void TWriteUndo::Restore() {

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <unordered_set>
+#include <typeindex>
 #include <vector>
 
 #include "tables/engine/cache_entry.h"
@@ -32,8 +32,12 @@ public:
   bool Empty() const { return images_.empty() && headers_.empty() && dirty_.empty(); }
 
   // First touch of `key` in `cache`: `entry` as it is now, nullptr when the
-  // key is not cached.
-  void Touch(TEntryCache& cache, std::uint32_t key, const TCacheEntry* entry);
+  // key is not cached. A cached entry is marked as noted by this write, so
+  // later touches cost a comparison; a key not cached is noted each time
+  // (dropping it again is the same however often it is noted).
+  void Touch(TEntryCache& cache, std::uint32_t key, TCacheEntry* entry);
+  // `entry` was placed in a cache under a key this write has noted.
+  void Noted(TCacheEntry& entry) const { entry.UndoMark = mark_; }
   void AddHeader(std::function<void()> restore) { headers_.push_back(std::move(restore)); }
   // An entry a flush is about to write (and mark unmodified).
   void AddDirty(TEntryCache& cache, std::uint32_t key) { dirty_.push_back({&cache, key}); }
@@ -55,13 +59,13 @@ private:
     TEntryCache* Cache;
     std::uint32_t Key;
   };
-  struct TPlaceHash {
-    std::size_t operator()(const std::pair<const TEntryCache*, std::uint32_t>& p) const {
-      return std::hash<const void*>()(p.first) ^ (std::size_t{p.second} * 0x9E3779B97F4A7C15ull);
-    }
-  };
+  // A before-image: a spare copy of the entry's kind when there is one.
+  std::unique_ptr<TCacheEntry> Copy(const TCacheEntry& entry);
   std::vector<TImage> images_;
-  std::unordered_set<std::pair<const TEntryCache*, std::uint32_t>, TPlaceHash> seen_;
+  // Images kept for the next writes, by kind of entry.
+  std::vector<std::pair<std::type_index, std::vector<std::unique_ptr<TCacheEntry>>>> spares_;
+  std::uint32_t mark_ = NextMark();
+  static std::uint32_t NextMark();
   std::vector<std::function<void()>> headers_;
   std::vector<TPlace> dirty_;
 };

@@ -3,7 +3,8 @@
 // appends outside any transaction), telling the parent on a pipe each time
 // a unit returned. The parent kills it with SIGKILL at a random moment, or
 // the child kills itself at a random write or sync of a flush (the
-// journal's step hook), then reopens the table: the checker finds it clean
+// journal's step hook) or just past a flush's commit point, then reopens
+// the table: the checker finds it clean
 // and every record equals the model after the last reported unit or after
 // the one in flight, never a mix. The model is replayed in the parent from
 // the same seed; the child forks before it opens any file.
@@ -132,6 +133,13 @@ int RunChild(qvtest::ChildProcess& child, const std::string& dir, Plan plan,
     auto steps = std::make_shared<int>(0);
     TJournal::SetStepHook([steps, kill_at_step] {
       if (++*steps == kill_at_step) ::kill(::getpid(), SIGKILL);
+    });
+  } else if (kill_at_step < 0) {
+    // Just past the commit point of the -kill_at_step-th flush: the unit
+    // is in the files but not reported.
+    const int base = TJournal::Commits();
+    TJournal::SetStepHook([base, kill_at_step] {
+      if (TJournal::Commits() - base >= -kill_at_step) ::kill(::getpid(), SIGKILL);
     });
   }
   Env env(dir);
@@ -273,7 +281,8 @@ void RunCrashBar(int kills) {
   for (int round = 0; round < kills; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const std::uint32_t plan_seed = rng();
-    const int kill_at_step = rng() % 2 ? 1 + static_cast<int>(rng() % 60) : 0;
+    int kill_at_step = rng() % 2 ? 1 + static_cast<int>(rng() % 60) : 0;
+    if (kill_at_step > 0 && rng() % 4 == 0) kill_at_step = -1 - static_cast<int>(rng() % 3);
     const int wait_reports = static_cast<int>(rng() % 4);
     const auto delay = std::chrono::microseconds(rng() % 3000);
     int reports = 0;
@@ -283,7 +292,7 @@ void RunCrashBar(int kills) {
       });
       // A child that kills itself at a flush step is left to do so.
       bool alive = true;
-      for (int i = 0; (kill_at_step > 0 || i < wait_reports) && alive; ++i)
+      for (int i = 0; (kill_at_step != 0 || i < wait_reports) && alive; ++i)
         if ((alive = child.WaitReady())) ++reports;
       if (alive) {
         std::this_thread::sleep_for(delay);
