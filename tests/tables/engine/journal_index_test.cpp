@@ -4,13 +4,15 @@
 // headers of both files rewritten. The flush is killed at each of its
 // writes and syncs in turn; whoever takes the table next plays the journal
 // back: the files are byte for byte as before or as after the flush (up to
-// the header's time of the last update) and the checker passes.
+// the header's time of the last update) and the checker passes. Journals
+// of both layouts written by python3 play back as they should.
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <random>
 
 #include "support/child_process.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
@@ -189,6 +191,58 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
   }
   EXPECT_GT(befores, 0);
   EXPECT_GT(afters, 0);
+}
+
+// The journal's layouts against an independent writer: python3 builds
+// journals of both layouts with zlib's CRC-32 (entries overlapping, one
+// sealed with a stale salt, one torn, an ended header, a damaged header)
+// and the bytes playback must leave; the engine plays each back.
+TEST(SharedTableJournal, LayoutsWrittenByAnotherWriterPlayBack) {
+  qvtest::TempDir dir;
+  const std::string path = dir.Path();
+  qvtest::WriteFileBytes(path + "/make.py", R"(import struct, sys, zlib
+out = sys.argv[1]
+def header(first, lengths, salt):
+    h = (b'QVJNL1\0\0' if first else b'QVJNL2\0\0') + struct.pack('<3I', *lengths)
+    if not first: h += struct.pack('<I', salt)
+    return h + struct.pack('<I', zlib.crc32(h))
+def entry(position, old, salt):
+    e = struct.pack('<BII', 0, position, len(old)) + old
+    return e + struct.pack('<I', zlib.crc32(e) ^ salt)
+data = bytes((i * 7) % 251 for i in range(300))
+cases = [  # first layout, salt, entries, old length, what follows the entries
+    (True, 0, [(10, b'AAAAA'), (12, b'BBB'), (250, b'Z' * 40)], 200, b''),
+    (False, 0x9E3779B9, [(10, b'AAAAA'), (12, b'BBB')], 300, entry(40, b'stale', 0x1234)),
+    (False, 7, [(0, b'first'), (100, b'x' * 60)], 280, entry(5, b'torn entry', 7)[:-3]),
+    (False, 7, [(0, b'ended')], 100, b''),
+    (False, 7, [(0, b'damaged')], 100, b''),
+]
+for i, (first, salt, entries, length, tail) in enumerate(cases):
+    journal = header(first, (length, 0, 0), salt) + b''.join(entry(p, o, salt) for p, o in entries) + tail
+    want, hot = bytearray(data), i < 3
+    if i == 3: journal = b'\0' * 8 + journal[8:]
+    if i == 4: journal = journal[:9] + bytes([journal[9] ^ 1]) + journal[10:]
+    if hot:
+        for p, o in reversed(entries): want[p:p + len(o)] = o
+        del want[length:]
+    for name, value in (('data', data), ('jnl', journal), ('want', bytes(want))):
+        open('%s/%s%d' % (out, name, i), 'wb').write(value)
+    open('%s/hot%d' % (out, i), 'w').write(str(int(hot)))
+)");
+  ASSERT_EQ(qvtest::RunShell("python3 '" + path + "/make.py' '" + path + "'").status, 0);
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    const std::string n = std::to_string(i), jnl = path + "/jnl" + n;
+    const bool hot = ReadFileBytes(path + "/hot" + n) == "1";
+    EXPECT_EQ(TJournal::IsHot(jnl), hot);
+    TFileHandler data;
+    data.SetFileName(path + "/data" + n);
+    data.OpenFile();
+    EXPECT_EQ(TJournal::RecoverFile(jnl, {&data, nullptr, nullptr}), hot);
+    data.CloseFile();
+    EXPECT_EQ(ReadFileBytes(path + "/data" + n), ReadFileBytes(path + "/want" + n));
+    EXPECT_FALSE(TJournal::IsHot(jnl));
+  }
 }
 
 }  // namespace
