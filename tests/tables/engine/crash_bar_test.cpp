@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -30,7 +31,9 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/journal.h"
 #include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/cursor_test_support.h"
 #include "tests/tables/engine/engine_test_support.h"
+#include "tests/tables/engine/flush_kill_support.h"
 
 namespace korvex::testing {
 namespace {
@@ -106,15 +109,6 @@ private:
   std::int32_t next_key_ = 1;
 };
 
-struct Env {
-  explicit Env(const std::string& path) {
-    session.Timing.InternalSleepMs = 1;
-    dir = session.OpenDataDirectory("data", path);
-  }
-  TDataSession session;
-  TDataDirectory* dir = nullptr;
-};
-
 void Fill(TDataCursor& c, Bytes& buffer, std::int32_t key, std::int32_t version) {
   c.PutField(kKey, buffer.data(), reinterpret_cast<const std::uint8_t*>(&key));
   std::string name = NameOf(key, version);
@@ -129,11 +123,9 @@ void Fill(TDataCursor& c, Bytes& buffer, std::int32_t key, std::int32_t version)
 // The child: runs units until it is killed.
 int RunChild(qvtest::ChildProcess& child, const std::string& dir, Plan plan,
              std::map<std::int32_t, std::uint32_t> places, int kill_at_step) {
+  std::optional<JournalStepKill> kill;
   if (kill_at_step > 0) {
-    auto steps = std::make_shared<int>(0);
-    TJournal::SetStepHook([steps, kill_at_step] {
-      if (++*steps == kill_at_step) ::kill(::getpid(), SIGKILL);
-    });
+    kill.emplace(kill_at_step);
   } else if (kill_at_step < 0) {
     // Just past the commit point of the -kill_at_step-th flush: the unit
     // is in the files but not reported.

@@ -22,6 +22,7 @@
 #include "platform/runtime/coding.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
+#include "tests/tables/engine/flush_kill_support.h"
 #include "tests/tables/engine/index_table_support.h"
 
 namespace korvex::testing {
@@ -69,128 +70,88 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
     }
     table.ExpectClean();
   }
-  const std::string dat = path + "/t.DAT", idx = path + "/t.IDX", jnl = path + "/t.JNL";
-  const std::string before_dat = ReadFileBytes(dat), before_idx = ReadFileBytes(idx);
-  ASSERT_EQ(RunTableCheck(dat).status, 0);
-  auto flush = [&](int kill_at) {
-    return qvtest::ChildProcess([&](qvtest::ChildProcess&) {
-             TDataSession session;
-             session.Timing.InternalSleepMs = 1;
-             TDataDirectory* directory = session.OpenDataDirectory("data", path);
-             TDataTable* t = nullptr;
-             if (directory->OpenDataTable("t", t, TOpenTableRequest{}) != 0) return 200;
-             t->WriteLockTable();
-             TDataFile& data = t->DataFile();
-             TIndexFile& index = t->IndexFile();
-             std::mt19937 change(11);
-             const std::vector<TFieldDefinition>& defs = data.Fields();
-             std::vector<std::uint8_t> record(data.GetRecordSize());
-             auto tree = [&](std::uint8_t slot, std::unique_ptr<TKeyComparator>& compare) {
-               compare = std::make_unique<TKeyComparator>(data.GetLanguageID(), data.GetSortID(),
-                                                          index.GetIndexDefinition(slot), defs);
-               return TIndexTree(index, slot, *compare);
-             };
-             std::unique_ptr<TKeyComparator> c0, c1;
-             TIndexTree primary = tree(0, c0), names = tree(1, c1);
-             TKeyComparator system_compare;
-             TIndexTree system(index, kSystemSlot, system_compare);
-             auto key = [&](std::uint8_t slot) {
-               std::vector<std::uint8_t> k(index.GetIndexDefinition(slot).KeySize);
-               if (slot == kSystemSlot) BuildSystemKey(record.data(), k.data());
-               else BuildIndexKey(index.GetIndexDefinition(slot), defs, data.GetLanguageID(), data.GetSortID(),
-                                  record.data(), k.data());
-               return k;
-             };
-             // New keys between the old ones: splits of old pages.
-             for (std::int32_t n = 0; n < 80; ++n) {
-               PutRecord(defs, record, 2 * static_cast<std::int32_t>(change() % 800) + 1, Name(change));
-               const std::uint32_t id = data.GetLastRecordID() + 1;
-               rtl::EncodeFixed32(record.data() + kRecordIDOffset, id);
-               if (primary.Search(key(0).data())) continue;
-               data.SetNextFreeRecordID(id);
-               TRecord* r = nullptr;
-               if (!data.GetNextFreeRecord(nullptr, r)) return 201;
-               std::copy(record.begin() + kRecordIDOffset, record.end(), r->Data.begin() + kRecordIDOffset);
-               r->Modified = true;
-               const std::uint32_t number = r->Number();
-               data.PutRecord(r);
-               record[0] = 0;
-               primary.Insert(key(0).data(), number);
-               names.Insert(key(1).data(), number);
-               system.Insert(key(kSystemSlot).data(), number);
-               index.IncActualRecordCount();
-             }
-             // Old records go with their keys: pages shrink and merge.
-             for (std::uint32_t number = 1; number <= 400; number += 4 + change() % 6) {
-               TRecord* r = nullptr;
-               if (!data.GetRecord(nullptr, number, false, false, 1, r)) return 202;
-               std::copy(r->Data.begin(), r->Data.end(), record.begin());
-               if (!primary.Remove(key(0).data()) || !names.Remove(key(1).data()) ||
-                   !system.Remove(key(kSystemSlot).data()))
-                 return 203;
-               r->SetDeleted(true);
-               r->Modified = true;
-               data.PutRecord(r);
-               record[0] = 1;
-               system.Insert(key(kSystemSlot).data(), number);
-               index.DecActualRecordCount();
-             }
-             int step = 0;
-             TJournal::SetStepHook([&] {
-               if (++step == kill_at) std::raise(SIGKILL);
-             });
-             // To the operating system only: a killed process loses nothing
-             // the system holds, and the steps are writes (no syncs).
-             t->FlushBuffers(false, true, true, true, false);
-             TJournal::SetStepHook(nullptr);
-             t->WriteUnlockTable();
-             qvtest::WriteFileBytes(path + "/steps", std::to_string(step));
-             return 0;
-           })
-        .Wait();
-  };
-  auto without_time = [](std::string bytes) {
-    if (bytes.size() >= 35) std::fill(bytes.begin() + 27, bytes.begin() + 35, '\0');
-    return bytes;
-  };
-  ASSERT_EQ(flush(0), 0);
-  const int steps = std::stoi(ReadFileBytes(path + "/steps"));
-  ASSERT_GT(steps, 10);
-  std::printf("index flush: %d steps\n", steps);
-  const std::string after_dat = without_time(ReadFileBytes(dat)), after_idx = ReadFileBytes(idx);
+  ASSERT_EQ(RunTableCheck(path + "/t.DAT").status, 0);
+  FlushKills kills = KillFlushAtSteps(
+      path, {".DAT", ".IDX"},
+      [&] {
+        TDataSession session;
+        session.Timing.InternalSleepMs = 1;
+        TDataDirectory* directory = session.OpenDataDirectory("data", path);
+        TDataTable* t = nullptr;
+        if (directory->OpenDataTable("t", t, TOpenTableRequest{}) != 0) return false;
+        t->WriteLockTable();
+        TDataFile& data = t->DataFile();
+        TIndexFile& index = t->IndexFile();
+        std::mt19937 change(11);
+        const std::vector<TFieldDefinition>& defs = data.Fields();
+        std::vector<std::uint8_t> record(data.GetRecordSize());
+        auto tree = [&](std::uint8_t slot, std::unique_ptr<TKeyComparator>& compare) {
+          compare = std::make_unique<TKeyComparator>(data.GetLanguageID(), data.GetSortID(),
+                                                     index.GetIndexDefinition(slot), defs);
+          return TIndexTree(index, slot, *compare);
+        };
+        std::unique_ptr<TKeyComparator> c0, c1;
+        TIndexTree primary = tree(0, c0), names = tree(1, c1);
+        TKeyComparator system_compare;
+        TIndexTree system(index, kSystemSlot, system_compare);
+        auto key = [&](std::uint8_t slot) {
+          std::vector<std::uint8_t> k(index.GetIndexDefinition(slot).KeySize);
+          if (slot == kSystemSlot) BuildSystemKey(record.data(), k.data());
+          else BuildIndexKey(index.GetIndexDefinition(slot), defs, data.GetLanguageID(), data.GetSortID(),
+                             record.data(), k.data());
+          return k;
+        };
+        // New keys between the old ones: splits of old pages.
+        for (std::int32_t n = 0; n < 80; ++n) {
+          PutRecord(defs, record, 2 * static_cast<std::int32_t>(change() % 800) + 1, Name(change));
+          const std::uint32_t id = data.GetLastRecordID() + 1;
+          rtl::EncodeFixed32(record.data() + kRecordIDOffset, id);
+          if (primary.Search(key(0).data())) continue;
+          data.SetNextFreeRecordID(id);
+          TRecord* r = nullptr;
+          if (!data.GetNextFreeRecord(nullptr, r)) return false;
+          std::copy(record.begin() + kRecordIDOffset, record.end(), r->Data.begin() + kRecordIDOffset);
+          r->Modified = true;
+          const std::uint32_t number = r->Number();
+          data.PutRecord(r);
+          record[0] = 0;
+          primary.Insert(key(0).data(), number);
+          names.Insert(key(1).data(), number);
+          system.Insert(key(kSystemSlot).data(), number);
+          index.IncActualRecordCount();
+        }
+        // Old records go with their keys: pages shrink and merge.
+        for (std::uint32_t number = 1; number <= 400; number += 4 + change() % 6) {
+          TRecord* r = nullptr;
+          if (!data.GetRecord(nullptr, number, false, false, 1, r)) return false;
+          std::copy(r->Data.begin(), r->Data.end(), record.begin());
+          if (!primary.Remove(key(0).data()) || !names.Remove(key(1).data()) ||
+              !system.Remove(key(kSystemSlot).data()))
+            return false;
+          r->SetDeleted(true);
+          r->Modified = true;
+          data.PutRecord(r);
+          record[0] = 1;
+          system.Insert(key(kSystemSlot).data(), number);
+          index.DecActualRecordCount();
+        }
+        // To the operating system only: a killed process loses nothing
+        // the system holds, and the steps are writes (no syncs).
+        t->FlushBuffers(false, true, true, true, false);
+        t->WriteUnlockTable();
+        return true;
+      },
+      // Every step of the first and last 20, and every fourth between.
+      [](int k, int steps) { return k <= 20 || k > steps - 20 || k % 4 == 0; });
+  ASSERT_GT(kills.steps, 10);
+  std::printf("index flush: %d steps\n", kills.steps);
+  const std::string& before_idx = kills.before[1];
+  const std::string& after_idx = kills.after[1];
   ASSERT_GT(after_idx.size(), before_idx.size());
-  {
-    CheckResult check = RunTableCheck(dat);
-    ASSERT_EQ(check.status, 0) << check.output;
-  }
   // Old pages were overwritten, not only new ones appended.
-  ASSERT_NE(after_idx.substr(4096, before_idx.size() - 4096), before_idx.substr(4096));
-  int befores = 0, afters = 0;
-  // Every step of the first and last 20, and every fourth between.
-  for (int k = 1; k <= steps; k += k < 20 || k > steps - 20 ? 1 : 4) {
-    qvtest::WriteFileBytes(dat, before_dat);
-    qvtest::WriteFileBytes(idx, before_idx);
-    ASSERT_EQ(flush(k), 128 + SIGKILL) << k;
-    {
-      TDataSession session;
-      TDataDirectory* directory = session.OpenDataDirectory("data", path);
-      TDataTable* t = nullptr;
-      ASSERT_EQ(directory->OpenDataTable("t", t, TOpenTableRequest{}), 0);
-      t->WriteLockTable();
-      t->WriteUnlockTable();
-    }
-    EXPECT_FALSE(TJournal::IsHot(jnl)) << k;
-    const std::string now_dat = ReadFileBytes(dat), now_idx = ReadFileBytes(idx);
-    const bool before = now_dat == before_dat && now_idx == before_idx;
-    const bool after = without_time(now_dat) == after_dat && now_idx == after_idx;
-    EXPECT_TRUE(before || after) << "killed at step " << k << " of " << steps;
-    befores += before;
-    afters += after;
-    CheckResult check = RunTableCheck(dat);
-    EXPECT_EQ(check.status, 0) << k << ": " << check.output;
-  }
-  EXPECT_GT(befores, 0);
-  EXPECT_GT(afters, 0);
+  EXPECT_NE(after_idx.substr(4096, before_idx.size() - 4096), before_idx.substr(4096));
+  EXPECT_GT(kills.befores, 0);
+  EXPECT_GT(kills.afters, 0);
 }
 
 // The journal's layouts against an independent writer: python3 builds

@@ -8,6 +8,7 @@
 #include "tables/engine/data_table.h"
 #include "tables/engine/journal.h"
 #include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/flush_kill_support.h"
 
 namespace korvex::testing {
 
@@ -152,13 +153,9 @@ HotJournal::HotJournal(const qvtest::TempDir& d) : base(Path(d, "t")) {
       c->InitRecord(b.data());
       PutText(*c, 3, b, "appended");
       c->AppendRecord(b.data());
-      int step = 0;
-      TJournal::SetStepHook([&] {
-        if (++step == kill_at) std::raise(SIGKILL);
-      });
+      JournalStepKill kill(kill_at);
       c->Table()->FlushBuffers(false, true, true, true, true);
-      TJournal::SetStepHook(nullptr);
-      return step;
+      return kill.Steps();
     });
     return child.Wait();
   };

@@ -17,6 +17,7 @@
 #include "tables/engine/languages.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
+#include "tests/tables/engine/flush_kill_support.h"
 
 namespace korvex::testing {
 namespace {
@@ -746,81 +747,42 @@ namespace {
 TEST(SharedTableJournal, AFlushKilledAtAnyStepLeavesTheFilesBeforeOrAfter) {
   qvtest::TempDir dir;
   MakeTable(dir.Path(), 30);
-  const std::string dat = dir.Path() + "/t.DAT", blb = dir.Path() + "/t.BLB", jnl = dir.Path() + "/t.JNL";
-  const std::string idx = dir.Path() + "/t.IDX";
-  const std::string before_dat = ReadFileBytes(dat), before_blb = ReadFileBytes(blb), before_idx = ReadFileBytes(idx);
-  auto flush = [&](int kill_at) {
-    return ChildProcess([&](ChildProcess&) {
-             Session s(dir.Path());
-             TDataTable* t = s.Open();
-             t->WriteLockTable();
-             for (std::uint32_t n : {3u, 29u}) {
-               TRecord* r = nullptr;
-               if (!t->DataFile().GetRecord(nullptr, n, false, false, 1, r)) return 200;
-               r->SetRecordID(1000 + n);
-               r->Modified = true;
-               t->DataFile().PutRecord(r);
-             }
-             AppendRecords(t->DataFile(), 40);
-             t->IndexFile().SetActualRecordCount(70);
-             // Two new index pages, both given to the free chain.
-             TPage* pages[2] = {};
-             for (TPage*& page : pages)
-               if (!t->IndexFile().GetNextFreePage(nullptr, kSystemSlot, page)) return 201;
-             for (TPage* page : pages) {
-               t->IndexFile().SetNextFreePage(page);
-               t->IndexFile().PutPage(page);
-             }
-             TBlock* block = t->BlobFile().FetchFreeBlock(nullptr);
-             block->Modified = true;
-             t->BlobFile().PutBlock(block);
-             int step = 0;
-             TJournal::SetStepHook([&] {
-               if (++step == kill_at) std::raise(SIGKILL);
-             });
-             t->FlushBuffers(false, true, true, true, true);
-             TJournal::SetStepHook(nullptr);
-             t->WriteUnlockTable();
-             return step;
-           })
-        .Wait();
-  };
-  auto without_time = [](std::string bytes) {
-    if (bytes.size() >= 35) std::fill(bytes.begin() + 27, bytes.begin() + 35, '\0');
-    return bytes;
-  };
-  int steps = flush(0);
-  ASSERT_GT(steps, 5);
-  ASSERT_LT(steps, 128);
-  const std::string after_dat = without_time(ReadFileBytes(dat)), after_blb = ReadFileBytes(blb);
-  const std::string after_idx = ReadFileBytes(idx);
-  ASSERT_NE(after_dat, without_time(before_dat));
-  ASSERT_EQ(after_idx.size(), before_idx.size() + 2 * 4096);
-  EXPECT_FALSE(TJournal::IsHot(jnl));
-  int befores = 0, afters = 0;
-  for (int k = 1; k <= steps; ++k) {
-    qvtest::WriteFileBytes(dat, before_dat);
-    qvtest::WriteFileBytes(blb, before_blb);
-    qvtest::WriteFileBytes(idx, before_idx);
-    ASSERT_EQ(flush(k), 128 + SIGKILL) << k;
-    {
-      Session s(dir.Path());
-      TDataTable* t = s.Open();
-      t->WriteLockTable();
-      t->WriteUnlockTable();
-    }
-    EXPECT_FALSE(TJournal::IsHot(jnl)) << k;
-    std::string now_dat = ReadFileBytes(dat), now_blb = ReadFileBytes(blb), now_idx = ReadFileBytes(idx);
-    bool before = now_dat == before_dat && now_blb == before_blb && now_idx == before_idx;
-    bool after = without_time(now_dat) == after_dat && now_blb == after_blb && now_idx == after_idx;
-    EXPECT_TRUE(before || after) << "killed at step " << k << " of " << steps;
-    befores += before;
-    afters += after;
-    CheckResult check = RunTableCheck(dat);
-    EXPECT_EQ(check.status, 0) << k << ": " << check.output;
-  }
-  EXPECT_GT(befores, 0);
-  EXPECT_GT(afters, 0);
+  FlushKills kills = KillFlushAtSteps(
+      dir.Path(), {".DAT", ".IDX", ".BLB"},
+      [&] {
+        Session s(dir.Path());
+        TDataTable* t = s.Open();
+        t->WriteLockTable();
+        for (std::uint32_t n : {3u, 29u}) {
+          TRecord* r = nullptr;
+          if (!t->DataFile().GetRecord(nullptr, n, false, false, 1, r)) return false;
+          r->SetRecordID(1000 + n);
+          r->Modified = true;
+          t->DataFile().PutRecord(r);
+        }
+        AppendRecords(t->DataFile(), 40);
+        t->IndexFile().SetActualRecordCount(70);
+        // Two new index pages, both given to the free chain.
+        TPage* pages[2] = {};
+        for (TPage*& page : pages)
+          if (!t->IndexFile().GetNextFreePage(nullptr, kSystemSlot, page)) return false;
+        for (TPage* page : pages) {
+          t->IndexFile().SetNextFreePage(page);
+          t->IndexFile().PutPage(page);
+        }
+        TBlock* block = t->BlobFile().FetchFreeBlock(nullptr);
+        block->Modified = true;
+        t->BlobFile().PutBlock(block);
+        t->FlushBuffers(false, true, true, true, true);
+        t->WriteUnlockTable();
+        return true;
+      },
+      [](int, int) { return true; });
+  EXPECT_GT(kills.steps, 5);
+  EXPECT_NE(kills.after[0], WithoutUpdateTime(kills.before[0]));
+  EXPECT_EQ(kills.after[1].size(), kills.before[1].size() + 2 * 4096);
+  EXPECT_GT(kills.befores, 0);
+  EXPECT_GT(kills.afters, 0);
 }
 
 }  // namespace
