@@ -353,7 +353,7 @@ bool TKORVEXTable::SearchKey(bool nearest) {
   const bool found =
       Handle()->Find(false, KeyBuffer(kiLookup) + sizeof(TKeyBuffer), header.FieldCount, nearest, 0, nullptr);
   if (found || nearest) {
-    Resync();
+    SyncToCursor();
     DoAfterScroll();
   }
   return found;
@@ -406,12 +406,16 @@ void TKORVEXTable::SetRange(const std::vector<Variant>& start, const std::vector
 void TKORVEXTable::GotoCurrent(TKORVEXTable& other) {
   CheckBrowseMode();
   other.CheckBrowseMode();
-  if (!rtl::AnsiSameText(DatabaseName(), other.DatabaseName()) || !rtl::AnsiSameText(table_name_, other.table_name_))
-    rtl::DatabaseError(cmsg::kTableMismatch);
+  // The names as the engine opened them: the database's canonical directory
+  // and the cursor's name, which always carries ".DAT" ("fams" and
+  // "FAMS.dat" are one table).
+  auto opened_name = [](const TKORVEXTable& t) { return AddBS(t.DBHandle()->Path()) + t.Handle()->GetTableName(); };
+  if (!rtl::AnsiSameText(opened_name(*this), opened_name(other))) rtl::DatabaseError(cmsg::kTableMismatch);
   other.UpdateCursorPos();
-  CheckStatus(Handle()->SetToRecordBuffer(*other.Handle()));
   DoBeforeScroll();
-  Resync();
+  CursorPosChanged();
+  CheckStatus(Handle()->SetToRecordBuffer(*other.Handle()));
+  SyncToCursor();
   DoAfterScroll();
 }
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <random>
 
 #include "support/run_command.h"
@@ -170,6 +172,101 @@ TEST_F(LookupTest, GotoCurrentFollowsAnotherTableOnTheSameFile) {
     EXPECT_EQ(a.FieldByName("N")->AsInteger(), b.FieldByName("N")->AsInteger());
   }
   EXPECT_EQ(Raised([&] { other.GotoCurrent(a); }), "Source and destination tables are incompatible.");
+}
+
+// Two tables are one when the engine opened the same file: the name with or
+// without ".DAT", in any case, the directory written any way that resolves
+// to it. A table of another name or in another directory is not.
+TEST_F(LookupTest, GotoCurrentComparesTheNamesTheEngineOpened) {
+  qvtest::TempDir dir, elsewhere;
+  for (const std::string& where : {dir.Path(), elsewhere.Path()})
+    MakeTable(where, "fams", {Field("N", dtInteger)}, false);
+  MakeTable(dir.Path(), "inds", {Field("N", dtInteger)});
+  std::filesystem::create_symlink(dir.Path(), elsewhere / "link");
+  const struct {
+    std::string database, table;
+    bool same;
+  } cases[] = {
+      {dir.Path(), "fams", true},          {dir.Path(), "fams.DAT", true},
+      {dir.Path(), "FAMS.dat", true},      {dir.Path(), "Fams.Dat", true},
+      {dir.Path(), " fams.DAT ", true},    {dir.Path() + "/", "fams", true},
+      {dir.Path() + "/.", "FAMS", true},   {elsewhere / "link", "fams.dat", true},
+      {"", dir / "fams.DAT", true},        {dir.Path(), "inds", false},
+      {dir.Path(), "inds.DAT", false},     {elsewhere.Path(), "fams", false},
+      {elsewhere.Path(), "fams.DAT", false},
+  };
+  auto fill = [](TKORVEXTable& t) {
+    for (int n = 1; n <= 5; ++n) {
+      t.Append();
+      t.FieldByName("N")->SetAsInteger(n);
+      t.Post();
+    }
+  };
+  TKORVEXTable a;
+  a.SetDatabaseName(dir.Path());
+  a.SetTableName("fams");
+  a.Open();
+  fill(a);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.database + " | " + c.table);
+    TKORVEXTable b;
+    b.SetDatabaseName(c.database);
+    b.SetTableName(c.table);
+    b.Open();
+    if (b.IsEmpty()) fill(b);
+    a.First();
+    a.Next();
+    a.Next();
+    b.Last();
+    if (c.same) {
+      b.GotoCurrent(a);
+      EXPECT_EQ(b.FieldByName("N")->AsInteger(), 3);
+      b.Next();
+      a.GotoCurrent(b);
+      EXPECT_EQ(a.FieldByName("N")->AsInteger(), 4);
+    } else {
+      EXPECT_EQ(Raised([&] { b.GotoCurrent(a); }), "Source and destination tables are incompatible.");
+      EXPECT_EQ(Raised([&] { a.GotoCurrent(b); }), "Source and destination tables are incompatible.");
+    }
+  }
+}
+
+// A move to a found record leaves the ends the table stood at: the next
+// step goes on from the record, whichever end the table was at before.
+TEST_F(LookupTest, AFoundRecordIsNoLongerAtAnEnd) {
+  qvtest::TempDir dir;
+  MakeTable(dir.Path(), "fams", {Field("N", dtInteger)}, false, {Index("ByN", {1})});
+  TKORVEXTable t, other;
+  for (TKORVEXTable* x : {&t, &other}) {
+    x->SetDatabaseName(dir.Path());
+    x->SetTableName("fams");
+    x->SetIndexName("ByN");
+    x->Open();
+  }
+  for (int n = 1; n <= 5; ++n) {
+    t.Append();
+    t.FieldByName("N")->SetAsInteger(n);
+    t.Post();
+  }
+  other.First();
+  other.Next();
+  other.Next();
+  const std::vector<std::pair<const char*, std::function<void()>>> moves = {
+      {"FindKey", [&] { ASSERT_TRUE(t.FindKey({Variant(std::int32_t{3})})); }},
+      {"FindNearest", [&] { t.FindNearest({Variant(std::int32_t{3})}); }},
+      {"GotoCurrent", [&] { t.GotoCurrent(other); }},
+  };
+  for (const auto& [name, move] : moves)
+    for (bool from_end : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (from_end ? " from the end" : " from the start"));
+      from_end ? t.Last() : t.First();
+      from_end ? t.Next() : t.Prior();
+      move();
+      EXPECT_FALSE(t.Bof() || t.Eof());
+      EXPECT_EQ(t.FieldByName("N")->AsInteger(), 3);
+      t.MoveBy(from_end ? 1 : -1);
+      EXPECT_EQ(t.FieldByName("N")->AsInteger(), from_end ? 4 : 2);
+    }
 }
 
 TEST_F(LookupTest, UpgradeThroughTheComponentReportsItsSteps) {
