@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_sqlite.h"
 #include "bench/bench_util.h"
 #include "family/family_box.h"
 #include "family/family_tables.h"
@@ -29,6 +30,9 @@
 #include "tables/components/sessions.h"
 
 namespace {
+
+using bench::Lite;
+using bench::Text;
 
 using namespace family;
 
@@ -77,33 +81,6 @@ struct Family {
   int husband = 0, wife = 0;
   int children[15] = {};
 };
-
-class Lite {
-public:
-  explicit Lite(const std::string& path) {
-    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) Die("sqlite open");
-  }
-  ~Lite() { sqlite3_close(db); }
-  void Exec(const std::string& sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) Die(error ? error : sql);
-  }
-  sqlite3_stmt* Prepare(const std::string& sql) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) Die(sqlite3_errmsg(db));
-    return s;
-  }
-  void Done(sqlite3_stmt* s) {
-    if (sqlite3_step(s) != SQLITE_DONE) Die(sqlite3_errmsg(db));
-    sqlite3_reset(s);
-  }
-  sqlite3* db = nullptr;
-};
-
-std::string Text(sqlite3_stmt* s, int column) {
-  const unsigned char* t = sqlite3_column_text(s, column);
-  return t ? reinterpret_cast<const char*>(t) : "";
-}
 
 const char* const kGiven[] = {"Jan", "Pieter", "Anna", "Grietje", "Klaas", "Maria", "Hendrik", "Aaltje", "Cornelis", "Neeltje"};
 const char* const kSurname[] = {"Smit", "Bos", "Vos", "de Wit", "Mol", "Kok", "Kuip", "Dekker", "Visser", "Bakker"};

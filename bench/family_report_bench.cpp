@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_sqlite.h"
 #include "bench/bench_util.h"
 #include "family/gedcom_composer.h"
 #include "family/henry_list.h"
@@ -25,6 +26,9 @@
 #include "tables/components/sessions.h"
 
 namespace {
+
+using bench::Lite;
+using bench::Text;
 
 using family::FamilyTables;
 
@@ -102,27 +106,6 @@ void StoreTables(family::TFamilyRecords& records, const FamilyTables& t) {
   records.FlushBuffers();
 }
 
-struct Lite {
-  sqlite3* db = nullptr;
-  explicit Lite(const std::string& path) {
-    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) Die("open");
-  }
-  ~Lite() { sqlite3_close(db); }
-  void Exec(const std::string& sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) Die(error ? error : sql);
-  }
-  sqlite3_stmt* Prepare(const std::string& sql) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) Die(sqlite3_errmsg(db));
-    return s;
-  }
-  [[noreturn]] static void Die(const std::string& why) {
-    std::fprintf(stderr, "sqlite: %s\n", why.c_str());
-    std::exit(3);
-  }
-};
-
 const char kPersonColumns[] = "pid, fname, lname, sex, bapdate, famc, fams1, fams2, fams3, fams4, fams5";
 const char kFamilyColumns[] =
     "fid, husband, wife, child1, child2, child3, child4, child5, child6, child7, child8, child9, child10, child11, "
@@ -145,8 +128,7 @@ void StoreLite(Lite& lite, const FamilyTables& t) {
     sqlite3_bind_text(ins, 5, p.bapdate.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_double(ins, 6, p.famc);
     for (int i = 0; i < family::kSpouseSlots; ++i) sqlite3_bind_double(ins, 7 + i, p.fams[i]);
-    if (sqlite3_step(ins) != SQLITE_DONE) Lite::Die(sqlite3_errmsg(lite.db));
-    sqlite3_reset(ins);
+    lite.Done(ins);
   }
   sqlite3_finalize(ins);
   ins = lite.Prepare(std::string("INSERT INTO fams (") + kFamilyColumns + ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
@@ -155,16 +137,10 @@ void StoreLite(Lite& lite, const FamilyTables& t) {
     sqlite3_bind_int(ins, 2, f.husband);
     sqlite3_bind_int(ins, 3, f.wife);
     for (int i = 0; i < family::kChildSlots; ++i) sqlite3_bind_int(ins, 4 + i, f.children[i]);
-    if (sqlite3_step(ins) != SQLITE_DONE) Lite::Die(sqlite3_errmsg(lite.db));
-    sqlite3_reset(ins);
+    lite.Done(ins);
   }
   sqlite3_finalize(ins);
   lite.Exec("COMMIT");
-}
-
-std::string Text(sqlite3_stmt* s, int column) {
-  const unsigned char* t = sqlite3_column_text(s, column);
-  return t ? reinterpret_cast<const char*>(t) : "";
 }
 
 family::PersonView PersonRow(sqlite3_stmt* s) {
