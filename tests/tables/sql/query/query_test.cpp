@@ -110,6 +110,15 @@ TEST_F(QueryTest, ParametersAndGuards) {
   EXPECT_EQ(q.RowsAffected(), 0);
   q.SetSQL("");
   EXPECT_EQ(Raised([&] { q.ExecSQL(); }), "No SQL statement available");
+  // The stored SQL block of the form file goes with the next SQL change.
+  rtl::TStringStream block(std::string("SELECT 1\0", 9));
+  q.ReadBinarySQL(block);
+  rtl::TStringStream written;
+  q.WriteBinarySQL(written);
+  EXPECT_EQ(written.DataString(), std::string("SELECT 1\0", 9));
+  q.SetSQL("SELECT Id FROM T");
+  EXPECT_FALSE(q.HasBinarySQL());
+  EXPECT_EQ(TKORVEXQuery::EngineVersion(), "2.11");
   // Many parameters: the binding list grows.
   std::string text = "SELECT Id FROM T WHERE Id IN (";
   for (int i = 0; i < 1500; ++i) text += (i == 0 ? ":p" : i == 700 ? ") OR A IN (:p" : ", :p") + std::to_string(i);
