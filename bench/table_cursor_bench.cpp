@@ -14,9 +14,11 @@
 // and the memory bar: a shared cursor walks 1M records outside
 // transactions; its process's resident set may grow by 16 MB at most.
 //
-//   table_cursor_bench [--records N] [--repeats N] [--walk N] [--dir D] [--cases abcd] [--check]
-// --cases names the cases timed (the table of (a) is always built).
-// --check exits 1 when a ratio passes 1.5 or the walk passes 16 MB.
+//   table_cursor_bench [--records N] [--repeats N] [--walk N] [--dir D] [--cases abcd] [--reuse] [--check]
+// --cases names the cases timed (the table of (a) is always built, unless
+// --reuse (with --dir) reads the tables a previous run left in D again,
+// without (a) and (b)). --check exits 1 when a ratio passes 1.5 or the walk
+// passes 16 MB.
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -164,10 +166,10 @@ long ResidentKb() {
 int main(int argc, char** argv) {
   std::int64_t records = 100000, repeats = 3, walk = 1000000;
   std::string folder;
-  bool check = false;
+  bool check = false, reuse = false;
   std::string cases = "abcd";
   bench::OptionReader options(argc, argv, "table_cursor_bench",
-                              "[--records N] [--repeats N] [--walk N] [--dir D] [--cases abcd] [--check]");
+                              "[--records N] [--repeats N] [--walk N] [--dir D] [--cases abcd] [--reuse] [--check]");
   for (std::string o; options.Next(o);) {
     if (o == "--records") records = std::max<std::int64_t>(options.Number(), 1000);
     else if (o == "--repeats") repeats = std::max<std::int64_t>(options.Number(), 1);
@@ -175,6 +177,7 @@ int main(int argc, char** argv) {
     else if (o == "--dir") folder = options.Value();
     else if (o == "--check") check = true;
     else if (o == "--cases") cases = options.Value();
+    else if (o == "--reuse") reuse = true;
     else options.Fail("unknown option " + o);
   }
   InitializeKORVEX();
@@ -189,8 +192,11 @@ int main(int argc, char** argv) {
   c.name = "(c) key lookups, random";
   d.name = "(d) ten surname ranges";
 
+  // Reused tables were made by the first repeat's rows.
+  const bool reusing = reuse && !made && std::filesystem::exists(folder + "/family.DAT") &&
+                       std::filesystem::exists(lite_path);
   for (std::int64_t rep = 0; rep < repeats; ++rep) {
-    std::mt19937 rng(static_cast<std::uint32_t>(rep + 1));
+    std::mt19937 rng(static_cast<std::uint32_t>(reusing ? 1 : rep + 1));
     std::vector<Row> rows;
     for (std::int64_t i = 0; i < records; ++i) rows.push_back(MakeRow(rng));
     std::vector<Row> more;
@@ -213,26 +219,28 @@ int main(int argc, char** argv) {
     // ---- ours ----
     {
       Engine e(folder);
-      e.Create();
+      if (!reusing) e.Create();
       auto cur = e.Open();
       Bytes buf(cur->GetRecordSize());
       auto t0 = bench::Clock::now();
-      e.dir->StartTransaction();
-      for (const Row& r : rows) {
-        Engine::Put(*cur, buf, r);
-        cur->AppendRecord(buf.data());
-      }
-      e.dir->CommitTransaction(true);
-      a.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
-      a.answer_ours = cur->GetRecordCount();
+      if (!reusing) {
+        e.dir->StartTransaction();
+        for (const Row& r : rows) {
+          Engine::Put(*cur, buf, r);
+          cur->AppendRecord(buf.data());
+        }
+        e.dir->CommitTransaction(true);
+        a.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
+        a.answer_ours = cur->GetRecordCount();
 
-      t0 = bench::Clock::now();
-      for (const Row& r : more) {
-        Engine::Put(*cur, buf, r);
-        cur->AppendRecord(buf.data());
+        t0 = bench::Clock::now();
+        for (const Row& r : more) {
+          Engine::Put(*cur, buf, r);
+          cur->AppendRecord(buf.data());
+        }
+        b.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
+        b.answer_ours = cur->GetRecordCount();
       }
-      b.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
-      b.answer_ours = cur->GetRecordCount();
 
       cur->SetIndexPos(0);
       std::int64_t years = 0;
@@ -266,33 +274,37 @@ int main(int argc, char** argv) {
 
     // ---- SQLite ----
     {
-      std::filesystem::remove(lite_path);
+      if (!reusing) std::filesystem::remove(lite_path);
       Lite lite(lite_path);
       lite.Exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
-      lite.Exec("CREATE TABLE family (id INTEGER PRIMARY KEY AUTOINCREMENT, surname TEXT, forename TEXT, year INTEGER,"
-                " place TEXT); CREATE INDEX family_surname ON family(surname);");
-      sqlite3_stmt* insert = lite.Prepare("INSERT INTO family (surname, forename, year, place) VALUES (?, ?, ?, ?)");
       auto t0 = bench::Clock::now();
-      lite.Exec("BEGIN");
-      for (const Row& r : rows) lite.Insert(insert, r);
-      lite.Exec("COMMIT");
-      a.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
-      auto count = [&] {
-        sqlite3_stmt* s = lite.Prepare("SELECT count(*) FROM family");
-        sqlite3_step(s);
-        std::int64_t n = sqlite3_column_int64(s, 0);
-        sqlite3_finalize(s);
-        return n;
-      };
-      a.answer_theirs = count();
+      if (!reusing) {
+        lite.Exec("CREATE TABLE family (id INTEGER PRIMARY KEY AUTOINCREMENT, surname TEXT, forename TEXT,"
+                  " year INTEGER, place TEXT); CREATE INDEX family_surname ON family(surname);");
+        sqlite3_stmt* insert =
+            lite.Prepare("INSERT INTO family (surname, forename, year, place) VALUES (?, ?, ?, ?)");
+        t0 = bench::Clock::now();
+        lite.Exec("BEGIN");
+        for (const Row& r : rows) lite.Insert(insert, r);
+        lite.Exec("COMMIT");
+        a.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
+        auto count = [&] {
+          sqlite3_stmt* s = lite.Prepare("SELECT count(*) FROM family");
+          sqlite3_step(s);
+          std::int64_t n = sqlite3_column_int64(s, 0);
+          sqlite3_finalize(s);
+          return n;
+        };
+        a.answer_theirs = count();
 
-      lite.Exec("PRAGMA synchronous=OFF");
-      t0 = bench::Clock::now();
-      for (const Row& r : more) lite.Insert(insert, r);
-      b.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
-      b.answer_theirs = count();
-      sqlite3_finalize(insert);
-      lite.Exec("PRAGMA synchronous=FULL");
+        lite.Exec("PRAGMA synchronous=OFF");
+        t0 = bench::Clock::now();
+        for (const Row& r : more) lite.Insert(insert, r);
+        b.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
+        b.answer_theirs = count();
+        sqlite3_finalize(insert);
+        lite.Exec("PRAGMA synchronous=FULL");
+      }
 
       sqlite3_stmt* find = lite.Prepare("SELECT year FROM family WHERE id = ?");
       std::int64_t years = 0;
@@ -329,7 +341,7 @@ int main(int argc, char** argv) {
               folder.c_str());
   std::printf("%-32s %10s %10s %8s  answers\n", "case", "ours", "sqlite", "ratio");
   for (Case* k : {&a, &b, &c, &d}) {
-    if (cases.find(k->name[1]) == std::string::npos) continue;
+    if (cases.find(k->name[1]) == std::string::npos || k->ours.empty()) continue;
     const double ours = Median(k->ours), theirs = Median(k->theirs), ratio = ours / theirs;
     const bool same = k->answer_ours == k->answer_theirs;
     std::printf("%-32s %10.4f %10.4f %8.2f  %s (%lld)\n", k->name, ours, theirs, ratio, same ? "equal" : "DIFFER",

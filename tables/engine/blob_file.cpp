@@ -89,6 +89,7 @@ void TBlobFile::OpenFile() {
 
 void TBlobFile::CloseFile() {
   if (!IsOpen()) return;
+  stamp_view_.Drop();
   FreeBlockBuffers();
   stats_ = {};
   TFileHandler::CloseFile();
@@ -129,7 +130,7 @@ void TBlobFile::UpdateHeaderStamp() {
 
 bool TBlobFile::StampChanged() {
   std::uint8_t bytes[4];
-  ReadAt(*this, 0, bytes, 4);
+  stamp_view_.Read(*this, bytes, 4);
   if (encrypted_) DecryptBuffer(bytes, 4, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
   return rtl::DecodeFixed32(bytes) != stamp_;
 }

@@ -41,6 +41,7 @@
 #include "tables/engine/entry_cache.h"
 #include "tables/engine/entry_pool.h"
 #include "tables/engine/errors.h"
+#include "tables/engine/stamp_view.h"
 #include "tables/engine/table_host.h"
 #include "tables/lib/file_handler.h"
 
@@ -179,6 +180,7 @@ private:
   std::uint32_t free_ = 0;
   std::uint32_t file_size_ = kBlobHeaderSize;
   bool changed_ = false;
+  TStampView stamp_view_;  // the header stamp, peeked at
   TEntryCache cache_;
   TBlockStack pool_{4095};
   std::uint32_t read_ahead_limit_ = 1;

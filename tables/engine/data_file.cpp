@@ -35,6 +35,8 @@ void TDataFile::SetLimits() {
   read_ahead_limit_ = size == 0 ? 1 : 65535 / size;
   base_capacity_ = size == 0 ? 8191 : std::min<std::size_t>(131070 / size, 8191);
   cache_.SetCapacity(base_capacity_);
+  // An in-memory file reads from memory anyway.
+  copies_.Configure(InMemory() ? 0 : size, kCleanRecordBudget);
 }
 
 std::uint64_t TDataFile::RecordPosition(std::uint32_t n) const {
@@ -101,6 +103,7 @@ void TDataFile::OpenFile() {
 
 void TDataFile::CloseFile() {
   if (!IsOpen()) return;
+  stamp_view_.Drop();
   FreeRecordBuffers();
   fields_.clear();
   TFileHandler::CloseFile();
@@ -148,7 +151,7 @@ void TDataFile::ClearHeader() {
 
 bool TDataFile::StampChanged() {
   std::uint8_t stamp[4];
-  ReadAt(*this, 0, stamp, 4);
+  stamp_view_.Read(*this, stamp, 4);
   return rtl::DecodeFixed32(stamp) != header_.UpdateStamp;
 }
 
@@ -301,6 +304,7 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     if (std::uint64_t{n} + 1 >= std::uint64_t{kMaxRecordNumber} + 2 ||
         std::uint64_t{header_.RecordSize} * n >= kMaxTableBytes + 1)
       Fail(err::kTableFull);
+    copies_.Erase(n);
     TRecord* appended = GetNewRecordBuffer(n);
     appended->Modified = true;  // the file has no bytes for it yet
     ++stats_.CacheHits;
@@ -313,6 +317,14 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
   if (n > next) Fail(err::kDataRecordsCorrupt);
   TCacheEntry* entry = cache_.Find(n);
   if (!entry) {
+    if (const std::uint8_t* copy = copies_.Find(n)) {
+      auto* fresh = GetNewRecordBuffer(n);
+      fresh->Read(copy, GetEncrypted());
+      fresh->IncUseCount();
+      ++stats_.CacheHits;
+      record = fresh;
+      return true;
+    }
     if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
     std::uint32_t count = 1;
     std::uint32_t room = direction == 1 ? next - n : n;
@@ -321,9 +333,19 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     else if (read_ahead)
       count = read_ahead_limit_;
     count = std::max<std::uint32_t>(1, std::min({count, read_ahead_limit_, room}));
+    // Records read one by one in order (a walk by an index that follows
+    // the records) are read ahead into the cache; records read here and
+    // there bring their block's neighbours along as clean copies.
+    const int order = n == last_read_ + 1 ? 1 : n + 1 == last_read_ ? -1 : 0;
+    last_read_ = n;
+    if (read_ahead && count == 1 && order != 0) {
+      direction = order;
+      count = std::max<std::uint32_t>(1, std::min(read_ahead_limit_, order == 1 ? next - n : n));
+    }
     if (!host_->WritesHeld()) held_window_ = 0;
     else if (held_window_ != 0) count = std::min(count, held_window_);
-    ReadRecordBuffers(n, count, direction);
+    if (read_ahead && count == 1 && copies_.Enabled()) ReadRecordNeighbours(n);
+    else ReadRecordBuffers(n, count, direction);
     entry = cache_.Find(n);
     if (!entry && count > 1) {
       // The window pushed its own first record out: narrower windows from
@@ -349,8 +371,37 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
   ReadIntoCache(
       *this, *host_, cache_, Layout(), window_, direction == 1 ? n : n - count + 1, count, buffer_,
       [this](std::uint32_t key) { return GetNewRecordBuffer(key); },
-      [encrypted](TCacheEntry* e, const std::uint8_t* bytes) { static_cast<TRecord*>(e)->Read(bytes, encrypted); });
+      [this, encrypted](TCacheEntry* e, const std::uint8_t* bytes) {
+        static_cast<TRecord*>(e)->Read(bytes, encrypted);
+        copies_.Store(e->Key, bytes);
+      });
   ++stats_.BulkReads;
+}
+
+void TDataFile::ReadRecordNeighbours(std::uint32_t n) {
+  // A read costs little more for a window of the file (the read-ahead
+  // window, 64 KB) than for one record: the window's other records become
+  // clean copies, record n alone enters the cache.
+  ++stats_.CacheMisses;
+  const std::uint32_t size = header_.RecordSize;
+  if (size == 0) Fail(err::kDataRecordsCorrupt);
+  const std::uint32_t per = read_ahead_limit_;
+  const std::uint32_t first = (n - 1) / per * per + 1;
+  const std::uint32_t last = std::min(first + per - 1, header_.NextPhysicalRecord - 1);
+  const std::int64_t length = std::int64_t{last - first + 1} * size;
+  buffer_.resize(static_cast<std::size_t>(length));
+  const std::int64_t got = ReadAt(*this, RecordPosition(first), buffer_.data(), length, true);
+  const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
+  ++stats_.BulkReads;
+  if (n - first >= whole) {
+    if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
+    return;  // appended in the cache only: not in the file yet
+  }
+  for (std::uint32_t i = 0; i < whole; ++i)
+    if (first + i != n && !cache_.Find(first + i)) copies_.Store(first + i, buffer_.data() + std::size_t{i} * size);
+  const std::vector<std::uint8_t> mine(buffer_.begin() + std::size_t{n - first} * size,
+                                       buffer_.begin() + std::size_t{n - first + 1} * size);
+  GetNewRecordBuffer(n)->Read(mine.data(), GetEncrypted());
 }
 
 bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
@@ -358,12 +409,16 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
   const bool encrypted = GetEncrypted();
   std::uint32_t runs = WriteModifiedRuns(
       *this, *host_, cache_, Layout(), window_, flush_to_disk,
-      [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TRecord*>(e)->Write(out, encrypted); });
+      [this, encrypted](TCacheEntry* e, std::uint8_t* out) {
+        copies_.Erase(e->Key);
+        static_cast<TRecord*>(e)->Write(out, encrypted);
+      });
   stats_.WriteRuns += runs;
   return runs > 0;
 }
 
 void TDataFile::FreeRecordBuffers() {
+  copies_.Clear();
   for (TCacheEntry* e : cache_.Sorted()) pool_.Return(static_cast<TRecord*>(e));
   cache_.Clear();
 }

@@ -28,10 +28,12 @@
 #include <vector>
 
 #include "tables/engine/cache_io.h"
+#include "tables/engine/clean_copies.h"
 #include "tables/engine/data_header.h"
 #include "tables/engine/entry_cache.h"
 #include "tables/engine/entry_pool.h"
 #include "tables/engine/errors.h"
+#include "tables/engine/stamp_view.h"
 #include "tables/engine/field_definition.h"
 #include "tables/engine/record.h"
 #include "tables/engine/table_host.h"
@@ -63,6 +65,8 @@ struct TDataFileSettings {
 using TRecordStack = TEntryPool<TRecord>;
 
 inline constexpr std::uint32_t kMaxRecordNumber = 99999999;
+// Bytes of records kept as read once the record cache lets them go.
+inline constexpr std::size_t kCleanRecordBudget = std::size_t{16} << 20;
 inline constexpr std::uint64_t kMaxTableBytes = 2000000000;
 
 class TDataFile : public TFileHandler {
@@ -170,6 +174,8 @@ private:
   // held) a grown cache.
   TRecord* GetNewRecordBuffer(std::uint32_t n);
   void ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction);
+  // Record n and, as clean copies, the other records of its window.
+  void ReadRecordNeighbours(std::uint32_t n);
   std::uint32_t DefinitionCipherLength() const;
   // The checks shared by CheckHeader (raise at the first finding) and
   // RepairHeader (log each, correct unless verify_only).
@@ -180,7 +186,10 @@ private:
   bool header_modified_ = false;
   std::vector<TFieldDefinition> fields_;
   bool fields_modified_ = false;
+  TStampView stamp_view_;  // the header stamp, peeked at
   TEntryCache cache_;
+  // Records the cache let go, as the file holds them.
+  TCleanCopies copies_;
   TRecordStack pool_{16383};
   std::size_t base_capacity_ = 8191;
   std::uint32_t read_ahead_limit_ = 1;
@@ -188,6 +197,7 @@ private:
   // wider than the room left would push its own first records out. Halved
   // each time that happens, 0 (no bound) once writes are no longer held.
   std::uint32_t held_window_ = 0;
+  std::uint32_t last_read_ = 0;  // the record read from the file last
   std::vector<std::uint8_t> buffer_;
   TReadWindow window_;
   TDataFileStatistics stats_;

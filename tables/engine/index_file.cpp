@@ -42,6 +42,7 @@ bool Keyable(const TFieldDefinition& field) { return field.DataType != dtBlob &&
 
 TIndexFile::TIndexFile(TTableHost* host, bool encrypted) : TFileHandler(host), host_(host), encrypted_(encrypted) {
   for (auto& cache : caches_) cache.SetCapacity(kPageCacheSize);
+  copies_.Configure(kIndexPageSize, kCleanPageBudget);
 }
 
 TIndexFile::~TIndexFile() {
@@ -97,6 +98,7 @@ void TIndexFile::OpenForRepair() {
 
 void TIndexFile::CloseFile() {
   if (!IsOpen()) return;
+  stamp_view_.Drop();
   FreePageBuffers(true);
   stats_ = {};
   repair_open_ = false;
@@ -154,7 +156,8 @@ void TIndexFile::UpdateHeaderStamp() {
 
 bool TIndexFile::StampChanged() {
   std::uint8_t bytes[4];
-  ReadImage(bytes, 4);
+  stamp_view_.Read(*this, bytes, 4);
+  if (encrypted_) DecryptBuffer(bytes, 4, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
   return rtl::DecodeFixed32(bytes) != stamp_;
 }
 
@@ -467,6 +470,8 @@ void TIndexFile::ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, 
     // writes alone or in a transaction.
     if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
     std::memset(bytes + std::max<std::int64_t>(got, 0), 0, kIndexPageSize - std::max<std::int64_t>(got, 0));
+  } else if (!InMemory()) {
+    copies_.Store(offset, bytes);
   }
   ++stats_.Reads;
   const TIndexDefinition& d = slots_[slot];
@@ -479,7 +484,11 @@ bool TIndexFile::GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, 
   if (!IsPageOffset(offset)) Fail(err::kIndexPagesCorrupt);
   TEntryCache& cache = caches_[slot];
   TCacheEntry* entry = cache.Find(offset);
-  if (!entry) {
+  if (const std::uint8_t* copy = entry ? nullptr : copies_.Find(offset)) {
+    TPage* fresh = GetNewPageBuffer(slot, offset);
+    fresh->Read(copy, header_only, encrypted_);
+    entry = fresh;
+  } else if (!entry) {
     if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
     TPage* fresh = GetNewPageBuffer(slot, offset);
     try {
@@ -507,6 +516,7 @@ bool TIndexFile::GetNextFreePage(void* cursor, std::uint8_t slot, TPage*& page) 
   if (head == 0) {
     if (std::uint64_t{file_size_} + kIndexPageSize > kMaxTableBytes) Fail(err::kTableFull);
     const std::uint32_t offset = file_size_;
+    copies_.Erase(offset);
     TPage* fresh = GetNewPageBuffer(slot, offset);
     ++stats_.Requests;
     SetFileSize(file_size_ + kIndexPageSize);
@@ -545,13 +555,17 @@ bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
   ForEachSlot(true, [&](std::uint8_t s) {
     runs += WriteModifiedRuns(
         *this, *host_, caches_[s], PageLayout(), TReadWindow{}, flush_to_disk,
-        [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TPage*>(e)->Write(out, encrypted); });
+        [this, encrypted](TCacheEntry* e, std::uint8_t* out) {
+          copies_.Erase(e->Key);
+          static_cast<TPage*>(e)->Write(out, encrypted);
+        });
   });
   stats_.Writes += runs;
   return runs != 0;
 }
 
 void TIndexFile::FreePageBuffers(bool system_slot) {
+  copies_.Clear();
   if (count_ > kMaxSecondaryIndexes) return;
   for (std::uint8_t s = 0; s < kIndexSlots; ++s)
     if (s != kSystemSlot || system_slot) FreeSlotPages(s);

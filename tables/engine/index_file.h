@@ -40,9 +40,11 @@
 #include <string>
 #include <vector>
 
+#include "tables/engine/clean_copies.h"
 #include "tables/engine/entry_cache.h"
 #include "tables/engine/entry_pool.h"
 #include "tables/engine/errors.h"
+#include "tables/engine/stamp_view.h"
 #include "tables/engine/field_definition.h"
 #include "tables/engine/index_definition.h"
 #include "tables/engine/index_page.h"
@@ -59,6 +61,8 @@ inline constexpr std::uint8_t kMaxSecondaryIndexes = 30;
 inline constexpr std::uint32_t kIndexHeaderSize = 4096;
 inline constexpr std::size_t kPageCacheSize = 15;
 inline constexpr std::size_t kPageCacheGrowth = 64;
+// Bytes of pages kept as read once the page caches let them go.
+inline constexpr std::size_t kCleanPageBudget = std::size_t{8} << 20;
 inline constexpr char kSystemIndexName[] = "Sys Deleted";
 
 struct TIndexFileStatistics {
@@ -185,7 +189,10 @@ private:
   bool changed_ = false;
   bool repair_open_ = false;
   std::uint8_t stored_count_ = 0;  // the count as read, before a repair open capped it
+  TStampView stamp_view_;  // the header stamp, peeked at
   std::array<TEntryCache, kIndexSlots> caches_;
+  // Pages the caches let go, as the file holds them (keyed by offset).
+  TCleanCopies copies_;
   TEntryPool<TPage> pool_{4095};
   TIndexFileStatistics stats_;
 };

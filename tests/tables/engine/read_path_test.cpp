@@ -1,0 +1,228 @@
+// The read path of shared tables: clean copies of records and index pages
+// against a plain map, the stamp view against reads of the file, and
+// cursors that must see another session's or process's writes although the
+// records they read before are still held as copies.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <map>
+#include <random>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "tables/engine/clean_copies.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_table.h"
+#include "tables/engine/stamp_view.h"
+#include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/cursor_test_support.h"
+#include "tests/tables/engine/engine_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Random stores, finds, erasures and clears: a copy found is always the
+// bytes last stored under its key (never another key's, never stale), an
+// erased or cleared key is gone, the count never passes the capacity, and
+// nothing is evicted before the capacity is reached.
+TEST(CleanCopies, AgainstAMapOfTheLastStoredBytes) {
+  for (std::uint32_t step : {1u, 4096u}) {  // record numbers, page offsets
+    std::mt19937 rng(step);
+    TCleanCopies copies;
+    copies.Configure(24, 24 * 300);
+    ASSERT_EQ(copies.Capacity(), 300u);
+    std::map<std::uint32_t, Bytes> last;
+    auto bytes_of = [](std::uint32_t key, std::uint32_t version) {
+      Bytes b(24);
+      for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(key * 7 + version + i);
+      return b;
+    };
+    for (std::uint32_t k = 1; k <= 300; ++k) copies.Store(k * step, bytes_of(k, 0).data());
+    for (std::uint32_t k = 1; k <= 300; ++k) ASSERT_NE(copies.Find(k * step), nullptr) << k;
+    copies.Clear();
+    for (int i = 0; i < 60000; ++i) {
+      const std::uint32_t key = (1 + rng() % 700) * step;
+      const int what = static_cast<int>(rng() % 100);
+      if (what < 45) {
+        Bytes b = bytes_of(key, static_cast<std::uint32_t>(i));
+        copies.Store(key, b.data());
+        last[key] = b;
+      } else if (what < 90) {
+        const std::uint8_t* got = copies.Find(key);
+        if (got) {
+          ASSERT_TRUE(last.count(key)) << key;
+          ASSERT_EQ(Bytes(got, got + 24), last[key]) << key;
+        }
+      } else if (what < 99) {
+        copies.Erase(key);
+        last.erase(key);
+        ASSERT_EQ(copies.Find(key), nullptr);
+      } else {
+        copies.Clear();
+        last.clear();
+        ASSERT_EQ(copies.Count(), 0u);
+      }
+      ASSERT_LE(copies.Count(), copies.Capacity());
+    }
+  }
+  TCleanCopies none;
+  none.Configure(0, 1 << 20);
+  none.Store(1, nullptr);
+  EXPECT_FALSE(none.Enabled());
+  EXPECT_EQ(none.Find(1), nullptr);
+}
+
+// The view shows what a read of the file shows: writes through another
+// descriptor at once, a file cut short and grown again, in-memory files
+// by reading.
+TEST(StampView, SeesWhatTheFileHolds) {
+  qvtest::TempDir tmp;
+  const std::string path = tmp.File("s.BIN");
+  qvtest::WriteFileBytes(path, std::string(64, 'a'));
+  TFileHandler file;
+  file.SetFileName(path);
+  file.OpenFile();
+  TStampView view;
+  std::uint8_t got[4] = {};
+  view.Read(file, got, 4);
+  EXPECT_TRUE(view.Mapped());
+  EXPECT_EQ(std::string(got, got + 4), "aaaa");
+  const int fd = ::open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  for (const char* stamp : {"bcde", "\x01\x02\x03\x04", "zzzz"}) {
+    ASSERT_EQ(::pwrite(fd, stamp, 4, 0), 4);
+    view.Read(file, got, 4);
+    EXPECT_EQ(std::string(got, got + 4), std::string(stamp, 4));
+  }
+  ASSERT_EQ(::ftruncate(fd, 0), 0);
+  view.Read(file, got, 4);  // no crash: the lost page reads as zeros
+  ASSERT_EQ(::pwrite(fd, "wxyz", 4, 0), 4);
+  for (int i = 0; i < 2; ++i) view.Read(file, got, 4);
+  EXPECT_EQ(std::string(got, got + 4), "wxyz");
+  ::close(fd);
+  view.Drop();
+  file.CloseFile();
+}
+
+// A shared cursor reads every record by key in random order (most of them
+// then live only as clean copies), another session or process modifies,
+// deletes and appends; the cursor must then read exactly the new state, by
+// key and by walking, and its own writes too.
+TEST(CleanCopies, CursorsSeeOtherWritersOverTheirCopies) {
+  qvtest::TempDir tmp;
+  const std::string dir = tmp.path().string();
+  constexpr std::int32_t kRecords = 3000;
+  {
+    Env env(dir);
+    TTableCreation creation;
+    creation.Indexes.resize(1);
+    creation.Indexes[0].Fields[0] = 1;
+    creation.Indexes[0].FieldCount = 1;
+    creation.Indexes[0].Unique = 1;
+    CreateWithCursor(env.dir, {Field("K", dtInteger), Field("V", dtInteger), Field("S", dtString, 200)}, creation);
+    auto c = Cursor(env.dir, true);
+    c->OpenCursor();
+    Bytes b(c->GetRecordSize());
+    for (std::int32_t k = 1; k <= kRecords; ++k) {
+      c->InitRecord(b.data());
+      c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+      c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+      c->AppendRecord(b.data());
+    }
+  }
+  std::map<std::int32_t, std::int32_t> model;
+  for (std::int32_t k = 1; k <= kRecords; ++k) model[k] = k;
+  // One writer's round: modifies, deletes and appends drawn from the seed,
+  // applied to the table through `d` and to the model (nullptr: the model
+  // only, for a round another process runs).
+  auto write_round = [&](TDataDirectory* d, unsigned seed, std::map<std::int32_t, std::int32_t>& m) {
+    std::mt19937 rng(seed);
+    std::unique_ptr<TDataCursor> w = d ? Cursor(d, false) : nullptr;
+    if (w) w->OpenCursor();
+    Bytes b(w ? w->GetRecordSize() : 0);
+    for (int i = 0; i < 60; ++i) {
+      std::int32_t k = static_cast<std::int32_t>(1 + rng() % (kRecords + 200));
+      const int what = static_cast<int>(rng() % 3);
+      const bool found = m.count(k) == 1;
+      std::int32_t v = static_cast<std::int32_t>(seed * 100000 + i);
+      if (w) {
+        w->InitRecord(b.data());
+        w->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+        if (w->Find(false, b.data(), 0, false, 0, b.data()) != found) return false;
+        if (found && w->GetCurrentRecord(b.data(), true) != 0) return false;  // locked
+        if (found && what == 0) {
+          w->DeleteRecord(b.data());
+        } else {
+          w->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&v));
+          if (found) {
+            w->ModifyRecord(b.data(), true);
+          } else {  // a Find that fails leaves the nearest record in the buffer
+            w->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+            w->AppendRecord(b.data());
+          }
+        }
+      }
+      if (found && what == 0) m.erase(k);
+      else m[k] = v;
+    }
+    return true;
+  };
+  Env env(dir);
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  Bytes b(c->GetRecordSize());
+  auto value_of = [&](std::int32_t k, std::int32_t& v) {
+    c->InitRecord(b.data());
+    c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+    if (!c->Find(false, b.data(), 0, false, 0, b.data())) return false;
+    c->GetField(2, b.data(), reinterpret_cast<std::uint8_t*>(&v));
+    return true;
+  };
+  auto expect_model = [&](const char* when) {
+    std::vector<std::int32_t> keys;
+    for (std::int32_t k = 1; k <= kRecords + 200; ++k) keys.push_back(k);
+    std::shuffle(keys.begin(), keys.end(), std::mt19937(7));
+    for (std::int32_t k : keys) {
+      std::int32_t v = 0;
+      const bool found = value_of(k, v);
+      ASSERT_EQ(found, model.count(k) == 1) << when << " key " << k;
+      if (found) {
+        ASSERT_EQ(v, model[k]) << when << " key " << k;
+      }
+    }
+    std::map<std::int32_t, std::int32_t> walked;
+    c->SetToBegin();
+    while (c->GetNextRecord(b.data()) == 0) {
+      std::int32_t k = 0, v = 0;
+      c->GetField(1, b.data(), reinterpret_cast<std::uint8_t*>(&k));
+      c->GetField(2, b.data(), reinterpret_cast<std::uint8_t*>(&v));
+      walked[k] = v;
+    }
+    ASSERT_EQ(walked, model) << when;
+  };
+  expect_model("at first");
+  for (unsigned round = 1; round <= 3; ++round) {
+    {
+      Env other(dir);
+      ASSERT_TRUE(write_round(other.dir, round, model));
+    }
+    expect_model("after another session");
+    qvtest::ChildProcess child([&](qvtest::ChildProcess&) -> int {
+      Env other(dir);
+      std::map<std::int32_t, std::int32_t> theirs = model;
+      return write_round(other.dir, 10 + round, theirs) ? 0 : 1;
+    });
+    ASSERT_EQ(child.Wait(), 0);
+    write_round(nullptr, 10 + round, model);
+    expect_model("after another process");
+    // The cursor's own writes over its copies.
+    ASSERT_TRUE(write_round(env.dir, 20 + round, model));
+    expect_model("after its own session's writes");
+  }
+  c->CloseCursor();
+}
+
+}  // namespace
+}  // namespace korvex::testing
