@@ -14,6 +14,21 @@ namespace korvex {
 
 namespace {
 
+// The bytes a value of a fixed-size type takes in an expression token; 0
+// for texts and bytes, which their DataSize measures.
+std::size_t ValueBytesOfType(std::uint8_t type) {
+  switch (type) {
+    case dtBoolean: case dtSmallInt: case dtWord:
+      return 2;
+    case dtDate: case dtTime: case dtInteger:
+      return 4;
+    case dtFloat: case dtTimeStamp: case dtBCD:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
 constexpr std::size_t kMaxQualifiedName = 100;
 
 const TFieldDefinition* ByNumber(const std::vector<TFieldDefinition>& fields, std::uint16_t number) {
@@ -105,9 +120,14 @@ void TDataCursor::CalculateExpressionFields(std::uint8_t* buffer) const {
       InternalPutField(def, buffer, nullptr, true);
       continue;
     }
-    // The value in the field's type (strings cut to the field's size).
+    // The value in the field's type (strings cut to the field's size). A
+    // value of a fixed-size type has its type's bytes: an operator's result
+    // keeps the size its operands had (two small integers give an integer
+    // sized as one of them).
     std::uint8_t data[kConvertBufferSize + 1] = {};
-    const std::size_t have = static_cast<std::size_t>(std::max<std::int32_t>(value->DataSize, 0));
+    const std::size_t fixed = ValueBytesOfType(value->DataType);
+    const std::size_t have =
+        fixed != 0 ? fixed : static_cast<std::size_t>(std::max<std::int32_t>(value->DataSize, 0));
     std::memcpy(data, value->ValueBuffer, std::min<std::size_t>(have, kConvertBufferSize - 1));
     bool usable = true;
     if (value->DataType != def.DataType || def.DataType == dtString) {

@@ -118,7 +118,9 @@ void TDataCursor::OpenCursor() {
   current_record_.assign(record_size_, 0);
   CancelRange();
   try {
-    if (table->IndexCreatedAnew() && !read_only_) RebuildMissingIndex();
+    // A read-only cursor too: the new index file must hold the records'
+    // keys before anyone reads or writes through it.
+    if (table->IndexCreatedAnew()) RebuildMissingIndex();
     InternalSetIndexPos(0);
     SetToBegin();
   } catch (...) {

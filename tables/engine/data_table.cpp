@@ -118,7 +118,11 @@ void TDataTable::OpenTable() {
     data_->OpenFile();
     PrepareIndexFile();
     index_created_ = false;
-    if (!index_->Exists() && !data_->ReadOnly()) {
+    if (!index_->Exists()) {
+      // A new index file is made from the records; a table that can only be
+      // read cannot have one made, and is refused rather than opened
+      // without its index.
+      if (data_->ReadOnly()) Fail(err::kAccessDenied);
       index_->CreateFile();
       index_->SetNoPrimaryIndex(true);
       index_created_ = true;

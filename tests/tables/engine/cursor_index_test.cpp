@@ -2,6 +2,8 @@
 // (per index the records sorted by their field values, compared by type,
 // under language 0 as bytes and under a language by the collation unit),
 // with the file checker after every batch; then the edge cases as a table.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -1015,6 +1017,32 @@ TEST(CursorIndex, AMissingIndexFileIsMadeAgain) {
   EXPECT_EQ(t->Walk(), (std::vector<std::uint32_t>{1, 3, 4}));
   CheckResult check = t->Check();
   EXPECT_EQ(check.status, 0) << check.output;
+  // A read-only cursor makes it again as well (an empty index file left
+  // behind would hide every record); a table whose files can only be read
+  // cannot have one made: it is refused and nothing is written.
+  for (bool files_read_only : {false, true}) {
+    SCOPED_TRACE(files_read_only ? "read-only files" : "read-only cursor");
+    t->c->CloseCursor();
+    std::filesystem::remove(path + "/t.IDX");
+    const std::string dat = qvtest::ReadFileBytes(path + "/t.DAT");
+    if (files_read_only) ASSERT_EQ(::chmod((path + "/t.DAT").c_str(), 0444), 0);
+    t->c->SetReadOnly(true);
+    const int error = RaisedNumber([&] { t->c->OpenCursor(); });
+    if (files_read_only) {
+      t->c->SetReadOnly(false);
+      EXPECT_EQ(error, err::kAccessDenied);
+      EXPECT_FALSE(std::filesystem::exists(path + "/t.IDX"));
+      EXPECT_EQ(qvtest::ReadFileBytes(path + "/t.DAT"), dat);
+      ASSERT_EQ(::chmod((path + "/t.DAT").c_str(), 0644), 0);
+      t->c->OpenCursor();
+    } else {
+      ASSERT_EQ(error, 0);
+    }
+    EXPECT_EQ(t->c->GetRecordCount(), 3u);
+    EXPECT_EQ(t->Walk(), (std::vector<std::uint32_t>{1, 3, 4}));
+    check = t->Check();
+    EXPECT_EQ(check.status, 0) << check.output;
+  }
 }
 
 

@@ -316,6 +316,64 @@ TEST(CursorSettings, FieldMappingWithCalculatedFields) {
   EXPECT_EQ(RunTableCheck(tmp.path().string() + "/t.DAT").status, 0);
 }
 
+// Calculated values of operators over small integers, words, dates and
+// timestamps: the operator's result has its own type's bytes, not the
+// operands' (a difference or product of two small integers is an integer).
+TEST(CursorSettings, CalculatedValuesOfOperatorsKeepTheirWholeValue) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  CreateWithCursor(env.dir, {Field("S", dtSmallInt), Field("T", dtSmallInt), Field("W", dtWord),
+                             Field("D", dtDate), Field("E", dtDate), Field("F", dtFloat)});
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  Bytes buffer(c->GetRecordSize(), 0);
+  const std::int16_t s = 300, t = 400;
+  const std::uint16_t w = 65000;
+  const std::int32_t d = 700000, e = 700123;
+  const double f = -2.25;
+  for (auto [field, value] : std::vector<std::pair<int, const void*>>{{1, &s}, {2, &t}, {3, &w}, {4, &d}, {5, &e},
+                                                                       {6, &f}})
+    c->PutField(field, buffer.data(), static_cast<const std::uint8_t*>(value));
+  c->AppendRecord(buffer.data());
+  c->SetIsResultSet(true);
+  struct Case {
+    const char* text;
+    std::uint8_t type;
+    double want;
+  } cases[] = {
+      {"S - T", dtInteger, -100},     {"S * T", dtInteger, 120000},   {"T - S - S", dtInteger, -200},
+      {"W + S", dtInteger, 65300},    {"S * W", dtFloat, 19500000},   {"S - T", dtSmallInt, -100},
+      {"D - E", dtInteger, -123},     {"E - D", dtFloat, 123},        {"S * F", dtFloat, -675},
+      {"F * T - S", dtFloat, -1200},  {"S - T", dtFloat, -100},
+  };
+  std::vector<ExpTokenGuard> trees;
+  std::vector<TFieldDefinition> view;
+  for (int i = 1; i <= 6; ++i) view.push_back(c->GetPhysicalFieldDefinitionByPos(i));
+  for (const Case& k : cases) {
+    trees.emplace_back(Calculation(*c, k.text));
+    TFieldDefinition field = Field("C" + std::to_string(view.size()), k.type);
+    field.FieldNumber = static_cast<std::uint16_t>(view.size() + 1);
+    field.Calculated = 1;
+    field.Expression = trees.back().get();
+    field.UpdatePhysicalSize();
+    view.push_back(field);
+  }
+  c->SetFieldMapping(view);
+  Bytes record(c->GetRecordSize());
+  c->SetToBegin();
+  ASSERT_EQ(c->GetNextRecord(record.data()), 0);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    std::uint8_t bytes[8] = {};
+    EXPECT_FALSE(c->GetField(static_cast<int>(7 + i), record.data(), bytes)) << cases[i].text;
+    double got = 0;
+    if (cases[i].type == dtFloat) got = *reinterpret_cast<const double*>(bytes);
+    else if (cases[i].type == dtSmallInt) got = *reinterpret_cast<const std::int16_t*>(bytes);
+    else got = *reinterpret_cast<const std::int32_t*>(bytes);
+    EXPECT_EQ(got, cases[i].want) << cases[i].text;
+  }
+  c->CloseCursor();
+}
+
 // ---- change detection between processes ----------------------------------------
 
 TEST(CursorSettings, AnotherProcessesChangesUnderBothDetectionSettings) {
