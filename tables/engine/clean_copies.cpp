@@ -54,15 +54,9 @@ void TCleanCopies::Remove(std::size_t at) {
 
 void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes) {
   if (capacity_ == 0 || key == 0) return;
-  if (places_.empty()) {
-    std::size_t n = 16;
-    shift_ = 28;
-    while (n < 2 * capacity_) {
-      n *= 2;
-      --shift_;
-    }
-    places_.assign(n, Place{});
-  }
+  // The places grow with the copies (at most half of them taken), so a
+  // small table's copies cost little.
+  if (places_.empty() || 2 * (count_ + 1) > places_.size()) Grow();
   std::size_t at = PlaceOf(key);
   std::uint32_t slot = 0;
   if (places_[at].key == key) {
@@ -72,6 +66,9 @@ void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes) {
       slot = free_.back();
       free_.pop_back();
     } else if (keys_.size() < capacity_) {
+      // Reserved whole at once, so growing never copies (and briefly
+      // doubles) what is held; the memory is taken as slots are used.
+      if (bytes_.empty()) bytes_.reserve(capacity_ * std::size_t{size_});
       slot = static_cast<std::uint32_t>(keys_.size());
       keys_.push_back(0);
       used_.push_back(0);
@@ -93,6 +90,16 @@ void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes) {
   }
   used_[slot] = 0;
   std::memcpy(bytes_.data() + std::size_t{slot} * size_, bytes, size_);
+}
+
+void TCleanCopies::Grow() {
+  std::vector<Place> old = std::move(places_);
+  const std::size_t n = old.empty() ? 64 : old.size() * 2;
+  places_.assign(n, Place{});
+  shift_ = 32;
+  for (std::size_t m = n; m > 1; m /= 2) --shift_;
+  for (const Place& p : old)
+    if (p.key != 0) places_[PlaceOf(p.key)] = p;
 }
 
 void TCleanCopies::Erase(std::uint32_t key) {

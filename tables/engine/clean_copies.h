@@ -43,6 +43,7 @@ private:
   std::size_t Home(std::uint32_t key) const;
   std::size_t PlaceOf(std::uint32_t key) const;
   void Remove(std::size_t place);
+  void Grow();
 
   std::uint32_t size_ = 0;
   std::size_t capacity_ = 0;
@@ -51,9 +52,9 @@ private:
   std::vector<std::uint32_t> keys_;  // per slot; 0: free
   std::vector<std::uint8_t> used_;   // per slot: used since the hand passed
   std::vector<std::uint32_t> free_;
-  std::vector<Place> places_;        // a power of two, at least twice the capacity
+  std::vector<Place> places_;        // a power of two, at least twice the count
   std::size_t hand_ = 0;
-  int shift_ = 28;  // 32 - log2(places_.size())
+  int shift_ = 26;  // 32 - log2(places_.size())
 };
 
 }  // namespace korvex

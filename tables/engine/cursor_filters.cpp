@@ -1,9 +1,12 @@
 // TDataCursor: its filters. The cursor's TFilterSet reaches the table
 // through TCursorFilterSource. Each filter operation begins with the
-// cursor's change detection and holds the table's read lock to its end, as
-// every read of the cursor does, so the bitmaps are built from one state of
-// the table: a writer in another process waits for the update instead of
-// overtaking it.
+// cursor's change detection; like every read of the cursor it takes the
+// table's read lock when it first reads from the files and keeps it to its
+// end. A pass of a bitmap update that saw the table change on the way
+// (that lock's change detection found another writer's work and dropped the
+// caches) built its bitmaps from two states of the table, and the update
+// starts again; after three such restarts it takes the read lock at once,
+// so a writer in a tight loop waits for it instead of overtaking it.
 #include <array>
 #include <cstring>
 
@@ -22,11 +25,20 @@ public:
   TLocalePair FilterLocale() const override { return {cursor_.GetLanguageID(), cursor_.GetSortID()}; }
   std::uint32_t FilterPhysicalCount() override { return cursor_.table_->DataFile().GetPhysicalRecordsUsed(); }
   bool FilterReadRecord(std::uint32_t n, std::vector<std::uint8_t>& record) override {
-    // A scan reads windows ahead; records far apart are read alone.
-    TRecord* r = n > last_ && n - last_ <= kReadAheadGap ? cursor_.FetchRecord(n, 1) : cursor_.FetchRecordAlone(n);
+    // A scan reads windows ahead, past the cache; records far apart are
+    // read alone.
+    TDataFile& data = cursor_.table_->DataFile();
+    if (n > last_ && n - last_ <= kReadAheadGap) {
+      last_ = n;
+      record.resize(data.GetRecordSize());
+      for (int attempt = 0; !data.ScanRecord(&cursor_, n, record.data()); ++attempt)
+        if (attempt == 3) cursor_.Fail(err::kLockFailure);
+      return record[0] == 0;
+    }
+    TRecord* r = cursor_.FetchRecordAlone(n);
     last_ = n;
     record = r->Data;
-    cursor_.table_->DataFile().PutRecord(r);
+    data.PutRecord(r);
     return record[0] == 0;
   }
   TIndexFile* FilterIndexFile() override {
@@ -48,6 +60,21 @@ public:
       c.descending = d.Descending;
     }
     return *c.compare;
+  }
+  // The table's change count when the current pass began.
+  void BeginPasses() { pass_changes_ = cursor_.table_->ChangeCount(); }
+  bool FilterTableChanged() override {
+    const std::uint64_t now = cursor_.table_->ChangeCount();
+    const bool changed = now != pass_changes_;
+    pass_changes_ = now;
+    return changed;
+  }
+  void FilterHoldTable(bool hold) override {
+    // Held from now to the end of the operation, which releases it.
+    if (hold && !cursor_.table_->InternalReadLockHeld()) {
+      cursor_.table_->ReadLockTable();
+      pass_changes_ = cursor_.table_->ChangeCount();
+    }
   }
   bool FilterOptimizes() const override {
     return !cursor_.table_->GetIsResultSet() || cursor_.table_->GetIsSourceTable();
@@ -85,6 +112,7 @@ private:
   TDataCursor& cursor_;
   std::array<Cached, kIndexSlots> comparators_;
   std::uint32_t last_ = 0;  // the record read last
+  std::uint64_t pass_changes_ = 0;
 };
 
 TFilterSet& TDataCursor::Filters() {
@@ -104,6 +132,7 @@ void TDataCursor::FilterOperation(const std::function<void(TFilterSet&)>& operat
   try {
     SyncFilterState();
     operation(set);
+    table_->DataFile().DropScanWindow();
     filters_in_force_ = set.FiltersInForce();
     filter_changes_ = table_->ChangeCount();
     // The current record stays where the filters leave it visible.
@@ -129,6 +158,7 @@ void TDataCursor::FilterOperation(const std::function<void(TFilterSet&)>& operat
 }
 
 void TDataCursor::SyncFilterState() {
+  static_cast<TCursorFilterSource&>(*filter_source_).BeginPasses();
   filters_->SetPhysicalNavigation(IsPhysicalNavigation());
   if (range_active_ && !IsPhysicalNavigation()) {
     TFilterRange range;
@@ -147,6 +177,7 @@ void TDataCursor::RefreshFilters() {
   if (!filters_ || !open_) return;
   SyncFilterState();
   filters_->RefreshRangeAndFilters();
+  table_->DataFile().DropScanWindow();
   filters_in_force_ = filters_->FiltersInForce();
   filter_changes_ = table_->ChangeCount();
 }
@@ -182,6 +213,7 @@ void TDataCursor::CopyFiltersFrom(TDataCursor& source) {
     filters_->SetMaintenanceSuspended(source.filter_upkeep_suspended_);
     filter_upkeep_suspended_ = source.filter_upkeep_suspended_;
     filters_->CopyFilters(*source.filters_);
+    table_->DataFile().DropScanWindow();
     filters_in_force_ = filters_->FiltersInForce();
     filter_changes_ = table_->ChangeCount();
   } catch (...) {

@@ -344,8 +344,12 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     }
     if (!host_->WritesHeld()) held_window_ = 0;
     else if (held_window_ != 0) count = std::min(count, held_window_);
-    if (read_ahead && count == 1 && copies_.Enabled()) ReadRecordNeighbours(n);
-    else ReadRecordBuffers(n, count, direction);
+    if (read_ahead && count == 1 && copies_.Enabled()) {
+      ReadRecordNeighbours(n);
+    } else {
+      ReadRecordBuffers(n, count, direction);
+      last_read_ = direction == 1 ? n + count - 1 : n - count + 1;  // where the window ends
+    }
     entry = cache_.Find(n);
     if (!entry && count > 1) {
       // The window pushed its own first record out: narrower windows from
@@ -404,6 +408,44 @@ void TDataFile::ReadRecordNeighbours(std::uint32_t n) {
   GetNewRecordBuffer(n)->Read(mine.data(), GetEncrypted());
 }
 
+bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {
+  const std::uint32_t size = header_.RecordSize;
+  if (n == 0 || n >= header_.NextPhysicalRecord || size == 0) Fail(err::kDataRecordsCorrupt);
+  if (const TCacheEntry* entry = cache_.Find(n)) {
+    // The cache's record may be newer than the file's (writes held).
+    std::memcpy(out, static_cast<const TRecord*>(entry)->Data.data(), size);
+    ++stats_.CacheHits;
+    return true;
+  }
+  // The window and the copies hold the file's bytes: the window first,
+  // where the next records of a scan are.
+  const bool windowed = n >= scan_first_ && n <= scan_last_;
+  const std::uint8_t* bytes = windowed ? nullptr : copies_.Find(n);
+  if (!bytes && !windowed) {
+    if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
+    const std::uint32_t count = std::min(read_ahead_limit_, header_.NextPhysicalRecord - n);
+    scan_.resize(std::size_t{count} * size);
+    const std::int64_t got = ReadAt(*this, RecordPosition(n), scan_.data(), std::int64_t{count} * size, true);
+    const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
+    ++stats_.CacheMisses;
+    ++stats_.BulkReads;
+    if (whole == 0) Fail(err::kReadError);
+    scan_first_ = n;
+    scan_last_ = n + whole - 1;
+  } else {
+    ++stats_.CacheHits;
+  }
+  if (!bytes) bytes = scan_.data() + std::size_t{n - scan_first_} * size;
+  std::memcpy(out, bytes, size);
+  if (GetEncrypted()) DecryptBuffer(out, static_cast<std::int32_t>(size), kDataKeys.key1, kDataKeys.key2);
+  return true;
+}
+
+void TDataFile::DropScanWindow() {
+  scan_first_ = 1;
+  scan_last_ = 0;
+}
+
 bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
   if (header_.RecordSize == 0) return false;
   const bool encrypted = GetEncrypted();
@@ -411,6 +453,7 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
       *this, *host_, cache_, Layout(), window_, flush_to_disk,
       [this, encrypted](TCacheEntry* e, std::uint8_t* out) {
         copies_.Erase(e->Key);
+        if (e->Key >= scan_first_ && e->Key <= scan_last_) DropScanWindow();
         static_cast<TRecord*>(e)->Write(out, encrypted);
       });
   stats_.WriteRuns += runs;
@@ -419,6 +462,7 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
 
 void TDataFile::FreeRecordBuffers() {
   copies_.Clear();
+  DropScanWindow();
   for (TCacheEntry* e : cache_.Sorted()) pool_.Return(static_cast<TRecord*>(e));
   cache_.Clear();
 }

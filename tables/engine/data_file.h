@@ -120,6 +120,15 @@ public:
   // (the caller restarts); a record it gives is in use until PutRecord.
   bool GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction, TRecord*& record);
   void PutRecord(TRecord* record) { record->DecUseCount(); }
+  // Record n's bytes (RecordSize, deciphered) for a scan through the
+  // records in order: the cache's record where it holds one (it may be
+  // newer than the file's), else a clean copy, else a window of the file
+  // read ahead for the scan alone, the cache left as it is. False when the
+  // read lock taken on the way found changes (the caller restarts).
+  bool ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out);
+  // The window goes when the scan that read it ends (and whenever one of
+  // its records is written or the cache is dropped).
+  void DropScanWindow();
   bool GetNextFreeRecord(void* cursor, TRecord*& record);
   void SetNextFreeRecord(TRecord* record);
   std::uint32_t GetNextFreeRecordNumber() const;
@@ -198,6 +207,9 @@ private:
   // each time that happens, 0 (no bound) once writes are no longer held.
   std::uint32_t held_window_ = 0;
   std::uint32_t last_read_ = 0;  // the record read from the file last
+  // The window a scan read last (ScanRecord), apart from the cache.
+  std::vector<std::uint8_t> scan_;
+  std::uint32_t scan_first_ = 1, scan_last_ = 0;
   std::vector<std::uint8_t> buffer_;
   TReadWindow window_;
   TDataFileStatistics stats_;

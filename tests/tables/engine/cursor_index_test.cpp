@@ -1025,7 +1025,9 @@ TEST(CursorIndex, AMissingIndexFileIsMadeAgain) {
     t->c->CloseCursor();
     std::filesystem::remove(path + "/t.IDX");
     const std::string dat = qvtest::ReadFileBytes(path + "/t.DAT");
-    if (files_read_only) ASSERT_EQ(::chmod((path + "/t.DAT").c_str(), 0444), 0);
+    if (files_read_only) {
+      ASSERT_EQ(::chmod((path + "/t.DAT").c_str(), 0444), 0);
+    }
     t->c->SetReadOnly(true);
     const int error = RaisedNumber([&] { t->c->OpenCursor(); });
     if (files_read_only) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -220,6 +221,47 @@ TEST(CleanCopies, CursorsSeeOtherWritersOverTheirCopies) {
     // The cursor's own writes over its copies.
     ASSERT_TRUE(write_round(env.dir, 20 + round, model));
     expect_model("after its own session's writes");
+  }
+  c->CloseCursor();
+}
+
+// Filter scans read windows of the file past the cache: records the cache
+// holds modified (an exclusive cursor's unflushed writes) must win over the
+// window, and a window must not outlive a write of its records.
+TEST(CleanCopies, FilterScansSeeWritesTheCacheStillHolds) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  CreateWithCursor(env.dir, {Field("K", dtInteger), Field("V", dtInteger), Field("S", dtString, 200)});
+  auto c = Cursor(env.dir, true);
+  c->OpenCursor();
+  constexpr std::int32_t kRecords = 4000;
+  std::vector<std::int32_t> model(kRecords + 1, 0);
+  Bytes b(c->GetRecordSize());
+  for (std::int32_t k = 1; k <= kRecords; ++k) {
+    c->InitRecord(b.data());
+    c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+    c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&model[k]));
+    c->AppendRecord(b.data());
+  }
+  c->Table()->FlushBuffers(true, false, false, false, false);
+  std::mt19937 rng(4);
+  for (int round = 0; round < 12; ++round) {
+    for (int i = 0; i < 150; ++i) {
+      const auto n = static_cast<std::int32_t>(1 + rng() % kRecords);
+      ASSERT_EQ(c->GotoPhysicalRecordNumber(static_cast<std::uint32_t>(n)), 0);
+      ASSERT_EQ(c->GetCurrentRecord(b.data(), false), 0);
+      model[n] = static_cast<std::int32_t>(rng() % 10);
+      c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&model[n]));
+      c->ModifyRecord(b.data(), false);
+    }
+    if (round % 3 == 2) c->Table()->FlushBuffers(true, false, false, false, false);
+    const std::int32_t threshold = static_cast<std::int32_t>(rng() % 10);
+    TFilter* f = c->AddFilter(0, "V >= " + std::to_string(threshold), nullptr, false, nullptr, {});
+    c->ActivateFilter(f);
+    const auto want = static_cast<std::uint32_t>(
+        std::count_if(model.begin() + 1, model.end(), [&](std::int32_t v) { return v >= threshold; }));
+    EXPECT_EQ(c->GetRecordCount(), want) << round;
+    c->DropFilter(f);
   }
   c->CloseCursor();
 }
