@@ -254,7 +254,9 @@ TEST_F(WindowTest, AOneLineRegisterIsHeldAtMostThreeTimes) {
   const double times = static_cast<double>(peak - before) * 1024 / static_cast<double>(size);
   std::printf("one line of %lld MB: peak %.1f MB over the start, %.2f times its size\n",
               static_cast<long long>(size >> 20), (peak - before) / 1024.0, times);
-  EXPECT_LE(times, 3.0);
+  // Three copies of the line, plus a little for the window's own work
+  // (layout, drawing, thread stacks), which does not grow with the line.
+  EXPECT_LE(peak - before, 3 * (size >> 10) + 4096) << times << " times its size";
   EXPECT_EQ(Current().GetTextLen(), size);
   EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
 }
