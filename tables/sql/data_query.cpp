@@ -176,6 +176,7 @@ void TDataQuery::ExecuteQuery(TDataCursor*& result) {
   auto before = std::chrono::steady_clock::now();
   result = nullptr;
   if (executor_) {
+    sub_select_filtered_ = false;
     ResultCursor = executor_->Execute();
     result = ResultCursor;
     Executed = true;
@@ -187,10 +188,12 @@ void TDataQuery::ExecuteQuery(TDataCursor*& result) {
   ExecutionTime = ElapsedSeconds(before, std::chrono::steady_clock::now());
 }
 
-bool TDataQuery::VerifySubSelectFieldData(TExpToken*) { return false; }
+bool TDataQuery::VerifySubSelectFieldData(TExpToken* node) { return executor_ && executor_->TypeSubSelectNode(node); }
 
-void TDataQuery::BuildSubSelectFilter(TExpToken*) {
-  RaiseError(err::kSqlError, {}, {}, {}, "Sub-select queries cannot be evaluated yet");
+void TDataQuery::BuildSubSelectFilter(TExpToken* comparison) {
+  if (!executor_ || !Executed) RaiseError(err::kSqlError, {}, {}, {}, "Sub-select query has not been executed");
+  sub_select_matches_ = executor_->CountSubSelectMatches(comparison);
+  sub_select_filtered_ = true;
 }
 
 void TDataQuery::SetPasswordCallback(TPasswordCallback callback, void* user_data) {

@@ -81,7 +81,10 @@ public:
   int SelectedColumnCount() const override { return ResultFields.Count(); }
   bool VerifySubSelectFieldData(TExpToken* node) override;
   void BuildSubSelectFilter(TExpToken* comparison) override;
-  std::int32_t GetResultRecordCount() override { return RowsAffected; }
+  // Under a sub-select's filter, the rows that pass it.
+  std::int32_t GetResultRecordCount() override {
+    return sub_select_filtered_ ? sub_select_matches_ : RowsAffected;
+  }
 
   void SetPasswordCallback(TPasswordCallback callback, void* user_data);
   void SetQueryProgressCallback(TQueryProgressCallback callback, void* user_data);
@@ -210,6 +213,8 @@ private:
   std::unique_ptr<TSelectExecutor> executor_;
   std::unique_ptr<TChangeExecutor> change_executor_;  // INSERT, UPDATE, DELETE
   std::unique_ptr<TDefinitionExecutor> definition_executor_;  // CREATE, ALTER, DROP
+  bool sub_select_filtered_ = false;
+  std::int32_t sub_select_matches_ = 0;
   // Set on the SELECT of an INSERT: NOAUTOINC and COMMIT end its FROM list.
   bool insert_source_ = false;
 };

@@ -141,6 +141,7 @@ struct TSelectExecutor::Group {
 TSelectExecutor::TSelectExecutor(TDataQuery& query) : query_(query) {}
 
 TSelectExecutor::~TSelectExecutor() {
+  FreeSubSelectValues();
   groups_.clear();
   for (TExpToken*& node : expanded_) FreeExpressionTokens(node);
   if (result_) {
@@ -655,10 +656,17 @@ void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToke
                                def.PhysicalDecimals, data);
   }
   if (usable && def.DataType == dtString && data[0] == 0) usable = false;
+  if (usable && def.DataType == dtFloat) {
+    // -0 is 0: groups and DISTINCT compare the stored bytes.
+    double d;
+    std::memcpy(&d, data, 8);
+    if (d == 0) std::memset(data, 0, 8);
+  }
   result_->PutField(field, record, usable ? data : nullptr);
 }
 
 TDataCursor* TSelectExecutor::Execute() {
+  FreeSubSelectValues();
   rows_read_ = 0;
   groups_.clear();
   group_index_.clear();
@@ -927,6 +935,72 @@ void TSelectExecutor::SortResult() {
     for (auto [i, descending] : order_outputs_) order.Fields.push_back({outputs_[i].def, descending});
     result_->SortRecordBuffers(order);
   }
+}
+
+// ---- as a sub-select ------------------------------------------------------------
+
+bool TSelectExecutor::TypeSubSelectNode(TExpToken* node) const {
+  if (outputs_.size() != 1 || !result_) return false;
+  const TFieldDefinition& def = outputs_[0].def;
+  if (def.DataType == dtBlob) return false;
+  node->DataType = def.DataType;
+  node->SubType = def.SubType;
+  node->SetDataSize(def.PhysicalSize);
+  node->Scale = def.PhysicalDecimals;
+  return true;
+}
+
+void TSelectExecutor::FreeSubSelectValues() {
+  for (TExpToken*& value : sub_values_) FreeExpressionTokens(value);
+  sub_values_.clear();
+  sub_counts_.clear();
+  sub_blanks_ = 0;
+  sub_values_read_ = false;
+}
+
+void TSelectExecutor::ReadSubSelectValues() {
+  sub_values_read_ = true;
+  const std::uint8_t type = outputs_[0].def.DataType;
+  TExpToken column;
+  column.NodeClass = enFIELD;
+  column.FieldNumber = 1;
+  column.DataType = type;
+  result_->SetToBegin();
+  while (result_->GetNextRecord(result_record_.data()) == 0) {
+    ExpTokenGuard value(Evaluate(&column));
+    if (value->IsNull) ++sub_blanks_;
+    else if (IsIntegralType(type)) ++sub_counts_[value->IntegralValue()];
+    else sub_values_.push_back(value.Release());
+  }
+  result_->SetToBegin();
+}
+
+std::int32_t TSelectExecutor::CountSubSelectMatches(const TExpToken* comparison) {
+  if (!sub_values_read_) ReadSubSelectValues();
+  const TExpToken* tested = comparison->Left;
+  if (tested->IsNull) return sub_blanks_;
+  if (IsIntegralType(tested->DataType) && IsIntegralType(outputs_[0].def.DataType)) {
+    auto found = sub_counts_.find(tested->IntegralValue());
+    return found == sub_counts_.end() ? 0 : found->second;
+  }
+  std::int32_t matches = 0;
+  ExpTokenGuard equal(GetNewExpTokenInstance());
+  for (auto& [value, count] : sub_counts_) {
+    ExpTokenGuard number(GetNewExpTokenInstance());
+    number->NodeClass = enCONST;
+    number->DataType = dtInteger;
+    number->SetDataSize(4);
+    number->IsNull = false;
+    const auto n = static_cast<std::int32_t>(value);
+    std::memcpy(number->ValueBuffer, &n, 4);
+    EvaluateBinary(eoEQ, tested, number.get(), equal.get(), locale_);
+    if (IsTrue(equal.get())) matches += count;
+  }
+  for (const TExpToken* value : sub_values_) {
+    EvaluateBinary(eoEQ, tested, value, equal.get(), locale_);
+    if (IsTrue(equal.get())) ++matches;
+  }
+  return matches;
 }
 
 void TSelectExecutor::CutResult() {

@@ -48,6 +48,13 @@ public:
   // Rows read from the sources by the last execution.
   std::uint64_t RowsRead() const { return rows_read_; }
 
+  // As the sub-select of `x IN (SELECT c ...)`: types the node by the single
+  // result column (false when there is not exactly one, or it is a BLOB),
+  // and counts the result rows whose column equals the comparison's left
+  // value (two blanks are equal). The rows are read once per execution.
+  bool TypeSubSelectNode(TExpToken* node) const;
+  std::int32_t CountSubSelectMatches(const TExpToken* comparison);
+
   struct Source;
   struct Output;
   struct Group;
@@ -83,6 +90,13 @@ private:
   std::vector<std::unique_ptr<Group>> groups_;
   std::unordered_map<std::string, std::size_t> group_index_;  // group key bytes to groups_
   std::vector<TExpToken*> expanded_;  // owned column nodes of "*"
+  // The result column's values for IN (SELECT ...), after the last execution.
+  bool sub_values_read_ = false;
+  std::vector<TExpToken*> sub_values_;  // owned
+  std::unordered_map<std::int64_t, std::int32_t> sub_counts_;  // integral values
+  std::int32_t sub_blanks_ = 0;
+  void ReadSubSelectValues();
+  void FreeSubSelectValues();
 
   std::vector<std::uint8_t> result_record_;
   std::unique_ptr<TDataCursor> result_;
