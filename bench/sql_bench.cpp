@@ -218,7 +218,9 @@ int main(int argc, char** argv) {
     else options.Fail("unknown option " + option);
   }
   InitializeKORVEX();
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "qv-sql-bench";
+  // A folder of this run's own: runs side by side never share files.
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("qv-sql-bench-" + std::to_string(std::random_device{}()));
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   int status = 0;

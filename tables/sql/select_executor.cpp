@@ -110,6 +110,7 @@ struct TSelectExecutor::Source {
   // apart for a blank value.
   const TExpToken* hash_column = nullptr;
   const TExpToken* hash_probe = nullptr;
+  const TExpToken* hash_condition = nullptr;  // holds for every row the lookup finds
   std::unordered_map<std::int64_t, std::vector<std::uint32_t>> hash;
   std::vector<std::uint32_t> blank_rows;
 };
@@ -120,6 +121,10 @@ struct TSelectExecutor::Output {
   std::uint8_t calculation = rcNone;
   const TExpToken* expression = nullptr;  // bound tree (the argument of an aggregate)
   bool count_star = false;
+  // The expression is a column read straight from its record: its bytes
+  // are the result's, or (integral) the aggregate's argument.
+  bool copies_column = false;
+  bool integral_column = false;
   TFieldDefinition def;
   std::uint8_t argument_type = dtUnknown;
 };
@@ -188,6 +193,9 @@ void TSelectExecutor::OpenSources() {
     source->cursor->SetReadOnly(true);
     source->cursor->SetIsSourceTable(true);
     source->cursor->OpenCursor();
+    // Every record is read once per execution: in the order of the file,
+    // which reads ahead, rather than through an index.
+    source->cursor->SetIndexPos(kPhysicalOrder);
     source->record_size = source->cursor->GetRecordSize();
     table->Cursor = source->cursor.get();
     sources_.push_back(std::move(source));
@@ -429,6 +437,7 @@ void TSelectExecutor::ChooseLookups() {
             continue;
           s.hash_column = column;
           s.hash_probe = other;
+          s.hash_condition = c;
           break;
         }
       }
@@ -590,8 +599,22 @@ void TSelectExecutor::CreateResultTable() {
   result_->SetIsTemporary(true);
   result_->SetIsResultSet(true);
   result_->OpenCursor();
-  for (std::size_t i = 0; i < outputs_.size(); ++i)
-    outputs_[i].def = result_->GetFieldDefinitionByPos(static_cast<int>(i + 1));
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    Output& out = outputs_[i];
+    out.def = result_->GetFieldDefinitionByPos(static_cast<int>(i + 1));
+    const TExpToken* e = out.expression;
+    if (!e || e->NodeClass != enFIELD || !e->SourceTable || out.count_star) continue;
+    const TFieldDefinition& column =
+        sources_[static_cast<std::size_t>(e->SourceTable->JoinOrder - 1)]->cursor->GetFieldDefinitionByPos(
+            e->FieldNumber);
+    if (out.calculation == rcCount)
+      out.copies_column = true;
+    else if (out.calculation == rcNone)
+      out.copies_column = column.DataType == out.def.DataType && column.PhysicalSize == out.def.PhysicalSize &&
+                          column.PhysicalDecimals == out.def.PhysicalDecimals && column.DataType != dtBlob;
+    else
+      out.integral_column = IsIntegralType(column.DataType) && out.calculation != rcCount;
+  }
   result_record_.assign(result_->GetRecordSize(), 0);
 }
 
@@ -633,6 +656,44 @@ TExpToken* TSelectExecutor::Evaluate(const TExpToken* tree) {
 bool TSelectExecutor::EvaluateCondition(TExpToken* tree) {
   ExpTokenGuard value(Evaluate(tree));
   return IsTrue(value.get());
+}
+
+bool TSelectExecutor::ReadIntegral(const TExpToken* node, std::int64_t& value, bool& blank) const {
+  if (node->NodeClass != enFIELD || !node->SourceTable || !IsIntegralType(node->DataType)) return false;
+  const Source& s = *sources_[static_cast<std::size_t>(node->SourceTable->JoinOrder - 1)];
+  std::uint8_t data[8] = {};
+  blank = !s.current || s.cursor->GetField(node->FieldNumber, s.current, data);
+  if (blank) return true;
+  switch (node->DataType) {
+    case dtSmallInt: { std::int16_t v; std::memcpy(&v, data, 2); value = v; break; }
+    case dtWord: { std::uint16_t v; std::memcpy(&v, data, 2); value = v; break; }
+    default: { std::int32_t v; std::memcpy(&v, data, 4); value = v; break; }
+  }
+  return true;
+}
+
+void TSelectExecutor::PutIntegral(int field, std::uint8_t* record, std::int64_t value) {
+  std::uint8_t data[8] = {};
+  switch (outputs_[static_cast<std::size_t>(field - 1)].def.DataType) {
+    case dtSmallInt: { const auto v = static_cast<std::int16_t>(value); std::memcpy(data, &v, 2); break; }
+    case dtWord: { const auto v = static_cast<std::uint16_t>(value); std::memcpy(data, &v, 2); break; }
+    default: { const auto v = static_cast<std::int32_t>(value); std::memcpy(data, &v, 4); break; }
+  }
+  result_->PutField(field, record, data);
+}
+
+void TSelectExecutor::CopyColumn(int field, std::uint8_t* record, const TExpToken* column) {
+  const Source& s = *sources_[static_cast<std::size_t>(column->SourceTable->JoinOrder - 1)];
+  std::uint8_t data[kConvertBufferSize + 1] = {};
+  bool blank = !s.current || s.cursor->GetField(column->FieldNumber, s.current, data);
+  const std::uint8_t type = column->DataType;
+  if (!blank && type == dtString && data[0] == 0) blank = true;
+  if (!blank && type == dtFloat) {
+    double d;
+    std::memcpy(&d, data, 8);
+    if (d == 0) std::memset(data, 0, 8);
+  }
+  result_->PutField(field, record, blank ? nullptr : data);
 }
 
 void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToken* value) {
@@ -692,9 +753,15 @@ TDataCursor* TSelectExecutor::Execute() {
       if (source->hash_column) {
         for (std::uint32_t r = 0; r < source->row_count; ++r) {
           source->current = source->rows.data() + std::size_t{r} * source->record_size;
-          ExpTokenGuard value(Evaluate(source->hash_column));
-          if (value->IsNull) source->blank_rows.push_back(r);
-          else source->hash[HashKey(value.get())].push_back(r);
+          std::int64_t key;
+          bool blank;
+          if (!ReadIntegral(source->hash_column, key, blank)) {
+            ExpTokenGuard value(Evaluate(source->hash_column));
+            blank = value->IsNull;
+            if (!blank) key = HashKey(value.get());
+          }
+          if (blank) source->blank_rows.push_back(r);
+          else source->hash[key].push_back(r);
         }
         source->current = nullptr;
       }
@@ -715,23 +782,31 @@ void TSelectExecutor::Walk(std::size_t level) {
     return;
   }
   Source& s = *sources_[level];
+  const TExpToken* implied = nullptr;
   auto passes = [&](const std::vector<TExpToken*>& conditions) {
     for (TExpToken* c : conditions)
-      if (!EvaluateCondition(c)) return false;
+      if (c != implied && !EvaluateCondition(c)) return false;
     return true;
   };
   bool matched = false;
   const std::vector<std::uint32_t>* candidates = nullptr;
   if (s.hash_probe) {
     static const std::vector<std::uint32_t> none;
-    ExpTokenGuard probe(Evaluate(s.hash_probe));
-    if (probe->IsNull) {
+    std::int64_t key;
+    bool blank;
+    if (!ReadIntegral(s.hash_probe, key, blank)) {
+      ExpTokenGuard probe(Evaluate(s.hash_probe));
+      blank = probe->IsNull;
+      if (!blank) key = HashKey(probe.get());
+    }
+    if (blank) {
       candidates = &s.blank_rows;
     } else {
-      auto found = s.hash.find(HashKey(probe.get()));
+      auto found = s.hash.find(key);
       candidates = found == s.hash.end() ? &none : &found->second;
     }
   }
+  implied = candidates ? s.hash_condition : nullptr;
   const std::uint32_t count = candidates ? static_cast<std::uint32_t>(candidates->size()) : s.row_count;
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint32_t r = candidates ? (*candidates)[i] : i;
@@ -742,6 +817,7 @@ void TSelectExecutor::Walk(std::size_t level) {
     Walk(level + 1);
   }
   if (!matched && s.join_type != jtNone) {
+    implied = nullptr;
     s.current = nullptr;
     if (passes(s.conditions)) Walk(level + 1);
   }
@@ -757,6 +833,10 @@ void TSelectExecutor::EmitCombination() {
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
     const Output& out = outputs_[i];
     if (out.calculation != rcNone) continue;
+    if (out.copies_column) {
+      CopyColumn(static_cast<int>(i + 1), record, out.expression);
+      continue;
+    }
     ExpTokenGuard value(Evaluate(out.expression));
     StoreValue(static_cast<int>(i + 1), record, value.get());
   }
@@ -765,7 +845,8 @@ void TSelectExecutor::EmitCombination() {
     return;
   }
   // The group: the bytes of its plain columns.
-  std::string key;
+  std::string& key = group_key_;
+  key.clear();
   for (int i : group_outputs_) {
     const TFieldDefinition& def = outputs_[static_cast<std::size_t>(i)].def;
     std::uint8_t data[256] = {};
@@ -796,6 +877,31 @@ void TSelectExecutor::EmitCombination() {
     Group::Acc& acc = group->accs[i];
     if (out.count_star) {
       ++acc.count;
+      continue;
+    }
+    if (out.integral_column) {
+      std::int64_t v;
+      bool blank;
+      ReadIntegral(out.expression, v, blank);
+      if (blank) continue;
+      ++acc.count;
+      switch (out.calculation) {
+        case rcSum:
+          acc.integral += v;
+          if (acc.integral > std::numeric_limits<std::int32_t>::max() ||
+              acc.integral < std::numeric_limits<std::int32_t>::min())
+            Fail("Integer overflow in SUM of '" + out.field->FieldName + "'");
+          break;
+        case rcAvg: acc.integral += v; break;
+        case rcMin: if (acc.count == 1 || v < acc.integral) acc.integral = v; break;
+        case rcMax: if (acc.count == 1 || v > acc.integral) acc.integral = v; break;
+        default: break;
+      }
+      continue;
+    }
+    if (out.copies_column && out.calculation == rcCount) {
+      const Source& s = *sources_[static_cast<std::size_t>(out.expression->SourceTable->JoinOrder - 1)];
+      if (s.current && !s.cursor->GetField(out.expression->FieldNumber, s.current, nullptr)) ++acc.count;
       continue;
     }
     ExpTokenGuard value(Evaluate(out.expression));
@@ -891,12 +997,16 @@ void TSelectExecutor::FinishGroups() {
           if (acc.count == 0) {
             result_->PutField(field, record, nullptr);
           } else {
-            const double avg = acc.real / static_cast<double>(acc.count);
+            const double total = out.integral_column ? static_cast<double>(acc.integral) : acc.real;
+            const double avg = total / static_cast<double>(acc.count);
             result_->PutField(field, record, reinterpret_cast<const std::uint8_t*>(&avg));
           }
           break;
         case rcMin:
-        case rcMax: StoreValue(field, record, acc.count == 0 ? nullptr : acc.best); break;
+        case rcMax:
+          if (out.integral_column && acc.count > 0) PutIntegral(field, record, acc.integral);
+          else StoreValue(field, record, acc.count == 0 ? nullptr : acc.best);
+          break;
         default: break;
       }
     }

@@ -77,6 +77,12 @@ private:
   bool EvaluateCondition(TExpToken* tree);
   TExpToken* Evaluate(const TExpToken* tree);
   void StoreValue(int field, std::uint8_t* record, const TExpToken* value);
+  // Fast paths for bound columns: an integral column's value (false when
+  // `node` is no such column), a column's bytes into a result field, an
+  // integer into a result field of an integral type.
+  bool ReadIntegral(const TExpToken* node, std::int64_t& value, bool& blank) const;
+  void CopyColumn(int field, std::uint8_t* record, const TExpToken* column);
+  void PutIntegral(int field, std::uint8_t* record, std::int64_t value);
   static bool FieldValue(void* user, const void* record, TExpToken* result);
 
   TDataQuery& query_;
@@ -89,6 +95,7 @@ private:
   std::vector<std::pair<int, bool>> order_outputs_;  // output, descending
   std::vector<std::unique_ptr<Group>> groups_;
   std::unordered_map<std::string, std::size_t> group_index_;  // group key bytes to groups_
+  std::string group_key_;
   std::vector<TExpToken*> expanded_;  // owned column nodes of "*"
   // The result column's values for IN (SELECT ...), after the last execution.
   bool sub_values_read_ = false;
