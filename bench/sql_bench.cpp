@@ -161,6 +161,7 @@ std::vector<std::string> EngineRun(TDataDirectory* dir, double& seconds) {
   while (result->GetNextRecord(record.data()) == 0) {
     std::string line;
     for (int i = 1; i <= result->GetFieldCount(); ++i) {
+      if (result->GetFieldDefinitionByPos(i).Hidden) continue;  // AVG's count
       std::uint8_t data[256] = {};
       if (i > 1) line += '|';
       if (result->GetField(i, record.data(), data)) {

@@ -12,6 +12,7 @@
 #include "tables/engine/errors.h"
 #include "tables/engine/index_key.h"
 #include "tables/engine/record_sort.h"
+#include "tables/engine/scope_exit.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/expeval.h"
@@ -336,6 +337,10 @@ void TSelectExecutor::BindResultFields() {
         }
         break;
       default:
+        if ((out.calculation == rcMin || out.calculation == rcMax) && !IsNumericType(e->DataType) &&
+            !IsDateTimeType(e->DataType))
+          Fail(std::string(out.calculation == rcMin ? "MIN" : "MAX") +
+               " aggregate function must contain a numeric, date, time, or timestamp expression");
         def.DataType = e->DataType == dtUnknown ? std::uint8_t{dtString} : e->DataType;
         def.SubType = e->SubType;
         if (def.DataType == dtString) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize - 1, 1, 250));
@@ -586,6 +591,18 @@ void TSelectExecutor::BindHaving() {
 void TSelectExecutor::CreateResultTable() {
   std::vector<TFieldDefinition> fields;
   for (const Output& out : outputs_) fields.push_back(out.def);
+  // Each AVG column's count of values, hidden from views and copies.
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    if (outputs_[i].calculation != rcAvg) continue;
+    TFieldDefinition count;
+    count.Name = "Sys__Avg__Count" + std::to_string(i + 1);
+    count.DataType = dtInteger;
+    count.Hidden = 1;
+    count.FieldNumber = static_cast<std::uint16_t>(fields.size() + 1);
+    count.UpdatePhysicalSize();
+    avg_counts_.emplace_back(i, static_cast<int>(fields.size() + 1));
+    fields.push_back(count);
+  }
   result_name_ = "Sys__Result" + std::to_string(++result_counter);
   result_ = std::make_unique<TDataCursor>(query_.Statement->DataDirectory());
   result_->SetTableName(result_name_);
@@ -729,6 +746,7 @@ void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToke
 TDataCursor* TSelectExecutor::Execute() {
   FreeSubSelectValues();
   rows_read_ = 0;
+  progress_rows_ = 0;
   groups_.clear();
   group_index_.clear();
   result_->EmptyTable();
@@ -736,6 +754,20 @@ TDataCursor* TSelectExecutor::Execute() {
   bool empty = false;
   for (TExpToken* c : constant_conditions_)
     if (!EvaluateCondition(c)) empty = true;
+  // WITH LOCKS: no source changes from before the first read until the
+  // result is complete.
+  std::size_t locked = 0;
+  ScopeExit unlock{[&] {
+    for (std::size_t i = 0; i < locked; ++i) {
+      try {
+        sources_[i]->cursor->UserReadUnlockTable();
+      } catch (...) {
+      }
+    }
+  }};
+  if (query_.WithLocks)
+    for (; locked < sources_.size(); ++locked) sources_[locked]->cursor->UserReadLockTable();
+  aborted_ = false;
   if (!empty) {
     for (auto& source : sources_) {
       TDataCursor& cursor = *source->cursor;
@@ -766,7 +798,12 @@ TDataCursor* TSelectExecutor::Execute() {
         source->current = nullptr;
       }
     }
-    if (!sources_.empty()) Walk(0);
+    if (!sources_.empty()) {
+      Walk(0);
+      // The last call says 100 percent.
+      const std::uint32_t driving = sources_[0]->row_count;
+      if (!aborted_ && driving != progress_rows_) ReportProgress(driving, driving);
+    }
   }
   if (aggregates_) FinishGroups();
   SortResult();
@@ -808,9 +845,10 @@ void TSelectExecutor::Walk(std::size_t level) {
   }
   implied = candidates ? s.hash_condition : nullptr;
   const std::uint32_t count = candidates ? static_cast<std::uint32_t>(candidates->size()) : s.row_count;
-  for (std::uint32_t i = 0; i < count; ++i) {
+  for (std::uint32_t i = 0; i < count && !aborted_; ++i) {
     const std::uint32_t r = candidates ? (*candidates)[i] : i;
     s.current = s.rows.data() + std::size_t{r} * s.record_size;
+    if (level == 0) ReportProgress(i + 1, count);
     if (!passes(s.outer_conditions)) continue;
     matched = true;
     if (!passes(s.conditions)) continue;
@@ -822,6 +860,15 @@ void TSelectExecutor::Walk(std::size_t level) {
     if (passes(s.conditions)) Walk(level + 1);
   }
   s.current = nullptr;
+}
+
+void TSelectExecutor::ReportProgress(std::uint32_t rows, std::uint32_t of) {
+  progress_rows_ = rows;
+  if (!query_.ProgressCallback) return;
+  const auto percent = static_cast<std::uint16_t>(of == 0 ? 100 : std::uint64_t{rows} * 100 / of);
+  bool abort = false;
+  query_.DoQueryProgress(static_cast<std::int32_t>(rows), percent, abort);
+  if (abort) aborted_ = true;
 }
 
 void TSelectExecutor::EmitCombination() {
@@ -994,6 +1041,11 @@ void TSelectExecutor::FinishGroups() {
           }
           break;
         case rcAvg:
+          for (auto [output, count_field] : avg_counts_) {
+            if (output != i) continue;
+            const auto n = static_cast<std::int32_t>(acc.count);
+            result_->PutField(count_field, record, reinterpret_cast<const std::uint8_t*>(&n));
+          }
           if (acc.count == 0) {
             result_->PutField(field, record, nullptr);
           } else {

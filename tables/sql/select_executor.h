@@ -20,6 +20,13 @@
 // integer SUM is a 32-bit integer (smallint and word widen to it) and
 // raises 11949 "Integer overflow in SUM of '<text>'" when it leaves that
 // range. A maximum row count cuts the finished, ordered result.
+//
+// Each AVG column has a hidden integer field "Sys__Avg__Count<n>" (n its
+// field number) that holds how many values it averaged. MIN and MAX take
+// numbers, dates, times and timestamps. WITH LOCKS holds a read lock on
+// every source table while the result is filled. The progress callback
+// hears of every row of the first table (rows so far, percent) and may stop
+// the walk; the rows found so far stay.
 #pragma once
 
 #include <cstdint>
@@ -96,6 +103,11 @@ private:
   std::vector<std::unique_ptr<Group>> groups_;
   std::unordered_map<std::string, std::size_t> group_index_;  // group key bytes to groups_
   std::string group_key_;
+  std::vector<std::pair<std::size_t, int>> avg_counts_;  // AVG output, its hidden count field
+  bool aborted_ = false;             // the progress callback asked to stop
+  std::uint32_t progress_rows_ = 0;  // driving rows last reported
+  // Reports `rows` of `of` driving rows to the progress callback.
+  void ReportProgress(std::uint32_t rows, std::uint32_t of);
   std::vector<TExpToken*> expanded_;  // owned column nodes of "*"
   // The result column's values for IN (SELECT ...), after the last execution.
   bool sub_values_read_ = false;

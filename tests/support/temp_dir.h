@@ -19,8 +19,11 @@ namespace qvtest {
 // so a test may leave it read-only.
 class TempDir {
 public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv-test-XXXXXX").string();
+  TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+  // Under another folder (tests that write many small tables choose one in
+  // memory).
+  explicit TempDir(const std::filesystem::path& parent) {
+    std::string pattern = (parent / "qv-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
       ADD_FAILURE() << "no scratch folder under " << std::filesystem::temp_directory_path();
       return;

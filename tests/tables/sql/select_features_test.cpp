@@ -1,0 +1,256 @@
+// What SQLite cannot judge of SELECT: AVG's hidden count, refused
+// aggregates and sub-selects, progress with its stop, WITH LOCKS, and
+// statements that leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "support/temp_dir.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/engine_error.h"
+#include "tables/lib/fieldtypes.h"
+#include "tests/tables/sql/sql_random_support.h"
+#include "tests/tables/sql/sql_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+using namespace sqlrand;
+
+// T(A INTEGER, S CHAR(8)): A = 1..rows with every fourth blank, S one of
+// three names.
+TSchema Numbers(int rows) {
+  TTable t;
+  t.name = "T";
+  t.columns = {{"A", TKind::Integer, 0, true}, {"S", TKind::Char, 8, false}};
+  const char* names[] = {"Abel", "Hall", "Zorn"};
+  for (int i = 1; i <= rows; ++i) {
+    TValue a, s;
+    a.null = i % 4 == 0;
+    a.i = i;
+    s.null = false;
+    s.s = names[i % 3];
+    t.rows.push_back({a, s});
+  }
+  return {{t}};
+}
+
+class SelectFeaturesTest : public SqlTest {
+protected:
+  void SetUp() override {
+    InitializeKORVEX();
+    SqlTest::SetUp();
+    session_ = std::make_unique<TDataSession>();
+    session_->LockWaitTime = 20;
+    session_->SetPrivateDirectory(private_.path().string());
+    dir_ = session_->OpenDataDirectory("data", data_.path().string());
+  }
+  void TearDown() override {
+    session_.reset();
+    SqlTest::TearDown();
+    ExitKORVEX();
+  }
+
+  // The visible and hidden fields of the result as "name=value" (blank:
+  // "name=").
+  static std::vector<std::string> FirstRow(TDataCursor& result) {
+    std::vector<std::string> out;
+    std::vector<std::uint8_t> record(result.GetRecordSize());
+    result.SetToBegin();
+    if (result.GetNextRecord(record.data()) != 0) return out;
+    for (int i = 1; i <= result.GetFieldCount(); ++i) {
+      const TFieldDefinition& f = result.GetFieldDefinitionByPos(i);
+      std::uint8_t data[256] = {};
+      std::string text = (f.Hidden ? "hidden " : "") + f.Name + "=";
+      if (!result.GetField(i, record.data(), data)) {
+        if (f.DataType == dtFloat) {
+          double d;
+          std::memcpy(&d, data, 8);
+          char buffer[32];
+          std::snprintf(buffer, sizeof buffer, "%.4f", d);
+          text += buffer;
+        } else if (f.DataType == dtString) {
+          text += reinterpret_cast<const char*>(data);
+        } else {
+          std::int32_t n;
+          std::memcpy(&n, data, 4);
+          text += std::to_string(n);
+        }
+      }
+      out.push_back(text);
+    }
+    return out;
+  }
+
+  std::string Error(const std::string& text) {
+    try {
+      TQueryStatement statement(dir_);
+      std::int32_t position = 0;
+      statement.PrepareStatement(text, position);
+      TDataCursor* result = nullptr;
+      statement.ExecuteStatement(result);
+    } catch (const EKORVEXEngineError& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  qvtest::TempDir data_, private_;
+  std::unique_ptr<TDataSession> session_;
+  TDataDirectory* dir_ = nullptr;
+};
+
+TEST_F(SelectFeaturesTest, AverageKeepsItsCountHiddenAndRefusalsNameTheirCause) {
+  LoadTables(dir_, Numbers(10), false);
+  struct Case {
+    const char* text;
+    std::vector<std::string> row;
+  };
+  // A: 1 2 3 _ 5 6 7 _ 9 10 (8 values, sum 43); S of the first row "Hall".
+  const Case cases[] = {
+      {"SELECT AVG(A), COUNT(*) FROM T",
+       {"Average Of A=5.3750", "Count Of A=10", "hidden Sys__Avg__Count1=8"}},
+      {"SELECT COUNT(A), AVG(A + 1), AVG(A) FROM T WHERE A > 100",
+       {"Count Of A=0", "Average Of Expr=", "Average Of A=", "hidden Sys__Avg__Count2=0",
+        "hidden Sys__Avg__Count3=0"}},
+      {"SELECT S, AVG(A) FROM T WHERE S = 'Abel' GROUP BY S",
+       {"S=Abel", "Average Of A=6.0000", "hidden Sys__Avg__Count2=3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    TQueryStatement statement(dir_);
+    std::int32_t position = 0;
+    statement.PrepareStatement(c.text, position);
+    TDataCursor* result = nullptr;
+    statement.ExecuteStatement(result);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(FirstRow(*result), c.row);
+  }
+
+  struct Bad {
+    const char* text;
+    const char* message;
+  };
+  const Bad bad[] = {
+      {"SELECT MIN(S) FROM T", "MIN aggregate function must contain a numeric, date, time, or timestamp expression"},
+      {"SELECT A, MAX(S) FROM T GROUP BY A",
+       "MAX aggregate function must contain a numeric, date, time, or timestamp expression"},
+      {"SELECT A FROM T WHERE A IN (SELECT A, S FROM T)",
+       "More than 1 column for sub-select  specified in WHERE or JOIN clause"},
+      {"SELECT A FROM T WHERE A IN (SELECT S FROM T)", "Type mismatch between IN operator and expression 'SELECT' in WHERE or JOIN clause"},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.text);
+    EXPECT_EQ(Error(b.text), kSqlPrefix + b.message);
+  }
+}
+
+// Progress hears of every row of the first table and may stop the walk;
+// WITH LOCKS keeps writers out while the result is filled, and only then.
+TEST_F(SelectFeaturesTest, ProgressStopsTheWalkAndWithLocksKeepsWritersOut) {
+  LoadTables(dir_, Numbers(40), false);
+  struct Probe {
+    std::vector<std::pair<std::int32_t, std::uint16_t>> calls;
+    std::int32_t stop_at = -1;
+    TDataCursor* writer = nullptr;
+    int writes_refused = 0;
+  };
+  auto callback = [](void* user, std::int32_t rows, std::uint16_t percent, bool& abort) {
+    auto& probe = *static_cast<Probe*>(user);
+    probe.calls.emplace_back(rows, percent);
+    if (rows == probe.stop_at) abort = true;
+    if (probe.writer && rows == 1) {
+      try {
+        probe.writer->WriteLockTable();
+        probe.writer->WriteUnlockTable();
+      } catch (const EKORVEXEngineError&) {
+        ++probe.writes_refused;
+      }
+    }
+    return true;
+  };
+  TDataSession other;
+  other.Timing.InternalAttempts = 2;  // a refused lock fails at once
+  other.Timing.InternalSleepMs = 1;
+  TDataDirectory* other_dir = other.OpenDataDirectory("data", data_.path().string());
+  TDataCursor writer(other_dir);
+  writer.SetTableName("T");
+  writer.OpenCursor();
+
+  struct Case {
+    const char* text;
+    std::int32_t stop_at;
+    std::size_t calls;
+    std::uint32_t rows;
+    int refused;
+  };
+  const Case cases[] = {
+      {"SELECT A FROM T", -1, 40, 40, 0},
+      {"SELECT A FROM T", 10, 10, 10, 0},
+      {"SELECT COUNT(*) FROM T WHERE A > 0", 25, 25, 1, 0},
+      {"SELECT A FROM T WITH LOCKS", -1, 40, 40, 1},
+      {"SELECT S, COUNT(*) FROM T GROUP BY S ORDER BY 2 WITH LOCKS", -1, 40, 3, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text + std::string(" stop at ") + std::to_string(c.stop_at));
+    Probe probe;
+    probe.stop_at = c.stop_at;
+    probe.writer = &writer;
+    TQueryStatement statement(dir_);
+    statement.SetQueryProgressCallback(callback, &probe);
+    std::int32_t position = 0;
+    statement.PrepareStatement(c.text, position);
+    TDataCursor* result = nullptr;
+    statement.ExecuteStatement(result);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->GetRecordCount(), c.rows);
+    ASSERT_EQ(probe.calls.size(), c.calls);
+    for (std::size_t i = 0; i < probe.calls.size(); ++i)
+      EXPECT_EQ(probe.calls[i], std::make_pair(static_cast<std::int32_t>(i + 1),
+                                               static_cast<std::uint16_t>((i + 1) * 100 / 40)));
+    EXPECT_EQ(probe.writes_refused, c.refused);
+    // The locks are gone with the execution.
+    writer.WriteLockTable();
+    writer.WriteUnlockTable();
+  }
+  writer.CloseCursor();
+}
+
+// Prepared, executed and freed statements leave no open descriptor, no
+// file in the private directory and (the fixture) no counted byte.
+TEST_F(SelectFeaturesTest, FreedStatementsLeaveNothingBehind) {
+  LoadTables(dir_, Numbers(30), true);
+  auto descriptors = [] {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+  };
+  const std::size_t before = descriptors();
+  const char* const statements[] = {
+      "SELECT * FROM T",
+      "SELECT DISTINCT S FROM T ORDER BY S DESC",
+      "SELECT S, AVG(A), MIN(A) FROM T GROUP BY S HAVING MIN(A) > 1",
+      "SELECT a.A, b.S FROM T a LEFT JOIN T b ON a.A = b.A WHERE a.A IN (SELECT A FROM T WHERE S = 'Hall')",
+      "SELECT A FROM T WHERE A = 1 WITH LOCKS",
+  };
+  for (const char* text : statements) {
+    SCOPED_TRACE(text);
+    {
+      TQueryStatement statement(dir_);
+      std::int32_t position = 0;
+      statement.PrepareStatement(text, position);
+      for (int run = 0; run < 2; ++run) {
+        TDataCursor* result = nullptr;
+        statement.ExecuteStatement(result);
+        ASSERT_NE(result, nullptr);
+      }
+    }
+    EXPECT_EQ(descriptors(), before);
+    EXPECT_TRUE(std::filesystem::is_empty(private_.path()));
+  }
+}
+
+}  // namespace
+}  // namespace korvex::testing
