@@ -773,6 +773,11 @@ TDataCursor* TSelectExecutor::Execute() {
       TDataCursor& cursor = *source->cursor;
       source->rows.clear();
       source->row_count = 0;
+      // One read under the table's read lock: no writer comes between the
+      // records, so the change detection runs once rather than per record.
+      cursor.CheckForChangeDetection();
+      ScopeExit end_read{[&] { cursor.ReadUnlockTable(); }};
+      cursor.ReadLockTable();
       cursor.SetToBegin();
       std::vector<std::uint8_t> buffer(source->record_size);
       while (cursor.GetNextRecord(buffer.data()) == 0) {
