@@ -603,17 +603,22 @@ void TSelectExecutor::CreateResultTable() {
     avg_counts_.emplace_back(i, static_cast<int>(fields.size() + 1));
     fields.push_back(count);
   }
-  result_name_ = "Sys__Result" + std::to_string(++result_counter);
-  result_ = std::make_unique<TDataCursor>(query_.Statement->DataDirectory());
+  // Without INTO the result is a temporary in-memory table; INTO names a
+  // table of the result's directory that stays (on disk, or in memory with
+  // INTO MEMORY) once the query is freed.
+  const bool into = !query_.ResultTableName.empty();
+  result_name_ = into ? query_.ResultTableName : "Sys__Result" + std::to_string(++result_counter);
+  result_ = std::make_unique<TDataCursor>(query_.ResultDirectory ? query_.ResultDirectory
+                                                                 : query_.Statement->DataDirectory());
   result_->SetTableName(result_name_);
-  result_->SetInMemory(true);
+  result_->SetInMemory(!into || query_.IntoMemory);
   result_->SetExclusive(true);
   TTableCreation creation;
   creation.Settings.LanguageID = locale_.Language;
   creation.Settings.SortID = locale_.Sort;
   creation.Overwrite = true;
   result_->CreateTable(creation, fields);
-  result_->SetIsTemporary(true);
+  result_->SetIsTemporary(!into);
   result_->SetIsResultSet(true);
   result_->OpenCursor();
   for (std::size_t i = 0; i < outputs_.size(); ++i) {

@@ -12,7 +12,9 @@
 // sort over the finished result table.
 //
 // The result table is a temporary in-memory table of the query's
-// directory: it never reaches a disk and goes when the executor goes.
+// directory: it never reaches a disk and goes when the executor goes. With
+// INTO it is a table of that name (replacing any), kept when the executor
+// goes: on disk, or in memory with INTO MEMORY.
 //
 // Conditions that name no table are evaluated once per execution; when
 // false the result is empty and no row is read. COUNT(*) counts combined

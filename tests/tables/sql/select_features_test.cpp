@@ -252,5 +252,35 @@ TEST_F(SelectFeaturesTest, FreedStatementsLeaveNothingBehind) {
   }
 }
 
+// INTO keeps the result as a table of that name, replaced by the next
+// execution; without INTO nothing stays.
+TEST_F(SelectFeaturesTest, IntoKeepsTheResultAsATable) {
+  LoadTables(dir_, Numbers(12), false);
+  for (int run = 0; run < 2; ++run) {
+    {
+      TQueryStatement statement(dir_);
+      std::int32_t position = 0;
+      statement.PrepareStatement(run == 0 ? "SELECT S, COUNT(*), AVG(A) INTO Counts FROM T GROUP BY S"
+                                          : "SELECT A INTO \"Counts\" FROM T WHERE A < 3",
+                                 position);
+      TDataCursor* result = nullptr;
+      statement.ExecuteStatement(result);
+      statement.ExecuteStatement(result);
+    }
+    TDataCursor kept(dir_);
+    kept.SetTableName("Counts");
+    kept.OpenCursor();
+    EXPECT_EQ(kept.GetRecordCount(), run == 0 ? 3u : 2u);
+    EXPECT_EQ(kept.GetFieldDefinitionByPos(1).Name, run == 0 ? "S" : "A");
+    kept.CloseCursor();
+  }
+  EXPECT_TRUE(std::filesystem::exists(data_.path() / "Counts.DAT"));
+  // Only the source and the kept table have files.
+  for (const auto& entry : std::filesystem::directory_iterator(data_.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name.rfind("T.", 0) == 0 || name.rfind("Counts.", 0) == 0) << name;
+  }
+}
+
 }  // namespace
 }  // namespace korvex::testing
