@@ -773,7 +773,18 @@ TDataCursor* TSelectExecutor::Execute() {
   if (query_.WithLocks)
     for (; locked < sources_.size(); ++locked) sources_[locked]->cursor->UserReadLockTable();
   aborted_ = false;
-  if (!empty) {
+  if (!empty && CountsOnly()) {
+    // COUNT(*) alone over one table without conditions: the table's record
+    // count, no record read.
+    const std::uint32_t count = sources_[0]->cursor->GetRecordCount();
+    auto g = std::make_unique<Group>();
+    g->record.assign(result_record_.size(), 0);
+    result_->ClearRecord(g->record.data());
+    g->accs.resize(outputs_.size());
+    g->accs[0].count = count;
+    groups_.push_back(std::move(g));
+    ReportProgress(count, count);
+  } else if (!empty) {
     for (auto& source : sources_) {
       TDataCursor& cursor = *source->cursor;
       source->rows.clear();
@@ -870,6 +881,11 @@ void TSelectExecutor::Walk(std::size_t level) {
     if (passes(s.conditions)) Walk(level + 1);
   }
   s.current = nullptr;
+}
+
+bool TSelectExecutor::CountsOnly() const {
+  return sources_.size() == 1 && outputs_.size() == 1 && outputs_[0].count_star && !query_.HasGroupBy &&
+         !query_.HavingExpression && sources_[0]->conditions.empty() && sources_[0]->outer_conditions.empty();
 }
 
 void TSelectExecutor::ReportProgress(std::uint32_t rows, std::uint32_t of) {

@@ -110,6 +110,8 @@ private:
   std::uint32_t progress_rows_ = 0;  // driving rows last reported
   // Reports `rows` of `of` driving rows to the progress callback.
   void ReportProgress(std::uint32_t rows, std::uint32_t of);
+  // COUNT(*) is the only column, over one table and no condition.
+  bool CountsOnly() const;
   std::vector<TExpToken*> expanded_;  // owned column nodes of "*"
   // The result column's values for IN (SELECT ...), after the last execution.
   bool sub_values_read_ = false;

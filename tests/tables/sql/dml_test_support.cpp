@@ -97,18 +97,7 @@ std::string DmlTest::Run(const std::string& text) {
   }
 }
 
-std::string DmlTest::RunError(const std::string& text) {
-  try {
-    TQueryStatement statement(dir_);
-    std::int32_t position = 0;
-    statement.PrepareStatement(text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
-    return {};
-  } catch (const EKORVEXEngineError& e) {
-    return e.what();
-  }
-}
+std::string DmlTest::RunError(const std::string& text) { return ExecuteError(dir_, text); }
 
 std::string FieldText(TDataCursor& cursor, int field, std::uint8_t* record) {
   const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(field);

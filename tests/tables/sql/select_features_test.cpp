@@ -84,19 +84,6 @@ protected:
     return out;
   }
 
-  std::string Error(const std::string& text) {
-    try {
-      TQueryStatement statement(dir_);
-      std::int32_t position = 0;
-      statement.PrepareStatement(text, position);
-      TDataCursor* result = nullptr;
-      statement.ExecuteStatement(result);
-    } catch (const EKORVEXEngineError& e) {
-      return e.what();
-    }
-    return "";
-  }
-
   qvtest::TempDir data_, private_;
   std::unique_ptr<TDataSession> session_;
   TDataDirectory* dir_ = nullptr;
@@ -143,7 +130,7 @@ TEST_F(SelectFeaturesTest, AverageKeepsItsCountHiddenAndRefusalsNameTheirCause) 
   };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.text);
-    EXPECT_EQ(Error(b.text), kSqlPrefix + b.message);
+    EXPECT_EQ(ExecuteError(dir_, b.text), kSqlPrefix + b.message);
   }
 }
 
@@ -190,6 +177,8 @@ TEST_F(SelectFeaturesTest, ProgressStopsTheWalkAndWithLocksKeepsWritersOut) {
       {"SELECT A FROM T", -1, 40, 40, 0},
       {"SELECT A FROM T", 10, 10, 10, 0},
       {"SELECT COUNT(*) FROM T WHERE A > 0", 25, 25, 1, 0},
+      // COUNT(*) alone reads no record: one call with the table's count.
+      {"SELECT COUNT(*) FROM T", -1, 1, 1, 0},
       {"SELECT A FROM T WITH LOCKS", -1, 40, 40, 1},
       {"SELECT S, COUNT(*) FROM T GROUP BY S ORDER BY 2 WITH LOCKS", -1, 40, 3, 1},
   };
@@ -207,9 +196,11 @@ TEST_F(SelectFeaturesTest, ProgressStopsTheWalkAndWithLocksKeepsWritersOut) {
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->GetRecordCount(), c.rows);
     ASSERT_EQ(probe.calls.size(), c.calls);
-    for (std::size_t i = 0; i < probe.calls.size(); ++i)
-      EXPECT_EQ(probe.calls[i], std::make_pair(static_cast<std::int32_t>(i + 1),
-                                               static_cast<std::uint16_t>((i + 1) * 100 / 40)));
+    if (c.calls == 1) EXPECT_EQ(probe.calls[0], std::make_pair(std::int32_t{40}, std::uint16_t{100}));
+    else
+      for (std::size_t i = 0; i < probe.calls.size(); ++i)
+        EXPECT_EQ(probe.calls[i], std::make_pair(static_cast<std::int32_t>(i + 1),
+                                                 static_cast<std::uint16_t>((i + 1) * 100 / 40)));
     EXPECT_EQ(probe.writes_refused, c.refused);
     // The locks are gone with the execution.
     writer.WriteLockTable();

@@ -37,4 +37,17 @@ std::string PrepareError(const std::string& text, TSessionLocale locale) {
   return failed ? answer : "";
 }
 
+std::string ExecuteError(TDataDirectory* directory, const std::string& text) {
+  try {
+    TQueryStatement statement(directory);
+    std::int32_t position = 0;
+    statement.PrepareStatement(text, position);
+    TDataCursor* result = nullptr;
+    statement.ExecuteStatement(result);
+    return {};
+  } catch (const EKORVEXEngineError& e) {
+    return e.what();
+  }
+}
+
 }  // namespace korvex::testing

@@ -24,6 +24,10 @@ std::string ParseDump(const std::string& text, TSessionLocale locale = {});
 // prepares.
 std::string PrepareError(const std::string& text, TSessionLocale locale = {});
 
+// The message of the engine error that preparing and executing `text` on
+// `directory` raises; "" when it runs.
+std::string ExecuteError(TDataDirectory* directory, const std::string& text);
+
 inline const std::string kSqlPrefix = "KORVEX Engine Error # 11949 SQL error - ";
 
 }  // namespace korvex::testing
