@@ -30,7 +30,8 @@ std::uint32_t TWriteUndo::NextMark() {
 void TWriteUndo::Clear() {
   for (TImage& image : images_) {
     if (!image.Before) continue;
-    const std::type_index kind(typeid(*image.Before));
+    const TCacheEntry& before = *image.Before;
+    const std::type_index kind(typeid(before));
     auto it = std::find_if(spares_.begin(), spares_.end(), [&](const auto& s) { return s.first == kind; });
     if (it == spares_.end()) {
       spares_.emplace_back(kind, std::vector<std::unique_ptr<TCacheEntry>>{});
