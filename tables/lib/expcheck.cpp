@@ -29,15 +29,6 @@ bool IsIntegerConstant(const TExpToken* node) {
 
 std::int32_t IntegerValue(const TExpToken* node) { return static_cast<std::int32_t>(node->IntegralValue()); }
 
-// The kind word of an operand in the mismatch messages.
-const char* KindOf(const TExpToken* node) {
-  switch (node->NodeClass) {
-    case enFIELD: return "column";
-    case enCONST: return "constant";
-    case enFUNC: return "function";
-    default: return "expression";
-  }
-}
 
 const char* PredicateName(std::uint8_t op) {
   switch (op) {
@@ -194,7 +185,7 @@ void Checker::VerifyBinary(TExpToken* node, bool convert_booleans) {
       ConvertDateConstant(left, right);
   }
   if (!CheckBinaryTypes(node->Operator, left->DataType, left->SubType, right->DataType, right->SubType))
-    Fail(std::string("Type mismatch between ") + KindOf(left) + " '" + left->Text + "' and " + KindOf(right) +
+    Fail(std::string("Type mismatch between ") + OperandKind(left) + " '" + left->Text + "' and " + OperandKind(right) +
          " '" + right->Text + "'");
 
   std::uint8_t op = node->Operator & 0x7F;
@@ -327,7 +318,7 @@ void Checker::VerifyFunction(TExpToken* node, bool convert_booleans) {
       return;
     case eoCAST:
       if (!CheckCastTypes(node->DataType, argument->DataType))
-        Fail(std::string("Type mismatch between ") + KindOf(argument) + " '" + argument->Text + "' and AS argument");
+        Fail(std::string("Type mismatch between ") + OperandKind(argument) + " '" + argument->Text + "' and AS argument");
       VerifyDataType(node);
       ApplyBooleanRule(node, convert_booleans);
       return;
@@ -519,6 +510,15 @@ void Checker::VerifyDataType(TExpToken* node) {
 }  // namespace
 
 // ---- entry points -------------------------------------------------------------
+
+const char* OperandKind(const TExpToken* node) {
+  switch (node->NodeClass) {
+    case enFIELD: return "column";
+    case enCONST: return "constant";
+    case enFUNC: return "function";
+    default: return "expression";
+  }
+}
 
 void VerifyExpressionToken(TEngineErrorCode error_number, std::string_view error_context,
                            std::string_view expression_name, TExpToken* node, TExpToken* parent,

@@ -56,6 +56,10 @@ bool VerifyExpression(std::string_view text, std::uint16_t data_type);
 // 0 stays 0; every other truth value becomes 1.
 inline std::uint16_t VerifyWordBool(std::uint16_t value) { return value == 0 ? 0 : 1; }
 
+// The kind word of an operand in mismatch messages: "column", "constant",
+// "function" or "expression".
+const char* OperandKind(const TExpToken* node);
+
 // Turns the node, in place, into "copy-of-node = TRUE".
 void TransformBooleanExpression(TExpToken* node);
 

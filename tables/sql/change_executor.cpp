@@ -10,6 +10,7 @@
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/language_settings.h"
+#include "tables/sql/select_executor.h"
 #include "tables/sql/statement.h"
 
 namespace korvex {
@@ -24,14 +25,6 @@ TTransactionObserver& Observer() {
   return observer;
 }
 
-const char* KindOf(const TExpToken* node) {
-  switch (node->NodeClass) {
-    case enFIELD: return "column";
-    case enCONST: return "constant";
-    case enFUNC: return "function";
-    default: return "expression";
-  }
-}
 
 const char* StatementName(std::uint8_t kind) { return kind == skInsert ? "INSERT" : "UPDATE"; }
 
@@ -99,19 +92,7 @@ void TChangeExecutor::OpenTarget() {
 bool TChangeExecutor::LookupField(void* user, TExpToken* node) {
   auto* self = static_cast<TChangeExecutor*>(user);
   if (!node->TableName.empty() && !rtl::AnsiSameText(node->TableName, self->target_->CorrelationName)) return false;
-  TDataCursor& cursor = *self->cursor_;
-  for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
-    const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(i);
-    if (!rtl::AnsiSameText(f.Name, node->ColumnName)) continue;
-    node->SourceTable = self->target_;
-    node->FieldNumber = static_cast<std::uint16_t>(i);
-    node->DataType = f.DataType;
-    node->SubType = f.SubType;
-    node->SetDataSize(f.DataType == dtBlob ? 10 : f.PhysicalSize);
-    node->Scale = f.PhysicalDecimals;
-    return true;
-  }
-  return false;
+  return BindCursorField(node, *self->cursor_, self->target_);
 }
 
 void TChangeExecutor::BindColumns() {
@@ -177,7 +158,7 @@ void TChangeExecutor::CheckValues() {
     }
     if (type == dtBlob && (value->DataType == dtString || value->DataType == dtBlob)) continue;
     if (value->DataType != type && !CheckBinaryTypes(eoEQ, type, column.def.SubType, value->DataType, value->SubType))
-      Fail("Type mismatch between column '" + column.def.Name + "' and " + KindOf(value) + " '" + column.value_text +
+      Fail("Type mismatch between column '" + column.def.Name + "' and " + OperandKind(value) + " '" + column.value_text +
            "' in update values");
   }
   if (query_.WhereExpression) {

@@ -217,6 +217,21 @@ struct BindContext {
 
 // Binds a column to the named table, or to the first table in FROM order
 // that has a field of that name.
+bool BindCursorField(TExpToken* node, TDataCursor& cursor, TSourceTable* table) {
+  for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
+    const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(i);
+    if (!rtl::AnsiSameText(f.Name, node->ColumnName)) continue;
+    node->SourceTable = table;
+    node->FieldNumber = static_cast<std::uint16_t>(i);
+    node->DataType = f.DataType;
+    node->SubType = f.SubType;
+    node->SetDataSize(f.DataType == dtBlob ? 10 : f.PhysicalSize);
+    node->Scale = f.PhysicalDecimals;
+    return true;
+  }
+  return false;
+}
+
 static bool LookupSourceField(void* user, TExpToken* node) {
   auto& sources = *static_cast<std::vector<std::unique_ptr<TSelectExecutor::Source>>*>(user);
   std::vector<TSelectExecutor::Source*> ordered;
@@ -225,18 +240,7 @@ static bool LookupSourceField(void* user, TExpToken* node) {
                    [](auto* a, auto* b) { return a->table->FromOrder < b->table->FromOrder; });
   for (TSelectExecutor::Source* source : ordered) {
     if (!node->TableName.empty() && !rtl::AnsiSameText(node->TableName, source->table->CorrelationName)) continue;
-    TDataCursor& cursor = *source->cursor;
-    for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
-      const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(i);
-      if (!rtl::AnsiSameText(f.Name, node->ColumnName)) continue;
-      node->SourceTable = source->table;
-      node->FieldNumber = static_cast<std::uint16_t>(i);
-      node->DataType = f.DataType;
-      node->SubType = f.SubType;
-      node->SetDataSize(f.DataType == dtBlob ? 10 : f.PhysicalSize);
-      node->Scale = f.PhysicalDecimals;
-      return true;
-    }
+    if (BindCursorField(node, *source->cursor, source->table)) return true;
     if (!node->TableName.empty()) return false;
   }
   return false;

@@ -43,6 +43,11 @@
 
 namespace korvex {
 
+// Binds a column node to the field of that name in the cursor's table (the
+// first, compared case-blind): source table, field number, type, size and
+// scale. False when the table has no such field.
+bool BindCursorField(TExpToken* node, TDataCursor& cursor, TSourceTable* table);
+
 class TSelectExecutor {
 public:
   explicit TSelectExecutor(TDataQuery& query);
