@@ -762,15 +762,19 @@ bool TFilterSet::EvaluateFilterForRecord(const TFilter& filter, const std::uint8
   return IsTrue(value.get());
 }
 
+void TypeColumnNode(TExpToken* node, const TFieldDefinition& field) {
+  node->DataType = field.DataType;
+  node->SubType = field.SubType;
+  node->SetDataSize(field.DataType == dtBlob ? 10 : field.PhysicalSize);
+  node->Scale = field.PhysicalDecimals;
+}
+
 bool TFilterSet::FieldLookup(void* user, TExpToken* node) {
   auto* set = static_cast<TFilterSet*>(user);
   for (const TFieldDefinition& f : set->source_.FilterFields()) {
     if (!rtl::AnsiSameText(f.Name, node->ColumnName)) continue;
     node->FieldNumber = f.FieldNumber;
-    node->DataType = f.DataType;
-    node->SubType = f.SubType;
-    node->SetDataSize(f.DataType == dtBlob ? 10 : f.PhysicalSize);
-    node->Scale = f.PhysicalDecimals;
+    TypeColumnNode(node, f);
     return true;
   }
   return false;

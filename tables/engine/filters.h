@@ -95,6 +95,9 @@ struct TFilterRange {
   std::uint16_t LowLength = 0, HighLength = 0;
 };
 
+// Gives a column node its field's type, sub type, size and scale.
+void TypeColumnNode(TExpToken* node, const TFieldDefinition& field);
+
 class TFilterSet;
 
 class TFilter {

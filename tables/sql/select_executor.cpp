@@ -223,10 +223,7 @@ bool BindCursorField(TExpToken* node, TDataCursor& cursor, TSourceTable* table) 
     if (!rtl::AnsiSameText(f.Name, node->ColumnName)) continue;
     node->SourceTable = table;
     node->FieldNumber = static_cast<std::uint16_t>(i);
-    node->DataType = f.DataType;
-    node->SubType = f.SubType;
-    node->SetDataSize(f.DataType == dtBlob ? 10 : f.PhysicalSize);
-    node->Scale = f.PhysicalDecimals;
+    TypeColumnNode(node, f);
     return true;
   }
   return false;
