@@ -330,5 +330,23 @@ TEST_F(QueryTest, GeneratedSelectsAgreeWithSqlite) {
   EXPECT_EQ(compared, 2000);
 }
 
+// A saved result keeps the columns the query shows: AVG's hidden count
+// stays behind.
+TEST_F(QueryTest, SaveToTableLeavesAverageCountsOut) {
+  TKORVEXQuery q;
+  q.SetDatabaseName(dir_.path().string());
+  q.SetSQL("SELECT A, AVG(Id) FROM T GROUP BY A");
+  q.Open();
+  const std::vector<std::string> shown = Rows(q);
+  q.SaveToTable("Averages");
+  q.Close();
+  q.SetSQL("SELECT * FROM Averages");
+  q.Open();
+  EXPECT_EQ(q.FieldCount(), 2);
+  for (int i = 0; i < q.FieldCount(); ++i) EXPECT_EQ(q.Fields(i)->FieldName().find("Sys__"), std::string::npos);
+  EXPECT_EQ(Rows(q), shown);
+  q.Close();
+}
+
 }  // namespace
 }  // namespace korvex::testing
