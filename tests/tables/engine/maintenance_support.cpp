@@ -1,7 +1,9 @@
 #include "tests/tables/engine/maintenance_support.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 
 #include "support/child_process.h"
 #include "support/run_command.h"
@@ -20,6 +22,17 @@ MaintenanceEnv::MaintenanceEnv(const std::string& path) {
   session.Timing.InternalSleepMs = 1;
   session.LockWaitTime = 5;
   dir = session.OpenDataDirectory("data", path);
+}
+
+std::string MaintenanceEnv::UseWorkFolder(const std::string& path, bool on_tmpfs) {
+  if (!on_tmpfs) {
+    session.SetPrivateDirectory(path);
+    return "";
+  }
+  char pattern[] = "/dev/shm/qv-work-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a folder on /dev/shm");
+  session.SetPrivateDirectory(pattern);
+  return pattern;
 }
 
 std::unique_ptr<TDataCursor> NewCursor(TDataDirectory* dir, bool exclusive, const std::string& name) {

@@ -22,6 +22,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct MaintenanceEnv {
   explicit MaintenanceEnv(const std::string& path);
+  // Work tables go to a fresh folder on /dev/shm (another file system than
+  // the table's; returned, to be checked and removed by the caller) or, with
+  // on_tmpfs false, beside the table in `path` (returns "").
+  std::string UseWorkFolder(const std::string& path, bool on_tmpfs);
   TDataSession session;
   TDataDirectory* dir = nullptr;
 };

@@ -131,15 +131,7 @@ TEST(TableOptimize, PhysicalOrderFollowsTheIndexWithIDsKeptAndBackupsByTheFlags)
     if (k.on_tmpfs && !fs::is_directory("/dev/shm")) continue;
     qvtest::TempDir d;
     MaintenanceEnv env(d.path().string());
-    std::string shm;
-    if (k.on_tmpfs) {
-      char pattern[] = "/dev/shm/qv-work-XXXXXX";
-      ASSERT_NE(::mkdtemp(pattern), nullptr);
-      shm = pattern;
-      env.session.SetPrivateDirectory(shm);
-    } else {
-      env.session.SetPrivateDirectory(d.path().string());
-    }
+    const std::string shm = env.UseWorkFolder(d.path().string(), k.on_tmpfs);
     TDataDirectory* dir = k.in_memory ? env.session.OpenDataDirectory("MEMORY", "") : env.dir;
     MakeIndexed(dir, 90, 7, k.in_memory);
     if (!k.in_memory) ::chmod(Path(d, "t.DAT").c_str(), 0640);

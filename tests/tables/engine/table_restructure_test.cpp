@@ -286,16 +286,8 @@ TEST(TableRestructure, BackupsByTheFlagAndAWorkDirectoryOnAnotherFileSystem) {
     SCOPED_TRACE(k.what);
     if (k.on_tmpfs && !tmpfs) continue;
     qvtest::TempDir d;
-    std::string shm;
     MaintenanceEnv env(d.path().string());
-    if (k.on_tmpfs) {
-      char pattern[] = "/dev/shm/qv-work-XXXXXX";
-      ASSERT_NE(::mkdtemp(pattern), nullptr);
-      shm = pattern;
-      env.session.SetPrivateDirectory(shm);
-    } else {
-      env.session.SetPrivateDirectory(d.path().string());
-    }
+    const std::string shm = env.UseWorkFolder(d.path().string(), k.on_tmpfs);
     TDataDirectory* dir = k.in_memory ? env.session.OpenDataDirectory("MEMORY", "") : env.dir;
     Fill(dir, 12);
     ::chmod(Path(d, "t.DAT").c_str(), 0640);
