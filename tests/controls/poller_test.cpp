@@ -55,20 +55,30 @@ TEST(HotTrackPoller, WalksSkipRemovedAndNeverCallTheDead) {
   EXPECT_FALSE(poller.Armed());
 }
 
+// A tick never comes before its interval, so fifty take at least half a
+// second on every run. A loaded machine wakes the loop late, so the upper
+// bar holds the best of a few runs.
 TEST(HotTrackPoller, FiftyRealTicksTakeHalfASecond) {
   controls_test::App();
-  THotTrackPoller poller;
-  QElapsedTimer clock;
-  clock.start();
-  qint64 at_fifty = -1;
-  Client client(poller);
-  client.on_step = [&] {
-    if (client.calls == 50) at_fifty = clock.elapsed();
-  };
-  while (at_fifty < 0 && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  RecordProperty("fifty_ticks_ms", static_cast<int>(at_fifty));
-  EXPECT_GE(at_fifty, 500);
-  EXPECT_LT(at_fifty, 2000);
+  qint64 best = -1;
+  for (int run = 0; run < 5 && !(best >= 0 && best < 2000); ++run) {
+    SCOPED_TRACE(run);
+    THotTrackPoller poller;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 at_fifty = -1;
+    Client client(poller);
+    client.on_step = [&] {
+      if (client.calls == 50) at_fifty = clock.elapsed();
+    };
+    while (at_fifty < 0 && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (at_fifty < 0) continue;  // starved for five seconds: try again
+    EXPECT_GE(at_fifty, 500);
+    if (best < 0 || at_fifty < best) best = at_fifty;
+  }
+  RecordProperty("fifty_ticks_ms", static_cast<int>(best));
+  EXPECT_GE(best, 500);
+  EXPECT_LT(best, 2000);
 }
 
 }  // namespace

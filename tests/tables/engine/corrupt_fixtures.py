@@ -5,12 +5,16 @@ from the documented layouts of the data, index and BLOB files.
     corrupt_fixtures.py derive REFERENCE_DIR OUT_DIR
         Copies REFERENCE_DIR/t.{DAT,IDX,BLB} into OUT_DIR/<fault>/ and
         damages each copy; prints the fault names, one a line.
-    corrupt_fixtures.py records TABLE.DAT
-        Prints the records python3 can read from a (damaged) plain table,
-        one a line: "<physical number> <deleted flag> <hex of the bytes of
-        every field that is neither a BLOB nor auto-increment>". The layout
-        comes from the field definitions (offset 90 of each), not from the
-        header's record size; a partial record at the end is left out.
+    corrupt_fixtures.py records TABLE.DAT...
+        Prints the records python3 can read from each (damaged) plain table,
+        after a line "= TABLE.DAT", one a line: "<physical number> <deleted
+        flag> <hex of the bytes of every field that is neither a BLOB nor
+        auto-increment>". The layout comes from the field definitions
+        (offset 90 of each), not from the header's record size; a partial
+        record at the end is left out.
+    corrupt_fixtures.py check TABLE.DAT...
+        Runs tools/tablecheck.py's check on each table in this one process
+        and prints, per table, "= TABLE.DAT <exit status>" and its lines.
 
 The reference table: field 1 string, 2 integer (the unique primary key),
 3 BLOB, 4 string (a secondary index); BLOB block size 512; some records
@@ -221,6 +225,7 @@ def derive(reference, out_dir):
 
 
 def records(path):
+    print("=", path)
     dat = read(path)
     (count,) = struct.unpack_from("<H", dat, 23)
     start = HEADER + DEFINITION * count
@@ -238,8 +243,23 @@ def records(path):
         print(n, r[0], b"".join(bytes(r[o:o + s]) for o, s in layout).hex())
 
 
+def check(path):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools"))
+    import tablecheck
+
+    try:
+        report = tablecheck.check_table(path, None, False, [])
+        status, lines = (1 if report.errors else 0), report.lines
+    except OSError as e:
+        status, lines = 2, ["cannot read: %s" % e]
+    print("=", path, status)
+    for line in lines:
+        print(line)
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "derive":
         derive(sys.argv[2], sys.argv[3])
     else:
-        records(sys.argv[2])
+        for table in sys.argv[2:]:
+            {"records": records, "check": check}[sys.argv[1]](table)

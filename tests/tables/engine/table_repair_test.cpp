@@ -99,21 +99,55 @@ std::map<std::string, std::string> Files(const std::string& folder) {
   return files;
 }
 
-// Physical number -> "flag hex" of the records python3 reads.
-std::map<int, std::string> PythonRecords(const std::string& dat) {
-  qvtest::CommandResult run = qvtest::RunShell("python3 '" + kScript + "' records '" + dat + "' 2>&1");
+// Per table, physical number -> "flag hex" of the records python3 reads;
+// one python3 run reads them all.
+using Records = std::map<int, std::string>;
+std::map<std::string, Records> PythonRecords(const std::vector<std::string>& dats) {
+  std::string command = "python3 '" + kScript + "' records";
+  for (const std::string& dat : dats) command += " '" + dat + "'";
+  qvtest::CommandResult run = qvtest::RunShell(command + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.output;
-  std::map<int, std::string> out;
+  std::map<std::string, Records> out;
+  Records* table = nullptr;
   std::istringstream in(run.output);
-  int n;
-  std::string flag, hex;
-  while (in >> n >> flag) {
-    std::getline(in, hex);
-    out[n] = flag + hex;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("= ", 0) == 0) {
+      table = &out[line.substr(2)];
+      continue;
+    }
+    std::istringstream fields(line);
+    int n;
+    std::string flag, hex;
+    fields >> n >> flag;
+    std::getline(fields, hex);
+    if (table) (*table)[n] = flag + hex;
   }
   return out;
 }
 
+// The independent checker over every table in one python3 run.
+std::map<std::string, CheckResult> CheckAll(const std::vector<std::string>& dats) {
+  std::string command = "python3 '" + kScript + "' check";
+  for (const std::string& dat : dats) command += " '" + dat + "'";
+  qvtest::CommandResult run = qvtest::RunShell(command + " 2>&1");
+  EXPECT_EQ(run.status, 0) << run.output;
+  std::map<std::string, CheckResult> out;
+  CheckResult* table = nullptr;
+  std::istringstream in(run.output);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("= ", 0) == 0) {
+      const std::size_t space = line.rfind(' ');
+      table = &out[line.substr(2, space - 2)];
+      table->status = std::stoi(line.substr(space + 1));
+    } else if (table) {
+      table->output += line + "\n";
+    }
+  }
+  return out;
+}
+
+// The faults go through each step together, so python3 starts a few times
+// in all rather than a few times per fault.
 TEST(TableRepair, DamagedCopiesAgainstGoldenLogsAndTheChecker) {
   Env env;
   qvtest::TempDir reference, copies;
@@ -122,18 +156,23 @@ TEST(TableRepair, DamagedCopiesAgainstGoldenLogsAndTheChecker) {
   qvtest::CommandResult derived =
       qvtest::RunShell("python3 '" + kScript + "' derive '" + reference.Path() + "' '" + copies.Path() + "' 2>&1");
   ASSERT_EQ(derived.status, 0) << derived.output;
-  std::vector<std::string> faults;
+  std::vector<std::string> faults, dats;
   std::istringstream names(derived.output);
-  for (std::string name; std::getline(names, name);) faults.push_back(name);
+  for (std::string name; std::getline(names, name);) {
+    faults.push_back(name);
+    dats.push_back(copies.Path() + "/" + name + "/t.DAT");
+  }
   EXPECT_GE(faults.size(), 30u);
+  const std::map<std::string, Records> readable = PythonRecords(dats);
 
   std::string golden;
+  std::vector<TDataDirectory*> dirs;
+  std::vector<std::vector<std::string>> repair_lines;
   for (const std::string& fault : faults) {
     SCOPED_TRACE(fault);
     const std::string folder = copies.Path() + "/" + fault;
-    TDataDirectory* dir = env.Dir(folder);
+    TDataDirectory* dir = dirs.emplace_back(env.Dir(folder));
     const auto before = Files(folder);
-    const std::map<int, std::string> readable = PythonRecords(folder + "/t.DAT");
 
     Report verified = env.Run(dir, true);
     golden += "[" + fault + "]\n" + Text(verified.lines);
@@ -142,23 +181,29 @@ TEST(TableRepair, DamagedCopiesAgainstGoldenLogsAndTheChecker) {
     if (fault != "duplicate_unique_key") {
       EXPECT_GE(verified.lines.size(), 3u) << "the fault is reported";
     }
+    repair_lines.push_back(env.Run(dir, false).lines);
+  }
 
-    Report repaired = env.Run(dir, false);
-    CheckResult check = RunTableCheck(folder + "/t.DAT");
-    EXPECT_EQ(check.status, 0) << check.output << Text(repaired.lines);
+  const std::map<std::string, CheckResult> checks = CheckAll(dats);
+  const std::map<std::string, Records> after = PythonRecords(dats);
+  for (std::size_t i = 0; i < faults.size(); ++i) {
+    SCOPED_TRACE(faults[i]);
+    const auto check = checks.find(dats[i]);
+    ASSERT_TRUE(check != checks.end());
+    EXPECT_EQ(check->second.status, 0) << check->second.output << Text(repair_lines[i]);
     std::set<int> dropped;
     static const std::regex deleted(R"(physical record # (\d+), error fixed but physical record deleted)");
-    for (const std::string& line : repaired.lines) {
+    for (const std::string& line : repair_lines[i]) {
       std::smatch m;
       if (std::regex_search(line, m, deleted)) dropped.insert(std::stoi(m[1]));
     }
-    const std::map<int, std::string> after = PythonRecords(folder + "/t.DAT");
-    for (auto& [n, record] : readable) {
+    const Records& kept = after.at(dats[i]);
+    for (auto& [n, record] : readable.at(dats[i])) {
       if (record[0] != '0' || dropped.count(n)) continue;
-      auto found = after.find(n);
-      EXPECT_TRUE(found != after.end() && found->second == record) << "record " << n << " lost or changed";
+      auto found = kept.find(n);
+      EXPECT_TRUE(found != kept.end() && found->second == record) << "record " << n << " lost or changed";
     }
-    Report again = env.Run(dir, false);
+    Report again = env.Run(dirs[i], false);
     EXPECT_EQ(again.lines.size(), 2u) << Text(again.lines);
   }
   if (std::getenv("QV_UPDATE_GOLDEN")) std::ofstream(kGolden) << golden;
