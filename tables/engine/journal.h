@@ -15,14 +15,15 @@
 // back when its flush ends.
 //
 // Layout (little-endian):
-//   header  "QVJNL2\0\0", u32 old length of file 0, 1, 2, u32 salt,
+//   header  "QVJNL3\0\0", u32 old length of file 0, 1, 2, u32 salt,
 //           u32 checksum
 //   entry   u8 file, u32 position, u32 length, the old bytes, u32 checksum
-// Header checksums are CRC-32 over the bytes before them; an entry's is the
-// CRC-32 of its bytes before it, exclusive-or the salt. An ended journal's
-// first eight bytes are zeros. Journals of the first layout ("QVJNL1", no
-// salt, entry checksums without it, deleted to commit) are still played
-// back.
+// A header's checksum is the CRC-32 of the bytes before it; an entry's is
+// the low 32 bits of the XXH64 hash of its bytes before it, seeded with the
+// salt. An ended journal's first eight bytes are zeros. Journals of the
+// earlier layouts are still played back: "QVJNL2" (entry checksums CRC-32
+// exclusive-or the salt) and "QVJNL1" (no salt, entry checksums CRC-32,
+// deleted to commit).
 //
 // The header is written before the flush's first write (also one that only
 // extends a file); entries are appended, synced to disk when the flush goes

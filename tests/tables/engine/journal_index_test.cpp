@@ -155,43 +155,86 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
 }
 
 // The journal's layouts against an independent writer: python3 builds
-// journals of both layouts with zlib's CRC-32 (entries overlapping, one
-// sealed with a stale salt, one torn, an ended header, a damaged header)
-// and the bytes playback must leave; the engine plays each back.
+// journals of all three layouts (the first two with zlib's CRC-32, the
+// third with its own XXH64, checked against the hash's published values)
+// with entries overlapping, one sealed with a stale salt, one torn, an
+// ended header, a damaged header, and the bytes playback must leave; the
+// engine plays each back.
 TEST(SharedTableJournal, LayoutsWrittenByAnotherWriterPlayBack) {
   qvtest::TempDir dir;
   const std::string path = dir.Path();
   qvtest::WriteFileBytes(path + "/make.py", R"(import struct, sys, zlib
 out = sys.argv[1]
-def header(first, lengths, salt):
-    h = (b'QVJNL1\0\0' if first else b'QVJNL2\0\0') + struct.pack('<3I', *lengths)
-    if not first: h += struct.pack('<I', salt)
+M = (1 << 64) - 1
+P1, P2, P3, P4, P5 = (11400714785074694791, 14029467366897019727, 1609587929392839161,
+                      9650029242287828579, 2870177450012600261)
+def rotl(v, n): return ((v << n) | (v >> (64 - n))) & M
+def rnd(acc, w): return (rotl((acc + w * P2) & M, 31) * P1) & M
+def xxh64(b, seed):
+    n, i = len(b), 0
+    if n >= 32:
+        v = [(seed + P1 + P2) & M, (seed + P2) & M, seed, (seed - P1) & M]
+        while i + 32 <= n:
+            v = [rnd(v[k], struct.unpack_from('<Q', b, i + 8 * k)[0]) for k in range(4)]
+            i += 32
+        h = (rotl(v[0], 1) + rotl(v[1], 7) + rotl(v[2], 12) + rotl(v[3], 18)) & M
+        for x in v: h = ((h ^ rnd(0, x)) * P1 + P4) & M
+    else:
+        h = (seed + P5) & M
+    h = (h + n) & M
+    while i + 8 <= n:
+        h = (rotl(h ^ rnd(0, struct.unpack_from('<Q', b, i)[0]), 27) * P1 + P4) & M
+        i += 8
+    if i + 4 <= n:
+        h = (rotl(h ^ (struct.unpack_from('<I', b, i)[0] * P1 & M), 23) * P2 + P3) & M
+        i += 4
+    while i < n:
+        h = (rotl(h ^ (b[i] * P5 & M), 11) * P1) & M
+        i += 1
+    h ^= h >> 33; h = h * P2 & M; h ^= h >> 29; h = h * P3 & M
+    return h ^ (h >> 32)
+assert xxh64(b'', 0) == 0xEF46DB3751D8E999 and xxh64(b'a', 0) == 0xD24EC4F1A98C6E5B
+def header(layout, lengths, salt):
+    h = b'QVJNL%d\0\0' % layout + struct.pack('<3I', *lengths)
+    if layout > 1: h += struct.pack('<I', salt)
     return h + struct.pack('<I', zlib.crc32(h))
-def entry(position, old, salt):
+def entry(layout, position, old, salt):
     e = struct.pack('<BII', 0, position, len(old)) + old
-    return e + struct.pack('<I', zlib.crc32(e) ^ salt)
+    seal = xxh64(e, salt) & 0xFFFFFFFF if layout == 3 else zlib.crc32(e) ^ salt
+    return e + struct.pack('<I', seal)
 data = bytes((i * 7) % 251 for i in range(300))
-cases = [  # first layout, salt, entries, old length, what follows the entries
-    (True, 0, [(10, b'AAAAA'), (12, b'BBB'), (250, b'Z' * 40)], 200, b''),
-    (False, 0x9E3779B9, [(10, b'AAAAA'), (12, b'BBB')], 300, entry(40, b'stale', 0x1234)),
-    (False, 7, [(0, b'first'), (100, b'x' * 60)], 280, entry(5, b'torn entry', 7)[:-3]),
-    (False, 7, [(0, b'ended')], 100, b''),
-    (False, 7, [(0, b'damaged')], 100, b''),
+cases = [  # layout, salt, entries, old length, what follows the entries, how the header is spoilt
+    (1, 0, [(10, b'AAAAA'), (12, b'BBB'), (250, b'Z' * 40)], 200, None, ''),
+    (2, 0x9E3779B9, [(10, b'AAAAA'), (12, b'BBB')], 300, (40, b'stale', 0x1234), ''),
+    (2, 7, [(0, b'first'), (100, b'x' * 60)], 280, (5, b'torn entry', 7), 'torn'),
+    (2, 7, [(0, b'ended')], 100, None, 'ended'),
+    (2, 7, [(0, b'damaged')], 100, None, 'damaged'),
+    (3, 0xFFFFFFFF, [(10, b'AAAAA'), (12, b'BBB'), (250, b'Z' * 40)], 200, None, ''),
+    (3, 0x9E3779B9, [(3, bytes(range(7, 107))), (12, b'BBB')], 300, (40, b'stale', 0x1234), ''),
+    (3, 7, [(0, b'first'), (100, b'x' * 33)], 280, (5, b'torn entry of more than 32 bytes', 7), 'torn'),
+    (3, 7, [(0, b'ended')], 100, None, 'ended'),
+    (3, 7, [(0, b'damaged')], 100, None, 'damaged'),
+    (3, 7, [(1, b'crc-sealed')], 100, None, 'crc'),
 ]
-for i, (first, salt, entries, length, tail) in enumerate(cases):
-    journal = header(first, (length, 0, 0), salt) + b''.join(entry(p, o, salt) for p, o in entries) + tail
-    want, hot = bytearray(data), i < 3
-    if i == 3: journal = b'\0' * 8 + journal[8:]
-    if i == 4: journal = journal[:9] + bytes([journal[9] ^ 1]) + journal[10:]
+for i, (layout, salt, entries, length, tail, spoilt) in enumerate(cases):
+    journal = header(layout, (length, 0, 0), salt) + b''.join(entry(layout, p, o, salt) for p, o in entries)
+    if tail: journal += entry(layout, *tail)[:-3 if spoilt == 'torn' else None]
+    if spoilt == 'crc': journal = header(3, (length, 0, 0), salt) + entry(2, 1, b'crc-sealed', salt)
+    want, hot = bytearray(data), spoilt not in ('ended', 'damaged')
+    if spoilt == 'ended': journal = b'\0' * 8 + journal[8:]
+    if spoilt == 'damaged': journal = journal[:9] + bytes([journal[9] ^ 1]) + journal[10:]
     if hot:
-        for p, o in reversed(entries): want[p:p + len(o)] = o
+        for p, o in reversed(entries if spoilt != 'crc' else []): want[p:p + len(o)] = o
         del want[length:]
     for name, value in (('data', data), ('jnl', journal), ('want', bytes(want))):
         open('%s/%s%d' % (out, name, i), 'wb').write(value)
     open('%s/hot%d' % (out, i), 'w').write(str(int(hot)))
+open('%s/count' % out, 'w').write(str(len(cases)))
 )");
   ASSERT_EQ(qvtest::RunShell("python3 '" + path + "/make.py' '" + path + "'").status, 0);
-  for (int i = 0; i < 5; ++i) {
+  const int cases = std::stoi(ReadFileBytes(path + "/count"));
+  EXPECT_EQ(cases, 11);
+  for (int i = 0; i < cases; ++i) {
     SCOPED_TRACE("case " + std::to_string(i));
     const std::string n = std::to_string(i), jnl = path + "/jnl" + n;
     const bool hot = ReadFileBytes(path + "/hot" + n) == "1";
