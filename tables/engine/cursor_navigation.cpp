@@ -221,10 +221,10 @@ bool TDataCursor::SkipIndexKey(int direction) {
 bool TDataCursor::FindIndexKey(const std::uint8_t* search, std::uint16_t length, bool nearest) {
   TIndexTree tree = Tree();
   bool found = false;
-  std::uint32_t rank = tree.Find(search, length, found);
   Key key;
   std::uint32_t record = 0;
-  bool have = tree.KeyAt(rank, key, record);
+  std::uint32_t rank = tree.FindKey(search, length, found, key, record);
+  bool have = !key.empty();
   if (have && BeyondRange(key, -1)) {  // below the range: its first key
     found = false;
     std::uint32_t last = 0;

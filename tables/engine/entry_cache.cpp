@@ -14,18 +14,65 @@ TCacheEntry* TEntryCache::Find(std::uint32_t key) const {
       found = e;
       break;
     }
-  if (!found) {
-    auto it = sorted_.find(key);
-    if (it != sorted_.end()) found = it->second;
-  }
+  if (!found)
+    if (const TSlot* slot = Lookup(key)) found = slot->Entry;
   if (undo_) undo_->Touch(*const_cast<TEntryCache*>(this), key, found);
   return found;
 }
 
+TEntryCache::TSlot* TEntryCache::Lookup(std::uint32_t key) const {
+  if (count_ == 0) return nullptr;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = Home(key);; i = (i + 1) & mask) {
+    const TSlot& slot = slots_[i];
+    if (!slot.Entry) return nullptr;
+    if (slot.Key == key) return const_cast<TSlot*>(&slot);
+  }
+}
+
+void TEntryCache::Add(std::uint32_t key, TCacheEntry* entry) {
+  if ((count_ + 1) * 2 > slots_.size()) Resize(std::max<std::size_t>(16, slots_.size() * 2));
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = Home(key);
+  for (; slots_[i].Entry; i = (i + 1) & mask)
+    if (slots_[i].Key == key) return;  // the key's first entry stays
+  slots_[i] = {key, entry};
+  ++count_;
+}
+
+void TEntryCache::Erase(TSlot* slot) {
+  // Moves back the entries of the run after the slot that may live there,
+  // so that no lookup stops early at the hole.
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t hole = static_cast<std::size_t>(slot - slots_.data());
+  for (std::size_t i = (hole + 1) & mask; slots_[i].Entry; i = (i + 1) & mask) {
+    const std::size_t home = Home(slots_[i].Key);
+    // Whether `home` lies cyclically in (hole, i]: then the entry stays.
+    const bool stays = hole <= i ? (hole < home && home <= i) : (hole < home || home <= i);
+    if (stays) continue;
+    slots_[hole] = slots_[i];
+    hole = i;
+  }
+  slots_[hole] = {0, nullptr};
+  --count_;
+}
+
+void TEntryCache::Resize(std::size_t slots) {
+  std::vector<TSlot> old;
+  old.swap(slots_);
+  slots_.assign(slots, TSlot{0, nullptr});
+  shift_ = 32;
+  for (std::size_t n = slots; n > 1; n >>= 1) --shift_;
+  count_ = 0;
+  for (const TSlot& slot : old)
+    if (slot.Entry) Add(slot.Key, slot.Entry);
+}
+
 std::vector<TCacheEntry*> TEntryCache::Sorted() const {
   std::vector<TCacheEntry*> entries;
-  entries.reserve(sorted_.size());
-  for (const auto& [key, entry] : sorted_) entries.push_back(entry);
+  entries.reserve(count_);
+  ForEach([&](TCacheEntry* e) { entries.push_back(e); });
+  std::sort(entries.begin(), entries.end(), [](const TCacheEntry* a, const TCacheEntry* b) { return a->Key < b->Key; });
   return entries;
 }
 
@@ -50,13 +97,13 @@ void TEntryCache::Insert(TCacheEntry* entry) {
     undo_->Touch(*this, entry->Key, nullptr);
     undo_->Noted(*entry);
   }
-  sorted_.emplace(entry->Key, entry);
+  Add(entry->Key, entry);
   LinkFront(entry);
 }
 
 void TEntryCache::Remove(TCacheEntry* entry) {
-  auto it = sorted_.find(entry->Key);
-  if (it != sorted_.end() && it->second == entry) sorted_.erase(it);
+  TSlot* slot = Lookup(entry->Key);
+  if (slot && slot->Entry == entry) Erase(slot);
   Unlink(entry);
 }
 
@@ -81,10 +128,15 @@ TCacheEntry* TEntryCache::FindEvictable() const {
 
 std::vector<std::vector<TCacheEntry*>> TEntryCache::ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
                                                                  std::uint32_t skip_last) const {
+  std::vector<TCacheEntry*> modified;
+  ForEach([&](TCacheEntry* e) {
+    if (!e->Modified || e->UseCount != 0) return;
+    if (skip_first <= skip_last && e->Key >= skip_first && e->Key <= skip_last) return;
+    modified.push_back(e);
+  });
+  std::sort(modified.begin(), modified.end(), [](const TCacheEntry* a, const TCacheEntry* b) { return a->Key < b->Key; });
   std::vector<std::vector<TCacheEntry*>> runs;
-  for (const auto& [key, e] : sorted_) {
-    if (!e->Modified || e->UseCount != 0) continue;
-    if (skip_first <= skip_last && e->Key >= skip_first && e->Key <= skip_last) continue;
+  for (TCacheEntry* e : modified) {
     if (runs.empty() || static_cast<std::uint64_t>(runs.back().back()->Key) + step != e->Key)
       runs.emplace_back();
     runs.back().push_back(e);
@@ -119,8 +171,10 @@ TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std:
 }
 
 void TEntryCache::Clear() {
-  for (const auto& [key, e] : sorted_) e->Older = e->Newer = nullptr;
-  sorted_.clear();
+  ForEach([](TCacheEntry* e) { e->Older = e->Newer = nullptr; });
+  slots_.clear();
+  count_ = 0;
+  shift_ = 32;
   newest_ = oldest_ = nullptr;
 }
 

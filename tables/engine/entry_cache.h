@@ -1,15 +1,14 @@
-// The cache of a table file: its entries in a tree by key, for lookups and
-// for writing runs of neighbours in one call, threaded on a
-// most-recently-used chain, for eviction. Entries are owned by the file;
-// the cache only orders them. Every operation takes at most logarithmic
-// time in the number of entries, apart from the eviction search, which
+// The cache of a table file: its entries in a hash table by key, for
+// lookups, threaded on a most-recently-used chain, for eviction. Entries
+// are owned by the file; the cache only finds and orders them. Lookups,
+// additions and removals take constant time on average; the lists in key
+// order (Sorted, ModifiedRuns) sort what they take, and the eviction search
 // walks from the least recently used entry past those it may not evict.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <vector>
 
 #include "tables/engine/cache_entry.h"
@@ -20,12 +19,12 @@ class TWriteUndo;
 
 class TEntryCache {
 public:
-  std::size_t Count() const { return sorted_.size(); }
+  std::size_t Count() const { return count_; }
   std::size_t Capacity() const { return capacity_; }
   void SetCapacity(std::size_t capacity) { capacity_ = capacity; }
-  bool Full() const { return sorted_.size() >= capacity_; }
+  bool Full() const { return count_ >= capacity_; }
 
-  // The first four entries of the chain, then the tree; nullptr when the
+  // The first four entries of the chain, then the table; nullptr when the
   // key is not cached. Counts nothing and moves nothing.
   TCacheEntry* Find(std::uint32_t key) const;
   // Adds the entry at its place by key (which no cached entry has) and at
@@ -44,6 +43,12 @@ public:
                                                       std::uint32_t skip_last) const;
   // The entries in the order of their keys.
   std::vector<TCacheEntry*> Sorted() const;
+  // Every entry, in no particular order.
+  template <class F>
+  void ForEach(const F& f) const {
+    for (const TSlot& slot : slots_)
+      if (slot.Entry) f(slot.Entry);
+  }
   TCacheEntry* MostRecent() const { return newest_; }
   // Forgets every entry (the caller takes them back).
   void Clear();
@@ -67,7 +72,21 @@ private:
   void Unlink(TCacheEntry* entry);
   void LinkFront(TCacheEntry* entry);
 
-  std::map<std::uint32_t, TCacheEntry*> sorted_;
+  // Open addressing with linear probing; an empty slot has no entry. At
+  // most half the slots are taken.
+  struct TSlot {
+    std::uint32_t Key;
+    TCacheEntry* Entry;
+  };
+  std::size_t Home(std::uint32_t key) const { return (key * 0x9E3779B1u) >> shift_; }
+  TSlot* Lookup(std::uint32_t key) const;
+  void Add(std::uint32_t key, TCacheEntry* entry);
+  void Erase(TSlot* slot);
+  void Resize(std::size_t slots);
+
+  std::vector<TSlot> slots_;
+  std::size_t count_ = 0;
+  unsigned shift_ = 32;
   TCacheEntry* newest_ = nullptr;
   TCacheEntry* oldest_ = nullptr;
   std::size_t capacity_ = 0;

@@ -28,6 +28,7 @@ void TPage::Initialize() {
   data_size_ = 0;
   free_ = false;
   entries_.clear();
+  sum_ = 0;
   Modified = false;
 }
 
@@ -49,34 +50,42 @@ void TPage::SetFree(bool free) {
   if (free) {
     entries_.clear();
     count_ = 0;
+    sum_ = 0;
     data_size_ = 0;
   }
 }
 
 std::uint32_t TPage::ValueAt(int i) const { return rtl::DecodeFixed32(&entries_[Slot(i) + key_size_]); }
-std::uint32_t TPage::SubtreeCount(int i) const {
-  return IsLeaf() ? 1 : rtl::DecodeFixed32(&entries_[Slot(i) + key_size_ + 4]);
+std::uint32_t TPage::StoredCount(int i) const { return rtl::DecodeFixed32(&entries_[Slot(i) + key_size_ + 4]); }
+std::uint32_t TPage::StoredCounts(int first, int n) const {
+  std::uint32_t total = 0;
+  for (int i = first; i < first + n; ++i) total += StoredCount(i);
+  return total;
 }
+std::uint32_t TPage::SubtreeCount(int i) const { return IsLeaf() ? 1 : StoredCount(i); }
 void TPage::SetKeyAt(int i, const std::uint8_t* key) {
   std::memmove(&entries_[Slot(i)], key, key_size_);
   Touch();
 }
 void TPage::SetSubtreeCount(int i, std::uint32_t count) {
+  sum_ += count - StoredCount(i);
   rtl::EncodeFixed32(&entries_[Slot(i) + key_size_ + 4], count);
   Touch();
 }
 
 void TPage::InsertEntry(int i, const std::uint8_t* key, std::uint32_t value, std::uint32_t count) {
-  std::vector<std::uint8_t> slot(Stride());
-  std::memcpy(slot.data(), key, key_size_);
-  rtl::EncodeFixed32(slot.data() + key_size_, value);
-  rtl::EncodeFixed32(slot.data() + key_size_ + 4, count);
-  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i)), slot.begin(), slot.end());
+  auto at = entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i)), Stride(), std::uint8_t{0});
+  std::uint8_t* slot = &*at;
+  std::memcpy(slot, key, key_size_);
+  rtl::EncodeFixed32(slot + key_size_, value);
+  rtl::EncodeFixed32(slot + key_size_ + 4, count);
+  sum_ += count;
   ++count_;
   Touch();
 }
 
 void TPage::DeleteEntry(int i) {
+  sum_ -= StoredCount(i);
   auto at = entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i));
   entries_.erase(at, at + static_cast<std::ptrdiff_t>(Stride()));
   --count_;
@@ -85,21 +94,49 @@ void TPage::DeleteEntry(int i) {
 
 void TPage::MoveEntries(int first, int n, TPage& target, int at) {
   if (n <= 0) return;
+  const std::uint32_t moved = StoredCounts(first, n);
   auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(Slot(first));
   auto end = begin + static_cast<std::ptrdiff_t>(Slot(n));
   target.entries_.insert(target.entries_.begin() + static_cast<std::ptrdiff_t>(target.Slot(at)), begin, end);
   target.count_ += n;
+  target.sum_ += moved;
   entries_.erase(begin, end);
   count_ -= n;
+  sum_ -= moved;
   Touch();
   target.Touch();
 }
 
-std::uint32_t TPage::TotalKeys() const {
-  if (IsLeaf()) return static_cast<std::uint32_t>(count_);
-  std::uint32_t total = 0;
-  for (int i = 0; i < count_; ++i) total += SubtreeCount(i);
-  return total;
+std::uint32_t TPage::KeysBefore(int i) const {
+  if (IsLeaf()) return static_cast<std::uint32_t>(i);
+  // Sums wrap alike either way, so both ends give the same count.
+  return i <= count_ / 2 ? StoredCounts(0, i) : sum_ - StoredCounts(i, count_ - i);
+}
+
+int TPage::EntryOfRank(std::uint32_t& rank) const {
+  if (count_ == 0) return -1;
+  if (IsLeaf()) {
+    if (rank < 1 || rank > static_cast<std::uint32_t>(count_)) return -1;
+    const int i = static_cast<int>(rank) - 1;
+    rank = 1;
+    return i;
+  }
+  if (rank > sum_ / 2) {
+    // From the right: the first entry whose keys before it are fewer than
+    // `rank`, the same entry the walk from the left finds.
+    std::uint32_t before = sum_;
+    for (int i = count_ - 1; i >= 0; --i) {
+      before -= StoredCount(i);
+      if (rank > before) {
+        if (i == count_ - 1 && rank - before > StoredCount(i)) return -1;
+        rank -= before;
+        return i;
+      }
+    }
+  }
+  int i = 0;
+  while (i < count_ - 1 && rank > StoredCount(i)) rank -= StoredCount(i++);
+  return rank > StoredCount(i) ? -1 : i;
 }
 
 std::uint32_t TPage::MaximumEntries() const { return kPageDataSize / (key_size_ + (IsLeaf() ? 6u : 10u)); }
@@ -165,6 +202,7 @@ void TPage::Read(const std::uint8_t* source, bool header_only, bool encrypted) {
     const std::uint32_t size = IsLeaf() ? k + 4 : k + 8;
     if (count > MaximumEntries()) Corrupt();
     for (int i = 0; i < count_; ++i) std::memcpy(&entries_[Slot(i)], data + i * size, size);
+    if (!IsLeaf()) sum_ = StoredCounts(0, count_);
     return;
   }
   if (data_size_ > kPageDataSize) Corrupt();

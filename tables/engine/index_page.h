@@ -90,8 +90,14 @@ public:
   // its entry `at`.
   void MoveEntries(int first, int n, TPage& target, int at);
   // The keys under the page: its count on a leaf, the sum of the subtree
-  // counts on an internal page.
-  std::uint32_t TotalKeys() const;
+  // counts on an internal page (kept as entries change).
+  std::uint32_t TotalKeys() const { return IsLeaf() ? static_cast<std::uint32_t>(count_) : sum_; }
+  // The keys under entries [0, i), summed from the nearer end.
+  std::uint32_t KeysBefore(int i) const;
+  // The entry whose subtree holds the `rank`-th key (1-based) under the
+  // page, `rank` made relative to that subtree; -1 when the page holds
+  // fewer keys.
+  int EntryOfRank(std::uint32_t& rank) const;
 
   // 4083 div (K + 6) on a leaf, 4083 div (K + 10) on an internal page.
   std::uint32_t MaximumEntries() const;
@@ -120,6 +126,8 @@ public:
 private:
   std::size_t Stride() const { return key_size_ + 8u; }
   std::size_t Slot(int i) const { return static_cast<std::size_t>(i) * Stride(); }
+  std::uint32_t StoredCount(int i) const;
+  std::uint32_t StoredCounts(int first, int n) const;
   std::uint32_t EncodedSize(int i) const;
   // Leading and trailing counts of entry i as the codec writes them.
   void Counts(int i, std::uint32_t& leading, std::uint32_t& trailing) const;
@@ -133,6 +141,7 @@ private:
   std::uint8_t compression_ = 0;
   std::uint8_t type_ = 0;
   int count_ = 0;
+  std::uint32_t sum_ = 0;  // the stored subtree counts of all entries
   std::uint32_t left_ = 0, right_ = 0;
   std::uint16_t data_size_ = 0;
   bool free_ = false;

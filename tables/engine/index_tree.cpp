@@ -7,16 +7,16 @@ namespace korvex {
 namespace {
 
 // How often an operation starts over while change detection keeps
-// answering, and how deep a tree may be before its links are taken to run
-// in a circle.
+// answering.
 constexpr int kFetchTries = 64;
-constexpr std::size_t kMaxDepth = 64;
 
 }  // namespace
 
 void TIndexTree::Held::Release() {
-  for (TPage* page : pages_) file_.PutPage(page);
-  pages_.clear();
+  for (std::size_t i = 0; i < count_; ++i) file_.PutPage(near_[i]);
+  for (TPage* page : more_) file_.PutPage(page);
+  count_ = 0;
+  more_.clear();
 }
 
 TIndexTree::TIndexTree(TIndexFile& file, std::uint8_t slot, const TKeyComparator& compare, void* cursor)
@@ -36,7 +36,7 @@ TPage* TIndexTree::Fetch(std::uint32_t offset, Held& held) {
 void TIndexTree::FreePage(TPage* page) { file_.SetNextFreePage(page); }
 
 bool TIndexTree::Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held,
-                         std::vector<Level>& path, std::uint32_t* before) {
+                         Path& path, std::uint32_t* before) {
   path.clear();
   if (before) *before = 0;
   std::uint32_t offset = file_.GetRootPtr(slot_);
@@ -52,14 +52,13 @@ bool TIndexTree::Descend(const std::uint8_t* key, std::uint16_t length, bool upp
       return true;
     }
     int i = std::max(0, page->Bound(key, length, upper, compare) - 1);
-    if (before)
-      for (int j = 0; j < i; ++j) *before += page->SubtreeCount(j);
+    if (before) *before += page->KeysBefore(i);
     path.push_back({page, i});
     offset = page->ValueAt(i);
   }
 }
 
-void TIndexTree::UpdatePath(const std::vector<Level>& path) {
+void TIndexTree::UpdatePath(const Path& path) {
   for (std::size_t l = path.size(); l-- > 1;) {
     TPage* parent = path[l - 1].page;
     const int i = path[l - 1].entry;
@@ -71,7 +70,7 @@ void TIndexTree::UpdatePath(const std::vector<Level>& path) {
 
 // ---- insert -------------------------------------------------------------------
 
-void TIndexTree::Split(std::vector<Level>& path, std::size_t level, TPage* fresh, TPage* right, TPage* new_root) {
+void TIndexTree::Split(Path& path, std::size_t level, TPage* fresh, TPage* right, TPage* new_root) {
   TPage* page = path[level].page;
   const std::uint8_t type = page->IsLeaf() ? ptLeaf : ptInternal;
   const int n = page->Count();
@@ -102,7 +101,7 @@ void TIndexTree::Split(std::vector<Level>& path, std::size_t level, TPage* fresh
     new_root->InsertEntry(0, page->KeyAt(0), page->Offset(), page->TotalKeys());
     new_root->InsertEntry(1, fresh->KeyAt(0), fresh->Offset(), fresh->TotalKeys());
     file_.SetRootPtr(slot_, new_root->Offset());
-    path.insert(path.begin(), Level{new_root, moved ? 1 : 0});
+    path.push_front(Level{new_root, moved ? 1 : 0});
     return;
   }
   Level& parent = path[level - 1];
@@ -112,7 +111,7 @@ void TIndexTree::Split(std::vector<Level>& path, std::size_t level, TPage* fresh
   if (moved) ++parent.entry;
 }
 
-bool TIndexTree::PlanSplits(const std::vector<Level>& path, Held& held, SplitPlan& plan) {
+bool TIndexTree::PlanSplits(const Path& path, Held& held, SplitPlan& plan) {
   const std::size_t depth = path.size();
   plan.splits = 1;
   while (plan.splits < depth &&
@@ -147,7 +146,7 @@ bool TIndexTree::PlanSplits(const std::vector<Level>& path, Held& held, SplitPla
   return false;
 }
 
-void TIndexTree::ApplySplits(std::vector<Level>& path, const SplitPlan& plan) {
+void TIndexTree::ApplySplits(Path& path, const SplitPlan& plan) {
   // Only the last split, at the top, puts a new root in front of the path.
   const std::size_t depth = path.size();
   for (std::size_t k = 0; k < plan.splits; ++k) {
@@ -170,7 +169,7 @@ void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
       file_.SetRootPtr(slot_, page->Offset());
       return;
     }
-    std::vector<Level> path;
+    Path path;
     if (!Descend(key, key_size_, true, held, path, nullptr)) continue;
     TPage* leaf = path.back().page;
     const int pos = leaf->Bound(key, key_size_, true, compare);
@@ -178,9 +177,12 @@ void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
       file_.Fail(err::kDuplicateKey, file_.GetIndexDefinition(slot_).Name);
     path.back().entry = pos;
 
-    leaf->InsertEntry(pos, key, record, 1);
-    const bool leaf_splits = leaf->Overflows();
-    leaf->DeleteEntry(pos);
+    bool leaf_splits = leaf->Count() + 1u > leaf->MaximumEntries();
+    if (leaf->Compressed()) {
+      leaf->InsertEntry(pos, key, record, 1);
+      leaf_splits = leaf->Overflows();
+      leaf->DeleteEntry(pos);
+    }
     SplitPlan plan;
     if (leaf_splits && !PlanSplits(path, held, plan)) continue;
     leaf->InsertEntry(pos, key, record, 1);
@@ -192,7 +194,7 @@ void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
 
 // ---- delete -------------------------------------------------------------------
 
-bool TIndexTree::Rebalance(std::vector<Level>& path, std::size_t level, Held& held) {
+bool TIndexTree::Rebalance(Path& path, std::size_t level, Held& held) {
   TPage* page = path[level].page;
   TPage* up = path[level - 1].page;
   const int idx = path[level - 1].entry;
@@ -280,7 +282,7 @@ bool TIndexTree::Remove(const std::uint8_t* key) {
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
     if (file_.GetRootPtr(slot_) == 0) return false;
-    std::vector<Level> path;
+    Path path;
     if (!Descend(key, key_size_, true, held, path, nullptr)) continue;
     TPage* leaf = path.back().page;
     const int pos = leaf->Bound(key, key_size_, true, compare) - 1;
@@ -313,28 +315,49 @@ bool TIndexTree::Remove(const std::uint8_t* key) {
 
 // ---- searches ------------------------------------------------------------------
 
-std::uint32_t TIndexTree::Find(const std::uint8_t* key, std::uint16_t length, bool& found) {
+std::uint32_t TIndexTree::Locate(const std::uint8_t* key, std::uint16_t length, bool ranked, bool& found,
+                                  std::vector<std::uint8_t>* at, std::uint32_t* record) {
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
   found = false;
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
     if (file_.GetRootPtr(slot_) == 0) return 1;
-    std::vector<Level> path;
+    Path path;
     std::uint32_t before = 0;
-    if (!Descend(key, length, false, held, path, &before)) continue;
+    if (!Descend(key, length, false, held, path, ranked ? &before : nullptr)) continue;
     TPage* leaf = path.back().page;
     const int pos = leaf->Bound(key, length, false, compare);
+    const TPage* holder = nullptr;
     if (pos < leaf->Count()) {
-      found = Compare(leaf->KeyAt(pos), key, length) == 0;
+      holder = leaf;
     } else if (leaf->RightPage()) {
       TPage* right = nullptr;
       if (!file_.GetPage(cursor_, slot_, leaf->RightPage(), right)) continue;
       held.Keep(right);
-      found = right->Count() > 0 && Compare(right->KeyAt(0), key, length) == 0;
+      if (right->Count() > 0) holder = right;
+    }
+    const int i = holder == leaf ? pos : 0;
+    found = holder && Compare(holder->KeyAt(i), key, length) == 0;
+    if (at) {
+      if (holder) {
+        at->assign(holder->KeyAt(i), holder->KeyAt(i) + key_size_);
+        *record = holder->ValueAt(i);
+      } else {
+        at->clear();
+      }
     }
     return before + static_cast<std::uint32_t>(pos) + 1;
   }
   file_.Fail(err::kIndexPagesCorrupt);
+}
+
+std::uint32_t TIndexTree::Find(const std::uint8_t* key, std::uint16_t length, bool& found) {
+  return Locate(key, length, true, found, nullptr, nullptr);
+}
+
+std::uint32_t TIndexTree::FindKey(const std::uint8_t* key, std::uint16_t length, bool& found,
+                                  std::vector<std::uint8_t>& at, std::uint32_t& record) {
+  return Locate(key, length, true, found, &at, &record);
 }
 
 std::uint32_t TIndexTree::FindAbove(const std::uint8_t* key, std::uint16_t length) {
@@ -342,7 +365,7 @@ std::uint32_t TIndexTree::FindAbove(const std::uint8_t* key, std::uint16_t lengt
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
     if (file_.GetRootPtr(slot_) == 0) return 1;
-    std::vector<Level> path;
+    Path path;
     std::uint32_t before = 0;
     if (!Descend(key, length, true, held, path, &before)) continue;
     return before + static_cast<std::uint32_t>(path.back().page->Bound(key, length, true, compare)) + 1;
@@ -369,9 +392,8 @@ void TIndexTree::ScanRecords(std::uint32_t first, std::uint32_t count,
       held.Keep(page);
       if (page->Count() == 0) file_.Fail(err::kIndexPagesCorrupt);
       if (page->IsLeaf()) break;
-      int i = 0;
-      while (i < page->Count() - 1 && remaining > page->SubtreeCount(i)) remaining -= page->SubtreeCount(i++);
-      if (remaining > page->SubtreeCount(i)) return;
+      const int i = page->EntryOfRank(remaining);
+      if (i < 0) return;
       offset = page->ValueAt(i);
     }
     if (again) continue;
@@ -394,7 +416,7 @@ void TIndexTree::ScanRecords(std::uint32_t first, std::uint32_t count,
 
 bool TIndexTree::Search(const std::uint8_t* key) {
   bool found = false;
-  Find(key, key_size_, found);
+  Locate(key, key_size_, false, found, nullptr, nullptr);
   return found;
 }
 
@@ -413,9 +435,8 @@ int TIndexTree::LeafOf(std::uint32_t n, Held& held, TPage*& leaf) {
       leaf = page;
       return static_cast<int>(remaining) - 1;
     }
-    int i = 0;
-    while (i < page->Count() - 1 && remaining > page->SubtreeCount(i)) remaining -= page->SubtreeCount(i++);
-    if (remaining > page->SubtreeCount(i)) return -1;
+    const int i = page->EntryOfRank(remaining);
+    if (i < 0) return -1;
     offset = page->ValueAt(i);
   }
 }

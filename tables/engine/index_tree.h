@@ -19,6 +19,7 @@
 // failed insert leaves the tree as it was.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -43,6 +44,10 @@ public:
   // bytes (count + 1 when there is none); `found` when that key is equal
   // over `length`.
   std::uint32_t Find(const std::uint8_t* key, std::uint16_t length, bool& found);
+  // Find, also giving the key of that rank and its record number (`at`
+  // empty when there is none, past the last key).
+  std::uint32_t FindKey(const std::uint8_t* key, std::uint16_t length, bool& found, std::vector<std::uint8_t>& at,
+                        std::uint32_t& record);
   // The rank of the first key above `key` over `length` bytes (count + 1
   // when there is none).
   std::uint32_t FindAbove(const std::uint8_t* key, std::uint16_t length);
@@ -63,24 +68,54 @@ public:
   void FreeAllPages();
 
 private:
+  // How deep a tree may be before its links are taken to run in a circle.
+  static constexpr std::size_t kMaxDepth = 64;
   struct Level {
     TPage* page;
     int entry;  // internal pages: the entry whose child is the next level
   };
-  // The pages an operation holds in use, given back at its end.
+  // A descent's pages from the root, in place (a split may put a new root
+  // in front of the deepest path).
+  class Path {
+  public:
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    void clear() { size_ = 0; }
+    void resize(std::size_t n) { size_ = n < size_ ? n : size_; }
+    void push_back(Level level) { levels_.at(size_++) = level; }
+    void push_front(Level level) {
+      levels_.at(size_);
+      for (std::size_t i = size_++; i > 0; --i) levels_[i] = levels_[i - 1];
+      levels_[0] = level;
+    }
+    Level& back() { return levels_[size_ - 1]; }
+    Level& operator[](std::size_t i) { return levels_[i]; }
+    const Level& operator[](std::size_t i) const { return levels_[i]; }
+    const Level* begin() const { return levels_.data(); }
+    const Level* end() const { return levels_.data() + size_; }
+
+  private:
+    std::array<Level, kMaxDepth + 1> levels_;
+    std::size_t size_ = 0;
+  };
+  // The pages an operation holds in use, given back at its end: the first
+  // ones in place.
   class Held {
   public:
     explicit Held(TIndexFile& file) : file_(file) {}
     ~Held() { Release(); }
     TPage* Keep(TPage* page) {
-      pages_.push_back(page);
+      if (count_ < near_.size()) near_[count_++] = page;
+      else more_.push_back(page);
       return page;
     }
     void Release();
 
   private:
     TIndexFile& file_;
-    std::vector<TPage*> pages_;
+    std::array<TPage*, 32> near_;
+    std::size_t count_ = 0;
+    std::vector<TPage*> more_;
   };
 
   int Compare(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const {
@@ -89,8 +124,12 @@ private:
   // Descends toward `key` to a leaf: at each internal page to the last
   // child whose first key is not above it (`upper`) or below it. False:
   // fetch again. `before` counts the keys left of the path.
-  bool Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held, std::vector<Level>& path,
+  bool Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held, Path& path,
                std::uint32_t* before);
+  // Find and FindKey; without `ranked` the rank is not counted (and not
+  // valid).
+  std::uint32_t Locate(const std::uint8_t* key, std::uint16_t length, bool ranked, bool& found,
+                       std::vector<std::uint8_t>* at, std::uint32_t* record);
   // The leaf holding the n-th key and its entry; -1 when there is none,
   // -2: fetch again.
   int LeafOf(std::uint32_t n, Held& held, TPage*& leaf);
@@ -100,7 +139,7 @@ private:
   void FreePage(TPage* page);
   // Keeps each path entry's key and count equal to its child's first key
   // and key count.
-  void UpdatePath(const std::vector<Level>& path);
+  void UpdatePath(const Path& path);
   // The pages the splits of an overflowing leaf need, each level up that
   // is full splitting too: right neighbours and new pages, taken before
   // anything changes. False: fetch again (nothing taken).
@@ -109,12 +148,12 @@ private:
     bool new_root = false;
     std::vector<TPage*> rights, fresh;
   };
-  bool PlanSplits(const std::vector<Level>& path, Held& held, SplitPlan& plan);
-  void ApplySplits(std::vector<Level>& path, const SplitPlan& plan);
-  void Split(std::vector<Level>& path, std::size_t level, TPage* fresh, TPage* right, TPage* new_root);
+  bool PlanSplits(const Path& path, Held& held, SplitPlan& plan);
+  void ApplySplits(Path& path, const SplitPlan& plan);
+  void Split(Path& path, std::size_t level, TPage* fresh, TPage* right, TPage* new_root);
   // Handles an underflowing page at `level`; answers whether its parent
   // lost an entry (and may underflow in turn).
-  bool Rebalance(std::vector<Level>& path, std::size_t level, Held& held);
+  bool Rebalance(Path& path, std::size_t level, Held& held);
   void ShrinkRoot(Held& held);
   void FreeSubtree(std::uint32_t offset, int depth);
 

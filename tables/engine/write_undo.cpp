@@ -91,8 +91,9 @@ void TWriteUndo::Restore() {
 
 namespace {
 void NoteModified(TEntryCache& cache, TWriteUndo& undo) {
-  for (TCacheEntry* e : cache.Sorted())
+  cache.ForEach([&](TCacheEntry* e) {
     if (e->Modified) undo.AddDirty(cache, e->Key);
+  });
 }
 }  // namespace
 

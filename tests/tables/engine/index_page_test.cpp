@@ -1,6 +1,7 @@
 // The page codec: every compression, unique or not, every key size, keys
 // rich in shared prefixes and zero tails; the checker's python decoder
-// reads the same entries.
+// reads the same entries. The key counts a page keeps as its entries
+// change, against sums taken afresh.
 #include "tables/engine/index_page.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +168,104 @@ TEST(IndexPage, InternalPagesAndCipherRoundTrip) {
     EXPECT_EQ(back.SubtreeCount(193), 200u);
     EXPECT_EQ(back.ValueAt(193), 4096u * 194);
     EXPECT_EQ(back.TotalKeys(), page.TotalKeys());
+  }
+}
+
+// The counts an internal page keeps (its total, the keys before an entry,
+// the entry of a rank) against a plain list of subtree counts, through
+// random inserts, deletes, count changes, moves between pages, a free page
+// and a read back from the file bytes. Counts up to 2^31 make sums wrap.
+TEST(IndexPage, KeptCountsFollowEveryChange) {
+  std::mt19937 rng(20261207);
+  for (int round = 0; round < 40; ++round) {
+    const bool leaf = round % 5 == 4;
+    TPage pages[2] = {TPage(&kTable), TPage(&kTable)};
+    std::vector<std::uint32_t> model[2];
+    for (TPage& p : pages) {
+      p.Stamp(1, 6, true, kcNone);
+      p.SetPageType(leaf ? ptLeaf : ptInternal);
+    }
+    const std::uint32_t spread = round % 3 == 0 ? 0x80000000u : round % 3 == 1 ? 1000u : 3u;
+    auto count = [&] { return leaf ? 1u : 1u + static_cast<std::uint32_t>(rng() % spread); };
+    Bytes key(6, 0);
+    auto check = [&](int which, int op) {
+      const TPage& p = pages[which];
+      const std::vector<std::uint32_t>& m = model[which];
+      ASSERT_EQ(p.Count(), static_cast<int>(m.size())) << round << " " << op;
+      std::uint32_t sum = 0;
+      std::vector<std::uint32_t> prefix{0};
+      for (std::uint32_t c : m) prefix.push_back(sum += c);
+      ASSERT_EQ(p.TotalKeys(), leaf ? static_cast<std::uint32_t>(m.size()) : sum) << round << " " << op;
+      for (int i = 0; i <= p.Count(); ++i) ASSERT_EQ(p.KeysBefore(i), prefix[i]) << round << " " << op << " " << i;
+      if (spread == 0x80000000u) return;  // ranks are only asked of trees that do not wrap
+      // Every rank around each entry's edges and past the end, walked from
+      // the first entry as the reference.
+      std::vector<std::uint32_t> ranks{0, 1, sum, sum + 1, sum + 2};
+      for (std::size_t i = 1; i < prefix.size(); ++i)
+        for (std::uint32_t d : {0u, 1u}) ranks.push_back(prefix[i] + d);
+      for (std::uint32_t rank : ranks) {
+        if (rank == 0) continue;
+        int want = -1;
+        std::uint32_t rest = rank;
+        for (std::size_t i = 0; i < m.size(); ++i) {
+          if (rest <= m[i]) {
+            want = static_cast<int>(i);
+            break;
+          }
+          rest -= m[i];
+        }
+        std::uint32_t got_rest = rank;
+        const int got = p.EntryOfRank(got_rest);
+        ASSERT_EQ(got, want) << round << " " << op << " rank " << rank;
+        if (want >= 0) {
+          ASSERT_EQ(got_rest, rest) << round << " " << op << " rank " << rank;
+        }
+      }
+    };
+    for (int op = 0; op < 400 && !HasFailure(); ++op) {
+      const int which = static_cast<int>(rng() % 2);
+      TPage& p = pages[which];
+      std::vector<std::uint32_t>& m = model[which];
+      const unsigned choice = rng() % 10;
+      if (choice < 4 || m.empty()) {
+        const int at = static_cast<int>(rng() % (m.size() + 1));
+        const std::uint32_t c = count();
+        key[5] = static_cast<std::uint8_t>(op);
+        p.InsertEntry(at, key.data(), 4096u * (op + 1), c);
+        m.insert(m.begin() + at, c);
+      } else if (choice < 6) {
+        const int at = static_cast<int>(rng() % m.size());
+        p.DeleteEntry(at);
+        m.erase(m.begin() + at);
+      } else if (choice < 8 && !leaf) {
+        const int at = static_cast<int>(rng() % m.size());
+        const std::uint32_t c = count();
+        p.SetSubtreeCount(at, c);
+        m[at] = c;
+      } else if (choice < 9) {
+        const int first = static_cast<int>(rng() % m.size());
+        const int n = static_cast<int>(rng() % (m.size() - first + 1));
+        std::vector<std::uint32_t>& to = model[1 - which];
+        const int at = static_cast<int>(rng() % (to.size() + 1));
+        p.MoveEntries(first, n, pages[1 - which], at);
+        to.insert(to.begin() + at, m.begin() + first, m.begin() + first + n);
+        m.erase(m.begin() + first, m.begin() + first + n);
+        check(1 - which, op);
+      } else if (m.size() <= p.MaximumEntries()) {
+        // Through the file bytes and back, or freed and emptied.
+        std::uint8_t bytes[kIndexPageSize];
+        if (rng() % 4 == 0) {
+          p.SetFree(true);
+          m.clear();
+          p.SetFree(false);
+        } else {
+          p.Write(bytes, false);
+          p.Read(bytes, false, false);
+          if (leaf) std::fill(m.begin(), m.end(), 1u);
+        }
+      }
+      check(which, op);
+    }
   }
 }
 

@@ -1,6 +1,6 @@
 // The index trees: the shapes a tree takes at its edges, a failed insert
 // that leaves the tree as it was, and a model-based run of random inserts,
-// deletes, searches and rank queries against std::map under language 0 and
+// deletes, searches (with the key found) and rank queries against std::map under language 0 and
 // ten real languages, the checker verifying the files after every batch.
 #include "tables/engine/index_tree.h"
 
@@ -253,6 +253,21 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
         bool found = false;
         EXPECT_EQ(tree.Find(probe.data(), length, found), below + 1) << "op " << op;
         EXPECT_EQ(found, equal) << "op " << op;
+        // The same answer with the key of that rank, none past the last.
+        Bytes at;
+        std::uint32_t record = 0;
+        found = !equal;
+        EXPECT_EQ(tree.FindKey(probe.data(), length, found, at, record), below + 1) << "op " << op;
+        EXPECT_EQ(found, equal) << "op " << op;
+        if (below < models[m].size()) {
+          EXPECT_EQ(at, models[m].find_by_order(below)->first) << "op " << op;
+          EXPECT_EQ(record, models[m].find_by_order(below)->second) << "op " << op;
+        } else {
+          EXPECT_TRUE(at.empty()) << "op " << op;
+        }
+        if (length == k) {
+          EXPECT_EQ(tree.Search(probe.data()), equal) << "op " << op;
+        }
       }
     }
   };

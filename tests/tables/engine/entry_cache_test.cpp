@@ -1,0 +1,115 @@
+// The table files' entry cache against a model (std::map by key, std::list
+// for the most-recently-used chain): random adds, removals, re-keyings,
+// touches and lookups over keys of the three files' kinds (record numbers,
+// page offsets, block offsets, and keys crowding one part of the table),
+// checking after every step what the cache finds, its count, its order by
+// key, its runs of modified neighbours and its eviction choice.
+#include "tables/engine/entry_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <list>
+#include <map>
+#include <memory>
+#include <random>
+
+namespace korvex {
+namespace {
+
+TEST(EntryCache, ModelRunOverEveryKindOfKey) {
+  std::mt19937 rng(7031);
+  for (int round = 0; round < 12; ++round) {
+    const std::uint32_t step = round % 3 == 0 ? 1 : round % 3 == 1 ? 4096 : 64;
+    auto draw = [&]() -> std::uint32_t {
+      switch (rng() % 4) {
+        case 0: return static_cast<std::uint32_t>(rng());  // anywhere
+        case 1: return step * (1 + static_cast<std::uint32_t>(rng() % 40));  // neighbours
+        case 2: return 0xFFFFFFFFu - static_cast<std::uint32_t>(rng() % 8);  // the top
+        default: return static_cast<std::uint32_t>(rng() % 600) << 20;  // one home, many keys
+      }
+    };
+    TEntryCache cache;
+    cache.SetCapacity(1u << 30);
+    std::vector<std::unique_ptr<TCacheEntry>> owned;
+    std::map<std::uint32_t, TCacheEntry*> model;
+    std::list<TCacheEntry*> chain;  // newest first
+    auto front = [&](TCacheEntry* e) {
+      chain.remove(e);
+      chain.push_front(e);
+    };
+    auto pick = [&]() {
+      auto it = model.begin();
+      std::advance(it, static_cast<long>(rng() % model.size()));
+      return it->second;
+    };
+    const int steps = round < 4 ? 3000 : 600;
+    for (int op = 0; op < steps && !HasFailure(); ++op) {
+      const unsigned choice = rng() % 20;
+      if (choice < 8 || model.empty()) {
+        const std::uint32_t key = draw();
+        if (model.count(key)) continue;
+        owned.push_back(std::make_unique<TCacheEntry>());
+        TCacheEntry* e = owned.back().get();
+        e->Key = key;
+        e->Modified = rng() % 2;
+        cache.Insert(e);
+        model[key] = e;
+        front(e);
+      } else if (choice < 12) {
+        TCacheEntry* e = pick();
+        cache.Remove(e);
+        model.erase(e->Key);
+        chain.remove(e);
+      } else if (choice < 14) {
+        TCacheEntry* e = pick();
+        const std::uint32_t key = draw();
+        if (model.count(key)) continue;
+        model.erase(e->Key);
+        cache.Rekey(e, key);
+        model[key] = e;
+        front(e);
+      } else if (choice < 16) {
+        TCacheEntry* e = pick();
+        cache.Touch(e);
+        front(e);
+      } else if (choice < 17) {
+        TCacheEntry* e = pick();
+        e->Modified = !e->Modified;
+        e->UseCount = static_cast<std::uint16_t>(rng() % 3 == 0);
+      } else if (choice < 18 && op % 50 == 0) {
+        cache.Clear();
+        model.clear();
+        chain.clear();
+      }
+      // Lookups of every key held and of keys that are not.
+      ASSERT_EQ(cache.Count(), model.size()) << round << " " << op;
+      for (const auto& [key, e] : model) ASSERT_EQ(cache.Find(key), e) << round << " " << op << " " << key;
+      for (int i = 0; i < 8; ++i) {
+        const std::uint32_t key = draw();
+        ASSERT_EQ(cache.Find(key), model.count(key) ? model[key] : nullptr) << round << " " << op << " " << key;
+      }
+      ASSERT_EQ(cache.MostRecent(), chain.empty() ? nullptr : chain.front());
+      if (op % 10 != 0) continue;
+      std::vector<TCacheEntry*> sorted;
+      for (const auto& [key, e] : model) sorted.push_back(e);
+      ASSERT_EQ(cache.Sorted(), sorted) << round << " " << op;
+      const std::uint32_t skip_first = step * 5, skip_last = step * 9;
+      std::vector<std::vector<TCacheEntry*>> runs;
+      for (TCacheEntry* e : sorted) {
+        if (!e->Modified || e->UseCount || (e->Key >= skip_first && e->Key <= skip_last)) continue;
+        if (runs.empty() || std::uint64_t{runs.back().back()->Key} + step != e->Key) runs.emplace_back();
+        runs.back().push_back(e);
+      }
+      ASSERT_EQ(cache.ModifiedRuns(step, skip_first, skip_last), runs) << round << " " << op;
+      TCacheEntry* evictable = nullptr;
+      for (auto it = chain.rbegin(); it != chain.rend() && !evictable; ++it)
+        if ((*it)->Evictable()) evictable = *it;
+      ASSERT_EQ(cache.FindEvictable(), evictable) << round << " " << op;
+    }
+    cache.Clear();
+  }
+}
+
+}  // namespace
+}  // namespace korvex
