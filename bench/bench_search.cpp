@@ -53,13 +53,14 @@ struct Args {
   std::string dir;  // generate into a temporary folder when empty
   bool keep = false;
   bool check = false;
+  bool window = true;  // time the window's click too (--no-window: not)
 };
 
 Args ParseArgs(int argc, char** argv) {
   Args a;
   bench::OptionReader options(argc, argv, "bench_search",
                                "[--lines N] [--files N] [--hits N] [--worst-hits N] [--repeats N] [--seed N]\n"
-                               "       [--surname NAME --sounds A,B,..] [--dir DIR] [--keep] [--check]\n"
+                               "       [--surname NAME --sounds A,B,..] [--dir DIR] [--keep] [--check] [--no-window]\n"
                                "   or: bench_search --search DIR NAME [--fuzzy] [--page] [--times] [--apart]");
   for (std::string arg; options.Next(arg);) {
     if (arg == "--lines") a.lines = options.Number();
@@ -80,6 +81,7 @@ Args ParseArgs(int argc, char** argv) {
     } else if (arg == "--dir") a.dir = options.Value();
     else if (arg == "--keep") a.keep = true;
     else if (arg == "--check") a.check = true;
+    else if (arg == "--no-window") a.window = false;
     else options.Fail("unknown option " + arg);
   }
   if (a.files < 1 || a.lines < 1) options.Fail("--files and --lines must be at least 1");
@@ -204,6 +206,34 @@ std::string LoadAverage() {
   std::string a, b, c;
   in >> a >> b >> c;
   return a + " " + b + " " + c;
+}
+
+// The figures of one run of the window test (see
+// tests/app/window/search_speed_window_test.cpp).
+struct WindowRun {
+  double fuzzy = 0, again = 0, exact = 0, peak_mb = -1;
+};
+
+// Runs the offscreen window test on dir; false (with why) when it cannot.
+bool RunWindow(const std::string& tests, const fs::path& dir, int64_t lines, WindowRun& run, std::string& why) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "QV_WINDOW_", 10) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.push_back(*e);
+  env.push_back("QT_QPA_PLATFORM=offscreen");
+  env.push_back("QV_WINDOW_SEARCH_DIR=" + dir.string());
+  env.push_back("QV_WINDOW_SEARCH_LINES=" + std::to_string(lines));
+  const ProcessRun r = RunTool({tests, "--gtest_filter=WindowSearchSpeed.ClickToPageAndPeakMemory"}, env);
+  const size_t at = r.out.find("window figures:");
+  if (at == std::string::npos || r.out.find("[  PASSED  ] 1 test") == std::string::npos) {
+    why = "the window test did not pass:\n" + r.out;
+    return false;
+  }
+  if (std::sscanf(r.out.c_str() + at, "window figures: fuzzy %lf again %lf exact %lf peak_mb %lf", &run.fuzzy,
+                  &run.again, &run.exact, &run.peak_mb) != 4) {
+    why = "cannot read the window test's figures";
+    return false;
+  }
+  return true;
 }
 
 // Samples of one side of a measurement.
@@ -342,6 +372,7 @@ int main(int argc, char** argv) {
   for (const auto* c : {&wc, &ours_exact, &grep_exact, &rg_exact}) RunTool(*c, c_env);
 
   std::vector<Row> rows;
+  bool all_window_met = true;  // false when the window test ran and failed
   auto process = [&](const std::vector<std::string>& command, std::string* out = nullptr) {
     return [&command, &c_env, out](Samples& s) {
       const ProcessRun r = RunTool(command, c_env);
@@ -385,6 +416,44 @@ int main(int argc, char** argv) {
     pmem.ours.Add(page.ours.peak_mb, 0);
     pmem.theirs.Add(disk_mb, 0);
     rows.push_back(pmem);
+  }
+
+  // The window: from the click on "Search" to the page drawn with its
+  // text, offscreen, against the whole fuzzy (and exact) search command;
+  // and the window's peak memory through a fuzzy search.
+  std::string window_note;
+  const std::string window_tests = QV_WINDOW_TESTS;
+  if (!args.window) {
+    window_note = "window rows not measured (--no-window)";
+  } else if (window_tests.empty() || !fs::exists(window_tests)) {
+    window_note = "window rows not measured: the window tests are not built";
+  } else {
+    auto process_row = [&](const std::string& what) -> const Row& {
+      return *std::find_if(rows.begin(), rows.end(), [&](const Row& r) { return r.what == what; });
+    };
+    const Row& fuzzy_process = process_row("load + fuzzy search (process)");
+    const Row& exact_process = process_row("load + exact search (process)");
+    Row click{"window click to page, fuzzy", "load + fuzzy search (process)", {}, fuzzy_process.ours, 1.5};
+    Row exact_click{"window click to page, exact", "load + exact search (process)", {}, exact_process.ours, 0};
+    Row again{"window click to page, fuzzy again", "load + fuzzy search (process)", {}, fuzzy_process.ours, 0};
+    Row peak{"peak memory, window after a fuzzy search", "size on disk", {}, {}, 1.8, true};
+    bool measured = true;
+    for (int i = 0; i < n && measured; ++i) {
+      WindowRun w;
+      measured = RunWindow(window_tests, dir, generated.record_lines, w, window_note);
+      if (!measured) break;
+      click.ours.Add(w.fuzzy, 0);
+      exact_click.ours.Add(w.exact, 0);
+      again.ours.Add(w.again, 0);
+      if (w.peak_mb >= 0) peak.ours.peak_mb = std::max(peak.ours.peak_mb, w.peak_mb);
+    }
+    if (measured) {
+      peak.ours.Add(peak.ours.peak_mb, 0);
+      peak.theirs.Add(disk_mb, 0);
+      for (const Row* r : {&click, &again, &exact_click, &peak}) rows.push_back(*r);
+    } else {
+      all_window_met = false;
+    }
   }
 
   // 3. In memory: loading against wc -l, searching against one memchr
@@ -498,7 +567,8 @@ int main(int argc, char** argv) {
       {"lines counted by memchr vs generated", newlines, generated.lines},
       {"groups arranged, one per hit", static_cast<int64_t>(worst_groups), static_cast<int64_t>(worst.size())},
   };
-  bool all_met = true;
+  bool all_met = all_window_met;
+  if (!window_note.empty()) std::printf("\n%s\n", window_note.c_str());
   std::printf("\nhit counts (all files: ours %lld, grep %lld lines holding the name)\n",
               static_cast<long long>(CommandCount(exact_out, "hits")),
               static_cast<long long>(SumCounts(grep_out, all_files)));
@@ -514,7 +584,7 @@ int main(int argc, char** argv) {
               n);
   std::printf("load average before: %s, after: %s; %u cores\n\n", load_before.c_str(), LoadAverage().c_str(),
               std::thread::hardware_concurrency());
-  std::printf("%-46s %-26s %9s %9s %9s %9s %7s %5s\n", "measurement", "peer", "median", "min", "cpu", "peer med",
+  std::printf("%-46s %-30s %9s %9s %9s %9s %7s %5s\n", "measurement", "peer", "median", "min", "cpu", "peer med",
               "ratio", "bar");
   for (const Row& r : rows) {
     const double ours = r.ours.MedianWall(), theirs = r.theirs.MedianWall();
@@ -524,7 +594,7 @@ int main(int argc, char** argv) {
     const char* unit = r.memory ? "MB" : "s";
     char bar[16] = "-";
     if (r.bar > 0) std::snprintf(bar, sizeof bar, "%.1f", r.bar);
-    std::printf("%-46s %-26s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.2f %5s  %s\n", r.what.c_str(), r.peer.c_str(),
+    std::printf("%-46s %-30s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.2f %5s  %s\n", r.what.c_str(), r.peer.c_str(),
                 ours, unit, r.ours.MinWall(), unit, r.ours.MedianCpu(), r.memory ? "" : "s", theirs, unit, ratio, bar,
                 r.bar == 0 ? "" : met ? "met" : "MISSED");
   }

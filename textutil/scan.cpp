@@ -108,11 +108,11 @@ int ScanOR(std::string_view s, std::string_view alternatives, int start) {
 
   // Up to 16 alternatives, empty pieces skipped.
   constexpr int kMaxAlternatives = 16;
-  std::string alt[kMaxAlternatives];
+  std::string_view alt[kMaxAlternatives];
   int count = 0;
   for (int pos = 1; pos != 0 && count < kMaxAlternatives;) {
-    std::string piece = ParseWord(alternatives, "|", pos);
-    if (!piece.empty()) alt[count++] = std::move(piece);
+    const std::string_view piece = ParseView(alternatives, "|", pos);
+    if (!piece.empty()) alt[count++] = piece;
   }
   if (count == 0) return 0;
 

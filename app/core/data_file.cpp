@@ -19,6 +19,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace appcore {
 namespace {
@@ -35,6 +38,8 @@ constexpr size_t kOpenBatch = 256;             // files open at one time
 // clear fresh memory for them (most of a warm load's cost). Smaller files
 // are read, which spares the process a map per file.
 constexpr size_t kMapFrom = size_t{64} << 10;
+// How far ahead of a pass over a file's bytes to fetch them (see IndexLines).
+constexpr size_t kFetchAhead = 2048;
 
 // The bytes of an open file of a size worth mapping, mapped; null otherwise.
 std::shared_ptr<ByteBlock> MapIfLarge(int fd, const rtl::os::FileInfo& info) {
@@ -195,10 +200,19 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
     } catch (const std::bad_alloc&) {
     }
     std::vector<char> alone(last - first, 0);  // read on its own below
-    std::atomic<size_t> next{first};
+    // The largest files first, so that the threads finish together instead
+    // of one of them reading a large file while the others wait.
+    std::vector<size_t> order(last - first);
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      const auto size = [&](size_t k) { return fds[k] < 0 ? 0 : stats[k].size; };
+      return size(a) > size(b);
+    });
+    std::atomic<size_t> next{0};
     auto worker = [&] {
-      for (size_t i = next++; i < last; i = next++) {
-        const size_t k = i - first;
+      for (size_t taken = next++; taken < order.size(); taken = next++) {
+        const size_t k = order[taken];
+        const size_t i = first + k;
         if (fds[k] < 0) continue;
         std::shared_ptr<ByteBlock> map;
         try {
@@ -289,7 +303,7 @@ size_t DataFile::MemoryUse() const {
          marked_lines_.capacity() * sizeof(uint32_t) + sizeof(*this) + (words_ ? words_->MemoryUse() : 0);
 }
 
-void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {
+__attribute__((always_inline)) inline void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {
   const int index = static_cast<int>(flags_.size());
   uint8_t flags = marks;
   if (index > 0) {
@@ -340,6 +354,54 @@ inline WindowBits ScanWindow(const char* p) {
   return bits;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QV_WIDE_SCAN 1
+// The same, thirty-two bytes at a time, where the processor has AVX2.
+__attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(const char* p) {
+  const __m256i cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n');
+  const __m256i br = _mm256_set1_epi8('['), qu = _mm256_set1_epi8('"');
+  WindowBits bits;
+  for (int k = 0; k < 2; ++k) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
+    const auto ends = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf))));
+    const auto marks = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, br), _mm256_cmpeq_epi8(v, qu))));
+    bits.ends |= uint64_t{ends} << (32 * k);
+    bits.marks |= uint64_t{marks} << (32 * k);
+  }
+  return bits;
+}
+
+// Hands every whole window of p[0, n) to window; returns where the last
+// bytes (less than a window) begin. A mapped file's pages are new to the
+// processor's caches, and its own fetching ahead stops at each 4 KiB page:
+// the bytes a little ahead of the scan are asked for.
+template <typename Window>
+__attribute__((target("avx2"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
+  size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    __builtin_prefetch(p + i + kFetchAhead);
+    window(i, ScanWindowWide(p + i));
+  }
+  return i;
+}
+#endif
+
+template <typename Window>
+size_t ScanWindows(const char* p, size_t n, Window& window) {
+#if defined(QV_WIDE_SCAN)
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide) return ScanWindowsWide(p, n, window);
+#endif
+  size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    __builtin_prefetch(p + i + kFetchAhead);
+    window(i, ScanWindow(p + i));
+  }
+  return i;
+}
+
 // The marks of the bytes whose bits are set in marks.
 uint8_t MarksOf(const char* window, uint64_t marks) {
   uint8_t found = 0;
@@ -386,8 +448,7 @@ void DataFile::IndexLines() {
     if (bits.marks) marks |= MarksOf(p + at, bits.marks);
   };
 
-  size_t i = 0;
-  for (; i + 64 <= n; i += 64) window(i, ScanWindow(p + i));
+  const size_t i = ScanWindows(p, n, window);
   if (i < n) {
     // The last bytes, copied out so that the window reads no further.
     char tail[64] = {};

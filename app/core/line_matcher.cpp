@@ -39,11 +39,9 @@ bool ForEachWordIn(std::string_view text, int from, Fn&& fn) {
     return false;
   }
   for (int pos = from; pos != 0;) {
-    const int start = pos;
-    const std::string word = textutil::Parse(text, " ", pos);
+    const std::string_view word = textutil::ParseView(text, " ", pos);
     if (word.empty()) continue;
-    const std::string_view view = text.substr(static_cast<size_t>(start - 1), word.size());
-    if (fn(view, WordVerdicts::Hash(view.data(), view.size()))) return true;
+    if (fn(word, WordVerdicts::Hash(word.data(), word.size()))) return true;
   }
   return false;
 }

@@ -52,19 +52,6 @@ std::string_view RestOf(std::string_view line) {
   return line.size() > 12 ? line.substr(12) : std::string_view();
 }
 
-uint8_t PeriodOf(std::string_view trimmed) {
-  // The year's bytes as one big-endian number, a short year padded with
-  // zeros: neither bound holds a zero byte, so the number compares with
-  // theirs as the text does (a prefix sorts first).
-  uint32_t year = 0;
-  const size_t n = std::min<size_t>(trimmed.size(), 4);
-  for (size_t i = 0; i < 4; ++i)
-    year = year << 8 | (i < n ? static_cast<uint8_t>(trimmed[i]) : 0u);
-  constexpr uint32_t k1700 = '1' << 24 | '7' << 16 | '0' << 8 | '0';
-  constexpr uint32_t k1699 = '1' << 24 | '6' << 16 | '9' << 8 | '9';
-  return static_cast<uint8_t>((year < k1700 ? kBefore1700 : 0) | (year > k1699 ? kFrom1700 : 0));
-}
-
 BaptismSpans SplitBaptismSpans(std::string_view rest) {
   BaptismSpans f;
   const long p1 = textutil::ScanC(rest, ';', 1);

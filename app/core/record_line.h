@@ -26,8 +26,10 @@
 //     " [n] " while source codes are shown (n = slot + 1).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -57,7 +59,21 @@ std::string_view RestOf(std::string_view line);
 // before "1700", kFrom1700 when after "1699". Odd years such as "169?" are
 // in both, so they are kept only while both boxes are ticked.
 enum PeriodBits : uint8_t { kBefore1700 = 1, kFrom1700 = 2 };
-uint8_t PeriodOf(std::string_view trimmed);
+inline uint8_t PeriodOf(std::string_view trimmed) {
+  // The year's bytes as one big-endian number, a short year padded with
+  // zeros: neither bound holds a zero byte, so the number compares with
+  // theirs as the text does (a prefix sorts first).
+  uint32_t year = 0;
+  if (trimmed.size() >= 4) {
+    std::memcpy(&year, trimmed.data(), 4);
+    if constexpr (std::endian::native == std::endian::little) year = __builtin_bswap32(year);
+  } else {
+    for (size_t i = 0; i < 4; ++i) year = year << 8 | (i < trimmed.size() ? static_cast<uint8_t>(trimmed[i]) : 0u);
+  }
+  constexpr uint32_t k1700 = '1' << 24 | '7' << 16 | '0' << 8 | '0';
+  constexpr uint32_t k1699 = '1' << 24 | '6' << 16 | '9' << 8 | '9';
+  return static_cast<uint8_t>((year < k1700 ? kBefore1700 : 0) | (year > k1699 ? kFrom1700 : 0));
+}
 inline bool PassesPeriod(uint8_t period, bool before_ticked, bool from_ticked) {
   return !((period & kBefore1700) && !before_ticked) && !((period & kFrom1700) && !from_ticked);
 }

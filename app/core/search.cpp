@@ -16,6 +16,7 @@
 #include "app/core/pattern_finder.h"
 #include "app/core/record_line.h"
 #include "app/core/word_index.h"
+#include "platform/runtime/cp1252.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/sysutils.h"
 
@@ -24,6 +25,8 @@ namespace {
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
+// Hits from which the merge moves them on several threads.
+constexpr size_t kParallelMergeFrom = 65536;
 
 class KeywordList {
 public:
@@ -42,10 +45,59 @@ private:
 // is added to it. Each block sorts its own hits (as positions in them) on the
 // thread that searched it; the runs are then merged in block order, so that
 // of equal lines the first found comes first.
+//
+// Each line also has an order key: the upper-case image of its first eight
+// bytes as one number, zeros past its end. Lines whose keys differ compare
+// as their keys do, so most comparisons read no text.
+uint64_t OrderKey(std::string_view line) {
+  const unsigned char* up = rtl::CharUpperTable();
+  uint64_t key = 0;
+  const size_t n = std::min<size_t>(line.size(), 8);
+  for (size_t i = 0; i < 8; ++i) key = key << 8 | (i < n ? up[static_cast<unsigned char>(line[i])] : 0u);
+  return key;
+}
+
 struct CaseBlindLess {
   const std::vector<std::string>& lines;
-  bool operator()(uint32_t a, uint32_t b) const { return rtl::AnsiCompareText(lines[a], lines[b]) < 0; }
+  const std::vector<uint64_t>& keys;
+  bool operator()(uint32_t a, uint32_t b) const {
+    if (keys[a] != keys[b]) return keys[a] < keys[b];
+    return rtl::AnsiCompareText(lines[a], lines[b]) < 0;
+  }
 };
+
+std::vector<uint64_t> OrderKeys(const std::vector<std::string>& lines) {
+  std::vector<uint64_t> keys(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) keys[i] = OrderKey(lines[i]);
+  return keys;
+}
+
+// Runs fn(0) .. fn(count - 1) on up to threads threads (this one among
+// them); the first exception fn raises is raised here once all are done.
+void InParallel(size_t count, unsigned threads, const std::function<void(size_t)>& fn) {
+  std::atomic<size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  auto work = [&] {
+    for (size_t i = next++; i < count; i = next++) {
+      try {
+        fn(i);
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(failure_mutex);
+        if (!failure) failure = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> crew;
+  try {
+    for (unsigned t = 1; t < std::min<size_t>(threads, count); ++t) crew.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Fewer helpers; this thread does the rest.
+  }
+  work();
+  for (std::thread& t : crew) t.join();
+  if (failure) std::rethrow_exception(failure);
+}
 
 // Merges the sorted runs of order (run k is [runs[k], runs[k + 1])) into
 // one, a run before its next winning ties. False when cancelled: order is
@@ -80,6 +132,7 @@ struct Block {
   bool last_of_file = false;
 
   std::vector<std::string> baptism_hits, other_hits;
+  std::vector<uint64_t> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
   std::vector<std::string> keywords;  // first match word of hit lines, once each
   int64_t hits = 0;
@@ -264,6 +317,7 @@ private:
   int helpers_running_ = 0;  // under mutex_
   std::exception_ptr failure_;  // under mutex_
   bool cancelled_ = false;
+  unsigned thread_count_ = 1;  // threads the search may use
 };
 
 std::string TaggedTitle(int slot, const DataFileEntry& entry, bool show_source_codes) {
@@ -382,8 +436,9 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   });
   block.finished = block.done_to == block.end;
   if (block.finished && !block.other_hits.empty()) {
+    block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
-    const CaseBlindLess less{block.other_hits};
+    const CaseBlindLess less{block.other_hits, block.other_keys};
     if (!calling_thread) {
       std::stable_sort(block.other_order.begin(), block.other_order.end(), less);
     } else if (!PacedStableSort(block.other_order, less, pacer_)) {
@@ -415,8 +470,9 @@ void Searcher::Work(const DataFileSet& files, bool calling_thread) {
 void Searcher::Run(const DataFileSet& files) {
   titles_.resize(static_cast<size_t>(files.Count()));
   CutBlocks(files);
-  unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
-                                          : std::max(1u, std::thread::hardware_concurrency());
+  thread_count_ = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
+                                       : std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = thread_count_;
   size_t open_blocks = 0;
   for (const std::unique_ptr<Block>& block : blocks_) open_blocks += block->taken ? 0 : 1;
   threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, open_blocks)));
@@ -484,17 +540,13 @@ void Searcher::Merge(const DataFileSet& files) {
   KeywordList keywords(result_.keywords);
   keywords.Add(result_.terms.term1);
   keywords.Add(result_.terms.term2);
-  std::vector<std::string> other_hits;
+  // First the counts, legend and keywords in block order, up to the first
+  // block not finished, and where each block's hits go.
+  struct Place {
+    size_t baptisms = 0, others = 0;
+  };
+  std::vector<Place> places;
   size_t baptisms = 0, others = 0;
-  for (const std::unique_ptr<Block>& block : blocks_) {
-    baptisms += block->baptism_hits.size();
-    others += block->other_hits.size();
-  }
-  result_.baptism_hits.reserve(baptisms);
-  other_hits.reserve(others);
-  std::vector<uint32_t> order;  // other_hits sorted block by block
-  std::vector<size_t> runs = {0};
-  order.reserve(others);
   bool file_had_hit = false;
   int stopped_in = -1;  // slot of the first block not finished
   for (const std::unique_ptr<Block>& owned : blocks_) {
@@ -504,16 +556,9 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.record_count += RecordsIn(file, block.first, block.done_to);
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
-    for (std::string& hit : block.baptism_hits) result_.baptism_hits.push_back(std::move(hit));
-    // A block cut short (or whose sort was cancelled) sorts what it found here.
-    if (block.other_order.size() != block.other_hits.size()) {
-      block.other_order = Identity(block.other_hits.size());
-      std::stable_sort(block.other_order.begin(), block.other_order.end(), CaseBlindLess{block.other_hits});
-    }
-    const auto base = static_cast<uint32_t>(other_hits.size());
-    for (uint32_t i : block.other_order) order.push_back(base + i);
-    runs.push_back(order.size());
-    for (std::string& hit : block.other_hits) other_hits.push_back(std::move(hit));
+    places.push_back({baptisms, others});
+    baptisms += block.baptism_hits.size();
+    others += block.other_hits.size();
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
       stopped_in = block.slot;
@@ -529,20 +574,55 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(stopped_in)];
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
+
+  // Then the hits move to their places, block by block on several threads
+  // when there are many (reading hits that other threads wrote is most of
+  // the cost); the other hits with their keys and each block's sorted run.
+  std::vector<std::string> other_hits(others);
+  std::vector<uint64_t> other_keys(others);
+  std::vector<uint32_t> order(others);
+  result_.baptism_hits.resize(baptisms);
+  const unsigned threads = baptisms + others >= kParallelMergeFrom ? thread_count_ : 1;
+  InParallel(places.size(), threads, [&](size_t b) {
+    Block& block = *blocks_[b];
+    std::move(block.baptism_hits.begin(), block.baptism_hits.end(),
+              result_.baptism_hits.begin() + static_cast<std::ptrdiff_t>(places[b].baptisms));
+    // A block cut short (or whose sort was cancelled) sorts what it found here.
+    if (block.other_order.size() != block.other_hits.size() || block.other_keys.size() != block.other_hits.size()) {
+      block.other_keys = OrderKeys(block.other_hits);
+      block.other_order = Identity(block.other_hits.size());
+      std::stable_sort(block.other_order.begin(), block.other_order.end(),
+                       CaseBlindLess{block.other_hits, block.other_keys});
+    }
+    const size_t base = places[b].others;
+    for (size_t k = 0; k < block.other_order.size(); ++k)
+      order[base + k] = static_cast<uint32_t>(base + block.other_order[k]);
+    std::move(block.other_hits.begin(), block.other_hits.end(), other_hits.begin() + static_cast<std::ptrdiff_t>(base));
+    std::copy(block.other_keys.begin(), block.other_keys.end(), other_keys.begin() + static_cast<std::ptrdiff_t>(base));
+  });
+  std::vector<size_t> runs = {0};
+  for (size_t b = 0; b < places.size(); ++b)
+    runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
+
   // The final merge of the other hits turns the event loop and may be
   // cancelled too; the hits then stay in the order found. After a Cancel
   // during the scan, what was found is merged unpaced.
   Pacer unpaced(nullptr);
-  if (!MergeRuns(order, std::move(runs), CaseBlindLess{other_hits}, result_.cancelled ? unpaced : pacer_)) {
+  const CaseBlindLess less{other_hits, other_keys};
+  if (!MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_)) {
     result_.cancelled = true;
     result_.marriage_hits = std::move(other_hits);
     return;
   }
   std::vector<std::string> sorted;
   sorted.reserve(order.size());
-  for (uint32_t i : order)
-    if (sorted.empty() || rtl::AnsiCompareText(sorted.back(), other_hits[i]) != 0)
-      sorted.push_back(std::move(other_hits[i]));
+  uint32_t last = 0;
+  for (uint32_t i : order) {
+    if (!sorted.empty() && other_keys[last] == other_keys[i] && rtl::AnsiCompareText(sorted.back(), other_hits[i]) == 0)
+      continue;
+    sorted.push_back(std::move(other_hits[i]));
+    last = i;
+  }
   result_.marriage_hits = std::move(sorted);
 }
 

@@ -11,6 +11,7 @@
 #include "app/core/line_matcher.h"
 #include "app/core/word_index.h"
 #include "app/core/search.h"
+#include "allocation_counter.h"
 #include "core_test_support.h"
 #include "platform/runtime/strings.h"
 #include "platform/runtime/sysutils.h"
@@ -49,7 +50,9 @@ protected:
                               "1650 03 Mar \"John Baker\", Mary Cole; Anne; Will", "?6?? ?? ??? John Baker, M; A; W",
                               "1650 03 Mar Bak", "1650 03 Mar  Baker", "16", "-1650 03 Mar John Baker",
                               // Words of 8 and 16 bytes and longer, cut from the index eight bytes at a time.
-                              "1650 03 Mar Bartholo Fitzwilliamsons, Bakerbakerbakerbakerbaker Baker; A; Ba12345678"});
+                              "1650 03 Mar Bartholo Fitzwilliamsons, Bakerbakerbakerbakerbaker Baker; A; Ba12345678",
+                              // Long words between quotes, cut by the field routines.
+                              "1650 03 Mar \"Bakerbakerbakerbakerbaker Fitzwilliamsons\", Mary; A; \"Wil liam\" Cole"});
     // Other files: brackets in and before the rest, a ']' alone, quotes,
     // and a last line without its line end.
     appcore_test::WriteBytes(*dir_ / "zz_marr.txt",
@@ -198,6 +201,90 @@ TEST_F(SearchEquivalence, ExactAndAllFuzzySearchesMatchTheirDefinitions) {
   EXPECT_EQ(RunSearch(*set_, fuzzy, nullptr).baptism_hits, fuzzy_hits);
 }
 
+
+// Once the words a search meets are known, matching a line allocates
+// nothing, whether it hits or not: fields and words are cut as views, the
+// rest without brackets goes to the matcher's own buffers, and the hit line
+// itself is made by the search only for a hit. Every line of the set is
+// matched twice; the second pass is counted and gives the first's verdicts.
+TEST_F(SearchEquivalence, MatchingALineAllocatesNothingOnceItsWordsAreKnown) {
+  struct Case {
+    std::string text;
+    bool father, fuzzy, witness, children, text_box;
+  };
+  const std::vector<Case> cases = {
+      {"Baker", true, false, true, false, false},   {"Baker", true, false, false, false, false},
+      {"Baker", false, false, true, false, false},  {"Baker", true, true, true, true, false},
+      {"Baker", true, true, false, false, false},   {"Baker OR Cole", true, false, false, false, false},
+      {"Baker NOT Cole", true, false, true, false, false}, {"Baker AND Cole", true, false, true, false, false},
+      {"Jo* Ba*", true, false, true, false, false}, {"* Baker", true, false, false, false, false},
+      {"Wil*", true, false, true, false, false},    {"Mary", true, false, false, false, true},
+      {"Mary", true, true, false, false, true},     {" Clark", true, true, true, false, false},
+      {"Bakerbakerbakerbaker OR Fitzwilliamsons", true, false, false, false, false},
+      {"Bakerbakerbakerbaker OR Fitzwilliamsons", true, false, true, false, false},
+  };
+  struct Rest {
+    FileKind kind;
+    const DataFile* file;
+    int line;
+    std::string_view rest;
+  };
+  std::vector<Rest> rests;
+  for (const DataFileEntry& entry : set_->Files())
+    for (int i = 1; i < std::min(entry.data->LineCount(), 2500); ++i) {
+      const std::string_view trimmed = TrimLine(entry.data->Line(i));
+      if (IsRecordLine(trimmed)) rests.push_back({entry.kind, entry.data.get(), i, RestOf(trimmed)});
+    }
+  int64_t missed_candidates = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("text \"" + c.text + "\" father " + std::to_string(c.father) + " fuzzy " + std::to_string(c.fuzzy));
+    SearchOptions o = Options(c.text);
+    o.father = c.father;
+    o.witness = c.witness;
+    o.children = c.children;
+    o.fuzzy_father = o.fuzzy_mother = o.fuzzy_text = c.fuzzy;
+    o.fuzzy_witness = c.fuzzy && c.witness;
+    o.text_box = c.text_box;
+    const SearchTerms terms = ParseSearchText(o.search_text);
+    LineMatcher matcher(terms, ReadBoxes(o, terms));
+    // As the search matches: through the file's word index where it can.
+    std::vector<uint8_t> known;
+    const DataFile* known_for = nullptr;
+    std::string keyword;
+    auto match = [&](const Rest& r) {
+      keyword.clear();
+      const WordIndex& index = r.file->Words();
+      if (matcher.WholeRestFuzzy(r.kind) && index.Covers(r.line) &&
+          (r.kind == FileKind::kBaptisms || !(r.file->Flags(r.line) & DataFile::kHasBracket))) {
+        if (known_for != r.file) {
+          known_for = r.file;
+          known.assign(index.DistinctWords(), LineMatcher::kUnknownWord);
+        }
+        return matcher.MatchIndexedWords(index, r.line, known, &keyword);
+      }
+      return matcher.Match(r.kind, r.rest, &keyword);
+    };
+    std::vector<char> first(rests.size());
+    for (size_t i = 0; i < rests.size(); ++i) first[i] = match(rests[i]);
+    known.reserve(1 << 16);  // the second pass takes a fresh verdict list per file
+    int64_t hits = 0, differ = 0;
+    const int64_t allocations = appcore_test::AllocationsIn([&] {
+      for (size_t i = 0; i < rests.size(); ++i) {
+        const bool hit = match(rests[i]);
+        hits += hit;
+        differ += hit != static_cast<bool>(first[i]);
+      }
+    });
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(differ, 0);
+    EXPECT_LT(hits, static_cast<int64_t>(rests.size()));
+    // Lines that hold the term and still do not hit: the sieve's candidates
+    // that the rules turn down.
+    for (size_t i = 0; i < rests.size(); ++i)
+      missed_candidates += !first[i] && textutil::ScanF(rests[i].rest, terms.term1, -1) != 0;
+  }
+  EXPECT_GT(missed_candidates, 1000);
+}
 
 // The word index of every file against the words the fuzzy match cuts from
 // the text itself; a file with more distinct words than two-byte ids hold
