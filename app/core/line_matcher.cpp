@@ -9,6 +9,14 @@ namespace {
 
 constexpr int kMaxAlternatives = 16;  // ScanOR reads no more
 
+// Whether s holds " wid" (a widow's or widower's line), looked for from
+// its rarer letter.
+bool HoldsWid(std::string_view s) {
+  for (size_t at = s.find('w', 1); at != std::string_view::npos; at = s.find('w', at + 1))
+    if (s[at - 1] == ' ' && s.compare(at, 3, "wid") == 0) return true;
+  return false;
+}
+
 std::string_view TrimBlanksLeft(std::string_view s) {
   size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;
@@ -262,7 +270,7 @@ bool LineMatcher::MatchOther(std::string_view raw_rest, std::string* keyword) {
   }
   if (b.exact && !terms_.or_flag && !b.text_mode) {
     // A widow's or widower's line is matched as a whole.
-    if (rest.find(" wid") != std::string_view::npos) return (b.father || b.mother) && FieldHolds(rest);
+    if (HoldsWid(rest)) return (b.father || b.mother) && FieldHolds(rest);
     const CoupleViews parts = couple();
     return (b.father && FieldHolds(parts.husband)) || (b.mother && FieldHolds(parts.wife));
   }
@@ -276,6 +284,15 @@ bool LineMatcher::MatchOther(std::string_view raw_rest, std::string* keyword) {
     if (b.mother && b.fuzzy_mother) return WordMatch(parts.wife, 2, WordTest::kFuzzy, keyword);
   }
   return WordMatch(rest, 2, WordTest::kFuzzy, keyword);
+}
+
+bool LineMatcher::RestHoldingAPatternHits(FileKind kind) const {
+  // The rules that are "the rest holds term 1 (or either term) from its
+  // second character" and nothing else; the patterns are then those terms.
+  const MatchBoxes& b = boxes_;
+  if (terms_.not_flag || !b.exact) return false;
+  if (kind == FileKind::kBaptisms) return b.all_roles || (b.text_mode && terms_.term2.empty());
+  return kind == FileKind::kOther && terms_.or_flag;
 }
 
 bool LineMatcher::RequiredPatterns(FileKind kind, std::vector<std::string>& patterns) const {

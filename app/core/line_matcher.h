@@ -67,6 +67,11 @@ public:
   // An empty set means no line can hit.
   bool RequiredPatterns(FileKind kind, std::vector<std::string>& patterns) const;
 
+  // Whether, for lines of this kind, a line whose rest holds one of those
+  // patterns from its second character on is a hit with no further test
+  // (for other files: a rest without brackets). False when more decides.
+  bool RestHoldingAPatternHits(FileKind kind) const;
+
   const SearchTerms& Terms() const { return terms_; }
   const MatchBoxes& Boxes() const { return boxes_; }
   // Distinct words whose keys were worked out so far.

@@ -138,12 +138,31 @@ std::string SourceTag(int source_number, bool show_codes) {
 
 std::string HitLine(std::string_view trimmed, int source_number, bool show_codes) {
   // One allocation of the exact size: a search keeps hundreds of thousands
-  // of these, and a copy grown by the tag would hold twice its length.
-  const std::string tag = SourceTag(source_number, show_codes);  // short enough to need no allocation
+  // of these, and a copy grown by the tag would hold twice its length. The
+  // tag is written in place, as SourceTag spells it.
+  char tag[24];
+  size_t tag_size = 0;
+  if (show_codes) {
+    char digits[12];
+    size_t n = 0;
+    auto value = static_cast<int64_t>(source_number);
+    const bool negative = value < 0;
+    uint64_t rest = negative ? static_cast<uint64_t>(-value) : static_cast<uint64_t>(value);
+    do {
+      digits[n++] = static_cast<char>('0' + rest % 10);
+      rest /= 10;
+    } while (rest != 0);
+    tag[tag_size++] = ' ';
+    tag[tag_size++] = '[';
+    if (negative) tag[tag_size++] = '-';
+    while (n > 0) tag[tag_size++] = digits[--n];
+    tag[tag_size++] = ']';
+    tag[tag_size++] = ' ';
+  }
   std::string line;
-  line.reserve(trimmed.size() + tag.size());
+  line.reserve(trimmed.size() + tag_size);
   line.append(trimmed);
-  line.append(tag);
+  line.append(tag, tag_size);
   return line;
 }
 

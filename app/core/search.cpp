@@ -159,12 +159,17 @@ public:
   bool NeedsWords(FileKind kind) const { return matcher_.WholeRestFuzzy(kind); }
 
 private:
-  void Check(const DataFile& file, int line, FileKind kind, Block& block);
+  // at: where the sieve found a pattern in the file's bytes, or npos.
+  void Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at = PatternFinder::npos);
 
   const SearchOptions& options_;
   LineMatcher matcher_;
   std::string keyword_;
   std::string unbracketed_;  // a bracketed line without its brackets
+  // Set when a pattern the sieve finds inside a line's rest, from its
+  // second character on, makes the line a hit; the longest pattern.
+  bool sieve_decides_ = false;
+  size_t longest_pattern_ = 0;
   // Set while the block's lines are matched word by word through the
   // file's word index: that index, and the verdicts per word id.
   const WordIndex* index_ = nullptr;
@@ -179,6 +184,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
   AnyPatternFinder finder(patterns), unbracketed_finder(patterns);
   const bool sieve = can_sieve && finder.Usable();
+  sieve_decides_ = sieve && matcher_.RestHoldingAPatternHits(kind);
+  longest_pattern_ = 0;
+  for (const std::string& p : patterns) longest_pattern_ = std::max(longest_pattern_, p.size());
   index_ = nullptr;
   if (matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
     index_ = &file.Words();
@@ -216,7 +224,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
           if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) Check(file, i, kind, block);
         }
         if (found >= chunk_end) break;
-        Check(file, found, kind, block);
+        Check(file, found, kind, block, at);
         from = found + 1;
       }
     }
@@ -227,20 +235,28 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   }
 }
 
-void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& block) {
+void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at) {
   const uint8_t flags = file.Flags(line);
   if (!(flags & DataFile::kRecordLine)) return;
   if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
   keyword_.clear();
+  const std::string_view trimmed = TrimLine(file.Line(line));
+  // Where the pattern found lies wholly inside the rest from its second
+  // character (characters 14 on), the rule is met without matching again;
+  // other files match without brackets, so only a line without them.
+  const auto begin = static_cast<size_t>(trimmed.data() - file.Bytes().data());
+  const bool decided = sieve_decides_ && at != PatternFinder::npos && at >= begin + 13 &&
+                       at + longest_pattern_ <= begin + trimmed.size() &&
+                       (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket));
   // Other files match the rest without its brackets, which the index does
   // not hold.
-  if (index_ != nullptr && index_->Covers(line) &&
-      (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket))) {
+  if (decided) {
+  } else if (index_ != nullptr && index_->Covers(line) &&
+             (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket))) {
     if (!matcher_.MatchIndexedWords(*index_, line, known_, &keyword_)) return;
-  } else if (!matcher_.Match(kind, RestOf(TrimLine(file.Line(line))), &keyword_)) {
+  } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
-  const std::string_view trimmed = TrimLine(file.Line(line));
   ++block.hits;
   std::string hit = HitLine(trimmed, block.slot + 1, options_.show_source_codes);
   if (kind == FileKind::kBaptisms)

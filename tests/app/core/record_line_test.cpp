@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -205,6 +207,14 @@ TEST(HitLines, CarryTheSourceTagWhileCodesAreShown) {
   EXPECT_EQ(SourceTag(3, false), "");
   EXPECT_EQ(HitLine("1650 03 Mar A, B; C; D", 12, true), "1650 03 Mar A, B; C; D [12] ");
   EXPECT_EQ(HitLine("1650 03 Mar A, B; C; D", 12, false), "1650 03 Mar A, B; C; D");
+  // The tag written in place spells what SourceTag spells, for any number.
+  for (const int n : {0, 1, 9, 10, 99, 100, 101, 999, 1000, 65535, 123456789, INT_MAX, -1, -10, INT_MIN})
+    for (const bool shown : {true, false}) {
+      const std::string line = "1650 03 Mar John Baker, Mary Cole; Anne; Will Baker";
+      const std::string hit = HitLine(line, n, shown);
+      EXPECT_EQ(hit, line + SourceTag(n, shown)) << n;
+      EXPECT_EQ(hit.capacity(), hit.size()) << n;  // no room to spare
+    }
 }
 
 }  // namespace
