@@ -50,18 +50,6 @@ const TExpToken* LeafColumn(const TExpToken* operand, bool& upper) {
   return nullptr;
 }
 
-// Constant-first comparisons become column-first ones.
-void NormalizeFilter(TExpToken* node) {
-  if (!node) return;
-  if (node->NodeClass == enBINARY && IsComparison(node->Operator & 0x7F) && !ContainsFields(node->Left) &&
-      ContainsFields(node->Right)) {
-    std::swap(node->Left, node->Right);
-    node->Operator = static_cast<std::uint8_t>((node->Operator & 0x80) | Mirror(node->Operator & 0x7F));
-  }
-  NormalizeFilter(node->Left);
-  if (node->NodeClass != enCONST) NormalizeFilter(node->Right);
-  NormalizeFilter(node->Third);
-}
 
 // A pool bitmap given back when the scope ends.
 class PoolBitmap {
@@ -216,6 +204,18 @@ private:
 };
 
 }  // namespace
+
+void NormalizeFilter(TExpToken* node) {
+  if (!node) return;
+  if (node->NodeClass == enBINARY && IsComparison(node->Operator & 0x7F) && !ContainsFields(node->Left) &&
+      ContainsFields(node->Right)) {
+    std::swap(node->Left, node->Right);
+    node->Operator = static_cast<std::uint8_t>((node->Operator & 0x80) | Mirror(node->Operator & 0x7F));
+  }
+  NormalizeFilter(node->Left);
+  if (node->NodeClass != enCONST) NormalizeFilter(node->Right);
+  NormalizeFilter(node->Third);
+}
 
 // ---- TFilter -------------------------------------------------------------------
 

@@ -98,6 +98,10 @@ struct TFilterRange {
 // Gives a column node its field's type, sub type, size and scale.
 void TypeColumnNode(TExpToken* node, const TFieldDefinition& field);
 
+// Turns comparisons with the constant first into column-first ones (the
+// operator mirrored), so that an index can answer them.
+void NormalizeFilter(TExpToken* node);
+
 class TFilterSet;
 
 class TFilter {

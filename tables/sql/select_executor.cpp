@@ -19,6 +19,7 @@
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/statement.h"
+#include "tables/sql/where_filters.h"
 
 namespace korvex {
 
@@ -29,17 +30,6 @@ constexpr const char* kWhereContext = "WHERE or JOIN clause";
 
 [[noreturn]] void Fail(const std::string& message) { RaiseError(err::kSqlError, {}, {}, {}, message); }
 
-// Conjuncts of an AND tree, left to right.
-void SplitAnd(TExpToken* node, std::vector<TExpToken*>& out) {
-  if (!node) return;
-  if (node->NodeClass == enBINARY && node->Operator == eoAND) {
-    SplitAnd(node->Left, out);
-    SplitAnd(node->Right, out);
-    return;
-  }
-  out.push_back(node);
-}
-
 // Whether two trees are the same expression (names without regard to case).
 bool SameTree(const TExpToken* a, const TExpToken* b) {
   if (!a || !b) return a == b;
@@ -49,10 +39,16 @@ bool SameTree(const TExpToken* a, const TExpToken* b) {
 
 // The highest source level a bound tree reads (-1: none).
 int LastLevel(const TExpToken* node) {
-  if (!node) return -1;
-  int level = -1;
-  if (node->NodeClass == enFIELD && node->SourceTable) level = node->SourceTable->JoinOrder - 1;
-  return std::max({level, LastLevel(node->Left), LastLevel(node->Right), LastLevel(node->Third)});
+  int first, last;
+  SourceLevels(node, first, last);
+  return last;
+}
+
+// Whether a bound tree reads columns of exactly one table.
+bool OneTable(const TExpToken* node) {
+  int first, last;
+  SourceLevels(node, first, last);
+  return first >= 0 && first == last;
 }
 
 std::string AggregatePrefix(std::uint8_t calculation) {
@@ -102,9 +98,20 @@ struct TSelectExecutor::Source {
   std::uint32_t row_count = 0;
   const std::uint8_t* current = nullptr;  // nullptr: the blank row of an outer join
   std::uint8_t join_type = jtNone;        // how this table joins those before it
-  TExpToken* on_condition = nullptr;      // its ON condition (part of WHERE)
-  std::vector<TExpToken*> outer_conditions;  // ON conditions of an outer join on this target
-  std::vector<TExpToken*> conditions;        // other conditions whose last table is this one
+  // Conditions that read this table only: ON conditions of an outer join
+  // on this target (they decide which rows can match), and WHERE
+  // conditions. Each execution makes the cursor's filter of them
+  // (`filters`); what the filter leaves is tested on each record as it is
+  // read (`scan`).
+  std::vector<TExpToken*> on_own;
+  std::vector<TExpToken*> where_own;
+  TWhereFilters filters;
+  std::vector<TExpToken*> scan;
+  // The WHERE conditions of this outer-join target are false on its blank
+  // row (this execution): they filter the target, and no blank row is made.
+  bool blank_row_fails = false;
+  std::vector<TExpToken*> outer_conditions;  // ON conditions of an outer join on this target, over several tables
+  std::vector<TExpToken*> conditions;        // other conditions whose last table is this one (this execution)
   // An equality between a column of this table and an expression over the
   // tables before it: the rows are looked up by the expression's value
   // instead of read one by one. Two blanks are equal, so blank rows are kept
@@ -158,6 +165,7 @@ TSelectExecutor::~TSelectExecutor() {
   }
   for (auto& source : sources_) {
     try {
+      source->filters.Clear();
       if (source->cursor) source->cursor->CloseCursor();
     } catch (...) {
     }
@@ -172,7 +180,6 @@ void TSelectExecutor::Prepare() {
   BindResultFields();
   if (!query_.HasGroupBy && query_.HavingGiven) Fail("A GROUP BY clause must exist in order to use the HAVING clause");
   SplitConditions();
-  ChooseLookups();
   BindOrderAndGroup();
   BindHaving();
   CreateResultTable();
@@ -397,10 +404,11 @@ void TSelectExecutor::BindResultFields() {
 
 void TSelectExecutor::SplitConditions() {
   std::vector<TExpToken*> conjuncts;
-  SplitAnd(query_.WhereExpression, conjuncts);
+  SplitConjuncts(query_.WhereExpression, conjuncts);
   for (TExpToken* c : conjuncts) BindTree(c, kWhereContext, true);
   // The ON conditions of outer joins decide which inner rows match; they
-  // never drop an outer row.
+  // never drop an outer row. Those that read the target only filter the
+  // target.
   std::vector<TExpToken*> on_conditions;
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     Source& s = *sources_[i];
@@ -409,16 +417,22 @@ void TSelectExecutor::SplitConditions() {
     if (table->OuterJoinOverSeveral || i == 0)
       Fail("Right outer joins whose inner side holds more than one table are not supported");
     s.join_type = jtLeftOuter;
-    SplitAnd(table->OuterJoinCondition, s.outer_conditions);
-    on_conditions.insert(on_conditions.end(), s.outer_conditions.begin(), s.outer_conditions.end());
+    std::vector<TExpToken*> on;
+    SplitConjuncts(table->OuterJoinCondition, on);
+    on_conditions.insert(on_conditions.end(), on.begin(), on.end());
+    for (TExpToken* c : on) (OneTable(c) && LastLevel(c) == static_cast<int>(i) ? s.on_own : s.outer_conditions).push_back(c);
   }
+  // WHERE conditions: of no table, of one table, of several.
   for (TExpToken* c : conjuncts) {
     if (std::find(on_conditions.begin(), on_conditions.end(), c) != on_conditions.end()) continue;
-    const int level = LastLevel(c);
-    if (level < 0)
+    int first, last;
+    SourceLevels(c, first, last);
+    if (last < 0)
       constant_conditions_.push_back(c);
+    else if (first == last)
+      sources_[static_cast<std::size_t>(last)]->where_own.push_back(c);
     else
-      sources_[static_cast<std::size_t>(level)]->conditions.push_back(c);
+      joined_conditions_.push_back(c);
   }
   for (auto& s : sources_)
     for (TExpToken* c : s->outer_conditions)
@@ -428,6 +442,9 @@ void TSelectExecutor::SplitConditions() {
 }
 
 void TSelectExecutor::ChooseLookups() {
+  for (auto& source : sources_) {
+    source->hash_column = source->hash_probe = source->hash_condition = nullptr;
+  }
   for (std::size_t level = 1; level < sources_.size(); ++level) {
     Source& s = *sources_[level];
     for (const auto* list : {&s.outer_conditions, &s.conditions}) {
@@ -774,9 +791,10 @@ TDataCursor* TSelectExecutor::Execute() {
   if (query_.WithLocks)
     for (; locked < sources_.size(); ++locked) sources_[locked]->cursor->UserReadLockTable();
   aborted_ = false;
-  if (!empty && CountsOnly()) {
-    // COUNT(*) alone over one table without conditions: the table's record
-    // count, no record read.
+  if (!empty) FilterSources(CountsOnly());
+  if (!empty && CountsOnly() && sources_[0]->scan.empty()) {
+    // COUNT(*) alone over one table: the record count of its filtered
+    // cursor, no record read.
     const std::uint32_t count = sources_[0]->cursor->GetRecordCount();
     auto g = std::make_unique<Group>();
     g->record.assign(result_record_.size(), 0);
@@ -786,6 +804,8 @@ TDataCursor* TSelectExecutor::Execute() {
     groups_.push_back(std::move(g));
     ReportProgress(count, count);
   } else if (!empty) {
+    PlaceConditions();
+    ChooseLookups();
     for (auto& source : sources_) {
       TDataCursor& cursor = *source->cursor;
       source->rows.clear();
@@ -797,11 +817,17 @@ TDataCursor* TSelectExecutor::Execute() {
       cursor.ReadLockTable();
       cursor.SetToBegin();
       std::vector<std::uint8_t> buffer(source->record_size);
+      source->current = buffer.data();
       while (cursor.GetNextRecord(buffer.data()) == 0) {
+        ++rows_read_;
+        bool passes = true;
+        for (TExpToken* c : source->scan)
+          if (!(passes = EvaluateCondition(c))) break;
+        if (!passes) continue;
         source->rows.insert(source->rows.end(), buffer.begin(), buffer.end());
         ++source->row_count;
-        ++rows_read_;
       }
+      source->current = nullptr;
       source->hash.clear();
       source->blank_rows.clear();
       if (source->hash_column) {
@@ -876,7 +902,7 @@ void TSelectExecutor::Walk(std::size_t level) {
     if (!passes(s.conditions)) continue;
     Walk(level + 1);
   }
-  if (!matched && s.join_type != jtNone) {
+  if (!matched && s.join_type != jtNone && !s.blank_row_fails) {
     implied = nullptr;
     s.current = nullptr;
     if (passes(s.conditions)) Walk(level + 1);
@@ -886,7 +912,37 @@ void TSelectExecutor::Walk(std::size_t level) {
 
 bool TSelectExecutor::CountsOnly() const {
   return sources_.size() == 1 && outputs_.size() == 1 && outputs_[0].count_star && !query_.HasGroupBy &&
-         !query_.HavingExpression && sources_[0]->conditions.empty() && sources_[0]->outer_conditions.empty();
+         !query_.HavingExpression;
+}
+
+void TSelectExecutor::FilterSources(bool everything) {
+  for (auto& source : sources_) {
+    Source& s = *source;
+    std::vector<TExpToken*> own = s.on_own;
+    s.blank_row_fails = false;
+    if (s.join_type == jtNone) {
+      own.insert(own.end(), s.where_own.begin(), s.where_own.end());
+    } else if (!s.where_own.empty()) {
+      // The WHERE conditions of an outer-join target may filter it only
+      // when they also drop its blank row: a target row that fails them
+      // must not leave an outer row without a match that then passes.
+      s.current = nullptr;
+      for (TExpToken* c : s.where_own)
+        if (!EvaluateCondition(c)) s.blank_row_fails = true;
+      if (s.blank_row_fails) own.insert(own.end(), s.where_own.begin(), s.where_own.end());
+    }
+    s.filters.Build(*s.cursor, own, locale_,
+                    everything ? TWhereFilters::TPass::Everything : TWhereFilters::TPass::Indexed);
+    s.scan = s.filters.Left();
+  }
+}
+
+void TSelectExecutor::PlaceConditions() {
+  for (auto& source : sources_) {
+    source->conditions.clear();
+    if (source->join_type != jtNone && !source->blank_row_fails) source->conditions = source->where_own;
+  }
+  for (TExpToken* c : joined_conditions_) sources_[static_cast<std::size_t>(LastLevel(c))]->conditions.push_back(c);
 }
 
 void TSelectExecutor::ReportProgress(std::uint32_t rows, std::uint32_t of) {

@@ -81,6 +81,11 @@ private:
   void BindOrderAndGroup();
   void BindHaving();
   void SplitConditions();
+  // Each execution: the filters of every source (every condition the
+  // engine can take when `everything`, else those an index answers), the
+  // conditions over several tables placed at their last table, the lookups.
+  void FilterSources(bool everything);
+  void PlaceConditions();
   void ChooseLookups();
   void CreateResultTable();
   void Walk(std::size_t level);
@@ -103,7 +108,7 @@ private:
   std::vector<std::unique_ptr<Source>> sources_;
   std::vector<Output> outputs_;
   std::vector<TExpToken*> constant_conditions_;  // not owned: parts of WHERE
-  std::vector<TExpToken*> row_conditions_;       // inner conditions tested per combination
+  std::vector<TExpToken*> joined_conditions_;    // WHERE conditions over several tables
   bool aggregates_ = false;
   std::vector<int> group_outputs_;  // outputs that form the group key (0-based)
   std::vector<std::pair<int, bool>> order_outputs_;  // output, descending

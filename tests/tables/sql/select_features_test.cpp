@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "support/temp_dir.h"
 #include "tables/engine/data_cursor.h"
@@ -134,6 +135,94 @@ TEST_F(SelectFeaturesTest, AverageKeepsItsCountHiddenAndRefusalsNameTheirCause) 
   }
 }
 
+// The WHERE conditions of one table filter its cursor. COUNT(*) over one
+// table is the filtered cursor's record count: no row is read, and where
+// indexes answer every condition the table's records are not read at all.
+// Each execution filters with the parameter values it is given. Counts and
+// rows are checked against a model of Numbers(400).
+TEST_F(SelectFeaturesTest, CountsComeFromTheFilteredCursor) {
+  TSchema schema = Numbers(400);
+  schema.tables[0].indexes = {{{0}, false, false, false}};  // on A
+  LoadTables(dir_, schema, true);
+  auto blank = [](int i) { return i % 4 == 0; };
+  auto name = [](int i) { return std::string(i % 3 == 0 ? "Abel" : i % 3 == 1 ? "Hall" : "Zorn"); };
+  struct Case {
+    const char* where;
+    bool indexed;  // every condition answered by the index on A
+    std::function<bool(int)> model;
+  };
+  const Case cases[] = {
+      {"A < 50", true, [&](int i) { return !blank(i) && i < 50; }},
+      {"300 > A AND A >= 290", true, [&](int i) { return !blank(i) && i >= 290 && i < 300; }},
+      {"A BETWEEN 10 AND 20", true, [&](int i) { return !blank(i) && i >= 10 && i <= 20; }},
+      {"A IN (3, 4, 5, 399, 1000)", true, [&](int i) { return !blank(i) && (i == 3 || i == 5 || i == 399); }},
+      {"A < 20 OR A > 390", true, [&](int i) { return !blank(i) && (i < 20 || i > 390); }},
+      {"NOT (A < 200)", true, [&](int i) { return blank(i) || i >= 200; }},
+      {"A IS NULL", true, blank},
+      {"A < 0", true, [](int) { return false; }},
+      {"S = 'Hall'", false, [&](int i) { return name(i) == "Hall"; }},
+      {"A < 100 AND S <> 'Zorn'", false, [&](int i) { return !blank(i) && i < 100 && name(i) != "Zorn"; }},
+      {"UPPER(S) = 'ABEL' OR A = 7", false, [&](int i) { return name(i) == "Abel" || i == 7; }},
+      {"A IN (SELECT A FROM T WHERE A < 9)", false, [&](int i) { return !blank(i) && i < 9; }},
+      {"1 = 0", true, [](int) { return false; }},
+  };
+  TDataCursor probe(dir_);
+  probe.SetTableName("T");
+  probe.OpenCursor();
+  auto record_reads = [&] {
+    return probe.Table()->GetDataRecordCacheHits() + probe.Table()->GetDataRecordCacheMisses() +
+           probe.Table()->GetDataRecordReads();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    int expected = 0;
+    for (int i = 1; i <= 400; ++i) expected += c.model(i) ? 1 : 0;
+    const auto before = record_reads();
+    TQueryStatement statement(dir_);
+    std::int32_t position = 0;
+    statement.PrepareStatement(std::string("SELECT COUNT(*) FROM T WHERE ") + c.where, position);
+    TDataCursor* result = nullptr;
+    statement.ExecuteStatement(result);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(FirstRow(*result), std::vector<std::string>{"Count Of A=" + std::to_string(expected)});
+    if (c.indexed) EXPECT_EQ(record_reads(), before);
+    // The same conditions choosing rows.
+    TQueryStatement rows(dir_);
+    position = 0;
+    rows.PrepareStatement(std::string("SELECT A, S FROM T WHERE ") + c.where, position);
+    rows.ExecuteStatement(result);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->GetRecordCount(), static_cast<std::uint32_t>(expected));
+  }
+  // A condition over every record reads them.
+  const auto before = record_reads();
+  EXPECT_EQ(ExecuteError(dir_, "SELECT A FROM T WHERE S = 'Zorn'"), "");
+  EXPECT_GT(record_reads(), before);
+
+  // A parameter: each execution filters with the value it is given, through
+  // the index.
+  TQueryStatement statement(dir_);
+  std::int32_t position = 0;
+  statement.PrepareStatement("SELECT COUNT(*) FROM T WHERE A = ?", position);
+  TFieldDefinition parameter;
+  parameter.DataType = dtInteger;
+  parameter.UpdatePhysicalSize();
+  parameter.Offset = 0;
+  for (const std::int32_t value : {10, 100, 0, 399, 10}) {
+    SCOPED_TRACE(value);
+    std::uint8_t record[8] = {1};
+    std::memcpy(record + 1, &value, 4);
+    statement.SetStatementParameters(1, &parameter, record);
+    const auto reads = record_reads();
+    TDataCursor* result = nullptr;
+    statement.ExecuteStatement(result);
+    ASSERT_NE(result, nullptr);
+    const int expected = value >= 1 && value <= 400 && !blank(value) ? 1 : 0;
+    EXPECT_EQ(FirstRow(*result), std::vector<std::string>{"Count Of A=" + std::to_string(expected)});
+    EXPECT_EQ(record_reads(), reads);
+  }
+}
+
 // Progress hears of every row of the first table and may stop the walk;
 // WITH LOCKS keeps writers out while the result is filled, and only then.
 TEST_F(SelectFeaturesTest, ProgressStopsTheWalkAndWithLocksKeepsWritersOut) {
@@ -176,9 +265,10 @@ TEST_F(SelectFeaturesTest, ProgressStopsTheWalkAndWithLocksKeepsWritersOut) {
   const Case cases[] = {
       {"SELECT A FROM T", -1, 40, 40, 0},
       {"SELECT A FROM T", 10, 10, 10, 0},
-      {"SELECT COUNT(*) FROM T WHERE A > 0", 25, 25, 1, 0},
-      // COUNT(*) alone reads no record: one call with the table's count.
+      {"SELECT COUNT(A) FROM T", 25, 25, 1, 0},
+      // COUNT(*) alone reads no record: one call with the (filtered) count.
       {"SELECT COUNT(*) FROM T", -1, 1, 1, 0},
+      {"SELECT COUNT(*) FROM T WHERE S <> 'x'", -1, 1, 1, 0},
       {"SELECT A FROM T WITH LOCKS", -1, 40, 40, 1},
       {"SELECT S, COUNT(*) FROM T GROUP BY S ORDER BY 2 WITH LOCKS", -1, 40, 3, 1},
   };

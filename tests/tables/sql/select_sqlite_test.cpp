@@ -34,6 +34,7 @@ struct Col {
   std::uint8_t type;
   std::uint8_t size;
   bool nulls;
+  bool indexed = false;  // a secondary index of its own
 };
 
 struct Table {
@@ -118,6 +119,10 @@ protected:
         {"B", {{"Aid", dtInteger, 0, true}, {"V", dtInteger, 0, true}, {"T", dtString, 6, true}}, {}},
         {"C", {{"K", dtSmallInt, 0, true}, {"S", dtString, 8, true}}, {}},
     };
+    // Indexes answer conditions on A.G and on B.V, the target of the outer
+    // joins, before any row is read.
+    tables[0].cols[1].indexed = true;
+    tables[1].cols[1].indexed = true;
     const int counts[] = {40, 60, 6};
     for (int t = 0; t < 3; ++t) {
       for (int r = 0; r < counts[t]; ++r) {
@@ -158,10 +163,20 @@ protected:
         f.Size = c.size;
         fields.push_back(f);
       }
+      TTableCreation creation;
+      creation.Indexes.resize(1);
+      for (std::size_t i = 0; i < t.cols.size(); ++i) {
+        if (!t.cols[i].indexed) continue;
+        TIndexDefinition index;
+        index.Name = "By" + t.cols[i].name;
+        index.Fields[index.FieldCount++] = static_cast<std::uint16_t>(i + 1);
+        creation.Indexes.push_back(index);
+      }
+      creation.IndexCount = static_cast<std::uint8_t>(creation.Indexes.size() - 1);
       TDataCursor cursor(dir);
       cursor.SetTableName(t.name);
       cursor.SetExclusive(true);
-      cursor.CreateTable(TTableCreation{}, fields);
+      cursor.CreateTable(creation, fields);
       cursor.OpenCursor();
       std::vector<std::uint8_t> record(cursor.GetRecordSize());
       for (const auto& row : t.rows) {
@@ -285,6 +300,25 @@ const Case kCases[] = {
      "SELECT A.Id, B.T FROM A LEFT JOIN B ON A.Id = B.Aid AND A.G = 1", false},
     {"SELECT C.K, A.Id FROM A RIGHT JOIN C ON A.G = C.K",
      "SELECT C.K, A.Id FROM C LEFT JOIN A ON A.G IS C.K", false},
+    // WHERE conditions on an outer-join target filter it only when they
+    // also drop its blank row; ON conditions on the target never drop an
+    // outer row.
+    {"SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid WHERE B.V IS NULL",
+     "SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid WHERE B.V IS NULL", false},
+    {"SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid WHERE B.V <> 20",
+     "SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid WHERE B.V IS NOT 20", false},
+    {"SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid AND B.V < 30 WHERE B.V > 10 OR B.V IS NULL",
+     "SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid AND B.V < 30 WHERE COALESCE(B.V > 10, 0) OR B.V IS NULL",
+     false},
+    {"SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid AND B.V BETWEEN 5 AND 25 WHERE B.V < 20 AND A.G > 0",
+     "SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid AND B.V BETWEEN 5 AND 25 WHERE B.V < 20 AND A.G > 0",
+     false},
+    {"SELECT A.Id, B.V FROM B RIGHT JOIN A ON A.Id = B.Aid WHERE NOT (B.V < 10) AND A.G IN (0, 1)",
+     "SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid WHERE NOT COALESCE(B.V < 10, 0) AND (A.G IS 0 OR A.G IS 1)",
+     false},
+    {"SELECT COUNT(*) FROM B WHERE V > 10 AND V <= 30", "SELECT COUNT(*) FROM B WHERE V > 10 AND V <= 30", false},
+    {"SELECT COUNT(*) FROM B WHERE NOT (V > 10) OR T = 'Hall'",
+     "SELECT COUNT(*) FROM B WHERE NOT COALESCE(V > 10, 0) OR T IS 'Hall'", false},
     {"SELECT A.Id, B.V, C.S FROM A LEFT JOIN B ON A.Id = B.Aid LEFT JOIN C ON C.K = B.V",
      "SELECT A.Id, B.V, C.S FROM A LEFT JOIN B ON A.Id = B.Aid LEFT JOIN C ON C.K IS B.V", false},
     // Conditions naming no table.

@@ -8,13 +8,32 @@
 #include <cstdint>
 #include <string>
 
+#include "tables/lib/records_bitmap.h"
+#include "tables/lib/support.h"
 #include "tables/sql/statement.h"
 #include "tests/tables/lib/expr_test_support.h"
 
 namespace korvex::testing {
 
-// No expression node and no counted byte may be left behind.
-class SqlTest : public ExprTest {};
+// No expression node and no counted byte may be left behind. The spare
+// bitmaps that filters give back to their pool are kept for reuse, not left
+// behind: the pool is emptied before both counts.
+class SqlTest : public ExprTest {
+protected:
+  void SetUp() override {
+    FreeSpareBitmaps();
+    ExprTest::SetUp();
+  }
+  void TearDown() override {
+    FreeSpareBitmaps();
+    ExprTest::TearDown();
+  }
+
+private:
+  static void FreeSpareBitmaps() {
+    if (SupportFunctionsInitialized()) FreeAllRecordsBitmaps();
+  }
+};
 
 // The dump of the statement that `text` holds (a failure shows as the
 // exception's message, prefixed "error: ").
