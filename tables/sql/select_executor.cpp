@@ -447,7 +447,10 @@ void TSelectExecutor::ChooseLookups() {
   }
   for (std::size_t level = 1; level < sources_.size(); ++level) {
     Source& s = *sources_[level];
+    // An outer-join target's rows are looked up by its ON conditions only:
+    // a WHERE condition must not decide whether an outer row has a match.
     for (const auto* list : {&s.outer_conditions, &s.conditions}) {
+      if (list == &s.conditions && s.join_type != jtNone) continue;
       for (const TExpToken* c : *list) {
         if (s.hash_column || c->NodeClass != enBINARY || c->Operator != eoEQ) continue;
         for (auto [column, other] : {std::pair{c->Left, c->Right}, std::pair{c->Right, c->Left}}) {

@@ -316,6 +316,8 @@ const Case kCases[] = {
     {"SELECT A.Id, B.V FROM B RIGHT JOIN A ON A.Id = B.Aid WHERE NOT (B.V < 10) AND A.G IN (0, 1)",
      "SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id = B.Aid WHERE NOT COALESCE(B.V < 10, 0) AND (A.G IS 0 OR A.G IS 1)",
      false},
+    {"SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id < B.Aid WHERE B.V = A.G",
+     "SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id < B.Aid WHERE B.V IS A.G", false},
     {"SELECT COUNT(*) FROM B WHERE V > 10 AND V <= 30", "SELECT COUNT(*) FROM B WHERE V > 10 AND V <= 30", false},
     {"SELECT COUNT(*) FROM B WHERE NOT (V > 10) OR T = 'Hall'",
      "SELECT COUNT(*) FROM B WHERE NOT COALESCE(V > 10, 0) OR T IS 'Hall'", false},
