@@ -92,6 +92,7 @@ std::int64_t HashKey(const TExpToken* value) {
 
 struct TSelectExecutor::Source {
   TSourceTable* table = nullptr;
+  std::size_t planned = 0;  // its place in the order of preparation
   std::unique_ptr<TDataCursor> cursor;
   std::uint32_t record_size = 0;
   std::vector<std::uint8_t> rows;  // every record, read once per execution
@@ -206,6 +207,7 @@ void TSelectExecutor::OpenSources() {
     source->cursor->SetIndexPos(kPhysicalOrder);
     source->record_size = source->cursor->GetRecordSize();
     table->Cursor = source->cursor.get();
+    source->planned = sources_.size();
     sources_.push_back(std::move(source));
   }
   if (!sources_.empty()) {
@@ -807,6 +809,7 @@ TDataCursor* TSelectExecutor::Execute() {
     groups_.push_back(std::move(g));
     ReportProgress(count, count);
   } else if (!empty) {
+    OrderSources();
     PlaceConditions();
     ChooseLookups();
     for (auto& source : sources_) {
@@ -938,6 +941,96 @@ void TSelectExecutor::FilterSources(bool everything) {
                     everything ? TWhereFilters::TPass::Everything : TWhereFilters::TPass::Indexed);
     s.scan = s.filters.Left();
   }
+}
+
+namespace {
+
+// Marks the source levels a bound tree reads.
+void MarkLevels(const TExpToken* node, std::vector<bool>& reads) {
+  if (!node) return;
+  if (node->NodeClass == enFIELD && node->SourceTable) reads[static_cast<std::size_t>(node->SourceTable->JoinOrder - 1)] = true;
+  MarkLevels(node->Left, reads);
+  MarkLevels(node->Right, reads);
+  MarkLevels(node->Third, reads);
+}
+
+}  // namespace
+
+void TSelectExecutor::OrderSources() {
+  std::sort(sources_.begin(), sources_.end(), [](const auto& a, const auto& b) { return a->planned < b->planned; });
+  auto renumber = [&] {
+    for (std::size_t i = 0; i < sources_.size(); ++i) sources_[i]->table->JoinOrder = static_cast<std::uint16_t>(i + 1);
+  };
+  renumber();
+  const std::size_t n = sources_.size();
+  if (query_.NoJoinOptimize || n < 2) return;
+  // Which tables a condition joins, and the tables an outer join's ON
+  // condition reads besides its target (they must come before it).
+  std::vector<std::vector<bool>> linked(n, std::vector<bool>(n, false));
+  std::vector<std::vector<bool>> needs(n, std::vector<bool>(n, false));
+  auto link = [&](const TExpToken* c) {
+    std::vector<bool> reads(n, false);
+    MarkLevels(c, reads);
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j < n; ++j) linked[i][j] = linked[i][j] || (i != j && reads[i] && reads[j]);
+    return reads;
+  };
+  for (const TExpToken* c : joined_conditions_) link(c);
+  for (std::size_t i = 0; i < n; ++i)
+    for (const TExpToken* c : sources_[i]->outer_conditions) {
+      needs[i] = link(c);
+      needs[i][i] = false;
+    }
+  // The driving table: the inner-joined table with the fewest records under
+  // its filters (ties keep the first), when it has clearly fewer than the
+  // first table. An outer join's target never drives, nor does a table
+  // joined to such targets only. Every table is read once and looked up by
+  // hash, so a flip only trades which table is hashed, and hashing a row
+  // costs more than probing with one: the flip is kept for a driving table
+  // its filters leave with under an eighth of the first table's records.
+  std::size_t chosen = 0;
+  const std::uint32_t first = sources_[0]->cursor->GetRecordCount();
+  std::uint32_t fewest = first;
+  for (std::size_t i = 1; i < n; ++i) {
+    if (sources_[i]->join_type != jtNone) continue;
+    bool inner = false;
+    for (std::size_t j = 0; j < n; ++j) inner = inner || (linked[i][j] && sources_[j]->join_type == jtNone);
+    if (!inner) continue;
+    const std::uint32_t count = sources_[i]->cursor->GetRecordCount();
+    if (count < fewest) {
+      fewest = count;
+      chosen = i;
+    }
+  }
+  if (chosen == 0 || std::uint64_t{fewest} * 8 >= first) return;
+  // The other tables in their order, each joined to a table placed before
+  // it first when one is, and every outer join's target after the tables
+  // its ON condition reads. The answer is the same in any such order: which
+  // rows of a target match depends on its ON condition alone.
+  std::vector<bool> placed(n, false);
+  std::vector<std::size_t> order{chosen};
+  placed[chosen] = true;
+  auto placeable = [&](std::size_t i) {
+    if (placed[i]) return false;
+    for (std::size_t j = 0; j < n; ++j)
+      if (needs[i][j] && !placed[j]) return false;
+    return true;
+  };
+  while (order.size() < n) {
+    std::size_t next = n;
+    for (std::size_t i = 0; i < n && next == n; ++i)
+      if (placeable(i))
+        for (std::size_t j : order)
+          if (linked[i][j]) next = i;
+    for (std::size_t i = 0; i < n && next == n; ++i)
+      if (placeable(i)) next = i;
+    order.push_back(next);
+    placed[next] = true;
+  }
+  std::vector<std::unique_ptr<Source>> ordered;
+  for (std::size_t i : order) ordered.push_back(std::move(sources_[i]));
+  sources_ = std::move(ordered);
+  renumber();
 }
 
 void TSelectExecutor::PlaceConditions() {

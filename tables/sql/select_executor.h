@@ -3,8 +3,11 @@
 // Preparing opens a read-only cursor on every source table, binds every
 // column of the result list, WHERE and HAVING to a source field (an
 // unqualified name two tables share binds to the first in FROM order),
-// types the expressions and lays out the result table. Executing walks the
-// sources in nested loops in FROM order: an inner or comma join tests its
+// types the expressions and lays out the result table. Each execution
+// filters every source's cursor by the WHERE conditions of that table alone
+// (where_filters.h), chooses the join order (unless NOJOINOPTIMIZE, a
+// table its filters leave with few records may drive the walk) and walks
+// the sources in nested loops in that order: an inner or comma join tests its
 // conditions on each combination; a LEFT or RIGHT join adds the outer row
 // with blank target columns when no target row passes its ON conditions.
 // Each surviving combination becomes one result row, or is folded into its
@@ -85,6 +88,8 @@ private:
   // engine can take when `everything`, else those an index answers), the
   // conditions over several tables placed at their last table, the lookups.
   void FilterSources(bool everything);
+  // The join order (unless NOJOINOPTIMIZE): see OrderSources.
+  void OrderSources();
   void PlaceConditions();
   void ChooseLookups();
   void CreateResultTable();
