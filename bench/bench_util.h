@@ -31,6 +31,12 @@ inline double Best(int repeats, const std::function<void()>& body) {
   return best;
 }
 
+// The middle of the values (the upper middle of an even count).
+inline double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
 // Walks argv; a bad option prints the usage text and exits with 2.
 class OptionReader {
 public:

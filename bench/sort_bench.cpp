@@ -127,10 +127,7 @@ double SqliteSort(const std::string& db_path) {
   return seconds;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::Median;
 
 }  // namespace
 

@@ -4,13 +4,21 @@
 // family table (Surname, Forename, Year, Place; indexes on Surname and
 // Year, the same in SQLite): an index-answered filter read through, its
 // record count, and an unindexed filter read through (a full scan on both
-// sides), each against the same query in SQLite (autocommit reads).
+// sides), each against the same query in SQLite (autocommit reads). Each
+// filter figure is the median of the repeats, a repeat being the mean time
+// of one query over a batch of at least 20 ms (wall and CPU time); the two
+// sides take turns batch by batch. --filters-only skips the appends and
+// scans and --query N runs only the N-th filter query (for profiling the
+// filters, with many repeats).
 //
-//   table_bench [--records N] [--appends N] [--family N] [--repeats N]   (5 repeats)
+//   table_bench [--records N] [--appends N] [--family N] [--repeats N] [--filters-only] [--query 1-3]
+//   (5 repeats)
 #include <sqlite3.h>
 
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -272,30 +280,104 @@ double CursorFilter(TDataCursor& c, const std::string& text, bool count_only) {
   return result;
 }
 
-double SqliteFilter(sqlite3* db, const std::string& where, bool count_only) {
-  sqlite3_stmt* select = nullptr;
-  const std::string sql = count_only ? "select count(*) from family where " + where
-                                     : "select forename, year from family where " + where;
-  Check(sqlite3_prepare_v2(db, sql.c_str(), -1, &select, nullptr), db);
+// The same query in SQLite: prepared anew (text with its constants), or
+// prepared once with parameters and run again with them bound.
+double SqliteRun(sqlite3_stmt* select, bool count_only) {
   double result = 0;
   while (sqlite3_step(select) == SQLITE_ROW) {
     if (count_only) result = sqlite3_column_int(select, 0);
     else result += sqlite3_column_int(select, 1) + sqlite3_column_text(select, 0)[0];
   }
+  return result;
+}
+
+std::string SqliteSelect(const std::string& where, bool count_only) {
+  return (count_only ? "select count(*) from family where " : "select forename, year from family where ") + where;
+}
+
+double SqliteFilter(sqlite3* db, const std::string& where, bool count_only) {
+  sqlite3_stmt* select = nullptr;
+  Check(sqlite3_prepare_v2(db, SqliteSelect(where, count_only).c_str(), -1, &select, nullptr), db);
+  const double result = SqliteRun(select, count_only);
   sqlite3_finalize(select);
   return result;
+}
+
+// A statement with parameters, prepared once; Run binds texts and whole
+// numbers in order.
+class SqliteBound {
+public:
+  SqliteBound(sqlite3* db, const std::string& where, bool count_only) : count_only_(count_only) {
+    Check(sqlite3_prepare_v2(db, SqliteSelect(where, count_only).c_str(), -1, &select_, nullptr), db);
+  }
+  ~SqliteBound() { sqlite3_finalize(select_); }
+  SqliteBound(const SqliteBound&) = delete;
+  SqliteBound& operator=(const SqliteBound&) = delete;
+
+  double Run(const std::vector<std::string>& values) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const std::string& v = values[i];
+      const bool number = !v.empty() && v.find_first_not_of("0123456789") == std::string::npos;
+      if (number) sqlite3_bind_int(select_, static_cast<int>(i + 1), std::stoi(v));
+      else sqlite3_bind_text(select_, static_cast<int>(i + 1), v.c_str(), -1, SQLITE_TRANSIENT);
+    }
+    const double result = SqliteRun(select_, count_only_);
+    sqlite3_reset(select_);
+    return result;
+  }
+
+private:
+  sqlite3_stmt* select_ = nullptr;
+  bool count_only_;
+};
+
+// This thread's CPU time in seconds.
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// One batch of a query: run until 20 ms have passed (3 runs at least);
+// the mean wall and CPU time of one run.
+struct Batch {
+  double wall = 0, cpu = 0;
+};
+Batch TimeBatch(const std::function<void()>& query) {
+  const auto start = bench::Clock::now();
+  const double cpu = CpuSeconds();
+  int runs = 0;
+  double wall = 0;
+  do {
+    query();
+    ++runs;
+    wall = bench::Seconds(bench::Clock::now() - start);
+  } while (runs < 3 || wall < 0.02);
+  return {wall / runs, (CpuSeconds() - cpu) / runs};
+}
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::int64_t records = 200000, appends = 100000, family = 100000, repeats = 5;
-  bench::OptionReader options(argc, argv, "table_bench", "[--records N] [--appends N] [--family N] [--repeats N]");
+  bool filters_only = false;
+  std::int64_t only_query = 0;
+  bench::OptionReader options(argc, argv, "table_bench",
+                              "[--records N] [--appends N] [--family N] [--repeats N] [--filters-only] [--query 1-3]");
   for (std::string option; options.Next(option);) {
     if (option == "--records") records = options.Number();
     else if (option == "--appends") appends = options.Number();
     else if (option == "--family") family = std::max<std::int64_t>(100, options.Number());
     else if (option == "--repeats") repeats = std::max<std::int64_t>(1, options.Number());
+    else if (option == "--filters-only") filters_only = true;
+    else if (option == "--query") only_query = options.Number();
     else options.Fail("unknown option " + option);
   }
   std::string pattern = (std::filesystem::temp_directory_path() / "qv-table-bench-XXXXXX").string();
@@ -303,58 +385,65 @@ int main(int argc, char** argv) {
   const std::string folder = pattern;
   const int r = static_cast<int>(repeats);
   try {
-    TKORVEXDatabase* dir = Session().OpenDatabase(folder);
-    // Each repeat runs the three in turn, so that a loaded machine weighs
-    // on them alike; each keeps its best time.
-    double cursor_append = 1e300, dataset_append = 1e300, sqlite_append = 1e300;
-    for (int i = 0; i < r; ++i) {
-      cursor_append = std::min(cursor_append, bench::Best(1, [&] { CursorAppend(dir->Handle(), appends); }));
-      dataset_append = std::min(dataset_append, bench::Best(1, [&] { DataSetAppend(folder, dir->Handle(), appends); }));
-      sqlite_append = std::min(sqlite_append, bench::Best(1, [&] { SqliteAppend(folder + "/bench.db", appends); }));
-    }
+    if (!filters_only) {
+      TKORVEXDatabase* dir = Session().OpenDatabase(folder);
+      // Each repeat runs the three in turn, so that a loaded machine weighs
+      // on them alike; each keeps its best time.
+      double cursor_append = 1e300, dataset_append = 1e300, sqlite_append = 1e300;
+      for (int i = 0; i < r; ++i) {
+        cursor_append = std::min(cursor_append, bench::Best(1, [&] { CursorAppend(dir->Handle(), appends); }));
+        dataset_append =
+            std::min(dataset_append, bench::Best(1, [&] { DataSetAppend(folder, dir->Handle(), appends); }));
+        sqlite_append =
+            std::min(sqlite_append, bench::Best(1, [&] { SqliteAppend(folder + "/bench.db", appends); }));
+      }
 
-    CursorAppend(dir->Handle(), records);
-    SqliteAppend(folder + "/bench.db", records);
-    double a = 0, b = 0, c = 0;
-    double cursor_scan = 1e300, dataset_scan = 1e300, sqlite_scan = 1e300;
-    for (int i = 0; i < r; ++i) {
-      cursor_scan = std::min(cursor_scan, bench::Best(1, [&] { a = CursorScan(dir->Handle(), "cursor"); }));
-      dataset_scan = std::min(dataset_scan, bench::Best(1, [&] { b = DataSetScan(folder, "cursor"); }));
-      sqlite_scan = std::min(sqlite_scan, bench::Best(1, [&] { c = SqliteScan(folder + "/bench.db"); }));
+      CursorAppend(dir->Handle(), records);
+      SqliteAppend(folder + "/bench.db", records);
+      double a = 0, b = 0, c = 0;
+      double cursor_scan = 1e300, dataset_scan = 1e300, sqlite_scan = 1e300;
+      for (int i = 0; i < r; ++i) {
+        cursor_scan = std::min(cursor_scan, bench::Best(1, [&] { a = CursorScan(dir->Handle(), "cursor"); }));
+        dataset_scan = std::min(dataset_scan, bench::Best(1, [&] { b = DataSetScan(folder, "cursor"); }));
+        sqlite_scan = std::min(sqlite_scan, bench::Best(1, [&] { c = SqliteScan(folder + "/bench.db"); }));
+      }
+      Session().CloseDatabase(dir);
+      if (a != b || a != c) {
+        std::fprintf(stderr, "the scans disagree: %.17g %.17g %.17g\n", a, b, c);
+        return 1;
+      }
+      std::printf("%-34s %10s %10s %8s\n", "", "seconds", "per rec", "ratio");
+      auto line = [](const char* what, double s, std::int64_t n, double base) {
+        std::printf("%-34s %10.4f %8.0f ns %8.2f\n", what, s, s / static_cast<double>(n) * 1e9, s / base);
+      };
+      line("append: engine cursor loop", cursor_append, appends, cursor_append);
+      line("append: TKORVEXDataSet", dataset_append, appends, cursor_append);
+      line("append: SQLite C API (one txn)", sqlite_append, appends, cursor_append);
+      line("scan 3 fields: engine cursor loop", cursor_scan, records, cursor_scan);
+      line("scan 3 fields: TKORVEXDataSet", dataset_scan, records, cursor_scan);
+      line("scan 3 fields: SQLite C API", sqlite_scan, records, cursor_scan);
     }
-    Session().CloseDatabase(dir);
-    if (a != b || a != c) {
-      std::fprintf(stderr, "the scans disagree: %.17g %.17g %.17g\n", a, b, c);
-      return 1;
-    }
-    std::printf("%-34s %10s %10s %8s\n", "", "seconds", "per rec", "ratio");
-    auto line = [](const char* what, double s, std::int64_t n, double base) {
-      std::printf("%-34s %10.4f %8.0f ns %8.2f\n", what, s, s / static_cast<double>(n) * 1e9, s / base);
-    };
-    line("append: engine cursor loop", cursor_append, appends, cursor_append);
-    line("append: TKORVEXDataSet", dataset_append, appends, cursor_append);
-    line("append: SQLite C API (one txn)", sqlite_append, appends, cursor_append);
-    line("scan 3 fields: engine cursor loop", cursor_scan, records, cursor_scan);
-    line("scan 3 fields: TKORVEXDataSet", dataset_scan, records, cursor_scan);
-    line("scan 3 fields: SQLite C API", sqlite_scan, records, cursor_scan);
     std::printf("SQLite %s\n", sqlite3_libversion());
 
-    // Filters: each query in turn on both sides, best of the repeats.
+    // Filters: each query in turn on both sides, medians of the repeats.
     TKORVEXDatabase* fdir = Session().OpenDatabase(folder);
     FamilyTable(fdir->Handle(), family);
     SqliteFamily(folder + "/family.db", family);
     struct Query {
       const char* what;
-      std::string ours, lite;
+      std::string ours, lite, bound;
+      std::vector<std::string> values;
       bool count;
       double limit;
     } queries[] = {
         {"filter, indexed, read through", "Surname = 'Name77' AND Year BETWEEN 1700 AND 1780",
-         "surname = 'Name77' and year between 1700 and 1780", false, 1.5},
+         "surname = 'Name77' and year between 1700 and 1780", "surname = ? and year between ? and ?",
+         {"Name77", "1700", "1780"}, false, 1.5},
         {"filter, indexed, count", "Surname = 'Name77' AND Year BETWEEN 1700 AND 1780",
-         "surname = 'Name77' and year between 1700 and 1780", true, 1.5},
+         "surname = 'Name77' and year between 1700 and 1780", "surname = ? and year between ? and ?",
+         {"Name77", "1700", "1780"}, true, 1.5},
         {"filter, unindexed, read through", "Forename = 'Mary' AND Place <> 'London'",
-         "forename = 'Mary' and place <> 'London'", false, 2.0},
+         "forename = 'Mary' and place <> 'London'", "forename = ? and place <> ?", {"Mary", "London"}, false, 2.0},
     };
     TDataCursor fc(fdir->Handle());
     fc.SetTableName("family");
@@ -362,20 +451,38 @@ int main(int argc, char** argv) {
     fc.OpenCursor();
     sqlite3* lite = nullptr;
     Check(sqlite3_open((folder + "/family.db").c_str(), &lite), lite);
-    std::printf("\nfilters on %lld family records%28s %8s %8s\n", static_cast<long long>(family), "ours", "SQLite",
-                "ratio");
+    // Ours adds the filter text each time (the cursor keeps its prepared
+    // texts); SQLite's statement with parameters is prepared once and bound
+    // each time, the ratio's base. SQLite preparing the text each time is
+    // shown beside it.
+    std::printf("\nfilters on %lld family records, medians of %d (load average %s)\n", static_cast<long long>(family),
+                r, LoadAverage().c_str());
+    std::printf("%-34s %10s %10s %10s %10s %10s %6s\n", "", "ours", "SQLite", "ours CPU", "SQLite CPU",
+                "SQL anew", "ratio");
     for (const Query& q : queries) {
-      double ours = 1e300, theirs = 1e300, a = 0, b = 0;
-      for (int i = 0; i < r * 4; ++i) {
-        ours = std::min(ours, bench::Best(1, [&] { a = CursorFilter(fc, q.ours, q.count); }));
-        theirs = std::min(theirs, bench::Best(1, [&] { b = SqliteFilter(lite, q.lite, q.count); }));
+      if (only_query != 0 && &q - queries + 1 != only_query) continue;
+      std::vector<double> ours, theirs, ours_cpu, theirs_cpu, anew;
+      double a = 0, b = 0, c = 0;
+      SqliteBound bound(lite, q.bound, q.count);
+      for (int i = 0; i < r; ++i) {
+        const Batch o = TimeBatch([&] { a = CursorFilter(fc, q.ours, q.count); });
+        const Batch t = TimeBatch([&] { b = bound.Run(q.values); });
+        const Batch n = TimeBatch([&] { c = SqliteFilter(lite, q.lite, q.count); });
+        ours.push_back(o.wall);
+        theirs.push_back(t.wall);
+        ours_cpu.push_back(o.cpu);
+        theirs_cpu.push_back(t.cpu);
+        anew.push_back(n.wall);
       }
-      if (a != b) {
-        std::fprintf(stderr, "%s: the answers disagree: %.17g %.17g\n", q.what, a, b);
+      if (a != b || a != c) {
+        std::fprintf(stderr, "%s: the answers disagree: %.17g %.17g %.17g\n", q.what, a, b, c);
         return 1;
       }
-      std::printf("%-40s %8.1f us %8.1f us %6.2f (bar %.1f)\n", q.what, ours * 1e6, theirs * 1e6, ours / theirs,
-                  q.limit);
+      const double ratio = bench::Median(ours) / bench::Median(theirs);
+      std::printf("%-34s %7.1f us %7.1f us %7.1f us %7.1f us %7.1f us %6.2f (bar %.1f; CPU ratio %.2f)\n", q.what,
+                  bench::Median(ours) * 1e6, bench::Median(theirs) * 1e6, bench::Median(ours_cpu) * 1e6,
+                  bench::Median(theirs_cpu) * 1e6, bench::Median(anew) * 1e6, ratio, q.limit,
+                  bench::Median(ours_cpu) / bench::Median(theirs_cpu));
     }
     sqlite3_close(lite);
     fc.CloseCursor();

@@ -142,10 +142,7 @@ struct Lite {
   }
 };
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::Median;
 
 struct Case {
   const char* name = "";

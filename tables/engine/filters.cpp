@@ -91,9 +91,54 @@ public:
       test->right_ = Compile(node->Right, fields);
       return test->left_ && test->right_ ? std::move(test) : nullptr;
     }
+    if (node->NodeClass == enEXTBINARY && (op == eoBETWEEN || op == eoNOTBETWEEN)) {
+      // low <= column <= high, as the evaluator tests it: both bounds
+      // compared, a NULL column failing both.
+      const TExpToken* low = node->Right;
+      if (!low) return nullptr;
+      test->kind_ = Kind::And;
+      test->left_ = Comparison(eoGE, node->Left, low, nullptr, fields);
+      test->right_ = Comparison(eoLE, node->Left, low->Right, nullptr, fields);
+      if (!test->left_ || !test->right_) return nullptr;
+      return op == eoBETWEEN ? std::move(test) : Negated(std::move(test));
+    }
+    if (node->NodeClass == enEXTBINARY && (op == eoIN || op == eoNOTIN)) {
+      // column = item for each item of the list, equal to NULL meaning blank.
+      std::unique_ptr<TFastTest> any;
+      for (const TExpToken* item = node->Right; item; item = item->Right) {
+        auto equal = Comparison(eoEQ, node->Left, item, nullptr, fields);
+        if (!equal) return nullptr;
+        if (any) {
+          auto both = std::make_unique<TFastTest>();
+          both->kind_ = Kind::Or;
+          both->left_ = std::move(any);
+          both->right_ = std::move(equal);
+          any = std::move(both);
+        } else {
+          any = std::move(equal);
+        }
+      }
+      if (!any) return nullptr;
+      return op == eoIN ? std::move(any) : Negated(std::move(any));
+    }
     if ((node->NodeClass != enBINARY && node->NodeClass != enCOMPARE) || !IsComparison(op)) return nullptr;
-    const TExpToken* column = node->Left;
-    const TExpToken* constant = node->Right;
+    return Comparison(op, node->Left, node->Right, node->NodeClass == enCOMPARE ? node : nullptr, fields);
+  }
+
+private:
+  static std::unique_ptr<TFastTest> Negated(std::unique_ptr<TFastTest> inner) {
+    auto test = std::make_unique<TFastTest>();
+    test->kind_ = Kind::Not;
+    test->left_ = std::move(inner);
+    return test;
+  }
+
+  // `column op constant`; `compare` is the comparison node of a string
+  // equality with its own length and case settings.
+  static std::unique_ptr<TFastTest> Comparison(std::uint8_t op, const TExpToken* column, const TExpToken* constant,
+                                               const TExpToken* compare,
+                                               const std::vector<TFieldDefinition>& fields) {
+    auto test = std::make_unique<TFastTest>();
     if (!column || column->NodeClass != enFIELD || !IsConstantValue(constant)) return nullptr;
     if (column->FieldNumber == 0 || column->FieldNumber > fields.size()) return nullptr;
     const TFieldDefinition& f = fields[column->FieldNumber - 1];
@@ -105,12 +150,12 @@ public:
       test->kind_ = Kind::Blank;
       return test;
     }
-    if (node->NodeClass == enCOMPARE) {
+    if (compare) {
       if (f.DataType != dtString || constant->DataType != dtString || (op != eoEQ && op != eoNE)) return nullptr;
       test->kind_ = Kind::Compare;
       test->text_ = std::string(constant->TextValue());
-      test->length_ = static_cast<std::uint16_t>(node->CompareLength & 0xFFFF);
-      test->ignore_case_ = node->CompareIgnoreCase;
+      test->length_ = static_cast<std::uint16_t>(compare->CompareLength & 0xFFFF);
+      test->ignore_case_ = compare->CompareIgnoreCase;
       return test;
     }
     switch (f.DataType) {
@@ -140,6 +185,7 @@ public:
     }
   }
 
+public:
   bool Run(const std::uint8_t* record, TLocalePair locale) const {
     switch (kind_) {
       case Kind::Not: return !left_->Run(record, locale);
@@ -289,12 +335,50 @@ TExpToken* TFilterSet::ParseAndPrepare(std::string_view text, const TFilterFlags
                                    options.NoPartialCompare);
 }
 
+namespace {
+// Kept prepared texts per set.
+constexpr std::size_t kPreparedTexts = 8;
+
+// Whether two field lists type and place their columns alike (what a
+// prepared tree depends on).
+bool SameColumns(const std::vector<TFieldDefinition>& a, const std::vector<TFieldDefinition>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TFieldDefinition& x, const TFieldDefinition& y) {
+    return x.FieldNumber == y.FieldNumber && x.DataType == y.DataType && x.SubType == y.SubType &&
+           x.PhysicalSize == y.PhysicalSize && x.PhysicalDecimals == y.PhysicalDecimals && x.Offset == y.Offset &&
+           x.Name == y.Name;
+  });
+}
+}  // namespace
+
+TExpToken* TFilterSet::PreparedCopy(std::string_view text, const TFilterFlags& options) {
+  const TLocalePair locale = source_.FilterLocale();
+  const std::vector<TFieldDefinition>& fields = source_.FilterFields();
+  if (!SameColumns(fields, prepared_fields_)) {
+    prepared_.clear();
+    prepared_fields_ = fields;
+    for (TFieldDefinition& f : prepared_fields_) f.Expression = nullptr;  // not owned here
+  }
+  auto kept = std::find_if(prepared_.begin(), prepared_.end(), [&](const PreparedText& p) {
+    return p.text == text && p.case_insensitive == options.CaseInsensitive &&
+           p.no_partial_compare == options.NoPartialCompare && p.locale == locale;
+  });
+  if (kept == prepared_.end()) {
+    ExpTokenGuard tree(ParseAndPrepare(text, options));
+    if (prepared_.size() == kPreparedTexts) prepared_.pop_back();
+    prepared_.insert(prepared_.begin(), PreparedText{std::string(text), options.CaseInsensitive,
+                                                     options.NoPartialCompare, locale, std::move(tree)});
+  } else if (kept != prepared_.begin()) {
+    std::rotate(prepared_.begin(), kept, kept + 1);
+  }
+  return CopyExpressionTokens(prepared_.front().tree.get());
+}
+
 TFilter* TFilterSet::AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,
                                TRecordFilter callback, const TFilterFlags& options) {
   if (filters_.size() >= kMaxFilters) Fail(err::kTooManyFilters);
   ExpTokenGuard prepared;
   if (!text.empty()) {
-    prepared.Reset(ParseAndPrepare(text, options));
+    prepared.Reset(PreparedCopy(text, options));
     owns_tree = true;
     callback = nullptr;
   } else if (tree) {
@@ -889,6 +973,7 @@ void TFilterSet::UpdateDeletedBitmap() {
 
 void TFilterSet::UpdateOne(TFilter& filter, std::size_t position) {
   TRecordsBitmap& bits = *filter.bitmap_;
+  live_->GetTotalBitsSet();  // counted once; copies take the count along
   bits.Assign(*live_);
   if (range_) bits.AndBits(*range_bits_);
   if (filter.Narrowing() && filter.level_ != olFull)
@@ -945,6 +1030,7 @@ void TFilterSet::UpdateFilter(TFilter* filter) {
 
 void TFilterSet::RebuildFilterBitmap() {
   if (updating_ || suspended_ || !in_force_) return;
+  live_->GetTotalBitsSet();
   combined_->Assign(*live_);
   combined_->SetNumOfBits(live_->NumOfBits());
   if (range_) combined_->AndBits(*range_bits_);

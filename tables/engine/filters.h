@@ -145,7 +145,8 @@ public:
 
   // ---- the list ----
   // Text: parsed (10051 for an empty or non-boolean text), checked against
-  // the fields and prepared. Else a tree (used as it is; owned when
+  // the fields and prepared; the set keeps its last few prepared texts, so
+  // that a text added again is copied instead of parsed again. Else a tree (used as it is; owned when
   // owns_tree), else a callback. 9482 when 64 filters exist. The new
   // filter is inactive.
   TFilter* AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,
@@ -223,6 +224,8 @@ private:
   [[noreturn]] void Fail(TEngineErrorCode code, const std::string& message = {}) const;
   TFilter* Checked(TFilter* filter) const;
   TExpToken* ParseAndPrepare(std::string_view text, const TFilterFlags& options);
+  // A copy of the prepared tree of a text, from the kept ones or new.
+  TExpToken* PreparedCopy(std::string_view text, const TFilterFlags& options);
   void SizeBitmaps();
   void UpdateRangeBitmap();
   void UpdateDeletedBitmap();
@@ -257,6 +260,16 @@ private:
   std::uint32_t count_ = 0;
   std::uint32_t restarts_ = 0;
   bool in_force_ = false, physical_ = false, updating_ = false, suspended_ = false, force_scan_ = false;
+  // The prepared texts kept (most recent first) and the fields they were
+  // prepared for.
+  struct PreparedText {
+    std::string text;
+    bool case_insensitive = false, no_partial_compare = false;
+    TLocalePair locale;
+    ExpTokenGuard tree;
+  };
+  std::vector<PreparedText> prepared_;
+  std::vector<TFieldDefinition> prepared_fields_;
   // Evaluation context: the record being tested.
   std::uint32_t record_number_ = 0;
 };

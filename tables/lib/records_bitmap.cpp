@@ -14,25 +14,94 @@ constexpr std::uint32_t kAll = 0xFFFFFFFFu;
 
 std::int32_t RoundUp32(std::int32_t n) { return n % 32 == 0 ? n : (n / 32 + 1) * 32; }
 
+// Set bits of a word (without relying on a population-count instruction
+// being there).
+inline std::int32_t Pop(std::uint32_t x) {
+  x = x - ((x >> 1) & 0x55555555u);
+  x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+  x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+  return static_cast<std::int32_t>((x * 0x01010101u) >> 24);
+}
+
+// Set bits of words [from, to): full and empty words at a glance, the
+// processor's population count where it has one.
+std::int32_t CountPlain(const std::uint32_t* words, std::int32_t from, std::int32_t to) {
+  std::int32_t total = 0;
+  for (std::int32_t i = from; i < to; ++i) {
+    const std::uint32_t w = words[i];
+    if (w == kAll) total += 32;
+    else if (w != 0) total += Pop(w);
+  }
+  return total;
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("popcnt"))) std::int32_t CountWithInstruction(const std::uint32_t* words, std::int32_t from,
+                                                                    std::int32_t to) {
+  std::int32_t total = 0;
+  for (std::int32_t i = from; i < to; ++i) total += __builtin_popcount(words[i]);
+  return total;
+}
+
+std::int32_t CountWords(const std::uint32_t* words, std::int32_t from, std::int32_t to) {
+  static const bool instruction = __builtin_cpu_supports("popcnt");
+  return instruction ? CountWithInstruction(words, from, to) : CountPlain(words, from, to);
+}
+#else
+std::int32_t CountWords(const std::uint32_t* words, std::int32_t from, std::int32_t to) {
+  return CountPlain(words, from, to);
+}
+#endif
+
 }  // namespace
 
 TRecordsBitmap::~TRecordsBitmap() { SafeFree(words_); }
 
-void TRecordsBitmap::ResizeBitmap(std::int32_t bytes) { ResizeBuffer(bytes, kBitmapStep, words_, capacity_); }
+// Every word of the buffer outside the span [low_, high_) is 0; the span
+// lies within the words that carry records.
+
+void TRecordsBitmap::Widen(std::int32_t low, std::int32_t high) {
+  if (SpanEmpty()) {
+    low_ = low;
+    high_ = high;
+    return;
+  }
+  if (low < low_) low_ = low;
+  if (high > high_) high_ = high;
+}
+
+void TRecordsBitmap::SetSpan(std::int32_t low, std::int32_t high) {
+  if (low >= high) low = high = 0;
+  low_ = low;
+  high_ = high;
+}
+
+void TRecordsBitmap::ResizeBitmap(std::int32_t bytes) {
+  total_ = -1;
+  ResizeBuffer(bytes, kBitmapStep, words_, capacity_);
+  if (capacity_ == 0) SetSpan(0, 0);
+}
 
 void TRecordsBitmap::SetNumOfBits(std::int32_t n) {
   if (n < 0) n = 0;
   if (n == num_bits_) return;
+  total_ = -1;
   std::int32_t old_bits = num_bits_;
   std::int32_t rounded = RoundUp32(n);
   if (rounded > 0) ResizeBitmap(rounded / 8);
   num_bits_ = n;
   rounded_bits_ = rounded;
   word_count_ = rounded / 32;
-  // Records that come into range start clear, whatever the words held.
-  if (n > old_bits) {
-    if (old_bits % 32 != 0) words_[old_bits / 32] &= (1u << (old_bits % 32)) - 1;
-    for (std::int32_t w = (old_bits + 31) / 32; w < word_count_; ++w) words_[w] = 0;
+  if (n < old_bits) {
+    // Words that leave the range are cleared, so that growing finds them 0.
+    if (high_ > word_count_) {
+      const std::int32_t from = low_ > word_count_ ? low_ : word_count_;
+      std::memset(words_ + from, 0, static_cast<std::size_t>(high_ - from) * 4);
+      SetSpan(low_, word_count_);
+    }
+  } else if (old_bits % 32 != 0) {
+    // Records that come into range start clear, whatever the last word held.
+    words_[old_bits / 32] &= (1u << (old_bits % 32)) - 1;
   }
 }
 
@@ -40,9 +109,10 @@ bool TRecordsBitmap::IsBitSet(std::int32_t n) const {
   return (words_[(n - 1) >> 5] >> ((n - 1) & 31)) & 1u;
 }
 
-void TRecordsBitmap::SetBit(std::int32_t n) { words_[(n - 1) >> 5] |= 1u << ((n - 1) & 31); }
-
-void TRecordsBitmap::ClearBit(std::int32_t n) { words_[(n - 1) >> 5] &= ~(1u << ((n - 1) & 31)); }
+void TRecordsBitmap::ClearBit(std::int32_t n) {
+  words_[(n - 1) >> 5] &= ~(1u << ((n - 1) & 31));
+  total_ = -1;
+}
 
 std::uint32_t TRecordsBitmap::RecordMask(std::int32_t index) const {
   std::int32_t bits = num_bits_ - index * 32;
@@ -52,22 +122,20 @@ std::uint32_t TRecordsBitmap::RecordMask(std::int32_t index) const {
 }
 
 std::int32_t TRecordsBitmap::GetTotalBitsSet() const {
-  std::int32_t total = 0;
-  for (std::int32_t i = 0; i < word_count_; ++i) {
-    std::uint32_t word = words_[i] & RecordMask(i);
-    if (word == kAll) total += 32;
-    else if (word != 0) total += std::popcount(word);
-  }
+  if (total_ >= 0) return total_;
+  std::int32_t total = CountWords(words_, low_, high_);
+  if (high_ == word_count_ && high_ > low_ && num_bits_ % 32 != 0)
+    total -= Pop(words_[high_ - 1] & ~RecordMask(high_ - 1));
+  total_ = total;
   return total;
 }
 
 std::int32_t TRecordsBitmap::GetPreviousTotalBitsSet(std::int32_t n) const {
   if (n <= 1) return 0;
   std::int32_t last = n - 1 < num_bits_ ? n - 1 : num_bits_;  // records 1..last
-  std::int32_t total = 0;
   std::int32_t full = last / 32;
-  for (std::int32_t i = 0; i < full; ++i) total += std::popcount(words_[i]);
-  if (last % 32 != 0) total += std::popcount(words_[full] & ((1u << (last % 32)) - 1));
+  std::int32_t total = CountWords(words_, low_, full < high_ ? full : high_);
+  if (last % 32 != 0) total += Pop(words_[full] & ((1u << (last % 32)) - 1));
   return total;
 }
 
@@ -77,9 +145,16 @@ bool TRecordsBitmap::GetNextBitsSet(std::int32_t& record, std::int32_t count, st
   std::int32_t r = record + 1;
   if (r > num_bits_) return false;
   std::int32_t found = 0;
-  for (std::int32_t index = (r - 1) >> 5; index < word_count_; ++index) {
-    std::int32_t first_bit = index == (r - 1) >> 5 ? (r - 1) & 31 : 0;
-    std::uint32_t word = words_[index] & RecordMask(index) & (kAll << first_bit);
+  std::int32_t index = (r - 1) >> 5;
+  std::uint32_t from = kAll << ((r - 1) & 31);
+  if (index < low_) {
+    index = low_;
+    from = kAll;
+  }
+  for (; index < high_; ++index, from = kAll) {
+    std::uint32_t word = words_[index] & from;
+    if (word == 0) continue;
+    word &= RecordMask(index);
     if (word == kAll && found + 32 < count) {  // a full word at once
       found += 32;
       position += 32;
@@ -102,9 +177,16 @@ bool TRecordsBitmap::GetPreviousBitsSet(std::int32_t& record, std::int32_t count
   if (record <= 1 || num_bits_ == 0) return false;
   std::int32_t r = record - 1 < num_bits_ ? record - 1 : num_bits_;
   std::int32_t found = 0;
-  for (std::int32_t index = (r - 1) >> 5; index >= 0; --index) {
-    std::int32_t last_bit = index == (r - 1) >> 5 ? (r - 1) & 31 : 31;
-    std::uint32_t word = words_[index] & RecordMask(index) & (kAll >> (31 - last_bit));
+  std::int32_t index = (r - 1) >> 5;
+  std::uint32_t upto = kAll >> (31 - ((r - 1) & 31));
+  if (index >= high_) {
+    index = high_ - 1;
+    upto = kAll;
+  }
+  for (; index >= low_; --index, upto = kAll) {
+    std::uint32_t word = words_[index] & upto;
+    if (word == 0) continue;
+    word &= RecordMask(index);
     if (word == kAll && found + 32 < count) {
       found += 32;
       position -= 32;
@@ -122,39 +204,79 @@ bool TRecordsBitmap::GetPreviousBitsSet(std::int32_t& record, std::int32_t count
   return false;
 }
 
+std::uint32_t TRecordsBitmap::RecordWord(std::int32_t index) const {
+  return index + 1 == word_count_ ? words_[index] & RecordMask(index) : words_[index];
+}
+
 void TRecordsBitmap::AndBits(const TRecordsBitmap& other) {
-  for (std::int32_t i = 0; i < word_count_; ++i)
-    words_[i] &= i < other.word_count_ ? other.words_[i] & other.RecordMask(i) : 0;
+  total_ = -1;
+  std::int32_t low = low_ > other.low_ ? low_ : other.low_;
+  std::int32_t high = high_ < other.high_ ? high_ : other.high_;
+  if (low >= high) {
+    ClearBits();
+    return;
+  }
+  if (low > low_) std::memset(words_ + low_, 0, static_cast<std::size_t>(low - low_) * 4);
+  if (high < high_) std::memset(words_ + high, 0, static_cast<std::size_t>(high_ - high) * 4);
+  // The other's last word without its spare bits, the rest word by word.
+  const std::int32_t plain = high == other.word_count_ ? high - 1 : high;
+  const std::uint32_t* from = other.words_;
+  for (std::int32_t i = low; i < plain; ++i) words_[i] &= from[i];
+  if (plain < high) words_[plain] &= other.RecordWord(plain);
+  SetSpan(low, high);
 }
 
 void TRecordsBitmap::OrBits(const TRecordsBitmap& other) {
-  std::int32_t n = word_count_ < other.word_count_ ? word_count_ : other.word_count_;
-  for (std::int32_t i = 0; i < n; ++i) words_[i] |= other.words_[i] & other.RecordMask(i);
+  total_ = -1;
+  std::int32_t high = word_count_ < other.high_ ? word_count_ : other.high_;
+  if (other.low_ >= high) return;
+  const std::int32_t plain = high == other.word_count_ ? high - 1 : high;
+  const std::uint32_t* from = other.words_;
+  for (std::int32_t i = other.low_; i < plain; ++i) words_[i] |= from[i];
+  if (plain < high) words_[plain] |= other.RecordWord(plain);
+  Widen(other.low_, high);
 }
 
 void TRecordsBitmap::XorBits(const TRecordsBitmap& other) {
-  std::int32_t n = word_count_ < other.word_count_ ? word_count_ : other.word_count_;
-  for (std::int32_t i = 0; i < n; ++i) words_[i] ^= other.words_[i] & other.RecordMask(i);
+  total_ = -1;
+  std::int32_t high = word_count_ < other.high_ ? word_count_ : other.high_;
+  if (other.low_ >= high) return;
+  const std::int32_t plain = high == other.word_count_ ? high - 1 : high;
+  const std::uint32_t* from = other.words_;
+  for (std::int32_t i = other.low_; i < plain; ++i) words_[i] ^= from[i];
+  if (plain < high) words_[plain] ^= other.RecordWord(plain);
+  Widen(other.low_, high);
 }
 
 void TRecordsBitmap::NotBits() {
+  total_ = -1;
   for (std::int32_t i = 0; i < word_count_; ++i) words_[i] = ~words_[i];
+  SetSpan(0, word_count_);
 }
 
 void TRecordsBitmap::ClearBits() {
-  if (capacity_ > 0) std::memset(words_, 0, static_cast<std::size_t>(capacity_));
+  if (!SpanEmpty()) std::memset(words_ + low_, 0, static_cast<std::size_t>(high_ - low_) * 4);
+  SetSpan(0, 0);
+  total_ = 0;
 }
 
 void TRecordsBitmap::SetBits() {
-  if (capacity_ > 0) std::memset(words_, 0xFF, static_cast<std::size_t>(capacity_));
+  total_ = -1;
+  if (word_count_ > 0) std::memset(words_, 0xFF, static_cast<std::size_t>(word_count_) * 4);
+  SetSpan(0, word_count_);
 }
 
 void TRecordsBitmap::Assign(const TRecordsBitmap& other) {
+  if (&other == this) return;
   if (other.capacity_ > 0) ResizeBitmap(other.capacity_);
+  ClearBits();
   num_bits_ = other.num_bits_;
   rounded_bits_ = other.rounded_bits_;
   word_count_ = other.word_count_;
-  if (other.capacity_ > 0) std::memcpy(words_, other.words_, static_cast<std::size_t>(other.capacity_));
+  if (!other.SpanEmpty())
+    std::memcpy(words_ + other.low_, other.words_ + other.low_, static_cast<std::size_t>(other.high_ - other.low_) * 4);
+  SetSpan(other.low_, other.high_);
+  total_ = other.total_;
 }
 
 // ---- pool ------------------------------------------------------------------

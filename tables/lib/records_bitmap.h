@@ -8,6 +8,12 @@
 // growing the set clears them. Combining with a smaller bitmap treats its
 // missing words as 0. Bitmaps are recycled through one pool
 // (TRecordsBitmapStack).
+//
+// Each bitmap knows the span of words that may hold set bits (every word
+// outside it is 0), so that the few records of a narrow filter are
+// cleared, combined, counted and walked without passing over the whole
+// table's words. The count of set bits is kept once taken, until the
+// next change.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +36,19 @@ public:
   void SetNumOfBits(std::int32_t n);
   std::int32_t NumOfBits() const { return num_bits_; }
   std::int32_t WordCount() const { return word_count_; }
+  // The words that may hold set bits: [LowWord(), HighWord()), empty when
+  // LowWord() >= HighWord().
+  std::int32_t LowWord() const { return low_; }
+  std::int32_t HighWord() const { return high_; }
 
   // n must lie in 1..NumOfBits() (not checked).
   bool IsBitSet(std::int32_t n) const;
-  void SetBit(std::int32_t n);
+  void SetBit(std::int32_t n) {
+    const std::int32_t w = (n - 1) >> 5;
+    words_[w] |= 1u << ((n - 1) & 31);
+    total_ = -1;
+    if (w < low_ || w >= high_) Widen(w, w + 1);
+  }
   void ClearBit(std::int32_t n);
 
   std::int32_t GetTotalBitsSet() const;
@@ -60,12 +75,20 @@ private:
   std::uint32_t Word(std::int32_t index) const { return words_[index]; }
   // Mask of the bits of word `index` that carry records.
   std::uint32_t RecordMask(std::int32_t index) const;
+  // Word `index` without its spare bits.
+  std::uint32_t RecordWord(std::int32_t index) const;
+  // The span grown to take in words [low, high).
+  void Widen(std::int32_t low, std::int32_t high);
+  void SetSpan(std::int32_t low, std::int32_t high);
+  bool SpanEmpty() const { return low_ >= high_; }
 
   std::uint32_t* words_ = nullptr;
   std::int32_t capacity_ = 0;  // bytes
   std::int32_t num_bits_ = 0;
   std::int32_t rounded_bits_ = 0;
   std::int32_t word_count_ = 0;
+  std::int32_t low_ = 0, high_ = 0;  // the span of words that may be non-zero
+  mutable std::int32_t total_ = 0;   // set bits; -1: not known
 };
 
 // The pool of spare bitmaps.

@@ -1,6 +1,7 @@
 #include "tables/lib/records_bitmap.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -36,9 +37,14 @@ struct Model {
   }
 };
 
+// Every set bit also lies in the span of words the bitmap walks.
 void ExpectSame(const TRecordsBitmap& bitmap, const Model& model) {
   ASSERT_EQ(bitmap.NumOfBits(), static_cast<int>(model.bits.size()));
-  for (int r = 1; r <= bitmap.NumOfBits(); ++r) ASSERT_EQ(bitmap.IsBitSet(r), model.bits[r - 1]) << r;
+  for (int r = 1; r <= bitmap.NumOfBits(); ++r) {
+    ASSERT_EQ(bitmap.IsBitSet(r), model.bits[r - 1]) << r;
+    if (model.bits[r - 1]) ASSERT_TRUE((r - 1) / 32 >= bitmap.LowWord() && (r - 1) / 32 < bitmap.HighWord()) << r;
+  }
+  ASSERT_LE(bitmap.HighWord(), bitmap.WordCount());
   ASSERT_EQ(bitmap.GetTotalBitsSet(), model.Total());
 }
 
@@ -46,9 +52,12 @@ void FillRandom(TRecordsBitmap& bitmap, Model& model, std::mt19937& random, int 
   bitmap.SetNumOfBits(n);
   bitmap.ClearBits();
   model.bits.assign(n, false);
-  int mode = random() % 3;  // sparse, dense, or full runs
+  int mode = random() % 4;  // sparse, dense, full runs, or one narrow cluster
+  const int centre = 1 + static_cast<int>(random() % n), width = 1 + static_cast<int>(random() % 100);
   for (int r = 1; r <= n; ++r) {
-    bool set = mode == 2 ? (r / 40) % 2 == 0 : static_cast<int>(random() % 100) < (mode ? 100 - density : density);
+    bool set = mode == 3   ? std::abs(r - centre) < width && random() % 4 == 0
+               : mode == 2 ? (r / 40) % 2 == 0
+                           : static_cast<int>(random() % 100) < (mode ? 100 - density : density);
     if (set) {
       bitmap.SetBit(r);
       model.bits[r - 1] = true;
@@ -58,19 +67,22 @@ void FillRandom(TRecordsBitmap& bitmap, Model& model, std::mt19937& random, int 
 
 TEST_F(RecordsBitmap, AgreesWithVectorBoolUnderRandomOperations) {
   std::mt19937 random(17);
-  TRecordsBitmap bitmap, other;
+  // Sizes up to a few thousand records, so that narrow sets span few of
+  // many words; `copy` is reused, so assigning over older contents counts.
+  TRecordsBitmap bitmap, other, copy;
   Model model, other_model;
   for (int round = 0; round < 300; ++round) {
-    int n = 1 + random() % 300;
+    auto size = [&] { return 1 + static_cast<int>(random() % (round % 2 ? 300 : 3000)); };
+    int n = size();
     FillRandom(bitmap, model, random, n, 10 + random() % 80);
     ExpectSame(bitmap, model);
     for (int step = 0; step < 20; ++step) {
       int r = 1 + random() % n;
-      switch (random() % 9) {
+      switch (random() % 11) {
         case 0: bitmap.SetBit(r); model.bits[r - 1] = true; break;
         case 1: bitmap.ClearBit(r); model.bits[r - 1] = false; break;
         case 2: {
-          FillRandom(other, other_model, random, 1 + random() % 300, 50);
+          FillRandom(other, other_model, random, size(), 50);
           int op = random() % 3;
           for (int i = 0; i < n; ++i) {
             bool o = i < static_cast<int>(other_model.bits.size()) && other_model.bits[i];
@@ -86,7 +98,7 @@ TEST_F(RecordsBitmap, AgreesWithVectorBoolUnderRandomOperations) {
           model.bits.flip();
           break;
         case 4: {  // resize: kept bits stay, new ones start clear
-          int m = 1 + random() % 300;
+          int m = size();
           bitmap.SetNumOfBits(m);
           model.bits.resize(m, false);
           n = m;
@@ -120,12 +132,18 @@ TEST_F(RecordsBitmap, AgreesWithVectorBoolUnderRandomOperations) {
         case 7:
           ASSERT_EQ(bitmap.GetPreviousTotalBitsSet(r), model.Before(r));
           break;
-        case 8: {
-          TRecordsBitmap copy;
+        case 8:
           copy.Assign(bitmap);
           ExpectSame(copy, model);
           break;
-        }
+        case 9:
+          bitmap.ClearBits();
+          model.bits.assign(n, false);
+          break;
+        case 10:
+          bitmap.SetBits();
+          model.bits.assign(n, true);
+          break;
       }
       ExpectSame(bitmap, model);
     }
