@@ -21,7 +21,9 @@ public:
   explicit TCursorFilterSource(TDataCursor& cursor) : cursor_(cursor) {}
 
   std::string FilterTableName() const override { return cursor_.name_; }
-  const std::vector<TFieldDefinition>& FilterFields() const override { return cursor_.fields_; }
+  // Filter expressions name the table's own fields (index keys do too),
+  // whatever view a field mapping gives the cursor.
+  const std::vector<TFieldDefinition>& FilterFields() const override { return cursor_.physical_fields_; }
   TLocalePair FilterLocale() const override { return {cursor_.GetLanguageID(), cursor_.GetSortID()}; }
   std::uint32_t FilterPhysicalCount() override { return cursor_.table_->DataFile().GetPhysicalRecordsUsed(); }
   bool FilterReadRecord(std::uint32_t n, std::vector<std::uint8_t>& record) override {
@@ -33,13 +35,23 @@ public:
       record.resize(data.GetRecordSize());
       for (int attempt = 0; !data.ScanRecord(&cursor_, n, record.data()); ++attempt)
         if (attempt == 3) cursor_.Fail(err::kLockFailure);
-      return record[0] == 0;
+      return Complete(record);
     }
     TRecord* r = cursor_.FetchRecordAlone(n);
     last_ = n;
     record = r->Data;
     data.PutRecord(r);
-    return record[0] == 0;
+    return Complete(record);
+  }
+  // A record callback reads the cursor's view: calculated fields of a
+  // mapping follow the table's bytes. True when the record is live.
+  bool Complete(std::vector<std::uint8_t>& record) const {
+    if (record[0] != 0) return false;
+    if (cursor_.has_calculated_ && record.size() < cursor_.record_size_) {
+      record.resize(cursor_.record_size_, 0);
+      cursor_.CalculateExpressionFields(record.data());
+    }
+    return true;
   }
   TIndexFile* FilterIndexFile() override {
     TIndexFile& file = cursor_.table_->IndexFile();
@@ -54,7 +66,7 @@ public:
     if (!c.compare || c.key_size != d.KeySize || c.fields != d.Fields || c.descending != d.Descending) {
       c.compare = slot == kSystemSlot ? std::make_unique<TKeyComparator>()
                                       : std::make_unique<TKeyComparator>(cursor_.GetLanguageID(), cursor_.GetSortID(),
-                                                                         d, cursor_.fields_);
+                                                                         d, cursor_.physical_fields_);
       c.key_size = d.KeySize;
       c.fields = d.Fields;
       c.descending = d.Descending;

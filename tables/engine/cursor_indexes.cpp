@@ -84,7 +84,7 @@ TDataCursor::Key TDataCursor::KeyOf(std::uint8_t slot, const std::uint8_t* recor
     BuildSystemKey(record, key.data());
   } else {
     const TDataFile& data = table_->DataFile();
-    BuildIndexKey(d, fields_, data.GetLanguageID(), data.GetSortID(), record, key.data());
+    BuildIndexKey(d, physical_fields_, data.GetLanguageID(), data.GetSortID(), record, key.data());
   }
   key.resize(d.KeySize);
   return key;
@@ -161,7 +161,7 @@ void TDataCursor::AddPrimaryIndex(TIndexDefinition& definition) {
   CheckExclusive();
   CheckNotReadOnly();
   std::vector<TIndexDefinition> check{definition};
-  VerifyIndexInformation(check, fields_, true);
+  VerifyIndexInformation(check, physical_fields_, true);
   definition = check[0];
   if (definition.FieldCount == 0) return;
   table_->IndexFile().AddPrimaryIndex(definition);
@@ -173,7 +173,7 @@ void TDataCursor::AddSecondaryIndex(TIndexDefinition& definition) {
   CheckExclusive();
   CheckNotReadOnly();
   std::vector<TIndexDefinition> check{TIndexDefinition{}, definition};
-  VerifyIndexInformation(check, fields_, true);
+  VerifyIndexInformation(check, physical_fields_, true);
   definition = check[1];
   if (IndexPosOfName(definition.Name, 1) >= 0) RaiseError(err::kIndexExists, name_, {}, definition.Name);
   TIndexFile& file = table_->IndexFile();

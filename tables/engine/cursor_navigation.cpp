@@ -54,7 +54,7 @@ void TDataCursor::GetIndexDefinition(std::uint8_t position, TIndexDefinition& de
 TKeyComparator TDataCursor::ComparatorOf(std::uint8_t slot) const {
   if (slot == kSystemSlot) return TKeyComparator();
   const TDataFile& data = table_->DataFile();
-  return TKeyComparator(data.GetLanguageID(), data.GetSortID(), table_->IndexFile().GetIndexDefinition(slot), fields_);
+  return TKeyComparator(data.GetLanguageID(), data.GetSortID(), table_->IndexFile().GetIndexDefinition(slot), physical_fields_);
 }
 
 void TDataCursor::InternalSetIndexPos(std::uint8_t position) {
@@ -75,13 +75,13 @@ void TDataCursor::GetKeyValues(const std::uint8_t* record, std::uint8_t* key) co
     return;
   }
   const TDataFile& data = table_->DataFile();
-  BuildIndexKey(index_def_, fields_, data.GetLanguageID(), data.GetSortID(), record, key);
+  BuildIndexKey(index_def_, physical_fields_, data.GetLanguageID(), data.GetSortID(), record, key);
 }
 
 std::uint16_t TDataCursor::KeyFieldBytes(int field_count) const {
   std::uint32_t size = 0;
   for (int i = 0; i < field_count && i < index_def_.FieldCount; ++i)
-    size += fields_.at(index_def_.Fields[i] - 1u).PhysicalSize + 1u;
+    size += physical_fields_.at(index_def_.Fields[i] - 1u).PhysicalSize + 1u;
   return static_cast<std::uint16_t>(std::min<std::uint32_t>(size, index_def_.KeySize));
 }
 
@@ -93,7 +93,7 @@ void TDataCursor::FillKeyAfter(Key& key, std::uint16_t from, bool high) const {
   if (!high || table_->DataFile().GetLanguageID() == 0) return;
   std::uint32_t offset = 0;
   for (int i = 0; i < index_def_.FieldCount; ++i) {
-    const TFieldDefinition& f = fields_.at(index_def_.Fields[i] - 1u);
+    const TFieldDefinition& f = physical_fields_.at(index_def_.Fields[i] - 1u);
     if (f.DataType == dtString && !f.IsAutoIncrement())
       for (std::uint32_t b = offset + 1; b < offset + 1 + f.PhysicalSize; ++b)
         if (b >= from) key[b] = kHighCollationByte;

@@ -18,6 +18,7 @@
 #include "tables/lib/expeval.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
+#include "tables/sql/live_result.h"
 #include "tables/sql/statement.h"
 #include "tables/sql/where_filters.h"
 
@@ -155,6 +156,7 @@ struct TSelectExecutor::Group {
 TSelectExecutor::TSelectExecutor(TDataQuery& query) : query_(query) {}
 
 TSelectExecutor::~TSelectExecutor() {
+  live_.reset();
   FreeSubSelectValues();
   groups_.clear();
   for (TExpToken*& node : expanded_) FreeExpressionTokens(node);
@@ -183,7 +185,47 @@ void TSelectExecutor::Prepare() {
   SplitConditions();
   BindOrderAndGroup();
   BindHaving();
-  CreateResultTable();
+  if (!PrepareLive()) CreateResultTable();
+}
+
+bool TSelectExecutor::PrepareLive() {
+  if (!query_.WantLiveResult || sources_.size() != 1) return false;
+  TDataCursor& cursor = *sources_[0]->cursor;
+  std::vector<TLiveOrderKey> keys;
+  for (auto [i, descending] : order_outputs_) {
+    const Output& out = outputs_[static_cast<std::size_t>(i)];
+    const bool plain = out.calculation == rcNone && out.expression && out.expression->NodeClass == enFIELD;
+    keys.push_back({plain ? out.expression->FieldNumber : std::uint16_t{0}, descending});
+  }
+  std::vector<TLiveColumn> columns;
+  bool blob_expression = false;
+  for (const Output& out : outputs_) {
+    TExpToken* e = const_cast<TExpToken*>(out.expression);
+    columns.push_back({out.name, e, out.def});
+    blob_expression = blob_expression || (out.def.DataType == dtBlob && (!e || e->NodeClass != enFIELD));
+  }
+  const std::uint8_t index = FindLiveOrderIndex(cursor, keys, query_.OrderByNoCase, locale_);
+  if (DecideLiveResult(query_, index != kNoLiveOrderByIndex, blob_expression) != TLiveRefusal::None) return false;
+  live_ = std::make_unique<TLiveResult>(cursor, LiveFieldMapping(cursor, columns), index);
+  query_.LiveOrderBy = index != kNoLiveOrderByIndex;
+  query_.LiveOrderByIndex = index;
+  query_.LiveResult = query_.InPlaceResult = true;
+  query_.DrivingTable = sources_[0]->table;
+  return true;
+}
+
+TDataCursor* TSelectExecutor::ExecuteLive() {
+  if (query_.MaxNumOfRows >= 0 || !query_.WantLiveResult) {
+    live_.reset();
+    query_.LiveResult = query_.InPlaceResult = query_.LiveOrderBy = false;
+    query_.LiveOrderByIndex = kNoLiveOrderByIndex;
+    CreateResultTable();
+    return nullptr;
+  }
+  std::vector<TExpToken*> conditions;
+  SplitAnd(query_.WhereExpression, conditions);
+  query_.RowsAffected = static_cast<std::int32_t>(live_->Execute(conditions, this, &TSelectExecutor::FieldValue, locale_));
+  return &live_->Cursor();
 }
 
 void TSelectExecutor::OpenSources() {
@@ -772,6 +814,8 @@ void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToke
 }
 
 TDataCursor* TSelectExecutor::Execute() {
+  if (live_)
+    if (TDataCursor* answer = ExecuteLive()) return answer;
   FreeSubSelectValues();
   rows_read_ = 0;
   progress_rows_ = 0;

@@ -46,6 +46,8 @@
 
 namespace korvex {
 
+class TLiveResult;
+
 // Binds a column node to the field of that name in the cursor's table (the
 // first, compared case-blind): source table, field number, type, size and
 // scale. False when the table has no such field.
@@ -93,6 +95,13 @@ private:
   void PlaceConditions();
   void ChooseLookups();
   void CreateResultTable();
+  // Answers live where the query allows it (live_result.h); true when it
+  // does.
+  bool PrepareLive();
+  // The live answer of one execution; nullptr when the query may no longer
+  // answer live (a row limit set since preparing): the result table is
+  // made instead.
+  TDataCursor* ExecuteLive();
   void Walk(std::size_t level);
   void EmitCombination();
   void FinishGroups();
@@ -136,6 +145,7 @@ private:
   void ReadSubSelectValues();
   void FreeSubSelectValues();
 
+  std::unique_ptr<TLiveResult> live_;
   std::vector<std::uint8_t> result_record_;
   std::unique_ptr<TDataCursor> result_;
   std::string result_name_;

@@ -5,6 +5,7 @@
 
 #include "tables/engine/errors.h"
 #include "tables/lib/language_settings.h"
+#include "tables/sql/live_result.h"
 
 namespace korvex {
 
@@ -197,6 +198,14 @@ std::int32_t TQueryStatement::GetMaxNumOfRows() const { return MainQuery() ? Mai
 void TQueryStatement::SetMaxNumOfRows(std::int32_t value) {
   if (MainQuery()) MainQuery()->MaxNumOfRows = value;
 }
+void TQueryStatement::SaveResultToTable(const std::string& name,
+                                        const std::function<void(std::uint32_t, std::uint16_t)>& progress) {
+  TDataQuery* query = MainQuery();
+  if (!query || !query->ResultCursor || !query->ResultCursor->IsOpen())
+    RaiseError(err::kSqlError, {}, {}, {}, "There is no result to save");
+  SaveResultRows(*query->ResultCursor, directory_, name, progress);
+}
+
 std::int32_t TQueryStatement::GetRowsAffected() const { return MainQuery() ? MainQuery()->RowsAffected : 0; }
 void TQueryStatement::SetPasswordCallback(TPasswordCallback callback, void* user_data) {
   if (MainQuery()) MainQuery()->SetPasswordCallback(callback, user_data);

@@ -111,6 +111,13 @@ public:
   std::int32_t GetRowsAffected() const;
   void SetPasswordCallback(TPasswordCallback callback, void* user_data);
   void SetQueryProgressCallback(TQueryProgressCallback callback, void* user_data);
+  // Copies the rows the main query's result shows (a live result: the rows
+  // of its table that pass its filters) into a new table of the
+  // statement's directory that replaces any of that name; hidden fields are
+  // left out, BLOBs copied. Raises 11949 without an executed SELECT.
+  // `progress` hears rows copied and percent done.
+  void SaveResultToTable(const std::string& name,
+                         const std::function<void(std::uint32_t, std::uint16_t)>& progress = {});
 
   void AddDataQuery(TDataQuery* query);
 

@@ -318,47 +318,10 @@ void TKORVEXQuery::ExecSQLScript() {
 }
 
 void TKORVEXQuery::SaveToTable(const std::string& table_name) {
-  TDataCursor* result = Handle();
-  if (!statement_ || result == nullptr) rtl::DatabaseError(cmsg::kHandleError);
-  // The copy goes to the query's database, not to the result's store.
-  TDataCursor copy(DBHandle());
-  copy.SetTableName(table_name.substr(0, 255));
-  copy.SetExclusive(true);
-  std::vector<TFieldDefinition> fields;
-  for (int i = 1; i <= result->GetFieldCount(); ++i) {
-    TFieldDefinition f = result->GetFieldDefinitionByPos(i);
-    if (f.Hidden) continue;
-    f.FieldNumber = static_cast<std::uint16_t>(fields.size() + 1);
-    fields.push_back(f);
-  }
-  TTableCreation creation;
-  creation.Overwrite = true;
-  creation.Settings.LanguageID = result->GetLanguageID();
-  creation.Settings.SortID = result->GetSortID();
-  copy.CreateTable(creation, fields);
-  copy.OpenCursor();
-  std::vector<std::uint8_t> from(result->GetRecordSize()), to(copy.GetRecordSize());
-  std::vector<std::uint8_t> value(256);
-  const std::uint32_t total = result->GetRecordCount();
-  std::uint32_t done = 0;
-  std::vector<std::uint8_t> bookmark(result->GetBookmarkSize());
-  result->GetBookmark(bookmark.data());
-  result->SetToBegin();
-  while (result->GetNextRecord(from.data()) == 0) {
-    copy.ClearRecord(to.data());
-    int target = 0;
-    for (int i = 1; i <= result->GetFieldCount(); ++i) {
-      if (result->GetFieldDefinitionByPos(i).Hidden) continue;
-      ++target;
-      std::fill(value.begin(), value.end(), 0);
-      if (!result->GetField(i, from.data(), value.data())) copy.PutField(target, to.data(), value.data());
-    }
-    copy.AppendRecord(to.data(), false);
-    ++done;
-    if (OnSaveProgress) OnSaveProgress(this, static_cast<int>(done), static_cast<std::uint16_t>(total ? done * 100 / total : 100));
-  }
-  copy.CloseCursor();
-  result->SetToBookmark(bookmark.data());
+  if (!statement_ || Handle() == nullptr) rtl::DatabaseError(cmsg::kHandleError);
+  statement_->SaveResultToTable(table_name.substr(0, 255), [this](std::uint32_t rows, std::uint16_t percent) {
+    if (OnSaveProgress) OnSaveProgress(this, static_cast<int>(rows), percent);
+  });
 }
 
 TSQLStatementType TKORVEXQuery::StatementType() const {

@@ -5,11 +5,15 @@
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/engine_error.h"
 #include "tables/lib/allocator.h"
+#include "tables/lib/records_bitmap.h"
+#include "tables/lib/support.h"
 
 namespace korvex::testing {
 
 void ExprTest::SetUp() {
+  // The pools keep spares; only what they hold in use counts.
   FreeAllExpTokens();
+  if (SupportFunctionsInitialized()) FreeAllRecordsBitmaps();
   memory_ = GetTotalMemoryAllocated();
   nodes_ = ExpTokensInUse();
 }
@@ -17,6 +21,7 @@ void ExprTest::SetUp() {
 void ExprTest::TearDown() {
   EXPECT_EQ(ExpTokensInUse(), nodes_) << "expression nodes were not given back to the pool";
   FreeAllExpTokens();
+  if (SupportFunctionsInitialized()) FreeAllRecordsBitmaps();
   EXPECT_EQ(GetTotalMemoryAllocated(), memory_) << "bytes of the counted allocator left behind";
 }
 

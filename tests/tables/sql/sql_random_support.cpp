@@ -555,7 +555,8 @@ TSelect TGenerator::Select(const TSchema& schema) {
     select.columns.push_back(value);
     select.column_classes.push_back(cls);
   };
-  if (Chance(35)) {
+  const bool grouped = Chance(35);
+  if (grouped) {
     // Aggregates, grouped by the plain columns before them.
     const int groups = Pick(3);
     for (int i = 0; i < groups; ++i) plain();
@@ -631,6 +632,25 @@ TSelect TGenerator::Select(const TSchema& schema) {
       select.nocase = true;
       Count("NOCASE");
     }
+  }
+  const TTable& first = *sources[0].table;
+  if (sources.size() == 1 && !grouped && !first.indexes.empty() && Chance(30)) {
+    // ORDER BY the leading fields of an index, which the index can serve;
+    // now and then in the other direction or case.
+    const TIndex& index = first.indexes[static_cast<std::size_t>(Pick(static_cast<int>(first.indexes.size())))];
+    const int keys = 1 + Pick(static_cast<int>(index.fields.size()));
+    const bool descending = index.descending != Chance(15);
+    select.order.clear();
+    for (int k = 0; k < keys; ++k) {
+      const TColumn& c = first.columns[static_cast<std::size_t>(index.fields[static_cast<std::size_t>(k)])];
+      TSql column{sources[0].alias + "." + c.name, sources[0].alias + "." + c.name};
+      if (ClassOf(c.kind) == TClass::Text) column.lite = "NULLIF(" + column.lite + ", '')";
+      select.columns.push_back(column);
+      select.column_classes.push_back(ClassOf(c.kind));
+      select.order.push_back({static_cast<int>(select.columns.size()), descending});
+    }
+    select.nocase = index.nocase != Chance(15);
+    Count("ORDER BY index");
   }
   return select;
 }

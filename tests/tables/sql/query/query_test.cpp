@@ -348,5 +348,68 @@ TEST_F(QueryTest, SaveToTableLeavesAverageCountsOut) {
   q.Close();
 }
 
+// RequestLive: a query over one table answers with the table's own cursor.
+// Edits, appends and deletes through the dataset reach the table, the
+// WHERE keeps narrowing what it shows and calculated columns follow;
+// SaveToTable copies what the live result shows. A row limit, or a query
+// that groups, answers with a copy.
+TEST_F(QueryTest, LiveResultsEditTheirTable) {
+  TKORVEXQuery q, check;
+  for (TKORVEXQuery* query : {&q, &check}) query->SetDatabaseName(dir_.path().string());
+  q.SetRequestLive(true);
+  q.SetSQL("SELECT Id, A, S, A * 100 AS Hundreds FROM T WHERE A = 2 ORDER BY Id");
+  q.Open();
+  ASSERT_TRUE(q.ResultIsLive());
+  ASSERT_TRUE(q.CanModify());
+  EXPECT_EQ(q.RecordCount(), 8);
+  q.First();
+  q.Edit();
+  q.FieldByName("S")->SetAsString("edited");
+  q.Post();
+  for (int id : {100, 101}) {
+    q.Append();
+    q.FieldByName("Id")->SetAsInteger(id);
+    q.FieldByName("A")->SetAsInteger(id == 100 ? 2 : 3);
+    q.FieldByName("S")->SetAsString("new");
+    q.Post();
+  }
+  ASSERT_TRUE(q.Locate("Id", db::Variant(std::int32_t{7}), 0));
+  q.Delete();
+  q.Close();
+  check.SetSQL("SELECT Id, A, S FROM T WHERE Id = 2 OR Id = 7 OR Id >= 100");
+  check.Open();
+  EXPECT_EQ(Rows(check), (std::vector<std::string>{"100|2|new", "101|3|new", "2|2|edited"}));
+  check.Close();
+  q.Open();
+  EXPECT_TRUE(q.ResultIsLive());
+  const std::vector<std::string> shown = Rows(q);
+  EXPECT_EQ(shown.size(), 8u);  // 7 gone, 100 come, 101 fails A = 2
+  EXPECT_NE(std::find(shown.begin(), shown.end(), "100|2|new|200"), shown.end());
+  for (const std::string& row : shown) EXPECT_EQ(row.substr(row.find('|'), 3), "|2|") << row;
+  q.SaveToTable("LiveCopy");
+  q.Close();
+  check.SetSQL("SELECT * FROM LiveCopy");
+  check.Open();
+  EXPECT_EQ(Rows(check), shown);
+  EXPECT_EQ(check.FieldCount(), 4);
+  check.Close();
+  // Answered with copies: a row limit, a grouped query, no live request.
+  q.SetMaxRowCount(3);
+  q.Open();
+  EXPECT_FALSE(q.ResultIsLive());
+  EXPECT_EQ(q.RecordCount(), 3);
+  q.Close();
+  q.SetMaxRowCount(-1);
+  q.SetSQL("SELECT A, COUNT(*) FROM T GROUP BY A");
+  q.Open();
+  EXPECT_FALSE(q.ResultIsLive());
+  q.Close();
+  q.SetRequestLive(false);
+  q.SetSQL("SELECT Id FROM T");
+  q.Open();
+  EXPECT_FALSE(q.ResultIsLive());
+  q.Close();
+}
+
 }  // namespace
 }  // namespace korvex::testing
