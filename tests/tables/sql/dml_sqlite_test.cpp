@@ -6,6 +6,8 @@
 // in both and leave our table files byte for byte as they were. The
 // statements read their own target too: INSERT ... SELECT from the target,
 // UPDATE of the primary key, DELETE with a sub-select over the target.
+// Some UPDATE and DELETE conditions are the SELECT harness's
+// (sql_random_support.h), with its translation for SQLite.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include "tables/engine/engine_error.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/sql/dml_test_support.h"
+#include "tests/tables/sql/sql_random_support.h"
 #include "tests/tables/sql/sql_test_support.h"
 
 namespace korvex::testing {
@@ -34,10 +37,22 @@ struct Step {
 
 const char* kNames[] = {"Smith", "Jones", "Abel", "Zorn", "Hall"};
 
+// P and N as the SELECT harness's generator sees them (P's memo left out).
+sqlrand::TTable Described(const char* name) {
+  sqlrand::TTable table;
+  table.name = name;
+  table.columns = {{"Id", sqlrand::TKind::Integer, 0, false},
+                   {"A", sqlrand::TKind::Integer, 0, true},
+                   {"S", sqlrand::TKind::Char, 8, true},
+                   {"F", sqlrand::TKind::Float, 0, true}};
+  return table;
+}
+
 // One random statement over P (Id primary key, A, S, F, M memo) or N (Id, A,
 // S, F, no key). Conditions and values stay where both dialects agree: no
-// comparison of two NULL-able columns, no arithmetic overflow.
-Step RandomStep(std::mt19937& rng, int step) {
+// comparison of two NULL-able columns, no arithmetic overflow. Some UPDATE
+// and DELETE conditions come from the SELECT harness's generator.
+Step RandomStep(std::mt19937& rng, int step, sqlrand::TGenerator& generator) {
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   const bool keyed = pick(2) == 0;
   const std::string t = keyed ? "P" : "N";
@@ -54,7 +69,15 @@ Step RandomStep(std::mt19937& rng, int step) {
       default: { std::string c = "A BETWEEN 3 AND " + number(); return {c, c}; }
     }
   };
-  switch (pick(9)) {
+  const int kind = pick(11);
+  if (kind >= 9) {
+    static const sqlrand::TTable kP = Described("P"), kN = Described("N");
+    const sqlrand::TSql c = generator.Condition({{keyed ? &kP : &kN, t}}, 2);
+    const std::string head = kind == 9 ? "DELETE FROM " + t + " WHERE "
+                                       : "UPDATE " + t + " SET A = A + 1, S = " + name() + " WHERE ";
+    return {head + c.ours, head + c.lite};
+  }
+  switch (kind) {
     case 0:
     case 1: {
       const std::string id = std::to_string(1 + pick(60));
@@ -115,9 +138,12 @@ TEST_F(DmlSqliteTest, RandomSequencesAgreeWithSqlite) {
   const bool sub_selects = SubSelectsSupported();
   // Failed statements and reads of the target, over all seeds.
   int failures = 0, self_reads = 0;
+  // Statements with the generator's conditions, and those that changed rows.
+  int generated = 0, generated_changes = 0;
   for (std::uint32_t seed : {11u, 12u, 13u}) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
+    sqlrand::TGenerator generator(seed);
     std::vector<Step> steps;
     // Rows to start from: keys 1..25 in P, and repeated keys in N.
     for (int i = 1; i <= 25; ++i) {
@@ -129,14 +155,15 @@ TEST_F(DmlSqliteTest, RandomSequencesAgreeWithSqlite) {
       steps.push_back({p, p});
       steps.push_back({n, n});
     }
-    while (steps.size() < 120) {
-      Step s = RandomStep(rng, static_cast<int>(steps.size()));
+    while (steps.size() < 150) {
+      Step s = RandomStep(rng, static_cast<int>(steps.size()), generator);
       if (!sub_selects && s.ours.find("IN (SELECT") != std::string::npos) continue;
       steps.push_back(s);
     }
     MakeDmlTables();
     std::ostringstream py;
     py << "import sqlite3\nc = sqlite3.connect(':memory:', isolation_level=None)\n"
+          "c.execute('PRAGMA case_sensitive_like = ON')\n"
           "c.execute('CREATE TABLE P (Id INTEGER PRIMARY KEY, A INTEGER, S TEXT, F REAL, M TEXT)')\n"
           "c.execute('CREATE TABLE N (Id INTEGER, A INTEGER, S TEXT, F REAL)')\n"
        << kSqliteDump;
@@ -156,6 +183,11 @@ TEST_F(DmlSqliteTest, RandomSequencesAgreeWithSqlite) {
       }
       if (steps[i].ours.find("SELECT Id + 1000") != std::string::npos || steps[i].ours.find("IN (SELECT") != std::string::npos)
         ++self_reads;
+      if (steps[i].ours.find(" P.") != std::string::npos || steps[i].ours.find(" N.") != std::string::npos ||
+          steps[i].ours.find("(P.") != std::string::npos || steps[i].ours.find("(N.") != std::string::npos) {
+        ++generated;
+        generated_changes += outcome.rfind("OK ", 0) == 0 && outcome != "OK 0";
+      }
       EXPECT_EQ(Dump("P"), answers[i].tables[0]);
       EXPECT_EQ(Dump("N"), answers[i].tables[1]);
       if (HasFailure()) break;
@@ -164,6 +196,10 @@ TEST_F(DmlSqliteTest, RandomSequencesAgreeWithSqlite) {
   }
   EXPECT_GT(failures, 0);
   EXPECT_GT(self_reads, 0);
+  EXPECT_GE(generated, 20);
+  EXPECT_GE(generated_changes, 5);
+  RecordProperty("generated", generated);
+  RecordProperty("generated_changes", generated_changes);
 }
 
 // The reads of the target that must see it as it was before the first

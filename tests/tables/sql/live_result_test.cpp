@@ -12,7 +12,9 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/engine_error.h"
 #include "tables/lib/fieldtypes.h"
+#include "tables/sql/live_result.h"
 #include "tables/sql/statement.h"
+#include "tests/tables/sql/dml_test_support.h"
 #include "tests/tables/sql/sql_test_support.h"
 
 namespace korvex::testing {
@@ -297,6 +299,66 @@ TEST_F(LiveResultTest, ARowLimitSetLaterEndsTheLiveAnswer) {
   statement.ExecuteStatement(result);
   EXPECT_FALSE(statement.GetIsLiveResult());
   EXPECT_EQ(AllRows(*result), (std::vector<std::string>{"1", "2", "3", "4"}));
+}
+
+// A saved result holds the rows its cursor shows (filters and order kept),
+// BLOBs by content, and no hidden field.
+TEST_F(LiveResultTest, SavedRowsCopyBlobsAndLeaveHiddenFieldsOut) {
+  std::vector<TFieldDefinition> fields(4);
+  const char* names[] = {"Id", "Memo", "Secret", "Tag"};
+  const std::uint8_t types[] = {dtInteger, dtBlob, dtInteger, dtString};
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    fields[i].Name = names[i];
+    fields[i].DataType = types[i];
+  }
+  fields[1].SubType = fstMemo;
+  fields[2].Hidden = 1;
+  fields[3].Size = 6;
+  TDataCursor source(dir_);
+  source.SetTableName("B");
+  source.SetExclusive(true);
+  TTableCreation creation;
+  source.CreateTable(creation, fields);
+  source.OpenCursor();
+  std::vector<std::uint8_t> record(source.GetRecordSize());
+  std::vector<std::string> want;
+  for (std::int32_t id = 1; id <= 6; ++id) {
+    source.ClearRecord(record.data());
+    const std::string memo = id == 4 ? "" : std::string(static_cast<std::size_t>(id) * 700, static_cast<char>('a' + id));
+    source.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&id));
+    source.PutField(3, record.data(), reinterpret_cast<const std::uint8_t*>(&id));
+    source.PutField(4, record.data(), reinterpret_cast<const std::uint8_t*>(id % 2 ? "odd" : "even"));
+    if (!memo.empty()) {
+      ASSERT_EQ(source.OpenBlob(2, record.data(), 2), 0);
+      ASSERT_EQ(source.PutBlob(2, record.data(), 0, reinterpret_cast<const std::uint8_t*>(memo.data()),
+                               static_cast<std::int64_t>(memo.size())),
+                0);
+    }
+    source.AppendRecord(record.data());
+    if (id > 2) want.push_back(std::to_string(id) + "|" + (memo.empty() ? "NULL" : memo) + "|" + (id % 2 ? "odd" : "even"));
+  }
+  TFilter* filter = source.AddFilter(0, "Id > 2", nullptr, false, nullptr, {});
+  source.ActivateFilter(filter);
+  std::uint32_t reports = 0;
+  SaveResultRows(source, dir_, "BCopy", [&](std::uint32_t rows, std::uint16_t percent) {
+    ++reports;
+    EXPECT_EQ(percent, rows * 100 / 4);
+  });
+  EXPECT_EQ(reports, 4u);
+  source.CloseCursor();
+  TDataCursor copy(dir_);
+  copy.SetTableName("BCopy");
+  copy.OpenCursor();
+  ASSERT_EQ(copy.GetFieldCount(), 3);
+  EXPECT_EQ(copy.GetFieldDefinitionByPos(3).Name, "Tag");
+  std::vector<std::string> got;
+  std::vector<std::uint8_t> row(copy.GetRecordSize());
+  copy.SetToBegin();
+  while (copy.GetNextRecord(row.data()) == 0)
+    got.push_back(FieldText(copy, 1, row.data()) + "|" + FieldText(copy, 2, row.data()) + "|" +
+                  FieldText(copy, 3, row.data()));
+  EXPECT_EQ(got, want);
+  copy.CloseCursor();
 }
 
 }  // namespace
