@@ -21,9 +21,12 @@ public:
   explicit TCursorFilterSource(TDataCursor& cursor) : cursor_(cursor) {}
 
   std::string FilterTableName() const override { return cursor_.name_; }
-  // Filter expressions name the table's own fields (index keys do too),
-  // whatever view a field mapping gives the cursor.
-  const std::vector<TFieldDefinition>& FilterFields() const override { return cursor_.physical_fields_; }
+  // Filter expressions number the table's own fields as index keys do,
+  // whatever view a field mapping gives the cursor; a mapping's renamed
+  // and calculated fields follow them.
+  const std::vector<TFieldDefinition>& FilterFields() const override {
+    return cursor_.mapped_ ? cursor_.filter_fields_ : cursor_.physical_fields_;
+  }
   TLocalePair FilterLocale() const override { return {cursor_.GetLanguageID(), cursor_.GetSortID()}; }
   std::uint32_t FilterPhysicalCount() override { return cursor_.table_->DataFile().GetPhysicalRecordsUsed(); }
   bool FilterReadRecord(std::uint32_t n, std::vector<std::uint8_t>& record) override {

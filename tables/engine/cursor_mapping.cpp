@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/runtime/sysutils.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_table.h"
 #include "tables/lib/expconvert.h"
@@ -82,6 +83,16 @@ void TDataCursor::SetFieldMapping(const std::vector<TFieldDefinition>& fields) {
   if (size > kMaxRecordSize) Fail(err::kFieldLimits);
   fields_ = std::move(view);
   record_size_ = static_cast<std::uint32_t>(size);
+  filter_fields_ = physical_fields_;
+  for (const TFieldDefinition& f : fields_) {
+    const TFieldDefinition* stored = f.Calculated ? nullptr : ByNumber(physical_fields_, f.FieldNumber);
+    if (stored && rtl::AnsiSameText(stored->Name, f.Name)) continue;
+    // Filters read a calculated value where the record holds it.
+    filter_fields_.push_back(f);
+    filter_fields_.back().FieldNumber = static_cast<std::uint16_t>(filter_fields_.size());
+    filter_fields_.back().Calculated = 0;
+    filter_fields_.back().Expression = nullptr;
+  }
   mapped_ = true;
   has_calculated_ = calculated;
   has_auto_inc_ = std::any_of(fields_.begin(), fields_.end(), [](auto& f) { return f.IsAutoIncrement(); });
@@ -94,6 +105,7 @@ void TDataCursor::ResetFieldMapping() {
   fields_ = physical_fields_;
   record_size_ = physical_size_;
   mapped_ = has_calculated_ = false;
+  filter_fields_.clear();
   has_auto_inc_ = std::any_of(fields_.begin(), fields_.end(), [](auto& f) { return f.IsAutoIncrement(); });
   if (!has_auto_inc_) suppress_auto_inc_ = false;
   current_record_.resize(record_size_);

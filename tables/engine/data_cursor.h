@@ -691,6 +691,10 @@ private:
   std::uint32_t record_size_ = 0;         // of the cursor's view
   std::vector<TFieldDefinition> physical_fields_;
   std::uint32_t physical_size_ = 0;
+  // Under a mapping, what filters see: the table's fields by position,
+  // then each view field that is not one of them under its own name (a
+  // calculated field, or a stored one renamed), numbered by position.
+  std::vector<TFieldDefinition> filter_fields_;
   bool mapped_ = false, has_calculated_ = false;
   mutable bool evaluating_ = false;
   // Position: current physical record (0: none) and the two end flags.

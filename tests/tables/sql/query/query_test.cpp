@@ -362,20 +362,20 @@ TEST_F(QueryTest, LiveResultsEditTheirTable) {
   TKORVEXQuery q, check;
   for (TKORVEXQuery* query : {&q, &check}) query->SetDatabaseName(dir_.path().string());
   q.SetRequestLive(true);
-  q.SetSQL("SELECT Id, A, S, A * 100 AS Hundreds FROM T WHERE A = 2 ORDER BY Id");
+  q.SetSQL("SELECT Id, A, S AS Label, A * 100 AS Hundreds FROM T WHERE A = 2 ORDER BY Id");
   q.Open();
   ASSERT_TRUE(q.ResultIsLive());
   ASSERT_TRUE(q.CanModify());
   EXPECT_EQ(q.RecordCount(), 8);
   q.First();
   q.Edit();
-  q.FieldByName("S")->SetAsString("edited");
+  q.FieldByName("Label")->SetAsString("edited");
   q.Post();
   for (int id : {100, 101}) {
     q.Append();
     q.FieldByName("Id")->SetAsInteger(id);
     q.FieldByName("A")->SetAsInteger(id == 100 ? 2 : 3);
-    q.FieldByName("S")->SetAsString("new");
+    q.FieldByName("Label")->SetAsString("new");
     q.Post();
   }
   ASSERT_TRUE(q.Locate("Id", db::Variant(std::int32_t{7}), 0));
@@ -391,6 +391,16 @@ TEST_F(QueryTest, LiveResultsEditTheirTable) {
   EXPECT_EQ(shown.size(), 8u);  // 7 gone, 100 come, 101 fails A = 2
   EXPECT_NE(std::find(shown.begin(), shown.end(), "100|2|new|200"), shown.end());
   for (const std::string& row : shown) EXPECT_EQ(row.substr(row.find('|'), 3), "|2|") << row;
+  // The dataset's own filters and lookups name the result's columns.
+  EXPECT_TRUE(q.Locate("Label", db::Variant(std::string("edited")), 0));
+  EXPECT_EQ(q.FieldByName("Id")->AsInteger(), 2);
+  EXPECT_TRUE(q.Locate("Hundreds;Id", db::Variant(db::VarArray{db::Variant(200.0), db::Variant(std::int32_t{100})}), 0));
+  EXPECT_EQ(q.FieldByName("Label")->AsString(), "new");
+  q.SetFilter("Label = 'new' OR Hundreds + Id = 212");
+  q.SetFilteredValue(true);
+  EXPECT_EQ(Rows(q), (std::vector<std::string>{"100|2|new|200", "12|2|n0|200"}));
+  q.SetFilteredValue(false);
+  q.SetFilter("");
   q.SaveToTable("LiveCopy");
   q.Close();
   check.SetSQL("SELECT * FROM LiveCopy");
