@@ -20,35 +20,11 @@
 namespace korvex::testing {
 namespace {
 
-// A row as "v|v|..." (blank: NULL; floats with two decimals).
-std::string RowText(TDataCursor& cursor, const std::uint8_t* record) {
+// A row as "v|v|..." (blank: NULL), hidden fields left out.
+std::string RowText(TDataCursor& cursor, std::uint8_t* record) {
   std::string line;
-  for (int i = 1; i <= cursor.GetFieldCount(); ++i) {
-    const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(i);
-    if (f.Hidden) continue;
-    std::uint8_t data[256] = {};
-    std::string text = "NULL";
-    if (!cursor.GetField(i, record, data)) {
-      if (f.DataType == dtString) {
-        text = reinterpret_cast<const char*>(data);
-      } else if (f.DataType == dtFloat) {
-        double d;
-        std::memcpy(&d, data, 8);
-        char buffer[40];
-        std::snprintf(buffer, sizeof buffer, "%.2f", d);
-        text = buffer;
-      } else if (f.DataType == dtSmallInt || f.DataType == dtBoolean || f.DataType == dtWord) {
-        std::int16_t n;
-        std::memcpy(&n, data, 2);
-        text = std::to_string(n);
-      } else {
-        std::int32_t n;
-        std::memcpy(&n, data, 4);
-        text = std::to_string(n);
-      }
-    }
-    line += (line.empty() ? "" : "|") + text;
-  }
+  for (int i = 1; i <= cursor.GetFieldCount(); ++i)
+    if (!cursor.GetFieldDefinitionByPos(i).Hidden) line += (line.empty() ? "" : "|") + FieldText(cursor, i, record);
   return line;
 }
 
@@ -99,6 +75,16 @@ protected:
     session_.reset();
     SqlTest::TearDown();
     ExitKORVEX();
+  }
+
+  // Prepares and executes `text` on `statement` with a live result wanted.
+  TDataCursor* OpenLive(TQueryStatement& statement, const std::string& text) {
+    statement.SetWantLiveResult(true);
+    std::int32_t position = 0;
+    statement.PrepareStatement(text, position);
+    TDataCursor* result = nullptr;
+    statement.ExecuteStatement(result);
+    return result;
   }
 
   TRun Run(const std::string& text, bool live, std::int32_t max_rows = -1) {
@@ -204,13 +190,14 @@ TEST_F(LiveResultTest, DecisionsAndAnswersAgreeWithResultTables) {
 // by other cursors; its calculated columns follow the stored ones; the
 // table sees every edit; a copy holds what the result shows.
 TEST_F(LiveResultTest, EditsThroughTheResultReachTheTable) {
+  {
+    TQueryStatement early(dir_);
+    std::int32_t position = 0;
+    early.PrepareStatement("SELECT Id FROM T", position);
+    EXPECT_THROW(early.SaveResultToTable("Early"), EKORVEXEngineError);
+  }
   TQueryStatement statement(dir_);
-  statement.SetWantLiveResult(true);
-  std::int32_t position = 0;
-  statement.PrepareStatement("SELECT Id, Num * 10 AS Big, Num, Req FROM T WHERE Num >= 5 ORDER BY Id", position);
-  EXPECT_THROW(statement.SaveResultToTable("Early"), EKORVEXEngineError);
-  TDataCursor* result = nullptr;
-  statement.ExecuteStatement(result);
+  TDataCursor* result = OpenLive(statement, "SELECT Id, Num * 10 AS Big, Num, Req FROM T WHERE Num >= 5 ORDER BY Id");
   ASSERT_TRUE(result && statement.GetIsLiveResult());
   ASSERT_FALSE(result->GetReadOnly());
   auto field = [](const std::string& row, int n) {
@@ -248,11 +235,7 @@ TEST_F(LiveResultTest, EditsThroughTheResultReachTheTable) {
   // refused and nothing is written.
   {
     TQueryStatement narrow(dir_);
-    narrow.SetWantLiveResult(true);
-    std::int32_t at = 0;
-    narrow.PrepareStatement("SELECT Id FROM T", at);
-    TDataCursor* ids = nullptr;
-    narrow.ExecuteStatement(ids);
+    TDataCursor* ids = OpenLive(narrow, "SELECT Id FROM T");
     ASSERT_TRUE(narrow.GetIsLiveResult());
     std::vector<std::uint8_t> row(ids->GetRecordSize());
     ids->ClearRecord(row.data());
@@ -288,11 +271,7 @@ TEST_F(LiveResultTest, EditsThroughTheResultReachTheTable) {
 // result table that holds the limit.
 TEST_F(LiveResultTest, ARowLimitSetLaterEndsTheLiveAnswer) {
   TQueryStatement statement(dir_);
-  statement.SetWantLiveResult(true);
-  std::int32_t position = 0;
-  statement.PrepareStatement("SELECT Id FROM T ORDER BY Id", position);
-  TDataCursor* result = nullptr;
-  statement.ExecuteStatement(result);
+  TDataCursor* result = OpenLive(statement, "SELECT Id FROM T ORDER BY Id");
   EXPECT_TRUE(statement.GetIsLiveResult());
   EXPECT_EQ(AllRows(*result).size(), 30u);
   statement.SetMaxNumOfRows(4);
