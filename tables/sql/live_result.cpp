@@ -6,7 +6,6 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/scope_exit.h"
 #include "tables/lib/expconvert.h"
-#include "tables/lib/expfilter.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/statement.h"
 
@@ -24,13 +23,14 @@ const char* LiveRefusalText(TLiveRefusal refusal) {
     case TLiveRefusal::Having: return "HAVING";
     case TLiveRefusal::OrderBy: return "ORDER BY";
     case TLiveRefusal::BlobExpression: return "BLOB expression";
+    case TLiveRefusal::Filters: return "filters";
     case TLiveRefusal::SubSelects: return "sub-selects";
     case TLiveRefusal::Nested: return "nested";
   }
   return "?";
 }
 
-TLiveRefusal DecideLiveResult(const TDataQuery& query, bool order_served, bool blob_expression) {
+TLiveRefusal DecideLiveResult(const TDataQuery& query, bool order_served, bool blob_expression, bool filterable) {
   if (!query.WantLiveResult) return TLiveRefusal::NotWanted;
   if (query.Nested) return TLiveRefusal::Nested;
   if (query.MaxNumOfRows >= 0) return TLiveRefusal::RowLimit;
@@ -41,6 +41,7 @@ TLiveRefusal DecideLiveResult(const TDataQuery& query, bool order_served, bool b
   if (query.HavingGiven) return TLiveRefusal::Having;
   if (!query.OrderByFields.Empty() && !order_served) return TLiveRefusal::OrderBy;
   if (blob_expression) return TLiveRefusal::BlobExpression;
+  if (!filterable) return TLiveRefusal::Filters;
   if (query.Statement && query.Statement->DataQueries().Count() > 1) return TLiveRefusal::SubSelects;
   return TLiveRefusal::None;
 }
@@ -137,35 +138,25 @@ TLiveResult::~TLiveResult() {
   }
 }
 
-void TLiveResult::DropFilters() {
-  for (TFilter* filter : filters_) cursor_.DropFilter(filter);
-  filters_.clear();
-}
-
 void TLiveResult::Release() {
   if (released_ || !cursor_.IsOpen()) return;
   released_ = true;
-  DropFilters();
+  filters_.Clear();
   cursor_.ResetFieldMapping();
   cursor_.SetIsResultSet(false);
   cursor_.SetIndexPos(kPhysicalOrder);
 }
 
-std::uint32_t TLiveResult::Execute(const std::vector<TExpToken*>& conditions, void* user_data,
-                                   TFieldValue field_value, TLocalePair locale) {
-  DropFilters();
+bool TLiveResult::Execute(const std::vector<TExpToken*>& conditions, TLocalePair locale, std::uint32_t& count) {
   cursor_.CheckForCursorChanges();
-  TFilterFlags options;
-  options.NoPartialCompare = true;  // '*' is a character in SQL
-  for (const TExpToken* condition : conditions) {
-    ExpTokenGuard prepared(BuildNextFilterExpression(condition, user_data, field_value, locale, false, true));
-    TFilter* filter = cursor_.AddFilter(0, {}, prepared.get(), true, nullptr, options);
-    prepared.Release();
-    filters_.push_back(filter);
+  filters_.Build(cursor_, conditions, locale, TWhereFilters::TPass::Everything);
+  if (!filters_.Left().empty()) {
+    filters_.Clear();
+    return false;
   }
-  for (TFilter* filter : filters_) cursor_.ActivateFilter(filter);
   cursor_.SetToBegin();
-  return cursor_.GetRecordCount();
+  count = cursor_.GetRecordCount();
+  return true;
 }
 
 // ---- saving a result -----------------------------------------------------------------

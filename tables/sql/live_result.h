@@ -28,9 +28,10 @@
 // TLiveResult holds the driving cursor for as long as the query is
 // prepared: writable where the table allows it, marked as a result set,
 // mapped, at the serving index (the primary order without ORDER BY). Each
-// execution drops the filters of the last one and makes every WHERE
-// conjunct an engine filter of the cursor again, with the parameters'
-// current values; the answer is the cursor, its record count the rows
+// execution drops the filter of the last one and makes every WHERE
+// conjunct part of the cursor's engine filter again (TWhereFilters), with
+// the parameters' current values; the answer is the cursor, its record
+// count the rows
 // affected. The cursor stays the source table's: freeing the query closes it
 // as a source, and whatever is edited through it reaches the table, while
 // the filters keep the result narrowed.
@@ -48,6 +49,7 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/lib/expeval.h"
 #include "tables/sql/data_query.h"
+#include "tables/sql/where_filters.h"
 
 namespace korvex {
 
@@ -62,14 +64,16 @@ enum class TLiveRefusal : std::uint8_t {
   Having,
   OrderBy,         // no index serves it
   BlobExpression,
+  Filters,         // a WHERE condition the table's filters cannot hold
   SubSelects,      // the main query of a statement with sub-selects
   Nested,          // a sub-select
 };
 
 const char* LiveRefusalText(TLiveRefusal refusal);
 
-// After binding: whether the query can answer live.
-TLiveRefusal DecideLiveResult(const TDataQuery& query, bool order_served, bool blob_expression);
+// After binding: whether the query can answer live. `filterable`: every
+// WHERE condition can be a filter of the table's cursor (where_filters.h).
+TLiveRefusal DecideLiveResult(const TDataQuery& query, bool order_served, bool blob_expression, bool filterable);
 
 // One ORDER BY item over the driving table: its field number (0 for an
 // expression column) and direction.
@@ -103,22 +107,20 @@ public:
   TLiveResult(const TLiveResult&) = delete;
   TLiveResult& operator=(const TLiveResult&) = delete;
 
-  // The filters made again from the WHERE conjuncts (bound trees over the
+  // The filter made again from the WHERE conjuncts (bound trees over the
   // driving table, or over no table), the cursor at its beginning; answers
-  // the visible record count.
-  std::uint32_t Execute(const std::vector<TExpToken*>& conditions, void* user_data, TFieldValue field_value,
-                        TLocalePair locale);
+  // the visible record count in `count`. False when a condition cannot be a
+  // filter of the cursor (nothing is filtered then).
+  bool Execute(const std::vector<TExpToken*>& conditions, TLocalePair locale, std::uint32_t& count);
   // Gives the cursor back as a plain source: no filters of ours, no
   // mapping, physical order, not a result set.
   void Release();
   TDataCursor& Cursor() const { return cursor_; }
 
 private:
-  void DropFilters();
-
   TDataCursor& cursor_;
   std::uint8_t index_position_;
-  std::vector<TFilter*> filters_;
+  TWhereFilters filters_;
   bool released_ = false;
 };
 

@@ -204,8 +204,14 @@ bool TSelectExecutor::PrepareLive() {
     columns.push_back({out.name, e, out.def});
     blob_expression = blob_expression || (out.def.DataType == dtBlob && (!e || e->NodeClass != enFIELD));
   }
+  // Every WHERE condition becomes part of the cursor's filter.
+  const bool same_locale = cursor.GetLanguageID() == locale_.Language && cursor.GetSortID() == locale_.Sort;
+  bool filterable = same_locale;
+  for (const auto* list : {&sources_[0]->where_own, &constant_conditions_})
+    for (const TExpToken* c : *list) filterable = filterable && EngineCanFilter(c);
   const std::uint8_t index = FindLiveOrderIndex(cursor, keys, query_.OrderByNoCase, locale_);
-  if (DecideLiveResult(query_, index != kNoLiveOrderByIndex, blob_expression) != TLiveRefusal::None) return false;
+  if (DecideLiveResult(query_, index != kNoLiveOrderByIndex, blob_expression, filterable) != TLiveRefusal::None)
+    return false;
   live_ = std::make_unique<TLiveResult>(cursor, LiveFieldMapping(cursor, columns), index);
   query_.LiveOrderBy = index != kNoLiveOrderByIndex;
   query_.LiveOrderByIndex = index;
@@ -215,17 +221,19 @@ bool TSelectExecutor::PrepareLive() {
 }
 
 TDataCursor* TSelectExecutor::ExecuteLive() {
-  if (query_.MaxNumOfRows >= 0 || !query_.WantLiveResult) {
-    live_.reset();
-    query_.LiveResult = query_.InPlaceResult = query_.LiveOrderBy = false;
-    query_.LiveOrderByIndex = kNoLiveOrderByIndex;
-    CreateResultTable();
-    return nullptr;
+  std::vector<TExpToken*> conditions = sources_[0]->where_own;
+  conditions.insert(conditions.end(), constant_conditions_.begin(), constant_conditions_.end());
+  std::uint32_t count = 0;
+  if (query_.MaxNumOfRows < 0 && query_.WantLiveResult && live_->Execute(conditions, locale_, count)) {
+    query_.RowsAffected = static_cast<std::int32_t>(count);
+    return &live_->Cursor();
   }
-  std::vector<TExpToken*> conditions;
-  SplitAnd(query_.WhereExpression, conditions);
-  query_.RowsAffected = static_cast<std::int32_t>(live_->Execute(conditions, this, &TSelectExecutor::FieldValue, locale_));
-  return &live_->Cursor();
+  // A row limit set since preparing: a result table holds it.
+  live_.reset();
+  query_.LiveResult = query_.InPlaceResult = query_.LiveOrderBy = false;
+  query_.LiveOrderByIndex = kNoLiveOrderByIndex;
+  CreateResultTable();
+  return nullptr;
 }
 
 void TSelectExecutor::OpenSources() {
