@@ -123,7 +123,7 @@ void TDataCursor::ReplaceSystemKey(const Key& old_key, const Key& new_key, std::
   const TKeyComparator compare;
   TIndexTree tree(table_->IndexFile(), kSystemSlot, compare, this);
   if (!old_key.empty()) tree.Remove(old_key.data());
-  if (!tree.Search(new_key.data())) tree.Insert(new_key.data(), n);
+  tree.Add(new_key.data(), n);
 }
 
 void TDataCursor::RemoveKey(std::uint8_t slot, const Key& key) {
@@ -148,9 +148,8 @@ void TDataCursor::BuildIndex(std::uint8_t slot) {
     if (live) {
       // A duplicate in a unique index refuses the whole index; the caller
       // takes it away again, so no record is lost.
-      if (table_->IndexFile().GetIndexDefinition(slot).Unique && tree.Search(key.data()))
+      if (!tree.Add(key.data(), n))
         RaiseError(err::kDuplicateKey, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
-      tree.Insert(key.data(), n);
     }
     DoIndexProgress(n, static_cast<std::uint8_t>((100ull * n + used / 2) / used));
   }
@@ -248,7 +247,7 @@ void TDataCursor::RebuildSystemIndex() {
     const Key key = KeyOf(kSystemSlot, record->Data.data());
     if (!record->Deleted()) ++live;
     data.PutRecord(record);
-    if (!tree.Search(key.data())) tree.Insert(key.data(), n);
+    tree.Add(key.data(), n);
   }
   file.SetActualRecordCount(live);
 }

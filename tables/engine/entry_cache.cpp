@@ -55,6 +55,9 @@ void TEntryCache::Erase(TSlot* slot) {
   }
   slots_[hole] = {0, nullptr};
   --count_;
+  // A table that emptied shrinks, so that walks over it (ForEach) cost
+  // what the entries do.
+  if (slots_.size() > 16 && count_ * 8 < slots_.size()) Resize(slots_.size() / 2);
 }
 
 void TEntryCache::Resize(std::size_t slots) {

@@ -73,7 +73,8 @@ private:
   void LinkFront(TCacheEntry* entry);
 
   // Open addressing with linear probing; an empty slot has no entry. At
-  // most half the slots are taken.
+  // most half the slots are taken, and above sixteen slots at least an
+  // eighth.
   struct TSlot {
     std::uint32_t Key;
     TCacheEntry* Entry;

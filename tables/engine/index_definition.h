@@ -36,6 +36,7 @@ struct TIndexDefinition {
   void Encode(std::uint8_t* slot) const;
   // Whether key field i (0-based) sorts descending.
   bool FieldIsDescending(int i) const { return Descending != 0 || FieldDescending[i] != 0; }
+  bool operator==(const TIndexDefinition&) const = default;
 };
 
 }  // namespace korvex

@@ -37,6 +37,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -184,6 +185,9 @@ private:
   std::uint32_t file_size_ = kIndexHeaderSize;
   std::uint8_t count_ = 0;
   std::array<TIndexDefinition, kIndexSlots> slots_;
+  // The slots as the last header image took them, shared by the images
+  // while they stay the same.
+  std::shared_ptr<const std::array<TIndexDefinition, kIndexSlots>> slots_image_;
   std::uint32_t records_ = 0;
   std::uint8_t no_primary_ = 0;
   bool changed_ = false;

@@ -157,6 +157,10 @@ void TIndexTree::ApplySplits(Path& path, const SplitPlan& plan) {
 }
 
 void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
+  if (!Add(key, record)) file_.Fail(err::kDuplicateKey, file_.GetIndexDefinition(slot_).Name);
+}
+
+bool TIndexTree::Add(const std::uint8_t* key, std::uint32_t record) {
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
@@ -167,14 +171,13 @@ void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
       page->SetPageType(ptRootLeaf);
       page->InsertEntry(0, key, record, 1);
       file_.SetRootPtr(slot_, page->Offset());
-      return;
+      return true;
     }
     Path path;
     if (!Descend(key, key_size_, true, held, path, nullptr)) continue;
     TPage* leaf = path.back().page;
     const int pos = leaf->Bound(key, key_size_, true, compare);
-    if (pos > 0 && Compare(leaf->KeyAt(pos - 1), key, key_size_) == 0)
-      file_.Fail(err::kDuplicateKey, file_.GetIndexDefinition(slot_).Name);
+    if (pos > 0 && Compare(leaf->KeyAt(pos - 1), key, key_size_) == 0) return false;
     path.back().entry = pos;
 
     bool leaf_splits = leaf->Count() + 1u > leaf->MaximumEntries();
@@ -187,7 +190,7 @@ void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
     if (leaf_splits && !PlanSplits(path, held, plan)) continue;
     leaf->InsertEntry(pos, key, record, 1);
     ApplySplits(path, plan);
-    return;
+    return true;
   }
   file_.Fail(err::kIndexPagesCorrupt);
 }

@@ -36,6 +36,8 @@ public:
   // Adds a key with its record number. 9729 when a unique index holds an
   // equal key; nothing changes then.
   void Insert(const std::uint8_t* key, std::uint32_t record);
+  // Insert, answering false instead of raising when an equal key exists.
+  bool Add(const std::uint8_t* key, std::uint32_t record);
   // Removes a key; false when there is none equal (nothing changes).
   bool Remove(const std::uint8_t* key);
   // Whether a key equal over the whole key size exists.
