@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -144,9 +145,13 @@ struct Lite {
 
 using bench::Median;
 
+// This process's processor time so far (user + system), in seconds.
+double Processor() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
 struct Case {
   const char* name = "";
   std::vector<double> ours, theirs;
+  std::vector<double> ours_cpu, theirs_cpu;  // processor seconds, (a) and (b)
   std::int64_t answer_ours = 0, answer_theirs = 0;
 };
 
@@ -220,6 +225,7 @@ int main(int argc, char** argv) {
       auto cur = e.Open();
       Bytes buf(cur->GetRecordSize());
       auto t0 = bench::Clock::now();
+      double c0 = Processor();
       if (!reusing) {
         e.dir->StartTransaction();
         for (const Row& r : rows) {
@@ -228,14 +234,17 @@ int main(int argc, char** argv) {
         }
         e.dir->CommitTransaction(true);
         a.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
+        a.ours_cpu.push_back(Processor() - c0);
         a.answer_ours = cur->GetRecordCount();
 
         t0 = bench::Clock::now();
+        c0 = Processor();
         for (const Row& r : more) {
           Engine::Put(*cur, buf, r);
           cur->AppendRecord(buf.data());
         }
         b.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
+        b.ours_cpu.push_back(Processor() - c0);
         b.answer_ours = cur->GetRecordCount();
       }
 
@@ -281,10 +290,12 @@ int main(int argc, char** argv) {
         sqlite3_stmt* insert =
             lite.Prepare("INSERT INTO family (surname, forename, year, place) VALUES (?, ?, ?, ?)");
         t0 = bench::Clock::now();
+        double c0 = Processor();
         lite.Exec("BEGIN");
         for (const Row& r : rows) lite.Insert(insert, r);
         lite.Exec("COMMIT");
         a.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
+        a.theirs_cpu.push_back(Processor() - c0);
         auto count = [&] {
           sqlite3_stmt* s = lite.Prepare("SELECT count(*) FROM family");
           sqlite3_step(s);
@@ -296,8 +307,10 @@ int main(int argc, char** argv) {
 
         lite.Exec("PRAGMA synchronous=OFF");
         t0 = bench::Clock::now();
+        c0 = Processor();
         for (const Row& r : more) lite.Insert(insert, r);
         b.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
+        b.theirs_cpu.push_back(Processor() - c0);
         b.answer_theirs = count();
         sqlite3_finalize(insert);
         lite.Exec("PRAGMA synchronous=FULL");
@@ -344,6 +357,11 @@ int main(int argc, char** argv) {
     std::printf("%-32s %10.4f %10.4f %8.2f  %s (%lld)\n", k->name, ours, theirs, ratio, same ? "equal" : "DIFFER",
                 static_cast<long long>(k->answer_ours));
     if (!same || ratio > 1.5) ok = false;
+  }
+  for (Case* k : {&a, &b}) {
+    if (cases.find(k->name[1]) == std::string::npos || k->ours_cpu.empty() || k->theirs_cpu.empty()) continue;
+    const double ours = Median(k->ours_cpu), theirs = Median(k->theirs_cpu);
+    std::printf("%-32s %10.4f %10.4f %8.2f  processor seconds (user + system)\n", k->name, ours, theirs, ours / theirs);
   }
 
   // ---- memory: a shared cursor walks `walk` records ----
