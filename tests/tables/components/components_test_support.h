@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/runtime/exceptions.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "tables/components/datasets.h"
 #include "tables/components/sessions.h"
@@ -30,6 +31,37 @@ inline std::string Raised(const std::function<void()>& action) {
   }
   return "";
 }
+
+// A forked process holding a lock on a table until it is killed: `hold`
+// opens the child's own Table and takes a record, table or semaphore lock
+// (false when it could not). Once the child holds it, this process tries
+// each lock once, without waiting.
+template <class Table>
+class LockHolder {
+public:
+  explicit LockHolder(const std::function<bool(Table&)>& hold)
+      : child_([&](qvtest::ChildProcess& self) {
+          Table t;
+          if (!hold(t)) return 1;
+          self.Ready();
+          self.WaitTold();
+          return 0;
+        }) {
+    holding_ = child_.WaitReady();
+    Session().SetLockRetryCount(1);
+    Session().SetLockWaitTime(1);
+  }
+  bool Holding() const { return holding_; }
+  // Kills the holder as a crash would; its exit status (128 + SIGKILL).
+  int Kill() {
+    child_.Kill(SIGKILL);
+    return child_.Wait();
+  }
+
+private:
+  qvtest::ChildProcess child_;
+  bool holding_ = false;
+};
 
 class ComponentsTest : public ::testing::Test {
 protected:

@@ -373,26 +373,20 @@ TEST_F(DataSetsTest, ARecordHeldByAnotherProcessIsRefusedUntilThatProcessDies) {
     t.Post();
   }
   FinalizeSessions();
-  qvtest::ChildProcess child([&](qvtest::ChildProcess& self) {
-    TestTable t;
+  LockHolder<TestTable> child([&](TestTable& t) {
     env.Bind(t);
     t.Open();
     t.Edit();
-    self.Ready();
-    self.WaitTold();
-    return 0;
+    return true;
   });
-  ASSERT_TRUE(child.WaitReady());
+  ASSERT_TRUE(child.Holding());
   TestTable t;
   env.Bind(t);
-  Session().SetLockRetryCount(1);
-  Session().SetLockWaitTime(1);
   t.Open();
   EXPECT_EQ(Raised([&] { t.Edit(); }),
             "KORVEX Engine Error # 10258 Record in table 'fams.DAT' is in use by another user");
   EXPECT_EQ(t.State(), dsBrowse);
-  child.Kill(SIGKILL);
-  EXPECT_EQ(child.Wait(), 128 + SIGKILL);
+  EXPECT_EQ(child.Kill(), 128 + SIGKILL);
   t.Edit();
   t.FieldByName("Name")->SetAsString("Berta");
   t.Post();

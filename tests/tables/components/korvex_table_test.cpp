@@ -255,19 +255,14 @@ TEST_F(TableTest, FailedWorkGivesBackTheCursorAndTheDatabase) {
     AddRows(t, 10);
   }
   FinalizeSessions();
-  qvtest::ChildProcess holder([&](qvtest::ChildProcess& self) {
-    TKORVEXTable t;
+  LockHolder<TKORVEXTable> holder([&](TKORVEXTable& t) {
     t.SetDatabaseName(dir.Path());
     t.SetTableName("fams");
     t.Open();
     t.Edit();  // holds the record's lock
-    self.Ready();
-    self.WaitTold();
-    return 0;
+    return true;
   });
-  ASSERT_TRUE(holder.WaitReady());
-  Session().SetLockRetryCount(1);
-  Session().SetLockWaitTime(1);
+  ASSERT_TRUE(holder.Holding());
   TKORVEXTable t;
   t.SetDatabaseName(dir.Path());
   t.SetTableName("fams");
@@ -292,8 +287,7 @@ TEST_F(TableTest, FailedWorkGivesBackTheCursorAndTheDatabase) {
   EXPECT_FALSE(t.FieldByName("Name")->AsString().empty());
   t.Close();
   FinalizeSessions();
-  holder.Kill(SIGKILL);
-  EXPECT_EQ(holder.Wait(), 128 + SIGKILL);
+  EXPECT_EQ(holder.Kill(), 128 + SIGKILL);
   // Nothing of this process's is left on the table: another process opens it
   // exclusively.
   qvtest::ChildProcess exclusive([&](qvtest::ChildProcess&) {
@@ -317,19 +311,13 @@ TEST_F(TableTest, TableLocksAndSemaphoresAcrossProcesses) {
   FinalizeSessions();
   for (bool semaphore : {false, true}) {
     SCOPED_TRACE(semaphore ? "semaphore" : "table lock");
-    qvtest::ChildProcess holder([&](qvtest::ChildProcess& self) {
-      TKORVEXTable t;
+    LockHolder<TKORVEXTable> holder([&](TKORVEXTable& t) {
       t.SetDatabaseName(dir.Path());
       t.SetTableName("fams");
       t.Open();
-      if (semaphore ? !t.LockSemaphore(3) : (t.LockTable(), !t.TableIsLocked())) return 1;
-      self.Ready();
-      self.WaitTold();
-      return 0;
+      return semaphore ? t.LockSemaphore(3) : (t.LockTable(), t.TableIsLocked());
     });
-    ASSERT_TRUE(holder.WaitReady());
-    Session().SetLockRetryCount(1);
-    Session().SetLockWaitTime(1);
+    ASSERT_TRUE(holder.Holding());
     TKORVEXTable t;
     t.SetDatabaseName(dir.Path());
     t.SetTableName("fams");
@@ -341,8 +329,7 @@ TEST_F(TableTest, TableLocksAndSemaphoresAcrossProcesses) {
       EXPECT_TRUE(t.TableIsLocked());
       EXPECT_EQ(Raised([&] { t.LockTable(); }).substr(0, 28), "KORVEX Engine Error # 10241 ");
     }
-    holder.Kill(SIGKILL);
-    EXPECT_EQ(holder.Wait(), 128 + SIGKILL);
+    EXPECT_EQ(holder.Kill(), 128 + SIGKILL);
     if (semaphore) {
       EXPECT_TRUE(t.LockSemaphore(3));
       EXPECT_TRUE(t.UnlockSemaphore(3));
