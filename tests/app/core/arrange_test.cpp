@@ -225,19 +225,10 @@ TEST(ArrangeTest, ManyDistinctHeadsAreKeyedAsEachLineAlone) {
   EXPECT_EQ(Arrange(hits, 8, {}).lines, expected);
 }
 
-class StepClock : public rtl::TClockSource {
-public:
-  rtl::TDateTime Now() override { return 0; }
-  int64_t Milliseconds() override { return ms_ += 10; }
-
-private:
-  int64_t ms_ = 0;
-};
-
 TEST(ArrangeTest, CancelLeavesNoLines) {
   Lines hits;
   for (int i = 0; i < 5000; ++i) hits.push_back("1650 03 Mar A, B; Anne" + std::to_string(i % 7) + "; C");
-  StepClock clock;
+  appcore_test::SteppingClock clock(10);
   rtl::ClockScope scope(clock);
   int calls = 0;
   ArrangeCallbacks callbacks;

@@ -13,21 +13,13 @@
 #include "app/core/arrange.h"
 #include "app/core/pacer.h"
 #include "app/core/sort_commands.h"
+#include "core_test_support.h"
 #include "platform/runtime/dates.h"
 
 namespace appcore {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-class StepClock : public rtl::TClockSource {
-public:
-  rtl::TDateTime Now() override { return 0; }
-  int64_t Milliseconds() override { return ms_ += 10; }
-
-private:
-  int64_t ms_ = 0;
-};
 
 // Progress that answers false at its n-th call (never when n is 0).
 struct CancelAt {
@@ -57,7 +49,7 @@ TEST(PacedSort, AgreesWithTheStandardStableSort) {
     std::vector<uint32_t> order = Identity(n), expected = Identity(n);
     auto less = [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; };
     std::stable_sort(expected.begin(), expected.end(), less);
-    StepClock clock;
+    appcore_test::SteppingClock clock(10);
     rtl::ClockScope scope(clock);
     Pacer pacer(CancelAt{0});
     ASSERT_TRUE(PacedStableSort(order, less, pacer)) << n;
@@ -67,7 +59,7 @@ TEST(PacedSort, AgreesWithTheStandardStableSort) {
 
 TEST(PacedSort, EveryLongStepStopsWhenCancelledAndLosesNothing) {
   const Lines page = MarriageLines(20000, 3);
-  StepClock clock;
+  appcore_test::SteppingClock clock(10);
   rtl::ClockScope scope(clock);
   for (int at : {1, 2, 5, 40}) {
     {
