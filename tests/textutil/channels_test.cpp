@@ -38,24 +38,7 @@ long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-class ChannelTest : public TextutilTest {
-protected:
-  void SetUp() override {
-    TextutilTest::SetUp();
-    root_ = scratch_.Path();
-    ASSERT_FALSE(root_.empty());
-    UsePrivateFolders(root_);
-    before_ = OpenDescriptors();
-  }
-  void TearDown() override {
-    EXPECT_EQ(before_, OpenDescriptors()) << "a descriptor was left open";
-    RestoreFolders();
-    TextutilTest::TearDown();
-  }
-  qvtest::TempDir scratch_;  // removed after TearDown
-  std::string root_;
-  std::set<int> before_;
-};
+using ChannelTest = PrivateFoldersTest;
 
 // ---- serial ports, with a pseudo-terminal standing in for the port ----
 

@@ -8,6 +8,9 @@
 #include <set>
 #include <string>
 
+#include "support/temp_dir.h"
+#include "tests/textutil/textutil_fixture.h"
+
 namespace textutil::syshelp {
 
 // The descriptors this process has open.
@@ -32,3 +35,28 @@ Holder StartHolder(const std::function<bool()>& body);
 void ReleaseHolder(Holder& holder);
 
 }  // namespace textutil::syshelp
+
+namespace textutil {
+
+// A test with its own runtime and configuration folders, which checks that
+// it leaves no descriptor open.
+class PrivateFoldersTest : public TextutilTest {
+protected:
+  void SetUp() override {
+    TextutilTest::SetUp();
+    root_ = scratch_.Path();
+    ASSERT_FALSE(root_.empty());
+    syshelp::UsePrivateFolders(root_);
+    before_ = syshelp::OpenDescriptors();
+  }
+  void TearDown() override {
+    EXPECT_EQ(before_, syshelp::OpenDescriptors()) << "a descriptor was left open";
+    syshelp::RestoreFolders();
+    TextutilTest::TearDown();
+  }
+  qvtest::TempDir scratch_;  // removed after TearDown
+  std::string root_;
+  std::set<int> before_;
+};
+
+}  // namespace textutil

@@ -184,27 +184,17 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 // Every test runs with its own runtime and configuration folders and checks
 // that it leaves no descriptor open.
-class SystemTest : public TextutilTest {
+class SystemTest : public PrivateFoldersTest {
 protected:
   void SetUp() override {
-    TextutilTest::SetUp();
-    root_ = scratch_.Path();
-    ASSERT_FALSE(root_.empty());
-    UsePrivateFolders(root_);
+    PrivateFoldersTest::SetUp();
     std::filesystem::create_directories(root_ + "/config/quorvane");
-    before_ = OpenDescriptors();
   }
   void TearDown() override {
-    EXPECT_EQ(before_, OpenDescriptors()) << "a descriptor was left open";
+    PrivateFoldersTest::TearDown();
     SetGuiHooks(GuiHooks());
-    RestoreFolders();
-    TextutilTest::TearDown();
   }
   void WriteStore(const std::string& text) { WriteFile(root_ + "/config/quorvane/registry.ini", text); }
-
-  qvtest::TempDir scratch_;  // removed after TearDown
-  std::string root_;
-  std::set<int> before_;
 };
 
 // ---- the registry store ----
