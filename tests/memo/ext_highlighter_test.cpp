@@ -41,6 +41,14 @@ std::string Kinds(TVellMemo& m, int par) {
 
 int PairKey(int number) { return number - 32768; }
 
+// A memo with an extended highlighter set on it.
+class ExtHighlighterOnAMemo : public ::testing::Test {
+protected:
+  ExtHighlighterOnAMemo() { m.SetHighlighter(&h); }
+  TVellMemo m;
+  TExtHighlighter h;
+};
+
 }  // namespace
 
 // ---- lists ----
@@ -154,10 +162,7 @@ TEST(ExtHighlighter, KeywordRunsAreNumberedAfterTheMemosOwnKeywords) {
   m.CheckIntegrity();
 }
 
-TEST(ExtHighlighter, KeywordsOverlapOnlyWhenTheyNest) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, KeywordsOverlapOnlyWhenTheyNest) {
   h.Keywords().AddExtKeyWord("abcd", 0, 0, 1, 0, 0, 0, clWhite, clRed);
   h.Keywords().AddExtKeyWord("bc", 0, 0, 1, 0, 1, 0, clWhite, clBlue);
   h.Keywords().AddExtKeyWord("cdef", 0, 0, 1, 0, 1, 0, clWhite, clGreen);
@@ -173,10 +178,7 @@ TEST(ExtHighlighter, KeywordsOverlapOnlyWhenTheyNest) {
   EXPECT_EQ(Kinds(m, 0), "kkkk..");
 }
 
-TEST(ExtHighlighter, WholeWordsUseTheHighlightersSeparatorsAndContextZeroIsSkipped) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, WholeWordsUseTheHighlightersSeparatorsAndContextZeroIsSkipped) {
   h.Keywords().AddExtKeyWord("ab", kWholeWordsOnly, 0, 1, 0, 0, 0, clWhite, clRed);
   h.Keywords().AddExtKeyWord("zz", 0, 0, 0, 0, 0, 0, clWhite, clRed);
   m.SetText("ab-x ab zz x/ab");
@@ -211,10 +213,7 @@ TEST(ExtHighlighter, InactiveAppliesNothingButPassesOnToItsSub) {
   EXPECT_EQ(KeyAt(m, 0, 13), PairKey(1));
 }
 
-TEST(ExtHighlighter, PriorityAndScopeGatesForKeywords) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, PriorityAndScopeGatesForKeywords) {
   // A pair with context 3 and priority 5.
   h.StartStopKeys().AddExStartStopKey("[", "]", 0, 0, 3, 0, 5, 0, clWhite, clRed, false);
   h.Keywords().AddExtKeyWord("lo", 0, 0, 1, 0, 2, 0, clWhite, clRed);     // scope 0, below 5
@@ -252,10 +251,7 @@ TEST(ExtHighlighter, ScopeMatchesTheMemosOwnStartStopContext) {
   EXPECT_FALSE(IsKeywordRun(At(m, 0, 6)));
 }
 
-TEST(ExtHighlighter, VetoesOfKeywordsStartsAndStops) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, VetoesOfKeywordsStartsAndStops) {
   h.Keywords().AddExtKeyWord("ab", 0, 0, 1, 0, 0, 0, clWhite, clRed);
   h.StartStopKeys().AddExStartStopKey("(", ")", 0, 0, 2, 0, 0, 0, clWhite, clRed, false);
   m.SetText("ab ab (x) y) (z)");
@@ -282,10 +278,7 @@ TEST(ExtHighlighter, VetoesOfKeywordsStartsAndStops) {
   EXPECT_EQ(starts, (std::vector<int>{6, 13}));
 }
 
-TEST(ExtHighlighter, PairToTheNextSeparator) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, PairToTheNextSeparator) {
   h.StartStopKeys().AddExStartStopKey("@", "", 0, fsBold, 1, kScopeToSeparator, kTopPriority, 0, clWhite, clRed,
                                       false);
   m.SetText("to @someone, and @me");
@@ -294,10 +287,7 @@ TEST(ExtHighlighter, PairToTheNextSeparator) {
   EXPECT_EQ(At(m, 0, 3).flags, 0xC0 | fsBold);
 }
 
-TEST(ExtHighlighter, PairsCrossParagraphsAndTheFinalFlagClosesAtTheEnd) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, PairsCrossParagraphsAndTheFinalFlagClosesAtTheEnd) {
   h.StartStopKeys().AddExStartStopKey("/*", "*/", 0, fsItalic, 2, 0, 0, 0, clWhite, clRed, false);
   h.StartStopKeys().AddExStartStopKey("'", "'", 0, 0, 3, 0, 0, 0, clWhite, clRed, true);
   m.SetText("a /* b\r\nc 'q\r\nd */ 'e' f\r\n'g\r\nh");
@@ -311,10 +301,7 @@ TEST(ExtHighlighter, PairsCrossParagraphsAndTheFinalFlagClosesAtTheEnd) {
   m.CheckIntegrity();
 }
 
-TEST(ExtHighlighter, StopKeyContinuesWithAPairOfTheSameStart) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, StopKeyContinuesWithAPairOfTheSameStart) {
   h.StartStopKeys().AddExStartStopKey("#", "#", 0, 0, 1, 0, 0, 0, clWhite, clRed, false);
   h.StartStopKeys().AddExStartStopKey("#", "!", 0, 0, 2, 0, 0, 0, clWhite, clBlue, false);
   m.SetText("x #a# b! c");
@@ -326,10 +313,7 @@ TEST(ExtHighlighter, StopKeyContinuesWithAPairOfTheSameStart) {
   EXPECT_EQ(At(m, 0, 6).level, 0);
 }
 
-TEST(ExtHighlighter, PriorityGateOfStartKeysAndNesting) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, PriorityGateOfStartKeysAndNesting) {
   h.StartStopKeys().AddExStartStopKey("(", ")", 0, 0, 0, 0, 5, 0, clWhite, clRed, false);   // priority 5
   h.StartStopKeys().AddExStartStopKey("<", ">", 0, 0, 0, 0, 3, 0, clWhite, clRed, false);   // lower
   h.StartStopKeys().AddExStartStopKey("[", "]", 0, 0, 0, 0, 8, 0, clWhite, clRed, false);   // higher
@@ -346,10 +330,7 @@ TEST(ExtHighlighter, PriorityGateOfStartKeysAndNesting) {
   EXPECT_EQ(h.GetPriority(At(m, 0, 6), {0, 3}), 0);  // numbered from a different base: not ours
 }
 
-TEST(ExtHighlighter, ScopedPairOpensOnlyInsideItsContext) {
-  TVellMemo m;
-  TExtHighlighter h;
-  m.SetHighlighter(&h);
+TEST_F(ExtHighlighterOnAMemo, ScopedPairOpensOnlyInsideItsContext) {
   h.StartStopKeys().AddExStartStopKey("[", "]", 0, 0, 3, 0, 1, 0, clWhite, clRed, false);
   h.StartStopKeys().AddExStartStopKey("<", ">", 0, 0, 4, 3, 0, 0, clWhite, clBlue, false);
   m.SetText("<a> [<b>c]");
