@@ -59,6 +59,17 @@ void AddRows(TKORVEXTable& t, int count) {
   }
 }
 
+// Creates the families table in dir, with `rows` records.
+void CreateFamilies(const std::string& dir, int rows = 0) {
+  TKORVEXTable t;
+  DefineFamilies(t, dir);
+  t.CreateTable();
+  if (rows > 0) {
+    t.Open();
+    AddRows(t, rows);
+  }
+}
+
 TEST_F(TableTest, CreationPutsThePrimaryFirstAndTheFilesAgree) {
   qvtest::TempDir dir;
   {
@@ -127,11 +138,7 @@ TEST_F(TableTest, CreationRefusesTooManyDefinitionsBeforeAnythingIsMade) {
 
 TEST_F(TableTest, OpeningByName) {
   qvtest::TempDir dir;
-  {
-    TKORVEXTable t;
-    DefineFamilies(t, dir.Path());
-    t.CreateTable();
-  }
+  CreateFamilies(dir.Path());
   TKORVEXTable t;
   EXPECT_EQ(Raised([&] { t.Open(); }), "Missing table name.");
   t.SetTableName(dir / "fams");
@@ -247,13 +254,7 @@ TEST_F(TableTest, EveryWholeTableOperationWithItsEvents) {
 
 TEST_F(TableTest, FailedWorkGivesBackTheCursorAndTheDatabase) {
   qvtest::TempDir dir;
-  {
-    TKORVEXTable t;
-    DefineFamilies(t, dir.Path());
-    t.CreateTable();
-    t.Open();
-    AddRows(t, 10);
-  }
+  CreateFamilies(dir.Path(), 10);
   FinalizeSessions();
   LockHolder<TKORVEXTable> holder([&](TKORVEXTable& t) {
     t.SetDatabaseName(dir.Path());
@@ -303,11 +304,7 @@ TEST_F(TableTest, FailedWorkGivesBackTheCursorAndTheDatabase) {
 
 TEST_F(TableTest, TableLocksAndSemaphoresAcrossProcesses) {
   qvtest::TempDir dir;
-  {
-    TKORVEXTable t;
-    DefineFamilies(t, dir.Path());
-    t.CreateTable();
-  }
+  CreateFamilies(dir.Path());
   FinalizeSessions();
   for (bool semaphore : {false, true}) {
     SCOPED_TRACE(semaphore ? "semaphore" : "table lock");

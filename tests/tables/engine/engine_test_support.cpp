@@ -1,5 +1,6 @@
 #include "tests/tables/engine/engine_test_support.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "tables/engine/cipher_keys.h"
@@ -50,6 +51,12 @@ std::unique_ptr<TDataFile> CreateTable(FakeHost& host, const std::string& path, 
   file->WriteHeader(true, false);
   file->WriteFields();
   return file;
+}
+
+std::map<std::string, std::string> FolderFiles(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (auto& e : std::filesystem::directory_iterator(folder)) files[e.path().filename()] = qvtest::ReadFileBytes(e.path());
+  return files;
 }
 
 CheckResult RunTableCheck(const std::string& dat_path, const std::string& options) {

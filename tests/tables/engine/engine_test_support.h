@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,9 @@ void AssignLayout(std::vector<TFieldDefinition>& fields);
 // it open.
 std::unique_ptr<TDataFile> CreateTable(FakeHost& host, const std::string& path, std::vector<TFieldDefinition> fields,
                                        const TDataFileSettings& settings = {});
+
+// Each file of a folder by name: its bytes.
+std::map<std::string, std::string> FolderFiles(const std::string& folder);
 
 // Runs tools/tablecheck.py; its output and exit status.
 struct CheckResult {

@@ -121,6 +121,11 @@ Snapshot Without(Snapshot s, const std::string& field) {
   return s;
 }
 
+bool RecordStep(void* user, std::uint32_t step, std::uint8_t percent) {
+  static_cast<std::vector<std::uint32_t>*>(user)->push_back(step * 1000 + percent);
+  return true;
+}
+
 std::string Path(const qvtest::TempDir& d, const std::string& file) { return d.path().string() + "/" + file; }
 
 // The SHA-256 of each of the table's files, by sha256sum ("-" for a

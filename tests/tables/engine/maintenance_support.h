@@ -49,6 +49,9 @@ Snapshot Read(TDataDirectory* dir, const std::string& name = "t", bool in_memory
 Snapshot Without(Snapshot s, const std::string& field);
 
 std::string Path(const qvtest::TempDir& d, const std::string& file);
+// A progress callback: step * 1000 + percent appended to the
+// std::vector<std::uint32_t> that `user` points to.
+bool RecordStep(void* user, std::uint32_t step, std::uint8_t percent);
 // The SHA-256 of each of the table's files ("-" for a missing one).
 std::string FilesOf(const std::string& base);
 bool AnyJournal(const std::string& dir);

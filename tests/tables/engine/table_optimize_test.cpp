@@ -139,12 +139,7 @@ TEST(TableOptimize, PhysicalOrderFollowsTheIndexWithIDsKeptAndBackupsByTheFlags)
     std::vector<std::uint32_t> steps;
     auto c = NewCursor(dir, true);
     c->SetInMemory(k.in_memory);
-    c->SetOptimizeProgressCallback(
-        [](void* user, std::uint32_t step, std::uint8_t percent) {
-          static_cast<std::vector<std::uint32_t>*>(user)->push_back(step * 1000 + percent);
-          return true;
-        },
-        &steps);
+    c->SetOptimizeProgressCallback(RecordStep, &steps);
     c->OptimizeTable(k.index, k.no_backup);
     EXPECT_EQ(Read(dir, "t", k.in_memory), before);
     ASSERT_EQ(steps.size(), 60u);

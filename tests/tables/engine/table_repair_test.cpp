@@ -93,12 +93,6 @@ void BuildReference(Env& env, TDataDirectory* dir) {
   EXPECT_EQ(built.lines.size(), 2u) << Text(built.lines);
 }
 
-std::map<std::string, std::string> Files(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (auto& e : fs::directory_iterator(folder)) files[e.path().filename()] = qvtest::ReadFileBytes(e.path());
-  return files;
-}
-
 // Per table, physical number -> "flag hex" of the records python3 reads;
 // one python3 run reads them all.
 using Records = std::map<int, std::string>;
@@ -172,11 +166,11 @@ TEST(TableRepair, DamagedCopiesAgainstGoldenLogsAndTheChecker) {
     SCOPED_TRACE(fault);
     const std::string folder = copies.Path() + "/" + fault;
     TDataDirectory* dir = dirs.emplace_back(env.Dir(folder));
-    const auto before = Files(folder);
+    const auto before = FolderFiles(folder);
 
     Report verified = env.Run(dir, true);
     golden += "[" + fault + "]\n" + Text(verified.lines);
-    EXPECT_TRUE(Files(folder) == before) << "verification changed a file";
+    EXPECT_TRUE(FolderFiles(folder) == before) << "verification changed a file";
     // A unique key held twice shows only when the indexes are rebuilt.
     if (fault != "duplicate_unique_key") {
       EXPECT_GE(verified.lines.size(), 3u) << "the fault is reported";
@@ -217,7 +211,7 @@ TEST(TableRepair, HotJournal) {
   qvtest::TempDir folder;
   TDataDirectory* dir = env.Dir(folder.Path());
   BuildReference(env, dir);
-  const auto clean = Files(folder.Path());
+  const auto clean = FolderFiles(folder.Path());
   {
     TFileHandler dat, idx, blb;
     dat.SetFileName(folder.Path() + "/t.DAT");
@@ -232,16 +226,16 @@ TEST(TableRepair, HotJournal) {
     dat.SetObserver(nullptr);
     journal.Abandon();
   }
-  const auto hot = Files(folder.Path());
+  const auto hot = FolderFiles(folder.Path());
   ASSERT_TRUE(hot.count("t.JNL"));
   Report verified = env.Run(dir, true);
   EXPECT_EQ(verified.lines.size(), 3u) << Text(verified.lines);
   EXPECT_EQ(verified.lines[1], "Unfinished write journal found for table t.DAT, error not fixed");
-  EXPECT_TRUE(Files(folder.Path()) == hot);
+  EXPECT_TRUE(FolderFiles(folder.Path()) == hot);
   Report repaired = env.Run(dir, false);
   EXPECT_EQ(repaired.lines[1], "Unfinished write journal played back for table t.DAT, error fixed");
   EXPECT_FALSE(fs::exists(folder.Path() + "/t.JNL"));
-  EXPECT_EQ(Files(folder.Path()).at("t.DAT").substr(127), clean.at("t.DAT").substr(127));
+  EXPECT_EQ(FolderFiles(folder.Path()).at("t.DAT").substr(127), clean.at("t.DAT").substr(127));
   CheckResult check = RunTableCheck(folder.Path() + "/t.DAT");
   EXPECT_EQ(check.status, 0) << check.output;
 }

@@ -166,12 +166,7 @@ TEST(TableRestructure, StructureChangesCarryTheRecordsAndReportEachLoss) {
     std::vector<std::uint32_t> steps;
     auto c = NewCursor(env.dir, true);
     c->SetDataLostCallback(&Losses::Report, &losses);
-    c->SetRestructureProgressCallback(
-        [](void* user, std::uint32_t step, std::uint8_t percent) {
-          static_cast<std::vector<std::uint32_t>*>(user)->push_back(step * 1000 + percent);
-          return true;
-        },
-        &steps);
+    c->SetRestructureProgressCallback(RecordStep, &steps);
     c->RestructureTable(request);
     EXPECT_FALSE(c->IsOpen());
     for (int cause = 0; cause < 5; ++cause) EXPECT_EQ(losses.Count(cause), k.losses[cause]) << cause;

@@ -63,11 +63,7 @@ struct Env {
                                                  std::to_string(version) + " '" + folder.Path() + "' 2>&1");
     ASSERT_EQ(run.status, 0) << run.output;
   }
-  std::map<std::string, std::string> Files() const {
-    std::map<std::string, std::string> files;
-    for (auto& e : fs::directory_iterator(folder.Path())) files[e.path().filename()] = qvtest::ReadFileBytes(e.path());
-    return files;
-  }
+  std::map<std::string, std::string> Files() const { return FolderFiles(folder.Path()); }
   qvtest::TempDir folder, scratch;
   TDataSession session;
   TDataDirectory* dir = nullptr;
