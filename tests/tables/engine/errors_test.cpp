@@ -42,34 +42,29 @@ TEST(EngineErrors, EveryNumberHasItsTemplateAndGroup) {
   EXPECT_STREQ(ErrorTemplate(err::kWriteError), "Error writing to table '%s'");
 }
 
-TEST(EngineErrors, ContextsFillPlaceholdersInTheirOrder) {
-  Raised(8710, "customer");
-  EXPECT_EQ(GetErrorString(8710), "Record not found in table 'customer'");
-  Raised(10023, "T", "F", "I");
-  EXPECT_EQ(GetErrorString(10023), "Invalid field number 'F' specified in index 'I' for table 'T'");
-  Raised(9729, "T", "F", "I");
-  EXPECT_EQ(GetErrorString(9729), "Duplicate key found in index 'I' of table 'T'");
-  Raised(10051, "T", "", "", "bad token");
-  EXPECT_EQ(GetErrorString(10051), "Filter error for table 'T' - bad token");
-  Raised(11949, "T", "", "", "Expected FROM");
-  EXPECT_EQ(GetErrorString(11949), "SQL error - Expected FROM");
-}
-
-TEST(EngineErrors, NumbersWithoutPlaceholdersIgnoreContexts) {
-  Raised(10758, "T", "F", "I", "M");
-  EXPECT_EQ(GetErrorString(10758), "Engine not initialized");
-  Raised(11016, "T", "F", "I", "M");
-  EXPECT_EQ(GetErrorString(11016), "There is insufficient operating system memory available for the current operation");
-}
-
-TEST(EngineErrors, UnknownNumberNamesTheTable) {
-  Raised(1, "fams");
-  EXPECT_EQ(GetErrorString(1), "Unknown error occurred with table 'fams'");
-}
-
-TEST(EngineErrors, PercentSignsInContextsAreNotReadAsFormats) {
-  Raised(8710, "100%s done %d");
-  EXPECT_EQ(GetErrorString(8710), "Record not found in table '100%s done %d'");
+// Contexts fill the placeholders in their order; numbers without
+// placeholders ignore them; an unknown number names the table; percent
+// signs in a context are not read as formats.
+TEST(EngineErrors, ContextsFillTheMessages) {
+  struct Case {
+    TEngineErrorCode number;
+    const char *table, *field, *index, *message, *expected;
+  };
+  const Case cases[] = {
+      {8710, "customer", "", "", "", "Record not found in table 'customer'"},
+      {10023, "T", "F", "I", "", "Invalid field number 'F' specified in index 'I' for table 'T'"},
+      {9729, "T", "F", "I", "", "Duplicate key found in index 'I' of table 'T'"},
+      {10051, "T", "", "", "bad token", "Filter error for table 'T' - bad token"},
+      {11949, "T", "", "", "Expected FROM", "SQL error - Expected FROM"},
+      {10758, "T", "F", "I", "M", "Engine not initialized"},
+      {11016, "T", "F", "I", "M", "There is insufficient operating system memory available for the current operation"},
+      {1, "fams", "", "", "", "Unknown error occurred with table 'fams'"},
+      {8710, "100%s done %d", "", "", "", "Record not found in table '100%s done %d'"},
+  };
+  for (const Case& c : cases) {
+    Raised(c.number, c.table, c.field, c.index, c.message);
+    EXPECT_EQ(GetErrorString(c.number), c.expected) << c.number << " " << c.table;
+  }
 }
 
 TEST(EngineErrors, LongTextsAreCut) {
