@@ -49,42 +49,23 @@ TEST_F(PatternTest, RefusesWhatCannotBeEncoded) {
   EXPECT_EQ(MakePattern("[" + std::string(256, 'q') + "]"), "");
 }
 
+int Rx(const MovingScan& c, int& start) { return ScanRX(c.text, c.pattern, start); }
+
 TEST_F(PatternTest, Scans) {
-  int start = 1;
-  EXPECT_EQ(ScanRX("xaab", "*@a@b", start), 3);
-  EXPECT_EQ(start, 2);
-  start = 0;
-  EXPECT_EQ(ScanRX("xaab", "*@a@b", start), 0);
-  start = 1;
-  EXPECT_EQ(ScanRX("A", "@a", start), 0);
-  EXPECT_EQ(start, 2);
-  start = -1;
-  EXPECT_EQ(ScanRX("A", "@a", start), 1);
-  EXPECT_EQ(start, 1);
-  start = 1;
-  EXPECT_EQ(ScanRX("ab", "@b$", start), 1);
-  EXPECT_EQ(start, 2);
-  start = 1;
-  EXPECT_EQ(ScanRX("ab", Set('!', "a"), start), 1);
-  EXPECT_EQ(start, 2);
-  start = -1;
-  EXPECT_EQ(ScanRX("xAb", Set('[', "a"), start), 1);
-  EXPECT_EQ(start, 2);
-  start = 5;
-  EXPECT_EQ(ScanRX("abc", "@a", start), 0);
-  EXPECT_EQ(start, 5);
+  ExpectMovingScans(Rx, {{"xaab", "*@a@b", 1, 3, 2},
+                         {"xaab", "*@a@b", 0, 0, kNotLooked},
+                         {"A", "@a", 1, 0, 2},
+                         {"A", "@a", -1, 1, 1},
+                         {"ab", "@b$", 1, 1, 2},
+                         {"ab", Set('!', "a"), 1, 1, 2},
+                         {"xAb", Set('[', "a"), -1, 1, 2},
+                         {"abc", "@a", 5, 0, 5}});
 }
 
 TEST_F(PatternTest, EndAnchorMatchesOnlyAtTheEnd) {
-  int start = 1;
-  EXPECT_EQ(ScanRX("ab", "@a$", start), 0);  // "a" is not at the end
-  EXPECT_EQ(start, 3);
-  start = 1;
-  EXPECT_EQ(ScanRX("aba", "@a$", start), 1);
-  EXPECT_EQ(start, 3);
-  start = 1;
-  EXPECT_EQ(ScanRX("abc", "^*.$", start), 3);
-  EXPECT_EQ(start, 1);
+  ExpectMovingScans(Rx, {{"ab", "@a$", 1, 0, 3},  // "a" is not at the end
+                         {"aba", "@a$", 1, 1, 3},
+                         {"abc", "^*.$", 1, 3, 1}});
 }
 
 TEST_F(PatternTest, DamagedPatternsRaise) {

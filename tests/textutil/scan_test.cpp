@@ -224,49 +224,27 @@ TEST_F(ScanTest, ScanDFindsFirstDifference) {
 }
 
 TEST_F(ScanTest, ScanPFindsLongestLeadingRun) {
-  int start = 1;
-  EXPECT_EQ(ScanP("xsmiq smitz", "smith", start), 4);
-  EXPECT_EQ(start, 7);
-  start = 1;
-  EXPECT_EQ(ScanP("smi smith", "s?ith", start), 5);
-  EXPECT_EQ(start, 5);
-  start = 1;
-  EXPECT_EQ(ScanP("ab ab", "abc", start), 2);
-  EXPECT_EQ(start, 1);  // leftmost of equal runs
-  start = 1;
-  EXPECT_EQ(ScanP("xyz", "abc", start), 0);
-  EXPECT_EQ(start, 0);
-  start = -1;
-  EXPECT_EQ(ScanP("abc", "abc", start), 0);
-  EXPECT_EQ(start, 0);
+  ExpectMovingScans([](const MovingScan& c, int& start) { return ScanP(c.text, c.pattern, start); },
+                    {{"xsmiq smitz", "smith", 1, 4, 7},
+                     {"smi smith", "s?ith", 1, 5, 5},
+                     {"ab ab", "abc", 1, 2, 1},  // leftmost of equal runs
+                     {"xyz", "abc", 1, 0, 0},
+                     {"abc", "abc", -1, 0, 0}});
 }
 
 TEST_F(ScanTest, ScanZCountsEachKindOfError) {
-  int start = 1;
-  EXPECT_EQ(ScanZ("the colour red", "color", 1, start), 5);
-  EXPECT_EQ(start, 5);
-  start = 1;
-  EXPECT_EQ(ScanZ("the colour red", "color", 0, start), 0);
-  EXPECT_EQ(start, 0);
-  start = 1;
-  EXPECT_EQ(ScanZ("xxsmyth", "smith", 1, start), 5);  // substituted
-  EXPECT_EQ(start, 3);
-  start = 1;
-  EXPECT_EQ(ScanZ("smth", "smith", 1, start), 4);  // missing
-  EXPECT_EQ(start, 1);
-  start = 1;
-  EXPECT_EQ(ScanZ("smiith", "smith", 1, start), 6);  // extra
-  start = 1;
-  EXPECT_EQ(ScanZ("smtih", "smith", 1, start), 5);  // transposed
-  start = -1;
-  EXPECT_EQ(ScanZ("SMYTH", "smith", 1, start), 5);  // case-blind
-  EXPECT_EQ(start, 1);
-  start = 1;
-  EXPECT_EQ(ScanZ("SMYTH", "smith", 1, start), 0);
-  EXPECT_EQ(start, 1);
-  start = 2;
-  EXPECT_EQ(ScanZ("abc", "xy", 2, start), 2);  // every character may differ
-  EXPECT_EQ(start, 2);
+  // arg: the errors allowed.
+  ExpectMovingScans([](const MovingScan& c, int& start) { return ScanZ(c.text, c.pattern, c.arg, start); },
+                    {{"the colour red", "color", 1, 5, 5, 1},
+                     {"the colour red", "color", 1, 0, 0, 0},
+                     {"xxsmyth", "smith", 1, 5, 3, 1},  // substituted
+                     {"smth", "smith", 1, 4, 1, 1},     // missing
+                     {"smiith", "smith", 1, 6, kNotLooked, 1},  // extra
+                     {"smtih", "smith", 1, 5, kNotLooked, 1},   // transposed
+                     {"SMYTH", "smith", -1, 5, 1, 1},   // case-blind
+                     {"SMYTH", "smith", 1, 0, 1, 1},
+                     {"abc", "xy", 2, 2, 2, 2}});  // every character may differ
+  int start = 2;
   EXPECT_EQ(ScanZ("abc", "xy", -1, start), 0);
 }
 
@@ -357,15 +335,8 @@ TEST_F(ScanTest, Masks) {
   EXPECT_FALSE(IsMatch("abc", "", false));
   EXPECT_TRUE(IsMatch("aXbXc", "*X?", false));
 
-  int start = 1;
-  EXPECT_EQ(ScanW("Born 1723 in York", "####", start), 4);
-  EXPECT_EQ(start, 6);
-  start = -1;
-  EXPECT_EQ(ScanW("the SMITH farm", "sm*h", start), 5);
-  EXPECT_EQ(start, 5);
-  start = 1;
-  EXPECT_EQ(ScanW("abc", "#", start), 0);
-  EXPECT_EQ(start, 0);
+  ExpectMovingScans([](const MovingScan& c, int& start) { return ScanW(c.text, c.pattern, start); },
+                    {{"Born 1723 in York", "####", 1, 4, 6}, {"the SMITH farm", "sm*h", -1, 5, 5}, {"abc", "#", 1, 0, 0}});
 }
 
 }  // namespace

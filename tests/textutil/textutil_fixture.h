@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "platform/runtime/format_settings.h"
 #include "textutil/state.h"
 
@@ -22,5 +27,27 @@ protected:
   void SetUp() override { RestoreDefaultSettings(); }
   void TearDown() override { RestoreDefaultSettings(); }
 };
+
+// A scan that moves its start: from `start` (with `arg` where the scan
+// takes one more number) it answers `answer` and leaves start at `after`
+// (kNotLooked: not checked).
+inline constexpr int kNotLooked = INT_MIN;
+struct MovingScan {
+  const char* text;
+  std::string pattern;
+  int start, answer, after;
+  int arg = 0;
+};
+inline void ExpectMovingScans(const std::function<int(const MovingScan&, int&)>& scan,
+                              const std::vector<MovingScan>& cases) {
+  for (const MovingScan& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " from " + std::to_string(c.start) + " arg " + std::to_string(c.arg));
+    int start = c.start;
+    EXPECT_EQ(scan(c, start), c.answer);
+    if (c.after != kNotLooked) {
+      EXPECT_EQ(start, c.after);
+    }
+  }
+}
 
 }  // namespace textutil
