@@ -14,87 +14,60 @@ using CaseTest = TextutilTest;
 using CountTest = TextutilTest;
 using ReplaceTest = TextutilTest;
 
+// An in-place editor's answer and the text it leaves, as "answer|text".
+template <class F, class... A>
+std::string Edited(std::string s, F edit, A... args) {
+  const int answer = edit(s, args...);
+  return std::to_string(answer) + "|" + s;
+}
+// The text an in-place editor leaves.
+template <class F, class... A>
+std::string Left(std::string s, F edit, A... args) {
+  edit(s, args...);
+  return s;
+}
+
 TEST_F(DeleteTest, DeletersKeepTheLengthAndPadWithBlanks) {
-  std::string s = "a-b-c";
-  EXPECT_EQ(DeleteC(s, '-'), 3);
-  EXPECT_EQ(s, "abc  ");
-  s = "a  b   c";
-  EXPECT_EQ(DeleteD(s, ' '), 5);
-  EXPECT_EQ(s, "a b c   ");
-  s = "abcdef";
-  EXPECT_EQ(DeleteS(s, 2, 3), 3);
-  EXPECT_EQ(s, "aef   ");
-  s = "abcdef";
-  EXPECT_EQ(DeleteS(s, 2, 10), 1);
-  EXPECT_EQ(s, "a     ");
-  s = "abcdef";
+  EXPECT_EQ(Edited("a-b-c", DeleteC, '-'), "3|abc  ");
+  EXPECT_EQ(Edited("a  b   c", DeleteD, ' '), "5|a b c   ");
+  EXPECT_EQ(Edited("abcdef", DeleteS, 2, 3), "3|aef   ");
+  EXPECT_EQ(Edited("abcdef", DeleteS, 2, 10), "1|a     ");
+  std::string s = "abcdef";
   EXPECT_EQ(DeleteS(s, 0, 1), 5);  // index 0 counts as 1
   EXPECT_EQ(s, "bcdef ");
   EXPECT_EQ(DeleteS(s, 7, 1), 6);
   EXPECT_EQ(DeleteS(s, 2, 0), 6);
-  s = " a\tb\nc ";
-  EXPECT_EQ(Compact(s), 3);
-  EXPECT_EQ(s, "abc    ");
-  s = "";
-  EXPECT_EQ(DeleteC(s, 'a'), 0);
+  EXPECT_EQ(Edited(" a\tb\nc ", Compact), "3|abc    ");
+  EXPECT_EQ(Edited("", DeleteC, 'a'), "0|");
 }
 
 TEST_F(DeleteTest, SetDeleters) {
-  std::string s = "Hello World";
-  EXPECT_EQ(DeleteI(s, "lo", -7), 9);
-  EXPECT_EQ(s, "Hello Wrd  ");
-  s = "Hello World";
-  EXPECT_EQ(DeleteT(s, "lo"), 6);
-  EXPECT_EQ(s, "He Wrd     ");
-  s = "a1b2c3";
-  EXPECT_EQ(DeleteNT(s, "0123456789"), 3);
-  EXPECT_EQ(s, "123   ");
-  s = "aAbB";
-  EXPECT_EQ(DeleteNI(s, "a", -1), 2);
-  EXPECT_EQ(s, "aA  ");
-  s = "abc";
-  EXPECT_EQ(DeleteI(s, "", 1), 3);  // refused: nothing deleted
-  EXPECT_EQ(s, "abc");
-  s = "a,\"b,c\",d";  // both commas outside the quotes go
-  EXPECT_EQ(DeleteTQ(s, ","), 7);
-  EXPECT_EQ(s, "a\"b,c\"d  ");
-  s = " a b ";
-  LCompact(s);
-  EXPECT_EQ(s, "   ab");
+  EXPECT_EQ(Edited("Hello World", DeleteI, "lo", -7), "9|Hello Wrd  ");
+  EXPECT_EQ(Edited("Hello World", DeleteT, "lo"), "6|He Wrd     ");
+  EXPECT_EQ(Edited("a1b2c3", DeleteNT, "0123456789"), "3|123   ");
+  EXPECT_EQ(Edited("aAbB", DeleteNI, "a", -1), "2|aA  ");
+  EXPECT_EQ(Edited("abc", DeleteI, "", 1), "3|abc");  // refused: nothing deleted
+  // Both commas outside the quotes go.
+  EXPECT_EQ(Edited("a,\"b,c\",d", DeleteTQ, ","), "7|a\"b,c\"d  ");
+  EXPECT_EQ(Left(" a b ", LCompact), "   ab");
 }
 
 TEST_F(CaseTest, CaseChanges) {
-  std::string s = "abcdef";
-  UCase(s, 2, 3);
-  EXPECT_EQ(s, "aBCDef");
-  UCase(s, 5, 100);
-  EXPECT_EQ(s, "aBCDEF");
-  LCase(s, 0, 3);
-  EXPECT_EQ(s, "aBCDEF");
-  LCase(s, 1, 6);
-  EXPECT_EQ(s, "abcdef");
+  EXPECT_EQ(Left("abcdef", UCase, 2, 3), "aBCDef");
+  EXPECT_EQ(Left("aBCDef", UCase, 5, 100), "aBCDEF");
+  EXPECT_EQ(Left("aBCDEF", LCase, 0, 3), "aBCDEF");
+  EXPECT_EQ(Left("aBCDEF", LCase, 1, 6), "abcdef");
   // The unit's tables leave accented letters alone, the platform's do not.
-  s = "jos\xE9 \xE6";
-  UCase(s, 1, 100);
-  EXPECT_EQ(s, "JOS\xE9 \xE6");
-  AnsiUCase(s, 1, 0);
-  EXPECT_EQ(s, "JOS\xC9 \xC6");
-  AnsiLCase(s, 4, 1);
-  EXPECT_EQ(s, "JOS\xE9 \xC6");
-  AnsiLCase(s, 7, 1);
-  EXPECT_EQ(s, "JOS\xE9 \xC6");
+  EXPECT_EQ(Left("jos\xE9 \xE6", UCase, 1, 100), "JOS\xE9 \xE6");
+  EXPECT_EQ(Left("JOS\xE9 \xE6", AnsiUCase, 1, 0), "JOS\xC9 \xC6");
+  EXPECT_EQ(Left("JOS\xC9 \xC6", AnsiLCase, 4, 1), "JOS\xE9 \xC6");
+  EXPECT_EQ(Left("JOS\xE9 \xC6", AnsiLCase, 7, 1), "JOS\xE9 \xC6");
 }
 
 TEST_F(CaseTest, ProperCase) {
-  std::string s = "o'neil-SMITH jr.";
-  ProperCase(s);
-  EXPECT_EQ(s, "O'Neil-Smith Jr.");
-  s = "mcdonald";
-  ProperCase(s);
-  EXPECT_EQ(s, "Mcdonald");
-  s = "4th";
-  ProperCase(s);
-  EXPECT_EQ(s, "4th");
+  EXPECT_EQ(Left("o'neil-SMITH jr.", ProperCase), "O'Neil-Smith Jr.");
+  EXPECT_EQ(Left("mcdonald", ProperCase), "Mcdonald");
+  EXPECT_EQ(Left("4th", ProperCase), "4th");
 }
 
 TEST_F(CountTest, Counting) {
@@ -123,43 +96,22 @@ TEST_F(ReplaceTest, Trimming) {
 }
 
 TEST_F(ReplaceTest, CharacterReplacing) {
-  std::string s = "1?23";
-  ReplaceC(s, '?', '0');
-  EXPECT_EQ(s, "1023");
-  s = "aAbB";
-  ReplaceI(s, "ab", -2, '*');
-  EXPECT_EQ(s, "a***");
-  ReplaceT(s, "a", '-');
-  EXPECT_EQ(s, "-***");
-  s = "abc";
-  Translate(s, "ab", "xy");
-  EXPECT_EQ(s, "xyc");
-  Translate(s, "xx", "12");  // the first occurrence decides
-  EXPECT_EQ(s, "1yc");
-  Translate(s, "y", "");
-  EXPECT_EQ(s, "1yc");
+  EXPECT_EQ(Left("1?23", ReplaceC, '?', '0'), "1023");
+  EXPECT_EQ(Left("aAbB", ReplaceI, "ab", -2, '*'), "a***");
+  EXPECT_EQ(Left("a***", ReplaceT, "a", '-'), "-***");
+  EXPECT_EQ(Left("abc", Translate, "ab", "xy"), "xyc");
+  EXPECT_EQ(Left("xyc", Translate, "xx", "12"), "1yc");  // the first occurrence decides
+  EXPECT_EQ(Left("1yc", Translate, "y", ""), "1yc");
 }
 
 TEST_F(ReplaceTest, ReplaceSubstrings) {
-  std::string s = "ab AB";
-  EXPECT_EQ(ReplaceSC(s, "ab", "x", true), 2);
-  EXPECT_EQ(s, "x x");
-  s = "ab AB";
-  EXPECT_EQ(ReplaceSC(s, "ab", "x", false), 1);
-  EXPECT_EQ(s, "x AB");
-  s = "aaaa";
-  EXPECT_EQ(ReplaceS(s, "aa", "b"), 2);
-  EXPECT_EQ(s, "bb");
-  s = "van der Berg";
-  EXPECT_EQ(ReplaceS(s, " ", "_"), 2);  // glueing particles
-  EXPECT_EQ(s, "van_der_Berg");
-  s = "a?c abc";
-  EXPECT_EQ(ReplaceS(s, "a?c", "X"), 1);  // exact: '?' is no wildcard
-  EXPECT_EQ(s, "X abc");
-  s = "a?c abc";
-  EXPECT_EQ(ReplaceSC(s, "A?C", "X", true), 2);
-  EXPECT_EQ(s, "X X");
-  s = "abc";
+  EXPECT_EQ(Edited("ab AB", ReplaceSC, "ab", "x", true), "2|x x");
+  EXPECT_EQ(Edited("ab AB", ReplaceSC, "ab", "x", false), "1|x AB");
+  EXPECT_EQ(Edited("aaaa", ReplaceS, "aa", "b"), "2|bb");
+  EXPECT_EQ(Edited("van der Berg", ReplaceS, " ", "_"), "2|van_der_Berg");  // glueing particles
+  EXPECT_EQ(Edited("a?c abc", ReplaceS, "a?c", "X"), "1|X abc");  // exact: '?' is no wildcard
+  EXPECT_EQ(Edited("a?c abc", ReplaceSC, "A?C", "X", true), "2|X X");
+  std::string s = "abc";
   EXPECT_EQ(ReplaceS(s, "", "x"), 0);
   // Many occurrences: one pass, the count and the result as std::string would.
   s.assign(10000, 'a');
@@ -168,27 +120,13 @@ TEST_F(ReplaceTest, ReplaceSubstrings) {
 }
 
 TEST_F(ReplaceTest, IncStrAndRevStr) {
-  std::string s = "A9";
-  IncStr(s);
-  EXPECT_EQ(s, "B0");
-  s = "az";
-  IncStr(s);
-  EXPECT_EQ(s, "ba");
-  s = "9-9";
-  IncStr(s);
-  EXPECT_EQ(s, "0-0");
-  s = "Zz9";
-  IncStr(s);
-  EXPECT_EQ(s, "Aa0");
-  s = "x-";
-  IncStr(s);
-  EXPECT_EQ(s, "y-");
-  s = "abc";
-  RevStr(s);
-  EXPECT_EQ(s, "cba");
-  s = "";
-  RevStr(s);
-  EXPECT_EQ(s, "");
+  EXPECT_EQ(Left("A9", IncStr), "B0");
+  EXPECT_EQ(Left("az", IncStr), "ba");
+  EXPECT_EQ(Left("9-9", IncStr), "0-0");
+  EXPECT_EQ(Left("Zz9", IncStr), "Aa0");
+  EXPECT_EQ(Left("x-", IncStr), "y-");
+  EXPECT_EQ(Left("abc", RevStr), "cba");
+  EXPECT_EQ(Left("", RevStr), "");
 }
 
 }  // namespace
