@@ -14,19 +14,6 @@ using CaseTest = TextutilTest;
 using CountTest = TextutilTest;
 using ReplaceTest = TextutilTest;
 
-// An in-place editor's answer and the text it leaves, as "answer|text".
-template <class F, class... A>
-std::string Edited(std::string s, F edit, A... args) {
-  const int answer = edit(s, args...);
-  return std::to_string(answer) + "|" + s;
-}
-// The text an in-place editor leaves.
-template <class F, class... A>
-std::string Left(std::string s, F edit, A... args) {
-  edit(s, args...);
-  return s;
-}
-
 TEST_F(DeleteTest, DeletersKeepTheLengthAndPadWithBlanks) {
   EXPECT_EQ(Edited("a-b-c", DeleteC, '-'), "3|abc  ");
   EXPECT_EQ(Edited("a  b   c", DeleteD, ' '), "5|a b c   ");

@@ -131,17 +131,10 @@ TEST_F(TokensTest, EditingTokens) {
   pos = 4;
   EXPECT_FALSE(DeleteToken(s, pos));
 
-  s = "a,b";
-  EXPECT_TRUE(InsertToken(s, "x", 3));
-  EXPECT_EQ(s, "a,x,b");
-  s = "a,b";
-  EXPECT_TRUE(InsertToken(s, "x", 0));
-  EXPECT_EQ(s, "a,b,x");
-  s = "";
-  EXPECT_TRUE(InsertToken(s, "x", 0));
-  EXPECT_EQ(s, "x");
-  EXPECT_FALSE(InsertToken(s, "y", 2));
-  EXPECT_EQ(s, "x");
+  EXPECT_EQ(Edited("a,b", InsertToken, "x", 3), "true|a,x,b");
+  EXPECT_EQ(Edited("a,b", InsertToken, "x", 0), "true|a,b,x");
+  EXPECT_EQ(Edited("", InsertToken, "x", 0), "true|x");
+  EXPECT_EQ(Edited("x", InsertToken, "y", 2), "false|x");
 
   s = "ab,cd,ef";
   EXPECT_TRUE(ReplaceToken(s, "XYZ", 4));

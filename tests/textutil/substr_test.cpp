@@ -100,27 +100,13 @@ TEST_F(SubstrTest, Shifting) {
 }
 
 TEST_F(JustifyTest, Flushing) {
-  std::string s = "  ab";
-  LFlush(s);
-  EXPECT_EQ(s, "ab  ");
-  s = "ab  ";
-  RFlush(s);
-  EXPECT_EQ(s, "  ab");
-  s = "    ab";
-  CFlush(s);
-  EXPECT_EQ(s, "  ab  ");
-  s = "ab    ";
-  CFlush(s);
-  EXPECT_EQ(s, "ab    ");
-  s = " ab     ";
-  CFlush(s);
-  EXPECT_EQ(s, "   ab   ");
-  s = "      ";
-  CFlush(s);
-  EXPECT_EQ(s, "      ");
-  s = "\t\tab";
-  LFlush(s);
-  EXPECT_EQ(s, "ab  ");
+  EXPECT_EQ(Left("  ab", LFlush), "ab  ");
+  EXPECT_EQ(Left("ab  ", RFlush), "  ab");
+  EXPECT_EQ(Left("    ab", CFlush), "  ab  ");
+  EXPECT_EQ(Left("ab    ", CFlush), "ab    ");
+  EXPECT_EQ(Left(" ab     ", CFlush), "   ab   ");
+  EXPECT_EQ(Left("      ", CFlush), "      ");
+  EXPECT_EQ(Left("\t\tab", LFlush), "ab  ");
 }
 
 TEST_F(JustifyTest, AccentedLettersAreNoBlanks) {

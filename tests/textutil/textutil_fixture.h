@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,22 @@ protected:
   void SetUp() override { RestoreDefaultSettings(); }
   void TearDown() override { RestoreDefaultSettings(); }
 };
+
+// An in-place editor's answer and the text it leaves, as "answer|text"
+// (a true or false answer as "true" or "false").
+template <class F, class... A>
+std::string Edited(std::string s, F edit, A... args) {
+  const auto answer = edit(s, args...);
+  std::ostringstream out;
+  out << std::boolalpha << answer << '|' << s;
+  return out.str();
+}
+// The text an in-place editor leaves.
+template <class F, class... A>
+std::string Left(std::string s, F edit, A... args) {
+  edit(s, args...);
+  return s;
+}
 
 // A scan that moves its start: from `start` (with `arg` where the scan
 // takes one more number) it answers `answer` and leaves start at `after`
