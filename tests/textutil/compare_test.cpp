@@ -212,67 +212,41 @@ TEST_F(ClassTest, CharacterRoutines) {
 }
 
 TEST_F(FilterTest, FiltersKeepTheLength) {
-  std::string s = "O'Neil, J.";
-  EXPECT_EQ(MakeAlpha(s), 6);
-  EXPECT_EQ(s, "ONeilJ    ");
-  s = "0x1fG";
-  EXPECT_EQ(MakeHex(s), 3);
-  EXPECT_EQ(s, "01F  ");
-  s = "a1 b2";
-  EXPECT_EQ(MakeAlphaNum(s), 4);
-  EXPECT_EQ(s, "a1b2 ");
-  s = "tel. 01-23";
-  EXPECT_EQ(MakeNum(s), 4);
-  EXPECT_EQ(s, "0123      ");
-  s = "at 10:15 h";
-  EXPECT_EQ(MakeTime(s), 5);
-  EXPECT_EQ(s, "10:15     ");
-  s = "x-1.5e3y";
+  EXPECT_EQ(Edited("O'Neil, J.", MakeAlpha), "6|ONeilJ    ");
+  EXPECT_EQ(Edited("0x1fG", MakeHex), "3|01F  ");
+  EXPECT_EQ(Edited("a1 b2", MakeAlphaNum), "4|a1b2 ");
+  EXPECT_EQ(Edited("tel. 01-23", MakeNum), "4|0123      ");
+  EXPECT_EQ(Edited("at 10:15 h", MakeTime), "5|10:15     ");
+  std::string s = "x-1.5e3y";
   EXPECT_EQ(MakeFloat(s), 6);
-  s = "banana";
-  EXPECT_EQ(MakeTable(s, "an"), 5);
-  EXPECT_EQ(s, "anana ");
-  EXPECT_EQ(MakeTable(s, ""), 0);
-  EXPECT_EQ(s, "anana ");
-  s = "";
-  EXPECT_EQ(MakeAlpha(s), 0);
+  EXPECT_EQ(Edited("banana", MakeTable, "an"), "5|anana ");
+  EXPECT_EQ(Edited("anana ", MakeTable, ""), "0|anana ");
+  EXPECT_EQ(Edited("", MakeAlpha), "0|");
 }
 
 TEST_F(FilterTest, MakeFixed) {
   std::string s = "12.5";
   EXPECT_EQ(MakeFixed(s, 2), 5);
   EXPECT_EQ(s.substr(0, 5), "12.50");
-  s = "3";
-  EXPECT_EQ(MakeFixed(s, 2), 4);
-  EXPECT_EQ(s, "3.00");
-  s = "12.3456";
-  EXPECT_EQ(MakeFixed(s, 2), 5);
-  EXPECT_EQ(s, "12.34  ");
+  EXPECT_EQ(Edited("3", MakeFixed, 2), "4|3.00");
+  EXPECT_EQ(Edited("12.3456", MakeFixed, 2), "5|12.34  ");
   s = "$ -7.1";
   EXPECT_EQ(MakeFixed(s, 1), 4);
   EXPECT_EQ(s.substr(0, 4), "-7.1");
 }
 
 TEST_F(FilterTest, MakeFixedNeverWritesPastTheEnd) {
-  std::string s = "3";
-  EXPECT_EQ(MakeFixed(s, 0), 1);
-  EXPECT_EQ(s, "3");
-  s = "12345";
-  EXPECT_EQ(MakeFixed(s, 0), 5);
-  EXPECT_EQ(s, "12345");
-  s = "12.5";
-  EXPECT_EQ(MakeFixed(s, 0), 3);
-  EXPECT_EQ(s, "12. ");
+  EXPECT_EQ(Edited("3", MakeFixed, 0), "1|3");
+  EXPECT_EQ(Edited("12345", MakeFixed, 0), "5|12345");
+  EXPECT_EQ(Edited("12.5", MakeFixed, 0), "3|12. ");
   // A separator other than '.' finds no room made for it: the string grows.
   rtl::FormatSettingsScope scope;
   rtl::TFormatSettings fs = rtl::FormatSettings();
   fs.DecimalSeparator = ',';
   rtl::SetFormatSettings(fs);
   LoadSeparators();
-  s = "1.55";
-  EXPECT_EQ(MakeFixed(s, 2), 6);
-  EXPECT_EQ(s, "155,00");
-  s = "1,5";
+  EXPECT_EQ(Edited("1.55", MakeFixed, 2), "6|155,00");
+  std::string s = "1,5";
   EXPECT_EQ(MakeFixed(s, 3), 5);
   EXPECT_EQ(s.substr(0, 5), "1,500");
 }

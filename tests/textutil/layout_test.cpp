@@ -147,18 +147,11 @@ TEST_F(LayoutTest, UuCodecMatchesBinascii) {
 }
 
 TEST_F(LayoutTest, Slashes) {
-  std::string p = "/home/dir ";
-  AddSlash(p);
-  EXPECT_EQ(p, "/home/dir/");
-  AddSlash(p);
-  EXPECT_EQ(p, "/home/dir/");
-  DelSlash(p);
-  EXPECT_EQ(p, "/home/dir");
-  DelSlash(p);
-  EXPECT_EQ(p, "/home/dir");
-  std::string empty;
-  AddSlash(empty);
-  EXPECT_EQ(empty, "/");
+  EXPECT_EQ(Left("/home/dir ", AddSlash), "/home/dir/");
+  EXPECT_EQ(Left("/home/dir/", AddSlash), "/home/dir/");
+  EXPECT_EQ(Left("/home/dir/", DelSlash), "/home/dir");
+  EXPECT_EQ(Left("/home/dir", DelSlash), "/home/dir");
+  EXPECT_EQ(Left("", AddSlash), "/");
 }
 
 TEST_F(LayoutTest, TruncPath) {
@@ -166,15 +159,9 @@ TEST_F(LayoutTest, TruncPath) {
   EXPECT_TRUE(TruncPath(p, 20));
   EXPECT_EQ(p.size(), 20u);
   EXPECT_EQ(p, "/usr/s.../readme.txt");
-  std::string flat = "averyveryverylongname.txt";
-  EXPECT_TRUE(TruncPath(flat, 10));
-  EXPECT_EQ(flat, "averyve...");
-  std::string shortPath = "/a/b";
-  EXPECT_TRUE(TruncPath(shortPath, 10));
-  EXPECT_EQ(shortPath, "/a/b");
-  std::string tiny = "/abc/def";
-  EXPECT_FALSE(TruncPath(tiny, 3));
-  EXPECT_EQ(tiny, "/abc/def");
+  EXPECT_EQ(Edited("averyveryverylongname.txt", TruncPath, 10), "true|averyve...");
+  EXPECT_EQ(Edited("/a/b", TruncPath, 10), "true|/a/b");
+  EXPECT_EQ(Edited("/abc/def", TruncPath, 3), "false|/abc/def");
   std::mt19937 rng(6);
   for (int i = 0; i < 300; ++i) {
     std::string s(1 + rng() % 40, 'x');
@@ -195,9 +182,7 @@ TEST_F(LayoutTest, Abbreviate) {
   EXPECT_TRUE(Abbreviate(s, "aeiou", 20));
   EXPECT_LE(s.size(), 20u);
   EXPECT_EQ(s.substr(0, 2), "In");
-  std::string one = "Supercalifragilistic";
-  EXPECT_TRUE(Abbreviate(one, "", 5));
-  EXPECT_EQ(one, "Super");
+  EXPECT_EQ(Edited("Supercalifragilistic", Abbreviate, "", 5), "true|Super");
   std::string fits = "ok";
   EXPECT_TRUE(Abbreviate(fits, "", 5));
   std::string bad = "two words";

@@ -36,18 +36,10 @@ TEST_F(SubstrTest, Extract) {
 }
 
 TEST_F(SubstrTest, Padding) {
-  std::string s = "7";
-  LPad(s, '0', 3);
-  EXPECT_EQ(s, "007");
-  s = "ab";
-  RPad(s, '.', 4);
-  EXPECT_EQ(s, "ab..");
-  s = "ab";
-  CPad(s, '#', 5);
-  EXPECT_EQ(s, "#ab##");
-  s = "abcdef";
-  CPad(s, '#', 3);
-  EXPECT_EQ(s, "abcdef");
+  EXPECT_EQ(Left("7", LPad, '0', 3), "007");
+  EXPECT_EQ(Left("ab", RPad, '.', 4), "ab..");
+  EXPECT_EQ(Left("ab", CPad, '#', 5), "#ab##");
+  EXPECT_EQ(Left("abcdef", CPad, '#', 3), "abcdef");
   EXPECT_EQ(LAdd("7", ' ', 3), "  7");
   EXPECT_EQ(RAdd("7", ' ', 3), "7  ");
   EXPECT_EQ(CAdd("7", ' ', 4), " 7  ");
@@ -78,21 +70,12 @@ TEST_F(SubstrTest, FillingAndOverwriting) {
 }
 
 TEST_F(SubstrTest, Shifting) {
+  EXPECT_EQ(Left("abcdef", ShiftStr, 3, 2), "abcdcd");
+  EXPECT_EQ(Left("abcdef", ShiftStr, 3, -1), "acdeff");
+  EXPECT_EQ(Left("abcdef", ShiftStr, -2, 3), "abcabf");
+  EXPECT_EQ(Left("abcdef", ShiftStr, 3, -5), "fbcdef");  // pushed past the front: only what lands stays
+  EXPECT_EQ(Left("abcdef", ShiftStr, 2, 10), "abcdef");
   std::string s = "abcdef";
-  ShiftStr(s, 3, 2);
-  EXPECT_EQ(s, "abcdcd");
-  s = "abcdef";
-  ShiftStr(s, 3, -1);
-  EXPECT_EQ(s, "acdeff");
-  s = "abcdef";
-  ShiftStr(s, -2, 3);
-  EXPECT_EQ(s, "abcabf");
-  s = "abcdef";
-  ShiftStr(s, 3, -5);  // pushed past the front: only what lands stays
-  EXPECT_EQ(s, "fbcdef");
-  s = "abcdef";
-  ShiftStr(s, 2, 10);
-  EXPECT_EQ(s, "abcdef");
   ShiftStr(s, 0, 1);
   ShiftStr(s, 1, 0);
   ShiftStr(s, 9, 1);
