@@ -93,49 +93,51 @@ void BuildReference(Env& env, TDataDirectory* dir) {
   EXPECT_EQ(built.lines.size(), 2u) << Text(built.lines);
 }
 
-// Per table, physical number -> "flag hex" of the records python3 reads;
-// one python3 run reads them all.
-using Records = std::map<int, std::string>;
-std::map<std::string, Records> PythonRecords(const std::vector<std::string>& dats) {
-  std::string command = "python3 '" + kScript + "' records";
+// Runs the fixture script's `what` over every table in one python3 run and
+// cuts its output at the "= <table>..." lines: each header's lines.
+std::map<std::string, std::vector<std::string>> ScriptOver(const char* what, const std::vector<std::string>& dats) {
+  std::string command = "python3 '" + kScript + "' " + what;
   for (const std::string& dat : dats) command += " '" + dat + "'";
   qvtest::CommandResult run = qvtest::RunShell(command + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.output;
-  std::map<std::string, Records> out;
-  Records* table = nullptr;
+  std::map<std::string, std::vector<std::string>> out;
+  std::vector<std::string>* section = nullptr;
   std::istringstream in(run.output);
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind("= ", 0) == 0) {
-      table = &out[line.substr(2)];
-      continue;
-    }
-    std::istringstream fields(line);
-    int n;
-    std::string flag, hex;
-    fields >> n >> flag;
-    std::getline(fields, hex);
-    if (table) (*table)[n] = flag + hex;
+    if (line.rfind("= ", 0) == 0)
+      section = &out[line.substr(2)];
+    else if (section)
+      section->push_back(line);
   }
   return out;
 }
 
-// The independent checker over every table in one python3 run.
-std::map<std::string, CheckResult> CheckAll(const std::vector<std::string>& dats) {
-  std::string command = "python3 '" + kScript + "' check";
-  for (const std::string& dat : dats) command += " '" + dat + "'";
-  qvtest::CommandResult run = qvtest::RunShell(command + " 2>&1");
-  EXPECT_EQ(run.status, 0) << run.output;
-  std::map<std::string, CheckResult> out;
-  CheckResult* table = nullptr;
-  std::istringstream in(run.output);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("= ", 0) == 0) {
-      const std::size_t space = line.rfind(' ');
-      table = &out[line.substr(2, space - 2)];
-      table->status = std::stoi(line.substr(space + 1));
-    } else if (table) {
-      table->output += line + "\n";
+// Per table, physical number -> "flag hex" of the records python3 reads.
+using Records = std::map<int, std::string>;
+std::map<std::string, Records> PythonRecords(const std::vector<std::string>& dats) {
+  std::map<std::string, Records> out;
+  for (const auto& [dat, lines] : ScriptOver("records", dats)) {
+    Records& table = out[dat];
+    for (const std::string& line : lines) {
+      std::istringstream fields(line);
+      int n;
+      std::string flag, hex;
+      fields >> n >> flag;
+      std::getline(fields, hex);
+      table[n] = flag + hex;
     }
+  }
+  return out;
+}
+
+// The independent checker over every table: its status and lines.
+std::map<std::string, CheckResult> CheckAll(const std::vector<std::string>& dats) {
+  std::map<std::string, CheckResult> out;
+  for (const auto& [header, lines] : ScriptOver("check", dats)) {
+    const std::size_t space = header.rfind(' ');
+    CheckResult& table = out[header.substr(0, space)];
+    table.status = std::stoi(header.substr(space + 1));
+    for (const std::string& line : lines) table.output += line + "\n";
   }
   return out;
 }
