@@ -25,8 +25,6 @@ namespace {
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
-// Hits from which the merge moves them on several threads.
-constexpr size_t kParallelMergeFrom = 65536;
 
 class KeywordList {
 public:
@@ -70,33 +68,6 @@ std::vector<uint64_t> OrderKeys(const std::vector<std::string>& lines) {
   std::vector<uint64_t> keys(lines.size());
   for (size_t i = 0; i < lines.size(); ++i) keys[i] = OrderKey(lines[i]);
   return keys;
-}
-
-// Runs fn(0) .. fn(count - 1) on up to threads threads (this one among
-// them); the first exception fn raises is raised here once all are done.
-void InParallel(size_t count, unsigned threads, const std::function<void(size_t)>& fn) {
-  std::atomic<size_t> next{0};
-  std::exception_ptr failure;
-  std::mutex failure_mutex;
-  auto work = [&] {
-    for (size_t i = next++; i < count; i = next++) {
-      try {
-        fn(i);
-      } catch (...) {
-        std::lock_guard<std::mutex> lock(failure_mutex);
-        if (!failure) failure = std::current_exception();
-      }
-    }
-  };
-  std::vector<std::thread> crew;
-  try {
-    for (unsigned t = 1; t < std::min<size_t>(threads, count); ++t) crew.emplace_back(work);
-  } catch (const std::system_error&) {
-    // Fewer helpers; this thread does the rest.
-  }
-  work();
-  for (std::thread& t : crew) t.join();
-  if (failure) std::rethrow_exception(failure);
 }
 
 // Merges the sorted runs of order (run k is [runs[k], runs[k + 1])) into
@@ -333,7 +304,6 @@ private:
   int helpers_running_ = 0;  // under mutex_
   std::exception_ptr failure_;  // under mutex_
   bool cancelled_ = false;
-  unsigned thread_count_ = 1;  // threads the search may use
 };
 
 std::string TaggedTitle(int slot, const DataFileEntry& entry, bool show_source_codes) {
@@ -486,9 +456,8 @@ void Searcher::Work(const DataFileSet& files, bool calling_thread) {
 void Searcher::Run(const DataFileSet& files) {
   titles_.resize(static_cast<size_t>(files.Count()));
   CutBlocks(files);
-  thread_count_ = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
-                                       : std::max(1u, std::thread::hardware_concurrency());
-  unsigned threads = thread_count_;
+  unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
+                                          : std::max(1u, std::thread::hardware_concurrency());
   size_t open_blocks = 0;
   for (const std::unique_ptr<Block>& block : blocks_) open_blocks += block->taken ? 0 : 1;
   threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, open_blocks)));
@@ -591,15 +560,13 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the hits move to their places, block by block on several threads
-  // when there are many (reading hits that other threads wrote is most of
-  // the cost); the other hits with their keys and each block's sorted run.
+  // Then the hits move to their places, the other hits with their keys and
+  // each block's sorted run.
   std::vector<std::string> other_hits(others);
   std::vector<uint64_t> other_keys(others);
   std::vector<uint32_t> order(others);
   result_.baptism_hits.resize(baptisms);
-  const unsigned threads = baptisms + others >= kParallelMergeFrom ? thread_count_ : 1;
-  InParallel(places.size(), threads, [&](size_t b) {
+  for (size_t b = 0; b < places.size(); ++b) {
     Block& block = *blocks_[b];
     std::move(block.baptism_hits.begin(), block.baptism_hits.end(),
               result_.baptism_hits.begin() + static_cast<std::ptrdiff_t>(places[b].baptisms));
@@ -615,7 +582,7 @@ void Searcher::Merge(const DataFileSet& files) {
       order[base + k] = static_cast<uint32_t>(base + block.other_order[k]);
     std::move(block.other_hits.begin(), block.other_hits.end(), other_hits.begin() + static_cast<std::ptrdiff_t>(base));
     std::copy(block.other_keys.begin(), block.other_keys.end(), other_keys.begin() + static_cast<std::ptrdiff_t>(base));
-  });
+  }
   std::vector<size_t> runs = {0};
   for (size_t b = 0; b < places.size(); ++b)
     runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
