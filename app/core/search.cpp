@@ -582,6 +582,12 @@ void Searcher::Merge(const DataFileSet& files) {
       order[base + k] = static_cast<uint32_t>(base + block.other_order[k]);
     std::move(block.other_hits.begin(), block.other_hits.end(), other_hits.begin() + static_cast<std::ptrdiff_t>(base));
     std::copy(block.other_keys.begin(), block.other_keys.end(), other_keys.begin() + static_cast<std::ptrdiff_t>(base));
+    // What the block held is given back at once: the merge's copies are
+    // the search's peak.
+    std::vector<std::string>().swap(block.baptism_hits);
+    std::vector<std::string>().swap(block.other_hits);
+    std::vector<uint64_t>().swap(block.other_keys);
+    std::vector<uint32_t>().swap(block.other_order);
   }
   std::vector<size_t> runs = {0};
   for (size_t b = 0; b < places.size(); ++b)
