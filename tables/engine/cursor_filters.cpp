@@ -95,26 +95,8 @@ public:
     return !cursor_.table_->GetIsResultSet() || cursor_.table_->GetIsSourceTable();
   }
   std::string FilterReadBlob(int field, const std::uint8_t* record) override {
-    std::vector<std::uint8_t> buffer(record, record + cursor_.record_size_);
-    if (TEngineErrorCode status = cursor_.OpenBlob(field, buffer.data(), 1, true)) cursor_.Fail(status);
-    std::string content;
-    TEngineErrorCode status = 0;
-    try {
-      std::int64_t size = 0, count = 0;
-      status = cursor_.GetBlobSize(field, buffer.data(), size);
-      if (status == 0 && size > 0) {
-        content.resize(static_cast<std::size_t>(size));
-        status = cursor_.GetBlob(field, buffer.data(), 0, reinterpret_cast<std::uint8_t*>(content.data()), size,
-                                 count);
-        content.resize(static_cast<std::size_t>(count));
-      }
-    } catch (...) {
-      cursor_.FreeBlob(field, buffer.data(), true);
-      throw;
-    }
-    cursor_.FreeBlob(field, buffer.data(), true);
-    if (status != 0) cursor_.Fail(status);
-    return content;
+    const std::vector<std::uint8_t> content = cursor_.ReadBlobContent(field, record);
+    return {content.begin(), content.end()};
   }
 
 private:

@@ -405,6 +405,9 @@ public:
                            std::int64_t length);
   TEngineErrorCode TruncateBlob(int field, std::uint8_t* buffer, std::int64_t length);
   TEngineErrorCode GetBlobSize(int field, const std::uint8_t* buffer, std::int64_t& size);
+  // A BLOB's whole content, read through a handle of its own (the buffer
+  // is not changed).
+  std::vector<std::uint8_t> ReadBlobContent(int field, const std::uint8_t* buffer);
   bool ValidBlobHandle(int field, const std::uint8_t* buffer) const;
   std::size_t OpenBlobCount() const { return blobs_.size(); }
   void FreeAllBlobs(bool all);
@@ -651,9 +654,7 @@ private:
   // Physical record n into the buffer; false (buffer untouched) when it is
   // deleted.
   bool ReadPhysicalRecord(std::uint32_t n, std::vector<std::uint8_t>& buffer);
-  // A BLOB's whole content, read through a handle of its own; a new BLOB
-  // of a record buffer with the given content.
-  std::vector<std::uint8_t> ReadBlobContent(int field, const std::uint8_t* buffer);
+  // A new BLOB of a record buffer with the given content.
   void PutBlobContent(int field, std::uint8_t* buffer, const std::vector<std::uint8_t>& content);
   // The rebuild of a restructure; the highest record ID of the table.
   void RebuildTable(const TRestructureRequest& request, const TTableCreation& creation,

@@ -261,22 +261,10 @@ bool TChangeExecutor::RowDone(std::uint32_t rows_read, std::uint32_t total) {
 
 bool TChangeExecutor::StoreValue(const Column& column, std::uint8_t* record, const TExpToken* value) {
   const TFieldDefinition& def = column.def;
+  if (def.DataType == dtBlob) return PutBlobValue(*cursor_, column.field, record, value);
   if (!value || value->IsNull) {
-    if (def.DataType == dtBlob) {
-      if (cursor_->OpenBlob(column.field, record, 2) != 0) return false;
-      return cursor_->TruncateBlob(column.field, record, 0) == 0;
-    }
     cursor_->PutField(column.field, record, nullptr);
     return true;
-  }
-  if (def.DataType == dtBlob) {
-    if (value->DataType != dtString && value->DataType != dtBlob) return false;
-    const std::int64_t length = value->DataType == dtString
-                                    ? static_cast<std::int64_t>(std::strlen(value->StringValue()))
-                                    : std::max<std::int32_t>(value->DataSize, 0);
-    if (cursor_->OpenBlob(column.field, record, 2) != 0) return false;
-    if (cursor_->TruncateBlob(column.field, record, 0) != 0) return false;
-    return length == 0 || cursor_->PutBlob(column.field, record, 0, value->ValueBuffer, length) == 0;
   }
   // A value's size is not always its type's: fixed-size types take their
   // own size.

@@ -382,7 +382,10 @@ void TSelectExecutor::BindResultFields() {
     TFieldDefinition& def = out.def;
     const TExpToken* e = out.expression;
     out.argument_type = e ? e->DataType : std::uint8_t{dtUnknown};
-    if (e && e->DataType == dtBlob) Fail("BLOB columns cannot be selected in this query");
+    // A BLOB column or BLOB-valued expression is a BLOB of the result; of
+    // the aggregates only COUNT takes one.
+    if (e && e->DataType == dtBlob && out.calculation != rcNone && out.calculation != rcCount)
+      Fail("BLOB columns cannot be selected in this query");
     switch (out.calculation) {
       case rcCount: def.DataType = dtInteger; break;
       case rcAvg: def.DataType = dtFloat; break;
@@ -406,6 +409,11 @@ void TSelectExecutor::BindResultFields() {
         if (def.DataType == dtString) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize - 1, 1, 250));
         else if (IsBytesType(def.DataType)) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize, 1, 250));
         def.Decimals = e->Scale;
+        if (def.DataType == dtBlob) {
+          def.Size = 0;
+          def.Decimals = 0;
+          if (def.SubType == fstNone) def.SubType = fstMemo;
+        }
         if (def.DataType == dtString && e->DataSize - 1 > 250)
           Fail("Column expression '" + field->ExpressionText + "' exceeds the maximum allowable field size");
         break;
@@ -575,6 +583,12 @@ void TSelectExecutor::BindOrderAndGroup() {
         group_outputs_.push_back(static_cast<int>(i));
     aggregates_ = true;
   }
+  // BLOBs are neither grouped nor compared for DISTINCT.
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    if (outputs_[i].def.DataType != dtBlob || outputs_[i].calculation != rcNone) continue;
+    if (query_.HasGroupBy) Fail("Invalid BLOB column '" + outputs_[i].name + "' specified in GROUP BY clause");
+    if (query_.Distinct) Fail("Invalid BLOB column '" + outputs_[i].name + "' specified in DISTINCT clause");
+  }
 }
 
 namespace {
@@ -732,6 +746,22 @@ bool TSelectExecutor::FieldValue(void* user, const void*, TExpToken* result) {
     return true;
   }
   const TFieldDefinition& f = cursor->GetFieldDefinitionByPos(result->FieldNumber);
+  if (f.DataType == dtBlob) {
+    // The BLOB's content; an empty BLOB is blank.
+    const bool blank = cursor->GetField(result->FieldNumber, record, nullptr);
+    const std::vector<std::uint8_t> content =
+        blank ? std::vector<std::uint8_t>() : cursor->ReadBlobContent(result->FieldNumber, record);
+    if (content.empty()) {
+      result->SetNullValue();
+      return true;
+    }
+    result->SetDataSize(static_cast<std::int32_t>(content.size()) + 1);
+    result->ClearValue();
+    std::memcpy(result->ValueBuffer, content.data(), content.size());
+    result->SetDataSize(static_cast<std::int32_t>(content.size()));
+    result->IsNull = false;
+    return true;
+  }
   result->SetDataSize(f.PhysicalSize + 1);
   result->ClearValue();
   const bool blank = cursor->GetField(result->FieldNumber, record, result->ValueBuffer);
@@ -791,8 +821,29 @@ void TSelectExecutor::CopyColumn(int field, std::uint8_t* record, const TExpToke
   result_->PutField(field, record, blank ? nullptr : data);
 }
 
+bool PutBlobValue(TDataCursor& cursor, int field, std::uint8_t* record, const TExpToken* value) {
+  if (cursor.OpenBlob(field, record, 2) != 0 || cursor.TruncateBlob(field, record, 0) != 0) return false;
+  if (!value || value->IsNull) return true;
+  if (value->DataType != dtString && value->DataType != dtBlob) return false;
+  // A text ends before its terminating zero, also a text BLOB's value that
+  // an expression made; other BLOBs keep every byte.
+  std::int64_t length = std::max<std::int32_t>(value->DataSize, 0);
+  const std::uint8_t kind = cursor.GetFieldDefinitionByPos(field).SubType;
+  if (value->DataType == dtString)
+    length = static_cast<std::int64_t>(std::strlen(value->StringValue()));
+  else if ((kind == fstMemo || kind == fstFormattedMemo) && length > 0 && value->ValueBuffer[length - 1] == 0)
+    --length;
+  return length == 0 || cursor.PutBlob(field, record, 0, value->ValueBuffer, length) == 0;
+}
+
 void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToken* value) {
   const TFieldDefinition& def = outputs_[static_cast<std::size_t>(field - 1)].def;
+  if (def.DataType == dtBlob) {
+    // Written into the result's BLOB, which the append stores.
+    if (!PutBlobValue(*result_, field, record, value))
+      Fail("Type mismatch between column '" + def.Name + "' and its value in the result");
+    return;
+  }
   if (!value || value->IsNull) {
     result_->PutField(field, record, nullptr);
     return;

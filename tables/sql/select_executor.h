@@ -26,6 +26,10 @@
 // raises 11949 "Integer overflow in SUM of '<text>'" when it leaves that
 // range. A maximum row count cuts the finished, ordered result.
 //
+// A BLOB column or BLOB-valued expression is a BLOB of the result, copied
+// whole; BLOBs are not grouped, ordered or compared for DISTINCT, and of the
+// aggregates only COUNT takes one. Conditions read a BLOB's content.
+//
 // Each AVG column has a hidden integer field "Sys__Avg__Count<n>" (n its
 // field number) that holds how many values it averaged. MIN and MAX take
 // numbers, dates, times and timestamps. WITH LOCKS holds a read lock on
@@ -52,6 +56,11 @@ class TLiveResult;
 // first, compared case-blind): source table, field number, type, size and
 // scale. False when the table has no such field.
 bool BindCursorField(TExpToken* node, TDataCursor& cursor, TSourceTable* table);
+
+// Writes a value (a text or BLOB; NULL empties it) into the BLOB field of a
+// record buffer, open for writing until the record is appended or changed.
+// False for a value of another type or a failed BLOB operation.
+bool PutBlobValue(TDataCursor& cursor, int field, std::uint8_t* record, const TExpToken* value);
 
 class TSelectExecutor {
 public:
