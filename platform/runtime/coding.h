@@ -4,12 +4,17 @@
 // Encode/Decode work on raw buffers, Put/Get append to or read from a
 // std::string, Write/Read go through a stream (short reads raise as
 // ReadBuffer does).
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 namespace rtl {
+
+// On a little-endian host the fixed widths are plain unaligned loads and
+// stores (the compiler does not merge the byte loops below into them).
+constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
 
 class TStream;
 
@@ -19,10 +24,18 @@ inline void EncodeFixed16(void* dst, std::uint16_t v) {
   p[1] = static_cast<unsigned char>(v >> 8);
 }
 inline void EncodeFixed32(void* dst, std::uint32_t v) {
+  if constexpr (kLittleEndianHost) {
+    std::memcpy(dst, &v, sizeof v);
+    return;
+  }
   auto* p = static_cast<unsigned char*>(dst);
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 inline void EncodeFixed64(void* dst, std::uint64_t v) {
+  if constexpr (kLittleEndianHost) {
+    std::memcpy(dst, &v, sizeof v);
+    return;
+  }
   auto* p = static_cast<unsigned char*>(dst);
   for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
@@ -37,12 +50,22 @@ inline std::uint16_t DecodeFixed16(const void* src) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 inline std::uint32_t DecodeFixed32(const void* src) {
+  if constexpr (kLittleEndianHost) {
+    std::uint32_t v;
+    std::memcpy(&v, src, sizeof v);
+    return v;
+  }
   auto* p = static_cast<const unsigned char*>(src);
   std::uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
   return v;
 }
 inline std::uint64_t DecodeFixed64(const void* src) {
+  if constexpr (kLittleEndianHost) {
+    std::uint64_t v;
+    std::memcpy(&v, src, sizeof v);
+    return v;
+  }
   auto* p = static_cast<const unsigned char*>(src);
   std::uint64_t v = 0;
   for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
