@@ -35,6 +35,10 @@ void Step() {
 
 std::atomic<int> committed{0};
 
+// A flush of a great many pages is written in batches of this size.
+constexpr std::int64_t kBatchBytes = std::int64_t{8} << 20;
+std::atomic<std::int64_t> batch_limit{kBatchBytes};
+
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
   // The reflected CRC-32 (polynomial 0xEDB88320), eight bytes at a time
   // through eight tables (table k: a byte followed by k zero bytes).
@@ -239,9 +243,11 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
   path_ = path;
   sync_ = sync;
   started_ = false;
+  DropHeld();
   old_lengths_.clear();
   for (TFileHandler* f : files) old_lengths_.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
   files_ = std::move(files);
+  held_syncs_.assign(files_.size(), false);
   for (TFileHandler* f : files_)
     if (f != nullptr) f->SetObserver(this);
 }
@@ -252,8 +258,18 @@ void TJournal::Stop() {
   files_.clear();
 }
 
-void TJournal::WriteHeader() {
-  if (started_) return;
+void TJournal::DropHeld() {
+  held_.clear();
+  held_bytes_ = 0;
+  held_syncs_.assign(held_syncs_.size(), false);
+}
+
+int TJournal::IndexOf(const TFileHandler& file) const {
+  auto it = std::find(files_.begin(), files_.end(), &file);
+  return it == files_.end() ? -1 : static_cast<int>(it - files_.begin());
+}
+
+std::vector<std::uint8_t> TJournal::NewHeader() {
   if (!OpenFile(path_, true) || !file_->Writable()) RaiseError(err::kWriteError, path_);
   // The table's permissions may have changed since the journal was made.
   FollowTablePermissions(path_);
@@ -263,6 +279,12 @@ void TJournal::WriteHeader() {
   while (header.size() < 8 + 3 * 4) PutU32(header, 0);
   PutU32(header, salt_);
   SealHeader(header);
+  return header;
+}
+
+void TJournal::WriteHeader() {
+  if (started_) return;
+  const std::vector<std::uint8_t> header = NewHeader();
   Step();
   if (file_->WriteAt(0, header.data(), static_cast<std::int64_t>(header.size())) !=
       static_cast<std::int64_t>(header.size()))
@@ -287,29 +309,35 @@ void TJournal::Append(const std::vector<std::uint8_t>& record) {
   Sync();
 }
 
+bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out) {
+  const std::int64_t old = old_lengths_[index];
+  const std::int64_t end = count == 0 ? old : std::min(position + count, old);
+  if (position >= end) return false;
+  const std::size_t at = out.size();
+  out.push_back(static_cast<std::uint8_t>(index));
+  PutU32(out, static_cast<std::uint32_t>(position));
+  PutU32(out, static_cast<std::uint32_t>(end - position));
+  out.resize(at + kEntryHead + static_cast<std::size_t>(end - position));
+  ReadAt(*files_[index], static_cast<std::uint64_t>(position), out.data() + at + kEntryHead, end - position);
+  PutU32(out, EntryChecksum(TLayout::Third, out.data() + at, out.size() - at, salt_));
+  return true;
+}
+
 void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) {
-  auto it = std::find(files_.begin(), files_.end(), &file);
-  if (it == files_.end()) return;
-  std::size_t index = static_cast<std::size_t>(it - files_.begin());
-  std::int64_t old = old_lengths_[index];
-  std::int64_t end = count == 0 ? old : std::min(position + count, old);
-  if (position < end) {
-    // The caller has positioned the handler: read the old bytes and put the
-    // position back.
-    std::vector<std::uint8_t> record{static_cast<std::uint8_t>(index)};
-    PutU32(record, static_cast<std::uint32_t>(position));
-    PutU32(record, static_cast<std::uint32_t>(end - position));
-    record.resize(kEntryHead + static_cast<std::size_t>(end - position));
+  const int index = IndexOf(file);
+  if (index < 0 || writing_held_) return;
+  // What is held goes first (a cut may drop bytes it holds).
+  WriteHeld(false);
+  const bool started = started_;
+  WriteHeader();
+  std::vector<std::uint8_t> record;
+  if (AddEntry(static_cast<std::size_t>(index), position, count, record)) {
+    // The caller has positioned the handler: put the position back.
     file.Seek(position, 0);
-    file.Read(record.data() + kEntryHead, end - position);
-    file.Seek(position, 0);
-    WriteHeader();
-    PutU32(record, EntryChecksum(TLayout::Third, record.data(), record.size(), salt_));
     Append(record);
-  } else if (!started_) {
+  } else if (!started) {
     // A write past the old end: the old lengths go first, so that a
     // process killed now has its files cut back.
-    WriteHeader();
     Sync();
   }
   Step();
@@ -317,7 +345,72 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
 
 void TJournal::BeforeFlush(TFileHandler&) { Step(); }
 
+bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) {
+  const int index = IndexOf(file);
+  if (index < 0 || writing_held_) return false;
+  const auto* from = static_cast<const std::uint8_t*>(bytes);
+  held_.push_back({static_cast<std::size_t>(index), position, std::vector<std::uint8_t>(from, from + count)});
+  held_bytes_ += count;
+  if (held_bytes_ >= batch_limit) WriteHeld(false);
+  return true;
+}
+
+bool TJournal::HoldFlush(TFileHandler& file) {
+  const int index = IndexOf(file);
+  if (index < 0 || writing_held_) return false;
+  held_syncs_[static_cast<std::size_t>(index)] = true;
+  return true;
+}
+
+void TJournal::BeforeRead(TFileHandler& file) {
+  if (!writing_held_ && !held_.empty() && IndexOf(file) >= 0) WriteHeld(false);
+}
+
+void TJournal::WriteHeld(bool syncs) {
+  if (writing_held_) return;
+  writing_held_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{writing_held_};
+  if (!held_.empty()) {
+    batch_.clear();
+    if (!started_) batch_ = NewHeader();
+    bool entries = false;
+    for (const THeldWrite& w : held_)
+      entries |= AddEntry(w.file, w.position, static_cast<std::int64_t>(w.bytes.size()), batch_);
+    // The header and the entries in one write (the header alone when the
+    // batch only extends files), synced once before any file is touched.
+    const std::int64_t at = started_ ? end_ : 0;
+    if (!batch_.empty()) {
+      Step();
+      // A header written only in part is harmless: it names the files' old
+      // lengths, which they still have, and undoing plays it back.
+      started_ = true;
+      if (file_->WriteAt(at, batch_.data(), static_cast<std::int64_t>(batch_.size())) !=
+          static_cast<std::int64_t>(batch_.size()))
+        RaiseError(err::kWriteError, path_);
+      end_ = at + static_cast<std::int64_t>(batch_.size());
+      if (entries || at == 0) Sync();
+    }
+    for (const THeldWrite& w : held_) {
+      Step();
+      WriteAt(*files_[w.file], static_cast<std::uint64_t>(w.position), w.bytes.data(),
+              static_cast<std::int64_t>(w.bytes.size()));
+    }
+    held_.clear();
+    held_bytes_ = 0;
+  }
+  if (!syncs) return;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!held_syncs_[i]) continue;
+    files_[i]->Flush();
+    held_syncs_[i] = false;
+  }
+}
+
 void TJournal::Commit() {
+  WriteHeld(true);
   Stop();
   if (!started_) return;
   started_ = false;
@@ -334,7 +427,10 @@ void TJournal::Commit() {
 
 int TJournal::Commits() { return committed; }
 
+void TJournal::SetBatchLimit(std::int64_t bytes) { batch_limit = bytes > 0 ? bytes : kBatchBytes; }
+
 void TJournal::Abandon() {
+  DropHeld();
   Stop();
   started_ = false;
 }

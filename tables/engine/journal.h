@@ -25,11 +25,16 @@
 // exclusive-or the salt) and "QVJNL1" (no salt, entry checksums CRC-32,
 // deleted to commit).
 //
-// The header is written before the flush's first write (also one that only
-// extends a file); entries are appended, synced to disk when the flush goes
-// to disk, and always written before the bytes they protect; playback
-// applies them last first and stops at the first torn one (its file write
-// never happened).
+// A flush's writes are held back (copied) until it ends or has held 8 MB:
+// then the old bytes of everything held that lies inside the files' old
+// lengths are read, the header (on the first batch) and their entries are
+// written to the journal in one write and synced once when the flush goes
+// to disk, and only then are the held bytes written to the files, followed
+// by the syncs the flush asked for. So the header precedes every write of a
+// flush (also one that only extends a file), entries always precede the
+// bytes they protect, and a flush that fails before its first batch leaves
+// the files untouched. Playback applies entries last first and stops at the
+// first torn one (its file write never happened).
 #pragma once
 
 #include <cstdint>
@@ -80,12 +85,17 @@ public:
   // Test hook, run before every write and sync of a flush (journal
   // included).
   static void SetStepHook(std::function<void()> hook);
+  // Test hook: the bytes a flush holds before writing a batch (0: 8 MB).
+  static void SetBatchLimit(std::int64_t bytes);
   // Flushes of this process ended so far (counted before the step that
   // follows the commit point).
   static int Commits();
 
   void BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) override;
   void BeforeFlush(TFileHandler& file) override;
+  bool HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) override;
+  bool HoldFlush(TFileHandler& file) override;
+  void BeforeRead(TFileHandler& file) override;
 
 private:
   // Opens the journal at `path` (read-write where allowed, shared); with
@@ -94,9 +104,19 @@ private:
   bool OpenFile(const std::string& path, bool create);
   // Gives the journal the permissions and group of the table's data file.
   void FollowTablePermissions(const std::string& path);
+  // The header's bytes, with a fresh salt.
+  std::vector<std::uint8_t> NewHeader();
   void WriteHeader();
   void Sync();
   void Append(const std::vector<std::uint8_t>& record);
+  // Appends the entry of the old bytes at `position` of file `index`, if
+  // any lie inside its old length, to `out`; false when none do.
+  bool AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out);
+  // Writes the held writes out as one batch (see the top), then the held
+  // syncs when `syncs`.
+  void WriteHeld(bool syncs);
+  void DropHeld();
+  int IndexOf(const TFileHandler& file) const;
   void Stop();
 
   std::string path_;
@@ -108,6 +128,16 @@ private:
   bool started_ = false;  // this flush's header is written
   std::uint32_t salt_ = 0;
   std::int64_t end_ = 0;
+  struct THeldWrite {
+    std::size_t file;
+    std::int64_t position;
+    std::vector<std::uint8_t> bytes;
+  };
+  std::vector<THeldWrite> held_;
+  std::int64_t held_bytes_ = 0;
+  std::vector<bool> held_syncs_;
+  bool writing_held_ = false;  // the journal's own writes pass through
+  std::vector<std::uint8_t> batch_;
 };
 
 }  // namespace korvex

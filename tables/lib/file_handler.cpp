@@ -86,6 +86,7 @@ void TFileHandler::Fault(TFaultSite site) {
 
 std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allow_short) {
   if (!file_) RaiseError(err::kReadError, file_name_);
+  if (observer_ != nullptr) observer_->BeforeRead(*this);
   Fault(TFaultSite::Read);
   std::int64_t n = file_->Read(handle_, buffer, count);
   if (n < 0 || (n < count && !allow_short)) RaiseError(err::kReadError, file_name_);
@@ -94,19 +95,34 @@ std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allow_sho
 
 void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (!file_) RaiseError(err::kWriteError, file_name_);
-  if (observer_ != nullptr) observer_->BeforeWrite(*this, GetPos(), count);
+  if (observer_ != nullptr) {
+    const std::int64_t position = GetPos();
+    if (count > 0 && observer_->HoldWrite(*this, position, buffer, count)) {
+      Fault(TFaultSite::Write);
+      Seek(position + count, 0);
+      return;
+    }
+    observer_->BeforeWrite(*this, position, count);
+  }
   Fault(TFaultSite::Write);
   if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
 }
 
 void TFileHandler::Flush() {
-  if (file_ && observer_ != nullptr) observer_->BeforeFlush(*this);
+  if (file_ && observer_ != nullptr) {
+    if (observer_->HoldFlush(*this)) {
+      Fault(TFaultSite::Flush);
+      return;
+    }
+    observer_->BeforeFlush(*this);
+  }
   if (file_) Fault(TFaultSite::Flush);
   if (file_ && !file_->Flush(handle_)) RaiseError(err::kWriteError, file_name_);
 }
 
 std::int64_t TFileHandler::Seek(std::int64_t offset, std::uint16_t origin) {
   if (!file_) return 0;
+  if (origin == 2 && observer_ != nullptr) observer_->BeforeRead(*this);
   return file_->Seek(handle_, offset, origin);
 }
 

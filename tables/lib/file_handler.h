@@ -25,13 +25,24 @@ class TFileHandler;
 enum class TFaultSite { Read, Write, Flush, Allocate };
 
 // Told before a handler writes or asks for a flush to disk (the owning
-// table's rollback journal).
+// table's rollback journal). An observer may also hold writes back: it
+// takes their bytes and writes them itself later, before anything reads
+// the file or asks for its size.
 class TFileObserver {
 public:
   virtual ~TFileObserver() = default;
   // `count` bytes (0: the end of the file is set) at `position`.
   virtual void BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) = 0;
   virtual void BeforeFlush(TFileHandler& file) = 0;
+  // Offered every write of at least one byte first: true when the observer
+  // took the bytes (BeforeWrite is then not called).
+  virtual bool HoldWrite(TFileHandler&, std::int64_t /*position*/, const void* /*bytes*/, std::int64_t /*count*/) {
+    return false;
+  }
+  // Offered every flush to disk first: true when the observer does it later.
+  virtual bool HoldFlush(TFileHandler&) { return false; }
+  // Before a read, a seek from the end or a size: held writes go out.
+  virtual void BeforeRead(TFileHandler&) {}
 };
 
 class TFileHandler : public TCountedObject {

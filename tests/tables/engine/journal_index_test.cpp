@@ -71,87 +71,98 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
     table.ExpectClean();
   }
   ASSERT_EQ(RunTableCheck(path + "/t.DAT").status, 0);
-  FlushKills kills = KillFlushAtSteps(
-      path, {".DAT", ".IDX"},
-      [&] {
-        TDataSession session;
-        session.Timing.InternalSleepMs = 1;
-        TDataDirectory* directory = session.OpenDataDirectory("data", path);
-        TDataTable* t = nullptr;
-        if (directory->OpenDataTable("t", t, TOpenTableRequest{}) != 0) return false;
-        t->WriteLockTable();
-        TDataFile& data = t->DataFile();
-        TIndexFile& index = t->IndexFile();
-        std::mt19937 change(11);
-        const std::vector<TFieldDefinition>& defs = data.Fields();
-        std::vector<std::uint8_t> record(data.GetRecordSize());
-        auto tree = [&](std::uint8_t slot, std::unique_ptr<TKeyComparator>& compare) {
-          compare = std::make_unique<TKeyComparator>(data.GetLanguageID(), data.GetSortID(),
-                                                     index.GetIndexDefinition(slot), defs);
-          return TIndexTree(index, slot, *compare);
-        };
-        std::unique_ptr<TKeyComparator> c0, c1;
-        TIndexTree primary = tree(0, c0), names = tree(1, c1);
-        TKeyComparator system_compare;
-        TIndexTree system(index, kSystemSlot, system_compare);
-        auto key = [&](std::uint8_t slot) {
-          std::vector<std::uint8_t> k(index.GetIndexDefinition(slot).KeySize);
-          if (slot == kSystemSlot) BuildSystemKey(record.data(), k.data());
-          else BuildIndexKey(index.GetIndexDefinition(slot), defs, data.GetLanguageID(), data.GetSortID(),
-                             record.data(), k.data());
-          return k;
-        };
-        // New keys between the old ones: splits of old pages.
-        for (std::int32_t n = 0; n < 80; ++n) {
-          PutRecord(defs, record, 2 * static_cast<std::int32_t>(change() % 800) + 1, Name(change));
-          const std::uint32_t id = data.GetLastRecordID() + 1;
-          rtl::EncodeFixed32(record.data() + kRecordIDOffset, id);
-          if (primary.Search(key(0).data())) continue;
-          data.SetNextFreeRecordID(id);
-          TRecord* r = nullptr;
-          if (!data.GetNextFreeRecord(nullptr, r)) return false;
-          std::copy(record.begin() + kRecordIDOffset, record.end(), r->Data.begin() + kRecordIDOffset);
-          r->Modified = true;
-          const std::uint32_t number = r->Number();
-          data.PutRecord(r);
-          record[0] = 0;
-          primary.Insert(key(0).data(), number);
-          names.Insert(key(1).data(), number);
-          system.Insert(key(kSystemSlot).data(), number);
-          index.IncActualRecordCount();
-        }
-        // Old records go with their keys: pages shrink and merge.
-        for (std::uint32_t number = 1; number <= 400; number += 4 + change() % 6) {
-          TRecord* r = nullptr;
-          if (!data.GetRecord(nullptr, number, false, false, 1, r)) return false;
-          std::copy(r->Data.begin(), r->Data.end(), record.begin());
-          if (!primary.Remove(key(0).data()) || !names.Remove(key(1).data()) ||
-              !system.Remove(key(kSystemSlot).data()))
-            return false;
-          r->SetDeleted(true);
-          r->Modified = true;
-          data.PutRecord(r);
-          record[0] = 1;
-          system.Insert(key(kSystemSlot).data(), number);
-          index.DecActualRecordCount();
-        }
-        // To the operating system only: a killed process loses nothing
-        // the system holds, and the steps are writes (no syncs).
-        t->FlushBuffers(false, true, true, true, false);
-        t->WriteUnlockTable();
-        return true;
-      },
-      // Every step of the first and last 20, and every fourth between.
-      [](int k, int steps) { return k <= 20 || k > steps - 20 || k % 4 == 0; });
-  ASSERT_GT(kills.steps, 10);
-  std::printf("index flush: %d steps\n", kills.steps);
-  const std::string& before_idx = kills.before[1];
-  const std::string& after_idx = kills.after[1];
-  ASSERT_GT(after_idx.size(), before_idx.size());
-  // Old pages were overwritten, not only new ones appended.
-  EXPECT_NE(after_idx.substr(4096, before_idx.size() - 4096), before_idx.substr(4096));
-  EXPECT_GT(kills.befores, 0);
-  EXPECT_GT(kills.afters, 0);
+  // The flush's writes in one batch, then in batches of at most 12 KB,
+  // each time from the same files.
+  const std::string dat = ReadFileBytes(path + "/t.DAT"), idx = ReadFileBytes(path + "/t.IDX");
+  for (std::int64_t batch : {0, 12 << 10}) {
+    SCOPED_TRACE("batch " + std::to_string(batch));
+    qvtest::WriteFileBytes(path + "/t.DAT", dat);
+    qvtest::WriteFileBytes(path + "/t.IDX", idx);
+    TJournal::SetBatchLimit(batch);
+    FlushKills kills = KillFlushAtSteps(
+        path, {".DAT", ".IDX"},
+        [&] {
+          TDataSession session;
+          session.Timing.InternalSleepMs = 1;
+          TDataDirectory* directory = session.OpenDataDirectory("data", path);
+          TDataTable* t = nullptr;
+          if (directory->OpenDataTable("t", t, TOpenTableRequest{}) != 0) return false;
+          t->WriteLockTable();
+          TDataFile& data = t->DataFile();
+          TIndexFile& index = t->IndexFile();
+          std::mt19937 change(11);
+          const std::vector<TFieldDefinition>& defs = data.Fields();
+          std::vector<std::uint8_t> record(data.GetRecordSize());
+          auto tree = [&](std::uint8_t slot, std::unique_ptr<TKeyComparator>& compare) {
+            compare = std::make_unique<TKeyComparator>(data.GetLanguageID(), data.GetSortID(),
+                                                       index.GetIndexDefinition(slot), defs);
+            return TIndexTree(index, slot, *compare);
+          };
+          std::unique_ptr<TKeyComparator> c0, c1;
+          TIndexTree primary = tree(0, c0), names = tree(1, c1);
+          TKeyComparator system_compare;
+          TIndexTree system(index, kSystemSlot, system_compare);
+          auto key = [&](std::uint8_t slot) {
+            std::vector<std::uint8_t> k(index.GetIndexDefinition(slot).KeySize);
+            if (slot == kSystemSlot) BuildSystemKey(record.data(), k.data());
+            else BuildIndexKey(index.GetIndexDefinition(slot), defs, data.GetLanguageID(), data.GetSortID(),
+                               record.data(), k.data());
+            return k;
+          };
+          // New keys between the old ones: splits of old pages.
+          for (std::int32_t n = 0; n < 80; ++n) {
+            PutRecord(defs, record, 2 * static_cast<std::int32_t>(change() % 800) + 1, Name(change));
+            const std::uint32_t id = data.GetLastRecordID() + 1;
+            rtl::EncodeFixed32(record.data() + kRecordIDOffset, id);
+            if (primary.Search(key(0).data())) continue;
+            data.SetNextFreeRecordID(id);
+            TRecord* r = nullptr;
+            if (!data.GetNextFreeRecord(nullptr, r)) return false;
+            std::copy(record.begin() + kRecordIDOffset, record.end(), r->Data.begin() + kRecordIDOffset);
+            r->Modified = true;
+            const std::uint32_t number = r->Number();
+            data.PutRecord(r);
+            record[0] = 0;
+            primary.Insert(key(0).data(), number);
+            names.Insert(key(1).data(), number);
+            system.Insert(key(kSystemSlot).data(), number);
+            index.IncActualRecordCount();
+          }
+          // Old records go with their keys: pages shrink and merge.
+          for (std::uint32_t number = 1; number <= 400; number += 4 + change() % 6) {
+            TRecord* r = nullptr;
+            if (!data.GetRecord(nullptr, number, false, false, 1, r)) return false;
+            std::copy(r->Data.begin(), r->Data.end(), record.begin());
+            if (!primary.Remove(key(0).data()) || !names.Remove(key(1).data()) ||
+                !system.Remove(key(kSystemSlot).data()))
+              return false;
+            r->SetDeleted(true);
+            r->Modified = true;
+            data.PutRecord(r);
+            record[0] = 1;
+            system.Insert(key(kSystemSlot).data(), number);
+            index.DecActualRecordCount();
+          }
+          // To the operating system only: a killed process loses nothing
+          // the system holds, and the steps are writes (no syncs).
+          t->FlushBuffers(false, true, true, true, false);
+          t->WriteUnlockTable();
+          return true;
+        },
+        // Every step of the first and last 20, and every fourth between;
+        // in batches, every third.
+        [&](int k, int steps) { return batch ? k % 3 == 0 : k <= 20 || k > steps - 20 || k % 4 == 0; });
+    ASSERT_GT(kills.steps, 10);
+    std::printf("index flush: %d steps\n", kills.steps);
+    const std::string& before_idx = kills.before[1];
+    const std::string& after_idx = kills.after[1];
+    ASSERT_GT(after_idx.size(), before_idx.size());
+    // Old pages were overwritten, not only new ones appended.
+    EXPECT_NE(after_idx.substr(4096, before_idx.size() - 4096), before_idx.substr(4096));
+    EXPECT_GT(kills.befores, 0);
+    EXPECT_GT(kills.afters, 0);
+    TJournal::SetBatchLimit(0);
+  }
 }
 
 // The journal's layouts against an independent writer: python3 builds
