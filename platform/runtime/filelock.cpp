@@ -202,6 +202,23 @@ std::int64_t TLockedFile::Size() {
   return st.st_size;
 }
 
+int TLockedFile::Status(TFileStatus& status) {
+  struct stat st {};
+  if (fstat(fd_, &st) < 0) return -errno;
+  status = {st.st_size, static_cast<unsigned>(st.st_mode & 07777), static_cast<unsigned>(st.st_gid)};
+  return 0;
+}
+
+int TLockedFile::FollowOwnership(unsigned mode, unsigned group, TFileStatus& status) {
+  int rc = Status(status);
+  if (rc < 0) return rc;
+  if (status.Group != group) {
+    if (fchown(fd_, static_cast<uid_t>(-1), static_cast<gid_t>(group)) < 0 && errno != EPERM) return -errno;
+  }
+  if (status.Mode != (mode & 07777) && fchmod(fd_, static_cast<mode_t>(mode & 07777)) < 0) return -errno;
+  return Status(status);
+}
+
 bool TLockedFile::Lock(std::int64_t start, std::int64_t length) {
   if (start < 0 || length < 1 || length > kShareOpenByte - start) return false;
   std::lock_guard<std::mutex> guard(ranges_lock_);

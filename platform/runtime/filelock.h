@@ -37,6 +37,13 @@ inline constexpr std::int64_t kShareOpenByte = std::int64_t{1} << 32;
 inline constexpr std::int64_t kShareExclusiveByte = kShareOpenByte + 1;
 
 enum class FileAccess { Read, ReadWrite };
+
+// What one look at an open file tells: its size, permission bits and group.
+struct TFileStatus {
+  std::int64_t Size = 0;
+  unsigned Mode = 0;
+  unsigned Group = 0;
+};
 enum class FileShare { Shared, Exclusive };
 
 class TLockedFile {
@@ -63,6 +70,11 @@ public:
   int Truncate(std::int64_t size);
   int Sync();
   std::int64_t Size();
+  int Status(TFileStatus& status);
+  // Gives the file the permission bits `mode` and, where this process may,
+  // the group `group` (a group it may not give is left as it is); answers
+  // its status afterwards.
+  int FollowOwnership(unsigned mode, unsigned group, TFileStatus& status);
 
   // False when the range overlaps one this file holds, another description
   // holds a conflicting lock, the length is below 1, or the range reaches the

@@ -11,6 +11,7 @@
 #include "platform/runtime/coding.h"
 #include "tables/engine/cache_io.h"
 #include "tables/engine/errors.h"
+#include "tables/lib/abstract_file.h"
 
 namespace korvex {
 namespace {
@@ -214,11 +215,19 @@ bool TJournal::OpenFile(const std::string& path, bool create) {
     return false;
   }
   file_path_ = path;
+  journal_status_known_ = false;
   return true;
 }
 
-void TJournal::FollowTablePermissions(const std::string& path) {
-  if (!files_.empty() && files_[0] != nullptr) rtl::CopyFileOwnership(files_[0]->FileName(), path);
+void TJournal::FollowTablePermissions() {
+  if (!table_status_known_) {
+    if (!files_.empty() && files_[0] != nullptr) rtl::CopyFileOwnership(files_[0]->FileName(), path_);
+    return;
+  }
+  const bool same = journal_status_known_ && journal_status_.Mode == table_status_.Mode &&
+                    journal_status_.Group == table_status_.Group;
+  if (!same)
+    journal_status_known_ = file_->FollowOwnership(table_status_.Mode, table_status_.Group, journal_status_) == 0;
 }
 
 void TJournal::Close() {
@@ -245,7 +254,15 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
   started_ = false;
   DropHeld();
   old_lengths_.clear();
-  for (TFileHandler* f : files) old_lengths_.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
+  // One look at a data file on disk gives its length and its permissions.
+  auto* disk = files.empty() || files[0] == nullptr || !files[0]->IsOpen()
+                   ? nullptr
+                   : dynamic_cast<TPhysicalFile*>(files[0]->File());
+  table_status_known_ = disk != nullptr && disk->DiskFile() != nullptr && disk->DiskFile()->Status(table_status_) == 0;
+  for (TFileHandler* f : files) {
+    if (f == files.front() && table_status_known_) old_lengths_.push_back(table_status_.Size);
+    else old_lengths_.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
+  }
   files_ = std::move(files);
   held_syncs_.assign(files_.size(), false);
   for (TFileHandler* f : files_)
@@ -272,7 +289,7 @@ int TJournal::IndexOf(const TFileHandler& file) const {
 std::vector<std::uint8_t> TJournal::NewHeader() {
   if (!OpenFile(path_, true) || !file_->Writable()) RaiseError(err::kWriteError, path_);
   // The table's permissions may have changed since the journal was made.
-  FollowTablePermissions(path_);
+  FollowTablePermissions();
   salt_ = FreshSalt();
   std::vector<std::uint8_t> header(kMagic, kMagic + 8);
   for (std::int64_t length : old_lengths_) PutU32(header, static_cast<std::uint32_t>(length));

@@ -102,8 +102,9 @@ private:
   // `create` a missing one is made private, then given the table's
   // permissions. False when there is none (or it cannot be opened).
   bool OpenFile(const std::string& path, bool create);
-  // Gives the journal the permissions and group of the table's data file.
-  void FollowTablePermissions(const std::string& path);
+  // Gives the journal the permissions and group of the table's data file
+  // (as Begin saw them), unless it has them already.
+  void FollowTablePermissions();
   // The header's bytes, with a fresh salt.
   std::vector<std::uint8_t> NewHeader();
   void WriteHeader();
@@ -137,6 +138,10 @@ private:
   std::int64_t held_bytes_ = 0;
   std::vector<bool> held_syncs_;
   bool writing_held_ = false;  // the journal's own writes pass through
+  // The data file's status at Begin, and the journal's as last seen (both
+  // only where the data file is a disk file).
+  rtl::TFileStatus table_status_, journal_status_;
+  bool table_status_known_ = false, journal_status_known_ = false;
   std::vector<std::uint8_t> batch_;
 };
 

@@ -364,8 +364,16 @@ TEST(TableMaintenance, AJournalTakesItsTablesPermissions) {
     ASSERT_EQ(c->GetCurrentRecord(b.data(), true), 0);
     PutText(*c, 3, b, "again");
     c->ModifyRecord(b.data(), true);
-    TJournal::SetStepHook(nullptr);
     EXPECT_EQ(seen, std::set<unsigned>{mode}) << std::oct << mode;
+    // Permissions changed while the table is open are followed too.
+    const unsigned later = mode == 0664u ? 0600u : 0664u;
+    ::chmod(Path(d, "t.DAT").c_str(), later);
+    seen.clear();
+    ASSERT_EQ(c->GetCurrentRecord(b.data(), true), 0);
+    PutText(*c, 3, b, "later");
+    c->ModifyRecord(b.data(), true);
+    TJournal::SetStepHook(nullptr);
+    EXPECT_EQ(seen, std::set<unsigned>{later}) << std::oct << mode;
   }
 }
 
