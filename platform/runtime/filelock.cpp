@@ -4,7 +4,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -181,6 +183,37 @@ std::int64_t TLockedFile::WriteAt(std::int64_t offset, const void* buffer, std::
     if (n < 0) return done > 0 ? done : -errno;
     if (n == 0) break;
     done += n;
+  }
+  return done;
+}
+
+std::int64_t TLockedFile::WriteAt(std::int64_t offset, const std::vector<TByteSpan>& spans) {
+  if (offset < 0) return -EINVAL;
+  std::vector<iovec> parts;
+  parts.reserve(spans.size());
+  for (const TByteSpan& span : spans) {
+    if (span.Size < 0) return -EINVAL;
+    if (span.Size > 0) parts.push_back({const_cast<void*>(span.Data), static_cast<std::size_t>(span.Size)});
+  }
+  std::int64_t done = 0;
+  for (std::size_t first = 0; first < parts.size();) {
+    const int count = static_cast<int>(std::min<std::size_t>(parts.size() - first, IOV_MAX));
+    ssize_t n = pwritev(fd_, parts.data() + first, count, offset + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? done : -errno;
+    if (n == 0) break;
+    done += n;
+    // Past the parts written whole, then into a part written in part.
+    for (auto left = static_cast<std::size_t>(n); left > 0;) {
+      if (left >= parts[first].iov_len) {
+        left -= parts[first].iov_len;
+        ++first;
+      } else {
+        parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + left;
+        parts[first].iov_len -= left;
+        left = 0;
+      }
+    }
   }
   return done;
 }

@@ -38,6 +38,12 @@ inline constexpr std::int64_t kShareExclusiveByte = kShareOpenByte + 1;
 
 enum class FileAccess { Read, ReadWrite };
 
+// Bytes handed to a gathering write.
+struct TByteSpan {
+  const void* Data;
+  std::int64_t Size;
+};
+
 // What one look at an open file tells: its size, permission bits and group.
 struct TFileStatus {
   std::int64_t Size = 0;
@@ -67,6 +73,9 @@ public:
   // written, fewer when the disk fills after some were written.
   std::int64_t ReadAt(std::int64_t offset, void* buffer, std::int64_t count);
   std::int64_t WriteAt(std::int64_t offset, const void* buffer, std::int64_t count);
+  // Writes the spans one after another from `offset` in as few calls as
+  // the system allows; answers the bytes written like WriteAt.
+  std::int64_t WriteAt(std::int64_t offset, const std::vector<TByteSpan>& spans);
   int Truncate(std::int64_t size);
   int Sync();
   std::int64_t Size();

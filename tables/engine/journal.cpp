@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <numeric>
 #include <random>
 
 #include "platform/runtime/coding.h"
@@ -391,11 +392,33 @@ void TJournal::WriteHeld(bool syncs) {
     ~Done() { flag = false; }
   } done{writing_held_};
   if (!held_.empty()) {
+    // The held writes in file and position order, neighbours in runs: each
+    // run's old bytes are read in one call and journaled as one entry, and
+    // it is written in one call. Writes that overlap (which no flush makes)
+    // keep their order, one run each.
+    std::vector<std::size_t> order(held_.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    auto end_of = [&](std::size_t i) { return held_[i].position + static_cast<std::int64_t>(held_[i].bytes.size()); };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+      return held_[x].file != held_[y].file ? held_[x].file < held_[y].file : held_[x].position < held_[y].position;
+    });
+    bool overlap = false;
+    for (std::size_t k = 1; k < order.size() && !overlap; ++k)
+      overlap = held_[order[k]].file == held_[order[k - 1]].file && held_[order[k]].position < end_of(order[k - 1]);
+    if (overlap) std::iota(order.begin(), order.end(), std::size_t{0});
+    std::vector<std::size_t> starts;  // of the runs, in `order`
+    for (std::size_t k = 0; k < order.size(); ++k)
+      if (k == 0 || overlap || held_[order[k]].file != held_[order[k - 1]].file ||
+          held_[order[k]].position != end_of(order[k - 1]))
+        starts.push_back(k);
+    starts.push_back(order.size());
     batch_.clear();
     if (!started_) batch_ = NewHeader();
     bool entries = false;
-    for (const THeldWrite& w : held_)
-      entries |= AddEntry(w.file, w.position, static_cast<std::int64_t>(w.bytes.size()), batch_);
+    for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
+      const THeldWrite& first = held_[order[starts[r]]];
+      entries |= AddEntry(first.file, first.position, end_of(order[starts[r + 1] - 1]) - first.position, batch_);
+    }
     // The header and the entries in one write (the header alone when the
     // batch only extends files), synced once before any file is touched.
     const std::int64_t at = started_ ? end_ : 0;
@@ -410,10 +433,14 @@ void TJournal::WriteHeld(bool syncs) {
       end_ = at + static_cast<std::int64_t>(batch_.size());
       if (entries || at == 0) Sync();
     }
-    for (const THeldWrite& w : held_) {
+    std::vector<rtl::TByteSpan> spans;
+    for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
+      spans.clear();
+      for (std::size_t k = starts[r]; k < starts[r + 1]; ++k)
+        spans.push_back({held_[order[k]].bytes.data(), static_cast<std::int64_t>(held_[order[k]].bytes.size())});
+      const THeldWrite& first = held_[order[starts[r]]];
       Step();
-      WriteAt(*files_[w.file], static_cast<std::uint64_t>(w.position), w.bytes.data(),
-              static_cast<std::int64_t>(w.bytes.size()));
+      files_[first.file]->WriteSpans(first.position, spans);
     }
     held_.clear();
     held_bytes_ = 0;

@@ -109,6 +109,29 @@ std::int64_t TAbstractFile::Write(std::int32_t handle, const void* buffer, std::
 
 bool TAbstractFile::Flush(std::int32_t handle) { return true; }
 
+std::int64_t TAbstractFile::WriteSpans(std::int32_t handle, std::int64_t position,
+                                       const std::vector<rtl::TByteSpan>& spans) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  HandleRecord* record = FindHandle(handle);
+  if (!record) return -err::kInvalidFileHandle;
+  if (position < 0) return -err::kWriteError;
+  const std::int64_t n = WriteSpansAt(position, spans);
+  if (n > 0) record->position = position + n;
+  return n;
+}
+
+std::int64_t TAbstractFile::WriteSpansAt(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
+  std::int64_t done = 0;
+  for (const rtl::TByteSpan& span : spans) {
+    if (span.Size <= 0) continue;
+    const std::int64_t n = WriteAt(position + done, span.Data, span.Size);
+    if (n < 0) return done > 0 ? done : n;
+    done += n;
+    if (n < span.Size) break;
+  }
+  return done;
+}
+
 std::int64_t TAbstractFile::Seek(std::int32_t handle, std::int64_t offset, std::uint16_t origin) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   HandleRecord* record = FindHandle(handle);
@@ -285,6 +308,12 @@ std::int64_t TPhysicalFile::WriteAt(std::int64_t position, const void* buffer, s
   if (!disk_) return -err::kInvalidFileHandle;
   if (position < 0) return 0;
   std::int64_t n = disk_->WriteAt(position, buffer, count);
+  return n < 0 ? EngineErrorOfErrno(static_cast<int>(n)) : n;
+}
+
+std::int64_t TPhysicalFile::WriteSpansAt(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
+  if (!disk_) return -err::kInvalidFileHandle;
+  const std::int64_t n = disk_->WriteAt(position, spans);
   return n < 0 ? EngineErrorOfErrno(static_cast<int>(n)) : n;
 }
 

@@ -19,11 +19,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "tables/lib/system_list.h"
 
 namespace rtl {
 class TLockedFile;
+struct TByteSpan;
 }
 
 namespace korvex {
@@ -47,6 +49,9 @@ public:
   virtual std::int64_t Read(std::int32_t handle, void* buffer, std::int64_t count);
   virtual std::int64_t Write(std::int32_t handle, const void* buffer, std::int64_t count);
   virtual bool Flush(std::int32_t handle);
+  // Writes the spans one after another from `position` (the handle's
+  // position is left at their end); answers the bytes written.
+  std::int64_t WriteSpans(std::int32_t handle, std::int64_t position, const std::vector<rtl::TByteSpan>& spans);
   // The new position; -1 for an unknown handle.
   virtual std::int64_t Seek(std::int32_t handle, std::int64_t offset, std::uint16_t origin);
   // Byte-range locks of the file (not of a handle); never wait.
@@ -70,6 +75,8 @@ protected:
   // The bytes of the file, for the shared Read/Write/Seek.
   virtual std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count) = 0;
   virtual std::int64_t WriteAt(std::int64_t position, const void* buffer, std::int64_t count) = 0;
+  // The spans one after another: by default one WriteAt each.
+  virtual std::int64_t WriteSpansAt(std::int64_t position, const std::vector<rtl::TByteSpan>& spans);
   virtual std::int32_t SetEnd(std::int64_t position) = 0;
   virtual std::int64_t CurrentSize() = 0;
 
@@ -145,6 +152,7 @@ public:
 protected:
   std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count) override;
   std::int64_t WriteAt(std::int64_t position, const void* buffer, std::int64_t count) override;
+  std::int64_t WriteSpansAt(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) override;
   std::int32_t SetEnd(std::int64_t position) override;
   std::int64_t CurrentSize() override;
 

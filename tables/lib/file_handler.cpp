@@ -108,6 +108,14 @@ void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
 }
 
+void TFileHandler::WriteSpans(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
+  if (!file_) RaiseError(err::kWriteError, file_name_);
+  Fault(TFaultSite::Write);
+  std::int64_t count = 0;
+  for (const rtl::TByteSpan& span : spans) count += span.Size;
+  if (file_->WriteSpans(handle_, position, spans) != count) RaiseError(err::kWriteError, file_name_);
+}
+
 void TFileHandler::Flush() {
   if (file_ && observer_ != nullptr) {
     if (observer_->HoldFlush(*this)) {

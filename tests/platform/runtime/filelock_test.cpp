@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <random>
+#include <vector>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -228,6 +230,37 @@ TEST(FileLock, PositionedTransfersAndTruncation) {
   EXPECT_EQ(file->Truncate(11), 0);
   EXPECT_EQ(file->Size(), 11);
   EXPECT_EQ(file->Sync(), 0);
+  // Gathering writes against the spans' bytes laid end to end: empty spans,
+  // more spans than one system call takes, at a gap past the end.
+  std::mt19937 rng(5);
+  for (std::size_t spans : {0u, 1u, 7u, 1500u, 2100u}) {
+    std::vector<std::string> parts;
+    for (std::size_t i = 0; i < spans; ++i) parts.push_back(std::string(rng() % 4, static_cast<char>('a' + i % 26)));
+    std::vector<TByteSpan> list;
+    std::string whole;
+    for (const std::string& part : parts) {
+      list.push_back({part.data(), static_cast<std::int64_t>(part.size())});
+      whole += part;
+    }
+    const std::int64_t at = file->Size() + 5;
+    EXPECT_EQ(file->WriteAt(at, list), static_cast<std::int64_t>(whole.size())) << spans;
+    std::string back(whole.size(), '?');
+    EXPECT_EQ(file->ReadAt(at, back.data(), static_cast<std::int64_t>(back.size())),
+              static_cast<std::int64_t>(whole.size()));
+    EXPECT_EQ(back, whole) << spans;
+  }
+  EXPECT_EQ(file->WriteAt(-1, std::vector<TByteSpan>{{"x", 1}}), -EINVAL);
+  // Status and ownership: the bits given, and again only what differs.
+  TFileStatus status;
+  ASSERT_EQ(file->Status(status), 0);
+  EXPECT_EQ(status.Size, file->Size());
+  for (unsigned mode : {0600u, 0640u, 0640u, 0604u}) {
+    ASSERT_EQ(file->FollowOwnership(mode, status.Group, status), 0);
+    EXPECT_EQ(status.Mode, mode);
+    struct stat st {};
+    ASSERT_EQ(stat(dir.File("t.DAT").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+  }
 }
 
 TEST(FileLock, MissingPathsAndDirectories) {
@@ -281,6 +314,10 @@ TEST(FileLock, FullDiskGivesShortWritesAndErrors) {
     std::string data(2000, 'x');
     if (file->WriteAt(0, data.data(), 2000) != 1000) return 4;  // short: the disk "filled"
     if (file->WriteAt(1000, data.data(), 10) != -EFBIG) return 5;
+    // Gathered: short at the limit, within a span and between spans.
+    if (file->WriteAt(900, {{data.data(), 50}, {data.data(), 80}}) != 100) return 6;
+    if (file->WriteAt(940, {{data.data(), 60}, {data.data(), 80}}) != 60) return 7;
+    if (file->WriteAt(1000, {{data.data(), 1}}) != -EFBIG) return 8;
     return 0;
   });
   EXPECT_EQ(child.Wait(), 0);
