@@ -128,12 +128,7 @@ void TBlobFile::UpdateHeaderStamp() {
   host_->MarkWritten();
 }
 
-bool TBlobFile::StampChanged() {
-  std::uint8_t bytes[4];
-  stamp_view_.Read(*this, bytes, 4);
-  if (encrypted_) DecryptBuffer(bytes, 4, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
-  return rtl::DecodeFixed32(bytes) != stamp_;
-}
+bool TBlobFile::StampChanged() { return HeaderStampMoved(stamp_view_, *this, encrypted_, stamp_); }
 
 bool TBlobFile::CheckForChanges() {
   if (!StampChanged()) return false;

@@ -154,12 +154,7 @@ void TIndexFile::UpdateHeaderStamp() {
   host_->MarkWritten();
 }
 
-bool TIndexFile::StampChanged() {
-  std::uint8_t bytes[4];
-  stamp_view_.Read(*this, bytes, 4);
-  if (encrypted_) DecryptBuffer(bytes, 4, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
-  return rtl::DecodeFixed32(bytes) != stamp_;
-}
+bool TIndexFile::StampChanged() { return HeaderStampMoved(stamp_view_, *this, encrypted_, stamp_); }
 
 bool TIndexFile::CheckForChanges() {
   if (!StampChanged()) return false;

@@ -2,11 +2,14 @@
 
 #include <cstring>
 
+#include "platform/runtime/coding.h"
 #include "platform/runtime/filelock.h"
 #include "platform/runtime/os_files.h"
 #include "tables/engine/cache_io.h"
+#include "tables/engine/cipher_keys.h"
 #include "tables/lib/abstract_file.h"
 #include "tables/lib/file_handler.h"
+#include "tables/lib/key_bytes.h"
 
 namespace korvex {
 
@@ -32,6 +35,13 @@ void TStampView::Drop() {
   if (map_) rtl::os::UnmapFile(map_, kMapped);
   map_ = nullptr;
   failed_ = false;
+}
+
+bool HeaderStampMoved(TStampView& view, TFileHandler& file, bool encrypted, std::uint32_t stamp) {
+  std::uint8_t bytes[4];
+  view.Read(file, bytes, 4);
+  if (encrypted) DecryptBuffer(bytes, 4, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
+  return rtl::DecodeFixed32(bytes) != stamp;
 }
 
 }  // namespace korvex

@@ -33,4 +33,9 @@ private:
   bool failed_ = false;  // mapping was refused: read until dropped
 };
 
+// The index and BLOB files' headers begin with their stamp, enciphered
+// with the pair of keys both use when the table is: whether `file` holds
+// another stamp than `stamp`.
+bool HeaderStampMoved(TStampView& view, TFileHandler& file, bool encrypted, std::uint32_t stamp);
+
 }  // namespace korvex
