@@ -20,6 +20,9 @@ namespace {
 constexpr int kFreeRestarts = 3;
 // Index keys walked for the price of one record read and test.
 constexpr std::uint64_t kKeysPerRecordRead = 16;
+// A key range of at most one key per this many bitmap words is collected
+// as a list rather than as a bitmap.
+constexpr std::uint64_t kWordsPerKey = 4;
 
 bool IsComparison(std::uint8_t op) { return op >= eoEQ && op <= eoLE; }
 
@@ -774,6 +777,23 @@ void TFilterSet::EvaluateIndexed(TRecordsBitmap& bits, const TExpToken* node, co
   const std::uint64_t candidates = static_cast<std::uint64_t>(bits.GetTotalBitsSet());
   if (candidates * kKeysPerRecordRead < keys) {
     NavigateNonIndexedRecords(bits, node, filter);
+    return;
+  }
+  if (!invert && keys * kWordsPerKey <= static_cast<std::uint64_t>(bits.WordCount())) {
+    // Few keys, however scattered their records: the candidates among
+    // them are kept, without a pass over every word.
+    std::vector<std::int32_t> keep;
+    TIndexFile* file = source_.FilterIndexFile();
+    TIndexTree tree(*file, slot, source_.FilterComparator(slot));
+    const std::int32_t size = bits.NumOfBits();
+    for (auto [first, last] : ranks)
+      if (last >= first)
+        tree.ScanRecords(first, last - first + 1, [&](std::uint32_t record) {
+          const auto n = static_cast<std::int32_t>(record);
+          if (n >= 1 && n <= size && bits.IsBitSet(n)) keep.push_back(n);
+        });
+    bits.ClearBits();
+    for (std::int32_t n : keep) bits.SetBit(n);
     return;
   }
   PoolBitmap matches(bits);

@@ -110,8 +110,10 @@ bool TRecordsBitmap::IsBitSet(std::int32_t n) const {
 }
 
 void TRecordsBitmap::ClearBit(std::int32_t n) {
-  words_[(n - 1) >> 5] &= ~(1u << ((n - 1) & 31));
-  total_ = -1;
+  std::uint32_t& word = words_[(n - 1) >> 5];
+  const std::uint32_t bit = 1u << ((n - 1) & 31);
+  if (total_ >= 0 && (word & bit) != 0) --total_;
+  word &= ~bit;
 }
 
 std::uint32_t TRecordsBitmap::RecordMask(std::int32_t index) const {
@@ -153,7 +155,13 @@ bool TRecordsBitmap::GetNextBitsSet(std::int32_t& record, std::int32_t count, st
   }
   for (; index < high_; ++index, from = kAll) {
     std::uint32_t word = words_[index] & from;
-    if (word == 0) continue;
+    if (word == 0) {
+      // Runs of empty words eight at a time.
+      while (index + 9 <= high_ && (words_[index + 1] | words_[index + 2] | words_[index + 3] | words_[index + 4] |
+                                    words_[index + 5] | words_[index + 6] | words_[index + 7] | words_[index + 8]) == 0)
+        index += 8;
+      continue;
+    }
     word &= RecordMask(index);
     if (word == kAll && found + 32 < count) {  // a full word at once
       found += 32;
@@ -224,6 +232,9 @@ void TRecordsBitmap::AndBits(const TRecordsBitmap& other) {
   for (std::int32_t i = low; i < plain; ++i) words_[i] &= from[i];
   if (plain < high) words_[plain] &= other.RecordWord(plain);
   SetSpan(low, high);
+  // Counted while the words are at hand.
+  total_ = CountWords(words_, low, high);
+  if (high == word_count_ && num_bits_ % 32 != 0) total_ -= Pop(words_[high - 1] & ~RecordMask(high - 1));
 }
 
 void TRecordsBitmap::OrBits(const TRecordsBitmap& other) {

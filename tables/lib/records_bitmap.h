@@ -12,8 +12,8 @@
 // Each bitmap knows the span of words that may hold set bits (every word
 // outside it is 0), so that the few records of a narrow filter are
 // cleared, combined, counted and walked without passing over the whole
-// table's words. The count of set bits is kept once taken, until the
-// next change.
+// table's words. The count of set bits is kept once taken and followed
+// through single bits set and cleared and through ANDs.
 #pragma once
 
 #include <cstdint>
@@ -45,8 +45,9 @@ public:
   bool IsBitSet(std::int32_t n) const;
   void SetBit(std::int32_t n) {
     const std::int32_t w = (n - 1) >> 5;
-    words_[w] |= 1u << ((n - 1) & 31);
-    total_ = -1;
+    const std::uint32_t bit = 1u << ((n - 1) & 31);
+    if (total_ >= 0 && (words_[w] & bit) == 0) ++total_;
+    words_[w] |= bit;
     if (w < low_ || w >= high_) Widen(w, w + 1);
   }
   void ClearBit(std::int32_t n);
