@@ -13,6 +13,7 @@ struct TCacheEntry {
   bool Modified = false;
   std::uint16_t UseCount = 0;  // entries in use are never evicted or written
   std::uint32_t UndoMark = 0;  // the write (TWriteUndo) that last noted it
+  std::uint32_t SweepMark = 0;  // the cache's period in which it was last handed out
   TCacheEntry* Older = nullptr;
   TCacheEntry* Newer = nullptr;
 

@@ -1,6 +1,7 @@
 #include "tables/engine/entry_cache.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "tables/engine/write_undo.h"
 
@@ -16,6 +17,7 @@ TCacheEntry* TEntryCache::Find(std::uint32_t key) const {
     }
   if (!found)
     if (const TSlot* slot = Lookup(key)) found = slot->Entry;
+  if (found) Note(found, false);
   if (undo_) undo_->Touch(*const_cast<TEntryCache*>(this), key, found);
   return found;
 }
@@ -71,6 +73,32 @@ void TEntryCache::Resize(std::size_t slots) {
     if (slot.Entry) Add(slot.Key, slot.Entry);
 }
 
+std::uint32_t TEntryCache::NextSweep() {
+  // Unique among the caches of a process: entries move between caches.
+  static std::atomic<std::uint32_t> last{0};
+  std::uint32_t mark;
+  do mark = ++last;
+  while (mark == 0);
+  return mark;
+}
+
+std::vector<TCacheEntry*> TEntryCache::Sweep() const {
+  std::vector<TCacheEntry*> found;
+  found.reserve(carried_.size() + recent_.size());
+  for (const std::vector<std::uint32_t>* keys : {&carried_, &recent_})
+    for (std::uint32_t key : *keys)
+      if (const TSlot* slot = Lookup(key)) found.push_back(slot->Entry);
+  std::sort(found.begin(), found.end(), [](const TCacheEntry* a, const TCacheEntry* b) { return a->Key < b->Key; });
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  carried_.clear();
+  for (TCacheEntry* e : found)
+    if (e->Modified || e->UseCount != 0) carried_.push_back(e->Key);
+  recent_.clear();
+  sweep_ = NextSweep();
+  held_past_ = nullptr;
+  return found;
+}
+
 std::vector<TCacheEntry*> TEntryCache::Sorted() const {
   std::vector<TCacheEntry*> entries;
   entries.reserve(count_);
@@ -80,6 +108,7 @@ std::vector<TCacheEntry*> TEntryCache::Sorted() const {
 }
 
 void TEntryCache::Unlink(TCacheEntry* entry) {
+  if (entry == held_past_) held_past_ = nullptr;
   if (entry->Newer) entry->Newer->Older = entry->Older;
   else if (newest_ == entry) newest_ = entry->Older;
   if (entry->Older) entry->Older->Newer = entry->Newer;
@@ -101,6 +130,7 @@ void TEntryCache::Insert(TCacheEntry* entry) {
     undo_->Noted(*entry);
   }
   Add(entry->Key, entry);
+  Note(entry, true);
   LinkFront(entry);
 }
 
@@ -129,17 +159,25 @@ TCacheEntry* TEntryCache::FindEvictable() const {
   return nullptr;
 }
 
+TCacheEntry* TEntryCache::FindEvictableWhileHeld() {
+  // While writes are held no modified entry is written, so the modified
+  // entries at the old end of the chain stay there for the next search.
+  if (held_past_ && !held_past_->Modified) held_past_ = nullptr;
+  bool prefix = true;
+  for (TCacheEntry* e = held_past_ ? held_past_->Newer : oldest_; e; e = e->Newer) {
+    if (e->Evictable()) return e;
+    if (prefix && e->Modified) held_past_ = e;
+    else prefix = false;
+  }
+  return nullptr;
+}
+
 std::vector<std::vector<TCacheEntry*>> TEntryCache::ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
                                                                  std::uint32_t skip_last) const {
-  std::vector<TCacheEntry*> modified;
-  ForEach([&](TCacheEntry* e) {
-    if (!e->Modified || e->UseCount != 0) return;
-    if (skip_first <= skip_last && e->Key >= skip_first && e->Key <= skip_last) return;
-    modified.push_back(e);
-  });
-  std::sort(modified.begin(), modified.end(), [](const TCacheEntry* a, const TCacheEntry* b) { return a->Key < b->Key; });
   std::vector<std::vector<TCacheEntry*>> runs;
-  for (TCacheEntry* e : modified) {
+  for (TCacheEntry* e : Sweep()) {
+    if (!e->Modified || e->UseCount != 0) continue;
+    if (skip_first <= skip_last && e->Key >= skip_first && e->Key <= skip_last) continue;
     if (runs.empty() || static_cast<std::uint64_t>(runs.back().back()->Key) + step != e->Key)
       runs.emplace_back();
     runs.back().push_back(e);
@@ -155,7 +193,8 @@ TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std:
     Insert(entry);
     return entry;
   }
-  TCacheEntry* entry = FindEvictable();
+  if (!writes_held) held_past_ = nullptr;
+  TCacheEntry* entry = writes_held ? FindEvictableWhileHeld() : FindEvictable();
   if (!entry && !writes_held) {
     flush();
     entry = FindEvictable();
@@ -178,6 +217,10 @@ void TEntryCache::Clear() {
   slots_.clear();
   count_ = 0;
   shift_ = 32;
+  held_past_ = nullptr;
+  recent_.clear();
+  carried_.clear();
+  sweep_ = NextSweep();
   newest_ = oldest_ = nullptr;
 }
 

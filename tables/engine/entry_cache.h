@@ -49,6 +49,15 @@ public:
     for (const TSlot& slot : slots_)
       if (slot.Entry) f(slot.Entry);
   }
+  // Every modified entry, in the order of their keys. An entry turns
+  // modified only after the cache handed it out (found, added, re-keyed)
+  // or while it is in use, so these come from the entries handed out since
+  // the last such walk and those modified or in use at it.
+  template <class F>
+  void ForEachModified(const F& f) const {
+    for (TCacheEntry* e : Sweep())
+      if (e->Modified) f(e);
+  }
   TCacheEntry* MostRecent() const { return newest_; }
   // Forgets every entry (the caller takes them back).
   void Clear();
@@ -71,6 +80,18 @@ public:
 private:
   void Unlink(TCacheEntry* entry);
   void LinkFront(TCacheEntry* entry);
+  // Notes an entry handed out in this period (`always`: also when it was
+  // under another key).
+  void Note(TCacheEntry* entry, bool always) const {
+    if (!always && entry->SweepMark == sweep_) return;
+    entry->SweepMark = sweep_;
+    recent_.push_back(entry->Key);
+  }
+  // The entries that may be modified, by key; starts a new period.
+  std::vector<TCacheEntry*> Sweep() const;
+  // FindEvictable for a cache whose writes are held, starting after the
+  // modified entries an earlier search passed at the old end of the chain.
+  TCacheEntry* FindEvictableWhileHeld();
 
   // Open addressing with linear probing; an empty slot has no entry. At
   // most half the slots are taken, and above sixteen slots at least an
@@ -86,10 +107,19 @@ private:
   void Resize(std::size_t slots);
 
   std::vector<TSlot> slots_;
+  // Keys handed out in this period, and keys of the entries modified or in
+  // use when it began.
+  mutable std::vector<std::uint32_t> recent_, carried_;
+  mutable std::uint32_t sweep_ = NextSweep();
+  static std::uint32_t NextSweep();
   std::size_t count_ = 0;
   unsigned shift_ = 32;
   TCacheEntry* newest_ = nullptr;
   TCacheEntry* oldest_ = nullptr;
+  // The newest of the modified entries at the old end of the chain that
+  // searches while writes are held passed (nullptr: none known); forgotten
+  // by every walk for modified entries, which come before their writing.
+  mutable TCacheEntry* held_past_ = nullptr;
   std::size_t capacity_ = 0;
   TWriteUndo* undo_ = nullptr;
 };

@@ -91,9 +91,7 @@ void TWriteUndo::Restore() {
 
 namespace {
 void NoteModified(TEntryCache& cache, TWriteUndo& undo) {
-  cache.ForEach([&](TCacheEntry* e) {
-    if (e->Modified) undo.AddDirty(cache, e->Key);
-  });
+  cache.ForEachModified([&](TCacheEntry* e) { undo.AddDirty(cache, e->Key); });
 }
 }  // namespace
 

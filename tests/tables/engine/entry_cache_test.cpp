@@ -3,8 +3,8 @@
 // touches and lookups over keys of the three files' kinds (record numbers,
 // page offsets, block offsets, and keys crowding one part of the table),
 // checking after every step what the cache finds, its count, its order by
-// key, its runs of modified neighbours and its eviction choice; then
-// emptied one entry at a time.
+// key, its modified entries and their runs of neighbours and its eviction choice; then the
+// entries it hands out while writes are held, and emptied one at a time.
 #include "tables/engine/entry_cache.h"
 
 #include <gtest/gtest.h>
@@ -75,17 +75,27 @@ TEST(EntryCache, ModelRunOverEveryKindOfKey) {
         cache.Touch(e);
         front(e);
       } else if (choice < 17) {
+        // As the files do: an entry changes after the cache handed it out.
         TCacheEntry* e = pick();
+        ASSERT_EQ(cache.Find(e->Key), e);
         e->Modified = !e->Modified;
         e->UseCount = static_cast<std::uint16_t>(rng() % 3 == 0);
-      } else if (choice < 18 && op % 50 == 0) {
+      } else if (choice < 18) {
+        // An entry in use changes whenever its holder likes.
+        TCacheEntry* e = pick();
+        if (e->UseCount) e->Modified = !e->Modified;
+      } else if (choice < 19 && op % 50 == 0) {
         cache.Clear();
         model.clear();
         chain.clear();
       }
       // Lookups of every key held and of keys that are not.
       ASSERT_EQ(cache.Count(), model.size()) << round << " " << op;
-      for (const auto& [key, e] : model) ASSERT_EQ(cache.Find(key), e) << round << " " << op << " " << key;
+      // (A lookup hands an entry out: every key is looked up only now and
+      // then, so that the walks over modified entries see few of them.)
+      if (op % 97 == 0) {
+        for (const auto& [key, e] : model) ASSERT_EQ(cache.Find(key), e) << round << " " << op << " " << key;
+      }
       for (int i = 0; i < 8; ++i) {
         const std::uint32_t key = draw();
         ASSERT_EQ(cache.Find(key), model.count(key) ? model[key] : nullptr) << round << " " << op << " " << key;
@@ -103,10 +113,59 @@ TEST(EntryCache, ModelRunOverEveryKindOfKey) {
         runs.back().push_back(e);
       }
       ASSERT_EQ(cache.ModifiedRuns(step, skip_first, skip_last), runs) << round << " " << op;
+      std::vector<TCacheEntry*> modified, listed;
+      for (TCacheEntry* e : sorted)
+        if (e->Modified) modified.push_back(e);
+      cache.ForEachModified([&](TCacheEntry* e) { listed.push_back(e); });
+      ASSERT_EQ(listed, modified) << round << " " << op;
       TCacheEntry* evictable = nullptr;
       for (auto it = chain.rbegin(); it != chain.rend() && !evictable; ++it)
         if ((*it)->Evictable()) evictable = *it;
       ASSERT_EQ(cache.FindEvictable(), evictable) << round << " " << op;
+    }
+    // Writes held: a full cache hands out its oldest evictable entry or
+    // grows, while entries only turn modified (a write changes them), are
+    // touched or are given back.
+    cache.SetCapacity(model.size());
+    for (int i = 0; i < 300 && !HasFailure() && !model.empty(); ++i) {
+      const unsigned choice = rng() % 4;
+      if (choice == 0) {
+        TCacheEntry* e = pick();
+        cache.Touch(e);
+        front(e);
+      } else if (choice == 1) {
+        TCacheEntry* e = pick();
+        ASSERT_EQ(cache.Find(e->Key), e);
+        e->Modified = true;
+      } else if (choice == 2 && model.size() > 1) {
+        TCacheEntry* e = pick();
+        cache.Remove(e);
+        model.erase(e->Key);
+        chain.remove(e);
+        cache.SetCapacity(model.size());
+      } else {
+        std::uint32_t key = draw();
+        if (model.count(key)) continue;
+        TCacheEntry* expected = nullptr;
+        if (cache.Full())
+          for (auto it = chain.rbegin(); it != chain.rend() && !expected; ++it)
+            if ((*it)->Evictable()) expected = *it;
+        const std::uint32_t old_key = expected ? expected->Key : 0;
+        TCacheEntry* made = nullptr;
+        TCacheEntry* got = cache.Obtain(
+            key, true,
+            [&] {
+              owned.push_back(std::make_unique<TCacheEntry>());
+              return made = owned.back().get();
+            },
+            [] { ADD_FAILURE() << "no flush while writes are held"; });
+        ASSERT_EQ(got, expected ? expected : made) << round << " held " << i;
+        if (expected) model.erase(old_key);
+        model[key] = got;
+        front(got);
+        got->Modified = true;
+      }
+      ASSERT_EQ(cache.Count(), model.size());
     }
     // Emptied one by one (the table shrinks on the way), the rest found.
     while (!model.empty() && !HasFailure()) {
