@@ -11,25 +11,6 @@
 
 namespace korvex {
 
-const char* LiveRefusalText(TLiveRefusal refusal) {
-  switch (refusal) {
-    case TLiveRefusal::None: return "live";
-    case TLiveRefusal::NotWanted: return "not wanted";
-    case TLiveRefusal::RowLimit: return "row limit";
-    case TLiveRefusal::Into: return "INTO";
-    case TLiveRefusal::Distinct: return "DISTINCT";
-    case TLiveRefusal::Tables: return "tables";
-    case TLiveRefusal::Grouped: return "grouped";
-    case TLiveRefusal::Having: return "HAVING";
-    case TLiveRefusal::OrderBy: return "ORDER BY";
-    case TLiveRefusal::BlobExpression: return "BLOB expression";
-    case TLiveRefusal::Filters: return "filters";
-    case TLiveRefusal::SubSelects: return "sub-selects";
-    case TLiveRefusal::Nested: return "nested";
-  }
-  return "?";
-}
-
 TLiveRefusal DecideLiveResult(const TDataQuery& query, bool order_served, bool blob_expression, bool filterable) {
   if (!query.WantLiveResult) return TLiveRefusal::NotWanted;
   if (query.Nested) return TLiveRefusal::Nested;

@@ -4,8 +4,9 @@
 // The decision (DecideLiveResult): a live result must be wanted, and the
 // query may have no row limit (a limit would not hold on a live table), no
 // INTO, no DISTINCT, exactly one source table, no grouping or aggregates,
-// no HAVING, no BLOB expression column, and ORDER BY only when an index of
-// the table serves it. The main query of a statement with sub-selects and
+// no HAVING, no BLOB expression column, no WHERE condition that the
+// table's filter cannot hold (one compared in another language than the
+// table's), and ORDER BY only when an index of the table serves it. The main query of a statement with sub-selects and
 // the sub-selects themselves always answer with result tables (a
 // sub-select's rows are read once per execution).
 //
@@ -68,8 +69,6 @@ enum class TLiveRefusal : std::uint8_t {
   SubSelects,      // the main query of a statement with sub-selects
   Nested,          // a sub-select
 };
-
-const char* LiveRefusalText(TLiveRefusal refusal);
 
 // After binding: whether the query can answer live. `filterable`: every
 // WHERE condition can be a filter of the table's cursor (where_filters.h).

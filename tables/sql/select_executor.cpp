@@ -206,9 +206,9 @@ bool TSelectExecutor::PrepareLive() {
   }
   // Every WHERE condition becomes part of the cursor's filter.
   const bool same_locale = cursor.GetLanguageID() == locale_.Language && cursor.GetSortID() == locale_.Sort;
-  bool filterable = same_locale;
+  bool filterable = true;
   for (const auto* list : {&sources_[0]->where_own, &constant_conditions_})
-    for (const TExpToken* c : *list) filterable = filterable && EngineCanFilter(c);
+    for (const TExpToken* c : *list) filterable = filterable && same_locale && EngineCanFilter(c);
   const std::uint8_t index = FindLiveOrderIndex(cursor, keys, query_.OrderByNoCase, locale_);
   if (DecideLiveResult(query_, index != kNoLiveOrderByIndex, blob_expression, filterable) != TLiveRefusal::None)
     return false;

@@ -154,6 +154,11 @@ TEST_F(LiveResultTest, DecisionsAndAnswersAgreeWithResultTables) {
       {"SELECT Name FROM T WHERE Id IN (SELECT Id FROM U)", false, kNone},
       {"SELECT Id FROM T ORDER BY Id", false, kNone, 5, true},  // a row limit
       {"SELECT Id FROM T", false, kNone, 0},
+      // Sorting and comparing in another language than the table's.
+      {"SELECT Id, Name FROM T LANGUAGE 'Danish'", true, kNone},
+      {"SELECT Id, Name FROM T WHERE Name > 'b' LANGUAGE 'Danish'", false, kNone},
+      {"SELECT Name FROM T ORDER BY Name LANGUAGE 'Danish'", false, kNone},
+      {"SELECT Id, Name FROM T ORDER BY Id LANGUAGE 'Danish'", true, 0, -1, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
