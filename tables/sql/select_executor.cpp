@@ -1085,12 +1085,9 @@ void TSelectExecutor::OrderSources() {
       needs[i][i] = false;
     }
   // The driving table: the inner-joined table with the fewest records under
-  // its filters (ties keep the first), when it has clearly fewer than the
-  // first table. An outer join's target never drives, nor does a table
-  // joined to such targets only. Every table is read once and looked up by
-  // hash, so a flip only trades which table is hashed, and hashing a row
-  // costs more than probing with one: the flip is kept for a driving table
-  // its filters leave with under an eighth of the first table's records.
+  // its filters (ties keep the first), when it has fewer than the first
+  // table. An outer join's target never drives, nor does a table joined to
+  // such targets only.
   std::size_t chosen = 0;
   const std::uint32_t first = sources_[0]->cursor->GetRecordCount();
   std::uint32_t fewest = first;
@@ -1105,7 +1102,7 @@ void TSelectExecutor::OrderSources() {
       chosen = i;
     }
   }
-  if (chosen == 0 || std::uint64_t{fewest} * 8 >= first) return;
+  if (chosen == 0) return;
   // The other tables in their order, each joined to a table placed before
   // it first when one is, and every outer join's target after the tables
   // its ON condition reads. The answer is the same in any such order: which

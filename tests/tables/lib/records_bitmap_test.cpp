@@ -42,7 +42,9 @@ void ExpectSame(const TRecordsBitmap& bitmap, const Model& model) {
   ASSERT_EQ(bitmap.NumOfBits(), static_cast<int>(model.bits.size()));
   for (int r = 1; r <= bitmap.NumOfBits(); ++r) {
     ASSERT_EQ(bitmap.IsBitSet(r), model.bits[r - 1]) << r;
-    if (model.bits[r - 1]) ASSERT_TRUE((r - 1) / 32 >= bitmap.LowWord() && (r - 1) / 32 < bitmap.HighWord()) << r;
+    if (model.bits[r - 1]) {
+      ASSERT_TRUE((r - 1) / 32 >= bitmap.LowWord() && (r - 1) / 32 < bitmap.HighWord()) << r;
+    }
   }
   ASSERT_LE(bitmap.HighWord(), bitmap.WordCount());
   ASSERT_EQ(bitmap.GetTotalBitsSet(), model.Total());
