@@ -67,8 +67,9 @@ protected:
       ASSERT_EQ(ExecuteError(dir_, "INSERT INTO T VALUES (" + std::to_string(i) + ", " + name + ", " + num + ", " +
                                        std::to_string(100 - i % 13) + ")"),
                 "");
-      if (i % 3 == 0)
+      if (i % 3 == 0) {
         ASSERT_EQ(ExecuteError(dir_, "INSERT INTO U VALUES (" + std::to_string(i) + ", " + std::to_string(i % 4) + ")"), "");
+      }
     }
   }
   void TearDown() override {
@@ -171,7 +172,9 @@ TEST_F(LiveResultTest, DecisionsAndAnswersAgreeWithResultTables) {
     EXPECT_EQ(live.index, c.live ? c.index : kNone);
     EXPECT_EQ(live.affected, static_cast<std::int32_t>(live.rows.size()));
     EXPECT_EQ(copied.affected, static_cast<std::int32_t>(copied.rows.size()));
-    if (c.max_rows >= 0) EXPECT_EQ(live.rows.size(), static_cast<std::size_t>(std::min(c.max_rows, 30)));
+    if (c.max_rows >= 0) {
+      EXPECT_EQ(live.rows.size(), static_cast<std::size_t>(std::min(c.max_rows, 30)));
+    }
     if (c.total_order) {
       EXPECT_EQ(live.rows, copied.rows);
       continue;
