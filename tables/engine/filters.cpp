@@ -904,15 +904,7 @@ bool TFilterSet::FieldValue(void* user, const void* buffer, TExpToken* result) {
   }
   if (f.DataType == dtBlob) {
     const std::string content = set->source_.FilterReadBlob(f.FieldNumber, record);
-    if (content.empty()) {
-      result->SetNullValue();
-      return true;
-    }
-    result->SetDataSize(static_cast<std::int32_t>(content.size()) + 1);
-    result->ClearValue();
-    std::memcpy(result->ValueBuffer, content.data(), content.size());
-    result->SetDataSize(static_cast<std::int32_t>(content.size()));
-    result->IsNull = false;
+    result->SetBytesValue(content.data(), content.size());
     return true;
   }
   result->SetDataSize(f.PhysicalSize + 1);

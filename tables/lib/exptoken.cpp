@@ -123,6 +123,18 @@ std::int64_t TExpToken::IntegralValue() const {
   }
 }
 
+void TExpToken::SetBytesValue(const void* data, std::size_t size) {
+  if (size == 0) {
+    SetNullValue();
+    return;
+  }
+  SetDataSize(static_cast<std::int32_t>(size) + 1);
+  ClearValue();
+  std::memcpy(ValueBuffer, data, size);
+  DataSize = static_cast<std::int32_t>(size);
+  IsNull = false;
+}
+
 void TExpToken::ClearValue() {
   if (ValueBuffer) std::memset(ValueBuffer, 0, static_cast<std::size_t>(ValueCapacity));
 }

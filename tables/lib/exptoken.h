@@ -139,6 +139,9 @@ public:
   // Stores a zero-terminated copy of `text` and sets DataSize to its length
   // + 1 (the buffer grows as needed).
   void SetStringValue(std::string_view text);
+  // A BLOB's content as the value: the bytes with a zero after them,
+  // DataSize their count; no bytes give NULL.
+  void SetBytesValue(const void* data, std::size_t size);
   // The text of a string value, bounded by the buffer; empty for NULL.
   std::string_view TextValue() const;
   // The value of a smallint, word, boolean or integer.

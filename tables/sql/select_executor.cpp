@@ -751,15 +751,7 @@ bool TSelectExecutor::FieldValue(void* user, const void*, TExpToken* result) {
     const bool blank = cursor->GetField(result->FieldNumber, record, nullptr);
     const std::vector<std::uint8_t> content =
         blank ? std::vector<std::uint8_t>() : cursor->ReadBlobContent(result->FieldNumber, record);
-    if (content.empty()) {
-      result->SetNullValue();
-      return true;
-    }
-    result->SetDataSize(static_cast<std::int32_t>(content.size()) + 1);
-    result->ClearValue();
-    std::memcpy(result->ValueBuffer, content.data(), content.size());
-    result->SetDataSize(static_cast<std::int32_t>(content.size()));
-    result->IsNull = false;
+    result->SetBytesValue(content.data(), content.size());
     return true;
   }
   result->SetDataSize(f.PhysicalSize + 1);
