@@ -21,10 +21,7 @@ protected:
   // The rows a SELECT gives, sorted.
   std::vector<std::string> Select(const std::string& text) {
     TQueryStatement statement(dir_);
-    std::int32_t position = 0;
-    statement.PrepareStatement(text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, text);
     std::vector<std::string> rows;
     std::vector<std::uint8_t> record(result->GetRecordSize());
     result->SetToBegin();

@@ -87,10 +87,7 @@ void DmlTest::DropDmlTables() {
 std::string DmlTest::Run(const std::string& text) {
   try {
     TQueryStatement statement(dir_);
-    std::int32_t position = 0;
-    statement.PrepareStatement(text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    Execute(statement, text);
     return "OK " + std::to_string(statement.GetRowsAffected());
   } catch (const EKORVEXEngineError&) {
     return "ERR";

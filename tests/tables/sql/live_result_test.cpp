@@ -81,10 +81,7 @@ protected:
   // Prepares and executes `text` on `statement` with a live result wanted.
   TDataCursor* OpenLive(TQueryStatement& statement, const std::string& text) {
     statement.SetWantLiveResult(true);
-    std::int32_t position = 0;
-    statement.PrepareStatement(text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, text);
     return result;
   }
 
@@ -94,10 +91,7 @@ protected:
       TQueryStatement statement(dir_);
       statement.SetWantLiveResult(live);
       statement.SetMaxNumOfRows(max_rows);
-      std::int32_t position = 0;
-      statement.PrepareStatement(text, position);
-      TDataCursor* result = nullptr;
-      statement.ExecuteStatement(result);
+      TDataCursor* result = Execute(statement, text);
       run.live = statement.GetIsLiveResult();
       EXPECT_EQ(run.live, statement.GetInPlaceResult());
       run.index = statement.MainQuery()->LiveOrderByIndex;

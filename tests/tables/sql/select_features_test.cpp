@@ -110,10 +110,7 @@ TEST_F(SelectFeaturesTest, AverageKeepsItsCountHiddenAndRefusalsNameTheirCause) 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     TQueryStatement statement(dir_);
-    std::int32_t position = 0;
-    statement.PrepareStatement(c.text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, c.text);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(FirstRow(*result), c.row);
   }
@@ -180,10 +177,7 @@ TEST_F(SelectFeaturesTest, CountsComeFromTheFilteredCursor) {
     for (int i = 1; i <= 400; ++i) expected += c.model(i) ? 1 : 0;
     const auto before = record_reads();
     TQueryStatement statement(dir_);
-    std::int32_t position = 0;
-    statement.PrepareStatement(std::string("SELECT COUNT(*) FROM T WHERE ") + c.where, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, std::string("SELECT COUNT(*) FROM T WHERE ") + c.where);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(FirstRow(*result), std::vector<std::string>{"Count Of A=" + std::to_string(expected)});
     if (c.indexed) {
@@ -191,9 +185,7 @@ TEST_F(SelectFeaturesTest, CountsComeFromTheFilteredCursor) {
     }
     // The same conditions choosing rows.
     TQueryStatement rows(dir_);
-    position = 0;
-    rows.PrepareStatement(std::string("SELECT A, S FROM T WHERE ") + c.where, position);
-    rows.ExecuteStatement(result);
+    result = Execute(rows, std::string("SELECT A, S FROM T WHERE ") + c.where);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->GetRecordCount(), static_cast<std::uint32_t>(expected));
   }
@@ -264,10 +256,7 @@ TEST_F(SelectFeaturesTest, TheInnerJoinedTableWithFewestRecordsDrives) {
           return true;
         },
         &calls);
-    std::int32_t position = 0;
-    statement.PrepareStatement(c.text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, c.text);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(calls, c.driving);
     EXPECT_EQ(result->GetRecordCount(), c.rows);
@@ -349,10 +338,7 @@ TEST_F(SelectFeaturesTest, BlobColumnsAreCopiedWhole) {
     SCOPED_TRACE(c.text);
     TQueryStatement statement(dir_);
     statement.SetMaxNumOfRows(c.max_rows);
-    std::int32_t position = 0;
-    statement.PrepareStatement(c.text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, c.text);
     ASSERT_NE(result, nullptr);
     ASSERT_EQ(result->GetFieldDefinitionByPos(2).DataType, dtBlob);
     std::vector<std::string> expected;
@@ -364,18 +350,12 @@ TEST_F(SelectFeaturesTest, BlobColumnsAreCopiedWhole) {
   // An expression over a BLOB, COUNT of one, and a kept result.
   {
     TQueryStatement statement(dir_);
-    std::int32_t position = 0;
-    statement.PrepareStatement("SELECT Id, UPPER(Memo) FROM M WHERE Id < 3 ORDER BY Id", position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, "SELECT Id, UPPER(Memo) FROM M WHERE Id < 3 ORDER BY Id");
     EXPECT_EQ(rows_of(*result), (std::vector<std::string>{"1|SHORT", "2|NULL"}));
   }
   {
     TQueryStatement statement(dir_);
-    std::int32_t position = 0;
-    statement.PrepareStatement("SELECT COUNT(Memo), COUNT(*) FROM M", position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, "SELECT COUNT(Memo), COUNT(*) FROM M");
     EXPECT_EQ(rows_of(*result), std::vector<std::string>{"5|6"});
   }
   EXPECT_EQ(ExecuteError(dir_, "SELECT Memo, Id INTO Kept FROM M WHERE Id >= 3"), "");
@@ -462,10 +442,7 @@ TEST_F(SelectFeaturesTest, ProgressStopsTheWalkAndWithLocksKeepsWritersOut) {
     probe.writer = &writer;
     TQueryStatement statement(dir_);
     statement.SetQueryProgressCallback(callback, &probe);
-    std::int32_t position = 0;
-    statement.PrepareStatement(c.text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, c.text);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->GetRecordCount(), c.rows);
     ASSERT_EQ(probe.calls.size(), c.calls);

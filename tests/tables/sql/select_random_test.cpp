@@ -117,10 +117,7 @@ TAnswer RunOurs(TDataDirectory* dir, const std::string& text, bool live) {
   try {
     TQueryStatement statement(dir);
     statement.SetWantLiveResult(live);
-    std::int32_t position = 0;
-    statement.PrepareStatement(text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, text);
     answer.live = statement.GetIsLiveResult();
     if (result) answer.rows = Rows(*result);
   } catch (const std::exception& e) {

@@ -241,10 +241,7 @@ protected:
   std::vector<std::string> Ours(TDataDirectory* dir, const std::string& text, std::int32_t max_rows = -1) {
     TQueryStatement statement(dir);
     statement.SetMaxNumOfRows(max_rows);
-    std::int32_t position = 0;
-    statement.PrepareStatement(text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    TDataCursor* result = Execute(statement, text);
     std::vector<std::string> rows;
     if (!result) return rows;
     std::vector<std::uint8_t> record(result->GetRecordSize());

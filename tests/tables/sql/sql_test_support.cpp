@@ -37,13 +37,18 @@ std::string PrepareError(const std::string& text, TSessionLocale locale) {
   return failed ? answer : "";
 }
 
+TDataCursor* Execute(TQueryStatement& statement, const std::string& text) {
+  std::int32_t position = 0;
+  statement.PrepareStatement(text, position);
+  TDataCursor* result = nullptr;
+  statement.ExecuteStatement(result);
+  return result;
+}
+
 std::string ExecuteError(TDataDirectory* directory, const std::string& text) {
   try {
     TQueryStatement statement(directory);
-    std::int32_t position = 0;
-    statement.PrepareStatement(text, position);
-    TDataCursor* result = nullptr;
-    statement.ExecuteStatement(result);
+    Execute(statement, text);
     return {};
   } catch (const EKORVEXEngineError& e) {
     return e.what();

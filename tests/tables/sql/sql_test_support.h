@@ -43,6 +43,10 @@ std::string ParseDump(const std::string& text, TSessionLocale locale = {});
 // prepares.
 std::string PrepareError(const std::string& text, TSessionLocale locale = {});
 
+// Prepares `text` on `statement` and executes it; the result cursor (none
+// for a statement without a result).
+TDataCursor* Execute(TQueryStatement& statement, const std::string& text);
+
 // The message of the engine error that preparing and executing `text` on
 // `directory` raises; "" when it runs.
 std::string ExecuteError(TDataDirectory* directory, const std::string& text);
