@@ -199,17 +199,7 @@ void SaveResultRows(TDataCursor& result, TDataDirectory* directory, const std::s
       const int field = source_of[k];
       const int target = static_cast<int>(k + 1);
       if (fields[k].DataType == dtBlob) {
-        std::int64_t size = 0, count = 0;
-        if (TEngineErrorCode status = result.OpenBlob(field, from.data(), 1)) RaiseError(status, result.GetTableName());
-        std::vector<std::uint8_t> content;
-        TEngineErrorCode status = result.GetBlobSize(field, from.data(), size);
-        if (status == 0 && size > 0) {
-          content.resize(static_cast<std::size_t>(size));
-          status = result.GetBlob(field, from.data(), 0, content.data(), size, count);
-          content.resize(static_cast<std::size_t>(count));
-        }
-        result.FreeBlob(field, from.data());
-        if (status != 0) RaiseError(status, result.GetTableName());
+        const std::vector<std::uint8_t> content = result.ReadBlobContent(field, from.data());
         if (content.empty()) continue;
         if (TEngineErrorCode put = copy.OpenBlob(target, to.data(), 2)) RaiseError(put, copy.GetTableName());
         if (TEngineErrorCode put = copy.PutBlob(target, to.data(), 0, content.data(),
