@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace qvtest {
 
 struct CommandResult {
@@ -15,7 +17,7 @@ struct CommandResult {
 
 inline CommandResult RunShell(const std::string& command) {
   CommandResult result;
-  FILE* pipe = popen(command.c_str(), "r");
+  FILE* pipe = popen(command.c_str(), "re");
   if (!pipe) return result;
   char buffer[4096];
   std::size_t n;
@@ -23,6 +25,14 @@ inline CommandResult RunShell(const std::string& command) {
   int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+// python3 running `program` from a scratch file; `tail` follows the
+// command (" 2>&1" to read its errors too).
+inline CommandResult RunPythonScript(const std::string& program, const std::string& tail = "") {
+  TempDir dir;
+  WriteFileBytes(dir / "script.py", program);
+  return RunShell("python3 '" + dir / "script.py" + "'" + tail);  // the folder may hold a space
 }
 
 }  // namespace qvtest

@@ -7,19 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "support/run_command.h"
+
 namespace textutil {
 
 // python3 with the given arguments (already quoted); "" when it cannot run.
-inline std::string RunPython(const std::string& args) {
-  const std::string cmd = "python3 " + args;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
-  std::string out;
-  if (!pipe) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0) out.append(buf, n);
-  return out;
-}
+inline std::string RunPython(const std::string& args) { return qvtest::RunShell("python3 " + args).output; }
 
 // The text as one shell word, whatever spaces or quotes it holds (the build
 // tree may sit in a folder with a space in its name).

@@ -31,6 +31,7 @@
 #include "platform/runtime/format_settings.h"
 #include "platform/runtime/os_places.h"
 #include "platform/runtime/os_session.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "tests/textutil/syshelp.h"
 #include "tests/textutil/textutil_fixture.h"
@@ -159,13 +160,7 @@ void ReleaseHolder(Holder& holder) {
 }
 
 std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "re");
-  if (pipe == nullptr) return out;
-  char buffer[256];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
+  std::string out = qvtest::RunShell(command).output;
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "memo/print/memo_printer.h"
+#include "support/run_command.h"
 #include "platform/gui/printer.h"
 
 namespace print_test {
@@ -22,16 +23,7 @@ namespace print_test {
 using memo_test::App;
 
 // Standard output of a shell command; "" when it fails.
-inline std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
+inline std::string Shell(const std::string& command) { return qvtest::RunShell(command).output; }
 
 inline std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 

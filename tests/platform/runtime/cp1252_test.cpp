@@ -6,18 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "support/run_command.h"
+
 namespace {
 
-std::string RunPython(const std::string& code) {
-  std::string cmd = "python3 -c '" + code + "'";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
-  EXPECT_TRUE(pipe);
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0) out.append(buf, n);
-  return out;
-}
+std::string RunPython(const std::string& code) { return qvtest::RunShell("python3 -c '" + code + "'").output; }
 
 // python3's cp1252 codec is the reference: for every byte, the code point it
 // decodes to (U+FFFD for the undefined ones), one per line.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hex.h"
 #include "support/temp_dir.h"
 
 namespace rtl {
@@ -90,15 +91,7 @@ inline std::string JoinLines(const std::vector<std::string>& lines) {
   return out;
 }
 
-inline std::string Hex(const std::string& s) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : s) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+using qvtest::Hex;
 
 inline std::string HexWords(const std::vector<std::string>& items) {
   std::string out;

@@ -23,15 +23,6 @@ using namespace db;
 
 using TableKeysTest = ComponentsTest;
 
-std::string Raised(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
-
 std::string Visit(TKORVEXTable& t) {
   std::string ids;
   for (t.First(); !t.Eof(); t.Next()) ids += " " + t.FieldByName("ID")->AsString();

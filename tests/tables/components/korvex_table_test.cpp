@@ -26,11 +26,7 @@ namespace fs = std::filesystem;
 using TableTest = ComponentsTest;
 
 std::string Python(const std::string& program) {
-  qvtest::TempDir dir;
-  {
-    std::ofstream(dir / "p.py") << program;
-  }
-  qvtest::CommandResult run = qvtest::RunShell("python3 '" + dir / "p.py" + "' 2>&1");
+  qvtest::CommandResult run = qvtest::RunPythonScript(program, " 2>&1");
   EXPECT_EQ(run.status, 0) << run.output;
   return run.output;
 }

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "support/hex.h"
 #include "support/run_command.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/components/components_test_support.h"
@@ -38,15 +39,7 @@ struct Query {
 const char* const kLetters[] = {"a", "A", "b", "B", "\xE9", "\xC9", "\xDF", "\xFF", "\x9F", "x"};
 const double kFloats[] = {0.5, -1.25, 3.0, 1e10, 0.1};
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char part[3];
-  for (unsigned char c : bytes) {
-    std::snprintf(part, sizeof part, "%02x", c);
-    out += part;
-  }
-  return out;
-}
+using qvtest::Hex;
 
 template <typename T>
 std::string Json(const std::optional<T>& v, const std::function<std::string(const T&)>& text) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/hex.h"
 #include "platform/dataset/dataset.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/sysutils.h"
@@ -33,16 +34,7 @@ const std::pair<const char*, TFieldType> kTypes[] = {
     {"ftIDispatch", ftIDispatch}, {"ftGuid", ftGuid},
 };
 
-std::string Hex(const std::uint8_t* bytes, std::size_t n) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
-}
-std::string Hex(const std::string& s) { return Hex(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()); }
+using qvtest::Hex;
 
 std::string DatabaseMessage(const std::function<void()>& body) {
   try {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "support/run_command.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/support.h"
 
@@ -43,22 +44,9 @@ void CountedTest::TearDown() {
   EXPECT_EQ(GetTotalMemoryAllocated(), baseline_) << "bytes of the counted allocator left behind";
 }
 
-std::string RunCommand(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return {};
-  std::string out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) out.append(buffer, n);
-  return out;
-}
+std::string RunCommand(const std::string& command) { return qvtest::RunShell(command).output; }
 
-std::string RunPython(const std::string& code) {
-  ScratchDir dir;
-  std::string script = dir.File("script.py");
-  WriteFileBytes(script, code);
-  return RunCommand("python3 '" + script + "'");  // the temporary folder may hold a space
-}
+std::string RunPython(const std::string& code) { return qvtest::RunPythonScript(code).output; }
 
 bool HaveProgram(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;

@@ -18,10 +18,12 @@
 #include <random>
 #include <sstream>
 
+#include "support/run_command.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/engine_error.h"
 #include "tables/lib/fieldtypes.h"
+#include "tests/tables/sql/sql_random_support.h"
 #include "tests/tables/sql/sql_test_support.h"
 
 namespace korvex::testing {
@@ -43,22 +45,7 @@ struct Table {
   std::vector<std::vector<std::string>> rows;  // SQL literals; "NULL" for blank
 };
 
-std::string Python(const std::string& program) {
-  const fs::path script = fs::temp_directory_path() / ("qv_select_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" + std::to_string(std::random_device{}()) + ".py");
-  {
-    std::FILE* f = std::fopen(script.c_str(), "w");
-    std::fwrite(program.data(), 1, program.size(), f);
-    std::fclose(f);
-  }
-  std::string out;
-  std::FILE* p = popen(("python3 " + script.string()).c_str(), "r");
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  pclose(p);
-  fs::remove(script);
-  return out;
-}
+std::string Python(const std::string& program) { return qvtest::RunPythonScript(program).output; }
 
 std::string FormatFloat(double d) {
   char text[64];
@@ -173,33 +160,17 @@ protected:
         creation.Indexes.push_back(index);
       }
       creation.IndexCount = static_cast<std::uint8_t>(creation.Indexes.size() - 1);
-      TDataCursor cursor(dir);
-      cursor.SetTableName(t.name);
-      cursor.SetExclusive(true);
-      cursor.CreateTable(creation, fields);
-      cursor.OpenCursor();
-      std::vector<std::uint8_t> record(cursor.GetRecordSize());
-      for (const auto& row : t.rows) {
-        cursor.ClearRecord(record.data());
-        for (std::size_t i = 0; i < row.size(); ++i) {
-          const int field = static_cast<int>(i + 1);
-          const std::string& v = row[i];
-          if (v == "NULL") continue;
-          std::uint8_t data[256] = {};
-          switch (t.cols[i].type) {
-            case dtString: std::memcpy(data, v.data() + 1, v.size() - 2); break;
-            case dtSmallInt: { auto x = static_cast<std::int16_t>(std::stoi(v)); std::memcpy(data, &x, 2); break; }
-            case dtWord:
-            case dtBoolean: { auto x = static_cast<std::uint16_t>(std::stoi(v)); std::memcpy(data, &x, 2); break; }
-            case dtInteger:
-            case dtDate: { auto x = static_cast<std::int32_t>(std::stol(v)); std::memcpy(data, &x, 4); break; }
-            case dtFloat: { double x = std::stod(v); std::memcpy(data, &x, 8); break; }
-          }
-          cursor.PutField(field, record.data(), data);
-        }
-        cursor.AppendRecord(record.data());
-      }
-      cursor.CloseCursor();
+      sqlrand::FillTable(dir, t.name, fields, creation, t.rows.size(), t.cols.size(),
+                         [&](std::size_t r, std::size_t i, std::uint8_t* data) {
+                           const std::string& v = t.rows[r][i];
+                           if (v == "NULL") return false;
+                           if (t.cols[i].type == dtString) {
+                             std::memcpy(data, v.data() + 1, v.size() - 2);
+                           } else {
+                             sqlrand::NumberBytes(t.cols[i].type, std::stoll(v), std::stod(v), data);
+                           }
+                           return true;
+                         });
     }
   }
 

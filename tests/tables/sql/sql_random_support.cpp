@@ -7,6 +7,7 @@
 
 #include "tables/engine/data_cursor.h"
 #include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/cursor_test_support.h"
 
 namespace korvex::testing::sqlrand {
 
@@ -655,43 +656,29 @@ TSelect TGenerator::Select(const TSchema& schema) {
   return select;
 }
 
-std::string TSelect::Ours() const {
-  std::vector<std::string> items;
-  for (const TSql& c : columns) items.push_back(c.ours);
-  std::string s = std::string("SELECT ") + (distinct ? "DISTINCT " : "") + Join(items, ", ") + " FROM " + from.ours;
-  items.clear();
-  for (const TSql& c : where) items.push_back(c.ours);
-  if (!items.empty()) s += " WHERE " + Join(items, " AND ");
-  items.clear();
-  for (int g : group_by) items.push_back(std::to_string(g));
-  if (!items.empty()) s += " GROUP BY " + Join(items, ", ");
-  items.clear();
-  for (const TSql& c : having) items.push_back(c.ours);
-  if (!items.empty()) s += " HAVING " + Join(items, " AND ");
-  items.clear();
-  for (const TOrderItem& o : order) items.push_back(std::to_string(o.column) + (o.descending ? " DESC" : ""));
-  if (!items.empty()) s += " ORDER BY " + Join(items, ", ") + (nocase ? " NOCASE" : "");
-  return s;
-}
+std::string TSelect::Ours() const { return Text(false); }
+std::string TSelect::Lite() const { return Text(true); }
 
-std::string TSelect::Lite() const {
+std::string TSelect::Text(bool lite) const {
+  const auto side = [lite](const TSql& e) { return lite ? e.lite : e.ours; };
   std::vector<std::string> items;
-  for (const TSql& c : columns) items.push_back(c.lite);
-  std::string s = std::string("SELECT ") + (distinct ? "DISTINCT " : "") + Join(items, ", ") + " FROM " + from.lite;
+  for (const TSql& c : columns) items.push_back(side(c));
+  std::string s = std::string("SELECT ") + (distinct ? "DISTINCT " : "") + Join(items, ", ") + " FROM " + side(from);
   items.clear();
-  for (const TSql& c : where) items.push_back(c.lite);
+  for (const TSql& c : where) items.push_back(side(c));
   if (!items.empty()) s += " WHERE " + Join(items, " AND ");
   items.clear();
   for (int g : group_by) items.push_back(std::to_string(g));
   if (!items.empty()) s += " GROUP BY " + Join(items, ", ");
   items.clear();
-  for (const TSql& c : having) items.push_back(c.lite);
+  for (const TSql& c : having) items.push_back(side(c));
   if (!items.empty()) s += " HAVING " + Join(items, " AND ");
   items.clear();
-  for (const TOrderItem& o : order)
-    items.push_back(std::to_string(o.column) + (nocase ? " COLLATE NOCASE" : "") +
-                    (o.descending ? " DESC NULLS FIRST" : ""));
-  if (!items.empty()) s += " ORDER BY " + Join(items, ", ");
+  for (const TOrderItem& o : order) {
+    items.push_back(std::to_string(o.column) + (lite && nocase ? " COLLATE NOCASE" : "") +
+                    (o.descending ? (lite ? " DESC NULLS FIRST" : " DESC") : ""));
+  }
+  if (!items.empty()) s += " ORDER BY " + Join(items, ", ") + (!lite && nocase ? " NOCASE" : "");
   return s;
 }
 
@@ -729,6 +716,36 @@ char SqliteKind(TKind kind) {
 
 }  // namespace
 
+void FillTable(TDataDirectory* directory, const std::string& name, std::vector<TFieldDefinition> fields,
+               const TTableCreation& creation, std::size_t rows, std::size_t columns,
+               const std::function<bool(std::size_t row, std::size_t column, std::uint8_t* data)>& put) {
+  auto cursor = Cursor(directory, true, name);
+  cursor->CreateTable(creation, fields);
+  cursor->OpenCursor();
+  std::vector<std::uint8_t> record(cursor->GetRecordSize());
+  for (std::size_t r = 0; r < rows; ++r) {
+    cursor->ClearRecord(record.data());
+    for (std::size_t i = 0; i < columns; ++i) {
+      std::uint8_t data[256] = {};
+      if (put(r, i, data)) cursor->PutField(static_cast<int>(i + 1), record.data(), data);
+    }
+    cursor->AppendRecord(record.data());
+  }
+  cursor->CloseCursor();
+}
+
+void NumberBytes(std::uint8_t type, std::int64_t i, double f, std::uint8_t* data) {
+  switch (type) {
+    case dtSmallInt: { const auto x = static_cast<std::int16_t>(i); std::memcpy(data, &x, 2); break; }
+    case dtWord:
+    case dtBoolean: { const auto x = static_cast<std::uint16_t>(i); std::memcpy(data, &x, 2); break; }
+    case dtInteger:
+    case dtDate:
+    case dtTime: { const auto x = static_cast<std::int32_t>(i); std::memcpy(data, &x, 4); break; }
+    default: std::memcpy(data, &f, 8); break;
+  }
+}
+
 void LoadTables(TDataDirectory* directory, const TSchema& schema, bool with_indexes) {
   for (const TTable& t : schema.tables) {
     std::vector<TFieldDefinition> fields;
@@ -759,33 +776,17 @@ void LoadTables(TDataDirectory* directory, const TSchema& schema, bool with_inde
       }
       creation.IndexCount = static_cast<std::uint8_t>(secondary);
     }
-    TDataCursor cursor(directory);
-    cursor.SetTableName(t.name);
-    cursor.SetExclusive(true);
-    cursor.CreateTable(creation, fields);
-    cursor.OpenCursor();
-    std::vector<std::uint8_t> record(cursor.GetRecordSize());
-    for (const auto& row : t.rows) {
-      cursor.ClearRecord(record.data());
-      for (std::size_t i = 0; i < row.size(); ++i) {
-        const TValue& v = row[i];
-        if (v.null) continue;
-        std::uint8_t data[256] = {};
-        switch (t.columns[i].kind) {
-          case TKind::Char: std::memcpy(data, v.s.data(), v.s.size()); break;
-          case TKind::SmallInt: { const auto x = static_cast<std::int16_t>(v.i); std::memcpy(data, &x, 2); break; }
-          case TKind::Word:
-          case TKind::Boolean: { const auto x = static_cast<std::uint16_t>(v.i); std::memcpy(data, &x, 2); break; }
-          case TKind::Integer:
-          case TKind::Date:
-          case TKind::Time: { const auto x = static_cast<std::int32_t>(v.i); std::memcpy(data, &x, 4); break; }
-          default: std::memcpy(data, &v.f, 8); break;
-        }
-        cursor.PutField(static_cast<int>(i + 1), record.data(), data);
-      }
-      cursor.AppendRecord(record.data());
-    }
-    cursor.CloseCursor();
+    FillTable(directory, t.name, fields, creation, t.rows.size(), t.columns.size(),
+              [&](std::size_t r, std::size_t i, std::uint8_t* data) {
+                const TValue& v = t.rows[r][i];
+                if (v.null) return false;
+                if (t.columns[i].kind == TKind::Char) {
+                  std::memcpy(data, v.s.data(), v.s.size());
+                } else {
+                  NumberBytes(fields[i].DataType, v.i, v.f, data);
+                }
+                return true;
+              });
   }
 }
 

@@ -24,15 +24,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
-namespace korvex {
-class TDataDirectory;
-}
+#include "tables/engine/data_cursor.h"
 
 namespace korvex::testing::sqlrand {
 
@@ -104,6 +103,7 @@ struct TSelect {
   bool nocase = false;
   std::string Ours() const;
   std::string Lite() const;
+  std::string Text(bool lite) const;  // Lite() or Ours()
 };
 
 class TGenerator {
@@ -145,6 +145,17 @@ private:
   std::map<std::string, int> counters_;
   bool sub_selects_ = false;  // only WHERE takes them, one deep
 };
+
+// Makes table `name` of `directory` with `fields` and `creation` and appends
+// `rows` records of `columns` fields each: `put(row, column, data)` writes a
+// field's bytes into `data` (zeroed) and answers false for NULL.
+void FillTable(TDataDirectory* directory, const std::string& name, std::vector<TFieldDefinition> fields,
+               const TTableCreation& creation, std::size_t rows, std::size_t columns,
+               const std::function<bool(std::size_t row, std::size_t column, std::uint8_t* data)>& put);
+
+// A number's bytes as a field of engine type `type` holds them: `i` in 2
+// bytes (SmallInt, Word, Boolean) or 4 (Integer, Date, Time), else the double `f`.
+void NumberBytes(std::uint8_t type, std::int64_t i, double f, std::uint8_t* data);
 
 // The tables in this engine (every table replaced), with or without their
 // indexes.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hex.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/streams.h"
@@ -20,15 +21,7 @@ namespace {
 
 using namespace db;
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char two[3];
-  for (unsigned char c : bytes) {
-    std::snprintf(two, sizeof two, "%02x", c);
-    out += two;
-  }
-  return out;
-}
+using qvtest::Hex;
 
 std::string Unhex(const std::string& hex) {
   std::string out;
