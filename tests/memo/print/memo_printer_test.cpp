@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "print_test_util.h"
+#include "support/raised.h"
 
 using namespace memo;
 using namespace print_test;
@@ -277,12 +278,7 @@ TEST_F(PrintTest, WithoutAMemoFormatPrintDoesNothingAndPrintingSaysSo) {
   gui::Printer().SetOutputFileName(pdf);
   for (auto action : std::vector<std::function<void()>>{[&] { printer.Print(); }, [&] { printer.PrintSelection(); },
                                                         [&] { printer.PrintRange(0, 1); }, [&] { printer.Preview(); }}) {
-    try {
-      action();
-      ADD_FAILURE() << "no exception";
-    } catch (const rtl::Exception& e) {
-      EXPECT_EQ(e.Message(), "No memo to print");
-    }
+    EXPECT_EQ(qvtest::WhatRaised<rtl::Exception>([&] { action(); }), "No memo to print");
   }
   EXPECT_FALSE(FileExists(pdf));
 }

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "print_test_util.h"
+#include "support/raised.h"
 
 using namespace print_test;
 
@@ -76,12 +77,7 @@ TEST_F(PrintTest, NoFileOrABadOneIsRefused) {
   EXPECT_EQ(device.PrinterName(), "");
   device.SetOutputFileName("");
   EXPECT_TRUE(device.ToPdf());
-  try {
-    device.BeginDoc();
-    ADD_FAILURE() << "no exception";
-  } catch (const gui::EPrinter& e) {
-    EXPECT_EQ(e.Message(), "No file chosen for the printed document");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<gui::EPrinter>([&] { device.BeginDoc(); }), "No file chosen for the printed document");
   device.SetOutputFileName(dir.path().toStdString());  // a folder
   EXPECT_THROW(device.BeginDoc(), gui::EPrinter);
   EXPECT_FALSE(device.Printing());

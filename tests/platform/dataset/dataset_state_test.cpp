@@ -12,6 +12,7 @@
 #include "mem_dataset.h"
 #include "platform/dataset/datalink.h"
 #include "platform/runtime/sysutils.h"
+#include "support/raised.h"
 
 namespace dstest {
 namespace {
@@ -387,23 +388,13 @@ TEST(DataSetFields, LifetimeOfDefaultAndPersistentFields) {
   EXPECT_EQ(ds.FieldCount(), 1);  // persistent fields only
   EXPECT_FALSE(ds.DefaultFields());
   EXPECT_EQ(ds.FindField("B"), nullptr);
-  try {
-    ds.FieldByName("B");
-    ADD_FAILURE();
-  } catch (const rtl::EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Field 'B' not found");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { ds.FieldByName("B"); }), "Field 'B' not found");
   ds.Close();
   // A persistent field without a definition fails the open cleanly.
   auto* c = new TIntegerField(&ds);
   c->SetFieldName("C");
   c->SetDataSet(&ds);
-  try {
-    ds.Open();
-    ADD_FAILURE();
-  } catch (const rtl::EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Field 'C' not found");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { ds.Open(); }), "Field 'C' not found");
   EXPECT_FALSE(ds.Active());
   EXPECT_EQ(ds.allocated, 0);
   delete c;
@@ -543,12 +534,7 @@ TEST(DataSetLinks, CircularChainsAreRefused) {
   b.SetMaster(&sa);  // a -> b
   c.SetMaster(&sb);  // b -> c
   auto expect_circular = [](const std::function<void()>& action) {
-    try {
-      action();
-      ADD_FAILURE() << "no exception";
-    } catch (const rtl::EDatabaseError& e) {
-      EXPECT_EQ(e.Message(), "Circular datalinks are not allowed");
-    }
+    EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { action(); }), "Circular datalinks are not allowed");
   };
   expect_circular([&] { a.SetMaster(&sc); });  // c -> a closes the ring
   expect_circular([&] { a.SetMaster(&sa); });  // onto itself

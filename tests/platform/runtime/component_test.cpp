@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/runtime/exceptions.h"
+#include "support/raised.h"
 
 namespace rtl {
 namespace {
@@ -119,12 +120,8 @@ TEST(Component, NamesAreIdentifiersUniqueWithinTheOwner) {
   auto* b = new TComponent(&form);
   a->SetName("Button1");
   EXPECT_EQ(form.FindComponent("BUTTON1"), a);
-  try {
-    b->SetName("button1");
-    FAIL();
-  } catch (const EComponentError& e) {
-    EXPECT_EQ(e.Message(), "A component named button1 already exists");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EComponentError>([&] { b->SetName("button1"); }),
+            "A component named button1 already exists");
   EXPECT_THROW(b->SetName("1abc"), EComponentError);
   EXPECT_THROW(b->SetName("a b"), EComponentError);
   b->SetName("Edit_2");
@@ -167,12 +164,7 @@ TEST(Component, DestroyingFlagReachesOwnedComponents) {
 
 TEST(Persistent, AssignWithoutSupportRaisesConvertError) {
   TPersistent a, b;
-  try {
-    a.Assign(&b);
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "Cannot assign a TPersistent to a TPersistent");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EConvertError>([&] { a.Assign(&b); }), "Cannot assign a TPersistent to a TPersistent");
   EXPECT_THROW(a.Assign(nullptr), EConvertError);
 }
 
@@ -201,12 +193,7 @@ TEST(List, AddInsertDeleteRemove) {
 
 TEST(List, IndexErrorsRaiseRangeError) {
   TList list;
-  try {
-    list.Items(0);
-    FAIL();
-  } catch (const ERangeError& e) {
-    EXPECT_EQ(e.Message(), "List index out of bounds");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<ERangeError>([&] { list.Items(0); }), "List index out of bounds");
   EXPECT_THROW(list.Delete(0), ERangeError);
   EXPECT_THROW(list.Insert(1, nullptr), ERangeError);
   EXPECT_THROW(list.First(), ERangeError);

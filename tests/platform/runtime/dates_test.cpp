@@ -10,6 +10,7 @@
 
 #include "platform/runtime/exceptions.h"
 #include "runtime_test_util.h"
+#include "support/raised.h"
 
 namespace rtl {
 namespace {
@@ -109,12 +110,7 @@ TEST(Dates, InvalidValuesRaiseConvertError) {
   EXPECT_THROW(EncodeDate(10000, 1, 1), EConvertError);
   EXPECT_THROW(EncodeDate(2000, 13, 1), EConvertError);
   EXPECT_THROW(EncodeDate(2000, 4, 31), EConvertError);
-  try {
-    EncodeTime(24, 0, 0, 0);
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "Invalid argument to time encode");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EConvertError>([&] { EncodeTime(24, 0, 0, 0); }), "Invalid argument to time encode");
   EXPECT_THROW(EncodeTime(0, 60, 0, 0), EConvertError);
   EXPECT_THROW(EncodeTime(0, 0, 0, 1000), EConvertError);
   EXPECT_THROW(EncodeTime(-1, 0, 0, 0), EConvertError);

@@ -8,6 +8,7 @@
 #include "platform/runtime/files.h"
 #include "platform/runtime/strings.h"
 #include "runtime_test_util.h"
+#include "support/raised.h"
 
 namespace rtl {
 namespace {
@@ -46,12 +47,7 @@ TEST(MemoryStream, SeekBeforeStartRaises) {
 TEST(MemoryStream, ShortReadBufferRaisesReadError) {
   TStringStream s("abc");
   char buf[4];
-  try {
-    s.ReadBuffer(buf, 4);
-    FAIL();
-  } catch (const EReadError& e) {
-    EXPECT_EQ(e.Message(), "Stream read error");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EReadError>([&] { s.ReadBuffer(buf, 4); }), "Stream read error");
   s.SetPosition(0);
   s.ReadBuffer(buf, 3);
   EXPECT_THROW(s.ReadBuffer(buf, 1), EReadError);
@@ -98,12 +94,8 @@ TEST(StringStream, ReadAndWriteStrings) {
 // ---- files ----------------------------------------------------------------
 
 TEST(FileStream, OpenOfMissingFileRaisesWithName) {
-  try {
-    TFileStream f("/nonexistent/qv.txt", fmOpenRead);
-    FAIL();
-  } catch (const EFOpenError& e) {
-    EXPECT_EQ(e.Message(), "Cannot open file \"/nonexistent/qv.txt\". No such file or directory");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EFOpenError>([&] { TFileStream f("/nonexistent/qv.txt", fmOpenRead); }),
+            "Cannot open file \"/nonexistent/qv.txt\". No such file or directory");
   EXPECT_THROW(TFileStream("/nonexistent/qv.txt", fmCreate), EFCreateError);
   TempDir dir;
   EXPECT_THROW(TFileStream(dir.Path(), fmOpenRead), EFOpenError);  // a directory is no file
@@ -145,12 +137,7 @@ TEST(FileStream, CreateWriteReopenRead) {
 TEST(FileStream, FullDiskRaisesWriteError) {
   TFileStream f("/dev/full", fmOpenWrite);
   EXPECT_EQ(f.Write("abc", 3), 0);
-  try {
-    f.WriteBuffer("abc", 3);
-    FAIL();
-  } catch (const EWriteError& e) {
-    EXPECT_EQ(e.Message(), "Stream write error");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EWriteError>([&] { f.WriteBuffer("abc", 3); }), "Stream write error");
   TStringList list;
   list.Add("line");
   EXPECT_THROW(list.SaveToStream(f), EWriteError);

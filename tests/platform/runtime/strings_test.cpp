@@ -11,6 +11,7 @@
 #include "platform/runtime/streams.h"
 #include "platform/runtime/sysutils.h"
 #include "runtime_test_util.h"
+#include "support/raised.h"
 
 namespace rtl {
 namespace {
@@ -147,12 +148,7 @@ TEST(StringsText, NamesAndValues) {
 TEST(StringList, IndexErrorsRaiseRangeError) {
   TStringList list;
   list.Add("a");
-  try {
-    list.Strings(1);
-    FAIL();
-  } catch (const ERangeError& e) {
-    EXPECT_EQ(e.Message(), "List index out of bounds");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<ERangeError>([&] { list.Strings(1); }), "List index out of bounds");
   EXPECT_THROW(list.Delete(-1), ERangeError);
   EXPECT_THROW(list.Insert(2, "x"), ERangeError);
   EXPECT_THROW(list.Objects(5), ERangeError);
@@ -227,12 +223,7 @@ TEST(SortedStringList, DuplicatesIgnoreAcceptError) {
   EXPECT_EQ(index, 1);  // the first equal entry
 
   list.Duplicates = dupError;
-  try {
-    list.Add("A");
-    FAIL();
-  } catch (const EStringListError& e) {
-    EXPECT_EQ(e.Message(), "String list does not allow duplicates");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EStringListError>([&] { list.Add("A"); }), "String list does not allow duplicates");
   EXPECT_EQ(list.Count(), 4);
 }
 
@@ -240,12 +231,8 @@ TEST(SortedStringList, RefusesPositionalChanges) {
   TStringList list;
   list.SetSorted(true);
   list.Add("a");
-  try {
-    list.Insert(0, "b");
-    FAIL();
-  } catch (const EStringListError& e) {
-    EXPECT_EQ(e.Message(), "Operation not allowed on sorted string list");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EStringListError>([&] { list.Insert(0, "b"); }),
+            "Operation not allowed on sorted string list");
   EXPECT_THROW(list.SetStrings(0, "c"), EStringListError);
 }
 

@@ -10,6 +10,7 @@
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/format_settings.h"
 #include "runtime_test_util.h"
+#include "support/raised.h"
 
 namespace rtl {
 namespace {
@@ -42,12 +43,9 @@ TEST(Numbers, StrToIntAcceptsDecimalAndHex) {
 TEST(Numbers, StrToIntRejectsWithMessage) {
   for (const char* bad : {"", " ", "12 ", "1.5", "abc", "--1", "$", "0x", "2147483648", "-2147483649",
                           "$1FFFFFFFF", "9223372036854775808"}) {
-    try {
-      StrToInt(bad);
-      ADD_FAILURE() << bad;
-    } catch (const EConvertError& e) {
-      EXPECT_EQ(e.Message(), std::string("'") + bad + "' is not a valid integer value");
-    }
+    EXPECT_EQ(qvtest::WhatRaised<EConvertError>([&] { StrToInt(bad); }),
+              std::string("'") + bad + "' is not a valid integer value")
+        << bad;
   }
   EXPECT_THROW(StrToInt64("9223372036854775808"), EConvertError);
   EXPECT_EQ(StrToIntDef("x", -3), -3);
@@ -100,12 +98,9 @@ TEST(Numbers, StrToFloatAgreesWithPython) {
 
 TEST(Numbers, StrToFloatRejectsAndFollowsTheSeparator) {
   for (const char* bad : {"", "abc", "1.2.3", "1e", "e5", "1,5", ".", "1 2", "inf", "nan"}) {
-    try {
-      StrToFloat(bad);
-      ADD_FAILURE() << bad;
-    } catch (const EConvertError& e) {
-      EXPECT_EQ(e.Message(), std::string("'") + bad + "' is not a valid floating point value");
-    }
+    EXPECT_EQ(qvtest::WhatRaised<EConvertError>([&] { StrToFloat(bad); }),
+              std::string("'") + bad + "' is not a valid floating point value")
+        << bad;
   }
   EXPECT_EQ(StrToFloatDef("x", 2.5), 2.5);
   FormatSettingsScope scope;

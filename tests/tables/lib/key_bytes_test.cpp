@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/raised.h"
 #include "tables/lib/numeric.h"
 #include "tests/tables/lib/lib_test_support.h"
 
@@ -299,12 +300,7 @@ TEST(Numbers, TruthTexts) {
   EXPECT_TRUE(StrToBool("true"));
   EXPECT_TRUE(StrToBool("TRUE"));
   EXPECT_FALSE(StrToBool("fAlSe"));
-  try {
-    StrToBool("yes");
-    FAIL();
-  } catch (const rtl::EConvertError& e) {
-    EXPECT_EQ(e.Message(), "'yes' is not a valid boolean value");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<rtl::EConvertError>([&] { StrToBool("yes"); }), "'yes' is not a valid boolean value");
   EXPECT_THROW(StrToBool(" true"), rtl::EConvertError);
 }
 

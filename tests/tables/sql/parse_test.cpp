@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/raised.h"
 #include "tables/engine/engine_error.h"
 #include "tables/engine/languages.h"
 #include "tables/lib/language_settings.h"
@@ -637,19 +638,9 @@ TEST_F(SqlTest, EveryParameterMustBeBoundBeforeExecution) {
   const std::string internal = kSqlPrefix + "Internal parameter error";
   for (int bound : {0, 2}) {
     statement.MarkParametersBound(bound);
-    try {
-      statement.ExecuteStatement(result);
-      ADD_FAILURE() << bound;
-    } catch (const EKORVEXEngineError& e) {
-      EXPECT_EQ(e.what(), internal);
-    }
+    EXPECT_EQ(qvtest::WhatRaised<EKORVEXEngineError>([&] { statement.ExecuteStatement(result); }), internal) << bound;
   }
-  try {
-    statement.MarkParametersBound(4);
-    ADD_FAILURE();
-  } catch (const EKORVEXEngineError& e) {
-    EXPECT_EQ(e.what(), internal);
-  }
+  EXPECT_EQ(qvtest::WhatRaised<EKORVEXEngineError>([&] { statement.MarkParametersBound(4); }), internal);
   statement.MarkParametersBound(3);
   EXPECT_NO_THROW(statement.ExecuteStatement(result));
 }
@@ -693,12 +684,9 @@ TEST_F(SqlTest, ParametersTakeTheirValuesFromARecord) {
   statement.SetStatementParameters(3, definitions.data(), record);
   TDataCursor* result = nullptr;
   EXPECT_THROW(statement.ExecuteStatement(result), EKORVEXEngineError);
-  try {
-    statement.SetStatementParameters(7, definitions.data(), record);
-    ADD_FAILURE();
-  } catch (const EKORVEXEngineError& e) {
-    EXPECT_EQ(e.what(), kSqlPrefix + "Internal parameter error");
-  }
+  EXPECT_EQ(
+      qvtest::WhatRaised<EKORVEXEngineError>([&] { statement.SetStatementParameters(7, definitions.data(), record); }),
+      kSqlPrefix + "Internal parameter error");
   EXPECT_NO_THROW(statement.ExecuteStatement(result));  // the six before the seventh are bound
 
   const auto& p = statement.Parameters();

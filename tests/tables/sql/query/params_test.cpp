@@ -12,6 +12,7 @@
 #include "platform/runtime/dates.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/streams.h"
+#include "support/raised.h"
 #include "support/run_command.h"
 #include "tables/sql/query/param_markers.h"
 #include "tables/sql/query/query_params.h"
@@ -171,12 +172,8 @@ TEST(QueryParams, MalformedStreamsAreRefused) {
     TKORVEXParams params;
     params.CreateParam(ftUnknown, "keep", ptInput)->SetAsInteger(7);
     rtl::TStringStream in(c.bytes);
-    try {
-      params.ReadData(in);
-      ADD_FAILURE() << "read";
-    } catch (const rtl::EDatabaseError& e) {
-      EXPECT_STREQ(e.what(), "Unable to load bind parameters");
-    }
+    EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { params.ReadData(in); }), "Unable to load bind parameters")
+        << "read";
     ASSERT_EQ(params.Count(), 1);
     EXPECT_EQ(params.At(0)->AsInteger(), 7);
   }
@@ -191,12 +188,9 @@ TEST(QueryParams, MalformedStreamsAreRefused) {
   EXPECT_EQ(back.At(0)->AsMemo().size(), 2048u);
   params.At(0)->SetAsBlob(std::string(2049, 'x'));
   rtl::TStringStream refused;
-  try {
-    params.WriteData(refused);
-    ADD_FAILURE() << "written";
-  } catch (const rtl::EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Parameter 'big', cannot save data larger than 2048 bytes");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { params.WriteData(refused); }),
+            "Parameter 'big', cannot save data larger than 2048 bytes")
+      << "written";
 }
 
 TEST(QueryParams, ValuesTypesAndLookups) {
@@ -225,19 +219,10 @@ TEST(QueryParams, ValuesTypesAndLookups) {
   p->SetAsString(std::string(251, 'x'));
   EXPECT_TRUE(p->BindsAsBlob());
   p->SetDataType(ftUnknown);
-  try {
-    p->GetDataSize();
-    ADD_FAILURE();
-  } catch (const rtl::EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Field 'Name' is of unknown type");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { p->GetDataSize(); }), "Field 'Name' is of unknown type");
   p->SetDataType(ftCursor);
-  try {
-    p->GetDataSize();
-    ADD_FAILURE();
-  } catch (const rtl::EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Field 'Name' is of an unsupported type");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { p->GetDataSize(); }),
+            "Field 'Name' is of an unsupported type");
   // Text converted by the type; texts of values.
   p->SetDataType(ftInteger);
   p->SetText("42");
@@ -254,12 +239,8 @@ TEST(QueryParams, ValuesTypesAndLookups) {
   params.At(0)->SetAsInteger(1);
   EXPECT_EQ(params.ParamByName("NAME"), params.At(0));
   EXPECT_EQ(params.Items(1), params.At(0));
-  try {
-    params.ParamByName("other");
-    ADD_FAILURE();
-  } catch (const rtl::EDatabaseError& e) {
-    EXPECT_STREQ(e.what(), "Parameter 'other' not found");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { params.ParamByName("other"); }),
+            "Parameter 'other' not found");
   TKORVEXParams values;
   values.CreateParam(ftUnknown, "NAME", ptInput)->SetAsInteger(10);
   values.CreateParam(ftUnknown, "name", ptInput)->SetAsInteger(20);
