@@ -260,14 +260,7 @@ TEST(DataSetStates, Table) {
   }
 }
 
-std::string ErrorOfAction(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
+std::string ErrorOfAction(const std::function<void()>& action) { return qvtest::WhatRaised<rtl::Exception>(action); }
 
 // A dataset with default fields (made from the definitions at open).
 std::unique_ptr<MemDataSet> People() {

@@ -9,6 +9,7 @@
 #include "mem_dataset.h"
 #include "platform/dataset/datetext.h"
 #include "platform/runtime/format_settings.h"
+#include "support/raised.h"
 #include "textutil/python_pipe.h"
 
 namespace dstest {
@@ -47,14 +48,7 @@ std::vector<std::string> PythonOver(const std::string& script, const std::vector
       textutil::RunPython("-c " + textutil::ShellQuote(script) + " " + textutil::ShellQuote(path)));
 }
 
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
+std::string ErrorOf(const std::function<void()>& action) { return qvtest::WhatRaised<rtl::Exception>(action); }
 
 TEST(DataSetFieldKinds, NativeFormsNullAndRangeRules) {
   Editing e;

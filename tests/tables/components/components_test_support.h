@@ -11,6 +11,7 @@
 
 #include "platform/runtime/exceptions.h"
 #include "support/child_process.h"
+#include "support/raised.h"
 #include "support/temp_dir.h"
 #include "tables/components/datasets.h"
 #include "tables/components/sessions.h"
@@ -23,14 +24,7 @@
 namespace korvex::testing {
 
 // The message of what `action` raises; "" when it raises nothing.
-inline std::string Raised(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
+inline std::string Raised(const std::function<void()>& action) { return qvtest::WhatRaised<rtl::Exception>(action); }
 
 // A forked process holding a lock on a table until it is killed: `hold`
 // opens the child's own Table and takes a record, table or semaphore lock

@@ -11,6 +11,7 @@
 
 #include "platform/dataset/datalink.h"
 #include "platform/runtime/exceptions.h"
+#include "support/raised.h"
 #include "support/temp_dir.h"
 #include "tables/components/korvex_table.h"
 #include "tables/components/sessions.h"
@@ -22,14 +23,7 @@
 namespace korvex::testing {
 namespace {
 
-std::string Raised(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
+std::string Raised(const std::function<void()>& action) { return qvtest::WhatRaised<std::exception>(action); }
 
 class QueryTest : public ::testing::Test {
 protected:
