@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/raised.h"
 #include "tools/name_tables.h"
 #include "tools/record_line_rules.h"
 #include "tools/test_support.h"
@@ -337,11 +338,8 @@ TEST(RegisterPlan, BadOptionsAreRefused) {
   EXPECT_THROW(PlanRegisters(Options(1, 5, -1)), GeneratorError);
   EXPECT_THROW(PlanRegisters(Options(1, 5, kMaxRecordLines + 1)), GeneratorError);
   EXPECT_NO_THROW(PlanRegisters(Options(1, kMaxFiles, 0)));
-  try {
-    PlanRegisters(Options(1, 0, 10));
-  } catch (const GeneratorError& e) {
-    EXPECT_NE(std::string(e.what()).find("files"), std::string::npos) << e.what();
-  }
+  const std::string error = qvtest::WhatRaised<GeneratorError>([&] { PlanRegisters(Options(1, 0, 10)); });
+  EXPECT_NE(error.find("files"), std::string::npos) << error;
 }
 
 // ---------------------------------------------------------------------------
@@ -362,24 +360,16 @@ TEST(RegisterGeneratorWrite, NoFolderOrAFileInTheWayIsAnError) {
   TempDir dir;
   EXPECT_THROW(GenerateRegisters(Options(1, 3, 30, "")), GeneratorError);
   std::ofstream(dir.path() / "plain") << "x";
-  try {
-    GenerateRegisters(Options(1, 3, 30, dir.path() / "plain"));
-    ADD_FAILURE() << "no error";
-  } catch (const GeneratorError& e) {
-    EXPECT_NE(std::string(e.what()).find("plain"), std::string::npos) << e.what();
-  }
+  const std::string error = qvtest::WhatRaised<GeneratorError>([&] { GenerateRegisters(Options(1, 3, 30, dir.path() / "plain")); });
+  EXPECT_NE(error.find("plain"), std::string::npos) << error;
 }
 
 TEST(RegisterGeneratorWrite, UnopenableFileIsAnError) {
   TempDir dir;
   const std::vector<RegisterFilePlan> plans = PlanRegisters(Options(1, 3, 30));
   fs::create_directory(dir.path() / plans[1].file_name);  // a folder in the way
-  try {
-    GenerateRegisters(Options(1, 3, 30, dir.path()));
-    ADD_FAILURE() << "no error";
-  } catch (const GeneratorError& e) {
-    EXPECT_NE(std::string(e.what()).find(plans[1].file_name), std::string::npos) << e.what();
-  }
+  const std::string error = qvtest::WhatRaised<GeneratorError>([&] { GenerateRegisters(Options(1, 3, 30, dir.path())); });
+  EXPECT_NE(error.find(plans[1].file_name), std::string::npos) << error;
   EXPECT_TRUE(fs::is_regular_file(dir.path() / plans[0].file_name));
   EXPECT_FALSE(fs::exists(dir.path() / plans[2].file_name));
 }
@@ -389,12 +379,8 @@ TEST(RegisterGeneratorWrite, FullDiskLeavesNoHalfFile) {
   TempDir dir;
   const std::vector<RegisterFilePlan> plans = PlanRegisters(Options(1, 3, 3000));
   fs::create_symlink("/dev/full", dir.path() / plans[1].file_name);
-  try {
-    GenerateRegisters(Options(1, 3, 3000, dir.path()));
-    ADD_FAILURE() << "no error";
-  } catch (const GeneratorError& e) {
-    EXPECT_NE(std::string(e.what()).find("No space"), std::string::npos) << e.what();
-  }
+  const std::string error = qvtest::WhatRaised<GeneratorError>([&] { GenerateRegisters(Options(1, 3, 3000, dir.path())); });
+  EXPECT_NE(error.find("No space"), std::string::npos) << error;
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / plans[1].file_name)));
   // The file written before is complete.
   std::string expected;
