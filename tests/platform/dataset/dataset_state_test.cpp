@@ -236,12 +236,7 @@ TEST(DataSetStates, Table) {
       }
     }
     f.logging = true;
-    std::string error;
-    try {
-      f.Run(c.op);
-    } catch (const rtl::Exception& e) {
-      error = e.Message();
-    }
+    const std::string error = qvtest::WhatRaised<rtl::Exception>([&] { f.Run(c.op); });
     f.logging = false;
     EXPECT_EQ(error, c.error);
     EXPECT_EQ(Join(f.log), c.events);
@@ -364,11 +359,8 @@ TEST(DataSetFields, LifetimeOfDefaultAndPersistentFields) {
   a->SetFieldName("A");
   a->SetDataSet(&ds);
   EXPECT_THROW(a->AsInteger(), rtl::EDatabaseError);
-  try {
-    (void)a->AsString();
-  } catch (const rtl::EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Cannot perform this operation on a closed dataset");
-  }
+  EXPECT_EQ(qvtest::WhatRaised<rtl::EDatabaseError>([&] { (void)a->AsString(); }),
+            "Cannot perform this operation on a closed dataset");
   // A failed open leaves everything closed and freed; the next open works.
   ds.fail_open = true;
   EXPECT_THROW(ds.Open(), rtl::EDatabaseError);

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "mem_dataset.h"
+#include "support/raised.h"
 
 namespace dstest {
 namespace {
@@ -270,13 +271,7 @@ struct Runner {
   // One random step; returns (expected error, actual error).
   std::pair<std::string, std::string> Step(std::string& label) {
     std::string actual, expected;
-    auto run = [&](const std::function<void()>& action) {
-      try {
-        action();
-      } catch (const rtl::Exception& e) {
-        actual = e.Message();
-      }
-    };
+    auto run = [&](const std::function<void()>& action) { actual = qvtest::WhatRaised<rtl::Exception>(action); };
     int op = Rand(0, 99);
     if (op < 30) {
       label = "write";
