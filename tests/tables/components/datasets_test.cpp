@@ -65,6 +65,10 @@ struct TableEnv {
     t.SetDatabaseName(dir.Path());
     t.TableName = name;
   }
+  void Open(TestTable& t, const std::string& name = "fams") {
+    Bind(t, name);
+    t.Open();
+  }
 };
 
 TEST_F(DataSetsTest, FieldDefinitionsNameAliasesAndSkipHiddenFields) {
@@ -83,8 +87,7 @@ TEST_F(DataSetsTest, FieldDefinitionsNameAliasesAndSkipHiddenFields) {
       "open(p,'wb').write(b.replace(b'Xame', b'name'))\" " + env.dir.File("fams.DAT"));
   ASSERT_EQ(patched.status, 0) << patched.output;
   TestTable t;
-  env.Bind(t);
-  t.Open();
+  env.Open(t);
   std::vector<std::string> names;
   for (int i = 0; i < t.FieldDefs().Count(); ++i) names.push_back(t.FieldDefs().Items(i).Name);
   EXPECT_EQ(names, (std::vector<std::string>{"Name", "name_1", "Born", "Amount", "Id", "Notes"}));
@@ -106,8 +109,7 @@ TEST_F(DataSetsTest, AppendEditCancelAndDeleteOnARealTable) {
   paid.Decimals = 4;
   env.Make({Field("Name", dtString, 20), Field("Year", dtInteger), Field("Alive", dtBoolean), paid});
   TestTable t;
-  env.Bind(t);
-  t.Open();
+  env.Open(t);
   EXPECT_TRUE(t.IsEmpty());
   for (int i = 0; i < 5; ++i) {
     t.Append();
@@ -139,8 +141,7 @@ TEST_F(DataSetsTest, AppendEditCancelAndDeleteOnARealTable) {
   t.FieldByName("Year")->SetAsInteger(1);
   EXPECT_EQ(t.FieldByName("Year")->OldValue().ToString(), "1802");
   TestTable other;
-  env.Bind(other);
-  other.Open();
+  env.Open(other);
   other.SetRecNo(3);
   EXPECT_EQ(Raised([&] { other.Edit(); }).rfind("KORVEX Engine Error # 10258 ", 0), 0u);
   t.Cancel();
@@ -176,8 +177,7 @@ TEST_F(DataSetsTest, ExpressionFiltersSelectRecordsAndRefusedTextsChangeNothing)
   TableEnv env;
   env.Make({Field("Name", dtString, 20), Field("Year", dtInteger)});
   TestTable t;
-  env.Bind(t);
-  t.Open();
+  env.Open(t);
   const std::vector<std::pair<std::string, int>> people{
       {"Anna", 1801}, {"anna", 1802}, {"Berta", 1803}, {"Carl", 1804}, {"Anselm", 1805}};
   for (const auto& [name, year] : people) {
@@ -241,8 +241,7 @@ TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
   MakeTable(env.dir.Path(), "fams", {Field("Name", dtString, 20), Field("Year", dtInteger)}, false,
             {Index("ByName", {1}, true), Index("ByYear", {2}, false, true)});
   TestTable t;
-  env.Bind(t);
-  t.Open();
+  env.Open(t);
   for (const auto& [name, year] : std::vector<std::pair<std::string, int>>{{"carl", 1802}, {"Anna", 1805}, {"berta", 1801}}) {
     t.Append();
     t.FieldByName("Name")->SetAsString(name);
@@ -323,8 +322,7 @@ TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
   EXPECT_EQ(order(), "Anna carl berta ");
   // A master's field makes both ends of a detail's range.
   TestTable master;
-  env.Bind(master);
-  master.Open();
+  env.Open(master);
   master.SetRecNo(3);
   EXPECT_EQ(master.FieldByName("Year")->AsInteger(), 1801);
   t.SetLinkRanges({master.FieldByName("Year")});
@@ -366,23 +364,20 @@ TEST_F(DataSetsTest, ARecordHeldByAnotherProcessIsRefusedUntilThatProcessDies) {
   env.Make({Field("Name", dtString, 20)});
   {
     TestTable t;
-    env.Bind(t);
-    t.Open();
+    env.Open(t);
     t.Append();
     t.FieldByName("Name")->SetAsString("Anna");
     t.Post();
   }
   FinalizeSessions();
   LockHolder<TestTable> child([&](TestTable& t) {
-    env.Bind(t);
-    t.Open();
+    env.Open(t);
     t.Edit();
     return true;
   });
   ASSERT_TRUE(child.Holding());
   TestTable t;
-  env.Bind(t);
-  t.Open();
+  env.Open(t);
   EXPECT_EQ(Raised([&] { t.Edit(); }),
             "KORVEX Engine Error # 10258 Record in table 'fams.DAT' is in use by another user");
   EXPECT_EQ(t.State(), dsBrowse);
@@ -397,8 +392,7 @@ TEST_F(DataSetsTest, BlobStreams) {
   TableEnv env;
   env.Make({Field("Name", dtString, 10), Field("Notes", dtBlob, 0, fstMemo)});
   TestTable t;
-  env.Bind(t);
-  t.Open();
+  env.Open(t);
   TField* notes = t.FieldByName("Notes");
   {
     auto empty = t.CreateBlobStream(notes, bmRead);
@@ -449,8 +443,7 @@ TEST_F(DataSetsTest, CopyOnAppendStartsFromTheFormerRecord) {
   TableEnv env;
   env.Make({Field("Name", dtString, 10), Field("Year", dtInteger), Field("Notes", dtBlob, 0, fstMemo)});
   TestTable t;
-  env.Bind(t);
-  t.Open();
+  env.Open(t);
   t.CopyOnAppend = true;
   t.Append();  // nothing to copy from
   EXPECT_TRUE(t.FieldByName("Name")->IsNull());
@@ -516,8 +509,7 @@ TEST_F(DataSetsTest, TableStreamsSaveAndLoadInMemoryTablesOnly) {
   TableEnv env;
   env.Make({Field("A", dtInteger)});
   TestTable disk;
-  env.Bind(disk);
-  disk.Open();
+  env.Open(disk);
   EXPECT_EQ(Raised([&] { TKORVEXTableStream s(disk.Handle(), msRead); }),
             "Table " + disk.Handle()->GetTableName() + " is not an in-memory table");
   EXPECT_EQ(Raised([&] { TKORVEXTableStream s(disk.Handle(), msWrite); }),
