@@ -19,6 +19,11 @@ void Apply(TVellMemo& m) {
   m.ReApplyKeywords();
   m.FormatNow(0, m.GetParCount() - 1, false);
 }
+// The text, then the keywords applied to it.
+void Apply(TVellMemo& m, const std::string& text) {
+  m.SetText(text);
+  Apply(m);
+}
 
 const DynInfoRec& At(TVellMemo& m, int par, int offset) { return par::StateOfChar(*m.Pars().At(par), offset); }
 
@@ -144,8 +149,7 @@ TEST(ExtHighlighter, KeywordRunsAreNumberedAfterTheMemosOwnKeywords) {
   h.Keywords().AddExtKeyWord("x", 0, 0, 1, 0, 0, 0, clWhite, clRed);
   h.Keywords().AddExtKeyWord("smith", 0, fsBold, 6, 0, 4, 9, clYellow, clGreen);
   m.SetHighlighter(&h);
-  m.SetText("anna smith bert");
-  Apply(m);
+  Apply(m, "anna smith bert");
   EXPECT_EQ(KeyAt(m, 0, 0), 0);
   EXPECT_EQ(KeyAt(m, 0, 5), 2 + 1);
   EXPECT_EQ(KeyAt(m, 0, 11), 1);
@@ -167,8 +171,7 @@ TEST_F(ExtHighlighterOnAMemo, KeywordsOverlapOnlyWhenTheyNest) {
   h.Keywords().AddExtKeyWord("bc", 0, 0, 1, 0, 1, 0, clWhite, clBlue);
   h.Keywords().AddExtKeyWord("cdef", 0, 0, 1, 0, 1, 0, clWhite, clGreen);
   h.Keywords().AddExtKeyWord("b", 0, 0, 1, 0, 0, 0, clWhite, clGreen);
-  m.SetText("abcdef");
-  Apply(m);
+  Apply(m, "abcdef");
   // "bc" (higher priority) nests inside "abcd" one level deeper; "cdef"
   // crosses its end; "b" has no higher priority than the runs it meets.
   EXPECT_EQ(At(m, 0, 1).level, 1);
@@ -181,8 +184,7 @@ TEST_F(ExtHighlighterOnAMemo, KeywordsOverlapOnlyWhenTheyNest) {
 TEST_F(ExtHighlighterOnAMemo, WholeWordsUseTheHighlightersSeparatorsAndContextZeroIsSkipped) {
   h.Keywords().AddExtKeyWord("ab", kWholeWordsOnly, 0, 1, 0, 0, 0, clWhite, clRed);
   h.Keywords().AddExtKeyWord("zz", 0, 0, 0, 0, 0, 0, clWhite, clRed);
-  m.SetText("ab-x ab zz x/ab");
-  Apply(m);
+  Apply(m, "ab-x ab zz x/ab");
   EXPECT_EQ(Kinds(m, 0), ".....kk........");
   h.SetSeparators("-/ ");
   Apply(m);
@@ -199,8 +201,7 @@ TEST(ExtHighlighter, InactiveAppliesNothingButPassesOnToItsSub) {
   sub.StartStopKeys().AddExStartStopKey("<", ">", 0, 0, 3, 0, 0, 0, clWhite, clRed, false);
   h.SetSubHighlighter(&sub);
   m.SetHighlighter(&h);
-  m.SetText("own top low <a> [b]");
-  Apply(m);
+  Apply(m, "own top low <a> [b]");
   EXPECT_EQ(KeyAt(m, 0, 4), 1);                 // h: base 1
   EXPECT_EQ(KeyAt(m, 0, 8), 2);                 // sub: after h's one keyword
   EXPECT_EQ(KeyAt(m, 0, 13), PairKey(0 + 1));   // sub's pair after h's one pair
@@ -220,8 +221,7 @@ TEST_F(ExtHighlighterOnAMemo, PriorityAndScopeGatesForKeywords) {
   h.Keywords().AddExtKeyWord("hi", 0, 0, 1, 0, 9, 0, clWhite, clRed);     // scope 0, above 5
   h.Keywords().AddExtKeyWord("in", 0, 0, 1, 3, 0, 0, clWhite, clRed);     // scope 3
   h.Keywords().AddExtKeyWord("all", 0, 0, 1, 7, kTopPriority, 0, clWhite, clRed);
-  m.SetText("lo hi in all [lo hi in all]");
-  Apply(m);
+  Apply(m, "lo hi in all [lo hi in all]");
   // Outside the pair: scope 0 applies at any priority; scope 3 does not.
   EXPECT_TRUE(IsKeywordRun(At(m, 0, 0)));
   EXPECT_TRUE(IsKeywordRun(At(m, 0, 3)));
@@ -243,8 +243,7 @@ TEST(ExtHighlighter, ScopeMatchesTheMemosOwnStartStopContext) {
   TExtHighlighter h;
   m.SetHighlighter(&h);
   h.Keywords().AddExtKeyWord("w", 0, 0, 1, 5, 0, 0, clWhite, clRed);
-  m.SetText("w {w} w");
-  Apply(m);
+  Apply(m, "w {w} w");
   EXPECT_FALSE(IsKeywordRun(At(m, 0, 0)));
   EXPECT_TRUE(IsKeywordRun(At(m, 0, 3)));
   EXPECT_EQ(KeyAt(m, 0, 3), 0);
@@ -281,8 +280,7 @@ TEST_F(ExtHighlighterOnAMemo, VetoesOfKeywordsStartsAndStops) {
 TEST_F(ExtHighlighterOnAMemo, PairToTheNextSeparator) {
   h.StartStopKeys().AddExStartStopKey("@", "", 0, fsBold, 1, kScopeToSeparator, kTopPriority, 0, clWhite, clRed,
                                       false);
-  m.SetText("to @someone, and @me");
-  Apply(m);
+  Apply(m, "to @someone, and @me");
   EXPECT_EQ(Kinds(m, 0), "...ssssssss......sss");
   EXPECT_EQ(At(m, 0, 3).flags, 0xC0 | fsBold);
 }
@@ -290,8 +288,7 @@ TEST_F(ExtHighlighterOnAMemo, PairToTheNextSeparator) {
 TEST_F(ExtHighlighterOnAMemo, PairsCrossParagraphsAndTheFinalFlagClosesAtTheEnd) {
   h.StartStopKeys().AddExStartStopKey("/*", "*/", 0, fsItalic, 2, 0, 0, 0, clWhite, clRed, false);
   h.StartStopKeys().AddExStartStopKey("'", "'", 0, 0, 3, 0, 0, 0, clWhite, clRed, true);
-  m.SetText("a /* b\r\nc 'q\r\nd */ 'e' f\r\n'g\r\nh");
-  Apply(m);
+  Apply(m, "a /* b\r\nc 'q\r\nd */ 'e' f\r\n'g\r\nh");
   EXPECT_EQ(Kinds(m, 0), "..ssss");
   EXPECT_EQ(Kinds(m, 1), "ssss");  // the quote lies inside the comment
   EXPECT_EQ(Kinds(m, 2), "ssss.sss..");
@@ -304,8 +301,7 @@ TEST_F(ExtHighlighterOnAMemo, PairsCrossParagraphsAndTheFinalFlagClosesAtTheEnd)
 TEST_F(ExtHighlighterOnAMemo, StopKeyContinuesWithAPairOfTheSameStart) {
   h.StartStopKeys().AddExStartStopKey("#", "#", 0, 0, 1, 0, 0, 0, clWhite, clRed, false);
   h.StartStopKeys().AddExStartStopKey("#", "!", 0, 0, 2, 0, 0, 0, clWhite, clBlue, false);
-  m.SetText("x #a# b! c");
-  Apply(m);
+  Apply(m, "x #a# b! c");
   EXPECT_EQ(Kinds(m, 0), "..ssssss..");
   EXPECT_EQ(KeyAt(m, 0, 3), PairKey(0));
   EXPECT_EQ(KeyAt(m, 0, 6), PairKey(1));
@@ -317,8 +313,7 @@ TEST_F(ExtHighlighterOnAMemo, PriorityGateOfStartKeysAndNesting) {
   h.StartStopKeys().AddExStartStopKey("(", ")", 0, 0, 0, 0, 5, 0, clWhite, clRed, false);   // priority 5
   h.StartStopKeys().AddExStartStopKey("<", ">", 0, 0, 0, 0, 3, 0, clWhite, clRed, false);   // lower
   h.StartStopKeys().AddExStartStopKey("[", "]", 0, 0, 0, 0, 8, 0, clWhite, clRed, false);   // higher
-  m.SetText("(a<b>[c]d)");
-  Apply(m);
+  Apply(m, "(a<b>[c]d)");
   // "<" is not a start inside "(" (priority 3 <= 5); "[" is, one level deeper.
   EXPECT_EQ(At(m, 0, 2).level, 0);
   EXPECT_EQ(At(m, 0, 6).level, 1);
@@ -333,8 +328,7 @@ TEST_F(ExtHighlighterOnAMemo, PriorityGateOfStartKeysAndNesting) {
 TEST_F(ExtHighlighterOnAMemo, ScopedPairOpensOnlyInsideItsContext) {
   h.StartStopKeys().AddExStartStopKey("[", "]", 0, 0, 3, 0, 1, 0, clWhite, clRed, false);
   h.StartStopKeys().AddExStartStopKey("<", ">", 0, 0, 4, 3, 0, 0, clWhite, clBlue, false);
-  m.SetText("<a> [<b>c]");
-  Apply(m);
+  Apply(m, "<a> [<b>c]");
   EXPECT_EQ(Kinds(m, 0), "....ssssss");
   EXPECT_EQ(At(m, 0, 6).level, 1);
   EXPECT_EQ(At(m, 0, 6).context, 4);
@@ -358,8 +352,7 @@ TEST(ExtHighlighter, SubHighlighterRemovalAndCycles) {
     EXPECT_EQ(h.Memos().size(), 0u);
   }
   EXPECT_EQ(m.Highlighter(), nullptr);
-  m.SetText("still works");
-  Apply(m);
+  Apply(m, "still works");
 }
 
 TEST(ExtHighlighter, HighlightingAfterRandomEditsEqualsAFreshApply) {

@@ -12,6 +12,11 @@ namespace {
 
 class KeyboardTest : public MemoWidgetTest {
 protected:
+  using MemoWidgetTest::SetText;
+  void SetText(const std::string& text, std::int32_t caret) {
+    SetText(text);
+    memo().setSelStart(caret);
+  }
   void ExpectSelection(std::int32_t start, std::int32_t length) {
     EXPECT_EQ(memo().getSelStart(), start);
     EXPECT_EQ(memo().getSelLength(), length);
@@ -34,8 +39,7 @@ TEST_F(KeyboardTest, TypingInsertsAtTheCaretAndEnterSplitsParagraphs) {
 }
 
 TEST_F(KeyboardTest, BackspaceAndDeleteJoinParagraphs) {
-  SetText("one\r\ntwo");
-  memo().setSelStart(5);  // start of "two"
+  SetText("one\r\ntwo", 5);  // start of "two"
   Key(Qt::Key_Backspace);
   EXPECT_EQ(memo().GetText(), "onetwo");
   ExpectSelection(3, 0);
@@ -69,8 +73,7 @@ TEST_F(KeyboardTest, BackspaceAndDeleteTakeStyleCodesWithTheCharacter) {
 }
 
 TEST_F(KeyboardTest, CtrlBackspaceDeletesTheWordBeforeTheCaret) {
-  SetText("alpha beta\r\ngamma");
-  memo().setSelStart(10);
+  SetText("alpha beta\r\ngamma", 10);
   Key(Qt::Key_Backspace, Qt::ControlModifier);
   EXPECT_EQ(memo().GetText(), "alpha \r\ngamma");
   // At the start of a paragraph it deletes nothing.
@@ -80,8 +83,7 @@ TEST_F(KeyboardTest, CtrlBackspaceDeletesTheWordBeforeTheCaret) {
 }
 
 TEST_F(KeyboardTest, ShiftArrowsSelectFromTheAnchor) {
-  SetText("abcdef\r\nghijkl");
-  memo().setSelStart(2);
+  SetText("abcdef\r\nghijkl", 2);
   Key(Qt::Key_Right, Qt::ShiftModifier);
   Key(Qt::Key_Right, Qt::ShiftModifier);
   ExpectSelection(4, -2);
@@ -103,8 +105,7 @@ TEST_F(KeyboardTest, ShiftArrowsSelectFromTheAnchor) {
 }
 
 TEST_F(KeyboardTest, WordMovesStopAtWordStarts) {
-  SetText("one two, three\r\nfour");
-  memo().setSelStart(0);
+  SetText("one two, three\r\nfour", 0);
   Key(Qt::Key_Right, Qt::ControlModifier);
   EXPECT_EQ(memo().getSelStart(), 4);
   Key(Qt::Key_Right, Qt::ControlModifier);
@@ -121,8 +122,7 @@ TEST_F(KeyboardTest, WordMovesStopAtWordStarts) {
 }
 
 TEST_F(KeyboardTest, UpAndDownKeepTheRememberedColumn) {
-  SetText("abcdefgh\r\nab\r\nabcdefgh");
-  memo().setSelStart(6);
+  SetText("abcdefgh\r\nab\r\nabcdefgh", 6);
   Key(Qt::Key_Down);
   EXPECT_EQ(memo().getSelStart(), 10 + 2);  // end of "ab"
   Key(Qt::Key_Down);
@@ -139,8 +139,7 @@ TEST_F(KeyboardTest, UpAndDownKeepTheRememberedColumn) {
 }
 
 TEST_F(KeyboardTest, HomeAndEndGoToTheLineAndTheText) {
-  SetText("first line\r\nsecond line");
-  memo().setSelStart(15);
+  SetText("first line\r\nsecond line", 15);
   Key(Qt::Key_Home);
   ExpectSelection(12, 0);
   Key(Qt::Key_End);
@@ -166,8 +165,7 @@ TEST_F(KeyboardTest, EndOfAWrappedLineStaysOnThatLine) {
 TEST_F(KeyboardTest, PageDownAndPageUpMoveByAPage) {
   std::string text;
   for (int i = 0; i < 100; ++i) text += "line " + std::to_string(i) + "\r\n";
-  SetText(text);
-  memo().setSelStart(0);
+  SetText(text, 0);
   const int visible = memo().VisibleLines();
   Key(Qt::Key_PageDown);
   EXPECT_EQ(memo().getSelLine(), visible - 1);
@@ -180,8 +178,7 @@ TEST_F(KeyboardTest, PageDownAndPageUpMoveByAPage) {
   Key(Qt::Key_PageDown, Qt::ShiftModifier);
   EXPECT_EQ(memo().getSelLength(), -(memo().getSelStart() - memo().getParsOffset(visible - 1)));
   // Page Down on a short text puts the caret on the last line.
-  SetText("a\r\nb");
-  memo().setSelStart(0);
+  SetText("a\r\nb", 0);
   Key(Qt::Key_PageDown);
   EXPECT_EQ(memo().getSelLine(), 1);
 }
@@ -219,31 +216,26 @@ TEST_F(KeyboardTest, DisplayOnlyKeysScrollTheViewInstead) {
 }
 
 TEST_F(KeyboardTest, HotKeysSetStaticStyles) {
-  SetText("abc");
-  memo().setSelStart(0);
+  SetText("abc", 0);
   memo().setSelLength(3);
   Key(Qt::Key_B, Qt::ControlModifier);
   EXPECT_EQ(memo().GetText(), "\x02" "abc\x02");
   EXPECT_EQ(memo().getSelLength(), 5);
   Key(Qt::Key_I, Qt::ControlModifier);
   EXPECT_EQ(memo().GetText(), "\x01\x02" "abc\x02\x01");
-  SetText("x");
-  memo().setSelStart(1);
+  SetText("x", 1);
   Key(Qt::Key_U, Qt::ControlModifier);
   EXPECT_EQ(memo().GetText(), "x\x15\x15");
   EXPECT_EQ(memo().getSelStart(), 2);  // between the codes
   Type("y");
   EXPECT_EQ(memo().GetText(), "x\x15y\x15");
-  SetText("x");
-  memo().setSelStart(1);
+  SetText("x", 1);
   Key(Qt::Key_H, Qt::ControlModifier);
   EXPECT_EQ(memo().GetText(), "x\x03\x03");
-  SetText("x");
-  memo().setSelStart(1);
+  SetText("x", 1);
   Key(Qt::Key_F, Qt::ControlModifier);
   EXPECT_EQ(memo().GetText(), "x\x04\x04");
-  SetText("ab");
-  memo().setSelStart(1);
+  SetText("ab", 1);
   Key(Qt::Key_T, Qt::ControlModifier);
   EXPECT_EQ(memo().GetText(), "a\tb");
   Key(Qt::Key_P, Qt::ControlModifier);
@@ -286,8 +278,7 @@ TEST_F(KeyboardTest, UndoAndRedoKeys) {
 }
 
 TEST_F(KeyboardTest, ClipboardKeysCopyCutAndPaste) {
-  SetText("hello world");
-  memo().setSelStart(6);
+  SetText("hello world", 6);
   memo().setSelLength(5);
   Key(Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(gui::Clipboard().GetText(), "world");
@@ -328,8 +319,7 @@ TEST_F(KeyboardTest, ClipboardKeysCopyCutAndPaste) {
 
 TEST_F(KeyboardTest, ColumnBlocksCopyAndPasteAsBlocks) {
   memo().SetWordWrap(false);
-  SetText("abcdef\r\nghijkl\r\nmnopqr");
-  memo().setSelStart(1);
+  SetText("abcdef\r\nghijkl\r\nmnopqr", 1);
   // Shift+Alt+arrows start a column block.
   Key(Qt::Key_Down, Qt::ShiftModifier | Qt::AltModifier);
   Key(Qt::Key_Down, Qt::ShiftModifier | Qt::AltModifier);
@@ -379,8 +369,7 @@ TEST_F(KeyboardTest, ReadOnlyMovesAndCopiesButNeverEdits) {
 }
 
 TEST_F(KeyboardTest, OverwriteReplacesCharactersAndEnterMovesDown) {
-  SetText("abcd\r\nefgh");
-  memo().setSelStart(1);
+  SetText("abcd\r\nefgh", 1);
   Key(Qt::Key_Insert);
   ASSERT_TRUE(memo().Overwrite());
   EXPECT_GT(control->Caret().Rect().width(), 1);  // the wide overwrite caret
@@ -395,8 +384,7 @@ TEST_F(KeyboardTest, OverwriteReplacesCharactersAndEnterMovesDown) {
 
 TEST_F(KeyboardTest, TabInsertsATabOrMovesTheFocus) {
   QWidget other;
-  SetText("ab");
-  memo().setSelStart(1);
+  SetText("ab", 1);
   Key(Qt::Key_Tab);
   EXPECT_EQ(memo().GetText(), "a\tb");
   memo().SetWantTabs(false);
@@ -416,8 +404,7 @@ TEST_F(KeyboardTest, AutoIndentRepeatsTheLeadingBlanks) {
 }
 
 TEST_F(KeyboardTest, AKeyDownHandlerThatClearsTheKeySuppressesTheBinding) {
-  SetText("abc");
-  memo().setSelStart(0);
+  SetText("abc", 0);
   control->OnKeyDown = [](memo::TVellMemoControl*, std::uint16_t& key, memo::TShiftState) {
     if (key == gui::VK_RIGHT || key == gui::VK_DELETE) key = 0;
   };
