@@ -100,7 +100,7 @@ void TDataTable::AssignTableParameters() {
 
 void TDataTable::ResetLockState() {
   user_read_lock_ = user_table_lock_ = table_lock_before_transaction_ = false;
-  read_lock_ = write_lock_ = transaction_lock_ = false;
+  read_lock_ = write_lock_ = write_lock_in_process_ = transaction_lock_ = false;
   read_index_r_ = read_blob_r_ = user_index_r_ = user_blob_r_ = 0;
   for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_}) bitmap->ClearBits();
 }
@@ -195,11 +195,11 @@ void TDataTable::ReleaseUnchecked() {
       if (*r != 0) index_->LockRegion(kFileReadLockBase - *r, 1, false);
     for (std::uint16_t* r : {&read_blob_r_, &user_blob_r_})
       if (*r != 0) blob_->LockRegion(kFileReadLockBase - *r, 1, false);
-    if (write_lock_ && !exclusive_) {
+    if (write_lock_ && !write_lock_in_process_ && !exclusive_) {
       blob_->LockRegion(kFileWriteLockOffset, kFileWriteLockLength, false);
       index_->LockRegion(kFileWriteLockOffset, kFileWriteLockLength, false);
     }
-    if ((write_lock_ && !exclusive_) || transaction_lock_) data_->LockRegion(kDataWriteLockOffset, 1, false);
+    if ((write_lock_ && !write_lock_in_process_ && !exclusive_) || transaction_lock_) data_->LockRegion(kDataWriteLockOffset, 1, false);
   }
   ResetLockState();
 }
@@ -591,7 +591,11 @@ bool TDataTable::DataByteLocked(std::int64_t start, std::int64_t length, bool lo
 }
 
 bool TDataTable::WriteLockTable() {
-  if (write_lock_ || LocksSkipped()) return false;
+  if (LocksSkipped() || (write_lock_ && !(write_lock_in_process_ && !in_transaction_))) return false;
+  if (in_transaction_ && transaction_lock_) {
+    write_lock_ = write_lock_in_process_ = true;
+    return false;
+  }
   auto range = [](TFileHandler& file, bool lock) {
     return file.LockRegion(kFileWriteLockOffset, kFileWriteLockLength, lock);
   };
@@ -612,6 +616,7 @@ bool TDataTable::WriteLockTable() {
     Fail(err::kLockFailure);
   }
   write_lock_ = true;
+  write_lock_in_process_ = false;
   if (transaction_lock_) return false;
   return RecoverHotJournal() || PerformChangeDetection();
 }
@@ -619,6 +624,10 @@ bool TDataTable::WriteLockTable() {
 void TDataTable::WriteUnlockTable() {
   if (!write_lock_ || LocksSkipped()) return;
   write_lock_ = false;
+  if (write_lock_in_process_) {
+    write_lock_in_process_ = false;
+    return;
+  }
   bool blobs = HasBlobs() && blob_->IsOpen();
   AllThen(
       err::kLockFailure, name_,
@@ -794,9 +803,15 @@ void TDataTable::RollbackTransaction() {
 
 void TDataTable::CommitTransaction(bool final_commit) {
   if (!in_transaction_ || read_only_) return;
-  if (final_commit) {
-    in_transaction_ = false;
+  // The flush writes the files: the lock it takes has its real ranges.
+  in_transaction_ = false;
+  try {
     WriteLockTable();
+  } catch (...) {
+    in_transaction_ = true;
+    throw;
+  }
+  if (final_commit) {
     try {
       FlushBuffers(true, false, false, false, true);
     } catch (...) {
@@ -810,8 +825,6 @@ void TDataTable::CommitTransaction(bool final_commit) {
     TransactionWriteUnlockTable();
     return;
   }
-  WriteLockTable();
-  in_transaction_ = false;
   try {
     FlushBuffers(false, false, false, false, true);
   } catch (...) {

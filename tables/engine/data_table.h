@@ -154,6 +154,9 @@ public:
   // ---- internal locks ----
   bool ReadLockTable();
   void ReadUnlockTable();
+  // Inside a transaction only marks the lock as held (see
+  // write_lock_in_process_); a lock so marked is made whole by the next
+  // WriteLockTable once the transaction has ended.
   bool WriteLockTable();
   void WriteUnlockTable();
   bool InternalReadLockHeld() const { return read_lock_; }
@@ -305,6 +308,12 @@ private:
   TRecordsBitmap held_, cursor_locks_, deferred_;
   bool user_read_lock_ = false, user_table_lock_ = false, table_lock_before_transaction_ = false;
   bool read_lock_ = false, write_lock_ = false;
+  // The write lock taken inside a transaction: the transaction's .DAT byte
+  // already keeps every other writer out and its writes stay in the caches
+  // until the commit, so the .IDX and .BLB ranges are not taken (readers
+  // elsewhere see the committed files meanwhile). The commit's flush, and
+  // any write lock taken once the transaction has ended, take them.
+  bool write_lock_in_process_ = false;
   std::uint16_t read_index_r_ = 0, read_blob_r_ = 0, user_index_r_ = 0, user_blob_r_ = 0;
   bool transaction_lock_ = false, in_transaction_ = false;
   TJournal journal_;

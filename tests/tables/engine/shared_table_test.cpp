@@ -135,6 +135,16 @@ TEST(SharedTableLocks, ProbeSeesEachLockExactlyAtItsRange) {
       {"user read lock", [&] { t->UserReadLockTable(); }, [&] { t->UserReadUnlockTable(); },
        "IDX readers 1;BLB readers 1"},
       {"transaction", [&] { t->StartTransaction(); }, [&] { t->RollbackTransaction(); }, write_dat},
+      // Inside a transaction the write lock keeps readers elsewhere out of
+      // nothing: its writes wait in the caches for the commit.
+      {"write lock in a transaction", [&] { t->StartTransaction(); t->WriteLockTable(); },
+       [&] { t->WriteUnlockTable(); t->RollbackTransaction(); }, write_dat},
+      {"write lock outliving its transaction",
+       [&] { t->StartTransaction(); t->WriteLockTable(); t->RollbackTransaction(); t->WriteLockTable(); },
+       [&] { t->WriteUnlockTable(); }, write_dat + ";IDX write 2147418112 65535;BLB write 2147418112 65535"},
+      {"write lock released by a commit",
+       [&] { t->StartTransaction(); t->WriteLockTable(); t->CommitTransaction(false); },
+       [&] { t->WriteUnlockTable(); t->RollbackTransaction(); }, write_dat},
   };
   for (const Case& c : cases) {
     c.lock();
@@ -375,6 +385,26 @@ TEST(SharedTableTransactions, FailuresLeaveNoTransactionHalfDone) {
   EXPECT_FALSE(u->GetTransactionInProgress() || u->TransactionLockHeld());
   holder.Tell();
   EXPECT_EQ(holder.Wait(), 0);
+  // A commit that cannot take its write lock (a reader in another session)
+  // keeps the transaction, its lock and its changes; once the reader has
+  // gone, either commit publishes them.
+  Session reader(dir.Path());
+  TDataTable* r = reader.Open("t");
+  for (bool final_commit : {false, true}) {
+    t->StartTransaction();
+    AppendRecords(t->DataFile(), 3);
+    r->UserReadLockTable();
+    EXPECT_EQ(RaisedNumber([&] { t->CommitTransaction(final_commit); }), 10249) << final_commit;
+    EXPECT_TRUE(t->GetTransactionInProgress() && t->TransactionLockHeld()) << final_commit;
+    EXPECT_FALSE(t->InternalWriteLockHeld()) << final_commit;
+    r->UserReadUnlockTable();
+    t->CommitTransaction(final_commit);
+    EXPECT_EQ(t->GetTransactionInProgress(), !final_commit);
+    r->UserReadLockTable();
+    EXPECT_EQ(r->DataFile().GetPhysicalRecordsUsed(), final_commit ? 16u : 13u) << final_commit;
+    r->UserReadUnlockTable();
+  }
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
 
 }
 
