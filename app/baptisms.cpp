@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include "app/core/arrange.h"
+#include "app/core/data_file.h"
 #include "app/core/first_page.h"
 #include "app/core/search_terms.h"
 #include "app/data_file_dialog.h"
@@ -192,7 +193,18 @@ void TBaptisms::FormActivate() {
 }
 
 void TBaptisms::MakeFileList() {
-  files_.MakeFileList(settings_.SearchDir(), settings_.Folder(), [this](const std::string& m) { Report(m); });
+  // Each file's words are cut on the thread that read it, at load, so that
+  // no fuzzy search waits for them.
+  files_.MakeFileList(settings_.SearchDir(), settings_.Folder(), [this](const std::string& m) { Report(m); },
+                      [](int, const appcore::DataFileEntry& entry) {
+                        const appcore::FileKind kind = entry.kind;
+                        if (kind != appcore::FileKind::kBaptisms && kind != appcore::FileKind::kOther) return;
+                        try {
+                          entry.data->Words();
+                        } catch (...) {
+                          // Left to the first search that needs them, which reports its failure.
+                        }
+                      });
   ticks_.Follow(files_.Paths());
   if (form2_) form2_->Refill(files_.SourceList());
 }

@@ -1,6 +1,12 @@
 #include "app/core/arrange.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "app/core/hit_dates.h"
@@ -102,6 +108,107 @@ private:
   size_t found_ = 0, missed_ = 0;  // lookups since the memo was full
 };
 
+// A line's place in the arrangement: its packed key, then its date, then
+// its place among the hits. In this order groups follow their keys, and
+// within a group lines follow their dates, equal dates the hits' order.
+struct Keyed {
+  PackedKey key;
+  uint32_t date;
+  uint32_t index;
+  bool operator<(const Keyed& o) const {
+    if (!(key == o.key)) return key < o.key;
+    return date != o.date ? date < o.date : index < o.index;
+  }
+};
+
+// A date's place in the order of HitDate::Key() in 32 bits: a readable
+// date's value is below 10^8 (a 4-digit year), lines without one last.
+uint32_t DateRank(const HitDate& date) {
+  return date.state == HitDate::kValid ? static_cast<uint32_t>(date.value) : UINT32_MAX;
+}
+
+constexpr size_t kNone = SIZE_MAX;
+
+// The lines [begin, end) of the hits, keyed and sorted by one thread.
+struct Part {
+  size_t begin = 0, end = 0;
+  size_t unreadable = kNone;  // the first line whose date cannot be read
+  std::exception_ptr failure;
+};
+
+// Keys the part's lines into keyed and sorts them there. tick is called
+// per line and per comparison; once it answers false the part is left
+// unfinished. Failures are kept in the part.
+template <class Tick>
+void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<Keyed>& keyed, Part& part,
+             Tick tick) {
+  try {
+    KeyMaker maker(key_length);
+    for (size_t i = part.begin; i < part.end; ++i) {
+      if (!tick()) return;
+      const HitDate date = DateOfLine(hits[i]);
+      if (date.state == HitDate::kUnreadable && part.unreadable == kNone) part.unreadable = i;
+      keyed[i] = {Pack(maker.Make(hits[i])), DateRank(date), static_cast<uint32_t>(i)};
+    }
+    std::sort(keyed.begin() + static_cast<ptrdiff_t>(part.begin), keyed.begin() + static_cast<ptrdiff_t>(part.end),
+              [&](const Keyed& a, const Keyed& b) {
+                if (!tick()) throw SortCancelled{};
+                return a < b;
+              });
+  } catch (const SortCancelled&) {
+  } catch (...) {
+    part.failure = std::current_exception();
+  }
+}
+
+// Threads that work beside the calling thread; all are joined before the
+// crew goes, stop set first.
+class Crew {
+public:
+  explicit Crew(std::atomic<bool>& stop) : stop_(stop) {}
+  ~Crew() {
+    stop_ = true;
+    for (std::thread& t : threads_) t.join();
+  }
+  // Starts work on a thread of its own; does nothing when no thread can be
+  // had (Started() tells how many were).
+  void Start(std::function<void()> work) {
+    if (refused_) return;  // the parts left stay together, for the caller
+    try {
+      threads_.emplace_back([this, work = std::move(work)] {
+        work();
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++finished_;
+        done_.notify_one();
+      });
+      ++started_;
+    } catch (const std::system_error&) {
+      refused_ = true;
+    }
+  }
+  size_t Started() const { return started_; }
+  // Waits for every started thread, calling waiting about every few
+  // milliseconds meanwhile.
+  template <class Waiting>
+  void Wait(Waiting waiting) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (finished_ < started_) {
+      done_.wait_for(lock, std::chrono::milliseconds(2));
+      lock.unlock();
+      waiting();
+      lock.lock();
+    }
+  }
+
+private:
+  std::atomic<bool>& stop_;
+  std::vector<std::thread> threads_;
+  size_t started_ = 0, finished_ = 0;
+  bool refused_ = false;
+  std::mutex mutex_;
+  std::condition_variable done_;
+};
+
 // Line indexes in date order (ties in their order); reports the first
 // unreadable date.
 // Empty when cancelled.
@@ -155,48 +262,85 @@ bool SortByDate(std::vector<std::string>& lines, const std::function<void(const 
 
 ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, const ArrangeCallbacks& callbacks) {
   ArrangedRows outcome;
-  int64_t done = 0;
-  Pacer pacer(callbacks.progress ? std::function<bool()>([&] { return callbacks.progress(done); })
-                                 : std::function<bool()>());
-  const std::vector<uint32_t> by_date = DateOrder(hits, callbacks.report, pacer, done);
-  if (by_date.size() != hits.size()) {
+  const size_t n = hits.size();
+  std::vector<Keyed> keyed(n);
+
+  // Parts of the hits for the threads, a part of at least kPartLines lines
+  // each; the calling thread keys the first part itself, ticking the pacer,
+  // then answers the window while the others finish.
+  constexpr size_t kPartLines = 8192;
+  const size_t threads =
+      std::clamp<size_t>(n / kPartLines, 1, std::min<size_t>(8, std::max(1u, std::thread::hardware_concurrency())));
+  std::vector<Part> parts(threads);
+  for (size_t t = 0; t < threads; ++t) {
+    parts[t].begin = n * t / threads;
+    parts[t].end = n * (t + 1) / threads;
+  }
+
+  std::atomic<bool> stop{false};
+  bool cancelled = false;
+  std::atomic<int64_t> others_done{0};
+  int64_t own_done = 0;
+  Pacer pacer(callbacks.progress
+                  ? std::function<bool()>([&] { return callbacks.progress(own_done + others_done.load()); })
+                  : std::function<bool()>());
+  {
+    Crew crew(stop);
+    for (size_t t = 1; t < threads; ++t)
+      crew.Start([&, t] {
+        Part& part = parts[t];
+        uint32_t calls = 0;
+        KeyPart(hits, key_length, keyed, part, [&] {
+          if ((++calls & 1023) == 0) others_done += 1024;
+          return (calls & 255) != 0 || !stop.load(std::memory_order_relaxed);
+        });
+      });
+    KeyPart(hits, key_length, keyed, parts[0], [&] {
+      ++own_done;
+      return pacer.Tick();
+    });
+    // Parts no thread could be started for are keyed here.
+    for (size_t t = crew.Started() + 1; t < threads && !pacer.Cancelled(); ++t)
+      KeyPart(hits, key_length, keyed, parts[t], [&] { return pacer.Tick(); });
+    if (pacer.Cancelled() || parts[0].failure) stop = true;
+    crew.Wait([&] {
+      if (!pacer.TickNow()) stop = true;
+    });
+    cancelled = stop;
+  }
+  for (const Part& part : parts)
+    if (part.failure) std::rethrow_exception(part.failure);
+  if (cancelled) {
     outcome.cancelled = true;
     return outcome;
   }
-
-  // Every line's packed key beside its place in date order; sorting these
-  // puts groups in key order and keeps date order within each group. A
-  // flat sort of keys, with no table of groups, keeps this linear in
-  // memory traffic however many groups there are.
-  struct Keyed {
-    PackedKey key;
-    uint32_t date_rank;
-    bool operator<(const Keyed& o) const { return key == o.key ? date_rank < o.date_rank : key < o.key; }
-  };
-  KeyMaker maker(key_length);
-  std::vector<Keyed> keyed(hits.size());
-  for (size_t i = 0; i < by_date.size(); ++i) {
-    keyed[i] = {Pack(maker.Make(hits[by_date[i]])), static_cast<uint32_t>(i)};
-    done = static_cast<int64_t>(i + 1);
-    if (!pacer.Tick()) {
-      outcome.cancelled = true;
-      return outcome;
+  // The first unreadable date of the hits, as they came.
+  for (const Part& part : parts)
+    if (part.unreadable != kNone) {
+      std::string text(DateTextOf(hits[part.unreadable]));
+      std::replace(text.begin(), text.end(), '?', '0');
+      if (callbacks.report) callbacks.report("Date sort error:" + text);
+      break;
     }
-  }
-  if (!PacedSort(keyed, [](const Keyed& a, const Keyed& b) { return a < b; }, pacer)) {
-    outcome.cancelled = true;
-    return outcome;
-  }
 
-  // Each group after an empty line; the first key is compared with "".
-  const PackedKey none = Pack(std::string());
-  size_t groups = 0;
-  for (size_t i = 0; i < keyed.size(); ++i) groups += i == 0 || !(keyed[i].key == keyed[i - 1].key);
-  outcome.rows.reserve(hits.size() + groups);
-  for (size_t i = 0; i < keyed.size(); ++i) {
+  // The sorted parts merged; each group after an empty line, the first key
+  // compared with "".
+  std::vector<const Keyed*> at(threads), ends(threads);
+  for (size_t t = 0; t < threads; ++t) {
+    at[t] = keyed.data() + parts[t].begin;
+    ends[t] = keyed.data() + parts[t].end;
+  }
+  outcome.rows.reserve(n + n / 8);
+  PackedKey last = Pack(std::string());
+  for (size_t i = 0; i < n; ++i) {
     if (!pacer.Tick()) return {{}, true};
-    if (i == 0 ? !(keyed[i].key == none) : !(keyed[i].key == keyed[i - 1].key)) outcome.rows.push_back(kGroupBreak);
-    outcome.rows.push_back(by_date[keyed[i].date_rank]);
+    size_t best = threads;
+    for (size_t t = 0; t < threads; ++t)
+      if (at[t] != ends[t] && (best == threads || *at[t] < *at[best])) best = t;
+    const Keyed& next = *at[best]++;
+    if (!(next.key == last)) outcome.rows.push_back(kGroupBreak);
+    last = next.key;
+    outcome.rows.push_back(next.index);
   }
   return outcome;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 
 #include "app/core/data_file.h"
 #include "app/core/first_page.h"
@@ -194,6 +195,29 @@ TEST(ArrangeTest, AgreesWithTheReferenceOnTheSampleRegisters) {
   hits.push_back("1650 03 Mar A, B; anne marie, y; C");
   ASSERT_GT(hits.size(), 900u);
   EXPECT_EQ(Arrange(hits, 8, {}).lines, ReferenceArrange(hits));
+
+  // Many hits are keyed and sorted in parts on several threads and merged:
+  // the same hits many times over in shuffled order (equal keys and dates
+  // across parts, whose order must stay the hits' order), with unreadable
+  // dates in two later parts, the first of which alone is reported.
+  Lines many;
+  std::mt19937 random(7);
+  for (int copy = 0; copy < 40; ++copy) {
+    Lines shuffled;
+    for (const std::string& line : hits)
+      if (DateOfLine(line).state != HitDate::kUnreadable) shuffled.push_back(line);
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    for (std::string& line : shuffled) line += std::to_string(copy % 3);
+    many.insert(many.end(), shuffled.begin(), shuffled.end());
+  }
+  ASSERT_GT(many.size(), 32768u);
+  many[many.size() * 5 / 8] = "16x0 03 Mar A, B; Anne; first";
+  many[many.size() * 7 / 8] = "16y0 03 Mar A, B; Anne; second";
+  Lines reports;
+  ArrangeCallbacks callbacks;
+  callbacks.report = [&](const std::string& m) { reports.push_back(m); };
+  EXPECT_EQ(Arrange(many, 8, callbacks).lines, ReferenceArrange(many));
+  EXPECT_EQ(reports, (Lines{"Date sort error:16x0 03 Mar A, B"}));
 }
 
 // Keys are worked out once per distinct head, up to a limit: hits of more
