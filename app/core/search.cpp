@@ -44,36 +44,60 @@ private:
 // thread that searched it; the runs are then merged in block order, so that
 // of equal lines the first found comes first.
 //
-// Each line also has an order key: the upper-case image of its first eight
-// bytes as one number, zeros past its end. Lines whose keys differ compare
-// as their keys do, so most comparisons read no text.
-uint64_t OrderKey(std::string_view line) {
+// Each line also has an order key: the upper-case image of its first
+// sixteen bytes as two numbers, zeros past its end. Lines whose keys differ
+// compare as their keys do, so most comparisons read no text (register
+// lines share their first bytes, the date, often enough that eight would
+// not do).
+struct OrderKey {
+  uint64_t high = 0, low = 0;
+  auto operator<=>(const OrderKey&) const = default;
+};
+
+OrderKey OrderKeyOf(std::string_view line) {
   const unsigned char* up = rtl::CharUpperTable();
-  uint64_t key = 0;
-  const size_t n = std::min<size_t>(line.size(), 8);
-  for (size_t i = 0; i < 8; ++i) key = key << 8 | (i < n ? up[static_cast<unsigned char>(line[i])] : 0u);
-  return key;
+  const size_t n = std::min<size_t>(line.size(), 16);
+  const auto part = [&](size_t from) {
+    uint64_t key = 0;
+    for (size_t i = from; i < from + 8; ++i) key = key << 8 | (i < n ? up[static_cast<unsigned char>(line[i])] : 0u);
+    return key;
+  };
+  return {part(0), part(8)};
 }
 
+// The case-blind order of two lines whose order keys are equal: their
+// first sixteen bytes (or all of the shorter one's) are then equal but for
+// case, so the comparison starts after them.
+int CompareTied(std::string_view a, std::string_view b) {
+  const size_t skip = std::min<size_t>({a.size(), b.size(), 16});
+  return rtl::AnsiCompareText(a.substr(skip), b.substr(skip));
+}
+
+// Lines as a list of them or of pointers to them.
+inline const std::string& LineOf(const std::vector<std::string>& lines, uint32_t i) { return lines[i]; }
+inline const std::string& LineOf(const std::vector<std::string*>& lines, uint32_t i) { return *lines[i]; }
+
+template <typename Lines>
 struct CaseBlindLess {
-  const std::vector<std::string>& lines;
-  const std::vector<uint64_t>& keys;
+  const Lines& lines;
+  const std::vector<OrderKey>& keys;
   bool operator()(uint32_t a, uint32_t b) const {
     if (keys[a] != keys[b]) return keys[a] < keys[b];
-    return rtl::AnsiCompareText(lines[a], lines[b]) < 0;
+    return CompareTied(LineOf(lines, a), LineOf(lines, b)) < 0;
   }
 };
 
-std::vector<uint64_t> OrderKeys(const std::vector<std::string>& lines) {
-  std::vector<uint64_t> keys(lines.size());
-  for (size_t i = 0; i < lines.size(); ++i) keys[i] = OrderKey(lines[i]);
+std::vector<OrderKey> OrderKeys(const std::vector<std::string>& lines) {
+  std::vector<OrderKey> keys(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) keys[i] = OrderKeyOf(lines[i]);
   return keys;
 }
 
 // Merges the sorted runs of order (run k is [runs[k], runs[k + 1])) into
 // one, a run before its next winning ties. False when cancelled: order is
 // then left partly merged.
-bool MergeRuns(std::vector<uint32_t>& order, std::vector<size_t> runs, const CaseBlindLess& less, Pacer& pacer) {
+template <typename Less>
+bool MergeRuns(std::vector<uint32_t>& order, std::vector<size_t> runs, const Less& less, Pacer& pacer) {
   std::vector<uint32_t> into(order.size());
   while (runs.size() > 2) {
     std::vector<size_t> merged;
@@ -103,7 +127,7 @@ struct Block {
   bool last_of_file = false;
 
   std::vector<std::string> baptism_hits, other_hits;
-  std::vector<uint64_t> other_keys;   // OrderKey of each other hit, once the block is finished
+  std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
   std::vector<std::string> keywords;  // first match word of hit lines, once each
   int64_t hits = 0;
@@ -424,7 +448,7 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
-    const CaseBlindLess less{block.other_hits, block.other_keys};
+    const CaseBlindLess<std::vector<std::string>> less{block.other_hits, block.other_keys};
     if (!calling_thread) {
       std::stable_sort(block.other_order.begin(), block.other_order.end(), less);
     } else if (!PacedStableSort(block.other_order, less, pacer_)) {
@@ -560,33 +584,34 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the hits move to their places, the other hits with their keys and
-  // each block's sorted run.
-  std::vector<std::string> other_hits(others);
-  std::vector<uint64_t> other_keys(others);
+  // Then the baptism hits move to their places, block by block. The other
+  // hits stay where their blocks found them: their runs are merged through
+  // pointers to them, and each moves once, into the sorted list.
+  std::vector<std::string*> other_hits(others);
+  std::vector<OrderKey> other_keys(others);
   std::vector<uint32_t> order(others);
-  result_.baptism_hits.resize(baptisms);
+  result_.baptism_hits.reserve(baptisms);
   for (size_t b = 0; b < places.size(); ++b) {
     Block& block = *blocks_[b];
-    std::move(block.baptism_hits.begin(), block.baptism_hits.end(),
-              result_.baptism_hits.begin() + static_cast<std::ptrdiff_t>(places[b].baptisms));
+    result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(block.baptism_hits.begin()),
+                                std::make_move_iterator(block.baptism_hits.end()));
+    // What the block held is given back at once: the merge's copies are
+    // the search's peak.
+    std::vector<std::string>().swap(block.baptism_hits);
     // A block cut short (or whose sort was cancelled) sorts what it found here.
     if (block.other_order.size() != block.other_hits.size() || block.other_keys.size() != block.other_hits.size()) {
       block.other_keys = OrderKeys(block.other_hits);
       block.other_order = Identity(block.other_hits.size());
       std::stable_sort(block.other_order.begin(), block.other_order.end(),
-                       CaseBlindLess{block.other_hits, block.other_keys});
+                       CaseBlindLess<std::vector<std::string>>{block.other_hits, block.other_keys});
     }
     const size_t base = places[b].others;
-    for (size_t k = 0; k < block.other_order.size(); ++k)
+    for (size_t k = 0; k < block.other_order.size(); ++k) {
       order[base + k] = static_cast<uint32_t>(base + block.other_order[k]);
-    std::move(block.other_hits.begin(), block.other_hits.end(), other_hits.begin() + static_cast<std::ptrdiff_t>(base));
+      other_hits[base + k] = &block.other_hits[k];
+    }
     std::copy(block.other_keys.begin(), block.other_keys.end(), other_keys.begin() + static_cast<std::ptrdiff_t>(base));
-    // What the block held is given back at once: the merge's copies are
-    // the search's peak.
-    std::vector<std::string>().swap(block.baptism_hits);
-    std::vector<std::string>().swap(block.other_hits);
-    std::vector<uint64_t>().swap(block.other_keys);
+    std::vector<OrderKey>().swap(block.other_keys);
     std::vector<uint32_t>().swap(block.other_order);
   }
   std::vector<size_t> runs = {0};
@@ -597,21 +622,22 @@ void Searcher::Merge(const DataFileSet& files) {
   // cancelled too; the hits then stay in the order found. After a Cancel
   // during the scan, what was found is merged unpaced.
   Pacer unpaced(nullptr);
-  const CaseBlindLess less{other_hits, other_keys};
-  if (!MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_)) {
-    result_.cancelled = true;
-    result_.marriage_hits = std::move(other_hits);
-    return;
-  }
+  const CaseBlindLess<std::vector<std::string*>> less{other_hits, other_keys};
   std::vector<std::string> sorted;
   sorted.reserve(order.size());
-  uint32_t last = 0;
-  for (uint32_t i : order) {
-    if (!sorted.empty() && other_keys[last] == other_keys[i] && rtl::AnsiCompareText(sorted.back(), other_hits[i]) == 0)
-      continue;
-    sorted.push_back(std::move(other_hits[i]));
-    last = i;
+  if (!MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_)) {
+    result_.cancelled = true;
+    for (std::string* hit : other_hits) sorted.push_back(std::move(*hit));
+  } else {
+    uint32_t last = 0;
+    for (uint32_t i : order) {
+      if (!sorted.empty() && other_keys[last] == other_keys[i] && CompareTied(sorted.back(), *other_hits[i]) == 0)
+        continue;
+      sorted.push_back(std::move(*other_hits[i]));
+      last = i;
+    }
   }
+  for (size_t b = 0; b < places.size(); ++b) std::vector<std::string>().swap(blocks_[b]->other_hits);
   result_.marriage_hits = std::move(sorted);
 }
 

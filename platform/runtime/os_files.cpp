@@ -213,9 +213,12 @@ const char* MapFile(int fd, std::size_t size) {
   if (reads_to_fail.load(std::memory_order_relaxed) > 0) return nullptr;
   if (size == 0) size = 1;
   std::call_once(bus_guard_once, InstallBusGuard);
-  // Mapped (and read in) outside the lock, so that threads map at once; no
-  // one reads the map before it is in the table.
-  void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  // Mapped outside the lock, so that threads map at once; no one reads the
+  // map before it is in the table. Its pages are not read in here: they
+  // come in as the map is read, under the map's own lock, where reading
+  // them all in now would hold the whole process's memory map for the
+  // time, stopping every other thread that maps memory or starts.
+  void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   if (p == MAP_FAILED) return nullptr;
   std::lock_guard<std::mutex> lock(map_slots_mutex);
   MapSlot* free_slot = nullptr;

@@ -74,9 +74,9 @@ std::int64_t ReadSome(int fd, void* buffer, std::size_t n);
 // Reads until n bytes or the end: the count, or -errno.
 std::int64_t ReadFully(int fd, void* buffer, std::size_t n);
 // The first `size` bytes (at least 1) of an open plain file, mapped
-// read-only and read in at once; nullptr when they cannot be (read them
-// instead): mapping fails, kMaxFileMaps maps are held, or reads are set to
-// fail (FailReads). The bytes are the file's own pages, shared with the
+// read-only (their pages come in as they are first read); nullptr when
+// they cannot be (read them instead): mapping fails, kMaxFileMaps maps are
+// held, or reads are set to fail (FailReads). The bytes are the file's own pages, shared with the
 // system's cache: no copy is made, so a program that rewrites the file in
 // place changes what is seen. Pages the file loses (another program cuts it
 // short) read as zeros from then on instead of stopping the process, and
