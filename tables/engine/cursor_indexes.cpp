@@ -90,21 +90,16 @@ TDataCursor::Key TDataCursor::KeyOf(std::uint8_t slot, const std::uint8_t* recor
   return key;
 }
 
-void TDataCursor::CheckKeyViolation(std::uint8_t slot, const Key& key, const Key* old_key) {
-  const TIndexDefinition& d = table_->IndexFile().GetIndexDefinition(slot);
-  if (!d.Unique) return;
-  const TKeyComparator compare = ComparatorOf(slot);
-  // A key equal to the record's own by the index's order is no violation,
-  // whatever its bytes.
-  if (old_key && compare.CompareKeys(old_key->data(), key.data(), d.KeySize) == 0) return;
-  if (TIndexTree(table_->IndexFile(), slot, compare, this).Search(key.data()))
-    RaiseError(err::kDuplicateKey, name_, {}, d.Name);
+void TDataCursor::RaiseKeyViolation(std::uint8_t slot) const {
+  RaiseError(err::kDuplicateKey, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
 }
 
-void TDataCursor::AddKeys(const std::uint8_t* record, std::uint32_t n) {
+void TDataCursor::AddKeys(const std::uint8_t* record, std::uint32_t n, std::uint32_t& rank) {
+  rank = 0;
   for (std::uint8_t slot : KeyedPositions()) {
     const TKeyComparator compare = ComparatorOf(slot);
-    TIndexTree(table_->IndexFile(), slot, compare, this).Insert(KeyOf(slot, record).data(), n);
+    TIndexTree tree(table_->IndexFile(), slot, compare, this);
+    if (!tree.Add(KeyOf(slot, record).data(), n, slot == index_pos_ ? &rank : nullptr)) RaiseKeyViolation(slot);
   }
 }
 
@@ -113,17 +108,17 @@ void TDataCursor::ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& n
   const TKeyComparator compare = ComparatorOf(slot);
   TIndexTree tree(table_->IndexFile(), slot, compare, this);
   if (!tree.Remove(old_key.data())) RaiseError(err::kIndexPagesCorrupt, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
-  tree.Insert(new_key.data(), n);
+  if (!tree.Add(new_key.data(), n)) RaiseKeyViolation(slot);
 }
 
-void TDataCursor::ReplaceSystemKey(const Key& old_key, const Key& new_key, std::uint32_t n) {
+bool TDataCursor::ReplaceSystemKey(const Key& old_key, const Key& new_key, std::uint32_t n, std::uint32_t* rank) {
   // A table with records whose system index was never filled (its records
   // were written without it) stays without one.
-  if (table_->IndexFile().GetRootPtr(kSystemSlot) == 0 && table_->DataFile().GetPhysicalRecordsUsed() > 0) return;
+  if (table_->IndexFile().GetRootPtr(kSystemSlot) == 0 && table_->DataFile().GetPhysicalRecordsUsed() > 0) return true;
   const TKeyComparator compare;
   TIndexTree tree(table_->IndexFile(), kSystemSlot, compare, this);
   if (!old_key.empty()) tree.Remove(old_key.data());
-  tree.Add(new_key.data(), n);
+  return tree.Add(new_key.data(), n, rank);
 }
 
 void TDataCursor::RemoveKey(std::uint8_t slot, const Key& key) {

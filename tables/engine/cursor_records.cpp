@@ -474,17 +474,16 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   CheckRecordValidity(buffer);
   if (!suppress_auto_inc_) PutRecordID(PeekNextRecordID(), buffer);
   buffer[0] = 0;
-  // Every check before the first change.
-  const std::vector<std::uint8_t> positions = KeyedPositions();
-  for (std::uint8_t slot : positions) CheckKeyViolation(slot, KeyOf(slot, buffer), nullptr);
   Key old_system;
   if (n <= data.GetPhysicalRecordsUsed()) {  // a record of the free chain
     TRecord* reused = FetchRecord(n, 1);
     old_system = KeyOf(kSystemSlot, reused->Data.data());
     data.PutRecord(reused);
   }
-  AddKeys(buffer, n);
-  ReplaceSystemKey(old_system, KeyOf(kSystemSlot, buffer), n);
+  // The first change; a key violation refuses the write here.
+  std::uint32_t rank = 0;
+  AddKeys(buffer, n, rank);
+  ReplaceSystemKey(old_system, KeyOf(kSystemSlot, buffer), n, index_pos_ == kSystemSlot ? &rank : nullptr);
   TRecord* record = nullptr;
   for (int attempt = 0; !data.GetNextFreeRecord(this, record); ++attempt)
     if (attempt == 3) Fail(err::kLockFailure);
@@ -509,15 +508,21 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   Flush(blobs_written);
   stored.Keep();
   FilterRecordWritten(current_);
+  if (!reposition) return;
+  if (rank != 0 && !range_active_ && !filters_in_force_) {
+    // The insert gave the new key's rank in the current index: the cursor
+    // stands there.
+    GetKeyValues(current_record_.data(), key_.data());
+    key_number_ = rank;
+    return;
+  }
   // The write is in the files: failing to find its place again (a read
   // error) leaves the cursor before the first record rather than report a
   // write that took place as failed.
-  if (reposition) {
-    try {
-      RepositionCurrentRecord();
-    } catch (...) {
-      SetToBegin();
-    }
+  try {
+    RepositionCurrentRecord();
+  } catch (...) {
+    SetToBegin();
   }
 }
 
@@ -545,16 +550,11 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
     // still take the new bytes.
     std::vector<std::uint8_t> positions = KeyedPositions();
     if (suppress_auto_inc_) positions.push_back(kSystemSlot);
-    std::vector<Key> old_keys, new_keys;
     for (std::uint8_t slot : positions) {
-      old_keys.push_back(KeyOf(slot, record->Data.data()));
-      new_keys.push_back(KeyOf(slot, buffer));
-      CheckKeyViolation(slot, new_keys.back(), &old_keys.back());
-    }
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-      keys_changed = keys_changed || old_keys[i] != new_keys[i];
-      if (positions[i] == kSystemSlot) ReplaceSystemKey(old_keys[i], new_keys[i], n);
-      else ReplaceKey(positions[i], old_keys[i], new_keys[i], n);
+      const Key old_key = KeyOf(slot, record->Data.data()), new_key = KeyOf(slot, buffer);
+      keys_changed = keys_changed || old_key != new_key;
+      if (slot != kSystemSlot) ReplaceKey(slot, old_key, new_key, n);
+      else if (!ReplaceSystemKey(old_key, new_key, n)) RaiseKeyViolation(slot);
     }
     blobs_written = StoreRecord(buffer, record, n);
   } catch (...) {

@@ -594,9 +594,19 @@ private:
   std::vector<std::uint8_t> KeyedPositions() const;
   TKeyComparator ComparatorOf(std::uint8_t slot) const;
   Key KeyOf(std::uint8_t slot, const std::uint8_t* record) const;
-  void CheckKeyViolation(std::uint8_t slot, const Key& key, const Key* old_key);
-  void AddKeys(const std::uint8_t* record, std::uint32_t n);
-  void ReplaceSystemKey(const Key& old_key, const Key& new_key, std::uint32_t n);
+  // A key that a unique index already holds refuses the write with 9729
+  // (the index named) when it comes to be added, after other indexes may
+  // have changed: the write's undo puts them back. Each insert is the one
+  // descent that checks and adds.
+  [[noreturn]] void RaiseKeyViolation(std::uint8_t slot) const;
+  // Adds the record's keys to every index; `rank` becomes the new key's
+  // rank in the current index (0 when that is not one of them).
+  void AddKeys(const std::uint8_t* record, std::uint32_t n, std::uint32_t& rank);
+  // False when the system index already holds the new key; `rank` as in
+  // AddKeys.
+  bool ReplaceSystemKey(const Key& old_key, const Key& new_key, std::uint32_t n, std::uint32_t* rank = nullptr);
+  // Old and new keys equal by the index's order are no violation, whatever
+  // their bytes.
   void ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& new_key, std::uint32_t n);
   void RemoveKey(std::uint8_t slot, const Key& key);
   void BuildIndex(std::uint8_t slot);

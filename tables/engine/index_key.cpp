@@ -123,14 +123,15 @@ TKeyComparator::TKeyComparator(std::uint16_t language, std::uint16_t sort, const
     const std::uint16_t number = index.Fields[i];
     if (number == 0 || number > fields.size()) break;
     const TFieldDefinition& f = fields[number - 1];
-    parts_.push_back({f.PhysicalSize, f.DataType == dtString && !f.IsAutoIncrement(), index.FieldIsDescending(i)});
+    parts_[part_count_++] = {f.PhysicalSize, f.DataType == dtString && !f.IsAutoIncrement(), index.FieldIsDescending(i)};
   }
 }
 
 int TKeyComparator::CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const {
   if (bytes_) return CompareBytes(a, b, length, descending_);
   std::uint16_t offset = 0;
-  for (const Part& part : parts_) {
+  for (std::uint8_t i = 0; i < part_count_; ++i) {
+    const Part& part = parts_[i];
     if (offset >= length) return 0;
     if (int r = CompareField(part, locale_, a, b, length, offset)) return r;
   }

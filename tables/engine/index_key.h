@@ -21,6 +21,7 @@
 // stopping at its terminator; every other byte as bytes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -65,7 +66,9 @@ private:
   bool bytes_ = true;
   bool descending_ = false;
   std::uint32_t locale_ = 0;
-  std::vector<Part> parts_;
+  // In place: a comparator is made for each write's index upkeep.
+  std::array<Part, kMaxKeyFields> parts_{};
+  std::uint8_t part_count_ = 0;
 };
 
 // The record sort: fields with a descending flag each; the sort as a whole

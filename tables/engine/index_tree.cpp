@@ -160,7 +160,7 @@ void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
   if (!Add(key, record)) file_.Fail(err::kDuplicateKey, file_.GetIndexDefinition(slot_).Name);
 }
 
-bool TIndexTree::Add(const std::uint8_t* key, std::uint32_t record) {
+bool TIndexTree::Add(const std::uint8_t* key, std::uint32_t record, std::uint32_t* rank) {
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
@@ -171,14 +171,17 @@ bool TIndexTree::Add(const std::uint8_t* key, std::uint32_t record) {
       page->SetPageType(ptRootLeaf);
       page->InsertEntry(0, key, record, 1);
       file_.SetRootPtr(slot_, page->Offset());
+      if (rank) *rank = 1;
       return true;
     }
     Path path;
-    if (!Descend(key, key_size_, true, held, path, nullptr)) continue;
+    std::uint32_t before = 0;
+    if (!Descend(key, key_size_, true, held, path, rank ? &before : nullptr)) continue;
     TPage* leaf = path.back().page;
     const int pos = leaf->Bound(key, key_size_, true, compare);
     if (pos > 0 && Compare(leaf->KeyAt(pos - 1), key, key_size_) == 0) return false;
     path.back().entry = pos;
+    if (rank) *rank = before + static_cast<std::uint32_t>(pos) + 1;
 
     bool leaf_splits = leaf->Count() + 1u > leaf->MaximumEntries();
     if (leaf->Compressed()) {

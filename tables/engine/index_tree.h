@@ -36,8 +36,9 @@ public:
   // Adds a key with its record number. 9729 when a unique index holds an
   // equal key; nothing changes then.
   void Insert(const std::uint8_t* key, std::uint32_t record);
-  // Insert, answering false instead of raising when an equal key exists.
-  bool Add(const std::uint8_t* key, std::uint32_t record);
+  // Insert, answering false instead of raising when an equal key exists;
+  // with `rank`, the new key's rank (1-based) goes there.
+  bool Add(const std::uint8_t* key, std::uint32_t record, std::uint32_t* rank = nullptr);
   // Removes a key; false when there is none equal (nothing changes).
   bool Remove(const std::uint8_t* key);
   // Whether a key equal over the whole key size exists.

@@ -80,7 +80,11 @@ bool IndexTable::AddRecord(std::vector<std::uint8_t>& record, std::uint32_t& num
   std::copy(record.begin() + kRecordIDOffset, record.end(), r->Data.begin() + kRecordIDOffset);
   r->Modified = true;
   data->PutRecord(r);
-  for (std::uint8_t s : Slots()) Tree(s).Insert(Key(s, record).data(), number);
+  ranks.clear();
+  for (std::uint8_t s : Slots()) {
+    ranks.push_back(0);
+    EXPECT_TRUE(Tree(s).Add(Key(s, record).data(), number, &ranks.back())) << int(s);
+  }
   index->IncActualRecordCount();
   return true;
 }

@@ -35,8 +35,10 @@ public:
   std::vector<std::uint8_t> Slots() const;
 
   // Appends a record (its ID the next one) and adds its keys; false (nothing
-  // added) when a unique index already holds one of them.
+  // added) when a unique index already holds one of them. The rank each
+  // slot's insert gave the new key goes to `ranks` (in Slots() order).
   bool AddRecord(std::vector<std::uint8_t>& record, std::uint32_t& number);
+  std::vector<std::uint32_t> ranks;
   // Removes a record's keys and marks it deleted.
   void DeleteRecord(std::uint32_t number);
   std::vector<std::uint8_t> ReadRecord(std::uint32_t number);

@@ -202,7 +202,10 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
         }
         return;
       }
-      for (std::size_t m = 0; m < slots.size(); ++m) models[m][t.Key(slots[m], r)] = n;
+      for (std::size_t m = 0; m < slots.size(); ++m) {
+        models[m][t.Key(slots[m], r)] = n;
+        EXPECT_EQ(t.ranks.at(m), models[m].order_of_key(t.Key(slots[m], r)) + 1) << "op " << op << " slot " << m;
+      }
       live.push_back(n);
     } else if (choice < 70) {
       const std::size_t at = rng() % live.size();
