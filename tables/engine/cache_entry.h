@@ -30,6 +30,13 @@ struct TCacheEntry {
   // kept. Each kind of entry overrides both through CopyEntry/AssignEntry.
   virtual std::unique_ptr<TCacheEntry> Clone() const { return std::make_unique<TCacheEntry>(*this); }
   virtual void Assign(const TCacheEntry& image) { Modified = image.Modified; }
+  // An entry that can keep its own before-image for one write, cheaper
+  // than a copy because it notes only what the write changes, starts doing
+  // so and answers true. `live` holds the write's mark for as long as the
+  // write lasts (it moves on when the write ends). Recall puts the entry
+  // back as Remember found it.
+  virtual bool Remember(const std::shared_ptr<const std::uint32_t>& /*live*/) { return false; }
+  virtual void Recall() {}
 
 protected:
   template <class T>

@@ -22,6 +22,7 @@ void TPage::Stamp(std::uint8_t slot, std::uint16_t key_size, bool unique, std::u
 }
 
 void TPage::Initialize() {
+  if (Logging() && !entries_.empty()) NoteWhole();
   type_ = 0;
   count_ = 0;
   left_ = right_ = 0;
@@ -48,6 +49,7 @@ void TPage::SetFree(bool free) {
   if (free_ != free) Touch();
   free_ = free;
   if (free) {
+    if (Logging() && !entries_.empty()) NoteWhole();
     entries_.clear();
     count_ = 0;
     sum_ = 0;
@@ -64,16 +66,19 @@ std::uint32_t TPage::StoredCounts(int first, int n) const {
 }
 std::uint32_t TPage::SubtreeCount(int i) const { return IsLeaf() ? 1 : StoredCount(i); }
 void TPage::SetKeyAt(int i, const std::uint8_t* key) {
+  if (Logging()) Note(TUndoStep::kRestore, Slot(i), key_size_);
   std::memmove(&entries_[Slot(i)], key, key_size_);
   Touch();
 }
 void TPage::SetSubtreeCount(int i, std::uint32_t count) {
+  if (Logging()) Note(TUndoStep::kRestore, Slot(i) + key_size_ + 4, 4);
   sum_ += count - StoredCount(i);
   rtl::EncodeFixed32(&entries_[Slot(i) + key_size_ + 4], count);
   Touch();
 }
 
 void TPage::InsertEntry(int i, const std::uint8_t* key, std::uint32_t value, std::uint32_t count) {
+  if (Logging()) Note(TUndoStep::kErase, Slot(i), Stride());
   auto at = entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i)), Stride(), std::uint8_t{0});
   std::uint8_t* slot = &*at;
   std::memcpy(slot, key, key_size_);
@@ -85,6 +90,7 @@ void TPage::InsertEntry(int i, const std::uint8_t* key, std::uint32_t value, std
 }
 
 void TPage::DeleteEntry(int i) {
+  if (Logging()) Note(TUndoStep::kInsert, Slot(i), Stride());
   sum_ -= StoredCount(i);
   auto at = entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i));
   entries_.erase(at, at + static_cast<std::ptrdiff_t>(Stride()));
@@ -95,6 +101,8 @@ void TPage::DeleteEntry(int i) {
 void TPage::MoveEntries(int first, int n, TPage& target, int at) {
   if (n <= 0) return;
   const std::uint32_t moved = StoredCounts(first, n);
+  if (Logging()) Note(TUndoStep::kInsert, Slot(first), Slot(n));
+  if (target.Logging()) target.Note(TUndoStep::kErase, target.Slot(at), Slot(n));
   auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(Slot(first));
   auto end = begin + static_cast<std::ptrdiff_t>(Slot(n));
   target.entries_.insert(target.entries_.begin() + static_cast<std::ptrdiff_t>(target.Slot(at)), begin, end);
@@ -105,6 +113,83 @@ void TPage::MoveEntries(int first, int n, TPage& target, int at) {
   sum_ -= moved;
   Touch();
   target.Touch();
+}
+
+// ---- before-images ---------------------------------------------------------------
+
+bool TPage::Remember(const std::shared_ptr<const std::uint32_t>& live) {
+  if (!undo_.Log) undo_.Log = std::make_unique<TUndoLog>();
+  TUndoLog& u = *undo_.Log;
+  if (u.Live != live) u.Live = live;
+  u.Mark = *live;
+  u.Whole = false;
+  if (u.Before.capacity() != 0) std::vector<std::uint8_t>().swap(u.Before);
+  u.Steps.clear();
+  u.Bytes.clear();
+  u.Slot = slot_, u.Compression = compression_, u.Type = type_;
+  u.KeySize = key_size_, u.DataSize = data_size_;
+  u.Unique = unique_, u.Free = free_, u.Modified = Modified;
+  u.Count = count_;
+  u.Sum = sum_, u.Left = left_, u.Right = right_;
+  return true;
+}
+
+void TPage::Note(std::uint8_t op, std::size_t pos, std::size_t len) {
+  TUndoLog& u = *undo_.Log;
+  const bool keep = op != TUndoStep::kErase;
+  // A log longer than a page costs more than the page: a copy instead.
+  if (u.Bytes.size() + (keep ? len : 0) + u.Steps.size() * sizeof(TUndoStep) > kIndexPageSize) {
+    NoteWhole();
+    return;
+  }
+  u.Steps.push_back({static_cast<decltype(TUndoStep::Op)>(op), static_cast<std::uint32_t>(pos),
+                     static_cast<std::uint32_t>(len), static_cast<std::uint32_t>(u.Bytes.size())});
+  if (keep) u.Bytes.insert(u.Bytes.end(), entries_.begin() + static_cast<std::ptrdiff_t>(pos),
+                           entries_.begin() + static_cast<std::ptrdiff_t>(pos + len));
+}
+
+void TPage::NoteWhole() {
+  TUndoLog& u = *undo_.Log;
+  u.Before = entries_;
+  Undo(u.Before);
+  u.Steps.clear();
+  u.Bytes.clear();
+  u.Whole = true;
+}
+
+void TPage::Undo(std::vector<std::uint8_t>& entries) const {
+  const TUndoLog& u = *undo_.Log;
+  for (auto step = u.Steps.rbegin(); step != u.Steps.rend(); ++step) {
+    const auto at = entries.begin() + static_cast<std::ptrdiff_t>(step->Pos);
+    const auto bytes = u.Bytes.begin() + static_cast<std::ptrdiff_t>(step->At);
+    switch (step->Op) {
+      case TUndoStep::kRestore:
+        std::copy(bytes, bytes + step->Len, at);
+        break;
+      case TUndoStep::kErase:
+        entries.erase(at, at + step->Len);
+        break;
+      case TUndoStep::kInsert:
+        entries.insert(at, bytes, bytes + step->Len);
+        break;
+    }
+  }
+}
+
+void TPage::Recall() {
+  if (!undo_.Log) return;
+  TUndoLog& u = *undo_.Log;
+  if (u.Whole) entries_.swap(u.Before);
+  else Undo(entries_);
+  slot_ = u.Slot, compression_ = u.Compression, type_ = u.Type;
+  key_size_ = u.KeySize, data_size_ = u.DataSize;
+  unique_ = u.Unique, free_ = u.Free, Modified = u.Modified;
+  count_ = u.Count;
+  sum_ = u.Sum, left_ = u.Left, right_ = u.Right;
+  u.Mark = 0;
+  u.Whole = false;
+  u.Steps.clear();
+  u.Bytes.clear();
 }
 
 std::uint32_t TPage::KeysBefore(int i) const {

@@ -24,9 +24,16 @@
 //
 // In memory every entry is decoded into a slot of K + 8 bytes (key, value,
 // subtree count). Setters mark the page modified.
+//
+// A page keeps its own before-image for a write (Remember / Recall): its
+// header fields as the write found them and, for its entries, a log of the
+// steps that undo each change (bytes to put back, a slot to take out or to
+// put back in). A log that outgrows a page, or a change that empties the
+// page, becomes a whole copy of the entries as they were.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +54,8 @@ public:
 
   std::unique_ptr<TCacheEntry> Clone() const override { return CopyEntry(*this); }
   void Assign(const TCacheEntry& image) override { AssignEntry(*this, image); }
+  bool Remember(const std::shared_ptr<const std::uint32_t>& live) override;
+  void Recall() override;
 
   // The index's key properties; empties the page.
   void Stamp(std::uint8_t slot, std::uint16_t key_size, bool unique, std::uint8_t compression);
@@ -134,6 +143,43 @@ private:
   [[noreturn]] void Corrupt() const;
   void Touch() { Modified = true; }
 
+  // The before-image of the write Remember started, while it lasts.
+  struct TUndoStep {
+    enum : std::uint8_t { kRestore, kErase, kInsert } Op;
+    std::uint32_t Pos, Len;  // bytes of entries_
+    std::uint32_t At;  // the bytes to put back, in Bytes
+  };
+  struct TUndoLog {
+    std::shared_ptr<const std::uint32_t> Live;
+    std::uint32_t Mark = 0;
+    bool Whole = false;  // Before holds the entries as they were
+    std::vector<std::uint8_t> Before;
+    std::vector<TUndoStep> Steps;
+    std::vector<std::uint8_t> Bytes;
+    // The header as Remember found it.
+    std::uint8_t Slot, Compression, Type;
+    std::uint16_t KeySize, DataSize;
+    bool Unique, Free, Modified;
+    int Count;
+    std::uint32_t Sum, Left, Right;
+  };
+  // Copies of a page start without a log.
+  struct TUndoHolder {
+    std::unique_ptr<TUndoLog> Log;
+    TUndoHolder() = default;
+    TUndoHolder(const TUndoHolder&) {}
+    TUndoHolder& operator=(const TUndoHolder&) { return *this; }
+  };
+  bool Logging() const {
+    const TUndoLog* u = undo_.Log.get();
+    return u && !u->Whole && u->Mark != 0 && *u->Live == u->Mark;
+  }
+  // Before a change of `len` bytes at `pos`: what undoes it.
+  void Note(std::uint8_t op, std::size_t pos, std::size_t len);
+  // The log becomes a copy of the entries as they were.
+  void NoteWhole();
+  void Undo(std::vector<std::uint8_t>& entries) const;
+
   const std::string* table_;
   std::uint8_t slot_ = 0;
   std::uint16_t key_size_ = 0;
@@ -146,6 +192,7 @@ private:
   std::uint16_t data_size_ = 0;
   bool free_ = false;
   std::vector<std::uint8_t> entries_;
+  TUndoHolder undo_;
 };
 
 }  // namespace korvex

@@ -42,7 +42,7 @@ void TWriteUndo::Clear() {
   images_.clear();
   headers_.clear();
   dirty_.clear();
-  mark_ = NextMark();
+  *mark_ = NextMark();
 }
 
 std::unique_ptr<TCacheEntry> TWriteUndo::Copy(const TCacheEntry& entry) {
@@ -58,11 +58,15 @@ std::unique_ptr<TCacheEntry> TWriteUndo::Copy(const TCacheEntry& entry) {
 }
 
 void TWriteUndo::Touch(TEntryCache& cache, std::uint32_t key, TCacheEntry* entry) {
-  if (entry != nullptr) {
-    if (entry->UndoMark == mark_ && entry->Key == key) return;
-    entry->UndoMark = mark_;
+  if (entry == nullptr) {
+    images_.push_back({&cache, key, nullptr, nullptr});
+    return;
   }
-  images_.push_back({&cache, key, entry != nullptr && entry->Modified ? Copy(*entry) : nullptr});
+  if (entry->UndoMark == *mark_ && entry->Key == key) return;
+  entry->UndoMark = *mark_;
+  if (!entry->Modified) images_.push_back({&cache, key, nullptr, nullptr});
+  else if (entry->Remember(live_)) images_.push_back({&cache, key, nullptr, entry});
+  else images_.push_back({&cache, key, Copy(*entry), nullptr});
 }
 
 void TWriteUndo::Restore() {
@@ -70,7 +74,10 @@ void TWriteUndo::Restore() {
     if (TCacheEntry* entry = place.Cache->Find(place.Key)) entry->Modified = true;
   for (auto image = images_.rbegin(); image != images_.rend(); ++image) {
     TCacheEntry* entry = image->Cache->Find(image->Key);
-    if (image->Before == nullptr) {
+    if (image->Self != nullptr) {
+      // Modified entries stay cached while a write is held.
+      if (entry == image->Self) entry->Recall();
+    } else if (image->Before == nullptr) {
       if (entry == nullptr) continue;
       // What the write read or added: the file has the bytes it had.
       image->Cache->Remove(entry);

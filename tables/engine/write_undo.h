@@ -4,7 +4,8 @@
 //
 // While it is attached to a file's caches (TEntryCache::SetUndo) every
 // entry the write finds or places is noted on its first touch: an entry
-// that differs from its file keeps a copy (its before-image); one that
+// that differs from its file keeps a copy (its before-image), or keeps its
+// own image when it can (an index page notes what it changes); one that
 // matches the file, or a key that was not cached, is noted as such and is
 // dropped again on Restore (the file still holds its bytes, as nothing is
 // written while the caches hold the write). Headers are kept as restore
@@ -37,7 +38,7 @@ public:
   // (dropping it again is the same however often it is noted).
   void Touch(TEntryCache& cache, std::uint32_t key, TCacheEntry* entry);
   // `entry` was placed in a cache under a key this write has noted.
-  void Noted(TCacheEntry& entry) const { entry.UndoMark = mark_; }
+  void Noted(TCacheEntry& entry) const { entry.UndoMark = *mark_; }
   void AddHeader(std::function<void()> restore) { headers_.push_back(std::move(restore)); }
   // An entry a flush is about to write (and mark unmodified).
   void AddDirty(TEntryCache& cache, std::uint32_t key) { dirty_.push_back({&cache, key}); }
@@ -53,7 +54,8 @@ private:
   struct TImage {
     TEntryCache* Cache;
     std::uint32_t Key;
-    std::unique_ptr<TCacheEntry> Before;  // nullptr: the file's bytes
+    std::unique_ptr<TCacheEntry> Before;  // nullptr: the file's bytes (or Self)
+    TCacheEntry* Self;  // an entry that keeps its own image (Remember)
   };
   struct TPlace {
     TEntryCache* Cache;
@@ -64,7 +66,9 @@ private:
   std::vector<TImage> images_;
   // Images kept for the next writes, by kind of entry.
   std::vector<std::pair<std::type_index, std::vector<std::unique_ptr<TCacheEntry>>>> spares_;
-  std::uint32_t mark_ = NextMark();
+  // This write's mark, shared with the entries that keep their own images.
+  std::shared_ptr<std::uint32_t> mark_ = std::make_shared<std::uint32_t>(NextMark());
+  std::shared_ptr<const std::uint32_t> live_ = mark_;
   static std::uint32_t NextMark();
   std::vector<std::function<void()>> headers_;
   std::vector<TPlace> dirty_;
