@@ -95,12 +95,17 @@ private:
 
   // Open addressing with linear probing; an empty slot has no entry. At
   // most half the slots are taken, and above sixteen slots at least an
-  // eighth.
+  // eighth. There are at least sixteen slots once any entry is added.
   struct TSlot {
     std::uint32_t Key;
     TCacheEntry* Entry;
   };
-  std::size_t Home(std::uint32_t key) const { return (key * 0x9E3779B1u) >> shift_; }
+  // Sixteen keys that follow each other take neighbouring slots (a long
+  // write adds records in order, a walk reads them so), their group a
+  // slot spread by multiplication.
+  std::size_t Home(std::uint32_t key) const {
+    return ((((key >> 4) * 0x9E3779B1u) >> shift_) + (key & 15u)) & (slots_.size() - 1);
+  }
   TSlot* Lookup(std::uint32_t key) const;
   void Add(std::uint32_t key, TCacheEntry* entry);
   void Erase(TSlot* slot);

@@ -1,5 +1,7 @@
 // A pool of spare cache entries of one table file: returned entries are
-// kept and handed out again instead of being freed.
+// kept and handed out again instead of being freed, up to a limit (the
+// rest are freed: a cache that grew for a long write gives its memory
+// back when it shrinks).
 #pragma once
 
 #include <functional>
@@ -11,7 +13,7 @@ namespace korvex {
 template <class T>
 class TEntryPool {
 public:
-  explicit TEntryPool(std::size_t reserve) { spares_.reserve(reserve); }
+  explicit TEntryPool(std::size_t limit) : limit_(limit) {}
 
   // The last spare, emptied by `reset`, or a new entry from `make`.
   T* Take(const std::function<T*()>& make, const std::function<void(T&)>& reset) {
@@ -22,11 +24,15 @@ public:
     entry->ClearUseCount();
     return entry;
   }
-  void Return(T* entry) { spares_.emplace_back(entry); }
+  void Return(T* entry) {
+    if (spares_.size() < limit_) spares_.emplace_back(entry);
+    else delete entry;
+  }
   void FreeAll() { spares_.clear(); }
   std::size_t Spares() const { return spares_.size(); }
 
 private:
+  std::size_t limit_;
   std::vector<std::unique_ptr<T>> spares_;
 };
 

@@ -197,7 +197,7 @@ private:
   std::array<TEntryCache, kIndexSlots> caches_;
   // Pages the caches let go, as the file holds them (keyed by offset).
   TCleanCopies copies_;
-  TEntryPool<TPage> pool_{4095};
+  TEntryPool<TPage> pool_{1023};
   TIndexFileStatistics stats_;
 };
 
