@@ -1,5 +1,7 @@
 #include "tables/engine/cache_io.h"
 
+#include <algorithm>
+
 #include "tables/engine/errors.h"
 
 namespace korvex {
@@ -57,12 +59,18 @@ std::uint32_t WriteModifiedRuns(TFileHandler& file, TTableHost& host, TEntryCach
                                 const TReadWindow& window, bool flush_to_disk,
                                 const std::function<void(TCacheEntry*, std::uint8_t*)>& encode) {
   std::uint32_t count = 0;
+  // A long run goes out in pieces through one buffer of at most 256 KB
+  // (a long write's run can be the whole file).
+  const std::size_t piece = std::max<std::size_t>(1, (std::size_t{256} << 10) / layout.entry_size);
   std::vector<std::uint8_t> out;
   for (const auto& run : cache.ModifiedRuns(layout.step, window.first, window.last)) {
-    out.resize(run.size() * layout.entry_size);
-    for (std::size_t i = 0; i < run.size(); ++i) encode(run[i], out.data() + i * layout.entry_size);
-    WriteAt(file, layout.position(run.front()->Key), out.data(), static_cast<std::int64_t>(out.size()));
-    for (TCacheEntry* e : run) e->Modified = false;
+    for (std::size_t first = 0; first < run.size(); first += piece) {
+      const std::size_t n = std::min(piece, run.size() - first);
+      out.resize(n * layout.entry_size);
+      for (std::size_t i = 0; i < n; ++i) encode(run[first + i], out.data() + i * layout.entry_size);
+      WriteAt(file, layout.position(run[first]->Key), out.data(), static_cast<std::int64_t>(out.size()));
+      for (std::size_t i = 0; i < n; ++i) run[first + i]->Modified = false;
+    }
     host.MarkWritten();
     ++count;
   }

@@ -83,13 +83,20 @@ std::uint32_t TEntryCache::NextSweep() {
 }
 
 std::vector<TCacheEntry*> TEntryCache::Sweep() const {
+  // The keys are sorted, not the entries: no entry is visited to compare,
+  // and keys handed out in order (a long write's appends) are sorted
+  // already; the lookups then follow the table's order too.
+  std::vector<std::uint32_t>& keys = recent_;
+  const auto middle = static_cast<std::ptrdiff_t>(keys.size());
+  keys.insert(keys.end(), carried_.begin(), carried_.end());
+  if (!std::is_sorted(keys.begin(), keys.begin() + middle)) std::sort(keys.begin(), keys.begin() + middle);
+  if (!std::is_sorted(keys.begin() + middle, keys.end())) std::sort(keys.begin() + middle, keys.end());
+  std::inplace_merge(keys.begin(), keys.begin() + middle, keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
   std::vector<TCacheEntry*> found;
-  found.reserve(carried_.size() + recent_.size());
-  for (const std::vector<std::uint32_t>* keys : {&carried_, &recent_})
-    for (std::uint32_t key : *keys)
-      if (const TSlot* slot = Lookup(key)) found.push_back(slot->Entry);
-  std::sort(found.begin(), found.end(), [](const TCacheEntry* a, const TCacheEntry* b) { return a->Key < b->Key; });
-  found.erase(std::unique(found.begin(), found.end()), found.end());
+  found.reserve(keys.size());
+  for (std::uint32_t key : keys)
+    if (const TSlot* slot = Lookup(key)) found.push_back(slot->Entry);
   carried_.clear();
   for (TCacheEntry* e : found)
     if (e->Modified || e->UseCount != 0) carried_.push_back(e->Key);

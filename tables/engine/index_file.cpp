@@ -68,8 +68,8 @@ void TIndexFile::CreateFile() {
   version_ = 4;
   file_size_ = kIndexHeaderSize;
   count_ = stored_count_ = 0;
-  for (auto& s : slots_) s = TIndexDefinition{};
-  slots_[kSystemSlot] = SystemDefinition();
+  for (auto& s : EditSlots()) s = TIndexDefinition{};
+  EditSlots()[kSystemSlot] = SystemDefinition();
   records_ = 0;
   no_primary_ = 0;
   changed_ = true;
@@ -116,7 +116,7 @@ void TIndexFile::DecodeHeader(const std::uint8_t* bytes) {
   file_size_ = rtl::DecodeFixed32(bytes + 9);
   count_ = stored_count_ = bytes[13];
   if (repair_open_ && count_ > kMaxSecondaryIndexes) count_ = kMaxSecondaryIndexes;
-  for (int i = 0; i < kIndexSlots; ++i) slots_[i].Decode(bytes + kSlotsAt + i * kIndexDefinitionSize);
+  for (int i = 0; i < kIndexSlots; ++i) EditSlots()[i].Decode(bytes + kSlotsAt + i * kIndexDefinitionSize);
   records_ = rtl::DecodeFixed32(bytes + kRecordCountAt);
   no_primary_ = bytes[kNoPrimaryAt];
   changed_ = false;
@@ -136,7 +136,7 @@ void TIndexFile::WriteHeader(bool force, bool flush_to_disk) {
   bytes[8] = version_;
   rtl::EncodeFixed32(bytes + 9, file_size_);
   bytes[13] = count_;
-  for (int i = 0; i < kIndexSlots; ++i) slots_[i].Encode(bytes + kSlotsAt + i * kIndexDefinitionSize);
+  for (int i = 0; i < kIndexSlots; ++i) Slots()[i].Encode(bytes + kSlotsAt + i * kIndexDefinitionSize);
   rtl::EncodeFixed32(bytes + kRecordCountAt, records_);
   bytes[kNoPrimaryAt] = no_primary_;
   bytes[kChangedAt] = changed_ ? 1 : 0;
@@ -171,7 +171,7 @@ void TIndexFile::ClearHeader() {
   version_ = 4;
   file_size_ = kIndexHeaderSize;
   records_ = 0;
-  for (auto& s : slots_) s.Root = s.FreePage = 0;
+  for (auto& s : EditSlots()) s.Root = s.FreePage = 0;
   changed_ = true;
 }
 
@@ -195,22 +195,22 @@ void TIndexFile::SetActualRecordCount(std::uint32_t count) {
   records_ = count;
 }
 void TIndexFile::SetRootPtr(std::uint8_t slot, std::uint32_t page) {
-  if (slots_[slot].Root != page) Changed();
-  slots_[slot].Root = page;
+  if (Slots()[slot].Root != page) Changed();
+  if (Slots()[slot].Root != page) EditSlots()[slot].Root = page;
 }
 std::uint32_t TIndexFile::GetNextFreePagePtr(std::uint8_t slot) const {
-  return slots_[slot].FreePage == 0 ? file_size_ : slots_[slot].FreePage;
+  return Slots()[slot].FreePage == 0 ? file_size_ : Slots()[slot].FreePage;
 }
 void TIndexFile::SetNextFreePagePtr(std::uint8_t slot, std::uint32_t page) {
   if (page == file_size_) page = 0;
-  if (slots_[slot].FreePage != page) Changed();
-  slots_[slot].FreePage = page;
+  if (Slots()[slot].FreePage != page) Changed();
+  if (Slots()[slot].FreePage != page) EditSlots()[slot].FreePage = page;
 }
 
 // ---- definitions -------------------------------------------------------------
 
 void TIndexFile::SetIndexDefinition(std::uint8_t slot, const TIndexDefinition& definition) {
-  TIndexDefinition& s = slots_[slot];
+  TIndexDefinition& s = EditSlots()[slot];
   const std::uint32_t free = s.FreePage;
   s = definition;
   s.Name = s.Name.substr(0, kMaxFieldNameLength);
@@ -221,17 +221,17 @@ void TIndexFile::SetIndexDefinition(std::uint8_t slot, const TIndexDefinition& d
 }
 
 void TIndexFile::UpdateIndexDefinition(std::uint8_t slot, const TIndexDefinition& definition) {
-  slots_[slot].Name = definition.Name.substr(0, kMaxFieldNameLength);
-  slots_[slot].Fields = definition.Fields;
+  EditSlots()[slot].Name = definition.Name.substr(0, kMaxFieldNameLength);
+  EditSlots()[slot].Fields = definition.Fields;
   Changed();
 }
 
 void TIndexFile::ClearIndexDefinition(std::uint8_t slot) {
-  const std::uint32_t free = slots_[slot].FreePage;
-  const std::uint8_t mark = slots_[slot].RemovalMark;
-  slots_[slot] = TIndexDefinition{};
-  slots_[slot].FreePage = free;
-  slots_[slot].RemovalMark = mark;
+  const std::uint32_t free = Slots()[slot].FreePage;
+  const std::uint8_t mark = Slots()[slot].RemovalMark;
+  EditSlots()[slot] = TIndexDefinition{};
+  EditSlots()[slot].FreePage = free;
+  EditSlots()[slot].RemovalMark = mark;
   Changed();
 }
 
@@ -244,7 +244,7 @@ void TIndexFile::CheckKeyFields(const TIndexDefinition& definition, const std::s
 }
 
 void TIndexFile::AddPrimaryIndex(const TIndexDefinition& definition) {
-  if (slots_[0].KeySize != 0) Fail(err::kPrimaryIndexExists);
+  if (Slots()[0].KeySize != 0) Fail(err::kPrimaryIndexExists);
   if (definition.FieldCount > kMaxKeyFields) Fail(err::kIndexLimits);
   if (definition.FieldCount == 0) {
     SetNoPrimaryIndex(true);
@@ -265,7 +265,7 @@ void TIndexFile::AddSecondaryIndex(const TIndexDefinition& definition) {
   if (folded.empty()) Fail(err::kIndexNameMissing);
   if (!IsAlpha(folded[0])) Fail(err::kInvalidIndexName, name);
   for (int s = 1; s <= count_; ++s)
-    if (Folded(slots_[s].Name) == folded) Fail(err::kIndexExists, name);
+    if (Folded(Slots()[s].Name) == folded) Fail(err::kIndexExists, name);
   CheckKeyFields(definition, name);
   ++count_;
   SetIndexDefinition(count_, definition);
@@ -281,10 +281,10 @@ void TIndexFile::DeleteIndex(std::uint8_t slot, bool remove) {
   // moves are written and dropped before the definitions move.
   FlushPageBuffers(false);
   for (std::uint8_t s = slot; s <= count_; ++s) FreeSlotPages(s);
-  TIndexDefinition removed = slots_[slot];
-  for (std::uint8_t s = slot; s < count_; ++s) slots_[s] = slots_[s + 1];
+  TIndexDefinition removed = Slots()[slot];
+  for (std::uint8_t s = slot; s < count_; ++s) EditSlots()[s] = Slots()[s + 1];
   removed.RemovalMark = 0;
-  slots_[count_] = removed;
+  EditSlots()[count_] = removed;
   --count_;
   Changed();
 }
@@ -294,16 +294,16 @@ void TIndexFile::DeleteIndex(std::uint8_t slot, bool remove) {
 void TIndexFile::CheckHeader() {
   if (version_ != 4) Fail(err::kWrongVersion);
   if (count_ > kMaxSecondaryIndexes || stored_count_ > kMaxSecondaryIndexes) Fail(err::kHeaderCorrupt);
-  if (!slots_[0].Name.empty() || (!no_primary_ && slots_[0].Unique != 1)) Fail(err::kHeaderCorrupt);
+  if (!Slots()[0].Name.empty() || (!no_primary_ && Slots()[0].Unique != 1)) Fail(err::kHeaderCorrupt);
   for (int s = 1; s <= count_; ++s) {
-    const std::string folded = Folded(slots_[s].Name);
+    const std::string folded = Folded(Slots()[s].Name);
     if (folded.empty() || !IsAlpha(folded[0])) Fail(err::kHeaderCorrupt);
     for (int t = 1; t < s; ++t)
-      if (Folded(slots_[t].Name) == folded) Fail(err::kHeaderCorrupt);
+      if (Folded(Slots()[t].Name) == folded) Fail(err::kHeaderCorrupt);
   }
   const std::size_t field_count = fields_ ? fields_->size() : 0;
   auto check_slot = [&](int s) {
-    const TIndexDefinition& d = slots_[s];
+    const TIndexDefinition& d = Slots()[s];
     if (d.FieldCount > kMaxKeyFields || d.Compression > kcBoth) Fail(err::kHeaderCorrupt);
     std::uint32_t size = 0;
     int listed = 0;
@@ -321,10 +321,10 @@ void TIndexFile::CheckHeader() {
     if (d.KeySize != size + (d.Unique ? 0 : kRecordIDKeySize)) Fail(err::kHeaderCorrupt);
   };
   for (int s = 0; s <= count_; ++s) check_slot(s);
-  if (slots_[kSystemSlot].KeySize != 5 || slots_[kSystemSlot].Compression != 0) Fail(err::kHeaderCorrupt);
+  if (Slots()[kSystemSlot].KeySize != 5 || Slots()[kSystemSlot].Compression != 0) Fail(err::kHeaderCorrupt);
   if (file_size_ < kIndexHeaderSize || file_size_ % kIndexPageSize != 0) Fail(err::kHeaderCorrupt);
   auto check_pointers = [&](int s) {
-    for (std::uint32_t p : {slots_[s].Root, slots_[s].FreePage})
+    for (std::uint32_t p : {Slots()[s].Root, Slots()[s].FreePage})
       if (p != 0 && !IsPageOffset(p)) Fail(err::kHeaderCorrupt);
   };
   for (int s = 0; s <= count_; ++s) check_pointers(s);
@@ -338,23 +338,23 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
     log("Invalid index count in index header, " + fixed);
     // The true count is unknown: the indexes are the defined slots, not the
     // empty ones the cap took in.
-    while (count_ > 0 && slots_[count_].FieldCount == 0 && slots_[count_].Name.empty()) --count_;
+    while (count_ > 0 && Slots()[count_].FieldCount == 0 && Slots()[count_].Name.empty()) --count_;
     if (fix) {
       stored_count_ = count_;
       Changed();
     }
   }
-  slots_[0].Name.clear();
-  slots_[0].Unique = 1;
+  EditSlots()[0].Name.clear();
+  EditSlots()[0].Unique = 1;
   for (int s = 1; s <= count_; ++s) {
-    std::string& name = slots_[s].Name;
+    std::string& name = EditSlots()[s].Name;
     const std::string folded = Folded(name);
     if (folded.empty() || !IsAlpha(folded[0]) || !IsAlpha(name[0])) {
       log("Invalid index name for index " + name + ", " + fixed);
       name = ("_" + name).substr(0, kMaxFieldNameLength);
     }
     for (int t = 1; t < s; ++t) {
-      if (Folded(slots_[t].Name) != Folded(name)) continue;
+      if (Folded(Slots()[t].Name) != Folded(name)) continue;
       log("Duplicate index name for index " + name + ", " + fixed);
       name = ("_" + name).substr(0, kMaxFieldNameLength);
       t = 0;  // the new name must differ from every earlier one too
@@ -362,7 +362,7 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
   }
   const std::size_t field_count = fields_ ? fields_->size() : 0;
   auto repair_slot = [&](int s) {
-    TIndexDefinition& d = slots_[s];
+    TIndexDefinition& d = EditSlots()[s];
     const std::string name = s == 0 ? std::string("Primary") : d.Name;
     if (d.Compression > kcBoth) {
       log("Invalid key compression for index " + name + ", " + fixed);
@@ -408,14 +408,14 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
   };
   for (int s = 0; s <= count_; ++s) repair_slot(s);
   for (int s = count_; s >= 0; --s) {
-    if (!slots_[s].RemovalMark) continue;
-    slots_[s].RemovalMark = 0;
+    if (!Slots()[s].RemovalMark) continue;
+    EditSlots()[s].RemovalMark = 0;
     DeleteIndex(static_cast<std::uint8_t>(s), true);
   }
-  const std::uint32_t root = slots_[kSystemSlot].Root, free = slots_[kSystemSlot].FreePage;
-  slots_[kSystemSlot] = SystemDefinition();
-  slots_[kSystemSlot].Root = root;
-  slots_[kSystemSlot].FreePage = free;
+  const std::uint32_t root = Slots()[kSystemSlot].Root, free = Slots()[kSystemSlot].FreePage;
+  EditSlots()[kSystemSlot] = SystemDefinition();
+  EditSlots()[kSystemSlot].Root = root;
+  EditSlots()[kSystemSlot].FreePage = free;
   Changed();
 }
 
@@ -452,7 +452,7 @@ TPage* TIndexFile::GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset) {
   }
   if (!entry) Fail(err::kIndexPagesCorrupt);
   auto* page = static_cast<TPage*>(entry);
-  const TIndexDefinition& d = slots_[slot];
+  const TIndexDefinition& d = Slots()[slot];
   page->Stamp(slot, d.KeySize, d.Unique != 0, d.Compression);
   return page;
 }
@@ -469,7 +469,7 @@ void TIndexFile::ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, 
     copies_.Store(offset, bytes);
   }
   ++stats_.Reads;
-  const TIndexDefinition& d = slots_[slot];
+  const TIndexDefinition& d = Slots()[slot];
   page->Stamp(slot, d.KeySize, d.Unique != 0, d.Compression);
   page->Read(bytes, header_only, encrypted_);
 }
@@ -507,7 +507,7 @@ bool TIndexFile::GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, 
 bool TIndexFile::GetNextFreePage(void* cursor, std::uint8_t slot, TPage*& page) {
   Fault(TFaultSite::Allocate);
   page = nullptr;
-  const std::uint32_t head = slots_[slot].FreePage;
+  const std::uint32_t head = Slots()[slot].FreePage;
   if (head == 0) {
     if (std::uint64_t{file_size_} + kIndexPageSize > kMaxTableBytes) Fail(err::kTableFull);
     const std::uint32_t offset = file_size_;
@@ -528,7 +528,7 @@ bool TIndexFile::GetNextFreePage(void* cursor, std::uint8_t slot, TPage*& page) 
     Fail(err::kIndexPagesCorrupt);
   }
   SetNextFreePagePtr(slot, next);
-  const TIndexDefinition& d = slots_[slot];
+  const TIndexDefinition& d = Slots()[slot];
   taken->Stamp(slot, d.KeySize, d.Unique != 0, d.Compression);
   taken->Modified = true;
   page = taken;
@@ -538,7 +538,7 @@ bool TIndexFile::GetNextFreePage(void* cursor, std::uint8_t slot, TPage*& page) 
 void TIndexFile::SetNextFreePage(TPage* page) {
   const std::uint8_t slot = page->Slot();
   page->Initialize();
-  page->SetRightPageOffset(slots_[slot].FreePage);
+  page->SetRightPageOffset(Slots()[slot].FreePage);
   page->SetFree(true);
   page->Modified = true;
   SetNextFreePagePtr(slot, page->Offset());

@@ -111,12 +111,12 @@ public:
   void IncActualRecordCount() { SetActualRecordCount(records_ + 1); }
   void DecActualRecordCount() { SetActualRecordCount(records_ - 1); }
   std::uint32_t GetLastUpdateStamp() const { return stamp_; }
-  std::uint32_t GetRootPtr(std::uint8_t slot) const { return slots_[slot].Root; }
+  std::uint32_t GetRootPtr(std::uint8_t slot) const { return Slots()[slot].Root; }
   void SetRootPtr(std::uint8_t slot, std::uint32_t page);
   // The first free page, or the file size when the chain is empty.
   std::uint32_t GetNextFreePagePtr(std::uint8_t slot) const;
   void SetNextFreePagePtr(std::uint8_t slot, std::uint32_t page);
-  const TIndexDefinition& GetIndexDefinition(std::uint8_t slot) const { return slots_[slot]; }
+  const TIndexDefinition& GetIndexDefinition(std::uint8_t slot) const { return Slots()[slot]; }
   std::string GetTableName() const { return host_->TableName(); }
   bool HeaderChanged() const { return changed_; }
   bool IsPageOffset(std::uint32_t offset) const;
@@ -184,10 +184,19 @@ private:
   std::uint8_t version_ = 4;
   std::uint32_t file_size_ = kIndexHeaderSize;
   std::uint8_t count_ = 0;
-  std::array<TIndexDefinition, kIndexSlots> slots_;
+  // The index slots: read through Slots(), changed only through
+  // EditSlots(), which counts the changes.
+  const std::array<TIndexDefinition, kIndexSlots>& Slots() const { return slot_defs_; }
+  std::array<TIndexDefinition, kIndexSlots>& EditSlots() {
+    ++slot_edits_;
+    return slot_defs_;
+  }
+  std::array<TIndexDefinition, kIndexSlots> slot_defs_;
+  std::uint64_t slot_edits_ = 0;
   // The slots as the last header image took them, shared by the images
-  // while they stay the same.
+  // while no change is counted.
   std::shared_ptr<const std::array<TIndexDefinition, kIndexSlots>> slots_image_;
+  std::uint64_t slots_image_edits_ = 0;
   std::uint32_t records_ = 0;
   std::uint8_t no_primary_ = 0;
   bool changed_ = false;

@@ -136,15 +136,17 @@ void TIndexFile::AttachUndo(TWriteUndo* undo) {
 std::function<void()> TIndexFile::HeaderImage() {
   // Most writes leave the slots as the previous one did: the images share
   // one copy of them then.
-  if (!slots_image_ || *slots_image_ != slots_)
-    slots_image_ = std::make_shared<const std::array<TIndexDefinition, kIndexSlots>>(slots_);
+  if (!slots_image_ || slots_image_edits_ != slot_edits_) {
+    slots_image_ = std::make_shared<const std::array<TIndexDefinition, kIndexSlots>>(Slots());
+    slots_image_edits_ = slot_edits_;
+  }
   return [this, stamp = stamp_, version = version_, size = file_size_, count = count_, slots = slots_image_,
           records = records_, no_primary = no_primary_, changed = changed_, stored = stored_count_] {
     stamp_ = stamp;
     version_ = version;
     file_size_ = size;
     count_ = count;
-    slots_ = *slots;
+    EditSlots() = *slots;
     records_ = records;
     no_primary_ = no_primary;
     changed_ = changed;
