@@ -127,8 +127,7 @@ TKeyComparator::TKeyComparator(std::uint16_t language, std::uint16_t sort, const
   }
 }
 
-int TKeyComparator::CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const {
-  if (bytes_) return CompareBytes(a, b, length, descending_);
+int TKeyComparator::CompareFields(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const {
   std::uint16_t offset = 0;
   for (std::uint8_t i = 0; i < part_count_; ++i) {
     const Part& part = parts_[i];

@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "tables/engine/field_definition.h"
@@ -54,7 +55,15 @@ public:
                  const std::vector<TFieldDefinition>& fields);
 
   // -1, 0 or 1 over the first `length` bytes; nothing past them is read.
-  int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const;
+  // Byte order is compared here, in every descent's inner loop.
+  int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const {
+    if (!bytes_) return CompareFields(a, b, length);
+    if (a == nullptr) return 1;
+    if (length == 0) return 0;
+    const int r = std::memcmp(a, b, length);
+    const int sign = (r > 0) - (r < 0);
+    return descending_ ? -sign : sign;
+  }
 
   struct Part {
     std::uint16_t size;  // value bytes
@@ -63,6 +72,9 @@ public:
   };
 
 private:
+  // Under a language: field by field, strings by the collation.
+  int CompareFields(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const;
+
   bool bytes_ = true;
   bool descending_ = false;
   std::uint32_t locale_ = 0;

@@ -169,15 +169,10 @@ int CompareWithTable(const TCollationTable& table, std::uint32_t flags, const ch
 
 int CompareBytes(const void* buffer1, const void* buffer2, std::uint16_t length, bool descending) {
   if (!buffer1) return 1;
-  const auto* a = static_cast<const unsigned char*>(buffer1);
-  const auto* b = static_cast<const unsigned char*>(buffer2);
-  for (std::uint16_t i = 0; i < length; ++i) {
-    if (a[i] != b[i]) {
-      int result = a[i] < b[i] ? -1 : 1;
-      return descending ? -result : result;
-    }
-  }
-  return 0;
+  if (length == 0) return 0;
+  const int r = std::memcmp(buffer1, buffer2, length);
+  const int result = (r > 0) - (r < 0);
+  return descending ? -result : result;
 }
 
 int CompareLocaleStrings(std::uint32_t locale, std::uint32_t flags, const char* s1,
