@@ -397,15 +397,18 @@ void TDataTable::RestoreIndex(bool keep_current, bool delete_backup) {
 
 void TDataTable::EmptyTable() {
   // Cutting the files and writing their headers is one journaled step: a
-  // process killed inside it leaves the table as it was or empty.
-  const bool journal = UsesJournal() && !in_transaction_ && !journal_.Active() && !read_only_;
+  // process killed inside it leaves the table as it was or empty. Inside a
+  // transaction the cuts go under a journal left open until it ends: the
+  // commit's flush writes the headers and ends the journal, a rollback (or
+  // the next opener, after a crash) plays the cuts back.
+  const bool journal = UsesJournal() && !journal_.Active() && !read_only_;
   const bool blobs = HasBlobs() && blob_->IsOpen();
   if (journal) journal_.Begin(JournalPath(), JournalFiles(), true);
   try {
     data_->ClearHeader();
     if (index_->IsOpen()) index_->ClearHeader();
     if (blobs) blob_->ClearHeader();
-    if (journal) {
+    if (journal && !in_transaction_) {
       data_->WriteHeader(true, true);
       if (index_->IsOpen()) index_->WriteHeader(true, true);
       if (blobs) blob_->WriteHeader(true, true);

@@ -175,6 +175,41 @@ TEST(TableMaintenance, EmptyAndIndexBackupOnTheCursor) {
   c->CloseCursor();
   ExpectChecks(Path(d, "t.DAT"));
   EXPECT_TRUE(Read(env.dir).empty());
+  // Emptied inside a transaction: a rollback gives the records back, a
+  // commit empties the table.
+  Fill(env.dir, 20);
+  const auto before = Read(env.dir);
+  for (bool commit : {false, true}) {
+    auto x = NewCursor(env.dir, true);
+    x->OpenCursor();
+    env.dir->StartTransaction();
+    x->EmptyTable();
+    EXPECT_EQ(x->GetRecordCount(), 0u) << commit;
+    if (commit) env.dir->CommitTransaction(true);
+    else env.dir->RollbackTransaction();
+    EXPECT_EQ(x->GetRecordCount(), commit ? 0u : before.size()) << commit;
+    x->CloseCursor();
+    ExpectChecks(Path(d, "t.DAT"));
+    EXPECT_EQ(Read(env.dir), commit ? decltype(before){} : before) << commit;
+    if (commit) Fill(env.dir, 20);
+  }
+  // A process killed in such a transaction leaves the table as it was.
+  const auto filled = Read(env.dir);
+  qvtest::ChildProcess killed([&](qvtest::ChildProcess& child) {
+    Env own(d.path().string());
+    auto x = NewCursor(own.dir, true);
+    x->OpenCursor();
+    own.dir->StartTransaction();
+    x->EmptyTable();
+    child.Ready();
+    child.WaitTold();
+    return 0;
+  });
+  ASSERT_TRUE(killed.WaitReady());
+  killed.Kill(SIGKILL);
+  EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
+  EXPECT_EQ(Read(env.dir), filled);
+  ExpectChecks(Path(d, "t.DAT"));
   // Read-only cursors may not empty.
   auto ro = NewCursor(env.dir, true);
   ro->SetReadOnly(true);
