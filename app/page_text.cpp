@@ -23,21 +23,35 @@ namespace {
 
 // A page's lines by number: the head lines, then the rows of hits. With
 // taken, the head's lines are freed once read.
-class PartsLines {
+class PartsLines : public memo::TParagraphSource {
 public:
   PartsLines(const std::vector<std::string>& head, const PageParts* rows, std::vector<std::string>* taken)
       : head_(head), rows_(rows), taken_(taken) {}
-  size_t Count() const { return head_.size() + (rows_ ? rows_->rows.size() : 0); }
-  std::string_view Line(size_t i) const {
+  size_t Count() const override { return head_.size() + (rows_ ? rows_->rows.size() : 0); }
+  std::string_view Line(size_t i) const override {
     if (i < head_.size()) return head_[i];
     const uint32_t row = rows_->rows[i - head_.size()];
     return row == appcore::kGroupBreak ? std::string_view() : std::string_view((*rows_->hits)[row]);
   }
-  void Read(size_t i) {
+  // Arranged hits lie anywhere in memory: a line's string is fetched ahead,
+  // and its text once the string is likely there.
+  void Prefetch(size_t i) const override {
+    if (i < head_.size() || rows_ == nullptr) return;
+    const std::vector<uint32_t>& rows = rows_->rows;
+    const size_t r = i - head_.size();
+    if (rows[r] != appcore::kGroupBreak) __builtin_prefetch(&(*rows_->hits)[rows[r]]);
+    if (r >= kTextBehind && rows[r - kTextBehind] != appcore::kGroupBreak) {
+      const std::string& earlier = (*rows_->hits)[rows[r - kTextBehind]];
+      __builtin_prefetch(earlier.data());
+      __builtin_prefetch(earlier.data() + 64);
+    }
+  }
+  void Read(size_t i) override {
     if (taken_ && i < head_.size()) std::string().swap((*taken_)[i]);
   }
 
 private:
+  static constexpr size_t kTextBehind = 4;
   const std::vector<std::string>& head_;
   const PageParts* rows_;
   std::vector<std::string>* taken_;
@@ -163,9 +177,20 @@ void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appco
 void SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer) {
   PageParts taken = std::move(parts);
   PartsLines lines(taken.head, &taken, &taken.head);
-  // A line longer than the memo reads at a time would be gathered in a
-  // copy of its own on the way in: such pages are joined first, and the
-  // memo reads the joined text in place.
+  if (pacer && pacer->Cancelled()) return;
+  // The lines go straight into paragraphs. An empty text leaves an empty
+  // page untouched, as SetText does.
+  const bool empty = lines.Count() == 0 || (lines.Count() == 1 && lines.Line(0).empty());
+  if (empty && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return;
+  bool loaded = false;
+  LoadPaced(memo, pacer, [&] { loaded = memo.LoadParagraphs(lines); });
+  if (loaded) return;
+
+  // Lines holding breaks or NULs, or too long for one paragraph, go through
+  // the text they join into, which the memo cuts. A line longer than the
+  // memo reads at a time would be gathered in a copy of its own on the way
+  // in: such pages are joined first, and the memo reads the joined text in
+  // place.
   constexpr size_t kLongLine = 32 << 10;
   bool long_line = false;
   for (size_t i = 0; i < lines.Count() && !long_line; ++i) long_line = lines.Line(i).size() > kLongLine;
@@ -175,9 +200,7 @@ void SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pace
     SetPageText(memo, text, pacer);
     return;
   }
-  if (pacer && pacer->Cancelled()) return;
   LinesStream stream(lines);
-  // An empty text leaves an empty page untouched, as SetText does.
   if (stream.Size() == 0 && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return;
   LoadPaced(memo, pacer, [&] { memo.LoadFromStream(stream); });
 }

@@ -129,13 +129,13 @@ int SearchCommand(int argc, char** argv) {
     result = appcore::LoadAndSearch(set, argv[2], report, AllRoles(argv[3], 0, fuzzy), nullptr);
   }
   const auto searched = Clock::now();
-  const size_t baptisms = result.baptism_hits.size();
+  const size_t baptisms = result.baptism_hits.size(), others = result.marriage_hits.size();
   size_t page_lines = 0;
   if (page) {
     appcore::ArrangeOutcome arranged = appcore::Arrange(std::move(result.baptism_hits), result.key_length, {});
-    page_lines = appcore::FirstPageLines(result, arranged, true).size();
+    page_lines = appcore::TakeFirstPageLines(result, arranged, true).size();
   }
-  std::printf("baptisms %zu\nothers %zu\nhits %lld\npage %zu\n", baptisms, result.marriage_hits.size(),
+  std::printf("baptisms %zu\nothers %zu\nhits %lld\npage %zu\n", baptisms, others,
               static_cast<long long>(result.hit_count), page_lines);
   // The phases, for a look at where the time goes (--times).
   if (times)

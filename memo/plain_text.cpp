@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "memo/vell_memo.h"
 
@@ -45,6 +47,70 @@ bool HasStyleCode(const char* text, std::int32_t length) {
     if (IsStyleCode(static_cast<unsigned char>(text[i]))) return true;
   return false;
 }
+
+// Whether text holds a byte below 22 (breaks, NUL, style codes): eight
+// bytes at a time, (x - 22 per byte) & ~x keeping a byte's high bit
+// exactly when some byte is below 22.
+bool HoldsControlByte(std::string_view text) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, text.data() + i, 8);
+    if ((x - kOnes * 22) & ~x & kHighs) return true;
+  }
+  for (; i < text.size(); ++i)
+    if (static_cast<unsigned char>(text[i]) < 22) return true;
+  return false;
+}
+
+// Paragraphs appended to an emptied model as a text load reads them: each
+// starts with the style its predecessors left in force, two bytes (the
+// break) after the one before.
+class ParAppender {
+public:
+  ParAppender(TParagraphsList& pars, bool discardTrailing)
+      : pars_(pars), discard_(discardTrailing), shared_(NewStartState()) {}
+  ~ParAppender() {
+    if (!handed_) ReleaseStartState(shared_);
+  }
+  ParAppender(const ParAppender&) = delete;
+  ParAppender& operator=(const ParAppender&) = delete;
+
+  // style: what is in force after the paragraph.
+  void Add(const char* text, std::int32_t length, std::uint8_t style) {
+    if (discard_)
+      while (length > 0 && IsBlank(text[length - 1])) --length;
+    if (pos_ + length > 2147483647LL) throw rtl::Exception("Text too long");
+    int index = pars_.Count();
+    pars_.SetCount(index + 1);
+    ParInfo& p = *pars_.At(index);
+    p = ParInfo();
+    p.startState = index == 0 ? shared_ : RetainStartState(shared_);
+    handed_ = true;
+    par::SetText(p, text, length, &pars_.Arena());
+    p.start = static_cast<std::int32_t>(pos_);
+    p.firstLine = index;
+    p.line0.end = p.length;
+    p.line0.justifyStart = p.length;
+    p.line0.startStyle = par_style_;
+    p.formatted = false;
+    p.parsed = false;
+    p.keywordsApplied = false;
+    pos_ += length + 2;
+    par_style_ = style;
+  }
+  // The text length the paragraphs make.
+  std::int32_t TextLength() const { return static_cast<std::int32_t>(pos_ - 2); }
+
+private:
+  TParagraphsList& pars_;
+  const bool discard_;
+  DynInfoRec* const shared_;
+  bool handed_ = false;  // the start state belongs to the paragraphs
+  std::int64_t pos_ = 0;
+  std::uint8_t par_style_ = 0;
+};
 
 }  // namespace
 
@@ -97,33 +163,10 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   // Paragraph buffers take the text, a sixty-fourth and a terminator.
   if (total > 0) pars_.Arena().Expect(static_cast<std::size_t>(total + total / 64 + 64));
   const bool codes = static_format_;
-  const bool discard = options_.Has(vmoDiscardTrailingSpaces);
   const std::int32_t limit = par_length_limit_;
-  DynInfoRec* shared = NewStartState();
+  ParAppender appender(pars_, options_.Has(vmoDiscardTrailingSpaces));
   std::uint8_t style = 0;
-  std::uint8_t parStyle = 0;
-  std::int64_t pos = 0;
-  auto addPar = [&](const char* text, std::int32_t length) {
-    if (discard)
-      while (length > 0 && IsBlank(text[length - 1])) --length;
-    if (pos + length > 2147483647LL) throw rtl::Exception("Text too long");
-    int index = pars_.Count();
-    pars_.SetCount(index + 1);
-    ParInfo& p = *pars_.At(index);
-    p = ParInfo();
-    par::SetText(p, text, length, &pars_.Arena());
-    p.startState = index == 0 ? shared : RetainStartState(shared);
-    p.start = static_cast<std::int32_t>(pos);
-    p.firstLine = index;
-    p.line0.end = p.length;
-    p.line0.justifyStart = p.length;
-    p.line0.startStyle = parStyle;
-    p.formatted = false;
-    p.parsed = false;
-    p.keywordsApplied = false;
-    pos += length + 2;
-    parStyle = style;
-  };
+  auto addPar = [&](const char* text, std::int32_t length) { appender.Add(text, length, style); };
 
   // The start of a paragraph that ran past a block. Over a TViewStream the
   // blocks are the caller's own bytes, so the start is held as a range of
@@ -228,10 +271,74 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   addCarried();
   if (zeroEnded) stream.SetPosition(origin + consumed);
 
-  text_len_ = static_cast<std::int32_t>(pos - 2);
+  text_len_ = appender.TextLength();
   line_count_ = pars_.Count();
   FinishTextLoad();
   if (failure) std::rethrow_exception(failure);
+}
+
+bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
+  // Lines are fetched this many ahead of the one read.
+  constexpr std::size_t kAhead = 8;
+  const std::size_t count = source.Count();
+  // Lines a load of their joined text would cut differently are left to it.
+  std::vector<std::size_t> controlled;  // lines holding a byte below 22
+  std::int64_t total = count > 0 ? -2 : 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i + kAhead < count) source.Prefetch(i + kAhead);
+    const std::string_view text = source.Line(i);
+    if (static_cast<std::int64_t>(text.size()) >= par_length_limit_) return false;
+    total += static_cast<std::int64_t>(text.size()) + 2;
+    if (!HoldsControlByte(text)) continue;
+    for (char c : text)
+      if (c == '\r' || c == '\n' || c == 0) return false;
+    controlled.push_back(i);
+  }
+
+  Modified = true;
+  ++update_count_;
+  ClearModel();
+  if (total > 0) pars_.Arena().Expect(static_cast<std::size_t>(total + total / 64 + 64));
+  pars_.SetCapacity(static_cast<int>(std::min<std::size_t>(std::max<std::size_t>(count, 1), 0x7FFFFFFF)));
+  ParAppender appender(pars_, options_.Has(vmoDiscardTrailingSpaces));
+  std::uint8_t style = 0;
+  std::size_t next_controlled = 0;
+  std::int64_t consumed = 0, step_at = kBlock;
+  std::int64_t lastReport = NowMs();
+  std::exception_ptr failure;
+  try {
+    if (count == 0) appender.Add("", 0, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i + kAhead < count) source.Prefetch(i + kAhead);
+      const std::string_view text = source.Line(i);
+      if (next_controlled < controlled.size() && controlled[next_controlled] == i) {
+        ++next_controlled;
+        if (static_format_)
+          for (char c : text) style ^= StyleBit(static_cast<unsigned char>(c));
+      }
+      appender.Add(text.data(), static_cast<std::int32_t>(text.size()), style);
+      source.Read(i);
+      // Steps between blocks of text, as a stream load steps between the
+      // blocks it reads.
+      consumed += static_cast<std::int64_t>(text.size()) + 2;
+      if (consumed < step_at) continue;
+      step_at = consumed + kBlock;
+      if (OnLoadStep && !OnLoadStep()) break;
+      if (OnProgress && NowMs() - lastReport > 300) {
+        lastReport = NowMs();
+        progress_ = total > 0 ? static_cast<int>(std::min<std::int64_t>(consumed * 100 / total, 99)) : 0;
+        OnProgress(this);
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (pars_.Count() == 0) appender.Add("", 0, 0);  // a memo always holds a paragraph
+  text_len_ = appender.TextLength();
+  line_count_ = pars_.Count();
+  FinishTextLoad();
+  if (failure) std::rethrow_exception(failure);
+  return true;
 }
 
 void TVellMemo::FinishTextLoad() {

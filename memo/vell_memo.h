@@ -43,6 +43,19 @@ using TMemoNotifyEvent = std::function<void(TVellMemo* sender)>;
 // The least time between two progress reports of the formatting loops.
 extern int ProgressInterval;
 
+// Lines a memo reads into its paragraphs (TVellMemo::LoadParagraphs), by
+// number, front to back, twice: once to look at them, once to copy them.
+class TParagraphSource {
+public:
+  virtual ~TParagraphSource() = default;
+  virtual std::size_t Count() const = 0;
+  virtual std::string_view Line(std::size_t i) const = 0;
+  // Line i will be read soon (lines held apart in memory fetch it ahead).
+  virtual void Prefetch(std::size_t) const {}
+  // Line i has been copied into its paragraph and may go.
+  virtual void Read(std::size_t) {}
+};
+
 class TVellMemo : public rtl::TComponent {
   // First, so that the public names bound to its fields below refer to a
   // constructed object.
@@ -117,6 +130,11 @@ public:
   virtual void SetSelTextBuf(const char* text);
   virtual void LoadFromNativeStream(rtl::TStream& stream, bool reformat);
   virtual void LoadFromStream(rtl::TStream& stream);
+  // Replaces the text by the source's lines, one paragraph each, as loading
+  // them joined by CR LF would, without that text. Lines the load would cut
+  // otherwise (holding a CR, an LF or a NUL, or too long for one paragraph)
+  // are refused whole: false, and nothing changed.
+  bool LoadParagraphs(TParagraphSource& source);
   virtual void SaveToNativeStream(rtl::TStream& stream);
   virtual void SaveToStream(rtl::TStream& stream);
 

@@ -1,7 +1,8 @@
 // A page filled from lines it takes over (read line by line, each line let
 // go once read) against the same lines joined into one text first: the
-// same paragraphs, text length and page, whatever the lines hold; and the
-// same lines given as head lines then rows into a list of hits read in place.
+// same paragraphs, text length, styles and page, whatever the lines hold and
+// however the memo is set; and the same lines given as head lines then rows
+// into a list of hits read in place.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,6 +12,7 @@
 #include "app/core/arrange.h"
 #include "app/page_text.h"
 #include "memo/vell_memo.h"
+#include "platform/runtime/streams.h"
 
 namespace {
 
@@ -20,6 +22,20 @@ Lines Paragraphs(memo::TVellMemo& m) {
   Lines out;
   for (int i = 0; i < m.GetParCount(); ++i) out.push_back(m.getParagraphs(i));
   return out;
+}
+
+// The page with its styles, as rich text.
+std::string Rich(memo::TVellMemo& m) {
+  rtl::TStringStream out;
+  m.SaveToRTFStream(out, true);
+  return out.DataString();
+}
+
+// Memo settings that change how a text is cut into paragraphs.
+void Set(memo::TVellMemo& m, int setting) {
+  if (setting == 1) m.SetParLengthLimit(150);  // longer lines are cut
+  if (setting == 2) m.SetOptions(m.Options().With(memo::vmoDiscardTrailingSpaces));
+  if (setting == 3) m.SetStaticFormat(false);  // style codes are text
 }
 
 TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
@@ -41,6 +57,11 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
       {std::string("\0", 1), "x"},
       {"a\r\nb", "c\rd", "e\nf"},  // breaks inside lines make paragraphs too
       {"trailing  ", " lead"},
+      {"\x02" "bold", "still bold\x02 plain", "\x15" "under\x01" "both", "\x03\x04"},  // styles across lines
+      {"tab\there", "bell\x07", "\x14\x15\x16"},
+      {std::string(149, 'x'), "149"},  // lines around the length limit of setting 1
+      {std::string(150, 'y'), "150"},
+      {std::string(151, 'z'), "151"},
       {text(40000), "short"},  // a line longer than the memo reads at a time
   };
   for (int round = 0; round < 4; ++round) {  // lines across many of the memo's blocks
@@ -48,10 +69,15 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
     for (int i = 0; i < 3000; ++i) lines.push_back(text(random() % (round == 3 ? 3000 : 200)));
     cases.push_back(lines);
   }
+  for (int setting = 0; setting < 4; ++setting)
   for (const std::string& before : {std::string(), std::string("old page\r\nof two lines")}) {
     for (const Lines& lines : cases) {
-      SCOPED_TRACE(std::to_string(lines.size()) + " lines over \"" + before + "\"");
+      SCOPED_TRACE(std::to_string(lines.size()) + " lines over \"" + before + "\", setting " +
+                   std::to_string(setting));
       memo::TVellMemo joined, taken, parted;
+      Set(joined, setting);
+      Set(taken, setting);
+      Set(parted, setting);
       joined.SetText(before);
       taken.SetText(before);
       parted.SetText(before);
@@ -61,6 +87,7 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
       EXPECT_EQ(taken.GetTextLen(), joined.GetTextLen());
       EXPECT_EQ(Paragraphs(taken), Paragraphs(joined));
       EXPECT_EQ(taken.Modified, joined.Modified);
+      EXPECT_EQ(Rich(taken), Rich(joined));
 
       // The first half as head lines; the rest as rows into hits held in
       // reverse order, empty lines as group breaks.
@@ -75,6 +102,7 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
       app::SetPageParts(parted, std::move(parts));
       EXPECT_EQ(parted.GetTextLen(), joined.GetTextLen());
       EXPECT_EQ(Paragraphs(parted), Paragraphs(joined));
+      EXPECT_EQ(Rich(parted), Rich(joined));
       EXPECT_EQ(hits, hits_before);  // read in place, never taken
     }
   }
