@@ -18,6 +18,7 @@
 #include "app/core/word_index.h"
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/dates.h"
+#include "platform/runtime/os_memory.h"
 #include "platform/runtime/sysutils.h"
 
 namespace appcore {
@@ -25,6 +26,9 @@ namespace {
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
+// Baptism hits from which their merged list's pages are made ready on a
+// thread of their own (a hundred or so pages).
+constexpr size_t kBaptismsToPrefault = 16384;
 
 class KeywordList {
 public:
@@ -305,7 +309,12 @@ private:
   // keeps ticking, so that the window answers while a large file's index
   // is cut.
   void AwaitWords(const DataFile& file, int slot);
+  // Where a block's hits start in the merged lists.
+  struct Place {
+    size_t baptisms = 0, others = 0;
+  };
   void Merge(const DataFileSet& files);
+  void MergeOtherHits(const std::vector<Place>& places, size_t others);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
 
   const std::thread::id caller_;
@@ -551,9 +560,6 @@ void Searcher::Merge(const DataFileSet& files) {
   keywords.Add(result_.terms.term2);
   // First the counts, legend and keywords in block order, up to the first
   // block not finished, and where each block's hits go.
-  struct Place {
-    size_t baptisms = 0, others = 0;
-  };
   std::vector<Place> places;
   size_t baptisms = 0, others = 0;
   bool file_had_hit = false;
@@ -584,20 +590,46 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the baptism hits move to their places, block by block. The other
-  // hits stay where their blocks found them: their runs are merged through
-  // pointers to them, and each moves once, into the sorted list.
+  // Then the other hits are merged and the baptism hits move to their
+  // places. The pages of the baptism list are made ready on another thread
+  // meanwhile: filling fresh pages one fault at a time would cost this
+  // thread as much as the moves themselves.
+  result_.baptism_hits.reserve(baptisms);
+  std::thread pages;
+  struct Joiner {
+    std::thread& thread;
+    ~Joiner() {
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{pages};
+  if (baptisms >= kBaptismsToPrefault) {
+    try {
+      pages = std::thread(rtl::os::PrefaultMemory, static_cast<void*>(result_.baptism_hits.data()),
+                          baptisms * sizeof(std::string));
+    } catch (const std::system_error&) {
+      // This thread fills them as it goes.
+    }
+  }
+  MergeOtherHits(places, others);
+  for (size_t b = 0; b < places.size(); ++b) {
+    std::vector<std::string>& hits = blocks_[b]->baptism_hits;
+    result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(hits.begin()),
+                                std::make_move_iterator(hits.end()));
+    // What the block held is given back at once: the merge's copies are
+    // the search's peak.
+    std::vector<std::string>().swap(hits);
+  }
+}
+
+void Searcher::MergeOtherHits(const std::vector<Place>& places, size_t others) {
+  // The other hits stay where their blocks found them: their runs are
+  // merged through pointers to them, and each moves once, into the sorted
+  // list.
   std::vector<std::string*> other_hits(others);
   std::vector<OrderKey> other_keys(others);
   std::vector<uint32_t> order(others);
-  result_.baptism_hits.reserve(baptisms);
   for (size_t b = 0; b < places.size(); ++b) {
     Block& block = *blocks_[b];
-    result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(block.baptism_hits.begin()),
-                                std::make_move_iterator(block.baptism_hits.end()));
-    // What the block held is given back at once: the merge's copies are
-    // the search's peak.
-    std::vector<std::string>().swap(block.baptism_hits);
     // A block cut short (or whose sort was cancelled) sorts what it found here.
     if (block.other_order.size() != block.other_hits.size() || block.other_keys.size() != block.other_hits.size()) {
       block.other_keys = OrderKeys(block.other_hits);

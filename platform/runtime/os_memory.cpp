@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 
@@ -25,6 +26,20 @@ void* MapAlignedMemory(std::size_t length, std::size_t align) {
 }
 
 void UnmapMemory(void* block, std::size_t length) { ::munmap(block, length); }
+
+void PrefaultMemory(void* block, std::size_t length) {
+#ifdef MADV_POPULATE_WRITE
+  static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (start + page - 1) / page * page;
+  const std::uintptr_t end = (start + length) / page * page;
+  // Systems without it answer EINVAL: the pages then come in as written.
+  if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+  (void)block;
+  (void)length;
+#endif
+}
 
 void CoalesceFreedMemoryAtOnce() {
 #ifdef M_MXFAST

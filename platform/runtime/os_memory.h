@@ -11,6 +11,12 @@ namespace rtl::os {
 void* MapAlignedMemory(std::size_t length, std::size_t align);
 void UnmapMemory(void* block, std::size_t length);
 
+// Makes the pages of [block, block + length) that are not yet in memory
+// ready to be written, all in one call, where the system can (only whole
+// pages inside the range; their contents are left as they are). Safe
+// while another thread writes the same memory.
+void PrefaultMemory(void* block, std::size_t length);
+
 // Has the allocator merge small blocks as they are freed rather than all
 // at once later: after millions of small strings are freed, the next large
 // allocation would otherwise stop the caller for hundreds of milliseconds

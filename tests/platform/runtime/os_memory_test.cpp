@@ -40,3 +40,30 @@ TEST(OsMemory, FreedSmallBlocksGoBackToTheSystem) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pages made ready in advance are resident and keep what they held; ranges
+// that start or end inside a page leave the bytes around them as they were.
+TEST(OsMemory, PrefaultedPagesAreResidentAndKeepTheirBytes) {
+  constexpr size_t kLength = size_t{8} << 20;
+  char* block = static_cast<char*>(rtl::os::MapAlignedMemory(kLength, 4096));
+  ASSERT_NE(block, nullptr);
+  block[100] = 'x';  // one page in
+  const int64_t before = Resident();
+  struct Case {
+    size_t from, length;
+  } const cases[] = {{0, 0}, {5, 10}, {0, kLength / 2}, {77, kLength / 2 - 1000}, {kLength / 2, kLength / 2}};
+  for (const Case& c : cases) rtl::os::PrefaultMemory(block + c.from, c.length);
+  // Most of the eight megabytes came in without being written (huge pages
+  // may have brought some in with the first write).
+  EXPECT_GT(Resident() - before, int64_t{4} << 20);
+  EXPECT_EQ(block[100], 'x');
+  for (size_t at : {size_t{0}, size_t{99}, size_t{4096}, kLength / 2, kLength - 1}) EXPECT_EQ(block[at], 0) << at;
+  block[kLength - 1] = 'y';
+  EXPECT_EQ(block[kLength - 1], 'y');
+  rtl::os::UnmapMemory(block, kLength);
+  rtl::os::PrefaultMemory(nullptr, 0);  // nothing to do
+}
+
+}  // namespace
