@@ -50,9 +50,12 @@ void PrepareDataForIndex(const TFieldDefinition& field, const std::uint8_t* valu
       std::memset(key, 0, size);
       std::size_t n = 0;
       while (n + 1 < size && value[n] != 0) ++n;
-      std::string text(reinterpret_cast<const char*>(value), n);
-      if (case_insensitive) text = UpperString(language, sort, text);
-      std::memcpy(key, text.data(), std::min(text.size(), n));
+      if (case_insensitive) {
+        const std::string text = UpperString(language, sort, std::string(reinterpret_cast<const char*>(value), n));
+        std::memcpy(key, text.data(), std::min(text.size(), n));
+      } else {
+        std::memcpy(key, value, n);
+      }
       if (descending && language == 0) FlipBuffer(key, size - 1);
       return;
     }

@@ -120,6 +120,9 @@ public:
   // before (or not after, when `upper`) `key`.
   template <class Compare>
   int Bound(const std::uint8_t* key, std::uint16_t length, bool upper, const Compare& compare) const {
+    // Inserts mostly come in key order (counters, record IDs): a key not
+    // below the last one needs no search.
+    if (upper && count_ > 0 && compare(KeyAt(count_ - 1), key, length) <= 0) return count_;
     int lo = 0, hi = count_;
     while (lo < hi) {
       int mid = (lo + hi) / 2;
