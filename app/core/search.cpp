@@ -26,9 +26,9 @@ namespace {
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
-// Baptism hits from which their merged list's pages are made ready on a
-// thread of their own (a hundred or so pages).
-constexpr size_t kBaptismsToPrefault = 16384;
+// Baptism hits from which they move into their merged list on a thread of
+// their own (a hundred or so pages of it).
+constexpr size_t kBaptismsApart = 16384;
 
 class KeywordList {
 public:
@@ -590,35 +590,38 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged and the baptism hits move to their
-  // places. The pages of the baptism list are made ready on another thread
-  // meanwhile: filling fresh pages one fault at a time would cost this
-  // thread as much as the moves themselves.
+  // Then the other hits are merged on this thread while the baptism hits
+  // move to their places on another (they share nothing), which first
+  // makes the pages of their list ready in one call: filling fresh pages
+  // one fault at a time would cost as much as the moves themselves.
   result_.baptism_hits.reserve(baptisms);
-  std::thread pages;
+  const auto move_baptisms = [this, &places, baptisms] {
+    rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
+    for (size_t b = 0; b < places.size(); ++b) {
+      std::vector<std::string>& hits = blocks_[b]->baptism_hits;
+      result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(hits.begin()),
+                                  std::make_move_iterator(hits.end()));
+      // What the block held is given back at once: the merge's copies are
+      // the search's peak.
+      std::vector<std::string>().swap(hits);
+    }
+  };
+  std::thread mover;
   struct Joiner {
     std::thread& thread;
     ~Joiner() {
       if (thread.joinable()) thread.join();
     }
-  } joiner{pages};
-  if (baptisms >= kBaptismsToPrefault) {
+  } joiner{mover};
+  if (baptisms >= kBaptismsApart) {
     try {
-      pages = std::thread(rtl::os::PrefaultMemory, static_cast<void*>(result_.baptism_hits.data()),
-                          baptisms * sizeof(std::string));
+      mover = std::thread(move_baptisms);
     } catch (const std::system_error&) {
-      // This thread fills them as it goes.
+      // This thread moves them below.
     }
   }
   MergeOtherHits(places, others);
-  for (size_t b = 0; b < places.size(); ++b) {
-    std::vector<std::string>& hits = blocks_[b]->baptism_hits;
-    result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(hits.begin()),
-                                std::make_move_iterator(hits.end()));
-    // What the block held is given back at once: the merge's copies are
-    // the search's peak.
-    std::vector<std::string>().swap(hits);
-  }
+  if (!mover.joinable()) move_baptisms();
 }
 
 void Searcher::MergeOtherHits(const std::vector<Place>& places, size_t others) {
