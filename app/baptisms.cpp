@@ -438,6 +438,9 @@ void TBaptisms::Button1Click() {
   // The last search's hits give way to this one's, cancelled or not.
   appcore::DiscardLines(std::move(hit_list_));
   hit_list_.clear();
+  // What the last page and hits held goes back before the search's threads
+  // fill heaps of their own.
+  rtl::os::ReturnFreedMemory();
 
   appcore::SearchOptions options = ReadOptions();
   options.search_text = text;

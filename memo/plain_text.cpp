@@ -14,7 +14,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "memo/vell_memo.h"
@@ -62,6 +66,68 @@ bool HoldsControlByte(std::string_view text) {
   for (; i < text.size(); ++i)
     if (static_cast<unsigned char>(text[i]) < 22) return true;
   return false;
+}
+
+// Lines are fetched this many ahead of the one read.
+constexpr std::size_t kLinesAhead = 8;
+
+// What a look at some lines of a paragraph source found.
+struct LineSurvey {
+  std::size_t begin = 0, end = 0;
+  bool refused = false;                 // a line a text load would cut
+  std::int64_t bytes = 0;               // text and a break per line
+  std::vector<std::size_t> controlled;  // lines holding a byte below 22
+  std::exception_ptr failure;
+};
+
+void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part) {
+  try {
+    for (std::size_t i = part.begin; i < part.end; ++i) {
+      if (i + kLinesAhead < part.end) source.Prefetch(i + kLinesAhead);
+      const std::string_view text = source.Line(i);
+      if (static_cast<std::int64_t>(text.size()) >= limit) {
+        part.refused = true;
+        return;
+      }
+      part.bytes += static_cast<std::int64_t>(text.size()) + 2;
+      if (!HoldsControlByte(text)) continue;
+      for (char c : text)
+        if (c == '\r' || c == '\n' || c == 0) {
+          part.refused = true;
+          return;
+        }
+      part.controlled.push_back(i);
+    }
+  } catch (...) {
+    part.failure = std::current_exception();
+  }
+}
+
+// The source's lines looked at in parts, many lines on several threads
+// (their texts lie anywhere in memory: the threads wait for them together).
+std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit) {
+  constexpr std::size_t kPartLines = 16384;
+  const std::size_t count = source.Count();
+  const std::size_t n = std::clamp<std::size_t>(count / kPartLines, 1,
+                                                std::min(8u, std::max(1u, std::thread::hardware_concurrency())));
+  std::vector<LineSurvey> parts(n);
+  for (std::size_t t = 0; t < n; ++t) {
+    parts[t].begin = count * t / n;
+    parts[t].end = count * (t + 1) / n;
+  }
+  std::vector<std::thread> threads;
+  std::size_t started = 1;
+  for (; started < n; ++started) {
+    try {
+      threads.emplace_back(Survey, std::cref(source), limit, std::ref(parts[started]));
+    } catch (...) {
+      break;  // the rest are looked at here
+    }
+  }
+  Survey(source, limit, parts[0]);
+  for (std::size_t t = started; t < n; ++t) Survey(source, limit, parts[t]);
+  for (std::thread& thread : threads) thread.join();
+  return parts;
 }
 
 // Paragraphs appended to an emptied model as a text load reads them: each
@@ -278,21 +344,16 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
 }
 
 bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
-  // Lines are fetched this many ahead of the one read.
-  constexpr std::size_t kAhead = 8;
   const std::size_t count = source.Count();
   // Lines a load of their joined text would cut differently are left to it.
+  std::vector<LineSurvey> parts = SurveyLines(source, par_length_limit_);
   std::vector<std::size_t> controlled;  // lines holding a byte below 22
   std::int64_t total = count > 0 ? -2 : 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i + kAhead < count) source.Prefetch(i + kAhead);
-    const std::string_view text = source.Line(i);
-    if (static_cast<std::int64_t>(text.size()) >= par_length_limit_) return false;
-    total += static_cast<std::int64_t>(text.size()) + 2;
-    if (!HoldsControlByte(text)) continue;
-    for (char c : text)
-      if (c == '\r' || c == '\n' || c == 0) return false;
-    controlled.push_back(i);
+  for (LineSurvey& part : parts) {
+    if (part.failure) std::rethrow_exception(part.failure);
+    if (part.refused) return false;
+    total += part.bytes;
+    controlled.insert(controlled.end(), part.controlled.begin(), part.controlled.end());
   }
 
   Modified = true;
@@ -309,7 +370,7 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   try {
     if (count == 0) appender.Add("", 0, 0);
     for (std::size_t i = 0; i < count; ++i) {
-      if (i + kAhead < count) source.Prefetch(i + kAhead);
+      if (i + kLinesAhead < count) source.Prefetch(i + kLinesAhead);
       const std::string_view text = source.Line(i);
       if (next_controlled < controlled.size() && controlled[next_controlled] == i) {
         ++next_controlled;

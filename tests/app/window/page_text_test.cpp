@@ -69,6 +69,15 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
     for (int i = 0; i < 3000; ++i) lines.push_back(text(random() % (round == 3 ? 3000 : 200)));
     cases.push_back(lines);
   }
+  // Enough lines to be looked at in parts on several threads: style codes
+  // in two of the later parts; a break in the last part only.
+  Lines many;
+  for (int i = 0; i < 40000; ++i) many.push_back(text(random() % 12));
+  many[20000] = "\x02" "bold from here";
+  many[35000] = "to here\x02";
+  cases.push_back(many);
+  many[39000] = "a\rb";
+  cases.push_back(many);
   for (int setting = 0; setting < 4; ++setting)
   for (const std::string& before : {std::string(), std::string("old page\r\nof two lines")}) {
     for (const Lines& lines : cases) {
