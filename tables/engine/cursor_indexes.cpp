@@ -2,11 +2,14 @@
 // step with every record write, adding, deleting and rebuilding indexes.
 //
 // Every write builds the keys of all indexes from the record (the primary
-// index only when the table has one) and checks each unique index for the
-// new key before any key, record or header byte changes, so a refused
-// write leaves the table as it was. The system index "Sys Deleted" holds
+// index only when the table has one); a unique index refuses a key it
+// already holds in the same descent that would insert it. Keys of other
+// indexes may have changed by then: the write's undo puts every page and
+// header back, so a refused write leaves the table as it was (the records
+// are written after the keys). The system index "Sys Deleted" holds
 // one key per physical record: its deleted flag and its record ID.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/runtime/sysutils.h"
@@ -77,15 +80,20 @@ std::vector<std::uint8_t> TDataCursor::KeyedPositions() const {
   return positions;
 }
 
+void TDataCursor::BuildKey(std::uint8_t slot, const std::uint8_t* record, std::uint8_t* key) const {
+  if (slot == kSystemSlot) {
+    BuildSystemKey(record, key);
+    return;
+  }
+  const TDataFile& data = table_->DataFile();
+  BuildIndexKey(table_->IndexFile().GetIndexDefinition(slot), physical_fields_, data.GetLanguageID(),
+                data.GetSortID(), record, key);
+}
+
 TDataCursor::Key TDataCursor::KeyOf(std::uint8_t slot, const std::uint8_t* record) const {
   const TIndexDefinition& d = table_->IndexFile().GetIndexDefinition(slot);
   Key key(std::max<std::size_t>(d.KeySize, kRecordIDKeySize + 1u), 0);
-  if (slot == kSystemSlot) {
-    BuildSystemKey(record, key.data());
-  } else {
-    const TDataFile& data = table_->DataFile();
-    BuildIndexKey(d, physical_fields_, data.GetLanguageID(), data.GetSortID(), record, key.data());
-  }
+  BuildKey(slot, record, key.data());
   key.resize(d.KeySize);
   return key;
 }
@@ -96,10 +104,12 @@ void TDataCursor::RaiseKeyViolation(std::uint8_t slot) const {
 
 void TDataCursor::AddKeys(const std::uint8_t* record, std::uint32_t n, std::uint32_t& rank) {
   rank = 0;
+  std::array<std::uint8_t, kMaxKeySize> key{};
   for (std::uint8_t slot : KeyedPositions()) {
     const TKeyComparator compare = ComparatorOf(slot);
     TIndexTree tree(table_->IndexFile(), slot, compare, this);
-    if (!tree.Add(KeyOf(slot, record).data(), n, slot == index_pos_ ? &rank : nullptr)) RaiseKeyViolation(slot);
+    BuildKey(slot, record, key.data());
+    if (!tree.Add(key.data(), n, slot == index_pos_ ? &rank : nullptr)) RaiseKeyViolation(slot);
   }
 }
 

@@ -594,6 +594,8 @@ private:
   std::vector<std::uint8_t> KeyedPositions() const;
   TKeyComparator ComparatorOf(std::uint8_t slot) const;
   Key KeyOf(std::uint8_t slot, const std::uint8_t* record) const;
+  // The same into `key` (the index's key size).
+  void BuildKey(std::uint8_t slot, const std::uint8_t* record, std::uint8_t* key) const;
   // A key that a unique index already holds refuses the write with 9729
   // (the index named) when it comes to be added, after other indexes may
   // have changed: the write's undo puts them back. Each insert is the one
