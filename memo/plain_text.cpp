@@ -151,7 +151,6 @@ public:
     int index = pars_.Count();
     pars_.SetCount(index + 1);
     ParInfo& p = *pars_.At(index);
-    p = ParInfo();
     p.startState = index == 0 ? shared_ : RetainStartState(shared_);
     handed_ = true;
     par::SetText(p, text, length, &pars_.Arena());
