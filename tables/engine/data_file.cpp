@@ -469,15 +469,11 @@ void TDataFile::FreeRecordBuffers() {
 
 void TDataFile::AdjustRecordBuffers() {
   SetLimits();
-  while (cache_.Count() > cache_.Capacity()) {
-    TCacheEntry* e = cache_.FindEvictable();
-    if (!e) {
-      FlushRecordBuffers(false);
-      e = cache_.FindEvictable();
-      if (!e) break;
-    }
-    cache_.Remove(e);
-    pool_.Return(static_cast<TRecord*>(e));
+  auto release = [this](TCacheEntry* e) { pool_.Return(static_cast<TRecord*>(e)); };
+  cache_.Shrink(cache_.Capacity(), release);
+  if (cache_.Count() > cache_.Capacity()) {
+    FlushRecordBuffers(false);
+    cache_.Shrink(cache_.Capacity(), release);
   }
 }
 

@@ -219,6 +219,38 @@ TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std:
   return entry;
 }
 
+void TEntryCache::Shrink(std::size_t count, const std::function<void(TCacheEntry*)>& release) {
+  std::vector<TCacheEntry*> gone;
+  for (TCacheEntry* e = oldest_; e && count_ - gone.size() > count; e = e->Newer)
+    if (e->Evictable()) gone.push_back(e);
+  if (gone.size() * 2 <= count_) {
+    for (TCacheEntry* e : gone) {
+      Remove(e);
+      release(e);
+    }
+    return;
+  }
+  // Most go: their slots are emptied, and the rest are placed again in a
+  // table of the size they need.
+  std::vector<TSlot*> emptied;
+  for (TCacheEntry* e : gone) {
+    if (TSlot* slot = Lookup(e->Key); slot && slot->Entry == e) emptied.push_back(slot);
+    Unlink(e);
+  }
+  for (TSlot* slot : emptied) slot->Entry = nullptr;
+  std::vector<TSlot> old;
+  old.swap(slots_);
+  std::size_t size = 16;
+  while (size < (count_ - gone.size()) * 2) size *= 2;
+  slots_.assign(size, TSlot{0, nullptr});
+  shift_ = 32;
+  for (std::size_t n = size; n > 1; n >>= 1) --shift_;
+  count_ = 0;
+  for (const TSlot& slot : old)
+    if (slot.Entry) Add(slot.Key, slot.Entry);
+  for (TCacheEntry* e : gone) release(e);
+}
+
 void TEntryCache::Clear() {
   ForEach([](TCacheEntry* e) { e->Older = e->Newer = nullptr; });
   slots_.clear();

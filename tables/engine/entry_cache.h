@@ -59,6 +59,10 @@ public:
       if (e->Modified) f(e);
   }
   TCacheEntry* MostRecent() const { return newest_; }
+  // Lets the least recently used entries that are neither modified nor in
+  // use go until at most `count` remain (or none of the rest may go), each
+  // to `release`; when most go the table is built again once.
+  void Shrink(std::size_t count, const std::function<void(TCacheEntry*)>& release);
   // Forgets every entry (the caller takes them back).
   void Clear();
 

@@ -118,8 +118,7 @@ void TPage::MoveEntries(int first, int n, TPage& target, int at) {
 // ---- before-images ---------------------------------------------------------------
 
 bool TPage::Remember(const std::shared_ptr<const std::uint32_t>& live) {
-  if (!undo_.Log) undo_.Log = std::make_unique<TUndoLog>();
-  TUndoLog& u = *undo_.Log;
+  TUndoLog& u = undo_.Log;
   if (u.Live != live) u.Live = live;
   u.Mark = *live;
   u.Whole = false;
@@ -135,7 +134,7 @@ bool TPage::Remember(const std::shared_ptr<const std::uint32_t>& live) {
 }
 
 void TPage::Note(std::uint8_t op, std::size_t pos, std::size_t len) {
-  TUndoLog& u = *undo_.Log;
+  TUndoLog& u = undo_.Log;
   const bool keep = op != TUndoStep::kErase;
   // A log longer than a page costs more than the page: a copy instead.
   if (u.Bytes.size() + (keep ? len : 0) + u.Steps.size() * sizeof(TUndoStep) > kIndexPageSize) {
@@ -149,7 +148,7 @@ void TPage::Note(std::uint8_t op, std::size_t pos, std::size_t len) {
 }
 
 void TPage::NoteWhole() {
-  TUndoLog& u = *undo_.Log;
+  TUndoLog& u = undo_.Log;
   u.Before = entries_;
   Undo(u.Before);
   u.Steps.clear();
@@ -158,7 +157,7 @@ void TPage::NoteWhole() {
 }
 
 void TPage::Undo(std::vector<std::uint8_t>& entries) const {
-  const TUndoLog& u = *undo_.Log;
+  const TUndoLog& u = undo_.Log;
   for (auto step = u.Steps.rbegin(); step != u.Steps.rend(); ++step) {
     const auto at = entries.begin() + static_cast<std::ptrdiff_t>(step->Pos);
     const auto bytes = u.Bytes.begin() + static_cast<std::ptrdiff_t>(step->At);
@@ -177,8 +176,8 @@ void TPage::Undo(std::vector<std::uint8_t>& entries) const {
 }
 
 void TPage::Recall() {
-  if (!undo_.Log) return;
-  TUndoLog& u = *undo_.Log;
+  TUndoLog& u = undo_.Log;
+  if (u.Mark == 0) return;
   if (u.Whole) entries_.swap(u.Before);
   else Undo(entries_);
   slot_ = u.Slot, compression_ = u.Compression, type_ = u.Type;

@@ -168,14 +168,14 @@ private:
   };
   // Copies of a page start without a log.
   struct TUndoHolder {
-    std::unique_ptr<TUndoLog> Log;
+    TUndoLog Log;
     TUndoHolder() = default;
     TUndoHolder(const TUndoHolder&) {}
     TUndoHolder& operator=(const TUndoHolder&) { return *this; }
   };
   bool Logging() const {
-    const TUndoLog* u = undo_.Log.get();
-    return u && !u->Whole && u->Mark != 0 && *u->Live == u->Mark;
+    const TUndoLog& u = undo_.Log;
+    return u.Mark != 0 && !u.Whole && *u.Live == u.Mark;
   }
   // Before a change of `len` bytes at `pos`: what undoes it.
   void Note(std::uint8_t op, std::size_t pos, std::size_t len);

@@ -3,7 +3,8 @@
 // touches and lookups over keys of the three files' kinds (record numbers,
 // page offsets, block offsets, and keys crowding one part of the table),
 // checking after every step what the cache finds, its count, its order by
-// key, its modified entries and their runs of neighbours and its eviction choice; then the
+// key, its modified entries and their runs of neighbours, its eviction choice
+// and what it lets go when shrunk; then the
 // entries it hands out while writes are held, and emptied one at a time.
 #include "tables/engine/entry_cache.h"
 
@@ -88,6 +89,18 @@ TEST(EntryCache, ModelRunOverEveryKindOfKey) {
         cache.Clear();
         model.clear();
         chain.clear();
+      } else if (choice == 19) {
+        // Shrunk to a few (the table built again) or by a few (removals).
+        const std::size_t keep = rng() % 2 ? rng() % 4 : model.size() - std::min<std::size_t>(model.size(), rng() % 4);
+        std::vector<TCacheEntry*> expected, released;
+        for (auto it = chain.rbegin(); it != chain.rend() && model.size() - expected.size() > keep; ++it)
+          if ((*it)->Evictable()) expected.push_back(*it);
+        cache.Shrink(keep, [&](TCacheEntry* e) { released.push_back(e); });
+        ASSERT_EQ(released, expected) << round << " " << op;
+        for (TCacheEntry* e : released) {
+          model.erase(e->Key);
+          chain.remove(e);
+        }
       }
       // Lookups of every key held and of keys that are not.
       ASSERT_EQ(cache.Count(), model.size()) << round << " " << op;
