@@ -375,9 +375,12 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
   ReadIntoCache(
       *this, *host_, cache_, Layout(), window_, direction == 1 ? n : n - count + 1, count, buffer_,
       [this](std::uint32_t key) { return GetNewRecordBuffer(key); },
-      [this, encrypted](TCacheEntry* e, const std::uint8_t* bytes) {
+      [this, encrypted, count](TCacheEntry* e, const std::uint8_t* bytes) {
         static_cast<TRecord*>(e)->Read(bytes, encrypted);
-        copies_.Store(e->Key, bytes);
+        // A window read ahead for records read in order leaves no copies:
+        // a walk passes each record once, and would push out the copies
+        // of records read here and there (and grow by the whole budget).
+        if (count == 1) copies_.Store(e->Key, bytes);
       });
   ++stats_.BulkReads;
 }

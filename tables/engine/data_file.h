@@ -170,6 +170,7 @@ public:
 
   const TDataFileStatistics& Statistics() const { return stats_; }
   std::size_t CachedRecords() const { return cache_.Count(); }
+  std::size_t CopiedRecords() const { return copies_.Count(); }
   std::size_t CacheCapacity() const { return cache_.Capacity(); }
   std::uint32_t ReadAheadLimit() const { return read_ahead_limit_; }
   std::uint64_t DataStart() const { return kDataHeaderSize + std::uint64_t{kFieldDefinitionSize} * fields_.size(); }
