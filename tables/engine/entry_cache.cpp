@@ -238,16 +238,9 @@ void TEntryCache::Shrink(std::size_t count, const std::function<void(TCacheEntry
     Unlink(e);
   }
   for (TSlot* slot : emptied) slot->Entry = nullptr;
-  std::vector<TSlot> old;
-  old.swap(slots_);
   std::size_t size = 16;
-  while (size < (count_ - gone.size()) * 2) size *= 2;
-  slots_.assign(size, TSlot{0, nullptr});
-  shift_ = 32;
-  for (std::size_t n = size; n > 1; n >>= 1) --shift_;
-  count_ = 0;
-  for (const TSlot& slot : old)
-    if (slot.Entry) Add(slot.Key, slot.Entry);
+  while (size < (count_ - emptied.size()) * 2) size *= 2;
+  Resize(size);
   for (TCacheEntry* e : gone) release(e);
 }
 
