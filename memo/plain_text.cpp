@@ -16,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <new>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -128,6 +129,59 @@ std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t
   for (std::size_t t = started; t < n; ++t) Survey(source, limit, parts[t]);
   for (std::thread& thread : threads) thread.join();
   return parts;
+}
+
+// The styles a line's codes switch.
+std::uint8_t StyleBitsOf(std::string_view text) {
+  std::uint8_t bits = 0;
+  for (char c : text) bits ^= StyleBit(static_cast<unsigned char>(c));
+  return bits;
+}
+
+// Where a part of a paragraph load starts and what it made.
+struct FillPart {
+  std::int64_t pos = 0;        // the text offset of its first paragraph
+  std::uint8_t style = 0;      // the style in force at its start
+  std::size_t made = 0;        // paragraphs constructed
+  TTextArena arena;            // their texts
+  std::exception_ptr failure;
+};
+
+// Makes the paragraphs of one surveyed part in place, as ParAppender would
+// append them, sharing the start state shared (retained by the caller).
+void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurvey& survey, bool codes,
+                 DynInfoRec* shared, FillPart& part) {
+  try {
+    part.arena.Expect(static_cast<std::size_t>(survey.bytes + survey.bytes / 64 + 64));
+    std::int64_t pos = part.pos;
+    std::uint8_t style = part.style;
+    std::size_t next_controlled = 0;
+    for (std::size_t i = survey.begin; i < survey.end; ++i) {
+      if (i + kLinesAhead < survey.end) source.Prefetch(i + kLinesAhead);
+      const std::string_view text = source.Line(i);
+      const auto length = static_cast<std::int32_t>(text.size());
+      ParInfo& p = *new (pars.At(static_cast<int>(i))) ParInfo();
+      ++part.made;
+      par::SetText(p, text.data(), length, &part.arena);
+      p.startState = shared;
+      p.start = static_cast<std::int32_t>(pos);
+      p.firstLine = static_cast<std::int32_t>(i);
+      p.line0.end = p.length;
+      p.line0.justifyStart = p.length;
+      p.line0.startStyle = style;
+      p.formatted = false;
+      p.parsed = false;
+      p.keywordsApplied = false;
+      pos += length + 2;
+      if (next_controlled < survey.controlled.size() && survey.controlled[next_controlled] == i) {
+        ++next_controlled;
+        if (codes) style ^= StyleBitsOf(text);
+      }
+      source.Read(i);
+    }
+  } catch (...) {
+    part.failure = std::current_exception();
+  }
 }
 
 // Paragraphs appended to an emptied model as a text load reads them: each
@@ -358,6 +412,64 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   Modified = true;
   ++update_count_;
   ClearModel();
+  if (parts.size() > 1 && !options_.Has(vmoDiscardTrailingSpaces) && total <= 2147483647LL &&
+      count <= 0x7FFFFFFF) {
+    // Each part's paragraphs are made on a thread of their own, in place,
+    // from where the parts before end.
+    pars_.SetCapacity(static_cast<int>(count));
+    std::vector<FillPart> filled(parts.size());
+    std::int64_t pos = 0;
+    std::uint8_t style = 0;
+    for (std::size_t t = 0; t < parts.size(); ++t) {
+      filled[t].pos = pos;
+      filled[t].style = style;
+      pos += parts[t].bytes;
+      if (static_format_)
+        for (std::size_t i : parts[t].controlled) style ^= StyleBitsOf(source.Line(i));
+    }
+    DynInfoRec* shared = NewStartState();
+    std::vector<std::thread> threads;
+    std::size_t started = 1;
+    for (; started < filled.size(); ++started) {
+      try {
+        threads.emplace_back(FillInPlace, std::ref(source), std::ref(pars_), std::cref(parts[started]),
+                             static_format_, shared, std::ref(filled[started]));
+      } catch (...) {
+        break;  // the rest are made here
+      }
+    }
+    FillInPlace(source, pars_, parts[0], static_format_, shared, filled[0]);
+    for (std::size_t t = started; t < filled.size(); ++t)
+      FillInPlace(source, pars_, parts[t], static_format_, shared, filled[t]);
+    for (std::thread& thread : threads) thread.join();
+
+    std::exception_ptr failure;
+    for (FillPart& part : filled) {
+      pars_.Arena().Absorb(part.arena);
+      if (part.failure && !failure) failure = part.failure;
+    }
+    if (failure) {
+      // Every slot made, none holding the start state, then all let go.
+      for (std::size_t t = 0; t < filled.size(); ++t)
+        for (std::size_t i = parts[t].begin; i < parts[t].end; ++i) {
+          if (i >= parts[t].begin + filled[t].made) new (pars_.At(static_cast<int>(i))) ParInfo();
+          pars_.At(static_cast<int>(i))->startState = nullptr;
+        }
+      pars_.AdoptConstructed(static_cast<int>(count));
+      ClearModel();
+      ReleaseStartState(shared);
+      ParAppender(pars_, false).Add("", 0, 0);
+      text_len_ = 0;
+    } else {
+      pars_.AdoptConstructed(static_cast<int>(count));
+      for (std::size_t i = 1; i < count; ++i) RetainStartState(shared);
+      text_len_ = static_cast<std::int32_t>(pos - 2);
+    }
+    line_count_ = pars_.Count();
+    FinishTextLoad();
+    if (failure) std::rethrow_exception(failure);
+    return true;
+  }
   if (total > 0) pars_.Arena().Expect(static_cast<std::size_t>(total + total / 64 + 64));
   pars_.SetCapacity(static_cast<int>(std::min<std::size_t>(std::max<std::size_t>(count, 1), 0x7FFFFFFF)));
   ParAppender appender(pars_, options_.Has(vmoDiscardTrailingSpaces));
@@ -373,8 +485,7 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       const std::string_view text = source.Line(i);
       if (next_controlled < controlled.size() && controlled[next_controlled] == i) {
         ++next_controlled;
-        if (static_format_)
-          for (char c : text) style ^= StyleBit(static_cast<unsigned char>(c));
+        if (static_format_) style ^= StyleBitsOf(text);
       }
       appender.Add(text.data(), static_cast<std::int32_t>(text.size()), style);
       source.Read(i);

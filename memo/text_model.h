@@ -360,6 +360,9 @@ public:
     *At(count_ - 1) = item;
     return count_ - 1;
   }
+  // Takes count records as made: the caller constructed those from Count()
+  // on in place (At(i), within the capacity).
+  void AdoptConstructed(int count) { count_ = count; }
   // Opens `n` default records at index (records behind move up).
   void InsertSlots(int index, int n) {
     if (n <= 0) return;

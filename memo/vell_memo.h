@@ -44,7 +44,9 @@ using TMemoNotifyEvent = std::function<void(TVellMemo* sender)>;
 extern int ProgressInterval;
 
 // Lines a memo reads into its paragraphs (TVellMemo::LoadParagraphs), by
-// number, front to back, twice: once to look at them, once to copy them.
+// number, twice: once to look at them, once to copy them. Many lines are
+// read in parts on several threads at once (each part front to back, each
+// line by one thread), so the three calls must allow that.
 class TParagraphSource {
 public:
   virtual ~TParagraphSource() = default;

@@ -69,11 +69,14 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
     for (int i = 0; i < 3000; ++i) lines.push_back(text(random() % (round == 3 ? 3000 : 200)));
     cases.push_back(lines);
   }
-  // Enough lines to be looked at in parts on several threads: style codes
-  // in two of the later parts; a break in the last part only.
+  // Enough lines to be looked at and filled in parts on several threads:
+  // style codes within a part and across parts; a break in the last part
+  // only.
   Lines many;
   for (int i = 0; i < 40000; ++i) many.push_back(text(random() % 12));
+  many[10000] = "\x01" "italic from here";
   many[20000] = "\x02" "bold from here";
+  many[30000] = "to here\x01";
   many[35000] = "to here\x02";
   cases.push_back(many);
   many[39000] = "a\rb";
@@ -97,6 +100,7 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
       EXPECT_EQ(Paragraphs(taken), Paragraphs(joined));
       EXPECT_EQ(taken.Modified, joined.Modified);
       EXPECT_EQ(Rich(taken), Rich(joined));
+      EXPECT_NO_THROW(taken.CheckIntegrity());
 
       // The first half as head lines; the rest as rows into hits held in
       // reverse order, empty lines as group breaks.
@@ -112,6 +116,7 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
       EXPECT_EQ(parted.GetTextLen(), joined.GetTextLen());
       EXPECT_EQ(Paragraphs(parted), Paragraphs(joined));
       EXPECT_EQ(Rich(parted), Rich(joined));
+      EXPECT_NO_THROW(parted.CheckIntegrity());
       EXPECT_EQ(hits, hits_before);  // read in place, never taken
     }
   }
