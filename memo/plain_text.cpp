@@ -152,7 +152,6 @@ struct FillPart {
 void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurvey& survey, bool codes,
                  DynInfoRec* shared, FillPart& part) {
   try {
-    part.arena.Expect(static_cast<std::size_t>(survey.bytes + survey.bytes / 64 + 64));
     std::int64_t pos = part.pos;
     std::uint8_t style = part.style;
     std::size_t next_controlled = 0;
@@ -412,7 +411,7 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   Modified = true;
   ++update_count_;
   ClearModel();
-  if (parts.size() > 1 && !options_.Has(vmoDiscardTrailingSpaces) && total <= 2147483647LL &&
+  if (parts.size() > 100 && !options_.Has(vmoDiscardTrailingSpaces) && total <= 2147483647LL &&
       count <= 0x7FFFFFFF) {
     // Each part's paragraphs are made on a thread of their own, in place,
     // from where the parts before end.
@@ -426,6 +425,12 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       pos += parts[t].bytes;
       if (static_format_)
         for (std::size_t i : parts[t].controlled) style ^= StyleBitsOf(source.Line(i));
+    }
+    // Their texts' blocks come from this thread's heap, as a load's do, so
+    // that the page does not hold the workers' heaps apart once it goes.
+    for (std::size_t t = 0; t < filled.size(); ++t) {
+      filled[t].arena.Expect(static_cast<std::size_t>(parts[t].bytes + parts[t].bytes / 64 + 64));
+      filled[t].arena.Prepare();
     }
     DynInfoRec* shared = NewStartState();
     std::vector<std::thread> threads;

@@ -263,14 +263,21 @@ int OffsetOfColumn(const char* text, int lineStart, int end, int column, int tab
 char* TTextArena::Allocate(std::size_t bytes) {
   if (bytes > kLargest) return nullptr;
   if (bytes > left_) {
-    const std::size_t size =
-        expected_ > 0 ? std::clamp(expected_, std::max(bytes, kSmallestBlock), kBlockBytes) : kBlockBytes;
     blocks_.reserve(blocks_.size() + 1);
-    char* block = static_cast<char*>(std::malloc(size));
-    if (!block) throw std::bad_alloc();
-    blocks_.push_back(block);
-    next_ = block;
-    left_ = size;
+    if (!spares_.empty() && spares_.front().second >= bytes) {
+      blocks_.push_back(spares_.front().first);
+      next_ = spares_.front().first;
+      left_ = spares_.front().second;
+      spares_.erase(spares_.begin());
+    } else {
+      const std::size_t size =
+          expected_ > 0 ? std::clamp(expected_, std::max(bytes, kSmallestBlock), kBlockBytes) : kBlockBytes;
+      char* block = static_cast<char*>(std::malloc(size));
+      if (!block) throw std::bad_alloc();
+      blocks_.push_back(block);
+      next_ = block;
+      left_ = size;
+    }
   }
   char* at = next_;
   next_ += bytes;
@@ -279,8 +286,21 @@ char* TTextArena::Allocate(std::size_t bytes) {
   return at;
 }
 
+void TTextArena::Prepare() {
+  for (std::size_t left = expected_; left > 0;) {
+    const std::size_t size = std::clamp(left, kSmallestBlock, kBlockBytes);
+    spares_.reserve(spares_.size() + 1);
+    char* block = static_cast<char*>(std::malloc(size));
+    if (!block) throw std::bad_alloc();
+    spares_.emplace_back(block, size);
+    left -= std::min(left, size);
+  }
+}
+
 void TTextArena::Absorb(TTextArena& other) {
   if (&other == this) return;
+  for (const auto& spare : other.spares_) std::free(spare.first);
+  other.spares_.clear();
   blocks_.insert(blocks_.end(), other.blocks_.begin(), other.blocks_.end());
   if (other.left_ > left_) {
     next_ = other.next_;
@@ -293,7 +313,9 @@ void TTextArena::Absorb(TTextArena& other) {
 
 void TTextArena::Clear() {
   for (char* block : blocks_) std::free(block);
+  for (const auto& spare : spares_) std::free(spare.first);
   blocks_.clear();
+  spares_.clear();
   next_ = nullptr;
   left_ = 0;
   expected_ = 0;

@@ -170,13 +170,18 @@ public:
   void Expect(std::size_t bytes) { expected_ = bytes; }
   // bytes from the current block; nullptr when bytes exceeds kLargest.
   char* Allocate(std::size_t bytes);
-  // Takes over every block of other, which is left empty.
+  // Takes the blocks the expected bytes will need now, on the calling
+  // thread (whose heap they then come from); Allocate uses them first.
+  void Prepare();
+  // Takes over every block of other, which is left empty; blocks it
+  // prepared and never used are freed.
   void Absorb(TTextArena& other);
   void Clear();
   std::size_t BlockCount() const { return blocks_.size(); }
 
 private:
   std::vector<char*> blocks_;
+  std::vector<std::pair<char*, std::size_t>> spares_;  // prepared, not yet used, in order
   char* next_ = nullptr;
   std::size_t left_ = 0;
   std::size_t expected_ = 0;  // 0: not known
