@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <cstring>
 #include <random>
 
 #include "memo_test_util.h"
@@ -206,6 +207,40 @@ TEST(TextArena, LongParagraphsGetTheirOwnBuffer) {
   EXPECT_FALSE(m.Pars().At(1)->arenaText);
   EXPECT_TRUE(m.Pars().At(2)->arenaText);
   EXPECT_EQ(m.getParagraphs(1), longLine);
+}
+
+// Blocks taken ahead for the expected bytes serve the allocations that
+// follow, whatever their sizes (a prepared block too small for one is left
+// for later ones); every piece handed out is its own; blocks never used go
+// when another arena takes the blocks over.
+TEST(TextArena, PreparedBlocksServeAllocationsAndUnusedOnesGo) {
+  for (const size_t expected : {size_t{1}, size_t{4096}, size_t{5000}, size_t{1} << 20, (size_t{3} << 20) + 7})
+    for (const size_t step : {size_t{1}, size_t{100}, size_t{5000}, TTextArena::kLargest}) {
+      SCOPED_TRACE(std::to_string(expected) + " expected, pieces of " + std::to_string(step));
+      TTextArena arena;
+      arena.Expect(expected);
+      arena.Prepare();
+      std::vector<std::pair<char*, size_t>> pieces;
+      for (size_t asked = 0; asked < expected + step; asked += step) {  // a little more than expected
+        char* piece = arena.Allocate(step);
+        ASSERT_NE(piece, nullptr);
+        std::memset(piece, static_cast<int>(pieces.size() & 0xFF), step);
+        pieces.emplace_back(piece, step);
+      }
+      EXPECT_EQ(arena.Allocate(TTextArena::kLargest + 1), nullptr);
+      for (size_t k = 0; k < pieces.size(); ++k)
+        for (size_t i = 0; i < pieces[k].second; ++i)
+          ASSERT_EQ(static_cast<unsigned char>(pieces[k].first[i]), k & 0xFF) << "piece " << k;
+      TTextArena owner;
+      owner.Absorb(arena);
+      EXPECT_EQ(arena.BlockCount(), 0u);
+      EXPECT_GE(owner.BlockCount(), 1u);
+      EXPECT_EQ(arena.Allocate(10) != nullptr, true);  // the emptied arena works on
+    }
+  TTextArena unused;
+  unused.Expect(3 << 20);
+  unused.Prepare();
+  EXPECT_EQ(unused.BlockCount(), 0u);  // prepared blocks are not in use until asked for
 }
 
 TEST(TextArena, NativeImageTextsGoToTheArena) {
