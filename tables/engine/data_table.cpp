@@ -403,6 +403,15 @@ void TDataTable::EmptyTable() {
   // the next opener, after a crash) plays the cuts back.
   const bool journal = UsesJournal() && !journal_.Active() && !read_only_;
   const bool blobs = HasBlobs() && blob_->IsOpen();
+  // A table without a journal (in memory) keeps its files' bytes instead.
+  if (!UsesJournal() && in_transaction_ && files_before_empty_.empty()) {
+    for (TFileHandler* file : ImageFiles()) {
+      std::vector<std::uint8_t>& bytes = files_before_empty_.emplace_back();
+      if (!file->IsOpen()) continue;
+      bytes.resize(static_cast<std::size_t>(file->GetSize()));
+      ReadAt(*file, 0, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    }
+  }
   if (journal) journal_.Begin(JournalPath(), JournalFiles(), true);
   try {
     data_->ClearHeader();
@@ -800,8 +809,22 @@ void TDataTable::RollbackTransaction() {
     journal_.Abandon();
     journal_.Recover(JournalPath(), JournalFiles());
   }
+  RestoreFilesBeforeEmpty();
   FreeBuffers(true, true);
   TransactionWriteUnlockTable();
+}
+
+void TDataTable::RestoreFilesBeforeEmpty() {
+  std::vector<std::vector<std::uint8_t>> files = std::move(files_before_empty_);
+  files_before_empty_.clear();
+  if (files.empty()) return;
+  std::vector<TFileHandler*> handlers = ImageFiles();
+  for (std::size_t i = 0; i < handlers.size() && i < files.size(); ++i) {
+    if (!handlers[i]->IsOpen()) continue;
+    const auto size = static_cast<std::int64_t>(files[i].size());
+    WriteAt(*handlers[i], 0, files[i].data(), size);
+    WriteAt(*handlers[i], size, nullptr, 0);
+  }
 }
 
 void TDataTable::CommitTransaction(bool final_commit) {
@@ -824,6 +847,7 @@ void TDataTable::CommitTransaction(bool final_commit) {
       WriteUnlockTable();
       throw;
     }
+    files_before_empty_.clear();
     WriteUnlockTable();
     TransactionWriteUnlockTable();
     return;
@@ -835,6 +859,7 @@ void TDataTable::CommitTransaction(bool final_commit) {
     WriteUnlockTable();
     throw;
   }
+  files_before_empty_.clear();
   transaction_lock_ = false;
   try {
     if (!user_table_lock_) WriteUnlockAllRecords(true);

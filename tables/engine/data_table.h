@@ -279,6 +279,7 @@ private:
   bool ImageUsable() const { return in_memory_ && open_; }
   // The table's memory files in image order.
   std::vector<TFileHandler*> ImageFiles();
+  void RestoreFilesBeforeEmpty();
   void LockSections(bool lock);
   // Disk tables keep a rollback journal (journal.h) over every flush.
   bool UsesJournal() const;
@@ -322,6 +323,9 @@ private:
   // Per cursor, the record a read in physical order would miss next.
   std::unordered_map<void*, std::uint32_t> read_ahead_;
   std::vector<std::uint8_t> image_;
+  // The files of a table without a journal as they were when it was first
+  // emptied inside the running transaction (a rollback puts them back).
+  std::vector<std::vector<std::uint8_t>> files_before_empty_;
   bool sections_locked_ = false;
   std::uint64_t change_count_ = 0;
 };

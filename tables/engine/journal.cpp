@@ -264,6 +264,7 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
     if (f == files.front() && table_status_known_) old_lengths_.push_back(table_status_.Size);
     else old_lengths_.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
   }
+  shortest_ = old_lengths_;
   files_ = std::move(files);
   held_syncs_.assign(files_.size(), false);
   for (TFileHandler* f : files_)
@@ -328,8 +329,9 @@ void TJournal::Append(const std::vector<std::uint8_t>& record) {
 }
 
 bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out) {
-  const std::int64_t old = old_lengths_[index];
+  const std::int64_t old = std::min(old_lengths_[index], shortest_[index]);
   const std::int64_t end = count == 0 ? old : std::min(position + count, old);
+  if (count == 0) shortest_[index] = std::min(shortest_[index], position);
   if (position >= end) return false;
   const std::size_t at = out.size();
   out.push_back(static_cast<std::uint8_t>(index));

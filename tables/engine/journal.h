@@ -123,6 +123,9 @@ private:
   std::string path_;
   std::vector<TFileHandler*> files_;
   std::vector<std::int64_t> old_lengths_;
+  // The shortest each file has been since the journal began: the bytes a cut
+  // dropped are in the cut's entry, so no later entry reaches past it.
+  std::vector<std::int64_t> shortest_;
   bool sync_ = false;
   std::unique_ptr<rtl::TLockedFile> file_;
   std::string file_path_;

@@ -175,24 +175,37 @@ TEST(TableMaintenance, EmptyAndIndexBackupOnTheCursor) {
   c->CloseCursor();
   ExpectChecks(Path(d, "t.DAT"));
   EXPECT_TRUE(Read(env.dir).empty());
-  // Emptied inside a transaction: a rollback gives the records back, a
-  // commit empties the table.
+  // Emptied inside a transaction, on disk (under the journal) and in
+  // memory (no journal): a rollback gives the records back, also after
+  // appends that follow the empty, and a commit empties the table.
+  TDataDirectory* memory = env.session.OpenDataDirectory("MEMORY", "");
   Fill(env.dir, 20);
+  Fill(memory, 20);
   const auto before = Read(env.dir);
-  for (bool commit : {false, true}) {
-    auto x = NewCursor(env.dir, true);
-    x->OpenCursor();
-    env.dir->StartTransaction();
-    x->EmptyTable();
-    EXPECT_EQ(x->GetRecordCount(), 0u) << commit;
-    if (commit) env.dir->CommitTransaction(true);
-    else env.dir->RollbackTransaction();
-    EXPECT_EQ(x->GetRecordCount(), commit ? 0u : before.size()) << commit;
-    x->CloseCursor();
-    ExpectChecks(Path(d, "t.DAT"));
-    EXPECT_EQ(Read(env.dir), commit ? decltype(before){} : before) << commit;
-    if (commit) Fill(env.dir, 20);
-  }
+  for (TDataDirectory* dir : {env.dir, memory})
+    for (bool commit : {false, true}) {
+      SCOPED_TRACE(std::string(dir == memory ? "memory " : "disk ") + (commit ? "commit" : "rollback"));
+      ASSERT_EQ(Read(dir), before);
+      auto x = NewCursor(dir, true);
+      x->OpenCursor();
+      dir->StartTransaction();
+      x->EmptyTable();
+      EXPECT_EQ(x->GetRecordCount(), 0u);
+      x->EmptyTable();  // twice: the first empty's state is what comes back
+      Bytes b(x->GetRecordSize());
+      x->InitRecord(b.data());
+      PutText(*x, 3, b, "added after the empty");
+      x->AppendRecord(b.data());
+      if (commit) dir->CommitTransaction(true);
+      else dir->RollbackTransaction();
+      EXPECT_EQ(x->GetRecordCount(), commit ? 1u : before.size());
+      x->CloseCursor();
+      if (dir == env.dir) ExpectChecks(Path(d, "t.DAT"));
+      const auto after = Read(dir);
+      if (commit) EXPECT_EQ(after.size(), 1u);
+      else EXPECT_EQ(after, before);
+      if (commit) Fill(dir, 20);
+    }
   // A process killed in such a transaction leaves the table as it was.
   const auto filled = Read(env.dir);
   qvtest::ChildProcess killed([&](qvtest::ChildProcess& child) {
