@@ -8,6 +8,7 @@
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <thread>
 
 #include "platform/runtime/coding.h"
 #include "tables/engine/cache_io.h"
@@ -23,6 +24,9 @@ constexpr char kFirstMagic[8] = {'Q', 'V', 'J', 'N', 'L', '1', 0, 0};
 constexpr std::size_t kHeaderSize = 8 + 3 * 4 + 4 + 4;
 constexpr std::size_t kFirstHeaderSize = 8 + 3 * 4 + 4;
 constexpr std::size_t kEntryHead = 1 + 4 + 4;
+// Tries at making or opening a journal that another process holds alone
+// for a moment (2 ms apart).
+constexpr int kOpenAttempts = 1000;
 // A journal grown past this is cut back when its flush ends.
 constexpr std::int64_t kKeptBytes = std::int64_t{1} << 20;
 
@@ -200,16 +204,26 @@ bool TJournal::OpenFile(const std::string& path, bool create) {
   if (file_ && file_path_ == path && (file_->Writable() || !create)) return true;
   file_.reset();
   file_path_.clear();
-  int rc = rtl::TLockedFile::Open(path, rtl::FileAccess::ReadWrite, rtl::FileShare::Shared, file_);
-  if (rc == -EACCES && !create) rc = rtl::TLockedFile::Open(path, rtl::FileAccess::Read, rtl::FileShare::Shared, file_);
-  if (rc == -ENOENT && create) {
-    // The old bytes are the table's: the journal is made private, and its
-    // header writer gives it the table's permissions.
-    std::unique_ptr<rtl::TLockedFile> made;
-    rc = rtl::TLockedFile::Create(path, true, made, 0600);
-    made.reset();
-    if (rc == 0 || rc == -EEXIST)
-      rc = rtl::TLockedFile::Open(path, rtl::FileAccess::ReadWrite, rtl::FileShare::Shared, file_);
+  int rc = 0;
+  // A journal being made is held alone for a moment, and one being removed
+  // until it is gone: a reader's look at it then makes the maker's claim
+  // fail, and the remover's hold the opener's. A writer about to start its
+  // flush waits such moments out and opens (or makes) the journal again,
+  // rather than failing the write.
+  for (int attempt = 0;; ++attempt) {
+    rc = rtl::TLockedFile::Open(path, rtl::FileAccess::ReadWrite, rtl::FileShare::Shared, file_);
+    if (rc == -EACCES && !create) rc = rtl::TLockedFile::Open(path, rtl::FileAccess::Read, rtl::FileShare::Shared, file_);
+    if (rc == -ENOENT && create) {
+      // The old bytes are the table's: the journal is made private, and its
+      // header writer gives it the table's permissions.
+      std::unique_ptr<rtl::TLockedFile> made;
+      rc = rtl::TLockedFile::Create(path, true, made, 0600);
+      made.reset();
+      if (rc == 0 || rc == -EEXIST)
+        rc = rtl::TLockedFile::Open(path, rtl::FileAccess::ReadWrite, rtl::FileShare::Shared, file_);
+    }
+    if (!create || (rc != -EBUSY && rc != -ENOENT) || attempt >= kOpenAttempts) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   if (rc != 0) {
     file_.reset();

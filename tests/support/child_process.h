@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <exception>
 #include <functional>
 
 namespace qvtest {
@@ -28,6 +30,9 @@ public:
       int code = 99;
       try {
         code = body(*this);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "child %d threw: %s\n", static_cast<int>(getpid()), e.what());
+        code = 98;
       } catch (...) {
         code = 98;
       }

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "support/child_process.h"
 #include "tables/engine/data_session.h"
@@ -431,6 +432,25 @@ TEST(SharedTableTransactions, AFinalCommitThatCannotWriteKeepsTheTransaction) {
                return 0;
              }).Wait();
   EXPECT_EQ(code, 0);
+  // A commit whose journal another process holds alone for a moment (as
+  // one does while making or removing it) waits that out.
+  ChildProcess holder([&](ChildProcess& c) {
+    std::unique_ptr<rtl::TLockedFile> held;
+    if (rtl::TLockedFile::Create(dir.Path() + "/t.JNL", false, held, 0600) != 0) return 1;
+    c.Ready();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    return 0;
+  });
+  ASSERT_TRUE(holder.WaitReady());
+  Session w(dir.Path());
+  TDataTable* wt = w.Open("t");
+  const std::uint32_t before = wt->DataFile().GetPhysicalRecordsUsed();
+  w.dir->StartTransaction();
+  AppendRecords(wt->DataFile(), 5);
+  EXPECT_EQ(RaisedNumber([&] { w.dir->CommitTransaction(true); }), 0);
+  EXPECT_EQ(holder.Wait(), 0);
+  Session reader(dir.Path());
+  EXPECT_EQ(reader.Open("t")->DataFile().GetPhysicalRecordsUsed(), before + 5);
 }
 
 TEST(SharedTableObjects, OpenCreateDeleteAndRenameFailSoundly) {
