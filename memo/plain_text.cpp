@@ -376,12 +376,7 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
       carryAppend(data + segment, i - segment);
       consumed += i;
       if (zeroEnded) break;
-      if (OnLoadStep && !OnLoadStep()) break;
-      if (OnProgress && NowMs() - lastReport > 300) {
-        lastReport = NowMs();
-        progress_ = total > 0 ? static_cast<int>(std::min<std::int64_t>(consumed * 100 / total, 99)) : 0;
-        OnProgress(this);
-      }
+      if (!LoadStep(consumed, total, lastReport)) break;
     }
   } catch (...) {
     failure = std::current_exception();
@@ -499,12 +494,7 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       consumed += static_cast<std::int64_t>(text.size()) + 2;
       if (consumed < step_at) continue;
       step_at = consumed + kBlock;
-      if (OnLoadStep && !OnLoadStep()) break;
-      if (OnProgress && NowMs() - lastReport > 300) {
-        lastReport = NowMs();
-        progress_ = total > 0 ? static_cast<int>(std::min<std::int64_t>(consumed * 100 / total, 99)) : 0;
-        OnProgress(this);
-      }
+      if (!LoadStep(consumed, total, lastReport)) break;
     }
   } catch (...) {
     failure = std::current_exception();
@@ -514,6 +504,16 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   line_count_ = pars_.Count();
   FinishTextLoad();
   if (failure) std::rethrow_exception(failure);
+  return true;
+}
+
+bool TVellMemo::LoadStep(std::int64_t consumed, std::int64_t total, std::int64_t& last_report) {
+  if (OnLoadStep && !OnLoadStep()) return false;
+  if (OnProgress && NowMs() - last_report > 300) {
+    last_report = NowMs();
+    progress_ = total > 0 ? static_cast<int>(std::min<std::int64_t>(consumed * 100 / total, 99)) : 0;
+    OnProgress(this);
+  }
   return true;
 }
 

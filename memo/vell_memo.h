@@ -446,6 +446,9 @@ private:
   void DropLineCaches(int firstPar, int lastPar);
 
   // Streams (plain_text.cpp, native_image.cpp).
+  // One step of a text load: false when OnLoadStep stops it; reports the
+  // progress at most every 300 ms.
+  bool LoadStep(std::int64_t consumed, std::int64_t total, std::int64_t& last_report);
   void FinishTextLoad();
   void ResetViewAfterLoad();
 

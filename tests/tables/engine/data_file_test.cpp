@@ -20,6 +20,7 @@
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/key_bytes.h"
 #include "tests/tables/engine/engine_test_support.h"
+#include "support/hex.h"
 
 namespace korvex {
 namespace {
@@ -34,15 +35,7 @@ using testing::PatchFile;
 using testing::RaisedNumber;
 using testing::RunTableCheck;
 
-std::string Hex(const std::uint8_t* p, std::size_t n) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    out += digits[p[i] >> 4];
-    out += digits[p[i] & 15];
-  }
-  return out;
-}
+using qvtest::Hex;
 
 // The checker's text for a value, from the bytes the test wrote.
 std::string ValueText(const TFieldDefinition& f, const std::uint8_t* v) {

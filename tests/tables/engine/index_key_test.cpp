@@ -18,6 +18,7 @@
 #include "tables/lib/collation.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
+#include "support/hex.h"
 
 namespace korvex {
 namespace {
@@ -27,12 +28,7 @@ using testing::Field;
 using testing::RunPython;
 using Bytes = std::vector<std::uint8_t>;
 
-std::string Hex(const std::uint8_t* p, std::size_t n) {
-  static const char* digits = "0123456789abcdef";
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) s += {digits[p[i] >> 4], digits[p[i] & 15]};
-  return s;
-}
+using qvtest::Hex;
 
 // A record of the fields with every value set through `set`.
 struct Table {

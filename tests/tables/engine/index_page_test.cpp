@@ -16,6 +16,7 @@
 #include "tables/engine/index_definition.h"
 #include "tables/lib/key_bytes.h"
 #include "tests/tables/engine/engine_test_support.h"
+#include "support/hex.h"
 
 namespace korvex {
 namespace {
@@ -23,12 +24,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 const std::string kTable = "T";
 
-std::string Hex(const std::uint8_t* p, std::size_t n) {
-  static const char* digits = "0123456789abcdef";
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) s += {digits[p[i] >> 4], digits[p[i] & 15]};
-  return s;
-}
+using qvtest::Hex;
 
 // Sorted distinct keys of size k: a few stems, one changed byte each, zero
 // tails of random length; non-unique keys end in a record ID (some with
