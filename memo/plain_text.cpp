@@ -147,6 +147,19 @@ struct FillPart {
   std::exception_ptr failure;
 };
 
+// A loaded paragraph (its text set) as line `index` at text offset `pos`,
+// starting in `style`, not yet formatted, parsed or highlighted.
+void StartLoadedPar(ParInfo& p, std::int64_t pos, int index, std::uint8_t style) {
+  p.start = static_cast<std::int32_t>(pos);
+  p.firstLine = index;
+  p.line0.end = p.length;
+  p.line0.justifyStart = p.length;
+  p.line0.startStyle = style;
+  p.formatted = false;
+  p.parsed = false;
+  p.keywordsApplied = false;
+}
+
 // Makes the paragraphs of one surveyed part in place, as ParAppender would
 // append them, sharing the start state shared (retained by the caller).
 void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurvey& survey, bool codes,
@@ -163,14 +176,7 @@ void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurv
       ++part.made;
       par::SetText(p, text.data(), length, &part.arena);
       p.startState = shared;
-      p.start = static_cast<std::int32_t>(pos);
-      p.firstLine = static_cast<std::int32_t>(i);
-      p.line0.end = p.length;
-      p.line0.justifyStart = p.length;
-      p.line0.startStyle = style;
-      p.formatted = false;
-      p.parsed = false;
-      p.keywordsApplied = false;
+      StartLoadedPar(p, pos, static_cast<int>(i), style);
       pos += length + 2;
       if (next_controlled < survey.controlled.size() && survey.controlled[next_controlled] == i) {
         ++next_controlled;
@@ -207,14 +213,7 @@ public:
     p.startState = index == 0 ? shared_ : RetainStartState(shared_);
     handed_ = true;
     par::SetText(p, text, length, &pars_.Arena());
-    p.start = static_cast<std::int32_t>(pos_);
-    p.firstLine = index;
-    p.line0.end = p.length;
-    p.line0.justifyStart = p.length;
-    p.line0.startStyle = par_style_;
-    p.formatted = false;
-    p.parsed = false;
-    p.keywordsApplied = false;
+    StartLoadedPar(p, pos_, index, par_style_);
     pos_ += length + 2;
     par_style_ = style;
   }
