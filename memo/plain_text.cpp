@@ -19,10 +19,10 @@
 #include <new>
 #include <string_view>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "memo/vell_memo.h"
+#include "platform/runtime/parts.h"
 
 namespace memo {
 namespace {
@@ -109,25 +109,13 @@ void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part
 std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit) {
   constexpr std::size_t kPartLines = 16384;
   const std::size_t count = source.Count();
-  const std::size_t n = std::clamp<std::size_t>(count / kPartLines, 1,
-                                                std::min(8u, std::max(1u, std::thread::hardware_concurrency())));
+  const std::size_t n = rtl::PartsFor(count, kPartLines);
   std::vector<LineSurvey> parts(n);
   for (std::size_t t = 0; t < n; ++t) {
     parts[t].begin = count * t / n;
     parts[t].end = count * (t + 1) / n;
   }
-  std::vector<std::thread> threads;
-  std::size_t started = 1;
-  for (; started < n; ++started) {
-    try {
-      threads.emplace_back(Survey, std::cref(source), limit, std::ref(parts[started]));
-    } catch (...) {
-      break;  // the rest are looked at here
-    }
-  }
-  Survey(source, limit, parts[0]);
-  for (std::size_t t = started; t < n; ++t) Survey(source, limit, parts[t]);
-  for (std::thread& thread : threads) thread.join();
+  rtl::RunParts(n, [&](std::size_t t) { Survey(source, limit, parts[t]); });
   return parts;
 }
 
@@ -427,20 +415,8 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       filled[t].arena.Prepare();
     }
     DynInfoRec* shared = NewStartState();
-    std::vector<std::thread> threads;
-    std::size_t started = 1;
-    for (; started < filled.size(); ++started) {
-      try {
-        threads.emplace_back(FillInPlace, std::ref(source), std::ref(pars_), std::cref(parts[started]),
-                             static_format_, shared, std::ref(filled[started]));
-      } catch (...) {
-        break;  // the rest are made here
-      }
-    }
-    FillInPlace(source, pars_, parts[0], static_format_, shared, filled[0]);
-    for (std::size_t t = started; t < filled.size(); ++t)
-      FillInPlace(source, pars_, parts[t], static_format_, shared, filled[t]);
-    for (std::thread& thread : threads) thread.join();
+    rtl::RunParts(filled.size(),
+                  [&](std::size_t t) { FillInPlace(source, pars_, parts[t], static_format_, shared, filled[t]); });
 
     std::exception_ptr failure;
     for (FillPart& part : filled) {

@@ -13,6 +13,7 @@
 #include "app/core/record_line.h"
 #include "platform/runtime/dates.h"
 #include "textutil/fields.h"
+#include "platform/runtime/parts.h"
 #include "textutil/phonetic.h"
 #include "textutil/state.h"
 
@@ -269,8 +270,7 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   // each; the calling thread keys the first part itself, ticking the pacer,
   // then answers the window while the others finish.
   constexpr size_t kPartLines = 8192;
-  const size_t threads =
-      std::clamp<size_t>(n / kPartLines, 1, std::min<size_t>(8, std::max(1u, std::thread::hardware_concurrency())));
+  const size_t threads = rtl::PartsFor(n, kPartLines);
   std::vector<Part> parts(threads);
   for (size_t t = 0; t < threads; ++t) {
     parts[t].begin = n * t / threads;

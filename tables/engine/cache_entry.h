@@ -3,6 +3,7 @@
 // hold it, and its links in the most-recently-used chain.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -56,5 +57,15 @@ protected:
     entry.Newer = place.Newer;
   }
 };
+
+// A nonzero mark no other caller in this process has had: entries move
+// between caches and writes, so a mark left on one never passes as another's.
+inline std::uint32_t NextUniqueMark() {
+  static std::atomic<std::uint32_t> last{0};
+  std::uint32_t mark;
+  do mark = ++last;
+  while (mark == 0);
+  return mark;
+}
 
 }  // namespace korvex

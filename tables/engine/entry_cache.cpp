@@ -1,7 +1,6 @@
 #include "tables/engine/entry_cache.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "tables/engine/write_undo.h"
 
@@ -73,15 +72,6 @@ void TEntryCache::Resize(std::size_t slots) {
     if (slot.Entry) Add(slot.Key, slot.Entry);
 }
 
-std::uint32_t TEntryCache::NextSweep() {
-  // Unique among the caches of a process: entries move between caches.
-  static std::atomic<std::uint32_t> last{0};
-  std::uint32_t mark;
-  do mark = ++last;
-  while (mark == 0);
-  return mark;
-}
-
 std::vector<TCacheEntry*> TEntryCache::Sweep() const {
   // The keys are sorted, not the entries: no entry is visited to compare,
   // and keys handed out in order (a long write's appends) are sorted
@@ -101,7 +91,7 @@ std::vector<TCacheEntry*> TEntryCache::Sweep() const {
   for (TCacheEntry* e : found)
     if (e->Modified || e->UseCount != 0) carried_.push_back(e->Key);
   recent_.clear();
-  sweep_ = NextSweep();
+  sweep_ = NextUniqueMark();
   held_past_ = nullptr;
   return found;
 }
@@ -252,7 +242,7 @@ void TEntryCache::Clear() {
   held_past_ = nullptr;
   recent_.clear();
   carried_.clear();
-  sweep_ = NextSweep();
+  sweep_ = NextUniqueMark();
   newest_ = oldest_ = nullptr;
 }
 

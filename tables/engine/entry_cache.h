@@ -119,8 +119,7 @@ private:
   // Keys handed out in this period, and keys of the entries modified or in
   // use when it began.
   mutable std::vector<std::uint32_t> recent_, carried_;
-  mutable std::uint32_t sweep_ = NextSweep();
-  static std::uint32_t NextSweep();
+  mutable std::uint32_t sweep_ = NextUniqueMark();
   std::size_t count_ = 0;
   unsigned shift_ = 32;
   TCacheEntry* newest_ = nullptr;

@@ -219,10 +219,13 @@ bool TJournal::OpenFile(const std::string& path, bool create) {
       std::unique_ptr<rtl::TLockedFile> made;
       rc = rtl::TLockedFile::Create(path, true, made, 0600);
       made.reset();
-      if (rc == 0 || rc == -EEXIST)
+      if (rc == 0 || rc == -EEXIST) {
         rc = rtl::TLockedFile::Open(path, rtl::FileAccess::ReadWrite, rtl::FileShare::Shared, file_);
+        if (rc == -ENOENT) rc = -EBUSY;  // made, then removed by another: again
+      }
     }
-    if (!create || (rc != -EBUSY && rc != -ENOENT) || attempt >= kOpenAttempts) break;
+    // A missing folder (ENOENT from the making) fails at once.
+    if (!create || rc != -EBUSY || attempt >= kOpenAttempts) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   if (rc != 0) {

@@ -1,7 +1,6 @@
 #include "tables/engine/write_undo.h"
 
 #include <algorithm>
-#include <atomic>
 #include <iterator>
 #include <typeinfo>
 
@@ -16,16 +15,6 @@ namespace {
 // Spares kept per kind of entry.
 constexpr std::size_t kSpares = 64;
 }  // namespace
-
-std::uint32_t TWriteUndo::NextMark() {
-  // Marks are unique among the undo objects of a process, so that an entry
-  // noted by one write never passes as noted by another.
-  static std::atomic<std::uint32_t> last{0};
-  std::uint32_t mark;
-  do mark = ++last;
-  while (mark == 0);
-  return mark;
-}
 
 void TWriteUndo::Clear() {
   for (TImage& image : images_) {
@@ -42,7 +31,7 @@ void TWriteUndo::Clear() {
   images_.clear();
   headers_.clear();
   dirty_.clear();
-  *mark_ = NextMark();
+  *mark_ = NextUniqueMark();
 }
 
 std::unique_ptr<TCacheEntry> TWriteUndo::Copy(const TCacheEntry& entry) {

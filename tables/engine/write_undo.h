@@ -67,9 +67,8 @@ private:
   // Images kept for the next writes, by kind of entry.
   std::vector<std::pair<std::type_index, std::vector<std::unique_ptr<TCacheEntry>>>> spares_;
   // This write's mark, shared with the entries that keep their own images.
-  std::shared_ptr<std::uint32_t> mark_ = std::make_shared<std::uint32_t>(NextMark());
+  std::shared_ptr<std::uint32_t> mark_ = std::make_shared<std::uint32_t>(NextUniqueMark());
   std::shared_ptr<const std::uint32_t> live_ = mark_;
-  static std::uint32_t NextMark();
   std::vector<std::function<void()>> headers_;
   std::vector<TPlace> dirty_;
 };
