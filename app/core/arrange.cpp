@@ -12,8 +12,8 @@
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
 #include "platform/runtime/dates.h"
-#include "textutil/fields.h"
 #include "platform/runtime/parts.h"
+#include "textutil/fields.h"
 #include "textutil/phonetic.h"
 #include "textutil/state.h"
 
