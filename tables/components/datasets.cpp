@@ -931,17 +931,22 @@ void TKORVEXDBDataSet::SetDatabaseName(const std::string& name) {
     database_name_ = name;
     return;
   }
-  if (name == database_name_) return;
+  const std::string value = DatabaseNameFor(name);
+  if (value == database_name_) return;
   CheckInactive();
   if (database_ != nullptr) rtl::DatabaseError(cmsg::kDatabaseOpen);
-  database_name_ = name;
+  database_name_ = value;
+  PropertyChanged();
 }
 
 void TKORVEXDBDataSet::SetSessionName(const std::string& name) {
   if (name == session_name_) return;
   CheckInactive();
   session_name_ = name;
+  PropertyChanged();
 }
+
+void TKORVEXDBDataSet::PropertyChanged() { DataEvent(db::dePropertyChange, 0); }
 
 void TKORVEXDBDataSet::Disconnect() { Close(); }
 

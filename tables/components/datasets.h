@@ -313,6 +313,11 @@ protected:
   // With both names set: a database of that name kept by the default
   // session moves to the dataset's session.
   void CheckDBSessionName();
+  // A property changed: told to the dataset's data sources.
+  virtual void PropertyChanged();
+  // The name DatabaseName takes for `name` (a table held in memory keeps
+  // "Memory").
+  virtual std::string DatabaseNameFor(const std::string& name) const { return name; }
 
 private:
   std::uint16_t db_flags_ = 0;

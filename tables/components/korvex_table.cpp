@@ -27,6 +27,10 @@ namespace {
 
 constexpr int kMaxCreateFields = kMaxFields;
 constexpr int kMaxCreateIndexes = 33;
+constexpr const char* kMemoryDatabase = "Memory";
+// The restructure field list's source after the table's fields changed: it
+// matches no table until the list is read again.
+constexpr const char* kStructureChanged = "\n";
 
 }  // namespace
 
@@ -44,10 +48,6 @@ FieldNumberOf TKORVEXTable::FieldNumberByName() {
     return i < 0 ? 0 : FieldDefs().Items(i).FieldNo;
   };
 }
-
-namespace {
-
-}  // namespace
 
 // Holds one database-use flag and, when asked, a temporary cursor on the
 // table for the length of one operation; both are given back on every
@@ -112,29 +112,43 @@ std::string TKORVEXTable::EngineVersion() const { return kComponentEngineVersion
 
 // ---- properties -------------------------------------------------------------------------
 
-void TKORVEXTable::PropertyChanged() {
+void TKORVEXTable::MarkDefinitionsOutOfDate() {
   index_defs_up_to_date_ = false;
   restructure_fields_.SetUpToDate(false);
   restructure_indexes_.SetUpToDate(false);
+}
+
+void TKORVEXTable::PropertyChanged() {
+  MarkDefinitionsOutOfDate();
+  TKORVEXDBDataSet::PropertyChanged();
+}
+
+std::string TKORVEXTable::TableIdentity() const { return DatabaseName() + '\n' + table_name_; }
+
+std::string TKORVEXTable::DatabaseNameFor(const std::string& name) const {
+  return in_memory_ ? std::string(kMemoryDatabase) : name;
 }
 
 void TKORVEXTable::SetExclusive(bool value) {
   if (value == exclusive_) return;
   CheckInactive();
   exclusive_ = value;
+  PropertyChanged();
 }
 
 void TKORVEXTable::SetReadOnly(bool value) {
   if (value == read_only_) return;
   CheckInactive();
   read_only_ = value;
+  PropertyChanged();
 }
 
 void TKORVEXTable::SetInMemory(bool value) {
   if (value == in_memory_) return;
   CheckInactive();
   in_memory_ = value;
-  if (value) SetDatabaseName("Memory");
+  if (value) SetDatabaseName(kMemoryDatabase);
+  PropertyChanged();
 }
 
 void TKORVEXTable::SetTableName(const std::string& name) {
@@ -207,7 +221,7 @@ std::unique_ptr<TDataCursor> TKORVEXTable::NewCursor(bool open, bool exclusive) 
 
 TDataCursor* TKORVEXTable::CreateHandle() {
   CheckTableName();
-  index_defs_up_to_date_ = false;
+  MarkDefinitionsOutOfDate();
   std::string index = GetIndexParams(index_text_, field_names_index_);
   std::unique_ptr<TDataCursor> cursor = NewCursor(true, exclusive_);
   read_only_ = cursor->GetReadOnly();
@@ -312,15 +326,17 @@ void TKORVEXTable::FillRestructureFieldDefs() {
     if (def.Hidden == 0) restructure_fields_.AddFieldDefinition(def);
   }
   restructure_fields_.SetUpToDate(true);
+  restructure_source_ = TableIdentity();
 }
 
 void TKORVEXTable::FillRestructureIndexDefs() {
-  restructure_fields_.Update();
   TTableWork work(*this, dbfIndexList);
   TDataCursor& cursor = work.OwnOrTemp(false);
-  auto name_of = [this](int number) -> std::string {
-    return number >= 1 && number <= restructure_fields_.Count() ? restructure_fields_.Items(number - 1).Name
-                                                                : std::string();
+  // The key fields' names come from the table itself: the field list may
+  // hold edits not yet applied, which refilling it would throw away.
+  auto name_of = [&cursor](int number) -> std::string {
+    return number >= 1 && number <= cursor.GetFieldCount() ? cursor.GetFieldDefinitionByPos(number).Name
+                                                           : std::string();
   };
   restructure_indexes_.Clear();
   for (int i = 0; i <= cursor.GetIndexCount(); ++i) {
@@ -538,6 +554,7 @@ void TKORVEXTable::CreateTable() {
       TField* f = Fields(i);
       if (f->FieldKind() == fkData) FieldDefs().Add(f->FieldName(), f->DataType(), f->Size(), f->Required());
     }
+    if (FieldDefs().Count() > 0) DefChanged();
   }
   std::vector<TFieldDefinition> fields;
   std::vector<TIndexDefinition> indexes;
@@ -557,6 +574,7 @@ void TKORVEXTable::CreateTable() {
   creation.Indexes = std::move(indexes);
   creation.AllowEmptyPrimaryKey = true;
   cursor->CreateTable(creation, fields);
+  restructure_source_ = kStructureChanged;
   PropertyChanged();
 }
 
@@ -566,24 +584,28 @@ void TKORVEXTable::DeleteTable() {
   work.Temp(false, true).DeleteTable();
 }
 
+void TKORVEXTable::RereadAfter(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (...) {
+    CursorPosChanged();
+    try {
+      First();
+    } catch (...) {
+    }
+    throw;
+  }
+  CursorPosChanged();
+  First();
+}
+
 void TKORVEXTable::EmptyTable() {
   if (Active()) {
     CheckBrowseMode();
     TTableWork work(*this, dbfTable);
     // The dataset is read again whether the engine emptied the table or
     // not: its buffers may hold records the engine already dropped.
-    try {
-      Handle()->EmptyTable();
-    } catch (...) {
-      CursorPosChanged();
-      try {
-        First();
-      } catch (...) {
-      }
-      throw;
-    }
-    CursorPosChanged();
-    First();
+    RereadAfter([&] { Handle()->EmptyTable(); });
     return;
   }
   TTableWork work(*this, dbfTable);
@@ -626,11 +648,22 @@ void TKORVEXTable::OptimizeTable(const std::string& index_name, bool no_backup) 
 
 void TKORVEXTable::UpgradeTable() {
   OnClosedTable([](TDataCursor& cursor) { cursor.UpgradeTable(); });
+  restructure_source_ = kStructureChanged;
   PropertyChanged();
 }
 
 void TKORVEXTable::RestructureTable(const TRestructureSettings& s) {
   CheckInactive();
+  // Field numbers name the fields of the table the list was read from:
+  // applied to another table (or to this one after its fields moved) they
+  // would drop or mix up fields.
+  const bool names_old_fields = [&] {
+    for (int i = 0; i < restructure_fields_.Count(); ++i)
+      if (restructure_fields_.Items(i).FieldNumber != 0) return true;
+    return false;
+  }();
+  if (names_old_fields && !restructure_source_.empty() && !rtl::AnsiSameText(restructure_source_, TableIdentity()))
+    rtl::DatabaseError(cmsg::kRestructureDefsStale);
   TRestructureRequest request;
   request.Settings.LanguageID = s.LanguageID;
   request.Settings.SortID = s.SortID;
@@ -646,6 +679,8 @@ void TKORVEXTable::RestructureTable(const TRestructureSettings& s) {
   int secondary_count = 0;
   EncodeRestructure(restructure_fields_, restructure_indexes_, request.Fields, request.Indexes, secondary_count);
   OnClosedTable([&](TDataCursor& cursor) { cursor.RestructureTable(request); });
+  restructure_source_ = kStructureChanged;
+  DefChanged();
   PropertyChanged();
 }
 
@@ -663,6 +698,7 @@ void TKORVEXTable::AddIndex(const std::string& name, const std::string& fields, 
     else
       cursor.AddSecondaryIndex(def);
   }
+  DefChanged();
   PropertyChanged();
 }
 
@@ -673,6 +709,7 @@ void TKORVEXTable::DeleteIndex(const std::string& name) {
     TTableWork work(*this, dbfTable);
     work.OwnOrTemp(true).DeleteIndex(name);
   }
+  DefChanged();
   PropertyChanged();
 }
 
@@ -683,6 +720,7 @@ void TKORVEXTable::DeleteAllIndexes() {
     TTableWork work(*this, dbfTable);
     work.OwnOrTemp(true).DeleteAllIndexes();
   }
+  DefChanged();
   PropertyChanged();
 }
 
@@ -727,18 +765,21 @@ void TKORVEXTable::SaveToStream(rtl::TStream& stream) {
   FlushBuffers();
   TKORVEXTableStream image(Handle(), msRead);
   stream.CopyFrom(image, 0);
+  image.Finish();
 }
 
 void TKORVEXTable::LoadFromStream(rtl::TStream& stream) {
   CheckActive();
   CheckBrowseMode();
+  // The image is the whole table: a range would hide part of it.
+  UpdateCursorPos();
+  ResetCursorRange();
   DestroyLookupCursor();
-  {
+  RereadAfter([&] {
     TKORVEXTableStream image(Handle(), msWrite);
     image.CopyFrom(stream, 0);
-  }
-  CursorPosChanged();
-  First();
+    image.Finish();
+  });
 }
 
 // ---- header values -----------------------------------------------------------------------

@@ -74,9 +74,14 @@ public:
   db::TIndexDefs& IndexDefs() { return index_defs_; }
   TRestructureFieldDefs& RestructureFieldDefs() { return restructure_fields_; }
   TRestructureIndexDefs& RestructureIndexDefs() { return restructure_indexes_; }
-  // Every change of the table's properties marks the definitions out of date.
-  void PropertyChanged();
+  // Every change of the table's properties marks the index definitions and
+  // both restructure lists out of date (opening does too), then tells the
+  // data sources.
+  void PropertyChanged() override;
   // A definition changed: the definitions are to be kept with the form.
+  // The table's own work that changes its fields or indexes (CreateTable
+  // filling the field definitions, AddIndex, DeleteIndex,
+  // DeleteAllIndexes, RestructureTable) calls it.
   void DefChanged() { StoreDefs = true; }
 
   TProgressEvent OnRepairProgress, OnIndexProgress, OnCopyProgress, OnOptimizeProgress, OnRestructureProgress;
@@ -192,6 +197,7 @@ protected:
   void DoOnNewRecord() override;
   TDataCursor* GetLookupCursor(const std::string& key_fields, bool case_insensitive) override;
   void DestroyLookupCursor() override;
+  std::string DatabaseNameFor(const std::string& name) const override;
 
 private:
   friend class TTableWork;
@@ -206,12 +212,19 @@ private:
   // The header as the own cursor, or a shared temporary one, reads it.
   template <typename Get>
   auto ReadHeader(Get get);
+  void MarkDefinitionsOutOfDate();
+  // DatabaseName and TableName as one text (the table the restructure
+  // field list was read from is remembered this way).
+  std::string TableIdentity() const;
   void FillRestructureFieldDefs();
   void FillRestructureIndexDefs();
   void SetCallbacks(TDataCursor& cursor);
   // Work on the closed table through an exclusive temporary cursor that
   // reports through this table's events.
   void OnClosedTable(const std::function<void(TDataCursor&)>& work);
+  // Runs `work` on the open table, then reads the dataset again from its
+  // first record, also when `work` fails.
+  void RereadAfter(const std::function<void()>& work);
   // Key field names and numbers through the field definitions.
   FieldNameOf FieldNameByNumber();
   FieldNumberOf FieldNumberByName();
@@ -231,6 +244,8 @@ private:
   bool index_defs_up_to_date_ = false;
   TRestructureFieldDefs restructure_fields_;
   TRestructureIndexDefs restructure_indexes_;
+  // The table the restructure field list was last read from ("" never).
+  std::string restructure_source_;
   // The lookup cursor and what it was asked for (kept also when no index
   // served: the answer is then nullptr until something changes).
   std::unique_ptr<TDataCursor> lookup_cursor_;

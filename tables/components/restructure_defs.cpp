@@ -164,8 +164,17 @@ void EncodeRestructure(const TRestructureFieldDefs& fields, const TRestructureIn
                        std::vector<TFieldDefinition>& field_defs, std::vector<TIndexDefinition>& index_defs,
                        int& secondary_count) {
   field_defs.clear();
-  for (int i = 0; i < fields.Count(); ++i) field_defs.push_back(fields.Encode(i));
-  auto number_of = [&fields](const std::string& name) { return fields.IndexOf(name) + 1; };
+  std::uint16_t next_new = kMaxFields;
+  for (int i = 0; i < fields.Count(); ++i) next_new = std::max(next_new, fields.Encode(i).FieldNumber);
+  for (int i = 0; i < fields.Count(); ++i) {
+    TFieldDefinition def = fields.Encode(i);
+    if (def.FieldNumber == 0) def.FieldNumber = ++next_new;
+    field_defs.push_back(std::move(def));
+  }
+  auto number_of = [&](const std::string& name) -> int {
+    const int i = fields.IndexOf(name);
+    return i < 0 ? 0 : field_defs[static_cast<std::size_t>(i)].FieldNumber;
+  };
   std::vector<TIndexOptions> options;
   for (int i = 0; i < indexes.Count(); ++i) options.push_back(indexes.Items(i).Options);
   TIndexOrder order = OrderForCreation(options);

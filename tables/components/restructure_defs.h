@@ -66,8 +66,8 @@ public:
     if (!up_to_date_ && OnUpdate) OnUpdate();
   }
 
-  // The engine definition of entry `position` (number position + 1 in the
-  // new table, the old number kept in the reserved link).
+  // The engine definition of entry `position`, carrying the entry's field
+  // number (the old field whose values it takes; 0 for a new field).
   TFieldDefinition Encode(int position) const;
 
 private:
@@ -114,7 +114,9 @@ private:
 };
 
 // The engine definitions of both lists, in creation order (a primary index
-// first; a blank primary when none): key fields by position in `fields`.
+// first; a blank primary when none). A new field gets a number above every
+// old table's (above kMaxFields), so it takes no old field's values; index
+// key fields name the fields by these numbers, as the engine maps them.
 void EncodeRestructure(const TRestructureFieldDefs& fields, const TRestructureIndexDefs& indexes,
                        std::vector<TFieldDefinition>& field_defs, std::vector<TIndexDefinition>& index_defs,
                        int& secondary_count);

@@ -38,11 +38,18 @@ TKORVEXTableStream::TKORVEXTableStream(TDataCursor* cursor, TKORVEXTableStreamMo
 
 TKORVEXTableStream::~TKORVEXTableStream() {
   try {
-    if (mode_ == msWrite) cursor_->Table()->EndBufferSave();
-    else cursor_->Table()->EndBufferLoad();
+    Finish();
   } catch (...) {
-    // A destructor cannot report; the table keeps its former content.
+    // A destructor cannot report (Finish does); the table keeps its former
+    // content.
   }
+}
+
+void TKORVEXTableStream::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (mode_ == msWrite) cursor_->Table()->EndBufferSave();
+  else cursor_->Table()->EndBufferLoad();
 }
 
 std::int64_t TKORVEXTableStream::Read(void* buffer, std::int64_t count) {

@@ -29,11 +29,16 @@ public:
   std::int64_t Seek(std::int64_t offset, int origin) override;
   void SetSize(std::int64_t size) override;
   void Truncate();
+  // Ends the save or load now and reports what the engine refuses (an
+  // image that is not this table's: engine error 8961, the table as it
+  // was). The destructor ends an unfinished stream without a report.
+  void Finish();
 
 private:
   TDataCursor* cursor_;
   std::int64_t position_ = 0;
   TKORVEXTableStreamMode mode_;
+  bool finished_ = false;
 };
 
 // Reads and writes the BLOB of `field` in the dataset's active record. A

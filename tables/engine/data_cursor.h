@@ -3,14 +3,30 @@
 // user: settings, position, current record, field definitions and open
 // BLOBs.
 //
-// Files by concern: data_cursor.cpp (settings, open, close, guards, table
-// creation and its structure checks), cursor_records.cpp (walking in
-// physical order, reading and writing records and fields),
-// cursor_navigation.cpp (the current index, walking and searching by it,
-// ranges), cursor_indexes.cpp (index definitions at creation, keys kept in
-// step with every write, adding, deleting and rebuilding indexes),
-// cursor_blobs.cpp (open BLOBs of record buffers), cursor_filters.cpp (the
-// cursor's filters and their bitmaps, filters.h).
+// Files by concern (14 implement the class):
+//   data_cursor.cpp         settings, open, close, guards, table creation and
+//                           its structure checks
+//   cursor_records.cpp      walking in physical order, reading and writing
+//                           records and fields
+//   cursor_navigation.cpp   the current index, walking and searching by it,
+//                           ranges
+//   cursor_indexes.cpp      index definitions at creation, keys kept in step
+//                           with every write, adding, deleting and rebuilding
+//                           indexes
+//   cursor_blobs.cpp        open BLOBs of record buffers
+//   cursor_filters.cpp      the cursor's filters and their bitmaps (filters.h)
+//   cursor_detection.cpp    seeing other cursors', sessions' and processes'
+//                           changes; table, record and semaphore locks
+//   cursor_mapping.cpp      the cursor's field view and calculated fields
+//   cursor_values.cpp       defaults, validity checks, bookmarks, header values
+//   cursor_properties.cpp   table properties, the in-memory table's image,
+//                           clones
+//   cursor_maintenance.cpp  record sort, verify and repair, upgrade
+//   table_copy.cpp          CopyTable, OptimizeTable and the record copy the
+//                           rewrites share
+//   table_files_ops.cpp     empty, delete, rename, backups, journal playback,
+//                           index and header definitions of a closed table
+//   table_restructure.cpp   RestructureTable
 //
 // Order: the current index position is 0 (the primary index), 1..30 (the
 // secondary indexes in creation order) or 255 (physical order). Position 0

@@ -34,6 +34,8 @@ TKORVEXPasswordDialog::TKORVEXPasswordDialog(TKORVEXSession& session, QWidget* p
   Edit->setObjectName("Edit");
   Edit->setGeometry(16, 18, 225, 21);
   Edit->setEchoMode(QLineEdit::Password);
+  // Each typed character shows as '*', whatever the style's own mask.
+  Edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
   AddButton = MakeButton(GroupBox1, "AddButton", "&Add", {16, 46, 65, 25});
   AddButton->setEnabled(false);
   RemoveButton = MakeButton(GroupBox1, "RemoveButton", "&Remove", {88, 46, 65, 25});

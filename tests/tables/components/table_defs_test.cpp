@@ -285,7 +285,7 @@ TEST(RestructureDefinitions, IndexMatching) {
   EXPECT_EQ(DatabaseMessage([&] { defs.FindIndexForFields("Zip"); }), "No index for fields 'Zip'");
 }
 
-TEST(RestructureDefinitions, EncodingKeysFieldsByPosition) {
+TEST(RestructureDefinitions, EncodingKeysFieldsByTheirNumbers) {
   TRestructureFieldDefs fields;
   fields.Add("ID", ftAutoInc, 0, true, "", "", "", "", fcNoChange, 1);
   fields.Add("Name", ftString, 30, false, "x", "a", "zz", "the name", fcUpperCase, 3);
@@ -304,14 +304,16 @@ TEST(RestructureDefinitions, EncodingKeysFieldsByPosition) {
   EXPECT_EQ(f[1].Maximum, "zz");
   EXPECT_EQ(f[1].Description, "the name");
   EXPECT_EQ(f[1].CharCase, fcUpperCase);
-  EXPECT_EQ(f[2].FieldNumber, 0);
+  // A new field is numbered above any old table's fields, so that it takes
+  // no old field's values.
+  EXPECT_EQ(f[2].FieldNumber, kMaxFields + 1);
   ASSERT_EQ(i.size(), 2u);
   EXPECT_EQ(secondaries, 1);
   EXPECT_EQ(i[0].FieldCount, 1);
   EXPECT_EQ(i[0].Fields[0], 1);
   EXPECT_EQ(i[1].Name, "ByName");
-  EXPECT_EQ(i[1].Fields[0], 2);  // by position, not by the old number 3
-  EXPECT_EQ(i[1].Fields[1], 3);
+  EXPECT_EQ(i[1].Fields[0], 3);  // by number, as the engine maps key fields
+  EXPECT_EQ(i[1].Fields[1], kMaxFields + 1);
   EXPECT_EQ(i[1].Compression, 2);
 }
 

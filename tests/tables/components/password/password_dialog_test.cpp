@@ -50,6 +50,10 @@ TEST_F(PasswordDialogTest, LayoutCaptionsAndTabOrder) {
   }
   EXPECT_EQ(d.Edit->parentWidget(), d.GroupBox1);
   EXPECT_EQ(d.Edit->echoMode(), QLineEdit::Password);
+  QTest::keyClicks(d.Edit, "Geh");
+  EXPECT_EQ(d.Edit->displayText(), "***") << "typed characters echo as '*'";
+  EXPECT_EQ(d.Edit->text(), "Geh");
+  d.Edit->clear();
   EXPECT_TRUE(d.OKButton->isDefault());
   std::vector<QWidget*> order{d.Edit};
   for (QWidget* w = d.Edit->nextInFocusChain(); w != d.Edit && order.size() < 20; w = w->nextInFocusChain())
