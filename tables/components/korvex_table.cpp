@@ -513,6 +513,7 @@ void TKORVEXTable::SetCallbacks(TDataCursor& c) {
   c.SetDataLostCallback(
       [](void* u, TDataLossCause cause, const std::string& context, bool& stop_asking, bool& go_on) {
         if (Of(u)->OnDataLost) Of(u)->OnDataLost(Of(u), cause, context, go_on, stop_asking);
+        Of(u)->restructure_stopped_ = !go_on;
         return true;
       },
       this);
@@ -678,9 +679,14 @@ void TKORVEXTable::RestructureTable(const TRestructureSettings& s) {
   request.AllowEmptyPrimaryKey = true;
   int secondary_count = 0;
   EncodeRestructure(restructure_fields_, restructure_indexes_, request.Fields, request.Indexes, secondary_count);
+  restructure_stopped_ = false;
   OnClosedTable([&](TDataCursor& cursor) { cursor.RestructureTable(request); });
-  restructure_source_ = kStructureChanged;
-  DefChanged();
+  // A stopped restructure leaves the table as it was, and the list still
+  // describes it.
+  if (!restructure_stopped_) {
+    restructure_source_ = kStructureChanged;
+    DefChanged();
+  }
   PropertyChanged();
 }
 

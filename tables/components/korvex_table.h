@@ -246,6 +246,8 @@ private:
   TRestructureIndexDefs restructure_indexes_;
   // The table the restructure field list was last read from ("" never).
   std::string restructure_source_;
+  // OnDataLost stopped the last restructure (the table stayed as it was).
+  bool restructure_stopped_ = false;
   // The lookup cursor and what it was asked for (kept also when no index
   // served: the answer is then nullptr until something changes).
   std::unique_ptr<TDataCursor> lookup_cursor_;
