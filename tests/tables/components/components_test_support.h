@@ -12,6 +12,7 @@
 #include "platform/runtime/exceptions.h"
 #include "support/child_process.h"
 #include "support/raised.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "tables/components/datasets.h"
 #include "tables/components/sessions.h"
@@ -25,6 +26,17 @@ namespace korvex::testing {
 
 // The message of what `action` raises; "" when it raises nothing.
 inline std::string Raised(const std::function<void()>& action) { return qvtest::WhatRaised<rtl::Exception>(action); }
+
+// "<file> <sha256>" of each file of table `name` in `dir` (computed by
+// python3), to see whether anything wrote them.
+inline std::string TableFileHashes(const std::string& dir, const std::string& name) {
+  qvtest::CommandResult run = qvtest::RunPythonScript(
+      "import glob, hashlib\nfor f in sorted(glob.glob('" + dir + "/" + name + ".*')):\n"
+      "    print(f, hashlib.sha256(open(f, 'rb').read()).hexdigest())\n",
+      " 2>&1");
+  EXPECT_EQ(run.status, 0) << run.output;
+  return run.output;
+}
 
 // A forked process holding a lock on a table until it is killed: `hold`
 // opens the child's own Table and takes a record, table or semaphore lock

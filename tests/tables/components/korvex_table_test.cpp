@@ -345,10 +345,7 @@ TEST_F(TableTest, RestructureReportsLostDataAndStopLeavesTheFiles) {
   t.Open();
   AddRows(t, 50);
   t.Close();
-  auto hashes = [&] {
-    return Python("import hashlib\nfor f in ('fams.DAT', 'fams.IDX', 'fams.BLB'):\n"
-                  "    print(hashlib.sha256(open('" + dir.Path() + "/' + f, 'rb').read()).hexdigest())\n");
-  };
+  auto hashes = [&] { return TableFileHashes(dir.Path(), "fams"); };
   const std::string before = hashes();
 
   TRestructureFieldDefs& fields = t.RestructureFieldDefs();
