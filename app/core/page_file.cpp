@@ -58,10 +58,18 @@ bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pac
   std::string block(kReadBlock, '\0');
   std::string partial;      // the open line, begun in an earlier block
   bool after_cr = false;    // the last byte read was a CR: an LF next goes with it
-  for (;;) {
+  const std::int64_t size = file.Size();
+  for (std::int64_t done = 0;;) {
     if (pacer && !pacer->TickNow()) return false;
     const std::int64_t got = file.Read(block.data(), static_cast<std::int64_t>(block.size()));
     if (got <= 0) break;
+    if (done == 0 && got < size) {
+      // Room for the lines the whole file will give, guessed from its first
+      // block: growing the list later would move millions of lines at once.
+      const size_t in_block = static_cast<size_t>(std::count(block.data(), block.data() + got, '\n')) + 1;
+      lines.reserve(static_cast<size_t>(static_cast<double>(in_block) * static_cast<double>(size) / got * 1.1));
+    }
+    done += got;
     const char* p = block.data();
     const char* end = p + got;
     while (p < end) {
