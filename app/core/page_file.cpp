@@ -78,6 +78,12 @@ bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pac
       const char* stop = p;
       while (stop < end && *stop != '\r' && *stop != '\n') ++stop;
       if (stop == end) {
+        // A line longer than a block takes room for the rest of the file
+        // at once, so that it is never copied as it grows.
+        if (p == block.data()) {
+          const std::int64_t rest = std::max<std::int64_t>(size - done, 0) + got;
+          partial.reserve(partial.size() + static_cast<size_t>(rest));
+        }
         partial.append(p, end);
         break;
       }

@@ -155,8 +155,8 @@ protected:
   }
   // The bars are held on this thread's own time; the wall times are printed.
   static constexpr double kLatencyBarMs = 100, kCancelBarMs = 200;
-  static bool MeetsBars(const Timing& r) {
-    return r.latency_cpu_ms < kLatencyBarMs && (!r.cancel_clicked || r.cancel_to_end_cpu_ms < kCancelBarMs);
+  static bool MeetsBars(const Timing& r, double cancel_bar_ms) {
+    return r.latency_cpu_ms < kLatencyBarMs && (!r.cancel_clicked || r.cancel_to_end_cpu_ms < cancel_bar_ms);
   }
   // Each command's best over the passes.
   struct Best {
@@ -171,6 +171,10 @@ protected:
   // One pass of the commands on the current window. What they leave is
   // checked on every pass; the times are collected in out.
   void RunCommands(Timings& out);
+  // Runs passes of run (each after the first on a fresh window) until one
+  // meets the bars with at least cancels_wanted Cancels clicked, three at
+  // most; each command's best times are held to the bars.
+  void RunPasses(const std::function<void(Timings&)>& run, double cancel_bar_ms, int cancels_wanted);
   void SearchCommand() {
     Type("Smith");
     PressSearch();
@@ -230,21 +234,17 @@ void LongWorkWindowTest::RunCommands(Timings& out) {
   EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
 }
 
-// The bars are on the window thread's CPU time, which a heavily loaded
-// machine still stretches (shared caches, stolen cycles), and Cancel is
-// clicked at a time guessed from an earlier run, which a loaded run may
-// finish before. So a pass that misses a bar or clicks no Cancel is run
-// again on a fresh window, three passes at most, and each command's best
-// time is held to the bars.
-TEST_F(LongWorkWindowTest, SearchArrangingAndSortAnswerPostedEventsAndCancelQuickly) {
+void LongWorkWindowTest::RunPasses(const std::function<void(Timings&)>& run, double cancel_bar_ms,
+                                   int cancels_wanted) {
   std::vector<std::pair<std::string, Best>> best;
   for (int pass = 0; pass < 3; ++pass) {
     SCOPED_TRACE("pass " + std::to_string(pass + 1));
     if (pass > 0) Reopen();
     Timings timings;
-    RunCommands(timings);
+    run(timings);
     if (HasFatalFailure()) return;
-    bool met = true, clicked = false;
+    bool met = true;
+    int clicked = 0;
     for (const auto& [what, t] : timings) {
       auto it = std::find_if(best.begin(), best.end(), [&](const auto& b) { return b.first == what; });
       Best& b = it != best.end() ? it->second : best.emplace_back(what, Best{}).second;
@@ -253,20 +253,30 @@ TEST_F(LongWorkWindowTest, SearchArrangingAndSortAnswerPostedEventsAndCancelQuic
         b.cancel_clicked = true;
         b.cancel_to_end_cpu_ms = std::min(b.cancel_to_end_cpu_ms, t.cancel_to_end_cpu_ms);
       }
-      met = met && MeetsBars(t);
-      clicked = clicked || t.cancel_clicked;
+      met = met && MeetsBars(t, cancel_bar_ms);
+      clicked += t.cancel_clicked;
     }
-    if (met && clicked) break;
+    if (met && clicked >= cancels_wanted) break;
   }
-  bool clicked = false;
+  int clicked = 0;
   for (const auto& [what, b] : best) {
     EXPECT_LT(b.latency_cpu_ms, kLatencyBarMs) << what;
     if (b.cancel_clicked) {
-      EXPECT_LT(b.cancel_to_end_cpu_ms, kCancelBarMs) << what;
+      EXPECT_LT(b.cancel_to_end_cpu_ms, cancel_bar_ms) << what;
     }
-    clicked = clicked || b.cancel_clicked;
+    clicked += b.cancel_clicked;
   }
-  EXPECT_TRUE(clicked) << "every command ended before its Cancel";
+  EXPECT_GE(clicked, cancels_wanted) << "commands ended before their Cancel";
+}
+
+// The bars are on the window thread's CPU time, which a heavily loaded
+// machine still stretches (shared caches, stolen cycles), and Cancel is
+// clicked at a time guessed from an earlier run, which a loaded run may
+// finish before. So a pass that misses a bar or clicks no Cancel is run
+// again on a fresh window, three passes at most, and each command's best
+// time is held to the bars.
+TEST_F(LongWorkWindowTest, SearchArrangingAndSortAnswerPostedEventsAndCancelQuickly) {
+  RunPasses([&](Timings& out) { RunCommands(out); }, kCancelBarMs, 1);
 }
 
 // Loading the data files ("Select Source Dir", as at start-up), opening a
@@ -363,41 +373,9 @@ void LongStepsWindowTest::RunSteps(Timings& out) {
   EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
 }
 
-// As above: a pass that misses a bar or clicks no Cancel is run again on a
-// fresh window (three passes at most); each step's best time is held to
-// the bars.
+// As above, each of the three Cancels ending its step within 100 ms.
 TEST_F(LongStepsWindowTest, LoadingOpeningAndSortingAnswerPostedEventsAndCancelQuickly) {
-  std::vector<std::pair<std::string, Best>> best;
-  for (int pass = 0; pass < 3; ++pass) {
-    SCOPED_TRACE("pass " + std::to_string(pass + 1));
-    if (pass > 0) Reopen();
-    Timings timings;
-    RunSteps(timings);
-    if (HasFatalFailure()) return;
-    bool met = true;
-    int clicked = 0;
-    for (const auto& [what, t] : timings) {
-      auto it = std::find_if(best.begin(), best.end(), [&](const auto& b) { return b.first == what; });
-      Best& b = it != best.end() ? it->second : best.emplace_back(what, Best{}).second;
-      b.latency_cpu_ms = std::min(b.latency_cpu_ms, t.latency_cpu_ms);
-      if (t.cancel_clicked) {
-        b.cancel_clicked = true;
-        b.cancel_to_end_cpu_ms = std::min(b.cancel_to_end_cpu_ms, t.cancel_to_end_cpu_ms);
-      }
-      met = met && MeetsStepBars(t);
-      clicked += t.cancel_clicked;
-    }
-    if (met && clicked == 3) break;
-  }
-  int clicked = 0;
-  for (const auto& [what, b] : best) {
-    EXPECT_LE(b.latency_cpu_ms, kLatencyBarMs) << what;
-    if (b.cancel_clicked) {
-      EXPECT_LE(b.cancel_to_end_cpu_ms, kStepCancelBarMs) << what;
-    }
-    clicked += b.cancel_clicked;
-  }
-  EXPECT_EQ(clicked, 3) << "some step ended before its Cancel";
+  RunPasses([&](Timings& out) { RunSteps(out); }, kStepCancelBarMs, 3);
 }
 
 }  // namespace
