@@ -248,6 +248,9 @@ private:
   // The current page is the first one and a search is still writing it.
   bool PageBusy() const { return searching_ && current_memo_ == vm0; }
   bool WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path);
+  // False when path is read-only (no write bit) and the user would not
+  // replace it.
+  bool MayReplace(const std::string& path);
   void MovePanel3(int page);
   int FindPage(const std::string& caption) const;
   void SetPageFile(int page, const std::string& path);

@@ -177,14 +177,17 @@ bool TBaptisms::ShowFailure(const std::function<void()>& work) {
   return true;
 }
 
-bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path) {
-  memo::TVellMemo& m = page_memo.Memo();
+bool TBaptisms::MayReplace(const std::string& path) {
   // A file without any write bit is replaced only when the user says so
   // (root could write it without a word).
-  if (appcore::IsReadOnlyFile(path) &&
-      prompts_.AskYesNoCancel("\"" + rtl::PathToText(rtl::ExtractFileName(path)) + "\" is read-only. Replace it?") !=
-          TAnswer::kYes)
-    return false;
+  return !appcore::IsReadOnlyFile(path) ||
+         prompts_.AskYesNoCancel("\"" + rtl::PathToText(rtl::ExtractFileName(path)) + "\" is read-only. Replace it?") ==
+             TAnswer::kYes;
+}
+
+bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path) {
+  memo::TVellMemo& m = page_memo.Memo();
+  if (!MayReplace(path)) return false;
   const bool written = ShowFailure([&] {
     // Paragraphs, not display lines: word wrap must not break lines in the file.
     appcore::SavePageFile(path, m.Paragraphs()->Text());
