@@ -196,6 +196,7 @@ bool TBaptisms::MakeFileList() {
   // The files are read on other threads while the window answers, with
   // Cancel offered; a cancelled build leaves the list as it was.
   const bool nested = searching_;
+  const QString caption = Button1->text();
   // No hourglass: the window answers, and "Loading" with Cancel says why.
   if (!nested) BeginLongWork(false);
   Button1->setText("Loading");
@@ -217,8 +218,8 @@ bool TBaptisms::MakeFileList() {
     ticks_.Follow(files_.Paths());
     if (form2_) form2_->Refill(files_.SourceList());
     // Files left out (read-only, hidden, no plain file) or an empty list
-    // are said in the status line, never passed over in silence.
-    // A notice gives way to the next one; a search's status stays.
+    // are said in the status line, never passed over in silence. A notice
+    // gives way to the next one; a search's status stays.
     const QString notice = gui::ToQString(files_.LeftOutNotice());
     if (!notice.isEmpty() || Label5->text() == list_notice_) Label5->setText(notice);
     list_notice_ = notice;
@@ -227,7 +228,7 @@ bool TBaptisms::MakeFileList() {
     Label5->setText(list_notice_);
   }
   if (!nested) EndLongWork();
-  else Button1->setText("Search");
+  else Button1->setText(caption);
   return built;
 }
 
