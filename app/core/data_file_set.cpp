@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "app/core/pacer.h"
@@ -216,11 +217,17 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       loading->slots.push_back(static_cast<int>(k));
     }
   }
-  if (!progress) {
+  if (progress) {
+    Loading* job = loading.get();
+    try {
+      loading->thread = std::thread([job] { job->Run(); });
+    } catch (const std::system_error&) {
+      // No thread to spare: read here, unpaced.
+    }
+  }
+  if (!loading->thread.joinable()) {
     loading->Run();
   } else {
-    Loading* job = loading.get();
-    loading->thread = std::thread([job] { job->Run(); });
     if (!loading->Wait(progress)) {
       abandoned_ = std::move(loading);  // the list stays as it was
       return false;
