@@ -192,21 +192,44 @@ void TBaptisms::FormActivate() {
   ShowPendingMessages();
 }
 
-void TBaptisms::MakeFileList() {
+bool TBaptisms::MakeFileList() {
+  // The files are read on other threads while the window answers, with
+  // Cancel offered; a cancelled build leaves the list as it was.
+  const bool nested = searching_;
+  const QString caption = Button1->text();
+  // No hourglass: the window answers, and "Loading" with Cancel says why.
+  if (!nested) BeginLongWork(false);
+  Button1->setText("Loading");
   // Each file's words are cut on the thread that read it, at load, so that
   // no fuzzy search waits for them.
-  files_.MakeFileList(settings_.SearchDir(), settings_.Folder(), [this](const std::string& m) { Report(m); },
-                      [](int, const appcore::DataFileEntry& entry) {
-                        const appcore::FileKind kind = entry.kind;
-                        if (kind != appcore::FileKind::kBaptisms && kind != appcore::FileKind::kOther) return;
-                        try {
-                          entry.data->Words();
-                        } catch (...) {
-                          // Left to the first search that needs them, which reports its failure.
-                        }
-                      });
-  ticks_.Follow(files_.Paths());
-  if (form2_) form2_->Refill(files_.SourceList());
+  const bool built = files_.MakeFileList(
+      settings_.SearchDir(), settings_.Folder(), [this](const std::string& m) { Report(m); },
+      [](int, const appcore::DataFileEntry& entry) {
+        const appcore::FileKind kind = entry.kind;
+        if (kind != appcore::FileKind::kBaptisms && kind != appcore::FileKind::kOther) return;
+        try {
+          entry.data->Words();
+        } catch (...) {
+          // Left to the first search that needs them, which reports its failure.
+        }
+      },
+      [this] { return PumpEvents(); });
+  if (built) {
+    ticks_.Follow(files_.Paths());
+    if (form2_) form2_->Refill(files_.SourceList());
+    // Files left out (read-only, hidden, no plain file) or an empty list
+    // are said in the status line, never passed over in silence. A notice
+    // gives way to the next one; a search's status stays.
+    const QString notice = gui::ToQString(files_.LeftOutNotice());
+    if (!notice.isEmpty() || Label5->text() == list_notice_) Label5->setText(notice);
+    list_notice_ = notice;
+  } else {
+    list_notice_ = "Loading the data files was cancelled; the list is as it was.";
+    Label5->setText(list_notice_);
+  }
+  if (!nested) EndLongWork();
+  else Button1->setText(caption);
+  return built;
 }
 
 void TBaptisms::Report(const std::string& message) { pending_messages_.push_back(message); }
@@ -497,10 +520,10 @@ void TBaptisms::Button1Click() {
   EndLongWork();
 }
 
-void TBaptisms::BeginLongWork() {
+void TBaptisms::BeginLongWork(bool hourglass) {
   searching_ = true;
   cancel_flag_ = false;
-  prompts_.SetHourglass(true);
+  if (hourglass) prompts_.SetHourglass(true);
   Button3->setVisible(true);
 }
 

@@ -16,12 +16,14 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/core/data_file_set.h"
+#include "app/core/pacer.h"
 #include "app/core/sort_commands.h"
 #include "app/core/search.h"
 #include "app/core/settings.h"
@@ -230,25 +232,35 @@ private:
   // Shows a dialog modally, then counts as an activation.
   int RunModal(QDialog& dialog);
   void AfterDialog();
-  void MakeFileList();
+  // Rebuilds the data-file list (see appcore::DataFileSet), the window
+  // answering and Cancel offered meanwhile; false when cancelled.
+  bool MakeFileList();
   void Report(const std::string& message);
   void ShowPendingMessages();
   appcore::SearchOptions ReadOptions() const;
   bool PumpEvents();
   // Long work (search, arranging, sorts) runs between these: Cancel shown,
   // the hourglass on, other long work and closing held back until it ends.
-  void BeginLongWork();
+  void BeginLongWork(bool hourglass = true);
   void EndLongWork();
   void MarkPage(int page, int state);
   bool SavePage(memo::TVellMemoControl& page_memo, int page);
   // The current page is the first one and a search is still writing it.
   bool PageBusy() const { return searching_ && current_memo_ == vm0; }
   bool WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path);
+  // False when path is read-only (no write bit) and the user would not
+  // replace it.
+  bool MayReplace(const std::string& path);
   void MovePanel3(int page);
   int FindPage(const std::string& caption) const;
   void SetPageFile(int page, const std::string& path);
   void EnablePageItems();
-  bool LoadLines(const std::string& path, std::vector<std::string>& lines);
+  // Reads a page file's lines; false when it cannot be read (said) or the
+  // pacer was cancelled.
+  bool LoadLines(const std::string& path, std::vector<std::string>& lines, appcore::Pacer* pacer);
+  // Fills a page just added with lines, paced; when cancelled the page goes
+  // again, the long work ends and false is returned.
+  bool FillNewPage(memo::TVellMemoControl& control, std::vector<std::string>&& lines, appcore::Pacer& pacer);
   void SelectFound(memo::TVellMemoControl& control, bool down);
   // Runs work; an exception's message is shown and gives false.
   bool ShowFailure(const std::function<void()>& work);
@@ -264,6 +276,7 @@ private:
   std::vector<std::string> unwired_;
   std::vector<std::string> pending_messages_;
   std::string current_file_name_;
+  QString list_notice_;  // what the last list build put in the status line
   QPointer<QWindow> previous_focus_;
 
   bool searching_ = false;

@@ -4,6 +4,7 @@
 
 #include "app/baptisms.h"
 #include "app/core/highlight_words.h"
+#include "app/core/page_file.h"
 #include "app/page_text.h"
 #include "family/gedcom_composer.h"
 #include "family/report_commands.h"
@@ -47,13 +48,13 @@ bool TBaptisms::SaveGedEdit() {
   const bool gedcom = family::IsGedcomText(lines);
   const std::optional<std::string> path = prompts_.SaveFileName(gedcom ? kGedcomDialog : SaveDialog1,
                                                                 settings_.SaveDir(), gedcom ? "family.ged" : "family.txt");
-  if (!path) return false;
+  if (!path || !MayReplace(*path)) return false;
   const bool written = ShowFailure([&] {
     if (gedcom) {
       // A GEDCOM file: UTF-8, CR LF, no highlight words beside it.
-      rtl::SaveFileSafely(*path, family::GedcomFileBytes(lines));
+      appcore::SavePageFile(*path, family::GedcomFileBytes(lines));
     } else {
-      GedEdit->Paragraphs()->SaveToFile(*path);
+      appcore::SavePageFile(*path, GedEdit->Paragraphs()->Text());
       appcore::SaveHighlightWords(*path, {});
     }
   });

@@ -17,6 +17,7 @@
 #include "app/core/arrange.h"
 #include "app/core/pacer.h"
 #include "app/core/highlight_words.h"
+#include "app/core/page_file.h"
 #include "app/core/page_names.h"
 #include "app/core/sort_commands.h"
 #include "app/core/source_tags.h"
@@ -89,12 +90,10 @@ void TBaptisms::EnablePageItems() {
     if (QAction* item = Action(name)) item->setEnabled(true);
 }
 
-bool TBaptisms::LoadLines(const std::string& path, std::vector<std::string>& lines) {
+bool TBaptisms::LoadLines(const std::string& path, std::vector<std::string>& lines, appcore::Pacer* pacer) {
   try {
-    // Split as a string list splits, without a list's copy of every line.
-    rtl::TFileStream stream(path, rtl::fmOpenRead | rtl::fmShareDenyWrite);
-    lines = rtl::SplitLines(stream.ReadToEnd());
-    return true;
+    // Split as a string list splits, in steps, without a copy of the file.
+    return appcore::ReadPageLines(path, lines, pacer);
   } catch (const rtl::Exception& e) {
     prompts_.ShowMessage(e.Message());
   } catch (const std::exception& e) {
@@ -118,10 +117,18 @@ void TBaptisms::Newsheet1Click() {
 void TBaptisms::Opentextfile1Click() {
   const std::optional<std::string> path = prompts_.OpenFileName(OpenDialog1, settings_.SaveDir());
   if (!path) return;
+  if (searching_) return;  // one long piece of work at a time
   // Read everything before a page is made: a file that cannot be read
-  // leaves the pages as they were.
+  // leaves the pages as they were. Reading and filling the page turn the
+  // event loop and may be cancelled, which leaves no page.
+  BeginLongWork();
+  appcore::Pacer pacer([this] { return PumpEvents(); });
   std::vector<std::string> lines;
-  if (!LoadLines(*path, lines)) return;
+  if (!LoadLines(*path, lines, &pacer)) {
+    appcore::DiscardLines(std::move(lines));
+    EndLongWork();
+    return;
+  }
   std::vector<std::string> words;
   try {
     words = appcore::ReadHighlightWords(*path);
@@ -130,7 +137,7 @@ void TBaptisms::Opentextfile1Click() {
   }
   memo::TVellMemoControl* control = AddTab(rtl::ExtractFileName(*path));
   memo::TVellMemo& m = control->Memo();
-  SetPageLines(m, std::move(lines));
+  if (!FillNewPage(*control, std::move(lines), pacer)) return;
   SetPageKeywords(m, words);
   if (!words.empty()) {
     prompts_.SetHourglass(true);
@@ -144,6 +151,17 @@ void TBaptisms::Opentextfile1Click() {
   EnablePageItems();
   control->setFocus();
   SetMod(0);
+  EndLongWork();
+}
+
+bool TBaptisms::FillNewPage(memo::TVellMemoControl& control, std::vector<std::string>&& lines, appcore::Pacer& pacer) {
+  QWidget* sheet = control.parentWidget();
+  SetPageLines(control.Memo(), std::move(lines), &pacer);
+  appcore::DiscardLines(std::move(lines));
+  if (!pacer.Cancelled()) return true;
+  RemovePage(PageControl1->indexOf(sheet));
+  EndLongWork();
+  return false;
 }
 
 bool TBaptisms::ShowFailure(const std::function<void()>& work) {
@@ -159,11 +177,20 @@ bool TBaptisms::ShowFailure(const std::function<void()>& work) {
   return true;
 }
 
+bool TBaptisms::MayReplace(const std::string& path) {
+  // A file without any write bit is replaced only when the user says so
+  // (root could write it without a word).
+  return !appcore::IsReadOnlyFile(path) ||
+         prompts_.AskYesNoCancel("\"" + rtl::PathToText(rtl::ExtractFileName(path)) + "\" is read-only. Replace it?") ==
+             TAnswer::kYes;
+}
+
 bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path) {
   memo::TVellMemo& m = page_memo.Memo();
+  if (!MayReplace(path)) return false;
   const bool written = ShowFailure([&] {
     // Paragraphs, not display lines: word wrap must not break lines in the file.
-    m.Paragraphs()->SaveToFile(path);
+    appcore::SavePageFile(path, m.Paragraphs()->Text());
     appcore::SaveHighlightWords(path, PageKeywords(m));
   });
   if (!written) return false;
@@ -293,6 +320,12 @@ void TBaptisms::Editline1Click() {
     return;
   }
   const appcore::OriginalLine& where = lookup.where;
+  // A register this user may not write is not opened for editing.
+  const std::string problem = appcore::WriteProblem(where.path);
+  if (!problem.empty()) {
+    prompts_.ShowMessage("\"" + rtl::PathToText(where.name) + "\" cannot be edited: " + problem + ".");
+    return;
+  }
   int page = FindPage(where.name);
   memo::TVellMemoControl* control = nullptr;
   if (page > 0) {
@@ -301,11 +334,19 @@ void TBaptisms::Editline1Click() {
     current_memo_ = control;
     MovePanel3(page);
   } else {
+    if (searching_) return;  // one long piece of work at a time
+    BeginLongWork();
+    appcore::Pacer pacer([this] { return PumpEvents(); });
     std::vector<std::string> lines;
-    if (!LoadLines(where.path, lines)) return;
+    if (!LoadLines(where.path, lines, &pacer)) {
+      appcore::DiscardLines(std::move(lines));
+      EndLongWork();
+      return;
+    }
     control = AddTab(where.name);
     page = PageControl1->currentIndex();
-    SetPageLines(control->Memo(), std::move(lines));
+    if (!FillNewPage(*control, std::move(lines), pacer)) return;
+    EndLongWork();
     control->Memo().Modified = false;
     MarkPage(page, 0);
     current_file_name_ = where.path;

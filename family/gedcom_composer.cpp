@@ -20,12 +20,28 @@ void AppendValue(std::string& out, const std::string& value) {
   }
 }
 
-std::string NamePart(const std::string& part) { return part == kBlankName ? std::string() : part; }
-
 std::string TrimBlanks(const std::string& s) {
   size_t b = s.find_first_not_of(' ');
   if (b == std::string::npos) return {};
   return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// A name part as the user wrote it ("(blank)" is none), control
+// characters as blanks, trimmed.
+std::string WrittenPart(const std::string& part) {
+  if (part == kBlankName) return {};
+  std::string written = part;
+  for (char& c : written)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return TrimBlanks(written);
+}
+
+// The part as the NAME line takes it: a '/' would end or begin the
+// surname there, so it is a blank.
+std::string NamePart(const std::string& written) {
+  std::string part = written;
+  std::replace(part.begin(), part.end(), '/', ' ');
+  return TrimBlanks(part);
 }
 
 class Linker {
@@ -149,15 +165,21 @@ std::vector<std::string> ComposeGedcom(const FamilyTables& tables, const std::st
     const PersonView& person = tables.persons[p];
     out.push_back("0 " + Pointer('I', person.pid) + " INDI");
     std::string name = "1 NAME ";
-    const std::string given = NamePart(person.fname);
+    const std::string written_given = WrittenPart(person.fname), written_surname = WrittenPart(person.lname);
+    const std::string given = NamePart(written_given);
     if (!given.empty()) {
       AppendValue(name, given);
       name += ' ';
     }
     name += '/';
-    AppendValue(name, NamePart(person.lname));
+    AppendValue(name, NamePart(written_surname));
     name += '/';
     out.push_back(std::move(name));
+    if ((written_given + written_surname).find('/') != std::string::npos) {
+      std::string note = "2 NOTE Name as written: ";
+      AppendValue(note, TrimBlanks(written_given + " " + written_surname));
+      out.push_back(std::move(note));
+    }
     const std::string sex = TrimBlanks(person.sex);
     if (sex == "M" || sex == "F" || sex == "U") out.push_back("1 SEX " + sex);
     for (int f : links.Fams(p)) out.push_back("1 FAMS " + Pointer('F', tables.families[f].fid));

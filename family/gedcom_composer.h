@@ -10,6 +10,7 @@
 //     0 @I<Pid>@ INDI
 //     1 NAME <given> /<surname>/      "(blank)" is an empty part; no blank
 //                                     before the '/' without a given name
+//       2 NOTE Name as written: ...   only when a part holds a '/'
 //     1 SEX <M|F|U>                   left out for any other Sex
 //     1 FAMS @F<fid>@ ...             spouse families
 //     1 FAMC @F<fid>@ ...             families the person is a child of
@@ -17,6 +18,15 @@
 //     0 @F<Fid>@ FAM / 1 HUSB @I<pid>@ / 1 WIFE @I<pid>@ / 1 CHIL @I<pid>@ ...
 //   0 TRLR
 // An '@' in a value is doubled and control characters become blanks.
+//
+// Names: the NAME line holds exactly one slash-delimited surname, so a '/'
+// written inside a given name or a surname (a transcriber's variants,
+// "Smit/Smid") is never a delimiter there: it is written as a blank, and
+// readers take every word ("1 NAME Jan Johannes /Smit Smid/"). The name
+// with its '/'s follows in a NOTE under the NAME line ("2 NOTE Name as
+// written: Jan/Johannes Smit/Smid"). Each part is trimmed of blanks (and
+// control characters) at both ends, also after its '/'s became blanks;
+// blanks inside a part stay as they are.
 //
 // Links join existing records only and are written on both sides:
 //   - child: a family's child slot (Child1 on, up to the first 0) or a

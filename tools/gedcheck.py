@@ -25,7 +25,9 @@ What it checks, from the GEDCOM 5.5.1 standard:
   - links agree both ways: a family's CHIL and the child's FAMC, a family's
     HUSB or WIFE and the spouse's FAMS; a family has at most one HUSB and one
     WIFE;
-  - SEX is M, F or U.
+  - SEX is M, F or U;
+  - a person's NAME holds at most one surname between slashes: no '/' or
+    exactly two (a '/' inside a name part would make it ambiguous).
 """
 
 import re
@@ -196,6 +198,9 @@ class Checker:
                     continue
                 if ln.tag == "SEX" and rec.tag == "INDI" and ln.value not in ("M", "F", "U"):
                     self.error(ln.number, "SEX %r" % ln.value)
+                slashes = (ln.value or "").count("/")
+                if ln.tag == "NAME" and rec.tag == "INDI" and slashes not in (0, 2):
+                    self.error(ln.number, "NAME %r holds %d '/', not one surname between two" % (ln.value, slashes))
                 if ln.tag not in POINTER_KINDS:
                     continue
                 want = POINTER_KINDS[ln.tag]

@@ -176,11 +176,13 @@ std::shared_ptr<const DataFile> DataFile::Load(const std::string& path) {
 
 std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vector<std::string>& paths,
                                                                 std::vector<std::string>& errors,
-                                                                const ArrivalFn& arrived) {
+                                                                const ArrivalFn& arrived,
+                                                                const std::atomic<bool>* stop) {
+  const auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
   const size_t count = paths.size();
   std::vector<std::shared_ptr<const DataFile>> files(count);
   errors.assign(count, std::string());
-  for (size_t first = 0; first < count; first += kOpenBatch) {
+  for (size_t first = 0; first < count && !stopped(); first += kOpenBatch) {
     const size_t last = std::min(count, first + kOpenBatch);
     // Open the batch and lay its files out in one block.
     std::vector<int> fds(last - first, -1);
@@ -214,6 +216,11 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
         const size_t k = order[taken];
         const size_t i = first + k;
         if (fds[k] < 0) continue;
+        if (stopped()) {
+          rtl::os::Close(fds[k]);
+          fds[k] = -1;
+          continue;
+        }
         std::shared_ptr<ByteBlock> map;
         try {
           map = MapIfLarge(fds[k], stats[k]);
@@ -259,7 +266,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
     worker();
     for (std::thread& t : pool) t.join();
     for (size_t i = first; i < last; ++i) {
-      if (!alone[i - first] || !errors[i].empty()) continue;
+      if (!alone[i - first] || !errors[i].empty() || stopped()) continue;
       try {
         files[i] = Load(paths[i]);
       } catch (const rtl::Exception& e) {

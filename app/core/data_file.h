@@ -88,11 +88,13 @@ public:
   // file i failed, and errors[i] then holds the reason. arrived, when set,
   // is called with i and file i as soon as it is read, on the thread that
   // read it (so that work on a file can start while others are still read);
-  // it must not raise.
+  // it must not raise. Once *stop (when given) is set, no further file is
+  // begun: the files not begun stay null with no error.
   using ArrivalFn = std::function<void(size_t index, const std::shared_ptr<const DataFile>& file)>;
   static std::vector<std::shared_ptr<const DataFile>> LoadMany(const std::vector<std::string>& paths,
                                                                std::vector<std::string>& errors,
-                                                               const ArrivalFn& arrived = nullptr);
+                                                               const ArrivalFn& arrived = nullptr,
+                                                               const std::atomic<bool>* stop = nullptr);
   // A file made from text (for scratch lists and tests).
   static std::shared_ptr<const DataFile> FromText(std::string_view text);
 

@@ -1,7 +1,14 @@
 #include "app/core/data_file_set.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
+#include "app/core/pacer.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
 #include "platform/runtime/os_files.h"
@@ -48,35 +55,140 @@ std::string SourceFolderProblem(const std::string& dir) {
   return "Cannot read the source folder \"" + rtl::PathToText(dir) + "\".\n" + reason;
 }
 
-std::vector<std::string> FindDataFiles(const std::string& dir) {
+std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out) {
   std::vector<std::string> names;
   if (dir.empty()) return names;
   for (const rtl::TSearchRec& rec : rtl::FindFiles(dir, "*.txt")) {
-    // Plain, writable, visible files only.
-    if (rec.Attr != rtl::faArchive) continue;
     if (KindFromName(rec.Name) == FileKind::kNone) continue;
-    names.push_back(rec.Name);
+    // Read-only is the file's own mark (no write bit for anyone), not
+    // whether this process may write it: registers of another user that
+    // may be read are data files too.
+    const char* reason = nullptr;
+    rtl::os::FileOwner owner;
+    if (rec.Attr & (rtl::faDirectory | rtl::faSysFile)) reason = "not a plain file";
+    else if (rec.Attr & rtl::faHidden) reason = "hidden";
+    else if (rtl::os::StatOwner(JoinPath(dir, rec.Name), owner) && (owner.mode & 0222) == 0) reason = "read-only";
+    if (reason == nullptr) names.push_back(rec.Name);
+    else if (left_out) left_out->push_back(rtl::PathToText(rec.Name) + " (" + reason + ")");
   }
   return names;
 }
 
+// One build's reading: on the calling thread, or on a thread of its own
+// while the caller turns its event loop. What the reading threads touch
+// lives here, so that a cancelled build may return before they end.
+struct DataFileSet::Loading {
+  std::vector<std::string> paths;
+  std::vector<DataFileEntry> entries;  // one per path: name, kind, then data and title
+  std::vector<int> slots;
+  std::vector<std::string> errors, changed;
+  ArrivalFn arrived;
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread thread;
+
+  ~Loading() {
+    if (thread.joinable()) thread.join();
+  }
+
+  void Run() {
+    DataFile::ArrivalFn on_read;
+    if (arrived)
+      on_read = [this](size_t i, const std::shared_ptr<const DataFile>& file) {
+        DataFileEntry& entry = entries[i];
+        entry.data = file;
+        SetTitle(entry);
+        if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
+      };
+    std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop);
+    // A file whose size or time moved while it was read (cut, grown or
+    // rewritten meanwhile) is read once more.
+    std::vector<std::string> again_paths;
+    std::vector<size_t> again;
+    for (size_t i = 0; i < loaded.size(); ++i)
+      if (loaded[i] && !(StampOf(paths[i]) == loaded[i]->Stamp())) {
+        again.push_back(i);
+        again_paths.push_back(paths[i]);
+      }
+    changed.assign(paths.size(), std::string());
+    if (!again.empty() && !stop.load()) {
+      std::vector<std::string> again_errors;
+      DataFile::ArrivalFn on_again;
+      if (on_read) on_again = [&](size_t j, const std::shared_ptr<const DataFile>& file) { on_read(again[j], file); };
+      std::vector<std::shared_ptr<const DataFile>> second =
+          DataFile::LoadMany(again_paths, again_errors, on_again, &stop);
+      for (size_t j = 0; j < again.size(); ++j) {
+        const size_t i = again[j];
+        loaded[i] = std::move(second[j]);
+        errors[i] = again_errors[j];
+        if (loaded[i] && !(StampOf(paths[i]) == loaded[i]->Stamp()))
+          changed[i] = "\"" + rtl::PathToText(paths[i]) +
+                       "\" changed while it was read: its lines may be incomplete or mixed.";
+      }
+    }
+    for (size_t i = 0; i < loaded.size(); ++i) entries[i].data = std::move(loaded[i]);
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    ended.notify_all();
+  }
+
+  // Waits for the reading thread, calling progress about every 15 ms;
+  // false (the thread told to stop) when progress answers false.
+  bool Wait(const std::function<bool()>& progress) {
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (ended.wait_for(lock, std::chrono::milliseconds(kProgressIntervalMs), [this] { return done; })) break;
+      }
+      if (!progress()) {
+        stop = true;
+        return false;
+      }
+    }
+    thread.join();
+    return true;
+  }
+};
+
+DataFileSet::~DataFileSet() = default;
+
 void DataFileSet::MakeFileList(const std::string& search_dir, const std::string& list_dir,
                                const MessageFn& report) {
-  MakeFileList(search_dir, list_dir, report, nullptr);
+  MakeFileList(search_dir, list_dir, report, nullptr, nullptr);
 }
 
 void DataFileSet::MakeFileList(const std::string& search_dir, const std::string& list_dir, const MessageFn& report,
                                const ArrivalFn& arrived) {
-  const std::vector<std::string> names = FindDataFiles(search_dir);
-  if (report) {
-    const std::string problem = SourceFolderProblem(search_dir);
-    if (!problem.empty()) report(problem);
+  MakeFileList(search_dir, list_dir, report, arrived, nullptr);
+}
+
+bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string& list_dir, const MessageFn& report,
+                               const ArrivalFn& arrived, const std::function<bool()>& progress) {
+  // A cancelled build's threads end first (they may be reading the same files).
+  if (abandoned_) {
+    auto& left = *abandoned_;
+    if (progress) {
+      std::unique_lock<std::mutex> lock(left.mutex);
+      while (!left.ended.wait_for(lock, std::chrono::milliseconds(kProgressIntervalMs), [&] { return left.done; })) {
+        lock.unlock();
+        if (!progress()) return false;
+        lock.lock();
+      }
+    }
+    abandoned_.reset();
   }
+  std::vector<std::string> left_out;
+  const std::vector<std::string> names = FindDataFiles(search_dir, &left_out);
+  std::vector<std::string> messages;
+  const std::string problem = SourceFolderProblem(search_dir);
+  if (!problem.empty()) messages.push_back(problem);
 
   // Keep what is loaded already for files that did not change.
   std::map<std::string, std::shared_ptr<const DataFile>> held;
-  for (DataFileEntry& entry : files_)
-    if (!entry.load_failed) held.emplace(entry.path, std::move(entry.data));
+  for (const DataFileEntry& entry : files_)
+    if (!entry.load_failed) held.emplace(entry.path, entry.data);
 
   std::vector<DataFileEntry> files(names.size());
   std::map<const ByteBlock*, size_t> kept_bytes;
@@ -94,33 +206,41 @@ void DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   held.clear();
   // A block that would be kept mostly for files that are gone is given up:
   // its remaining files are read again with the others.
-  std::vector<std::string> to_load;
-  std::vector<size_t> load_slots;
-  std::vector<size_t> load_index(files.size(), 0);
+  auto loading = std::make_shared<Loading>();
+  loading->arrived = arrived;
   for (size_t k = 0; k < files.size(); ++k) {
     DataFileEntry& entry = files[k];
     if (entry.data && kept_bytes[entry.data->Block()] * 2 < entry.data->Block()->size()) entry.data.reset();
     if (!entry.data) {
-      load_index[k] = to_load.size();
-      to_load.push_back(entry.path);
-      load_slots.push_back(k);
+      loading->paths.push_back(entry.path);
+      loading->entries.push_back(entry);
+      loading->slots.push_back(static_cast<int>(k));
     }
   }
-  files_.clear();
-
-  std::vector<std::string> errors;
-  DataFile::ArrivalFn on_read;
-  if (arrived)
-    on_read = [&](size_t i, const std::shared_ptr<const DataFile>& file) {
-      DataFileEntry& entry = files[load_slots[i]];
-      entry.data = file;
-      SetTitle(entry);
-      arrived(static_cast<int>(load_slots[i]), entry);
-    };
-  std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(to_load, errors, on_read);
-  for (size_t i = 0; i < load_slots.size(); ++i) files[load_slots[i]].data = std::move(loaded[i]);
+  if (progress) {
+    Loading* job = loading.get();
+    try {
+      loading->thread = std::thread([job] { job->Run(); });
+    } catch (const std::system_error&) {
+      // No thread to spare: read here, unpaced.
+    }
+  }
+  if (!loading->thread.joinable()) {
+    loading->Run();
+  } else {
+    if (!loading->Wait(progress)) {
+      abandoned_ = std::move(loading);  // the list stays as it was
+      return false;
+    }
+  }
+  for (size_t i = 0; i < loading->slots.size(); ++i) {
+    files[static_cast<size_t>(loading->slots[i])].data = std::move(loading->entries[i].data);
+    if (!loading->changed[i].empty()) messages.push_back(loading->changed[i]);
+  }
 
   static const std::shared_ptr<const DataFile> kEmpty = DataFile::FromText({});
+  std::vector<size_t> load_index(files.size(), 0);
+  for (size_t i = 0; i < loading->slots.size(); ++i) load_index[static_cast<size_t>(loading->slots[i])] = i;
   file_list_.clear();
   for (size_t k = 0; k < files.size(); ++k) {
     DataFileEntry& entry = files[k];
@@ -128,18 +248,38 @@ void DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       entry.data = kEmpty;
       entry.load_failed = true;
       // The reason names the file and says what the system answered.
-      if (report) report("File load error: " + std::to_string(k) + "\n" + errors[load_index[k]]);
+      messages.push_back("File load error: " + std::to_string(k) + "\n" + loading->errors[load_index[k]]);
     }
     SetTitle(entry);
     const bool titled = entry.data->LineCount() > 0 && !entry.data->Line(0).empty();
     file_list_.push_back(titled ? entry.path : entry.name);
   }
+  loading.reset();
   files_ = std::move(files);
+  left_out_ = std::move(left_out);
+  search_dir_ = search_dir;
 
+  if (report)
+    for (const std::string& m : messages) report(m);
   if (!list_dir.empty()) {
     SaveList(SourceList(), JoinPath(list_dir, "Sources.txt"), report);
     SaveList(file_list_, JoinPath(list_dir, "Files.txt"), report);
   }
+  return true;
+}
+
+std::string DataFileSet::LeftOutNotice() const {
+  if (left_out_.empty()) {
+    if (!files_.empty()) return {};
+    if (search_dir_.empty()) return "No source folder is chosen: no data files are loaded.";
+    return "No data files in \"" + rtl::PathToText(search_dir_) + "\".";
+  }
+  // A few names, then how many more.
+  constexpr size_t kNamed = 5;
+  std::string text = "Left out of the data files:";
+  for (size_t i = 0; i < left_out_.size() && i < kNamed; ++i) text += (i ? ", " : " ") + left_out_[i];
+  if (left_out_.size() > kNamed) text += " and " + std::to_string(left_out_.size() - kNamed) + " more";
+  return text + ".";
 }
 
 std::vector<std::string> DataFileSet::FileList() const { return file_list_; }

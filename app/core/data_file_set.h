@@ -2,10 +2,13 @@
 //
 // MakeFileList finds the data files of the source folder by the endings of
 // their names (see KindFromName), in name order (case-blind) so that the
-// numbers stay the same from run to run. Only plain files that the process
-// may write are taken: read-only, hidden (".name"), special files and
-// folders are left out. File k (0-based) is slot k; its source number is
-// k + 1. Any number of files is held.
+// numbers stay the same from run to run. Only plain, visible files that are
+// not read-only are taken, whoever owns them: a file of another user that
+// this process may read but not write is taken too. Left out, each named
+// with its reason in LeftOut(): a read-only file (no write bit in its mode
+// at all), a hidden one (name beginning with '.'), and anything that is not
+// a plain file (folder, pipe, device). File k (0-based) is slot k; its
+// source number is k + 1. Any number of files is held.
 //
 // Every slot keeps the full path. The lists written beside the settings
 // file, one entry per slot, CR LF after each:
@@ -23,7 +26,13 @@
 // title is shown through rtl::PathToText; a title longer than 256
 // characters is cut and ends in "...". A file whose size,
 // change time and inode are those of the copy already held is not read
-// again.
+// again. A file whose size or change time moved while it was read is read
+// once more; if it moves again, the copy is kept and the file is reported
+// by name ("... changed while it was read").
+//
+// With a progress callback the files are read on other threads while the
+// calling thread calls it about every 15 ms; when it answers false (Cancel)
+// the reading stops and the list stays as it was before the call.
 #pragma once
 
 #include <functional>
@@ -62,6 +71,12 @@ public:
   using ArrivalFn = std::function<void(int slot, const DataFileEntry& entry)>;
   void MakeFileList(const std::string& search_dir, const std::string& list_dir, const MessageFn& report,
                     const ArrivalFn& arrived);
+  // The same, paced by progress (see above); false when cancelled. A
+  // cancelled build may leave reading threads to end on their own; the
+  // next build and the set's end wait for them.
+  bool MakeFileList(const std::string& search_dir, const std::string& list_dir, const MessageFn& report,
+                    const ArrivalFn& arrived, const std::function<bool()>& progress);
+  ~DataFileSet();
 
   const std::vector<DataFileEntry>& Files() const { return files_; }
   int Count() const { return static_cast<int>(files_.size()); }
@@ -76,9 +91,19 @@ public:
   // Bytes held for the loaded files.
   size_t MemoryUse() const;
 
+  // The files of the folder left out of the last list, each as
+  // "name (reason)"; and one line saying so for the status line ("" when
+  // none was left out and the list is not empty).
+  const std::vector<std::string>& LeftOut() const { return left_out_; }
+  std::string LeftOutNotice() const;
+
 private:
+  struct Loading;
   std::vector<DataFileEntry> files_;
   std::vector<std::string> file_list_;  // Files.txt form
+  std::vector<std::string> left_out_;
+  std::string search_dir_;
+  std::shared_ptr<Loading> abandoned_;  // a cancelled load still ending
 };
 
 // Why the source folder dir cannot be listed, as shown to the user; "" when
@@ -86,6 +111,9 @@ private:
 std::string SourceFolderProblem(const std::string& dir);
 
 // The data files of dir in slot order (names only), without loading them.
-std::vector<std::string> FindDataFiles(const std::string& dir);
+// left_out, when given, receives "name (reason)" for each file whose name
+// ends like a data file's but which is left out (read-only, hidden, not a
+// plain file).
+std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out = nullptr);
 
 }  // namespace appcore

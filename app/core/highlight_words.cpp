@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/core/page_file.h"
 #include "app/core/record_line.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
@@ -66,7 +67,7 @@ void SaveHighlightWords(const std::string& page_file, const std::vector<std::str
       text.append("\r\n");
     });
   if (!text.empty()) {
-    rtl::SaveFileSafely(side, text);
+    SavePageFile(side, text);
   } else if (rtl::FileExists(side) && !rtl::DeleteFile(side)) {
     throw rtl::EWriteError("Cannot delete file \"" + rtl::PathToText(side) + "\".");
   }

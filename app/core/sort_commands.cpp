@@ -189,6 +189,9 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
       DiscardLines(std::move(b));
     }
   } discard{entries, keys};
+  // Room for every entry at once: growing the list would move millions of
+  // entries between two turns of the event loop.
+  entries.reserve(lines.size() * (side == SortSide::kAll ? 2 : 1));
   for (const std::string& line : lines) {
     if (!pace.Tick()) return page;
     const std::string_view trimmed = TrimLine(line);

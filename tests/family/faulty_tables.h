@@ -2,6 +2,7 @@
 // tools/gramps_check.py should find in their GEDCOM file.
 #pragma once
 
+#include <algorithm>
 #include <random>
 #include <set>
 #include <string>
@@ -16,7 +17,7 @@ namespace familytest {
 // Random tables with the faults the family tables may hold: husband 999
 // with and without person 999 behind it, wife 0, removed numbers in slots
 // and fields, one-way Famc and Fams, "(blank)" names, letters beyond ASCII
-// and '@' in names.
+// and '@', '/' and blanks at either end in names.
 inline MemoryFamilies FaultyTables(unsigned seed) {
   std::mt19937 rng(seed);
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
@@ -28,11 +29,13 @@ inline MemoryFamilies FaultyTables(unsigned seed) {
   const std::vector<int> p(pids.begin(), pids.end()), f(fids.begin(), fids.end());
   auto some_person = [&] { return pick(10) == 0 ? 1 + pick(np * 2) : p[pick(np)]; };  // sometimes removed
   auto some_family = [&] { return pick(10) == 0 ? 1 + pick(nf * 2) : f[pick(nf)]; };
-  const char* given[] = {"Jan", "(blank)", "\x8c\x9e\xeb", "\x9a@\xe9", "Anna Maria", "x@@y", "Pieter"};
-  const char* sur[] = {"Smit", "(blank)", "\x9a" "imek", "de Wit", "Bront\xeb", "@home", "Dekker"};
+  const char* given[] = {"Jan",    "(blank)",      "\x8c\x9e\xeb", "\x9a@\xe9", "Anna Maria", "x@@y",
+                         "Pieter", "Jan/Johannes", " Anna ",        "@Kees/",    " / Maria"};
+  const char* sur[] = {"Smit",      "(blank)", "\x9a" "imek", "de Wit", "Bront\xeb", "@home",
+                       "Dekker",    "Smit/Smid", " de Vries ", "/Mol@", "van / der Berg"};
   const char* sexes[] = {"M", "F", "M", "F", "U", "", "?"};
   MemoryFamilies m;
-  for (int pid : p) m.P(pid, given[pick(7)], sur[pick(7)], sexes[pick(7)]);
+  for (int pid : p) m.P(pid, given[pick(11)], sur[pick(11)], sexes[pick(7)]);
   for (int fid : f) m.F(fid, 0, 0);
   // Mostly sound links, made from both sides.
   for (auto& fam : m.tables.families) {
@@ -60,9 +63,16 @@ inline MemoryFamilies FaultyTables(unsigned seed) {
   return m;
 }
 
-// The expectation file of tools/gramps_check.py (UTF-8).
+// The expectation file of tools/gramps_check.py (UTF-8): every word of each
+// name part as written, a '/' counting as a blank between words, with no
+// blanks at either end.
 inline std::string Expectation(const MemoryFamilies& m) {
-  auto part = [](const std::string& s) { return s == family::kBlankName ? std::string() : rtl::Cp1252ToUtf8(s); };
+  auto part = [](std::string s) {
+    if (s == family::kBlankName) return std::string();
+    std::replace(s.begin(), s.end(), '/', ' ');
+    const size_t b = s.find_first_not_of(' ');
+    return b == std::string::npos ? std::string() : rtl::Cp1252ToUtf8(s.substr(b, s.find_last_not_of(' ') - b + 1));
+  };
   std::string e = "P " + std::to_string(m.tables.persons.size()) + "\nF " + std::to_string(m.tables.families.size()) + "\n";
   for (const auto& per : m.tables.persons) e += std::to_string(per.pid) + "\t" + part(per.fname) + "\t" + part(per.lname) + "\n";
   return e;

@@ -67,6 +67,20 @@ TEST(GedcomComposer, ExactLines) {
        {"1 NAME jan", "0 @I1@ INDI", "1 NAME Jan Pieter  Klaas /Smit/", "1 SEX M", "0 @I2@ INDI", "1 NAME /de@@Wit/",
         "1 SEX F", "0 @I3@ INDI", "1 NAME Anna //", "0 @I4@ INDI", "1 NAME //", "0 @I5@ INDI", "1 NAME Tab here /Ok/",
         "1 SEX U"}},
+      // A '/' inside a part is never a surname delimiter: a blank on the
+      // NAME line, the name as written in a NOTE; parts are trimmed.
+      {"slashes and blanks",
+       MemoryFamilies()
+           .P(1, "Jan/Johannes", "Smit/Smid", "M")
+           .P(2, "  Anna ", " de Wit  ", "F")
+           .P(3, "/", "Smit/", "M")
+           .P(4, "\tPiet@/Pieter ", "(blank)", "M")
+           .P(5, "Kees", " / ", "M"),
+       {"1 NAME jan", "0 @I1@ INDI", "1 NAME Jan Johannes /Smit Smid/", "2 NOTE Name as written: Jan/Johannes Smit/Smid",
+        "1 SEX M", "0 @I2@ INDI", "1 NAME Anna /de Wit/", "1 SEX F", "0 @I3@ INDI", "1 NAME /Smit/",
+        "2 NOTE Name as written: / Smit/", "1 SEX M", "0 @I4@ INDI", "1 NAME Piet@@ Pieter //",
+        "2 NOTE Name as written: Piet@@/Pieter", "1 SEX M", "0 @I5@ INDI", "1 NAME Kees //", "2 NOTE Name as written: Kees /",
+        "1 SEX M"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Ged(c.tables), c.body) << c.name;
   EXPECT_EQ(Ged(MemoryFamilies(), "")[0], "1 NAME Unknown");
@@ -140,9 +154,9 @@ TEST(GedcomComposer, RandomFaultyTablesPassTheChecker) {
     // Numbers that exist, removed ones, 0 and 999.
     auto someone = [&] { return pick(8) == 0 ? 0 : pick(12) == 0 ? 999 : 1 + pick(np + 5); };
     auto somefam = [&] { return pick(4) == 0 ? 0 : 1 + pick(nf + 3); };
-    const char* names[] = {"Jan", "(blank)", "Œžë", "š@é", "Anna Maria", "x@@y", ""};
+    const char* names[] = {"Jan", "(blank)", "Œžë", "š@é", "Anna Maria", "x@@y", "", "Smit/Smid", " /@Jan/ ", " Kees "};
     for (int p = 1; p <= np; ++p) {
-      m.P(p == np && pick(2) ? 999 : p, names[pick(7)], names[pick(7)], std::string(1, "MFU?"[pick(4)]), "",
+      m.P(p == np && pick(2) ? 999 : p, names[pick(10)], names[pick(10)], std::string(1, "MFU?"[pick(4)]), "",
           somefam());
       for (int s = 0; s < 5 && pick(3); ++s) m.tables.persons.back().fams[s] = somefam();
     }

@@ -15,7 +15,7 @@ GOOD = [
     "2 FORM LINEAGE-LINKED", "1 CHAR UTF-8", "0 @U1@ SUBM", "1 NAME jan@@home",
     "0 @I1@ INDI", "1 NAME Jan /Smit/", "1 SEX M", "1 FAMS @F1@",
     "0 @I2@ INDI", "1 NAME Maria /Jansen/", "1 SEX F", "1 FAMS @F1@",
-    "0 @I3@ INDI", "1 NAME Žofie /Dvořák/", "1 SEX U", "1 FAMC @F1@",
+    "0 @I3@ INDI", "1 NAME Žofie /Dvořák/", "2 NOTE Name as written: Žofie/Sofie Dvořák", "1 SEX U", "1 FAMC @F1@",
     "0 @F1@ FAM", "1 HUSB @I1@", "1 WIFE @I2@", "1 CHIL @I3@", "0 TRLR",
 ]
 
@@ -73,6 +73,9 @@ BAD = [
     ("two husb", lambda l: replace("1 WIFE @I2@", "1 HUSB @I2@")(l), "2 HUSB lines"),
     ("sex x", replace("1 SEX M", "1 SEX X"), "SEX 'X'"),
     ("sex empty", replace("1 SEX M", "1 SEX"), "SEX None"),
+    ("slash in given name", replace("1 NAME Jan /Smit/", "1 NAME Jan/Johannes /Smit/"), "holds 3 '/'"),
+    ("surname not closed", replace("1 NAME Jan /Smit/", "1 NAME Jan /Smit"), "holds 1 '/'"),
+    ("two surnames", replace("1 NAME Jan /Smit/", "1 NAME /Smit/ /Smid/"), "holds 4 '/'"),
 ]
 
 

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "app/core/search.h"
 #include "app/core/source_ticks.h"
@@ -173,6 +175,118 @@ TEST_F(DataFileSetTest, ReadOnlyAndHiddenFilesAreNotDataFiles) {
     return names == Lines{"a_bap.txt"} ? 0 : 1;
   });
   EXPECT_EQ(status, 0);
+}
+
+// Read-only is the file's own mark, not who may write it: registers of
+// root that everyone may read are listed for nobody; files with no write
+// bit, hidden ones and special files are left out and named with why.
+TEST_F(DataFileSetTest, RegistersOfAnotherUserAreListedFilesLeftOutAreNamed) {
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar John Smith, B; C; D"});
+  WriteLines(dir_ / "c_marr.txt", {"C"});
+  WriteLines(dir_ / ".d_bap.txt", {"D"});
+  WriteLines(dir_ / "notes.txt", {"not a register"});
+  ::mkfifo((dir_ / "e_bap.txt").c_str(), 0644);
+  ::chmod((dir_ / "a_bap.txt").c_str(), 0644);  // root's, readable by all
+  ::chmod((dir_ / "b_bap.txt").c_str(), 0444);  // read-only
+  ::chmod((dir_ / "c_marr.txt").c_str(), 0600); // root's, unreadable: listed, its load fails
+  ::chmod((dir_ / "notes.txt").c_str(), 0444);  // no data file: not named
+  const Lines left_out = {".d_bap.txt (hidden)", "b_bap.txt (read-only)", "e_bap.txt (not a plain file)"};
+  const int status = appcore_test::RunUnprivileged([&] {
+    DataFileSet set;
+    Lines messages;
+    set.MakeFileList(dir_.str(), "", [&](const std::string& m) { messages.push_back(m); });
+    if (set.Count() != 2 || set.File(0).name != "a_bap.txt" || set.File(1).name != "c_marr.txt") return 1;
+    if (set.LeftOut() != left_out) return 2;
+    if (set.LeftOutNotice() != "Left out of the data files: .d_bap.txt (hidden), b_bap.txt (read-only), e_bap.txt "
+                               "(not a plain file).")
+      return 3;
+    if (messages.size() != 1 || messages[0].rfind("File load error: 1\n", 0) != 0) return 4;
+    return RunSearch(set, appcore_test::OptionsFor("Smith", set), nullptr).hit_count == 1 ? 0 : 5;
+  });
+  EXPECT_EQ(status, 0);
+  // An empty list always says why.
+  TempDir empty;
+  const struct {
+    std::string dir, notice;
+  } cases[] = {
+      {"", "No source folder is chosen: no data files are loaded."},
+      {empty.str(), "No data files in \"" + empty.str() + "\"."},
+      {dir_.str(), "Left out of the data files: .d_bap.txt (hidden), b_bap.txt (read-only), e_bap.txt (not a plain "
+                   "file)."},
+  };
+  for (const auto& c : cases) {
+    Make(c.dir);
+    EXPECT_EQ(set_.LeftOutNotice(), c.notice) << c.dir;
+  }
+  // More than five are counted, not named.
+  for (char c = 'f'; c <= 'k'; ++c) WriteLines(dir_ / (std::string(".") + c + "_bap.txt"), {"x"});
+  Make(dir_.str());
+  EXPECT_EQ(set_.LeftOut().size(), 9u);
+  EXPECT_NE(set_.LeftOutNotice().find(" and 4 more."), std::string::npos) << set_.LeftOutNotice();
+}
+
+// A register cut or grown while it is read is read once more; one that
+// keeps changing is kept as read the second time and named.
+TEST_F(DataFileSetTest, AFileChangedWhileItIsReadIsReadAgainOrNamed) {
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar Will Jones, B; C; D"});
+  for (const int changes : {1, 2}) {
+    SCOPED_TRACE(changes);
+    WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar Will Jones, B; C; D"});
+    std::atomic<int> left{changes}, reads{0};
+    Lines messages;
+    DataFileSet set;
+    set.MakeFileList(
+        dir_.str(), "", [&](const std::string& m) { messages.push_back(m); },
+        [&](int slot, const DataFileEntry&) {
+          if (slot != 1) return;
+          ++reads;
+          // Another program appends a record while the set reads the file.
+          if (left-- > 0) WriteBytes(dir_ / "b_bap.txt", ReadBytes(dir_ / "b_bap.txt") + "1651 04 Apr Ann Cole, B; C; D\r\n");
+        });
+    EXPECT_EQ(reads.load(), 2);
+    EXPECT_EQ(set.File(1).data->LineCount(), 3);  // as read the second time
+    if (changes == 1) {
+      EXPECT_TRUE(messages.empty()) << messages.front();
+      EXPECT_EQ(set.File(1).data->Line(2), "1651 04 Apr Ann Cole, B; C; D");
+    } else {
+      EXPECT_EQ(messages, Lines{"\"" + (dir_ / "b_bap.txt") +
+                                "\" changed while it was read: its lines may be incomplete or mixed."});
+    }
+  }
+}
+
+// Loading on other threads: progress is called meanwhile; a Cancel returns
+// at once, though a file is still being read, and leaves the list as it was.
+TEST_F(DataFileSetTest, ACancelledLoadReturnsAtOnceAndKeepsTheList) {
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  Make(dir_.str());
+  TempDir other;
+  WriteLines(other / "b_bap.txt", {"B"});
+  std::atomic<bool> release{false};
+  const auto slow = [&](int, const DataFileEntry&) {
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  int calls = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(set_.MakeFileList(other.str(), lists_.str(), nullptr, slow, [&] { return ++calls < 3; }));
+  EXPECT_EQ(calls, 3);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  ASSERT_EQ(set_.Count(), 1);
+  EXPECT_EQ(set_.File(0).title, "A");
+  EXPECT_EQ(SourcesTxt(), "[1] A\r\n");
+  // The next build waits for the reading left behind, then reads afresh.
+  std::thread later([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    release = true;
+  });
+  calls = 0;
+  EXPECT_TRUE(set_.MakeFileList(other.str(), lists_.str(), nullptr, nullptr, [&] { return ++calls > 0; }));
+  later.join();
+  EXPECT_GT(calls, 0);
+  ASSERT_EQ(set_.Count(), 1);
+  EXPECT_EQ(set_.File(0).title, "B");
 }
 
 TEST_F(DataFileSetTest, AFailedReloadClearsTheSlotInsteadOfKeepingOldLines) {

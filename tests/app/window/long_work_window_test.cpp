@@ -155,8 +155,8 @@ protected:
   }
   // The bars are held on this thread's own time; the wall times are printed.
   static constexpr double kLatencyBarMs = 100, kCancelBarMs = 200;
-  static bool MeetsBars(const Timing& r) {
-    return r.latency_cpu_ms < kLatencyBarMs && (!r.cancel_clicked || r.cancel_to_end_cpu_ms < kCancelBarMs);
+  static bool MeetsBars(const Timing& r, double cancel_bar_ms) {
+    return r.latency_cpu_ms < kLatencyBarMs && (!r.cancel_clicked || r.cancel_to_end_cpu_ms < cancel_bar_ms);
   }
   // Each command's best over the passes.
   struct Best {
@@ -171,6 +171,10 @@ protected:
   // One pass of the commands on the current window. What they leave is
   // checked on every pass; the times are collected in out.
   void RunCommands(Timings& out);
+  // Runs passes of run (each after the first on a fresh window) until one
+  // meets the bars with at least cancels_wanted Cancels clicked, three at
+  // most; each command's best times are held to the bars.
+  void RunPasses(const std::function<void(Timings&)>& run, double cancel_bar_ms, int cancels_wanted);
   void SearchCommand() {
     Type("Smith");
     PressSearch();
@@ -230,21 +234,17 @@ void LongWorkWindowTest::RunCommands(Timings& out) {
   EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
 }
 
-// The bars are on the window thread's CPU time, which a heavily loaded
-// machine still stretches (shared caches, stolen cycles), and Cancel is
-// clicked at a time guessed from an earlier run, which a loaded run may
-// finish before. So a pass that misses a bar or clicks no Cancel is run
-// again on a fresh window, three passes at most, and each command's best
-// time is held to the bars.
-TEST_F(LongWorkWindowTest, SearchArrangingAndSortAnswerPostedEventsAndCancelQuickly) {
+void LongWorkWindowTest::RunPasses(const std::function<void(Timings&)>& run, double cancel_bar_ms,
+                                   int cancels_wanted) {
   std::vector<std::pair<std::string, Best>> best;
   for (int pass = 0; pass < 3; ++pass) {
     SCOPED_TRACE("pass " + std::to_string(pass + 1));
     if (pass > 0) Reopen();
     Timings timings;
-    RunCommands(timings);
+    run(timings);
     if (HasFatalFailure()) return;
-    bool met = true, clicked = false;
+    bool met = true;
+    int clicked = 0;
     for (const auto& [what, t] : timings) {
       auto it = std::find_if(best.begin(), best.end(), [&](const auto& b) { return b.first == what; });
       Best& b = it != best.end() ? it->second : best.emplace_back(what, Best{}).second;
@@ -253,20 +253,129 @@ TEST_F(LongWorkWindowTest, SearchArrangingAndSortAnswerPostedEventsAndCancelQuic
         b.cancel_clicked = true;
         b.cancel_to_end_cpu_ms = std::min(b.cancel_to_end_cpu_ms, t.cancel_to_end_cpu_ms);
       }
-      met = met && MeetsBars(t);
-      clicked = clicked || t.cancel_clicked;
+      met = met && MeetsBars(t, cancel_bar_ms);
+      clicked += t.cancel_clicked;
     }
-    if (met && clicked) break;
+    if (met && clicked >= cancels_wanted) break;
   }
-  bool clicked = false;
+  int clicked = 0;
   for (const auto& [what, b] : best) {
     EXPECT_LT(b.latency_cpu_ms, kLatencyBarMs) << what;
     if (b.cancel_clicked) {
-      EXPECT_LT(b.cancel_to_end_cpu_ms, kCancelBarMs) << what;
+      EXPECT_LT(b.cancel_to_end_cpu_ms, cancel_bar_ms) << what;
     }
-    clicked = clicked || b.cancel_clicked;
+    clicked += b.cancel_clicked;
   }
-  EXPECT_TRUE(clicked) << "every command ended before its Cancel";
+  EXPECT_GE(clicked, cancels_wanted) << "commands ended before their Cancel";
+}
+
+// The bars are on the window thread's CPU time, which a heavily loaded
+// machine still stretches (shared caches, stolen cycles), and Cancel is
+// clicked at a time guessed from an earlier run, which a loaded run may
+// finish before. So a pass that misses a bar or clicks no Cancel is run
+// again on a fresh window, three passes at most, and each command's best
+// time is held to the bars.
+TEST_F(LongWorkWindowTest, SearchArrangingAndSortAnswerPostedEventsAndCancelQuickly) {
+  RunPasses([&](Timings& out) { RunCommands(out); }, kCancelBarMs, 1);
+}
+
+// Loading the data files ("Select Source Dir", as at start-up), opening a
+// register as a page and "Sort by Husband" on it, over a set of two
+// registers of QV_LONG_WORK_LINES record lines each (a baptism and a
+// marriage register): the window answers posted events throughout and
+// Cancel ends each at once, leaving the list and the pages as they were.
+class LongStepsWindowTest : public LongWorkWindowTest {
+protected:
+  static void SetUpTestSuite() {
+    static qvtest::TempDir set;
+    regtools::GeneratorOptions options;
+    options.seed = 23;
+    options.out_dir = set.path() / "regs";
+    fs::create_directories(options.out_dir);
+    options.files = 2;
+    options.record_lines = 2 * Lines();
+    const int64_t start = WallNs();
+    // Each register of exactly Lines() record lines.
+    for (regtools::RegisterFilePlan plan : regtools::PlanRegisters(options)) {
+      plan.record_lines = Lines();
+      std::ofstream out(options.out_dir / plan.file_name, std::ios::binary);
+      regtools::ComposeRegisterFile(plan, [&](regtools::LineKind, std::string_view text) { out << text << "\r\n"; });
+    }
+    std::printf("generated %lld record lines in %.1f s\n", static_cast<long long>(2 * Lines()),
+                (WallNs() - start) / 1e9);
+    Regs() = options.out_dir;
+  }
+  static constexpr double kStepCancelBarMs = 100;
+  bool MeetsStepBars(const Timing& r) {
+    return r.latency_cpu_ms <= kLatencyBarMs && (!r.cancel_clicked || r.cancel_to_end_cpu_ms <= kStepCancelBarMs);
+  }
+  // Back to the small sample set, so that the next load reads every register.
+  void SampleSet() {
+    prompts.directories = {SamplesDir()};
+    Trigger("SelectSourceDir1");
+    Settle();
+    ASSERT_EQ(window->DataFiles().Paths().front().rfind(SamplesDir(), 0), 0u);
+  }
+  void LoadSet() {
+    prompts.directories = {Regs().string()};
+    Trigger("SelectSourceDir1");
+  }
+  void RunSteps(Timings& out);
+};
+
+void LongStepsWindowTest::RunSteps(Timings& out) {
+  SampleSet();
+  const int samples = window->DataFiles().Count();
+  const Timing load = Measure([&] { LoadSet(); });
+  Check("load data files", load, out);
+  ASSERT_EQ(window->DataFiles().Count(), 2);
+  for (int k = 0; k < 2; ++k)
+    std::printf("%s: %d lines\n", window->DataFiles().File(k).name.c_str(), window->DataFiles().File(k).data->LineCount());
+  EXPECT_GT(window->DataFiles().File(0).data->LineCount() + window->DataFiles().File(1).data->LineCount(), 2 * Lines());
+  SampleSet();
+  const Timing load_cancel = Measure([&] { LoadSet(); }, static_cast<int>(load.total_ms / 3));
+  Check("load, cancelled", load_cancel, out);
+  if (load_cancel.cancel_clicked) {
+    EXPECT_EQ(window->DataFiles().Count(), samples) << "the list stays as it was";
+    EXPECT_NE(Status().find("cancelled"), std::string::npos) << Status();
+  }
+  LoadSet();
+  Settle();
+  ASSERT_EQ(window->DataFiles().Count(), 2);
+
+  prompts.open_names.clear();
+  const Timing open = Measure([&] { OpenMarriages(); });
+  Check("open page", open, out);
+  ASSERT_EQ(Pages(), 2);
+  EXPECT_GE(static_cast<int64_t>(CurrentLines().size()), Lines());
+  const Timing sort = Measure([&] { Trigger("SortbyHusband1"); });
+  Check("sort by husband", sort, out);
+  ASSERT_EQ(Pages(), 3);
+  window->PageControl1->setCurrentIndex(1);
+  const Timing sort_cancel = Measure([&] { Trigger("SortbyHusband1"); }, static_cast<int>(sort.total_ms / 2));
+  Check("sort, cancelled", sort_cancel, out);
+  if (sort_cancel.cancel_clicked) {
+    EXPECT_EQ(Pages(), 3) << "the cancelled sort's page stays away";
+  }
+  const Timing open_cancel = Measure(
+      [&] {
+        prompts.open_names.clear();
+        for (const auto& entry : fs::directory_iterator(Regs()))
+          if (entry.path().filename().string().find("_marr") != std::string::npos)
+            prompts.open_names.push_back(entry.path().string());
+        Trigger("Opentextfile1");
+      },
+      static_cast<int>(open.total_ms / 3));
+  Check("open page, cancelled", open_cancel, out);
+  if (open_cancel.cancel_clicked) {
+    EXPECT_EQ(Pages(), 3) << "a cancelled open leaves no page";
+  }
+  EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
+}
+
+// As above, each of the three Cancels ending its step within 100 ms.
+TEST_F(LongStepsWindowTest, LoadingOpeningAndSortingAnswerPostedEventsAndCancelQuickly) {
+  RunPasses([&](Timings& out) { RunSteps(out); }, kStepCancelBarMs, 3);
 }
 
 }  // namespace
