@@ -286,7 +286,9 @@ void TKORVEXParam::SetBlobData(const std::uint8_t* buffer, std::size_t size) {
 }
 
 bool TKORVEXParam::BindsAsBlob() const {
-  if (IsRawBlobType(data_type_)) return true;
+  // A memo is a BLOB of the engine: its text goes as a length and a
+  // pointer, as the raw BLOB types do.
+  if (IsRawBlobType(data_type_) || data_type_ == ftMemo) return true;
   return data_type_ == ftString && !is_null_ && value_.ToString().size() > kMaxStringParamLength;
 }
 

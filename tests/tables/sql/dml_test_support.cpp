@@ -10,6 +10,7 @@
 
 #include "support/run_command.h"
 #include "tables/engine/engine_error.h"
+#include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/statement.h"
 
@@ -122,6 +123,17 @@ std::string FieldText(TDataCursor& cursor, int field, std::uint8_t* record) {
     case dtFloat: {
       double v;
       std::memcpy(&v, data, 8);
+      char text[64];
+      std::snprintf(text, sizeof text, "%.9g", v);
+      return text;
+    }
+    case dtBCD: {
+      // Scaled to four places; printed as a number.
+      std::uint8_t buffer[kConvertBufferSize + 1] = {};
+      std::memcpy(buffer, data, 8);
+      if (!ConvertExpression(dtBCD, 8, f.PhysicalDecimals, dtFloat, 8, 0, buffer)) return "?";
+      double v;
+      std::memcpy(&v, buffer, 8);
       char text[64];
       std::snprintf(text, sizeof text, "%.9g", v);
       return text;
