@@ -240,8 +240,7 @@ bool TBlobFile::FlushBlockBuffers(bool flush_to_disk) {
 }
 
 void TBlobFile::FreeBlockBuffers() {
-  for (TCacheEntry* e : cache_.Sorted()) pool_.Return(static_cast<TBlock*>(e));
-  cache_.Clear();
+  cache_.Clear([this](TCacheEntry* e) { pool_.Return(static_cast<TBlock*>(e)); });
 }
 
 void TBlobFile::AdjustBlockBuffers() {

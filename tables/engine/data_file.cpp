@@ -466,8 +466,7 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
 void TDataFile::FreeRecordBuffers() {
   copies_.Clear();
   DropScanWindow();
-  for (TCacheEntry* e : cache_.Sorted()) pool_.Return(static_cast<TRecord*>(e));
-  cache_.Clear();
+  cache_.Clear([this](TCacheEntry* e) { pool_.Return(static_cast<TRecord*>(e)); });
 }
 
 void TDataFile::AdjustRecordBuffers() {
