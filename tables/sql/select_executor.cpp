@@ -199,6 +199,20 @@ void TSelectExecutor::Prepare() {
   if (!PrepareLive()) CreateResultTable();
 }
 
+namespace {
+
+// Whether a tree converts between a text and another type (CAST): such a
+// value depends on the formats of the language settings in force, which
+// only the statement's own evaluation installs.
+bool ConvertsText(const TExpToken* node) {
+  if (!node || node->NodeClass == enTUPLE) return false;
+  if (node->Operator == eoCAST && node->Left && (node->DataType == dtString) != (node->Left->DataType == dtString))
+    return true;
+  return ConvertsText(node->Left) || ConvertsText(node->Right) || ConvertsText(node->Third);
+}
+
+}  // namespace
+
 bool TSelectExecutor::PrepareLive() {
   if (!query_.WantLiveResult || sources_.size() != 1) return false;
   TDataCursor& cursor = *sources_[0]->cursor;
@@ -214,12 +228,13 @@ bool TSelectExecutor::PrepareLive() {
     TExpToken* e = const_cast<TExpToken*>(out.expression);
     columns.push_back({out.name, e, out.def});
     blob_expression = blob_expression || (out.def.DataType == dtBlob && (!e || e->NodeClass != enFIELD));
+    if (ConvertsText(e)) return false;
   }
   // Every WHERE condition becomes part of the cursor's filter.
   const bool same_locale = cursor.GetLanguageID() == locale_.Language && cursor.GetSortID() == locale_.Sort;
   bool filterable = true;
   for (const auto* list : {&sources_[0]->where_own, &constant_conditions_})
-    for (const TExpToken* c : *list) filterable = filterable && same_locale && EngineCanFilter(c);
+    for (const TExpToken* c : *list) filterable = filterable && same_locale && EngineCanFilter(c) && !ConvertsText(c);
   const std::uint8_t index = FindLiveOrderIndex(cursor, keys, query_.OrderByNoCase, locale_);
   if (DecideLiveResult(query_, index != kNoLiveOrderByIndex, blob_expression, filterable) != TLiveRefusal::None)
     return false;

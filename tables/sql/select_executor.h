@@ -10,14 +10,23 @@
 // the sources in nested loops in that order: an inner or comma join tests its
 // conditions on each combination; a LEFT or RIGHT join adds the outer row
 // with blank target columns when no target row passes its ON conditions.
-// Each surviving combination becomes one result row, or is folded into its
-// group when the query aggregates. DISTINCT and ORDER BY run the record
-// sort over the finished result table.
+// The inner side of a RIGHT JOIN after several tables is all of them: a row
+// of the RIGHT JOIN's table matches when some combination of them passes
+// their inner joins' and its ON conditions. Each surviving combination
+// becomes one result row, or is folded into its group when the query
+// aggregates: the GROUP BY columns make the group, other plain columns come
+// from its last row, and the groups come ordered by the GROUP BY columns.
+// DISTINCT and ORDER BY run the record sort over the finished result table.
+// WHERE conditions with parameters are checked again at each execution,
+// with the parameters' types; a WHERE that is no condition is refused.
 //
 // The result table is a temporary in-memory table of the query's
 // directory: it never reaches a disk and goes when the executor goes. With
 // INTO it is a table of that name (replacing any), kept when the executor
-// goes: on disk, or in memory with INTO MEMORY.
+// goes: on disk (a plain name in the session's private directory), or in
+// memory with INTO MEMORY; with the statement's encryption, block size,
+// description and versions. Source tables open with the statement's
+// password callback.
 //
 // Conditions that name no table are evaluated once per execution; when
 // false the result is empty and no row is read. COUNT(*) counts combined

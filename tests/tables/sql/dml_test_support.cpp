@@ -142,6 +142,23 @@ std::string FieldText(TDataCursor& cursor, int field, std::uint8_t* record) {
   }
 }
 
+std::vector<std::string> ResultRows(TDataCursor& result) {
+  std::vector<std::string> rows;
+  std::vector<std::uint8_t> record(result.GetRecordSize());
+  result.SetToBegin();
+  while (result.GetNextRecord(record.data()) == 0) {
+    std::string line;
+    bool first = true;
+    for (int i = 1; i <= result.GetFieldCount(); ++i) {
+      if (result.GetFieldDefinitionByPos(i).Hidden) continue;
+      line += (first ? "" : "|") + FieldText(result, i, record.data());
+      first = false;
+    }
+    rows.push_back(line);
+  }
+  return rows;
+}
+
 std::vector<std::string> DmlTest::Dump(const std::string& table) {
   TDataCursor cursor(dir_);
   cursor.SetTableName(table);
