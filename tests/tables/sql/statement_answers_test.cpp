@@ -99,10 +99,9 @@ TEST_F(StatementAnswersTest, ChangesReadMemoColumns) {
   });
 }
 
-// What the result shows: auto-increment values as stored, groups ordered
-// by the GROUP BY columns with plain columns taken from the group's last
-// row.
-TEST_F(StatementAnswersTest, ResultColumnsAndGroups) {
+// Auto-increment values: shown as stored, named in INSERT and UPDATE (kept
+// with NOAUTOINC), and in the "*" of an INSERT without a column list.
+TEST_F(StatementAnswersTest, AutoIncrementValues) {
   RunCases({
       {"SELECT * after deletes keeps the stored numbers",
        {"CREATE TABLE a (aid AUTOINC, x INTEGER)", "INSERT INTO a (x) VALUES (10)", "INSERT INTO a (x) VALUES (20)",
@@ -119,6 +118,11 @@ TEST_F(StatementAnswersTest, ResultColumnsAndGroups) {
        {"9|4", "20|5", "21|6", "3|30"}},
       {"UPDATE of an AUTOINC column", {"UPDATE a SET aid = 50 WHERE x = 6 NOAUTOINC"}, "SELECT aid FROM a WHERE x = 6",
        {"50"}},
+  });
+}
+
+TEST_F(StatementAnswersTest, GroupsComeOrderedWithPlainColumnsFromTheirLastRow) {
+  RunCases({
       {"groups come ordered by the GROUP BY column",
        {"CREATE TABLE g (k CHAR(4), n INTEGER, o INTEGER)", "INSERT INTO g VALUES ('c', 1, 1)",
         "INSERT INTO g VALUES ('a', 2, 2)", "INSERT INTO g VALUES ('b', 3, 3)", "INSERT INTO g VALUES ('a', 4, 4)",
