@@ -40,6 +40,57 @@ const TFieldDefinition* ByNumber(const std::vector<TFieldDefinition>& fields, st
 
 }  // namespace
 
+namespace {
+
+const TFieldDefinition* ByName(const std::vector<TFieldDefinition>& fields, const std::string& name) {
+  for (const TFieldDefinition& f : fields)
+    if (rtl::AnsiSameText(f.Name, name)) return &f;
+  return nullptr;
+}
+
+}  // namespace
+
+const TFieldDefinition& TDataCursor::GetFieldDefinitionByNumber(int number) const {
+  const TFieldDefinition* f = number < 1 || number > 0xFFFF ? nullptr : ByNumber(fields_, static_cast<std::uint16_t>(number));
+  if (!f) RaiseError(err::kInvalidField, name_, std::to_string(number));
+  return *f;
+}
+
+const TFieldDefinition& TDataCursor::GetFieldDefinitionByName(const std::string& name) const {
+  const TFieldDefinition* f = ByName(fields_, name);
+  if (!f) RaiseError(err::kInvalidField, name_, name);
+  return *f;
+}
+
+const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByNumber(int number) const {
+  const TFieldDefinition* f =
+      number < 1 || number > 0xFFFF ? nullptr : ByNumber(physical_fields_, static_cast<std::uint16_t>(number));
+  if (!f) RaiseError(err::kInvalidField, name_, std::to_string(number));
+  return *f;
+}
+
+const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByName(const std::string& name) const {
+  const TFieldDefinition* f = ByName(physical_fields_, name);
+  if (!f) RaiseError(err::kInvalidField, name_, name);
+  return *f;
+}
+
+void TDataCursor::UpdateFieldDefinitionByPos(int position, const TFieldDefinition& definition) {
+  FieldAt(position);  // 9985 out of range
+  fields_[static_cast<std::size_t>(position) - 1] = definition;
+}
+
+void TDataCursor::UpdatePhysicalFieldDefinitionByPos(int position, const TFieldDefinition& definition) {
+  GetPhysicalFieldDefinitionByPos(position);  // 9985 out of range
+  RequireOpen();
+  // The table takes the settings that leave its layout alone; the cursor
+  // sees the table's definition.
+  table_->DataFile().UpdateFieldDefinitionByPos(position, definition);
+  physical_fields_[static_cast<std::size_t>(position) - 1] =
+      *table_->DataFile().GetFieldDefinitionByPos(position);
+  if (!mapped_) fields_[static_cast<std::size_t>(position) - 1] = physical_fields_[static_cast<std::size_t>(position) - 1];
+}
+
 const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByPos(int position) const {
   if (position < 1 || static_cast<std::size_t>(position) > physical_fields_.size())
     RaiseError(err::kInvalidField, name_, std::to_string(position));
