@@ -48,31 +48,29 @@ const TFieldDefinition* ByName(const std::vector<TFieldDefinition>& fields, cons
   return nullptr;
 }
 
+// A number as asked for (any int).
+const TFieldDefinition* ByAskedNumber(const std::vector<TFieldDefinition>& fields, int number) {
+  return number < 1 || number > 0xFFFF ? nullptr : ByNumber(fields, static_cast<std::uint16_t>(number));
+}
+
 }  // namespace
 
+const TFieldDefinition& TDataCursor::FoundField(const TFieldDefinition* field, const std::string& asked) const {
+  if (!field) RaiseError(err::kInvalidField, name_, asked);
+  return *field;
+}
+
 const TFieldDefinition& TDataCursor::GetFieldDefinitionByNumber(int number) const {
-  const TFieldDefinition* f = number < 1 || number > 0xFFFF ? nullptr : ByNumber(fields_, static_cast<std::uint16_t>(number));
-  if (!f) RaiseError(err::kInvalidField, name_, std::to_string(number));
-  return *f;
+  return FoundField(ByAskedNumber(fields_, number), std::to_string(number));
 }
-
 const TFieldDefinition& TDataCursor::GetFieldDefinitionByName(const std::string& name) const {
-  const TFieldDefinition* f = ByName(fields_, name);
-  if (!f) RaiseError(err::kInvalidField, name_, name);
-  return *f;
+  return FoundField(ByName(fields_, name), name);
 }
-
 const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByNumber(int number) const {
-  const TFieldDefinition* f =
-      number < 1 || number > 0xFFFF ? nullptr : ByNumber(physical_fields_, static_cast<std::uint16_t>(number));
-  if (!f) RaiseError(err::kInvalidField, name_, std::to_string(number));
-  return *f;
+  return FoundField(ByAskedNumber(physical_fields_, number), std::to_string(number));
 }
-
 const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByName(const std::string& name) const {
-  const TFieldDefinition* f = ByName(physical_fields_, name);
-  if (!f) RaiseError(err::kInvalidField, name_, name);
-  return *f;
+  return FoundField(ByName(physical_fields_, name), name);
 }
 
 void TDataCursor::UpdateFieldDefinitionByPos(int position, const TFieldDefinition& definition) {

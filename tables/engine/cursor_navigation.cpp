@@ -446,21 +446,15 @@ void TDataCursor::SetRange(bool is_key, const std::uint8_t* start, int start_cou
   ActivateRange();
 }
 
-void TDataCursor::SetBeginIndexRange(const std::uint8_t* key) {
+void TDataCursor::SetRangeBound(Key& bound, std::uint16_t& length, const std::uint8_t* key) {
   RequireOpen();
   if (IsPhysicalNavigation()) return;
-  std::fill(range_start_.begin(), range_start_.end(), 0);
-  std::memcpy(range_start_.data(), key, index_def_.KeySize);
-  range_start_length_ = index_def_.KeySize;
+  std::fill(bound.begin(), bound.end(), 0);
+  std::memcpy(bound.data(), key, index_def_.KeySize);
+  length = index_def_.KeySize;
 }
-
-void TDataCursor::SetEndIndexRange(const std::uint8_t* key) {
-  RequireOpen();
-  if (IsPhysicalNavigation()) return;
-  std::fill(range_end_.begin(), range_end_.end(), 0);
-  std::memcpy(range_end_.data(), key, index_def_.KeySize);
-  range_end_length_ = index_def_.KeySize;
-}
+void TDataCursor::SetBeginIndexRange(const std::uint8_t* key) { SetRangeBound(range_start_, range_start_length_, key); }
+void TDataCursor::SetEndIndexRange(const std::uint8_t* key) { SetRangeBound(range_end_, range_end_length_, key); }
 
 void TDataCursor::ActivateRange() {
   RequireOpen();

@@ -607,6 +607,8 @@ private:
   // One operand of a calculated field's expression (expeval.h's TFieldValue).
   static bool EvaluateCalculatedFieldData(void* cursor, const void* buffer, TExpToken* result);
   const TFieldDefinition& FieldAt(int field) const;
+  // The field found, else 9985 naming what was asked for.
+  const TFieldDefinition& FoundField(const TFieldDefinition* field, const std::string& asked) const;
   void RequireOpen() const;
   // The closed table's files as the repair and the upgrade open them.
   template <class Request>
@@ -698,6 +700,8 @@ private:
   // that fails. The current index stays; the cursor goes to the beginning.
   void BuildAddedIndex(std::uint8_t slot);
   void CancelRange();
+  // One bound of the range from whole-key bytes.
+  void SetRangeBound(Key& bound, std::uint16_t& length, const std::uint8_t* key);
   // The position (from `first`) of the index of that name, trimmed and
   // ignoring case; -1 when none.
   int IndexPosOfName(const std::string& name, std::uint8_t first) const;
