@@ -173,8 +173,9 @@ TEST_F(StatementAnswersTest, DatesInTheSessionFormat) {
     ASSERT_NE(result, nullptr);
     EXPECT_FALSE(statement.GetIsLiveResult());
     EXPECT_EQ(ResultRows(*result).size(), 1u) << text;
-    if (std::string(text).find("CAST(d") != std::string::npos)
+    if (std::string(text).find("CAST(d") != std::string::npos) {
       EXPECT_EQ(ResultRows(*result), std::vector<std::string>{"12|1801-12-31"});
+    }
   }
   // The table with a DEFAULT opens outside SQL, in whatever formats are in
   // force.
@@ -183,6 +184,20 @@ TEST_F(StatementAnswersTest, DatesInTheSessionFormat) {
   cursor.OpenCursor();
   EXPECT_EQ(cursor.GetFieldDefinitionByPos(2).Default, "1900-02-03");
   cursor.CloseCursor();
+}
+
+// CHARCASE changes accented letters too (Windows-1252: \xE9 is e acute,
+// \xC9 its capital), in INSERT and UPDATE.
+TEST_F(StatementAnswersTest, CharCaseWithAccentedLetters) {
+  RunCases({
+      {"INSERT",
+       {"CREATE TABLE cc (Id INTEGER, u CHAR(8) CHARCASE UPPER, l CHAR(8) CHARCASE LOWER)",
+        "INSERT INTO cc VALUES (1, '\xE9lan', '\xC9" "COLE')"},
+       "SELECT u, l FROM cc",
+       {"\xC9LAN|\xE9" "cole"}},
+      {"UPDATE", {"UPDATE cc SET u = 'caf\xE9', l = 'CAF\xC9'"}, "SELECT u, l FROM cc", {"CAF\xC9|caf\xE9"}},
+      {"compared in WHERE", {}, "SELECT Id FROM cc WHERE u = 'CAF\xC9' AND l = 'caf\xE9'", {"1"}},
+  });
 }
 
 // The messages of refused statements.
