@@ -234,7 +234,8 @@ void TEntryCache::Shrink(std::size_t count, const std::function<void(TCacheEntry
   for (TCacheEntry* e : gone) release(e);
 }
 
-void TEntryCache::Clear() {
+void TEntryCache::Clear(const std::function<void(TCacheEntry*)>& release) {
+  const std::vector<TCacheEntry*> entries = release ? Sorted() : std::vector<TCacheEntry*>{};
   ForEach([](TCacheEntry* e) { e->Older = e->Newer = nullptr; });
   slots_.clear();
   count_ = 0;
@@ -244,6 +245,7 @@ void TEntryCache::Clear() {
   carried_.clear();
   sweep_ = NextUniqueMark();
   newest_ = oldest_ = nullptr;
+  for (TCacheEntry* e : entries) release(e);
 }
 
 }  // namespace korvex

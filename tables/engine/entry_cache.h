@@ -63,8 +63,10 @@ public:
   // use go until at most `count` remain (or none of the rest may go), each
   // to `release`; when most go the table is built again once.
   void Shrink(std::size_t count, const std::function<void(TCacheEntry*)>& release);
-  // Forgets every entry (the caller takes them back).
-  void Clear();
+  // Forgets every entry, then hands each, in the order of their keys, to
+  // `release` (when given): the cache touches none of them afterwards, so
+  // `release` may free them.
+  void Clear(const std::function<void(TCacheEntry*)>& release = {});
 
   // Notes the first touch of every key found, added or re-keyed in `undo`
   // (nullptr: none), so that a failed write can be put back.

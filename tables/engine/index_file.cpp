@@ -429,8 +429,7 @@ void TIndexFile::ForEachSlot(bool system_slot, const F& f) {
 }
 
 void TIndexFile::FreeSlotPages(std::uint8_t slot) {
-  for (TCacheEntry* e : caches_[slot].Sorted()) pool_.Return(static_cast<TPage*>(e));
-  caches_[slot].Clear();
+  caches_[slot].Clear([this](TCacheEntry* e) { pool_.Return(static_cast<TPage*>(e)); });
   caches_[slot].SetCapacity(kPageCacheSize);
 }
 

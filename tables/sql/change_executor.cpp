@@ -74,14 +74,7 @@ void TChangeExecutor::OpenTarget() {
   cursor_ = std::make_unique<TDataCursor>(directory_);
   cursor_->SetTableName(target_->TableName);
   cursor_->SetInMemory(target_->InMemory);
-  if (query_.PasswordCallback) {
-    TDataQuery* query = &query_;
-    const std::string name = target_->TableName;
-    cursor_->SetPasswordCallback([query, name] {
-      char password[256] = {};
-      return query->PasswordCallback(query->PasswordUserData, name.c_str(), password);
-    });
-  }
+  query_.GivePasswordCallback(*cursor_, target_->TableName);
   cursor_->OpenCursor();
   // Physical order: a change never moves a record.
   cursor_->SetIndexPos(kPhysicalOrder);
@@ -101,8 +94,10 @@ void TChangeExecutor::BindColumns() {
   for (TUpdateField* field : query_.UpdateFields) {
     if (field->ColumnName == "*" && kind == skInsert) {
       for (int i = 1; i <= cursor_->GetFieldCount(); ++i) {
+        // Every field but a calculated one; an auto-increment value is kept
+        // with NOAUTOINC.
         const TFieldDefinition& f = cursor_->GetFieldDefinitionByPos(i);
-        if (!f.TakesRecordBytes()) continue;
+        if (f.Calculated) continue;
         columns_.push_back({i, f, nullptr, {}});
       }
       continue;
@@ -111,7 +106,7 @@ void TChangeExecutor::BindColumns() {
     probe.NodeClass = enFIELD;
     probe.ColumnName = field->ColumnName;
     probe.TableName = field->CorrelationName;
-    if (!LookupField(this, &probe) || !cursor_->GetFieldDefinitionByPos(probe.FieldNumber).TakesRecordBytes())
+    if (!LookupField(this, &probe) || cursor_->GetFieldDefinitionByPos(probe.FieldNumber).Calculated)
       Fail("Invalid column name '" + field->ColumnName + "' or table correlation name '" + field->CorrelationName +
            "' specified in table columns");
     // The column takes the table's own spelling of its name.
@@ -162,34 +157,25 @@ void TChangeExecutor::CheckValues() {
            "' in update values");
   }
   if (query_.WhereExpression) {
-    VerifyExpressionToken(err::kSqlError, {}, "WHERE or JOIN clause", query_.WhereExpression, nullptr, this,
-                          &TChangeExecutor::LookupField, true);
-    if (query_.WhereExpression->DataType != dtBoolean) Fail("WHERE or JOIN clause must be a boolean expression");
+    RequireKnownCorrelations(query_.WhereExpression,
+                             [&](const std::string& name) { return rtl::AnsiSameText(name, target_->CorrelationName); });
+    where_has_parameters_ =
+        VerifyBeforeBinding(query_.WhereExpression, this, &TChangeExecutor::LookupField, [&] { VerifyWhere(); });
   }
+}
+
+void TChangeExecutor::VerifyWhere() {
+  LanguageSettingsScope settings(query_.Statement->Locale().LanguageID, query_.Statement->Locale().SortID);
+  VerifyExpressionToken(err::kSqlError, {}, "WHERE or JOIN clause", query_.WhereExpression, nullptr, this,
+                        &TChangeExecutor::LookupField, true);
+  if (query_.WhereExpression->DataType != dtBoolean) Fail("WHERE or JOIN clause must be a boolean expression");
 }
 
 // ---- executing -------------------------------------------------------------------
 
 bool TChangeExecutor::FieldValue(void* user, const void* record, TExpToken* result) {
   auto* self = static_cast<TChangeExecutor*>(user);
-  if (!record || result->FieldNumber == 0) {
-    result->SetNullValue();
-    return true;
-  }
-  const TFieldDefinition& f = self->cursor_->GetFieldDefinitionByPos(result->FieldNumber);
-  if (f.DataType == dtBlob) {
-    result->SetNullValue();
-    return true;
-  }
-  result->SetDataSize(f.PhysicalSize + 1);
-  result->ClearValue();
-  const bool blank =
-      self->cursor_->GetField(result->FieldNumber, static_cast<const std::uint8_t*>(record), result->ValueBuffer);
-  if (blank || (f.DataType == dtString && result->ValueBuffer[0] == 0)) {
-    result->SetNullValue();
-    return true;
-  }
-  result->IsNull = false;
+  ReadColumnValue(*self->cursor_, static_cast<const std::uint8_t*>(record), result);
   return true;
 }
 
@@ -215,6 +201,8 @@ void TChangeExecutor::Transaction(TTransactionCall call) {
 void TChangeExecutor::Execute() {
   query_.RowsAffected = 0;
   const std::uint8_t kind = query_.StatementKind;
+  // Checked again with the parameters' values and types.
+  if (where_has_parameters_) VerifyWhere();
   cursor_->SetSuppressAutoIncValues(query_.NoAutoInc && kind != skDelete);
   if (kind == skInsert && !query_.InsertWithSubSelect) {
     InsertValues();
@@ -289,9 +277,16 @@ bool TChangeExecutor::StoreValue(const Column& column, std::uint8_t* record, con
 
 void TChangeExecutor::StoreOrFail(const Column& column, std::uint8_t* record, const TExpToken* value,
                                   const std::string& text) {
-  if (!StoreValue(column, record, value))
-    Fail("Type mismatch between column " + column.def.Name + " and constant value " + text + " in " +
-         StatementName(query_.StatementKind) + " statement");
+  if (StoreValue(column, record, value)) return;
+  // A value of the column's kind that does not fit is refused as such, not
+  // cut.
+  const std::uint8_t to = column.def.DataType;
+  if (to == dtString && value && value->DataType == dtString)
+    Fail("Value too long for column " + column.def.Name);
+  if (IsNumericType(to) && value && IsNumericType(value->DataType))
+    Fail("Value out of range for column " + column.def.Name);
+  Fail("Type mismatch between column " + column.def.Name + " and constant value " + text + " in " +
+       StatementName(query_.StatementKind) + " statement");
 }
 
 void TChangeExecutor::InsertValues() {
@@ -326,7 +321,9 @@ void TChangeExecutor::InsertFromSubSelect() {
     const TFieldDefinition& from = source->GetFieldDefinitionByPos(fields[i]);
     const TFieldDefinition& to = columns_[i].def;
     const bool texts = (from.DataType == dtString || from.DataType == dtBlob) && to.DataType == dtBlob;
-    if (from.DataType != to.DataType && !texts &&
+    // A text for a date, time or timestamp is read as one row by row.
+    const bool dated = from.DataType == dtString && IsDateTimeType(to.DataType);
+    if (from.DataType != to.DataType && !texts && !dated &&
         !CheckBinaryTypes(eoEQ, to.DataType, to.SubType, from.DataType, from.SubType))
       Fail("Type mismatch between column '" + to.Name + "' and column '" + from.Name + "' in update values");
   }

@@ -61,6 +61,8 @@ private:
   void OpenTarget();
   void BindColumns();
   void CheckValues();
+  // The WHERE condition checked and bound to the target; it must be boolean.
+  void VerifyWhere();
   void Run();
   void InsertValues();
   void InsertFromSubSelect();
@@ -82,6 +84,7 @@ private:
   std::vector<Column> columns_;
   TLocalePair locale_{};
   TDataDirectory* directory_ = nullptr;
+  bool where_has_parameters_ = false;  // WHERE is checked again at each execution
   bool own_transaction_ = false;
   bool interval_commits_ = false;
   std::int32_t interval_ = 0;

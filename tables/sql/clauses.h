@@ -101,10 +101,11 @@ public:
   std::string TableName;             // as written
   std::string CorrelationName;       // by default the name without path and extension
   // The ON condition of the LEFT or RIGHT join whose inner (null-extended)
-  // table this is: a part of the query's WHERE tree, not owned. A RIGHT
-  // JOIN after more than one table marks its inner side as several tables.
+  // table this is: a part of the query's WHERE tree, not owned. The inner
+  // side of a RIGHT JOIN is every table named before it: this one and the
+  // next OuterJoinSpan - 1 in the source list.
   TExpToken* OuterJoinCondition = nullptr;
-  bool OuterJoinOverSeveral = false;
+  std::uint16_t OuterJoinSpan = 1;
   std::int32_t RecordBufferSize = 0;
   std::uint8_t* RecordBuffer = nullptr;
   TOwnedList<TTableJoin> Joins;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "tables/engine/data_cursor.h"
 #include "tables/engine/errors.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/change_executor.h"
@@ -175,6 +176,9 @@ void TDataQuery::PrepareQuery() {
 void TDataQuery::ExecuteQuery(TDataCursor*& result) {
   auto before = std::chrono::steady_clock::now();
   result = nullptr;
+  // Texts become dates, times and numbers (CAST, INSERT and UPDATE values)
+  // in the session's formats, as they were read when checked.
+  LanguageSettingsScope settings(Statement->Locale().LanguageID, Statement->Locale().SortID);
   if (executor_) {
     sub_select_filtered_ = false;
     ResultCursor = executor_->Execute();
@@ -199,6 +203,14 @@ void TDataQuery::BuildSubSelectFilter(TExpToken* comparison) {
 void TDataQuery::SetPasswordCallback(TPasswordCallback callback, void* user_data) {
   PasswordCallback = callback;
   PasswordUserData = user_data;
+}
+
+void TDataQuery::GivePasswordCallback(TDataCursor& cursor, const std::string& name) {
+  if (!PasswordCallback) return;
+  cursor.SetPasswordCallback([this, name] {
+    char password[256] = {};
+    return PasswordCallback(PasswordUserData, name.c_str(), password);
+  });
 }
 
 void TDataQuery::SetQueryProgressCallback(TQueryProgressCallback callback, void* user_data) {

@@ -88,6 +88,10 @@ public:
 
   void SetPasswordCallback(TPasswordCallback callback, void* user_data);
   void SetQueryProgressCallback(TQueryProgressCallback callback, void* user_data);
+  // A cursor of this query about to open the table `name` asks the password
+  // callback, when there is one, for a password the table's encryption
+  // needs.
+  void GivePasswordCallback(TDataCursor& cursor, const std::string& name);
   // Calls the progress callback, when there is one.
   void DoQueryProgress(std::int32_t rows, std::uint16_t percent, bool& abort);
 

@@ -7,6 +7,7 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/errors.h"
 #include "tables/lib/fieldtypes.h"
+#include "tables/lib/language_settings.h"
 #include "tables/lib/names.h"
 #include "tables/sql/statement.h"
 
@@ -83,23 +84,25 @@ TDefinitionExecutor::~TDefinitionExecutor() {
   if (own_directory_ && directory_) directory_->Session()->CloseDataDirectory(directory_);
 }
 
+TDataDirectory* OpenTableLocation(TDataDirectory* base, const std::string& name, bool in_memory, bool plain_to_private,
+                                  std::string& table_name, bool& owned) {
+  owned = false;
+  const std::size_t cut = name.find_last_of("/\\:");
+  table_name = cut == std::string::npos ? name : name.substr(cut + 1);
+  if (in_memory) return base;
+  std::string path;
+  if (ContainsDirectory(name)) path = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+  else if (plain_to_private) path = base->Session()->GetPrivateDirectory();
+  else return base;
+  owned = true;
+  return base->Session()->OpenDataDirectory(path, path);
+}
+
 void TDefinitionExecutor::Prepare() {
-  std::string name = query_.ResultTableName;
-  directory_ = query_.Statement->DataDirectory();
   if (query_.StatementKind == skDropIndex && !query_.CreateIndexes.Empty())
     index_name_ = query_.CreateIndexes[0]->IndexName;
-  if (query_.InMemory) {
-    const std::size_t cut = name.find_last_of("/\\:");
-    table_name_ = cut == std::string::npos ? name : name.substr(cut + 1);
-  } else if (ContainsDirectory(name)) {
-    const std::size_t cut = name.find_last_of("/\\:");
-    const std::string path = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
-    table_name_ = name.substr(cut == std::string::npos ? 0 : cut + 1);
-    directory_ = directory_->Session()->OpenDataDirectory(path, path);
-    own_directory_ = true;
-  } else {
-    table_name_ = name;
-  }
+  directory_ = OpenTableLocation(query_.Statement->DataDirectory(), query_.ResultTableName, query_.InMemory, false,
+                                 table_name_, own_directory_);
 }
 
 std::unique_ptr<TDataCursor> TDefinitionExecutor::NewCursor(bool open) {
@@ -107,14 +110,7 @@ std::unique_ptr<TDataCursor> TDefinitionExecutor::NewCursor(bool open) {
   cursor->SetTableName(table_name_);
   cursor->SetExclusive(true);
   cursor->SetInMemory(query_.InMemory);
-  if (query_.PasswordCallback) {
-    TDataQuery* query = &query_;
-    const std::string name = table_name_;
-    cursor->SetPasswordCallback([query, name] {
-      char password[256] = {};
-      return query->PasswordCallback(query->PasswordUserData, name.c_str(), password);
-    });
-  }
+  query_.GivePasswordCallback(*cursor, table_name_);
   if (open) cursor->OpenCursor();
   return cursor;
 }
@@ -155,6 +151,9 @@ void TDefinitionExecutor::CreateTable() {
   auto cursor = NewCursor(false);
   cursor->SetIsTemporary(false);
   cursor->SetIsResultSet(false);
+  // DEFAULT, MINIMUM and MAXIMUM texts are dates and numbers in the formats
+  // of the table's language, the formats its header is read in.
+  LanguageSettingsScope settings(creation.Settings.LanguageID, creation.Settings.SortID);
   cursor->CreateTable(creation, fields);
 }
 
@@ -292,6 +291,7 @@ void TDefinitionExecutor::AlterTable() {
   request.LastAutoIncValue = query_.AutoIncGiven ? query_.LastAutoInc : -1;
   request.NoBackup = query_.NoBackup;
   auto cursor = NewCursor(false);
+  LanguageSettingsScope settings(request.Settings.LanguageID, request.Settings.SortID);
   cursor->RestructureTable(request);
 }
 

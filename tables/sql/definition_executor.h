@@ -31,6 +31,15 @@
 
 namespace korvex {
 
+// The directory of a table a statement names, and the name's file part in
+// `table_name`: the base directory for an in-memory table; for a name with
+// a directory part that directory; for a plain name the base directory, or
+// the session's private directory when `plain_to_private`. A directory
+// opened through the session sets `owned`: the caller closes it
+// (TDataSession::CloseDataDirectory) when done.
+TDataDirectory* OpenTableLocation(TDataDirectory* base, const std::string& name, bool in_memory, bool plain_to_private,
+                                  std::string& table_name, bool& owned);
+
 class TDefinitionExecutor {
 public:
   explicit TDefinitionExecutor(TDataQuery& query);

@@ -241,7 +241,7 @@ void TDataQuery::ParseJoin(TSqlReader& in, std::uint8_t join_type) {
   TSourceTable* inner = join_type == jtLeftOuter ? table : nullptr;
   if (join_type == jtRightOuter) {
     inner = SourceTables[0];
-    inner->OuterJoinOverSeveral = SourceTables.Count() > 1;
+    inner->OuterJoinSpan = static_cast<std::uint16_t>(SourceTables.Count());
     SourceTables.Insert(0, table);
   } else {
     SourceTables.Add(table);

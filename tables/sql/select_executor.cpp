@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <unordered_map>
 
@@ -18,6 +19,7 @@
 #include "tables/lib/expeval.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
+#include "tables/sql/definition_executor.h"
 #include "tables/sql/live_result.h"
 #include "tables/sql/statement.h"
 #include "tables/sql/where_filters.h"
@@ -100,6 +102,10 @@ struct TSelectExecutor::Source {
   std::uint32_t row_count = 0;
   const std::uint8_t* current = nullptr;  // nullptr: the blank row of an outer join
   std::uint8_t join_type = jtNone;        // how this table joins those before it
+  // An outer join's inner side: the tables of the group this one starts
+  // (join_type set), and whether this table is of such a group.
+  std::size_t group_size = 1;
+  bool in_group = false;
   // Conditions that read this table only: ON conditions of an outer join
   // on this target (they decide which rows can match), and WHERE
   // conditions. Each execution makes the cursor's filter of them
@@ -165,6 +171,11 @@ TSelectExecutor::~TSelectExecutor() {
       result_->CloseCursor(true);
     } catch (...) {
     }
+    result_.reset();
+  }
+  if (own_result_directory_ && query_.ResultDirectory) {
+    query_.ResultDirectory->Session()->CloseDataDirectory(query_.ResultDirectory);
+    query_.ResultDirectory = nullptr;
   }
   for (auto& source : sources_) {
     try {
@@ -188,6 +199,20 @@ void TSelectExecutor::Prepare() {
   if (!PrepareLive()) CreateResultTable();
 }
 
+namespace {
+
+// Whether a tree converts between a text and another type (CAST): such a
+// value depends on the formats of the language settings in force, which
+// only the statement's own evaluation installs.
+bool ConvertsText(const TExpToken* node) {
+  if (!node || node->NodeClass == enTUPLE) return false;
+  if (node->Operator == eoCAST && node->Left && (node->DataType == dtString) != (node->Left->DataType == dtString))
+    return true;
+  return ConvertsText(node->Left) || ConvertsText(node->Right) || ConvertsText(node->Third);
+}
+
+}  // namespace
+
 bool TSelectExecutor::PrepareLive() {
   if (!query_.WantLiveResult || sources_.size() != 1) return false;
   TDataCursor& cursor = *sources_[0]->cursor;
@@ -203,12 +228,13 @@ bool TSelectExecutor::PrepareLive() {
     TExpToken* e = const_cast<TExpToken*>(out.expression);
     columns.push_back({out.name, e, out.def});
     blob_expression = blob_expression || (out.def.DataType == dtBlob && (!e || e->NodeClass != enFIELD));
+    if (ConvertsText(e)) return false;
   }
   // Every WHERE condition becomes part of the cursor's filter.
   const bool same_locale = cursor.GetLanguageID() == locale_.Language && cursor.GetSortID() == locale_.Sort;
   bool filterable = true;
   for (const auto* list : {&sources_[0]->where_own, &constant_conditions_})
-    for (const TExpToken* c : *list) filterable = filterable && same_locale && EngineCanFilter(c);
+    for (const TExpToken* c : *list) filterable = filterable && same_locale && EngineCanFilter(c) && !ConvertsText(c);
   const std::uint8_t index = FindLiveOrderIndex(cursor, keys, query_.OrderByNoCase, locale_);
   if (DecideLiveResult(query_, index != kNoLiveOrderByIndex, blob_expression, filterable) != TLiveRefusal::None)
     return false;
@@ -251,6 +277,7 @@ void TSelectExecutor::OpenSources() {
     source->cursor->SetInMemory(table->InMemory);
     source->cursor->SetReadOnly(true);
     source->cursor->SetIsSourceTable(true);
+    query_.GivePasswordCallback(*source->cursor, table->TableName);
     source->cursor->OpenCursor();
     // Every record is read once per execution: in the order of the file,
     // which reads ahead, rather than through an index.
@@ -344,6 +371,7 @@ void TSelectExecutor::BindResultFields() {
           out.name = f.Name;
           out.expression = node;
           out.def = f;
+          if (out.def.SubType == fstAutoInc) out.def.SubType = fstNone;
           outputs_.push_back(out);
           plain = true;
         }
@@ -462,25 +490,113 @@ void TSelectExecutor::BindResultFields() {
   }
 }
 
+bool VerifyBeforeBinding(TExpToken* tree, void* user, TFieldLookup lookup, const std::function<void()>& verify) {
+  // The parameters without a value yet, with the nodes that hold them.
+  std::vector<std::pair<TExpToken*, TExpToken*>> unbound;
+  bool parameters = false;
+  auto find = [&](TExpToken* node, TExpToken* parent, const auto& self) -> void {
+    if (!node || node->NodeClass == enTUPLE) return;
+    parameters = parameters || node->IsParameter;
+    if (node->IsParameter && node->DataType == dtUnknown && parent) unbound.emplace_back(node, parent);
+    if (node->NodeClass == enFIELD) lookup(user, node);
+    self(node->Left, node, self);
+    self(node->Right, node, self);
+    self(node->Third, node, self);
+  };
+  find(tree, nullptr, find);
+  if (unbound.empty()) {
+    verify();
+    return parameters;
+  }
+  // For the check each takes the type of a typed operand beside it (a
+  // column; beside a memo a text); it gets its own when bound.
+  for (auto [parameter, parent] : unbound) {
+    for (const TExpToken* other : {parent->Left, parent->Right, parent->Third}) {
+      if (!other || other == parameter || other->DataType == dtUnknown) continue;
+      const bool text = other->DataType == dtBlob;
+      parameter->DataType = text ? std::uint8_t{dtString} : other->DataType;
+      parameter->SubType = text ? std::uint8_t{fstNone} : other->SubType;
+      parameter->SetDataSize(text ? kConvertBufferSize : other->DataSize);
+      parameter->Scale = text ? std::uint8_t{0} : other->Scale;
+      break;
+    }
+  }
+  ScopeExit unbind{[&] {
+    for (auto [parameter, parent] : unbound) {
+      parameter->DataType = dtUnknown;
+      parameter->SubType = 0;
+      parameter->Scale = 0;
+      parameter->SetNullValue();
+    }
+  }};
+  verify();
+  return true;
+}
+
+void RequireKnownCorrelations(const TExpToken* node, const std::function<bool(const std::string&)>& known) {
+  if (!node || node->NodeClass == enTUPLE) return;
+  if (node->NodeClass == enFIELD && !node->TableName.empty() && !known(node->TableName))
+    Fail("Table correlation name '" + node->TableName +
+         "' referenced in WHERE clause is not defined in the FROM clause");
+  RequireKnownCorrelations(node->Left, known);
+  RequireKnownCorrelations(node->Right, known);
+  RequireKnownCorrelations(node->Third, known);
+}
+
 void TSelectExecutor::SplitConditions() {
+  RequireKnownCorrelations(query_.WhereExpression, [&](const std::string& name) {
+    return std::any_of(sources_.begin(), sources_.end(),
+                       [&](auto& s) { return rtl::AnsiSameText(s->table->CorrelationName, name); });
+  });
   std::vector<TExpToken*> conjuncts;
   SplitConjuncts(query_.WhereExpression, conjuncts);
-  for (TExpToken* c : conjuncts) BindTree(c, kWhereContext, true);
+  // Conditions with parameters are checked again once the parameters have
+  // their values and types.
+  for (TExpToken* c : conjuncts) {
+    if (VerifyBeforeBinding(c, &sources_, &LookupSourceField, [&] { BindTree(c, kWhereContext, true); }))
+      parameter_conditions_.push_back(c);
+    if (c->DataType != dtBoolean) Fail("WHERE or JOIN clause must be a boolean expression");
+  }
   // The ON conditions of outer joins decide which inner rows match; they
   // never drop an outer row. Those that read the target only filter the
   // target.
+  // The inner side of an outer join is one table, or for a RIGHT JOIN
+  // every table named before it, with the ON conditions of the inner joins
+  // among them: a row of the outer table matches when some combination of
+  // the inner side passes all of them.
   std::vector<TExpToken*> on_conditions;
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     Source& s = *sources_[i];
     TSourceTable* table = s.table;
     if (!table->OuterJoinCondition) continue;
-    if (table->OuterJoinOverSeveral || i == 0)
-      Fail("Right outer joins whose inner side holds more than one table are not supported");
+    const std::size_t end = i + std::max<std::size_t>(table->OuterJoinSpan, 1) - 1;
+    bool nested = i == 0 || end >= sources_.size();
+    for (std::size_t j = i; j <= end && !nested; ++j)
+      nested = sources_[j]->in_group || (j > i && sources_[j]->table->OuterJoinCondition);
+    if (nested) Fail("Outer joins nested within the inner side of another outer join are not supported");
+    for (std::size_t j = i; j <= end; ++j) sources_[j]->in_group = true;
     s.join_type = jtLeftOuter;
+    s.group_size = end - i + 1;
     std::vector<TExpToken*> on;
     SplitConjuncts(table->OuterJoinCondition, on);
+    if (end > i)
+      for (TExpToken* c : conjuncts) {
+        int first, last;
+        SourceLevels(c, first, last);
+        if (c->JoinCondition && first >= static_cast<int>(i) && last <= static_cast<int>(end) &&
+            std::find(on.begin(), on.end(), c) == on.end())
+          on.push_back(c);
+      }
     on_conditions.insert(on_conditions.end(), on.begin(), on.end());
-    for (TExpToken* c : on) (OneTable(c) && LastLevel(c) == static_cast<int>(i) ? s.on_own : s.outer_conditions).push_back(c);
+    for (TExpToken* c : on) {
+      int first, last;
+      SourceLevels(c, first, last);
+      if (last > static_cast<int>(end))
+        Fail("The join condition of table correlation name '" + table->CorrelationName +
+             "' refers to a table joined after it");
+      Source& at = *sources_[static_cast<std::size_t>(std::max<int>(last, static_cast<int>(i)))];
+      (OneTable(c) && last >= static_cast<int>(i) ? at.on_own : at.outer_conditions).push_back(c);
+    }
   }
   // WHERE conditions: of no table, of one table, of several.
   for (TExpToken* c : conjuncts) {
@@ -494,11 +610,6 @@ void TSelectExecutor::SplitConditions() {
     else
       joined_conditions_.push_back(c);
   }
-  for (auto& s : sources_)
-    for (TExpToken* c : s->outer_conditions)
-      if (LastLevel(c) > s->table->JoinOrder - 1)
-        Fail("The join condition of table correlation name '" + s->table->CorrelationName +
-             "' refers to a table joined after it");
 }
 
 void TSelectExecutor::ChooseLookups() {
@@ -510,7 +621,7 @@ void TSelectExecutor::ChooseLookups() {
     // An outer-join target's rows are looked up by its ON conditions only:
     // a WHERE condition must not decide whether an outer row has a match.
     for (const auto* list : {&s.outer_conditions, &s.conditions}) {
-      if (list == &s.conditions && s.join_type != jtNone) continue;
+      if (list == &s.conditions && s.in_group) continue;
       for (const TExpToken* c : *list) {
         if (s.hash_column || c->NodeClass != enBINARY || c->Operator != eoEQ) continue;
         for (auto [column, other] : {std::pair{c->Left, c->Right}, std::pair{c->Right, c->Left}}) {
@@ -576,11 +687,12 @@ void TSelectExecutor::BindOrderAndGroup() {
     group_outputs_.push_back(i);
   }
   if (query_.HasGroupBy) {
-    // Every plain column is part of its group.
+    // The GROUP BY columns make the group; every other plain column takes
+    // its value from the group's last row.
     for (std::size_t i = 0; i < outputs_.size(); ++i)
       if (outputs_[i].calculation == rcNone &&
           std::find(group_outputs_.begin(), group_outputs_.end(), static_cast<int>(i)) == group_outputs_.end())
-        group_outputs_.push_back(static_cast<int>(i));
+        carried_outputs_.push_back(static_cast<int>(i));
     aggregates_ = true;
   }
   // BLOBs are neither grouped nor compared for DISTINCT.
@@ -693,20 +805,41 @@ void TSelectExecutor::CreateResultTable() {
   // Without INTO the result is a temporary in-memory table; INTO names a
   // table of the result's directory that stays (on disk, or in memory with
   // INTO MEMORY) once the query is freed.
+  // A plain INTO name is a table of the session's private directory.
   const bool into = !query_.ResultTableName.empty();
-  result_name_ = into ? query_.ResultTableName : "Sys__Result" + std::to_string(++result_counter);
-  result_ = std::make_unique<TDataCursor>(query_.ResultDirectory ? query_.ResultDirectory
-                                                                 : query_.Statement->DataDirectory());
+  TDataDirectory* directory = query_.Statement->DataDirectory();
+  if (into) {
+    directory = OpenTableLocation(directory, query_.ResultTableName, query_.IntoMemory, true, result_name_,
+                                  own_result_directory_);
+    if (own_result_directory_) query_.ResultDirectory = directory;
+  } else {
+    result_name_ = "Sys__Result" + std::to_string(++result_counter);
+  }
+  result_ = std::make_unique<TDataCursor>(directory);
   result_->SetTableName(result_name_);
   result_->SetInMemory(!into || query_.IntoMemory);
   result_->SetExclusive(true);
   TTableCreation creation;
   creation.Settings.LanguageID = locale_.Language;
   creation.Settings.SortID = locale_.Sort;
+  creation.Settings.BlobBlockSize = query_.BlobBlockSize;
+  creation.Settings.Description = query_.Description;
+  creation.Settings.UserMajorVersion = query_.UserMajorVersion;
+  creation.Settings.UserMinorVersion = query_.UserMinorVersion;
+  creation.Settings.Encrypted = query_.Encrypted && !query_.Password.empty();
+  if (creation.Settings.Encrypted) creation.Settings.Password = query_.Password;
   creation.Overwrite = true;
   result_->CreateTable(creation, fields);
   result_->SetIsTemporary(!into);
   result_->SetIsResultSet(true);
+  // The password opens the table; a session that did not know it does not
+  // learn it.
+  TDataSession* session = directory->Session();
+  const bool lend = creation.Settings.Encrypted && session && !session->CheckForPassword(query_.Password);
+  if (lend) session->AddPassword(query_.Password);
+  ScopeExit take_back{[&] {
+    if (lend) session->DeletePassword(query_.Password);
+  }};
   result_->OpenCursor();
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
     Output& out = outputs_[i];
@@ -741,29 +874,33 @@ bool TSelectExecutor::FieldValue(void* user, const void*, TExpToken* result) {
     record = self->result_record_.data();
     cursor = self->result_.get();
   }
+  ReadColumnValue(*cursor, record, result);
+  return true;
+}
+
+void ReadColumnValue(TDataCursor& cursor, const std::uint8_t* record, TExpToken* result) {
   if (!record || result->FieldNumber == 0) {
     result->SetNullValue();
-    return true;
+    return;
   }
-  const TFieldDefinition& f = cursor->GetFieldDefinitionByPos(result->FieldNumber);
+  const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(result->FieldNumber);
   if (f.DataType == dtBlob) {
     // The BLOB's content; an empty BLOB is blank.
-    const bool blank = cursor->GetField(result->FieldNumber, record, nullptr);
+    const bool blank = cursor.GetField(result->FieldNumber, record, nullptr);
     const std::vector<std::uint8_t> content =
-        blank ? std::vector<std::uint8_t>() : cursor->ReadBlobContent(result->FieldNumber, record);
+        blank ? std::vector<std::uint8_t>() : cursor.ReadBlobContent(result->FieldNumber, record);
     result->SetBytesValue(content.data(), content.size());
-    return true;
+    return;
   }
   result->SetDataSize(f.PhysicalSize + 1);
   result->ClearValue();
-  const bool blank = cursor->GetField(result->FieldNumber, record, result->ValueBuffer);
+  const bool blank = cursor.GetField(result->FieldNumber, record, result->ValueBuffer);
   // The empty string is blank.
   if (blank || (f.DataType == dtString && result->ValueBuffer[0] == 0)) {
     result->SetNullValue();
-    return true;
+    return;
   }
   result->IsNull = false;
-  return true;
 }
 
 TExpToken* TSelectExecutor::Evaluate(const TExpToken* tree) {
@@ -891,6 +1028,10 @@ TDataCursor* TSelectExecutor::Execute() {
   if (query_.WithLocks)
     for (; locked < sources_.size(); ++locked) sources_[locked]->cursor->UserReadLockTable();
   aborted_ = false;
+  for (TExpToken* c : parameter_conditions_) {
+    BindTree(c, kWhereContext, true);
+    if (c->DataType != dtBoolean) Fail("WHERE or JOIN clause must be a boolean expression");
+  }
   if (!empty) FilterSources(CountsOnly());
   if (!empty && CountsOnly() && sources_[0]->scan.empty()) {
     // COUNT(*) alone over one table: the record count of its filtered
@@ -974,7 +1115,11 @@ void TSelectExecutor::Walk(std::size_t level) {
       if (c != implied && !EvaluateCondition(c)) return false;
     return true;
   };
-  bool matched = false;
+  // An outer group starting here has matched this row once a combination
+  // of its tables passed its ON conditions at its last level.
+  const bool starts_group = s.join_type != jtNone;
+  const int group = group_start_[level];
+  if (starts_group) group_matched_[level] = 0;
   const std::vector<std::uint32_t>* candidates = nullptr;
   if (s.hash_probe) {
     static const std::vector<std::uint32_t> none;
@@ -999,14 +1144,16 @@ void TSelectExecutor::Walk(std::size_t level) {
     s.current = s.rows.data() + std::size_t{r} * s.record_size;
     if (level == 0) ReportProgress(i + 1, count);
     if (!passes(s.outer_conditions)) continue;
-    matched = true;
+    if (group >= 0 && group_end_[static_cast<std::size_t>(group)] == level) group_matched_[static_cast<std::size_t>(group)] = 1;
     if (!passes(s.conditions)) continue;
     Walk(level + 1);
   }
-  if (!matched && s.join_type != jtNone && !s.blank_row_fails) {
+  if (starts_group && !group_matched_[level] && !s.blank_row_fails) {
+    // The blank row of every table of the group.
     implied = nullptr;
-    s.current = nullptr;
-    if (passes(s.conditions)) Walk(level + 1);
+    const std::size_t end = group_end_[level];
+    for (std::size_t j = level; j <= end; ++j) sources_[j]->current = nullptr;
+    if (passes(sources_[end]->conditions)) Walk(end + 1);
   }
   s.current = nullptr;
 }
@@ -1021,9 +1168,9 @@ void TSelectExecutor::FilterSources(bool everything) {
     Source& s = *source;
     std::vector<TExpToken*> own = s.on_own;
     s.blank_row_fails = false;
-    if (s.join_type == jtNone) {
+    if (!s.in_group) {
       own.insert(own.end(), s.where_own.begin(), s.where_own.end());
-    } else if (!s.where_own.empty()) {
+    } else if (s.join_type != jtNone && s.group_size == 1 && !s.where_own.empty()) {
       // The WHERE conditions of an outer-join target may filter it only
       // when they also drop its blank row: a target row that fails them
       // must not leave an outer row without a match that then passes.
@@ -1058,7 +1205,8 @@ void TSelectExecutor::OrderSources() {
   };
   renumber();
   const std::size_t n = sources_.size();
-  if (query_.NoJoinOptimize || n < 2) return;
+  const bool groups = std::any_of(sources_.begin(), sources_.end(), [](auto& s) { return s->group_size > 1; });
+  if (query_.NoJoinOptimize || n < 2 || groups) return;
   // Which tables a condition joins, and the tables an outer join's ON
   // condition reads besides its target (they must come before it).
   std::vector<std::vector<bool>> linked(n, std::vector<bool>(n, false));
@@ -1126,11 +1274,29 @@ void TSelectExecutor::OrderSources() {
 }
 
 void TSelectExecutor::PlaceConditions() {
-  for (auto& source : sources_) {
-    source->conditions.clear();
-    if (source->join_type != jtNone && !source->blank_row_fails) source->conditions = source->where_own;
+  // The WHERE conditions of an outer group's tables are tested once the
+  // group has its rows or its blank row: at its last level.
+  group_end_.assign(sources_.size(), 0);
+  group_start_.assign(sources_.size(), -1);
+  group_matched_.assign(sources_.size(), 0);
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    sources_[i]->conditions.clear();
+    if (sources_[i]->join_type == jtNone) continue;
+    const std::size_t end = i + sources_[i]->group_size - 1;
+    group_end_[i] = end;
+    for (std::size_t j = i; j <= end; ++j) group_start_[j] = static_cast<int>(i);
   }
-  for (TExpToken* c : joined_conditions_) sources_[static_cast<std::size_t>(LastLevel(c))]->conditions.push_back(c);
+  auto level_of = [&](int level) {
+    const int start = group_start_[static_cast<std::size_t>(level)];
+    return start < 0 ? static_cast<std::size_t>(level) : group_end_[static_cast<std::size_t>(start)];
+  };
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    const Source& s = *sources_[i];
+    if (group_start_[i] < 0 || (s.join_type != jtNone && s.group_size == 1 && s.blank_row_fails)) continue;
+    auto& at = sources_[level_of(static_cast<int>(i))]->conditions;
+    at.insert(at.end(), s.where_own.begin(), s.where_own.end());
+  }
+  for (TExpToken* c : joined_conditions_) sources_[level_of(LastLevel(c))]->conditions.push_back(c);
 }
 
 void TSelectExecutor::ReportProgress(std::uint32_t rows, std::uint32_t of) {
@@ -1188,6 +1354,11 @@ void TSelectExecutor::EmitCombination() {
     groups_.push_back(std::move(g));
   } else {
     group = groups_[found->second].get();
+    for (int i : carried_outputs_) {
+      std::uint8_t data[256] = {};
+      const bool blank = result_->GetField(i + 1, record, data);
+      result_->PutField(i + 1, group->record.data(), blank ? nullptr : data);
+    }
   }
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
     const Output& out = outputs_[i];
@@ -1242,12 +1413,17 @@ void TSelectExecutor::EmitCombination() {
             acc.best = GetNewExpTokenInstance();
             acc.best->Copy(*value);
           } else {
+            // The sum keeps the column's type and scale.
             TExpToken* sum = GetNewExpTokenInstance();
+            sum->DataType = dtBCD;
+            sum->SetDataSize(8);
+            sum->Scale = acc.best->Scale;
             EvaluateBinary(eoADD, acc.best, value.get(), sum, locale_);
             ReturnExpTokenInstance(acc.best);
             acc.best = sum;
           }
-          std::uint8_t data[8];
+          // Conversions work on a whole conversion buffer.
+          std::uint8_t data[kConvertBufferSize + 1] = {};
           std::memcpy(data, value->ValueBuffer, 8);
           if (ConvertExpression(dtBCD, 8, value->Scale, dtFloat, 8, 0, data)) {
             double d;
@@ -1344,7 +1520,7 @@ void TSelectExecutor::FinishGroups() {
 }
 
 void TSelectExecutor::SortResult() {
-  if (order_outputs_.empty() && !query_.Distinct) return;
+  if (order_outputs_.empty() && !query_.Distinct && (!query_.HasGroupBy || group_outputs_.empty())) return;
   TRecordSortRequest request;
   request.CaseInsensitive = query_.OrderByNoCase;
   if (query_.Distinct) {
@@ -1358,8 +1534,12 @@ void TSelectExecutor::SortResult() {
     }
     request.RemoveDuplicates = true;
     request.CaseInsensitive = false;
-  } else {
+  } else if (!order_outputs_.empty()) {
     for (auto [i, descending] : order_outputs_) request.Fields.push_back({outputs_[i].def, descending});
+  } else {
+    // Groups come in the order of their GROUP BY columns.
+    for (int i : group_outputs_) request.Fields.push_back({outputs_[i].def, false});
+    request.CaseInsensitive = false;
   }
   result_->SortRecordBuffers(request);
   if (query_.Distinct && query_.OrderByNoCase && !order_outputs_.empty()) {

@@ -10,14 +10,23 @@
 // the sources in nested loops in that order: an inner or comma join tests its
 // conditions on each combination; a LEFT or RIGHT join adds the outer row
 // with blank target columns when no target row passes its ON conditions.
-// Each surviving combination becomes one result row, or is folded into its
-// group when the query aggregates. DISTINCT and ORDER BY run the record
-// sort over the finished result table.
+// The inner side of a RIGHT JOIN after several tables is all of them: a row
+// of the RIGHT JOIN's table matches when some combination of them passes
+// their inner joins' and its ON conditions. Each surviving combination
+// becomes one result row, or is folded into its group when the query
+// aggregates: the GROUP BY columns make the group, other plain columns come
+// from its last row, and the groups come ordered by the GROUP BY columns.
+// DISTINCT and ORDER BY run the record sort over the finished result table.
+// WHERE conditions with parameters are checked again at each execution,
+// with the parameters' types; a WHERE that is no condition is refused.
 //
 // The result table is a temporary in-memory table of the query's
 // directory: it never reaches a disk and goes when the executor goes. With
 // INTO it is a table of that name (replacing any), kept when the executor
-// goes: on disk, or in memory with INTO MEMORY.
+// goes: on disk (a plain name in the session's private directory), or in
+// memory with INTO MEMORY; with the statement's encryption, block size,
+// description and versions. Source tables open with the statement's
+// password callback.
 //
 // Conditions that name no table are evaluated once per execution; when
 // false the result is empty and no row is read. COUNT(*) counts combined
@@ -39,12 +48,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "tables/engine/data_cursor.h"
+#include "tables/lib/expcheck.h"
 #include "tables/lib/expeval.h"
 #include "tables/sql/data_query.h"
 
@@ -56,6 +67,23 @@ class TLiveResult;
 // first, compared case-blind): source table, field number, type, size and
 // scale. False when the table has no such field.
 bool BindCursorField(TExpToken* node, TDataCursor& cursor, TSourceTable* table);
+
+// The value of a bound column node in a record of the cursor's table: a
+// BLOB's whole content, the empty string and a blank field as NULL; NULL
+// without a record.
+void ReadColumnValue(TDataCursor& cursor, const std::uint8_t* record, TExpToken* result);
+
+// Checks a condition (`verify`) before its parameters have values: each
+// takes, for the check, the type of the column it stands beside, and is
+// unbound again after it; column nodes are bound first through `lookup`.
+// True when the condition holds such parameters: it must be checked again
+// once they are bound.
+bool VerifyBeforeBinding(TExpToken* tree, void* user, TFieldLookup lookup, const std::function<void()>& verify);
+
+// Refuses a column of a condition whose correlation name `known` does not
+// know ("Table correlation name ... not defined in the FROM clause").
+// Sub-selects are left to their own queries.
+void RequireKnownCorrelations(const TExpToken* node, const std::function<bool(const std::string&)>& known);
 
 // Writes a value (a text or BLOB; NULL empties it) into the BLOB field of a
 // record buffer, open for writing until the record is appended or changed.
@@ -132,13 +160,21 @@ private:
   std::vector<Output> outputs_;
   std::vector<TExpToken*> constant_conditions_;  // not owned: parts of WHERE
   std::vector<TExpToken*> joined_conditions_;    // WHERE conditions over several tables
+  std::vector<TExpToken*> parameter_conditions_;  // WHERE conditions checked again once parameters are bound
   bool aggregates_ = false;
-  std::vector<int> group_outputs_;  // outputs that form the group key (0-based)
+  std::vector<int> group_outputs_;    // outputs that form the group key (0-based)
+  std::vector<int> carried_outputs_;  // other plain outputs of a grouped query
   std::vector<std::pair<int, bool>> order_outputs_;  // output, descending
   std::vector<std::unique_ptr<Group>> groups_;
   std::unordered_map<std::string, std::size_t> group_index_;  // group key bytes to groups_
   std::string group_key_;
   std::vector<std::pair<std::size_t, int>> avg_counts_;  // AVG output, its hidden count field
+  // Per level of the walk (this execution): the last level of an outer
+  // group starting there, the group's start (-1: none), and whether the
+  // group has matched the current outer row.
+  std::vector<std::size_t> group_end_;
+  std::vector<int> group_start_;
+  std::vector<char> group_matched_;
   bool aborted_ = false;             // the progress callback asked to stop
   std::uint32_t progress_rows_ = 0;  // driving rows last reported
   // Reports `rows` of `of` driving rows to the progress callback.
@@ -158,6 +194,7 @@ private:
   std::vector<std::uint8_t> result_record_;
   std::unique_ptr<TDataCursor> result_;
   std::string result_name_;
+  bool own_result_directory_ = false;  // the query's result directory was opened for INTO
   std::uint64_t rows_read_ = 0;
   TLocalePair locale_{};
 };

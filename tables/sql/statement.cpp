@@ -4,10 +4,18 @@
 #include <cstring>
 
 #include "tables/engine/errors.h"
+#include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/live_result.h"
 
 namespace korvex {
+
+namespace {
+
+// The longest text a string value holds.
+constexpr std::int32_t kMaxStringParameter = 250;
+
+}  // namespace
 
 TSQLStatementType StatementTypeOfKind(int kind) {
   switch (kind) {
@@ -163,7 +171,14 @@ void TQueryStatement::SetStatementParameters(std::int32_t count, const TFieldDef
       ReadBlobParameter(field, data, length, is_null);
       if (length < 0 || (length > 0 && !data)) RaiseError(err::kSqlError, {}, {}, {}, "Internal parameter error");
       node->Scale = 0;
-      node->SetDataSize(length);
+      // A memo's text that fits a string is one: it compares with texts as
+      // a string value does.
+      const bool text = definition.SubType == fstMemo && length <= kMaxStringParameter;
+      if (text) {
+        node->DataType = dtString;
+        node->SubType = fstNone;
+      }
+      node->SetDataSize(text ? length + 1 : length);
       node->ClearValue();
       if (length > 0) std::memcpy(node->ValueBuffer, data, static_cast<std::size_t>(length));
       node->IsNull = is_null;

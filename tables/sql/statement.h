@@ -89,9 +89,11 @@ public:
   // Gives the i-th parameter node the value of the i-th field of a record:
   // its data type, sub type, size and scale from the definition, NULL when
   // the flag byte at the field's offset is 0, else the bytes after it. A
-  // BLOB parameter holds a length and a pointer (WriteBlobParameter). A
-  // definition beyond the parameter nodes raises 11949 "Internal parameter
-  // error" (the ones before it are bound).
+  // BLOB parameter holds a length and a pointer (WriteBlobParameter); a
+  // memo of at most 250 characters becomes a string value. Conditions are
+  // checked with these types when the statement runs. A definition beyond
+  // the parameter nodes raises 11949 "Internal parameter error" (the ones
+  // before it are bound).
   void SetStatementParameters(std::int32_t count, const TFieldDefinition* definitions,
                               const std::uint8_t* record_buffer);
 

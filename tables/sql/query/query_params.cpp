@@ -243,9 +243,10 @@ void TKORVEXParam::SetData(const std::uint8_t* buffer, std::size_t size) {
       return;
     }
     case ftDate: {
-      rtl::TTimeStamp stamp;
-      stamp.Date = static_cast<std::int32_t>(rtl::DecodeFixed32(fixed));
-      SetAsDate(rtl::TimeStampToDateTime(stamp));
+      // The day number at midnight; any 32-bit day number of a stream is
+      // taken without overflowing.
+      const auto day = static_cast<std::int32_t>(rtl::DecodeFixed32(fixed));
+      SetAsDate(static_cast<double>(std::int64_t{day} - kDateDelta));
       return;
     }
     case ftTime: {
@@ -286,7 +287,9 @@ void TKORVEXParam::SetBlobData(const std::uint8_t* buffer, std::size_t size) {
 }
 
 bool TKORVEXParam::BindsAsBlob() const {
-  if (IsRawBlobType(data_type_)) return true;
+  // A memo is a BLOB of the engine: its text goes as a length and a
+  // pointer, as the raw BLOB types do.
+  if (IsRawBlobType(data_type_) || data_type_ == ftMemo) return true;
   return data_type_ == ftString && !is_null_ && value_.ToString().size() > kMaxStringParamLength;
 }
 

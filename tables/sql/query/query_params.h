@@ -117,7 +117,7 @@ public:
   void SetData(const std::uint8_t* buffer, std::size_t size);
   void SetBlobData(const std::uint8_t* buffer, std::size_t size);
 
-  // In the statement's record buffer a BLOB type, and a string longer than
+  // In the statement's record buffer a BLOB type (a memo too), and a string longer than
   // 250 characters, take the length and a pointer to the bytes.
   bool BindsAsBlob() const;
   std::size_t RecBufDataSize() const;

@@ -10,6 +10,7 @@
 
 #include "support/run_command.h"
 #include "tables/engine/engine_error.h"
+#include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/statement.h"
 
@@ -126,8 +127,36 @@ std::string FieldText(TDataCursor& cursor, int field, std::uint8_t* record) {
       std::snprintf(text, sizeof text, "%.9g", v);
       return text;
     }
+    case dtBCD: {
+      // Scaled to four places; printed as a number.
+      std::uint8_t buffer[kConvertBufferSize + 1] = {};
+      std::memcpy(buffer, data, 8);
+      if (!ConvertExpression(dtBCD, 8, f.PhysicalDecimals, dtFloat, 8, 0, buffer)) return "?";
+      double v;
+      std::memcpy(&v, buffer, 8);
+      char text[64];
+      std::snprintf(text, sizeof text, "%.9g", v);
+      return text;
+    }
     default: return "?";
   }
+}
+
+std::vector<std::string> ResultRows(TDataCursor& result) {
+  std::vector<std::string> rows;
+  std::vector<std::uint8_t> record(result.GetRecordSize());
+  result.SetToBegin();
+  while (result.GetNextRecord(record.data()) == 0) {
+    std::string line;
+    bool first = true;
+    for (int i = 1; i <= result.GetFieldCount(); ++i) {
+      if (result.GetFieldDefinitionByPos(i).Hidden) continue;
+      line += (first ? "" : "|") + FieldText(result, i, record.data());
+      first = false;
+    }
+    rows.push_back(line);
+  }
+  return rows;
 }
 
 std::vector<std::string> DmlTest::Dump(const std::string& table) {

@@ -58,4 +58,8 @@ protected:
 // whole).
 std::string FieldText(TDataCursor& cursor, int field, std::uint8_t* record);
 
+// The rows of a result in its order, the visible fields' texts joined by
+// '|'.
+std::vector<std::string> ResultRows(TDataCursor& result);
+
 }  // namespace korvex::testing

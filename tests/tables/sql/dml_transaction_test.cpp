@@ -142,7 +142,7 @@ TEST_F(DmlTransactionTest, FailuresRollBackToTheSameBytes) {
   Observe();
   // B = A * 10 leaves 16 bits at A = 3277, after 1,276 rows were changed.
   EXPECT_EQ(RunError("UPDATE R SET B = A * 10 WHERE A > 2000 AND A < 3500"),
-            kSqlPrefix + "Type mismatch between column B and constant value A * 10 in UPDATE statement");
+            kSqlPrefix + "Value out of range for column B");
   EXPECT_EQ(calls_, "SR");
   EXPECT_TRUE(before == TableFileBytes({"R"}));
   // A key violation in a table with a primary key, the same way.

@@ -360,7 +360,8 @@ TEST_F(SelectFeaturesTest, BlobColumnsAreCopiedWhole) {
   }
   EXPECT_EQ(ExecuteError(dir_, "SELECT Memo, Id INTO Kept FROM M WHERE Id >= 3"), "");
   {
-    TDataCursor kept(dir_);
+    // A plain INTO name is a table of the private directory.
+    TDataCursor kept(session_->OpenDataDirectory("private", private_.path().string()));
     kept.SetTableName("Kept");
     kept.OpenCursor();
     std::vector<std::string> expected;
@@ -493,8 +494,8 @@ TEST_F(SelectFeaturesTest, FreedStatementsLeaveNothingBehind) {
   }
 }
 
-// INTO keeps the result as a table of that name, replaced by the next
-// execution; without INTO nothing stays.
+// INTO keeps the result as a table of that name in the private directory,
+// replaced by the next execution; without INTO nothing stays.
 TEST_F(SelectFeaturesTest, IntoKeepsTheResultAsATable) {
   LoadTables(dir_, Numbers(12), false);
   for (int run = 0; run < 2; ++run) {
@@ -508,19 +509,20 @@ TEST_F(SelectFeaturesTest, IntoKeepsTheResultAsATable) {
       statement.ExecuteStatement(result);
       statement.ExecuteStatement(result);
     }
-    TDataCursor kept(dir_);
+    TDataCursor kept(session_->OpenDataDirectory("private", private_.path().string()));
     kept.SetTableName("Counts");
     kept.OpenCursor();
     EXPECT_EQ(kept.GetRecordCount(), run == 0 ? 3u : 2u);
     EXPECT_EQ(kept.GetFieldDefinitionByPos(1).Name, run == 0 ? "S" : "A");
     kept.CloseCursor();
   }
-  EXPECT_TRUE(std::filesystem::exists(data_.path() / "Counts.DAT"));
+  EXPECT_TRUE(std::filesystem::exists(private_.path() / "Counts.DAT"));
   // Only the source and the kept table have files.
-  for (const auto& entry : std::filesystem::directory_iterator(data_.path())) {
-    const std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name.rfind("T.", 0) == 0 || name.rfind("Counts.", 0) == 0) << name;
-  }
+  for (const auto& folder : {data_.path(), private_.path()})
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name.rfind(folder == data_.path() ? "T." : "Counts.", 0) == 0) << name;
+    }
 }
 
 }  // namespace

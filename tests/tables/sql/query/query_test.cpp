@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -418,6 +419,115 @@ TEST_F(QueryTest, LiveResultsEditTheirTable) {
   q.Open();
   EXPECT_FALSE(q.ResultIsLive());
   q.Close();
+}
+
+}  // namespace
+}  // namespace korvex::testing
+
+namespace korvex::testing {
+namespace {
+
+// A parameter of every type works with every comparison operator (and LIKE
+// for texts and memos): the rows counted equal those whose value stands so
+// to the parameter's. A memo parameter binds as a BLOB, also through a
+// master's memo field.
+TEST_F(QueryTest, ParametersOfEveryTypeWithEveryOperator) {
+  Exec("CREATE TABLE Y (I INTEGER, N SMALLINT, W WORD, F FLOAT, C MONEY, D DECIMAL(8,2), S CHAR(8), DT DATE, "
+       "TM TIME, TS TIMESTAMP, B BOOLEAN, MM BLOB(0,1))");
+  // Row i (1..6) holds values that grow with i; B is true in odd rows.
+  for (int i = 1; i <= 6; ++i) {
+    const std::string n = std::to_string(i);
+    Exec("INSERT INTO Y VALUES (" + n + ", " + n + ", " + n + ", " + n + ".5, " + n + ".25, " + n + ".75, 's" + n +
+         "', '1750-01-0" + n + "', '10:0" + n + "', '1750-01-0" + n + " 10:00', " + (i % 2 ? "TRUE" : "FALSE") +
+         ", 'memo " + n + "')");
+  }
+  const rtl::TDateTime day3 = -54782;  // 1750-01-03 as days from 1899-12-30
+  struct Column {
+    const char* name;
+    std::function<void(TKORVEXParam*)> set;  // sets the parameter to the value of row 3
+    bool boolean = false;
+  };
+  const std::vector<Column> columns = {
+      {"I", [](TKORVEXParam* p) { p->SetAsInteger(3); }},
+      {"N", [](TKORVEXParam* p) { p->SetAsSmallInt(3); }},
+      {"W", [](TKORVEXParam* p) { p->SetAsWord(3); }},
+      {"F", [](TKORVEXParam* p) { p->SetAsFloat(3.5); }},
+      {"C", [](TKORVEXParam* p) { p->SetAsCurrency(3.25); }},
+      {"D", [](TKORVEXParam* p) { p->SetAsBCD(rtl::Currency::FromScaled(37500)); }},
+      {"S", [](TKORVEXParam* p) { p->SetAsString("s3"); }},
+      {"DT", [&](TKORVEXParam* p) { p->SetAsDate(day3); }},
+      {"TM", [](TKORVEXParam* p) { p->SetAsTime((10 * 60 + 3) / 1440.0); }},
+      // Before 1899-12-30 the fraction of a date-time counts forward from
+      // its day: 10:00 of day3 is day3 - 10/24.
+      {"TS", [&](TKORVEXParam* p) { p->SetAsDateTime(day3 - 10 / 24.0); }},
+      {"B", [](TKORVEXParam* p) { p->SetAsBoolean(true); }, true},
+      // A memo's text compares as a text.
+      {"S", [](TKORVEXParam* p) { p->SetAsMemo("s3"); }},
+  };
+  // Row keys against the parameter's key: 1..6 against 3, or for B the
+  // truth values (1, 0, 1, ...) against 1.
+  auto expected = [](const std::string& op, bool boolean) {
+    int count = 0;
+    for (int i = 1; i <= 6; ++i) {
+      const int row = boolean ? i % 2 : i, p = boolean ? 1 : 3;
+      count += op == "=" ? row == p : op == "<>" ? row != p : op == "<" ? row < p : op == "<=" ? row <= p
+               : op == ">" ? row > p : row >= p;
+    }
+    return std::to_string(count);
+  };
+  TKORVEXQuery q;
+  q.SetDatabaseName(dir_.path().string());
+  for (const Column& c : columns) {
+    for (const std::string op : {"=", "<>", "<", "<=", ">", ">="}) {
+      if (c.boolean && op != "=" && op != "<>") continue;  // truth values are not ordered
+      SCOPED_TRACE(std::string(c.name) + " " + op);
+      q.SetSQL(std::string("SELECT COUNT(*) FROM Y WHERE ") + c.name + " " + op + " :p");
+      c.set(q.ParamByName("p"));
+      q.Open();
+      EXPECT_EQ(Rows(q), std::vector<std::string>{expected(op, c.boolean)});
+      q.Close();
+    }
+  }
+  for (const auto& [column, pattern] : {std::pair{"S", "s3%"}, std::pair{"MM", "memo 3%"}, std::pair{"S", "%"}}) {
+    q.SetSQL(std::string("SELECT COUNT(*) FROM Y WHERE ") + column + " LIKE :p");
+    if (std::string(column) == "MM") q.ParamByName("p")->SetAsMemo(pattern);
+    else q.ParamByName("p")->SetAsString(pattern);
+    q.Open();
+    EXPECT_EQ(Rows(q), std::vector<std::string>{std::string(pattern) == "%" ? "6" : "1"}) << column << " " << pattern;
+    q.Close();
+  }
+  // A memo parameter as a value, and one whose text passes 250 characters.
+  q.SetSQL("UPDATE Y SET MM = :p WHERE I = 2");
+  q.ParamByName("p")->SetAsMemo("hello world");
+  q.ExecSQL();
+  q.SetSQL("SELECT I FROM Y WHERE MM LIKE :p");
+  q.ParamByName("p")->SetAsMemo("hello world");
+  q.Open();
+  EXPECT_EQ(Rows(q), std::vector<std::string>{"2"});
+  q.Close();
+  // A pattern longer than a text is refused when the statement runs.
+  q.ParamByName("p")->SetAsMemo(std::string(300, 'x'));
+  EXPECT_EQ(Raised([&] { q.Open(); }),
+            kSqlPrefix + "Type mismatch between LIKE operator and expression '?' in WHERE or JOIN clause");
+  EXPECT_FALSE(q.Active());
+  // A detail query whose parameter follows the master's memo field.
+  TKORVEXTable master;
+  master.SetDatabaseName(dir_.path().string());
+  master.SetTableName("Y");
+  db::TDataSource source(nullptr);
+  source.SetDataSet(&master);
+  TKORVEXQuery detail;
+  detail.SetDatabaseName(dir_.path().string());
+  detail.SetSQL("SELECT I FROM Y WHERE MM LIKE :MM");
+  detail.SetDataSource(&source);
+  master.Open();
+  detail.Open();
+  EXPECT_EQ(Rows(detail), std::vector<std::string>{"1"});
+  master.Next();
+  EXPECT_EQ(master.FieldByName("MM")->AsString(), "hello world");
+  EXPECT_EQ(Rows(detail), std::vector<std::string>{"2"});
+  detail.Close();
+  master.Close();
 }
 
 }  // namespace
