@@ -154,12 +154,23 @@ public:
   // Searches the block chunk by chunk; after each chunk, between(lines, hits)
   // says whether to go on.
   void Search(const DataFileEntry& entry, Block& block, const std::function<bool(int, int64_t)>& between);
-  // Whether searching a file of this kind reads its word index.
-  bool NeedsWords(FileKind kind) const { return matcher_.WholeRestFuzzy(kind); }
+  // Whether searching a file of this kind reads its word index (not when
+  // the words are sieved by sound).
+  bool NeedsWords(FileKind kind) const {
+    LineMatcher::SoundSieve sieve;
+    return matcher_.WholeRestFuzzy(kind) && !matcher_.SoundSieveFor(kind, sieve);
+  }
 
 private:
   // at: where the sieve found a pattern in the file's bytes, or npos.
   void Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at = PatternFinder::npos);
+  void AddHit(std::string_view trimmed, FileKind kind, Block& block);
+  // Lines [line, chunk_end) through the sound sieve: each word it points
+  // at that lies wholly in the rest from its second character decides
+  // alone; other lines it points at, and the lines with quotes that may
+  // hold a match, are matched in full.
+  void SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, int line,
+                     int chunk_end, size_t& next_marked);
 
   const SearchOptions& options_;
   LineMatcher matcher_;
@@ -187,7 +198,10 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   longest_pattern_ = 0;
   for (const std::string& p : patterns) longest_pattern_ = std::max(longest_pattern_, p.size());
   index_ = nullptr;
-  if (matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
+  LineMatcher::SoundSieve sound;
+  const bool by_sound = !sieve && matcher_.SoundSieveFor(kind, sound);
+  const WordClassFinder sound_finder(sound.classes, sound.need, sound.anchors);
+  if (!by_sound && matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
     index_ = &file.Words();
     known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);
   }
@@ -202,7 +216,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   for (int line = block.first; line < block.end;) {
     const int chunk_end = std::min(block.end, line + kChunkLines);
     const int64_t hits_before = block.hits;
-    if (!sieve) {
+    if (by_sound) {
+      SearchBySound(file, kind, block, sound_finder, line, chunk_end, next_marked);
+    } else if (!sieve) {
       for (int i = line; i < chunk_end; ++i) Check(file, i, kind, block);
     } else {
       // Only lines that hold one of the patterns can hit, brackets aside:
@@ -256,6 +272,10 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
+  AddHit(trimmed, kind, block);
+}
+
+void BlockSearcher::AddHit(std::string_view trimmed, FileKind kind, Block& block) {
   ++block.hits;
   std::string hit = HitLine(trimmed, block.slot + 1, options_.show_source_codes);
   if (kind == FileKind::kBaptisms)
@@ -265,6 +285,56 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
   // The matcher hands each word out once, so a thread's blocks list a word
   // at most once between them.
   if (!keyword_.empty()) block.keywords.push_back(keyword_);
+}
+
+void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder,
+                                  int line, int chunk_end, size_t& next_marked) {
+  const std::string_view bytes = file.Bytes();
+  const std::vector<uint32_t>& marked = file.MarkedLines();
+  const size_t until = file.LineStart(chunk_end);
+  // Lines with quotes cut words across blanks: each that may hold a match
+  // is matched in full.
+  auto quoted_lines_before = [&](int end) {
+    for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < end; ++next_marked) {
+      const int i = static_cast<int>(marked[next_marked]);
+      if (i >= line && (file.Flags(i) & DataFile::kHasQuote) && finder.MayOccurIn(file.Line(i)))
+        Check(file, i, kind, block);
+    }
+  };
+  size_t from = file.LineStart(line);
+  while (true) {
+    size_t end = 0;
+    const size_t begin = finder.Find(bytes, from, until, end);
+    const int found = begin == WordClassFinder::npos ? chunk_end : file.LineAt(begin, line);
+    while (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < line) ++next_marked;
+    quoted_lines_before(found);
+    if (found >= chunk_end) return;
+    const uint8_t flags = file.Flags(found);
+    line = found + 1;
+    from = file.LineStart(line);
+    if (!(flags & DataFile::kRecordLine) || !PassesPeriod(flags & 3, options_.before_1700, options_.from_1700))
+      continue;
+    if ((flags & DataFile::kHasQuote) || (kind != FileKind::kBaptisms && (flags & DataFile::kHasBracket))) {
+      ++next_marked;  // this line is marked: matched here
+      Check(file, found, kind, block);
+      continue;
+    }
+    const std::string_view trimmed = TrimLine(file.Line(found));
+    const std::string_view rest = RestOf(trimmed);
+    const char* word = bytes.data() + begin;
+    if (rest.size() < 2 || word < rest.data() + 1 || bytes.data() + end > rest.data() + rest.size()) {
+      Check(file, found, kind, block);
+      continue;
+    }
+    keyword_.clear();
+    if (matcher_.SoundWordHits(std::string_view(word, end - begin), &keyword_)) {
+      AddHit(trimmed, kind, block);
+      continue;
+    }
+    // The line's next words.
+    line = found;
+    from = end;
+  }
 }
 
 // One search: the blocks of every ticked file, searched by a few threads,
