@@ -169,7 +169,7 @@ std::string_view KeyLetterSources(char c) {
     case 'B': return "B";
     case 'F': return "FPV";
     case 'H': return "H";
-    case 'J': return "DGJ";
+    case 'J': return "GJ";  // a D gives J only before a G
     case 'K': return "CGKQX";
     case 'L': return "L";
     case 'M': return "M";
@@ -179,7 +179,7 @@ std::string_view KeyLetterSources(char c) {
     case 'S': return "CSXZ";
     case 'T': return "DT";
     case 'W': return "W";
-    case 'X': return "CST";
+    case 'X': return "CSTX";  // an initial X is read as S
     case 'Y': return "Y";
     case 'A': return "A";
     case 'E': return "E";

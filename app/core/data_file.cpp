@@ -308,14 +308,27 @@ __attribute__((always_inline)) inline void DataFile::CloseLine(size_t begin, siz
   uint8_t flags = marks;
   if (index > 0) {
     // Trimmed of codes up to 32 at both ends (TrimLine), then the record
-    // test (IsRecordLine) and the period of the year.
-    while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
-    const char c = begin < end ? bytes_[begin] : '\0';
-    if ((c >= '0' && c <= '9') || c == '?') {
-      while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
-      const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, end - begin));
-      flags |= kRecordLine | period;
-      ++period_counts_[period];
+    // test (IsRecordLine) and the period of the year. Mostly the line
+    // begins with its first character and the file holds four bytes from
+    // there: a year of fewer characters is then followed by codes up to 32
+    // (what the trim drops, or the line end), which compare with the
+    // bounds' digits as the zeros of a short year do.
+    const auto first = begin < end ? static_cast<uint8_t>(bytes_[begin]) : 0u;
+    if (first > 32 && begin + 4 <= size_) {
+      if ((first >= '0' && first <= '9') || first == '?') {
+        const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, 4));
+        flags |= kRecordLine | period;
+        ++period_counts_[period];
+      }
+    } else {
+      while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
+      const char c = begin < end ? bytes_[begin] : '\0';
+      if ((c >= '0' && c <= '9') || c == '?') {
+        while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
+        const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, end - begin));
+        flags |= kRecordLine | period;
+        ++period_counts_[period];
+      }
     }
   }
   if (marks) marked_lines_.push_back(static_cast<uint32_t>(index));
@@ -428,6 +441,24 @@ void DataFile::IndexLines() {
   // Handles one window at offset at, whose line-end and mark bits are given.
   auto window = [&](size_t at, WindowBits bits) __attribute__((always_inline)) {
     uint64_t ends = bits.ends;
+    if (bits.marks == 0 && line_start <= at) {
+      // No marks, and no LF of a CR LF taken already: each line ends at an
+      // LF, or at a CR that an LF may follow.
+      for (; ends; ends &= ends - 1) {
+        const int bit = __builtin_ctzll(ends);
+        const size_t end = at + static_cast<size_t>(bit);
+        size_t next = end + 1;
+        if (p[end] == '\r' && next < n && p[next] == '\n') {
+          ++next;
+          ends &= ~(uint64_t{2} << bit);  // the LF, when in this window
+        }
+        CloseLine(line_start, end, marks);
+        marks = 0;
+        line_start = next;
+        starts_.push_back(static_cast<uint32_t>(next));
+      }
+      return;
+    }
     while (ends) {
       const int bit = __builtin_ctzll(ends);
       ends &= ends - 1;
