@@ -19,6 +19,7 @@
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/os_memory.h"
+#include "platform/runtime/parts.h"
 #include "platform/runtime/sysutils.h"
 
 namespace appcore {
@@ -130,7 +131,10 @@ struct Block {
   int first = 1, end = 1;
   bool last_of_file = false;
 
-  std::vector<std::string> baptism_hits, other_hits;
+  // Baptism hits as their lines, made into hit lines by the merge: a list
+  // of line numbers is all a block holds for them until then.
+  std::vector<uint32_t> baptism_lines;
+  std::vector<std::string> other_hits;
   std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
   std::vector<std::string> keywords;  // first match word of hit lines, once each
@@ -164,7 +168,7 @@ public:
 private:
   // at: where the sieve found a pattern in the file's bytes, or npos.
   void Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at = PatternFinder::npos);
-  void AddHit(std::string_view trimmed, FileKind kind, Block& block);
+  void AddHit(std::string_view trimmed, int line, FileKind kind, Block& block);
   // Lines [line, chunk_end) through the sound sieve: each word it points
   // at that lies wholly in the rest from its second character decides
   // alone; other lines it points at, and the lines with quotes that may
@@ -272,16 +276,15 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
-  AddHit(trimmed, kind, block);
+  AddHit(trimmed, line, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, int line, FileKind kind, Block& block) {
   ++block.hits;
-  std::string hit = HitLine(trimmed, block.slot + 1, options_.show_source_codes);
   if (kind == FileKind::kBaptisms)
-    block.baptism_hits.push_back(std::move(hit));
+    block.baptism_lines.push_back(static_cast<uint32_t>(line));
   else
-    block.other_hits.push_back(std::move(hit));
+    block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
   // The matcher hands each word out once, so a thread's blocks list a word
   // at most once between them.
   if (!keyword_.empty()) block.keywords.push_back(keyword_);
@@ -328,7 +331,7 @@ void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& bl
     }
     keyword_.clear();
     if (matcher_.SoundWordHits(std::string_view(word, end - begin), &keyword_)) {
-      AddHit(trimmed, kind, block);
+      AddHit(trimmed, found, kind, block);
       continue;
     }
     // The line's next words.
@@ -524,6 +527,9 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
     return !stop_;
   });
   block.finished = block.done_to == block.end;
+  // The list gives back what its last doubling left unused, for the hit
+  // lines that blocks still searched allocate.
+  block.other_hits.shrink_to_fit();
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
@@ -642,7 +648,7 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
     places.push_back({baptisms, others});
-    baptisms += block.baptism_hits.size();
+    baptisms += block.baptism_lines.size();
     others += block.other_hits.size();
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
@@ -660,21 +666,28 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged on this thread while the baptism hits
-  // move to their places on another (they share nothing), which first
-  // makes the pages of their list ready in one call: filling fresh pages
-  // one fault at a time would cost as much as the moves themselves.
+  // Then the other hits are merged on this thread while the baptism hit
+  // lines are made on others (they share nothing), into a list whose pages
+  // are first made ready in one call: filling fresh pages one fault at a
+  // time would cost as much as making the lines.
   result_.baptism_hits.reserve(baptisms);
-  const auto move_baptisms = [this, &places, baptisms] {
+  const auto move_baptisms = [this, &files, &places, baptisms] {
     rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
-    for (size_t b = 0; b < places.size(); ++b) {
-      std::vector<std::string>& hits = blocks_[b]->baptism_hits;
-      result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(hits.begin()),
-                                  std::make_move_iterator(hits.end()));
-      // What the block held is given back at once: the merge's copies are
-      // the search's peak.
-      std::vector<std::string>().swap(hits);
-    }
+    result_.baptism_hits.resize(baptisms);
+    const size_t parts = rtl::PartsFor(baptisms, kBaptismsApart / 2);
+    rtl::RunParts(parts, [&](size_t part) {
+      const size_t lo = baptisms * part / parts, hi = baptisms * (part + 1) / parts;
+      for (size_t b = 0; b < places.size(); ++b) {
+        const Block& block = *blocks_[b];
+        const size_t first = places[b].baptisms, count = block.baptism_lines.size();
+        if (first + count <= lo || first >= hi) continue;
+        const DataFile& file = *files.File(block.slot).data;
+        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
+          result_.baptism_hits[first + k] =
+              HitLine(TrimLine(file.Line(static_cast<int>(block.baptism_lines[k]))), block.slot + 1,
+                      options_.show_source_codes);
+      }
+    });
   };
   std::thread mover;
   struct Joiner {
