@@ -238,7 +238,17 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
         for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < found; ++next_marked) {
           const int i = static_cast<int>(marked[next_marked]);
           if (!(file.Flags(i) & DataFile::kHasBracket) || !finder.MayOccurIn(file.Line(i))) continue;
-          StripBracketsInto(file.Line(i), unbracketed_);
+          // The line holds no pattern as it stands, so one found without
+          // the brackets spans a bracket: only the bytes from a pattern's
+          // length before the first to as far after the last are looked at.
+          const std::string_view text = file.Line(i);
+          const size_t first = std::min(text.find('['), text.find(']'));
+          const size_t open = text.rfind('['), close = text.rfind(']');
+          const size_t last = open == std::string_view::npos ? close
+                              : close == std::string_view::npos ? open
+                                                                 : std::max(open, close);
+          const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
+          StripBracketsInto(text.substr(lo, last + longest_pattern_ + 1 - lo), unbracketed_);
           unbracketed_finder.Reset();
           if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) Check(file, i, kind, block);
         }
