@@ -175,17 +175,20 @@ WordClassFinder::WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_
 
 namespace {
 
-inline bool EndsWord(uint8_t c) { return c == ' ' || c == '\n' || c == '\r'; }
+inline bool EndsWord(uint8_t c) { return c <= ' ' && (c == ' ' || c == '\n' || c == '\r'); }
 
 // The word around the anchor at i: whether its classes carry need; begin
-// and end receive its bounds.
+// and end receive its bounds. Works in locals, which the byte loads of the
+// classes cannot be taken to change.
 __attribute__((always_inline)) inline bool WordAround(const uint8_t* s, size_t n, size_t i, const uint8_t* classes,
                                                       uint8_t need, size_t& begin, size_t& end) {
   uint8_t bits = classes[s[i]];
-  begin = i;
-  while (begin > 0 && !EndsWord(s[begin - 1])) bits |= classes[s[--begin]];
-  end = i + 1;
-  while (end < n && !EndsWord(s[end])) bits |= classes[s[end++]];
+  size_t b = i;
+  for (; b > 0 && !EndsWord(s[b - 1]); --b) bits |= classes[s[b - 1]];
+  size_t e = i + 1;
+  for (; e < n && !EndsWord(s[e]); ++e) bits |= classes[s[e]];
+  begin = b;
+  end = e;
   return (bits & need) == need;
 }
 
