@@ -359,11 +359,12 @@ public:
         options_(options),
         result_(result),
         watched_(static_cast<bool>(progress)),
-        pacer_(progress ? std::function<bool()>([this, &progress] {
+        tick_(progress ? std::function<bool()>([this, &progress] {
           // The searching line may have been replaced since the last tick.
           now_.searching = result_.searching_line;
           return progress(now_);
-        }) : std::function<bool()>()) {}
+        }) : std::function<bool()>()),
+        pacer_(tick_) {}
 
   // Every file ticked, whatever options.ticked holds (for a search of
   // files as they are read, before their slots are known).
@@ -406,6 +407,7 @@ private:
   SearchResult& result_;
   const bool watched_;  // a caller watches the progress
   SearchProgress now_;
+  std::function<bool()> tick_;  // the caller's progress, with now_
   Pacer pacer_;
   std::vector<std::string> titles_;     // per slot
   std::vector<int> last_ticked_;        // slots whose "Searching: " line shows, in order
@@ -575,6 +577,17 @@ void Searcher::Work(const DataFileSet& files, bool calling_thread) {
 void Searcher::Run(const DataFileSet& files) {
   titles_.resize(static_cast<size_t>(files.Count()));
   CutBlocks(files);
+  // The caller sees the first file at once, and may cancel before a line
+  // is read; the next call comes an interval later.
+  if (tick_ && !blocks_.empty() && !blocks_[0]->taken && !stop_) {
+    result_.searching_line = "Searching: " + titles_[static_cast<size_t>(blocks_[0]->slot)];
+    now_.slot = blocks_[0]->slot;
+    if (!tick_()) {
+      cancelled_ = true;
+      stop_ = true;
+    }
+    pacer_ = Pacer(tick_);
+  }
   unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
                                           : std::max(1u, std::thread::hardware_concurrency());
   size_t open_blocks = 0;
