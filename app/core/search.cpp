@@ -327,20 +327,29 @@ void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& bl
     from = file.LineStart(line);
     if (!(flags & DataFile::kRecordLine) || !PassesPeriod(flags & 3, options_.before_1700, options_.from_1700))
       continue;
-    if ((flags & DataFile::kHasQuote) || (kind != FileKind::kBaptisms && (flags & DataFile::kHasBracket))) {
+    if (flags & DataFile::kHasQuote) {
       ++next_marked;  // this line is marked: matched here
       Check(file, found, kind, block);
       continue;
     }
+    // Other files match the rest without its brackets, which joins no
+    // words: a word without them is a word of the match all the same.
     const std::string_view trimmed = TrimLine(file.Line(found));
     const std::string_view rest = RestOf(trimmed);
     const char* word = bytes.data() + begin;
-    if (rest.size() < 2 || word < rest.data() + 1 || bytes.data() + end > rest.data() + rest.size()) {
+    // The words are cut from the rest's second character: a word that
+    // begins the rest is matched without its first.
+    if (word == rest.data() && rest.size() >= 2) ++word;
+    if (rest.size() < 2 || word < rest.data() + 1 || bytes.data() + end > rest.data() + rest.size() ||
+        (kind != FileKind::kBaptisms && (flags & DataFile::kHasBracket) &&
+         std::string_view(word, static_cast<size_t>(bytes.data() + end - word)).find_first_of("[]") !=
+             std::string_view::npos)) {
       Check(file, found, kind, block);
       continue;
     }
     keyword_.clear();
-    if (matcher_.SoundWordHits(std::string_view(word, end - begin), &keyword_)) {
+    if (word < bytes.data() + end &&
+        matcher_.SoundWordHits(std::string_view(word, static_cast<size_t>(bytes.data() + end - word)), &keyword_)) {
       AddHit(trimmed, found, kind, block);
       continue;
     }
