@@ -198,6 +198,8 @@ TEST_F(SearchEquivalence, SoundSieveFindsWhatTheWholeRestMatchFinds) {
                            "1650 03 Mar John Cole, wid; Mary Backer\r\n"
                            "1650 03 Mar \"John Ba\" ker; Mary\r\n"
                            "1650 03 Mar MBaker; Mary\r\n"
+                           "1650 03 Mar [John] Baker; Mary Cole\r\n"      // brackets away from the word
+                           "1650 03 Mar Brock [Jo]hn Backer; Mary [Ba]ker\r\n"
                            "1650 03 Mar Jack Oakes; Eve Yates\r\n");
   DataFileSet odd;
   odd.MakeFileList(dir.str(), "", nullptr);
@@ -229,7 +231,7 @@ TEST_F(SearchEquivalence, SoundSieveFindsWhatTheWholeRestMatchFinds) {
                    "1650 03 Mar John Ba[ker]; Mary; W",
                    "1650 03 Mar John BAKER; Mary; W", "1650 03 Mar  Baker", "?650 03 Mar Kicks Backer"}));
   EXPECT_EQ(found.keywords,
-            (Lines{"Baker", "Ba\tker;", "Backer", "Ba[ker];", "BAKER;", "Baker;", "Ba\" ker; Mary"}));
+            (Lines{"Baker", "Ba\tker;", "Backer", "Ba[ker];", "BAKER;", "Baker;", "Ba\" ker; Mary", "Backer;"}));
 }
 
 // Rule 1 and rule 3 written out with the text utility routines alone.
