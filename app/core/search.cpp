@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,19 @@
 
 namespace appcore {
 namespace {
+
+// Where the last '[' or ']' of text stands (text holds one).
+size_t LastBracket(std::string_view text) {
+#if defined(__GLIBC__)
+  const auto* open = static_cast<const char*>(memrchr(text.data(), '[', text.size()));
+  const auto* close = static_cast<const char*>(memrchr(text.data(), ']', text.size()));
+  const char* last = open == nullptr ? close : close == nullptr || close < open ? open : close;
+  return static_cast<size_t>(last - text.data());
+#else
+  const size_t open = text.rfind('['), close = text.rfind(']');
+  return open == std::string_view::npos ? close : close == std::string_view::npos ? open : std::max(open, close);
+#endif
+}
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
@@ -243,10 +257,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
           // length before the first to as far after the last are looked at.
           const std::string_view text = file.Line(i);
           const size_t first = std::min(text.find('['), text.find(']'));
-          const size_t open = text.rfind('['), close = text.rfind(']');
-          const size_t last = open == std::string_view::npos ? close
-                              : close == std::string_view::npos ? open
-                                                                 : std::max(open, close);
+          const size_t last = LastBracket(text);
           const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
           StripBracketsInto(text.substr(lo, last + longest_pattern_ + 1 - lo), unbracketed_);
           unbracketed_finder.Reset();
