@@ -161,6 +161,35 @@ std::string MetaPhone(std::string_view s, int max_letters) {
   return key.str();
 }
 
+std::string_view KeyLetterSources(char c) {
+  // What Encode adds for each letter, and the initial rules: 'Y' read as
+  // 'I', 'X' as 'S', the silent first letters of the initial pairs (the
+  // letter after them is kept), and initial "CH" read as 'K'.
+  switch (c) {
+    case 'B': return "B";
+    case 'F': return "FPV";
+    case 'H': return "H";
+    case 'J': return "GJ";  // a D gives J only before a G
+    case 'K': return "CGKQX";
+    case 'L': return "L";
+    case 'M': return "M";
+    case 'N': return "N";
+    case 'P': return "P";
+    case 'R': return "R";
+    case 'S': return "CSXZ";
+    case 'T': return "DT";
+    case 'W': return "W";
+    case 'X': return "CSTX";  // an initial X is read as S
+    case 'Y': return "Y";
+    case 'A': return "A";
+    case 'E': return "E";
+    case 'I': return "IY";
+    case 'O': return "O";
+    case 'U': return "U";
+    default: return {};
+  }
+}
+
 int Similar(std::string_view a, std::string_view b) {
   if (a.empty() || b.empty() || a.size() > 255 || b.size() > 255) return 0;
   struct Range {

@@ -14,6 +14,11 @@ namespace textutil {
 // all silent gives 8 blanks.
 std::string MetaPhone(std::string_view s, int max_letters);
 
+// The letters (upper case) of a name that can give the key letter c: a name
+// whose MetaPhone key holds c holds one of them, in upper or lower case.
+// Empty when c is no key letter.
+std::string_view KeyLetterSources(char c);
+
 // Similarity of two strings in per cent (0..100): twice the length of their
 // common runs (longest first, then recursively left and right of it) over
 // their total length, rounded. 0 when either is empty or longer than 255.

@@ -93,6 +93,16 @@ int ScanTQ(std::string_view s, std::string_view delims, int start) {
   TCharSet set;
   if (!detail::BuildTokenSet(s, delims, start, set)) return 0;
   const char open = State().OpenQuote, close = State().CloseQuote;
+  if (start > 0 && delims.size() == 1 && delims[0] != open && delims[0] != close) {
+    // One delimiter, as the field routines mostly ask: the first one stands
+    // outside quotes when no opening quote comes before it.
+    const char* from = s.data() + start - 1;
+    const size_t left = s.size() - static_cast<size_t>(start - 1);
+    const void* found = std::memchr(from, delims[0], left);
+    const size_t before = found ? static_cast<size_t>(static_cast<const char*>(found) - from) : left;
+    if (std::memchr(from, open, before) == nullptr)
+      return found ? static_cast<int>(static_cast<const char*>(found) - s.data()) + 1 : 0;
+  }
   bool quoted = false;
   for (size_t i = static_cast<size_t>(Abs(start) - 1); i < s.size(); ++i) {
     const char c = s[i];

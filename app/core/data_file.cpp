@@ -315,14 +315,27 @@ __attribute__((always_inline)) inline void DataFile::CloseLine(size_t begin, siz
   uint8_t flags = marks;
   if (index > 0) {
     // Trimmed of codes up to 32 at both ends (TrimLine), then the record
-    // test (IsRecordLine) and the period of the year.
-    while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
-    const char c = begin < end ? bytes_[begin] : '\0';
-    if ((c >= '0' && c <= '9') || c == '?') {
-      while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
-      const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, end - begin));
-      flags |= kRecordLine | period;
-      ++period_counts_[period];
+    // test (IsRecordLine) and the period of the year. Mostly the line
+    // begins with its first character and the file holds four bytes from
+    // there: a year of fewer characters is then followed by codes up to 32
+    // (what the trim drops, or the line end), which compare with the
+    // bounds' digits as the zeros of a short year do.
+    const auto first = begin < end ? static_cast<uint8_t>(bytes_[begin]) : 0u;
+    if (first > 32 && begin + 4 <= size_) {
+      if ((first >= '0' && first <= '9') || first == '?') {
+        const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, 4));
+        flags |= kRecordLine | period;
+        ++period_counts_[period];
+      }
+    } else {
+      while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
+      const char c = begin < end ? bytes_[begin] : '\0';
+      if ((c >= '0' && c <= '9') || c == '?') {
+        while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
+        const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, end - begin));
+        flags |= kRecordLine | period;
+        ++period_counts_[period];
+      }
     }
   }
   if (marks) marked_lines_.push_back(static_cast<uint32_t>(index));
@@ -367,16 +380,20 @@ inline WindowBits ScanWindow(const char* p) {
 __attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(const char* p) {
   const __m256i cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n');
   const __m256i br = _mm256_set1_epi8('['), qu = _mm256_set1_epi8('"');
+  // Both halves written out: a loop of two kept its count and shifts.
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+  const auto ends_low = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(low, cr), _mm256_cmpeq_epi8(low, lf))));
+  const auto ends_high = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(high, cr), _mm256_cmpeq_epi8(high, lf))));
+  const auto marks_low = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(low, br), _mm256_cmpeq_epi8(low, qu))));
+  const auto marks_high = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(high, br), _mm256_cmpeq_epi8(high, qu))));
   WindowBits bits;
-  for (int k = 0; k < 2; ++k) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
-    const auto ends = static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf))));
-    const auto marks = static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, br), _mm256_cmpeq_epi8(v, qu))));
-    bits.ends |= uint64_t{ends} << (32 * k);
-    bits.marks |= uint64_t{marks} << (32 * k);
-  }
+  bits.ends = uint64_t{ends_low} | uint64_t{ends_high} << 32;
+  bits.marks = uint64_t{marks_low} | uint64_t{marks_high} << 32;
   return bits;
 }
 
@@ -386,11 +403,15 @@ __attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(
 // the bytes a little ahead of the scan are asked for.
 template <typename Window>
 __attribute__((target("avx2"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
+  // A copy of the window's state in this frame, which its stores cannot
+  // be taken to change: it stays in registers.
+  Window local = window;
   size_t i = 0;
   for (; i + 64 <= n; i += 64) {
     __builtin_prefetch(p + i + kFetchAhead);
-    window(i, ScanWindowWide(p + i));
+    local(i, ScanWindowWide(p + i));
   }
+  window = local;
   return i;
 }
 #endif
@@ -401,11 +422,13 @@ size_t ScanWindows(const char* p, size_t n, Window& window) {
   static const bool wide = __builtin_cpu_supports("avx2");
   if (wide) return ScanWindowsWide(p, n, window);
 #endif
+  Window local = window;
   size_t i = 0;
   for (; i + 64 <= n; i += 64) {
     __builtin_prefetch(p + i + kFetchAhead);
-    window(i, ScanWindow(p + i));
+    local(i, ScanWindow(p + i));
   }
+  window = local;
   return i;
 }
 
@@ -428,32 +451,59 @@ void DataFile::IndexLines() {
   flags_.reserve(size_ / 72 + 16);
   const char* p = bytes_;
   const size_t n = size_;
-  size_t line_start = 0;
-  uint8_t marks = 0;  // of the open line, from windows before this one
   starts_.push_back(0);
 
-  // Handles one window at offset at, whose line-end and mark bits are given.
-  auto window = [&](size_t at, WindowBits bits) __attribute__((always_inline)) {
-    uint64_t ends = bits.ends;
-    while (ends) {
-      const int bit = __builtin_ctzll(ends);
-      ends &= ends - 1;
-      const size_t end = at + static_cast<size_t>(bit);
-      if (end < line_start) continue;  // the LF of a CR LF, taken with its CR
-      const uint64_t before = bit == 63 ? ~uint64_t{0} >> 1 : (uint64_t{1} << bit) - 1;
-      if (const uint64_t mine = bits.marks & before) {
-        marks |= MarksOf(p + at, mine);
-        bits.marks &= ~before;
-      }
-      size_t next = end + 1;
-      if (p[end] == '\r' && next < n && p[next] == '\n') ++next;
-      CloseLine(line_start, end, marks);
+  // Handles one window at offset at, whose line-end and mark bits are
+  // given. Its state is held by value, so that the scan keeps it in
+  // registers.
+  struct Window {
+    DataFile* file;
+    const char* p;
+    size_t n;
+    size_t line_start = 0;
+    uint8_t marks = 0;  // of the open line, from windows before this one
+
+    __attribute__((always_inline)) void Close(size_t end, size_t next) {
+      file->CloseLine(line_start, end, marks);
       marks = 0;
       line_start = next;
-      starts_.push_back(static_cast<uint32_t>(next));
+      file->starts_.push_back(static_cast<uint32_t>(next));
     }
-    if (bits.marks) marks |= MarksOf(p + at, bits.marks);
-  };
+
+    __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
+      uint64_t ends = bits.ends;
+      if (bits.marks == 0 && line_start <= at) {
+        // No marks, and no LF of a CR LF taken already: each line ends at an
+        // LF, or at a CR that an LF may follow.
+        for (; ends; ends &= ends - 1) {
+          const int bit = __builtin_ctzll(ends);
+          const size_t end = at + static_cast<size_t>(bit);
+          size_t next = end + 1;
+          if (p[end] == '\r' && next < n && p[next] == '\n') {
+            ++next;
+            ends &= ~(uint64_t{2} << bit);  // the LF, when in this window
+          }
+          Close(end, next);
+        }
+        return;
+      }
+      while (ends) {
+        const int bit = __builtin_ctzll(ends);
+        ends &= ends - 1;
+        const size_t end = at + static_cast<size_t>(bit);
+        if (end < line_start) continue;  // the LF of a CR LF, taken with its CR
+        const uint64_t before = bit == 63 ? ~uint64_t{0} >> 1 : (uint64_t{1} << bit) - 1;
+        if (const uint64_t mine = bits.marks & before) {
+          marks |= MarksOf(p + at, mine);
+          bits.marks &= ~before;
+        }
+        size_t next = end + 1;
+        if (p[end] == '\r' && next < n && p[next] == '\n') ++next;
+        Close(end, next);
+      }
+      if (bits.marks) marks |= MarksOf(p + at, bits.marks);
+    }
+  } window{this, p, n};
 
   const size_t i = ScanWindows(p, n, window);
   if (i < n) {
@@ -466,10 +516,7 @@ void DataFile::IndexLines() {
     bits.marks &= inside;
     window(i, bits);
   }
-  if (line_start < n) {
-    CloseLine(line_start, n, marks);
-    starts_.push_back(static_cast<uint32_t>(n));
-  }
+  if (window.line_start < n) window.Close(n, n);
   // The guess above suits register lines; give back what a file of short
   // lines did not use.
   if (starts_.capacity() > starts_.size() + starts_.size() / 8) {

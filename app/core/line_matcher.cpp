@@ -1,6 +1,7 @@
 #include "app/core/line_matcher.h"
 
 #include "textutil/fields.h"
+#include "textutil/phonetic.h"
 #include "textutil/scan.h"
 #include "textutil/state.h"
 
@@ -121,18 +122,61 @@ uint8_t LineMatcher::ComputeVerdict(std::string_view word) const {
   return verdict;
 }
 
+bool LineMatcher::TakeWord(std::string_view word, uint64_t hash, uint8_t wanted, std::string* keyword) {
+  uint8_t& verdict = verdicts_.Get(word, hash);
+  if (!(verdict & wanted)) return false;
+  // Each word is handed out as a keyword once per search.
+  if (keyword != nullptr && !(verdict & WordVerdicts::kReported)) {
+    verdict |= WordVerdicts::kReported;
+    keyword->assign(word);
+  }
+  return true;
+}
+
 bool LineMatcher::WordMatch(std::string_view text, int from, WordTest test, std::string* keyword) {
   const uint8_t wanted = test == WordTest::kFuzzy ? WordVerdicts::kFuzzy : WordVerdicts::kChildren;
-  return ForEachWordIn(text, from, [&](std::string_view word, uint64_t hash) {
-    uint8_t& verdict = verdicts_.Get(word, hash);
-    if (!(verdict & wanted)) return false;
-    // Each word is handed out as a keyword once per search.
-    if (keyword != nullptr && !(verdict & WordVerdicts::kReported)) {
-      verdict |= WordVerdicts::kReported;
-      keyword->assign(word);
+  return ForEachWordIn(text, from,
+                       [&](std::string_view word, uint64_t hash) { return TakeWord(word, hash, wanted, keyword); });
+}
+
+bool LineMatcher::SoundSieveFor(FileKind kind, SoundSieve& sieve) const {
+  const std::string& key = terms_.key1;
+  const textutil::UnitState& st = textutil::State();
+  if (!WholeRestFuzzy(kind) || key.empty() || key.size() > 8 || st.OpenQuote != '"' || st.CloseQuote != '"')
+    return false;
+  // A word's key holds the key of term 1 (case-blind, as ScanF compares)
+  // only when, for each of its characters, the word holds a letter that can
+  // give a key letter that character accepts.
+  constexpr std::string_view kKeyLetters = "ABEFHIJKLMNOPRSTUWXY";
+  // How common each letter is in register text, per mille; anchors on the
+  // rarest character.
+  static constexpr uint8_t kPerMille[26] = {82, 15, 28, 43, 127, 22, 20, 61, 70, 2, 8, 40, 24,
+                                           67, 75, 19, 1,  60, 63, 91, 28, 10, 24, 2, 20, 1};
+  const uint8_t* swap = st.CaseSwapTable;
+  sieve = SoundSieve();
+  int best_cost = 1 << 30;
+  for (size_t j = 0; j < key.size(); ++j) {
+    const auto p = static_cast<uint8_t>(key[j]);
+    std::string bytes;
+    for (const char t : kKeyLetters) {
+      if (static_cast<uint8_t>(t) != p && swap[static_cast<uint8_t>(t)] != p) continue;
+      for (const char letter : textutil::KeyLetterSources(t))
+        for (const char b : {letter, static_cast<char>(letter - 'A' + 'a')})
+          if (bytes.find(b) == std::string::npos) bytes += b;
     }
-    return true;
-  });
+    if (bytes.empty()) return false;  // no word can give it: keep to the plain match
+    int cost = 0;
+    for (const char b : bytes) {
+      sieve.classes[static_cast<uint8_t>(b)] |= static_cast<uint8_t>(1u << j);
+      if (b >= 'a' && b <= 'z') cost += kPerMille[b - 'a'];
+    }
+    sieve.need |= static_cast<uint8_t>(1u << j);
+    if (cost < best_cost) {
+      best_cost = cost;
+      sieve.anchors = bytes;
+    }
+  }
+  return true;
 }
 
 bool LineMatcher::WholeRestFuzzy(FileKind kind) const {

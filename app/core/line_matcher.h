@@ -25,6 +25,8 @@
 // such word is the keyword the line is highlighted by.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +64,26 @@ public:
   static constexpr uint8_t kUnknownWord = 0xFF;
   bool MatchIndexedWords(const WordIndex& index, int line, std::vector<uint8_t>& known, std::string* keyword);
 
+  // A sieve for that match over lines whose words are cut at blanks alone
+  // (no quote characters; for other files no '['): a word can match only
+  // when it holds one of `anchors`, and when its bytes together carry every
+  // bit of `need` in `classes`, where bit j of a byte's class says that it
+  // can give a key letter that character j of the key of term 1 accepts.
+  // Each word matches as it would inside a whole rest (SoundWordHits).
+  struct SoundSieve {
+    std::array<uint8_t, 256> classes{};
+    uint8_t need = 0;
+    std::string anchors;
+  };
+  // False when lines of this kind are not matched that way or no sieve can
+  // be made (no key, or quote characters other than '"').
+  bool SoundSieveFor(FileKind kind, SoundSieve& sieve) const;
+  // Whether one word of a whole rest matches by sound; the keyword as the
+  // whole-rest match hands it out.
+  bool SoundWordHits(std::string_view word, std::string* keyword) {
+    return TakeWord(word, WordVerdicts::Hash(word.data(), word.size()), WordVerdicts::kFuzzy, keyword);
+  }
+
   // Patterns one of which (case-blind, '?' any character) every hit line of
   // this kind holds, brackets aside; false when no such set can be named.
   // An empty set means no line can hit.
@@ -80,6 +102,8 @@ public:
 private:
   enum class WordTest { kFuzzy, kChildren };
   bool WordMatch(std::string_view text, int from, WordTest test, std::string* keyword);
+  // Whether the word's verdict holds wanted; hands out the keyword.
+  bool TakeWord(std::string_view word, uint64_t hash, uint8_t wanted, std::string* keyword);
   bool FieldHolds(std::string_view field) const;  // exact role test
   bool NotExcluded(std::string_view field) const;
   bool WildcardForm(std::string_view field) const;

@@ -68,7 +68,29 @@ __attribute__((target("avx2"))) size_t PatternFinder::FindWide(const uint8_t* s,
   const __m256i b1 = _mm256_set1_epi8(static_cast<char>(set1_[1]));
   const __m256i a2 = _mm256_set1_epi8(static_cast<char>(set2_[0]));
   const __m256i b2 = _mm256_set1_epi8(static_cast<char>(set2_[1]));
-  // Loads reach byte i + reach + 31, which must lie inside the text.
+  // Sixty-four positions a turn while no anchor pair agrees (the common
+  // case), then thirty-two; loads reach byte i + reach + 63, then + 31,
+  // which must lie inside the text.
+  for (; i + reach + 64 <= n && i <= last; i += 64) {
+    __builtin_prefetch(s + i + 2048);
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + anchor1_));
+    const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + anchor2_));
+    const __m256i w1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 32 + anchor1_));
+    const __m256i w2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 32 + anchor2_));
+    const __m256i low = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v1, a1), _mm256_cmpeq_epi8(v1, b1)),
+                                         _mm256_or_si256(_mm256_cmpeq_epi8(v2, a2), _mm256_cmpeq_epi8(v2, b2)));
+    const __m256i high = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(w1, a1), _mm256_cmpeq_epi8(w1, b1)),
+                                          _mm256_or_si256(_mm256_cmpeq_epi8(w2, a2), _mm256_cmpeq_epi8(w2, b2)));
+    if (_mm256_testz_si256(_mm256_or_si256(low, high), _mm256_or_si256(low, high))) continue;
+    auto bits = static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(low))) |
+                static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(high))) << 32;
+    while (bits) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctzll(bits));
+      if (at > last) return npos;
+      if (MatchesAt(s + at)) return at;
+      bits &= bits - 1;
+    }
+  }
   for (; i + reach + 32 <= n && i <= last; i += 32) {
     // The text may have left the caches since it was read in: fetch ahead.
     __builtin_prefetch(s + i + 2048);
@@ -166,6 +188,109 @@ size_t AnyPatternFinder::Find(std::string_view text, size_t from) {
     best = std::min(best, next_[k]);
   }
   return best;
+}
+
+WordClassFinder::WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_t need, std::string_view anchors)
+    : classes_(classes), need_(need), anchors_(anchors) {
+  for (const char a : anchors_) is_anchor_[static_cast<uint8_t>(a)] = true;
+}
+
+namespace {
+
+inline bool EndsWord(uint8_t c) { return c <= ' ' && (c == ' ' || c == '\n' || c == '\r'); }
+
+// The word around the anchor at i: whether its classes carry need; begin
+// and end receive its bounds. Works in locals, which the byte loads of the
+// classes cannot be taken to change.
+__attribute__((always_inline)) inline bool WordAround(const uint8_t* s, size_t n, size_t i, const uint8_t* classes,
+                                                      uint8_t need, size_t& begin, size_t& end) {
+  uint8_t bits = classes[s[i]];
+  size_t b = i;
+  for (; b > 0 && !EndsWord(s[b - 1]); --b) bits |= classes[s[b - 1]];
+  size_t e = i + 1;
+  for (; e < n && !EndsWord(s[e]); ++e) bits |= classes[s[e]];
+  begin = b;
+  end = e;
+  return (bits & need) == need;
+}
+
+// Tries the words around the anchors whose bits are set in bits, found in
+// the block at i, in order; skip: anchors before it lie in words already
+// tried. npos when the block gives no word, npos - 1 when the anchors pass
+// until.
+__attribute__((always_inline)) inline size_t TryAnchors(const uint8_t* s, size_t n, size_t i, uint64_t bits,
+                                                        size_t until, const uint8_t* classes, uint8_t need,
+                                                        size_t& skip, size_t& end) {
+  for (; bits; bits &= bits - 1) {
+    const size_t at = i + static_cast<size_t>(__builtin_ctzll(bits));
+    if (at >= until) return PatternFinder::npos - 1;
+    if (at < skip) continue;
+    size_t begin;
+    if (WordAround(s, n, at, classes, need, begin, end)) return begin;
+    skip = end;
+  }
+  return PatternFinder::npos;
+}
+
+#if defined(QV_WIDE_FIND)
+// Blocks of thirty-two bytes from i while they lie inside the text; i is
+// left where the narrower search takes over. npos - 1: nothing before until.
+__attribute__((target("avx2"))) size_t FindWordsWide(const uint8_t* s, size_t n, size_t& i, size_t until,
+                                                     const uint8_t* classes, uint8_t need, size_t& skip,
+                                                     size_t& end, std::string_view anchors) {
+  for (; i + 32 <= n && i < until; i += 32) {
+    __builtin_prefetch(s + i + 2048);
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+    __m256i hit = _mm256_setzero_si256();
+    for (const char a : anchors) hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)));
+    const auto bits = static_cast<uint32_t>(_mm256_movemask_epi8(hit));
+    if (bits == 0) continue;
+    const size_t found = TryAnchors(s, n, i, bits, until, classes, need, skip, end);
+    if (found != PatternFinder::npos) return found;
+  }
+  return PatternFinder::npos;
+}
+#endif
+
+}  // namespace
+
+size_t WordClassFinder::Find(std::string_view text, size_t from, size_t until, size_t& end) const {
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  const size_t n = text.size();
+  until = std::min(until, n);
+  size_t i = from, skip = from;
+  const auto done = [&](size_t found) { return found == npos - 1 ? npos : found; };
+#if defined(QV_WIDE_FIND)
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide) {
+    const size_t found = FindWordsWide(s, n, i, until, classes_.data(), need_, skip, end, anchors_);
+    if (found != npos) return done(found);
+  }
+#endif
+#if defined(__SSE2__)
+  for (; i + 16 <= n && i < until; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    __m128i hit = _mm_setzero_si128();
+    for (const char a : anchors_) hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(a)));
+    const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
+    if (bits == 0) continue;
+    const size_t found = TryAnchors(s, n, i, bits, until, classes_.data(), need_, skip, end);
+    if (found != npos) return done(found);
+  }
+#endif
+  for (i = std::max(i, skip); i < until; ++i) {
+    if (!is_anchor_[s[i]]) continue;
+    size_t begin;
+    if (WordAround(s, n, i, classes_.data(), need_, begin, end)) return begin;
+    i = end;  // end ends a word (or is n)
+  }
+  return npos;
+}
+
+bool WordClassFinder::MayOccurIn(std::string_view text) const {
+  uint8_t bits = 0;
+  for (const char c : text) bits |= classes_[static_cast<uint8_t>(c)];
+  return (bits & need_) == need_;
 }
 
 }  // namespace appcore

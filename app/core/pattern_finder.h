@@ -68,4 +68,28 @@ private:
   bool usable_ = true;
 };
 
+// Finds words, the runs of bytes between blanks and line ends, that hold an
+// anchor byte and whose bytes' classes together carry every bit asked for
+// (see LineMatcher::SoundSieve). The anchors are looked for thirty-two
+// bytes at a time where the processor allows, sixteen otherwise.
+class WordClassFinder {
+public:
+  static constexpr size_t npos = PatternFinder::npos;
+
+  WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_t need, std::string_view anchors);
+
+  // The first byte of the first such word whose anchor lies in [from,
+  // until) of text, or npos; end receives where the word ends. A word never
+  // begins before from when text[from - 1] ends a word.
+  size_t Find(std::string_view text, size_t from, size_t until, size_t& end) const;
+  // Whether the bytes of text together carry every bit asked for.
+  bool MayOccurIn(std::string_view text) const;
+
+private:
+  std::array<uint8_t, 256> classes_;
+  uint8_t need_;
+  std::string anchors_;
+  std::array<bool, 256> is_anchor_{};
+};
+
 }  // namespace appcore

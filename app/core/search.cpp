@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -19,10 +20,24 @@
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/os_memory.h"
+#include "platform/runtime/parts.h"
 #include "platform/runtime/sysutils.h"
 
 namespace appcore {
 namespace {
+
+// Where the last '[' or ']' of text stands (text holds one).
+size_t LastBracket(std::string_view text) {
+#if defined(__GLIBC__)
+  const auto* open = static_cast<const char*>(memrchr(text.data(), '[', text.size()));
+  const auto* close = static_cast<const char*>(memrchr(text.data(), ']', text.size()));
+  const char* last = open == nullptr ? close : close == nullptr || close < open ? open : close;
+  return static_cast<size_t>(last - text.data());
+#else
+  const size_t open = text.rfind('['), close = text.rfind(']');
+  return open == std::string_view::npos ? close : close == std::string_view::npos ? open : std::max(open, close);
+#endif
+}
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
@@ -130,7 +145,10 @@ struct Block {
   int first = 1, end = 1;
   bool last_of_file = false;
 
-  std::vector<std::string> baptism_hits, other_hits;
+  // Baptism hits as their lines, made into hit lines by the merge: a list
+  // of line numbers is all a block holds for them until then.
+  std::vector<uint32_t> baptism_lines;
+  std::vector<std::string> other_hits;
   std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
   std::vector<std::string> keywords;  // first match word of hit lines, once each
@@ -154,12 +172,23 @@ public:
   // Searches the block chunk by chunk; after each chunk, between(lines, hits)
   // says whether to go on.
   void Search(const DataFileEntry& entry, Block& block, const std::function<bool(int, int64_t)>& between);
-  // Whether searching a file of this kind reads its word index.
-  bool NeedsWords(FileKind kind) const { return matcher_.WholeRestFuzzy(kind); }
+  // Whether searching a file of this kind reads its word index (not when
+  // the words are sieved by sound).
+  bool NeedsWords(FileKind kind) const {
+    LineMatcher::SoundSieve sieve;
+    return matcher_.WholeRestFuzzy(kind) && !matcher_.SoundSieveFor(kind, sieve);
+  }
 
 private:
   // at: where the sieve found a pattern in the file's bytes, or npos.
   void Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at = PatternFinder::npos);
+  void AddHit(std::string_view trimmed, int line, FileKind kind, Block& block);
+  // Lines [line, chunk_end) through the sound sieve: each word it points
+  // at that lies wholly in the rest from its second character decides
+  // alone; other lines it points at, and the lines with quotes that may
+  // hold a match, are matched in full.
+  void SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, int line,
+                     int chunk_end, size_t& next_marked);
 
   const SearchOptions& options_;
   LineMatcher matcher_;
@@ -187,7 +216,10 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   longest_pattern_ = 0;
   for (const std::string& p : patterns) longest_pattern_ = std::max(longest_pattern_, p.size());
   index_ = nullptr;
-  if (matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
+  LineMatcher::SoundSieve sound;
+  const bool by_sound = !sieve && matcher_.SoundSieveFor(kind, sound);
+  const WordClassFinder sound_finder(sound.classes, sound.need, sound.anchors);
+  if (!by_sound && matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
     index_ = &file.Words();
     known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);
   }
@@ -202,7 +234,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   for (int line = block.first; line < block.end;) {
     const int chunk_end = std::min(block.end, line + kChunkLines);
     const int64_t hits_before = block.hits;
-    if (!sieve) {
+    if (by_sound) {
+      SearchBySound(file, kind, block, sound_finder, line, chunk_end, next_marked);
+    } else if (!sieve) {
       for (int i = line; i < chunk_end; ++i) Check(file, i, kind, block);
     } else {
       // Only lines that hold one of the patterns can hit, brackets aside:
@@ -218,7 +252,14 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
         for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < found; ++next_marked) {
           const int i = static_cast<int>(marked[next_marked]);
           if (!(file.Flags(i) & DataFile::kHasBracket) || !finder.MayOccurIn(file.Line(i))) continue;
-          StripBracketsInto(file.Line(i), unbracketed_);
+          // The line holds no pattern as it stands, so one found without
+          // the brackets spans a bracket: only the bytes from a pattern's
+          // length before the first to as far after the last are looked at.
+          const std::string_view text = file.Line(i);
+          const size_t first = std::min(text.find('['), text.find(']'));
+          const size_t last = LastBracket(text);
+          const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
+          StripBracketsInto(text.substr(lo, last + longest_pattern_ + 1 - lo), unbracketed_);
           unbracketed_finder.Reset();
           if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) Check(file, i, kind, block);
         }
@@ -256,15 +297,77 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
+  AddHit(trimmed, line, kind, block);
+}
+
+void BlockSearcher::AddHit(std::string_view trimmed, int line, FileKind kind, Block& block) {
   ++block.hits;
-  std::string hit = HitLine(trimmed, block.slot + 1, options_.show_source_codes);
   if (kind == FileKind::kBaptisms)
-    block.baptism_hits.push_back(std::move(hit));
+    block.baptism_lines.push_back(static_cast<uint32_t>(line));
   else
-    block.other_hits.push_back(std::move(hit));
+    block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
   // The matcher hands each word out once, so a thread's blocks list a word
   // at most once between them.
   if (!keyword_.empty()) block.keywords.push_back(keyword_);
+}
+
+void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder,
+                                  int line, int chunk_end, size_t& next_marked) {
+  const std::string_view bytes = file.Bytes();
+  const std::vector<uint32_t>& marked = file.MarkedLines();
+  const size_t until = file.LineStart(chunk_end);
+  // Lines with quotes cut words across blanks: each that may hold a match
+  // is matched in full.
+  auto quoted_lines_before = [&](int end) {
+    for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < end; ++next_marked) {
+      const int i = static_cast<int>(marked[next_marked]);
+      if (i >= line && (file.Flags(i) & DataFile::kHasQuote) && finder.MayOccurIn(file.Line(i)))
+        Check(file, i, kind, block);
+    }
+  };
+  size_t from = file.LineStart(line);
+  while (true) {
+    size_t end = 0;
+    const size_t begin = finder.Find(bytes, from, until, end);
+    const int found = begin == WordClassFinder::npos ? chunk_end : file.LineAt(begin, line);
+    while (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < line) ++next_marked;
+    quoted_lines_before(found);
+    if (found >= chunk_end) return;
+    const uint8_t flags = file.Flags(found);
+    line = found + 1;
+    from = file.LineStart(line);
+    if (!(flags & DataFile::kRecordLine) || !PassesPeriod(flags & 3, options_.before_1700, options_.from_1700))
+      continue;
+    if (flags & DataFile::kHasQuote) {
+      ++next_marked;  // this line is marked: matched here
+      Check(file, found, kind, block);
+      continue;
+    }
+    // Other files match the rest without its brackets, which joins no
+    // words: a word without them is a word of the match all the same.
+    const std::string_view trimmed = TrimLine(file.Line(found));
+    const std::string_view rest = RestOf(trimmed);
+    const char* word = bytes.data() + begin;
+    // The words are cut from the rest's second character: a word that
+    // begins the rest is matched without its first.
+    if (word == rest.data() && rest.size() >= 2) ++word;
+    if (rest.size() < 2 || word < rest.data() + 1 || bytes.data() + end > rest.data() + rest.size() ||
+        (kind != FileKind::kBaptisms && (flags & DataFile::kHasBracket) &&
+         std::string_view(word, static_cast<size_t>(bytes.data() + end - word)).find_first_of("[]") !=
+             std::string_view::npos)) {
+      Check(file, found, kind, block);
+      continue;
+    }
+    keyword_.clear();
+    if (word < bytes.data() + end &&
+        matcher_.SoundWordHits(std::string_view(word, static_cast<size_t>(bytes.data() + end - word)), &keyword_)) {
+      AddHit(trimmed, found, kind, block);
+      continue;
+    }
+    // The line's next words.
+    line = found;
+    from = end;
+  }
 }
 
 // One search: the blocks of every ticked file, searched by a few threads,
@@ -276,11 +379,12 @@ public:
         options_(options),
         result_(result),
         watched_(static_cast<bool>(progress)),
-        pacer_(progress ? std::function<bool()>([this, &progress] {
+        tick_(progress ? std::function<bool()>([this, &progress] {
           // The searching line may have been replaced since the last tick.
           now_.searching = result_.searching_line;
           return progress(now_);
-        }) : std::function<bool()>()) {}
+        }) : std::function<bool()>()),
+        pacer_(tick_) {}
 
   // Every file ticked, whatever options.ticked holds (for a search of
   // files as they are read, before their slots are known).
@@ -323,6 +427,7 @@ private:
   SearchResult& result_;
   const bool watched_;  // a caller watches the progress
   SearchProgress now_;
+  std::function<bool()> tick_;  // the caller's progress, with now_
   Pacer pacer_;
   std::vector<std::string> titles_;     // per slot
   std::vector<int> last_ticked_;        // slots whose "Searching: " line shows, in order
@@ -454,6 +559,9 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
     return !stop_;
   });
   block.finished = block.done_to == block.end;
+  // The list gives back what its last doubling left unused, for the hit
+  // lines that blocks still searched allocate.
+  block.other_hits.shrink_to_fit();
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
@@ -489,6 +597,17 @@ void Searcher::Work(const DataFileSet& files, bool calling_thread) {
 void Searcher::Run(const DataFileSet& files) {
   titles_.resize(static_cast<size_t>(files.Count()));
   CutBlocks(files);
+  // The caller sees the first file at once, and may cancel before a line
+  // is read; the next call comes an interval later.
+  if (tick_ && !blocks_.empty() && !blocks_[0]->taken && !stop_) {
+    result_.searching_line = "Searching: " + titles_[static_cast<size_t>(blocks_[0]->slot)];
+    now_.slot = blocks_[0]->slot;
+    if (!tick_()) {
+      cancelled_ = true;
+      stop_ = true;
+    }
+    pacer_ = Pacer(tick_);
+  }
   unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
                                           : std::max(1u, std::thread::hardware_concurrency());
   size_t open_blocks = 0;
@@ -572,7 +691,7 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
     places.push_back({baptisms, others});
-    baptisms += block.baptism_hits.size();
+    baptisms += block.baptism_lines.size();
     others += block.other_hits.size();
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
@@ -590,21 +709,28 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged on this thread while the baptism hits
-  // move to their places on another (they share nothing), which first
-  // makes the pages of their list ready in one call: filling fresh pages
-  // one fault at a time would cost as much as the moves themselves.
+  // Then the other hits are merged on this thread while the baptism hit
+  // lines are made on others (they share nothing), into a list whose pages
+  // are first made ready in one call: filling fresh pages one fault at a
+  // time would cost as much as making the lines.
   result_.baptism_hits.reserve(baptisms);
-  const auto move_baptisms = [this, &places, baptisms] {
+  const auto move_baptisms = [this, &files, &places, baptisms] {
     rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
-    for (size_t b = 0; b < places.size(); ++b) {
-      std::vector<std::string>& hits = blocks_[b]->baptism_hits;
-      result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(hits.begin()),
-                                  std::make_move_iterator(hits.end()));
-      // What the block held is given back at once: the merge's copies are
-      // the search's peak.
-      std::vector<std::string>().swap(hits);
-    }
+    result_.baptism_hits.resize(baptisms);
+    const size_t parts = rtl::PartsFor(baptisms, kBaptismsApart / 2);
+    rtl::RunParts(parts, [&](size_t part) {
+      const size_t lo = baptisms * part / parts, hi = baptisms * (part + 1) / parts;
+      for (size_t b = 0; b < places.size(); ++b) {
+        const Block& block = *blocks_[b];
+        const size_t first = places[b].baptisms, count = block.baptism_lines.size();
+        if (first + count <= lo || first >= hi) continue;
+        const DataFile& file = *files.File(block.slot).data;
+        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
+          result_.baptism_hits[first + k] =
+              HitLine(TrimLine(file.Line(static_cast<int>(block.baptism_lines[k]))), block.slot + 1,
+                      options_.show_source_codes);
+      }
+    });
   };
   std::thread mover;
   struct Joiner {

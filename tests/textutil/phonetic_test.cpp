@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -282,6 +284,58 @@ TEST_F(StrDistTest, AgreesWithPythonLevenshtein) {
   ASSERT_EQ(want.size() * 2, lines.size());
   for (size_t i = 0; i < want.size(); ++i)
     ASSERT_EQ(StrDist(lines[2 * i], lines[2 * i + 1]), std::stoi(want[i])) << i;
+}
+
+
+// Every key letter comes from a letter KeyLetterSources names, in either
+// case, and every letter named gives its key letter in some name: all names
+// of up to four letters, then random longer ones with odd characters.
+TEST_F(MetaPhoneTest, KeyLettersComeFromTheirSourceLetters) {
+  std::set<std::pair<char, char>> seen;  // (key letter, source letter) met
+  auto check = [&](const std::string& name) {
+    const std::string key = MetaPhone(name, 8);
+    for (const char k : key) {
+      if (k == ' ') continue;
+      const std::string_view sources = KeyLetterSources(k);
+      ASSERT_FALSE(sources.empty()) << "'" << name << "' gives " << k;
+      bool found = false;
+      for (const char s : sources) {
+        const bool in_name = name.find(s) != std::string::npos || name.find(static_cast<char>(s + 32)) != std::string::npos;
+        found = found || in_name;
+        // A source letter counts as met when the name holds no other.
+        if (in_name && std::count_if(sources.begin(), sources.end(), [&](char o) {
+              return name.find(o) != std::string::npos || name.find(static_cast<char>(o + 32)) != std::string::npos;
+            }) == 1)
+          seen.insert({k, s});
+      }
+      ASSERT_TRUE(found) << "'" << name << "' gives " << k << " from none of " << sources;
+    }
+  };
+  std::string name;
+  for (int length = 2; length <= 4; ++length) {
+    name.assign(static_cast<size_t>(length), 'A');
+    for (;;) {
+      check(name);
+      size_t i = 0;
+      while (i < name.size() && name[i] == 'Z') name[i++] = 'A';
+      if (i == name.size()) break;
+      ++name[i];
+    }
+  }
+  std::mt19937 rng(11);
+  const std::string letters = "abcdefghijklmnopqrstuvwxyzACGHSTWYXPKDEIOUBJQZVMNRLF -'1\xE9\xC9";
+  std::uniform_int_distribution<int> len(2, 16), pick(0, static_cast<int>(letters.size()) - 1);
+  for (int i = 0; i < 50000; ++i) {
+    name.assign(static_cast<size_t>(len(rng)), ' ');
+    for (char& c : name) c = letters[static_cast<size_t>(pick(rng))];
+    check(name);
+  }
+  std::set<std::pair<char, char>> named;
+  for (const char k : std::string_view("ABEFHIJKLMNOPRSTUWXY"))
+    for (const char s : KeyLetterSources(k)) named.insert({k, s});
+  EXPECT_EQ(seen, named);
+  EXPECT_TRUE(KeyLetterSources('G').empty());
+  EXPECT_TRUE(KeyLetterSources(' ').empty());
 }
 
 }  // namespace

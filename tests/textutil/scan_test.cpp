@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <thread>
@@ -314,6 +315,44 @@ TEST_F(ScanTest, ScanTQSkipsQuotedDelimiters) {
   MutableState().OpenQuote = '[';
   MutableState().CloseQuote = ']';
   EXPECT_EQ(ScanTQ("[a,b],c", ",", 1), 6);
+}
+
+// ScanTQ against the rule written out, on random texts of delimiters and
+// quotes: one delimiter or two, either quote pair, start from either end of
+// the text, case-blind too.
+TEST_F(ScanTest, ScanTQAgreesWithItsRule) {
+  auto rule = [](std::string_view s, std::string_view delims, int start) {
+    if (s.empty() || delims.empty() || start == 0 || std::abs(start) > static_cast<int>(s.size())) return 0;
+    const char open = State().OpenQuote, close = State().CloseQuote;
+    bool quoted = false;
+    for (size_t i = static_cast<size_t>(std::abs(start) - 1); i < s.size(); ++i) {
+      const char c = s[i];
+      if (c == open)
+        quoted = !quoted;
+      else if (c == close && quoted)
+        quoted = false;
+      bool delimiter = false;
+      for (const char d : delims)
+        delimiter = delimiter || c == d || (start < 0 && State().CaseSwapTable[static_cast<uint8_t>(d)] == static_cast<uint8_t>(c));
+      if (!quoted && delimiter) return static_cast<int>(i) + 1;
+    }
+    return 0;
+  };
+  std::mt19937 rng(3);
+  const std::string alphabet = "a,;\" []Aa";
+  const std::vector<std::string> delim_sets = {",", ";", " ", "a", "\"", "]", ",;", " ,"};
+  std::uniform_int_distribution<int> len(0, 12), pick(0, static_cast<int>(alphabet.size()) - 1);
+  for (int round = 0; round < 40000; ++round) {
+    const bool brackets = round % 2 == 1;
+    MutableState().OpenQuote = brackets ? '[' : '"';
+    MutableState().CloseQuote = brackets ? ']' : '"';
+    std::string text(static_cast<size_t>(len(rng)), ' ');
+    for (char& c : text) c = alphabet[static_cast<size_t>(pick(rng))];
+    const std::string& delims = delim_sets[static_cast<size_t>(round / 2) % delim_sets.size()];
+    for (int start = -static_cast<int>(text.size()) - 1; start <= static_cast<int>(text.size()) + 1; ++start)
+      ASSERT_EQ(ScanTQ(text, delims, start), rule(text, delims, start))
+          << "'" << text << "' '" << delims << "' " << start << (brackets ? " []" : " \"\"");
+  }
 }
 
 TEST_F(ScanTest, WideScans) {
