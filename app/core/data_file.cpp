@@ -15,6 +15,7 @@
 #include "platform/runtime/files.h"
 #include "platform/runtime/os_files.h"
 #include "platform/runtime/os_memory.h"
+#include "platform/runtime/parts.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -256,7 +257,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
       }
     };
     const size_t threads =
-        std::min<size_t>({last - first, std::max(1u, std::thread::hardware_concurrency()), 8});
+        std::min<size_t>({last - first, rtl::UsableProcessors(), 8});
     std::vector<std::thread> pool;
     try {
       for (size_t t = 1; t < threads; ++t) pool.emplace_back(worker);

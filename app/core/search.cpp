@@ -609,7 +609,7 @@ void Searcher::Run(const DataFileSet& files) {
     pacer_ = Pacer(tick_);
   }
   unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
-                                          : std::max(1u, std::thread::hardware_concurrency());
+                                          : static_cast<unsigned>(rtl::UsableProcessors());
   size_t open_blocks = 0;
   for (const std::unique_ptr<Block>& block : blocks_) open_blocks += block->taken ? 0 : 1;
   threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, open_blocks)));

@@ -7,12 +7,30 @@
 #include <thread>
 #include <vector>
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 namespace rtl {
 
+// The processors this process may run on: those of its affinity mask (so a
+// process pinned to one core counts one), else all of the machine's.
+inline std::size_t UsableProcessors() {
+#if defined(__linux__)
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<std::size_t>(count);
+  }
+#endif
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 // Parts of at least `per_part` items each, at least one, at most `most`
-// and no more than the processors.
+// and no more than the processors this process may run on.
 inline std::size_t PartsFor(std::size_t items, std::size_t per_part, std::size_t most = 8) {
-  const std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t processors = UsableProcessors();
   return std::clamp<std::size_t>(items / per_part, 1, std::min(most, processors));
 }
 

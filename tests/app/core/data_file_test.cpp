@@ -1,7 +1,13 @@
 #include "app/core/data_file.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <cerrno>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +16,7 @@
 #include "core_test_support.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/os_files.h"
+#include "platform/runtime/parts.h"
 #include "platform/runtime/strings.h"
 
 namespace appcore {
@@ -192,6 +199,57 @@ TEST(DataFileLoad, ManyFilesTogetherKeepTheirOrderAndReportEachFailure) {
       EXPECT_TRUE(errors[static_cast<size_t>(i)].empty());
     }
   }
+}
+
+// The cores this process may run on, as the kernel lists them in
+// /proc/self/status ("0-3,6"), counted apart from the loader's own count.
+size_t CoresListed() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Cpus_allowed_list:", 0) != 0) continue;
+    std::stringstream list(line.substr(line.find(':') + 1));
+    size_t count = 0;
+    for (std::string range; std::getline(list, range, ',');) {
+      const size_t dash = range.find('-');
+      count += dash == std::string::npos ? 1 : std::stoul(range.substr(dash + 1)) - std::stoul(range) + 1;
+    }
+    return count;
+  }
+  return 0;
+}
+
+TEST(DataFileLoad, ThreadsFollowTheCoresTheProcessMayUse) {
+  TempDir dir;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 16; ++i) {
+    paths.push_back(dir / ("f" + std::to_string(i) + "_bap.txt"));
+    WriteBytes(paths.back(), "Title\r\n1650 03 Mar A, B; C; D\r\n");
+  }
+  cpu_set_t before;
+  ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+  EXPECT_EQ(rtl::UsableProcessors(), CoresListed());
+  // Pinned to one core, the files are read on the calling thread alone.
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int core = 0; core < CPU_SETSIZE; ++core) {
+    if (!CPU_ISSET(core, &before)) continue;
+    CPU_SET(core, &one);
+    break;
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(rtl::UsableProcessors(), 1u);
+  EXPECT_EQ(rtl::UsableProcessors(), CoresListed());
+  std::vector<std::string> errors;
+  std::set<std::thread::id> readers;
+  std::mutex mutex;
+  const auto files = DataFile::LoadMany(paths, errors, [&](size_t, const std::shared_ptr<const DataFile>&) {
+    std::lock_guard<std::mutex> lock(mutex);
+    readers.insert(std::this_thread::get_id());
+  });
+  ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
+  EXPECT_EQ(readers, std::set<std::thread::id>{std::this_thread::get_id()});
+  for (const auto& file : files) ASSERT_NE(file, nullptr);
 }
 
 TEST(DataFileLoad, AFileLongerThanItsStatedSizeIsReadWhole) {
