@@ -251,7 +251,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
         // holds a pattern.
         for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < found; ++next_marked) {
           const int i = static_cast<int>(marked[next_marked]);
-          if (!(file.Flags(i) & DataFile::kHasBracket) || !finder.MayOccurIn(file.Line(i))) continue;
+          if (!(file.Flags(i) & DataFile::kHasBracket)) continue;
           // The line holds no pattern as it stands, so one found without
           // the brackets spans a bracket: only the bytes from a pattern's
           // length before the first to as far after the last are looked at.
@@ -259,7 +259,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
           const size_t first = std::min(text.find('['), text.find(']'));
           const size_t last = LastBracket(text);
           const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
-          StripBracketsInto(text.substr(lo, last + longest_pattern_ + 1 - lo), unbracketed_);
+          const std::string_view around = text.substr(lo, last + longest_pattern_ + 1 - lo);
+          if (!finder.MayOccurIn(around)) continue;
+          StripBracketsInto(around, unbracketed_);
           unbracketed_finder.Reset();
           if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) Check(file, i, kind, block);
         }
