@@ -273,6 +273,22 @@ bool TLockedFile::Unlock(std::int64_t start, std::int64_t length) {
   return true;
 }
 
+bool TLockedFile::UnlockPart(std::int64_t start, std::int64_t length) {
+  if (length < 1) return false;
+  std::lock_guard<std::mutex> guard(ranges_lock_);
+  auto it = held_.upper_bound(start);
+  if (it == held_.begin()) return false;
+  --it;
+  const std::int64_t held_start = it->first, held_end = it->first + it->second;
+  if (start + length > held_end) return false;
+  // The system splits its own lock; unlocking the middle needs no new lock.
+  if (SetLock(fd_, F_UNLCK, start, length) < 0) return false;
+  held_.erase(it);
+  if (held_start < start) held_.emplace(held_start, start - held_start);
+  if (start + length < held_end) held_.emplace(start + length, held_end - start - length);
+  return true;
+}
+
 int DeleteLockedFile(const std::string& path) {
   int fd = -1;
   int rc = HoldExclusively(path, fd);

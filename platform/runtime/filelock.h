@@ -91,6 +91,10 @@ public:
   bool Lock(std::int64_t start, std::int64_t length);
   // False unless exactly this range is held.
   bool Unlock(std::int64_t start, std::int64_t length);
+  // Unlocks a range that lies inside one held range; the held bytes on
+  // either side of it stay locked, as ranges of their own. False unless one
+  // held range covers all of it.
+  bool UnlockPart(std::int64_t start, std::int64_t length);
 
   // Delete the file when it is closed (temporary files).
   void SetDeleteOnClose(bool value) { delete_on_close_ = value; }

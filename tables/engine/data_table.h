@@ -30,6 +30,7 @@
 #include "tables/engine/data_file.h"
 #include "tables/engine/index_file.h"
 #include "tables/engine/journal.h"
+#include "tables/engine/record_lock_runs.h"
 #include "tables/engine/table_host.h"
 #include "tables/engine/write_undo.h"
 #include "tables/lib/file_handler.h"
@@ -276,6 +277,9 @@ private:
   bool LocksSkipped() const { return exclusive_ || files_read_only_; }
   void SizeBitmaps();
   bool DataByteLocked(std::int64_t start, std::int64_t length, bool lock);
+  // The bytes of records first..last: op 0 locks, 1 unlocks them as one
+  // held range, 2 unlocks them as part of one.
+  bool RecordBytes(std::uint32_t first, std::uint32_t last, int op);
   bool ImageUsable() const { return in_memory_ && open_; }
   // The table's memory files in image order.
   std::vector<TFileHandler*> ImageFiles();
@@ -307,6 +311,8 @@ private:
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
   TRecordsBitmap held_, cursor_locks_, deferred_;
+  // The bytes of the records locked inside the running transaction.
+  TRecordLockRuns record_runs_;
   bool user_read_lock_ = false, user_table_lock_ = false, table_lock_before_transaction_ = false;
   bool read_lock_ = false, write_lock_ = false;
   // The write lock taken inside a transaction: the transaction's .DAT byte
