@@ -196,7 +196,7 @@ void TDataTable::ReleaseUnchecked() {
     std::int32_t n = 0, position = 0;
     while (held_.GetNextBitsSet(n, 1, position))
       if (!record_runs_.Covers(static_cast<std::uint32_t>(n))) data_->UnlockPartOfRegion(RecordByte(n), 1);
-    record_runs_.Release([](std::uint32_t) { return false; });
+    record_runs_.Release({});
     for (std::uint16_t* r : {&read_index_r_, &user_index_r_})
       if (*r != 0) index_->LockRegion(kFileReadLockBase - *r, 1, false);
     for (std::uint16_t* r : {&read_blob_r_, &user_blob_r_})
@@ -764,14 +764,16 @@ void TDataTable::WriteUnlockAllRecords(bool only_deferred) {
     return !only_deferred || (n <= deferred_.NumOfBits() && deferred_.IsBitSet(n));
   };
   std::vector<std::int32_t> records, in_runs;
+  std::vector<std::uint32_t> staying;
   std::int32_t n = 0, position = 0;
-  while (held_.GetNextBitsSet(n, 1, position))
-    if (going(n)) (record_runs_.Covers(static_cast<std::uint32_t>(n)) ? in_runs : records).push_back(n);
+  while (held_.GetNextBitsSet(n, 1, position)) {
+    const bool covered = record_runs_.Covers(static_cast<std::uint32_t>(n));
+    if (going(n)) (covered ? in_runs : records).push_back(n);
+    else if (covered) staying.push_back(static_cast<std::uint32_t>(n));
+  }
   // The transaction's runs go whole, in a few unlocks; a record in them
   // that stays held keeps its own byte.
-  const bool released = record_runs_.Release([&](std::uint32_t r) {
-    return CheckForRecordWriteLock(r) && !going(static_cast<std::int32_t>(r));
-  });
+  const bool released = record_runs_.Release(staying);
   for (std::int32_t record : in_runs) {
     held_.ClearBit(record);
     deferred_.ClearBit(record);

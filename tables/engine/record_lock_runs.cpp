@@ -63,32 +63,49 @@ void TRecordLockRuns::JoinNearest() {
 
 bool TRecordLockRuns::Add(std::uint32_t n) {
   if (Covers(n)) return true;
-  if (!lock_(n, n)) return false;
-  entries_.emplace(n, n);
-  Join(n, n);
+  // A record next to the end of a run takes the records beyond it along,
+  // as many as the run holds (kMaxAhead at most): a transaction that
+  // edits records in order locks them in a few ranges, not one by one.
+  std::uint32_t first = n, last = n;
+  auto after = runs_.upper_bound(n);
+  if (after != runs_.begin() && std::prev(after)->second + 1 == n) {
+    const std::uint32_t run = std::prev(after)->second - std::prev(after)->first + 1;
+    last = n + std::min({run, kMaxAhead, kLastRecord - n});
+    if (after != runs_.end()) last = std::min(last, after->first - 1);
+  } else if (after != runs_.end() && after->first == n + 1) {
+    const std::uint32_t run = after->second - after->first + 1;
+    first = n - std::min({run, kMaxAhead, n - 1});
+    if (after != runs_.begin() && std::prev(after)->second >= first) first = std::prev(after)->second + 1;
+  }
+  if ((first != n || last != n) && !lock_(first, last)) first = last = n;  // another holds one: n alone
+  if (first == n && last == n && !lock_(n, n)) return false;
+  entries_.emplace(first, last);
+  Join(first, last);
   JoinNearest();
   return true;
 }
 
-bool TRecordLockRuns::Release(const std::function<bool(std::uint32_t)>& keep) {
+bool TRecordLockRuns::Release(const std::vector<std::uint32_t>& keep) {
   bool ok = true;
   // Highest records first: their bytes are the lowest, so each unlock cuts
   // the system's joined range at its end instead of splitting it.
+  auto kept = keep.rbegin();
   for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
-    const std::uint32_t first = entry->first, last = entry->second;
-    std::uint32_t piece = first;  // start of the records not yet kept or let go
-    bool kept = false;
-    for (std::uint32_t r = first;; ++r) {
-      const bool stays = keep(r);
-      if (stays) {
-        if (r > piece) ok &= unlock_part_(piece, r - 1);
-        piece = r + 1;
-        kept = true;
+    const std::uint32_t first = entry->first;
+    std::uint32_t last = entry->second;  // the records above are done
+    bool split = false;
+    for (; kept != keep.rend() && *kept >= first; ++kept) {
+      if (*kept > last) continue;  // not in any entry
+      if (*kept < last) ok &= unlock_part_(*kept + 1, last);
+      split = true;
+      if (*kept == first) {
+        last = first - 1;
+        break;
       }
-      if (r == last) break;
+      last = *kept - 1;
     }
-    if (!kept) ok &= unlock_(first, last);
-    else if (piece <= last) ok &= unlock_part_(piece, last);
+    if (last + 1 == first) continue;
+    ok &= split ? unlock_part_(first, last) : unlock_(first, last);
   }
   Clear();
   return ok;

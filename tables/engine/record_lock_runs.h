@@ -7,7 +7,9 @@
 // Here the bytes of adjacent records form one range, and while more than
 // kMaxRuns separate runs are held the two nearest are joined by locking
 // the records between them as well (never a byte someone else holds: the
-// join is then left out). Inside a transaction the data file's write byte
+// join is then left out). A record next to the end of a run takes a few
+// records beyond it along, so that records edited in order cost a lock
+// call now and then, not each. Inside a transaction the data file's write byte
 // keeps every other writer out already, so a record locked that way only
 // cannot be locked elsewhere until the transaction ends; no one can change
 // it meanwhile in any case. A killed process loses every range with its
@@ -19,6 +21,7 @@
 #include <map>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace korvex {
 
@@ -28,6 +31,9 @@ public:
   // records first..last; answers success.
   using RangeOp = std::function<bool(std::uint32_t first, std::uint32_t last)>;
   static constexpr std::size_t kMaxRuns = 32;
+  static constexpr std::uint32_t kMaxAhead = 64;
+  // The highest record number a byte is laid out for (lock_ranges.h).
+  static constexpr std::uint32_t kLastRecord = 100000001;
 
   TRecordLockRuns(RangeOp lock, RangeOp unlock, RangeOp unlock_part)
       : lock_(std::move(lock)), unlock_(std::move(unlock)), unlock_part_(std::move(unlock_part)) {}
@@ -38,10 +44,10 @@ public:
   // Locks record n's byte unless it is covered already; false when it is
   // held elsewhere.
   bool Add(std::uint32_t n);
-  // Unlocks every range; the records `keep` names stay locked, each as a
-  // part of its range left held. False when an unlock failed (the rest
-  // were still tried).
-  bool Release(const std::function<bool(std::uint32_t)>& keep);
+  // Unlocks every range; the records of `keep` (ascending) stay locked,
+  // each as a part of its range left held. False when an unlock failed
+  // (the rest were still tried).
+  bool Release(const std::vector<std::uint32_t>& keep);
   // Forgets the ranges without unlocking (the descriptors went).
   void Clear();
   std::size_t RunCount() const { return runs_.size(); }
