@@ -731,6 +731,12 @@ private:
   TKeyComparator compare_;
   Key key_ = Key(kMaxKeySize, 0);
   std::uint32_t key_number_ = 0;
+  // Where the step to key key_number_ found it (index_tree.h), valid while
+  // the table's change count is leaf_hint_changes_ and the index the same.
+  TIndexTree::TLeafHint leaf_hint_;
+  std::uint32_t leaf_hint_rank_ = 0;
+  std::uint8_t leaf_hint_slot_ = 0;
+  std::uint64_t leaf_hint_changes_ = ~std::uint64_t{0};
   // Range bounds (kMaxKeySize bytes each) and their compared lengths (0:
   // open on that side).
   bool range_active_ = false;

@@ -19,6 +19,7 @@
 // progress, lock held, so the caller can retry or roll back.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -91,9 +92,15 @@ public:
   bool PerformChangeDetection();
   // Counts the changes of the table's records: those change detection
   // finds and each write of a cursor (NoteChange); cursors compare it with
-  // the count their filter bitmaps were built at.
+  // the count their filter bitmaps were built at. The marks come from one
+  // counter of the process, so a table object made anew (closed and opened
+  // again) never repeats a mark a cursor kept.
   std::uint64_t ChangeCount() const { return change_count_; }
-  void NoteChange() { ++change_count_; }
+  void NoteChange() { change_count_ = NextChangeMark(); }
+  static std::uint64_t NextChangeMark() {
+    static std::atomic<std::uint64_t> marks{0};
+    return ++marks;
+  }
   // Copies the flushed index file to "<name>.IBK" beside the table.
   void BackupIndex();
   // Unless keep_current, puts the ".IBK" copy back into the index file
@@ -333,7 +340,7 @@ private:
   // emptied inside the running transaction (a rollback puts them back).
   std::vector<std::vector<std::uint8_t>> files_before_empty_;
   bool sections_locked_ = false;
-  std::uint64_t change_count_ = 0;
+  std::uint64_t change_count_ = NextChangeMark();
 };
 
 }  // namespace korvex
