@@ -145,11 +145,8 @@ std::int64_t TAbstractFile::Seek(std::int32_t handle, std::int64_t offset, std::
 bool TAbstractFile::Lock(std::int64_t start, std::int64_t length) {
   if (length < 1 || start < 0) return false;
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  // Held ranges never overlap: only the last one starting before the end
-  // of the new range can reach into it.
-  auto after = locks_.lower_bound(start + length);
-  if (after != locks_.begin() && std::prev(after)->first + std::prev(after)->second > start) return false;
-  locks_.emplace_hint(after, start, length);
+  if (rtl::OverlapsHeld(locks_, start, length)) return false;
+  locks_.emplace(start, length);
   return true;
 }
 
@@ -162,16 +159,10 @@ bool TAbstractFile::Unlock(std::int64_t start, std::int64_t length) {
 }
 
 bool TAbstractFile::UnlockPart(std::int64_t start, std::int64_t length) {
-  if (length < 1) return false;
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  auto it = locks_.upper_bound(start);
-  if (it == locks_.begin()) return false;
-  --it;
-  const std::int64_t held_start = it->first, held_end = it->first + it->second;
-  if (start + length > held_end) return false;
-  locks_.erase(it);
-  if (held_start < start) locks_.emplace(held_start, start - held_start);
-  if (start + length < held_end) locks_.emplace(start + length, held_end - start - length);
+  auto covering = rtl::CoveringHeld(locks_, start, length);
+  if (covering == locks_.end()) return false;
+  rtl::CutHeld(locks_, covering, start, length);
   return true;
 }
 

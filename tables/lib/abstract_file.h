@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/runtime/filelock.h"
 #include "tables/lib/system_list.h"
 
 namespace rtl {
@@ -101,7 +102,7 @@ private:
   bool read_only_by_attribute_ = false;
   bool temporary_ = false;
   std::string name_;
-  std::map<std::int64_t, std::int64_t> locks_;  // start -> length (memory files)
+  rtl::THeldRanges locks_;  // memory files
   std::int32_t open_count_ = 0;
   TSystemList handles_;  // handle records
 };
