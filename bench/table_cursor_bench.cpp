@@ -374,7 +374,6 @@ int main(int argc, char** argv) {
       for (std::size_t i = 0; i < updates.size(); ++i) {
         std::int64_t years = 0;
         t0 = bench::Clock::now();
-        if (getenv("QV_SPLIT")) { timespec ts; clock_gettime(CLOCK_MONOTONIC, &ts); fprintf(stderr, "update start %ld.%09ld\n", ts.tv_sec, ts.tv_nsec); }
         e.dir->StartTransaction();
         for (std::int32_t id : updates[i]) {
           std::fill(key.begin(), key.end(), 0);
@@ -386,7 +385,6 @@ int main(int argc, char** argv) {
           cur->ModifyRecord(buf.data(), true);
           years += year;
         }
-        if (getenv("QV_SPLIT")) { timespec ts; clock_gettime(CLOCK_MONOTONIC, &ts); fprintf(stderr, "update loop %.4f at %ld.%09ld\n", bench::Seconds(bench::Clock::now() - t0), ts.tv_sec, ts.tv_nsec); }
         e.dir->CommitTransaction(true);
         sizes[i]->ours.push_back(bench::Seconds(bench::Clock::now() - t0));
         sizes[i]->answer_ours = years;
@@ -411,16 +409,13 @@ int main(int argc, char** argv) {
       if (!deletes.empty()) {
         cur->SetIndexPos(0);
         t0 = bench::Clock::now();
-        if (getenv("QV_SPLIT")) { timespec ts; clock_gettime(CLOCK_MONOTONIC, &ts); fprintf(stderr, "delete start %ld.%09ld\n", ts.tv_sec, ts.tv_nsec); }
         e.dir->StartTransaction();
         for (std::int32_t id : deletes) {
           std::fill(key.begin(), key.end(), 0);
           cur->PutField(kId, key.data(), reinterpret_cast<const std::uint8_t*>(&id));
           if (cur->Find(false, key.data(), 0, false, 0, buf.data())) cur->DeleteRecord(buf.data());
         }
-        if (getenv("QV_SPLIT")) { timespec ts; clock_gettime(CLOCK_MONOTONIC, &ts); fprintf(stderr, "delete loop %.4f at %ld.%09ld\n", bench::Seconds(bench::Clock::now() - t0), ts.tv_sec, ts.tv_nsec); }
         e.dir->CommitTransaction(true);
-        if (getenv("QV_SPLIT")) { timespec ts; clock_gettime(CLOCK_MONOTONIC, &ts); fprintf(stderr, "delete end %ld.%09ld\n", ts.tv_sec, ts.tv_nsec); }
         x.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
         x.answer_ours = cur->GetRecordCount();
       }
