@@ -157,14 +157,20 @@ void CreateSqlite(const std::string& path, const Tables& t) {
   sqlite3_close(db);
 }
 
+// Prepares and runs one statement; its result cursor (none for a change).
+TDataCursor* Execute(TQueryStatement& statement, const char* sql) {
+  std::int32_t position = 0;
+  statement.PrepareStatement(sql, position);
+  TDataCursor* result = nullptr;
+  statement.ExecuteStatement(result);
+  return result;
+}
+
 std::vector<std::string> EngineRun(TDataDirectory* dir, double& seconds) {
   std::vector<std::string> rows;
   const auto start = bench::Clock::now();
   TQueryStatement statement(dir);
-  std::int32_t position = 0;
-  statement.PrepareStatement(kQuery, position);
-  TDataCursor* result = nullptr;
-  statement.ExecuteStatement(result);
+  TDataCursor* result = Execute(statement, kQuery);
   std::vector<std::uint8_t> record(result->GetRecordSize());
   result->SetToBegin();
   while (result->GetNextRecord(record.data()) == 0) {
@@ -193,20 +199,14 @@ std::vector<std::string> EngineRun(TDataDirectory* dir, double& seconds) {
 std::int32_t EngineUpdate(TDataDirectory* dir, double& seconds) {
   const auto start = bench::Clock::now();
   TQueryStatement statement(dir);
-  std::int32_t position = 0;
-  statement.PrepareStatement(kUpdate, position);
-  TDataCursor* result = nullptr;
-  statement.ExecuteStatement(result);
+  Execute(statement, kUpdate);
   seconds = bench::Seconds(bench::Clock::now() - start);
   return statement.GetRowsAffected();
 }
 
 std::int64_t EngineSum(TDataDirectory* dir) {
   TQueryStatement statement(dir);
-  std::int32_t position = 0;
-  statement.PrepareStatement("SELECT SUM(Byear) FROM Individuals", position);
-  TDataCursor* result = nullptr;
-  statement.ExecuteStatement(result);
+  TDataCursor* result = Execute(statement, "SELECT SUM(Byear) FROM Individuals");
   std::vector<std::uint8_t> record(result->GetRecordSize());
   result->SetToBegin();
   std::int64_t sum = 0;
