@@ -626,6 +626,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   RequireOpen();
   CheckNotReadOnly();
   if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
+  const std::uint64_t changes_before = table_->ChangeCount();
   TWriteScope scope(*this);
   CheckRecordValidity(buffer);
   TDataFile& data = table_->DataFile();
@@ -660,6 +661,10 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   data.PutRecord(record);
   Flush(blobs_written, keys_changed);
   stored.Keep();
+  // Nothing but this write changed the table, and no key of it: the record
+  // keeps its place in every order, and only its bytes are read again.
+  const bool in_place = !keys_changed && !filters_in_force_ && table_->ChangeCount() == changes_before &&
+                        !IsPhysicalNavigation() && current_ == n && !bof_ && !eof_;
   FilterRecordWritten(n);
   if (unlock_record) UserWriteUnlockRecord(n);
   // The write is in the files: failing to find its place again (a read
@@ -667,7 +672,8 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   // write that took place as failed.
   if (reposition) {
     try {
-      RepositionCurrentRecord();
+      if (in_place) LoadCurrent(n);
+      else RepositionCurrentRecord();
     } catch (...) {
       SetToBegin();
     }
