@@ -252,15 +252,33 @@ int TLockedFile::FollowOwnership(unsigned mode, unsigned group, TFileStatus& sta
   return Status(status);
 }
 
+bool OverlapsHeld(const THeldRanges& held, std::int64_t start, std::int64_t length) {
+  // Held ranges never overlap: only the last one starting before the end
+  // of the new range can reach into it.
+  auto after = held.lower_bound(start + length);
+  return after != held.begin() && std::prev(after)->first + std::prev(after)->second > start;
+}
+
+THeldRanges::iterator CoveringHeld(THeldRanges& held, std::int64_t start, std::int64_t length) {
+  auto it = held.upper_bound(start);
+  if (length < 1 || it == held.begin()) return held.end();
+  --it;
+  return start + length <= it->first + it->second ? it : held.end();
+}
+
+void CutHeld(THeldRanges& held, THeldRanges::iterator covering, std::int64_t start, std::int64_t length) {
+  const std::int64_t held_start = covering->first, held_end = covering->first + covering->second;
+  held.erase(covering);
+  if (held_start < start) held.emplace(held_start, start - held_start);
+  if (start + length < held_end) held.emplace(start + length, held_end - start - length);
+}
+
 bool TLockedFile::Lock(std::int64_t start, std::int64_t length) {
   if (start < 0 || length < 1 || length > kShareOpenByte - start) return false;
   std::lock_guard<std::mutex> guard(ranges_lock_);
-  // Held ranges never overlap: only the last one starting before the end
-  // of the new range can reach into it.
-  auto after = held_.lower_bound(start + length);
-  if (after != held_.begin() && std::prev(after)->first + std::prev(after)->second > start) return false;
+  if (OverlapsHeld(held_, start, length)) return false;
   if (SetLock(fd_, writable_ ? F_WRLCK : F_RDLCK, start, length) < 0) return false;
-  held_.emplace_hint(after, start, length);
+  held_.emplace(start, length);
   return true;
 }
 
@@ -270,6 +288,15 @@ bool TLockedFile::Unlock(std::int64_t start, std::int64_t length) {
   if (it == held_.end() || it->second != length) return false;
   if (SetLock(fd_, F_UNLCK, start, length) < 0) return false;
   held_.erase(it);
+  return true;
+}
+
+bool TLockedFile::UnlockPart(std::int64_t start, std::int64_t length) {
+  std::lock_guard<std::mutex> guard(ranges_lock_);
+  auto covering = CoveringHeld(held_, start, length);
+  // The system splits its own lock; unlocking the middle needs no new lock.
+  if (covering == held_.end() || SetLock(fd_, F_UNLCK, start, length) < 0) return false;
+  CutHeld(held_, covering, start, length);
   return true;
 }
 

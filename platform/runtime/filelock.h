@@ -52,6 +52,17 @@ struct TFileStatus {
 };
 enum class FileShare { Shared, Exclusive };
 
+// Byte ranges one holder keeps, start -> length, never overlapping: the
+// bookkeeping of disk files here and of the storage library's memory files.
+using THeldRanges = std::map<std::int64_t, std::int64_t>;
+// Whether [start, start + length) overlaps a held range.
+bool OverlapsHeld(const THeldRanges& held, std::int64_t start, std::int64_t length);
+// The held range that covers all of [start, start + length); end() if none.
+THeldRanges::iterator CoveringHeld(THeldRanges& held, std::int64_t start, std::int64_t length);
+// Takes [start, start + length) out of `covering`; what is left of it on
+// either side stays held as ranges of their own.
+void CutHeld(THeldRanges& held, THeldRanges::iterator covering, std::int64_t start, std::int64_t length);
+
 class TLockedFile {
 public:
   ~TLockedFile();
@@ -91,6 +102,10 @@ public:
   bool Lock(std::int64_t start, std::int64_t length);
   // False unless exactly this range is held.
   bool Unlock(std::int64_t start, std::int64_t length);
+  // Unlocks a range that lies inside one held range; the held bytes on
+  // either side of it stay locked, as ranges of their own. False unless one
+  // held range covers all of it.
+  bool UnlockPart(std::int64_t start, std::int64_t length);
 
   // Delete the file when it is closed (temporary files).
   void SetDeleteOnClose(bool value) { delete_on_close_ = value; }
@@ -106,7 +121,7 @@ private:
   bool writable_;
   bool delete_on_close_ = false;
   std::mutex ranges_lock_;
-  std::map<std::int64_t, std::int64_t> held_;  // start -> length
+  THeldRanges held_;
 };
 
 // Deletes a file that no description holds open; -EBUSY when one does.

@@ -36,7 +36,8 @@ void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, con
                    std::vector<std::uint8_t>& buffer, const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
                    const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode) {
   const std::int64_t length = std::int64_t{count} * layout.entry_size;
-  buffer.resize(static_cast<std::size_t>(length));
+  // Grown only: a window read after a smaller one fills no bytes twice.
+  if (buffer.size() < static_cast<std::size_t>(length)) buffer.resize(static_cast<std::size_t>(length));
   window = {first, first + (count - 1) * layout.step};
   struct Closer {
     TReadWindow& window;

@@ -183,7 +183,9 @@ void TDataCursor::FilterRecordWritten(std::uint32_t n) {
   // Bitmaps already behind (another cursor wrote) are rebuilt by the next
   // read; bitmaps up to date follow this write record by record.
   const bool current = filter_changes_ == table_->ChangeCount();
+  const bool ranks = live_changes_ == table_->ChangeCount();
   table_->NoteChange();
+  if (ranks && NoteLive(n, true)) live_changes_ = table_->ChangeCount();
   if (!filters_ || !filters_in_force_ || !current) return;
   TRecord* record = FetchRecord(n, 1);
   const std::vector<std::uint8_t> data = record->Data;
@@ -194,7 +196,9 @@ void TDataCursor::FilterRecordWritten(std::uint32_t n) {
 
 void TDataCursor::FilterRecordDeleted(std::uint32_t n) {
   const bool current = filter_changes_ == table_->ChangeCount();
+  const bool ranks = live_changes_ == table_->ChangeCount();
   table_->NoteChange();
+  if (ranks && NoteLive(n, false)) live_changes_ = table_->ChangeCount();
   if (!filters_ || !filters_in_force_ || !current) return;
   filters_->DeleteRecordInBitmap(n);
   filter_changes_ = table_->ChangeCount();

@@ -362,9 +362,59 @@ std::uint32_t TDataCursor::GetRecordNumber() {
     return RecordVisible(current_)
                ? static_cast<std::uint32_t>(filters_->Combined().GetPreviousTotalBitsSet(static_cast<std::int32_t>(current_))) + 1
                : 0;
+  std::uint32_t rank = 0;
+  if (LiveRank(current_, rank)) return rank;
   std::uint32_t count = 0;
   for (std::uint32_t n = Neighbour(0, 1); n != 0 && n <= current_; n = Neighbour(n, 1)) ++count;
   return count;
+}
+
+bool TDataCursor::NoteLive(std::uint32_t n, bool live) {
+  std::vector<std::uint32_t>& tree = live_ranks_;
+  if (n == 0 || tree.empty() || n > tree.size() + 4096) return false;  // made again at the next use
+  auto sum = [&](std::uint32_t upto) {
+    std::uint32_t total = 0;
+    for (std::uint32_t i = upto; i > 0; i -= i & (~i + 1)) total += tree[i];
+    return total;
+  };
+  // Records appended beyond the tree: each new node sums its span.
+  while (tree.size() <= n) {
+    const auto i = static_cast<std::uint32_t>(tree.size());
+    tree.push_back(sum(i - 1) - sum(i - (i & (~i + 1))));
+  }
+  const bool was = sum(n) != sum(n - 1);
+  if (was == live) return true;
+  for (std::uint32_t i = n; i < tree.size(); i += i & (~i + 1)) tree[i] += live ? 1u : ~0u;
+  return true;
+}
+
+bool TDataCursor::LiveRank(std::uint32_t n, std::uint32_t& rank) {
+  TIndexFile& index = table_->IndexFile();
+  const std::uint32_t physical = table_->DataFile().GetPhysicalRecordsUsed();
+  if (index.GetRootPtr(kSystemSlot) == 0 || n > physical) return false;
+  if (live_changes_ != table_->ChangeCount() || live_ranks_.size() < std::size_t{physical} + 1) {
+    // The system index holds the live records' keys first (deleted flag
+    // 0): its first `live` leaf entries name them.
+    const std::uint32_t live = index.GetActualRecordCount();
+    std::vector<std::uint32_t> tree(std::size_t{physical} + 1, 0);
+    std::uint32_t seen = 0;
+    TIndexTree(index, kSystemSlot, TKeyComparator(), this).ScanRecords(1, live, [&](std::uint32_t m) {
+      if (m >= 1 && m <= physical && tree[m] == 0) {
+        tree[m] = 1;
+        ++seen;
+      }
+    });
+    if (seen != live) return false;
+    for (std::size_t i = 1; i < tree.size(); ++i) {
+      const std::size_t parent = i + (i & (~i + 1));
+      if (parent < tree.size()) tree[parent] += tree[i];
+    }
+    live_ranks_ = std::move(tree);
+    live_changes_ = table_->ChangeCount();
+  }
+  rank = 0;
+  for (std::uint32_t i = n; i > 0; i -= i & (~i + 1)) rank += live_ranks_[i];
+  return true;
 }
 
 std::uint32_t TDataCursor::GetRecordCount() {
@@ -576,6 +626,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   RequireOpen();
   CheckNotReadOnly();
   if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
+  const std::uint64_t changes_before = table_->ChangeCount();
   TWriteScope scope(*this);
   CheckRecordValidity(buffer);
   TDataFile& data = table_->DataFile();
@@ -610,6 +661,10 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   data.PutRecord(record);
   Flush(blobs_written, keys_changed);
   stored.Keep();
+  // Nothing but this write changed the table, and no key of it: the record
+  // keeps its place in every order, and only its bytes are read again.
+  const bool in_place = !keys_changed && !filters_in_force_ && table_->ChangeCount() == changes_before &&
+                        !IsPhysicalNavigation() && current_ == n && !bof_ && !eof_;
   FilterRecordWritten(n);
   if (unlock_record) UserWriteUnlockRecord(n);
   // The write is in the files: failing to find its place again (a read
@@ -617,7 +672,8 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   // write that took place as failed.
   if (reposition) {
     try {
-      RepositionCurrentRecord();
+      if (in_place) LoadCurrent(n);
+      else RepositionCurrentRecord();
     } catch (...) {
       SetToBegin();
     }

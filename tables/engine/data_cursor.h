@@ -746,6 +746,12 @@ private:
   void RefreshFilters();
   void FilterRecordWritten(std::uint32_t n);
   void FilterRecordDeleted(std::uint32_t n);
+  // Record n became live or deleted: the live ranks follow when they were
+  // up to date (true when they are).
+  bool NoteLive(std::uint32_t n, bool live);
+  // The position of live record n in physical order; false when the
+  // system index cannot tell (the caller walks instead).
+  bool LiveRank(std::uint32_t n, std::uint32_t& rank);
   // Under filters, moves from a candidate key on to the nearest visible one
   // in `direction`; false when none is left.
   bool SkipInvisible(TIndexTree& tree, std::uint32_t& rank, Key& key, std::uint32_t& record, int direction);
@@ -840,6 +846,12 @@ private:
   TKeyComparator compare_;
   Key key_ = Key(kMaxKeySize, 0);
   std::uint32_t key_number_ = 0;
+  // Where the step to key key_number_ found it (index_tree.h), valid while
+  // the table's change count is leaf_hint_changes_ and the index the same.
+  TIndexTree::TLeafHint leaf_hint_;
+  std::uint32_t leaf_hint_rank_ = 0;
+  std::uint8_t leaf_hint_slot_ = 0;
+  std::uint64_t leaf_hint_changes_ = ~std::uint64_t{0};
   // Range bounds (kMaxKeySize bytes each) and their compared lengths (0:
   // open on that side).
   bool range_active_ = false;
@@ -854,6 +866,13 @@ private:
   bool filter_upkeep_suspended_ = false;
   // The table's change count the bitmaps were last brought up to.
   std::uint64_t filter_changes_ = 0;
+  // Physical order's record numbers (1-based positions among the live
+  // records): a Fenwick tree of the live records by record number, made
+  // from the system index's leaves and kept by this cursor's own appends
+  // and deletes; any other change (the table's change count moved on)
+  // has it made again at the next use.
+  std::vector<std::uint32_t> live_ranks_;
+  std::uint64_t live_changes_ = ~std::uint64_t{0};
 };
 
 }  // namespace korvex

@@ -396,7 +396,7 @@ void TDataFile::ReadRecordNeighbours(std::uint32_t n) {
   const std::uint32_t first = (n - 1) / per * per + 1;
   const std::uint32_t last = std::min(first + per - 1, header_.NextPhysicalRecord - 1);
   const std::int64_t length = std::int64_t{last - first + 1} * size;
-  buffer_.resize(static_cast<std::size_t>(length));
+  if (buffer_.size() < static_cast<std::size_t>(length)) buffer_.resize(static_cast<std::size_t>(length));
   const std::int64_t got = ReadAt(*this, RecordPosition(first), buffer_.data(), length, true);
   const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
   ++stats_.BulkReads;

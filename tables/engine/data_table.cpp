@@ -47,7 +47,10 @@ TDataTable::TDataTable(TDataDirectory* directory)
     : directory_(directory),
       data_(std::make_unique<TDataFile>(this)),
       index_(std::make_unique<TIndexFile>(this)),
-      blob_(std::make_unique<TBlobFile>(this)) {
+      blob_(std::make_unique<TBlobFile>(this)),
+      record_runs_([this](std::uint32_t first, std::uint32_t last) { return RecordBytes(first, last, 0); },
+                   [this](std::uint32_t first, std::uint32_t last) { return RecordBytes(first, last, 1); },
+                   [this](std::uint32_t first, std::uint32_t last) { return RecordBytes(first, last, 2); }) {
   for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_}) bitmap->SetNumOfBits(kBitmapBits);
 }
 
@@ -103,6 +106,7 @@ void TDataTable::ResetLockState() {
   read_lock_ = write_lock_ = write_lock_in_process_ = transaction_lock_ = false;
   read_index_r_ = read_blob_r_ = user_index_r_ = user_blob_r_ = 0;
   for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_}) bitmap->ClearBits();
+  record_runs_.Clear();
 }
 
 // ---- open, close, create ---------------------------------------------------
@@ -190,7 +194,9 @@ void TDataTable::ReleaseUnchecked() {
     if (user_table_lock_) data_->LockRegion(kTableLockOffset, kTableLockLength, false);
     SizeBitmaps();
     std::int32_t n = 0, position = 0;
-    while (held_.GetNextBitsSet(n, 1, position)) data_->LockRegion(RecordByte(n), 1, false);
+    while (held_.GetNextBitsSet(n, 1, position))
+      if (!record_runs_.Covers(static_cast<std::uint32_t>(n))) data_->UnlockPartOfRegion(RecordByte(n), 1);
+    record_runs_.Release({});
     for (std::uint16_t* r : {&read_index_r_, &user_index_r_})
       if (*r != 0) index_->LockRegion(kFileReadLockBase - *r, 1, false);
     for (std::uint16_t* r : {&read_blob_r_, &user_blob_r_})
@@ -602,6 +608,13 @@ bool TDataTable::DataByteLocked(std::int64_t start, std::int64_t length, bool lo
   return data_->LockRegion(start, length, lock);
 }
 
+bool TDataTable::RecordBytes(std::uint32_t first, std::uint32_t last, int op) {
+  const std::int64_t start = RecordByte(last), length = std::int64_t{last} - first + 1;
+  return op == 0 ? data_->LockRegion(start, length, true)
+         : op == 1 ? data_->LockRegion(start, length, false)
+                   : data_->UnlockPartOfRegion(start, length);
+}
+
 bool TDataTable::WriteLockTable() {
   if (LocksSkipped() || (write_lock_ && !(write_lock_in_process_ && !in_transaction_))) return false;
   if (in_transaction_ && transaction_lock_) {
@@ -685,13 +698,18 @@ bool TDataTable::UserWriteLockRecord(std::uint32_t n) {
   // The record byte first: waiting for it while holding the internal read
   // lock would keep out the writer that holds the record and wants to
   // write it.
-  if (!RetryUser([&] { return DataByteLocked(RecordByte(n), 1, true); })) Fail(err::kRecordInUse);
+  // Inside a transaction the byte joins the transaction's runs of record
+  // bytes (record_lock_runs.h), held to its end.
+  const bool in_runs = transaction_lock_;
+  if (!RetryUser([&] { return in_runs ? record_runs_.Add(n) : DataByteLocked(RecordByte(n), 1, true); }))
+    Fail(err::kRecordInUse);
   bool changes = false;
   if (!exclusive_ && !StrictChangeDetection()) {
     try {
       changes = ReadLockTable();
     } catch (...) {
-      DataByteLocked(RecordByte(n), 1, false);
+      // A byte in the runs goes when the transaction ends.
+      if (!in_runs) DataByteLocked(RecordByte(n), 1, false);
       throw;
     }
   }
@@ -714,7 +732,9 @@ void TDataTable::UserWriteUnlockRecord(std::uint32_t n) {
     deferred_.SetBit(static_cast<std::int32_t>(n));
     return;
   }
-  if (!CheckForRecordWriteLock(n) || !DataByteLocked(RecordByte(n), 1, false)) Fail(err::kCannotUnlock);
+  // A record kept locked through the end of a transaction may share its
+  // range with its neighbours: only its own byte goes.
+  if (!CheckForRecordWriteLock(n) || !data_->UnlockPartOfRegion(RecordByte(n), 1)) Fail(err::kCannotUnlock);
   held_.ClearBit(static_cast<std::int32_t>(n));
 }
 
@@ -743,14 +763,29 @@ bool TDataTable::UserUnlockSemaphore(int s) {
 
 void TDataTable::WriteUnlockAllRecords(bool only_deferred) {
   SizeBitmaps();
-  std::vector<std::int32_t> records;
+  auto going = [&](std::int32_t n) {
+    return !only_deferred || (n <= deferred_.NumOfBits() && deferred_.IsBitSet(n));
+  };
+  std::vector<std::int32_t> records, in_runs;
+  std::vector<std::uint32_t> staying;
   std::int32_t n = 0, position = 0;
-  while (held_.GetNextBitsSet(n, 1, position))
-    if (!only_deferred || (n <= deferred_.NumOfBits() && deferred_.IsBitSet(n))) records.push_back(n);
+  while (held_.GetNextBitsSet(n, 1, position)) {
+    const bool covered = record_runs_.Covers(static_cast<std::uint32_t>(n));
+    if (going(n)) (covered ? in_runs : records).push_back(n);
+    else if (covered) staying.push_back(static_cast<std::uint32_t>(n));
+  }
+  // The transaction's runs go whole, in a few unlocks; a record in them
+  // that stays held keeps its own byte.
+  const bool released = record_runs_.Release(staying);
+  for (std::int32_t record : in_runs) {
+    held_.ClearBit(record);
+    deferred_.ClearBit(record);
+  }
   for (std::int32_t record : records) {
     UserWriteUnlockRecord(static_cast<std::uint32_t>(record));
     deferred_.ClearBit(record);
   }
+  if (!released) Fail(err::kCannotUnlock);
 }
 
 bool TDataTable::TableIsLocked() {
@@ -765,7 +800,9 @@ bool TDataTable::RecordIsLocked(std::uint32_t n) {
   if (user_table_lock_) return true;
   if (n == 0) return false;
   if (CheckForRecordWriteLock(n)) return true;
-  if (files_read_only_) return false;
+  // A byte of this table's runs that no record of it asked for: no one
+  // else can hold it.
+  if (files_read_only_ || record_runs_.Covers(n)) return false;
   if (!DataByteLocked(RecordByte(n), 1, true)) return true;
   DataByteLocked(RecordByte(n), 1, false);
   return false;
@@ -987,6 +1024,8 @@ void TDataTable::EndWrite(bool force_data, bool force_index, bool force_blob) {
 }
 
 void TDataTable::FreeBuffers(bool adjust, bool reread_headers) {
+  // What cursors built from the cached records and pages is stale too.
+  NoteChange();
   if (data_->IsOpen()) {
     data_->FreeRecordBuffers();
     if (adjust) data_->AdjustRecordBuffers();

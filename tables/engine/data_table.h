@@ -19,6 +19,7 @@
 // progress, lock held, so the caller can retry or roll back.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +31,7 @@
 #include "tables/engine/data_file.h"
 #include "tables/engine/index_file.h"
 #include "tables/engine/journal.h"
+#include "tables/engine/record_lock_runs.h"
 #include "tables/engine/table_host.h"
 #include "tables/engine/write_undo.h"
 #include "tables/lib/file_handler.h"
@@ -90,9 +92,15 @@ public:
   bool PerformChangeDetection();
   // Counts the changes of the table's records: those change detection
   // finds and each write of a cursor (NoteChange); cursors compare it with
-  // the count their filter bitmaps were built at.
+  // the count their filter bitmaps were built at. The marks come from one
+  // counter of the process, so a table object made anew (closed and opened
+  // again) never repeats a mark a cursor kept.
   std::uint64_t ChangeCount() const { return change_count_; }
-  void NoteChange() { ++change_count_; }
+  void NoteChange() { change_count_ = NextChangeMark(); }
+  static std::uint64_t NextChangeMark() {
+    static std::atomic<std::uint64_t> marks{0};
+    return ++marks;
+  }
   // Copies the flushed index file to "<name>.IBK" beside the table.
   void BackupIndex();
   // Unless keep_current, puts the ".IBK" copy back into the index file
@@ -276,6 +284,9 @@ private:
   bool LocksSkipped() const { return exclusive_ || files_read_only_; }
   void SizeBitmaps();
   bool DataByteLocked(std::int64_t start, std::int64_t length, bool lock);
+  // The bytes of records first..last: op 0 locks, 1 unlocks them as one
+  // held range, 2 unlocks them as part of one.
+  bool RecordBytes(std::uint32_t first, std::uint32_t last, int op);
   bool ImageUsable() const { return in_memory_ && open_; }
   // The table's memory files in image order.
   std::vector<TFileHandler*> ImageFiles();
@@ -307,6 +318,8 @@ private:
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
   TRecordsBitmap held_, cursor_locks_, deferred_;
+  // The bytes of the records locked inside the running transaction.
+  TRecordLockRuns record_runs_;
   bool user_read_lock_ = false, user_table_lock_ = false, table_lock_before_transaction_ = false;
   bool read_lock_ = false, write_lock_ = false;
   // The write lock taken inside a transaction: the transaction's .DAT byte
@@ -327,7 +340,7 @@ private:
   // emptied inside the running transaction (a rollback puts them back).
   std::vector<std::vector<std::uint8_t>> files_before_empty_;
   bool sections_locked_ = false;
-  std::uint64_t change_count_ = 0;
+  std::uint64_t change_count_ = NextChangeMark();
 };
 
 }  // namespace korvex

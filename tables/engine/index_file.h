@@ -60,7 +60,7 @@ inline constexpr int kIndexSlots = 32;
 inline constexpr std::uint8_t kSystemSlot = 31;
 inline constexpr std::uint8_t kMaxSecondaryIndexes = 30;
 inline constexpr std::uint32_t kIndexHeaderSize = 4096;
-inline constexpr std::size_t kPageCacheSize = 15;
+inline constexpr std::size_t kPageCacheSize = 1024;
 inline constexpr std::size_t kPageCacheGrowth = 64;
 // Bytes of pages kept as read once the page caches let them go.
 inline constexpr std::size_t kCleanPageBudget = std::size_t{8} << 20;

@@ -462,13 +462,27 @@ bool TIndexTree::KeyAt(std::uint32_t n, std::vector<std::uint8_t>& key, std::uin
 }
 
 TIndexTree::TStep TIndexTree::Step(std::uint32_t n, const std::uint8_t* expected, int direction,
-                                   std::vector<std::uint8_t>& key, std::uint32_t& record) {
+                                   std::vector<std::uint8_t>& key, std::uint32_t& record, TLeafHint* hint) {
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
     TPage* leaf = nullptr;
-    int i = LeafOf(n, held, leaf);
-    if (i == -2) continue;
-    if (i < 0 || std::memcmp(leaf->KeyAt(i), expected, key_size_) != 0) return TStep::Moved;
+    int i = -1;
+    if (hint && hint->Page != 0 && attempt == 0) {
+      TPage* page = nullptr;
+      if (file_.GetPage(cursor_, slot_, hint->Page, page)) {
+        held.Keep(page);
+        if (page->IsLeaf() && !page->Free() && hint->Entry >= 0 && hint->Entry < page->Count() &&
+            std::memcmp(page->KeyAt(hint->Entry), expected, key_size_) == 0) {
+          leaf = page;
+          i = hint->Entry;
+        }
+      }
+    }
+    if (!leaf) {
+      i = LeafOf(n, held, leaf);
+      if (i == -2) continue;
+      if (i < 0 || std::memcmp(leaf->KeyAt(i), expected, key_size_) != 0) return TStep::Moved;
+    }
     i += direction;
     if (i < 0 || i >= leaf->Count()) {
       const std::uint32_t sibling = direction > 0 ? leaf->RightPage() : leaf->LeftPage();
@@ -482,6 +496,7 @@ TIndexTree::TStep TIndexTree::Step(std::uint32_t n, const std::uint8_t* expected
     }
     key.assign(leaf->KeyAt(i), leaf->KeyAt(i) + key_size_);
     record = leaf->ValueAt(i);
+    if (hint) *hint = {leaf->Key, i};
     return TStep::Done;
   }
   file_.Fail(err::kIndexPagesCorrupt);

@@ -62,9 +62,18 @@ public:
   // From the n-th key, which must equal `expected` byte for byte, to its
   // neighbour in `direction` (1 or -1) in one descent: the leaf's next
   // entry or the first (last) of the sibling page.
+  // With a hint (the leaf page and entry the n-th key was found at by the
+  // step before, while the tree has not changed since) the step starts
+  // there instead of descending, when that entry still holds `expected`;
+  // the hint then names where the new key is. A walk reads the leaves in
+  // order.
   enum class TStep { Moved, End, Done };
+  struct TLeafHint {
+    std::uint32_t Page = 0;
+    int Entry = -1;
+  };
   TStep Step(std::uint32_t n, const std::uint8_t* expected, int direction, std::vector<std::uint8_t>& key,
-             std::uint32_t& record);
+             std::uint32_t& record, TLeafHint* hint = nullptr);
   std::uint32_t Count();
   // Returns every page of the tree to the index's free chain, children
   // first; the root becomes 0.

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <iterator>
 
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/filelock.h"
@@ -21,12 +22,6 @@ struct TAbstractFile::HandleRecord : TCountedObject {
 };
 
 namespace {
-struct LockRecord : TCountedObject {
-  std::int64_t start = 0;
-  std::int64_t end = 0;  // start + length - 1
-  std::int64_t length = 0;
-};
-
 constexpr std::int32_t kMemoryStep = 65535;
 }  // namespace
 
@@ -37,10 +32,7 @@ TAbstractFile::~TAbstractFile() {
   FreeLocks();
 }
 
-void TAbstractFile::FreeLocks() {
-  for (std::int32_t i = locks_.Count() - 1; i >= 0; --i) delete static_cast<LockRecord*>(locks_.Get(i));
-  locks_.Clear();
-}
+void TAbstractFile::FreeLocks() { locks_.clear(); }
 
 TAbstractFile::HandleRecord* TAbstractFile::FindHandle(std::int32_t handle) {
   std::int32_t index = GetHandlePos(handle);
@@ -153,30 +145,25 @@ std::int64_t TAbstractFile::Seek(std::int32_t handle, std::int64_t offset, std::
 bool TAbstractFile::Lock(std::int64_t start, std::int64_t length) {
   if (length < 1 || start < 0) return false;
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  std::int64_t end = start + length - 1;
-  for (std::int32_t i = 0; i < locks_.Count(); ++i) {
-    auto* held = static_cast<LockRecord*>(locks_.Get(i));
-    if ((start >= held->start && start <= held->end) || (start <= held->start && held->start <= end)) return false;
-  }
-  auto* record = new LockRecord;
-  record->start = start;
-  record->end = end;
-  record->length = length;
-  locks_.Add(record);
+  if (rtl::OverlapsHeld(locks_, start, length)) return false;
+  locks_.emplace(start, length);
   return true;
 }
 
 bool TAbstractFile::Unlock(std::int64_t start, std::int64_t length) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  for (std::int32_t i = 0; i < locks_.Count(); ++i) {
-    auto* held = static_cast<LockRecord*>(locks_.Get(i));
-    if (held->start == start && held->length == length) {
-      delete held;
-      locks_.Delete(i);
-      return true;
-    }
-  }
-  return false;
+  auto it = locks_.find(start);
+  if (it == locks_.end() || it->second != length) return false;
+  locks_.erase(it);
+  return true;
+}
+
+bool TAbstractFile::UnlockPart(std::int64_t start, std::int64_t length) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  auto covering = rtl::CoveringHeld(locks_, start, length);
+  if (covering == locks_.end()) return false;
+  rtl::CutHeld(locks_, covering, start, length);
+  return true;
 }
 
 // ---- TMemoryFile ---------------------------------------------------------
@@ -295,6 +282,11 @@ bool TPhysicalFile::Lock(std::int64_t start, std::int64_t length) {
 bool TPhysicalFile::Unlock(std::int64_t start, std::int64_t length) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   return disk_ && disk_->Unlock(start, length);
+}
+
+bool TPhysicalFile::UnlockPart(std::int64_t start, std::int64_t length) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return disk_ && disk_->UnlockPart(start, length);
 }
 
 std::int64_t TPhysicalFile::ReadAt(std::int64_t position, void* buffer, std::int64_t count) {

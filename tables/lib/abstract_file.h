@@ -16,11 +16,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/runtime/filelock.h"
 #include "tables/lib/system_list.h"
 
 namespace rtl {
@@ -57,6 +59,9 @@ public:
   // Byte-range locks of the file (not of a handle); never wait.
   virtual bool Lock(std::int64_t start, std::int64_t length);
   virtual bool Unlock(std::int64_t start, std::int64_t length);
+  // Unlocks a range inside one held range; the held bytes on either side
+  // stay locked as ranges of their own.
+  virtual bool UnlockPart(std::int64_t start, std::int64_t length);
 
   void LockFileSection() { lock_.lock(); }
   void UnlockFileSection() { lock_.unlock(); }
@@ -97,7 +102,7 @@ private:
   bool read_only_by_attribute_ = false;
   bool temporary_ = false;
   std::string name_;
-  TSystemList locks_;    // lock records (memory files)
+  rtl::THeldRanges locks_;  // memory files
   std::int32_t open_count_ = 0;
   TSystemList handles_;  // handle records
 };
@@ -143,6 +148,7 @@ public:
   bool Flush(std::int32_t handle) override;
   bool Lock(std::int64_t start, std::int64_t length) override;
   bool Unlock(std::int64_t start, std::int64_t length) override;
+  bool UnlockPart(std::int64_t start, std::int64_t length) override;
   bool IsMemoryFile() const override { return false; }
 
   // The open disk file (nullptr while closed) and the path it was found at.

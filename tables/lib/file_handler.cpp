@@ -149,6 +149,10 @@ bool TFileHandler::LockRegion(std::int64_t start, std::int64_t length, bool lock
   return lock ? file_->Lock(start, length) : file_->Unlock(start, length);
 }
 
+bool TFileHandler::UnlockPartOfRegion(std::int64_t start, std::int64_t length) {
+  return file_ && file_->UnlockPart(start, length);
+}
+
 void TFileHandler::SetIsOpen(bool value) {
   if (value == is_open_) return;
   if (value) OpenFile();

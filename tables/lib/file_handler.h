@@ -81,6 +81,8 @@ public:
   std::int64_t GetSize();
   // Locks or unlocks a byte range at once (no waiting); false without a file.
   bool LockRegion(std::int64_t start, std::int64_t length, bool lock);
+  // Unlocks part of one locked range, the rest of it staying locked.
+  bool UnlockPartOfRegion(std::int64_t start, std::int64_t length);
   void SetIsOpen(bool value);
   bool Exists();
   void LockFileHandler();

@@ -120,6 +120,18 @@ TEST(FileLock, TwoHandlesInOneProcessConflictLikeWindows) {
   EXPECT_TRUE(a->Unlock(100, 10));
   EXPECT_FALSE(a->Unlock(100, 10));
   EXPECT_TRUE(b->Lock(100, 10));
+  // Part of a held range goes; the bytes either side stay held on their own.
+  EXPECT_FALSE(b->UnlockPart(108, 4));   // reaches past the held range
+  EXPECT_FALSE(a->UnlockPart(103, 2));   // not a's
+  EXPECT_TRUE(b->UnlockPart(103, 2));
+  EXPECT_TRUE(a->Lock(103, 2));          // free for anyone now
+  EXPECT_FALSE(a->Lock(102, 1));
+  EXPECT_FALSE(a->Lock(105, 1));
+  EXPECT_FALSE(b->Unlock(100, 10));
+  EXPECT_TRUE(b->Unlock(100, 3));
+  EXPECT_TRUE(b->UnlockPart(105, 5));
+  EXPECT_TRUE(a->Lock(100, 3));
+  EXPECT_TRUE(a->Lock(105, 5));
 }
 
 TEST(FileLock, RefusesEmptyRangesAndTheShareBytes) {

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <optional>
 #include <cstring>
 #include <random>
@@ -653,6 +654,50 @@ TEST(DataCursor, RecordIDWrapsLikeTheCounter) {
     ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
     EXPECT_EQ(TDataCursor::GetRecordID(buffer.data()), expected);
   }
+}
+
+// A record's number in physical order is its place among the live records,
+// told without reading the records before it, and kept right through this
+// cursor's appends and deletes and another cursor's.
+TEST(DataCursor, PhysicalRecordNumbersReadNoRecords) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  Create(env.dir, {Field("N", dtInteger)});
+  auto c = Cursor(env.dir, false), other = Cursor(env.dir, false);
+  c->OpenCursor();
+  other->OpenCursor();
+  Bytes buffer(c->GetRecordSize());
+  std::set<std::uint32_t> live;
+  env.dir->StartTransaction();
+  for (std::uint32_t n = 1; n <= 30000; ++n) {
+    c->AppendRecord(buffer.data());
+    live.insert(n);
+  }
+  env.dir->CommitTransaction(true);
+  auto drop = [&](TDataCursor& cursor, std::uint32_t n) {
+    ASSERT_EQ(cursor.GotoPhysicalRecordNumber(n), 0);
+    ASSERT_EQ(cursor.GetCurrentRecord(buffer.data(), false), 0);
+    cursor.DeleteRecord(buffer.data());
+    live.erase(n);
+  };
+  for (std::uint32_t n = 7; n <= 30000; n += 7) drop(*c, n);
+  auto expect_at = [&](std::uint32_t n) -> std::uint32_t {
+    EXPECT_EQ(c->GotoPhysicalRecordNumber(n), 0);
+    const TDataFileStatistics before = c->Table()->DataFile().Statistics();
+    EXPECT_EQ(c->GetRecordNumber(), std::distance(live.begin(), live.find(n)) + 1) << n;
+    const TDataFileStatistics after = c->Table()->DataFile().Statistics();
+    return after.CacheHits + after.CacheMisses - before.CacheHits - before.CacheMisses;
+  };
+  expect_at(29999);
+  EXPECT_EQ(expect_at(29998), 0u) << "no record read";
+  drop(*c, 5);
+  c->AppendRecord(buffer.data());
+  live.insert(30001);
+  EXPECT_EQ(expect_at(30001), 0u) << "this cursor's writes keep the numbers";
+  EXPECT_EQ(expect_at(4), 0u);
+  drop(*other, 2);
+  expect_at(29999);
+  expect_at(1);
 }
 
 TEST(DataCursor, EncryptedTableAsksForItsPassword) {

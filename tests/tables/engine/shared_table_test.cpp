@@ -5,11 +5,14 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
+#include <sstream>
 #include <thread>
 
 #include "support/child_process.h"
@@ -198,6 +201,107 @@ TEST(SharedTableLocks, ProcessesConflictAndAKilledHolderFreesEverything) {
   EXPECT_FALSE(t->TableIsLocked());
   EXPECT_EQ(RaisedNumber([&] { t->UserWriteLockTable(); }), 0);
   t->UserWriteUnlockTable();
+  EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
+}
+
+// The separate lock ranges other descriptions hold over the bytes of
+// records 1..last of t.DAT, and the records they cover, as python3 sees
+// them through F_OFD_GETLK: "<ranges> <records>".
+std::string RecordRanges(const std::string& dir, std::uint32_t last) {
+  return RunPython(dir, R"(
+import fcntl, os, struct
+def getlk(fd, start, length):
+    req = struct.pack('hhxxxxqqixxxx', fcntl.F_WRLCK, 0, start, length, 0)
+    t, _, s, l, _ = struct.unpack('hhxxxxqqixxxx', fcntl.fcntl(fd, fcntl.F_OFD_GETLK, req))
+    return None if t == fcntl.F_UNLCK else (s, l)
+fd = os.open(os.path.join(path, 't.DAT'), os.O_RDONLY)
+ranges, covered, todo = 0, 0, [(2147483646 - )" + std::to_string(last) + R"(, 2147483645)]
+while todo:
+    lo, hi = todo.pop()
+    if lo > hi: continue
+    hit = getlk(fd, lo, hi - lo + 1)
+    if not hit: continue
+    s, e = max(hit[0], lo), min(hit[0] + hit[1] - 1, hi)
+    ranges += 1
+    covered += e - s + 1
+    todo += [(lo, s - 1), (e + 1, hi)]
+print(ranges, covered)
+)");
+}
+
+// A transaction that locks 20,000 scattered records (an edit each: lock,
+// then an unlock deferred to the end) holds every one of them against
+// other processes in a few ranges, gives them up at its commit except the
+// ones it still holds, and loses all of them when it is killed.
+TEST(SharedTableLocks, ATransactionsTwentyThousandRecordLocksHoldElsewhereUntilItEnds) {
+  qvtest::TempDir dir;
+  constexpr std::uint32_t kRecords = 60000;
+  MakeTable(dir.Path(), kRecords, false);
+  std::vector<std::uint32_t> held(kRecords);
+  for (std::uint32_t i = 0; i < kRecords; ++i) held[i] = i + 1;
+  std::mt19937 rng(47);
+  std::shuffle(held.begin(), held.end(), rng);
+  held.resize(20000);
+  // Still held at the commit: records the transaction never unlocked.
+  auto kept = [&](std::uint32_t n) { return n == held[0] || n == held[1] || n == held[2]; };
+  ChildProcess holder([&](ChildProcess& c) {
+    Session s(dir.Path());
+    TDataTable* t = s.Open();
+    s.dir->StartTransaction();
+    for (std::uint32_t n : held) {
+      t->UserWriteLockRecord(n);
+      if (!kept(n)) t->UserWriteUnlockRecord(n);
+    }
+    c.Ready();
+    c.WaitTold();
+    s.dir->CommitTransaction(true);
+    c.Ready();
+    c.WaitTold();
+    s.dir->StartTransaction();
+    for (std::uint32_t n : held) t->UserWriteLockRecord(n);
+    c.Ready();
+    c.WaitTold();
+    return 0;
+  });
+  ASSERT_TRUE(holder.WaitReady());
+  Session s(dir.Path());
+  TDataTable* t = s.Open();
+  std::vector<std::uint32_t> sample;
+  for (std::size_t i = 0; i < held.size(); i += 41) sample.push_back(held[i]);
+  for (std::uint32_t n : {held[1], held[2], held.back(), *std::min_element(held.begin(), held.end()),
+                          *std::max_element(held.begin(), held.end())})
+    sample.push_back(n);
+  std::istringstream seen(RecordRanges(dir.Path(), kRecords));
+  std::uint32_t ranges = 0, covered = 0;
+  seen >> ranges >> covered;
+  EXPECT_GE(covered, held.size());
+  EXPECT_LE(ranges, TRecordLockRuns::kMaxRuns + 4) << "the system's lock list stays short";
+  for (std::uint32_t n : sample) {
+    EXPECT_TRUE(t->RecordIsLocked(n)) << n;
+    ASSERT_EQ(RaisedNumber([&] { t->UserWriteLockRecord(n); }), 10258) << n;
+  }
+  holder.Tell();
+  ASSERT_TRUE(holder.WaitReady());  // committed
+  EXPECT_EQ(Trimmed(RecordRanges(dir.Path(), kRecords)), "3 3") << "each record still held keeps its own byte";
+  for (std::uint32_t n : sample) {
+    const bool still = kept(n);
+    EXPECT_EQ(t->RecordIsLocked(n), still) << n;
+    ASSERT_EQ(RaisedNumber([&] { t->UserWriteLockRecord(n); }), still ? 10258 : 0) << n;
+    if (still) continue;
+    t->ReadUnlockTable();
+    t->UserWriteUnlockRecord(n);
+  }
+  holder.Tell();
+  ASSERT_TRUE(holder.WaitReady());  // a second transaction holds them all again
+  for (std::uint32_t n : {held[5], held.back()}) EXPECT_EQ(RaisedNumber([&] { t->UserWriteLockRecord(n); }), 10258);
+  holder.Kill(SIGKILL);
+  EXPECT_EQ(holder.Wait(), 128 + SIGKILL);
+  for (std::uint32_t n : sample) {
+    ASSERT_EQ(RaisedNumber([&] { t->UserWriteLockRecord(n); }), 0) << n;
+    t->ReadUnlockTable();
+    t->UserWriteUnlockRecord(n);
+  }
+  EXPECT_EQ(Trimmed(RecordRanges(dir.Path(), kRecords)), "0 0");
   EXPECT_EQ(Trimmed(Probe(dir.Path())), "");
 }
 

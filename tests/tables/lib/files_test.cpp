@@ -113,6 +113,15 @@ TEST_F(MemoryFiles, LocksBelongToTheFile) {
   EXPECT_FALSE(b->LockRegion(95, 1, true));
   EXPECT_TRUE(b->LockRegion(95, 10, false));
   EXPECT_TRUE(b->LockRegion(110, 5, false));
+  // Part of a held range goes; the bytes either side stay held on their own.
+  EXPECT_TRUE(b->LockRegion(200, 10, true));
+  EXPECT_FALSE(b->UnlockPartOfRegion(205, 10));  // past its end
+  EXPECT_TRUE(b->UnlockPartOfRegion(203, 2));
+  EXPECT_TRUE(b->LockRegion(203, 2, true));  // free again
+  EXPECT_FALSE(b->LockRegion(202, 1, true));
+  EXPECT_TRUE(b->LockRegion(200, 3, false));
+  EXPECT_TRUE(b->UnlockPartOfRegion(205, 5));
+  EXPECT_TRUE(b->LockRegion(205, 5, true));
 }
 
 TEST_F(MemoryFiles, ContentsOutliveTheirHandlesUntilDeleted) {
