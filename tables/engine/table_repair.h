@@ -74,9 +74,24 @@ private:
   void CheckBlobFields(TRecord* record, std::uint32_t n, bool free_chains);
   void FreeBlobs(TRecord* record, std::uint32_t n);
   // Adds the live record's keys to every index; false (nothing added) when
-  // a unique index already holds one of them.
+  // a unique index already holds one of them for a record that passes the
+  // field checks as well as this one does. A holder that fails them where
+  // this record passes is taken out of the table instead (damage turned its
+  // key into this one's), and logged.
   bool AddIndexKeys(TRecord* record, std::uint32_t n);
+  // Whether every stored field is as a write leaves it: a null flag of 0
+  // or 1, a null field all zeros, a string ended and zero after its end,
+  // a boolean 0 or 1.
+  bool FieldsSound(const TRecord* record) const;
+  // Takes live record n, already keyed, out of the table: its keys, its
+  // BLOBs, onto the free chain.
+  void DropKeyedRecord(std::uint32_t n);
   void AddSystemKey(TRecord* record, std::uint32_t n);
+  // Verification: the index file's length against its header, and every
+  // tree against the records: its key count, and each key against the
+  // record it names (in order, live for a table index, built from it).
+  void VerifyIndexes();
+  void VerifyIndex(std::uint8_t slot);
   void Finish();
 
   TRepairRequest request_;
