@@ -21,7 +21,11 @@ void TDataTable::CheckHeaders(bool names) {
 }
 
 void TDataTable::CheckIndexCounts(void* cursor) {
-  if (in_memory_ || index_created_ || !index_->IsOpen()) return;
+  if (in_memory_) return;
+  if (HasBlobs() && blob_->IsOpen() && static_cast<std::uint64_t>(blob_->GetSize()) < blob_->GetFileSize())
+    Fail(err::kBlobBlocksCorrupt);
+  if (index_created_ || !index_->IsOpen()) return;
+  if (static_cast<std::uint64_t>(index_->GetSize()) < index_->GetFileSize()) Fail(err::kIndexPagesCorrupt);
   const std::uint32_t physical = data_->GetPhysicalRecordsUsed();
   const std::uint32_t live = index_->GetActualRecordCount();
   const TKeyComparator bytes;
