@@ -18,6 +18,9 @@ layout the checker computed and every record's values:
     B <position> <reference> <signature> <hex of the BLOB's bytes>
     I <index slot> <keys in its tree>
 
+Records: deleted flags, live records' numbers, the free chain, every live
+record's BLOB chains, and no BLOB reference left in a deleted record.
+
 The index file, when there is one: header and definitions; every tree level
 by level (root type, all leaves at one depth, each internal entry's key and
 count equal to its child's first key and key count, sibling links both ways,
@@ -757,6 +760,13 @@ def check_table(path, keys, dump, out):
     for n, raw in enumerate(records, 1):
         if dump:
             out.append("R %d %d %d" % (n, raw[0], struct.unpack_from("<I", raw, 5)[0]))
+        if raw[0] == 1 and len(raw) == computed:
+            # A deleted record's BLOB chains were freed: a reference left
+            # behind names blocks that later BLOBs may own.
+            for f, (offset, size) in zip(fields, layout):
+                if f.stored() and f.data_type == 3 and struct.unpack_from("<i", raw, offset + 1)[0] != 0:
+                    report.error("deleted record %d %s: holds BLOB reference %d"
+                                 % (n, f.label(), struct.unpack_from("<i", raw, offset + 1)[0]))
         if raw[0] != 0 or len(raw) != computed:
             continue
         for f, (offset, size) in zip(fields, layout):

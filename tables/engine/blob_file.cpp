@@ -230,7 +230,7 @@ void TBlobFile::ReadBlockBuffers(std::uint32_t offset, std::uint32_t count) {
   ++stats_.ReadsBegun;
   const bool encrypted = encrypted_;
   ReadIntoCache(
-      *this, *host_, cache_, Layout(), window_, offset, count, buffer_,
+      *this, *host_, cache_, Layout(), window_, offset, count, offset, buffer_,
       [this](std::uint32_t key) { return GetNewBlockBuffer(key); },
       [encrypted](TCacheEntry* e, const std::uint8_t* bytes) { static_cast<TBlock*>(e)->Read(bytes, encrypted); });
   ++stats_.ReadsDone;

@@ -32,8 +32,8 @@ void WriteAt(TFileHandler& file, std::uint64_t position, const void* buffer, std
 }
 
 void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
-                   TReadWindow& window, std::uint32_t first, std::uint32_t count, std::vector<std::uint8_t>& buffer,
-                   const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
+                   TReadWindow& window, std::uint32_t first, std::uint32_t count, std::uint32_t asked,
+                   std::vector<std::uint8_t>& buffer, const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
                    const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode) {
   const std::int64_t length = std::int64_t{count} * layout.entry_size;
   buffer.resize(static_cast<std::size_t>(length));
@@ -46,7 +46,9 @@ void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, con
   if (got < length && !(host.Written() && (host.Exclusive() || host.WritesHeld())))
     RaiseError(err::kReadError, host.TableName());
   const auto whole = static_cast<std::uint32_t>(got / layout.entry_size);
-  for (std::uint32_t i = 0; i < whole; ++i) {
+  const bool asked_first = asked == first;
+  for (std::uint32_t k = 0; k < whole; ++k) {
+    const std::uint32_t i = asked_first ? whole - 1 - k : k;
     std::uint32_t key = first + i * layout.step;
     const std::uint8_t* bytes = buffer.data() + std::size_t{i} * layout.entry_size;
     TCacheEntry* entry = cache.Find(key);

@@ -38,13 +38,17 @@ struct TReadWindow {
 
 // Reads `count` entries from `first` in one call. Each entry read that is
 // not cached gets a place from `obtain` and is decoded; a cached one neither
-// modified nor in use is decoded again; the rest are left as they are. A
+// modified nor in use is decoded again; the rest are left as they are. The
+// entries are taken from the end of the window away from `asked` (the
+// first or the last key of the window, the one the caller wants) toward it,
+// so the entry asked for comes last and the window cannot push it out of a
+// cache whose other entries are all held. A
 // short read raises 9217 unless the table has written since it opened and
 // writes alone or holds its writes (appended entries may still be only in
 // the cache).
 void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
-                   TReadWindow& window, std::uint32_t first, std::uint32_t count, std::vector<std::uint8_t>& buffer,
-                   const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
+                   TReadWindow& window, std::uint32_t first, std::uint32_t count, std::uint32_t asked,
+                   std::vector<std::uint8_t>& buffer, const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
                    const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode);
 
 // Writes every run of modified entries not in use and outside the window

@@ -38,22 +38,42 @@ TDataCursor::TOpenBlob* TDataCursor::BlobOf(const TFieldDefinition& def, const s
   return it == blobs_.end() ? nullptr : &it->second;
 }
 
-TEngineErrorCode TDataCursor::CheckedBlob(int field, const std::uint8_t* buffer, TOpenBlob*& blob) const {
+const TFieldDefinition& TDataCursor::BlobFieldAt(int field, bool physical) const {
+  return physical ? GetPhysicalFieldDefinitionByPos(field) : FieldAt(field);
+}
+
+TEngineErrorCode TDataCursor::CheckedBlob(int field, const std::uint8_t* buffer, TOpenBlob*& blob,
+                                          bool physical) const {
   blob = nullptr;
-  const TFieldDefinition& def = FieldAt(field);
+  const TFieldDefinition& def = BlobFieldAt(field, physical);
   if (def.DataType != dtBlob) return err::kInvalidBlobField;
   blob = BlobOf(def, buffer);
   return blob ? 0 : err::kInvalidBlobHandle;
 }
 
-bool TDataCursor::ValidBlobHandle(int field, const std::uint8_t* buffer) const {
-  TOpenBlob* blob = nullptr;
-  return CheckedBlob(field, buffer, blob) == 0;
+std::uint32_t TDataCursor::GetBlobRecord(const std::uint8_t* field) {
+  std::uint32_t v;
+  std::memcpy(&v, field + 1, 4);
+  return v;
 }
 
-TEngineErrorCode TDataCursor::OpenBlob(int field, std::uint8_t* buffer, std::uint8_t mode, bool internal) {
+std::uint32_t TDataCursor::GetBlobSignature(int field, const std::uint8_t* buffer, bool physical) const {
+  return Signature(buffer, BlobFieldAt(field, physical));
+}
+
+void TDataCursor::PutBlobSignature(int field, std::uint8_t* buffer, bool physical, std::uint32_t value) const {
+  std::memcpy(buffer + BlobFieldAt(field, physical).Offset + 5, &value, 4);
+}
+
+bool TDataCursor::ValidBlobHandle(int field, const std::uint8_t* buffer, bool physical) const {
+  TOpenBlob* blob = nullptr;
+  return CheckedBlob(field, buffer, blob, physical) == 0;
+}
+
+TEngineErrorCode TDataCursor::OpenBlob(int field, std::uint8_t* buffer, std::uint8_t mode, bool internal,
+                                       bool physical) {
   RequireOpen();
-  const TFieldDefinition& def = FieldAt(field);
+  const TFieldDefinition& def = BlobFieldAt(field, physical);
   if (def.DataType != dtBlob) return err::kInvalidBlobField;
   const std::int32_t reference = Reference(buffer, def);
   if (reference < 0) {
@@ -89,11 +109,11 @@ TEngineErrorCode TDataCursor::OpenBlob(int field, std::uint8_t* buffer, std::uin
   return 0;
 }
 
-TEngineErrorCode TDataCursor::FreeBlob(int field, std::uint8_t* buffer, bool internal) {
+TEngineErrorCode TDataCursor::FreeBlob(int field, std::uint8_t* buffer, bool internal, bool physical) {
   TOpenBlob* blob = nullptr;
-  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob)) return status;
+  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob, physical)) return status;
   if (blob->Internal != internal) return 0;
-  const TFieldDefinition& def = FieldAt(field);
+  const TFieldDefinition& def = BlobFieldAt(field, physical);
   const std::int32_t handle = Reference(buffer, def);
   SetReference(buffer, def, static_cast<std::int32_t>(blob->Buffer->FirstBlock()));
   blobs_.erase(handle);
@@ -101,10 +121,10 @@ TEngineErrorCode TDataCursor::FreeBlob(int field, std::uint8_t* buffer, bool int
 }
 
 TEngineErrorCode TDataCursor::GetBlob(int field, const std::uint8_t* buffer, std::int64_t offset, std::uint8_t* dest,
-                                      std::int64_t length, std::int64_t& count) {
+                                      std::int64_t length, std::int64_t& count, bool physical) {
   count = 0;
   TOpenBlob* blob = nullptr;
-  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob)) return status;
+  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob, physical)) return status;
   if (offset < 0 || offset > kMaxBlobLength) return err::kInvalidBlobOffset;
   if (length < 0 || length > kMaxBlobLength) return err::kInvalidBlobLength;
   const std::int64_t size = blob->Buffer->Size();
@@ -119,29 +139,30 @@ TEngineErrorCode TDataCursor::GetBlob(int field, const std::uint8_t* buffer, std
 }
 
 TEngineErrorCode TDataCursor::PutBlob(int field, std::uint8_t* buffer, std::int64_t offset,
-                                      const std::uint8_t* source, std::int64_t length) {
+                                      const std::uint8_t* source, std::int64_t length, bool physical) {
   TOpenBlob* blob = nullptr;
-  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob)) return status;
+  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob, physical)) return status;
   if (offset < 0 || offset > kMaxBlobLength) return err::kInvalidBlobOffset;
   if (length < 0 || offset + length > kMaxBlobLength) return err::kInvalidBlobLength;
   blob->Buffer->WriteBytes(static_cast<std::uint32_t>(offset), source, static_cast<std::uint32_t>(length));
-  buffer[FieldAt(field).Offset] = blob->Buffer->Size() > 0 ? 1 : 0;
+  buffer[BlobFieldAt(field, physical).Offset] = blob->Buffer->Size() > 0 ? 1 : 0;
   return 0;
 }
 
-TEngineErrorCode TDataCursor::TruncateBlob(int field, std::uint8_t* buffer, std::int64_t length) {
+TEngineErrorCode TDataCursor::TruncateBlob(int field, std::uint8_t* buffer, std::int64_t length, bool physical) {
   TOpenBlob* blob = nullptr;
-  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob)) return status;
-  if (length < 0 || length > blob->Buffer->Size()) return err::kInvalidBlobLength;
+  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob, physical)) return status;
+  // A longer length grows the BLOB with zero bytes.
+  if (length < 0 || length > kMaxBlobLength) return err::kInvalidBlobLength;
   blob->Buffer->SetSize(static_cast<std::uint32_t>(length));
-  buffer[FieldAt(field).Offset] = length > 0 ? 1 : 0;
+  buffer[BlobFieldAt(field, physical).Offset] = length > 0 ? 1 : 0;
   return 0;
 }
 
-TEngineErrorCode TDataCursor::GetBlobSize(int field, const std::uint8_t* buffer, std::int64_t& size) {
+TEngineErrorCode TDataCursor::GetBlobSize(int field, const std::uint8_t* buffer, std::int64_t& size, bool physical) {
   size = 0;
   TOpenBlob* blob = nullptr;
-  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob)) return status;
+  if (TEngineErrorCode status = CheckedBlob(field, buffer, blob, physical)) return status;
   size = blob->Buffer->Size();
   return 0;
 }
@@ -221,14 +242,24 @@ void TDataCursor::TStoredBlobs::Keep() {
   cursor_.FreeAllBlobs(false);
 }
 
-void TDataCursor::DeleteAllBlobs(const std::vector<std::uint8_t>& record, std::uint32_t n) {
-  for (const TFieldDefinition& def : fields_) {
+void TDataCursor::DeleteAllBlobs(std::vector<std::uint8_t>& record, std::uint32_t n) {
+  // The stored record's fields, whatever view the cursor has of them.
+  for (const TFieldDefinition& def : physical_fields_) {
     if (def.DataType != dtBlob) continue;
     const std::int32_t reference = Reference(record.data(), def);
     if (reference <= 0) continue;
     TBlobBuffer blob(&table_->BlobFile(), this, n, def.FieldNumber, static_cast<std::uint32_t>(reference),
                      Signature(record.data(), def));
     blob.Remove();
+  }
+  ClearBlobReferences(record.data());
+}
+
+void TDataCursor::ClearBlobReferences(std::uint8_t* record) const {
+  for (const TFieldDefinition& def : physical_fields_) {
+    if (def.DataType != dtBlob) continue;
+    record[def.Offset] = 0;
+    SetReference(record, def, 0);
   }
 }
 

@@ -154,4 +154,26 @@ void TDataCursor::FlushOSBuffers() {
   table_->FlushOSBuffers();
 }
 
+bool TDataCursor::TransactionIsLocked() const {
+  RequireOpen();
+  return table_->TransactionLockHeld();
+}
+
+void TDataCursor::FlushBuffers(bool adjust, bool data, bool blobs, bool index) {
+  RequireOpen();
+  table_->FlushBuffers(adjust, data, index, blobs, false);
+  SynchLastUpdateStamps();
+}
+
+void TDataCursor::FreeBuffers(bool adjust, bool reread_headers) {
+  RequireOpen();
+  table_->FreeBuffers(adjust, reread_headers);
+}
+
+void TDataCursor::SetIsOpen(bool value) {
+  if (value == open_) return;
+  if (value) OpenCursor();
+  else CloseCursor(true);
+}
+
 }  // namespace korvex

@@ -40,6 +40,55 @@ const TFieldDefinition* ByNumber(const std::vector<TFieldDefinition>& fields, st
 
 }  // namespace
 
+namespace {
+
+const TFieldDefinition* ByName(const std::vector<TFieldDefinition>& fields, const std::string& name) {
+  for (const TFieldDefinition& f : fields)
+    if (rtl::AnsiSameText(f.Name, name)) return &f;
+  return nullptr;
+}
+
+// A number as asked for (any int).
+const TFieldDefinition* ByAskedNumber(const std::vector<TFieldDefinition>& fields, int number) {
+  return number < 1 || number > 0xFFFF ? nullptr : ByNumber(fields, static_cast<std::uint16_t>(number));
+}
+
+}  // namespace
+
+const TFieldDefinition& TDataCursor::FoundField(const TFieldDefinition* field, const std::string& asked) const {
+  if (!field) RaiseError(err::kInvalidField, name_, asked);
+  return *field;
+}
+
+const TFieldDefinition& TDataCursor::GetFieldDefinitionByNumber(int number) const {
+  return FoundField(ByAskedNumber(fields_, number), std::to_string(number));
+}
+const TFieldDefinition& TDataCursor::GetFieldDefinitionByName(const std::string& name) const {
+  return FoundField(ByName(fields_, name), name);
+}
+const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByNumber(int number) const {
+  return FoundField(ByAskedNumber(physical_fields_, number), std::to_string(number));
+}
+const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByName(const std::string& name) const {
+  return FoundField(ByName(physical_fields_, name), name);
+}
+
+void TDataCursor::UpdateFieldDefinitionByPos(int position, const TFieldDefinition& definition) {
+  FieldAt(position);  // 9985 out of range
+  fields_[static_cast<std::size_t>(position) - 1] = definition;
+}
+
+void TDataCursor::UpdatePhysicalFieldDefinitionByPos(int position, const TFieldDefinition& definition) {
+  GetPhysicalFieldDefinitionByPos(position);  // 9985 out of range
+  RequireOpen();
+  // The table takes the settings that leave its layout alone; the cursor
+  // sees the table's definition.
+  table_->DataFile().UpdateFieldDefinitionByPos(position, definition);
+  physical_fields_[static_cast<std::size_t>(position) - 1] =
+      *table_->DataFile().GetFieldDefinitionByPos(position);
+  if (!mapped_) fields_[static_cast<std::size_t>(position) - 1] = physical_fields_[static_cast<std::size_t>(position) - 1];
+}
+
 const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByPos(int position) const {
   if (position < 1 || static_cast<std::size_t>(position) > physical_fields_.size())
     RaiseError(err::kInvalidField, name_, std::to_string(position));

@@ -443,6 +443,24 @@ void TDataCursor::SetRange(bool is_key, const std::uint8_t* start, int start_cou
   };
   bound(start, start_count, range_start_, range_start_length_);
   bound(end, end_count, range_end_, range_end_length_);
+  ActivateRange();
+}
+
+void TDataCursor::SetRangeBound(Key& bound, std::uint16_t& length, const std::uint8_t* key) {
+  RequireOpen();
+  if (IsPhysicalNavigation()) return;
+  std::fill(bound.begin(), bound.end(), 0);
+  std::memcpy(bound.data(), key, index_def_.KeySize);
+  length = index_def_.KeySize;
+}
+void TDataCursor::SetBeginIndexRange(const std::uint8_t* key) { SetRangeBound(range_start_, range_start_length_, key); }
+void TDataCursor::SetEndIndexRange(const std::uint8_t* key) { SetRangeBound(range_end_, range_end_length_, key); }
+
+void TDataCursor::ActivateRange() {
+  RequireOpen();
+  if (IsPhysicalNavigation()) return;
+  ReadLock();
+  ScopeExit release{[&] { ReadUnlock(); }};
   range_active_ = true;
   RefreshFilters();
   if (bof_ || eof_ || current_ == 0) {
@@ -452,6 +470,78 @@ void TDataCursor::SetRange(bool is_key, const std::uint8_t* start, int start_cou
     return;
   }
   RepositionCurrentRecord();
+}
+
+bool TDataCursor::FindExactIndexKey(const std::uint8_t* key, std::uint16_t length) {
+  RequireOpen();
+  if (IsPhysicalNavigation()) return false;
+  ReadLock();
+  ScopeExit release{[&] { ReadUnlock(); }};
+  return FindIndexKey(key, std::min(length, index_def_.KeySize), false);
+}
+
+bool TDataCursor::SearchIndexKeys(const std::uint8_t* key) {
+  RequireOpen();
+  if (IsPhysicalNavigation()) return false;
+  ReadLock();
+  ScopeExit release{[&] { ReadUnlock(); }};
+  return Tree().Search(key);
+}
+
+bool TDataCursor::CheckForKeyViolation(const std::uint8_t* key) {
+  RequireOpen();
+  return !IsPhysicalNavigation() && index_def_.Unique && SearchIndexKeys(key);
+}
+
+std::uint32_t TDataCursor::GetNumReadAheadRecords(std::uint32_t max, int direction) {
+  RequireOpen();
+  if (bof_ || eof_ || current_ == 0 || max == 0) return max == 0 ? 0 : 1;
+  ReadLock();
+  ScopeExit release{[&] { ReadUnlock(); }};
+  std::uint32_t count = 1;
+  if (IsPhysicalNavigation()) {
+    for (std::uint32_t n = current_; count < max;) {
+      const std::uint32_t next = Neighbour(n, direction == 1 ? 1 : -1);
+      if (next == 0 || next != (direction == 1 ? n + 1 : n - 1)) break;
+      n = next;
+      ++count;
+    }
+    return count;
+  }
+  // Under an index: the keys that follow the current one in a row (under
+  // filters the visible ones are not known without reading them).
+  if (filters_in_force_) return 1;
+  std::uint32_t first = 0, last = 0;
+  RangeBounds(first, last);
+  while (count < max) {
+    const std::uint32_t rank = direction == 1 ? key_number_ + count : key_number_ - count;
+    if (rank < first || rank > last || rank == 0) break;
+    ++count;
+  }
+  return count;
+}
+
+std::uint32_t TDataCursor::GetNumReadAheadBlocks(std::int64_t length) const {
+  const std::uint32_t per_block = GetBlobBlockBufferSize();
+  if (length <= 0 || per_block == 0) return 0;
+  return static_cast<std::uint32_t>((length + per_block - 1) / per_block);
+}
+
+std::uint32_t TDataCursor::GetActualRecordCount() const {
+  RequireOpen();
+  return table_->IndexFile().GetActualRecordCount();
+}
+void TDataCursor::SetActualRecordCount(std::uint32_t count) {
+  RequireOpen();
+  table_->IndexFile().SetActualRecordCount(count);
+}
+void TDataCursor::IncActualRecordCount() {
+  RequireOpen();
+  table_->IndexFile().IncActualRecordCount();
+}
+void TDataCursor::DecActualRecordCount() {
+  RequireOpen();
+  table_->IndexFile().DecActualRecordCount();
 }
 
 void TDataCursor::ResetRange() {

@@ -17,11 +17,6 @@ double TDataCursor::GetLastUpdated() const {
   return table_->GetLastUpdated();
 }
 
-std::string TDataCursor::GetPassword() const {
-  RequireOpen();
-  return table_->GetPassword();
-}
-
 std::uint32_t TDataCursor::GetPhysicalRecordsUsed() const {
   RequireOpen();
   return table_->GetPhysicalRecordsUsed();
@@ -67,6 +62,10 @@ void TDataCursor::EndBufferSave() {
   // The table is another now: no record of the old one stays current, and
   // no range of the old one.
   current_record_.assign(record_size_, 0);
+  // The filters were the old table's too.
+  filters_.reset();
+  filter_source_.reset();
+  filters_in_force_ = false;
   SetToBegin();
   if (range_active_) ResetRange();
   Refresh();

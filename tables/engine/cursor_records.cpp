@@ -14,6 +14,7 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/scope_exit.h"
+#include "tables/lib/collation.h"
 #include "tables/lib/fieldtypes.h"
 
 namespace korvex {
@@ -80,8 +81,10 @@ void TDataCursor::InternalPutField(const TFieldDefinition& def, std::uint8_t* bu
       std::size_t length = strnlen(reinterpret_cast<const char*>(data), def.Size);
       std::string text(reinterpret_cast<const char*>(data), length);
       while (!text.empty() && text.back() == ' ') text.pop_back();
-      if (def.CharCase == 1) text = rtl::LowerCase(text);
-      if (def.CharCase == 2) text = rtl::UpperCase(text);
+      // Case by the table's language: every letter it knows, not only A-Z.
+      const std::uint16_t language = open_ ? GetLanguageID() : 0, sort = open_ ? GetSortID() : 0;
+      if (def.CharCase == 1) text = LowerString(language, sort, text);
+      if (def.CharCase == 2) text = UpperString(language, sort, text);
       std::memset(at + 1, 0, size);
       std::memcpy(at + 1, text.data(), std::min(text.size(), size));
       at[0] = text.empty() ? 0 : 1;
@@ -199,7 +202,9 @@ void TDataCursor::SetToBegin() {
   }
   current_ = 0;
   bof_ = true;
-  eof_ = false;
+  // No visible record at all: both flags, as under an index.
+  eof_ = IsPhysicalNavigation() &&
+         (filters_in_force_ ? filters_->FilteredCount() : table_->IndexFile().GetActualRecordCount()) == 0;
 }
 
 void TDataCursor::SetToEnd() {
@@ -254,6 +259,7 @@ TEngineErrorCode TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) 
   if (lock) UserWriteLockRecord(n);
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
+  if (bof_ && eof_) return CopyCurrent(buffer, err::kNoCurrentRecord);
   if (bof_ || eof_) return CopyCurrent(buffer, bof_ ? err::kBeginningOfFile : err::kEndOfFile);
   if (lock) {
     if (!exclusive_ && buffer && CurrentRecordDiffers(buffer)) {
@@ -266,10 +272,48 @@ TEngineErrorCode TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) 
   return CopyCurrent(buffer, 0);
 }
 
+TEngineErrorCode TDataCursor::CloneCurrentRecord(std::uint8_t* buffer) {
+  RequireOpen();
+  ReadLock();
+  ScopeExit release{[&] { ReadUnlock(); }};
+  if (bof_ || eof_ || current_ == 0) return err::kNoCurrentRecord;
+  LoadCurrent(current_);
+  if (current_record_[0] != 0) return err::kRecordChanged;  // deleted meanwhile
+  const std::vector<std::uint8_t> source = current_record_;
+  ClearRecord(buffer);
+  for (int f = 1; f <= GetFieldCount(); ++f) {
+    const TFieldDefinition& def = FieldAt(f);
+    std::vector<std::uint8_t> value(std::size_t{def.PhysicalSize} + 1, 0);
+    if (def.IsAutoIncrement() || InternalGetField(def, source.data(), value.data())) continue;
+    if (def.DataType != dtBlob) {
+      InternalPutField(def, buffer, value.data(), true);
+      continue;
+    }
+    // A new BLOB of the buffer with the same content.
+    const std::vector<std::uint8_t> content = ReadBlobContent(f, source.data());
+    if (!content.empty()) PutBlobContent(f, buffer, content);
+  }
+  if (suppress_auto_inc_) PutRecordID(GetRecordID(source.data()), buffer);
+  return 0;
+}
+
 TEngineErrorCode TDataCursor::GotoPhysicalRecordNumber(std::uint32_t n) {
   RequireOpen();
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
+  const TEngineErrorCode status = GotoLiveRecord(n);
+  if (status != err::kRecordNotFound || !IsPhysicalNavigation() || n < 1 ||
+      n > table_->DataFile().GetPhysicalRecordsUsed())
+    return status;
+  // A deleted record: the nearest live one after it, else before it.
+  std::uint32_t nearest = Neighbour(n, 1);
+  if (nearest == 0) nearest = Neighbour(n, -1);
+  if (nearest != 0) LoadCurrent(nearest);
+  else SetToBegin();
+  return status;
+}
+
+TEngineErrorCode TDataCursor::GotoLiveRecord(std::uint32_t n) {
   if (n < 1 || n > table_->DataFile().GetPhysicalRecordsUsed()) return err::kRecordNotFound;
   TRecord* record = FetchRecord(n, 1);
   bool live = !record->Deleted();
@@ -290,7 +334,9 @@ TEngineErrorCode TDataCursor::SetToRecordBuffer(const TDataCursor& other) {
   if (other.table_ != table_ && !(rtl::SameText(other.table_->GetTableName(), table_->GetTableName()) &&
                                   rtl::SameText(other.directory_->Path(), directory_->Path())))
     return err::kRecordNotFound;
-  const TEngineErrorCode status = GotoPhysicalRecordNumber(other.current_);
+  ReadLock();
+  ScopeExit release{[&] { ReadUnlock(); }};
+  const TEngineErrorCode status = GotoLiveRecord(other.current_);
   if (status != 0) return status;
   return !filters_in_force_ || RecordVisible(current_) ? 0 : err::kRecordNotFound;
 }
@@ -607,12 +653,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
     ReplaceSystemKey(system, deleted, n);
   }
   const bool blobs = table_->HasBlobs();
-  if (blobs) DeleteAllBlobs(old, n);
-  record = FetchRecord(n, 1);
-  data.SetNextFreeRecord(record);
-  record->Modified = true;
-  data.PutRecord(record);
-  table_->IndexFile().DecActualRecordCount();
+  ReleaseRecord(old, n);
   current_record_ = old;
   current_record_[0] = 1;
   CompleteCurrent();
@@ -628,6 +669,18 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
       SetToBegin();
     }
   }
+}
+
+void TDataCursor::ReleaseRecord(std::vector<std::uint8_t>& old, std::uint32_t n) {
+  const bool blobs = table_->HasBlobs();
+  if (blobs) DeleteAllBlobs(old, n);
+  TDataFile& data = table_->DataFile();
+  TRecord* record = FetchRecord(n, 1);
+  if (blobs) ClearBlobReferences(record->Data.data());
+  data.SetNextFreeRecord(record);
+  record->Modified = true;
+  data.PutRecord(record);
+  table_->IndexFile().DecActualRecordCount();
 }
 
 }  // namespace korvex

@@ -6,12 +6,15 @@
 #include "platform/runtime/coding.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/data_cursor.h"
+#include "tables/engine/cipher_keys.h"
 #include "tables/engine/data_table.h"
 #include "tables/engine/scope_exit.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
+#include "tables/lib/key_bytes.h"
 #include "tables/lib/language_settings.h"
+#include "tables/lib/names.h"
 #include "tables/lib/numeric.h"
 
 namespace korvex {
@@ -145,7 +148,11 @@ void TDataCursor::GetBookmark(std::uint8_t* bookmark) const {
 
 bool TDataCursor::SetToBookmark(const std::uint8_t* bookmark, bool keep_begin_end, bool no_change_check) {
   RequireOpen();
-  if (IsPhysicalNavigation()) return GotoPhysicalRecordNumber(rtl::DecodeFixed32(bookmark)) == 0;
+  if (IsPhysicalNavigation()) {
+    ReadLock();
+    ScopeExit release{[&] { ReadUnlock(); }};
+    return GotoLiveRecord(rtl::DecodeFixed32(bookmark)) == 0;
+  }
   if (!no_change_check) ReadLock();
   ScopeExit release{[&] {
     if (!no_change_check) ReadUnlock();
@@ -186,19 +193,49 @@ int TDataCursor::CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b) 
 
 // ---- header values --------------------------------------------------------------
 
-std::uint32_t TDataCursor::GetLastRecordID() const {
-  RequireOpen();
-  return table_->DataFile().GetLastRecordID();
+TDataHeader TDataCursor::HeaderValues() const {
+  TDataHeader header;
+  GetDataHeader(header);
+  if (header.Encrypted != 0) {
+    for (std::string* text : {&header.Description, &header.Password})
+      EncryptBuffer(text->data(), static_cast<std::int32_t>(text->size()), kHeaderTextKeys.key1,
+                    kHeaderTextKeys.key2);
+  } else {
+    header.Password.clear();
+  }
+  return header;
 }
-std::uint16_t TDataCursor::GetLanguageID() const { return open_ ? table_->DataFile().GetLanguageID() : 0; }
-std::uint16_t TDataCursor::GetSortID() const { return open_ ? table_->DataFile().GetSortID() : 0; }
+
+std::uint32_t TDataCursor::GetLastRecordID() const {
+  return open_ ? table_->DataFile().GetLastRecordID() : HeaderValues().LastRecordID;
+}
+std::uint16_t TDataCursor::GetBlobBlockSize() const {
+  return static_cast<std::uint16_t>(open_ ? table_->DataFile().GetBlobBlockSize() : HeaderValues().BlobBlockSize());
+}
+std::uint16_t TDataCursor::GetBlobBlockBufferSize() const {
+  return static_cast<std::uint16_t>(GetBlobBlockSize() - kBlockHeaderSize);
+}
+std::uint16_t TDataCursor::GetLanguageID() const {
+  return open_ ? table_->DataFile().GetLanguageID() : HeaderValues().LanguageID;
+}
+std::uint16_t TDataCursor::GetSortID() const { return open_ ? table_->DataFile().GetSortID() : HeaderValues().SortID; }
+std::uint16_t TDataCursor::GetUserMajorVersion() const {
+  return open_ ? table_->DataFile().GetUserMajorVersion() : HeaderValues().UserMajorVersion;
+}
+std::uint16_t TDataCursor::GetUserMinorVersion() const {
+  return open_ ? table_->DataFile().GetUserMinorVersion() : HeaderValues().UserMinorVersion;
+}
+std::string TDataCursor::GetVersionNum() const {
+  return VersionToStr(open_ ? table_->DataFile().GetVersionNum() : HeaderValues().Version);
+}
 std::string TDataCursor::GetDescription() const {
-  RequireOpen();
-  return table_->DataFile().GetDescription();
+  return open_ ? table_->DataFile().GetDescription() : HeaderValues().Description;
+}
+std::string TDataCursor::GetPassword() const {
+  return open_ ? table_->GetPassword() : HeaderValues().Password;
 }
 bool TDataCursor::GetEncrypted() const {
-  RequireOpen();
-  return table_->DataFile().GetEncrypted();
+  return open_ ? table_->DataFile().GetEncrypted() : HeaderValues().Encrypted != 0;
 }
 
 }  // namespace korvex

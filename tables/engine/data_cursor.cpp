@@ -118,11 +118,18 @@ void TDataCursor::OpenCursor() {
   SynchLastUpdateStamps();
   current_record_.assign(record_size_, 0);
   CancelRange();
+  // A repair works on the buffers alone: no index, no position.
+  if (repair_mode_) {
+    bof_ = eof_ = true;
+    current_ = 0;
+    return;
+  }
   try {
     // A read-only cursor too: the new index file must hold the records'
     // keys before anyone reads or writes through it.
     if (table->IndexCreatedAnew()) RebuildMissingIndex();
-    InternalSetIndexPos(0);
+    // A source table is read in the order of its records.
+    InternalSetIndexPos(source_table_ ? kPhysicalOrder : 0);
     SetToBegin();
   } catch (...) {
     CloseCursor(true);
@@ -170,6 +177,11 @@ void TDataCursor::CloseCursor(bool discard_temporary) {
 // ---- creation -----------------------------------------------------------------
 
 void TDataCursor::CreateTable(const TTableCreation& creation, std::vector<TFieldDefinition>& fields) {
+  TTableCreation copy = creation;
+  CreateTable(copy, fields);
+}
+
+void TDataCursor::CreateTable(TTableCreation& creation, std::vector<TFieldDefinition>& fields) {
   CheckExclusive();
   CheckNotReadOnly();
   CheckNotOpen();
@@ -189,6 +201,8 @@ void TDataCursor::CreateTable(const TTableCreation& creation, std::vector<TField
   VerifyStructureInformation(creation, fields);
   TTableCreation checked = creation;
   VerifyIndexInformation(checked.Indexes, fields, creation.AllowEmptyPrimaryKey);
+  // The caller's definitions as they are stored, like the fields.
+  creation.Indexes = checked.Indexes;
   if (!creation.Overwrite && directory_->DataTableExists(name_, in_memory_)) Fail(err::kTableExists);
   TDataFileSettings settings = creation.Settings;
   settings.Password = rtl::Trim(settings.Password);

@@ -124,7 +124,6 @@ public:
   void SetRestructureMode(bool value) { restructure_mode_ = value; }
   bool GetRestructureMode() const { return restructure_mode_; }
   double GetLastUpdated() const;
-  std::string GetPassword() const;  // empty for a table that is not encrypted
   std::uint32_t GetPhysicalRecordsUsed() const;
   std::uint32_t GetDataFileSize() const;
   std::uint32_t GetIndexFileSize() const;
@@ -174,11 +173,22 @@ public:
   bool UserLockSemaphore(int n);
   void UserUnlockSemaphore(int n);
   bool TransactionInProgress() const;
+  // Whether the table's transaction holds the table's write lock.
+  bool TransactionIsLocked() const;
   void FlushOSBuffers();
+  // Writes the table's modified records, pages and blocks with their
+  // headers (an exclusive cursor's table: new stamps only) and takes the
+  // table's stamps as this cursor's.
+  void FlushBuffers(bool adjust, bool data, bool blobs, bool index);
+  // Lets the table's caches go (their modified entries written first);
+  // `reread_headers` reads the three headers again.
+  void FreeBuffers(bool adjust, bool reread_headers);
 
   // ---- life cycle ----
   void OpenCursor();
   void CloseCursor(bool discard_temporary = true);
+  // Opens or closes (discarding a temporary table); nothing when unchanged.
+  void SetIsOpen(bool value);
   bool IsOpen() const { return open_; }
   TDataTable* Table() const { return table_; }
 
@@ -197,7 +207,10 @@ public:
   // ---- creation ----
   // Checks and completes the definitions (trimmed names, sizes, offsets),
   // then writes the three files. Nothing is written when a check fails;
-  // an existing table is refused (13060) unless Overwrite.
+  // an existing table is refused (13060) unless Overwrite. The caller's
+  // field and index definitions hold the stored form once checked (the
+  // const form completes a copy of the index definitions).
+  void CreateTable(TTableCreation& creation, std::vector<TFieldDefinition>& fields);
   void CreateTable(const TTableCreation& creation, std::vector<TFieldDefinition>& fields);
   // The checks of creation, in order; raise at the first fault.
   void VerifyStructureInformation(const TTableCreation& creation, std::vector<TFieldDefinition>& fields) const;
@@ -267,6 +280,30 @@ public:
   void SetRange(bool is_key, const std::uint8_t* start, int start_count, const std::uint8_t* end, int end_count);
   void ResetRange();
   bool RangeActive() const { return range_active_; }
+  // The range's bounds as key bytes (GetKeySize() bytes each) and its
+  // switch; ActivateRange counts the range and keeps the current record.
+  // Nothing under physical navigation.
+  void SetBeginIndexRange(const std::uint8_t* key);
+  void SetEndIndexRange(const std::uint8_t* key);
+  void ActivateRange();
+  // Searches of the current index by key bytes: an exact key over its first
+  // `length` bytes (the cursor goes there when found), and whether a key is
+  // in the index; a key violation is a unique index already holding it.
+  bool FindExactIndexKey(const std::uint8_t* key, std::uint16_t length);
+  bool SearchIndexKeys(const std::uint8_t* key);
+  bool CheckForKeyViolation(const std::uint8_t* key);
+  // The current key entry (GetKeySize() bytes; zeros off a record).
+  const std::uint8_t* GetKeyEntryPtr() const { return key_.data(); }
+  // Read-ahead: the visible records in a row from the current one in
+  // `direction` (1 forward, else backward), counting it, from 1 up to
+  // `max`; the BLOB blocks `length` bytes take.
+  std::uint32_t GetNumReadAheadRecords(std::uint32_t max, int direction);
+  std::uint32_t GetNumReadAheadBlocks(std::int64_t length) const;
+  // The live-record counter of the table's index header.
+  std::uint32_t GetActualRecordCount() const;
+  void SetActualRecordCount(std::uint32_t count);
+  void IncActualRecordCount();
+  void DecActualRecordCount();
   // The n-th visible record (1-based); 0 leaves the cursor before the
   // first, a number above the count after the last.
   TEngineErrorCode SetToRecordNumber(std::uint32_t n);
@@ -313,6 +350,21 @@ public:
   void PutField(int field, std::uint8_t* buffer, const std::uint8_t* data, bool allow_calculated = false) const;
   static std::uint32_t GetRecordID(const std::uint8_t* buffer);
   static void PutRecordID(std::uint32_t id, std::uint8_t* buffer);
+  // The block reference of a BLOB field's bytes (flag byte first).
+  static std::uint32_t GetBlobRecord(const std::uint8_t* field);
+  // A BLOB field's signature in a record buffer, the field by the cursor's
+  // number or, with `physical`, by the table's position.
+  std::uint32_t GetBlobSignature(int field, const std::uint8_t* buffer, bool physical = false) const;
+  void PutBlobSignature(int field, std::uint8_t* buffer, bool physical, std::uint32_t value) const;
+  // Field definitions by number or by name (ignoring case): the cursor's
+  // view, or the table's; 9985 when there is none. Updates replace a
+  // definition by position (9985 out of range).
+  const TFieldDefinition& GetFieldDefinitionByNumber(int number) const;
+  const TFieldDefinition& GetFieldDefinitionByName(const std::string& name) const;
+  const TFieldDefinition& GetPhysicalFieldDefinitionByNumber(int number) const;
+  const TFieldDefinition& GetPhysicalFieldDefinitionByName(const std::string& name) const;
+  void UpdateFieldDefinitionByPos(int position, const TFieldDefinition& definition);
+  void UpdatePhysicalFieldDefinitionByPos(int position, const TFieldDefinition& definition);
 
   // ---- records ----
   void ClearRecord(std::uint8_t* buffer) const;
@@ -345,17 +397,39 @@ public:
   int CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b) const;
 
   // ---- header values ----
+  // Open: the table's (language and sort ID: the cursor's). Closed: read
+  // from the .DAT header (GetDataHeader: an encrypted table's password must
+  // be known). Description and password in clear; a table that is not
+  // encrypted has an empty password.
   std::uint32_t GetLastRecordID() const;
+  std::uint16_t GetBlobBlockSize() const;
+  // The data bytes of one BLOB block (the block less its 18-byte header).
+  std::uint16_t GetBlobBlockBufferSize() const;
   std::uint16_t GetLanguageID() const;
   std::uint16_t GetSortID() const;
+  std::uint16_t GetUserMajorVersion() const;
+  std::uint16_t GetUserMinorVersion() const;
+  // The table version as text ("4.00" style, VersionToStr).
+  std::string GetVersionNum() const;
   std::string GetDescription() const;
+  std::string GetPassword() const;
   bool GetEncrypted() const;
   TEngineErrorCode GetCurrentRecord(std::uint8_t* buffer, bool lock);
+  // The current record's values in a cleared buffer: every field that is not
+  // blank, BLOBs as new BLOBs of the buffer with the same content; the
+  // record ID only with SuppressAutoIncValues. 8709 without a record.
+  TEngineErrorCode CloneCurrentRecord(std::uint8_t* buffer);
+  // The cursor's current record (the last read or written), record size
+  // bytes.
+  const std::uint8_t* GetCurrentRecordBuffer() const { return current_record_.data(); }
   TEngineErrorCode GetNextRecord(std::uint8_t* buffer);
   TEngineErrorCode GetPriorRecord(std::uint8_t* buffer);
   void SetToBegin();
   void SetToEnd();
   // Physical record number (1-based); 8710 when it is not a live record.
+  // Under physical navigation a deleted record's place leaves the cursor
+  // on the nearest live record after it, else before it (else before the
+  // first); elsewhere the cursor stays put.
   TEngineErrorCode GotoPhysicalRecordNumber(std::uint32_t n);
   // Goes to the current record of another cursor on the same table, in
   // this cursor's order: 8709 when the other has none, 8710 when this
@@ -397,18 +471,23 @@ public:
   bool RepairLogBridge(const std::string& line);
 
   // ---- BLOBs (status 0 or an engine error number) ----
-  TEngineErrorCode OpenBlob(int field, std::uint8_t* buffer, std::uint8_t mode, bool internal = false);
-  TEngineErrorCode FreeBlob(int field, std::uint8_t* buffer, bool internal = false);
+  // The field by the cursor's number or, with `physical`, by the table's
+  // position. TruncateBlob also grows a BLOB (with zero bytes).
+  TEngineErrorCode OpenBlob(int field, std::uint8_t* buffer, std::uint8_t mode, bool internal = false,
+                            bool physical = false);
+  TEngineErrorCode FreeBlob(int field, std::uint8_t* buffer, bool internal = false, bool physical = false);
   TEngineErrorCode GetBlob(int field, const std::uint8_t* buffer, std::int64_t offset, std::uint8_t* dest,
-                           std::int64_t length, std::int64_t& count);
+                           std::int64_t length, std::int64_t& count, bool physical = false);
   TEngineErrorCode PutBlob(int field, std::uint8_t* buffer, std::int64_t offset, const std::uint8_t* source,
-                           std::int64_t length);
-  TEngineErrorCode TruncateBlob(int field, std::uint8_t* buffer, std::int64_t length);
-  TEngineErrorCode GetBlobSize(int field, const std::uint8_t* buffer, std::int64_t& size);
+                           std::int64_t length, bool physical = false);
+  TEngineErrorCode TruncateBlob(int field, std::uint8_t* buffer, std::int64_t length, bool physical = false);
+  TEngineErrorCode GetBlobSize(int field, const std::uint8_t* buffer, std::int64_t& size, bool physical = false);
   // A BLOB's whole content, read through a handle of its own (the buffer
   // is not changed).
   std::vector<std::uint8_t> ReadBlobContent(int field, const std::uint8_t* buffer);
-  bool ValidBlobHandle(int field, const std::uint8_t* buffer) const;
+  bool ValidBlobHandle(int field, const std::uint8_t* buffer, bool physical = false) const;
+  // Whether a (negative) handle names one of this cursor's open BLOBs.
+  bool ValidBlobBufferHandle(std::int32_t handle) const { return handle < 0 && blobs_.count(handle) != 0; }
   std::size_t OpenBlobCount() const { return blobs_.size(); }
   void FreeAllBlobs(bool all);
 
@@ -458,7 +537,7 @@ public:
   // The data-file header: the shared table's when open, else read from the
   // file (an encrypted table's password must be known to the session or
   // given through the password callback, else 10498).
-  void GetDataHeader(TDataHeader& header);
+  void GetDataHeader(TDataHeader& header) const;
   void UpdateDataHeader(const std::string& password, const std::string& description, std::uint32_t last_record_id,
                         std::uint16_t user_major, std::uint16_t user_minor);
   // An index position's definition (0..the index count): set whole, or
@@ -528,6 +607,8 @@ private:
   // One operand of a calculated field's expression (expeval.h's TFieldValue).
   static bool EvaluateCalculatedFieldData(void* cursor, const void* buffer, TExpToken* result);
   const TFieldDefinition& FieldAt(int field) const;
+  // The field found, else 9985 naming what was asked for.
+  const TFieldDefinition& FoundField(const TFieldDefinition* field, const std::string& asked) const;
   void RequireOpen() const;
   // The closed table's files as the repair and the upgrade open them.
   template <class Request>
@@ -536,6 +617,9 @@ private:
   // Reading: one record of the table; the table's change detection may
   // ask for a second attempt.
   TRecord* FetchRecord(std::uint32_t n, int direction);
+  // GotoPhysicalRecordNumber without the move to the nearest live record:
+  // the cursor stays put when n is not live (or not in the current order).
+  TEngineErrorCode GotoLiveRecord(std::uint32_t n);
   // The same without reading a window ahead (records far apart: more
   // than kReadAheadGap from the last one read).
   TRecord* FetchRecordAlone(std::uint32_t n);
@@ -616,6 +700,8 @@ private:
   // that fails. The current index stays; the cursor goes to the beginning.
   void BuildAddedIndex(std::uint8_t slot);
   void CancelRange();
+  // One bound of the range from whole-key bytes.
+  void SetRangeBound(Key& bound, std::uint16_t& length, const std::uint8_t* key);
   // The position (from `first`) of the index of that name, trimmed and
   // ignoring case; -1 when none.
   int IndexPosOfName(const std::string& name, std::uint8_t first) const;
@@ -628,7 +714,8 @@ private:
 
   // BLOBs.
   TOpenBlob* BlobOf(const TFieldDefinition& def, const std::uint8_t* buffer) const;
-  TEngineErrorCode CheckedBlob(int field, const std::uint8_t* buffer, TOpenBlob*& blob) const;
+  TEngineErrorCode CheckedBlob(int field, const std::uint8_t* buffer, TOpenBlob*& blob, bool physical = false) const;
+  const TFieldDefinition& BlobFieldAt(int field, bool physical) const;
   void UpdateBlobSignatures(std::uint8_t* buffer);
   bool FlushBlobBuffers(const std::uint8_t* buffer);
   TEngineErrorCode IndexMove(std::uint8_t* buffer, int direction);
@@ -649,7 +736,16 @@ private:
   // Writes each open BLOB's block reference into the buffer and closes it:
   // the buffer no longer names it.
   void UpdateBlobOffsets(std::uint8_t* buffer);
-  void DeleteAllBlobs(const std::vector<std::uint8_t>& record, std::uint32_t n);
+  // Frees the chains of every stored BLOB field of the record (its stored
+  // bytes) and clears their references in it.
+  void DeleteAllBlobs(std::vector<std::uint8_t>& record, std::uint32_t n);
+  // Every stored BLOB field of a record in the table's layout made empty
+  // (flag and reference 0).
+  void ClearBlobReferences(std::uint8_t* record) const;
+  // Takes the live record n (its stored bytes `old`) out of the table once
+  // its keys are gone: its BLOBs freed, the record, with no BLOB reference
+  // left, at the head of the free chain, the live count one less.
+  void ReleaseRecord(std::vector<std::uint8_t>& old, std::uint32_t n);
 
   // Opens the closed cursor's table exclusively and closes it again, so a
   // journal left by a dead writer is played back (11013 while the table is
@@ -680,6 +776,9 @@ private:
   // The table's index definitions as creation takes them: entry 0 the
   // primary index (cleared when there is none), then the secondary ones.
   std::vector<TIndexDefinition> IndexDefinitions() const;
+  // The header values of the open table or of the closed table's file,
+  // description and password in clear.
+  TDataHeader HeaderValues() const;
   // Closes with flushing; a failure is not raised (clean-up paths).
   void CloseQuietly() noexcept;
   // Sets the last record ID handed out (a copy keeps its source's).

@@ -401,7 +401,7 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
   if (header_.RecordSize == 0) Fail(err::kDataRecordsCorrupt);
   const bool encrypted = GetEncrypted();
   ReadIntoCache(
-      *this, *host_, cache_, Layout(), window_, direction == 1 ? n : n - count + 1, count, buffer_,
+      *this, *host_, cache_, Layout(), window_, direction == 1 ? n : n - count + 1, count, n, buffer_,
       [this](std::uint32_t key) { return GetNewRecordBuffer(key); },
       [this, encrypted, count](TCacheEntry* e, const std::uint8_t* bytes) {
         static_cast<TRecord*>(e)->Read(bytes, encrypted);

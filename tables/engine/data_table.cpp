@@ -717,6 +717,9 @@ bool TDataTable::UserWriteLockRecord(std::uint32_t n) {
 void TDataTable::UserWriteUnlockRecord(std::uint32_t n) {
   if (user_table_lock_ || (exclusive_ && !transaction_lock_) || files_read_only_) return;
   if (n == 0) Fail(err::kCannotUnlock);
+  // An exclusive table takes no record locks outside a transaction: a lock
+  // asked for before the transaction began holds nothing to release.
+  if (exclusive_ && !CheckForRecordWriteLock(n)) return;
   if (transaction_lock_) {
     if (!CheckForRecordWriteLock(n)) Fail(err::kCannotUnlock);
     deferred_.SetBit(static_cast<std::int32_t>(n));

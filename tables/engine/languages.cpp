@@ -93,4 +93,22 @@ std::uint16_t ConvertSortConstantToID(std::uint16_t language_id, std::string_vie
   return 0;
 }
 
+namespace {
+bool IsGerman(int language_index) { return language_index >= kFirstGerman && language_index <= kLastGerman; }
+}  // namespace
+
+std::uint16_t GetSortIDFromIndex(int language_index, int sort_index) {
+  return IsGerman(language_index) && sort_index == 1 ? 1 : 0;
+}
+
+int GetIndexFromSortID(int language_index, std::uint16_t sort_id) {
+  if (sort_id == 0) return 0;
+  return IsGerman(language_index) && sort_id == 1 ? 1 : -1;
+}
+
+std::string GetSortIDStringFromIndex(int language_index, int sort_index) {
+  if (sort_index == 0 || !IsGerman(language_index)) return "SRT_DEFAULT";
+  return sort_index == 1 ? "SRT_GERMAN_PHONE_BOOK" : "";
+}
+
 }  // namespace korvex

@@ -37,4 +37,14 @@ bool IsValidSortConstant(std::uint16_t language_id, std::string_view name);
 // 0 for "Default Order", 1 for "German Phone Book Order", 0 otherwise.
 std::uint16_t ConvertSortConstantToID(std::uint16_t language_id, std::string_view name);
 
+// Sort positions (in GetSortIDs of a language position) and sort IDs: the
+// same numbers. The ID at a position (0 for a position the language lacks);
+// the position of an ID (-1 when the language has no such order).
+std::uint16_t GetSortIDFromIndex(int language_index, int sort_index);
+int GetIndexFromSortID(int language_index, std::uint16_t sort_id);
+// The constant naming the order at a position: "SRT_DEFAULT" for position
+// 0 and for every position of a language with the default order alone,
+// "SRT_GERMAN_PHONE_BOOK" for a German language's position 1, else empty.
+std::string GetSortIDStringFromIndex(int language_index, int sort_index);
+
 }  // namespace korvex

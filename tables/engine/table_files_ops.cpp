@@ -84,7 +84,7 @@ void TDataCursor::RestoreIndex(bool keep_current, bool delete_backup) {
   table_->RestoreIndex(keep_current, delete_backup);
 }
 
-void TDataCursor::GetDataHeader(TDataHeader& header) {
+void TDataCursor::GetDataHeader(TDataHeader& header) const {
   if (open_) {
     header = table_->DataFile().GetHeader();
     return;

@@ -6,6 +6,7 @@
 
 #include "platform/runtime/coding.h"
 #include "platform/runtime/dates.h"
+#include "platform/runtime/filelock.h"
 #include "tables/engine/engine_error.h"
 #include "tables/engine/index_tree.h"
 #include "tables/engine/journal.h"
@@ -565,6 +566,36 @@ void TTableRepair::Finish() {
 void TTableRepair::Run() {
   const std::string head = (request_.VerifyOnly ? "Verification of table " : "Repair of table ") + request_.TableName;
   OpenFiles();
+  // A repair writes its files through a journal of its own: when it fails
+  // part way (a file it cannot read or write), the files go back to what
+  // they were, so a repair either finishes or leaves the table as it was.
+  if (request_.VerifyOnly || request_.InMemory) {
+    Pass(head);
+    return;
+  }
+  const std::string path = Sibling(".JNL");
+  TJournal journal;
+  journal.Begin(path, {data_.get(), index_.get(), blob_ && blob_->IsOpen() ? blob_.get() : nullptr}, true);
+  try {
+    Pass(head);
+    journal.Commit();
+  } catch (...) {
+    try {
+      journal.Undo();
+    } catch (...) {
+      // The journal stays hot: the next open plays it back.
+    }
+    if (!journal.Hot(path)) {
+      journal.Close();
+      rtl::DeleteLockedFile(path);
+    }
+    throw;
+  }
+  journal.Close();
+  rtl::DeleteLockedFile(path);
+}
+
+void TTableRepair::Pass(const std::string& head) {
   Log(head + " started at " + TimeText());
   for (const std::string& line : pending_) Log(line);
   const std::uint32_t first_free = data_->GetHeader().FirstFreeRecord;

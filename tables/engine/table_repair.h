@@ -70,6 +70,9 @@ public:
   static std::string TimeText();
 
 private:
+  // The checks and, when repairing, the writes, from the first log line to
+  // the last.
+  void Pass(const std::string& head);
   TTableHost* Host() { return &host_; }
   void Log(const std::string& line) const;
   // Findings made while the files are opened, logged after the first line.

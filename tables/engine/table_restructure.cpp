@@ -286,12 +286,10 @@ void TDataCursor::RemoveDuplicateRecord(std::uint32_t n, std::uint8_t index_pos)
   RequireOpen();
   TRecord* record = FetchRecord(n, 1);
   const bool live = !record->Deleted();
-  const std::vector<std::uint8_t> old = record->Data;
+  std::vector<std::uint8_t> old = record->Data;
   table_->DataFile().PutRecord(record);
   // A record already on the free chain is not linked again.
   if (!live) return;
-  const bool blobs = table_->HasBlobs();
-  if (blobs) DeleteAllBlobs(old, n);
   // Its keys go from every index that holds them.
   for (std::uint8_t slot : KeyedPositions()) {
     if (slot == index_pos) continue;
@@ -301,11 +299,7 @@ void TDataCursor::RemoveDuplicateRecord(std::uint32_t n, std::uint8_t index_pos)
   Key system = KeyOf(kSystemSlot, old.data()), deleted = system;
   deleted[0] = 1;
   ReplaceSystemKey(system, deleted, n);
-  record = FetchRecord(n, 1);
-  table_->DataFile().SetNextFreeRecord(record);
-  record->Modified = true;
-  table_->DataFile().PutRecord(record);
-  table_->IndexFile().DecActualRecordCount();
+  ReleaseRecord(old, n);
   table_->MarkWritten();
 }
 
@@ -365,7 +359,12 @@ void TDataCursor::RebuildTable(const TRestructureRequest& request, const TTableC
             std::memcpy(id, old_record.data() + from.Offset + 1, 4);
           continue;
         }
-        if (!from.TakesRecordBytes() || !to.TakesRecordBytes() || old_record[from.Offset] == 0) continue;
+        if (!from.TakesRecordBytes() || !to.TakesRecordBytes()) continue;
+        if (old_record[from.Offset] == 0) {
+          // A field that was blank stays blank: defaults fill new fields only.
+          std::memset(record.data() + to.Offset, 0, std::size_t{to.PhysicalSize} + 1);
+          continue;
+        }
         if (from.DataType == dtBlob || to.DataType == dtBlob) {
           if (from.DataType != to.DataType) {
             lost(dlFieldConversion, from.Name);

@@ -73,15 +73,28 @@ private:
   // `kept` (an earlier one deleted first).
   void SwapIn(TScratchFile& fresh, const std::string& current, const std::string& kept);
   void ConvertIndexHeader(TFileHandler& idx, TFileHandler& out);
-  // Sets the version byte of an index or BLOB file's header to 4 in place.
-  void StampVersion(TFileHandler& file, std::uint32_t header_size) const {
+  // Sets the version byte of an index or BLOB file's header in place (to 4
+  // unless told otherwise); answers the byte it had.
+  std::uint8_t StampVersion(TFileHandler& file, std::uint32_t header_size, std::uint8_t version = 4) const {
     std::vector<std::uint8_t> bytes(header_size);
     ReadAt(file, 0, bytes.data(), header_size);
     Cipher(bytes.data(), header_size, kIndexBlobKeys, false);
-    bytes[8] = 4;
+    const std::uint8_t was = bytes[8];
+    bytes[8] = version;
     Cipher(bytes.data(), header_size, kIndexBlobKeys, true);
     WriteAt(file, 0, bytes.data(), header_size);
+    return was;
   }
+  // After a failure of the repair that ends the upgrade: the old files back
+  // in their places and the headers stamped in place as they were.
+  void PutBack() noexcept;
+  struct TStamped {
+    std::string path;
+    std::uint32_t header_size;
+    std::uint8_t version;
+  };
+  std::vector<std::pair<std::string, std::string>> swapped_;  // current, kept
+  std::vector<TStamped> stamped_;
 
   const TUpgradeRequest& request_;
   std::uint8_t header_[kDataHeaderSize] = {};
@@ -203,6 +216,29 @@ void TUpgrade::SwapIn(TScratchFile& fresh, const std::string& current, const std
     throw;
   }
   fresh.Release();
+  swapped_.emplace_back(current, kept);
+}
+
+void TUpgrade::PutBack() noexcept {
+  for (const TStamped& stamped : stamped_) {
+    try {
+      TFileHandler file;
+      Open(file, stamped.path);
+      StampVersion(file, stamped.header_size, stamped.version);
+    } catch (...) {
+    }
+  }
+  for (auto it = swapped_.rbegin(); it != swapped_.rend(); ++it) {
+    try {
+      TFileHandler file;
+      file.SetInMemory(request_.InMemory);
+      file.SetFileName(it->first);
+      if (file.Exists()) file.DeleteFile();
+      file.SetFileName(it->second);
+      file.RenameFile(it->first);
+    } catch (...) {
+    }
+  }
 }
 
 void TUpgrade::ConvertIndexHeader(TFileHandler& idx, TFileHandler& out) {
@@ -300,11 +336,11 @@ void TUpgrade::Run() {
       SwapIn(*new_idx, Sibling(".IDX"), Sibling(".IUP"));
       Log("Index definitions of " + name + " upgraded to latest table version " + kLatest);
     } else if (has_index) {
-      StampVersion(idx, kIndexHeaderSize);
+      stamped_.push_back({Sibling(".IDX"), kIndexHeaderSize, StampVersion(idx, kIndexHeaderSize)});
       Log("Index header of " + name + " upgraded to latest table version " + kLatest);
     }
     if (blb.IsOpen()) {
-      StampVersion(blb, kBlobHeaderSize);
+      stamped_.push_back({Sibling(".BLB"), kBlobHeaderSize, StampVersion(blb, kBlobHeaderSize)});
       Log("BLOB header of " + name + " upgraded to latest table version " + kLatest);
     }
   }
@@ -316,7 +352,15 @@ void TUpgrade::Run() {
   repair.PrivateDirectory = request_.PrivateDirectory;
   repair.Log = request_.RepairLog;
   repair.Progress = request_.RepairProgress;
-  TTableRepair(std::move(repair)).Run();
+  // The repair leaves the files as it found them when it fails; the
+  // upgrade then puts the old table back, so it either finishes or leaves
+  // the table as it was.
+  try {
+    TTableRepair(std::move(repair)).Run();
+  } catch (...) {
+    PutBack();
+    throw;
+  }
   Log(stamp_line + " completed at " + TTableRepair::TimeText());
 }
 

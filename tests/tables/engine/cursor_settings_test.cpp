@@ -654,7 +654,11 @@ TEST(CursorSettings, ImagesMoveTablesBetweenCursorsAndClonesFollow) {
   b->AppendRecord(buffer.data());
   EXPECT_EQ(save(*b, image_of(*other)), err::kHeaderCorrupt);
   EXPECT_EQ(b->GetRecordCount(), 1u);
+  // The old table's filters go with it.
+  b->ActivateFilter(b->AddFilter(0, {}, nullptr, false, [](const std::uint8_t*, std::uint32_t) { return false; }, {}));
+  EXPECT_EQ(b->GetRecordCount(), 0u);
   ASSERT_EQ(save(*b, image), 0);
+  EXPECT_EQ(b->Filters().FilterCount(), 0u);
   EXPECT_TRUE(b->AtBegin());
   EXPECT_EQ(b->GetRecordCount(), 5u);
   for (std::int32_t i = 1; i <= 5; ++i) {

@@ -305,8 +305,11 @@ struct Run {
   std::mt19937 rng;
   std::vector<TFieldDefinition> fields;
   int blob_field = 0;
+  std::uint16_t block_size = 512;
 
   explicit Run(unsigned seed) : rng(seed) {
+    const std::uint16_t sizes[] = {64, 256, 512, 768, 1024, 4096};
+    block_size = sizes[rng() % std::size(sizes)];
     const std::uint8_t types[] = {dtString, dtDate,  dtBoolean, dtSmallInt, dtInteger, dtFloat,
                                   dtBCD,    dtBytes, dtTime,    dtTimeStamp, dtWord};
     int count = 1 + static_cast<int>(rng() % 6);
@@ -413,14 +416,32 @@ void ExpectSame(TDataCursor& c, const Run& run, Model& m) {
 }
 
 void RandomRun(unsigned seed, bool exclusive, int operations) {
-  SCOPED_TRACE("seed " + std::to_string(seed) + (exclusive ? " exclusive" : " shared"));
   qvtest::TempDir tmp;
   Env env(tmp.path().string());
   Run run(seed);
-  Create(env.dir, run.fields);
+  SCOPED_TRACE("seed " + std::to_string(seed) + (exclusive ? " exclusive" : " shared") + " blocks " +
+               std::to_string(run.block_size));
+  TTableCreation creation;
+  creation.Settings.BlobBlockSize = run.block_size;
+  Create(env.dir, run.fields, creation);
   auto c = Cursor(env.dir, exclusive);
   c->OpenCursor();
   Model m;
+  // A transaction in progress and the model as it began.
+  std::optional<Model> before;
+  auto end_transaction = [&](bool commit) {
+    if (!before) return;
+    if (commit) {
+      env.dir->CommitTransaction(true);
+    } else {
+      env.dir->RollbackTransaction();
+      m = *before;
+      c->SetToBegin();
+      m.at = 0;
+      m.bof = true;
+    }
+    before.reset();
+  };
   const int size = static_cast<int>(c->GetRecordSize());
   auto& rng = run.rng;
   for (int op = 0; op < operations; ++op) {
@@ -481,22 +502,40 @@ void RandomRun(unsigned seed, bool exclusive, int operations) {
       std::uint32_t n = 1 + rng() % (m.next + 1);
       TEngineErrorCode status = c->GotoPhysicalRecordNumber(n);
       ASSERT_EQ(status, m.live.count(n) ? 0 : err::kRecordNotFound);
-      if (status == 0) m.at = n;
+      if (status == 0) {
+        m.at = n;
+      } else if (n < m.next) {
+        // A deleted record: the nearest live one after it, else before it.
+        auto after = m.live.upper_bound(n);
+        if (after != m.live.end()) m.at = after->first;
+        else if (!m.live.empty()) m.at = std::prev(after)->first;
+        else m.at = 0, m.bof = true;
+      }
+      ASSERT_EQ(c->GetPhysicalRecordNumber(), m.at);
     } else if (kind < 90) {
       bool begin = rng() % 2;
       begin ? c->SetToBegin() : c->SetToEnd();
       m.at = 0;
       m.bof = begin;
     } else if (kind < 93) {  // close and open again
+      end_transaction(rng() % 2);
       c->CloseCursor();
       c->OpenCursor();
       m.at = 0;
       m.bof = true;
+    } else if (kind < 96) {  // a transaction begins, or ends in a commit or a rollback
+      if (before) {
+        end_transaction(rng() % 2);
+      } else {
+        before = m;
+        env.dir->StartTransaction();
+      }
     } else {
       ExpectSame(*c, run, m);
     }
     if (::testing::Test::HasFatalFailure()) return;
     if (op % 500 == 499) {
+      end_transaction(rng() % 2);
       ExpectSame(*c, run, m);
       c->CloseCursor();
       CheckResult check = RunTableCheck(tmp.path().string() + "/t.DAT");
@@ -506,6 +545,7 @@ void RandomRun(unsigned seed, bool exclusive, int operations) {
       m.bof = true;
     }
   }
+  end_transaction(false);
   ExpectSame(*c, run, m);
 }
 
@@ -558,7 +598,14 @@ TEST(DataCursor, BlobBoundsAndHandles) {
   EXPECT_EQ(c->PutBlob(2, buffer.data(), -9, ten, 1), err::kInvalidBlobOffset);
   EXPECT_EQ(c->PutBlob(2, buffer.data(), 0, ten, -1), err::kInvalidBlobLength);
   EXPECT_EQ(c->PutBlob(2, buffer.data(), 0x7FFFFFF0, ten, 0x20), err::kInvalidBlobLength);
-  EXPECT_EQ(c->TruncateBlob(2, buffer.data(), 111), err::kInvalidBlobLength);
+  // Truncating to a longer length grows the BLOB with zero bytes.
+  EXPECT_EQ(c->TruncateBlob(2, buffer.data(), -1), err::kInvalidBlobLength);
+  EXPECT_EQ(c->TruncateBlob(2, buffer.data(), 112), 0);
+  c->GetBlobSize(2, buffer.data(), size);
+  EXPECT_EQ(size, 112);
+  EXPECT_EQ(c->GetBlob(2, buffer.data(), 109, out, 3, count), 0);
+  EXPECT_EQ(std::vector<std::uint8_t>(out, out + 3), (std::vector<std::uint8_t>{10, 0, 0}));
+  EXPECT_EQ(c->TruncateBlob(2, buffer.data(), 110), 0);
   c->GetBlobSize(2, buffer.data(), size);
   EXPECT_EQ(size, 110);
 

@@ -3,6 +3,8 @@
 // closed, every cache entry goes back once and the files are as the writes
 // left them. The sanitizer build catches an entry used after it was freed.
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/engine_error.h"
+#include "tables/lib/file_handler.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/cursor_test_support.h"
 #include "tests/tables/engine/engine_test_support.h"
@@ -17,17 +20,28 @@
 namespace korvex::testing {
 namespace {
 
-using qvtest::ReadFileBytes;
 using Bytes = std::vector<std::uint8_t>;
 
-std::string Files(const std::string& dir) {
-  std::string all;
-  for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
-    std::string p = dir + "/t" + ext;
-    all += std::filesystem::exists(p) ? ReadFileBytes(p) : std::string("-");
-    all += '|';
-  }
-  return all;
+// The table's files (an ended journal left out).
+std::map<std::string, std::string> Files(const std::string& dir) {
+  std::map<std::string, std::string> files = FolderFiles(dir);
+  files.erase("t.JNL");
+  return files;
+}
+
+// A cleared record buffer with N = n.
+void Numbered(TDataCursor& c, Bytes& buffer, int n) {
+  c.ClearRecord(buffer.data());
+  c.PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&n));
+}
+
+// The memo (field 2) of a record buffer replaced by `text`.
+void PutMemo(TDataCursor& c, Bytes& buffer, const std::string& text) {
+  ASSERT_EQ(c.OpenBlob(2, buffer.data(), 2), 0);
+  ASSERT_EQ(c.TruncateBlob(2, buffer.data(), 0), 0);
+  ASSERT_EQ(c.PutBlob(2, buffer.data(), 0, reinterpret_cast<const std::uint8_t*>(text.data()),
+                      static_cast<std::int64_t>(text.size())),
+            0);
 }
 
 // A table t(N integer, M memo) with `records` records, N = 1, 2, ...
@@ -37,8 +51,7 @@ void MakeTable(Env& env, int records) {
   c->OpenCursor();
   Bytes buffer(c->GetRecordSize());
   for (int i = 1; i <= records; ++i) {
-    c->ClearRecord(buffer.data());
-    c->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&i));
+    Numbered(*c, buffer, i);
     c->AppendRecord(buffer.data(), false);
   }
   c->CloseCursor();
@@ -54,8 +67,7 @@ TEST(LargeWrites, RollbacksPutTheFilesBackAndFreeEveryCacheEntryOnce) {
        [](TDataCursor& c) {
          Bytes buffer(c.GetRecordSize());
          for (int i = 0; i < 20000; ++i) {
-           c.ClearRecord(buffer.data());
-           c.PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&i));
+           Numbered(c, buffer, i);
            c.AppendRecord(buffer.data(), false);
          }
        }},
@@ -76,7 +88,7 @@ TEST(LargeWrites, RollbacksPutTheFilesBackAndFreeEveryCacheEntryOnce) {
     qvtest::TempDir tmp;
     Env env(tmp.Path());
     MakeTable(env, 3);
-    const std::string before = Files(tmp.Path());
+    const std::map<std::string, std::string> before = Files(tmp.Path());
     auto c = Cursor(env.dir, false);
     c->OpenCursor();
     env.dir->StartTransaction();
@@ -85,7 +97,7 @@ TEST(LargeWrites, RollbacksPutTheFilesBackAndFreeEveryCacheEntryOnce) {
     env.dir->RollbackTransaction();
     EXPECT_EQ(c->GetRecordCount(), 3u);
     c->CloseCursor();
-    EXPECT_EQ(Files(tmp.Path()), before);
+    EXPECT_TRUE(Files(tmp.Path()) == before);
   }
 }
 
@@ -98,14 +110,10 @@ TEST(LargeWrites, HeldWritesBeyondThePoolsReachTheFiles) {
   Bytes buffer(c->GetRecordSize());
   // 16,384 records, the first 4,096 with a memo of one block each.
   for (int i = 0; i < 16384; ++i) {
-    c->ClearRecord(buffer.data());
-    c->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&i));
+    Numbered(*c, buffer, i);
     if (i < 4096) {
       const std::string memo = "memo " + std::to_string(i);
-      ASSERT_EQ(c->OpenBlob(2, buffer.data(), 2), 0);
-      ASSERT_EQ(c->PutBlob(2, buffer.data(), 0, reinterpret_cast<const std::uint8_t*>(memo.data()),
-                           static_cast<std::int64_t>(memo.size())),
-                0);
+      PutMemo(*c, buffer, memo);
     }
     c->AppendRecord(buffer.data(), false);
   }
@@ -122,6 +130,160 @@ TEST(LargeWrites, HeldWritesBeyondThePoolsReachTheFiles) {
   EXPECT_EQ(check.status, 0) << check.output;
 }
 
+// A BLOB's content for record `n` in round `round`, `size` bytes.
+std::string Content(int n, int round, std::size_t size) {
+  std::string s(size, ' ');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>('a' + (n * 31 + round * 7 + i / 97) % 26);
+  return s;
+}
+
+std::string MemoOf(TDataCursor& c, const Bytes& buffer) {
+  std::vector<std::uint8_t> b = c.ReadBlobContent(2, buffer.data());
+  return std::string(b.begin(), b.end());
+}
+
+// Long BLOBs stored on disk are read, rewritten and deleted while writes
+// are held (an exclusive cursor, a transaction) and the block cache is full
+// of modified blocks: a block read ahead with the one asked for never
+// pushes that one out.
+TEST(LargeWrites, ReadAheadKeepsTheBlockAskedForWhileWritesAreHeld) {
+  constexpr int kRecords = 48;
+  for (std::uint16_t block : {64, 256, 768, 1024, 4096}) {
+    for (bool exclusive : {true, false}) {
+      SCOPED_TRACE(std::to_string(block) + (exclusive ? " exclusive" : " transaction"));
+      qvtest::TempDir tmp;
+      Env env(tmp.Path());
+      TTableCreation creation;
+      creation.Settings.BlobBlockSize = block;
+      CreateWithCursor(env.dir, {Field("N", dtInteger), Field("M", dtBlob, 0, fstMemo)}, creation);
+      std::map<int, std::string> model;
+      auto sizes = [block](int n) { return std::size_t{block} * (3 + n % 29) + n * 13; };
+      {
+        auto c = Cursor(env.dir, false);
+        c->OpenCursor();
+        Bytes buffer(c->GetRecordSize());
+        for (int n = 1; n <= kRecords; ++n) {
+          Numbered(*c, buffer, n);
+          model[n] = Content(n, 0, sizes(n));
+          PutMemo(*c, buffer, model[n]);
+          c->AppendRecord(buffer.data(), false);
+        }
+        c->CloseCursor();
+      }
+      auto c = Cursor(env.dir, exclusive);
+      c->OpenCursor();
+      if (!exclusive) env.dir->StartTransaction();
+      Bytes buffer(c->GetRecordSize());
+      // Walk: each record's BLOB read, then rewritten longer (held blocks
+      // pile up), every fifth record deleted, every seventh read again.
+      c->SetToBegin();
+      int round = 1;
+      while (c->GetNextRecord(buffer.data()) == 0) {
+        int n = 0;
+        c->GetField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&n));
+        ASSERT_EQ(MemoOf(*c, buffer), model[n]) << n;
+        ASSERT_EQ(c->GetCurrentRecord(buffer.data(), true), 0);
+        if (n % 5 == 0) {
+          c->DeleteRecord(buffer.data());
+          model.erase(n);
+          continue;
+        }
+        model[n] = Content(n, round++, sizes(n) + block * 2);
+        PutMemo(*c, buffer, model[n]);
+        c->ModifyRecord(buffer.data(), true);
+        if (n % 7 == 0) {
+          ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+          ASSERT_EQ(MemoOf(*c, buffer), model[n]) << n;
+        }
+      }
+      if (!exclusive) env.dir->CommitTransaction(true);
+      c->CloseCursor();
+      c = Cursor(env.dir, false);
+      c->OpenCursor();
+      std::map<int, std::string> seen;
+      while (c->GetNextRecord(buffer.data()) == 0) {
+        int n = 0;
+        c->GetField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&n));
+        seen[n] = MemoOf(*c, buffer);
+      }
+      c->CloseCursor();
+      EXPECT_TRUE(seen == model);
+      CheckResult check = RunTableCheck(tmp.Path() + "/t.DAT");
+      EXPECT_EQ(check.status, 0) << check.output;
+    }
+  }
+}
+
+// Puts a folder's files back as they were (files made since go).
+void Restore(const std::string& folder, const std::map<std::string, std::string>& files) {
+  for (auto& e : std::filesystem::directory_iterator(folder))
+    if (!files.count(e.path().filename())) std::filesystem::remove(e.path());
+  for (const auto& [name, bytes] : files) std::ofstream(folder + "/" + name, std::ios::binary) << bytes;
+}
+
+// A repair meeting a failing read or write part way leaves the three files
+// as they were; one that is not disturbed finishes with a sound table.
+TEST(LargeWrites, ARepairThatFailsLeavesTheTableAsItWas) {
+  qvtest::TempDir tmp;
+  Env env(tmp.Path());
+  TTableCreation creation;
+  TIndexDefinition primary, by_n;
+  by_n.Name = "ByN";
+  by_n.Fields[0] = 1;
+  creation.Indexes = {primary, by_n};
+  creation.IndexCount = 1;
+  CreateWithCursor(env.dir, {Field("N", dtInteger), Field("M", dtBlob, 0, fstMemo)}, creation);
+  {
+    auto c = Cursor(env.dir, true);
+    c->OpenCursor();
+    Bytes buffer(c->GetRecordSize());
+    for (int i = 1; i <= 600; ++i) {
+      Numbered(*c, buffer, i);
+      const std::string memo = Content(i, 0, 100 + i * 3);
+      PutMemo(*c, buffer, memo);
+      c->AppendRecord(buffer.data());
+      if (i % 7 == 0) {
+        ASSERT_EQ(c->GetCurrentRecord(buffer.data(), true), 0);
+        c->DeleteRecord(buffer.data());
+      }
+    }
+    c->CloseCursor();
+  }
+  const std::map<std::string, std::string> before = FolderFiles(tmp.Path());
+  int reached = 0, target = 0;
+  TFileHandler::SetFaultHook([&](TFaultSite site) {
+    if (++reached != target) return;
+    RaiseError(site == TFaultSite::Read ? err::kReadError : err::kWriteError, "injected");
+  });
+  struct Unhook {
+    ~Unhook() { TFileHandler::SetFaultHook(nullptr); }
+  } unhook;
+  auto repair = [&] { return RaisedNumber([&] { Cursor(env.dir, true)->RepairTable(false, false); }); };
+  ASSERT_EQ(repair(), 0);
+  const int sites = reached;
+  ASSERT_GT(sites, 20);
+  int failed = 0;
+  for (int step = 1; step <= 12; ++step) {
+    target = sites * step / 13;
+    reached = 0;
+    SCOPED_TRACE("failure at site " + std::to_string(target) + " of " + std::to_string(sites));
+    Restore(tmp.Path(), before);
+    if (repair() != 0) {
+      ++failed;
+      EXPECT_TRUE(FolderFiles(tmp.Path()) == before);
+    } else {
+      CheckResult check = RunTableCheck(tmp.Path() + "/t.DAT");
+      EXPECT_EQ(check.status, 0) << check.output;
+    }
+  }
+  EXPECT_GT(failed, 6);
+  target = 0;
+  Restore(tmp.Path(), before);
+  ASSERT_EQ(repair(), 0);
+  CheckResult check = RunTableCheck(tmp.Path() + "/t.DAT");
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
 TEST(LargeWrites, AnIndexOfLongKeysOverManyRecordsIsBuiltAndClosed) {
   qvtest::TempDir tmp;
   Env env(tmp.Path());
@@ -130,8 +292,7 @@ TEST(LargeWrites, AnIndexOfLongKeysOverManyRecordsIsBuiltAndClosed) {
   c->OpenCursor();
   Bytes buffer(c->GetRecordSize());
   for (int i = 0; i < 16384; ++i) {
-    c->ClearRecord(buffer.data());
-    c->PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&i));
+    Numbered(*c, buffer, i);
     std::string s = std::to_string((i * 7919) % 16384);
     s.insert(0, 240 - s.size(), 'k');
     c->PutField(2, buffer.data(), reinterpret_cast<const std::uint8_t*>(s.c_str()));

@@ -141,5 +141,37 @@ TEST(TableUpgrade, RefusalsLeaveTheFilesAsTheyWere) {
   EXPECT_TRUE(fs::is_empty(env.scratch.Path())) << "no temporary file stays";
 }
 
+// A failing read or write anywhere in the upgrade, its closing repair
+// included, leaves the old table's files as they were.
+TEST(TableUpgrade, AFailureAnywhereLeavesTheOldTable) {
+  int reached = 0, target = 0;
+  TFileHandler::SetFaultHook([&](TFaultSite site) {
+    if (++reached != target) return;
+    RaiseError(site == TFaultSite::Read ? err::kReadError : err::kWriteError, "injected");
+  });
+  struct Unhook {
+    ~Unhook() { TFileHandler::SetFaultHook(nullptr); }
+  } unhook;
+  int sites = 0;
+  {
+    Env env;
+    env.Write(2);
+    EXPECT_EQ(env.Upgrade().log.back().rfind("raised", 0), std::string::npos);
+    sites = reached;
+  }
+  ASSERT_GT(sites, 10);
+  for (int step = 1; step <= 8; ++step) {
+    Env env;
+    env.Write(2);
+    const auto before = env.Files();
+    target = sites - sites * step / 9;
+    reached = 0;
+    SCOPED_TRACE("failure at site " + std::to_string(target) + " of " + std::to_string(sites));
+    EXPECT_EQ(env.Upgrade().log.back().rfind("raised", 0), 0u);
+    EXPECT_TRUE(env.Files() == before);
+    EXPECT_TRUE(fs::is_empty(env.scratch.Path())) << "no temporary file stays";
+  }
+}
+
 }  // namespace
 }  // namespace korvex::testing
