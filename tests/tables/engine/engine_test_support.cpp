@@ -53,6 +53,18 @@ std::unique_ptr<TDataFile> CreateTable(FakeHost& host, const std::string& path, 
   return file;
 }
 
+FaultAt::FaultAt(int k) : target(k) {
+  TFileHandler::SetFaultHook([this](TFaultSite site) {
+    if (++reached != target) return;
+    RaiseError(site == TFaultSite::Read       ? err::kReadError
+               : site == TFaultSite::Allocate ? err::kTableFull
+                                              : err::kWriteError,
+               "injected");
+  });
+}
+
+FaultAt::~FaultAt() { TFileHandler::SetFaultHook(nullptr); }
+
 std::map<std::string, std::string> FolderFiles(const std::string& folder) {
   std::map<std::string, std::string> files;
   for (auto& e : std::filesystem::directory_iterator(folder)) files[e.path().filename()] = qvtest::ReadFileBytes(e.path());

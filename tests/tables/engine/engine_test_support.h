@@ -86,6 +86,18 @@ void PatchFile(const std::string& path, const std::string& python);
 // Appends `count` records, each filled by `fill` (record, index) when given.
 void AppendRecords(TDataFile& file, int count, const std::function<void(TRecord*, int)>& fill = {});
 
+// While it lives, the file handlers' fault sites are counted and the k-th
+// reached (`target`, 0: none) raises: a read error, a full table or a
+// write error by the site.
+struct FaultAt {
+  explicit FaultAt(int k = 0);
+  ~FaultAt();
+  FaultAt(const FaultAt&) = delete;
+  FaultAt& operator=(const FaultAt&) = delete;
+  int target;
+  int reached = 0;
+};
+
 // The engine error number raised by body, 0 when none.
 int RaisedNumber(const std::function<void()>& body);
 

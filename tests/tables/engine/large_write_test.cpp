@@ -250,14 +250,9 @@ TEST(LargeWrites, ARepairThatFailsLeavesTheTableAsItWas) {
     c->CloseCursor();
   }
   const std::map<std::string, std::string> before = FolderFiles(tmp.Path());
-  int reached = 0, target = 0;
-  TFileHandler::SetFaultHook([&](TFaultSite site) {
-    if (++reached != target) return;
-    RaiseError(site == TFaultSite::Read ? err::kReadError : err::kWriteError, "injected");
-  });
-  struct Unhook {
-    ~Unhook() { TFileHandler::SetFaultHook(nullptr); }
-  } unhook;
+  FaultAt fault;
+  int& reached = fault.reached;
+  int& target = fault.target;
   auto repair = [&] { return RaisedNumber([&] { Cursor(env.dir, true)->RepairTable(false, false); }); };
   ASSERT_EQ(repair(), 0);
   const int sites = reached;

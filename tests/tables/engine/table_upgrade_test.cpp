@@ -144,14 +144,9 @@ TEST(TableUpgrade, RefusalsLeaveTheFilesAsTheyWere) {
 // A failing read or write anywhere in the upgrade, its closing repair
 // included, leaves the old table's files as they were.
 TEST(TableUpgrade, AFailureAnywhereLeavesTheOldTable) {
-  int reached = 0, target = 0;
-  TFileHandler::SetFaultHook([&](TFaultSite site) {
-    if (++reached != target) return;
-    RaiseError(site == TFaultSite::Read ? err::kReadError : err::kWriteError, "injected");
-  });
-  struct Unhook {
-    ~Unhook() { TFileHandler::SetFaultHook(nullptr); }
-  } unhook;
+  FaultAt fault;
+  int& reached = fault.reached;
+  int& target = fault.target;
   int sites = 0;
   {
     Env env;

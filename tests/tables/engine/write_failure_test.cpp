@@ -161,22 +161,6 @@ std::function<void()> Prepare(TDataCursor& c, Op op, Bytes& buffer, std::uint32_
   return [&c, &buffer] { c.ModifyRecord(buffer.data(), true); };
 }
 
-// Raises at the k-th fault site reached (k = 0: counts only).
-struct FaultAt {
-  explicit FaultAt(int k) : target(k) {
-    TFileHandler::SetFaultHook([this](TFaultSite site) {
-      if (++reached != target) return;
-      RaiseError(site == TFaultSite::Read       ? err::kReadError
-                 : site == TFaultSite::Allocate ? err::kTableFull
-                                                : err::kWriteError,
-                 "injected");
-    });
-  }
-  ~FaultAt() { TFileHandler::SetFaultHook(nullptr); }
-  int target;
-  int reached = 0;
-};
-
 struct Outcome {
   int raised = 0;
   int sites = 0;
