@@ -129,6 +129,10 @@ int DayOfWeek(TDateTime date) {
   return static_cast<int>(w) + 1;
 }
 
+// Every conversion below is defined for every input: any 32-bit stamp
+// converts (days outside the calendar keep their count), milliseconds that
+// no stamp holds (or NaN) give the empty stamp, and a value beyond 64-bit
+// milliseconds (or NaN) splits as 0.
 TTimeStamp DateTimeToTimeStamp(TDateTime value) {
   std::int64_t days, msecs;
   Split(value, days, msecs);

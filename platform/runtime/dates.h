@@ -34,10 +34,6 @@ struct TTimeStamp {
   std::int32_t Time = 0;
   std::int32_t Date = 0;
 };
-// Every conversion is defined for every input: any 32-bit stamp converts
-// (days outside the calendar keep their count), milliseconds that no stamp
-// holds (or NaN) give the empty stamp, and a TDateTime beyond 64-bit
-// milliseconds (or NaN) decodes as 0.
 TTimeStamp DateTimeToTimeStamp(TDateTime value);
 TDateTime TimeStampToDateTime(const TTimeStamp& stamp);
 double TimeStampToMSecs(const TTimeStamp& stamp);
