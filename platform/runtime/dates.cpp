@@ -39,8 +39,14 @@ void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
 
 // Rounded milliseconds split into whole days since 1899-12-30 (towards
 // zero) and milliseconds of the day, as the platform's time stamps do.
+// A value beyond any 64-bit count of milliseconds (or NaN) splits as 0.
 void Split(TDateTime value, std::int64_t& days, std::int64_t& msecs) {
-  auto total = static_cast<std::int64_t>(std::llround(value * kMSecsPerDay));
+  const double scaled = value * static_cast<double>(kMSecsPerDay);
+  if (!(std::fabs(scaled) < 9.0e18)) {
+    days = msecs = 0;
+    return;
+  }
+  auto total = static_cast<std::int64_t>(std::llround(scaled));
   days = total / kMSecsPerDay;
   msecs = std::llabs(total) % kMSecsPerDay;
 }
@@ -123,6 +129,10 @@ int DayOfWeek(TDateTime date) {
   return static_cast<int>(w) + 1;
 }
 
+// Every conversion below is defined for every input: any 32-bit stamp
+// converts (days outside the calendar keep their count), milliseconds that
+// no stamp holds (or NaN) give the empty stamp, and a value beyond 64-bit
+// milliseconds (or NaN) splits as 0.
 TTimeStamp DateTimeToTimeStamp(TDateTime value) {
   std::int64_t days, msecs;
   Split(value, days, msecs);
@@ -133,7 +143,8 @@ TTimeStamp DateTimeToTimeStamp(TDateTime value) {
 }
 
 TDateTime TimeStampToDateTime(const TTimeStamp& stamp) {
-  double days = static_cast<double>(stamp.Date - kDateDelta);
+  // Any 32-bit day number: the difference is taken in 64 bits.
+  double days = static_cast<double>(std::int64_t{stamp.Date} - kDateDelta);
   double time = static_cast<double>(stamp.Time) / kMSecsPerDay;
   return days >= 0 ? days + time : days - time;
 }
@@ -143,6 +154,10 @@ double TimeStampToMSecs(const TTimeStamp& stamp) {
 }
 
 TTimeStamp MSecsToTimeStamp(double msecs) {
+  // Milliseconds whose day number no 32-bit stamp holds (and NaN) give the
+  // empty stamp rather than a conversion without a defined result.
+  constexpr double kLimit = 2147483647.0 * kMSecsPerDay;
+  if (!(msecs > -kLimit && msecs < kLimit)) return TTimeStamp{};
   auto total = static_cast<std::int64_t>(msecs);
   TTimeStamp stamp;
   stamp.Date = static_cast<std::int32_t>(total / kMSecsPerDay);

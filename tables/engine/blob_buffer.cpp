@@ -84,7 +84,10 @@ void TBlobBuffer::Read() {
     std::unordered_set<std::uint32_t> visited{first_block_};
     copied = 0;
     while (copied < content_.size()) {
-      if (block->BlobSignature() != signature_) file_->Fail(err::kRecordChanged);
+      // The first block was this BLOB's when the pass began (no writer came
+      // between, or the pass starts again): a later block of another BLOB is
+      // a broken chain.
+      if (block->BlobSignature() != signature_) file_->Fail(err::kBlobBlocksCorrupt);
       std::uint32_t asked = static_cast<std::uint32_t>(std::min<std::uint64_t>(room, content_.size() - copied));
       std::uint32_t got = block->GetBlockData(0, asked, content_.data() + copied);
       copied += got;

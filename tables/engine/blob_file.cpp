@@ -173,7 +173,14 @@ void TBlobFile::RepairHeader(void* cursor, bool fix) {
       if (host_->ForceBufferFlush()) Flush();
     }
   }
-  if (!fix) return;
+  if (!fix) {
+    // Verification walks the blocks the file holds (and writes nothing):
+    // the header's size may name blocks that were cut off.
+    length = length < kBlobHeaderSize ? kBlobHeaderSize
+                                      : kBlobHeaderSize + (length - kBlobHeaderSize) / block_size_ * block_size_;
+    file_size_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, file_size_));
+    return;
+  }
   FreeBlockBuffers();
   version_ = 4;
   free_ = 0;

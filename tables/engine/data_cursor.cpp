@@ -87,6 +87,7 @@ void TDataCursor::OpenCursor() {
       table->ReadLockTable();
       try {
         table->CheckHeaders(false);
+        table->CheckIndexCounts(this);
       } catch (...) {
         if (!before) table->ReadUnlockTable();
         throw;

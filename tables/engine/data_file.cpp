@@ -101,6 +101,34 @@ void TDataFile::OpenFile() {
   stats_ = {};
 }
 
+bool TDataFile::OpenForRepair() {
+  if (IsOpen()) return false;
+  read_ahead_limit_ = 1;
+  fields_.clear();
+  TFileHandler::OpenFile();
+  bool cut = false;
+  try {
+    const auto size = static_cast<std::uint64_t>(GetSize());
+    if (size < kDataHeaderSize) Fail(err::kHeaderCorrupt);
+    ReadHeader();
+    SetLimits();
+    if (header_.FieldCount > kMaxFields) Fail(err::kHeaderCorrupt);
+    const std::uint64_t start = kDataHeaderSize + std::uint64_t{kFieldDefinitionSize} * header_.FieldCount;
+    if (size < start) {
+      if (header_.FieldCount == 0 || size < start - kFieldDefinitionSize + kFieldDefinitionValueBytes)
+        Fail(err::kHeaderCorrupt);
+      cut = true;
+    }
+    ReadFields(cut);
+    fields_modified_ = cut;
+  } catch (...) {
+    CloseFile();
+    throw;
+  }
+  stats_ = {};
+  return cut;
+}
+
 void TDataFile::CloseFile() {
   if (!IsOpen()) return;
   stamp_view_.Drop();
@@ -209,12 +237,12 @@ std::uint32_t TDataFile::DefinitionCipherLength() const {
   return header_.EngineStamp == 0 ? length % 65536 : length;
 }
 
-void TDataFile::ReadFields() {
+void TDataFile::ReadFields(bool allow_cut) {
   fields_.assign(header_.FieldCount, TFieldDefinition{});
   std::vector<std::uint8_t> block(kFieldDefinitionSize * fields_.size());
   if (!block.empty()) {
     try {
-      ReadAt(*this, kDataHeaderSize, block.data(), static_cast<std::int64_t>(block.size()));
+      ReadAt(*this, kDataHeaderSize, block.data(), static_cast<std::int64_t>(block.size()), allow_cut);
     } catch (...) {
       fields_.clear();
       throw;

@@ -78,6 +78,12 @@ public:
   ~TDataFile() override;
 
   void OpenFile() override;
+  // OpenFile for verification and repair: a file cut inside its field
+  // definitions after the last one's values (name to hidden flag; the rest
+  // is reserved) reads with the cut bytes as zeros and answers true (the
+  // definitions are then written whole by WriteFields); a file cut before
+  // that raises 8961, as does one shorter than its header.
+  bool OpenForRepair();
   void CloseFile() override;
   // A new file from the settings and definitions (offsets and physical
   // sizes as given); header and definitions are written by WriteHeader and
@@ -107,7 +113,8 @@ public:
   void RepairHeader(void* cursor, bool verify_only);
 
   // Field definitions.
-  void ReadFields();
+  // With allow_cut, bytes past the end of the file read as zeros.
+  void ReadFields(bool allow_cut = false);
   void WriteFields();
   void FreeFieldDefinitions() { fields_.clear(); }
   const std::vector<TFieldDefinition>& Fields() const { return fields_; }

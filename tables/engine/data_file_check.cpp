@@ -146,7 +146,11 @@ void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only, bool 
   std::uint64_t file_size = static_cast<std::uint64_t>(GetSize());
   if (size != 0) {
     std::uint64_t bytes = file_size > start ? file_size - start : 0;
-    if (file_size < start) finding("Physical record count not correct, " + fixed);
+    if (file_size < start) {
+      // Cut inside the definitions: no record is left.
+      finding("Physical record count not correct, " + fixed);
+      h.NextPhysicalRecord = 1;
+    }
     if (bytes % size != 0) {
       finding("Physical records not aligned on even record size boundaries, " + fixed);
       if (!verify_only) {

@@ -139,6 +139,7 @@ void TDataTable::OpenTable() {
       blob_->OpenFile();
     }
   } catch (...) {
+    // ReleaseAndClose deletes an index file made here.
     ReleaseAndClose();
     use_count_ = 0;
     throw;
@@ -253,6 +254,16 @@ void TDataTable::ReleaseAndClose() {
   journal_.Close();
   open_ = false;
   written_ = false;
+  // An index file made by this open whose records' keys never reached it
+  // (the open failed before its first cursor rebuilt them) goes again: a
+  // failed open leaves nothing behind.
+  if (index_created_) {
+    index_created_ = false;
+    try {
+      index_->DeleteFile();
+    } catch (...) {
+    }
+  }
 }
 
 void TDataTable::CreateTable(const TDataFileSettings& settings, const std::vector<TFieldDefinition>& fields) {

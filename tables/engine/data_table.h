@@ -115,6 +115,13 @@ public:
   // BLOB fields, the BLOB file; each raises its corruption error. With
   // names false the field names are not judged (opening a table).
   void CheckHeaders(bool names = true);
+  // What the headers and the roots tell without a walk: the index and BLOB
+  // files hold the pages and blocks their headers count (else 8965, 8963);
+  // every table index holds the header's record count of keys, the system
+  // index one key per physical record (else 8965: an index of another
+  // table, or one cut or overwritten), before any walk trusts them. An
+  // index file made by this open is not checked (its first cursor fills it).
+  void CheckIndexCounts(void* cursor);
 
   // ---- header values and counters (data_table_forward.cpp) ----
   std::uint16_t GetFieldCount() const { return data_->GetFieldCount(); }

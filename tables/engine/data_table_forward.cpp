@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tables/engine/data_table.h"
+#include "tables/engine/index_tree.h"
 
 namespace korvex {
 
@@ -17,6 +18,22 @@ void TDataTable::CheckHeaders(bool names) {
   data_->CheckHeader(names);
   if (!in_memory_ && index_->IsOpen()) index_->CheckHeader();
   if (HasBlobs() && blob_->IsOpen()) blob_->CheckHeader();
+}
+
+void TDataTable::CheckIndexCounts(void* cursor) {
+  if (in_memory_) return;
+  if (HasBlobs() && blob_->IsOpen() && static_cast<std::uint64_t>(blob_->GetSize()) < blob_->GetFileSize())
+    Fail(err::kBlobBlocksCorrupt);
+  if (index_created_ || !index_->IsOpen()) return;
+  if (static_cast<std::uint64_t>(index_->GetSize()) < index_->GetFileSize()) Fail(err::kIndexPagesCorrupt);
+  const std::uint32_t physical = data_->GetPhysicalRecordsUsed();
+  const std::uint32_t live = index_->GetActualRecordCount();
+  const TKeyComparator bytes;
+  auto keys = [&](std::uint8_t slot) { return TIndexTree(*index_, slot, bytes, cursor).Count(); };
+  bool agree = live <= physical && keys(kSystemSlot) == physical;
+  if (agree && !index_->GetNoPrimaryIndex()) agree = keys(0) == live;
+  for (std::uint8_t s = 1; agree && s <= index_->GetIndexCount(); ++s) agree = keys(s) == live;
+  if (!agree) Fail(err::kIndexPagesCorrupt);
 }
 
 std::uint32_t TDataTable::GetDataFileSize() const {

@@ -13,6 +13,9 @@ namespace korvex {
 class TExpToken;
 
 inline constexpr std::size_t kFieldDefinitionSize = 768;
+// The bytes of a definition that hold its values (number to hidden flag);
+// the rest is reserved.
+inline constexpr std::size_t kFieldDefinitionValueBytes = 253;
 inline constexpr std::size_t kMaxFieldNameLength = 30;
 inline constexpr std::size_t kMaxFieldTextLength = 50;
 inline constexpr std::uint16_t kMaxFields = 1024;

@@ -95,7 +95,9 @@ void TDataCursor::GetDataHeader(TDataHeader& header) const {
     file.SetFileName(in_memory_ || directory_->IsMemory() ? name_ : directory_->TableFileName(name_));
     file.SetInMemory(in_memory_ || directory_->IsMemory());
     file.OpenFile();
-    file.Read(bytes, static_cast<std::int64_t>(kDataHeaderSize));
+    // A file cut inside its header has no header to read.
+    if (file.Read(bytes, static_cast<std::int64_t>(kDataHeaderSize), true) < static_cast<std::int64_t>(kDataHeaderSize))
+      Fail(err::kHeaderCorrupt);
   }
   header.Decode(bytes);
   if (header.Encrypted == 0) return;

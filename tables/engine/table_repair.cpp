@@ -88,17 +88,32 @@ void TTableRepair::OpenFiles() {
 
   data_ = std::make_unique<TDataFile>(Host());
   prepare(*data_, request_.DataPath);
-  data_->OpenFile();
+  if (data_->OpenForRepair()) Pending("Field definitions cut short in table header, " + Fixed());
   has_blobs_ = std::any_of(data_->Fields().begin(), data_->Fields().end(),
                            [](const TFieldDefinition& f) { return f.DataType == dtBlob; }) ||
                data_->GetBlobFieldCount() > 0;
 
+  // A file cut inside its header is mended as a missing one: made anew
+  // (an index file without its definitions, a BLOB file without blocks).
+  // "" when the file is there whole, else what is wrong with it.
+  auto unusable = [&](TFileHandler& file, std::int64_t header, const char* what) -> std::string {
+    if (!FileNameExists(file.FileName(), memory)) return std::string(what) + " missing, ";
+    // The handler's own open: the file's would read the header.
+    file.TFileHandler::OpenFile();
+    const std::int64_t size = file.GetSize();
+    file.TFileHandler::CloseFile();
+    if (size >= header) return {};
+    if (!request_.VerifyOnly) file.DeleteFile();
+    return std::string(what) + " shorter than its header, ";
+  };
+
   index_ = std::make_unique<TIndexFile>(Host(), data_->GetEncrypted());
   index_->SetFields(&data_->Fields());
   prepare(*index_, Sibling(".IDX"));
-  if (!FileNameExists(index_->FileName(), memory)) {
+  const std::string index_fault = unusable(*index_, kIndexHeaderSize, "Index file");
+  if (!index_fault.empty()) {
     index_missing_ = true;
-    Pending(std::string("Index file missing, ") + (request_.VerifyOnly ? "error not fixed" : "error fixed, indexes lost"));
+    Pending(index_fault + (request_.VerifyOnly ? "error not fixed" : "error fixed, indexes lost"));
     if (!request_.VerifyOnly) {
       index_->CreateFile();
       index_->SetNoPrimaryIndex(true);
@@ -111,8 +126,9 @@ void TTableRepair::OpenFiles() {
   if (has_blobs_) {
     blob_->SetBlockSize(data_->GetBlobBlockSize());
     prepare(*blob_, Sibling(".BLB"));
-    if (!FileNameExists(blob_->FileName(), memory)) {
-      Pending("BLOB file missing, " + Fixed());
+    const std::string blob_fault = unusable(*blob_, kBlobHeaderSize, "BLOB file");
+    if (!blob_fault.empty()) {
+      Pending(blob_fault + Fixed());
       if (request_.VerifyOnly) {
         blob_.reset();
       } else {
@@ -282,14 +298,84 @@ void TTableRepair::FreeBlobs(TRecord* record, std::uint32_t n) {
   }
 }
 
+bool TTableRepair::FieldsSound(const TRecord* record) const {
+  for (const TFieldDefinition& f : data_->Fields()) {
+    if (!f.TakesRecordBytes() || std::size_t{f.Offset} + 1 + f.PhysicalSize > record->Data.size()) continue;
+    const std::uint8_t* at = record->Data.data() + f.Offset;
+    const std::uint8_t* value = at + 1;
+    const std::uint8_t* end = value + f.PhysicalSize;
+    if (at[0] > 1) return false;
+    if (at[0] == 0) {
+      if (std::any_of(value, end, [](std::uint8_t b) { return b != 0; })) return false;
+      continue;
+    }
+    if (f.DataType == dtString) {
+      const std::uint8_t* stop = std::find(value, end, std::uint8_t{0});
+      if (stop == end || std::any_of(stop, end, [](std::uint8_t b) { return b != 0; })) return false;
+    } else if (f.DataType == dtBoolean && rtl::DecodeFixed16(value) > 1) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void TTableRepair::DropKeyedRecord(std::uint32_t n) {
+  const std::vector<TFieldDefinition>& fields = data_->Fields();
+  TRecord* record = nullptr;
+  data_->GetRecord(this, n, true, false, 1, record);
+  try {
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      const TIndexDefinition& d = index_->GetIndexDefinition(slots_[i]);
+      std::vector<std::uint8_t> key(d.KeySize);
+      BuildIndexKey(d, fields, data_->GetLanguageID(), data_->GetSortID(), record->Data.data(), key.data());
+      TIndexTree(*index_, slots_[i], comparators_[i], this).Remove(key.data());
+    }
+    std::uint8_t key[5];
+    BuildSystemKey(record->Data.data(), key);
+    TIndexTree(*index_, kSystemSlot, system_order_, this).Remove(key);
+    Log("Error rebuilding index keys for physical record # " + std::to_string(n) +
+        ", error fixed but physical record deleted");
+    FreeBlobs(record, n);
+    record->SetDeleted(true);
+    record->SetNextFree(free_head_);
+    free_head_ = n;
+    record->Modified = true;
+    AddSystemKey(record, n);
+    --counted_;
+  } catch (...) {
+    data_->PutRecord(record);
+    throw;
+  }
+  data_->PutRecord(record);
+}
+
 bool TTableRepair::AddIndexKeys(TRecord* record, std::uint32_t n) {
   const std::vector<TFieldDefinition>& fields = data_->Fields();
   std::vector<std::vector<std::uint8_t>> keys(slots_.size());
+  const bool sound = FieldsSound(record);
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     const TIndexDefinition& d = index_->GetIndexDefinition(slots_[i]);
     keys[i].assign(d.KeySize, 0);
     BuildIndexKey(d, fields, data_->GetLanguageID(), data_->GetSortID(), record->Data.data(), keys[i].data());
-    if (d.Unique && TIndexTree(*index_, slots_[i], comparators_[i], this).Search(keys[i].data())) return false;
+  }
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    const TIndexDefinition& d = index_->GetIndexDefinition(slots_[i]);
+    if (!d.Unique) continue;
+    TIndexTree tree(*index_, slots_[i], comparators_[i], this);
+    bool found = false;
+    std::vector<std::uint8_t> at;
+    std::uint32_t holder = 0;
+    tree.FindKey(keys[i].data(), d.KeySize, found, at, holder);
+    if (!found) continue;
+    // The record kept is the one the damage left whole; alike, the first.
+    if (!sound || holder == 0 || holder == n) return false;
+    TRecord* held = nullptr;
+    data_->GetRecord(this, holder, true, false, 1, held);
+    const bool held_sound = FieldsSound(held);
+    data_->PutRecord(held);
+    if (held_sound) return false;
+    DropKeyedRecord(holder);
+    i = static_cast<std::size_t>(-1);  // every unique index again: the holder's keys are gone
   }
   for (std::size_t i = 0; i < slots_.size(); ++i)
     TIndexTree(*index_, slots_[i], comparators_[i], this).Insert(keys[i].data(), n);
@@ -391,6 +477,66 @@ void TTableRepair::RecordPass() {
   }
 }
 
+void TTableRepair::VerifyIndexes() {
+  if (!index_ || !index_->IsOpen()) return;  // reported missing or cut
+  if (static_cast<std::uint64_t>(index_->GetSize()) != index_->GetFileSize())
+    Log("Invalid file size in index file header, error not fixed");
+  if (!index_->GetNoPrimaryIndex()) VerifyIndex(0);
+  for (std::uint8_t s = 1; s <= index_->GetIndexCount(); ++s) VerifyIndex(s);
+  VerifyIndex(kSystemSlot);
+  if (index_->GetActualRecordCount() != counted_)
+    Log("Invalid record count of " + std::to_string(index_->GetActualRecordCount()) + " in index header, error not fixed");
+}
+
+void TTableRepair::VerifyIndex(std::uint8_t slot) {
+  const TIndexDefinition& d = index_->GetIndexDefinition(slot);
+  const std::string name = slot == 0 ? std::string("Primary") : d.Name;
+  const bool system = slot == kSystemSlot;
+  const std::vector<TFieldDefinition>& fields = data_->Fields();
+  // A definition the header check refused has no keys to compare.
+  if (!system && (d.KeySize == 0 || d.KeySize != ComputeKeySize(d, fields))) return;
+  const std::uint32_t used = data_->GetPhysicalRecordsUsed();
+  const std::uint32_t expected = system ? used : counted_;
+  const TKeyComparator order = system ? TKeyComparator()
+                                      : TKeyComparator(data_->GetLanguageID(), data_->GetSortID(), d, fields);
+  TIndexTree tree(*index_, slot, order, this);
+  std::uint32_t keys = 0, wrong = 0;
+  try {
+    keys = tree.Count();
+    std::vector<std::uint8_t> key, previous, built(d.KeySize);
+    std::unordered_set<std::uint32_t> named;
+    // Ranks past the records cannot name a record of their own (and a
+    // damaged count may be any number).
+    const std::uint32_t ranks = std::min(keys, used);
+    wrong = keys - ranks;
+    for (std::uint32_t rank = 1; rank <= ranks; ++rank) {
+      std::uint32_t n = 0;
+      if (!tree.KeyAt(rank, key, n)) RaiseError(err::kIndexPagesCorrupt, request_.TableName);
+      bool good = n >= 1 && n <= used && named.insert(n).second;
+      if (good) {
+        TRecord* record = nullptr;
+        data_->GetRecord(this, n, true, false, 1, record);
+        if (system) BuildSystemKey(record->Data.data(), built.data());
+        else if (record->Deleted()) good = false;
+        else BuildIndexKey(d, fields, data_->GetLanguageID(), data_->GetSortID(), record->Data.data(), built.data());
+        data_->PutRecord(record);
+        good = good && key.size() == built.size() && std::equal(key.begin(), key.end(), built.begin());
+      }
+      if (!previous.empty() && order.CompareKeys(previous.data(), key.data(), d.KeySize) >= 0) good = false;
+      if (!good) ++wrong;
+      previous = key;
+    }
+  } catch (const EKORVEXEngineError& e) {
+    Log("Index pages of index " + name + " unreadable (error " + std::to_string(e.ErrorCode()) + "), error not fixed");
+    return;
+  }
+  if (keys != expected)
+    Log("Invalid key count of " + std::to_string(keys) + " for index " + name + " of " + std::to_string(expected) +
+        " records, error not fixed");
+  if (wrong == 1) Log("1 key of index " + name + " does not match its record, error not fixed");
+  if (wrong > 1) Log(std::to_string(wrong) + " keys of index " + name + " do not match their records, error not fixed");
+}
+
 void TTableRepair::Finish() {
   const bool verify = request_.VerifyOnly;
   if (last_id_before_ < highest_id_)
@@ -469,6 +615,7 @@ void TTableRepair::Pass(const std::string& head) {
   }
   CheckFreeChain(first_free);
   RecordPass();
+  if (request_.VerifyOnly) VerifyIndexes();
   Finish();
   Log(head + " completed at " + TimeText());
 }

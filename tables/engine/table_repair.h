@@ -5,14 +5,27 @@
 // The pass: the header checks of the data, index and BLOB files (each
 // finding a log line); then every physical record in order: record IDs,
 // BLOB references and chains; when repairing, every index is rebuilt from
-// the live records (a record whose key a unique index already holds is
-// deleted, with its BLOBs), every deleted record goes on a new free chain
-// with its BLOB blocks freed, and the header counters follow the records.
+// the live records (of two records with one key of a unique index the one
+// whose fields a write could have left is kept, else the first; the other
+// is deleted, with its BLOBs), every deleted record goes on a new free
+// chain with its BLOB blocks freed, and the header counters follow the
+// records.
+//
+// Damaged files: an index or BLOB file that is missing or shorter than its
+// header is made anew (the index definitions are lost; BLOB references
+// that lead nowhere are cleared); a data file cut inside its field
+// definitions, past the last one's values, gets them written whole and no
+// records; one cut before that, or inside its header, raises 8961 with the
+// table's name and changes nothing.
 //
 // Verification writes nothing at all: no record, header, counter or
 // journal. It reports a hot journal (a writer died inside a flush) instead
 // of playing it back, and walks the free chain read-only with cycle
-// detection. A repair plays a hot journal back before it reads anything.
+// detection. It also checks the index file's length against its header
+// and each tree against the records: its key count (live records; every
+// physical record for the system index) and each key against the record it
+// names; a tree it cannot read is reported, not raised. A repair rebuilds
+// the trees instead, and plays a hot journal back before it reads anything.
 //
 // Log lines, in order: "Repair of table " / "Verification of table " +
 // name + " started at " + time; the findings; the same head + " completed
@@ -77,9 +90,24 @@ private:
   void CheckBlobFields(TRecord* record, std::uint32_t n, bool free_chains);
   void FreeBlobs(TRecord* record, std::uint32_t n);
   // Adds the live record's keys to every index; false (nothing added) when
-  // a unique index already holds one of them.
+  // a unique index already holds one of them for a record that passes the
+  // field checks as well as this one does. A holder that fails them where
+  // this record passes is taken out of the table instead (damage turned its
+  // key into this one's), and logged.
   bool AddIndexKeys(TRecord* record, std::uint32_t n);
+  // Whether every stored field is as a write leaves it: a null flag of 0
+  // or 1, a null field all zeros, a string ended and zero after its end,
+  // a boolean 0 or 1.
+  bool FieldsSound(const TRecord* record) const;
+  // Takes live record n, already keyed, out of the table: its keys, its
+  // BLOBs, onto the free chain.
+  void DropKeyedRecord(std::uint32_t n);
   void AddSystemKey(TRecord* record, std::uint32_t n);
+  // Verification: the index file's length against its header, and every
+  // tree against the records: its key count, and each key against the
+  // record it names (in order, live for a table index, built from it).
+  void VerifyIndexes();
+  void VerifyIndex(std::uint8_t slot);
   void Finish();
 
   TRepairRequest request_;

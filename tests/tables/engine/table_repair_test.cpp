@@ -322,6 +322,10 @@ TEST(TableRepair, MissingRecordIDsTakeIDsAboveAllOthers) {
   EXPECT_EQ(Text(verified.lines),
             "Verification of table t.DAT started at <time>\n"
             "Logical record ID for physical record # 1 is invalid, error not fixed\n"
+            // The two records' IDs are in the keys of the non-unique and the
+            // system index.
+            "2 keys of index ByCode do not match their records, error not fixed\n"
+            "2 keys of index Sys Deleted do not match their records, error not fixed\n"
             "Invalid next available record ID (auto-increment), error not fixed\n"
             "Verification of table t.DAT completed at <time>\n");
   env.Run(dir, false);
