@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <span>
 #include <unordered_map>
 
 #include "platform/runtime/sysutils.h"
@@ -20,6 +21,7 @@
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/definition_executor.h"
+#include "tables/sql/join_lookup.h"
 #include "tables/sql/live_result.h"
 #include "tables/sql/statement.h"
 #include "tables/sql/where_filters.h"
@@ -129,6 +131,13 @@ struct TSelectExecutor::Source {
   const TExpToken* hash_condition = nullptr;  // holds for every row the lookup finds
   std::unordered_map<std::int64_t, std::vector<std::uint32_t>> hash;
   std::vector<std::uint32_t> blank_rows;
+  // Otherwise equalities of other types (texts, numbers, dates, several
+  // columns at once) between columns of this table and expressions over
+  // the tables before it: the rows are found in the rows ordered by these
+  // columns. The conditions are still tested on each row found.
+  std::vector<const TExpToken*> sort_columns;
+  std::vector<const TExpToken*> sort_probes;
+  TSortedLookup sorted;
 };
 
 struct TSelectExecutor::Output {
@@ -615,6 +624,8 @@ void TSelectExecutor::SplitConditions() {
 void TSelectExecutor::ChooseLookups() {
   for (auto& source : sources_) {
     source->hash_column = source->hash_probe = source->hash_condition = nullptr;
+    source->sort_columns.clear();
+    source->sort_probes.clear();
   }
   for (std::size_t level = 1; level < sources_.size(); ++level) {
     Source& s = *sources_[level];
@@ -629,9 +640,14 @@ void TSelectExecutor::ChooseLookups() {
               column->SourceTable->JoinOrder - 1 != static_cast<int>(level))
             continue;
           const int other_level = LastLevel(other);
-          if (other_level < 0 || other_level >= static_cast<int>(level) ||
-              !Hashable(column->DataType, other->DataType))
+          if (other_level < 0 || other_level >= static_cast<int>(level)) continue;
+          if (!Hashable(column->DataType, other->DataType)) {
+            if (OrderedLookupTypes(column->DataType, other->DataType)) {
+              s.sort_columns.push_back(column);
+              s.sort_probes.push_back(other);
+            }
             continue;
+          }
           s.hash_column = column;
           s.hash_probe = other;
           s.hash_condition = c;
@@ -1087,6 +1103,7 @@ TDataCursor* TSelectExecutor::Execute() {
         }
         source->current = nullptr;
       }
+      if (!source->hash_column && !source->sort_columns.empty()) BuildSortedLookup(*source);
     }
     if (!sources_.empty()) {
       Walk(0);
@@ -1121,7 +1138,16 @@ void TSelectExecutor::Walk(std::size_t level) {
   const int group = group_start_[level];
   if (starts_group) group_matched_[level] = 0;
   const std::vector<std::uint32_t>* candidates = nullptr;
-  if (s.hash_probe) {
+  std::span<const std::uint32_t> found_rows;
+  const bool sorted = !s.hash_probe && !s.sort_probes.empty();
+  if (sorted) {
+    std::vector<TExpToken*> probe;
+    ScopeExit free_probe{[&] {
+      for (TExpToken*& v : probe) FreeExpressionTokens(v);
+    }};
+    for (const TExpToken* p : s.sort_probes) probe.push_back(Evaluate(p));
+    found_rows = s.sorted.Find(probe);
+  } else if (s.hash_probe) {
     static const std::vector<std::uint32_t> none;
     std::int64_t key;
     bool blank;
@@ -1136,11 +1162,13 @@ void TSelectExecutor::Walk(std::size_t level) {
       auto found = s.hash.find(key);
       candidates = found == s.hash.end() ? &none : &found->second;
     }
+    found_rows = *candidates;
   }
   implied = candidates ? s.hash_condition : nullptr;
-  const std::uint32_t count = candidates ? static_cast<std::uint32_t>(candidates->size()) : s.row_count;
+  const bool looked_up = candidates || sorted;
+  const std::uint32_t count = looked_up ? static_cast<std::uint32_t>(found_rows.size()) : s.row_count;
   for (std::uint32_t i = 0; i < count && !aborted_; ++i) {
-    const std::uint32_t r = candidates ? (*candidates)[i] : i;
+    const std::uint32_t r = looked_up ? found_rows[i] : i;
     s.current = s.rows.data() + std::size_t{r} * s.record_size;
     if (level == 0) ReportProgress(i + 1, count);
     if (!passes(s.outer_conditions)) continue;
@@ -1156,6 +1184,22 @@ void TSelectExecutor::Walk(std::size_t level) {
     if (passes(sources_[end]->conditions)) Walk(end + 1);
   }
   s.current = nullptr;
+}
+
+void TSelectExecutor::BuildSortedLookup(Source& source) {
+  source.sorted.Reset(source.sort_columns.size(), locale_);
+  std::vector<TExpToken*> values;
+  ScopeExit free_values{[&] {
+    for (TExpToken*& v : values) FreeExpressionTokens(v);
+  }};
+  for (std::uint32_t r = 0; r < source.row_count; ++r) {
+    source.current = source.rows.data() + std::size_t{r} * source.record_size;
+    values.clear();
+    for (const TExpToken* column : source.sort_columns) values.push_back(Evaluate(column));
+    source.sorted.Add(r, values);
+  }
+  source.current = nullptr;
+  source.sorted.Finish();
 }
 
 bool TSelectExecutor::CountsOnly() const {

@@ -131,6 +131,8 @@ private:
   void OrderSources();
   void PlaceConditions();
   void ChooseLookups();
+  // Orders the rows of a source by its lookup columns (see Source).
+  void BuildSortedLookup(Source& source);
   void CreateResultTable();
   // Answers live where the query allows it (live_result.h); true when it
   // does.
