@@ -130,6 +130,9 @@ struct TSelectExecutor::Source {
   const TExpToken* hash_probe = nullptr;
   const TExpToken* hash_condition = nullptr;  // holds for every row the lookup finds
   std::unordered_map<std::int64_t, std::vector<std::uint32_t>> hash;
+  // Texts compared as bytes (language 0): keyed by their bytes.
+  bool text_key = false;
+  std::unordered_map<std::string, std::vector<std::uint32_t>> text_hash;
   std::vector<std::uint32_t> blank_rows;
   // Otherwise equalities of other types (texts, numbers, dates, several
   // columns at once) between columns of this table and expressions over
@@ -624,6 +627,7 @@ void TSelectExecutor::SplitConditions() {
 void TSelectExecutor::ChooseLookups() {
   for (auto& source : sources_) {
     source->hash_column = source->hash_probe = source->hash_condition = nullptr;
+    source->text_key = false;
     source->sort_columns.clear();
     source->sort_probes.clear();
   }
@@ -641,7 +645,9 @@ void TSelectExecutor::ChooseLookups() {
             continue;
           const int other_level = LastLevel(other);
           if (other_level < 0 || other_level >= static_cast<int>(level)) continue;
-          if (!Hashable(column->DataType, other->DataType)) {
+          // Texts under language 0 are equal exactly when their bytes are.
+          const bool bytes = locale_.Language == 0 && column->DataType == dtString && other->DataType == dtString;
+          if (!bytes && !Hashable(column->DataType, other->DataType)) {
             if (OrderedLookupTypes(column->DataType, other->DataType)) {
               s.sort_columns.push_back(column);
               s.sort_probes.push_back(other);
@@ -649,6 +655,7 @@ void TSelectExecutor::ChooseLookups() {
             continue;
           }
           s.hash_column = column;
+          s.text_key = bytes;
           s.hash_probe = other;
           s.hash_condition = c;
           break;
@@ -942,6 +949,22 @@ bool TSelectExecutor::ReadIntegral(const TExpToken* node, std::int64_t& value, b
   return true;
 }
 
+bool TSelectExecutor::ReadText(const TExpToken* node, std::string& text) {
+  if (node->NodeClass == enFIELD && node->SourceTable && node->DataType == dtString) {
+    const Source& s = *sources_[static_cast<std::size_t>(node->SourceTable->JoinOrder - 1)];
+    if (!s.current) return false;
+    const TFieldDefinition& f = s.cursor->GetFieldDefinitionByPos(node->FieldNumber);
+    text.assign(std::size_t{f.PhysicalSize} + 1, '\0');
+    if (s.cursor->GetField(node->FieldNumber, s.current, reinterpret_cast<std::uint8_t*>(text.data()))) return false;
+    text.resize(std::strlen(text.c_str()));
+    return !text.empty();
+  }
+  ExpTokenGuard value(Evaluate(node));
+  if (value->IsNull) return false;
+  text = value->StringValue();
+  return !text.empty();
+}
+
 void TSelectExecutor::PutIntegral(int field, std::uint8_t* record, std::int64_t value) {
   std::uint8_t data[8] = {};
   switch (outputs_[static_cast<std::size_t>(field - 1)].def.DataType) {
@@ -1088,11 +1111,18 @@ TDataCursor* TSelectExecutor::Execute() {
       source->current = nullptr;
       source->hash.clear();
       source->blank_rows.clear();
+      source->text_hash.clear();
       if (source->hash_column) {
+        std::string text;
         for (std::uint32_t r = 0; r < source->row_count; ++r) {
           source->current = source->rows.data() + std::size_t{r} * source->record_size;
           std::int64_t key;
           bool blank;
+          if (source->text_key) {
+            if (ReadText(source->hash_column, text)) source->text_hash[text].push_back(r);
+            else source->blank_rows.push_back(r);
+            continue;
+          }
           if (!ReadIntegral(source->hash_column, key, blank)) {
             ExpTokenGuard value(Evaluate(source->hash_column));
             blank = value->IsNull;
@@ -1151,14 +1181,21 @@ void TSelectExecutor::Walk(std::size_t level) {
     static const std::vector<std::uint32_t> none;
     std::int64_t key;
     bool blank;
-    if (!ReadIntegral(s.hash_probe, key, blank)) {
+    if (s.text_key) {
+      thread_local std::string text;
+      blank = !ReadText(s.hash_probe, text);
+      if (!blank) {
+        auto found = s.text_hash.find(text);
+        candidates = found == s.text_hash.end() ? &none : &found->second;
+      }
+    } else if (!ReadIntegral(s.hash_probe, key, blank)) {
       ExpTokenGuard probe(Evaluate(s.hash_probe));
       blank = probe->IsNull;
       if (!blank) key = HashKey(probe.get());
     }
     if (blank) {
       candidates = &s.blank_rows;
-    } else {
+    } else if (!s.text_key) {
       auto found = s.hash.find(key);
       candidates = found == s.hash.end() ? &none : &found->second;
     }

@@ -155,6 +155,9 @@ private:
   bool ReadIntegral(const TExpToken* node, std::int64_t& value, bool& blank) const;
   void CopyColumn(int field, std::uint8_t* record, const TExpToken* column);
   void PutIntegral(int field, std::uint8_t* record, std::int64_t value);
+  // A text's bytes (a column read straight from its record); false when
+  // it is blank (the empty string included).
+  bool ReadText(const TExpToken* node, std::string& text);
   static bool FieldValue(void* user, const void* record, TExpToken* result);
 
   TDataQuery& query_;
