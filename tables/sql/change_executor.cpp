@@ -378,6 +378,8 @@ void TChangeExecutor::ChangeRows() {
     SplitConjuncts(where, conditions);
     where_filters_.Build(*cursor_, conditions, locale_, TWhereFilters::TPass::Indexed);
   }
+  query_.Plan = {AccessPlanStep(1, target_->CorrelationName, deleting ? "delete" : "update", where_filters_, {})};
+  if (!where_filters_.Left().empty()) query_.Plan[0] += " tested=" + std::to_string(where_filters_.Left().size());
   ScopeExit drop_filters{[&] { where_filters_.Clear(); }};
   const std::uint32_t total = cursor_->GetRecordCount();
   std::vector<std::uint8_t> old(cursor_->GetRecordSize()), record(cursor_->GetRecordSize());

@@ -23,6 +23,7 @@
 #include "tables/sql/definition_executor.h"
 #include "tables/sql/join_lookup.h"
 #include "tables/sql/live_result.h"
+#include "tables/sql/model_dump.h"
 #include "tables/sql/statement.h"
 #include "tables/sql/where_filters.h"
 
@@ -1082,11 +1083,13 @@ TDataCursor* TSelectExecutor::Execute() {
     g->accs.resize(outputs_.size());
     g->accs[0].count = count;
     groups_.push_back(std::move(g));
+    query_.Plan = {AccessPlanStep(1, sources_[0]->table->CorrelationName, "count", sources_[0]->filters, {})};
     ReportProgress(count, count);
   } else if (!empty) {
     OrderSources();
     PlaceConditions();
     ChooseLookups();
+    DescribePlan();
     for (auto& source : sources_) {
       TDataCursor& cursor = *source->cursor;
       source->rows.clear();
@@ -1237,6 +1240,30 @@ void TSelectExecutor::BuildSortedLookup(Source& source) {
   }
   source.current = nullptr;
   source.sorted.Finish();
+}
+
+void TSelectExecutor::DescribePlan() {
+  query_.Plan.clear();
+  for (std::size_t level = 0; level < sources_.size(); ++level) {
+    const Source& s = *sources_[level];
+    // "outer": the null-extended side of a LEFT or RIGHT join starts here.
+    const char* join = s.join_type != jtNone ? "outer" : level == 0 ? "from" : "inner";
+    std::string lookup;
+    if (s.hash_column) {
+      lookup = std::string(s.text_key ? "text-hash(" : "hash(") + DumpExpression(s.hash_column, query_.Statement) + ")";
+    } else if (!s.sort_columns.empty()) {
+      lookup = "ordered(";
+      for (std::size_t i = 0; i < s.sort_columns.size(); ++i)
+        lookup += (i ? "," : "") + DumpExpression(s.sort_columns[i], query_.Statement);
+      lookup += ")";
+    }
+    std::string step = AccessPlanStep(level + 1, s.table->CorrelationName, join, s.filters, lookup);
+    // The hash lookup's own condition holds for every row it finds.
+    const std::size_t tested =
+        s.scan.size() + s.conditions.size() + s.outer_conditions.size() - (s.hash_condition ? 1 : 0);
+    if (tested) step += " tested=" + std::to_string(tested);
+    query_.Plan.push_back(step);
+  }
 }
 
 bool TSelectExecutor::CountsOnly() const {

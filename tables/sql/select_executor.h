@@ -131,6 +131,8 @@ private:
   void OrderSources();
   void PlaceConditions();
   void ChooseLookups();
+  // The query's plan lines of this execution (AccessPlanStep per source).
+  void DescribePlan();
   // Orders the rows of a source by its lookup columns (see Source).
   void BuildSortedLookup(Source& source);
   void CreateResultTable();
