@@ -286,7 +286,8 @@ bool SurnameJoinCases(TDataDirectory* dir, const std::string& db_path, std::int6
   return ok;
 }
 
-// UPDATE and DELETE ... WHERE Pid = ? over 1,000 keys (a new set each run),
+// UPDATE and DELETE ... WHERE Pid = ? over 1,000 keys (a new set each run;
+// a hundredth of the rows for smaller tables),
 // one statement prepared once and run per key, each its own transaction:
 // medians, bar 1.5x SQLite. The answers: rows affected, then the table's
 // count and sum of years.
@@ -295,7 +296,9 @@ bool ChangeByKeyCases(TDataDirectory* dir, const std::string& db_path, std::int6
   std::vector<std::int32_t> keys(static_cast<std::size_t>(people));
   for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = static_cast<std::int32_t>(i + 1);
   std::shuffle(keys.begin(), keys.end(), std::mt19937(5));
-  const std::size_t per_run = std::min<std::size_t>(1000, keys.size() / static_cast<std::size_t>(2 * (repeats + 1)));
+  // 1,000 keys of 100,000 rows; a hundredth of smaller tables.
+  const std::size_t per_run = std::max<std::size_t>(
+      1, std::min({std::size_t{1000}, keys.size() / 100, keys.size() / static_cast<std::size_t>(2 * (repeats + 1))}));
   std::size_t next = 0;
   bool ok = true;
   for (const char* text : {"UPDATE KeyedPeople SET Byear = Byear + 1 WHERE Pid = ?",
