@@ -143,6 +143,7 @@ private:
   // answer live (a row limit set since preparing): the result table is
   // made instead.
   TDataCursor* ExecuteLive();
+  void ReadSources();
   void Walk(std::size_t level);
   void EmitCombination();
   void FinishGroups();

@@ -57,54 +57,7 @@ TDataCursor* TSelectExecutor::Execute() {
     PlaceConditions();
     ChooseLookups();
     DescribePlan();
-    for (auto& source : sources_) {
-      TDataCursor& cursor = *source->cursor;
-      source->rows.clear();
-      source->row_count = 0;
-      // One read under the table's read lock: no writer comes between the
-      // records, so the change detection runs once rather than per record.
-      cursor.CheckForChangeDetection();
-      ScopeExit end_read{[&] { cursor.ReadUnlockTable(); }};
-      cursor.ReadLockTable();
-      cursor.SetToBegin();
-      std::vector<std::uint8_t> buffer(source->record_size);
-      source->current = buffer.data();
-      while (cursor.GetNextRecord(buffer.data()) == 0) {
-        ++rows_read_;
-        bool passes = true;
-        for (TExpToken* c : source->scan)
-          if (!(passes = EvaluateCondition(c))) break;
-        if (!passes) continue;
-        source->rows.insert(source->rows.end(), buffer.begin(), buffer.end());
-        ++source->row_count;
-      }
-      source->current = nullptr;
-      source->hash.clear();
-      source->blank_rows.clear();
-      source->text_hash.clear();
-      if (source->hash_column) {
-        std::string text;
-        for (std::uint32_t r = 0; r < source->row_count; ++r) {
-          source->current = source->rows.data() + std::size_t{r} * source->record_size;
-          std::int64_t key;
-          bool blank;
-          if (source->text_key) {
-            if (ReadText(source->hash_column, text)) source->text_hash[text].push_back(r);
-            else source->blank_rows.push_back(r);
-            continue;
-          }
-          if (!ReadIntegral(source->hash_column, key, blank)) {
-            ExpTokenGuard value(Evaluate(source->hash_column));
-            blank = value->IsNull;
-            if (!blank) key = HashKey(value.get());
-          }
-          if (blank) source->blank_rows.push_back(r);
-          else source->hash[key].push_back(r);
-        }
-        source->current = nullptr;
-      }
-      if (!source->hash_column && !source->sort_columns.empty()) BuildSortedLookup(*source);
-    }
+    ReadSources();
     if (!sources_.empty()) {
       Walk(0);
       // The last call says 100 percent.
@@ -118,6 +71,59 @@ TDataCursor* TSelectExecutor::Execute() {
   result_->SetToBegin();
   query_.RowsAffected = static_cast<std::int32_t>(result_->GetRecordCount());
   return result_.get();
+}
+
+// Reads every source once under its read lock, keeping the rows that pass
+// its own conditions, and makes each join step's lookup of them.
+void TSelectExecutor::ReadSources() {
+  for (auto& source : sources_) {
+    TDataCursor& cursor = *source->cursor;
+    source->rows.clear();
+    source->row_count = 0;
+    // One read under the table's read lock: no writer comes between the
+    // records, so the change detection runs once rather than per record.
+    cursor.CheckForChangeDetection();
+    ScopeExit end_read{[&] { cursor.ReadUnlockTable(); }};
+    cursor.ReadLockTable();
+    cursor.SetToBegin();
+    std::vector<std::uint8_t> buffer(source->record_size);
+    source->current = buffer.data();
+    while (cursor.GetNextRecord(buffer.data()) == 0) {
+      ++rows_read_;
+      bool passes = true;
+      for (TExpToken* c : source->scan)
+        if (!(passes = EvaluateCondition(c))) break;
+      if (!passes) continue;
+      source->rows.insert(source->rows.end(), buffer.begin(), buffer.end());
+      ++source->row_count;
+    }
+    source->current = nullptr;
+    source->hash.clear();
+    source->blank_rows.clear();
+    source->text_hash.clear();
+    if (source->hash_column) {
+      std::string text;
+      for (std::uint32_t r = 0; r < source->row_count; ++r) {
+        source->current = source->rows.data() + std::size_t{r} * source->record_size;
+        std::int64_t key;
+        bool blank;
+        if (source->text_key) {
+          if (ReadText(source->hash_column, text)) source->text_hash[text].push_back(r);
+          else source->blank_rows.push_back(r);
+          continue;
+        }
+        if (!ReadIntegral(source->hash_column, key, blank)) {
+          ExpTokenGuard value(Evaluate(source->hash_column));
+          blank = value->IsNull;
+          if (!blank) key = HashKey(value.get());
+        }
+        if (blank) source->blank_rows.push_back(r);
+        else source->hash[key].push_back(r);
+      }
+      source->current = nullptr;
+    }
+    if (!source->hash_column && !source->sort_columns.empty()) BuildSortedLookup(*source);
+  }
 }
 
 void TSelectExecutor::Walk(std::size_t level) {
