@@ -146,6 +146,8 @@ private:
   void ReadSources();
   void Walk(std::size_t level);
   void EmitCombination();
+  Group& FindGroup(const std::uint8_t* record);
+  void Accumulate(Group& group);
   void FinishGroups();
   void SortResult();
   void CutResult();

@@ -209,27 +209,10 @@ void TSelectExecutor::ReportProgress(std::uint32_t rows, std::uint32_t of) {
   if (abort) aborted_ = true;
 }
 
-void TSelectExecutor::EmitCombination() {
-  if (query_.MaxNumOfRows >= 0 && !aggregates_ && !query_.Distinct && order_outputs_.empty() &&
-      result_->GetRecordCount() >= static_cast<std::uint32_t>(query_.MaxNumOfRows))
-    return;
-  std::uint8_t* record = result_record_.data();
-  result_->ClearRecord(record);
-  for (std::size_t i = 0; i < outputs_.size(); ++i) {
-    const Output& out = outputs_[i];
-    if (out.calculation != rcNone) continue;
-    if (out.copies_column) {
-      CopyColumn(static_cast<int>(i + 1), record, out.expression);
-      continue;
-    }
-    ExpTokenGuard value(Evaluate(out.expression));
-    StoreValue(static_cast<int>(i + 1), record, value.get());
-  }
-  if (!aggregates_) {
-    result_->AppendRecord(record, false);
-    return;
-  }
-  // The group: the bytes of its plain columns.
+// The group of a combination's result record (made when new): the bytes
+// of its plain columns; a known group takes the record's other plain
+// columns.
+TSelectExecutor::Group& TSelectExecutor::FindGroup(const std::uint8_t* record) {
   std::string& key = group_key_;
   key.clear();
   for (int i : group_outputs_) {
@@ -261,10 +244,15 @@ void TSelectExecutor::EmitCombination() {
       result_->PutField(i + 1, group->record.data(), blank ? nullptr : data);
     }
   }
+  return *group;
+}
+
+// Folds the current combination into the aggregates of its group.
+void TSelectExecutor::Accumulate(Group& group) {
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
     const Output& out = outputs_[i];
     if (out.calculation == rcNone) continue;
-    Group::Acc& acc = group->accs[i];
+    Group::Acc& acc = group.accs[i];
     if (out.count_star) {
       ++acc.count;
       continue;
@@ -352,6 +340,29 @@ void TSelectExecutor::EmitCombination() {
       default: break;
     }
   }
+}
+
+void TSelectExecutor::EmitCombination() {
+  if (query_.MaxNumOfRows >= 0 && !aggregates_ && !query_.Distinct && order_outputs_.empty() &&
+      result_->GetRecordCount() >= static_cast<std::uint32_t>(query_.MaxNumOfRows))
+    return;
+  std::uint8_t* record = result_record_.data();
+  result_->ClearRecord(record);
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    const Output& out = outputs_[i];
+    if (out.calculation != rcNone) continue;
+    if (out.copies_column) {
+      CopyColumn(static_cast<int>(i + 1), record, out.expression);
+      continue;
+    }
+    ExpTokenGuard value(Evaluate(out.expression));
+    StoreValue(static_cast<int>(i + 1), record, value.get());
+  }
+  if (!aggregates_) {
+    result_->AppendRecord(record, false);
+    return;
+  }
+  Accumulate(FindGroup(record));
 }
 
 void TSelectExecutor::FinishGroups() {
