@@ -183,6 +183,93 @@ void TSelectExecutor::BindTree(TExpToken* node, const char* context, bool condit
   VerifyExpressionToken(err::kSqlError, {}, context, node, nullptr, &sources_, &LookupSourceField, condition);
 }
 
+namespace {
+
+// The result field of a column: its type from the expression or aggregate;
+// refuses aggregates of types they do not take.
+void TypeOutput(TSelectExecutor::Output& out, const TResultField* field) {
+  TFieldDefinition& def = out.def;
+  const TExpToken* e = out.expression;
+  out.argument_type = e ? e->DataType : std::uint8_t{dtUnknown};
+  // A BLOB column or BLOB-valued expression is a BLOB of the result; of
+  // the aggregates only COUNT takes one.
+  if (e && e->DataType == dtBlob && out.calculation != rcNone && out.calculation != rcCount)
+    Fail("BLOB columns cannot be selected in this query");
+  switch (out.calculation) {
+    case rcCount: def.DataType = dtInteger; break;
+    case rcAvg: def.DataType = dtFloat; break;
+    case rcSum:
+      if (IsIntegralType(e->DataType)) def.DataType = dtInteger;
+      else if (e->DataType == dtFloat || e->DataType == dtBCD) {
+        def.DataType = e->DataType;
+        def.SubType = e->SubType;
+        def.Decimals = e->Scale;
+      } else {
+        Fail("Invalid aggregate '" + AggregatePrefix(rcSum) + field->FieldName + "' specified in source columns");
+      }
+      break;
+    default:
+      if ((out.calculation == rcMin || out.calculation == rcMax) && !IsNumericType(e->DataType) &&
+          !IsDateTimeType(e->DataType))
+        Fail(std::string(out.calculation == rcMin ? "MIN" : "MAX") +
+             " aggregate function must contain a numeric, date, time, or timestamp expression");
+      def.DataType = e->DataType == dtUnknown ? std::uint8_t{dtString} : e->DataType;
+      def.SubType = e->SubType;
+      if (def.DataType == dtString) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize - 1, 1, 250));
+      else if (IsBytesType(def.DataType)) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize, 1, 250));
+      def.Decimals = e->Scale;
+      if (def.DataType == dtBlob) {
+        def.Size = 0;
+        def.Decimals = 0;
+        if (def.SubType == fstNone) def.SubType = fstMemo;
+      }
+      if (def.DataType == dtString && e->DataSize - 1 > 250)
+        Fail("Column expression '" + field->ExpressionText + "' exceeds the maximum allowable field size");
+      break;
+  }
+  if (def.SubType == fstAutoInc) def.SubType = fstNone;
+}
+
+// Unique result names of at most 30 characters, and the rest of each
+// result field's definition.
+void NameOutputs(std::vector<TSelectExecutor::Output>& outputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    TSelectExecutor::Output& out = outputs[i];
+    const TResultField* field = out.field;
+    std::string base;
+    if (!field->DefaultName) base = field->ColumnName;
+    else if (field->FieldName == "*") base = out.name;
+    else if (out.calculation != rcNone)
+      base = AggregatePrefix(out.calculation) + (field->IsExpression ? std::string("Expr") : field->FieldName);
+    else if (field->IsExpression) base = "Expression";
+    else base = field->FieldName;
+    base = RightmostChars(base, 30);
+    std::string name = base;
+    auto taken = [&](const std::string& n) {
+      for (std::size_t j = 0; j < i; ++j)
+        if (rtl::AnsiSameText(outputs[j].name, n)) return true;
+      return false;
+    };
+    for (int n = 1; taken(name); ++n) {
+      const std::string suffix = "_" + std::to_string(n);
+      name = (base.size() + suffix.size() > 30 ? RightmostChars(base, 30 - suffix.size()) : base) + suffix;
+    }
+    out.name = name;
+    out.def.Name = name;
+    out.def.FieldNumber = static_cast<std::uint16_t>(i + 1);
+    out.def.Minimum.clear();
+    out.def.Maximum.clear();
+    out.def.Default.clear();
+    out.def.Required = 0;
+    out.def.Description.clear();
+    out.def.Calculated = 0;
+    out.def.Expression = nullptr;
+    out.def.UpdatePhysicalSize();
+  }
+}
+
+}  // namespace
+
 void TSelectExecutor::BindResultFields() {
   auto source_of = [&](const std::string& correlation) -> Source* {
     for (auto& s : sources_)
@@ -255,47 +342,7 @@ void TSelectExecutor::BindResultFields() {
     }
     if (field->Calculation == rcNone) plain = true;
     else aggregates_ = true;
-    // The column's type.
-    TFieldDefinition& def = out.def;
-    const TExpToken* e = out.expression;
-    out.argument_type = e ? e->DataType : std::uint8_t{dtUnknown};
-    // A BLOB column or BLOB-valued expression is a BLOB of the result; of
-    // the aggregates only COUNT takes one.
-    if (e && e->DataType == dtBlob && out.calculation != rcNone && out.calculation != rcCount)
-      Fail("BLOB columns cannot be selected in this query");
-    switch (out.calculation) {
-      case rcCount: def.DataType = dtInteger; break;
-      case rcAvg: def.DataType = dtFloat; break;
-      case rcSum:
-        if (IsIntegralType(e->DataType)) def.DataType = dtInteger;
-        else if (e->DataType == dtFloat || e->DataType == dtBCD) {
-          def.DataType = e->DataType;
-          def.SubType = e->SubType;
-          def.Decimals = e->Scale;
-        } else {
-          Fail("Invalid aggregate '" + AggregatePrefix(rcSum) + field->FieldName + "' specified in source columns");
-        }
-        break;
-      default:
-        if ((out.calculation == rcMin || out.calculation == rcMax) && !IsNumericType(e->DataType) &&
-            !IsDateTimeType(e->DataType))
-          Fail(std::string(out.calculation == rcMin ? "MIN" : "MAX") +
-               " aggregate function must contain a numeric, date, time, or timestamp expression");
-        def.DataType = e->DataType == dtUnknown ? std::uint8_t{dtString} : e->DataType;
-        def.SubType = e->SubType;
-        if (def.DataType == dtString) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize - 1, 1, 250));
-        else if (IsBytesType(def.DataType)) def.Size = static_cast<std::uint8_t>(std::clamp(e->DataSize, 1, 250));
-        def.Decimals = e->Scale;
-        if (def.DataType == dtBlob) {
-          def.Size = 0;
-          def.Decimals = 0;
-          if (def.SubType == fstNone) def.SubType = fstMemo;
-        }
-        if (def.DataType == dtString && e->DataSize - 1 > 250)
-          Fail("Column expression '" + field->ExpressionText + "' exceeds the maximum allowable field size");
-        break;
-    }
-    if (def.SubType == fstAutoInc) def.SubType = fstNone;
+    TypeOutput(out, field);
     outputs_.push_back(out);
   }
   if (outputs_.size() > kMaxResultColumns) Fail("Maximum number of columns (1024) in result set exceeded");
@@ -303,40 +350,7 @@ void TSelectExecutor::BindResultFields() {
     Fail("Invalid use of aggregate function(s), the necessary GROUP BY clause is missing");
   if (aggregates_ || query_.HasGroupBy) query_.SingleRowResult = !query_.HasGroupBy;
 
-  // Unique result names of at most 30 characters.
-  for (std::size_t i = 0; i < outputs_.size(); ++i) {
-    Output& out = outputs_[i];
-    const TResultField* field = out.field;
-    std::string base;
-    if (!field->DefaultName) base = field->ColumnName;
-    else if (field->FieldName == "*") base = out.name;
-    else if (out.calculation != rcNone)
-      base = AggregatePrefix(out.calculation) + (field->IsExpression ? std::string("Expr") : field->FieldName);
-    else if (field->IsExpression) base = "Expression";
-    else base = field->FieldName;
-    base = RightmostChars(base, 30);
-    std::string name = base;
-    auto taken = [&](const std::string& n) {
-      for (std::size_t j = 0; j < i; ++j)
-        if (rtl::AnsiSameText(outputs_[j].name, n)) return true;
-      return false;
-    };
-    for (int n = 1; taken(name); ++n) {
-      const std::string suffix = "_" + std::to_string(n);
-      name = (base.size() + suffix.size() > 30 ? RightmostChars(base, 30 - suffix.size()) : base) + suffix;
-    }
-    out.name = name;
-    out.def.Name = name;
-    out.def.FieldNumber = static_cast<std::uint16_t>(i + 1);
-    out.def.Minimum.clear();
-    out.def.Maximum.clear();
-    out.def.Default.clear();
-    out.def.Required = 0;
-    out.def.Description.clear();
-    out.def.Calculated = 0;
-    out.def.Expression = nullptr;
-    out.def.UpdatePhysicalSize();
-  }
+  NameOutputs(outputs_);
 }
 
 bool VerifyBeforeBinding(TExpToken* tree, void* user, TFieldLookup lookup, const std::function<void()>& verify) {
