@@ -7,6 +7,7 @@
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/errors.h"
+#include "tables/engine/scope_exit.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/language_settings.h"
@@ -367,6 +368,19 @@ void TChangeExecutor::InsertFromSubSelect() {
 void TChangeExecutor::ChangeRows() {
   const bool deleting = query_.StatementKind == skDelete;
   TExpToken* where = query_.WhereExpression;
+  // The WHERE conditions an index answers become the cursor's filter, so
+  // that only the records they select are read (the same filters a SELECT
+  // makes); the whole WHERE is still tested on each record read. A change
+  // never moves a record, and the walk stays in physical order.
+  where_filters_.Clear();
+  if (where) {
+    std::vector<TExpToken*> conditions;
+    SplitConjuncts(where, conditions);
+    where_filters_.Build(*cursor_, conditions, locale_, TWhereFilters::TPass::Indexed);
+  }
+  query_.Plan = {AccessPlanStep(1, target_->CorrelationName, deleting ? "delete" : "update", where_filters_, {})};
+  if (!where_filters_.Left().empty()) query_.Plan[0] += " tested=" + std::to_string(where_filters_.Left().size());
+  ScopeExit drop_filters{[&] { where_filters_.Clear(); }};
   const std::uint32_t total = cursor_->GetRecordCount();
   std::vector<std::uint8_t> old(cursor_->GetRecordSize()), record(cursor_->GetRecordSize());
   cursor_->SetToBegin();

@@ -14,7 +14,9 @@
 // record size, at most 8191.
 //
 // UPDATE and DELETE walk the target in physical record order: a change
-// never moves a record there, so each row is met once. Every sub-select of
+// never moves a record there, so each row is met once. The WHERE
+// conditions an index answers filter the cursor first (where_filters.h),
+// so that only the records they select are read. Every sub-select of
 // the statement is answered into its own result table before the first
 // change (the statement runs sub-selects first), so a sub-select that reads
 // the target sees it as it was: INSERT INTO t SELECT ... FROM t appends the
@@ -33,6 +35,8 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/lib/expeval.h"
 #include "tables/sql/data_query.h"
+
+#include "tables/sql/where_filters.h"
 
 namespace korvex {
 
@@ -89,6 +93,8 @@ private:
   bool interval_commits_ = false;
   std::int32_t interval_ = 0;
   std::int32_t since_commit_ = 0;
+  // The filter of the WHERE conditions an index answers, while rows change.
+  TWhereFilters where_filters_;
 };
 
 }  // namespace korvex

@@ -104,6 +104,9 @@ public:
   double ExecutionTime = 0;             // seconds
   bool WantLiveResult = false;
   std::int32_t RowsAffected = 0;
+  // How the last execution read its tables, one step per line (the model
+  // dump's "plan" lines): see TSelectExecutor and TChangeExecutor.
+  std::vector<std::string> Plan;
   std::int32_t MaxNumOfRows = -1;       // -1: no limit
   TPasswordCallback PasswordCallback = nullptr;
   void* PasswordUserData = nullptr;

@@ -186,6 +186,19 @@ void TDefinitionExecutor::DropIndex() {
   cursor->CloseCursor();
 }
 
+void TDefinitionExecutor::ApplyGivenSettings(TDataFileSettings& settings) const {
+  if (query_.LanguageGiven) settings.LanguageID = query_.LanguageID;
+  if (query_.SortGiven) settings.SortID = query_.SortID;
+  if (query_.DescriptionGiven) settings.Description = query_.Description;
+  if (query_.BlockSizeGiven) settings.BlobBlockSize = query_.BlobBlockSize;
+  if (query_.MajorVersionGiven) settings.UserMajorVersion = query_.UserMajorVersion;
+  if (query_.MinorVersionGiven) settings.UserMinorVersion = query_.UserMinorVersion;
+  if (query_.EncryptionGiven) {
+    settings.Password = query_.Password;
+    settings.Encrypted = !query_.Password.empty();
+  }
+}
+
 void TDefinitionExecutor::AlterTable() {
   TRestructureRequest request;
   std::vector<TFieldDefinition> old_fields;
@@ -277,16 +290,7 @@ void TDefinitionExecutor::AlterTable() {
     }
   }
 
-  if (query_.LanguageGiven) request.Settings.LanguageID = query_.LanguageID;
-  if (query_.SortGiven) request.Settings.SortID = query_.SortID;
-  if (query_.DescriptionGiven) request.Settings.Description = query_.Description;
-  if (query_.BlockSizeGiven) request.Settings.BlobBlockSize = query_.BlobBlockSize;
-  if (query_.MajorVersionGiven) request.Settings.UserMajorVersion = query_.UserMajorVersion;
-  if (query_.MinorVersionGiven) request.Settings.UserMinorVersion = query_.UserMinorVersion;
-  if (query_.EncryptionGiven) {
-    request.Settings.Password = query_.Password;
-    request.Settings.Encrypted = !query_.Password.empty();
-  }
+  ApplyGivenSettings(request.Settings);
   request.Fields = fields;
   request.LastAutoIncValue = query_.AutoIncGiven ? query_.LastAutoInc : -1;
   request.NoBackup = query_.NoBackup;

@@ -58,6 +58,9 @@ private:
   void CreateTable();
   void CreateIndex();
   void AlterTable();
+  // The table settings the statement gives (language, sort, description,
+  // block size, versions, password) over those the table has.
+  void ApplyGivenSettings(TDataFileSettings& settings) const;
   void DropTable();
   void DropIndex();
 

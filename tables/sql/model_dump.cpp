@@ -134,6 +134,28 @@ std::string DumpExpression(const TExpToken* tree, const TQueryStatement* stateme
   return out;
 }
 
+// The "source" and "result" lines of a query.
+std::string SourcesAndResults(const TDataQuery& q) {
+  std::string out;
+  for (const TSourceTable* t : q.SourceTables) {
+    out += "source from=" + std::to_string(t->FromOrder) + " name=" + t->TableName;
+    out += " corr=" + t->CorrelationName;
+    if (t->InMemory) out += " memory";
+    out += "\n";
+  }
+  for (const TResultField* f : q.ResultFields) {
+    out += "result";
+    if (!f->ColumnName.empty()) out += " name=" + f->ColumnName;
+    if (!f->DefaultName) out += " given";
+    if (!f->FieldName.empty()) out += " field=" + f->FieldName;
+    if (!f->SourceCorrelationName.empty()) out += " corr=" + f->SourceCorrelationName;
+    if (f->Calculation != rcNone) out += std::string(" calc=") + CalculationName(f->Calculation);
+    if (f->IsExpression) out += " expr=" + f->ExpressionText;
+    out += "\n";
+  }
+  return out;
+}
+
 std::string DumpQuery(const TDataQuery& q, int index) {
   const TQueryStatement* st = q.Statement;
   std::string out = "query " + std::to_string(index) + " " + KindName(q.StatementKind);
@@ -163,22 +185,7 @@ std::string DumpQuery(const TDataQuery& q, int index) {
   flag(q.NoBackup, "nobackup");
   if (!flags.empty()) out += "flags" + flags + "\n";
 
-  for (const TSourceTable* t : q.SourceTables) {
-    out += "source from=" + std::to_string(t->FromOrder) + " name=" + t->TableName;
-    out += " corr=" + t->CorrelationName;
-    if (t->InMemory) out += " memory";
-    out += "\n";
-  }
-  for (const TResultField* f : q.ResultFields) {
-    out += "result";
-    if (!f->ColumnName.empty()) out += " name=" + f->ColumnName;
-    if (!f->DefaultName) out += " given";
-    if (!f->FieldName.empty()) out += " field=" + f->FieldName;
-    if (!f->SourceCorrelationName.empty()) out += " corr=" + f->SourceCorrelationName;
-    if (f->Calculation != rcNone) out += std::string(" calc=") + CalculationName(f->Calculation);
-    if (f->IsExpression) out += " expr=" + f->ExpressionText;
-    out += "\n";
-  }
+  out += SourcesAndResults(q);
   if (q.StatementKind == skSelect && !q.ResultTableName.empty()) out += "into " + q.ResultTableName + "\n";
   if (q.WhereExpression) out += "where " + DumpExpression(q.WhereExpression, st) + "\n";
   if (q.HavingExpression) out += "having " + DumpExpression(q.HavingExpression, st) + "\n";
@@ -193,6 +200,7 @@ std::string DumpQuery(const TDataQuery& q, int index) {
     out += "\n";
   }
   for (const TUpdateValue* v : q.UpdateValues) out += "value " + v->ValueText + "\n";
+  for (const std::string& step : q.Plan) out += "plan " + step + "\n";
   for (const TCreateField* c : q.CreateFields) {
     out += "column " + c->FieldName;
     if (!c->NewName.empty()) out += " new=" + c->NewName;

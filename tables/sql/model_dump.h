@@ -16,6 +16,8 @@
 //   table <name>                       (target of a data definition statement)
 //   setting <name>=<value>             (each given setting)
 //   parameters <count>                 (the statement's, after its queries)
+//   plan <step>                        (after an execution: each table read,
+//                                       in the order read; see AccessPlanStep)
 //
 // Trees are written in prefix form: a column as [corr.]name, a constant as
 // its text (strings in single quotes), "?" for a parameter, and

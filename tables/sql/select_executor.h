@@ -8,7 +8,12 @@
 // (where_filters.h), chooses the join order (unless NOJOINOPTIMIZE, a
 // table its filters leave with few records may drive the walk) and walks
 // the sources in nested loops in that order: an inner or comma join tests its
-// conditions on each combination; a LEFT or RIGHT join adds the outer row
+// conditions on each combination; where a condition equates a column of a
+// table with values of the tables before it, its rows are looked up rather
+// than read one by one (a hash of integral, date and time values or of
+// language-0 text bytes, else its rows ordered by the join columns; see
+// join_lookup.h). Each execution records its plan in the query (one line
+// per table: access path, index filter, lookup) for the model dump; a LEFT or RIGHT join adds the outer row
 // with blank target columns when no target row passes its ON conditions.
 // The inner side of a RIGHT JOIN after several tables is all of them: a row
 // of the RIGHT JOIN's table matches when some combination of them passes
@@ -131,6 +136,10 @@ private:
   void OrderSources();
   void PlaceConditions();
   void ChooseLookups();
+  // The query's plan lines of this execution (AccessPlanStep per source).
+  void DescribePlan();
+  // Orders the rows of a source by its lookup columns (see Source).
+  void BuildSortedLookup(Source& source);
   void CreateResultTable();
   // Answers live where the query allows it (live_result.h); true when it
   // does.
@@ -139,8 +148,11 @@ private:
   // answer live (a row limit set since preparing): the result table is
   // made instead.
   TDataCursor* ExecuteLive();
+  void ReadSources();
   void Walk(std::size_t level);
   void EmitCombination();
+  Group& FindGroup(const std::uint8_t* record);
+  void Accumulate(Group& group);
   void FinishGroups();
   void SortResult();
   void CutResult();
@@ -153,6 +165,9 @@ private:
   bool ReadIntegral(const TExpToken* node, std::int64_t& value, bool& blank) const;
   void CopyColumn(int field, std::uint8_t* record, const TExpToken* column);
   void PutIntegral(int field, std::uint8_t* record, std::int64_t value);
+  // A text's bytes (a column read straight from its record); false when
+  // it is blank (the empty string included).
+  bool ReadText(const TExpToken* node, std::string& text);
   static bool FieldValue(void* user, const void* record, TExpToken* result);
 
   TDataQuery& query_;

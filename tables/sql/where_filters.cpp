@@ -86,6 +86,7 @@ void TWhereFilters::Build(TDataCursor& cursor, const std::vector<TExpToken*>& co
                           TPass pass) {
   Clear();
   cursor_ = &cursor;
+  indexed_only_ = pass == TPass::Indexed;
   const bool same_locale = cursor.GetLanguageID() == locale.Language && cursor.GetSortID() == locale.Sort;
   TFilterFlags options;
   options.NoPartialCompare = true;  // 'Sm*' is a text, not a prefix
@@ -126,6 +127,15 @@ void TWhereFilters::Build(TDataCursor& cursor, const std::vector<TExpToken*>& co
   filter_ = cursor.AddFilter(0, {}, tree.get(), true, nullptr, options);
   tree.Release();
   cursor.ActivateFilter(filter_);
+}
+
+std::string AccessPlanStep(std::size_t number, const std::string& correlation, const char* how,
+                           const TWhereFilters& filters, const std::string& lookup) {
+  std::string step = std::to_string(number) + " " + correlation + " " + how + " access=";
+  if (!filters.Active()) step += "scan";
+  else step += (filters.IndexedOnly() ? "index(" : "filter(") + std::to_string(filters.Filtered()) + ")";
+  if (!lookup.empty()) step += " lookup=" + lookup;
+  return step;
 }
 
 }  // namespace korvex

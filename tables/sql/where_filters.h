@@ -34,6 +34,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "tables/engine/data_cursor.h"
@@ -76,12 +77,24 @@ public:
   // How many conditions the filter holds.
   std::size_t Filtered() const { return filtered_; }
   bool Active() const { return filter_ != nullptr; }
+  // Whether the last Build took only the conditions an index answers.
+  bool IndexedOnly() const { return indexed_only_; }
 
 private:
   TDataCursor* cursor_ = nullptr;
   TFilter* filter_ = nullptr;
   std::size_t filtered_ = 0;
   std::vector<TExpToken*> left_;
+  bool indexed_only_ = false;
 };
+
+// One step of a plan dump: "<n> <correlation> <how>" (how it joins, or
+// what a change does), then "access=" scan (every record read), index(k)
+// (k conditions answered through an index filter the cursor, the others
+// tested on each record read) or filter(k) (k conditions filter the cursor,
+// some without an index), then " lookup=<how>" when given.
+std::string AccessPlanStep(std::size_t number, const std::string& correlation, const char* how,
+                           const TWhereFilters& filters, const std::string& lookup);
+
 
 }  // namespace korvex

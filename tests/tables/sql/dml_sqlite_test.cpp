@@ -59,7 +59,10 @@ Step RandomStep(std::mt19937& rng, int step, sqlrand::TGenerator& generator) {
   auto name = [&] { return std::string("'") + kNames[pick(5)] + "'"; };
   auto number = [&] { return std::to_string(pick(40) - 5); };
   auto condition = [&]() -> std::pair<std::string, std::string> {
-    switch (pick(7)) {
+    switch (pick(10)) {
+      // Served by P's primary index: only the rows selected are read.
+      case 7: { std::string c = "Id = " + std::to_string(pick(60)); return {c, c}; }
+      case 8: { std::string c = "Id >= " + number() + " AND Id < " + std::to_string(pick(80)) + " AND A IS NOT NULL"; return {c, c}; }
       case 0: { std::string c = "A > " + number(); return {c, c}; }
       case 1: { std::string c = "A <= " + number(); return {c, c}; }
       case 2: { std::string n = name(); return {"S = " + n, "S = " + n}; }
@@ -118,6 +121,7 @@ Step RandomStep(std::mt19937& rng, int step, sqlrand::TGenerator& generator) {
     case 6: {
       // Moves every key above every other: no row meets another on the way.
       std::string s = "UPDATE " + t + " SET Id = Id + " + std::to_string((step + 1) * 1000000);
+      if (pick(2)) s += " WHERE Id < " + std::to_string(pick(60));
       return {s, s};
     }
     case 7: {

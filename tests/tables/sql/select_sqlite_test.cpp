@@ -106,13 +106,21 @@ protected:
                {"B", dtBoolean, 0, true}}, {}},
         {"B", {{"Aid", dtInteger, 0, true}, {"V", dtInteger, 0, true}, {"T", dtString, 6, true}}, {}},
         {"C", {{"K", dtSmallInt, 0, true}, {"S", dtString, 8, true}}, {}},
+        // Join targets on text, dates, floats and a compound key: D with an
+        // index on each of S and D, E the same columns without any.
+        {"D", {{"N", dtInteger, 0, false}, {"S", dtString, 8, true}, {"D", dtDate, 0, true},
+               {"F", dtFloat, 0, true}, {"G", dtSmallInt, 0, true}}, {}},
+        {"E", {{"N", dtInteger, 0, false}, {"S", dtString, 8, true}, {"D", dtDate, 0, true},
+               {"F", dtFloat, 0, true}, {"G", dtSmallInt, 0, true}}, {}},
     };
+    tables[3].cols[1].indexed = true;
+    tables[3].cols[2].indexed = true;
     // Indexes answer conditions on A.G and on B.V, the target of the outer
     // joins, before any row is read.
     tables[0].cols[1].indexed = true;
     tables[1].cols[1].indexed = true;
-    const int counts[] = {40, 60, 6};
-    for (int t = 0; t < 3; ++t) {
+    const int counts[] = {40, 60, 6, 50, 50};
+    for (int t = 0; t < 5; ++t) {
       for (int r = 0; r < counts[t]; ++r) {
         std::vector<std::string> row;
         for (const Col& c : tables[t].cols) {
@@ -125,7 +133,7 @@ protected:
             case dtSmallInt: row.push_back(std::to_string(pick(9) - 3)); break;
             case dtWord: row.push_back(std::to_string(30000 + pick(20000))); break;
             case dtFloat: {
-              std::string text = FormatFloat((pick(400) - 200) / 4.0);
+              std::string text = FormatFloat(t < 3 ? (pick(400) - 200) / 4.0 : pick(8) - 3.5);
               if (text.find('.') == std::string::npos) text += ".0";
               row.push_back(text);
               break;
@@ -287,6 +295,25 @@ const Case kCases[] = {
      false},
     {"SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id < B.Aid WHERE B.V = A.G",
      "SELECT A.Id, B.V FROM A LEFT JOIN B ON A.Id < B.Aid WHERE B.V IS A.G", false},
+    // Joins on equal texts, dates, floats, mixed numbers and compound keys,
+    // through an indexed target (D) and an unindexed one (E).
+    {"SELECT A.Id, D.N FROM A JOIN D ON A.S = D.S", "SELECT A.Id, D.N FROM A JOIN D ON A.S IS D.S", false},
+    {"SELECT A.Id, E.N FROM A JOIN E ON E.S = A.S", "SELECT A.Id, E.N FROM A JOIN E ON E.S IS A.S", false},
+    {"SELECT A.Id, D.N FROM A, D WHERE A.D = D.D AND D.G > 0",
+     "SELECT A.Id, D.N FROM A, D WHERE A.D IS D.D AND D.G > 0", false},
+    {"SELECT A.Id, E.N FROM A JOIN E ON A.D = E.D", "SELECT A.Id, E.N FROM A JOIN E ON A.D IS E.D", false},
+    {"SELECT D.N, E.N FROM D JOIN E ON D.F = E.F", "SELECT D.N, E.N FROM D JOIN E ON D.F IS E.F", false},
+    {"SELECT D.N, A.Id FROM D JOIN A ON A.G = D.F", "SELECT D.N, A.Id FROM D JOIN A ON A.G IS D.F", false},
+    {"SELECT A.Id, D.N FROM A JOIN D ON A.S = D.S AND A.G = D.G",
+     "SELECT A.Id, D.N FROM A JOIN D ON A.S IS D.S AND A.G IS D.G", false},
+    {"SELECT A.Id, E.N FROM A JOIN E ON E.D = A.D AND E.S = A.S",
+     "SELECT A.Id, E.N FROM A JOIN E ON E.D IS A.D AND E.S IS A.S", false},
+    {"SELECT A.Id, D.N FROM A LEFT JOIN D ON A.S = D.S AND D.F > 0",
+     "SELECT A.Id, D.N FROM A LEFT JOIN D ON A.S IS D.S AND D.F > 0", false},
+    {"SELECT A.Id, E.N FROM E RIGHT JOIN A ON A.S = E.S WHERE A.G > 0",
+     "SELECT A.Id, E.N FROM A LEFT JOIN E ON A.S IS E.S WHERE A.G > 0", false},
+    {"SELECT A.S, COUNT(*) FROM A JOIN E ON A.S = E.S AND A.D = E.D GROUP BY A.S ORDER BY A.S",
+     "SELECT A.S, COUNT(*) FROM A JOIN E ON A.S IS E.S AND A.D IS E.D GROUP BY A.S ORDER BY A.S NULLS FIRST", true},
     {"SELECT COUNT(*) FROM B WHERE V > 10 AND V <= 30", "SELECT COUNT(*) FROM B WHERE V > 10 AND V <= 30", false},
     {"SELECT COUNT(*) FROM B WHERE NOT (V > 10) OR T = 'Hall'",
      "SELECT COUNT(*) FROM B WHERE NOT COALESCE(V > 10, 0) OR T IS 'Hall'", false},
