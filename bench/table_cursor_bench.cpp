@@ -543,6 +543,7 @@ int main(int argc, char** argv) {
           sqlite3_reset(remove);
         }
         lite.Exec("COMMIT");
+        sqlite3_finalize(remove);
         x.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
         sqlite3_stmt* n = lite.Prepare("SELECT count(*) FROM family");
         sqlite3_step(n);
