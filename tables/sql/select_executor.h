@@ -63,6 +63,7 @@
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expeval.h"
 #include "tables/sql/data_query.h"
+#include "tables/sql/query_plan.h"
 
 namespace korvex {
 
@@ -136,7 +137,7 @@ private:
   void OrderSources();
   void PlaceConditions();
   void ChooseLookups();
-  // The query's plan lines of this execution (AccessPlanStep per source).
+  // This execution's plan (plan_, copied to the query for the model dump).
   void DescribePlan();
   // Orders the rows of a source by its lookup columns (see Source).
   void BuildSortedLookup(Source& source);
@@ -149,6 +150,12 @@ private:
   // made instead.
   TDataCursor* ExecuteLive();
   void ReadSources();
+  // The rows of a range lookup's target that match the current probe
+  // values, read through its index (positions in `found`: none; the rows
+  // are read one by one by NextRangeRow).
+  bool StartRange(Source& source);
+  bool NextRangeRow(Source& source);
+  void EndRanges();
   void Walk(std::size_t level);
   void EmitCombination();
   Group& FindGroup(const std::uint8_t* record);
@@ -172,6 +179,7 @@ private:
 
   TDataQuery& query_;
   std::vector<std::unique_ptr<Source>> sources_;
+  TQueryPlan plan_;
   std::vector<Output> outputs_;
   std::vector<TExpToken*> constant_conditions_;  // not owned: parts of WHERE
   std::vector<TExpToken*> joined_conditions_;    // WHERE conditions over several tables
