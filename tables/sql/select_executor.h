@@ -8,13 +8,16 @@
 // (where_filters.h), chooses the join order (unless NOJOINOPTIMIZE, a
 // table its filters leave with few records may drive the walk) and walks
 // the sources in nested loops in that order: an inner or comma join tests its
-// conditions on each combination; where a condition equates a column of a
+// conditions on each combination; where conditions equate columns of a
 // table with values of the tables before it, its rows are looked up rather
-// than read one by one (a hash of integral, date and time values or of
-// language-0 text bytes, else its rows ordered by the join columns; see
-// join_lookup.h). Each execution records its plan in the query (one line
-// per table: access path, index filter, lookup) for the model dump; a LEFT or RIGHT join adds the outer row
-// with blank target columns when no target row passes its ON conditions.
+// than read one by one: through an index of the table that leads with those
+// columns (a range of equal keys found anew for every row before it; the
+// table is not read ahead), else a hash of integral, date and time values or
+// of language-0 text bytes, else its rows ordered by the join columns (see
+// join_lookup.h). Each execution's plan is a value (query_plan.h) that the
+// walk follows and the query keeps for the model dump; a LEFT or RIGHT join
+// adds the outer row with blank target columns when no target row passes
+// its ON conditions.
 // The inner side of a RIGHT JOIN after several tables is all of them: a row
 // of the RIGHT JOIN's table matches when some combination of them passes
 // their inner joins' and its ON conditions. Each surviving combination

@@ -41,13 +41,7 @@ void TSelectExecutor::CreateResultTable() {
   result_->SetInMemory(!into || query_.IntoMemory);
   result_->SetExclusive(true);
   TTableCreation creation;
-  creation.Settings.LanguageID = locale_.Language;
-  creation.Settings.SortID = locale_.Sort;
-  creation.Settings.BlobBlockSize = query_.BlobBlockSize;
-  creation.Settings.Description = query_.Description;
-  creation.Settings.UserMajorVersion = query_.UserMajorVersion;
-  creation.Settings.UserMinorVersion = query_.UserMinorVersion;
-  creation.Settings.Encrypted = query_.Encrypted && !query_.Password.empty();
+  FillTableSettings(query_, locale_.Language, locale_.Sort, creation.Settings);
   if (creation.Settings.Encrypted) creation.Settings.Password = query_.Password;
   creation.Overwrite = true;
   result_->CreateTable(creation, fields);
