@@ -222,3 +222,53 @@ TEST_F(PlanTest, RangeLookupsSeeEachExecutionsRowsAndParameters) {
 
 }  // namespace
 }  // namespace korvex::testing
+
+namespace korvex::testing {
+namespace {
+
+TEST_F(PlanTest, TextJoinsUnderALanguageFindWhatEachPairCompares) {
+  // Danish tables: texts with case twins, letters of the language, "aa"
+  // beside "\xE5"; A has an index on Name (a NOCASE one on Alt), B none.
+  // Every lookup gives the rows that comparing every pair gives.
+  for (const char* text :
+       {"CREATE TABLE A (Id INTEGER, Name CHAR(10), Alt CHAR(10), PRIMARY KEY (Id) LANGUAGE 'Danish')",
+        "CREATE INDEX ByName ON A (Name)", "CREATE NOCASE INDEX ByAlt ON A (Alt)",
+        "CREATE TABLE B (Id INTEGER, Name CHAR(10), Alt CHAR(10) LANGUAGE 'Danish')"})
+    ASSERT_EQ(ExecuteError(dir_, text), "") << text;
+  const char* names[] = {"aa", "\xE5", "\xC5", "Aa", "\xE6re", "\xC6re", "\xF8l", "oel", "", "zz", "Zz", "a"};
+  for (int i = 0; i < 36; ++i) {
+    const std::string name = std::string("'") + names[i % 12] + "'";
+    const std::string alt = std::string("'") + names[(i * 5) % 12] + "'";
+    for (const char* table : {"A", "B"})
+      ASSERT_EQ(ExecuteError(dir_, std::string("INSERT INTO ") + table + " VALUES (" + std::to_string(i) + ", " +
+                                       (i % 7 == 3 ? std::string("NULL") : name) + ", " + alt + ")"),
+                "");
+  }
+  struct Case {
+    const char* join;      // ON condition of B JOIN A
+    const char* pairwise;  // the same, tested on every pair
+    const char* lookup;
+  };
+  const Case cases[] = {
+      // A language's order decides which keys are equal: the conditions
+      // are tested on every row the range finds.
+      {"B.Name = A.Name", "(B.Name = A.Name OR 1 = 0)", "lookup=range(A.Name) tested=1"},
+      {"B.Alt = A.Alt", "(B.Alt = A.Alt OR 1 = 0)", "lookup=range(A.Alt) tested=1"},
+      {"B.Name = A.Name AND B.Alt = A.Alt", "(B.Name = A.Name AND B.Alt = A.Alt OR 1 = 0)", "lookup=range(A.Name) tested=2"},
+      {"A.Name = B.Alt", "(A.Name = B.Alt OR 1 = 0)", "lookup=range(A.Name) tested=1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.join);
+    std::vector<std::string> looked_up, pairwise;
+    const std::string plan = Plan(std::string("SELECT B.Id, A.Id FROM B JOIN A ON ") + c.join, nullptr, &looked_up);
+    EXPECT_EQ(plan, std::string("1 B from access=scan; 2 A inner access=scan ") + c.lookup);
+    Plan(std::string("SELECT B.Id, A.Id FROM B, A WHERE ") + c.pairwise, nullptr, &pairwise);
+    std::sort(looked_up.begin(), looked_up.end());
+    std::sort(pairwise.begin(), pairwise.end());
+    EXPECT_EQ(looked_up, pairwise);
+    EXPECT_GT(looked_up.size(), 36u);
+  }
+}
+
+}  // namespace
+}  // namespace korvex::testing
