@@ -153,12 +153,11 @@ private:
   // made instead.
   TDataCursor* ExecuteLive();
   void ReadSources();
-  // The rows of a range lookup's target that match the current probe
-  // values, read through its index (positions in `found`: none; the rows
-  // are read one by one by NextRangeRow).
+  // The rows of a range lookup's target whose keys equal the current probe
+  // values, read one by one through its index: StartRange finds the first
+  // (false: none), NextRangeRow puts each into the source's record.
   bool StartRange(Source& source);
   bool NextRangeRow(Source& source);
-  void EndRanges();
   void Walk(std::size_t level);
   void EmitCombination();
   Group& FindGroup(const std::uint8_t* record);

@@ -162,7 +162,6 @@ struct TSelectExecutor::Source {
   std::uint16_t range_length = 0;
   bool range_first = false;  // the first row of the range is in `record`
   std::uint8_t home_index = kPhysicalOrder;  // the cursor's index when it opened
-  bool range_locked = false;                 // read-locked for the walk
 };
 
 struct TSelectExecutor::Output {

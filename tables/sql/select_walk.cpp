@@ -62,7 +62,6 @@ TDataCursor* TSelectExecutor::Execute() {
     PlaceConditions();
     ChooseLookups();
     DescribePlan();
-    ScopeExit end_ranges{[&] { EndRanges(); }};
     ReadSources();
     if (!sources_.empty()) {
       Walk(0);
@@ -81,8 +80,8 @@ TDataCursor* TSelectExecutor::Execute() {
 
 // Reads every source once under its read lock, keeping the rows that pass
 // its own conditions, and makes each join step's lookup of them. A range
-// lookup's target is read by the walk instead, through the step's index,
-// under a read lock held until the walk ends.
+// lookup's target is read by the walk instead, through the step's index
+// (no lock kept between its reads: only WITH LOCKS keeps writers out).
 void TSelectExecutor::ReadSources() {
   for (std::size_t level = 0; level < sources_.size(); ++level) {
     Source* source = sources_[level].get();
@@ -103,9 +102,6 @@ void TSelectExecutor::ReadSources() {
       source->range_length = 0;
       for (std::size_t k = 0; k < lookup.columns.size(); ++k)
         source->range_length += cursor.GetFieldDefinitionByPos(def.Fields[k]).PhysicalSize + 1;
-      cursor.CheckForChangeDetection();
-      cursor.ReadLockTable();
-      source->range_locked = true;
       continue;
     }
     if (cursor.GetIndexPos() != source->home_index) cursor.SetIndexPos(source->home_index);
@@ -195,17 +191,6 @@ bool TSelectExecutor::NextRangeRow(Source& source) {
   }
   ++rows_read_;
   return true;
-}
-
-void TSelectExecutor::EndRanges() {
-  for (auto& source : sources_) {
-    if (!source->range_locked) continue;
-    source->range_locked = false;
-    try {
-      source->cursor->ReadUnlockTable();
-    } catch (...) {
-    }
-  }
 }
 
 void TSelectExecutor::Walk(std::size_t level) {
