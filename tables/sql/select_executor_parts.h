@@ -134,6 +134,7 @@ struct TSelectExecutor::Source {
   // read (`scan`).
   std::vector<TExpToken*> on_own;
   std::vector<TExpToken*> where_own;
+  std::vector<TExpToken*> own;  // this execution's: those the filter is made of
   TWhereFilters filters;
   std::vector<TExpToken*> scan;
   // The WHERE conditions of this outer-join target are false on its blank

@@ -130,6 +130,15 @@ void TSelectExecutor::ChooseLookups() {
     if (!fields.empty() && ChooseLookupIndex(*s.cursor, fields, texts, locale_, lookup.index, order)) {
       lookup.kind = TLookupKind::Range;
       for (std::size_t at : order) add(*keyed[at]);
+      // The table's own conditions are tested on the rows each range finds:
+      // under a filter the index walk would step over every record the
+      // filter hides, beyond the range too, for each row before it.
+      if (s.filters.Active()) {
+        s.filters.Clear();
+        s.scan = s.own;
+        s.step.access = TAccessPath::Scan;
+        s.step.filtered = 0;
+      }
       // Equal keys hold equal values, unless the index ignores case or
       // orders texts by a language's weights: then the conditions decide.
       TIndexDefinition def;
@@ -201,7 +210,8 @@ bool TSelectExecutor::CountsOnly() const {
 void TSelectExecutor::FilterSources(bool everything) {
   for (auto& source : sources_) {
     Source& s = *source;
-    std::vector<TExpToken*> own = s.on_own;
+    std::vector<TExpToken*>& own = s.own;
+    own = s.on_own;
     s.blank_row_fails = false;
     if (!s.in_group) {
       own.insert(own.end(), s.where_own.begin(), s.where_own.end());

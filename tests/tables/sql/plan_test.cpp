@@ -130,6 +130,10 @@ TEST_F(PlanTest, EachStepNamesItsAccessPathAndLookup) {
       // Outer joins.
       {"SELECT N.Id, P.Id FROM N LEFT JOIN P ON N.G = P.Id", "1 N from access=scan; 2 P outer access=scan lookup=range(P.Id)"},
       {"SELECT N.Id, P.Id FROM P RIGHT JOIN N ON N.S = P.S", "1 N from access=scan; 2 P outer access=scan lookup=range(P.S)"},
+      // A range target's own conditions are tested on the rows each range
+      // finds, never an engine filter that the index walk would step through.
+      {"SELECT N.Id, P.Id FROM N LEFT JOIN P ON N.S = P.S AND P.Id < 3",
+       "1 N from access=scan; 2 P outer access=scan lookup=range(P.S) tested=1"},
       {"SELECT P.Id, N.Id FROM P LEFT JOIN N ON N.G = P.Id AND N.S = 'Hall'",
        "1 P from access=scan; 2 N outer access=scan lookup=hash(N.G) tested=1"},
       // A condition of one table filters it below the join, and a table that
