@@ -168,7 +168,9 @@ TDataCursor* Execute(TQueryStatement& statement, const char* sql) {
   return result;
 }
 
-std::vector<std::string> EngineRun(TDataDirectory* dir, double& seconds, const char* text = kQuery) {
+// With `plan`: the plan the execution chose, its lines joined by "; ".
+std::vector<std::string> EngineRun(TDataDirectory* dir, double& seconds, const char* text = kQuery,
+                                   std::string* plan = nullptr) {
   std::vector<std::string> rows;
   const auto start = bench::Clock::now();
   TQueryStatement statement(dir);
@@ -194,6 +196,10 @@ std::vector<std::string> EngineRun(TDataDirectory* dir, double& seconds, const c
     rows.push_back(line);
   }
   seconds = bench::Seconds(bench::Clock::now() - start);
+  if (plan) {
+    plan->clear();
+    for (const std::string& line : statement.MainQuery()->Plan.Lines()) *plan += (plan->empty() ? "" : "; ") + line;
+  }
   return rows;
 }
 
@@ -334,9 +340,10 @@ bool SurnameJoinCases(TDataDirectory* dir, const std::string& db_path, std::int6
                              " f ON p.Lname = f.Surname GROUP BY f.Parish ORDER BY f.Parish";
     std::vector<double> engine, sqlite;
     bool same = true;
+    std::string plan;
     for (std::int64_t r = 0; r <= repeats; ++r) {  // the first run warms both up
       double e = 0, q = 0;
-      const auto ours = EngineRun(dir, e, text.c_str());
+      const auto ours = EngineRun(dir, e, text.c_str(), &plan);
       const auto theirs = SqliteRun(db_path, q, text.c_str());
       same = same && ours == theirs;
       if (r == 0) continue;
@@ -345,6 +352,7 @@ bool SurnameJoinCases(TDataDirectory* dir, const std::string& db_path, std::int6
     }
     const std::string name = std::string("surname join, ") + (bar < 2.5 ? "indexed" : "no index");
     ok = Report(name.c_str(), Median(engine), Median(sqlite), bar, same, check) && ok;
+    std::printf("  plan: %s\n", plan.c_str());
   }
   return ok;
 }
@@ -454,9 +462,10 @@ int main(int argc, char** argv) {
 
     double best_engine = 1e9, best_sqlite = 1e9;
     std::vector<std::string> ours, theirs;
+    std::string plan;
     for (std::int64_t r = 0; r <= repeats; ++r) {  // the first run warms both up
       double e = 0, s = 0;
-      ours = EngineRun(dir, e);
+      ours = EngineRun(dir, e, kQuery, &plan);
       theirs = SqliteRun(db_path, s);
       if (r == 0) continue;
       best_engine = std::min(best_engine, e);
@@ -468,6 +477,7 @@ int main(int argc, char** argv) {
     std::printf("engine  %8.4f s (best of %lld)\n", best_engine, static_cast<long long>(repeats));
     std::printf("SQLite  %8.4f s (best)\n", best_sqlite);
     std::printf("ratio   %8.2f   (bar 2.0, goal 1.0)\n", ratio);
+    std::printf("  plan: %s\n", plan.c_str());
     if (ours != theirs) {
       std::printf("answers differ\n");
       for (std::size_t i = 0; i < std::max(ours.size(), theirs.size()); ++i)

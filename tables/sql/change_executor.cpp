@@ -372,14 +372,12 @@ void TChangeExecutor::ChangeRows() {
   // that only the records they select are read (the same filters a SELECT
   // makes); the whole WHERE is still tested on each record read. A change
   // never moves a record, and the walk stays in physical order.
-  where_filters_.Clear();
-  if (where) {
-    std::vector<TExpToken*> conditions;
-    SplitConjuncts(where, conditions);
-    where_filters_.Build(*cursor_, conditions, locale_, TWhereFilters::TPass::Indexed);
-  }
-  query_.Plan = {AccessPlanStep(1, target_->CorrelationName, deleting ? "delete" : "update", where_filters_, {})};
-  if (!where_filters_.Left().empty()) query_.Plan[0] += " tested=" + std::to_string(where_filters_.Left().size());
+  std::vector<TExpToken*> conditions;
+  SplitConjuncts(where, conditions);
+  query_.Plan.Clear();
+  query_.Plan.steps.push_back(PlanSourceAccess(where_filters_, *cursor_, conditions, locale_,
+                                               TWhereFilters::TPass::Indexed, target_->CorrelationName,
+                                               deleting ? "delete" : "update"));
   ScopeExit drop_filters{[&] { where_filters_.Clear(); }};
   const std::uint32_t total = cursor_->GetRecordCount();
   std::vector<std::uint8_t> old(cursor_->GetRecordSize()), record(cursor_->GetRecordSize());

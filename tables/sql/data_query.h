@@ -21,6 +21,7 @@
 #include "tables/lib/expparser.h"
 #include "tables/lib/subselect.h"
 #include "tables/sql/clauses.h"
+#include "tables/sql/query_plan.h"
 
 namespace korvex {
 
@@ -104,9 +105,9 @@ public:
   double ExecutionTime = 0;             // seconds
   bool WantLiveResult = false;
   std::int32_t RowsAffected = 0;
-  // How the last execution read its tables, one step per line (the model
-  // dump's "plan" lines): see TSelectExecutor and TChangeExecutor.
-  std::vector<std::string> Plan;
+  // What the last execution did (the model dump's "plan" lines): see
+  // query_plan.h.
+  TQueryPlan Plan;
   std::int32_t MaxNumOfRows = -1;       // -1: no limit
   TPasswordCallback PasswordCallback = nullptr;
   void* PasswordUserData = nullptr;

@@ -140,14 +140,8 @@ void TDefinitionExecutor::CreateTable() {
     if (!index->IndexName.empty()) continue;
     creation.Indexes[0] = NewIndex(*index, number_of);
   }
-  creation.Settings.LanguageID = query_.LanguageID;
-  creation.Settings.SortID = query_.SortID;
-  creation.Settings.BlobBlockSize = query_.BlobBlockSize;
-  creation.Settings.Description = query_.Description;
+  FillTableSettings(query_, query_.LanguageID, query_.SortID, creation.Settings);
   creation.Settings.Password = query_.Password;
-  creation.Settings.Encrypted = query_.Encrypted && !query_.Password.empty();
-  creation.Settings.UserMajorVersion = query_.UserMajorVersion;
-  creation.Settings.UserMinorVersion = query_.UserMinorVersion;
   auto cursor = NewCursor(false);
   cursor->SetIsTemporary(false);
   cursor->SetIsResultSet(false);
@@ -184,6 +178,17 @@ void TDefinitionExecutor::DropIndex() {
   if (rtl::AnsiSameText(index_name_, "PRIMARY")) cursor->DeleteIndexByPos(0);
   else cursor->DeleteIndex(index_name_);
   cursor->CloseCursor();
+}
+
+void FillTableSettings(const TDataQuery& query, std::uint16_t language, std::uint16_t sort,
+                       TDataFileSettings& settings) {
+  settings.LanguageID = language;
+  settings.SortID = sort;
+  settings.BlobBlockSize = query.BlobBlockSize;
+  settings.Description = query.Description;
+  settings.UserMajorVersion = query.UserMajorVersion;
+  settings.UserMinorVersion = query.UserMinorVersion;
+  settings.Encrypted = query.Encrypted && !query.Password.empty();
 }
 
 void TDefinitionExecutor::ApplyGivenSettings(TDataFileSettings& settings) const {

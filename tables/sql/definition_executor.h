@@ -40,6 +40,13 @@ namespace korvex {
 TDataDirectory* OpenTableLocation(TDataDirectory* base, const std::string& name, bool in_memory, bool plain_to_private,
                                   std::string& table_name, bool& owned);
 
+// The settings of a table a query makes (a result, an INTO table, CREATE
+// TABLE): the language and sort given, the query's BLOB block size,
+// description and user versions, and encryption when it has a password and
+// asks for it. The password itself is the caller's to set.
+void FillTableSettings(const TDataQuery& query, std::uint16_t language, std::uint16_t sort,
+                       TDataFileSettings& settings);
+
 class TDefinitionExecutor {
 public:
   explicit TDefinitionExecutor(TDataQuery& query);

@@ -200,7 +200,7 @@ std::string DumpQuery(const TDataQuery& q, int index) {
     out += "\n";
   }
   for (const TUpdateValue* v : q.UpdateValues) out += "value " + v->ValueText + "\n";
-  for (const std::string& step : q.Plan) out += "plan " + step + "\n";
+  for (const std::string& step : q.Plan.Lines()) out += "plan " + step + "\n";
   for (const TCreateField* c : q.CreateFields) {
     out += "column " + c->FieldName;
     if (!c->NewName.empty()) out += " new=" + c->NewName;

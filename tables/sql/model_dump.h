@@ -17,7 +17,8 @@
 //   setting <name>=<value>             (each given setting)
 //   parameters <count>                 (the statement's, after its queries)
 //   plan <step>                        (after an execution: each table read,
-//                                       in the order read; see AccessPlanStep)
+//                                       in the order read, then the steps
+//                                       after the walk; see query_plan.h)
 //
 // Trees are written in prefix form: a column as [corr.]name, a constant as
 // its text (strings in single quotes), "?" for a parameter, and

@@ -8,13 +8,16 @@
 // (where_filters.h), chooses the join order (unless NOJOINOPTIMIZE, a
 // table its filters leave with few records may drive the walk) and walks
 // the sources in nested loops in that order: an inner or comma join tests its
-// conditions on each combination; where a condition equates a column of a
+// conditions on each combination; where conditions equate columns of a
 // table with values of the tables before it, its rows are looked up rather
-// than read one by one (a hash of integral, date and time values or of
-// language-0 text bytes, else its rows ordered by the join columns; see
-// join_lookup.h). Each execution records its plan in the query (one line
-// per table: access path, index filter, lookup) for the model dump; a LEFT or RIGHT join adds the outer row
-// with blank target columns when no target row passes its ON conditions.
+// than read one by one: through an index of the table that leads with those
+// columns (a range of equal keys found anew for every row before it; the
+// table is not read ahead), else a hash of integral, date and time values or
+// of language-0 text bytes, else its rows ordered by the join columns (see
+// join_lookup.h). Each execution's plan is a value (query_plan.h) that the
+// walk follows and the query keeps for the model dump; a LEFT or RIGHT join
+// adds the outer row with blank target columns when no target row passes
+// its ON conditions.
 // The inner side of a RIGHT JOIN after several tables is all of them: a row
 // of the RIGHT JOIN's table matches when some combination of them passes
 // their inner joins' and its ON conditions. Each surviving combination
@@ -63,6 +66,7 @@
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expeval.h"
 #include "tables/sql/data_query.h"
+#include "tables/sql/query_plan.h"
 
 namespace korvex {
 
@@ -136,7 +140,7 @@ private:
   void OrderSources();
   void PlaceConditions();
   void ChooseLookups();
-  // The query's plan lines of this execution (AccessPlanStep per source).
+  // This execution's plan (plan_, copied to the query for the model dump).
   void DescribePlan();
   // Orders the rows of a source by its lookup columns (see Source).
   void BuildSortedLookup(Source& source);
@@ -149,6 +153,11 @@ private:
   // made instead.
   TDataCursor* ExecuteLive();
   void ReadSources();
+  // The rows of a range lookup's target whose keys equal the current probe
+  // values, read one by one through its index: StartRange finds the first
+  // (false: none), NextRangeRow puts each into the source's record.
+  bool StartRange(Source& source);
+  bool NextRangeRow(Source& source);
   void Walk(std::size_t level);
   void EmitCombination();
   Group& FindGroup(const std::uint8_t* record);
@@ -172,6 +181,7 @@ private:
 
   TDataQuery& query_;
   std::vector<std::unique_ptr<Source>> sources_;
+  TQueryPlan plan_;
   std::vector<Output> outputs_;
   std::vector<TExpToken*> constant_conditions_;  // not owned: parts of WHERE
   std::vector<TExpToken*> joined_conditions_;    // WHERE conditions over several tables

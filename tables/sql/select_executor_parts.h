@@ -31,10 +31,8 @@
 #include "tables/sql/live_result.h"
 #include "tables/sql/model_dump.h"
 #include "tables/sql/statement.h"
-#include "tables/sql/where_filters.h"
-#include "tables/sql/join_lookup.h"
+#include "tables/sql/query_plan.h"
 #include "tables/sql/select_executor.h"
-#include "tables/sql/where_filters.h"
 
 namespace korvex {
 
@@ -105,6 +103,11 @@ inline std::int64_t HashKey(const TExpToken* value) {
 }
 
 
+// A non-blank value in the form of a field of `def` (kConvertBufferSize + 1
+// bytes of `data`, zeroed); false when it has none there (an empty text
+// included). A float's -0 becomes 0.
+bool FieldBytes(const TExpToken* value, const TFieldDefinition& def, std::uint8_t* data);
+
 // Binds a column node of a condition to the first source (in FROM order)
 // that has the column (`user`: the executor's sources).
 bool LookupSourceField(void* user, TExpToken* node);
@@ -131,6 +134,7 @@ struct TSelectExecutor::Source {
   // read (`scan`).
   std::vector<TExpToken*> on_own;
   std::vector<TExpToken*> where_own;
+  std::vector<TExpToken*> own;  // this execution's: those the filter is made of
   TWhereFilters filters;
   std::vector<TExpToken*> scan;
   // The WHERE conditions of this outer-join target are false on its blank
@@ -138,25 +142,27 @@ struct TSelectExecutor::Source {
   bool blank_row_fails = false;
   std::vector<TExpToken*> outer_conditions;  // ON conditions of an outer join on this target, over several tables
   std::vector<TExpToken*> conditions;        // other conditions whose last table is this one (this execution)
-  // An equality between a column of this table and an expression over the
-  // tables before it: the rows are looked up by the expression's value
-  // instead of read one by one. Two blanks are equal, so blank rows are kept
-  // apart for a blank value.
-  const TExpToken* hash_column = nullptr;
-  const TExpToken* hash_probe = nullptr;
-  const TExpToken* hash_condition = nullptr;  // holds for every row the lookup finds
+  // This execution's step of the plan: the access path of its own
+  // conditions (FilterSources), then the lookup of its join (ChooseLookups).
+  // The walk follows the executor's copy, plan_.
+  TPlanStep step;
+  // What the lookups hold. A hash: the rows by the join value, blank rows
+  // apart (two blanks are equal); texts of language 0 by their bytes. Ordered:
+  // the rows ordered by the join columns. A range reads no row ahead: the
+  // walk sets a range of the step's index to the probe values (`key`, a
+  // record buffer, made into index key bytes `range_key`), finds the first
+  // key that begins so and reads the rows while their keys begin so
+  // (`range_length` bytes) into `record`.
   std::unordered_map<std::int64_t, std::vector<std::uint32_t>> hash;
-  // Texts compared as bytes (language 0): keyed by their bytes.
-  bool text_key = false;
   std::unordered_map<std::string, std::vector<std::uint32_t>> text_hash;
   std::vector<std::uint32_t> blank_rows;
-  // Otherwise equalities of other types (texts, numbers, dates, several
-  // columns at once) between columns of this table and expressions over
-  // the tables before it: the rows are found in the rows ordered by these
-  // columns. The conditions are still tested on each row found.
-  std::vector<const TExpToken*> sort_columns;
-  std::vector<const TExpToken*> sort_probes;
   TSortedLookup sorted;
+  std::vector<std::uint8_t> key;
+  std::vector<std::uint8_t> record;
+  std::vector<std::uint8_t> range_key;
+  std::uint16_t range_length = 0;
+  bool range_first = false;  // the first row of the range is in `record`
+  std::uint8_t home_index = kPhysicalOrder;  // the cursor's index when it opened
 };
 
 struct TSelectExecutor::Output {
@@ -175,6 +181,9 @@ struct TSelectExecutor::Output {
 
 struct TSelectExecutor::Group {
   std::vector<std::uint8_t> record;
+  std::vector<std::uint8_t> range_key;
+  std::uint16_t range_length = 0;
+  bool range_first = false;  // the first row of the range is in `record`
   struct Acc {
     std::int64_t count = 0;
     std::int64_t integral = 0;

@@ -41,13 +41,7 @@ void TSelectExecutor::CreateResultTable() {
   result_->SetInMemory(!into || query_.IntoMemory);
   result_->SetExclusive(true);
   TTableCreation creation;
-  creation.Settings.LanguageID = locale_.Language;
-  creation.Settings.SortID = locale_.Sort;
-  creation.Settings.BlobBlockSize = query_.BlobBlockSize;
-  creation.Settings.Description = query_.Description;
-  creation.Settings.UserMajorVersion = query_.UserMajorVersion;
-  creation.Settings.UserMinorVersion = query_.UserMinorVersion;
-  creation.Settings.Encrypted = query_.Encrypted && !query_.Password.empty();
+  FillTableSettings(query_, locale_.Language, locale_.Sort, creation.Settings);
   if (creation.Settings.Encrypted) creation.Settings.Password = query_.Password;
   creation.Overwrite = true;
   result_->CreateTable(creation, fields);
@@ -202,21 +196,9 @@ bool PutBlobValue(TDataCursor& cursor, int field, std::uint8_t* record, const TE
   return length == 0 || cursor.PutBlob(field, record, 0, value->ValueBuffer, length) == 0;
 }
 
-void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToken* value) {
-  const TFieldDefinition& def = outputs_[static_cast<std::size_t>(field - 1)].def;
-  if (def.DataType == dtBlob) {
-    // Written into the result's BLOB, which the append stores.
-    if (!PutBlobValue(*result_, field, record, value))
-      Fail("Type mismatch between column '" + def.Name + "' and its value in the result");
-    return;
-  }
-  if (!value || value->IsNull) {
-    result_->PutField(field, record, nullptr);
-    return;
-  }
+bool select_parts::FieldBytes(const TExpToken* value, const TFieldDefinition& def, std::uint8_t* data) {
   // A value's size is not always its type's (an operator's node keeps the
   // size its checker gave it): fixed-size types take their own size.
-  std::uint8_t data[kConvertBufferSize + 1] = {};
   std::size_t have = static_cast<std::size_t>(std::max<std::int32_t>(value->DataSize, 0));
   if (value->DataType != dtString && !IsBytesType(value->DataType)) have = PhysicalSizeOf(value->DataType, 0);
   have = std::min<std::size_t>({have, kConvertBufferSize - 1, static_cast<std::size_t>(value->ValueCapacity)});
@@ -235,6 +217,23 @@ void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToke
     std::memcpy(&d, data, 8);
     if (d == 0) std::memset(data, 0, 8);
   }
+  return usable;
+}
+
+void TSelectExecutor::StoreValue(int field, std::uint8_t* record, const TExpToken* value) {
+  const TFieldDefinition& def = outputs_[static_cast<std::size_t>(field - 1)].def;
+  if (def.DataType == dtBlob) {
+    // Written into the result's BLOB, which the append stores.
+    if (!PutBlobValue(*result_, field, record, value))
+      Fail("Type mismatch between column '" + def.Name + "' and its value in the result");
+    return;
+  }
+  if (!value || value->IsNull) {
+    result_->PutField(field, record, nullptr);
+    return;
+  }
+  std::uint8_t data[kConvertBufferSize + 1] = {};
+  const bool usable = FieldBytes(value, def, data);
   result_->PutField(field, record, usable ? data : nullptr);
 }
 

@@ -79,49 +79,96 @@ void TSelectExecutor::SplitConditions() {
 }
 
 void TSelectExecutor::ChooseLookups() {
-  for (auto& source : sources_) {
-    source->hash_column = source->hash_probe = source->hash_condition = nullptr;
-    source->text_key = false;
-    source->sort_columns.clear();
-    source->sort_probes.clear();
-  }
-  for (std::size_t level = 1; level < sources_.size(); ++level) {
+  for (std::size_t level = 0; level < sources_.size(); ++level) {
     Source& s = *sources_[level];
-    // An outer-join target's rows are looked up by its ON conditions only:
-    // a WHERE condition must not decide whether an outer row has a match.
+    s.step.lookup = {};
+    if (level == 0) continue;
+    // The equalities between a column of this table and an expression over
+    // the tables before it. An outer-join target's rows are looked up by
+    // its ON conditions only: a WHERE condition must not decide whether an
+    // outer row has a match.
+    struct Equality {
+      const TExpToken* column;
+      const TExpToken* probe;
+      const TExpToken* condition;
+    };
+    std::vector<Equality> equalities;
     for (const auto* list : {&s.outer_conditions, &s.conditions}) {
       if (list == &s.conditions && s.in_group) continue;
       for (const TExpToken* c : *list) {
-        if (s.hash_column || c->NodeClass != enBINARY || c->Operator != eoEQ) continue;
+        if (c->NodeClass != enBINARY || c->Operator != eoEQ) continue;
         for (auto [column, other] : {std::pair{c->Left, c->Right}, std::pair{c->Right, c->Left}}) {
           if (!column || !other || column->NodeClass != enFIELD || !column->SourceTable ||
               column->SourceTable->JoinOrder - 1 != static_cast<int>(level))
             continue;
           const int other_level = LastLevel(other);
           if (other_level < 0 || other_level >= static_cast<int>(level)) continue;
-          // Texts under language 0 are equal exactly when their bytes are.
-          const bool bytes = locale_.Language == 0 && column->DataType == dtString && other->DataType == dtString;
-          if (!bytes && !Hashable(column->DataType, other->DataType)) {
-            if (OrderedLookupTypes(column->DataType, other->DataType)) {
-              s.sort_columns.push_back(column);
-              s.sort_probes.push_back(other);
-            }
-            continue;
-          }
-          s.hash_column = column;
-          s.text_key = bytes;
-          s.hash_probe = other;
-          s.hash_condition = c;
+          equalities.push_back({column, other, c});
           break;
         }
       }
     }
+    if (equalities.empty()) continue;
+    TPlanLookup& lookup = s.step.lookup;
+    auto add = [&](const Equality& e) {
+      lookup.columns.push_back(e.column);
+      lookup.probes.push_back(e.probe);
+      lookup.names.push_back(DumpExpression(e.column, query_.Statement));
+    };
+    // The target's index over the join columns serves first: the target is
+    // then never read whole.
+    std::vector<int> fields;
+    std::vector<const Equality*> keyed;
+    bool texts = false;
+    for (const Equality& e : equalities)
+      if (IndexLookupTypes(e.column, e.probe)) {
+        fields.push_back(e.column->FieldNumber);
+        keyed.push_back(&e);
+        texts = texts || e.column->DataType == dtString;
+      }
+    std::vector<std::size_t> order;
+    if (!fields.empty() && ChooseLookupIndex(*s.cursor, fields, texts, locale_, lookup.index, order)) {
+      lookup.kind = TLookupKind::Range;
+      for (std::size_t at : order) add(*keyed[at]);
+      // The table's own conditions are tested on the rows each range finds:
+      // under a filter the index walk would step over every record the
+      // filter hides, beyond the range too, for each row before it.
+      if (s.filters.Active()) {
+        s.filters.Clear();
+        s.scan = s.own;
+        s.step.access = TAccessPath::Scan;
+        s.step.filtered = 0;
+      }
+      // Equal keys hold equal values, unless the index ignores case or
+      // orders texts by a language's weights: then the conditions decide.
+      TIndexDefinition def;
+      s.cursor->GetIndexDefinition(lookup.index, def);
+      const bool exact = !def.CaseInsensitive && (!texts || locale_.Language == 0);
+      if (exact) lookup.implied = keyed[order[0]]->condition;
+      continue;
+    }
+    // Else a hash of the first value that hashes; texts under language 0
+    // are equal exactly when their bytes are.
+    for (const Equality& e : equalities) {
+      const bool bytes = locale_.Language == 0 && e.column->DataType == dtString && e.probe->DataType == dtString;
+      if (!bytes && !Hashable(e.column->DataType, e.probe->DataType)) continue;
+      lookup.kind = bytes ? TLookupKind::TextHash : TLookupKind::Hash;
+      lookup.implied = e.condition;
+      add(e);
+      break;
+    }
+    if (lookup.kind != TLookupKind::None) continue;
+    // Else the rows ordered by every column that can be ordered.
+    for (const Equality& e : equalities)
+      if (OrderedLookupTypes(e.column->DataType, e.probe->DataType)) add(e);
+    if (!lookup.columns.empty()) lookup.kind = TLookupKind::Ordered;
   }
 }
 
 
 void TSelectExecutor::BuildSortedLookup(Source& source) {
-  source.sorted.Reset(source.sort_columns.size(), locale_);
+  const TPlanLookup& lookup = source.step.lookup;
+  source.sorted.Reset(lookup.columns.size(), locale_);
   std::vector<TExpToken*> values;
   ScopeExit free_values{[&] {
     for (TExpToken*& v : values) FreeExpressionTokens(v);
@@ -129,7 +176,7 @@ void TSelectExecutor::BuildSortedLookup(Source& source) {
   for (std::uint32_t r = 0; r < source.row_count; ++r) {
     source.current = source.rows.data() + std::size_t{r} * source.record_size;
     values.clear();
-    for (const TExpToken* column : source.sort_columns) values.push_back(Evaluate(column));
+    for (const TExpToken* column : lookup.columns) values.push_back(Evaluate(column));
     source.sorted.Add(r, values);
   }
   source.current = nullptr;
@@ -137,27 +184,22 @@ void TSelectExecutor::BuildSortedLookup(Source& source) {
 }
 
 void TSelectExecutor::DescribePlan() {
-  query_.Plan.clear();
+  plan_.Clear();
   for (std::size_t level = 0; level < sources_.size(); ++level) {
-    const Source& s = *sources_[level];
-    // "outer": the null-extended side of a LEFT or RIGHT join starts here.
-    const char* join = s.join_type != jtNone ? "outer" : level == 0 ? "from" : "inner";
-    std::string lookup;
-    if (s.hash_column) {
-      lookup = std::string(s.text_key ? "text-hash(" : "hash(") + DumpExpression(s.hash_column, query_.Statement) + ")";
-    } else if (!s.sort_columns.empty()) {
-      lookup = "ordered(";
-      for (std::size_t i = 0; i < s.sort_columns.size(); ++i)
-        lookup += (i ? "," : "") + DumpExpression(s.sort_columns[i], query_.Statement);
-      lookup += ")";
-    }
-    std::string step = AccessPlanStep(level + 1, s.table->CorrelationName, join, s.filters, lookup);
+    Source& s = *sources_[level];
+    TPlanStep& step = s.step;
+    step.correlation = s.table->CorrelationName;
+    step.role = s.join_type != jtNone ? "outer" : level == 0 ? "from" : "inner";
     // The hash lookup's own condition holds for every row it finds.
-    const std::size_t tested =
-        s.scan.size() + s.conditions.size() + s.outer_conditions.size() - (s.hash_condition ? 1 : 0);
-    if (tested) step += " tested=" + std::to_string(tested);
-    query_.Plan.push_back(step);
+    step.tested = s.scan.size() + s.conditions.size() + s.outer_conditions.size() - (step.lookup.implied ? 1 : 0);
+    plan_.steps.push_back(step);
   }
+  if (aggregates_) plan_.after.push_back("group " + std::to_string(group_outputs_.size()));
+  if (query_.HavingExpression) plan_.after.push_back("having");
+  if (query_.Distinct) plan_.after.push_back("distinct");
+  if (!order_outputs_.empty()) plan_.after.push_back("order " + std::to_string(order_outputs_.size()));
+  if (query_.MaxNumOfRows >= 0) plan_.after.push_back("limit " + std::to_string(query_.MaxNumOfRows));
+  query_.Plan = plan_;
 }
 
 bool TSelectExecutor::CountsOnly() const {
@@ -168,7 +210,8 @@ bool TSelectExecutor::CountsOnly() const {
 void TSelectExecutor::FilterSources(bool everything) {
   for (auto& source : sources_) {
     Source& s = *source;
-    std::vector<TExpToken*> own = s.on_own;
+    std::vector<TExpToken*>& own = s.own;
+    own = s.on_own;
     s.blank_row_fails = false;
     if (!s.in_group) {
       own.insert(own.end(), s.where_own.begin(), s.where_own.end());
@@ -181,8 +224,9 @@ void TSelectExecutor::FilterSources(bool everything) {
         if (!EvaluateCondition(c)) s.blank_row_fails = true;
       if (s.blank_row_fails) own.insert(own.end(), s.where_own.begin(), s.where_own.end());
     }
-    s.filters.Build(*s.cursor, own, locale_,
-                    everything ? TWhereFilters::TPass::Everything : TWhereFilters::TPass::Indexed);
+    s.step = PlanSourceAccess(s.filters, *s.cursor, own, locale_,
+                              everything ? TWhereFilters::TPass::Everything : TWhereFilters::TPass::Indexed,
+                              s.table->CorrelationName, "from");
     s.scan = s.filters.Left();
   }
 }

@@ -39,6 +39,8 @@ TDataCursor* TSelectExecutor::Execute() {
     BindTree(c, kWhereContext, true);
     if (c->DataType != dtBoolean) Fail("WHERE or JOIN clause must be a boolean expression");
   }
+  plan_.Clear();
+  query_.Plan = plan_;
   if (!empty) FilterSources(CountsOnly());
   if (!empty && CountsOnly() && sources_[0]->scan.empty()) {
     // COUNT(*) alone over one table: the record count of its filtered
@@ -50,7 +52,10 @@ TDataCursor* TSelectExecutor::Execute() {
     g->accs.resize(outputs_.size());
     g->accs[0].count = count;
     groups_.push_back(std::move(g));
-    query_.Plan = {AccessPlanStep(1, sources_[0]->table->CorrelationName, "count", sources_[0]->filters, {})};
+    TPlanStep step = sources_[0]->step;
+    step.role = "count";
+    plan_.steps.push_back(step);
+    query_.Plan = plan_;
     ReportProgress(count, count);
   } else if (!empty) {
     OrderSources();
@@ -74,12 +79,32 @@ TDataCursor* TSelectExecutor::Execute() {
 }
 
 // Reads every source once under its read lock, keeping the rows that pass
-// its own conditions, and makes each join step's lookup of them.
+// its own conditions, and makes each join step's lookup of them. A range
+// lookup's target is read by the walk instead, through the step's index
+// (no lock kept between its reads: only WITH LOCKS keeps writers out).
 void TSelectExecutor::ReadSources() {
-  for (auto& source : sources_) {
+  for (std::size_t level = 0; level < sources_.size(); ++level) {
+    Source* source = sources_[level].get();
+    const TPlanLookup& lookup = plan_.steps[level].lookup;
     TDataCursor& cursor = *source->cursor;
     source->rows.clear();
     source->row_count = 0;
+    source->hash.clear();
+    source->blank_rows.clear();
+    source->text_hash.clear();
+    if (lookup.kind == TLookupKind::Range) {
+      cursor.SetIndexPos(lookup.index);
+      source->key.assign(source->record_size, 0);
+      source->record.assign(source->record_size, 0);
+      source->range_key.assign(kMaxKeySize, 0);
+      TIndexDefinition def;
+      cursor.GetIndexDefinition(lookup.index, def);
+      source->range_length = 0;
+      for (std::size_t k = 0; k < lookup.columns.size(); ++k)
+        source->range_length += cursor.GetFieldDefinitionByPos(def.Fields[k]).PhysicalSize + 1;
+      continue;
+    }
+    if (cursor.GetIndexPos() != source->home_index) cursor.SetIndexPos(source->home_index);
     // One read under the table's read lock: no writer comes between the
     // records, so the change detection runs once rather than per record.
     cursor.CheckForChangeDetection();
@@ -98,22 +123,20 @@ void TSelectExecutor::ReadSources() {
       ++source->row_count;
     }
     source->current = nullptr;
-    source->hash.clear();
-    source->blank_rows.clear();
-    source->text_hash.clear();
-    if (source->hash_column) {
+    if (lookup.kind == TLookupKind::Hash || lookup.kind == TLookupKind::TextHash) {
+      const TExpToken* column = lookup.columns[0];
       std::string text;
       for (std::uint32_t r = 0; r < source->row_count; ++r) {
         source->current = source->rows.data() + std::size_t{r} * source->record_size;
         std::int64_t key;
         bool blank;
-        if (source->text_key) {
-          if (ReadText(source->hash_column, text)) source->text_hash[text].push_back(r);
+        if (lookup.kind == TLookupKind::TextHash) {
+          if (ReadText(column, text)) source->text_hash[text].push_back(r);
           else source->blank_rows.push_back(r);
           continue;
         }
-        if (!ReadIntegral(source->hash_column, key, blank)) {
-          ExpTokenGuard value(Evaluate(source->hash_column));
+        if (!ReadIntegral(column, key, blank)) {
+          ExpTokenGuard value(Evaluate(column));
           blank = value->IsNull;
           if (!blank) key = HashKey(value.get());
         }
@@ -122,8 +145,52 @@ void TSelectExecutor::ReadSources() {
       }
       source->current = nullptr;
     }
-    if (!source->hash_column && !source->sort_columns.empty()) BuildSortedLookup(*source);
+    if (lookup.kind == TLookupKind::Ordered) BuildSortedLookup(*source);
   }
+}
+
+bool TSelectExecutor::StartRange(Source& source) {
+  const TPlanLookup& lookup = plan_.steps[static_cast<std::size_t>(source.table->JoinOrder - 1)].lookup;
+  TDataCursor& cursor = *source.cursor;
+  std::uint8_t* key = source.key.data();
+  cursor.ClearRecord(key);
+  for (std::size_t i = 0; i < lookup.columns.size(); ++i) {
+    const int field = lookup.columns[i]->FieldNumber;
+    const TFieldDefinition& def = cursor.GetFieldDefinitionByPos(field);
+    const TExpToken* probe = lookup.probes[i];
+    std::uint8_t data[kConvertBufferSize + 1] = {};
+    bool usable;
+    if (probe->NodeClass == enFIELD && probe->SourceTable) {
+      // A column of the same type (a text no longer than this one): its bytes.
+      const Source& from = *sources_[static_cast<std::size_t>(probe->SourceTable->JoinOrder - 1)];
+      usable = from.current && !from.cursor->GetField(probe->FieldNumber, from.current, data) &&
+               (def.DataType != dtString || data[0] != 0);
+    } else {
+      ExpTokenGuard value(Evaluate(probe));
+      // A text too long for the column equals none of its values.
+      if (!value->IsNull && value->DataType == dtString && std::strlen(value->StringValue()) > def.PhysicalSize)
+        return false;
+      usable = !value->IsNull && FieldBytes(value.get(), def, data);
+    }
+    cursor.PutField(field, key, usable ? data : nullptr);
+  }
+  cursor.GetKeyValues(key, source.range_key.data());
+  source.range_first = cursor.Find(true, source.range_key.data(), static_cast<int>(lookup.columns.size()), true, 0,
+                                   source.record.data());
+  return source.range_first;
+}
+
+bool TSelectExecutor::NextRangeRow(Source& source) {
+  if (source.range_first) {
+    source.range_first = false;
+  } else {
+    TDataCursor& cursor = *source.cursor;
+    if (cursor.GetNextRecord(source.record.data()) != 0 ||
+        cursor.CompareKeys(cursor.GetKeyEntryPtr(), source.range_key.data(), source.range_length) != 0)
+      return false;
+  }
+  ++rows_read_;
+  return true;
 }
 
 void TSelectExecutor::Walk(std::size_t level) {
@@ -143,51 +210,67 @@ void TSelectExecutor::Walk(std::size_t level) {
   const bool starts_group = s.join_type != jtNone;
   const int group = group_start_[level];
   if (starts_group) group_matched_[level] = 0;
-  const std::vector<std::uint32_t>* candidates = nullptr;
-  std::span<const std::uint32_t> found_rows;
-  const bool sorted = !s.hash_probe && !s.sort_probes.empty();
-  if (sorted) {
-    std::vector<TExpToken*> probe;
-    ScopeExit free_probe{[&] {
-      for (TExpToken*& v : probe) FreeExpressionTokens(v);
-    }};
-    for (const TExpToken* p : s.sort_probes) probe.push_back(Evaluate(p));
-    found_rows = s.sorted.Find(probe);
-  } else if (s.hash_probe) {
-    static const std::vector<std::uint32_t> none;
-    std::int64_t key;
-    bool blank;
-    if (s.text_key) {
-      thread_local std::string text;
-      blank = !ReadText(s.hash_probe, text);
-      if (!blank) {
-        auto found = s.text_hash.find(text);
-        candidates = found == s.text_hash.end() ? &none : &found->second;
-      }
-    } else if (!ReadIntegral(s.hash_probe, key, blank)) {
-      ExpTokenGuard probe(Evaluate(s.hash_probe));
-      blank = probe->IsNull;
-      if (!blank) key = HashKey(probe.get());
-    }
-    if (blank) {
-      candidates = &s.blank_rows;
-    } else if (!s.text_key) {
-      auto found = s.hash.find(key);
-      candidates = found == s.hash.end() ? &none : &found->second;
-    }
-    found_rows = *candidates;
-  }
-  implied = candidates ? s.hash_condition : nullptr;
-  const bool looked_up = candidates || sorted;
-  const std::uint32_t count = looked_up ? static_cast<std::uint32_t>(found_rows.size()) : s.row_count;
-  for (std::uint32_t i = 0; i < count && !aborted_; ++i) {
-    const std::uint32_t r = looked_up ? found_rows[i] : i;
-    s.current = s.rows.data() + std::size_t{r} * s.record_size;
-    if (level == 0) ReportProgress(i + 1, count);
-    if (!passes(s.outer_conditions)) continue;
-    if (group >= 0 && group_end_[static_cast<std::size_t>(group)] == level) group_matched_[static_cast<std::size_t>(group)] = 1;
-    if (!passes(s.conditions)) continue;
+  const TPlanLookup& lookup = plan_.steps[level].lookup;
+  auto visit = [&] {
+    if (!passes(s.outer_conditions)) return;
+    if (group >= 0 && group_end_[static_cast<std::size_t>(group)] == level)
+      group_matched_[static_cast<std::size_t>(group)] = 1;
+    if (!passes(s.conditions)) return;
     Walk(level + 1);
+  };
+  if (lookup.kind == TLookupKind::Range) {
+    // The target's rows in the range of the probe values; its own
+    // conditions that no filter holds are tested here, as a read tests them.
+    implied = lookup.implied;
+    if (StartRange(s))
+      while (!aborted_ && NextRangeRow(s)) {
+        s.current = s.record.data();
+        if (passes(s.scan)) visit();
+      }
+  } else {
+    std::span<const std::uint32_t> found_rows;
+    if (lookup.kind == TLookupKind::Ordered) {
+      std::vector<TExpToken*> probe;
+      ScopeExit free_probe{[&] {
+        for (TExpToken*& v : probe) FreeExpressionTokens(v);
+      }};
+      for (const TExpToken* p : lookup.probes) probe.push_back(Evaluate(p));
+      found_rows = s.sorted.Find(probe);
+    } else if (lookup.kind != TLookupKind::None) {
+      static const std::vector<std::uint32_t> none;
+      const std::vector<std::uint32_t>* candidates = &s.blank_rows;
+      const TExpToken* probe_node = lookup.probes[0];
+      std::int64_t key;
+      bool blank;
+      if (lookup.kind == TLookupKind::TextHash) {
+        thread_local std::string text;
+        blank = !ReadText(probe_node, text);
+        if (!blank) {
+          auto found = s.text_hash.find(text);
+          candidates = found == s.text_hash.end() ? &none : &found->second;
+        }
+      } else {
+        if (!ReadIntegral(probe_node, key, blank)) {
+          ExpTokenGuard probe(Evaluate(probe_node));
+          blank = probe->IsNull;
+          if (!blank) key = HashKey(probe.get());
+        }
+        if (!blank) {
+          auto found = s.hash.find(key);
+          candidates = found == s.hash.end() ? &none : &found->second;
+        }
+      }
+      found_rows = *candidates;
+      implied = lookup.implied;
+    }
+    const bool looked_up = lookup.kind != TLookupKind::None;
+    const std::uint32_t count = looked_up ? static_cast<std::uint32_t>(found_rows.size()) : s.row_count;
+    for (std::uint32_t i = 0; i < count && !aborted_; ++i) {
+      const std::uint32_t r = looked_up ? found_rows[i] : i;
+      s.current = s.rows.data() + std::size_t{r} * s.record_size;
+      if (level == 0) ReportProgress(i + 1, count);
+      visit();
+    }
   }
   if (starts_group && !group_matched_[level] && !s.blank_row_fails) {
     // The blank row of every table of the group.

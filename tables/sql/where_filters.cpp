@@ -129,13 +129,5 @@ void TWhereFilters::Build(TDataCursor& cursor, const std::vector<TExpToken*>& co
   cursor.ActivateFilter(filter_);
 }
 
-std::string AccessPlanStep(std::size_t number, const std::string& correlation, const char* how,
-                           const TWhereFilters& filters, const std::string& lookup) {
-  std::string step = std::to_string(number) + " " + correlation + " " + how + " access=";
-  if (!filters.Active()) step += "scan";
-  else step += (filters.IndexedOnly() ? "index(" : "filter(") + std::to_string(filters.Filtered()) + ")";
-  if (!lookup.empty()) step += " lookup=" + lookup;
-  return step;
-}
 
 }  // namespace korvex

@@ -88,13 +88,6 @@ private:
   bool indexed_only_ = false;
 };
 
-// One step of a plan dump: "<n> <correlation> <how>" (how it joins, or
-// what a change does), then "access=" scan (every record read), index(k)
-// (k conditions answered through an index filter the cursor, the others
-// tested on each record read) or filter(k) (k conditions filter the cursor,
-// some without an index), then " lookup=<how>" when given.
-std::string AccessPlanStep(std::size_t number, const std::string& correlation, const char* how,
-                           const TWhereFilters& filters, const std::string& lookup);
 
 
 }  // namespace korvex

@@ -15,6 +15,7 @@
 #include "tables/sql/live_result.h"
 #include "tables/sql/statement.h"
 #include "tests/tables/sql/dml_test_support.h"
+#include "tests/tables/sql/sql_session_fixture.h"
 #include "tests/tables/sql/sql_test_support.h"
 
 namespace korvex::testing {
@@ -44,14 +45,10 @@ struct TRun {
   std::vector<std::string> rows;  // in the result's order
 };
 
-class LiveResultTest : public SqlTest {
+class LiveResultTest : public SqlSessionTest {
 protected:
   void SetUp() override {
-    InitializeKORVEX();
-    SqlTest::SetUp();
-    session_ = std::make_unique<TDataSession>();
-    session_->SetPrivateDirectory(private_.path().string());
-    dir_ = session_->OpenDataDirectory("data", data_.path().string());
+    SqlSessionTest::SetUp();
     // T: a primary key, names with case twins and blanks, numbers with
     // blanks, a required number; indexes 1..4 in this order.
     for (const char* text :
@@ -72,12 +69,6 @@ protected:
       }
     }
   }
-  void TearDown() override {
-    session_.reset();
-    SqlTest::TearDown();
-    ExitKORVEX();
-  }
-
   // Prepares and executes `text` on `statement` with a live result wanted.
   TDataCursor* OpenLive(TQueryStatement& statement, const std::string& text) {
     statement.SetWantLiveResult(true);
@@ -103,9 +94,6 @@ protected:
     return run;
   }
 
-  qvtest::TempDir private_, data_;
-  std::unique_ptr<TDataSession> session_;
-  TDataDirectory* dir_ = nullptr;
 };
 
 // Each query with a live result wanted and without one: the decision, the

@@ -14,6 +14,7 @@
 #include "tables/engine/engine_error.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/sql/sql_random_support.h"
+#include "tests/tables/sql/sql_session_fixture.h"
 #include "tests/tables/sql/sql_test_support.h"
 
 namespace korvex::testing {
@@ -39,20 +40,11 @@ TSchema Numbers(int rows) {
   return {{t}};
 }
 
-class SelectFeaturesTest : public SqlTest {
+class SelectFeaturesTest : public SqlSessionTest {
 protected:
   void SetUp() override {
-    InitializeKORVEX();
-    SqlTest::SetUp();
-    session_ = std::make_unique<TDataSession>();
+    SqlSessionTest::SetUp();
     session_->LockWaitTime = 20;
-    session_->SetPrivateDirectory(private_.path().string());
-    dir_ = session_->OpenDataDirectory("data", data_.path().string());
-  }
-  void TearDown() override {
-    session_.reset();
-    SqlTest::TearDown();
-    ExitKORVEX();
   }
 
   // The visible and hidden fields of the result as "name=value" (blank:
@@ -86,9 +78,6 @@ protected:
     return out;
   }
 
-  qvtest::TempDir data_, private_;
-  std::unique_ptr<TDataSession> session_;
-  TDataDirectory* dir_ = nullptr;
 };
 
 TEST_F(SelectFeaturesTest, AverageKeepsItsCountHiddenAndRefusalsNameTheirCause) {

@@ -44,6 +44,7 @@
 #include "tables/engine/data_session.h"
 #include "tables/engine/engine_error.h"
 #include "tables/lib/fieldtypes.h"
+#include "tables/sql/model_dump.h"
 #include "tests/tables/sql/sql_random_support.h"
 #include "tests/tables/sql/sql_test_support.h"
 #include "support/sanitizer.h"
@@ -113,7 +114,9 @@ std::vector<std::vector<std::string>> Rows(TDataCursor& cursor) {
   return rows;
 }
 
-TAnswer RunOurs(TDataDirectory* dir, const std::string& text, bool live) {
+// With `lookups`: counts the join lookups the plan chose, by kind.
+TAnswer RunOurs(TDataDirectory* dir, const std::string& text, bool live,
+                std::map<std::string, int>* lookups = nullptr) {
   TAnswer answer;
   try {
     TQueryStatement statement(dir);
@@ -121,6 +124,13 @@ TAnswer RunOurs(TDataDirectory* dir, const std::string& text, bool live) {
     TDataCursor* result = Execute(statement, text);
     answer.live = statement.GetIsLiveResult();
     if (result) answer.rows = Rows(*result);
+    if (lookups) {
+      const std::string dump = DumpStatement(statement);
+      for (const char* kind : {"range(", "hash(", "text-hash(", "ordered("})
+        for (std::size_t at = dump.find(std::string("lookup=") + kind); at != std::string::npos;
+             at = dump.find(std::string("lookup=") + kind, at + 1))
+          ++(*lookups)[kind];
+    }
   } catch (const std::exception& e) {
     answer.error = e.what();
   }
@@ -291,7 +301,7 @@ protected:
   std::string Check(TDataDirectory* indexed, TDataDirectory* twin, const TSelect& select, const TAnswer& lite) {
     // Live wanted on the indexed tables: where the query is answered live,
     // also answered through a result table.
-    const TAnswer ours = RunOurs(indexed, select.Ours(), true);
+    const TAnswer ours = RunOurs(indexed, select.Ours(), true, &lookups_);
     const std::string first = Difference(select, ours, lite);
     if (!first.empty()) return (ours.live ? "live: " : "") + first;
     if (ours.live) {
@@ -395,6 +405,7 @@ protected:
   }
 
   qvtest::TempDir scratch_;
+  std::map<std::string, int> lookups_;  // join lookups chosen, by kind
   int live_answers_ = 0;  // statements answered live, and those with ORDER BY
   int live_ordered_ = 0;
 };
@@ -468,11 +479,18 @@ TEST_F(SelectRandomTest, AnswersAgreeWithSqliteTwinsAndLiveResults) {
                                       "numeric function", "IF", "EXTRACT", "comma join", "JOIN", "LEFT JOIN",
                                       "RIGHT JOIN", "comparison", "AND", "OR", "NOT", "BETWEEN", "IN list", "LIKE",
                                       "IS NULL", "IN (SELECT)", "GROUP BY", "SUM", "MIN", "MAX", "AVG", "COUNT",
-                                      "HAVING", "ORDER BY ASC", "ORDER BY DESC", "NOCASE", "ORDER BY index"};
+                                      "HAVING", "ORDER BY ASC", "ORDER BY DESC", "NOCASE", "ORDER BY index",
+                                      "compound join"};
     for (const char* f : kFeatures) {
       auto found = generator.Counters().find(f);
       const int n = found == generator.Counters().end() ? 0 : found->second;
       EXPECT_GE(n, 200) << f;
+    }
+    // Each kind of join lookup answered its share: the indexes of the
+    // targets (range), hashes and ordered rows where none serves.
+    for (const char* kind : {"range(", "hash(", "text-hash(", "ordered("}) {
+      EXPECT_GE(lookups_[kind], 200) << kind;
+      RecordProperty(std::string("lookup_") + kind, lookups_[kind]);
     }
     RecordProperty("live_answers", live_answers_);
     RecordProperty("live_ordered", live_ordered_);

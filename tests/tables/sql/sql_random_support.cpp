@@ -519,10 +519,23 @@ std::vector<TSource> TGenerator::From(const TSchema& schema, TSelect& select) {
     Count(kind == 0 ? "JOIN" : kind == 3 ? "RIGHT JOIN" : "LEFT JOIN");
     const TSource& earlier = sources[static_cast<std::size_t>(Pick(static_cast<int>(i)))];
     TSql l, r;
-    const TClass cls = Chance(70) ? TClass::Number : TClass::Text;
-    ColumnOf({earlier}, cls, l);
-    ColumnOf({sources[i]}, cls, r);
+    // Numbers (floats among them), texts and dates; now and then a second
+    // equality between the same tables, a compound key.
+    TClass cls = Chance(60) ? TClass::Number : Chance(60) ? TClass::Text : TClass::Date;
+    if (!ColumnOf({earlier}, cls, l) || !ColumnOf({sources[i]}, cls, r)) {
+      cls = TClass::Number;
+      ColumnOf({earlier}, cls, l);
+      ColumnOf({sources[i]}, cls, r);
+    }
     TSql on = Comparison(l, r, Chance(10));
+    if (Chance(25)) {
+      const TClass second = Chance(50) ? TClass::Text : TClass::Number;
+      TSql l2, r2;
+      if (ColumnOf({earlier}, second, l2) && ColumnOf({sources[i]}, second, r2)) {
+        Count("compound join");
+        on = {on.ours + " AND " + l2.ours + " = " + r2.ours, on.lite + " AND " + l2.lite + " IS " + r2.lite};
+      }
+    }
     if (Chance(35)) {
       // A further condition on the new table alone, or on the earlier one
       // (sub-selects have no place in ON).
