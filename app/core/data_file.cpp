@@ -134,7 +134,7 @@ ByteBlock::~ByteBlock() {
 
 DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp)
     : block_(std::move(block)), bytes_(bytes), size_(size), stamp_(stamp) {
-  IndexLines();
+  Survey();
 }
 
 std::shared_ptr<const DataFile> DataFile::FromText(std::string_view text) {
@@ -284,6 +284,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
 int DataFile::LineAt(size_t offset, int from) const {
   // The line sought is mostly a few lines on: gallop from `from`, then
   // halve what is left.
+  Starts();
   const auto target = static_cast<uint32_t>(offset);
   const size_t last = starts_.size() - 1;  // starts_[last] is the size
   size_t low = static_cast<size_t>(from) + 1, step = 1;
@@ -298,6 +299,76 @@ int DataFile::LineAt(size_t offset, int from) const {
 
 DataFile::~DataFile() = default;
 
+void DataFile::BuildLines() const {
+  std::call_once(lines_once_, [this] {
+    // Built once, under the flag, of an object made writable (every file
+    // is made by make_shared).
+    auto* self = const_cast<DataFile*>(this);
+    self->IndexLines();
+    // A mapped file changed by another program since it was read may now
+    // hold other line ends: the index keeps the count found then, with
+    // empty lines at the end or its last lines joined, so that every line
+    // number handed out stays valid.
+    const auto count = static_cast<size_t>(line_count_);
+    if (self->starts_.size() > count + 1) {
+      self->starts_.resize(count + 1);
+      self->starts_.back() = static_cast<uint32_t>(size_);
+      self->flags_.resize(count);
+      while (!self->marked_lines_.empty() && self->marked_lines_.back() >= count) self->marked_lines_.pop_back();
+    }
+    while (self->starts_.size() < count + 1) {
+      self->starts_.push_back(static_cast<uint32_t>(size_));
+      self->flags_.push_back(0);
+    }
+    lines_built_.store(true, std::memory_order_release);
+  });
+}
+
+size_t DataFile::LineEnd(size_t offset) const {
+  const char* p = bytes_;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; offset + 16 <= size_; offset += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset));
+    const auto ends = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    if (ends) return offset + static_cast<size_t>(__builtin_ctz(ends));
+  }
+#endif
+  while (offset < size_ && p[offset] != '\r' && p[offset] != '\n') ++offset;
+  return offset;
+}
+
+__attribute__((always_inline)) inline uint8_t DataFile::RecordFacts(size_t begin, size_t end) const {
+  // Trimmed of codes up to 32 at both ends (TrimLine), then the record test
+  // (IsRecordLine) and the period of the year. Mostly the line begins with
+  // its first character and the file holds four bytes from there: a year
+  // of fewer characters is then followed by codes up to 32 (what the trim
+  // drops, or the line end), which compare with the bounds' digits as the
+  // zeros of a short year do.
+  const auto first = begin < end ? static_cast<uint8_t>(bytes_[begin]) : 0u;
+  if (first > 32 && begin + 4 <= size_) {
+    if ((first >= '0' && first <= '9') || first == '?')
+      return kRecordLine | PeriodOf(std::string_view(bytes_ + begin, 4));
+    return 0;
+  }
+  while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
+  const char c = begin < end ? bytes_[begin] : '\0';
+  if ((c >= '0' && c <= '9') || c == '?') {
+    while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
+    return kRecordLine | PeriodOf(std::string_view(bytes_ + begin, end - begin));
+  }
+  return 0;
+}
+
+uint8_t DataFile::FactsOf(size_t begin, size_t end) const {
+  uint8_t flags = RecordFacts(begin, end);
+  const std::string_view line(bytes_ + begin, end - begin);
+  if (line.find('[') != std::string_view::npos) flags |= kHasBracket;
+  if (line.find('"') != std::string_view::npos) flags |= kHasQuote;
+  return flags;
+}
+
+
 const WordIndex& DataFile::Words() const {
   std::call_once(words_once_, [this] {
     words_ = std::make_unique<WordIndex>(*this);
@@ -307,37 +378,18 @@ const WordIndex& DataFile::Words() const {
 }
 
 size_t DataFile::MemoryUse() const {
-  return size_ + starts_.capacity() * sizeof(uint32_t) + flags_.capacity() +
-         marked_lines_.capacity() * sizeof(uint32_t) + sizeof(*this) + (words_ ? words_->MemoryUse() : 0);
+  size_t use = size_ + sizeof(*this) + (stride_starts_.capacity() + marked_starts_.capacity()) * sizeof(uint32_t);
+  if (LinesBuilt())
+    use += starts_.capacity() * sizeof(uint32_t) + flags_.capacity() + marked_lines_.capacity() * sizeof(uint32_t);
+  return use + (WordsBuilt() ? words_->MemoryUse() : 0);
 }
 
 __attribute__((always_inline)) inline void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {
   const int index = static_cast<int>(flags_.size());
   uint8_t flags = marks;
   if (index > 0) {
-    // Trimmed of codes up to 32 at both ends (TrimLine), then the record
-    // test (IsRecordLine) and the period of the year. Mostly the line
-    // begins with its first character and the file holds four bytes from
-    // there: a year of fewer characters is then followed by codes up to 32
-    // (what the trim drops, or the line end), which compare with the
-    // bounds' digits as the zeros of a short year do.
-    const auto first = begin < end ? static_cast<uint8_t>(bytes_[begin]) : 0u;
-    if (first > 32 && begin + 4 <= size_) {
-      if ((first >= '0' && first <= '9') || first == '?') {
-        const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, 4));
-        flags |= kRecordLine | period;
-        ++period_counts_[period];
-      }
-    } else {
-      while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
-      const char c = begin < end ? bytes_[begin] : '\0';
-      if ((c >= '0' && c <= '9') || c == '?') {
-        while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
-        const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, end - begin));
-        flags |= kRecordLine | period;
-        ++period_counts_[period];
-      }
-    }
+    flags |= RecordFacts(begin, end);
+    if (flags & kRecordLine) ++period_counts_[flags & 3];
   }
   if (marks) marked_lines_.push_back(static_cast<uint32_t>(index));
   flags_.push_back(flags);
@@ -524,6 +576,79 @@ void DataFile::IndexLines() {
     starts_.shrink_to_fit();
     flags_.shrink_to_fit();
   }
+}
+
+// One pass over the bytes, sixty-four at a time, counts the lines and the
+// record lines and notes the starts of every kStrideLines-th line and of
+// the lines holding a mark; nothing is kept per line.
+void DataFile::Survey() {
+  const char* p = bytes_;
+  const size_t n = size_;
+  stride_starts_.clear();
+  marked_starts_.clear();
+  stride_starts_.reserve(n / (72 * kStrideLines) + 2);
+
+  struct Window {
+    DataFile* file;
+    const char* p;
+    size_t n;
+    uint32_t ends = 0;       // line ends so far: line `ends` is open
+    size_t line_start = 0;   // of the open line
+    size_t first_end = static_cast<size_t>(-1);
+    int64_t records = 0;
+
+    // Whether the line starting at start (not line 0) is a record line:
+    // its first character past codes up to 32 is a digit or '?'.
+    __attribute__((always_inline)) static bool RecordAt(const char* p, size_t n, size_t start) {
+      const auto c = static_cast<uint8_t>(p[start]);
+      if ((c >= '0' && c <= '9') || c == '?') return true;
+      if (c > 32 || c == '\r' || c == '\n') return false;
+      while (start < n && static_cast<uint8_t>(p[start]) <= 32 && p[start] != '\r' && p[start] != '\n') ++start;
+      return start < n && ((p[start] >= '0' && p[start] <= '9') || p[start] == '?');
+    }
+
+    __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
+      if (bits.marks) Marks(at, bits);
+      for (uint64_t e = bits.ends; e; e &= e - 1) {
+        const size_t end = at + static_cast<size_t>(__builtin_ctzll(e));
+        const size_t next = end + 1;
+        if (p[end] == '\r' && next < n && p[next] == '\n') continue;  // the LF ends the line
+        if (ends == 0) first_end = end;
+        ++ends;
+        line_start = next;
+        if (((ends - 1) & (kStrideLines - 1)) == 0) file->stride_starts_.push_back(static_cast<uint32_t>(next));
+        if (next < n && RecordAt(p, n, next)) ++records;
+      }
+    }
+
+    // The starts of the lines that hold the window's marks.
+    __attribute__((noinline)) void Marks(size_t at, WindowBits bits) {
+      std::vector<uint32_t>& starts = file->marked_starts_;
+      for (uint64_t m = bits.marks; m; m &= m - 1) {
+        const int bit = __builtin_ctzll(m);
+        const uint64_t before = bits.ends & ((uint64_t{1} << bit) - 1);
+        const size_t start = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
+        if (starts.empty() || starts.back() != start) starts.push_back(static_cast<uint32_t>(start));
+      }
+    }
+  } window{this, p, n};
+
+  const size_t i = ScanWindows(p, n, window);
+  if (i < n) {
+    // The last bytes, copied out so that the window reads no further.
+    char tail[64] = {};
+    std::memcpy(tail, p + i, n - i);
+    WindowBits bits = ScanWindow(tail);
+    const uint64_t inside = (uint64_t{1} << (n - i)) - 1;
+    bits.ends &= inside;
+    bits.marks &= inside;
+    window(i, bits);
+  }
+  line_count_ = static_cast<int>(window.ends) + (window.line_start < n ? 1 : 0);
+  record_count_ = window.records;
+  first_line_end_ = std::min(window.first_end, n);
+  // The first line end may be the CR of a CR LF, which the count skips.
+  if (const void* cr = std::memchr(p, '\r', first_line_end_)) first_line_end_ = static_cast<size_t>(static_cast<const char*>(cr) - p);
 }
 
 }  // namespace appcore

@@ -145,8 +145,9 @@ struct Block {
   int first = 1, end = 1;
   bool last_of_file = false;
 
-  // Baptism hits as their lines, made into hit lines by the merge: a list
-  // of line numbers is all a block holds for them until then.
+  // Baptism hits as the offsets their lines start at, made into hit lines
+  // by the merge: a list of offsets is all a block holds for them until
+  // then.
   std::vector<uint32_t> baptism_lines;
   std::vector<std::string> other_hits;
   std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
@@ -161,6 +162,22 @@ struct Block {
 // Lines per block: a few chunks, so that one file of a large set is one
 // block and one large file still spreads over every thread.
 constexpr int kBlockLines = 4 * kChunkLines;
+// Every chunk starts at a line whose offset is known without the line index.
+static_assert(kChunkLines % DataFile::kStrideLines == 0);
+
+// A line of a file as bytes [begin, end) of it, without its line end, and
+// its number where the search knows it (-1 elsewhere).
+struct LineSpan {
+  size_t begin = 0, end = 0;
+  int number = -1;
+  std::string_view Of(const DataFile& file) const { return file.Bytes().substr(begin, end - begin); }
+};
+
+LineSpan SpanOfLine(const DataFile& file, int line) {
+  const std::string_view text = file.Line(line);
+  const size_t begin = file.LineStart(line);
+  return {begin, begin + text.size(), line};
+}
 
 // What one thread needs to search blocks: its own matcher (the phonetic
 // verdicts it memoises are the same on every thread).
@@ -180,15 +197,26 @@ public:
   }
 
 private:
-  // at: where the sieve found a pattern in the file's bytes, or npos.
-  void Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at = PatternFinder::npos);
-  void AddHit(std::string_view trimmed, int line, FileKind kind, Block& block);
-  // Lines [line, chunk_end) through the sound sieve: each word it points
-  // at that lies wholly in the rest from its second character decides
-  // alone; other lines it points at, and the lines with quotes that may
-  // hold a match, are matched in full.
-  void SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, int line,
-                     int chunk_end, size_t& next_marked);
+  // Matches one line with the facts flags (DataFile::Flags); at: where the
+  // sieve found a pattern in the file's bytes, or npos.
+  void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
+             size_t at = PatternFinder::npos);
+  // The same, of the line starting at begin, its facts read from its bytes.
+  void CheckAt(const DataFile& file, size_t begin, FileKind kind, Block& block, size_t at = PatternFinder::npos) {
+    const LineSpan line{begin, file.LineEnd(at == PatternFinder::npos ? begin : at)};
+    Check(file, line, file.FactsOf(line.begin, line.end), kind, block, at);
+  }
+  void AddHit(std::string_view trimmed, size_t begin, FileKind kind, Block& block);
+  // The bytes [from, until) of whole lines through the pattern sieve.
+  void SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
+                     AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from, size_t until,
+                     size_t& next_marked);
+  // The bytes [from, until) of whole lines through the sound sieve: each
+  // word it points at that lies wholly in the rest from its second
+  // character decides alone; other lines it points at, and the lines with
+  // quotes that may hold a match, are matched in full.
+  void SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, size_t from,
+                     size_t until, size_t& next_marked);
 
   const SearchOptions& options_;
   LineMatcher matcher_;
@@ -225,50 +253,22 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   }
   // Every line the block can hit lies inside these bytes (an empty file
   // still has its one empty block).
-  const std::string_view bytes = file.Bytes().substr(0, file.LineStart(std::min(block.end, file.LineCount())));
-  const std::vector<uint32_t>& marked = file.MarkedLines();
-  size_t next_marked =
-      static_cast<size_t>(std::lower_bound(marked.begin(), marked.end(), static_cast<uint32_t>(block.first)) -
-                          marked.begin());
+  const std::string_view bytes = file.Bytes().substr(0, file.StrideStart(block.end));
+  const std::vector<uint32_t>& marked = file.MarkedStarts();
+  const size_t block_from = file.StrideStart(block.first);
+  size_t next_marked = static_cast<size_t>(
+      std::lower_bound(marked.begin(), marked.end(), static_cast<uint32_t>(block_from)) - marked.begin());
 
   for (int line = block.first; line < block.end;) {
     const int chunk_end = std::min(block.end, line + kChunkLines);
     const int64_t hits_before = block.hits;
+    const size_t from = file.StrideStart(line), until = file.StrideStart(chunk_end);
     if (by_sound) {
-      SearchBySound(file, kind, block, sound_finder, line, chunk_end, next_marked);
-    } else if (!sieve) {
-      for (int i = line; i < chunk_end; ++i) Check(file, i, kind, block);
+      SearchBySound(file, kind, block, sound_finder, from, until, next_marked);
+    } else if (sieve) {
+      SearchBySieve(file, kind, block, finder, unbracketed_finder, bytes, from, until, next_marked);
     } else {
-      // Only lines that hold one of the patterns can hit, brackets aside:
-      // the fields are matched without '[' and ']', so a line with a '['
-      // is looked at again without them.
-      const size_t chunk_bytes_end = file.LineStart(chunk_end);
-      for (int from = line; from < chunk_end;) {
-        const size_t at = finder.Find(bytes, file.LineStart(from));
-        const int found = at == PatternFinder::npos || at >= chunk_bytes_end ? chunk_end : file.LineAt(at, from);
-        while (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < from) ++next_marked;
-        // Bracketed lines before the found one, each whose unbracketed text
-        // holds a pattern.
-        for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < found; ++next_marked) {
-          const int i = static_cast<int>(marked[next_marked]);
-          if (!(file.Flags(i) & DataFile::kHasBracket)) continue;
-          // The line holds no pattern as it stands, so one found without
-          // the brackets spans a bracket: only the bytes from a pattern's
-          // length before the first to as far after the last are looked at.
-          const std::string_view text = file.Line(i);
-          const size_t first = std::min(text.find('['), text.find(']'));
-          const size_t last = LastBracket(text);
-          const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
-          const std::string_view around = text.substr(lo, last + longest_pattern_ + 1 - lo);
-          if (!finder.MayOccurIn(around)) continue;
-          StripBracketsInto(around, unbracketed_);
-          unbracketed_finder.Reset();
-          if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) Check(file, i, kind, block);
-        }
-        if (found >= chunk_end) break;
-        Check(file, found, kind, block, at);
-        from = found + 1;
-      }
+      for (int i = line; i < chunk_end; ++i) Check(file, SpanOfLine(file, i), file.Flags(i), kind, block);
     }
     block.done_to = chunk_end;
     const bool go_on = between(chunk_end - line, block.hits - hits_before);
@@ -277,12 +277,47 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   }
 }
 
-void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at) {
-  const uint8_t flags = file.Flags(line);
+void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
+                                  AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from,
+                                  size_t until, size_t& next_marked) {
+  // Only lines that hold one of the patterns can hit, brackets aside: the
+  // fields are matched without '[' and ']', so a line with a '[' is looked
+  // at again without them.
+  const std::vector<uint32_t>& marked = file.MarkedStarts();
+  while (from < until) {
+    const size_t at = finder.Find(bytes, from);
+    const size_t found = at == PatternFinder::npos || at >= until ? until : file.LineBegin(at, from);
+    while (next_marked < marked.size() && marked[next_marked] < from) ++next_marked;
+    // Bracketed lines before the found one, each whose unbracketed text
+    // holds a pattern.
+    for (; next_marked < marked.size() && marked[next_marked] < found; ++next_marked) {
+      const size_t begin = marked[next_marked];
+      const std::string_view text = file.Bytes().substr(begin, file.LineEnd(begin) - begin);
+      const size_t first = std::min(text.find('['), text.find(']'));
+      if (text.find('[') == std::string_view::npos) continue;
+      // The line holds no pattern as it stands, so one found without the
+      // brackets spans a bracket: only the bytes from a pattern's length
+      // before the first to as far after the last are looked at.
+      const size_t last = LastBracket(text);
+      const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
+      const std::string_view around = text.substr(lo, last + longest_pattern_ + 1 - lo);
+      if (!finder.MayOccurIn(around)) continue;
+      StripBracketsInto(around, unbracketed_);
+      unbracketed_finder.Reset();
+      if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) CheckAt(file, begin, kind, block);
+    }
+    if (found >= until) break;
+    CheckAt(file, found, kind, block, at);
+    from = file.NextLine(file.LineEnd(at));
+  }
+}
+
+void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
+                          size_t at) {
   if (!(flags & DataFile::kRecordLine)) return;
   if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
   keyword_.clear();
-  const std::string_view trimmed = TrimLine(file.Line(line));
+  const std::string_view trimmed = TrimLine(line.Of(file));
   // Where the pattern found lies wholly inside the rest from its second
   // character (characters 14 on), the rule is met without matching again;
   // other files match without brackets, so only a line without them.
@@ -293,19 +328,19 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
   // Other files match the rest without its brackets, which the index does
   // not hold.
   if (decided) {
-  } else if (index_ != nullptr && index_->Covers(line) &&
+  } else if (index_ != nullptr && line.number >= 0 && index_->Covers(line.number) &&
              (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket))) {
-    if (!matcher_.MatchIndexedWords(*index_, line, known_, &keyword_)) return;
+    if (!matcher_.MatchIndexedWords(*index_, line.number, known_, &keyword_)) return;
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
-  AddHit(trimmed, line, kind, block);
+  AddHit(trimmed, line.begin, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, int line, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, size_t begin, FileKind kind, Block& block) {
   ++block.hits;
   if (kind == FileKind::kBaptisms)
-    block.baptism_lines.push_back(static_cast<uint32_t>(line));
+    block.baptism_lines.push_back(static_cast<uint32_t>(begin));
   else
     block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
   // The matcher hands each word out once, so a thread's blocks list a word
@@ -314,40 +349,41 @@ void BlockSearcher::AddHit(std::string_view trimmed, int line, FileKind kind, Bl
 }
 
 void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder,
-                                  int line, int chunk_end, size_t& next_marked) {
+                                  size_t from, size_t until, size_t& next_marked) {
   const std::string_view bytes = file.Bytes();
-  const std::vector<uint32_t>& marked = file.MarkedLines();
-  const size_t until = file.LineStart(chunk_end);
+  const std::vector<uint32_t>& marked = file.MarkedStarts();
+  const size_t chunk_from = from;
+  size_t line = from;  // where the line the finder looks in starts
   // Lines with quotes cut words across blanks: each that may hold a match
   // is matched in full.
-  auto quoted_lines_before = [&](int end) {
-    for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < end; ++next_marked) {
-      const int i = static_cast<int>(marked[next_marked]);
-      if (i >= line && (file.Flags(i) & DataFile::kHasQuote) && finder.MayOccurIn(file.Line(i)))
-        Check(file, i, kind, block);
+  auto quoted_lines_before = [&](size_t end) {
+    for (; next_marked < marked.size() && marked[next_marked] < end; ++next_marked) {
+      const size_t begin = marked[next_marked];
+      if (begin < chunk_from) continue;
+      const std::string_view text = bytes.substr(begin, file.LineEnd(begin) - begin);
+      if (text.find('"') != std::string_view::npos && finder.MayOccurIn(text)) CheckAt(file, begin, kind, block);
     }
   };
-  size_t from = file.LineStart(line);
   while (true) {
     size_t end = 0;
     const size_t begin = finder.Find(bytes, from, until, end);
-    const int found = begin == WordClassFinder::npos ? chunk_end : file.LineAt(begin, line);
-    while (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < line) ++next_marked;
+    const size_t found = begin == WordClassFinder::npos ? until : file.LineBegin(begin, line);
+    while (next_marked < marked.size() && marked[next_marked] < line) ++next_marked;
     quoted_lines_before(found);
-    if (found >= chunk_end) return;
-    const uint8_t flags = file.Flags(found);
-    line = found + 1;
-    from = file.LineStart(line);
+    if (found >= until) return;
+    const LineSpan span{found, file.LineEnd(begin)};
+    const uint8_t flags = file.FactsOf(span.begin, span.end);
+    line = from = file.NextLine(span.end);
     if (!(flags & DataFile::kRecordLine) || !PassesPeriod(flags & 3, options_.before_1700, options_.from_1700))
       continue;
     if (flags & DataFile::kHasQuote) {
       ++next_marked;  // this line is marked: matched here
-      Check(file, found, kind, block);
+      Check(file, span, flags, kind, block);
       continue;
     }
     // Other files match the rest without its brackets, which joins no
     // words: a word without them is a word of the match all the same.
-    const std::string_view trimmed = TrimLine(file.Line(found));
+    const std::string_view trimmed = TrimLine(span.Of(file));
     const std::string_view rest = RestOf(trimmed);
     const char* word = bytes.data() + begin;
     // The words are cut from the rest's second character: a word that
@@ -357,13 +393,13 @@ void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& bl
         (kind != FileKind::kBaptisms && (flags & DataFile::kHasBracket) &&
          std::string_view(word, static_cast<size_t>(bytes.data() + end - word)).find_first_of("[]") !=
              std::string_view::npos)) {
-      Check(file, found, kind, block);
+      Check(file, span, flags, kind, block);
       continue;
     }
     keyword_.clear();
     if (word < bytes.data() + end &&
         matcher_.SoundWordHits(std::string_view(word, static_cast<size_t>(bytes.data() + end - word)), &keyword_)) {
-      AddHit(trimmed, found, kind, block);
+      AddHit(trimmed, span.begin, kind, block);
       continue;
     }
     // The line's next words.
@@ -660,6 +696,8 @@ void Searcher::Run(const DataFileSet& files) {
 }
 
 int64_t Searcher::RecordsIn(const DataFile& file, int first, int end) const {
+  // Every period passes: the count found as the file was read.
+  if (first <= 1 && end >= file.LineCount() && options_.before_1700 && options_.from_1700) return file.RecordCount();
   if (first <= 1 && end >= file.LineCount()) {
     int64_t records = 0;
     for (uint8_t period = 0; period < 4; ++period)
@@ -727,10 +765,12 @@ void Searcher::Merge(const DataFileSet& files) {
         const size_t first = places[b].baptisms, count = block.baptism_lines.size();
         if (first + count <= lo || first >= hi) continue;
         const DataFile& file = *files.File(block.slot).data;
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
+        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
+          const size_t begin = block.baptism_lines[k];
           result_.baptism_hits[first + k] =
-              HitLine(TrimLine(file.Line(static_cast<int>(block.baptism_lines[k]))), block.slot + 1,
+              HitLine(TrimLine(file.Bytes().substr(begin, file.LineEnd(begin) - begin)), block.slot + 1,
                       options_.show_source_codes);
+        }
       }
     });
   };
