@@ -3,6 +3,7 @@
 #include "app/core/word_index.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -324,6 +325,21 @@ void DataFile::BuildLines() const {
   });
 }
 
+
+size_t DataFile::LineBegin(size_t offset, size_t floor) const {
+  const char* p = bytes_;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; offset >= floor + 16; offset -= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset - 16));
+    const auto ends = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    if (ends) return offset - 16 + static_cast<size_t>(32 - __builtin_clz(ends));
+  }
+#endif
+  while (offset > floor && p[offset - 1] != '\n' && p[offset - 1] != '\r') --offset;
+  return offset;
+}
+
 size_t DataFile::LineEnd(size_t offset) const {
   const char* p = bytes_;
 #if defined(__SSE2__)
@@ -360,13 +376,10 @@ __attribute__((always_inline)) inline uint8_t DataFile::RecordFacts(size_t begin
   return 0;
 }
 
-uint8_t DataFile::FactsOf(size_t begin, size_t end) const {
-  uint8_t flags = RecordFacts(begin, end);
-  const std::string_view line(bytes_ + begin, end - begin);
-  if (line.find('[') != std::string_view::npos) flags |= kHasBracket;
-  if (line.find('"') != std::string_view::npos) flags |= kHasQuote;
-  return flags;
+uint8_t DataFile::FactsOf(size_t begin, size_t end, uint8_t marks) const {
+  return static_cast<uint8_t>(RecordFacts(begin, end) | marks);
 }
+
 
 
 const WordIndex& DataFile::Words() const {
@@ -378,7 +391,8 @@ const WordIndex& DataFile::Words() const {
 }
 
 size_t DataFile::MemoryUse() const {
-  size_t use = size_ + sizeof(*this) + (stride_starts_.capacity() + marked_starts_.capacity()) * sizeof(uint32_t);
+  size_t use = size_ + sizeof(*this) + stride_starts_.capacity() * sizeof(uint32_t) +
+               (bracket_lines_.capacity() + quote_lines_.capacity()) * sizeof(Span);
   if (LinesBuilt())
     use += starts_.capacity() * sizeof(uint32_t) + flags_.capacity() + marked_lines_.capacity() * sizeof(uint32_t);
   return use + (WordsBuilt() ? words_->MemoryUse() : 0);
@@ -401,6 +415,7 @@ namespace {
 // line for a closer look ('[' and '"'), one bit per byte.
 struct WindowBits {
   uint64_t ends = 0, marks = 0;
+  uint64_t cr = 0;  // the ends that are CR
 };
 
 inline WindowBits ScanWindow(const char* p) {
@@ -414,6 +429,8 @@ inline WindowBits ScanWindow(const char* p) {
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
     const auto marks = static_cast<uint32_t>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu))));
+    const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    bits.cr |= uint64_t{crs} << (16 * k);
     bits.ends |= uint64_t{ends} << (16 * k);
     bits.marks |= uint64_t{marks} << (16 * k);
   }
@@ -421,6 +438,7 @@ inline WindowBits ScanWindow(const char* p) {
   for (int k = 0; k < 64; ++k) {
     const char c = p[k];
     if (c == '\r' || c == '\n') bits.ends |= uint64_t{1} << k;
+    if (c == '\r') bits.cr |= uint64_t{1} << k;
     if (c == '[' || c == '"') bits.marks |= uint64_t{1} << k;
   }
 #endif
@@ -436,10 +454,10 @@ __attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(
   // Both halves written out: a loop of two kept its count and shifts.
   const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-  const auto ends_low = static_cast<uint32_t>(
-      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(low, cr), _mm256_cmpeq_epi8(low, lf))));
-  const auto ends_high = static_cast<uint32_t>(
-      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(high, cr), _mm256_cmpeq_epi8(high, lf))));
+  const __m256i cr_low = _mm256_cmpeq_epi8(low, cr), cr_high = _mm256_cmpeq_epi8(high, cr);
+  const auto ends_low = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(cr_low, _mm256_cmpeq_epi8(low, lf))));
+  const auto ends_high =
+      static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(cr_high, _mm256_cmpeq_epi8(high, lf))));
   const auto marks_low = static_cast<uint32_t>(
       _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(low, br), _mm256_cmpeq_epi8(low, qu))));
   const auto marks_high = static_cast<uint32_t>(
@@ -447,6 +465,8 @@ __attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(
   WindowBits bits;
   bits.ends = uint64_t{ends_low} | uint64_t{ends_high} << 32;
   bits.marks = uint64_t{marks_low} | uint64_t{marks_high} << 32;
+  bits.cr = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_low))} |
+            uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_high))} << 32;
   return bits;
 }
 
@@ -578,6 +598,24 @@ void DataFile::IndexLines() {
   }
 }
 
+namespace {
+
+// What the first byte of a line says of it: 1 a record line (a digit or
+// '?'), 2 a code up to 32 that the trim drops (the first character decides),
+// 0 neither (CR and LF end an empty line).
+constexpr std::array<uint8_t, 256> kLineStartKinds = [] {
+  std::array<uint8_t, 256> kinds{};
+  for (int c = 0; c <= 32; ++c) kinds[static_cast<size_t>(c)] = c == '\r' || c == '\n' ? 0 : 2;
+  for (int c = '0'; c <= '9'; ++c) kinds[static_cast<size_t>(c)] = 1;
+  kinds['?'] = 1;
+  return kinds;
+}();
+
+// The end of a listed line not yet found.
+constexpr uint32_t kOpen = 0xFFFFFFFFu;
+
+}  // namespace
+
 // One pass over the bytes, sixty-four at a time, counts the lines and the
 // record lines and notes the starts of every kStrideLines-th line and of
 // the lines holding a mark; nothing is kept per line.
@@ -585,7 +623,8 @@ void DataFile::Survey() {
   const char* p = bytes_;
   const size_t n = size_;
   stride_starts_.clear();
-  marked_starts_.clear();
+  bracket_lines_.clear();
+  quote_lines_.clear();
   stride_starts_.reserve(n / (72 * kStrideLines) + 2);
 
   struct Window {
@@ -594,42 +633,79 @@ void DataFile::Survey() {
     size_t n;
     uint32_t ends = 0;       // line ends so far: line `ends` is open
     size_t line_start = 0;   // of the open line
-    size_t first_end = static_cast<size_t>(-1);
     int64_t records = 0;
 
-    // Whether the line starting at start (not line 0) is a record line:
-    // its first character past codes up to 32 is a digit or '?'.
-    __attribute__((always_inline)) static bool RecordAt(const char* p, size_t n, size_t start) {
-      const auto c = static_cast<uint8_t>(p[start]);
-      if ((c >= '0' && c <= '9') || c == '?') return true;
-      if (c > 32 || c == '\r' || c == '\n') return false;
-      while (start < n && static_cast<uint8_t>(p[start]) <= 32 && p[start] != '\r' && p[start] != '\n') ++start;
-      return start < n && ((p[start] >= '0' && p[start] <= '9') || p[start] == '?');
-    }
+    uint32_t next_stride = 1;  // the next line whose start is noted
 
     __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
+      if (open && bits.ends) CloseMarked(at, bits.ends);
       if (bits.marks) Marks(at, bits);
-      for (uint64_t e = bits.ends; e; e &= e - 1) {
-        const size_t end = at + static_cast<size_t>(__builtin_ctzll(e));
-        const size_t next = end + 1;
-        if (p[end] == '\r' && next < n && p[next] == '\n') continue;  // the LF ends the line
-        if (ends == 0) first_end = end;
-        ++ends;
-        line_start = next;
-        if (((ends - 1) & (kStrideLines - 1)) == 0) file->stride_starts_.push_back(static_cast<uint32_t>(next));
-        if (next < n && RecordAt(p, n, next)) ++records;
+      // The ends that end a line: every LF, and every CR that no LF
+      // follows. Mostly every CR of the window has its LF in the window.
+      uint64_t counted = bits.ends & ~bits.cr;
+      if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(at, bits);
+      if (counted == 0) return;
+      const uint32_t before = ends;
+      ends += static_cast<uint32_t>(__builtin_popcountll(counted));
+      line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
+      if (ends >= next_stride) NoteStride(at, counted, before);
+      // Line c starts after the c-th line end.
+      for (uint64_t e = counted; e; e &= e - 1) {
+        const size_t next = at + static_cast<size_t>(__builtin_ctzll(e)) + 1;
+        if (next >= n) break;
+        const uint8_t kind = kLineStartKinds[static_cast<uint8_t>(p[next])];
+        records += kind & 1;
+        if (kind & 2) records += RecordAfterBlanks(p, n, next) ? 1 : 0;
       }
     }
 
-    // The starts of the lines that hold the window's marks.
+    // The window's line ends where a CR stands alone or may have its LF in
+    // the next window.
+    __attribute__((noinline)) uint64_t WithLoneCrs(size_t at, WindowBits bits) const {
+      const uint64_t lf = bits.ends & ~bits.cr;
+      const uint64_t lf_next = at + 64 < n && p[at + 64] == '\n' ? uint64_t{1} << 63 : 0;
+      return lf | (bits.cr & ~((lf >> 1) | lf_next));
+    }
+
+    // Notes where line next_stride starts: after the line end of counted
+    // that is the (next_stride - before)-th.
+    __attribute__((noinline)) void NoteStride(size_t at, uint64_t counted, uint32_t before) {
+      for (uint32_t c = before + 1; c < next_stride; ++c) counted &= counted - 1;
+      file->stride_starts_.push_back(static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(counted)) + 1));
+      next_stride += kStrideLines;
+    }
+
+    // Whether the line starting at start with codes up to 32 is a record
+    // line: its first character past them is a digit or '?'.
+    __attribute__((noinline)) static bool RecordAfterBlanks(const char* p, size_t n, size_t start) {
+      while (start < n && static_cast<uint8_t>(p[start]) <= 32 && p[start] != '\r' && p[start] != '\n') ++start;
+      return start < n && kLineStartKinds[static_cast<uint8_t>(p[start])] == 1;
+    }
+
+    // The lines that hold the window's marks, each listed once; a line
+    // that goes on past the window is closed by the next window with an end.
+    bool open = false;  // the last listed line of a kind has no end yet
+
     __attribute__((noinline)) void Marks(size_t at, WindowBits bits) {
-      std::vector<uint32_t>& starts = file->marked_starts_;
       for (uint64_t m = bits.marks; m; m &= m - 1) {
         const int bit = __builtin_ctzll(m);
         const uint64_t before = bits.ends & ((uint64_t{1} << bit) - 1);
+        const uint64_t after = bits.ends & ~((uint64_t{2} << bit) - 1);
         const size_t start = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
-        if (starts.empty() || starts.back() != start) starts.push_back(static_cast<uint32_t>(start));
+        std::vector<Span>& lines = p[at + static_cast<size_t>(bit)] == '[' ? file->bracket_lines_ : file->quote_lines_;
+        if (!lines.empty() && lines.back().begin == start) continue;
+        const uint32_t end = after ? static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(after))) : kOpen;
+        lines.push_back({static_cast<uint32_t>(start), end});
+        open = open || end == kOpen;
       }
+    }
+
+    // Ends the open lines at the first end of a window (before its marks).
+    __attribute__((noinline)) void CloseMarked(size_t at, uint64_t ends_bits) {
+      const auto end = static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(ends_bits)));
+      for (std::vector<Span>* lines : {&file->bracket_lines_, &file->quote_lines_})
+        if (!lines->empty() && lines->back().end == kOpen) lines->back().end = end;
+      open = false;
     }
   } window{this, p, n};
 
@@ -644,11 +720,10 @@ void DataFile::Survey() {
     bits.marks &= inside;
     window(i, bits);
   }
+  if (window.open) window.CloseMarked(n, 1);
   line_count_ = static_cast<int>(window.ends) + (window.line_start < n ? 1 : 0);
   record_count_ = window.records;
-  first_line_end_ = std::min(window.first_end, n);
-  // The first line end may be the CR of a CR LF, which the count skips.
-  if (const void* cr = std::memchr(p, '\r', first_line_end_)) first_line_end_ = static_cast<size_t>(static_cast<const char*>(cr) - p);
+  first_line_end_ = LineEnd(0);
 }
 
 }  // namespace appcore

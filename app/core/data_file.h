@@ -154,14 +154,17 @@ public:
     if (index > 0 && (index - 1) % kStrideLines == 0) return stride_starts_[static_cast<size_t>((index - 1) / kStrideLines)];
     return index <= 0 ? 0 : LineStart(index);
   }
-  // Offsets at which the lines holding '[' or '"' start, in order.
-  const std::vector<uint32_t>& MarkedStarts() const { return marked_starts_; }
+  // A line as the bytes [begin, end) of the file, without its line end.
+  struct Span {
+    uint32_t begin = 0, end = 0;
+    bool operator==(const Span&) const = default;
+  };
+  // The lines that hold '[', and those that hold '"', in order.
+  const std::vector<Span>& BracketLines() const { return bracket_lines_; }
+  const std::vector<Span>& QuoteLines() const { return quote_lines_; }
   // Where the line that holds offset starts, looking back no further than
   // floor (a line start at or before offset).
-  size_t LineBegin(size_t offset, size_t floor) const {
-    while (offset > floor && bytes_[offset - 1] != '\n' && bytes_[offset - 1] != '\r') --offset;
-    return offset;
-  }
+  size_t LineBegin(size_t offset, size_t floor) const;
   // Where the line that holds offset ends: its first CR or LF, or the size.
   size_t LineEnd(size_t offset) const;
   // Where the line after the one ending at end (LineEnd's answer) starts.
@@ -169,10 +172,11 @@ public:
     if (end < size_ && bytes_[end] == '\r') ++end;
     return end < size_ && bytes_[end] == '\n' ? end + 1 : end;
   }
-  // The facts Flags gives of the line [begin, end), worked out from its
-  // bytes; line 0 is never a record line, so begin is not 0 unless the
-  // caller knows the line is no title.
-  uint8_t FactsOf(size_t begin, size_t end) const;
+  // The facts Flags gives of the line [begin, end) (line 1 on): whether it
+  // is a record line and its period, worked out from its bytes, with marks
+  // (kHasBracket, kHasQuote) as the caller found them in BracketLines()
+  // and QuoteLines().
+  uint8_t FactsOf(size_t begin, size_t end, uint8_t marks) const;
 
   // The memory block the bytes lie in (shared by the files read together).
   const ByteBlock* Block() const { return block_.get(); }
@@ -209,7 +213,7 @@ private:
   int64_t record_count_ = 0;
   size_t first_line_end_ = 0;
   std::vector<uint32_t> stride_starts_;
-  std::vector<uint32_t> marked_starts_;
+  std::vector<Span> bracket_lines_, quote_lines_;
   // The line index.
   mutable std::once_flag lines_once_;
   mutable std::atomic<bool> lines_built_{false};

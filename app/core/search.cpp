@@ -145,10 +145,9 @@ struct Block {
   int first = 1, end = 1;
   bool last_of_file = false;
 
-  // Baptism hits as the offsets their lines start at, made into hit lines
-  // by the merge: a list of offsets is all a block holds for them until
-  // then.
-  std::vector<uint32_t> baptism_lines;
+  // Baptism hits as where their lines lie in the file, made into hit lines
+  // by the merge: that is all a block holds for them until then.
+  std::vector<DataFile::Span> baptism_lines;
   std::vector<std::string> other_hits;
   std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
@@ -171,6 +170,35 @@ struct LineSpan {
   size_t begin = 0, end = 0;
   int number = -1;
   std::string_view Of(const DataFile& file) const { return file.Bytes().substr(begin, end - begin); }
+};
+
+// Where a search stands in a file's lists of lines with brackets and with
+// quotes: at the first of each that starts at or after the lines searched.
+struct MarkCursor {
+  size_t bracket = 0, quote = 0;
+
+  MarkCursor(const DataFile& file, size_t from) {
+    const auto first_from = [from](const std::vector<DataFile::Span>& lines) {
+      return static_cast<size_t>(std::partition_point(lines.begin(), lines.end(), [from](const DataFile::Span& l) {
+                                   return l.begin < from;
+                                 }) - lines.begin());
+    };
+    bracket = first_from(file.BracketLines());
+    quote = first_from(file.QuoteLines());
+  }
+  // The marks (DataFile::kHasBracket, kHasQuote) of the line starting at
+  // begin, moving past the lines before it.
+  uint8_t MarksAt(const DataFile& file, size_t begin) {
+    const bool bracketed = Has(file.BracketLines(), bracket, begin);
+    const bool quoted = Has(file.QuoteLines(), quote, begin);
+    return static_cast<uint8_t>((bracketed ? DataFile::kHasBracket : 0) | (quoted ? DataFile::kHasQuote : 0));
+  }
+
+private:
+  static bool Has(const std::vector<DataFile::Span>& lines, size_t& at, size_t begin) {
+    while (at < lines.size() && lines[at].begin < begin) ++at;
+    return at < lines.size() && lines[at].begin == begin;
+  }
 };
 
 LineSpan SpanOfLine(const DataFile& file, int line) {
@@ -201,22 +229,17 @@ private:
   // sieve found a pattern in the file's bytes, or npos.
   void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
              size_t at = PatternFinder::npos);
-  // The same, of the line starting at begin, its facts read from its bytes.
-  void CheckAt(const DataFile& file, size_t begin, FileKind kind, Block& block, size_t at = PatternFinder::npos) {
-    const LineSpan line{begin, file.LineEnd(at == PatternFinder::npos ? begin : at)};
-    Check(file, line, file.FactsOf(line.begin, line.end), kind, block, at);
-  }
-  void AddHit(std::string_view trimmed, size_t begin, FileKind kind, Block& block);
+  void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
   // The bytes [from, until) of whole lines through the pattern sieve.
   void SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
                      AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from, size_t until,
-                     size_t& next_marked);
+                     MarkCursor& marks);
   // The bytes [from, until) of whole lines through the sound sieve: each
   // word it points at that lies wholly in the rest from its second
   // character decides alone; other lines it points at, and the lines with
   // quotes that may hold a match, are matched in full.
   void SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, size_t from,
-                     size_t until, size_t& next_marked);
+                     size_t until, MarkCursor& marks);
 
   const SearchOptions& options_;
   LineMatcher matcher_;
@@ -254,19 +277,16 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   // Every line the block can hit lies inside these bytes (an empty file
   // still has its one empty block).
   const std::string_view bytes = file.Bytes().substr(0, file.StrideStart(block.end));
-  const std::vector<uint32_t>& marked = file.MarkedStarts();
-  const size_t block_from = file.StrideStart(block.first);
-  size_t next_marked = static_cast<size_t>(
-      std::lower_bound(marked.begin(), marked.end(), static_cast<uint32_t>(block_from)) - marked.begin());
+  MarkCursor marks(file, file.StrideStart(block.first));
 
   for (int line = block.first; line < block.end;) {
     const int chunk_end = std::min(block.end, line + kChunkLines);
     const int64_t hits_before = block.hits;
     const size_t from = file.StrideStart(line), until = file.StrideStart(chunk_end);
     if (by_sound) {
-      SearchBySound(file, kind, block, sound_finder, from, until, next_marked);
+      SearchBySound(file, kind, block, sound_finder, from, until, marks);
     } else if (sieve) {
-      SearchBySieve(file, kind, block, finder, unbracketed_finder, bytes, from, until, next_marked);
+      SearchBySieve(file, kind, block, finder, unbracketed_finder, bytes, from, until, marks);
     } else {
       for (int i = line; i < chunk_end; ++i) Check(file, SpanOfLine(file, i), file.Flags(i), kind, block);
     }
@@ -279,36 +299,39 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
 
 void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
                                   AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from,
-                                  size_t until, size_t& next_marked) {
+                                  size_t until, MarkCursor& marks) {
   // Only lines that hold one of the patterns can hit, brackets aside: the
   // fields are matched without '[' and ']', so a line with a '[' is looked
   // at again without them.
-  const std::vector<uint32_t>& marked = file.MarkedStarts();
+  const std::vector<DataFile::Span>& bracketed = file.BracketLines();
   while (from < until) {
     const size_t at = finder.Find(bytes, from);
     const size_t found = at == PatternFinder::npos || at >= until ? until : file.LineBegin(at, from);
-    while (next_marked < marked.size() && marked[next_marked] < from) ++next_marked;
+    while (marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < from) ++marks.bracket;
     // Bracketed lines before the found one, each whose unbracketed text
     // holds a pattern.
-    for (; next_marked < marked.size() && marked[next_marked] < found; ++next_marked) {
-      const size_t begin = marked[next_marked];
-      const std::string_view text = file.Bytes().substr(begin, file.LineEnd(begin) - begin);
-      const size_t first = std::min(text.find('['), text.find(']'));
-      if (text.find('[') == std::string_view::npos) continue;
+    for (; marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < found; ++marks.bracket) {
+      const DataFile::Span line = bracketed[marks.bracket];
+      const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
       // The line holds no pattern as it stands, so one found without the
       // brackets spans a bracket: only the bytes from a pattern's length
       // before the first to as far after the last are looked at.
+      const size_t first = std::min(text.find('['), text.find(']'));
       const size_t last = LastBracket(text);
       const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
       const std::string_view around = text.substr(lo, last + longest_pattern_ + 1 - lo);
       if (!finder.MayOccurIn(around)) continue;
       StripBracketsInto(around, unbracketed_);
       unbracketed_finder.Reset();
-      if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) CheckAt(file, begin, kind, block);
+      if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) {
+        const LineSpan span{line.begin, line.end};
+        Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
+      }
     }
     if (found >= until) break;
-    CheckAt(file, found, kind, block, at);
-    from = file.NextLine(file.LineEnd(at));
+    const LineSpan span{found, file.LineEnd(at)};
+    Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block, at);
+    from = file.NextLine(span.end);
   }
 }
 
@@ -334,13 +357,13 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
-  AddHit(trimmed, line.begin, kind, block);
+  AddHit(trimmed, line, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, size_t begin, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block) {
   ++block.hits;
   if (kind == FileKind::kBaptisms)
-    block.baptism_lines.push_back(static_cast<uint32_t>(begin));
+    block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
   else
     block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
   // The matcher hands each word out once, so a thread's blocks list a word
@@ -349,35 +372,30 @@ void BlockSearcher::AddHit(std::string_view trimmed, size_t begin, FileKind kind
 }
 
 void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder,
-                                  size_t from, size_t until, size_t& next_marked) {
+                                  size_t from, size_t until, MarkCursor& marks) {
   const std::string_view bytes = file.Bytes();
-  const std::vector<uint32_t>& marked = file.MarkedStarts();
-  const size_t chunk_from = from;
+  const std::vector<DataFile::Span>& quoted = file.QuoteLines();
   size_t line = from;  // where the line the finder looks in starts
-  // Lines with quotes cut words across blanks: each that may hold a match
-  // is matched in full.
-  auto quoted_lines_before = [&](size_t end) {
-    for (; next_marked < marked.size() && marked[next_marked] < end; ++next_marked) {
-      const size_t begin = marked[next_marked];
-      if (begin < chunk_from) continue;
-      const std::string_view text = bytes.substr(begin, file.LineEnd(begin) - begin);
-      if (text.find('"') != std::string_view::npos && finder.MayOccurIn(text)) CheckAt(file, begin, kind, block);
-    }
-  };
   while (true) {
     size_t end = 0;
     const size_t begin = finder.Find(bytes, from, until, end);
     const size_t found = begin == WordClassFinder::npos ? until : file.LineBegin(begin, line);
-    while (next_marked < marked.size() && marked[next_marked] < line) ++next_marked;
-    quoted_lines_before(found);
+    while (marks.quote < quoted.size() && quoted[marks.quote].begin < line) ++marks.quote;
+    // Lines with quotes cut words across blanks: each before the found one
+    // that may hold a match is matched in full.
+    for (; marks.quote < quoted.size() && quoted[marks.quote].begin < found; ++marks.quote) {
+      const LineSpan span{quoted[marks.quote].begin, quoted[marks.quote].end};
+      if (finder.MayOccurIn(span.Of(file)))
+        Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
+    }
     if (found >= until) return;
     const LineSpan span{found, file.LineEnd(begin)};
-    const uint8_t flags = file.FactsOf(span.begin, span.end);
+    const uint8_t flags = file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin));
     line = from = file.NextLine(span.end);
     if (!(flags & DataFile::kRecordLine) || !PassesPeriod(flags & 3, options_.before_1700, options_.from_1700))
       continue;
     if (flags & DataFile::kHasQuote) {
-      ++next_marked;  // this line is marked: matched here
+      ++marks.quote;  // this line is quoted: matched here
       Check(file, span, flags, kind, block);
       continue;
     }
@@ -399,7 +417,7 @@ void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& bl
     keyword_.clear();
     if (word < bytes.data() + end &&
         matcher_.SoundWordHits(std::string_view(word, static_cast<size_t>(bytes.data() + end - word)), &keyword_)) {
-      AddHit(trimmed, span.begin, kind, block);
+      AddHit(trimmed, span, kind, block);
       continue;
     }
     // The line's next words.
@@ -766,10 +784,9 @@ void Searcher::Merge(const DataFileSet& files) {
         if (first + count <= lo || first >= hi) continue;
         const DataFile& file = *files.File(block.slot).data;
         for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
-          const size_t begin = block.baptism_lines[k];
-          result_.baptism_hits[first + k] =
-              HitLine(TrimLine(file.Bytes().substr(begin, file.LineEnd(begin) - begin)), block.slot + 1,
-                      options_.show_source_codes);
+          const DataFile::Span line = block.baptism_lines[k];
+          result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
+                                                    block.slot + 1, options_.show_source_codes);
         }
       }
     });
