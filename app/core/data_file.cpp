@@ -448,7 +448,7 @@ inline WindowBits ScanWindow(const char* p) {
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QV_WIDE_SCAN 1
 // The same, thirty-two bytes at a time, where the processor has AVX2.
-__attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(const char* p) {
+__attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline WindowBits ScanWindowWide(const char* p) {
   const __m256i cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n');
   const __m256i br = _mm256_set1_epi8('['), qu = _mm256_set1_epi8('"');
   // Both halves written out: a loop of two kept its count and shifts.
@@ -475,7 +475,7 @@ __attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(
 // processor's caches, and its own fetching ahead stops at each 4 KiB page:
 // the bytes a little ahead of the scan are asked for.
 template <typename Window>
-__attribute__((target("avx2"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
+__attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
   // A copy of the window's state in this frame, which its stores cannot
   // be taken to change: it stays in registers.
   Window local = window;
@@ -614,7 +614,57 @@ constexpr std::array<uint8_t, 256> kLineStartKinds = [] {
 // The end of a listed line not yet found.
 constexpr uint32_t kOpen = 0xFFFFFFFFu;
 
+// Whether the line starting at start with codes up to 32 is a record line:
+// its first character past them is a digit or '?'.
+__attribute__((noinline)) bool RecordAfterBlanks(const char* p, size_t n, size_t start) {
+  while (start < n && static_cast<uint8_t>(p[start]) <= 32 && p[start] != '\r' && p[start] != '\n') ++start;
+  return start < n && kLineStartKinds[static_cast<uint8_t>(p[start])] == 1;
+}
+
+// The line ends of a window where a CR stands alone or may have its LF in
+// the next window.
+__attribute__((noinline)) uint64_t WithLoneCrs(const char* p, size_t n, size_t at, WindowBits bits) {
+  const uint64_t lf = bits.ends & ~bits.cr;
+  const uint64_t lf_next = at + 64 < n && p[at + 64] == '\n' ? uint64_t{1} << 63 : 0;
+  return lf | (bits.cr & ~((lf >> 1) | lf_next));
+}
+
 }  // namespace
+
+// Notes where line `line` starts: after the line end of counted (the
+// window's) that is the (line - before)-th. Returns the next such line.
+__attribute__((noinline)) uint32_t DataFile::NoteStride(DataFile& file, size_t at, uint64_t counted, uint32_t before,
+                                                        uint32_t line) {
+  for (uint32_t c = before + 1; c < line; ++c) counted &= counted - 1;
+  file.stride_starts_.push_back(static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(counted)) + 1));
+  return line + kStrideLines;
+}
+
+// Lists the lines that hold the window's marks, each once; a line that goes
+// on past the window is left open. Returns whether one was.
+__attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks,
+                                                         uint64_t ends, size_t line_start) {
+  bool open = false;
+  for (uint64_t m = marks; m; m &= m - 1) {
+    const int bit = __builtin_ctzll(m);
+    const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
+    const uint64_t after = ends & ~((uint64_t{2} << bit) - 1);
+    const size_t start = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
+    std::vector<Span>& lines = p[at + static_cast<size_t>(bit)] == '[' ? file.bracket_lines_ : file.quote_lines_;
+    if (!lines.empty() && lines.back().begin == start) continue;
+    const uint32_t end = after ? static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(after))) : kOpen;
+    lines.push_back({static_cast<uint32_t>(start), end});
+    open = open || end == kOpen;
+  }
+  return open;
+}
+
+// Ends the open marked lines at end (the first line end after them).
+__attribute__((noinline)) bool DataFile::CloseMarkedLines(DataFile& file, size_t end) {
+  for (std::vector<Span>* lines : {&file.bracket_lines_, &file.quote_lines_})
+    if (!lines->empty() && lines->back().end == kOpen) lines->back().end = static_cast<uint32_t>(end);
+  return false;
+}
 
 // One pass over the bytes, sixty-four at a time, counts the lines and the
 // record lines and notes the starts of every kStrideLines-th line and of
@@ -627,29 +677,33 @@ void DataFile::Survey() {
   quote_lines_.clear();
   stride_starts_.reserve(n / (72 * kStrideLines) + 2);
 
+  // The window's state is held by value and handed to the rare cases by
+  // value, so that the scan keeps it in registers.
   struct Window {
     DataFile* file;
     const char* p;
     size_t n;
-    uint32_t ends = 0;       // line ends so far: line `ends` is open
-    size_t line_start = 0;   // of the open line
+    uint32_t ends = 0;          // line ends so far: line `ends` is open
+    size_t line_start = 0;      // of the open line
     int64_t records = 0;
-
-    uint32_t next_stride = 1;  // the next line whose start is noted
+    uint32_t next_stride = 1;   // the next line whose start is noted
+    bool open = false;          // a listed marked line has no end yet
 
     __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
-      if (open && bits.ends) CloseMarked(at, bits.ends);
-      if (bits.marks) Marks(at, bits);
+      if (open && bits.ends) open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
+      if (bits.marks) open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
       // The ends that end a line: every LF, and every CR that no LF
       // follows. Mostly every CR of the window has its LF in the window.
       uint64_t counted = bits.ends & ~bits.cr;
-      if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(at, bits);
+      if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(p, n, at, bits);
       if (counted == 0) return;
       const uint32_t before = ends;
       ends += static_cast<uint32_t>(__builtin_popcountll(counted));
       line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
-      if (ends >= next_stride) NoteStride(at, counted, before);
-      // Line c starts after the c-th line end.
+      if (ends >= next_stride) next_stride = NoteStride(*file, at, counted, before, next_stride);
+      // Line c starts after the c-th line end: a digit or '?' begins a
+      // record line, and so may a code up to 32 (the size, after a final
+      // line end, begins none).
       for (uint64_t e = counted; e; e &= e - 1) {
         const size_t next = at + static_cast<size_t>(__builtin_ctzll(e)) + 1;
         if (next >= n) break;
@@ -657,55 +711,6 @@ void DataFile::Survey() {
         records += kind & 1;
         if (kind & 2) records += RecordAfterBlanks(p, n, next) ? 1 : 0;
       }
-    }
-
-    // The window's line ends where a CR stands alone or may have its LF in
-    // the next window.
-    __attribute__((noinline)) uint64_t WithLoneCrs(size_t at, WindowBits bits) const {
-      const uint64_t lf = bits.ends & ~bits.cr;
-      const uint64_t lf_next = at + 64 < n && p[at + 64] == '\n' ? uint64_t{1} << 63 : 0;
-      return lf | (bits.cr & ~((lf >> 1) | lf_next));
-    }
-
-    // Notes where line next_stride starts: after the line end of counted
-    // that is the (next_stride - before)-th.
-    __attribute__((noinline)) void NoteStride(size_t at, uint64_t counted, uint32_t before) {
-      for (uint32_t c = before + 1; c < next_stride; ++c) counted &= counted - 1;
-      file->stride_starts_.push_back(static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(counted)) + 1));
-      next_stride += kStrideLines;
-    }
-
-    // Whether the line starting at start with codes up to 32 is a record
-    // line: its first character past them is a digit or '?'.
-    __attribute__((noinline)) static bool RecordAfterBlanks(const char* p, size_t n, size_t start) {
-      while (start < n && static_cast<uint8_t>(p[start]) <= 32 && p[start] != '\r' && p[start] != '\n') ++start;
-      return start < n && kLineStartKinds[static_cast<uint8_t>(p[start])] == 1;
-    }
-
-    // The lines that hold the window's marks, each listed once; a line
-    // that goes on past the window is closed by the next window with an end.
-    bool open = false;  // the last listed line of a kind has no end yet
-
-    __attribute__((noinline)) void Marks(size_t at, WindowBits bits) {
-      for (uint64_t m = bits.marks; m; m &= m - 1) {
-        const int bit = __builtin_ctzll(m);
-        const uint64_t before = bits.ends & ((uint64_t{1} << bit) - 1);
-        const uint64_t after = bits.ends & ~((uint64_t{2} << bit) - 1);
-        const size_t start = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
-        std::vector<Span>& lines = p[at + static_cast<size_t>(bit)] == '[' ? file->bracket_lines_ : file->quote_lines_;
-        if (!lines.empty() && lines.back().begin == start) continue;
-        const uint32_t end = after ? static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(after))) : kOpen;
-        lines.push_back({static_cast<uint32_t>(start), end});
-        open = open || end == kOpen;
-      }
-    }
-
-    // Ends the open lines at the first end of a window (before its marks).
-    __attribute__((noinline)) void CloseMarked(size_t at, uint64_t ends_bits) {
-      const auto end = static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(ends_bits)));
-      for (std::vector<Span>* lines : {&file->bracket_lines_, &file->quote_lines_})
-        if (!lines->empty() && lines->back().end == kOpen) lines->back().end = end;
-      open = false;
     }
   } window{this, p, n};
 
@@ -720,7 +725,7 @@ void DataFile::Survey() {
     bits.marks &= inside;
     window(i, bits);
   }
-  if (window.open) window.CloseMarked(n, 1);
+  if (window.open) CloseMarkedLines(*this, n);
   line_count_ = static_cast<int>(window.ends) + (window.line_start < n ? 1 : 0);
   record_count_ = window.records;
   first_line_end_ = LineEnd(0);

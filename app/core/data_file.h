@@ -201,6 +201,11 @@ private:
   void Survey();
   void IndexLines();
   void CloseLine(size_t begin, size_t end, uint8_t marks);
+  // Parts of Survey (see data_file.cpp).
+  static bool ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks, uint64_t ends,
+                              size_t line_start);
+  static bool CloseMarkedLines(DataFile& file, size_t end);
+  static uint32_t NoteStride(DataFile& file, size_t at, uint64_t counted, uint32_t before, uint32_t line);
   // The record bit and period of the line [begin, end) (line 1 on).
   uint8_t RecordFacts(size_t begin, size_t end) const;
 
