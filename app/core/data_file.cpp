@@ -726,6 +726,10 @@ void DataFile::Survey() {
     window(i, bits);
   }
   if (window.open) CloseMarkedLines(*this, n);
+  // A file of many marked lines gives back what the lists' last doubling
+  // left unused.
+  for (std::vector<Span>* lines : {&bracket_lines_, &quote_lines_})
+    if (lines->capacity() > lines->size() + lines->size() / 8 + 16) lines->shrink_to_fit();
   line_count_ = static_cast<int>(window.ends) + (window.line_start < n ? 1 : 0);
   record_count_ = window.records;
   first_line_end_ = LineEnd(0);

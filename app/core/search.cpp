@@ -615,9 +615,10 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
     return !stop_;
   });
   block.finished = block.done_to == block.end;
-  // The list gives back what its last doubling left unused, for the hit
+  // The lists give back what their last doubling left unused, for the hit
   // lines that blocks still searched allocate.
   block.other_hits.shrink_to_fit();
+  block.baptism_lines.shrink_to_fit();
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
@@ -790,6 +791,9 @@ void Searcher::Merge(const DataFileSet& files) {
         }
       }
     });
+    // What the blocks held of them is given back while the other hits are
+    // still merged.
+    for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
   };
   std::thread mover;
   struct Joiner {
@@ -844,8 +848,9 @@ void Searcher::MergeOtherHits(const std::vector<Place>& places, size_t others) {
   Pacer unpaced(nullptr);
   const CaseBlindLess<std::vector<std::string*>> less{other_hits, other_keys};
   std::vector<std::string> sorted;
-  sorted.reserve(order.size());
-  if (!MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_)) {
+  const bool merged = MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_);
+  sorted.reserve(order.size());  // once the merge has given back its own list
+  if (!merged) {
     result_.cancelled = true;
     for (std::string* hit : other_hits) sorted.push_back(std::move(*hit));
   } else {
