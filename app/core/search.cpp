@@ -13,6 +13,10 @@
 #include <tuple>
 #include <unordered_set>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "app/core/line_matcher.h"
 #include "app/core/pattern_finder.h"
 #include "app/core/record_line.h"
@@ -26,17 +30,32 @@
 namespace appcore {
 namespace {
 
-// Where the last '[' or ']' of text stands (text holds one).
-size_t LastBracket(std::string_view text) {
-#if defined(__GLIBC__)
-  const auto* open = static_cast<const char*>(memrchr(text.data(), '[', text.size()));
-  const auto* close = static_cast<const char*>(memrchr(text.data(), ']', text.size()));
-  const char* last = open == nullptr ? close : close == nullptr || close < open ? open : close;
-  return static_cast<size_t>(last - text.data());
-#else
-  const size_t open = text.rfind('['), close = text.rfind(']');
-  return open == std::string_view::npos ? close : close == std::string_view::npos ? open : std::max(open, close);
+// Where the first and the last '[' or ']' of text stand (text holds one),
+// found in one pass.
+struct BracketBounds {
+  size_t first = std::string_view::npos, last = 0;
+};
+BracketBounds BracketsOf(std::string_view text) {
+  BracketBounds bounds;
+  const auto note = [&](size_t at) {
+    bounds.first = std::min(bounds.first, at);
+    bounds.last = at;
+  };
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i open = _mm_set1_epi8('['), close = _mm_set1_epi8(']');
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const auto bits =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, open), _mm_cmpeq_epi8(v, close))));
+    if (bits == 0) continue;
+    note(i + static_cast<size_t>(__builtin_ctz(bits)));
+    bounds.last = i + 31 - static_cast<size_t>(__builtin_clz(bits));
+  }
 #endif
+  for (; i < text.size(); ++i)
+    if (text[i] == '[' || text[i] == ']') note(i);
+  return bounds;
 }
 
 // Lines read between two looks at the clock.
@@ -316,10 +335,9 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
       // The line holds no pattern as it stands, so one found without the
       // brackets spans a bracket: only the bytes from a pattern's length
       // before the first to as far after the last are looked at.
-      const size_t first = std::min(text.find('['), text.find(']'));
-      const size_t last = LastBracket(text);
-      const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
-      const std::string_view around = text.substr(lo, last + longest_pattern_ + 1 - lo);
+      const BracketBounds brackets = BracketsOf(text);
+      const size_t lo = brackets.first >= longest_pattern_ ? brackets.first - longest_pattern_ : 0;
+      const std::string_view around = text.substr(lo, brackets.last + longest_pattern_ + 1 - lo);
       if (!finder.MayOccurIn(around)) continue;
       StripBracketsInto(around, unbracketed_);
       unbracketed_finder.Reset();
@@ -784,7 +802,11 @@ void Searcher::Merge(const DataFileSet& files) {
         const size_t first = places[b].baptisms, count = block.baptism_lines.size();
         if (first + count <= lo || first >= hi) continue;
         const DataFile& file = *files.File(block.slot).data;
+        // The lines were read long before: the one a few hits on is asked
+        // for while this one is made.
+        constexpr size_t kAhead = 8;
         for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
+          if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
           const DataFile::Span line = block.baptism_lines[k];
           result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
                                                     block.slot + 1, options_.show_source_codes);
