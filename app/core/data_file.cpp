@@ -300,6 +300,28 @@ int DataFile::LineAt(size_t offset, int from) const {
 
 DataFile::~DataFile() = default;
 
+int64_t DataFile::RecordsBetween(int first, int end) const {
+  first = std::max(first, 1);
+  end = std::min(end, line_count_);
+  if (end <= first) return 0;
+  // Record lines before line, where that is known without the line index.
+  const auto before = [this](int line, int64_t& records) {
+    if (line >= line_count_) {
+      records = record_count_;
+    } else if ((line - 1) % kStrideLines == 0) {
+      records = stride_records_[static_cast<size_t>((line - 1) / kStrideLines)];
+    } else {
+      return false;
+    }
+    return true;
+  };
+  int64_t to_first = 0, to_end = 0;
+  if (before(first, to_first) && before(end, to_end)) return to_end - to_first;
+  int64_t records = 0;
+  for (int i = first; i < end; ++i) records += (Flags(i) & kRecordLine) != 0 ? 1 : 0;
+  return records;
+}
+
 void DataFile::BuildLines() const {
   std::call_once(lines_once_, [this] {
     // Built once, under the flag, of an object made writable (every file
@@ -392,6 +414,7 @@ const WordIndex& DataFile::Words() const {
 
 size_t DataFile::MemoryUse() const {
   size_t use = size_ + sizeof(*this) + stride_starts_.capacity() * sizeof(uint32_t) +
+               stride_records_.capacity() * sizeof(int64_t) +
                (bracket_lines_.capacity() + quote_lines_.capacity()) * sizeof(Span);
   if (LinesBuilt())
     use += starts_.capacity() * sizeof(uint32_t) + flags_.capacity() + marked_lines_.capacity() * sizeof(uint32_t);
@@ -505,6 +528,23 @@ size_t ScanWindows(const char* p, size_t n, Window& window) {
   return i;
 }
 
+// Hands every window of p[0, n) to window, the last bytes (less than a
+// window) copied out so that the window reads no further.
+template <typename Window>
+void ScanAll(const char* p, size_t n, Window& window) {
+  const size_t i = ScanWindows(p, n, window);
+  if (i < n) {
+    char tail[64] = {};
+    std::memcpy(tail, p + i, n - i);
+    WindowBits bits = ScanWindow(tail);
+    const uint64_t inside = (uint64_t{1} << (n - i)) - 1;
+    bits.ends &= inside;
+    bits.marks &= inside;
+    bits.cr &= inside;
+    window(i, bits);
+  }
+}
+
 // The marks of the bytes whose bits are set in marks.
 uint8_t MarksOf(const char* window, uint64_t marks) {
   uint8_t found = 0;
@@ -578,17 +618,7 @@ void DataFile::IndexLines() {
     }
   } window{this, p, n};
 
-  const size_t i = ScanWindows(p, n, window);
-  if (i < n) {
-    // The last bytes, copied out so that the window reads no further.
-    char tail[64] = {};
-    std::memcpy(tail, p + i, n - i);
-    WindowBits bits = ScanWindow(tail);
-    const uint64_t inside = (uint64_t{1} << (n - i)) - 1;
-    bits.ends &= inside;
-    bits.marks &= inside;
-    window(i, bits);
-  }
+  ScanAll(p, n, window);
   if (window.line_start < n) window.Close(n, n);
   // The guess above suits register lines; give back what a file of short
   // lines did not use.
@@ -621,6 +651,12 @@ __attribute__((noinline)) bool RecordAfterBlanks(const char* p, size_t n, size_t
   return start < n && kLineStartKinds[static_cast<uint8_t>(p[start])] == 1;
 }
 
+// Whether the line starting at start (before n) is a record line.
+bool IsRecordStart(const char* p, size_t n, size_t start) {
+  const uint8_t kind = kLineStartKinds[static_cast<uint8_t>(p[start])];
+  return kind == 1 || (kind == 2 && RecordAfterBlanks(p, n, start));
+}
+
 // The line ends of a window where a CR stands alone or may have its LF in
 // the next window.
 __attribute__((noinline)) uint64_t WithLoneCrs(const char* p, size_t n, size_t at, WindowBits bits) {
@@ -631,12 +667,19 @@ __attribute__((noinline)) uint64_t WithLoneCrs(const char* p, size_t n, size_t a
 
 }  // namespace
 
-// Notes where line `line` starts: after the line end of counted (the
-// window's) that is the (line - before)-th. Returns the next such line.
-__attribute__((noinline)) uint32_t DataFile::NoteStride(DataFile& file, size_t at, uint64_t counted, uint32_t before,
-                                                        uint32_t line) {
-  for (uint32_t c = before + 1; c < line; ++c) counted &= counted - 1;
+// Notes where line `line` starts, after the line end of counted (the
+// window's at `at`) that is the (line - before)-th, and the record lines
+// before it: records up to the window, and those of the window's lines
+// before it. Returns the next line to note.
+__attribute__((noinline)) uint32_t DataFile::NoteStride(DataFile& file, const char* p, size_t n, size_t at,
+                                                        uint64_t counted, uint32_t before, uint32_t line,
+                                                        int64_t records) {
+  for (uint32_t c = before + 1; c < line; ++c, counted &= counted - 1) {
+    const size_t next = at + static_cast<size_t>(__builtin_ctzll(counted)) + 1;
+    if (next < n && IsRecordStart(p, n, next)) ++records;
+  }
   file.stride_starts_.push_back(static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(counted)) + 1));
+  file.stride_records_.push_back(records);
   return line + kStrideLines;
 }
 
@@ -673,9 +716,11 @@ void DataFile::Survey() {
   const char* p = bytes_;
   const size_t n = size_;
   stride_starts_.clear();
+  stride_records_.clear();
   bracket_lines_.clear();
   quote_lines_.clear();
   stride_starts_.reserve(n / (72 * kStrideLines) + 2);
+  stride_records_.reserve(n / (72 * kStrideLines) + 2);
 
   // The window's state is held by value and handed to the rare cases by
   // value, so that the scan keeps it in registers.
@@ -700,7 +745,7 @@ void DataFile::Survey() {
       const uint32_t before = ends;
       ends += static_cast<uint32_t>(__builtin_popcountll(counted));
       line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
-      if (ends >= next_stride) next_stride = NoteStride(*file, at, counted, before, next_stride);
+      if (ends >= next_stride) next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records);
       // Line c starts after the c-th line end: a digit or '?' begins a
       // record line, and so may a code up to 32 (the size, after a final
       // line end, begins none).
@@ -714,17 +759,7 @@ void DataFile::Survey() {
     }
   } window{this, p, n};
 
-  const size_t i = ScanWindows(p, n, window);
-  if (i < n) {
-    // The last bytes, copied out so that the window reads no further.
-    char tail[64] = {};
-    std::memcpy(tail, p + i, n - i);
-    WindowBits bits = ScanWindow(tail);
-    const uint64_t inside = (uint64_t{1} << (n - i)) - 1;
-    bits.ends &= inside;
-    bits.marks &= inside;
-    window(i, bits);
-  }
+  ScanAll(p, n, window);
   if (window.open) CloseMarkedLines(*this, n);
   // A file of many marked lines gives back what the lists' last doubling
   // left unused.

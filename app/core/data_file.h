@@ -144,6 +144,10 @@ public:
   // ---- Without the line index ----
   // Record lines from line 1 on, of every period.
   int64_t RecordCount() const { return record_count_; }
+  // Record lines of every period among lines [first, end), where first and
+  // end are lines StrideStart knows (any other range is counted from the
+  // line index).
+  int64_t RecordsBetween(int first, int end) const;
   // Lines 1, 1 + kStrideLines, 1 + 2 * kStrideLines ... and LineCount() start
   // at offsets known without the line index.
   static constexpr int kStrideLines = 8192;
@@ -205,7 +209,8 @@ private:
   static bool ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks, uint64_t ends,
                               size_t line_start);
   static bool CloseMarkedLines(DataFile& file, size_t end);
-  static uint32_t NoteStride(DataFile& file, size_t at, uint64_t counted, uint32_t before, uint32_t line);
+  static uint32_t NoteStride(DataFile& file, const char* p, size_t n, size_t at, uint64_t counted, uint32_t before,
+                             uint32_t line, int64_t records);
   // The record bit and period of the line [begin, end) (line 1 on).
   uint8_t RecordFacts(size_t begin, size_t end) const;
 
@@ -218,6 +223,7 @@ private:
   int64_t record_count_ = 0;
   size_t first_line_end_ = 0;
   std::vector<uint32_t> stride_starts_;
+  std::vector<int64_t> stride_records_;  // record lines before each of those lines
   std::vector<Span> bracket_lines_, quote_lines_;
   // The line index.
   mutable std::once_flag lines_once_;

@@ -733,8 +733,9 @@ void Searcher::Run(const DataFileSet& files) {
 }
 
 int64_t Searcher::RecordsIn(const DataFile& file, int first, int end) const {
-  // Every period passes: the count found as the file was read.
-  if (first <= 1 && end >= file.LineCount() && options_.before_1700 && options_.from_1700) return file.RecordCount();
+  // Every period passes: the counts found as the file was read (blocks
+  // and chunks start at lines whose counts are known).
+  if (options_.before_1700 && options_.from_1700) return file.RecordsBetween(first, end);
   if (first <= 1 && end >= file.LineCount()) {
     int64_t records = 0;
     for (uint8_t period = 0; period < 4; ++period)

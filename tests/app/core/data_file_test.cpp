@@ -138,7 +138,11 @@ TEST(DataFileLines, WhatReadingFindsAgreesWithTheLineIndex) {
       const int64_t records = file->RecordCount();
       const std::vector<DataFile::Span> brackets = file->BracketLines(), quotes = file->QuoteLines();
       std::vector<size_t> strides;
-      for (int line = 1; line < count; line += DataFile::kStrideLines) strides.push_back(file->StrideStart(line));
+      std::vector<int64_t> stride_records;  // from line 1 + k strides to the end
+      for (int line = 1; line < count; line += DataFile::kStrideLines) {
+        strides.push_back(file->StrideStart(line));
+        stride_records.push_back(file->RecordsBetween(line, count));
+      }
       EXPECT_EQ(file->FirstLine(), ReferenceLines(text).empty() ? "" : ReferenceLines(text)[0]);
       ASSERT_FALSE(file->LinesBuilt());
 
@@ -168,8 +172,19 @@ TEST(DataFileLines, WhatReadingFindsAgreesWithTheLineIndex) {
       }
       EXPECT_EQ(brackets, reference_brackets);
       EXPECT_EQ(quotes, reference_quotes);
-      for (size_t k = 0; k < strides.size(); ++k)
-        EXPECT_EQ(strides[k], file->LineStart(1 + static_cast<int>(k) * DataFile::kStrideLines)) << k;
+      const auto records_from = [&](int first, int end) {
+        int64_t n = 0;
+        for (int i = first; i < end; ++i) n += (file->Flags(i) & DataFile::kRecordLine) != 0;
+        return n;
+      };
+      for (size_t k = 0; k < strides.size(); ++k) {
+        const int line = 1 + static_cast<int>(k) * DataFile::kStrideLines;
+        EXPECT_EQ(strides[k], file->LineStart(line)) << k;
+        EXPECT_EQ(stride_records[k], records_from(line, count)) << k;
+      }
+      // Other ranges are counted from the line index.
+      EXPECT_EQ(file->RecordsBetween(2, count - 1), records_from(2, count - 1));
+      EXPECT_EQ(file->RecordsBetween(1, count + 5), records);
       EXPECT_EQ(file->StrideStart(count), text.size());
     }
   }
