@@ -304,8 +304,9 @@ TEST_F(SearchEquivalence, OddLineEndsAndMarksAcrossBlocksGiveTheLineByLineHits) 
     RunSearch(set, o, nullptr);
     // A search over every period finds its lines and counts without the
     // line index, unless it matches every word of a rest from a word index.
-    if (c.before_1700 && !(c.fuzzy && c.text_box))
+    if (c.before_1700 && !(c.fuzzy && c.text_box)) {
       for (const DataFileEntry& entry : set.Files()) EXPECT_FALSE(entry.data->LinesBuilt()) << entry.name;
+    }
     ExpectSameOver(set, o);
     EXPECT_GT(PlainOver(set, o).hit_count, 5000);
   }
