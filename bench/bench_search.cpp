@@ -524,8 +524,10 @@ int main(int argc, char** argv) {
   }
 
   // Growth: time per million record lines on a set of growth_lines against
-  // that of the main set, one core and all cores.
+  // that of the main set, one core and all cores; on that set too, the
+  // commands against rg on the same cores, by turns.
   std::string growth_note;
+  int64_t big_exact_bap = -1, big_rg_exact_bap = -1, big_fuzzy_bap = -1, big_rg_fuzzy_bap = -1;
   if (args.growth_lines > 0) {
     const std::string growth_dir = args.dir.empty() ? std::string() : args.dir + "-growth";
     if (!growth_dir.empty()) fs::create_directories(growth_dir);
@@ -549,11 +551,21 @@ int main(int argc, char** argv) {
     for (size_t k : {size_t{0}, core_sets.size() - 1}) {
       const CoreSet& cs = core_sets[k];
       PinTo(cs.cores);
+      const bool one = cs.cores.size() == 1;
       for (int fuzzy = 0; fuzzy < 2; ++fuzzy) {
         const Row& base = process_rows[2 * k + static_cast<size_t>(fuzzy)];
-        Samples big_samples;
-        std::string big_out;
-        for (int i = 0; i < n; ++i) process(fuzzy ? big.fuzzy : big.exact, &big_out)(big_samples);
+        Samples big_samples, rg_samples;
+        std::string big_out, rg_big_out;
+        const std::vector<std::string> rg =
+            one ? one_thread(fuzzy ? big.rg_fuzzy : big.rg_exact) : (fuzzy ? big.rg_fuzzy : big.rg_exact);
+        ByTurns(n, big_samples, process(fuzzy ? big.fuzzy : big.exact, &big_out), rg_samples, process(rg, &rg_big_out));
+        (fuzzy ? big_fuzzy_bap : big_exact_bap) = CommandCount(big_out, "baptisms");
+        (fuzzy ? big_rg_fuzzy_bap : big_rg_exact_bap) = SumCounts(rg_big_out, IsBaptismFile);
+        Row vs{std::string("load + ") + (fuzzy ? "fuzzy" : "exact") + " search (process) at " +
+                   std::to_string(big_made->generated.record_lines / 1000) + "k, " + cs.name,
+               std::string(fuzzy ? "rg -c -i -w -F" : "rg -c -i -F") + (one ? " -j1" : "") + (fuzzy ? " -e .." : ""),
+               big_samples, rg_samples, fuzzy ? bar(k, 2.0, 1.5) : bar(k, 1.0, 1.0)};
+        rows.push_back(vs);
         Row g{std::string("growth: ") + (fuzzy ? "fuzzy" : "exact") + " per million lines at " +
                   std::to_string(big_made->generated.record_lines / 1000) + "k, " + cs.name,
               "the same at " + std::to_string(generated.record_lines / 1000) + "k",
@@ -707,7 +719,7 @@ int main(int argc, char** argv) {
     std::string what;
     int64_t ours, theirs;
   };
-  const std::vector<CountCheck> counts = {
+  std::vector<CountCheck> counts = {
       {"exact baptism hits vs grep -c -i -F over *_bap.txt", exact_bap, grep_bap},
       {"exact baptism hits vs rg -c -i -F -j1 over *_bap.txt", exact_bap, SumCounts(rg1_out, IsBaptismFile)},
       {"exact baptism hits vs rg -c -i -F over *_bap.txt", exact_bap, SumCounts(rg_out, IsBaptismFile)},
@@ -723,6 +735,10 @@ int main(int argc, char** argv) {
       {"lines counted by memchr vs generated", newlines, generated.lines},
       {"groups arranged, one per hit", static_cast<int64_t>(worst_groups), static_cast<int64_t>(worst.size())},
   };
+  if (big_exact_bap >= 0) {
+    counts.push_back({"growth set: exact baptism hits vs rg over *_bap.txt", big_exact_bap, big_rg_exact_bap});
+    counts.push_back({"growth set: fuzzy baptism hits vs rg -w -e .. over *_bap.txt", big_fuzzy_bap, big_rg_fuzzy_bap});
+  }
   bool all_met = all_window_met;
   if (!window_note.empty()) std::printf("\n%s\n", window_note.c_str());
   std::printf("\nhit counts (all files: ours %lld, grep %lld lines holding the name)\n",

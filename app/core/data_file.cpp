@@ -3,6 +3,7 @@
 #include "app/core/word_index.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -134,7 +135,7 @@ ByteBlock::~ByteBlock() {
 
 DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp)
     : block_(std::move(block)), bytes_(bytes), size_(size), stamp_(stamp) {
-  IndexLines();
+  Survey();
 }
 
 std::shared_ptr<const DataFile> DataFile::FromText(std::string_view text) {
@@ -284,6 +285,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
 int DataFile::LineAt(size_t offset, int from) const {
   // The line sought is mostly a few lines on: gallop from `from`, then
   // halve what is left.
+  Starts();
   const auto target = static_cast<uint32_t>(offset);
   const size_t last = starts_.size() - 1;  // starts_[last] is the size
   size_t low = static_cast<size_t>(from) + 1, step = 1;
@@ -298,6 +300,110 @@ int DataFile::LineAt(size_t offset, int from) const {
 
 DataFile::~DataFile() = default;
 
+int64_t DataFile::RecordsBetween(int first, int end) const {
+  first = std::max(first, 1);
+  end = std::min(end, line_count_);
+  if (end <= first) return 0;
+  // Record lines before line, where that is known without the line index.
+  const auto before = [this](int line, int64_t& records) {
+    if (line >= line_count_) {
+      records = record_count_;
+    } else if ((line - 1) % kStrideLines == 0) {
+      records = stride_records_[static_cast<size_t>((line - 1) / kStrideLines)];
+    } else {
+      return false;
+    }
+    return true;
+  };
+  int64_t to_first = 0, to_end = 0;
+  if (before(first, to_first) && before(end, to_end)) return to_end - to_first;
+  int64_t records = 0;
+  for (int i = first; i < end; ++i) records += (Flags(i) & kRecordLine) != 0 ? 1 : 0;
+  return records;
+}
+
+void DataFile::BuildLines() const {
+  std::call_once(lines_once_, [this] {
+    // Built once, under the flag, of an object made writable (every file
+    // is made by make_shared).
+    auto* self = const_cast<DataFile*>(this);
+    self->IndexLines();
+    // A mapped file changed by another program since it was read may now
+    // hold other line ends: the index keeps the count found then, with
+    // empty lines at the end or its last lines joined, so that every line
+    // number handed out stays valid.
+    const auto count = static_cast<size_t>(line_count_);
+    if (self->starts_.size() > count + 1) {
+      self->starts_.resize(count + 1);
+      self->starts_.back() = static_cast<uint32_t>(size_);
+      self->flags_.resize(count);
+      while (!self->marked_lines_.empty() && self->marked_lines_.back() >= count) self->marked_lines_.pop_back();
+    }
+    while (self->starts_.size() < count + 1) {
+      self->starts_.push_back(static_cast<uint32_t>(size_));
+      self->flags_.push_back(0);
+    }
+    lines_built_.store(true, std::memory_order_release);
+  });
+}
+
+
+size_t DataFile::LineBegin(size_t offset, size_t floor) const {
+  const char* p = bytes_;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; offset >= floor + 16; offset -= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset - 16));
+    const auto ends = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    if (ends) return offset - 16 + static_cast<size_t>(32 - __builtin_clz(ends));
+  }
+#endif
+  while (offset > floor && p[offset - 1] != '\n' && p[offset - 1] != '\r') --offset;
+  return offset;
+}
+
+size_t DataFile::LineEnd(size_t offset) const {
+  const char* p = bytes_;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; offset + 16 <= size_; offset += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset));
+    const auto ends = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    if (ends) return offset + static_cast<size_t>(__builtin_ctz(ends));
+  }
+#endif
+  while (offset < size_ && p[offset] != '\r' && p[offset] != '\n') ++offset;
+  return offset;
+}
+
+__attribute__((always_inline)) inline uint8_t DataFile::RecordFacts(size_t begin, size_t end) const {
+  // Trimmed of codes up to 32 at both ends (TrimLine), then the record test
+  // (IsRecordLine) and the period of the year. Mostly the line begins with
+  // its first character and the file holds four bytes from there: a year
+  // of fewer characters is then followed by codes up to 32 (what the trim
+  // drops, or the line end), which compare with the bounds' digits as the
+  // zeros of a short year do.
+  const auto first = begin < end ? static_cast<uint8_t>(bytes_[begin]) : 0u;
+  if (first > 32 && begin + 4 <= size_) {
+    if ((first >= '0' && first <= '9') || first == '?')
+      return kRecordLine | PeriodOf(std::string_view(bytes_ + begin, 4));
+    return 0;
+  }
+  while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
+  const char c = begin < end ? bytes_[begin] : '\0';
+  if ((c >= '0' && c <= '9') || c == '?') {
+    while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
+    return kRecordLine | PeriodOf(std::string_view(bytes_ + begin, end - begin));
+  }
+  return 0;
+}
+
+uint8_t DataFile::FactsOf(size_t begin, size_t end, uint8_t marks) const {
+  return static_cast<uint8_t>(RecordFacts(begin, end) | marks);
+}
+
+
+
 const WordIndex& DataFile::Words() const {
   std::call_once(words_once_, [this] {
     words_ = std::make_unique<WordIndex>(*this);
@@ -307,37 +413,20 @@ const WordIndex& DataFile::Words() const {
 }
 
 size_t DataFile::MemoryUse() const {
-  return size_ + starts_.capacity() * sizeof(uint32_t) + flags_.capacity() +
-         marked_lines_.capacity() * sizeof(uint32_t) + sizeof(*this) + (words_ ? words_->MemoryUse() : 0);
+  size_t use = size_ + sizeof(*this) + stride_starts_.capacity() * sizeof(uint32_t) +
+               stride_records_.capacity() * sizeof(int64_t) +
+               (bracket_lines_.capacity() + quote_lines_.capacity()) * sizeof(Span);
+  if (LinesBuilt())
+    use += starts_.capacity() * sizeof(uint32_t) + flags_.capacity() + marked_lines_.capacity() * sizeof(uint32_t);
+  return use + (WordsBuilt() ? words_->MemoryUse() : 0);
 }
 
 __attribute__((always_inline)) inline void DataFile::CloseLine(size_t begin, size_t end, uint8_t marks) {
   const int index = static_cast<int>(flags_.size());
   uint8_t flags = marks;
   if (index > 0) {
-    // Trimmed of codes up to 32 at both ends (TrimLine), then the record
-    // test (IsRecordLine) and the period of the year. Mostly the line
-    // begins with its first character and the file holds four bytes from
-    // there: a year of fewer characters is then followed by codes up to 32
-    // (what the trim drops, or the line end), which compare with the
-    // bounds' digits as the zeros of a short year do.
-    const auto first = begin < end ? static_cast<uint8_t>(bytes_[begin]) : 0u;
-    if (first > 32 && begin + 4 <= size_) {
-      if ((first >= '0' && first <= '9') || first == '?') {
-        const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, 4));
-        flags |= kRecordLine | period;
-        ++period_counts_[period];
-      }
-    } else {
-      while (begin < end && static_cast<uint8_t>(bytes_[begin]) <= 32) ++begin;
-      const char c = begin < end ? bytes_[begin] : '\0';
-      if ((c >= '0' && c <= '9') || c == '?') {
-        while (static_cast<uint8_t>(bytes_[end - 1]) <= 32) --end;
-        const uint8_t period = PeriodOf(std::string_view(bytes_ + begin, end - begin));
-        flags |= kRecordLine | period;
-        ++period_counts_[period];
-      }
-    }
+    flags |= RecordFacts(begin, end);
+    if (flags & kRecordLine) ++period_counts_[flags & 3];
   }
   if (marks) marked_lines_.push_back(static_cast<uint32_t>(index));
   flags_.push_back(flags);
@@ -349,6 +438,7 @@ namespace {
 // line for a closer look ('[' and '"'), one bit per byte.
 struct WindowBits {
   uint64_t ends = 0, marks = 0;
+  uint64_t cr = 0;  // the ends that are CR
 };
 
 inline WindowBits ScanWindow(const char* p) {
@@ -362,6 +452,8 @@ inline WindowBits ScanWindow(const char* p) {
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
     const auto marks = static_cast<uint32_t>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu))));
+    const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    bits.cr |= uint64_t{crs} << (16 * k);
     bits.ends |= uint64_t{ends} << (16 * k);
     bits.marks |= uint64_t{marks} << (16 * k);
   }
@@ -369,6 +461,7 @@ inline WindowBits ScanWindow(const char* p) {
   for (int k = 0; k < 64; ++k) {
     const char c = p[k];
     if (c == '\r' || c == '\n') bits.ends |= uint64_t{1} << k;
+    if (c == '\r') bits.cr |= uint64_t{1} << k;
     if (c == '[' || c == '"') bits.marks |= uint64_t{1} << k;
   }
 #endif
@@ -378,16 +471,16 @@ inline WindowBits ScanWindow(const char* p) {
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QV_WIDE_SCAN 1
 // The same, thirty-two bytes at a time, where the processor has AVX2.
-__attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(const char* p) {
+__attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline WindowBits ScanWindowWide(const char* p) {
   const __m256i cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n');
   const __m256i br = _mm256_set1_epi8('['), qu = _mm256_set1_epi8('"');
   // Both halves written out: a loop of two kept its count and shifts.
   const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-  const auto ends_low = static_cast<uint32_t>(
-      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(low, cr), _mm256_cmpeq_epi8(low, lf))));
-  const auto ends_high = static_cast<uint32_t>(
-      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(high, cr), _mm256_cmpeq_epi8(high, lf))));
+  const __m256i cr_low = _mm256_cmpeq_epi8(low, cr), cr_high = _mm256_cmpeq_epi8(high, cr);
+  const auto ends_low = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(cr_low, _mm256_cmpeq_epi8(low, lf))));
+  const auto ends_high =
+      static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(cr_high, _mm256_cmpeq_epi8(high, lf))));
   const auto marks_low = static_cast<uint32_t>(
       _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(low, br), _mm256_cmpeq_epi8(low, qu))));
   const auto marks_high = static_cast<uint32_t>(
@@ -395,6 +488,8 @@ __attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(
   WindowBits bits;
   bits.ends = uint64_t{ends_low} | uint64_t{ends_high} << 32;
   bits.marks = uint64_t{marks_low} | uint64_t{marks_high} << 32;
+  bits.cr = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_low))} |
+            uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_high))} << 32;
   return bits;
 }
 
@@ -403,7 +498,7 @@ __attribute__((target("avx2"), always_inline)) inline WindowBits ScanWindowWide(
 // processor's caches, and its own fetching ahead stops at each 4 KiB page:
 // the bytes a little ahead of the scan are asked for.
 template <typename Window>
-__attribute__((target("avx2"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
+__attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
   // A copy of the window's state in this frame, which its stores cannot
   // be taken to change: it stays in registers.
   Window local = window;
@@ -431,6 +526,23 @@ size_t ScanWindows(const char* p, size_t n, Window& window) {
   }
   window = local;
   return i;
+}
+
+// Hands every window of p[0, n) to window, the last bytes (less than a
+// window) copied out so that the window reads no further.
+template <typename Window>
+void ScanAll(const char* p, size_t n, Window& window) {
+  const size_t i = ScanWindows(p, n, window);
+  if (i < n) {
+    char tail[64] = {};
+    std::memcpy(tail, p + i, n - i);
+    WindowBits bits = ScanWindow(tail);
+    const uint64_t inside = (uint64_t{1} << (n - i)) - 1;
+    bits.ends &= inside;
+    bits.marks &= inside;
+    bits.cr &= inside;
+    window(i, bits);
+  }
 }
 
 // The marks of the bytes whose bits are set in marks.
@@ -506,17 +618,7 @@ void DataFile::IndexLines() {
     }
   } window{this, p, n};
 
-  const size_t i = ScanWindows(p, n, window);
-  if (i < n) {
-    // The last bytes, copied out so that the window reads no further.
-    char tail[64] = {};
-    std::memcpy(tail, p + i, n - i);
-    WindowBits bits = ScanWindow(tail);
-    const uint64_t inside = (uint64_t{1} << (n - i)) - 1;
-    bits.ends &= inside;
-    bits.marks &= inside;
-    window(i, bits);
-  }
+  ScanAll(p, n, window);
   if (window.line_start < n) window.Close(n, n);
   // The guess above suits register lines; give back what a file of short
   // lines did not use.
@@ -524,6 +626,148 @@ void DataFile::IndexLines() {
     starts_.shrink_to_fit();
     flags_.shrink_to_fit();
   }
+}
+
+namespace {
+
+// What the first byte of a line says of it: 1 a record line (a digit or
+// '?'), 2 a code up to 32 that the trim drops (the first character decides),
+// 0 neither (CR and LF end an empty line).
+constexpr std::array<uint8_t, 256> kLineStartKinds = [] {
+  std::array<uint8_t, 256> kinds{};
+  for (int c = 0; c <= 32; ++c) kinds[static_cast<size_t>(c)] = c == '\r' || c == '\n' ? 0 : 2;
+  for (int c = '0'; c <= '9'; ++c) kinds[static_cast<size_t>(c)] = 1;
+  kinds['?'] = 1;
+  return kinds;
+}();
+
+// The end of a listed line not yet found.
+constexpr uint32_t kOpen = 0xFFFFFFFFu;
+
+// Whether the line starting at start with codes up to 32 is a record line:
+// its first character past them is a digit or '?'.
+__attribute__((noinline)) bool RecordAfterBlanks(const char* p, size_t n, size_t start) {
+  while (start < n && static_cast<uint8_t>(p[start]) <= 32 && p[start] != '\r' && p[start] != '\n') ++start;
+  return start < n && kLineStartKinds[static_cast<uint8_t>(p[start])] == 1;
+}
+
+// Whether the line starting at start (before n) is a record line.
+bool IsRecordStart(const char* p, size_t n, size_t start) {
+  const uint8_t kind = kLineStartKinds[static_cast<uint8_t>(p[start])];
+  return kind == 1 || (kind == 2 && RecordAfterBlanks(p, n, start));
+}
+
+// The line ends of a window where a CR stands alone or may have its LF in
+// the next window.
+__attribute__((noinline)) uint64_t WithLoneCrs(const char* p, size_t n, size_t at, WindowBits bits) {
+  const uint64_t lf = bits.ends & ~bits.cr;
+  const uint64_t lf_next = at + 64 < n && p[at + 64] == '\n' ? uint64_t{1} << 63 : 0;
+  return lf | (bits.cr & ~((lf >> 1) | lf_next));
+}
+
+}  // namespace
+
+// Notes where line `line` starts, after the line end of counted (the
+// window's at `at`) that is the (line - before)-th, and the record lines
+// before it: records up to the window, and those of the window's lines
+// before it. Returns the next line to note.
+__attribute__((noinline)) uint32_t DataFile::NoteStride(DataFile& file, const char* p, size_t n, size_t at,
+                                                        uint64_t counted, uint32_t before, uint32_t line,
+                                                        int64_t records) {
+  for (uint32_t c = before + 1; c < line; ++c, counted &= counted - 1) {
+    const size_t next = at + static_cast<size_t>(__builtin_ctzll(counted)) + 1;
+    if (next < n && IsRecordStart(p, n, next)) ++records;
+  }
+  file.stride_starts_.push_back(static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(counted)) + 1));
+  file.stride_records_.push_back(records);
+  return line + kStrideLines;
+}
+
+// Lists the lines that hold the window's marks, each once; a line that goes
+// on past the window is left open. Returns whether one was.
+__attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks,
+                                                         uint64_t ends, size_t line_start) {
+  bool open = false;
+  for (uint64_t m = marks; m; m &= m - 1) {
+    const int bit = __builtin_ctzll(m);
+    const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
+    const uint64_t after = ends & ~((uint64_t{2} << bit) - 1);
+    const size_t start = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
+    std::vector<Span>& lines = p[at + static_cast<size_t>(bit)] == '[' ? file.bracket_lines_ : file.quote_lines_;
+    if (!lines.empty() && lines.back().begin == start) continue;
+    const uint32_t end = after ? static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(after))) : kOpen;
+    lines.push_back({static_cast<uint32_t>(start), end});
+    open = open || end == kOpen;
+  }
+  return open;
+}
+
+// Ends the open marked lines at end (the first line end after them).
+__attribute__((noinline)) bool DataFile::CloseMarkedLines(DataFile& file, size_t end) {
+  for (std::vector<Span>* lines : {&file.bracket_lines_, &file.quote_lines_})
+    if (!lines->empty() && lines->back().end == kOpen) lines->back().end = static_cast<uint32_t>(end);
+  return false;
+}
+
+// One pass over the bytes, sixty-four at a time, counts the lines and the
+// record lines and notes the starts of every kStrideLines-th line and of
+// the lines holding a mark; nothing is kept per line.
+void DataFile::Survey() {
+  const char* p = bytes_;
+  const size_t n = size_;
+  stride_starts_.clear();
+  stride_records_.clear();
+  bracket_lines_.clear();
+  quote_lines_.clear();
+  stride_starts_.reserve(n / (72 * kStrideLines) + 2);
+  stride_records_.reserve(n / (72 * kStrideLines) + 2);
+
+  // The window's state is held by value and handed to the rare cases by
+  // value, so that the scan keeps it in registers.
+  struct Window {
+    DataFile* file;
+    const char* p;
+    size_t n;
+    uint32_t ends = 0;          // line ends so far: line `ends` is open
+    size_t line_start = 0;      // of the open line
+    int64_t records = 0;
+    uint32_t next_stride = 1;   // the next line whose start is noted
+    bool open = false;          // a listed marked line has no end yet
+
+    __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
+      if (open && bits.ends) open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
+      if (bits.marks) open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
+      // The ends that end a line: every LF, and every CR that no LF
+      // follows. Mostly every CR of the window has its LF in the window.
+      uint64_t counted = bits.ends & ~bits.cr;
+      if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(p, n, at, bits);
+      if (counted == 0) return;
+      const uint32_t before = ends;
+      ends += static_cast<uint32_t>(__builtin_popcountll(counted));
+      line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
+      if (ends >= next_stride) next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records);
+      // Line c starts after the c-th line end: a digit or '?' begins a
+      // record line, and so may a code up to 32 (the size, after a final
+      // line end, begins none).
+      for (uint64_t e = counted; e; e &= e - 1) {
+        const size_t next = at + static_cast<size_t>(__builtin_ctzll(e)) + 1;
+        if (next >= n) break;
+        const uint8_t kind = kLineStartKinds[static_cast<uint8_t>(p[next])];
+        records += kind & 1;
+        if (kind & 2) records += RecordAfterBlanks(p, n, next) ? 1 : 0;
+      }
+    }
+  } window{this, p, n};
+
+  ScanAll(p, n, window);
+  if (window.open) CloseMarkedLines(*this, n);
+  // A file of many marked lines gives back what the lists' last doubling
+  // left unused.
+  for (std::vector<Span>* lines : {&bracket_lines_, &quote_lines_})
+    if (lines->capacity() > lines->size() + lines->size() / 8 + 16) lines->shrink_to_fit();
+  line_count_ = static_cast<int>(window.ends) + (window.line_start < n ? 1 : 0);
+  record_count_ = window.records;
+  first_line_end_ = LineEnd(0);
 }
 
 }  // namespace appcore

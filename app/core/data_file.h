@@ -1,20 +1,22 @@
 // One register file in memory.
 //
-// The file is held as its bytes exactly as read (Windows-1252) plus the
-// offset at which each line starts and one byte of facts per line, about
-// five bytes per line besides the text: a million lines cost little more
-// than their size on disk. A file of 64 KiB or more is mapped rather than
-// read (its pages are the system's cached copy); should another program cut
-// it short, the lost part reads as zeros until the file, whose stamp then
-// differs, is read again. Lines end at CR, LF or CR LF; a missing final
-// line end still gives the last line, a final line end gives no empty line
-// after it.
+// The file is held as its bytes exactly as read (Windows-1252). Lines end at
+// CR, LF or CR LF; a missing final line end still gives the last line, a
+// final line end gives no empty line after it. A file of 64 KiB or more is
+// mapped rather than read (its pages are the system's cached copy); should
+// another program cut it short, the lost part reads as zeros until the
+// file, whose stamp then differs, is read again.
 //
-// The per-line facts are worked out once, while the file is read, so that a
-// search need not look at lines it cannot match: whether the trimmed line is
-// a record line (never line 0, the title), the period of its year, and
-// whether it holds '[' or '"' (brackets are dropped before names are
-// matched; quotes change how the field routines cut words).
+// Reading a file takes one pass that counts its lines and record lines,
+// notes where every 8192nd line starts and where each line holding '[' or
+// '"' starts (brackets are dropped before names are matched; quotes change
+// how the field routines cut words). A search works on byte ranges and
+// finds a hit's line from its bytes, so that a file nothing is found in
+// costs no more. The line index (the offset at which each line starts and
+// one byte of facts per line, about five bytes per line) is built on first
+// need by whatever asks for a line by its number. The per-line facts are
+// whether the trimmed line is a record line (never line 0, the title), the
+// period of its year, and whether it holds '[' or '"'.
 #pragma once
 
 #include <atomic>
@@ -101,28 +103,84 @@ public:
   DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp);
   ~DataFile();
 
-  int LineCount() const { return static_cast<int>(starts_.size()) - 1; }
+  int LineCount() const { return line_count_; }
+  // Line 0 without its line end, found without the line index.
+  std::string_view FirstLine() const { return {bytes_, first_line_end_}; }
   // Line index without its line end; index 0 .. LineCount()-1.
   std::string_view Line(int index) const {
-    size_t begin = starts_[static_cast<size_t>(index)];
-    size_t end = starts_[static_cast<size_t>(index) + 1];
+    const uint32_t* starts = Starts();
+    size_t begin = starts[index];
+    size_t end = starts[index + 1];
     // A line holds no CR or LF, so what ends it is its line end.
     if (end > begin && bytes_[end - 1] == '\n') --end;
     if (end > begin && bytes_[end - 1] == '\r') --end;
     return {bytes_ + begin, end - begin};
   }
-  uint8_t Flags(int index) const { return flags_[static_cast<size_t>(index)]; }
+  uint8_t Flags(int index) const {
+    Starts();
+    return flags_[static_cast<size_t>(index)];
+  }
   // Offset of the first byte of line index; LineStart(LineCount()) is the size.
-  size_t LineStart(int index) const { return starts_[static_cast<size_t>(index)]; }
+  size_t LineStart(int index) const { return Starts()[index]; }
   // The line that holds byte offset, looking from line from on.
   int LineAt(size_t offset, int from) const;
   std::string_view Bytes() const { return {bytes_, size_}; }
   const FileStamp& Stamp() const { return stamp_; }
 
   // Record lines (line 1 on) whose period bits equal period (0 .. 3).
-  int64_t RecordsInPeriod(uint8_t period) const { return period_counts_[period & 3]; }
+  int64_t RecordsInPeriod(uint8_t period) const {
+    Starts();
+    return period_counts_[period & 3];
+  }
   // The lines, in order, that hold '[' or '"' (they need a closer look).
-  const std::vector<uint32_t>& MarkedLines() const { return marked_lines_; }
+  const std::vector<uint32_t>& MarkedLines() const {
+    Starts();
+    return marked_lines_;
+  }
+  // Whether the line index has been built (LineStart and the rest then
+  // answer at once).
+  bool LinesBuilt() const { return lines_built_.load(std::memory_order_acquire); }
+
+  // ---- Without the line index ----
+  // Record lines from line 1 on, of every period.
+  int64_t RecordCount() const { return record_count_; }
+  // Record lines of every period among lines [first, end), where first and
+  // end are lines StrideStart knows (any other range is counted from the
+  // line index).
+  int64_t RecordsBetween(int first, int end) const;
+  // Lines 1, 1 + kStrideLines, 1 + 2 * kStrideLines ... and LineCount() start
+  // at offsets known without the line index.
+  static constexpr int kStrideLines = 8192;
+  // Offset of the first byte of line index, which is 0, LineCount() or one
+  // of those above (any other line is looked up in the line index).
+  size_t StrideStart(int index) const {
+    if (index >= line_count_) return size_;
+    if (index > 0 && (index - 1) % kStrideLines == 0) return stride_starts_[static_cast<size_t>((index - 1) / kStrideLines)];
+    return index <= 0 ? 0 : LineStart(index);
+  }
+  // A line as the bytes [begin, end) of the file, without its line end.
+  struct Span {
+    uint32_t begin = 0, end = 0;
+    bool operator==(const Span&) const = default;
+  };
+  // The lines that hold '[', and those that hold '"', in order.
+  const std::vector<Span>& BracketLines() const { return bracket_lines_; }
+  const std::vector<Span>& QuoteLines() const { return quote_lines_; }
+  // Where the line that holds offset starts, looking back no further than
+  // floor (a line start at or before offset).
+  size_t LineBegin(size_t offset, size_t floor) const;
+  // Where the line that holds offset ends: its first CR or LF, or the size.
+  size_t LineEnd(size_t offset) const;
+  // Where the line after the one ending at end (LineEnd's answer) starts.
+  size_t NextLine(size_t end) const {
+    if (end < size_ && bytes_[end] == '\r') ++end;
+    return end < size_ && bytes_[end] == '\n' ? end + 1 : end;
+  }
+  // The facts Flags gives of the line [begin, end) (line 1 on): whether it
+  // is a record line and its period, worked out from its bytes, with marks
+  // (kHasBracket, kHasQuote) as the caller found them in BracketLines()
+  // and QuoteLines().
+  uint8_t FactsOf(size_t begin, size_t end, uint8_t marks) const;
 
   // The memory block the bytes lie in (shared by the files read together).
   const ByteBlock* Block() const { return block_.get(); }
@@ -133,18 +191,43 @@ public:
   // Whether Words() has been built (it then answers at once).
   bool WordsBuilt() const { return words_built_.load(std::memory_order_acquire); }
 
-  // Bytes held for this file: text, line starts, flags and the word index
-  // once it is made.
+  // Bytes held for this file: text, what reading it found, and the line
+  // index and the word index once they are made.
   size_t MemoryUse() const;
 
 private:
+  // The line starts, built on first need.
+  const uint32_t* Starts() const {
+    if (!lines_built_.load(std::memory_order_acquire)) BuildLines();
+    return starts_.data();
+  }
+  void BuildLines() const;
+  void Survey();
   void IndexLines();
   void CloseLine(size_t begin, size_t end, uint8_t marks);
+  // Parts of Survey (see data_file.cpp).
+  static bool ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks, uint64_t ends,
+                              size_t line_start);
+  static bool CloseMarkedLines(DataFile& file, size_t end);
+  static uint32_t NoteStride(DataFile& file, const char* p, size_t n, size_t at, uint64_t counted, uint32_t before,
+                             uint32_t line, int64_t records);
+  // The record bit and period of the line [begin, end) (line 1 on).
+  uint8_t RecordFacts(size_t begin, size_t end) const;
 
   std::shared_ptr<ByteBlock> block_;
   const char* bytes_ = nullptr;
   size_t size_ = 0;
   FileStamp stamp_;
+  // Found as the file is read.
+  int line_count_ = 0;
+  int64_t record_count_ = 0;
+  size_t first_line_end_ = 0;
+  std::vector<uint32_t> stride_starts_;
+  std::vector<int64_t> stride_records_;  // record lines before each of those lines
+  std::vector<Span> bracket_lines_, quote_lines_;
+  // The line index.
+  mutable std::once_flag lines_once_;
+  mutable std::atomic<bool> lines_built_{false};
   std::vector<uint32_t> starts_;  // LineCount() + 1 entries
   std::vector<uint8_t> flags_;
   std::vector<uint32_t> marked_lines_;

@@ -42,7 +42,7 @@ std::string ShortTitle(std::string_view title) {
 // The title of a loaded entry: its line 0, or its file name when that is
 // empty. A view: a title of hundreds of megabytes is never copied whole.
 void SetTitle(DataFileEntry& entry) {
-  const std::string_view title = entry.data->LineCount() > 0 ? entry.data->Line(0) : std::string_view();
+  const std::string_view title = entry.data->FirstLine();
   entry.title = ShortTitle(title.empty() ? std::string_view(rtl::PathToText(entry.name)) : title);
 }
 
@@ -251,7 +251,7 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       messages.push_back("File load error: " + std::to_string(k) + "\n" + loading->errors[load_index[k]]);
     }
     SetTitle(entry);
-    const bool titled = entry.data->LineCount() > 0 && !entry.data->Line(0).empty();
+    const bool titled = !entry.data->FirstLine().empty();
     file_list_.push_back(titled ? entry.path : entry.name);
   }
   loading.reset();

@@ -13,6 +13,10 @@
 #include <tuple>
 #include <unordered_set>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "app/core/line_matcher.h"
 #include "app/core/pattern_finder.h"
 #include "app/core/record_line.h"
@@ -26,17 +30,32 @@
 namespace appcore {
 namespace {
 
-// Where the last '[' or ']' of text stands (text holds one).
-size_t LastBracket(std::string_view text) {
-#if defined(__GLIBC__)
-  const auto* open = static_cast<const char*>(memrchr(text.data(), '[', text.size()));
-  const auto* close = static_cast<const char*>(memrchr(text.data(), ']', text.size()));
-  const char* last = open == nullptr ? close : close == nullptr || close < open ? open : close;
-  return static_cast<size_t>(last - text.data());
-#else
-  const size_t open = text.rfind('['), close = text.rfind(']');
-  return open == std::string_view::npos ? close : close == std::string_view::npos ? open : std::max(open, close);
+// Where the first and the last '[' or ']' of text stand (text holds one),
+// found in one pass.
+struct BracketBounds {
+  size_t first = std::string_view::npos, last = 0;
+};
+BracketBounds BracketsOf(std::string_view text) {
+  BracketBounds bounds;
+  const auto note = [&](size_t at) {
+    bounds.first = std::min(bounds.first, at);
+    bounds.last = at;
+  };
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i open = _mm_set1_epi8('['), close = _mm_set1_epi8(']');
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const auto bits =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, open), _mm_cmpeq_epi8(v, close))));
+    if (bits == 0) continue;
+    note(i + static_cast<size_t>(__builtin_ctz(bits)));
+    bounds.last = i + 31 - static_cast<size_t>(__builtin_clz(bits));
+  }
 #endif
+  for (; i < text.size(); ++i)
+    if (text[i] == '[' || text[i] == ']') note(i);
+  return bounds;
 }
 
 // Lines read between two looks at the clock.
@@ -145,9 +164,9 @@ struct Block {
   int first = 1, end = 1;
   bool last_of_file = false;
 
-  // Baptism hits as their lines, made into hit lines by the merge: a list
-  // of line numbers is all a block holds for them until then.
-  std::vector<uint32_t> baptism_lines;
+  // Baptism hits as where their lines lie in the file, made into hit lines
+  // by the merge: that is all a block holds for them until then.
+  std::vector<DataFile::Span> baptism_lines;
   std::vector<std::string> other_hits;
   std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
@@ -161,6 +180,51 @@ struct Block {
 // Lines per block: a few chunks, so that one file of a large set is one
 // block and one large file still spreads over every thread.
 constexpr int kBlockLines = 4 * kChunkLines;
+// Every chunk starts at a line whose offset is known without the line index.
+static_assert(kChunkLines % DataFile::kStrideLines == 0);
+
+// A line of a file as bytes [begin, end) of it, without its line end, and
+// its number where the search knows it (-1 elsewhere).
+struct LineSpan {
+  size_t begin = 0, end = 0;
+  int number = -1;
+  std::string_view Of(const DataFile& file) const { return file.Bytes().substr(begin, end - begin); }
+};
+
+// Where a search stands in a file's lists of lines with brackets and with
+// quotes: at the first of each that starts at or after the lines searched.
+struct MarkCursor {
+  size_t bracket = 0, quote = 0;
+
+  MarkCursor(const DataFile& file, size_t from) {
+    const auto first_from = [from](const std::vector<DataFile::Span>& lines) {
+      return static_cast<size_t>(std::partition_point(lines.begin(), lines.end(), [from](const DataFile::Span& l) {
+                                   return l.begin < from;
+                                 }) - lines.begin());
+    };
+    bracket = first_from(file.BracketLines());
+    quote = first_from(file.QuoteLines());
+  }
+  // The marks (DataFile::kHasBracket, kHasQuote) of the line starting at
+  // begin, moving past the lines before it.
+  uint8_t MarksAt(const DataFile& file, size_t begin) {
+    const bool bracketed = Has(file.BracketLines(), bracket, begin);
+    const bool quoted = Has(file.QuoteLines(), quote, begin);
+    return static_cast<uint8_t>((bracketed ? DataFile::kHasBracket : 0) | (quoted ? DataFile::kHasQuote : 0));
+  }
+
+private:
+  static bool Has(const std::vector<DataFile::Span>& lines, size_t& at, size_t begin) {
+    while (at < lines.size() && lines[at].begin < begin) ++at;
+    return at < lines.size() && lines[at].begin == begin;
+  }
+};
+
+LineSpan SpanOfLine(const DataFile& file, int line) {
+  const std::string_view text = file.Line(line);
+  const size_t begin = file.LineStart(line);
+  return {begin, begin + text.size(), line};
+}
 
 // What one thread needs to search blocks: its own matcher (the phonetic
 // verdicts it memoises are the same on every thread).
@@ -180,15 +244,21 @@ public:
   }
 
 private:
-  // at: where the sieve found a pattern in the file's bytes, or npos.
-  void Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at = PatternFinder::npos);
-  void AddHit(std::string_view trimmed, int line, FileKind kind, Block& block);
-  // Lines [line, chunk_end) through the sound sieve: each word it points
-  // at that lies wholly in the rest from its second character decides
-  // alone; other lines it points at, and the lines with quotes that may
-  // hold a match, are matched in full.
-  void SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, int line,
-                     int chunk_end, size_t& next_marked);
+  // Matches one line with the facts flags (DataFile::Flags); at: where the
+  // sieve found a pattern in the file's bytes, or npos.
+  void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
+             size_t at = PatternFinder::npos);
+  void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
+  // The bytes [from, until) of whole lines through the pattern sieve.
+  void SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
+                     AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from, size_t until,
+                     MarkCursor& marks);
+  // The bytes [from, until) of whole lines through the sound sieve: each
+  // word it points at that lies wholly in the rest from its second
+  // character decides alone; other lines it points at, and the lines with
+  // quotes that may hold a match, are matched in full.
+  void SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, size_t from,
+                     size_t until, MarkCursor& marks);
 
   const SearchOptions& options_;
   LineMatcher matcher_;
@@ -225,50 +295,19 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   }
   // Every line the block can hit lies inside these bytes (an empty file
   // still has its one empty block).
-  const std::string_view bytes = file.Bytes().substr(0, file.LineStart(std::min(block.end, file.LineCount())));
-  const std::vector<uint32_t>& marked = file.MarkedLines();
-  size_t next_marked =
-      static_cast<size_t>(std::lower_bound(marked.begin(), marked.end(), static_cast<uint32_t>(block.first)) -
-                          marked.begin());
+  const std::string_view bytes = file.Bytes().substr(0, file.StrideStart(block.end));
+  MarkCursor marks(file, file.StrideStart(block.first));
 
   for (int line = block.first; line < block.end;) {
     const int chunk_end = std::min(block.end, line + kChunkLines);
     const int64_t hits_before = block.hits;
+    const size_t from = file.StrideStart(line), until = file.StrideStart(chunk_end);
     if (by_sound) {
-      SearchBySound(file, kind, block, sound_finder, line, chunk_end, next_marked);
-    } else if (!sieve) {
-      for (int i = line; i < chunk_end; ++i) Check(file, i, kind, block);
+      SearchBySound(file, kind, block, sound_finder, from, until, marks);
+    } else if (sieve) {
+      SearchBySieve(file, kind, block, finder, unbracketed_finder, bytes, from, until, marks);
     } else {
-      // Only lines that hold one of the patterns can hit, brackets aside:
-      // the fields are matched without '[' and ']', so a line with a '['
-      // is looked at again without them.
-      const size_t chunk_bytes_end = file.LineStart(chunk_end);
-      for (int from = line; from < chunk_end;) {
-        const size_t at = finder.Find(bytes, file.LineStart(from));
-        const int found = at == PatternFinder::npos || at >= chunk_bytes_end ? chunk_end : file.LineAt(at, from);
-        while (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < from) ++next_marked;
-        // Bracketed lines before the found one, each whose unbracketed text
-        // holds a pattern.
-        for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < found; ++next_marked) {
-          const int i = static_cast<int>(marked[next_marked]);
-          if (!(file.Flags(i) & DataFile::kHasBracket)) continue;
-          // The line holds no pattern as it stands, so one found without
-          // the brackets spans a bracket: only the bytes from a pattern's
-          // length before the first to as far after the last are looked at.
-          const std::string_view text = file.Line(i);
-          const size_t first = std::min(text.find('['), text.find(']'));
-          const size_t last = LastBracket(text);
-          const size_t lo = first >= longest_pattern_ ? first - longest_pattern_ : 0;
-          const std::string_view around = text.substr(lo, last + longest_pattern_ + 1 - lo);
-          if (!finder.MayOccurIn(around)) continue;
-          StripBracketsInto(around, unbracketed_);
-          unbracketed_finder.Reset();
-          if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) Check(file, i, kind, block);
-        }
-        if (found >= chunk_end) break;
-        Check(file, found, kind, block, at);
-        from = found + 1;
-      }
+      for (int i = line; i < chunk_end; ++i) Check(file, SpanOfLine(file, i), file.Flags(i), kind, block);
     }
     block.done_to = chunk_end;
     const bool go_on = between(chunk_end - line, block.hits - hits_before);
@@ -277,12 +316,49 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   }
 }
 
-void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& block, size_t at) {
-  const uint8_t flags = file.Flags(line);
+void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
+                                  AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from,
+                                  size_t until, MarkCursor& marks) {
+  // Only lines that hold one of the patterns can hit, brackets aside: the
+  // fields are matched without '[' and ']', so a line with a '[' is looked
+  // at again without them.
+  const std::vector<DataFile::Span>& bracketed = file.BracketLines();
+  while (from < until) {
+    const size_t at = finder.Find(bytes, from);
+    const size_t found = at == PatternFinder::npos || at >= until ? until : file.LineBegin(at, from);
+    while (marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < from) ++marks.bracket;
+    // Bracketed lines before the found one, each whose unbracketed text
+    // holds a pattern.
+    for (; marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < found; ++marks.bracket) {
+      const DataFile::Span line = bracketed[marks.bracket];
+      const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
+      // The line holds no pattern as it stands, so one found without the
+      // brackets spans a bracket: only the bytes from a pattern's length
+      // before the first to as far after the last are looked at.
+      const BracketBounds brackets = BracketsOf(text);
+      const size_t lo = brackets.first >= longest_pattern_ ? brackets.first - longest_pattern_ : 0;
+      const std::string_view around = text.substr(lo, brackets.last + longest_pattern_ + 1 - lo);
+      if (!finder.MayOccurIn(around)) continue;
+      StripBracketsInto(around, unbracketed_);
+      unbracketed_finder.Reset();
+      if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) {
+        const LineSpan span{line.begin, line.end};
+        Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
+      }
+    }
+    if (found >= until) break;
+    const LineSpan span{found, file.LineEnd(at)};
+    Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block, at);
+    from = file.NextLine(span.end);
+  }
+}
+
+void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
+                          size_t at) {
   if (!(flags & DataFile::kRecordLine)) return;
   if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
   keyword_.clear();
-  const std::string_view trimmed = TrimLine(file.Line(line));
+  const std::string_view trimmed = TrimLine(line.Of(file));
   // Where the pattern found lies wholly inside the rest from its second
   // character (characters 14 on), the rule is met without matching again;
   // other files match without brackets, so only a line without them.
@@ -293,19 +369,19 @@ void BlockSearcher::Check(const DataFile& file, int line, FileKind kind, Block& 
   // Other files match the rest without its brackets, which the index does
   // not hold.
   if (decided) {
-  } else if (index_ != nullptr && index_->Covers(line) &&
+  } else if (index_ != nullptr && line.number >= 0 && index_->Covers(line.number) &&
              (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket))) {
-    if (!matcher_.MatchIndexedWords(*index_, line, known_, &keyword_)) return;
+    if (!matcher_.MatchIndexedWords(*index_, line.number, known_, &keyword_)) return;
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
   AddHit(trimmed, line, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, int line, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block) {
   ++block.hits;
   if (kind == FileKind::kBaptisms)
-    block.baptism_lines.push_back(static_cast<uint32_t>(line));
+    block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
   else
     block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
   // The matcher hands each word out once, so a thread's blocks list a word
@@ -314,40 +390,36 @@ void BlockSearcher::AddHit(std::string_view trimmed, int line, FileKind kind, Bl
 }
 
 void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder,
-                                  int line, int chunk_end, size_t& next_marked) {
+                                  size_t from, size_t until, MarkCursor& marks) {
   const std::string_view bytes = file.Bytes();
-  const std::vector<uint32_t>& marked = file.MarkedLines();
-  const size_t until = file.LineStart(chunk_end);
-  // Lines with quotes cut words across blanks: each that may hold a match
-  // is matched in full.
-  auto quoted_lines_before = [&](int end) {
-    for (; next_marked < marked.size() && static_cast<int>(marked[next_marked]) < end; ++next_marked) {
-      const int i = static_cast<int>(marked[next_marked]);
-      if (i >= line && (file.Flags(i) & DataFile::kHasQuote) && finder.MayOccurIn(file.Line(i)))
-        Check(file, i, kind, block);
-    }
-  };
-  size_t from = file.LineStart(line);
+  const std::vector<DataFile::Span>& quoted = file.QuoteLines();
+  size_t line = from;  // where the line the finder looks in starts
   while (true) {
     size_t end = 0;
     const size_t begin = finder.Find(bytes, from, until, end);
-    const int found = begin == WordClassFinder::npos ? chunk_end : file.LineAt(begin, line);
-    while (next_marked < marked.size() && static_cast<int>(marked[next_marked]) < line) ++next_marked;
-    quoted_lines_before(found);
-    if (found >= chunk_end) return;
-    const uint8_t flags = file.Flags(found);
-    line = found + 1;
-    from = file.LineStart(line);
+    const size_t found = begin == WordClassFinder::npos ? until : file.LineBegin(begin, line);
+    while (marks.quote < quoted.size() && quoted[marks.quote].begin < line) ++marks.quote;
+    // Lines with quotes cut words across blanks: each before the found one
+    // that may hold a match is matched in full.
+    for (; marks.quote < quoted.size() && quoted[marks.quote].begin < found; ++marks.quote) {
+      const LineSpan span{quoted[marks.quote].begin, quoted[marks.quote].end};
+      if (finder.MayOccurIn(span.Of(file)))
+        Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
+    }
+    if (found >= until) return;
+    const LineSpan span{found, file.LineEnd(begin)};
+    const uint8_t flags = file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin));
+    line = from = file.NextLine(span.end);
     if (!(flags & DataFile::kRecordLine) || !PassesPeriod(flags & 3, options_.before_1700, options_.from_1700))
       continue;
     if (flags & DataFile::kHasQuote) {
-      ++next_marked;  // this line is marked: matched here
-      Check(file, found, kind, block);
+      ++marks.quote;  // this line is quoted: matched here
+      Check(file, span, flags, kind, block);
       continue;
     }
     // Other files match the rest without its brackets, which joins no
     // words: a word without them is a word of the match all the same.
-    const std::string_view trimmed = TrimLine(file.Line(found));
+    const std::string_view trimmed = TrimLine(span.Of(file));
     const std::string_view rest = RestOf(trimmed);
     const char* word = bytes.data() + begin;
     // The words are cut from the rest's second character: a word that
@@ -357,13 +429,13 @@ void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& bl
         (kind != FileKind::kBaptisms && (flags & DataFile::kHasBracket) &&
          std::string_view(word, static_cast<size_t>(bytes.data() + end - word)).find_first_of("[]") !=
              std::string_view::npos)) {
-      Check(file, found, kind, block);
+      Check(file, span, flags, kind, block);
       continue;
     }
     keyword_.clear();
     if (word < bytes.data() + end &&
         matcher_.SoundWordHits(std::string_view(word, static_cast<size_t>(bytes.data() + end - word)), &keyword_)) {
-      AddHit(trimmed, found, kind, block);
+      AddHit(trimmed, span, kind, block);
       continue;
     }
     // The line's next words.
@@ -561,9 +633,10 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
     return !stop_;
   });
   block.finished = block.done_to == block.end;
-  // The list gives back what its last doubling left unused, for the hit
+  // The lists give back what their last doubling left unused, for the hit
   // lines that blocks still searched allocate.
   block.other_hits.shrink_to_fit();
+  block.baptism_lines.shrink_to_fit();
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
@@ -660,6 +733,9 @@ void Searcher::Run(const DataFileSet& files) {
 }
 
 int64_t Searcher::RecordsIn(const DataFile& file, int first, int end) const {
+  // Every period passes: the counts found as the file was read (blocks
+  // and chunks start at lines whose counts are known).
+  if (options_.before_1700 && options_.from_1700) return file.RecordsBetween(first, end);
   if (first <= 1 && end >= file.LineCount()) {
     int64_t records = 0;
     for (uint8_t period = 0; period < 4; ++period)
@@ -727,12 +803,20 @@ void Searcher::Merge(const DataFileSet& files) {
         const size_t first = places[b].baptisms, count = block.baptism_lines.size();
         if (first + count <= lo || first >= hi) continue;
         const DataFile& file = *files.File(block.slot).data;
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
-          result_.baptism_hits[first + k] =
-              HitLine(TrimLine(file.Line(static_cast<int>(block.baptism_lines[k]))), block.slot + 1,
-                      options_.show_source_codes);
+        // The lines were read long before: the one a few hits on is asked
+        // for while this one is made.
+        constexpr size_t kAhead = 8;
+        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
+          if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
+          const DataFile::Span line = block.baptism_lines[k];
+          result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
+                                                    block.slot + 1, options_.show_source_codes);
+        }
       }
     });
+    // What the blocks held of them is given back while the other hits are
+    // still merged.
+    for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
   };
   std::thread mover;
   struct Joiner {
@@ -787,8 +871,9 @@ void Searcher::MergeOtherHits(const std::vector<Place>& places, size_t others) {
   Pacer unpaced(nullptr);
   const CaseBlindLess<std::vector<std::string*>> less{other_hits, other_keys};
   std::vector<std::string> sorted;
-  sorted.reserve(order.size());
-  if (!MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_)) {
+  const bool merged = MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_);
+  sorted.reserve(order.size());  // once the merge has given back its own list
+  if (!merged) {
     result_.cancelled = true;
     for (std::string* hit : other_hits) sorted.push_back(std::move(*hit));
   } else {

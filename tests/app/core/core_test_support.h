@@ -50,6 +50,30 @@ inline void WriteLines(const std::string& path, const std::vector<std::string>& 
   WriteBytes(path, bytes);
 }
 
+// A text of register-like lines with every kind of line end, blanks before
+// the year, marks, long lines and lines of one byte, so that ends, marks and
+// line starts fall on every byte of a 64-byte window.
+inline std::string OddRegisterText(uint64_t seed, size_t lines) {
+  uint64_t state = seed;
+  auto next = [&] { return (state = state * 6364136223846793005ull + 1442695040888963407ull) >> 33; };
+  const char* const ends[] = {"\r\n", "\r\n", "\r\n", "\n", "\r", "\n\r"};
+  const char* const starts[] = {"1650 ", "1701 ", "169? ", "?6?? ", " \t1650 ", "  x", "-1650 ", "\x01" "9", "", "\r"};
+  std::string text = "Title\r\n";
+  for (size_t i = 0; i < lines; ++i) {
+    text += starts[next() % 10];
+    const size_t length = next() % 7 == 0 ? next() % 300 : next() % 90;
+    static const char* const words[] = {"Baker", "Ba[k]er", "[Baker]", "B[aker", "Bake\"r", "\"Baker", "Becker",
+                                        "backer", "Bacre", ";", ",", "wid", "John", "\xE9", "[", "]", "\""};
+    for (size_t at = text.size(); text.size() - at < length;) {
+      text += words[next() % 17];
+      text += " ;,"[next() % 3];
+      if (next() % 5 == 0) text += "  ";
+    }
+    if (i + 1 < lines || next() % 2) text += ends[next() % 6];
+  }
+  return text;
+}
+
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -123,6 +123,73 @@ TEST(DataFileLines, MemoryIsTheTextAndAFewBytesPerLine) {
   EXPECT_LE(file->MemoryUse(), text.size() + 20000 * 6 + 4096);
 }
 
+// What reading a file finds without the line index (the counts, the starts
+// of every 8192nd line, the lines with marks, the first line, the facts and
+// the bounds of a line found from any of its bytes) against the line index
+// built afterwards, over texts of up to three strides of lines.
+TEST(DataFileLines, WhatReadingFindsAgreesWithTheLineIndex) {
+  for (const size_t lines : {0u, 1u, 2u, 70u, 8190u, 8192u, 8193u, 20000u}) {
+    for (const uint64_t seed : {1u, 2u}) {
+      SCOPED_TRACE(testing::Message() << lines << " lines, seed " << seed);
+      const std::string text = appcore_test::OddRegisterText(seed * 977 + lines, lines);
+      const auto file = DataFile::FromText(text);
+      ASSERT_FALSE(file->LinesBuilt());
+      const int count = file->LineCount();
+      const int64_t records = file->RecordCount();
+      const std::vector<DataFile::Span> brackets = file->BracketLines(), quotes = file->QuoteLines();
+      std::vector<size_t> strides;
+      std::vector<int64_t> stride_records;  // from line 1 + k strides to the end
+      for (int line = 1; line < count; line += DataFile::kStrideLines) {
+        strides.push_back(file->StrideStart(line));
+        stride_records.push_back(file->RecordsBetween(line, count));
+      }
+      EXPECT_EQ(file->FirstLine(), ReferenceLines(text).empty() ? "" : ReferenceLines(text)[0]);
+      ASSERT_FALSE(file->LinesBuilt());
+
+      ASSERT_EQ(LinesOf(*file), ReferenceLines(text));
+      ASSERT_TRUE(file->LinesBuilt());
+      EXPECT_EQ(file->LineCount(), count);
+      int64_t reference_records = 0;
+      for (uint8_t period = 0; period < 4; ++period) reference_records += file->RecordsInPeriod(period);
+      EXPECT_EQ(records, reference_records);
+      std::vector<DataFile::Span> reference_brackets, reference_quotes;
+      for (int i = 0; i < count; ++i) {
+        const std::string_view line = file->Line(i);
+        const DataFile::Span span{static_cast<uint32_t>(file->LineStart(i)),
+                                  static_cast<uint32_t>(file->LineStart(i) + line.size())};
+        if (line.find('[') != std::string_view::npos) reference_brackets.push_back(span);
+        if (line.find('"') != std::string_view::npos) reference_quotes.push_back(span);
+        if (i > 0) {
+          const uint8_t marks = file->Flags(i) & (DataFile::kHasBracket | DataFile::kHasQuote);
+          ASSERT_EQ(file->FactsOf(span.begin, span.end, marks), file->Flags(i)) << i;
+        }
+        // Every byte of the line and its first line-end byte lead to it.
+        for (size_t at = span.begin; at <= span.end && at < text.size(); at += 1 + at % 5) {
+          ASSERT_EQ(file->LineBegin(at, 0), span.begin) << i << " " << at;
+          ASSERT_EQ(file->LineEnd(at), span.end) << i << " " << at;
+        }
+        ASSERT_EQ(file->NextLine(span.end), file->LineStart(i + 1)) << i;
+      }
+      EXPECT_EQ(brackets, reference_brackets);
+      EXPECT_EQ(quotes, reference_quotes);
+      const auto records_from = [&](int first, int end) {
+        int64_t n = 0;
+        for (int i = first; i < end; ++i) n += (file->Flags(i) & DataFile::kRecordLine) != 0;
+        return n;
+      };
+      for (size_t k = 0; k < strides.size(); ++k) {
+        const int line = 1 + static_cast<int>(k) * DataFile::kStrideLines;
+        EXPECT_EQ(strides[k], file->LineStart(line)) << k;
+        EXPECT_EQ(stride_records[k], records_from(line, count)) << k;
+      }
+      // Other ranges are counted from the line index.
+      EXPECT_EQ(file->RecordsBetween(2, count - 1), records_from(2, count - 1));
+      EXPECT_EQ(file->RecordsBetween(1, count + 5), records);
+      EXPECT_EQ(file->StrideStart(count), text.size());
+    }
+  }
+}
+
 TEST(DataFileLoad, ReadsTheWholeFileAndItsStamp) {
   TempDir dir;
   const std::string path = dir / "x_bap.txt";
@@ -314,6 +381,40 @@ TEST(DataFileLoad, MappedFilesHoldWhatReadFilesHold) {
     for (const char c : file->Line(i)) zeros += c == '\0';
   EXPECT_GT(zeros, texts[3].size() - 8192);
   EXPECT_NE(file->Stamp(), StampOf(paths[3]));
+}
+
+// Another program rewriting a mapped file in place changes its bytes under
+// the map: the line index, built afterwards, keeps the line count found as
+// the file was read, so that every line number handed out stays valid.
+TEST(DataFileLoad, AMappedFileRewrittenInPlaceKeepsItsLineCount) {
+  TempDir dir;
+  const std::string path = dir / "big_bap.txt";
+  std::string text = "Title\r\n";
+  while (text.size() < 100000) text += "1650 03 Mar John Baker, Mary Cole; Anne; Will\r\n";
+  for (const char fill : {'\n', 'x'}) {  // many more line ends, then none
+    SCOPED_TRACE(fill);
+    WriteBytes(path, text);
+    const auto file = DataFile::Load(path);
+    ASSERT_TRUE(file->Block()->FileMapped());
+    const int count = file->LineCount();
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const std::string other(text.size(), fill);
+    ASSERT_EQ(::pwrite(fd, other.data(), other.size(), 0), static_cast<ssize_t>(other.size()));
+    ::close(fd);
+    ASSERT_EQ(file->Bytes()[0], fill);  // the map shows the new bytes
+    EXPECT_EQ(file->LineCount(), count);
+    size_t bytes = 0;
+    int records = 0;
+    for (int i = 0; i < file->LineCount(); ++i) {
+      bytes += file->Line(i).size();
+      records += (file->Flags(i) & DataFile::kRecordLine) != 0;
+    }
+    EXPECT_LE(bytes, text.size());
+    EXPECT_EQ(records, 0);
+    EXPECT_EQ(file->LineStart(file->LineCount()), text.size());
+    EXPECT_EQ(file->RecordCount(), count - 1);
+  }
 }
 
 TEST(DataFileLoad, AnInjectedReadFailureOfALargeFileIsReported) {

@@ -269,6 +269,49 @@ TEST_F(SearchEquivalence, ExactAndAllFuzzySearchesMatchTheirDefinitions) {
 }
 
 
+// Files of many blocks whose lines end in CR LF, LF, a lone CR or LF CR,
+// with blanks before years, brackets and quotes anywhere and names across
+// brackets, some mapped and one read: each search, on a set whose line
+// index nothing has built yet, gives what line-by-line matching gives.
+TEST_F(SearchEquivalence, OddLineEndsAndMarksAcrossBlocksGiveTheLineByLineHits) {
+  TempDir dir;
+  appcore_test::WriteBytes(dir / "odd_bap.txt", appcore_test::OddRegisterText(5, 40000));
+  appcore_test::WriteBytes(dir / "odd_marr.txt", appcore_test::OddRegisterText(6, 20000));
+  appcore_test::WriteBytes(dir / "small_bap.txt", appcore_test::OddRegisterText(7, 300));
+  struct Case {
+    std::string text;
+    bool fuzzy, witness, text_box, before_1700;
+  };
+  for (const Case& c : std::vector<Case>{{"Baker", false, true, false, true},
+                                         {"bak?r", false, false, false, true},
+                                         {"Baker", true, true, false, true},
+                                         {"Baker", false, false, true, true},
+                                         {"Baker", true, false, true, true},
+                                         {"Baker", false, true, false, false}}) {
+    DataFileSet set;
+    set.MakeFileList(dir.str(), "", nullptr);
+    ASSERT_EQ(set.Count(), 3);
+    for (const DataFileEntry& entry : set.Files()) ASSERT_FALSE(entry.data->LinesBuilt());
+    SearchOptions o;
+    o.search_text = c.text;
+    o.ticked.assign(3, true);
+    o.witness = c.witness;
+    o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = c.fuzzy;
+    o.text_box = c.text_box;
+    o.fuzzy_text = c.fuzzy && c.text_box;
+    o.before_1700 = c.before_1700;
+    SCOPED_TRACE(testing::Message() << c.fuzzy << c.witness << c.text_box << c.before_1700);
+    RunSearch(set, o, nullptr);
+    // A search over every period finds its lines and counts without the
+    // line index, unless it matches every word of a rest from a word index.
+    if (c.before_1700 && !(c.fuzzy && c.text_box)) {
+      for (const DataFileEntry& entry : set.Files()) EXPECT_FALSE(entry.data->LinesBuilt()) << entry.name;
+    }
+    ExpectSameOver(set, o);
+    EXPECT_GT(PlainOver(set, o).hit_count, 5000);
+  }
+}
+
 // Once the words a search meets are known, matching a line allocates
 // nothing, whether it hits or not: fields and words are cut as views, the
 // rest without brackets goes to the matcher's own buffers, and the hit line
