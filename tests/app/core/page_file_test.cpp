@@ -76,7 +76,9 @@ TEST(PageFile, ReadOnlyIsTheFilesOwnMarkAndWriteProblemsSayWhy) {
     WriteBytes(dir / c.name, "x");
     ::chmod((dir / c.name).c_str(), c.mode);
     EXPECT_EQ(IsReadOnlyFile(dir / c.name), c.read_only) << c.name;
-    if (::geteuid() == 0) EXPECT_EQ(WriteProblem(dir / c.name), c.root_problem) << c.name;
+    if (::geteuid() == 0) {
+      EXPECT_EQ(WriteProblem(dir / c.name), c.root_problem) << c.name;
+    }
     const int status = appcore_test::RunUnprivileged([&] { return WriteProblem(dir / c.name) == c.nobody_problem ? 0 : 1; });
     EXPECT_EQ(status, 0) << c.name;
   }
