@@ -35,10 +35,29 @@ public:
   Evaluator(const void* record, void* user_data, TFieldValue field_value, TLocalePair locale)
       : record_(record), user_data_(user_data), field_value_(field_value), locale_(locale) {}
 
+  // The value of a tree in a node from the pool.
   TExpToken* Evaluate(const TExpToken* node);
 
 private:
-  TExpToken* EvaluateOperand(const TExpToken* node) { return Evaluate(node); }
+  // The value of an operand, in a scratch node while the operand is in
+  // scope (nullptr for no operand): operands take no node from the pool.
+  class Operand {
+  public:
+    Operand(Evaluator& evaluator, const TExpToken* node) : value_(node ? scratch_.get() : nullptr) {
+      if (node) evaluator.EvaluateInto(node, value_);
+    }
+    TExpToken* get() const { return value_; }
+    TExpToken* operator->() const { return value_; }
+    TExpToken& operator*() const { return *value_; }
+
+  private:
+    TScratchExpToken scratch_;
+    TExpToken* value_;
+  };
+
+  // Writes the value of `node` into `result`, a node from the pool or a
+  // scratch node.
+  void EvaluateInto(const TExpToken* node, TExpToken* result);
   void Function(const TExpToken* node, TExpToken* result);
   void Predicate(const TExpToken* node, TExpToken* result);
   void Extract(std::uint8_t op, const TExpToken* argument, TExpToken* result);
@@ -52,39 +71,44 @@ private:
 
 TExpToken* Evaluator::Evaluate(const TExpToken* node) {
   ExpTokenGuard result(GetNewExpTokenInstance());
+  EvaluateInto(node, result.get());
+  return result.Release();
+}
+
+void Evaluator::EvaluateInto(const TExpToken* node, TExpToken* result) {
   result->Copy(*node);
   result->Left = result->Right = result->Third = result->Parent = nullptr;
 
   switch (node->NodeClass) {
     case enUNARY: {
-      ExpTokenGuard operand(Evaluate(node->Left));
-      EvaluateUnary(node->Operator, result.get(), operand.get());
+      Operand operand(*this, node->Left);
+      EvaluateUnary(node->Operator, result, operand.get());
       break;
     }
     case enBINARY: {
-      ExpTokenGuard left(Evaluate(node->Left));
+      Operand left(*this, node->Left);
       const std::uint8_t op = node->Operator & 0x7F;
       if ((op == eoAND && !IsTrue(left.get())) || (op == eoOR && IsTrue(left.get()))) {
         // The left operand decides; the right one is never evaluated.
         result->Copy(*left);
         break;
       }
-      ExpTokenGuard right(Evaluate(node->Right));
+      Operand right(*this, node->Right);
       if (op == eoADD && IsTextType(left->DataType) && IsTextType(right->DataType)) {
         result->SetDataSize((left->DataSize - 1) + (right->DataSize - 1) + 1);
         result->Scale = 0;
       }
-      EvaluateBinary(node->Operator, left.get(), right.get(), result.get(), locale_);
+      EvaluateBinary(node->Operator, left.get(), right.get(), result, locale_);
       break;
     }
     case enCOMPARE: {
-      ExpTokenGuard left(Evaluate(node->Left));
-      ExpTokenGuard right(Evaluate(node->Right));
+      Operand left(*this, node->Left);
+      Operand right(*this, node->Right);
       if (IsTextType(left->DataType))
         EvaluateCompare(node->Operator, static_cast<std::uint16_t>(node->CompareLength & 0xFFFF),
-                        node->CompareIgnoreCase, left.get(), right.get(), result.get(), locale_);
+                        node->CompareIgnoreCase, left.get(), right.get(), result, locale_);
       else
-        EvaluateBinary(node->Operator, left.get(), right.get(), result.get(), locale_);
+        EvaluateBinary(node->Operator, left.get(), right.get(), result, locale_);
       break;
     }
     case enFIELD:
@@ -93,31 +117,30 @@ TExpToken* Evaluator::Evaluate(const TExpToken* node) {
                    "Internal error: Column '" + node->ColumnName + "' specified illegally");
       result->ClearValue();
       result->IsNull = false;
-      field_value_(user_data_, record_, result.get());
+      field_value_(user_data_, record_, result);
       break;
     case enFUNC:
-      Function(node, result.get());
+      Function(node, result);
       break;
     case enEXTBINARY:
-      Predicate(node, result.get());
+      Predicate(node, result);
       break;
     default:
       break;  // constants are their own value
   }
   result->NodeClass = node->NodeClass == enTUPLE ? enFIELD : enCONST;
   result->Left = result->Right = result->Third = result->Parent = nullptr;
-  return result.Release();
 }
 
 void Evaluator::Function(const TExpToken* node, TExpToken* result) {
   const std::uint8_t op = node->Operator;
   if (op == eoIF) {
-    ExpTokenGuard condition(Evaluate(node->Left));
-    ExpTokenGuard chosen(Evaluate(IsTrue(condition.get()) ? node->Right : node->Third));
+    Operand condition(*this, node->Left);
+    Operand chosen(*this, IsTrue(condition.get()) ? node->Right : node->Third);
     result->Copy(*chosen);
     return;
   }
-  ExpTokenGuard argument(Evaluate(node->Left));
+  Operand argument(*this, node->Left);
   const TExpToken* value = argument.get();
   switch (op) {
     case eoSUM: case eoCOUNT: case eoMIN: case eoMAX: case eoAVG:
@@ -133,12 +156,12 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       return;
     }
     case eoSUBSTRING: {
-      ExpTokenGuard start(Evaluate(node->Right));
+      Operand start(*this, node->Right);
       std::int64_t from = IntegerOf(start.get());
       std::string_view text = TextOf(value);
       std::size_t count = text.size();
       if (node->Right->Right) {
-        ExpTokenGuard length(Evaluate(node->Right->Right));
+        Operand length(*this, node->Right->Right);
         count = static_cast<std::size_t>(std::max<std::int64_t>(IntegerOf(length.get()), 0));
       }
       if (from < 1 || static_cast<std::size_t>(from) > text.size())
@@ -148,8 +171,8 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       return;
     }
     case eoREPLACE: {
-      ExpTokenGuard find(Evaluate(node->Right));
-      ExpTokenGuard replacement(node->Right->Right ? Evaluate(node->Right->Right) : nullptr);
+      Operand find(*this, node->Right);
+      Operand replacement(*this, node->Right->Right);
       std::string text(TextOf(value));
       std::string search(TextOf(find.get()));
       std::string with(TextOf(replacement.get()));
@@ -164,7 +187,7 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       return;
     }
     case eoPOS: case eoOCCURS: {
-      ExpTokenGuard find(Evaluate(node->Right));
+      Operand find(*this, node->Right);
       std::string text(TextOf(value));
       std::string search(TextOf(find.get()));
       std::int32_t answer = 0;
@@ -175,7 +198,7 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       return;
     }
     case eoTRIMLEADING: case eoTRIMTRAILING: case eoTRIMBOTH: {
-      ExpTokenGuard character(Evaluate(node->Right));
+      Operand character(*this, node->Right);
       std::string_view trim = TextOf(character.get());
       std::string text(TextOf(value));
       if (!trim.empty()) {
@@ -231,7 +254,7 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       }
       int decimals = 0;
       if (node->Right) {
-        ExpTokenGuard places(Evaluate(node->Right));
+        Operand places(*this, node->Right);
         decimals = std::clamp(IntegerOf(places.get()), 0, 32);
       }
       double number = value->DataType == dtBCD ? CompToFloat(value->Value<std::int64_t>()) : value->Value<double>();
@@ -318,11 +341,11 @@ void Evaluator::Extract(std::uint8_t op, const TExpToken* argument, TExpToken* r
 
 void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
   const std::uint8_t op = node->Operator;
-  ExpTokenGuard tested(Evaluate(node->Left));
+  Operand tested(*this, node->Left);
   bool answer = false;
   switch (op) {
     case eoLIKE: case eoNOTLIKE: {
-      ExpTokenGuard pattern(Evaluate(node->Right));
+      Operand pattern(*this, node->Right);
       if (!tested->IsNull && !pattern->IsNull) {
         std::string text(TextOf(tested.get())), mask(TextOf(pattern.get()));
         answer = LikeString(locale_.Language, locale_.Sort, text.c_str(), mask.c_str());
@@ -331,11 +354,12 @@ void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
       break;
     }
     case eoIN: case eoNOTIN: {
-      ExpTokenGuard scratch(GetNewExpTokenInstance());
+      TScratchExpToken scratch;
+      scratch->Initialize();
       scratch->DataType = dtBoolean;
       scratch->SetDataSize(2);
       for (const TExpToken* item = node->Right; item && !answer; item = item->Right) {
-        ExpTokenGuard value(Evaluate(item));
+        Operand value(*this, item);
         EvaluateBinary(eoEQ, tested.get(), value.get(), scratch.get(), locale_);
         answer = IsTrue(scratch.get());
         // Only a constant, a unary node or a column uses Right as the chain
@@ -348,7 +372,7 @@ void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
     case eoSUBIN: case eoNOTSUBIN: {
       TSubSelectQuery* query = node->Right ? node->Right->SubQuery : nullptr;
       if (query) {
-        ExpTokenGuard sub_select(Evaluate(node->Right));
+        Operand sub_select(*this, node->Right);
         ExpTokenGuard comparison(GetNewExpTokenInstance());
         comparison->NodeClass = enBINARY;
         comparison->Operator = eoEQ;
@@ -371,14 +395,15 @@ void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
     }
     case eoBETWEEN: case eoNOTBETWEEN: {
       const TExpToken* low_node = node->Right;
-      ExpTokenGuard scratch(GetNewExpTokenInstance());
+      TScratchExpToken scratch;
+      scratch->Initialize();
       scratch->DataType = dtBoolean;
       scratch->SetDataSize(2);
       if (low_node) {
-        ExpTokenGuard low(Evaluate(low_node));
+        Operand low(*this, low_node);
         EvaluateBinary(eoGE, tested.get(), low.get(), scratch.get(), locale_);
         if (IsTrue(scratch.get()) && low_node->Right) {
-          ExpTokenGuard high(Evaluate(low_node->Right));
+          Operand high(*this, low_node->Right);
           EvaluateBinary(eoLE, tested.get(), high.get(), scratch.get(), locale_);
           answer = IsTrue(scratch.get());
         }
