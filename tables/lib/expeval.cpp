@@ -27,6 +27,28 @@ void SetText(TExpToken* result, std::string_view text) {
   result->IsNull = text.empty();
 }
 
+// The text of a string value, zero-terminated: the value buffer itself
+// when the terminator is inside it (no copy per record), else a copy in
+// `spare`; "" for NULL.
+const char* Terminated(const TExpToken* value, std::string& spare) {
+  const std::string_view text = TextOf(value);
+  if (text.empty()) return "";
+  if (text.size() < static_cast<std::size_t>(value->ValueCapacity)) return value->StringValue();
+  spare.assign(text);
+  return spare.c_str();
+}
+
+// A string result changed in place by `change` (which keeps or shortens
+// the text); the empty string is NULL.
+template <typename Change>
+void SetChangedText(TExpToken* result, std::string_view text, Change change) {
+  SetText(result, text);
+  change(result->StringBuffer());
+  const std::size_t length = std::strlen(result->StringValue());
+  result->DataSize = static_cast<std::int32_t>(length + 1);
+  result->IsNull = length == 0;
+}
+
 // An argument that the checker requires to be an integer constant.
 std::int32_t IntegerOf(const TExpToken* value) { return static_cast<std::int32_t>(value->IntegralValue()); }
 
@@ -148,10 +170,10 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       result->Copy(*value);
       return;
     case eoUPPER: case eoLOWER: {
-      std::string text(TextOf(value));
-      if (op == eoUPPER) UpperString(locale_.Language, locale_.Sort, text.data(), text.data());
-      else LowerString(locale_.Language, locale_.Sort, text.data(), text.data());
-      SetText(result, text);
+      SetChangedText(result, TextOf(value), [&](char* text) {
+        if (op == eoUPPER) UpperString(locale_.Language, locale_.Sort, text, text);
+        else LowerString(locale_.Language, locale_.Sort, text, text);
+      });
       result->IsNull = value->IsNull;
       return;
     }
@@ -173,26 +195,27 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
     case eoREPLACE: {
       Operand find(*this, node->Right);
       Operand replacement(*this, node->Right->Right);
-      std::string text(TextOf(value));
-      std::string search(TextOf(find.get()));
-      std::string with(TextOf(replacement.get()));
-      if (search.empty()) {
+      std::string spares[3];
+      const char* text = Terminated(value, spares[0]);
+      const char* search = Terminated(find.get(), spares[1]);
+      const char* with = Terminated(replacement.get(), spares[2]);
+      if (*search == 0) {
         SetText(result, text);  // nothing to find: the text as it is
         return;
       }
-      std::size_t size = CalculateReplaceSize(search.c_str(), with.c_str(), text.c_str());
+      std::size_t size = CalculateReplaceSize(search, with, text);
       result->SetDataSize(std::max(static_cast<std::int32_t>(size + 1), value->DataSize));
-      ReplaceString(search.c_str(), with.c_str(), text.c_str(), result->StringBuffer());
+      ReplaceString(search, with, text, result->StringBuffer());
       result->IsNull = result->ValueBuffer[0] == 0;
       return;
     }
     case eoPOS: case eoOCCURS: {
       Operand find(*this, node->Right);
-      std::string text(TextOf(value));
-      std::string search(TextOf(find.get()));
+      std::string spares[2];
+      const char* text = Terminated(value, spares[0]);
+      const char* search = Terminated(find.get(), spares[1]);
       std::int32_t answer = 0;
-      if (!search.empty())
-        answer = op == eoPOS ? PosString(search.c_str(), text.c_str()) : OccursString(search.c_str(), text.c_str());
+      if (*search != 0) answer = op == eoPOS ? PosString(search, text) : OccursString(search, text);
       result->IsNull = false;
       result->SetValue(answer);
       return;
@@ -200,13 +223,12 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
     case eoTRIMLEADING: case eoTRIMTRAILING: case eoTRIMBOTH: {
       Operand character(*this, node->Right);
       std::string_view trim = TextOf(character.get());
-      std::string text(TextOf(value));
-      if (!trim.empty()) {
-        if (op == eoTRIMLEADING) LeftTrimString(text.data(), trim[0]);
-        else if (op == eoTRIMTRAILING) RightTrimString(text.data(), trim[0]);
-        else TrimString(text.data(), trim[0]);
-      }
-      SetText(result, text.c_str());
+      SetChangedText(result, TextOf(value), [&](char* text) {
+        if (trim.empty()) return;
+        if (op == eoTRIMLEADING) LeftTrimString(text, trim[0]);
+        else if (op == eoTRIMTRAILING) RightTrimString(text, trim[0]);
+        else TrimString(text, trim[0]);
+      });
       return;
     }
     case eoCAST:
@@ -347,8 +369,9 @@ void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
     case eoLIKE: case eoNOTLIKE: {
       Operand pattern(*this, node->Right);
       if (!tested->IsNull && !pattern->IsNull) {
-        std::string text(TextOf(tested.get())), mask(TextOf(pattern.get()));
-        answer = LikeString(locale_.Language, locale_.Sort, text.c_str(), mask.c_str());
+        std::string spares[2];
+        answer = LikeString(locale_.Language, locale_.Sort, Terminated(tested.get(), spares[0]),
+                            Terminated(pattern.get(), spares[1]));
       }
       if (op == eoNOTLIKE) answer = !answer;
       break;
