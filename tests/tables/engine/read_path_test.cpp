@@ -24,6 +24,29 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A table K (unique key), V, S string(200) with the records K = V = 1 ..
+// `records`, appended in key order; answers them as a map K -> V.
+std::map<std::int32_t, std::int32_t> MakeKeyTable(TDataDirectory* dir, std::int32_t records, TTableCreation creation) {
+  creation.Indexes.resize(1);
+  creation.Indexes[0].Fields[0] = 1;
+  creation.Indexes[0].FieldCount = 1;
+  creation.Indexes[0].Unique = 1;
+  CreateWithCursor(dir, {Field("K", dtInteger), Field("V", dtInteger), Field("S", dtString, 200)}, creation);
+  auto c = Cursor(dir, true);
+  c->OpenCursor();
+  Bytes b(c->GetRecordSize());
+  std::map<std::int32_t, std::int32_t> model;
+  for (std::int32_t k = 1; k <= records; ++k) {
+    c->InitRecord(b.data());
+    c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+    c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+    c->AppendRecord(b.data());
+    model[k] = k;
+  }
+  c->CloseCursor();
+  return model;
+}
+
 // Random stores, finds, erasures and clears: a copy found is always the
 // bytes last stored under its key (never another key's, never stale), an
 // erased or cleared key is gone, the count never passes the capacity, and
@@ -115,26 +138,11 @@ TEST(CleanCopies, CursorsSeeOtherWritersOverTheirCopies) {
   qvtest::TempDir tmp;
   const std::string dir = tmp.path().string();
   constexpr std::int32_t kRecords = 3000;
+  std::map<std::int32_t, std::int32_t> model;
   {
     Env env(dir);
-    TTableCreation creation;
-    creation.Indexes.resize(1);
-    creation.Indexes[0].Fields[0] = 1;
-    creation.Indexes[0].FieldCount = 1;
-    creation.Indexes[0].Unique = 1;
-    CreateWithCursor(env.dir, {Field("K", dtInteger), Field("V", dtInteger), Field("S", dtString, 200)}, creation);
-    auto c = Cursor(env.dir, true);
-    c->OpenCursor();
-    Bytes b(c->GetRecordSize());
-    for (std::int32_t k = 1; k <= kRecords; ++k) {
-      c->InitRecord(b.data());
-      c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
-      c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
-      c->AppendRecord(b.data());
-    }
+    model = MakeKeyTable(env.dir, kRecords, {});
   }
-  std::map<std::int32_t, std::int32_t> model;
-  for (std::int32_t k = 1; k <= kRecords; ++k) model[k] = k;
   // One writer's round: modifies, deletes and appends drawn from the seed,
   // applied to the table through `d` and to the model (nullptr: the model
   // only, for a round another process runs).
@@ -287,29 +295,12 @@ TEST(CleanCopies, WalksByKeySeeWritesAheadOfThem) {
     const std::string dir = tmp.path().string();
     Env env(dir);
     TTableCreation creation;
-    creation.Indexes.resize(1);
-    creation.Indexes[0].Fields[0] = 1;
-    creation.Indexes[0].FieldCount = 1;
-    creation.Indexes[0].Unique = 1;
     if (k.encrypted) {
       creation.Settings.Encrypted = true;
       creation.Settings.Password = "pw";
       env.session.AddPassword("pw");
     }
-    CreateWithCursor(env.dir, {Field("K", dtInteger), Field("V", dtInteger), Field("S", dtString, 200)}, creation);
-    std::map<std::int32_t, std::int32_t> model;
-    {
-      auto c = Cursor(env.dir, true);
-      c->OpenCursor();
-      Bytes b(c->GetRecordSize());
-      for (std::int32_t key = 1; key <= kRecords; ++key) {
-        c->InitRecord(b.data());
-        c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&key));
-        c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&key));
-        c->AppendRecord(b.data());
-        model[key] = key;
-      }
-    }
+    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env.dir, kRecords, creation);
     // Changes just ahead of `at` in the walk's direction: the next key's
     // value, a delete two keys on, now and then a new key past the end,
     // and a value far ahead (inside a window read later).
