@@ -187,24 +187,23 @@ std::uint32_t TDataCursor::LocateCurrentKey(bool& gone) {
 
 bool TDataCursor::SkipIndexKey(int direction) {
   TIndexTree tree = Tree();
-  Key key;
+  Key& key = step_key_;
   std::uint32_t record = 0, rank = 0;
   // The leaf the last step ended on, while nothing has changed since.
-  TIndexTree::TLeafHint hint;
-  if (leaf_hint_changes_ == table_->ChangeCount() && leaf_hint_slot_ == index_pos_ && leaf_hint_rank_ == key_number_)
-    hint = leaf_hint_;
+  TIndexTree::TLeafHint& hint = leaf_hint_;
+  if (leaf_hint_changes_ != table_->ChangeCount() || leaf_hint_slot_ != index_pos_ || leaf_hint_rank_ != key_number_)
+    hint.Clear();
   leaf_hint_changes_ = ~std::uint64_t{0};
   for (int attempt = 0;; ++attempt) {
     TIndexTree::TStep step = tree.Step(key_number_, key_.data(), direction, key, record, &hint);
     if (step == TIndexTree::TStep::Done) {
       rank = key_number_ + direction;
-      leaf_hint_ = hint;
       leaf_hint_rank_ = rank;
       leaf_hint_slot_ = index_pos_;
       leaf_hint_changes_ = table_->ChangeCount();
       break;
     }
-    hint = {};
+    hint.Clear();
     if (step == TIndexTree::TStep::End) {
       rank = 0;
       break;

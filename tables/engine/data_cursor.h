@@ -852,6 +852,7 @@ private:
   std::uint32_t leaf_hint_rank_ = 0;
   std::uint8_t leaf_hint_slot_ = 0;
   std::uint64_t leaf_hint_changes_ = ~std::uint64_t{0};
+  Key step_key_;  // the key a step found, before it becomes key_
   // Range bounds (kMaxKeySize bytes each) and their compared lengths (0:
   // open on that side).
   bool range_active_ = false;

@@ -461,8 +461,35 @@ bool TIndexTree::KeyAt(std::uint32_t n, std::vector<std::uint8_t>& key, std::uin
   file_.Fail(err::kIndexPagesCorrupt);
 }
 
+void TIndexTree::KeepLeaf(const TPage& leaf, TLeafHint& hint) const {
+  const auto count = static_cast<std::size_t>(leaf.Count());
+  hint.Keys.resize(count * key_size_);
+  hint.Records.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(hint.Keys.data() + i * key_size_, leaf.KeyAt(static_cast<int>(i)), key_size_);
+    hint.Records[i] = leaf.ValueAt(static_cast<int>(i));
+  }
+}
+
 TIndexTree::TStep TIndexTree::Step(std::uint32_t n, const std::uint8_t* expected, int direction,
                                    std::vector<std::uint8_t>& key, std::uint32_t& record, TLeafHint* hint) {
+  if (hint && hint->Page != 0 && !hint->Records.empty()) {
+    // Inside the leaf the hint keeps: no page is read.
+    const int size = static_cast<int>(hint->Records.size());
+    const int at = hint->Entry, next = hint->Entry + direction;
+    if (at >= 0 && at < size && hint->Keys.size() == hint->Records.size() * key_size_ &&
+        std::memcmp(hint->Keys.data() + std::size_t(at) * key_size_, expected, key_size_) == 0) {
+      if (next >= 0 && next < size) {
+        const std::uint8_t* found = hint->Keys.data() + std::size_t(next) * key_size_;
+        key.assign(found, found + key_size_);
+        record = hint->Records[static_cast<std::size_t>(next)];
+        hint->Entry = next;
+        return TStep::Done;
+      }
+    } else {
+      hint->Clear();
+    }
+  }
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
     TPage* leaf = nullptr;
@@ -496,7 +523,11 @@ TIndexTree::TStep TIndexTree::Step(std::uint32_t n, const std::uint8_t* expected
     }
     key.assign(leaf->KeyAt(i), leaf->KeyAt(i) + key_size_);
     record = leaf->ValueAt(i);
-    if (hint) *hint = {leaf->Key, i};
+    if (hint) {
+      if (hint->Page != leaf->Key || hint->Records.empty()) KeepLeaf(*leaf, *hint);
+      hint->Page = leaf->Key;
+      hint->Entry = i;
+    }
     return TStep::Done;
   }
   file_.Fail(err::kIndexPagesCorrupt);

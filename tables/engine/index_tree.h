@@ -66,11 +66,22 @@ public:
   // step before, while the tree has not changed since) the step starts
   // there instead of descending, when that entry still holds `expected`;
   // the hint then names where the new key is. A walk reads the leaves in
-  // order.
+  // order. The hint also keeps the keys and record numbers of its leaf as
+  // the step read them: the steps inside that leaf read no page at all,
+  // which is why a hint may only be given while the tree is unchanged.
   enum class TStep { Moved, End, Done };
   struct TLeafHint {
     std::uint32_t Page = 0;
     int Entry = -1;
+    std::vector<std::uint8_t> Keys;      // the leaf's keys, one after another
+    std::vector<std::uint32_t> Records;  // their record numbers
+    // Forgets the leaf (keeps the room for the next one).
+    void Clear() {
+      Page = 0;
+      Entry = -1;
+      Keys.clear();
+      Records.clear();
+    }
   };
   TStep Step(std::uint32_t n, const std::uint8_t* expected, int direction, std::vector<std::uint8_t>& key,
              std::uint32_t& record, TLeafHint* hint = nullptr);
@@ -168,6 +179,8 @@ private:
   bool Rebalance(Path& path, std::size_t level, Held& held);
   void ShrinkRoot(Held& held);
   void FreeSubtree(std::uint32_t offset, int depth);
+  // Copies a leaf's keys and record numbers into a hint.
+  void KeepLeaf(const TPage& leaf, TLeafHint& hint) const;
 
   TIndexFile& file_;
   std::uint8_t slot_;

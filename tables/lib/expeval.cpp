@@ -27,6 +27,28 @@ void SetText(TExpToken* result, std::string_view text) {
   result->IsNull = text.empty();
 }
 
+// The text of a string value, zero-terminated: the value buffer itself
+// when the terminator is inside it (no copy per record), else a copy in
+// `spare`; "" for NULL.
+const char* Terminated(const TExpToken* value, std::string& spare) {
+  const std::string_view text = TextOf(value);
+  if (text.empty()) return "";
+  if (text.size() < static_cast<std::size_t>(value->ValueCapacity)) return value->StringValue();
+  spare.assign(text);
+  return spare.c_str();
+}
+
+// A string result changed in place by `change` (which keeps or shortens
+// the text); the empty string is NULL.
+template <typename Change>
+void SetChangedText(TExpToken* result, std::string_view text, Change change) {
+  SetText(result, text);
+  change(result->StringBuffer());
+  const std::size_t length = std::strlen(result->StringValue());
+  result->DataSize = static_cast<std::int32_t>(length + 1);
+  result->IsNull = length == 0;
+}
+
 // An argument that the checker requires to be an integer constant.
 std::int32_t IntegerOf(const TExpToken* value) { return static_cast<std::int32_t>(value->IntegralValue()); }
 
@@ -35,10 +57,29 @@ public:
   Evaluator(const void* record, void* user_data, TFieldValue field_value, TLocalePair locale)
       : record_(record), user_data_(user_data), field_value_(field_value), locale_(locale) {}
 
+  // The value of a tree in a node from the pool.
   TExpToken* Evaluate(const TExpToken* node);
 
 private:
-  TExpToken* EvaluateOperand(const TExpToken* node) { return Evaluate(node); }
+  // The value of an operand, in a scratch node while the operand is in
+  // scope (nullptr for no operand): operands take no node from the pool.
+  class Operand {
+  public:
+    Operand(Evaluator& evaluator, const TExpToken* node) : value_(node ? scratch_.get() : nullptr) {
+      if (node) evaluator.EvaluateInto(node, value_);
+    }
+    TExpToken* get() const { return value_; }
+    TExpToken* operator->() const { return value_; }
+    TExpToken& operator*() const { return *value_; }
+
+  private:
+    TScratchExpToken scratch_;
+    TExpToken* value_;
+  };
+
+  // Writes the value of `node` into `result`, a node from the pool or a
+  // scratch node.
+  void EvaluateInto(const TExpToken* node, TExpToken* result);
   void Function(const TExpToken* node, TExpToken* result);
   void Predicate(const TExpToken* node, TExpToken* result);
   void Extract(std::uint8_t op, const TExpToken* argument, TExpToken* result);
@@ -52,39 +93,44 @@ private:
 
 TExpToken* Evaluator::Evaluate(const TExpToken* node) {
   ExpTokenGuard result(GetNewExpTokenInstance());
+  EvaluateInto(node, result.get());
+  return result.Release();
+}
+
+void Evaluator::EvaluateInto(const TExpToken* node, TExpToken* result) {
   result->Copy(*node);
   result->Left = result->Right = result->Third = result->Parent = nullptr;
 
   switch (node->NodeClass) {
     case enUNARY: {
-      ExpTokenGuard operand(Evaluate(node->Left));
-      EvaluateUnary(node->Operator, result.get(), operand.get());
+      Operand operand(*this, node->Left);
+      EvaluateUnary(node->Operator, result, operand.get());
       break;
     }
     case enBINARY: {
-      ExpTokenGuard left(Evaluate(node->Left));
+      Operand left(*this, node->Left);
       const std::uint8_t op = node->Operator & 0x7F;
       if ((op == eoAND && !IsTrue(left.get())) || (op == eoOR && IsTrue(left.get()))) {
         // The left operand decides; the right one is never evaluated.
         result->Copy(*left);
         break;
       }
-      ExpTokenGuard right(Evaluate(node->Right));
+      Operand right(*this, node->Right);
       if (op == eoADD && IsTextType(left->DataType) && IsTextType(right->DataType)) {
         result->SetDataSize((left->DataSize - 1) + (right->DataSize - 1) + 1);
         result->Scale = 0;
       }
-      EvaluateBinary(node->Operator, left.get(), right.get(), result.get(), locale_);
+      EvaluateBinary(node->Operator, left.get(), right.get(), result, locale_);
       break;
     }
     case enCOMPARE: {
-      ExpTokenGuard left(Evaluate(node->Left));
-      ExpTokenGuard right(Evaluate(node->Right));
+      Operand left(*this, node->Left);
+      Operand right(*this, node->Right);
       if (IsTextType(left->DataType))
         EvaluateCompare(node->Operator, static_cast<std::uint16_t>(node->CompareLength & 0xFFFF),
-                        node->CompareIgnoreCase, left.get(), right.get(), result.get(), locale_);
+                        node->CompareIgnoreCase, left.get(), right.get(), result, locale_);
       else
-        EvaluateBinary(node->Operator, left.get(), right.get(), result.get(), locale_);
+        EvaluateBinary(node->Operator, left.get(), right.get(), result, locale_);
       break;
     }
     case enFIELD:
@@ -93,31 +139,30 @@ TExpToken* Evaluator::Evaluate(const TExpToken* node) {
                    "Internal error: Column '" + node->ColumnName + "' specified illegally");
       result->ClearValue();
       result->IsNull = false;
-      field_value_(user_data_, record_, result.get());
+      field_value_(user_data_, record_, result);
       break;
     case enFUNC:
-      Function(node, result.get());
+      Function(node, result);
       break;
     case enEXTBINARY:
-      Predicate(node, result.get());
+      Predicate(node, result);
       break;
     default:
       break;  // constants are their own value
   }
   result->NodeClass = node->NodeClass == enTUPLE ? enFIELD : enCONST;
   result->Left = result->Right = result->Third = result->Parent = nullptr;
-  return result.Release();
 }
 
 void Evaluator::Function(const TExpToken* node, TExpToken* result) {
   const std::uint8_t op = node->Operator;
   if (op == eoIF) {
-    ExpTokenGuard condition(Evaluate(node->Left));
-    ExpTokenGuard chosen(Evaluate(IsTrue(condition.get()) ? node->Right : node->Third));
+    Operand condition(*this, node->Left);
+    Operand chosen(*this, IsTrue(condition.get()) ? node->Right : node->Third);
     result->Copy(*chosen);
     return;
   }
-  ExpTokenGuard argument(Evaluate(node->Left));
+  Operand argument(*this, node->Left);
   const TExpToken* value = argument.get();
   switch (op) {
     case eoSUM: case eoCOUNT: case eoMIN: case eoMAX: case eoAVG:
@@ -125,20 +170,20 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       result->Copy(*value);
       return;
     case eoUPPER: case eoLOWER: {
-      std::string text(TextOf(value));
-      if (op == eoUPPER) UpperString(locale_.Language, locale_.Sort, text.data(), text.data());
-      else LowerString(locale_.Language, locale_.Sort, text.data(), text.data());
-      SetText(result, text);
+      SetChangedText(result, TextOf(value), [&](char* text) {
+        if (op == eoUPPER) UpperString(locale_.Language, locale_.Sort, text, text);
+        else LowerString(locale_.Language, locale_.Sort, text, text);
+      });
       result->IsNull = value->IsNull;
       return;
     }
     case eoSUBSTRING: {
-      ExpTokenGuard start(Evaluate(node->Right));
+      Operand start(*this, node->Right);
       std::int64_t from = IntegerOf(start.get());
       std::string_view text = TextOf(value);
       std::size_t count = text.size();
       if (node->Right->Right) {
-        ExpTokenGuard length(Evaluate(node->Right->Right));
+        Operand length(*this, node->Right->Right);
         count = static_cast<std::size_t>(std::max<std::int64_t>(IntegerOf(length.get()), 0));
       }
       if (from < 1 || static_cast<std::size_t>(from) > text.size())
@@ -148,42 +193,42 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       return;
     }
     case eoREPLACE: {
-      ExpTokenGuard find(Evaluate(node->Right));
-      ExpTokenGuard replacement(node->Right->Right ? Evaluate(node->Right->Right) : nullptr);
-      std::string text(TextOf(value));
-      std::string search(TextOf(find.get()));
-      std::string with(TextOf(replacement.get()));
-      if (search.empty()) {
+      Operand find(*this, node->Right);
+      Operand replacement(*this, node->Right->Right);
+      std::string spares[3];
+      const char* text = Terminated(value, spares[0]);
+      const char* search = Terminated(find.get(), spares[1]);
+      const char* with = Terminated(replacement.get(), spares[2]);
+      if (*search == 0) {
         SetText(result, text);  // nothing to find: the text as it is
         return;
       }
-      std::size_t size = CalculateReplaceSize(search.c_str(), with.c_str(), text.c_str());
+      std::size_t size = CalculateReplaceSize(search, with, text);
       result->SetDataSize(std::max(static_cast<std::int32_t>(size + 1), value->DataSize));
-      ReplaceString(search.c_str(), with.c_str(), text.c_str(), result->StringBuffer());
+      ReplaceString(search, with, text, result->StringBuffer());
       result->IsNull = result->ValueBuffer[0] == 0;
       return;
     }
     case eoPOS: case eoOCCURS: {
-      ExpTokenGuard find(Evaluate(node->Right));
-      std::string text(TextOf(value));
-      std::string search(TextOf(find.get()));
+      Operand find(*this, node->Right);
+      std::string spares[2];
+      const char* text = Terminated(value, spares[0]);
+      const char* search = Terminated(find.get(), spares[1]);
       std::int32_t answer = 0;
-      if (!search.empty())
-        answer = op == eoPOS ? PosString(search.c_str(), text.c_str()) : OccursString(search.c_str(), text.c_str());
+      if (*search != 0) answer = op == eoPOS ? PosString(search, text) : OccursString(search, text);
       result->IsNull = false;
       result->SetValue(answer);
       return;
     }
     case eoTRIMLEADING: case eoTRIMTRAILING: case eoTRIMBOTH: {
-      ExpTokenGuard character(Evaluate(node->Right));
+      Operand character(*this, node->Right);
       std::string_view trim = TextOf(character.get());
-      std::string text(TextOf(value));
-      if (!trim.empty()) {
-        if (op == eoTRIMLEADING) LeftTrimString(text.data(), trim[0]);
-        else if (op == eoTRIMTRAILING) RightTrimString(text.data(), trim[0]);
-        else TrimString(text.data(), trim[0]);
-      }
-      SetText(result, text.c_str());
+      SetChangedText(result, TextOf(value), [&](char* text) {
+        if (trim.empty()) return;
+        if (op == eoTRIMLEADING) LeftTrimString(text, trim[0]);
+        else if (op == eoTRIMTRAILING) RightTrimString(text, trim[0]);
+        else TrimString(text, trim[0]);
+      });
       return;
     }
     case eoCAST:
@@ -231,7 +276,7 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       }
       int decimals = 0;
       if (node->Right) {
-        ExpTokenGuard places(Evaluate(node->Right));
+        Operand places(*this, node->Right);
         decimals = std::clamp(IntegerOf(places.get()), 0, 32);
       }
       double number = value->DataType == dtBCD ? CompToFloat(value->Value<std::int64_t>()) : value->Value<double>();
@@ -318,24 +363,26 @@ void Evaluator::Extract(std::uint8_t op, const TExpToken* argument, TExpToken* r
 
 void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
   const std::uint8_t op = node->Operator;
-  ExpTokenGuard tested(Evaluate(node->Left));
+  Operand tested(*this, node->Left);
   bool answer = false;
   switch (op) {
     case eoLIKE: case eoNOTLIKE: {
-      ExpTokenGuard pattern(Evaluate(node->Right));
+      Operand pattern(*this, node->Right);
       if (!tested->IsNull && !pattern->IsNull) {
-        std::string text(TextOf(tested.get())), mask(TextOf(pattern.get()));
-        answer = LikeString(locale_.Language, locale_.Sort, text.c_str(), mask.c_str());
+        std::string spares[2];
+        answer = LikeString(locale_.Language, locale_.Sort, Terminated(tested.get(), spares[0]),
+                            Terminated(pattern.get(), spares[1]));
       }
       if (op == eoNOTLIKE) answer = !answer;
       break;
     }
     case eoIN: case eoNOTIN: {
-      ExpTokenGuard scratch(GetNewExpTokenInstance());
+      TScratchExpToken scratch;
+      scratch->Initialize();
       scratch->DataType = dtBoolean;
       scratch->SetDataSize(2);
       for (const TExpToken* item = node->Right; item && !answer; item = item->Right) {
-        ExpTokenGuard value(Evaluate(item));
+        Operand value(*this, item);
         EvaluateBinary(eoEQ, tested.get(), value.get(), scratch.get(), locale_);
         answer = IsTrue(scratch.get());
         // Only a constant, a unary node or a column uses Right as the chain
@@ -348,7 +395,7 @@ void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
     case eoSUBIN: case eoNOTSUBIN: {
       TSubSelectQuery* query = node->Right ? node->Right->SubQuery : nullptr;
       if (query) {
-        ExpTokenGuard sub_select(Evaluate(node->Right));
+        Operand sub_select(*this, node->Right);
         ExpTokenGuard comparison(GetNewExpTokenInstance());
         comparison->NodeClass = enBINARY;
         comparison->Operator = eoEQ;
@@ -371,14 +418,15 @@ void Evaluator::Predicate(const TExpToken* node, TExpToken* result) {
     }
     case eoBETWEEN: case eoNOTBETWEEN: {
       const TExpToken* low_node = node->Right;
-      ExpTokenGuard scratch(GetNewExpTokenInstance());
+      TScratchExpToken scratch;
+      scratch->Initialize();
       scratch->DataType = dtBoolean;
       scratch->SetDataSize(2);
       if (low_node) {
-        ExpTokenGuard low(Evaluate(low_node));
+        Operand low(*this, low_node);
         EvaluateBinary(eoGE, tested.get(), low.get(), scratch.get(), locale_);
         if (IsTrue(scratch.get()) && low_node->Right) {
-          ExpTokenGuard high(Evaluate(low_node->Right));
+          Operand high(*this, low_node->Right);
           EvaluateBinary(eoLE, tested.get(), high.get(), scratch.get(), locale_);
           answer = IsTrue(scratch.get());
         }

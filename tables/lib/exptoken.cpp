@@ -77,6 +77,34 @@ void WalkTree(const TExpToken* tree, Visit visit) {
 
 }  // namespace
 
+namespace {
+
+// This thread's scratch nodes; those below `top` are taken. They leave the
+// count of live nodes while they are scratch, and go when the thread ends.
+struct TScratchStack {
+  std::vector<TExpToken*> nodes;
+  std::size_t top = 0;
+  TScratchStack() = default;
+  TScratchStack(const TScratchStack&) = delete;
+  TScratchStack& operator=(const TScratchStack&) = delete;
+  ~TScratchStack() { FreeFrom(0); }
+  // Destroys the nodes from `first` on.
+  void FreeFrom(std::size_t first) {
+    for (std::size_t i = first; i < nodes.size(); ++i) {
+      ++g_live_tokens;
+      delete nodes[i];
+    }
+    nodes.resize(std::min(first, nodes.size()));
+  }
+};
+
+TScratchStack& Scratch() {
+  thread_local TScratchStack stack;
+  return stack;
+}
+
+}  // namespace
+
 // ---- TExpToken -----------------------------------------------------------------
 
 TExpToken::TExpToken() {
@@ -204,7 +232,7 @@ void TExpToken::Copy(const TExpToken& source) {
   Left = source.Left;
   Right = source.Right;
   Third = source.Third;
-  ResizeValueBuffer(source.ValueCapacity);
+  if (ValueCapacity != source.ValueCapacity) ResizeValueBuffer(source.ValueCapacity);
   if (source.ValueBuffer && source.ValueCapacity > 0)
     std::memcpy(ValueBuffer, source.ValueBuffer, static_cast<std::size_t>(source.ValueCapacity));
 }
@@ -235,7 +263,11 @@ void ReturnExpTokenInstance(TExpToken*& node) {
   node = nullptr;
 }
 
-void FreeAllExpTokens() { Stack().FreeAll(); }
+void FreeAllExpTokens() {
+  Stack().FreeAll();
+  // This thread's scratch nodes that no evaluation holds are spares too.
+  Scratch().FreeFrom(Scratch().top);
+}
 void LockExpTokenStack() { Stack().Lock().Enter(); }
 void UnlockExpTokenStack() { Stack().Lock().Leave(); }
 std::int32_t SpareExpTokenCount() { return Stack().SpareCount(); }
@@ -244,10 +276,34 @@ std::int64_t ExpTokensInUse() {
   return g_live_tokens.load() - Stack().SpareCount();
 }
 
+// ---- scratch nodes -------------------------------------------------------------------
+
+TScratchExpToken::TScratchExpToken() {
+  TScratchStack& stack = Scratch();
+  if (stack.top == stack.nodes.size()) {
+    stack.nodes.reserve(stack.nodes.size() + 1);
+    stack.nodes.push_back(new TExpToken);
+    --g_live_tokens;
+  }
+  node_ = stack.nodes[stack.top++];
+  // A buffer grown by a long value goes back to the first size, as a node
+  // from the pool has it.
+  if (node_->ValueCapacity > kValueBufferStep) node_->Initialize();
+}
+
+TScratchExpToken::~TScratchExpToken() { --Scratch().top; }
+
+std::size_t ScratchExpTokenCount() { return Scratch().nodes.size(); }
+
 // ---- tree utilities ---------------------------------------------------------------
 
 void FreeExpressionTokens(TExpToken*& tree) {
   if (!tree) return;
+  if (!tree->Left && !tree->Right && !tree->Third) {
+    // A single node, as every evaluated value is: nothing to collect.
+    ReturnExpTokenInstance(tree);
+    return;
+  }
   // Collect first, then give back: a node's links must not be read after
   // it went to the pool, where another thread may take it.
   std::vector<TExpToken*> nodes;

@@ -208,6 +208,33 @@ void UnlockExpTokenStack();
 std::int64_t ExpTokensInUse();
 std::int32_t SpareExpTokenCount();
 
+// ---- scratch nodes -----------------------------------------------------------
+
+// A node for a value that an evaluation makes and drops on its way (an
+// operand's value), from a stack of this thread's own: taken and given back
+// last in, first out, and kept for the next evaluation instead of going back
+// to the pool, so that evaluating a tree record after record takes no lock
+// and no memory for its operands. Scratch nodes belong to no tree and are
+// not counted as nodes in use. A node taken is ready for TExpToken::Copy
+// (its value buffer at the first size); any other field may hold what its
+// last use left: Initialize it to start from a cleared node.
+class TScratchExpToken {
+public:
+  TScratchExpToken();
+  ~TScratchExpToken();
+  TScratchExpToken(const TScratchExpToken&) = delete;
+  TScratchExpToken& operator=(const TScratchExpToken&) = delete;
+
+  TExpToken* get() const { return node_; }
+  TExpToken* operator->() const { return node_; }
+  TExpToken& operator*() const { return *node_; }
+
+private:
+  TExpToken* node_;
+};
+// Scratch nodes this thread holds (taken or kept for later).
+std::size_t ScratchExpTokenCount();
+
 // ---- tree utilities ----------------------------------------------------------
 
 // Frees a whole tree (Left, Right and Third sub-trees, depth first, then the

@@ -233,6 +233,21 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
         EXPECT_EQ(key, it->first) << "op " << op << " rank " << rank + 1;
         EXPECT_EQ(record, it->second);
         EXPECT_FALSE(tree.KeyAt(static_cast<std::uint32_t>(models[m].size() + 1), key, record));
+        // A walk from there, one way, its hint carried from step to step
+        // (steps inside the leaf it keeps, then on into the next leaves).
+        const int direction = rng() % 2 ? 1 : -1;
+        TIndexTree::TLeafHint hint;
+        Bytes at = key, next;
+        for (std::uint32_t n = static_cast<std::uint32_t>(rank + 1), steps = 0; steps < 260; ++steps, n += direction) {
+          const TIndexTree::TStep done = tree.Step(n, at.data(), direction, next, record, &hint);
+          const bool last = direction > 0 ? n == models[m].size() : n == 1;
+          ASSERT_EQ(done, last ? TIndexTree::TStep::End : TIndexTree::TStep::Done) << "op " << op << " rank " << n;
+          if (last) break;
+          it = direction > 0 ? std::next(it) : std::prev(it);
+          ASSERT_EQ(next, it->first) << "op " << op << " rank " << n + direction;
+          ASSERT_EQ(record, it->second) << "op " << op << " rank " << n + direction;
+          at = next;
+        }
       } else {
         Bytes probe = it->first;
         if (rng() % 2) probe[rng() % k] ^= static_cast<std::uint8_t>(1 + rng() % 255);

@@ -24,6 +24,29 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A table K (unique key), V, S string(200) with the records K = V = 1 ..
+// `records`, appended in key order; answers them as a map K -> V.
+std::map<std::int32_t, std::int32_t> MakeKeyTable(TDataDirectory* dir, std::int32_t records, TTableCreation creation) {
+  creation.Indexes.resize(1);
+  creation.Indexes[0].Fields[0] = 1;
+  creation.Indexes[0].FieldCount = 1;
+  creation.Indexes[0].Unique = 1;
+  CreateWithCursor(dir, {Field("K", dtInteger), Field("V", dtInteger), Field("S", dtString, 200)}, creation);
+  auto c = Cursor(dir, true);
+  c->OpenCursor();
+  Bytes b(c->GetRecordSize());
+  std::map<std::int32_t, std::int32_t> model;
+  for (std::int32_t k = 1; k <= records; ++k) {
+    c->InitRecord(b.data());
+    c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+    c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+    c->AppendRecord(b.data());
+    model[k] = k;
+  }
+  c->CloseCursor();
+  return model;
+}
+
 // Random stores, finds, erasures and clears: a copy found is always the
 // bytes last stored under its key (never another key's, never stale), an
 // erased or cleared key is gone, the count never passes the capacity, and
@@ -115,26 +138,11 @@ TEST(CleanCopies, CursorsSeeOtherWritersOverTheirCopies) {
   qvtest::TempDir tmp;
   const std::string dir = tmp.path().string();
   constexpr std::int32_t kRecords = 3000;
+  std::map<std::int32_t, std::int32_t> model;
   {
     Env env(dir);
-    TTableCreation creation;
-    creation.Indexes.resize(1);
-    creation.Indexes[0].Fields[0] = 1;
-    creation.Indexes[0].FieldCount = 1;
-    creation.Indexes[0].Unique = 1;
-    CreateWithCursor(env.dir, {Field("K", dtInteger), Field("V", dtInteger), Field("S", dtString, 200)}, creation);
-    auto c = Cursor(env.dir, true);
-    c->OpenCursor();
-    Bytes b(c->GetRecordSize());
-    for (std::int32_t k = 1; k <= kRecords; ++k) {
-      c->InitRecord(b.data());
-      c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
-      c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
-      c->AppendRecord(b.data());
-    }
+    model = MakeKeyTable(env.dir, kRecords, {});
   }
-  std::map<std::int32_t, std::int32_t> model;
-  for (std::int32_t k = 1; k <= kRecords; ++k) model[k] = k;
   // One writer's round: modifies, deletes and appends drawn from the seed,
   // applied to the table through `d` and to the model (nullptr: the model
   // only, for a round another process runs).
@@ -264,6 +272,131 @@ TEST(CleanCopies, FilterScansSeeWritesTheCacheStillHolds) {
     c->DropFilter(f);
   }
   c->CloseCursor();
+}
+
+// A walk by key over records that lie in key order (its steps stay inside
+// the leaf they read before and its records come through the scan window)
+// while other writers change what lies ahead of it between its steps:
+// another cursor of the same session (also inside a transaction, its
+// writes only in the cache), another session, another process. Every step
+// must land on the model's next key with the value it holds at that
+// moment, forward and backward, in plain and enciphered tables.
+TEST(CleanCopies, WalksByKeySeeWritesAheadOfThem) {
+  enum Writer { kSameSession, kTransaction, kOtherSession, kOtherProcess };
+  struct Case {
+    Writer writer;
+    bool encrypted;
+  } const cases[] = {{kSameSession, false}, {kTransaction, false}, {kOtherSession, false},
+                     {kOtherProcess, false}, {kSameSession, true},  {kOtherSession, true}};
+  constexpr std::int32_t kRecords = 1500;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(::testing::Message() << "writer " << k.writer << (k.encrypted ? " enciphered" : ""));
+    qvtest::TempDir tmp;
+    const std::string dir = tmp.path().string();
+    Env env(dir);
+    TTableCreation creation;
+    if (k.encrypted) {
+      creation.Settings.Encrypted = true;
+      creation.Settings.Password = "pw";
+      env.session.AddPassword("pw");
+    }
+    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env.dir, kRecords, creation);
+    // Changes just ahead of `at` in the walk's direction: the next key's
+    // value, a delete two keys on, now and then a new key past the end,
+    // and a value far ahead (inside a window read later).
+    auto change = [&](TDataDirectory* d, std::map<std::int32_t, std::int32_t>& m, std::int32_t at, int direction,
+                      unsigned seed) {
+      std::mt19937 rng(seed);
+      std::unique_ptr<TDataCursor> w = d ? Cursor(d, false) : nullptr;
+      if (w) w->OpenCursor();
+      Bytes b(w ? w->GetRecordSize() : 0);
+      auto ahead = [&](int steps) {
+        auto it = m.find(at);
+        for (int i = 0; i < steps && it != m.end(); ++i) {
+          if (direction > 0) ++it;
+          else it = it == m.begin() ? m.end() : std::prev(it);
+        }
+        return it == m.end() ? 0 : it->first;
+      };
+      auto write = [&](std::int32_t key, bool remove, std::int32_t value) {
+        if (key == 0) return true;
+        if (w) {
+          w->InitRecord(b.data());
+          w->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&key));
+          const bool found = w->Find(false, b.data(), 0, false, 0, b.data());
+          if (found != (m.count(key) == 1)) return false;
+          if (found && w->GetCurrentRecord(b.data(), true) != 0) return false;
+          if (remove) {
+            w->DeleteRecord(b.data());
+          } else {
+            w->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&key));
+            w->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&value));
+            if (found) w->ModifyRecord(b.data(), true);
+            else w->AppendRecord(b.data());
+          }
+        }
+        if (remove) m.erase(key);
+        else m[key] = value;
+        return true;
+      };
+      const auto value = static_cast<std::int32_t>(100000 + rng() % 100000);
+      bool ok = write(ahead(1), false, value) && write(ahead(40), false, value + 1);
+      if (ok && rng() % 5 == 0) ok = write(ahead(2), true, 0);
+      if (ok && rng() % 7 == 0) ok = write(m.empty() ? 1 : m.rbegin()->first + 1, false, value + 2);
+      return ok;
+    };
+    auto walker = Cursor(env.dir, false);
+    walker->OpenCursor();
+    std::unique_ptr<Env> other;
+    if (k.writer == kOtherSession) {
+      other = std::make_unique<Env>(dir);
+      if (k.encrypted) other->session.AddPassword("pw");
+    }
+    TDataDirectory* writer_dir = k.writer == kOtherSession ? other->dir : env.dir;
+    if (k.writer == kTransaction) env.dir->StartTransaction();
+    Bytes b(walker->GetRecordSize());
+    unsigned seed = 1;
+    for (int direction : {1, -1}) {
+      std::int32_t at = 0;
+      int steps = 0;
+      if (direction > 0) walker->SetToBegin();
+      else walker->SetToEnd();
+      for (;;) {
+        const auto status = direction > 0 ? walker->GetNextRecord(b.data()) : walker->GetPriorRecord(b.data());
+        auto next = direction > 0 ? model.upper_bound(at) : model.lower_bound(at == 0 ? INT32_MAX : at);
+        if (direction < 0) next = next == model.begin() ? model.end() : std::prev(next);
+        if (status != 0) {
+          ASSERT_TRUE(next == model.end()) << "walk ended before key " << next->first;
+          break;
+        }
+        std::int32_t key = 0, value = 0;
+        walker->GetField(1, b.data(), reinterpret_cast<std::uint8_t*>(&key));
+        walker->GetField(2, b.data(), reinterpret_cast<std::uint8_t*>(&value));
+        ASSERT_TRUE(next != model.end()) << "read key " << key << " past the end";
+        ASSERT_EQ(key, next->first) << "step " << steps << " direction " << direction;
+        ASSERT_EQ(value, next->second) << "key " << key;
+        at = key;
+        ++steps;
+        // Most steps change nothing, so the walk also runs on through
+        // leaves and windows it already holds.
+        if (steps % 9 != 0) continue;
+        if (k.writer == kOtherProcess) {
+          if (steps % 180 != 0) continue;
+          qvtest::ChildProcess child([&](qvtest::ChildProcess&) -> int {
+            Env theirs_env(dir);
+            std::map<std::int32_t, std::int32_t> theirs = model;
+            return change(theirs_env.dir, theirs, at, direction, seed) ? 0 : 1;
+          });
+          ASSERT_EQ(child.Wait(), 0);
+          change(nullptr, model, at, direction, seed++);
+        } else {
+          ASSERT_TRUE(change(writer_dir, model, at, direction, seed++));
+        }
+      }
+    }
+    if (k.writer == kTransaction) env.dir->CommitTransaction(true);
+    walker->CloseCursor();
+  }
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 #include "tables/engine/engine_error.h"
+#include "tables/lib/allocator.h"
 #include "tables/lib/language_settings.h"
 #include "tables/lib/numeric.h"
 #include "tests/tables/lib/expr_test_support.h"
@@ -175,6 +177,112 @@ TEST_F(ExprEvalTest, ExtractParts) {
   EXPECT_EQ(Eval("EXTRACT(DAYOFWEEK FROM (TS + 4))", r).integer, 5);
   EXPECT_EQ(Eval("EXTRACT(MINUTE FROM TS)", r).integer, 2);
   EXPECT_EQ(Eval("EXTRACT(DAYOFWEEK FROM D)", Row({}, std::int64_t{639797})).integer, 5);  // 14 Sep 1752, Thursday
+}
+
+// Operands live in this thread's scratch nodes, which keep what their last
+// use left. Each row must evaluate as it does on a fresh thread, whatever
+// came before it (long texts that grew a buffer, NULLs, other trees), and
+// once warm no row takes a node or a counted byte.
+TEST_F(ExprEvalTest, RowsEvaluateAsOnAFreshThreadAndTakeNothingOnceWarm) {
+  const char* const trees[] = {
+      "I + 1 > SI * 2 - 3",
+      "UPPER(M)",
+      "LOWER(S) || UPPER(S) || 'x'",
+      "SUBSTRING(S FROM 2 FOR 5) || TRIM(BOTH ' ' FROM S)",
+      "IF(I > 10 THEN S ELSE 'none') LIKE '%a%'",
+      "I IN (1, 4, 9) OR I BETWEEN 20 AND 30 OR POS('b' IN M) > 3",
+      "CAST(I AS CHAR(10)) || REPLACE('a' WITH 'bb' IN S)",
+  };
+  std::vector<Record> rows;
+  for (std::int64_t i = 0; i < 40; ++i) {
+    const std::string memo = i % 3 == 0 ? std::string(300 + static_cast<std::size_t>(i) * 37, 'a' + i % 26) : "ab";
+    const std::size_t length = static_cast<std::size_t>(i % 4 == 1 ? 280 + i * 11 : i);
+    rows.push_back(Row(i % 5 == 0 ? Cell{} : Cell{std::string(" s") + std::string(length, 'a')},
+                       {}, {}, Cell{i - 7}, i % 7 == 0 ? Cell{} : Cell{i}, {}, {}, {}, {}, {}, Cell{memo}));
+  }
+  for (const char* text : trees) {
+    SCOPED_TRACE(text);
+    ExpTokenGuard tree(Checked(AllTypes(), text));
+    // Each row on its own thread: its scratch nodes are new.
+    std::vector<Outcome> fresh(rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r)
+      std::thread([&] { fresh[r] = Evaluate(AllTypes(), tree.get(), rows[r]); }).join();
+    auto same = [](const Outcome& a, const Outcome& b) {
+      return a.is_null == b.is_null && a.type == b.type && a.integer == b.integer && a.text == b.text;
+    };
+    // Passes 0 and 2 read the rows in the same order, pass 1 backward:
+    // after pass 2 the nodes and bytes are those after pass 0.
+    std::int64_t memory = 0;
+    std::int32_t spares = 0;
+    std::size_t scratch = 0;
+    for (int pass = 0; pass < 3; ++pass) {
+      for (std::size_t k = 0; k < rows.size(); ++k) {
+        const std::size_t r = pass == 1 ? rows.size() - 1 - k : (k * 7) % rows.size();
+        ASSERT_TRUE(same(Evaluate(AllTypes(), tree.get(), rows[r]), fresh[r])) << "row " << r << " pass " << pass;
+      }
+      if (pass == 0) {
+        memory = GetTotalMemoryAllocated();
+        spares = SpareExpTokenCount();
+        scratch = ScratchExpTokenCount();
+      }
+    }
+    EXPECT_EQ(ScratchExpTokenCount(), scratch);
+    EXPECT_EQ(SpareExpTokenCount(), spares);
+    EXPECT_EQ(GetTotalMemoryAllocated(), memory);
+  }
+}
+
+// A value routine may evaluate trees itself (calculated fields, sub-selects)
+// on the same thread: the outer operands keep their values, and a routine
+// that fails half-way leaves the scratch stack as it found it.
+TEST_F(ExprEvalTest, ValueRoutinesThatEvaluateKeepTheOuterOperands) {
+  struct Nested {
+    const TExpToken* inner;
+    int depth;
+  };
+  // Column I reads as the inner tree's value over the same record, nested
+  // three deep; other columns read from the table.
+  auto value = [](void* user, const void* record, TExpToken* result) -> bool {
+    auto* nested = static_cast<Nested*>(user);
+    if (result->ColumnName != "I" || nested->depth == 3) {
+      result->IsNull = false;
+      result->SetValue<std::int32_t>(result->ColumnName == "SI" ? 5 : 2);
+      return true;
+    }
+    if (nested->depth == -1) RaiseError(9217, "inds");
+    ++nested->depth;
+    ExpTokenGuard inner(EvaluateExpressionToken(nested->inner, record, user, +[](void* u, const void* rec,
+                                                                                TExpToken* res) -> bool {
+      auto* n = static_cast<Nested*>(u);
+      if (res->ColumnName == "I" && n->depth < 3) {
+        ++n->depth;
+        ExpTokenGuard deeper(EvaluateExpressionToken(n->inner, rec, u, nullptr, {}));
+        --n->depth;
+        res->IsNull = false;
+        res->SetValue(deeper->Value<std::int32_t>());
+        return true;
+      }
+      res->IsNull = false;
+      res->SetValue<std::int32_t>(res->ColumnName == "SI" ? 5 : 2);
+      return true;
+    }, {}));
+    --nested->depth;
+    result->IsNull = false;
+    result->SetValue(inner->Value<std::int32_t>());
+    return true;
+  };
+  ExpTokenGuard inner(Checked(AllTypes(), "SI * 10 - 1"));  // 49, never reaching a column I
+  ExpTokenGuard outer(Checked(AllTypes(), "(SI + I) * (I - SI) + SI * 100"));
+  Nested nested{inner.get(), 0};
+  ExpTokenGuard got(EvaluateExpressionToken(outer.get(), nullptr, &nested, value, {}));
+  EXPECT_EQ(got->Value<std::int32_t>(), (5 + 49) * (49 - 5) + 500);
+  EXPECT_EQ(nested.depth, 0);
+  nested.depth = -1;
+  EXPECT_EQ(RaisedNumber([&] { ExpTokenGuard v(EvaluateExpressionToken(outer.get(), nullptr, &nested, value, {})); }),
+            9217);
+  // Nothing is left taken: emptying the pool empties the scratch stack.
+  FreeAllExpTokens();
+  EXPECT_EQ(ScratchExpTokenCount(), 0u);
 }
 
 TEST_F(ExprEvalTest, NumericFunctions) {
