@@ -24,6 +24,7 @@ constexpr char kFirstMagic[8] = {'Q', 'V', 'J', 'N', 'L', '1', 0, 0};
 constexpr std::size_t kHeaderSize = 8 + 3 * 4 + 4 + 4;
 constexpr std::size_t kFirstHeaderSize = 8 + 3 * 4 + 4;
 constexpr std::size_t kEntryHead = 1 + 4 + 4;
+constexpr std::size_t kNoSpanBytes = ~std::size_t{0};
 // Tries at making or opening a journal that another process holds alone
 // for a moment (2 ms apart).
 constexpr int kOpenAttempts = 1000;
@@ -42,7 +43,7 @@ void Step() {
 std::atomic<int> committed{0};
 
 // A flush of a great many pages is written in batches of this size.
-constexpr std::int64_t kBatchBytes = std::int64_t{8} << 20;
+constexpr std::int64_t kBatchBytes = std::int64_t{32} << 20;
 std::atomic<std::int64_t> batch_limit{kBatchBytes};
 // Runs of one batch at most this many bytes apart are written as one span.
 constexpr std::int64_t kSpanGap = 4096;
@@ -462,24 +463,38 @@ void TJournal::WriteHeld(bool syncs) {
       if (!join) spans.push_back(r);
     }
     spans.push_back(runs);
-    // The current bytes of each span of more than one run.
-    std::vector<std::vector<std::uint8_t>> current(spans.size() - 1);
+    // The current bytes of each span of more than one run, one after the
+    // other in a buffer kept from batch to batch (as the journal's is).
+    std::vector<std::size_t> current(spans.size(), kNoSpanBytes);
+    std::size_t span_bytes = 0, entry_bytes = kHeaderSize;
+    for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
+      for (std::size_t r = spans[sp]; r < spans[sp + 1]; ++r)
+        entry_bytes += kEntryHead + 4 + static_cast<std::size_t>(run_end(r) - run_first(r).position);
+      if (spans[sp + 1] - spans[sp] == 1) continue;
+      current[sp] = span_bytes;
+      span_bytes += static_cast<std::size_t>(run_end(spans[sp + 1] - 1) - run_first(spans[sp]).position);
+    }
+    if (spans_.size() < span_bytes) spans_.resize(span_bytes);
     batch_.clear();
-    if (!started_) batch_ = NewHeader();
+    batch_.reserve(entry_bytes);
+    if (!started_) {
+      const std::vector<std::uint8_t> header = NewHeader();
+      batch_.insert(batch_.end(), header.begin(), header.end());
+    }
     bool entries = false;
     for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
       const std::size_t first_run = spans[sp], last_run = spans[sp + 1] - 1;
       const std::int64_t from = run_first(first_run).position;
-      if (first_run != last_run) {
-        std::vector<std::uint8_t>& bytes = current[sp];
-        bytes.resize(static_cast<std::size_t>(run_end(last_run) - from));
-        const std::int64_t got = ReadAt(*files_[run_first(first_run).file], static_cast<std::uint64_t>(from),
-                                        bytes.data(), static_cast<std::int64_t>(bytes.size()), true);
-        std::fill(bytes.begin() + got, bytes.end(), std::uint8_t{0});
+      std::uint8_t* bytes = current[sp] == kNoSpanBytes ? nullptr : spans_.data() + current[sp];
+      if (bytes != nullptr) {
+        const std::int64_t length = run_end(last_run) - from;
+        const std::int64_t got =
+            ReadAt(*files_[run_first(first_run).file], static_cast<std::uint64_t>(from), bytes, length, true);
+        std::fill(bytes + std::max<std::int64_t>(got, 0), bytes + length, std::uint8_t{0});
       }
       for (std::size_t r = first_run; r <= last_run; ++r) {
         const THeldWrite& first = run_first(r);
-        const std::uint8_t* now = current[sp].empty() ? nullptr : current[sp].data() + (first.position - from);
+        const std::uint8_t* now = bytes == nullptr ? nullptr : bytes + (first.position - from);
         entries |= AddEntry(first.file, first.position, run_end(r) - first.position, batch_, now);
       }
     }
@@ -501,13 +516,13 @@ void TJournal::WriteHeld(bool syncs) {
     for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
       out.clear();
       const THeldWrite& first = run_first(spans[sp]);
-      std::vector<std::uint8_t>& bytes = current[sp];
+      std::uint8_t* bytes = current[sp] == kNoSpanBytes ? nullptr : spans_.data() + current[sp];
       for (std::size_t k = starts[spans[sp]]; k < starts[spans[sp + 1]]; ++k) {
         const THeldWrite& w = held_[order[k]];
-        if (bytes.empty()) out.push_back({w.bytes.data(), static_cast<std::int64_t>(w.bytes.size())});
-        else std::memcpy(bytes.data() + (w.position - first.position), w.bytes.data(), w.bytes.size());
+        if (bytes == nullptr) out.push_back({w.bytes.data(), static_cast<std::int64_t>(w.bytes.size())});
+        else std::memcpy(bytes + (w.position - first.position), w.bytes.data(), w.bytes.size());
       }
-      if (!bytes.empty()) out.push_back({bytes.data(), static_cast<std::int64_t>(bytes.size())});
+      if (bytes != nullptr) out.push_back({bytes, run_end(spans[sp + 1] - 1) - first.position});
       Step();
       files_[first.file]->WriteSpans(first.position, out);
     }
@@ -536,6 +551,7 @@ void TJournal::Commit() {
   ++committed;
   Step();
   if (end_ > kKeptBytes) file_->Truncate(0);
+  if (static_cast<std::int64_t>(spans_.size()) > kKeptBytes) spans_ = {};
 }
 
 int TJournal::Commits() { return committed; }

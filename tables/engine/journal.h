@@ -25,7 +25,7 @@
 // exclusive-or the salt) and "QVJNL1" (no salt, entry checksums CRC-32,
 // deleted to commit).
 //
-// A flush's writes are held back (copied) until it ends or has held 8 MB:
+// A flush's writes are held back (copied) until it ends or has held 32 MB:
 // then the old bytes of everything held that lies inside the files' old
 // lengths are read, the header (on the first batch) and their entries are
 // written to the journal in one write and synced once when the flush goes
@@ -88,7 +88,7 @@ public:
   // Test hook, run before every write and sync of a flush (journal
   // included).
   static void SetStepHook(std::function<void()> hook);
-  // Test hook: the bytes a flush holds before writing a batch (0: 8 MB).
+  // Test hook: the bytes a flush holds before writing a batch (0: 32 MB).
   static void SetBatchLimit(std::int64_t bytes);
   // The widest gap between two runs of a batch written as one span (0:
   // adjacent runs only; negative: the default, 4 KB).
@@ -155,6 +155,7 @@ private:
   rtl::TFileStatus table_status_, journal_status_;
   bool table_status_known_ = false, journal_status_known_ = false;
   std::vector<std::uint8_t> batch_;
+  std::vector<std::uint8_t> spans_;  // the current bytes of a batch's spans
 };
 
 }  // namespace korvex
