@@ -551,7 +551,9 @@ void TJournal::Commit() {
   ++committed;
   Step();
   if (end_ > kKeptBytes) file_->Truncate(0);
+  // A large flush's buffers go with it (a batch may hold 32 MB).
   if (static_cast<std::int64_t>(spans_.size()) > kKeptBytes) spans_ = {};
+  if (static_cast<std::int64_t>(batch_.capacity()) > kKeptBytes) batch_ = {};
 }
 
 int TJournal::Commits() { return committed; }
