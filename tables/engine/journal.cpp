@@ -43,10 +43,14 @@ void Step() {
 std::atomic<int> committed{0};
 
 // A flush of a great many pages is written in batches of this size.
-constexpr std::int64_t kBatchBytes = std::int64_t{32} << 20;
+constexpr std::int64_t kBatchBytes = std::int64_t{8} << 20;
 std::atomic<std::int64_t> batch_limit{kBatchBytes};
-// Runs of one batch at most this many bytes apart are written as one span.
+// Runs of one batch at most this many bytes apart are written as one span,
+// in a batch of at least this many runs (a single append's flush of a few
+// pages gains nothing by it: the page between two of its pages is rewritten
+// for one write call less).
 constexpr std::int64_t kSpanGap = 4096;
+constexpr std::size_t kSpanRuns = 32;
 std::atomic<std::int64_t> span_gap{kSpanGap};
 
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
@@ -444,14 +448,15 @@ void TJournal::WriteHeld(bool syncs) {
     // read with the old bytes the journal needs anyway and written back
     // unchanged, so one read and one write serve the whole span, whose
     // pages the runs dirty anyway. Only bytes inside the file are bridged,
-    // at most four times what the batch holds (or 16 MB).
+    // at most four times what the batch holds (or 16 MB), and only in a
+    // batch of many runs.
     std::vector<std::int64_t> sizes(files_.size(), -1);
     std::vector<std::size_t> spans;  // first run of each span
     std::int64_t bridged = 0;
     const std::int64_t bridge_budget = std::max<std::int64_t>(4 * held_bytes_, std::int64_t{16} << 20);
     for (std::size_t r = 0; r < runs; ++r) {
       bool join = false;
-      if (r > 0 && !overlap && run_first(r).file == run_first(r - 1).file) {
+      if (r > 0 && runs >= kSpanRuns && !overlap && run_first(r).file == run_first(r - 1).file) {
         const std::size_t f = run_first(r).file;
         const std::int64_t gap = run_first(r).position - run_end(r - 1);
         if (gap <= span_gap && bridged + gap <= bridge_budget) {
@@ -551,7 +556,7 @@ void TJournal::Commit() {
   ++committed;
   Step();
   if (end_ > kKeptBytes) file_->Truncate(0);
-  // A large flush's buffers go with it (a batch may hold 32 MB).
+  // A large flush's buffers go with it.
   if (static_cast<std::int64_t>(spans_.size()) > kKeptBytes) spans_ = {};
   if (static_cast<std::int64_t>(batch_.capacity()) > kKeptBytes) batch_ = {};
 }

@@ -25,19 +25,19 @@
 // exclusive-or the salt) and "QVJNL1" (no salt, entry checksums CRC-32,
 // deleted to commit).
 //
-// A flush's writes are held back (copied) until it ends or has held 32 MB:
+// A flush's writes are held back (copied) until it ends or has held 8 MB:
 // then the old bytes of everything held that lies inside the files' old
 // lengths are read, the header (on the first batch) and their entries are
 // written to the journal in one write and synced once when the flush goes
 // to disk, and only then are the held bytes written to the files, followed
-// by the syncs the flush asked for. Runs of held bytes at most 4 KB apart
-// share one read and one write: the bytes between them are written back as
-// they were read (no entry needed: a torn write leaves them as they are).
-// So the header precedes every write of a
-// flush (also one that only extends a file), entries always precede the
-// bytes they protect, and a flush that fails before its first batch leaves
-// the files untouched. Playback applies entries last first and stops at the
-// first torn one (its file write never happened).
+// by the syncs the flush asked for. In a batch of many runs, runs at most
+// 4 KB apart share one read and one write: the bytes between them are
+// written back as they were read (no entry needed: a torn write leaves
+// them as they are). So the header precedes every write of a flush (also
+// one that only extends a file), entries always precede the bytes they
+// protect, and a flush that fails before its first batch leaves the files
+// untouched. Playback applies entries last first and stops at the first
+// torn one (its file write never happened).
 #pragma once
 
 #include <cstdint>
@@ -88,7 +88,7 @@ public:
   // Test hook, run before every write and sync of a flush (journal
   // included).
   static void SetStepHook(std::function<void()> hook);
-  // Test hook: the bytes a flush holds before writing a batch (0: 32 MB).
+  // Test hook: the bytes a flush holds before writing a batch (0: 8 MB).
   static void SetBatchLimit(std::int64_t bytes);
   // The widest gap between two runs of a batch written as one span (0:
   // adjacent runs only; negative: the default, 4 KB).

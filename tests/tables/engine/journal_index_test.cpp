@@ -152,8 +152,8 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
           return true;
         },
         // Every step of the first and last 20, and every fourth between;
-        // in batches, every third.
-        [&](int k, int steps) { return batch ? k % 3 == 0 : k <= 20 || k > steps - 20 || k % 4 == 0; });
+        // in batches, every third and the last.
+        [&](int k, int steps) { return batch ? k % 3 == 0 || k == steps : k <= 20 || k > steps - 20 || k % 4 == 0; });
     ASSERT_GT(kills.steps, gap == 0 ? 10 : 3);
     std::printf("index flush: %d steps\n", kills.steps);
     const std::string& before_idx = kills.before[1];
