@@ -98,6 +98,20 @@ TDataCursor::Key TDataCursor::KeyOf(std::uint8_t slot, const std::uint8_t* recor
   return key;
 }
 
+bool TDataCursor::SameKeyBytes(std::uint8_t slot, const std::uint8_t* a, const std::uint8_t* b) const {
+  // The record ID is part of the system key, of a non-unique index's keys
+  // and of an auto-increment field's.
+  if (std::memcmp(a + kRecordIDOffset, b + kRecordIDOffset, 4) != 0) return false;
+  if (slot == kSystemSlot) return a[0] == b[0];
+  const TIndexDefinition& d = table_->IndexFile().GetIndexDefinition(slot);
+  for (int i = 0; i < d.FieldCount && i < kMaxKeyFields; ++i) {
+    const TFieldDefinition& f = physical_fields_.at(d.Fields[i] - 1u);
+    if (f.IsAutoIncrement()) continue;
+    if (std::memcmp(a + f.Offset, b + f.Offset, f.PhysicalSize + 1u) != 0) return false;
+  }
+  return true;
+}
+
 void TDataCursor::RaiseKeyViolation(std::uint8_t slot) const {
   RaiseError(err::kDuplicateKey, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
 }

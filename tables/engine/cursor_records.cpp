@@ -659,6 +659,8 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
     std::vector<std::uint8_t> positions = KeyedPositions();
     if (suppress_auto_inc_) positions.push_back(kSystemSlot);
     for (std::uint8_t slot : positions) {
+      // An edit that leaves an index's fields alone builds none of its keys.
+      if (SameKeyBytes(slot, record->Data.data(), buffer)) continue;
       const Key old_key = KeyOf(slot, record->Data.data()), new_key = KeyOf(slot, buffer);
       keys_changed = keys_changed || old_key != new_key;
       if (slot != kSystemSlot) ReplaceKey(slot, old_key, new_key, n);

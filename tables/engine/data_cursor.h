@@ -694,6 +694,9 @@ private:
   std::vector<std::uint8_t> KeyedPositions() const;
   TKeyComparator ComparatorOf(std::uint8_t slot) const;
   Key KeyOf(std::uint8_t slot, const std::uint8_t* record) const;
+  // Whether two records have the same bytes wherever the index at `slot`
+  // builds its key from (then their keys are equal without building them).
+  bool SameKeyBytes(std::uint8_t slot, const std::uint8_t* a, const std::uint8_t* b) const;
   // The same into `key` (the index's key size).
   void BuildKey(std::uint8_t slot, const std::uint8_t* record, std::uint8_t* key) const;
   // A key that a unique index already holds refuses the write with 9729

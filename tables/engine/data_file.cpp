@@ -483,13 +483,17 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
   std::uint32_t runs = WriteModifiedRuns(
       *this, *host_, cache_, Layout(), window_, flush_to_disk,
       [this, encrypted](TCacheEntry* e, std::uint8_t* out) {
-        copies_.Erase(e->Key);
         if (e->Key >= scan_first_ && e->Key <= scan_last_) DropScanWindow();
         static_cast<TRecord*>(e)->Write(out, encrypted);
+        // The file's bytes once the flush ends: the neighbourhood a read
+        // brought in stays whole.
+        copies_.Store(e->Key, out);
       });
   stats_.WriteRuns += runs;
   return runs > 0;
 }
+
+void TDataFile::DropCleanCopies() { copies_.Clear(); }
 
 void TDataFile::FreeRecordBuffers() {
   copies_.Clear();
@@ -498,7 +502,8 @@ void TDataFile::FreeRecordBuffers() {
 }
 
 void TDataFile::AdjustRecordBuffers() {
-  SetLimits();
+  // The clean copies stay: they are the file's bytes still.
+  cache_.SetCapacity(base_capacity_);
   auto release = [this](TCacheEntry* e) { pool_.Return(static_cast<TRecord*>(e)); };
   cache_.Shrink(cache_.Capacity(), release);
   if (cache_.Count() > cache_.Capacity()) {

@@ -140,8 +140,11 @@ public:
   void SetNextFreeRecord(TRecord* record);
   std::uint32_t GetNextFreeRecordNumber() const;
   void SetNextFreeRecordNumber(std::uint32_t n);
+  // Writes the modified records; the bytes written become the records'
+  // clean copies (a flush that fails drops them, DropCleanCopies).
   bool FlushRecordBuffers(bool flush_to_disk);
   void FreeRecordBuffers();
+  void DropCleanCopies();
   void AdjustRecordBuffers();
   // A write's before-images (write_undo.h): the caches note their first
   // touches in `undo` (nullptr: no more); the header as a restore function;

@@ -981,6 +981,9 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
       journal_.Undo();
     } catch (...) {
     }
+    // Copies of what the flush wrote are not the files' bytes now.
+    if (data_->IsOpen()) data_->DropCleanCopies();
+    if (index_->IsOpen()) index_->DropCleanCopies();
     flushed.Restore();
     throw;
   }

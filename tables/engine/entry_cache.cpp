@@ -72,6 +72,13 @@ void TEntryCache::Resize(std::size_t slots) {
     if (slot.Entry) Add(slot.Key, slot.Entry);
 }
 
+void TEntryCache::Compact() const {
+  std::sort(recent_.begin(), recent_.end());
+  recent_.erase(std::unique(recent_.begin(), recent_.end()), recent_.end());
+  recent_.erase(std::remove_if(recent_.begin(), recent_.end(), [&](std::uint32_t key) { return !Lookup(key); }),
+                recent_.end());
+}
+
 std::vector<TCacheEntry*> TEntryCache::Sweep() const {
   // The keys are sorted, not the entries: no entry is visited to compare,
   // and keys handed out in order (a long write's appends) are sorted

@@ -92,7 +92,12 @@ private:
     if (!always && entry->SweepMark == sweep_) return;
     entry->SweepMark = sweep_;
     recent_.push_back(entry->Key);
+    if (recent_.size() > 2 * count_ + 256) Compact();
   }
+  // Drops the keys noted twice and those of entries no longer cached (a
+  // long read between writes hands out far more entries than the cache
+  // keeps, and the next walk would sort them all).
+  void Compact() const;
   // The entries that may be modified, by key; starts a new period.
   std::vector<TCacheEntry*> Sweep() const;
   // FindEvictable for a cache whose writes are held, starting after the

@@ -550,13 +550,15 @@ bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
     runs += WriteModifiedRuns(
         *this, *host_, caches_[s], PageLayout(), TReadWindow{}, flush_to_disk,
         [this, encrypted](TCacheEntry* e, std::uint8_t* out) {
-          copies_.Erase(e->Key);
           static_cast<TPage*>(e)->Write(out, encrypted);
+          if (!InMemory()) copies_.Store(e->Key, out);
         });
   });
   stats_.Writes += runs;
   return runs != 0;
 }
+
+void TIndexFile::DropCleanCopies() { copies_.Clear(); }
 
 void TIndexFile::FreePageBuffers(bool system_slot) {
   copies_.Clear();

@@ -154,6 +154,9 @@ public:
   std::function<void()> HeaderImage();
   void NoteDirty(TWriteUndo& undo);
   void FreePageBuffers(bool system_slot = true);
+  // The clean copies of pages, which a flush that fails must not keep (its
+  // written pages are copied as the file would hold them).
+  void DropCleanCopies();
   void AdjustPageBuffers(bool system_slot = true);
 
   const TIndexFileStatistics& Statistics() const { return stats_; }

@@ -24,6 +24,7 @@ constexpr char kFirstMagic[8] = {'Q', 'V', 'J', 'N', 'L', '1', 0, 0};
 constexpr std::size_t kHeaderSize = 8 + 3 * 4 + 4 + 4;
 constexpr std::size_t kFirstHeaderSize = 8 + 3 * 4 + 4;
 constexpr std::size_t kEntryHead = 1 + 4 + 4;
+constexpr std::size_t kNoSpanBytes = ~std::size_t{0};
 // Tries at making or opening a journal that another process holds alone
 // for a moment (2 ms apart).
 constexpr int kOpenAttempts = 1000;
@@ -44,6 +45,13 @@ std::atomic<int> committed{0};
 // A flush of a great many pages is written in batches of this size.
 constexpr std::int64_t kBatchBytes = std::int64_t{8} << 20;
 std::atomic<std::int64_t> batch_limit{kBatchBytes};
+// Runs of one batch at most this many bytes apart are written as one span,
+// in a batch of at least this many runs (a single append's flush of a few
+// pages gains nothing by it: the page between two of its pages is rewritten
+// for one write call less).
+constexpr std::int64_t kSpanGap = 4096;
+constexpr std::size_t kSpanRuns = 32;
+std::atomic<std::int64_t> span_gap{kSpanGap};
 
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
   // The reflected CRC-32 (polynomial 0xEDB88320), eight bytes at a time
@@ -345,7 +353,8 @@ void TJournal::Append(const std::vector<std::uint8_t>& record) {
   Sync();
 }
 
-bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out) {
+bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out,
+                        const std::uint8_t* current) {
   const std::int64_t old = std::min(old_lengths_[index], shortest_[index]);
   const std::int64_t end = count == 0 ? old : std::min(position + count, old);
   if (count == 0) shortest_[index] = std::min(shortest_[index], position);
@@ -355,7 +364,8 @@ bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t c
   PutU32(out, static_cast<std::uint32_t>(position));
   PutU32(out, static_cast<std::uint32_t>(end - position));
   out.resize(at + kEntryHead + static_cast<std::size_t>(end - position));
-  ReadAt(*files_[index], static_cast<std::uint64_t>(position), out.data() + at + kEntryHead, end - position);
+  if (current != nullptr) std::memcpy(out.data() + at + kEntryHead, current, static_cast<std::size_t>(end - position));
+  else ReadAt(*files_[index], static_cast<std::uint64_t>(position), out.data() + at + kEntryHead, end - position);
   PutU32(out, EntryChecksum(TLayout::Third, out.data() + at, out.size() - at, salt_));
   return true;
 }
@@ -431,12 +441,67 @@ void TJournal::WriteHeld(bool syncs) {
           held_[order[k]].position != end_of(order[k - 1]))
         starts.push_back(k);
     starts.push_back(order.size());
+    const std::size_t runs = starts.size() - 1;
+    auto run_first = [&](std::size_t r) -> const THeldWrite& { return held_[order[starts[r]]]; };
+    auto run_end = [&](std::size_t r) { return end_of(order[starts[r + 1] - 1]); };
+    // Runs a few bytes apart go out as one span: the bytes between them are
+    // read with the old bytes the journal needs anyway and written back
+    // unchanged, so one read and one write serve the whole span, whose
+    // pages the runs dirty anyway. Only bytes inside the file are bridged,
+    // at most four times what the batch holds (or 16 MB), and only in a
+    // batch of many runs.
+    std::vector<std::int64_t> sizes(files_.size(), -1);
+    std::vector<std::size_t> spans;  // first run of each span
+    std::int64_t bridged = 0;
+    const std::int64_t bridge_budget = std::max<std::int64_t>(4 * held_bytes_, std::int64_t{16} << 20);
+    for (std::size_t r = 0; r < runs; ++r) {
+      bool join = false;
+      if (r > 0 && runs >= kSpanRuns && !overlap && run_first(r).file == run_first(r - 1).file) {
+        const std::size_t f = run_first(r).file;
+        const std::int64_t gap = run_first(r).position - run_end(r - 1);
+        if (gap <= span_gap && bridged + gap <= bridge_budget) {
+          if (sizes[f] < 0) sizes[f] = files_[f]->GetSize();
+          join = run_first(r).position <= sizes[f];
+          if (join) bridged += gap;
+        }
+      }
+      if (!join) spans.push_back(r);
+    }
+    spans.push_back(runs);
+    // The current bytes of each span of more than one run, one after the
+    // other in a buffer kept from batch to batch (as the journal's is).
+    std::vector<std::size_t> current(spans.size(), kNoSpanBytes);
+    std::size_t span_bytes = 0, entry_bytes = kHeaderSize;
+    for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
+      for (std::size_t r = spans[sp]; r < spans[sp + 1]; ++r)
+        entry_bytes += kEntryHead + 4 + static_cast<std::size_t>(run_end(r) - run_first(r).position);
+      if (spans[sp + 1] - spans[sp] == 1) continue;
+      current[sp] = span_bytes;
+      span_bytes += static_cast<std::size_t>(run_end(spans[sp + 1] - 1) - run_first(spans[sp]).position);
+    }
+    if (spans_.size() < span_bytes) spans_.resize(span_bytes);
     batch_.clear();
-    if (!started_) batch_ = NewHeader();
+    batch_.reserve(entry_bytes);
+    if (!started_) {
+      const std::vector<std::uint8_t> header = NewHeader();
+      batch_.insert(batch_.end(), header.begin(), header.end());
+    }
     bool entries = false;
-    for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
-      const THeldWrite& first = held_[order[starts[r]]];
-      entries |= AddEntry(first.file, first.position, end_of(order[starts[r + 1] - 1]) - first.position, batch_);
+    for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
+      const std::size_t first_run = spans[sp], last_run = spans[sp + 1] - 1;
+      const std::int64_t from = run_first(first_run).position;
+      std::uint8_t* bytes = current[sp] == kNoSpanBytes ? nullptr : spans_.data() + current[sp];
+      if (bytes != nullptr) {
+        const std::int64_t length = run_end(last_run) - from;
+        const std::int64_t got =
+            ReadAt(*files_[run_first(first_run).file], static_cast<std::uint64_t>(from), bytes, length, true);
+        std::fill(bytes + std::max<std::int64_t>(got, 0), bytes + length, std::uint8_t{0});
+      }
+      for (std::size_t r = first_run; r <= last_run; ++r) {
+        const THeldWrite& first = run_first(r);
+        const std::uint8_t* now = bytes == nullptr ? nullptr : bytes + (first.position - from);
+        entries |= AddEntry(first.file, first.position, run_end(r) - first.position, batch_, now);
+      }
     }
     // The header and the entries in one write (the header alone when the
     // batch only extends files), synced once before any file is touched.
@@ -452,14 +517,19 @@ void TJournal::WriteHeld(bool syncs) {
       end_ = at + static_cast<std::int64_t>(batch_.size());
       if (entries || at == 0) Sync();
     }
-    std::vector<rtl::TByteSpan> spans;
-    for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
-      spans.clear();
-      for (std::size_t k = starts[r]; k < starts[r + 1]; ++k)
-        spans.push_back({held_[order[k]].bytes.data(), static_cast<std::int64_t>(held_[order[k]].bytes.size())});
-      const THeldWrite& first = held_[order[starts[r]]];
+    std::vector<rtl::TByteSpan> out;
+    for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
+      out.clear();
+      const THeldWrite& first = run_first(spans[sp]);
+      std::uint8_t* bytes = current[sp] == kNoSpanBytes ? nullptr : spans_.data() + current[sp];
+      for (std::size_t k = starts[spans[sp]]; k < starts[spans[sp + 1]]; ++k) {
+        const THeldWrite& w = held_[order[k]];
+        if (bytes == nullptr) out.push_back({w.bytes.data(), static_cast<std::int64_t>(w.bytes.size())});
+        else std::memcpy(bytes + (w.position - first.position), w.bytes.data(), w.bytes.size());
+      }
+      if (bytes != nullptr) out.push_back({bytes, run_end(spans[sp + 1] - 1) - first.position});
       Step();
-      files_[first.file]->WriteSpans(first.position, spans);
+      files_[first.file]->WriteSpans(first.position, out);
     }
     held_.clear();
     held_bytes_ = 0;
@@ -486,11 +556,16 @@ void TJournal::Commit() {
   ++committed;
   Step();
   if (end_ > kKeptBytes) file_->Truncate(0);
+  // A large flush's buffers go with it.
+  if (static_cast<std::int64_t>(spans_.size()) > kKeptBytes) spans_ = {};
+  if (static_cast<std::int64_t>(batch_.capacity()) > kKeptBytes) batch_ = {};
 }
 
 int TJournal::Commits() { return committed; }
 
 void TJournal::SetBatchLimit(std::int64_t bytes) { batch_limit = bytes > 0 ? bytes : kBatchBytes; }
+
+void TJournal::SetSpanGap(std::int64_t bytes) { span_gap = bytes >= 0 ? bytes : kSpanGap; }
 
 void TJournal::Abandon() {
   DropHeld();

@@ -30,11 +30,14 @@
 // lengths are read, the header (on the first batch) and their entries are
 // written to the journal in one write and synced once when the flush goes
 // to disk, and only then are the held bytes written to the files, followed
-// by the syncs the flush asked for. So the header precedes every write of a
-// flush (also one that only extends a file), entries always precede the
-// bytes they protect, and a flush that fails before its first batch leaves
-// the files untouched. Playback applies entries last first and stops at the
-// first torn one (its file write never happened).
+// by the syncs the flush asked for. In a batch of many runs, runs at most
+// 4 KB apart share one read and one write: the bytes between them are
+// written back as they were read (no entry needed: a torn write leaves
+// them as they are). So the header precedes every write of a flush (also
+// one that only extends a file), entries always precede the bytes they
+// protect, and a flush that fails before its first batch leaves the files
+// untouched. Playback applies entries last first and stops at the first
+// torn one (its file write never happened).
 #pragma once
 
 #include <cstdint>
@@ -87,6 +90,9 @@ public:
   static void SetStepHook(std::function<void()> hook);
   // Test hook: the bytes a flush holds before writing a batch (0: 8 MB).
   static void SetBatchLimit(std::int64_t bytes);
+  // The widest gap between two runs of a batch written as one span (0:
+  // adjacent runs only; negative: the default, 4 KB).
+  static void SetSpanGap(std::int64_t bytes);
   // Flushes of this process ended so far (counted before the step that
   // follows the commit point).
   static int Commits();
@@ -111,8 +117,11 @@ private:
   void Sync();
   void Append(const std::vector<std::uint8_t>& record);
   // Appends the entry of the old bytes at `position` of file `index`, if
-  // any lie inside its old length, to `out`; false when none do.
-  bool AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out);
+  // any lie inside its old length, to `out`; false when none do. The old
+  // bytes come from `current` (the file's bytes from `position`) when given,
+  // else from the file.
+  bool AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out,
+                const std::uint8_t* current = nullptr);
   // Writes the held writes out as one batch (see the top), then the held
   // syncs when `syncs`.
   void WriteHeld(bool syncs);
@@ -146,6 +155,7 @@ private:
   rtl::TFileStatus table_status_, journal_status_;
   bool table_status_known_ = false, journal_status_known_ = false;
   std::vector<std::uint8_t> batch_;
+  std::vector<std::uint8_t> spans_;  // the current bytes of a batch's spans
 };
 
 }  // namespace korvex

@@ -72,13 +72,15 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
   }
   ASSERT_EQ(RunTableCheck(path + "/t.DAT").status, 0);
   // The flush's writes in one batch, then in batches of at most 12 KB,
-  // each time from the same files.
+  // each time from the same files; each run by itself (gap 0), then runs
+  // up to 4 KB apart written as one span, bridging unchanged pages.
   const std::string dat = ReadFileBytes(path + "/t.DAT"), idx = ReadFileBytes(path + "/t.IDX");
-  for (std::int64_t batch : {0, 12 << 10}) {
-    SCOPED_TRACE("batch " + std::to_string(batch));
+  for (auto [batch, gap] : {std::pair<std::int64_t, std::int64_t>{0, 0}, {12 << 10, 0}, {0, -1}, {12 << 10, -1}}) {
+    SCOPED_TRACE("batch " + std::to_string(batch) + " gap " + std::to_string(gap));
     qvtest::WriteFileBytes(path + "/t.DAT", dat);
     qvtest::WriteFileBytes(path + "/t.IDX", idx);
     TJournal::SetBatchLimit(batch);
+    TJournal::SetSpanGap(gap);
     FlushKills kills = KillFlushAtSteps(
         path, {".DAT", ".IDX"},
         [&] {
@@ -150,9 +152,9 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
           return true;
         },
         // Every step of the first and last 20, and every fourth between;
-        // in batches, every third.
-        [&](int k, int steps) { return batch ? k % 3 == 0 : k <= 20 || k > steps - 20 || k % 4 == 0; });
-    ASSERT_GT(kills.steps, 10);
+        // in batches, every third and the last.
+        [&](int k, int steps) { return batch ? k % 3 == 0 || k == steps : k <= 20 || k > steps - 20 || k % 4 == 0; });
+    ASSERT_GT(kills.steps, gap == 0 ? 10 : 3);
     std::printf("index flush: %d steps\n", kills.steps);
     const std::string& before_idx = kills.before[1];
     const std::string& after_idx = kills.after[1];
@@ -162,6 +164,7 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
     EXPECT_GT(kills.befores, 0);
     EXPECT_GT(kills.afters, 0);
     TJournal::SetBatchLimit(0);
+    TJournal::SetSpanGap(-1);
   }
 }
 

@@ -1,0 +1,257 @@
+// Transactions of many updates and deletes against a model: random batches
+// of edits (some changing the indexed name), deletes and appends, each
+// committed, rolled back, or committed under an injected failure and then
+// retried or rolled back. After every batch the cursor's walk in key order
+// (which reads through the clean copies a commit keeps) and tablecheck.py's
+// dump of the files (which shares no code with the engine and checks every
+// index tree against the records) must both equal the model. The commit's
+// writes go out as spans bridging unchanged bytes, in one batch or in many.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "tables/engine/data_cursor.h"
+#include "tables/engine/data_session.h"
+#include "tables/engine/engine_error.h"
+#include "tables/engine/journal.h"
+#include "tables/lib/fieldtypes.h"
+#include "tests/tables/engine/cursor_test_support.h"
+#include "tests/tables/engine/engine_test_support.h"
+
+namespace korvex::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr int kId = 1, kName = 2, kYear = 3, kNote = 4;
+
+struct Row {
+  std::string name;
+  std::int32_t year;
+  bool operator==(const Row&) const = default;
+};
+using Model = std::map<std::int32_t, Row>;
+
+std::string Hex(const std::string& s) {
+  std::string out;
+  char b[3];
+  for (unsigned char c : s) {
+    std::snprintf(b, sizeof b, "%02x", c);
+    out += b;
+  }
+  return out;
+}
+
+// The live records of tablecheck's dump: ID -> name (hex) and year.
+std::map<std::int32_t, std::pair<std::string, std::string>> Dumped(const std::string& output) {
+  std::map<std::int32_t, std::pair<std::string, std::string>> rows;
+  std::istringstream in(output);
+  std::string line;
+  bool live = false;
+  std::int32_t id = 0;
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string tag;
+    f >> tag;
+    if (tag == "R") {
+      long number = 0, deleted = 0;
+      f >> number >> deleted >> id;
+      live = deleted == 0;
+      if (live) rows[id];
+    } else if (tag == "V" && live) {
+      int position = 0, null_flag = 0;
+      std::string value;
+      f >> position >> null_flag >> value;
+      if (position == kName) rows[id].first = null_flag ? value : "";
+      if (position == kYear) rows[id].second = value;
+    }
+  }
+  return rows;
+}
+
+class Batches {
+public:
+  explicit Batches(const std::string& path) : path_(path), env_(path) {
+    TTableCreation creation;
+    creation.IndexCount = 1;
+    TIndexDefinition primary, names;
+    primary.Fields[primary.FieldCount++] = kId;
+    primary.Unique = true;
+    names.Name = "NAME";
+    names.Fields[names.FieldCount++] = kName;
+    creation.Indexes = {primary, names};
+    // Records of 240 bytes: the record cache holds about 550 of them, so
+    // most reads after a commit come from the clean copies or the file.
+    CreateWithCursor(env_.dir, {Field("ID", dtInteger, 0, fstAutoInc), Field("NAME", dtString, 12),
+                                Field("YEAR", dtInteger), Field("NOTE", dtString, 200)},
+                     creation);
+    cursor_ = Cursor(env_.dir, false);
+    cursor_->OpenCursor();
+    buffer_.resize(cursor_->GetRecordSize());
+    key_.resize(cursor_->GetRecordSize());
+  }
+  ~Batches() { cursor_->CloseCursor(); }
+
+  std::string NewName() { return "N" + std::to_string(rng_() % 400); }
+
+  void Append(Model& model) {
+    cursor_->ClearRecord(buffer_.data());
+    const Row row{NewName(), static_cast<std::int32_t>(1500 + rng_() % 400)};
+    cursor_->PutField(kName, buffer_.data(), reinterpret_cast<const std::uint8_t*>(row.name.c_str()));
+    cursor_->PutField(kYear, buffer_.data(), reinterpret_cast<const std::uint8_t*>(&row.year));
+    const std::string note(150, 'n');
+    cursor_->PutField(kNote, buffer_.data(), reinterpret_cast<const std::uint8_t*>(note.c_str()));
+    cursor_->AppendRecord(buffer_.data());
+    std::int32_t id = 0;
+    cursor_->GetField(kId, buffer_.data(), reinterpret_cast<std::uint8_t*>(&id));
+    model[id] = row;
+  }
+
+  // An existing ID of the model (the cursor then stands on its record).
+  std::int32_t Seek(const Model& model) {
+    auto it = model.begin();
+    std::advance(it, static_cast<long>(rng_() % model.size()));
+    std::int32_t id = it->first;
+    cursor_->SetIndexPos(0);
+    cursor_->ClearRecord(key_.data());
+    cursor_->PutField(kId, key_.data(), reinterpret_cast<const std::uint8_t*>(&id));
+    EXPECT_TRUE(cursor_->Find(false, key_.data(), 0, false, 0, buffer_.data())) << id;
+    return id;
+  }
+
+  void Batch(Model& model, int edits) {
+    for (int i = 0; i < edits && !model.empty(); ++i) {
+      const unsigned what = rng_() % 10;
+      if (what < 2) {
+        Append(model);
+        continue;
+      }
+      const std::int32_t id = Seek(model);
+      if (what < 5) {
+        cursor_->DeleteRecord(buffer_.data());
+        model.erase(id);
+        continue;
+      }
+      ASSERT_EQ(cursor_->GetCurrentRecord(buffer_.data(), true), 0);
+      Row& row = model[id];
+      row.year += 1;
+      cursor_->PutField(kYear, buffer_.data(), reinterpret_cast<const std::uint8_t*>(&row.year));
+      if (what == 9) {
+        row.name = NewName();
+        cursor_->PutField(kName, buffer_.data(), reinterpret_cast<const std::uint8_t*>(row.name.c_str()));
+      }
+      cursor_->ModifyRecord(buffer_.data(), true);
+    }
+  }
+
+  void Expect(const Model& model) {
+    // The cursor's view, in key order.
+    cursor_->SetIndexPos(0);
+    cursor_->SetToBegin();
+    Model seen;
+    while (cursor_->GetNextRecord(buffer_.data()) == 0) {
+      std::int32_t id = 0, year = 0;
+      char name[16] = {};
+      cursor_->GetField(kId, buffer_.data(), reinterpret_cast<std::uint8_t*>(&id));
+      cursor_->GetField(kYear, buffer_.data(), reinterpret_cast<std::uint8_t*>(&year));
+      cursor_->GetField(kName, buffer_.data(), reinterpret_cast<std::uint8_t*>(name));
+      seen[id] = {name, year};
+    }
+    EXPECT_TRUE(seen == model) << "cursor sees " << seen.size() << " records, model " << model.size();
+    // Each record looked up by key in random order: read from the cache,
+    // the clean copies or the file, as they come.
+    std::vector<std::int32_t> ids;
+    for (const auto& entry : model) ids.push_back(entry.first);
+    std::shuffle(ids.begin(), ids.end(), rng_);
+    int wrong = 0;
+    for (std::int32_t id : ids) {
+      cursor_->ClearRecord(key_.data());
+      cursor_->PutField(kId, key_.data(), reinterpret_cast<const std::uint8_t*>(&id));
+      std::int32_t year = 0;
+      char name[16] = {};
+      if (cursor_->Find(false, key_.data(), 0, false, 0, buffer_.data())) {
+        cursor_->GetField(kYear, buffer_.data(), reinterpret_cast<std::uint8_t*>(&year));
+        cursor_->GetField(kName, buffer_.data(), reinterpret_cast<std::uint8_t*>(name));
+      }
+      wrong += !(Row{name, year} == model.at(id));
+    }
+    EXPECT_EQ(wrong, 0);
+    // The files' view.
+    CheckResult check = RunTableCheck(path_ + "/t.DAT", "--dump");
+    ASSERT_EQ(check.status, 0) << check.output.substr(0, 2000);
+    auto dumped = Dumped(check.output);
+    ASSERT_EQ(dumped.size(), model.size());
+    for (const auto& [id, row] : model) {
+      auto it = dumped.find(id);
+      ASSERT_NE(it, dumped.end()) << id;
+      EXPECT_EQ(it->second.first, Hex(row.name)) << id;
+      EXPECT_EQ(it->second.second, std::to_string(row.year)) << id;
+    }
+  }
+
+  std::mt19937 rng_{47};
+  std::string path_;
+  Env env_;
+  std::unique_ptr<TDataCursor> cursor_;
+  Bytes buffer_, key_;
+};
+
+TEST(WriteBatches, CommitsRollbacksAndFailedCommitsMatchAModel) {
+  for (std::int64_t batch_limit : {std::int64_t{0}, std::int64_t{12} << 10}) {
+    SCOPED_TRACE("batch limit " + std::to_string(batch_limit));
+    TJournal::SetBatchLimit(batch_limit);
+    qvtest::TempDir tmp;
+    Batches t(tmp.Path());
+    Model model;
+    t.env_.dir->StartTransaction();
+    for (int i = 0; i < 3000; ++i) t.Append(model);
+    t.env_.dir->CommitTransaction(true);
+    t.Expect(model);
+    int failed = 0, retried = 0;
+    for (int round = 0; round < 9 && !::testing::Test::HasFatalFailure(); ++round) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      Model changed = model;
+      t.env_.dir->StartTransaction();
+      t.Batch(changed, round % 3 == 0 ? 2500 : 40 + static_cast<int>(t.rng_() % 600));
+      const int ending = round % 3;  // commit, roll back, commit under a fault
+      if (ending == 1) {
+        t.env_.dir->RollbackTransaction();
+      } else if (ending == 0) {
+        t.env_.dir->CommitTransaction(true);
+        model = changed;
+      } else {
+        bool threw = false;
+        {
+          FaultAt fault(2 + static_cast<int>(t.rng_() % 12));
+          try {
+            t.env_.dir->CommitTransaction(true);
+          } catch (const EKORVEXEngineError&) {
+            threw = true;
+          }
+        }
+        failed += threw;
+        if (!threw) {
+          model = changed;
+        } else if (round % 2 == 0) {
+          // The changes are still held: the commit is tried again.
+          t.env_.dir->CommitTransaction(true);
+          model = changed;
+          ++retried;
+        } else {
+          t.env_.dir->RollbackTransaction();
+        }
+      }
+      t.Expect(model);
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(retried, 0);
+  }
+  TJournal::SetBatchLimit(0);
+}
+
+}  // namespace
+}  // namespace korvex::testing
