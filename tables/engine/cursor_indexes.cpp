@@ -145,9 +145,9 @@ bool TDataCursor::ReplaceSystemKey(const Key& old_key, const Key& new_key, std::
   return tree.Add(new_key.data(), n, rank);
 }
 
-void TDataCursor::RemoveKey(std::uint8_t slot, const Key& key) {
+void TDataCursor::RemoveKey(std::uint8_t slot, const Key& key, TIndexTree::TFollower* follower) {
   const TKeyComparator compare = ComparatorOf(slot);
-  if (!TIndexTree(table_->IndexFile(), slot, compare, this).Remove(key.data()))
+  if (!TIndexTree(table_->IndexFile(), slot, compare, this).Remove(key.data(), follower))
     RaiseError(err::kIndexPagesCorrupt, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
 }
 

@@ -715,7 +715,13 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   }
   std::vector<std::uint8_t> old = record->Data;
   data.PutRecord(record);
-  for (std::uint8_t slot : KeyedPositions()) RemoveKey(slot, KeyOf(slot, old.data()));
+  // In an index's order without a range or filters, the key after the
+  // removed one is where the cursor goes: the removal reads it on the way.
+  const bool follow = reposition && !IsPhysicalNavigation() && index_pos_ != kSystemSlot && !range_active_ &&
+                      !filters_in_force_;
+  TIndexTree::TFollower next;
+  for (std::uint8_t slot : KeyedPositions())
+    RemoveKey(slot, KeyOf(slot, old.data()), follow && slot == index_pos_ ? &next : nullptr);
   {
     Key system = KeyOf(kSystemSlot, old.data()), deleted = system;
     deleted[0] = 1;
@@ -733,7 +739,15 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   // write that took place as failed.
   if (reposition) {
     try {
-      RepositionCurrentRecord();
+      if (!next.known) {
+        RepositionCurrentRecord();
+      } else if (next.rank == 0) {
+        current_ = 0;
+        bof_ = false;
+        eof_ = true;
+      } else {
+        PlaceAt(next.rank, next.key, next.record);
+      }
     } catch (...) {
       SetToBegin();
     }

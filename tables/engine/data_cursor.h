@@ -713,7 +713,7 @@ private:
   // Old and new keys equal by the index's order are no violation, whatever
   // their bytes.
   void ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& new_key, std::uint32_t n);
-  void RemoveKey(std::uint8_t slot, const Key& key);
+  void RemoveKey(std::uint8_t slot, const Key& key, TIndexTree::TFollower* follower = nullptr);
   void BuildIndex(std::uint8_t slot);
   // Fills a just-added index from the records; takes it away again when
   // that fails. The current index stays; the cursor goes to the beginning.

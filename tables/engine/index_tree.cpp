@@ -283,33 +283,39 @@ void TIndexTree::ShrinkRoot(Held& held) {
   }
 }
 
-bool TIndexTree::Remove(const std::uint8_t* key) {
+bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower) {
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+  if (follower) *follower = TFollower{};
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
     if (file_.GetRootPtr(slot_) == 0) return false;
     Path path;
-    if (!Descend(key, key_size_, true, held, path, nullptr)) continue;
+    std::uint32_t before = 0;
+    if (!Descend(key, key_size_, true, held, path, follower ? &before : nullptr)) continue;
     TPage* leaf = path.back().page;
     const int pos = leaf->Bound(key, key_size_, true, compare) - 1;
     if (pos < 0 || Compare(leaf->KeyAt(pos), key, key_size_) != 0) return false;
     if (leaf->Compressed() && leaf->Count() > 1) {
       // Under a collation neighbours need not share what the removed key
-      // shared with each: the leaf can grow, and then it splits.
-      const std::vector<std::uint8_t> removed(leaf->KeyAt(pos), leaf->KeyAt(pos) + key_size_);
+      // shared with each: the leaf can grow, and then it splits. The key
+      // goes back while the split is planned, so a failed read leaves the
+      // leaf as it was.
+      std::array<std::uint8_t, kMaxKeySize> removed{};
+      std::copy(leaf->KeyAt(pos), leaf->KeyAt(pos) + key_size_, removed.begin());
       const std::uint32_t value = leaf->ValueAt(pos);
       leaf->DeleteEntry(pos);
-      const bool grows = leaf->Overflows();
-      leaf->InsertEntry(pos, removed.data(), value, 1);
-      if (grows) {
+      if (leaf->Overflows()) {
+        leaf->InsertEntry(pos, removed.data(), value, 1);
         SplitPlan plan;
         if (!PlanSplits(path, held, plan)) continue;
         leaf->DeleteEntry(pos);
         ApplySplits(path, plan);
         return true;
       }
+    } else {
+      leaf->DeleteEntry(pos);
     }
-    leaf->DeleteEntry(pos);
+    if (follower) NoteFollower(*leaf, pos, before + static_cast<std::uint32_t>(pos) + 1, held, *follower);
     for (std::size_t level = path.size() - 1; level > 0 && path[level].page->Underflows(); --level)
       if (!Rebalance(path, level, held)) break;
     UpdatePath(path);
@@ -317,6 +323,26 @@ bool TIndexTree::Remove(const std::uint8_t* key) {
     return true;
   }
   file_.Fail(err::kIndexPagesCorrupt);
+}
+
+void TIndexTree::NoteFollower(const TPage& leaf, int pos, std::uint32_t rank, Held& held, TFollower& follower) {
+  const TPage* holder = &leaf;
+  if (pos >= leaf.Count()) {
+    holder = nullptr;
+    pos = 0;
+    if (leaf.RightPage()) {
+      TPage* right = nullptr;
+      if (!file_.GetPage(cursor_, slot_, leaf.RightPage(), right)) return;
+      held.Keep(right);
+      if (right->Count() == 0) return;
+      holder = right;
+    }
+  }
+  follower.known = true;
+  if (!holder) return;
+  follower.rank = rank;
+  follower.key.assign(holder->KeyAt(pos), holder->KeyAt(pos) + key_size_);
+  follower.record = holder->ValueAt(pos);
 }
 
 // ---- searches ------------------------------------------------------------------

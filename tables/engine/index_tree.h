@@ -39,8 +39,19 @@ public:
   // Insert, answering false instead of raising when an equal key exists;
   // with `rank`, the new key's rank (1-based) goes there.
   bool Add(const std::uint8_t* key, std::uint32_t record, std::uint32_t* rank = nullptr);
-  // Removes a key; false when there is none equal (nothing changes).
-  bool Remove(const std::uint8_t* key);
+  // What follows a removed key, read where the removal left it: the key
+  // now holding the removed key's rank, or none (rank 0) when the removed
+  // key was the last. `known` false when the removal could not tell (a
+  // split, or the next leaf unreadable): look it up again then.
+  struct TFollower {
+    bool known = false;
+    std::uint32_t rank = 0;
+    std::vector<std::uint8_t> key;
+    std::uint32_t record = 0;
+  };
+  // Removes a key; false when there is none equal (nothing changes). With
+  // `follower`, what now follows it goes there.
+  bool Remove(const std::uint8_t* key, TFollower* follower = nullptr);
   // Whether a key equal over the whole key size exists.
   bool Search(const std::uint8_t* key);
   // The rank (1-based) of the first key not below `key` over `length`
@@ -177,6 +188,9 @@ private:
   // Handles an underflowing page at `level`; answers whether its parent
   // lost an entry (and may underflow in turn).
   bool Rebalance(Path& path, std::size_t level, Held& held);
+  // Fills `follower` from the leaf a removal left, `pos` being where the
+  // removed key stood and `rank` its rank.
+  void NoteFollower(const TPage& leaf, int pos, std::uint32_t rank, Held& held, TFollower& follower);
   void ShrinkRoot(Held& held);
   void FreeSubtree(std::uint32_t offset, int depth);
   // Copies a leaf's keys and record numbers into a hint.

@@ -897,6 +897,65 @@ TEST(CursorIndex, LongestKeys) {
   EXPECT_EQ(check.status, 0) << check.output;
 }
 
+TEST(CursorIndex, ADeleteLeavesTheCursorOnTheNextKey) {
+  // Thousands of keys, so deletes cross leaf edges and empty leaves: after
+  // each delete the cursor stands on the key that followed the deleted one
+  // in the order walked before (past the last: at the end), in key order
+  // and in a name order, with and without a language.
+  for (std::uint16_t language : {std::uint16_t{0}, MakeLanguageID(10, 1)}) {
+    for (bool by_name : {false, true}) {
+      SCOPED_TRACE(std::string(language ? "language " : "bytes ") + (by_name ? "by name" : "by key"));
+      Table t(NameYearId(), {Ix("", {3}), Ix("ByName", {1}, false)}, language);
+      std::mt19937 rng(language + by_name);
+      for (std::int32_t tag = 1; tag <= 3000; ++tag) {
+        std::string name(1 + rng() % 12, 'a');
+        for (char& ch : name) ch = "abcdhlnAEIOU\xE9\xF1 "[rng() % 15];
+        ASSERT_EQ(t.Append(name, tag), 0);
+      }
+      if (by_name) t.c->SetIndexName("ByName");
+      else t.c->SetIndexPos(0);
+      Bytes b(t.c->GetRecordSize());
+      auto tag_of = [&] {
+        std::int32_t tag = 0;
+        std::memcpy(&tag, b.data() + t.c->GetFieldDefinitionByPos(2).Offset + 1, 4);
+        return tag;
+      };
+      std::vector<std::int32_t> order;                // tags in the index's order
+      std::map<std::int32_t, std::uint32_t> numbers;  // tag -> physical number
+      for (t.c->SetToBegin(); t.c->GetNextRecord(b.data()) == 0;) {
+        order.push_back(tag_of());
+        numbers[order.back()] = t.c->GetPhysicalRecordNumber();
+      }
+      ASSERT_EQ(order.size(), 3000u);
+      // Single deletes anywhere, runs of deletes from the first key (each
+      // deleting the record the one before left current), and the last key.
+      for (int i = 0; i < 300; ++i) {
+        std::size_t at = i % 100 == 0 ? 0 : i % 37 == 0 ? order.size() - 1 : rng() % order.size();
+        ASSERT_EQ(t.c->GotoPhysicalRecordNumber(numbers.at(order[at])), 0);
+        for (int run = at == 0 ? 400 : 1; run > 0; --run) {
+          ASSERT_EQ(t.c->GetCurrentRecord(b.data(), false), 0);
+          ASSERT_EQ(tag_of(), order[at]);
+          t.c->DeleteRecord(b.data());
+          order.erase(order.begin() + static_cast<std::ptrdiff_t>(at));
+          if (at == order.size()) break;
+        }
+        if (at == order.size()) {
+          ASSERT_TRUE(t.c->AtEnd());
+          ASSERT_NE(t.c->GetCurrentRecord(b.data(), false), 0);
+        } else {
+          ASSERT_EQ(t.c->GetCurrentRecord(b.data(), false), 0);
+          ASSERT_EQ(tag_of(), order[at]) << "after deleting at " << at;
+        }
+      }
+      std::vector<std::int32_t> walked;
+      for (t.c->SetToBegin(); t.c->GetNextRecord(b.data()) == 0;) walked.push_back(tag_of());
+      EXPECT_EQ(walked, order);
+      CheckResult check = t.Check();
+      EXPECT_EQ(check.status, 0) << check.output;
+    }
+  }
+}
+
 TEST(CursorIndex, PositionsAtTheEdges) {
   Table t(NameYearId(), {Ix("", {3}), Ix("ByName", {1}, false), Ix("ByYear", {2}, true, true)});
   Bytes b(t.c->GetRecordSize());
