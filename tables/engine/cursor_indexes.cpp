@@ -72,11 +72,11 @@ void TDataCursor::AddIndexDefinitions(TDataTable* table, const TTableCreation& c
 
 // ---- keys of writes --------------------------------------------------------------
 
-std::vector<std::uint8_t> TDataCursor::KeyedPositions() const {
-  std::vector<std::uint8_t> positions;
+TDataCursor::TSlotList TDataCursor::KeyedPositions() const {
+  TSlotList positions;
   const TIndexFile& file = table_->IndexFile();
   if (!file.GetNoPrimaryIndex()) positions.push_back(0);
-  for (std::uint8_t p = 1; p <= file.GetIndexCount(); ++p) positions.push_back(p);
+  for (int p = 1; p <= file.GetIndexCount(); ++p) positions.push_back(static_cast<std::uint8_t>(p));
   return positions;
 }
 

@@ -145,7 +145,7 @@ TRecord* TDataCursor::FetchRecordAlone(std::uint32_t n) {
   }
 }
 
-std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction) {
+std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction, bool* load) {
   TDataFile& data = table_->DataFile();
   const std::uint32_t end = data.GetPhysicalRecordsUsed() + 1;
   if (filters_in_force_) {
@@ -169,8 +169,13 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction) {
   for (std::uint32_t m = direction > 0 ? n + 1 : std::min(n, end) - 1; m >= 1 && m < end; m += direction) {
     TRecord* record = FetchRecord(m, direction);
     bool live = !record->Deleted();
+    if (live && load) {
+      // The bytes in hand: no second look-up to load them.
+      current_record_.assign(record->Data.begin(), record->Data.end());
+      *load = true;
+    }
     data.PutRecord(record);
-    if (live && (!filters_in_force_ || RecordVisible(m))) return m;
+    if (live) return m;
   }
   return 0;
 }
@@ -236,12 +241,19 @@ TEngineErrorCode TDataCursor::GetNextRecord(std::uint8_t* buffer) {
   if (!IsPhysicalNavigation()) return IndexMove(buffer, 1);
   // Both flags: no current record; either way starts from its end.
   if (eof_ && !bof_) return CopyCurrent(buffer, err::kEndOfFile);
-  std::uint32_t n = Neighbour(bof_ ? 0 : current_, 1);
+  bool loaded = false;
+  std::uint32_t n = Neighbour(bof_ ? 0 : current_, 1, &loaded);
   if (n == 0) {
     SetToEnd();
     return CopyCurrent(buffer, err::kEndOfFile);
   }
-  LoadCurrent(n);
+  if (loaded) {
+    current_ = n;
+    bof_ = eof_ = false;
+    CompleteCurrent();
+  } else {
+    LoadCurrent(n);
+  }
   return CopyCurrent(buffer, 0);
 }
 
@@ -462,19 +474,22 @@ bool TDataCursor::CurrentRecordDiffers(const std::uint8_t* buffer) {
 void TDataCursor::UserWriteLockRecord(std::uint32_t n) {
   RequireOpen();
   if (n == 0) n = current_;
-  if (record_locks_.count(n)) return;
+  const auto at = std::lower_bound(record_locks_.begin(), record_locks_.end(), n);
+  if (at != record_locks_.end() && *at == n) return;
   if (table_->CheckForCursorRecordWriteLock(n)) Fail(err::kRecordInUse);
   bool before = table_->InternalReadLockHeld();
   table_->UserWriteLockRecord(n);
   if (!before && table_->InternalReadLockHeld()) table_->ReadUnlockTable();
   table_->AddCursorRecordWriteLock(n);
-  record_locks_.insert(n);
+  record_locks_.insert(at, n);
 }
 
 void TDataCursor::UserWriteUnlockRecord(std::uint32_t n) {
   RequireOpen();
   if (n == 0) n = current_;
-  if (!record_locks_.erase(n)) return;
+  const auto at = std::lower_bound(record_locks_.begin(), record_locks_.end(), n);
+  if (at == record_locks_.end() || *at != n) return;
+  record_locks_.erase(at);
   table_->RemoveCursorRecordWriteLock(n);
   table_->UserWriteUnlockRecord(n);
 }
@@ -633,10 +648,58 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   }
 }
 
+bool TDataCursor::ModifyInPlace(std::uint8_t* buffer, bool unlock_record, bool reposition) {
+  // Inside a transaction nothing is written before the commit, and the
+  // closing flush only counts the change; a write already under way keeps
+  // its own undo.
+  if (!table_->GetTransactionInProgress() || table_->WriteDepth() != 0 || table_->HasBlobs() || suppress_auto_inc_)
+    return false;
+  const std::uint64_t changes_before = table_->ChangeCount();
+  table_->WriteLockTable();
+  ScopeExit unlock{[&] {
+    try {
+      table_->WriteUnlockTable();
+    } catch (...) {
+    }
+  }};
+  CheckRecordValidity(buffer);
+  TDataFile& data = table_->DataFile();
+  const std::uint32_t n = current_;
+  TRecord* record = FetchRecord(n, 1);
+  if (record->Deleted()) {
+    data.PutRecord(record);
+    Fail(err::kRecordChanged);
+  }
+  PutRecordID(record->RecordID(), buffer);
+  buffer[0] = 0;
+  for (std::uint8_t slot : KeyedPositions()) {
+    if (SameKeyBytes(slot, record->Data.data(), buffer)) continue;
+    data.PutRecord(record);
+    return false;
+  }
+  before_image_.assign(record->Data.begin(), record->Data.end());
+  before_current_.assign(current_record_.begin(), current_record_.end());
+  const bool was_modified = record->Modified;
+  try {
+    StoreRecord(buffer, record, n);
+  } catch (...) {
+    record->Data.assign(before_image_.begin(), before_image_.end());
+    record->Modified = was_modified;
+    data.PutRecord(record);
+    current_record_.assign(before_current_.begin(), before_current_.end());
+    throw;
+  }
+  data.PutRecord(record);
+  Flush(false, false);
+  ModifyDone(n, false, changes_before, unlock_record, reposition);
+  return true;
+}
+
 void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool reposition) {
   RequireOpen();
   CheckNotReadOnly();
   if (bof_ || eof_ || current_ == 0) Fail(err::kNoCurrentRecord);
+  if (ModifyInPlace(buffer, unlock_record, reposition)) return;
   const std::uint64_t changes_before = table_->ChangeCount();
   TWriteScope scope(*this);
   CheckRecordValidity(buffer);
@@ -656,7 +719,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
     // Old and new keys differ when the index's order tells them apart;
     // equal keys of other bytes (another case or accent under a language)
     // still take the new bytes.
-    std::vector<std::uint8_t> positions = KeyedPositions();
+    TSlotList positions = KeyedPositions();
     if (suppress_auto_inc_) positions.push_back(kSystemSlot);
     for (std::uint8_t slot : positions) {
       // An edit that leaves an index's fields alone builds none of its keys.
@@ -674,6 +737,11 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
   data.PutRecord(record);
   Flush(blobs_written, keys_changed);
   stored.Keep();
+  ModifyDone(n, keys_changed, changes_before, unlock_record, reposition);
+}
+
+void TDataCursor::ModifyDone(std::uint32_t n, bool keys_changed, std::uint64_t changes_before, bool unlock_record,
+                             bool reposition) {
   // Nothing but this write changed the table, and no key of it: the record
   // keeps its place in every order, and only its bytes are read again.
   const bool in_place = !keys_changed && !filters_in_force_ && table_->ChangeCount() == changes_before &&

@@ -48,6 +48,7 @@
 // the operating system; to disk with the session's ForceBufferFlush) before
 // the write lock is released.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -641,7 +642,9 @@ private:
   TRecord* FetchRecordAlone(std::uint32_t n);
   static constexpr std::uint32_t kReadAheadGap = 64;
   // The next live record after (direction 1) or before (-1) n; 0 when none.
-  std::uint32_t Neighbour(std::uint32_t n, int direction);
+  // With `load`: a live record met in the walk without filters becomes the
+  // current record on the way (*load stays false otherwise).
+  std::uint32_t Neighbour(std::uint32_t n, int direction, bool* load = nullptr);
   void LoadCurrent(std::uint32_t n);
   TEngineErrorCode CopyCurrent(std::uint8_t* buffer, TEngineErrorCode status);
   // The read bracket of every reading operation (CheckForChangeDetection
@@ -654,6 +657,15 @@ private:
   // Writes the buffer's field bytes and record ID into `record`, with the
   // open BLOBs written and their references stored.
   bool StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32_t n);
+  // A modify inside a transaction that changes no key of the record, on a
+  // table without BLOBs: the record's bytes change in the cache and nothing
+  // else does, so the only thing to put back on a failure is the record
+  // itself. False (nothing done) when the modify is not of that kind.
+  bool ModifyInPlace(std::uint8_t* buffer, bool unlock_record, bool reposition);
+  // What follows a modify that is in the cache: filters, the record's
+  // lock, the cursor's place.
+  void ModifyDone(std::uint32_t n, bool keys_changed, std::uint64_t changes_before, bool unlock_record,
+                  bool reposition);
   // Ends the write of a TWriteScope that succeeded (its closing flush).
   // The write's closing flush; `keys`: index pages changed (the index
   // header is written, so other sessions see them).
@@ -690,8 +702,17 @@ private:
   std::uint16_t KeyFieldBytes(int field_count) const;
   // Key bytes from `from` on: the lowest a key can hold there, or the highest.
   void FillKeyAfter(Key& key, std::uint16_t from, bool high) const;
-  // Key upkeep of writes: the positions whose indexes hold keys.
-  std::vector<std::uint8_t> KeyedPositions() const;
+  // Key upkeep of writes: the positions whose indexes hold keys (room for
+  // the primary, every index count a header can give, and the system
+  // slot), without going to the heap.
+  struct TSlotList {
+    std::array<std::uint8_t, 258> slots{};
+    std::uint16_t count = 0;
+    void push_back(std::uint8_t slot) { slots[count++] = slot; }
+    const std::uint8_t* begin() const { return slots.data(); }
+    const std::uint8_t* end() const { return slots.data() + count; }
+  };
+  TSlotList KeyedPositions() const;
   TKeyComparator ComparatorOf(std::uint8_t slot) const;
   Key KeyOf(std::uint8_t slot, const std::uint8_t* record) const;
   // Whether two records have the same bytes wherever the index at `slot`
@@ -838,9 +859,14 @@ private:
   std::uint32_t current_ = 0;
   bool bof_ = true, eof_ = false;
   std::vector<std::uint8_t> current_record_;
+  // A modify in place: the record and the current record as they were
+  // (kept for reuse, so that a modify takes no memory).
+  std::vector<std::uint8_t> before_image_, before_current_;
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
   std::int32_t last_handle_ = 0;
-  std::set<std::uint32_t> record_locks_;  // records this cursor locked
+  // Records this cursor locked, ascending: most cursors hold one or none,
+  // and a lock taken and released per row costs no allocation.
+  std::vector<std::uint32_t> record_locks_;
 
   // The current index: its position, definition and comparison; the
   // current key and its rank (a hint: checked before use).

@@ -712,8 +712,9 @@ bool TDataTable::UserWriteLockRecord(std::uint32_t n) {
   // Inside a transaction the byte joins the transaction's runs of record
   // bytes (record_lock_runs.h), held to its end.
   const bool in_runs = transaction_lock_;
-  if (!RetryUser([&] { return in_runs ? record_runs_.Add(n) : DataByteLocked(RecordByte(n), 1, true); }))
-    Fail(err::kRecordInUse);
+  auto attempt = [&] { return in_runs ? record_runs_.Add(n) : DataByteLocked(RecordByte(n), 1, true); };
+  // The first try without wrapping it: most locks are had at once.
+  if (!attempt() && !RetryUser(attempt)) Fail(err::kRecordInUse);
   bool changes = false;
   if (!exclusive_ && !StrictChangeDetection()) {
     try {

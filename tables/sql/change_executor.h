@@ -46,6 +46,13 @@ using TTransactionObserver = std::function<void(TTransactionCall)>;
 // Installs the process-wide observer (an empty function removes it).
 void SetTransactionObserver(TTransactionObserver observer);
 
+// Whether UPDATE computes the values of simple shapes (a column, a
+// constant, arithmetic over two of them) directly rather than through the
+// general evaluator; on unless a test turns it off to compare the two.
+void SetDirectUpdateValues(bool on);
+// The values computed that way so far in the process (row by column).
+std::uint64_t DirectUpdateValuesComputed();
+
 // The commit interval of a target without COMMIT INTERVAL.
 std::int32_t DefaultCommitInterval(std::uint32_t record_size);
 
@@ -60,6 +67,7 @@ public:
   void Execute();
 
   struct Column;
+  class DirectValue;
 
 private:
   void OpenTarget();
