@@ -55,7 +55,12 @@ void TDataCursor::ReturnAfterChange() {
 
 void TDataCursor::CheckForCursorChanges() {
   if (exclusive_ || table_->FilesReadOnly()) return;
-  if (table_->StampsMoved()) table_->ReadLockTable();
+  // The peek only decides whether to take the read lock, which a table in
+  // a transaction or under a lock of its own never takes (nor needs: no
+  // other writer can come in).
+  const bool locked = table_->TransactionLockHeld() || table_->InternalWriteLockHeld() ||
+                      table_->InternalReadLockHeld() || table_->UserTableLockHeld();
+  if (!locked && table_->StampsMoved()) table_->ReadLockTable();
   if (PerformChangeDetection()) ReturnAfterChange();
 }
 

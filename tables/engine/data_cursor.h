@@ -706,7 +706,7 @@ private:
   // the primary, every index count a header can give, and the system
   // slot), without going to the heap.
   struct TSlotList {
-    std::array<std::uint8_t, 258> slots{};
+    std::array<std::uint8_t, 258> slots;  // the first `count` are set
     std::uint16_t count = 0;
     void push_back(std::uint8_t slot) { slots[count++] = slot; }
     const std::uint8_t* begin() const { return slots.data(); }

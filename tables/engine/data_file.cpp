@@ -350,10 +350,6 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
       fresh->Read(copy, GetEncrypted());
       fresh->IncUseCount();
       ++stats_.CacheHits;
-      // A copy holds the file's bytes: records taken in order from the
-      // copies of one block are a walk, and the next block is read ahead
-      // into the cache rather than as copies again.
-      last_read_ = n;
       record = fresh;
       return true;
     }

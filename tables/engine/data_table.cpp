@@ -725,7 +725,7 @@ bool TDataTable::UserWriteLockRecord(std::uint32_t n) {
       throw;
     }
   }
-  SizeBitmaps();
+  if (!transaction_lock_) SizeBitmaps();  // else sized by the check above
   for (TRecordsBitmap* bitmap : {&held_, &deferred_})
     if (static_cast<std::int32_t>(n) > bitmap->NumOfBits()) bitmap->SetNumOfBits(n);
   held_.SetBit(static_cast<std::int32_t>(n));
@@ -1035,7 +1035,8 @@ void TDataTable::EndWrite(bool force_data, bool force_index, bool force_blob) {
       throw;
     }
   }
-  undo_.Clear();
+  // Without BeginWrite nothing was noted since the last clear.
+  if (begun) undo_.Clear();
 }
 
 void TDataTable::FreeBuffers(bool adjust, bool reread_headers) {
