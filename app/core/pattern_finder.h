@@ -86,10 +86,23 @@ public:
   bool MayOccurIn(std::string_view text) const;
 
 private:
+  // Sixty-four bytes a turn: every byte's class and every word's bounds
+  // as bit masks, each word judged by a few sums over them instead of a
+  // walk over its bytes. Only where the classes belong to ASCII letters
+  // alike in both cases and the anchors are the bytes of one class asked
+  // for, and no word straddles from.
+  size_t FindByWindows(const uint8_t* s, size_t n, size_t from, size_t until, size_t& end) const;
+
   std::array<uint8_t, 256> classes_;
   uint8_t need_;
   std::string anchors_;
   std::array<bool, 256> is_anchor_{};
+  bool by_windows_ = false;
+  uint8_t anchor_bit_ = 0;  // the class whose bytes are the anchors
+  int others_ = 0;          // the other classes asked for
+  // The classes of the bytes 0x60 .. 0x6F and 0x70 .. 0x7F (the lower-case
+  // letters and what shares their low bits).
+  std::array<uint8_t, 16> low_classes_{}, high_classes_{};
 };
 
 }  // namespace appcore
