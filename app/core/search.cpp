@@ -60,8 +60,8 @@ BracketBounds BracketsOf(std::string_view text) {
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
-// Baptism hits from which they move into their merged list on a thread of
-// their own (a hundred or so pages of it).
+// Baptism hits from which their hit lines are made on several threads (a
+// hundred or so pages of them).
 constexpr size_t kBaptismsApart = 16384;
 
 class KeywordList {
@@ -131,31 +131,116 @@ std::vector<OrderKey> OrderKeys(const std::vector<std::string>& lines) {
   return keys;
 }
 
-// Merges the sorted runs of order (run k is [runs[k], runs[k + 1])) into
-// one, a run before its next winning ties. False when cancelled: order is
-// then left partly merged.
-template <typename Less>
-bool MergeRuns(std::vector<uint32_t>& order, std::vector<size_t> runs, const Less& less, Pacer& pacer) {
-  std::vector<uint32_t> into(order.size());
-  while (runs.size() > 2) {
-    std::vector<size_t> merged;
-    for (size_t k = 0; k + 1 < runs.size(); k += 2) {
-      merged.push_back(runs[k]);
-      const auto at = [&](size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
-      if (k + 2 < runs.size()) {
-        std::merge(at(runs[k]), at(runs[k + 1]), at(runs[k + 1]), at(runs[k + 2]),
-                   into.begin() + static_cast<std::ptrdiff_t>(runs[k]), less);
-      } else {
-        std::copy(at(runs[k]), at(runs[k + 1]), into.begin() + static_cast<std::ptrdiff_t>(runs[k]));
-      }
-      if (!pacer.TickNow()) return false;
-    }
-    merged.push_back(runs.back());
-    runs.swap(merged);
-    order.swap(into);
+// An other hit as the merge handles it: its order key beside where it
+// lies, so that most comparisons read neither a list of keys nor the line.
+struct KeyedHit {
+  OrderKey key;
+  uint32_t index = 0;  // into OtherMerge::hits
+};
+
+// Hits merged on each thread at least.
+constexpr size_t kMergeShare = 8192;
+
+// The merge of the other hits found by every block: the sorted runs of
+// hits (run k is [runs[k], runs[k + 1]) of items), merged into one, an
+// earlier run winning ties, with every hit equal to the one before it
+// dropped. The order is cut at a few hits sampled from the runs; between
+// two cuts, one thread merges every run's share through a heap of the
+// runs' next hits (hits that compare equal lie between the same cuts).
+struct OtherMerge {
+  std::vector<std::string*> hits;
+  std::vector<KeyedHit> items;
+  std::vector<size_t> runs = {0};
+  std::vector<KeyedHit> cuts;
+  size_t parts = 1;
+  // The hits kept, as places in hits: part p's from first[p], kept[p] of them.
+  std::vector<uint32_t> order;
+  std::vector<size_t> first, kept;
+
+  // As strcmp orders two hits.
+  int Compare(const KeyedHit& a, const KeyedHit& b) const {
+    if (a.key != b.key) return a.key < b.key ? -1 : 1;
+    return CompareTied(*hits[a.index], *hits[b.index]);
   }
-  return true;
-}
+  // Cuts the order into up to most parts.
+  void Cut(size_t most) {
+    const size_t n = items.size(), count = runs.size() - 1;
+    parts = count < 2 ? 1 : std::min(most, rtl::PartsFor(n, kMergeShare));
+    const auto less = [this](const KeyedHit& a, const KeyedHit& b) { return Compare(a, b) < 0; };
+    if (parts > 1) {
+      const size_t step = std::max<size_t>(1, n / (parts * 64));
+      for (size_t r = 0; r < count; ++r)
+        for (size_t i = runs[r] + step / 2; i < runs[r + 1]; i += step) cuts.push_back(items[i]);
+      std::sort(cuts.begin(), cuts.end(), less);
+    }
+    order.resize(n);
+    first.assign(parts, 0);
+    kept.assign(parts, 0);
+  }
+  // Merges part p; the calling thread, when it has pacer, ticks it. False
+  // once stop is set (by this part when the pacer answers false).
+  bool MergePart(size_t p, Pacer* pacer, std::atomic<bool>& stop) {
+    const size_t count = runs.size() - 1;
+    const auto less = [this](const KeyedHit& a, const KeyedHit& b) { return Compare(a, b) < 0; };
+    const auto cut = [&](size_t part) { return cuts[cuts.size() * part / parts]; };
+    // Where this part's share of each run begins and ends; the hits before
+    // it come first in the merged order.
+    std::vector<size_t> at(count), end(count);
+    const KeyedHit* base = items.data();
+    size_t before = 0;
+    for (size_t r = 0; r < count; ++r) {
+      at[r] = p == 0 ? runs[r]
+                     : static_cast<size_t>(std::lower_bound(base + runs[r], base + runs[r + 1], cut(p), less) - base);
+      end[r] = p + 1 == parts ? runs[r + 1]
+                              : static_cast<size_t>(std::lower_bound(base + at[r], base + runs[r + 1], cut(p + 1), less) -
+                                                    base);
+      before += at[r] - runs[r];
+    }
+    // A heap of the runs with hits left, the one whose next hit comes
+    // first on top.
+    const auto ahead = [&](size_t a, size_t b) {
+      const int c = Compare(items[at[a]], items[at[b]]);
+      return c < 0 || (c == 0 && a < b);
+    };
+    std::vector<size_t> heap;
+    for (size_t r = 0; r < count; ++r)
+      if (at[r] < end[r]) heap.push_back(r);
+    const auto sift = [&](size_t i) {
+      for (;;) {
+        size_t top = i;
+        for (size_t c = 2 * i + 1; c <= 2 * i + 2 && c < heap.size(); ++c)
+          if (ahead(heap[c], heap[top])) top = c;
+        if (top == i) return;
+        std::swap(heap[i], heap[top]);
+        i = top;
+      }
+    };
+    for (size_t i = heap.size(); i-- > 0;) sift(i);
+    first[p] = before;
+    uint32_t* out = order.data() + before;
+    size_t taken = 0;
+    const KeyedHit* last = nullptr;
+    for (size_t looked = 1; !heap.empty(); ++looked) {
+      const size_t r = heap[0];
+      const KeyedHit& hit = items[at[r]++];
+      if (last == nullptr || Compare(*last, hit) != 0) {
+        out[taken++] = hit.index;
+        last = &hit;
+      }
+      if (at[r] == end[r]) {
+        heap[0] = heap.back();
+        heap.pop_back();
+      }
+      if (!heap.empty()) sift(0);
+      if (looked % 4096 == 0) {
+        if (pacer != nullptr && !pacer->TickNow()) stop = true;
+        if (stop.load(std::memory_order_relaxed)) return false;
+      }
+    }
+    kept[p] = taken;
+    return true;
+  }
+};
 
 // A block of lines [first, end) of one ticked file, and what searching it
 // found. Blocks are searched in any order and merged in block order.
@@ -492,7 +577,7 @@ private:
     size_t baptisms = 0, others = 0;
   };
   void Merge(const DataFileSet& files);
-  void MergeOtherHits(const std::vector<Place>& places, size_t others);
+  OtherMerge GatherOtherHits(const std::vector<Place>& places, size_t others);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
 
   const std::thread::id caller_;
@@ -787,62 +872,66 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged on this thread while the baptism hit
-  // lines are made on others (they share nothing), into a list whose pages
-  // are first made ready in one call: filling fresh pages one fault at a
-  // time would cost as much as making the lines.
+  // Then the other hits are merged and the baptism hit lines made, each
+  // part of both on a thread of its own; the baptism hits go into a list
+  // whose pages are first made ready in one call: filling fresh pages one
+  // fault at a time would cost as much as making the lines.
+  OtherMerge merge = GatherOtherHits(places, others);
   result_.baptism_hits.reserve(baptisms);
-  const auto move_baptisms = [this, &files, &places, baptisms] {
-    rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
-    result_.baptism_hits.resize(baptisms);
-    const size_t parts = rtl::PartsFor(baptisms, kBaptismsApart / 2);
-    rtl::RunParts(parts, [&](size_t part) {
-      const size_t lo = baptisms * part / parts, hi = baptisms * (part + 1) / parts;
-      for (size_t b = 0; b < places.size(); ++b) {
-        const Block& block = *blocks_[b];
-        const size_t first = places[b].baptisms, count = block.baptism_lines.size();
-        if (first + count <= lo || first >= hi) continue;
-        const DataFile& file = *files.File(block.slot).data;
-        // The lines were read long before: the one a few hits on is asked
-        // for while this one is made.
-        constexpr size_t kAhead = 8;
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
-          if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
-          const DataFile::Span line = block.baptism_lines[k];
-          result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
-                                                    block.slot + 1, options_.show_source_codes);
-        }
+  rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
+  result_.baptism_hits.resize(baptisms);
+  const size_t baptism_parts = baptisms >= kBaptismsApart ? rtl::PartsFor(baptisms, kBaptismsApart / 2) : 1;
+  merge.Cut(std::max<size_t>(baptism_parts, rtl::PartsFor(others, kMergeShare)));
+  const size_t parts = std::max(baptism_parts, merge.parts);
+  // The merge turns the event loop on this thread and may be cancelled;
+  // the other hits then stay in the order found. After a Cancel during the
+  // scan, what was found is merged unpaced.
+  Pacer* pacer = result_.cancelled ? nullptr : &pacer_;
+  std::atomic<bool> stop{false};
+  rtl::RunParts(parts, [&](size_t part) {
+    if (part < merge.parts) merge.MergePart(part, part == 0 ? pacer : nullptr, stop);
+    if (part >= baptism_parts) return;
+    const size_t lo = baptisms * part / baptism_parts, hi = baptisms * (part + 1) / baptism_parts;
+    for (size_t b = 0; b < places.size(); ++b) {
+      const Block& block = *blocks_[b];
+      const size_t first = places[b].baptisms, count = block.baptism_lines.size();
+      if (first + count <= lo || first >= hi) continue;
+      const DataFile& file = *files.File(block.slot).data;
+      // The lines were read long before: the one a few hits on is asked
+      // for while this one is made.
+      constexpr size_t kAhead = 8;
+      for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
+        if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
+        const DataFile::Span line = block.baptism_lines[k];
+        result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
+                                                  block.slot + 1, options_.show_source_codes);
       }
-    });
-    // What the blocks held of them is given back while the other hits are
-    // still merged.
-    for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
-  };
-  std::thread mover;
-  struct Joiner {
-    std::thread& thread;
-    ~Joiner() {
-      if (thread.joinable()) thread.join();
     }
-  } joiner{mover};
-  if (baptisms >= kBaptismsApart) {
-    try {
-      mover = std::thread(move_baptisms);
-    } catch (const std::system_error&) {
-      // This thread moves them below.
-    }
+  });
+  for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
+  std::vector<KeyedHit>().swap(merge.items);
+  std::vector<std::string> sorted;
+  if (stop) {
+    result_.cancelled = true;
+    sorted.reserve(others);
+    for (std::string* hit : merge.hits) sorted.push_back(std::move(*hit));
+  } else {
+    size_t total = 0;
+    for (size_t p = 0; p < merge.parts; ++p) total += merge.kept[p];
+    sorted.reserve(total);
+    for (size_t p = 0; p < merge.parts; ++p)
+      for (size_t k = 0; k < merge.kept[p]; ++k) sorted.push_back(std::move(*merge.hits[merge.order[merge.first[p] + k]]));
   }
-  MergeOtherHits(places, others);
-  if (!mover.joinable()) move_baptisms();
+  for (size_t b = 0; b < places.size(); ++b) std::vector<std::string>().swap(blocks_[b]->other_hits);
+  result_.marriage_hits = std::move(sorted);
 }
 
-void Searcher::MergeOtherHits(const std::vector<Place>& places, size_t others) {
+OtherMerge Searcher::GatherOtherHits(const std::vector<Place>& places, size_t others) {
   // The other hits stay where their blocks found them: their runs are
-  // merged through pointers to them, and each moves once, into the sorted
-  // list.
-  std::vector<std::string*> other_hits(others);
-  std::vector<OrderKey> other_keys(others);
-  std::vector<uint32_t> order(others);
+  // merged as keys and places, and each moves once, into the sorted list.
+  OtherMerge merge;
+  merge.hits.resize(others);
+  merge.items.resize(others);
   for (size_t b = 0; b < places.size(); ++b) {
     Block& block = *blocks_[b];
     // A block cut short (or whose sort was cancelled) sorts what it found here.
@@ -854,39 +943,15 @@ void Searcher::MergeOtherHits(const std::vector<Place>& places, size_t others) {
     }
     const size_t base = places[b].others;
     for (size_t k = 0; k < block.other_order.size(); ++k) {
-      order[base + k] = static_cast<uint32_t>(base + block.other_order[k]);
-      other_hits[base + k] = &block.other_hits[k];
+      const uint32_t found = block.other_order[k];
+      merge.items[base + k] = {block.other_keys[found], static_cast<uint32_t>(base + found)};
+      merge.hits[base + k] = &block.other_hits[k];
     }
-    std::copy(block.other_keys.begin(), block.other_keys.end(), other_keys.begin() + static_cast<std::ptrdiff_t>(base));
     std::vector<OrderKey>().swap(block.other_keys);
     std::vector<uint32_t>().swap(block.other_order);
+    merge.runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
   }
-  std::vector<size_t> runs = {0};
-  for (size_t b = 0; b < places.size(); ++b)
-    runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
-
-  // The final merge of the other hits turns the event loop and may be
-  // cancelled too; the hits then stay in the order found. After a Cancel
-  // during the scan, what was found is merged unpaced.
-  Pacer unpaced(nullptr);
-  const CaseBlindLess<std::vector<std::string*>> less{other_hits, other_keys};
-  std::vector<std::string> sorted;
-  const bool merged = MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_);
-  sorted.reserve(order.size());  // once the merge has given back its own list
-  if (!merged) {
-    result_.cancelled = true;
-    for (std::string* hit : other_hits) sorted.push_back(std::move(*hit));
-  } else {
-    uint32_t last = 0;
-    for (uint32_t i : order) {
-      if (!sorted.empty() && other_keys[last] == other_keys[i] && CompareTied(sorted.back(), *other_hits[i]) == 0)
-        continue;
-      sorted.push_back(std::move(*other_hits[i]));
-      last = i;
-    }
-  }
-  for (size_t b = 0; b < places.size(); ++b) std::vector<std::string>().swap(blocks_[b]->other_hits);
-  result_.marriage_hits = std::move(sorted);
+  return merge;
 }
 
 }  // namespace
