@@ -265,6 +265,9 @@ struct Block {
 // Lines per block: a few chunks, so that one file of a large set is one
 // block and one large file still spreads over every thread.
 constexpr int kBlockLines = 4 * kChunkLines;
+// A file searched as it is read is searched whole on the thread that read
+// it when it is cut into this many blocks or fewer (and nobody watches).
+constexpr size_t kBlocksReadWhole = 4;
 // Every chunk starts at a line whose offset is known without the line index.
 static_assert(kChunkLines % DataFile::kStrideLines == 0);
 
@@ -642,21 +645,27 @@ void Searcher::CutBlocks(const DataFileSet& files) {
 void Searcher::Arrived(int slot, const DataFileEntry& entry) {
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
-    // The file's first block is read while its bytes are still in the
-    // cache; the blocks of a large file after it wait for every thread.
-    Block* block = nullptr;
+    // The file is searched while its bytes are still in the cache: whole
+    // when it is cut into a few blocks and no caller watches the progress
+    // (the files are read largest first, so the threads end together),
+    // else its first block, the blocks after it waiting for every thread
+    // (the calling thread among them, which then answers the caller).
+    std::vector<Block*> cut;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       const size_t from = blocks_.size();
       CutFile(slot, entry.data->LineCount());
-      if (from == blocks_.size()) return;
-      block = blocks_[from].get();
+      for (size_t b = from; b < blocks_.size(); ++b) cut.push_back(blocks_[b].get());
     }
+    if (cut.empty()) return;
     if (std::this_thread::get_id() == caller_)
       result_.searching_line = "Searching: " + TaggedTitle(slot, entry, options_.show_source_codes);
-    block->taken = true;
     std::optional<BlockSearcher> searcher;
-    SearchBlock(searcher, entry, *block);
+    const size_t here = !watched_ && cut.size() <= kBlocksReadWhole ? cut.size() : 1;
+    for (size_t b = 0; b < here && !stop_; ++b) {
+      cut[b]->taken = true;
+      SearchBlock(searcher, entry, *cut[b]);
+    }
   } catch (...) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!failure_) failure_ = std::current_exception();
