@@ -191,9 +191,12 @@ size_t AnyPatternFinder::Find(std::string_view text, size_t from) {
   return best;
 }
 
-WordClassFinder::WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_t need, std::string_view anchors)
-    : classes_(classes), need_(need), anchors_(anchors) {
+WordClassFinder::WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_t need, std::string_view anchors,
+                                 bool in_order)
+    : classes_(classes), need_(need), anchors_(anchors), in_order_(in_order) {
   for (const char a : anchors_) is_anchor_[static_cast<uint8_t>(a)] = true;
+  for (int j = 0; j < 8; ++j)
+    if (need_ >> j & 1) order_[static_cast<size_t>(order_count_++)] = static_cast<uint8_t>(1u << j);
   // The window scan reads a byte's class from its lower-case image, and
   // takes a word that carries every class to hold an anchor.
   bool letters_alike = true;
@@ -217,6 +220,16 @@ WordClassFinder::WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_
 }
 
 namespace {
+
+// Whether the bytes [begin, end) of s hold bytes of the classes bits[0],
+// bits[1] ... at positions in that order (one byte may give several).
+inline bool ClassesInOrder(const uint8_t* s, size_t begin, size_t end, const uint8_t* classes, const uint8_t* bits,
+                           int count) {
+  int q = 0;
+  for (size_t i = begin; i < end && q < count; ++i)
+    for (const uint8_t c = classes[s[i]]; q < count && (c & bits[q]);) ++q;
+  return q == count;
+}
 
 inline bool EndsWord(uint8_t c) { return c <= ' ' && (c == ' ' || c == '\n' || c == '\r'); }
 
@@ -286,6 +299,8 @@ struct WordScan {
   uint8_t anchor_bit;      // the class whose bytes are the anchors
   const uint8_t* low;      // the classes of 0x60 .. 0x6F, 16 entries
   const uint8_t* high;     // of 0x70 .. 0x7F
+  const uint8_t* order;    // the bits a word must carry in this order
+  int order_count;         // 0: in any order
 };
 
 // The classes of 32 bytes at p, one byte each. The bytes 0x40 .. 0x7F read
@@ -341,6 +356,9 @@ __attribute__((target("avx2,bmi,lzcnt,popcnt"))) size_t FindWordWindows(const ui
       if (scan.is_anchor[s[a]]) return true;
     return word_end <= until;
   };
+  const auto in_order = [&](size_t begin, size_t word_end) {
+    return ClassesInOrder(s, begin, word_end, scan.classes, scan.order, scan.order_count);
+  };
   // The word that holds the byte before at, byte by byte: its bounds and
   // whether it passes.
   const auto whole_word = [&](size_t at, size_t& begin, size_t& word_end) {
@@ -383,7 +401,7 @@ __attribute__((target("avx2,bmi,lzcnt,popcnt"))) size_t FindWordWindows(const ui
       }
       if (open_anchor || (anchors & head)) {
         size_t begin, word_end;
-        if (whole_word(i, begin, word_end)) {
+        if (whole_word(i, begin, word_end) && in_order(begin, word_end)) {
           end = word_end;
           return anchored(begin, word_end) ? begin : npos;
         }
@@ -399,11 +417,12 @@ __attribute__((target("avx2,bmi,lzcnt,popcnt"))) size_t FindWordWindows(const ui
     uint64_t lacking = ((words & ~anchors) + firsts) & afters;
     for (int q = 0; q < kOthers; ++q)
       lacking |= ((words & ~ClassMask(cls0, cls1, other_bits[q])) + firsts) & afters;
-    if (const uint64_t passing = afters & ~lacking) {
+    for (uint64_t passing = afters & ~lacking; passing; passing &= passing - 1) {
       const int after = __builtin_ctzll(passing);
       const uint64_t gaps = ~words & ((uint64_t{1} << after) - 1);
       const size_t begin = i + (gaps ? static_cast<size_t>(64 - __builtin_clzll(gaps)) : 0);
       if (begin >= until) return npos;
+      if (!in_order(begin, i + static_cast<size_t>(after))) continue;
       end = i + static_cast<size_t>(after);
       return anchored(begin, end) ? begin : npos;
     }
@@ -418,7 +437,7 @@ __attribute__((target("avx2,bmi,lzcnt,popcnt"))) size_t FindWordWindows(const ui
   // A word that begins before until and goes on past the turns read.
   if (open_anchor) {
     size_t begin, word_end;
-    if (whole_word(i, begin, word_end) && begin < until && anchored(begin, word_end)) {
+    if (whole_word(i, begin, word_end) && begin < until && in_order(begin, word_end) && anchored(begin, word_end)) {
       end = word_end;
       return begin;
     }
@@ -429,7 +448,8 @@ __attribute__((target("avx2,bmi,lzcnt,popcnt"))) size_t FindWordWindows(const ui
 }  // namespace
 
 size_t WordClassFinder::FindByWindows(const uint8_t* s, size_t n, size_t from, size_t until, size_t& end) const {
-  const WordScan scan{classes_.data(), is_anchor_.data(), need_, anchor_bit_, low_classes_.data(), high_classes_.data()};
+  const WordScan scan{classes_.data(),      is_anchor_.data(), need_,         anchor_bit_,
+                      low_classes_.data(),  high_classes_.data(), order_.data(), in_order_ ? order_count_ : 0};
   switch (others_) {
     case 0: return FindWordWindows<0>(s, n, from, until, end, scan);
     case 1: return FindWordWindows<1>(s, n, from, until, end, scan);
@@ -445,7 +465,21 @@ size_t WordClassFinder::FindByWindows(const uint8_t* s, size_t n, size_t from, s
 size_t WordClassFinder::FindByWindows(const uint8_t*, size_t, size_t, size_t, size_t&) const { return npos; }
 #endif
 
+bool WordClassFinder::InOrder(const uint8_t* s, size_t begin, size_t end) const {
+  return ClassesInOrder(s, begin, end, classes_.data(), order_.data(), order_count_);
+}
+
 size_t WordClassFinder::Find(std::string_view text, size_t from, size_t until, size_t& end) const {
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  for (;;) {
+    const size_t begin = FindAnyOrder(text, from, until, end);
+    if (begin == npos || !in_order_ || InOrder(s, begin, end)) return begin;
+    // The words after it: text[end] ends one (or end is the text's size).
+    from = end;
+  }
+}
+
+size_t WordClassFinder::FindAnyOrder(std::string_view text, size_t from, size_t until, size_t& end) const {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
   const size_t n = text.size();
   until = std::min(until, n);

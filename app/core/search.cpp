@@ -376,7 +376,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   index_ = nullptr;
   LineMatcher::SoundSieve sound;
   const bool by_sound = !sieve && matcher_.SoundSieveFor(kind, sound);
-  const WordClassFinder sound_finder(sound.classes, sound.need, sound.anchors);
+  // A word's letters give the letters of its key in turn: a word whose
+  // key holds the key of term 1 carries the classes in the key's order.
+  const WordClassFinder sound_finder(sound.classes, sound.need, sound.anchors, true);
   if (!by_sound && matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
     index_ = &file.Words();
     known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);

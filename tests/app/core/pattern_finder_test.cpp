@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -63,7 +64,7 @@ TEST(PatternFinderTest, FindsWhatASearchAtEveryStartFinds) {
 // that holds an anchor in [from, until) and whose bytes carry every class
 // bit of need: its bounds, or npos.
 size_t SlowFindWord(const std::string& text, const std::array<uint8_t, 256>& classes, uint8_t need,
-                    const std::string& anchors, size_t from, size_t until, size_t& end) {
+                    const std::string& anchors, bool in_order, size_t from, size_t until, size_t& end) {
   const auto ends_word = [](char c) { return c == ' ' || c == '\n' || c == '\r'; };
   until = std::min(until, text.size());
   for (size_t begin = 0; begin < text.size();) {
@@ -78,7 +79,21 @@ size_t SlowFindWord(const std::string& text, const std::array<uint8_t, 256>& cla
       bits |= classes[static_cast<uint8_t>(text[e])];
       anchored = anchored || (e >= from && e < until && anchors.find(text[e]) != std::string::npos);
     }
-    if (anchored && (bits & need) == need) {
+    // In order: some byte of class 0, then at it or after it one of class
+    // 1, and so on, tried from every choice of bytes (each answer kept).
+    std::vector<int> known((e - begin + 1) * 9, -1);
+    std::function<bool(size_t, int)> ordered = [&](size_t at, int bit) {
+      while (bit < 8 && !(need >> bit & 1)) ++bit;
+      if (bit == 8) return true;
+      int& answer = known[(at - begin) * 9 + static_cast<size_t>(bit)];
+      if (answer < 0) {
+        answer = 0;
+        for (size_t i = at; i < e && !answer; ++i)
+          if ((classes[static_cast<uint8_t>(text[i])] >> bit & 1) && ordered(i, bit + 1)) answer = 1;
+      }
+      return answer == 1;
+    };
+    if (anchored && (bits & need) == need && (!in_order || ordered(begin, 0))) {
       end = e;
       return begin;
     }
@@ -117,7 +132,8 @@ TEST(WordClassFinderTest, FindsTheFirstWordAWalkOverEveryWordFinds) {
       for (const char c : sieve.classes[j]) classes[static_cast<uint8_t>(c)] |= static_cast<uint8_t>(1u << j);
       need |= static_cast<uint8_t>(1u << j);
     }
-    const WordClassFinder finder(classes, need, sieve.anchors);
+    const bool in_order = round % 3 == 1;
+    const WordClassFinder finder(classes, need, sieve.anchors, in_order);
     // Texts around the 32- and 64-byte steps, some with words longer than
     // a step, some of blanks mostly.
     std::string text;
@@ -132,9 +148,9 @@ TEST(WordClassFinderTest, FindsTheFirstWordAWalkOverEveryWordFinds) {
       for (const size_t until : {length, from + next() % 130, from}) {
         size_t end = 0, want_end = 0;
         const size_t found = finder.Find(text, from, until, end);
-        const size_t want = SlowFindWord(text, classes, need, sieve.anchors, from, until, want_end);
+        const size_t want = SlowFindWord(text, classes, need, sieve.anchors, in_order, from, until, want_end);
         ASSERT_EQ(found, want) << testing::PrintToString(text) << " from " << from << " until " << until
-                               << " sieve " << round % std::size(sieves);
+                               << " sieve " << round % std::size(sieves) << " in order " << in_order;
         if (found != WordClassFinder::npos) ASSERT_EQ(end, want_end) << testing::PrintToString(text);
         // Its quick refusal never refuses a text that holds such a word.
         if (want != WordClassFinder::npos) EXPECT_TRUE(finder.MayOccurIn(text.substr(want, want_end - want)));
