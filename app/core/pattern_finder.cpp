@@ -471,6 +471,15 @@ bool WordClassFinder::InOrder(const uint8_t* s, size_t begin, size_t end) const 
 
 size_t WordClassFinder::Find(std::string_view text, size_t from, size_t until, size_t& end) const {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+#if defined(QV_WIDE_FIND)
+  // The window scan weighs the order itself. No word may straddle from:
+  // it is the text's start, or a byte next to it ends a word.
+  static const bool windows =
+      __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("lzcnt");
+  const size_t n = text.size();
+  if (windows && by_windows_ && (from == 0 || from >= n || EndsWord(s[from - 1]) || EndsWord(s[from])))
+    return FindByWindows(s, n, from, std::min(until, n), end);
+#endif
   for (;;) {
     const size_t begin = FindAnyOrder(text, from, until, end);
     if (begin == npos || !in_order_ || InOrder(s, begin, end)) return begin;
@@ -487,11 +496,6 @@ size_t WordClassFinder::FindAnyOrder(std::string_view text, size_t from, size_t 
   const auto done = [&](size_t found) { return found == npos - 1 ? npos : found; };
 #if defined(QV_WIDE_FIND)
   static const bool wide = __builtin_cpu_supports("avx2");
-  static const bool windows = wide && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("lzcnt");
-  // No word may straddle from: it is the text's start, or a byte next to it ends a word.
-  if (windows && by_windows_ &&
-      (from == 0 || from >= n || EndsWord(s[from - 1]) || EndsWord(s[from])))
-    return FindByWindows(s, n, from, until, end);
   if (wide) {
     const size_t found = FindWordsWide(s, n, i, until, classes_.data(), need_, skip, end, anchors_);
     if (found != npos) return done(found);
