@@ -162,10 +162,10 @@ struct OtherMerge {
     if (a.key != b.key) return a.key < b.key ? -1 : 1;
     return CompareTied(*hits[a.index], *hits[b.index]);
   }
-  // Cuts the order into up to most parts.
-  void Cut(size_t most) {
+  // Cuts the order into up to most parts of share hits or more.
+  void Cut(size_t most, size_t share) {
     const size_t n = items.size(), count = runs.size() - 1;
-    parts = count < 2 ? 1 : std::min(most, rtl::PartsFor(n, kMergeShare));
+    parts = count < 2 ? 1 : std::clamp<size_t>(n / share, 1, most);
     const auto less = [this](const KeyedHit& a, const KeyedHit& b) { return Compare(a, b) < 0; };
     if (parts > 1) {
       const size_t step = std::max<size_t>(1, n / (parts * 64));
@@ -891,31 +891,43 @@ void Searcher::Merge(const DataFileSet& files) {
   result_.baptism_hits.reserve(baptisms);
   rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
   result_.baptism_hits.resize(baptisms);
-  const size_t baptism_parts = baptisms >= kBaptismsApart ? rtl::PartsFor(baptisms, kBaptismsApart / 2) : 1;
-  merge.Cut(std::max<size_t>(baptism_parts, rtl::PartsFor(others, kMergeShare)));
-  const size_t parts = std::max(baptism_parts, merge.parts);
+  // The work is cut into a few shares per thread, taken in turn, so that a
+  // thread the system holds back delays the rest by one share at most.
+  constexpr size_t kSharesPerThread = 4;
+  const size_t threads = baptisms >= kBaptismsApart || others >= 2 * kMergeShare
+                             ? rtl::PartsFor(std::max(baptisms, others), kMergeShare)
+                             : 1;
+  const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;
+  merge.Cut(most, kMergeShare / kSharesPerThread);
+  const size_t baptism_shares = std::clamp<size_t>(baptisms / (kMergeShare / kSharesPerThread), 1, most);
   // The merge turns the event loop on this thread and may be cancelled;
   // the other hits then stay in the order found. After a Cancel during the
   // scan, what was found is merged unpaced.
   Pacer* pacer = result_.cancelled ? nullptr : &pacer_;
   std::atomic<bool> stop{false};
-  rtl::RunParts(parts, [&](size_t part) {
-    if (part < merge.parts) merge.MergePart(part, part == 0 ? pacer : nullptr, stop);
-    if (part >= baptism_parts) return;
-    const size_t lo = baptisms * part / baptism_parts, hi = baptisms * (part + 1) / baptism_parts;
-    for (size_t b = 0; b < places.size(); ++b) {
-      const Block& block = *blocks_[b];
-      const size_t first = places[b].baptisms, count = block.baptism_lines.size();
-      if (first + count <= lo || first >= hi) continue;
-      const DataFile& file = *files.File(block.slot).data;
-      // The lines were read long before: the one a few hits on is asked
-      // for while this one is made.
-      constexpr size_t kAhead = 8;
-      for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
-        if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
-        const DataFile::Span line = block.baptism_lines[k];
-        result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
-                                                  block.slot + 1, options_.show_source_codes);
+  std::atomic<size_t> next{0};
+  rtl::RunParts(threads, [&](size_t thread) {
+    for (size_t task = next++; task < merge.parts + baptism_shares; task = next++) {
+      if (task < merge.parts) {
+        merge.MergePart(task, thread == 0 ? pacer : nullptr, stop);
+        continue;
+      }
+      const size_t share = task - merge.parts;
+      const size_t lo = baptisms * share / baptism_shares, hi = baptisms * (share + 1) / baptism_shares;
+      for (size_t b = 0; b < places.size(); ++b) {
+        const Block& block = *blocks_[b];
+        const size_t first = places[b].baptisms, count = block.baptism_lines.size();
+        if (first + count <= lo || first >= hi) continue;
+        const DataFile& file = *files.File(block.slot).data;
+        // The lines were read long before: the one a few hits on is asked
+        // for while this one is made.
+        constexpr size_t kAhead = 8;
+        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
+          if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
+          const DataFile::Span line = block.baptism_lines[k];
+          result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
+                                                    block.slot + 1, options_.show_source_codes);
+        }
       }
     }
   });
