@@ -582,7 +582,8 @@ private:
     size_t baptisms = 0, others = 0;
   };
   void Merge(const DataFileSet& files);
-  OtherMerge GatherOtherHits(const std::vector<Place>& places, size_t others);
+  // Block b's other hits into merge, from place base on.
+  void GatherOtherHits(OtherMerge& merge, size_t b, size_t base);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
 
   const std::thread::id caller_;
@@ -883,20 +884,32 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged and the baptism hit lines made, each
-  // part of both on a thread of its own; the baptism hits go into a list
-  // whose pages are first made ready in one call: filling fresh pages one
-  // fault at a time would cost as much as making the lines.
-  OtherMerge merge = GatherOtherHits(places, others);
-  result_.baptism_hits.reserve(baptisms);
-  rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
-  result_.baptism_hits.resize(baptisms);
-  // The work is cut into a few shares per thread, taken in turn, so that a
-  // thread the system holds back delays the rest by one share at most.
+  // Then the other hits are merged and the baptism hit lines made, on a
+  // few threads: first each block's other hits are gathered, and the
+  // pages of the baptism hits' list made ready, slice by slice (filling
+  // fresh pages one fault at a time would cost as much as making the
+  // lines); then the merge and the lines. The work is cut into a few
+  // shares per thread, taken in turn, so that a thread the system holds
+  // back delays the rest by one share at most.
   constexpr size_t kSharesPerThread = 4;
   const size_t threads = baptisms >= kBaptismsApart || others >= 2 * kMergeShare
                              ? rtl::PartsFor(std::max(baptisms, others), kMergeShare)
                              : 1;
+  OtherMerge merge;
+  merge.hits.resize(others);
+  merge.items.resize(others);
+  for (size_t b = 0; b < places.size(); ++b) merge.runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
+  result_.baptism_hits.reserve(baptisms);
+  {
+    std::atomic<size_t> next{0};
+    const size_t bytes = baptisms * sizeof(std::string);
+    char* list = reinterpret_cast<char*>(result_.baptism_hits.data());
+    rtl::RunParts(threads, [&](size_t thread) {
+      rtl::os::PrefaultMemory(list + bytes * thread / threads, bytes * (thread + 1) / threads - bytes * thread / threads);
+      for (size_t b = next++; b < places.size(); b = next++) GatherOtherHits(merge, b, places[b].others);
+    });
+  }
+  result_.baptism_hits.resize(baptisms);
   const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;
   merge.Cut(most, kMergeShare / kSharesPerThread);
   const size_t baptism_shares = std::clamp<size_t>(baptisms / (kMergeShare / kSharesPerThread), 1, most);
@@ -949,32 +962,24 @@ void Searcher::Merge(const DataFileSet& files) {
   result_.marriage_hits = std::move(sorted);
 }
 
-OtherMerge Searcher::GatherOtherHits(const std::vector<Place>& places, size_t others) {
+void Searcher::GatherOtherHits(OtherMerge& merge, size_t b, size_t base) {
   // The other hits stay where their blocks found them: their runs are
   // merged as keys and places, and each moves once, into the sorted list.
-  OtherMerge merge;
-  merge.hits.resize(others);
-  merge.items.resize(others);
-  for (size_t b = 0; b < places.size(); ++b) {
-    Block& block = *blocks_[b];
-    // A block cut short (or whose sort was cancelled) sorts what it found here.
-    if (block.other_order.size() != block.other_hits.size() || block.other_keys.size() != block.other_hits.size()) {
-      block.other_keys = OrderKeys(block.other_hits);
-      block.other_order = Identity(block.other_hits.size());
-      std::stable_sort(block.other_order.begin(), block.other_order.end(),
-                       CaseBlindLess<std::vector<std::string>>{block.other_hits, block.other_keys});
-    }
-    const size_t base = places[b].others;
-    for (size_t k = 0; k < block.other_order.size(); ++k) {
-      const uint32_t found = block.other_order[k];
-      merge.items[base + k] = {block.other_keys[found], static_cast<uint32_t>(base + found)};
-      merge.hits[base + k] = &block.other_hits[k];
-    }
-    std::vector<OrderKey>().swap(block.other_keys);
-    std::vector<uint32_t>().swap(block.other_order);
-    merge.runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
+  Block& block = *blocks_[b];
+  // A block cut short (or whose sort was cancelled) sorts what it found here.
+  if (block.other_order.size() != block.other_hits.size() || block.other_keys.size() != block.other_hits.size()) {
+    block.other_keys = OrderKeys(block.other_hits);
+    block.other_order = Identity(block.other_hits.size());
+    std::stable_sort(block.other_order.begin(), block.other_order.end(),
+                     CaseBlindLess<std::vector<std::string>>{block.other_hits, block.other_keys});
   }
-  return merge;
+  for (size_t k = 0; k < block.other_order.size(); ++k) {
+    const uint32_t found = block.other_order[k];
+    merge.items[base + k] = {block.other_keys[found], static_cast<uint32_t>(base + found)};
+    merge.hits[base + k] = &block.other_hits[k];
+  }
+  std::vector<OrderKey>().swap(block.other_keys);
+  std::vector<uint32_t>().swap(block.other_order);
 }
 
 }  // namespace
