@@ -346,7 +346,7 @@ __attribute__((target("avx2,bmi,lzcnt,popcnt"))) size_t FindWordWindows(const ui
   const __m256i low = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(scan.low)));
   const __m256i high = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(scan.high)));
   const __m256i anchor_bits = _mm256_set1_epi8(static_cast<char>(scan.anchor_bit));
-  __m256i other_bits[kOthers > 0 ? kOthers : 1];
+  __m256i other_bits[kOthers > 0 ? kOthers : 1] = {};
   for (int j = 0, q = 0; j < 8; ++j)
     if ((scan.need & ~scan.anchor_bit) >> j & 1) other_bits[q++] = _mm256_set1_epi8(static_cast<char>(1u << j));
   // A word that passes, [begin, word_end), counts when an anchor of it lies
