@@ -70,6 +70,9 @@ public:
   // bit of `need` in `classes`, where bit j of a byte's class says that it
   // can give a key letter that character j of the key of term 1 accepts.
   // Each word matches as it would inside a whole rest (SoundWordHits).
+  // A word's letters give its key's letters in turn, so a word that
+  // matches also holds bytes of the classes of bits 0, 1, ... in that order
+  // (see WordClassFinder's in_order).
   struct SoundSieve {
     std::array<uint8_t, 256> classes{};
     uint8_t need = 0;

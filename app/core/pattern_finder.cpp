@@ -1,6 +1,7 @@
 #include "app/core/pattern_finder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "textutil/state.h"
 
@@ -190,12 +191,45 @@ size_t AnyPatternFinder::Find(std::string_view text, size_t from) {
   return best;
 }
 
-WordClassFinder::WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_t need, std::string_view anchors)
-    : classes_(classes), need_(need), anchors_(anchors) {
+WordClassFinder::WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_t need, std::string_view anchors,
+                                 bool in_order)
+    : classes_(classes), need_(need), anchors_(anchors), in_order_(in_order) {
   for (const char a : anchors_) is_anchor_[static_cast<uint8_t>(a)] = true;
+  for (int j = 0; j < 8; ++j)
+    if (need_ >> j & 1) order_[static_cast<size_t>(order_count_++)] = static_cast<uint8_t>(1u << j);
+  // The window scan reads a byte's class from its lower-case image, and
+  // takes a word that carries every class to hold an anchor.
+  bool letters_alike = true;
+  for (int b = 0; b < 256; ++b) {
+    const bool letter = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+    letters_alike = letters_alike && classes_[static_cast<size_t>(b)] == (letter ? classes_[static_cast<size_t>(b | 0x20)] : 0);
+  }
+  for (int j = 0; j < 8 && anchor_bit_ == 0; ++j) {
+    if (!(need_ >> j & 1)) continue;
+    bool same = true;
+    for (int b = 0; b < 256; ++b)
+      same = same && is_anchor_[static_cast<size_t>(b)] == ((classes_[static_cast<size_t>(b)] >> j & 1) != 0);
+    if (same) anchor_bit_ = static_cast<uint8_t>(1u << j);
+  }
+  by_windows_ = letters_alike && anchor_bit_ != 0;
+  others_ = __builtin_popcount(need_) - 1;
+  for (size_t i = 0; i < 16; ++i) {
+    low_classes_[i] = classes_[0x60 + i];
+    high_classes_[i] = classes_[0x70 + i];
+  }
 }
 
 namespace {
+
+// Whether the bytes [begin, end) of s hold bytes of the classes bits[0],
+// bits[1] ... at positions in that order (one byte may give several).
+inline bool ClassesInOrder(const uint8_t* s, size_t begin, size_t end, const uint8_t* classes, const uint8_t* bits,
+                           int count) {
+  int q = 0;
+  for (size_t i = begin; i < end && q < count; ++i)
+    for (const uint8_t c = classes[s[i]]; q < count && (c & bits[q]);) ++q;
+  return q == count;
+}
 
 inline bool EndsWord(uint8_t c) { return c <= ' ' && (c == ' ' || c == '\n' || c == '\r'); }
 
@@ -254,7 +288,207 @@ __attribute__((target("avx2"))) size_t FindWordsWide(const uint8_t* s, size_t n,
 
 }  // namespace
 
+#if defined(QV_WIDE_FIND)
+namespace {
+
+// What the window scan needs of a finder.
+struct WordScan {
+  const uint8_t* classes;  // 256 entries
+  const bool* is_anchor;   // 256 entries
+  uint8_t need;
+  uint8_t anchor_bit;      // the class whose bytes are the anchors
+  const uint8_t* low;      // the classes of 0x60 .. 0x6F, 16 entries
+  const uint8_t* high;     // of 0x70 .. 0x7F
+  const uint8_t* order;    // the bits a word must carry in this order
+  int order_count;         // 0: in any order
+};
+
+// The classes of 32 bytes at p, one byte each. The bytes 0x40 .. 0x7F read
+// the table of their lower-case image's row (the rest, and the bytes from
+// 0x80 on, have no class).
+__attribute__((target("avx2"), always_inline)) inline __m256i ClassesOf(__m256i v, __m256i low, __m256i high) {
+  const __m256i f = _mm256_or_si256(v, _mm256_set1_epi8(0x20));
+  const __m256i row = _mm256_and_si256(f, _mm256_set1_epi8(static_cast<char>(0xF0)));
+  return _mm256_or_si256(_mm256_and_si256(_mm256_shuffle_epi8(low, f), _mm256_cmpeq_epi8(row, _mm256_set1_epi8(0x60))),
+                         _mm256_and_si256(_mm256_shuffle_epi8(high, f), _mm256_cmpeq_epi8(row, _mm256_set1_epi8(0x70))));
+}
+
+// The bytes of 32 whose classes hold bits, one bit each.
+__attribute__((target("avx2"), always_inline)) inline uint64_t ClassHalf(__m256i cls, __m256i bits) {
+  return uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(cls, bits), bits)))};
+}
+
+// The same, of 64.
+__attribute__((target("avx2"), always_inline)) inline uint64_t ClassMask(__m256i low_half, __m256i high_half,
+                                                                         __m256i bits) {
+  return ClassHalf(low_half, bits) | ClassHalf(high_half, bits) << 32;
+}
+
+// The bytes of 32 that end words.
+__attribute__((target("avx2"), always_inline)) inline uint64_t EndHalf(__m256i v) {
+  const __m256i ends = _mm256_or_si256(
+      _mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')),
+      _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))));
+  return uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(ends))};
+}
+
+// The first word of s[from, n) whose bytes carry each of the class bits
+// asked for (kOthers besides the anchors') and that begins before until,
+// an anchor of it there too; end receives where it ends. No word may
+// straddle from. Sixty-four bytes a turn: a turn without an anchor looks
+// no further; else the words that lie wholly inside it are judged at once
+// through masks, and a word that crosses a turn's edge byte by byte.
+template <int kOthers>
+__attribute__((target("avx2,bmi,lzcnt,popcnt"))) size_t FindWordWindows(const uint8_t* s, size_t n, size_t from,
+                                                                        size_t until, size_t& end,
+                                                                        const WordScan& scan) {
+  constexpr size_t npos = PatternFinder::npos;
+  const __m256i low = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(scan.low)));
+  const __m256i high = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(scan.high)));
+  const __m256i anchor_bits = _mm256_set1_epi8(static_cast<char>(scan.anchor_bit));
+  __m256i other_bits[kOthers > 0 ? kOthers : 1] = {};
+  for (int j = 0, q = 0; j < 8; ++j)
+    if ((scan.need & ~scan.anchor_bit) >> j & 1) other_bits[q++] = _mm256_set1_epi8(static_cast<char>(1u << j));
+  // A word that passes, [begin, word_end), counts when an anchor of it lies
+  // before until (it does when the word ends there).
+  const auto anchored = [&](size_t begin, size_t word_end) {
+    for (size_t a = begin; word_end > until && a < until; ++a)
+      if (scan.is_anchor[s[a]]) return true;
+    return word_end <= until;
+  };
+  const auto in_order = [&](size_t begin, size_t word_end) {
+    return ClassesInOrder(s, begin, word_end, scan.classes, scan.order, scan.order_count);
+  };
+  // The word that holds the byte before at, byte by byte: its bounds and
+  // whether it passes.
+  const auto whole_word = [&](size_t at, size_t& begin, size_t& word_end) {
+    uint8_t bits = 0;
+    size_t b = at;
+    for (; b > 0 && !EndsWord(s[b - 1]); --b) bits |= scan.classes[s[b - 1]];
+    size_t e = at;
+    for (; e < n && !EndsWord(s[e]); ++e) bits |= scan.classes[s[e]];
+    begin = b;
+    word_end = e;
+    return (bits & scan.need) == scan.need;
+  };
+  bool open_anchor = false;  // the word open at the turn's start holds an anchor
+  size_t i = from;
+  for (; i < until; i += 64) {
+    __m256i v0, v1;
+    if (i + 64 <= n) {
+      __builtin_prefetch(s + i + 2048);
+      v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+      v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 32));
+    } else {
+      // The last bytes, blanks after them.
+      uint8_t tail[64];
+      std::memset(tail, ' ', sizeof tail);
+      std::memcpy(tail, s + i, n - i);
+      v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tail));
+      v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tail + 32));
+    }
+    const __m256i cls0 = ClassesOf(v0, low, high), cls1 = ClassesOf(v1, low, high);
+    const uint64_t anchors = ClassMask(cls0, cls1, anchor_bits);
+    if (anchors == 0 && !open_anchor) continue;
+    uint64_t words = ~(EndHalf(v0) | EndHalf(v1) << 32);
+    // The word open before i, when it holds an anchor, is judged where it
+    // ends (here, or at i itself).
+    if (i > from && !EndsWord(s[i - 1])) {
+      const uint64_t head = words & ~(words + 1);
+      if (head == ~uint64_t{0}) {
+        open_anchor = open_anchor || anchors != 0;
+        continue;
+      }
+      if (open_anchor || (anchors & head)) {
+        size_t begin, word_end;
+        if (whole_word(i, begin, word_end) && in_order(begin, word_end)) {
+          end = word_end;
+          return anchored(begin, word_end) ? begin : npos;
+        }
+      }
+      words &= ~head;
+    }
+    // The words that begin here: each one's first byte, and the byte after
+    // its last (for those that end here). Adding a word's first bit to the
+    // word's bytes that lack a class carries past its end exactly when no
+    // byte of the word has it.
+    const uint64_t firsts = words & ~(words << 1);
+    const uint64_t afters = (words << 1) & ~words;
+    uint64_t lacking = ((words & ~anchors) + firsts) & afters;
+    for (int q = 0; q < kOthers; ++q)
+      lacking |= ((words & ~ClassMask(cls0, cls1, other_bits[q])) + firsts) & afters;
+    for (uint64_t passing = afters & ~lacking; passing; passing &= passing - 1) {
+      const int after = __builtin_ctzll(passing);
+      const uint64_t gaps = ~words & ((uint64_t{1} << after) - 1);
+      const size_t begin = i + (gaps ? static_cast<size_t>(64 - __builtin_clzll(gaps)) : 0);
+      if (begin >= until) return npos;
+      if (!in_order(begin, i + static_cast<size_t>(after))) continue;
+      end = i + static_cast<size_t>(after);
+      return anchored(begin, end) ? begin : npos;
+    }
+    // The last word goes on past the turn.
+    open_anchor = false;
+    if (words >> 63) {
+      const uint64_t gaps = ~words;
+      const int first = gaps ? 64 - __builtin_clzll(gaps) : 0;
+      open_anchor = (anchors >> first) != 0;
+    }
+  }
+  // A word that begins before until and goes on past the turns read.
+  if (open_anchor) {
+    size_t begin, word_end;
+    if (whole_word(i, begin, word_end) && begin < until && in_order(begin, word_end) && anchored(begin, word_end)) {
+      end = word_end;
+      return begin;
+    }
+  }
+  return npos;
+}
+
+}  // namespace
+
+size_t WordClassFinder::FindByWindows(const uint8_t* s, size_t n, size_t from, size_t until, size_t& end) const {
+  const WordScan scan{classes_.data(),      is_anchor_.data(), need_,         anchor_bit_,
+                      low_classes_.data(),  high_classes_.data(), order_.data(), in_order_ ? order_count_ : 0};
+  switch (others_) {
+    case 0: return FindWordWindows<0>(s, n, from, until, end, scan);
+    case 1: return FindWordWindows<1>(s, n, from, until, end, scan);
+    case 2: return FindWordWindows<2>(s, n, from, until, end, scan);
+    case 3: return FindWordWindows<3>(s, n, from, until, end, scan);
+    case 4: return FindWordWindows<4>(s, n, from, until, end, scan);
+    case 5: return FindWordWindows<5>(s, n, from, until, end, scan);
+    case 6: return FindWordWindows<6>(s, n, from, until, end, scan);
+    default: return FindWordWindows<7>(s, n, from, until, end, scan);
+  }
+}
+#else
+size_t WordClassFinder::FindByWindows(const uint8_t*, size_t, size_t, size_t, size_t&) const { return npos; }
+#endif
+
+bool WordClassFinder::InOrder(const uint8_t* s, size_t begin, size_t end) const {
+  return ClassesInOrder(s, begin, end, classes_.data(), order_.data(), order_count_);
+}
+
 size_t WordClassFinder::Find(std::string_view text, size_t from, size_t until, size_t& end) const {
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+#if defined(QV_WIDE_FIND)
+  // The window scan weighs the order itself. No word may straddle from:
+  // it is the text's start, or a byte next to it ends a word.
+  static const bool windows =
+      __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("lzcnt");
+  const size_t n = text.size();
+  if (windows && by_windows_ && (from == 0 || from >= n || EndsWord(s[from - 1]) || EndsWord(s[from])))
+    return FindByWindows(s, n, from, std::min(until, n), end);
+#endif
+  for (;;) {
+    const size_t begin = FindAnyOrder(text, from, until, end);
+    if (begin == npos || !in_order_ || InOrder(s, begin, end)) return begin;
+    // The words after it: text[end] ends one (or end is the text's size).
+    from = end;
+  }
+}
+
+size_t WordClassFinder::FindAnyOrder(std::string_view text, size_t from, size_t until, size_t& end) const {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
   const size_t n = text.size();
   until = std::min(until, n);

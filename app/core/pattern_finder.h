@@ -76,7 +76,12 @@ class WordClassFinder {
 public:
   static constexpr size_t npos = PatternFinder::npos;
 
-  WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_t need, std::string_view anchors);
+  // With in_order, a word passes only when it carries the bits in their
+  // order: bytes at positions p0 <= p1 <= ... of the classes of the bits
+  // asked for, from the lowest bit on (as the letters of a word give the
+  // letters of its key in turn).
+  WordClassFinder(const std::array<uint8_t, 256>& classes, uint8_t need, std::string_view anchors,
+                  bool in_order = false);
 
   // The first byte of the first such word whose anchor lies in [from,
   // until) of text, or npos; end receives where the word ends. A word never
@@ -86,10 +91,30 @@ public:
   bool MayOccurIn(std::string_view text) const;
 
 private:
+  // Find without the order of the bits.
+  size_t FindAnyOrder(std::string_view text, size_t from, size_t until, size_t& end) const;
+  // Whether the bytes [begin, end) of s carry the bits in order.
+  bool InOrder(const uint8_t* s, size_t begin, size_t end) const;
+  // Sixty-four bytes a turn: every byte's class and every word's bounds
+  // as bit masks, each word judged by a few sums over them instead of a
+  // walk over its bytes. Only where the classes belong to ASCII letters
+  // alike in both cases and the anchors are the bytes of one class asked
+  // for, and no word straddles from.
+  size_t FindByWindows(const uint8_t* s, size_t n, size_t from, size_t until, size_t& end) const;
+
   std::array<uint8_t, 256> classes_;
   uint8_t need_;
   std::string anchors_;
   std::array<bool, 256> is_anchor_{};
+  bool in_order_ = false;
+  std::array<uint8_t, 8> order_{};  // the bits asked for, lowest first
+  int order_count_ = 0;
+  bool by_windows_ = false;
+  uint8_t anchor_bit_ = 0;  // the class whose bytes are the anchors
+  int others_ = 0;          // the other classes asked for
+  // The classes of the bytes 0x60 .. 0x6F and 0x70 .. 0x7F (the lower-case
+  // letters and what shares their low bits).
+  std::array<uint8_t, 16> low_classes_{}, high_classes_{};
 };
 
 }  // namespace appcore

@@ -60,8 +60,8 @@ BracketBounds BracketsOf(std::string_view text) {
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
-// Baptism hits from which they move into their merged list on a thread of
-// their own (a hundred or so pages of it).
+// Baptism hits from which their hit lines are made on several threads (a
+// hundred or so pages of them).
 constexpr size_t kBaptismsApart = 16384;
 
 class KeywordList {
@@ -131,31 +131,116 @@ std::vector<OrderKey> OrderKeys(const std::vector<std::string>& lines) {
   return keys;
 }
 
-// Merges the sorted runs of order (run k is [runs[k], runs[k + 1])) into
-// one, a run before its next winning ties. False when cancelled: order is
-// then left partly merged.
-template <typename Less>
-bool MergeRuns(std::vector<uint32_t>& order, std::vector<size_t> runs, const Less& less, Pacer& pacer) {
-  std::vector<uint32_t> into(order.size());
-  while (runs.size() > 2) {
-    std::vector<size_t> merged;
-    for (size_t k = 0; k + 1 < runs.size(); k += 2) {
-      merged.push_back(runs[k]);
-      const auto at = [&](size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
-      if (k + 2 < runs.size()) {
-        std::merge(at(runs[k]), at(runs[k + 1]), at(runs[k + 1]), at(runs[k + 2]),
-                   into.begin() + static_cast<std::ptrdiff_t>(runs[k]), less);
-      } else {
-        std::copy(at(runs[k]), at(runs[k + 1]), into.begin() + static_cast<std::ptrdiff_t>(runs[k]));
-      }
-      if (!pacer.TickNow()) return false;
-    }
-    merged.push_back(runs.back());
-    runs.swap(merged);
-    order.swap(into);
+// An other hit as the merge handles it: its order key beside where it
+// lies, so that most comparisons read neither a list of keys nor the line.
+struct KeyedHit {
+  OrderKey key;
+  uint32_t index = 0;  // into OtherMerge::hits
+};
+
+// Hits merged on each thread at least.
+constexpr size_t kMergeShare = 8192;
+
+// The merge of the other hits found by every block: the sorted runs of
+// hits (run k is [runs[k], runs[k + 1]) of items), merged into one, an
+// earlier run winning ties, with every hit equal to the one before it
+// dropped. The order is cut at a few hits sampled from the runs; between
+// two cuts, one thread merges every run's share through a heap of the
+// runs' next hits (hits that compare equal lie between the same cuts).
+struct OtherMerge {
+  std::vector<std::string*> hits;
+  std::vector<KeyedHit> items;
+  std::vector<size_t> runs = {0};
+  std::vector<KeyedHit> cuts;
+  size_t parts = 1;
+  // The hits kept, as places in hits: part p's from first[p], kept[p] of them.
+  std::vector<uint32_t> order;
+  std::vector<size_t> first, kept;
+
+  // As strcmp orders two hits.
+  int Compare(const KeyedHit& a, const KeyedHit& b) const {
+    if (a.key != b.key) return a.key < b.key ? -1 : 1;
+    return CompareTied(*hits[a.index], *hits[b.index]);
   }
-  return true;
-}
+  // Cuts the order into up to most parts of share hits or more.
+  void Cut(size_t most, size_t share) {
+    const size_t n = items.size(), count = runs.size() - 1;
+    parts = count < 2 ? 1 : std::clamp<size_t>(n / share, 1, most);
+    const auto less = [this](const KeyedHit& a, const KeyedHit& b) { return Compare(a, b) < 0; };
+    if (parts > 1) {
+      const size_t step = std::max<size_t>(1, n / (parts * 64));
+      for (size_t r = 0; r < count; ++r)
+        for (size_t i = runs[r] + step / 2; i < runs[r + 1]; i += step) cuts.push_back(items[i]);
+      std::sort(cuts.begin(), cuts.end(), less);
+    }
+    order.resize(n);
+    first.assign(parts, 0);
+    kept.assign(parts, 0);
+  }
+  // Merges part p; the calling thread, when it has pacer, ticks it. False
+  // once stop is set (by this part when the pacer answers false).
+  bool MergePart(size_t p, Pacer* pacer, std::atomic<bool>& stop) {
+    const size_t count = runs.size() - 1;
+    const auto less = [this](const KeyedHit& a, const KeyedHit& b) { return Compare(a, b) < 0; };
+    const auto cut = [&](size_t part) { return cuts[cuts.size() * part / parts]; };
+    // Where this part's share of each run begins and ends; the hits before
+    // it come first in the merged order.
+    std::vector<size_t> at(count), end(count);
+    const KeyedHit* base = items.data();
+    size_t before = 0;
+    for (size_t r = 0; r < count; ++r) {
+      at[r] = p == 0 ? runs[r]
+                     : static_cast<size_t>(std::lower_bound(base + runs[r], base + runs[r + 1], cut(p), less) - base);
+      end[r] = p + 1 == parts ? runs[r + 1]
+                              : static_cast<size_t>(std::lower_bound(base + at[r], base + runs[r + 1], cut(p + 1), less) -
+                                                    base);
+      before += at[r] - runs[r];
+    }
+    // A heap of the runs with hits left, the one whose next hit comes
+    // first on top.
+    const auto ahead = [&](size_t a, size_t b) {
+      const int c = Compare(items[at[a]], items[at[b]]);
+      return c < 0 || (c == 0 && a < b);
+    };
+    std::vector<size_t> heap;
+    for (size_t r = 0; r < count; ++r)
+      if (at[r] < end[r]) heap.push_back(r);
+    const auto sift = [&](size_t i) {
+      for (;;) {
+        size_t top = i;
+        for (size_t c = 2 * i + 1; c <= 2 * i + 2 && c < heap.size(); ++c)
+          if (ahead(heap[c], heap[top])) top = c;
+        if (top == i) return;
+        std::swap(heap[i], heap[top]);
+        i = top;
+      }
+    };
+    for (size_t i = heap.size(); i-- > 0;) sift(i);
+    first[p] = before;
+    uint32_t* out = order.data() + before;
+    size_t taken = 0;
+    const KeyedHit* last = nullptr;
+    for (size_t looked = 1; !heap.empty(); ++looked) {
+      const size_t r = heap[0];
+      const KeyedHit& hit = items[at[r]++];
+      if (last == nullptr || Compare(*last, hit) != 0) {
+        out[taken++] = hit.index;
+        last = &hit;
+      }
+      if (at[r] == end[r]) {
+        heap[0] = heap.back();
+        heap.pop_back();
+      }
+      if (!heap.empty()) sift(0);
+      if (looked % 4096 == 0) {
+        if (pacer != nullptr && !pacer->TickNow()) stop = true;
+        if (stop.load(std::memory_order_relaxed)) return false;
+      }
+    }
+    kept[p] = taken;
+    return true;
+  }
+};
 
 // A block of lines [first, end) of one ticked file, and what searching it
 // found. Blocks are searched in any order and merged in block order.
@@ -180,6 +265,9 @@ struct Block {
 // Lines per block: a few chunks, so that one file of a large set is one
 // block and one large file still spreads over every thread.
 constexpr int kBlockLines = 4 * kChunkLines;
+// A file searched as it is read is searched whole on the thread that read
+// it when it is cut into this many blocks or fewer (and nobody watches).
+constexpr size_t kBlocksReadWhole = 4;
 // Every chunk starts at a line whose offset is known without the line index.
 static_assert(kChunkLines % DataFile::kStrideLines == 0);
 
@@ -288,7 +376,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   index_ = nullptr;
   LineMatcher::SoundSieve sound;
   const bool by_sound = !sieve && matcher_.SoundSieveFor(kind, sound);
-  const WordClassFinder sound_finder(sound.classes, sound.need, sound.anchors);
+  // A word's letters give the letters of its key in turn: a word whose
+  // key holds the key of term 1 carries the classes in the key's order.
+  const WordClassFinder sound_finder(sound.classes, sound.need, sound.anchors, true);
   if (!by_sound && matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
     index_ = &file.Words();
     known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);
@@ -492,7 +582,8 @@ private:
     size_t baptisms = 0, others = 0;
   };
   void Merge(const DataFileSet& files);
-  void MergeOtherHits(const std::vector<Place>& places, size_t others);
+  // Block b's other hits into merge, from place base on.
+  void GatherOtherHits(OtherMerge& merge, size_t b, size_t base);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
 
   const std::thread::id caller_;
@@ -557,21 +648,27 @@ void Searcher::CutBlocks(const DataFileSet& files) {
 void Searcher::Arrived(int slot, const DataFileEntry& entry) {
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
-    // The file's first block is read while its bytes are still in the
-    // cache; the blocks of a large file after it wait for every thread.
-    Block* block = nullptr;
+    // The file is searched while its bytes are still in the cache: whole
+    // when it is cut into a few blocks and no caller watches the progress
+    // (the files are read largest first, so the threads end together),
+    // else its first block, the blocks after it waiting for every thread
+    // (the calling thread among them, which then answers the caller).
+    std::vector<Block*> cut;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       const size_t from = blocks_.size();
       CutFile(slot, entry.data->LineCount());
-      if (from == blocks_.size()) return;
-      block = blocks_[from].get();
+      for (size_t b = from; b < blocks_.size(); ++b) cut.push_back(blocks_[b].get());
     }
+    if (cut.empty()) return;
     if (std::this_thread::get_id() == caller_)
       result_.searching_line = "Searching: " + TaggedTitle(slot, entry, options_.show_source_codes);
-    block->taken = true;
     std::optional<BlockSearcher> searcher;
-    SearchBlock(searcher, entry, *block);
+    const size_t here = !watched_ && cut.size() <= kBlocksReadWhole ? cut.size() : 1;
+    for (size_t b = 0; b < here && !stop_; ++b) {
+      cut[b]->taken = true;
+      SearchBlock(searcher, entry, *cut[b]);
+    }
   } catch (...) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!failure_) failure_ = std::current_exception();
@@ -787,17 +884,49 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged on this thread while the baptism hit
-  // lines are made on others (they share nothing), into a list whose pages
-  // are first made ready in one call: filling fresh pages one fault at a
-  // time would cost as much as making the lines.
+  // Then the other hits are merged and the baptism hit lines made, on a
+  // few threads: first each block's other hits are gathered, and the
+  // pages of the baptism hits' list made ready, slice by slice (filling
+  // fresh pages one fault at a time would cost as much as making the
+  // lines); then the merge and the lines. The work is cut into a few
+  // shares per thread, taken in turn, so that a thread the system holds
+  // back delays the rest by one share at most.
+  constexpr size_t kSharesPerThread = 4;
+  const size_t threads = baptisms >= kBaptismsApart || others >= 2 * kMergeShare
+                             ? rtl::PartsFor(std::max(baptisms, others), kMergeShare)
+                             : 1;
+  OtherMerge merge;
+  merge.hits.resize(others);
+  merge.items.resize(others);
+  for (size_t b = 0; b < places.size(); ++b) merge.runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
   result_.baptism_hits.reserve(baptisms);
-  const auto move_baptisms = [this, &files, &places, baptisms] {
-    rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
-    result_.baptism_hits.resize(baptisms);
-    const size_t parts = rtl::PartsFor(baptisms, kBaptismsApart / 2);
-    rtl::RunParts(parts, [&](size_t part) {
-      const size_t lo = baptisms * part / parts, hi = baptisms * (part + 1) / parts;
+  {
+    std::atomic<size_t> next{0};
+    const size_t bytes = baptisms * sizeof(std::string);
+    char* list = reinterpret_cast<char*>(result_.baptism_hits.data());
+    rtl::RunParts(threads, [&](size_t thread) {
+      rtl::os::PrefaultMemory(list + bytes * thread / threads, bytes * (thread + 1) / threads - bytes * thread / threads);
+      for (size_t b = next++; b < places.size(); b = next++) GatherOtherHits(merge, b, places[b].others);
+    });
+  }
+  result_.baptism_hits.resize(baptisms);
+  const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;
+  merge.Cut(most, kMergeShare / kSharesPerThread);
+  const size_t baptism_shares = std::clamp<size_t>(baptisms / (kMergeShare / kSharesPerThread), 1, most);
+  // The merge turns the event loop on this thread and may be cancelled;
+  // the other hits then stay in the order found. After a Cancel during the
+  // scan, what was found is merged unpaced.
+  Pacer* pacer = result_.cancelled ? nullptr : &pacer_;
+  std::atomic<bool> stop{false};
+  std::atomic<size_t> next{0};
+  rtl::RunParts(threads, [&](size_t thread) {
+    for (size_t task = next++; task < merge.parts + baptism_shares; task = next++) {
+      if (task < merge.parts) {
+        merge.MergePart(task, thread == 0 ? pacer : nullptr, stop);
+        continue;
+      }
+      const size_t share = task - merge.parts;
+      const size_t lo = baptisms * share / baptism_shares, hi = baptisms * (share + 1) / baptism_shares;
       for (size_t b = 0; b < places.size(); ++b) {
         const Block& block = *blocks_[b];
         const size_t first = places[b].baptisms, count = block.baptism_lines.size();
@@ -813,80 +942,44 @@ void Searcher::Merge(const DataFileSet& files) {
                                                     block.slot + 1, options_.show_source_codes);
         }
       }
-    });
-    // What the blocks held of them is given back while the other hits are
-    // still merged.
-    for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
-  };
-  std::thread mover;
-  struct Joiner {
-    std::thread& thread;
-    ~Joiner() {
-      if (thread.joinable()) thread.join();
     }
-  } joiner{mover};
-  if (baptisms >= kBaptismsApart) {
-    try {
-      mover = std::thread(move_baptisms);
-    } catch (const std::system_error&) {
-      // This thread moves them below.
-    }
-  }
-  MergeOtherHits(places, others);
-  if (!mover.joinable()) move_baptisms();
-}
-
-void Searcher::MergeOtherHits(const std::vector<Place>& places, size_t others) {
-  // The other hits stay where their blocks found them: their runs are
-  // merged through pointers to them, and each moves once, into the sorted
-  // list.
-  std::vector<std::string*> other_hits(others);
-  std::vector<OrderKey> other_keys(others);
-  std::vector<uint32_t> order(others);
-  for (size_t b = 0; b < places.size(); ++b) {
-    Block& block = *blocks_[b];
-    // A block cut short (or whose sort was cancelled) sorts what it found here.
-    if (block.other_order.size() != block.other_hits.size() || block.other_keys.size() != block.other_hits.size()) {
-      block.other_keys = OrderKeys(block.other_hits);
-      block.other_order = Identity(block.other_hits.size());
-      std::stable_sort(block.other_order.begin(), block.other_order.end(),
-                       CaseBlindLess<std::vector<std::string>>{block.other_hits, block.other_keys});
-    }
-    const size_t base = places[b].others;
-    for (size_t k = 0; k < block.other_order.size(); ++k) {
-      order[base + k] = static_cast<uint32_t>(base + block.other_order[k]);
-      other_hits[base + k] = &block.other_hits[k];
-    }
-    std::copy(block.other_keys.begin(), block.other_keys.end(), other_keys.begin() + static_cast<std::ptrdiff_t>(base));
-    std::vector<OrderKey>().swap(block.other_keys);
-    std::vector<uint32_t>().swap(block.other_order);
-  }
-  std::vector<size_t> runs = {0};
-  for (size_t b = 0; b < places.size(); ++b)
-    runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
-
-  // The final merge of the other hits turns the event loop and may be
-  // cancelled too; the hits then stay in the order found. After a Cancel
-  // during the scan, what was found is merged unpaced.
-  Pacer unpaced(nullptr);
-  const CaseBlindLess<std::vector<std::string*>> less{other_hits, other_keys};
+  });
+  for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
+  std::vector<KeyedHit>().swap(merge.items);
   std::vector<std::string> sorted;
-  const bool merged = MergeRuns(order, std::move(runs), less, result_.cancelled ? unpaced : pacer_);
-  sorted.reserve(order.size());  // once the merge has given back its own list
-  if (!merged) {
+  if (stop) {
     result_.cancelled = true;
-    for (std::string* hit : other_hits) sorted.push_back(std::move(*hit));
+    sorted.reserve(others);
+    for (std::string* hit : merge.hits) sorted.push_back(std::move(*hit));
   } else {
-    uint32_t last = 0;
-    for (uint32_t i : order) {
-      if (!sorted.empty() && other_keys[last] == other_keys[i] && CompareTied(sorted.back(), *other_hits[i]) == 0)
-        continue;
-      sorted.push_back(std::move(*other_hits[i]));
-      last = i;
-    }
+    size_t total = 0;
+    for (size_t p = 0; p < merge.parts; ++p) total += merge.kept[p];
+    sorted.reserve(total);
+    for (size_t p = 0; p < merge.parts; ++p)
+      for (size_t k = 0; k < merge.kept[p]; ++k) sorted.push_back(std::move(*merge.hits[merge.order[merge.first[p] + k]]));
   }
   for (size_t b = 0; b < places.size(); ++b) std::vector<std::string>().swap(blocks_[b]->other_hits);
   result_.marriage_hits = std::move(sorted);
+}
+
+void Searcher::GatherOtherHits(OtherMerge& merge, size_t b, size_t base) {
+  // The other hits stay where their blocks found them: their runs are
+  // merged as keys and places, and each moves once, into the sorted list.
+  Block& block = *blocks_[b];
+  // A block cut short (or whose sort was cancelled) sorts what it found here.
+  if (block.other_order.size() != block.other_hits.size() || block.other_keys.size() != block.other_hits.size()) {
+    block.other_keys = OrderKeys(block.other_hits);
+    block.other_order = Identity(block.other_hits.size());
+    std::stable_sort(block.other_order.begin(), block.other_order.end(),
+                     CaseBlindLess<std::vector<std::string>>{block.other_hits, block.other_keys});
+  }
+  for (size_t k = 0; k < block.other_order.size(); ++k) {
+    const uint32_t found = block.other_order[k];
+    merge.items[base + k] = {block.other_keys[found], static_cast<uint32_t>(base + found)};
+    merge.hits[base + k] = &block.other_hits[k];
+  }
+  std::vector<OrderKey>().swap(block.other_keys);
+  std::vector<uint32_t>().swap(block.other_order);
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 // its quick refusal against the finder on the text without brackets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "app/core/pattern_finder.h"
 #include "app/core/record_line.h"
@@ -53,6 +58,106 @@ TEST(PatternFinderTest, FindsWhatASearchAtEveryStartFinds) {
   // A pattern of '?' alone has nothing to anchor on.
   EXPECT_FALSE(PatternFinder("??").Usable());
   EXPECT_TRUE(PatternFinder("??").MayOccurIn(""));
+}
+
+// The words of text (runs between blanks and line ends) in order, the first
+// that holds an anchor in [from, until) and whose bytes carry every class
+// bit of need: its bounds, or npos.
+size_t SlowFindWord(const std::string& text, const std::array<uint8_t, 256>& classes, uint8_t need,
+                    const std::string& anchors, bool in_order, size_t from, size_t until, size_t& end) {
+  const auto ends_word = [](char c) { return c == ' ' || c == '\n' || c == '\r'; };
+  until = std::min(until, text.size());
+  for (size_t begin = 0; begin < text.size();) {
+    if (ends_word(text[begin])) {
+      ++begin;
+      continue;
+    }
+    size_t e = begin;
+    uint8_t bits = 0;
+    bool anchored = false;
+    for (; e < text.size() && !ends_word(text[e]); ++e) {
+      bits |= classes[static_cast<uint8_t>(text[e])];
+      anchored = anchored || (e >= from && e < until && anchors.find(text[e]) != std::string::npos);
+    }
+    // In order: some byte of class 0, then at it or after it one of class
+    // 1, and so on, tried from every choice of bytes (each answer kept).
+    std::vector<int> known((e - begin + 1) * 9, -1);
+    std::function<bool(size_t, int)> ordered = [&](size_t at, int bit) {
+      while (bit < 8 && !(need >> bit & 1)) ++bit;
+      if (bit == 8) return true;
+      int& answer = known[(at - begin) * 9 + static_cast<size_t>(bit)];
+      if (answer < 0) {
+        answer = 0;
+        for (size_t i = at; i < e && !answer; ++i)
+          if ((classes[static_cast<uint8_t>(text[i])] >> bit & 1) && ordered(i, bit + 1)) answer = 1;
+      }
+      return answer == 1;
+    };
+    if (anchored && (bits & need) == need && (!in_order || ordered(begin, 0))) {
+      end = e;
+      return begin;
+    }
+    begin = e;
+  }
+  return WordClassFinder::npos;
+}
+
+TEST(WordClassFinderTest, FindsTheFirstWordAWalkOverEveryWordFinds) {
+  uint64_t state = 11;
+  auto next = [&] { return static_cast<size_t>((state = state * 6364136223846793005ull + 1442695040888963407ull) >> 33); };
+  // Class sets as the sound sieve makes them (letters alike in both cases,
+  // anchors one class), and others that the quick scan must leave to the
+  // plain one: a class on a byte that is no letter, one case alone, anchors
+  // that are no class, and no class asked for at all.
+  struct Sieve {
+    std::vector<std::string> classes;  // bytes of class bit j
+    std::string anchors;
+  };
+  const Sieve sieves[] = {
+      {{"bB", "cCgGkKqQxX", "rR"}, "bB"},
+      {{"tTdD", "cCgGkKqQxX", "cCsSxXzZ", "nN"}, "nN"},  // one byte may give two letters in turn
+      {{"kK"}, "kK"},
+      {{"aA", "bB", "cC", "eE", "gG", "kK", "rR", "xX"}, "xX"},
+      {{"bB", "cCgGkKqQxX", "rR"}, "rR"},
+      {{"bB", "kK\xE9", "rR"}, "bB"},
+      {{"b", "kK", "rR"}, "b"},
+      {{"bB", "kK", "rR"}, "bBr"},
+      {{}, "bB"},
+  };
+  const std::string alphabet("bBkKrRaeEcgxXtnsd  \n\r\t\xE9" "1[", 26);
+  for (int round = 0; round < 4000; ++round) {
+    const Sieve& sieve = sieves[round % std::size(sieves)];
+    std::array<uint8_t, 256> classes{};
+    uint8_t need = 0;
+    for (size_t j = 0; j < sieve.classes.size(); ++j) {
+      for (const char c : sieve.classes[j]) classes[static_cast<uint8_t>(c)] |= static_cast<uint8_t>(1u << j);
+      need |= static_cast<uint8_t>(1u << j);
+    }
+    const bool in_order = round % 3 == 1;
+    const WordClassFinder finder(classes, need, sieve.anchors, in_order);
+    // Texts around the 32- and 64-byte steps, some with words longer than
+    // a step, some of blanks mostly.
+    std::string text;
+    const size_t length = round < 300 ? static_cast<size_t>(round) : next() % 700;
+    const size_t word = round % 5 == 0 ? 90 : 6;
+    for (size_t i = 0; i < length; ++i)
+      text.push_back(next() % word == 0 ? " \n\r"[next() % 3] : alphabet[next() % alphabet.size()]);
+    std::vector<size_t> froms = {0, 1, next() % (length + 1), length};
+    for (size_t i = 0; i + 1 < length && froms.size() < 10; ++i)
+      if (text[i] == ' ' && next() % 4 == 0) froms.insert(froms.end(), {i, i + 1});
+    for (const size_t from : froms) {
+      for (const size_t until : {length, from + next() % 130, from}) {
+        size_t end = 0, want_end = 0;
+        const size_t found = finder.Find(text, from, until, end);
+        const size_t want = SlowFindWord(text, classes, need, sieve.anchors, in_order, from, until, want_end);
+        ASSERT_EQ(found, want) << testing::PrintToString(text) << " from " << from << " until " << until
+                               << " sieve " << round % std::size(sieves) << " in order " << in_order;
+        if (found != WordClassFinder::npos) ASSERT_EQ(end, want_end) << testing::PrintToString(text);
+        // Its quick refusal never refuses a text that holds such a word.
+        if (want != WordClassFinder::npos) EXPECT_TRUE(finder.MayOccurIn(text.substr(want, want_end - want)));
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "core_test_support.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/strings.h"
+#include "platform/runtime/sysutils.h"
 
 namespace appcore {
 namespace {
@@ -385,6 +386,56 @@ TEST(SearchMarriageHits, SortedCaseBlindWithoutDuplicatesAsASortedStringList) {
   ASSERT_EQ(static_cast<int>(r.marriage_hits.size()), expected.Count());
   for (int i = 0; i < expected.Count(); ++i) EXPECT_EQ(r.marriage_hits[static_cast<size_t>(i)], expected[i]);
   EXPECT_EQ(r.hit_count, 8);  // every matching line counts
+}
+
+// Tens of thousands of other hits over several files, each cut into
+// blocks, many lines alike but for case and many repeated across blocks:
+// every search (one thread, several, files searched as they are read)
+// lists them as a stable case-blind sort that keeps the first of equal
+// lines does.
+TEST(SearchMarriageHits, ManyBlocksMergeAsOneStableSortWithoutDuplicates) {
+  TempDir dir;
+  uint64_t state = 5;
+  auto next = [&] { return static_cast<size_t>((state = state * 6364136223846793005ull + 1442695040888963407ull) >> 33); };
+  const char* names[] = {"Thomas", "THOMAS", "thomas", "Ann", "ANN", "\xc9mile", "\xe9mile", "John", "Jo"};
+  const char* months[] = {"Jan", "JAN", "Feb", "Mar"};
+  std::vector<std::string> all;
+  for (int f = 0; f < 3; ++f) {
+    std::vector<std::string> lines = {"Marriages"};
+    for (int i = 0; i < 45000; ++i) {
+      // Repeats of earlier lines (of this file or another), and lines that
+      // differ only past their sixteenth byte.
+      if (!all.empty() && next() % 5 == 0) {
+        lines.push_back(all[next() % all.size()]);
+      } else {
+        lines.push_back(std::to_string(1640 + next() % 3) + " 1" + std::to_string(next() % 2) + " " +
+                        months[next() % 4] + " " + names[next() % 9] + " Smith, x" + std::to_string(next() % 3000) +
+                        "; y");
+      }
+      all.push_back(lines.back());
+    }
+    WriteLines(dir / ("f" + std::to_string(f) + "_marr.txt"), lines);
+  }
+  std::vector<std::string> expected = all;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const std::string& a, const std::string& b) { return rtl::AnsiCompareText(a, b) < 0; });
+  expected.erase(std::unique(expected.begin(), expected.end(),
+                             [](const std::string& a, const std::string& b) { return rtl::AnsiCompareText(a, b) == 0; }),
+                 expected.end());
+  ASSERT_GT(expected.size(), 20000u);
+  DataFileSet set;
+  set.MakeFileList(dir.str(), "", nullptr);
+  for (int threads : {1, 3, 8, 0}) {
+    SCOPED_TRACE(threads);
+    SearchOptions options = OptionsFor("Smith", set);
+    options.threads = threads;
+    DataFileSet loaded;
+    const SearchResult r = threads > 0 ? RunSearch(set, options, nullptr)
+                                       : LoadAndSearch(loaded, dir.str(), nullptr, options, nullptr);
+    EXPECT_EQ(r.hit_count, static_cast<int64_t>(all.size()));
+    ASSERT_EQ(r.marriage_hits.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(r.marriage_hits[i], expected[i]) << i;
+  }
 }
 
 using appcore_test::SteppingClock;
