@@ -18,6 +18,18 @@
 
 namespace appcore {
 
+// Two bytes of a pattern at their offsets in it, each standing for one of
+// two bytes (a letter and its case image): every occurrence of the pattern
+// holds them there, so the places where both stand are all that need a
+// closer look.
+struct PatternAnchors {
+  uint32_t first = 0, second = 0;  // offsets in the pattern
+  std::array<uint8_t, 2> first_bytes{}, second_bytes{};
+  bool operator==(const PatternAnchors&) const = default;
+  // How far past a place the anchors reach.
+  uint32_t Reach() const { return first > second ? first : second; }
+};
+
 class PatternFinder {
 public:
   static constexpr size_t npos = static_cast<size_t>(-1);
@@ -30,6 +42,15 @@ public:
 
   // Offset of the first occurrence starting at or after from, or npos.
   size_t Find(std::string_view text, size_t from) const;
+  // Whether an occurrence starts at offset at of text (and fits in it).
+  bool OccursAt(std::string_view text, size_t at) const {
+    return usable_ && at <= text.size() && text.size() - at >= pattern_.size() &&
+           MatchesAt(reinterpret_cast<const uint8_t*>(text.data()) + at);
+  }
+  // The anchors the search tests first (when Usable()).
+  PatternAnchors Anchors() const {
+    return {static_cast<uint32_t>(anchor1_), static_cast<uint32_t>(anchor2_), set1_, set2_};
+  }
   // False when text lacks a byte that every occurrence holds (so that
   // neither text nor any text made by dropping bytes from it holds one).
   bool MayOccurIn(std::string_view text) const;
@@ -55,6 +76,8 @@ class AnyPatternFinder {
 public:
   explicit AnyPatternFinder(const std::vector<std::string>& patterns);
   bool Usable() const { return usable_; }
+  // The only pattern's finder, or null when there are several or none.
+  const PatternFinder* Single() const { return finders_.size() == 1 ? &finders_[0] : nullptr; }
   // Starts over for another text.
   void Reset();
   size_t Find(std::string_view text, size_t from);

@@ -249,10 +249,14 @@ private:
   void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
              size_t at = PatternFinder::npos);
   void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
-  // The bytes [from, until) of whole lines through the pattern sieve.
+  // The bytes [from, until) of whole lines through the pattern sieve:
+  // next(from, until, line) gives the first offset at or after from where
+  // a pattern starts, or npos, and when it lies before until, sets line to
+  // where its line starts.
+  template <typename Next>
   void SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
-                     AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from, size_t until,
-                     MarkCursor& marks);
+                     AnyPatternFinder& unbracketed_finder, size_t from, size_t until, MarkCursor& marks,
+                     Next&& next);
   // The bytes [from, until) of whole lines through the sound sieve: each
   // word it points at that lies wholly in the rest from its second
   // character decides alone; other lines it points at, and the lines with
@@ -297,6 +301,32 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   // still has its one empty block).
   const std::string_view bytes = file.Bytes().substr(0, file.StrideStart(block.end));
   MarkCursor marks(file, file.StrideStart(block.first));
+  // A file read with the anchors of the only pattern lists the places
+  // where it may start: the search looks at those alone.
+  const PatternFinder* single = finder.Single();
+  const bool by_places = sieve && single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == single->Anchors();
+  const std::vector<DataFile::Candidate>& places = file.Candidates();
+  size_t place = 0;
+  if (by_places) {
+    const auto first = static_cast<uint32_t>(file.StrideStart(block.first));
+    place = static_cast<size_t>(std::partition_point(places.begin(), places.end(),
+                                                     [first](const DataFile::Candidate& c) { return c.at < first; }) -
+                                places.begin());
+  }
+  const auto next_place = [&](size_t from, size_t, size_t& line) {
+    for (; place < places.size(); ++place) {
+      const DataFile::Candidate c = places[place];
+      if (c.at < from || !single->OccursAt(bytes, c.at)) continue;
+      line = c.line;
+      return static_cast<size_t>(c.at);
+    }
+    return PatternFinder::npos;
+  };
+  const auto next_found = [&](size_t from, size_t until, size_t& line) {
+    const size_t at = finder.Find(bytes, from);
+    if (at < until) line = file.LineBegin(at, from);
+    return at;
+  };
 
   for (int line = block.first; line < block.end;) {
     const int chunk_end = std::min(block.end, line + kChunkLines);
@@ -304,8 +334,10 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     const size_t from = file.StrideStart(line), until = file.StrideStart(chunk_end);
     if (by_sound) {
       SearchBySound(file, kind, block, sound_finder, from, until, marks);
+    } else if (by_places) {
+      SearchBySieve(file, kind, block, finder, unbracketed_finder, from, until, marks, next_place);
     } else if (sieve) {
-      SearchBySieve(file, kind, block, finder, unbracketed_finder, bytes, from, until, marks);
+      SearchBySieve(file, kind, block, finder, unbracketed_finder, from, until, marks, next_found);
     } else {
       for (int i = line; i < chunk_end; ++i) Check(file, SpanOfLine(file, i), file.Flags(i), kind, block);
     }
@@ -316,16 +348,18 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   }
 }
 
+template <typename Next>
 void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
-                                  AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from,
-                                  size_t until, MarkCursor& marks) {
+                                  AnyPatternFinder& unbracketed_finder, size_t from, size_t until,
+                                  MarkCursor& marks, Next&& next) {
   // Only lines that hold one of the patterns can hit, brackets aside: the
   // fields are matched without '[' and ']', so a line with a '[' is looked
   // at again without them.
   const std::vector<DataFile::Span>& bracketed = file.BracketLines();
   while (from < until) {
-    const size_t at = finder.Find(bytes, from);
-    const size_t found = at == PatternFinder::npos || at >= until ? until : file.LineBegin(at, from);
+    size_t line = 0;
+    const size_t at = next(from, until, line);
+    const size_t found = at == PatternFinder::npos || at >= until ? until : line;
     while (marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < from) ++marks.bracket;
     // Bracketed lines before the found one, each whose unbracketed text
     // holds a pattern.
@@ -467,6 +501,7 @@ public:
   // while other files are still read; Run does the rest.
   void Arrived(int slot, const DataFileEntry& entry);
   void Run(const DataFileSet& files);
+  const SearchTerms& Terms() const { return result_.terms; }
 
 private:
   bool Ticked(int slot) const {
@@ -893,6 +928,21 @@ void Searcher::MergeOtherHits(const std::vector<Place>& places, size_t others) {
 
 namespace {
 
+// The anchors of the one pattern that every hit holds (brackets aside), as
+// the search of the first kind of file searched that has one finds it; the
+// files read with them are searched at their places alone.
+std::optional<PatternAnchors> AnchorsToReadWith(const SearchOptions& options, const SearchTerms& terms) {
+  const LineMatcher matcher(terms, ReadBoxes(options, terms));
+  for (const FileKind kind : {FileKind::kBaptisms, FileKind::kOther}) {
+    if (kind == FileKind::kOther && !options.marriages) continue;
+    std::vector<std::string> patterns;
+    if (!matcher.RequiredPatterns(kind, patterns)) continue;
+    const AnyPatternFinder finder(patterns);
+    if (finder.Usable() && finder.Single() != nullptr) return finder.Single()->Anchors();
+  }
+  return std::nullopt;
+}
+
 // One search, with the files read first when load is set.
 SearchResult Search(const std::function<void(Searcher&)>& load, const DataFileSet& files, const SearchOptions& options,
                     const ProgressFn& progress) {
@@ -920,6 +970,12 @@ SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, co
   return Search(
       [&](Searcher& searcher) {
         searcher.TickAll();
+        const std::optional<PatternAnchors> anchors = AnchorsToReadWith(options, searcher.Terms());
+        struct Reset {
+          DataFileSet& files;
+          ~Reset() { files.ReadWith(nullptr); }
+        } reset{files};
+        files.ReadWith(anchors ? &*anchors : nullptr);
         files.MakeFileList(search_dir, "", report,
                            [&](int slot, const DataFileEntry& entry) { searcher.Arrived(slot, entry); });
       },
