@@ -455,6 +455,7 @@ struct WindowBits {
   uint64_t ends = 0, marks = 0;
   uint64_t cr = 0;      // the ends that are CR
   uint64_t places = 0;  // where both anchors stand (a pass with anchors)
+  uint64_t digits = 0;  // the digits and '?', which begin record lines
 };
 
 // A window state that looks for anchors (kAnchored set; it holds them).
@@ -506,6 +507,11 @@ inline WindowBits ScanWindow(const char* p) {
     const auto marks = static_cast<uint32_t>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu))));
     const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    const __m128i from_zero = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const auto digits = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero),
+                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('?')))));
+    bits.digits |= uint64_t{digits} << (16 * k);
     bits.cr |= uint64_t{crs} << (16 * k);
     bits.ends |= uint64_t{ends} << (16 * k);
     bits.marks |= uint64_t{marks} << (16 * k);
@@ -516,6 +522,7 @@ inline WindowBits ScanWindow(const char* p) {
     if (c == '\r' || c == '\n') bits.ends |= uint64_t{1} << k;
     if (c == '\r') bits.cr |= uint64_t{1} << k;
     if (c == '[' || c == '"') bits.marks |= uint64_t{1} << k;
+    if ((c >= '0' && c <= '9') || c == '?') bits.digits |= uint64_t{1} << k;
   }
 #endif
   return bits;
@@ -543,6 +550,16 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline WindowBit
   bits.marks = uint64_t{marks_low} | uint64_t{marks_high} << 32;
   bits.cr = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_low))} |
             uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_high))} << 32;
+  // A byte is a digit when its distance from '0' is at most 9.
+  const __m256i zero = _mm256_set1_epi8('0'), nine = _mm256_set1_epi8(9), query = _mm256_set1_epi8('?');
+  const __m256i low_from_zero = _mm256_sub_epi8(low, zero), high_from_zero = _mm256_sub_epi8(high, zero);
+  const auto digits_low = static_cast<uint32_t>(_mm256_movemask_epi8(
+      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(low_from_zero, nine), low_from_zero),
+                      _mm256_cmpeq_epi8(low, query))));
+  const auto digits_high = static_cast<uint32_t>(_mm256_movemask_epi8(
+      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(high_from_zero, nine), high_from_zero),
+                      _mm256_cmpeq_epi8(high, query))));
+  bits.digits = uint64_t{digits_low} | uint64_t{digits_high} << 32;
   return bits;
 }
 
@@ -589,9 +606,59 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const ch
 }
 #endif
 
+#if defined(QV_WIDE_SCAN)
+#define QV_AVX512 "avx512f,avx512bw,avx2,popcnt,bmi,bmi2,lzcnt"
+// The same sixty-four bytes at once, where the processor has AVX-512: each
+// comparison gives its bits at once.
+__attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow512(const char* p) {
+  const __m512i v = _mm512_loadu_si512(p);
+  WindowBits bits;
+  bits.cr = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r'));
+  bits.ends = bits.cr | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
+  bits.marks = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('[')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
+  // A byte is a digit when its distance from '0' is at most 9.
+  bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('0')), _mm512_set1_epi8(9)) |
+                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('?'));
+  return bits;
+}
+
+template <typename Window>
+__attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n, Window& window) {
+  Window local = window;
+  size_t i = 0;
+  if constexpr (Anchored<Window>) {
+    const PatternAnchors& a = local.anchors;
+    const __m512i a1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[0]));
+    const __m512i b1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[1]));
+    const __m512i a2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[0]));
+    const __m512i b2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[1]));
+    const size_t first = a.first, second = a.second, reach = a.Reach();
+    for (; i + 64 + reach <= n; i += 64) {
+      __builtin_prefetch(p + i + kFetchAhead);
+      WindowBits bits = ScanWindow512(p + i);
+      const __m512i v1 = _mm512_loadu_si512(p + i + first);
+      const __m512i v2 = _mm512_loadu_si512(p + i + second);
+      bits.places = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) &
+                    (_mm512_cmpeq_epi8_mask(v2, a2) | _mm512_cmpeq_epi8_mask(v2, b2));
+      local(i, bits);
+    }
+  }
+  for (; i + 64 <= n; i += 64) {
+    __builtin_prefetch(p + i + kFetchAhead);
+    WindowBits bits = ScanWindow512(p + i);
+    if constexpr (Anchored<Window>) bits.places = AnchorBitsNear(p, n, i, local.anchors);
+    local(i, bits);
+  }
+  window = local;
+  return i;
+}
+#endif
+
 template <typename Window>
 size_t ScanWindows(const char* p, size_t n, Window& window) {
 #if defined(QV_WIDE_SCAN)
+  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  if (widest) return ScanWindows512(p, n, window);
   static const bool wide = __builtin_cpu_supports("avx2");
   if (wide) return ScanWindowsWide(p, n, window);
 #endif
@@ -744,6 +811,19 @@ bool IsRecordStart(const char* p, size_t n, size_t start) {
   return kind == 1 || (kind == 2 && RecordAfterBlanks(p, n, start));
 }
 
+// Record lines among the lines that begin at the window's (at `at`) bytes
+// whose bits are set in starts, none of them a digit or '?': those whose
+// codes up to 32 are followed by one.
+__attribute__((noinline)) int64_t RecordsAt(const char* p, size_t n, size_t at, uint64_t starts) {
+  int64_t records = 0;
+  for (; starts; starts &= starts - 1) {
+    const size_t start = at + static_cast<size_t>(__builtin_ctzll(starts));
+    if (start >= n) break;
+    if (kLineStartKinds[static_cast<uint8_t>(p[start])] == 2 && RecordAfterBlanks(p, n, start)) ++records;
+  }
+  return records;
+}
+
 // The line ends of a window where a CR stands alone or may have its LF in
 // the next window.
 __attribute__((noinline)) uint64_t WithLoneCrs(const char* p, size_t n, size_t at, WindowBits bits) {
@@ -826,31 +906,31 @@ struct DataFile::SurveyWindow {
   int64_t records = 0;
   uint32_t next_stride = 1;   // the next line whose start is noted
   bool open = false;          // a listed marked line has no end yet
+  uint64_t carry = 0;         // 1 when the last window ended with a line end
 
   __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
     if constexpr (kAnchored)
       if (bits.places) NoteCandidates(*file, at, bits.places, bits.ends, line_start);
     if (open && bits.ends) open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
     if (bits.marks) open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
+    // A line that begins this window, after the last one's final line end.
+    if (carry) records += (bits.digits & 1) ? 1 : RecordsAt(p, n, at, 1);
     // The ends that end a line: every LF, and every CR that no LF
     // follows. Mostly every CR of the window has its LF in the window.
     uint64_t counted = bits.ends & ~bits.cr;
     if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(p, n, at, bits);
-    if (counted == 0) return;
     const uint32_t before = ends;
     ends += static_cast<uint32_t>(__builtin_popcountll(counted));
-    line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
+    if (counted) line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
     if (ends >= next_stride) next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records);
     // Line c starts after the c-th line end: a digit or '?' begins a
     // record line, and so may a code up to 32 (the size, after a final
-    // line end, begins none).
-    for (uint64_t e = counted; e; e &= e - 1) {
-      const size_t next = at + static_cast<size_t>(__builtin_ctzll(e)) + 1;
-      if (next >= n) break;
-      const uint8_t kind = kLineStartKinds[static_cast<uint8_t>(p[next])];
-      records += kind & 1;
-      if (kind & 2) records += RecordAfterBlanks(p, n, next) ? 1 : 0;
-    }
+    // line end, begins none). The lines that begin in the next window are
+    // counted there.
+    const uint64_t starts = counted << 1;
+    records += __builtin_popcountll(starts & bits.digits);
+    if (starts & ~bits.digits) records += RecordsAt(p, n, at, starts & ~bits.digits);
+    carry = counted >> 63;
   }
 };
 

@@ -16,6 +16,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QV_WIDEST_BRACKETS 1
+#endif
 
 #include "app/core/line_matcher.h"
 #include "app/core/pattern_finder.h"
@@ -52,10 +56,80 @@ BracketBounds BracketsOf(std::string_view text) {
     note(i + static_cast<size_t>(__builtin_ctz(bits)));
     bounds.last = i + 31 - static_cast<size_t>(__builtin_clz(bits));
   }
+  if (i < text.size() && text.size() >= 16) {
+    // The last bytes, loaded with some before them that were looked at
+    // already: their bits are shifted out.
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + text.size() - 16));
+    const auto bits =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, open), _mm_cmpeq_epi8(v, close)))) >>
+        (16 - (text.size() - i));
+    if (bits != 0) {
+      note(i + static_cast<size_t>(__builtin_ctz(bits)));
+      bounds.last = i + 31 - static_cast<size_t>(__builtin_clz(bits));
+    }
+    i = text.size();
+  }
 #endif
   for (; i < text.size(); ++i)
     if (text[i] == '[' || text[i] == ']') note(i);
   return bounds;
+}
+
+#if defined(QV_WIDEST_BRACKETS)
+// Whether some bit of bits[0 ..] from lo to hi (both included) is set.
+inline bool AnyBitIn(const uint64_t* bits, size_t lo, size_t hi) {
+  for (size_t w = lo / 64; w <= hi / 64; ++w) {
+    uint64_t word = bits[w];
+    if (w == lo / 64) word &= ~uint64_t{0} << (lo % 64);
+    if (w == hi / 64 && hi % 64 != 63) word &= (uint64_t{2} << (hi % 64)) - 1;
+    if (word) return true;
+  }
+  return false;
+}
+
+// AnchorsNearBrackets where the processor has AVX-512, for lines of up to
+// 256 bytes; -1 for longer ones.
+__attribute__((target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"))) int AnchorsNearBrackets512(
+    std::string_view text, const PatternAnchors& a, size_t reach) {
+  constexpr size_t kWords = 4;
+  if (text.size() > 64 * kWords || text.empty()) return -1;
+  uint64_t brackets[kWords] = {}, first[kWords] = {}, second[kWords] = {};
+  const size_t words = (text.size() + 63) / 64;
+  for (size_t w = 0; w < words; ++w) {
+    const size_t left = text.size() - 64 * w;
+    // Bytes past the line are not read (nor can they fault).
+    const __mmask64 in = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+    const __m512i v = _mm512_maskz_loadu_epi8(in, text.data() + 64 * w);
+#define QV_EQUAL(c) _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(static_cast<char>(c)))
+    brackets[w] = (QV_EQUAL('[') | QV_EQUAL(']')) & in;
+    first[w] = (QV_EQUAL(a.first_bytes[0]) | QV_EQUAL(a.first_bytes[1])) & in;
+    second[w] = (QV_EQUAL(a.second_bytes[0]) | QV_EQUAL(a.second_bytes[1])) & in;
+#undef QV_EQUAL
+  }
+  size_t lo = std::string_view::npos, hi = 0;
+  for (size_t w = 0; w < words; ++w) {
+    if (brackets[w] == 0) continue;
+    if (lo == std::string_view::npos) lo = 64 * w + static_cast<size_t>(__builtin_ctzll(brackets[w]));
+    hi = 64 * w + 63 - static_cast<size_t>(__builtin_clzll(brackets[w]));
+  }
+  if (lo == std::string_view::npos) return -1;
+  lo = lo >= reach ? lo - reach : 0;
+  hi = std::min(hi + reach, text.size() - 1);
+  return AnyBitIn(first, lo, hi) && AnyBitIn(second, lo, hi) ? 1 : 0;
+}
+#endif
+
+// Whether the bytes of a line holding '[' from reach before its first
+// bracket to reach after its last hold a byte of each anchor: 0 when they
+// do not (the pattern, found nowhere in the line as it stands, is then not
+// found once the brackets are dropped either), 1 when they do, -1 when
+// this is not known (look with BracketsOf and MayOccurIn instead).
+int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, size_t reach) {
+#if defined(QV_WIDEST_BRACKETS)
+  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  if (widest) return AnchorsNearBrackets512(text, anchors, reach);
+#endif
+  return -1;
 }
 
 // Lines read between two looks at the clock.
@@ -356,6 +430,8 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
   // fields are matched without '[' and ']', so a line with a '[' is looked
   // at again without them.
   const std::vector<DataFile::Span>& bracketed = file.BracketLines();
+  const PatternFinder* single = finder.Single();
+  const PatternAnchors anchors = single != nullptr ? single->Anchors() : PatternAnchors{};
   while (from < until) {
     size_t line = 0;
     const size_t at = next(from, until, line);
@@ -366,6 +442,7 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
     for (; marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < found; ++marks.bracket) {
       const DataFile::Span line = bracketed[marks.bracket];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
+      if (single != nullptr && AnchorsNearBrackets(text, anchors, longest_pattern_) == 0) continue;
       // The line holds no pattern as it stands, so one found without the
       // brackets spans a bracket: only the bytes from a pattern's length
       // before the first to as far after the last are looked at.
