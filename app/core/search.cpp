@@ -132,6 +132,9 @@ int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, si
   return -1;
 }
 
+// How many places or lines ahead of the one looked at to fetch the bytes of.
+constexpr size_t kFetchAhead = 10;
+
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
 // Baptism hits from which they move into their merged list on a thread of
@@ -389,6 +392,12 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   }
   const auto next_place = [&](size_t from, size_t, size_t& line) {
     for (; place < places.size(); ++place) {
+      // A large file's bytes have left the caches since it was read: the
+      // line of a place a few on is asked for meanwhile.
+      if (place + kFetchAhead < places.size()) {
+        __builtin_prefetch(bytes.data() + places[place + kFetchAhead].line);
+        __builtin_prefetch(bytes.data() + places[place + kFetchAhead].at);
+      }
       const DataFile::Candidate c = places[place];
       if (c.at < from || !single->OccursAt(bytes, c.at)) continue;
       line = c.line;
@@ -440,6 +449,11 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
     // Bracketed lines before the found one, each whose unbracketed text
     // holds a pattern.
     for (; marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < found; ++marks.bracket) {
+      if (marks.bracket + kFetchAhead < bracketed.size()) {
+        const DataFile::Span ahead = bracketed[marks.bracket + kFetchAhead];
+        __builtin_prefetch(file.Bytes().data() + ahead.begin);
+        __builtin_prefetch(file.Bytes().data() + ahead.end - 1);
+      }
       const DataFile::Span line = bracketed[marks.bracket];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
       if (single != nullptr && AnchorsNearBrackets(text, anchors, longest_pattern_) == 0) continue;
