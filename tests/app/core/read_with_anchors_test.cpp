@@ -32,7 +32,7 @@ std::shared_ptr<const DataFile> Read(std::string_view text, const PatternAnchors
 // Bytes of register text and of the patterns below, every line end, codes
 // below 32 (NUL too) and a letter above 127.
 std::string RandomText(std::mt19937& rng, size_t size) {
-  static const std::string kBytes = std::string("0123456789?  \t[]\"abkerBAKER,;xyz\r\n\n\n\x01\xE9", 41) + '\0';
+  static const std::string kBytes = std::string("0123456789?  \t[]\"abkerBAKER,;xyz\r\n\n\n\x01\xE9") + '\0';
   std::string text(size, ' ');
   for (char& c : text) c = kBytes[rng() % kBytes.size()];
   return text;
@@ -148,7 +148,7 @@ TEST(ReadWithAnchors, SearchingFilesAsTheyAreReadFindsWhatASearchOfReadFilesFind
   read.MakeFileList(dir.str(), "", nullptr);
   // One pattern (the files are read with its anchors), two (they are not),
   // and one the sieve does not serve.
-  for (const std::string& text : {"Baker", "bak", "r", "Baker Becker", "\"Baker\"", "Ba?er"}) {
+  for (const std::string text : {"Baker", "bak", "r", "Baker Becker", "\"Baker\"", "Ba?er"}) {
     for (const bool marriages : {true, false}) {
       for (const int threads : {1, 3}) {
         SCOPED_TRACE(text + (marriages ? " with marriages" : "") + ", threads " + std::to_string(threads));
