@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -241,9 +242,10 @@ struct Block {
   int first = 1, end = 1;
   bool last_of_file = false;
 
-  // Baptism hits as where their lines lie in the file, made into hit lines
-  // by the merge: that is all a block holds for them until then.
-  std::vector<DataFile::Span> baptism_lines;
+  // Hit lines made as they are found, while their bytes are in the
+  // processor's caches, on the thread that searched the block; the merge
+  // moves them.
+  std::vector<std::string> baptism_hits;
   std::vector<std::string> other_hits;
   std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
@@ -325,7 +327,7 @@ private:
   // sieve found a pattern in the file's bytes, or npos.
   void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
              size_t at = PatternFinder::npos);
-  void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
+  void AddHit(std::string_view trimmed, FileKind kind, Block& block);
   // The bytes [from, until) of whole lines through the pattern sieve:
   // next(from, until, line) gives the first offset at or after from where
   // a pattern starts, or npos, and when it lies before until, sets line to
@@ -500,15 +502,13 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
-  AddHit(trimmed, line, kind, block);
+  AddHit(trimmed, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, FileKind kind, Block& block) {
   ++block.hits;
-  if (kind == FileKind::kBaptisms)
-    block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
-  else
-    block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+  (kind == FileKind::kBaptisms ? block.baptism_hits : block.other_hits)
+      .push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
   // The matcher hands each word out once, so a thread's blocks list a word
   // at most once between them.
   if (!keyword_.empty()) block.keywords.push_back(keyword_);
@@ -560,7 +560,7 @@ void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& bl
     keyword_.clear();
     if (word < bytes.data() + end &&
         matcher_.SoundWordHits(std::string_view(word, static_cast<size_t>(bytes.data() + end - word)), &keyword_)) {
-      AddHit(trimmed, span, kind, block);
+      AddHit(trimmed, kind, block);
       continue;
     }
     // The line's next words.
@@ -762,7 +762,7 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   // The lists give back what their last doubling left unused, for the hit
   // lines that blocks still searched allocate.
   block.other_hits.shrink_to_fit();
-  block.baptism_lines.shrink_to_fit();
+  block.baptism_hits.shrink_to_fit();
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
@@ -895,7 +895,7 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
     places.push_back({baptisms, others});
-    baptisms += block.baptism_lines.size();
+    baptisms += block.baptism_hits.size();
     others += block.other_hits.size();
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
@@ -914,35 +914,19 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
   // Then the other hits are merged on this thread while the baptism hit
-  // lines are made on others (they share nothing), into a list whose pages
+  // lines move on another (they share nothing), into a list whose pages
   // are first made ready in one call: filling fresh pages one fault at a
-  // time would cost as much as making the lines.
+  // time would cost more than the moves.
   result_.baptism_hits.reserve(baptisms);
-  const auto move_baptisms = [this, &files, &places, baptisms] {
-    rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
-    result_.baptism_hits.resize(baptisms);
-    const size_t parts = rtl::PartsFor(baptisms, kBaptismsApart / 2);
-    rtl::RunParts(parts, [&](size_t part) {
-      const size_t lo = baptisms * part / parts, hi = baptisms * (part + 1) / parts;
-      for (size_t b = 0; b < places.size(); ++b) {
-        const Block& block = *blocks_[b];
-        const size_t first = places[b].baptisms, count = block.baptism_lines.size();
-        if (first + count <= lo || first >= hi) continue;
-        const DataFile& file = *files.File(block.slot).data;
-        // The lines were read long before: the one a few hits on is asked
-        // for while this one is made.
-        constexpr size_t kAhead = 8;
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
-          if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
-          const DataFile::Span line = block.baptism_lines[k];
-          result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
-                                                    block.slot + 1, options_.show_source_codes);
-        }
-      }
-    });
-    // What the blocks held of them is given back while the other hits are
-    // still merged.
-    for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
+  const auto move_baptisms = [this, &places] {
+    rtl::os::PrefaultMemory(result_.baptism_hits.data(), result_.baptism_hits.capacity() * sizeof(std::string));
+    // Each block's list is given back once moved, while the other hits
+    // are still merged.
+    for (size_t b = 0; b < places.size(); ++b) {
+      std::vector<std::string>& hits = blocks_[b]->baptism_hits;
+      std::move(hits.begin(), hits.end(), std::back_inserter(result_.baptism_hits));
+      std::vector<std::string>().swap(hits);
+    }
   };
   std::thread mover;
   struct Joiner {
