@@ -430,7 +430,7 @@ size_t DataFile::MemoryUse() const {
   size_t use = size_ + sizeof(*this) + stride_starts_.capacity() * sizeof(uint32_t) +
                stride_records_.capacity() * sizeof(int64_t) +
                (bracket_lines_.capacity() + quote_lines_.capacity()) * sizeof(Span) +
-               candidates_.capacity() * sizeof(Candidate);
+               candidates_.capacity() * sizeof(Candidate) + brackets_near_.capacity();
   if (LinesBuilt())
     use += starts_.capacity() * sizeof(uint32_t) + flags_.capacity() + marked_lines_.capacity() * sizeof(uint32_t);
   return use + (WordsBuilt() ? words_->MemoryUse() : 0);
@@ -860,10 +860,15 @@ __attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const c
     const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
     const uint64_t after = ends & ~((uint64_t{2} << bit) - 1);
     const size_t start = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
-    std::vector<Span>& lines = p[at + static_cast<size_t>(bit)] == '[' ? file.bracket_lines_ : file.quote_lines_;
+    const bool bracket = p[at + static_cast<size_t>(bit)] == '[';
+    std::vector<Span>& lines = bracket ? file.bracket_lines_ : file.quote_lines_;
     if (!lines.empty() && lines.back().begin == start) continue;
     const uint32_t end = after ? static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(after))) : kOpen;
     lines.push_back({static_cast<uint32_t>(start), end});
+    if (bracket && file.read_with_) {
+      file.brackets_near_.push_back(1);
+      if (end != kOpen) file.NoteBracketsNear();
+    }
     open = open || end == kOpen;
   }
   return open;
@@ -871,9 +876,19 @@ __attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const c
 
 // Ends the open marked lines at end (the first line end after them).
 __attribute__((noinline)) bool DataFile::CloseMarkedLines(DataFile& file, size_t end) {
-  for (std::vector<Span>* lines : {&file.bracket_lines_, &file.quote_lines_})
-    if (!lines->empty() && lines->back().end == kOpen) lines->back().end = static_cast<uint32_t>(end);
+  if (!file.quote_lines_.empty() && file.quote_lines_.back().end == kOpen)
+    file.quote_lines_.back().end = static_cast<uint32_t>(end);
+  if (!file.bracket_lines_.empty() && file.bracket_lines_.back().end == kOpen) {
+    file.bracket_lines_.back().end = static_cast<uint32_t>(end);
+    if (file.read_with_) file.NoteBracketsNear();
+  }
   return false;
+}
+
+void DataFile::NoteBracketsNear() {
+  const Span line = bracket_lines_.back();
+  brackets_near_.back() =
+      static_cast<int8_t>(AnchorsNearBrackets({bytes_ + line.begin, line.end - line.begin}, anchors_, anchors_.size));
 }
 
 // Lists the places whose bits are set in places (the window's at `at`),
@@ -947,6 +962,7 @@ void DataFile::Survey() {
   bracket_lines_.clear();
   quote_lines_.clear();
   candidates_.clear();
+  brackets_near_.clear();
   stride_starts_.reserve(n / (72 * kStrideLines) + 2);
   stride_records_.reserve(n / (72 * kStrideLines) + 2);
 

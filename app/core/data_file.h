@@ -203,6 +203,12 @@ public:
   const PatternAnchors* ReadWith() const { return read_with_ ? &anchors_ : nullptr; }
   // Every such place, in order (empty when read without anchors).
   const std::vector<Candidate>& Candidates() const { return candidates_; }
+  // For each of BracketLines() when read with anchors (empty otherwise),
+  // AnchorsNearBrackets of the line for a pattern of the anchors' size,
+  // found while its bytes were at hand: 0 when the line cannot hold the
+  // pattern once its brackets are dropped (unless it holds it as it
+  // stands).
+  const std::vector<int8_t>& BracketLinesNearAnchors() const { return brackets_near_; }
 
   // The memory block the bytes lie in (shared by the files read together).
   const ByteBlock* Block() const { return block_.get(); }
@@ -234,6 +240,9 @@ private:
   static bool ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks, uint64_t ends,
                               size_t line_start);
   static bool CloseMarkedLines(DataFile& file, size_t end);
+  // Notes AnchorsNearBrackets of the last bracketed line listed, now that
+  // its end is known (with anchors only).
+  void NoteBracketsNear();
   static void NoteCandidates(DataFile& file, size_t at, uint64_t candidates, uint64_t ends, size_t line_start);
   static uint32_t NoteStride(DataFile& file, const char* p, size_t n, size_t at, uint64_t counted, uint32_t before,
                              uint32_t line, int64_t records);
@@ -254,6 +263,7 @@ private:
   bool read_with_ = false;
   PatternAnchors anchors_;
   std::vector<Candidate> candidates_;
+  std::vector<int8_t> brackets_near_;
   // The line index.
   mutable std::once_flag lines_once_;
   mutable std::atomic<bool> lines_built_{false};

@@ -161,6 +161,62 @@ bool PatternFinder::MayOccurIn(std::string_view text) const {
   return holds(set1_) && holds(set2_);
 }
 
+namespace {
+
+#if defined(QV_WIDE_FIND)
+// Whether some bit of bits[0 ..] from lo to hi (both included) is set.
+inline bool AnyBitIn(const uint64_t* bits, size_t lo, size_t hi) {
+  for (size_t w = lo / 64; w <= hi / 64; ++w) {
+    uint64_t word = bits[w];
+    if (w == lo / 64) word &= ~uint64_t{0} << (lo % 64);
+    if (w == hi / 64 && hi % 64 != 63) word &= (uint64_t{2} << (hi % 64)) - 1;
+    if (word) return true;
+  }
+  return false;
+}
+
+// AnchorsNearBrackets where the processor has AVX-512, for lines of up to
+// 256 bytes; -1 for longer ones.
+__attribute__((target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"))) int AnchorsNearBrackets512(
+    std::string_view text, const PatternAnchors& a, size_t reach) {
+  constexpr size_t kWords = 4;
+  if (text.size() > 64 * kWords || text.empty()) return -1;
+  uint64_t brackets[kWords] = {}, first[kWords] = {}, second[kWords] = {};
+  const size_t words = (text.size() + 63) / 64;
+  for (size_t w = 0; w < words; ++w) {
+    const size_t left = text.size() - 64 * w;
+    // Bytes past the line are not read (nor can they fault).
+    const __mmask64 in = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+    const __m512i v = _mm512_maskz_loadu_epi8(in, text.data() + 64 * w);
+#define QV_EQUAL(c) _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(static_cast<char>(c)))
+    brackets[w] = (QV_EQUAL('[') | QV_EQUAL(']')) & in;
+    first[w] = (QV_EQUAL(a.first_bytes[0]) | QV_EQUAL(a.first_bytes[1])) & in;
+    second[w] = (QV_EQUAL(a.second_bytes[0]) | QV_EQUAL(a.second_bytes[1])) & in;
+#undef QV_EQUAL
+  }
+  size_t lo = std::string_view::npos, hi = 0;
+  for (size_t w = 0; w < words; ++w) {
+    if (brackets[w] == 0) continue;
+    if (lo == std::string_view::npos) lo = 64 * w + static_cast<size_t>(__builtin_ctzll(brackets[w]));
+    hi = 64 * w + 63 - static_cast<size_t>(__builtin_clzll(brackets[w]));
+  }
+  if (lo == std::string_view::npos) return -1;
+  lo = lo >= reach ? lo - reach : 0;
+  hi = std::min(hi + reach, text.size() - 1);
+  return AnyBitIn(first, lo, hi) && AnyBitIn(second, lo, hi) ? 1 : 0;
+}
+#endif
+
+}  // namespace
+
+int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, size_t reach) {
+#if defined(QV_WIDE_FIND)
+  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  if (widest) return AnchorsNearBrackets512(text, anchors, reach);
+#endif
+  return -1;
+}
+
 AnyPatternFinder::AnyPatternFinder(const std::vector<std::string>& patterns) {
   for (const std::string& p : patterns) {
     if (p.empty()) continue;  // an empty pattern is never found

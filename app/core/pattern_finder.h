@@ -25,6 +25,7 @@ namespace appcore {
 struct PatternAnchors {
   uint32_t first = 0, second = 0;  // offsets in the pattern
   std::array<uint8_t, 2> first_bytes{}, second_bytes{};
+  uint32_t size = 0;  // of the pattern
   bool operator==(const PatternAnchors&) const = default;
   // How far past a place the anchors reach.
   uint32_t Reach() const { return first > second ? first : second; }
@@ -49,7 +50,8 @@ public:
   }
   // The anchors the search tests first (when Usable()).
   PatternAnchors Anchors() const {
-    return {static_cast<uint32_t>(anchor1_), static_cast<uint32_t>(anchor2_), set1_, set2_};
+    return {static_cast<uint32_t>(anchor1_), static_cast<uint32_t>(anchor2_), set1_, set2_,
+            static_cast<uint32_t>(pattern_.size())};
   }
   // False when text lacks a byte that every occurrence holds (so that
   // neither text nor any text made by dropping bytes from it holds one).
@@ -69,6 +71,13 @@ private:
   size_t anchor1_ = 0, anchor2_ = 0;        // positions in the pattern
   std::array<uint8_t, 2> set1_{}, set2_{};  // the bytes each anchor accepts
 };
+
+// Whether the bytes of a line holding '[' from reach before its first
+// bracket to reach after its last hold a byte of each anchor: 0 when they
+// do not (a pattern found nowhere in the line as it stands is then not
+// found once its brackets are dropped either), 1 when they do, -1 when this
+// is not known (the line is long, or the processor lacks AVX-512).
+int AnchorsNearBrackets(std::string_view line, const PatternAnchors& anchors, size_t reach);
 
 // The first occurrence of any of several patterns (the alternatives of an
 // OR), remembering where each was last found.

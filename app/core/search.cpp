@@ -17,10 +17,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define QV_WIDEST_BRACKETS 1
-#endif
 
 #include "app/core/line_matcher.h"
 #include "app/core/pattern_finder.h"
@@ -74,63 +70,6 @@ BracketBounds BracketsOf(std::string_view text) {
   for (; i < text.size(); ++i)
     if (text[i] == '[' || text[i] == ']') note(i);
   return bounds;
-}
-
-#if defined(QV_WIDEST_BRACKETS)
-// Whether some bit of bits[0 ..] from lo to hi (both included) is set.
-inline bool AnyBitIn(const uint64_t* bits, size_t lo, size_t hi) {
-  for (size_t w = lo / 64; w <= hi / 64; ++w) {
-    uint64_t word = bits[w];
-    if (w == lo / 64) word &= ~uint64_t{0} << (lo % 64);
-    if (w == hi / 64 && hi % 64 != 63) word &= (uint64_t{2} << (hi % 64)) - 1;
-    if (word) return true;
-  }
-  return false;
-}
-
-// AnchorsNearBrackets where the processor has AVX-512, for lines of up to
-// 256 bytes; -1 for longer ones.
-__attribute__((target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"))) int AnchorsNearBrackets512(
-    std::string_view text, const PatternAnchors& a, size_t reach) {
-  constexpr size_t kWords = 4;
-  if (text.size() > 64 * kWords || text.empty()) return -1;
-  uint64_t brackets[kWords] = {}, first[kWords] = {}, second[kWords] = {};
-  const size_t words = (text.size() + 63) / 64;
-  for (size_t w = 0; w < words; ++w) {
-    const size_t left = text.size() - 64 * w;
-    // Bytes past the line are not read (nor can they fault).
-    const __mmask64 in = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
-    const __m512i v = _mm512_maskz_loadu_epi8(in, text.data() + 64 * w);
-#define QV_EQUAL(c) _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(static_cast<char>(c)))
-    brackets[w] = (QV_EQUAL('[') | QV_EQUAL(']')) & in;
-    first[w] = (QV_EQUAL(a.first_bytes[0]) | QV_EQUAL(a.first_bytes[1])) & in;
-    second[w] = (QV_EQUAL(a.second_bytes[0]) | QV_EQUAL(a.second_bytes[1])) & in;
-#undef QV_EQUAL
-  }
-  size_t lo = std::string_view::npos, hi = 0;
-  for (size_t w = 0; w < words; ++w) {
-    if (brackets[w] == 0) continue;
-    if (lo == std::string_view::npos) lo = 64 * w + static_cast<size_t>(__builtin_ctzll(brackets[w]));
-    hi = 64 * w + 63 - static_cast<size_t>(__builtin_clzll(brackets[w]));
-  }
-  if (lo == std::string_view::npos) return -1;
-  lo = lo >= reach ? lo - reach : 0;
-  hi = std::min(hi + reach, text.size() - 1);
-  return AnyBitIn(first, lo, hi) && AnyBitIn(second, lo, hi) ? 1 : 0;
-}
-#endif
-
-// Whether the bytes of a line holding '[' from reach before its first
-// bracket to reach after its last hold a byte of each anchor: 0 when they
-// do not (the pattern, found nowhere in the line as it stands, is then not
-// found once the brackets are dropped either), 1 when they do, -1 when
-// this is not known (look with BracketsOf and MayOccurIn instead).
-int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, size_t reach) {
-#if defined(QV_WIDEST_BRACKETS)
-  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
-  if (widest) return AnchorsNearBrackets512(text, anchors, reach);
-#endif
-  return -1;
 }
 
 // How many places or lines ahead of the one looked at to fetch the bytes of.
@@ -443,6 +382,11 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
   const std::vector<DataFile::Span>& bracketed = file.BracketLines();
   const PatternFinder* single = finder.Single();
   const PatternAnchors anchors = single != nullptr ? single->Anchors() : PatternAnchors{};
+  // A file read with these anchors tells the bracketed lines worth a look
+  // without their bytes being read again.
+  const std::vector<int8_t>& near = file.BracketLinesNearAnchors();
+  const bool near_known = single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == anchors &&
+                          near.size() == bracketed.size();
   while (from < until) {
     size_t line = 0;
     const size_t at = next(from, until, line);
@@ -451,14 +395,16 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
     // Bracketed lines before the found one, each whose unbracketed text
     // holds a pattern.
     for (; marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < found; ++marks.bracket) {
-      if (marks.bracket + kFetchAhead < bracketed.size()) {
+      if (near_known) {
+        if (near[marks.bracket] == 0) continue;
+      } else if (marks.bracket + kFetchAhead < bracketed.size()) {
         const DataFile::Span ahead = bracketed[marks.bracket + kFetchAhead];
         __builtin_prefetch(file.Bytes().data() + ahead.begin);
         __builtin_prefetch(file.Bytes().data() + ahead.end - 1);
       }
       const DataFile::Span line = bracketed[marks.bracket];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
-      if (single != nullptr && AnchorsNearBrackets(text, anchors, longest_pattern_) == 0) continue;
+      if (!near_known && single != nullptr && AnchorsNearBrackets(text, anchors, longest_pattern_) == 0) continue;
       // The line holds no pattern as it stands, so one found without the
       // brackets spans a bracket: only the bytes from a pattern's length
       // before the first to as far after the last are looked at.
