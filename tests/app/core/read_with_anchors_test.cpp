@@ -124,6 +124,28 @@ TEST(ReadWithAnchors, CountsListsAndPlacesEqualThoseOfTheModel) {
     ExpectSameReading(text, baker);
 }
 
+TEST(ReadWithAnchors, AnchorsNearBracketsAgreeWithAByteByByteLook) {
+  std::mt19937 rng(146);
+  for (const std::string pattern : {"Baker", "b?k", "e", "?r"}) {
+    const PatternAnchors a = PatternFinder(pattern).Anchors();
+    for (int round = 0; round < 4000; ++round) {
+      std::string line = RandomText(rng, 1 + rng() % 300);
+      line[rng() % line.size()] = '[';
+      const size_t reach = rng() % 8;
+      const int got = AnchorsNearBrackets(line, a, reach);
+      if (got < 0) continue;  // not known: long lines, or no AVX-512
+      const size_t first = line.find_first_of("[]"), last = line.find_last_of("[]");
+      const std::string around = line.substr(first >= reach ? first - reach : 0,
+                                             last + reach + 1 - (first >= reach ? first - reach : 0));
+      const auto holds = [&around](const std::array<uint8_t, 2>& set) {
+        return around.find(static_cast<char>(set[0])) != std::string::npos ||
+               around.find(static_cast<char>(set[1])) != std::string::npos;
+      };
+      EXPECT_EQ(got, holds(a.first_bytes) && holds(a.second_bytes) ? 1 : 0) << pattern << " in " << line;
+    }
+  }
+}
+
 TEST(ReadWithAnchors, AnchorsThatEndLinesAreRefused) {
   PatternAnchors anchors;
   anchors.first = 0;
