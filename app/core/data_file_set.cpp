@@ -104,7 +104,8 @@ struct DataFileSet::Loading {
         SetTitle(entry);
         if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
       };
-    std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, anchors ? &*anchors : nullptr);
+    const PatternAnchors* read_with = anchors ? &*anchors : nullptr;
+    std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with);
     // A file whose size or time moved while it was read (cut, grown or
     // rewritten meanwhile) is read once more.
     std::vector<std::string> again_paths;
@@ -120,7 +121,7 @@ struct DataFileSet::Loading {
       DataFile::ArrivalFn on_again;
       if (on_read) on_again = [&](size_t j, const std::shared_ptr<const DataFile>& file) { on_read(again[j], file); };
       std::vector<std::shared_ptr<const DataFile>> second =
-          DataFile::LoadMany(again_paths, again_errors, on_again, &stop, anchors ? &*anchors : nullptr);
+          DataFile::LoadMany(again_paths, again_errors, on_again, &stop, read_with);
       for (size_t j = 0; j < again.size(); ++j) {
         const size_t i = again[j];
         loaded[i] = std::move(second[j]);

@@ -322,7 +322,8 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   // A file read with the anchors of the only pattern lists the places
   // where it may start: the search looks at those alone.
   const PatternFinder* single = finder.Single();
-  const bool by_places = sieve && single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == single->Anchors();
+  const bool by_places =
+      sieve && single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == single->Anchors();
   const std::vector<DataFile::Candidate>& places = file.Candidates();
   size_t place = 0;
   if (by_places) {
