@@ -133,9 +133,21 @@ ByteBlock::~ByteBlock() {
 
 // ---- DataFile ---------------------------------------------------------------
 
-DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp)
+DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp,
+                   const PatternAnchors* anchors)
     : block_(std::move(block)), bytes_(bytes), size_(size), stamp_(stamp) {
-  Survey();
+  // Anchors that are line ends would put places on line ends; such a
+  // pattern is found the slower way.
+  const auto ends_line = [](uint8_t c) { return c == '\r' || c == '\n'; };
+  if (anchors != nullptr &&
+      !std::any_of(anchors->first_bytes.begin(), anchors->first_bytes.end(), ends_line) &&
+      !std::any_of(anchors->second_bytes.begin(), anchors->second_bytes.end(), ends_line)) {
+    read_with_ = true;
+    anchors_ = *anchors;
+    Survey<true>();
+  } else {
+    Survey<false>();
+  }
 }
 
 std::shared_ptr<const DataFile> DataFile::FromText(std::string_view text) {
@@ -179,7 +191,8 @@ std::shared_ptr<const DataFile> DataFile::Load(const std::string& path) {
 std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vector<std::string>& paths,
                                                                 std::vector<std::string>& errors,
                                                                 const ArrivalFn& arrived,
-                                                                const std::atomic<bool>* stop) {
+                                                                const std::atomic<bool>* stop,
+                                                                const PatternAnchors* anchors) {
   const auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
   const size_t count = paths.size();
   std::vector<std::shared_ptr<const DataFile>> files(count);
@@ -228,7 +241,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
           map = MapIfLarge(fds[k], stats[k]);
           if (map) {
             const char* bytes = map->bytes();
-            files[i] = std::make_shared<DataFile>(map, bytes, map->size(), StampFromInfo(stats[k]));
+            files[i] = std::make_shared<DataFile>(map, bytes, map->size(), StampFromInfo(stats[k]), anchors);
           }
         } catch (const std::exception& e) {
           errors[i] = ReadError(paths[i], e.what());
@@ -246,7 +259,8 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
             } else if (static_cast<size_t>(got) == static_cast<size_t>(stats[k].size) && HasMore(fds[k])) {
               alone[k] = 1;  // it grew: read it again whole
             } else {
-              files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromInfo(stats[k]));
+              files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromInfo(stats[k]),
+                                                    anchors);
             }
           } catch (const std::exception& e) {
             errors[i] = ReadError(paths[i], e.what());
@@ -415,7 +429,8 @@ const WordIndex& DataFile::Words() const {
 size_t DataFile::MemoryUse() const {
   size_t use = size_ + sizeof(*this) + stride_starts_.capacity() * sizeof(uint32_t) +
                stride_records_.capacity() * sizeof(int64_t) +
-               (bracket_lines_.capacity() + quote_lines_.capacity()) * sizeof(Span);
+               (bracket_lines_.capacity() + quote_lines_.capacity()) * sizeof(Span) +
+               candidates_.capacity() * sizeof(Candidate) + brackets_near_.capacity();
   if (LinesBuilt())
     use += starts_.capacity() * sizeof(uint32_t) + flags_.capacity() + marked_lines_.capacity() * sizeof(uint32_t);
   return use + (WordsBuilt() ? words_->MemoryUse() : 0);
@@ -438,8 +453,47 @@ namespace {
 // line for a closer look ('[' and '"'), one bit per byte.
 struct WindowBits {
   uint64_t ends = 0, marks = 0;
-  uint64_t cr = 0;  // the ends that are CR
+  uint64_t cr = 0;      // the ends that are CR
+  uint64_t places = 0;  // where both anchors stand (a pass with anchors)
+  uint64_t digits = 0;  // the digits and '?', which begin record lines
 };
+
+// A window state that looks for anchors (kAnchored set; it holds them).
+template <typename Window>
+concept Anchored = requires { requires Window::kAnchored; };
+
+// The places at offsets at .. at + 63 of p[0, n) where both anchors stand,
+// one bit each, byte by byte: for the last windows, where the wider loads
+// would read past the bytes.
+uint64_t AnchorBitsNear(const char* p, size_t n, size_t at, const PatternAnchors& a) {
+  const auto takes = [](const std::array<uint8_t, 2>& set, char c) {
+    return set[0] == static_cast<uint8_t>(c) || set[1] == static_cast<uint8_t>(c);
+  };
+  uint64_t bits = 0;
+  for (size_t k = 0; k < 64 && at + k + a.Reach() < n; ++k)
+    if (takes(a.first_bytes, p[at + k + a.first]) && takes(a.second_bytes, p[at + k + a.second]))
+      bits |= uint64_t{1} << k;
+  return bits;
+}
+
+#if defined(__SSE2__)
+// The same sixteen bytes at a time; p[63 + a.Reach()] must lie inside the bytes.
+inline uint64_t AnchorBits(const char* p, const PatternAnchors& a) {
+  const __m128i a1 = _mm_set1_epi8(static_cast<char>(a.first_bytes[0]));
+  const __m128i b1 = _mm_set1_epi8(static_cast<char>(a.first_bytes[1]));
+  const __m128i a2 = _mm_set1_epi8(static_cast<char>(a.second_bytes[0]));
+  const __m128i b2 = _mm_set1_epi8(static_cast<char>(a.second_bytes[1]));
+  uint64_t bits = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + a.first));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + a.second));
+    const __m128i both = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(v1, a1), _mm_cmpeq_epi8(v1, b1)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(v2, a2), _mm_cmpeq_epi8(v2, b2)));
+    bits |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(both))} << (16 * k);
+  }
+  return bits;
+}
+#endif
 
 inline WindowBits ScanWindow(const char* p) {
   WindowBits bits;
@@ -453,6 +507,11 @@ inline WindowBits ScanWindow(const char* p) {
     const auto marks = static_cast<uint32_t>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu))));
     const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    const __m128i from_zero = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const auto digits = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero),
+                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('?')))));
+    bits.digits |= uint64_t{digits} << (16 * k);
     bits.cr |= uint64_t{crs} << (16 * k);
     bits.ends |= uint64_t{ends} << (16 * k);
     bits.marks |= uint64_t{marks} << (16 * k);
@@ -463,6 +522,7 @@ inline WindowBits ScanWindow(const char* p) {
     if (c == '\r' || c == '\n') bits.ends |= uint64_t{1} << k;
     if (c == '\r') bits.cr |= uint64_t{1} << k;
     if (c == '[' || c == '"') bits.marks |= uint64_t{1} << k;
+    if ((c >= '0' && c <= '9') || c == '?') bits.digits |= uint64_t{1} << k;
   }
 #endif
   return bits;
@@ -490,13 +550,43 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline WindowBit
   bits.marks = uint64_t{marks_low} | uint64_t{marks_high} << 32;
   bits.cr = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_low))} |
             uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_high))} << 32;
+  // A byte is a digit when its distance from '0' is at most 9.
+  const __m256i zero = _mm256_set1_epi8('0'), nine = _mm256_set1_epi8(9), query = _mm256_set1_epi8('?');
+  const __m256i low_from_zero = _mm256_sub_epi8(low, zero), high_from_zero = _mm256_sub_epi8(high, zero);
+  const auto digits_low = static_cast<uint32_t>(_mm256_movemask_epi8(
+      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(low_from_zero, nine), low_from_zero),
+                      _mm256_cmpeq_epi8(low, query))));
+  const auto digits_high = static_cast<uint32_t>(_mm256_movemask_epi8(
+      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(high_from_zero, nine), high_from_zero),
+                      _mm256_cmpeq_epi8(high, query))));
+  bits.digits = uint64_t{digits_low} | uint64_t{digits_high} << 32;
+  return bits;
+}
+
+// The places of a window where both anchors stand, thirty-two bytes at a
+// time; p[63 + a.Reach()] must lie inside the bytes.
+__attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline uint64_t AnchorBitsWide(
+    const char* p, const PatternAnchors& a) {
+  const __m256i a1 = _mm256_set1_epi8(static_cast<char>(a.first_bytes[0]));
+  const __m256i b1 = _mm256_set1_epi8(static_cast<char>(a.first_bytes[1]));
+  const __m256i a2 = _mm256_set1_epi8(static_cast<char>(a.second_bytes[0]));
+  const __m256i b2 = _mm256_set1_epi8(static_cast<char>(a.second_bytes[1]));
+  uint64_t bits = 0;
+  for (int k = 0; k < 2; ++k) {
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k + a.first));
+    const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k + a.second));
+    const __m256i both = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v1, a1), _mm256_cmpeq_epi8(v1, b1)),
+                                          _mm256_or_si256(_mm256_cmpeq_epi8(v2, a2), _mm256_cmpeq_epi8(v2, b2)));
+    bits |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(both))} << (32 * k);
+  }
   return bits;
 }
 
 // Hands every whole window of p[0, n) to window; returns where the last
 // bytes (less than a window) begin. A mapped file's pages are new to the
 // processor's caches, and its own fetching ahead stops at each 4 KiB page:
-// the bytes a little ahead of the scan are asked for.
+// the bytes a little ahead of the scan are asked for. A window that looks
+// for anchors gets their places too.
 template <typename Window>
 __attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
   // A copy of the window's state in this frame, which its stores cannot
@@ -505,7 +595,59 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const ch
   size_t i = 0;
   for (; i + 64 <= n; i += 64) {
     __builtin_prefetch(p + i + kFetchAhead);
-    local(i, ScanWindowWide(p + i));
+    WindowBits bits = ScanWindowWide(p + i);
+    if constexpr (Anchored<Window>)
+      bits.places = i + 64 + local.anchors.Reach() <= n ? AnchorBitsWide(p + i, local.anchors)
+                                                        : AnchorBitsNear(p, n, i, local.anchors);
+    local(i, bits);
+  }
+  window = local;
+  return i;
+}
+#endif
+
+#if defined(QV_WIDE_SCAN)
+#define QV_AVX512 "avx512f,avx512bw,avx2,popcnt,bmi,bmi2,lzcnt"
+// The same sixty-four bytes at once, where the processor has AVX-512: each
+// comparison gives its bits at once.
+__attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow512(const char* p) {
+  const __m512i v = _mm512_loadu_si512(p);
+  WindowBits bits;
+  bits.cr = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r'));
+  bits.ends = bits.cr | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
+  bits.marks = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('[')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
+  // A byte is a digit when its distance from '0' is at most 9.
+  bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('0')), _mm512_set1_epi8(9)) |
+                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('?'));
+  return bits;
+}
+
+template <typename Window>
+__attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n, Window& window) {
+  Window local = window;
+  size_t i = 0;
+  if constexpr (Anchored<Window>) {
+    const PatternAnchors& a = local.anchors;
+    const __m512i a1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[0]));
+    const __m512i b1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[1]));
+    const __m512i a2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[0]));
+    const __m512i b2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[1]));
+    const size_t first = a.first, second = a.second, reach = a.Reach();
+    for (; i + 64 + reach <= n; i += 64) {
+      __builtin_prefetch(p + i + kFetchAhead);
+      WindowBits bits = ScanWindow512(p + i);
+      const __m512i v1 = _mm512_loadu_si512(p + i + first);
+      const __m512i v2 = _mm512_loadu_si512(p + i + second);
+      bits.places = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) &
+                    (_mm512_cmpeq_epi8_mask(v2, a2) | _mm512_cmpeq_epi8_mask(v2, b2));
+      local(i, bits);
+    }
+  }
+  for (; i + 64 <= n; i += 64) {
+    __builtin_prefetch(p + i + kFetchAhead);
+    WindowBits bits = ScanWindow512(p + i);
+    if constexpr (Anchored<Window>) bits.places = AnchorBitsNear(p, n, i, local.anchors);
+    local(i, bits);
   }
   window = local;
   return i;
@@ -515,6 +657,8 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const ch
 template <typename Window>
 size_t ScanWindows(const char* p, size_t n, Window& window) {
 #if defined(QV_WIDE_SCAN)
+  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  if (widest) return ScanWindows512(p, n, window);
   static const bool wide = __builtin_cpu_supports("avx2");
   if (wide) return ScanWindowsWide(p, n, window);
 #endif
@@ -522,7 +666,16 @@ size_t ScanWindows(const char* p, size_t n, Window& window) {
   size_t i = 0;
   for (; i + 64 <= n; i += 64) {
     __builtin_prefetch(p + i + kFetchAhead);
-    local(i, ScanWindow(p + i));
+    WindowBits bits = ScanWindow(p + i);
+    if constexpr (Anchored<Window>) {
+#if defined(__SSE2__)
+      bits.places = i + 64 + local.anchors.Reach() <= n ? AnchorBits(p + i, local.anchors)
+                                                        : AnchorBitsNear(p, n, i, local.anchors);
+#else
+      bits.places = AnchorBitsNear(p, n, i, local.anchors);
+#endif
+    }
+    local(i, bits);
   }
   window = local;
   return i;
@@ -541,6 +694,7 @@ void ScanAll(const char* p, size_t n, Window& window) {
     bits.ends &= inside;
     bits.marks &= inside;
     bits.cr &= inside;
+    if constexpr (Anchored<Window>) bits.places = AnchorBitsNear(p, n, i, window.anchors);
     window(i, bits);
   }
 }
@@ -657,6 +811,19 @@ bool IsRecordStart(const char* p, size_t n, size_t start) {
   return kind == 1 || (kind == 2 && RecordAfterBlanks(p, n, start));
 }
 
+// Record lines among the lines that begin at the window's (at `at`) bytes
+// whose bits are set in starts, none of them a digit or '?': those whose
+// codes up to 32 are followed by one.
+__attribute__((noinline)) int64_t RecordsAt(const char* p, size_t n, size_t at, uint64_t starts) {
+  int64_t records = 0;
+  for (; starts; starts &= starts - 1) {
+    const size_t start = at + static_cast<size_t>(__builtin_ctzll(starts));
+    if (start >= n) break;
+    if (kLineStartKinds[static_cast<uint8_t>(p[start])] == 2 && RecordAfterBlanks(p, n, start)) ++records;
+  }
+  return records;
+}
+
 // The line ends of a window where a CR stands alone or may have its LF in
 // the next window.
 __attribute__((noinline)) uint64_t WithLoneCrs(const char* p, size_t n, size_t at, WindowBits bits) {
@@ -693,10 +860,15 @@ __attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const c
     const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
     const uint64_t after = ends & ~((uint64_t{2} << bit) - 1);
     const size_t start = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
-    std::vector<Span>& lines = p[at + static_cast<size_t>(bit)] == '[' ? file.bracket_lines_ : file.quote_lines_;
+    const bool bracket = p[at + static_cast<size_t>(bit)] == '[';
+    std::vector<Span>& lines = bracket ? file.bracket_lines_ : file.quote_lines_;
     if (!lines.empty() && lines.back().begin == start) continue;
     const uint32_t end = after ? static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(after))) : kOpen;
     lines.push_back({static_cast<uint32_t>(start), end});
+    if (bracket && file.read_with_) {
+      file.brackets_near_.push_back(1);
+      if (end != kOpen) file.NoteBracketsNear();
+    }
     open = open || end == kOpen;
   }
   return open;
@@ -704,14 +876,84 @@ __attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const c
 
 // Ends the open marked lines at end (the first line end after them).
 __attribute__((noinline)) bool DataFile::CloseMarkedLines(DataFile& file, size_t end) {
-  for (std::vector<Span>* lines : {&file.bracket_lines_, &file.quote_lines_})
-    if (!lines->empty() && lines->back().end == kOpen) lines->back().end = static_cast<uint32_t>(end);
+  if (!file.quote_lines_.empty() && file.quote_lines_.back().end == kOpen)
+    file.quote_lines_.back().end = static_cast<uint32_t>(end);
+  if (!file.bracket_lines_.empty() && file.bracket_lines_.back().end == kOpen) {
+    file.bracket_lines_.back().end = static_cast<uint32_t>(end);
+    if (file.read_with_) file.NoteBracketsNear();
+  }
   return false;
 }
 
+void DataFile::NoteBracketsNear() {
+  const Span line = bracket_lines_.back();
+  brackets_near_.back() =
+      static_cast<int8_t>(AnchorsNearBrackets({bytes_ + line.begin, line.end - line.begin}, anchors_, anchors_.size));
+}
+
+// Lists the places whose bits are set in places (the window's at `at`),
+// each with the start of its line: after the last line end before it, in
+// the window or before it (line_start, or at itself when the window before
+// ended with a line end that line_start does not count yet).
+__attribute__((noinline)) void DataFile::NoteCandidates(DataFile& file, size_t at, uint64_t places, uint64_t ends,
+                                                        size_t line_start) {
+  const char* p = file.bytes_;
+  const bool after_end = at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n');
+  for (; places; places &= places - 1) {
+    const int bit = __builtin_ctzll(places);
+    const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
+    const size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : after_end ? at : line_start;
+    file.candidates_.push_back({static_cast<uint32_t>(line), static_cast<uint32_t>(at + static_cast<size_t>(bit))});
+  }
+}
+
+// The state of the pass below, held by value and handed to the rare cases
+// by value, so that the scan keeps it in registers.
+template <bool kAnchored_>
+struct DataFile::SurveyWindow {
+  static constexpr bool kAnchored = kAnchored_;
+  DataFile* file;
+  const char* p;
+  size_t n;
+  PatternAnchors anchors;
+  uint32_t ends = 0;          // line ends so far: line `ends` is open
+  size_t line_start = 0;      // of the open line
+  int64_t records = 0;
+  uint32_t next_stride = 1;   // the next line whose start is noted
+  bool open = false;          // a listed marked line has no end yet
+  uint64_t carry = 0;         // 1 when the last window ended with a line end
+
+  __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
+    if constexpr (kAnchored)
+      if (bits.places) NoteCandidates(*file, at, bits.places, bits.ends, line_start);
+    if (open && bits.ends) open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
+    if (bits.marks) open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
+    // A line that begins this window, after the last one's final line end.
+    if (carry) records += (bits.digits & 1) ? 1 : RecordsAt(p, n, at, 1);
+    // The ends that end a line: every LF, and every CR that no LF
+    // follows. Mostly every CR of the window has its LF in the window.
+    uint64_t counted = bits.ends & ~bits.cr;
+    if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(p, n, at, bits);
+    const uint32_t before = ends;
+    ends += static_cast<uint32_t>(__builtin_popcountll(counted));
+    if (counted) line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
+    if (ends >= next_stride) next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records);
+    // Line c starts after the c-th line end: a digit or '?' begins a
+    // record line, and so may a code up to 32 (the size, after a final
+    // line end, begins none). The lines that begin in the next window are
+    // counted there.
+    const uint64_t starts = counted << 1;
+    records += __builtin_popcountll(starts & bits.digits);
+    if (starts & ~bits.digits) records += RecordsAt(p, n, at, starts & ~bits.digits);
+    carry = counted >> 63;
+  }
+};
+
 // One pass over the bytes, sixty-four at a time, counts the lines and the
 // record lines and notes the starts of every kStrideLines-th line and of
-// the lines holding a mark; nothing is kept per line.
+// the lines holding a mark; nothing is kept per line. With anchors, it
+// also lists their places.
+template <bool kAnchored>
 void DataFile::Survey() {
   const char* p = bytes_;
   const size_t n = size_;
@@ -719,46 +961,12 @@ void DataFile::Survey() {
   stride_records_.clear();
   bracket_lines_.clear();
   quote_lines_.clear();
+  candidates_.clear();
+  brackets_near_.clear();
   stride_starts_.reserve(n / (72 * kStrideLines) + 2);
   stride_records_.reserve(n / (72 * kStrideLines) + 2);
 
-  // The window's state is held by value and handed to the rare cases by
-  // value, so that the scan keeps it in registers.
-  struct Window {
-    DataFile* file;
-    const char* p;
-    size_t n;
-    uint32_t ends = 0;          // line ends so far: line `ends` is open
-    size_t line_start = 0;      // of the open line
-    int64_t records = 0;
-    uint32_t next_stride = 1;   // the next line whose start is noted
-    bool open = false;          // a listed marked line has no end yet
-
-    __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
-      if (open && bits.ends) open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
-      if (bits.marks) open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
-      // The ends that end a line: every LF, and every CR that no LF
-      // follows. Mostly every CR of the window has its LF in the window.
-      uint64_t counted = bits.ends & ~bits.cr;
-      if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(p, n, at, bits);
-      if (counted == 0) return;
-      const uint32_t before = ends;
-      ends += static_cast<uint32_t>(__builtin_popcountll(counted));
-      line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
-      if (ends >= next_stride) next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records);
-      // Line c starts after the c-th line end: a digit or '?' begins a
-      // record line, and so may a code up to 32 (the size, after a final
-      // line end, begins none).
-      for (uint64_t e = counted; e; e &= e - 1) {
-        const size_t next = at + static_cast<size_t>(__builtin_ctzll(e)) + 1;
-        if (next >= n) break;
-        const uint8_t kind = kLineStartKinds[static_cast<uint8_t>(p[next])];
-        records += kind & 1;
-        if (kind & 2) records += RecordAfterBlanks(p, n, next) ? 1 : 0;
-      }
-    }
-  } window{this, p, n};
-
+  SurveyWindow<kAnchored> window{this, p, n, anchors_};
   ScanAll(p, n, window);
   if (window.open) CloseMarkedLines(*this, n);
   // A file of many marked lines gives back what the lists' last doubling

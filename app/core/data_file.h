@@ -17,6 +17,11 @@
 // need by whatever asks for a line by its number. The per-line facts are
 // whether the trimmed line is a record line (never line 0, the title), the
 // period of its year, and whether it holds '[' or '"'.
+//
+// A file read for a search of one pattern may be read with its anchors
+// (see PatternAnchors): the same pass then lists every place where both
+// stand, with the start of its line, so that the search reads the bytes
+// once.
 #pragma once
 
 #include <atomic>
@@ -28,6 +33,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/core/pattern_finder.h"
 
 namespace appcore {
 
@@ -93,14 +100,18 @@ public:
   // it must not raise. Once *stop (when given) is set, no further file is
   // begun: the files not begun stay null with no error.
   using ArrivalFn = std::function<void(size_t index, const std::shared_ptr<const DataFile>& file)>;
+  // anchors, when given, are looked for as the files are read (see
+  // Candidates).
   static std::vector<std::shared_ptr<const DataFile>> LoadMany(const std::vector<std::string>& paths,
                                                                std::vector<std::string>& errors,
                                                                const ArrivalFn& arrived = nullptr,
-                                                               const std::atomic<bool>* stop = nullptr);
+                                                               const std::atomic<bool>* stop = nullptr,
+                                                               const PatternAnchors* anchors = nullptr);
   // A file made from text (for scratch lists and tests).
   static std::shared_ptr<const DataFile> FromText(std::string_view text);
 
-  DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp);
+  DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp,
+           const PatternAnchors* anchors = nullptr);
   ~DataFile();
 
   int LineCount() const { return line_count_; }
@@ -182,6 +193,23 @@ public:
   // and QuoteLines().
   uint8_t FactsOf(size_t begin, size_t end, uint8_t marks) const;
 
+  // A place where both anchors the file was read with stand (a pattern may
+  // start at offset at), and the start of the line that holds at.
+  struct Candidate {
+    uint32_t line = 0, at = 0;
+    bool operator==(const Candidate&) const = default;
+  };
+  // The anchors the file was read with, null when none.
+  const PatternAnchors* ReadWith() const { return read_with_ ? &anchors_ : nullptr; }
+  // Every such place, in order (empty when read without anchors).
+  const std::vector<Candidate>& Candidates() const { return candidates_; }
+  // For each of BracketLines() when read with anchors (empty otherwise),
+  // AnchorsNearBrackets of the line for a pattern of the anchors' size,
+  // found while its bytes were at hand: 0 when the line cannot hold the
+  // pattern once its brackets are dropped (unless it holds it as it
+  // stands).
+  const std::vector<int8_t>& BracketLinesNearAnchors() const { return brackets_near_; }
+
   // The memory block the bytes lie in (shared by the files read together).
   const ByteBlock* Block() const { return block_.get(); }
 
@@ -202,6 +230,9 @@ private:
     return starts_.data();
   }
   void BuildLines() const;
+  template <bool kAnchored>
+  struct SurveyWindow;
+  template <bool kAnchored>
   void Survey();
   void IndexLines();
   void CloseLine(size_t begin, size_t end, uint8_t marks);
@@ -209,6 +240,10 @@ private:
   static bool ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks, uint64_t ends,
                               size_t line_start);
   static bool CloseMarkedLines(DataFile& file, size_t end);
+  // Notes AnchorsNearBrackets of the last bracketed line listed, now that
+  // its end is known (with anchors only).
+  void NoteBracketsNear();
+  static void NoteCandidates(DataFile& file, size_t at, uint64_t candidates, uint64_t ends, size_t line_start);
   static uint32_t NoteStride(DataFile& file, const char* p, size_t n, size_t at, uint64_t counted, uint32_t before,
                              uint32_t line, int64_t records);
   // The record bit and period of the line [begin, end) (line 1 on).
@@ -225,6 +260,10 @@ private:
   std::vector<uint32_t> stride_starts_;
   std::vector<int64_t> stride_records_;  // record lines before each of those lines
   std::vector<Span> bracket_lines_, quote_lines_;
+  bool read_with_ = false;
+  PatternAnchors anchors_;
+  std::vector<Candidate> candidates_;
+  std::vector<int8_t> brackets_near_;
   // The line index.
   mutable std::once_flag lines_once_;
   mutable std::atomic<bool> lines_built_{false};

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -83,6 +84,7 @@ struct DataFileSet::Loading {
   std::vector<int> slots;
   std::vector<std::string> errors, changed;
   ArrivalFn arrived;
+  std::optional<PatternAnchors> anchors;
   std::atomic<bool> stop{false};
   std::mutex mutex;
   std::condition_variable ended;
@@ -102,7 +104,8 @@ struct DataFileSet::Loading {
         SetTitle(entry);
         if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
       };
-    std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop);
+    const PatternAnchors* read_with = anchors ? &*anchors : nullptr;
+    std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with);
     // A file whose size or time moved while it was read (cut, grown or
     // rewritten meanwhile) is read once more.
     std::vector<std::string> again_paths;
@@ -118,7 +121,7 @@ struct DataFileSet::Loading {
       DataFile::ArrivalFn on_again;
       if (on_read) on_again = [&](size_t j, const std::shared_ptr<const DataFile>& file) { on_read(again[j], file); };
       std::vector<std::shared_ptr<const DataFile>> second =
-          DataFile::LoadMany(again_paths, again_errors, on_again, &stop);
+          DataFile::LoadMany(again_paths, again_errors, on_again, &stop, read_with);
       for (size_t j = 0; j < again.size(); ++j) {
         const size_t i = again[j];
         loaded[i] = std::move(second[j]);
@@ -208,6 +211,7 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   // its remaining files are read again with the others.
   auto loading = std::make_shared<Loading>();
   loading->arrived = arrived;
+  if (read_with_) loading->anchors = anchors_;
   for (size_t k = 0; k < files.size(); ++k) {
     DataFileEntry& entry = files[k];
     if (entry.data && kept_bytes[entry.data->Block()] * 2 < entry.data->Block()->size()) entry.data.reset();

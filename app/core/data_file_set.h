@@ -78,6 +78,13 @@ public:
                     const ArrivalFn& arrived, const std::function<bool()>& progress);
   ~DataFileSet();
 
+  // The files the next builds read are read with these anchors (see
+  // DataFile::Candidates), or without any when null.
+  void ReadWith(const PatternAnchors* anchors) {
+    read_with_ = anchors != nullptr;
+    if (anchors != nullptr) anchors_ = *anchors;
+  }
+
   const std::vector<DataFileEntry>& Files() const { return files_; }
   int Count() const { return static_cast<int>(files_.size()); }
   const DataFileEntry& File(int slot) const { return files_[static_cast<size_t>(slot)]; }
@@ -104,6 +111,8 @@ private:
   std::vector<std::string> left_out_;
   std::string search_dir_;
   std::shared_ptr<Loading> abandoned_;  // a cancelled load still ending
+  bool read_with_ = false;
+  PatternAnchors anchors_;
 };
 
 // Why the source folder dir cannot be listed, as shown to the user; "" when

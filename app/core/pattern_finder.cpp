@@ -162,6 +162,94 @@ bool PatternFinder::MayOccurIn(std::string_view text) const {
   return holds(set1_) && holds(set2_);
 }
 
+namespace {
+
+#if defined(QV_WIDE_FIND)
+// Whether some bit of bits[0 ..] from lo to hi (both included) is set.
+inline bool AnyBitIn(const uint64_t* bits, size_t lo, size_t hi) {
+  for (size_t w = lo / 64; w <= hi / 64; ++w) {
+    uint64_t word = bits[w];
+    if (w == lo / 64) word &= ~uint64_t{0} << (lo % 64);
+    if (w == hi / 64 && hi % 64 != 63) word &= (uint64_t{2} << (hi % 64)) - 1;
+    if (word) return true;
+  }
+  return false;
+}
+
+// The bits below bit k of a word (every bit for k of 64 or more).
+inline uint64_t BitsBelow(size_t k) { return k >= 64 ? ~uint64_t{0} : (uint64_t{1} << k) - 1; }
+
+// AnchorsNearBrackets where the processor has AVX-512, for lines of up to
+// 256 bytes; -1 for longer ones.
+__attribute__((target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"))) int AnchorsNearBrackets512(
+    std::string_view text, const PatternAnchors& a, size_t reach) {
+  constexpr size_t kWords = 4;
+  if (text.size() > 64 * kWords || text.empty()) return -1;
+  if (text.size() <= 128) {
+    // Most lines: two loads and masks of 128 bits as two words, no loops.
+    const size_t size = text.size();
+    const __mmask64 in0 = BitsBelow(size);
+    const __mmask64 in1 = size > 64 ? BitsBelow(size - 64) : 0;
+    const __m512i v0 = _mm512_maskz_loadu_epi8(in0, text.data());
+    const __m512i v1 = _mm512_maskz_loadu_epi8(in1, text.data() + 64);
+    const __m512i open = _mm512_set1_epi8('['), close = _mm512_set1_epi8(']');
+    const __m512i a1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[0]));
+    const __m512i b1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[1]));
+    const __m512i a2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[0]));
+    const __m512i b2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[1]));
+    const uint64_t br0 = (_mm512_cmpeq_epi8_mask(v0, open) | _mm512_cmpeq_epi8_mask(v0, close)) & in0;
+    const uint64_t br1 = (_mm512_cmpeq_epi8_mask(v1, open) | _mm512_cmpeq_epi8_mask(v1, close)) & in1;
+    if ((br0 | br1) == 0) return -1;
+    const uint64_t f0 = (_mm512_cmpeq_epi8_mask(v0, a1) | _mm512_cmpeq_epi8_mask(v0, b1)) & in0;
+    const uint64_t f1 = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) & in1;
+    const uint64_t s0 = (_mm512_cmpeq_epi8_mask(v0, a2) | _mm512_cmpeq_epi8_mask(v0, b2)) & in0;
+    const uint64_t s1 = (_mm512_cmpeq_epi8_mask(v1, a2) | _mm512_cmpeq_epi8_mask(v1, b2)) & in1;
+    size_t lo = br0 ? static_cast<size_t>(__builtin_ctzll(br0)) : 64 + static_cast<size_t>(__builtin_ctzll(br1));
+    size_t hi = br1 ? 127 - static_cast<size_t>(__builtin_clzll(br1)) : 63 - static_cast<size_t>(__builtin_clzll(br0));
+    lo = lo >= reach ? lo - reach : 0;
+    hi = std::min(hi + reach, size - 1) + 1;  // one past the last byte looked at
+    // The bytes [lo, hi) as bits of each word (an index of 64 or more
+    // keeps every bit).
+    const uint64_t m0 = BitsBelow(hi) & ~BitsBelow(lo);
+    const uint64_t m1 = BitsBelow(hi > 64 ? hi - 64 : 0) & ~BitsBelow(lo > 64 ? lo - 64 : 0);
+    return ((f0 & m0) | (f1 & m1)) != 0 && ((s0 & m0) | (s1 & m1)) != 0 ? 1 : 0;
+  }
+  uint64_t brackets[kWords] = {}, first[kWords] = {}, second[kWords] = {};
+  const size_t words = (text.size() + 63) / 64;
+  for (size_t w = 0; w < words; ++w) {
+    const size_t left = text.size() - 64 * w;
+    // Bytes past the line are not read (nor can they fault).
+    const __mmask64 in = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+    const __m512i v = _mm512_maskz_loadu_epi8(in, text.data() + 64 * w);
+#define QV_EQUAL(c) _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(static_cast<char>(c)))
+    brackets[w] = (QV_EQUAL('[') | QV_EQUAL(']')) & in;
+    first[w] = (QV_EQUAL(a.first_bytes[0]) | QV_EQUAL(a.first_bytes[1])) & in;
+    second[w] = (QV_EQUAL(a.second_bytes[0]) | QV_EQUAL(a.second_bytes[1])) & in;
+#undef QV_EQUAL
+  }
+  size_t lo = std::string_view::npos, hi = 0;
+  for (size_t w = 0; w < words; ++w) {
+    if (brackets[w] == 0) continue;
+    if (lo == std::string_view::npos) lo = 64 * w + static_cast<size_t>(__builtin_ctzll(brackets[w]));
+    hi = 64 * w + 63 - static_cast<size_t>(__builtin_clzll(brackets[w]));
+  }
+  if (lo == std::string_view::npos) return -1;
+  lo = lo >= reach ? lo - reach : 0;
+  hi = std::min(hi + reach, text.size() - 1);
+  return AnyBitIn(first, lo, hi) && AnyBitIn(second, lo, hi) ? 1 : 0;
+}
+#endif
+
+}  // namespace
+
+int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, size_t reach) {
+#if defined(QV_WIDE_FIND)
+  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  if (widest) return AnchorsNearBrackets512(text, anchors, reach);
+#endif
+  return -1;
+}
+
 AnyPatternFinder::AnyPatternFinder(const std::vector<std::string>& patterns) {
   for (const std::string& p : patterns) {
     if (p.empty()) continue;  // an empty pattern is never found

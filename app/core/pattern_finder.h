@@ -18,6 +18,19 @@
 
 namespace appcore {
 
+// Two bytes of a pattern at their offsets in it, each standing for one of
+// two bytes (a letter and its case image): every occurrence of the pattern
+// holds them there, so the places where both stand are all that need a
+// closer look.
+struct PatternAnchors {
+  uint32_t first = 0, second = 0;  // offsets in the pattern
+  std::array<uint8_t, 2> first_bytes{}, second_bytes{};
+  uint32_t size = 0;  // of the pattern
+  bool operator==(const PatternAnchors&) const = default;
+  // How far past a place the anchors reach.
+  uint32_t Reach() const { return first > second ? first : second; }
+};
+
 class PatternFinder {
 public:
   static constexpr size_t npos = static_cast<size_t>(-1);
@@ -30,6 +43,16 @@ public:
 
   // Offset of the first occurrence starting at or after from, or npos.
   size_t Find(std::string_view text, size_t from) const;
+  // Whether an occurrence starts at offset at of text (and fits in it).
+  bool OccursAt(std::string_view text, size_t at) const {
+    return usable_ && at <= text.size() && text.size() - at >= pattern_.size() &&
+           MatchesAt(reinterpret_cast<const uint8_t*>(text.data()) + at);
+  }
+  // The anchors the search tests first (when Usable()).
+  PatternAnchors Anchors() const {
+    return {static_cast<uint32_t>(anchor1_), static_cast<uint32_t>(anchor2_), set1_, set2_,
+            static_cast<uint32_t>(pattern_.size())};
+  }
   // False when text lacks a byte that every occurrence holds (so that
   // neither text nor any text made by dropping bytes from it holds one).
   bool MayOccurIn(std::string_view text) const;
@@ -49,12 +72,21 @@ private:
   std::array<uint8_t, 2> set1_{}, set2_{};  // the bytes each anchor accepts
 };
 
+// Whether the bytes of a line holding '[' from reach before its first
+// bracket to reach after its last hold a byte of each anchor: 0 when they
+// do not (a pattern found nowhere in the line as it stands is then not
+// found once its brackets are dropped either), 1 when they do, -1 when this
+// is not known (the line is long, or the processor lacks AVX-512).
+int AnchorsNearBrackets(std::string_view line, const PatternAnchors& anchors, size_t reach);
+
 // The first occurrence of any of several patterns (the alternatives of an
 // OR), remembering where each was last found.
 class AnyPatternFinder {
 public:
   explicit AnyPatternFinder(const std::vector<std::string>& patterns);
   bool Usable() const { return usable_; }
+  // The only pattern's finder, or null when there are several or none.
+  const PatternFinder* Single() const { return finders_.size() == 1 ? &finders_[0] : nullptr; }
   // Starts over for another text.
   void Reset();
   size_t Find(std::string_view text, size_t from);

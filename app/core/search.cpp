@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,11 +53,27 @@ BracketBounds BracketsOf(std::string_view text) {
     note(i + static_cast<size_t>(__builtin_ctz(bits)));
     bounds.last = i + 31 - static_cast<size_t>(__builtin_clz(bits));
   }
+  if (i < text.size() && text.size() >= 16) {
+    // The last bytes, loaded with some before them that were looked at
+    // already: their bits are shifted out.
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + text.size() - 16));
+    const auto bits =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, open), _mm_cmpeq_epi8(v, close)))) >>
+        (16 - (text.size() - i));
+    if (bits != 0) {
+      note(i + static_cast<size_t>(__builtin_ctz(bits)));
+      bounds.last = i + 31 - static_cast<size_t>(__builtin_clz(bits));
+    }
+    i = text.size();
+  }
 #endif
   for (; i < text.size(); ++i)
     if (text[i] == '[' || text[i] == ']') note(i);
   return bounds;
 }
+
+// How many places or lines ahead of the one looked at to fetch the bytes of.
+constexpr size_t kFetchAhead = 10;
 
 // Lines read between two looks at the clock.
 constexpr int kChunkLines = 8192;
@@ -249,9 +266,10 @@ struct Block {
   int first = 1, end = 1;
   bool last_of_file = false;
 
-  // Baptism hits as where their lines lie in the file, made into hit lines
-  // by the merge: that is all a block holds for them until then.
-  std::vector<DataFile::Span> baptism_lines;
+  // Hit lines made as they are found, while their bytes are in the
+  // processor's caches, on the thread that searched the block; the merge
+  // moves them.
+  std::vector<std::string> baptism_hits;
   std::vector<std::string> other_hits;
   std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
@@ -336,11 +354,15 @@ private:
   // sieve found a pattern in the file's bytes, or npos.
   void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
              size_t at = PatternFinder::npos);
-  void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
-  // The bytes [from, until) of whole lines through the pattern sieve.
+  void AddHit(std::string_view trimmed, FileKind kind, Block& block);
+  // The bytes [from, until) of whole lines through the pattern sieve:
+  // next(from, until, line) gives the first offset at or after from where
+  // a pattern starts, or npos, and when it lies before until, sets line to
+  // where its line starts.
+  template <typename Next>
   void SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
-                     AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from, size_t until,
-                     MarkCursor& marks);
+                     AnyPatternFinder& unbracketed_finder, size_t from, size_t until, MarkCursor& marks,
+                     Next&& next);
   // The bytes [from, until) of whole lines through the sound sieve: each
   // word it points at that lies wholly in the rest from its second
   // character decides alone; other lines it points at, and the lines with
@@ -387,6 +409,39 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   // still has its one empty block).
   const std::string_view bytes = file.Bytes().substr(0, file.StrideStart(block.end));
   MarkCursor marks(file, file.StrideStart(block.first));
+  // A file read with the anchors of the only pattern lists the places
+  // where it may start: the search looks at those alone.
+  const PatternFinder* single = finder.Single();
+  const bool by_places =
+      sieve && single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == single->Anchors();
+  const std::vector<DataFile::Candidate>& places = file.Candidates();
+  size_t place = 0;
+  if (by_places) {
+    const auto first = static_cast<uint32_t>(file.StrideStart(block.first));
+    place = static_cast<size_t>(std::partition_point(places.begin(), places.end(),
+                                                     [first](const DataFile::Candidate& c) { return c.at < first; }) -
+                                places.begin());
+  }
+  const auto next_place = [&](size_t from, size_t, size_t& line) {
+    for (; place < places.size(); ++place) {
+      // A large file's bytes have left the caches since it was read: the
+      // line of a place a few on is asked for meanwhile.
+      if (place + kFetchAhead < places.size()) {
+        __builtin_prefetch(bytes.data() + places[place + kFetchAhead].line);
+        __builtin_prefetch(bytes.data() + places[place + kFetchAhead].at);
+      }
+      const DataFile::Candidate c = places[place];
+      if (c.at < from || !single->OccursAt(bytes, c.at)) continue;
+      line = c.line;
+      return static_cast<size_t>(c.at);
+    }
+    return PatternFinder::npos;
+  };
+  const auto next_found = [&](size_t from, size_t until, size_t& line) {
+    const size_t at = finder.Find(bytes, from);
+    if (at < until) line = file.LineBegin(at, from);
+    return at;
+  };
 
   for (int line = block.first; line < block.end;) {
     const int chunk_end = std::min(block.end, line + kChunkLines);
@@ -394,8 +449,10 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     const size_t from = file.StrideStart(line), until = file.StrideStart(chunk_end);
     if (by_sound) {
       SearchBySound(file, kind, block, sound_finder, from, until, marks);
+    } else if (by_places) {
+      SearchBySieve(file, kind, block, finder, unbracketed_finder, from, until, marks, next_place);
     } else if (sieve) {
-      SearchBySieve(file, kind, block, finder, unbracketed_finder, bytes, from, until, marks);
+      SearchBySieve(file, kind, block, finder, unbracketed_finder, from, until, marks, next_found);
     } else {
       for (int i = line; i < chunk_end; ++i) Check(file, SpanOfLine(file, i), file.Flags(i), kind, block);
     }
@@ -406,22 +463,39 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   }
 }
 
+template <typename Next>
 void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
-                                  AnyPatternFinder& unbracketed_finder, std::string_view bytes, size_t from,
-                                  size_t until, MarkCursor& marks) {
+                                  AnyPatternFinder& unbracketed_finder, size_t from, size_t until,
+                                  MarkCursor& marks, Next&& next) {
   // Only lines that hold one of the patterns can hit, brackets aside: the
   // fields are matched without '[' and ']', so a line with a '[' is looked
   // at again without them.
   const std::vector<DataFile::Span>& bracketed = file.BracketLines();
+  const PatternFinder* single = finder.Single();
+  const PatternAnchors anchors = single != nullptr ? single->Anchors() : PatternAnchors{};
+  // A file read with these anchors tells the bracketed lines worth a look
+  // without their bytes being read again.
+  const std::vector<int8_t>& near = file.BracketLinesNearAnchors();
+  const bool near_known = single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == anchors &&
+                          near.size() == bracketed.size();
   while (from < until) {
-    const size_t at = finder.Find(bytes, from);
-    const size_t found = at == PatternFinder::npos || at >= until ? until : file.LineBegin(at, from);
+    size_t line = 0;
+    const size_t at = next(from, until, line);
+    const size_t found = at == PatternFinder::npos || at >= until ? until : line;
     while (marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < from) ++marks.bracket;
     // Bracketed lines before the found one, each whose unbracketed text
     // holds a pattern.
     for (; marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < found; ++marks.bracket) {
+      if (near_known) {
+        if (near[marks.bracket] == 0) continue;
+      } else if (marks.bracket + kFetchAhead < bracketed.size()) {
+        const DataFile::Span ahead = bracketed[marks.bracket + kFetchAhead];
+        __builtin_prefetch(file.Bytes().data() + ahead.begin);
+        __builtin_prefetch(file.Bytes().data() + ahead.end - 1);
+      }
       const DataFile::Span line = bracketed[marks.bracket];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
+      if (!near_known && single != nullptr && AnchorsNearBrackets(text, anchors, longest_pattern_) == 0) continue;
       // The line holds no pattern as it stands, so one found without the
       // brackets spans a bracket: only the bytes from a pattern's length
       // before the first to as far after the last are looked at.
@@ -465,15 +539,13 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
-  AddHit(trimmed, line, kind, block);
+  AddHit(trimmed, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, FileKind kind, Block& block) {
   ++block.hits;
-  if (kind == FileKind::kBaptisms)
-    block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
-  else
-    block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+  (kind == FileKind::kBaptisms ? block.baptism_hits : block.other_hits)
+      .push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
   // The matcher hands each word out once, so a thread's blocks list a word
   // at most once between them.
   if (!keyword_.empty()) block.keywords.push_back(keyword_);
@@ -525,7 +597,7 @@ void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& bl
     keyword_.clear();
     if (word < bytes.data() + end &&
         matcher_.SoundWordHits(std::string_view(word, static_cast<size_t>(bytes.data() + end - word)), &keyword_)) {
-      AddHit(trimmed, span, kind, block);
+      AddHit(trimmed, kind, block);
       continue;
     }
     // The line's next words.
@@ -557,6 +629,7 @@ public:
   // while other files are still read; Run does the rest.
   void Arrived(int slot, const DataFileEntry& entry);
   void Run(const DataFileSet& files);
+  const SearchTerms& Terms() const { return result_.terms; }
 
 private:
   bool Ticked(int slot) const {
@@ -733,7 +806,7 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   // The lists give back what their last doubling left unused, for the hit
   // lines that blocks still searched allocate.
   block.other_hits.shrink_to_fit();
-  block.baptism_lines.shrink_to_fit();
+  block.baptism_hits.shrink_to_fit();
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
@@ -866,7 +939,7 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
     places.push_back({baptisms, others});
-    baptisms += block.baptism_lines.size();
+    baptisms += block.baptism_hits.size();
     others += block.other_hits.size();
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
@@ -884,11 +957,11 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged and the baptism hit lines made, on a
-  // few threads: first each block's other hits are gathered, and the
-  // pages of the baptism hits' list made ready, slice by slice (filling
-  // fresh pages one fault at a time would cost as much as making the
-  // lines); then the merge and the lines. The work is cut into a few
+  // Then the other hits are merged and the baptism hit lines moved into
+  // their list, on a few threads: first each block's other hits are
+  // gathered, and the pages of the baptism hits' list made ready, slice by
+  // slice (filling fresh pages one fault at a time would cost more than
+  // the moves); then the merge and the moves. The work is cut into a few
   // shares per thread, taken in turn, so that a thread the system holds
   // back delays the rest by one share at most.
   constexpr size_t kSharesPerThread = 4;
@@ -928,23 +1001,15 @@ void Searcher::Merge(const DataFileSet& files) {
       const size_t share = task - merge.parts;
       const size_t lo = baptisms * share / baptism_shares, hi = baptisms * (share + 1) / baptism_shares;
       for (size_t b = 0; b < places.size(); ++b) {
-        const Block& block = *blocks_[b];
-        const size_t first = places[b].baptisms, count = block.baptism_lines.size();
+        Block& block = *blocks_[b];
+        const size_t first = places[b].baptisms, count = block.baptism_hits.size();
         if (first + count <= lo || first >= hi) continue;
-        const DataFile& file = *files.File(block.slot).data;
-        // The lines were read long before: the one a few hits on is asked
-        // for while this one is made.
-        constexpr size_t kAhead = 8;
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
-          if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
-          const DataFile::Span line = block.baptism_lines[k];
-          result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
-                                                    block.slot + 1, options_.show_source_codes);
-        }
+        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
+          result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
       }
     }
   });
-  for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
+  for (size_t b = 0; b < places.size(); ++b) std::vector<std::string>().swap(blocks_[b]->baptism_hits);
   std::vector<KeyedHit>().swap(merge.items);
   std::vector<std::string> sorted;
   if (stop) {
@@ -986,6 +1051,21 @@ void Searcher::GatherOtherHits(OtherMerge& merge, size_t b, size_t base) {
 
 namespace {
 
+// The anchors of the one pattern that every hit holds (brackets aside), as
+// the search of the first kind of file searched that has one finds it; the
+// files read with them are searched at their places alone.
+std::optional<PatternAnchors> AnchorsToReadWith(const SearchOptions& options, const SearchTerms& terms) {
+  const LineMatcher matcher(terms, ReadBoxes(options, terms));
+  for (const FileKind kind : {FileKind::kBaptisms, FileKind::kOther}) {
+    if (kind == FileKind::kOther && !options.marriages) continue;
+    std::vector<std::string> patterns;
+    if (!matcher.RequiredPatterns(kind, patterns)) continue;
+    const AnyPatternFinder finder(patterns);
+    if (finder.Usable() && finder.Single() != nullptr) return finder.Single()->Anchors();
+  }
+  return std::nullopt;
+}
+
 // One search, with the files read first when load is set.
 SearchResult Search(const std::function<void(Searcher&)>& load, const DataFileSet& files, const SearchOptions& options,
                     const ProgressFn& progress) {
@@ -1013,6 +1093,12 @@ SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, co
   return Search(
       [&](Searcher& searcher) {
         searcher.TickAll();
+        const std::optional<PatternAnchors> anchors = AnchorsToReadWith(options, searcher.Terms());
+        struct Reset {
+          DataFileSet& files;
+          ~Reset() { files.ReadWith(nullptr); }
+        } reset{files};
+        files.ReadWith(anchors ? &*anchors : nullptr);
         files.MakeFileList(search_dir, "", report,
                            [&](int slot, const DataFileEntry& entry) { searcher.Arrived(slot, entry); });
       },

@@ -152,9 +152,13 @@ TEST(WordClassFinderTest, FindsTheFirstWordAWalkOverEveryWordFinds) {
         const size_t want = SlowFindWord(text, classes, need, sieve.anchors, in_order, from, until, want_end);
         ASSERT_EQ(found, want) << testing::PrintToString(text) << " from " << from << " until " << until
                                << " sieve " << round % std::size(sieves) << " in order " << in_order;
-        if (found != WordClassFinder::npos) ASSERT_EQ(end, want_end) << testing::PrintToString(text);
+        if (found != WordClassFinder::npos) {
+          ASSERT_EQ(end, want_end) << testing::PrintToString(text);
+        }
         // Its quick refusal never refuses a text that holds such a word.
-        if (want != WordClassFinder::npos) EXPECT_TRUE(finder.MayOccurIn(text.substr(want, want_end - want)));
+        if (want != WordClassFinder::npos) {
+          EXPECT_TRUE(finder.MayOccurIn(text.substr(want, want_end - want)));
+        }
       }
     }
   }

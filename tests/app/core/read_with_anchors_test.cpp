@@ -1,0 +1,199 @@
+// Reading files with a pattern's anchors, so that one pass serves the
+// counts and the search: the counts and lists equal those of a reading
+// without anchors and of a model that splits the lines itself, the places
+// equal every offset where both anchors stand, and a search of files as
+// they are read with anchors finds what a search of files read without
+// them finds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <tuple>
+
+#include "app/core/data_file.h"
+#include "app/core/pattern_finder.h"
+#include "app/core/record_line.h"
+#include "core_test_support.h"
+
+namespace appcore {
+namespace {
+
+using appcore_test::AllHits;
+
+std::shared_ptr<const DataFile> Read(std::string_view text, const PatternAnchors* anchors) {
+  auto block = std::make_shared<ByteBlock>(text.size());
+  if (!text.empty()) std::memcpy(block->data(), text.data(), text.size());
+  FileStamp stamp;
+  stamp.size = static_cast<int64_t>(text.size());
+  const char* bytes = block->data();
+  return std::make_shared<DataFile>(std::move(block), bytes, text.size(), stamp, anchors);
+}
+
+// Bytes of register text and of the patterns below, every line end, codes
+// below 32 (NUL too) and a letter above 127.
+std::string RandomText(std::mt19937& rng, size_t size) {
+  static const std::string kBytes = std::string("0123456789?  \t[]\"abkerBAKER,;xyz\r\n\n\n\x01\xE9") + '\0';
+  std::string text(size, ' ');
+  for (char& c : text) c = kBytes[rng() % kBytes.size()];
+  return text;
+}
+
+struct Model {
+  int lines = 0;
+  int64_t records = 0;
+  std::vector<DataFile::Candidate> places;
+};
+
+// Lines split byte by byte (CR, LF or CR LF end one; a final line end
+// opens no line), record lines by their trimmed text, places by testing
+// every offset.
+Model ModelOf(std::string_view text, const PatternAnchors& a) {
+  Model model;
+  std::vector<size_t> begins;
+  for (size_t at = 0; at < text.size();) {
+    begins.push_back(at);
+    size_t end = at;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+    if (begins.size() > 1 && IsRecordLine(TrimLine(text.substr(at, end - at)))) ++model.records;
+    at = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+  }
+  model.lines = static_cast<int>(begins.size());
+  const auto takes = [](const std::array<uint8_t, 2>& set, char c) {
+    return set[0] == static_cast<uint8_t>(c) || set[1] == static_cast<uint8_t>(c);
+  };
+  for (size_t at = 0; at + a.Reach() < text.size(); ++at) {
+    if (!takes(a.first_bytes, text[at + a.first]) || !takes(a.second_bytes, text[at + a.second])) continue;
+    size_t line = at;
+    while (line > 0 && text[line - 1] != '\r' && text[line - 1] != '\n') --line;
+    model.places.push_back({static_cast<uint32_t>(line), static_cast<uint32_t>(at)});
+  }
+  return model;
+}
+
+// Everything the reading finds, with and without anchors and by the model.
+void ExpectSameReading(std::string_view text, const PatternAnchors& anchors) {
+  const auto plain = Read(text, nullptr);
+  const auto anchored = Read(text, &anchors);
+  const Model model = ModelOf(text, anchors);
+  ASSERT_NE(anchored->ReadWith(), nullptr);
+  EXPECT_EQ(*anchored->ReadWith(), anchors);
+  EXPECT_EQ(plain->ReadWith(), nullptr);
+  EXPECT_TRUE(plain->Candidates().empty());
+  EXPECT_EQ(anchored->Candidates(), model.places);
+  for (const auto* file : {plain.get(), anchored.get()}) {
+    EXPECT_EQ(file->LineCount(), model.lines);
+    EXPECT_EQ(file->RecordCount(), model.records);
+  }
+  EXPECT_EQ(anchored->FirstLine(), plain->FirstLine());
+  EXPECT_EQ(anchored->BracketLines(), plain->BracketLines());
+  EXPECT_EQ(anchored->QuoteLines(), plain->QuoteLines());
+  // The starts and record counts noted every kStrideLines lines, and what
+  // the line index (built by a pass of its own) says of them.
+  for (int line = 1; line < plain->LineCount(); line += DataFile::kStrideLines) {
+    EXPECT_EQ(anchored->StrideStart(line), plain->StrideStart(line));
+    EXPECT_EQ(anchored->StrideStart(line), plain->LineStart(line));
+    EXPECT_EQ(anchored->RecordsBetween(1, line), plain->RecordsBetween(1, line));
+    int64_t records = 0;
+    for (int i = 1; i < line; ++i) records += (plain->Flags(i) & DataFile::kRecordLine) ? 1 : 0;
+    EXPECT_EQ(anchored->RecordsBetween(1, line), records);
+  }
+}
+
+TEST(ReadWithAnchors, CountsListsAndPlacesEqualThoseOfTheModel) {
+  // Anchors of two letters apart, of one byte twice, and at the start.
+  const std::vector<std::string> patterns = {"Baker", "b?k", "e", "?r", "[k", "9?"};
+  std::mt19937 rng(46);
+  for (const std::string& pattern : patterns) {
+    const PatternFinder finder(pattern);
+    ASSERT_TRUE(finder.Usable()) << pattern;
+    const PatternAnchors anchors = finder.Anchors();
+    SCOPED_TRACE("pattern " + pattern);
+    // Every size around the 64-byte windows and the reach of the anchors.
+    for (size_t size = 0; size < 200; ++size) ExpectSameReading(RandomText(rng, size), anchors);
+    for (int round = 0; round < 20; ++round) ExpectSameReading(RandomText(rng, 500 + rng() % 3000), anchors);
+    // Register-like lines: several strides, lines that begin with blanks,
+    // lone CRs, marks at every offset.
+    ExpectSameReading(appcore_test::OddRegisterText(7, 20000), anchors);
+  }
+  // Fixed cases: a line end at the last byte of a window, the file's
+  // last byte a line end, places at the last offsets.
+  const PatternAnchors baker = PatternFinder("Baker").Anchors();
+  for (const std::string& text :
+       {std::string(63, 'x') + "\n1Baker", std::string(62, 'x') + "\r\n9 Baker\r\n", std::string(127, '1') + "\r",
+        std::string("Title\n\n?\n 1\n\t?Baker\n\x01" "5\r\rbaker"), std::string(64, 'b') + std::string(64, 'k')})
+    ExpectSameReading(text, baker);
+}
+
+TEST(ReadWithAnchors, AnchorsNearBracketsAgreeWithAByteByByteLook) {
+  std::mt19937 rng(146);
+  for (const std::string pattern : {"Baker", "b?k", "e", "?r"}) {
+    const PatternAnchors a = PatternFinder(pattern).Anchors();
+    for (int round = 0; round < 4000; ++round) {
+      std::string line = RandomText(rng, 1 + rng() % 300);
+      line[rng() % line.size()] = '[';
+      const size_t reach = rng() % 8;
+      const int got = AnchorsNearBrackets(line, a, reach);
+      if (got < 0) continue;  // not known: long lines, or no AVX-512
+      const size_t first = line.find_first_of("[]"), last = line.find_last_of("[]");
+      const std::string around = line.substr(first >= reach ? first - reach : 0,
+                                             last + reach + 1 - (first >= reach ? first - reach : 0));
+      const auto holds = [&around](const std::array<uint8_t, 2>& set) {
+        return around.find(static_cast<char>(set[0])) != std::string::npos ||
+               around.find(static_cast<char>(set[1])) != std::string::npos;
+      };
+      EXPECT_EQ(got, holds(a.first_bytes) && holds(a.second_bytes) ? 1 : 0) << pattern << " in " << line;
+    }
+  }
+}
+
+TEST(ReadWithAnchors, AnchorsThatEndLinesAreRefused) {
+  PatternAnchors anchors;
+  anchors.first = 0;
+  anchors.second = 1;
+  anchors.first_bytes = {'a', 'A'};
+  anchors.second_bytes = {'\n', '\n'};
+  const std::string text = "Title\na\nb\r\n1a\n";
+  const auto file = Read(text, &anchors);
+  EXPECT_EQ(file->ReadWith(), nullptr);
+  EXPECT_TRUE(file->Candidates().empty());
+  EXPECT_EQ(file->LineCount(), 4);
+  EXPECT_EQ(file->RecordCount(), 1);
+}
+
+TEST(ReadWithAnchors, SearchingFilesAsTheyAreReadFindsWhatASearchOfReadFilesFinds) {
+  appcore_test::TempDir dir;
+  appcore_test::WriteBytes(dir.str() + "/odd_bap.txt", appcore_test::OddRegisterText(11, 50000));
+  appcore_test::WriteBytes(dir.str() + "/odd_marr.txt", appcore_test::OddRegisterText(12, 3000));
+  appcore_test::WriteBytes(dir.str() + "/small_bap.txt", "Small\r\n1650 03 Mar Ba[ker], Baker\r\n1651 Bake");
+  appcore_test::WriteBytes(dir.str() + "/none_bap.txt", "");
+  DataFileSet read;
+  read.MakeFileList(dir.str(), "", nullptr);
+  // One pattern (the files are read with its anchors), two (they are not),
+  // and one the sieve does not serve.
+  for (const std::string text : {"Baker", "bak", "r", "Baker Becker", "\"Baker\"", "Ba?er"}) {
+    for (const bool marriages : {true, false}) {
+      for (const int threads : {1, 3}) {
+        SCOPED_TRACE(text + (marriages ? " with marriages" : "") + ", threads " + std::to_string(threads));
+        SearchOptions options = appcore_test::OptionsFor(text, read);
+        options.marriages = marriages;
+        options.threads = threads;
+        const SearchResult expected = RunSearch(read, options, nullptr);
+        DataFileSet loaded;
+        const SearchResult got = LoadAndSearch(loaded, dir.str(), nullptr, options, nullptr);
+        EXPECT_EQ(got.baptism_hits, expected.baptism_hits);
+        EXPECT_EQ(got.marriage_hits, expected.marriage_hits);
+        EXPECT_EQ(got.keywords, expected.keywords);
+        EXPECT_EQ(std::tie(got.hit_count, got.record_count, got.line_count),
+                  std::tie(expected.hit_count, expected.record_count, expected.line_count));
+        EXPECT_GT(got.line_count, 50000);
+        // The files read with anchors, searched again after reading.
+        const SearchResult again = RunSearch(loaded, options, nullptr);
+        EXPECT_EQ(AllHits(again), AllHits(expected));
+        EXPECT_EQ(again.record_count, expected.record_count);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace appcore
