@@ -205,10 +205,10 @@ std::uint32_t FreshSalt() {
   return device() ^ static_cast<std::uint32_t>((now * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
-// Spare scratch buffers of this thread, and the most kept: a flush's
-// buffers are at most about three times a batch.
+// Spare scratch buffers of this thread (a flush uses three), and the
+// largest kept: twice a batch, so that a thread keeps 48 MB at most.
 constexpr std::size_t kSpareBuffers = 3;
-constexpr std::size_t kSpareBytes = std::size_t{32} << 20;
+constexpr std::size_t kSpareBytes = std::size_t{16} << 20;
 
 }  // namespace
 
@@ -233,15 +233,23 @@ void TJournalScratch::append(const void* bytes, std::size_t n) {
 }
 
 namespace {
-std::vector<TJournalScratch>& Spares() {
-  thread_local std::vector<TJournalScratch> spares;
-  return spares;
+// This thread's spares; none once they are destroyed at the thread's end
+// (a table closed later, by a static owner, frees its buffers itself).
+thread_local bool spares_gone = false;
+struct TSpares {
+  std::vector<TJournalScratch> list;
+  ~TSpares() { spares_gone = true; }
+};
+std::vector<TJournalScratch>* Spares() {
+  if (spares_gone) return nullptr;
+  thread_local TSpares spares;
+  return &spares.list;
 }
 }  // namespace
 
 TJournalScratch TJournal::TakeScratch(std::size_t wanted) {
-  std::vector<TJournalScratch>& spares = Spares();
-  if (spares.empty()) return {};
+  std::vector<TJournalScratch>* spares = Spares();
+  if (spares == nullptr || spares->empty()) return {};
   // The smallest spare that holds `wanted` bytes, else the largest (it
   // grows the least).
   auto better = [wanted](const TJournalScratch& a, const TJournalScratch& b) {
@@ -249,23 +257,24 @@ TJournalScratch TJournal::TakeScratch(std::size_t wanted) {
     if (a_fits != b_fits) return a_fits;
     return a_fits ? a.capacity() < b.capacity() : a.capacity() > b.capacity();
   };
-  auto best = spares.begin();
-  for (auto it = spares.begin(); it != spares.end(); ++it)
+  auto best = spares->begin();
+  for (auto it = spares->begin(); it != spares->end(); ++it)
     if (better(*it, *best)) best = it;
   TJournalScratch taken = std::move(*best);
-  spares.erase(best);
+  spares->erase(best);
   taken.clear();
   return taken;
 }
 
 void TJournal::GiveScratch(TJournalScratch& scratch) {
-  std::vector<TJournalScratch>& spares = Spares();
-  if (scratch.capacity() > 0 && scratch.capacity() <= kSpareBytes) {
-    if (spares.size() < kSpareBuffers) {
-      spares.push_back(std::move(scratch));
+  std::vector<TJournalScratch>* spares = scratch.capacity() > 0 ? Spares() : nullptr;
+  if (spares != nullptr && scratch.capacity() <= kSpareBytes) {
+    if (spares->size() < kSpareBuffers) {
+      spares->push_back(std::move(scratch));
     } else {
-      auto smallest = std::min_element(spares.begin(), spares.end(),
-                                       [](const TJournalScratch& a, const TJournalScratch& b) { return a.capacity() < b.capacity(); });
+      auto smallest = std::min_element(spares->begin(), spares->end(), [](const TJournalScratch& a, const TJournalScratch& b) {
+        return a.capacity() < b.capacity();
+      });
       if (smallest->capacity() < scratch.capacity()) std::swap(*smallest, scratch);
     }
   }
