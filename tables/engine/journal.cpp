@@ -54,6 +54,8 @@ std::atomic<std::int64_t> batch_limit{kBatchBytes};
 // than the write call it saves).
 constexpr std::int64_t kSpanGap = 4095;
 constexpr std::size_t kSpanRuns = 32;
+// The largest single write of a journal batch.
+constexpr std::size_t kJournalPiece = std::size_t{1} << 20;
 std::atomic<std::int64_t> span_gap{kSpanGap};
 
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
@@ -605,13 +607,21 @@ void TJournal::WriteHeld(bool syncs) {
     // batch only extends files), synced once before any file is touched.
     const std::int64_t at = started_ ? end_ : 0;
     if (!batch_.empty()) {
-      Step();
       // A header written only in part is harmless: it names the files' old
-      // lengths, which they still have, and undoing plays it back.
+      // lengths, which they still have, and undoing plays it back. The
+      // batch goes out in pieces of at most 1 MB: one write of several MB
+      // into a new journal sometimes waited some 20 ms for the kernel to
+      // find room for large page-cache folios. A journal cut between two
+      // pieces ends at an entry no check accepts, as a torn write does.
       started_ = true;
-      if (file_->WriteAt(at, batch_.data(), static_cast<std::int64_t>(batch_.size())) !=
-          static_cast<std::int64_t>(batch_.size()))
-        RaiseError(err::kWriteError, path_);
+      for (std::size_t done = 0; done < batch_.size();) {
+        const std::size_t piece = std::min(kJournalPiece, batch_.size() - done);
+        Step();
+        if (file_->WriteAt(at + static_cast<std::int64_t>(done), batch_.data() + done,
+                           static_cast<std::int64_t>(piece)) != static_cast<std::int64_t>(piece))
+          RaiseError(err::kWriteError, path_);
+        done += piece;
+      }
       end_ = at + static_cast<std::int64_t>(batch_.size());
       if (entries || at == 0) Sync();
     }

@@ -26,11 +26,10 @@
 // deleted to commit).
 //
 // A flush's writes are held back (copied into one buffer) until it ends or
-// has held 8 MB:
-// then the old bytes of everything held that lies inside the files' old
-// lengths are read, the header (on the first batch) and their entries are
-// written to the journal in one write and synced once when the flush goes
-// to disk, and only then are the held bytes written to the files, followed
+// has held 8 MB: then the old bytes of everything held that lies inside the
+// files' old lengths are read, the header (on the first batch) and their entries are
+// written to the journal (in writes of at most 1 MB) and synced once when
+// the flush goes to disk, and only then are the held bytes written to the files, followed
 // by the syncs the flush asked for. In a batch of many runs, runs less
 // than 4 KB apart share one read and one write: the bytes between them are
 // written back as they were read (no entry needed: a torn write leaves
