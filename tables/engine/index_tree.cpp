@@ -319,7 +319,8 @@ bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower) {
     for (std::size_t level = path.size() - 1; level > 0 && path[level].page->Underflows(); --level)
       if (!Rebalance(path, level, held)) break;
     UpdatePath(path);
-    ShrinkRoot(held);
+    // Only a root left with one child, or an empty root leaf, goes.
+    if (path[0].page->Count() <= 1) ShrinkRoot(held);
     return true;
   }
   file_.Fail(err::kIndexPagesCorrupt);

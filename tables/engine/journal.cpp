@@ -29,7 +29,7 @@ constexpr std::size_t kNoSpanBytes = ~std::size_t{0};
 // for a moment (2 ms apart).
 constexpr int kOpenAttempts = 1000;
 // A journal grown past this is cut back when its flush ends.
-constexpr std::int64_t kKeptBytes = std::int64_t{1} << 20;
+constexpr std::int64_t kKeptBytes = std::int64_t{64} << 20;
 
 std::function<void()>& StepHook() {
   static std::function<void()> hook;
@@ -48,9 +48,14 @@ std::atomic<std::int64_t> batch_limit{kBatchBytes};
 // Runs of one batch at most this many bytes apart are written as one span,
 // in a batch of at least this many runs (a single append's flush of a few
 // pages gains nothing by it: the page between two of its pages is rewritten
-// for one write call less).
-constexpr std::int64_t kSpanGap = 4096;
+// for one write call less). Less than an index page: records a few apart
+// share a span, but a clean page between two changed ones is left alone
+// (bridged, it costs a read, a write and a write-back to disk of 4 KB, more
+// than the write call it saves).
+constexpr std::int64_t kSpanGap = 4095;
 constexpr std::size_t kSpanRuns = 32;
+// The largest single write of a journal batch.
+constexpr std::size_t kJournalPiece = std::size_t{1} << 20;
 std::atomic<std::int64_t> span_gap{kSpanGap};
 
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
@@ -202,7 +207,87 @@ std::uint32_t FreshSalt() {
   return device() ^ static_cast<std::uint32_t>((now * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
+// Spare scratch buffers of this thread (a flush uses three), and the
+// largest kept: twice a batch, so that a thread keeps 48 MB at most.
+constexpr std::size_t kSpareBuffers = 3;
+constexpr std::size_t kSpareBytes = std::size_t{16} << 20;
+
 }  // namespace
+
+void TJournalScratch::reserve(std::size_t n, bool exact) {
+  if (n <= capacity_) return;
+  const std::size_t capacity = exact ? n : std::max(n, capacity_ + capacity_ / 2);
+  std::unique_ptr<std::uint8_t[]> bigger(new std::uint8_t[capacity]);
+  if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+  data_ = std::move(bigger);
+  capacity_ = capacity;
+}
+
+std::uint8_t* TJournalScratch::grow(std::size_t n) {
+  reserve(size_ + n, false);
+  std::uint8_t* at = data_.get() + size_;
+  size_ += n;
+  return at;
+}
+
+void TJournalScratch::append(const void* bytes, std::size_t n) {
+  if (n > 0) std::memcpy(grow(n), bytes, n);
+}
+
+namespace {
+// This thread's spares; none once they are destroyed at the thread's end
+// (a table closed later, by a static owner, frees its buffers itself).
+thread_local bool spares_gone = false;
+struct TSpares {
+  std::vector<TJournalScratch> list;
+  ~TSpares() { spares_gone = true; }
+};
+std::vector<TJournalScratch>* Spares() {
+  if (spares_gone) return nullptr;
+  thread_local TSpares spares;
+  return &spares.list;
+}
+}  // namespace
+
+TJournalScratch TJournal::TakeScratch(std::size_t wanted) {
+  std::vector<TJournalScratch>* spares = Spares();
+  if (spares == nullptr || spares->empty()) return {};
+  // The smallest spare that holds `wanted` bytes, else the largest (it
+  // grows the least).
+  auto better = [wanted](const TJournalScratch& a, const TJournalScratch& b) {
+    const bool a_fits = a.capacity() >= wanted, b_fits = b.capacity() >= wanted;
+    if (a_fits != b_fits) return a_fits;
+    return a_fits ? a.capacity() < b.capacity() : a.capacity() > b.capacity();
+  };
+  auto best = spares->begin();
+  for (auto it = spares->begin(); it != spares->end(); ++it)
+    if (better(*it, *best)) best = it;
+  TJournalScratch taken = std::move(*best);
+  spares->erase(best);
+  taken.clear();
+  return taken;
+}
+
+void TJournal::GiveScratch(TJournalScratch& scratch) {
+  std::vector<TJournalScratch>* spares = scratch.capacity() > 0 ? Spares() : nullptr;
+  if (spares != nullptr && scratch.capacity() <= kSpareBytes) {
+    if (spares->size() < kSpareBuffers) {
+      spares->push_back(std::move(scratch));
+    } else {
+      auto smallest = std::min_element(spares->begin(), spares->end(), [](const TJournalScratch& a, const TJournalScratch& b) {
+        return a.capacity() < b.capacity();
+      });
+      if (smallest->capacity() < scratch.capacity()) std::swap(*smallest, scratch);
+    }
+  }
+  scratch = TJournalScratch();
+}
+
+void TJournal::GiveBuffers() {
+  GiveScratch(held_data_);
+  GiveScratch(batch_);
+  GiveScratch(spans_);
+}
 
 TJournal::~TJournal() { Stop(); }
 
@@ -300,10 +385,14 @@ void TJournal::Stop() {
   for (TFileHandler* f : files_)
     if (f != nullptr) f->SetObserver(nullptr);
   files_.clear();
+  held_.clear();
+  held_bytes_ = 0;
+  GiveBuffers();
 }
 
 void TJournal::DropHeld() {
   held_.clear();
+  held_data_.clear();
   held_bytes_ = 0;
   held_syncs_.assign(held_syncs_.size(), false);
 }
@@ -343,30 +432,29 @@ void TJournal::Sync() {
   if (file_->Sync() != 0) RaiseError(err::kWriteError, path_);
 }
 
-void TJournal::Append(const std::vector<std::uint8_t>& record) {
+void TJournal::Append(const std::uint8_t* record, std::size_t size) {
   WriteHeader();
   Step();
-  if (file_->WriteAt(end_, record.data(), static_cast<std::int64_t>(record.size())) !=
-      static_cast<std::int64_t>(record.size()))
+  if (file_->WriteAt(end_, record, static_cast<std::int64_t>(size)) != static_cast<std::int64_t>(size))
     RaiseError(err::kWriteError, path_);
-  end_ += static_cast<std::int64_t>(record.size());
+  end_ += static_cast<std::int64_t>(size);
   Sync();
 }
 
-bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out,
+bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t count, TJournalScratch& out,
                         const std::uint8_t* current) {
   const std::int64_t old = std::min(old_lengths_[index], shortest_[index]);
   const std::int64_t end = count == 0 ? old : std::min(position + count, old);
   if (count == 0) shortest_[index] = std::min(shortest_[index], position);
   if (position >= end) return false;
-  const std::size_t at = out.size();
-  out.push_back(static_cast<std::uint8_t>(index));
-  PutU32(out, static_cast<std::uint32_t>(position));
-  PutU32(out, static_cast<std::uint32_t>(end - position));
-  out.resize(at + kEntryHead + static_cast<std::size_t>(end - position));
-  if (current != nullptr) std::memcpy(out.data() + at + kEntryHead, current, static_cast<std::size_t>(end - position));
-  else ReadAt(*files_[index], static_cast<std::uint64_t>(position), out.data() + at + kEntryHead, end - position);
-  PutU32(out, EntryChecksum(TLayout::Third, out.data() + at, out.size() - at, salt_));
+  const auto length = static_cast<std::size_t>(end - position);
+  std::uint8_t* entry = out.grow(kEntryHead + length + 4);
+  entry[0] = static_cast<std::uint8_t>(index);
+  rtl::EncodeFixed32(entry + 1, static_cast<std::uint32_t>(position));
+  rtl::EncodeFixed32(entry + 5, static_cast<std::uint32_t>(length));
+  if (current != nullptr) std::memcpy(entry + kEntryHead, current, length);
+  else ReadAt(*files_[index], static_cast<std::uint64_t>(position), entry + kEntryHead, end - position);
+  rtl::EncodeFixed32(entry + kEntryHead + length, EntryChecksum(TLayout::Third, entry, kEntryHead + length, salt_));
   return true;
 }
 
@@ -377,11 +465,11 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
   WriteHeld(false);
   const bool started = started_;
   WriteHeader();
-  std::vector<std::uint8_t> record;
+  TJournalScratch record;
   if (AddEntry(static_cast<std::size_t>(index), position, count, record)) {
     // The caller has positioned the handler: put the position back.
     file.Seek(position, 0);
-    Append(record);
+    Append(record.data(), record.size());
   } else if (!started) {
     // A write past the old end: the old lengths go first, so that a
     // process killed now has its files cut back.
@@ -395,8 +483,10 @@ void TJournal::BeforeFlush(TFileHandler&) { Step(); }
 bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) {
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return false;
-  const auto* from = static_cast<const std::uint8_t*>(bytes);
-  held_.push_back({static_cast<std::size_t>(index), position, std::vector<std::uint8_t>(from, from + count)});
+  if (held_data_.capacity() == 0) held_data_ = TakeScratch(static_cast<std::size_t>(count));
+  const std::size_t at = held_data_.size();
+  held_data_.append(bytes, static_cast<std::size_t>(count));
+  held_.push_back({static_cast<std::size_t>(index), position, at, count});
   held_bytes_ += count;
   if (held_bytes_ >= batch_limit) WriteHeld(false);
   return true;
@@ -427,7 +517,7 @@ void TJournal::WriteHeld(bool syncs) {
     // keep their order, one run each.
     std::vector<std::size_t> order(held_.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    auto end_of = [&](std::size_t i) { return held_[i].position + static_cast<std::int64_t>(held_[i].bytes.size()); };
+    auto end_of = [&](std::size_t i) { return held_[i].position + held_[i].count; };
     std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
       return held_[x].file != held_[y].file ? held_[x].file < held_[y].file : held_[x].position < held_[y].position;
     });
@@ -479,12 +569,22 @@ void TJournal::WriteHeld(bool syncs) {
       current[sp] = span_bytes;
       span_bytes += static_cast<std::size_t>(run_end(spans[sp + 1] - 1) - run_first(spans[sp]).position);
     }
-    if (spans_.size() < span_bytes) spans_.resize(span_bytes);
+    if (spans_.capacity() < span_bytes) {
+      GiveScratch(spans_);
+      spans_ = TakeScratch(span_bytes);
+    }
+    spans_.clear();
+    spans_.reserve(span_bytes, true);
+    spans_.grow(span_bytes);
+    if (batch_.capacity() < entry_bytes) {
+      GiveScratch(batch_);
+      batch_ = TakeScratch(entry_bytes);
+    }
     batch_.clear();
-    batch_.reserve(entry_bytes);
+    batch_.reserve(entry_bytes, true);
     if (!started_) {
       const std::vector<std::uint8_t> header = NewHeader();
-      batch_.insert(batch_.end(), header.begin(), header.end());
+      batch_.append(header.data(), header.size());
     }
     bool entries = false;
     for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
@@ -507,13 +607,21 @@ void TJournal::WriteHeld(bool syncs) {
     // batch only extends files), synced once before any file is touched.
     const std::int64_t at = started_ ? end_ : 0;
     if (!batch_.empty()) {
-      Step();
       // A header written only in part is harmless: it names the files' old
-      // lengths, which they still have, and undoing plays it back.
+      // lengths, which they still have, and undoing plays it back. The
+      // batch goes out in pieces of at most 1 MB: one write of several MB
+      // into a new journal sometimes waited some 20 ms for the kernel to
+      // find room for large page-cache folios. A journal cut between two
+      // pieces ends at an entry no check accepts, as a torn write does.
       started_ = true;
-      if (file_->WriteAt(at, batch_.data(), static_cast<std::int64_t>(batch_.size())) !=
-          static_cast<std::int64_t>(batch_.size()))
-        RaiseError(err::kWriteError, path_);
+      for (std::size_t done = 0; done < batch_.size();) {
+        const std::size_t piece = std::min(kJournalPiece, batch_.size() - done);
+        Step();
+        if (file_->WriteAt(at + static_cast<std::int64_t>(done), batch_.data() + done,
+                           static_cast<std::int64_t>(piece)) != static_cast<std::int64_t>(piece))
+          RaiseError(err::kWriteError, path_);
+        done += piece;
+      }
       end_ = at + static_cast<std::int64_t>(batch_.size());
       if (entries || at == 0) Sync();
     }
@@ -524,14 +632,16 @@ void TJournal::WriteHeld(bool syncs) {
       std::uint8_t* bytes = current[sp] == kNoSpanBytes ? nullptr : spans_.data() + current[sp];
       for (std::size_t k = starts[spans[sp]]; k < starts[spans[sp + 1]]; ++k) {
         const THeldWrite& w = held_[order[k]];
-        if (bytes == nullptr) out.push_back({w.bytes.data(), static_cast<std::int64_t>(w.bytes.size())});
-        else std::memcpy(bytes + (w.position - first.position), w.bytes.data(), w.bytes.size());
+        const std::uint8_t* held = held_data_.data() + w.at;
+        if (bytes == nullptr) out.push_back({held, w.count});
+        else std::memcpy(bytes + (w.position - first.position), held, static_cast<std::size_t>(w.count));
       }
       if (bytes != nullptr) out.push_back({bytes, run_end(spans[sp + 1] - 1) - first.position});
       Step();
       files_[first.file]->WriteSpans(first.position, out);
     }
     held_.clear();
+    held_data_.clear();
     held_bytes_ = 0;
   }
   if (!syncs) return;
@@ -556,9 +666,6 @@ void TJournal::Commit() {
   ++committed;
   Step();
   if (end_ > kKeptBytes) file_->Truncate(0);
-  // A large flush's buffers go with it.
-  if (static_cast<std::int64_t>(spans_.size()) > kKeptBytes) spans_ = {};
-  if (static_cast<std::int64_t>(batch_.capacity()) > kKeptBytes) batch_ = {};
 }
 
 int TJournal::Commits() { return committed; }

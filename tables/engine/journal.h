@@ -25,13 +25,13 @@
 // exclusive-or the salt) and "QVJNL1" (no salt, entry checksums CRC-32,
 // deleted to commit).
 //
-// A flush's writes are held back (copied) until it ends or has held 8 MB:
-// then the old bytes of everything held that lies inside the files' old
-// lengths are read, the header (on the first batch) and their entries are
-// written to the journal in one write and synced once when the flush goes
-// to disk, and only then are the held bytes written to the files, followed
-// by the syncs the flush asked for. In a batch of many runs, runs at most
-// 4 KB apart share one read and one write: the bytes between them are
+// A flush's writes are held back (copied into one buffer) until it ends or
+// has held 8 MB: then the old bytes of everything held that lies inside the
+// files' old lengths are read, the header (on the first batch) and their entries are
+// written to the journal (in writes of at most 1 MB) and synced once when
+// the flush goes to disk, and only then are the held bytes written to the files, followed
+// by the syncs the flush asked for. In a batch of many runs, runs less
+// than 4 KB apart share one read and one write: the bytes between them are
 // written back as they were read (no entry needed: a torn write leaves
 // them as they are). So the header precedes every write of a flush (also
 // one that only extends a file), entries always precede the bytes they
@@ -50,6 +50,28 @@
 #include "tables/lib/file_handler.h"
 
 namespace korvex {
+
+// Byte buffers that grow without zero-filling what is about to be
+// overwritten. A flush takes them from a spare set kept per thread and
+// gives them back when it ends, so a large flush's memory serves the
+// next one (of any table) without being mapped and faulted in again.
+class TJournalScratch {
+public:
+  std::uint8_t* data() { return data_.get(); }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  bool empty() const { return size_ == 0; }
+  void clear() { size_ = 0; }
+  // Room for `n` bytes; `exact` takes no more than that.
+  void reserve(std::size_t n, bool exact);
+  // `n` more bytes at the end, their content undefined.
+  std::uint8_t* grow(std::size_t n);
+  void append(const void* bytes, std::size_t n);
+
+private:
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::size_t size_ = 0, capacity_ = 0;
+};
 
 class TJournal : public TFileObserver {
 public:
@@ -91,7 +113,7 @@ public:
   // Test hook: the bytes a flush holds before writing a batch (0: 8 MB).
   static void SetBatchLimit(std::int64_t bytes);
   // The widest gap between two runs of a batch written as one span (0:
-  // adjacent runs only; negative: the default, 4 KB).
+  // adjacent runs only; negative: the default, just under 4 KB).
   static void SetSpanGap(std::int64_t bytes);
   // Flushes of this process ended so far (counted before the step that
   // follows the commit point).
@@ -115,12 +137,12 @@ private:
   std::vector<std::uint8_t> NewHeader();
   void WriteHeader();
   void Sync();
-  void Append(const std::vector<std::uint8_t>& record);
+  void Append(const std::uint8_t* record, std::size_t size);
   // Appends the entry of the old bytes at `position` of file `index`, if
   // any lie inside its old length, to `out`; false when none do. The old
   // bytes come from `current` (the file's bytes from `position`) when given,
   // else from the file.
-  bool AddEntry(std::size_t index, std::int64_t position, std::int64_t count, std::vector<std::uint8_t>& out,
+  bool AddEntry(std::size_t index, std::int64_t position, std::int64_t count, TJournalScratch& out,
                 const std::uint8_t* current = nullptr);
   // Writes the held writes out as one batch (see the top), then the held
   // syncs when `syncs`.
@@ -144,7 +166,8 @@ private:
   struct THeldWrite {
     std::size_t file;
     std::int64_t position;
-    std::vector<std::uint8_t> bytes;
+    std::size_t at;  // of its bytes in held_data_
+    std::int64_t count;
   };
   std::vector<THeldWrite> held_;
   std::int64_t held_bytes_ = 0;
@@ -154,8 +177,14 @@ private:
   // only where the data file is a disk file).
   rtl::TFileStatus table_status_, journal_status_;
   bool table_status_known_ = false, journal_status_known_ = false;
-  std::vector<std::uint8_t> batch_;
-  std::vector<std::uint8_t> spans_;  // the current bytes of a batch's spans
+  // A spare buffer of this thread, best one for `wanted` bytes first.
+  static TJournalScratch TakeScratch(std::size_t wanted);
+  static void GiveScratch(TJournalScratch& scratch);
+  void GiveBuffers();
+
+  TJournalScratch held_data_;  // the held writes' bytes, one after another
+  TJournalScratch batch_;
+  TJournalScratch spans_;  // the current bytes of a batch's spans
 };
 
 }  // namespace korvex

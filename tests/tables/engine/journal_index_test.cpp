@@ -72,10 +72,12 @@ TEST(SharedTableJournal, AFlushOfSplitAndMergedIndexPagesKilledAtAnyStep) {
   }
   ASSERT_EQ(RunTableCheck(path + "/t.DAT").status, 0);
   // The flush's writes in one batch, then in batches of at most 12 KB,
-  // each time from the same files; each run by itself (gap 0), then runs
-  // up to 4 KB apart written as one span, bridging unchanged pages.
+  // each time from the same files; each run by itself (gap 0), runs a few
+  // records apart as one span (the default), then runs up to 4 KB apart
+  // as one span, bridging unchanged pages.
   const std::string dat = ReadFileBytes(path + "/t.DAT"), idx = ReadFileBytes(path + "/t.IDX");
-  for (auto [batch, gap] : {std::pair<std::int64_t, std::int64_t>{0, 0}, {12 << 10, 0}, {0, -1}, {12 << 10, -1}}) {
+  for (auto [batch, gap] : {std::pair<std::int64_t, std::int64_t>{0, 0}, {12 << 10, 0}, {0, -1}, {12 << 10, -1},
+                            {0, 4096}, {12 << 10, 4096}}) {
     SCOPED_TRACE("batch " + std::to_string(batch) + " gap " + std::to_string(gap));
     qvtest::WriteFileBytes(path + "/t.DAT", dat);
     qvtest::WriteFileBytes(path + "/t.IDX", idx);
