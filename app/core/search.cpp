@@ -266,10 +266,9 @@ struct Block {
   int first = 1, end = 1;
   bool last_of_file = false;
 
-  // Hit lines made as they are found, while their bytes are in the
-  // processor's caches, on the thread that searched the block; the merge
-  // moves them.
-  std::vector<std::string> baptism_hits;
+  // Baptism hits as where their lines lie in the file, made into hit lines
+  // by the merge: that is all a block holds for them until then.
+  std::vector<DataFile::Span> baptism_lines;
   std::vector<std::string> other_hits;
   std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
   std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
@@ -354,7 +353,7 @@ private:
   // sieve found a pattern in the file's bytes, or npos.
   void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
              size_t at = PatternFinder::npos);
-  void AddHit(std::string_view trimmed, FileKind kind, Block& block);
+  void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
   // The bytes [from, until) of whole lines through the pattern sieve:
   // next(from, until, line) gives the first offset at or after from where
   // a pattern starts, or npos, and when it lies before until, sets line to
@@ -539,13 +538,15 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
   } else if (!matcher_.Match(kind, RestOf(trimmed), &keyword_)) {
     return;
   }
-  AddHit(trimmed, kind, block);
+  AddHit(trimmed, line, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block) {
   ++block.hits;
-  (kind == FileKind::kBaptisms ? block.baptism_hits : block.other_hits)
-      .push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+  if (kind == FileKind::kBaptisms)
+    block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
+  else
+    block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
   // The matcher hands each word out once, so a thread's blocks list a word
   // at most once between them.
   if (!keyword_.empty()) block.keywords.push_back(keyword_);
@@ -597,7 +598,7 @@ void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& bl
     keyword_.clear();
     if (word < bytes.data() + end &&
         matcher_.SoundWordHits(std::string_view(word, static_cast<size_t>(bytes.data() + end - word)), &keyword_)) {
-      AddHit(trimmed, kind, block);
+      AddHit(trimmed, span, kind, block);
       continue;
     }
     // The line's next words.
@@ -806,7 +807,7 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   // The lists give back what their last doubling left unused, for the hit
   // lines that blocks still searched allocate.
   block.other_hits.shrink_to_fit();
-  block.baptism_hits.shrink_to_fit();
+  block.baptism_lines.shrink_to_fit();
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
@@ -939,7 +940,7 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
     places.push_back({baptisms, others});
-    baptisms += block.baptism_hits.size();
+    baptisms += block.baptism_lines.size();
     others += block.other_hits.size();
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
@@ -957,11 +958,11 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged and the baptism hit lines moved into
-  // their list, on a few threads: first each block's other hits are
-  // gathered, and the pages of the baptism hits' list made ready, slice by
-  // slice (filling fresh pages one fault at a time would cost more than
-  // the moves); then the merge and the moves. The work is cut into a few
+  // Then the other hits are merged and the baptism hit lines made, on a
+  // few threads: first each block's other hits are gathered, and the
+  // pages of the baptism hits' list made ready, slice by slice (filling
+  // fresh pages one fault at a time would cost as much as making the
+  // lines); then the merge and the lines. The work is cut into a few
   // shares per thread, taken in turn, so that a thread the system holds
   // back delays the rest by one share at most.
   constexpr size_t kSharesPerThread = 4;
@@ -1001,15 +1002,23 @@ void Searcher::Merge(const DataFileSet& files) {
       const size_t share = task - merge.parts;
       const size_t lo = baptisms * share / baptism_shares, hi = baptisms * (share + 1) / baptism_shares;
       for (size_t b = 0; b < places.size(); ++b) {
-        Block& block = *blocks_[b];
-        const size_t first = places[b].baptisms, count = block.baptism_hits.size();
+        const Block& block = *blocks_[b];
+        const size_t first = places[b].baptisms, count = block.baptism_lines.size();
         if (first + count <= lo || first >= hi) continue;
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
-          result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
+        const DataFile& file = *files.File(block.slot).data;
+        // The lines were read long before: the one a few hits on is asked
+        // for while this one is made.
+        constexpr size_t kAhead = 8;
+        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
+          if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
+          const DataFile::Span line = block.baptism_lines[k];
+          result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
+                                                    block.slot + 1, options_.show_source_codes);
+        }
       }
     }
   });
-  for (size_t b = 0; b < places.size(); ++b) std::vector<std::string>().swap(blocks_[b]->baptism_hits);
+  for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
   std::vector<KeyedHit>().swap(merge.items);
   std::vector<std::string> sorted;
   if (stop) {
