@@ -15,6 +15,12 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "app/core/arrange.h"
 #include "app/core/data_file.h"
@@ -42,6 +48,44 @@ constexpr std::uint32_t EM_SETRECT = 0x00B3;
 
 // Commands that do nothing by design.
 const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
+
+// Runs work on a thread of its own while this (the window's) thread calls
+// pump about every appcore::kProgressIntervalMs until the work is done, so
+// that drawing the window never holds the work up; then rethrows what work
+// threw. Where no thread can be had, work runs here, unpumped.
+template <class Work, class Pump>
+void RunBeside(Work&& work, Pump&& pump) {
+  std::mutex mutex;
+  std::condition_variable done_signal;
+  bool done = false;
+  std::exception_ptr failure;
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      try {
+        work();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+      done_signal.notify_one();
+    });
+  } catch (const std::system_error&) {
+    work();
+    return;
+  }
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (done_signal.wait_for(lock, std::chrono::milliseconds(appcore::kProgressIntervalMs), [&] { return done; }))
+        break;
+    }
+    pump();
+  }
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
+}
 
 }  // namespace
 
@@ -489,11 +533,13 @@ void TBaptisms::Button1Click() {
     Button1->setText("Arranging");
     // The page is filled once, when the hits are arranged: no interim page
     // of the other hits to lay out and throw away.
-    PumpEvents();
+    std::vector<std::string> reports;
     appcore::ArrangeCallbacks callbacks;
-    callbacks.progress = [&](int64_t) { return PumpEvents(); };
-    callbacks.report = [this](const std::string& m) { Report(m); };
-    arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks);
+    callbacks.progress = [this](int64_t) { return !cancel_flag_; };
+    callbacks.report = [&reports](const std::string& m) { reports.push_back(m); };
+    RunBeside([&] { arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks); },
+              [this] { PumpEvents(); });
+    for (const std::string& m : reports) Report(m);
   }
   // Written whole (Cancel would lose the hits), with the window answering.
   Button3->setVisible(false);

@@ -17,6 +17,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -280,7 +281,8 @@ private:
   QPointer<QWindow> previous_focus_;
 
   bool searching_ = false;
-  bool cancel_flag_ = false;
+  // Set by Cancel on the window's thread, read by work running beside it.
+  std::atomic<bool> cancel_flag_{false};
   bool close_after_search_ = false;
   bool activate_after_search_ = false;
   bool activating_ = false;
