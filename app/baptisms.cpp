@@ -457,6 +457,7 @@ void TBaptisms::Button3Click() {
 }
 
 bool TBaptisms::PumpEvents() {
+  if (drawing_held_ && std::chrono::steady_clock::now() >= draw_from_) ResumeDrawing();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return !cancel_flag_;
 }
@@ -494,6 +495,12 @@ void TBaptisms::Button1Click() {
   current_memo_ = vm0;
   memo::TVellMemo& page = vm0->Memo();
   BeginLongWork();
+  HoldDrawing();
+  // Drawn again however the search ends, a failure thrown out of it too.
+  struct Resume {
+    TBaptisms* window;
+    ~Resume() { window->ResumeDrawing(); }
+  } resume{this};
   Button1->setText("Searching");
   const appcore::SearchTerms terms = appcore::ParseSearchText(text);
   term1_ = terms.term1;
@@ -558,12 +565,26 @@ void TBaptisms::Button1Click() {
   SetPageParts(page, std::move(parts), &writing);
   SetPageKeywords(page, result.keywords);
   page.ReApplyKeywords();
+  ResumeDrawing();
   vm0->viewport()->update();
 
   page.Modified = true;
   vm0Change();
   appcore::DiscardLines(std::move(result.marriage_hits));
   EndLongWork();
+}
+
+void TBaptisms::HoldDrawing() {
+  if (drawing_held_ || !updatesEnabled()) return;
+  drawing_held_ = true;
+  draw_from_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQuietMs);
+  setUpdatesEnabled(false);
+}
+
+void TBaptisms::ResumeDrawing() {
+  if (!drawing_held_) return;
+  drawing_held_ = false;
+  setUpdatesEnabled(true);
 }
 
 void TBaptisms::BeginLongWork(bool hourglass) {
@@ -574,6 +595,7 @@ void TBaptisms::BeginLongWork(bool hourglass) {
 }
 
 void TBaptisms::EndLongWork() {
+  ResumeDrawing();
   Button1->setText("Search");
   Button3->setVisible(false);
   prompts_.SetHourglass(false);
