@@ -75,15 +75,24 @@ void RunBeside(Work&& work, Pump&& pump) {
     work();
     return;
   }
+  // A failure out of pump waits for the work to end too: the work reads
+  // what this thread holds.
+  std::exception_ptr pump_failure;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mutex);
       if (done_signal.wait_for(lock, std::chrono::milliseconds(appcore::kProgressIntervalMs), [&] { return done; }))
         break;
     }
-    pump();
+    try {
+      pump();
+    } catch (...) {
+      pump_failure = std::current_exception();
+      break;
+    }
   }
   worker.join();
+  if (pump_failure) std::rethrow_exception(pump_failure);
   if (failure) std::rethrow_exception(failure);
 }
 
