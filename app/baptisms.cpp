@@ -15,6 +15,12 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "app/core/arrange.h"
 #include "app/core/data_file.h"
@@ -42,6 +48,53 @@ constexpr std::uint32_t EM_SETRECT = 0x00B3;
 
 // Commands that do nothing by design.
 const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
+
+// Runs work on a thread of its own while this (the window's) thread calls
+// pump about every appcore::kProgressIntervalMs until the work is done, so
+// that drawing the window never holds the work up; then rethrows what work
+// threw. Where no thread can be had, work runs here, unpumped.
+template <class Work, class Pump>
+void RunBeside(Work&& work, Pump&& pump) {
+  std::mutex mutex;
+  std::condition_variable done_signal;
+  bool done = false;
+  std::exception_ptr failure;
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      try {
+        work();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+      done_signal.notify_one();
+    });
+  } catch (const std::system_error&) {
+    work();
+    return;
+  }
+  // A failure out of pump waits for the work to end too: the work reads
+  // what this thread holds.
+  std::exception_ptr pump_failure;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (done_signal.wait_for(lock, std::chrono::milliseconds(appcore::kProgressIntervalMs), [&] { return done; }))
+        break;
+    }
+    try {
+      pump();
+    } catch (...) {
+      pump_failure = std::current_exception();
+      break;
+    }
+  }
+  worker.join();
+  if (pump_failure) std::rethrow_exception(pump_failure);
+  if (failure) std::rethrow_exception(failure);
+}
 
 }  // namespace
 
@@ -413,6 +466,7 @@ void TBaptisms::Button3Click() {
 }
 
 bool TBaptisms::PumpEvents() {
+  if (drawing_held_ && std::chrono::steady_clock::now() >= draw_from_) ResumeDrawing();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return !cancel_flag_;
 }
@@ -450,6 +504,12 @@ void TBaptisms::Button1Click() {
   current_memo_ = vm0;
   memo::TVellMemo& page = vm0->Memo();
   BeginLongWork();
+  HoldDrawing();
+  // Drawn again however the search ends, a failure thrown out of it too.
+  struct Resume {
+    TBaptisms* window;
+    ~Resume() { window->ResumeDrawing(); }
+  } resume{this};
   Button1->setText("Searching");
   const appcore::SearchTerms terms = appcore::ParseSearchText(text);
   term1_ = terms.term1;
@@ -489,11 +549,13 @@ void TBaptisms::Button1Click() {
     Button1->setText("Arranging");
     // The page is filled once, when the hits are arranged: no interim page
     // of the other hits to lay out and throw away.
-    PumpEvents();
+    std::vector<std::string> reports;
     appcore::ArrangeCallbacks callbacks;
-    callbacks.progress = [&](int64_t) { return PumpEvents(); };
-    callbacks.report = [this](const std::string& m) { Report(m); };
-    arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks);
+    callbacks.progress = [this](int64_t) { return !cancel_flag_; };
+    callbacks.report = [&reports](const std::string& m) { reports.push_back(m); };
+    RunBeside([&] { arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks); },
+              [this] { PumpEvents(); });
+    for (const std::string& m : reports) Report(m);
   }
   // Written whole (Cancel would lose the hits), with the window answering.
   Button3->setVisible(false);
@@ -512,12 +574,26 @@ void TBaptisms::Button1Click() {
   SetPageParts(page, std::move(parts), &writing);
   SetPageKeywords(page, result.keywords);
   page.ReApplyKeywords();
+  ResumeDrawing();
   vm0->viewport()->update();
 
   page.Modified = true;
   vm0Change();
   appcore::DiscardLines(std::move(result.marriage_hits));
   EndLongWork();
+}
+
+void TBaptisms::HoldDrawing() {
+  if (drawing_held_ || !updatesEnabled()) return;
+  drawing_held_ = true;
+  draw_from_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQuietMs);
+  setUpdatesEnabled(false);
+}
+
+void TBaptisms::ResumeDrawing() {
+  if (!drawing_held_) return;
+  drawing_held_ = false;
+  setUpdatesEnabled(true);
 }
 
 void TBaptisms::BeginLongWork(bool hourglass) {
@@ -528,6 +604,7 @@ void TBaptisms::BeginLongWork(bool hourglass) {
 }
 
 void TBaptisms::EndLongWork() {
+  ResumeDrawing();
   Button1->setText("Search");
   Button3->setVisible(false);
   prompts_.SetHourglass(false);

@@ -17,6 +17,8 @@
 
 #include <QPointer>
 #include <QString>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -77,6 +79,10 @@ public:
   const appcore::AppSettings& Settings() const { return settings_; }
   const std::string& CurrentFileName() const { return current_file_name_; }
   bool Searching() const { return searching_; }
+  // A search that ends within this many milliseconds shows its page without
+  // first drawing its interim state; a longer one is drawn at every turn of
+  // the event loop from then on.
+  static constexpr int kQuietMs = 100;
   // Key length the last search left (8, or the exact length after a '.').
   int KeyLength() const { return key_length_; }
   // Handler names of the form that have no handler (should be none).
@@ -239,6 +245,10 @@ private:
   void ShowPendingMessages();
   appcore::SearchOptions ReadOptions() const;
   bool PumpEvents();
+  // The window is not redrawn for the first kQuietMs of a search (see
+  // kQuietMs).
+  void HoldDrawing();
+  void ResumeDrawing();
   // Long work (search, arranging, sorts) runs between these: Cancel shown,
   // the hourglass on, other long work and closing held back until it ends.
   void BeginLongWork(bool hourglass = true);
@@ -280,7 +290,10 @@ private:
   QPointer<QWindow> previous_focus_;
 
   bool searching_ = false;
-  bool cancel_flag_ = false;
+  // Set by Cancel on the window's thread, read by work running beside it.
+  std::atomic<bool> cancel_flag_{false};
+  bool drawing_held_ = false;
+  std::chrono::steady_clock::time_point draw_from_;
   bool close_after_search_ = false;
   bool activate_after_search_ = false;
   bool activating_ = false;

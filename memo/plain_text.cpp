@@ -393,7 +393,7 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   Modified = true;
   ++update_count_;
   ClearModel();
-  if (parts.size() > 100 && !options_.Has(vmoDiscardTrailingSpaces) && total <= 2147483647LL &&
+  if (parts.size() > 1 && !options_.Has(vmoDiscardTrailingSpaces) && total <= 2147483647LL &&
       count <= 0x7FFFFFFF) {
     // Each part's paragraphs are made on a thread of their own, in place,
     // from where the parts before end.

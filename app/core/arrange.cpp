@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
@@ -135,31 +136,182 @@ struct Part {
   size_t begin = 0, end = 0;
   size_t unreadable = kNone;  // the first line whose date cannot be read
   std::exception_ptr failure;
+  // The part's distinct keys while they are few (see kFewKeys); once there
+  // are more, the part is sorted instead (sorted set).
+  std::vector<PackedKey> keys;
+  bool sorted = false;
 };
 
-// Keys the part's lines into keyed and sorts them there. tick is called
-// per line and per comparison; once it answers false the part is left
+// Hits mostly fall into few groups (the same few names): up to this many
+// distinct keys per part, the lines are counted into their groups rather
+// than sorted whole.
+constexpr size_t kFewKeys = 4096;
+
+struct PackedKeyHash {
+  size_t operator()(const PackedKey& k) const { return static_cast<size_t>((k.high ^ (k.low * 0x9E3779B97F4A7C15ULL)) >> 7); }
+};
+
+// Sorts the part's keyed lines in place; tick as in KeyPart.
+template <class Tick>
+void SortPart(std::vector<Keyed>& keyed, Part& part, Tick tick) {
+  try {
+    std::sort(keyed.begin() + static_cast<ptrdiff_t>(part.begin), keyed.begin() + static_cast<ptrdiff_t>(part.end),
+              [&](const Keyed& a, const Keyed& b) {
+                if (!tick()) throw SortCancelled{};
+                return a < b;
+              });
+    part.sorted = true;
+  } catch (const SortCancelled&) {
+  } catch (...) {
+    part.failure = std::current_exception();
+  }
+}
+
+// Keys the part's lines into keyed, gathering its distinct keys while they
+// are few, and sorts the part there once they are not. tick is called per
+// line and per comparison; once it answers false the part is left
 // unfinished. Failures are kept in the part.
 template <class Tick>
 void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<Keyed>& keyed, Part& part,
              Tick tick) {
   try {
     KeyMaker maker(key_length);
+    std::unordered_set<PackedKey, PackedKeyHash> distinct;
+    bool few = true;
     for (size_t i = part.begin; i < part.end; ++i) {
       if (!tick()) return;
       const HitDate date = DateOfLine(hits[i]);
       if (date.state == HitDate::kUnreadable && part.unreadable == kNone) part.unreadable = i;
       keyed[i] = {Pack(maker.Make(hits[i])), DateRank(date), static_cast<uint32_t>(i)};
+      if (few && (i == part.begin || !(keyed[i].key == keyed[i - 1].key))) {
+        distinct.insert(keyed[i].key);
+        few = distinct.size() <= kFewKeys;
+      }
     }
-    std::sort(keyed.begin() + static_cast<ptrdiff_t>(part.begin), keyed.begin() + static_cast<ptrdiff_t>(part.end),
-              [&](const Keyed& a, const Keyed& b) {
-                if (!tick()) throw SortCancelled{};
-                return a < b;
-              });
-  } catch (const SortCancelled&) {
+    if (few) {
+      part.keys.assign(distinct.begin(), distinct.end());
+      return;
+    }
   } catch (...) {
     part.failure = std::current_exception();
+    return;
   }
+  SortPart(keyed, part, tick);
+}
+
+// The rows of keyed lines whose parts hold few distinct keys: each line
+// counted into its group (the groups in key order), each group's lines
+// then put in date order, equal dates in the hits' order. Groups follow
+// one another each after a kGroupBreak, the first one after none when its
+// key is the empty one.
+//
+// Each step runs on the parts' threads, the calling thread ticking pacer
+// per line for its own; once the pacer is cancelled every thread stops and
+// the rows are left empty, cancelled set.
+std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, const std::vector<Part>& parts, Pacer& pacer,
+                                      bool& cancelled) {
+  std::atomic<bool> stop{false};
+  // Run on every part's thread; false once the pacer was cancelled.
+  auto step = [&](auto&& body) {
+    rtl::RunParts(parts.size(), [&](size_t t) {
+      uint32_t calls = 0;
+      body(t, [&] {
+        if (t == 0) {
+          if (pacer.Tick()) return true;
+          stop = true;
+          return false;
+        }
+        return (++calls & 255) != 0 || !stop.load(std::memory_order_relaxed);
+      });
+    });
+    return !stop;
+  };
+  std::vector<PackedKey> keys;
+  for (const Part& part : parts) keys.insert(keys.end(), part.keys.begin(), part.keys.end());
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  const size_t groups = keys.size(), threads = parts.size();
+  auto group_of = [&](const PackedKey& key) {
+    return static_cast<uint32_t>(std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
+  };
+
+  // Lines per group and part, then where each part's lines of each group go:
+  // group by group, part by part, so that a group holds the hits' order.
+  std::vector<uint32_t> group(keyed.size());
+  std::vector<std::vector<size_t>> at(threads, std::vector<size_t>(groups, 0));
+  const bool counted = step([&](size_t t, auto tick) {
+    uint32_t g = 0;
+    for (size_t i = parts[t].begin; i < parts[t].end; ++i) {
+      if (!tick()) return;
+      if (i == parts[t].begin || !(keyed[i].key == keyed[i - 1].key)) g = group_of(keyed[i].key);
+      group[i] = g;
+      ++at[t][g];
+    }
+  });
+  if (!counted) {
+    cancelled = true;
+    return {};
+  }
+  std::vector<size_t> group_begin(groups + 1, 0);
+  size_t next = 0;
+  for (size_t g = 0; g < groups; ++g) {
+    group_begin[g] = next;
+    for (size_t t = 0; t < threads; ++t) {
+      const size_t count = at[t][g];
+      at[t][g] = next;
+      next += count;
+    }
+  }
+  group_begin[groups] = next;
+  // Date and place, so that one number orders a group's lines.
+  std::vector<uint64_t> order(keyed.size());
+  const bool placed = step([&](size_t t, auto tick) {
+    for (size_t i = parts[t].begin; i < parts[t].end; ++i) {
+      if (!tick()) return;
+      order[at[t][group[i]]++] = uint64_t{keyed[i].date} << 32 | keyed[i].index;
+    }
+  });
+  if (!placed) {
+    cancelled = true;
+    return {};
+  }
+  std::vector<uint32_t>().swap(group);
+
+  // Each group after its break, sorted by date; the groups shared out to
+  // the threads by their lines.
+  const bool first_unbroken = groups > 0 && keys[0] == Pack(std::string());
+  std::vector<uint32_t> rows(keyed.size() + groups - (first_unbroken ? 1 : 0));
+  std::vector<size_t> first_group(threads + 1, groups);
+  first_group[0] = 0;
+  for (size_t t = 1, g = 0; t < threads; ++t) {
+    while (g < groups && group_begin[g] < keyed.size() * t / threads) ++g;
+    first_group[t] = g;
+  }
+  const bool sorted = step([&](size_t t, auto tick) {
+    try {
+      for (size_t g = first_group[t]; g < first_group[t + 1]; ++g) {
+        const auto begin = order.begin() + static_cast<ptrdiff_t>(group_begin[g]);
+        const auto end = order.begin() + static_cast<ptrdiff_t>(group_begin[g + 1]);
+        if (!std::is_sorted(begin, end))
+          std::sort(begin, end, [&](uint64_t a, uint64_t b) {
+            if (!tick()) throw SortCancelled{};
+            return a < b;
+          });
+        size_t row = group_begin[g] + g - (first_unbroken && g > 0 ? 1 : 0);
+        if (!(first_unbroken && g == 0)) rows[row++] = kGroupBreak;
+        for (auto it = begin; it != end; ++it) {
+          if (!tick()) return;
+          rows[row++] = static_cast<uint32_t>(*it);
+        }
+      }
+    } catch (const SortCancelled&) {
+    }
+  });
+  if (!sorted) {
+    cancelled = true;
+    return {};
+  }
+  return rows;
 }
 
 // Threads that work beside the calling thread; all are joined before the
@@ -321,6 +473,20 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
       std::replace(text.begin(), text.end(), '?', '0');
       if (callbacks.report) callbacks.report("Date sort error:" + text);
       break;
+    }
+
+  bool few = true;
+  for (const Part& part : parts) few = few && !part.sorted;
+  if (few) {
+    outcome.rows = RowsOfFewGroups(keyed, parts, pacer, outcome.cancelled);
+    return outcome;
+  }
+  // Parts of few keys are sorted too when another part held many.
+  for (Part& part : parts)
+    if (!part.sorted) {
+      SortPart(keyed, part, [&] { return pacer.Tick(); });
+      if (part.failure) std::rethrow_exception(part.failure);
+      if (!part.sorted) return {{}, true};
     }
 
   // The sorted parts merged; each group after an empty line, the first key

@@ -249,6 +249,38 @@ TEST(ArrangeTest, ManyDistinctHeadsAreKeyedAsEachLineAlone) {
   EXPECT_EQ(Arrange(hits, 8, {}).lines, expected);
 }
 
+// Hits of few groups are counted into them, hits of many are sorted, and
+// parts of both kinds side by side are sorted and merged: each against the
+// reference, with a line of no child's field (the empty key, whose group
+// comes first without a break before it) and dates out of order.
+TEST(ArrangeTest, FewAndManyGroupsInPartsAgreeWithTheReference) {
+  auto name = [](int i) {
+    std::string n;
+    for (int d = 0; d < 5; ++d, i /= 10) n += static_cast<char>("BFKLMNPRST"[i % 10] + (d ? 'a' - 'A' : 0)), n += 'e';
+    return n;
+  };
+  auto line = [](int year, const std::string& child, int i) {
+    return std::to_string(year) + " 03 Mar A, B; " + child + "; C" + std::to_string(i);
+  };
+  struct Case {
+    const char* what;
+    int few_lines, many_lines;
+  };
+  for (const Case& c : {Case{"few groups, one part", 3000, 0}, Case{"few groups, many parts", 60000, 0},
+                        Case{"few then many", 30000, 30000}, Case{"many then few", -30000, 30000}}) {
+    std::mt19937 random(11);
+    Lines few, many;
+    for (int i = 0; i < std::abs(c.few_lines); ++i)
+      few.push_back(line(1600 + static_cast<int>(random() % 150), name(static_cast<int>(random() % 40)) + " Jo, x", i));
+    for (int i = 0; i < c.many_lines; ++i) many.push_back(line(1650 - i % 7, name(i) + " Ja", i));
+    Lines hits = c.few_lines < 0 ? many : few;
+    const Lines& second = c.few_lines < 0 ? few : many;
+    hits.insert(hits.end(), second.begin(), second.end());
+    hits.insert(hits.begin() + static_cast<ptrdiff_t>(hits.size() / 2), "1650 03 Mar no fields at all");
+    EXPECT_EQ(Arrange(hits, 8, {}).lines, ReferenceArrange(hits)) << c.what;
+  }
+}
+
 TEST(ArrangeTest, CancelLeavesNoLines) {
   Lines hits;
   for (int i = 0; i < 5000; ++i) hits.push_back("1650 03 Mar A, B; Anne" + std::to_string(i % 7) + "; C");

@@ -6,6 +6,8 @@
 #include <QMenuBar>
 #include <QTimer>
 #include <QWindow>
+#include <chrono>
+#include <thread>
 
 #include "platform/runtime/cp1252.h"
 #include "window_test_support.h"
@@ -226,6 +228,26 @@ TEST_F(LongSearchTest, LineCommandsWaitWhileTheSearchWritesThePage) {
   EXPECT_EQ(PageLines(), std::vector<std::string>{"Searching:  [1] Big Parish - Baptisms"});
   EXPECT_EQ(window->PageControl1->count(), 1);
   EXPECT_EQ(window->ListBox1->count(), 0);
+}
+
+// The window is not drawn while a search is young, and is again once it has
+// run a while, through its Cancel, and after it.
+TEST_F(LongSearchTest, TheWindowIsDrawnAgainOnceTheSearchRunsAWhile) {
+  std::vector<int> drawn;  // updatesEnabled() at each look during the search
+  QTimer::singleShot(0, window.get(), [&] {
+    drawn.push_back(window->updatesEnabled());
+    std::this_thread::sleep_for(std::chrono::milliseconds(app::TBaptisms::kQuietMs + 20));
+    QTimer::singleShot(0, window.get(), [&] {
+      drawn.push_back(window->Searching() ? window->updatesEnabled() : -1);
+      window->Button3->click();  // Cancel
+    });
+  });
+  window->Button1->click();
+  EXPECT_EQ(drawn, (std::vector<int>{0, 1}));
+  EXPECT_TRUE(window->updatesEnabled());
+  window->Button1->click();  // to its end
+  EXPECT_GT(Page().GetParCount(), 100);
+  EXPECT_TRUE(window->updatesEnabled());
 }
 
 TEST_F(LongSearchTest, CancelStopsAndASecondSearchIsIgnored) {

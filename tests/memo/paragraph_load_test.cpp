@@ -1,0 +1,110 @@
+// Lines loaded straight into paragraphs against the same lines joined by
+// CR LF and loaded as one text: pages large enough to be made in parts on
+// several threads, with style codes carried from part to part, empty
+// lines, and the lines a text load would cut (which the paragraph load
+// refuses, leaving the page as it was).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "memo_test_util.h"
+
+using namespace memo;
+
+namespace {
+
+class Lines : public TParagraphSource {
+public:
+  explicit Lines(std::vector<std::string> lines) : lines_(std::move(lines)), reads_(lines_.size()) {}
+  std::size_t Count() const override { return lines_.size(); }
+  std::string_view Line(std::size_t i) const override { return lines_[i]; }
+  // Parts of a page may be read on several threads, each line by one.
+  void Read(std::size_t i) override { ++reads_[i]; }
+  const std::vector<int>& Reads() const { return reads_; }
+
+private:
+  std::vector<std::string> lines_;
+  std::vector<int> reads_;
+};
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? "\r\n" : "") + lines[i];
+  return text;
+}
+
+// Everything a reader of the page sees, paragraph by paragraph.
+void ExpectSamePage(TVellMemo& loaded, TVellMemo& joined, const char* what) {
+  ASSERT_EQ(loaded.GetParCount(), joined.GetParCount()) << what;
+  ASSERT_EQ(loaded.GetTextLen(), joined.GetTextLen()) << what;
+  for (int i = 0; i < loaded.GetParCount(); ++i) {
+    ASSERT_EQ(loaded.getParagraphs(i), joined.getParagraphs(i)) << what << " paragraph " << i;
+    ASSERT_EQ(loaded.ParStart(i), joined.ParStart(i)) << what << " paragraph " << i;
+  }
+  EXPECT_EQ(loaded.GetText(), joined.GetText()) << what;
+  EXPECT_EQ(memo_test::Saved(loaded), memo_test::Saved(joined)) << what;
+  // The native image holds each paragraph's styles too.
+  rtl::TStringStream a, b;
+  loaded.SaveToNativeStream(a);
+  joined.SaveToNativeStream(b);
+  EXPECT_TRUE(a.DataString() == b.DataString()) << what;
+}
+
+std::vector<std::string> MakeLines(std::size_t count, unsigned seed, bool codes) {
+  std::mt19937 random(seed);
+  const char kCodes[] = {1, 2, 3, 4, 21};
+  std::vector<std::string> lines(count);
+  for (std::string& line : lines) {
+    const int kind = static_cast<int>(random() % 16);
+    if (kind == 0) continue;  // an empty line, as between groups of hits
+    line = "1702;Baker, John " + std::to_string(random() % 100000) + ";Mary;Thomas Baker;";
+    line.resize(line.size() + random() % 60, static_cast<char>('a' + random() % 26));
+    if (codes && kind == 1) line.insert(random() % line.size(), 1, kCodes[random() % 5]);
+  }
+  return lines;
+}
+
+TEST(ParagraphLoad, MatchesTheJoinedTextAtEverySize) {
+  struct Case {
+    const char* what;
+    std::size_t lines;
+    bool codes, static_format;
+  };
+  const Case cases[] = {
+      {"no lines", 0, false, true},
+      {"one line", 1, false, true},
+      {"a few lines", 37, true, true},
+      {"one part", 20000, true, true},
+      {"several parts, style codes", 150001, true, true},
+      {"several parts, codes shown as bytes", 150001, true, false},
+      {"several parts, plain", 99999, false, true},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::string> lines = MakeLines(c.lines, static_cast<unsigned>(c.lines) + 7, c.codes);
+    TVellMemo loaded, joined;
+    loaded.SetStaticFormat(c.static_format);
+    joined.SetStaticFormat(c.static_format);
+    loaded.SetText("what the page held before");
+    Lines source(lines);
+    ASSERT_TRUE(loaded.LoadParagraphs(source)) << c.what;
+    joined.SetText(Joined(lines));
+    ExpectSamePage(loaded, joined, c.what);
+    // Every line is handed back once, after it was copied.
+    EXPECT_EQ(std::count(source.Reads().begin(), source.Reads().end(), 1), static_cast<long>(lines.size())) << c.what;
+  }
+}
+
+TEST(ParagraphLoad, LinesATextLoadWouldCutAreRefusedAndThePageKept) {
+  for (const std::string& bad : {std::string("a\rb"), std::string("a\nb"), std::string("a\0b", 3)}) {
+    std::vector<std::string> lines = MakeLines(70000, 3, false);
+    lines[65000] = bad;
+    TVellMemo m;
+    m.SetText("kept");
+    Lines source(lines);
+    EXPECT_FALSE(m.LoadParagraphs(source));
+    EXPECT_EQ(m.GetText(), "kept");
+  }
+}
+
+}  // namespace
