@@ -37,6 +37,12 @@ const std::uint8_t* TCleanCopies::Find(std::uint32_t key) {
   return bytes_.data() + std::size_t{p.slot} * size_;
 }
 
+void TCleanCopies::Refresh(std::uint32_t key, const std::uint8_t* bytes) {
+  if (count_ == 0 || key == 0) return;
+  const Place& p = places_[PlaceOf(key)];
+  if (p.key != 0) std::memcpy(bytes_.data() + std::size_t{p.slot} * size_, bytes, size_);
+}
+
 void TCleanCopies::Remove(std::size_t at) {
   // Backward shift: later members of the probe run move into the hole.
   const std::size_t mask = places_.size() - 1;

@@ -29,6 +29,8 @@ public:
   // The copy of a key (nullptr: none); valid until the next Store.
   const std::uint8_t* Find(std::uint32_t key);
   void Store(std::uint32_t key, const std::uint8_t* bytes);
+  // Overwrites the key's copy where there is one; keeps nothing new.
+  void Refresh(std::uint32_t key, const std::uint8_t* bytes);
   void Erase(std::uint32_t key);
   void Clear();
   std::size_t Count() const { return count_; }

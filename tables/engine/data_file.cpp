@@ -316,6 +316,7 @@ TRecord* TDataFile::GetNewRecordBuffer(std::uint32_t n) {
   if (!entry) Fail(err::kDataRecordsCorrupt);
   auto* record = static_cast<TRecord*>(entry);
   record->Initialize(header_.RecordSize);
+  record->ReadAhead = false;
   return record;
 }
 
@@ -350,6 +351,9 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
       fresh->Read(copy, GetEncrypted());
       fresh->IncUseCount();
       ++stats_.CacheHits;
+      // Read in order through the copies of a window: the record after
+      // them is read ahead, not as another window of copies.
+      last_read_ = n;
       record = fresh;
       return true;
     }
@@ -405,6 +409,7 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
       [this](std::uint32_t key) { return GetNewRecordBuffer(key); },
       [this, encrypted, count](TCacheEntry* e, const std::uint8_t* bytes) {
         static_cast<TRecord*>(e)->Read(bytes, encrypted);
+        static_cast<TRecord*>(e)->ReadAhead = count > 1;
         // A window read ahead for records read in order leaves no copies:
         // a walk passes each record once, and would push out the copies
         // of records read here and there (and grow by the whole budget).
@@ -484,10 +489,14 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
       *this, *host_, cache_, Layout(), window_, flush_to_disk,
       [this, encrypted](TCacheEntry* e, std::uint8_t* out) {
         if (e->Key >= scan_first_ && e->Key <= scan_last_) DropScanWindow();
-        static_cast<TRecord*>(e)->Write(out, encrypted);
+        auto* record = static_cast<TRecord*>(e);
+        record->Write(out, encrypted);
         // The file's bytes once the flush ends: the neighbourhood a read
-        // brought in stays whole.
-        copies_.Store(e->Key, out);
+        // brought in stays whole. A walk's records get no new copies (they
+        // would push out those of records read here and there), and any
+        // copy one has follows the file.
+        if (record->ReadAhead) copies_.Refresh(e->Key, out);
+        else copies_.Store(e->Key, out);
       });
   stats_.WriteRuns += runs;
   return runs > 0;

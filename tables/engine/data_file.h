@@ -217,7 +217,7 @@ private:
   // wider than the room left would push its own first records out. Halved
   // each time that happens, 0 (no bound) once writes are no longer held.
   std::uint32_t held_window_ = 0;
-  std::uint32_t last_read_ = 0;  // the record read from the file last
+  std::uint32_t last_read_ = 0;  // the record read last from the file or its copies
   // The window a scan read last (ScanRecord), apart from the cache.
   std::vector<std::uint8_t> scan_;
   std::uint32_t scan_first_ = 1, scan_last_ = 0;

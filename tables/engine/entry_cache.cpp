@@ -85,6 +85,15 @@ std::vector<TCacheEntry*> TEntryCache::Sweep() const {
   // already; the lookups then follow the table's order too.
   std::vector<std::uint32_t>& keys = recent_;
   const auto middle = static_cast<std::ptrdiff_t>(keys.size());
+  // A window read ahead hands out its keys from the asked one backwards:
+  // each descending stretch is turned around, so windows read in order
+  // leave the keys sorted without a sort.
+  for (auto at = keys.begin(); at != keys.end();) {
+    auto end = at + 1;
+    while (end != keys.end() && *end < *(end - 1)) ++end;
+    if (end - at > 1) std::reverse(at, end);
+    at = end;
+  }
   keys.insert(keys.end(), carried_.begin(), carried_.end());
   if (!std::is_sorted(keys.begin(), keys.begin() + middle)) std::sort(keys.begin(), keys.begin() + middle);
   if (!std::is_sorted(keys.begin() + middle, keys.end())) std::sort(keys.begin() + middle, keys.end());

@@ -37,6 +37,9 @@ public:
 
   std::vector<std::uint8_t> Data;
   std::vector<std::uint8_t> SortKey;  // used by the record sort
+  // Brought in by a window read ahead for records read in order: a flush
+  // keeps no new clean copy of it (a walk passes each record once).
+  bool ReadAhead = false;
 
   std::unique_ptr<TCacheEntry> Clone() const override { return CopyEntry(*this); }
   void Assign(const TCacheEntry& image) override { AssignEntry(*this, image); }

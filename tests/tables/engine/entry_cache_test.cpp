@@ -196,5 +196,52 @@ TEST(EntryCache, ModelRunOverEveryKindOfKey) {
   }
 }
 
+// Windows read ahead hand out their keys from the asked one backwards, some
+// keys twice, some windows overlapping and some out of order: the walks
+// over modified entries still list them once each, by key, and the runs
+// of neighbours follow.
+TEST(EntryCache, WindowsHandedOutBackwardsListInKeyOrder) {
+  struct Case {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> windows;  // first, last
+  };
+  const Case cases[] = {
+      {{{1, 50}, {51, 100}, {101, 150}}},
+      {{{101, 150}, {1, 50}, {51, 100}}},
+      {{{1, 60}, {40, 100}, {1, 1}, {200, 201}}},
+      {{{7, 7}, {3, 3}, {5, 9}, {1, 2}}},
+  };
+  for (const Case& c : cases) {
+    TEntryCache cache;
+    cache.SetCapacity(1u << 20);
+    std::vector<std::unique_ptr<TCacheEntry>> owned;
+    std::map<std::uint32_t, TCacheEntry*> model;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (auto [first, last] : c.windows)
+        for (std::uint32_t key = last; key >= first; --key) {
+          TCacheEntry* e = cache.Find(key);
+          if (!e) {
+            owned.push_back(std::make_unique<TCacheEntry>());
+            e = owned.back().get();
+            e->Key = key;
+            cache.Insert(e);
+            model[key] = e;
+          }
+          e->Modified = key % 3 != 0;
+        }
+      std::vector<TCacheEntry*> modified, listed;
+      for (const auto& [key, e] : model)
+        if (e->Modified) modified.push_back(e);
+      cache.ForEachModified([&](TCacheEntry* e) { listed.push_back(e); });
+      ASSERT_EQ(listed, modified) << pass;
+      std::vector<std::vector<TCacheEntry*>> runs;
+      for (TCacheEntry* e : modified) {
+        if (runs.empty() || runs.back().back()->Key + 1 != e->Key) runs.emplace_back();
+        runs.back().push_back(e);
+      }
+      ASSERT_EQ(cache.ModifiedRuns(1, 1, 0), runs) << pass;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace korvex

@@ -47,8 +47,8 @@ std::map<std::int32_t, std::int32_t> MakeKeyTable(TDataDirectory* dir, std::int3
   return model;
 }
 
-// Random stores, finds, erasures and clears: a copy found is always the
-// bytes last stored under its key (never another key's, never stale), an
+// Random stores, refreshes, finds, erasures and clears: a copy found is
+// always the bytes last stored or refreshed under its key (never another key's, never stale), an
 // erased or cleared key is gone, the count never passes the capacity, and
 // nothing is evicted before the capacity is reached.
 TEST(CleanCopies, AgainstAMapOfTheLastStoredBytes) {
@@ -73,6 +73,15 @@ TEST(CleanCopies, AgainstAMapOfTheLastStoredBytes) {
         Bytes b = bytes_of(key, static_cast<std::uint32_t>(i));
         copies.Store(key, b.data());
         last[key] = b;
+      } else if (what < 55) {
+        // A refresh changes a copy there is and keeps no new one.
+        Bytes b = bytes_of(key, static_cast<std::uint32_t>(i) + 1);
+        const std::size_t count = copies.Count();
+        const bool held = copies.Find(key) != nullptr;
+        copies.Refresh(key, b.data());
+        ASSERT_EQ(copies.Count(), count);
+        if (held) last[key] = b;
+        else ASSERT_EQ(copies.Find(key), nullptr) << key;
       } else if (what < 90) {
         const std::uint8_t* got = copies.Find(key);
         if (got) {
