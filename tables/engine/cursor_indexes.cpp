@@ -135,19 +135,20 @@ void TDataCursor::ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& n
   if (!tree.Add(new_key.data(), n)) RaiseKeyViolation(slot);
 }
 
-bool TDataCursor::ReplaceSystemKey(const Key& old_key, const Key& new_key, std::uint32_t n, std::uint32_t* rank) {
+bool TDataCursor::ReplaceSystemKey(const std::uint8_t* old_key, const std::uint8_t* new_key, std::uint32_t n,
+                                   std::uint32_t* rank) {
   // A table with records whose system index was never filled (its records
   // were written without it) stays without one.
   if (table_->IndexFile().GetRootPtr(kSystemSlot) == 0 && table_->DataFile().GetPhysicalRecordsUsed() > 0) return true;
   const TKeyComparator compare;
   TIndexTree tree(table_->IndexFile(), kSystemSlot, compare, this);
-  if (!old_key.empty()) tree.Remove(old_key.data());
-  return tree.Add(new_key.data(), n, rank);
+  if (old_key) tree.Remove(old_key);
+  return tree.Add(new_key, n, rank);
 }
 
-void TDataCursor::RemoveKey(std::uint8_t slot, const Key& key, TIndexTree::TFollower* follower) {
+void TDataCursor::RemoveKey(std::uint8_t slot, const std::uint8_t* key, TIndexTree::TFollower* follower) {
   const TKeyComparator compare = ComparatorOf(slot);
-  if (!TIndexTree(table_->IndexFile(), slot, compare, this).Remove(key.data(), follower))
+  if (!TIndexTree(table_->IndexFile(), slot, compare, this).Remove(key, follower))
     RaiseError(err::kIndexPagesCorrupt, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
 }
 

@@ -456,17 +456,22 @@ std::uint32_t TDataCursor::GetRecordCount() {
 
 bool TDataCursor::CurrentRecordDiffers(const std::uint8_t* buffer) {
   TRecord* record = FetchRecord(current_, 1);
-  std::vector<std::uint8_t> stored = record->Data;
-  table_->DataFile().PutRecord(record);
+  ScopeExit put{[&] { table_->DataFile().PutRecord(record); }};
+  const std::vector<std::uint8_t>& stored = record->Data;
   if (stored[0] != 0) return true;  // deleted
-  std::vector<std::uint8_t> mine(buffer, buffer + record_size_);
+  const std::uint8_t* mine = buffer;
   // An open BLOB compares by the reference it was opened from.
-  for (const TFieldDefinition& def : fields_) {
-    if (def.DataType != dtBlob) continue;
-    if (TOpenBlob* blob = BlobOf(def, buffer)) Store32(mine.data() + def.Offset + 1, blob->Buffer->FirstBlock());
+  if (table_->HasBlobs()) {
+    before_current_.assign(buffer, buffer + record_size_);
+    for (const TFieldDefinition& def : fields_) {
+      if (def.DataType != dtBlob) continue;
+      if (TOpenBlob* blob = BlobOf(def, buffer))
+        Store32(before_current_.data() + def.Offset + 1, blob->Buffer->FirstBlock());
+    }
+    mine = before_current_.data();
   }
-  return Load32(stored.data() + kRecordIDOffset) != Load32(mine.data() + kRecordIDOffset) ||
-         !std::equal(stored.begin() + kRecordPrefixSize, stored.end(), mine.begin() + kRecordPrefixSize);
+  return Load32(stored.data() + kRecordIDOffset) != Load32(mine + kRecordIDOffset) ||
+         !std::equal(stored.begin() + kRecordPrefixSize, stored.end(), mine + kRecordPrefixSize);
 }
 
 // ---- record locks ----------------------------------------------------------------
@@ -605,7 +610,8 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   // The first change; a key violation refuses the write here.
   std::uint32_t rank = 0;
   AddKeys(buffer, n, rank);
-  ReplaceSystemKey(old_system, KeyOf(kSystemSlot, buffer), n, index_pos_ == kSystemSlot ? &rank : nullptr);
+  ReplaceSystemKey(old_system.empty() ? nullptr : old_system.data(), KeyOf(kSystemSlot, buffer).data(), n,
+                   index_pos_ == kSystemSlot ? &rank : nullptr);
   TRecord* record = nullptr;
   for (int attempt = 0; !data.GetNextFreeRecord(this, record); ++attempt)
     if (attempt == 3) Fail(err::kLockFailure);
@@ -727,7 +733,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool re
       const Key old_key = KeyOf(slot, record->Data.data()), new_key = KeyOf(slot, buffer);
       keys_changed = keys_changed || old_key != new_key;
       if (slot != kSystemSlot) ReplaceKey(slot, old_key, new_key, n);
-      else if (!ReplaceSystemKey(old_key, new_key, n)) RaiseKeyViolation(slot);
+      else if (!ReplaceSystemKey(old_key.data(), new_key.data(), n)) RaiseKeyViolation(slot);
     }
     blobs_written = StoreRecord(buffer, record, n);
   } catch (...) {
@@ -781,23 +787,30 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
     data.PutRecord(record);
     Fail(err::kRecordChanged);
   }
-  std::vector<std::uint8_t> old = record->Data;
+  std::vector<std::uint8_t>& old = deleted_image_;
+  old.assign(record->Data.begin(), record->Data.end());
   data.PutRecord(record);
   // In an index's order without a range or filters, the key after the
   // removed one is where the cursor goes: the removal reads it on the way.
   const bool follow = reposition && !IsPhysicalNavigation() && index_pos_ != kSystemSlot && !range_active_ &&
                       !filters_in_force_;
-  TIndexTree::TFollower next;
-  for (std::uint8_t slot : KeyedPositions())
-    RemoveKey(slot, KeyOf(slot, old.data()), follow && slot == index_pos_ ? &next : nullptr);
+  TIndexTree::TFollower& next = deleted_next_;
+  next.known = false;
+  std::array<std::uint8_t, kMaxKeySize> key{};
+  for (std::uint8_t slot : KeyedPositions()) {
+    BuildKey(slot, old.data(), key.data());
+    RemoveKey(slot, key.data(), follow && slot == index_pos_ ? &next : nullptr);
+  }
   {
-    Key system = KeyOf(kSystemSlot, old.data()), deleted = system;
+    std::array<std::uint8_t, kMaxKeySize> deleted{};
+    BuildKey(kSystemSlot, old.data(), key.data());
+    BuildKey(kSystemSlot, old.data(), deleted.data());
     deleted[0] = 1;
-    ReplaceSystemKey(system, deleted, n);
+    ReplaceSystemKey(key.data(), deleted.data(), n);
   }
   const bool blobs = table_->HasBlobs();
   ReleaseRecord(old, n);
-  current_record_ = old;
+  current_record_.assign(old.begin(), old.end());
   current_record_[0] = 1;
   CompleteCurrent();
   Flush(blobs);

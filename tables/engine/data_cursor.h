@@ -730,11 +730,13 @@ private:
   void AddKeys(const std::uint8_t* record, std::uint32_t n, std::uint32_t& rank);
   // False when the system index already holds the new key; `rank` as in
   // AddKeys.
-  bool ReplaceSystemKey(const Key& old_key, const Key& new_key, std::uint32_t n, std::uint32_t* rank = nullptr);
+  // (`old_key` null: the record had no key yet.)
+  bool ReplaceSystemKey(const std::uint8_t* old_key, const std::uint8_t* new_key, std::uint32_t n,
+                        std::uint32_t* rank = nullptr);
   // Old and new keys equal by the index's order are no violation, whatever
   // their bytes.
   void ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& new_key, std::uint32_t n);
-  void RemoveKey(std::uint8_t slot, const Key& key, TIndexTree::TFollower* follower = nullptr);
+  void RemoveKey(std::uint8_t slot, const std::uint8_t* key, TIndexTree::TFollower* follower = nullptr);
   void BuildIndex(std::uint8_t slot);
   // Fills a just-added index from the records; takes it away again when
   // that fails. The current index stays; the cursor goes to the beginning.
@@ -862,6 +864,10 @@ private:
   // A modify in place: the record and the current record as they were
   // (kept for reuse, so that a modify takes no memory).
   std::vector<std::uint8_t> before_image_, before_current_;
+  // A deletion's record bytes and what follows its key, kept between
+  // deletions so that each one allocates nothing.
+  std::vector<std::uint8_t> deleted_image_;
+  TIndexTree::TFollower deleted_next_;
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
   std::int32_t last_handle_ = 0;
   // Records this cursor locked, ascending: most cursors hold one or none,

@@ -285,7 +285,13 @@ void TIndexTree::ShrinkRoot(Held& held) {
 
 bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower) {
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
-  if (follower) *follower = TFollower{};
+  if (follower) {
+    // Cleared in place: a caller's follower keeps its key's room.
+    follower->known = false;
+    follower->rank = 0;
+    follower->key.clear();
+    follower->record = 0;
+  }
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
     if (file_.GetRootPtr(slot_) == 0) return false;

@@ -298,7 +298,7 @@ void TDataCursor::RemoveDuplicateRecord(std::uint32_t n, std::uint8_t index_pos)
   }
   Key system = KeyOf(kSystemSlot, old.data()), deleted = system;
   deleted[0] = 1;
-  ReplaceSystemKey(system, deleted, n);
+  ReplaceSystemKey(system.data(), deleted.data(), n);
   ReleaseRecord(old, n);
   table_->MarkWritten();
 }

@@ -776,6 +776,63 @@ TEST(DataCursor, TwoSessionsSeeEachOthersWrites) {
   }
 }
 
+// A delete given the caller's copy of the record goes only while that copy
+// is the stored record: another session's change or delete refuses it and
+// leaves every record, with BLOB fields or without.
+TEST(DataCursor, ADeleteWithAStaleCopyIsRefused) {
+  enum class Other { Nothing, Modifies, Deletes };
+  struct Case {
+    bool blob;
+    Other other;
+    TEngineErrorCode want;
+  };
+  const Case cases[] = {{false, Other::Nothing, 0},
+                        {false, Other::Modifies, err::kRecordChanged},
+                        {false, Other::Deletes, err::kRecordChanged},
+                        {true, Other::Nothing, 0},
+                        {true, Other::Modifies, err::kRecordChanged},
+                        {true, Other::Deletes, err::kRecordChanged}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.blob) + " " + std::to_string(static_cast<int>(k.other)));
+    qvtest::TempDir tmp;
+    Env a(tmp.path().string()), b(tmp.path().string());
+    std::vector<TFieldDefinition> fields{Field("N", dtInteger)};
+    if (k.blob) fields.push_back(Field("M", dtBlob, 0, fstMemo));
+    Create(a.dir, fields);
+    auto ca = Cursor(a.dir, false), cb = Cursor(b.dir, false);
+    ca->OpenCursor();
+    cb->OpenCursor();
+    Bytes ba(ca->GetRecordSize()), bb(cb->GetRecordSize());
+    for (std::int32_t v : {1, 2, 3}) {
+      std::fill(ba.begin(), ba.end(), 0);  // a new BLOB for each record
+      ca->PutField(1, ba.data(), reinterpret_cast<std::uint8_t*>(&v));
+      if (k.blob) {
+        ASSERT_EQ(ca->OpenBlob(2, ba.data(), 2), 0);
+        const std::string memo(100 * v, 'm');
+        ASSERT_EQ(ca->PutBlob(2, ba.data(), 0, reinterpret_cast<const std::uint8_t*>(memo.data()),
+                              static_cast<std::int64_t>(memo.size())), 0);
+      }
+      ca->AppendRecord(ba.data());
+    }
+    ASSERT_EQ(cb->GotoPhysicalRecordNumber(2), 0);
+    ASSERT_EQ(cb->GetCurrentRecord(bb.data(), false), 0);
+    ASSERT_EQ(ca->GotoPhysicalRecordNumber(2), 0);
+    ASSERT_EQ(ca->GetCurrentRecord(ba.data(), false), 0);
+    if (k.other == Other::Modifies) {
+      ASSERT_EQ(ca->GetCurrentRecord(ba.data(), true), 0);
+      std::int32_t v = 20;
+      ca->PutField(1, ba.data(), reinterpret_cast<std::uint8_t*>(&v));
+      ca->ModifyRecord(ba.data(), true);
+    } else if (k.other == Other::Deletes) {
+      ca->DeleteRecord(ba.data());
+    }
+    const std::uint32_t before = cb->GetRecordCount();
+    EXPECT_EQ(RaisedNumber([&] { cb->DeleteRecord(bb.data()); }), k.want);
+    EXPECT_EQ(cb->GetRecordCount(), before - (k.want == 0 ? 1u : 0u));
+    EXPECT_EQ(cb->GetRecordCount(), k.other == Other::Modifies ? 3u : 2u);
+  }
+}
+
 TEST(DataCursor, LockedIncrementsFromTwoProcessesLoseNothing) {
   qvtest::TempDir tmp;
   {
