@@ -659,7 +659,7 @@ size_t ScanWindows(const char* p, size_t n, Window& window) {
 #if defined(QV_WIDE_SCAN)
   static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
   if (widest) return ScanWindows512(p, n, window);
-  static const bool wide = __builtin_cpu_supports("avx2");
+  static const bool wide = HasAvx2BitInstructions();
   if (wide) return ScanWindowsWide(p, n, window);
 #endif
   Window local = window;

@@ -9,11 +9,29 @@
 #include <emmintrin.h>
 #endif
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define QV_WIDE_FIND 1
 #endif
 
 namespace appcore {
+
+bool HasAvx2BitInstructions() {
+#if defined(QV_WIDE_FIND)
+  static const bool has = [] {
+    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("bmi") || !__builtin_cpu_supports("popcnt"))
+      return false;
+    // LZCNT is bit 5 of ECX in the extended features (not every compiler's
+    // __builtin_cpu_supports knows its name).
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 5)) != 0;
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
 namespace {
 
 // How common a byte is in register text; anchors prefer rare ones.
@@ -562,8 +580,7 @@ size_t WordClassFinder::Find(std::string_view text, size_t from, size_t until, s
 #if defined(QV_WIDE_FIND)
   // The window scan weighs the order itself. No word may straddle from:
   // it is the text's start, or a byte next to it ends a word.
-  static const bool windows =
-      __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("lzcnt");
+  static const bool windows = HasAvx2BitInstructions();
   const size_t n = text.size();
   if (windows && by_windows_ && (from == 0 || from >= n || EndsWord(s[from - 1]) || EndsWord(s[from])))
     return FindByWindows(s, n, from, std::min(until, n), end);

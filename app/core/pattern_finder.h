@@ -18,6 +18,11 @@
 
 namespace appcore {
 
+// Whether this processor runs the AVX2 scans, which also count, find and
+// clear bits with POPCNT, BMI1 and LZCNT (some virtual machines offer AVX2
+// without all of these).
+bool HasAvx2BitInstructions();
+
 // Two bytes of a pattern at their offsets in it, each standing for one of
 // two bytes (a letter and its case image): every occurrence of the pattern
 // holds them there, so the places where both stand are all that need a
