@@ -79,7 +79,10 @@ TEngineErrorCode TDataCursor::OpenBlob(int field, std::uint8_t* buffer, std::uin
   if (reference < 0) {
     auto it = blobs_.find(reference);
     if (it == blobs_.end()) return err::kInvalidBlobHandle;
-    if (!it->second.Internal) it->second.Internal = internal;
+    // A blob the user holds stays the user's when the engine opens it again
+    // for its own reading (an internal free must not close it, nor drop its
+    // unsaved edits); a user's open of an engine-held blob makes it the user's.
+    if (!internal) it->second.Internal = false;
     return 0;
   }
   if (blobs_.size() >= kMaxOpenBlobs) return err::kTooManyBlobs;

@@ -579,15 +579,16 @@ TEST(CursorSettings, BlobsFreeOnlyForWhoeverOpenedThem) {
   c->OpenCursor();
   // Steps: O/o open as user/engine, F/f free as user/engine, A/a free all
   // / the engine's; after each, whether the field still names an open BLOB.
-  // Opening again as the engine makes a user's BLOB the engine's; opening
-  // again as the user leaves an engine's BLOB the engine's.
+  // Opening again as the engine leaves a user's BLOB the user's (its work
+  // must not close what the user holds); opening again as the user makes an
+  // engine's BLOB the user's.
   struct Case {
     const char* steps;
     const char* open_after;
   };
   const std::vector<Case> cases = {
-      {"OF", "10"},   {"Of", "11"},     {"oF", "11"},   {"of", "10"},  {"OofF", "1100"},
-      {"oOFf", "1110"}, {"OoFf", "1110"}, {"Oa", "11"},   {"oa", "10"},  {"OA", "10"},
+      {"OF", "10"},   {"Of", "11"},     {"oF", "11"},   {"of", "10"},  {"OofF", "1110"},
+      {"oOFf", "1100"}, {"OoFf", "1100"}, {"Oa", "11"},   {"oa", "10"},  {"OA", "10"},
       {"oOA", "110"},  {"OfFF", "1100"},
   };
   for (const Case& k : cases) {

@@ -617,6 +617,16 @@ TEST(DataCursor, BlobBoundsAndHandles) {
   EXPECT_EQ(c->OpenBlobCount(), 1u);
   EXPECT_EQ(c->FreeBlob(2, buffer.data(), true), 0);  // the user's: stays open
   EXPECT_TRUE(c->ValidBlobHandle(2, buffer.data()));
+  // The engine reading the user's open blob (a filter reads a copy of the
+  // record) neither closes it nor loses its unsaved edits.
+  ASSERT_EQ(c->PutBlob(2, buffer.data(), 0, ten + 9, 1), 0);
+  EXPECT_EQ(c->OpenBlob(2, buffer.data(), 1, true), 0);
+  EXPECT_EQ(c->FreeBlob(2, buffer.data(), true), 0);
+  c->FreeAllBlobs(false);
+  ASSERT_TRUE(c->ValidBlobHandle(2, buffer.data()));
+  out[0] = 0;
+  EXPECT_EQ(c->GetBlob(2, buffer.data(), 0, out, 1, count), 0);
+  EXPECT_EQ(out[0], 10);
   EXPECT_EQ(c->FreeBlob(2, buffer.data(), false), 0);
   EXPECT_FALSE(c->ValidBlobHandle(2, buffer.data()));
   EXPECT_EQ(c->FreeBlob(2, buffer.data(), false), err::kInvalidBlobHandle);
@@ -626,6 +636,14 @@ TEST(DataCursor, BlobBoundsAndHandles) {
   EXPECT_TRUE(c->ValidBlobHandle(2, internal.data()));
   c->FreeAllBlobs(false);
   EXPECT_FALSE(c->ValidBlobHandle(2, internal.data()));
+  // The user's open of a blob the engine holds makes it the user's.
+  Bytes shared(c->GetRecordSize());
+  ASSERT_EQ(c->OpenBlob(2, shared.data(), 2, true), 0);
+  ASSERT_EQ(c->OpenBlob(2, shared.data(), 2, false), 0);
+  c->FreeAllBlobs(false);
+  EXPECT_TRUE(c->ValidBlobHandle(2, shared.data()));
+  EXPECT_EQ(c->FreeBlob(2, shared.data(), false), 0);
+  EXPECT_FALSE(c->ValidBlobHandle(2, shared.data()));
 
   // 64 open at most; the 65th leaves its field alone.
   std::vector<Bytes> buffers(65, Bytes(c->GetRecordSize()));
