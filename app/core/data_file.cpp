@@ -455,7 +455,7 @@ struct WindowBits {
   uint64_t ends = 0, marks = 0;
   uint64_t cr = 0;      // the ends that are CR
   uint64_t places = 0;  // where both anchors stand (a pass with anchors)
-  uint64_t digits = 0;  // the digits and '?', which begin record lines
+  uint64_t digits = 0;  // the digits, which begin most record lines
 };
 
 // A window state that looks for anchors (kAnchored set; it holds them).
@@ -509,8 +509,7 @@ inline WindowBits ScanWindow(const char* p) {
     const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
     const __m128i from_zero = _mm_sub_epi8(v, _mm_set1_epi8('0'));
     const auto digits = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero),
-                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('?')))));
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero)));
     bits.digits |= uint64_t{digits} << (16 * k);
     bits.cr |= uint64_t{crs} << (16 * k);
     bits.ends |= uint64_t{ends} << (16 * k);
@@ -522,7 +521,7 @@ inline WindowBits ScanWindow(const char* p) {
     if (c == '\r' || c == '\n') bits.ends |= uint64_t{1} << k;
     if (c == '\r') bits.cr |= uint64_t{1} << k;
     if (c == '[' || c == '"') bits.marks |= uint64_t{1} << k;
-    if ((c >= '0' && c <= '9') || c == '?') bits.digits |= uint64_t{1} << k;
+    if (c >= '0' && c <= '9') bits.digits |= uint64_t{1} << k;
   }
 #endif
   return bits;
@@ -551,14 +550,12 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline WindowBit
   bits.cr = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_low))} |
             uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_high))} << 32;
   // A byte is a digit when its distance from '0' is at most 9.
-  const __m256i zero = _mm256_set1_epi8('0'), nine = _mm256_set1_epi8(9), query = _mm256_set1_epi8('?');
+  const __m256i zero = _mm256_set1_epi8('0'), nine = _mm256_set1_epi8(9);
   const __m256i low_from_zero = _mm256_sub_epi8(low, zero), high_from_zero = _mm256_sub_epi8(high, zero);
-  const auto digits_low = static_cast<uint32_t>(_mm256_movemask_epi8(
-      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(low_from_zero, nine), low_from_zero),
-                      _mm256_cmpeq_epi8(low, query))));
-  const auto digits_high = static_cast<uint32_t>(_mm256_movemask_epi8(
-      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(high_from_zero, nine), high_from_zero),
-                      _mm256_cmpeq_epi8(high, query))));
+  const auto digits_low = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(low_from_zero, nine), low_from_zero)));
+  const auto digits_high = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(high_from_zero, nine), high_from_zero)));
   bits.digits = uint64_t{digits_low} | uint64_t{digits_high} << 32;
   return bits;
 }
@@ -617,8 +614,7 @@ __attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow51
   bits.ends = bits.cr | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
   bits.marks = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('[')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
   // A byte is a digit when its distance from '0' is at most 9.
-  bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('0')), _mm512_set1_epi8(9)) |
-                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('?'));
+  bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('0')), _mm512_set1_epi8(9));
   return bits;
 }
 
@@ -636,8 +632,8 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
     for (; i + 64 + reach <= n; i += 64) {
       __builtin_prefetch(p + i + kFetchAhead);
       WindowBits bits = ScanWindow512(p + i);
-      const __m512i v1 = _mm512_loadu_si512(p + i + first);
-      const __m512i v2 = _mm512_loadu_si512(p + i + second);
+      const __m512i v1 = _mm512_loadu_epi8(p + i + first);
+      const __m512i v2 = _mm512_loadu_epi8(p + i + second);
       bits.places = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) &
                     (_mm512_cmpeq_epi8_mask(v2, a2) | _mm512_cmpeq_epi8_mask(v2, b2));
       local(i, bits);
@@ -812,14 +808,14 @@ bool IsRecordStart(const char* p, size_t n, size_t start) {
 }
 
 // Record lines among the lines that begin at the window's (at `at`) bytes
-// whose bits are set in starts, none of them a digit or '?': those whose
-// codes up to 32 are followed by one.
+// whose bits are set in starts, none of them a digit: those that begin
+// with '?', or with codes up to 32 followed by a digit or '?'.
 __attribute__((noinline)) int64_t RecordsAt(const char* p, size_t n, size_t at, uint64_t starts) {
   int64_t records = 0;
   for (; starts; starts &= starts - 1) {
     const size_t start = at + static_cast<size_t>(__builtin_ctzll(starts));
     if (start >= n) break;
-    if (kLineStartKinds[static_cast<uint8_t>(p[start])] == 2 && RecordAfterBlanks(p, n, start)) ++records;
+    if (IsRecordStart(p, n, start)) ++records;
   }
   return records;
 }
@@ -925,26 +921,30 @@ struct DataFile::SurveyWindow {
 
   __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
     if constexpr (kAnchored)
-      if (bits.places) NoteCandidates(*file, at, bits.places, bits.ends, line_start);
-    if (open && bits.ends) open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
-    if (bits.marks) open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
-    // A line that begins this window, after the last one's final line end.
-    if (carry) records += (bits.digits & 1) ? 1 : RecordsAt(p, n, at, 1);
+      if (__builtin_expect(bits.places != 0, 0)) NoteCandidates(*file, at, bits.places, bits.ends, line_start);
+    if (__builtin_expect(open && bits.ends, 0))
+      open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
+    if (__builtin_expect(bits.marks != 0, 0))
+      open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
     // The ends that end a line: every LF, and every CR that no LF
     // follows. Mostly every CR of the window has its LF in the window.
     uint64_t counted = bits.ends & ~bits.cr;
-    if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(p, n, at, bits);
+    if (__builtin_expect((bits.cr & ~(counted >> 1)) != 0, 0)) counted = WithLoneCrs(p, n, at, bits);
     const uint32_t before = ends;
     ends += static_cast<uint32_t>(__builtin_popcountll(counted));
-    if (counted) line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
-    if (ends >= next_stride) next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records);
-    // Line c starts after the c-th line end: a digit or '?' begins a
-    // record line, and so may a code up to 32 (the size, after a final
-    // line end, begins none). The lines that begin in the next window are
-    // counted there.
-    const uint64_t starts = counted << 1;
+    // Line c starts after the c-th line end: a digit begins a record line,
+    // and so may '?' or a code up to 32 (the size, after a final line end,
+    // begins none). A line that begins this window, after the last one's
+    // final line end, is counted here; those that begin in the next
+    // window are counted there.
+    if (__builtin_expect(ends >= next_stride, 0)) {
+      const int64_t first = carry ? static_cast<int64_t>(IsRecordStart(p, n, at)) : 0;
+      next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records + first);
+    }
+    const uint64_t starts = (counted << 1) | carry;
     records += __builtin_popcountll(starts & bits.digits);
-    if (starts & ~bits.digits) records += RecordsAt(p, n, at, starts & ~bits.digits);
+    if (__builtin_expect((starts & ~bits.digits) != 0, 0)) records += RecordsAt(p, n, at, starts & ~bits.digits);
+    if (counted) line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
     carry = counted >> 63;
   }
 };
