@@ -791,8 +791,6 @@ constexpr std::array<uint8_t, 256> kLineStartKinds = [] {
   return kinds;
 }();
 
-// The end of a listed line not yet found.
-constexpr uint32_t kOpen = 0xFFFFFFFFu;
 
 // Whether the line starting at start with codes up to 32 is a record line:
 // its first character past them is a digit or '?'.
@@ -846,11 +844,11 @@ __attribute__((noinline)) uint32_t DataFile::NoteStride(DataFile& file, const ch
   return line + kStrideLines;
 }
 
-// Lists the lines that hold the window's marks, each once; a line that goes
-// on past the window is left open. Returns whether one was.
-__attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks,
+// Lists the lines that hold the window's marks, each once; the end of a
+// line that goes on past the window is looked for at once, in the bytes
+// the pass reads next.
+__attribute__((noinline)) void DataFile::ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks,
                                                          uint64_t ends, size_t line_start) {
-  bool open = false;
   for (uint64_t m = marks; m; m &= m - 1) {
     const int bit = __builtin_ctzll(m);
     const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
@@ -859,32 +857,17 @@ __attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const c
     const bool bracket = p[at + static_cast<size_t>(bit)] == '[';
     std::vector<Span>& lines = bracket ? file.bracket_lines_ : file.quote_lines_;
     if (!lines.empty() && lines.back().begin == start) continue;
-    const uint32_t end = after ? static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(after))) : kOpen;
-    lines.push_back({static_cast<uint32_t>(start), end});
-    if (bracket && file.read_with_) {
-      file.brackets_near_.push_back(1);
-      if (end != kOpen) file.NoteBracketsNear();
-    }
-    open = open || end == kOpen;
+    const size_t end =
+        after ? at + static_cast<size_t>(__builtin_ctzll(after)) : file.LineEnd(std::min(at + 64, file.size_));
+    lines.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end)});
+    if (bracket && file.read_with_) file.NoteBracketsNear();
   }
-  return open;
-}
-
-// Ends the open marked lines at end (the first line end after them).
-__attribute__((noinline)) bool DataFile::CloseMarkedLines(DataFile& file, size_t end) {
-  if (!file.quote_lines_.empty() && file.quote_lines_.back().end == kOpen)
-    file.quote_lines_.back().end = static_cast<uint32_t>(end);
-  if (!file.bracket_lines_.empty() && file.bracket_lines_.back().end == kOpen) {
-    file.bracket_lines_.back().end = static_cast<uint32_t>(end);
-    if (file.read_with_) file.NoteBracketsNear();
-  }
-  return false;
 }
 
 void DataFile::NoteBracketsNear() {
   const Span line = bracket_lines_.back();
-  brackets_near_.back() =
-      static_cast<int8_t>(AnchorsNearBrackets({bytes_ + line.begin, line.end - line.begin}, anchors_, anchors_.size));
+  brackets_near_.push_back(
+      static_cast<int8_t>(AnchorsNearBrackets({bytes_ + line.begin, line.end - line.begin}, anchors_, anchors_.size)));
 }
 
 // Lists the places whose bits are set in places (the window's at `at`),
@@ -916,16 +899,12 @@ struct DataFile::SurveyWindow {
   size_t line_start = 0;      // of the open line
   int64_t records = 0;
   uint32_t next_stride = 1;   // the next line whose start is noted
-  bool open = false;          // a listed marked line has no end yet
   uint64_t carry = 0;         // 1 when the last window ended with a line end
 
   __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
     if constexpr (kAnchored)
       if (__builtin_expect(bits.places != 0, 0)) NoteCandidates(*file, at, bits.places, bits.ends, line_start);
-    if (__builtin_expect(open && bits.ends, 0))
-      open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
-    if (__builtin_expect(bits.marks != 0, 0))
-      open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
+    if (__builtin_expect(bits.marks != 0, 0)) ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start);
     // The ends that end a line: every LF, and every CR that no LF
     // follows. Mostly every CR of the window has its LF in the window.
     uint64_t counted = bits.ends & ~bits.cr;
@@ -968,7 +947,6 @@ void DataFile::Survey() {
 
   SurveyWindow<kAnchored> window{this, p, n, anchors_};
   ScanAll(p, n, window);
-  if (window.open) CloseMarkedLines(*this, n);
   // A file of many marked lines gives back what the lists' last doubling
   // left unused.
   for (std::vector<Span>* lines : {&bracket_lines_, &quote_lines_})
