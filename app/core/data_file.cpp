@@ -455,7 +455,7 @@ struct WindowBits {
   uint64_t ends = 0, marks = 0;
   uint64_t cr = 0;      // the ends that are CR
   uint64_t places = 0;  // where both anchors stand (a pass with anchors)
-  uint64_t digits = 0;  // the digits and '?', which begin record lines
+  uint64_t digits = 0;  // the digits, which begin most record lines
 };
 
 // A window state that looks for anchors (kAnchored set; it holds them).
@@ -509,8 +509,7 @@ inline WindowBits ScanWindow(const char* p) {
     const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
     const __m128i from_zero = _mm_sub_epi8(v, _mm_set1_epi8('0'));
     const auto digits = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero),
-                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('?')))));
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, _mm_set1_epi8(9)), from_zero)));
     bits.digits |= uint64_t{digits} << (16 * k);
     bits.cr |= uint64_t{crs} << (16 * k);
     bits.ends |= uint64_t{ends} << (16 * k);
@@ -522,7 +521,7 @@ inline WindowBits ScanWindow(const char* p) {
     if (c == '\r' || c == '\n') bits.ends |= uint64_t{1} << k;
     if (c == '\r') bits.cr |= uint64_t{1} << k;
     if (c == '[' || c == '"') bits.marks |= uint64_t{1} << k;
-    if ((c >= '0' && c <= '9') || c == '?') bits.digits |= uint64_t{1} << k;
+    if (c >= '0' && c <= '9') bits.digits |= uint64_t{1} << k;
   }
 #endif
   return bits;
@@ -551,14 +550,12 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline WindowBit
   bits.cr = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_low))} |
             uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(cr_high))} << 32;
   // A byte is a digit when its distance from '0' is at most 9.
-  const __m256i zero = _mm256_set1_epi8('0'), nine = _mm256_set1_epi8(9), query = _mm256_set1_epi8('?');
+  const __m256i zero = _mm256_set1_epi8('0'), nine = _mm256_set1_epi8(9);
   const __m256i low_from_zero = _mm256_sub_epi8(low, zero), high_from_zero = _mm256_sub_epi8(high, zero);
-  const auto digits_low = static_cast<uint32_t>(_mm256_movemask_epi8(
-      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(low_from_zero, nine), low_from_zero),
-                      _mm256_cmpeq_epi8(low, query))));
-  const auto digits_high = static_cast<uint32_t>(_mm256_movemask_epi8(
-      _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(high_from_zero, nine), high_from_zero),
-                      _mm256_cmpeq_epi8(high, query))));
+  const auto digits_low = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(low_from_zero, nine), low_from_zero)));
+  const auto digits_high = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(high_from_zero, nine), high_from_zero)));
   bits.digits = uint64_t{digits_low} | uint64_t{digits_high} << 32;
   return bits;
 }
@@ -617,8 +614,7 @@ __attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow51
   bits.ends = bits.cr | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
   bits.marks = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('[')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
   // A byte is a digit when its distance from '0' is at most 9.
-  bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('0')), _mm512_set1_epi8(9)) |
-                _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('?'));
+  bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('0')), _mm512_set1_epi8(9));
   return bits;
 }
 
@@ -636,8 +632,8 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
     for (; i + 64 + reach <= n; i += 64) {
       __builtin_prefetch(p + i + kFetchAhead);
       WindowBits bits = ScanWindow512(p + i);
-      const __m512i v1 = _mm512_loadu_si512(p + i + first);
-      const __m512i v2 = _mm512_loadu_si512(p + i + second);
+      const __m512i v1 = _mm512_loadu_epi8(p + i + first);
+      const __m512i v2 = _mm512_loadu_epi8(p + i + second);
       bits.places = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) &
                     (_mm512_cmpeq_epi8_mask(v2, a2) | _mm512_cmpeq_epi8_mask(v2, b2));
       local(i, bits);
@@ -795,8 +791,6 @@ constexpr std::array<uint8_t, 256> kLineStartKinds = [] {
   return kinds;
 }();
 
-// The end of a listed line not yet found.
-constexpr uint32_t kOpen = 0xFFFFFFFFu;
 
 // Whether the line starting at start with codes up to 32 is a record line:
 // its first character past them is a digit or '?'.
@@ -812,14 +806,14 @@ bool IsRecordStart(const char* p, size_t n, size_t start) {
 }
 
 // Record lines among the lines that begin at the window's (at `at`) bytes
-// whose bits are set in starts, none of them a digit or '?': those whose
-// codes up to 32 are followed by one.
+// whose bits are set in starts, none of them a digit: those that begin
+// with '?', or with codes up to 32 followed by a digit or '?'.
 __attribute__((noinline)) int64_t RecordsAt(const char* p, size_t n, size_t at, uint64_t starts) {
   int64_t records = 0;
   for (; starts; starts &= starts - 1) {
     const size_t start = at + static_cast<size_t>(__builtin_ctzll(starts));
     if (start >= n) break;
-    if (kLineStartKinds[static_cast<uint8_t>(p[start])] == 2 && RecordAfterBlanks(p, n, start)) ++records;
+    if (IsRecordStart(p, n, start)) ++records;
   }
   return records;
 }
@@ -850,11 +844,11 @@ __attribute__((noinline)) uint32_t DataFile::NoteStride(DataFile& file, const ch
   return line + kStrideLines;
 }
 
-// Lists the lines that hold the window's marks, each once; a line that goes
-// on past the window is left open. Returns whether one was.
-__attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks,
+// Lists the lines that hold the window's marks, each once; the end of a
+// line that goes on past the window is looked for at once, in the bytes
+// the pass reads next.
+__attribute__((noinline)) void DataFile::ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks,
                                                          uint64_t ends, size_t line_start) {
-  bool open = false;
   for (uint64_t m = marks; m; m &= m - 1) {
     const int bit = __builtin_ctzll(m);
     const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
@@ -863,32 +857,17 @@ __attribute__((noinline)) bool DataFile::ListMarkedLines(DataFile& file, const c
     const bool bracket = p[at + static_cast<size_t>(bit)] == '[';
     std::vector<Span>& lines = bracket ? file.bracket_lines_ : file.quote_lines_;
     if (!lines.empty() && lines.back().begin == start) continue;
-    const uint32_t end = after ? static_cast<uint32_t>(at + static_cast<size_t>(__builtin_ctzll(after))) : kOpen;
-    lines.push_back({static_cast<uint32_t>(start), end});
-    if (bracket && file.read_with_) {
-      file.brackets_near_.push_back(1);
-      if (end != kOpen) file.NoteBracketsNear();
-    }
-    open = open || end == kOpen;
+    const size_t end =
+        after ? at + static_cast<size_t>(__builtin_ctzll(after)) : file.LineEnd(std::min(at + 64, file.size_));
+    lines.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end)});
+    if (bracket && file.read_with_) file.NoteBracketsNear();
   }
-  return open;
-}
-
-// Ends the open marked lines at end (the first line end after them).
-__attribute__((noinline)) bool DataFile::CloseMarkedLines(DataFile& file, size_t end) {
-  if (!file.quote_lines_.empty() && file.quote_lines_.back().end == kOpen)
-    file.quote_lines_.back().end = static_cast<uint32_t>(end);
-  if (!file.bracket_lines_.empty() && file.bracket_lines_.back().end == kOpen) {
-    file.bracket_lines_.back().end = static_cast<uint32_t>(end);
-    if (file.read_with_) file.NoteBracketsNear();
-  }
-  return false;
 }
 
 void DataFile::NoteBracketsNear() {
   const Span line = bracket_lines_.back();
-  brackets_near_.back() =
-      static_cast<int8_t>(AnchorsNearBrackets({bytes_ + line.begin, line.end - line.begin}, anchors_, anchors_.size));
+  brackets_near_.push_back(
+      static_cast<int8_t>(AnchorsNearBrackets({bytes_ + line.begin, line.end - line.begin}, anchors_, anchors_.size)));
 }
 
 // Lists the places whose bits are set in places (the window's at `at`),
@@ -920,31 +899,31 @@ struct DataFile::SurveyWindow {
   size_t line_start = 0;      // of the open line
   int64_t records = 0;
   uint32_t next_stride = 1;   // the next line whose start is noted
-  bool open = false;          // a listed marked line has no end yet
   uint64_t carry = 0;         // 1 when the last window ended with a line end
 
   __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
     if constexpr (kAnchored)
-      if (bits.places) NoteCandidates(*file, at, bits.places, bits.ends, line_start);
-    if (open && bits.ends) open = CloseMarkedLines(*file, at + static_cast<size_t>(__builtin_ctzll(bits.ends)));
-    if (bits.marks) open = ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start) || open;
-    // A line that begins this window, after the last one's final line end.
-    if (carry) records += (bits.digits & 1) ? 1 : RecordsAt(p, n, at, 1);
+      if (__builtin_expect(bits.places != 0, 0)) NoteCandidates(*file, at, bits.places, bits.ends, line_start);
+    if (__builtin_expect(bits.marks != 0, 0)) ListMarkedLines(*file, p, at, bits.marks, bits.ends, line_start);
     // The ends that end a line: every LF, and every CR that no LF
     // follows. Mostly every CR of the window has its LF in the window.
     uint64_t counted = bits.ends & ~bits.cr;
-    if (bits.cr & ~(counted >> 1)) counted = WithLoneCrs(p, n, at, bits);
+    if (__builtin_expect((bits.cr & ~(counted >> 1)) != 0, 0)) counted = WithLoneCrs(p, n, at, bits);
     const uint32_t before = ends;
     ends += static_cast<uint32_t>(__builtin_popcountll(counted));
-    if (counted) line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
-    if (ends >= next_stride) next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records);
-    // Line c starts after the c-th line end: a digit or '?' begins a
-    // record line, and so may a code up to 32 (the size, after a final
-    // line end, begins none). The lines that begin in the next window are
-    // counted there.
-    const uint64_t starts = counted << 1;
+    // Line c starts after the c-th line end: a digit begins a record line,
+    // and so may '?' or a code up to 32 (the size, after a final line end,
+    // begins none). A line that begins this window, after the last one's
+    // final line end, is counted here; those that begin in the next
+    // window are counted there.
+    if (__builtin_expect(ends >= next_stride, 0)) {
+      const int64_t first = carry ? static_cast<int64_t>(IsRecordStart(p, n, at)) : 0;
+      next_stride = NoteStride(*file, p, n, at, counted, before, next_stride, records + first);
+    }
+    const uint64_t starts = (counted << 1) | carry;
     records += __builtin_popcountll(starts & bits.digits);
-    if (starts & ~bits.digits) records += RecordsAt(p, n, at, starts & ~bits.digits);
+    if (__builtin_expect((starts & ~bits.digits) != 0, 0)) records += RecordsAt(p, n, at, starts & ~bits.digits);
+    if (counted) line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
     carry = counted >> 63;
   }
 };
@@ -968,7 +947,6 @@ void DataFile::Survey() {
 
   SurveyWindow<kAnchored> window{this, p, n, anchors_};
   ScanAll(p, n, window);
-  if (window.open) CloseMarkedLines(*this, n);
   // A file of many marked lines gives back what the lists' last doubling
   // left unused.
   for (std::vector<Span>* lines : {&bracket_lines_, &quote_lines_})

@@ -237,11 +237,10 @@ private:
   void IndexLines();
   void CloseLine(size_t begin, size_t end, uint8_t marks);
   // Parts of Survey (see data_file.cpp).
-  static bool ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks, uint64_t ends,
+  static void ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks, uint64_t ends,
                               size_t line_start);
-  static bool CloseMarkedLines(DataFile& file, size_t end);
-  // Notes AnchorsNearBrackets of the last bracketed line listed, now that
-  // its end is known (with anchors only).
+  // Notes AnchorsNearBrackets of the last bracketed line listed (with
+  // anchors only).
   void NoteBracketsNear();
   static void NoteCandidates(DataFile& file, size_t at, uint64_t candidates, uint64_t ends, size_t line_start);
   static uint32_t NoteStride(DataFile& file, const char* p, size_t n, size_t at, uint64_t counted, uint32_t before,

@@ -124,6 +124,26 @@ TEST(ReadWithAnchors, CountsListsAndPlacesEqualThoseOfTheModel) {
     ExpectSameReading(text, baker);
 }
 
+TEST(ReadWithAnchors, LinesThatBeginAWindowCountAtEveryNotedLine) {
+  // Lines of 64 bytes begin every window, so that each noted line (1,
+  // 8193, ...) follows one that begins its window, after a line end at the
+  // window before's last byte (LF, CR LF, or a CR alone): every other line
+  // begins as a record line may or may not ('?', blanks, a code, a letter).
+  const PatternAnchors baker = PatternFinder("Baker").Anchors();
+  for (const std::string begin : {"?", " 1", "\t?", "\x01" "7", "x", " x", "  "}) {
+    for (const std::string end : {"\n", "\r\n", "\r"}) {
+      SCOPED_TRACE("lines beginning '" + begin + "', ending in " + std::to_string(end.size()) + " bytes");
+      std::string text;
+      for (int i = 0; i < 8200; ++i) {
+        std::string line = i % 2 == 0 ? begin + " Baker" : "1675 01 Jan Baker";
+        line.resize(64 - end.size(), 'a');
+        text += line + end;
+      }
+      ExpectSameReading(text, baker);
+    }
+  }
+}
+
 TEST(ReadWithAnchors, AnchorsNearBracketsAgreeWithAByteByByteLook) {
   std::mt19937 rng(146);
   for (const std::string pattern : {"Baker", "b?k", "e", "?r"}) {
