@@ -128,17 +128,12 @@ int CompareTied(std::string_view a, std::string_view b) {
   return rtl::AnsiCompareText(a.substr(skip), b.substr(skip));
 }
 
-// Lines as a list of them or of pointers to them.
-inline const std::string& LineOf(const std::vector<std::string>& lines, uint32_t i) { return lines[i]; }
-inline const std::string& LineOf(const std::vector<std::string*>& lines, uint32_t i) { return *lines[i]; }
-
-template <typename Lines>
 struct CaseBlindLess {
-  const Lines& lines;
+  const std::vector<std::string>& lines;
   const std::vector<OrderKey>& keys;
   bool operator()(uint32_t a, uint32_t b) const {
     if (keys[a] != keys[b]) return keys[a] < keys[b];
-    return CompareTied(LineOf(lines, a), LineOf(lines, b)) < 0;
+    return CompareTied(lines[a], lines[b]) < 0;
   }
 };
 
@@ -811,7 +806,7 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   if (block.finished && !block.other_hits.empty()) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
-    const CaseBlindLess<std::vector<std::string>> less{block.other_hits, block.other_keys};
+    const CaseBlindLess less{block.other_hits, block.other_keys};
     if (!calling_thread) {
       std::stable_sort(block.other_order.begin(), block.other_order.end(), less);
     } else if (!PacedStableSort(block.other_order, less, pacer_)) {
@@ -1045,7 +1040,7 @@ void Searcher::GatherOtherHits(OtherMerge& merge, size_t b, size_t base) {
     block.other_keys = OrderKeys(block.other_hits);
     block.other_order = Identity(block.other_hits.size());
     std::stable_sort(block.other_order.begin(), block.other_order.end(),
-                     CaseBlindLess<std::vector<std::string>>{block.other_hits, block.other_keys});
+                     CaseBlindLess{block.other_hits, block.other_keys});
   }
   for (size_t k = 0; k < block.other_order.size(); ++k) {
     const uint32_t found = block.other_order[k];
