@@ -677,8 +677,11 @@ void TDataTable::WriteUnlockTable() {
 void TDataTable::SizeBitmaps() {
   std::int32_t bits = static_cast<std::int32_t>(
       std::min<std::uint32_t>(data_->GetPhysicalRecordsUsed() + 1, kMaxRecordNumber + 1));
+  // The bitmaps only grow: sized once for a count, they stay so.
+  if (bits <= sized_bits_) return;
   for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_})
     if (bitmap->NumOfBits() < bits) bitmap->SetNumOfBits(bits);
+  sized_bits_ = bits;
 }
 
 bool TDataTable::CheckForRecordWriteLock(std::uint32_t n) {
