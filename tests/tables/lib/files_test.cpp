@@ -352,14 +352,19 @@ TEST_F(DiskFiles, AFullDiskIsAWriteError) {
   EXPECT_EQ(RaisedNumber([&] { WriteText(*device, "x"); }), 9218);
 }
 
-TEST_F(DiskFiles, HandlersOfOneProcessShareTheFileAndItsLocks) {
-  std::string path = dir_.File("t.DAT");
+// Two handlers of one disk file made anew.
+std::pair<std::unique_ptr<TFileHandler>, std::unique_ptr<TFileHandler>> TwoHandlers(const std::string& path) {
   auto a = Handler(path);
   a->CreateFile();
   a->CloseFile();
   a->OpenFile();
   auto b = Handler(path);
   b->OpenFile();
+  return {std::move(a), std::move(b)};
+}
+
+TEST_F(DiskFiles, HandlersOfOneProcessShareTheFileAndItsLocks) {
+  auto [a, b] = TwoHandlers(dir_.File("t.DAT"));
   EXPECT_EQ(a->File(), b->File());  // one descriptor for the process
   EXPECT_NE(a->Handle(), b->Handle());
   EXPECT_TRUE(a->LockRegion(kDataWriteLock, 1, true));
@@ -380,12 +385,7 @@ TEST_F(DiskFiles, HandlersOfOneProcessShareTheFileAndItsLocks) {
 // read back are always the model's.
 TEST_F(DiskFiles, AFlushSyncsOnlyWhatChangedSinceTheLastOne) {
   const std::string path = dir_.File("s.DAT");
-  auto a = Handler(path);
-  a->CreateFile();
-  a->CloseFile();
-  a->OpenFile();
-  auto b = Handler(path);
-  b->OpenFile();
+  auto [a, b] = TwoHandlers(path);
   auto* disk = dynamic_cast<TPhysicalFile*>(a->File());
   ASSERT_NE(disk, nullptr);
   EXPECT_TRUE(disk->Unsynced());  // a new descriptor: nothing known synced
