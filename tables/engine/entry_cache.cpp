@@ -77,7 +77,14 @@ namespace {
 // handed out again between): the keys that break the order are taken out,
 // sorted alone and merged back.
 void SortMostlySorted(std::vector<std::uint32_t>::iterator first, std::vector<std::uint32_t>::iterator last) {
-  if (std::is_sorted(first, last)) return;
+  std::ptrdiff_t descents = 0;
+  for (auto at = first; at != last && at + 1 != last; ++at) descents += *(at + 1) < *at;
+  if (descents == 0) return;
+  // Keys in no order (records changed here and there) are sorted whole.
+  if (descents > (last - first) / 8) {
+    std::sort(first, last);
+    return;
+  }
   std::vector<std::uint32_t> aside;
   auto kept = first;
   for (auto at = first; at != last; ++at) {
