@@ -65,7 +65,8 @@ std::uint32_t WriteModifiedRuns(TFileHandler& file, TTableHost& host, TEntryCach
   // A long run goes out in pieces through one buffer of at most 256 KB
   // (a long write's run can be the whole file).
   const std::size_t piece = std::max<std::size_t>(1, (std::size_t{256} << 10) / layout.entry_size);
-  std::vector<std::uint8_t> out;
+  // Kept from call to call: a commit's runs need not be zero-filled anew.
+  thread_local std::vector<std::uint8_t> out;
   for (const auto& run : cache.ModifiedRuns(layout.step, window.first, window.last)) {
     for (std::size_t first = 0; first < run.size(); first += piece) {
       const std::size_t n = std::min(piece, run.size() - first);

@@ -8,6 +8,7 @@
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/cache_io.h"
 #include "tables/engine/cipher_keys.h"
+#include "tables/engine/write_undo.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/key_bytes.h"
 
@@ -482,12 +483,15 @@ void TDataFile::DropScanWindow() {
   scan_last_ = 0;
 }
 
-bool TDataFile::FlushRecordBuffers(bool flush_to_disk) {
+bool TDataFile::FlushRecordBuffers(bool flush_to_disk, TWriteUndo* written) {
   if (header_.RecordSize == 0) return false;
   const bool encrypted = GetEncrypted();
   std::uint32_t runs = WriteModifiedRuns(
       *this, *host_, cache_, Layout(), window_, flush_to_disk,
-      [this, encrypted](TCacheEntry* e, std::uint8_t* out) {
+      [this, encrypted, written](TCacheEntry* e, std::uint8_t* out) {
+        // Noted before its run is written: a record stays modified until
+        // then, so a failure finds it modified either way.
+        if (written) written->AddDirty(cache_, e->Key);
         if (e->Key >= scan_first_ && e->Key <= scan_last_) DropScanWindow();
         auto* record = static_cast<TRecord*>(e);
         record->Write(out, encrypted);

@@ -142,16 +142,17 @@ public:
   void SetNextFreeRecordNumber(std::uint32_t n);
   // Writes the modified records; the bytes written become the records'
   // clean copies (a flush that fails drops them, DropCleanCopies).
-  bool FlushRecordBuffers(bool flush_to_disk);
+  // `written` (when given) notes each record it writes, so that a failed
+  // flush can mark them modified again.
+  bool FlushRecordBuffers(bool flush_to_disk, TWriteUndo* written = nullptr);
   void FreeRecordBuffers();
   void DropCleanCopies();
   void AdjustRecordBuffers();
   // A write's before-images (write_undo.h): the caches note their first
-  // touches in `undo` (nullptr: no more); the header as a restore function;
-  // the modified entries a flush is about to write.
+  // touches in `undo` (nullptr: no more); the header as a restore function
+  // (the records a flush writes: FlushRecordBuffers).
   void AttachUndo(TWriteUndo* undo);
   std::function<void()> HeaderImage();
-  void NoteDirty(TWriteUndo& undo);
   TRecord* GetNewRecordInstance();
   void ReturnRecordInstance(TRecord* record) { pool_.Return(record); }
 

@@ -677,8 +677,11 @@ void TDataTable::WriteUnlockTable() {
 void TDataTable::SizeBitmaps() {
   std::int32_t bits = static_cast<std::int32_t>(
       std::min<std::uint32_t>(data_->GetPhysicalRecordsUsed() + 1, kMaxRecordNumber + 1));
+  // The bitmaps only grow: sized once for a count, they stay so.
+  if (bits <= sized_bits_) return;
   for (TRecordsBitmap* bitmap : {&held_, &cursor_locks_, &deferred_})
     if (bitmap->NumOfBits() < bits) bitmap->SetNumOfBits(bits);
+  sized_bits_ = bits;
 }
 
 bool TDataTable::CheckForRecordWriteLock(std::uint32_t n) {
@@ -940,11 +943,10 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
   const bool blobs = HasBlobs() && blob_->IsOpen();
   // What the flush is about to write, so that a failure can put the caches
   // and headers back as they were: still to be written.
+  // The records are noted as they are written (no walk over the modified
+  // ones before).
   TWriteUndo flushed;
-  if (data_->IsOpen()) {
-    data_->NoteDirty(flushed);
-    flushed.AddHeader(data_->HeaderImage());
-  }
+  if (data_->IsOpen()) flushed.AddHeader(data_->HeaderImage());
   if (index_->IsOpen()) {
     index_->NoteDirty(flushed);
     flushed.AddHeader(index_->HeaderImage());
@@ -958,7 +960,7 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
     // Each file goes to disk once, after all its writes: the journal keeps
     // them undoable until it goes, which is the commit point.
     if (data_->IsOpen()) {
-      data_->FlushRecordBuffers(false);
+      data_->FlushRecordBuffers(false, &flushed);
       data_->WriteHeader(force_data, false);
       data_->WriteFields();
       if (to_disk) data_->Flush();

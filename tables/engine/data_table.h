@@ -325,6 +325,7 @@ private:
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
   TRecordsBitmap held_, cursor_locks_, deferred_;
+  std::int32_t sized_bits_ = 0;  // the bitmaps hold at least these bits
   // The bytes of the records locked inside the running transaction.
   TRecordLockRuns record_runs_;
   bool user_read_lock_ = false, user_table_lock_ = false, table_lock_before_transaction_ = false;

@@ -72,6 +72,31 @@ void TEntryCache::Resize(std::size_t slots) {
     if (slot.Entry) Add(slot.Key, slot.Entry);
 }
 
+namespace {
+// Sorts keys that are mostly in order already (those of a walk, with a few
+// handed out again between): the keys that break the order are taken out,
+// sorted alone and merged back.
+void SortMostlySorted(std::vector<std::uint32_t>::iterator first, std::vector<std::uint32_t>::iterator last) {
+  std::ptrdiff_t descents = 0;
+  for (auto at = first; at != last && at + 1 != last; ++at) descents += *(at + 1) < *at;
+  if (descents == 0) return;
+  // Keys in no order (records changed here and there) are sorted whole.
+  if (descents > (last - first) / 8) {
+    std::sort(first, last);
+    return;
+  }
+  std::vector<std::uint32_t> aside;
+  auto kept = first;
+  for (auto at = first; at != last; ++at) {
+    if (kept != first && *at < *(kept - 1)) aside.push_back(*at);
+    else *kept++ = *at;
+  }
+  std::sort(aside.begin(), aside.end());
+  std::copy(aside.begin(), aside.end(), kept);
+  std::inplace_merge(first, kept, last);
+}
+}  // namespace
+
 void TEntryCache::Compact() const {
   std::sort(recent_.begin(), recent_.end());
   recent_.erase(std::unique(recent_.begin(), recent_.end()), recent_.end());
@@ -95,8 +120,8 @@ std::vector<TCacheEntry*> TEntryCache::Sweep() const {
     at = end;
   }
   keys.insert(keys.end(), carried_.begin(), carried_.end());
-  if (!std::is_sorted(keys.begin(), keys.begin() + middle)) std::sort(keys.begin(), keys.begin() + middle);
-  if (!std::is_sorted(keys.begin() + middle, keys.end())) std::sort(keys.begin() + middle, keys.end());
+  SortMostlySorted(keys.begin(), keys.begin() + middle);
+  SortMostlySorted(keys.begin() + middle, keys.end());
   std::inplace_merge(keys.begin(), keys.begin() + middle, keys.end());
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
   std::vector<TCacheEntry*> found;

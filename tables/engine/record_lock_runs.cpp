@@ -13,8 +13,14 @@ std::pair<std::uint32_t, std::uint32_t> Gap(std::uint32_t left_last, std::uint32
 }  // namespace
 
 bool TRecordLockRuns::Covers(std::uint32_t n) const {
+  // Records are mostly asked for in order: the run that answered last
+  // answers again without a search.
+  if (n >= hint_first_ && n <= hint_last_) return true;
   auto after = runs_.upper_bound(n);
-  return after != runs_.begin() && std::prev(after)->second >= n;
+  if (after == runs_.begin() || std::prev(after)->second < n) return false;
+  hint_first_ = std::prev(after)->first;
+  hint_last_ = std::prev(after)->second;
+  return true;
 }
 
 void TRecordLockRuns::DropRun(Runs::iterator run) {
@@ -23,6 +29,7 @@ void TRecordLockRuns::DropRun(Runs::iterator run) {
   if (has_prev) gaps_.erase(Gap(std::prev(run)->second, run->first));
   if (has_next) gaps_.erase(Gap(run->second, next->first));
   if (has_prev && has_next) gaps_.insert(Gap(std::prev(run)->second, next->first));
+  ForgetHint();
   runs_.erase(run);
 }
 
@@ -115,6 +122,7 @@ void TRecordLockRuns::Clear() {
   entries_.clear();
   runs_.clear();
   gaps_.clear();
+  ForgetHint();
 }
 
 }  // namespace korvex

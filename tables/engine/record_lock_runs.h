@@ -31,7 +31,7 @@ public:
   // records first..last; answers success.
   using RangeOp = std::function<bool(std::uint32_t first, std::uint32_t last)>;
   static constexpr std::size_t kMaxRuns = 32;
-  static constexpr std::uint32_t kMaxAhead = 64;
+  static constexpr std::uint32_t kMaxAhead = 512;
   // The highest record number a byte is laid out for (lock_ranges.h).
   static constexpr std::uint32_t kLastRecord = 100000001;
 
@@ -59,12 +59,19 @@ private:
   // Joins [first, last] to the runs it touches or overlaps.
   void Join(std::uint32_t first, std::uint32_t last);
   void JoinNearest();
+  void ForgetHint() const {
+    hint_first_ = 1;
+    hint_last_ = 0;
+  }
 
   RangeOp lock_, unlock_, unlock_part_;
   Runs entries_;  // each range locked: first -> last
   Runs runs_;     // what the entries cover, adjacent ones joined
   // Between two runs: (records between, first record of the run after).
   std::set<std::pair<std::uint32_t, std::uint32_t>> gaps_;
+  // A run of runs_ that Covers found last (none while first > last); runs
+  // only grow until they are dropped, which forgets it.
+  mutable std::uint32_t hint_first_ = 1, hint_last_ = 0;
 };
 
 }  // namespace korvex

@@ -102,7 +102,6 @@ std::function<void()> TDataFile::HeaderImage() {
   };
 }
 
-void TDataFile::NoteDirty(TWriteUndo& undo) { NoteModified(cache_, undo); }
 
 void TBlobFile::AttachUndo(TWriteUndo* undo) { cache_.SetUndo(undo); }
 

@@ -219,6 +219,7 @@ std::int32_t TPhysicalFile::CreateNew() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   disk_.reset();
   std::string path = ResolveDiskPath(Name(), true);
+  unsynced_ = true;
   // A temporary table's files are private to the user, as every other
   // temporary file is.
   int rc = rtl::TLockedFile::Create(path, false, disk_, Temporary() ? 0600 : 0666);
@@ -239,6 +240,7 @@ std::int32_t TPhysicalFile::Open() {
     if (rc < 0) return EngineErrorOfErrno(rc);
     SetReadOnly(read_only);
     SetReadOnlyByAttribute(read_only);
+    unsynced_ = true;
     rc = rtl::TLockedFile::Open(path, read_only ? rtl::FileAccess::Read : rtl::FileAccess::ReadWrite,
                                 Exclusive() ? rtl::FileShare::Exclusive : rtl::FileShare::Shared, disk_);
     if (rc < 0) return EngineErrorOfErrno(rc);
@@ -271,7 +273,11 @@ std::int32_t TPhysicalFile::Delete() {
 
 bool TPhysicalFile::Flush(std::int32_t handle) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  return disk_ && disk_->Sync() == 0;
+  if (!disk_) return false;
+  if (!unsynced_) return true;
+  if (disk_->Sync() != 0) return false;
+  unsynced_ = false;
+  return true;
 }
 
 bool TPhysicalFile::Lock(std::int64_t start, std::int64_t length) {
@@ -299,12 +305,14 @@ std::int64_t TPhysicalFile::ReadAt(std::int64_t position, void* buffer, std::int
 std::int64_t TPhysicalFile::WriteAt(std::int64_t position, const void* buffer, std::int64_t count) {
   if (!disk_) return -err::kInvalidFileHandle;
   if (position < 0) return 0;
+  unsynced_ = true;
   std::int64_t n = disk_->WriteAt(position, buffer, count);
   return n < 0 ? EngineErrorOfErrno(static_cast<int>(n)) : n;
 }
 
 std::int64_t TPhysicalFile::WriteSpansAt(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
   if (!disk_) return -err::kInvalidFileHandle;
+  unsynced_ = true;
   const std::int64_t n = disk_->WriteAt(position, spans);
   return n < 0 ? EngineErrorOfErrno(static_cast<int>(n)) : n;
 }
@@ -312,6 +320,7 @@ std::int64_t TPhysicalFile::WriteSpansAt(std::int64_t position, const std::vecto
 std::int32_t TPhysicalFile::SetEnd(std::int64_t position) {
   if (!disk_) return -err::kInvalidFileHandle;
   if (position < 0) return -err::kWriteError;
+  unsynced_ = true;
   int rc = disk_->Truncate(position);
   return rc < 0 ? EngineErrorOfErrno(rc) : 0;
 }

@@ -154,6 +154,8 @@ public:
   // The open disk file (nullptr while closed) and the path it was found at.
   rtl::TLockedFile* DiskFile() const { return disk_.get(); }
   const std::string& DiskPath() const { return disk_path_; }
+  // Whether the next Flush has bytes to sync (see unsynced_).
+  bool Unsynced() const { return unsynced_; }
 
 protected:
   std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count) override;
@@ -165,6 +167,10 @@ protected:
 private:
   std::unique_ptr<rtl::TLockedFile> disk_;
   std::string disk_path_;
+  // Whether the file may hold bytes this object wrote or cut since its last
+  // successful sync (every write and cut sets it; a new descriptor starts
+  // with it set): a sync with nothing written since is skipped.
+  bool unsynced_ = true;
 };
 
 // The negated engine error number of a negated errno.

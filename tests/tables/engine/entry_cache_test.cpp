@@ -209,6 +209,9 @@ TEST(EntryCache, WindowsHandedOutBackwardsListInKeyOrder) {
       {{{101, 150}, {1, 50}, {51, 100}}},
       {{{1, 60}, {40, 100}, {1, 1}, {200, 201}}},
       {{{7, 7}, {3, 3}, {5, 9}, {1, 2}}},
+      // A walk whose earlier records are found again between its windows.
+      {{{1, 40}, {3, 3}, {41, 80}, {2, 2}, {81, 120}, {90, 90}, {121, 160}, {1, 1}}},
+      {{{500, 600}, {1, 40}, {41, 80}, {601, 640}}},
   };
   for (const Case& c : cases) {
     TEntryCache cache;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/runtime/filelock.h"
+#include "tables/lib/abstract_file.h"
 #include "tables/lib/file_handler.h"
 #include "tables/lib/file_list.h"
 #include "tables/lib/support.h"
@@ -350,14 +352,19 @@ TEST_F(DiskFiles, AFullDiskIsAWriteError) {
   EXPECT_EQ(RaisedNumber([&] { WriteText(*device, "x"); }), 9218);
 }
 
-TEST_F(DiskFiles, HandlersOfOneProcessShareTheFileAndItsLocks) {
-  std::string path = dir_.File("t.DAT");
+// Two handlers of one disk file made anew.
+std::pair<std::unique_ptr<TFileHandler>, std::unique_ptr<TFileHandler>> TwoHandlers(const std::string& path) {
   auto a = Handler(path);
   a->CreateFile();
   a->CloseFile();
   a->OpenFile();
   auto b = Handler(path);
   b->OpenFile();
+  return {std::move(a), std::move(b)};
+}
+
+TEST_F(DiskFiles, HandlersOfOneProcessShareTheFileAndItsLocks) {
+  auto [a, b] = TwoHandlers(dir_.File("t.DAT"));
   EXPECT_EQ(a->File(), b->File());  // one descriptor for the process
   EXPECT_NE(a->Handle(), b->Handle());
   EXPECT_TRUE(a->LockRegion(kDataWriteLock, 1, true));
@@ -370,6 +377,58 @@ TEST_F(DiskFiles, HandlersOfOneProcessShareTheFileAndItsLocks) {
   EXPECT_EQ(ReadText(*b, 3), "abc");
   EXPECT_EQ(RaisedNumber([&] { a->DeleteFile(); }), 11013);
   EXPECT_EQ(RaisedNumber([&] { a->RenameFile(dir_.File("u.DAT")); }), 11013);
+}
+
+// A flush syncs the file only when some handler of the process wrote to it
+// or cut it since the last sync: random writes, cuts and flushes through
+// two handlers against a model of "changed since the last flush"; the bytes
+// read back are always the model's.
+TEST_F(DiskFiles, AFlushSyncsOnlyWhatChangedSinceTheLastOne) {
+  const std::string path = dir_.File("s.DAT");
+  auto [a, b] = TwoHandlers(path);
+  auto* disk = dynamic_cast<TPhysicalFile*>(a->File());
+  ASSERT_NE(disk, nullptr);
+  EXPECT_TRUE(disk->Unsynced());  // a new descriptor: nothing known synced
+  std::string model;
+  bool changed = true;
+  std::uint32_t seed = 47;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) % 1000; };
+  for (int step = 0; step < 400; ++step) {
+    TFileHandler& h = next() % 2 ? *a : *b;
+    const std::uint32_t op = next() % 5;
+    const std::size_t at = next() % 64;
+    if (op == 0 || op == 1) {
+      const std::string text(static_cast<std::size_t>(1 + next() % 8), static_cast<char>('a' + step % 26));
+      h.Seek(static_cast<std::int64_t>(at), 0);
+      WriteText(h, text);
+      if (model.size() < at + text.size()) model.resize(at + text.size(), '\0');
+      model.replace(at, text.size(), text);
+      changed = true;
+    } else if (op == 2) {
+      const std::string one = "x", two = "yz";
+      h.WriteSpans(static_cast<std::int64_t>(at), {{one.data(), 1}, {two.data(), 2}});
+      if (model.size() < at + 3) model.resize(at + 3, '\0');
+      model.replace(at, 3, "xyz");
+      changed = true;
+    } else if (op == 3 && next() % 4 == 0) {
+      h.Seek(static_cast<std::int64_t>(at), 0);
+      h.Write(nullptr, 0);
+      model.resize(at, '\0');
+      changed = true;
+    } else {
+      ASSERT_EQ(disk->Unsynced(), changed) << step;
+      h.Flush();
+      EXPECT_FALSE(disk->Unsynced()) << step;
+      changed = false;
+    }
+    ASSERT_EQ(testing::ReadFileBytes(path), model) << step;
+  }
+  b->CloseFile();
+  a->CloseFile();
+  a->OpenFile();
+  auto* again = dynamic_cast<TPhysicalFile*>(a->File());
+  EXPECT_TRUE(again != nullptr && again->Unsynced());  // a descriptor opened again
+  a->CloseFile();
 }
 
 TEST_F(DiskFiles, LocksHoldAcrossProcessesAndGoWithAKilledHolder) {
