@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/runtime/os_memory.h"
+
 namespace memo {
 namespace {
 
@@ -295,6 +297,10 @@ void TTextArena::Prepare() {
     spares_.emplace_back(block, size);
     left -= std::min(left, size);
   }
+}
+
+void TTextArena::PrefaultSpares() {
+  for (const auto& spare : spares_) rtl::os::PrefaultMemory(spare.first, spare.second);
 }
 
 void TTextArena::Absorb(TTextArena& other) {
