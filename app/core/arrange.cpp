@@ -4,7 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -67,8 +69,13 @@ class KeyMaker {
 public:
   explicit KeyMaker(int key_length) : key_length_(key_length) {}
 
-  std::string Make(std::string_view line) {
-    const std::string_view field = TrimLine(SecondField(line, scratch_));
+  std::string Make(std::string_view line) { return KeyOf(Field(line)); }
+
+  // The child's field of line, trimmed (valid until the next call).
+  std::string_view Field(std::string_view line) { return TrimLine(SecondField(line, scratch_)); }
+
+  // The key of a child's field.
+  std::string KeyOf(std::string_view field) {
     const size_t blank = field.find(' ');
     const std::string_view head = blank == std::string_view::npos ? field : field.substr(0, blank + 2);
     std::string key = Phonetic(head);
@@ -107,6 +114,67 @@ private:
   std::unordered_map<std::string, std::string> memo_;
   bool memo_on_ = true;
   size_t found_ = 0, missed_ = 0;  // lookups since the memo was full
+};
+
+// Packed keys by the child's field, each worked out once: hits repeat the
+// same few thousand fields. Open addressing over a table that doubles when
+// half full, up to kMostSlots; past that, new fields are keyed afresh.
+class FieldKeys {
+public:
+  struct Slot {
+    PackedKey key;
+    uint64_t hash = 0;
+    uint32_t at = 0, length = 0;  // the field's bytes in bytes_
+    uint32_t id = UINT32_MAX;     // the caller's number for the key, once set
+    bool used = false;
+  };
+
+  explicit FieldKeys(int key_length) : maker_(key_length), slots_(kFirstSlots) {}
+
+  // The packed key of line's field; its slot (valid until the next call),
+  // or nullptr when the field is new and the table full.
+  Slot* Find(std::string_view line, PackedKey& key) {
+    const std::string_view field = maker_.Field(line);
+    const uint64_t hash = std::hash<std::string_view>{}(field);
+    for (size_t mask = slots_.size() - 1, s = hash & mask;; s = (s + 1) & mask) {
+      Slot& slot = slots_[s];
+      if (slot.used) {
+        if (slot.hash == hash && slot.length == field.size() &&
+            std::memcmp(bytes_.data() + slot.at, field.data(), field.size()) == 0) {
+          key = slot.key;
+          return &slot;
+        }
+        continue;
+      }
+      key = Pack(maker_.KeyOf(field));
+      if (2 * (count_ + 1) > slots_.size() && !Grow()) return nullptr;
+      Slot& empty = Place(hash);
+      empty = {key, hash, static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(field.size()), UINT32_MAX, true};
+      bytes_.append(field);
+      ++count_;
+      return &empty;
+    }
+  }
+
+private:
+  static constexpr size_t kFirstSlots = 1024, kMostSlots = size_t{1} << 14;
+  Slot& Place(uint64_t hash) {
+    for (size_t mask = slots_.size() - 1, s = hash & mask;; s = (s + 1) & mask)
+      if (!slots_[s].used) return slots_[s];
+  }
+  bool Grow() {
+    if (slots_.size() >= kMostSlots || bytes_.size() > UINT32_MAX / 2) return false;
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old)
+      if (slot.used) Place(slot.hash) = slot;
+    return true;
+  }
+
+  KeyMaker maker_;
+  std::vector<Slot> slots_;
+  std::string bytes_;
+  size_t count_ = 0;
 };
 
 // A line's place in the arrangement: its packed key, then its date, then
@@ -177,23 +245,26 @@ template <class Tick>
 void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<Keyed>& keyed,
              std::vector<uint32_t>& local, Part& part, Tick tick) {
   try {
-    KeyMaker maker(key_length);
+    FieldKeys fields(key_length);
     std::unordered_map<PackedKey, uint32_t, PackedKeyHash> distinct;
     bool few = true;
-    uint32_t id = 0;
     for (size_t i = part.begin; i < part.end; ++i) {
       if (!tick()) return;
       const HitDate date = DateOfLine(hits[i]);
       if (date.state == HitDate::kUnreadable && part.unreadable == kNone) part.unreadable = i;
-      keyed[i] = {Pack(maker.Make(hits[i])), DateRank(date), static_cast<uint32_t>(i)};
+      PackedKey key;
+      FieldKeys::Slot* slot = fields.Find(hits[i], key);
+      keyed[i] = {key, DateRank(date), static_cast<uint32_t>(i)};
       if (!few) continue;
-      if (i == part.begin || !(keyed[i].key == keyed[i - 1].key)) {
-        const auto [at, added] = distinct.try_emplace(keyed[i].key, static_cast<uint32_t>(part.keys.size()));
+      uint32_t id = slot ? slot->id : UINT32_MAX;
+      if (id == UINT32_MAX) {
+        const auto [at, added] = distinct.try_emplace(key, static_cast<uint32_t>(part.keys.size()));
         if (added) {
-          part.keys.push_back(keyed[i].key);
+          part.keys.push_back(key);
           part.counts.push_back(0);
         }
         id = at->second;
+        if (slot) slot->id = id;
         few = distinct.size() <= kFewKeys;
       }
       local[i] = id;
