@@ -563,8 +563,8 @@ void TBaptisms::Button1Click() {
     appcore::ArrangeCallbacks callbacks;
     callbacks.progress = [this](int64_t) { return !cancel_flag_; };
     callbacks.report = [&reports](const std::string& m) { reports.push_back(m); };
-    // Meanwhile this thread copies the page's texts, which the page then
-    // only places, the hits in their arranged order.
+    // Meanwhile this thread (with a few helpers) copies the page's texts,
+    // which the page then only places, the hits in their arranged order.
     appcore::Pacer preparing([this] { return PumpEvents(); });
     RunBeside([&] { arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks); },
               [&] { parts.prepared = PrepareTexts(parts.head, hit_list_, &preparing); }, [this] { PumpEvents(); });

@@ -221,16 +221,11 @@ std::unique_ptr<memo::TPreparedTexts> PrepareTexts(std::vector<std::string>& hea
                                                    const std::vector<std::string>& hits, appcore::Pacer* pacer) {
   const size_t lines = head.size() + hits.size();
   if (lines < memo::TPreparedTexts::kWorthFrom) return nullptr;
-  size_t bytes = 0;
-  for (const std::vector<std::string>* part : {static_cast<const std::vector<std::string>*>(&head), &hits})
-    for (const std::string& line : *part) bytes += line.size();
+  // A few threads: the copies are made while the hits are arranged on the others.
+  constexpr size_t kThreads = 3;
   auto prepared = std::make_unique<memo::TPreparedTexts>();
-  prepared->Expect(lines, bytes);
-  for (const std::vector<std::string>* part : {static_cast<const std::vector<std::string>*>(&head), &hits})
-    for (const std::string& line : *part) {
-      if (pacer && !pacer->Tick()) return nullptr;
-      prepared->Add(line);
-    }
+  const auto line = [&](size_t i) -> std::string_view { return i < head.size() ? head[i] : hits[i - head.size()]; };
+  if (!prepared->Copy(lines, line, kThreads, [pacer] { return !pacer || pacer->Tick(); })) return nullptr;
   // From now on the page reads the head's lines from their copies.
   for (size_t i = 0; i < head.size(); ++i)
     if (prepared->Find(i)) std::string().swap(head[i]);

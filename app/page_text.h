@@ -48,9 +48,11 @@ struct PageParts {
 bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer = nullptr);
 
 // The texts of a page's head and of the hits it will hold in another order
-// copied ahead (PageParts::prepared), from the calling thread's heap; nullptr when too few lines for it to pay,
-// or when the pacer is cancelled meanwhile. Once they are all copied, the
-// head's copied lines are freed: the page must then be written with them.
+// copied ahead (PageParts::prepared) on the calling thread and a few more,
+// into buffers from the calling thread's heap; nullptr when too few lines
+// for it to pay, or when the pacer (ticked on the calling thread) is
+// cancelled meanwhile. Once they are all copied, the head's copied lines
+// are freed: the page must then be written with them.
 std::unique_ptr<memo::TPreparedTexts> PrepareTexts(std::vector<std::string>& head,
                                                    const std::vector<std::string>& hits, appcore::Pacer* pacer);
 

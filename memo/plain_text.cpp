@@ -17,6 +17,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -417,20 +418,17 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   if (failure) std::rethrow_exception(failure);
 }
 
-void TPreparedTexts::Expect(std::size_t lines, std::size_t bytes) {
-  lines_.reserve(lines);
-  arena_.Expect(bytes + bytes / 64 + lines);
-  arena_.Prepare();
-  arena_.PrefaultSpares();
-}
+namespace {
 
-void TPreparedTexts::Add(std::string_view text) {
-  Prepared& line = lines_.emplace_back();
+// The size of the buffer SetText makes for a paragraph's text.
+std::size_t TextBufferBytes(std::size_t length) { return length + length / 64 + 1; }
+
+// Copies text into a buffer of arena, as SetText would make it.
+void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prepared& line) {
   if (text.empty() || text.size() > 0x7FFFFFFF) return;
-  // The buffer SetText makes for a paragraph's text.
   const auto length = static_cast<std::int32_t>(text.size());
-  const std::size_t bytes = text.size() + text.size() / 64 + 1;
-  char* buffer = arena_.Allocate(bytes);
+  const std::size_t bytes = TextBufferBytes(text.size());
+  char* buffer = arena.Allocate(bytes);
   if (buffer == nullptr) return;
   std::memcpy(buffer, text.data(), text.size());
   buffer[text.size()] = 0;
@@ -441,6 +439,46 @@ void TPreparedTexts::Add(std::string_view text) {
   if (line.controlled)
     for (char c : text)
       if (c == '\r' || c == '\n' || c == 0) line.breaks = true;
+}
+
+}  // namespace
+
+bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line,
+                          std::size_t threads, const std::function<bool()>& tick) {
+  lines_.assign(count, Prepared());
+  const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(threads, 1));
+  // Each part's blocks are taken here, so that they come from this
+  // thread's heap; their pages come in as the parts write them.
+  std::vector<TTextArena> arenas(parts);
+  for (std::size_t t = 0; t < parts; ++t) {
+    std::size_t bytes = 0;
+    for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i) bytes += TextBufferBytes(line(i).size());
+    arenas[t].Expect(bytes);
+    arenas[t].Prepare();
+  }
+  std::atomic<bool> stop{false};
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  rtl::RunParts(parts, [&](std::size_t t) {
+    try {
+      for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i) {
+        if (t == 0 ? !tick() : stop.load(std::memory_order_relaxed)) {
+          stop = true;
+          return;
+        }
+        CopyPrepared(line(i), arenas[t], lines_[i]);
+      }
+    } catch (...) {
+      stop = true;
+      std::lock_guard<std::mutex> lock(failure_mutex);
+      if (!failure) failure = std::current_exception();
+    }
+  });
+  if (stop) lines_.clear();
+  if (failure) std::rethrow_exception(failure);
+  if (stop) return false;
+  for (TTextArena& arena : arenas) arena_.Absorb(arena);
+  return true;
 }
 
 bool TVellMemo::LoadParagraphs(TParagraphSource& source) {

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/runtime/os_memory.h"
-
 namespace memo {
 namespace {
 
@@ -297,10 +295,6 @@ void TTextArena::Prepare() {
     spares_.emplace_back(block, size);
     left -= std::min(left, size);
   }
-}
-
-void TTextArena::PrefaultSpares() {
-  for (const auto& spare : spares_) rtl::os::PrefaultMemory(spare.first, spare.second);
 }
 
 void TTextArena::Absorb(TTextArena& other) {

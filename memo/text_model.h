@@ -173,8 +173,6 @@ public:
   // Takes the blocks the expected bytes will need now, on the calling
   // thread (whose heap they then come from); Allocate uses them first.
   void Prepare();
-  // Brings the blocks Prepare took into memory now.
-  void PrefaultSpares();
   // Takes over every block of other, which is left empty; blocks it
   // prepared and never used are freed.
   void Absorb(TTextArena& other);

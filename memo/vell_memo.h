@@ -55,12 +55,13 @@ public:
   // A load of fewer lines makes its paragraphs on one thread, copying
   // their texts as it goes: preparing them ahead gains nothing there.
   static constexpr std::size_t kWorthFrom = 32768;
-  // About lines texts of bytes in all will be added: the arena's blocks are
-  // taken now, from the calling thread's heap, and brought into memory.
-  void Expect(std::size_t lines, std::size_t bytes);
-  // Copies text as the next prepared line (a text too long for an arena
-  // buffer is left to the load to copy).
-  void Add(std::string_view text);
+  // Copies count lines (line(i) gives line i) as the prepared lines, in
+  // parts on up to threads threads, the buffers from the calling thread's
+  // heap; the calling thread copies the first part, calling tick per line.
+  // Once tick answers false every part stops: false, nothing prepared. A
+  // text too long for an arena buffer is left to the load to copy.
+  bool Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line, std::size_t threads,
+            const std::function<bool()>& tick);
   std::size_t Count() const { return lines_.size(); }
 
   struct Prepared {

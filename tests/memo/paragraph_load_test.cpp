@@ -105,13 +105,10 @@ public:
     std::vector<std::size_t> order(lines.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::shuffle(order.begin(), order.end(), std::mt19937(seed));
-    std::size_t bytes = 0;
-    for (const std::string& line : lines) bytes += line.size();
-    prepared_.Expect(lines.size(), bytes);
-    for (std::size_t at = 0; at < order.size(); ++at) {
-      prepared_.Add(lines[order[at]]);
-      index_[order[at]] = at % 97 == 0 ? TPreparedTexts::kNone : at;
-    }
+    // Copied in parts on several threads.
+    EXPECT_TRUE(prepared_.Copy(
+        order.size(), [&](std::size_t at) -> std::string_view { return lines[order[at]]; }, 4, [] { return true; }));
+    for (std::size_t at = 0; at < order.size(); ++at) index_[order[at]] = at % 97 == 0 ? TPreparedTexts::kNone : at;
     // Equal lines may share a text: the first placed takes it.
     for (std::size_t i = 1; i < lines.size(); ++i)
       if (lines[i] == lines[i - 1] && index_[i - 1] != TPreparedTexts::kNone) index_[i] = index_[i - 1];
@@ -152,6 +149,13 @@ TEST(ParagraphLoad, TextsPreparedAheadInAnotherOrderGiveTheSamePage) {
       ExpectSamePage(loaded, joined, (what + ", edited").c_str());
       EXPECT_NO_THROW(loaded.CheckIntegrity()) << what;
     }
+  // A copy stopped part way prepares nothing.
+  TPreparedTexts stopped;
+  int ticks = 0;
+  EXPECT_FALSE(stopped.Copy(
+      50000, [](std::size_t) -> std::string_view { return "line"; }, 4, [&] { return ++ticks < 1000; }));
+  EXPECT_EQ(stopped.Count(), 0u);
+  EXPECT_EQ(stopped.Find(0), nullptr);
   // A prepared line a text load would cut is refused as the line itself is.
   std::vector<std::string> lines = MakeLines(70000, 3, false);
   lines[65000] = "a\nb";
