@@ -49,12 +49,13 @@ constexpr std::uint32_t EM_SETRECT = 0x00B3;
 // Commands that do nothing by design.
 const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
 
-// Runs work on a thread of its own while this (the window's) thread calls
-// pump about every appcore::kProgressIntervalMs until the work is done, so
-// that drawing the window never holds the work up; then rethrows what work
-// threw. Where no thread can be had, work runs here, unpumped.
-template <class Work, class Pump>
-void RunBeside(Work&& work, Pump&& pump) {
+// Runs work on a thread of its own while this (the window's) thread runs
+// own (which pumps for itself), then calls pump about every
+// appcore::kProgressIntervalMs until the work is done, so that drawing the
+// window never holds the work up; then rethrows what work or own threw.
+// Where no thread can be had, work runs here, unpumped, then own.
+template <class Work, class Own, class Pump>
+void RunBeside(Work&& work, Own&& own, Pump&& pump) {
   std::mutex mutex;
   std::condition_variable done_signal;
   bool done = false;
@@ -73,12 +74,18 @@ void RunBeside(Work&& work, Pump&& pump) {
     });
   } catch (const std::system_error&) {
     work();
+    own();
     return;
   }
-  // A failure out of pump waits for the work to end too: the work reads
-  // what this thread holds.
+  // A failure out of own or pump waits for the work to end too: the work
+  // reads what this thread holds.
   std::exception_ptr pump_failure;
-  for (;;) {
+  try {
+    own();
+  } catch (...) {
+    pump_failure = std::current_exception();
+  }
+  while (!pump_failure) {
     {
       std::unique_lock<std::mutex> lock(mutex);
       if (done_signal.wait_for(lock, std::chrono::milliseconds(appcore::kProgressIntervalMs), [&] { return done; }))
@@ -544,8 +551,11 @@ void TBaptisms::Button1Click() {
   // arranged hits from them in place.
   hit_list_ = std::move(result.baptism_hits);
   appcore::ArrangedRows arranged;
+  PageParts parts;
   if (!result.cancelled) {
     Label5->setText(gui::ToQString(appcore::StatusText(result)));
+    // The lines before the hits do not wait for arranging.
+    parts.head = appcore::TakeFirstPageHead(result, options.show_source_codes);
     Button1->setText("Arranging");
     // The page is filled once, when the hits are arranged: no interim page
     // of the other hits to lay out and throw away.
@@ -553,8 +563,11 @@ void TBaptisms::Button1Click() {
     appcore::ArrangeCallbacks callbacks;
     callbacks.progress = [this](int64_t) { return !cancel_flag_; };
     callbacks.report = [&reports](const std::string& m) { reports.push_back(m); };
+    // Meanwhile this thread (with a few helpers) copies the page's texts,
+    // which the page then only places, the hits in their arranged order.
+    appcore::Pacer preparing([this] { return PumpEvents(); });
     RunBeside([&] { arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks); },
-              [this] { PumpEvents(); });
+              [&] { parts.prepared = PrepareTexts(parts.head, hit_list_, &preparing); }, [this] { PumpEvents(); });
     for (const std::string& m : reports) Report(m);
   }
   // Written whole (Cancel would lose the hits), with the window answering.
@@ -563,17 +576,18 @@ void TBaptisms::Button1Click() {
     PumpEvents();
     return true;
   });
-  // What the search and arranging freed goes back before the page grows.
-  rtl::os::ReturnFreedMemory();
-  PageParts parts;
-  parts.head = appcore::TakeFirstPageHead(result, options.show_source_codes);
+  if (result.cancelled) parts.head = appcore::TakeFirstPageHead(result, options.show_source_codes);
   if (!result.cancelled && !arranged.cancelled) {
     parts.hits = &hit_list_;
     parts.rows = std::move(arranged.rows);
   }
-  SetPageParts(page, std::move(parts), &writing);
+  // What the search and arranging freed goes back before the page grows.
+  rtl::os::ReturnFreedMemory();
+  // The keywords first: the page's first screen is highlighted as it is
+  // laid out, once.
   SetPageKeywords(page, result.keywords);
-  page.ReApplyKeywords();
+  const bool written = SetPageParts(page, std::move(parts), &writing);
+  if (!written) page.ReApplyKeywords();
   ResumeDrawing();
   vm0->viewport()->update();
 

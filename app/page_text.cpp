@@ -28,8 +28,19 @@ public:
   PartsLines(const std::vector<std::string>& head, const PageParts* rows, std::vector<std::string>* taken)
       : head_(head), rows_(rows), taken_(taken) {}
   size_t Count() const override { return head_.size() + (rows_ ? rows_->rows.size() : 0); }
+  memo::TPreparedTexts* Prepared() const override { return rows_ ? rows_->prepared.get() : nullptr; }
+  // The head's lines first, then the hits by their places (PrepareTexts).
+  size_t PreparedIndex(size_t i) const override {
+    if (i < head_.size()) return i;
+    const uint32_t row = rows_->rows[i - head_.size()];
+    return row == appcore::kGroupBreak ? memo::TPreparedTexts::kNone : head_.size() + row;
+  }
   std::string_view Line(size_t i) const override {
-    if (i < head_.size()) return head_[i];
+    if (i < head_.size()) {
+      // A head line given up once prepared is read from its prepared text.
+      const memo::TPreparedTexts::Prepared* ahead = rows_ && rows_->prepared ? rows_->prepared->Find(i) : nullptr;
+      return ahead ? std::string_view(ahead->text, static_cast<size_t>(ahead->length)) : std::string_view(head_[i]);
+    }
     const uint32_t row = rows_->rows[i - head_.size()];
     return row == appcore::kGroupBreak ? std::string_view() : std::string_view((*rows_->hits)[row]);
   }
@@ -174,17 +185,17 @@ void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appco
   SetPageParts(memo, std::move(parts), pacer);
 }
 
-void SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer) {
+bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer) {
   PageParts taken = std::move(parts);
   PartsLines lines(taken.head, &taken, &taken.head);
-  if (pacer && pacer->Cancelled()) return;
+  if (pacer && pacer->Cancelled()) return false;
   // The lines go straight into paragraphs. An empty text leaves an empty
   // page untouched, as SetText does.
   const bool empty = lines.Count() == 0 || (lines.Count() == 1 && lines.Line(0).empty());
-  if (empty && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return;
+  if (empty && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return false;
   bool loaded = false;
   LoadPaced(memo, pacer, [&] { loaded = memo.LoadParagraphs(lines); });
-  if (loaded) return;
+  if (loaded) return true;
 
   // Lines holding breaks or NULs, or too long for one paragraph, go through
   // the text they join into, which the memo cuts. A line longer than the
@@ -198,11 +209,27 @@ void SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pace
     std::string text = Join(lines, pacer);
     std::vector<std::string>().swap(taken.head);
     SetPageText(memo, text, pacer);
-    return;
+    return true;
   }
   LinesStream stream(lines);
-  if (stream.Size() == 0 && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return;
+  if (stream.Size() == 0 && memo.GetTextLen() == 0 && memo.GetParCount() == 1) return false;
   LoadPaced(memo, pacer, [&] { memo.LoadFromStream(stream); });
+  return true;
+}
+
+std::unique_ptr<memo::TPreparedTexts> PrepareTexts(std::vector<std::string>& head,
+                                                   const std::vector<std::string>& hits, appcore::Pacer* pacer) {
+  const size_t lines = head.size() + hits.size();
+  if (lines < memo::TPreparedTexts::kWorthFrom) return nullptr;
+  // A few threads: the copies are made while the hits are arranged on the others.
+  constexpr size_t kThreads = 3;
+  auto prepared = std::make_unique<memo::TPreparedTexts>();
+  const auto line = [&](size_t i) -> std::string_view { return i < head.size() ? head[i] : hits[i - head.size()]; };
+  if (!prepared->Copy(lines, line, kThreads, [pacer] { return !pacer || pacer->Tick(); })) return nullptr;
+  // From now on the page reads the head's lines from their copies.
+  for (size_t i = 0; i < head.size(); ++i)
+    if (prepared->Find(i)) std::string().swap(head[i]);
+  return prepared;
 }
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,13 +34,27 @@ void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appco
 // The lines of a page as the memo reads them, once, front to back: first
 // head (each line freed once read), then the arranged rows of hits (a hit
 // by its place, an empty line for appcore::kGroupBreak), read in place.
+// The texts of head and hits may have been copied ahead into prepared (see
+// PrepareTexts): the page then takes them over in place.
 struct PageParts {
   std::vector<std::string> head;
   const std::vector<std::string>* hits = nullptr;
   std::vector<uint32_t> rows;
+  std::unique_ptr<memo::TPreparedTexts> prepared;
 };
-// Replaces the whole text by the parts' lines, as SetPageLines does.
-void SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer = nullptr);
+// Replaces the whole text by the parts' lines, as SetPageLines does; false
+// when the text was left as it was (an empty page on an empty page, or a
+// write cancelled before it began).
+bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer = nullptr);
+
+// The texts of a page's head and of the hits it will hold in another order
+// copied ahead (PageParts::prepared) on the calling thread and a few more,
+// into buffers from the calling thread's heap; nullptr when too few lines
+// for it to pay, or when the pacer (ticked on the calling thread) is
+// cancelled meanwhile. Once they are all copied, the head's copied lines
+// are freed: the page must then be written with them.
+std::unique_ptr<memo::TPreparedTexts> PrepareTexts(std::vector<std::string>& head,
+                                                   const std::vector<std::string>& hits, appcore::Pacer* pacer);
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo);
 // The keyword list becomes words (sorted, repeats and empty words dropped);

@@ -12,10 +12,12 @@
 // (the 5 is dropped). A paragraph whose last piece really ends in byte 5 is
 // written with one more 5 and an empty string after it.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -72,18 +74,35 @@ bool HoldsControlByte(std::string_view text) {
 // Lines are fetched this many ahead of the one read.
 constexpr std::size_t kLinesAhead = 8;
 
+// The text prepared ahead as index, if there is one.
+const TPreparedTexts::Prepared* PreparedLine(const TPreparedTexts* prepared, std::size_t index) {
+  return prepared ? prepared->Find(index) : nullptr;
+}
+
 // What a look at some lines of a paragraph source found.
 struct LineSurvey {
   std::size_t begin = 0, end = 0;
   bool refused = false;                 // a line a text load would cut
   std::int64_t bytes = 0;               // text and a break per line
+  std::int64_t copied = 0;              // the same of the lines not prepared ahead
   std::vector<std::size_t> controlled;  // lines holding a byte below 22
   std::exception_ptr failure;
 };
 
 void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part) {
   try {
+    const TPreparedTexts* prepared = source.Prepared();
     for (std::size_t i = part.begin; i < part.end; ++i) {
+      if (const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, source.PreparedIndex(i))) {
+        // Known from when it was prepared, without reading the line again.
+        if (ahead->length >= limit || ahead->breaks) {
+          part.refused = true;
+          return;
+        }
+        part.bytes += ahead->length + 2;
+        if (ahead->controlled) part.controlled.push_back(i);
+        continue;
+      }
       if (i + kLinesAhead < part.end) source.Prefetch(i + kLinesAhead);
       const std::string_view text = source.Line(i);
       if (static_cast<std::int64_t>(text.size()) >= limit) {
@@ -91,6 +110,7 @@ void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part
         return;
       }
       part.bytes += static_cast<std::int64_t>(text.size()) + 2;
+      part.copied += static_cast<std::int64_t>(text.size()) + 2;
       if (!HoldsControlByte(text)) continue;
       for (char c : text)
         if (c == '\r' || c == '\n' || c == 0) {
@@ -106,8 +126,10 @@ void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part
 
 // The source's lines looked at in parts, many lines on several threads
 // (their texts lie anywhere in memory: the threads wait for them together).
+constexpr std::size_t kPartLines = 16384;
+static_assert(TPreparedTexts::kWorthFrom == 2 * kPartLines, "loads in parts begin where preparing pays");
+
 std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit) {
-  constexpr std::size_t kPartLines = 16384;
   const std::size_t count = source.Count();
   const std::size_t n = rtl::PartsFor(count, kPartLines);
   std::vector<LineSurvey> parts(n);
@@ -115,7 +137,13 @@ std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t
     parts[t].begin = count * t / n;
     parts[t].end = count * (t + 1) / n;
   }
-  rtl::RunParts(n, [&](std::size_t t) { Survey(source, limit, parts[t]); });
+  // Lines prepared ahead are looked at without reading them: more threads
+  // would cost more than they save.
+  if (source.Prepared()) {
+    for (std::size_t t = 0; t < n; ++t) Survey(source, limit, parts[t]);
+  } else {
+    rtl::RunParts(n, [&](std::size_t t) { Survey(source, limit, parts[t]); });
+  }
   return parts;
 }
 
@@ -151,18 +179,31 @@ void StartLoadedPar(ParInfo& p, std::int64_t pos, int index, std::uint8_t style)
 // Makes the paragraphs of one surveyed part in place, as ParAppender would
 // append them, sharing the start state shared (retained by the caller).
 void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurvey& survey, bool codes,
-                 DynInfoRec* shared, FillPart& part) {
+                 DynInfoRec* shared, std::vector<std::atomic<bool>>& placed, FillPart& part) {
   try {
+    const TPreparedTexts* prepared = source.Prepared();
     std::int64_t pos = part.pos;
     std::uint8_t style = part.style;
     std::size_t next_controlled = 0;
     for (std::size_t i = survey.begin; i < survey.end; ++i) {
-      if (i + kLinesAhead < survey.end) source.Prefetch(i + kLinesAhead);
-      const std::string_view text = source.Line(i);
-      const auto length = static_cast<std::int32_t>(text.size());
       ParInfo& p = *new (pars.At(static_cast<int>(i))) ParInfo();
       ++part.made;
-      par::SetText(p, text.data(), length, &part.arena);
+      const std::size_t index = prepared ? source.PreparedIndex(i) : TPreparedTexts::kNone;
+      const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, index);
+      std::string_view text;
+      if (ahead && !placed[index].exchange(true, std::memory_order_relaxed)) {
+        // The buffer, as SetText would have made it, taken over in place.
+        p.text = ahead->text;
+        p.length = ahead->length;
+        p.capacity = ahead->capacity;
+        p.arenaText = true;
+        text = std::string_view(ahead->text, static_cast<std::size_t>(ahead->length));
+      } else {
+        if (!prepared && i + kLinesAhead < survey.end) source.Prefetch(i + kLinesAhead);
+        text = source.Line(i);
+        par::SetText(p, text.data(), static_cast<std::int32_t>(text.size()), &part.arena);
+      }
+      const auto length = static_cast<std::int32_t>(text.size());
       p.startState = shared;
       StartLoadedPar(p, pos, static_cast<int>(i), style);
       pos += length + 2;
@@ -377,6 +418,69 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   if (failure) std::rethrow_exception(failure);
 }
 
+namespace {
+
+// The size of the buffer SetText makes for a paragraph's text.
+std::size_t TextBufferBytes(std::size_t length) { return length + length / 64 + 1; }
+
+// Copies text into a buffer of arena, as SetText would make it.
+void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prepared& line) {
+  if (text.empty() || text.size() > 0x7FFFFFFF) return;
+  const auto length = static_cast<std::int32_t>(text.size());
+  const std::size_t bytes = TextBufferBytes(text.size());
+  char* buffer = arena.Allocate(bytes);
+  if (buffer == nullptr) return;
+  std::memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = 0;
+  line.text = buffer;
+  line.length = length;
+  line.capacity = static_cast<std::int32_t>(std::min<std::size_t>(bytes, 0x7FFFFFFF));
+  line.controlled = HoldsControlByte(text);
+  if (line.controlled)
+    for (char c : text)
+      if (c == '\r' || c == '\n' || c == 0) line.breaks = true;
+}
+
+}  // namespace
+
+bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line,
+                          std::size_t threads, const std::function<bool()>& tick) {
+  lines_.assign(count, Prepared());
+  const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(threads, 1));
+  // Each part's blocks are taken here, so that they come from this
+  // thread's heap; their pages come in as the parts write them.
+  std::vector<TTextArena> arenas(parts);
+  for (std::size_t t = 0; t < parts; ++t) {
+    std::size_t bytes = 0;
+    for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i) bytes += TextBufferBytes(line(i).size());
+    arenas[t].Expect(bytes);
+    arenas[t].Prepare();
+  }
+  std::atomic<bool> stop{false};
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  rtl::RunParts(parts, [&](std::size_t t) {
+    try {
+      for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i) {
+        if (t == 0 ? !tick() : stop.load(std::memory_order_relaxed)) {
+          stop = true;
+          return;
+        }
+        CopyPrepared(line(i), arenas[t], lines_[i]);
+      }
+    } catch (...) {
+      stop = true;
+      std::lock_guard<std::mutex> lock(failure_mutex);
+      if (!failure) failure = std::current_exception();
+    }
+  });
+  if (stop) lines_.clear();
+  if (failure) std::rethrow_exception(failure);
+  if (stop) return false;
+  for (TTextArena& arena : arenas) arena_.Absorb(arena);
+  return true;
+}
+
 bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   const std::size_t count = source.Count();
   // Lines a load of their joined text would cut differently are left to it.
@@ -411,13 +515,19 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
     // Their texts' blocks come from this thread's heap, as a load's do, so
     // that the page does not hold the workers' heaps apart once it goes.
     for (std::size_t t = 0; t < filled.size(); ++t) {
-      filled[t].arena.Expect(static_cast<std::size_t>(parts[t].bytes + parts[t].bytes / 64 + 64));
+      if (parts[t].copied == 0) continue;  // every line prepared ahead
+      filled[t].arena.Expect(static_cast<std::size_t>(parts[t].copied + parts[t].copied / 64 + 64));
       filled[t].arena.Prepare();
     }
+    TPreparedTexts* prepared = source.Prepared();
+    std::vector<std::atomic<bool>> placed(prepared ? prepared->Count() : 0);
     DynInfoRec* shared = NewStartState();
-    rtl::RunParts(filled.size(),
-                  [&](std::size_t t) { FillInPlace(source, pars_, parts[t], static_format_, shared, filled[t]); });
-
+    rtl::RunParts(filled.size(), [&](std::size_t t) {
+      FillInPlace(source, pars_, parts[t], static_format_, shared, placed, filled[t]);
+    });
+    // The prepared texts now lie in paragraphs (those never placed are held
+    // until the text goes).
+    if (prepared) pars_.Arena().Absorb(prepared->arena_);
     std::exception_ptr failure;
     for (FillPart& part : filled) {
       pars_.Arena().Absorb(part.arena);

@@ -6,6 +6,7 @@
 // one display line, whatever WordWrap says.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,44 @@ using TMemoNotifyEvent = std::function<void(TVellMemo* sender)>;
 // The least time between two progress reports of the formatting loops.
 extern int ProgressInterval;
 
+// Texts of lines copied ahead, in any order, into paragraph buffers of an
+// arena of their own, so that a load of the same lines in another order
+// (TParagraphSource::Prepared) only places them. Each text is placed in
+// one paragraph at most; a load that places any takes the arena over, and
+// texts never placed go with this object.
+class TPreparedTexts {
+public:
+  static constexpr std::size_t kNone = SIZE_MAX;
+  // A load of fewer lines makes its paragraphs on one thread, copying
+  // their texts as it goes: preparing them ahead gains nothing there.
+  static constexpr std::size_t kWorthFrom = 32768;
+  // Copies count lines (line(i) gives line i) as the prepared lines, in
+  // parts on up to threads threads, the buffers from the calling thread's
+  // heap; the calling thread copies the first part, calling tick per line.
+  // Once tick answers false every part stops: false, nothing prepared. A
+  // text too long for an arena buffer is left to the load to copy.
+  bool Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line, std::size_t threads,
+            const std::function<bool()>& tick);
+  std::size_t Count() const { return lines_.size(); }
+
+  struct Prepared {
+    char* text = nullptr;     // a paragraph's buffer: the text, then a NUL
+    std::int32_t length = 0;
+    std::int32_t capacity = 0;
+    bool controlled = false;  // holds a byte below 22
+    bool breaks = false;      // holds CR, LF or NUL: a load cuts it
+  };
+  // Line index's text; nullptr when none was prepared (empty or too long).
+  const Prepared* Find(std::size_t index) const {
+    return index < lines_.size() && lines_[index].text != nullptr ? &lines_[index] : nullptr;
+  }
+
+private:
+  friend class TVellMemo;
+  TTextArena arena_;
+  std::vector<Prepared> lines_;
+};
+
 // Lines a memo reads into its paragraphs (TVellMemo::LoadParagraphs), by
 // number, twice: once to look at them, once to copy them. Many lines are
 // read in parts on several threads at once (each part front to back, each
@@ -50,6 +89,11 @@ extern int ProgressInterval;
 class TParagraphSource {
 public:
   virtual ~TParagraphSource() = default;
+  // Texts prepared ahead for some lines, and which of them is line i's
+  // (TPreparedTexts::kNone for none); each prepared text is line i's for
+  // one i at most.
+  virtual TPreparedTexts* Prepared() const { return nullptr; }
+  virtual std::size_t PreparedIndex(std::size_t) const { return TPreparedTexts::kNone; }
   virtual std::size_t Count() const = 0;
   virtual std::string_view Line(std::size_t i) const = 0;
   // Line i will be read soon (lines held apart in memory fetch it ahead).

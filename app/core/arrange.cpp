@@ -4,11 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
@@ -68,8 +69,13 @@ class KeyMaker {
 public:
   explicit KeyMaker(int key_length) : key_length_(key_length) {}
 
-  std::string Make(std::string_view line) {
-    const std::string_view field = TrimLine(SecondField(line, scratch_));
+  std::string Make(std::string_view line) { return KeyOf(Field(line)); }
+
+  // The child's field of line, trimmed (valid until the next call).
+  std::string_view Field(std::string_view line) { return TrimLine(SecondField(line, scratch_)); }
+
+  // The key of a child's field.
+  std::string KeyOf(std::string_view field) {
     const size_t blank = field.find(' ');
     const std::string_view head = blank == std::string_view::npos ? field : field.substr(0, blank + 2);
     std::string key = Phonetic(head);
@@ -110,6 +116,67 @@ private:
   size_t found_ = 0, missed_ = 0;  // lookups since the memo was full
 };
 
+// Packed keys by the child's field, each worked out once: hits repeat the
+// same few thousand fields. Open addressing over a table that doubles when
+// half full, up to kMostSlots; past that, new fields are keyed afresh.
+class FieldKeys {
+public:
+  struct Slot {
+    PackedKey key;
+    uint64_t hash = 0;
+    uint32_t at = 0, length = 0;  // the field's bytes in bytes_
+    uint32_t id = UINT32_MAX;     // the caller's number for the key, once set
+    bool used = false;
+  };
+
+  explicit FieldKeys(int key_length) : maker_(key_length), slots_(kFirstSlots) {}
+
+  // The packed key of line's field; its slot (valid until the next call),
+  // or nullptr when the field is new and the table full.
+  Slot* Find(std::string_view line, PackedKey& key) {
+    const std::string_view field = maker_.Field(line);
+    const uint64_t hash = std::hash<std::string_view>{}(field);
+    for (size_t mask = slots_.size() - 1, s = hash & mask;; s = (s + 1) & mask) {
+      Slot& slot = slots_[s];
+      if (slot.used) {
+        if (slot.hash == hash && slot.length == field.size() &&
+            std::memcmp(bytes_.data() + slot.at, field.data(), field.size()) == 0) {
+          key = slot.key;
+          return &slot;
+        }
+        continue;
+      }
+      key = Pack(maker_.KeyOf(field));
+      if (2 * (count_ + 1) > slots_.size() && !Grow()) return nullptr;
+      Slot& empty = Place(hash);
+      empty = {key, hash, static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(field.size()), UINT32_MAX, true};
+      bytes_.append(field);
+      ++count_;
+      return &empty;
+    }
+  }
+
+private:
+  static constexpr size_t kFirstSlots = 1024, kMostSlots = size_t{1} << 14;
+  Slot& Place(uint64_t hash) {
+    for (size_t mask = slots_.size() - 1, s = hash & mask;; s = (s + 1) & mask)
+      if (!slots_[s].used) return slots_[s];
+  }
+  bool Grow() {
+    if (slots_.size() >= kMostSlots || bytes_.size() > UINT32_MAX / 2) return false;
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old)
+      if (slot.used) Place(slot.hash) = slot;
+    return true;
+  }
+
+  KeyMaker maker_;
+  std::vector<Slot> slots_;
+  std::string bytes_;
+  size_t count_ = 0;
+};
+
 // A line's place in the arrangement: its packed key, then its date, then
 // its place among the hits. In this order groups follow their keys, and
 // within a group lines follow their dates, equal dates the hits' order.
@@ -136,9 +203,11 @@ struct Part {
   size_t begin = 0, end = 0;
   size_t unreadable = kNone;  // the first line whose date cannot be read
   std::exception_ptr failure;
-  // The part's distinct keys while they are few (see kFewKeys); once there
-  // are more, the part is sorted instead (sorted set).
+  // The part's distinct keys while they are few (see kFewKeys), in the order
+  // met, and how many of its lines hold each; once there are more, the part
+  // is sorted instead (sorted set).
   std::vector<PackedKey> keys;
+  std::vector<size_t> counts;
   bool sorted = false;
 };
 
@@ -167,31 +236,43 @@ void SortPart(std::vector<Keyed>& keyed, Part& part, Tick tick) {
   }
 }
 
-// Keys the part's lines into keyed, gathering its distinct keys while they
-// are few, and sorts the part there once they are not. tick is called per
-// line and per comparison; once it answers false the part is left
-// unfinished. Failures are kept in the part.
+// Keys the part's lines into keyed, counting them into its distinct keys
+// while they are few (each line's key's place among them in local), and
+// sorts the part there once they are not. tick is called per line and per
+// comparison; once it answers false the part is left unfinished. Failures
+// are kept in the part.
 template <class Tick>
-void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<Keyed>& keyed, Part& part,
-             Tick tick) {
+void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<Keyed>& keyed,
+             std::vector<uint32_t>& local, Part& part, Tick tick) {
   try {
-    KeyMaker maker(key_length);
-    std::unordered_set<PackedKey, PackedKeyHash> distinct;
+    FieldKeys fields(key_length);
+    std::unordered_map<PackedKey, uint32_t, PackedKeyHash> distinct;
     bool few = true;
     for (size_t i = part.begin; i < part.end; ++i) {
       if (!tick()) return;
       const HitDate date = DateOfLine(hits[i]);
       if (date.state == HitDate::kUnreadable && part.unreadable == kNone) part.unreadable = i;
-      keyed[i] = {Pack(maker.Make(hits[i])), DateRank(date), static_cast<uint32_t>(i)};
-      if (few && (i == part.begin || !(keyed[i].key == keyed[i - 1].key))) {
-        distinct.insert(keyed[i].key);
+      PackedKey key;
+      FieldKeys::Slot* slot = fields.Find(hits[i], key);
+      keyed[i] = {key, DateRank(date), static_cast<uint32_t>(i)};
+      if (!few) continue;
+      uint32_t id = slot ? slot->id : UINT32_MAX;
+      if (id == UINT32_MAX) {
+        const auto [at, added] = distinct.try_emplace(key, static_cast<uint32_t>(part.keys.size()));
+        if (added) {
+          part.keys.push_back(key);
+          part.counts.push_back(0);
+        }
+        id = at->second;
+        if (slot) slot->id = id;
         few = distinct.size() <= kFewKeys;
       }
+      local[i] = id;
+      ++part.counts[id];
     }
-    if (few) {
-      part.keys.assign(distinct.begin(), distinct.end());
-      return;
-    }
+    if (few) return;
+    part.keys.clear();
+    part.counts.clear();
   } catch (...) {
     part.failure = std::current_exception();
     return;
@@ -208,8 +289,8 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
 // Each step runs on the parts' threads, the calling thread ticking pacer
 // per line for its own; once the pacer is cancelled every thread stops and
 // the rows are left empty, cancelled set.
-std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, const std::vector<Part>& parts, Pacer& pacer,
-                                      bool& cancelled) {
+std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vector<uint32_t>& local,
+                                      const std::vector<Part>& parts, Pacer& pacer, bool& cancelled) {
   std::atomic<bool> stop{false};
   // Run on every part's thread; false once the pacer was cancelled.
   auto step = [&](auto&& body) {
@@ -231,27 +312,18 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, const std
   std::sort(keys.begin(), keys.end());
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
   const size_t groups = keys.size(), threads = parts.size();
-  auto group_of = [&](const PackedKey& key) {
-    return static_cast<uint32_t>(std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
-  };
 
-  // Lines per group and part, then where each part's lines of each group go:
-  // group by group, part by part, so that a group holds the hits' order.
-  std::vector<uint32_t> group(keyed.size());
+  // Each part's keys as groups, its lines per group (counted as they were
+  // keyed), then where each part's lines of each group go: group by group,
+  // part by part, so that a group holds the hits' order.
+  std::vector<std::vector<uint32_t>> group_of(threads);
   std::vector<std::vector<size_t>> at(threads, std::vector<size_t>(groups, 0));
-  const bool counted = step([&](size_t t, auto tick) {
-    uint32_t g = 0;
-    for (size_t i = parts[t].begin; i < parts[t].end; ++i) {
-      if (!tick()) return;
-      if (i == parts[t].begin || !(keyed[i].key == keyed[i - 1].key)) g = group_of(keyed[i].key);
-      group[i] = g;
-      ++at[t][g];
+  for (size_t t = 0; t < threads; ++t)
+    for (const PackedKey& key : parts[t].keys) {
+      const auto g = static_cast<uint32_t>(std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
+      at[t][g] = parts[t].counts[group_of[t].size()];
+      group_of[t].push_back(g);
     }
-  });
-  if (!counted) {
-    cancelled = true;
-    return {};
-  }
   std::vector<size_t> group_begin(groups + 1, 0);
   size_t next = 0;
   for (size_t g = 0; g < groups; ++g) {
@@ -268,14 +340,14 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, const std
   const bool placed = step([&](size_t t, auto tick) {
     for (size_t i = parts[t].begin; i < parts[t].end; ++i) {
       if (!tick()) return;
-      order[at[t][group[i]]++] = uint64_t{keyed[i].date} << 32 | keyed[i].index;
+      order[at[t][group_of[t][local[i]]]++] = uint64_t{keyed[i].date} << 32 | keyed[i].index;
     }
   });
   if (!placed) {
     cancelled = true;
     return {};
   }
-  std::vector<uint32_t>().swap(group);
+  std::vector<uint32_t>().swap(local);
 
   // Each group after its break, sorted by date; the groups shared out to
   // the threads by their lines.
@@ -417,6 +489,7 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   ArrangedRows outcome;
   const size_t n = hits.size();
   std::vector<Keyed> keyed(n);
+  std::vector<uint32_t> local(n);  // each line's key among its part's (while few)
 
   // Parts of the hits for the threads, a part of at least kPartLines lines
   // each; the calling thread keys the first part itself, ticking the pacer,
@@ -442,18 +515,18 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
       crew.Start([&, t] {
         Part& part = parts[t];
         uint32_t calls = 0;
-        KeyPart(hits, key_length, keyed, part, [&] {
+        KeyPart(hits, key_length, keyed, local, part, [&] {
           if ((++calls & 1023) == 0) others_done += 1024;
           return (calls & 255) != 0 || !stop.load(std::memory_order_relaxed);
         });
       });
-    KeyPart(hits, key_length, keyed, parts[0], [&] {
+    KeyPart(hits, key_length, keyed, local, parts[0], [&] {
       ++own_done;
       return pacer.Tick();
     });
     // Parts no thread could be started for are keyed here.
     for (size_t t = crew.Started() + 1; t < threads && !pacer.Cancelled(); ++t)
-      KeyPart(hits, key_length, keyed, parts[t], [&] { return pacer.Tick(); });
+      KeyPart(hits, key_length, keyed, local, parts[t], [&] { return pacer.Tick(); });
     if (pacer.Cancelled() || parts[0].failure) stop = true;
     crew.Wait([&] {
       if (!pacer.TickNow()) stop = true;
@@ -478,7 +551,7 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   bool few = true;
   for (const Part& part : parts) few = few && !part.sorted;
   if (few) {
-    outcome.rows = RowsOfFewGroups(keyed, parts, pacer, outcome.cancelled);
+    outcome.rows = RowsOfFewGroups(keyed, local, parts, pacer, outcome.cancelled);
     return outcome;
   }
   // Parts of few keys are sorted too when another part held many.

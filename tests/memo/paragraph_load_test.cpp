@@ -95,6 +95,77 @@ TEST(ParagraphLoad, MatchesTheJoinedTextAtEverySize) {
   }
 }
 
+// The same lines with their texts prepared ahead in a shuffled order: most
+// placed from there, some not prepared (empty or left out), two lines
+// sharing one prepared text (the second copied); the page is the same, and
+// its paragraphs can be edited like any others afterwards.
+class PreparedLines : public Lines {
+public:
+  PreparedLines(std::vector<std::string> lines, unsigned seed) : Lines(lines), index_(lines.size()) {
+    std::vector<std::size_t> order(lines.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), std::mt19937(seed));
+    // Copied in parts on several threads.
+    EXPECT_TRUE(prepared_.Copy(
+        order.size(), [&](std::size_t at) -> std::string_view { return lines[order[at]]; }, 4, [] { return true; }));
+    for (std::size_t at = 0; at < order.size(); ++at) index_[order[at]] = at % 97 == 0 ? TPreparedTexts::kNone : at;
+    // Equal lines may share a text: the first placed takes it.
+    for (std::size_t i = 1; i < lines.size(); ++i)
+      if (lines[i] == lines[i - 1] && index_[i - 1] != TPreparedTexts::kNone) index_[i] = index_[i - 1];
+  }
+  TPreparedTexts* Prepared() const override { return &prepared_; }
+  std::size_t PreparedIndex(std::size_t i) const override { return index_[i]; }
+
+private:
+  mutable TPreparedTexts prepared_;
+  std::vector<std::size_t> index_;
+};
+
+TEST(ParagraphLoad, TextsPreparedAheadInAnotherOrderGiveTheSamePage) {
+  for (const bool static_format : {true, false})
+    for (const std::size_t count : {std::size_t{1000}, std::size_t{150001}}) {
+      std::vector<std::string> lines = MakeLines(count, 11, true);
+      for (std::size_t i = 500; i < lines.size(); i += 5000) lines[i + 1] = lines[i] = "the same line " + std::to_string(i);
+      const std::string what = std::to_string(count) + (static_format ? " lines, styles" : " lines, codes as bytes");
+      TVellMemo loaded, joined;
+      loaded.SetStaticFormat(static_format);
+      joined.SetStaticFormat(static_format);
+      loaded.SetText("what the page held before");
+      PreparedLines source(lines, 5);
+      ASSERT_TRUE(loaded.LoadParagraphs(source)) << what;
+      joined.SetText(Joined(lines));
+      ExpectSamePage(loaded, joined, what.c_str());
+      EXPECT_EQ(std::count(source.Reads().begin(), source.Reads().end(), 1), static_cast<long>(lines.size())) << what;
+      EXPECT_NO_THROW(loaded.CheckIntegrity()) << what;
+      for (TVellMemo* m : {&loaded, &joined}) {
+        m->setParagraphs(3, std::string(300, 'g'));  // grows past its buffer
+        m->setParagraphs(4, "x");
+        m->setSelStart(m->ParStart(5) + 1);
+        m->setSelText("inserted ");
+        m->setSelStart(m->ParStart(501) + 2);  // one of two lines that shared a text, shortened in place
+        m->setSelLength(1);
+        m->setSelText("");
+      }
+      ExpectSamePage(loaded, joined, (what + ", edited").c_str());
+      EXPECT_NO_THROW(loaded.CheckIntegrity()) << what;
+    }
+  // A copy stopped part way prepares nothing.
+  TPreparedTexts stopped;
+  int ticks = 0;
+  EXPECT_FALSE(stopped.Copy(
+      50000, [](std::size_t) -> std::string_view { return "line"; }, 4, [&] { return ++ticks < 1000; }));
+  EXPECT_EQ(stopped.Count(), 0u);
+  EXPECT_EQ(stopped.Find(0), nullptr);
+  // A prepared line a text load would cut is refused as the line itself is.
+  std::vector<std::string> lines = MakeLines(70000, 3, false);
+  lines[65000] = "a\nb";
+  TVellMemo m;
+  m.SetText("kept");
+  PreparedLines source(lines, 9);
+  EXPECT_FALSE(m.LoadParagraphs(source));
+  EXPECT_EQ(m.GetText(), "kept");
+}
+
 TEST(ParagraphLoad, LinesATextLoadWouldCutAreRefusedAndThePageKept) {
   for (const std::string& bad : {std::string("a\rb"), std::string("a\nb"), std::string("a\0b", 3)}) {
     std::vector<std::string> lines = MakeLines(70000, 3, false);

@@ -249,9 +249,9 @@ TEST(ArrangeTest, ManyDistinctHeadsAreKeyedAsEachLineAlone) {
   EXPECT_EQ(Arrange(hits, 8, {}).lines, expected);
 }
 
-// Hits of few groups are counted into them, hits of many are sorted, and
-// parts of both kinds side by side are sorted and merged: each against the
-// reference, with a line of no child's field (the empty key, whose group
+// Hits of few groups are counted into them (also where nearly every hit's
+// child's field is a new one), hits of many are sorted, and parts of both
+// kinds side by side are sorted and merged: each against the reference, with a line of no child's field (the empty key, whose group
 // comes first without a break before it) and dates out of order.
 TEST(ArrangeTest, FewAndManyGroupsInPartsAgreeWithTheReference) {
   auto name = [](int i) {
@@ -265,13 +265,16 @@ TEST(ArrangeTest, FewAndManyGroupsInPartsAgreeWithTheReference) {
   struct Case {
     const char* what;
     int few_lines, many_lines;
+    bool field_per_line = false;  // few keys, but every child's field a new one
   };
   for (const Case& c : {Case{"few groups, one part", 3000, 0}, Case{"few groups, many parts", 60000, 0},
-                        Case{"few then many", 30000, 30000}, Case{"many then few", -30000, 30000}}) {
+                        Case{"few then many", 30000, 30000}, Case{"many then few", -30000, 30000},
+                        Case{"few groups, a field per line", 80000, 0, true}}) {
     std::mt19937 random(11);
     Lines few, many;
     for (int i = 0; i < std::abs(c.few_lines); ++i)
-      few.push_back(line(1600 + static_cast<int>(random() % 150), name(static_cast<int>(random() % 40)) + " Jo, x", i));
+      few.push_back(line(1600 + static_cast<int>(random() % 150),
+                         name(static_cast<int>(random() % 40)) + (c.field_per_line ? " Jo" + std::to_string(i) : " Jo, x"), i));
     for (int i = 0; i < c.many_lines; ++i) many.push_back(line(1650 - i % 7, name(i) + " Ja", i));
     Lines hits = c.few_lines < 0 ? many : few;
     const Lines& second = c.few_lines < 0 ? few : many;

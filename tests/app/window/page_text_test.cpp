@@ -2,7 +2,7 @@
 // go once read) against the same lines joined into one text first: the
 // same paragraphs, text length, styles and page, whatever the lines hold and
 // however the memo is set; and the same lines given as head lines then rows
-// into a list of hits read in place.
+// into a list of hits read in place, their texts copied ahead or not.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -118,6 +118,34 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
       EXPECT_EQ(Rich(parted), Rich(joined));
       EXPECT_NO_THROW(parted.CheckIntegrity());
       EXPECT_EQ(hits, hits_before);  // read in place, never taken
+
+      // The same parts with their texts copied ahead, the head's copied
+      // lines freed meanwhile; and only the head (arranging cancelled).
+      for (const bool with_rows : {true, false}) {
+        memo::TVellMemo ahead, head_only;
+        Set(ahead, setting);
+        Set(head_only, setting);
+        ahead.SetText(before);
+        head_only.SetText(before);
+        app::PageParts copied;
+        copied.head.assign(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(half));
+        if (with_rows) {
+          for (size_t i = half; i < lines.size(); ++i)
+            copied.rows.push_back(lines[i].empty() ? appcore::kGroupBreak : static_cast<uint32_t>(lines.size() - 1 - i));
+          copied.hits = &hits;
+        }
+        const Lines head = copied.head;
+        copied.prepared = app::PrepareTexts(copied.head, with_rows ? hits : Lines(), nullptr);
+        EXPECT_EQ(copied.prepared != nullptr, (with_rows ? lines.size() : half) >= memo::TPreparedTexts::kWorthFrom);
+        app::SetPageParts(ahead, std::move(copied));
+        memo::TVellMemo& expected = with_rows ? joined : head_only;
+        if (!with_rows) app::SetPageLines(head_only, head);
+        EXPECT_EQ(ahead.GetTextLen(), expected.GetTextLen()) << with_rows;
+        EXPECT_EQ(Paragraphs(ahead), Paragraphs(expected)) << with_rows;
+        EXPECT_EQ(Rich(ahead), Rich(expected)) << with_rows;
+        EXPECT_NO_THROW(ahead.CheckIntegrity());
+        EXPECT_EQ(hits, hits_before);
+      }
     }
   }
 }
