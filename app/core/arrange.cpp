@@ -139,8 +139,7 @@ public:
     for (size_t mask = slots_.size() - 1, s = hash & mask;; s = (s + 1) & mask) {
       Slot& slot = slots_[s];
       if (slot.used) {
-        if (slot.hash == hash && slot.length == field.size() &&
-            std::memcmp(bytes_.data() + slot.at, field.data(), field.size()) == 0) {
+        if (slot.hash == hash && std::string_view(bytes_).substr(slot.at, slot.length) == field) {
           key = slot.key;
           return &slot;
         }
