@@ -39,10 +39,15 @@ void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, con
   // Grown only: a window read after a smaller one fills no bytes twice.
   if (buffer.size() < static_cast<std::size_t>(length)) buffer.resize(static_cast<std::size_t>(length));
   window = {first, first + (count - 1) * layout.step};
+  cache.BeginWindow();
   struct Closer {
     TReadWindow& window;
-    ~Closer() { window = {}; }
-  } closer{window};
+    TEntryCache& cache;
+    ~Closer() {
+      window = {};
+      cache.EndWindow();
+    }
+  } closer{window, cache};
   std::int64_t got = ReadAt(file, layout.position(first), buffer.data(), length, true);
   if (got < length && !(host.Written() && (host.Exclusive() || host.WritesHeld())))
     RaiseError(err::kReadError, host.TableName());

@@ -34,10 +34,11 @@ TEntryCache::TSlot* TEntryCache::Lookup(std::uint32_t key) const {
 void TEntryCache::Add(std::uint32_t key, TCacheEntry* entry) {
   if ((count_ + 1) * 2 > slots_.size()) Resize(std::max<std::size_t>(16, slots_.size() * 2));
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = Home(key);
+  const std::size_t home = Home(key);
+  std::size_t i = home;
   for (; slots_[i].Entry; i = (i + 1) & mask)
     if (slots_[i].Key == key) return;  // the key's first entry stays
-  slots_[i] = {key, entry};
+  slots_[i] = {key, static_cast<std::uint32_t>(home), entry};
   ++count_;
 }
 
@@ -47,14 +48,14 @@ void TEntryCache::Erase(TSlot* slot) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t hole = static_cast<std::size_t>(slot - slots_.data());
   for (std::size_t i = (hole + 1) & mask; slots_[i].Entry; i = (i + 1) & mask) {
-    const std::size_t home = Home(slots_[i].Key);
+    const std::size_t home = slots_[i].HomeAt;
     // Whether `home` lies cyclically in (hole, i]: then the entry stays.
     const bool stays = hole <= i ? (hole < home && home <= i) : (hole < home || home <= i);
     if (stays) continue;
     slots_[hole] = slots_[i];
     hole = i;
   }
-  slots_[hole] = {0, nullptr};
+  slots_[hole] = {0, 0, nullptr};
   --count_;
   // A table that emptied shrinks, so that walks over it (ForEach) cost
   // what the entries do.
@@ -64,7 +65,7 @@ void TEntryCache::Erase(TSlot* slot) {
 void TEntryCache::Resize(std::size_t slots) {
   std::vector<TSlot> old;
   old.swap(slots_);
-  slots_.assign(slots, TSlot{0, nullptr});
+  slots_.assign(slots, TSlot{0, 0, nullptr});
   shift_ = 32;
   for (std::size_t n = slots; n > 1; n >>= 1) --shift_;
   count_ = 0;
@@ -147,6 +148,7 @@ std::vector<TCacheEntry*> TEntryCache::Sorted() const {
 
 void TEntryCache::Unlink(TCacheEntry* entry) {
   if (entry == held_past_) held_past_ = nullptr;
+  if (entry == window_first_) window_first_ = nullptr;
   if (entry->Newer) entry->Newer->Older = entry->Older;
   else if (newest_ == entry) newest_ = entry->Older;
   if (entry->Older) entry->Older->Newer = entry->Newer;
@@ -202,7 +204,7 @@ TCacheEntry* TEntryCache::FindEvictableWhileHeld() {
   // entries at the old end of the chain stay there for the next search.
   if (held_past_ && !held_past_->Modified) held_past_ = nullptr;
   bool prefix = true;
-  for (TCacheEntry* e = held_past_ ? held_past_->Newer : oldest_; e; e = e->Newer) {
+  for (TCacheEntry* e = held_past_ ? held_past_->Newer : oldest_; e && e != window_first_; e = e->Newer) {
     if (e->Evictable()) return e;
     if (prefix && e->Modified) held_past_ = e;
     else prefix = false;
@@ -225,6 +227,13 @@ std::vector<std::vector<TCacheEntry*>> TEntryCache::ModifiedRuns(std::uint32_t s
 
 TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
                                  const std::function<void()>& flush, std::size_t growth) {
+  TCacheEntry* entry = Place(key, writes_held, make, flush, growth);
+  if (entry && window_open_ && !window_first_) window_first_ = entry;
+  return entry;
+}
+
+TCacheEntry* TEntryCache::Place(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
+                                const std::function<void()>& flush, std::size_t growth) {
   if (!Full()) {
     TCacheEntry* entry = make();
     entry->Key = key;
@@ -282,6 +291,7 @@ void TEntryCache::Clear(const std::function<void(TCacheEntry*)>& release) {
   count_ = 0;
   shift_ = 32;
   held_past_ = nullptr;
+  window_first_ = nullptr;
   recent_.clear();
   carried_.clear();
   sweep_ = NextUniqueMark();

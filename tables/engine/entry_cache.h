@@ -82,8 +82,24 @@ public:
   // nullptr when there is none. The caller empties the entry.
   TCacheEntry* Obtain(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
                       const std::function<void()>& flush, std::size_t growth = 255);
+  // Between these, the entries of a window read into the cache: while
+  // writes are held, Obtain takes none of the places it gave since
+  // BeginWindow (it grows the cache instead), so that a window larger than
+  // the room its modified entries leave never pushes out its own records
+  // before they are asked for.
+  void BeginWindow() {
+    window_open_ = true;
+    window_first_ = nullptr;
+  }
+  void EndWindow() {
+    window_open_ = false;
+    window_first_ = nullptr;
+  }
 
 private:
+  // Obtain's place for `key`, before the open window notes it.
+  TCacheEntry* Place(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,
+                     const std::function<void()>& flush, std::size_t growth);
   void Unlink(TCacheEntry* entry);
   void LinkFront(TCacheEntry* entry);
   // Notes an entry handed out in this period (`always`: also when it was
@@ -106,9 +122,12 @@ private:
 
   // Open addressing with linear probing; an empty slot has no entry. At
   // most half the slots are taken, and above sixteen slots at least an
-  // eighth. There are at least sixteen slots once any entry is added.
+  // eighth. There are at least sixteen slots once any entry is added. A
+  // slot keeps its key's home (in what would be padding), so that an
+  // erasure's walk along the run after it computes none.
   struct TSlot {
     std::uint32_t Key;
+    std::uint32_t HomeAt;
     TCacheEntry* Entry;
   };
   // Sixteen keys that follow each other take neighbouring slots (a long
@@ -137,6 +156,10 @@ private:
   mutable TCacheEntry* held_past_ = nullptr;
   std::size_t capacity_ = 0;
   TWriteUndo* undo_ = nullptr;
+  // The oldest place Obtain gave in the open window (all it gave since are
+  // newer): searches while writes are held stop there.
+  bool window_open_ = false;
+  TCacheEntry* window_first_ = nullptr;
 };
 
 }  // namespace korvex

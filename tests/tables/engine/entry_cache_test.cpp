@@ -246,5 +246,62 @@ TEST(EntryCache, WindowsHandedOutBackwardsListInKeyOrder) {
   }
 }
 
+// A window read into a cache whose room (capacity less its modified
+// entries) is smaller than the window: while writes are held the window
+// takes the clean entries from before it and then grows the cache, never
+// its own places, so every record it read is still there when asked for;
+// without held writes it may reuse its own places (the cache cannot grow)
+// but always gets one. Once the window ends its entries may go again.
+TEST(EntryCache, WindowKeepsItsOwnEntriesWhileWritesAreHeld) {
+  struct Case {
+    std::size_t capacity, modified, clean, window;
+    bool held;
+  };
+  const Case cases[] = {
+      {64, 40, 24, 50, true},  {64, 0, 64, 200, true}, {64, 63, 1, 10, true},
+      {64, 40, 24, 50, false}, {64, 0, 64, 200, false}, {16, 0, 0, 5, true},
+  };
+  for (const Case& c : cases) {
+    TEntryCache cache;
+    cache.SetCapacity(c.capacity);
+    std::vector<std::unique_ptr<TCacheEntry>> owned;
+    auto make = [&] {
+      owned.push_back(std::make_unique<TCacheEntry>());
+      return owned.back().get();
+    };
+    bool flushed = false;
+    auto obtain = [&](std::uint32_t key) { return cache.Obtain(key, c.held, make, [&] { flushed = true; }); };
+    for (std::uint32_t key = 1; key <= c.modified + c.clean; ++key) obtain(key)->Modified = key <= c.modified;
+    const std::uint32_t first = 100000;
+    cache.BeginWindow();
+    for (std::uint32_t k = 0; k < c.window; ++k) {
+      TCacheEntry* e = obtain(first + static_cast<std::uint32_t>(c.window) - 1 - k);  // backwards, as read
+      ASSERT_NE(e, nullptr) << c.capacity << " " << k;
+    }
+    cache.EndWindow();
+    EXPECT_FALSE(flushed);
+    std::size_t kept = 0;
+    for (std::uint32_t k = 0; k < c.window; ++k) kept += cache.Find(first + k) != nullptr;
+    for (std::uint32_t key = 1; key <= c.modified; ++key) ASSERT_NE(cache.Find(key), nullptr) << key;
+    const std::size_t room = c.capacity - c.modified;
+    if (c.held) {
+      EXPECT_EQ(kept, c.window) << c.capacity << "/" << c.modified << "/" << c.window;
+      // The clean entries from before went first, and only as many as needed.
+      std::size_t clean_left = 0;
+      for (std::uint32_t key = c.modified + 1; key <= c.modified + c.clean; ++key)
+        clean_left += cache.Find(key) != nullptr;
+      EXPECT_EQ(clean_left, c.window >= c.clean ? 0 : c.clean - c.window);
+      // After the window its clean entries are evictable again: no growth.
+      const std::size_t capacity = cache.Capacity();
+      for (std::uint32_t k = 0; k < c.window; ++k) obtain(first + 1000000 + k);
+      EXPECT_EQ(cache.Capacity(), capacity);
+    } else {
+      EXPECT_EQ(kept, std::min(c.window, room));
+      EXPECT_EQ(cache.Capacity(), c.capacity);
+    }
+    cache.Clear();
+  }
+}
+
 }  // namespace
 }  // namespace korvex
