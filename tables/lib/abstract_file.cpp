@@ -274,10 +274,12 @@ std::int32_t TPhysicalFile::Delete() {
 bool TPhysicalFile::Flush(std::int32_t handle) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (!disk_) return false;
-  if (!unsynced_) return true;
-  if (disk_->Sync() != 0) return false;
-  unsynced_ = false;
-  return true;
+  // Cleared before the sync: a write that ends after this sets the mark
+  // again (writes set it once done), so it is never lost to a skipped sync.
+  if (!unsynced_.exchange(false)) return true;
+  if (disk_->Sync() == 0) return true;
+  unsynced_ = true;
+  return false;
 }
 
 bool TPhysicalFile::Lock(std::int64_t start, std::int64_t length) {
@@ -305,23 +307,23 @@ std::int64_t TPhysicalFile::ReadAt(std::int64_t position, void* buffer, std::int
 std::int64_t TPhysicalFile::WriteAt(std::int64_t position, const void* buffer, std::int64_t count) {
   if (!disk_) return -err::kInvalidFileHandle;
   if (position < 0) return 0;
-  unsynced_ = true;
   std::int64_t n = disk_->WriteAt(position, buffer, count);
+  unsynced_ = true;
   return n < 0 ? EngineErrorOfErrno(static_cast<int>(n)) : n;
 }
 
 std::int64_t TPhysicalFile::WriteSpansAt(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
   if (!disk_) return -err::kInvalidFileHandle;
-  unsynced_ = true;
   const std::int64_t n = disk_->WriteAt(position, spans);
+  unsynced_ = true;
   return n < 0 ? EngineErrorOfErrno(static_cast<int>(n)) : n;
 }
 
 std::int32_t TPhysicalFile::SetEnd(std::int64_t position) {
   if (!disk_) return -err::kInvalidFileHandle;
   if (position < 0) return -err::kWriteError;
-  unsynced_ = true;
   int rc = disk_->Truncate(position);
+  unsynced_ = true;
   return rc < 0 ? EngineErrorOfErrno(rc) : 0;
 }
 

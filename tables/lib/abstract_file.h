@@ -15,6 +15,7 @@
 // read as zero.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -168,9 +169,10 @@ private:
   std::unique_ptr<rtl::TLockedFile> disk_;
   std::string disk_path_;
   // Whether the file may hold bytes this object wrote or cut since its last
-  // successful sync (every write and cut sets it; a new descriptor starts
-  // with it set): a sync with nothing written since is skipped.
-  bool unsynced_ = true;
+  // successful sync (every write and cut sets it once done; a new
+  // descriptor starts with it set): a sync with nothing written since is
+  // skipped. Atomic: sessions on other threads may write while one syncs.
+  std::atomic<bool> unsynced_{true};
 };
 
 // The negated engine error number of a negated errno.
