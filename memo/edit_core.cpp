@@ -342,14 +342,14 @@ void TVellMemo::SpliceInParagraph(Splice& s) {
     bool inPlace = newLen + 1 <= p.capacity &&
                    (newLen >= p.length || static_cast<std::int64_t>(newLen) + newLen / 8 + 1 >= p.capacity);
     if (!inPlace) {
-      std::int64_t bytes = static_cast<std::int64_t>(newLen) + newLen / 64 + 1;
-      char* buffer = static_cast<char*>(std::malloc(static_cast<std::size_t>(bytes)));
+      const std::size_t bytes = par::TextBufferBytes(static_cast<std::size_t>(newLen));
+      char* buffer = static_cast<char*>(std::malloc(bytes));
       if (!buffer) throw std::bad_alloc();
       if (s.o1) std::memcpy(buffer, p.text, s.o1);
       if (tail) std::memcpy(buffer + s.o1 + ins, p.text + s.o2, tail);
       par::FreeText(p);
       p.text = buffer;
-      p.capacity = static_cast<std::int32_t>(std::min<std::int64_t>(bytes, 2147483647));
+      p.capacity = static_cast<std::int32_t>(std::min<std::size_t>(bytes, 2147483647));
     } else if (tail) {
       std::memmove(p.text + s.o1 + ins, p.text + s.o2, tail);
     }

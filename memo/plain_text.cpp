@@ -420,14 +420,11 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
 
 namespace {
 
-// The size of the buffer SetText makes for a paragraph's text.
-std::size_t TextBufferBytes(std::size_t length) { return length + length / 64 + 1; }
-
 // Copies text into a buffer of arena, as SetText would make it.
 void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prepared& line) {
   if (text.empty() || text.size() > 0x7FFFFFFF) return;
   const auto length = static_cast<std::int32_t>(text.size());
-  const std::size_t bytes = TextBufferBytes(text.size());
+  const std::size_t bytes = par::TextBufferBytes(text.size());
   char* buffer = arena.Allocate(bytes);
   if (buffer == nullptr) return;
   std::memcpy(buffer, text.data(), text.size());
@@ -452,7 +449,8 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
   std::vector<TTextArena> arenas(parts);
   for (std::size_t t = 0; t < parts; ++t) {
     std::size_t bytes = 0;
-    for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i) bytes += TextBufferBytes(line(i).size());
+    for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i)
+      bytes += par::TextBufferBytes(line(i).size());
     arenas[t].Expect(bytes);
     arenas[t].Prepare();
   }

@@ -76,7 +76,7 @@ void SetText(ParInfo& p, const char* text, std::int32_t length, TTextArena* aren
     p.length = 0;
     return;
   }
-  std::size_t bytes = static_cast<std::size_t>(length) + length / 64 + 1;
+  const std::size_t bytes = TextBufferBytes(static_cast<std::size_t>(length));
   char* buffer = arena ? arena->Allocate(bytes) : nullptr;
   p.arenaText = buffer != nullptr;
   p.text = buffer ? buffer : static_cast<char*>(CheckedRealloc(nullptr, bytes));

@@ -195,8 +195,11 @@ ParInfo MakeEmpty();
 void Free(ParInfo& p);
 // Gives the text buffer up (back to malloc unless it lies in an arena).
 void FreeText(ParInfo& p);
-// Replaces the text (buffer of length + length/64 + 1 bytes, taken from
-// arena when one is given and the text is small).
+// The bytes of a paragraph's text buffer for a text of length bytes: a
+// little room to grow in place.
+inline std::size_t TextBufferBytes(std::size_t length) { return length + length / 64 + 1; }
+// Replaces the text (a buffer of TextBufferBytes, taken from arena when
+// one is given and the text is small).
 void SetText(ParInfo& p, const char* text, std::int32_t length, TTextArena* arena = nullptr);
 LineInfo& Line(ParInfo& p, int index);
 const LineInfo& Line(const ParInfo& p, int index);
