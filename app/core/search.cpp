@@ -280,6 +280,11 @@ constexpr int kBlockLines = 4 * kChunkLines;
 // A file searched as it is read is searched whole on the thread that read
 // it when it is cut into this many blocks or fewer (and nobody watches).
 constexpr size_t kBlocksReadWhole = 4;
+// Files read for a search as a command, in bytes, from which the heap's top
+// is filled in huge pages: the hit lines and lists of a set this large fill
+// megabytes, one page fault per 4 KiB otherwise, while the up to 2 MiB the
+// last huge page may hold unused is small beside the files.
+constexpr size_t kHugeHeapFrom = size_t{32} << 20;
 // Every chunk starts at a line whose offset is known without the line index.
 static_assert(kChunkLines % DataFile::kStrideLines == 0);
 
@@ -654,6 +659,12 @@ private:
   // Block b's other hits into merge, from place base on.
   void GatherOtherHits(OtherMerge& merge, size_t b, size_t base);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
+  // On the calling thread once huge_heap_ is set: the heap's top in huge
+  // pages (see rtl::os::BackHeapTopWithHugePages).
+  void GrowHeapInHugePages() {
+    if (std::this_thread::get_id() == caller_ && huge_heap_.exchange(false, std::memory_order_relaxed))
+      rtl::os::BackHeapTopWithHugePages();
+  }
 
   const std::thread::id caller_;
   const SearchOptions& options_;
@@ -671,6 +682,10 @@ private:
   std::atomic<size_t> next_block_{1};  // block 0 is the calling thread's
   std::atomic<bool> stop_{false};
   std::atomic<int64_t> lines_read_{0}, hits_{0};
+  std::atomic<size_t> bytes_arrived_{0};
+  // Set once the files read reach kHugeHeapFrom; the calling thread then
+  // has the heap grow in huge pages (and clears it).
+  std::atomic<bool> huge_heap_{false};
   std::mutex mutex_;
   std::condition_variable helper_done_;
   int helpers_running_ = 0;  // under mutex_
@@ -715,6 +730,10 @@ void Searcher::CutBlocks(const DataFileSet& files) {
 }
 
 void Searcher::Arrived(int slot, const DataFileEntry& entry) {
+  const size_t size = entry.data->Bytes().size();
+  const size_t before = bytes_arrived_.fetch_add(size, std::memory_order_relaxed);
+  if (before < kHugeHeapFrom && before + size >= kHugeHeapFrom) huge_heap_ = true;
+  GrowHeapInHugePages();
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
     // The file is searched while its bytes are still in the cache: whole
@@ -836,6 +855,7 @@ void Searcher::Work(const DataFileSet& files, bool calling_thread) {
 }
 
 void Searcher::Run(const DataFileSet& files) {
+  GrowHeapInHugePages();
   titles_.resize(static_cast<size_t>(files.Count()));
   CutBlocks(files);
   // The caller sees the first file at once, and may cancel before a line

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace rtl::os {
 
@@ -50,6 +51,25 @@ void CoalesceFreedMemoryAtOnce() {
 void GrowHeapsInLargeSteps() {
 #ifdef M_TOP_PAD
   ::mallopt(M_TOP_PAD, 32 << 20);
+#endif
+}
+
+void BackHeapTopWithHugePages() {
+#if defined(MADV_HUGEPAGE) && defined(__GLIBC__)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  // A block too large for the free lists' usual sizes comes from the top,
+  // which ends at the break: what follows it is the room not handed out.
+  // On a thread with a heap of its own the block lies elsewhere, and
+  // nothing is asked.
+  constexpr std::size_t kProbe = std::size_t{64} << 10;
+  void* probe = std::malloc(kProbe);
+  if (probe == nullptr) return;
+  const auto after = reinterpret_cast<std::uintptr_t>(probe) + kProbe;
+  std::free(probe);
+  const auto brk = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+  if (brk == static_cast<std::uintptr_t>(-1) || after > brk || brk - after > (std::uintptr_t{1} << 32)) return;
+  const std::uintptr_t first = (after + kHuge - 1) / kHuge * kHuge, end = brk / kHuge * kHuge;
+  if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 #endif
 }
 

@@ -30,6 +30,14 @@ void CoalesceFreedMemoryAtOnce();
 // nothing; call once at start.
 void GrowHeapsInLargeSteps();
 
+// Asks for the room the heap has taken from the system and not yet handed
+// out (its top, past every block in use) to be backed by huge pages, so
+// that filling it costs one fault per 2 MiB instead of one per 4 KiB. The
+// last huge page filled may hold up to 2 MiB not yet used: for a process
+// about to fill many megabytes. Memory in use is left as it is. For the
+// thread that started the process (whose heap grows at the break).
+void BackHeapTopWithHugePages();
+
 // Gives the whole pages of memory the allocator holds free back to the
 // system, so that what long work freed does not stay counted beside what
 // comes next (a page filled after a search, say). Takes a few milliseconds.
