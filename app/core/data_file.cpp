@@ -429,7 +429,7 @@ const WordIndex& DataFile::Words() const {
 size_t DataFile::MemoryUse() const {
   size_t use = size_ + sizeof(*this) + stride_starts_.capacity() * sizeof(uint32_t) +
                stride_records_.capacity() * sizeof(int64_t) +
-               (bracket_lines_.capacity() + quote_lines_.capacity()) * sizeof(Span) +
+               (bracket_lines_.capacity() + quote_lines_.capacity() + closer_lines_.capacity()) * sizeof(Span) +
                candidates_.capacity() * sizeof(Candidate) + brackets_near_.capacity();
   if (LinesBuilt())
     use += starts_.capacity() * sizeof(uint32_t) + flags_.capacity() + marked_lines_.capacity() * sizeof(uint32_t);
@@ -499,13 +499,13 @@ inline WindowBits ScanWindow(const char* p) {
   WindowBits bits;
 #if defined(__SSE2__)
   const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-  const __m128i br = _mm_set1_epi8('['), qu = _mm_set1_epi8('"');
+  const __m128i br = _mm_set1_epi8('['), qu = _mm_set1_epi8('"'), cl = _mm_set1_epi8(']');
   for (int k = 0; k < 4; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
     const auto ends = static_cast<uint32_t>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
-    const auto marks = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu))));
+    const auto marks = static_cast<uint32_t>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, br), _mm_cmpeq_epi8(v, qu)), _mm_cmpeq_epi8(v, cl))));
     const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
     const __m128i from_zero = _mm_sub_epi8(v, _mm_set1_epi8('0'));
     const auto digits = static_cast<uint32_t>(
@@ -520,7 +520,7 @@ inline WindowBits ScanWindow(const char* p) {
     const char c = p[k];
     if (c == '\r' || c == '\n') bits.ends |= uint64_t{1} << k;
     if (c == '\r') bits.cr |= uint64_t{1} << k;
-    if (c == '[' || c == '"') bits.marks |= uint64_t{1} << k;
+    if (c == '[' || c == '"' || c == ']') bits.marks |= uint64_t{1} << k;
     if (c >= '0' && c <= '9') bits.digits |= uint64_t{1} << k;
   }
 #endif
@@ -532,7 +532,7 @@ inline WindowBits ScanWindow(const char* p) {
 // The same, thirty-two bytes at a time, where the processor has AVX2.
 __attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline WindowBits ScanWindowWide(const char* p) {
   const __m256i cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n');
-  const __m256i br = _mm256_set1_epi8('['), qu = _mm256_set1_epi8('"');
+  const __m256i br = _mm256_set1_epi8('['), qu = _mm256_set1_epi8('"'), cl = _mm256_set1_epi8(']');
   // Both halves written out: a loop of two kept its count and shifts.
   const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
@@ -540,10 +540,10 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline WindowBit
   const auto ends_low = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(cr_low, _mm256_cmpeq_epi8(low, lf))));
   const auto ends_high =
       static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(cr_high, _mm256_cmpeq_epi8(high, lf))));
-  const auto marks_low = static_cast<uint32_t>(
-      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(low, br), _mm256_cmpeq_epi8(low, qu))));
-  const auto marks_high = static_cast<uint32_t>(
-      _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(high, br), _mm256_cmpeq_epi8(high, qu))));
+  const auto marks_low = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpeq_epi8(low, br), _mm256_cmpeq_epi8(low, qu)), _mm256_cmpeq_epi8(low, cl))));
+  const auto marks_high = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpeq_epi8(high, br), _mm256_cmpeq_epi8(high, qu)), _mm256_cmpeq_epi8(high, cl))));
   WindowBits bits;
   bits.ends = uint64_t{ends_low} | uint64_t{ends_high} << 32;
   bits.marks = uint64_t{marks_low} | uint64_t{marks_high} << 32;
@@ -612,7 +612,9 @@ __attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow51
   WindowBits bits;
   bits.cr = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r'));
   bits.ends = bits.cr | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
-  bits.marks = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('[')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
+  // '[' and ']' are the bytes 2 apart from 0x5B: one test for both.
+  bits.marks = _mm512_testn_epi8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('[')), _mm512_set1_epi8(~2)) |
+               _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
   // A byte is a digit when its distance from '0' is at most 9.
   bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('0')), _mm512_set1_epi8(9));
   return bits;
@@ -695,11 +697,13 @@ void ScanAll(const char* p, size_t n, Window& window) {
   }
 }
 
-// The marks of the bytes whose bits are set in marks.
+// The marks of the bytes whose bits are set in marks (a ']' marks nothing).
 uint8_t MarksOf(const char* window, uint64_t marks) {
   uint8_t found = 0;
-  for (; marks; marks &= marks - 1)
-    found |= window[__builtin_ctzll(marks)] == '[' ? DataFile::kHasBracket : DataFile::kHasQuote;
+  for (; marks; marks &= marks - 1) {
+    const char c = window[__builtin_ctzll(marks)];
+    found |= c == '[' ? DataFile::kHasBracket : c == '"' ? DataFile::kHasQuote : 0;
+  }
   return found;
 }
 
@@ -854,8 +858,9 @@ __attribute__((noinline)) void DataFile::ListMarkedLines(DataFile& file, const c
     const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
     const uint64_t after = ends & ~((uint64_t{2} << bit) - 1);
     const size_t start = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
-    const bool bracket = p[at + static_cast<size_t>(bit)] == '[';
-    std::vector<Span>& lines = bracket ? file.bracket_lines_ : file.quote_lines_;
+    const char mark = p[at + static_cast<size_t>(bit)];
+    const bool bracket = mark == '[';
+    std::vector<Span>& lines = bracket ? file.bracket_lines_ : mark == '"' ? file.quote_lines_ : file.closer_lines_;
     if (!lines.empty() && lines.back().begin == start) continue;
     const size_t end =
         after ? at + static_cast<size_t>(__builtin_ctzll(after)) : file.LineEnd(std::min(at + 64, file.size_));
@@ -940,6 +945,7 @@ void DataFile::Survey() {
   stride_records_.clear();
   bracket_lines_.clear();
   quote_lines_.clear();
+  closer_lines_.clear();
   candidates_.clear();
   brackets_near_.clear();
   stride_starts_.reserve(n / (72 * kStrideLines) + 2);
@@ -949,7 +955,7 @@ void DataFile::Survey() {
   ScanAll(p, n, window);
   // A file of many marked lines gives back what the lists' last doubling
   // left unused.
-  for (std::vector<Span>* lines : {&bracket_lines_, &quote_lines_})
+  for (std::vector<Span>* lines : {&bracket_lines_, &quote_lines_, &closer_lines_})
     if (lines->capacity() > lines->size() + lines->size() / 8 + 16) lines->shrink_to_fit();
   line_count_ = static_cast<int>(window.ends) + (window.line_start < n ? 1 : 0);
   record_count_ = window.records;

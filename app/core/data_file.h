@@ -8,9 +8,10 @@
 // file, whose stamp then differs, is read again.
 //
 // Reading a file takes one pass that counts its lines and record lines,
-// notes where every 8192nd line starts and where each line holding '[' or
-// '"' starts (brackets are dropped before names are matched; quotes change
-// how the field routines cut words). A search works on byte ranges and
+// notes where every 8192nd line starts and where each line holding '[',
+// '"' or ']' starts (brackets are dropped before names are matched, in
+// other files a ']' without its '[' too; quotes change how the field
+// routines cut words). A search works on byte ranges and
 // finds a hit's line from its bytes, so that a file nothing is found in
 // costs no more. The line index (the offset at which each line starts and
 // one byte of facts per line, about five bytes per line) is built on first
@@ -174,9 +175,11 @@ public:
     uint32_t begin = 0, end = 0;
     bool operator==(const Span&) const = default;
   };
-  // The lines that hold '[', and those that hold '"', in order.
+  // The lines that hold '[', those that hold '"', and those that hold ']'
+  // (with a '[' or without), in order.
   const std::vector<Span>& BracketLines() const { return bracket_lines_; }
   const std::vector<Span>& QuoteLines() const { return quote_lines_; }
+  const std::vector<Span>& CloserLines() const { return closer_lines_; }
   // Where the line that holds offset starts, looking back no further than
   // floor (a line start at or before offset).
   size_t LineBegin(size_t offset, size_t floor) const;
@@ -258,7 +261,7 @@ private:
   size_t first_line_end_ = 0;
   std::vector<uint32_t> stride_starts_;
   std::vector<int64_t> stride_records_;  // record lines before each of those lines
-  std::vector<Span> bracket_lines_, quote_lines_;
+  std::vector<Span> bracket_lines_, quote_lines_, closer_lines_;
   bool read_with_ = false;
   PatternAnchors anchors_;
   std::vector<Candidate> candidates_;

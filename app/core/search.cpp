@@ -27,6 +27,8 @@
 #include "platform/runtime/os_memory.h"
 #include "platform/runtime/parts.h"
 #include "platform/runtime/sysutils.h"
+#include "textutil/scan.h"
+#include "textutil/state.h"
 
 namespace appcore {
 namespace {
@@ -331,6 +333,29 @@ LineSpan SpanOfLine(const DataFile& file, int line) {
   return {begin, begin + text.size(), line};
 }
 
+// The exact rule of other files, "the husband's part or the wife's holds
+// term 1, a widow's line tested whole", as LineMatcher::MatchOther applies
+// it, for a rest without brackets or quote characters whose first place
+// holding term 1 is known: rest[at, at + length). Without brackets and
+// quotes the husband's part runs up to the first ',' or ';', and the
+// wife's from after the first ';' up to the next ','. Terms found by the
+// sieve are found by ScanF, and the other way round.
+bool OtherExactHit(std::string_view rest, size_t at, size_t length, const MatchBoxes& boxes, const std::string& term) {
+  // " wid" anywhere from the second character: the rest holds the term.
+  for (size_t w = rest.find('w', 1); w != std::string_view::npos; w = rest.find('w', w + 1))
+    if (rest[w - 1] == ' ' && rest.compare(w, 3, "wid") == 0) return boxes.father || boxes.mother;
+  const size_t semi = rest.find(';');
+  const size_t husband_end = std::min({rest.find(','), semi, rest.size()});
+  if (boxes.father && at + length <= husband_end) return true;
+  if (!boxes.mother || semi == std::string_view::npos) return false;
+  const size_t wife = semi + 1;
+  const size_t wife_end = std::min(rest.find(',', wife), rest.size());
+  // The first place lies in the wife's part or after it; before it, the
+  // part is searched.
+  if (at >= wife) return at + length <= wife_end;
+  return textutil::ScanF(rest.substr(wife, wife_end - wife), term, -1) != 0;
+}
+
 // What one thread needs to search blocks: its own matcher (the phonetic
 // verdicts it memoises are the same on every thread).
 class BlockSearcher {
@@ -350,7 +375,7 @@ public:
 
 private:
   // Matches one line with the facts flags (DataFile::Flags); at: where the
-  // sieve found a pattern in the file's bytes, or npos.
+  // sieve found the line's first pattern in the file's bytes, or npos.
   void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
              size_t at = PatternFinder::npos);
   void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
@@ -376,6 +401,12 @@ private:
   // Set when a pattern the sieve finds inside a line's rest, from its
   // second character on, makes the line a hit; the longest pattern.
   bool sieve_decides_ = false;
+  // Set when other files' lines are matched by OtherExactHit where they
+  // can be.
+  bool other_exact_ = false;
+  // Set when other files' lines are matched by their husband and wife
+  // parts with a sieve: a line whose ']' splits a pattern is a hit too.
+  bool closers_matter_ = false;
   size_t longest_pattern_ = 0;
   // Set while the block's lines are matched word by word through the
   // file's word index: that index, and the verdicts per word id.
@@ -392,6 +423,14 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   AnyPatternFinder finder(patterns), unbracketed_finder(patterns);
   const bool sieve = can_sieve && finder.Usable();
   sieve_decides_ = sieve && matcher_.RestHoldingAPatternHits(kind);
+  {
+    // The exact rule of other files, whose one pattern is term 1.
+    const MatchBoxes& b = matcher_.Boxes();
+    const SearchTerms& t = matcher_.Terms();
+    closers_matter_ = sieve && kind == FileKind::kOther && b.exact && !b.text_mode && !t.or_flag &&
+                      !(t.first_word_stem && t.second_word_given);
+    other_exact_ = closers_matter_ && patterns.size() == 1 && !t.not_flag;
+  }
   longest_pattern_ = 0;
   for (const std::string& p : patterns) longest_pattern_ = std::max(longest_pattern_, p.size());
   index_ = nullptr;
@@ -477,6 +516,13 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
   const std::vector<int8_t>& near = file.BracketLinesNearAnchors();
   const bool near_known = single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == anchors &&
                           near.size() == bracketed.size();
+  const std::vector<DataFile::Span>& closers = file.CloserLines();
+  size_t closer = closers_matter_ ? static_cast<size_t>(std::partition_point(closers.begin(), closers.end(),
+                                                                            [from](const DataFile::Span& l) {
+                                                                              return l.begin < from;
+                                                                            }) -
+                                                        closers.begin())
+                                  : 0;
   while (from < until) {
     size_t line = 0;
     const size_t at = next(from, until, line);
@@ -509,6 +555,21 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
         Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
       }
     }
+    // Other files' husband and wife parts are cut after every ']' is
+    // dropped, with no '[' too: a line before the found one that holds ']'
+    // alone may hold a pattern without it.
+    for (; closers_matter_ && closer < closers.size() && closers[closer].begin < found; ++closer) {
+      const DataFile::Span line = closers[closer];
+      const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
+      if (line.begin < from || text.find('[') != std::string_view::npos || !finder.MayOccurIn(text)) continue;
+      StripBracketsInto(text, unbracketed_);
+      unbracketed_finder.Reset();
+      if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) {
+        // Check reads no quote mark.
+        const LineSpan span{line.begin, line.end};
+        Check(file, span, file.FactsOf(span.begin, span.end, 0), kind, block);
+      }
+    }
     if (found >= until) break;
     const LineSpan span{found, file.LineEnd(at)};
     Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block, at);
@@ -524,11 +585,25 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
   const std::string_view trimmed = TrimLine(line.Of(file));
   // Where the pattern found lies wholly inside the rest from its second
   // character (characters 14 on), the rule is met without matching again;
-  // other files match without brackets, so only a line without them.
+  // other files match without brackets, so only a line without them, and
+  // their exact rule is decided from the first place found where it lies
+  // in the rest.
   const auto begin = static_cast<size_t>(trimmed.data() - file.Bytes().data());
-  const bool decided = sieve_decides_ && at != PatternFinder::npos && at >= begin + 13 &&
-                       at + longest_pattern_ <= begin + trimmed.size() &&
-                       (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket));
+  const bool found_in_rest = at != PatternFinder::npos &&
+                             (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket)) &&
+                             at >= begin + 12 && at + longest_pattern_ <= begin + trimmed.size();
+  const bool decided = found_in_rest && sieve_decides_ && at >= begin + 13;
+  if (!decided && found_in_rest && other_exact_) {
+    // The pattern's first place in the line lies in the rest.
+    const std::string_view rest = trimmed.substr(12);
+    const textutil::UnitState& st = textutil::State();
+    if (rest.find_first_of(']') == std::string_view::npos && rest.find(st.OpenQuote) == std::string_view::npos &&
+        rest.find(st.CloseQuote) == std::string_view::npos) {
+      if (OtherExactHit(rest, at - begin - 12, longest_pattern_, matcher_.Boxes(), matcher_.Terms().term1))
+        AddHit(trimmed, line, kind, block);
+      return;
+    }
+  }
   // Other files match the rest without its brackets, which the index does
   // not hold.
   if (decided) {

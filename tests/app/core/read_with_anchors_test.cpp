@@ -42,11 +42,12 @@ struct Model {
   int lines = 0;
   int64_t records = 0;
   std::vector<DataFile::Candidate> places;
+  std::vector<DataFile::Span> brackets, quotes, closers;  // lines holding '[', '"', ']'
 };
 
 // Lines split byte by byte (CR, LF or CR LF end one; a final line end
-// opens no line), record lines by their trimmed text, places by testing
-// every offset.
+// opens no line), record lines by their trimmed text, marked lines by
+// their bytes, places by testing every offset.
 Model ModelOf(std::string_view text, const PatternAnchors& a) {
   Model model;
   std::vector<size_t> begins;
@@ -54,7 +55,12 @@ Model ModelOf(std::string_view text, const PatternAnchors& a) {
     begins.push_back(at);
     size_t end = at;
     while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-    if (begins.size() > 1 && IsRecordLine(TrimLine(text.substr(at, end - at)))) ++model.records;
+    const std::string_view line = text.substr(at, end - at);
+    if (begins.size() > 1 && IsRecordLine(TrimLine(line))) ++model.records;
+    const DataFile::Span span{static_cast<uint32_t>(at), static_cast<uint32_t>(end)};
+    if (line.find('[') != std::string_view::npos) model.brackets.push_back(span);
+    if (line.find('"') != std::string_view::npos) model.quotes.push_back(span);
+    if (line.find(']') != std::string_view::npos) model.closers.push_back(span);
     at = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
   }
   model.lines = static_cast<int>(begins.size());
@@ -83,6 +89,9 @@ void ExpectSameReading(std::string_view text, const PatternAnchors& anchors) {
   for (const auto* file : {plain.get(), anchored.get()}) {
     EXPECT_EQ(file->LineCount(), model.lines);
     EXPECT_EQ(file->RecordCount(), model.records);
+    EXPECT_EQ(file->BracketLines(), model.brackets);
+    EXPECT_EQ(file->QuoteLines(), model.quotes);
+    EXPECT_EQ(file->CloserLines(), model.closers);
   }
   EXPECT_EQ(anchored->FirstLine(), plain->FirstLine());
   EXPECT_EQ(anchored->BracketLines(), plain->BracketLines());

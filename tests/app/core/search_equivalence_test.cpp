@@ -317,6 +317,54 @@ TEST_F(SearchEquivalence, OddLineEndsAndMarksAcrossBlocksGiveTheLineByLineHits) 
   }
 }
 
+// Other files' exact rule is decided from the first place the term stands
+// in a line: the term in the husband's part, his details, the wife's part
+// or after it, across a separator, at the date's end, in a widow's line,
+// with a ']' or quotes (matched in full), under each role box; read with
+// the term's anchors and without, against line-by-line matching.
+TEST_F(SearchEquivalence, OtherFilesExactRuleFromTheFirstPlaceGivesTheLineByLineHits) {
+  const Lines lines = {"John Baker, baker; Mary Cole, spinster", "John Cole, baker; Mary Baker, spinster",
+                       "John Cole, baker; Mary Cole, baker", "John Cole, baker; Mary Cole; Anne Baker",
+                       "John Cole baker wid; Mary Cole", "John Cole, Baker wid", "Baker; Mary", ";Baker",
+                       "John Cole, x;", "John Cole; Mary Bak", "John Bak;er; Mary Baker,",
+                       "John Cole, of Baker; Mary, Baker", "John Cole, bak]er; Mary Baker", "John Cole; Mary] Baker", "John Bak]er; Mary Cole",
+                       "John Cole, Baker; Mary Bak]er",
+                       "John \"Cole, Baker\"; Mary", "John Cole; \"Mary, x\" Baker", "Bakerwid; Mary",
+                       "John Cole;; Baker", "John Cole, ba,ker; Mary; Baker", "BAKER", "x Baker", "Baker,",
+                       "John Cole, Baker, baker; bAKER", "John Cole wide; baker", "John widow; Baker",
+                       "John Cole, baker; Mary Cole, baker; Anne Baker, w"};
+  std::string text = "Crafted - Marriages\r\n";
+  for (const std::string& line : lines) text += "1650 03 Mar " + line + "\r\n";
+  // The term at the date's end, across its end, and in it only.
+  text += "1650 03 MaBaker, x; Baker\r\n1650 03 MarBaker, x; y\r\n1650 Baker  John; Mary Baker\r\n";
+  text += "1650 Baker  John; Mary\r\n";
+  TempDir dir;
+  appcore_test::WriteBytes(dir / "crafted_marr.txt", text);
+  appcore_test::WriteBytes(dir / "odd_marr.txt", appcore_test::OddRegisterText(8, 5000));
+  DataFileSet set;
+  set.MakeFileList(dir.str(), "", nullptr);
+  ASSERT_EQ(set.Count(), 2);
+  int hits = 0;
+  for (const std::string term : {"Baker", "bak?r", "ker; M", "Baker, b", "wid", "r;", "e"}) {
+    for (const auto& [father, mother] : {std::pair{true, true}, {true, false}, {false, true}}) {
+      SearchOptions o;
+      o.search_text = term;
+      o.ticked.assign(2, true);
+      o.father = father;
+      o.mother = mother;
+      SCOPED_TRACE(testing::Message() << term << " father " << father << " mother " << mother);
+      ExpectSameOver(set, o);
+      const SearchResult plain = PlainOver(set, o);
+      DataFileSet loaded;
+      const SearchResult read = LoadAndSearch(loaded, dir.str(), nullptr, o, nullptr);
+      EXPECT_EQ(read.marriage_hits, plain.marriage_hits);
+      EXPECT_EQ(read.hit_count, plain.hit_count);
+      hits += static_cast<int>(plain.hit_count);
+    }
+  }
+  EXPECT_GT(hits, 2000);
+}
+
 // Once the words a search meets are known, matching a line allocates
 // nothing, whether it hits or not: fields and words are cut as views, the
 // rest without brackets goes to the matcher's own buffers, and the hit line
