@@ -862,6 +862,8 @@ __attribute__((noinline)) void DataFile::ListMarkedLines(DataFile& file, const c
     const bool bracket = mark == '[';
     std::vector<Span>& lines = bracket ? file.bracket_lines_ : mark == '"' ? file.quote_lines_ : file.closer_lines_;
     if (!lines.empty() && lines.back().begin == start) continue;
+    // A ']' after a '[' of its line: the line is listed with the brackets.
+    if (mark == ']' && !file.bracket_lines_.empty() && file.bracket_lines_.back().begin == start) continue;
     const size_t end =
         after ? at + static_cast<size_t>(__builtin_ctzll(after)) : file.LineEnd(std::min(at + 64, file.size_));
     lines.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end)});

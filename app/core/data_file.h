@@ -175,8 +175,8 @@ public:
     uint32_t begin = 0, end = 0;
     bool operator==(const Span&) const = default;
   };
-  // The lines that hold '[', those that hold '"', and those that hold ']'
-  // (with a '[' or without), in order.
+  // The lines that hold '[', those that hold '"', and those that hold a
+  // ']' before any '[', in order.
   const std::vector<Span>& BracketLines() const { return bracket_lines_; }
   const std::vector<Span>& QuoteLines() const { return quote_lines_; }
   const std::vector<Span>& CloserLines() const { return closer_lines_; }

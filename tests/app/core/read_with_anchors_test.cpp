@@ -42,7 +42,8 @@ struct Model {
   int lines = 0;
   int64_t records = 0;
   std::vector<DataFile::Candidate> places;
-  std::vector<DataFile::Span> brackets, quotes, closers;  // lines holding '[', '"', ']'
+  // Lines holding '[', '"', and a ']' before any '['.
+  std::vector<DataFile::Span> brackets, quotes, closers;
 };
 
 // Lines split byte by byte (CR, LF or CR LF end one; a final line end
@@ -60,7 +61,7 @@ Model ModelOf(std::string_view text, const PatternAnchors& a) {
     const DataFile::Span span{static_cast<uint32_t>(at), static_cast<uint32_t>(end)};
     if (line.find('[') != std::string_view::npos) model.brackets.push_back(span);
     if (line.find('"') != std::string_view::npos) model.quotes.push_back(span);
-    if (line.find(']') != std::string_view::npos) model.closers.push_back(span);
+    if (line.find(']') < line.find('[')) model.closers.push_back(span);
     at = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
   }
   model.lines = static_cast<int>(begins.size());
