@@ -47,14 +47,22 @@ int Commonness(uint8_t c) {
 PatternFinder::PatternFinder(std::string_view pattern) : pattern_(pattern) {
   const uint8_t* swap = textutil::State().CaseSwapTable;
   accepts_.resize(pattern_.size());
+  // The bytes whose case image is each byte, found in one pass: a search
+  // makes a finder for every block it searches.
+  std::bitset<256> images[256];
+  for (int t = 0; t < 256; ++t) images[swap[t]].set(static_cast<size_t>(t));
   // Candidate anchors: positions whose character accepts one or two bytes.
   std::vector<size_t> anchors;
   for (size_t j = 0; j < pattern_.size(); ++j) {
     const auto p = static_cast<uint8_t>(pattern_[j]);
     std::bitset<256>& set = accepts_[j];
-    for (int t = 0; t < 256; ++t)
-      if (p == '?' || p == t || swap[t] == p) set.set(static_cast<size_t>(t));
-    if (p != '?' && set.count() <= 2) anchors.push_back(j);
+    if (p == '?') {
+      set.set();
+      continue;
+    }
+    set = images[p];
+    set.set(p);
+    if (set.count() <= 2) anchors.push_back(j);
   }
   if (anchors.empty()) return;
   std::stable_sort(anchors.begin(), anchors.end(), [&](size_t a, size_t b) {

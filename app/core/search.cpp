@@ -420,7 +420,8 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   const FileKind kind = entry.kind;
   std::vector<std::string> patterns;
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
-  AnyPatternFinder finder(patterns), unbracketed_finder(patterns);
+  AnyPatternFinder finder(patterns);
+  AnyPatternFinder unbracketed_finder = finder;
   const bool sieve = can_sieve && finder.Usable();
   sieve_decides_ = sieve && matcher_.RestHoldingAPatternHits(kind);
   {
