@@ -6,6 +6,10 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/runtime/os_memory.h"
@@ -67,6 +71,60 @@ TEST(OsMemory, PrefaultedPagesAreResidentAndKeepTheirBytes) {
   EXPECT_EQ(block[kLength - 1], 'y');
   rtl::os::UnmapMemory(block, kLength);
   rtl::os::PrefaultMemory(nullptr, 0);  // nothing to do
+}
+
+}  // namespace
+
+namespace {
+
+// The ranges of this process's memory asked to be backed by huge pages.
+std::vector<std::pair<uintptr_t, uintptr_t>> HugePageRanges() {
+  std::ifstream in("/proc/self/smaps");
+  std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
+  std::pair<uintptr_t, uintptr_t> range;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmFlags:", 0) == 0) {
+      if ((line + " ").find(" hg ") != std::string::npos) ranges.push_back(range);
+    } else if (const size_t dash = line.find('-'); dash != std::string::npos && dash < 17 && line.find(' ') > dash) {
+      std::istringstream bounds(line.substr(0, line.find(' ')));
+      char sep = 0;
+      bounds >> std::hex >> range.first >> sep >> range.second;
+    }
+  }
+  return ranges;
+}
+
+// Only the heap's top, past every block in use, is asked for huge pages,
+// and only by the thread that started the process (whose heap grows at the
+// break); blocks taken after the call come from it.
+TEST(OsMemory, HugePagesAreAskedForTheHeapsTopAlone) {
+  if (qvtest::kSanitizerBuild) GTEST_SKIP() << "the sanitizers' allocator keeps no heap at the break";
+  rtl::os::GrowHeapsInLargeSteps();
+  constexpr size_t kBlock = 64 << 10;  // taken from the top, below the size the allocator maps
+  std::vector<std::unique_ptr<char[]>> before;
+  for (int i = 0; i < 4; ++i) before.emplace_back(new char[kBlock]());
+  const auto untouched = HugePageRanges();
+  std::thread([] { rtl::os::BackHeapTopWithHugePages(); }).join();
+  EXPECT_EQ(HugePageRanges(), untouched);
+  rtl::os::BackHeapTopWithHugePages();
+  const auto advised = HugePageRanges();
+  const auto inside = [&](const char* p) {
+    const auto at = reinterpret_cast<uintptr_t>(p);
+    for (const auto& [lo, hi] : advised)
+      if (at + kBlock > lo && at < hi) return true;
+    return false;
+  };
+  for (const auto& block : before) EXPECT_FALSE(inside(block.get()));
+  // Megabytes taken after it lie in the advised room (the heap grew by
+  // tens of megabytes at once, so the room holds whole huge pages).
+  std::vector<std::unique_ptr<char[]>> after;
+  int advised_blocks = 0;
+  for (int i = 0; i < 96; ++i) {
+    after.emplace_back(new char[kBlock]());
+    advised_blocks += inside(after.back().get()) ? 1 : 0;
+  }
+  EXPECT_GT(advised_blocks, 48);
+  for (const auto& block : before) EXPECT_EQ(block[kBlock - 1], 0);
 }
 
 }  // namespace
