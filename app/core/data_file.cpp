@@ -697,13 +697,11 @@ void ScanAll(const char* p, size_t n, Window& window) {
   }
 }
 
-// The marks of the bytes whose bits are set in marks (a ']' marks nothing).
+// The marks of the bytes whose bits are set in marks.
 uint8_t MarksOf(const char* window, uint64_t marks) {
   uint8_t found = 0;
-  for (; marks; marks &= marks - 1) {
-    const char c = window[__builtin_ctzll(marks)];
-    found |= c == '[' ? DataFile::kHasBracket : c == '"' ? DataFile::kHasQuote : 0;
-  }
+  for (; marks; marks &= marks - 1)
+    found |= window[__builtin_ctzll(marks)] == '"' ? DataFile::kHasQuote : DataFile::kHasBracket;
   return found;
 }
 

@@ -86,7 +86,7 @@ public:
   // Facts about one line (PeriodBits from record_line.h use bits 0 and 1).
   enum LineFlag : uint8_t {
     kRecordLine = 4,
-    kHasBracket = 8,  // '[' somewhere in the line
+    kHasBracket = 8,  // '[' or ']' somewhere in the line
     kHasQuote = 16,   // '"' somewhere in the line
   };
 
@@ -192,8 +192,8 @@ public:
   }
   // The facts Flags gives of the line [begin, end) (line 1 on): whether it
   // is a record line and its period, worked out from its bytes, with marks
-  // (kHasBracket, kHasQuote) as the caller found them in BracketLines()
-  // and QuoteLines().
+  // (kHasBracket, kHasQuote) as the caller found them in BracketLines(),
+  // CloserLines() and QuoteLines().
   uint8_t FactsOf(size_t begin, size_t end, uint8_t marks) const;
 
   // A place where both anchors the file was read with stand (a pattern may

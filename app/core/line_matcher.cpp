@@ -300,14 +300,15 @@ bool LineMatcher::MatchBaptism(std::string_view rest, std::string* keyword) {
 
 bool LineMatcher::MatchOther(std::string_view raw_rest, std::string* keyword) {
   const MatchBoxes& b = boxes_;
-  const std::string_view rest = UnbracketedField(raw_rest, scratch_[0]);
-  // The husband's and wife's parts, cut without a copy (a ']' without its
-  // '[' is still dropped first).
-  auto couple = [&] {
-    if (rest.find(']') == std::string_view::npos) return SplitCoupleViews(rest);
-    StripBracketsInto(rest, scratch_[1]);
-    return SplitCoupleViews(scratch_[1]);
-  };
+  // Other files match their rest without any '[' or ']', a ']' without its
+  // '[' too, whatever the rule.
+  std::string_view rest = raw_rest;
+  if (rest.find('[') != std::string_view::npos || rest.find(']') != std::string_view::npos) {
+    StripBracketsInto(rest, scratch_[0]);
+    rest = scratch_[0];
+  }
+  // The husband's and wife's parts, cut without a copy.
+  auto couple = [&] { return SplitCoupleViews(rest); };
   if (terms_.first_word_stem && terms_.second_word_given) {
     const CoupleViews parts = couple();
     return (b.father && WildcardForm(parts.husband)) || (b.mother && WildcardForm(parts.wife));

@@ -301,7 +301,7 @@ struct LineSpan {
 // Where a search stands in a file's lists of lines with brackets and with
 // quotes: at the first of each that starts at or after the lines searched.
 struct MarkCursor {
-  size_t bracket = 0, quote = 0;
+  size_t bracket = 0, quote = 0, closer = 0;
 
   MarkCursor(const DataFile& file, size_t from) {
     const auto first_from = [from](const std::vector<DataFile::Span>& lines) {
@@ -311,11 +311,12 @@ struct MarkCursor {
     };
     bracket = first_from(file.BracketLines());
     quote = first_from(file.QuoteLines());
+    closer = first_from(file.CloserLines());
   }
   // The marks (DataFile::kHasBracket, kHasQuote) of the line starting at
   // begin, moving past the lines before it.
   uint8_t MarksAt(const DataFile& file, size_t begin) {
-    const bool bracketed = Has(file.BracketLines(), bracket, begin);
+    const bool bracketed = Has(file.BracketLines(), bracket, begin) | Has(file.CloserLines(), closer, begin);
     const bool quoted = Has(file.QuoteLines(), quote, begin);
     return static_cast<uint8_t>((bracketed ? DataFile::kHasBracket : 0) | (quoted ? DataFile::kHasQuote : 0));
   }
@@ -425,12 +426,13 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   const bool sieve = can_sieve && finder.Usable();
   sieve_decides_ = sieve && matcher_.RestHoldingAPatternHits(kind);
   {
-    // The exact rule of other files, whose one pattern is term 1.
+    // Other files are matched without '[' and ']', a lone ']' too; the
+    // exact rule of other files, whose one pattern is term 1.
     const MatchBoxes& b = matcher_.Boxes();
     const SearchTerms& t = matcher_.Terms();
-    closers_matter_ = sieve && kind == FileKind::kOther && b.exact && !b.text_mode && !t.or_flag &&
-                      !(t.first_word_stem && t.second_word_given);
-    other_exact_ = closers_matter_ && patterns.size() == 1 && !t.not_flag;
+    closers_matter_ = sieve && kind == FileKind::kOther;
+    other_exact_ = closers_matter_ && b.exact && !b.text_mode && !t.or_flag &&
+                   !(t.first_word_stem && t.second_word_given) && patterns.size() == 1 && !t.not_flag;
   }
   longest_pattern_ = 0;
   for (const std::string& p : patterns) longest_pattern_ = std::max(longest_pattern_, p.size());
@@ -556,9 +558,9 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
         Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
       }
     }
-    // Other files' husband and wife parts are cut after every ']' is
-    // dropped, with no '[' too: a line before the found one that holds ']'
-    // alone may hold a pattern without it.
+    // Other files are matched after every ']' is dropped, with no '[' too:
+    // a line before the found one that holds ']' alone may hold a pattern
+    // without it.
     for (; closers_matter_ && closer < closers.size() && closers[closer].begin < found; ++closer) {
       const DataFile::Span line = closers[closer];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
@@ -590,16 +592,16 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
   // their exact rule is decided from the first place found where it lies
   // in the rest.
   const auto begin = static_cast<size_t>(trimmed.data() - file.Bytes().data());
-  const bool found_in_rest = at != PatternFinder::npos &&
-                             (kind == FileKind::kBaptisms || !(flags & DataFile::kHasBracket)) &&
-                             at >= begin + 12 && at + longest_pattern_ <= begin + trimmed.size();
+  const bool found_in_rest =
+      at != PatternFinder::npos && at >= begin + 12 && at + longest_pattern_ <= begin + trimmed.size() &&
+      (kind == FileKind::kBaptisms ||
+       (!(flags & DataFile::kHasBracket) && trimmed.find(']') == std::string_view::npos));
   const bool decided = found_in_rest && sieve_decides_ && at >= begin + 13;
   if (!decided && found_in_rest && other_exact_) {
     // The pattern's first place in the line lies in the rest.
     const std::string_view rest = trimmed.substr(12);
     const textutil::UnitState& st = textutil::State();
-    if (rest.find_first_of(']') == std::string_view::npos && rest.find(st.OpenQuote) == std::string_view::npos &&
-        rest.find(st.CloseQuote) == std::string_view::npos) {
+    if (rest.find(st.OpenQuote) == std::string_view::npos && rest.find(st.CloseQuote) == std::string_view::npos) {
       if (OtherExactHit(rest, at - begin - 12, longest_pattern_, matcher_.Boxes(), matcher_.Terms().term1))
         AddHit(trimmed, line, kind, block);
       return;

@@ -325,6 +325,42 @@ TEST(SearchEmptyWords, TwoBlanksInAFieldDoNotEndTheWordLoops) {
   EXPECT_EQ(RunSearch(set, o, nullptr).hit_count, 1);  // witness " Will  Smyth"
 }
 
+// Other files drop every '[' and ']' from the rest before any rule, a ']'
+// without its '[' too: a stray ']' splitting a name hides it from no rule
+// (a widow's line, OR, the text box, sound). Baptism fields keep a lone ']'.
+TEST(SearchStrayCloser, OtherFilesDropALoneClosingBracketUnderEveryRule) {
+  TempDir dir;
+  WriteLines(dir / "x_marr.txt", {"X", "1650 03 Mar Hugh Bak]er wid, tanner; Alice Cole",
+                                   "1651 03 Mar Peter Dyck; Jane Ba]ker, spinster", "1652 03 Mar Tom Ba]ker; Ann Hall"});
+  WriteLines(dir / "y_bap.txt", {"Y", "1650 03 Mar John Bak]er, Mary Jones; Anne; Will Brown"});
+  DataFileSet set;
+  set.MakeFileList(dir.str(), "", nullptr);
+  struct Case {
+    const char* text;
+    bool father, mother, fuzzy, text_box;
+    int hits;
+  };
+  for (const Case& c : {Case{"Baker", true, false, false, false, 2},    // the widow's whole rest; "Ba]ker;"
+                        Case{"Baker", false, true, false, false, 2},    // the widow's whole rest; the wife
+                        Case{"Baker OR Zzyx", true, true, false, false, 3},
+                        Case{"Baker", false, false, false, true, 3},
+                        // By sound, the whole rest, then husband and wife; a sound key
+                        // skips the ']' of the baptism too.
+                        Case{"Baker", false, false, true, true, 4},
+                        Case{"Baker", true, true, true, false, 4}}) {
+    SCOPED_TRACE(std::string(c.text) + (c.father ? " father" : "") + (c.mother ? " mother" : "") +
+                 (c.fuzzy ? " fuzzy" : "") + (c.text_box ? " text" : ""));
+    SearchOptions o = OptionsFor(c.text, set);
+    o.father = c.father;
+    o.mother = c.mother;
+    o.witness = false;
+    o.fuzzy_father = o.fuzzy_mother = c.fuzzy && !c.text_box;
+    o.text_box = c.text_box;
+    o.fuzzy_text = c.fuzzy && c.text_box;
+    EXPECT_EQ(RunSearch(set, o, nullptr).hit_count, c.hits);
+  }
+}
+
 TEST_F(SearchTest, TickedFilesOnly) {
   SearchOptions o = Options("Smith");
   o.ticked = {false, true};
