@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
@@ -279,6 +280,69 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
   SortPart(keyed, part, tick);
 }
 
+// Writes a group's lines (each date << 32 | place, in the hits' order) to
+// rows by date, equal dates in the hits' order: a stable counting sort of
+// the dates' distances from the group's earliest, kDigitBits bits a pass,
+// the passes between lines and scratch and the last one into rows. Short
+// groups are sorted by comparison. tick is called per line and pass, and
+// per comparison; false once it answered false (rows then unfinished).
+template <class Tick>
+bool PutInDateOrder(uint64_t* lines, size_t count, std::vector<uint64_t>& scratch, uint32_t* rows, Tick tick) {
+  constexpr size_t kShortGroup = 256;
+  constexpr int kDigitBits = 11;
+  constexpr size_t kBuckets = size_t{1} << kDigitBits;
+  uint32_t lo = UINT32_MAX, hi = 0;
+  bool in_order = true;
+  for (size_t i = 0; i < count; ++i) {
+    const auto date = static_cast<uint32_t>(lines[i] >> 32);
+    lo = std::min(lo, date);
+    hi = std::max(hi, date);
+    in_order = in_order && (i == 0 || lines[i - 1] <= lines[i]);
+  }
+  if (!in_order && count <= kShortGroup) {
+    try {
+      std::sort(lines, lines + count, [&](uint64_t a, uint64_t b) {
+        if (!tick()) throw SortCancelled{};
+        return a < b;
+      });
+    } catch (const SortCancelled&) {
+      return false;
+    }
+    in_order = true;
+  }
+  if (in_order) {
+    for (size_t i = 0; i < count; ++i) {
+      if (!tick()) return false;
+      rows[i] = static_cast<uint32_t>(lines[i]);
+    }
+    return true;
+  }
+  const uint32_t span = hi - lo;
+  int passes = 0;
+  while (passes * kDigitBits < 32 && (span >> (passes * kDigitBits)) != 0) ++passes;
+  passes = std::max(passes, 1);
+  if (passes > 1 && scratch.size() < count) scratch.resize(count);
+  uint64_t* from = lines;
+  uint64_t* to = scratch.data();
+  std::vector<size_t> at(kBuckets);
+  for (int pass = 0; pass < passes; ++pass) {
+    const int shift = pass * kDigitBits;
+    const auto digit = [&](uint64_t line) { return ((static_cast<uint32_t>(line >> 32) - lo) >> shift) & (kBuckets - 1); };
+    std::fill(at.begin(), at.end(), 0);
+    for (size_t i = 0; i < count; ++i) ++at[digit(from[i])];
+    for (size_t b = 0, next = 0; b < kBuckets; ++b) next += std::exchange(at[b], next);
+    const bool last = pass + 1 == passes;
+    for (size_t i = 0; i < count; ++i) {
+      if (!tick()) return false;
+      const size_t place = at[digit(from[i])]++;
+      if (last) rows[place] = static_cast<uint32_t>(from[i]);
+      else to[place] = from[i];
+    }
+    std::swap(from, to);
+  }
+  return true;
+}
+
 // The rows of keyed lines whose parts hold few distinct keys: each line
 // counted into its group (the groups in key order), each group's lines
 // then put in date order, equal dates in the hits' order. Groups follow
@@ -359,23 +423,13 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
     first_group[t] = g;
   }
   const bool sorted = step([&](size_t t, auto tick) {
-    try {
-      for (size_t g = first_group[t]; g < first_group[t + 1]; ++g) {
-        const auto begin = order.begin() + static_cast<ptrdiff_t>(group_begin[g]);
-        const auto end = order.begin() + static_cast<ptrdiff_t>(group_begin[g + 1]);
-        if (!std::is_sorted(begin, end))
-          std::sort(begin, end, [&](uint64_t a, uint64_t b) {
-            if (!tick()) throw SortCancelled{};
-            return a < b;
-          });
-        size_t row = group_begin[g] + g - (first_unbroken && g > 0 ? 1 : 0);
-        if (!(first_unbroken && g == 0)) rows[row++] = kGroupBreak;
-        for (auto it = begin; it != end; ++it) {
-          if (!tick()) return;
-          rows[row++] = static_cast<uint32_t>(*it);
-        }
-      }
-    } catch (const SortCancelled&) {
+    std::vector<uint64_t> scratch;
+    for (size_t g = first_group[t]; g < first_group[t + 1]; ++g) {
+      size_t row = group_begin[g] + g - (first_unbroken && g > 0 ? 1 : 0);
+      if (!(first_unbroken && g == 0)) rows[row++] = kGroupBreak;
+      if (!PutInDateOrder(order.data() + group_begin[g], group_begin[g + 1] - group_begin[g], scratch,
+                          rows.data() + row, tick))
+        return;
     }
   });
   if (!sorted) {

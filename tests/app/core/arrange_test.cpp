@@ -284,6 +284,51 @@ TEST(ArrangeTest, FewAndManyGroupsInPartsAgreeWithTheReference) {
   }
 }
 
+// Groups of every size around the one where counting by date takes over
+// from comparing, with dates a day, years or centuries apart, equal dates,
+// dates with '?' and undated lines, each group's lines coming file by file
+// (several runs in date order): each against the reference.
+TEST(ArrangeTest, GroupsOfAnySizeFollowTheirDatesAsTheReference) {
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  struct Case {
+    const char* what;
+    int first_year, years;  // dates drawn from these years
+    int undated_every;      // every n-th line undated or with a '?' (0: none)
+    bool in_runs;           // each "file" of lines in date order
+  };
+  const std::vector<int> group_sizes = {1, 2, 255, 256, 257, 3000, 40000};
+  // One child's field per group, the last one none (the empty key).
+  static const char* const kChildren[] = {"Bart Jo", "Carp Al", "Dun Jo", "Ell Ma", "Fair Jo, x", "Good Ann", ""};
+  for (const Case& c : {Case{"days of one year", 1700, 1, 0, false}, Case{"a century", 1600, 100, 0, true},
+                        Case{"centuries", 1100, 800, 0, false}, Case{"undated and '?' lines", 1650, 40, 7, false},
+                        Case{"equal dates", 1650, 0, 0, false}}) {
+    std::mt19937 random(23);
+    Lines hits;
+    for (size_t g = 0; g < group_sizes.size(); ++g)
+      for (int i = 0; i < group_sizes[g]; ++i) {
+        const int year = c.first_year + (c.years > 0 ? static_cast<int>(random() % static_cast<unsigned>(c.years)) : 0);
+        std::string date = std::to_string(year);
+        if (c.years > 0) {
+          const unsigned day = random() % 29 + 1;
+          date += std::string(day < 10 ? " 0" : " ") + std::to_string(day) + " " + kMonths[random() % 12];
+        }
+        if (c.undated_every > 0 && i % c.undated_every == 3) date = i % 2 ? "16?? 1" + std::to_string(i % 9) + " Jun" : "?";
+        hits.push_back(date + " A, B; " + kChildren[g] + "; C" + std::to_string(i));
+      }
+    std::shuffle(hits.begin(), hits.end(), random);
+    if (c.in_runs)  // files of 5,000 lines, each in date order
+      for (size_t at = 0; at < hits.size(); at += 5000) {
+        const auto end = hits.begin() + static_cast<ptrdiff_t>(std::min(hits.size(), at + 5000));
+        Lines run(hits.begin() + static_cast<ptrdiff_t>(at), end);
+        run = ReferenceArrange(run);
+        run.erase(std::remove(run.begin(), run.end(), std::string()), run.end());
+        std::copy(run.begin(), run.end(), hits.begin() + static_cast<ptrdiff_t>(at));
+      }
+    EXPECT_EQ(Arrange(hits, 8, {}).lines, ReferenceArrange(hits)) << c.what;
+  }
+}
+
 TEST(ArrangeTest, CancelLeavesNoLines) {
   Lines hits;
   for (int i = 0; i < 5000; ++i) hits.push_back("1650 03 Mar A, B; Anne" + std::to_string(i % 7) + "; C");
