@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -236,6 +237,9 @@ void SortPart(std::vector<Keyed>& keyed, Part& part, Tick tick) {
   }
 }
 
+// Lines ahead of the one keyed whose text is fetched meanwhile.
+constexpr size_t kKeyAhead = 6;
+
 // Keys the part's lines into keyed, counting them into its distinct keys
 // while they are few (each line's key's place among them in local), and
 // sorts the part there once they are not. tick is called per line and per
@@ -250,6 +254,13 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
     bool few = true;
     for (size_t i = part.begin; i < part.end; ++i) {
       if (!tick()) return;
+      // The hits were made on other threads: a line's text a few lines on
+      // is asked for while this one is keyed.
+      if (i + kKeyAhead < part.end) {
+        const std::string& ahead = hits[i + kKeyAhead];
+        __builtin_prefetch(ahead.data());
+        __builtin_prefetch(ahead.data() + 64);
+      }
       const HitDate date = DateOfLine(hits[i]);
       if (date.state == HitDate::kUnreadable && part.unreadable == kNone) part.unreadable = i;
       PackedKey key;
@@ -283,11 +294,12 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
 // Writes a group's lines (each date << 32 | place, in the hits' order) to
 // rows by date, equal dates in the hits' order: a stable counting sort of
 // the dates' distances from the group's earliest, kDigitBits bits a pass,
-// the passes between lines and scratch and the last one into rows. Short
-// groups are sorted by comparison. tick is called per line and pass, and
-// per comparison; false once it answered false (rows then unfinished).
+// the passes between lines and scratch (as long as lines) and the last one
+// into rows. Short groups are sorted by comparison. tick is called per line
+// and pass, and per comparison; false once it answered false (rows then
+// unfinished).
 template <class Tick>
-bool PutInDateOrder(uint64_t* lines, size_t count, std::vector<uint64_t>& scratch, uint32_t* rows, Tick tick) {
+bool PutInDateOrder(uint64_t* lines, size_t count, uint64_t* scratch, uint32_t* rows, Tick tick) {
   constexpr size_t kShortGroup = 256;
   constexpr int kDigitBits = 11;
   constexpr size_t kBuckets = size_t{1} << kDigitBits;
@@ -321,9 +333,8 @@ bool PutInDateOrder(uint64_t* lines, size_t count, std::vector<uint64_t>& scratc
   int passes = 0;
   while (passes * kDigitBits < 32 && (span >> (passes * kDigitBits)) != 0) ++passes;
   passes = std::max(passes, 1);
-  if (passes > 1 && scratch.size() < count) scratch.resize(count);
   uint64_t* from = lines;
-  uint64_t* to = scratch.data();
+  uint64_t* to = scratch;
   std::vector<size_t> at(kBuckets);
   for (int pass = 0; pass < passes; ++pass) {
     const int shift = pass * kDigitBits;
@@ -422,13 +433,15 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
     while (g < groups && group_begin[g] < keyed.size() * t / threads) ++g;
     first_group[t] = g;
   }
+  // Room for the counting passes, each group in its own stretch: taken at
+  // once here rather than grown on the threads, whose heaps would keep it.
+  const std::unique_ptr<uint64_t[]> scratch = std::make_unique_for_overwrite<uint64_t[]>(order.size());
   const bool sorted = step([&](size_t t, auto tick) {
-    std::vector<uint64_t> scratch;
     for (size_t g = first_group[t]; g < first_group[t + 1]; ++g) {
       size_t row = group_begin[g] + g - (first_unbroken && g > 0 ? 1 : 0);
       if (!(first_unbroken && g == 0)) rows[row++] = kGroupBreak;
-      if (!PutInDateOrder(order.data() + group_begin[g], group_begin[g + 1] - group_begin[g], scratch,
-                          rows.data() + row, tick))
+      if (!PutInDateOrder(order.data() + group_begin[g], group_begin[g + 1] - group_begin[g],
+                          scratch.get() + group_begin[g], rows.data() + row, tick))
         return;
     }
   });
@@ -549,6 +562,7 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   // then answers the window while the others finish.
   constexpr size_t kPartLines = 8192;
   const size_t threads = rtl::PartsFor(n, kPartLines);
+
   std::vector<Part> parts(threads);
   for (size_t t = 0; t < threads; ++t) {
     parts[t].begin = n * t / threads;
