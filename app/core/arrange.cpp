@@ -1,13 +1,13 @@
 #include "app/core/arrange.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -293,16 +293,17 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
 
 // Writes a group's lines (each date << 32 | place, in the hits' order) to
 // rows by date, equal dates in the hits' order: a stable counting sort of
-// the dates' distances from the group's earliest, kDigitBits bits a pass,
-// the passes between lines and scratch (as long as lines) and the last one
-// into rows. Short groups are sorted by comparison. tick is called per line
-// and pass, and per comparison; false once it answered false (rows then
-// unfinished).
+// the dates' distances from the group's earliest, kDigitBits bits a pass.
+// The passes take no room of their own: they go from lines to rows (places
+// alone, their dates then read from keyed) and back, and a last one that
+// ends in lines is copied to rows. Short groups are sorted by comparison.
+// tick is called per line and pass, and per comparison; false once it
+// answered false (rows then unfinished).
 template <class Tick>
-bool PutInDateOrder(uint64_t* lines, size_t count, uint64_t* scratch, uint32_t* rows, Tick tick) {
+bool PutInDateOrder(uint64_t* lines, size_t count, const std::vector<Keyed>& keyed, uint32_t* rows, Tick tick) {
   constexpr size_t kShortGroup = 256;
   constexpr int kDigitBits = 11;
-  constexpr size_t kBuckets = size_t{1} << kDigitBits;
+  constexpr uint32_t kBuckets = uint32_t{1} << kDigitBits;
   uint32_t lo = UINT32_MAX, hi = 0;
   bool in_order = true;
   for (size_t i = 0; i < count; ++i) {
@@ -322,35 +323,37 @@ bool PutInDateOrder(uint64_t* lines, size_t count, uint64_t* scratch, uint32_t* 
     }
     in_order = true;
   }
-  if (in_order) {
+  int passes = 0;
+  if (!in_order)
+    while (passes * kDigitBits < 32 && ((hi - lo) >> (passes * kDigitBits)) != 0) ++passes;
+  std::array<uint32_t, kBuckets> at;  // each digit's next place (a group holds fewer than 2^32 lines)
+  for (int pass = 0; pass < passes; ++pass) {
+    const int shift = pass * kDigitBits;
+    const bool from_lines = pass % 2 == 0;
+    const auto digit = [&](size_t i) {
+      const uint32_t date = from_lines ? static_cast<uint32_t>(lines[i] >> 32) : keyed[rows[i]].date;
+      return ((date - lo) >> shift) & (kBuckets - 1);
+    };
+    std::fill(at.begin(), at.end(), 0);
+    for (size_t i = 0; i < count; ++i) ++at[digit(i)];
+    for (uint32_t b = 0, next = 0; b < kBuckets; ++b) next += std::exchange(at[b], next);
+    if (from_lines) {
+      for (size_t i = 0; i < count; ++i) {
+        if (!tick()) return false;
+        rows[at[digit(i)]++] = static_cast<uint32_t>(lines[i]);
+      }
+    } else {
+      for (size_t i = 0; i < count; ++i) {
+        if (!tick()) return false;
+        lines[at[digit(i)]++] = uint64_t{keyed[rows[i]].date} << 32 | rows[i];
+      }
+    }
+  }
+  if (passes % 2 == 0)
     for (size_t i = 0; i < count; ++i) {
       if (!tick()) return false;
       rows[i] = static_cast<uint32_t>(lines[i]);
     }
-    return true;
-  }
-  const uint32_t span = hi - lo;
-  int passes = 0;
-  while (passes * kDigitBits < 32 && (span >> (passes * kDigitBits)) != 0) ++passes;
-  passes = std::max(passes, 1);
-  uint64_t* from = lines;
-  uint64_t* to = scratch;
-  std::vector<size_t> at(kBuckets);
-  for (int pass = 0; pass < passes; ++pass) {
-    const int shift = pass * kDigitBits;
-    const auto digit = [&](uint64_t line) { return ((static_cast<uint32_t>(line >> 32) - lo) >> shift) & (kBuckets - 1); };
-    std::fill(at.begin(), at.end(), 0);
-    for (size_t i = 0; i < count; ++i) ++at[digit(from[i])];
-    for (size_t b = 0, next = 0; b < kBuckets; ++b) next += std::exchange(at[b], next);
-    const bool last = pass + 1 == passes;
-    for (size_t i = 0; i < count; ++i) {
-      if (!tick()) return false;
-      const size_t place = at[digit(from[i])]++;
-      if (last) rows[place] = static_cast<uint32_t>(from[i]);
-      else to[place] = from[i];
-    }
-    std::swap(from, to);
-  }
   return true;
 }
 
@@ -433,15 +436,12 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
     while (g < groups && group_begin[g] < keyed.size() * t / threads) ++g;
     first_group[t] = g;
   }
-  // Room for the counting passes, each group in its own stretch: taken at
-  // once here rather than grown on the threads, whose heaps would keep it.
-  const std::unique_ptr<uint64_t[]> scratch = std::make_unique_for_overwrite<uint64_t[]>(order.size());
   const bool sorted = step([&](size_t t, auto tick) {
     for (size_t g = first_group[t]; g < first_group[t + 1]; ++g) {
       size_t row = group_begin[g] + g - (first_unbroken && g > 0 ? 1 : 0);
       if (!(first_unbroken && g == 0)) rows[row++] = kGroupBreak;
       if (!PutInDateOrder(order.data() + group_begin[g], group_begin[g + 1] - group_begin[g],
-                          scratch.get() + group_begin[g], rows.data() + row, tick))
+                          keyed, rows.data() + row, tick))
         return;
     }
   });
