@@ -25,13 +25,17 @@ namespace appcore {
 namespace {
 
 
-// The second ';'-separated field of line, as Fetch cuts it.
+// The second ';'-separated field of line, as Fetch cuts it. Fetch reads a
+// line only up to the end of the field it returns, so quotes after that
+// change nothing: where none stands before it, the field is cut at the
+// plain ';'s.
 std::string_view SecondField(std::string_view line, std::string& scratch) {
   const textutil::UnitState& st = textutil::State();
-  if (line.find(st.OpenQuote) == std::string_view::npos && line.find(st.CloseQuote) == std::string_view::npos) {
-    const size_t first = line.find(';');
+  const size_t first = line.find(';');
+  const size_t second = first == std::string_view::npos ? std::string_view::npos : line.find(';', first + 1);
+  const std::string_view read = line.substr(0, second);
+  if (read.find(st.OpenQuote) == std::string_view::npos && read.find(st.CloseQuote) == std::string_view::npos) {
     if (first == std::string_view::npos) return {};
-    const size_t second = line.find(';', first + 1);
     return line.substr(first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1);
   }
   scratch = textutil::Fetch(line, ";", 2, false);

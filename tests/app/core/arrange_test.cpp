@@ -83,6 +83,16 @@ TEST(ArrangeKeyTest, HeadBlankPartAndTheCharacterAfterTheComma) {
 
 // The arranging as first written out: date values from the text, keys
 // compared with VantaCompare, stable sorts.
+std::string ReferenceKey(const std::string& line) {
+  const std::string field = rtl::Trim(textutil::Fetch(line, ";", 2, false));
+  const int blank = rtl::Pos(" ", field);
+  const int comma = rtl::Pos(",", field);
+  std::string k = textutil::MetaPhone(blank > 0 ? rtl::Copy(field, 1, blank + 1) : field, 8);
+  if (blank > 0) k += rtl::Copy(field, blank, 2);
+  if (comma > 0) k += rtl::Copy(field, comma + 2, 1);
+  return k;
+}
+
 Lines ReferenceArrange(Lines hits) {
   auto date_key = [](const std::string& line) -> int64_t {
     std::string a = line.substr(0, line.find(';'));
@@ -108,17 +118,8 @@ Lines ReferenceArrange(Lines hits) {
   };
   std::stable_sort(hits.begin(), hits.end(),
                    [&](const std::string& a, const std::string& b) { return date_key(a) < date_key(b); });
-  auto key = [](const std::string& line) {
-    const std::string field = rtl::Trim(textutil::Fetch(line, ";", 2, false));
-    const int blank = rtl::Pos(" ", field);
-    const int comma = rtl::Pos(",", field);
-    std::string k = textutil::MetaPhone(blank > 0 ? rtl::Copy(field, 1, blank + 1) : field, 8);
-    if (blank > 0) k += rtl::Copy(field, blank, 2);
-    if (comma > 0) k += rtl::Copy(field, comma + 2, 1);
-    return k;
-  };
   std::vector<std::pair<std::string, std::string>> keyed;
-  for (const std::string& h : hits) keyed.emplace_back(key(h), h);
+  for (const std::string& h : hits) keyed.emplace_back(ReferenceKey(h), h);
   std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
     return textutil::VantaCompare(a.first, b.first, -1, -1, 0) < 0;
   });
@@ -130,6 +131,22 @@ Lines ReferenceArrange(Lines hits) {
     previous = k;
   }
   return out;
+}
+
+// A quote anywhere in a line (or two, or one in each of its fields) keys
+// the line as the field the quote-aware cut gives.
+TEST(ArrangeKeyTest, QuotesAnywhereKeyTheFieldTheQuotedCutGives) {
+  for (const std::string base : {"1650 03 Mar John Smith; Anne Marie, x; Joan Hall; y", "1650 03 Mar A; Anne",
+                                 "1650 03 Mar A B C", "1650 03 Mar A;; Anne; B"})
+    for (size_t at = 0; at <= base.size(); ++at)
+      for (size_t also = at; also <= base.size(); also += 7) {
+        std::string line = base;
+        line.insert(also, "\"");
+        line.insert(at, "\"");
+        EXPECT_EQ(ArrangeKey(line, 8), ReferenceKey(line)) << line;
+        line.erase(at, 1);
+        EXPECT_EQ(ArrangeKey(line, 8), ReferenceKey(line)) << line;
+      }
 }
 
 TEST(ArrangeTest, KnownHitSet) {
