@@ -93,6 +93,7 @@ void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part
   try {
     const TPreparedTexts* prepared = source.Prepared();
     for (std::size_t i = part.begin; i < part.end; ++i) {
+      if (prepared && i + kLinesAhead < part.end) prepared->Prefetch(source.PreparedIndex(i + kLinesAhead));
       if (const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, source.PreparedIndex(i))) {
         // Known from when it was prepared, without reading the line again.
         if (ahead->length >= limit || ahead->breaks) {
@@ -188,6 +189,7 @@ void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurv
     for (std::size_t i = survey.begin; i < survey.end; ++i) {
       ParInfo& p = *new (pars.At(static_cast<int>(i))) ParInfo();
       ++part.made;
+      if (prepared && i + kLinesAhead < survey.end) prepared->Prefetch(source.PreparedIndex(i + kLinesAhead));
       const std::size_t index = prepared ? source.PreparedIndex(i) : TPreparedTexts::kNone;
       const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, index);
       std::string_view text;

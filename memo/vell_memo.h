@@ -75,6 +75,11 @@ public:
   const Prepared* Find(std::size_t index) const {
     return index < lines_.size() && lines_[index].text != nullptr ? &lines_[index] : nullptr;
   }
+  // Line index will be looked up soon: its record is fetched meanwhile (a
+  // load in another order finds them anywhere among the others).
+  void Prefetch(std::size_t index) const {
+    if (index < lines_.size()) __builtin_prefetch(&lines_[index]);
+  }
 
 private:
   friend class TVellMemo;

@@ -1,6 +1,7 @@
 #include "app/core/arrange.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
@@ -23,13 +25,17 @@ namespace appcore {
 namespace {
 
 
-// The second ';'-separated field of line, as Fetch cuts it.
+// The second ';'-separated field of line, as Fetch cuts it. Fetch reads a
+// line only up to the end of the field it returns, so quotes after that
+// change nothing: where none stands before it, the field is cut at the
+// plain ';'s.
 std::string_view SecondField(std::string_view line, std::string& scratch) {
   const textutil::UnitState& st = textutil::State();
-  if (line.find(st.OpenQuote) == std::string_view::npos && line.find(st.CloseQuote) == std::string_view::npos) {
-    const size_t first = line.find(';');
+  const size_t first = line.find(';');
+  const size_t second = first == std::string_view::npos ? std::string_view::npos : line.find(';', first + 1);
+  const std::string_view read = line.substr(0, second);
+  if (read.find(st.OpenQuote) == std::string_view::npos && read.find(st.CloseQuote) == std::string_view::npos) {
     if (first == std::string_view::npos) return {};
-    const size_t second = line.find(';', first + 1);
     return line.substr(first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1);
   }
   scratch = textutil::Fetch(line, ";", 2, false);
@@ -235,6 +241,9 @@ void SortPart(std::vector<Keyed>& keyed, Part& part, Tick tick) {
   }
 }
 
+// Lines ahead of the one keyed whose text is fetched meanwhile.
+constexpr size_t kKeyAhead = 6;
+
 // Keys the part's lines into keyed, counting them into its distinct keys
 // while they are few (each line's key's place among them in local), and
 // sorts the part there once they are not. tick is called per line and per
@@ -249,6 +258,13 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
     bool few = true;
     for (size_t i = part.begin; i < part.end; ++i) {
       if (!tick()) return;
+      // The hits were made on other threads: a line's text a few lines on
+      // is asked for while this one is keyed.
+      if (i + kKeyAhead < part.end) {
+        const std::string& ahead = hits[i + kKeyAhead];
+        __builtin_prefetch(ahead.data());
+        __builtin_prefetch(ahead.data() + 64);
+      }
       const HitDate date = DateOfLine(hits[i]);
       if (date.state == HitDate::kUnreadable && part.unreadable == kNone) part.unreadable = i;
       PackedKey key;
@@ -277,6 +293,72 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
     return;
   }
   SortPart(keyed, part, tick);
+}
+
+// Writes a group's lines (each date << 32 | place, in the hits' order) to
+// rows by date, equal dates in the hits' order: a stable counting sort of
+// the dates' distances from the group's earliest, kDigitBits bits a pass.
+// The passes take no room of their own: they go from lines to rows (places
+// alone, their dates then read from keyed) and back, and a last one that
+// ends in lines is copied to rows. Short groups are sorted by comparison.
+// tick is called per line and pass, and per comparison; false once it
+// answered false (rows then unfinished).
+template <class Tick>
+bool PutInDateOrder(uint64_t* lines, size_t count, const std::vector<Keyed>& keyed, uint32_t* rows, Tick tick) {
+  constexpr size_t kShortGroup = 256;
+  constexpr int kDigitBits = 11;
+  constexpr uint32_t kBuckets = uint32_t{1} << kDigitBits;
+  uint32_t lo = UINT32_MAX, hi = 0;
+  bool in_order = true;
+  for (size_t i = 0; i < count; ++i) {
+    const auto date = static_cast<uint32_t>(lines[i] >> 32);
+    lo = std::min(lo, date);
+    hi = std::max(hi, date);
+    in_order = in_order && (i == 0 || lines[i - 1] <= lines[i]);
+  }
+  if (!in_order && count <= kShortGroup) {
+    try {
+      std::sort(lines, lines + count, [&](uint64_t a, uint64_t b) {
+        if (!tick()) throw SortCancelled{};
+        return a < b;
+      });
+    } catch (const SortCancelled&) {
+      return false;
+    }
+    in_order = true;
+  }
+  int passes = 0;
+  if (!in_order)
+    while (passes * kDigitBits < 32 && ((hi - lo) >> (passes * kDigitBits)) != 0) ++passes;
+  std::array<uint32_t, kBuckets> at;  // each digit's next place (a group holds fewer than 2^32 lines)
+  for (int pass = 0; pass < passes; ++pass) {
+    const int shift = pass * kDigitBits;
+    const bool from_lines = pass % 2 == 0;
+    const auto digit = [&](size_t i) {
+      const uint32_t date = from_lines ? static_cast<uint32_t>(lines[i] >> 32) : keyed[rows[i]].date;
+      return ((date - lo) >> shift) & (kBuckets - 1);
+    };
+    std::fill(at.begin(), at.end(), 0);
+    for (size_t i = 0; i < count; ++i) ++at[digit(i)];
+    for (uint32_t b = 0, next = 0; b < kBuckets; ++b) next += std::exchange(at[b], next);
+    if (from_lines) {
+      for (size_t i = 0; i < count; ++i) {
+        if (!tick()) return false;
+        rows[at[digit(i)]++] = static_cast<uint32_t>(lines[i]);
+      }
+    } else {
+      for (size_t i = 0; i < count; ++i) {
+        if (!tick()) return false;
+        lines[at[digit(i)]++] = uint64_t{keyed[rows[i]].date} << 32 | rows[i];
+      }
+    }
+  }
+  if (passes % 2 == 0)
+    for (size_t i = 0; i < count; ++i) {
+      if (!tick()) return false;
+      rows[i] = static_cast<uint32_t>(lines[i]);
+    }
+  return true;
 }
 
 // The rows of keyed lines whose parts hold few distinct keys: each line
@@ -359,23 +441,12 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
     first_group[t] = g;
   }
   const bool sorted = step([&](size_t t, auto tick) {
-    try {
-      for (size_t g = first_group[t]; g < first_group[t + 1]; ++g) {
-        const auto begin = order.begin() + static_cast<ptrdiff_t>(group_begin[g]);
-        const auto end = order.begin() + static_cast<ptrdiff_t>(group_begin[g + 1]);
-        if (!std::is_sorted(begin, end))
-          std::sort(begin, end, [&](uint64_t a, uint64_t b) {
-            if (!tick()) throw SortCancelled{};
-            return a < b;
-          });
-        size_t row = group_begin[g] + g - (first_unbroken && g > 0 ? 1 : 0);
-        if (!(first_unbroken && g == 0)) rows[row++] = kGroupBreak;
-        for (auto it = begin; it != end; ++it) {
-          if (!tick()) return;
-          rows[row++] = static_cast<uint32_t>(*it);
-        }
-      }
-    } catch (const SortCancelled&) {
+    for (size_t g = first_group[t]; g < first_group[t + 1]; ++g) {
+      size_t row = group_begin[g] + g - (first_unbroken && g > 0 ? 1 : 0);
+      if (!(first_unbroken && g == 0)) rows[row++] = kGroupBreak;
+      if (!PutInDateOrder(order.data() + group_begin[g], group_begin[g + 1] - group_begin[g],
+                          keyed, rows.data() + row, tick))
+        return;
     }
   });
   if (!sorted) {
@@ -495,6 +566,7 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   // then answers the window while the others finish.
   constexpr size_t kPartLines = 8192;
   const size_t threads = rtl::PartsFor(n, kPartLines);
+
   std::vector<Part> parts(threads);
   for (size_t t = 0; t < threads; ++t) {
     parts[t].begin = n * t / threads;

@@ -83,6 +83,16 @@ TEST(ArrangeKeyTest, HeadBlankPartAndTheCharacterAfterTheComma) {
 
 // The arranging as first written out: date values from the text, keys
 // compared with VantaCompare, stable sorts.
+std::string ReferenceKey(const std::string& line) {
+  const std::string field = rtl::Trim(textutil::Fetch(line, ";", 2, false));
+  const int blank = rtl::Pos(" ", field);
+  const int comma = rtl::Pos(",", field);
+  std::string k = textutil::MetaPhone(blank > 0 ? rtl::Copy(field, 1, blank + 1) : field, 8);
+  if (blank > 0) k += rtl::Copy(field, blank, 2);
+  if (comma > 0) k += rtl::Copy(field, comma + 2, 1);
+  return k;
+}
+
 Lines ReferenceArrange(Lines hits) {
   auto date_key = [](const std::string& line) -> int64_t {
     std::string a = line.substr(0, line.find(';'));
@@ -108,17 +118,8 @@ Lines ReferenceArrange(Lines hits) {
   };
   std::stable_sort(hits.begin(), hits.end(),
                    [&](const std::string& a, const std::string& b) { return date_key(a) < date_key(b); });
-  auto key = [](const std::string& line) {
-    const std::string field = rtl::Trim(textutil::Fetch(line, ";", 2, false));
-    const int blank = rtl::Pos(" ", field);
-    const int comma = rtl::Pos(",", field);
-    std::string k = textutil::MetaPhone(blank > 0 ? rtl::Copy(field, 1, blank + 1) : field, 8);
-    if (blank > 0) k += rtl::Copy(field, blank, 2);
-    if (comma > 0) k += rtl::Copy(field, comma + 2, 1);
-    return k;
-  };
   std::vector<std::pair<std::string, std::string>> keyed;
-  for (const std::string& h : hits) keyed.emplace_back(key(h), h);
+  for (const std::string& h : hits) keyed.emplace_back(ReferenceKey(h), h);
   std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
     return textutil::VantaCompare(a.first, b.first, -1, -1, 0) < 0;
   });
@@ -130,6 +131,22 @@ Lines ReferenceArrange(Lines hits) {
     previous = k;
   }
   return out;
+}
+
+// A quote anywhere in a line (or two, or one in each of its fields) keys
+// the line as the field the quote-aware cut gives.
+TEST(ArrangeKeyTest, QuotesAnywhereKeyTheFieldTheQuotedCutGives) {
+  for (const std::string base : {"1650 03 Mar John Smith; Anne Marie, x; Joan Hall; y", "1650 03 Mar A; Anne",
+                                 "1650 03 Mar A B C", "1650 03 Mar A;; Anne; B"})
+    for (size_t at = 0; at <= base.size(); ++at)
+      for (size_t also = at; also <= base.size(); also += 7) {
+        std::string line = base;
+        line.insert(also, "\"");
+        line.insert(at, "\"");
+        EXPECT_EQ(ArrangeKey(line, 8), ReferenceKey(line)) << line;
+        line.erase(at, 1);
+        EXPECT_EQ(ArrangeKey(line, 8), ReferenceKey(line)) << line;
+      }
 }
 
 TEST(ArrangeTest, KnownHitSet) {
@@ -280,6 +297,51 @@ TEST(ArrangeTest, FewAndManyGroupsInPartsAgreeWithTheReference) {
     const Lines& second = c.few_lines < 0 ? few : many;
     hits.insert(hits.end(), second.begin(), second.end());
     hits.insert(hits.begin() + static_cast<ptrdiff_t>(hits.size() / 2), "1650 03 Mar no fields at all");
+    EXPECT_EQ(Arrange(hits, 8, {}).lines, ReferenceArrange(hits)) << c.what;
+  }
+}
+
+// Groups of every size around the one where counting by date takes over
+// from comparing, with dates a day, years or centuries apart, equal dates,
+// dates with '?' and undated lines, each group's lines coming file by file
+// (several runs in date order): each against the reference.
+TEST(ArrangeTest, GroupsOfAnySizeFollowTheirDatesAsTheReference) {
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  struct Case {
+    const char* what;
+    int first_year, years;  // dates drawn from these years
+    int undated_every;      // every n-th line undated or with a '?' (0: none)
+    bool in_runs;           // each "file" of lines in date order
+  };
+  const std::vector<int> group_sizes = {1, 2, 255, 256, 257, 3000, 40000};
+  // One child's field per group, the last one none (the empty key).
+  static const char* const kChildren[] = {"Bart Jo", "Carp Al", "Dun Jo", "Ell Ma", "Fair Jo, x", "Good Ann", ""};
+  for (const Case& c : {Case{"days of one year", 1700, 1, 0, false}, Case{"a century", 1600, 100, 0, true},
+                        Case{"centuries", 1100, 800, 0, false}, Case{"undated and '?' lines", 1650, 40, 7, false},
+                        Case{"equal dates", 1650, 0, 0, false}}) {
+    std::mt19937 random(23);
+    Lines hits;
+    for (size_t g = 0; g < group_sizes.size(); ++g)
+      for (int i = 0; i < group_sizes[g]; ++i) {
+        const int year = c.first_year + (c.years > 0 ? static_cast<int>(random() % static_cast<unsigned>(c.years)) : 0);
+        std::string date = std::to_string(year);
+        if (c.years > 0) {
+          const unsigned day = random() % 29 + 1;
+          date += std::string(day < 10 ? " 0" : " ") + std::to_string(day) + " " + kMonths[random() % 12];
+        }
+        if (c.undated_every > 0 && i % c.undated_every == 3) date = i % 2 ? "16?? 1" + std::to_string(i % 9) + " Jun" : "?";
+        hits.push_back(date + " A, B; " + kChildren[g] + "; C" + std::to_string(i));
+      }
+    std::shuffle(hits.begin(), hits.end(), random);
+    if (c.in_runs)  // files of 5,000 lines, each in date order
+      for (size_t at = 0; at < hits.size(); at += 5000) {
+        const auto end = hits.begin() + static_cast<ptrdiff_t>(std::min(hits.size(), at + 5000));
+        Lines run(hits.begin() + static_cast<ptrdiff_t>(at), end);
+        run = ReferenceArrange(run);
+        run.erase(std::remove(run.begin(), run.end(), std::string()), run.end());
+        std::copy(run.begin(), run.end(), hits.begin() + static_cast<ptrdiff_t>(at));
+      }
     EXPECT_EQ(Arrange(hits, 8, {}).lines, ReferenceArrange(hits)) << c.what;
   }
 }
