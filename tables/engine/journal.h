@@ -42,6 +42,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -145,8 +146,17 @@ private:
   bool AddEntry(std::size_t index, std::int64_t position, std::int64_t count, TJournalScratch& out,
                 const std::uint8_t* current = nullptr);
   // Writes the held writes out as one batch (see the top), then the held
-  // syncs when `syncs`.
-  void WriteHeld(bool syncs);
+  // syncs when `syncs`. With `early` (a full batch in the middle of a
+  // flush) the journal's sync runs in the background and the batch's file
+  // writes wait for the next call.
+  void WriteHeld(bool syncs, bool early = false);
+  // The writes of a batch whose journal sync was left running: after the
+  // sync; then starts the syncs the flush has asked for so far.
+  void WritePending();
+  void WriteSpanList();
+  // Waits for the syncs running in the background; raises the first error
+  // when `raise`.
+  void JoinFileSyncs(bool raise);
   void DropHeld();
   int IndexOf(const TFileHandler& file) const;
   void Stop();
@@ -181,6 +191,21 @@ private:
   static TJournalScratch TakeScratch(std::size_t wanted);
   static void GiveScratch(TJournalScratch& scratch);
   void GiveBuffers();
+
+  // A batch's writes to the files, each span one call.
+  struct TSpanWrite {
+    std::size_t file;
+    std::int64_t position;
+    std::size_t first_part, parts;  // in parts_
+  };
+  std::vector<TSpanWrite> writes_;
+  std::vector<rtl::TByteSpan> parts_;
+  // A batch journaled, its sync running, its writes (into the two buffers
+  // below) still to do.
+  bool pending_ = false;
+  std::future<void> journal_sync_;
+  std::vector<std::future<void>> file_syncs_;  // per file
+  TJournalScratch pending_held_, pending_spans_;
 
   TJournalScratch held_data_;  // the held writes' bytes, one after another
   TJournalScratch batch_;

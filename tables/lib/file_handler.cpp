@@ -128,6 +128,18 @@ void TFileHandler::Flush() {
   if (file_ && !file_->Flush(handle_)) RaiseError(err::kWriteError, file_name_);
 }
 
+std::function<void()> TFileHandler::EarlySync() {
+  auto* physical = dynamic_cast<TPhysicalFile*>(file_);
+  rtl::TLockedFile* disk = physical != nullptr ? physical->DiskFile() : nullptr;
+  if (disk == nullptr) return {};
+  // Straight to the descriptor: the file's own lock stays free for the
+  // writes going on meanwhile. An error is raised here, not left for the
+  // Flush after (the system reports a failed write-back only once).
+  return [disk, name = file_name_] {
+    if (disk->Sync() != 0) RaiseError(err::kWriteError, name);
+  };
+}
+
 std::int64_t TFileHandler::Seek(std::int64_t offset, std::uint16_t origin) {
   if (!file_) return 0;
   if (origin == 2 && observer_ != nullptr) observer_->BeforeRead(*this);

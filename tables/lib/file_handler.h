@@ -72,6 +72,12 @@ public:
   void WriteSpans(std::int64_t position, const std::vector<rtl::TByteSpan>& spans);
   // Asks the system to write the file to disk (fsync).
   virtual void Flush();
+  // Sets the bytes written so far on their way to disk ahead of a Flush
+  // (which is still needed): the call returned syncs them, raising as
+  // Flush does, and may run on another thread while this handler goes on
+  // being used. Neither the observer nor the fault hook hears of it. Empty
+  // where there is no disk file.
+  std::function<void()> EarlySync();
 
   void CopyFromFile(const std::string& source);
   // The new position (0 without a file).
