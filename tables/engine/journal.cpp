@@ -491,17 +491,26 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
 
 void TJournal::BeforeFlush(TFileHandler&) { Step(); }
 
-bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) {
+std::uint8_t* TJournal::HoldSpace(TFileHandler& file, std::int64_t position, std::int64_t count) {
   const int index = IndexOf(file);
-  if (index < 0 || writing_held_) return false;
+  if (index < 0 || writing_held_) return nullptr;
+  // The last write held in place has its bytes by now.
+  if (held_bytes_ >= batch_limit) WriteHeld(false, true);
   // A spare that holds a whole batch, where there is one: growing one
   // copies what it holds.
   if (held_data_.capacity() == 0)
     held_data_ = TakeScratch(static_cast<std::size_t>(std::max<std::int64_t>(count, batch_limit)));
   const std::size_t at = held_data_.size();
-  held_data_.append(bytes, static_cast<std::size_t>(count));
+  std::uint8_t* space = held_data_.grow(static_cast<std::size_t>(count));
   held_.push_back({static_cast<std::size_t>(index), position, at, count});
   held_bytes_ += count;
+  return space;
+}
+
+bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) {
+  std::uint8_t* space = HoldSpace(file, position, count);
+  if (space == nullptr) return false;
+  std::memcpy(space, bytes, static_cast<std::size_t>(count));
   if (held_bytes_ >= batch_limit) WriteHeld(false, true);
   return true;
 }

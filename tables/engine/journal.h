@@ -123,6 +123,7 @@ public:
   void BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) override;
   void BeforeFlush(TFileHandler& file) override;
   bool HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) override;
+  std::uint8_t* HoldSpace(TFileHandler& file, std::int64_t position, std::int64_t count) override;
   bool HoldFlush(TFileHandler& file) override;
   void BeforeRead(TFileHandler& file) override;
 

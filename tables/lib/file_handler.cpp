@@ -108,6 +108,13 @@ void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
 }
 
+std::uint8_t* TFileHandler::WriteInPlace(std::int64_t position, std::int64_t count) {
+  if (!file_ || observer_ == nullptr || count <= 0) return nullptr;
+  std::uint8_t* at = observer_->HoldSpace(*this, position, count);
+  if (at != nullptr) Fault(TFaultSite::Write);
+  return at;
+}
+
 void TFileHandler::WriteSpans(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
   if (!file_) RaiseError(err::kWriteError, file_name_);
   Fault(TFaultSite::Write);
