@@ -423,6 +423,7 @@ std::vector<std::uint8_t> TJournal::NewHeader() {
   while (header.size() < 8 + 3 * 4) PutU32(header, 0);
   PutU32(header, salt_);
   SealHeader(header);
+  header_ = header;
   return header;
 }
 
@@ -753,15 +754,25 @@ void TJournal::WriteHeld(bool syncs, bool early) {
 
 void TJournal::Commit() {
   WriteHeld(true);
-  Stop();
-  if (!started_) return;
-  started_ = false;
+  if (!started_) {
+    Stop();
+    return;
+  }
+  // Until the commit point has passed the flush can still be undone: the
+  // journal keeps its files (a failure here plays it back).
   Step();
   // Invalidating the header is the commit point: a valid one left behind
   // would be played back over this flush.
   static const std::uint8_t zeros[8] = {};
-  if (file_->WriteAt(0, zeros, 8) != 8) RaiseError(err::kWriteError, path_);
-  if (sync_ && file_->Sync() != 0) RaiseError(err::kWriteError, path_);
+  const bool ended = file_->WriteAt(0, zeros, 8) == 8 && (!sync_ || file_->Sync() == 0);
+  if (!ended) {
+    // Not known to be on disk: the header goes back, so that the undo (or,
+    // should that fail, the next opener) puts the files back.
+    file_->WriteAt(0, header_.data(), static_cast<std::int64_t>(header_.size()));
+    RaiseError(err::kWriteError, path_);
+  }
+  Stop();
+  started_ = false;
   ++committed;
   Step();
   if (end_ > kKeptBytes) file_->Truncate(0);

@@ -173,6 +173,7 @@ private:
   std::string file_path_;
   bool started_ = false;  // this flush's header is written
   std::uint32_t salt_ = 0;
+  std::vector<std::uint8_t> header_;  // this flush's, as written
   std::int64_t end_ = 0;
   struct THeldWrite {
     std::size_t file;
