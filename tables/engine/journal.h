@@ -38,6 +38,14 @@
 // protect, and a flush that fails before its first batch leaves the files
 // untouched. Playback applies entries last first and stops at the first
 // torn one (its file write never happened).
+//
+// A full batch in the middle of a flush does not wait for its journal
+// sync: the sync runs on a thread of its own while the flush goes on
+// holding (and encoding in place) what follows, and the batch's file writes
+// go out, after the sync, on the next call that needs the journal or the
+// files. A file whose sync the flush has asked for and that has nothing
+// more held then starts its sync beside the journal's; the commit still
+// syncs it, after any later write, before the commit point.
 #pragma once
 
 #include <cstdint>
