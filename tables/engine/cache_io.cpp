@@ -75,9 +75,18 @@ std::uint32_t WriteModifiedRuns(TFileHandler& file, TTableHost& host, TEntryCach
   for (const auto& run : cache.ModifiedRuns(layout.step, window.first, window.last)) {
     for (std::size_t first = 0; first < run.size(); first += piece) {
       const std::size_t n = std::min(piece, run.size() - first);
-      out.resize(n * layout.entry_size);
-      for (std::size_t i = 0; i < n; ++i) encode(run[first + i], out.data() + i * layout.entry_size);
-      WriteAt(file, layout.position(run[first]->Key), out.data(), static_cast<std::int64_t>(out.size()));
+      const std::int64_t position = static_cast<std::int64_t>(layout.position(run[first]->Key));
+      const auto length = static_cast<std::int64_t>(n * layout.entry_size);
+      // Encoded straight into the journal's held bytes where it holds the
+      // write, else through the buffer.
+      std::uint8_t* target = file.WriteInPlace(position, length);
+      const bool held = target != nullptr;
+      if (!held) {
+        out.resize(static_cast<std::size_t>(length));
+        target = out.data();
+      }
+      for (std::size_t i = 0; i < n; ++i) encode(run[first + i], target + i * layout.entry_size);
+      if (!held) WriteAt(file, static_cast<std::uint64_t>(position), target, length);
       for (std::size_t i = 0; i < n; ++i) run[first + i]->Modified = false;
     }
     host.MarkWritten();

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <numeric>
 #include <random>
 #include <thread>
@@ -377,11 +378,21 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
   shortest_ = old_lengths_;
   files_ = std::move(files);
   held_syncs_.assign(files_.size(), false);
+  file_syncs_.clear();
+  file_syncs_.resize(files_.size());
   for (TFileHandler* f : files_)
     if (f != nullptr) f->SetObserver(this);
 }
 
 void TJournal::Stop() {
+  // A sync still under way ends before the files are let go (its error, if
+  // any, no longer matters: the flush is over or failed).
+  JoinFileSyncs(false);
+  pending_ = false;
+  writes_.clear();
+  parts_.clear();
+  GiveScratch(pending_held_);
+  GiveScratch(pending_spans_);
   for (TFileHandler* f : files_)
     if (f != nullptr) f->SetObserver(nullptr);
   files_.clear();
@@ -412,6 +423,7 @@ std::vector<std::uint8_t> TJournal::NewHeader() {
   while (header.size() < 8 + 3 * 4) PutU32(header, 0);
   PutU32(header, salt_);
   SealHeader(header);
+  header_ = header;
   return header;
 }
 
@@ -480,15 +492,27 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
 
 void TJournal::BeforeFlush(TFileHandler&) { Step(); }
 
-bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) {
+std::uint8_t* TJournal::HoldSpace(TFileHandler& file, std::int64_t position, std::int64_t count) {
   const int index = IndexOf(file);
-  if (index < 0 || writing_held_) return false;
-  if (held_data_.capacity() == 0) held_data_ = TakeScratch(static_cast<std::size_t>(count));
+  if (index < 0 || writing_held_) return nullptr;
+  // The last write held in place has its bytes by now.
+  if (held_bytes_ >= batch_limit) WriteHeld(false, true);
+  // A spare that holds a whole batch, where there is one: growing one
+  // copies what it holds.
+  if (held_data_.capacity() == 0)
+    held_data_ = TakeScratch(static_cast<std::size_t>(std::max<std::int64_t>(count, batch_limit)));
   const std::size_t at = held_data_.size();
-  held_data_.append(bytes, static_cast<std::size_t>(count));
+  std::uint8_t* space = held_data_.grow(static_cast<std::size_t>(count));
   held_.push_back({static_cast<std::size_t>(index), position, at, count});
   held_bytes_ += count;
-  if (held_bytes_ >= batch_limit) WriteHeld(false);
+  return space;
+}
+
+bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) {
+  std::uint8_t* space = HoldSpace(file, position, count);
+  if (space == nullptr) return false;
+  std::memcpy(space, bytes, static_cast<std::size_t>(count));
+  if (held_bytes_ >= batch_limit) WriteHeld(false, true);
   return true;
 }
 
@@ -500,16 +524,70 @@ bool TJournal::HoldFlush(TFileHandler& file) {
 }
 
 void TJournal::BeforeRead(TFileHandler& file) {
-  if (!writing_held_ && !held_.empty() && IndexOf(file) >= 0) WriteHeld(false);
+  if (!writing_held_ && (!held_.empty() || pending_) && IndexOf(file) >= 0) WriteHeld(false);
 }
 
-void TJournal::WriteHeld(bool syncs) {
+void TJournal::WriteSpanList() {
+  std::vector<rtl::TByteSpan> out;
+  for (const TSpanWrite& w : writes_) {
+    out.assign(parts_.begin() + static_cast<std::ptrdiff_t>(w.first_part),
+               parts_.begin() + static_cast<std::ptrdiff_t>(w.first_part + w.parts));
+    Step();
+    files_[w.file]->WriteSpans(w.position, out);
+  }
+  writes_.clear();
+  parts_.clear();
+}
+
+void TJournal::WritePending() {
+  if (!pending_) return;
+  pending_ = false;
+  // Raises when the sync failed: the flush fails before these writes.
+  journal_sync_.get();
+  WriteSpanList();
+  GiveScratch(pending_held_);
+  GiveScratch(pending_spans_);
+  // A file whose sync the flush has asked for and that has no writes held
+  // is likely done: its bytes start going to disk now, while the flush
+  // goes on (the commit still syncs it after its last write).
+  std::vector<bool> written(files_.size(), false);
+  for (const THeldWrite& w : held_) written[w.file] = true;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!held_syncs_[i] || written[i] || file_syncs_[i].valid()) continue;
+    std::function<void()> sync = files_[i]->EarlySync();
+    if (sync) file_syncs_[i] = std::async(std::launch::async, std::move(sync));
+  }
+}
+
+void TJournal::JoinFileSyncs(bool raise) {
+  // Every one is waited for before any error is passed on.
+  std::exception_ptr failed;
+  if (journal_sync_.valid()) {
+    try {
+      journal_sync_.get();
+    } catch (...) {
+      failed = std::current_exception();
+    }
+  }
+  for (std::future<void>& sync : file_syncs_) {
+    if (!sync.valid()) continue;
+    try {
+      sync.get();
+    } catch (...) {
+      if (!failed) failed = std::current_exception();
+    }
+  }
+  if (failed && raise) std::rethrow_exception(failed);
+}
+
+void TJournal::WriteHeld(bool syncs, bool early) {
   if (writing_held_) return;
   writing_held_ = true;
   struct Done {
     bool& flag;
     ~Done() { flag = false; }
   } done{writing_held_};
+  WritePending();
   if (!held_.empty()) {
     // The held writes in file and position order, neighbours in runs: each
     // run's old bytes are read in one call and journaled as one entry, and
@@ -623,28 +701,50 @@ void TJournal::WriteHeld(bool syncs) {
         done += piece;
       }
       end_ = at + static_cast<std::int64_t>(batch_.size());
-      if (entries || at == 0) Sync();
     }
-    std::vector<rtl::TByteSpan> out;
+    // The spans' writes: the held bytes as they are, or copied into the
+    // span's current bytes (after its entries took the old ones).
+    writes_.clear();
+    parts_.clear();
     for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
-      out.clear();
       const THeldWrite& first = run_first(spans[sp]);
       std::uint8_t* bytes = current[sp] == kNoSpanBytes ? nullptr : spans_.data() + current[sp];
+      writes_.push_back({first.file, first.position, parts_.size(), 0});
       for (std::size_t k = starts[spans[sp]]; k < starts[spans[sp + 1]]; ++k) {
         const THeldWrite& w = held_[order[k]];
         const std::uint8_t* held = held_data_.data() + w.at;
-        if (bytes == nullptr) out.push_back({held, w.count});
+        if (bytes == nullptr) parts_.push_back({held, w.count});
         else std::memcpy(bytes + (w.position - first.position), held, static_cast<std::size_t>(w.count));
       }
-      if (bytes != nullptr) out.push_back({bytes, run_end(spans[sp + 1] - 1) - first.position});
-      Step();
-      files_[first.file]->WriteSpans(first.position, out);
+      if (bytes != nullptr) parts_.push_back({bytes, run_end(spans[sp + 1] - 1) - first.position});
+      writes_.back().parts = parts_.size() - writes_.back().first_part;
     }
     held_.clear();
-    held_data_.clear();
     held_bytes_ = 0;
+    // A batch in the middle of a flush goes on without waiting for its
+    // journal sync: the flush encodes what follows meanwhile, and the
+    // batch's writes go out (after the sync) when the journal or the files
+    // are next needed. The held bytes stay until then.
+    const bool synced = !batch_.empty() && (entries || at == 0) && sync_;
+    if (early && synced) {
+      Step();
+      journal_sync_ = std::async(std::launch::async, [file = file_.get(), path = path_] {
+        if (file->Sync() != 0) RaiseError(err::kWriteError, path);
+      });
+      // The journal's buffer serves the held writes that follow.
+      std::swap(pending_held_, held_data_);
+      std::swap(pending_spans_, spans_);
+      GiveScratch(batch_);
+      pending_ = true;
+      return;
+    }
+    if (synced) Sync();
+    WriteSpanList();
+    held_data_.clear();
   }
   if (!syncs) return;
+  // Syncs started early must have ended well before the commit point.
+  JoinFileSyncs(true);
   for (std::size_t i = 0; i < files_.size(); ++i) {
     if (!held_syncs_[i]) continue;
     files_[i]->Flush();
@@ -654,15 +754,25 @@ void TJournal::WriteHeld(bool syncs) {
 
 void TJournal::Commit() {
   WriteHeld(true);
-  Stop();
-  if (!started_) return;
-  started_ = false;
+  if (!started_) {
+    Stop();
+    return;
+  }
+  // Until the commit point has passed the flush can still be undone: the
+  // journal keeps its files (a failure here plays it back).
   Step();
   // Invalidating the header is the commit point: a valid one left behind
   // would be played back over this flush.
   static const std::uint8_t zeros[8] = {};
-  if (file_->WriteAt(0, zeros, 8) != 8) RaiseError(err::kWriteError, path_);
-  if (sync_ && file_->Sync() != 0) RaiseError(err::kWriteError, path_);
+  const bool ended = file_->WriteAt(0, zeros, 8) == 8 && (!sync_ || file_->Sync() == 0);
+  if (!ended) {
+    // Not known to be on disk: the header goes back, so that the undo (or,
+    // should that fail, the next opener) puts the files back.
+    file_->WriteAt(0, header_.data(), static_cast<std::int64_t>(header_.size()));
+    RaiseError(err::kWriteError, path_);
+  }
+  Stop();
+  started_ = false;
   ++committed;
   Step();
   if (end_ > kKeptBytes) file_->Truncate(0);

@@ -38,10 +38,19 @@
 // protect, and a flush that fails before its first batch leaves the files
 // untouched. Playback applies entries last first and stops at the first
 // torn one (its file write never happened).
+//
+// A full batch in the middle of a flush does not wait for its journal
+// sync: the sync runs on a thread of its own while the flush goes on
+// holding (and encoding in place) what follows, and the batch's file writes
+// go out, after the sync, on the next call that needs the journal or the
+// files. A file whose sync the flush has asked for and that has nothing
+// more held then starts its sync beside the journal's; the commit still
+// syncs it, after any later write, before the commit point.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -122,6 +131,7 @@ public:
   void BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) override;
   void BeforeFlush(TFileHandler& file) override;
   bool HoldWrite(TFileHandler& file, std::int64_t position, const void* bytes, std::int64_t count) override;
+  std::uint8_t* HoldSpace(TFileHandler& file, std::int64_t position, std::int64_t count) override;
   bool HoldFlush(TFileHandler& file) override;
   void BeforeRead(TFileHandler& file) override;
 
@@ -145,8 +155,17 @@ private:
   bool AddEntry(std::size_t index, std::int64_t position, std::int64_t count, TJournalScratch& out,
                 const std::uint8_t* current = nullptr);
   // Writes the held writes out as one batch (see the top), then the held
-  // syncs when `syncs`.
-  void WriteHeld(bool syncs);
+  // syncs when `syncs`. With `early` (a full batch in the middle of a
+  // flush) the journal's sync runs in the background and the batch's file
+  // writes wait for the next call.
+  void WriteHeld(bool syncs, bool early = false);
+  // The writes of a batch whose journal sync was left running: after the
+  // sync; then starts the syncs the flush has asked for so far.
+  void WritePending();
+  void WriteSpanList();
+  // Waits for the syncs running in the background; raises the first error
+  // when `raise`.
+  void JoinFileSyncs(bool raise);
   void DropHeld();
   int IndexOf(const TFileHandler& file) const;
   void Stop();
@@ -162,6 +181,7 @@ private:
   std::string file_path_;
   bool started_ = false;  // this flush's header is written
   std::uint32_t salt_ = 0;
+  std::vector<std::uint8_t> header_;  // this flush's, as written
   std::int64_t end_ = 0;
   struct THeldWrite {
     std::size_t file;
@@ -181,6 +201,21 @@ private:
   static TJournalScratch TakeScratch(std::size_t wanted);
   static void GiveScratch(TJournalScratch& scratch);
   void GiveBuffers();
+
+  // A batch's writes to the files, each span one call.
+  struct TSpanWrite {
+    std::size_t file;
+    std::int64_t position;
+    std::size_t first_part, parts;  // in parts_
+  };
+  std::vector<TSpanWrite> writes_;
+  std::vector<rtl::TByteSpan> parts_;
+  // A batch journaled, its sync running, its writes (into the two buffers
+  // below) still to do.
+  bool pending_ = false;
+  std::future<void> journal_sync_;
+  std::vector<std::future<void>> file_syncs_;  // per file
+  TJournalScratch pending_held_, pending_spans_;
 
   TJournalScratch held_data_;  // the held writes' bytes, one after another
   TJournalScratch batch_;

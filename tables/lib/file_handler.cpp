@@ -108,6 +108,13 @@ void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
 }
 
+std::uint8_t* TFileHandler::WriteInPlace(std::int64_t position, std::int64_t count) {
+  if (!file_ || observer_ == nullptr || count <= 0) return nullptr;
+  std::uint8_t* at = observer_->HoldSpace(*this, position, count);
+  if (at != nullptr) Fault(TFaultSite::Write);
+  return at;
+}
+
 void TFileHandler::WriteSpans(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
   if (!file_) RaiseError(err::kWriteError, file_name_);
   Fault(TFaultSite::Write);
@@ -126,6 +133,18 @@ void TFileHandler::Flush() {
   }
   if (file_) Fault(TFaultSite::Flush);
   if (file_ && !file_->Flush(handle_)) RaiseError(err::kWriteError, file_name_);
+}
+
+std::function<void()> TFileHandler::EarlySync() {
+  auto* physical = dynamic_cast<TPhysicalFile*>(file_);
+  rtl::TLockedFile* disk = physical != nullptr ? physical->DiskFile() : nullptr;
+  if (disk == nullptr) return {};
+  // Straight to the descriptor: the file's own lock stays free for the
+  // writes going on meanwhile. An error is raised here, not left for the
+  // Flush after (the system reports a failed write-back only once).
+  return [disk, name = file_name_] {
+    if (disk->Sync() != 0) RaiseError(err::kWriteError, name);
+  };
 }
 
 std::int64_t TFileHandler::Seek(std::int64_t offset, std::uint16_t origin) {

@@ -42,6 +42,12 @@ public:
   virtual bool HoldWrite(TFileHandler&, std::int64_t /*position*/, const void* /*bytes*/, std::int64_t /*count*/) {
     return false;
   }
+  // Room for a write the caller is about to encode in place: `count`
+  // bytes at `position`, held like a HoldWrite's, valid until the next
+  // call on the observer; nullptr when the observer does not hold it.
+  virtual std::uint8_t* HoldSpace(TFileHandler&, std::int64_t /*position*/, std::int64_t /*count*/) {
+    return nullptr;
+  }
   // Offered every flush to disk first: true when the observer does it later.
   virtual bool HoldFlush(TFileHandler&) { return false; }
   // Before a read, a seek from the end or a size: held writes go out.
@@ -67,11 +73,22 @@ public:
   virtual std::int64_t Read(void* buffer, std::int64_t count, bool allow_short = false);
   // A count of 0 sets the end of the file at the handler's position.
   virtual void Write(const void* buffer, std::int64_t count);
+  // Where to put the `count` bytes of a write at `position` when the
+  // observer holds it (they must be there before anything else is asked
+  // of the handler); nullptr: write them with Write. The handler's position
+  // is left alone.
+  std::uint8_t* WriteInPlace(std::int64_t position, std::int64_t count);
   // Writes the spans one after another from `position` in one call (a
   // short write raises 9218); not offered to the observer: its own writes.
   void WriteSpans(std::int64_t position, const std::vector<rtl::TByteSpan>& spans);
   // Asks the system to write the file to disk (fsync).
   virtual void Flush();
+  // Sets the bytes written so far on their way to disk ahead of a Flush
+  // (which is still needed): the call returned syncs them, raising as
+  // Flush does, and may run on another thread while this handler goes on
+  // being used. Neither the observer nor the fault hook hears of it. Empty
+  // where there is no disk file.
+  std::function<void()> EarlySync();
 
   void CopyFromFile(const std::string& source);
   // The new position (0 without a file).

@@ -19,6 +19,7 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/engine_error.h"
+#include "tables/engine/errors.h"
 #include "tables/engine/journal.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/cursor_test_support.h"
@@ -181,7 +182,11 @@ public:
       wrong += !(Row{name, year} == model.at(id));
     }
     EXPECT_EQ(wrong, 0);
-    // The files' view.
+    ExpectFiles(model);
+  }
+
+  // The files' view.
+  void ExpectFiles(const Model& model) {
     CheckResult check = RunTableCheck(path_ + "/t.DAT", "--dump");
     ASSERT_EQ(check.status, 0) << check.output.substr(0, 2000);
     auto dumped = Dumped(check.output);
@@ -262,6 +267,60 @@ TEST(WriteBatches, CommitsRollbacksAndFailedCommitsMatchAModel) {
     EXPECT_GT(failed, 0);
     EXPECT_GT(retried, 0);
   }
+  TJournal::SetBatchLimit(0);
+}
+
+TEST(WriteBatches, AFailureAtAnyStepOfACommitInManyBatchesLeavesTheFilesAsTheyWere) {
+  // A commit of several batches encodes one batch while the journal of the
+  // one before syncs (its writes to the files still waiting), and starts a
+  // file's sync once the file is done. A failure at any step (steps tried
+  // densely first, then further apart) must leave the files as they were,
+  // as tablecheck reads them, and the changes still held: committed again
+  // or rolled back, the table then equals the model.
+  TJournal::SetBatchLimit(64 << 10);
+  qvtest::TempDir tmp;
+  Batches b(tmp.Path());
+  Model model;
+  b.env_.dir->StartTransaction();
+  for (int i = 0; i < 1500; ++i) b.Append(model);
+  b.env_.dir->CommitTransaction(true);
+  int failures = 0, committed = 0;
+  for (int k = 1; !::testing::Test::HasFatalFailure(); k += 1 + k / 6) {
+    SCOPED_TRACE("failing step " + std::to_string(k));
+    Model changed = model;
+    b.env_.dir->StartTransaction();
+    b.Batch(changed, 250);
+    // Steps up to the commit point (past it nothing is left that can fail).
+    int steps = 0;
+    const int commits = TJournal::Commits();
+    TJournal::SetStepHook([&] {
+      if (++steps == k && TJournal::Commits() == commits) RaiseError(err::kWriteError, "injected");
+    });
+    bool threw = false;
+    try {
+      b.env_.dir->CommitTransaction(true);
+    } catch (const EKORVEXEngineError&) {
+      threw = true;
+    }
+    TJournal::SetStepHook(nullptr);
+    if (!threw) {
+      model = changed;
+      b.Expect(model);
+      break;
+    }
+    ++failures;
+    b.ExpectFiles(model);
+    if (k % 2 == 1) {
+      b.env_.dir->CommitTransaction(true);
+      model = changed;
+      ++committed;
+    } else {
+      b.env_.dir->RollbackTransaction();
+    }
+    b.Expect(model);
+  }
+  EXPECT_GT(failures, 12);
+  EXPECT_GT(committed, 3);
   TJournal::SetBatchLimit(0);
 }
 
