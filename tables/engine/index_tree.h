@@ -52,6 +52,12 @@ public:
   // Removes a key; false when there is none equal (nothing changes). With
   // `follower`, what now follows it goes there.
   bool Remove(const std::uint8_t* key, TFollower* follower = nullptr);
+  // Removes `old_key` when there is one equal and adds `new_key` with its
+  // record number, as Remove then Add; false when a unique index holds a
+  // key equal to `new_key` (the removal stays then). The insert descends
+  // through the pages the removal already holds.
+  bool Replace(const std::uint8_t* old_key, const std::uint8_t* new_key, std::uint32_t record,
+               std::uint32_t* rank = nullptr);
   // Whether a key equal over the whole key size exists.
   bool Search(const std::uint8_t* key);
   // The rank (1-based) of the first key not below `key` over `length`
@@ -157,9 +163,17 @@ private:
   }
   // Descends toward `key` to a leaf: at each internal page to the last
   // child whose first key is not above it (`upper`) or below it. False:
-  // fetch again. `before` counts the keys left of the path.
+  // fetch again. `before` counts the keys left of the path. The pages of
+  // `known` (a path of the same operation, its pages held) are taken where
+  // the descent meets them.
   bool Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held, Path& path,
-               std::uint32_t* before);
+               std::uint32_t* before, const Path* known = nullptr);
+  // One attempt of Add and of Remove in `held`, the descent's pages left
+  // in `path`: 1 done, 0 refused (an equal key; none to remove), -1 fetch
+  // again (nothing changed).
+  int AddIn(const std::uint8_t* key, std::uint32_t record, std::uint32_t* rank, Held& held, Path& path,
+            const Path* known);
+  int RemoveIn(const std::uint8_t* key, TFollower* follower, Held& held, Path& path);
   // Find and FindKey; without `ranked` the rank is not counted (and not
   // valid).
   std::uint32_t Locate(const std::uint8_t* key, std::uint16_t length, bool ranked, bool& found,

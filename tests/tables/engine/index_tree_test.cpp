@@ -1,6 +1,6 @@
 // The index trees: the shapes a tree takes at its edges, a failed insert
 // that leaves the tree as it was, and a model-based run of random inserts,
-// deletes, searches (with the key found) and rank queries against std::map under language 0 and
+// deletes (the system key moved by Replace), key changes by Replace, searches (with the key found) and rank queries against std::map under language 0 and
 // ten real languages, the checker verifying the files after every batch.
 #include "tables/engine/index_tree.h"
 
@@ -217,6 +217,39 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
       if (t.system_index) models.back()[t.Key(kSystemSlot, r)] = n;
       live[at] = live.back();
       live.pop_back();
+    } else if (choice < 78) {
+      // An edit of field M: every index moves the record's key in one
+      // Replace (the system key, unchanged, is taken out and put back).
+      const std::uint32_t n = live[rng() % live.size()];
+      const Bytes before = t.ReadRecord(n);
+      Bytes after = before;
+      after[f[6].Offset] = 1;
+      rtl::EncodeFixed32(after.data() + f[6].Offset + 1, static_cast<std::uint32_t>(rng() % 30000));
+      for (std::size_t m = 0; m < slots.size(); ++m) {
+        const Bytes old_key = t.Key(slots[m], before), new_key = t.Key(slots[m], after);
+        const bool unique = t.index->GetIndexDefinition(slots[m]).Unique && slots[m] != kSystemSlot;
+        auto same = models[m].find(new_key);
+        if (!unique || same == models[m].end() || same->second == n) continue;
+        // A unique index holding the new key refuses it; the old key is
+        // gone then, and put back here.
+        ASSERT_FALSE(t.Tree(slots[m]).Replace(old_key.data(), new_key.data(), n)) << "op " << op;
+        ASSERT_EQ(t.Tree(slots[m]).Count() + 1, models[m].size()) << "op " << op;
+        ASSERT_TRUE(t.Tree(slots[m]).Add(old_key.data(), n)) << "op " << op;
+        return;
+      }
+      for (std::size_t m = 0; m < slots.size(); ++m) {
+        const Bytes old_key = t.Key(slots[m], before), new_key = t.Key(slots[m], after);
+        std::uint32_t rank = 0;
+        ASSERT_TRUE(t.Tree(slots[m]).Replace(old_key.data(), new_key.data(), n, &rank)) << "op " << op;
+        models[m].erase(old_key);
+        models[m][new_key] = n;
+        EXPECT_EQ(rank, models[m].order_of_key(new_key) + 1) << "op " << op << " slot " << m;
+      }
+      TRecord* r = nullptr;
+      ASSERT_TRUE(t.data->GetRecord(nullptr, n, false, false, 1, r));
+      std::copy(after.begin(), after.end(), r->Data.begin());
+      r->Modified = true;
+      t.data->PutRecord(r);
     } else {
       const std::size_t m = rng() % slots.size();
       TIndexTree tree = t.Tree(slots[m]);
