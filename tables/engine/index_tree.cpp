@@ -318,7 +318,7 @@ void TIndexTree::ShrinkRoot(Held& held) {
   }
 }
 
-bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower) {
+bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower, const TPathHint* hint) {
   if (follower) {
     // Cleared in place: a caller's follower keeps its key's room.
     follower->known = false;
@@ -330,18 +330,50 @@ bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower) {
     Held held(file_);
     if (file_.GetRootPtr(slot_) == 0) return false;
     Path path;
-    const int removed = RemoveIn(key, follower, held, path);
+    const int removed = RemoveIn(key, follower, held, path, attempt == 0 ? hint : nullptr);
     if (removed >= 0) return removed == 1;
   }
   file_.Fail(err::kIndexPagesCorrupt);
 }
 
-int TIndexTree::RemoveIn(const std::uint8_t* key, TFollower* follower, Held& held, Path& path) {
+int TIndexTree::DescendHinted(const std::uint8_t* key, const TPathHint& hint, Held& held, Path& path,
+                              std::uint32_t* before) {
+  path.clear();
+  if (before) *before = 0;
+  if (hint.Depth == 0 || hint.Depth > hint.Pages.size() || file_.GetRootPtr(slot_) != hint.Pages[0]) return -1;
+  // Only offsets the tree links now are fetched: the root, then each
+  // child its parent's hinted entry names.
+  for (std::size_t d = 0; d < hint.Depth; ++d) {
+    TPage* page = nullptr;
+    if (!file_.GetPage(cursor_, slot_, hint.Pages[d], page)) return -2;
+    held.Keep(page);
+    if (page->Count() == 0 || page->Free() || page->IsRoot() != (d == 0)) file_.Fail(err::kIndexPagesCorrupt);
+    const int i = hint.Entries[d];
+    const bool last = d + 1 == hint.Depth;
+    if (page->IsLeaf() != last || i < 0 || i >= page->Count()) return -1;
+    if (last) {
+      if (Compare(page->KeyAt(i), key, key_size_) != 0) return -1;
+      path.push_back({page, 0});
+      return i;
+    }
+    if (page->ValueAt(i) != hint.Pages[d + 1]) return -1;
+    if (before) *before += page->KeysBefore(i);
+    path.push_back({page, i});
+  }
+  return -1;
+}
+
+int TIndexTree::RemoveIn(const std::uint8_t* key, TFollower* follower, Held& held, Path& path,
+                         const TPathHint* hint) {
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
   std::uint32_t before = 0;
-  if (!Descend(key, key_size_, true, held, path, follower ? &before : nullptr)) return -1;
+  int pos = hint ? DescendHinted(key, *hint, held, path, follower ? &before : nullptr) : -1;
+  if (pos == -2) return -1;
+  if (pos < 0) {
+    if (!Descend(key, key_size_, true, held, path, follower ? &before : nullptr)) return -1;
+    pos = path.back().page->Bound(key, key_size_, true, compare) - 1;
+  }
   TPage* leaf = path.back().page;
-  const int pos = leaf->Bound(key, key_size_, true, compare) - 1;
   if (pos < 0 || Compare(leaf->KeyAt(pos), key, key_size_) != 0) return 0;
   if (leaf->Compressed() && leaf->Count() > 1) {
     // Under a collation neighbours need not share what the removed key
@@ -395,7 +427,8 @@ void TIndexTree::NoteFollower(const TPage& leaf, int pos, std::uint32_t rank, He
 // ---- searches ------------------------------------------------------------------
 
 std::uint32_t TIndexTree::Locate(const std::uint8_t* key, std::uint16_t length, bool ranked, bool& found,
-                                  std::vector<std::uint8_t>* at, std::uint32_t* record) {
+                                  std::vector<std::uint8_t>* at, std::uint32_t* record, TPathHint* hint) {
+  if (hint) hint->Depth = 0;
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
   found = false;
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
@@ -417,6 +450,13 @@ std::uint32_t TIndexTree::Locate(const std::uint8_t* key, std::uint16_t length, 
     }
     const int i = holder == leaf ? pos : 0;
     found = holder && Compare(holder->KeyAt(i), key, length) == 0;
+    if (hint && holder == leaf && path.size() <= hint->Pages.size()) {
+      for (std::size_t d = 0; d < path.size(); ++d) {
+        hint->Pages[d] = path[d].page->Offset();
+        hint->Entries[d] = d + 1 == path.size() ? i : path[d].entry;
+      }
+      hint->Depth = path.size();
+    }
     if (at) {
       if (holder) {
         at->assign(holder->KeyAt(i), holder->KeyAt(i) + key_size_);
@@ -435,8 +475,8 @@ std::uint32_t TIndexTree::Find(const std::uint8_t* key, std::uint16_t length, bo
 }
 
 std::uint32_t TIndexTree::FindKey(const std::uint8_t* key, std::uint16_t length, bool& found,
-                                  std::vector<std::uint8_t>& at, std::uint32_t& record) {
-  return Locate(key, length, true, found, &at, &record);
+                                  std::vector<std::uint8_t>& at, std::uint32_t& record, TPathHint* hint) {
+  return Locate(key, length, true, found, &at, &record, hint);
 }
 
 std::uint32_t TIndexTree::FindAbove(const std::uint8_t* key, std::uint16_t length) {

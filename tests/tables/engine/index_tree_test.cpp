@@ -1,6 +1,7 @@
 // The index trees: the shapes a tree takes at its edges, a failed insert
 // that leaves the tree as it was, and a model-based run of random inserts,
-// deletes (the system key moved by Replace), key changes by Replace, searches (with the key found) and rank queries against std::map under language 0 and
+// deletes (with and without path hints, fresh or stale; the system key
+// moved by Replace), key changes by Replace, searches (with the key found) and rank queries against std::map under language 0 and
 // ten real languages, the checker verifying the files after every batch.
 #include "tables/engine/index_tree.h"
 
@@ -162,6 +163,8 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
   for (std::uint8_t s : slots)
     models.emplace_back(KeyLess{&t.Comparator(s), t.index->GetIndexDefinition(s).KeySize});
   std::vector<std::uint32_t> live;
+  // The path hints the last searches of each slot left.
+  std::vector<TIndexTree::TPathHint> saved(slots.size());
   const std::size_t size = t.data->GetRecordSize();
   const auto& f = t.Fields();
   int op = 0;
@@ -211,8 +214,23 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
       const std::size_t at = rng() % live.size();
       const std::uint32_t n = live[at];
       Bytes r = t.ReadRecord(n);
+      // Each key removed without a path hint, with the one its own search
+      // just gave, or with whatever hint the searches left (another key's
+      // path, or one the tree has changed under since): a hint that no
+      // longer leads to the key must not remove another.
+      const unsigned how = rng() % 3;
+      std::vector<TIndexTree::TPathHint> hints = how == 2 ? saved : std::vector<TIndexTree::TPathHint>(slots.size());
+      for (std::size_t m = 0; how == 1 && m < slots.size(); ++m) {
+        if (slots[m] == kSystemSlot) continue;
+        bool found = false;
+        Bytes at;
+        std::uint32_t record = 0;
+        t.Tree(slots[m]).FindKey(t.Key(slots[m], r).data(), t.index->GetIndexDefinition(slots[m]).KeySize, found, at,
+                                 record, &hints[m]);
+        ASSERT_TRUE(found) << "op " << op;
+      }
       for (std::size_t m = 0; m < slots.size(); ++m) models[m].erase(t.Key(slots[m], r));
-      t.DeleteRecord(n);
+      t.DeleteRecord(n, how ? &hints : nullptr);
       r[0] = 1;
       if (t.system_index) models.back()[t.Key(kSystemSlot, r)] = n;
       live[at] = live.back();
@@ -308,7 +326,7 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
         Bytes at;
         std::uint32_t record = 0;
         found = !equal;
-        EXPECT_EQ(tree.FindKey(probe.data(), length, found, at, record), below + 1) << "op " << op;
+        EXPECT_EQ(tree.FindKey(probe.data(), length, found, at, record, &saved[m]), below + 1) << "op " << op;
         EXPECT_EQ(found, equal) << "op " << op;
         if (below < models[m].size()) {
           EXPECT_EQ(at, models[m].find_by_order(below)->first) << "op " << op;
