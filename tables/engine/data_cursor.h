@@ -874,6 +874,7 @@ private:
   // leads there (checked page by page).
   TIndexTree::TPathHint found_path_;
   std::uint8_t found_path_slot_ = 0;
+  std::uint32_t found_path_record_ = 0;  // the record that search found
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
   std::int32_t last_handle_ = 0;
   // Records this cursor locked, ascending: most cursors hold one or none,
