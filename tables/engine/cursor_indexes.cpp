@@ -142,13 +142,13 @@ bool TDataCursor::ReplaceSystemKey(const std::uint8_t* old_key, const std::uint8
   if (table_->IndexFile().GetRootPtr(kSystemSlot) == 0 && table_->DataFile().GetPhysicalRecordsUsed() > 0) return true;
   const TKeyComparator compare;
   TIndexTree tree(table_->IndexFile(), kSystemSlot, compare, this);
-  if (old_key) tree.Remove(old_key);
-  return tree.Add(new_key, n, rank);
+  return old_key ? tree.Replace(old_key, new_key, n, rank) : tree.Add(new_key, n, rank);
 }
 
-void TDataCursor::RemoveKey(std::uint8_t slot, const std::uint8_t* key, TIndexTree::TFollower* follower) {
+void TDataCursor::RemoveKey(std::uint8_t slot, const std::uint8_t* key, TIndexTree::TFollower* follower,
+                            const TIndexTree::TPathHint* hint) {
   const TKeyComparator compare = ComparatorOf(slot);
-  if (!TIndexTree(table_->IndexFile(), slot, compare, this).Remove(key, follower))
+  if (!TIndexTree(table_->IndexFile(), slot, compare, this).Remove(key, follower, hint))
     RaiseError(err::kIndexPagesCorrupt, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
 }
 

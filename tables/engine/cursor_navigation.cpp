@@ -232,7 +232,9 @@ bool TDataCursor::FindIndexKey(const std::uint8_t* search, std::uint16_t length,
   bool found = false;
   Key key;
   std::uint32_t record = 0;
-  std::uint32_t rank = tree.FindKey(search, length, found, key, record);
+  std::uint32_t rank = tree.FindKey(search, length, found, key, record, &found_path_);
+  found_path_slot_ = index_pos_;
+  found_path_record_ = record;
   bool have = !key.empty();
   if (have && BeyondRange(key, -1)) {  // below the range: its first key
     found = false;

@@ -799,8 +799,12 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   std::array<std::uint8_t, kMaxKeySize> key{};
   for (std::uint8_t slot : KeyedPositions()) {
     BuildKey(slot, old.data(), key.data());
-    RemoveKey(slot, key.data(), follow && slot == index_pos_ ? &next : nullptr);
+    // The search that found the record left its path in this index (a
+    // walk since then has moved on to other records).
+    const bool searched = slot == found_path_slot_ && found_path_.Depth != 0 && found_path_record_ == n;
+    RemoveKey(slot, key.data(), follow && slot == index_pos_ ? &next : nullptr, searched ? &found_path_ : nullptr);
   }
+  found_path_.Depth = 0;
   {
     std::array<std::uint8_t, kMaxKeySize> deleted{};
     BuildKey(kSystemSlot, old.data(), key.data());

@@ -736,7 +736,8 @@ private:
   // Old and new keys equal by the index's order are no violation, whatever
   // their bytes.
   void ReplaceKey(std::uint8_t slot, const Key& old_key, const Key& new_key, std::uint32_t n);
-  void RemoveKey(std::uint8_t slot, const std::uint8_t* key, TIndexTree::TFollower* follower = nullptr);
+  void RemoveKey(std::uint8_t slot, const std::uint8_t* key, TIndexTree::TFollower* follower = nullptr,
+                 const TIndexTree::TPathHint* hint = nullptr);
   void BuildIndex(std::uint8_t slot);
   // Fills a just-added index from the records; takes it away again when
   // that fails. The current index stays; the cursor goes to the beginning.
@@ -868,6 +869,12 @@ private:
   // deletions so that each one allocates nothing.
   std::vector<std::uint8_t> deleted_image_;
   TIndexTree::TFollower deleted_next_;
+  // The path of the last key search and its index: a deletion of the
+  // record found removes its key along that path when the tree still
+  // leads there (checked page by page).
+  TIndexTree::TPathHint found_path_;
+  std::uint8_t found_path_slot_ = 0;
+  std::uint32_t found_path_record_ = 0;  // the record that search found
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
   std::int32_t last_handle_ = 0;
   // Records this cursor locked, ascending: most cursors hold one or none,

@@ -60,8 +60,19 @@ public:
     if (!bytes_) return CompareFields(a, b, length);
     if (a == nullptr) return 1;
     if (length == 0) return 0;
-    const int r = std::memcmp(a, b, length);
-    const int sign = (r > 0) - (r < 0);
+    int sign = 0;
+    if (length <= kShortKey) {
+      // Short keys (record numbers, system keys) by hand: a library call
+      // costs more than their few bytes.
+      for (std::uint16_t i = 0; i < length; ++i)
+        if (a[i] != b[i]) {
+          sign = a[i] < b[i] ? -1 : 1;
+          break;
+        }
+    } else {
+      const int r = std::memcmp(a, b, length);
+      sign = (r > 0) - (r < 0);
+    }
     return descending_ ? -sign : sign;
   }
 
@@ -72,6 +83,7 @@ public:
   };
 
 private:
+  static constexpr std::uint16_t kShortKey = 8;
   // Under a language: field by field, strings by the collation.
   int CompareFields(const std::uint8_t* a, const std::uint8_t* b, std::uint16_t length) const;
 

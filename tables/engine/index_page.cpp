@@ -143,8 +143,14 @@ void TPage::Note(std::uint8_t op, std::size_t pos, std::size_t len) {
   }
   u.Steps.push_back({static_cast<decltype(TUndoStep::Op)>(op), static_cast<std::uint32_t>(pos),
                      static_cast<std::uint32_t>(len), static_cast<std::uint32_t>(u.Bytes.size())});
-  if (keep) u.Bytes.insert(u.Bytes.end(), entries_.begin() + static_cast<std::ptrdiff_t>(pos),
-                           entries_.begin() + static_cast<std::ptrdiff_t>(pos + len));
+  if (!keep) return;
+  const std::uint8_t* from = entries_.data() + pos;
+  if (len <= 8) {
+    // Most notes are a subtree count's 4 bytes: no range insert.
+    for (std::size_t i = 0; i < len; ++i) u.Bytes.push_back(from[i]);
+  } else {
+    u.Bytes.insert(u.Bytes.end(), from, from + len);
+  }
 }
 
 void TPage::NoteWhole() {

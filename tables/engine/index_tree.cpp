@@ -36,7 +36,7 @@ TPage* TIndexTree::Fetch(std::uint32_t offset, Held& held) {
 void TIndexTree::FreePage(TPage* page) { file_.SetNextFreePage(page); }
 
 bool TIndexTree::Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held,
-                         Path& path, std::uint32_t* before) {
+                         Path& path, std::uint32_t* before, const Path* known) {
   path.clear();
   if (before) *before = 0;
   std::uint32_t offset = file_.GetRootPtr(slot_);
@@ -44,8 +44,15 @@ bool TIndexTree::Descend(const std::uint8_t* key, std::uint16_t length, bool upp
   for (;;) {
     if (path.size() >= kMaxDepth) file_.Fail(err::kIndexPagesCorrupt);
     TPage* page = nullptr;
-    if (!file_.GetPage(cursor_, slot_, offset, page)) return false;
-    held.Keep(page);
+    // A page the operation already holds at this depth is the cache's
+    // entry for its offset (held pages are never evicted): no lookup.
+    const std::size_t depth = path.size();
+    if (known && depth < known->size() && (*known)[depth].page->Offset() == offset) {
+      page = (*known)[depth].page;
+    } else {
+      if (!file_.GetPage(cursor_, slot_, offset, page)) return false;
+      held.Keep(page);
+    }
     if (page->Count() == 0 || page->Free() || page->IsRoot() != path.empty()) file_.Fail(err::kIndexPagesCorrupt);
     if (page->IsLeaf()) {
       path.push_back({page, 0});
@@ -161,39 +168,67 @@ void TIndexTree::Insert(const std::uint8_t* key, std::uint32_t record) {
 }
 
 bool TIndexTree::Add(const std::uint8_t* key, std::uint32_t record, std::uint32_t* rank) {
-  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
     Held held(file_);
-    if (file_.GetRootPtr(slot_) == 0) {
-      TPage* page = nullptr;
-      if (!file_.GetNextFreePage(cursor_, slot_, page)) continue;
-      held.Keep(page);
-      page->SetPageType(ptRootLeaf);
-      page->InsertEntry(0, key, record, 1);
-      file_.SetRootPtr(slot_, page->Offset());
-      if (rank) *rank = 1;
-      return true;
-    }
     Path path;
-    std::uint32_t before = 0;
-    if (!Descend(key, key_size_, true, held, path, rank ? &before : nullptr)) continue;
-    TPage* leaf = path.back().page;
-    const int pos = leaf->Bound(key, key_size_, true, compare);
-    if (pos > 0 && Compare(leaf->KeyAt(pos - 1), key, key_size_) == 0) return false;
-    path.back().entry = pos;
-    if (rank) *rank = before + static_cast<std::uint32_t>(pos) + 1;
+    const int added = AddIn(key, record, rank, held, path, nullptr);
+    if (added >= 0) return added == 1;
+  }
+  file_.Fail(err::kIndexPagesCorrupt);
+}
 
-    bool leaf_splits = leaf->Count() + 1u > leaf->MaximumEntries();
-    if (leaf->Compressed()) {
-      leaf->InsertEntry(pos, key, record, 1);
-      leaf_splits = leaf->Overflows();
-      leaf->DeleteEntry(pos);
-    }
-    SplitPlan plan;
-    if (leaf_splits && !PlanSplits(path, held, plan)) continue;
+int TIndexTree::AddIn(const std::uint8_t* key, std::uint32_t record, std::uint32_t* rank, Held& held, Path& path,
+                      const Path* known) {
+  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+  if (file_.GetRootPtr(slot_) == 0) {
+    TPage* page = nullptr;
+    if (!file_.GetNextFreePage(cursor_, slot_, page)) return -1;
+    held.Keep(page);
+    page->SetPageType(ptRootLeaf);
+    page->InsertEntry(0, key, record, 1);
+    file_.SetRootPtr(slot_, page->Offset());
+    if (rank) *rank = 1;
+    return 1;
+  }
+  std::uint32_t before = 0;
+  if (!Descend(key, key_size_, true, held, path, rank ? &before : nullptr, known)) return -1;
+  TPage* leaf = path.back().page;
+  const int pos = leaf->Bound(key, key_size_, true, compare);
+  if (pos > 0 && Compare(leaf->KeyAt(pos - 1), key, key_size_) == 0) return 0;
+  path.back().entry = pos;
+  if (rank) *rank = before + static_cast<std::uint32_t>(pos) + 1;
+
+  bool leaf_splits = leaf->Count() + 1u > leaf->MaximumEntries();
+  if (leaf->Compressed()) {
     leaf->InsertEntry(pos, key, record, 1);
-    ApplySplits(path, plan);
-    return true;
+    leaf_splits = leaf->Overflows();
+    leaf->DeleteEntry(pos);
+  }
+  SplitPlan plan;
+  if (leaf_splits && !PlanSplits(path, held, plan)) return -1;
+  leaf->InsertEntry(pos, key, record, 1);
+  ApplySplits(path, plan);
+  return 1;
+}
+
+bool TIndexTree::Replace(const std::uint8_t* old_key, const std::uint8_t* new_key, std::uint32_t record,
+                         std::uint32_t* rank) {
+  // One set of held pages for both steps: the insert's descent takes the
+  // pages the removal's path shares with it without looking them up.
+  Held held(file_);
+  Path removed;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt == kFetchTries) file_.Fail(err::kIndexPagesCorrupt);
+    if (file_.GetRootPtr(slot_) == 0 || RemoveIn(old_key, nullptr, held, removed) >= 0) break;
+    held.Release();
+    removed.clear();
+  }
+  for (int attempt = 0; attempt < kFetchTries; ++attempt) {
+    Path path;
+    const int added = AddIn(new_key, record, rank, held, path, &removed);
+    if (added >= 0) return added == 1;
+    held.Release();
+    removed.clear();
   }
   file_.Fail(err::kIndexPagesCorrupt);
 }
@@ -283,8 +318,7 @@ void TIndexTree::ShrinkRoot(Held& held) {
   }
 }
 
-bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower) {
-  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower, const TPathHint* hint) {
   if (follower) {
     // Cleared in place: a caller's follower keeps its key's room.
     follower->known = false;
@@ -296,40 +330,78 @@ bool TIndexTree::Remove(const std::uint8_t* key, TFollower* follower) {
     Held held(file_);
     if (file_.GetRootPtr(slot_) == 0) return false;
     Path path;
-    std::uint32_t before = 0;
-    if (!Descend(key, key_size_, true, held, path, follower ? &before : nullptr)) continue;
-    TPage* leaf = path.back().page;
-    const int pos = leaf->Bound(key, key_size_, true, compare) - 1;
-    if (pos < 0 || Compare(leaf->KeyAt(pos), key, key_size_) != 0) return false;
-    if (leaf->Compressed() && leaf->Count() > 1) {
-      // Under a collation neighbours need not share what the removed key
-      // shared with each: the leaf can grow, and then it splits. The key
-      // goes back while the split is planned, so a failed read leaves the
-      // leaf as it was.
-      std::array<std::uint8_t, kMaxKeySize> removed{};
-      std::copy(leaf->KeyAt(pos), leaf->KeyAt(pos) + key_size_, removed.begin());
-      const std::uint32_t value = leaf->ValueAt(pos);
-      leaf->DeleteEntry(pos);
-      if (leaf->Overflows()) {
-        leaf->InsertEntry(pos, removed.data(), value, 1);
-        SplitPlan plan;
-        if (!PlanSplits(path, held, plan)) continue;
-        leaf->DeleteEntry(pos);
-        ApplySplits(path, plan);
-        return true;
-      }
-    } else {
-      leaf->DeleteEntry(pos);
-    }
-    if (follower) NoteFollower(*leaf, pos, before + static_cast<std::uint32_t>(pos) + 1, held, *follower);
-    for (std::size_t level = path.size() - 1; level > 0 && path[level].page->Underflows(); --level)
-      if (!Rebalance(path, level, held)) break;
-    UpdatePath(path);
-    // Only a root left with one child, or an empty root leaf, goes.
-    if (path[0].page->Count() <= 1) ShrinkRoot(held);
-    return true;
+    const int removed = RemoveIn(key, follower, held, path, attempt == 0 ? hint : nullptr);
+    if (removed >= 0) return removed == 1;
   }
   file_.Fail(err::kIndexPagesCorrupt);
+}
+
+int TIndexTree::DescendHinted(const std::uint8_t* key, const TPathHint& hint, Held& held, Path& path,
+                              std::uint32_t* before) {
+  path.clear();
+  if (before) *before = 0;
+  if (hint.Depth == 0 || hint.Depth > hint.Pages.size() || file_.GetRootPtr(slot_) != hint.Pages[0]) return -1;
+  // Only offsets the tree links now are fetched: the root, then each
+  // child its parent's hinted entry names.
+  for (std::size_t d = 0; d < hint.Depth; ++d) {
+    TPage* page = nullptr;
+    if (!file_.GetPage(cursor_, slot_, hint.Pages[d], page)) return -2;
+    held.Keep(page);
+    if (page->Count() == 0 || page->Free() || page->IsRoot() != (d == 0)) file_.Fail(err::kIndexPagesCorrupt);
+    const int i = hint.Entries[d];
+    const bool last = d + 1 == hint.Depth;
+    if (page->IsLeaf() != last || i < 0 || i >= page->Count()) return -1;
+    if (last) {
+      if (Compare(page->KeyAt(i), key, key_size_) != 0) return -1;
+      path.push_back({page, 0});
+      return i;
+    }
+    if (page->ValueAt(i) != hint.Pages[d + 1]) return -1;
+    if (before) *before += page->KeysBefore(i);
+    path.push_back({page, i});
+  }
+  return -1;
+}
+
+int TIndexTree::RemoveIn(const std::uint8_t* key, TFollower* follower, Held& held, Path& path,
+                         const TPathHint* hint) {
+  auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
+  std::uint32_t before = 0;
+  int pos = hint ? DescendHinted(key, *hint, held, path, follower ? &before : nullptr) : -1;
+  if (pos == -2) return -1;
+  if (pos < 0) {
+    if (!Descend(key, key_size_, true, held, path, follower ? &before : nullptr)) return -1;
+    pos = path.back().page->Bound(key, key_size_, true, compare) - 1;
+  }
+  TPage* leaf = path.back().page;
+  if (pos < 0 || Compare(leaf->KeyAt(pos), key, key_size_) != 0) return 0;
+  if (leaf->Compressed() && leaf->Count() > 1) {
+    // Under a collation neighbours need not share what the removed key
+    // shared with each: the leaf can grow, and then it splits. The key
+    // goes back while the split is planned, so a failed read leaves the
+    // leaf as it was.
+    std::array<std::uint8_t, kMaxKeySize> removed{};
+    std::copy(leaf->KeyAt(pos), leaf->KeyAt(pos) + key_size_, removed.begin());
+    const std::uint32_t value = leaf->ValueAt(pos);
+    leaf->DeleteEntry(pos);
+    if (leaf->Overflows()) {
+      leaf->InsertEntry(pos, removed.data(), value, 1);
+      SplitPlan plan;
+      if (!PlanSplits(path, held, plan)) return -1;
+      leaf->DeleteEntry(pos);
+      ApplySplits(path, plan);
+      return 1;
+    }
+  } else {
+    leaf->DeleteEntry(pos);
+  }
+  if (follower) NoteFollower(*leaf, pos, before + static_cast<std::uint32_t>(pos) + 1, held, *follower);
+  for (std::size_t level = path.size() - 1; level > 0 && path[level].page->Underflows(); --level)
+    if (!Rebalance(path, level, held)) break;
+  UpdatePath(path);
+  // Only a root left with one child, or an empty root leaf, goes.
+  if (path[0].page->Count() <= 1) ShrinkRoot(held);
+  return 1;
 }
 
 void TIndexTree::NoteFollower(const TPage& leaf, int pos, std::uint32_t rank, Held& held, TFollower& follower) {
@@ -355,7 +427,8 @@ void TIndexTree::NoteFollower(const TPage& leaf, int pos, std::uint32_t rank, He
 // ---- searches ------------------------------------------------------------------
 
 std::uint32_t TIndexTree::Locate(const std::uint8_t* key, std::uint16_t length, bool ranked, bool& found,
-                                  std::vector<std::uint8_t>* at, std::uint32_t* record) {
+                                  std::vector<std::uint8_t>* at, std::uint32_t* record, TPathHint* hint) {
+  if (hint) hint->Depth = 0;
   auto compare = [this](const std::uint8_t* a, const std::uint8_t* b, std::uint16_t n) { return Compare(a, b, n); };
   found = false;
   for (int attempt = 0; attempt < kFetchTries; ++attempt) {
@@ -377,6 +450,13 @@ std::uint32_t TIndexTree::Locate(const std::uint8_t* key, std::uint16_t length, 
     }
     const int i = holder == leaf ? pos : 0;
     found = holder && Compare(holder->KeyAt(i), key, length) == 0;
+    if (hint && holder == leaf && path.size() <= hint->Pages.size()) {
+      for (std::size_t d = 0; d < path.size(); ++d) {
+        hint->Pages[d] = path[d].page->Offset();
+        hint->Entries[d] = d + 1 == path.size() ? i : path[d].entry;
+      }
+      hint->Depth = path.size();
+    }
     if (at) {
       if (holder) {
         at->assign(holder->KeyAt(i), holder->KeyAt(i) + key_size_);
@@ -395,8 +475,8 @@ std::uint32_t TIndexTree::Find(const std::uint8_t* key, std::uint16_t length, bo
 }
 
 std::uint32_t TIndexTree::FindKey(const std::uint8_t* key, std::uint16_t length, bool& found,
-                                  std::vector<std::uint8_t>& at, std::uint32_t& record) {
-  return Locate(key, length, true, found, &at, &record);
+                                  std::vector<std::uint8_t>& at, std::uint32_t& record, TPathHint* hint) {
+  return Locate(key, length, true, found, &at, &record, hint);
 }
 
 std::uint32_t TIndexTree::FindAbove(const std::uint8_t* key, std::uint16_t length) {

@@ -49,9 +49,27 @@ public:
     std::vector<std::uint8_t> key;
     std::uint32_t record = 0;
   };
+  // Where a search ended: the page offsets from the root to the leaf, the
+  // entry taken on each internal page and the leaf's entry. Only a guess
+  // for a later operation: it is followed only as far as the tree, as it
+  // is then, still links those pages.
+  struct TPathHint {
+    static constexpr std::size_t kMostDepth = 16;
+    std::size_t Depth = 0;  // 0: none
+    std::array<std::uint32_t, kMostDepth> Pages{};
+    std::array<int, kMostDepth> Entries{};
+  };
   // Removes a key; false when there is none equal (nothing changes). With
-  // `follower`, what now follows it goes there.
-  bool Remove(const std::uint8_t* key, TFollower* follower = nullptr);
+  // `follower`, what now follows it goes there. With `hint` (a search's
+  // path to this key) the removal takes that path when it still leads to
+  // the key, without searching the pages.
+  bool Remove(const std::uint8_t* key, TFollower* follower = nullptr, const TPathHint* hint = nullptr);
+  // Removes `old_key` when there is one equal and adds `new_key` with its
+  // record number, as Remove then Add; false when a unique index holds a
+  // key equal to `new_key` (the removal stays then). The insert descends
+  // through the pages the removal already holds.
+  bool Replace(const std::uint8_t* old_key, const std::uint8_t* new_key, std::uint32_t record,
+               std::uint32_t* rank = nullptr);
   // Whether a key equal over the whole key size exists.
   bool Search(const std::uint8_t* key);
   // The rank (1-based) of the first key not below `key` over `length`
@@ -60,8 +78,9 @@ public:
   std::uint32_t Find(const std::uint8_t* key, std::uint16_t length, bool& found);
   // Find, also giving the key of that rank and its record number (`at`
   // empty when there is none, past the last key).
+  // With `hint`, the path to that key (none past the last key).
   std::uint32_t FindKey(const std::uint8_t* key, std::uint16_t length, bool& found, std::vector<std::uint8_t>& at,
-                        std::uint32_t& record);
+                        std::uint32_t& record, TPathHint* hint = nullptr);
   // The rank of the first key above `key` over `length` bytes (count + 1
   // when there is none).
   std::uint32_t FindAbove(const std::uint8_t* key, std::uint16_t length);
@@ -157,13 +176,26 @@ private:
   }
   // Descends toward `key` to a leaf: at each internal page to the last
   // child whose first key is not above it (`upper`) or below it. False:
-  // fetch again. `before` counts the keys left of the path.
+  // fetch again. `before` counts the keys left of the path. The pages of
+  // `known` (a path of the same operation, its pages held) are taken where
+  // the descent meets them.
   bool Descend(const std::uint8_t* key, std::uint16_t length, bool upper, Held& held, Path& path,
-               std::uint32_t* before);
+               std::uint32_t* before, const Path* known = nullptr);
+  // One attempt of Add and of Remove in `held`, the descent's pages left
+  // in `path`: 1 done, 0 refused (an equal key; none to remove), -1 fetch
+  // again (nothing changed).
+  int AddIn(const std::uint8_t* key, std::uint32_t record, std::uint32_t* rank, Held& held, Path& path,
+            const Path* known);
+  int RemoveIn(const std::uint8_t* key, TFollower* follower, Held& held, Path& path,
+               const TPathHint* hint = nullptr);
   // Find and FindKey; without `ranked` the rank is not counted (and not
   // valid).
   std::uint32_t Locate(const std::uint8_t* key, std::uint16_t length, bool ranked, bool& found,
-                       std::vector<std::uint8_t>* at, std::uint32_t* record);
+                       std::vector<std::uint8_t>* at, std::uint32_t* record, TPathHint* hint = nullptr);
+  // Follows `hint` to `key` over the whole key size: the path and the
+  // leaf entry holding the key (-1: the hint no longer leads there,
+  // nothing is changed; -2: fetch again).
+  int DescendHinted(const std::uint8_t* key, const TPathHint& hint, Held& held, Path& path, std::uint32_t* before);
   // The leaf holding the n-th key and its entry; -1 when there is none,
   // -2: fetch again.
   int LeafOf(std::uint32_t n, Held& held, TPage*& leaf);

@@ -97,17 +97,23 @@ std::vector<std::uint8_t> IndexTable::ReadRecord(std::uint32_t number) {
   return bytes;
 }
 
-void IndexTable::DeleteRecord(std::uint32_t number) {
+void IndexTable::DeleteRecord(std::uint32_t number, const std::vector<TIndexTree::TPathHint>* hints) {
   std::vector<std::uint8_t> record = ReadRecord(number);
-  for (std::uint8_t s : Slots()) EXPECT_TRUE(Tree(s).Remove(Key(s, record).data())) << int(s);
+  const std::vector<std::uint8_t> slots = Slots();
+  for (std::size_t m = 0; m < slots.size(); ++m)
+    if (slots[m] != kSystemSlot)
+      EXPECT_TRUE(Tree(slots[m]).Remove(Key(slots[m], record).data(), nullptr, hints ? &hints->at(m) : nullptr))
+          << int(slots[m]);
   TRecord* r = nullptr;
   EXPECT_TRUE(data->GetRecord(nullptr, number, false, false, 1, r));
   r->SetDeleted(true);
   r->Modified = true;
   data->PutRecord(r);
   if (system_index) {
+    // The system key moves to the deleted keys in one operation.
+    const std::vector<std::uint8_t> live = Key(kSystemSlot, record);
     record[0] = 1;
-    Tree(kSystemSlot).Insert(Key(kSystemSlot, record).data(), number);
+    EXPECT_TRUE(Tree(kSystemSlot).Replace(live.data(), Key(kSystemSlot, record).data(), number));
   }
   index->DecActualRecordCount();
 }

@@ -40,7 +40,9 @@ public:
   bool AddRecord(std::vector<std::uint8_t>& record, std::uint32_t& number);
   std::vector<std::uint32_t> ranks;
   // Removes a record's keys and marks it deleted.
-  void DeleteRecord(std::uint32_t number);
+  // With `hints` (one per slot of Slots(), the system slot's unused), each
+  // key is removed with its slot's path hint.
+  void DeleteRecord(std::uint32_t number, const std::vector<TIndexTree::TPathHint>* hints = nullptr);
   std::vector<std::uint8_t> ReadRecord(std::uint32_t number);
 
   // Writes everything and runs the checker; expects it clean.

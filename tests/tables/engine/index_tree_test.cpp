@@ -1,6 +1,7 @@
 // The index trees: the shapes a tree takes at its edges, a failed insert
 // that leaves the tree as it was, and a model-based run of random inserts,
-// deletes, searches (with the key found) and rank queries against std::map under language 0 and
+// deletes (with and without path hints, fresh or stale; the system key
+// moved by Replace), key changes by Replace, searches (with the key found) and rank queries against std::map under language 0 and
 // ten real languages, the checker verifying the files after every batch.
 #include "tables/engine/index_tree.h"
 
@@ -162,6 +163,8 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
   for (std::uint8_t s : slots)
     models.emplace_back(KeyLess{&t.Comparator(s), t.index->GetIndexDefinition(s).KeySize});
   std::vector<std::uint32_t> live;
+  // The path hints the last searches of each slot left.
+  std::vector<TIndexTree::TPathHint> saved(slots.size());
   const std::size_t size = t.data->GetRecordSize();
   const auto& f = t.Fields();
   int op = 0;
@@ -211,12 +214,60 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
       const std::size_t at = rng() % live.size();
       const std::uint32_t n = live[at];
       Bytes r = t.ReadRecord(n);
+      // Each key removed without a path hint, with the one its own search
+      // just gave, or with whatever hint the searches left (another key's
+      // path, or one the tree has changed under since): a hint that no
+      // longer leads to the key must not remove another.
+      const unsigned how = rng() % 3;
+      std::vector<TIndexTree::TPathHint> hints = how == 2 ? saved : std::vector<TIndexTree::TPathHint>(slots.size());
+      for (std::size_t m = 0; how == 1 && m < slots.size(); ++m) {
+        if (slots[m] == kSystemSlot) continue;
+        bool found = false;
+        Bytes at;
+        std::uint32_t record = 0;
+        t.Tree(slots[m]).FindKey(t.Key(slots[m], r).data(), t.index->GetIndexDefinition(slots[m]).KeySize, found, at,
+                                 record, &hints[m]);
+        ASSERT_TRUE(found) << "op " << op;
+      }
       for (std::size_t m = 0; m < slots.size(); ++m) models[m].erase(t.Key(slots[m], r));
-      t.DeleteRecord(n);
+      t.DeleteRecord(n, how ? &hints : nullptr);
       r[0] = 1;
       if (t.system_index) models.back()[t.Key(kSystemSlot, r)] = n;
       live[at] = live.back();
       live.pop_back();
+    } else if (choice < 78) {
+      // An edit of field M: every index moves the record's key in one
+      // Replace (the system key, unchanged, is taken out and put back).
+      const std::uint32_t n = live[rng() % live.size()];
+      const Bytes before = t.ReadRecord(n);
+      Bytes after = before;
+      after[f[6].Offset] = 1;
+      rtl::EncodeFixed32(after.data() + f[6].Offset + 1, static_cast<std::uint32_t>(rng() % 30000));
+      for (std::size_t m = 0; m < slots.size(); ++m) {
+        const Bytes old_key = t.Key(slots[m], before), new_key = t.Key(slots[m], after);
+        const bool unique = t.index->GetIndexDefinition(slots[m]).Unique && slots[m] != kSystemSlot;
+        auto same = models[m].find(new_key);
+        if (!unique || same == models[m].end() || same->second == n) continue;
+        // A unique index holding the new key refuses it; the old key is
+        // gone then, and put back here.
+        ASSERT_FALSE(t.Tree(slots[m]).Replace(old_key.data(), new_key.data(), n)) << "op " << op;
+        ASSERT_EQ(t.Tree(slots[m]).Count() + 1, models[m].size()) << "op " << op;
+        ASSERT_TRUE(t.Tree(slots[m]).Add(old_key.data(), n)) << "op " << op;
+        return;
+      }
+      for (std::size_t m = 0; m < slots.size(); ++m) {
+        const Bytes old_key = t.Key(slots[m], before), new_key = t.Key(slots[m], after);
+        std::uint32_t rank = 0;
+        ASSERT_TRUE(t.Tree(slots[m]).Replace(old_key.data(), new_key.data(), n, &rank)) << "op " << op;
+        models[m].erase(old_key);
+        models[m][new_key] = n;
+        EXPECT_EQ(rank, models[m].order_of_key(new_key) + 1) << "op " << op << " slot " << m;
+      }
+      TRecord* r = nullptr;
+      ASSERT_TRUE(t.data->GetRecord(nullptr, n, false, false, 1, r));
+      std::copy(after.begin(), after.end(), r->Data.begin());
+      r->Modified = true;
+      t.data->PutRecord(r);
     } else {
       const std::size_t m = rng() % slots.size();
       TIndexTree tree = t.Tree(slots[m]);
@@ -275,7 +326,7 @@ void RunModel(std::uint16_t language, std::uint16_t sort, std::uint32_t seed, in
         Bytes at;
         std::uint32_t record = 0;
         found = !equal;
-        EXPECT_EQ(tree.FindKey(probe.data(), length, found, at, record), below + 1) << "op " << op;
+        EXPECT_EQ(tree.FindKey(probe.data(), length, found, at, record, &saved[m]), below + 1) << "op " << op;
         EXPECT_EQ(found, equal) << "op " << op;
         if (below < models[m].size()) {
           EXPECT_EQ(at, models[m].find_by_order(below)->first) << "op " << op;
