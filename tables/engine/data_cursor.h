@@ -861,6 +861,9 @@ private:
   std::uint32_t current_ = 0;
   bool bof_ = true, eof_ = false;
   std::vector<std::uint8_t> current_record_;
+  // The record a walk in file order read last, swapped in as the current
+  // record once it turns out live.
+  std::vector<std::uint8_t> walk_record_;
   // A modify in place: the record and the current record as they were
   // (kept for reuse, so that a modify takes no memory).
   std::vector<std::uint8_t> before_image_, before_current_;

@@ -358,6 +358,21 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
       record = fresh;
       return true;
     }
+    if (n >= scan_first_ && n <= scan_last_) {
+      // A record a scan just passed (a walk that now writes it): its entry
+      // from the window's bytes, which are the file's, not another window
+      // read into the cache. Like the walk's read-ahead, it leaves no clean
+      // copy when written.
+      const std::uint8_t* bytes = scan_.data() + std::size_t{n - scan_first_} * header_.RecordSize;
+      auto* fresh = GetNewRecordBuffer(n);
+      fresh->Read(bytes, GetEncrypted());
+      fresh->ReadAhead = true;
+      fresh->IncUseCount();
+      ++stats_.CacheHits;
+      last_read_ = n;
+      record = fresh;
+      return true;
+    }
     if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
     std::uint32_t count = 1;
     std::uint32_t room = direction == 1 ? next - n : n;
@@ -506,7 +521,10 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk, TWriteUndo* written) {
   return runs > 0;
 }
 
-void TDataFile::DropCleanCopies() { copies_.Clear(); }
+void TDataFile::DropCleanCopies() {
+  copies_.Clear();
+  DropScanWindow();
+}
 
 void TDataFile::FreeRecordBuffers() {
   copies_.Clear();

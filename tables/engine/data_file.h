@@ -132,6 +132,8 @@ public:
   // newer than the file's), else a clean copy, else a window of the file
   // read ahead for the scan alone, the cache left as it is. False when the
   // read lock taken on the way found changes (the caller restarts).
+  // GetRecord takes a record the cache lacks from that window too (the
+  // scan's caller writing the record it just read).
   bool ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out);
   // The window goes when the scan that read it ends (and whenever one of
   // its records is written or the cache is dropped).
