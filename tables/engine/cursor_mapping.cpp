@@ -86,6 +86,7 @@ void TDataCursor::UpdatePhysicalFieldDefinitionByPos(int position, const TFieldD
   table_->DataFile().UpdateFieldDefinitionByPos(position, definition);
   physical_fields_[static_cast<std::size_t>(position) - 1] =
       *table_->DataFile().GetFieldDefinitionByPos(position);
+  NoteFieldChecks();
   if (!mapped_) fields_[static_cast<std::size_t>(position) - 1] = physical_fields_[static_cast<std::size_t>(position) - 1];
 }
 

@@ -102,6 +102,7 @@ void TDataCursor::OpenCursor() {
     }
     if (table->GetReadOnly()) read_only_ = true;
     physical_fields_ = table->DataFile().Fields();
+    NoteFieldChecks();
     physical_size_ = table->GetRecordSize();
     fields_ = physical_fields_;
     record_size_ = physical_size_;
@@ -149,6 +150,7 @@ void TDataCursor::CloseCursor(bool discard_temporary) {
   }
   fields_.clear();
   physical_fields_.clear();
+  field_checks_ = false;
   record_size_ = physical_size_ = 0;
   mapped_ = has_calculated_ = false;
   current_ = 0;

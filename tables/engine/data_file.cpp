@@ -345,7 +345,10 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     return true;
   }
   if (n > next) Fail(err::kDataRecordsCorrupt);
-  TCacheEntry* entry = cache_.Find(n);
+  // A record a scan just found missing (no key entered since) is missing
+  // still.
+  TCacheEntry* entry =
+      n == scan_absent_ && cache_.Generation() == scan_absent_generation_ ? nullptr : cache_.Find(n);
   if (!entry) {
     if (const std::uint8_t* copy = copies_.Find(n)) {
       auto* fresh = GetNewRecordBuffer(n);
@@ -469,6 +472,8 @@ bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {
     ++stats_.CacheHits;
     return true;
   }
+  scan_absent_ = n;
+  scan_absent_generation_ = cache_.Generation();
   // The window and the copies hold the file's bytes: the window first,
   // where the next records of a scan are.
   const bool windowed = n >= scan_first_ && n <= scan_last_;

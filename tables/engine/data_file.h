@@ -224,6 +224,10 @@ private:
   // The window a scan read last (ScanRecord), apart from the cache.
   std::vector<std::uint8_t> scan_;
   std::uint32_t scan_first_ = 1, scan_last_ = 0;
+  // The record a scan found missing from the cache last, and the cache's
+  // generation then: while that holds, GetRecord need not look again.
+  std::uint32_t scan_absent_ = 0;
+  std::uint64_t scan_absent_generation_ = 0;
   std::vector<std::uint8_t> buffer_;
   TReadWindow window_;
   TDataFileStatistics stats_;

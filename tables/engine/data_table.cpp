@@ -784,7 +784,9 @@ void TDataTable::WriteUnlockAllRecords(bool only_deferred) {
   std::vector<std::int32_t> records, in_runs;
   std::vector<std::uint32_t> staying;
   std::int32_t n = 0, position = 0;
+  std::size_t seen = 0;
   while (held_.GetNextBitsSet(n, 1, position)) {
+    ++seen;
     const bool covered = record_runs_.Covers(static_cast<std::uint32_t>(n));
     if (going(n)) (covered ? in_runs : records).push_back(n);
     else if (covered) staying.push_back(static_cast<std::uint32_t>(n));
@@ -792,9 +794,16 @@ void TDataTable::WriteUnlockAllRecords(bool only_deferred) {
   // The transaction's runs go whole, in a few unlocks; a record in them
   // that stays held keeps its own byte.
   const bool released = record_runs_.Release(staying);
-  for (std::int32_t record : in_runs) {
-    held_.ClearBit(record);
-    deferred_.ClearBit(record);
+  if (in_runs.size() == seen) {
+    // Every record held goes with the runs (a transaction's end): the
+    // bitmaps are emptied whole (a record marked deferred is one held).
+    held_.ClearBits();
+    deferred_.ClearBits();
+  } else {
+    for (std::int32_t record : in_runs) {
+      held_.ClearBit(record);
+      deferred_.ClearBit(record);
+    }
   }
   for (std::int32_t record : records) {
     UserWriteUnlockRecord(static_cast<std::uint32_t>(record));
