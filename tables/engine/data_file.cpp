@@ -22,7 +22,11 @@ std::string Cipher(std::string text, TCipherKeys keys) {
 
 }  // namespace
 
-TDataFile::TDataFile(TTableHost* host) : TFileHandler(host), host_(host) { cache_.SetCapacity(base_capacity_); }
+TDataFile::TDataFile(TTableHost* host)
+    : TFileHandler(host), host_(host), make_record_([this] { return GetNewRecordInstance(); }),
+      flush_records_([this] { FlushRecordBuffers(false); }) {
+  cache_.SetCapacity(base_capacity_);
+}
 
 TDataFile::~TDataFile() {
   TDataFile::CloseFile();
@@ -311,9 +315,9 @@ TRecord* TDataFile::GetNewRecordInstance() {
 
 TRecord* TDataFile::GetNewRecordBuffer(std::uint32_t n) {
   // A cache grown while writes were held goes back to its size first.
-  if (!host_->WritesHeld() && cache_.Capacity() > base_capacity_) AdjustRecordBuffers();
-  TCacheEntry* entry = cache_.Obtain(
-      n, host_->WritesHeld(), [this] { return GetNewRecordInstance(); }, [this] { FlushRecordBuffers(false); });
+  const bool held = host_->WritesHeld();
+  if (!held && cache_.Capacity() > base_capacity_) AdjustRecordBuffers();
+  TCacheEntry* entry = cache_.Obtain(n, held, make_record_, flush_records_);
   if (!entry) Fail(err::kDataRecordsCorrupt);
   auto* record = static_cast<TRecord*>(entry);
   record->Initialize(header_.RecordSize);

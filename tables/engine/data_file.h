@@ -229,6 +229,9 @@ private:
   std::uint32_t scan_absent_ = 0;
   std::uint64_t scan_absent_generation_ = 0;
   std::vector<std::uint8_t> buffer_;
+  // GetNewRecordBuffer's ways to a new record and to a flush, made once.
+  std::function<TCacheEntry*()> make_record_;
+  std::function<void()> flush_records_;
   TReadWindow window_;
   TDataFileStatistics stats_;
 };

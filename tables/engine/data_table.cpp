@@ -778,6 +778,27 @@ bool TDataTable::UserUnlockSemaphore(int s) {
 
 void TDataTable::WriteUnlockAllRecords(bool only_deferred) {
   SizeBitmaps();
+  if (only_deferred && !record_runs_.Empty()) {
+    // A transaction's end where every record held was given up by its
+    // holder (a record marked deferred is one held) and lies in the runs:
+    // the runs go whole and the bitmaps are emptied, without a walk over
+    // the records.
+    const std::int32_t held = held_.GetTotalBitsSet();
+    if (held == deferred_.GetTotalBitsSet()) {
+      std::int64_t covered = 0;
+      record_runs_.ForEachRun([&](std::uint32_t first, std::uint32_t last) {
+        const auto end = static_cast<std::int32_t>(std::min<std::uint32_t>(last, kMaxRecordNumber + 1)) + 1;
+        covered += held_.GetPreviousTotalBitsSet(end) - held_.GetPreviousTotalBitsSet(static_cast<std::int32_t>(first));
+      });
+      if (covered == held) {
+        const bool released = record_runs_.Release({});
+        held_.ClearBits();
+        deferred_.ClearBits();
+        if (!released) Fail(err::kCannotUnlock);
+        return;
+      }
+    }
+  }
   auto going = [&](std::int32_t n) {
     return !only_deferred || (n <= deferred_.NumOfBits() && deferred_.IsBitSet(n));
   };
