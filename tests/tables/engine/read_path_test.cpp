@@ -47,6 +47,18 @@ std::map<std::int32_t, std::int32_t> MakeKeyTable(TDataDirectory* dir, std::int3
   return model;
 }
 
+// The same table in `env`, enciphered (password "pw", given to the
+// session) when asked.
+std::map<std::int32_t, std::int32_t> MakeKeyTable(Env& env, std::int32_t records, bool encrypted) {
+  TTableCreation creation;
+  if (encrypted) {
+    creation.Settings.Encrypted = true;
+    creation.Settings.Password = "pw";
+    env.session.AddPassword("pw");
+  }
+  return MakeKeyTable(env.dir, records, creation);
+}
+
 // Random stores, refreshes, finds, erasures and clears: a copy found is
 // always the bytes last stored or refreshed under its key (never another key's, never stale), an
 // erased or cleared key is gone, the count never passes the capacity, and
@@ -303,13 +315,7 @@ TEST(CleanCopies, WalksByKeySeeWritesAheadOfThem) {
     qvtest::TempDir tmp;
     const std::string dir = tmp.path().string();
     Env env(dir);
-    TTableCreation creation;
-    if (k.encrypted) {
-      creation.Settings.Encrypted = true;
-      creation.Settings.Password = "pw";
-      env.session.AddPassword("pw");
-    }
-    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env.dir, kRecords, creation);
+    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env, kRecords, k.encrypted);
     // Changes just ahead of `at` in the walk's direction: the next key's
     // value, a delete two keys on, now and then a new key past the end,
     // and a value far ahead (inside a window read later).
@@ -431,13 +437,7 @@ TEST(ScanWindow, WalksInsideATransactionWriteWhatTheyRead) {
     qvtest::TempDir tmp;
     const std::string dir = tmp.path().string();
     Env env(dir);
-    TTableCreation creation;
-    if (k.encrypted) {
-      creation.Settings.Encrypted = true;
-      creation.Settings.Password = "pw";
-      env.session.AddPassword("pw");
-    }
-    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env.dir, kRecords, creation);
+    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env, kRecords, k.encrypted);
     const std::map<std::int32_t, std::int32_t> before = model;
     auto walker = Cursor(env.dir, false), other = Cursor(env.dir, false);
     walker->OpenCursor();
