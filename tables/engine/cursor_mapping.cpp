@@ -163,7 +163,7 @@ void TDataCursor::ResetFieldMapping() {
 
 void TDataCursor::CompleteCurrent() {
   current_record_.resize(std::max<std::size_t>(record_size_, current_record_.size()));
-  CalculateExpressionFields(current_record_.data());
+  if (has_calculated_) CalculateExpressionFields(current_record_.data());
 }
 
 void TDataCursor::CalculateExpressionFields(std::uint8_t* buffer) const {

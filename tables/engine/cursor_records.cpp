@@ -73,7 +73,7 @@ void TDataCursor::InternalPutField(const TFieldDefinition& def, std::uint8_t* bu
   const std::size_t size = def.PhysicalSize;
   if (!data) {
     std::memset(at, 0, size + 1);
-    if (!def.Calculated) CalculateExpressionFields(buffer);
+    if (has_calculated_ && !def.Calculated) CalculateExpressionFields(buffer);
     return;
   }
   switch (def.DataType) {
@@ -110,7 +110,7 @@ void TDataCursor::InternalPutField(const TFieldDefinition& def, std::uint8_t* bu
       std::memcpy(at + 1, data, size);
       at[0] = 1;
   }
-  if (!def.Calculated) CalculateExpressionFields(buffer);
+  if (has_calculated_ && !def.Calculated) CalculateExpressionFields(buffer);
 }
 
 // ---- reading ---------------------------------------------------------------------
