@@ -697,6 +697,18 @@ bool TDataCursor::ModifyInPlace(std::uint8_t* buffer, bool unlock_record, bool r
     data.PutRecord(record);
     return false;
   }
+  // Storing takes no memory and evaluates nothing when the buffers have
+  // their sizes already and no field is calculated: it cannot fail then,
+  // and nothing is kept to put back.
+  const bool can_fail = has_calculated_ || record->Data.size() != physical_size_ ||
+                        current_record_.capacity() < std::max<std::size_t>(record_size_, physical_size_);
+  if (!can_fail) {
+    StoreRecord(buffer, record, n);
+    data.PutRecord(record);
+    Flush(false, false);
+    ModifyDone(n, false, changes_before, unlock_record, reposition);
+    return true;
+  }
   before_image_.assign(record->Data.begin(), record->Data.end());
   before_current_.assign(current_record_.begin(), current_record_.end());
   const bool was_modified = record->Modified;
