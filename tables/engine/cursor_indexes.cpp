@@ -12,6 +12,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/runtime/coding.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
@@ -101,7 +102,7 @@ TDataCursor::Key TDataCursor::KeyOf(std::uint8_t slot, const std::uint8_t* recor
 bool TDataCursor::SameKeyBytes(std::uint8_t slot, const std::uint8_t* a, const std::uint8_t* b) const {
   // The record ID is part of the system key, of a non-unique index's keys
   // and of an auto-increment field's.
-  if (std::memcmp(a + kRecordIDOffset, b + kRecordIDOffset, 4) != 0) return false;
+  if (rtl::DecodeFixed32(a + kRecordIDOffset) != rtl::DecodeFixed32(b + kRecordIDOffset)) return false;
   if (slot == kSystemSlot) return a[0] == b[0];
   const TIndexDefinition& d = table_->IndexFile().GetIndexDefinition(slot);
   for (int i = 0; i < d.FieldCount && i < kMaxKeyFields; ++i) {

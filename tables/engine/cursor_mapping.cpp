@@ -86,6 +86,7 @@ void TDataCursor::UpdatePhysicalFieldDefinitionByPos(int position, const TFieldD
   table_->DataFile().UpdateFieldDefinitionByPos(position, definition);
   physical_fields_[static_cast<std::size_t>(position) - 1] =
       *table_->DataFile().GetFieldDefinitionByPos(position);
+  NoteFieldChecks();
   if (!mapped_) fields_[static_cast<std::size_t>(position) - 1] = physical_fields_[static_cast<std::size_t>(position) - 1];
 }
 
@@ -162,7 +163,7 @@ void TDataCursor::ResetFieldMapping() {
 
 void TDataCursor::CompleteCurrent() {
   current_record_.resize(std::max<std::size_t>(record_size_, current_record_.size()));
-  CalculateExpressionFields(current_record_.data());
+  if (has_calculated_) CalculateExpressionFields(current_record_.data());
 }
 
 void TDataCursor::CalculateExpressionFields(std::uint8_t* buffer) const {

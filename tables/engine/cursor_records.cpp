@@ -73,7 +73,7 @@ void TDataCursor::InternalPutField(const TFieldDefinition& def, std::uint8_t* bu
   const std::size_t size = def.PhysicalSize;
   if (!data) {
     std::memset(at, 0, size + 1);
-    if (!def.Calculated) CalculateExpressionFields(buffer);
+    if (has_calculated_ && !def.Calculated) CalculateExpressionFields(buffer);
     return;
   }
   switch (def.DataType) {
@@ -110,7 +110,7 @@ void TDataCursor::InternalPutField(const TFieldDefinition& def, std::uint8_t* bu
       std::memcpy(at + 1, data, size);
       at[0] = 1;
   }
-  if (!def.Calculated) CalculateExpressionFields(buffer);
+  if (has_calculated_ && !def.Calculated) CalculateExpressionFields(buffer);
 }
 
 // ---- reading ---------------------------------------------------------------------
@@ -167,6 +167,20 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction, bool* load)
     return 0;
   }
   for (std::uint32_t m = direction > 0 ? n + 1 : std::min(n, end) - 1; m >= 1 && m < end; m += direction) {
+    if (load && table_->GetTransactionInProgress()) {
+      // Inside a transaction a walk in file order reads through the file's
+      // scan window, past the cache: a record it passes takes no cache
+      // entry until it is written (the write takes its bytes from the
+      // window). Elsewhere the walk fills the cache, which a sort then
+      // serves from.
+      walk_record_.resize(data.GetRecordSize());
+      for (int attempt = 0; !data.ScanRecord(this, m, walk_record_.data()); ++attempt)
+        if (attempt == 3) Fail(err::kLockFailure);
+      if (walk_record_[0] != 0) continue;  // deleted
+      current_record_.swap(walk_record_);
+      *load = true;
+      return m;
+    }
     TRecord* record = FetchRecord(m, direction);
     bool live = !record->Deleted();
     if (live && load) {
@@ -682,6 +696,18 @@ bool TDataCursor::ModifyInPlace(std::uint8_t* buffer, bool unlock_record, bool r
     if (SameKeyBytes(slot, record->Data.data(), buffer)) continue;
     data.PutRecord(record);
     return false;
+  }
+  // Storing takes no memory and evaluates nothing when the buffers have
+  // their sizes already and no field is calculated: it cannot fail then,
+  // and nothing is kept to put back.
+  const bool can_fail = has_calculated_ || record->Data.size() != physical_size_ ||
+                        current_record_.capacity() < std::max<std::size_t>(record_size_, physical_size_);
+  if (!can_fail) {
+    StoreRecord(buffer, record, n);
+    data.PutRecord(record);
+    Flush(false, false);
+    ModifyDone(n, false, changes_before, unlock_record, reposition);
+    return true;
   }
   before_image_.assign(record->Data.begin(), record->Data.end());
   before_current_.assign(current_record_.begin(), current_record_.end());

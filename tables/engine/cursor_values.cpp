@@ -104,10 +104,13 @@ void TDataCursor::InitRecord(std::uint8_t* buffer) const {
   }
 }
 
+void TDataCursor::NoteFieldChecks() {
+  field_checks_ = std::any_of(physical_fields_.begin(), physical_fields_.end(),
+                              [](auto& f) { return f.Required || !f.Minimum.empty() || !f.Maximum.empty(); });
+}
+
 void TDataCursor::CheckRecordValidity(const std::uint8_t* buffer) const {
-  if (std::none_of(physical_fields_.begin(), physical_fields_.end(),
-                   [](auto& f) { return f.Required || !f.Minimum.empty() || !f.Maximum.empty(); }))
-    return;
+  if (!field_checks_) return;
   LanguageSettingsScope formats(GetLanguageID(), GetSortID());
   for (const TFieldDefinition& def : physical_fields_) {
     if (def.Calculated || (!def.Required && def.Minimum.empty() && def.Maximum.empty())) continue;

@@ -102,6 +102,7 @@ void TDataCursor::OpenCursor() {
     }
     if (table->GetReadOnly()) read_only_ = true;
     physical_fields_ = table->DataFile().Fields();
+    NoteFieldChecks();
     physical_size_ = table->GetRecordSize();
     fields_ = physical_fields_;
     record_size_ = physical_size_;
@@ -149,6 +150,7 @@ void TDataCursor::CloseCursor(bool discard_temporary) {
   }
   fields_.clear();
   physical_fields_.clear();
+  field_checks_ = false;
   record_size_ = physical_size_ = 0;
   mapped_ = has_calculated_ = false;
   current_ = 0;
@@ -267,9 +269,15 @@ void TDataCursor::VerifyFieldInformation(std::vector<TFieldDefinition>& fields, 
   if (assign_offsets && AssignFieldOffsets(fields) > kMaxRecordSize) Fail(err::kFieldLimits);
 }
 
+namespace {
+// FieldAt's error, apart so that the lookup itself stays small.
+[[noreturn, gnu::noinline, gnu::cold]] void RaiseInvalidField(const std::string& name, int field) {
+  RaiseError(err::kInvalidField, name, std::to_string(field));
+}
+}  // namespace
+
 const TFieldDefinition& TDataCursor::FieldAt(int field) const {
-  if (field < 1 || static_cast<std::size_t>(field) > fields_.size())
-    RaiseError(err::kInvalidField, name_, std::to_string(field));
+  if (field < 1 || static_cast<std::size_t>(field) > fields_.size()) RaiseInvalidField(name_, field);
   return fields_[static_cast<std::size_t>(field) - 1];
 }
 

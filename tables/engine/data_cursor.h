@@ -395,6 +395,9 @@ public:
   // collation, numbers, dates and times by value; a blank value compares
   // as zero; booleans, BLOBs and bytes always pass).
   void CheckRecordValidity(const std::uint8_t* buffer) const;
+  // Whether a stored field is required or bounded (CheckRecordValidity
+  // has work); noted whenever the stored fields' definitions change.
+  void NoteFieldChecks();
 
   // ---- bookmarks ----
   // Under physical navigation a bookmark is the 4-byte physical record
@@ -856,12 +859,15 @@ private:
   // then each view field that is not one of them under its own name (a
   // calculated field, or a stored one renamed), numbered by position.
   std::vector<TFieldDefinition> filter_fields_;
-  bool mapped_ = false, has_calculated_ = false;
+  bool mapped_ = false, has_calculated_ = false, field_checks_ = false;
   mutable bool evaluating_ = false;
   // Position: current physical record (0: none) and the two end flags.
   std::uint32_t current_ = 0;
   bool bof_ = true, eof_ = false;
   std::vector<std::uint8_t> current_record_;
+  // The record a walk in file order read last, swapped in as the current
+  // record once it turns out live.
+  std::vector<std::uint8_t> walk_record_;
   // A modify in place: the record and the current record as they were
   // (kept for reuse, so that a modify takes no memory).
   std::vector<std::uint8_t> before_image_, before_current_;

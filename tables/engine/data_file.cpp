@@ -22,7 +22,11 @@ std::string Cipher(std::string text, TCipherKeys keys) {
 
 }  // namespace
 
-TDataFile::TDataFile(TTableHost* host) : TFileHandler(host), host_(host) { cache_.SetCapacity(base_capacity_); }
+TDataFile::TDataFile(TTableHost* host)
+    : TFileHandler(host), host_(host), make_record_([this] { return GetNewRecordInstance(); }),
+      flush_records_([this] { FlushRecordBuffers(false); }) {
+  cache_.SetCapacity(base_capacity_);
+}
 
 TDataFile::~TDataFile() {
   TDataFile::CloseFile();
@@ -311,9 +315,9 @@ TRecord* TDataFile::GetNewRecordInstance() {
 
 TRecord* TDataFile::GetNewRecordBuffer(std::uint32_t n) {
   // A cache grown while writes were held goes back to its size first.
-  if (!host_->WritesHeld() && cache_.Capacity() > base_capacity_) AdjustRecordBuffers();
-  TCacheEntry* entry = cache_.Obtain(
-      n, host_->WritesHeld(), [this] { return GetNewRecordInstance(); }, [this] { FlushRecordBuffers(false); });
+  const bool held = host_->WritesHeld();
+  if (!held && cache_.Capacity() > base_capacity_) AdjustRecordBuffers();
+  TCacheEntry* entry = cache_.Obtain(n, held, make_record_, flush_records_);
   if (!entry) Fail(err::kDataRecordsCorrupt);
   auto* record = static_cast<TRecord*>(entry);
   record->Initialize(header_.RecordSize);
@@ -345,7 +349,10 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     return true;
   }
   if (n > next) Fail(err::kDataRecordsCorrupt);
-  TCacheEntry* entry = cache_.Find(n);
+  // A record a scan just found missing (no key entered since) is missing
+  // still.
+  TCacheEntry* entry =
+      n == scan_absent_ && cache_.Generation() == scan_absent_generation_ ? nullptr : cache_.Find(n);
   if (!entry) {
     if (const std::uint8_t* copy = copies_.Find(n)) {
       auto* fresh = GetNewRecordBuffer(n);
@@ -354,6 +361,21 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
       ++stats_.CacheHits;
       // Read in order through the copies of a window: the record after
       // them is read ahead, not as another window of copies.
+      last_read_ = n;
+      record = fresh;
+      return true;
+    }
+    if (n >= scan_first_ && n <= scan_last_) {
+      // A record a scan just passed (a walk that now writes it): its entry
+      // from the window's bytes, which are the file's, not another window
+      // read into the cache. Like the walk's read-ahead, it leaves no clean
+      // copy when written.
+      const std::uint8_t* bytes = scan_.data() + std::size_t{n - scan_first_} * header_.RecordSize;
+      auto* fresh = GetNewRecordBuffer(n);
+      fresh->Read(bytes, GetEncrypted());
+      fresh->ReadAhead = true;
+      fresh->IncUseCount();
+      ++stats_.CacheHits;
       last_read_ = n;
       record = fresh;
       return true;
@@ -454,6 +476,8 @@ bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {
     ++stats_.CacheHits;
     return true;
   }
+  scan_absent_ = n;
+  scan_absent_generation_ = cache_.Generation();
   // The window and the copies hold the file's bytes: the window first,
   // where the next records of a scan are.
   const bool windowed = n >= scan_first_ && n <= scan_last_;
@@ -506,7 +530,10 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk, TWriteUndo* written) {
   return runs > 0;
 }
 
-void TDataFile::DropCleanCopies() { copies_.Clear(); }
+void TDataFile::DropCleanCopies() {
+  copies_.Clear();
+  DropScanWindow();
+}
 
 void TDataFile::FreeRecordBuffers() {
   copies_.Clear();

@@ -132,6 +132,8 @@ public:
   // newer than the file's), else a clean copy, else a window of the file
   // read ahead for the scan alone, the cache left as it is. False when the
   // read lock taken on the way found changes (the caller restarts).
+  // GetRecord takes a record the cache lacks from that window too (the
+  // scan's caller writing the record it just read).
   bool ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out);
   // The window goes when the scan that read it ends (and whenever one of
   // its records is written or the cache is dropped).
@@ -222,7 +224,14 @@ private:
   // The window a scan read last (ScanRecord), apart from the cache.
   std::vector<std::uint8_t> scan_;
   std::uint32_t scan_first_ = 1, scan_last_ = 0;
+  // The record a scan found missing from the cache last, and the cache's
+  // generation then: while that holds, GetRecord need not look again.
+  std::uint32_t scan_absent_ = 0;
+  std::uint64_t scan_absent_generation_ = 0;
   std::vector<std::uint8_t> buffer_;
+  // GetNewRecordBuffer's ways to a new record and to a flush, made once.
+  std::function<TCacheEntry*()> make_record_;
+  std::function<void()> flush_records_;
   TReadWindow window_;
   TDataFileStatistics stats_;
 };

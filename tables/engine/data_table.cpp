@@ -778,13 +778,36 @@ bool TDataTable::UserUnlockSemaphore(int s) {
 
 void TDataTable::WriteUnlockAllRecords(bool only_deferred) {
   SizeBitmaps();
+  if (only_deferred && !record_runs_.Empty()) {
+    // A transaction's end where every record held was given up by its
+    // holder (a record marked deferred is one held) and lies in the runs:
+    // the runs go whole and the bitmaps are emptied, without a walk over
+    // the records.
+    const std::int32_t held = held_.GetTotalBitsSet();
+    if (held == deferred_.GetTotalBitsSet()) {
+      std::int64_t covered = 0;
+      record_runs_.ForEachRun([&](std::uint32_t first, std::uint32_t last) {
+        const auto end = static_cast<std::int32_t>(std::min<std::uint32_t>(last, kMaxRecordNumber + 1)) + 1;
+        covered += held_.GetPreviousTotalBitsSet(end) - held_.GetPreviousTotalBitsSet(static_cast<std::int32_t>(first));
+      });
+      if (covered == held) {
+        const bool released = record_runs_.Release({});
+        held_.ClearBits();
+        deferred_.ClearBits();
+        if (!released) Fail(err::kCannotUnlock);
+        return;
+      }
+    }
+  }
   auto going = [&](std::int32_t n) {
     return !only_deferred || (n <= deferred_.NumOfBits() && deferred_.IsBitSet(n));
   };
   std::vector<std::int32_t> records, in_runs;
   std::vector<std::uint32_t> staying;
   std::int32_t n = 0, position = 0;
+  std::size_t seen = 0;
   while (held_.GetNextBitsSet(n, 1, position)) {
+    ++seen;
     const bool covered = record_runs_.Covers(static_cast<std::uint32_t>(n));
     if (going(n)) (covered ? in_runs : records).push_back(n);
     else if (covered) staying.push_back(static_cast<std::uint32_t>(n));
@@ -792,9 +815,16 @@ void TDataTable::WriteUnlockAllRecords(bool only_deferred) {
   // The transaction's runs go whole, in a few unlocks; a record in them
   // that stays held keeps its own byte.
   const bool released = record_runs_.Release(staying);
-  for (std::int32_t record : in_runs) {
-    held_.ClearBit(record);
-    deferred_.ClearBit(record);
+  if (in_runs.size() == seen) {
+    // Every record held goes with the runs (a transaction's end): the
+    // bitmaps are emptied whole (a record marked deferred is one held).
+    held_.ClearBits();
+    deferred_.ClearBits();
+  } else {
+    for (std::int32_t record : in_runs) {
+      held_.ClearBit(record);
+      deferred_.ClearBit(record);
+    }
   }
   for (std::int32_t record : records) {
     UserWriteUnlockRecord(static_cast<std::uint32_t>(record));

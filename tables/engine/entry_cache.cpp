@@ -170,6 +170,7 @@ void TEntryCache::Insert(TCacheEntry* entry) {
     undo_->Noted(*entry);
   }
   Add(entry->Key, entry);
+  ++generation_;
   Note(entry, true);
   LinkFront(entry);
 }
@@ -289,6 +290,7 @@ void TEntryCache::Clear(const std::function<void(TCacheEntry*)>& release) {
   ForEach([](TCacheEntry* e) { e->Older = e->Newer = nullptr; });
   slots_.clear();
   count_ = 0;
+  ++generation_;
   shift_ = 32;
   held_past_ = nullptr;
   window_first_ = nullptr;

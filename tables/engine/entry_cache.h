@@ -59,6 +59,9 @@ public:
       if (e->Modified) f(e);
   }
   TCacheEntry* MostRecent() const { return newest_; }
+  // Moves on whenever a key enters the cache (Insert, Rekey) or it is
+  // cleared: a key found absent stays absent while it is unchanged.
+  std::uint64_t Generation() const { return generation_; }
   // Lets the least recently used entries that are neither modified nor in
   // use go until at most `count` remain (or none of the rest may go), each
   // to `release`; when most go the table is built again once.
@@ -130,11 +133,12 @@ private:
     std::uint32_t HomeAt;
     TCacheEntry* Entry;
   };
-  // Sixteen keys that follow each other take neighbouring slots (a long
+  // Four keys that follow each other take neighbouring slots (a long
   // write adds records in order, a walk reads them so), their group a
-  // slot spread by multiplication.
+  // slot spread by multiplication. Groups no longer than that keep the
+  // runs that an erasure walks along short: entries leave in key order.
   std::size_t Home(std::uint32_t key) const {
-    return ((((key >> 4) * 0x9E3779B1u) >> shift_) + (key & 15u)) & (slots_.size() - 1);
+    return ((((key >> 2) * 0x9E3779B1u) >> shift_) + (key & 3u)) & (slots_.size() - 1);
   }
   TSlot* Lookup(std::uint32_t key) const;
   void Add(std::uint32_t key, TCacheEntry* entry);
@@ -147,6 +151,7 @@ private:
   mutable std::vector<std::uint32_t> recent_, carried_;
   mutable std::uint32_t sweep_ = NextUniqueMark();
   std::size_t count_ = 0;
+  std::uint64_t generation_ = 0;
   unsigned shift_ = 32;
   TCacheEntry* newest_ = nullptr;
   TCacheEntry* oldest_ = nullptr;

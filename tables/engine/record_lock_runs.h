@@ -51,6 +51,11 @@ public:
   // Forgets the ranges without unlocking (the descriptors went).
   void Clear();
   std::size_t RunCount() const { return runs_.size(); }
+  // Each run of records held (adjacent ranges joined), in order.
+  template <class F>
+  void ForEachRun(const F& f) const {
+    for (const auto& [first, last] : runs_) f(first, last);
+  }
 
 private:
   using Runs = std::map<std::uint32_t, std::uint32_t>;

@@ -47,6 +47,18 @@ std::map<std::int32_t, std::int32_t> MakeKeyTable(TDataDirectory* dir, std::int3
   return model;
 }
 
+// The same table in `env`, enciphered (password "pw", given to the
+// session) when asked.
+std::map<std::int32_t, std::int32_t> MakeKeyTable(Env& env, std::int32_t records, bool encrypted) {
+  TTableCreation creation;
+  if (encrypted) {
+    creation.Settings.Encrypted = true;
+    creation.Settings.Password = "pw";
+    env.session.AddPassword("pw");
+  }
+  return MakeKeyTable(env.dir, records, creation);
+}
+
 // Random stores, refreshes, finds, erasures and clears: a copy found is
 // always the bytes last stored or refreshed under its key (never another key's, never stale), an
 // erased or cleared key is gone, the count never passes the capacity, and
@@ -303,13 +315,7 @@ TEST(CleanCopies, WalksByKeySeeWritesAheadOfThem) {
     qvtest::TempDir tmp;
     const std::string dir = tmp.path().string();
     Env env(dir);
-    TTableCreation creation;
-    if (k.encrypted) {
-      creation.Settings.Encrypted = true;
-      creation.Settings.Password = "pw";
-      env.session.AddPassword("pw");
-    }
-    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env.dir, kRecords, creation);
+    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env, kRecords, k.encrypted);
     // Changes just ahead of `at` in the walk's direction: the next key's
     // value, a delete two keys on, now and then a new key past the end,
     // and a value far ahead (inside a window read later).
@@ -405,6 +411,103 @@ TEST(CleanCopies, WalksByKeySeeWritesAheadOfThem) {
     }
     if (k.writer == kTransaction) env.dir->CommitTransaction(true);
     walker->CloseCursor();
+  }
+}
+
+// A walk in file order inside a transaction that writes each record it
+// reads (V + 1, as an UPDATE of every row does; its reads come through the
+// scan window, the records it writes enter the cache), while another
+// cursor of the same session writes between its steps: the record the walk
+// has just read (before the walk writes it), records ahead of it (changed
+// and deleted) and behind it. Every step must read the model's value at
+// that moment, the walk's own write must win over the other cursor's on
+// the record it read, and after the commit (with intermediate commits, as
+// a long statement makes) or the rollback another session must find the
+// model's records or those from before the transaction; plain and
+// enciphered tables.
+TEST(ScanWindow, WalksInsideATransactionWriteWhatTheyRead) {
+  struct Case {
+    bool encrypted, rollback;
+    int commit_every;
+  } const cases[] = {{false, false, 0}, {false, false, 250}, {true, false, 97}, {false, true, 0}, {true, true, 0}};
+  constexpr std::int32_t kRecords = 3000;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(::testing::Message() << (k.encrypted ? "enciphered" : "plain") << (k.rollback ? " rollback" : "")
+                                      << " commit every " << k.commit_every);
+    qvtest::TempDir tmp;
+    const std::string dir = tmp.path().string();
+    Env env(dir);
+    std::map<std::int32_t, std::int32_t> model = MakeKeyTable(env, kRecords, k.encrypted);
+    const std::map<std::int32_t, std::int32_t> before = model;
+    auto walker = Cursor(env.dir, false), other = Cursor(env.dir, false);
+    walker->OpenCursor();
+    other->OpenCursor();
+    Bytes b(walker->GetRecordSize()), o(other->GetRecordSize());
+    // The other cursor's write of `key` (a delete when `value` is 0).
+    auto write = [&](std::int32_t key, std::int32_t value) {
+      other->InitRecord(o.data());
+      other->PutField(1, o.data(), reinterpret_cast<const std::uint8_t*>(&key));
+      ASSERT_TRUE(other->Find(false, o.data(), 0, false, 0, o.data())) << key;
+      ASSERT_EQ(other->GetCurrentRecord(o.data(), true), 0);
+      if (value == 0) {
+        other->DeleteRecord(o.data());
+        model.erase(key);
+        return;
+      }
+      other->PutField(2, o.data(), reinterpret_cast<const std::uint8_t*>(&value));
+      other->ModifyRecord(o.data(), true);
+      model[key] = value;
+    };
+    std::mt19937 rng(k.commit_every + (k.encrypted ? 1 : 0) + (k.rollback ? 2 : 0));
+    env.dir->StartTransaction();
+    walker->SetToBegin();
+    std::int32_t at = 0;
+    int steps = 0;
+    while (walker->GetNextRecord(b.data()) == 0) {
+      std::int32_t key = 0, value = 0;
+      walker->GetField(1, b.data(), reinterpret_cast<std::uint8_t*>(&key));
+      walker->GetField(2, b.data(), reinterpret_cast<std::uint8_t*>(&value));
+      const auto next = model.upper_bound(at);
+      ASSERT_TRUE(next != model.end()) << "read key " << key << " past the end";
+      ASSERT_EQ(key, next->first) << "step " << steps;
+      ASSERT_EQ(value, next->second) << "key " << key;
+      at = key;
+      const auto draw = [&](std::int32_t from, std::int32_t span) {
+        auto it = model.lower_bound(from + static_cast<std::int32_t>(rng() % span));
+        return it == model.end() || it->first == key ? 0 : it->first;
+      };
+      const auto changed = static_cast<std::int32_t>(1000000 + rng() % 1000000);
+      if (rng() % 4 == 0) write(key, changed);
+      if (const std::int32_t ahead = draw(key + 1, 60); ahead != 0 && rng() % 3 == 0)
+        write(ahead, rng() % 5 == 0 ? 0 : changed + 1);
+      if (const std::int32_t behind = draw(std::max(1, key - 200), 200); behind != 0 && rng() % 5 == 0)
+        write(behind, changed + 2);
+      walker->UserWriteLockRecord(0);
+      ++value;
+      walker->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&value));
+      walker->ModifyRecord(b.data(), true, false);
+      model[key] = value;
+      if (k.commit_every != 0 && ++steps % k.commit_every == 0) env.dir->CommitTransaction(false);
+    }
+    ASSERT_TRUE(model.upper_bound(at) == model.end()) << "walk ended before key " << model.upper_bound(at)->first;
+    if (k.rollback) env.dir->RollbackTransaction();
+    else env.dir->CommitTransaction(true);
+    walker->CloseCursor();
+    other->CloseCursor();
+    Env reader_env(dir);
+    if (k.encrypted) reader_env.session.AddPassword("pw");
+    auto reader = Cursor(reader_env.dir, false);
+    reader->OpenCursor();
+    std::map<std::int32_t, std::int32_t> found;
+    Bytes r(reader->GetRecordSize());
+    while (reader->GetNextRecord(r.data()) == 0) {
+      std::int32_t key = 0, value = 0;
+      reader->GetField(1, r.data(), reinterpret_cast<std::uint8_t*>(&key));
+      reader->GetField(2, r.data(), reinterpret_cast<std::uint8_t*>(&value));
+      found[key] = value;
+    }
+    EXPECT_EQ(found, k.rollback ? before : model);
+    reader->CloseCursor();
   }
 }
 
