@@ -100,10 +100,12 @@ std::vector<std::uint8_t> IndexTable::ReadRecord(std::uint32_t number) {
 void IndexTable::DeleteRecord(std::uint32_t number, const std::vector<TIndexTree::TPathHint>* hints) {
   std::vector<std::uint8_t> record = ReadRecord(number);
   const std::vector<std::uint8_t> slots = Slots();
-  for (std::size_t m = 0; m < slots.size(); ++m)
-    if (slots[m] != kSystemSlot)
+  for (std::size_t m = 0; m < slots.size(); ++m) {
+    if (slots[m] != kSystemSlot) {
       EXPECT_TRUE(Tree(slots[m]).Remove(Key(slots[m], record).data(), nullptr, hints ? &hints->at(m) : nullptr))
           << int(slots[m]);
+    }
+  }
   TRecord* r = nullptr;
   EXPECT_TRUE(data->GetRecord(nullptr, number, false, false, 1, r));
   r->SetDeleted(true);
