@@ -210,7 +210,7 @@ void DmlTransactionTest::RunKills(const int kRows, const int kills) {
     start = std::chrono::steady_clock::now();
     ASSERT_EQ(child.Wait(), 0);
   }
-  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   std::mt19937 rng(20);
   int partial = 0;
   for (int kill = 0; kill < kills; ++kill) {
@@ -250,6 +250,9 @@ void DmlTransactionTest::RunKills(const int kRows, const int kills) {
     EXPECT_EQ(changed % 1000, 0) << changed;
     EXPECT_EQ(changed + CountA(d, 0), kRows);
     if (changed > 0 && changed < kRows) ++partial;
+    // A first run slowed by a busy machine makes later kills come after the
+    // statement ended: the next ones come sooner.
+    if (changed == kRows) whole /= 2;
   }
   EXPECT_GT(partial, 0);
 }
