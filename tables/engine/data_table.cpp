@@ -401,10 +401,23 @@ void TDataTable::RestoreIndex(bool keep_current, bool delete_backup) {
     if (size < static_cast<std::int64_t>(kIndexHeaderSize)) Fail(err::kHeaderCorrupt);
     // The copy goes in like any flush: under the journal, then the cache
     // and header are taken from the file.
-    if (UsesJournal() && !journal_.Active()) journal_.Begin(JournalPath(), JournalFiles(), true);
-    WriteAt(*index_, 0, bytes.data(), size);
-    WriteAt(*index_, size, nullptr, 0);
-    journal_.Commit();
+    // A copy that fails part way is played back: the next flush must not
+    // find the journal still open and commit half a copy with its own.
+    const bool journal = UsesJournal() && !journal_.Active();
+    if (journal) journal_.Begin(JournalPath(), JournalFiles(), true);
+    try {
+      WriteAt(*index_, 0, bytes.data(), size);
+      WriteAt(*index_, size, nullptr, 0);
+      journal_.Commit();
+    } catch (...) {
+      if (journal) {
+        try {
+          journal_.Undo();
+        } catch (...) {
+        }
+      }
+      throw;
+    }
     MarkWritten();
     index_->FreePageBuffers(true);
     index_->ReadHeader();

@@ -676,6 +676,38 @@ TEST(SharedTableObjects, TheIndexFileFollowsTheTableItsBackupAndOtherWriters) {
   a->WriteUnlockTable();
   EXPECT_EQ(ReadFileBytes(idx), saved);
   EXPECT_EQ(a->IndexFile().GetActualRecordCount(), 12u);
+  // A restore failing at any step copies all or nothing (the stamp in the
+  // first byte aside) and leaves no journal open behind it, which the next
+  // flush would end with half a copy.
+  a->WriteLockTable();
+  a->IndexFile().SetActualRecordCount(5);
+  a->FlushBuffers(false, false, true, false, false);
+  std::string changed = ReadFileBytes(idx);
+  const std::string journal = idx.substr(0, idx.size() - 4) + ".JNL";
+  const auto past_stamp = [](const std::string& bytes) { return bytes.substr(1); };
+  int failures = 0;
+  for (int k = 1;; ++k) {
+    SCOPED_TRACE(k);
+    int raised = 0;
+    {
+      FaultAt fault(k);
+      raised = RaisedNumber([&] { a->RestoreIndex(false, false); });
+    }
+    const std::string now = past_stamp(ReadFileBytes(idx));
+    if (raised == 0) {
+      EXPECT_TRUE(now == past_stamp(saved));
+      break;
+    }
+    ++failures;
+    EXPECT_TRUE(now == past_stamp(changed) || now == past_stamp(saved));
+    TJournal probe;
+    EXPECT_FALSE(probe.Hot(journal));
+    a->IndexFile().SetActualRecordCount(5);
+    a->FlushBuffers(false, false, true, false, false);
+    changed = ReadFileBytes(idx);
+  }
+  EXPECT_GT(failures, 2);
+  a->WriteUnlockTable();
   a->RestoreIndex(true, true);
   EXPECT_FALSE(std::filesystem::exists(ibk));
   EXPECT_EQ(RaisedNumber([&] { a->RestoreIndex(false, false); }), 8961);
