@@ -400,9 +400,9 @@ void TDataTable::RestoreIndex(bool keep_current, bool delete_backup) {
     backup.CloseFile();
     if (size < static_cast<std::int64_t>(kIndexHeaderSize)) Fail(err::kHeaderCorrupt);
     // The copy goes in like any flush: under the journal, then the cache
-    // and header are taken from the file.
-    // A copy that fails part way is played back: the next flush must not
-    // find the journal still open and commit half a copy with its own.
+    // and header are taken from the file. A copy that fails part way is
+    // played back: the next flush must not find the journal still open and
+    // commit half a copy with its own.
     const bool journal = UsesJournal() && !journal_.Active();
     if (journal) journal_.Begin(JournalPath(), JournalFiles(), true);
     try {
@@ -410,12 +410,7 @@ void TDataTable::RestoreIndex(bool keep_current, bool delete_backup) {
       WriteAt(*index_, size, nullptr, 0);
       journal_.Commit();
     } catch (...) {
-      if (journal) {
-        try {
-          journal_.Undo();
-        } catch (...) {
-        }
-      }
+      if (journal) journal_.UndoQuietly();
       throw;
     }
     MarkWritten();
@@ -454,12 +449,7 @@ void TDataTable::EmptyTable() {
       journal_.Commit();
     }
   } catch (...) {
-    if (journal) {
-      try {
-        journal_.Undo();
-      } catch (...) {
-      }
-    }
+    if (journal) journal_.UndoQuietly();
     FreeBuffers(true, true);
     throw;
   }
@@ -1023,10 +1013,7 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
     // A flush that fails (a full disk, an I/O error) leaves the files as
     // they were: the journal puts back what it wrote. Should that fail too,
     // the journal stays for the next holder of the write lock to play back.
-    try {
-      journal_.Undo();
-    } catch (...) {
-    }
+    journal_.UndoQuietly();
     // Copies of what the flush wrote are not the files' bytes now.
     if (data_->IsOpen()) data_->DropCleanCopies();
     if (index_->IsOpen()) index_->DropCleanCopies();

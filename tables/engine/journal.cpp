@@ -797,6 +797,13 @@ void TJournal::Undo() {
   if (written) Recover(path_, files);
 }
 
+void TJournal::UndoQuietly() noexcept {
+  try {
+    Undo();
+  } catch (...) {
+  }
+}
+
 bool TJournal::Recover(const std::string& path, const std::vector<TFileHandler*>& files) {
   // A look at the header first: an ended journal is left unread.
   if (!Hot(path)) return false;

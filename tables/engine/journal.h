@@ -98,6 +98,9 @@ public:
   // were before it). Should that fail, the journal stays for the next
   // holder of the write lock.
   void Undo();
+  // Undo on a failure path that raises its own error: a failing playback
+  // is swallowed and leaves the journal for the next holder.
+  void UndoQuietly() noexcept;
   bool Active() const { return !files_.empty(); }
   // Lets go of the journal file (the table closes).
   void Close();

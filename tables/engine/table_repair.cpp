@@ -580,11 +580,7 @@ void TTableRepair::Run() {
     Pass(head);
     journal.Commit();
   } catch (...) {
-    try {
-      journal.Undo();
-    } catch (...) {
-      // The journal stays hot: the next open plays it back.
-    }
+    journal.UndoQuietly();  // else hot: the next open plays it back
     if (!journal.Hot(path)) {
       journal.Close();
       rtl::DeleteLockedFile(path);
