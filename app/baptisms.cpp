@@ -373,8 +373,14 @@ void TBaptisms::SetMod(int state) { MarkPage(PageControl1->currentIndex(), state
 
 void TBaptisms::MarkPage(int page, int state) {
   if (page < 0) return;
-  PageControl1->setTabIcon(page, ImageList1[state != 0 ? 1 : 0]);
-  PageControl1->tabBar()->setTabData(page, state != 0 ? 1 : 0);
+  QTabBar* tabs = PageControl1->tabBar();
+  const int mark = state != 0 ? 1 : 0;
+  if (page < tabs->count() && tabs->tabData(page).isValid() && tabs->tabData(page).toInt() == mark) return;
+  // Through the tab bar, which draws the one tab again; the tab widget would
+  // lay itself out and draw all of itself again (its frame around the page
+  // costs as much as the page).
+  tabs->setTabIcon(page, ImageList1[static_cast<size_t>(mark)]);
+  tabs->setTabData(page, mark);
 }
 
 int TBaptisms::PageMark(int page) const { return PageControl1->tabBar()->tabData(page).toInt(); }
@@ -473,7 +479,7 @@ void TBaptisms::Button3Click() {
 }
 
 bool TBaptisms::PumpEvents() {
-  if (drawing_held_ && std::chrono::steady_clock::now() >= draw_from_) ResumeDrawing();
+  if (paint_hold_.Held() && std::chrono::steady_clock::now() >= draw_from_) ResumeDrawing();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return !cancel_flag_;
 }
@@ -598,17 +604,13 @@ void TBaptisms::Button1Click() {
 }
 
 void TBaptisms::HoldDrawing() {
-  if (drawing_held_ || !updatesEnabled()) return;
-  drawing_held_ = true;
+  if (paint_hold_.Held()) return;
   draw_from_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQuietMs);
-  setUpdatesEnabled(false);
+  paint_hold_.Hold();
 }
 
-void TBaptisms::ResumeDrawing() {
-  if (!drawing_held_) return;
-  drawing_held_ = false;
-  setUpdatesEnabled(true);
-}
+// Only the controls changed meanwhile are drawn again.
+void TBaptisms::ResumeDrawing() { paint_hold_.Release(); }
 
 void TBaptisms::BeginLongWork(bool hourglass) {
   searching_ = true;

@@ -30,6 +30,7 @@
 #include "app/core/search.h"
 #include "app/core/settings.h"
 #include "app/core/source_ticks.h"
+#include "app/paint_hold.h"
 #include "app/user_prompts.h"
 #include "forms/baptisms_form.h"
 
@@ -83,6 +84,8 @@ public:
   // first drawing its interim state; a longer one is drawn at every turn of
   // the event loop from then on.
   static constexpr int kQuietMs = 100;
+  // The window's painting is held back (a search is young).
+  bool DrawingHeld() const { return paint_hold_.Held(); }
   // Key length the last search left (8, or the exact length after a '.').
   int KeyLength() const { return key_length_; }
   // Handler names of the form that have no handler (should be none).
@@ -292,7 +295,7 @@ private:
   bool searching_ = false;
   // Set by Cancel on the window's thread, read by work running beside it.
   std::atomic<bool> cancel_flag_{false};
-  bool drawing_held_ = false;
+  TPaintHold paint_hold_{this};
   std::chrono::steady_clock::time_point draw_from_;
   bool close_after_search_ = false;
   bool activate_after_search_ = false;

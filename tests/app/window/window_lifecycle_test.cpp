@@ -233,21 +233,40 @@ TEST_F(LongSearchTest, LineCommandsWaitWhileTheSearchWritesThePage) {
 // The window is not drawn while a search is young, and is again once it has
 // run a while, through its Cancel, and after it.
 TEST_F(LongSearchTest, TheWindowIsDrawnAgainOnceTheSearchRunsAWhile) {
-  std::vector<int> drawn;  // updatesEnabled() at each look during the search
-  QTimer::singleShot(0, window.get(), [&] {
-    drawn.push_back(window->updatesEnabled());
-    std::this_thread::sleep_for(std::chrono::milliseconds(app::TBaptisms::kQuietMs + 20));
+  // At each look during the search: whether drawing is free; and the
+  // window's paints while drawing was held and once it is free again (the
+  // click changed the button and the page meanwhile).
+  std::vector<int> drawn;
+  int painted_held = -1, painted_after = -1;
+  // A search the busy machine lets end before its second look is run again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    drawn.clear();
+    PaintCounter paints;
     QTimer::singleShot(0, window.get(), [&] {
-      drawn.push_back(window->Searching() ? window->updatesEnabled() : -1);
-      window->Button3->click();  // Cancel
+      drawn.push_back(!window->DrawingHeld());
+      painted_held = paints.Total();
+      std::this_thread::sleep_for(std::chrono::milliseconds(app::TBaptisms::kQuietMs + 20));
+      QTimer::singleShot(0, window.get(), [&] {
+        drawn.push_back(window->Searching() ? !window->DrawingHeld() : -1);
+        QCoreApplication::sendPostedEvents(window.get(), QEvent::UpdateRequest);  // the loop's next paint
+        painted_after = paints.Of(window->Button1);
+        window->Button3->click();  // Cancel
+      });
     });
-  });
-  window->Button1->click();
+    window->Button1->click();
+    Settle();  // a look the search did not reach is taken now, outside it
+    if (drawn.size() != 2 || drawn[1] != -1) break;
+  }
   EXPECT_EQ(drawn, (std::vector<int>{0, 1}));
+  EXPECT_EQ(painted_held, 0);
+  EXPECT_GT(painted_after, 0);  // "Searching" drawn once the search ran a while
+  EXPECT_FALSE(window->DrawingHeld());
   EXPECT_TRUE(window->updatesEnabled());
   window->Button1->click();  // to its end
   EXPECT_GT(Page().GetParCount(), 100);
   EXPECT_TRUE(window->updatesEnabled());
+  Settle();
+  EXPECT_EQ(OnScreen(*window), FullyRepainted(*window));
 }
 
 TEST_F(LongSearchTest, CancelStopsAndASecondSearchIsIgnored) {

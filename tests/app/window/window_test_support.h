@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QUrl>
@@ -20,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -115,6 +118,57 @@ public:
     return open_result;
   }
 };
+
+// Counts the paint events each widget receives while it lives.
+class PaintCounter : public QObject {
+public:
+  PaintCounter() { QCoreApplication::instance()->installEventFilter(this); }
+  ~PaintCounter() override { QCoreApplication::instance()->removeEventFilter(this); }
+  int Of(const QObject* widget) const {
+    const auto it = counts_.find(widget);
+    return it == counts_.end() ? 0 : it->second;
+  }
+  // Pixels painted (the painted regions' areas added up).
+  int64_t Area(const QObject* widget) const {
+    const auto it = areas_.find(widget);
+    return it == areas_.end() ? 0 : it->second;
+  }
+  int Total() const {
+    int total = 0;
+    for (const auto& [widget, n] : counts_) total += n;
+    return total;
+  }
+  // Widgets painted at least once.
+  int Widgets() const { return static_cast<int>(counts_.size()); }
+  void Clear() {
+    counts_.clear();
+    areas_.clear();
+  }
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Paint) return false;
+    ++counts_[watched];
+    for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) areas_[watched] += int64_t{r.width()} * r.height();
+    return false;
+  }
+
+private:
+  std::map<const QObject*, int> counts_;
+  std::map<const QObject*, int64_t> areas_;
+};
+
+// What the window's backing store holds, as the screen shows it.
+inline QImage OnScreen(QWidget& window) {
+  return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The window as a full repaint draws it (it is then on screen so).
+inline QImage FullyRepainted(QWidget& window) {
+  window.update();
+  window.repaint();
+  return OnScreen(window);
+}
 
 inline std::string SamplesDir() { return std::string(QV_SOURCE_DIR) + "/samples/registers"; }
 

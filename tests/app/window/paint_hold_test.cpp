@@ -1,0 +1,214 @@
+// Holding a window's painting: nothing is painted while held, and at the end
+// exactly the controls that changed are painted, the window then showing
+// what a full repaint shows (no stale pixels, nothing drawn twice).
+#include <QLabel>
+
+#include "app/paint_hold.h"
+#include "window_test_support.h"
+
+namespace {
+
+using namespace window_test;
+
+// A window of four labels in rows of their own; c and d are never touched
+// by the cases.
+struct Labels {
+  QWidget window;
+  QLabel* a;
+  QLabel* b;
+  QLabel* c;
+  QLabel* d;
+  Labels() {
+    a = new QLabel("Baptisms of Ashby", &window);
+    b = new QLabel("Marriages of Ashby", &window);
+    c = new QLabel("Burials of Ashby", &window);
+    d = new QLabel("Banns of Ashby", &window);
+    int y = 0;
+    for (QLabel* l : {a, b, c, d}) {
+      l->setGeometry(0, y, 300, 40);
+      y += 50;
+    }
+    window.resize(300, 200);
+    window.show();
+  }
+};
+
+void Pump() {
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+}
+
+struct HoldCase {
+  const char* what;
+  std::function<void(Labels&)> change;
+  bool a_painted;  // label a is painted at the end of the hold
+  bool b_painted;
+};
+
+TEST(PaintHold, OnlyWhatChangedMeanwhileIsPaintedAtTheEnd) {
+  App();
+  const std::vector<HoldCase> cases = {
+      {"nothing changes", [](Labels&) {}, false, false},
+      {"a's text", [](Labels& l) { l.a->setText("Baptisms of Ashby-de-la-Zouch"); }, true, false},
+      {"a's text, then b painted at once",
+       [](Labels& l) {
+         l.a->setText("A");
+         l.b->repaint();
+       },
+       true, true},
+      {"b hidden", [](Labels& l) { l.b->hide(); }, false, false},
+      {"a changed twice, b once",
+       [](Labels& l) {
+         l.a->setText("first");
+         l.a->setText("second");
+         l.b->setText("third");
+       },
+       true, true},
+  };
+  for (const HoldCase& hc : cases) {
+    SCOPED_TRACE(hc.what);
+    Labels l;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&l.window));
+    Pump();
+    const QImage before = OnScreen(l.window);
+    app::TPaintHold hold(l.a);  // a control: the hold acts on its window
+    hold.Hold();
+    ASSERT_TRUE(hold.Held());
+    PaintCounter paints;
+    hc.change(l);
+    Pump();
+    EXPECT_EQ(paints.Total(), 0);
+    EXPECT_EQ(OnScreen(l.window), before);
+
+    hold.Release();
+    EXPECT_FALSE(hold.Held());
+    Pump();
+    EXPECT_EQ(paints.Of(l.a) > 0, hc.a_painted);
+    EXPECT_EQ(paints.Of(l.b) > 0, hc.b_painted);
+    EXPECT_EQ(paints.Of(l.c) + paints.Of(l.d), 0);
+    const QImage after = OnScreen(l.window);
+    EXPECT_EQ(after == before, std::string(hc.what) == "nothing changes");
+    EXPECT_EQ(after, FullyRepainted(l.window));
+  }
+}
+
+TEST(PaintHold, HoldsOnceAndNotAWindowWhoseUpdatesAreOff) {
+  App();
+  Labels l;
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&l.window));
+  Pump();
+  {
+    app::TPaintHold hold(&l.window);
+    hold.Hold();
+    hold.Hold();  // a second hold is the same hold: one release ends it
+    l.a->setText("changed");
+    hold.Release();
+    EXPECT_FALSE(hold.Held());
+    hold.Release();  // nothing to end
+    PaintCounter paints;
+    Pump();
+    EXPECT_GT(paints.Of(l.a), 0);
+    EXPECT_EQ(OnScreen(l.window), FullyRepainted(l.window));
+  }
+  {
+    // Ended with the hold itself: the window is painted again.
+    auto hold = std::make_unique<app::TPaintHold>(&l.window);
+    hold->Hold();
+    l.b->setText("changed too");
+    hold.reset();
+    PaintCounter paints;
+    Pump();
+    EXPECT_GT(paints.Of(l.b), 0);
+    EXPECT_EQ(OnScreen(l.window), FullyRepainted(l.window));
+  }
+  l.window.setUpdatesEnabled(false);
+  app::TPaintHold hold(&l.window);
+  hold.Hold();
+  EXPECT_FALSE(hold.Held());
+  l.window.setUpdatesEnabled(true);
+}
+
+}  // namespace
+
+namespace {
+
+// A search that ends within the window's quiet period paints, at its end,
+// the page and the lines that changed, not the whole window, and leaves the
+// window as a full repaint shows it.
+TEST_F(WindowTest, ASearchPaintsWhatItChangedAndLeavesNoStalePixels) {
+  struct SearchCase {
+    const char* text;
+    bool fuzzy;
+  };
+  // Exact, with sound-alikes, nothing found, and the first again (the page
+  // then looks as it did before the click).
+  const std::vector<SearchCase> cases = {{"Smith", false}, {"Smith", true}, {"Qxqxq", false}, {"Smith", false}};
+  int full = 0;  // widgets a full repaint paints
+  {
+    PaintCounter paints;
+    FullyRepainted(*window);
+    full = paints.Widgets();
+  }
+  for (const SearchCase& sc : cases) {
+    SCOPED_TRACE(sc.text + std::string(sc.fuzzy ? " fuzzy" : ""));
+    for (int n : {5, 6, 7}) SetBox(n, sc.fuzzy);
+    Type(sc.text);
+    Settle();
+    const QImage before = OnScreen(*window);
+    // The control with the focus is drawn again as the button takes it.
+    const QWidget* focused = QApplication::focusWidget();
+    PaintCounter paints;
+    PressSearch();
+    EXPECT_FALSE(window->DrawingHeld());
+    EXPECT_TRUE(window->updatesEnabled());
+    Settle();
+    const QImage after = OnScreen(*window);
+    EXPECT_GT(paints.Of(window->vm0->viewport()), 0);
+    EXPECT_GT(paints.Of(window->Label5), 0);
+    // Controls the search leaves alone are not drawn again (the search box
+    // is, for its blinking cursor).
+    std::vector<QWidget*> untouched(window->CheckBox.begin(), window->CheckBox.end());
+    untouched.insert(untouched.end(), {window->ListBox1, window->Label1, window->Panel3});
+    for (QWidget* w : untouched) {
+      if (w == focused) continue;
+      EXPECT_EQ(paints.Of(w), 0) << w->objectName().toStdString();
+    }
+    EXPECT_LT(paints.Widgets(), full * 2 / 3) << "of " << full;
+    // The page's tab is marked changed.
+    EXPECT_EQ(window->PageMark(0), 1);
+    EXPECT_EQ(window->PageControl1->tabIcon(0).cacheKey(), window->ImageList1[1].cacheKey());
+    EXPECT_EQ(after, FullyRepainted(*window));
+    if (std::string(sc.text) != "Smith" || sc.fuzzy) {
+      EXPECT_NE(after, before);
+    }
+  }
+}
+
+// Marking a page changed or not draws its tab again, not the tab widget
+// around the page; marking it as it is draws nothing.
+TEST_F(WindowTest, MarkingAPageDrawsItsTabOnly) {
+  struct MarkCase {
+    int state;
+    bool drawn;
+  };
+  window->SetMod(0);
+  Settle();
+  const int64_t tab_area = int64_t{window->PageControl1->tabBar()->width()} * window->PageControl1->tabBar()->height();
+  for (const MarkCase mc : {MarkCase{1, true}, MarkCase{1, false}, MarkCase{0, true}, MarkCase{0, false},
+                            MarkCase{2, true}}) {
+    SCOPED_TRACE(mc.state);
+    const QImage before = OnScreen(*window);
+    PaintCounter paints;
+    window->SetMod(mc.state);
+    Settle();
+    EXPECT_EQ(window->PageMark(0), mc.state != 0 ? 1 : 0);
+    EXPECT_EQ(window->PageControl1->tabIcon(0).cacheKey(), window->ImageList1[mc.state != 0 ? 1 : 0].cacheKey());
+    EXPECT_EQ(paints.Of(window->PageControl1->tabBar()) > 0, mc.drawn);
+    EXPECT_LE(paints.Area(window->PageControl1), tab_area);
+    EXPECT_EQ(paints.Of(window->vm0->viewport()), 0);
+    const QImage after = OnScreen(*window);
+    EXPECT_EQ(after != before, mc.drawn);
+    EXPECT_EQ(after, FullyRepainted(*window));
+  }
+}
+
+}  // namespace
