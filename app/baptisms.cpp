@@ -103,6 +103,12 @@ void RunBeside(Work&& work, Own&& own, Pump&& pump) {
   if (failure) std::rethrow_exception(failure);
 }
 
+// A page's memo draws its frame over its own background: the tab widget
+// beneath it (whose frame around all its pages costs as much to draw as a
+// page) is then not drawn again when the memo is, as it is at every focus
+// change. The frame covers that background, so nothing looks different.
+void OpaquePageFrame(memo::TVellMemoControl& control) { control.setAutoFillBackground(true); }
+
 }  // namespace
 
 TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget* parent)
@@ -113,6 +119,7 @@ TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget
   // The search's threads fill their heaps at once.
   rtl::os::GrowHeapsInLargeSteps();
   current_memo_ = vm0;
+  OpaquePageFrame(*vm0);
   about_box_ = new TAboutBox(this);
   sex_dlg_ = new forms::TGetSexDlgForm(this);
   password_dlg_ = new forms::TPasswordDlgForm(this);
@@ -354,6 +361,7 @@ memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
   layout->setContentsMargins(0, 0, 0, 0);
   auto* control = new memo::TVellMemoControl(sheet);
   ApplyPageMemoSettings(*control, PopupMenu1);
+  OpaquePageFrame(*control);
   control->Memo().SetFont(vm0->Memo().Font());
   layout->addWidget(MakePageGutter(sheet, *control));
   layout->addWidget(control, 1);

@@ -212,3 +212,36 @@ TEST_F(WindowTest, MarkingAPageDrawsItsTabOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The page's memo fills its own background under its frame: the window
+// looks the same as with the tab widget drawn beneath it, with the page
+// empty or long (scroll bars), and the memo focused or not.
+TEST_F(WindowTest, APageLooksTheSameOverItsOwnBackground) {
+  const auto compare = [this](const char* what) {
+    SCOPED_TRACE(what);
+    Settle();
+    window->vm0->setAutoFillBackground(false);
+    const QImage beneath = FullyRepainted(*window);
+    window->vm0->setAutoFillBackground(true);
+    const QImage own = FullyRepainted(*window);
+    EXPECT_EQ(own, beneath);
+    // Drawn alone, the memo leaves the tab widget around the page alone.
+    PaintCounter paints;
+    window->vm0->repaint();
+    EXPECT_EQ(paints.Of(window->PageControl1), 0);
+    EXPECT_GT(paints.Of(window->vm0), 0);
+  };
+  ASSERT_TRUE(window->vm0->autoFillBackground());
+  compare("empty page");
+  Type("Smith");
+  PressSearch();
+  compare("a long page");
+  window->vm0->setFocus();
+  compare("the page focused");
+  window->Edit2->setFocus();
+  compare("the search box focused");
+}
+
+}  // namespace
