@@ -581,7 +581,7 @@ void TBaptisms::Button1Click() {
     // which the page then only places, the hits in their arranged order.
     appcore::Pacer preparing([this] { return PumpEvents(); });
     RunBeside([&] { arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks); },
-              [&] { parts.prepared = PrepareTexts(parts.head, hit_list_, &preparing); }, [this] { PumpEvents(); });
+              [&] { PrepareTexts(parts, hit_list_, &preparing); }, [this] { PumpEvents(); });
     for (const std::string& m : reports) Report(m);
   }
   // Written whole (Cancel would lose the hits), with the window answering.
@@ -596,6 +596,7 @@ void TBaptisms::Button1Click() {
     parts.rows = std::move(arranged.rows);
   }
   // What the search and arranging freed goes back before the page grows.
+  AwaitHeadFreed(parts);
   rtl::os::ReturnFreedMemory();
   // The keywords first: the page's first screen is highlighted as it is
   // laid out, once.

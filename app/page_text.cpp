@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "app/core/arrange.h"
 #include "platform/runtime/exceptions.h"
@@ -185,7 +186,12 @@ void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appco
   SetPageParts(memo, std::move(parts), pacer);
 }
 
+void AwaitHeadFreed(PageParts& parts) {
+  if (parts.head_freeing.joinable()) parts.head_freeing.join();
+}
+
 bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer) {
+  AwaitHeadFreed(parts);
   PageParts taken = std::move(parts);
   PartsLines lines(taken.head, &taken, &taken.head);
   if (pacer && pacer->Cancelled()) return false;
@@ -217,19 +223,33 @@ bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pace
   return true;
 }
 
-std::unique_ptr<memo::TPreparedTexts> PrepareTexts(std::vector<std::string>& head,
-                                                   const std::vector<std::string>& hits, appcore::Pacer* pacer) {
+bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer) {
+  AwaitHeadFreed(parts);
+  parts.prepared.reset();
+  std::vector<std::string>& head = parts.head;
   const size_t lines = head.size() + hits.size();
-  if (lines < memo::TPreparedTexts::kWorthFrom) return nullptr;
+  if (lines < memo::TPreparedTexts::kWorthFrom) return false;
   // A few threads: the copies are made while the hits are arranged on the others.
   constexpr size_t kThreads = 3;
   auto prepared = std::make_unique<memo::TPreparedTexts>();
   const auto line = [&](size_t i) -> std::string_view { return i < head.size() ? head[i] : hits[i - head.size()]; };
-  if (!prepared->Copy(lines, line, kThreads, [pacer] { return !pacer || pacer->Tick(); })) return nullptr;
-  // From now on the page reads the head's lines from their copies.
-  for (size_t i = 0; i < head.size(); ++i)
-    if (prepared->Find(i)) std::string().swap(head[i]);
-  return prepared;
+  if (!prepared->Copy(lines, line, kThreads, [pacer] { return !pacer || pacer->Tick(); })) return false;
+  // From now on the page reads the head's lines from their copies. They lie
+  // anywhere in memory: freeing them takes a while, which the caller spends
+  // on what comes next. The head is neither moved nor resized meanwhile
+  // (nor the copies let go: the thread is joined first, as it is declared
+  // after them).
+  const auto free_copied = [first = head.data(), count = head.size(), copies = prepared.get()] {
+    for (size_t i = 0; i < count; ++i)
+      if (copies->Find(i)) std::string().swap(first[i]);
+  };
+  parts.prepared = std::move(prepared);
+  try {
+    parts.head_freeing = std::jthread(free_copied);
+  } catch (const std::system_error&) {
+    free_copied();  // no thread to spare
+  }
+  return true;
 }
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo) {

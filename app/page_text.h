@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/core/pacer.h"
@@ -41,20 +42,25 @@ struct PageParts {
   const std::vector<std::string>* hits = nullptr;
   std::vector<uint32_t> rows;
   std::unique_ptr<memo::TPreparedTexts> prepared;
+  // Frees the head's copied lines beside the caller (see PrepareTexts),
+  // done by AwaitHeadFreed, by SetPageParts, or when the parts go.
+  std::jthread head_freeing;
 };
+// Returns once the head's copied lines are freed.
+void AwaitHeadFreed(PageParts& parts);
 // Replaces the whole text by the parts' lines, as SetPageLines does; false
 // when the text was left as it was (an empty page on an empty page, or a
 // write cancelled before it began).
 bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer = nullptr);
 
-// The texts of a page's head and of the hits it will hold in another order
-// copied ahead (PageParts::prepared) on the calling thread and a few more,
-// into buffers from the calling thread's heap; nullptr when too few lines
-// for it to pay, or when the pacer (ticked on the calling thread) is
-// cancelled meanwhile. Once they are all copied, the head's copied lines
-// are freed: the page must then be written with them.
-std::unique_ptr<memo::TPreparedTexts> PrepareTexts(std::vector<std::string>& head,
-                                                   const std::vector<std::string>& hits, appcore::Pacer* pacer);
+// The texts of parts' head and of the hits it will hold in another order
+// copied ahead (parts.prepared) on the calling thread and a few more, into
+// buffers from the calling thread's heap; false (nothing prepared) when too
+// few lines for it to pay, or when the pacer (ticked on the calling thread)
+// is cancelled meanwhile. Once they are all copied, the head's copied lines
+// are freed on a thread beside the caller (parts.head_freeing): the page
+// must then be written with them.
+bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer);
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo);
 // The keyword list becomes words (sorted, repeats and empty words dropped);

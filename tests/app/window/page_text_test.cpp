@@ -135,8 +135,13 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
           copied.hits = &hits;
         }
         const Lines head = copied.head;
-        copied.prepared = app::PrepareTexts(copied.head, with_rows ? hits : Lines(), nullptr);
-        EXPECT_EQ(copied.prepared != nullptr, (with_rows ? lines.size() : half) >= memo::TPreparedTexts::kWorthFrom);
+        const bool worth = (with_rows ? lines.size() : half) >= memo::TPreparedTexts::kWorthFrom;
+        EXPECT_EQ(app::PrepareTexts(copied, with_rows ? hits : Lines(), nullptr), worth);
+        EXPECT_EQ(copied.prepared != nullptr, worth);
+        // The copied head lines are freed beside this thread, the others kept.
+        app::AwaitHeadFreed(copied);
+        for (size_t i = 0; i < head.size(); ++i)
+          ASSERT_EQ(copied.head[i], worth && !head[i].empty() ? std::string() : head[i]) << i;
         app::SetPageParts(ahead, std::move(copied));
         memo::TVellMemo& expected = with_rows ? joined : head_only;
         if (!with_rows) app::SetPageLines(head_only, head);
