@@ -677,7 +677,7 @@ void TDataTable::WriteUnlockTable() {
 
 // ---- user locks ------------------------------------------------------------
 
-void TDataTable::SizeBitmaps() {
+void TDataTable::GrowBitmaps() {
   std::int32_t bits = static_cast<std::int32_t>(
       std::min<std::uint32_t>(data_->GetPhysicalRecordsUsed() + 1, kMaxRecordNumber + 1));
   // The bitmaps only grow: sized once for a count, they stay so.
