@@ -722,7 +722,8 @@ bool TDataTable::UserWriteLockRecord(std::uint32_t n) {
   // The first try without wrapping it: most locks are had at once.
   if (!attempt() && !RetryUser(attempt)) Fail(err::kRecordInUse);
   bool changes = false;
-  if (!exclusive_ && !StrictChangeDetection()) {
+  // Inside a transaction the table's lock stands in for the read lock.
+  if (!transaction_lock_ && !exclusive_ && !StrictChangeDetection()) {
     try {
       changes = ReadLockTable();
     } catch (...) {
