@@ -113,6 +113,42 @@ bool TDataCursor::SameKeyBytes(std::uint8_t slot, const std::uint8_t* a, const s
   return true;
 }
 
+bool TDataCursor::SameKeyBytesEverywhere(const std::uint8_t* a, const std::uint8_t* b) const {
+  const TIndexFile& file = table_->IndexFile();
+  TKeySpans& k = key_spans_;
+  if (!k.known || k.file != &file || k.edits != file.SlotEdits() || k.count != file.GetIndexCount() ||
+      k.no_primary != file.GetNoPrimaryIndex()) {
+    k.known = false;
+    k.spans.clear();
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> fields;
+    for (std::uint8_t slot : KeyedPositions()) {
+      const TIndexDefinition& d = file.GetIndexDefinition(slot);
+      for (int i = 0; i < d.FieldCount && i < kMaxKeyFields; ++i) {
+        const TFieldDefinition& f = physical_fields_.at(d.Fields[i] - 1u);
+        if (!f.IsAutoIncrement()) fields.emplace_back(f.Offset, f.PhysicalSize + 1u);
+      }
+    }
+    std::sort(fields.begin(), fields.end());
+    for (const auto& [offset, length] : fields) {
+      if (!k.spans.empty() && k.spans.back().first + k.spans.back().second >= offset)
+        k.spans.back().second = std::max(k.spans.back().second, offset + length - k.spans.back().first);
+      else
+        k.spans.emplace_back(offset, length);
+    }
+    k.file = &file;
+    k.edits = file.SlotEdits();
+    k.count = file.GetIndexCount();
+    k.no_primary = file.GetNoPrimaryIndex();
+    k.known = true;
+  }
+  // With no index at all no key is built, not even from the record ID.
+  if (file.GetNoPrimaryIndex() && file.GetIndexCount() == 0) return true;
+  if (rtl::DecodeFixed32(a + kRecordIDOffset) != rtl::DecodeFixed32(b + kRecordIDOffset)) return false;
+  for (const auto& [offset, length] : k.spans)
+    if (std::memcmp(a + offset, b + offset, length) != 0) return false;
+  return true;
+}
+
 void TDataCursor::RaiseKeyViolation(std::uint8_t slot) const {
   RaiseError(err::kDuplicateKey, name_, {}, table_->IndexFile().GetIndexDefinition(slot).Name);
 }

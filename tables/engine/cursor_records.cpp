@@ -692,8 +692,7 @@ bool TDataCursor::ModifyInPlace(std::uint8_t* buffer, bool unlock_record, bool r
   }
   PutRecordID(record->RecordID(), buffer);
   buffer[0] = 0;
-  for (std::uint8_t slot : KeyedPositions()) {
-    if (SameKeyBytes(slot, record->Data.data(), buffer)) continue;
+  if (!SameKeyBytesEverywhere(record->Data.data(), buffer)) {
     data.PutRecord(record);
     return false;
   }

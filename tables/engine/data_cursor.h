@@ -721,6 +721,8 @@ private:
   // Whether two records have the same bytes wherever the index at `slot`
   // builds its key from (then their keys are equal without building them).
   bool SameKeyBytes(std::uint8_t slot, const std::uint8_t* a, const std::uint8_t* b) const;
+  // SameKeyBytes for every index that holds keys (KeyedPositions).
+  bool SameKeyBytesEverywhere(const std::uint8_t* a, const std::uint8_t* b) const;
   // The same into `key` (the index's key size).
   void BuildKey(std::uint8_t slot, const std::uint8_t* record, std::uint8_t* key) const;
   // A key that a unique index already holds refuses the write with 9729
@@ -854,6 +856,17 @@ private:
   std::vector<TFieldDefinition> fields_;  // the cursor's view
   std::uint32_t record_size_ = 0;         // of the cursor's view
   std::vector<TFieldDefinition> physical_fields_;
+  // The record bytes that the keys of every keyed index are built from
+  // (each field's null mark and value; adjacent fields joined), and the
+  // index definitions they were taken from.
+  struct TKeySpans {
+    const void* file = nullptr;
+    std::uint64_t edits = 0;
+    std::uint16_t count = 0;
+    bool no_primary = false, known = false;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> spans;  // offset, length
+  };
+  mutable TKeySpans key_spans_;
   std::uint32_t physical_size_ = 0;
   // Under a mapping, what filters see: the table's fields by position,
   // then each view field that is not one of them under its own name (a

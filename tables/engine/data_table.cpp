@@ -677,7 +677,7 @@ void TDataTable::WriteUnlockTable() {
 
 // ---- user locks ------------------------------------------------------------
 
-void TDataTable::SizeBitmaps() {
+void TDataTable::GrowBitmaps() {
   std::int32_t bits = static_cast<std::int32_t>(
       std::min<std::uint32_t>(data_->GetPhysicalRecordsUsed() + 1, kMaxRecordNumber + 1));
   // The bitmaps only grow: sized once for a count, they stay so.
@@ -722,7 +722,8 @@ bool TDataTable::UserWriteLockRecord(std::uint32_t n) {
   // The first try without wrapping it: most locks are had at once.
   if (!attempt() && !RetryUser(attempt)) Fail(err::kRecordInUse);
   bool changes = false;
-  if (!exclusive_ && !StrictChangeDetection()) {
+  // Inside a transaction the table's lock stands in for the read lock.
+  if (!transaction_lock_ && !exclusive_ && !StrictChangeDetection()) {
     try {
       changes = ReadLockTable();
     } catch (...) {

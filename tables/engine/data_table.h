@@ -19,6 +19,7 @@
 // progress, lock held, so the caller can retry or roll back.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -289,7 +290,13 @@ private:
   bool LockPair(std::uint16_t& index_r, std::uint16_t& blob_r);
   void UnlockPair(std::uint16_t& index_r, std::uint16_t& blob_r);
   bool LocksSkipped() const { return exclusive_ || files_read_only_; }
-  void SizeBitmaps();
+  void SizeBitmaps() {
+    if (static_cast<std::int32_t>(std::min<std::uint32_t>(data_->GetPhysicalRecordsUsed() + 1,
+                                                          kMaxRecordNumber + 1)) > sized_bits_)
+      GrowBitmaps();
+  }
+  // SizeBitmaps for a record count the bitmaps do not hold yet.
+  void GrowBitmaps();
   bool DataByteLocked(std::int64_t start, std::int64_t length, bool lock);
   // The bytes of records first..last: op 0 locks, 1 unlocks them as one
   // held range, 2 unlocks them as part of one.

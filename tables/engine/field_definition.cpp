@@ -73,8 +73,6 @@ void TFieldDefinition::Encode(std::uint8_t* b) const {
   std::memcpy(b + 253, Reserved.data(), Reserved.size());
 }
 
-bool TFieldDefinition::IsAutoIncrement() const { return DataType == dtInteger && SubType == fstAutoInc; }
-
 bool TFieldDefinition::TakesRecordBytes() const { return !IsAutoIncrement() && Calculated == 0; }
 
 void TFieldDefinition::UpdatePhysicalSize() {

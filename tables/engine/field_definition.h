@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tables/lib/fieldtypes.h"
+
 namespace korvex {
 
 class TExpToken;
@@ -54,7 +56,7 @@ struct TFieldDefinition {
   void Decode(const std::uint8_t* block);
   void Encode(std::uint8_t* block) const;
 
-  bool IsAutoIncrement() const;
+  bool IsAutoIncrement() const { return DataType == dtInteger && SubType == fstAutoInc; }
   // Whether the value takes bytes of the record (neither auto-increment nor
   // calculated).
   bool TakesRecordBytes() const;

@@ -101,6 +101,8 @@ public:
 
   // Header values.
   std::uint8_t GetIndexCount() const { return count_; }
+  // Moves on with every change of the index definitions.
+  std::uint64_t SlotEdits() const { return slot_edits_; }
   void SetIndexCount(std::uint8_t count);
   std::uint32_t GetFileSize() const { return file_size_; }
   void SetFileSize(std::uint32_t size);

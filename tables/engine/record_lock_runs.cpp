@@ -12,10 +12,9 @@ std::pair<std::uint32_t, std::uint32_t> Gap(std::uint32_t left_last, std::uint32
 
 }  // namespace
 
-bool TRecordLockRuns::Covers(std::uint32_t n) const {
-  // Records are mostly asked for in order: the run that answered last
-  // answers again without a search.
-  if (n >= hint_first_ && n <= hint_last_) return true;
+// Records are mostly asked for in order: the run that answered last
+// answers again without a search (Covers), the others search here.
+bool TRecordLockRuns::CoversSearched(std::uint32_t n) const {
   auto after = runs_.upper_bound(n);
   if (after == runs_.begin() || std::prev(after)->second < n) return false;
   hint_first_ = std::prev(after)->first;

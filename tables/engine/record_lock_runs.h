@@ -40,7 +40,7 @@ public:
 
   bool Empty() const { return entries_.empty(); }
   // Whether record n's byte is held through these ranges.
-  bool Covers(std::uint32_t n) const;
+  bool Covers(std::uint32_t n) const { return (n >= hint_first_ && n <= hint_last_) || CoversSearched(n); }
   // Locks record n's byte unless it is covered already; false when it is
   // held elsewhere.
   bool Add(std::uint32_t n);
@@ -59,6 +59,8 @@ public:
 
 private:
   using Runs = std::map<std::uint32_t, std::uint32_t>;
+  // Covers past the run found last.
+  bool CoversSearched(std::uint32_t n) const;
   void DropRun(Runs::iterator run);
   void AddRun(std::uint32_t first, std::uint32_t last);
   // Joins [first, last] to the runs it touches or overlaps.

@@ -105,17 +105,6 @@ void TRecordsBitmap::SetNumOfBits(std::int32_t n) {
   }
 }
 
-bool TRecordsBitmap::IsBitSet(std::int32_t n) const {
-  return (words_[(n - 1) >> 5] >> ((n - 1) & 31)) & 1u;
-}
-
-void TRecordsBitmap::ClearBit(std::int32_t n) {
-  std::uint32_t& word = words_[(n - 1) >> 5];
-  const std::uint32_t bit = 1u << ((n - 1) & 31);
-  if (total_ >= 0 && (word & bit) != 0) --total_;
-  word &= ~bit;
-}
-
 std::uint32_t TRecordsBitmap::RecordMask(std::int32_t index) const {
   std::int32_t bits = num_bits_ - index * 32;
   if (bits >= 32) return kAll;

@@ -42,7 +42,7 @@ public:
   std::int32_t HighWord() const { return high_; }
 
   // n must lie in 1..NumOfBits() (not checked).
-  bool IsBitSet(std::int32_t n) const;
+  bool IsBitSet(std::int32_t n) const { return (words_[(n - 1) >> 5] >> ((n - 1) & 31)) & 1u; }
   void SetBit(std::int32_t n) {
     const std::int32_t w = (n - 1) >> 5;
     const std::uint32_t bit = 1u << ((n - 1) & 31);
@@ -50,7 +50,12 @@ public:
     words_[w] |= bit;
     if (w < low_ || w >= high_) Widen(w, w + 1);
   }
-  void ClearBit(std::int32_t n);
+  void ClearBit(std::int32_t n) {
+    std::uint32_t& word = words_[(n - 1) >> 5];
+    const std::uint32_t bit = 1u << ((n - 1) & 31);
+    if (total_ >= 0 && (word & bit) != 0) --total_;
+    word &= ~bit;
+  }
 
   std::int32_t GetTotalBitsSet() const;
   // Set bits among records 1..n-1.

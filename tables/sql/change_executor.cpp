@@ -31,7 +31,7 @@ TTransactionObserver& Observer() {
 const char* StatementName(std::uint8_t kind) { return kind == skInsert ? "INSERT" : "UPDATE"; }
 
 std::atomic<bool> direct_values{true};
-std::atomic<std::uint64_t> direct_computed{0};
+std::atomic<std::uint64_t> direct_computed{0}, integral_computed{0};
 
 bool DirectLeaf(const TExpToken* node, bool text_allowed) {
   if (!node || node->Left || node->Right || node->Third) return false;
@@ -43,6 +43,14 @@ bool DirectLeaf(const TExpToken* node, bool text_allowed) {
 
 void SetDirectUpdateValues(bool on) { direct_values = on; }
 std::uint64_t DirectUpdateValuesComputed() { return direct_computed; }
+std::uint64_t IntegralUpdateValuesComputed() { return integral_computed; }
+
+struct TChangeExecutor::Column {
+  int field = 0;  // 1-based field number in the target
+  TFieldDefinition def;
+  TExpToken* value = nullptr;  // not owned: the query's value tree
+  std::string value_text;
+};
 
 // An UPDATE value computed row by row without the general evaluator: a
 // column, a constant, or + - * / over two of them that are not texts. Each
@@ -78,7 +86,100 @@ public:
     return &result;
   }
 
+  // + - * over integral columns and constants stored into an INTEGER
+  // column, straight from the record's bytes into the new record's: what
+  // the evaluator and StoreValue do for these (NULL in, NULL out; the
+  // answer wrapped to 32 bits; no conversion, the types being the same).
+  // False, having stored nothing, for any other shape.
+  bool StoreIntegral(TDataCursor& cursor, const Column& column, std::uint8_t* record, const std::uint8_t* old) {
+    if (integral_ == Integral::Unknown) integral_ = PrepareIntegral(cursor, column);
+    if (integral_ == Integral::No) return false;
+    bool null = false;
+    const std::int64_t a = IntegralOperand(operands_[0], old, null), b = IntegralOperand(operands_[1], old, null);
+    if (null) {
+      cursor.PutField(column.field, record, nullptr);
+      return true;
+    }
+    const std::int64_t value = op_ == eoADD ? a + b : op_ == eoSUB ? a - b : a * b;
+    const auto wrapped = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    std::uint8_t data[sizeof wrapped];
+    std::memcpy(data, &wrapped, sizeof wrapped);
+    cursor.PutField(column.field, record, data);
+    return true;
+  }
+
 private:
+  enum class Integral : std::uint8_t { Unknown, No, Yes };
+  // A constant's value, or where a column's null mark and bytes lie.
+  struct IntegralSource {
+    bool constant = false, null = false;
+    std::int64_t value = 0;
+    std::uint32_t offset = 0;
+    std::uint8_t type = dtUnknown;
+  };
+
+  static bool IntegralOperandOf(TDataCursor& cursor, const TExpToken* node, IntegralSource& source) {
+    if (!IsIntegralType(node->DataType)) return false;
+    source.type = node->DataType;
+    if (node->NodeClass == enCONST) {
+      source.constant = true;
+      source.null = node->IsNull;
+      source.value = node->IsNull ? 0 : node->IntegralValue();
+      return true;
+    }
+    if (node->FieldNumber <= 0 || node->FieldNumber > cursor.GetFieldCount()) return false;
+    const TFieldDefinition& f = cursor.GetFieldDefinitionByPos(node->FieldNumber);
+    // The column's bytes are read as the token's type: only where they are
+    // that type's own.
+    if (f.DataType != node->DataType || f.IsAutoIncrement() || f.Calculated ||
+        f.PhysicalSize != PhysicalSizeOf(f.DataType, 0))
+      return false;
+    source.offset = f.Offset;
+    return true;
+  }
+
+  Integral PrepareIntegral(TDataCursor& cursor, const Column& column) {
+    const TExpToken* node = node_;
+    if (node->NodeClass != enBINARY) return Integral::No;
+    op_ = node->Operator & 0x7F;
+    if (op_ != eoADD && op_ != eoSUB && op_ != eoMUL) return Integral::No;
+    if (!IntegralOperandOf(cursor, node->Left, operands_[0]) || !IntegralOperandOf(cursor, node->Right, operands_[1]))
+      return Integral::No;
+    if (GetBinaryResultDataType(op_, operands_[0].type, operands_[1].type) != dtInteger ||
+        node->DataType != dtInteger || column.def.DataType != dtInteger || column.def.IsAutoIncrement())
+      return Integral::No;
+    return Integral::Yes;
+  }
+
+  static std::int64_t IntegralOperand(const IntegralSource& source, const std::uint8_t* record, bool& null) {
+    if (source.constant) {
+      null = null || source.null;
+      return source.value;
+    }
+    const std::uint8_t* at = record + source.offset;
+    if (at[0] == 0) {
+      null = true;
+      return 0;
+    }
+    switch (source.type) {
+      case dtSmallInt: {
+        std::int16_t v;
+        std::memcpy(&v, at + 1, sizeof v);
+        return v;
+      }
+      case dtWord: {
+        std::uint16_t v;
+        std::memcpy(&v, at + 1, sizeof v);
+        return v;
+      }
+      default: {
+        std::int32_t v;
+        std::memcpy(&v, at + 1, sizeof v);
+        return v;
+      }
+    }
+  }
+
   explicit DirectValue(const TExpToken* node) : node_(node) {
     if (node->NodeClass == enBINARY) {
       result_->Copy(*node);
@@ -116,6 +217,9 @@ private:
   const TExpToken* node_;
   TScratchExpToken left_, right_, result_;
   bool left_read_ = false, right_read_ = false;
+  Integral integral_ = Integral::Unknown;
+  std::uint8_t op_ = 0;
+  IntegralSource operands_[2];
 };
 
 void SetTransactionObserver(TTransactionObserver observer) {
@@ -127,13 +231,6 @@ std::int32_t DefaultCommitInterval(std::uint32_t record_size) {
   if (record_size == 0) return 8191;
   return static_cast<std::int32_t>(std::clamp<std::uint32_t>(262140 / record_size, 1, 8191));
 }
-
-struct TChangeExecutor::Column {
-  int field = 0;  // 1-based field number in the target
-  TFieldDefinition def;
-  TExpToken* value = nullptr;  // not owned: the query's value tree
-  std::string value_text;
-};
 
 TChangeExecutor::TChangeExecutor(TDataQuery& query) : query_(query) {}
 
@@ -473,8 +570,11 @@ void TChangeExecutor::ChangeRows() {
   std::vector<std::unique_ptr<DirectValue>> direct;
   if (!deleting)
     for (const Column& column : columns_) direct.push_back(DirectValue::For(column.value));
-  std::uint64_t computed = 0;
-  ScopeExit count_direct{[&] { direct_computed += computed; }};
+  std::uint64_t computed = 0, integral = 0;
+  ScopeExit count_direct{[&] {
+    direct_computed += computed;
+    integral_computed += integral;
+  }};
   cursor_->SetToBegin();
   std::uint32_t read = 0;
   while (cursor_->GetNextRecord(old.data()) == 0) {
@@ -500,6 +600,10 @@ void TChangeExecutor::ChangeRows() {
           const Column& column = columns_[i];
           if (direct[i]) {
             ++computed;
+            if (direct[i]->StoreIntegral(*cursor_, column, record.data(), old.data())) {
+              ++integral;
+              continue;
+            }
             StoreOrFail(column, record.data(), direct[i]->Compute(*cursor_, old.data(), locale_), column.value_text);
             continue;
           }

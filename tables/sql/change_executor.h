@@ -52,6 +52,9 @@ void SetTransactionObserver(TTransactionObserver observer);
 void SetDirectUpdateValues(bool on);
 // The values computed that way so far in the process (row by column).
 std::uint64_t DirectUpdateValuesComputed();
+// Of those, the + - * over integral columns and constants stored into an
+// INTEGER column straight from the record's bytes.
+std::uint64_t IntegralUpdateValuesComputed();
 
 // The commit interval of a target without COMMIT INTERVAL.
 std::int32_t DefaultCommitInterval(std::uint32_t record_size);

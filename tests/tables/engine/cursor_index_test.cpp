@@ -1057,6 +1057,61 @@ TEST(CursorIndex, AddingAndDeletingIndexes) {
   EXPECT_EQ(RaisedNumber([&] { t.c->AddSecondaryIndex(other); }), err::kNeedsExclusive);
 }
 
+// An edit inside a transaction that leaves every index's fields alone
+// changes the record where it lies; whether it does follows the indexes
+// as they are at the time of each edit, also after indexes came and went
+// on the same cursor.
+TEST(CursorIndex, EditsInATransactionFollowTheIndexesOfTheirTime) {
+  Table t(NameYearId(), {Ix("", {3})});
+  std::vector<std::pair<std::string, std::int32_t>> model;
+  for (int i = 0; i < 40; ++i) {
+    model.emplace_back("n" + std::to_string((i * 7) % 40 + 100), 1900 + (i * 13) % 40);
+    ASSERT_EQ(t.Append(model.back().first, model.back().second), 0);
+  }
+  // Edits every record in a transaction: year, name or both.
+  auto edit = [&](int round, bool names, bool years) {
+    t.env->dir->StartTransaction();
+    t.c->SetIndexPos(0);
+    Bytes b(t.c->GetRecordSize());
+    std::size_t i = 0;
+    for (t.c->SetToBegin(); t.c->GetNextRecord(b.data()) == 0; ++i) {
+      auto& [name, year] = model[t.c->GetRecordID(b.data()) - 1];
+      if (names) name = "m" + std::to_string((i * 11 + round) % 40 + 100);
+      if (years) year = 1800 + static_cast<std::int32_t>((i * 17 + round * 5) % 40);
+      Bytes changed = t.Record(name, year);
+      t.c->ModifyRecord(changed.data(), true, false);
+    }
+    t.env->dir->CommitTransaction(true);
+  };
+  // Every record once, in the order of `index`: the model's order.
+  auto expect_order = [&](const char* index, bool by_year) {
+    t.c->SetIndexName(index);
+    std::vector<std::string> seen, want;
+    Bytes b(t.c->GetRecordSize());
+    for (t.c->SetToBegin(); t.c->GetNextRecord(b.data()) == 0;) {
+      const auto& [name, year] = model[t.c->GetRecordID(b.data()) - 1];
+      seen.push_back(by_year ? std::to_string(year) : name);
+    }
+    for (const auto& [name, year] : model) want.push_back(by_year ? std::to_string(year) : name);
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(seen, want) << index;
+    CheckResult check = t.Check();
+    EXPECT_EQ(check.status, 0) << check.output;
+  };
+  edit(1, false, true);  // no index on the year yet
+  TIndexDefinition by_year = Ix("ByYear", {2}, false);
+  t.c->AddSecondaryIndex(by_year);
+  edit(2, false, true);
+  expect_order("ByYear", true);
+  edit(3, true, false);  // names only: the years' index stays right
+  expect_order("ByYear", true);
+  t.c->DeleteIndex("ByYear");
+  TIndexDefinition by_name = Ix("ByName", {1}, false);
+  t.c->AddSecondaryIndex(by_name);
+  edit(4, true, true);
+  expect_order("ByName", false);
+}
+
 TEST(CursorIndex, AMissingIndexFileIsMadeAgain) {
   std::string dir;
   auto t = std::make_unique<Table>(NameYearId(), std::vector<TIndexDefinition>{Ix("", {3}), Ix("ByName", {1})});

@@ -313,8 +313,13 @@ TEST_F(StatementAnswersTest, DirectUpdateValuesMatchTheEvaluator) {
       "dt = 1 + dt", "i = dt - dt", "ts = ts + 1", "ts = ts - 2", "tm = tm + 1000", "i = tm - tm", "c = c",
       "c = 'abc'", "c = ''", "b = b", "i = 5", "i = NULL", "f = NULL", "lim = lim + 50", "lim = lim - 1",
       "lim = 100 - lim", "i = lim", "s = 40000", "w = -1", "d = 12345678901.5", "i = Id * 1000000000",
+      // Integral arithmetic into an INTEGER column, read from the record's
+      // bytes: wrapping at both ends, NULL operands, every operand type.
+      "i = i * i", "i = s + w", "i = w - s", "i = 2147483647 + i", "i = i - 2147483647", "i = -5 * s",
+      "i = w * w", "i = s * s", "i = 0 - i", "i = i + NULL", "lim = lim * 2", "i = Id + Id", "i = 70000 * w",
   };
   const std::uint64_t direct_before = DirectUpdateValuesComputed();
+  const std::uint64_t integral_before = IntegralUpdateValuesComputed();
   for (const std::string& set : sets) {
     SCOPED_TRACE(set);
     std::vector<std::string> outcomes, dumps[2];
@@ -333,6 +338,8 @@ TEST_F(StatementAnswersTest, DirectUpdateValuesMatchTheEvaluator) {
   }
   // Nearly every SET took the direct way.
   EXPECT_GE(DirectUpdateValuesComputed() - direct_before, 40u * rows.size());
+  // The integral ones took the way over the record's bytes.
+  EXPECT_GE(IntegralUpdateValuesComputed() - integral_before, 18u * rows.size());
 }
 
 }  // namespace
