@@ -154,12 +154,17 @@ struct KeyedHit {
 };
 
 // A block's other hits as keyed hits in case-blind order, the first found
-// first of equal lines.
-std::vector<KeyedHit> SortedOtherHits(std::vector<std::string>& hits, const std::vector<OrderKey>& keys,
-                                      const std::vector<uint32_t>& order) {
-  std::vector<KeyedHit> sorted(order.size());
+// first of equal lines, into sorted; paced when pacer is given, and false
+// (sorted left as it was) when the pacer is cancelled.
+bool SortOtherHits(std::vector<std::string>& hits, std::vector<KeyedHit>& sorted, Pacer* pacer) {
+  const std::vector<OrderKey> keys = OrderKeys(hits);
+  std::vector<uint32_t> order = Identity(hits.size());
+  const CaseBlindLess less{hits, keys};
+  if (pacer == nullptr) std::stable_sort(order.begin(), order.end(), less);
+  else if (!PacedStableSort(order, less, *pacer)) return false;
+  sorted.resize(order.size());
   for (size_t k = 0; k < order.size(); ++k) sorted[k] = {keys[order[k]], &hits[order[k]]};
-  return sorted;
+  return true;
 }
 
 // Hits merged on each thread at least.
@@ -926,18 +931,11 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   block.other_hits.shrink_to_fit();
   block.baptism_lines.shrink_to_fit();
   block.baptism_hits.shrink_to_fit();
-  if (block.finished && !block.other_hits.empty()) {
-    const std::vector<OrderKey> keys = OrderKeys(block.other_hits);
-    std::vector<uint32_t> order = Identity(block.other_hits.size());
-    const CaseBlindLess less{block.other_hits, keys};
-    if (!calling_thread) {
-      std::stable_sort(order.begin(), order.end(), less);
-    } else if (!PacedStableSort(order, less, pacer_)) {
-      cancelled_ = true;
-      stop_ = true;
-      return;  // sorted by the merge
-    }
-    block.other_sorted = SortedOtherHits(block.other_hits, keys, order);
+  // A sort cancelled is done again, unpaced, by the merge.
+  if (block.finished && !block.other_hits.empty() &&
+      !SortOtherHits(block.other_hits, block.other_sorted, calling_thread ? &pacer_ : nullptr)) {
+    cancelled_ = true;
+    stop_ = true;
   }
 }
 
@@ -1071,12 +1069,8 @@ void Searcher::Merge(const DataFileSet& files) {
   for (size_t b = 0; b < places.size(); ++b) {
     Block& block = *blocks_[b];
     // A block cut short (or whose sort was cancelled) sorts what it found here.
-    if (block.other_sorted.size() != block.other_hits.size()) {
-      const std::vector<OrderKey> keys = OrderKeys(block.other_hits);
-      std::vector<uint32_t> order = Identity(block.other_hits.size());
-      std::stable_sort(order.begin(), order.end(), CaseBlindLess{block.other_hits, keys});
-      block.other_sorted = SortedOtherHits(block.other_hits, keys, order);
-    }
+    if (block.other_sorted.size() != block.other_hits.size())
+      SortOtherHits(block.other_hits, block.other_sorted, nullptr);
     merge.Add(block.other_sorted);
   }
   // The list's fresh pages are asked for at once rather than one fault at
