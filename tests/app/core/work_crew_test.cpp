@@ -62,7 +62,9 @@ TEST(WorkCrew, EveryTaskRunsOnceOnNoMoreThreadsThanAsked) {
     // on_caller is told to the calling thread alone.
     EXPECT_TRUE(watched.on_caller_threads.empty() ||
                 watched.on_caller_threads == std::set<std::thread::id>{std::this_thread::get_id()});
-    if (threads == 1 && count > 0) EXPECT_EQ(watched.threads, std::set<std::thread::id>{std::this_thread::get_id()});
+    if (threads == 1 && count > 0) {
+      EXPECT_EQ(watched.threads, std::set<std::thread::id>{std::this_thread::get_id()});
+    }
   }
   // Started once: the helpers of the largest round serve every other one.
   EXPECT_EQ(crew.Size() + 1, most_asked);
