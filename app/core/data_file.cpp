@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
 #include "app/core/record_line.h"
+#include "app/core/work_crew.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
 #include "platform/runtime/os_files.h"
@@ -192,7 +194,9 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
                                                                 std::vector<std::string>& errors,
                                                                 const ArrivalFn& arrived,
                                                                 const std::atomic<bool>* stop,
-                                                                const PatternAnchors* anchors) {
+                                                                const PatternAnchors* anchors, WorkCrew* crew) {
+  std::optional<WorkCrew> own;
+  if (crew == nullptr) crew = &own.emplace();
   const auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
   const size_t count = paths.size();
   std::vector<std::shared_ptr<const DataFile>> files(count);
@@ -225,62 +229,51 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
       const auto size = [&](size_t k) { return fds[k] < 0 ? 0 : stats[k].size; };
       return size(a) > size(b);
     });
-    std::atomic<size_t> next{0};
-    auto worker = [&] {
-      for (size_t taken = next++; taken < order.size(); taken = next++) {
-        const size_t k = order[taken];
-        const size_t i = first + k;
-        if (fds[k] < 0) continue;
-        if (stopped()) {
-          rtl::os::Close(fds[k]);
-          fds[k] = -1;
-          continue;
+    // Each file is read (and handed on) by whichever thread takes it.
+    const CrewTask read_one = [&](size_t taken, bool) {
+      const size_t k = order[taken];
+      const size_t i = first + k;
+      if (fds[k] < 0) return;
+      if (stopped()) {
+        rtl::os::Close(fds[k]);
+        fds[k] = -1;
+        return;
+      }
+      std::shared_ptr<ByteBlock> map;
+      try {
+        map = MapIfLarge(fds[k], stats[k]);
+        if (map) {
+          const char* bytes = map->bytes();
+          files[i] = std::make_shared<DataFile>(map, bytes, map->size(), StampFromInfo(stats[k]), anchors);
         }
-        std::shared_ptr<ByteBlock> map;
+      } catch (const std::exception& e) {
+        errors[i] = ReadError(paths[i], e.what());
+      }
+      if (map) {
+        // Mapped (or failed while its lines were indexed).
+      } else if (static_cast<size_t>(stats[k].size) >= kMapFrom || !block) {
+        alone[k] = 1;  // not mapped, or no room in the batch's block
+      } else {
         try {
-          map = MapIfLarge(fds[k], stats[k]);
-          if (map) {
-            const char* bytes = map->bytes();
-            files[i] = std::make_shared<DataFile>(map, bytes, map->size(), StampFromInfo(stats[k]), anchors);
+          char* into = block->data() + offsets[k];
+          const std::int64_t got = rtl::os::ReadFully(fds[k], into, static_cast<size_t>(stats[k].size));
+          if (got < 0) {
+            errors[i] = ReadError(paths[i], std::strerror(static_cast<int>(-got)));
+          } else if (static_cast<size_t>(got) == static_cast<size_t>(stats[k].size) && HasMore(fds[k])) {
+            alone[k] = 1;  // it grew: read it again whole
+          } else {
+            files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromInfo(stats[k]),
+                                                  anchors);
           }
         } catch (const std::exception& e) {
           errors[i] = ReadError(paths[i], e.what());
         }
-        if (map) {
-          // Mapped (or failed while its lines were indexed).
-        } else if (static_cast<size_t>(stats[k].size) >= kMapFrom || !block) {
-          alone[k] = 1;  // not mapped, or no room in the batch's block
-        } else {
-          try {
-            char* into = block->data() + offsets[k];
-            const std::int64_t got = rtl::os::ReadFully(fds[k], into, static_cast<size_t>(stats[k].size));
-            if (got < 0) {
-              errors[i] = ReadError(paths[i], std::strerror(static_cast<int>(-got)));
-            } else if (static_cast<size_t>(got) == static_cast<size_t>(stats[k].size) && HasMore(fds[k])) {
-              alone[k] = 1;  // it grew: read it again whole
-            } else {
-              files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromInfo(stats[k]),
-                                                    anchors);
-            }
-          } catch (const std::exception& e) {
-            errors[i] = ReadError(paths[i], e.what());
-          }
-        }
-        rtl::os::Close(fds[k]);
-        fds[k] = -1;
-        if (files[i] && arrived) arrived(i, files[i]);
       }
+      rtl::os::Close(fds[k]);
+      fds[k] = -1;
+      if (files[i] && arrived) arrived(i, files[i]);
     };
-    const size_t threads =
-        std::min<size_t>({last - first, rtl::UsableProcessors(), 8});
-    std::vector<std::thread> pool;
-    try {
-      for (size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
-    } catch (const std::system_error&) {
-      // Fewer helpers; this thread does the rest.
-    }
-    worker();
-    for (std::thread& t : pool) t.join();
+    crew->Run(std::min<size_t>(rtl::UsableProcessors(), 8), order.size(), read_one);
     for (size_t i = first; i < last; ++i) {
       if (!alone[i - first] || !errors[i].empty() || stopped()) continue;
       try {

@@ -40,6 +40,7 @@
 namespace appcore {
 
 class WordIndex;
+class WorkCrew;
 
 // What the file system says of a file; equal stamps mean the file was not
 // changed since it was read.
@@ -102,12 +103,14 @@ public:
   // begun: the files not begun stay null with no error.
   using ArrivalFn = std::function<void(size_t index, const std::shared_ptr<const DataFile>& file)>;
   // anchors, when given, are looked for as the files are read (see
-  // Candidates).
+  // Candidates). The files are read on crew's threads when given, else on
+  // threads of their own.
   static std::vector<std::shared_ptr<const DataFile>> LoadMany(const std::vector<std::string>& paths,
                                                                std::vector<std::string>& errors,
                                                                const ArrivalFn& arrived = nullptr,
                                                                const std::atomic<bool>* stop = nullptr,
-                                                               const PatternAnchors* anchors = nullptr);
+                                                               const PatternAnchors* anchors = nullptr,
+                                                               WorkCrew* crew = nullptr);
   // A file made from text (for scratch lists and tests).
   static std::shared_ptr<const DataFile> FromText(std::string_view text);
 

@@ -85,6 +85,7 @@ struct DataFileSet::Loading {
   std::vector<std::string> errors, changed;
   ArrivalFn arrived;
   std::optional<PatternAnchors> anchors;
+  WorkCrew* crew = nullptr;  // only for a build read on the calling thread
   std::atomic<bool> stop{false};
   std::mutex mutex;
   std::condition_variable ended;
@@ -105,7 +106,7 @@ struct DataFileSet::Loading {
         if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
       };
     const PatternAnchors* read_with = anchors ? &*anchors : nullptr;
-    std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with);
+    std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with, crew);
     // A file whose size or time moved while it was read (cut, grown or
     // rewritten meanwhile) is read once more.
     std::vector<std::string> again_paths;
@@ -121,7 +122,7 @@ struct DataFileSet::Loading {
       DataFile::ArrivalFn on_again;
       if (on_read) on_again = [&](size_t j, const std::shared_ptr<const DataFile>& file) { on_read(again[j], file); };
       std::vector<std::shared_ptr<const DataFile>> second =
-          DataFile::LoadMany(again_paths, again_errors, on_again, &stop, read_with);
+          DataFile::LoadMany(again_paths, again_errors, on_again, &stop, read_with, crew);
       for (size_t j = 0; j < again.size(); ++j) {
         const size_t i = again[j];
         loaded[i] = std::move(second[j]);
@@ -230,6 +231,7 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
     }
   }
   if (!loading->thread.joinable()) {
+    loading->crew = crew_;
     loading->Run();
   } else {
     if (!loading->Wait(progress)) {

@@ -84,6 +84,9 @@ public:
     read_with_ = anchors != nullptr;
     if (anchors != nullptr) anchors_ = *anchors;
   }
+  // The next builds that read on the calling thread read on crew's threads,
+  // or on threads of their own when null.
+  void ReadOn(WorkCrew* crew) { crew_ = crew; }
 
   const std::vector<DataFileEntry>& Files() const { return files_; }
   int Count() const { return static_cast<int>(files_.size()); }
@@ -113,6 +116,7 @@ private:
   std::shared_ptr<Loading> abandoned_;  // a cancelled load still ending
   bool read_with_ = false;
   PatternAnchors anchors_;
+  WorkCrew* crew_ = nullptr;
 };
 
 // Why the source folder dir cannot be listed, as shown to the user; "" when

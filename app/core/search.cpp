@@ -22,6 +22,7 @@
 #include "app/core/pattern_finder.h"
 #include "app/core/record_line.h"
 #include "app/core/word_index.h"
+#include "app/core/work_crew.h"
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/os_memory.h"
@@ -145,47 +146,67 @@ std::vector<OrderKey> OrderKeys(const std::vector<std::string>& lines) {
   return keys;
 }
 
-// An other hit as the merge handles it: its order key beside where it
-// lies, so that most comparisons read neither a list of keys nor the line.
+// An other hit as the merge handles it: its order key beside the line, so
+// that most comparisons read neither a list of keys nor the line.
 struct KeyedHit {
   OrderKey key;
-  uint32_t index = 0;  // into OtherMerge::hits
+  std::string* hit = nullptr;  // in the list of the block that found it
 };
+
+// A block's other hits as keyed hits in case-blind order, the first found
+// first of equal lines, into sorted; paced when pacer is given, and false
+// (sorted left as it was) when the pacer is cancelled.
+bool SortOtherHits(std::vector<std::string>& hits, std::vector<KeyedHit>& sorted, Pacer* pacer) {
+  const std::vector<OrderKey> keys = OrderKeys(hits);
+  std::vector<uint32_t> order = Identity(hits.size());
+  const CaseBlindLess less{hits, keys};
+  if (pacer == nullptr) std::stable_sort(order.begin(), order.end(), less);
+  else if (!PacedStableSort(order, less, *pacer)) return false;
+  sorted.resize(order.size());
+  for (size_t k = 0; k < order.size(); ++k) sorted[k] = {keys[order[k]], &hits[order[k]]};
+  return true;
+}
 
 // Hits merged on each thread at least.
 constexpr size_t kMergeShare = 8192;
 
 // The merge of the other hits found by every block: the sorted runs of
-// hits (run k is [runs[k], runs[k + 1]) of items), merged into one, an
-// earlier run winning ties, with every hit equal to the one before it
-// dropped. The order is cut at a few hits sampled from the runs; between
-// two cuts, one thread merges every run's share through a heap of the
-// runs' next hits (hits that compare equal lie between the same cuts).
+// hits (each block's), merged into one, an earlier run winning ties, with
+// every hit equal to the one before it dropped. The order is cut at a few
+// hits sampled from the runs; between two cuts, one thread merges every
+// run's share through a heap of the runs' next hits (hits that compare
+// equal lie between the same cuts).
 struct OtherMerge {
-  std::vector<std::string*> hits;
-  std::vector<KeyedHit> items;
-  std::vector<size_t> runs = {0};
+  struct Run {
+    const KeyedHit *begin, *end;
+  };
+  std::vector<Run> runs;
+  size_t items = 0;  // hits in every run
   std::vector<KeyedHit> cuts;
   size_t parts = 1;
-  // The hits kept, as places in hits: part p's from first[p], kept[p] of them.
-  std::vector<uint32_t> order;
+  // The hits kept: part p's from order[first[p]], kept[p] of them.
+  std::vector<std::string*> order;
   std::vector<size_t> first, kept;
 
   // As strcmp orders two hits.
-  int Compare(const KeyedHit& a, const KeyedHit& b) const {
+  static int Compare(const KeyedHit& a, const KeyedHit& b) {
     if (a.key != b.key) return a.key < b.key ? -1 : 1;
-    return CompareTied(*hits[a.index], *hits[b.index]);
+    return CompareTied(*a.hit, *b.hit);
+  }
+  static bool Less(const KeyedHit& a, const KeyedHit& b) { return Compare(a, b) < 0; }
+  void Add(const std::vector<KeyedHit>& run) {
+    runs.push_back({run.data(), run.data() + run.size()});
+    items += run.size();
   }
   // Cuts the order into up to most parts of share hits or more.
   void Cut(size_t most, size_t share) {
-    const size_t n = items.size(), count = runs.size() - 1;
+    const size_t n = items, count = runs.size();
     parts = count < 2 ? 1 : std::clamp<size_t>(n / share, 1, most);
-    const auto less = [this](const KeyedHit& a, const KeyedHit& b) { return Compare(a, b) < 0; };
     if (parts > 1) {
       const size_t step = std::max<size_t>(1, n / (parts * 64));
-      for (size_t r = 0; r < count; ++r)
-        for (size_t i = runs[r] + step / 2; i < runs[r + 1]; i += step) cuts.push_back(items[i]);
-      std::sort(cuts.begin(), cuts.end(), less);
+      for (const Run& run : runs)
+        for (const KeyedHit* i = run.begin + step / 2; i < run.end; i += step) cuts.push_back(*i);
+      std::sort(cuts.begin(), cuts.end(), Less);
     }
     order.resize(n);
     first.assign(parts, 0);
@@ -194,26 +215,22 @@ struct OtherMerge {
   // Merges part p; the calling thread, when it has pacer, ticks it. False
   // once stop is set (by this part when the pacer answers false).
   bool MergePart(size_t p, Pacer* pacer, std::atomic<bool>& stop) {
-    const size_t count = runs.size() - 1;
-    const auto less = [this](const KeyedHit& a, const KeyedHit& b) { return Compare(a, b) < 0; };
+    const size_t count = runs.size();
     const auto cut = [&](size_t part) { return cuts[cuts.size() * part / parts]; };
     // Where this part's share of each run begins and ends; the hits before
     // it come first in the merged order.
-    std::vector<size_t> at(count), end(count);
-    const KeyedHit* base = items.data();
+    std::vector<const KeyedHit*> at(count), end(count);
     size_t before = 0;
     for (size_t r = 0; r < count; ++r) {
-      at[r] = p == 0 ? runs[r]
-                     : static_cast<size_t>(std::lower_bound(base + runs[r], base + runs[r + 1], cut(p), less) - base);
-      end[r] = p + 1 == parts ? runs[r + 1]
-                              : static_cast<size_t>(std::lower_bound(base + at[r], base + runs[r + 1], cut(p + 1), less) -
-                                                    base);
-      before += at[r] - runs[r];
+      const Run run = runs[r];
+      at[r] = p == 0 ? run.begin : std::lower_bound(run.begin, run.end, cut(p), Less);
+      end[r] = p + 1 == parts ? run.end : std::lower_bound(at[r], run.end, cut(p + 1), Less);
+      before += static_cast<size_t>(at[r] - run.begin);
     }
     // A heap of the runs with hits left, the one whose next hit comes
     // first on top.
     const auto ahead = [&](size_t a, size_t b) {
-      const int c = Compare(items[at[a]], items[at[b]]);
+      const int c = Compare(*at[a], *at[b]);
       return c < 0 || (c == 0 && a < b);
     };
     std::vector<size_t> heap;
@@ -231,14 +248,14 @@ struct OtherMerge {
     };
     for (size_t i = heap.size(); i-- > 0;) sift(i);
     first[p] = before;
-    uint32_t* out = order.data() + before;
+    std::string** out = order.data() + before;
     size_t taken = 0;
     const KeyedHit* last = nullptr;
     for (size_t looked = 1; !heap.empty(); ++looked) {
       const size_t r = heap[0];
-      const KeyedHit& hit = items[at[r]++];
+      const KeyedHit& hit = *at[r]++;
       if (last == nullptr || Compare(*last, hit) != 0) {
-        out[taken++] = hit.index;
+        out[taken++] = hit.hit;
         last = &hit;
       }
       if (at[r] == end[r]) {
@@ -264,11 +281,17 @@ struct Block {
   bool last_of_file = false;
 
   // Baptism hits as where their lines lie in the file, made into hit lines
-  // by the merge: that is all a block holds for them until then.
+  // by the merge: that is all a block holds for them until then. A block
+  // of a large set read for this search makes them as they are found
+  // instead (make_lines), into baptism_hits: the merge would fetch the
+  // lines again from main memory, long after the search had them in cache.
+  // Their slots are then held twice until the merge (24 bytes a hit more),
+  // little beside files this large.
   std::vector<DataFile::Span> baptism_lines;
+  bool make_lines = false;
+  std::vector<std::string> baptism_hits;
   std::vector<std::string> other_hits;
-  std::vector<OrderKey> other_keys;   // OrderKey of each other hit, once the block is finished
-  std::vector<uint32_t> other_order;  // other_hits sorted, once the block is finished
+  std::vector<KeyedHit> other_sorted;  // other_hits in order, once the block is finished
   std::vector<std::string> keywords;  // first match word of hit lines, once each
   int64_t hits = 0;
   int done_to = 1;  // lines [first, done_to) were read
@@ -621,10 +644,12 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
 
 void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block) {
   ++block.hits;
-  if (kind == FileKind::kBaptisms)
-    block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
-  else
+  if (kind != FileKind::kBaptisms)
     block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+  else if (block.make_lines)
+    block.baptism_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+  else
+    block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
   // The matcher hands each word out once, so a thread's blocks list a word
   // at most once between them.
   if (!keyword_.empty()) block.keywords.push_back(keyword_);
@@ -709,6 +734,9 @@ public:
   void Arrived(int slot, const DataFileEntry& entry);
   void Run(const DataFileSet& files);
   const SearchTerms& Terms() const { return result_.terms; }
+  // The threads of this search, which also read the files it searches as
+  // they are read.
+  WorkCrew& Crew() { return crew_; }
 
 private:
   bool Ticked(int slot) const {
@@ -734,8 +762,6 @@ private:
     size_t baptisms = 0, others = 0;
   };
   void Merge(const DataFileSet& files);
-  // Block b's other hits into merge, from place base on.
-  void GatherOtherHits(OtherMerge& merge, size_t b, size_t base);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
   // On the calling thread once huge_heap_ is set: the heap's top in huge
   // pages (see rtl::os::BackHeapTopWithHugePages).
@@ -757,7 +783,9 @@ private:
   // In file and line order once Run has cut them; files searched as they
   // were read cut theirs first (under mutex_), in the order read.
   std::vector<std::unique_ptr<Block>> blocks_;
-  std::atomic<size_t> next_block_{1};  // block 0 is the calling thread's
+  // The next block to take; the calling thread starts at block 0, which
+  // another takes when the calling thread comes late.
+  std::atomic<size_t> next_block_{0};
   std::atomic<bool> stop_{false};
   std::atomic<int64_t> lines_read_{0}, hits_{0};
   std::atomic<size_t> bytes_arrived_{0};
@@ -765,8 +793,7 @@ private:
   // has the heap grow in huge pages (and clears it).
   std::atomic<bool> huge_heap_{false};
   std::mutex mutex_;
-  std::condition_variable helper_done_;
-  int helpers_running_ = 0;  // under mutex_
+  WorkCrew crew_;
   std::exception_ptr failure_;  // under mutex_
   bool cancelled_ = false;
 };
@@ -824,7 +851,10 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry) {
       std::lock_guard<std::mutex> lock(mutex_);
       const size_t from = blocks_.size();
       CutFile(slot, entry.data->LineCount());
-      for (size_t b = from; b < blocks_.size(); ++b) cut.push_back(blocks_[b].get());
+      for (size_t b = from; b < blocks_.size(); ++b) {
+        blocks_[b]->make_lines = before + size >= options_.make_lines_from;
+        cut.push_back(blocks_[b].get());
+      }
     }
     if (cut.empty()) return;
     if (std::this_thread::get_id() == caller_)
@@ -900,17 +930,12 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   // lines that blocks still searched allocate.
   block.other_hits.shrink_to_fit();
   block.baptism_lines.shrink_to_fit();
-  if (block.finished && !block.other_hits.empty()) {
-    block.other_keys = OrderKeys(block.other_hits);
-    block.other_order = Identity(block.other_hits.size());
-    const CaseBlindLess less{block.other_hits, block.other_keys};
-    if (!calling_thread) {
-      std::stable_sort(block.other_order.begin(), block.other_order.end(), less);
-    } else if (!PacedStableSort(block.other_order, less, pacer_)) {
-      block.other_order.clear();
-      cancelled_ = true;
-      stop_ = true;
-    }
+  block.baptism_hits.shrink_to_fit();
+  // A sort cancelled is done again, unpaced, by the merge.
+  if (block.finished && !block.other_hits.empty() &&
+      !SortOtherHits(block.other_hits, block.other_sorted, calling_thread ? &pacer_ : nullptr)) {
+    cancelled_ = true;
+    stop_ = true;
   }
 }
 
@@ -953,45 +978,26 @@ void Searcher::Run(const DataFileSet& files) {
   for (const std::unique_ptr<Block>& block : blocks_) open_blocks += block->taken ? 0 : 1;
   threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, open_blocks)));
   if (open_blocks == 0 || stop_) threads = 1;
-  std::vector<std::thread> crew;
-  try {
-    for (unsigned t = 1; t < threads; ++t) {
-      crew.emplace_back([this, &files] {
-        Work(files, false);
-        std::lock_guard<std::mutex> lock(mutex_);
-        --helpers_running_;
-        helper_done_.notify_all();
-      });
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++helpers_running_;
-    }
-  } catch (const std::system_error&) {
-    // Fewer helpers; this thread does the rest.
-  }
-  Work(files, true);
-  // The other threads finish their blocks; the caller still sees progress
-  // and may still cancel meanwhile.
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (helpers_running_ > 0) {
-      helper_done_.wait_for(lock, std::chrono::milliseconds(kProgressIntervalMs));
-      if (helpers_running_ == 0 || stop_) continue;
-      lock.unlock();
-      int slot = last_ticked_.empty() ? -1 : last_ticked_.back();
-      for (const std::unique_ptr<Block>& block : blocks_)
-        if (!block->finished) {
-          slot = block->slot;
-          break;
+  // Each thread takes blocks until none is left; the calling thread, once
+  // it has none, still shows progress and may cancel while the others
+  // finish theirs.
+  crew_.Run(
+      threads, threads, [this, &files](size_t, bool on_caller) { Work(files, on_caller); },
+      [this] {
+        if (stop_) return;
+        int slot = last_ticked_.empty() ? -1 : last_ticked_.back();
+        for (const std::unique_ptr<Block>& block : blocks_)
+          if (!block->finished) {
+            slot = block->slot;
+            break;
+          }
+        if (slot >= 0) result_.searching_line = "Searching: " + titles_[static_cast<size_t>(slot)];
+        if (!Tick(slot)) {
+          cancelled_ = true;
+          stop_ = true;
         }
-      if (slot >= 0) result_.searching_line = "Searching: " + titles_[static_cast<size_t>(slot)];
-      if (!Tick(slot)) {
-        cancelled_ = true;
-        stop_ = true;
-      }
-      lock.lock();
-    }
-  }
-  for (std::thread& t : crew) t.join();
+      },
+      static_cast<int>(kProgressIntervalMs));
   if (failure_) std::rethrow_exception(failure_);
   Merge(files);
 }
@@ -1033,7 +1039,7 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
     places.push_back({baptisms, others});
-    baptisms += block.baptism_lines.size();
+    baptisms += block.baptism_lines.size() + block.baptism_hits.size();
     others += block.other_hits.size();
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
@@ -1051,31 +1057,26 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
-  // Then the other hits are merged and the baptism hit lines made, on a
-  // few threads: first each block's other hits are gathered, and the
-  // pages of the baptism hits' list made ready, slice by slice (filling
-  // fresh pages one fault at a time would cost as much as making the
-  // lines); then the merge and the lines. The work is cut into a few
-  // shares per thread, taken in turn, so that a thread the system holds
-  // back delays the rest by one share at most.
+  // Then the other hits are merged and the baptism hit lines made, in one
+  // round of a few threads. The work is cut into a few shares per thread,
+  // taken in turn, so that a thread the system holds back delays the rest
+  // by one share at most.
   constexpr size_t kSharesPerThread = 4;
   const size_t threads = baptisms >= kBaptismsApart || others >= 2 * kMergeShare
                              ? rtl::PartsFor(std::max(baptisms, others), kMergeShare)
                              : 1;
   OtherMerge merge;
-  merge.hits.resize(others);
-  merge.items.resize(others);
-  for (size_t b = 0; b < places.size(); ++b) merge.runs.push_back(b + 1 < places.size() ? places[b + 1].others : others);
-  result_.baptism_hits.reserve(baptisms);
-  {
-    std::atomic<size_t> next{0};
-    const size_t bytes = baptisms * sizeof(std::string);
-    char* list = reinterpret_cast<char*>(result_.baptism_hits.data());
-    rtl::RunParts(threads, [&](size_t thread) {
-      rtl::os::PrefaultMemory(list + bytes * thread / threads, bytes * (thread + 1) / threads - bytes * thread / threads);
-      for (size_t b = next++; b < places.size(); b = next++) GatherOtherHits(merge, b, places[b].others);
-    });
+  for (size_t b = 0; b < places.size(); ++b) {
+    Block& block = *blocks_[b];
+    // A block cut short (or whose sort was cancelled) sorts what it found here.
+    if (block.other_sorted.size() != block.other_hits.size())
+      SortOtherHits(block.other_hits, block.other_sorted, nullptr);
+    merge.Add(block.other_sorted);
   }
+  // The list's fresh pages are asked for at once rather than one fault at
+  // a time as the slots are written.
+  result_.baptism_hits.reserve(baptisms);
+  rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
   result_.baptism_hits.resize(baptisms);
   const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;
   merge.Cut(most, kMergeShare / kSharesPerThread);
@@ -1085,68 +1086,58 @@ void Searcher::Merge(const DataFileSet& files) {
   // scan, what was found is merged unpaced.
   Pacer* pacer = result_.cancelled ? nullptr : &pacer_;
   std::atomic<bool> stop{false};
-  std::atomic<size_t> next{0};
-  rtl::RunParts(threads, [&](size_t thread) {
-    for (size_t task = next++; task < merge.parts + baptism_shares; task = next++) {
-      if (task < merge.parts) {
-        merge.MergePart(task, thread == 0 ? pacer : nullptr, stop);
+  crew_.Run(threads, merge.parts + baptism_shares, [&](size_t task, bool on_caller) {
+    if (task < merge.parts) {
+      merge.MergePart(task, on_caller ? pacer : nullptr, stop);
+      return;
+    }
+    const size_t share = task - merge.parts;
+    const size_t lo = baptisms * share / baptism_shares, hi = baptisms * (share + 1) / baptism_shares;
+    for (size_t b = 0; b < places.size(); ++b) {
+      Block& block = *blocks_[b];
+      const size_t first = places[b].baptisms;
+      if (block.make_lines) {
+        const size_t count = block.baptism_hits.size();
+        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
+          result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
         continue;
       }
-      const size_t share = task - merge.parts;
-      const size_t lo = baptisms * share / baptism_shares, hi = baptisms * (share + 1) / baptism_shares;
-      for (size_t b = 0; b < places.size(); ++b) {
-        const Block& block = *blocks_[b];
-        const size_t first = places[b].baptisms, count = block.baptism_lines.size();
-        if (first + count <= lo || first >= hi) continue;
-        const DataFile& file = *files.File(block.slot).data;
-        // The lines were read long before: the one a few hits on is asked
-        // for while this one is made.
-        constexpr size_t kAhead = 8;
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
-          if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
-          const DataFile::Span line = block.baptism_lines[k];
-          result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
-                                                    block.slot + 1, options_.show_source_codes);
-        }
+      const size_t count = block.baptism_lines.size();
+      if (first + count <= lo || first >= hi) continue;
+      const DataFile& file = *files.File(block.slot).data;
+      // The lines were read long before: the one a few hits on is asked
+      // for while this one is made.
+      constexpr size_t kAhead = 8;
+      for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
+        if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
+        const DataFile::Span line = block.baptism_lines[k];
+        result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
+                                                  block.slot + 1, options_.show_source_codes);
       }
     }
   });
-  for (size_t b = 0; b < places.size(); ++b) std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
-  std::vector<KeyedHit>().swap(merge.items);
+  for (size_t b = 0; b < places.size(); ++b) {
+    std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
+    std::vector<std::string>().swap(blocks_[b]->baptism_hits);
+  }
   std::vector<std::string> sorted;
   if (stop) {
     result_.cancelled = true;
     sorted.reserve(others);
-    for (std::string* hit : merge.hits) sorted.push_back(std::move(*hit));
+    for (size_t b = 0; b < places.size(); ++b)
+      for (std::string& hit : blocks_[b]->other_hits) sorted.push_back(std::move(hit));
   } else {
     size_t total = 0;
     for (size_t p = 0; p < merge.parts; ++p) total += merge.kept[p];
     sorted.reserve(total);
     for (size_t p = 0; p < merge.parts; ++p)
-      for (size_t k = 0; k < merge.kept[p]; ++k) sorted.push_back(std::move(*merge.hits[merge.order[merge.first[p] + k]]));
+      for (size_t k = 0; k < merge.kept[p]; ++k) sorted.push_back(std::move(*merge.order[merge.first[p] + k]));
   }
-  for (size_t b = 0; b < places.size(); ++b) std::vector<std::string>().swap(blocks_[b]->other_hits);
+  for (size_t b = 0; b < places.size(); ++b) {
+    std::vector<KeyedHit>().swap(blocks_[b]->other_sorted);
+    std::vector<std::string>().swap(blocks_[b]->other_hits);
+  }
   result_.marriage_hits = std::move(sorted);
-}
-
-void Searcher::GatherOtherHits(OtherMerge& merge, size_t b, size_t base) {
-  // The other hits stay where their blocks found them: their runs are
-  // merged as keys and places, and each moves once, into the sorted list.
-  Block& block = *blocks_[b];
-  // A block cut short (or whose sort was cancelled) sorts what it found here.
-  if (block.other_order.size() != block.other_hits.size() || block.other_keys.size() != block.other_hits.size()) {
-    block.other_keys = OrderKeys(block.other_hits);
-    block.other_order = Identity(block.other_hits.size());
-    std::stable_sort(block.other_order.begin(), block.other_order.end(),
-                     CaseBlindLess{block.other_hits, block.other_keys});
-  }
-  for (size_t k = 0; k < block.other_order.size(); ++k) {
-    const uint32_t found = block.other_order[k];
-    merge.items[base + k] = {block.other_keys[found], static_cast<uint32_t>(base + found)};
-    merge.hits[base + k] = &block.other_hits[k];
-  }
-  std::vector<OrderKey>().swap(block.other_keys);
-  std::vector<uint32_t>().swap(block.other_order);
 }
 
 }  // namespace
@@ -1198,9 +1189,13 @@ SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, co
         const std::optional<PatternAnchors> anchors = AnchorsToReadWith(options, searcher.Terms());
         struct Reset {
           DataFileSet& files;
-          ~Reset() { files.ReadWith(nullptr); }
+          ~Reset() {
+            files.ReadWith(nullptr);
+            files.ReadOn(nullptr);
+          }
         } reset{files};
         files.ReadWith(anchors ? &*anchors : nullptr);
+        files.ReadOn(&searcher.Crew());
         files.MakeFileList(search_dir, "", report,
                            [&](int slot, const DataFileEntry& entry) { searcher.Arrived(slot, entry); });
       },

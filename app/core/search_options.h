@@ -3,6 +3,7 @@
 // ticked in the data-file list.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,12 @@ struct SearchOptions {
 
   // Threads that search (0: one per core). The results do not depend on it.
   int threads = 0;
+  // A search of files as they are read (LoadAndSearch) makes the baptism
+  // hit lines of a file as it finds them once the files read before it and
+  // the file itself hold this many bytes, rather than after every file was
+  // searched, when a large set's lines are no longer in the cache. The
+  // results do not depend on it.
+  std::size_t make_lines_from = std::size_t{32} << 20;
 };
 
 // The boxes as the matching reads them, after the Text box has taken over

@@ -198,15 +198,23 @@ TEST(ReadWithAnchors, SearchingFilesAsTheyAreReadFindsWhatASearchOfReadFilesFind
   appcore_test::WriteBytes(dir.str() + "/none_bap.txt", "");
   DataFileSet read;
   read.MakeFileList(dir.str(), "", nullptr);
+  size_t largest = 0;
+  for (const DataFileEntry& entry : read.Files()) largest = std::max(largest, entry.data->Bytes().size());
   // One pattern (the files are read with its anchors), two (they are not),
   // and one the sieve does not serve.
   for (const std::string text : {"Baker", "bak", "r", "Baker Becker", "\"Baker\"", "Ba?er"}) {
     for (const bool marriages : {true, false}) {
-      for (const int threads : {1, 3}) {
-        SCOPED_TRACE(text + (marriages ? " with marriages" : "") + ", threads " + std::to_string(threads));
+      // Hit lines made after the search, as each file is searched, and
+      // both (the largest file, read first on one thread, makes them after).
+      for (const auto& [threads, lines_from] : std::vector<std::pair<int, size_t>>{
+               {1, SearchOptions().make_lines_from}, {3, SearchOptions().make_lines_from}, {1, 0}, {3, 0},
+               {1, largest + 1}}) {
+        SCOPED_TRACE(text + (marriages ? " with marriages" : "") + ", threads " + std::to_string(threads) +
+                     ", lines made from " + std::to_string(lines_from));
         SearchOptions options = appcore_test::OptionsFor(text, read);
         options.marriages = marriages;
         options.threads = threads;
+        options.make_lines_from = lines_from;
         const SearchResult expected = RunSearch(read, options, nullptr);
         DataFileSet loaded;
         const SearchResult got = LoadAndSearch(loaded, dir.str(), nullptr, options, nullptr);

@@ -1,0 +1,50 @@
+// A few threads on which a search hands out its work in rounds: started at
+// the first round that wants them and then waiting for the next one, so
+// that the reading, the search and the merge do not start threads of their
+// own each time.
+//
+// A round is a count of tasks taken in order by the calling thread and up to
+// threads - 1 helpers. It ends when every task has ended: a helper that
+// wakes after the last task was taken (the system kept it off its core) is
+// not waited for, and the calling thread never waits for a task nobody has
+// taken, since it takes every task left itself.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace appcore {
+
+// body(task, on_caller) for a task; on_caller is true on the calling thread.
+using CrewTask = std::function<void(std::size_t task, bool on_caller)>;
+// Called on the calling thread about every interval_ms while it waits for
+// helpers to end their tasks (it must not throw).
+using CrewWaiting = std::function<void()>;
+
+class WorkCrew {
+public:
+  WorkCrew();
+  // Waits for its helpers to leave.
+  ~WorkCrew();
+  WorkCrew(const WorkCrew&) = delete;
+  WorkCrew& operator=(const WorkCrew&) = delete;
+
+  // body for every task < count. What the first task to throw threw is
+  // thrown again once every task has ended (the others still run). Rounds
+  // may run at the same time from several threads.
+  void Run(std::size_t threads, std::size_t count, const CrewTask& body, const CrewWaiting& waiting = nullptr,
+           int interval_ms = 15);
+  // Helpers started so far.
+  std::size_t Size() const;
+
+  struct State;
+
+private:
+  std::shared_ptr<State> state_;
+  std::vector<std::thread> helpers_;  // under state_'s mutex
+};
+
+}  // namespace appcore

@@ -1,0 +1,135 @@
+// The threads a search hands its work to: every task of a round runs once,
+// on no more threads than asked, the calling thread answering while it
+// waits; failures come back to the caller once the round has ended; rounds
+// may run side by side and inside one another, and the helpers are started
+// once for every round of a crew.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "app/core/work_crew.h"
+
+namespace appcore {
+namespace {
+
+// One round, watched: how often each task ran, on which threads, and at
+// most how many at once.
+struct Watched {
+  std::vector<std::atomic<int>> runs;
+  std::atomic<int> running{0}, most{0};
+  std::mutex mutex;
+  std::set<std::thread::id> threads, on_caller_threads;
+
+  explicit Watched(size_t count) : runs(count) {}
+  void Run(WorkCrew& crew, size_t threads_asked) {
+    crew.Run(threads_asked, runs.size(), [&](size_t task, bool on_caller) {
+      const int now = ++running;
+      for (int m = most.load(); now > m && !most.compare_exchange_weak(m, now);) {
+      }
+      ++runs[task];
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        threads.insert(std::this_thread::get_id());
+        if (on_caller) on_caller_threads.insert(std::this_thread::get_id());
+      }
+      if (task % 7 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+      --running;
+    });
+  }
+};
+
+TEST(WorkCrew, EveryTaskRunsOnceOnNoMoreThreadsThanAsked) {
+  WorkCrew crew;
+  std::mt19937 random(46);
+  size_t most_asked = 0;
+  for (int round = 0; round < 300; ++round) {
+    const size_t threads = 1 + random() % 6, count = random() % 40;
+    most_asked = std::max(most_asked, count > 0 ? std::min(threads, count) : 0);
+    SCOPED_TRACE("round " + std::to_string(round) + ": " + std::to_string(count) + " tasks on " +
+                 std::to_string(threads) + " threads");
+    Watched watched(count);
+    watched.Run(crew, threads);
+    for (size_t t = 0; t < count; ++t) ASSERT_EQ(watched.runs[t].load(), 1) << "task " << t;
+    EXPECT_LE(static_cast<size_t>(watched.most.load()), threads);
+    EXPECT_LE(watched.threads.size(), threads);
+    // on_caller is told to the calling thread alone.
+    EXPECT_TRUE(watched.on_caller_threads.empty() ||
+                watched.on_caller_threads == std::set<std::thread::id>{std::this_thread::get_id()});
+    if (threads == 1 && count > 0) {
+      EXPECT_EQ(watched.threads, std::set<std::thread::id>{std::this_thread::get_id()});
+    }
+  }
+  // Started once: the helpers of the largest round serve every other one.
+  EXPECT_EQ(crew.Size() + 1, most_asked);
+}
+
+TEST(WorkCrew, RoundsSideBySideAndInsideATaskAllEnd) {
+  WorkCrew crew;
+  std::vector<std::thread> callers;
+  std::atomic<int> inner_runs{0}, failures{0};
+  for (int c = 0; c < 4; ++c)
+    callers.emplace_back([&] {
+      for (int round = 0; round < 50; ++round) {
+        Watched watched(9);
+        crew.Run(3, 9, [&](size_t task, bool) {
+          ++watched.runs[task];
+          // A task that hands out work of its own on the same crew.
+          if (task == 4) crew.Run(3, 5, [&](size_t, bool) { ++inner_runs; });
+        });
+        for (auto& runs : watched.runs)
+          if (runs != 1) ++failures;
+      }
+    });
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(inner_runs, 4 * 50 * 5);
+}
+
+TEST(WorkCrew, AFailureComesBackOnceEveryTaskHasEnded) {
+  WorkCrew crew;
+  for (const size_t threads : {1, 4}) {
+    std::atomic<int> ran{0};
+    try {
+      crew.Run(threads, 20, [&](size_t task, bool) {
+        if (task == 3 || task == 11) throw std::runtime_error("task " + std::to_string(task));
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+        ++ran;
+      });
+      ADD_FAILURE() << "nothing thrown";
+    } catch (const std::runtime_error& e) {
+      EXPECT_TRUE(std::string(e.what()) == "task 3" || std::string(e.what()) == "task 11") << e.what();
+    }
+    EXPECT_EQ(ran, 18) << threads << " threads";
+  }
+}
+
+TEST(WorkCrew, TheCallerAnswersWhileAHelperEndsItsTask) {
+  WorkCrew crew;
+  std::atomic<bool> helper_started{false};
+  std::atomic<int> waits{0};
+  const auto began = std::chrono::steady_clock::now();
+  crew.Run(
+      2, 2,
+      [&](size_t, bool on_caller) {
+        if (!on_caller) {
+          helper_started = true;
+          std::this_thread::sleep_for(std::chrono::milliseconds(80));
+          return;
+        }
+        // The caller's task ends once a helper has taken the other one.
+        while (!helper_started) std::this_thread::yield();
+      },
+      [&] { ++waits; }, 5);
+  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(80));
+  EXPECT_GE(waits, 3);
+}
+
+}  // namespace
+}  // namespace appcore
