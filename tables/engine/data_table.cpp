@@ -1040,7 +1040,10 @@ void TDataTable::JournalPagesAhead() {
   if (!UsesJournal() || read_only_ || journal_.Active() || !index_->IsOpen()) return;
   try {
     index_->NewlyModifiedPages(undo_, pages_ahead_);
-    if (!pages_ahead_.empty()) journal_.JournalAhead(JournalPath(), JournalFiles(), 1, pages_ahead_, kIndexPageSize);
+    if (pages_ahead_.empty()) return;
+    // The commit rewrites the header too (it fills the first page's place).
+    pages_ahead_.push_back(0);
+    journal_.JournalAhead(JournalPath(), JournalFiles(), 1, pages_ahead_, kIndexPageSize);
   } catch (...) {
     // Only a head start: the commit's flush journals the pages itself.
     pages_ahead_.clear();

@@ -214,6 +214,26 @@ std::uint32_t FreshSalt() {
   return device() ^ static_cast<std::uint32_t>((now * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
+// Journals the old bytes of `count` bytes at each of `positions` of a
+// file (read from `source`) as entries of file `index` under `salt`, one
+// after another from `at` of `journal`; false when a read or the write
+// falls short.
+bool WriteAheadEntries(const std::vector<std::uint32_t>& positions, rtl::TLockedFile& source, rtl::TLockedFile& journal,
+                       std::int64_t at, std::uint8_t index, std::uint32_t count, std::uint32_t salt) {
+  const std::size_t entry = kEntryHead + count + 4;
+  std::vector<std::uint8_t> out(positions.size() * entry);
+  for (std::size_t k = 0; k < positions.size(); ++k) {
+    std::uint8_t* e = out.data() + k * entry;
+    e[0] = index;
+    rtl::EncodeFixed32(e + 1, positions[k]);
+    rtl::EncodeFixed32(e + 5, count);
+    if (source.ReadAt(positions[k], e + kEntryHead, count) != static_cast<std::int64_t>(count)) return false;
+    rtl::EncodeFixed32(e + kEntryHead + count, EntryChecksum(TLayout::Third, e, kEntryHead + count, salt));
+  }
+  return journal.WriteAt(at, out.data(), static_cast<std::int64_t>(out.size())) ==
+         static_cast<std::int64_t>(out.size());
+}
+
 // Spare scratch buffers of this thread (a flush uses three), and the
 // largest kept: twice a batch, so that a thread keeps 48 MB at most.
 constexpr std::size_t kSpareBuffers = 3;
@@ -389,8 +409,13 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
     for (std::size_t i = 0; i < files.size() && same; ++i)
       same = ahead_.lengths[i] == (files[i] != nullptr && files[i]->IsOpen() ? files[i]->GetSize() : 0) &&
              ahead_.writes[i] == (files[i] != nullptr ? files[i]->WriteCalls() : 0);
+    // What is still queued is journaled now: the header's sync takes it to
+    // disk with the rest.
+    if (same && !ahead_.queued.empty())
+      same = WriteAheadEntries(ahead_.queued, *static_cast<TPhysicalFile*>(files[ahead_.index]->File())->DiskFile(),
+                               *file_, ahead_.end, static_cast<std::uint8_t>(ahead_.index), ahead_.count, ahead_.salt);
     if (same) {
-      for (std::uint32_t position : ahead_.queued) ahead_.given.erase(position);
+      ahead_.end += static_cast<std::int64_t>(ahead_.queued.size() * (kEntryHead + ahead_.count + 4));
       adopted_ = true;
       ahead_done_ = std::move(ahead_.given);
       ahead_index_ = ahead_.index;
@@ -899,31 +924,19 @@ void TJournal::JournalAhead(const std::string& path, const std::vector<TFileHand
 void TJournal::LaunchAhead() {
   std::vector<std::uint32_t> batch;
   batch.swap(ahead_.queued);
-  const std::size_t entry = kEntryHead + ahead_.count + 4;
   const std::int64_t at = ahead_.end;
-  ahead_.end += static_cast<std::int64_t>(batch.size() * entry);
+  ahead_.end += static_cast<std::int64_t>(batch.size() * (kEntryHead + ahead_.count + 4));
   rtl::TLockedFile* source = static_cast<TPhysicalFile*>(ahead_.files[ahead_.index]->File())->DiskFile();
   rtl::TLockedFile* journal = file_.get();
   const auto index = static_cast<std::uint8_t>(ahead_.index);
   const std::uint32_t count = ahead_.count, salt = ahead_.salt;
   try {
-    ahead_.task = std::async(std::launch::async, [batch = std::move(batch), entry, at, source, journal, index, count, salt] {
-    std::vector<std::uint8_t> out(batch.size() * entry);
-    for (std::size_t k = 0; k < batch.size(); ++k) {
-      std::uint8_t* e = out.data() + k * entry;
-      e[0] = index;
-      rtl::EncodeFixed32(e + 1, batch[k]);
-      rtl::EncodeFixed32(e + 5, count);
-      if (source->ReadAt(batch[k], e + kEntryHead, count) != static_cast<std::int64_t>(count))
-        throw std::runtime_error("short read");
-      rtl::EncodeFixed32(e + kEntryHead + count, EntryChecksum(TLayout::Third, e, kEntryHead + count, salt));
-    }
-    if (journal->WriteAt(at, out.data(), static_cast<std::int64_t>(out.size())) !=
-        static_cast<std::int64_t>(out.size()))
-      throw std::runtime_error("short write");
-    // On its way to disk before the flush's sync needs it there.
-    if (journal->Sync() != 0) throw std::runtime_error("sync failed");
-  });
+    ahead_.task = std::async(std::launch::async, [batch = std::move(batch), at, source, journal, index, count, salt] {
+      if (!WriteAheadEntries(batch, *source, *journal, at, index, count, salt))
+        throw std::runtime_error("journaling ahead fell short");
+      // On its way to disk before the flush's sync needs it there.
+      if (journal->Sync() != 0) throw std::runtime_error("journal sync failed");
+    });
   } catch (...) {
     ahead_.failed = true;
   }
