@@ -202,6 +202,40 @@ public:
     }
   }
 
+  // Commits with a failure injected at the k-th step of the journal up to
+  // the commit point (past it nothing is left that can fail); true when
+  // the commit failed.
+  bool CommitFailingAt(int k) {
+    int steps = 0;
+    const int commits = TJournal::Commits();
+    TJournal::SetStepHook([&] {
+      if (++steps == k && TJournal::Commits() == commits) RaiseError(err::kWriteError, "injected");
+    });
+    bool threw = false;
+    try {
+      env_.dir->CommitTransaction(true);
+    } catch (const EKORVEXEngineError&) {
+      threw = true;
+    }
+    TJournal::SetStepHook(nullptr);
+    return threw;
+  }
+
+  // After a failed commit the files are as before it; the changes, still
+  // held, are then committed again (`retry`, answering true) or rolled
+  // back, and the table must equal the model.
+  bool AfterFailedCommit(Model& model, const Model& changed, bool retry) {
+    ExpectFiles(model);
+    if (retry) {
+      env_.dir->CommitTransaction(true);
+      model = changed;
+    } else {
+      env_.dir->RollbackTransaction();
+    }
+    Expect(model);
+    return retry;
+  }
+
   std::mt19937 rng_{47};
   std::string path_;
   Env env_;
@@ -294,33 +328,14 @@ TEST(WriteBatches, AFailureAtAnyStepOfACommitInManyBatchesLeavesTheFilesAsTheyWe
     b.env_.dir->StartTransaction();
     b.Batch(changed, 250);
     // Steps up to the commit point (past it nothing is left that can fail).
-    int steps = 0;
-    const int commits = TJournal::Commits();
-    TJournal::SetStepHook([&] {
-      if (++steps == k && TJournal::Commits() == commits) RaiseError(err::kWriteError, "injected");
-    });
-    bool threw = false;
-    try {
-      b.env_.dir->CommitTransaction(true);
-    } catch (const EKORVEXEngineError&) {
-      threw = true;
-    }
-    TJournal::SetStepHook(nullptr);
+    const bool threw = b.CommitFailingAt(k);
     if (!threw) {
       model = changed;
       b.Expect(model);
       break;
     }
     ++failures;
-    b.ExpectFiles(model);
-    if (k % 2 == 1) {
-      b.env_.dir->CommitTransaction(true);
-      model = changed;
-      ++committed;
-    } else {
-      b.env_.dir->RollbackTransaction();
-    }
-    b.Expect(model);
+    committed += b.AfterFailedCommit(model, changed, k % 2 == 1);
   }
   EXPECT_GT(failures, 12);
   EXPECT_GT(committed, 3);
@@ -360,18 +375,7 @@ TEST(WriteBatches, PagesJournaledAheadOfTheCommitServeItAndPlayBackAfterAFailure
       continue;
     }
     const std::int64_t ahead = TJournal::PagesJournaledAhead();
-    int steps = 0;
-    const int commits = TJournal::Commits();
-    TJournal::SetStepHook([&] {
-      if (++steps == k && TJournal::Commits() == commits) RaiseError(err::kWriteError, "injected");
-    });
-    bool threw = false;
-    try {
-      b.env_.dir->CommitTransaction(true);
-    } catch (const EKORVEXEngineError&) {
-      threw = true;
-    }
-    TJournal::SetStepHook(nullptr);
+    const bool threw = b.CommitFailingAt(k);
     if (!threw) {
       EXPECT_GT(TJournal::PagesJournaledAhead(), ahead);
       model = changed;
@@ -379,16 +383,8 @@ TEST(WriteBatches, PagesJournaledAheadOfTheCommitServeItAndPlayBackAfterAFailure
       break;
     }
     ++failures;
-    b.ExpectFiles(model);
     // Retried (journaling every page itself) or rolled back.
-    if (k % 2 == 1) {
-      b.env_.dir->CommitTransaction(true);
-      model = changed;
-      ++committed;
-    } else {
-      b.env_.dir->RollbackTransaction();
-    }
-    b.Expect(model);
+    committed += b.AfterFailedCommit(model, changed, k % 2 == 1);
   }
   EXPECT_GT(failures, 10);
   EXPECT_GT(committed, 3);
