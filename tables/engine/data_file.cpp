@@ -31,7 +31,6 @@ TDataFile::TDataFile(TTableHost* host)
 TDataFile::~TDataFile() {
   TDataFile::CloseFile();
   pool_.FreeAll();
-  if (deleting_.valid()) deleting_.wait();
 }
 
 void TDataFile::Fail(TEngineErrorCode code) const { RaiseError(code, host_->TableName()); }
@@ -542,33 +541,14 @@ void TDataFile::FreeRecordBuffers() {
   cache_.Clear([this](TCacheEntry* e) { pool_.Return(static_cast<TRecord*>(e)); });
 }
 
-namespace {
-// Records let go at once from which on they are deleted apart.
-constexpr std::size_t kDeletedApart = 4096;
-}  // namespace
-
 void TDataFile::AdjustRecordBuffers() {
   // The clean copies stay: they are the file's bytes still.
   cache_.SetCapacity(base_capacity_);
-  if (deleting_.valid()) deleting_.wait();
-  // A large transaction leaves tens of thousands of records cached: those
-  // the pool has no room for are deleted on a thread of their own, after
-  // the caller has its answer.
-  std::vector<std::unique_ptr<TRecord>> gone;
-  auto release = [this, &gone](TCacheEntry* e) {
-    if (pool_.Full()) gone.emplace_back(static_cast<TRecord*>(e));
-    else pool_.Return(static_cast<TRecord*>(e));
-  };
+  auto release = [this](TCacheEntry* e) { pool_.Return(static_cast<TRecord*>(e)); };
   cache_.Shrink(cache_.Capacity(), release);
   if (cache_.Count() > cache_.Capacity()) {
     FlushRecordBuffers(false);
     cache_.Shrink(cache_.Capacity(), release);
-  }
-  if (gone.size() < kDeletedApart) return;
-  try {
-    deleting_ = std::async(std::launch::async, [records = std::move(gone)]() mutable { records.clear(); });
-  } catch (...) {
-    // No thread: the records went with the task that never started.
   }
 }
 

@@ -24,7 +24,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <string>
 #include <vector>
 
@@ -215,9 +214,6 @@ private:
   // Records the cache let go, as the file holds them.
   TCleanCopies copies_;
   TRecordStack pool_{16383};
-  // Records a large shrink let go beyond the pool's room, deleted on a
-  // thread of their own (joined before the next shrink and at the end).
-  std::future<void> deleting_;
   std::size_t base_capacity_ = 8191;
   std::uint32_t read_ahead_limit_ = 1;
   // While writes are held, changed records stay cached: a read-ahead window

@@ -1077,7 +1077,8 @@ void TDataTable::EndWrite(bool force_data, bool force_index, bool force_blob) {
   write_depth_ = 0;
   if (begun) AttachUndo(nullptr);
   MarkWritten();
-  if (begun && in_transaction_) JournalPagesAhead();
+  // Only a write that changed keys changes index pages.
+  if (begun && in_transaction_ && force_index) JournalPagesAhead();
   if (!exclusive_) {
     try {
       FlushBuffers(false, force_data, force_index, force_blob, ForceBufferFlush());

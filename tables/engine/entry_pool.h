@@ -28,8 +28,6 @@ public:
     if (spares_.size() < limit_) spares_.emplace_back(entry);
     else delete entry;
   }
-  // Whether Return would delete the entry.
-  bool Full() const { return spares_.size() >= limit_; }
   void FreeAll() { spares_.clear(); }
   std::size_t Spares() const { return spares_.size(); }
 
