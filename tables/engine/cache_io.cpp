@@ -72,9 +72,15 @@ std::uint32_t WriteModifiedRuns(TFileHandler& file, TTableHost& host, TEntryCach
   const std::size_t piece = std::max<std::size_t>(1, (std::size_t{256} << 10) / layout.entry_size);
   // Kept from call to call: a commit's runs need not be zero-filled anew.
   thread_local std::vector<std::uint8_t> out;
-  for (const auto& run : cache.ModifiedRuns(layout.step, window.first, window.last)) {
-    for (std::size_t first = 0; first < run.size(); first += piece) {
-      const std::size_t n = std::min(piece, run.size() - first);
+  // The runs one after another, not a list each.
+  std::vector<TCacheEntry*> entries;
+  std::vector<std::size_t> starts;
+  cache.ModifiedRuns(layout.step, window.first, window.last, entries, starts);
+  for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
+    TCacheEntry* const* run = entries.data() + starts[r];
+    const std::size_t size = starts[r + 1] - starts[r];
+    for (std::size_t first = 0; first < size; first += piece) {
+      const std::size_t n = std::min(piece, size - first);
       const std::int64_t position = static_cast<std::int64_t>(layout.position(run[first]->Key));
       const auto length = static_cast<std::int64_t>(n * layout.entry_size);
       // Encoded straight into the journal's held bytes where it holds the

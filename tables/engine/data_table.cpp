@@ -238,6 +238,8 @@ void TDataTable::DropEndedJournal() {
 }
 
 void TDataTable::ReleaseAndClose() {
+  // The thread journaling ahead reads the index file about to close.
+  journal_.DropAhead();
   ReleaseLocks();
   try {
     DropEndedJournal();
@@ -894,6 +896,7 @@ void TDataTable::StartTransaction() {
 void TDataTable::RollbackTransaction() {
   if (!in_transaction_ || read_only_) return;
   in_transaction_ = false;
+  journal_.DropAhead();
   if (journal_.Active()) {
     journal_.Abandon();
     journal_.Recover(JournalPath(), JournalFiles());
@@ -1034,6 +1037,21 @@ void TDataTable::AttachUndo(TWriteUndo* undo) {
   blob_->AttachUndo(undo);
 }
 
+void TDataTable::JournalPagesAhead() {
+  if (!UsesJournal() || read_only_ || journal_.Active() || !index_->IsOpen()) return;
+  try {
+    index_->NewlyModifiedPages(undo_, pages_ahead_);
+    if (pages_ahead_.empty()) return;
+    // The commit rewrites the header too (it fills the first page's place).
+    pages_ahead_.push_back(0);
+    journal_.JournalAhead(JournalPath(), JournalFiles(), 1, pages_ahead_, kIndexPageSize);
+  } catch (...) {
+    // Only a head start: the commit's flush journals the pages itself.
+    pages_ahead_.clear();
+    journal_.DropAhead();
+  }
+}
+
 void TDataTable::BeginWrite() {
   if (write_depth_++ > 0) return;
   undo_.Clear();
@@ -1060,6 +1078,8 @@ void TDataTable::EndWrite(bool force_data, bool force_index, bool force_blob) {
   write_depth_ = 0;
   if (begun) AttachUndo(nullptr);
   MarkWritten();
+  // Only a write that changed keys changes index pages.
+  if (begun && in_transaction_ && force_index) JournalPagesAhead();
   if (!exclusive_) {
     try {
       FlushBuffers(false, force_data, force_index, force_blob, ForceBufferFlush());

@@ -310,6 +310,9 @@ private:
   bool UsesJournal() const;
   std::string JournalPath() const;
   std::vector<TFileHandler*> JournalFiles();
+  // Inside a transaction: the index pages the write just ended changed for
+  // the first time go to the journal ahead of the commit's flush.
+  void JournalPagesAhead();
   // Plays back a dead writer's journal (the caller holds the write lock or
   // the exclusive open); true when there was one.
   bool RecoverHotJournal();
@@ -347,6 +350,7 @@ private:
   bool transaction_lock_ = false, in_transaction_ = false;
   TJournal journal_;
   TWriteUndo undo_;
+  std::vector<std::uint32_t> pages_ahead_;
   int write_depth_ = 0;
   // Per cursor, the record a read in physical order would miss next.
   std::unordered_map<void*, std::uint32_t> read_ahead_;

@@ -215,15 +215,28 @@ TCacheEntry* TEntryCache::FindEvictableWhileHeld() {
 
 std::vector<std::vector<TCacheEntry*>> TEntryCache::ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
                                                                  std::uint32_t skip_last) const {
+  std::vector<TCacheEntry*> entries;
+  std::vector<std::size_t> starts;
+  ModifiedRuns(step, skip_first, skip_last, entries, starts);
   std::vector<std::vector<TCacheEntry*>> runs;
+  for (std::size_t r = 0; r + 1 < starts.size(); ++r)
+    runs.emplace_back(entries.begin() + static_cast<std::ptrdiff_t>(starts[r]),
+                      entries.begin() + static_cast<std::ptrdiff_t>(starts[r + 1]));
+  return runs;
+}
+
+void TEntryCache::ModifiedRuns(std::uint32_t step, std::uint32_t skip_first, std::uint32_t skip_last,
+                               std::vector<TCacheEntry*>& entries, std::vector<std::size_t>& starts) const {
+  entries.clear();
+  starts.clear();
   for (TCacheEntry* e : Sweep()) {
     if (!e->Modified || e->UseCount != 0) continue;
     if (skip_first <= skip_last && e->Key >= skip_first && e->Key <= skip_last) continue;
-    if (runs.empty() || static_cast<std::uint64_t>(runs.back().back()->Key) + step != e->Key)
-      runs.emplace_back();
-    runs.back().push_back(e);
+    if (entries.empty() || static_cast<std::uint64_t>(entries.back()->Key) + step != e->Key)
+      starts.push_back(entries.size());
+    entries.push_back(e);
   }
-  return runs;
+  starts.push_back(entries.size());
 }
 
 TCacheEntry* TEntryCache::Obtain(std::uint32_t key, bool writes_held, const std::function<TCacheEntry*()>& make,

@@ -41,6 +41,11 @@ public:
   // skip_last], grouped into runs whose keys follow each other by `step`.
   std::vector<std::vector<TCacheEntry*>> ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
                                                       std::uint32_t skip_last) const;
+  // The same runs one after another in `entries` (cleared first), each
+  // starting at its index in `starts`, which ends with entries.size(): no
+  // list per run.
+  void ModifiedRuns(std::uint32_t step, std::uint32_t skip_first, std::uint32_t skip_last,
+                    std::vector<TCacheEntry*>& entries, std::vector<std::size_t>& starts) const;
   // The entries in the order of their keys.
   std::vector<TCacheEntry*> Sorted() const;
   // Every entry, in no particular order.

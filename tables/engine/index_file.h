@@ -155,6 +155,9 @@ public:
   void AttachUndo(TWriteUndo* undo);
   std::function<void()> HeaderImage();
   void NoteDirty(TWriteUndo& undo);
+  // The offsets of the pages that `undo`'s write found clean (or read) and
+  // left modified, added to `out`; the undo must be detached.
+  void NewlyModifiedPages(const TWriteUndo& undo, std::vector<std::uint32_t>& out);
   void FreePageBuffers(bool system_slot = true);
   // The clean copies of pages, which a flush that fails must not keep (its
   // written pages are copied as the file would hold them).

@@ -9,6 +9,7 @@
 #include <exception>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/runtime/coding.h"
@@ -42,6 +43,11 @@ void Step() {
 }
 
 std::atomic<int> committed{0};
+std::atomic<std::int64_t> pages_ahead{0};
+
+// Positions journaled ahead in one step of the thread.
+constexpr std::size_t kAheadBatch = 256;
+std::atomic<std::size_t> ahead_batch{kAheadBatch};
 
 // A flush of a great many pages is written in batches of this size.
 constexpr std::int64_t kBatchBytes = std::int64_t{8} << 20;
@@ -208,6 +214,26 @@ std::uint32_t FreshSalt() {
   return device() ^ static_cast<std::uint32_t>((now * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
+// Journals the old bytes of `count` bytes at each of `positions` of a
+// file (read from `source`) as entries of file `index` under `salt`, one
+// after another from `at` of `journal`; false when a read or the write
+// falls short.
+bool WriteAheadEntries(const std::vector<std::uint32_t>& positions, rtl::TLockedFile& source, rtl::TLockedFile& journal,
+                       std::int64_t at, std::uint8_t index, std::uint32_t count, std::uint32_t salt) {
+  const std::size_t entry = kEntryHead + count + 4;
+  std::vector<std::uint8_t> out(positions.size() * entry);
+  for (std::size_t k = 0; k < positions.size(); ++k) {
+    std::uint8_t* e = out.data() + k * entry;
+    e[0] = index;
+    rtl::EncodeFixed32(e + 1, positions[k]);
+    rtl::EncodeFixed32(e + 5, count);
+    if (source.ReadAt(positions[k], e + kEntryHead, count) != static_cast<std::int64_t>(count)) return false;
+    rtl::EncodeFixed32(e + kEntryHead + count, EntryChecksum(TLayout::Third, e, kEntryHead + count, salt));
+  }
+  return journal.WriteAt(at, out.data(), static_cast<std::int64_t>(out.size())) ==
+         static_cast<std::int64_t>(out.size());
+}
+
 // Spare scratch buffers of this thread (a flush uses three), and the
 // largest kept: twice a batch, so that a thread keeps 48 MB at most.
 constexpr std::size_t kSpareBuffers = 3;
@@ -290,12 +316,17 @@ void TJournal::GiveBuffers() {
   GiveScratch(spans_);
 }
 
-TJournal::~TJournal() { Stop(); }
+TJournal::~TJournal() {
+  JoinAhead();
+  Stop();
+}
 
 void TJournal::SetStepHook(std::function<void()> hook) { StepHook() = std::move(hook); }
 
 bool TJournal::OpenFile(const std::string& path, bool create) {
   if (file_ && file_path_ == path && (file_->Writable() || !create)) return true;
+  // The thread journaling ahead writes through the file let go here.
+  DropAhead();
   file_.reset();
   file_path_.clear();
   int rc = 0;
@@ -343,6 +374,7 @@ void TJournal::FollowTablePermissions() {
 }
 
 void TJournal::Close() {
+  DropAhead();
   Stop();
   started_ = false;
   file_.reset();
@@ -361,10 +393,38 @@ bool TJournal::Hot(const std::string& path) {
 bool TJournal::IsHot(const std::string& path) { return TJournal().Hot(path); }
 
 void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync) {
+  JoinAhead();
   path_ = path;
   sync_ = sync;
   started_ = false;
   DropHeld();
+  // Entries journaled ahead serve this flush while the files have the
+  // lengths they had then (nothing wrote them since: a transaction holds
+  // its writes until this flush).
+  adopted_ = false;
+  ahead_done_.clear();
+  if (ahead_.armed && !ahead_.failed && ahead_.path == path && ahead_.files == files && file_ &&
+      file_path_ == path && file_->Writable()) {
+    bool same = true;
+    for (std::size_t i = 0; i < files.size() && same; ++i)
+      same = ahead_.lengths[i] == (files[i] != nullptr && files[i]->IsOpen() ? files[i]->GetSize() : 0) &&
+             ahead_.writes[i] == (files[i] != nullptr ? files[i]->WriteCalls() : 0);
+    // What is still queued is journaled now: the header's sync takes it to
+    // disk with the rest.
+    if (same && !ahead_.queued.empty())
+      same = WriteAheadEntries(ahead_.queued, *static_cast<TPhysicalFile*>(files[ahead_.index]->File())->DiskFile(),
+                               *file_, ahead_.end, static_cast<std::uint8_t>(ahead_.index), ahead_.count, ahead_.salt);
+    if (same) {
+      ahead_.end += static_cast<std::int64_t>(ahead_.queued.size() * (kEntryHead + ahead_.count + 4));
+      adopted_ = true;
+      ahead_done_ = std::move(ahead_.given);
+      ahead_index_ = ahead_.index;
+      ahead_count_ = ahead_.count;
+      ahead_end_ = ahead_.end;
+      salt_ = ahead_.salt;
+    }
+  }
+  ahead_ = TAhead{};
   old_lengths_.clear();
   // One look at a data file on disk gives its length and its permissions.
   auto* disk = files.empty() || files[0] == nullptr || !files[0]->IsOpen()
@@ -393,6 +453,8 @@ void TJournal::Stop() {
   parts_.clear();
   GiveScratch(pending_held_);
   GiveScratch(pending_spans_);
+  adopted_ = false;
+  ahead_done_.clear();
   for (TFileHandler* f : files_)
     if (f != nullptr) f->SetObserver(nullptr);
   files_.clear();
@@ -417,7 +479,8 @@ std::vector<std::uint8_t> TJournal::NewHeader() {
   if (!OpenFile(path_, true) || !file_->Writable()) RaiseError(err::kWriteError, path_);
   // The table's permissions may have changed since the journal was made.
   FollowTablePermissions();
-  salt_ = FreshSalt();
+  // Entries journaled ahead were sealed with the salt they were given.
+  if (!adopted_) salt_ = FreshSalt();
   std::vector<std::uint8_t> header(kMagic, kMagic + 8);
   for (std::int64_t length : old_lengths_) PutU32(header, static_cast<std::uint32_t>(length));
   while (header.size() < 8 + 3 * 4) PutU32(header, 0);
@@ -435,7 +498,7 @@ void TJournal::WriteHeader() {
       static_cast<std::int64_t>(header.size()))
     RaiseError(err::kWriteError, path_);
   started_ = true;
-  end_ = static_cast<std::int64_t>(header.size());
+  end_ = adopted_ ? ahead_end_ : static_cast<std::int64_t>(header.size());
 }
 
 void TJournal::Sync() {
@@ -660,9 +723,14 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     }
     batch_.clear();
     batch_.reserve(entry_bytes, true);
-    if (!started_) {
-      const std::vector<std::uint8_t> header = NewHeader();
-      batch_.append(header.data(), header.size());
+    // A header before entries journaled ahead is written apart; else it
+    // leads the batch.
+    const bool header_now = !started_;
+    std::vector<std::uint8_t> lone_header;
+    if (header_now) {
+      std::vector<std::uint8_t> header = NewHeader();
+      if (adopted_) lone_header = std::move(header);
+      else batch_.append(header.data(), header.size());
     }
     bool entries = false;
     for (std::size_t sp = 0; sp + 1 < spans.size(); ++sp) {
@@ -675,15 +743,42 @@ void TJournal::WriteHeld(bool syncs, bool early) {
             ReadAt(*files_[run_first(first_run).file], static_cast<std::uint64_t>(from), bytes, length, true);
         std::fill(bytes + std::max<std::int64_t>(got, 0), bytes + length, std::uint8_t{0});
       }
+      auto now_at = [&](std::int64_t position) { return bytes == nullptr ? nullptr : bytes + (position - from); };
       for (std::size_t r = first_run; r <= last_run; ++r) {
         const THeldWrite& first = run_first(r);
-        const std::uint8_t* now = bytes == nullptr ? nullptr : bytes + (first.position - from);
-        entries |= AddEntry(first.file, first.position, run_end(r) - first.position, batch_, now);
+        const std::int64_t end = run_end(r);
+        if (!adopted_ || first.file != ahead_index_ || end <= first.position) {
+          entries |= AddEntry(first.file, first.position, end - first.position, batch_, now_at(first.position));
+          continue;
+        }
+        // Only the parts whose old bytes were not journaled ahead get
+        // entries.
+        std::int64_t open = -1;
+        for (std::int64_t p = first.position; p < end;) {
+          if (JournaledAhead(p, end)) {
+            if (open >= 0) entries |= AddEntry(first.file, open, p - open, batch_, now_at(open));
+            open = -1;
+            ++pages_ahead;
+            p += ahead_count_;
+          } else {
+            if (open < 0) open = p;
+            p = std::min(end, (p / ahead_count_ + 1) * ahead_count_);
+          }
+        }
+        if (open >= 0) entries |= AddEntry(first.file, open, end - open, batch_, now_at(open));
       }
     }
     // The header and the entries in one write (the header alone when the
     // batch only extends files), synced once before any file is touched.
-    const std::int64_t at = started_ ? end_ : 0;
+    const std::int64_t at = started_ ? end_ : adopted_ ? ahead_end_ : 0;
+    if (!lone_header.empty()) {
+      Step();
+      if (file_->WriteAt(0, lone_header.data(), static_cast<std::int64_t>(lone_header.size())) !=
+          static_cast<std::int64_t>(lone_header.size()))
+        RaiseError(err::kWriteError, path_);
+      started_ = true;
+      end_ = at;
+    }
     if (!batch_.empty()) {
       // A header written only in part is harmless: it names the files' old
       // lengths, which they still have, and undoing plays it back. The
@@ -725,7 +820,8 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     // journal sync: the flush encodes what follows meanwhile, and the
     // batch's writes go out (after the sync) when the journal or the files
     // are next needed. The held bytes stay until then.
-    const bool synced = !batch_.empty() && (entries || at == 0) && sync_;
+    // The header's sync also takes the entries journaled ahead to disk.
+    const bool synced = (entries || header_now) && sync_;
     if (early && synced) {
       Step();
       journal_sync_ = std::async(std::launch::async, [file = file_.get(), path = path_] {
@@ -779,6 +875,92 @@ void TJournal::Commit() {
 }
 
 int TJournal::Commits() { return committed; }
+
+std::int64_t TJournal::PagesJournaledAhead() { return pages_ahead; }
+
+void TJournal::SetAheadBatch(std::size_t positions) { ahead_batch = positions > 0 ? positions : kAheadBatch; }
+
+void TJournal::JournalAhead(const std::string& path, const std::vector<TFileHandler*>& files, std::size_t index,
+                            std::vector<std::uint32_t>& positions, std::uint32_t count) {
+  if (Active() || ahead_.failed || positions.empty() || index >= files.size() || count == 0) {
+    positions.clear();
+    return;
+  }
+  if (!ahead_.armed) {
+    // Only a file on disk is read from the thread (its reads carry their
+    // own positions).
+    auto* disk = files[index] != nullptr && files[index]->IsOpen() ? dynamic_cast<TPhysicalFile*>(files[index]->File())
+                                                                   : nullptr;
+    if (disk == nullptr || disk->DiskFile() == nullptr || !OpenFile(path, true) || !file_->Writable()) {
+      ahead_.failed = true;
+      positions.clear();
+      return;
+    }
+    ahead_.armed = true;
+    ahead_.path = path;
+    ahead_.files = files;
+    for (TFileHandler* f : files) {
+      ahead_.lengths.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
+      ahead_.writes.push_back(f != nullptr ? f->WriteCalls() : 0);
+    }
+    ahead_.salt = FreshSalt();
+    ahead_.end = static_cast<std::int64_t>(kHeaderSize);
+    ahead_.index = index;
+    ahead_.count = count;
+  }
+  for (std::uint32_t position : positions)
+    if (std::int64_t{position} + count <= ahead_.lengths[index] && ahead_.given.insert(position).second)
+      ahead_.queued.push_back(position);
+  positions.clear();
+  if (ahead_.queued.size() < ahead_batch) return;
+  if (ahead_.task.valid()) {
+    if (ahead_.task.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+    JoinAhead();
+    if (ahead_.failed) return;
+  }
+  LaunchAhead();
+}
+
+void TJournal::LaunchAhead() {
+  std::vector<std::uint32_t> batch;
+  batch.swap(ahead_.queued);
+  const std::int64_t at = ahead_.end;
+  ahead_.end += static_cast<std::int64_t>(batch.size() * (kEntryHead + ahead_.count + 4));
+  rtl::TLockedFile* source = static_cast<TPhysicalFile*>(ahead_.files[ahead_.index]->File())->DiskFile();
+  rtl::TLockedFile* journal = file_.get();
+  const auto index = static_cast<std::uint8_t>(ahead_.index);
+  const std::uint32_t count = ahead_.count, salt = ahead_.salt;
+  try {
+    ahead_.task = std::async(std::launch::async, [batch = std::move(batch), at, source, journal, index, count, salt] {
+      if (!WriteAheadEntries(batch, *source, *journal, at, index, count, salt))
+        throw std::runtime_error("journaling ahead fell short");
+      // On its way to disk before the flush's sync needs it there.
+      if (journal->Sync() != 0) throw std::runtime_error("journal sync failed");
+    });
+  } catch (...) {
+    ahead_.failed = true;
+  }
+}
+
+void TJournal::JoinAhead() {
+  if (!ahead_.task.valid()) return;
+  try {
+    ahead_.task.get();
+  } catch (...) {
+    // The flush journals those bytes itself.
+    ahead_.failed = true;
+  }
+}
+
+void TJournal::DropAhead() {
+  JoinAhead();
+  ahead_ = TAhead{};
+}
+
+bool TJournal::JournaledAhead(std::int64_t position, std::int64_t end) const {
+  return position % ahead_count_ == 0 && position + ahead_count_ <= end &&
+         ahead_done_.count(static_cast<std::uint32_t>(position)) != 0;
+}
 
 void TJournal::SetBatchLimit(std::int64_t bytes) { batch_limit = bytes > 0 ? bytes : kBatchBytes; }
 

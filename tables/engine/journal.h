@@ -39,6 +39,19 @@
 // untouched. Playback applies entries last first and stops at the first
 // torn one (its file write never happened).
 //
+// Inside a transaction the files are not written until the flush that
+// ends it, so the old bytes of index pages the transaction changes can be
+// journaled before that flush begins (JournalAhead): on a thread of their
+// own, as entries under a salt chosen then, from just past the header's
+// place on. The header there stays invalid (an ended journal's), so they
+// protect nothing yet, and a process killed meanwhile leaves a journal
+// nobody plays back. The flush takes them over when the files still have
+// the lengths they had: its header carries their salt and is written
+// apart, its own entries follow them, and the pages of its runs whose old
+// bytes are journaled already get no entries of their own. The journal is synced after
+// its header as before, so every entry is on disk before the bytes it
+// protects are written.
+//
 // A full batch in the middle of a flush does not wait for its journal
 // sync: the sync runs on a thread of its own while the flush goes on
 // holding (and encoding in place) what follows, and the batch's file writes
@@ -53,6 +66,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/runtime/filelock.h"
@@ -122,6 +136,24 @@ public:
   // Test hook, run before every write and sync of a flush (journal
   // included).
   static void SetStepHook(std::function<void()> hook);
+  // Inside a transaction whose files stay unwritten until its flush: the
+  // old bytes of `count` bytes at each of `positions` of file `index` of
+  // `files` (pages changed for the first time) are to be journaled ahead
+  // of that flush (see the top). Positions past the file's end and those
+  // given before are left out; `positions` is emptied. Does nothing while
+  // a flush is under way.
+  void JournalAhead(const std::string& path, const std::vector<TFileHandler*>& files, std::size_t index,
+                    std::vector<std::uint32_t>& positions, std::uint32_t count);
+  // Forgets what was journaled ahead (a rollback, or the files are about
+  // to be closed), after the thread writing it has ended.
+  void DropAhead();
+  // Test hook: the positions journaled ahead in one step of the thread (0:
+  // 256).
+  static void SetAheadBatch(std::size_t positions);
+  // Positions whose old bytes this process's flushes found journaled
+  // ahead.
+  static std::int64_t PagesJournaledAhead();
+
   // Test hook: the bytes a flush holds before writing a batch (0: 8 MB).
   static void SetBatchLimit(std::int64_t bytes);
   // The widest gap between two runs of a batch written as one span (0:
@@ -172,6 +204,39 @@ private:
   void DropHeld();
   int IndexOf(const TFileHandler& file) const;
   void Stop();
+  // Waits for the thread journaling ahead; a failure of it drops what was
+  // journaled ahead.
+  void JoinAhead();
+  // Starts the thread on the positions queued.
+  void LaunchAhead();
+  // Whether the old bytes of the `ahead_count_` bytes at `position` of
+  // file `ahead_index_`, all before `end`, were journaled ahead of this
+  // flush.
+  bool JournaledAhead(std::int64_t position, std::int64_t end) const;
+
+  // What is being journaled ahead of the next flush.
+  struct TAhead {
+    bool armed = false, failed = false;
+    std::string path;
+    std::vector<TFileHandler*> files;
+    std::vector<std::int64_t> lengths;  // of the files when armed
+    std::vector<std::uint64_t> writes;  // the files' write calls then
+    std::uint32_t salt = 0;
+    std::int64_t end = 0;  // where the next entries go
+    std::size_t index = 0;
+    std::uint32_t count = 0;
+    std::vector<std::uint32_t> queued;
+    std::unordered_set<std::uint32_t> given;  // queued or written
+    std::future<void> task;
+  };
+  TAhead ahead_;
+  // This flush took over entries journaled ahead: the positions of file
+  // `ahead_index_` (`ahead_count_` bytes each) and where they end.
+  bool adopted_ = false;
+  std::unordered_set<std::uint32_t> ahead_done_;
+  std::size_t ahead_index_ = 0;
+  std::uint32_t ahead_count_ = 0;
+  std::int64_t ahead_end_ = 0;
 
   std::string path_;
   std::vector<TFileHandler*> files_;

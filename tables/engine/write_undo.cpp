@@ -146,4 +146,12 @@ void TIndexFile::NoteDirty(TWriteUndo& undo) {
   for (TEntryCache& cache : caches_) NoteModified(cache, undo);
 }
 
+void TIndexFile::NewlyModifiedPages(const TWriteUndo& undo, std::vector<std::uint32_t>& out) {
+  undo.ForEachFirstClean([&](TEntryCache& cache, std::uint32_t key) {
+    if (&cache < caches_.data() || &cache >= caches_.data() + caches_.size()) return;
+    const TCacheEntry* page = cache.Find(key);
+    if (page != nullptr && page->Modified) out.push_back(key);
+  });
+}
+
 }  // namespace korvex

@@ -49,6 +49,13 @@ public:
   void Restore();
 
   std::size_t Images() const { return images_.size(); }
+  // Each key this write found clean in its cache, or not cached, with its
+  // cache: `f(cache, key)` in the order noted.
+  template <class F>
+  void ForEachFirstClean(const F& f) const {
+    for (const TImage& image : images_)
+      if (image.Before == nullptr && image.Self == nullptr) f(*image.Cache, image.Key);
+  }
 
 private:
   struct TImage {

@@ -95,6 +95,7 @@ std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allow_sho
 
 void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (!file_) RaiseError(err::kWriteError, file_name_);
+  ++write_calls_;
   if (observer_ != nullptr) {
     const std::int64_t position = GetPos();
     if (count > 0 && observer_->HoldWrite(*this, position, buffer, count)) {
@@ -110,6 +111,7 @@ void TFileHandler::Write(const void* buffer, std::int64_t count) {
 
 std::uint8_t* TFileHandler::WriteInPlace(std::int64_t position, std::int64_t count) {
   if (!file_ || observer_ == nullptr || count <= 0) return nullptr;
+  ++write_calls_;
   std::uint8_t* at = observer_->HoldSpace(*this, position, count);
   if (at != nullptr) Fault(TFaultSite::Write);
   return at;
@@ -117,6 +119,7 @@ std::uint8_t* TFileHandler::WriteInPlace(std::int64_t position, std::int64_t cou
 
 void TFileHandler::WriteSpans(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
   if (!file_) RaiseError(err::kWriteError, file_name_);
+  ++write_calls_;
   Fault(TFaultSite::Write);
   std::int64_t count = 0;
   for (const rtl::TByteSpan& span : spans) count += span.Size;

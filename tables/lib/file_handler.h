@@ -112,6 +112,9 @@ public:
 
   // Watches this handler's writes; nullptr for none.
   void SetObserver(TFileObserver* observer) { observer_ = observer; }
+  // Calls of Write, WriteInPlace and WriteSpans made so far: two equal
+  // counts mean nothing was written to the file in between.
+  std::uint64_t WriteCalls() const { return write_calls_; }
   bool InMemory() const { return in_memory_; }
   void SetInMemory(bool value) { in_memory_ = value; }
   const std::string& FileName() const { return file_name_; }
@@ -131,6 +134,7 @@ private:
   // Takes the registry's answer to an open or create: the handle, or raises.
   void Attach(std::int32_t result);
 
+  std::uint64_t write_calls_ = 0;
   bool in_memory_ = false;
   TAbstractFile* file_ = nullptr;
   std::string file_name_;

@@ -24,6 +24,7 @@
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/cursor_test_support.h"
 #include "tests/tables/engine/engine_test_support.h"
+#include "tests/tables/engine/flush_kill_support.h"
 
 namespace korvex::testing {
 namespace {
@@ -77,7 +78,8 @@ std::map<std::int32_t, std::pair<std::string, std::string>> Dumped(const std::st
 
 class Batches {
 public:
-  explicit Batches(const std::string& path) : path_(path), env_(path) {
+  // `create`: a new table, else the one there.
+  explicit Batches(const std::string& path, bool create = true) : path_(path), env_(path) {
     TTableCreation creation;
     creation.IndexCount = 1;
     TIndexDefinition primary, names;
@@ -88,9 +90,10 @@ public:
     creation.Indexes = {primary, names};
     // Records of 240 bytes: the record cache holds about 550 of them, so
     // most reads after a commit come from the clean copies or the file.
-    CreateWithCursor(env_.dir, {Field("ID", dtInteger, 0, fstAutoInc), Field("NAME", dtString, 12),
-                                Field("YEAR", dtInteger), Field("NOTE", dtString, 200)},
-                     creation);
+    if (create)
+      CreateWithCursor(env_.dir, {Field("ID", dtInteger, 0, fstAutoInc), Field("NAME", dtString, 12),
+                                  Field("YEAR", dtInteger), Field("NOTE", dtString, 200)},
+                       creation);
     cursor_ = Cursor(env_.dir, false);
     cursor_->OpenCursor();
     buffer_.resize(cursor_->GetRecordSize());
@@ -199,6 +202,40 @@ public:
     }
   }
 
+  // Commits with a failure injected at the k-th step of the journal up to
+  // the commit point (past it nothing is left that can fail); true when
+  // the commit failed.
+  bool CommitFailingAt(int k) {
+    int steps = 0;
+    const int commits = TJournal::Commits();
+    TJournal::SetStepHook([&] {
+      if (++steps == k && TJournal::Commits() == commits) RaiseError(err::kWriteError, "injected");
+    });
+    bool threw = false;
+    try {
+      env_.dir->CommitTransaction(true);
+    } catch (const EKORVEXEngineError&) {
+      threw = true;
+    }
+    TJournal::SetStepHook(nullptr);
+    return threw;
+  }
+
+  // After a failed commit the files are as before it; the changes, still
+  // held, are then committed again (`retry`, answering true) or rolled
+  // back, and the table must equal the model.
+  bool AfterFailedCommit(Model& model, const Model& changed, bool retry) {
+    ExpectFiles(model);
+    if (retry) {
+      env_.dir->CommitTransaction(true);
+      model = changed;
+    } else {
+      env_.dir->RollbackTransaction();
+    }
+    Expect(model);
+    return retry;
+  }
+
   std::mt19937 rng_{47};
   std::string path_;
   Env env_;
@@ -291,37 +328,104 @@ TEST(WriteBatches, AFailureAtAnyStepOfACommitInManyBatchesLeavesTheFilesAsTheyWe
     b.env_.dir->StartTransaction();
     b.Batch(changed, 250);
     // Steps up to the commit point (past it nothing is left that can fail).
-    int steps = 0;
-    const int commits = TJournal::Commits();
-    TJournal::SetStepHook([&] {
-      if (++steps == k && TJournal::Commits() == commits) RaiseError(err::kWriteError, "injected");
-    });
-    bool threw = false;
-    try {
-      b.env_.dir->CommitTransaction(true);
-    } catch (const EKORVEXEngineError&) {
-      threw = true;
-    }
-    TJournal::SetStepHook(nullptr);
+    const bool threw = b.CommitFailingAt(k);
     if (!threw) {
       model = changed;
       b.Expect(model);
       break;
     }
     ++failures;
-    b.ExpectFiles(model);
-    if (k % 2 == 1) {
-      b.env_.dir->CommitTransaction(true);
-      model = changed;
-      ++committed;
-    } else {
-      b.env_.dir->RollbackTransaction();
-    }
-    b.Expect(model);
+    committed += b.AfterFailedCommit(model, changed, k % 2 == 1);
   }
   EXPECT_GT(failures, 12);
   EXPECT_GT(committed, 3);
   TJournal::SetBatchLimit(0);
+}
+
+TEST(WriteBatches, PagesJournaledAheadOfTheCommitServeItAndPlayBackAfterAFailureAtAnyStep) {
+  // Inside a transaction the old bytes of the index pages it changes go to
+  // the journal ahead of the commit, a few pages at a time on a thread of
+  // their own. Until the commit writes its header they protect nothing:
+  // the journal is not hot. The commit takes them over (its runs need no
+  // entries of their own); a failure at any step of it plays them back
+  // with the commit's own entries, and the files are as they were. A
+  // rollback drops them, and the next transaction journals its own.
+  TJournal::SetAheadBatch(3);
+  TJournal::SetBatchLimit(64 << 10);
+  qvtest::TempDir tmp;
+  Batches b(tmp.Path());
+  const std::string journal = tmp.Path() + "/t.JNL";
+  Model model;
+  b.env_.dir->StartTransaction();
+  for (int i = 0; i < 2000; ++i) b.Append(model);
+  b.env_.dir->CommitTransaction(true);
+  int failures = 0, committed = 0, rolled_back = 0;
+  for (int k = 1; !::testing::Test::HasFatalFailure(); k += 1 + k / 5) {
+    SCOPED_TRACE("failing step " + std::to_string(k));
+    Model changed = model;
+    b.env_.dir->StartTransaction();
+    b.Batch(changed, 300);
+    EXPECT_FALSE(TJournal::IsHot(journal));
+    if (k % 7 == 3) {
+      // Dropped: nothing of it reaches the files.
+      b.env_.dir->RollbackTransaction();
+      ++rolled_back;
+      EXPECT_FALSE(TJournal::IsHot(journal));
+      b.Expect(model);
+      continue;
+    }
+    const std::int64_t ahead = TJournal::PagesJournaledAhead();
+    const bool threw = b.CommitFailingAt(k);
+    if (!threw) {
+      EXPECT_GT(TJournal::PagesJournaledAhead(), ahead);
+      model = changed;
+      b.Expect(model);
+      break;
+    }
+    ++failures;
+    // Retried (journaling every page itself) or rolled back.
+    committed += b.AfterFailedCommit(model, changed, k % 2 == 1);
+  }
+  EXPECT_GT(failures, 10);
+  EXPECT_GT(committed, 3);
+  EXPECT_GT(rolled_back, 1);
+  TJournal::SetBatchLimit(0);
+  TJournal::SetAheadBatch(0);
+}
+
+TEST(WriteBatches, ACommitOverPagesJournaledAheadKilledAtAnyStep) {
+  // A transaction of deletes whose index pages were journaled ahead, its
+  // commit killed at its writes and syncs in turn: the next holder of the
+  // write lock plays the journal back (entries journaled ahead and the
+  // commit's own alike), and the files are as before or as after.
+  qvtest::TempDir tmp;
+  const std::string path = tmp.Path();
+  {
+    Batches b(path);
+    Model model;
+    b.env_.dir->StartTransaction();
+    for (int i = 0; i < 2000; ++i) b.Append(model);
+    b.env_.dir->CommitTransaction(true);
+  }
+  TJournal::SetAheadBatch(3);
+  FlushKills kills = KillFlushAtSteps(
+      path, {".DAT", ".IDX"},
+      [&] {
+        // Edits, deletes and appends over every record's pages.
+        Batches b(path, false);
+        Model model;
+        for (std::int32_t id = 1; id <= 2000; ++id) model[id] = {"N", 1500};
+        b.env_.dir->StartTransaction();
+        b.Batch(model, 700);
+        const std::int64_t ahead = TJournal::PagesJournaledAhead();
+        b.env_.dir->CommitTransaction(true);
+        return TJournal::PagesJournaledAhead() > ahead;
+      },
+      [](int k, int steps) { return k <= 10 || k % 13 == 0 || k == steps; });
+  TJournal::SetAheadBatch(0);
+  EXPECT_GT(kills.steps, 3);
+  EXPECT_GT(kills.befores, 0);
+  EXPECT_GT(kills.afters, 0);
 }
 
 }  // namespace
