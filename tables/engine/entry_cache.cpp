@@ -213,18 +213,6 @@ TCacheEntry* TEntryCache::FindEvictableWhileHeld() {
   return nullptr;
 }
 
-std::vector<std::vector<TCacheEntry*>> TEntryCache::ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
-                                                                 std::uint32_t skip_last) const {
-  std::vector<TCacheEntry*> entries;
-  std::vector<std::size_t> starts;
-  ModifiedRuns(step, skip_first, skip_last, entries, starts);
-  std::vector<std::vector<TCacheEntry*>> runs;
-  for (std::size_t r = 0; r + 1 < starts.size(); ++r)
-    runs.emplace_back(entries.begin() + static_cast<std::ptrdiff_t>(starts[r]),
-                      entries.begin() + static_cast<std::ptrdiff_t>(starts[r + 1]));
-  return runs;
-}
-
 void TEntryCache::ModifiedRuns(std::uint32_t step, std::uint32_t skip_first, std::uint32_t skip_last,
                                std::vector<TCacheEntry*>& entries, std::vector<std::size_t>& starts) const {
   entries.clear();

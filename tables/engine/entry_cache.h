@@ -38,12 +38,9 @@ public:
   // The least recently used entry that is neither modified nor in use.
   TCacheEntry* FindEvictable() const;
   // Modified entries not in use and with keys outside [skip_first,
-  // skip_last], grouped into runs whose keys follow each other by `step`.
-  std::vector<std::vector<TCacheEntry*>> ModifiedRuns(std::uint32_t step, std::uint32_t skip_first,
-                                                      std::uint32_t skip_last) const;
-  // The same runs one after another in `entries` (cleared first), each
-  // starting at its index in `starts`, which ends with entries.size(): no
-  // list per run.
+  // skip_last], grouped into runs whose keys follow each other by `step`:
+  // the runs one after another in `entries` (cleared first), each starting
+  // at its index in `starts`, which ends with entries.size().
   void ModifiedRuns(std::uint32_t step, std::uint32_t skip_first, std::uint32_t skip_last,
                     std::vector<TCacheEntry*>& entries, std::vector<std::size_t>& starts) const;
   // The entries in the order of their keys.
