@@ -451,6 +451,21 @@ struct WindowBits {
   uint64_t digits = 0;  // the digits, which begin most record lines
 };
 
+// An anchor's two bytes as one: those that equal image once bit is set in
+// them (bit 0 when the two are one byte, the bit they differ in when they
+// differ in one bit alone, as a letter and its case image do); not usable
+// when they differ in more.
+struct AnchorFold {
+  bool usable = false;
+  uint8_t bit = 0, image = 0;
+};
+
+inline AnchorFold FoldOf(const std::array<uint8_t, 2>& bytes) {
+  const auto bit = static_cast<uint8_t>(bytes[0] ^ bytes[1]);
+  if ((bit & (bit - 1)) != 0) return {};
+  return {true, bit, static_cast<uint8_t>(bytes[0] | bit)};
+}
+
 // A window state that looks for anchors (kAnchored set; it holds them).
 template <typename Window>
 concept Anchored = requires { requires Window::kAnchored; };
@@ -598,24 +613,40 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const ch
 
 #if defined(QV_WIDE_SCAN)
 #define QV_AVX512 "avx512f,avx512bw,avx2,popcnt,bmi,bmi2,lzcnt"
+// The bytes ScanWindow512 compares with, each in every lane.
+struct Scan512Bytes {
+  __m512i cr, lf, bracket, not_two, quote, zero, nine;
+};
+
+// Made once before a pass and hidden from the compiler's view of
+// constants: it then keeps them in registers, or saves them around the
+// rare calls, instead of making three of them again for every window.
+__attribute__((target(QV_AVX512), always_inline)) inline Scan512Bytes MakeScan512Bytes() {
+  Scan512Bytes b{_mm512_set1_epi8('\r'), _mm512_set1_epi8('\n'), _mm512_set1_epi8('['), _mm512_set1_epi8(~2),
+                 _mm512_set1_epi8('"'),  _mm512_set1_epi8('0'),  _mm512_set1_epi8(9)};
+  asm("" : "+v"(b.cr), "+v"(b.lf), "+v"(b.bracket), "+v"(b.not_two), "+v"(b.quote), "+v"(b.zero), "+v"(b.nine));
+  return b;
+}
+
 // The same sixty-four bytes at once, where the processor has AVX-512: each
 // comparison gives its bits at once.
-__attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow512(const char* p) {
+__attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow512(const char* p,
+                                                                                  const Scan512Bytes& b) {
   const __m512i v = _mm512_loadu_si512(p);
   WindowBits bits;
-  bits.cr = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r'));
-  bits.ends = bits.cr | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
+  bits.cr = _mm512_cmpeq_epi8_mask(v, b.cr);
+  bits.ends = bits.cr | _mm512_cmpeq_epi8_mask(v, b.lf);
   // '[' and ']' are the bytes 2 apart from 0x5B: one test for both.
-  bits.marks = _mm512_testn_epi8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('[')), _mm512_set1_epi8(~2)) |
-               _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('"'));
+  bits.marks = _mm512_testn_epi8_mask(_mm512_sub_epi8(v, b.bracket), b.not_two) | _mm512_cmpeq_epi8_mask(v, b.quote);
   // A byte is a digit when its distance from '0' is at most 9.
-  bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('0')), _mm512_set1_epi8(9));
+  bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, b.zero), b.nine);
   return bits;
 }
 
 template <typename Window>
 __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n, Window& window) {
   Window local = window;
+  const Scan512Bytes bytes = MakeScan512Bytes();
   size_t i = 0;
   if constexpr (Anchored<Window>) {
     const PatternAnchors& a = local.anchors;
@@ -624,9 +655,25 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
     const __m512i a2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[0]));
     const __m512i b2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[1]));
     const size_t first = a.first, second = a.second, reach = a.Reach();
+    const AnchorFold fold1 = FoldOf(a.first_bytes), fold2 = FoldOf(a.second_bytes);
+    if (fold1.usable && fold2.usable) {
+      // One comparison per anchor: its two bytes are one once its bit is set.
+      const __m512i or1 = _mm512_set1_epi8(static_cast<char>(fold1.bit));
+      const __m512i is1 = _mm512_set1_epi8(static_cast<char>(fold1.image));
+      const __m512i or2 = _mm512_set1_epi8(static_cast<char>(fold2.bit));
+      const __m512i is2 = _mm512_set1_epi8(static_cast<char>(fold2.image));
+      for (; i + 64 + reach <= n; i += 64) {
+        __builtin_prefetch(p + i + kFetchAhead);
+        WindowBits bits = ScanWindow512(p + i, bytes);
+        const __m512i v1 = _mm512_or_si512(_mm512_loadu_epi8(p + i + first), or1);
+        const __m512i v2 = _mm512_or_si512(_mm512_loadu_epi8(p + i + second), or2);
+        bits.places = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(v1, is1), v2, is2);
+        local(i, bits);
+      }
+    }
     for (; i + 64 + reach <= n; i += 64) {
       __builtin_prefetch(p + i + kFetchAhead);
-      WindowBits bits = ScanWindow512(p + i);
+      WindowBits bits = ScanWindow512(p + i, bytes);
       const __m512i v1 = _mm512_loadu_epi8(p + i + first);
       const __m512i v2 = _mm512_loadu_epi8(p + i + second);
       bits.places = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) &
@@ -636,7 +683,7 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
   }
   for (; i + 64 <= n; i += 64) {
     __builtin_prefetch(p + i + kFetchAhead);
-    WindowBits bits = ScanWindow512(p + i);
+    WindowBits bits = ScanWindow512(p + i, bytes);
     if constexpr (Anchored<Window>) bits.places = AnchorBitsNear(p, n, i, local.anchors);
     local(i, bits);
   }

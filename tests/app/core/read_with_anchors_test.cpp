@@ -134,6 +134,36 @@ TEST(ReadWithAnchors, CountsListsAndPlacesEqualThoseOfTheModel) {
     ExpectSameReading(text, baker);
 }
 
+TEST(ReadWithAnchors, AnchorsOfAnyTwoBytesFindTheirPlaces) {
+  // Pairs one bit 5 apart (a letter and its case image, 0x02 and '"'),
+  // one byte twice, and pairs further apart (0x8A and 0x9A, a letter and
+  // a digit), at offsets either way round and far apart, over text that
+  // holds every byte of them and each byte's image with bit 5 flipped.
+  using Pair = std::array<uint8_t, 2>;
+  const std::vector<std::tuple<uint32_t, Pair, uint32_t, Pair>> cases = {
+      {2, {'k', 'K'}, 0, {'b', 'B'}},        {0, {0xC9, 0xE9}, 1, {'"', '"'}},
+      {0, {0x02, '"'}, 3, {'k', 'K'}},       {1, {0x8A, 0x9A}, 0, {'b', 'B'}},
+      {0, {'b', 'B'}, 40, {0x8A, 0x9A}},     {5, {'k', '1'}, 5, {'k', '1'}},
+      {0, {0xFF, 0x9F}, 2, {0xE9, 0xE9}},    {70, {'B', 'b'}, 0, {'K', 'k'}},
+  };
+  static const std::string kBytes = std::string("kKbB1\x11\"\x02\x8A\x9A\xAA\xBA\xC9\xE9\xFF\x9F\xDF\xBF 09[]\r\n\n");
+  std::mt19937 rng(460);
+  for (const auto& [first, first_bytes, second, second_bytes] : cases) {
+    PatternAnchors anchors;
+    anchors.first = first;
+    anchors.second = second;
+    anchors.first_bytes = first_bytes;
+    anchors.second_bytes = second_bytes;
+    anchors.size = std::max(first, second) + 1;
+    SCOPED_TRACE("anchors at " + std::to_string(first) + " and " + std::to_string(second));
+    for (int round = 0; round < 60; ++round) {
+      std::string text(static_cast<size_t>(rng() % 700), ' ');
+      for (char& c : text) c = kBytes[rng() % kBytes.size()];
+      ExpectSameReading(text, anchors);
+    }
+  }
+}
+
 TEST(ReadWithAnchors, LinesThatBeginAWindowCountAtEveryNotedLine) {
   // Lines of 64 bytes begin every window, so that each noted line (1,
   // 8193, ...) follows one that begins its window, after a line end at the
