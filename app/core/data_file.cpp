@@ -902,6 +902,17 @@ __attribute__((noinline)) void DataFile::ListMarkedLines(DataFile& file, const c
     if (!lines.empty() && lines.back().begin == start) continue;
     // A ']' after a '[' of its line: the line is listed with the brackets.
     if (mark == ']' && !file.bracket_lines_.empty() && file.bracket_lines_.back().begin == start) continue;
+    if (bracket && file.read_with_) {
+      // Its end and whether the anchors stand near its brackets, from one
+      // look at its bytes where that can be had.
+      size_t size = 0;
+      const int near = AnchorsNearBracketsAt(p + start, file.size_ - start, file.anchors_, file.anchors_.size, size);
+      if (near != kNearNotKnown) {
+        lines.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(start + size)});
+        file.brackets_near_.push_back(static_cast<int8_t>(near));
+        continue;
+      }
+    }
     const size_t end =
         after ? at + static_cast<size_t>(__builtin_ctzll(after)) : file.LineEnd(std::min(at + 64, file.size_));
     lines.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end)});

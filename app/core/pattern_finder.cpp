@@ -205,40 +205,51 @@ inline bool AnyBitIn(const uint64_t* bits, size_t lo, size_t hi) {
 // The bits below bit k of a word (every bit for k of 64 or more).
 inline uint64_t BitsBelow(size_t k) { return k >= 64 ? ~uint64_t{0} : (uint64_t{1} << k) - 1; }
 
+#define QV_FIND512 "avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"
+
+// AnchorsNearBrackets of a line of size bytes, 1 to 128, whose bytes are
+// those of v0 and then v1 (what lies past the line is not looked at); -1
+// when it holds no bracket.
+__attribute__((target(QV_FIND512), always_inline)) inline int NearBrackets128(__m512i v0, __m512i v1, size_t size,
+                                                                             const PatternAnchors& a, size_t reach) {
+  // Two words of mask bits, no loops.
+  const __mmask64 in0 = BitsBelow(size);
+  const __mmask64 in1 = size > 64 ? BitsBelow(size - 64) : 0;
+  const __m512i open = _mm512_set1_epi8('['), close = _mm512_set1_epi8(']');
+  const __m512i a1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[0]));
+  const __m512i b1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[1]));
+  const __m512i a2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[0]));
+  const __m512i b2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[1]));
+  const uint64_t br0 = (_mm512_cmpeq_epi8_mask(v0, open) | _mm512_cmpeq_epi8_mask(v0, close)) & in0;
+  const uint64_t br1 = (_mm512_cmpeq_epi8_mask(v1, open) | _mm512_cmpeq_epi8_mask(v1, close)) & in1;
+  if ((br0 | br1) == 0) return -1;
+  const uint64_t f0 = (_mm512_cmpeq_epi8_mask(v0, a1) | _mm512_cmpeq_epi8_mask(v0, b1)) & in0;
+  const uint64_t f1 = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) & in1;
+  const uint64_t s0 = (_mm512_cmpeq_epi8_mask(v0, a2) | _mm512_cmpeq_epi8_mask(v0, b2)) & in0;
+  const uint64_t s1 = (_mm512_cmpeq_epi8_mask(v1, a2) | _mm512_cmpeq_epi8_mask(v1, b2)) & in1;
+  size_t lo = br0 ? static_cast<size_t>(__builtin_ctzll(br0)) : 64 + static_cast<size_t>(__builtin_ctzll(br1));
+  size_t hi = br1 ? 127 - static_cast<size_t>(__builtin_clzll(br1)) : 63 - static_cast<size_t>(__builtin_clzll(br0));
+  lo = lo >= reach ? lo - reach : 0;
+  hi = std::min(hi + reach, size - 1) + 1;  // one past the last byte looked at
+  // The bytes [lo, hi) as bits of each word (an index of 64 or more
+  // keeps every bit).
+  const uint64_t m0 = BitsBelow(hi) & ~BitsBelow(lo);
+  const uint64_t m1 = BitsBelow(hi > 64 ? hi - 64 : 0) & ~BitsBelow(lo > 64 ? lo - 64 : 0);
+  return ((f0 & m0) | (f1 & m1)) != 0 && ((s0 & m0) | (s1 & m1)) != 0 ? 1 : 0;
+}
+
 // AnchorsNearBrackets where the processor has AVX-512, for lines of up to
 // 256 bytes; -1 for longer ones.
-__attribute__((target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"))) int AnchorsNearBrackets512(
+__attribute__((target(QV_FIND512))) int AnchorsNearBrackets512(
     std::string_view text, const PatternAnchors& a, size_t reach) {
   constexpr size_t kWords = 4;
   if (text.size() > 64 * kWords || text.empty()) return -1;
   if (text.size() <= 128) {
-    // Most lines: two loads and masks of 128 bits as two words, no loops.
+    // Most lines: bytes past the line are not read (nor can they fault).
     const size_t size = text.size();
-    const __mmask64 in0 = BitsBelow(size);
-    const __mmask64 in1 = size > 64 ? BitsBelow(size - 64) : 0;
-    const __m512i v0 = _mm512_maskz_loadu_epi8(in0, text.data());
-    const __m512i v1 = _mm512_maskz_loadu_epi8(in1, text.data() + 64);
-    const __m512i open = _mm512_set1_epi8('['), close = _mm512_set1_epi8(']');
-    const __m512i a1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[0]));
-    const __m512i b1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[1]));
-    const __m512i a2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[0]));
-    const __m512i b2 = _mm512_set1_epi8(static_cast<char>(a.second_bytes[1]));
-    const uint64_t br0 = (_mm512_cmpeq_epi8_mask(v0, open) | _mm512_cmpeq_epi8_mask(v0, close)) & in0;
-    const uint64_t br1 = (_mm512_cmpeq_epi8_mask(v1, open) | _mm512_cmpeq_epi8_mask(v1, close)) & in1;
-    if ((br0 | br1) == 0) return -1;
-    const uint64_t f0 = (_mm512_cmpeq_epi8_mask(v0, a1) | _mm512_cmpeq_epi8_mask(v0, b1)) & in0;
-    const uint64_t f1 = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) & in1;
-    const uint64_t s0 = (_mm512_cmpeq_epi8_mask(v0, a2) | _mm512_cmpeq_epi8_mask(v0, b2)) & in0;
-    const uint64_t s1 = (_mm512_cmpeq_epi8_mask(v1, a2) | _mm512_cmpeq_epi8_mask(v1, b2)) & in1;
-    size_t lo = br0 ? static_cast<size_t>(__builtin_ctzll(br0)) : 64 + static_cast<size_t>(__builtin_ctzll(br1));
-    size_t hi = br1 ? 127 - static_cast<size_t>(__builtin_clzll(br1)) : 63 - static_cast<size_t>(__builtin_clzll(br0));
-    lo = lo >= reach ? lo - reach : 0;
-    hi = std::min(hi + reach, size - 1) + 1;  // one past the last byte looked at
-    // The bytes [lo, hi) as bits of each word (an index of 64 or more
-    // keeps every bit).
-    const uint64_t m0 = BitsBelow(hi) & ~BitsBelow(lo);
-    const uint64_t m1 = BitsBelow(hi > 64 ? hi - 64 : 0) & ~BitsBelow(lo > 64 ? lo - 64 : 0);
-    return ((f0 & m0) | (f1 & m1)) != 0 && ((s0 & m0) | (s1 & m1)) != 0 ? 1 : 0;
+    const __m512i v0 = _mm512_maskz_loadu_epi8(BitsBelow(size), text.data());
+    const __m512i v1 = _mm512_maskz_loadu_epi8(size > 64 ? BitsBelow(size - 64) : 0, text.data() + 64);
+    return NearBrackets128(v0, v1, size, a, reach);
   }
   uint64_t brackets[kWords] = {}, first[kWords] = {}, second[kWords] = {};
   const size_t words = (text.size() + 63) / 64;
@@ -267,6 +278,36 @@ __attribute__((target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"))) int AnchorsNea
 #endif
 
 }  // namespace
+
+#if defined(QV_WIDE_FIND)
+namespace {
+
+// AnchorsNearBracketsAt where the processor has AVX-512.
+__attribute__((target(QV_FIND512))) int AnchorsNearBracketsAt512(const char* line, size_t available,
+                                                                  const PatternAnchors& a, size_t reach,
+                                                                  size_t& size) {
+  if (available < 128) return kNearNotKnown;
+  const __m512i v0 = _mm512_loadu_si512(line);
+  const __m512i v1 = _mm512_loadu_si512(line + 64);
+  const __m512i cr = _mm512_set1_epi8('\r'), lf = _mm512_set1_epi8('\n');
+  const uint64_t e0 = _mm512_cmpeq_epi8_mask(v0, cr) | _mm512_cmpeq_epi8_mask(v0, lf);
+  const uint64_t e1 = _mm512_cmpeq_epi8_mask(v1, cr) | _mm512_cmpeq_epi8_mask(v1, lf);
+  if ((e0 | e1) == 0) return kNearNotKnown;
+  size = e0 ? static_cast<size_t>(__builtin_ctzll(e0)) : 64 + static_cast<size_t>(__builtin_ctzll(e1));
+  return size == 0 ? -1 : NearBrackets128(v0, v1, size, a, reach);
+}
+
+}  // namespace
+#endif
+
+int AnchorsNearBracketsAt(const char* line, size_t available, const PatternAnchors& anchors, size_t reach,
+                          size_t& size) {
+#if defined(QV_WIDE_FIND)
+  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  if (widest) return AnchorsNearBracketsAt512(line, available, anchors, reach, size);
+#endif
+  return kNearNotKnown;
+}
 
 int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, size_t reach) {
 #if defined(QV_WIDE_FIND)

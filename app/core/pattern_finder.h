@@ -83,6 +83,14 @@ private:
 // found once its brackets are dropped either), 1 when they do, -1 when this
 // is not known (the line is long, or the processor lacks AVX-512).
 int AnchorsNearBrackets(std::string_view line, const PatternAnchors& anchors, size_t reach);
+// The same for the line that starts at line, found as it is read: size
+// receives its length, up to its first CR or LF; available bytes from line
+// on may be read. kNearNotKnown when that is not known at once (the line's
+// end lies 128 bytes or more on, fewer bytes are available, or the
+// processor lacks AVX-512); size is then not set.
+constexpr int kNearNotKnown = -2;
+int AnchorsNearBracketsAt(const char* line, size_t available, const PatternAnchors& anchors, size_t reach,
+                          size_t& size);
 
 // The first occurrence of any of several patterns (the alternatives of an
 // OR), remembering where each was last found.

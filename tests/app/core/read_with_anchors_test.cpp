@@ -203,6 +203,24 @@ TEST(ReadWithAnchors, AnchorsNearBracketsAgreeWithAByteByByteLook) {
       };
       EXPECT_EQ(got, holds(a.first_bytes) && holds(a.second_bytes) ? 1 : 0) << pattern << " in " << line;
     }
+    // Found as a file is read: the line runs to its first CR or LF, with
+    // more bytes after it, or none.
+    for (int round = 0; round < 4000; ++round) {
+      std::string text = RandomText(rng, 1 + rng() % 300);
+      text[rng() % text.size()] = '[';
+      const size_t reach = rng() % 8;
+      const size_t available = rng() % 2 ? text.size() : rng() % (text.size() + 1);
+      size_t size = 99999;
+      const int got = AnchorsNearBracketsAt(text.data(), available, a, reach, size);
+      if (got == kNearNotKnown) {
+        EXPECT_EQ(size, 99999u);
+        continue;
+      }
+      const std::string_view line = std::string_view(text).substr(0, text.find_first_of("\r\n"));
+      ASSERT_EQ(size, line.size()) << text;
+      EXPECT_LE(128u, available);
+      EXPECT_EQ(got, AnchorsNearBrackets(line, a, reach)) << pattern << " in " << line;
+    }
   }
 }
 
