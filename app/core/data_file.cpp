@@ -369,8 +369,32 @@ size_t DataFile::LineBegin(size_t offset, size_t floor) const {
   return offset;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+namespace {
+
+// LineEnd sixty-four bytes a turn, where the processor has AVX-512: most
+// lines end within one such turn.
+__attribute__((target("avx512f,avx512bw,bmi"))) size_t LineEnd512(const char* p, size_t n, size_t offset) {
+  const __m512i cr = _mm512_set1_epi8('\r'), lf = _mm512_set1_epi8('\n');
+  for (; offset < n; offset += 64) {
+    // The last bytes are read through a mask, which reads nothing past n.
+    const __mmask64 in = n - offset >= 64 ? ~__mmask64{0} : (__mmask64{1} << (n - offset)) - 1;
+    const __m512i v = _mm512_maskz_loadu_epi8(in, p + offset);
+    const uint64_t ends = (_mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf)) & in;
+    if (ends) return offset + static_cast<size_t>(__builtin_ctzll(ends));
+  }
+  return n;
+}
+
+}  // namespace
+#endif
+
 size_t DataFile::LineEnd(size_t offset) const {
   const char* p = bytes_;
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  if (widest) return LineEnd512(p, size_, offset);
+#endif
 #if defined(__SSE2__)
   const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
   for (; offset + 16 <= size_; offset += 16) {
