@@ -749,22 +749,7 @@ private:
   void CutBlocks(const DataFileSet& files);
   // Searches one block; the calling thread also watches the clock and the
   // caller's cancel.
-  void SearchBlock(std::unique_ptr<BlockSearcher>& searcher, const DataFileEntry& entry, Block& block);
-  // A searcher made for an earlier file or block, or none (SearchBlock
-  // then makes one): a matcher is costly to make once per file of a large
-  // set.
-  std::unique_ptr<BlockSearcher> SpareSearcher() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (spare_.empty()) return nullptr;
-    std::unique_ptr<BlockSearcher> searcher = std::move(spare_.back());
-    spare_.pop_back();
-    return searcher;
-  }
-  void KeepSearcher(std::unique_ptr<BlockSearcher> searcher) {
-    if (!searcher) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    spare_.push_back(std::move(searcher));
-  }
+  void SearchBlock(std::optional<BlockSearcher>& searcher, const DataFileEntry& entry, Block& block);
   // Takes blocks until none is left or the search stops.
   void Work(const DataFileSet& files, bool calling_thread);
   bool Tick(int slot);
@@ -810,7 +795,6 @@ private:
   std::mutex mutex_;
   WorkCrew crew_;
   std::exception_ptr failure_;  // under mutex_
-  std::vector<std::unique_ptr<BlockSearcher>> spare_;  // under mutex_
   bool cancelled_ = false;
 };
 
@@ -875,13 +859,12 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry) {
     if (cut.empty()) return;
     if (std::this_thread::get_id() == caller_)
       result_.searching_line = "Searching: " + TaggedTitle(slot, entry, options_.show_source_codes);
-    std::unique_ptr<BlockSearcher> searcher = SpareSearcher();
+    std::optional<BlockSearcher> searcher;
     const size_t here = !watched_ && cut.size() <= kBlocksReadWhole ? cut.size() : 1;
     for (size_t b = 0; b < here && !stop_; ++b) {
       cut[b]->taken = true;
       SearchBlock(searcher, entry, *cut[b]);
     }
-    KeepSearcher(std::move(searcher));
   } catch (...) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!failure_) failure_ = std::current_exception();
@@ -928,9 +911,9 @@ void Searcher::AwaitWords(const DataFile& file, int slot) {
   builder.join();
 }
 
-void Searcher::SearchBlock(std::unique_ptr<BlockSearcher>& searcher, const DataFileEntry& entry, Block& block) {
+void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFileEntry& entry, Block& block) {
   const bool calling_thread = std::this_thread::get_id() == caller_;
-  if (!searcher) searcher = std::make_unique<BlockSearcher>(options_, result_.terms);
+  if (!searcher) searcher.emplace(options_, result_.terms);
   if (calling_thread && searcher->NeedsWords(entry.kind)) AwaitWords(*entry.data, block.slot);
   if (stop_) return;
   searcher->Search(entry, block, [&](int lines, int64_t hits) {
@@ -957,7 +940,7 @@ void Searcher::SearchBlock(std::unique_ptr<BlockSearcher>& searcher, const DataF
 }
 
 void Searcher::Work(const DataFileSet& files, bool calling_thread) {
-  std::unique_ptr<BlockSearcher> searcher = SpareSearcher();
+  std::optional<BlockSearcher> searcher;
   // The calling thread reads the first block, so that the caller sees the
   // files in order from the start.
   for (size_t b = calling_thread ? 0 : next_block_++; !stop_ && b < blocks_.size(); b = next_block_++) {
