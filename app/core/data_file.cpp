@@ -475,21 +475,6 @@ struct WindowBits {
   uint64_t digits = 0;  // the digits, which begin most record lines
 };
 
-// An anchor's two bytes as one: those that equal image once bit is set in
-// them (bit 0 when the two are one byte, the bit they differ in when they
-// differ in one bit alone, as a letter and its case image do); not usable
-// when they differ in more.
-struct AnchorFold {
-  bool usable = false;
-  uint8_t bit = 0, image = 0;
-};
-
-inline AnchorFold FoldOf(const std::array<uint8_t, 2>& bytes) {
-  const auto bit = static_cast<uint8_t>(bytes[0] ^ bytes[1]);
-  if ((bit & (bit - 1)) != 0) return {};
-  return {true, bit, static_cast<uint8_t>(bytes[0] | bit)};
-}
-
 // A window state that looks for anchors (kAnchored set; it holds them).
 template <typename Window>
 concept Anchored = requires { requires Window::kAnchored; };
@@ -930,7 +915,7 @@ __attribute__((noinline)) void DataFile::ListMarkedLines(DataFile& file, const c
       // Its end and whether the anchors stand near its brackets, from one
       // look at its bytes where that can be had.
       size_t size = 0;
-      const int near = AnchorsNearBracketsAt(p + start, file.size_ - start, file.anchors_, file.anchors_.size, size);
+      const int near = AnchorsNearBracketsAt(p + start, file.size_ - start, *file.near_lanes_, size);
       if (near != kNearNotKnown) {
         lines.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(start + size)});
         file.brackets_near_.push_back(static_cast<int8_t>(near));
@@ -1026,8 +1011,11 @@ void DataFile::Survey() {
   stride_starts_.reserve(n / (72 * kStrideLines) + 2);
   stride_records_.reserve(n / (72 * kStrideLines) + 2);
 
+  std::optional<NearBracketsLanes> lanes;
+  if constexpr (kAnchored) near_lanes_ = &lanes.emplace(anchors_, anchors_.size);
   SurveyWindow<kAnchored> window{this, p, n, anchors_};
   ScanAll(p, n, window);
+  near_lanes_ = nullptr;
   // A file of many marked lines gives back what the lists' last doubling
   // left unused.
   for (std::vector<Span>* lines : {&bracket_lines_, &quote_lines_, &closer_lines_})

@@ -269,6 +269,7 @@ private:
   PatternAnchors anchors_;
   std::vector<Candidate> candidates_;
   std::vector<int8_t> brackets_near_;
+  const NearBracketsLanes* near_lanes_ = nullptr;  // while read with anchors
   // The line index.
   mutable std::once_flag lines_once_;
   mutable std::atomic<bool> lines_built_{false};

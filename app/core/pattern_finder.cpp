@@ -207,6 +207,23 @@ inline uint64_t BitsBelow(size_t k) { return k >= 64 ? ~uint64_t{0} : (uint64_t{
 
 #define QV_FIND512 "avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"
 
+// The answer for a line of size bytes, 1 to 128, from the bits of its
+// brackets and of each anchor's bytes in its two words (no bit past the
+// line set); -1 when it holds no bracket.
+inline int NearFromBits(uint64_t br0, uint64_t br1, uint64_t f0, uint64_t f1, uint64_t s0, uint64_t s1, size_t size,
+                        size_t reach) {
+  if ((br0 | br1) == 0) return -1;
+  size_t lo = br0 ? static_cast<size_t>(__builtin_ctzll(br0)) : 64 + static_cast<size_t>(__builtin_ctzll(br1));
+  size_t hi = br1 ? 127 - static_cast<size_t>(__builtin_clzll(br1)) : 63 - static_cast<size_t>(__builtin_clzll(br0));
+  lo = lo >= reach ? lo - reach : 0;
+  hi = std::min(hi + reach, size - 1) + 1;  // one past the last byte looked at
+  // The bytes [lo, hi) as bits of each word (an index of 64 or more
+  // keeps every bit).
+  const uint64_t m0 = BitsBelow(hi) & ~BitsBelow(lo);
+  const uint64_t m1 = BitsBelow(hi > 64 ? hi - 64 : 0) & ~BitsBelow(lo > 64 ? lo - 64 : 0);
+  return ((f0 & m0) | (f1 & m1)) != 0 && ((s0 & m0) | (s1 & m1)) != 0 ? 1 : 0;
+}
+
 // AnchorsNearBrackets of a line of size bytes, 1 to 128, whose bytes are
 // those of v0 and then v1 (what lies past the line is not looked at); -1
 // when it holds no bracket.
@@ -227,15 +244,7 @@ __attribute__((target(QV_FIND512), always_inline)) inline int NearBrackets128(__
   const uint64_t f1 = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) & in1;
   const uint64_t s0 = (_mm512_cmpeq_epi8_mask(v0, a2) | _mm512_cmpeq_epi8_mask(v0, b2)) & in0;
   const uint64_t s1 = (_mm512_cmpeq_epi8_mask(v1, a2) | _mm512_cmpeq_epi8_mask(v1, b2)) & in1;
-  size_t lo = br0 ? static_cast<size_t>(__builtin_ctzll(br0)) : 64 + static_cast<size_t>(__builtin_ctzll(br1));
-  size_t hi = br1 ? 127 - static_cast<size_t>(__builtin_clzll(br1)) : 63 - static_cast<size_t>(__builtin_clzll(br0));
-  lo = lo >= reach ? lo - reach : 0;
-  hi = std::min(hi + reach, size - 1) + 1;  // one past the last byte looked at
-  // The bytes [lo, hi) as bits of each word (an index of 64 or more
-  // keeps every bit).
-  const uint64_t m0 = BitsBelow(hi) & ~BitsBelow(lo);
-  const uint64_t m1 = BitsBelow(hi > 64 ? hi - 64 : 0) & ~BitsBelow(lo > 64 ? lo - 64 : 0);
-  return ((f0 & m0) | (f1 & m1)) != 0 && ((s0 & m0) | (s1 & m1)) != 0 ? 1 : 0;
+  return NearFromBits(br0, br1, f0, f1, s0, s1, size, reach);
 }
 
 // AnchorsNearBrackets where the processor has AVX-512, for lines of up to
@@ -282,29 +291,57 @@ __attribute__((target(QV_FIND512))) int AnchorsNearBrackets512(
 #if defined(QV_WIDE_FIND)
 namespace {
 
-// AnchorsNearBracketsAt where the processor has AVX-512.
+// The bytes of v that equal image once bit (the lanes' byte) is set.
+__attribute__((target(QV_FIND512), always_inline)) inline uint64_t FoldedEqual(__m512i v, const uint8_t* bit,
+                                                                              const uint8_t* image) {
+  return _mm512_cmpeq_epi8_mask(_mm512_or_si512(v, _mm512_load_si512(bit)), _mm512_load_si512(image));
+}
+
+// AnchorsNearBracketsAt where the processor has AVX-512: two loads, and
+// one comparison of each for the line ends, the brackets ('[' and ']' are
+// the bytes 2 apart from 0x5B) and each anchor.
 __attribute__((target(QV_FIND512))) int AnchorsNearBracketsAt512(const char* line, size_t available,
-                                                                  const PatternAnchors& a, size_t reach,
-                                                                  size_t& size) {
+                                                                  const NearBracketsLanes& l, size_t& size) {
   if (available < 128) return kNearNotKnown;
   const __m512i v0 = _mm512_loadu_si512(line);
   const __m512i v1 = _mm512_loadu_si512(line + 64);
-  const __m512i cr = _mm512_set1_epi8('\r'), lf = _mm512_set1_epi8('\n');
+  const __m512i cr = _mm512_load_si512(l.cr), lf = _mm512_load_si512(l.lf);
   const uint64_t e0 = _mm512_cmpeq_epi8_mask(v0, cr) | _mm512_cmpeq_epi8_mask(v0, lf);
   const uint64_t e1 = _mm512_cmpeq_epi8_mask(v1, cr) | _mm512_cmpeq_epi8_mask(v1, lf);
   if ((e0 | e1) == 0) return kNearNotKnown;
   size = e0 ? static_cast<size_t>(__builtin_ctzll(e0)) : 64 + static_cast<size_t>(__builtin_ctzll(e1));
-  return size == 0 ? -1 : NearBrackets128(v0, v1, size, a, reach);
+  const uint64_t in0 = BitsBelow(size), in1 = size > 64 ? BitsBelow(size - 64) : 0;
+  const __m512i bracket = _mm512_load_si512(l.bracket), not_two = _mm512_load_si512(l.not_two);
+  const uint64_t br0 = _mm512_testn_epi8_mask(_mm512_sub_epi8(v0, bracket), not_two) & in0;
+  const uint64_t br1 = _mm512_testn_epi8_mask(_mm512_sub_epi8(v1, bracket), not_two) & in1;
+  if ((br0 | br1) == 0) return -1;
+  return NearFromBits(br0, br1, FoldedEqual(v0, l.first_bit, l.first_image) & in0,
+                      FoldedEqual(v1, l.first_bit, l.first_image) & in1,
+                      FoldedEqual(v0, l.second_bit, l.second_image) & in0,
+                      FoldedEqual(v1, l.second_bit, l.second_image) & in1, size, l.reach);
 }
 
 }  // namespace
 #endif
 
-int AnchorsNearBracketsAt(const char* line, size_t available, const PatternAnchors& anchors, size_t reach,
-                          size_t& size) {
+NearBracketsLanes::NearBracketsLanes(const PatternAnchors& anchors, size_t reach_) : reach(reach_) {
+  const AnchorFold first = FoldOf(anchors.first_bytes), second = FoldOf(anchors.second_bytes);
+  usable = first.usable && second.usable;
+  const auto fill = [](uint8_t* lanes, uint8_t byte) { std::memset(lanes, byte, 64); };
+  fill(cr, '\r');
+  fill(lf, '\n');
+  fill(bracket, '[');
+  fill(not_two, static_cast<uint8_t>(~2));
+  fill(first_bit, first.bit);
+  fill(first_image, first.image);
+  fill(second_bit, second.bit);
+  fill(second_image, second.image);
+}
+
+int AnchorsNearBracketsAt(const char* line, size_t available, const NearBracketsLanes& lanes, size_t& size) {
 #if defined(QV_WIDE_FIND)
   static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
-  if (widest) return AnchorsNearBracketsAt512(line, available, anchors, reach, size);
+  if (widest && lanes.usable) return AnchorsNearBracketsAt512(line, available, lanes, size);
 #endif
   return kNearNotKnown;
 }

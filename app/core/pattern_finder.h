@@ -83,14 +83,40 @@ private:
 // found once its brackets are dropped either), 1 when they do, -1 when this
 // is not known (the line is long, or the processor lacks AVX-512).
 int AnchorsNearBrackets(std::string_view line, const PatternAnchors& anchors, size_t reach);
-// The same for the line that starts at line, found as it is read: size
-// receives its length, up to its first CR or LF; available bytes from line
-// on may be read. kNearNotKnown when that is not known at once (the line's
-// end lies 128 bytes or more on, fewer bytes are available, or the
-// processor lacks AVX-512); size is then not set.
+// An anchor's two bytes as one: those that equal image once bit is set in
+// them (bit 0 when the two are one byte, the bit they differ in when they
+// differ in one bit alone, as a letter and its case image do); not usable
+// when they differ in more.
+struct AnchorFold {
+  bool usable = false;
+  uint8_t bit = 0, image = 0;
+};
+
+inline AnchorFold FoldOf(const std::array<uint8_t, 2>& bytes) {
+  const auto bit = static_cast<uint8_t>(bytes[0] ^ bytes[1]);
+  if ((bit & (bit - 1)) != 0) return {};
+  return {true, bit, static_cast<uint8_t>(bytes[0] | bit)};
+}
+
+// What AnchorsNearBracketsAt compares a line's bytes with, each byte in
+// all 64 lanes: laid out once for a pass over many lines, so that each
+// line costs its comparisons alone.
+struct NearBracketsLanes {
+  NearBracketsLanes(const PatternAnchors& anchors, size_t reach);
+  alignas(64) uint8_t cr[64], lf[64], bracket[64], not_two[64];
+  alignas(64) uint8_t first_bit[64], first_image[64], second_bit[64], second_image[64];
+  size_t reach = 0;
+  bool usable = false;  // both anchors fold (see FoldOf)
+};
+
+// AnchorsNearBrackets (with the lanes' reach) for the line that starts at
+// line, found as it is read: size receives its length, up to its first CR
+// or LF; available bytes from line on may be read. kNearNotKnown when that
+// is not known at once (the line's end lies 128 bytes or more on, fewer
+// bytes are available, the anchors do not fold, or the processor lacks
+// AVX-512); size is then not set.
 constexpr int kNearNotKnown = -2;
-int AnchorsNearBracketsAt(const char* line, size_t available, const PatternAnchors& anchors, size_t reach,
-                          size_t& size);
+int AnchorsNearBracketsAt(const char* line, size_t available, const NearBracketsLanes& lanes, size_t& size);
 
 // The first occurrence of any of several patterns (the alternatives of an
 // OR), remembering where each was last found.

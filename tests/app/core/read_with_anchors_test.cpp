@@ -94,6 +94,15 @@ void ExpectSameReading(std::string_view text, const PatternAnchors& anchors) {
     EXPECT_EQ(file->QuoteLines(), model.quotes);
     EXPECT_EQ(file->CloserLines(), model.closers);
   }
+  // Whether the anchors stand near each bracketed line's brackets, as
+  // the line alone answers it.
+  ASSERT_EQ(anchored->BracketLinesNearAnchors().size(), model.brackets.size());
+  for (size_t k = 0; k < model.brackets.size(); ++k) {
+    const DataFile::Span line = model.brackets[k];
+    EXPECT_EQ(anchored->BracketLinesNearAnchors()[k],
+              AnchorsNearBrackets(text.substr(line.begin, line.end - line.begin), anchors, anchors.size))
+        << k;
+  }
   EXPECT_EQ(anchored->FirstLine(), plain->FirstLine());
   EXPECT_EQ(anchored->BracketLines(), plain->BracketLines());
   EXPECT_EQ(anchored->QuoteLines(), plain->QuoteLines());
@@ -211,7 +220,7 @@ TEST(ReadWithAnchors, AnchorsNearBracketsAgreeWithAByteByByteLook) {
       const size_t reach = rng() % 8;
       const size_t available = rng() % 2 ? text.size() : rng() % (text.size() + 1);
       size_t size = 99999;
-      const int got = AnchorsNearBracketsAt(text.data(), available, a, reach, size);
+      const int got = AnchorsNearBracketsAt(text.data(), available, NearBracketsLanes(a, reach), size);
       if (got == kNearNotKnown) {
         EXPECT_EQ(size, 99999u);
         continue;
