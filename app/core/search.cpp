@@ -308,7 +308,11 @@ constexpr size_t kBlocksReadWhole = 4;
 // Files read for a search as a command, in bytes, from which the heap's top
 // is filled in huge pages: the hit lines and lists of a set this large fill
 // megabytes, one page fault per 4 KiB otherwise, while the up to 2 MiB the
-// last huge page may hold unused is small beside the files.
+// last huge page may hold unused is small beside the files. Only where one
+// thread does all the work: with several, the other threads fill heaps of
+// their own, and the calling thread, which readies the merged list's pages
+// at once, would wait while the system gathers free huge pages (10 ms and
+// more at 4M lines), holding up the other threads' maps meanwhile.
 constexpr size_t kHugeHeapFrom = size_t{32} << 20;
 // Every chunk starts at a line whose offset is known without the line index.
 static_assert(kChunkLines % DataFile::kStrideLines == 0);
@@ -837,7 +841,7 @@ void Searcher::CutBlocks(const DataFileSet& files) {
 void Searcher::Arrived(int slot, const DataFileEntry& entry) {
   const size_t size = entry.data->Bytes().size();
   const size_t before = bytes_arrived_.fetch_add(size, std::memory_order_relaxed);
-  if (before < kHugeHeapFrom && before + size >= kHugeHeapFrom) huge_heap_ = true;
+  if (before < kHugeHeapFrom && before + size >= kHugeHeapFrom && rtl::UsableProcessors() == 1) huge_heap_ = true;
   GrowHeapInHugePages();
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
