@@ -1078,9 +1078,18 @@ void Searcher::Merge(const DataFileSet& files) {
     merge.Add(block.other_sorted);
   }
   // The list's fresh pages are asked for at once rather than one fault at
-  // a time as the slots are written.
+  // a time as the slots are written, by every thread of the merge a share
+  // (a few megabytes at 4M lines: the calling thread alone took 1.5 ms).
   result_.baptism_hits.reserve(baptisms);
-  rtl::os::PrefaultMemory(result_.baptism_hits.data(), baptisms * sizeof(std::string));
+  {
+    auto* const list = reinterpret_cast<char*>(result_.baptism_hits.data());
+    const size_t bytes = baptisms * sizeof(std::string);
+    const size_t shares = threads == 1 ? 1 : threads * kSharesPerThread;
+    crew_.Run(threads, shares, [&](size_t share, bool) {
+      const size_t lo = bytes * share / shares, hi = bytes * (share + 1) / shares;
+      rtl::os::PrefaultMemory(list + lo, hi - lo);
+    });
+  }
   result_.baptism_hits.resize(baptisms);
   const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;
   merge.Cut(most, kMergeShare / kSharesPerThread);
