@@ -83,6 +83,7 @@ private:
 // found once its brackets are dropped either), 1 when they do, -1 when this
 // is not known (the line is long, or the processor lacks AVX-512).
 int AnchorsNearBrackets(std::string_view line, const PatternAnchors& anchors, size_t reach);
+
 // An anchor's two bytes as one: those that equal image once bit is set in
 // them (bit 0 when the two are one byte, the bit they differ in when they
 // differ in one bit alone, as a letter and its case image do); not usable
