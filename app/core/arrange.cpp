@@ -358,14 +358,37 @@ bool PutInDateOrder(uint64_t* lines, size_t count, const std::vector<Keyed>& key
   return true;
 }
 
+// Runs body(t, on_caller) for every part t < parts on the crew, part 0
+// always on the calling thread (which ticks the pacer there, so that it
+// answers as often whoever takes the other parts), then any other part it
+// takes.
+template <class Body>
+void RunPartsOnCrew(WorkCrew& crew, size_t parts, Body&& body, const CrewWaiting& waiting = nullptr) {
+  std::atomic<size_t> next{1};
+  bool first_done = false;  // the calling thread's alone
+  crew.Run(
+      parts, parts,
+      [&](size_t, bool on_caller) {
+        if (on_caller && !first_done) {
+          first_done = true;
+          body(0, true);
+          return;
+        }
+        const size_t t = next++;
+        if (t < parts) body(t, on_caller);
+      },
+      waiting, 2);
+  if (!first_done) body(0, true);  // the helpers took every seat
+}
+
 // The rows of keyed lines whose parts hold few distinct keys: each line
 // counted into its group (the groups in key order), each group's lines
 // then put in date order, equal dates in the hits' order. Groups follow
 // one another each after a kGroupBreak, the first one after none when its
 // key is the empty one.
 //
-// Each step runs on the crew, a part a task, the calling thread ticking
-// pacer per line for its own; once the pacer is cancelled every thread stops
+// Each step runs on the crew, the calling thread ticking pacer per line
+// for its own parts; once the pacer is cancelled every thread stops
 // and the rows are left empty, cancelled set.
 std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vector<uint32_t>& local,
                                       const std::vector<Part>& parts, WorkCrew& crew, Pacer& pacer,
@@ -373,7 +396,7 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
   std::atomic<bool> stop{false};
   // Every part, one a task; false once the pacer was cancelled.
   auto step = [&](auto&& body) {
-    crew.Run(parts.size(), parts.size(), [&](size_t t, bool on_caller) {
+    RunPartsOnCrew(crew, parts.size(), [&](size_t t, bool on_caller) {
       uint32_t calls = 0;
       body(t, [&] {
         if (on_caller) {
@@ -531,11 +554,11 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
                   ? std::function<bool()>([&] { return callbacks.progress(own_done + others_done.load()); })
                   : std::function<bool()>());
   // One crew of threads, started once, keys the parts and then makes the
-  // rows; the calling thread ticks the pacer for the parts it takes and
-  // while it waits for the others.
+  // rows; the calling thread ticks the pacer for the parts it takes (the
+  // first among them) and while it waits for the others.
   WorkCrew crew;
-  crew.Run(
-      threads, threads,
+  RunPartsOnCrew(
+      crew, threads,
       [&](size_t t, bool on_caller) {
         Part& part = parts[t];
         uint32_t calls = 0;
@@ -555,8 +578,7 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
       },
       [&] {
         if (!pacer.TickNow()) stop = true;
-      },
-      2);
+      });
   cancelled = stop;
   for (const Part& part : parts)
     if (part.failure) std::rethrow_exception(part.failure);
