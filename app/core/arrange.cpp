@@ -3,18 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
+#include "app/core/work_crew.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/parts.h"
 #include "textutil/fields.h"
@@ -361,24 +358,48 @@ bool PutInDateOrder(uint64_t* lines, size_t count, const std::vector<Keyed>& key
   return true;
 }
 
+// Runs body(t, on_caller) for every part t < parts on the crew, part 0
+// always on the calling thread (which ticks the pacer there, so that it
+// answers as often whoever takes the other parts), then any other part it
+// takes.
+template <class Body>
+void RunPartsOnCrew(WorkCrew& crew, size_t parts, Body&& body, const CrewWaiting& waiting = nullptr) {
+  std::atomic<size_t> next{1};
+  bool first_done = false;  // the calling thread's alone
+  crew.Run(
+      parts, parts,
+      [&](size_t, bool on_caller) {
+        if (on_caller && !first_done) {
+          first_done = true;
+          body(0, true);
+          return;
+        }
+        const size_t t = next++;
+        if (t < parts) body(t, on_caller);
+      },
+      waiting, 2);
+  if (!first_done) body(0, true);  // the helpers took every seat
+}
+
 // The rows of keyed lines whose parts hold few distinct keys: each line
 // counted into its group (the groups in key order), each group's lines
 // then put in date order, equal dates in the hits' order. Groups follow
 // one another each after a kGroupBreak, the first one after none when its
 // key is the empty one.
 //
-// Each step runs on the parts' threads, the calling thread ticking pacer
-// per line for its own; once the pacer is cancelled every thread stops and
-// the rows are left empty, cancelled set.
+// Each step runs on the crew, the calling thread ticking pacer per line
+// for its own parts; once the pacer is cancelled every thread stops
+// and the rows are left empty, cancelled set.
 std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vector<uint32_t>& local,
-                                      const std::vector<Part>& parts, Pacer& pacer, bool& cancelled) {
+                                      const std::vector<Part>& parts, WorkCrew& crew, Pacer& pacer,
+                                      bool& cancelled) {
   std::atomic<bool> stop{false};
-  // Run on every part's thread; false once the pacer was cancelled.
+  // Every part, one a task; false once the pacer was cancelled.
   auto step = [&](auto&& body) {
-    rtl::RunParts(parts.size(), [&](size_t t) {
+    RunPartsOnCrew(crew, parts.size(), [&](size_t t, bool on_caller) {
       uint32_t calls = 0;
       body(t, [&] {
-        if (t == 0) {
+        if (on_caller) {
           if (pacer.Tick()) return true;
           stop = true;
           return false;
@@ -456,54 +477,6 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
   return rows;
 }
 
-// Threads that work beside the calling thread; all are joined before the
-// crew goes, stop set first.
-class Crew {
-public:
-  explicit Crew(std::atomic<bool>& stop) : stop_(stop) {}
-  ~Crew() {
-    stop_ = true;
-    for (std::thread& t : threads_) t.join();
-  }
-  // Starts work on a thread of its own; does nothing when no thread can be
-  // had (Started() tells how many were).
-  void Start(std::function<void()> work) {
-    if (refused_) return;  // the parts left stay together, for the caller
-    try {
-      threads_.emplace_back([this, work = std::move(work)] {
-        work();
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++finished_;
-        done_.notify_one();
-      });
-      ++started_;
-    } catch (const std::system_error&) {
-      refused_ = true;
-    }
-  }
-  size_t Started() const { return started_; }
-  // Waits for every started thread, calling waiting about every few
-  // milliseconds meanwhile.
-  template <class Waiting>
-  void Wait(Waiting waiting) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (finished_ < started_) {
-      done_.wait_for(lock, std::chrono::milliseconds(2));
-      lock.unlock();
-      waiting();
-      lock.lock();
-    }
-  }
-
-private:
-  std::atomic<bool>& stop_;
-  std::vector<std::thread> threads_;
-  size_t started_ = 0, finished_ = 0;
-  bool refused_ = false;
-  std::mutex mutex_;
-  std::condition_variable done_;
-};
-
 // Line indexes in date order (ties in their order); reports the first
 // unreadable date.
 // Empty when cancelled.
@@ -580,30 +553,33 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   Pacer pacer(callbacks.progress
                   ? std::function<bool()>([&] { return callbacks.progress(own_done + others_done.load()); })
                   : std::function<bool()>());
-  {
-    Crew crew(stop);
-    for (size_t t = 1; t < threads; ++t)
-      crew.Start([&, t] {
+  // One crew of threads, started once, keys the parts and then makes the
+  // rows; the calling thread ticks the pacer for the parts it takes (the
+  // first among them) and while it waits for the others.
+  WorkCrew crew;
+  RunPartsOnCrew(
+      crew, threads,
+      [&](size_t t, bool on_caller) {
         Part& part = parts[t];
         uint32_t calls = 0;
-        KeyPart(hits, key_length, keyed, local, part, [&] {
-          if ((++calls & 1023) == 0) others_done += 1024;
-          return (calls & 255) != 0 || !stop.load(std::memory_order_relaxed);
-        });
+        if (on_caller) {
+          KeyPart(hits, key_length, keyed, local, part, [&] {
+            ++own_done;
+            return !stop.load(std::memory_order_relaxed) && pacer.Tick();
+          });
+          if (pacer.Cancelled()) stop = true;
+        } else {
+          KeyPart(hits, key_length, keyed, local, part, [&] {
+            if ((++calls & 1023) == 0) others_done += 1024;
+            return (calls & 255) != 0 || !stop.load(std::memory_order_relaxed);
+          });
+        }
+        if (part.failure) stop = true;
+      },
+      [&] {
+        if (!pacer.TickNow()) stop = true;
       });
-    KeyPart(hits, key_length, keyed, local, parts[0], [&] {
-      ++own_done;
-      return pacer.Tick();
-    });
-    // Parts no thread could be started for are keyed here.
-    for (size_t t = crew.Started() + 1; t < threads && !pacer.Cancelled(); ++t)
-      KeyPart(hits, key_length, keyed, local, parts[t], [&] { return pacer.Tick(); });
-    if (pacer.Cancelled() || parts[0].failure) stop = true;
-    crew.Wait([&] {
-      if (!pacer.TickNow()) stop = true;
-    });
-    cancelled = stop;
-  }
+  cancelled = stop;
   for (const Part& part : parts)
     if (part.failure) std::rethrow_exception(part.failure);
   if (cancelled) {
@@ -622,7 +598,7 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   bool few = true;
   for (const Part& part : parts) few = few && !part.sorted;
   if (few) {
-    outcome.rows = RowsOfFewGroups(keyed, local, parts, pacer, outcome.cancelled);
+    outcome.rows = RowsOfFewGroups(keyed, local, parts, crew, pacer, outcome.cancelled);
     return outcome;
   }
   // Parts of few keys are sorted too when another part held many.

@@ -282,11 +282,11 @@ struct Block {
 
   // Baptism hits as where their lines lie in the file, made into hit lines
   // by the merge: that is all a block holds for them until then. A block
-  // of a large set read for this search makes them as they are found
-  // instead (make_lines), into baptism_hits: the merge would fetch the
-  // lines again from main memory, long after the search had them in cache.
-  // Their slots are then held twice until the merge (24 bytes a hit more),
-  // little beside files this large.
+  // of a large set read for this search, or of files read before it, makes
+  // them as they are found instead (make_lines), into baptism_hits: the
+  // merge would fetch the lines again from main memory, long after the
+  // search had them in cache. Their slots are then held twice until the
+  // merge (24 bytes a hit more), little beside files this large.
   std::vector<DataFile::Span> baptism_lines;
   bool make_lines = false;
   std::vector<std::string> baptism_hits;
@@ -829,7 +829,13 @@ void Searcher::CutBlocks(const DataFileSet& files) {
     const DataFileEntry& entry = files.File(slot);
     titles_[static_cast<size_t>(slot)] = TaggedTitle(slot, entry, options_.show_source_codes);
     last_ticked_.push_back(slot);
-    if (Searched(entry) && !streamed[static_cast<size_t>(slot)]) CutFile(slot, entry.data->LineCount());
+    if (Searched(entry) && !streamed[static_cast<size_t>(slot)]) {
+      // The files were read before this search: their lines have left the
+      // cache, and the merge would fetch each hit's line again.
+      const size_t from = blocks_.size();
+      CutFile(slot, entry.data->LineCount());
+      for (size_t b = from; b < blocks_.size(); ++b) blocks_[b]->make_lines = true;
+    }
   }
   // File and line order; blocks already searched come first where they
   // belong. The calling thread starts at the first block not taken.

@@ -39,8 +39,9 @@ struct SearchOptions {
   // A search of files as they are read (LoadAndSearch) makes the baptism
   // hit lines of a file as it finds them once the files read before it and
   // the file itself hold this many bytes, rather than after every file was
-  // searched, when a large set's lines are no longer in the cache. The
-  // results do not depend on it.
+  // searched, when a large set's lines are no longer in the cache. (A search
+  // of files read before, RunSearch, always makes them as it finds them.)
+  // The results do not depend on it.
   std::size_t make_lines_from = std::size_t{32} << 20;
 };
 

@@ -363,6 +363,37 @@ TEST(ArrangeTest, CancelLeavesNoLines) {
   EXPECT_EQ(calls, 2);
 }
 
+// A Cancel at any step of many hits keyed, counted and dated in parts on
+// several threads: nothing is arranged, every thread stops, and a Cancel
+// that comes too late leaves the arrangement whole.
+TEST(ArrangeTest, CancelAtAnyStepOfManyPartsLeavesNoLines) {
+  Lines few, many;
+  std::mt19937 random(3);
+  for (int i = 0; i < 70000; ++i) {
+    const std::string date = std::to_string(1600 + random() % 150) + " 03 Mar A, B; ";
+    few.push_back(date + "Anne" + std::to_string(random() % 30) + " Jo; C" + std::to_string(i));
+    many.push_back(date + "Anne" + std::to_string(i) + " Jo; C");
+  }
+  for (const Lines* hits : {&few, &many}) {
+    const Lines expected = ReferenceArrange(*hits);
+    for (const int stop_at : {1, 2, 30, 60, 90, 120, 160, 250, 400, 1000000}) {
+      appcore_test::SteppingClock clock(20);
+      rtl::ClockScope scope(clock);
+      int calls = 0;
+      ArrangeCallbacks callbacks;
+      callbacks.progress = [&](int64_t) { return ++calls < stop_at; };
+      const ArrangeOutcome outcome = Arrange(*hits, 8, callbacks);
+      if (outcome.cancelled) {
+        EXPECT_TRUE(outcome.lines.empty()) << stop_at;
+        EXPECT_EQ(calls, stop_at);
+      } else {
+        EXPECT_LT(calls, stop_at);
+        EXPECT_EQ(outcome.lines, expected) << stop_at;
+      }
+    }
+  }
+}
+
 TEST(FirstPageTest, LegendBlankMarriageHitsThenArrangedHits) {
   SearchResult r;
   r.legend = {" [1] Baptisms", " [2] Marriages"};
