@@ -111,7 +111,8 @@ public:
 
   void StartTransaction();
   void RollbackTransaction();
-  void CommitTransaction(bool final_commit);
+  // `tail_later`: see TDataTable::CommitTransaction.
+  void CommitTransaction(bool final_commit, bool tail_later = false);
   void FreeDataTables();
 
   // The file name of a table here ("x" -> "<path>x.DAT", or the file that

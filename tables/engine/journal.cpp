@@ -317,6 +317,7 @@ void TJournal::GiveBuffers() {
 }
 
 TJournal::~TJournal() {
+  DropTail();
   JoinAhead();
   Stop();
 }
@@ -374,6 +375,7 @@ void TJournal::FollowTablePermissions() {
 }
 
 void TJournal::Close() {
+  DropTail();
   DropAhead();
   Stop();
   started_ = false;
@@ -393,6 +395,8 @@ bool TJournal::Hot(const std::string& path) {
 bool TJournal::IsHot(const std::string& path) { return TJournal().Hot(path); }
 
 void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync) {
+  // The last flush's tail ends before anything of this one is written.
+  FinishTail();
   JoinAhead();
   path_ = path;
   sync_ = sync;
@@ -444,7 +448,7 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
     if (f != nullptr) f->SetObserver(this);
 }
 
-void TJournal::Stop() {
+void TJournal::Stop(bool detach) {
   // A sync still under way ends before the files are let go (its error, if
   // any, no longer matters: the flush is over or failed).
   JoinFileSyncs(false);
@@ -455,8 +459,9 @@ void TJournal::Stop() {
   GiveScratch(pending_spans_);
   adopted_ = false;
   ahead_done_.clear();
-  for (TFileHandler* f : files_)
-    if (f != nullptr) f->SetObserver(nullptr);
+  if (detach)
+    for (TFileHandler* f : files_)
+      if (f != nullptr) f->SetObserver(nullptr);
   files_.clear();
   held_.clear();
   held_bytes_ = 0;
@@ -534,6 +539,7 @@ bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t c
 }
 
 void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) {
+  if (tail_.valid()) FinishTail(false);
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return;
   // What is held goes first (a cut may drop bytes it holds).
@@ -553,9 +559,13 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
   Step();
 }
 
-void TJournal::BeforeFlush(TFileHandler&) { Step(); }
+void TJournal::BeforeFlush(TFileHandler&) {
+  if (tail_.valid()) FinishTail(false);
+  Step();
+}
 
 std::uint8_t* TJournal::HoldSpace(TFileHandler& file, std::int64_t position, std::int64_t count) {
+  if (tail_.valid()) FinishTail(false);
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return nullptr;
   // The last write held in place has its bytes by now.
@@ -580,6 +590,7 @@ bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* 
 }
 
 bool TJournal::HoldFlush(TFileHandler& file) {
+  if (tail_.valid()) FinishTail(false);
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return false;
   held_syncs_[static_cast<std::size_t>(index)] = true;
@@ -874,6 +885,78 @@ void TJournal::Commit() {
   if (end_ > kKeptBytes) file_->Truncate(0);
 }
 
+void TJournal::CommitLater() {
+  WriteHeld(false);
+  // Nothing written: nothing to wait for.
+  if (!started_) {
+    Commit();
+    return;
+  }
+  // What Commit would do after this point, run by the tail in the same
+  // order: the syncs started early waited for, each file the flush asked to
+  // sync and that was written since its last sync synced, then the header
+  // invalidated and synced. The tail touches only descriptors and what it
+  // is given: the journal's members stay this thread's.
+  std::vector<std::future<void>> earlier = std::move(file_syncs_);
+  file_syncs_.clear();
+  file_syncs_.resize(files_.size());
+  std::vector<std::function<void()>> syncs;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!held_syncs_[i]) continue;
+    held_syncs_[i] = false;
+    auto* disk = dynamic_cast<TPhysicalFile*>(files_[i]->File());
+    if (disk == nullptr || !disk->Unsynced()) continue;
+    // The file's mark stays set: its next Flush syncs again, at worst for
+    // nothing.
+    if (std::function<void()> sync = files_[i]->EarlySync()) syncs.push_back(std::move(sync));
+  }
+  tail_ = std::async(std::launch::async, [earlier = std::move(earlier), syncs = std::move(syncs), file = file_.get(),
+                                          path = path_, header = header_, sync = sync_,
+                                          cut = end_ > kKeptBytes]() mutable {
+    std::exception_ptr failed;
+    for (std::future<void>& early : earlier) {
+      if (!early.valid()) continue;
+      try {
+        early.get();
+      } catch (...) {
+        if (!failed) failed = std::current_exception();
+      }
+    }
+    if (failed) std::rethrow_exception(failed);
+    for (const std::function<void()>& run : syncs) {
+      Step();
+      run();
+    }
+    Step();
+    static const std::uint8_t zeros[8] = {};
+    const bool ended = file->WriteAt(0, zeros, 8) == 8 && (!sync || file->Sync() == 0);
+    if (!ended) {
+      // As in Commit: the header goes back for the undo to play.
+      file->WriteAt(0, header.data(), static_cast<std::int64_t>(header.size()));
+      RaiseError(err::kWriteError, path);
+    }
+    ++committed;
+    Step();
+    if (cut) file->Truncate(0);
+  });
+}
+
+void TJournal::FinishTail(bool detach) {
+  if (!tail_.valid()) return;
+  std::future<void> tail = std::move(tail_);
+  tail.get();
+  Stop(detach);
+  started_ = false;
+}
+
+void TJournal::DropTail() noexcept {
+  if (!tail_.valid()) return;
+  try {
+    tail_.get();
+  } catch (...) {
+  }
+}
+
 int TJournal::Commits() { return committed; }
 
 std::int64_t TJournal::PagesJournaledAhead() { return pages_ahead; }
@@ -967,6 +1050,9 @@ void TJournal::SetBatchLimit(std::int64_t bytes) { batch_limit = bytes > 0 ? byt
 void TJournal::SetSpanGap(std::int64_t bytes) { span_gap = bytes >= 0 ? bytes : kSpanGap; }
 
 void TJournal::Abandon() {
+  // A tail that failed left the header valid: the playback that follows
+  // an abandon puts the files back.
+  DropTail();
   DropHeld();
   Stop();
   started_ = false;

@@ -59,6 +59,21 @@
 // files. A file whose sync the flush has asked for and that has nothing
 // more held then starts its sync beside the journal's; the commit still
 // syncs it, after any later write, before the commit point.
+//
+// CommitLater ends a flush in two halves: the journal's entries are synced
+// and the files written before it returns, and the tail (the files' syncs,
+// the header's invalidation and its sync) runs on a thread of its own
+// until FinishTail. Crash safety rests on three things the caller keeps:
+// the table's write lock stays held until the tail has ended (no other
+// process journals or writes, or reads what is not yet committed); nothing
+// of the next flush is written, to the journal or to the files, before the
+// tail has ended (Begin waits for it, and the file hooks wait for it
+// before any write or sync); and the tail keeps the synchronous order (the
+// files on disk before the header is invalidated). So a process killed,
+// or a machine stopped, while the tail runs leaves a valid journal whose
+// entries are all on disk: playing it back puts the files as they were
+// before this flush, the earlier flushes staying whole. A failed tail is
+// raised by FinishTail with the flush still open: Undo plays it back.
 #pragma once
 
 #include <cstdint>
@@ -106,6 +121,14 @@ public:
   void Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync);
   // The flush is over: the journal's header is invalidated.
   void Commit();
+  // Commit with its tail on a thread of its own (see the top): returns
+  // once the journal is synced and the files are written.
+  void CommitLater();
+  // A tail of CommitLater not yet waited for.
+  bool TailPending() const { return tail_.valid(); }
+  // Waits for the tail: ended well, the flush is over as after Commit; a
+  // failure is raised with the flush still open (Undo plays it back).
+  void FinishTail() { FinishTail(true); }
   // Stops watching, leaving the journal valid on disk (to be played back).
   void Abandon();
   // The flush failed: plays the journal back at once (the files as they
@@ -203,7 +226,14 @@ private:
   void JoinFileSyncs(bool raise);
   void DropHeld();
   int IndexOf(const TFileHandler& file) const;
-  void Stop();
+  // Lets go of the files; with `detach` their observer too (a file hook
+  // ends a tail with the handler still calling it: the observer stays,
+  // watching nothing).
+  void Stop(bool detach = true);
+  void FinishTail(bool detach);
+  // Ends a tail that will not be followed by a flush (the journal is
+  // abandoned or closed): its error no longer matters.
+  void DropTail() noexcept;
   // Waits for the thread journaling ahead; a failure of it drops what was
   // journaled ahead.
   void JoinAhead();
@@ -284,6 +314,9 @@ private:
   std::future<void> journal_sync_;
   std::vector<std::future<void>> file_syncs_;  // per file
   TJournalScratch pending_held_, pending_spans_;
+
+  // The tail of a flush ended by CommitLater.
+  std::future<void> tail_;
 
   TJournalScratch held_data_;  // the held writes' bytes, one after another
   TJournalScratch batch_;

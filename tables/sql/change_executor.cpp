@@ -372,7 +372,14 @@ void TChangeExecutor::Transaction(TTransactionCall call) {
   switch (call) {
     case TTransactionCall::Start: directory_->StartTransaction(); break;
     case TTransactionCall::CommitKeepOpen:
-      directory_->CommitTransaction(false);
+      // In the statement's own transaction an interval's commit returns
+      // once its journal is synced and its files written; its syncs and the
+      // journal's end run beside the next interval's work in memory. The
+      // next commit (the statement's last one is whole before it returns)
+      // or the rollback waits for them and raises their failure, so an
+      // error there is the statement's; a crash meanwhile leaves the
+      // interval to be played back, the earlier ones whole.
+      directory_->CommitTransaction(false, own_transaction_);
       cursor_->SynchLastUpdateStamps();
       break;
     case TTransactionCall::Commit:
@@ -416,7 +423,18 @@ void TChangeExecutor::Execute() {
     }
     throw;
   }
-  if (own_transaction_) Transaction(TTransactionCall::Commit);
+  if (!own_transaction_) return;
+  try {
+    Transaction(TTransactionCall::Commit);
+  } catch (...) {
+    // A statement's own transaction does not outlive it: a commit that
+    // failed is rolled back (the intervals committed before stay).
+    try {
+      Transaction(TTransactionCall::Rollback);
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 bool TChangeExecutor::RowDone(std::uint32_t rows_read, std::uint32_t total) {
