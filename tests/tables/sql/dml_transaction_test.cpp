@@ -3,7 +3,10 @@
 // commit interval rows, a caller's transaction committed only with COMMIT
 // INTERVAL, failures rolled back to the very bytes of the files, a stop
 // from the progress callback kept, and a writer killed at random moments
-// leaving a sound table with whole intervals changed.
+// leaving a sound table with whole intervals changed; an interval's commit
+// whose syncs and journal end run beside the next interval, failed or
+// killed at each of those steps, leaving exactly the intervals whose commit
+// point passed, its failure the statement's error.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -14,7 +17,10 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 #include "tables/engine/engine_error.h"
+#include "tables/engine/errors.h"
+#include "tables/engine/journal.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/change_executor.h"
 #include "tests/tables/sql/dml_test_support.h"
@@ -90,6 +96,26 @@ protected:
   }
 
   void RunKills(int rows, int kills);
+
+  // The table checked by the engine's verification (no error logged) and
+  // its journal ended.
+  void ExpectSound(TDataDirectory* dir) {
+    std::vector<std::string> log;
+    {
+      TDataCursor check(dir);
+      check.SetTableName("R");
+      check.SetExclusive(true);
+      check.SetRepairLogCallback(
+          [](void* user, const std::string& line) {
+            static_cast<std::vector<std::string>*>(user)->push_back(line);
+            return true;
+          },
+          &log);
+      check.RepairTable(true, false);
+    }
+    for (const std::string& line : log) EXPECT_EQ(line.find("error"), std::string::npos) << line;
+    EXPECT_FALSE(TJournal::IsHot((fs::path(path_) / "R.JNL").string()));
+  }
 
   // The statement's transaction calls, as letters: S start, k commit kept
   // open, C commit, R rollback.
@@ -258,6 +284,92 @@ void DmlTransactionTest::RunKills(const int kRows, const int kills) {
 }
 
 TEST_F(DmlTransactionTest, KilledWriterLeavesWholeIntervals) { RunKills(20000, 6); }
+
+// The commit of each interval but the last runs its syncs and the journal's
+// end on a thread of its own. Each of that thread's journal steps is made
+// to fail in turn, then to kill the process: the table holds exactly the
+// intervals whose commit point had passed (counted by the journal), a
+// failure is the statement's error (its transaction rolled back), and a
+// kill's journal is played back by the next opener.
+TEST_F(DmlTransactionTest, CommitTailFailuresAndKillsKeepWholeIntervals) {
+  constexpr int kRows = 6000, kInterval = 2621;  // two interval commits, then the last
+  const std::thread::id main_thread = std::this_thread::get_id();
+  int tail_steps = 0;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE("failing step " + std::to_string(step));
+    MakeRows(dir_, kRows);
+    Observe();
+    const int commits = TJournal::Commits();
+    std::atomic<int> seen{0};
+    std::atomic<bool> failed{false};
+    TJournal::SetStepHook([&] {
+      if (std::this_thread::get_id() == main_thread || ++seen != step) return;
+      failed = true;
+      RaiseError(err::kWriteError, "tail");
+    });
+    const std::string error = RunError("UPDATE R SET A = A + 1");
+    TJournal::SetStepHook(nullptr);
+    const int passed = TJournal::Commits() - commits;
+    if (!failed) {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(calls_, "SkkC");
+      EXPECT_EQ(CountA(dir_, 1), kRows);
+      tail_steps = step - 1;
+      break;
+    }
+    EXPECT_NE(error, "");
+    ASSERT_FALSE(calls_.empty());
+    EXPECT_EQ(calls_.back(), 'R') << calls_;
+    EXPECT_FALSE(dir_->TransactionInProgress());
+    EXPECT_LE(passed, 2);
+    EXPECT_EQ(CountA(dir_, 1), passed * kInterval);
+    EXPECT_EQ(CountA(dir_, 0), kRows - passed * kInterval);
+    ExpectSound(dir_);
+    ASSERT_LT(step, 40);
+  }
+  // Each tail syncs the data file, ends the journal and steps past it.
+  EXPECT_GE(tail_steps, 6);
+
+  for (int step = 1; step <= tail_steps; ++step) {
+    SCOPED_TRACE("killed at step " + std::to_string(step));
+    MakeRows(dir_, kRows);
+    session_.reset();
+    const std::string passed_file = (fs::path(path_) / "passed").string();
+    qvtest::ChildProcess child([&](qvtest::ChildProcess&) {
+      TDataSession session;
+      TDataDirectory* d = session.OpenDataDirectory("w", path_);
+      const int commits = TJournal::Commits();
+      const std::thread::id child_thread = std::this_thread::get_id();
+      std::atomic<int> seen{0};
+      TJournal::SetStepHook([&] {
+        if (std::this_thread::get_id() == child_thread || ++seen != step) return;
+        qvtest::WriteFileBytes(passed_file, std::to_string(TJournal::Commits() - commits));
+        raise(SIGKILL);
+      });
+      TQueryStatement statement(d);
+      std::int32_t position = 0;
+      statement.PrepareStatement("UPDATE R SET A = A + 1", position);
+      TDataCursor* result = nullptr;
+      statement.ExecuteStatement(result);
+      return 0;
+    });
+    EXPECT_NE(child.Wait(), 0);
+    const int passed = std::stoi(qvtest::ReadFileBytes(passed_file));
+    session_ = std::make_unique<TDataSession>();
+    dir_ = session_->OpenDataDirectory("data", path_);
+    {
+      // Reopened alone: the dead writer's journal is played back.
+      TDataCursor reopen(dir_);
+      reopen.SetTableName("R");
+      reopen.SetExclusive(true);
+      reopen.OpenCursor();
+      reopen.CloseCursor();
+    }
+    ExpectSound(dir_);
+    EXPECT_EQ(CountA(dir_, 1), passed * kInterval);
+    EXPECT_EQ(CountA(dir_, 0), kRows - passed * kInterval);
+  }
+}
 TEST_F(DmlTransactionTest, DISABLED_TwentyKillsOverFiftyThousandRows) { RunKills(50000, 20); }
 
 }  // namespace
