@@ -440,6 +440,8 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
     else old_lengths_.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
   }
   shortest_ = old_lengths_;
+  begin_writes_.clear();
+  for (TFileHandler* f : files) begin_writes_.push_back(f != nullptr ? f->WriteCalls() : 0);
   files_ = std::move(files);
   held_syncs_.assign(files_.size(), false);
   file_syncs_.clear();
@@ -906,8 +908,16 @@ void TJournal::CommitLater() {
     held_syncs_[i] = false;
     auto* disk = dynamic_cast<TPhysicalFile*>(files_[i]->File());
     if (disk == nullptr || !disk->Unsynced()) continue;
-    // The file's mark stays set: its next Flush syncs again, at worst for
-    // nothing.
+    if (files_[i]->WriteCalls() == begin_writes_[i]) {
+      // Not written by this flush (only by an earlier one, not synced
+      // since): synced here, which clears its mark, so that later flushes
+      // that leave it alone skip it.
+      Step();
+      if (!disk->Flush(files_[i]->Handle())) RaiseError(err::kWriteError, files_[i]->FileName());
+      continue;
+    }
+    // The file's mark stays set (the next flush that writes it syncs it
+    // anyway).
     if (std::function<void()> sync = files_[i]->EarlySync()) syncs.push_back(std::move(sync));
   }
   tail_ = std::async(std::launch::async, [earlier = std::move(earlier), syncs = std::move(syncs), file = file_.get(),

@@ -274,6 +274,8 @@ private:
   // The shortest each file has been since the journal began: the bytes a cut
   // dropped are in the cut's entry, so no later entry reaches past it.
   std::vector<std::int64_t> shortest_;
+  // The files' write calls at Begin.
+  std::vector<std::uint64_t> begin_writes_;
   bool sync_ = false;
   std::unique_ptr<rtl::TLockedFile> file_;
   std::string file_path_;
