@@ -450,7 +450,7 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
     if (f != nullptr) f->SetObserver(this);
 }
 
-void TJournal::Stop(bool detach) {
+void TJournal::Stop() {
   // A sync still under way ends before the files are let go (its error, if
   // any, no longer matters: the flush is over or failed).
   JoinFileSyncs(false);
@@ -461,9 +461,8 @@ void TJournal::Stop(bool detach) {
   GiveScratch(pending_spans_);
   adopted_ = false;
   ahead_done_.clear();
-  if (detach)
-    for (TFileHandler* f : files_)
-      if (f != nullptr) f->SetObserver(nullptr);
+  for (TFileHandler* f : files_)
+    if (f != nullptr) f->SetObserver(nullptr);
   files_.clear();
   held_.clear();
   held_bytes_ = 0;
@@ -541,7 +540,7 @@ bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t c
 }
 
 void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) {
-  if (tail_.valid()) FinishTail(false);
+  if (AwaitTail()) return;
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return;
   // What is held goes first (a cut may drop bytes it holds).
@@ -562,12 +561,12 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
 }
 
 void TJournal::BeforeFlush(TFileHandler&) {
-  if (tail_.valid()) FinishTail(false);
+  AwaitTail();
   Step();
 }
 
 std::uint8_t* TJournal::HoldSpace(TFileHandler& file, std::int64_t position, std::int64_t count) {
-  if (tail_.valid()) FinishTail(false);
+  if (AwaitTail()) return nullptr;
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return nullptr;
   // The last write held in place has its bytes by now.
@@ -592,7 +591,7 @@ bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* 
 }
 
 bool TJournal::HoldFlush(TFileHandler& file) {
-  if (tail_.valid()) FinishTail(false);
+  if (AwaitTail()) return false;
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return false;
   held_syncs_[static_cast<std::size_t>(index)] = true;
@@ -1031,17 +1030,27 @@ void TJournal::CommitLater() {
   tail_written_ = std::move(written_in);
 }
 
-void TJournal::FinishTail(bool detach) {
-  if (!tail_.valid()) return;
-  std::future<void> tail = std::move(tail_);
-  tail_written_ = {};
-  tail.get();
-  Stop(detach);
+void TJournal::FinishTail() {
+  AwaitTail();
+  if (!tail_ended_) return;
+  tail_ended_ = false;
+  Stop();
   started_ = false;
+}
+
+bool TJournal::AwaitTail() {
+  if (tail_.valid()) {
+    std::future<void> tail = std::move(tail_);
+    tail_written_ = {};
+    tail.get();
+    tail_ended_ = true;
+  }
+  return tail_ended_;
 }
 
 void TJournal::DropTail() noexcept {
   tail_written_ = {};
+  tail_ended_ = false;
   if (!tail_.valid()) return;
   try {
     tail_.get();

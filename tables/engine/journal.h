@@ -127,11 +127,11 @@ public:
   // Commit with its tail on a thread of its own (see the top): returns
   // once the journal is synced and the files are written.
   void CommitLater();
-  // A tail of CommitLater not yet waited for.
-  bool TailPending() const { return tail_.valid(); }
+  // A tail of CommitLater not yet finished.
+  bool TailPending() const { return tail_.valid() || tail_ended_; }
   // Waits for the tail: ended well, the flush is over as after Commit; a
   // failure is raised with the flush still open (Undo plays it back).
-  void FinishTail() { FinishTail(true); }
+  void FinishTail();
   // Stops watching, leaving the journal valid on disk (to be played back).
   void Abandon();
   // The flush failed: plays the journal back at once (the files as they
@@ -229,11 +229,11 @@ private:
   void JoinFileSyncs(bool raise);
   void DropHeld();
   int IndexOf(const TFileHandler& file) const;
-  // Lets go of the files; with `detach` their observer too (a file hook
-  // ends a tail with the handler still calling it: the observer stays,
-  // watching nothing).
-  void Stop(bool detach = true);
-  void FinishTail(bool detach);
+  void Stop();
+  // Waits for the tail (raising its failure); true once it has ended
+  // well, until FinishTail: the file hooks then let writes and syncs go
+  // straight to the files (nothing of a flush is under way).
+  bool AwaitTail();
   // Ends a tail that will not be followed by a flush (the journal is
   // abandoned or closed): its error no longer matters.
   void DropTail() noexcept;
@@ -324,6 +324,7 @@ private:
   // writes.
   std::future<void> tail_;
   std::shared_future<void> tail_written_;
+  bool tail_ended_ = false;
   // WriteHeld leaves its batch's journal sync and writes to the tail
   // (CommitLater), telling whether the journal is to be synced first.
   bool batch_to_tail_ = false, tail_syncs_journal_ = false;
