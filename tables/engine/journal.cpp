@@ -43,6 +43,30 @@ void Step() {
 }
 
 std::atomic<int> committed{0};
+
+// Invalidates a flush's header, the commit point (a valid one left behind
+// would be played back over the flush). Not known to be on disk, the
+// header goes back, so that the undo (or, should that fail, the next
+// opener) puts the files back, and the failure is raised.
+void EndHeader(rtl::TLockedFile& file, bool sync, const std::vector<std::uint8_t>& header, const std::string& path) {
+  static const std::uint8_t zeros[8] = {};
+  if (file.WriteAt(0, zeros, 8) == 8 && (!sync || file.Sync() == 0)) return;
+  file.WriteAt(0, header.data(), static_cast<std::int64_t>(header.size()));
+  RaiseError(err::kWriteError, path);
+}
+
+// Waits for every sync of `syncs` that runs; the first failure is kept in
+// `failed`.
+void WaitAll(std::vector<std::future<void>>& syncs, std::exception_ptr& failed) {
+  for (std::future<void>& sync : syncs) {
+    if (!sync.valid()) continue;
+    try {
+      sync.get();
+    } catch (...) {
+      if (!failed) failed = std::current_exception();
+    }
+  }
+}
 std::atomic<std::int64_t> pages_ahead{0};
 
 // Positions journaled ahead in one step of the thread.
@@ -650,14 +674,7 @@ void TJournal::JoinFileSyncs(bool raise) {
       failed = std::current_exception();
     }
   }
-  for (std::future<void>& sync : file_syncs_) {
-    if (!sync.valid()) continue;
-    try {
-      sync.get();
-    } catch (...) {
-      if (!failed) failed = std::current_exception();
-    }
-  }
+  WaitAll(file_syncs_, failed);
   if (failed && raise) std::rethrow_exception(failed);
 }
 
@@ -881,16 +898,7 @@ void TJournal::Commit() {
   // Until the commit point has passed the flush can still be undone: the
   // journal keeps its files (a failure here plays it back).
   Step();
-  // Invalidating the header is the commit point: a valid one left behind
-  // would be played back over this flush.
-  static const std::uint8_t zeros[8] = {};
-  const bool ended = file_->WriteAt(0, zeros, 8) == 8 && (!sync_ || file_->Sync() == 0);
-  if (!ended) {
-    // Not known to be on disk: the header goes back, so that the undo (or,
-    // should that fail, the next opener) puts the files back.
-    file_->WriteAt(0, header_.data(), static_cast<std::int64_t>(header_.size()));
-    RaiseError(err::kWriteError, path_);
-  }
+  EndHeader(*file_, sync_, header_, path_);
   Stop();
   started_ = false;
   ++committed;
@@ -1002,27 +1010,14 @@ void TJournal::CommitLater() {
     }
     writes_in->set_value();
     std::exception_ptr failed;
-    for (std::future<void>& early : earlier) {
-      if (!early.valid()) continue;
-      try {
-        early.get();
-      } catch (...) {
-        if (!failed) failed = std::current_exception();
-      }
-    }
+    WaitAll(earlier, failed);
     if (failed) std::rethrow_exception(failed);
     for (const std::function<void()>& run : syncs) {
       Step();
       run();
     }
     Step();
-    static const std::uint8_t zeros[8] = {};
-    const bool ended = file->WriteAt(0, zeros, 8) == 8 && (!sync || file->Sync() == 0);
-    if (!ended) {
-      // As in Commit: the header goes back for the undo to play.
-      file->WriteAt(0, header.data(), static_cast<std::int64_t>(header.size()));
-      RaiseError(err::kWriteError, path);
-    }
+    EndHeader(*file, sync, header, path);
     ++committed;
     Step();
     if (cut) file->Truncate(0);
