@@ -623,12 +623,6 @@ bool TJournal::HoldFlush(TFileHandler& file) {
 }
 
 void TJournal::BeforeRead(TFileHandler& file) {
-  if (tail_written_.valid()) {
-    // The tail's writes are in the files before anything reads them (or
-    // asks for a size); their failure is the reader's.
-    tail_written_.get();
-    tail_written_ = {};
-  }
   if (!writing_held_ && (!held_.empty() || pending_) && IndexOf(file) >= 0) WriteHeld(false);
 }
 
@@ -869,12 +863,6 @@ void TJournal::WriteHeld(bool syncs, bool early) {
       pending_ = true;
       return;
     }
-    if (batch_to_tail_) {
-      // CommitLater's batch: the journal's sync and the writes are the
-      // tail's; the held bytes stay until then.
-      tail_syncs_journal_ = synced;
-      return;
-    }
     if (synced) Sync();
     WriteSpanList();
     held_data_.clear();
@@ -907,75 +895,29 @@ void TJournal::Commit() {
 }
 
 void TJournal::CommitLater() {
-  // The last batch is journaled here (its old bytes read, its entries
-  // written), its sync and writes left to the tail.
-  batch_to_tail_ = true;
-  tail_syncs_journal_ = false;
-  try {
-    WriteHeld(false);
-  } catch (...) {
-    batch_to_tail_ = false;
-    throw;
-  }
-  batch_to_tail_ = false;
+  WriteHeld(false);
   // Nothing written: nothing to wait for.
   if (!started_) {
     Commit();
     return;
   }
   // What Commit would do after this point, run by the tail in the same
-  // order: the journal synced, the batch written, the syncs started early
-  // waited for, each file the flush asked to sync and that was written
-  // since its last sync synced, then the header invalidated and synced.
-  // The tail uses only descriptors and what it is given (the batch's bytes
-  // stay in this journal's buffers until it has ended); every read of the
-  // files waits for its writes (BeforeRead). Its writes go straight to the
-  // descriptors: a reader holding a handler's lock while it waits must not
-  // keep them out.
-  struct TTailWrite {
-    rtl::TLockedFile* disk;
-    std::int64_t position, count;
-    std::vector<rtl::TByteSpan> spans;
-    std::string name;
-  };
-  std::vector<TTailWrite> tail_writes;
-  std::vector<bool> written(files_.size(), false);
-  bool direct = true;
-  for (const TSpanWrite& w : writes_) {
-    written[w.file] = true;
-    auto* physical = dynamic_cast<TPhysicalFile*>(files_[w.file]->File());
-    direct = direct && physical != nullptr && physical->DiskFile() != nullptr;
-  }
-  if (!direct) {
-    // Not files on disk: the batch goes now, as Commit writes it.
-    if (tail_syncs_journal_) Sync();
-    WriteSpanList();
-    tail_syncs_journal_ = false;
-  }
-  for (const TSpanWrite& w : writes_) {
-    TTailWrite& t = tail_writes.emplace_back();
-    t.disk = static_cast<TPhysicalFile*>(files_[w.file]->File())->DiskFile();
-    t.position = w.position;
-    t.spans.assign(parts_.begin() + static_cast<std::ptrdiff_t>(w.first_part),
-                   parts_.begin() + static_cast<std::ptrdiff_t>(w.first_part + w.parts));
-    t.count = 0;
-    for (const rtl::TByteSpan& span : t.spans) t.count += span.Size;
-    t.name = files_[w.file]->FileName();
-  }
-  writes_.clear();
-  parts_.clear();
+  // order: the syncs started early waited for, each file the flush asked to
+  // sync and that was written since its last sync synced, then the header
+  // invalidated and synced. The tail uses only descriptors and what it is
+  // given: the journal's members stay this thread's. (The journal's sync
+  // and the batch's writes stay here: the walk that goes on reads the data
+  // file at once, as the flush ended its read-ahead window.)
   std::vector<std::future<void>> earlier = std::move(file_syncs_);
   file_syncs_.clear();
   file_syncs_.resize(files_.size());
   std::vector<std::function<void()>> syncs;
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    // A file the tail writes is synced there whether asked or not: its
-    // writes leave no mark for a later Flush.
-    if (!held_syncs_[i] && !written[i]) continue;
+    if (!held_syncs_[i]) continue;
     held_syncs_[i] = false;
     auto* disk = dynamic_cast<TPhysicalFile*>(files_[i]->File());
-    if (disk == nullptr || (!written[i] && !disk->Unsynced())) continue;
-    if (!written[i] && files_[i]->WriteCalls() == begin_writes_[i]) {
+    if (disk == nullptr || !disk->Unsynced()) continue;
+    if (files_[i]->WriteCalls() == begin_writes_[i]) {
       // Not written by this flush (only by an earlier one, not synced
       // since): synced here, which clears its mark, so that later flushes
       // that leave it alone skip it.
@@ -983,32 +925,13 @@ void TJournal::CommitLater() {
       if (!disk->Flush(files_[i]->Handle())) RaiseError(err::kWriteError, files_[i]->FileName());
       continue;
     }
-    // The tail writes it and syncs it: its mark (set or not) is left as it
-    // is, the next Flush syncing again at worst for nothing.
+    // The file's mark stays set: the next flush that writes it syncs it
+    // anyway, one that does not syncs it once more for nothing.
     if (std::function<void()> sync = files_[i]->EarlySync()) syncs.push_back(std::move(sync));
   }
-  auto writes_in = std::make_shared<std::promise<void>>();
-  std::shared_future<void> written_in = writes_in->get_future().share();
-  tail_ = std::async(std::launch::async, [writes_in, journal_first = tail_syncs_journal_,
-                                          tail_writes = std::move(tail_writes),
-                                          earlier = std::move(earlier), syncs = std::move(syncs), file = file_.get(),
+  tail_ = std::async(std::launch::async, [earlier = std::move(earlier), syncs = std::move(syncs), file = file_.get(),
                                           path = path_, header = header_, sync = sync_,
                                           cut = end_ > kKeptBytes]() mutable {
-    try {
-      // Every entry on disk before the bytes it protects are written.
-      if (journal_first) {
-        Step();
-        if (file->Sync() != 0) RaiseError(err::kWriteError, path);
-      }
-      for (const TTailWrite& w : tail_writes) {
-        Step();
-        if (w.disk->WriteAt(w.position, w.spans) != w.count) RaiseError(err::kWriteError, w.name);
-      }
-    } catch (...) {
-      writes_in->set_exception(std::current_exception());
-      throw;
-    }
-    writes_in->set_value();
     std::exception_ptr failed;
     WaitAll(earlier, failed);
     if (failed) std::rethrow_exception(failed);
@@ -1022,7 +945,6 @@ void TJournal::CommitLater() {
     Step();
     if (cut) file->Truncate(0);
   });
-  tail_written_ = std::move(written_in);
 }
 
 void TJournal::FinishTail() {
@@ -1036,7 +958,6 @@ void TJournal::FinishTail() {
 bool TJournal::AwaitTail() {
   if (tail_.valid()) {
     std::future<void> tail = std::move(tail_);
-    tail_written_ = {};
     tail.get();
     tail_ended_ = true;
   }
@@ -1044,7 +965,6 @@ bool TJournal::AwaitTail() {
 }
 
 void TJournal::DropTail() noexcept {
-  tail_written_ = {};
   tail_ended_ = false;
   if (!tail_.valid()) return;
   try {

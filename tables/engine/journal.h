@@ -60,23 +60,20 @@
 // more held then starts its sync beside the journal's; the commit still
 // syncs it, after any later write, before the commit point.
 //
-// CommitLater ends a flush in two halves: before it returns, the old
-// bytes of its last batch are read and their entries written to the
-// journal; the tail, on a thread of its own until FinishTail, does the rest
-// in the order Commit does it: the journal's sync, the batch's writes to
-// the files, the files' syncs, the header's invalidation and its sync.
+// CommitLater ends a flush in two halves: before it returns, the
+// journal's entries are synced and the files written, as Commit does; the
+// tail, on a thread of its own until FinishTail, does the rest in the same
+// order: the files' syncs, then the header's invalidation and its sync.
 // Crash safety rests on what the caller and the hooks keep: the table's
 // write lock stays held until the tail has ended (no other process
 // journals, writes, or reads what is not committed yet); nothing of the
 // next flush is written, to the journal or to the files, before the tail
 // has ended (Begin waits for it, and so do the file hooks before any write
-// or sync); every read of the files (or of a size) waits for the batch's
-// writes. So a process killed, or a machine stopped, while the tail runs
-// leaves the files as before this flush, or a valid journal whose entries
-// went to disk before any byte they protect: played back, it puts them so.
-// The earlier flushes stay whole. A failed tail is raised (by FinishTail,
-// or by the read that waited for its writes) with the flush still open:
-// Undo plays it back.
+// or sync). So a process killed, or a machine stopped, while the tail runs
+// leaves a valid journal whose entries went to disk before any byte they
+// protect: played back, it puts the files as they were before this flush.
+// The earlier flushes stay whole. A failed tail is raised by FinishTail
+// with the flush still open: Undo plays it back.
 #pragma once
 
 #include <cstdint>
@@ -320,14 +317,10 @@ private:
   std::vector<std::future<void>> file_syncs_;  // per file
   TJournalScratch pending_held_, pending_spans_;
 
-  // The tail of a flush ended by CommitLater, and its end of the batch's
-  // writes.
+  // The tail of a flush ended by CommitLater; it ended well, the flush
+  // not stopped yet.
   std::future<void> tail_;
-  std::shared_future<void> tail_written_;
   bool tail_ended_ = false;
-  // WriteHeld leaves its batch's journal sync and writes to the tail
-  // (CommitLater), telling whether the journal is to be synced first.
-  bool batch_to_tail_ = false, tail_syncs_journal_ = false;
 
   TJournalScratch held_data_;  // the held writes' bytes, one after another
   TJournalScratch batch_;
