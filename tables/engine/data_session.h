@@ -111,8 +111,7 @@ public:
 
   void StartTransaction();
   void RollbackTransaction();
-  // `tail_later`: see TDataTable::CommitTransaction.
-  void CommitTransaction(bool final_commit, bool tail_later = false);
+  void CommitTransaction(bool final_commit);
   void FreeDataTables();
 
   // The file name of a table here ("x" -> "<path>x.DAT", or the file that

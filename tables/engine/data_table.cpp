@@ -238,10 +238,6 @@ void TDataTable::DropEndedJournal() {
 }
 
 void TDataTable::ReleaseAndClose() {
-  try {
-    FinishCommitTail();
-  } catch (...) {
-  }
   // The thread journaling ahead reads the index file about to close.
   journal_.DropAhead();
   ReleaseLocks();
@@ -394,7 +390,6 @@ void TDataTable::BackupIndex() {
 }
 
 void TDataTable::RestoreIndex(bool keep_current, bool delete_backup) {
-  FinishCommitTail();
   TFileHandler backup(this);
   backup.SetFileName(IndexBackupName());
   backup.SetInMemory(in_memory_);
@@ -428,7 +423,6 @@ void TDataTable::RestoreIndex(bool keep_current, bool delete_backup) {
 }
 
 void TDataTable::EmptyTable() {
-  FinishCommitTail();
   // Cutting the files and writing their headers is one journaled step: a
   // process killed inside it leaves the table as it was or empty. Inside a
   // transaction the cuts go under a journal left open until it ends: the
@@ -901,11 +895,6 @@ void TDataTable::StartTransaction() {
 
 void TDataTable::RollbackTransaction() {
   if (!in_transaction_ || read_only_) return;
-  try {
-    FinishCommitTail();
-  } catch (...) {
-    // The failed interval is played back already; the rollback goes on.
-  }
   in_transaction_ = false;
   journal_.DropAhead();
   if (journal_.Active()) {
@@ -930,9 +919,8 @@ void TDataTable::RestoreFilesBeforeEmpty() {
   }
 }
 
-void TDataTable::CommitTransaction(bool final_commit, bool tail_later) {
+void TDataTable::CommitTransaction(bool final_commit) {
   if (!in_transaction_ || read_only_) return;
-  FinishCommitTail();
   // The flush writes the files: the lock it takes has its real ranges.
   in_transaction_ = false;
   try {
@@ -956,80 +944,25 @@ void TDataTable::CommitTransaction(bool final_commit, bool tail_later) {
     TransactionWriteUnlockTable();
     return;
   }
-  commit_later_ = tail_later;
   try {
     FlushBuffers(false, false, false, false, true);
   } catch (...) {
-    commit_later_ = false;
     in_transaction_ = true;
     WriteUnlockTable();
     throw;
   }
-  commit_later_ = false;
   files_before_empty_.clear();
-  // While the commit's tail runs, the write ranges stay taken: no other
-  // process reads the interval before it is committed, or finds the
-  // journal valid and free to play back. The .DAT byte of the transaction
-  // keeps every other writer out all along; the next interval's writes
-  // stay in the caches, and whatever writes or syncs a file, or begins a
-  // flush, waits for the tail first.
-  const bool keep_ranges = journal_.TailPending() && write_lock_ && !write_lock_in_process_ && !LocksSkipped();
+  transaction_lock_ = false;
   try {
     if (!user_table_lock_) WriteUnlockAllRecords(true);
     else if (!table_lock_before_transaction_) UserWriteUnlockTable();
   } catch (...) {
     transaction_lock_ = in_transaction_ = true;
-    if (keep_ranges) {
-      write_lock_ = false;
-      tail_lock_ = true;
-    } else {
-      WriteUnlockTable();
-    }
+    WriteUnlockTable();
     throw;
   }
   transaction_lock_ = in_transaction_ = true;
-  if (keep_ranges) {
-    write_lock_ = false;
-    tail_lock_ = true;
-    return;
-  }
   WriteUnlockTable();
-}
-
-void TDataTable::FinishCommitTail() {
-  if (journal_.TailPending()) {
-    try {
-      journal_.FinishTail();
-    } catch (...) {
-      // The interval is not known to be on disk: its writes are played
-      // back, as a crash would have them, and the caches, which took them
-      // as written (the next interval's changes among them), go. Only a
-      // rollback can follow.
-      journal_.UndoQuietly();
-      try {
-        if (data_->IsOpen()) data_->DropCleanCopies();
-        if (index_->IsOpen()) index_->DropCleanCopies();
-        FreeBuffers(true, true);
-      } catch (...) {
-      }
-      try {
-        ReleaseTailLock();
-      } catch (...) {
-      }
-      throw;
-    }
-  }
-  ReleaseTailLock();
-}
-
-void TDataTable::ReleaseTailLock() {
-  if (!tail_lock_) return;
-  tail_lock_ = false;
-  const bool blobs = HasBlobs() && blob_->IsOpen();
-  AllThen(
-      err::kLockFailure, name_,
-      [&] { return !blobs || blob_->LockRegion(kFileWriteLockOffset, kFileWriteLockLength, false); },
-      [&] { return index_->LockRegion(kFileWriteLockOffset, kFileWriteLockLength, false); });
 }
 
 void TDataTable::UpdateHeaderStamps(bool data, bool index, bool blob) {
@@ -1044,7 +977,6 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
     UpdateHeaderStamps(force_data, force_index, force_blob);
     return;
   }
-  FinishCommitTail();
   const bool blobs = HasBlobs() && blob_->IsOpen();
   // What the flush is about to write, so that a failure can put the caches
   // and headers back as they were: still to be written.
@@ -1080,8 +1012,7 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
       blob_->WriteHeader(force_blob, false);
       if (to_disk) blob_->Flush();
     }
-    if (commit_later_) journal_.CommitLater();
-    else journal_.Commit();
+    journal_.Commit();
   } catch (...) {
     // A flush that fails (a full disk, an I/O error) leaves the files as
     // they were: the journal puts back what it wrote. Should that fail too,

@@ -204,15 +204,7 @@ public:
   void TransactionWriteUnlockTable();
   void StartTransaction();
   void RollbackTransaction();
-  // An intermediate commit (not `final_commit`) with `tail_later` returns
-  // once its journal is synced and its files written, the rest of the
-  // commit running meanwhile (see TJournal::CommitLater); the next commit,
-  // flush or rollback waits for it first and raises its failure, after
-  // playing the interval back and dropping the caches: only a rollback
-  // follows then.
-  void CommitTransaction(bool final_commit, bool tail_later = false);
-  // Waits for an intermediate commit's tail, if one runs (see above).
-  void FinishCommitTail();
+  void CommitTransaction(bool final_commit);
   bool GetTransactionInProgress() const { return in_transaction_; }
   bool TransactionLockHeld() const { return transaction_lock_; }
   void FlushBuffers(bool adjust, bool force_data, bool force_index, bool force_blob, bool to_disk);
@@ -356,12 +348,6 @@ private:
   bool write_lock_in_process_ = false;
   std::uint16_t read_index_r_ = 0, read_blob_r_ = 0, user_index_r_ = 0, user_blob_r_ = 0;
   bool transaction_lock_ = false, in_transaction_ = false;
-  // The .IDX and .BLB write ranges of an intermediate commit, kept while
-  // its tail runs (released by FinishCommitTail).
-  bool tail_lock_ = false;
-  // The flush under way ends through the journal's CommitLater.
-  bool commit_later_ = false;
-  void ReleaseTailLock();
   TJournal journal_;
   TWriteUndo undo_;
   std::vector<std::uint32_t> pages_ahead_;

@@ -43,30 +43,6 @@ void Step() {
 }
 
 std::atomic<int> committed{0};
-
-// Invalidates a flush's header, the commit point (a valid one left behind
-// would be played back over the flush). Not known to be on disk, the
-// header goes back, so that the undo (or, should that fail, the next
-// opener) puts the files back, and the failure is raised.
-void EndHeader(rtl::TLockedFile& file, bool sync, const std::vector<std::uint8_t>& header, const std::string& path) {
-  static const std::uint8_t zeros[8] = {};
-  if (file.WriteAt(0, zeros, 8) == 8 && (!sync || file.Sync() == 0)) return;
-  file.WriteAt(0, header.data(), static_cast<std::int64_t>(header.size()));
-  RaiseError(err::kWriteError, path);
-}
-
-// Waits for every sync of `syncs` that runs; the first failure is kept in
-// `failed`.
-void WaitAll(std::vector<std::future<void>>& syncs, std::exception_ptr& failed) {
-  for (std::future<void>& sync : syncs) {
-    if (!sync.valid()) continue;
-    try {
-      sync.get();
-    } catch (...) {
-      if (!failed) failed = std::current_exception();
-    }
-  }
-}
 std::atomic<std::int64_t> pages_ahead{0};
 
 // Positions journaled ahead in one step of the thread.
@@ -341,7 +317,6 @@ void TJournal::GiveBuffers() {
 }
 
 TJournal::~TJournal() {
-  DropTail();
   JoinAhead();
   Stop();
 }
@@ -399,7 +374,6 @@ void TJournal::FollowTablePermissions() {
 }
 
 void TJournal::Close() {
-  DropTail();
   DropAhead();
   Stop();
   started_ = false;
@@ -419,8 +393,6 @@ bool TJournal::Hot(const std::string& path) {
 bool TJournal::IsHot(const std::string& path) { return TJournal().Hot(path); }
 
 void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync) {
-  // The last flush's tail ends before anything of this one is written.
-  FinishTail();
   JoinAhead();
   path_ = path;
   sync_ = sync;
@@ -464,8 +436,6 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
     else old_lengths_.push_back(f != nullptr && f->IsOpen() ? f->GetSize() : 0);
   }
   shortest_ = old_lengths_;
-  begin_writes_.clear();
-  for (TFileHandler* f : files) begin_writes_.push_back(f != nullptr ? f->WriteCalls() : 0);
   files_ = std::move(files);
   held_syncs_.assign(files_.size(), false);
   file_syncs_.clear();
@@ -564,7 +534,6 @@ bool TJournal::AddEntry(std::size_t index, std::int64_t position, std::int64_t c
 }
 
 void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) {
-  if (AwaitTail()) return;
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return;
   // What is held goes first (a cut may drop bytes it holds).
@@ -584,13 +553,9 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
   Step();
 }
 
-void TJournal::BeforeFlush(TFileHandler&) {
-  AwaitTail();
-  Step();
-}
+void TJournal::BeforeFlush(TFileHandler&) { Step(); }
 
 std::uint8_t* TJournal::HoldSpace(TFileHandler& file, std::int64_t position, std::int64_t count) {
-  if (AwaitTail()) return nullptr;
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return nullptr;
   // The last write held in place has its bytes by now.
@@ -615,7 +580,6 @@ bool TJournal::HoldWrite(TFileHandler& file, std::int64_t position, const void* 
 }
 
 bool TJournal::HoldFlush(TFileHandler& file) {
-  if (AwaitTail()) return false;
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return false;
   held_syncs_[static_cast<std::size_t>(index)] = true;
@@ -668,7 +632,14 @@ void TJournal::JoinFileSyncs(bool raise) {
       failed = std::current_exception();
     }
   }
-  WaitAll(file_syncs_, failed);
+  for (std::future<void>& sync : file_syncs_) {
+    if (!sync.valid()) continue;
+    try {
+      sync.get();
+    } catch (...) {
+      if (!failed) failed = std::current_exception();
+    }
+  }
   if (failed && raise) std::rethrow_exception(failed);
 }
 
@@ -886,91 +857,21 @@ void TJournal::Commit() {
   // Until the commit point has passed the flush can still be undone: the
   // journal keeps its files (a failure here plays it back).
   Step();
-  EndHeader(*file_, sync_, header_, path_);
+  // Invalidating the header is the commit point: a valid one left behind
+  // would be played back over this flush.
+  static const std::uint8_t zeros[8] = {};
+  const bool ended = file_->WriteAt(0, zeros, 8) == 8 && (!sync_ || file_->Sync() == 0);
+  if (!ended) {
+    // Not known to be on disk: the header goes back, so that the undo (or,
+    // should that fail, the next opener) puts the files back.
+    file_->WriteAt(0, header_.data(), static_cast<std::int64_t>(header_.size()));
+    RaiseError(err::kWriteError, path_);
+  }
   Stop();
   started_ = false;
   ++committed;
   Step();
   if (end_ > kKeptBytes) file_->Truncate(0);
-}
-
-void TJournal::CommitLater() {
-  WriteHeld(false);
-  // Nothing written: nothing to wait for.
-  if (!started_) {
-    Commit();
-    return;
-  }
-  // What Commit would do after this point, run by the tail in the same
-  // order: the syncs started early waited for, each file the flush asked to
-  // sync and that was written since its last sync synced, then the header
-  // invalidated and synced. The tail uses only descriptors and what it is
-  // given: the journal's members stay this thread's. (The journal's sync
-  // and the batch's writes stay here: the walk that goes on reads the data
-  // file at once, as the flush ended its read-ahead window.)
-  std::vector<std::future<void>> earlier = std::move(file_syncs_);
-  file_syncs_.clear();
-  file_syncs_.resize(files_.size());
-  std::vector<std::function<void()>> syncs;
-  for (std::size_t i = 0; i < files_.size(); ++i) {
-    if (!held_syncs_[i]) continue;
-    held_syncs_[i] = false;
-    auto* disk = dynamic_cast<TPhysicalFile*>(files_[i]->File());
-    if (disk == nullptr || !disk->Unsynced()) continue;
-    if (files_[i]->WriteCalls() == begin_writes_[i]) {
-      // Not written by this flush (only by an earlier one, not synced
-      // since): synced here, which clears its mark, so that later flushes
-      // that leave it alone skip it.
-      Step();
-      if (!disk->Flush(files_[i]->Handle())) RaiseError(err::kWriteError, files_[i]->FileName());
-      continue;
-    }
-    // The file's mark stays set: the next flush that writes it syncs it
-    // anyway, one that does not syncs it once more for nothing.
-    if (std::function<void()> sync = files_[i]->EarlySync()) syncs.push_back(std::move(sync));
-  }
-  tail_ = std::async(std::launch::async, [earlier = std::move(earlier), syncs = std::move(syncs), file = file_.get(),
-                                          path = path_, header = header_, sync = sync_,
-                                          cut = end_ > kKeptBytes]() mutable {
-    std::exception_ptr failed;
-    WaitAll(earlier, failed);
-    if (failed) std::rethrow_exception(failed);
-    for (const std::function<void()>& run : syncs) {
-      Step();
-      run();
-    }
-    Step();
-    EndHeader(*file, sync, header, path);
-    ++committed;
-    Step();
-    if (cut) file->Truncate(0);
-  });
-}
-
-void TJournal::FinishTail() {
-  AwaitTail();
-  if (!tail_ended_) return;
-  tail_ended_ = false;
-  Stop();
-  started_ = false;
-}
-
-bool TJournal::AwaitTail() {
-  if (tail_.valid()) {
-    std::future<void> tail = std::move(tail_);
-    tail.get();
-    tail_ended_ = true;
-  }
-  return tail_ended_;
-}
-
-void TJournal::DropTail() noexcept {
-  tail_ended_ = false;
-  if (!tail_.valid()) return;
-  try {
-    tail_.get();
-  } catch (...) {
-  }
 }
 
 int TJournal::Commits() { return committed; }
@@ -1066,9 +967,6 @@ void TJournal::SetBatchLimit(std::int64_t bytes) { batch_limit = bytes > 0 ? byt
 void TJournal::SetSpanGap(std::int64_t bytes) { span_gap = bytes >= 0 ? bytes : kSpanGap; }
 
 void TJournal::Abandon() {
-  // A tail that failed left the header valid: the playback that follows
-  // an abandon puts the files back.
-  DropTail();
   DropHeld();
   Stop();
   started_ = false;

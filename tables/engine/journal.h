@@ -59,21 +59,6 @@
 // files. A file whose sync the flush has asked for and that has nothing
 // more held then starts its sync beside the journal's; the commit still
 // syncs it, after any later write, before the commit point.
-//
-// CommitLater ends a flush in two halves: before it returns, the
-// journal's entries are synced and the files written, as Commit does; the
-// tail, on a thread of its own until FinishTail, does the rest in the same
-// order: the files' syncs, then the header's invalidation and its sync.
-// Crash safety rests on what the caller and the hooks keep: the table's
-// write lock stays held until the tail has ended (no other process
-// journals, writes, or reads what is not committed yet); nothing of the
-// next flush is written, to the journal or to the files, before the tail
-// has ended (Begin waits for it, and so do the file hooks before any write
-// or sync). So a process killed, or a machine stopped, while the tail runs
-// leaves a valid journal whose entries went to disk before any byte they
-// protect: played back, it puts the files as they were before this flush.
-// The earlier flushes stay whole. A failed tail is raised by FinishTail
-// with the flush still open: Undo plays it back.
 #pragma once
 
 #include <cstdint>
@@ -121,14 +106,6 @@ public:
   void Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync);
   // The flush is over: the journal's header is invalidated.
   void Commit();
-  // Commit with its tail on a thread of its own (see the top): returns
-  // once the journal is synced and the files are written.
-  void CommitLater();
-  // A tail of CommitLater not yet finished.
-  bool TailPending() const { return tail_.valid() || tail_ended_; }
-  // Waits for the tail: ended well, the flush is over as after Commit; a
-  // failure is raised with the flush still open (Undo plays it back).
-  void FinishTail();
   // Stops watching, leaving the journal valid on disk (to be played back).
   void Abandon();
   // The flush failed: plays the journal back at once (the files as they
@@ -227,13 +204,6 @@ private:
   void DropHeld();
   int IndexOf(const TFileHandler& file) const;
   void Stop();
-  // Waits for the tail (raising its failure); true once it has ended
-  // well, until FinishTail: the file hooks then let writes and syncs go
-  // straight to the files (nothing of a flush is under way).
-  bool AwaitTail();
-  // Ends a tail that will not be followed by a flush (the journal is
-  // abandoned or closed): its error no longer matters.
-  void DropTail() noexcept;
   // Waits for the thread journaling ahead; a failure of it drops what was
   // journaled ahead.
   void JoinAhead();
@@ -274,8 +244,6 @@ private:
   // The shortest each file has been since the journal began: the bytes a cut
   // dropped are in the cut's entry, so no later entry reaches past it.
   std::vector<std::int64_t> shortest_;
-  // The files' write calls at Begin.
-  std::vector<std::uint64_t> begin_writes_;
   bool sync_ = false;
   std::unique_ptr<rtl::TLockedFile> file_;
   std::string file_path_;
@@ -316,11 +284,6 @@ private:
   std::future<void> journal_sync_;
   std::vector<std::future<void>> file_syncs_;  // per file
   TJournalScratch pending_held_, pending_spans_;
-
-  // The tail of a flush ended by CommitLater; it ended well, the flush
-  // not stopped yet.
-  std::future<void> tail_;
-  bool tail_ended_ = false;
 
   TJournalScratch held_data_;  // the held writes' bytes, one after another
   TJournalScratch batch_;

@@ -372,14 +372,7 @@ void TChangeExecutor::Transaction(TTransactionCall call) {
   switch (call) {
     case TTransactionCall::Start: directory_->StartTransaction(); break;
     case TTransactionCall::CommitKeepOpen:
-      // In the statement's own transaction an interval's commit returns
-      // once its journal is synced and its files written; its syncs and the
-      // journal's end run beside the next interval's work in memory. The
-      // next commit (the statement's last one is whole before it returns)
-      // or the rollback waits for them and raises their failure, so an
-      // error there is the statement's; a crash meanwhile leaves the
-      // interval to be played back, the earlier ones whole.
-      directory_->CommitTransaction(false, own_transaction_);
+      directory_->CommitTransaction(false);
       cursor_->SynchLastUpdateStamps();
       break;
     case TTransactionCall::Commit:
