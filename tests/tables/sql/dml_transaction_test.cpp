@@ -11,6 +11,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -275,6 +276,7 @@ void DmlTransactionTest::RunKills(const int kRows, const int kills) {
 }
 
 TEST_F(DmlTransactionTest, KilledWriterLeavesWholeIntervals) { RunKills(20000, 6); }
+TEST_F(DmlTransactionTest, DISABLED_TwentyKillsOverFiftyThousandRows) { RunKills(50000, 20); }
 
 // Each journal step of the statement's three commits (two intervals, then
 // the last) is made to fail in turn, then to kill the process: the table
