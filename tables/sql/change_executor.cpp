@@ -416,7 +416,18 @@ void TChangeExecutor::Execute() {
     }
     throw;
   }
-  if (own_transaction_) Transaction(TTransactionCall::Commit);
+  if (!own_transaction_) return;
+  try {
+    Transaction(TTransactionCall::Commit);
+  } catch (...) {
+    // A statement's own transaction does not outlive it: a commit that
+    // failed is rolled back (the intervals committed before stay).
+    try {
+      Transaction(TTransactionCall::Rollback);
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 bool TChangeExecutor::RowDone(std::uint32_t rows_read, std::uint32_t total) {

@@ -3,18 +3,25 @@
 // commit interval rows, a caller's transaction committed only with COMMIT
 // INTERVAL, failures rolled back to the very bytes of the files, a stop
 // from the progress callback kept, and a writer killed at random moments
-// leaving a sound table with whole intervals changed.
+// leaving a sound table with whole intervals changed; the statement's
+// commits failed or killed at each of their journal steps, leaving exactly
+// the intervals whose commit point passed, a failure the statement's error
+// with its transaction gone.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 #include "tables/engine/engine_error.h"
+#include "tables/engine/errors.h"
+#include "tables/engine/journal.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/change_executor.h"
 #include "tests/tables/sql/dml_test_support.h"
@@ -90,6 +97,35 @@ protected:
   }
 
   void RunKills(int rows, int kills);
+
+  // R opened alone: a dead writer's journal is played back.
+  void Reopen(TDataDirectory* dir) {
+    TDataCursor reopen(dir);
+    reopen.SetTableName("R");
+    reopen.SetExclusive(true);
+    reopen.OpenCursor();
+    reopen.CloseCursor();
+  }
+
+  // The table checked by the engine's verification (no error logged) and
+  // its journal ended.
+  void ExpectSound(TDataDirectory* dir) {
+    std::vector<std::string> log;
+    {
+      TDataCursor check(dir);
+      check.SetTableName("R");
+      check.SetExclusive(true);
+      check.SetRepairLogCallback(
+          [](void* user, const std::string& line) {
+            static_cast<std::vector<std::string>*>(user)->push_back(line);
+            return true;
+          },
+          &log);
+      check.RepairTable(true, false);
+    }
+    for (const std::string& line : log) EXPECT_EQ(line.find("error"), std::string::npos) << line;
+    EXPECT_FALSE(TJournal::IsHot((fs::path(path_) / "R.JNL").string()));
+  }
 
   // The statement's transaction calls, as letters: S start, k commit kept
   // open, C commit, R rollback.
@@ -226,26 +262,8 @@ void DmlTransactionTest::RunKills(const int kRows, const int kills) {
     }
     TDataSession session;
     TDataDirectory* d = session.OpenDataDirectory("r", path_);
-    std::vector<std::string> log;
-    {
-      // Reopened: a dead writer's journal is played back.
-      TDataCursor reopen(d);
-      reopen.SetTableName("R");
-      reopen.SetExclusive(true);
-      reopen.OpenCursor();
-      reopen.CloseCursor();
-      TDataCursor check(d);
-      check.SetTableName("R");
-      check.SetExclusive(true);
-      check.SetRepairLogCallback(
-          [](void* user, const std::string& line) {
-            static_cast<std::vector<std::string>*>(user)->push_back(line);
-            return true;
-          },
-          &log);
-      check.RepairTable(true, false);
-    }
-    for (const std::string& line : log) EXPECT_EQ(line.find("error"), std::string::npos) << line;
+    Reopen(d);
+    ExpectSound(d);
     const int changed = CountA(d, 1);
     EXPECT_EQ(changed % 1000, 0) << changed;
     EXPECT_EQ(changed + CountA(d, 0), kRows);
@@ -259,6 +277,85 @@ void DmlTransactionTest::RunKills(const int kRows, const int kills) {
 
 TEST_F(DmlTransactionTest, KilledWriterLeavesWholeIntervals) { RunKills(20000, 6); }
 TEST_F(DmlTransactionTest, DISABLED_TwentyKillsOverFiftyThousandRows) { RunKills(50000, 20); }
+
+// Each journal step of the statement's three commits (two intervals, then
+// the last) is made to fail in turn, then to kill the process: the table
+// holds exactly the rows of the commits whose commit point had passed
+// (counted by the journal), a failure is the statement's error and its
+// transaction is rolled back (also when the last commit fails), and a
+// kill's journal is played back by the next opener.
+TEST_F(DmlTransactionTest, CommitFailuresAndKillsKeepWholeIntervals) {
+  constexpr int kRows = 6000, kInterval = 2621;
+  auto rows_of = [&](int commits) { return std::min(commits * kInterval, kRows); };
+  int steps = 0;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE("failing step " + std::to_string(step));
+    MakeRows(dir_, kRows);
+    Observe();
+    const int commits = TJournal::Commits();
+    int seen = 0;
+    bool failed = false;
+    TJournal::SetStepHook([&] {
+      if (++seen != step) return;
+      failed = true;
+      RaiseError(err::kWriteError, "step");
+    });
+    const std::string error = RunError("UPDATE R SET A = A + 1");
+    TJournal::SetStepHook(nullptr);
+    const int passed = TJournal::Commits() - commits;
+    if (!failed) {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(calls_, "SkkC");
+      EXPECT_EQ(CountA(dir_, 1), kRows);
+      steps = step - 1;
+      break;
+    }
+    EXPECT_NE(error, "");
+    ASSERT_FALSE(calls_.empty());
+    EXPECT_EQ(calls_.back(), 'R') << calls_;
+    EXPECT_FALSE(dir_->TransactionInProgress());
+    EXPECT_LE(passed, 3);
+    EXPECT_EQ(CountA(dir_, 1), rows_of(passed));
+    EXPECT_EQ(CountA(dir_, 0), kRows - rows_of(passed));
+    ExpectSound(dir_);
+    ASSERT_LT(step, 80);
+  }
+  // Each commit writes and syncs the journal and the data file, ends the
+  // journal and steps past it.
+  EXPECT_GE(steps, 12);
+
+  for (int step = 1; step <= steps; ++step) {
+    SCOPED_TRACE("killed at step " + std::to_string(step));
+    MakeRows(dir_, kRows);
+    session_.reset();
+    const std::string passed_file = (fs::path(path_) / "passed").string();
+    qvtest::ChildProcess child([&](qvtest::ChildProcess&) {
+      TDataSession session;
+      TDataDirectory* d = session.OpenDataDirectory("w", path_);
+      const int commits = TJournal::Commits();
+      int seen = 0;
+      TJournal::SetStepHook([&] {
+        if (++seen != step) return;
+        qvtest::WriteFileBytes(passed_file, std::to_string(TJournal::Commits() - commits));
+        raise(SIGKILL);
+      });
+      TQueryStatement statement(d);
+      std::int32_t position = 0;
+      statement.PrepareStatement("UPDATE R SET A = A + 1", position);
+      TDataCursor* result = nullptr;
+      statement.ExecuteStatement(result);
+      return 0;
+    });
+    EXPECT_NE(child.Wait(), 0);
+    const int passed = std::stoi(qvtest::ReadFileBytes(passed_file));
+    session_ = std::make_unique<TDataSession>();
+    dir_ = session_->OpenDataDirectory("data", path_);
+    Reopen(dir_);
+    ExpectSound(dir_);
+    EXPECT_EQ(CountA(dir_, 1), rows_of(passed));
+    EXPECT_EQ(CountA(dir_, 0), kRows - rows_of(passed));
+  }
+}
 
 }  // namespace
 }  // namespace korvex::testing
