@@ -455,6 +455,7 @@ void TJournal::Stop() {
   parts_.clear();
   GiveScratch(pending_held_);
   GiveScratch(pending_spans_);
+  GiveRetired();
   adopted_ = false;
   ahead_done_.clear();
   for (TFileHandler* f : files_)
@@ -608,7 +609,7 @@ void TJournal::WriteSpanList() {
   parts_.clear();
 }
 
-void TJournal::LaunchBatch(bool sync_journal) {
+void TJournal::LaunchBatch(bool sync_journal, std::future<void> before) {
   launched_ = true;
   // Each write is counted (and stepped) here, on the flush's thread.
   std::vector<std::function<void()>> writes;
@@ -634,12 +635,15 @@ void TJournal::LaunchBatch(bool sync_journal) {
     syncs.push_back(std::move(sync));
     early_synced_[i] = true;
   }
-  // The writes wait for the journal's sync on the thread that makes it.
+  // The writes wait for the batch before them and the journal's sync, on
+  // the thread that makes them.
   auto done = std::make_shared<std::promise<void>>();
   journal_sync_ = done->get_future();
   batch_tasks_.push_back(std::async(std::launch::async, [file = file_.get(), path = path_, writes = std::move(writes),
-                                                syncs = std::move(syncs), done, sync_journal] {
+                                                syncs = std::move(syncs), done, sync_journal,
+                                                before = std::move(before)]() mutable {
     try {
+      if (before.valid()) before.get();
       if (sync_journal && file->Sync() != 0) RaiseError(err::kWriteError, path);
       for (const std::function<void()>& write : writes) write();
     } catch (...) {
@@ -651,6 +655,11 @@ void TJournal::LaunchBatch(bool sync_journal) {
   }));
 }
 
+void TJournal::GiveRetired() {
+  for (TJournalScratch& scratch : retired_) GiveScratch(scratch);
+  retired_.clear();
+}
+
 void TJournal::WritePending() {
   if (!pending_) return;
   pending_ = false;
@@ -660,6 +669,7 @@ void TJournal::WritePending() {
   WriteSpanList();
   GiveScratch(pending_held_);
   GiveScratch(pending_spans_);
+  GiveRetired();
   // A file whose sync the flush has asked for and that has no writes held
   // is likely done: its bytes start going to disk now, while the flush
   // goes on (the commit still syncs it after its last write).
@@ -709,7 +719,9 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     bool& flag;
     ~Done() { flag = false; }
   } done{writing_held_};
-  WritePending();
+  // A full batch may follow one still being written on its thread (see
+  // below); otherwise that one is done first.
+  if (!early || held_.empty()) WritePending();
   if (!held_.empty()) {
     // The held writes in file and position order, neighbours in runs: each
     // run's old bytes are read in one call and journaled as one entry, and
@@ -769,6 +781,15 @@ void TJournal::WriteHeld(bool syncs, bool early) {
       current[sp] = span_bytes;
       span_bytes += static_cast<std::size_t>(run_end(spans[sp + 1] - 1) - run_first(spans[sp]).position);
     }
+    // Writes of this batch follow those of the batch before on their thread
+    // only when they rewrite no bytes between runs (a span of several runs
+    // rewrites what it reads, which may be that batch's) and go to disk
+    // files; else that batch is done first.
+    bool on_disk = sync_;
+    for (std::size_t r = 0; r < runs && on_disk; ++r) on_disk = files_[run_first(r).file]->OnDisk();
+    const bool follow =
+        pending_ && on_disk && std::all_of(current.begin(), current.end(), [](std::size_t at) { return at == kNoSpanBytes; });
+    if (!follow) WritePending();
     if (spans_.capacity() < span_bytes) {
       GiveScratch(spans_);
       spans_ = TakeScratch(span_bytes);
@@ -881,11 +902,19 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     // are next needed. The held bytes stay until then.
     // The header's sync also takes the entries journaled ahead to disk.
     const bool synced = (entries || header_now) && sync_;
-    bool on_disk = true;
-    for (const TSpanWrite& w : writes_) on_disk = on_disk && files_[w.file]->OnDisk();
-    if (early && sync_ && on_disk) {
+    if (early && on_disk) {
       if (synced) Step();
-      LaunchBatch(synced);
+      std::future<void> before;
+      if (pending_) {
+        // Its buffers stay until it has been written.
+        before = std::move(journal_sync_);
+        retired_.push_back(std::move(pending_held_));
+        retired_.push_back(std::move(pending_spans_));
+        pending_held_ = TJournalScratch{};
+        pending_spans_ = TJournalScratch{};
+        pending_ = false;
+      }
+      LaunchBatch(synced, std::move(before));
       // The journal's buffer serves the held writes that follow.
       std::swap(pending_held_, held_data_);
       std::swap(pending_spans_, spans_);

@@ -199,10 +199,13 @@ private:
   // The writes of a batch whose journal sync was left running: after the
   // sync; then starts the syncs the flush has asked for so far.
   void WritePending();
-  // Starts the thread that syncs the journal (with `sync_journal`) and
-  // then makes the batch's writes (`writes_`), followed by the syncs the
-  // flush has asked for of the files they wrote.
-  void LaunchBatch(bool sync_journal);
+  // Starts the thread that waits for `before` (the batch before, if still
+  // being written), syncs the journal (with `sync_journal`) and then makes
+  // the batch's writes (`writes_`), followed by the syncs the flush has
+  // asked for of the files they wrote.
+  void LaunchBatch(bool sync_journal, std::future<void> before);
+  // Gives back the buffers of batches written since.
+  void GiveRetired();
   void WriteSpanList();
   // Waits for the syncs running in the background; raises the first error
   // when `raise`.
@@ -296,6 +299,8 @@ private:
   std::vector<bool> early_synced_;
   bool launched_ = false;  // this flush has started a batch's thread
   TJournalScratch pending_held_, pending_spans_;
+  // Those of batches before it, written before it is.
+  std::vector<TJournalScratch> retired_;
 
   TJournalScratch held_data_;  // the held writes' bytes, one after another
   TJournalScratch batch_;
