@@ -996,16 +996,19 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
   try {
     // Each file goes to disk once, after all its writes: the journal keeps
     // them undoable until it goes, which is the commit point.
+    // The index pages first: their old bytes are mostly journaled ahead,
+    // so their writes can start (on the journal's thread) while the records
+    // are encoded and journaled.
+    if (index_->IsOpen()) {
+      index_->FlushPageBuffers(false);
+      index_->WriteHeader(force_index, false);
+      if (to_disk) index_->Flush();
+    }
     if (data_->IsOpen()) {
       data_->FlushRecordBuffers(false, &flushed);
       data_->WriteHeader(force_data, false);
       data_->WriteFields();
       if (to_disk) data_->Flush();
-    }
-    if (index_->IsOpen()) {
-      index_->FlushPageBuffers(false);
-      index_->WriteHeader(force_index, false);
-      if (to_disk) index_->Flush();
     }
     if (blobs) {
       blob_->FlushBlockBuffers(false);

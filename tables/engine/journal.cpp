@@ -440,6 +440,8 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
   held_syncs_.assign(files_.size(), false);
   file_syncs_.clear();
   file_syncs_.resize(files_.size());
+  early_synced_.assign(files_.size(), false);
+  launched_ = false;
   for (TFileHandler* f : files_)
     if (f != nullptr) f->SetObserver(this);
 }
@@ -453,6 +455,7 @@ void TJournal::Stop() {
   parts_.clear();
   GiveScratch(pending_held_);
   GiveScratch(pending_spans_);
+  GiveRetired();
   adopted_ = false;
   ahead_done_.clear();
   for (TFileHandler* f : files_)
@@ -583,6 +586,10 @@ bool TJournal::HoldFlush(TFileHandler& file) {
   const int index = IndexOf(file);
   if (index < 0 || writing_held_) return false;
   held_syncs_[static_cast<std::size_t>(index)] = true;
+  // In a large flush the file is likely done: its held writes go out now
+  // and its sync follows them, on the journal's thread, while the flush
+  // goes on with the next file.
+  if (sync_ && (launched_ || held_bytes_ >= batch_limit / 8)) WriteHeld(false, true);
   return true;
 }
 
@@ -602,21 +609,74 @@ void TJournal::WriteSpanList() {
   parts_.clear();
 }
 
+void TJournal::LaunchBatch(bool sync_journal, std::future<void> before) {
+  launched_ = true;
+  // Each write is counted (and stepped) here, on the flush's thread.
+  std::vector<std::function<void()>> writes;
+  std::vector<bool> written(files_.size(), false);
+  std::vector<rtl::TByteSpan> spans;
+  for (const TSpanWrite& w : writes_) {
+    spans.assign(parts_.begin() + static_cast<std::ptrdiff_t>(w.first_part),
+                 parts_.begin() + static_cast<std::ptrdiff_t>(w.first_part + w.parts));
+    Step();
+    writes.push_back(files_[w.file]->DeferredSpans(w.position, std::move(spans)));
+    written[w.file] = true;
+  }
+  writes_.clear();
+  parts_.clear();
+  // A file written here whose sync the flush has asked for is likely done:
+  // its sync follows its writes on the same thread (the commit still syncs
+  // it should anything be written to it later).
+  std::vector<std::function<void()>> syncs;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!written[i] || !held_syncs_[i] || file_syncs_[i].valid() || early_synced_[i]) continue;
+    std::function<void()> sync = files_[i]->EarlySync();
+    if (!sync) continue;
+    syncs.push_back(std::move(sync));
+    early_synced_[i] = true;
+  }
+  // The writes wait for the batch before them and the journal's sync, on
+  // the thread that makes them.
+  auto done = std::make_shared<std::promise<void>>();
+  journal_sync_ = done->get_future();
+  batch_tasks_.push_back(std::async(std::launch::async, [file = file_.get(), path = path_, writes = std::move(writes),
+                                                syncs = std::move(syncs), done, sync_journal,
+                                                before = std::move(before)]() mutable {
+    try {
+      if (before.valid()) before.get();
+      if (sync_journal && file->Sync() != 0) RaiseError(err::kWriteError, path);
+      for (const std::function<void()>& write : writes) write();
+    } catch (...) {
+      done->set_exception(std::current_exception());
+      return;
+    }
+    done->set_value();
+    for (const std::function<void()>& sync : syncs) sync();
+  }));
+}
+
+void TJournal::GiveRetired() {
+  for (TJournalScratch& scratch : retired_) GiveScratch(scratch);
+  retired_.clear();
+}
+
 void TJournal::WritePending() {
   if (!pending_) return;
   pending_ = false;
-  // Raises when the sync failed: the flush fails before these writes.
+  // Raises when the sync or a write failed: the flush fails (before the
+  // writes left to make here, if any).
   journal_sync_.get();
   WriteSpanList();
   GiveScratch(pending_held_);
   GiveScratch(pending_spans_);
+  GiveRetired();
   // A file whose sync the flush has asked for and that has no writes held
   // is likely done: its bytes start going to disk now, while the flush
   // goes on (the commit still syncs it after its last write).
   std::vector<bool> written(files_.size(), false);
   for (const THeldWrite& w : held_) written[w.file] = true;
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    if (!held_syncs_[i] || written[i] || file_syncs_[i].valid()) continue;
+    if (!held_syncs_[i] || written[i] || file_syncs_[i].valid() || early_synced_[i]) continue;
     std::function<void()> sync = files_[i]->EarlySync();
     if (sync) file_syncs_[i] = std::async(std::launch::async, std::move(sync));
   }
@@ -632,6 +692,15 @@ void TJournal::JoinFileSyncs(bool raise) {
       failed = std::current_exception();
     }
   }
+  for (std::future<void>& task : batch_tasks_) {
+    try {
+      task.get();
+    } catch (...) {
+      if (!failed) failed = std::current_exception();
+    }
+  }
+  batch_tasks_.clear();
+  early_synced_.assign(files_.size(), false);
   for (std::future<void>& sync : file_syncs_) {
     if (!sync.valid()) continue;
     try {
@@ -650,7 +719,9 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     bool& flag;
     ~Done() { flag = false; }
   } done{writing_held_};
-  WritePending();
+  // A full batch may follow one still being written on its thread (see
+  // below); otherwise that one is done first.
+  if (!early || held_.empty()) WritePending();
   if (!held_.empty()) {
     // The held writes in file and position order, neighbours in runs: each
     // run's old bytes are read in one call and journaled as one entry, and
@@ -710,6 +781,15 @@ void TJournal::WriteHeld(bool syncs, bool early) {
       current[sp] = span_bytes;
       span_bytes += static_cast<std::size_t>(run_end(spans[sp + 1] - 1) - run_first(spans[sp]).position);
     }
+    // Writes of this batch follow those of the batch before on their thread
+    // only when they rewrite no bytes between runs (a span of several runs
+    // rewrites what it reads, which may be that batch's) and go to disk
+    // files; else that batch is done first.
+    bool on_disk = sync_;
+    for (std::size_t r = 0; r < runs && on_disk; ++r) on_disk = files_[run_first(r).file]->OnDisk();
+    const bool follow =
+        pending_ && on_disk && std::all_of(current.begin(), current.end(), [](std::size_t at) { return at == kNoSpanBytes; });
+    if (!follow) WritePending();
     if (spans_.capacity() < span_bytes) {
       GiveScratch(spans_);
       spans_ = TakeScratch(span_bytes);
@@ -822,6 +902,26 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     // are next needed. The held bytes stay until then.
     // The header's sync also takes the entries journaled ahead to disk.
     const bool synced = (entries || header_now) && sync_;
+    if (early && on_disk) {
+      if (synced) Step();
+      std::future<void> before;
+      if (pending_) {
+        // Its buffers stay until it has been written.
+        before = std::move(journal_sync_);
+        retired_.push_back(std::move(pending_held_));
+        retired_.push_back(std::move(pending_spans_));
+        pending_held_ = TJournalScratch{};
+        pending_spans_ = TJournalScratch{};
+        pending_ = false;
+      }
+      LaunchBatch(synced, std::move(before));
+      // The journal's buffer serves the held writes that follow.
+      std::swap(pending_held_, held_data_);
+      std::swap(pending_spans_, spans_);
+      GiveScratch(batch_);
+      pending_ = true;
+      return;
+    }
     if (early && synced) {
       Step();
       journal_sync_ = std::async(std::launch::async, [file = file_.get(), path = path_] {

@@ -53,12 +53,14 @@
 // protects are written.
 //
 // A full batch in the middle of a flush does not wait for its journal
-// sync: the sync runs on a thread of its own while the flush goes on
-// holding (and encoding in place) what follows, and the batch's file writes
-// go out, after the sync, on the next call that needs the journal or the
-// files. A file whose sync the flush has asked for and that has nothing
-// more held then starts its sync beside the journal's; the commit still
-// syncs it, after any later write, before the commit point.
+// sync: a thread of its own syncs the journal and then makes the batch's
+// writes to the files, while the flush goes on holding (and encoding in
+// place) what follows; the next call that needs the journal or the files
+// waits for them. A file written there whose sync the flush has asked for
+// is synced by the same thread after its writes, and a file with nothing
+// more held starts its sync when the flush next waits; the commit still
+// syncs each file (at no cost when nothing was written since) before the
+// commit point.
 #pragma once
 
 #include <cstdint>
@@ -197,6 +199,13 @@ private:
   // The writes of a batch whose journal sync was left running: after the
   // sync; then starts the syncs the flush has asked for so far.
   void WritePending();
+  // Starts the thread that waits for `before` (the batch before, if still
+  // being written), syncs the journal (with `sync_journal`) and then makes
+  // the batch's writes (`writes_`), followed by the syncs the flush has
+  // asked for of the files they wrote.
+  void LaunchBatch(bool sync_journal, std::future<void> before);
+  // Gives back the buffers of batches written since.
+  void GiveRetired();
   void WriteSpanList();
   // Waits for the syncs running in the background; raises the first error
   // when `raise`.
@@ -281,9 +290,17 @@ private:
   // A batch journaled, its sync running, its writes (into the two buffers
   // below) still to do.
   bool pending_ = false;
+  // Ready once the journal is synced and the batch's writes are made; the
+  // thread making them then syncs the files marked in `early_synced_`
+  // (its task in `batch_tasks_` ends after those syncs).
   std::future<void> journal_sync_;
+  std::vector<std::future<void>> batch_tasks_;
   std::vector<std::future<void>> file_syncs_;  // per file
+  std::vector<bool> early_synced_;
+  bool launched_ = false;  // this flush has started a batch's thread
   TJournalScratch pending_held_, pending_spans_;
+  // Those of batches before it, written before it is.
+  std::vector<TJournalScratch> retired_;
 
   TJournalScratch held_data_;  // the held writes' bytes, one after another
   TJournalScratch batch_;

@@ -282,6 +282,15 @@ bool TPhysicalFile::Flush(std::int32_t handle) {
   return false;
 }
 
+bool TPhysicalFile::SyncWithoutLock() {
+  rtl::TLockedFile* disk = disk_.get();
+  if (disk == nullptr) return false;
+  if (!unsynced_.exchange(false)) return true;
+  if (disk->Sync() == 0) return true;
+  unsynced_ = true;
+  return false;
+}
+
 bool TPhysicalFile::Lock(std::int64_t start, std::int64_t length) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   return disk_ && disk_->Lock(start, length);

@@ -157,6 +157,16 @@ public:
   const std::string& DiskPath() const { return disk_path_; }
   // Whether the next Flush has bytes to sync (see unsynced_).
   bool Unsynced() const { return unsynced_; }
+  // Flush without taking the file's lock, for a sync on another thread
+  // while writes go on: a write that ends after it began marks the file
+  // again, so the next Flush syncs only what came after.
+  bool SyncWithoutLock();
+  // WriteSpansAt without the file's lock (another thread may hold it and
+  // wait for this write): for the journal's thread, on bytes no one else
+  // touches meanwhile. No handle's position moves.
+  std::int64_t WriteSpansWithoutLock(std::int64_t position, const std::vector<rtl::TByteSpan>& spans) {
+    return WriteSpansAt(position, spans);
+  }
 
 protected:
   std::int64_t ReadAt(std::int64_t position, void* buffer, std::int64_t count) override;

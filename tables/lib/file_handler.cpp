@@ -126,6 +126,23 @@ void TFileHandler::WriteSpans(std::int64_t position, const std::vector<rtl::TByt
   if (file_->WriteSpans(handle_, position, spans) != count) RaiseError(err::kWriteError, file_name_);
 }
 
+bool TFileHandler::OnDisk() const {
+  auto* physical = dynamic_cast<TPhysicalFile*>(file_);
+  return physical != nullptr && physical->DiskFile() != nullptr;
+}
+
+std::function<void()> TFileHandler::DeferredSpans(std::int64_t position, std::vector<rtl::TByteSpan> spans) {
+  auto* physical = dynamic_cast<TPhysicalFile*>(file_);
+  if (physical == nullptr || physical->DiskFile() == nullptr) RaiseError(err::kWriteError, file_name_);
+  ++write_calls_;
+  Fault(TFaultSite::Write);
+  std::int64_t count = 0;
+  for (const rtl::TByteSpan& span : spans) count += span.Size;
+  return [physical, name = file_name_, position, spans = std::move(spans), count] {
+    if (physical->WriteSpansWithoutLock(position, spans) != count) RaiseError(err::kWriteError, name);
+  };
+}
+
 void TFileHandler::Flush() {
   if (file_ && observer_ != nullptr) {
     if (observer_->HoldFlush(*this)) {
@@ -140,13 +157,12 @@ void TFileHandler::Flush() {
 
 std::function<void()> TFileHandler::EarlySync() {
   auto* physical = dynamic_cast<TPhysicalFile*>(file_);
-  rtl::TLockedFile* disk = physical != nullptr ? physical->DiskFile() : nullptr;
-  if (disk == nullptr) return {};
-  // Straight to the descriptor: the file's own lock stays free for the
-  // writes going on meanwhile. An error is raised here, not left for the
-  // Flush after (the system reports a failed write-back only once).
-  return [disk, name = file_name_] {
-    if (disk->Sync() != 0) RaiseError(err::kWriteError, name);
+  if (physical == nullptr || physical->DiskFile() == nullptr) return {};
+  // Without the file's own lock: it stays free for the writes going on
+  // meanwhile. An error is raised here, not left for the Flush after (the
+  // system reports a failed write-back only once).
+  return [physical, name = file_name_] {
+    if (!physical->SyncWithoutLock()) RaiseError(err::kWriteError, name);
   };
 }
 

@@ -81,13 +81,23 @@ public:
   // Writes the spans one after another from `position` in one call (a
   // short write raises 9218); not offered to the observer: its own writes.
   void WriteSpans(std::int64_t position, const std::vector<rtl::TByteSpan>& spans);
+  // Whether the file is a disk file (DeferredSpans and EarlySync serve).
+  bool OnDisk() const;
+  // The same write made by the call returned, which may run on another
+  // thread while this handler goes on being used (on other bytes; the
+  // call takes no lock of the handler's, so a thread holding one may wait
+  // for it): it is counted and offered to the fault hook here, and the
+  // call raises as WriteSpans does. The spans' bytes must stay until it
+  // has run. Only for a disk file.
+  std::function<void()> DeferredSpans(std::int64_t position, std::vector<rtl::TByteSpan> spans);
   // Asks the system to write the file to disk (fsync).
   virtual void Flush();
   // Sets the bytes written so far on their way to disk ahead of a Flush
   // (which is still needed): the call returned syncs them, raising as
   // Flush does, and may run on another thread while this handler goes on
-  // being used. Neither the observer nor the fault hook hears of it. Empty
-  // where there is no disk file.
+  // being used. Neither the observer nor the fault hook hears of it. A
+  // Flush after it syncs again only when something was written since it
+  // began. Empty where there is no disk file.
   std::function<void()> EarlySync();
 
   void CopyFromFile(const std::string& source);

@@ -6,8 +6,12 @@
 // dump of the files (which shares no code with the engine and checks every
 // index tree against the records) must both equal the model. The commit's
 // writes go out as spans bridging unchanged bytes, in one batch or in many.
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <sstream>
@@ -426,6 +430,62 @@ TEST(WriteBatches, ACommitOverPagesJournaledAheadKilledAtAnyStep) {
   EXPECT_GT(kills.steps, 3);
   EXPECT_GT(kills.befores, 0);
   EXPECT_GT(kills.afters, 0);
+}
+
+TEST(WriteBatches, AFileThatCannotGrowFailsTheCommitWhoseWritesGoOnTheJournalsThread) {
+  // A large commit's batches are written to the files by the thread that
+  // synced their journal, while the flush goes on. A file that cannot grow
+  // (a lowered RLIMIT_FSIZE) fails such a write there: the commit must
+  // raise, leave the files as they were (tablecheck's view), no journal to
+  // play back, and the changes still held for a retry, which then commits
+  // them whole. Limits across the growth of the data file, batch limits
+  // small (many batches, each on its thread) and the default (the index
+  // written before the records, each file's batch sent as that file ends).
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  for (std::int64_t batch_limit : {std::int64_t{16} << 10, std::int64_t{0}}) {
+    SCOPED_TRACE("batch limit " + std::to_string(batch_limit));
+    TJournal::SetBatchLimit(batch_limit);
+    qvtest::TempDir tmp;
+    Batches b(tmp.Path());
+    Model model;
+    b.env_.dir->StartTransaction();
+    for (int i = 0; i < 3000; ++i) b.Append(model);
+    b.env_.dir->CommitTransaction(true);
+    int failed = 0;
+    for (double at : {0.05, 0.4, 0.8}) {
+      SCOPED_TRACE("limit at " + std::to_string(at));
+      const std::string dat = tmp.Path() + "/t.DAT";
+      const auto before = static_cast<rlim_t>(std::filesystem::file_size(dat));
+      Model changed = model;
+      b.env_.dir->StartTransaction();
+      for (int i = 0; i < 1500; ++i) b.Append(changed);
+      b.Batch(changed, 300);
+      rlimit lowered = saved;
+      // 1,500 records of about 240 bytes each make the data file grow.
+      lowered.rlim_cur = before + static_cast<rlim_t>(at * 1500 * 240);
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+      bool threw = false;
+      try {
+        b.env_.dir->CommitTransaction(true);
+      } catch (const EKORVEXEngineError&) {
+        threw = true;
+      }
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+      EXPECT_TRUE(threw);
+      failed += threw;
+      EXPECT_FALSE(TJournal::IsHot(tmp.Path() + "/t.JNL"));
+      b.ExpectFiles(model);
+      b.env_.dir->CommitTransaction(true);
+      model = changed;
+      b.Expect(model);
+      if (::testing::Test::HasFatalFailure()) break;
+    }
+    EXPECT_EQ(failed, 3);
+  }
+  TJournal::SetBatchLimit(0);
+  std::signal(SIGXFSZ, previous);
 }
 
 }  // namespace

@@ -382,7 +382,9 @@ TEST_F(DiskFiles, HandlersOfOneProcessShareTheFileAndItsLocks) {
 // A flush syncs the file only when some handler of the process wrote to it
 // or cut it since the last sync: random writes, cuts and flushes through
 // two handlers against a model of "changed since the last flush"; the bytes
-// read back are always the model's.
+// read back are always the model's. Span writes are made in place or
+// through the deferred call another thread would run, and a flush is a
+// Flush or an early sync's call (after which a Flush has nothing to do).
 TEST_F(DiskFiles, AFlushSyncsOnlyWhatChangedSinceTheLastOne) {
   const std::string path = dir_.File("s.DAT");
   auto [a, b] = TwoHandlers(path);
@@ -406,7 +408,9 @@ TEST_F(DiskFiles, AFlushSyncsOnlyWhatChangedSinceTheLastOne) {
       changed = true;
     } else if (op == 2) {
       const std::string one = "x", two = "yz";
-      h.WriteSpans(static_cast<std::int64_t>(at), {{one.data(), 1}, {two.data(), 2}});
+      const std::vector<rtl::TByteSpan> spans{{one.data(), 1}, {two.data(), 2}};
+      if (next() % 2) h.WriteSpans(static_cast<std::int64_t>(at), spans);
+      else h.DeferredSpans(static_cast<std::int64_t>(at), spans)();
       if (model.size() < at + 3) model.resize(at + 3, '\0');
       model.replace(at, 3, "xyz");
       changed = true;
@@ -417,7 +421,8 @@ TEST_F(DiskFiles, AFlushSyncsOnlyWhatChangedSinceTheLastOne) {
       changed = true;
     } else {
       ASSERT_EQ(disk->Unsynced(), changed) << step;
-      h.Flush();
+      if (next() % 2) h.Flush();
+      else h.EarlySync()();
       EXPECT_FALSE(disk->Unsynced()) << step;
       changed = false;
     }
