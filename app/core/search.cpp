@@ -466,7 +466,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   const bool by_sound = !sieve && matcher_.SoundSieveFor(kind, sound);
   // A word's letters give the letters of its key in turn: a word whose
   // key holds the key of term 1 carries the classes in the key's order.
-  const WordClassFinder sound_finder(sound.classes, sound.need, sound.anchors, true);
+  // Made only when the block is searched by sound.
+  std::optional<WordClassFinder> sound_finder;
+  if (by_sound) sound_finder.emplace(sound.classes, sound.need, sound.anchors, true);
   if (!by_sound && matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
     index_ = &file.Words();
     known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);
@@ -514,7 +516,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     const int64_t hits_before = block.hits;
     const size_t from = file.StrideStart(line), until = file.StrideStart(chunk_end);
     if (by_sound) {
-      SearchBySound(file, kind, block, sound_finder, from, until, marks);
+      SearchBySound(file, kind, block, *sound_finder, from, until, marks);
     } else if (by_places) {
       SearchBySieve(file, kind, block, finder, from, until, marks, next_place);
     } else if (sieve) {
