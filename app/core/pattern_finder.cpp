@@ -355,6 +355,7 @@ int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, si
 }
 
 AnyPatternFinder::AnyPatternFinder(const std::vector<std::string>& patterns) {
+  finders_.reserve(patterns.size());
   for (const std::string& p : patterns) {
     if (p.empty()) continue;  // an empty pattern is never found
     finders_.emplace_back(p);
@@ -364,6 +365,12 @@ AnyPatternFinder::AnyPatternFinder(const std::vector<std::string>& patterns) {
 }
 
 void AnyPatternFinder::Reset() { next_.assign(finders_.size(), kUnknown); }
+
+bool AnyPatternFinder::OccursIn(std::string_view text) const {
+  for (const PatternFinder& finder : finders_)
+    if (finder.Find(text, 0) != PatternFinder::npos) return true;
+  return false;
+}
 
 bool AnyPatternFinder::MayOccurIn(std::string_view text) const {
   for (const PatternFinder& finder : finders_)

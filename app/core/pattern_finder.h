@@ -130,6 +130,8 @@ public:
   // Starts over for another text.
   void Reset();
   size_t Find(std::string_view text, size_t from);
+  // Whether some pattern occurs in text; the results Find keeps stay.
+  bool OccursIn(std::string_view text) const;
   // Whether some pattern may occur in text (see PatternFinder::MayOccurIn).
   bool MayOccurIn(std::string_view text) const;
 

@@ -412,9 +412,8 @@ private:
   // a pattern starts, or npos, and when it lies before until, sets line to
   // where its line starts.
   template <typename Next>
-  void SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
-                     AnyPatternFinder& unbracketed_finder, size_t from, size_t until, MarkCursor& marks,
-                     Next&& next);
+  void SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder, size_t from,
+                     size_t until, MarkCursor& marks, Next&& next);
   // The bytes [from, until) of whole lines through the sound sieve: each
   // word it points at that lies wholly in the rest from its second
   // character decides alone; other lines it points at, and the lines with
@@ -449,7 +448,6 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   std::vector<std::string> patterns;
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
   AnyPatternFinder finder(patterns);
-  AnyPatternFinder unbracketed_finder = finder;
   const bool sieve = can_sieve && finder.Usable();
   sieve_decides_ = sieve && matcher_.RestHoldingAPatternHits(kind);
   {
@@ -468,7 +466,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   const bool by_sound = !sieve && matcher_.SoundSieveFor(kind, sound);
   // A word's letters give the letters of its key in turn: a word whose
   // key holds the key of term 1 carries the classes in the key's order.
-  const WordClassFinder sound_finder(sound.classes, sound.need, sound.anchors, true);
+  // Made only when the block is searched by sound.
+  std::optional<WordClassFinder> sound_finder;
+  if (by_sound) sound_finder.emplace(sound.classes, sound.need, sound.anchors, true);
   if (!by_sound && matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
     index_ = &file.Words();
     known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);
@@ -516,11 +516,11 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     const int64_t hits_before = block.hits;
     const size_t from = file.StrideStart(line), until = file.StrideStart(chunk_end);
     if (by_sound) {
-      SearchBySound(file, kind, block, sound_finder, from, until, marks);
+      SearchBySound(file, kind, block, *sound_finder, from, until, marks);
     } else if (by_places) {
-      SearchBySieve(file, kind, block, finder, unbracketed_finder, from, until, marks, next_place);
+      SearchBySieve(file, kind, block, finder, from, until, marks, next_place);
     } else if (sieve) {
-      SearchBySieve(file, kind, block, finder, unbracketed_finder, from, until, marks, next_found);
+      SearchBySieve(file, kind, block, finder, from, until, marks, next_found);
     } else {
       for (int i = line; i < chunk_end; ++i) Check(file, SpanOfLine(file, i), file.Flags(i), kind, block);
     }
@@ -533,8 +533,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
 
 template <typename Next>
 void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& block, AnyPatternFinder& finder,
-                                  AnyPatternFinder& unbracketed_finder, size_t from, size_t until,
-                                  MarkCursor& marks, Next&& next) {
+                                  size_t from, size_t until, MarkCursor& marks, Next&& next) {
   // Only lines that hold one of the patterns can hit, brackets aside: the
   // fields are matched without '[' and ']', so a line with a '[' is looked
   // at again without them.
@@ -579,8 +578,7 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
       const std::string_view around = text.substr(lo, brackets.last + longest_pattern_ + 1 - lo);
       if (!finder.MayOccurIn(around)) continue;
       StripBracketsInto(around, unbracketed_);
-      unbracketed_finder.Reset();
-      if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) {
+      if (finder.OccursIn(unbracketed_)) {
         const LineSpan span{line.begin, line.end};
         Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
       }
@@ -593,8 +591,7 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
       if (line.begin < from || text.find('[') != std::string_view::npos || !finder.MayOccurIn(text)) continue;
       StripBracketsInto(text, unbracketed_);
-      unbracketed_finder.Reset();
-      if (unbracketed_finder.Find(unbracketed_, 0) != PatternFinder::npos) {
+      if (finder.OccursIn(unbracketed_)) {
         // Check reads no quote mark.
         const LineSpan span{line.begin, line.end};
         Check(file, span, file.FactsOf(span.begin, span.end, 0), kind, block);

@@ -1,5 +1,6 @@
 #include "app/core/word_verdicts.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace appcore {
@@ -14,9 +15,12 @@ bool Same(const char* stored, std::string_view word) {
 
 }  // namespace
 
-WordVerdicts::WordVerdicts(Compute compute) : compute_(std::move(compute)), slots_(1024) {}
+// The table is made at the first word asked: a search makes one per file
+// searched, and an exact search asks none.
+WordVerdicts::WordVerdicts(Compute compute) : compute_(std::move(compute)) {}
 
 uint8_t& WordVerdicts::Get(std::string_view word, uint64_t hash) {
+  if (__builtin_expect(slots_.empty(), 0)) slots_.resize(kFirstSlots);
   const size_t mask = slots_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     Slot& slot = slots_[i];
@@ -39,7 +43,7 @@ uint8_t& WordVerdicts::Get(std::string_view word, uint64_t hash) {
 }
 
 void WordVerdicts::Grow() {
-  std::vector<Slot> old(slots_.size() * 2);
+  std::vector<Slot> old(std::max(slots_.size() * 2, kFirstSlots));
   old.swap(slots_);
   const size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {

@@ -46,6 +46,7 @@ private:
     uint32_t length = 0;  // 0: free (the empty word is never asked)
     uint8_t verdict = 0;
   };
+  static constexpr size_t kFirstSlots = 1024;
   void Grow();
 
   Compute compute_;

@@ -164,5 +164,38 @@ TEST(WordClassFinderTest, FindsTheFirstWordAWalkOverEveryWordFinds) {
   }
 }
 
+// Several patterns at once: Find's kept results and OccursIn, asked of
+// other texts between the calls, against a search at every start.
+TEST(AnyPatternFinderTest, OccursInAgreesAndLeavesTheKeptResultsAlone) {
+  uint64_t state = 23;
+  auto next = [&] { return static_cast<size_t>((state = state * 6364136223846793005ull + 1442695040888963407ull) >> 33); };
+  const std::string letters("bBaAkKeErR?[] \xE9\n", 16);
+  const std::vector<std::vector<std::string>> sets = {
+      {"baker"}, {"baker", "backer"}, {"k", "rrr", "b?ker"}, {"\xE9r", "", "BAKERBAKERBAKERBAKERBAKERBAKERBAKER"}};
+  const auto random_text = [&](size_t length) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i) text.push_back(letters[next() % letters.size()]);
+    return text;
+  };
+  const auto slow_any = [](const std::string& text, const std::vector<std::string>& patterns, size_t from) {
+    size_t best = PatternFinder::npos;
+    for (const std::string& p : patterns)
+      if (!p.empty()) best = std::min(best, SlowFind(text, p, from));
+    return best;
+  };
+  for (int round = 0; round < 600; ++round) {
+    const std::vector<std::string>& patterns = sets[static_cast<size_t>(round) % sets.size()];
+    AnyPatternFinder finder(patterns);
+    const std::string text = random_text(next() % 300);
+    for (size_t from = 0; from <= text.size(); from += 1 + next() % 40) {
+      ASSERT_EQ(finder.Find(text, from), slow_any(text, patterns, from)) << testing::PrintToString(text) << " " << from;
+      std::string other = random_text(next() % 80);
+      if (next() % 2 && other.size() > 6) other.replace(next() % (other.size() - 5), 5, "BaKeR");
+      ASSERT_EQ(finder.OccursIn(other), slow_any(other, patterns, 0) != PatternFinder::npos)
+          << testing::PrintToString(other);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace appcore
