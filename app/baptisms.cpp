@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -282,6 +283,9 @@ bool TBaptisms::MakeFileList() {
       },
       [this] { return PumpEvents(); });
   if (built) {
+    // Arranging's threads, started now rather than in the first search.
+    const size_t threads = std::max(1U, std::thread::hardware_concurrency());
+    arrange_crew_.Run(threads, threads, [](size_t, bool) {});
     ticks_.Follow(files_.Paths());
     if (form2_) form2_->Refill(files_.SourceList());
     // Files left out (read-only, hidden, no plain file) or an empty list
@@ -577,6 +581,7 @@ void TBaptisms::Button1Click() {
     appcore::ArrangeCallbacks callbacks;
     callbacks.progress = [this](int64_t) { return !cancel_flag_; };
     callbacks.report = [&reports](const std::string& m) { reports.push_back(m); };
+    callbacks.crew = &arrange_crew_;
     // Meanwhile this thread (with a few helpers) copies the page's texts,
     // which the page then only places, the hits in their arranged order.
     appcore::Pacer preparing([this] { return PumpEvents(); });

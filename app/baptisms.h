@@ -30,6 +30,7 @@
 #include "app/core/search.h"
 #include "app/core/settings.h"
 #include "app/core/source_ticks.h"
+#include "app/core/work_crew.h"
 #include "app/paint_hold.h"
 #include "app/user_prompts.h"
 #include "forms/baptisms_form.h"
@@ -308,6 +309,9 @@ private:
   bool ged_current_ = false;  // GedEdit is the current memo
   std::string term1_;
   std::vector<std::string> hit_list_;
+  // Arranges the hits: its threads are started when the files are loaded
+  // and then wait for the next search, so that a search starts none.
+  appcore::WorkCrew arrange_crew_;
 
   TAboutBox* about_box_ = nullptr;
   forms::TGetSexDlgForm* sex_dlg_ = nullptr;

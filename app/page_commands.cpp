@@ -420,6 +420,7 @@ void TBaptisms::ArrangeMClick() {
   appcore::ArrangeCallbacks callbacks;
   callbacks.progress = [this](int64_t) { return PumpEvents(); };
   callbacks.report = [this](const std::string& e) { Report(e); };
+  callbacks.crew = &arrange_crew_;
   // Arranged afresh each time: running it twice gives the same page. The
   // page reads the hits in place; they stay as the search left them.
   appcore::ArrangedRows arranged = appcore::ArrangeRows(hit_list_, key_length_, callbacks);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -556,7 +557,8 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   // One crew of threads, started once, keys the parts and then makes the
   // rows; the calling thread ticks the pacer for the parts it takes (the
   // first among them) and while it waits for the others.
-  WorkCrew crew;
+  std::optional<WorkCrew> own_crew;
+  WorkCrew& crew = callbacks.crew ? *callbacks.crew : own_crew.emplace();
   RunPartsOnCrew(
       crew, threads,
       [&](size_t t, bool on_caller) {

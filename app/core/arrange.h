@@ -29,6 +29,8 @@
 
 namespace appcore {
 
+class WorkCrew;
+
 // The arrange key of one hit line.
 std::string ArrangeKey(std::string_view line, int key_length);
 
@@ -45,6 +47,9 @@ struct ArrangeCallbacks {
   std::function<bool(int64_t done)> progress;
   // Receives "Date sort error:" + date text, at most once per arrange.
   std::function<void(const std::string& message)> report;
+  // The caller's crew of threads, kept between calls so that arranging
+  // starts none of its own; one is started for the call when null.
+  WorkCrew* crew = nullptr;
 };
 
 struct ArrangeOutcome {

@@ -10,6 +10,7 @@
 #include "app/core/first_page.h"
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
+#include "app/core/work_crew.h"
 #include "core_test_support.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/sysutils.h"
@@ -287,6 +288,7 @@ TEST(ArrangeTest, FewAndManyGroupsInPartsAgreeWithTheReference) {
   for (const Case& c : {Case{"few groups, one part", 3000, 0}, Case{"few groups, many parts", 60000, 0},
                         Case{"few then many", 30000, 30000}, Case{"many then few", -30000, 30000},
                         Case{"few groups, a field per line", 80000, 0, true}}) {
+    static WorkCrew kept;
     std::mt19937 random(11);
     Lines few, many;
     for (int i = 0; i < std::abs(c.few_lines); ++i)
@@ -297,7 +299,12 @@ TEST(ArrangeTest, FewAndManyGroupsInPartsAgreeWithTheReference) {
     const Lines& second = c.few_lines < 0 ? few : many;
     hits.insert(hits.end(), second.begin(), second.end());
     hits.insert(hits.begin() + static_cast<ptrdiff_t>(hits.size() / 2), "1650 03 Mar no fields at all");
-    EXPECT_EQ(Arrange(hits, 8, {}).lines, ReferenceArrange(hits)) << c.what;
+    const Lines expected = ReferenceArrange(hits);
+    EXPECT_EQ(Arrange(hits, 8, {}).lines, expected) << c.what;
+    // On a crew kept from case to case, as the window keeps one.
+    ArrangeCallbacks on_kept;
+    on_kept.crew = &kept;
+    EXPECT_EQ(Arrange(hits, 8, on_kept).lines, expected) << c.what << ", kept crew";
   }
 }
 
@@ -374,23 +381,29 @@ TEST(ArrangeTest, CancelAtAnyStepOfManyPartsLeavesNoLines) {
     few.push_back(date + "Anne" + std::to_string(random() % 30) + " Jo; C" + std::to_string(i));
     many.push_back(date + "Anne" + std::to_string(i) + " Jo; C");
   }
+  // Each Cancel on a crew of the call's own and on one crew kept through
+  // them all: a cancelled round leaves the kept crew fit for the next.
+  WorkCrew kept;
   for (const Lines* hits : {&few, &many}) {
     const Lines expected = ReferenceArrange(*hits);
-    for (const int stop_at : {1, 2, 30, 60, 90, 120, 160, 250, 400, 1000000}) {
-      appcore_test::SteppingClock clock(20);
-      rtl::ClockScope scope(clock);
-      int calls = 0;
-      ArrangeCallbacks callbacks;
-      callbacks.progress = [&](int64_t) { return ++calls < stop_at; };
-      const ArrangeOutcome outcome = Arrange(*hits, 8, callbacks);
-      if (outcome.cancelled) {
-        EXPECT_TRUE(outcome.lines.empty()) << stop_at;
-        EXPECT_EQ(calls, stop_at);
-      } else {
-        EXPECT_LT(calls, stop_at);
-        EXPECT_EQ(outcome.lines, expected) << stop_at;
+    for (const int stop_at : {1, 2, 30, 60, 90, 120, 160, 250, 400, 1000000})
+      for (WorkCrew* crew : {static_cast<WorkCrew*>(nullptr), &kept}) {
+        SCOPED_TRACE(crew ? "kept crew" : "own crew");
+        appcore_test::SteppingClock clock(20);
+        rtl::ClockScope scope(clock);
+        int calls = 0;
+        ArrangeCallbacks callbacks;
+        callbacks.crew = crew;
+        callbacks.progress = [&](int64_t) { return ++calls < stop_at; };
+        const ArrangeOutcome outcome = Arrange(*hits, 8, callbacks);
+        if (outcome.cancelled) {
+          EXPECT_TRUE(outcome.lines.empty()) << stop_at;
+          EXPECT_EQ(calls, stop_at);
+        } else {
+          EXPECT_LT(calls, stop_at);
+          EXPECT_EQ(outcome.lines, expected) << stop_at;
+        }
       }
-    }
   }
 }
 
