@@ -7,6 +7,7 @@
 // record's lock.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/runtime/coding.h"
 #include "platform/runtime/sysutils.h"
@@ -814,7 +815,17 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   }
   std::vector<std::uint8_t>& old = deleted_image_;
   old.assign(record->Data.begin(), record->Data.end());
-  data.PutRecord(record);
+  // Without BLOBs nothing between here and the record's release touches
+  // the data cache: the record stays held (never evicted) and is released
+  // through this one fetch.
+  const bool blobs = table_->HasBlobs();
+  ScopeExit put{[&] {
+    if (record) data.PutRecord(record);
+  }};
+  if (blobs) {
+    data.PutRecord(record);
+    record = nullptr;
+  }
   // In an index's order without a range or filters, the key after the
   // removed one is where the cursor goes: the removal reads it on the way.
   const bool follow = reposition && !IsPhysicalNavigation() && index_pos_ != kSystemSlot && !range_active_ &&
@@ -833,12 +844,11 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   {
     std::array<std::uint8_t, kMaxKeySize> deleted{};
     BuildKey(kSystemSlot, old.data(), key.data());
-    BuildKey(kSystemSlot, old.data(), deleted.data());
+    std::copy(key.begin(), key.begin() + kRecordIDKeySize + 1, deleted.begin());
     deleted[0] = 1;
     ReplaceSystemKey(key.data(), deleted.data(), n);
   }
-  const bool blobs = table_->HasBlobs();
-  ReleaseRecord(old, n);
+  ReleaseRecord(old, n, std::exchange(record, nullptr));
   current_record_.assign(old.begin(), old.end());
   current_record_[0] = 1;
   CompleteCurrent();
@@ -864,11 +874,11 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   }
 }
 
-void TDataCursor::ReleaseRecord(std::vector<std::uint8_t>& old, std::uint32_t n) {
+void TDataCursor::ReleaseRecord(std::vector<std::uint8_t>& old, std::uint32_t n, TRecord* held) {
   const bool blobs = table_->HasBlobs();
   if (blobs) DeleteAllBlobs(old, n);
   TDataFile& data = table_->DataFile();
-  TRecord* record = FetchRecord(n, 1);
+  TRecord* record = held ? held : FetchRecord(n, 1);
   if (blobs) ClearBlobReferences(record->Data.data());
   data.SetNextFreeRecord(record);
   record->Modified = true;

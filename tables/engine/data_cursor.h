@@ -799,7 +799,8 @@ private:
   // Takes the live record n (its stored bytes `old`) out of the table once
   // its keys are gone: its BLOBs freed, the record, with no BLOB reference
   // left, at the head of the free chain, the live count one less.
-  void ReleaseRecord(std::vector<std::uint8_t>& old, std::uint32_t n);
+  // `held`: the record, fetched and still held by the caller (released here).
+  void ReleaseRecord(std::vector<std::uint8_t>& old, std::uint32_t n, TRecord* held = nullptr);
 
   // Opens the closed cursor's table exclusively and closes it again, so a
   // journal left by a dead writer is played back (11013 while the table is
