@@ -23,6 +23,7 @@
 #include "tables/engine/engine_error.h"
 #include "tables/engine/errors.h"
 #include "tables/engine/journal.h"
+#include "tables/engine/scope_exit.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/file_handler.h"
 #include "tests/tables/engine/cursor_test_support.h"
@@ -34,16 +35,23 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kExts[] = {".DAT", ".IDX", ".BLB"};
 
+// Whether the tables made here have their memo field (and so a .BLB file):
+// a delete without BLOBs keeps its record held from its fetch to its
+// release, another path through the same failures.
+bool g_blobs = true;
+
 std::string FileBytes(const std::string& dir) {
   std::string all;
-  for (const char* ext : kExts) all += qvtest::ReadFileBytes(dir + "/t" + ext) + "|";
+  for (const char* ext : kExts)
+    if (std::filesystem::exists(dir + "/t" + ext)) all += qvtest::ReadFileBytes(dir + "/t" + ext) + "|";
   return all;
 }
 
 void CopyTable(const std::string& from, const std::string& to) {
   std::filesystem::remove_all(to);
   std::filesystem::create_directories(to);
-  for (const char* ext : kExts) std::filesystem::copy_file(from + "/t" + ext, to + "/t" + ext);
+  for (const char* ext : kExts)
+    if (std::filesystem::exists(from + "/t" + ext)) std::filesystem::copy_file(from + "/t" + ext, to + "/t" + ext);
 }
 
 std::string Text(std::size_t n, char seed) {
@@ -68,13 +76,12 @@ std::string Snapshot(TDataCursor& c) {
   std::string out;
   Bytes buffer(c.GetRecordSize());
   c.SetToBegin();
-  const auto& memo = c.GetFieldDefinitionByPos(kMemo);
   while (c.GetNextRecord(buffer.data()) == 0) {
     Bytes comparable = buffer;
-    std::fill_n(comparable.begin() + memo.Offset + 1, 8, 0);
+    if (g_blobs) std::fill_n(comparable.begin() + c.GetFieldDefinitionByPos(kMemo).Offset + 1, 8, 0);
     out += std::to_string(c.GetPhysicalRecordNumber()) + ":" + std::string(comparable.begin(), comparable.end());
     std::string blob = "<none>";
-    if (c.OpenBlob(kMemo, buffer.data(), 1, true) == 0) {
+    if (g_blobs && c.OpenBlob(kMemo, buffer.data(), 1, true) == 0) {
       std::int64_t size = 0, count = 0;
       c.GetBlobSize(kMemo, buffer.data(), size);
       blob.assign(static_cast<std::size_t>(size), '\0');
@@ -98,7 +105,8 @@ std::string FreshSnapshot(const std::string& dir) {
 void MakeBase(const std::string& dir) {
   std::filesystem::create_directories(dir);
   Env env(dir);
-  std::vector<TFieldDefinition> fields{Field("N", dtInteger), Field("S", dtString, 40), Field("M", dtBlob, 0, 1)};
+  std::vector<TFieldDefinition> fields{Field("N", dtInteger), Field("S", dtString, 40)};
+  if (g_blobs) fields.push_back(Field("M", dtBlob, 0, 1));
   {
     // A primary key on N and a secondary index on S: writes change index
     // pages too.
@@ -122,7 +130,7 @@ void MakeBase(const std::string& dir) {
     c.PutField(kNumber, buffer.data(), reinterpret_cast<const std::uint8_t*>(&i));
     std::string name = "name" + std::to_string(i);
     c.PutField(kName, buffer.data(), reinterpret_cast<const std::uint8_t*>(name.c_str()));
-    PutBlobText(c, buffer, Text(i % 3 == 0 ? 0 : i % 3 == 1 ? 40 : 1700, static_cast<char>(i)));
+    if (g_blobs) PutBlobText(c, buffer, Text(i % 3 == 0 ? 0 : i % 3 == 1 ? 40 : 1700, static_cast<char>(i)));
     c.AppendRecord(buffer.data());
   }
   for (std::uint32_t n : {4u, 9u}) {
@@ -157,7 +165,7 @@ std::function<void()> Prepare(TDataCursor& c, Op op, Bytes& buffer, std::uint32_
   EXPECT_EQ(c.GetCurrentRecord(buffer.data(), false), 0);
   EXPECT_EQ(c.GetCurrentRecord(buffer.data(), true), 0);
   c.PutField(kName, buffer.data(), reinterpret_cast<const std::uint8_t*>("modified"));
-  PutBlobText(c, buffer, Text(1200, 'm'));
+  if (g_blobs) PutBlobText(c, buffer, Text(1200, 'm'));
   return [&c, &buffer] { c.ModifyRecord(buffer.data(), true); };
 }
 
@@ -300,6 +308,12 @@ TEST(WriteFailures, EveryInjectedFaultUndoesTheWrite) {
       RunAllFaults(op, mode);
       if (::testing::Test::HasFatalFailure()) return;
     }
+  g_blobs = false;
+  ScopeExit blobs_again{[] { g_blobs = true; }};
+  for (Mode mode : {Mode::Shared, Mode::Transaction, Mode::Exclusive}) {
+    RunAllFaults(Op::Delete, mode);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
 }
 
 // A file that cannot grow past a size, for every size between the largest
