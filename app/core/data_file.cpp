@@ -954,10 +954,10 @@ __attribute__((noinline)) void DataFile::NoteCandidates(DataFile& file, size_t a
 // The windows of the pass below that hold marks, listed and then taken a
 // few dozen at a time, in order, while their bytes are still in the cache.
 // Every window is written to the list and only one with marks is kept, so
-// that the pass does not branch on them: in registers about one window in
-// fifteen has marks, at no foreseeable place, and the branch cost more
-// than writing every window. (The places and the lines that begin with no
-// digit, rarer, measured slower listed this way.)
+// that the pass does not branch on them: in a register file about one
+// window in fifteen has marks, at no foreseeable place, and the branch cost
+// more than writing every window. (The places and the lines that begin
+// with no digit, rarer, measured slower listed this way.)
 struct DataFile::MarkedWindows {
   struct Window {
     uint32_t at, line_start;  // the open line's start as the window began
