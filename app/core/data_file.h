@@ -238,6 +238,7 @@ private:
   void BuildLines() const;
   template <bool kAnchored>
   struct SurveyWindow;
+  struct MarkedWindows;
   template <bool kAnchored>
   void Survey();
   void IndexLines();
