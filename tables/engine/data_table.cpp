@@ -909,6 +909,8 @@ void TDataTable::RollbackTransaction() {
   }
   RestoreFilesBeforeEmpty();
   FreeBuffers(true, true);
+  // What was committed before stays committed after a power loss too.
+  journal_.SettleQuietly();
   TransactionWriteUnlockTable();
 }
 
