@@ -46,10 +46,11 @@
 // first entry: a playback of that flush then stops before its first entry
 // and the table stays as after it. Any other write that would reach the
 // loose flush's entries (a flush larger than the room before them,
-// entries journaled ahead), a flush that does not sync, the end of a
-// transaction (before its write lock goes), closing the journal and
-// opening another first sync the ended header (Settle). A kill -9 leaves the zeros in the page cache, so
-// it finds the flush committed as before.
+// entries journaled ahead), a flush that does not sync, the last commit
+// of a transaction, a rollback, the end of a transaction's write lock,
+// closing the journal and opening another first sync the ended header
+// (Settle). A kill -9 leaves the zeros in the page cache, so the next
+// opener finds the flush committed, as before.
 //
 // A flush's writes are held back (copied into one buffer) until it ends or
 // has held 8 MB: then the old bytes of everything held that lies inside the
