@@ -310,11 +310,11 @@ void TDataDirectory::RollbackTransaction() {
   }
 }
 
-void TDataDirectory::CommitTransaction(bool final_commit) {
+void TDataDirectory::CommitTransaction(bool final_commit, bool settle) {
   if (!in_transaction_) return;
   for (std::size_t i = tables_.size(); i-- > 0;) {
     TDataTable* t = tables_[i].get();
-    t->CommitTransaction(final_commit);
+    t->CommitTransaction(final_commit, settle || final_commit);
     if (final_commit && t->UseCount() == 0) {
       t->IncUseCount();
       CloseDataTable(t);

@@ -111,7 +111,9 @@ public:
 
   void StartTransaction();
   void RollbackTransaction();
-  void CommitTransaction(bool final_commit);
+  // `settle` as TDataTable::CommitTransaction's (keeping the transaction
+  // open only).
+  void CommitTransaction(bool final_commit, bool settle = true);
   void FreeDataTables();
 
   // The file name of a table here ("x" -> "<path>x.DAT", or the file that

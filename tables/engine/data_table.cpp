@@ -240,6 +240,8 @@ void TDataTable::DropEndedJournal() {
 void TDataTable::ReleaseAndClose() {
   // The thread journaling ahead reads the index file about to close.
   journal_.DropAhead();
+  // Before the locks go (see TransactionWriteUnlockTable).
+  journal_.SettleQuietly();
   ReleaseLocks();
   try {
     DropEndedJournal();
@@ -871,6 +873,10 @@ void TDataTable::TransactionWriteLockTable() {
 
 void TDataTable::TransactionWriteUnlockTable() {
   if (!transaction_lock_ || files_read_only_) return;
+  // Another writer may write the journal once the lock goes: a loose end
+  // is settled first (a sync that fails leaves the table at an earlier
+  // whole commit after a power loss, which a rollback cannot improve on).
+  journal_.SettleQuietly();
   bool unlocked = DataByteLocked(kDataWriteLockOffset, 1, false);
   transaction_lock_ = false;
   if (!exclusive_) {
@@ -903,6 +909,8 @@ void TDataTable::RollbackTransaction() {
   }
   RestoreFilesBeforeEmpty();
   FreeBuffers(true, true);
+  // What was committed before stays committed after a power loss too.
+  journal_.SettleQuietly();
   TransactionWriteUnlockTable();
 }
 
@@ -919,7 +927,7 @@ void TDataTable::RestoreFilesBeforeEmpty() {
   }
 }
 
-void TDataTable::CommitTransaction(bool final_commit) {
+void TDataTable::CommitTransaction(bool final_commit, bool settle) {
   if (!in_transaction_ || read_only_) return;
   // The flush writes the files: the lock it takes has its real ranges.
   in_transaction_ = false;
@@ -932,6 +940,9 @@ void TDataTable::CommitTransaction(bool final_commit) {
   if (final_commit) {
     try {
       FlushBuffers(true, false, false, false, true);
+      // A loose end left by an earlier commit and a flush with nothing to
+      // write: the transaction is on disk before the caller hears of it.
+      journal_.Settle();
     } catch (...) {
       // The changes stay in the caches and the transaction keeps its lock:
       // the caller retries the commit or rolls back.
@@ -945,7 +956,7 @@ void TDataTable::CommitTransaction(bool final_commit) {
     return;
   }
   try {
-    FlushBuffers(false, false, false, false, true);
+    FlushBuffers(false, false, false, false, true, settle);
   } catch (...) {
     in_transaction_ = true;
     WriteUnlockTable();
@@ -971,7 +982,8 @@ void TDataTable::UpdateHeaderStamps(bool data, bool index, bool blob) {
   if (blob && HasBlobs() && blob_->IsOpen()) blob_->UpdateHeaderStamp();
 }
 
-void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bool force_blob, bool to_disk) {
+void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bool force_blob, bool to_disk,
+                              bool settle) {
   if (read_only_) return;
   if (in_transaction_) {
     UpdateHeaderStamps(force_data, force_index, force_blob);
@@ -1015,7 +1027,7 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
       blob_->WriteHeader(force_blob, false);
       if (to_disk) blob_->Flush();
     }
-    journal_.Commit();
+    journal_.Commit(settle);
   } catch (...) {
     // A flush that fails (a full disk, an I/O error) leaves the files as
     // they were: the journal puts back what it wrote. Should that fail too,

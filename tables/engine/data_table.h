@@ -204,10 +204,15 @@ public:
   void TransactionWriteUnlockTable();
   void StartTransaction();
   void RollbackTransaction();
-  void CommitTransaction(bool final_commit);
+  // A commit that keeps the transaction open without `settle` may leave the
+  // end of its flush off disk for a while (a loose end, see journal.h): a
+  // power loss may then put the table back to before it, never between.
+  // The transaction's end, or its rollback, settles it.
+  void CommitTransaction(bool final_commit, bool settle = true);
   bool GetTransactionInProgress() const { return in_transaction_; }
   bool TransactionLockHeld() const { return transaction_lock_; }
-  void FlushBuffers(bool adjust, bool force_data, bool force_index, bool force_blob, bool to_disk);
+  void FlushBuffers(bool adjust, bool force_data, bool force_index, bool force_blob, bool to_disk,
+                    bool settle = true);
   void UpdateHeaderStamps(bool data, bool index, bool blob);
   void FreeBuffers(bool adjust, bool reread_headers);
   void FlushOSBuffers();

@@ -21,9 +21,12 @@ namespace korvex {
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'V', 'J', 'N', 'L', '3', 0, 0};
+constexpr char kPlacedMagic[8] = {'Q', 'V', 'J', 'N', 'L', '4', 0, 0};
 constexpr char kSecondMagic[8] = {'Q', 'V', 'J', 'N', 'L', '2', 0, 0};
 constexpr char kFirstMagic[8] = {'Q', 'V', 'J', 'N', 'L', '1', 0, 0};
 constexpr std::size_t kHeaderSize = 8 + 3 * 4 + 4 + 4;
+// A header that names where its entries begin (see the top).
+constexpr std::size_t kPlacedHeaderSize = kHeaderSize + 4;
 constexpr std::size_t kFirstHeaderSize = 8 + 3 * 4 + 4;
 constexpr std::size_t kEntryHead = 1 + 4 + 4;
 constexpr std::size_t kNoSpanBytes = ~std::size_t{0};
@@ -40,6 +43,18 @@ std::function<void()>& StepHook() {
 
 void Step() {
   if (StepHook()) StepHook()();
+}
+
+std::function<void()>& SyncHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// Syncs the journal file; the test hook hears of every sync that worked.
+bool SyncJournal(rtl::TLockedFile& file) {
+  if (file.Sync() != 0) return false;
+  if (SyncHook()) SyncHook()();
+  return true;
 }
 
 std::atomic<int> committed{0};
@@ -140,10 +155,11 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 // The layouts a journal may have been written in; each seals its entries
 // its own way (headers alike: CRC-32 of the bytes before the checksum).
-enum class TLayout { None, First, Second, Third };
+enum class TLayout { None, First, Second, Third, Placed };
 
 std::uint32_t EntryChecksum(TLayout layout, const std::uint8_t* entry, std::size_t length, std::uint32_t salt) {
-  if (layout == TLayout::Third) return static_cast<std::uint32_t>(Hash64(entry, length, salt));
+  if (layout == TLayout::Third || layout == TLayout::Placed)
+    return static_cast<std::uint32_t>(Hash64(entry, length, salt));
   return Crc32(entry, length) ^ salt;
 }
 
@@ -153,11 +169,19 @@ bool HeaderSealed(const std::uint8_t* header, std::size_t length) {
   return rtl::DecodeFixed32(header + length) == Crc32(header, length);
 }
 
-// The valid header at the start of `bytes`: its layout and size (0: none)
-// and salt.
+// The valid header at the start of `bytes`: its layout, where its entries
+// begin (0: no valid header) and its salt.
 std::size_t ParseHeader(const std::uint8_t* bytes, std::size_t size, std::uint32_t& salt, TLayout& layout) {
   salt = 0;
   layout = TLayout::None;
+  if (size >= kPlacedHeaderSize && std::memcmp(bytes, kPlacedMagic, 8) == 0 &&
+      HeaderSealed(bytes, kPlacedHeaderSize - 4)) {
+    const std::uint32_t start = rtl::DecodeFixed32(bytes + kHeaderSize - 4);
+    if (start < kPlacedHeaderSize) return 0;
+    layout = TLayout::Placed;
+    salt = rtl::DecodeFixed32(bytes + 8 + 3 * 4);
+    return start;
+  }
   if (size >= kHeaderSize && HeaderSealed(bytes, kHeaderSize - 4)) {
     if (std::memcmp(bytes, kMagic, 8) == 0) layout = TLayout::Third;
     else if (std::memcmp(bytes, kSecondMagic, 8) == 0) layout = TLayout::Second;
@@ -323,10 +347,13 @@ TJournal::~TJournal() {
 
 void TJournal::SetStepHook(std::function<void()> hook) { StepHook() = std::move(hook); }
 
+void TJournal::SetSyncHook(std::function<void()> hook) { SyncHook() = std::move(hook); }
+
 bool TJournal::OpenFile(const std::string& path, bool create) {
   if (file_ && file_path_ == path && (file_->Writable() || !create)) return true;
   // The thread journaling ahead writes through the file let go here.
   DropAhead();
+  SettleQuietly();
   file_.reset();
   file_path_.clear();
   int rc = 0;
@@ -377,14 +404,15 @@ void TJournal::Close() {
   DropAhead();
   Stop();
   started_ = false;
+  SettleQuietly();
   file_.reset();
   file_path_.clear();
 }
 
 bool TJournal::Hot(const std::string& path) {
   if (!OpenFile(path, false)) return false;
-  std::uint8_t header[kHeaderSize];
-  const std::int64_t got = file_->ReadAt(0, header, kHeaderSize);
+  std::uint8_t header[kPlacedHeaderSize];
+  const std::int64_t got = file_->ReadAt(0, header, kPlacedHeaderSize);
   std::uint32_t salt = 0;
   TLayout layout = TLayout::None;
   return got > 0 && ParseHeader(header, static_cast<std::size_t>(got), salt, layout) != 0;
@@ -394,6 +422,9 @@ bool TJournal::IsHot(const std::string& path) { return TJournal().Hot(path); }
 
 void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync) {
   JoinAhead();
+  // A flush that never syncs cannot take over from one whose end is not on
+  // disk yet (see the top).
+  if (!sync) Settle();
   path_ = path;
   sync_ = sync;
   started_ = false;
@@ -411,9 +442,12 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
              ahead_.writes[i] == (files[i] != nullptr ? files[i]->WriteCalls() : 0);
     // What is still queued is journaled now: the header's sync takes it to
     // disk with the rest.
-    if (same && !ahead_.queued.empty())
+    if (same && !ahead_.queued.empty()) {
+      KeepClearOfLoose(ahead_.end,
+                       ahead_.end + static_cast<std::int64_t>(ahead_.queued.size() * (kEntryHead + ahead_.count + 4)));
       same = WriteAheadEntries(ahead_.queued, *static_cast<TPhysicalFile*>(files[ahead_.index]->File())->DiskFile(),
                                *file_, ahead_.end, static_cast<std::uint8_t>(ahead_.index), ahead_.count, ahead_.salt);
+    }
     if (same) {
       ahead_.end += static_cast<std::int64_t>(ahead_.queued.size() * (kEntryHead + ahead_.count + 4));
       adopted_ = true;
@@ -422,8 +456,10 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
       ahead_count_ = ahead_.count;
       ahead_end_ = ahead_.end;
       salt_ = ahead_.salt;
+      entries_from_ = ahead_.start;
     }
   }
+  if (!adopted_) entries_from_ = EntriesStart();
   ahead_ = TAhead{};
   old_lengths_.clear();
   // One look at a data file on disk gives its length and its permissions.
@@ -484,10 +520,14 @@ std::vector<std::uint8_t> TJournal::NewHeader() {
   FollowTablePermissions();
   // Entries journaled ahead were sealed with the salt they were given.
   if (!adopted_) salt_ = FreshSalt();
-  std::vector<std::uint8_t> header(kMagic, kMagic + 8);
+  // Entries right after the header keep the header of the third layout;
+  // entries placed elsewhere need the header that names their start.
+  const bool placed = entries_from_ != static_cast<std::int64_t>(kHeaderSize);
+  std::vector<std::uint8_t> header(placed ? kPlacedMagic : kMagic, (placed ? kPlacedMagic : kMagic) + 8);
   for (std::int64_t length : old_lengths_) PutU32(header, static_cast<std::uint32_t>(length));
   while (header.size() < 8 + 3 * 4) PutU32(header, 0);
   PutU32(header, salt_);
+  if (placed) PutU32(header, static_cast<std::uint32_t>(entries_from_));
   SealHeader(header);
   header_ = header;
   return header;
@@ -501,17 +541,47 @@ void TJournal::WriteHeader() {
       static_cast<std::int64_t>(header.size()))
     RaiseError(err::kWriteError, path_);
   started_ = true;
-  end_ = adopted_ ? ahead_end_ : static_cast<std::int64_t>(header.size());
+  end_ = adopted_ ? ahead_end_ : entries_from_;
 }
 
 void TJournal::Sync() {
   if (!sync_) return;
   Step();
-  if (file_->Sync() != 0) RaiseError(err::kWriteError, path_);
+  if (!SyncJournal(*file_)) RaiseError(err::kWriteError, path_);
+}
+
+std::int64_t TJournal::EntriesStart() const {
+  // Entries go right after the header unless the loose flush's lie there:
+  // then past them (the header that names its start is a little longer,
+  // and its last bytes may fall on the loose flush's first entry, which
+  // only stops a playback of that flush before its first entry).
+  if (!loose_ || loose_from_ > static_cast<std::int64_t>(kPlacedHeaderSize)) return kHeaderSize;
+  return std::max(loose_to_, static_cast<std::int64_t>(kPlacedHeaderSize));
+}
+
+void TJournal::KeepClearOfLoose(std::int64_t from, std::int64_t to) {
+  if (loose_ && from < loose_to_ && to > loose_from_) Settle();
+}
+
+void TJournal::Settle() {
+  if (!loose_) return;
+  Step();
+  if (file_ && !SyncJournal(*file_)) RaiseError(err::kWriteError, file_path_);
+  loose_ = false;
+}
+
+bool TJournal::SettleQuietly() noexcept {
+  try {
+    Settle();
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 void TJournal::Append(const std::uint8_t* record, std::size_t size) {
   WriteHeader();
+  KeepClearOfLoose(end_, end_ + static_cast<std::int64_t>(size));
   Step();
   if (file_->WriteAt(end_, record, static_cast<std::int64_t>(size)) != static_cast<std::int64_t>(size))
     RaiseError(err::kWriteError, path_);
@@ -644,7 +714,7 @@ void TJournal::LaunchBatch(bool sync_journal, std::future<void> before) {
                                                 before = std::move(before)]() mutable {
     try {
       if (before.valid()) before.get();
-      if (sync_journal && file->Sync() != 0) RaiseError(err::kWriteError, path);
+      if (sync_journal && !SyncJournal(*file)) RaiseError(err::kWriteError, path);
       for (const std::function<void()>& write : writes) write();
     } catch (...) {
       done->set_exception(std::current_exception());
@@ -803,13 +873,14 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     }
     batch_.clear();
     batch_.reserve(entry_bytes, true);
-    // A header before entries journaled ahead is written apart; else it
-    // leads the batch.
+    // A header before entries journaled ahead, or before entries placed
+    // past a loose flush's, is written apart; else it leads the batch.
     const bool header_now = !started_;
+    const bool header_apart = adopted_ || entries_from_ != static_cast<std::int64_t>(kHeaderSize);
     std::vector<std::uint8_t> lone_header;
     if (header_now) {
       std::vector<std::uint8_t> header = NewHeader();
-      if (adopted_) lone_header = std::move(header);
+      if (header_apart) lone_header = std::move(header);
       else batch_.append(header.data(), header.size());
     }
     bool entries = false;
@@ -850,7 +921,7 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     }
     // The header and the entries in one write (the header alone when the
     // batch only extends files), synced once before any file is touched.
-    const std::int64_t at = started_ ? end_ : adopted_ ? ahead_end_ : 0;
+    const std::int64_t at = started_ ? end_ : adopted_ ? ahead_end_ : header_apart ? entries_from_ : 0;
     if (!lone_header.empty()) {
       Step();
       if (file_->WriteAt(0, lone_header.data(), static_cast<std::int64_t>(lone_header.size())) !=
@@ -867,6 +938,8 @@ void TJournal::WriteHeld(bool syncs, bool early) {
       // find room for large page-cache folios. A journal cut between two
       // pieces ends at an entry no check accepts, as a torn write does.
       started_ = true;
+      KeepClearOfLoose(header_now && !header_apart ? static_cast<std::int64_t>(kHeaderSize) : at,
+                       at + static_cast<std::int64_t>(batch_.size()));
       for (std::size_t done = 0; done < batch_.size();) {
         const std::size_t piece = std::min(kJournalPiece, batch_.size() - done);
         Step();
@@ -925,7 +998,7 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     if (early && synced) {
       Step();
       journal_sync_ = std::async(std::launch::async, [file = file_.get(), path = path_] {
-        if (file->Sync() != 0) RaiseError(err::kWriteError, path);
+        if (!SyncJournal(*file)) RaiseError(err::kWriteError, path);
       });
       // The journal's buffer serves the held writes that follow.
       std::swap(pending_held_, held_data_);
@@ -948,7 +1021,7 @@ void TJournal::WriteHeld(bool syncs, bool early) {
   }
 }
 
-void TJournal::Commit() {
+void TJournal::Commit(bool settle) {
   WriteHeld(true);
   if (!started_) {
     Stop();
@@ -960,12 +1033,20 @@ void TJournal::Commit() {
   // Invalidating the header is the commit point: a valid one left behind
   // would be played back over this flush.
   static const std::uint8_t zeros[8] = {};
-  const bool ended = file_->WriteAt(0, zeros, 8) == 8 && (!sync_ || file_->Sync() == 0);
+  // A loose end is not synced: the next flush's header takes its place on
+  // disk, or Settle syncs it (see the top).
+  const bool loose = !settle && sync_ && end_ <= kKeptBytes;
+  const bool ended = file_->WriteAt(0, zeros, 8) == 8 && (!sync_ || loose || SyncJournal(*file_));
   if (!ended) {
     // Not known to be on disk: the header goes back, so that the undo (or,
     // should that fail, the next opener) puts the files back.
     file_->WriteAt(0, header_.data(), static_cast<std::int64_t>(header_.size()));
     RaiseError(err::kWriteError, path_);
+  }
+  if (sync_) {
+    loose_ = loose;
+    loose_from_ = entries_from_;
+    loose_to_ = std::max(end_, entries_from_);
   }
   Stop();
   started_ = false;
@@ -1004,7 +1085,7 @@ void TJournal::JournalAhead(const std::string& path, const std::vector<TFileHand
       ahead_.writes.push_back(f != nullptr ? f->WriteCalls() : 0);
     }
     ahead_.salt = FreshSalt();
-    ahead_.end = static_cast<std::int64_t>(kHeaderSize);
+    ahead_.start = ahead_.end = EntriesStart();
     ahead_.index = index;
     ahead_.count = count;
   }
@@ -1025,6 +1106,12 @@ void TJournal::LaunchAhead() {
   std::vector<std::uint32_t> batch;
   batch.swap(ahead_.queued);
   const std::int64_t at = ahead_.end;
+  try {
+    KeepClearOfLoose(at, at + static_cast<std::int64_t>(batch.size() * (kEntryHead + ahead_.count + 4)));
+  } catch (...) {
+    ahead_.failed = true;
+    return;
+  }
   ahead_.end += static_cast<std::int64_t>(batch.size() * (kEntryHead + ahead_.count + 4));
   rtl::TLockedFile* source = static_cast<TPhysicalFile*>(ahead_.files[ahead_.index]->File())->DiskFile();
   rtl::TLockedFile* journal = file_.get();
@@ -1035,7 +1122,7 @@ void TJournal::LaunchAhead() {
       if (!WriteAheadEntries(batch, *source, *journal, at, index, count, salt))
         throw std::runtime_error("journaling ahead fell short");
       // On its way to disk before the flush's sync needs it there.
-      if (journal->Sync() != 0) throw std::runtime_error("journal sync failed");
+      if (!SyncJournal(*journal)) throw std::runtime_error("journal sync failed");
     });
   } catch (...) {
     ahead_.failed = true;
@@ -1098,7 +1185,7 @@ bool TJournal::Recover(const std::string& path, const std::vector<TFileHandler*>
   // The files hold their old bytes again (and are on disk): the journal
   // is ended like a committed one.
   static const std::uint8_t zeros[8] = {};
-  if (!file_->Writable() || file_->WriteAt(0, zeros, 8) != 8 || file_->Sync() != 0)
+  if (!file_->Writable() || file_->WriteAt(0, zeros, 8) != 8 || !SyncJournal(*file_))
     RaiseError(err::kWriteError, path);
   return true;
 }

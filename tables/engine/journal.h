@@ -16,7 +16,9 @@
 //
 // Layout (little-endian):
 //   header  "QVJNL3\0\0", u32 old length of file 0, 1, 2, u32 salt,
-//           u32 checksum
+//           u32 checksum; the entries follow it
+//   or      "QVJNL4\0\0", u32 old length of file 0, 1, 2, u32 salt,
+//           u32 where the entries begin, u32 checksum (a loose end, below)
 //   entry   u8 file, u32 position, u32 length, the old bytes, u32 checksum
 // A header's checksum is the CRC-32 of the bytes before it; an entry's is
 // the low 32 bits of the XXH64 hash of its bytes before it, seeded with the
@@ -24,6 +26,31 @@
 // earlier layouts are still played back: "QVJNL2" (entry checksums CRC-32
 // exclusive-or the salt) and "QVJNL1" (no salt, entry checksums CRC-32,
 // deleted to commit).
+//
+// A loose end (Commit without settling: the commits a statement makes
+// every so many rows inside its own transaction, which no caller is told
+// of) writes the zeros that end the flush but does not sync them. The
+// flush's files were synced before, so a power loss then leaves either
+// the ended journal (the table after the flush) or the flush's synced
+// header and entries (played back: the table before it), a whole flush
+// either way, as long as nothing overwrites those entries while their
+// header may still be on disk. So the next flush writes its entries
+// elsewhere: right after the header when the loose flush's lie further
+// on, else just past them, under a "QVJNL4" header that says where. Its
+// header takes the loose one's place at offset 0 and is synced with its
+// entries before any file byte is written, after which the loose flush's
+// entries are free again; in between a power loss leaves the loose
+// header with all its entries, or the new header with some of its own
+// (which put back bytes no file write has changed yet), or the ended
+// header. The new header's last four bytes may fall on the loose flush's
+// first entry: a playback of that flush then stops before its first entry
+// and the table stays as after it. Any other write that would reach the
+// loose flush's entries (a flush larger than the room before them,
+// entries journaled ahead), a flush that does not sync, the last commit
+// of a transaction, a rollback, the end of a transaction's write lock,
+// closing the journal and opening another first sync the ended header
+// (Settle). A kill -9 leaves the zeros in the page cache, so the next
+// opener finds the flush committed, as before.
 //
 // A flush's writes are held back (copied into one buffer) until it ends or
 // has held 8 MB: then the old bytes of everything held that lies inside the
@@ -106,8 +133,13 @@ public:
   // Starts watching the files (nullptr for a file the table lacks); `sync`
   // syncs each entry before the write it protects.
   void Begin(const std::string& path, std::vector<TFileHandler*> files, bool sync);
-  // The flush is over: the journal's header is invalidated.
-  void Commit();
+  // The flush is over: the journal's header is invalidated, and synced
+  // unless `settle` is false (a loose end, see the top).
+  void Commit(bool settle = true);
+  // Syncs the ended header of a loose end, if there is one; raises when the
+  // sync fails. SettleQuietly answers false instead.
+  void Settle();
+  bool SettleQuietly() noexcept;
   // Stops watching, leaving the journal valid on disk (to be played back).
   void Abandon();
   // The flush failed: plays the journal back at once (the files as they
@@ -138,6 +170,9 @@ public:
   // Test hook, run before every write and sync of a flush (journal
   // included).
   static void SetStepHook(std::function<void()> hook);
+  // Test hook, run after every journal sync that succeeded (on the thread
+  // that made it).
+  static void SetSyncHook(std::function<void()> hook);
   // Inside a transaction whose files stay unwritten until its flush: the
   // old bytes of `count` bytes at each of `positions` of file `index` of
   // `files` (pages changed for the first time) are to be journaled ahead
@@ -184,6 +219,11 @@ private:
   std::vector<std::uint8_t> NewHeader();
   void WriteHeader();
   void Sync();
+  // Where the entries of a new flush (or of entries journaled ahead) begin:
+  // clear of a loose end's.
+  std::int64_t EntriesStart() const;
+  // Settles a loose end whose entries lie in [from, to).
+  void KeepClearOfLoose(std::int64_t from, std::int64_t to);
   void Append(const std::uint8_t* record, std::size_t size);
   // Appends the entry of the old bytes at `position` of file `index`, if
   // any lie inside its old length, to `out`; false when none do. The old
@@ -231,7 +271,8 @@ private:
     std::vector<std::int64_t> lengths;  // of the files when armed
     std::vector<std::uint64_t> writes;  // the files' write calls then
     std::uint32_t salt = 0;
-    std::int64_t end = 0;  // where the next entries go
+    std::int64_t start = 0;  // where the first entries went
+    std::int64_t end = 0;    // where the next entries go
     std::size_t index = 0;
     std::uint32_t count = 0;
     std::vector<std::uint32_t> queued;
@@ -259,7 +300,12 @@ private:
   bool started_ = false;  // this flush's header is written
   std::uint32_t salt_ = 0;
   std::vector<std::uint8_t> header_;  // this flush's, as written
+  std::int64_t entries_from_ = 0;     // where this flush's entries begin
   std::int64_t end_ = 0;
+  // The last flush ended loose: its entries, in [loose_from_, loose_to_),
+  // are kept until its end is synced.
+  bool loose_ = false;
+  std::int64_t loose_from_ = 0, loose_to_ = 0;
   struct THeldWrite {
     std::size_t file;
     std::int64_t position;

@@ -372,7 +372,9 @@ void TChangeExecutor::Transaction(TTransactionCall call) {
   switch (call) {
     case TTransactionCall::Start: directory_->StartTransaction(); break;
     case TTransactionCall::CommitKeepOpen:
-      directory_->CommitTransaction(false);
+      // The statement's own transaction ends with a durable commit (or a
+      // rollback) before it returns: its interval commits may end loose.
+      directory_->CommitTransaction(false, !own_transaction_);
       cursor_->SynchLastUpdateStamps();
       break;
     case TTransactionCall::Commit:
