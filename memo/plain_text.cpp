@@ -21,6 +21,7 @@
 #include <new>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "memo/vell_memo.h"
@@ -86,15 +87,22 @@ struct LineSurvey {
   std::int64_t bytes = 0;               // text and a break per line
   std::int64_t copied = 0;              // the same of the lines not prepared ahead
   std::vector<std::size_t> controlled;  // lines holding a byte below 22
+  // Lines whose prepared text another line claimed: copied instead.
+  std::vector<std::size_t> unplaced;
   std::exception_ptr failure;
 };
 
-void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part) {
+// claimed marks the prepared texts that lines take (one flag per prepared
+// text, shared by the parts): a text is placed in the line that claims it
+// first, any other line naming it gets a copy.
+void Survey(const TParagraphSource& source, std::int32_t limit, std::vector<std::atomic<std::uint8_t>>& claimed,
+            LineSurvey& part) {
   try {
     const TPreparedTexts* prepared = source.Prepared();
     for (std::size_t i = part.begin; i < part.end; ++i) {
       if (prepared && i + kLinesAhead < part.end) prepared->Prefetch(source.PreparedIndex(i + kLinesAhead));
-      if (const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, source.PreparedIndex(i))) {
+      const std::size_t index = prepared ? source.PreparedIndex(i) : TPreparedTexts::kNone;
+      if (const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, index)) {
         // Known from when it was prepared, without reading the line again.
         if (ahead->length >= limit || ahead->breaks) {
           part.refused = true;
@@ -102,6 +110,10 @@ void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part
         }
         part.bytes += ahead->length + 2;
         if (ahead->controlled) part.controlled.push_back(i);
+        if (claimed[index].exchange(1, std::memory_order_relaxed) == 0) continue;
+        // Another line holds this text: this one gets a copy of its own.
+        part.unplaced.push_back(i);
+        part.copied += ahead->length + 2;
         continue;
       }
       if (i + kLinesAhead < part.end) source.Prefetch(i + kLinesAhead);
@@ -138,13 +150,10 @@ std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t
     parts[t].begin = count * t / n;
     parts[t].end = count * (t + 1) / n;
   }
-  // Lines prepared ahead are looked at without reading them: more threads
-  // would cost more than they save.
-  if (source.Prepared()) {
-    for (std::size_t t = 0; t < n; ++t) Survey(source, limit, parts[t]);
-  } else {
-    rtl::RunParts(n, [&](std::size_t t) { Survey(source, limit, parts[t]); });
-  }
+  const TPreparedTexts* prepared = source.Prepared();
+  std::vector<std::atomic<std::uint8_t>> claimed(prepared ? prepared->Count() : 0);
+  if (n == 1) Survey(source, limit, claimed, parts[0]);
+  else source.RunParts(n, [&](std::size_t t) { Survey(source, limit, claimed, parts[t]); });
   return parts;
 }
 
@@ -179,21 +188,24 @@ void StartLoadedPar(ParInfo& p, std::int64_t pos, int index, std::uint8_t style)
 
 // Makes the paragraphs of one surveyed part in place, as ParAppender would
 // append them, sharing the start state shared (retained by the caller).
+// Each prepared text goes to the line the survey gave it.
 void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurvey& survey, bool codes,
-                 DynInfoRec* shared, std::vector<std::atomic<bool>>& placed, FillPart& part) {
+                 DynInfoRec* shared, FillPart& part) {
   try {
     const TPreparedTexts* prepared = source.Prepared();
     std::int64_t pos = part.pos;
     std::uint8_t style = part.style;
-    std::size_t next_controlled = 0;
+    std::size_t next_controlled = 0, next_unplaced = 0;
     for (std::size_t i = survey.begin; i < survey.end; ++i) {
       ParInfo& p = *new (pars.At(static_cast<int>(i))) ParInfo();
       ++part.made;
       if (prepared && i + kLinesAhead < survey.end) prepared->Prefetch(source.PreparedIndex(i + kLinesAhead));
       const std::size_t index = prepared ? source.PreparedIndex(i) : TPreparedTexts::kNone;
       const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, index);
+      const bool unplaced = next_unplaced < survey.unplaced.size() && survey.unplaced[next_unplaced] == i;
+      if (unplaced) ++next_unplaced;
       std::string_view text;
-      if (ahead && !placed[index].exchange(true, std::memory_order_relaxed)) {
+      if (ahead && !unplaced) {
         // The buffer, as SetText would have made it, taken over in place.
         p.text = ahead->text;
         p.length = ahead->length;
@@ -420,6 +432,10 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   if (failure) std::rethrow_exception(failure);
 }
 
+void TParagraphSource::RunParts(std::size_t parts, const std::function<void(std::size_t)>& body) const {
+  rtl::RunParts(parts, body);
+}
+
 namespace {
 
 // Copies text into a buffer of arena, as SetText would make it.
@@ -443,7 +459,7 @@ void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prep
 }  // namespace
 
 bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line,
-                          std::size_t threads, const std::function<bool()>& tick) {
+                          std::size_t threads, const std::function<bool()>& tick, const PartsRunner& run_parts) {
   lines_.assign(count, Prepared());
   const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(threads, 1));
   // Each part's blocks are taken here, so that they come from this
@@ -459,10 +475,12 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
   std::atomic<bool> stop{false};
   std::exception_ptr failure;
   std::mutex failure_mutex;
-  rtl::RunParts(parts, [&](std::size_t t) {
+  const std::thread::id caller = std::this_thread::get_id();
+  const std::function<void(std::size_t)> copy_part = [&](std::size_t t) {
     try {
+      const bool on_caller = std::this_thread::get_id() == caller;
       for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i) {
-        if (t == 0 ? !tick() : stop.load(std::memory_order_relaxed)) {
+        if (on_caller ? !tick() : stop.load(std::memory_order_relaxed)) {
           stop = true;
           return;
         }
@@ -473,7 +491,9 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
       std::lock_guard<std::mutex> lock(failure_mutex);
       if (!failure) failure = std::current_exception();
     }
-  });
+  };
+  if (run_parts && parts > 1) run_parts(parts, copy_part);
+  else rtl::RunParts(parts, copy_part);
   if (stop) lines_.clear();
   if (failure) std::rethrow_exception(failure);
   if (stop) return false;
@@ -520,10 +540,9 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       filled[t].arena.Prepare();
     }
     TPreparedTexts* prepared = source.Prepared();
-    std::vector<std::atomic<bool>> placed(prepared ? prepared->Count() : 0);
     DynInfoRec* shared = NewStartState();
-    rtl::RunParts(filled.size(), [&](std::size_t t) {
-      FillInPlace(source, pars_, parts[t], static_format_, shared, placed, filled[t]);
+    source.RunParts(filled.size(), [&](std::size_t t) {
+      FillInPlace(source, pars_, parts[t], static_format_, shared, filled[t]);
     });
     // The prepared texts now lie in paragraphs (those never placed are held
     // until the text goes).

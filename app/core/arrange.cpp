@@ -6,7 +6,9 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -46,7 +48,7 @@ std::string_view SecondField(std::string_view line, std::string& scratch) {
 // big-endian numbers orders them as the folded strings order, the shorter
 // first where one is the start of the other. Keys have 11 bytes at most.
 struct PackedKey {
-  uint64_t high = 0, low = 0;
+  uint64_t high, low;
   bool operator==(const PackedKey&) const = default;
   bool operator<(const PackedKey& o) const { return high != o.high ? high < o.high : low < o.low; }
 };
@@ -60,7 +62,7 @@ PackedKey Pack(const std::string& key) {
     bytes[i] = std::min(u, swap[u]);
   }
   bytes[15] = static_cast<uint8_t>(n);
-  PackedKey packed;
+  PackedKey packed{0, 0};
   for (int i = 0; i < 8; ++i) packed.high = packed.high << 8 | bytes[i];
   for (int i = 8; i < 16; ++i) packed.low = packed.low << 8 | bytes[i];
   return packed;
@@ -126,7 +128,7 @@ private:
 class FieldKeys {
 public:
   struct Slot {
-    PackedKey key;
+    PackedKey key{0, 0};
     uint64_t hash = 0;
     uint32_t at = 0, length = 0;  // the field's bytes in bytes_
     uint32_t id = UINT32_MAX;     // the caller's number for the key, once set
@@ -180,6 +182,30 @@ private:
   size_t count_ = 0;
 };
 
+// Room for a count of items of a trivial type, left as it is: its pages
+// come in as the threads that fill it first write them, not all on the
+// thread that asks for it.
+template <class T>
+class Unset {
+  static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+  explicit Unset(size_t count) : items_(new T[count]), size_(count) {}
+  T& operator[](size_t i) { return items_[i]; }
+  const T& operator[](size_t i) const { return items_[i]; }
+  T* data() { return items_.get(); }
+  const T* data() const { return items_.get(); }
+  size_t size() const { return size_; }
+  void reset() {
+    items_.reset();
+    size_ = 0;
+  }
+
+private:
+  std::unique_ptr<T[]> items_;
+  size_t size_;
+};
+
 // A line's place in the arrangement: its packed key, then its date, then
 // its place among the hits. In this order groups follow their keys, and
 // within a group lines follow their dates, equal dates the hits' order.
@@ -225,9 +251,9 @@ struct PackedKeyHash {
 
 // Sorts the part's keyed lines in place; tick as in KeyPart.
 template <class Tick>
-void SortPart(std::vector<Keyed>& keyed, Part& part, Tick tick) {
+void SortPart(Unset<Keyed>& keyed, Part& part, Tick tick) {
   try {
-    std::sort(keyed.begin() + static_cast<ptrdiff_t>(part.begin), keyed.begin() + static_cast<ptrdiff_t>(part.end),
+    std::sort(keyed.data() + part.begin, keyed.data() + part.end,
               [&](const Keyed& a, const Keyed& b) {
                 if (!tick()) throw SortCancelled{};
                 return a < b;
@@ -248,8 +274,8 @@ constexpr size_t kKeyAhead = 6;
 // comparison; once it answers false the part is left unfinished. Failures
 // are kept in the part.
 template <class Tick>
-void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<Keyed>& keyed,
-             std::vector<uint32_t>& local, Part& part, Tick tick) {
+void KeyPart(const std::vector<std::string>& hits, int key_length, Unset<Keyed>& keyed, Unset<uint32_t>& local,
+             Part& part, Tick tick) {
   try {
     FieldKeys fields(key_length);
     std::unordered_map<PackedKey, uint32_t, PackedKeyHash> distinct;
@@ -302,7 +328,7 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
 // tick is called per line and pass, and per comparison; false once it
 // answered false (rows then unfinished).
 template <class Tick>
-bool PutInDateOrder(uint64_t* lines, size_t count, const std::vector<Keyed>& keyed, uint32_t* rows, Tick tick) {
+bool PutInDateOrder(uint64_t* lines, size_t count, const Unset<Keyed>& keyed, uint32_t* rows, Tick tick) {
   constexpr size_t kShortGroup = 256;
   constexpr int kDigitBits = 11;
   constexpr uint32_t kBuckets = uint32_t{1} << kDigitBits;
@@ -391,7 +417,7 @@ void RunPartsOnCrew(WorkCrew& crew, size_t parts, Body&& body, const CrewWaiting
 // Each step runs on the crew, the calling thread ticking pacer per line
 // for its own parts; once the pacer is cancelled every thread stops
 // and the rows are left empty, cancelled set.
-std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vector<uint32_t>& local,
+std::vector<uint32_t> RowsOfFewGroups(const Unset<Keyed>& keyed, Unset<uint32_t>& local,
                                       const std::vector<Part>& parts, WorkCrew& crew, Pacer& pacer,
                                       bool& cancelled) {
   std::atomic<bool> stop{false};
@@ -439,7 +465,7 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
   }
   group_begin[groups] = next;
   // Date and place, so that one number orders a group's lines.
-  std::vector<uint64_t> order(keyed.size());
+  Unset<uint64_t> order(keyed.size());
   const bool placed = step([&](size_t t, auto tick) {
     for (size_t i = parts[t].begin; i < parts[t].end; ++i) {
       if (!tick()) return;
@@ -450,7 +476,7 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
     cancelled = true;
     return {};
   }
-  std::vector<uint32_t>().swap(local);
+  local.reset();
 
   // Each group after its break, sorted by date; the groups shared out to
   // the threads by their lines.
@@ -532,8 +558,8 @@ bool SortByDate(std::vector<std::string>& lines, const std::function<void(const 
 ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, const ArrangeCallbacks& callbacks) {
   ArrangedRows outcome;
   const size_t n = hits.size();
-  std::vector<Keyed> keyed(n);
-  std::vector<uint32_t> local(n);  // each line's key among its part's (while few)
+  Unset<Keyed> keyed(n);
+  Unset<uint32_t> local(n);  // each line's key among its part's (while few)
 
   // Parts of the hits for the threads, a part of at least kPartLines lines
   // each; the calling thread keys the first part itself, ticking the pacer,
