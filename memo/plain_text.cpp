@@ -17,6 +17,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string_view>
@@ -87,16 +88,17 @@ struct LineSurvey {
   std::int64_t bytes = 0;               // text and a break per line
   std::int64_t copied = 0;              // the same of the lines not prepared ahead
   std::vector<std::size_t> controlled;  // lines holding a byte below 22
-  // Lines whose prepared text another line claimed: copied instead.
-  std::vector<std::size_t> unplaced;
   std::exception_ptr failure;
 };
 
-// claimed marks the prepared texts that lines take (one flag per prepared
-// text, shared by the parts): a text is placed in the line that claims it
-// first, any other line naming it gets a copy.
-void Survey(const TParagraphSource& source, std::int32_t limit, std::vector<std::atomic<std::uint8_t>>& claimed,
-            LineSurvey& part) {
+// Which line each prepared text goes to: every line naming one writes its
+// number there, and the last written holds (plain writes, no line waits for
+// another); the load reads them once every part has been looked at. Any
+// other line naming the same text gets a copy (from a block of its part's
+// own: such lines are rare, their bytes not counted ahead).
+using TextOwners = std::unique_ptr<std::atomic<std::uint32_t>[]>;
+
+void Survey(const TParagraphSource& source, std::int32_t limit, const TextOwners& owners, LineSurvey& part) {
   try {
     const TPreparedTexts* prepared = source.Prepared();
     for (std::size_t i = part.begin; i < part.end; ++i) {
@@ -110,10 +112,7 @@ void Survey(const TParagraphSource& source, std::int32_t limit, std::vector<std:
         }
         part.bytes += ahead->length + 2;
         if (ahead->controlled) part.controlled.push_back(i);
-        if (claimed[index].exchange(1, std::memory_order_relaxed) == 0) continue;
-        // Another line holds this text: this one gets a copy of its own.
-        part.unplaced.push_back(i);
-        part.copied += ahead->length + 2;
+        if (owners) owners[index].store(static_cast<std::uint32_t>(i), std::memory_order_relaxed);
         continue;
       }
       if (i + kLinesAhead < part.end) source.Prefetch(i + kLinesAhead);
@@ -142,7 +141,9 @@ void Survey(const TParagraphSource& source, std::int32_t limit, std::vector<std:
 constexpr std::size_t kPartLines = 16384;
 static_assert(TPreparedTexts::kWorthFrom == 2 * kPartLines, "loads in parts begin where preparing pays");
 
-std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit) {
+// Lines looked at in parts; with owners (sized for the prepared texts),
+// the owners of the prepared texts noted.
+std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit, const TextOwners& owners) {
   const std::size_t count = source.Count();
   const std::size_t n = rtl::PartsFor(count, kPartLines);
   std::vector<LineSurvey> parts(n);
@@ -150,10 +151,8 @@ std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t
     parts[t].begin = count * t / n;
     parts[t].end = count * (t + 1) / n;
   }
-  const TPreparedTexts* prepared = source.Prepared();
-  std::vector<std::atomic<std::uint8_t>> claimed(prepared ? prepared->Count() : 0);
-  if (n == 1) Survey(source, limit, claimed, parts[0]);
-  else source.RunParts(n, [&](std::size_t t) { Survey(source, limit, claimed, parts[t]); });
+  if (n == 1) Survey(source, limit, owners, parts[0]);
+  else source.RunParts(n, [&](std::size_t t) { Survey(source, limit, owners, parts[t]); });
   return parts;
 }
 
@@ -188,24 +187,22 @@ void StartLoadedPar(ParInfo& p, std::int64_t pos, int index, std::uint8_t style)
 
 // Makes the paragraphs of one surveyed part in place, as ParAppender would
 // append them, sharing the start state shared (retained by the caller).
-// Each prepared text goes to the line the survey gave it.
+// Each prepared text goes to its owner (see TextOwners).
 void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurvey& survey, bool codes,
-                 DynInfoRec* shared, FillPart& part) {
+                 DynInfoRec* shared, const TextOwners& owners, FillPart& part) {
   try {
-    const TPreparedTexts* prepared = source.Prepared();
+    const TPreparedTexts* prepared = owners ? source.Prepared() : nullptr;
     std::int64_t pos = part.pos;
     std::uint8_t style = part.style;
-    std::size_t next_controlled = 0, next_unplaced = 0;
+    std::size_t next_controlled = 0;
     for (std::size_t i = survey.begin; i < survey.end; ++i) {
       ParInfo& p = *new (pars.At(static_cast<int>(i))) ParInfo();
       ++part.made;
       if (prepared && i + kLinesAhead < survey.end) prepared->Prefetch(source.PreparedIndex(i + kLinesAhead));
       const std::size_t index = prepared ? source.PreparedIndex(i) : TPreparedTexts::kNone;
       const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, index);
-      const bool unplaced = next_unplaced < survey.unplaced.size() && survey.unplaced[next_unplaced] == i;
-      if (unplaced) ++next_unplaced;
       std::string_view text;
-      if (ahead && !unplaced) {
+      if (ahead && owners[index].load(std::memory_order_relaxed) == i) {
         // The buffer, as SetText would have made it, taken over in place.
         p.text = ahead->text;
         p.length = ahead->length;
@@ -503,8 +500,13 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
 
 bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   const std::size_t count = source.Count();
+  // Prepared texts are placed by a load in parts alone, of lines numbered
+  // in 32 bits.
+  TextOwners owners;
+  if (const TPreparedTexts* prepared = source.Prepared(); prepared && count <= 0x7FFFFFFF && prepared->Count() > 0)
+    owners.reset(new std::atomic<std::uint32_t>[prepared->Count()]);
   // Lines a load of their joined text would cut differently are left to it.
-  std::vector<LineSurvey> parts = SurveyLines(source, par_length_limit_);
+  std::vector<LineSurvey> parts = SurveyLines(source, par_length_limit_, owners);
   std::vector<std::size_t> controlled;  // lines holding a byte below 22
   std::int64_t total = count > 0 ? -2 : 0;
   for (LineSurvey& part : parts) {
@@ -542,7 +544,7 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
     TPreparedTexts* prepared = source.Prepared();
     DynInfoRec* shared = NewStartState();
     source.RunParts(filled.size(), [&](std::size_t t) {
-      FillInPlace(source, pars_, parts[t], static_format_, shared, filled[t]);
+      FillInPlace(source, pars_, parts[t], static_format_, shared, owners, filled[t]);
     });
     // The prepared texts now lie in paragraphs (those never placed are held
     // until the text goes).
