@@ -17,7 +17,6 @@
 #include <cstring>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string_view>
@@ -92,13 +91,21 @@ struct LineSurvey {
 };
 
 // Which line each prepared text goes to: every line naming one writes its
-// number there, and the last written holds (plain writes, no line waits for
-// another); the load reads them once every part has been looked at. Any
-// other line naming the same text gets a copy (from a block of its part's
-// own: such lines are rare, their bytes not counted ahead).
-using TextOwners = std::unique_ptr<std::atomic<std::uint32_t>[]>;
+// number into the text's owner, and the last written holds (plain writes,
+// no line waits for another); the load reads them once every part has been
+// looked at. Any other line naming the same text gets a copy (from a block
+// of its part's own: such lines are rare, their bytes not counted ahead).
+// Lines are numbered so in 32 bits: loads of more never place them.
+void NoteOwner(const TPreparedTexts::Prepared& text, std::size_t line) {
+  std::atomic_ref<std::uint32_t>(text.owner).store(static_cast<std::uint32_t>(line), std::memory_order_relaxed);
+}
+bool Owns(const TPreparedTexts::Prepared& text, std::size_t line) {
+  return std::atomic_ref<std::uint32_t>(text.owner).load(std::memory_order_relaxed) == line;
+}
+static_assert(sizeof(TPreparedTexts::Prepared) <= 24, "a prepared text's record stays as small with its owner");
 
-void Survey(const TParagraphSource& source, std::int32_t limit, const TextOwners& owners, LineSurvey& part) {
+// With owners set, the owners of the prepared texts noted.
+void Survey(const TParagraphSource& source, std::int32_t limit, bool owners, LineSurvey& part) {
   try {
     const TPreparedTexts* prepared = source.Prepared();
     for (std::size_t i = part.begin; i < part.end; ++i) {
@@ -112,7 +119,7 @@ void Survey(const TParagraphSource& source, std::int32_t limit, const TextOwners
         }
         part.bytes += ahead->length + 2;
         if (ahead->controlled) part.controlled.push_back(i);
-        if (owners) owners[index].store(static_cast<std::uint32_t>(i), std::memory_order_relaxed);
+        if (owners) NoteOwner(*ahead, i);
         continue;
       }
       if (i + kLinesAhead < part.end) source.Prefetch(i + kLinesAhead);
@@ -141,9 +148,9 @@ void Survey(const TParagraphSource& source, std::int32_t limit, const TextOwners
 constexpr std::size_t kPartLines = 16384;
 static_assert(TPreparedTexts::kWorthFrom == 2 * kPartLines, "loads in parts begin where preparing pays");
 
-// Lines looked at in parts; with owners (sized for the prepared texts),
-// the owners of the prepared texts noted.
-std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit, const TextOwners& owners) {
+// Lines looked at in parts; with owners set, the owners of the prepared
+// texts noted.
+std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit, bool owners) {
   const std::size_t count = source.Count();
   const std::size_t n = rtl::PartsFor(count, kPartLines);
   std::vector<LineSurvey> parts(n);
@@ -187,11 +194,11 @@ void StartLoadedPar(ParInfo& p, std::int64_t pos, int index, std::uint8_t style)
 
 // Makes the paragraphs of one surveyed part in place, as ParAppender would
 // append them, sharing the start state shared (retained by the caller).
-// Each prepared text goes to its owner (see TextOwners).
+// Each prepared text goes to its owner (see NoteOwner).
 void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurvey& survey, bool codes,
-                 DynInfoRec* shared, const TextOwners& owners, FillPart& part) {
+                 DynInfoRec* shared, FillPart& part) {
   try {
-    const TPreparedTexts* prepared = owners ? source.Prepared() : nullptr;
+    const TPreparedTexts* prepared = source.Prepared();
     std::int64_t pos = part.pos;
     std::uint8_t style = part.style;
     std::size_t next_controlled = 0;
@@ -202,7 +209,7 @@ void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurv
       const std::size_t index = prepared ? source.PreparedIndex(i) : TPreparedTexts::kNone;
       const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, index);
       std::string_view text;
-      if (ahead && owners[index].load(std::memory_order_relaxed) == i) {
+      if (ahead && Owns(*ahead, i)) {
         // The buffer, as SetText would have made it, taken over in place.
         p.text = ahead->text;
         p.length = ahead->length;
@@ -502,9 +509,7 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   const std::size_t count = source.Count();
   // Prepared texts are placed by a load in parts alone, of lines numbered
   // in 32 bits.
-  TextOwners owners;
-  if (const TPreparedTexts* prepared = source.Prepared(); prepared && count <= 0x7FFFFFFF && prepared->Count() > 0)
-    owners.reset(new std::atomic<std::uint32_t>[prepared->Count()]);
+  const bool owners = source.Prepared() && count <= 0x7FFFFFFF;
   // Lines a load of their joined text would cut differently are left to it.
   std::vector<LineSurvey> parts = SurveyLines(source, par_length_limit_, owners);
   std::vector<std::size_t> controlled;  // lines holding a byte below 22
@@ -544,7 +549,7 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
     TPreparedTexts* prepared = source.Prepared();
     DynInfoRec* shared = NewStartState();
     source.RunParts(filled.size(), [&](std::size_t t) {
-      FillInPlace(source, pars_, parts[t], static_format_, shared, owners, filled[t]);
+      FillInPlace(source, pars_, parts[t], static_format_, shared, filled[t]);
     });
     // The prepared texts now lie in paragraphs (those never placed are held
     // until the text goes).

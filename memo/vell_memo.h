@@ -74,6 +74,8 @@ public:
     std::int32_t capacity = 0;
     bool controlled = false;  // holds a byte below 22
     bool breaks = false;      // holds CR, LF or NUL: a load cuts it
+    // The line a load places the text in, noted as it looks at its lines.
+    mutable std::uint32_t owner = 0;
   };
   // Line index's text; nullptr when none was prepared (empty or too long).
   const Prepared* Find(std::size_t index) const {
