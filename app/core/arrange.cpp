@@ -29,12 +29,14 @@ namespace {
 // line only up to the end of the field it returns, so quotes after that
 // change nothing: where none stands before it, the field is cut at the
 // plain ';'s.
-std::string_view SecondField(std::string_view line, std::string& scratch) {
-  const textutil::UnitState& st = textutil::State();
+// open_quote and close_quote are the unit's (each looked for once, when
+// they are one character).
+std::string_view SecondField(std::string_view line, char open_quote, char close_quote, std::string& scratch) {
   const size_t first = line.find(';');
   const size_t second = first == std::string_view::npos ? std::string_view::npos : line.find(';', first + 1);
   const std::string_view read = line.substr(0, second);
-  if (read.find(st.OpenQuote) == std::string_view::npos && read.find(st.CloseQuote) == std::string_view::npos) {
+  if (read.find(open_quote) == std::string_view::npos &&
+      (close_quote == open_quote || read.find(close_quote) == std::string_view::npos)) {
     if (first == std::string_view::npos) return {};
     return line.substr(first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1);
   }
@@ -73,12 +75,17 @@ PackedKey Pack(const std::string& key) {
 // places after its first comma, if any.
 class KeyMaker {
 public:
-  explicit KeyMaker(int key_length) : key_length_(key_length) {}
+  explicit KeyMaker(int key_length)
+      : key_length_(key_length),
+        open_quote_(textutil::State().OpenQuote),
+        close_quote_(textutil::State().CloseQuote) {}
 
   std::string Make(std::string_view line) { return KeyOf(Field(line)); }
 
   // The child's field of line, trimmed (valid until the next call).
-  std::string_view Field(std::string_view line) { return TrimLine(SecondField(line, scratch_)); }
+  std::string_view Field(std::string_view line) {
+    return TrimLine(SecondField(line, open_quote_, close_quote_, scratch_));
+  }
 
   // The key of a child's field.
   std::string KeyOf(std::string_view field) {
@@ -116,6 +123,7 @@ private:
   }
 
   int key_length_;
+  char open_quote_, close_quote_;
   std::string scratch_, head_;
   std::unordered_map<std::string, std::string> memo_;
   bool memo_on_ = true;
@@ -351,29 +359,38 @@ bool PutInDateOrder(uint64_t* lines, size_t count, const Unset<Keyed>& keyed, ui
     }
     in_order = true;
   }
+  constexpr int kMostPasses = (32 + kDigitBits - 1) / kDigitBits;
   int passes = 0;
   if (!in_order)
     while (passes * kDigitBits < 32 && ((hi - lo) >> (passes * kDigitBits)) != 0) ++passes;
-  std::array<uint32_t, kBuckets> at;  // each digit's next place (a group holds fewer than 2^32 lines)
+  // Every pass's digits counted in one look at the lines as they stand in
+  // memory, not by reading each line's date again from keyed where it
+  // lies; at becomes each digit's next place (a group holds fewer than
+  // 2^32 lines).
+  std::array<std::array<uint32_t, kBuckets>, kMostPasses> at;
+  for (int pass = 0; pass < passes; ++pass) std::fill(at[pass].begin(), at[pass].end(), 0);
+  for (size_t i = 0; i < count && passes > 0; ++i) {
+    const uint32_t distance = static_cast<uint32_t>(lines[i] >> 32) - lo;
+    for (int pass = 0; pass < passes; ++pass) ++at[pass][(distance >> (pass * kDigitBits)) & (kBuckets - 1)];
+  }
+  // Dates read from keyed are fetched this many lines ahead.
+  constexpr size_t kDatesAhead = 16;
   for (int pass = 0; pass < passes; ++pass) {
     const int shift = pass * kDigitBits;
-    const bool from_lines = pass % 2 == 0;
-    const auto digit = [&](size_t i) {
-      const uint32_t date = from_lines ? static_cast<uint32_t>(lines[i] >> 32) : keyed[rows[i]].date;
-      return ((date - lo) >> shift) & (kBuckets - 1);
-    };
-    std::fill(at.begin(), at.end(), 0);
-    for (size_t i = 0; i < count; ++i) ++at[digit(i)];
-    for (uint32_t b = 0, next = 0; b < kBuckets; ++b) next += std::exchange(at[b], next);
-    if (from_lines) {
+    const auto digit = [&](uint32_t date) { return ((date - lo) >> shift) & (kBuckets - 1); };
+    std::array<uint32_t, kBuckets>& next = at[pass];
+    for (uint32_t b = 0, place = 0; b < kBuckets; ++b) place += std::exchange(next[b], place);
+    if (pass % 2 == 0) {
       for (size_t i = 0; i < count; ++i) {
         if (!tick()) return false;
-        rows[at[digit(i)]++] = static_cast<uint32_t>(lines[i]);
+        rows[next[digit(static_cast<uint32_t>(lines[i] >> 32))]++] = static_cast<uint32_t>(lines[i]);
       }
     } else {
       for (size_t i = 0; i < count; ++i) {
         if (!tick()) return false;
-        lines[at[digit(i)]++] = uint64_t{keyed[rows[i]].date} << 32 | rows[i];
+        if (i + kDatesAhead < count) __builtin_prefetch(&keyed[rows[i + kDatesAhead]]);
+        const uint32_t date = keyed[rows[i]].date;
+        lines[next[digit(date)]++] = uint64_t{date} << 32 | rows[i];
       }
     }
   }
