@@ -586,7 +586,7 @@ void TBaptisms::Button1Click() {
     // which the page then only places, the hits in their arranged order.
     appcore::Pacer preparing([this] { return PumpEvents(); });
     RunBeside([&] { arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks); },
-              [&] { PrepareTexts(parts, hit_list_, &preparing); }, [this] { PumpEvents(); });
+              [&] { PrepareTexts(parts, hit_list_, &preparing, &arrange_crew_); }, [this] { PumpEvents(); });
     for (const std::string& m : reports) Report(m);
   }
   // Written whole (Cancel would lose the hits), with the window answering.
@@ -599,6 +599,7 @@ void TBaptisms::Button1Click() {
   if (!result.cancelled && !arranged.cancelled) {
     parts.hits = &hit_list_;
     parts.rows = std::move(arranged.rows);
+    parts.crew = &arrange_crew_;
   }
   // What the search and arranging freed goes back before the page grows.
   AwaitHeadFreed(parts);

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/core/arrange.h"
+#include "app/core/work_crew.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/streams.h"
 
@@ -60,6 +61,10 @@ public:
   }
   void Read(size_t i) override {
     if (taken_ && i < head_.size()) std::string().swap((*taken_)[i]);
+  }
+  void RunParts(size_t parts, const std::function<void(size_t)>& body) const override {
+    if (rows_ == nullptr || rows_->crew == nullptr) return memo::TParagraphSource::RunParts(parts, body);
+    rows_->crew->Run(parts, parts, [&body](size_t part, bool) { body(part); });
   }
 
 private:
@@ -223,17 +228,30 @@ bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pace
   return true;
 }
 
-bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer) {
+namespace {
+// Parts of the copies on a crew of threads: its helpers take them as they
+// come free of the arranging.
+constexpr size_t kCrewCopyParts = 8;
+}  // namespace
+
+bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer,
+                  appcore::WorkCrew* crew) {
   AwaitHeadFreed(parts);
   parts.prepared.reset();
   std::vector<std::string>& head = parts.head;
   const size_t lines = head.size() + hits.size();
   if (lines < memo::TPreparedTexts::kWorthFrom) return false;
-  // A few threads: the copies are made while the hits are arranged on the others.
-  constexpr size_t kThreads = 3;
+  // A few threads: the copies are made while the hits are arranged on the
+  // others (or on the crew given, shared with the arranging).
+  const size_t threads = crew ? kCrewCopyParts : 3;
   auto prepared = std::make_unique<memo::TPreparedTexts>();
   const auto line = [&](size_t i) -> std::string_view { return i < head.size() ? head[i] : hits[i - head.size()]; };
-  if (!prepared->Copy(lines, line, kThreads, [pacer] { return !pacer || pacer->Tick(); })) return false;
+  memo::TPreparedTexts::PartsRunner run_parts;
+  if (crew)
+    run_parts = [crew](size_t count, const std::function<void(size_t)>& body) {
+      crew->Run(count, count, [&body](size_t part, bool) { body(part); });
+    };
+  if (!prepared->Copy(lines, line, threads, [pacer] { return !pacer || pacer->Tick(); }, run_parts)) return false;
   // From now on the page reads the head's lines from their copies. They lie
   // anywhere in memory: freeing them takes a while, which the caller spends
   // on what comes next. The head is neither moved nor resized meanwhile

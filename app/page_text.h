@@ -13,6 +13,10 @@
 #include "app/core/pacer.h"
 #include "memo/vell_memo.h"
 
+namespace appcore {
+class WorkCrew;
+}
+
 namespace app {
 
 // Keywords of a page: no word options, no font style, context 1, the
@@ -42,6 +46,9 @@ struct PageParts {
   const std::vector<std::string>* hits = nullptr;
   std::vector<uint32_t> rows;
   std::unique_ptr<memo::TPreparedTexts> prepared;
+  // Threads kept by the caller that make the page's paragraphs in parts
+  // (null: threads started for it).
+  appcore::WorkCrew* crew = nullptr;
   // Frees the head's copied lines beside the caller (see PrepareTexts),
   // done by AwaitHeadFreed, by SetPageParts, or when the parts go.
   std::jthread head_freeing;
@@ -54,13 +61,14 @@ void AwaitHeadFreed(PageParts& parts);
 bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer = nullptr);
 
 // The texts of parts' head and of the hits it will hold in another order
-// copied ahead (parts.prepared) on the calling thread and a few more, into
-// buffers from the calling thread's heap; false (nothing prepared) when too
-// few lines for it to pay, or when the pacer (ticked on the calling thread)
-// is cancelled meanwhile. Once they are all copied, the head's copied lines
+// copied ahead (parts.prepared) on the calling thread and a few more (those
+// of crew when given), into buffers from the calling thread's heap; false
+// (nothing prepared) when too few lines for it to pay, or when the pacer
+// (ticked on the calling thread) is cancelled meanwhile. Once they are all copied, the head's copied lines
 // are freed on a thread beside the caller (parts.head_freeing): the page
 // must then be written with them.
-bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer);
+bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer,
+                  appcore::WorkCrew* crew = nullptr);
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo);
 // The keyword list becomes words (sorted, repeats and empty words dropped);

@@ -21,6 +21,7 @@
 #include <new>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "memo/vell_memo.h"
@@ -89,12 +90,28 @@ struct LineSurvey {
   std::exception_ptr failure;
 };
 
-void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part) {
+// Which line each prepared text goes to: every line naming one writes its
+// number into the text's owner, and the last written holds (plain writes,
+// no line waits for another); the load reads them once every part has been
+// looked at. Any other line naming the same text gets a copy (from a block
+// of its part's own: such lines are rare, their bytes not counted ahead).
+// Lines are numbered so in 32 bits: loads of more never place them.
+void NoteOwner(const TPreparedTexts::Prepared& text, std::size_t line) {
+  std::atomic_ref<std::uint32_t>(text.owner).store(static_cast<std::uint32_t>(line), std::memory_order_relaxed);
+}
+bool Owns(const TPreparedTexts::Prepared& text, std::size_t line) {
+  return std::atomic_ref<std::uint32_t>(text.owner).load(std::memory_order_relaxed) == line;
+}
+static_assert(sizeof(TPreparedTexts::Prepared) <= 24, "a prepared text's record stays as small with its owner");
+
+// With owners set, the owners of the prepared texts noted.
+void Survey(const TParagraphSource& source, std::int32_t limit, bool owners, LineSurvey& part) {
   try {
     const TPreparedTexts* prepared = source.Prepared();
     for (std::size_t i = part.begin; i < part.end; ++i) {
       if (prepared && i + kLinesAhead < part.end) prepared->Prefetch(source.PreparedIndex(i + kLinesAhead));
-      if (const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, source.PreparedIndex(i))) {
+      const std::size_t index = prepared ? source.PreparedIndex(i) : TPreparedTexts::kNone;
+      if (const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, index)) {
         // Known from when it was prepared, without reading the line again.
         if (ahead->length >= limit || ahead->breaks) {
           part.refused = true;
@@ -102,6 +119,7 @@ void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part
         }
         part.bytes += ahead->length + 2;
         if (ahead->controlled) part.controlled.push_back(i);
+        if (owners) NoteOwner(*ahead, i);
         continue;
       }
       if (i + kLinesAhead < part.end) source.Prefetch(i + kLinesAhead);
@@ -130,7 +148,9 @@ void Survey(const TParagraphSource& source, std::int32_t limit, LineSurvey& part
 constexpr std::size_t kPartLines = 16384;
 static_assert(TPreparedTexts::kWorthFrom == 2 * kPartLines, "loads in parts begin where preparing pays");
 
-std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit) {
+// Lines looked at in parts; with owners set, the owners of the prepared
+// texts noted.
+std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit, bool owners) {
   const std::size_t count = source.Count();
   const std::size_t n = rtl::PartsFor(count, kPartLines);
   std::vector<LineSurvey> parts(n);
@@ -138,13 +158,8 @@ std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t
     parts[t].begin = count * t / n;
     parts[t].end = count * (t + 1) / n;
   }
-  // Lines prepared ahead are looked at without reading them: more threads
-  // would cost more than they save.
-  if (source.Prepared()) {
-    for (std::size_t t = 0; t < n; ++t) Survey(source, limit, parts[t]);
-  } else {
-    rtl::RunParts(n, [&](std::size_t t) { Survey(source, limit, parts[t]); });
-  }
+  if (n == 1) Survey(source, limit, owners, parts[0]);
+  else source.RunParts(n, [&](std::size_t t) { Survey(source, limit, owners, parts[t]); });
   return parts;
 }
 
@@ -179,8 +194,9 @@ void StartLoadedPar(ParInfo& p, std::int64_t pos, int index, std::uint8_t style)
 
 // Makes the paragraphs of one surveyed part in place, as ParAppender would
 // append them, sharing the start state shared (retained by the caller).
+// Each prepared text goes to its owner (see NoteOwner).
 void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurvey& survey, bool codes,
-                 DynInfoRec* shared, std::vector<std::atomic<bool>>& placed, FillPart& part) {
+                 DynInfoRec* shared, FillPart& part) {
   try {
     const TPreparedTexts* prepared = source.Prepared();
     std::int64_t pos = part.pos;
@@ -193,7 +209,7 @@ void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurv
       const std::size_t index = prepared ? source.PreparedIndex(i) : TPreparedTexts::kNone;
       const TPreparedTexts::Prepared* ahead = PreparedLine(prepared, index);
       std::string_view text;
-      if (ahead && !placed[index].exchange(true, std::memory_order_relaxed)) {
+      if (ahead && Owns(*ahead, i)) {
         // The buffer, as SetText would have made it, taken over in place.
         p.text = ahead->text;
         p.length = ahead->length;
@@ -420,6 +436,10 @@ void TVellMemo::LoadFromStream(rtl::TStream& stream) {
   if (failure) std::rethrow_exception(failure);
 }
 
+void TParagraphSource::RunParts(std::size_t parts, const std::function<void(std::size_t)>& body) const {
+  rtl::RunParts(parts, body);
+}
+
 namespace {
 
 // Copies text into a buffer of arena, as SetText would make it.
@@ -443,7 +463,7 @@ void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prep
 }  // namespace
 
 bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line,
-                          std::size_t threads, const std::function<bool()>& tick) {
+                          std::size_t threads, const std::function<bool()>& tick, const PartsRunner& run_parts) {
   lines_.assign(count, Prepared());
   const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(threads, 1));
   // Each part's blocks are taken here, so that they come from this
@@ -459,10 +479,12 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
   std::atomic<bool> stop{false};
   std::exception_ptr failure;
   std::mutex failure_mutex;
-  rtl::RunParts(parts, [&](std::size_t t) {
+  const std::thread::id caller = std::this_thread::get_id();
+  const std::function<void(std::size_t)> copy_part = [&](std::size_t t) {
     try {
+      const bool on_caller = std::this_thread::get_id() == caller;
       for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i) {
-        if (t == 0 ? !tick() : stop.load(std::memory_order_relaxed)) {
+        if (on_caller ? !tick() : stop.load(std::memory_order_relaxed)) {
           stop = true;
           return;
         }
@@ -473,7 +495,9 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
       std::lock_guard<std::mutex> lock(failure_mutex);
       if (!failure) failure = std::current_exception();
     }
-  });
+  };
+  if (run_parts && parts > 1) run_parts(parts, copy_part);
+  else rtl::RunParts(parts, copy_part);
   if (stop) lines_.clear();
   if (failure) std::rethrow_exception(failure);
   if (stop) return false;
@@ -483,8 +507,11 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
 
 bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
   const std::size_t count = source.Count();
+  // Prepared texts are placed by a load in parts alone, of lines numbered
+  // in 32 bits.
+  const bool owners = source.Prepared() && count <= 0x7FFFFFFF;
   // Lines a load of their joined text would cut differently are left to it.
-  std::vector<LineSurvey> parts = SurveyLines(source, par_length_limit_);
+  std::vector<LineSurvey> parts = SurveyLines(source, par_length_limit_, owners);
   std::vector<std::size_t> controlled;  // lines holding a byte below 22
   std::int64_t total = count > 0 ? -2 : 0;
   for (LineSurvey& part : parts) {
@@ -520,10 +547,9 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       filled[t].arena.Prepare();
     }
     TPreparedTexts* prepared = source.Prepared();
-    std::vector<std::atomic<bool>> placed(prepared ? prepared->Count() : 0);
     DynInfoRec* shared = NewStartState();
-    rtl::RunParts(filled.size(), [&](std::size_t t) {
-      FillInPlace(source, pars_, parts[t], static_format_, shared, placed, filled[t]);
+    source.RunParts(filled.size(), [&](std::size_t t) {
+      FillInPlace(source, pars_, parts[t], static_format_, shared, filled[t]);
     });
     // The prepared texts now lie in paragraphs (those never placed are held
     // until the text goes).

@@ -55,13 +55,17 @@ public:
   // A load of fewer lines makes its paragraphs on one thread, copying
   // their texts as it goes: preparing them ahead gains nothing there.
   static constexpr std::size_t kWorthFrom = 32768;
+  // Runs body(part) for every part < parts on this thread and others, as
+  // TParagraphSource::RunParts does; null: threads started for them.
+  using PartsRunner = std::function<void(std::size_t parts, const std::function<void(std::size_t)>& body)>;
   // Copies count lines (line(i) gives line i) as the prepared lines, in
-  // parts on up to threads threads, the buffers from the calling thread's
-  // heap; the calling thread copies the first part, calling tick per line.
-  // Once tick answers false every part stops: false, nothing prepared. A
-  // text too long for an arena buffer is left to the load to copy.
+  // parts on up to threads threads (through run_parts when given), the
+  // buffers from the calling thread's heap; the calling thread calls tick
+  // per line it copies. Once tick answers false every part stops: false,
+  // nothing prepared. A text too long for an arena buffer is left to the
+  // load to copy.
   bool Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line, std::size_t threads,
-            const std::function<bool()>& tick);
+            const std::function<bool()>& tick, const PartsRunner& run_parts = nullptr);
   std::size_t Count() const { return lines_.size(); }
 
   struct Prepared {
@@ -70,6 +74,8 @@ public:
     std::int32_t capacity = 0;
     bool controlled = false;  // holds a byte below 22
     bool breaks = false;      // holds CR, LF or NUL: a load cuts it
+    // The line a load places the text in, noted as it looks at its lines.
+    mutable std::uint32_t owner = 0;
   };
   // Line index's text; nullptr when none was prepared (empty or too long).
   const Prepared* Find(std::size_t index) const {
@@ -105,6 +111,11 @@ public:
   virtual void Prefetch(std::size_t) const {}
   // Line i has been copied into its paragraph and may go.
   virtual void Read(std::size_t) {}
+  // Runs body(part) for every part < parts, in any order, on this thread
+  // and others, and returns once all are done (body does not throw). By
+  // default each part but one gets a thread started for it; a source may
+  // hand the parts to threads it keeps.
+  virtual void RunParts(std::size_t parts, const std::function<void(std::size_t)>& body) const;
 };
 
 class TVellMemo : public rtl::TComponent {

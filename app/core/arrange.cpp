@@ -6,7 +6,9 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -27,12 +29,14 @@ namespace {
 // line only up to the end of the field it returns, so quotes after that
 // change nothing: where none stands before it, the field is cut at the
 // plain ';'s.
-std::string_view SecondField(std::string_view line, std::string& scratch) {
-  const textutil::UnitState& st = textutil::State();
+// open_quote and close_quote are the unit's (each looked for once, when
+// they are one character).
+std::string_view SecondField(std::string_view line, char open_quote, char close_quote, std::string& scratch) {
   const size_t first = line.find(';');
   const size_t second = first == std::string_view::npos ? std::string_view::npos : line.find(';', first + 1);
   const std::string_view read = line.substr(0, second);
-  if (read.find(st.OpenQuote) == std::string_view::npos && read.find(st.CloseQuote) == std::string_view::npos) {
+  if (read.find(open_quote) == std::string_view::npos &&
+      (close_quote == open_quote || read.find(close_quote) == std::string_view::npos)) {
     if (first == std::string_view::npos) return {};
     return line.substr(first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1);
   }
@@ -46,7 +50,7 @@ std::string_view SecondField(std::string_view line, std::string& scratch) {
 // big-endian numbers orders them as the folded strings order, the shorter
 // first where one is the start of the other. Keys have 11 bytes at most.
 struct PackedKey {
-  uint64_t high = 0, low = 0;
+  uint64_t high, low;
   bool operator==(const PackedKey&) const = default;
   bool operator<(const PackedKey& o) const { return high != o.high ? high < o.high : low < o.low; }
 };
@@ -60,7 +64,7 @@ PackedKey Pack(const std::string& key) {
     bytes[i] = std::min(u, swap[u]);
   }
   bytes[15] = static_cast<uint8_t>(n);
-  PackedKey packed;
+  PackedKey packed{0, 0};
   for (int i = 0; i < 8; ++i) packed.high = packed.high << 8 | bytes[i];
   for (int i = 8; i < 16; ++i) packed.low = packed.low << 8 | bytes[i];
   return packed;
@@ -71,12 +75,17 @@ PackedKey Pack(const std::string& key) {
 // places after its first comma, if any.
 class KeyMaker {
 public:
-  explicit KeyMaker(int key_length) : key_length_(key_length) {}
+  explicit KeyMaker(int key_length)
+      : key_length_(key_length),
+        open_quote_(textutil::State().OpenQuote),
+        close_quote_(textutil::State().CloseQuote) {}
 
   std::string Make(std::string_view line) { return KeyOf(Field(line)); }
 
   // The child's field of line, trimmed (valid until the next call).
-  std::string_view Field(std::string_view line) { return TrimLine(SecondField(line, scratch_)); }
+  std::string_view Field(std::string_view line) {
+    return TrimLine(SecondField(line, open_quote_, close_quote_, scratch_));
+  }
 
   // The key of a child's field.
   std::string KeyOf(std::string_view field) {
@@ -114,6 +123,7 @@ private:
   }
 
   int key_length_;
+  char open_quote_, close_quote_;
   std::string scratch_, head_;
   std::unordered_map<std::string, std::string> memo_;
   bool memo_on_ = true;
@@ -126,7 +136,7 @@ private:
 class FieldKeys {
 public:
   struct Slot {
-    PackedKey key;
+    PackedKey key{0, 0};
     uint64_t hash = 0;
     uint32_t at = 0, length = 0;  // the field's bytes in bytes_
     uint32_t id = UINT32_MAX;     // the caller's number for the key, once set
@@ -180,6 +190,30 @@ private:
   size_t count_ = 0;
 };
 
+// Room for a count of items of a trivial type, left as it is: its pages
+// come in as the threads that fill it first write them, not all on the
+// thread that asks for it.
+template <class T>
+class Unset {
+  static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+  explicit Unset(size_t count) : items_(new T[count]), size_(count) {}
+  T& operator[](size_t i) { return items_[i]; }
+  const T& operator[](size_t i) const { return items_[i]; }
+  T* data() { return items_.get(); }
+  const T* data() const { return items_.get(); }
+  size_t size() const { return size_; }
+  void reset() {
+    items_.reset();
+    size_ = 0;
+  }
+
+private:
+  std::unique_ptr<T[]> items_;
+  size_t size_;
+};
+
 // A line's place in the arrangement: its packed key, then its date, then
 // its place among the hits. In this order groups follow their keys, and
 // within a group lines follow their dates, equal dates the hits' order.
@@ -225,9 +259,9 @@ struct PackedKeyHash {
 
 // Sorts the part's keyed lines in place; tick as in KeyPart.
 template <class Tick>
-void SortPart(std::vector<Keyed>& keyed, Part& part, Tick tick) {
+void SortPart(Unset<Keyed>& keyed, Part& part, Tick tick) {
   try {
-    std::sort(keyed.begin() + static_cast<ptrdiff_t>(part.begin), keyed.begin() + static_cast<ptrdiff_t>(part.end),
+    std::sort(keyed.data() + part.begin, keyed.data() + part.end,
               [&](const Keyed& a, const Keyed& b) {
                 if (!tick()) throw SortCancelled{};
                 return a < b;
@@ -248,8 +282,8 @@ constexpr size_t kKeyAhead = 6;
 // comparison; once it answers false the part is left unfinished. Failures
 // are kept in the part.
 template <class Tick>
-void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<Keyed>& keyed,
-             std::vector<uint32_t>& local, Part& part, Tick tick) {
+void KeyPart(const std::vector<std::string>& hits, int key_length, Unset<Keyed>& keyed, Unset<uint32_t>& local,
+             Part& part, Tick tick) {
   try {
     FieldKeys fields(key_length);
     std::unordered_map<PackedKey, uint32_t, PackedKeyHash> distinct;
@@ -302,7 +336,7 @@ void KeyPart(const std::vector<std::string>& hits, int key_length, std::vector<K
 // tick is called per line and pass, and per comparison; false once it
 // answered false (rows then unfinished).
 template <class Tick>
-bool PutInDateOrder(uint64_t* lines, size_t count, const std::vector<Keyed>& keyed, uint32_t* rows, Tick tick) {
+bool PutInDateOrder(uint64_t* lines, size_t count, const Unset<Keyed>& keyed, uint32_t* rows, Tick tick) {
   constexpr size_t kShortGroup = 256;
   constexpr int kDigitBits = 11;
   constexpr uint32_t kBuckets = uint32_t{1} << kDigitBits;
@@ -325,29 +359,38 @@ bool PutInDateOrder(uint64_t* lines, size_t count, const std::vector<Keyed>& key
     }
     in_order = true;
   }
+  constexpr int kMostPasses = (32 + kDigitBits - 1) / kDigitBits;
   int passes = 0;
   if (!in_order)
     while (passes * kDigitBits < 32 && ((hi - lo) >> (passes * kDigitBits)) != 0) ++passes;
-  std::array<uint32_t, kBuckets> at;  // each digit's next place (a group holds fewer than 2^32 lines)
+  // Every pass's digits counted in one look at the lines as they stand in
+  // memory, not by reading each line's date again from keyed where it
+  // lies; at becomes each digit's next place (a group holds fewer than
+  // 2^32 lines).
+  std::array<std::array<uint32_t, kBuckets>, kMostPasses> at;
+  for (int pass = 0; pass < passes; ++pass) std::fill(at[pass].begin(), at[pass].end(), 0);
+  for (size_t i = 0; i < count && passes > 0; ++i) {
+    const uint32_t distance = static_cast<uint32_t>(lines[i] >> 32) - lo;
+    for (int pass = 0; pass < passes; ++pass) ++at[pass][(distance >> (pass * kDigitBits)) & (kBuckets - 1)];
+  }
+  // Dates read from keyed are fetched this many lines ahead.
+  constexpr size_t kDatesAhead = 16;
   for (int pass = 0; pass < passes; ++pass) {
     const int shift = pass * kDigitBits;
-    const bool from_lines = pass % 2 == 0;
-    const auto digit = [&](size_t i) {
-      const uint32_t date = from_lines ? static_cast<uint32_t>(lines[i] >> 32) : keyed[rows[i]].date;
-      return ((date - lo) >> shift) & (kBuckets - 1);
-    };
-    std::fill(at.begin(), at.end(), 0);
-    for (size_t i = 0; i < count; ++i) ++at[digit(i)];
-    for (uint32_t b = 0, next = 0; b < kBuckets; ++b) next += std::exchange(at[b], next);
-    if (from_lines) {
+    const auto digit = [&](uint32_t date) { return ((date - lo) >> shift) & (kBuckets - 1); };
+    std::array<uint32_t, kBuckets>& next = at[pass];
+    for (uint32_t b = 0, place = 0; b < kBuckets; ++b) place += std::exchange(next[b], place);
+    if (pass % 2 == 0) {
       for (size_t i = 0; i < count; ++i) {
         if (!tick()) return false;
-        rows[at[digit(i)]++] = static_cast<uint32_t>(lines[i]);
+        rows[next[digit(static_cast<uint32_t>(lines[i] >> 32))]++] = static_cast<uint32_t>(lines[i]);
       }
     } else {
       for (size_t i = 0; i < count; ++i) {
         if (!tick()) return false;
-        lines[at[digit(i)]++] = uint64_t{keyed[rows[i]].date} << 32 | rows[i];
+        if (i + kDatesAhead < count) __builtin_prefetch(&keyed[rows[i + kDatesAhead]]);
+        const uint32_t date = keyed[rows[i]].date;
+        lines[next[digit(date)]++] = uint64_t{date} << 32 | rows[i];
       }
     }
   }
@@ -391,7 +434,7 @@ void RunPartsOnCrew(WorkCrew& crew, size_t parts, Body&& body, const CrewWaiting
 // Each step runs on the crew, the calling thread ticking pacer per line
 // for its own parts; once the pacer is cancelled every thread stops
 // and the rows are left empty, cancelled set.
-std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vector<uint32_t>& local,
+std::vector<uint32_t> RowsOfFewGroups(const Unset<Keyed>& keyed, Unset<uint32_t>& local,
                                       const std::vector<Part>& parts, WorkCrew& crew, Pacer& pacer,
                                       bool& cancelled) {
   std::atomic<bool> stop{false};
@@ -439,7 +482,7 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
   }
   group_begin[groups] = next;
   // Date and place, so that one number orders a group's lines.
-  std::vector<uint64_t> order(keyed.size());
+  Unset<uint64_t> order(keyed.size());
   const bool placed = step([&](size_t t, auto tick) {
     for (size_t i = parts[t].begin; i < parts[t].end; ++i) {
       if (!tick()) return;
@@ -450,7 +493,7 @@ std::vector<uint32_t> RowsOfFewGroups(const std::vector<Keyed>& keyed, std::vect
     cancelled = true;
     return {};
   }
-  std::vector<uint32_t>().swap(local);
+  local.reset();
 
   // Each group after its break, sorted by date; the groups shared out to
   // the threads by their lines.
@@ -532,8 +575,8 @@ bool SortByDate(std::vector<std::string>& lines, const std::function<void(const 
 ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, const ArrangeCallbacks& callbacks) {
   ArrangedRows outcome;
   const size_t n = hits.size();
-  std::vector<Keyed> keyed(n);
-  std::vector<uint32_t> local(n);  // each line's key among its part's (while few)
+  Unset<Keyed> keyed(n);
+  Unset<uint32_t> local(n);  // each line's key among its part's (while few)
 
   // Parts of the hits for the threads, a part of at least kPartLines lines
   // each; the calling thread keys the first part itself, ticking the pacer,

@@ -23,11 +23,21 @@ std::string_view DateTextOf(std::string_view line) {
   return semi == std::string_view::npos ? line : line.substr(0, semi);
 }
 
+namespace {
+// Three bytes as one number.
+constexpr uint32_t Packed3(std::string_view w) {
+  return static_cast<uint8_t>(w[0]) | static_cast<uint32_t>(static_cast<uint8_t>(w[1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(w[2])) << 16;
+}
+}  // namespace
+
 int MonthNumber(std::string_view word) {
   static constexpr std::string_view kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  if (word.size() != 3) return 0;
+  const uint32_t packed = Packed3(word);
   for (int m = 0; m < 12; ++m)
-    if (word == kMonths[m]) return m + 1;
+    if (packed == Packed3(kMonths[m])) return m + 1;
   return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <random>
+#include <unordered_map>
 
 #include "memo_test_util.h"
 
@@ -96,9 +97,11 @@ TEST(ParagraphLoad, MatchesTheJoinedTextAtEverySize) {
 }
 
 // The same lines with their texts prepared ahead in a shuffled order: most
-// placed from there, some not prepared (empty or left out), two lines
-// sharing one prepared text (the second copied); the page is the same, and
-// its paragraphs can be edited like any others afterwards.
+// placed from there, some not prepared (empty or left out), equal lines
+// sharing one prepared text (one of them placed, the others copied), near
+// each other or in other parts of the load, whose parts this source runs
+// last first; the page is the same, and its paragraphs can be edited like
+// any others afterwards.
 class PreparedLines : public Lines {
 public:
   PreparedLines(std::vector<std::string> lines, unsigned seed) : Lines(lines), index_(lines.size()) {
@@ -109,12 +112,18 @@ public:
     EXPECT_TRUE(prepared_.Copy(
         order.size(), [&](std::size_t at) -> std::string_view { return lines[order[at]]; }, 4, [] { return true; }));
     for (std::size_t at = 0; at < order.size(); ++at) index_[order[at]] = at % 97 == 0 ? TPreparedTexts::kNone : at;
-    // Equal lines may share a text: the first placed takes it.
-    for (std::size_t i = 1; i < lines.size(); ++i)
-      if (lines[i] == lines[i - 1] && index_[i - 1] != TPreparedTexts::kNone) index_[i] = index_[i - 1];
+    // Equal lines may share a text.
+    std::unordered_map<std::string, std::size_t> first;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const auto [at, added] = first.try_emplace(lines[i], i);
+      if (!added && index_[at->second] != TPreparedTexts::kNone) index_[i] = index_[at->second];
+    }
   }
   TPreparedTexts* Prepared() const override { return &prepared_; }
   std::size_t PreparedIndex(std::size_t i) const override { return index_[i]; }
+  void RunParts(std::size_t parts, const std::function<void(std::size_t)>& body) const override {
+    for (std::size_t part = parts; part-- > 0;) body(part);
+  }
 
 private:
   mutable TPreparedTexts prepared_;
@@ -126,6 +135,7 @@ TEST(ParagraphLoad, TextsPreparedAheadInAnotherOrderGiveTheSamePage) {
     for (const std::size_t count : {std::size_t{1000}, std::size_t{150001}}) {
       std::vector<std::string> lines = MakeLines(count, 11, true);
       for (std::size_t i = 500; i < lines.size(); i += 5000) lines[i + 1] = lines[i] = "the same line " + std::to_string(i);
+      lines[lines.size() - 3] = lines[lines.size() / 2] = lines[500];  // the same text in three parts
       const std::string what = std::to_string(count) + (static_format ? " lines, styles" : " lines, codes as bytes");
       TVellMemo loaded, joined;
       loaded.SetStaticFormat(static_format);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/core/arrange.h"
+#include "app/core/work_crew.h"
 #include "app/page_text.h"
 #include "memo/vell_memo.h"
 #include "platform/runtime/streams.h"
@@ -39,6 +40,7 @@ void Set(memo::TVellMemo& m, int setting) {
 }
 
 TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
+  appcore::WorkCrew kept_crew;
   std::mt19937 random(7);
   auto text = [&](size_t length) {
     std::string s(length, ' ');
@@ -120,8 +122,11 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
       EXPECT_EQ(hits, hits_before);  // read in place, never taken
 
       // The same parts with their texts copied ahead, the head's copied
-      // lines freed meanwhile; and only the head (arranging cancelled).
-      for (const bool with_rows : {true, false}) {
+      // lines freed meanwhile; and only the head (arranging cancelled);
+      // copied and made on threads started for them or on a crew.
+      for (int variant = 0; variant < 4; ++variant) {
+        const bool with_rows = variant < 2;
+        appcore::WorkCrew* const crew = variant % 2 == 0 ? nullptr : &kept_crew;
         memo::TVellMemo ahead, head_only;
         Set(ahead, setting);
         Set(head_only, setting);
@@ -136,7 +141,8 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
         }
         const Lines head = copied.head;
         const bool worth = (with_rows ? lines.size() : half) >= memo::TPreparedTexts::kWorthFrom;
-        EXPECT_EQ(app::PrepareTexts(copied, with_rows ? hits : Lines(), nullptr), worth);
+        copied.crew = crew;
+        EXPECT_EQ(app::PrepareTexts(copied, with_rows ? hits : Lines(), nullptr, crew), worth);
         EXPECT_EQ(copied.prepared != nullptr, worth);
         // The copied head lines are freed beside this thread, the others kept.
         app::AwaitHeadFreed(copied);
