@@ -8,7 +8,7 @@ void TCleanCopies::Configure(std::uint32_t entry_size, std::size_t budget) {
   size_ = entry_size;
   capacity_ = entry_size == 0 ? 0 : budget / entry_size;
   count_ = 0;
-  bytes_ = {};
+  bytes_.reset();
   keys_ = {};
   used_ = {};
   free_ = {};
@@ -34,13 +34,13 @@ const std::uint8_t* TCleanCopies::Find(std::uint32_t key) {
   const Place& p = places_[PlaceOf(key)];
   if (p.key == 0) return nullptr;
   used_[p.slot] = 1;
-  return bytes_.data() + std::size_t{p.slot} * size_;
+  return bytes_.get() + std::size_t{p.slot} * size_;
 }
 
 void TCleanCopies::Refresh(std::uint32_t key, const std::uint8_t* bytes) {
   if (count_ == 0 || key == 0) return;
   const Place& p = places_[PlaceOf(key)];
-  if (p.key != 0) std::memcpy(bytes_.data() + std::size_t{p.slot} * size_, bytes, size_);
+  if (p.key != 0) std::memcpy(bytes_.get() + std::size_t{p.slot} * size_, bytes, size_);
 }
 
 void TCleanCopies::Remove(std::size_t at) {
@@ -72,13 +72,13 @@ void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes) {
       slot = free_.back();
       free_.pop_back();
     } else if (keys_.size() < capacity_) {
-      // Reserved whole at once, so growing never copies (and briefly
-      // doubles) what is held; the memory is taken as slots are used.
-      if (bytes_.empty()) bytes_.reserve(capacity_ * std::size_t{size_});
+      // Allocated whole at once and left unfilled, so growing never copies
+      // (and briefly doubles) what is held: the system gives the memory
+      // as slots are first written.
+      if (!bytes_) bytes_.reset(new std::uint8_t[capacity_ * std::size_t{size_}]);
       slot = static_cast<std::uint32_t>(keys_.size());
       keys_.push_back(0);
       used_.push_back(0);
-      bytes_.resize(keys_.size() * std::size_t{size_});
     } else {
       // Every slot taken: the clock hand passes used slots once.
       while (used_[hand_]) {
@@ -95,7 +95,7 @@ void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes) {
     ++count_;
   }
   used_[slot] = 0;
-  std::memcpy(bytes_.data() + std::size_t{slot} * size_, bytes, size_);
+  std::memcpy(bytes_.get() + std::size_t{slot} * size_, bytes, size_);
 }
 
 void TCleanCopies::Grow() {

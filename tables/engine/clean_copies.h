@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace korvex {
@@ -50,7 +51,7 @@ private:
   std::uint32_t size_ = 0;
   std::size_t capacity_ = 0;
   std::size_t count_ = 0;
-  std::vector<std::uint8_t> bytes_;
+  std::unique_ptr<std::uint8_t[]> bytes_;  // capacity_ slots, made as used
   std::vector<std::uint32_t> keys_;  // per slot; 0: free
   std::vector<std::uint8_t> used_;   // per slot: used since the hand passed
   std::vector<std::uint32_t> free_;

@@ -271,6 +271,42 @@ bool TPage::Underflows() const {
   return !Compressed() && static_cast<std::uint32_t>(count_) < MaximumEntries() / 2;
 }
 
+namespace {
+// Copies `n` entries of `size` bytes, one every `from_stride` bytes at
+// `from`, to one every `to_stride` bytes at `to`. Entries lie packed on
+// disk and in slots of eight bytes more in memory: the few sizes keys have
+// are copied in fixed pieces (two that overlap), not by a call per entry.
+void CopyEntries(std::uint8_t* to, std::size_t to_stride, const std::uint8_t* from, std::size_t from_stride, int n,
+                 std::size_t size) {
+  if (n <= 0) return;
+  if (to_stride == size && from_stride == size) {
+    std::memcpy(to, from, static_cast<std::size_t>(n) * size);
+    return;
+  }
+  auto each = [&](auto copy) {
+    for (int i = 0; i < n; ++i, to += to_stride, from += from_stride) copy(to, from);
+  };
+  if (size >= 8 && size <= 16) {
+    each([size](std::uint8_t* t, const std::uint8_t* f) {
+      std::memcpy(t, f, 8);
+      std::memcpy(t + size - 8, f + size - 8, 8);
+    });
+  } else if (size > 16 && size <= 32) {
+    each([size](std::uint8_t* t, const std::uint8_t* f) {
+      std::memcpy(t, f, 16);
+      std::memcpy(t + size - 16, f + size - 16, 16);
+    });
+  } else if (size > 32 && size <= 64) {
+    each([size](std::uint8_t* t, const std::uint8_t* f) {
+      std::memcpy(t, f, 32);
+      std::memcpy(t + size - 32, f + size - 32, 32);
+    });
+  } else {
+    each([size](std::uint8_t* t, const std::uint8_t* f) { std::memcpy(t, f, size); });
+  }
+}
+}  // namespace
+
 void TPage::Read(const std::uint8_t* source, bool header_only, bool encrypted) {
   std::uint8_t bytes[kIndexPageSize];
   std::memcpy(bytes, source, kIndexPageSize);
@@ -291,7 +327,7 @@ void TPage::Read(const std::uint8_t* source, bool header_only, bool encrypted) {
     data_size_ = 0;
     const std::uint32_t size = IsLeaf() ? k + 4 : k + 8;
     if (count > MaximumEntries()) Corrupt();
-    for (int i = 0; i < count_; ++i) std::memcpy(&entries_[Slot(i)], data + i * size, size);
+    CopyEntries(entries_.data(), Stride(), data, size, count_, size);
     if (!IsLeaf()) sum_ = StoredCounts(0, count_);
     return;
   }
@@ -343,7 +379,7 @@ void TPage::Write(std::uint8_t* target, bool encrypted) const {
     const std::uint32_t k = key_size_;
     if (!Compressed()) {
       const std::uint32_t size = IsLeaf() ? k + 4 : k + 8;
-      for (int i = 0; i < count_; ++i) std::memcpy(data + i * size, KeyAt(i), size);
+      CopyEntries(data, size, entries_.data(), Stride(), count_, size);
     } else {
       std::uint32_t pos = 0;
       auto put = [&](const std::uint8_t* source, std::uint32_t n) {

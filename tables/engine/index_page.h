@@ -126,6 +126,13 @@ public:
     int lo = 0, hi = count_;
     while (lo < hi) {
       int mid = (lo + hi) / 2;
+      // Either half may come next: their middles are fetched while this
+      // key is compared (a page's keys are mostly not in the processor's
+      // caches, and each step would wait for its line otherwise).
+      if (hi - lo > 8) {
+        __builtin_prefetch(KeyAt((lo + mid) / 2));
+        __builtin_prefetch(KeyAt((mid + 1 + hi) / 2));
+      }
       int r = compare(KeyAt(mid), key, length);
       if (r < 0 || (upper && r == 0)) lo = mid + 1;
       else hi = mid;

@@ -83,6 +83,20 @@ bool TRecordLockRuns::Add(std::uint32_t n) {
     first = n - std::min({run, kMaxAhead, n - 1});
     if (after != runs_.begin() && std::prev(after)->second >= first) first = std::prev(after)->second + 1;
   }
+  // A record that would open one run too many: the join that would follow
+  // (the nearest two runs) is its own with its nearer neighbour when no
+  // other gap is smaller, and is then made by the same lock, one call for
+  // both.
+  if (first == n && last == n && runs_.size() >= kMaxRuns && !gaps_.empty()) {
+    const std::uint32_t smallest = gaps_.begin()->first;
+    const bool has_prev = after != runs_.begin(), has_next = after != runs_.end();
+    const std::uint32_t left = has_prev ? n - std::prev(after)->second - 1 : UINT32_MAX;
+    const std::uint32_t right = has_next ? after->first - n - 1 : UINT32_MAX;
+    if (std::min(left, right) <= smallest) {
+      if (left <= right) first = std::prev(after)->second + 1;
+      else last = after->first - 1;
+    }
+  }
   if ((first != n || last != n) && !lock_(first, last)) first = last = n;  // another holds one: n alone
   if (first == n && last == n && !lock_(n, n)) return false;
   entries_.emplace(first, last);
