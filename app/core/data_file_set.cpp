@@ -47,7 +47,14 @@ void SetTitle(DataFileEntry& entry) {
   entry.title = ShortTitle(title.empty() ? std::string_view(rtl::PathToText(entry.name)) : title);
 }
 
+std::function<void(int)>& ReadHook() {
+  static std::function<void(int)> hook;
+  return hook;
+}
+
 }  // namespace
+
+void DataFileSet::SetReadHook(std::function<void(int slot)> hook) { ReadHook() = std::move(hook); }
 
 std::string SourceFolderProblem(const std::string& dir) {
   if (dir.empty()) return {};
@@ -98,8 +105,10 @@ struct DataFileSet::Loading {
 
   void Run() {
     DataFile::ArrivalFn on_read;
-    if (arrived)
+    if (arrived || ReadHook())
       on_read = [this](size_t i, const std::shared_ptr<const DataFile>& file) {
+        if (ReadHook()) ReadHook()(slots[i]);
+        if (!arrived) return;
         DataFileEntry& entry = entries[i];
         entry.data = file;
         SetTitle(entry);

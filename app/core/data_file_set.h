@@ -78,6 +78,10 @@ public:
                     const ArrivalFn& arrived, const std::function<bool()>& progress);
   ~DataFileSet();
 
+  // Heard with each file's slot as soon as it is read, before arrived (for
+  // tests that change a file while the set reads it); empty by default.
+  static void SetReadHook(std::function<void(int slot)> hook);
+
   // The files the next builds read are read with these anchors (see
   // DataFile::Candidates), or without any when null.
   void ReadWith(const PatternAnchors* anchors) {

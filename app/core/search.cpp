@@ -297,6 +297,9 @@ struct Block {
   int done_to = 1;  // lines [first, done_to) were read
   std::atomic<bool> taken{false};  // by the thread that searches it
   std::atomic<bool> finished{false};
+  // The file a block cut as it was read was cut from: one read again (it
+  // changed meanwhile) or not loaded in the end is not the set's file.
+  std::shared_ptr<const DataFile> cut_from;
 };
 
 // Lines per block: a few chunks, so that one file of a large set is one
@@ -819,6 +822,14 @@ void Searcher::CutFile(int slot, int count) {
 }
 
 void Searcher::CutBlocks(const DataFileSet& files) {
+  // Blocks of a file read again, or left empty by a failed second read,
+  // were cut from lines the set no longer holds: the file is cut again.
+  std::erase_if(blocks_, [this, &files](const std::unique_ptr<Block>& block) {
+    if (block->cut_from == files.File(block->slot).data) return false;
+    lines_read_ -= block->done_to - block->first;
+    hits_ -= block->hits;
+    return true;
+  });
   std::vector<char> streamed(static_cast<size_t>(files.Count()), 0);
   for (const std::unique_ptr<Block>& block : blocks_) streamed[static_cast<size_t>(block->slot)] = 1;
   for (int slot = 0; slot < files.Count(); ++slot) {
@@ -860,6 +871,7 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry) {
       CutFile(slot, entry.data->LineCount());
       for (size_t b = from; b < blocks_.size(); ++b) {
         blocks_[b]->make_lines = before + size >= options_.make_lines_from;
+        blocks_[b]->cut_from = entry.data;
         cut.push_back(blocks_[b].get());
       }
     }

@@ -6,7 +6,9 @@
 // them finds.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <tuple>
 
@@ -286,6 +288,49 @@ TEST(ReadWithAnchors, SearchingFilesAsTheyAreReadFindsWhatASearchOfReadFilesFind
         EXPECT_EQ(AllHits(again), AllHits(expected));
         EXPECT_EQ(again.record_count, expected.record_count);
       }
+    }
+  }
+}
+
+// A register cut, grown or removed while it is read is searched as the set
+// holds it in the end (read again, or empty when that failed), once: the
+// blocks searched as it was first read are dropped, not merged beside it.
+TEST(ReadWithAnchors, AFileChangedWhileItIsReadIsSearchedAsReadAgain) {
+  appcore_test::TempDir dir;
+  const std::string big = dir.str() + "/a_bap.txt";
+  appcore_test::WriteBytes(dir.str() + "/b_bap.txt", appcore_test::OddRegisterText(12, 3000));
+  // Written beside it and renamed over it, as an editor saves.
+  const auto save = [&](const std::string& text) {
+    appcore_test::WriteBytes(big + ".new", text);
+    std::rename((big + ".new").c_str(), big.c_str());
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"cut", [&] { save(appcore_test::OddRegisterText(13, 20000)); }},
+      {"grown", [&] { save(appcore_test::OddRegisterText(14, 140000)); }},
+      {"removed", [&] { std::remove(big.c_str()); }},
+  };
+  for (const auto& [change, make] : changes) {
+    for (const auto& [threads, lines_from] : std::vector<std::pair<int, size_t>>{{1, 0}, {3, 0}, {3, SIZE_MAX}}) {
+      SCOPED_TRACE(std::string(change) + ", threads " + std::to_string(threads));
+      appcore_test::WriteBytes(big, appcore_test::OddRegisterText(11, 100000));
+      bool changed = false;
+      DataFileSet::SetReadHook([&, make = make](int slot) {
+        if (slot == 0 && !changed) make();
+        changed = changed || slot == 0;
+      });
+      DataFileSet loaded;
+      SearchOptions options = appcore_test::OptionsFor("Baker", loaded);
+      options.marriages = true;
+      options.threads = threads;
+      options.make_lines_from = lines_from;
+      const SearchResult got = LoadAndSearch(loaded, dir.str(), nullptr, options, nullptr);
+      DataFileSet::SetReadHook(nullptr);
+      ASSERT_TRUE(changed);
+      options.ticked.assign(static_cast<size_t>(loaded.Count()), true);
+      const SearchResult expected = RunSearch(loaded, options, nullptr);
+      EXPECT_EQ(AllHits(got), AllHits(expected));
+      EXPECT_EQ(std::tie(got.hit_count, got.record_count, got.line_count),
+                std::tie(expected.hit_count, expected.record_count, expected.line_count));
     }
   }
 }
