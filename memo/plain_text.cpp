@@ -573,7 +573,8 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       text_len_ = 0;
     } else {
       pars_.AdoptConstructed(static_cast<int>(count));
-      for (std::size_t i = 1; i < count; ++i) RetainStartState(shared);
+      // One holder per paragraph: count fits 31 bits here.
+      RetainStartState(shared, static_cast<std::int32_t>(count - 1));
       text_len_ = static_cast<std::int32_t>(pos - 2);
     }
     line_count_ = pars_.Count();

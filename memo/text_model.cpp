@@ -37,6 +37,11 @@ DynInfoRec* RetainStartState(DynInfoRec* state) {
   return state;
 }
 
+DynInfoRec* RetainStartState(DynInfoRec* state, std::int32_t times) {
+  if (state && times > 0) state->offset += times;
+  return state;
+}
+
 void ReleaseStartState(DynInfoRec* state) {
   if (state && --state->offset <= 0) delete state;
 }

@@ -122,6 +122,8 @@ inline bool IsUserRun(const DynRun& r) { return IsUserRun(runstyle::Get(r.style)
 DynInfoRec* NewStartState();
 DynInfoRec* CopyAsStartState(const DynInfoRec& run);
 DynInfoRec* RetainStartState(DynInfoRec* state);
+// The same, times more holders at once.
+DynInfoRec* RetainStartState(DynInfoRec* state, std::int32_t times);
 void ReleaseStartState(DynInfoRec* state);
 
 // One paragraph. Trivially copyable: the paragraph list moves records
