@@ -42,13 +42,22 @@
 
 namespace appcore::fuzz {
 
-// One scratch folder for the process, emptied for each input.
+// One scratch folder for the process, emptied for each input and removed
+// when the process exits normally.
 inline const std::string& ScratchFolder() {
-  static const std::string folder = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv-fuzz-XXXXXX").string();
-    return mkdtemp(pattern.data()) ? pattern : std::string();
-  }();
-  return folder;
+  struct Folder {
+    std::string path;
+    Folder() {
+      std::string pattern = (std::filesystem::temp_directory_path() / "qv-fuzz-XXXXXX").string();
+      if (mkdtemp(pattern.data())) path = pattern;
+    }
+    ~Folder() {
+      std::error_code ec;
+      if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+  };
+  static const Folder folder;
+  return folder.path;
 }
 
 inline size_t NonEmpty(const std::vector<std::string>& lines) {
