@@ -577,6 +577,9 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
       // brackets spans a bracket: only the bytes from a pattern's length
       // before the first to as far after the last are looked at.
       const BracketBounds brackets = BracketsOf(text);
+      // None where the read listed one: the file was rewritten in place
+      // since, and is read again once its stamp is seen to differ.
+      if (brackets.first == std::string_view::npos) continue;
       const size_t lo = brackets.first >= longest_pattern_ ? brackets.first - longest_pattern_ : 0;
       const std::string_view around = text.substr(lo, brackets.last + longest_pattern_ + 1 - lo);
       if (!finder.MayOccurIn(around)) continue;

@@ -292,9 +292,11 @@ TEST(ReadWithAnchors, SearchingFilesAsTheyAreReadFindsWhatASearchOfReadFilesFind
   }
 }
 
-// A register cut, grown or removed while it is read is searched as the set
-// holds it in the end (read again, or empty when that failed), once: the
-// blocks searched as it was first read are dropped, not merged beside it.
+// A register cut, grown, removed or rewritten in place while it is read is
+// searched as the set holds it in the end (read again, or empty when that
+// failed), once: the blocks searched as it was first read are dropped, not
+// merged beside it, and bytes that no longer match what the read listed
+// stop nothing.
 TEST(ReadWithAnchors, AFileChangedWhileItIsReadIsSearchedAsReadAgain) {
   appcore_test::TempDir dir;
   const std::string big = dir.str() + "/a_bap.txt";
@@ -308,6 +310,8 @@ TEST(ReadWithAnchors, AFileChangedWhileItIsReadIsSearchedAsReadAgain) {
       {"cut", [&] { save(appcore_test::OddRegisterText(13, 20000)); }},
       {"grown", [&] { save(appcore_test::OddRegisterText(14, 140000)); }},
       {"removed", [&] { std::remove(big.c_str()); }},
+      {"rewritten in place, shorter", [&] { appcore_test::WriteBytes(big, appcore_test::OddRegisterText(15, 20000)); }},
+      {"rewritten in place, longer", [&] { appcore_test::WriteBytes(big, appcore_test::OddRegisterText(16, 140000)); }},
   };
   for (const auto& [change, make] : changes) {
     for (const auto& [threads, lines_from] : std::vector<std::pair<int, size_t>>{{1, 0}, {3, 0}, {3, SIZE_MAX}}) {
