@@ -708,23 +708,6 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
   return i;
 }
 
-// Hands window the windows from i on that QuickWindows512 takes, and each
-// window it leaves the usual way; returns where it stopped (the next
-// window reaches past the bytes).
-template <typename Window>
-__attribute__((target(QV_AVX512))) size_t QuickAndRest512(const char* p, size_t n, size_t i, Window& local,
-                                                          const Scan512Bytes& bytes) {
-  while (i + 128 <= n) {
-    i = QuickWindows512(p, n, i, local);
-    if (i + 128 > n) break;
-    WindowBits bits = ScanWindow512(_mm512_loadu_si512(p + i), bytes);
-    if constexpr (Anchored<Window>) bits.places = AnchorBitsNear(p, n, i, local.anchors);
-    local(i, bits);
-    i += 64;
-  }
-  return i;
-}
-
 template <typename Window>
 __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n, Window& window) {
   Window local = window;
@@ -746,9 +729,14 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
       const __m512i is2 = _mm512_set1_epi8(static_cast<char>(fold2.image));
       // Anchors this near (as good as every pattern's): most windows are
       // taken with their places in a loop without calls.
-      if constexpr (TakesQuickly<Window>)
-        if (reach < 64) i = QuickAndRest512(p, n, i, local, bytes);
+      const bool quick = TakesQuickly<Window> && reach < 64;
       for (; i + 64 + reach <= n; i += 64) {
+        if constexpr (TakesQuickly<Window>) {
+          if (quick && i + 128 <= n) {
+            i = QuickWindows512(p, n, i, local);
+            if (i + 64 + reach > n) break;
+          }
+        }
         __builtin_prefetch(p + i + kFetchAhead);
         WindowBits bits = ScanWindow512(p + i, bytes);
         const __m512i v1 = _mm512_or_si512(_mm512_loadu_epi8(p + i + first), or1);
