@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <concepts>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -473,6 +474,9 @@ struct WindowBits {
   uint64_t cr = 0;      // the ends that are CR
   uint64_t places = 0;  // where both anchors stand (a pass with anchors)
   uint64_t digits = 0;  // the digits, which begin most record lines
+  // Where the bytes are at hand (see QuickWindows512): codes up to 32
+  // other than CR and LF, and '?'.
+  uint64_t blanks = 0, question = 0;
 };
 
 // A window state that looks for anchors (kAnchored set; it holds them).
@@ -639,9 +643,8 @@ __attribute__((target(QV_AVX512), always_inline)) inline Scan512Bytes MakeScan51
 
 // The same sixty-four bytes at once, where the processor has AVX-512: each
 // comparison gives its bits at once.
-__attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow512(const char* p,
+__attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow512(__m512i v,
                                                                                   const Scan512Bytes& b) {
-  const __m512i v = _mm512_loadu_si512(p);
   WindowBits bits;
   bits.cr = _mm512_cmpeq_epi8_mask(v, b.cr);
   bits.ends = bits.cr | _mm512_cmpeq_epi8_mask(v, b.lf);
@@ -650,6 +653,59 @@ __attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow51
   // A byte is a digit when its distance from '0' is at most 9.
   bits.digits = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, b.zero), b.nine);
   return bits;
+}
+
+__attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow512(const char* p,
+                                                                                  const Scan512Bytes& b) {
+  return ScanWindow512(_mm512_loadu_si512(p), b);
+}
+
+// A window state that can take most windows without a call (see
+// SurveyWindow::Quick).
+template <typename Window>
+concept TakesQuickly = requires(Window w, WindowBits bits) {
+  { w.Quick(size_t{0}, bits) } -> std::same_as<bool>;
+};
+
+// Hands window the windows from offset i on while it takes them as they
+// come (see SurveyWindow::Quick) and the next window lies inside the
+// bytes; returns the offset of the first it did not take. Its loop holds
+// no call but the rare one that moves the places, so that the state stays
+// in registers; the rare window that needs more is left to the caller.
+template <typename Window>
+__attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* p, size_t n, size_t i,
+                                                                     Window& window) {
+  Window local = window;
+  local.BeginQuick();
+  const Scan512Bytes bytes = MakeScan512Bytes();
+  const __m512i space = _mm512_set1_epi8(' '), question = _mm512_set1_epi8('?');
+  [[maybe_unused]] __m512i or1, is1, or2, is2;
+  [[maybe_unused]] size_t first = 0, second = 0;
+  if constexpr (Anchored<Window>) {
+    const AnchorFold fold1 = FoldOf(local.anchors.first_bytes), fold2 = FoldOf(local.anchors.second_bytes);
+    or1 = _mm512_set1_epi8(static_cast<char>(fold1.bit));
+    is1 = _mm512_set1_epi8(static_cast<char>(fold1.image));
+    or2 = _mm512_set1_epi8(static_cast<char>(fold2.bit));
+    is2 = _mm512_set1_epi8(static_cast<char>(fold2.image));
+    first = local.anchors.first;
+    second = local.anchors.second;
+  }
+  for (; i + 128 <= n; i += 64) {
+    __builtin_prefetch(p + i + kFetchAhead);
+    const __m512i v = _mm512_loadu_si512(p + i);
+    WindowBits bits = ScanWindow512(v, bytes);
+    bits.blanks = _mm512_cmple_epu8_mask(v, space) & ~bits.ends;
+    bits.question = _mm512_cmpeq_epi8_mask(v, question);
+    if constexpr (Anchored<Window>) {
+      const __m512i v1 = _mm512_or_si512(_mm512_loadu_epi8(p + i + first), or1);
+      const __m512i v2 = _mm512_or_si512(_mm512_loadu_epi8(p + i + second), or2);
+      bits.places = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(v1, is1), v2, is2);
+    }
+    if (!local.Quick(i, bits)) break;
+  }
+  local.EndQuick();
+  window = local;
+  return i;
 }
 
 template <typename Window>
@@ -671,7 +727,16 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
       const __m512i is1 = _mm512_set1_epi8(static_cast<char>(fold1.image));
       const __m512i or2 = _mm512_set1_epi8(static_cast<char>(fold2.bit));
       const __m512i is2 = _mm512_set1_epi8(static_cast<char>(fold2.image));
+      // Anchors this near (as good as every pattern's): most windows are
+      // taken with their places in a loop without calls.
+      const bool quick = TakesQuickly<Window> && reach < 64;
       for (; i + 64 + reach <= n; i += 64) {
+        if constexpr (TakesQuickly<Window>) {
+          if (quick && i + 128 <= n) {
+            i = QuickWindows512(p, n, i, local);
+            if (i + 64 + reach > n) break;
+          }
+        }
         __builtin_prefetch(p + i + kFetchAhead);
         WindowBits bits = ScanWindow512(p + i, bytes);
         const __m512i v1 = _mm512_or_si512(_mm512_loadu_epi8(p + i + first), or1);
@@ -935,22 +1000,6 @@ void DataFile::NoteBracketsNear() {
       static_cast<int8_t>(AnchorsNearBrackets({bytes_ + line.begin, line.end - line.begin}, anchors_, anchors_.size)));
 }
 
-// Lists the places whose bits are set in places (the window's at `at`),
-// each with the start of its line: after the last line end before it, in
-// the window or before it (line_start, or at itself when the window before
-// ended with a line end that line_start does not count yet).
-__attribute__((noinline)) void DataFile::NoteCandidates(DataFile& file, size_t at, uint64_t places, uint64_t ends,
-                                                        size_t line_start) {
-  const char* p = file.bytes_;
-  const bool after_end = at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n');
-  for (; places; places &= places - 1) {
-    const int bit = __builtin_ctzll(places);
-    const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
-    const size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : after_end ? at : line_start;
-    file.candidates_.push_back({static_cast<uint32_t>(line), static_cast<uint32_t>(at + static_cast<size_t>(bit))});
-  }
-}
-
 // The windows of the pass below that hold marks, listed and then taken a
 // few dozen at a time, in order, while their bytes are still in the cache.
 // Every window is written to the list and only one with marks is kept, so
@@ -967,10 +1016,39 @@ struct DataFile::MarkedWindows {
   Window* end = windows;
   Window* last = windows + kMost - 1;
   Window windows[kMost];
+  // The places found since the list was last taken: written here without
+  // a call, and moved to the file's list when a window's places might not
+  // fit (no call in the pass then saves the registers it holds).
+  static constexpr size_t kMostPlaces = 256;
+  Candidate* places_end = places;
+  Candidate places[kMostPlaces];
 
   __attribute__((noinline)) void Take(DataFile& file, const char* p) {
     for (const Window* w = windows; w != end; ++w) ListMarkedLines(file, p, w->at, w->marks, w->ends, w->line_start);
     end = windows;
+  }
+
+  __attribute__((noinline)) void TakePlaces(DataFile& file) {
+    file.candidates_.insert(file.candidates_.end(), places, places_end);
+    places_end = places;
+  }
+
+  // Lists the places whose bits are set in found (the window's at `at`),
+  // each with the start of its line: after the last line end before it,
+  // in the window or before it (line_start, or at itself when the window
+  // before ended with a line end that line_start does not count yet).
+  __attribute__((always_inline)) void NotePlaces(DataFile& file, const char* p, size_t at, uint64_t found,
+                                                 uint64_t ends, size_t line_start) {
+    const bool after_end = at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n');
+    Candidate* out = places_end;
+    for (; found; found &= found - 1) {
+      const int bit = __builtin_ctzll(found);
+      const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
+      const size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : after_end ? at : line_start;
+      *out++ = {static_cast<uint32_t>(line), static_cast<uint32_t>(at + static_cast<size_t>(bit))};
+    }
+    places_end = out;
+    if (__builtin_expect(out > places + kMostPlaces - 64, 0)) TakePlaces(file);
   }
 };
 
@@ -990,9 +1068,53 @@ struct DataFile::SurveyWindow {
   uint32_t next_stride = 1;   // the next line whose start is noted
   uint64_t carry = 0;         // 1 when the last window ended with a line end
 
+  // marked->end while Quick runs (see BeginQuick, EndQuick).
+  MarkedWindows::Window* quick_end = nullptr;
+  void BeginQuick() { quick_end = marked->end; }
+  void EndQuick() { marked->end = quick_end; }
+
+  // Takes a window whose bytes are at hand (blanks and question set) and
+  // whose next window lies inside the bytes; false, changing nothing, when
+  // it needs more: a lone CR, a line that begins with codes up to 32
+  // running past the window, the list of marked windows full, or a line
+  // whose start is noted. The tests are one branch (each of its own
+  // measured slower).
+  __attribute__((always_inline)) bool Quick(size_t at, WindowBits bits) {
+    const uint64_t counted = bits.ends & ~bits.cr;
+    // A CR at the last byte whose LF begins the next window ends no line.
+    const uint64_t lf_next = uint64_t{p[at + 64] == '\n'} << 63;
+    const uint64_t lone = bits.cr & ~((counted >> 1) | lf_next);
+    const uint64_t starts = (counted << 1) | carry;
+    const uint64_t others = starts & ~bits.digits;
+    // Each line that begins with codes up to 32 (its first byte; the byte
+    // before it ends a line, so none of its run comes before it): adding
+    // its bit to theirs carries to the byte after the run.
+    const uint64_t after_blanks = bits.blanks + (others & bits.blanks);
+    const bool run_out = after_blanks < bits.blanks;
+    const uint32_t after = ends + static_cast<uint32_t>(__builtin_popcountll(counted));
+    MarkedWindows::Window* const slot = quick_end;
+    bool full = slot == marked->last;
+    if constexpr (kAnchored)
+      full |= bits.places != 0 && marked->places_end > marked->places + MarkedWindows::kMostPlaces - 64;
+    if (__builtin_expect((lone != 0) | run_out | full | (after >= next_stride), 0)) return false;
+    if constexpr (kAnchored)
+      if (__builtin_expect(bits.places != 0, 0)) marked->NotePlaces(*file, p, at, bits.places, bits.ends, line_start);
+    *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(line_start), bits.marks, bits.ends};
+    quick_end = slot + (bits.marks != 0);
+    ends = after;
+    records += __builtin_popcountll(starts & bits.digits);
+    if (__builtin_expect(others != 0, 0)) {
+      const uint64_t record_bytes = bits.digits | bits.question;
+      records += __builtin_popcountll((others & bits.question) | (after_blanks & ~bits.blanks & record_bytes));
+    }
+    if (counted) line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
+    carry = counted >> 63;
+    return true;
+  }
+
   __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
     if constexpr (kAnchored)
-      if (__builtin_expect(bits.places != 0, 0)) NoteCandidates(*file, at, bits.places, bits.ends, line_start);
+      if (__builtin_expect(bits.places != 0, 0)) marked->NotePlaces(*file, p, at, bits.places, bits.ends, line_start);
     {
       // Whether the slot is the last does not wait for the marks.
       MarkedWindows::Window* const slot = marked->end;
@@ -1047,6 +1169,7 @@ void DataFile::Survey() {
   SurveyWindow<kAnchored> window{this, p, n, anchors_, &marked};
   ScanAll(p, n, window);
   marked.Take(*this, p);
+  marked.TakePlaces(*this);
   near_lanes_ = nullptr;
   // A file of many marked lines gives back what the lists' last doubling
   // left unused.

@@ -249,7 +249,6 @@ private:
   // Notes AnchorsNearBrackets of the last bracketed line listed (with
   // anchors only).
   void NoteBracketsNear();
-  static void NoteCandidates(DataFile& file, size_t at, uint64_t candidates, uint64_t ends, size_t line_start);
   static uint32_t NoteStride(DataFile& file, const char* p, size_t n, size_t at, uint64_t counted, uint32_t before,
                              uint32_t line, int64_t records);
   // The record bit and period of the line [begin, end) (line 1 on).

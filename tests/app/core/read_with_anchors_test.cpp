@@ -156,6 +156,7 @@ TEST(ReadWithAnchors, AnchorsOfAnyTwoBytesFindTheirPlaces) {
       {0, {0x02, '"'}, 3, {'k', 'K'}},       {1, {0x8A, 0x9A}, 0, {'b', 'B'}},
       {0, {'b', 'B'}, 40, {0x8A, 0x9A}},     {5, {'k', '1'}, 5, {'k', '1'}},
       {0, {0xFF, 0x9F}, 2, {0xE9, 0xE9}},    {70, {'B', 'b'}, 0, {'K', 'k'}},
+      {63, {'B', 'b'}, 0, {'K', 'k'}},       {0, {'k', 'K'}, 64, {'b', 'B'}},
   };
   static const std::string kBytes = std::string("kKbB1\x11\"\x02\x8A\x9A\xAA\xBA\xC9\xE9\xFF\x9F\xDF\xBF 09[]\r\n\n");
   std::mt19937 rng(460);
@@ -191,6 +192,33 @@ TEST(ReadWithAnchors, LinesThatBeginAWindowCountAtEveryNotedLine) {
         text += line + end;
       }
       ExpectSameReading(text, baker);
+    }
+  }
+}
+
+TEST(ReadWithAnchors, BytesAroundEveryWindowEdgeAgreeWithTheModel) {
+  // Register text with line ends (a CR LF split by the edge too), runs of
+  // blanks that begin a line before the edge and end after it, '?',
+  // digits, marks and anchor bytes on both sides of each 64-byte edge.
+  static const std::string kEdge = std::string("\r\n\n  \t?19bkBK[]\"x\x01");
+  std::mt19937 rng(4646);
+  for (const std::string pattern : {"Baker", "e", "b?k", "?r"}) {
+    const PatternAnchors anchors = PatternFinder(pattern).Anchors();
+    SCOPED_TRACE("pattern " + pattern);
+    for (int round = 0; round < 150; ++round) {
+      std::string text = appcore_test::OddRegisterText(rng(), 40);
+      for (size_t edge = 64; edge + 8 < text.size(); edge += 64) {
+        if (rng() % 4 == 0) {
+          const size_t run = 1 + rng() % 12;
+          text[edge - run - 1] = "\n\r"[rng() % 2];
+          for (size_t k = edge - run; k < edge + 2; ++k) text[k] = " \t\x01"[rng() % 3];
+          text[edge + 2] = "1?x\r"[rng() % 4];
+          continue;
+        }
+        for (size_t k = edge - 3; k < edge + 3; ++k)
+          if (rng() % 2) text[k] = kEdge[rng() % kEdge.size()];
+      }
+      ExpectSameReading(text, anchors);
     }
   }
 }
