@@ -66,16 +66,16 @@ std::string SourceFolderProblem(const std::string& dir) {
 std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out) {
   std::vector<std::string> names;
   if (dir.empty()) return names;
-  for (const rtl::TSearchRec& rec : rtl::FindFiles(dir, "*.txt")) {
+  // Read-only is the file's own mark (no write bit for anyone), not
+  // whether this process may write it: registers of another user that may
+  // be read are data files too. The listing's one look at each file tells
+  // it.
+  for (const rtl::TSearchRec& rec : rtl::FindFiles(dir, "*.txt", false)) {
     if (KindFromName(rec.Name) == FileKind::kNone) continue;
-    // Read-only is the file's own mark (no write bit for anyone), not
-    // whether this process may write it: registers of another user that
-    // may be read are data files too.
     const char* reason = nullptr;
-    rtl::os::FileOwner owner;
     if (rec.Attr & (rtl::faDirectory | rtl::faSysFile)) reason = "not a plain file";
     else if (rec.Attr & rtl::faHidden) reason = "hidden";
-    else if (rtl::os::StatOwner(JoinPath(dir, rec.Name), owner) && (owner.mode & 0222) == 0) reason = "read-only";
+    else if ((rec.Mode & 0222) == 0) reason = "read-only";
     if (reason == nullptr) names.push_back(rec.Name);
     else if (left_out) left_out->push_back(rtl::PathToText(rec.Name) + " (" + reason + ")");
   }
@@ -104,24 +104,26 @@ struct DataFileSet::Loading {
   }
 
   void Run() {
-    DataFile::ArrivalFn on_read;
-    if (arrived || ReadHook())
-      on_read = [this](size_t i, const std::shared_ptr<const DataFile>& file) {
-        if (ReadHook()) ReadHook()(slots[i]);
-        if (!arrived) return;
+    // A file whose size or time moved while it was read and handed on
+    // (cut, grown or rewritten meanwhile) is read once more: its stamp is
+    // looked at again on the thread that read it, once it has been.
+    std::vector<FileStamp> stamps(paths.size());
+    DataFile::ArrivalFn on_read = [this, &stamps](size_t i, const std::shared_ptr<const DataFile>& file) {
+      if (ReadHook()) ReadHook()(slots[i]);
+      if (arrived) {
         DataFileEntry& entry = entries[i];
         entry.data = file;
         SetTitle(entry);
         if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
-      };
+      }
+      stamps[i] = StampOf(paths[i]);
+    };
     const PatternAnchors* read_with = anchors ? &*anchors : nullptr;
     std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with, crew);
-    // A file whose size or time moved while it was read (cut, grown or
-    // rewritten meanwhile) is read once more.
     std::vector<std::string> again_paths;
     std::vector<size_t> again;
     for (size_t i = 0; i < loaded.size(); ++i)
-      if (loaded[i] && !(StampOf(paths[i]) == loaded[i]->Stamp())) {
+      if (loaded[i] && !(stamps[i] == loaded[i]->Stamp())) {
         again.push_back(i);
         again_paths.push_back(paths[i]);
       }
