@@ -252,7 +252,7 @@ struct OtherMerge {
   // Every hit moved back to the block it came from (after a cancel).
   void Undo() {
     for (size_t p = 0; p < parts; ++p)
-      for (size_t k = 0; k < kept[p]; ++k) order[first[p] + k]->swap(merged[first[p] + k]);
+      for (size_t k = 0; k < kept[p]; ++k) *order[first[p] + k] = std::move(merged[first[p] + k]);
   }
   // Merges part p; the calling thread, when it has pacer, ticks it. False
   // once stop is set (by this part when the pacer answers false).
@@ -296,7 +296,7 @@ struct OtherMerge {
       const KeyedHit& hit = *at[r]++;
       if (taken == 0 || Compare(last, hit) != 0) {
         from[taken] = hit.hit;
-        out[taken].swap(*hit.hit);
+        out[taken] = std::move(*hit.hit);
         last = {hit.key, &out[taken]};
         ++taken;
       }
