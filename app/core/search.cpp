@@ -285,6 +285,7 @@ struct OtherMerge {
       }
     };
     for (size_t i = heap.size(); i-- > 0;) sift(i);
+    for (const size_t r : heap) __builtin_prefetch(at[r]->hit);
     first[p] = before;
     std::string** from = order.get() + before;
     std::string* out = merged.data() + before;
@@ -294,6 +295,9 @@ struct OtherMerge {
     for (size_t looked = 1; !heap.empty(); ++looked) {
       const size_t r = heap[0];
       const KeyedHit& hit = *at[r]++;
+      // The slot of the run's next hit, which it moves in turn: the blocks'
+      // lists were filled long before and have left the caches.
+      if (at[r] < end[r]) __builtin_prefetch(at[r]->hit);
       if (taken == 0 || Compare(last, hit) != 0) {
         from[taken] = hit.hit;
         out[taken] = std::move(*hit.hit);
