@@ -1,5 +1,6 @@
 #include "app/core/data_file_set.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -63,7 +64,8 @@ std::string SourceFolderProblem(const std::string& dir) {
   return "Cannot read the source folder \"" + rtl::PathToText(dir) + "\".\n" + reason;
 }
 
-std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out) {
+std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out,
+                                       std::vector<int64_t>* sizes) {
   std::vector<std::string> names;
   if (dir.empty()) return names;
   // Read-only is the file's own mark (no write bit for anyone), not
@@ -76,8 +78,10 @@ std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::
     if (rec.Attr & (rtl::faDirectory | rtl::faSysFile)) reason = "not a plain file";
     else if (rec.Attr & rtl::faHidden) reason = "hidden";
     else if ((rec.Mode & 0222) == 0) reason = "read-only";
-    if (reason == nullptr) names.push_back(rec.Name);
-    else if (left_out) left_out->push_back(rtl::PathToText(rec.Name) + " (" + reason + ")");
+    if (reason == nullptr) {
+      names.push_back(rec.Name);
+      if (sizes) sizes->push_back(rec.Size);
+    } else if (left_out) left_out->push_back(rtl::PathToText(rec.Name) + " (" + reason + ")");
   }
   return names;
 }
@@ -195,7 +199,8 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
     abandoned_.reset();
   }
   std::vector<std::string> left_out;
-  const std::vector<std::string> names = FindDataFiles(search_dir, &left_out);
+  std::vector<int64_t> sizes;
+  const std::vector<std::string> names = FindDataFiles(search_dir, &left_out, &sizes);
   std::vector<std::string> messages;
   const std::string problem = SourceFolderProblem(search_dir);
   if (!problem.empty()) messages.push_back(problem);
@@ -222,6 +227,7 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   // A block that would be kept mostly for files that are gone is given up:
   // its remaining files are read again with the others.
   auto loading = std::make_shared<Loading>();
+  size_t bytes_to_read = 0;
   loading->arrived = arrived;
   if (read_with_) loading->anchors = anchors_;
   for (size_t k = 0; k < files.size(); ++k) {
@@ -231,8 +237,10 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       loading->paths.push_back(entry.path);
       loading->entries.push_back(entry);
       loading->slots.push_back(static_cast<int>(k));
+      bytes_to_read += static_cast<size_t>(std::max<int64_t>(sizes[k], 0));
     }
   }
+  bytes_to_read_ = bytes_to_read;
   if (progress) {
     Loading* job = loading.get();
     try {

@@ -357,14 +357,15 @@ constexpr int kBlockLines = 4 * kChunkLines;
 // A file searched as it is read is searched whole on the thread that read
 // it when it is cut into this many blocks or fewer (and nobody watches).
 constexpr size_t kBlocksReadWhole = 4;
-// Files read for a search as a command, in bytes, from which the heap's top
-// is filled in huge pages: the hit lines and lists of a set this large fill
-// megabytes, one page fault per 4 KiB otherwise, while the up to 2 MiB the
-// last huge page may hold unused is small beside the files. Only where one
-// thread does all the work: with several, the other threads fill heaps of
-// their own, and the calling thread, which readies the merged list's pages
-// at once, would wait while the system gathers free huge pages (10 ms and
-// more at 4M lines), holding up the other threads' maps meanwhile.
+// Files read for a search as a command, in bytes (as listed, or read so far
+// when more), from which the heap's top is filled in huge pages: the hit
+// lines and lists of a set this large fill megabytes, one page fault per 4
+// KiB otherwise, while the up to 2 MiB the last huge page may hold unused
+// is small beside the files. Only where one thread does all the work:
+// with several, the other threads fill heaps of their own, and the calling
+// thread, which readies the merged list's pages at once, would wait while
+// the system gathers free huge pages (10 ms and more at 4M lines), holding
+// up the other threads' maps meanwhile.
 constexpr size_t kHugeHeapFrom = size_t{32} << 20;
 // Every chunk starts at a line whose offset is known without the line index.
 static_assert(kChunkLines % DataFile::kStrideLines == 0);
@@ -783,8 +784,9 @@ public:
   // files as they are read, before their slots are known).
   void TickAll() { tick_all_ = true; }
   // Searches one file that was just read, on the thread that read it,
-  // while other files are still read; Run does the rest.
-  void Arrived(int slot, const DataFileEntry& entry);
+  // while other files are still read (set_bytes of them in all, as listed);
+  // Run does the rest.
+  void Arrived(int slot, const DataFileEntry& entry, size_t set_bytes);
   void Run(const DataFileSet& files);
   const SearchTerms& Terms() const { return result_.terms; }
   // The threads of this search, which also read the files it searches as
@@ -843,8 +845,8 @@ private:
   std::atomic<int64_t> lines_read_{0}, hits_{0};
   std::atomic<size_t> bytes_arrived_{0};
   // Set once the files read reach kHugeHeapFrom; the calling thread then
-  // has the heap grow in huge pages (and clears it).
-  std::atomic<bool> huge_heap_{false};
+  // has the heap grow in huge pages (and clears it). Asked once.
+  std::atomic<bool> huge_heap_{false}, huge_heap_asked_{false};
   std::mutex mutex_;
   WorkCrew crew_;
   std::exception_ptr failure_;  // under mutex_
@@ -901,10 +903,11 @@ void Searcher::CutBlocks(const DataFileSet& files) {
   });
 }
 
-void Searcher::Arrived(int slot, const DataFileEntry& entry) {
+void Searcher::Arrived(int slot, const DataFileEntry& entry, size_t set_bytes) {
   const size_t size = entry.data->Bytes().size();
   const size_t before = bytes_arrived_.fetch_add(size, std::memory_order_relaxed);
-  if (before < kHugeHeapFrom && before + size >= kHugeHeapFrom && rtl::UsableProcessors() == 1) huge_heap_ = true;
+  const size_t set_size = std::max(set_bytes, before + size);
+  if (set_size >= kHugeHeapFrom && rtl::UsableProcessors() == 1 && !huge_heap_asked_.exchange(true)) huge_heap_ = true;
   GrowHeapInHugePages();
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
@@ -919,7 +922,7 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry) {
       const size_t from = blocks_.size();
       CutFile(slot, entry.data->LineCount());
       for (size_t b = from; b < blocks_.size(); ++b) {
-        blocks_[b]->make_lines = before + size >= options_.make_lines_from;
+        blocks_[b]->make_lines = set_size >= options_.make_lines_from;
         blocks_[b]->cut_from = entry.data;
         cut.push_back(blocks_[b].get());
       }
@@ -1275,7 +1278,9 @@ SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, co
         files.ReadWith(anchors ? &*anchors : nullptr);
         files.ReadOn(&searcher.Crew());
         files.MakeFileList(search_dir, "", report,
-                           [&](int slot, const DataFileEntry& entry) { searcher.Arrived(slot, entry); });
+                           [&](int slot, const DataFileEntry& entry) {
+                             searcher.Arrived(slot, entry, files.BytesToRead());
+                           });
       },
       files, options, progress);
 }
