@@ -1178,16 +1178,20 @@ void Searcher::Merge(const DataFileSet& files) {
     const size_t share = task - merge.parts;
     const size_t lo = baptisms * share / baptism_shares, hi = baptisms * (share + 1) / baptism_shares;
     for (size_t b = 0; b < places.size(); ++b) {
+      // The block's hits are [first, last) of the list; a block whose hits
+      // all lie in this share is this task's alone, and its list is freed
+      // here.
+      const size_t first = places[b].baptisms, last = b + 1 < places.size() ? places[b + 1].baptisms : baptisms;
+      if (last <= lo || first >= hi) continue;
       Block& block = *blocks_[b];
-      const size_t first = places[b].baptisms;
+      const bool alone = lo <= first && last <= hi;
       if (block.make_lines) {
-        const size_t count = block.baptism_hits.size();
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
+        for (size_t k = std::max(first, lo) - first; first + k < std::min(last, hi); ++k)
           result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
+        if (alone) std::vector<std::string>().swap(block.baptism_hits);
         continue;
       }
-      const size_t count = block.baptism_lines.size();
-      if (first + count <= lo || first >= hi) continue;
+      const size_t count = last - first;
       const DataFile& file = *files.File(block.slot).data;
       // The lines were read long before: the one a few hits on is asked
       // for while this one is made.
@@ -1198,6 +1202,7 @@ void Searcher::Merge(const DataFileSet& files) {
         result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
                                                   block.slot + 1, options_.show_source_codes);
       }
+      if (alone) std::vector<DataFile::Span>().swap(block.baptism_lines);
     }
   });
   for (size_t b = 0; b < places.size(); ++b) {
