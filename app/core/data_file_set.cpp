@@ -1,5 +1,6 @@
 #include "app/core/data_file_set.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -63,21 +64,24 @@ std::string SourceFolderProblem(const std::string& dir) {
   return "Cannot read the source folder \"" + rtl::PathToText(dir) + "\".\n" + reason;
 }
 
-std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out) {
+std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out,
+                                       std::vector<int64_t>* sizes) {
   std::vector<std::string> names;
   if (dir.empty()) return names;
-  for (const rtl::TSearchRec& rec : rtl::FindFiles(dir, "*.txt")) {
+  // Read-only is the file's own mark (no write bit for anyone), not
+  // whether this process may write it: registers of another user that may
+  // be read are data files too. The listing's one look at each file tells
+  // it.
+  for (const rtl::TSearchRec& rec : rtl::FindFiles(dir, "*.txt", false)) {
     if (KindFromName(rec.Name) == FileKind::kNone) continue;
-    // Read-only is the file's own mark (no write bit for anyone), not
-    // whether this process may write it: registers of another user that
-    // may be read are data files too.
     const char* reason = nullptr;
-    rtl::os::FileOwner owner;
     if (rec.Attr & (rtl::faDirectory | rtl::faSysFile)) reason = "not a plain file";
     else if (rec.Attr & rtl::faHidden) reason = "hidden";
-    else if (rtl::os::StatOwner(JoinPath(dir, rec.Name), owner) && (owner.mode & 0222) == 0) reason = "read-only";
-    if (reason == nullptr) names.push_back(rec.Name);
-    else if (left_out) left_out->push_back(rtl::PathToText(rec.Name) + " (" + reason + ")");
+    else if ((rec.Mode & 0222) == 0) reason = "read-only";
+    if (reason == nullptr) {
+      names.push_back(rec.Name);
+      if (sizes) sizes->push_back(rec.Size);
+    } else if (left_out) left_out->push_back(rtl::PathToText(rec.Name) + " (" + reason + ")");
   }
   return names;
 }
@@ -104,24 +108,26 @@ struct DataFileSet::Loading {
   }
 
   void Run() {
-    DataFile::ArrivalFn on_read;
-    if (arrived || ReadHook())
-      on_read = [this](size_t i, const std::shared_ptr<const DataFile>& file) {
-        if (ReadHook()) ReadHook()(slots[i]);
-        if (!arrived) return;
+    // A file whose size or time moved while it was read and handed on
+    // (cut, grown or rewritten meanwhile) is read once more: its stamp is
+    // looked at again on the thread that read it, once it has been.
+    std::vector<FileStamp> stamps(paths.size());
+    DataFile::ArrivalFn on_read = [this, &stamps](size_t i, const std::shared_ptr<const DataFile>& file) {
+      if (ReadHook()) ReadHook()(slots[i]);
+      if (arrived) {
         DataFileEntry& entry = entries[i];
         entry.data = file;
         SetTitle(entry);
         if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
-      };
+      }
+      stamps[i] = StampOf(paths[i]);
+    };
     const PatternAnchors* read_with = anchors ? &*anchors : nullptr;
     std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with, crew);
-    // A file whose size or time moved while it was read (cut, grown or
-    // rewritten meanwhile) is read once more.
     std::vector<std::string> again_paths;
     std::vector<size_t> again;
     for (size_t i = 0; i < loaded.size(); ++i)
-      if (loaded[i] && !(StampOf(paths[i]) == loaded[i]->Stamp())) {
+      if (loaded[i] && !(stamps[i] == loaded[i]->Stamp())) {
         again.push_back(i);
         again_paths.push_back(paths[i]);
       }
@@ -193,7 +199,8 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
     abandoned_.reset();
   }
   std::vector<std::string> left_out;
-  const std::vector<std::string> names = FindDataFiles(search_dir, &left_out);
+  std::vector<int64_t> sizes;
+  const std::vector<std::string> names = FindDataFiles(search_dir, &left_out, &sizes);
   std::vector<std::string> messages;
   const std::string problem = SourceFolderProblem(search_dir);
   if (!problem.empty()) messages.push_back(problem);
@@ -220,6 +227,7 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   // A block that would be kept mostly for files that are gone is given up:
   // its remaining files are read again with the others.
   auto loading = std::make_shared<Loading>();
+  size_t bytes_to_read = 0;
   loading->arrived = arrived;
   if (read_with_) loading->anchors = anchors_;
   for (size_t k = 0; k < files.size(); ++k) {
@@ -229,8 +237,10 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       loading->paths.push_back(entry.path);
       loading->entries.push_back(entry);
       loading->slots.push_back(static_cast<int>(k));
+      bytes_to_read += static_cast<size_t>(std::max<int64_t>(sizes[k], 0));
     }
   }
+  bytes_to_read_ = bytes_to_read;
   if (progress) {
     Loading* job = loading.get();
     try {

@@ -35,6 +35,7 @@
 // the reading stops and the list stays as it was before the call.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -104,6 +105,9 @@ public:
 
   // Bytes held for the loaded files.
   size_t MemoryUse() const;
+  // While a build reads (from its first file handed to arrived on): the
+  // bytes of the files it reads, as they were listed.
+  size_t BytesToRead() const { return bytes_to_read_; }
 
   // The files of the folder left out of the last list, each as
   // "name (reason)"; and one line saying so for the status line ("" when
@@ -121,6 +125,7 @@ private:
   bool read_with_ = false;
   PatternAnchors anchors_;
   WorkCrew* crew_ = nullptr;
+  size_t bytes_to_read_ = 0;
 };
 
 // Why the source folder dir cannot be listed, as shown to the user; "" when
@@ -130,7 +135,8 @@ std::string SourceFolderProblem(const std::string& dir);
 // The data files of dir in slot order (names only), without loading them.
 // left_out, when given, receives "name (reason)" for each file whose name
 // ends like a data file's but which is left out (read-only, hidden, not a
-// plain file).
-std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out = nullptr);
+// plain file); sizes, when given, each file's size as listed.
+std::vector<std::string> FindDataFiles(const std::string& dir, std::vector<std::string>* left_out = nullptr,
+                                       std::vector<int64_t>* sizes = nullptr);
 
 }  // namespace appcore

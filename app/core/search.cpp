@@ -175,17 +175,24 @@ constexpr size_t kMergeShare = 8192;
 // every hit equal to the one before it dropped. The order is cut at a few
 // hits sampled from the runs; between two cuts, one thread merges every
 // run's share through a heap of the runs' next hits (hits that compare
-// equal lie between the same cuts).
+// equal lie between the same cuts), moving each hit it keeps into the
+// merged list as it goes.
 struct OtherMerge {
   struct Run {
     const KeyedHit *begin, *end;
   };
   std::vector<Run> runs;
   size_t items = 0;  // hits in every run
+  // Where part p starts: cuts[p] (p from 1), and in each run r, bounds[p *
+  // runs.size() + r] (row parts: the runs' ends). Every bound is found
+  // before any hit is moved: a comparison may read a hit's line.
   std::vector<KeyedHit> cuts;
+  std::vector<const KeyedHit*> bounds;
   size_t parts = 1;
-  // The hits kept: part p's from order[first[p]], kept[p] of them.
-  std::vector<std::string*> order;
+  // The hits kept: part p's moved to merged[first[p]] on, kept[p] of them,
+  // each from the block's slot order[first[p] + k] (where Undo puts it back).
+  std::vector<std::string> merged;
+  std::unique_ptr<std::string*[]> order;
   std::vector<size_t> first, kept;
 
   // As strcmp orders two hits.
@@ -204,29 +211,60 @@ struct OtherMerge {
     parts = count < 2 ? 1 : std::clamp<size_t>(n / share, 1, most);
     if (parts > 1) {
       const size_t step = std::max<size_t>(1, n / (parts * 64));
+      std::vector<KeyedHit> samples;
       for (const Run& run : runs)
-        for (const KeyedHit* i = run.begin + step / 2; i < run.end; i += step) cuts.push_back(*i);
-      std::sort(cuts.begin(), cuts.end(), Less);
+        for (const KeyedHit* i = run.begin + step / 2; i < run.end; i += step) samples.push_back(*i);
+      std::sort(samples.begin(), samples.end(), Less);
+      cuts.resize(parts);
+      for (size_t p = 1; p < parts; ++p) cuts[p] = samples[samples.size() * p / parts];
     }
-    order.resize(n);
+    bounds.resize((parts + 1) * count);
+    for (size_t r = 0; r < count; ++r) {
+      bounds[r] = runs[r].begin;
+      bounds[parts * count + r] = runs[r].end;
+    }
+    // Made ready by the merge's threads (see Merge), filled by MergePart.
+    merged.reserve(n);
+    order.reset(new std::string*[n]);
     first.assign(parts, 0);
     kept.assign(parts, 0);
+  }
+  // The kept hits in order, each part's after the one before it (a part
+  // starts as far on as the hits before it, duplicates among them too).
+  std::vector<std::string> Take() {
+    size_t to = 0;
+    for (size_t p = 0; p < parts; ++p) {
+      if (first[p] != to)
+        for (size_t k = 0; k < kept[p]; ++k) merged[to + k] = std::move(merged[first[p] + k]);
+      to += kept[p];
+    }
+    merged.resize(to);
+    // Many duplicates would leave much of the list's room unused.
+    if (merged.capacity() - to > to / 8) merged.shrink_to_fit();
+    return std::move(merged);
+  }
+  // The bounds of part p's share of every run (p from 1).
+  void Bound(size_t p) {
+    const size_t count = runs.size();
+    for (size_t r = 0; r < count; ++r)
+      bounds[p * count + r] = std::lower_bound(runs[r].begin, runs[r].end, cuts[p], Less);
+  }
+  // Every hit moved back to the block it came from (after a cancel).
+  void Undo() {
+    for (size_t p = 0; p < parts; ++p)
+      for (size_t k = 0; k < kept[p]; ++k) *order[first[p] + k] = std::move(merged[first[p] + k]);
   }
   // Merges part p; the calling thread, when it has pacer, ticks it. False
   // once stop is set (by this part when the pacer answers false).
   bool MergePart(size_t p, Pacer* pacer, std::atomic<bool>& stop) {
     const size_t count = runs.size();
-    const auto cut = [&](size_t part) { return cuts[cuts.size() * part / parts]; };
     // Where this part's share of each run begins and ends; the hits before
     // it come first in the merged order.
-    std::vector<const KeyedHit*> at(count), end(count);
+    std::vector<const KeyedHit*> at(bounds.begin() + static_cast<ptrdiff_t>(p * count),
+                                    bounds.begin() + static_cast<ptrdiff_t>((p + 1) * count));
+    const KeyedHit* const* end = bounds.data() + (p + 1) * count;
     size_t before = 0;
-    for (size_t r = 0; r < count; ++r) {
-      const Run run = runs[r];
-      at[r] = p == 0 ? run.begin : std::lower_bound(run.begin, run.end, cut(p), Less);
-      end[r] = p + 1 == parts ? run.end : std::lower_bound(at[r], run.end, cut(p + 1), Less);
-      before += static_cast<size_t>(at[r] - run.begin);
-    }
+    for (size_t r = 0; r < count; ++r) before += static_cast<size_t>(at[r] - runs[r].begin);
     // A heap of the runs with hits left, the one whose next hit comes
     // first on top.
     const auto ahead = [&](size_t a, size_t b) {
@@ -247,16 +285,24 @@ struct OtherMerge {
       }
     };
     for (size_t i = heap.size(); i-- > 0;) sift(i);
+    for (const size_t r : heap) __builtin_prefetch(at[r]->hit);
     first[p] = before;
-    std::string** out = order.data() + before;
+    std::string** from = order.get() + before;
+    std::string* out = merged.data() + before;
     size_t taken = 0;
-    const KeyedHit* last = nullptr;
+    // The last hit kept, as it now stands in the merged list.
+    KeyedHit last;
     for (size_t looked = 1; !heap.empty(); ++looked) {
       const size_t r = heap[0];
       const KeyedHit& hit = *at[r]++;
-      if (last == nullptr || Compare(*last, hit) != 0) {
-        out[taken++] = hit.hit;
-        last = &hit;
+      // The slot of the run's next hit, which it moves in turn: the blocks'
+      // lists were filled long before and have left the caches.
+      if (at[r] < end[r]) __builtin_prefetch(at[r]->hit);
+      if (taken == 0 || Compare(last, hit) != 0) {
+        from[taken] = hit.hit;
+        out[taken] = std::move(*hit.hit);
+        last = {hit.key, &out[taken]};
+        ++taken;
       }
       if (at[r] == end[r]) {
         heap[0] = heap.back();
@@ -265,7 +311,10 @@ struct OtherMerge {
       if (!heap.empty()) sift(0);
       if (looked % 4096 == 0) {
         if (pacer != nullptr && !pacer->TickNow()) stop = true;
-        if (stop.load(std::memory_order_relaxed)) return false;
+        if (stop.load(std::memory_order_relaxed)) {
+          kept[p] = taken;
+          return false;
+        }
       }
     }
     kept[p] = taken;
@@ -308,14 +357,15 @@ constexpr int kBlockLines = 4 * kChunkLines;
 // A file searched as it is read is searched whole on the thread that read
 // it when it is cut into this many blocks or fewer (and nobody watches).
 constexpr size_t kBlocksReadWhole = 4;
-// Files read for a search as a command, in bytes, from which the heap's top
-// is filled in huge pages: the hit lines and lists of a set this large fill
-// megabytes, one page fault per 4 KiB otherwise, while the up to 2 MiB the
-// last huge page may hold unused is small beside the files. Only where one
-// thread does all the work: with several, the other threads fill heaps of
-// their own, and the calling thread, which readies the merged list's pages
-// at once, would wait while the system gathers free huge pages (10 ms and
-// more at 4M lines), holding up the other threads' maps meanwhile.
+// Files read for a search as a command, in bytes (as listed, or read so far
+// when more), from which the heap's top is filled in huge pages: the hit
+// lines and lists of a set this large fill megabytes, one page fault per 4
+// KiB otherwise, while the up to 2 MiB the last huge page may hold unused
+// is small beside the files. Only where one thread does all the work:
+// with several, the other threads fill heaps of their own, and the calling
+// thread, which readies the merged list's pages at once, would wait while
+// the system gathers free huge pages (10 ms and more at 4M lines), holding
+// up the other threads' maps meanwhile.
 constexpr size_t kHugeHeapFrom = size_t{32} << 20;
 // Every chunk starts at a line whose offset is known without the line index.
 static_assert(kChunkLines % DataFile::kStrideLines == 0);
@@ -737,8 +787,9 @@ public:
   // files as they are read, before their slots are known).
   void TickAll() { tick_all_ = true; }
   // Searches one file that was just read, on the thread that read it,
-  // while other files are still read; Run does the rest.
-  void Arrived(int slot, const DataFileEntry& entry);
+  // while other files are still read (set_bytes of them in all, as listed);
+  // Run does the rest.
+  void Arrived(int slot, const DataFileEntry& entry, size_t set_bytes);
   void Run(const DataFileSet& files);
   const SearchTerms& Terms() const { return result_.terms; }
   // The threads of this search, which also read the files it searches as
@@ -797,8 +848,8 @@ private:
   std::atomic<int64_t> lines_read_{0}, hits_{0};
   std::atomic<size_t> bytes_arrived_{0};
   // Set once the files read reach kHugeHeapFrom; the calling thread then
-  // has the heap grow in huge pages (and clears it).
-  std::atomic<bool> huge_heap_{false};
+  // has the heap grow in huge pages (and clears it). Asked once.
+  std::atomic<bool> huge_heap_{false}, huge_heap_asked_{false};
   std::mutex mutex_;
   WorkCrew crew_;
   std::exception_ptr failure_;  // under mutex_
@@ -855,10 +906,11 @@ void Searcher::CutBlocks(const DataFileSet& files) {
   });
 }
 
-void Searcher::Arrived(int slot, const DataFileEntry& entry) {
+void Searcher::Arrived(int slot, const DataFileEntry& entry, size_t set_bytes) {
   const size_t size = entry.data->Bytes().size();
   const size_t before = bytes_arrived_.fetch_add(size, std::memory_order_relaxed);
-  if (before < kHugeHeapFrom && before + size >= kHugeHeapFrom && rtl::UsableProcessors() == 1) huge_heap_ = true;
+  const size_t set_size = std::max(set_bytes, before + size);
+  if (set_size >= kHugeHeapFrom && rtl::UsableProcessors() == 1 && !huge_heap_asked_.exchange(true)) huge_heap_ = true;
   GrowHeapInHugePages();
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
@@ -873,7 +925,7 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry) {
       const size_t from = blocks_.size();
       CutFile(slot, entry.data->LineCount());
       for (size_t b = from; b < blocks_.size(); ++b) {
-        blocks_[b]->make_lines = before + size >= options_.make_lines_from;
+        blocks_[b]->make_lines = set_size >= options_.make_lines_from;
         blocks_[b]->cut_from = entry.data;
         cut.push_back(blocks_[b].get());
       }
@@ -1099,17 +1151,22 @@ void Searcher::Merge(const DataFileSet& files) {
   // a time as the slots are written, by every thread of the merge a share
   // (a few megabytes at 4M lines: the calling thread alone took 1.5 ms).
   const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;
+  merge.Cut(most, kMergeShare / kSharesPerThread);
   result_.baptism_hits.reserve(baptisms);
   {
-    auto* const list = reinterpret_cast<char*>(result_.baptism_hits.data());
-    const size_t bytes = baptisms * sizeof(std::string);
-    crew_.Run(threads, most, [&](size_t share, bool) {
+    // Each share also finds where a part of the merge starts.
+    const auto prefault = [most](void* list, size_t bytes, size_t share) {
       const size_t lo = bytes * share / most, hi = bytes * (share + 1) / most;
-      rtl::os::PrefaultMemory(list + lo, hi - lo);
+      rtl::os::PrefaultMemory(static_cast<char*>(list) + lo, hi - lo);
+    };
+    crew_.Run(threads, most, [&](size_t share, bool) {
+      if (share > 0 && share < merge.parts) merge.Bound(share);
+      prefault(result_.baptism_hits.data(), baptisms * sizeof(std::string), share);
+      prefault(merge.merged.data(), merge.items * sizeof(std::string), share);
     });
   }
   result_.baptism_hits.resize(baptisms);
-  merge.Cut(most, kMergeShare / kSharesPerThread);
+  merge.merged.resize(merge.items);
   const size_t baptism_shares = std::clamp<size_t>(baptisms / (kMergeShare / kSharesPerThread), 1, most);
   // The merge turns the event loop on this thread and may be cancelled;
   // the other hits then stay in the order found. After a Cancel during the
@@ -1124,16 +1181,20 @@ void Searcher::Merge(const DataFileSet& files) {
     const size_t share = task - merge.parts;
     const size_t lo = baptisms * share / baptism_shares, hi = baptisms * (share + 1) / baptism_shares;
     for (size_t b = 0; b < places.size(); ++b) {
+      // The block's hits are [first, last) of the list; a block whose hits
+      // all lie in this share is this task's alone, and its list is freed
+      // here.
+      const size_t first = places[b].baptisms, last = b + 1 < places.size() ? places[b + 1].baptisms : baptisms;
+      if (last <= lo || first >= hi) continue;
       Block& block = *blocks_[b];
-      const size_t first = places[b].baptisms;
+      const bool alone = lo <= first && last <= hi;
       if (block.make_lines) {
-        const size_t count = block.baptism_hits.size();
-        for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k)
+        for (size_t k = std::max(first, lo) - first; first + k < std::min(last, hi); ++k)
           result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
+        if (alone) std::vector<std::string>().swap(block.baptism_hits);
         continue;
       }
-      const size_t count = block.baptism_lines.size();
-      if (first + count <= lo || first >= hi) continue;
+      const size_t count = last - first;
       const DataFile& file = *files.File(block.slot).data;
       // The lines were read long before: the one a few hits on is asked
       // for while this one is made.
@@ -1144,6 +1205,7 @@ void Searcher::Merge(const DataFileSet& files) {
         result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
                                                   block.slot + 1, options_.show_source_codes);
       }
+      if (alone) std::vector<DataFile::Span>().swap(block.baptism_lines);
     }
   });
   for (size_t b = 0; b < places.size(); ++b) {
@@ -1153,15 +1215,12 @@ void Searcher::Merge(const DataFileSet& files) {
   std::vector<std::string> sorted;
   if (stop) {
     result_.cancelled = true;
+    merge.Undo();
     sorted.reserve(others);
     for (size_t b = 0; b < places.size(); ++b)
       for (std::string& hit : blocks_[b]->other_hits) sorted.push_back(std::move(hit));
   } else {
-    size_t total = 0;
-    for (size_t p = 0; p < merge.parts; ++p) total += merge.kept[p];
-    sorted.reserve(total);
-    for (size_t p = 0; p < merge.parts; ++p)
-      for (size_t k = 0; k < merge.kept[p]; ++k) sorted.push_back(std::move(*merge.order[merge.first[p] + k]));
+    sorted = merge.Take();
   }
   for (size_t b = 0; b < places.size(); ++b) {
     std::vector<KeyedHit>().swap(blocks_[b]->other_sorted);
@@ -1227,7 +1286,9 @@ SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, co
         files.ReadWith(anchors ? &*anchors : nullptr);
         files.ReadOn(&searcher.Crew());
         files.MakeFileList(search_dir, "", report,
-                           [&](int slot, const DataFileEntry& entry) { searcher.Arrived(slot, entry); });
+                           [&](int slot, const DataFileEntry& entry) {
+                             searcher.Arrived(slot, entry, files.BytesToRead());
+                           });
       },
       files, options, progress);
 }

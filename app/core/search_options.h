@@ -37,11 +37,12 @@ struct SearchOptions {
   // Threads that search (0: one per core). The results do not depend on it.
   int threads = 0;
   // A search of files as they are read (LoadAndSearch) makes the baptism
-  // hit lines of a file as it finds them once the files read before it and
-  // the file itself hold this many bytes, rather than after every file was
-  // searched, when a large set's lines are no longer in the cache. (A search
-  // of files read before, RunSearch, always makes them as it finds them.)
-  // The results do not depend on it.
+  // hit lines of every file as it finds them when the files it reads hold
+  // this many bytes in all, rather than after every file was searched, when
+  // a large set's lines are no longer in the cache (and the hit lines of a
+  // small set are not held twice until then). (A search of files read
+  // before, RunSearch, always makes them as it finds them.) The results do
+  // not depend on it.
   std::size_t make_lines_from = std::size_t{32} << 20;
 };
 

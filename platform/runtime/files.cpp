@@ -153,7 +153,7 @@ bool MatchesMask(std::string_view name, std::string_view pattern) {
   return p == pattern.size();
 }
 
-std::vector<TSearchRec> FindFiles(const std::string& dir, std::string_view pattern) {
+std::vector<TSearchRec> FindFiles(const std::string& dir, std::string_view pattern, bool ask_writable) {
   std::vector<TSearchRec> found;
   DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
   if (d == nullptr) return found;
@@ -171,7 +171,8 @@ std::vector<TSearchRec> FindFiles(const std::string& dir, std::string_view patte
     else if (S_ISREG(st.st_mode)) rec.Attr |= faArchive;
     else rec.Attr |= faSysFile;
     if (name[0] == '.') rec.Attr |= faHidden;
-    if (::access(full.c_str(), W_OK) != 0 && errno == EACCES) rec.Attr |= faReadOnly;
+    if (ask_writable && ::access(full.c_str(), W_OK) != 0 && errno == EACCES) rec.Attr |= faReadOnly;
+    rec.Mode = static_cast<std::uint32_t>(st.st_mode & 07777);
     rec.Time = UnixTimeToDateTime(st.st_mtim.tv_sec, static_cast<int>(st.st_mtim.tv_nsec / 1000000));
     found.push_back(std::move(rec));
   }

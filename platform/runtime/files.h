@@ -57,6 +57,7 @@ struct TSearchRec {
   std::int64_t Size = 0;
   int Attr = 0;
   double Time = 0;        // last change, as a TDateTime in local time
+  std::uint32_t Mode = 0;  // permission bits (07777)
 };
 
 // True when name matches pattern with '*' (any run) and '?' (one
@@ -66,8 +67,10 @@ bool MatchesMask(std::string_view name, std::string_view pattern);
 
 // The entries of dir whose names match pattern ("." and ".." left out),
 // ordered by name case-blind, so that numbering by position is stable from
-// run to run. A missing directory gives an empty list.
-std::vector<TSearchRec> FindFiles(const std::string& dir, std::string_view pattern);
+// run to run. A missing directory gives an empty list. Without
+// ask_writable, faReadOnly is never set (the system is not asked whether
+// this process may write each entry: one call less per entry).
+std::vector<TSearchRec> FindFiles(const std::string& dir, std::string_view pattern, bool ask_writable = true);
 // The names of the regular files of dir that match pattern, in the same order.
 std::vector<std::string> ListFiles(const std::string& dir, std::string_view pattern);
 

@@ -235,17 +235,21 @@ TEST_F(DataFileSetTest, AFileChangedWhileItIsReadIsReadAgainOrNamed) {
     SCOPED_TRACE(changes);
     WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar Will Jones, B; C; D"});
     std::atomic<int> left{changes}, reads{0};
+    std::atomic<size_t> to_read{0};
     Lines messages;
     DataFileSet set;
     set.MakeFileList(
         dir_.str(), "", [&](const std::string& m) { messages.push_back(m); },
         [&](int slot, const DataFileEntry&) {
           if (slot != 1) return;
-          ++reads;
+          if (reads++ == 0) to_read = set.BytesToRead();
           // Another program appends a record while the set reads the file.
           if (left-- > 0) WriteBytes(dir_ / "b_bap.txt", ReadBytes(dir_ / "b_bap.txt") + "1651 04 Apr Ann Cole, B; C; D\r\n");
         });
     EXPECT_EQ(reads.load(), 2);
+    // Both files as listed, before the change.
+    EXPECT_EQ(to_read.load(), ReadBytes(dir_ / "a_bap.txt").size() + set.File(1).data->Bytes().size() -
+                                  std::string_view("1651 04 Apr Ann Cole, B; C; D\r\n").size());
     EXPECT_EQ(set.File(1).data->LineCount(), 3);  // as read the second time
     if (changes == 1) {
       EXPECT_TRUE(messages.empty()) << messages.front();

@@ -525,6 +525,44 @@ TEST_F(SearchProgressTest, CancelStopsTheSearchAndKeepsTheSearchingLine) {
   EXPECT_EQ(FirstPageLines(r, ArrangeOutcome{}, true), (Lines{r.searching_line}));
 }
 
+// A Cancel while the other hits are merged leaves every one of them, in
+// the order found: none lost to the merged list they were being moved into.
+// (So few hits are merged by the calling thread alone, which looks at the
+// clock every 4096 hits.)
+TEST(SearchMarriageHits, CancelDuringTheMergeKeepsEveryHitInTheOrderFound) {
+  TempDir dir;
+  std::vector<std::string> found;  // in file and line order
+  for (int f = 0; f < 2; ++f) {
+    std::vector<std::string> lines = {"Marriages"};
+    for (int i = 0; i < 7000; ++i) {
+      // Falling names, so that the merged order is not the order found,
+      // and a line in ten repeated.
+      lines.push_back(i % 10 == 9 ? lines.back()
+                                  : "1650 03 Mar John Smith" + std::to_string(99999 - 2 * i - f) + "; Mary Cole");
+      found.push_back(lines.back());
+    }
+    WriteLines(dir / ("f" + std::to_string(f) + "_marr.txt"), lines);
+  }
+  DataFileSet set;
+  set.MakeFileList(dir.str(), "", nullptr);
+  SearchOptions options = OptionsFor("Smith", set);
+  options.threads = 1;
+  SteppingClock clock(kProgressIntervalMs);  // every look at the clock calls back
+  rtl::ClockScope scope(clock);
+  // The merge's calls come last (three of them): the run cancelled at the
+  // second from last is cancelled in the merge.
+  int calls = 0;
+  const SearchResult whole = RunSearch(set, options, [&](const SearchProgress&) { return ++calls > 0; });
+  ASSERT_FALSE(whole.cancelled);
+  ASSERT_EQ(whole.marriage_hits.size(), found.size() - found.size() / 10);
+  ASSERT_GT(calls, 3);
+  int call = 0;
+  const SearchResult r = RunSearch(set, options, [&](const SearchProgress&) { return ++call < calls - 1; });
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(r.hit_count, static_cast<int64_t>(found.size()));
+  EXPECT_EQ(r.marriage_hits, found);
+}
+
 TEST_F(SearchProgressTest, ElapsedSecondsComeFromTheSecondClock) {
   SteppingClock clock(400);
   rtl::ClockScope scope(clock);

@@ -103,6 +103,15 @@ TEST(FileSystem, FindFilesOrdersByNameAndReportsAttributes) {
   if (access(dir.File("c_will.txt").c_str(), W_OK) != 0) {
     EXPECT_EQ(found[3].Attr, faArchive | faReadOnly);
   }
+  EXPECT_EQ(found[3].Mode, 0444u);
+  // Not asked whether each entry may be written: the mode alone tells.
+  const auto unasked = FindFiles(dir.Path(), "*.txt", false);
+  ASSERT_EQ(unasked.size(), found.size());
+  for (size_t i = 0; i < found.size(); ++i) {
+    EXPECT_EQ(unasked[i].Name, found[i].Name);
+    EXPECT_EQ(unasked[i].Attr, found[i].Attr & ~faReadOnly);
+    EXPECT_EQ(unasked[i].Mode, found[i].Mode);
+  }
   EXPECT_EQ(ListFiles(dir.Path(), "*_*.txt"), (std::vector<std::string>{"A_marr.TXT", "b_bap.txt", "c_will.txt"}));
   EXPECT_TRUE(FindFiles(dir.File("missing"), "*").empty());
 }
