@@ -63,6 +63,8 @@ public:
   // until first asked; keep it for one index.
   static constexpr uint8_t kUnknownWord = 0xFF;
   bool MatchIndexedWords(const WordIndex& index, int line, std::vector<uint8_t>& known, std::string* keyword);
+  // The verdict MatchIndexedWords keeps in known for one word of an index.
+  uint8_t IndexedVerdict(std::string_view word) { return verdicts_.Get(word); }
 
   // A sieve for that match over lines whose words are cut at blanks alone
   // (no quote characters; for other files no '['): a word can match only
