@@ -1194,17 +1194,25 @@ void Searcher::Merge(const DataFileSet& files) {
       SortOtherHits(block.other_hits, block.other_sorted, nullptr);
     merge.Add(block.other_sorted);
   }
-  // The list's fresh pages are asked for at once rather than one fault at
+  // The lists' fresh pages are asked for at once rather than one fault at
   // a time as the slots are written, by every thread of the merge a share
   // (a few megabytes at 4M lines: the calling thread alone took 1.5 ms).
+  // The merged other hits are as many as were found, or fewer.
   const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;
   result_.baptism_hits.reserve(baptisms);
+  std::vector<std::string> sorted;
+  sorted.reserve(others);
   {
     auto* const list = reinterpret_cast<char*>(result_.baptism_hits.data());
-    const size_t bytes = baptisms * sizeof(std::string);
+    auto* const other_list = reinterpret_cast<char*>(sorted.data());
+    const size_t bytes = baptisms * sizeof(std::string), other_bytes = others * sizeof(std::string);
+    const size_t all = bytes + other_bytes;
     crew_.Run(threads, most, [&](size_t share, bool) {
-      const size_t lo = bytes * share / most, hi = bytes * (share + 1) / most;
-      rtl::os::PrefaultMemory(list + lo, hi - lo);
+      size_t lo = all * share / most;
+      const size_t hi = all * (share + 1) / most;
+      if (lo < bytes) rtl::os::PrefaultMemory(list + lo, std::min(hi, bytes) - lo);
+      lo = std::max(lo, bytes);
+      if (lo < hi) rtl::os::PrefaultMemory(other_list + (lo - bytes), hi - lo);
     });
   }
   result_.baptism_hits.resize(baptisms);
@@ -1249,16 +1257,11 @@ void Searcher::Merge(const DataFileSet& files) {
     std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
     std::vector<std::string>().swap(blocks_[b]->baptism_hits);
   }
-  std::vector<std::string> sorted;
   if (stop) {
     result_.cancelled = true;
-    sorted.reserve(others);
     for (size_t b = 0; b < places.size(); ++b)
       for (std::string& hit : blocks_[b]->other_hits) sorted.push_back(std::move(hit));
   } else {
-    size_t total = 0;
-    for (size_t p = 0; p < merge.parts; ++p) total += merge.kept[p];
-    sorted.reserve(total);
     for (size_t p = 0; p < merge.parts; ++p)
       for (size_t k = 0; k < merge.kept[p]; ++k) sorted.push_back(std::move(*merge.order[merge.first[p] + k]));
   }
