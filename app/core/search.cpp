@@ -453,7 +453,13 @@ private:
   // known_, every other id's none).
   const WordIndex* sound_index_ = nullptr;
   WordIndex::Leads sound_leads_;
-  std::vector<int> hits_at_;  // SearchByIndex's hit lines of a chunk
+  // SearchByIndex's hit lines of a chunk, each with its first word that
+  // matches.
+  struct IndexedHit {
+    int line;
+    uint16_t word;
+  };
+  std::vector<IndexedHit> hits_at_;
 };
 
 void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
@@ -732,18 +738,19 @@ void BlockSearcher::SearchByIndex(const DataFile& file, FileKind kind, Block& bl
     if (!(flags & DataFile::kRecordLine) || !PassesPeriod(flags & 3, options_.before_1700, options_.from_1700) ||
         (flags & DataFile::kHasQuote) || (other && (flags & DataFile::kHasBracket)))
       continue;
-    if (matcher_.MatchIndexedWords(index, found, known_, nullptr)) hits_at_.push_back(found);
+    const int id = matcher_.FirstIndexedHit(index, found, known_);
+    if (id >= 0) hits_at_.push_back({found, static_cast<uint16_t>(id)});
   }
   // Then the hits and the lines matched in full, in order, the text of a
   // hit a few on asked for meanwhile (the file was read long before).
   const char* const text = file.Bytes().data();
   for (size_t k = 0;; ++k) {
     if (k + kFetchAhead < hits_at_.size()) {
-      const char* ahead = text + file.LineStart(hits_at_[k + kFetchAhead]);
+      const char* ahead = text + file.LineStart(hits_at_[k + kFetchAhead].line);
       __builtin_prefetch(ahead);
       __builtin_prefetch(ahead + 64);
     }
-    const size_t hit_at = k < hits_at_.size() ? file.LineStart(hits_at_[k]) : until;
+    const size_t hit_at = k < hits_at_.size() ? file.LineStart(hits_at_[k].line) : until;
     for (DataFile::Span full; next_full(full) && full.begin < hit_at;) {
       SearchBySound(file, kind, block, finder, full.begin, file.NextLine(full.end), marks);
       for (size_t* at : {&marks.quote, &marks.bracket, &marks.closer}) {
@@ -755,8 +762,8 @@ void BlockSearcher::SearchByIndex(const DataFile& file, FileKind kind, Block& bl
     if (k >= hits_at_.size()) break;
     // The keyword is handed out here, in the order of the lines.
     keyword_.clear();
-    matcher_.MatchIndexedWords(index, hits_at_[k], known_, &keyword_);
-    const LineSpan span = SpanOfLine(file, hits_at_[k]);
+    matcher_.ReportIndexedWord(index, hits_at_[k].word, known_, keyword_);
+    const LineSpan span = SpanOfLine(file, hits_at_[k].line);
     AddHit(TrimLine(span.Of(file)), span, kind, block);
   }
 }
