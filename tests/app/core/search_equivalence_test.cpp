@@ -289,7 +289,7 @@ TEST_F(SearchEquivalence, FilesIndexedAtLoadGiveTheLineByLineHits) {
       ASSERT_TRUE(entry.data->Words().Usable());
       ASSERT_TRUE(entry.data->LinesBuilt());
     }
-    for (const std::string& text : {"Baker", "Baker.", "Backer", "Baker NOT Backer", "Kicks", "Cole", "Bycker"}) {
+    for (const char* text : {"Baker", "Baker.", "Backer", "Baker NOT Backer", "Kicks", "Cole", "Bycker"}) {
       for (int form = 0; form < 4; ++form) {
         SearchOptions o;
         o.search_text = text;
