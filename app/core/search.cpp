@@ -499,9 +499,27 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     sound_index_ = &file.Words();
     sound_leads_ = WordIndex::Leads();
     known_.assign(sound_index_->DistinctWords(), 0);
+    // The sieve's classes as sets of letters, when they are ASCII letters
+    // alone (the words' texts lie all over the file's bytes).
+    std::array<uint32_t, 8> class_letters{};
+    bool by_letters = true;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (sound.classes[b] == 0) continue;
+      const unsigned low = b | 0x20;
+      by_letters = by_letters && low >= 'a' && low <= 'z';
+      for (int j = 0; j < 8; ++j)
+        if (sound.classes[b] >> j & 1) class_letters[static_cast<size_t>(j)] |= uint32_t{1} << ((low - 'a') & 31);
+    }
+    const auto may_hit = [&](uint16_t id) {
+      if (!by_letters) return sound_finder->MayOccurIn(sound_index_->Word(id));
+      const uint32_t letters = sound_index_->Letters(id);
+      for (int j = 0; j < 8; ++j)
+        if ((sound.need >> j & 1) && !(letters & class_letters[static_cast<size_t>(j)])) return false;
+      return true;
+    };
     for (size_t id = 0; id < known_.size(); ++id) {
+      if (!may_hit(static_cast<uint16_t>(id))) continue;
       const std::string_view word = sound_index_->Word(static_cast<uint16_t>(id));
-      if (!sound_finder->MayOccurIn(word)) continue;
       known_[id] = matcher_.IndexedVerdict(word);
       if (known_[id] & WordVerdicts::kFuzzy) sound_leads_.Add(static_cast<uint16_t>(id));
     }

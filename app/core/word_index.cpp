@@ -188,6 +188,17 @@ WordIndex::WordIndex(const DataFile& file) {
     total += uses[by_use[rank]] * (rank < 128 ? 1 : rank < 32640 ? 2 : 3);
   }
   words_.swap(words);
+  // Which ASCII letters each word holds, either case (read while the
+  // file's bytes are still at hand).
+  letters_.resize(words_.size());
+  for (size_t id = 0; id < words_.size(); ++id) {
+    uint32_t letters = 0;
+    for (const char c : words_[id]) {
+      const auto low = static_cast<uint8_t>(c | 0x20);
+      if (low >= 'a' && low <= 'z') letters |= uint32_t{1} << (low - 'a');
+    }
+    letters_[id] = letters;
+  }
   bytes_.resize(total);
   uint8_t* out = bytes_.data();
   size_t next_word = 0;
@@ -300,7 +311,7 @@ int WordIndex::NextLineWithLead(int line, int end, const Leads& leads) const {
 
 size_t WordIndex::MemoryUse() const {
   return starts_.capacity() * sizeof(uint32_t) + bytes_.capacity() + covered_.capacity() / 8 +
-         words_.capacity() * sizeof(std::string_view);
+         words_.capacity() * sizeof(std::string_view) + letters_.capacity() * sizeof(uint32_t);
 }
 
 }  // namespace appcore

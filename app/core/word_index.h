@@ -85,6 +85,9 @@ public:
   // The text of word id (a view into the file's bytes).
   std::string_view Word(uint16_t id) const { return words_[id]; }
   size_t DistinctWords() const { return words_.size(); }
+  // The ASCII letters word id holds, either case: bit 0 for 'a' or 'A' and
+  // so on (a word's bytes need not be read to tell which letters it lacks).
+  uint32_t Letters(uint16_t id) const { return letters_[id]; }
 
   // A few ids looked for in the codes without decoding every line: each
   // id's code as one or two bytes (a three-byte code by its first), and
@@ -136,6 +139,7 @@ private:
   std::vector<uint8_t> bytes_;    // the ids, coded as above
   std::vector<bool> covered_;
   std::vector<std::string_view> words_;
+  std::vector<uint32_t> letters_;  // per id
 };
 
 }  // namespace appcore
