@@ -107,7 +107,7 @@ public:
         if (pairs_ < kFew) pair_[pairs_] = {lead, static_cast<uint8_t>((id - 128) & 0xFF)};
         ++pairs_;
       } else {
-        ++pairs_, pairs_ += kFew;  // found by its first byte alone
+        pairs_ += kFew + 1;  // found by its first byte alone: too many to compare whole
       }
     }
     bool Has(uint8_t b) const { return bits_[b >> 6] >> (b & 63) & 1; }
