@@ -190,24 +190,26 @@ bool LineMatcher::WholeRestFuzzy(FileKind kind) const {
   return b.text_mode || b.father == b.mother || !((b.father && b.fuzzy_father) || (b.mother && b.fuzzy_mother));
 }
 
-bool LineMatcher::MatchIndexedWords(const WordIndex& index, int line, std::vector<uint8_t>& known,
-                                    std::string* keyword) {
+int LineMatcher::FirstIndexedHit(const WordIndex& index, int line, std::vector<uint8_t>& known) {
   for (const uint16_t id : index.Words(line)) {
     uint8_t& verdict = known[id];
     if (verdict == kUnknownWord) verdict = verdicts_.Get(index.Word(id));
-    if (!(verdict & WordVerdicts::kFuzzy)) continue;
-    // Each word is handed out as a keyword once per search.
-    if (keyword != nullptr && !(verdict & WordVerdicts::kReported)) {
-      uint8_t& kept = verdicts_.Get(index.Word(id));
-      if (!(kept & WordVerdicts::kReported)) {
-        kept |= WordVerdicts::kReported;
-        keyword->assign(index.Word(id));
-      }
-      verdict |= WordVerdicts::kReported;
-    }
-    return true;
+    if (verdict & WordVerdicts::kFuzzy) return id;
   }
-  return false;
+  return -1;
+}
+
+void LineMatcher::ReportIndexedWord(const WordIndex& index, uint16_t id, std::vector<uint8_t>& known,
+                                    std::string& keyword) {
+  // Each word is handed out as a keyword once per search.
+  uint8_t& verdict = known[id];
+  if (verdict & WordVerdicts::kReported) return;
+  uint8_t& kept = verdicts_.Get(index.Word(id));
+  if (!(kept & WordVerdicts::kReported)) {
+    kept |= WordVerdicts::kReported;
+    keyword.assign(index.Word(id));
+  }
+  verdict |= WordVerdicts::kReported;
 }
 
 bool LineMatcher::NotExcluded(std::string_view field) const {

@@ -62,7 +62,17 @@ public:
   // known holds one verdict per distinct word of the index, kUnknownWord
   // until first asked; keep it for one index.
   static constexpr uint8_t kUnknownWord = 0xFF;
-  bool MatchIndexedWords(const WordIndex& index, int line, std::vector<uint8_t>& known, std::string* keyword);
+  bool MatchIndexedWords(const WordIndex& index, int line, std::vector<uint8_t>& known, std::string* keyword) {
+    const int id = FirstIndexedHit(index, line, known);
+    if (id >= 0 && keyword != nullptr) ReportIndexedWord(index, static_cast<uint16_t>(id), known, *keyword);
+    return id >= 0;
+  }
+  // Its two steps: the id of the line's first word that matches (-1:
+  // none), and that word handed out as the keyword unless it was before.
+  int FirstIndexedHit(const WordIndex& index, int line, std::vector<uint8_t>& known);
+  void ReportIndexedWord(const WordIndex& index, uint16_t id, std::vector<uint8_t>& known, std::string& keyword);
+  // The verdict MatchIndexedWords keeps in known for one word of an index.
+  uint8_t IndexedVerdict(std::string_view word) { return verdicts_.Get(word); }
 
   // A sieve for that match over lines whose words are cut at blanks alone
   // (no quote characters; for other files no '['): a word can match only

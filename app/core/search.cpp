@@ -473,6 +473,12 @@ private:
   // quotes that may hold a match, are matched in full.
   void SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, size_t from,
                      size_t until, MarkCursor& marks);
+  // The same match over lines [first, end) of a file whose words and lines
+  // were indexed before the search: the lines holding a word that sounds
+  // alike are found from the index's codes (sound_leads_) and matched
+  // through it; the lines with quotes are matched in full, as by sound.
+  void SearchByIndex(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder, int first,
+                     int end, MarkCursor& marks);
 
   const SearchOptions& options_;
   LineMatcher matcher_;
@@ -492,6 +498,18 @@ private:
   // file's word index: that index, and the verdicts per word id.
   const WordIndex* index_ = nullptr;
   std::vector<uint8_t> known_;
+  // Set while the block's lines are searched by SearchByIndex: the index,
+  // and the leads of the ids whose words sound alike (their verdicts in
+  // known_, every other id's none).
+  const WordIndex* sound_index_ = nullptr;
+  WordIndex::Leads sound_leads_;
+  // SearchByIndex's hit lines of a chunk, each with its first word that
+  // matches.
+  struct IndexedHit {
+    int line;
+    uint16_t word;
+  };
+  std::vector<IndexedHit> hits_at_;
 };
 
 void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
@@ -522,6 +540,40 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   // Made only when the block is searched by sound.
   std::optional<WordClassFinder> sound_finder;
   if (by_sound) sound_finder.emplace(sound.classes, sound.need, sound.anchors, true);
+  // Files whose words and lines were indexed when they were loaded (the
+  // window's) are searched through the index: its codes take a sixth of
+  // the bytes, and a word that sounds alike is judged once. Only a word
+  // that carries the sieve's classes can match.
+  sound_index_ = nullptr;
+  if (by_sound && file.WordsBuilt() && file.LinesBuilt() && file.Words().Usable()) {
+    sound_index_ = &file.Words();
+    sound_leads_ = WordIndex::Leads();
+    known_.assign(sound_index_->DistinctWords(), 0);
+    // The sieve's classes as sets of letters, when they are ASCII letters
+    // alone (the words' texts lie all over the file's bytes).
+    std::array<uint32_t, 8> class_letters{};
+    bool by_letters = true;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (sound.classes[b] == 0) continue;
+      const unsigned low = b | 0x20;
+      by_letters = by_letters && low >= 'a' && low <= 'z';
+      for (int j = 0; j < 8; ++j)
+        if (sound.classes[b] >> j & 1) class_letters[static_cast<size_t>(j)] |= uint32_t{1} << ((low - 'a') & 31);
+    }
+    const auto may_hit = [&](uint16_t id) {
+      if (!by_letters) return sound_finder->MayOccurIn(sound_index_->Word(id));
+      const uint32_t letters = sound_index_->Letters(id);
+      for (int j = 0; j < 8; ++j)
+        if ((sound.need >> j & 1) && !(letters & class_letters[static_cast<size_t>(j)])) return false;
+      return true;
+    };
+    for (size_t id = 0; id < known_.size(); ++id) {
+      if (!may_hit(static_cast<uint16_t>(id))) continue;
+      const std::string_view word = sound_index_->Word(static_cast<uint16_t>(id));
+      known_[id] = matcher_.IndexedVerdict(word);
+      if (known_[id] & WordVerdicts::kFuzzy) sound_leads_.Add(static_cast<uint16_t>(id));
+    }
+  }
   if (!by_sound && matcher_.WholeRestFuzzy(kind) && file.Words().Usable()) {
     index_ = &file.Words();
     known_.assign(index_->DistinctWords(), LineMatcher::kUnknownWord);
@@ -568,7 +620,9 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     const int chunk_end = std::min(block.end, line + kChunkLines);
     const int64_t hits_before = block.hits;
     const size_t from = file.StrideStart(line), until = file.StrideStart(chunk_end);
-    if (by_sound) {
+    if (sound_index_ != nullptr) {
+      SearchByIndex(file, kind, block, *sound_finder, line, chunk_end, marks);
+    } else if (by_sound) {
       SearchBySound(file, kind, block, *sound_finder, from, until, marks);
     } else if (by_places) {
       SearchBySieve(file, kind, block, finder, from, until, marks, next_place);
@@ -710,6 +764,79 @@ void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kin
   // The matcher hands each word out once, so a thread's blocks list a word
   // at most once between them.
   if (!keyword_.empty()) block.keywords.push_back(keyword_);
+}
+
+void BlockSearcher::SearchByIndex(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder,
+                                  int first, int end, MarkCursor& marks) {
+  const WordIndex& index = *sound_index_;
+  // Lines whose words the index does not hold as the match cuts them are
+  // matched in full: those with quotes, and in other files those with
+  // brackets (matched without them).
+  const bool other = kind != FileKind::kBaptisms;
+  const std::vector<DataFile::Span>& quoted = file.QuoteLines();
+  const std::vector<DataFile::Span>& bracketed = file.BracketLines();
+  const std::vector<DataFile::Span>& closers = file.CloserLines();
+  const size_t from = file.StrideStart(first), until = file.StrideStart(end);
+  const auto skip_to = [from](const std::vector<DataFile::Span>& lines, size_t& at) {
+    while (at < lines.size() && lines[at].begin < from) ++at;
+  };
+  skip_to(quoted, marks.quote);
+  if (other) {
+    skip_to(bracketed, marks.bracket);
+    skip_to(closers, marks.closer);
+  }
+  // The next line to match in full, from the list that holds it.
+  const auto next_full = [&](DataFile::Span& span) {
+    span = {UINT32_MAX, 0};
+    const auto take = [&span](const std::vector<DataFile::Span>& lines, size_t at) {
+      if (at < lines.size() && lines[at].begin < span.begin) span = lines[at];
+    };
+    take(quoted, marks.quote);
+    if (other) {
+      take(bracketed, marks.bracket);
+      take(closers, marks.closer);
+    }
+    return span.begin != UINT32_MAX && span.begin < until;
+  };
+  // First the lines that hit, from the index alone (no byte of the text
+  // read); a line matched in full is left to the lists.
+  hits_at_.clear();
+  for (int line = first; !sound_leads_.Empty();) {
+    const int found = index.NextLineWithLead(line, end, sound_leads_);
+    if (found >= end) break;
+    line = found + 1;
+    const uint8_t flags = file.Flags(found);
+    if (!(flags & DataFile::kRecordLine) || !PassesPeriod(flags & 3, options_.before_1700, options_.from_1700) ||
+        (flags & DataFile::kHasQuote) || (other && (flags & DataFile::kHasBracket)))
+      continue;
+    const int id = matcher_.FirstIndexedHit(index, found, known_);
+    if (id >= 0) hits_at_.push_back({found, static_cast<uint16_t>(id)});
+  }
+  // Then the hits and the lines matched in full, in order, the text of a
+  // hit a few on asked for meanwhile (the file was read long before).
+  const char* const text = file.Bytes().data();
+  for (size_t k = 0;; ++k) {
+    if (k + kFetchAhead < hits_at_.size()) {
+      const char* ahead = text + file.LineStart(hits_at_[k + kFetchAhead].line);
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(ahead + 64);
+    }
+    const size_t hit_at = k < hits_at_.size() ? file.LineStart(hits_at_[k].line) : until;
+    for (DataFile::Span full; next_full(full) && full.begin < hit_at;) {
+      SearchBySound(file, kind, block, finder, full.begin, file.NextLine(full.end), marks);
+      for (size_t* at : {&marks.quote, &marks.bracket, &marks.closer}) {
+        const std::vector<DataFile::Span>& lines =
+            at == &marks.quote ? quoted : at == &marks.bracket ? bracketed : closers;
+        while (*at < lines.size() && lines[*at].begin <= full.begin) ++*at;
+      }
+    }
+    if (k >= hits_at_.size()) break;
+    // The keyword is handed out here, in the order of the lines.
+    keyword_.clear();
+    matcher_.ReportIndexedWord(index, hits_at_[k].word, known_, keyword_);
+    const LineSpan span = SpanOfLine(file, hits_at_[k].line);
+    AddHit(TrimLine(span.Of(file)), span, kind, block);
+  }
 }
 
 void BlockSearcher::SearchBySound(const DataFile& file, FileKind kind, Block& block, const WordClassFinder& finder,
@@ -1147,7 +1274,7 @@ void Searcher::Merge(const DataFileSet& files) {
       SortOtherHits(block.other_hits, block.other_sorted, nullptr);
     merge.Add(block.other_sorted);
   }
-  // The list's fresh pages are asked for at once rather than one fault at
+  // The lists' fresh pages are asked for at once rather than one fault at
   // a time as the slots are written, by every thread of the merge a share
   // (a few megabytes at 4M lines: the calling thread alone took 1.5 ms).
   const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;

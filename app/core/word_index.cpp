@@ -7,6 +7,11 @@
 #include "app/core/record_line.h"
 #include "textutil/state.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QV_WIDE_LEADS 1
+#endif
+
 namespace appcore {
 namespace {
 
@@ -183,6 +188,17 @@ WordIndex::WordIndex(const DataFile& file) {
     total += uses[by_use[rank]] * (rank < 128 ? 1 : rank < 32640 ? 2 : 3);
   }
   words_.swap(words);
+  // Which ASCII letters each word holds, either case (read while the
+  // file's bytes are still at hand).
+  letters_.resize(words_.size());
+  for (size_t id = 0; id < words_.size(); ++id) {
+    uint32_t letters = 0;
+    for (const char c : words_[id]) {
+      const auto low = static_cast<uint8_t>(c | 0x20);
+      if (low >= 'a' && low <= 'z') letters |= uint32_t{1} << (low - 'a');
+    }
+    letters_[id] = letters;
+  }
   bytes_.resize(total);
   uint8_t* out = bytes_.data();
   size_t next_word = 0;
@@ -206,9 +222,96 @@ WordIndex::WordIndex(const DataFile& file) {
   usable_ = true;
 }
 
+namespace {
+
+#if defined(QV_WIDE_LEADS)
+// Where the first byte of s[from, to) in the set of Leads' tables lows and
+// highs may stand, 32 bytes a turn: the first found, or where fewer than
+// 32 bytes are left.
+__attribute__((target("avx2,bmi"))) size_t FindLeadWide(const uint8_t* s, size_t from, size_t to,
+                                                       const uint8_t* lows, const uint8_t* highs) {
+  const __m256i low_rows = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lows)));
+  const __m256i high_rows = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(highs)));
+  const __m256i bit_of = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                                          32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  for (; from + 32 <= to; from += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + from));
+    const __m256i l = _mm256_and_si256(v, nibble);
+    const __m256i h = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+    // Bytes from 128 on read the second table (blendv takes a byte's top bit).
+    const __m256i row = _mm256_blendv_epi8(_mm256_shuffle_epi8(low_rows, l), _mm256_shuffle_epi8(high_rows, l), v);
+    const __m256i in = _mm256_and_si256(row, _mm256_shuffle_epi8(bit_of, h));
+    const auto miss = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(in, _mm256_setzero_si256())));
+    if (miss != 0xFFFFFFFFu) return from + static_cast<size_t>(__builtin_ctz(~miss));
+  }
+  return from;
+}
+
+// Where the first of a few codes of one or two bytes may stand in s[from,
+// to), 32 bytes a turn: the first found, or where fewer than 33 bytes are
+// left.
+__attribute__((target("avx2,bmi"))) size_t FindCodesWide(const uint8_t* s, size_t from, size_t to,
+                                                        const uint8_t* singles, int single_count,
+                                                        const std::array<uint8_t, 2>* pairs, int pair_count) {
+  for (; from + 33 <= to; from += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + from));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + from + 1));
+    __m256i in = _mm256_setzero_si256();
+    for (int k = 0; k < single_count; ++k)
+      in = _mm256_or_si256(in, _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(singles[k]))));
+    for (int k = 0; k < pair_count; ++k)
+      in = _mm256_or_si256(in, _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(pairs[k][0]))),
+                                                _mm256_cmpeq_epi8(next, _mm256_set1_epi8(static_cast<char>(pairs[k][1])))));
+    const auto found = static_cast<uint32_t>(_mm256_movemask_epi8(in));
+    if (found) return from + static_cast<size_t>(__builtin_ctz(found));
+  }
+  return from;
+}
+#endif
+
+}  // namespace
+
+int WordIndex::NextLineWithLead(int line, int end, const Leads& leads) const {
+  if (!usable_ || line >= end) return end;
+  const uint8_t* s = bytes_.data();
+  const uint32_t* starts = starts_.data();
+  size_t at = starts[line];
+  const size_t to = starts[end];
+  const bool few = leads.singles_ <= Leads::kFew && leads.pairs_ <= Leads::kFew;
+#if defined(QV_WIDE_LEADS)
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide && few)
+    at = FindCodesWide(s, at, to, leads.single_.data(), leads.singles_, leads.pair_.data(), leads.pairs_);
+  else if (wide)
+    at = FindLeadWide(s, at, to, leads.lows_.data(), leads.highs_.data());
+#endif
+  // The last bytes (a pair's second byte lies before to).
+  const auto holds = [&](size_t i) {
+    if (!leads.Has(s[i])) return false;
+    if (!few || s[i] < 0x80) return true;
+    for (int k = 0; k < leads.pairs_; ++k)
+      if (leads.pair_[static_cast<size_t>(k)][0] == s[i] && i + 1 < to && leads.pair_[static_cast<size_t>(k)][1] == s[i + 1])
+        return true;
+    return false;
+  };
+  while (at < to && !holds(at)) ++at;
+  if (at >= to) return end;
+  // The line that holds byte at: the last whose codes start at or before
+  // it (lines without words start where the next one does).
+  const uint32_t* after = starts + line + 1;
+  const uint32_t* const last = starts + end + 1;
+  for (int step = 0; after < last && *after <= at; ++after)
+    if (++step == 16) {
+      after = std::upper_bound(after, last, static_cast<uint32_t>(at));
+      break;
+    }
+  return static_cast<int>(after - starts) - 1;
+}
+
 size_t WordIndex::MemoryUse() const {
   return starts_.capacity() * sizeof(uint32_t) + bytes_.capacity() + covered_.capacity() / 8 +
-         words_.capacity() * sizeof(std::string_view);
+         words_.capacity() * sizeof(std::string_view) + letters_.capacity() * sizeof(uint32_t);
 }
 
 }  // namespace appcore

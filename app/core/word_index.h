@@ -16,6 +16,7 @@
 // word takes little more than a byte, and a line four more.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,51 @@ public:
   // The text of word id (a view into the file's bytes).
   std::string_view Word(uint16_t id) const { return words_[id]; }
   size_t DistinctWords() const { return words_.size(); }
+  // The ASCII letters word id holds, either case: bit 0 for 'a' or 'A' and
+  // so on (a word's bytes need not be read to tell which letters it lacks).
+  uint32_t Letters(uint16_t id) const { return letters_[id]; }
+
+  // A few ids looked for in the codes without decoding every line: each
+  // id's code as one or two bytes (a three-byte code by its first), and
+  // the set of the codes' first bytes for when the ids are many.
+  class Leads {
+  public:
+    void Add(uint16_t id) {
+      const uint8_t lead = id < 128 ? static_cast<uint8_t>(id)
+                           : id < 32640 ? static_cast<uint8_t>(0x80 + ((id - 128) >> 8))
+                                        : uint8_t{0xFF};
+      bits_[lead >> 6] |= uint64_t{1} << (lead & 63);
+      (lead < 128 ? lows_ : highs_)[lead & 15] |= static_cast<uint8_t>(1u << ((lead >> 4) & 7));
+      if (id < 128) {
+        if (singles_ < kFew) single_[singles_] = lead;
+        ++singles_;
+      } else if (id < 32640) {
+        if (pairs_ < kFew) pair_[pairs_] = {lead, static_cast<uint8_t>((id - 128) & 0xFF)};
+        ++pairs_;
+      } else {
+        pairs_ += kFew + 1;  // found by its first byte alone: too many to compare whole
+      }
+    }
+    bool Has(uint8_t b) const { return bits_[b >> 6] >> (b & 63) & 1; }
+    bool Empty() const { return (bits_[0] | bits_[1] | bits_[2] | bits_[3]) == 0; }
+
+  private:
+    friend class WordIndex;
+    static constexpr int kFew = 8;
+    std::array<uint64_t, 4> bits_{};
+    // Bit h of lows_[l] (of highs_[l]): byte h * 16 + l (that byte + 128)
+    // is a first byte.
+    std::array<uint8_t, 16> lows_{}, highs_{};
+    // While there are kFew or fewer of each: the one-byte codes, and the
+    // two-byte ones.
+    int singles_ = 0, pairs_ = 0;
+    std::array<uint8_t, kFew> single_{};
+    std::array<std::array<uint8_t, 2>, kFew> pair_{};
+  };
+  // The first line of [line, end) whose codes may hold one of the ids of
+  // leads, or end: every line holding one is found, and a few others (the
+  // bytes of a code may stand across two codes).
+  int NextLineWithLead(int line, int end, const Leads& leads) const;
 
   size_t MemoryUse() const;
 
@@ -93,6 +139,7 @@ private:
   std::vector<uint8_t> bytes_;    // the ids, coded as above
   std::vector<bool> covered_;
   std::vector<std::string_view> words_;
+  std::vector<uint32_t> letters_;  // per id
 };
 
 }  // namespace appcore
