@@ -16,11 +16,9 @@
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <exception>
-#include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "app/core/arrange.h"
@@ -49,60 +47,6 @@ constexpr std::uint32_t EM_SETRECT = 0x00B3;
 
 // Commands that do nothing by design.
 const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
-
-// Runs work on a thread of its own while this (the window's) thread runs
-// own (which pumps for itself), then calls pump about every
-// appcore::kProgressIntervalMs until the work is done, so that drawing the
-// window never holds the work up; then rethrows what work or own threw.
-// Where no thread can be had, work runs here, unpumped, then own.
-template <class Work, class Own, class Pump>
-void RunBeside(Work&& work, Own&& own, Pump&& pump) {
-  std::mutex mutex;
-  std::condition_variable done_signal;
-  bool done = false;
-  std::exception_ptr failure;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      try {
-        work();
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      std::lock_guard<std::mutex> lock(mutex);
-      done = true;
-      done_signal.notify_one();
-    });
-  } catch (const std::system_error&) {
-    work();
-    own();
-    return;
-  }
-  // A failure out of own or pump waits for the work to end too: the work
-  // reads what this thread holds.
-  std::exception_ptr pump_failure;
-  try {
-    own();
-  } catch (...) {
-    pump_failure = std::current_exception();
-  }
-  while (!pump_failure) {
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      if (done_signal.wait_for(lock, std::chrono::milliseconds(appcore::kProgressIntervalMs), [&] { return done; }))
-        break;
-    }
-    try {
-      pump();
-    } catch (...) {
-      pump_failure = std::current_exception();
-      break;
-    }
-  }
-  worker.join();
-  if (pump_failure) std::rethrow_exception(pump_failure);
-  if (failure) std::rethrow_exception(failure);
-}
 
 // A page's memo draws its frame over its own background: the tab widget
 // beneath it (whose frame around all its pages costs as much to draw as a
@@ -583,10 +527,36 @@ void TBaptisms::Button1Click() {
     callbacks.report = [&reports](const std::string& m) { reports.push_back(m); };
     callbacks.crew = &arrange_crew_;
     // Meanwhile this thread (with a few helpers) copies the page's texts,
-    // which the page then only places, the hits in their arranged order.
+    // which the page then only places, the hits in their arranged order,
+    // then frees the head's copied lines. Arranging goes to a helper of the
+    // kept crew, already waiting, not to a thread started for it (which
+    // could wait milliseconds for a core while the copies take them all):
+    // when no helper comes first, this thread arranges after the copies.
     appcore::Pacer preparing([this] { return PumpEvents(); });
-    RunBeside([&] { arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks); },
-              [&] { PrepareTexts(parts, hit_list_, &preparing, &arrange_crew_); }, [this] { PumpEvents(); });
+    std::atomic<bool> copies_taken{false}, arranging_taken{false};
+    // What drawing the window throws waits for arranging to end (it reads
+    // what this thread holds), then goes on.
+    std::exception_ptr pump_failure;
+    arrange_crew_.Run(
+        2, 2,
+        [&](size_t, bool on_caller) {
+          // The copies' pacer pumps the window's events: this thread's alone.
+          if (on_caller && !copies_taken.exchange(true)) {
+            if (PrepareTexts(parts, hit_list_, &preparing, &arrange_crew_)) FreeCopiedHead(parts);
+          } else if (!arranging_taken.exchange(true)) {
+            arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks);
+          }
+        },
+        [&] {
+          if (pump_failure) return;
+          try {
+            PumpEvents();
+          } catch (...) {
+            pump_failure = std::current_exception();
+          }
+        },
+        appcore::kProgressIntervalMs);
+    if (pump_failure) std::rethrow_exception(pump_failure);
     for (const std::string& m : reports) Report(m);
   }
   // Written whole (Cancel would lose the hits), with the window answering.
@@ -602,7 +572,7 @@ void TBaptisms::Button1Click() {
     parts.crew = &arrange_crew_;
   }
   // What the search and arranging freed goes back before the page grows.
-  AwaitHeadFreed(parts);
+  FreeCopiedHead(parts);
   rtl::os::ReturnFreedMemory();
   // The keywords first: the page's first screen is highlighted as it is
   // laid out, once.

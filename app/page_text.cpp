@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 
 #include "app/core/arrange.h"
 #include "app/core/work_crew.h"
@@ -191,12 +190,18 @@ void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appco
   SetPageParts(memo, std::move(parts), pacer);
 }
 
-void AwaitHeadFreed(PageParts& parts) {
-  if (parts.head_freeing.joinable()) parts.head_freeing.join();
+void FreeCopiedHead(PageParts& parts) {
+  if (!parts.head_copied || !parts.prepared) return;
+  parts.head_copied = false;
+  // They lie anywhere in memory: a while, which the caller spends waiting
+  // for something else.
+  std::vector<std::string>& head = parts.head;
+  for (size_t i = 0; i < head.size(); ++i)
+    if (parts.prepared->Find(i)) std::string().swap(head[i]);
 }
 
 bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer) {
-  AwaitHeadFreed(parts);
+  FreeCopiedHead(parts);
   PageParts taken = std::move(parts);
   PartsLines lines(taken.head, &taken, &taken.head);
   if (pacer && pacer->Cancelled()) return false;
@@ -236,7 +241,7 @@ constexpr size_t kCrewCopyParts = 8;
 
 bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer,
                   appcore::WorkCrew* crew) {
-  AwaitHeadFreed(parts);
+  FreeCopiedHead(parts);
   parts.prepared.reset();
   std::vector<std::string>& head = parts.head;
   const size_t lines = head.size() + hits.size();
@@ -252,21 +257,9 @@ bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcor
       crew->Run(count, count, [&body](size_t part, bool) { body(part); });
     };
   if (!prepared->Copy(lines, line, threads, [pacer] { return !pacer || pacer->Tick(); }, run_parts)) return false;
-  // From now on the page reads the head's lines from their copies. They lie
-  // anywhere in memory: freeing them takes a while, which the caller spends
-  // on what comes next. The head is neither moved nor resized meanwhile
-  // (nor the copies let go: the thread is joined first, as it is declared
-  // after them).
-  const auto free_copied = [first = head.data(), count = head.size(), copies = prepared.get()] {
-    for (size_t i = 0; i < count; ++i)
-      if (copies->Find(i)) std::string().swap(first[i]);
-  };
+  // From now on the page reads the head's lines from their copies.
   parts.prepared = std::move(prepared);
-  try {
-    parts.head_freeing = std::jthread(free_copied);
-  } catch (const std::system_error&) {
-    free_copied();  // no thread to spare
-  }
+  parts.head_copied = true;
   return true;
 }
 

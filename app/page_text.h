@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "app/core/pacer.h"
@@ -49,12 +48,12 @@ struct PageParts {
   // Threads kept by the caller that make the page's paragraphs in parts
   // (null: threads started for it).
   appcore::WorkCrew* crew = nullptr;
-  // Frees the head's copied lines beside the caller (see PrepareTexts),
-  // done by AwaitHeadFreed, by SetPageParts, or when the parts go.
-  std::jthread head_freeing;
+  // The head's lines are copied into prepared and not freed yet (see
+  // PrepareTexts): FreeCopiedHead or SetPageParts frees them.
+  bool head_copied = false;
 };
-// Returns once the head's copied lines are freed.
-void AwaitHeadFreed(PageParts& parts);
+// Frees the head's copied lines on the calling thread, if not done yet.
+void FreeCopiedHead(PageParts& parts);
 // Replaces the whole text by the parts' lines, as SetPageLines does; false
 // when the text was left as it was (an empty page on an empty page, or a
 // write cancelled before it began).
@@ -64,9 +63,9 @@ bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pace
 // copied ahead (parts.prepared) on the calling thread and a few more (those
 // of crew when given), into buffers from the calling thread's heap; false
 // (nothing prepared) when too few lines for it to pay, or when the pacer
-// (ticked on the calling thread) is cancelled meanwhile. Once they are all copied, the head's copied lines
-// are freed on a thread beside the caller (parts.head_freeing): the page
-// must then be written with them.
+// (ticked on the calling thread) is cancelled meanwhile. Once they are all copied, the page must be
+// written with them; the head's copied lines are left for the caller to
+// free (FreeCopiedHead) while it waits for something else.
 bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer,
                   appcore::WorkCrew* crew = nullptr);
 

@@ -144,8 +144,8 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
         copied.crew = crew;
         EXPECT_EQ(app::PrepareTexts(copied, with_rows ? hits : Lines(), nullptr, crew), worth);
         EXPECT_EQ(copied.prepared != nullptr, worth);
-        // The copied head lines are freed beside this thread, the others kept.
-        app::AwaitHeadFreed(copied);
+        // The copied head lines are freed, the others kept.
+        app::FreeCopiedHead(copied);
         for (size_t i = 0; i < head.size(); ++i)
           ASSERT_EQ(copied.head[i], worth && !head[i].empty() ? std::string() : head[i]) << i;
         app::SetPageParts(ahead, std::move(copied));
