@@ -422,7 +422,9 @@ TEST_F(DmlTransactionTest, PowerLossAtAnyStepLeavesWholeIntervals) {
     SCOPED_TRACE(c.statement);
     MakeRows(dir_, kRows);
     ASSERT_EQ(Run("UPDATE R SET B = 1 WHERE Id IN (" + spread + ")"), "OK " + std::to_string(kRows / 45));
-    if (c.index) ASSERT_EQ(Run("CREATE INDEX RA ON R (A)"), "OK 0");
+    if (c.index) {
+      ASSERT_EQ(Run("CREATE INDEX RA ON R (A)"), "OK 0");
+    }
     // Each step's files as synced and as written.
     struct TMoment {
       std::vector<std::string> synced, now;
@@ -489,7 +491,9 @@ TEST_F(DmlTransactionTest, PowerLossAtAnyStepLeavesWholeIntervals) {
         EXPECT_TRUE(changed % c.interval == 0 || changed == c.rows) << changed;
         EXPECT_LE(changed, c.rows);
         EXPECT_EQ(CountA(dir, 0), kRows - changed);
-        if (m == returned) EXPECT_EQ(changed, c.rows);
+        if (m == returned) {
+          EXPECT_EQ(changed, c.rows);
+        }
         if (c.index) ExpectSound(dir);
         if (HasFailure()) return;
       }
