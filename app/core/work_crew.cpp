@@ -7,14 +7,18 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace appcore {
 namespace {
 
 // Helpers started at most, whatever a round asks for.
 constexpr std::size_t kMostHelpers = 63;
+// A helper's stack. The search, the merge and the sorts run in a few
+// hundred KiB at most; the system's 8 MiB would have the threads' ends
+// give back most of a crew's stacks one unmap at a time (the C library
+// keeps 40 MiB of ended threads' stacks for reuse): 0.1 ms more at the end
+// of a search on eight threads.
+constexpr std::size_t kHelperStack = std::size_t{4} << 20;
 
 // One round. Helpers hold it by a shared pointer: one that takes its seat
 // after the round ended finds no task left and touches nothing of the
@@ -77,7 +81,31 @@ WorkCrew::~WorkCrew() {
     state_->leaving = true;
     state_->wake.notify_all();
   }
-  for (std::thread& helper : helpers_) helper.join();
+  for (const pthread_t helper : helpers_) ::pthread_join(helper, nullptr);
+}
+
+bool WorkCrew::StartHelper() {
+  pthread_attr_t attr;
+  if (::pthread_attr_init(&attr) != 0) return false;
+  ::pthread_attr_setstacksize(&attr, kHelperStack);
+  auto* shared = new std::shared_ptr<State>(state_);
+  pthread_t thread;
+  const int rc = ::pthread_create(
+      &thread, &attr,
+      [](void* arg) -> void* {
+        std::shared_ptr<State> state = std::move(*static_cast<std::shared_ptr<State>*>(arg));
+        delete static_cast<std::shared_ptr<State>*>(arg);
+        State::Serve(state);
+        return nullptr;
+      },
+      shared);
+  ::pthread_attr_destroy(&attr);
+  if (rc != 0) {
+    delete shared;
+    return false;
+  }
+  helpers_.push_back(thread);
+  return true;
 }
 
 std::size_t WorkCrew::Size() const {
@@ -97,13 +125,8 @@ void WorkCrew::Run(std::size_t threads, std::size_t count, const CrewTask& body,
   if (helpers > 0) {
     std::lock_guard<std::mutex> lock(state.mutex);
     // Fewer helpers where no more threads can be had.
-    try {
-      while (state.started < helpers) {
-        helpers_.emplace_back([shared = state_] { State::Serve(shared); });
-        ++state.started;
-      }
-    } catch (const std::system_error&) {
-    }
+    helpers_.reserve(helpers);
+    while (state.started < helpers && StartHelper()) ++state.started;
     seats = round->seats = std::min(helpers, state.started);
     if (seats > 0) state.rounds.push_back(round);
   }

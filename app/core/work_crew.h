@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <thread>
+#include <pthread.h>
 #include <vector>
 
 namespace appcore {
@@ -43,8 +43,11 @@ public:
   struct State;
 
 private:
+  // Starts one helper; false when the system has no thread to give.
+  bool StartHelper();
+
   std::shared_ptr<State> state_;
-  std::vector<std::thread> helpers_;  // under state_'s mutex
+  std::vector<pthread_t> helpers_;  // under state_'s mutex
 };
 
 }  // namespace appcore

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -40,6 +41,19 @@ void PrefaultMemory(void* block, std::size_t length) {
   (void)block;
   (void)length;
 #endif
+}
+
+void CutAtMultiples(void* block, std::size_t length, std::size_t piece, std::vector<MemoryPiece>& pieces) {
+  char* at = static_cast<char*>(block);
+  std::size_t left = length;
+  while (left > 0) {
+    const auto address = reinterpret_cast<std::uintptr_t>(at);
+    const std::size_t to_next = piece - (address & (piece - 1));
+    const std::size_t take = std::min(left, to_next);
+    pieces.push_back({at, take});
+    at += take;
+    left -= take;
+  }
 }
 
 void CoalesceFreedMemoryAtOnce() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 namespace rtl::os {
 
@@ -16,6 +17,16 @@ void UnmapMemory(void* block, std::size_t length);
 // pages inside the range; their contents are left as they are). Safe
 // while another thread writes the same memory.
 void PrefaultMemory(void* block, std::size_t length);
+
+// [block, block + length) cut where its addresses are multiples of
+// `piece` (a power of two), appended to `pieces` in order: threads that
+// each make one piece ready (PrefaultMemory) share fewer of the system's
+// page tables.
+struct MemoryPiece {
+  char* at;
+  std::size_t length;
+};
+void CutAtMultiples(void* block, std::size_t length, std::size_t piece, std::vector<MemoryPiece>& pieces);
 
 // Has the allocator merge small blocks as they are freed rather than all
 // at once later: after millions of small strings are freed, the next large

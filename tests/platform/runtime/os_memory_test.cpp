@@ -73,6 +73,32 @@ TEST(OsMemory, PrefaultedPagesAreResidentAndKeepTheirBytes) {
   rtl::os::PrefaultMemory(nullptr, 0);  // nothing to do
 }
 
+// Cut pieces cover the range exactly, in order, and each lies between two
+// neighbouring multiples of the piece size (against a walk byte by byte).
+TEST(OsMemory, RangesAreCutAtMultiplesOfThePieceSize) {
+  struct Case {
+    uintptr_t from;
+    size_t length, piece;
+  } const cases[] = {{0, 0, 4096},       {4096, 4096, 4096},       {4095, 2, 4096},     {1, 4095, 4096},
+                     {100, 3 << 20, 1 << 20}, {0x200000, 1 << 21, 1 << 20}, {77, 12345, 256}, {255, 1, 256}};
+  for (const Case& c : cases) {
+    std::vector<rtl::os::MemoryPiece> pieces{{nullptr, 7}};  // appended after what is there
+    rtl::os::CutAtMultiples(reinterpret_cast<void*>(c.from), c.length, c.piece, pieces);
+    // The reference: a new piece at the first byte and at every multiple.
+    std::vector<std::pair<uintptr_t, size_t>> expected;
+    for (uintptr_t a = c.from; a < c.from + c.length; ++a)
+      if (a == c.from || a % c.piece == 0) expected.push_back({a, 0});
+      else ++expected.back().second;
+    for (auto& e : expected) ++e.second;
+    ASSERT_EQ(pieces.size(), expected.size() + 1) << c.from << " " << c.length;
+    EXPECT_EQ(pieces[0].length, 7u);
+    for (size_t k = 0; k < expected.size(); ++k) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(pieces[k + 1].at), expected[k].first) << c.from << " piece " << k;
+      EXPECT_EQ(pieces[k + 1].length, expected[k].second) << c.from << " piece " << k;
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
