@@ -977,8 +977,10 @@ private:
   std::atomic<bool> stop_{false};
   std::atomic<int64_t> lines_read_{0}, hits_{0};
   std::atomic<size_t> bytes_arrived_{0};
-  // Set once the files read reach kHugeHeapFrom; the calling thread then
-  // has the heap grow in huge pages (and clears it). Asked once.
+  // Set once the set's files (as listed, or read so far) reach
+  // kHugeHeapFrom with one core to run on; the calling thread then has the
+  // heap grow in huge pages (and clears it). That is looked at once a
+  // search (huge_heap_asked_), the cores asked only then.
   std::atomic<bool> huge_heap_{false}, huge_heap_asked_{false};
   std::mutex mutex_;
   WorkCrew crew_;
@@ -1040,7 +1042,7 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry, size_t set_bytes) {
   const size_t size = entry.data->Bytes().size();
   const size_t before = bytes_arrived_.fetch_add(size, std::memory_order_relaxed);
   const size_t set_size = std::max(set_bytes, before + size);
-  if (set_size >= kHugeHeapFrom && rtl::UsableProcessors() == 1 && !huge_heap_asked_.exchange(true)) huge_heap_ = true;
+  if (set_size >= kHugeHeapFrom && !huge_heap_asked_.exchange(true) && rtl::UsableProcessors() == 1) huge_heap_ = true;
   GrowHeapInHugePages();
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
