@@ -1071,6 +1071,11 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry, size_t set_bytes) {
       cut[b]->taken = true;
       SearchBlock(searcher, entry, *cut[b]);
     }
+    // A file searched whole here is not looked at by this search again:
+    // its places are given back at once, for the hit lines of the files
+    // this thread reads next.
+    if (here == cut.size() && std::all_of(cut.begin(), cut.end(), [](const Block* b) { return b->finished.load(); }))
+      entry.data->ForgetAnchors();
   } catch (...) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!failure_) failure_ = std::current_exception();
