@@ -268,50 +268,64 @@ struct OtherMerge {
     const KeyedHit* const* end = bounds.data() + (p + 1) * count;
     size_t before = 0;
     for (size_t r = 0; r < count; ++r) before += static_cast<size_t>(at[r] - runs[r].begin);
-    // A heap of the runs with hits left, the one whose next hit comes
-    // first on top.
-    const auto ahead = [&](size_t a, size_t b) {
-      const int c = Compare(*at[a], *at[b]);
+    // A tournament of the runs (a loser tree): each inner node holds the
+    // run that lost the match played there, node 0 the winner, whose next
+    // hit comes first (an earlier run first of equal hits). The runs' next
+    // hits are copied into one short list, so that taking a hit plays one
+    // match a level against hits in it, reading no run's list.
+    const size_t leaves = std::bit_ceil(std::max<size_t>(count, 1));
+    std::vector<KeyedHit> next(leaves);  // hit null: the run has none left
+    for (size_t r = 0; r < count; ++r)
+      if (at[r] < end[r]) {
+        next[r] = *at[r];
+        __builtin_prefetch(next[r].hit);
+      }
+    const auto wins = [&](size_t a, size_t b) {
+      if (next[a].hit == nullptr) return false;
+      if (next[b].hit == nullptr) return true;
+      const int c = Compare(next[a], next[b]);
       return c < 0 || (c == 0 && a < b);
     };
-    std::vector<size_t> heap;
-    for (size_t r = 0; r < count; ++r)
-      if (at[r] < end[r]) heap.push_back(r);
-    const auto sift = [&](size_t i) {
-      for (;;) {
-        size_t top = i;
-        for (size_t c = 2 * i + 1; c <= 2 * i + 2 && c < heap.size(); ++c)
-          if (ahead(heap[c], heap[top])) top = c;
-        if (top == i) return;
-        std::swap(heap[i], heap[top]);
-        i = top;
+    std::vector<size_t> tree(leaves);
+    {
+      std::vector<size_t> winner(2 * leaves);
+      for (size_t r = 0; r < leaves; ++r) winner[leaves + r] = r;
+      for (size_t node = leaves - 1; node >= 1; --node) {
+        const size_t a = winner[2 * node], b = winner[2 * node + 1];
+        const bool a_wins = wins(a, b);
+        winner[node] = a_wins ? a : b;
+        tree[node] = a_wins ? b : a;
       }
-    };
-    for (size_t i = heap.size(); i-- > 0;) sift(i);
-    for (const size_t r : heap) __builtin_prefetch(at[r]->hit);
+      tree[0] = leaves > 1 ? winner[1] : 0;
+    }
     first[p] = before;
     std::string** from = order.get() + before;
     std::string* out = merged.data() + before;
     size_t taken = 0;
     // The last hit kept, as it now stands in the merged list.
     KeyedHit last;
-    for (size_t looked = 1; !heap.empty(); ++looked) {
-      const size_t r = heap[0];
-      const KeyedHit& hit = *at[r]++;
+    for (size_t looked = 1;; ++looked) {
+      size_t r = tree[0];
+      if (next[r].hit == nullptr) break;
+      const KeyedHit hit = next[r];
       // The slot of the run's next hit, which it moves in turn: the blocks'
       // lists were filled long before and have left the caches.
-      if (at[r] < end[r]) __builtin_prefetch(at[r]->hit);
+      if (++at[r] < end[r]) {
+        next[r] = *at[r];
+        __builtin_prefetch(next[r].hit);
+      } else {
+        next[r].hit = nullptr;
+      }
       if (taken == 0 || Compare(last, hit) != 0) {
         from[taken] = hit.hit;
         out[taken] = std::move(*hit.hit);
         last = {hit.key, &out[taken]};
         ++taken;
       }
-      if (at[r] == end[r]) {
-        heap[0] = heap.back();
-        heap.pop_back();
-      }
-      if (!heap.empty()) sift(0);
+      // The run's next hit plays the matches its last one won.
+      for (size_t node = (leaves + r) / 2; node >= 1; node /= 2)
+        if (wins(tree[node], r)) std::swap(tree[node], r);
+      tree[0] = r;
       if (looked % 4096 == 0) {
         if (pacer != nullptr && !pacer->TickNow()) stop = true;
         if (stop.load(std::memory_order_relaxed)) {
