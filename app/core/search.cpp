@@ -132,21 +132,6 @@ int CompareTied(std::string_view a, std::string_view b) {
   return rtl::AnsiCompareText(a.substr(skip), b.substr(skip));
 }
 
-struct CaseBlindLess {
-  const std::vector<std::string>& lines;
-  const std::vector<OrderKey>& keys;
-  bool operator()(uint32_t a, uint32_t b) const {
-    if (keys[a] != keys[b]) return keys[a] < keys[b];
-    return CompareTied(lines[a], lines[b]) < 0;
-  }
-};
-
-std::vector<OrderKey> OrderKeys(const std::vector<std::string>& lines) {
-  std::vector<OrderKey> keys(lines.size());
-  for (size_t i = 0; i < lines.size(); ++i) keys[i] = OrderKeyOf(lines[i]);
-  return keys;
-}
-
 // An other hit as the merge handles it: its order key beside the line, so
 // that most comparisons read neither a list of keys nor the line.
 struct KeyedHit {
@@ -156,15 +141,20 @@ struct KeyedHit {
 
 // A block's other hits as keyed hits in case-blind order, the first found
 // first of equal lines, into sorted; paced when pacer is given, and false
-// (sorted left as it was) when the pacer is cancelled.
+// (sorted left as it was) when the pacer is cancelled. Of equal lines the
+// one earlier in the block's list comes first: the order is that of a
+// stable sort, with no list of positions to sort beside the hits.
 bool SortOtherHits(std::vector<std::string>& hits, std::vector<KeyedHit>& sorted, Pacer* pacer) {
-  const std::vector<OrderKey> keys = OrderKeys(hits);
-  std::vector<uint32_t> order = Identity(hits.size());
-  const CaseBlindLess less{hits, keys};
-  if (pacer == nullptr) std::stable_sort(order.begin(), order.end(), less);
-  else if (!PacedStableSort(order, less, *pacer)) return false;
-  sorted.resize(order.size());
-  for (size_t k = 0; k < order.size(); ++k) sorted[k] = {keys[order[k]], &hits[order[k]]};
+  std::vector<KeyedHit> keyed(hits.size());
+  for (size_t i = 0; i < hits.size(); ++i) keyed[i] = {OrderKeyOf(hits[i]), &hits[i]};
+  const auto less = [](const KeyedHit& a, const KeyedHit& b) {
+    if (a.key != b.key) return a.key < b.key;
+    const int c = CompareTied(*a.hit, *b.hit);
+    return c < 0 || (c == 0 && a.hit < b.hit);
+  };
+  if (pacer == nullptr) std::sort(keyed.begin(), keyed.end(), less);
+  else if (!PacedSort(keyed, less, *pacer)) return false;
+  sorted = std::move(keyed);
   return true;
 }
 
