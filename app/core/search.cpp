@@ -601,6 +601,17 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     place = static_cast<size_t>(std::partition_point(places.begin(), places.end(),
                                                      [first](const DataFile::Candidate& c) { return c.at < first; }) -
                                 places.begin());
+    // Every hit of the block but one found by its brackets stands on a
+    // line that holds a place: its list is made that long at once rather
+    // than grown by doubling (and cut down after when much is left unused).
+    const auto end = static_cast<uint32_t>(file.StrideStart(block.end));
+    const auto in_block = static_cast<size_t>(
+        std::partition_point(places.begin() + static_cast<ptrdiff_t>(place), places.end(),
+                             [end](const DataFile::Candidate& c) { return c.at < end; }) -
+        (places.begin() + static_cast<ptrdiff_t>(place)));
+    if (kind != FileKind::kBaptisms) block.other_hits.reserve(in_block);
+    else if (block.make_lines) block.baptism_hits.reserve(in_block);
+    else block.baptism_lines.reserve(in_block);
   }
   const auto next_place = [&](size_t from, size_t, size_t& line) {
     for (; place < places.size(); ++place) {
@@ -1141,11 +1152,15 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
     return !stop_;
   });
   block.finished = block.done_to == block.end;
-  // The lists give back what their last doubling left unused, for the hit
-  // lines that blocks still searched allocate.
-  block.other_hits.shrink_to_fit();
-  block.baptism_lines.shrink_to_fit();
-  block.baptism_hits.shrink_to_fit();
+  // The lists give back what their last doubling (or the places) left
+  // unused, when that is much, for the hit lines that blocks still searched
+  // allocate.
+  const auto fit = [](auto& list) {
+    if (list.capacity() - list.size() > list.size() / 8 + 16) list.shrink_to_fit();
+  };
+  fit(block.other_hits);
+  fit(block.baptism_lines);
+  fit(block.baptism_hits);
   // A sort cancelled is done again, unpaced, by the merge.
   if (block.finished && !block.other_hits.empty() &&
       !SortOtherHits(block.other_hits, block.other_sorted, calling_thread ? &pacer_ : nullptr)) {
