@@ -258,18 +258,21 @@ struct OtherMerge {
     const KeyedHit* const* end = bounds.data() + (p + 1) * count;
     size_t before = 0;
     for (size_t r = 0; r < count; ++r) before += static_cast<size_t>(at[r] - runs[r].begin);
-    // A tournament of the runs (a loser tree): each inner node holds the
-    // run that lost the match played there, node 0 the winner, whose next
-    // hit comes first (an earlier run first of equal hits). The runs' next
-    // hits are copied into one short list, so that taking a hit plays one
-    // match a level against hits in it, reading no run's list.
-    const size_t leaves = std::bit_ceil(std::max<size_t>(count, 1));
-    std::vector<KeyedHit> next(leaves);  // hit null: the run has none left
+    // A tournament of the runs with hits in this part (a loser tree, a
+    // leaf a run, in their order): each inner node holds the leaf that lost
+    // the match played there, node 0 the winner, whose next hit comes first
+    // (an earlier run first of equal hits). The runs' next hits are copied
+    // into one short list, so that taking a hit plays one match a level
+    // against hits in it, reading no run's list.
+    std::vector<size_t> run_of;
     for (size_t r = 0; r < count; ++r)
-      if (at[r] < end[r]) {
-        next[r] = *at[r];
-        __builtin_prefetch(next[r].hit);
-      }
+      if (at[r] < end[r]) run_of.push_back(r);
+    const size_t leaves = std::bit_ceil(std::max<size_t>(run_of.size(), 1));
+    std::vector<KeyedHit> next(leaves);  // hit null: no hit left
+    for (size_t leaf = 0; leaf < run_of.size(); ++leaf) {
+      next[leaf] = *at[run_of[leaf]];
+      __builtin_prefetch(next[leaf].hit);
+    }
     const auto wins = [&](size_t a, size_t b) {
       if (next[a].hit == nullptr) return false;
       if (next[b].hit == nullptr) return true;
@@ -279,7 +282,7 @@ struct OtherMerge {
     std::vector<size_t> tree(leaves);
     {
       std::vector<size_t> winner(2 * leaves);
-      for (size_t r = 0; r < leaves; ++r) winner[leaves + r] = r;
+      for (size_t leaf = 0; leaf < leaves; ++leaf) winner[leaves + leaf] = leaf;
       for (size_t node = leaves - 1; node >= 1; --node) {
         const size_t a = winner[2 * node], b = winner[2 * node + 1];
         const bool a_wins = wins(a, b);
@@ -295,16 +298,20 @@ struct OtherMerge {
     // The last hit kept, as it now stands in the merged list.
     KeyedHit last;
     for (size_t looked = 1;; ++looked) {
-      size_t r = tree[0];
-      if (next[r].hit == nullptr) break;
-      const KeyedHit hit = next[r];
-      // The slot of the run's next hit, which it moves in turn: the blocks'
-      // lists were filled long before and have left the caches.
+      size_t leaf = tree[0];
+      if (next[leaf].hit == nullptr) break;
+      const KeyedHit hit = next[leaf];
+      // The slot of the run's next hit, which it moves in turn, and the
+      // run's hits a few on: the blocks' lists were filled long before and
+      // have left the caches, and the runs are read in turns too short for
+      // the processor to fetch them ahead.
+      const size_t r = run_of[leaf];
       if (++at[r] < end[r]) {
-        next[r] = *at[r];
-        __builtin_prefetch(next[r].hit);
+        next[leaf] = *at[r];
+        __builtin_prefetch(next[leaf].hit);
+        __builtin_prefetch(at[r] + 6);
       } else {
-        next[r].hit = nullptr;
+        next[leaf].hit = nullptr;
       }
       if (taken == 0 || Compare(last, hit) != 0) {
         from[taken] = hit.hit;
@@ -313,9 +320,9 @@ struct OtherMerge {
         ++taken;
       }
       // The run's next hit plays the matches its last one won.
-      for (size_t node = (leaves + r) / 2; node >= 1; node /= 2)
-        if (wins(tree[node], r)) std::swap(tree[node], r);
-      tree[0] = r;
+      for (size_t node = (leaves + leaf) / 2; node >= 1; node /= 2)
+        if (wins(tree[node], leaf)) std::swap(tree[node], leaf);
+      tree[0] = leaf;
       if (looked % 4096 == 0) {
         if (pacer != nullptr && !pacer->TickNow()) stop = true;
         if (stop.load(std::memory_order_relaxed)) {
