@@ -623,10 +623,13 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
   const auto next_place = [&](size_t from, size_t, size_t& line) {
     for (; place < places.size(); ++place) {
       // A large file's bytes have left the caches since it was read: the
-      // line of a place a few on is asked for meanwhile.
+      // line of a place a few on is asked for meanwhile, up to where it
+      // mostly ends (its end is looked for from the place on, and a hit's
+      // line is copied whole).
       if (place + kFetchAhead < places.size()) {
         __builtin_prefetch(bytes.data() + places[place + kFetchAhead].line);
         __builtin_prefetch(bytes.data() + places[place + kFetchAhead].at);
+        __builtin_prefetch(bytes.data() + places[place + kFetchAhead].at + 64);
       }
       const DataFile::Candidate c = places[place];
       if (c.at < from || !single->OccursAt(bytes, c.at)) continue;
