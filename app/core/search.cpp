@@ -1335,9 +1335,13 @@ void Searcher::Merge(const DataFileSet& files) {
       if (task < pieces.size()) rtl::os::PrefaultMemory(pieces[task].at, pieces[task].length);
     });
   }
-  result_.baptism_hits.resize(baptisms);
-  merge.merged.resize(merge.items);
   const size_t baptism_shares = std::clamp<size_t>(baptisms / (kMergeShare / kSharesPerThread), 1, most);
+  // One task makes every baptism hit in order: it appends them to the
+  // list (moved or made in place) rather than filling it with empty slots
+  // first and assigning each.
+  const bool append = baptism_shares == 1;
+  if (!append) result_.baptism_hits.resize(baptisms);
+  merge.merged.resize(merge.items);
   // The merge turns the event loop on this thread and may be cancelled;
   // the other hits then stay in the order found. After a Cancel during the
   // scan, what was found is merged unpaced.
@@ -1359,8 +1363,12 @@ void Searcher::Merge(const DataFileSet& files) {
       Block& block = *blocks_[b];
       const bool alone = lo <= first && last <= hi;
       if (block.make_lines) {
-        for (size_t k = std::max(first, lo) - first; first + k < std::min(last, hi); ++k)
-          result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
+        if (append)
+          result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(block.baptism_hits.begin()),
+                                      std::make_move_iterator(block.baptism_hits.end()));
+        else
+          for (size_t k = std::max(first, lo) - first; first + k < std::min(last, hi); ++k)
+            result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
         if (alone) std::vector<std::string>().swap(block.baptism_hits);
         continue;
       }
@@ -1372,8 +1380,11 @@ void Searcher::Merge(const DataFileSet& files) {
       for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
         if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
         const DataFile::Span line = block.baptism_lines[k];
-        result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
-                                                  block.slot + 1, options_.show_source_codes);
+        std::string hit =
+            HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)), block.slot + 1,
+                    options_.show_source_codes);
+        if (append) result_.baptism_hits.push_back(std::move(hit));
+        else result_.baptism_hits[first + k] = std::move(hit);
       }
       if (alone) std::vector<DataFile::Span>().swap(block.baptism_lines);
     }
