@@ -153,6 +153,12 @@ DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t s
   }
 }
 
+void DataFile::ForgetAnchors() const {
+  read_with_ = false;
+  std::vector<Candidate>().swap(candidates_);
+  std::vector<int8_t>().swap(brackets_near_);
+}
+
 std::shared_ptr<const DataFile> DataFile::FromText(std::string_view text) {
   auto block = std::make_shared<ByteBlock>(text.size());
   if (!text.empty()) std::memcpy(block->data(), text.data(), text.size());

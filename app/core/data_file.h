@@ -215,6 +215,10 @@ public:
   // pattern once its brackets are dropped (unless it holds it as it
   // stands).
   const std::vector<int8_t>& BracketLinesNearAnchors() const { return brackets_near_; }
+  // Gives back what was listed for the anchors (the places and the marks
+  // above), once a search has looked at every place: the file is then as
+  // one read without anchors. Only while no other thread looks at it.
+  void ForgetAnchors() const;
 
   // The memory block the bytes lie in (shared by the files read together).
   const ByteBlock* Block() const { return block_.get(); }
@@ -265,10 +269,10 @@ private:
   std::vector<uint32_t> stride_starts_;
   std::vector<int64_t> stride_records_;  // record lines before each of those lines
   std::vector<Span> bracket_lines_, quote_lines_, closer_lines_;
-  bool read_with_ = false;
+  mutable bool read_with_ = false;  // mutable: see ForgetAnchors
   PatternAnchors anchors_;
-  std::vector<Candidate> candidates_;
-  std::vector<int8_t> brackets_near_;
+  mutable std::vector<Candidate> candidates_;
+  mutable std::vector<int8_t> brackets_near_;
   const NearBracketsLanes* near_lanes_ = nullptr;  // while read with anchors
   // The line index.
   mutable std::once_flag lines_once_;

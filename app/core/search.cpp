@@ -132,21 +132,6 @@ int CompareTied(std::string_view a, std::string_view b) {
   return rtl::AnsiCompareText(a.substr(skip), b.substr(skip));
 }
 
-struct CaseBlindLess {
-  const std::vector<std::string>& lines;
-  const std::vector<OrderKey>& keys;
-  bool operator()(uint32_t a, uint32_t b) const {
-    if (keys[a] != keys[b]) return keys[a] < keys[b];
-    return CompareTied(lines[a], lines[b]) < 0;
-  }
-};
-
-std::vector<OrderKey> OrderKeys(const std::vector<std::string>& lines) {
-  std::vector<OrderKey> keys(lines.size());
-  for (size_t i = 0; i < lines.size(); ++i) keys[i] = OrderKeyOf(lines[i]);
-  return keys;
-}
-
 // An other hit as the merge handles it: its order key beside the line, so
 // that most comparisons read neither a list of keys nor the line.
 struct KeyedHit {
@@ -156,15 +141,20 @@ struct KeyedHit {
 
 // A block's other hits as keyed hits in case-blind order, the first found
 // first of equal lines, into sorted; paced when pacer is given, and false
-// (sorted left as it was) when the pacer is cancelled.
+// (sorted left as it was) when the pacer is cancelled. Of equal lines the
+// one earlier in the block's list comes first: the order is that of a
+// stable sort, with no list of positions to sort beside the hits.
 bool SortOtherHits(std::vector<std::string>& hits, std::vector<KeyedHit>& sorted, Pacer* pacer) {
-  const std::vector<OrderKey> keys = OrderKeys(hits);
-  std::vector<uint32_t> order = Identity(hits.size());
-  const CaseBlindLess less{hits, keys};
-  if (pacer == nullptr) std::stable_sort(order.begin(), order.end(), less);
-  else if (!PacedStableSort(order, less, *pacer)) return false;
-  sorted.resize(order.size());
-  for (size_t k = 0; k < order.size(); ++k) sorted[k] = {keys[order[k]], &hits[order[k]]};
+  std::vector<KeyedHit> keyed(hits.size());
+  for (size_t i = 0; i < hits.size(); ++i) keyed[i] = {OrderKeyOf(hits[i]), &hits[i]};
+  const auto less = [](const KeyedHit& a, const KeyedHit& b) {
+    if (a.key != b.key) return a.key < b.key;
+    const int c = CompareTied(*a.hit, *b.hit);
+    return c < 0 || (c == 0 && a.hit < b.hit);
+  };
+  if (pacer == nullptr) std::sort(keyed.begin(), keyed.end(), less);
+  else if (!PacedSort(keyed, less, *pacer)) return false;
+  sorted = std::move(keyed);
   return true;
 }
 
@@ -268,50 +258,71 @@ struct OtherMerge {
     const KeyedHit* const* end = bounds.data() + (p + 1) * count;
     size_t before = 0;
     for (size_t r = 0; r < count; ++r) before += static_cast<size_t>(at[r] - runs[r].begin);
-    // A heap of the runs with hits left, the one whose next hit comes
-    // first on top.
-    const auto ahead = [&](size_t a, size_t b) {
-      const int c = Compare(*at[a], *at[b]);
+    // A tournament of the runs with hits in this part (a loser tree, a
+    // leaf a run, in their order): each inner node holds the leaf that lost
+    // the match played there, node 0 the winner, whose next hit comes first
+    // (an earlier run first of equal hits). The runs' next hits are copied
+    // into one short list, so that taking a hit plays one match a level
+    // against hits in it, reading no run's list.
+    std::vector<size_t> run_of;
+    for (size_t r = 0; r < count; ++r)
+      if (at[r] < end[r]) run_of.push_back(r);
+    const size_t leaves = std::bit_ceil(std::max<size_t>(run_of.size(), 1));
+    std::vector<KeyedHit> next(leaves);  // hit null: no hit left
+    for (size_t leaf = 0; leaf < run_of.size(); ++leaf) {
+      next[leaf] = *at[run_of[leaf]];
+      __builtin_prefetch(next[leaf].hit);
+    }
+    const auto wins = [&](size_t a, size_t b) {
+      if (next[a].hit == nullptr) return false;
+      if (next[b].hit == nullptr) return true;
+      const int c = Compare(next[a], next[b]);
       return c < 0 || (c == 0 && a < b);
     };
-    std::vector<size_t> heap;
-    for (size_t r = 0; r < count; ++r)
-      if (at[r] < end[r]) heap.push_back(r);
-    const auto sift = [&](size_t i) {
-      for (;;) {
-        size_t top = i;
-        for (size_t c = 2 * i + 1; c <= 2 * i + 2 && c < heap.size(); ++c)
-          if (ahead(heap[c], heap[top])) top = c;
-        if (top == i) return;
-        std::swap(heap[i], heap[top]);
-        i = top;
+    std::vector<size_t> tree(leaves);
+    {
+      std::vector<size_t> winner(2 * leaves);
+      for (size_t leaf = 0; leaf < leaves; ++leaf) winner[leaves + leaf] = leaf;
+      for (size_t node = leaves - 1; node >= 1; --node) {
+        const size_t a = winner[2 * node], b = winner[2 * node + 1];
+        const bool a_wins = wins(a, b);
+        winner[node] = a_wins ? a : b;
+        tree[node] = a_wins ? b : a;
       }
-    };
-    for (size_t i = heap.size(); i-- > 0;) sift(i);
-    for (const size_t r : heap) __builtin_prefetch(at[r]->hit);
+      tree[0] = leaves > 1 ? winner[1] : 0;
+    }
     first[p] = before;
     std::string** from = order.get() + before;
     std::string* out = merged.data() + before;
     size_t taken = 0;
     // The last hit kept, as it now stands in the merged list.
     KeyedHit last;
-    for (size_t looked = 1; !heap.empty(); ++looked) {
-      const size_t r = heap[0];
-      const KeyedHit& hit = *at[r]++;
-      // The slot of the run's next hit, which it moves in turn: the blocks'
-      // lists were filled long before and have left the caches.
-      if (at[r] < end[r]) __builtin_prefetch(at[r]->hit);
+    for (size_t looked = 1;; ++looked) {
+      size_t leaf = tree[0];
+      if (next[leaf].hit == nullptr) break;
+      const KeyedHit hit = next[leaf];
+      // The slot of the run's next hit, which it moves in turn, and the
+      // run's hits a few on: the blocks' lists were filled long before and
+      // have left the caches, and the runs are read in turns too short for
+      // the processor to fetch them ahead.
+      const size_t r = run_of[leaf];
+      if (++at[r] < end[r]) {
+        next[leaf] = *at[r];
+        __builtin_prefetch(next[leaf].hit);
+        __builtin_prefetch(at[r] + 6);
+      } else {
+        next[leaf].hit = nullptr;
+      }
       if (taken == 0 || Compare(last, hit) != 0) {
         from[taken] = hit.hit;
         out[taken] = std::move(*hit.hit);
         last = {hit.key, &out[taken]};
         ++taken;
       }
-      if (at[r] == end[r]) {
-        heap[0] = heap.back();
-        heap.pop_back();
-      }
-      if (!heap.empty()) sift(0);
+      // The run's next hit plays the matches its last one won.
+      for (size_t node = (leaves + leaf) / 2; node >= 1; node /= 2)
+        if (wins(tree[node], leaf)) std::swap(tree[node], leaf);
+      tree[0] = leaf;
       if (looked % 4096 == 0) {
         if (pacer != nullptr && !pacer->TickNow()) stop = true;
         if (stop.load(std::memory_order_relaxed)) {
@@ -597,14 +608,28 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
     place = static_cast<size_t>(std::partition_point(places.begin(), places.end(),
                                                      [first](const DataFile::Candidate& c) { return c.at < first; }) -
                                 places.begin());
+    // Every hit of the block but one found by its brackets stands on a
+    // line that holds a place: its list is made that long at once rather
+    // than grown by doubling (and cut down after when much is left unused).
+    const auto end = static_cast<uint32_t>(file.StrideStart(block.end));
+    const auto in_block = static_cast<size_t>(
+        std::partition_point(places.begin() + static_cast<ptrdiff_t>(place), places.end(),
+                             [end](const DataFile::Candidate& c) { return c.at < end; }) -
+        (places.begin() + static_cast<ptrdiff_t>(place)));
+    if (kind != FileKind::kBaptisms) block.other_hits.reserve(in_block);
+    else if (block.make_lines) block.baptism_hits.reserve(in_block);
+    else block.baptism_lines.reserve(in_block);
   }
   const auto next_place = [&](size_t from, size_t, size_t& line) {
     for (; place < places.size(); ++place) {
       // A large file's bytes have left the caches since it was read: the
-      // line of a place a few on is asked for meanwhile.
+      // line of a place a few on is asked for meanwhile, up to where it
+      // mostly ends (its end is looked for from the place on, and a hit's
+      // line is copied whole).
       if (place + kFetchAhead < places.size()) {
         __builtin_prefetch(bytes.data() + places[place + kFetchAhead].line);
         __builtin_prefetch(bytes.data() + places[place + kFetchAhead].at);
+        __builtin_prefetch(bytes.data() + places[place + kFetchAhead].at + 64);
       }
       const DataFile::Candidate c = places[place];
       if (c.at < from || !single->OccursAt(bytes, c.at)) continue;
@@ -1071,6 +1096,11 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry, size_t set_bytes) {
       cut[b]->taken = true;
       SearchBlock(searcher, entry, *cut[b]);
     }
+    // A file searched whole here is not looked at by this search again:
+    // its places are given back at once, for the hit lines of the files
+    // this thread reads next.
+    if (here == cut.size() && std::all_of(cut.begin(), cut.end(), [](const Block* b) { return b->finished.load(); }))
+      entry.data->ForgetAnchors();
   } catch (...) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!failure_) failure_ = std::current_exception();
@@ -1132,11 +1162,15 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
     return !stop_;
   });
   block.finished = block.done_to == block.end;
-  // The lists give back what their last doubling left unused, for the hit
-  // lines that blocks still searched allocate.
-  block.other_hits.shrink_to_fit();
-  block.baptism_lines.shrink_to_fit();
-  block.baptism_hits.shrink_to_fit();
+  // The lists give back what their last doubling (or the places) left
+  // unused, when that is much, for the hit lines that blocks still searched
+  // allocate.
+  const auto fit = [](auto& list) {
+    if (list.capacity() - list.size() > list.size() / 8 + 16) list.shrink_to_fit();
+  };
+  fit(block.other_hits);
+  fit(block.baptism_lines);
+  fit(block.baptism_hits);
   // A sort cancelled is done again, unpaced, by the merge.
   if (block.finished && !block.other_hits.empty() &&
       !SortOtherHits(block.other_hits, block.other_sorted, calling_thread ? &pacer_ : nullptr)) {
@@ -1301,9 +1335,13 @@ void Searcher::Merge(const DataFileSet& files) {
       if (task < pieces.size()) rtl::os::PrefaultMemory(pieces[task].at, pieces[task].length);
     });
   }
-  result_.baptism_hits.resize(baptisms);
-  merge.merged.resize(merge.items);
   const size_t baptism_shares = std::clamp<size_t>(baptisms / (kMergeShare / kSharesPerThread), 1, most);
+  // One task makes every baptism hit in order: it appends them to the
+  // list (moved or made in place) rather than filling it with empty slots
+  // first and assigning each.
+  const bool append = baptism_shares == 1;
+  if (!append) result_.baptism_hits.resize(baptisms);
+  merge.merged.resize(merge.items);
   // The merge turns the event loop on this thread and may be cancelled;
   // the other hits then stay in the order found. After a Cancel during the
   // scan, what was found is merged unpaced.
@@ -1325,8 +1363,12 @@ void Searcher::Merge(const DataFileSet& files) {
       Block& block = *blocks_[b];
       const bool alone = lo <= first && last <= hi;
       if (block.make_lines) {
-        for (size_t k = std::max(first, lo) - first; first + k < std::min(last, hi); ++k)
-          result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
+        if (append)
+          result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(block.baptism_hits.begin()),
+                                      std::make_move_iterator(block.baptism_hits.end()));
+        else
+          for (size_t k = std::max(first, lo) - first; first + k < std::min(last, hi); ++k)
+            result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
         if (alone) std::vector<std::string>().swap(block.baptism_hits);
         continue;
       }
@@ -1338,8 +1380,11 @@ void Searcher::Merge(const DataFileSet& files) {
       for (size_t k = std::max(first, lo) - first; k < count && first + k < hi; ++k) {
         if (k + kAhead < count) __builtin_prefetch(file.Bytes().data() + block.baptism_lines[k + kAhead].begin);
         const DataFile::Span line = block.baptism_lines[k];
-        result_.baptism_hits[first + k] = HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)),
-                                                  block.slot + 1, options_.show_source_codes);
+        std::string hit =
+            HitLine(TrimLine(file.Bytes().substr(line.begin, line.end - line.begin)), block.slot + 1,
+                    options_.show_source_codes);
+        if (append) result_.baptism_hits.push_back(std::move(hit));
+        else result_.baptism_hits[first + k] = std::move(hit);
       }
       if (alone) std::vector<DataFile::Span>().swap(block.baptism_lines);
     }

@@ -76,7 +76,10 @@ SearchResult RunSearch(const DataFileSet& files, const SearchOptions& options, c
 // Reads the data files of search_dir into files (as MakeFileList does,
 // writing no lists) and searches every one of them, each as soon as it is
 // read, on the threads that read it; options.ticked is not read. The result
-// is that of MakeFileList followed by RunSearch with every file ticked.
+// is that of MakeFileList followed by RunSearch with every file ticked. A
+// file searched whole as it was read gives its places back once searched
+// (DataFile::ForgetAnchors): no other thread may look at the set's files
+// meanwhile.
 SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, const MessageFn& report,
                            const SearchOptions& options, const ProgressFn& progress);
 

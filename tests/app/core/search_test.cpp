@@ -425,10 +425,11 @@ TEST(SearchMarriageHits, SortedCaseBlindWithoutDuplicatesAsASortedStringList) {
 }
 
 // Tens of thousands of other hits over several files, each cut into
-// blocks, many lines alike but for case and many repeated across blocks:
-// every search (one thread, several, files searched as they are read)
-// lists them as a stable case-blind sort that keeps the first of equal
-// lines does.
+// blocks, and dozens of small files (runs of hits to merge that are not a
+// power of two), many lines alike but for case and many repeated across
+// blocks: every search (one thread, several, files searched as they are
+// read) lists them as a stable case-blind sort that keeps the first of
+// equal lines does.
 TEST(SearchMarriageHits, ManyBlocksMergeAsOneStableSortWithoutDuplicates) {
   TempDir dir;
   uint64_t state = 5;
@@ -436,9 +437,9 @@ TEST(SearchMarriageHits, ManyBlocksMergeAsOneStableSortWithoutDuplicates) {
   const char* names[] = {"Thomas", "THOMAS", "thomas", "Ann", "ANN", "\xc9mile", "\xe9mile", "John", "Jo"};
   const char* months[] = {"Jan", "JAN", "Feb", "Mar"};
   std::vector<std::string> all;
-  for (int f = 0; f < 3; ++f) {
+  for (int f = 0; f < 40; ++f) {
     std::vector<std::string> lines = {"Marriages"};
-    for (int i = 0; i < 45000; ++i) {
+    for (int i = 0, count = f < 3 ? 45000 : 50 + 37 * f; i < count; ++i) {
       // Repeats of earlier lines (of this file or another), and lines that
       // differ only past their sixteenth byte.
       if (!all.empty() && next() % 5 == 0) {
@@ -450,7 +451,7 @@ TEST(SearchMarriageHits, ManyBlocksMergeAsOneStableSortWithoutDuplicates) {
       }
       all.push_back(lines.back());
     }
-    WriteLines(dir / ("f" + std::to_string(f) + "_marr.txt"), lines);
+    WriteLines(dir / ((f < 10 ? "f0" : "f") + std::to_string(f) + "_marr.txt"), lines);  // listed in this order
   }
   std::vector<std::string> expected = all;
   std::stable_sort(expected.begin(), expected.end(),
