@@ -237,6 +237,9 @@ bool TBaptisms::MakeFileList() {
     // Arranging's threads, started now rather than in the first search.
     const size_t threads = std::max(1U, std::thread::hardware_concurrency());
     arrange_crew_.Run(threads, threads, [](size_t, bool) {});
+    // What reading and indexing the files freed goes back now: the first
+    // search's own give-back (on its click's path) then finds little left.
+    rtl::os::ReturnFreedMemory();
     ticks_.Follow(files_.Paths());
     if (form2_) form2_->Refill(files_.SourceList());
     // Files left out (read-only, hidden, no plain file) or an empty list
