@@ -263,10 +263,14 @@ bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcor
   const auto copied = [&](size_t i) {
     if (i < heads) std::string().swap(HeadLine(parts, i));
   };
-  const bool done = prepared->Copy(lines, line, threads, [pacer] { return !pacer || pacer->Tick(); }, run_parts, copied);
-  // From now on the page reads the head's lines from their copies.
-  parts.prepared = std::move(prepared);
-  return done;
+  // From now on the page reads the head's lines from their copies, also
+  // after a failure part way.
+  struct Keep {
+    PageParts& parts;
+    std::unique_ptr<memo::TPreparedTexts>& prepared;
+    ~Keep() { parts.prepared = std::move(prepared); }
+  } keep{parts, prepared};
+  return prepared->Copy(lines, line, threads, [pacer] { return !pacer || pacer->Tick(); }, run_parts, copied);
 }
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo) {
