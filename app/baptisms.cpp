@@ -54,6 +54,13 @@ const char* const kNoOpHandlers[] = {"Doublepane1Click", "Showlines1Click"};
 // change. The frame covers that background, so nothing looks different.
 void OpaquePageFrame(memo::TVellMemoControl& control) { control.setAutoFillBackground(true); }
 
+// The first page's lines before the arranged hits, taken out of result.
+void TakeHead(PageParts& parts, appcore::SearchResult& result, bool show_source_codes) {
+  appcore::FirstPageHead head = appcore::TakeFirstPageHead(result, show_source_codes);
+  parts.head = std::move(head.lines);
+  parts.head_rest = std::move(head.more);
+}
+
 }  // namespace
 
 TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget* parent)
@@ -230,6 +237,9 @@ bool TBaptisms::MakeFileList() {
     // Arranging's threads, started now rather than in the first search.
     const size_t threads = std::max(1U, std::thread::hardware_concurrency());
     arrange_crew_.Run(threads, threads, [](size_t, bool) {});
+    // What reading and indexing the files freed goes back now: the first
+    // search's own give-back (on its click's path) then finds little left.
+    rtl::os::ReturnFreedMemory();
     ticks_.Follow(files_.Paths());
     if (form2_) form2_->Refill(files_.SourceList());
     // Files left out (read-only, hidden, no plain file) or an empty list
@@ -517,7 +527,7 @@ void TBaptisms::Button1Click() {
   if (!result.cancelled) {
     Label5->setText(gui::ToQString(appcore::StatusText(result)));
     // The lines before the hits do not wait for arranging.
-    parts.head = appcore::TakeFirstPageHead(result, options.show_source_codes);
+    TakeHead(parts, result, options.show_source_codes);
     Button1->setText("Arranging");
     // The page is filled once, when the hits are arranged: no interim page
     // of the other hits to lay out and throw away.
@@ -528,7 +538,7 @@ void TBaptisms::Button1Click() {
     callbacks.crew = &arrange_crew_;
     // Meanwhile this thread (with a few helpers) copies the page's texts,
     // which the page then only places, the hits in their arranged order,
-    // then frees the head's copied lines. Arranging goes to a helper of the
+    // freeing the head's lines as they are copied. Arranging goes to a helper of the
     // kept crew, already waiting, not to a thread started for it (which
     // could wait milliseconds for a core while the copies take them all):
     // when no helper comes first, this thread arranges after the copies.
@@ -542,7 +552,7 @@ void TBaptisms::Button1Click() {
         [&](size_t, bool on_caller) {
           // The copies' pacer pumps the window's events: this thread's alone.
           if (on_caller && !copies_taken.exchange(true)) {
-            if (PrepareTexts(parts, hit_list_, &preparing, &arrange_crew_)) FreeCopiedHead(parts);
+            PrepareTexts(parts, hit_list_, &preparing, &arrange_crew_);
           } else if (!arranging_taken.exchange(true)) {
             arranged = appcore::ArrangeRows(hit_list_, result.key_length, callbacks);
           }
@@ -565,14 +575,13 @@ void TBaptisms::Button1Click() {
     PumpEvents();
     return true;
   });
-  if (result.cancelled) parts.head = appcore::TakeFirstPageHead(result, options.show_source_codes);
+  if (result.cancelled) TakeHead(parts, result, options.show_source_codes);
   if (!result.cancelled && !arranged.cancelled) {
     parts.hits = &hit_list_;
     parts.rows = std::move(arranged.rows);
     parts.crew = &arrange_crew_;
   }
   // What the search and arranging freed goes back before the page grows.
-  FreeCopiedHead(parts);
   rtl::os::ReturnFreedMemory();
   // The keywords first: the page's first screen is highlighted as it is
   // laid out, once.

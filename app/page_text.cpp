@@ -22,35 +22,44 @@ std::vector<std::string> PageParagraphs(memo::TVellMemo& memo, appcore::Pacer* p
 
 namespace {
 
-// A page's lines by number: the head lines, then the rows of hits. With
-// taken, the head's lines are freed once read.
+// Line i of the head's two lists.
+std::string& HeadLine(PageParts& parts, size_t i) {
+  return i < parts.head.size() ? parts.head[i] : parts.head_rest[i - parts.head.size()];
+}
+size_t HeadCount(const PageParts& parts) { return parts.head.size() + parts.head_rest.size(); }
+
+// A page's lines by number: the head lines (two lists, one after the
+// other), then the rows of hits. With taken, the head's lines are freed
+// once read.
 class PartsLines : public memo::TParagraphSource {
 public:
-  PartsLines(const std::vector<std::string>& head, const PageParts* rows, std::vector<std::string>* taken)
-      : head_(head), rows_(rows), taken_(taken) {}
-  size_t Count() const override { return head_.size() + (rows_ ? rows_->rows.size() : 0); }
+  PartsLines(const std::vector<std::string>& head, const std::vector<std::string>* head_rest, const PageParts* rows,
+             PageParts* taken)
+      : head_(head), rest_(head_rest), heads_(head.size() + (head_rest ? head_rest->size() : 0)), rows_(rows),
+        taken_(taken) {}
+  size_t Count() const override { return heads_ + (rows_ ? rows_->rows.size() : 0); }
   memo::TPreparedTexts* Prepared() const override { return rows_ ? rows_->prepared.get() : nullptr; }
   // The head's lines first, then the hits by their places (PrepareTexts).
   size_t PreparedIndex(size_t i) const override {
-    if (i < head_.size()) return i;
-    const uint32_t row = rows_->rows[i - head_.size()];
-    return row == appcore::kGroupBreak ? memo::TPreparedTexts::kNone : head_.size() + row;
+    if (i < heads_) return i;
+    const uint32_t row = rows_->rows[i - heads_];
+    return row == appcore::kGroupBreak ? memo::TPreparedTexts::kNone : heads_ + row;
   }
   std::string_view Line(size_t i) const override {
-    if (i < head_.size()) {
+    if (i < heads_) {
       // A head line given up once prepared is read from its prepared text.
       const memo::TPreparedTexts::Prepared* ahead = rows_ && rows_->prepared ? rows_->prepared->Find(i) : nullptr;
-      return ahead ? std::string_view(ahead->text, static_cast<size_t>(ahead->length)) : std::string_view(head_[i]);
+      return ahead ? std::string_view(ahead->text, static_cast<size_t>(ahead->length)) : std::string_view(Head(i));
     }
-    const uint32_t row = rows_->rows[i - head_.size()];
+    const uint32_t row = rows_->rows[i - heads_];
     return row == appcore::kGroupBreak ? std::string_view() : std::string_view((*rows_->hits)[row]);
   }
   // Arranged hits lie anywhere in memory: a line's string is fetched ahead,
   // and its text once the string is likely there.
   void Prefetch(size_t i) const override {
-    if (i < head_.size() || rows_ == nullptr) return;
+    if (i < heads_ || rows_ == nullptr) return;
     const std::vector<uint32_t>& rows = rows_->rows;
-    const size_t r = i - head_.size();
+    const size_t r = i - heads_;
     if (rows[r] != appcore::kGroupBreak) __builtin_prefetch(&(*rows_->hits)[rows[r]]);
     if (r >= kTextBehind && rows[r - kTextBehind] != appcore::kGroupBreak) {
       const std::string& earlier = (*rows_->hits)[rows[r - kTextBehind]];
@@ -59,7 +68,7 @@ public:
     }
   }
   void Read(size_t i) override {
-    if (taken_ && i < head_.size()) std::string().swap((*taken_)[i]);
+    if (taken_ && i < heads_) std::string().swap(HeadLine(*taken_, i));
   }
   void RunParts(size_t parts, const std::function<void(size_t)>& body) const override {
     if (rows_ == nullptr || rows_->crew == nullptr) return memo::TParagraphSource::RunParts(parts, body);
@@ -68,9 +77,12 @@ public:
 
 private:
   static constexpr size_t kTextBehind = 4;
+  const std::string& Head(size_t i) const { return i < head_.size() ? head_[i] : (*rest_)[i - head_.size()]; }
   const std::vector<std::string>& head_;
+  const std::vector<std::string>* rest_;
+  const size_t heads_;
   const PageParts* rows_;
-  std::vector<std::string>* taken_;
+  PageParts* taken_;
 };
 
 // lines joined by CR LF; taken lines are freed as soon as they are copied,
@@ -176,7 +188,7 @@ void SetPageText(memo::TVellMemo& memo, const std::string& text, appcore::Pacer*
 }  // namespace
 
 std::string JoinedLines(const std::vector<std::string>& lines, appcore::Pacer* pacer) {
-  PartsLines view(lines, nullptr, nullptr);
+  PartsLines view(lines, nullptr, nullptr, nullptr);
   return Join(view, pacer);
 }
 
@@ -190,20 +202,9 @@ void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appco
   SetPageParts(memo, std::move(parts), pacer);
 }
 
-void FreeCopiedHead(PageParts& parts) {
-  if (!parts.head_copied || !parts.prepared) return;
-  parts.head_copied = false;
-  // They lie anywhere in memory: a while, which the caller spends waiting
-  // for something else.
-  std::vector<std::string>& head = parts.head;
-  for (size_t i = 0; i < head.size(); ++i)
-    if (parts.prepared->Find(i)) std::string().swap(head[i]);
-}
-
 bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer) {
-  FreeCopiedHead(parts);
   PageParts taken = std::move(parts);
-  PartsLines lines(taken.head, &taken, &taken.head);
+  PartsLines lines(taken.head, &taken.head_rest, &taken, &taken);
   if (pacer && pacer->Cancelled()) return false;
   // The lines go straight into paragraphs. An empty text leaves an empty
   // page untouched, as SetText does.
@@ -224,6 +225,7 @@ bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pace
   if (long_line) {
     std::string text = Join(lines, pacer);
     std::vector<std::string>().swap(taken.head);
+    std::vector<std::string>().swap(taken.head_rest);
     SetPageText(memo, text, pacer);
     return true;
   }
@@ -241,26 +243,34 @@ constexpr size_t kCrewCopyParts = 8;
 
 bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer,
                   appcore::WorkCrew* crew) {
-  FreeCopiedHead(parts);
-  parts.prepared.reset();
-  std::vector<std::string>& head = parts.head;
-  const size_t lines = head.size() + hits.size();
+  if (parts.prepared) return false;  // prepared before: head lines may read from there
+  const size_t heads = HeadCount(parts);
+  const size_t lines = heads + hits.size();
   if (lines < memo::TPreparedTexts::kWorthFrom) return false;
   // A few threads: the copies are made while the hits are arranged on the
   // others (or on the crew given, shared with the arranging).
   const size_t threads = crew ? kCrewCopyParts : 3;
   auto prepared = std::make_unique<memo::TPreparedTexts>();
-  const auto line = [&](size_t i) -> std::string_view { return i < head.size() ? head[i] : hits[i - head.size()]; };
+  const auto line = [&](size_t i) -> std::string_view { return i < heads ? HeadLine(parts, i) : hits[i - heads]; };
   memo::TPreparedTexts::PartsRunner run_parts;
   if (crew)
     run_parts = [crew](size_t count, const std::function<void(size_t)>& body) {
       crew->Run(count, count, [&body](size_t part, bool) { body(part); });
     };
-  if (!prepared->Copy(lines, line, threads, [pacer] { return !pacer || pacer->Tick(); }, run_parts)) return false;
-  // From now on the page reads the head's lines from their copies.
-  parts.prepared = std::move(prepared);
-  parts.head_copied = true;
-  return true;
+  // A head line goes as soon as its text is copied, while it is still in
+  // the copying thread's cache (these lines lie anywhere in memory: freed
+  // later, each would be fetched again).
+  const auto copied = [&](size_t i) {
+    if (i < heads) std::string().swap(HeadLine(parts, i));
+  };
+  // From now on the page reads the head's lines from their copies, also
+  // after a failure part way.
+  struct Keep {
+    PageParts& parts;
+    std::unique_ptr<memo::TPreparedTexts>& prepared;
+    ~Keep() { parts.prepared = std::move(prepared); }
+  } keep{parts, prepared};
+  return prepared->Copy(lines, line, threads, [pacer] { return !pacer || pacer->Tick(); }, run_parts, copied);
 }
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo) {

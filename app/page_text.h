@@ -36,24 +36,22 @@ void SetPageLines(memo::TVellMemo& memo, const std::vector<std::string>& lines, 
 void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appcore::Pacer* pacer = nullptr);
 
 // The lines of a page as the memo reads them, once, front to back: first
-// head (each line freed once read), then the arranged rows of hits (a hit
-// by its place, an empty line for appcore::kGroupBreak), read in place.
-// The texts of head and hits may have been copied ahead into prepared (see
-// PrepareTexts): the page then takes them over in place.
+// head, then head_rest (each line freed once read), then the arranged rows
+// of hits (a hit by its place, an empty line for appcore::kGroupBreak),
+// read in place. The texts of the head's lines and hits may have been
+// copied ahead into prepared (see PrepareTexts): the page then takes them
+// over in place.
 struct PageParts {
   std::vector<std::string> head;
+  // More lines of the head, a list taken whole from whoever made them.
+  std::vector<std::string> head_rest;
   const std::vector<std::string>* hits = nullptr;
   std::vector<uint32_t> rows;
   std::unique_ptr<memo::TPreparedTexts> prepared;
   // Threads kept by the caller that make the page's paragraphs in parts
   // (null: threads started for it).
   appcore::WorkCrew* crew = nullptr;
-  // The head's lines are copied into prepared and not freed yet (see
-  // PrepareTexts): FreeCopiedHead or SetPageParts frees them.
-  bool head_copied = false;
 };
-// Frees the head's copied lines on the calling thread, if not done yet.
-void FreeCopiedHead(PageParts& parts);
 // Replaces the whole text by the parts' lines, as SetPageLines does; false
 // when the text was left as it was (an empty page on an empty page, or a
 // write cancelled before it began).
@@ -61,11 +59,13 @@ bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pace
 
 // The texts of parts' head and of the hits it will hold in another order
 // copied ahead (parts.prepared) on the calling thread and a few more (those
-// of crew when given), into buffers from the calling thread's heap; false
-// (nothing prepared) when too few lines for it to pay, or when the pacer
-// (ticked on the calling thread) is cancelled meanwhile. Once they are all copied, the page must be
-// written with them; the head's copied lines are left for the caller to
-// free (FreeCopiedHead) while it waits for something else.
+// of crew when given), into buffers from the calling thread's heap, each
+// head line freed by the thread that copied it; false when too few lines
+// for it to pay (nothing prepared), or when the pacer (ticked on the
+// calling thread) is cancelled meanwhile (what was copied stays prepared,
+// the page reads the freed head lines from there). The page must be
+// written with what is prepared; parts prepared before are left as they
+// are (false).
 bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer,
                   appcore::WorkCrew* crew = nullptr);
 

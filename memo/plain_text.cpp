@@ -463,7 +463,8 @@ void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prep
 }  // namespace
 
 bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line,
-                          std::size_t threads, const std::function<bool()>& tick, const PartsRunner& run_parts) {
+                          std::size_t threads, const std::function<bool()>& tick, const PartsRunner& run_parts,
+                          const std::function<void(std::size_t)>& copied) {
   lines_.assign(count, Prepared());
   const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(threads, 1));
   // Each part's blocks are taken here, so that they come from this
@@ -489,6 +490,7 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
           return;
         }
         CopyPrepared(line(i), arenas[t], lines_[i]);
+        if (copied && lines_[i].text != nullptr) copied(i);
       }
     } catch (...) {
       stop = true;
@@ -498,11 +500,13 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
   };
   if (run_parts && parts > 1) run_parts(parts, copy_part);
   else rtl::RunParts(parts, copy_part);
-  if (stop) lines_.clear();
+  // Lines already let go (copied) are read from their texts from now on,
+  // however the copy ended.
+  if (stop && !copied) lines_.clear();
+  else
+    for (TTextArena& arena : arenas) arena_.Absorb(arena);
   if (failure) std::rethrow_exception(failure);
-  if (stop) return false;
-  for (TTextArena& arena : arenas) arena_.Absorb(arena);
-  return true;
+  return !stop;
 }
 
 bool TVellMemo::LoadParagraphs(TParagraphSource& source) {

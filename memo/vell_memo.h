@@ -63,9 +63,12 @@ public:
   // buffers from the calling thread's heap; the calling thread calls tick
   // per line it copies. Once tick answers false every part stops: false,
   // nothing prepared. A text too long for an arena buffer is left to the
-  // load to copy.
+  // load to copy. With copied, copied(i) is called on the part's thread
+  // once line i's text is prepared (its owner may then let the line go),
+  // and a copy stopped part way keeps the texts it prepared.
   bool Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line, std::size_t threads,
-            const std::function<bool()>& tick, const PartsRunner& run_parts = nullptr);
+            const std::function<bool()>& tick, const PartsRunner& run_parts = nullptr,
+            const std::function<void(std::size_t)>& copied = nullptr);
   std::size_t Count() const { return lines_.size(); }
 
   struct Prepared {

@@ -16,15 +16,22 @@ void Append(std::vector<std::string>& to, From& from) {
     to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
+// The lines before the other hits; room is kept for extra lines more.
+template <typename Result>
+std::vector<std::string> LeadLines(Result& result, bool show_source_codes, size_t extra) {
+  if (result.cancelled) return {result.searching_line};
+  std::vector<std::string> lines;
+  lines.reserve(result.legend.size() + 1 + extra);
+  if (show_source_codes) Append(lines, result.legend);
+  lines.emplace_back(" ");
+  return lines;
+}
+
 // The lines before the arranged hits; room is kept for extra lines more.
 template <typename Result>
 std::vector<std::string> HeadLines(Result& result, bool show_source_codes, size_t extra) {
-  if (result.cancelled) return {result.searching_line};
-  std::vector<std::string> lines;
-  lines.reserve(result.legend.size() + 1 + result.marriage_hits.size() + extra);
-  if (show_source_codes) Append(lines, result.legend);
-  lines.emplace_back(" ");
-  Append(lines, result.marriage_hits);
+  std::vector<std::string> lines = LeadLines(result, show_source_codes, result.marriage_hits.size() + extra);
+  if (!result.cancelled) Append(lines, result.marriage_hits);
   return lines;
 }
 
@@ -47,8 +54,11 @@ std::vector<std::string> TakeFirstPageLines(SearchResult& result, ArrangeOutcome
   return PageLines(result, arranged, show_source_codes);
 }
 
-std::vector<std::string> TakeFirstPageHead(SearchResult& result, bool show_source_codes) {
-  return HeadLines(result, show_source_codes, 0);
+FirstPageHead TakeFirstPageHead(SearchResult& result, bool show_source_codes) {
+  FirstPageHead head;
+  head.lines = LeadLines(result, show_source_codes, 0);
+  if (!result.cancelled) head.more = std::move(result.marriage_hits);
+  return head;
 }
 
 int LegendLineCount(const SearchResult& result, bool show_source_codes) {

@@ -21,8 +21,12 @@ std::vector<std::string> FirstPageLines(const SearchResult& result, const Arrang
 std::vector<std::string> TakeFirstPageLines(SearchResult& result, ArrangeOutcome& arranged, bool show_source_codes);
 
 // The lines before the arranged baptism hits (the whole page after a
-// cancelled search), moved out of result.
-std::vector<std::string> TakeFirstPageHead(SearchResult& result, bool show_source_codes);
+// cancelled search), moved out of result: lines, then more, the list of
+// the other hits taken whole (none of its lines moved on its own).
+struct FirstPageHead {
+  std::vector<std::string> lines, more;
+};
+FirstPageHead TakeFirstPageHead(SearchResult& result, bool show_source_codes);
 
 // Number of legend lines at the top of the page (0 without source codes);
 // "Sort groups by date" keeps them in place.

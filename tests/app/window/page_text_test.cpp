@@ -5,8 +5,10 @@
 // into a list of hits read in place, their texts copied ahead or not.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/core/arrange.h"
@@ -123,31 +125,45 @@ TEST(PageText, LinesTakenOverFillThePageAsTheirJoinedText) {
 
       // The same parts with their texts copied ahead, the head's copied
       // lines freed meanwhile; and only the head (arranging cancelled);
-      // copied and made on threads started for them or on a crew.
-      for (int variant = 0; variant < 4; ++variant) {
-        const bool with_rows = variant < 2;
+      // copied and made on threads started for them or on a crew; the head
+      // in one list or two; the copy cancelled part way (nothing lost).
+      for (int variant = 0; variant < 6; ++variant) {
+        const bool with_rows = variant % 3 != 2;
         appcore::WorkCrew* const crew = variant % 2 == 0 ? nullptr : &kept_crew;
+        const bool two_lists = variant >= 3, cancelled = variant >= 4;
         memo::TVellMemo ahead, head_only;
         Set(ahead, setting);
         Set(head_only, setting);
         ahead.SetText(before);
         head_only.SetText(before);
         app::PageParts copied;
-        copied.head.assign(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(half));
+        const size_t first = two_lists ? half / 3 : half;
+        copied.head.assign(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
+        copied.head_rest.assign(lines.begin() + static_cast<std::ptrdiff_t>(first),
+                                lines.begin() + static_cast<std::ptrdiff_t>(half));
         if (with_rows) {
           for (size_t i = half; i < lines.size(); ++i)
             copied.rows.push_back(lines[i].empty() ? appcore::kGroupBreak : static_cast<uint32_t>(lines.size() - 1 - i));
           copied.hits = &hits;
         }
-        const Lines head = copied.head;
+        const Lines head(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(half));
         const bool worth = (with_rows ? lines.size() : half) >= memo::TPreparedTexts::kWorthFrom;
         copied.crew = crew;
-        EXPECT_EQ(app::PrepareTexts(copied, with_rows ? hits : Lines(), nullptr, crew), worth);
+        // A pacer whose first look at the clock cancels.
+        appcore::Pacer cancelling([] { return false; });
+        if (cancelled && worth) std::this_thread::sleep_for(std::chrono::milliseconds(appcore::kProgressIntervalMs + 2));
+        EXPECT_EQ(app::PrepareTexts(copied, with_rows ? hits : Lines(), cancelled ? &cancelling : nullptr, crew),
+                  worth && !cancelled);
         EXPECT_EQ(copied.prepared != nullptr, worth);
         // The copied head lines are freed, the others kept.
-        app::FreeCopiedHead(copied);
-        for (size_t i = 0; i < head.size(); ++i)
-          ASSERT_EQ(copied.head[i], worth && !head[i].empty() ? std::string() : head[i]) << i;
+        for (size_t i = 0; i < head.size(); ++i) {
+          const std::string& kept = i < first ? copied.head[i] : copied.head_rest[i - first];
+          const bool prepared = copied.prepared && copied.prepared->Find(i);
+          if (!cancelled) {
+            ASSERT_EQ(prepared, worth && !head[i].empty()) << i;
+          }
+          ASSERT_EQ(kept, prepared ? std::string() : head[i]) << i;
+        }
         app::SetPageParts(ahead, std::move(copied));
         memo::TVellMemo& expected = with_rows ? joined : head_only;
         if (!with_rows) app::SetPageLines(head_only, head);
