@@ -721,7 +721,9 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
   const char* const p1 = p + window.anchors.first;
   const char* const p2 = p + window.anchors.second;
   auto* slot = marked.end;
-  size_t line_start = window.line_start;
+  // A CR just before, whose LF begins the first window: see line_start
+  // below.
+  size_t line_start = i > 0 && p[i - 1] == '\r' ? i : window.line_start;
   int64_t records = window.records;
   uint64_t carry = window.carry;
   // Line ends to come before the one after which a line's start is noted
@@ -731,8 +733,13 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
     // As many windows as fit the bytes (the next window's first byte and
     // the anchors' reach lie inside them) and the list's free slots, each
     // window taking at most one.
+    if (i + 128 > n) break;
+    if (slot == marked.last) {
+      marked.end = slot;
+      marked.Take(*window.file, p);
+      slot = marked.end;
+    }
     const auto slots = static_cast<size_t>(marked.last - slot);
-    if (slots == 0 || i + 128 > n) break;
     const size_t stop = i + 64 * std::min(slots, (n - 64 - i) / 64);
     for (; i != stop; i += 64) {
       __builtin_prefetch(p + i + kFetchAhead);
@@ -765,11 +772,15 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
       const uint64_t marks = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(mark_table, v), v)
                                       : _mm512_testn_epi8_mask(_mm512_sub_epi8(v, bracket), not_two) |
                                             _mm512_cmpeq_epi8_mask(v, quote);
-      *slot = {static_cast<uint32_t>(i), static_cast<uint32_t>(line_start), marks, cr | lf, places};
+      const uint64_t ends = cr | lf;
+      *slot = {static_cast<uint32_t>(i), static_cast<uint32_t>(line_start), marks, ends, places};
       slot += (marks | places) != 0;
       records += __builtin_popcountll((starts | after_blanks) & ~blanks & record_bytes);
       to_stride -= lines;
-      if (lf) line_start = i + 64 - static_cast<size_t>(__builtin_clzll(lf));
+      // After a CR at the last byte this is where its LF stands, which the
+      // next window, beginning with that LF, moves on by one: what a
+      // marked window's line_start is to be.
+      if (ends) line_start = i + 64 - static_cast<size_t>(__builtin_clzll(ends));
       carry = lf >> 63;
     }
     if (i != stop) break;
@@ -1084,7 +1095,10 @@ void DataFile::NoteBracketsNear() {
 // writing every window.
 struct DataFile::MarkedWindows {
   struct Window {
-    uint32_t at, line_start;  // the open line's start as the window began
+    // Where the line open as the window began starts, or the window's
+    // start when the window before ended with a line end (with places: a
+    // CR whose LF begins this window).
+    uint32_t at, line_start;
     uint64_t marks, ends, places;
   };
   static constexpr size_t kMost = 32;
@@ -1094,7 +1108,7 @@ struct DataFile::MarkedWindows {
 
   __attribute__((noinline)) void Take(DataFile& file, const char* p) {
     for (const Window* w = windows; w != end; ++w) {
-      if (w->places) NotePlaces(file, p, w->at, w->places, w->ends, w->line_start);
+      if (w->places) NotePlaces(file, w->at, w->places, w->ends, w->line_start);
       if (w->marks) ListMarkedLines(file, p, w->at, w->marks, w->ends, w->line_start);
     }
     end = windows;
@@ -1102,15 +1116,12 @@ struct DataFile::MarkedWindows {
 
   // Lists the places whose bits are set in found (the window's at `at`),
   // each with the start of its line: after the last line end before it,
-  // in the window or before it (line_start, or at itself when the window
-  // before ended with a line end that line_start does not count yet).
-  static void NotePlaces(DataFile& file, const char* p, size_t at, uint64_t found, uint64_t ends,
-                         size_t line_start) {
-    const bool after_end = at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n');
+  // in the window or before it (open).
+  static void NotePlaces(DataFile& file, size_t at, uint64_t found, uint64_t ends, size_t open) {
     for (; found; found &= found - 1) {
       const int bit = __builtin_ctzll(found);
       const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
-      const size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : after_end ? at : line_start;
+      const size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : open;
       file.candidates_.push_back({static_cast<uint32_t>(line), static_cast<uint32_t>(at + static_cast<size_t>(bit))});
     }
   }
@@ -1138,7 +1149,10 @@ struct DataFile::SurveyWindow {
     {
       // Whether the slot is the last does not wait for the marks.
       MarkedWindows::Window* const slot = marked->end;
-      *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(line_start), bits.marks, bits.ends, bits.places};
+      size_t open = line_start;
+      if constexpr (kAnchored)
+        if (at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n')) open = at;
+      *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(open), bits.marks, bits.ends, bits.places};
       marked->end = slot + ((bits.marks | bits.places) != 0);
       if (__builtin_expect(slot == marked->last, 0)) marked->Take(*file, p);
     }
