@@ -768,13 +768,19 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
       if (__builtin_expect(lines >= to_stride, 0)) break;
       const __m512i v1 = _mm512_or_si512(_mm512_loadu_si512(p1 + i), or1);
       const __m512i v2 = _mm512_or_si512(_mm512_loadu_si512(p2 + i), or2);
-      const uint64_t places = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(v1, is1), v2, is2);
-      const uint64_t marks = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(mark_table, v), v)
-                                      : _mm512_testn_epi8_mask(_mm512_sub_epi8(v, bracket), not_two) |
-                                            _mm512_cmpeq_epi8_mask(v, quote);
+      const __mmask64 places = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(v1, is1), v2, is2);
+      const __mmask64 marks = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(mark_table, v), v)
+                                       : _kor_mask64(_mm512_testn_epi8_mask(_mm512_sub_epi8(v, bracket), not_two),
+                                                     _mm512_cmpeq_epi8_mask(v, quote));
       const uint64_t ends = cr | lf;
-      *slot = {static_cast<uint32_t>(i), static_cast<uint32_t>(line_start), marks, ends, places};
-      slot += (marks | places) != 0;
+      // The masks go to the list from their registers; whether either is
+      // set is asked of them there too.
+      slot->at = static_cast<uint32_t>(i);
+      slot->line_start = static_cast<uint32_t>(line_start);
+      _store_mask64(reinterpret_cast<__mmask64*>(&slot->marks), marks);
+      slot->ends = ends;
+      _store_mask64(reinterpret_cast<__mmask64*>(&slot->places), places);
+      slot += !_kortestz_mask64_u8(marks, places);
       records += __builtin_popcountll((starts | after_blanks) & ~blanks & record_bytes);
       to_stride -= lines;
       // After a CR at the last byte this is where its LF stands, which the
