@@ -721,9 +721,7 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
   const char* const p1 = p + window.anchors.first;
   const char* const p2 = p + window.anchors.second;
   auto* slot = marked.end;
-  // A CR just before, whose LF begins the first window: see line_start
-  // below.
-  size_t line_start = i > 0 && p[i - 1] == '\r' ? i : window.line_start;
+  size_t line_start = window.line_start;
   int64_t records = window.records;
   uint64_t carry = window.carry;
   // Line ends to come before the one after which a line's start is noted
@@ -744,13 +742,12 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
     for (; i != stop; i += 64) {
       __builtin_prefetch(p + i + kFetchAhead);
       const __m512i v = _mm512_loadu_si512(p + i);
-      const __mmask64 cr_mask = _mm512_cmpeq_epi8_mask(v, cr_bytes);
+      const __mmask64 cr = _mm512_cmpeq_epi8_mask(v, cr_bytes);
       const __mmask64 lf_mask = _mm512_cmpeq_epi8_mask(v, lf_bytes);
-      const uint64_t cr = cr_mask, lf = lf_mask;
-      // Every CR but one at the last byte is followed by its LF in the
-      // window; that one, by the next window's first byte.
-      if (const uint64_t lone = cr & ~(lf >> 1); __builtin_expect(lone != 0, 0))
-        if (lone != uint64_t{1} << 63 || p[i + 64] != '\n') break;
+      const uint64_t lf = lf_mask;
+      // Every CR is followed by its LF (a lone CR is left to the caller).
+      if (!_kortestz_mask64_u8(_mm512_mask_cmpneq_epi8_mask(cr, _mm512_loadu_si512(p + i + 1), lf_bytes), 0))
+        break;
       // Line c starts after the c-th line end. It is a record line when
       // its first byte is a digit or '?', or when codes up to 32 begin it
       // and a digit or '?' follows them: adding the run's first bit to the
@@ -758,9 +755,11 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
       const uint64_t record_bytes = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(record_table, v), v)
                                              : _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, zero), nine) |
                                                    _mm512_cmpeq_epi8_mask(v, question);
+      // The codes up to 32 but LF: a CR counts with them, as its LF ends
+      // their run at once (or the run reaches the window's end).
       uint64_t low = _mm512_cmple_epu8_mask(v, space);
       asm("" : "+r"(low));
-      const uint64_t blanks = low & ~(cr | lf);
+      const uint64_t blanks = low & ~lf;
       const uint64_t starts = (lf << 1) | carry;
       const uint64_t after_blanks = blanks + (starts & blanks);
       if (__builtin_expect(after_blanks < blanks, 0)) break;  // a run goes on past the window
@@ -772,21 +771,17 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
       const __mmask64 marks = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(mark_table, v), v)
                                        : _kor_mask64(_mm512_testn_epi8_mask(_mm512_sub_epi8(v, bracket), not_two),
                                                      _mm512_cmpeq_epi8_mask(v, quote));
-      const uint64_t ends = cr | lf;
       // The masks go to the list from their registers; whether either is
       // set is asked of them there too.
       slot->at = static_cast<uint32_t>(i);
       slot->line_start = static_cast<uint32_t>(line_start);
       _store_mask64(reinterpret_cast<__mmask64*>(&slot->marks), marks);
-      slot->ends = ends;
+      _store_mask64(reinterpret_cast<__mmask64*>(&slot->ends), _kor_mask64(cr, lf_mask));
       _store_mask64(reinterpret_cast<__mmask64*>(&slot->places), places);
       slot += !_kortestz_mask64_u8(marks, places);
-      records += __builtin_popcountll((starts | after_blanks) & ~blanks & record_bytes);
+      records += __builtin_popcountll((starts | after_blanks) & record_bytes);
       to_stride -= lines;
-      // After a CR at the last byte this is where its LF stands, which the
-      // next window, beginning with that LF, moves on by one: what a
-      // marked window's line_start is to be.
-      if (ends) line_start = i + 64 - static_cast<size_t>(__builtin_clzll(ends));
+      if (lf) line_start = i + 64 - static_cast<size_t>(__builtin_clzll(lf));
       carry = lf >> 63;
     }
     if (i != stop) break;
@@ -1101,10 +1096,7 @@ void DataFile::NoteBracketsNear() {
 // writing every window.
 struct DataFile::MarkedWindows {
   struct Window {
-    // Where the line open as the window began starts, or the window's
-    // start when the window before ended with a line end (with places: a
-    // CR whose LF begins this window).
-    uint32_t at, line_start;
+    uint32_t at, line_start;  // the open line's start as the window began
     uint64_t marks, ends, places;
   };
   static constexpr size_t kMost = 32;
@@ -1114,7 +1106,7 @@ struct DataFile::MarkedWindows {
 
   __attribute__((noinline)) void Take(DataFile& file, const char* p) {
     for (const Window* w = windows; w != end; ++w) {
-      if (w->places) NotePlaces(file, w->at, w->places, w->ends, w->line_start);
+      if (w->places) NotePlaces(file, p, w->at, w->places, w->ends, w->line_start);
       if (w->marks) ListMarkedLines(file, p, w->at, w->marks, w->ends, w->line_start);
     }
     end = windows;
@@ -1122,12 +1114,16 @@ struct DataFile::MarkedWindows {
 
   // Lists the places whose bits are set in found (the window's at `at`),
   // each with the start of its line: after the last line end before it,
-  // in the window or before it (open).
-  static void NotePlaces(DataFile& file, size_t at, uint64_t found, uint64_t ends, size_t open) {
+  // in the window or before it (line_start, or at itself for a place at
+  // the window's first byte after a line end that line_start does not
+  // count yet: a CR whose LF is that byte).
+  static void NotePlaces(DataFile& file, const char* p, size_t at, uint64_t found, uint64_t ends,
+                         size_t line_start) {
     for (; found; found &= found - 1) {
       const int bit = __builtin_ctzll(found);
       const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
-      const size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : open;
+      size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
+      if (bit == 0 && at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n')) line = at;
       file.candidates_.push_back({static_cast<uint32_t>(line), static_cast<uint32_t>(at + static_cast<size_t>(bit))});
     }
   }
@@ -1155,10 +1151,7 @@ struct DataFile::SurveyWindow {
     {
       // Whether the slot is the last does not wait for the marks.
       MarkedWindows::Window* const slot = marked->end;
-      size_t open = line_start;
-      if constexpr (kAnchored)
-        if (at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n')) open = at;
-      *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(open), bits.marks, bits.ends, bits.places};
+      *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(line_start), bits.marks, bits.ends, bits.places};
       marked->end = slot + ((bits.marks | bits.places) != 0);
       if (__builtin_expect(slot == marked->last, 0)) marked->Take(*file, p);
     }
