@@ -1104,28 +1104,42 @@ struct DataFile::MarkedWindows {
   Window* last = windows + kMost - 1;
   Window windows[kMost];
 
+  // The places found as the list is taken, moved to the file's list a few
+  // hundred at a time.
+  static constexpr size_t kMostPlaces = 256;
+  Candidate places[kMostPlaces];
+
   __attribute__((noinline)) void Take(DataFile& file, const char* p) {
+    Candidate* out = places;
     for (const Window* w = windows; w != end; ++w) {
-      if (w->places) NotePlaces(file, p, w->at, w->places, w->ends, w->line_start);
+      if (w->places) {
+        if (out > places + kMostPlaces - 64) {
+          file.candidates_.insert(file.candidates_.end(), places, out);
+          out = places;
+        }
+        out = NotePlaces(out, p, w->at, w->places, w->ends, w->line_start);
+      }
       if (w->marks) ListMarkedLines(file, p, w->at, w->marks, w->ends, w->line_start);
     }
+    if (out != places) file.candidates_.insert(file.candidates_.end(), places, out);
     end = windows;
   }
 
-  // Lists the places whose bits are set in found (the window's at `at`),
-  // each with the start of its line: after the last line end before it,
+  // Writes the places whose bits are set in found (the window's at `at`)
+  // from out on, each with the start of its line: after the last line end before it,
   // in the window or before it (line_start, or at itself for a place at
   // the window's first byte after a line end that line_start does not
   // count yet: a CR whose LF is that byte).
-  static void NotePlaces(DataFile& file, const char* p, size_t at, uint64_t found, uint64_t ends,
-                         size_t line_start) {
+  static Candidate* NotePlaces(Candidate* out, const char* p, size_t at, uint64_t found, uint64_t ends,
+                               size_t line_start) {
     for (; found; found &= found - 1) {
       const int bit = __builtin_ctzll(found);
       const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
       size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
       if (bit == 0 && at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n')) line = at;
-      file.candidates_.push_back({static_cast<uint32_t>(line), static_cast<uint32_t>(at + static_cast<size_t>(bit))});
+      *out++ = {static_cast<uint32_t>(line), static_cast<uint32_t>(at + static_cast<size_t>(bit))};
     }
+    return out;
   }
 };
 
