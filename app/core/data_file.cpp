@@ -1102,7 +1102,7 @@ struct DataFile::MarkedWindows {
   static constexpr size_t kMost = 32;
   Window* end = windows;
   Window* last = windows + kMost - 1;
-  Window windows[kMost];
+  Window windows[kMost] = {};
 
   // The places found as the list is taken, moved to the file's list a few
   // hundred at a time.
@@ -1165,7 +1165,15 @@ struct DataFile::SurveyWindow {
     {
       // Whether the slot is the last does not wait for the marks.
       MarkedWindows::Window* const slot = marked->end;
-      *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(line_start), bits.marks, bits.ends, bits.places};
+      if constexpr (kAnchored) {
+        *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(line_start), bits.marks, bits.ends, bits.places};
+      } else {
+        // No places: the list's stay 0.
+        slot->at = static_cast<uint32_t>(at);
+        slot->line_start = static_cast<uint32_t>(line_start);
+        slot->marks = bits.marks;
+        slot->ends = bits.ends;
+      }
       marked->end = slot + ((bits.marks | bits.places) != 0);
       if (__builtin_expect(slot == marked->last, 0)) marked->Take(*file, p);
     }
