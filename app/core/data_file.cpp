@@ -775,9 +775,9 @@ __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* 
       // set is asked of them there too.
       slot->at = static_cast<uint32_t>(i);
       slot->line_start = static_cast<uint32_t>(line_start);
-      _store_mask64(reinterpret_cast<__mmask64*>(&slot->marks), marks);
-      _store_mask64(reinterpret_cast<__mmask64*>(&slot->ends), _kor_mask64(cr, lf_mask));
-      _store_mask64(reinterpret_cast<__mmask64*>(&slot->places), places);
+      _store_mask64(&slot->marks, marks);
+      _store_mask64(&slot->ends, _kor_mask64(cr, lf_mask));
+      _store_mask64(&slot->places, places);
       slot += !_kortestz_mask64_u8(marks, places);
       records += __builtin_popcountll((starts | after_blanks) & record_bytes);
       to_stride -= lines;
@@ -1097,7 +1097,8 @@ void DataFile::NoteBracketsNear() {
 struct DataFile::MarkedWindows {
   struct Window {
     uint32_t at, line_start;  // the open line's start as the window began
-    uint64_t marks, ends, places;
+    // As the pass's masks are (which store them as they are).
+    unsigned long long marks, ends, places;
   };
   static constexpr size_t kMost = 32;
   Window* end = windows;
@@ -1126,10 +1127,10 @@ struct DataFile::MarkedWindows {
   }
 
   // Writes the places whose bits are set in found (the window's at `at`)
-  // from out on, each with the start of its line: after the last line end before it,
-  // in the window or before it (line_start, or at itself for a place at
-  // the window's first byte after a line end that line_start does not
-  // count yet: a CR whose LF is that byte).
+  // from out on, each with the start of its line: after the last line end
+  // before it, in the window or before it (line_start, or at itself for a
+  // place at the window's first byte after a line end that line_start
+  // does not count yet: a CR whose LF is that byte).
   static Candidate* NotePlaces(Candidate* out, const char* p, size_t at, uint64_t found, uint64_t ends,
                                size_t line_start) {
     for (; found; found &= found - 1) {
