@@ -8,6 +8,7 @@
 #include <concepts>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -480,9 +481,6 @@ struct WindowBits {
   uint64_t cr = 0;      // the ends that are CR
   uint64_t places = 0;  // where both anchors stand (a pass with anchors)
   uint64_t digits = 0;  // the digits, which begin most record lines
-  // Where the bytes are at hand (see QuickWindows512): codes up to 32
-  // other than CR and LF, and '?'.
-  uint64_t blanks = 0, question = 0;
 };
 
 // A window state that looks for anchors (kAnchored set; it holds them).
@@ -666,51 +664,139 @@ __attribute__((target(QV_AVX512), always_inline)) inline WindowBits ScanWindow51
   return ScanWindow512(_mm512_loadu_si512(p), b);
 }
 
-// A window state that can take most windows without a call (see
-// SurveyWindow::Quick).
-template <typename Window>
-concept TakesQuickly = requires(Window w, WindowBits bits) {
-  { w.Quick(size_t{0}, bits) } -> std::same_as<bool>;
-};
+// The bytes of table chosen by the low six bits of each byte of v (vpermb,
+// AVX-512 VBMI, written out so that the loops using it need not be built
+// for that extension alone).
+__attribute__((target(QV_AVX512), always_inline)) inline __m512i ByteTable(__m512i table, __m512i v) {
+  __m512i out;
+  asm("vpermb %1, %2, %0" : "=v"(out) : "v"(table), "v"(v));
+  return out;
+}
 
-// Hands window the windows from offset i on while it takes them as they
-// come (see SurveyWindow::Quick) and the next window lies inside the
-// bytes; returns the offset of the first it did not take. Its loop holds
-// no call but the rare one that moves the places, so that the state stays
-// in registers; the rare window that needs more is left to the caller.
+// A table for ByteTable that holds each of bytes at its low six bits,
+// and elsewhere a byte whose low six bits differ from its place's: a byte
+// then equals its entry exactly when it is one of bytes (which must differ
+// in their low six bits).
+constexpr std::array<uint8_t, 64> TableOf(std::initializer_list<uint8_t> bytes) {
+  std::array<uint8_t, 64> table{};
+  for (size_t k = 0; k < 64; ++k) table[k] = static_cast<uint8_t>(k ^ 1);
+  for (const uint8_t c : bytes) table[c & 63] = c;
+  return table;
+}
+// The bytes that begin a record line once codes up to 32 are passed, and
+// the marks ('[', ']', '"').
+constexpr std::array<uint8_t, 64> kRecordBytes = TableOf({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '?'});
+constexpr std::array<uint8_t, 64> kMarkBytes = TableOf({'[', ']', '"'});
+
+// A window state whose windows a loop of its own can take (see
+// QuickWindows512).
 template <typename Window>
+concept TakesQuickly = requires { requires Window::kTakesQuickly; };
+
+// Hands window the windows from offset i on while they come as most do
+// and the next window lies inside the bytes; returns the offset of the
+// first it did not take, which the caller's whole handling then takes. A
+// window comes as most do when it holds no lone CR (one at its last byte
+// whose LF begins the next window is none) and no line that begins with
+// codes up to 32 running on past the window, the list of marked windows
+// has a free slot, and no line whose start is noted ends in it. The state
+// lives in locals that fit the general registers (the anchors' offsets
+// folded into base pointers, the list's free slots and the lines up to the
+// next noted start kept as bounds), and the loop has no branch that the
+// bytes decide but the rare exits: record lines that begin with codes up
+// to 32 are counted by a carry over their bits in every window, and the
+// places go to the list with the marks. kByTable: the record bytes and the
+// marks are each found with one table look-up (ByteTable) and one
+// comparison, instead of three or four operations.
+template <bool kByTable, typename Window>
 __attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* p, size_t n, size_t i,
                                                                      Window& window) {
-  Window local = window;
-  local.BeginQuick();
-  const Scan512Bytes bytes = MakeScan512Bytes();
-  const __m512i space = _mm512_set1_epi8(' '), question = _mm512_set1_epi8('?');
-  [[maybe_unused]] __m512i or1, is1, or2, is2;
-  [[maybe_unused]] size_t first = 0, second = 0;
-  if constexpr (Anchored<Window>) {
-    const AnchorFold fold1 = FoldOf(local.anchors.first_bytes), fold2 = FoldOf(local.anchors.second_bytes);
-    or1 = _mm512_set1_epi8(static_cast<char>(fold1.bit));
-    is1 = _mm512_set1_epi8(static_cast<char>(fold1.image));
-    or2 = _mm512_set1_epi8(static_cast<char>(fold2.bit));
-    is2 = _mm512_set1_epi8(static_cast<char>(fold2.image));
-    first = local.anchors.first;
-    second = local.anchors.second;
-  }
-  for (; i + 128 <= n; i += 64) {
-    __builtin_prefetch(p + i + kFetchAhead);
-    const __m512i v = _mm512_loadu_si512(p + i);
-    WindowBits bits = ScanWindow512(v, bytes);
-    bits.blanks = _mm512_cmple_epu8_mask(v, space) & ~bits.ends;
-    bits.question = _mm512_cmpeq_epi8_mask(v, question);
-    if constexpr (Anchored<Window>) {
-      const __m512i v1 = _mm512_or_si512(_mm512_loadu_epi8(p + i + first), or1);
-      const __m512i v2 = _mm512_or_si512(_mm512_loadu_epi8(p + i + second), or2);
-      bits.places = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(v1, is1), v2, is2);
+  auto& marked = *window.marked;
+  // The bytes compared with, made once and hidden from the compiler's
+  // constant folding (see MakeScan512Bytes), each a register of its own.
+  __m512i cr_bytes = _mm512_set1_epi8('\r'), lf_bytes = _mm512_set1_epi8('\n'), zero = _mm512_set1_epi8('0'),
+          nine = _mm512_set1_epi8(9), question = _mm512_set1_epi8('?'), space = _mm512_set1_epi8(' '),
+          bracket = _mm512_set1_epi8('['), not_two = _mm512_set1_epi8(~2), quote = _mm512_set1_epi8('"');
+  __m512i record_table = _mm512_loadu_si512(kRecordBytes.data()), mark_table = _mm512_loadu_si512(kMarkBytes.data());
+  asm("" : "+v"(cr_bytes), "+v"(lf_bytes), "+v"(zero), "+v"(nine), "+v"(question), "+v"(space), "+v"(bracket),
+      "+v"(not_two), "+v"(quote), "+v"(record_table), "+v"(mark_table));
+  const AnchorFold fold1 = FoldOf(window.anchors.first_bytes), fold2 = FoldOf(window.anchors.second_bytes);
+  __m512i or1 = _mm512_set1_epi8(static_cast<char>(fold1.bit)), is1 = _mm512_set1_epi8(static_cast<char>(fold1.image));
+  __m512i or2 = _mm512_set1_epi8(static_cast<char>(fold2.bit)), is2 = _mm512_set1_epi8(static_cast<char>(fold2.image));
+  asm("" : "+v"(or1), "+v"(is1), "+v"(or2), "+v"(is2));
+  const char* const p1 = p + window.anchors.first;
+  const char* const p2 = p + window.anchors.second;
+  auto* slot = marked.end;
+  size_t line_start = window.line_start;
+  int64_t records = window.records;
+  uint64_t carry = window.carry;
+  // Line ends to come before the one after which a line's start is noted
+  // (at least one: the state is past every noted line).
+  uint32_t to_stride = window.next_stride - window.ends;
+  for (;;) {
+    // As many windows as fit the bytes (the next window's first byte and
+    // the anchors' reach lie inside them) and the list's free slots, each
+    // window taking at most one.
+    if (i + 128 > n) break;
+    if (slot == marked.last) {
+      marked.end = slot;
+      marked.Take(*window.file, p);
+      slot = marked.end;
     }
-    if (!local.Quick(i, bits)) break;
+    const auto slots = static_cast<size_t>(marked.last - slot);
+    const size_t stop = i + 64 * std::min(slots, (n - 64 - i) / 64);
+    for (; i != stop; i += 64) {
+      __builtin_prefetch(p + i + kFetchAhead);
+      const __m512i v = _mm512_loadu_si512(p + i);
+      const __mmask64 cr = _mm512_cmpeq_epi8_mask(v, cr_bytes);
+      const __mmask64 lf_mask = _mm512_cmpeq_epi8_mask(v, lf_bytes);
+      const uint64_t lf = lf_mask;
+      // Every CR is followed by its LF (a lone CR is left to the caller).
+      if (!_kortestz_mask64_u8(_mm512_mask_cmpneq_epi8_mask(cr, _mm512_loadu_si512(p + i + 1), lf_bytes), 0))
+        break;
+      // Line c starts after the c-th line end. It is a record line when
+      // its first byte is a digit or '?', or when codes up to 32 begin it
+      // and a digit or '?' follows them: adding the run's first bit to the
+      // bits of the codes carries to the byte after the run.
+      const uint64_t record_bytes = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(record_table, v), v)
+                                             : _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, zero), nine) |
+                                                   _mm512_cmpeq_epi8_mask(v, question);
+      // The codes up to 32 but LF: a CR counts with them, as its LF ends
+      // their run at once (or the run reaches the window's end).
+      uint64_t low = _mm512_cmple_epu8_mask(v, space);
+      asm("" : "+r"(low));
+      const uint64_t blanks = low & ~lf;
+      const uint64_t starts = (lf << 1) | carry;
+      const uint64_t after_blanks = blanks + (starts & blanks);
+      if (__builtin_expect(after_blanks < blanks, 0)) break;  // a run goes on past the window
+      const auto lines = static_cast<uint32_t>(__builtin_popcountll(lf));
+      if (__builtin_expect(lines >= to_stride, 0)) break;
+      const __m512i v1 = _mm512_or_si512(_mm512_loadu_si512(p1 + i), or1);
+      const __m512i v2 = _mm512_or_si512(_mm512_loadu_si512(p2 + i), or2);
+      const __mmask64 places = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(v1, is1), v2, is2);
+      const __mmask64 marks = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(mark_table, v), v)
+                                       : _kor_mask64(_mm512_testn_epi8_mask(_mm512_sub_epi8(v, bracket), not_two),
+                                                     _mm512_cmpeq_epi8_mask(v, quote));
+      // The masks go to the list from their registers; whether either is
+      // set is asked of them there too.
+      slot->at = static_cast<uint32_t>(i);
+      slot->line_start = static_cast<uint32_t>(line_start);
+      _store_mask64(&slot->marks, marks);
+      _store_mask64(&slot->ends, _kor_mask64(cr, lf_mask));
+      _store_mask64(&slot->places, places);
+      slot += !_kortestz_mask64_u8(marks, places);
+      records += __builtin_popcountll((starts | after_blanks) & record_bytes);
+      to_stride -= lines;
+      if (lf) line_start = i + 64 - static_cast<size_t>(__builtin_clzll(lf));
+      carry = lf >> 63;
+    }
+    if (i != stop) break;
   }
-  local.EndQuick();
-  window = local;
+  marked.end = slot;
+  window.line_start = line_start;
+  window.records = records;
+  window.carry = carry;
+  window.ends = window.next_stride - to_stride;
   return i;
 }
 
@@ -739,7 +825,8 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
       for (; i + 64 + reach <= n; i += 64) {
         if constexpr (TakesQuickly<Window>) {
           if (quick && i + 128 <= n) {
-            i = QuickWindows512(p, n, i, local);
+            static const bool by_table = __builtin_cpu_supports("avx512vbmi");
+            i = by_table ? QuickWindows512<true>(p, n, i, local) : QuickWindows512<false>(p, n, i, local);
             if (i + 64 + reach > n) break;
           }
         }
@@ -1006,55 +1093,60 @@ void DataFile::NoteBracketsNear() {
       static_cast<int8_t>(AnchorsNearBrackets({bytes_ + line.begin, line.end - line.begin}, anchors_, anchors_.size)));
 }
 
-// The windows of the pass below that hold marks, listed and then taken a
-// few dozen at a time, in order, while their bytes are still in the cache.
-// Every window is written to the list and only one with marks is kept, so
-// that the pass does not branch on them: in a register file about one
-// window in fifteen has marks, at no foreseeable place, and the branch cost
-// more than writing every window. (The places and the lines that begin
-// with no digit, rarer, measured slower listed this way.)
+// The windows of the pass below that hold marks or places, listed and then
+// taken a few dozen at a time, in order, while their bytes are still in the
+// cache. Every window is written to the list and only one with marks or
+// places is kept, so that the pass does not branch on them: in a register
+// file about one window in fifteen has marks, and as many places of a
+// name's anchors, at no foreseeable place, and the branches cost more than
+// writing every window.
 struct DataFile::MarkedWindows {
   struct Window {
     uint32_t at, line_start;  // the open line's start as the window began
-    uint64_t marks, ends;
+    // As the pass's masks are (which store them as they are).
+    unsigned long long marks, ends, places;
   };
   static constexpr size_t kMost = 32;
   Window* end = windows;
   Window* last = windows + kMost - 1;
-  Window windows[kMost];
-  // The places found since the list was last taken: written here without
-  // a call, and moved to the file's list when a window's places might not
-  // fit (no call in the pass then saves the registers it holds).
+  Window windows[kMost] = {};
+
+  // The places found as the list is taken, moved to the file's list a few
+  // hundred at a time.
   static constexpr size_t kMostPlaces = 256;
-  Candidate* places_end = places;
   Candidate places[kMostPlaces];
 
   __attribute__((noinline)) void Take(DataFile& file, const char* p) {
-    for (const Window* w = windows; w != end; ++w) ListMarkedLines(file, p, w->at, w->marks, w->ends, w->line_start);
+    Candidate* out = places;
+    for (const Window* w = windows; w != end; ++w) {
+      if (w->places) {
+        if (out > places + kMostPlaces - 64) {
+          file.candidates_.insert(file.candidates_.end(), places, out);
+          out = places;
+        }
+        out = NotePlaces(out, p, w->at, w->places, w->ends, w->line_start);
+      }
+      if (w->marks) ListMarkedLines(file, p, w->at, w->marks, w->ends, w->line_start);
+    }
+    if (out != places) file.candidates_.insert(file.candidates_.end(), places, out);
     end = windows;
   }
 
-  __attribute__((noinline)) void TakePlaces(DataFile& file) {
-    file.candidates_.insert(file.candidates_.end(), places, places_end);
-    places_end = places;
-  }
-
-  // Lists the places whose bits are set in found (the window's at `at`),
-  // each with the start of its line: after the last line end before it,
-  // in the window or before it (line_start, or at itself when the window
-  // before ended with a line end that line_start does not count yet).
-  __attribute__((always_inline)) void NotePlaces(DataFile& file, const char* p, size_t at, uint64_t found,
-                                                 uint64_t ends, size_t line_start) {
-    const bool after_end = at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n');
-    Candidate* out = places_end;
+  // Writes the places whose bits are set in found (the window's at `at`)
+  // from out on, each with the start of its line: after the last line end
+  // before it, in the window or before it (line_start, or at itself for a
+  // place at the window's first byte after a line end that line_start
+  // does not count yet: a CR whose LF is that byte).
+  static Candidate* NotePlaces(Candidate* out, const char* p, size_t at, uint64_t found, uint64_t ends,
+                               size_t line_start) {
     for (; found; found &= found - 1) {
       const int bit = __builtin_ctzll(found);
       const uint64_t before = ends & ((uint64_t{1} << bit) - 1);
-      const size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : after_end ? at : line_start;
+      size_t line = before ? at + 64 - static_cast<size_t>(__builtin_clzll(before)) : line_start;
+      if (bit == 0 && at > 0 && (p[at - 1] == '\r' || p[at - 1] == '\n')) line = at;
       *out++ = {static_cast<uint32_t>(line), static_cast<uint32_t>(at + static_cast<size_t>(bit))};
     }
-    places_end = out;
-    if (__builtin_expect(out > places + kMostPlaces - 64, 0)) TakePlaces(file);
+    return out;
   }
 };
 
@@ -1063,6 +1155,8 @@ struct DataFile::MarkedWindows {
 template <bool kAnchored_>
 struct DataFile::SurveyWindow {
   static constexpr bool kAnchored = kAnchored_;
+  // With anchors most windows are taken by QuickWindows512.
+  static constexpr bool kTakesQuickly = kAnchored_;
   DataFile* file;
   const char* p;
   size_t n;
@@ -1074,58 +1168,20 @@ struct DataFile::SurveyWindow {
   uint32_t next_stride = 1;   // the next line whose start is noted
   uint64_t carry = 0;         // 1 when the last window ended with a line end
 
-  // marked->end while Quick runs (see BeginQuick, EndQuick).
-  MarkedWindows::Window* quick_end = nullptr;
-  void BeginQuick() { quick_end = marked->end; }
-  void EndQuick() { marked->end = quick_end; }
-
-  // Takes a window whose bytes are at hand (blanks and question set) and
-  // whose next window lies inside the bytes; false, changing nothing, when
-  // it needs more: a lone CR, a line that begins with codes up to 32
-  // running past the window, the list of marked windows full, or a line
-  // whose start is noted. The tests are one branch (each of its own
-  // measured slower).
-  __attribute__((always_inline)) bool Quick(size_t at, WindowBits bits) {
-    const uint64_t counted = bits.ends & ~bits.cr;
-    // A CR at the last byte whose LF begins the next window ends no line.
-    const uint64_t lf_next = uint64_t{p[at + 64] == '\n'} << 63;
-    const uint64_t lone = bits.cr & ~((counted >> 1) | lf_next);
-    const uint64_t starts = (counted << 1) | carry;
-    const uint64_t others = starts & ~bits.digits;
-    // Each line that begins with codes up to 32 (its first byte; the byte
-    // before it ends a line, so none of its run comes before it): adding
-    // its bit to theirs carries to the byte after the run.
-    const uint64_t after_blanks = bits.blanks + (others & bits.blanks);
-    const bool run_out = after_blanks < bits.blanks;
-    const uint32_t after = ends + static_cast<uint32_t>(__builtin_popcountll(counted));
-    MarkedWindows::Window* const slot = quick_end;
-    bool full = slot == marked->last;
-    if constexpr (kAnchored)
-      full |= bits.places != 0 && marked->places_end > marked->places + MarkedWindows::kMostPlaces - 64;
-    if (__builtin_expect((lone != 0) | run_out | full | (after >= next_stride), 0)) return false;
-    if constexpr (kAnchored)
-      if (__builtin_expect(bits.places != 0, 0)) marked->NotePlaces(*file, p, at, bits.places, bits.ends, line_start);
-    *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(line_start), bits.marks, bits.ends};
-    quick_end = slot + (bits.marks != 0);
-    ends = after;
-    records += __builtin_popcountll(starts & bits.digits);
-    if (__builtin_expect(others != 0, 0)) {
-      const uint64_t record_bytes = bits.digits | bits.question;
-      records += __builtin_popcountll((others & bits.question) | (after_blanks & ~bits.blanks & record_bytes));
-    }
-    if (counted) line_start = at + 64 - static_cast<size_t>(__builtin_clzll(counted));
-    carry = counted >> 63;
-    return true;
-  }
-
   __attribute__((always_inline)) void operator()(size_t at, WindowBits bits) {
-    if constexpr (kAnchored)
-      if (__builtin_expect(bits.places != 0, 0)) marked->NotePlaces(*file, p, at, bits.places, bits.ends, line_start);
     {
       // Whether the slot is the last does not wait for the marks.
       MarkedWindows::Window* const slot = marked->end;
-      *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(line_start), bits.marks, bits.ends};
-      marked->end = slot + (bits.marks != 0);
+      if constexpr (kAnchored) {
+        *slot = {static_cast<uint32_t>(at), static_cast<uint32_t>(line_start), bits.marks, bits.ends, bits.places};
+      } else {
+        // No places: the list's stay 0.
+        slot->at = static_cast<uint32_t>(at);
+        slot->line_start = static_cast<uint32_t>(line_start);
+        slot->marks = bits.marks;
+        slot->ends = bits.ends;
+      }
+      marked->end = slot + ((bits.marks | bits.places) != 0);
       if (__builtin_expect(slot == marked->last, 0)) marked->Take(*file, p);
     }
     // The ends that end a line: every LF, and every CR that no LF
@@ -1175,7 +1231,6 @@ void DataFile::Survey() {
   SurveyWindow<kAnchored> window{this, p, n, anchors_, &marked};
   ScanAll(p, n, window);
   marked.Take(*this, p);
-  marked.TakePlaces(*this);
   near_lanes_ = nullptr;
   // A file of many marked lines gives back what the lists' last doubling
   // left unused.

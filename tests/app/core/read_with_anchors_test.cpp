@@ -196,6 +196,28 @@ TEST(ReadWithAnchors, LinesThatBeginAWindowCountAtEveryNotedLine) {
   }
 }
 
+TEST(ReadWithAnchors, PlacesOnLineEndsAtWindowEdgesHaveTheLinesTheyEnd) {
+  // A pattern whose first byte is no anchor has places on line ends. Each
+  // window's edge falls after the first byte of a line end (a CR LF split
+  // in two, or an LF or a lone CR as the window's last byte), and the line
+  // after it begins with the anchor, so that a place stands on the end's
+  // last byte, at the window's last byte or the next one's first, in long
+  // runs of windows taken alike.
+  const PatternAnchors r_after = PatternFinder("?r").Anchors();
+  for (const std::string end : {"\r\n", "\n", "\r"}) {
+    for (const std::string begin : {"r", "R 1675", "1675 r", " \tr", "[r]", "\"r"}) {
+      SCOPED_TRACE("lines beginning '" + begin + "', ending in " + std::to_string(end.size()) + " bytes");
+      std::string text(63, 'x');
+      for (int i = 0; i < 300; ++i) {
+        std::string line = (i % 7 == 3 ? std::string("Baker ") : begin) + " Baker";
+        line.resize(64 - end.size(), i % 5 == 0 ? 'r' : 'a');
+        text += end + line;
+      }
+      ExpectSameReading(text, r_after);
+    }
+  }
+}
+
 TEST(ReadWithAnchors, BytesAroundEveryWindowEdgeAgreeWithTheModel) {
   // Register text with line ends (a CR LF split by the edge too), runs of
   // blanks that begin a line before the edge and end after it, '?',
