@@ -317,8 +317,9 @@ __attribute__((target(QV_FIND512))) int AnchorsNearBracketsAt512(const char* lin
   const __m512i bracket = _mm512_load_si512(l.bracket), not_two = _mm512_load_si512(l.not_two);
   const uint64_t b0 = _mm512_testn_epi8_mask(_mm512_sub_epi8(v0, bracket), not_two);
   const uint64_t b1 = _mm512_testn_epi8_mask(_mm512_sub_epi8(v1, bracket), not_two);
-  uint64_t f0 = FoldedEqual(v0, l.first_bit, l.first_image), f1 = FoldedEqual(v1, l.first_bit, l.first_image);
-  uint64_t s0 = FoldedEqual(v0, l.second_bit, l.second_image), s1 = FoldedEqual(v1, l.second_bit, l.second_image);
+  const uint64_t f0 = FoldedEqual(v0, l.first_bit, l.first_image), f1 = FoldedEqual(v1, l.first_bit, l.first_image);
+  const uint64_t s0 = FoldedEqual(v0, l.second_bit, l.second_image);
+  const uint64_t s1 = FoldedEqual(v1, l.second_bit, l.second_image);
   if ((e0 | e1) == 0) return kNearNotKnown;
   // The bytes before the first line end, as bits of each word (no branch
   // on the word it lies in).

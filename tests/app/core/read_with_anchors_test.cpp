@@ -269,7 +269,7 @@ TEST(ReadWithAnchors, AnchorsNearBracketsAgreeWithAByteByByteLook) {
     // more bytes after it, or none.
     for (int round = 0; round < 4000; ++round) {
       std::string text = RandomText(rng, 1 + rng() % 300);
-      // Half the texts with a line end at most every hundred bytes or so:
+      // Half the texts with line ends about a hundred bytes apart:
       // lines that run into the second word, ends in either.
       if (round % 2)
         for (char& c : text)
