@@ -1056,8 +1056,9 @@ __attribute__((noinline)) uint32_t DataFile::NoteStride(DataFile& file, const ch
 // Lists the lines that hold the window's marks, each once; the end of a
 // line that goes on past the window is looked for at once, in the bytes
 // the pass reads next.
-__attribute__((noinline)) void DataFile::ListMarkedLines(DataFile& file, const char* p, size_t at, uint64_t marks,
-                                                         uint64_t ends, size_t line_start) {
+__attribute__((always_inline)) inline void DataFile::ListMarkedLines(DataFile& file, const char* p, size_t at,
+                                                                      uint64_t marks, uint64_t ends,
+                                                                      size_t line_start) {
   for (uint64_t m = marks; m; m &= m - 1) {
     const int bit = __builtin_ctzll(m);
     const uint64_t before = ends & ((uint64_t{1} << bit) - 1);

@@ -208,20 +208,25 @@ inline uint64_t BitsBelow(size_t k) { return k >= 64 ? ~uint64_t{0} : (uint64_t{
 #define QV_FIND512 "avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt"
 
 // The answer for a line of size bytes, 1 to 128, from the bits of its
-// brackets and of each anchor's bytes in its two words (no bit past the
-// line set); -1 when it holds no bracket.
-inline int NearFromBits(uint64_t br0, uint64_t br1, uint64_t f0, uint64_t f1, uint64_t s0, uint64_t s1, size_t size,
-                        size_t reach) {
+// brackets (none past the line) and of each anchor's bytes in its two
+// words (those past the line are not looked at); -1 when it holds no
+// bracket. No branch on where the brackets stand: they fall in either word
+// as often.
+__attribute__((target(QV_FIND512), always_inline)) inline int NearFromBits(uint64_t br0, uint64_t br1, uint64_t f0,
+                                                                          uint64_t f1, uint64_t s0, uint64_t s1,
+                                                                          size_t size, size_t reach) {
   if ((br0 | br1) == 0) return -1;
-  size_t lo = br0 ? static_cast<size_t>(__builtin_ctzll(br0)) : 64 + static_cast<size_t>(__builtin_ctzll(br1));
-  size_t hi = br1 ? 127 - static_cast<size_t>(__builtin_clzll(br1)) : 63 - static_cast<size_t>(__builtin_clzll(br0));
+  using Bits = unsigned __int128;
+  // tzcnt and lzcnt give 64 for a word of no bits; the words' parts are
+  // added under masks (a branch on them would miss half the time).
+  const uint64_t none0 = -static_cast<uint64_t>(br0 == 0), none1 = -static_cast<uint64_t>(br1 == 0);
+  size_t lo = _tzcnt_u64(br0) + (_tzcnt_u64(br1) & none0);
+  const size_t hi = 127 - (_lzcnt_u64(br1) + (_lzcnt_u64(br0) & none1));
   lo = lo >= reach ? lo - reach : 0;
-  hi = std::min(hi + reach, size - 1) + 1;  // one past the last byte looked at
-  // The bytes [lo, hi) as bits of each word (an index of 64 or more
-  // keeps every bit).
-  const uint64_t m0 = BitsBelow(hi) & ~BitsBelow(lo);
-  const uint64_t m1 = BitsBelow(hi > 64 ? hi - 64 : 0) & ~BitsBelow(lo > 64 ? lo - 64 : 0);
-  return ((f0 & m0) | (f1 & m1)) != 0 && ((s0 & m0) | (s1 & m1)) != 0 ? 1 : 0;
+  const size_t end = std::min(hi + reach + 1, size);  // one past the last byte looked at, 1 to 128
+  const Bits in = (~Bits{0} << lo) & (~Bits{0} >> (128 - end));
+  const Bits first = (Bits{f1} << 64) | f0, second = (Bits{s1} << 64) | s0;
+  return static_cast<int>(((first & in) != 0) & ((second & in) != 0));
 }
 
 // AnchorsNearBrackets of a line of size bytes, 1 to 128, whose bytes are
@@ -299,7 +304,8 @@ __attribute__((target(QV_FIND512), always_inline)) inline uint64_t FoldedEqual(_
 
 // AnchorsNearBracketsAt where the processor has AVX-512: two loads, and
 // one comparison of each for the line ends, the brackets ('[' and ']' are
-// the bytes 2 apart from 0x5B) and each anchor.
+// the bytes 2 apart from 0x5B) and each anchor, all made at once; the
+// line's bounds then only mask their bits.
 __attribute__((target(QV_FIND512))) int AnchorsNearBracketsAt512(const char* line, size_t available,
                                                                   const NearBracketsLanes& l, size_t& size) {
   if (available < 128) return kNearNotKnown;
@@ -308,21 +314,27 @@ __attribute__((target(QV_FIND512))) int AnchorsNearBracketsAt512(const char* lin
   const __m512i cr = _mm512_load_si512(l.cr), lf = _mm512_load_si512(l.lf);
   const uint64_t e0 = _mm512_cmpeq_epi8_mask(v0, cr) | _mm512_cmpeq_epi8_mask(v0, lf);
   const uint64_t e1 = _mm512_cmpeq_epi8_mask(v1, cr) | _mm512_cmpeq_epi8_mask(v1, lf);
-  if ((e0 | e1) == 0) return kNearNotKnown;
-  size = e0 ? static_cast<size_t>(__builtin_ctzll(e0)) : 64 + static_cast<size_t>(__builtin_ctzll(e1));
-  const uint64_t in0 = BitsBelow(size), in1 = size > 64 ? BitsBelow(size - 64) : 0;
   const __m512i bracket = _mm512_load_si512(l.bracket), not_two = _mm512_load_si512(l.not_two);
-  const uint64_t br0 = _mm512_testn_epi8_mask(_mm512_sub_epi8(v0, bracket), not_two) & in0;
-  const uint64_t br1 = _mm512_testn_epi8_mask(_mm512_sub_epi8(v1, bracket), not_two) & in1;
-  if ((br0 | br1) == 0) return -1;
-  return NearFromBits(br0, br1, FoldedEqual(v0, l.first_bit, l.first_image) & in0,
-                      FoldedEqual(v1, l.first_bit, l.first_image) & in1,
-                      FoldedEqual(v0, l.second_bit, l.second_image) & in0,
-                      FoldedEqual(v1, l.second_bit, l.second_image) & in1, size, l.reach);
+  const uint64_t b0 = _mm512_testn_epi8_mask(_mm512_sub_epi8(v0, bracket), not_two);
+  const uint64_t b1 = _mm512_testn_epi8_mask(_mm512_sub_epi8(v1, bracket), not_two);
+  const uint64_t f0 = FoldedEqual(v0, l.first_bit, l.first_image), f1 = FoldedEqual(v1, l.first_bit, l.first_image);
+  const uint64_t s0 = FoldedEqual(v0, l.second_bit, l.second_image);
+  const uint64_t s1 = FoldedEqual(v1, l.second_bit, l.second_image);
+  if ((e0 | e1) == 0) return kNearNotKnown;
+  // The bytes before the first line end, as bits of each word (no branch
+  // on the word it lies in).
+  const uint64_t none0 = -static_cast<uint64_t>(e0 == 0);
+  size = _tzcnt_u64(e0) + (_tzcnt_u64(e1) & none0);
+  const uint64_t in0 = ~e0 & (e0 - 1), in1 = ~e1 & (e1 - 1) & none0;
+  return NearFromBits(b0 & in0, b1 & in1, f0, f1, s0, s1, size, l.reach);
 }
 
 }  // namespace
 #endif
+
+namespace {
+int NearNotKnown(const char*, size_t, const NearBracketsLanes&, size_t&) { return kNearNotKnown; }
+}  // namespace
 
 NearBracketsLanes::NearBracketsLanes(const PatternAnchors& anchors, size_t reach_) : reach(reach_) {
   const AnchorFold first = FoldOf(anchors.first_bytes), second = FoldOf(anchors.second_bytes);
@@ -336,14 +348,11 @@ NearBracketsLanes::NearBracketsLanes(const PatternAnchors& anchors, size_t reach
   fill(first_image, first.image);
   fill(second_bit, second.bit);
   fill(second_image, second.image);
-}
-
-int AnchorsNearBracketsAt(const char* line, size_t available, const NearBracketsLanes& lanes, size_t& size) {
+  at = NearNotKnown;
 #if defined(QV_WIDE_FIND)
   static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
-  if (widest && lanes.usable) return AnchorsNearBracketsAt512(line, available, lanes, size);
+  if (widest && usable) at = AnchorsNearBracketsAt512;
 #endif
-  return kNearNotKnown;
 }
 
 int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, size_t reach) {

@@ -99,15 +99,19 @@ inline AnchorFold FoldOf(const std::array<uint8_t, 2>& bytes) {
   return {true, bit, static_cast<uint8_t>(bytes[0] | bit)};
 }
 
+constexpr int kNearNotKnown = -2;
+
 // What AnchorsNearBracketsAt compares a line's bytes with, each byte in
-// all 64 lanes: laid out once for a pass over many lines, so that each
-// line costs its comparisons alone.
+// all 64 lanes, and the routine this processor runs it with: laid out once
+// for a pass over many lines, so that each line costs its comparisons
+// alone.
 struct NearBracketsLanes {
   NearBracketsLanes(const PatternAnchors& anchors, size_t reach);
   alignas(64) uint8_t cr[64], lf[64], bracket[64], not_two[64];
   alignas(64) uint8_t first_bit[64], first_image[64], second_bit[64], second_image[64];
   size_t reach = 0;
   bool usable = false;  // both anchors fold (see FoldOf)
+  int (*at)(const char* line, size_t available, const NearBracketsLanes& lanes, size_t& size) = nullptr;
 };
 
 // AnchorsNearBrackets (with the lanes' reach) for the line that starts at
@@ -116,8 +120,9 @@ struct NearBracketsLanes {
 // is not known at once (the line's end lies 128 bytes or more on, fewer
 // bytes are available, the anchors do not fold, or the processor lacks
 // AVX-512); size is then not set.
-constexpr int kNearNotKnown = -2;
-int AnchorsNearBracketsAt(const char* line, size_t available, const NearBracketsLanes& lanes, size_t& size);
+inline int AnchorsNearBracketsAt(const char* line, size_t available, const NearBracketsLanes& lanes, size_t& size) {
+  return lanes.at(line, available, lanes, size);
+}
 
 // The first occurrence of any of several patterns (the alternatives of an
 // OR), remembering where each was last found.
