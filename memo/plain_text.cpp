@@ -102,7 +102,7 @@ void NoteOwner(const TPreparedTexts::Prepared& text, std::size_t line) {
 bool Owns(const TPreparedTexts::Prepared& text, std::size_t line) {
   return std::atomic_ref<std::uint32_t>(text.owner).load(std::memory_order_relaxed) == line;
 }
-static_assert(sizeof(TPreparedTexts::Prepared) <= 24, "a prepared text's record stays as small with its owner");
+static_assert(sizeof(TPreparedTexts::Prepared) <= 16, "a prepared text's record stays as small with its owner");
 
 // With owners set, the owners of the prepared texts noted.
 void Survey(const TParagraphSource& source, std::int32_t limit, bool owners, LineSurvey& part) {
@@ -213,7 +213,7 @@ void FillInPlace(TParagraphSource& source, TParagraphsList& pars, const LineSurv
         // The buffer, as SetText would have made it, taken over in place.
         p.text = ahead->text;
         p.length = ahead->length;
-        p.capacity = ahead->capacity;
+        p.capacity = ahead->Capacity();
         p.arenaText = true;
         text = std::string_view(ahead->text, static_cast<std::size_t>(ahead->length));
       } else {
@@ -452,8 +452,7 @@ void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prep
   std::memcpy(buffer, text.data(), text.size());
   buffer[text.size()] = 0;
   line.text = buffer;
-  line.length = length;
-  line.capacity = static_cast<std::int32_t>(std::min<std::size_t>(bytes, 0x7FFFFFFF));
+  line.length = static_cast<std::uint32_t>(length);
   line.controlled = HoldsControlByte(text);
   if (line.controlled)
     for (char c : text)
@@ -468,13 +467,19 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
   lines_.assign(count, Prepared());
   const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(threads, 1));
   // Each part's blocks are taken here, so that they come from this
-  // thread's heap; their pages come in as the parts write them.
+  // thread's heap; their pages come in as the parts write them. They are
+  // sized from every kSampleStep-th line with some room over: room never
+  // written takes no memory (and blocks never begun are freed), a part
+  // that runs out takes more blocks on its own thread.
+  constexpr std::size_t kSampleStep = 8;
   std::vector<TTextArena> arenas(parts);
   for (std::size_t t = 0; t < parts; ++t) {
-    std::size_t bytes = 0;
-    for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i)
-      bytes += par::TextBufferBytes(line(i).size());
-    arenas[t].Expect(bytes);
+    const std::size_t begin = count * t / parts, end = count * (t + 1) / parts;
+    std::size_t sampled = 0, samples = 0;
+    const std::size_t step = end - begin < 64 * kSampleStep ? 1 : kSampleStep;
+    for (std::size_t i = begin; i < end; i += step, ++samples) sampled += par::TextBufferBytes(line(i).size());
+    const std::size_t bytes = step == 1 ? sampled : sampled / samples * (end - begin);
+    arenas[t].Expect(step == 1 ? bytes : bytes + bytes / 8 + 4096);
     arenas[t].Prepare();
   }
   std::atomic<bool> stop{false};

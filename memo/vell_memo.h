@@ -71,15 +71,20 @@ public:
             const std::function<void(std::size_t)>& copied = nullptr);
   std::size_t Count() const { return lines_.size(); }
 
+  // 16 bytes: a page's records are cleared, looked up and placed for every
+  // line, each of their pages a fault the first time.
   struct Prepared {
-    char* text = nullptr;     // a paragraph's buffer: the text, then a NUL
-    std::int32_t length = 0;
-    std::int32_t capacity = 0;
-    bool controlled = false;  // holds a byte below 22
-    bool breaks = false;      // holds CR, LF or NUL: a load cuts it
+    char* text = nullptr;  // a paragraph's buffer: the text, then a NUL
+    // Below TTextArena::kLargest: longer texts are not prepared.
+    std::uint32_t length : 30 = 0;
+    std::uint32_t controlled : 1 = 0;  // holds a byte below 22
+    std::uint32_t breaks : 1 = 0;      // holds CR, LF or NUL: a load cuts it
     // The line a load places the text in, noted as it looks at its lines.
     mutable std::uint32_t owner = 0;
+    // The buffer's size, as the text was copied into it.
+    std::int32_t Capacity() const { return static_cast<std::int32_t>(par::TextBufferBytes(length)); }
   };
+  static_assert(TTextArena::kLargest < (std::size_t{1} << 30), "a prepared text's length fits its record");
   // Line index's text; nullptr when none was prepared (empty or too long).
   const Prepared* Find(std::size_t index) const {
     return index < lines_.size() && lines_[index].text != nullptr ? &lines_[index] : nullptr;

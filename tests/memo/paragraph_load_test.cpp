@@ -159,6 +159,30 @@ TEST(ParagraphLoad, TextsPreparedAheadInAnotherOrderGiveTheSamePage) {
       ExpectSamePage(loaded, joined, (what + ", edited").c_str());
       EXPECT_NO_THROW(loaded.CheckIntegrity()) << what;
     }
+  // Parts whose lines looked at for their size are far shorter than the
+  // rest (every eighth line here) take more blocks as they go: each text is
+  // still prepared whole, but for one too long for a buffer of the arena.
+  {
+    std::vector<std::string> uneven(40000);
+    for (std::size_t i = 0; i < uneven.size(); ++i)
+      uneven[i] = i % 8 == 0 ? "s" : std::string(1500 + i % 7, static_cast<char>('a' + i % 26));
+    uneven[12345] = std::string(62000, 'L');
+    uneven[23457] = std::string(TTextArena::kLargest, 'X');
+    TPreparedTexts prepared;
+    ASSERT_TRUE(prepared.Copy(
+        uneven.size(), [&](std::size_t i) -> std::string_view { return uneven[i]; }, 4, [] { return true; }));
+    for (std::size_t i = 0; i < uneven.size(); ++i) {
+      const TPreparedTexts::Prepared* text = prepared.Find(i);
+      if (i == 23457) {
+        EXPECT_EQ(text, nullptr);
+        continue;
+      }
+      ASSERT_NE(text, nullptr) << i;
+      ASSERT_EQ(std::string_view(text->text, text->length), uneven[i]) << i;
+      ASSERT_EQ(text->text[text->length], '\0') << i;
+      ASSERT_GT(text->Capacity(), static_cast<std::int32_t>(text->length)) << i;
+    }
+  }
   // A copy stopped part way prepares nothing.
   TPreparedTexts stopped;
   int ticks = 0;
