@@ -245,10 +245,12 @@ __attribute__((target(QV_FIND512), always_inline)) inline int NearBrackets128(__
   const uint64_t br0 = (_mm512_cmpeq_epi8_mask(v0, open) | _mm512_cmpeq_epi8_mask(v0, close)) & in0;
   const uint64_t br1 = (_mm512_cmpeq_epi8_mask(v1, open) | _mm512_cmpeq_epi8_mask(v1, close)) & in1;
   if ((br0 | br1) == 0) return -1;
-  const uint64_t f0 = (_mm512_cmpeq_epi8_mask(v0, a1) | _mm512_cmpeq_epi8_mask(v0, b1)) & in0;
-  const uint64_t f1 = (_mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1)) & in1;
-  const uint64_t s0 = (_mm512_cmpeq_epi8_mask(v0, a2) | _mm512_cmpeq_epi8_mask(v0, b2)) & in0;
-  const uint64_t s1 = (_mm512_cmpeq_epi8_mask(v1, a2) | _mm512_cmpeq_epi8_mask(v1, b2)) & in1;
+  // The anchors' bits past the line are left to NearFromBits, which looks
+  // at none of them.
+  const uint64_t f0 = _mm512_cmpeq_epi8_mask(v0, a1) | _mm512_cmpeq_epi8_mask(v0, b1);
+  const uint64_t f1 = _mm512_cmpeq_epi8_mask(v1, a1) | _mm512_cmpeq_epi8_mask(v1, b1);
+  const uint64_t s0 = _mm512_cmpeq_epi8_mask(v0, a2) | _mm512_cmpeq_epi8_mask(v0, b2);
+  const uint64_t s1 = _mm512_cmpeq_epi8_mask(v1, a2) | _mm512_cmpeq_epi8_mask(v1, b2);
   return NearFromBits(br0, br1, f0, f1, s0, s1, size, reach);
 }
 
