@@ -22,10 +22,12 @@ std::vector<std::string> PageParagraphs(memo::TVellMemo& memo, appcore::Pacer* p
 
 namespace {
 
-// Line i of the head's two lists.
-std::string& HeadLine(PageParts& parts, size_t i) {
-  return i < parts.head.size() ? parts.head[i] : parts.head_rest[i - parts.head.size()];
+// Line i of two lists, one after the other (the head's).
+template <typename Lines>
+auto& LineOfTwo(Lines& first, Lines& second, size_t i) {
+  return i < first.size() ? first[i] : second[i - first.size()];
 }
+std::string& HeadLine(PageParts& parts, size_t i) { return LineOfTwo(parts.head, parts.head_rest, i); }
 size_t HeadCount(const PageParts& parts) { return parts.head.size() + parts.head_rest.size(); }
 
 // A page's lines by number: the head lines (two lists, one after the
@@ -33,10 +35,9 @@ size_t HeadCount(const PageParts& parts) { return parts.head.size() + parts.head
 // once read.
 class PartsLines : public memo::TParagraphSource {
 public:
-  PartsLines(const std::vector<std::string>& head, const std::vector<std::string>* head_rest, const PageParts* rows,
+  PartsLines(const std::vector<std::string>& head, const std::vector<std::string>& head_rest, const PageParts* rows,
              PageParts* taken)
-      : head_(head), rest_(head_rest), heads_(head.size() + (head_rest ? head_rest->size() : 0)), rows_(rows),
-        taken_(taken) {}
+      : head_(head), rest_(head_rest), heads_(head.size() + head_rest.size()), rows_(rows), taken_(taken) {}
   size_t Count() const override { return heads_ + (rows_ ? rows_->rows.size() : 0); }
   memo::TPreparedTexts* Prepared() const override { return rows_ ? rows_->prepared.get() : nullptr; }
   // The head's lines first, then the hits by their places (PrepareTexts).
@@ -77,9 +78,9 @@ public:
 
 private:
   static constexpr size_t kTextBehind = 4;
-  const std::string& Head(size_t i) const { return i < head_.size() ? head_[i] : (*rest_)[i - head_.size()]; }
+  const std::string& Head(size_t i) const { return LineOfTwo(head_, rest_, i); }
   const std::vector<std::string>& head_;
-  const std::vector<std::string>* rest_;
+  const std::vector<std::string>& rest_;
   const size_t heads_;
   const PageParts* rows_;
   PageParts* taken_;
@@ -188,7 +189,8 @@ void SetPageText(memo::TVellMemo& memo, const std::string& text, appcore::Pacer*
 }  // namespace
 
 std::string JoinedLines(const std::vector<std::string>& lines, appcore::Pacer* pacer) {
-  PartsLines view(lines, nullptr, nullptr, nullptr);
+  const std::vector<std::string> none;
+  PartsLines view(lines, none, nullptr, nullptr);
   return Join(view, pacer);
 }
 
@@ -204,7 +206,7 @@ void SetPageLines(memo::TVellMemo& memo, std::vector<std::string>&& lines, appco
 
 bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pacer) {
   PageParts taken = std::move(parts);
-  PartsLines lines(taken.head, &taken.head_rest, &taken, &taken);
+  PartsLines lines(taken.head, taken.head_rest, &taken, &taken);
   if (pacer && pacer->Cancelled()) return false;
   // The lines go straight into paragraphs. An empty text leaves an empty
   // page untouched, as SetText does.
