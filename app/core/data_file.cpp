@@ -215,9 +215,13 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
     std::vector<int> fds(last - first, -1);
     std::vector<rtl::os::FileInfo> stats(last - first);
     std::vector<size_t> offsets(last - first, 0);
+    // Opened by the crew: its first round also starts its threads, and each
+    // opens files as soon as it runs.
+    const size_t threads = std::min<size_t>(rtl::UsableProcessors(), 8);
+    crew->Run(threads, last - first,
+              [&](size_t k, bool) { fds[k] = OpenForRead(paths[first + k], stats[k], errors[first + k]); });
     size_t total = 0;
     for (size_t i = first; i < last; ++i) {
-      fds[i - first] = OpenForRead(paths[i], stats[i - first], errors[i]);
       if (fds[i - first] < 0 || static_cast<size_t>(stats[i - first].size) >= kMapFrom) continue;
       offsets[i - first] = total;
       total += RoundUp(static_cast<size_t>(stats[i - first].size), 64);
@@ -281,7 +285,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
       fds[k] = -1;
       if (files[i] && arrived) arrived(i, files[i]);
     };
-    crew->Run(std::min<size_t>(rtl::UsableProcessors(), 8), order.size(), read_one);
+    crew->Run(threads, order.size(), read_one);
     for (size_t i = first; i < last; ++i) {
       if (!alone[i - first] || !errors[i].empty() || stopped()) continue;
       try {

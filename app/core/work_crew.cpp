@@ -7,6 +7,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 
 namespace appcore {
 namespace {
@@ -56,6 +57,7 @@ struct WorkCrew::State {
   std::condition_variable wake;
   std::deque<std::shared_ptr<Round>> rounds;  // rounds with seats left
   std::size_t started = 0;
+  std::size_t starting = 0;  // being started by the callers of rounds
   bool leaving = false;
 
   static void Serve(const std::shared_ptr<State>& state) {
@@ -84,9 +86,9 @@ WorkCrew::~WorkCrew() {
   for (const pthread_t helper : helpers_) ::pthread_join(helper, nullptr);
 }
 
-bool WorkCrew::StartHelper() {
+std::optional<pthread_t> WorkCrew::CreateHelper() {
   pthread_attr_t attr;
-  if (::pthread_attr_init(&attr) != 0) return false;
+  if (::pthread_attr_init(&attr) != 0) return std::nullopt;
   ::pthread_attr_setstacksize(&attr, kHelperStack);
   auto* shared = new std::shared_ptr<State>(state_);
   pthread_t thread;
@@ -102,10 +104,9 @@ bool WorkCrew::StartHelper() {
   ::pthread_attr_destroy(&attr);
   if (rc != 0) {
     delete shared;
-    return false;
+    return std::nullopt;
   }
-  helpers_.push_back(thread);
-  return true;
+  return thread;
 }
 
 std::size_t WorkCrew::Size() const {
@@ -120,19 +121,41 @@ void WorkCrew::Run(std::size_t threads, std::size_t count, const CrewTask& body,
   round->body = &body;
   round->count = count;
   const std::size_t helpers = std::min({threads > 0 ? threads - 1 : 0, count - 1, kMostHelpers});
-  std::size_t seats = 0;
   State& state = *state_;
+  std::size_t to_start = 0, to_wake = 0;
+  bool wake_all = false;
   if (helpers > 0) {
     std::lock_guard<std::mutex> lock(state.mutex);
-    // Fewer helpers where no more threads can be had.
-    helpers_.reserve(helpers);
-    while (state.started < helpers && StartHelper()) ++state.started;
-    seats = round->seats = std::min(helpers, state.started);
-    if (seats > 0) state.rounds.push_back(round);
+    // The round is offered before the helpers it lacks are started, so
+    // that each takes its tasks as soon as it runs, not once the last is
+    // started (a few hundred microseconds for seven).
+    to_start = helpers - std::min(helpers, state.started + state.starting);
+    state.starting += to_start;
+    round->seats = helpers;
+    state.rounds.push_back(round);
+    to_wake = helpers - to_start;
+    wake_all = to_wake >= state.started;
   }
-  for (std::size_t s = 0; s < seats; ++s) state.wake.notify_one();
+  // Waiting helpers are woken in one call where all are wanted: woken one
+  // at a time, the first may be put on the caller's core (the system keeps
+  // a woken thread near the one that woke it) and hold the caller off it,
+  // and with it the waking of the others, for a millisecond and more.
+  if (wake_all) state.wake.notify_all();
+  else
+    for (std::size_t s = 0; s < to_wake; ++s) state.wake.notify_one();
+  for (std::size_t s = 0; s < to_start; ++s) {
+    const std::optional<pthread_t> helper = CreateHelper();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!helper) {  // fewer helpers where no more threads can be had
+      state.starting -= to_start - s;
+      break;
+    }
+    helpers_.push_back(*helper);
+    --state.starting;
+    ++state.started;
+  }
   round->Work(true);
-  if (seats > 0) {
+  if (helpers > 0) {
     // Helpers not yet come are not waited for.
     std::lock_guard<std::mutex> lock(state.mutex);
     for (auto it = state.rounds.begin(); it != state.rounds.end(); ++it)

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <pthread.h>
 #include <vector>
 
@@ -43,8 +44,8 @@ public:
   struct State;
 
 private:
-  // Starts one helper; false when the system has no thread to give.
-  bool StartHelper();
+  // Starts one helper; none when the system has no thread to give.
+  std::optional<pthread_t> CreateHelper();
 
   std::shared_ptr<State> state_;
   std::vector<pthread_t> helpers_;  // under state_'s mutex
