@@ -471,9 +471,9 @@ public:
 private:
   // Matches one line with the facts flags (DataFile::Flags); at: where the
   // sieve found the line's first pattern in the file's bytes, or npos.
-  void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
+  void Check(const DataFile& file, const LineSpan& line, uint8_t flags, FileKind kind, Block& block,
              size_t at = PatternFinder::npos);
-  void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
+  void AddHit(std::string_view trimmed, const LineSpan& line, FileKind kind, Block& block);
   // The bytes [from, until) of whole lines through the pattern sieve:
   // next(from, until, line) gives the first offset at or after from where
   // a pattern starts, or npos, and when it lies before until, sets line to
@@ -496,6 +496,7 @@ private:
 
   const SearchOptions& options_;
   LineMatcher matcher_;
+  std::string tag_;  // the source tag of the block's hit lines
   std::string keyword_;
   std::string unbracketed_;  // a bracketed line without its brackets
   // Set when a pattern the sieve finds inside a line's rest, from its
@@ -530,6 +531,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
                            const std::function<bool(int, int64_t)>& between) {
   const DataFile& file = *entry.data;
   const FileKind kind = entry.kind;
+  tag_ = SourceTag(block.slot + 1, options_.show_source_codes);
   std::vector<std::string> patterns;
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
   AnyPatternFinder finder(patterns);
@@ -742,7 +744,7 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
   }
 }
 
-void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
+void BlockSearcher::Check(const DataFile& file, const LineSpan& line, uint8_t flags, FileKind kind, Block& block,
                           size_t at) {
   if (!(flags & DataFile::kRecordLine)) return;
   if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
@@ -781,12 +783,12 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
   AddHit(trimmed, line, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, const LineSpan& line, FileKind kind, Block& block) {
   ++block.hits;
   if (kind != FileKind::kBaptisms)
-    block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+    block.other_hits.push_back(HitLine(trimmed, tag_));
   else if (block.make_lines)
-    block.baptism_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+    block.baptism_hits.push_back(HitLine(trimmed, tag_));
   else
     block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
   // The matcher hands each word out once, so a thread's blocks list a word
