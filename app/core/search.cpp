@@ -682,8 +682,12 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
   const std::vector<int8_t>& near = file.BracketLinesNearAnchors();
   const bool near_known = single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == anchors &&
                           near.size() == bracketed.size();
+  const DataFile::Span* const spans = bracketed.data();
+  const int8_t* const near_at = near.data();
+  const size_t bracket_count = bracketed.size();
   const std::vector<DataFile::Span>& closers = file.CloserLines();
-  size_t closer = closers_matter_ ? static_cast<size_t>(std::partition_point(closers.begin(), closers.end(),
+  const bool closers_matter = closers_matter_;
+  size_t closer = closers_matter ? static_cast<size_t>(std::partition_point(closers.begin(), closers.end(),
                                                                             [from](const DataFile::Span& l) {
                                                                               return l.begin < from;
                                                                             }) -
@@ -693,18 +697,21 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
     size_t line = 0;
     const size_t at = next(from, until, line);
     const size_t found = at == PatternFinder::npos || at >= until ? until : line;
-    while (marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < from) ++marks.bracket;
     // Bracketed lines before the found one, each whose unbracketed text
-    // holds a pattern.
-    for (; marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < found; ++marks.bracket) {
-      if (near_known) {
-        if (near[marks.bracket] == 0) continue;
-      } else if (marks.bracket + kFetchAhead < bracketed.size()) {
-        const DataFile::Span ahead = bracketed[marks.bracket + kFetchAhead];
+    // holds a pattern. The cursor stays in a register while the lines the
+    // read ruled out are passed.
+    size_t b = marks.bracket;
+    while (b < bracket_count && spans[b].begin < from) ++b;
+    for (;; ++b) {
+      if (near_known)
+        while (b < bracket_count && near_at[b] == 0 && spans[b].begin < found) ++b;
+      if (b >= bracket_count || spans[b].begin >= found) break;
+      if (!near_known && b + kFetchAhead < bracket_count) {
+        const DataFile::Span ahead = spans[b + kFetchAhead];
         __builtin_prefetch(file.Bytes().data() + ahead.begin);
         __builtin_prefetch(file.Bytes().data() + ahead.end - 1);
       }
-      const DataFile::Span line = bracketed[marks.bracket];
+      const DataFile::Span line = spans[b];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
       if (!near_known && single != nullptr && AnchorsNearBrackets(text, anchors, longest_pattern_) == 0) continue;
       // The line holds no pattern as it stands, so one found without the
@@ -716,17 +723,20 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
       if (brackets.first == std::string_view::npos) continue;
       const size_t lo = brackets.first >= longest_pattern_ ? brackets.first - longest_pattern_ : 0;
       const std::string_view around = text.substr(lo, brackets.last + longest_pattern_ + 1 - lo);
-      if (!finder.MayOccurIn(around)) continue;
+      // The read found both anchors there already where it says 1.
+      if (!(near_known && near_at[b] == 1) && !finder.MayOccurIn(around)) continue;
       StripBracketsInto(around, unbracketed_);
       if (finder.OccursIn(unbracketed_)) {
         const LineSpan span{line.begin, line.end};
+        marks.bracket = b;
         Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
       }
     }
+    marks.bracket = b;
     // Other files are matched after every ']' is dropped, with no '[' too:
     // a line before the found one that holds ']' alone may hold a pattern
     // without it.
-    for (; closers_matter_ && closer < closers.size() && closers[closer].begin < found; ++closer) {
+    for (; closers_matter && closer < closers.size() && closers[closer].begin < found; ++closer) {
       const DataFile::Span line = closers[closer];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
       if (line.begin < from || text.find('[') != std::string_view::npos || !finder.MayOccurIn(text)) continue;
