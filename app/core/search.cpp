@@ -775,7 +775,8 @@ void BlockSearcher::Check(const DataFile& file, const LineSpan& line, uint8_t fl
     // The pattern's first place in the line lies in the rest.
     const std::string_view rest = trimmed.substr(12);
     const textutil::UnitState& st = textutil::State();
-    if (rest.find(st.OpenQuote) == std::string_view::npos && rest.find(st.CloseQuote) == std::string_view::npos) {
+    if (rest.find(st.OpenQuote) == std::string_view::npos &&
+        (st.CloseQuote == st.OpenQuote || rest.find(st.CloseQuote) == std::string_view::npos)) {
       if (OtherExactHit(rest, at - begin - 12, longest_pattern_, matcher_.Boxes(), matcher_.Terms().term1))
         AddHit(trimmed, line, kind, block);
       return;
