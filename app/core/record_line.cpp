@@ -136,10 +136,18 @@ std::string SourceTag(int source_number, bool show_codes) {
   return " [" + std::to_string(source_number) + "] ";
 }
 
-std::string HitLine(std::string_view trimmed, int source_number, bool show_codes) {
+std::string HitLine(std::string_view trimmed, std::string_view tag) {
   // One allocation of the exact size: a search keeps hundreds of thousands
-  // of these, and a copy grown by the tag would hold twice its length. The
-  // tag is written in place, as SourceTag spells it.
+  // of these, and a copy grown by the tag would hold twice its length.
+  std::string line;
+  line.reserve(trimmed.size() + tag.size());
+  line.append(trimmed);
+  line.append(tag);
+  return line;
+}
+
+std::string HitLine(std::string_view trimmed, int source_number, bool show_codes) {
+  // The tag is written in place, as SourceTag spells it.
   char tag[24];
   size_t tag_size = 0;
   if (show_codes) {
@@ -159,11 +167,7 @@ std::string HitLine(std::string_view trimmed, int source_number, bool show_codes
     tag[tag_size++] = ']';
     tag[tag_size++] = ' ';
   }
-  std::string line;
-  line.reserve(trimmed.size() + tag_size);
-  line.append(trimmed);
-  line.append(tag, tag_size);
-  return line;
+  return HitLine(trimmed, std::string_view(tag, tag_size));
 }
 
 }  // namespace appcore

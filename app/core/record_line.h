@@ -121,5 +121,7 @@ void StripBracketsInto(std::string_view text, std::string& out);
 std::string SourceTag(int source_number, bool show_codes);
 // The trimmed record line with its source tag.
 std::string HitLine(std::string_view trimmed, int source_number, bool show_codes);
+// The same with the tag as SourceTag gives it (for many lines of one source).
+std::string HitLine(std::string_view trimmed, std::string_view tag);
 
 }  // namespace appcore

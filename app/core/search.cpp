@@ -471,9 +471,9 @@ public:
 private:
   // Matches one line with the facts flags (DataFile::Flags); at: where the
   // sieve found the line's first pattern in the file's bytes, or npos.
-  void Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
+  void Check(const DataFile& file, const LineSpan& line, uint8_t flags, FileKind kind, Block& block,
              size_t at = PatternFinder::npos);
-  void AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block);
+  void AddHit(std::string_view trimmed, const LineSpan& line, FileKind kind, Block& block);
   // The bytes [from, until) of whole lines through the pattern sieve:
   // next(from, until, line) gives the first offset at or after from where
   // a pattern starts, or npos, and when it lies before until, sets line to
@@ -496,6 +496,7 @@ private:
 
   const SearchOptions& options_;
   LineMatcher matcher_;
+  std::string tag_;  // the source tag of the block's hit lines
   std::string keyword_;
   std::string unbracketed_;  // a bracketed line without its brackets
   // Set when a pattern the sieve finds inside a line's rest, from its
@@ -530,6 +531,7 @@ void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
                            const std::function<bool(int, int64_t)>& between) {
   const DataFile& file = *entry.data;
   const FileKind kind = entry.kind;
+  tag_ = SourceTag(block.slot + 1, options_.show_source_codes);
   std::vector<std::string> patterns;
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
   AnyPatternFinder finder(patterns);
@@ -680,8 +682,12 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
   const std::vector<int8_t>& near = file.BracketLinesNearAnchors();
   const bool near_known = single != nullptr && file.ReadWith() != nullptr && *file.ReadWith() == anchors &&
                           near.size() == bracketed.size();
+  const DataFile::Span* const spans = bracketed.data();
+  const int8_t* const near_at = near.data();
+  const size_t bracket_count = bracketed.size();
   const std::vector<DataFile::Span>& closers = file.CloserLines();
-  size_t closer = closers_matter_ ? static_cast<size_t>(std::partition_point(closers.begin(), closers.end(),
+  const bool closers_matter = closers_matter_;
+  size_t closer = closers_matter ? static_cast<size_t>(std::partition_point(closers.begin(), closers.end(),
                                                                             [from](const DataFile::Span& l) {
                                                                               return l.begin < from;
                                                                             }) -
@@ -691,18 +697,21 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
     size_t line = 0;
     const size_t at = next(from, until, line);
     const size_t found = at == PatternFinder::npos || at >= until ? until : line;
-    while (marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < from) ++marks.bracket;
     // Bracketed lines before the found one, each whose unbracketed text
-    // holds a pattern.
-    for (; marks.bracket < bracketed.size() && bracketed[marks.bracket].begin < found; ++marks.bracket) {
-      if (near_known) {
-        if (near[marks.bracket] == 0) continue;
-      } else if (marks.bracket + kFetchAhead < bracketed.size()) {
-        const DataFile::Span ahead = bracketed[marks.bracket + kFetchAhead];
+    // holds a pattern. The cursor stays in a register while the lines the
+    // read ruled out are passed.
+    size_t b = marks.bracket;
+    while (b < bracket_count && spans[b].begin < from) ++b;
+    for (;; ++b) {
+      if (near_known)
+        while (b < bracket_count && near_at[b] == 0 && spans[b].begin < found) ++b;
+      if (b >= bracket_count || spans[b].begin >= found) break;
+      if (!near_known && b + kFetchAhead < bracket_count) {
+        const DataFile::Span ahead = spans[b + kFetchAhead];
         __builtin_prefetch(file.Bytes().data() + ahead.begin);
         __builtin_prefetch(file.Bytes().data() + ahead.end - 1);
       }
-      const DataFile::Span line = bracketed[marks.bracket];
+      const DataFile::Span line = spans[b];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
       if (!near_known && single != nullptr && AnchorsNearBrackets(text, anchors, longest_pattern_) == 0) continue;
       // The line holds no pattern as it stands, so one found without the
@@ -714,17 +723,20 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
       if (brackets.first == std::string_view::npos) continue;
       const size_t lo = brackets.first >= longest_pattern_ ? brackets.first - longest_pattern_ : 0;
       const std::string_view around = text.substr(lo, brackets.last + longest_pattern_ + 1 - lo);
-      if (!finder.MayOccurIn(around)) continue;
+      // The read found both anchors there already where it says 1.
+      if (!(near_known && near_at[b] == 1) && !finder.MayOccurIn(around)) continue;
       StripBracketsInto(around, unbracketed_);
       if (finder.OccursIn(unbracketed_)) {
         const LineSpan span{line.begin, line.end};
+        marks.bracket = b;
         Check(file, span, file.FactsOf(span.begin, span.end, marks.MarksAt(file, span.begin)), kind, block);
       }
     }
+    marks.bracket = b;
     // Other files are matched after every ']' is dropped, with no '[' too:
     // a line before the found one that holds ']' alone may hold a pattern
     // without it.
-    for (; closers_matter_ && closer < closers.size() && closers[closer].begin < found; ++closer) {
+    for (; closers_matter && closer < closers.size() && closers[closer].begin < found; ++closer) {
       const DataFile::Span line = closers[closer];
       const std::string_view text = file.Bytes().substr(line.begin, line.end - line.begin);
       if (line.begin < from || text.find('[') != std::string_view::npos || !finder.MayOccurIn(text)) continue;
@@ -742,7 +754,7 @@ void BlockSearcher::SearchBySieve(const DataFile& file, FileKind kind, Block& bl
   }
 }
 
-void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, FileKind kind, Block& block,
+void BlockSearcher::Check(const DataFile& file, const LineSpan& line, uint8_t flags, FileKind kind, Block& block,
                           size_t at) {
   if (!(flags & DataFile::kRecordLine)) return;
   if (!PassesPeriod(flags & 3, options_.before_1700, options_.from_1700)) return;
@@ -763,7 +775,8 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
     // The pattern's first place in the line lies in the rest.
     const std::string_view rest = trimmed.substr(12);
     const textutil::UnitState& st = textutil::State();
-    if (rest.find(st.OpenQuote) == std::string_view::npos && rest.find(st.CloseQuote) == std::string_view::npos) {
+    if (rest.find(st.OpenQuote) == std::string_view::npos &&
+        (st.CloseQuote == st.OpenQuote || rest.find(st.CloseQuote) == std::string_view::npos)) {
       if (OtherExactHit(rest, at - begin - 12, longest_pattern_, matcher_.Boxes(), matcher_.Terms().term1))
         AddHit(trimmed, line, kind, block);
       return;
@@ -781,12 +794,12 @@ void BlockSearcher::Check(const DataFile& file, LineSpan line, uint8_t flags, Fi
   AddHit(trimmed, line, kind, block);
 }
 
-void BlockSearcher::AddHit(std::string_view trimmed, LineSpan line, FileKind kind, Block& block) {
+void BlockSearcher::AddHit(std::string_view trimmed, const LineSpan& line, FileKind kind, Block& block) {
   ++block.hits;
   if (kind != FileKind::kBaptisms)
-    block.other_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+    block.other_hits.push_back(HitLine(trimmed, tag_));
   else if (block.make_lines)
-    block.baptism_hits.push_back(HitLine(trimmed, block.slot + 1, options_.show_source_codes));
+    block.baptism_hits.push_back(HitLine(trimmed, tag_));
   else
     block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
   // The matcher hands each word out once, so a thread's blocks list a word

@@ -214,6 +214,10 @@ TEST(HitLines, CarryTheSourceTagWhileCodesAreShown) {
       const std::string hit = HitLine(line, n, shown);
       EXPECT_EQ(hit, line + SourceTag(n, shown)) << n;
       EXPECT_EQ(hit.capacity(), hit.size()) << n;  // no room to spare
+      // The same from a tag made once for many lines.
+      const std::string tagged = HitLine(line, SourceTag(n, shown));
+      EXPECT_EQ(tagged, hit) << n;
+      EXPECT_EQ(tagged.capacity(), tagged.size()) << n;
     }
 }
 
