@@ -4,13 +4,9 @@
 // missed or when a hit count differs from the tool's. Whole processes are
 // timed with both sides pinned to the same cores: one, two and all.
 //
-// `bench_search --search DIR NAME [--fuzzy] [--text] [--page]` is the search
-// as a command: it loads the data files of DIR, searches NAME in every role
-// (exactly, or with every fuzzy box ticked; with --text, in the whole rest
-// of every line), optionally arranges the baptism hits and fills the first
-// page, and prints the counts. It searches on as many threads as it has
-// cores to run on. The benchmark runs it as a whole process beside grep and
-// rg.
+// The search it times as a whole process beside grep and rg is the command
+// of search_command.cpp, built as the small program bench_search_command;
+// `bench_search --search ...` runs the same command.
 #include "bench/bench_util.h"
 
 #include <sched.h>
@@ -34,6 +30,7 @@
 #include "app/core/data_file_set.h"
 #include "app/core/first_page.h"
 #include "app/core/search.h"
+#include "bench/search_command.h"
 #include "platform/runtime/os_memory.h"
 #include "tools/register_generator.h"
 
@@ -42,6 +39,8 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using bench::AllowedCores;
+using bench::AllRoles;
 using bench::Clock;
 using bench::Seconds;
 
@@ -97,27 +96,6 @@ Args ParseArgs(int argc, char** argv) {
   return a;
 }
 
-appcore::SearchOptions AllRoles(const std::string& name, int files, bool fuzzy, bool text = false) {
-  appcore::SearchOptions o;
-  o.search_text = name;
-  o.father = o.mother = o.children = o.witness = true;
-  o.fuzzy_father = o.fuzzy_mother = o.fuzzy_witness = o.fuzzy_text = fuzzy;
-  o.text_box = text;
-  o.ticked.assign(static_cast<size_t>(files), true);
-  return o;
-}
-
-// The processors this thread may run on.
-std::vector<int> AllowedCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  std::vector<int> cores;
-  if (::sched_getaffinity(0, sizeof set, &set) == 0)
-    for (int c = 0; c < CPU_SETSIZE; ++c)
-      if (CPU_ISSET(c, &set)) cores.push_back(c);
-  return cores;
-}
-
 // Pins this thread, and every thread and process it starts from now on, to
 // cores.
 void PinTo(const std::vector<int>& cores) {
@@ -131,64 +109,6 @@ std::string CoreList(const std::vector<int>& cores) {
   std::string list;
   for (int c : cores) list += (list.empty() ? "" : ",") + std::to_string(c);
   return list;
-}
-
-// The search as a command; prints "baptisms N", "others N", "page N".
-int SearchCommand(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: bench_search --search DIR NAME [--fuzzy] [--text] [--page] [--times] [--apart]\n");
-    return 2;
-  }
-  bool fuzzy = false, text = false, page = false, times = false, apart = false;
-  for (int i = 4; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--fuzzy") == 0) fuzzy = true;
-    else if (std::strcmp(argv[i], "--text") == 0) text = true;
-    else if (std::strcmp(argv[i], "--page") == 0) page = true;
-    else if (std::strcmp(argv[i], "--times") == 0) times = true;
-    else if (std::strcmp(argv[i], "--apart") == 0) apart = true;
-    else {
-      std::fprintf(stderr, "bench_search --search: unknown option %s\n", argv[i]);
-      return 2;
-    }
-  }
-  const auto start = Clock::now();
-  rtl::os::GrowHeapsInLargeSteps();
-  // Each file is searched as soon as it is read, on the thread that read
-  // it; with --apart, every file is read before the search starts.
-  appcore::DataFileSet set;
-  const appcore::MessageFn report = [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); };
-  appcore::SearchResult result;
-  // As many search threads as cores to run on, as rg takes.
-  const int threads = std::max<int>(1, static_cast<int>(AllowedCores().size()));
-  if (apart) {
-    set.MakeFileList(argv[2], "", report);
-    appcore::SearchOptions options = AllRoles(argv[3], set.Count(), fuzzy, text);
-    options.threads = threads;
-    result = appcore::RunSearch(set, options, nullptr);
-  } else {
-    appcore::SearchOptions options = AllRoles(argv[3], 0, fuzzy, text);
-    options.threads = threads;
-    result = appcore::LoadAndSearch(set, argv[2], report, options, nullptr);
-  }
-  const auto searched = Clock::now();
-  const size_t baptisms = result.baptism_hits.size(), others = result.marriage_hits.size();
-  size_t page_lines = 0;
-  if (page) {
-    appcore::ArrangeOutcome arranged = appcore::Arrange(std::move(result.baptism_hits), result.key_length, {});
-    page_lines = appcore::TakeFirstPageLines(result, arranged, true).size();
-  }
-  std::printf("baptisms %zu\nothers %zu\nhits %lld\npage %zu\n", baptisms, others,
-              static_cast<long long>(result.hit_count), page_lines);
-  // The phases, for a look at where the time goes (--times).
-  if (times)
-    std::fprintf(stderr, "load and search %.1f ms, rest %.1f ms; files and indexes hold %.1f MB\n",
-                 Seconds(searched - start) * 1e3,
-                 Seconds(Clock::now() - searched) * 1e3, set.MemoryUse() / 1e6);
-  // As command-line tools do, the command leaves its memory and mapped files
-  // to the system at exit rather than freeing them one by one.
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::_Exit(0);
 }
 
 // One run of a whole process: wall and CPU seconds, peak memory, output.
@@ -368,10 +288,17 @@ std::string DistinctSoundName(int64_t i) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--search") == 0) return SearchCommand(argc, argv);
+  if (argc > 1 && std::strcmp(argv[1], "--search") == 0) return bench::SearchCommand(argc, argv);
   const Args args = ParseArgs(argc, argv);
   const std::vector<std::string> c_env = {"LC_ALL=C", "PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin")};
-  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  // The command is timed as its own program, built beside this one: the
+  // process measured maps none of the benchmark's code.
+  const fs::path command_path = fs::read_symlink("/proc/self/exe").parent_path() / "bench_search_command";
+  if (!fs::exists(command_path)) {
+    std::fprintf(stderr, "bench_search: %s is missing (it is built with bench_search)\n", command_path.c_str());
+    return 2;
+  }
+  const std::string command = command_path.string();
   const std::string load_before = LoadAverage();
 
   // 1. The register set.
@@ -405,11 +332,11 @@ int main(int argc, char** argv) {
   const std::string record_line = "(?-u)^[\\x00-\\x20]*[0-9?].*";
   auto commands_for = [&](const fs::path& set_dir, const std::vector<std::string>& files) {
     Commands c;
-    c.exact = {self, "--search", set_dir.string(), args.surname};
-    c.fuzzy = {self, "--search", set_dir.string(), args.surname, "--fuzzy"};
-    c.fuzzy_page = {self, "--search", set_dir.string(), args.surname, "--fuzzy", "--page"};
-    c.text = {self, "--search", set_dir.string(), args.surname, "--text"};
-    c.fuzzy_text = {self, "--search", set_dir.string(), args.surname, "--text", "--fuzzy"};
+    c.exact = {command, "--search", set_dir.string(), args.surname};
+    c.fuzzy = {command, "--search", set_dir.string(), args.surname, "--fuzzy"};
+    c.fuzzy_page = {command, "--search", set_dir.string(), args.surname, "--fuzzy", "--page"};
+    c.text = {command, "--search", set_dir.string(), args.surname, "--text"};
+    c.fuzzy_text = {command, "--search", set_dir.string(), args.surname, "--text", "--fuzzy"};
     c.rg_exact = with_paths({"rg", "-c", "-i", "-F", args.surname}, files);
     c.grep_exact = with_paths({"grep", "-c", "-i", "-F", args.surname}, files);
     std::vector<std::string> rg_fuzzy = {"rg", "-c", "-i", "-w", "-F"};
