@@ -7,6 +7,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <optional>
 
 namespace appcore {
@@ -90,7 +91,11 @@ std::optional<pthread_t> WorkCrew::CreateHelper() {
   pthread_attr_t attr;
   if (::pthread_attr_init(&attr) != 0) return std::nullopt;
   ::pthread_attr_setstacksize(&attr, kHelperStack);
-  auto* shared = new std::shared_ptr<State>(state_);
+  auto* shared = new (std::nothrow) std::shared_ptr<State>(state_);
+  if (shared == nullptr) {
+    ::pthread_attr_destroy(&attr);
+    return std::nullopt;
+  }
   pthread_t thread;
   const int rc = ::pthread_create(
       &thread, &attr,
@@ -129,10 +134,14 @@ void WorkCrew::Run(std::size_t threads, std::size_t count, const CrewTask& body,
     // The round is offered before the helpers it lacks are started, so
     // that each takes its tasks as soon as it runs, not once the last is
     // started (a few hundred microseconds for seven).
+    // What may throw comes before the round is offered: once it is, the
+    // caller must stay for it. The room reserved here is enough for every
+    // helper being started, by this round or another.
     to_start = helpers - std::min(helpers, state.started + state.starting);
-    state.starting += to_start;
+    helpers_.reserve(state.started + state.starting + to_start);
     round->seats = helpers;
     state.rounds.push_back(round);
+    state.starting += to_start;
     to_wake = helpers - to_start;
     wake_all = to_wake >= state.started;
   }

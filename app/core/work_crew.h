@@ -44,7 +44,8 @@ public:
   struct State;
 
 private:
-  // Starts one helper; none when the system has no thread to give.
+  // Starts one helper; none when the system has no thread or memory to
+  // give. Never throws.
   std::optional<pthread_t> CreateHelper();
 
   std::shared_ptr<State> state_;
