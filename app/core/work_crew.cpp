@@ -133,10 +133,10 @@ void WorkCrew::Run(std::size_t threads, std::size_t count, const CrewTask& body,
     std::lock_guard<std::mutex> lock(state.mutex);
     // The round is offered before the helpers it lacks are started, so
     // that each takes its tasks as soon as it runs, not once the last is
-    // started (a few hundred microseconds for seven).
-    // What may throw comes before the round is offered: once it is, the
-    // caller must stay for it. The room reserved here is enough for every
-    // helper being started, by this round or another.
+    // started (a few hundred microseconds for seven). Whatever may throw
+    // comes first: once the round is offered, the caller must stay for it.
+    // The room reserved is enough for every helper being started, by this
+    // round or another.
     to_start = helpers - std::min(helpers, state.started + state.starting);
     helpers_.reserve(state.started + state.starting + to_start);
     round->seats = helpers;
