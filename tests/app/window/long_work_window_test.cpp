@@ -358,6 +358,9 @@ void LongStepsWindowTest::RunSteps(Timings& out) {
   if (sort_cancel.cancel_clicked) {
     EXPECT_EQ(Pages(), 3) << "the cancelled sort's page stays away";
   }
+  // A sort whose Cancel came too late (its last step shows none) left a
+  // page more: the open is held to the pages before it.
+  const int pages_before_open = Pages();
   const Timing open_cancel = Measure(
       [&] {
         prompts.open_names.clear();
@@ -369,7 +372,7 @@ void LongStepsWindowTest::RunSteps(Timings& out) {
       static_cast<int>(open.total_ms / 3));
   Check("open page, cancelled", open_cancel, out);
   if (open_cancel.cancel_clicked) {
-    EXPECT_EQ(Pages(), 3) << "a cancelled open leaves no page";
+    EXPECT_EQ(Pages(), pages_before_open) << "a cancelled open leaves no page";
   }
   EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
 }
