@@ -950,6 +950,19 @@ public:
           return progress(now_);
         }) : std::function<bool()>()),
         pacer_(tick_) {}
+  // The blocks' lists, hundreds of them and many in other threads' heaps,
+  // are let go of by a helper while the caller takes the result (0.2-0.3 ms
+  // at 4M lines on all cores).
+  ~Searcher() {
+    try {
+      auto left = std::make_shared<std::vector<std::unique_ptr<Block>>>(std::move(blocks_));
+      crew_.AtEnd([left] { left->clear(); });
+    } catch (const std::bad_alloc&) {
+      // Let go of here.
+    }
+  }
+  Searcher(const Searcher&) = delete;
+  Searcher& operator=(const Searcher&) = delete;
 
   // Every file ticked, whatever options.ticked holds (for a search of
   // files as they are read, before their slots are known).
@@ -1402,10 +1415,6 @@ void Searcher::Merge(const DataFileSet& files) {
       if (alone) std::vector<DataFile::Span>().swap(block.baptism_lines);
     }
   });
-  for (size_t b = 0; b < places.size(); ++b) {
-    std::vector<DataFile::Span>().swap(blocks_[b]->baptism_lines);
-    std::vector<std::string>().swap(blocks_[b]->baptism_hits);
-  }
   std::vector<std::string> sorted;
   if (stop) {
     result_.cancelled = true;
@@ -1415,10 +1424,6 @@ void Searcher::Merge(const DataFileSet& files) {
       for (std::string& hit : blocks_[b]->other_hits) sorted.push_back(std::move(hit));
   } else {
     sorted = merge.Take();
-  }
-  for (size_t b = 0; b < places.size(); ++b) {
-    std::vector<KeyedHit>().swap(blocks_[b]->other_sorted);
-    std::vector<std::string>().swap(blocks_[b]->other_hits);
   }
   result_.marriage_hits = std::move(sorted);
 }

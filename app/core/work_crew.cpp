@@ -60,12 +60,19 @@ struct WorkCrew::State {
   std::size_t started = 0;
   std::size_t starting = 0;  // being started by the callers of rounds
   bool leaving = false;
+  std::function<void()> last;  // run by the first helper to leave (AtEnd)
 
   static void Serve(const std::shared_ptr<State>& state) {
     std::unique_lock<std::mutex> lock(state->mutex);
     for (;;) {
       state->wake.wait(lock, [&] { return state->leaving || !state->rounds.empty(); });
-      if (state->rounds.empty()) return;  // leaving
+      if (state->rounds.empty()) {  // leaving
+        std::function<void()> last = std::move(state->last);
+        state->last = nullptr;
+        lock.unlock();
+        if (last) last();
+        return;
+      }
       std::shared_ptr<Round> round = state->rounds.front();
       if (--round->seats == 0) state->rounds.pop_front();
       lock.unlock();
@@ -79,12 +86,18 @@ struct WorkCrew::State {
 WorkCrew::WorkCrew() : state_(std::make_shared<State>()) {}
 
 WorkCrew::~WorkCrew() {
+  bool last_here = false;
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->started > 0) state_->last = std::move(last_);
+    else last_here = true;
     state_->leaving = true;
     state_->wake.notify_all();
   }
-  for (const pthread_t helper : helpers_) ::pthread_join(helper, nullptr);
+  if (last_here && last_) last_();
+  // Waiting for seven helpers to be woken, put on a core and ended took
+  // 0.2-0.4 ms at the end of every search, the caller's result ready.
+  for (const pthread_t helper : helpers_) ::pthread_detach(helper);
 }
 
 std::optional<pthread_t> WorkCrew::CreateHelper() {
@@ -113,6 +126,8 @@ std::optional<pthread_t> WorkCrew::CreateHelper() {
   }
   return thread;
 }
+
+void WorkCrew::AtEnd(std::function<void()> last) { last_ = std::move(last); }
 
 std::size_t WorkCrew::Size() const {
   std::lock_guard<std::mutex> lock(state_->mutex);

@@ -28,7 +28,9 @@ using CrewWaiting = std::function<void()>;
 class WorkCrew {
 public:
   WorkCrew();
-  // Waits for its helpers to leave.
+  // Tells its helpers to leave and does not wait for them: each holds what
+  // it shares with the crew, and touches nothing of a caller's once its
+  // rounds have ended.
   ~WorkCrew();
   WorkCrew(const WorkCrew&) = delete;
   WorkCrew& operator=(const WorkCrew&) = delete;
@@ -38,6 +40,11 @@ public:
   // may run at the same time from several threads.
   void Run(std::size_t threads, std::size_t count, const CrewTask& body, const CrewWaiting& waiting = nullptr,
            int interval_ms = 15);
+  // Has last run once the crew ends, on a helper as it leaves (on the
+  // thread that ends the crew when it started none): what the crew's caller
+  // leaves behind is let go of while the caller goes on. last must not
+  // throw.
+  void AtEnd(std::function<void()> last);
   // Helpers started so far.
   std::size_t Size() const;
 
@@ -50,6 +57,7 @@ private:
 
   std::shared_ptr<State> state_;
   std::vector<pthread_t> helpers_;  // under state_'s mutex
+  std::function<void()> last_;      // see AtEnd
 };
 
 }  // namespace appcore

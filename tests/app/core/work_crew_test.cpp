@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <set>
@@ -129,6 +130,50 @@ TEST(WorkCrew, TheCallerAnswersWhileAHelperEndsItsTask) {
       [&] { ++waits; }, 5);
   EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(80));
   EXPECT_GE(waits, 3);
+}
+
+// The threads of the process: the crew's end does not wait for its
+// helpers, which still leave.
+size_t ThreadsNow() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+TEST(WorkCrew, HelpersLeaveOnceTheCrewEndsWithoutBeingWaitedFor) {
+  const size_t before = ThreadsNow();
+  std::atomic<int> ran{0};
+  for (int c = 0; c < 100; ++c) {
+    WorkCrew crew;
+    crew.Run(4, 8, [&](size_t, bool) { ++ran; });
+  }
+  EXPECT_EQ(ran, 100 * 8);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ThreadsNow() > before && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(ThreadsNow(), before);
+}
+
+TEST(WorkCrew, WhatIsLeftAtTheEndIsLetGoOfOnceOnAHelperOrOnTheCallerWithoutOne) {
+  for (const size_t threads : {1, 4}) {
+    std::atomic<int> runs{0};
+    std::atomic<bool> on_caller{false};
+    const std::thread::id caller = std::this_thread::get_id();
+    {
+      WorkCrew crew;
+      crew.Run(threads, 8, [](size_t, bool) {});
+      crew.AtEnd([&] {
+        on_caller = std::this_thread::get_id() == caller;
+        ++runs;  // the last this touches of the test's
+      });
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (runs == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(runs, 1) << threads << " threads";
+    EXPECT_EQ(on_caller, threads == 1) << threads << " threads";
+  }
 }
 
 }  // namespace
