@@ -217,7 +217,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
     std::vector<size_t> offsets(last - first, 0);
     // Opened by the crew: its first round also starts its threads, and each
     // opens files as soon as it runs.
-    const size_t threads = std::min<size_t>(rtl::UsableProcessors(), 8);
+    const size_t threads = std::min<size_t>(crew->Processors(), 8);
     crew->Run(threads, last - first,
               [&](size_t k, bool) { fds[k] = OpenForRead(paths[first + k], stats[k], errors[first + k]); });
     size_t total = 0;

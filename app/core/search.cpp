@@ -27,6 +27,7 @@
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/os_memory.h"
+#include "platform/runtime/os_process.h"
 #include "platform/runtime/parts.h"
 #include "platform/runtime/sysutils.h"
 #include "textutil/scan.h"
@@ -1034,7 +1035,7 @@ private:
   // search (huge_heap_asked_), the cores asked only then.
   std::atomic<bool> huge_heap_{false}, huge_heap_asked_{false};
   std::mutex mutex_;
-  WorkCrew crew_;
+  WorkCrew crew_{WorkCrew::Placing::kOwn};
   std::exception_ptr failure_;  // under mutex_
   bool cancelled_ = false;
 };
@@ -1093,7 +1094,7 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry, size_t set_bytes) {
   const size_t size = entry.data->Bytes().size();
   const size_t before = bytes_arrived_.fetch_add(size, std::memory_order_relaxed);
   const size_t set_size = std::max(set_bytes, before + size);
-  if (set_size >= kHugeHeapFrom && !huge_heap_asked_.exchange(true) && rtl::UsableProcessors() == 1) huge_heap_ = true;
+  if (set_size >= kHugeHeapFrom && !huge_heap_asked_.exchange(true) && crew_.Processors() == 1) huge_heap_ = true;
   GrowHeapInHugePages();
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
@@ -1152,7 +1153,9 @@ void Searcher::AwaitWords(const DataFile& file, int slot) {
   std::atomic<bool> done{false};
   std::thread builder;
   try {
-    builder = std::thread([&file, &done] {
+    builder = std::thread([this, &file, &done] {
+      // Not on the calling thread's core alone (see WorkCrew::Placing).
+      rtl::os::KeepThisThreadOn(crew_.Cores());
       try {
         file.Words();
       } catch (...) {
@@ -1239,7 +1242,7 @@ void Searcher::Run(const DataFileSet& files) {
     pacer_ = Pacer(tick_);
   }
   unsigned threads = options_.threads > 0 ? static_cast<unsigned>(options_.threads)
-                                          : static_cast<unsigned>(rtl::UsableProcessors());
+                                          : static_cast<unsigned>(crew_.Processors());
   size_t open_blocks = 0;
   for (const std::unique_ptr<Block>& block : blocks_) open_blocks += block->taken ? 0 : 1;
   threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(1, open_blocks)));
@@ -1329,7 +1332,7 @@ void Searcher::Merge(const DataFileSet& files) {
   // by one share at most.
   constexpr size_t kSharesPerThread = 4;
   const size_t threads = baptisms >= kBaptismsApart || others >= 2 * kMergeShare
-                             ? rtl::PartsFor(std::max(baptisms, others), kMergeShare)
+                             ? rtl::PartsFor(std::max(baptisms, others), kMergeShare, 8, crew_.Processors())
                              : 1;
   OtherMerge merge;
   for (size_t b = 0; b < places.size(); ++b) {

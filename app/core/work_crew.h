@@ -27,7 +27,16 @@ using CrewWaiting = std::function<void()>;
 
 class WorkCrew {
 public:
-  WorkCrew();
+  // kOwn: each thread kept on a core of its own while the crew lasts, when
+  // no other program runs as the first helpers start. The system may
+  // otherwise put a woken thread on a core another of the crew runs on, and
+  // leave it there for milliseconds while a core idles (a scheduler that
+  // packs threads onto few cores does so most runs). The thread that makes
+  // the crew is kept on the core it runs on from the first round it starts
+  // helpers for until the crew ends, and must be the one that ends it;
+  // threads it starts meanwhile should ask for Cores().
+  enum class Placing { kShared, kOwn };
+  explicit WorkCrew(Placing placing = Placing::kShared);
   // Tells its helpers to leave and does not wait for them: each holds what
   // it shares with the crew, and touches nothing of a caller's once its
   // rounds have ended.
@@ -47,14 +56,26 @@ public:
   void AtEnd(std::function<void()> last);
   // Helpers started so far.
   std::size_t Size() const;
+  // The cores the crew's threads may run on, as the thread that made it
+  // could then (the processors to cut work for).
+  const std::vector<int>& Cores() const;
+  std::size_t Processors() const;
 
   struct State;
 
 private:
-  // Starts one helper; none when the system has no thread or memory to
-  // give. Never throws.
-  std::optional<pthread_t> CreateHelper();
+  // Starts one helper, on core when it is not negative; none when the
+  // system has no thread or memory to give. Never throws.
+  std::optional<pthread_t> CreateHelper(int core);
+  // With kOwn, keeps the calling thread on its core once (the maker alone)
+  // and gives the core of each of count helpers from the first-th on (-1:
+  // none); under state_'s mutex.
+  void PlaceHelpers(std::size_t first, std::size_t count, std::vector<int>& cores);
 
+  const Placing placing_;
+  const pthread_t maker_;
+  int maker_core_ = -1;  // the core the maker is kept on, once it is
+  bool place_ = true;    // false once placing was found not to pay
   std::shared_ptr<State> state_;
   std::vector<pthread_t> helpers_;  // under state_'s mutex
   std::function<void()> last_;      // see AtEnd

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -10,6 +11,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 extern char** environ;
@@ -33,6 +36,62 @@ void SleepMilliseconds(int ms) {
   struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
   while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
+}
+
+namespace {
+
+bool SetOf(const std::vector<int>& cores, cpu_set_t& set) {
+  CPU_ZERO(&set);
+  for (const int core : cores) {
+    if (core < 0 || core >= CPU_SETSIZE) return false;
+    CPU_SET(core, &set);
+  }
+  return !cores.empty();
+}
+
+}  // namespace
+
+std::vector<int> CoresOfThisThread() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  std::vector<int> cores;
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return cores;
+  for (int core = 0; core < CPU_SETSIZE; ++core)
+    if (CPU_ISSET(core, &set)) cores.push_back(core);
+  return cores;
+}
+
+int CurrentCore() { return ::sched_getcpu(); }
+
+bool KeepThisThreadOn(const std::vector<int>& cores) {
+  cpu_set_t set;
+  return SetOf(cores, set) && ::sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+bool StartOnCore(pthread_attr_t& attr, int core) {
+  cpu_set_t set;
+  return SetOf({core}, set) && ::pthread_attr_setaffinity_np(&attr, sizeof set, &set) == 0;
+}
+
+int RunnableThreads() {
+  // The fourth field of /proc/loadavg: runnable/all threads.
+  const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[128];
+  ssize_t got;
+  do {
+    got = ::read(fd, text, sizeof text - 1);
+  } while (got < 0 && errno == EINTR);
+  ::close(fd);
+  if (got <= 0) return -1;
+  text[got] = '\0';
+  const char* p = text;
+  for (int field = 0; field < 3 && p != nullptr; ++field) {
+    p = std::strchr(p, ' ');
+    if (p != nullptr) ++p;
+  }
+  if (p == nullptr || *p < '0' || *p > '9') return -1;
+  return static_cast<int>(std::strtol(p, nullptr, 10));
 }
 
 int SpawnShell(const char* const* args, const SpawnStdio& stdio, int& pid) { return Spawn(kShell, args, stdio, pid); }

@@ -1,6 +1,9 @@
 // Processes, pipes and waiting: the shell children of the text utility
-// library and the thread ids the table engine names files with.
+// library, the thread ids the table engine names files with and the cores
+// the search's threads are kept on.
 #pragma once
+
+#include <pthread.h>
 
 #include <cstddef>
 #include <string>
@@ -12,6 +15,21 @@ namespace rtl::os {
 long CurrentThreadId();
 // Sleeps, resuming after signals, for ms milliseconds.
 void SleepMilliseconds(int ms);
+
+// The cores the calling thread may run on, in increasing order (empty when
+// the system does not say).
+std::vector<int> CoresOfThisThread();
+// The core the calling thread runs on now, -1 when the system does not say.
+int CurrentCore();
+// Keeps the calling thread on cores (not empty); false when the system
+// refuses.
+bool KeepThisThreadOn(const std::vector<int>& cores);
+// Has the thread that attr starts run on core alone; false when the system
+// refuses.
+bool StartOnCore(pthread_attr_t& attr, int core);
+// Threads of every process running or ready to run now, the caller among
+// them; -1 when the system does not say.
+int RunnableThreads();
 
 struct SpawnStdio {
   int in = -1;  // descriptors for 0, 1 and 2; -1 keeps ours

@@ -28,10 +28,10 @@ inline std::size_t UsableProcessors() {
 }
 
 // Parts of at least `per_part` items each, at least one, at most `most`
-// and no more than the processors this process may run on.
-inline std::size_t PartsFor(std::size_t items, std::size_t per_part, std::size_t most = 8) {
-  const std::size_t processors = UsableProcessors();
-  return std::clamp<std::size_t>(items / per_part, 1, std::min(most, processors));
+// and no more than the processors this process may run on (or those given).
+inline std::size_t PartsFor(std::size_t items, std::size_t per_part, std::size_t most = 8,
+                            std::size_t processors = UsableProcessors()) {
+  return std::clamp<std::size_t>(items / per_part, 1, std::min(most, std::max<std::size_t>(processors, 1)));
 }
 
 // Runs body(t) for every part t < parts and returns when all are done:

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <random>
 #include <set>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "app/core/work_crew.h"
+#include "platform/runtime/os_process.h"
 
 namespace appcore {
 namespace {
@@ -174,6 +176,40 @@ TEST(WorkCrew, WhatIsLeftAtTheEndIsLetGoOfOnceOnAHelperOrOnTheCallerWithoutOne) 
     EXPECT_EQ(runs, 1) << threads << " threads";
     EXPECT_EQ(on_caller, threads == 1) << threads << " threads";
   }
+}
+
+TEST(WorkCrew, KeptOnCoresOfTheirOwnWhileItLastsAndTheMakerLetGoAfter) {
+  const std::vector<int> cores = rtl::os::CoresOfThisThread();
+  if (cores.size() < 2) GTEST_SKIP() << "one core";
+  {
+    WorkCrew crew(WorkCrew::Placing::kOwn);
+    std::mutex mutex;
+    std::map<std::thread::id, std::set<int>> ran_on;
+    for (int round = 0; round < 20; ++round)
+      crew.Run(cores.size(), 4 * cores.size(), [&](size_t, bool) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        ran_on[std::this_thread::get_id()].insert(rtl::os::CurrentCore());
+      });
+    // What the crew cuts work for is what its maker could run on.
+    EXPECT_EQ(crew.Cores(), cores);
+    EXPECT_EQ(crew.Processors(), cores.size());
+    // Kept only where nothing else ran as it started (a busy test machine
+    // may have had it not).
+    if (rtl::os::CoresOfThisThread().size() == 1) {
+      std::set<int> used;
+      for (const auto& [thread, on] : ran_on) {
+        EXPECT_EQ(on.size(), 1u) << "a thread moved";
+        used.insert(*on.begin());
+      }
+      EXPECT_EQ(used.size(), ran_on.size()) << "two threads on one core";
+    } else {
+      EXPECT_EQ(rtl::os::CoresOfThisThread(), cores);
+    }
+  }
+  EXPECT_EQ(rtl::os::CoresOfThisThread(), cores);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/runtime/cp1252.h"
+#include "platform/runtime/os_process.h"
 #include "window_test_support.h"
 
 using namespace window_test;
@@ -238,6 +239,14 @@ TEST_F(LongSearchTest, TheWindowIsDrawnAgainOnceTheSearchRunsAWhile) {
   // click changed the button and the page meanwhile).
   std::vector<int> drawn;
   int painted_held = -1, painted_after = -1;
+  // On one core, so that the search waits while its first look sleeps
+  // through the quiet period: on every core it may end meanwhile.
+  const std::vector<int> cores = rtl::os::CoresOfThisThread();
+  ASSERT_TRUE(rtl::os::KeepThisThreadOn({cores.back()}));
+  struct Restore {
+    const std::vector<int>& cores;
+    ~Restore() { rtl::os::KeepThisThreadOn(cores); }
+  } restore{cores};
   // A search the busy machine lets end before its second look, or first
   // answer only after its quiet period, is run again (a loaded machine, as
   // under the whole suite, can hold the window's thread off for seconds).
