@@ -16,6 +16,10 @@
 namespace appcore {
 namespace {
 
+// The maker's rounds, once a helper has run, at which a crew of kOwn looks
+// whether two of its threads shared a core (see WorkCrew::Place).
+constexpr int kPlaceTries = 3;
+
 // Helpers started at most, whatever a round asks for.
 constexpr std::size_t kMostHelpers = 63;
 // A helper's stack. The search, the merge and the sorts run in a few
@@ -65,11 +69,19 @@ struct WorkCrew::State {
   bool leaving = false;
   std::function<void()> last;  // run by the first helper to leave (AtEnd)
   std::vector<int> cores;      // see WorkCrew::Cores
+  // The core each helper (in the order started) last woke on, -1 before
+  // it ran: whether the system puts two of the crew on one core.
+  std::vector<int> woke_on;
 
-  static void Serve(const std::shared_ptr<State>& state) {
+  static void Serve(const std::shared_ptr<State>& state, std::size_t index) {
     std::unique_lock<std::mutex> lock(state->mutex);
+    const auto note_core = [&] {
+      if (index < state->woke_on.size()) state->woke_on[index] = rtl::os::CurrentCore();
+    };
+    note_core();
     for (;;) {
       state->wake.wait(lock, [&] { return state->leaving || !state->rounds.empty(); });
+      note_core();
       if (state->rounds.empty()) {  // leaving
         std::function<void()> last = std::move(state->last);
         state->last = nullptr;
@@ -90,6 +102,7 @@ struct WorkCrew::State {
 WorkCrew::WorkCrew(Placing placing)
     : placing_(placing), maker_(::pthread_self()), state_(std::make_shared<State>()) {
   state_->cores = rtl::os::CoresOfThisThread();
+  if (placing == Placing::kOwn) state_->woke_on.assign(kMostHelpers, -1);
 }
 
 WorkCrew::~WorkCrew() {
@@ -108,14 +121,18 @@ WorkCrew::~WorkCrew() {
   for (const pthread_t helper : helpers_) ::pthread_detach(helper);
 }
 
-std::optional<pthread_t> WorkCrew::CreateHelper(int core) {
+std::optional<pthread_t> WorkCrew::CreateHelper(std::size_t index, int core) {
   pthread_attr_t attr;
   if (::pthread_attr_init(&attr) != 0) return std::nullopt;
   ::pthread_attr_setstacksize(&attr, kHelperStack);
   // Started on its core, rather than moved there once it runs: a thread
   // starts on its maker's core, and would wait for it.
   if (core >= 0 && !rtl::os::StartOnCore(attr, core)) core = -1;
-  auto* shared = new (std::nothrow) std::shared_ptr<State>(state_);
+  struct Start {
+    std::shared_ptr<State> state;
+    std::size_t index;
+  };
+  auto* shared = new (std::nothrow) Start{state_, index};
   if (shared == nullptr) {
     ::pthread_attr_destroy(&attr);
     return std::nullopt;
@@ -124,9 +141,11 @@ std::optional<pthread_t> WorkCrew::CreateHelper(int core) {
   const int rc = ::pthread_create(
       &thread, &attr,
       [](void* arg) -> void* {
-        std::shared_ptr<State> state = std::move(*static_cast<std::shared_ptr<State>*>(arg));
-        delete static_cast<std::shared_ptr<State>*>(arg);
-        State::Serve(state);
+        auto* start = static_cast<Start*>(arg);
+        std::shared_ptr<State> state = std::move(start->state);
+        const std::size_t index = start->index;
+        delete start;
+        State::Serve(state, index);
         return nullptr;
       },
       shared);
@@ -134,32 +153,43 @@ std::optional<pthread_t> WorkCrew::CreateHelper(int core) {
   if (rc != 0) {
     delete shared;
     // A core the system no longer gives (its cores changed): anywhere.
-    return core >= 0 ? CreateHelper(-1) : std::nullopt;
+    return core >= 0 ? CreateHelper(index, -1) : std::nullopt;
   }
   return thread;
 }
 
-void WorkCrew::PlaceHelpers(std::size_t first, std::size_t count, std::vector<int>& cores) {
-  cores.assign(count, -1);
+void WorkCrew::Place() {
   const std::vector<int>& all = state_->cores;
-  if (placing_ != Placing::kOwn || all.size() < 2 || !place_) return;
-  if (maker_core_ < 0) {
-    // Only while nothing else runs: a program that does would share a core
-    // with one of the crew's threads, and the system could not move them
-    // apart (the crew then ran 10-15% slower beside one or two busy
-    // programs, where it ran 5-10% faster alone).
-    if (!::pthread_equal(::pthread_self(), maker_)) return;
-    place_ = rtl::os::RunnableThreads() == 1;
-    if (!place_) return;
-    const int core = rtl::os::CurrentCore();
-    if (std::find(all.begin(), all.end(), core) == all.end() || !rtl::os::KeepThisThreadOn({core})) return;
-    maker_core_ = core;
-  }
-  // The cores after the maker's, in turn; helpers beyond the cores are
-  // not placed.
+  if (placing_ != Placing::kOwn || maker_core_ >= 0 || all.size() < 2 || place_tries_ >= kPlaceTries ||
+      !::pthread_equal(::pthread_self(), maker_))
+    return;
+  // Only where the system was seen putting two of the crew on one core
+  // (as a scheduler that packs threads does), once a helper has run.
+  // Elsewhere it spreads them by itself, and keeps them from programs that
+  // run beside them: kept on their cores, one would share its core with
+  // such a program to the end (the crew then ran 10-15% slower beside one
+  // or two busy programs).
+  if (state_->started == 0) return;
+  ++place_tries_;
+  const int core = rtl::os::CurrentCore();
+  std::vector<int> seen{core};
+  for (std::size_t i = 0; i < state_->started && i < state_->woke_on.size(); ++i)
+    if (state_->woke_on[i] >= 0) seen.push_back(state_->woke_on[i]);
+  std::sort(seen.begin(), seen.end());
+  if (std::adjacent_find(seen.begin(), seen.end()) == seen.end()) return;
+  if (std::find(all.begin(), all.end(), core) == all.end() || !rtl::os::KeepThisThreadOn({core})) return;
+  maker_core_ = core;
+  for (std::size_t i = 0; i < helpers_.size(); ++i)
+    if (const int helper_core = HelperCore(i); helper_core >= 0) rtl::os::KeepThreadOn(helpers_[i], helper_core);
+}
+
+int WorkCrew::HelperCore(std::size_t i) const {
+  // The cores after the maker's, in turn; helpers beyond the cores have
+  // none.
+  const std::vector<int>& all = state_->cores;
+  if (maker_core_ < 0 || i + 1 >= all.size()) return -1;
   const auto at = static_cast<std::size_t>(std::find(all.begin(), all.end(), maker_core_) - all.begin());
-  for (std::size_t s = 0; s < count; ++s)
-    if (first + s + 1 < all.size()) cores[s] = all[(at + 1 + first + s) % all.size()];
+  return all[(at + 1 + i) % all.size()];
 }
 
 const std::vector<int>& WorkCrew::Cores() const { return state_->cores; }
@@ -186,6 +216,7 @@ void WorkCrew::Run(std::size_t threads, std::size_t count, const CrewTask& body,
   std::size_t to_start = 0, to_wake = 0;
   bool wake_all = false;
   std::vector<int> helper_cores;
+  std::size_t first_index = 0;
   if (helpers > 0) {
     std::lock_guard<std::mutex> lock(state.mutex);
     // The round is offered before the helpers it lacks are started, so
@@ -196,7 +227,9 @@ void WorkCrew::Run(std::size_t threads, std::size_t count, const CrewTask& body,
     // round or another.
     to_start = helpers - std::min(helpers, state.started + state.starting);
     helpers_.reserve(state.started + state.starting + to_start);
-    if (to_start > 0) PlaceHelpers(state.started + state.starting, to_start, helper_cores);
+    Place();
+    for (std::size_t s = 0; s < to_start; ++s) helper_cores.push_back(HelperCore(state.started + state.starting + s));
+    first_index = state.started + state.starting;
     round->seats = helpers;
     state.rounds.push_back(round);
     state.starting += to_start;
@@ -211,7 +244,7 @@ void WorkCrew::Run(std::size_t threads, std::size_t count, const CrewTask& body,
   else
     for (std::size_t s = 0; s < to_wake; ++s) state.wake.notify_one();
   for (std::size_t s = 0; s < to_start; ++s) {
-    const std::optional<pthread_t> helper = CreateHelper(helper_cores[s]);
+    const std::optional<pthread_t> helper = CreateHelper(first_index + s, helper_cores[s]);
     std::lock_guard<std::mutex> lock(state.mutex);
     if (!helper) {  // fewer helpers where no more threads can be had
       state.starting -= to_start - s;

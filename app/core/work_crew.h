@@ -27,14 +27,13 @@ using CrewWaiting = std::function<void()>;
 
 class WorkCrew {
 public:
-  // kOwn: each thread kept on a core of its own while the crew lasts, when
-  // no other program runs as the first helpers start. The system may
-  // otherwise put a woken thread on a core another of the crew runs on, and
-  // leave it there for milliseconds while a core idles (a scheduler that
-  // packs threads onto few cores does so most runs). The thread that makes
-  // the crew is kept on the core it runs on from the first round it starts
-  // helpers for until the crew ends, and must be the one that ends it;
-  // threads it starts meanwhile should ask for Cores().
+  // kOwn: each thread kept on a core of its own while the crew lasts, once
+  // the system was seen putting two of the crew on one core (a scheduler
+  // that packs threads onto few cores does so in most searches, and leaves
+  // them there for milliseconds while a core idles). The thread that makes
+  // the crew is kept on the core it runs on from one of its first rounds
+  // with helpers until the crew ends, and must be the one that ends it; threads
+  // it starts meanwhile should ask for Cores().
   enum class Placing { kShared, kOwn };
   explicit WorkCrew(Placing placing = Placing::kShared);
   // Tells its helpers to leave and does not wait for them: each holds what
@@ -64,18 +63,21 @@ public:
   struct State;
 
 private:
-  // Starts one helper, on core when it is not negative; none when the
-  // system has no thread or memory to give. Never throws.
-  std::optional<pthread_t> CreateHelper(int core);
-  // With kOwn, keeps the calling thread on its core once (the maker alone)
-  // and gives the core of each of count helpers from the first-th on (-1:
-  // none); under state_'s mutex.
-  void PlaceHelpers(std::size_t first, std::size_t count, std::vector<int>& cores);
+  // Starts helper index (in the order started), on core when it is not
+  // negative; none when the system has no thread or memory to give. Never
+  // throws.
+  std::optional<pthread_t> CreateHelper(std::size_t index, int core);
+  // With kOwn, on the maker's first rounds until it is: where the system
+  // put two of the crew on one core, keeps the maker on its core and each
+  // helper started so far on one of its own. Under state_'s mutex.
+  void Place();
+  // Helper i's core (in the order started) once placed, else -1.
+  int HelperCore(std::size_t i) const;
 
   const Placing placing_;
   const pthread_t maker_;
   int maker_core_ = -1;  // the core the maker is kept on, once it is
-  bool place_ = true;    // false once placing was found not to pay
+  int place_tries_ = 0;
   std::shared_ptr<State> state_;
   std::vector<pthread_t> helpers_;  // under state_'s mutex
   std::function<void()> last_;      // see AtEnd

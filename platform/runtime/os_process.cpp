@@ -73,6 +73,11 @@ bool StartOnCore(pthread_attr_t& attr, int core) {
   return SetOf({core}, set) && ::pthread_attr_setaffinity_np(&attr, sizeof set, &set) == 0;
 }
 
+bool KeepThreadOn(pthread_t thread, int core) {
+  cpu_set_t set;
+  return SetOf({core}, set) && ::pthread_setaffinity_np(thread, sizeof set, &set) == 0;
+}
+
 int RunnableThreads() {
   // The fourth field of /proc/loadavg: runnable/all threads.
   const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);

@@ -27,6 +27,9 @@ bool KeepThisThreadOn(const std::vector<int>& cores);
 // Has the thread that attr starts run on core alone; false when the system
 // refuses.
 bool StartOnCore(pthread_attr_t& attr, int core);
+// Keeps a thread of this process on core alone; false when the system
+// refuses.
+bool KeepThreadOn(pthread_t thread, int core);
 // Threads of every process running or ready to run now, the caller among
 // them; -1 when the system does not say.
 int RunnableThreads();
