@@ -19,6 +19,9 @@ namespace {
 // The maker's rounds, once a helper has run, at which a crew of kOwn looks
 // whether two of its threads shared a core (see WorkCrew::Place).
 constexpr int kPlaceTries = 3;
+// Once one crew saw the system put two of its threads on one core, the
+// crews after it keep theirs apart from their first round.
+std::atomic<bool> g_packs{false};
 
 // Helpers started at most, whatever a round asks for.
 constexpr std::size_t kMostHelpers = 63;
@@ -102,7 +105,7 @@ struct WorkCrew::State {
 WorkCrew::WorkCrew(Placing placing)
     : placing_(placing), maker_(::pthread_self()), state_(std::make_shared<State>()) {
   state_->cores = rtl::os::CoresOfThisThread();
-  if (placing == Placing::kOwn) state_->woke_on.assign(kMostHelpers, -1);
+  state_->woke_on.assign(kMostHelpers, -1);
 }
 
 WorkCrew::~WorkCrew() {
@@ -160,23 +163,25 @@ std::optional<pthread_t> WorkCrew::CreateHelper(std::size_t index, int core) {
 
 void WorkCrew::Place() {
   const std::vector<int>& all = state_->cores;
-  if (placing_ != Placing::kOwn || maker_core_ >= 0 || all.size() < 2 || place_tries_ >= kPlaceTries ||
-      !::pthread_equal(::pthread_self(), maker_))
-    return;
-  // Only where the system was seen putting two of the crew on one core
-  // (as a scheduler that packs threads does), once a helper has run.
-  // Elsewhere it spreads them by itself, and keeps them from programs that
-  // run beside them: kept on their cores, one would share its core with
-  // such a program to the end (the crew then ran 10-15% slower beside one
-  // or two busy programs).
-  if (state_->started == 0) return;
-  ++place_tries_;
+  if (maker_core_ >= 0 || all.size() < 2 || place_tries_ >= kPlaceTries) return;
+  // Only where the system was seen putting two of a crew on one core (as a
+  // scheduler that packs threads does; any crew looks, once a helper has
+  // run). Elsewhere it spreads them by itself, and keeps them from programs
+  // that run beside them: kept on their cores, one would share its core
+  // with such a program to the end (the crew then ran 10-15% slower beside
+  // one or two busy programs).
   const int core = rtl::os::CurrentCore();
-  std::vector<int> seen{core};
-  for (std::size_t i = 0; i < state_->started && i < state_->woke_on.size(); ++i)
-    if (state_->woke_on[i] >= 0) seen.push_back(state_->woke_on[i]);
-  std::sort(seen.begin(), seen.end());
-  if (std::adjacent_find(seen.begin(), seen.end()) == seen.end()) return;
+  if (!g_packs.load(std::memory_order_relaxed)) {
+    if (state_->started == 0) return;
+    ++place_tries_;
+    std::vector<int> seen{core};
+    for (std::size_t i = 0; i < state_->started && i < state_->woke_on.size(); ++i)
+      if (state_->woke_on[i] >= 0) seen.push_back(state_->woke_on[i]);
+    std::sort(seen.begin(), seen.end());
+    if (std::adjacent_find(seen.begin(), seen.end()) == seen.end()) return;
+    g_packs = true;
+  }
+  if (placing_ != Placing::kOwn || !::pthread_equal(::pthread_self(), maker_)) return;
   if (std::find(all.begin(), all.end(), core) == all.end() || !rtl::os::KeepThisThreadOn({core})) return;
   maker_core_ = core;
   for (std::size_t i = 0; i < helpers_.size(); ++i)

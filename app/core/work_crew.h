@@ -28,12 +28,13 @@ using CrewWaiting = std::function<void()>;
 class WorkCrew {
 public:
   // kOwn: each thread kept on a core of its own while the crew lasts, once
-  // the system was seen putting two of the crew on one core (a scheduler
-  // that packs threads onto few cores does so in most searches, and leaves
-  // them there for milliseconds while a core idles). The thread that makes
-  // the crew is kept on the core it runs on from one of its first rounds
-  // with helpers until the crew ends, and must be the one that ends it; threads
-  // it starts meanwhile should ask for Cores().
+  // the system was seen putting two of a crew on one core (a scheduler that
+  // packs threads onto few cores does so in most searches, and leaves them
+  // there for milliseconds while a core idles): from the first rounds of
+  // the crew that saw it, and from the first round of every crew after.
+  // The thread that makes the crew is kept on the core it runs on until
+  // the crew ends, and must be the one that ends it; threads it starts
+  // meanwhile should ask for Cores().
   enum class Placing { kShared, kOwn };
   explicit WorkCrew(Placing placing = Placing::kShared);
   // Tells its helpers to leave and does not wait for them: each holds what
@@ -67,9 +68,10 @@ private:
   // negative; none when the system has no thread or memory to give. Never
   // throws.
   std::optional<pthread_t> CreateHelper(std::size_t index, int core);
-  // With kOwn, on the maker's first rounds until it is: where the system
-  // put two of the crew on one core, keeps the maker on its core and each
-  // helper started so far on one of its own. Under state_'s mutex.
+  // On a crew's first rounds: looks whether the system put two of its
+  // threads on one core; once one crew saw it, a kOwn crew keeps its maker
+  // on its core and each helper started so far on one of its own. Under
+  // state_'s mutex.
   void Place();
   // Helper i's core (in the order started) once placed, else -1.
   int HelperCore(std::size_t i) const;
