@@ -16,8 +16,8 @@
 namespace appcore {
 namespace {
 
-// The maker's rounds, once a helper has run, at which a crew of kOwn looks
-// whether two of its threads shared a core (see WorkCrew::Place).
+// A crew's rounds, once a helper has run, at which it looks whether two of
+// its threads shared a core (see WorkCrew::Place).
 constexpr int kPlaceTries = 3;
 // Once one crew saw the system put two of its threads on one core, the
 // crews after it keep theirs apart from their first round.

@@ -11,8 +11,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 extern char** environ;
@@ -76,27 +74,6 @@ bool StartOnCore(pthread_attr_t& attr, int core) {
 bool KeepThreadOn(pthread_t thread, int core) {
   cpu_set_t set;
   return SetOf({core}, set) && ::pthread_setaffinity_np(thread, sizeof set, &set) == 0;
-}
-
-int RunnableThreads() {
-  // The fourth field of /proc/loadavg: runnable/all threads.
-  const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  char text[128];
-  ssize_t got;
-  do {
-    got = ::read(fd, text, sizeof text - 1);
-  } while (got < 0 && errno == EINTR);
-  ::close(fd);
-  if (got <= 0) return -1;
-  text[got] = '\0';
-  const char* p = text;
-  for (int field = 0; field < 3 && p != nullptr; ++field) {
-    p = std::strchr(p, ' ');
-    if (p != nullptr) ++p;
-  }
-  if (p == nullptr || *p < '0' || *p > '9') return -1;
-  return static_cast<int>(std::strtol(p, nullptr, 10));
 }
 
 int SpawnShell(const char* const* args, const SpawnStdio& stdio, int& pid) { return Spawn(kShell, args, stdio, pid); }

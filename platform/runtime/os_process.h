@@ -30,9 +30,6 @@ bool StartOnCore(pthread_attr_t& attr, int core);
 // Keeps a thread of this process on core alone; false when the system
 // refuses.
 bool KeepThreadOn(pthread_t thread, int core);
-// Threads of every process running or ready to run now, the caller among
-// them; -1 when the system does not say.
-int RunnableThreads();
 
 struct SpawnStdio {
   int in = -1;  // descriptors for 0, 1 and 2; -1 keeps ours
