@@ -220,14 +220,19 @@ struct Samples {
   double MedianCpu() const { return Median(cpu); }
 };
 
-// Runs ours and theirs by turns, repeats times each, so that a change of
-// load on a shared machine touches both sides alike.
+// Runs each side by turns, repeats times each, so that a change of load on
+// a shared machine touches every side alike.
+struct Side {
+  Samples& samples;
+  std::function<void(Samples&)> run;
+};
+void ByTurns(int repeats, const std::vector<Side>& sides) {
+  for (int i = 0; i < repeats; ++i)
+    for (const Side& side : sides) side.run(side.samples);
+}
 void ByTurns(int repeats, Samples& ours, const std::function<void(Samples&)>& run_ours, Samples& theirs,
              const std::function<void(Samples&)>& run_theirs) {
-  for (int i = 0; i < repeats; ++i) {
-    run_ours(ours);
-    run_theirs(theirs);
-  }
+  ByTurns(repeats, {{ours, run_ours}, {theirs, run_theirs}});
 }
 
 // In-process timing of body: wall and the process's CPU seconds.
@@ -388,7 +393,6 @@ int main(int argc, char** argv) {
   std::string exact_out, grep_out, rg1_out, rg_out, fuzzy_out, grep_fuzzy_out, rg1_fuzzy_out, page_out;
   std::string text_out, rg_text_out, fuzzy_text_out, rg_fuzzy_text_out;
   double exact_peak = 0, fuzzy_peak = 0;
-  const Row* exact_all = nullptr;
   const Row* fuzzy_all = nullptr;
   std::vector<Row> process_rows;
   process_rows.reserve(2 * core_sets.size());
@@ -418,7 +422,6 @@ int main(int argc, char** argv) {
   }
   PinTo(all_cores);
   for (const Row& r : process_rows) rows.push_back(r);
-  exact_all = &process_rows[process_rows.size() - 2];
   fuzzy_all = &process_rows.back();
   {
     Row g{"load + exact search (process), all cores", "grep -c -i -F", {}, {}, 0};
@@ -452,7 +455,8 @@ int main(int argc, char** argv) {
 
   // Growth: time per million record lines on a set of growth_lines against
   // that of the main set, one core and all cores; on that set too, the
-  // commands against rg on the same cores, by turns.
+  // commands against rg on the same cores. The main set's command runs again
+  // by turns with these, so that both sizes are timed under the same load.
   std::string growth_note;
   int64_t big_exact_bap = -1, big_rg_exact_bap = -1, big_fuzzy_bap = -1, big_rg_fuzzy_bap = -1;
   if (args.growth_lines > 0) {
@@ -480,12 +484,13 @@ int main(int argc, char** argv) {
       PinTo(cs.cores);
       const bool one = cs.cores.size() == 1;
       for (int fuzzy = 0; fuzzy < 2; ++fuzzy) {
-        const Row& base = process_rows[2 * k + static_cast<size_t>(fuzzy)];
-        Samples big_samples, rg_samples;
+        Samples big_samples, rg_samples, base_samples;
         std::string big_out, rg_big_out;
         const std::vector<std::string> rg =
             one ? one_thread(fuzzy ? big.rg_fuzzy : big.rg_exact) : (fuzzy ? big.rg_fuzzy : big.rg_exact);
-        ByTurns(n, big_samples, process(fuzzy ? big.fuzzy : big.exact, &big_out), rg_samples, process(rg, &rg_big_out));
+        ByTurns(n, {{big_samples, process(fuzzy ? big.fuzzy : big.exact, &big_out)},
+                    {rg_samples, process(rg, &rg_big_out)},
+                    {base_samples, process(fuzzy ? main_set.fuzzy : main_set.exact)}});
         (fuzzy ? big_fuzzy_bap : big_exact_bap) = CommandCount(big_out, "baptisms");
         (fuzzy ? big_rg_fuzzy_bap : big_rg_exact_bap) = SumCounts(rg_big_out, IsBaptismFile);
         Row vs{std::string("load + ") + (fuzzy ? "fuzzy" : "exact") + " search (process) at " +
@@ -496,7 +501,7 @@ int main(int argc, char** argv) {
         Row g{std::string("growth: ") + (fuzzy ? "fuzzy" : "exact") + " per million lines at " +
                   std::to_string(big_made->generated.record_lines / 1000) + "k, " + cs.name,
               "the same at " + std::to_string(generated.record_lines / 1000) + "k",
-              per_million(big_samples, big_lines), per_million(base.ours, main_lines), 1.2};
+              per_million(big_samples, big_lines), per_million(base_samples, main_lines), 1.2};
         rows.push_back(g);
         if (k + 1 == core_sets.size()) {
           Row m{std::string("peak memory, load + ") + (fuzzy ? "fuzzy" : "exact") + " search at " +
@@ -522,11 +527,11 @@ int main(int argc, char** argv) {
   } else if (window_tests.empty() || !fs::exists(window_tests)) {
     window_note = "window rows not measured: the window tests are not built";
   } else {
-    const Row& fuzzy_process = *fuzzy_all;
-    const Row& exact_process = *exact_all;
-    Row click{"window click to page, fuzzy", "load + fuzzy search (process), all cores", {}, fuzzy_process.ours, 1.5};
-    Row exact_click{"window click to page, exact", "load + exact search (process), all cores", {}, exact_process.ours, 0};
-    Row again{"window click to page, fuzzy again", "load + fuzzy search (process), all cores", {}, fuzzy_process.ours, 0};
+    // The commands the clicks are held to run by turns with the window.
+    Samples fuzzy_command, exact_command;
+    Row click{"window click to page, fuzzy", "load + fuzzy search (process), all cores", {}, {}, 1.5};
+    Row exact_click{"window click to page, exact", "load + exact search (process), all cores", {}, {}, 0};
+    Row again{"window click to page, fuzzy again", "load + fuzzy search (process), all cores", {}, {}, 0};
     Row peak{"peak memory, window after a fuzzy search", "size on disk", {}, {}, 1.8, true};
     bool measured = true;
     for (int i = 0; i < n && measured; ++i) {
@@ -537,7 +542,11 @@ int main(int argc, char** argv) {
       exact_click.ours.Add(w.exact, 0);
       again.ours.Add(w.again, 0);
       if (w.peak_mb >= 0) peak.ours.peak_mb = std::max(peak.ours.peak_mb, w.peak_mb);
+      process(main_set.fuzzy)(fuzzy_command);
+      process(main_set.exact)(exact_command);
     }
+    click.theirs = again.theirs = fuzzy_command;
+    exact_click.theirs = exact_command;
     if (measured) {
       peak.ours.Add(peak.ours.peak_mb, 0);
       peak.theirs.Add(disk_mb, 0);
