@@ -311,7 +311,7 @@ private:
   std::vector<std::string> hit_list_;
   // Arranges the hits: its threads are started when the files are loaded
   // and then wait for the next search, so that a search starts none.
-  appcore::WorkCrew arrange_crew_;
+  appcore::WorkCrew arrange_crew_{appcore::WorkCrew::Placing::kHelpers};
 
   TAboutBox* about_box_ = nullptr;
   forms::TGetSexDlgForm* sex_dlg_ = nullptr;

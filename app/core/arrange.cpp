@@ -582,7 +582,14 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   // each; the calling thread keys the first part itself, ticking the pacer,
   // then answers the window while the others finish.
   constexpr size_t kPartLines = 8192;
-  const size_t threads = rtl::PartsFor(n, kPartLines);
+  // One crew of threads, started once, keys the parts and then makes the
+  // rows; the calling thread ticks the pacer for the parts it takes (the
+  // first among them) and while it waits for the others. The parts are cut
+  // for the crew's cores: a helper of a crew calling here may be kept on
+  // one core of its own.
+  std::optional<WorkCrew> own_crew;
+  WorkCrew& crew = callbacks.crew ? *callbacks.crew : own_crew.emplace();
+  const size_t threads = rtl::PartsFor(n, kPartLines, 8, crew.Processors());
 
   std::vector<Part> parts(threads);
   for (size_t t = 0; t < threads; ++t) {
@@ -597,11 +604,6 @@ ArrangedRows ArrangeRows(const std::vector<std::string>& hits, int key_length, c
   Pacer pacer(callbacks.progress
                   ? std::function<bool()>([&] { return callbacks.progress(own_done + others_done.load()); })
                   : std::function<bool()>());
-  // One crew of threads, started once, keys the parts and then makes the
-  // rows; the calling thread ticks the pacer for the parts it takes (the
-  // first among them) and while it waits for the others.
-  std::optional<WorkCrew> own_crew;
-  WorkCrew& crew = callbacks.crew ? *callbacks.crew : own_crew.emplace();
   RunPartsOnCrew(
       crew, threads,
       [&](size_t t, bool on_caller) {

@@ -118,7 +118,7 @@ WorkCrew::~WorkCrew() {
     state_->wake.notify_all();
   }
   if (last_here && last_) last_();
-  if (maker_core_ >= 0 && ::pthread_equal(::pthread_self(), maker_)) rtl::os::KeepThisThreadOn(state_->cores);
+  if (maker_kept_ && ::pthread_equal(::pthread_self(), maker_)) rtl::os::KeepThisThreadOn(state_->cores);
   // Waiting for seven helpers to be woken, put on a core and ended took
   // 0.2-0.4 ms at the end of every search, the caller's result ready.
   for (const pthread_t helper : helpers_) ::pthread_detach(helper);
@@ -181,8 +181,12 @@ void WorkCrew::Place() {
     if (std::adjacent_find(seen.begin(), seen.end()) == seen.end()) return;
     g_packs = true;
   }
-  if (placing_ != Placing::kOwn || !::pthread_equal(::pthread_self(), maker_)) return;
-  if (std::find(all.begin(), all.end(), core) == all.end() || !rtl::os::KeepThisThreadOn({core})) return;
+  if (placing_ == Placing::kShared || !::pthread_equal(::pthread_self(), maker_)) return;
+  if (std::find(all.begin(), all.end(), core) == all.end()) return;
+  if (placing_ == Placing::kOwn) {
+    if (!rtl::os::KeepThisThreadOn({core})) return;
+    maker_kept_ = true;
+  }
   maker_core_ = core;
   for (std::size_t i = 0; i < helpers_.size(); ++i)
     if (const int helper_core = HelperCore(i); helper_core >= 0) rtl::os::KeepThreadOn(helpers_[i], helper_core);

@@ -35,7 +35,10 @@ public:
   // The thread that makes the crew is kept on the core it runs on until
   // the crew ends, and must be the one that ends it; threads it starts
   // meanwhile should ask for Cores().
-  enum class Placing { kShared, kOwn };
+  // kHelpers: the same for the helpers alone, placed around the core the
+  // maker was on; the maker stays where the system puts it (a crew kept
+  // for the life of a window, its maker the window's thread).
+  enum class Placing { kShared, kOwn, kHelpers };
   explicit WorkCrew(Placing placing = Placing::kShared);
   // Tells its helpers to leave and does not wait for them: each holds what
   // it shares with the crew, and touches nothing of a caller's once its
@@ -78,7 +81,8 @@ private:
 
   const Placing placing_;
   const pthread_t maker_;
-  int maker_core_ = -1;  // the core the maker is kept on, once it is
+  int maker_core_ = -1;  // the core the helpers are placed around, once they are
+  bool maker_kept_ = false;  // the maker kept on maker_core_ (kOwn)
   int place_tries_ = 0;
   std::shared_ptr<State> state_;
   std::vector<pthread_t> helpers_;  // under state_'s mutex

@@ -181,26 +181,38 @@ TEST(WorkCrew, WhatIsLeftAtTheEndIsLetGoOfOnceOnAHelperOrOnTheCallerWithoutOne) 
 TEST(WorkCrew, KeptOnCoresOfTheirOwnWhileItLastsAndTheMakerLetGoAfter) {
   const std::vector<int> cores = rtl::os::CoresOfThisThread();
   if (cores.size() < 2) GTEST_SKIP() << "one core";
-  {
-    WorkCrew crew(WorkCrew::Placing::kOwn);
+  for (const WorkCrew::Placing placing : {WorkCrew::Placing::kOwn, WorkCrew::Placing::kHelpers}) {
+    SCOPED_TRACE(placing == WorkCrew::Placing::kOwn ? "kOwn" : "kHelpers");
+    WorkCrew crew(placing);
     std::mutex mutex;
     std::map<std::thread::id, std::set<int>> ran_on;
+    std::set<size_t> helper_cores;  // how many cores each helper could run on
     // Placed, if at all, in the first rounds: the threads' cores are
     // looked at after them.
     for (int round = 0; round < 20; ++round)
-      crew.Run(cores.size(), 4 * cores.size(), [&](size_t, bool) {
+      crew.Run(cores.size(), 4 * cores.size(), [&](size_t, bool on_caller) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
         while (std::chrono::steady_clock::now() < until) {
         }
         std::lock_guard<std::mutex> lock(mutex);
-        if (round >= 5) ran_on[std::this_thread::get_id()].insert(rtl::os::CurrentCore());
+        if (round < 5) return;
+        ran_on[std::this_thread::get_id()].insert(rtl::os::CurrentCore());
+        if (!on_caller) helper_cores.insert(rtl::os::CoresOfThisThread().size());
       });
     // What the crew cuts work for is what its maker could run on.
     EXPECT_EQ(crew.Cores(), cores);
     EXPECT_EQ(crew.Processors(), cores.size());
     // Kept only where the system put two of the crew on one core (a
-    // system that spreads them is left to).
-    if (rtl::os::CoresOfThisThread().size() == 1) {
+    // system that spreads them is left to); the maker of a kHelpers crew
+    // never.
+    const bool placed = helper_cores == std::set<size_t>{1};
+    if (placing == WorkCrew::Placing::kOwn) {
+      EXPECT_EQ(placed, rtl::os::CoresOfThisThread().size() == 1);
+    } else {
+      EXPECT_EQ(rtl::os::CoresOfThisThread(), cores);
+      ran_on.erase(std::this_thread::get_id());
+    }
+    if (placed) {
       std::set<int> used;
       for (const auto& [thread, on] : ran_on) {
         EXPECT_EQ(on.size(), 1u) << "a thread moved";
@@ -208,7 +220,7 @@ TEST(WorkCrew, KeptOnCoresOfTheirOwnWhileItLastsAndTheMakerLetGoAfter) {
       }
       EXPECT_EQ(used.size(), ran_on.size()) << "two threads on one core";
     } else {
-      EXPECT_EQ(rtl::os::CoresOfThisThread(), cores);
+      EXPECT_EQ(helper_cores, std::set<size_t>{cores.size()});
     }
   }
   EXPECT_EQ(rtl::os::CoresOfThisThread(), cores);
