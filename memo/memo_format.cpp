@@ -87,9 +87,13 @@ void TVellMemo::ReportProgress(int percent, bool force) {
 }
 
 void TVellMemo::Reformat() {
+  for (int i = 0; i < pars_.Count(); ++i) pars_.At(i)->formatted = false;
+  FormatAgain();
+}
+
+void TVellMemo::FormatAgain() {
   widest_width_ = 0;
   widest_par_ = -1;
-  for (int i = 0; i < pars_.Count(); ++i) pars_.At(i)->formatted = false;
   formatted_up_to_ = 0;
   bg_next_ = 0;
   bg_last_ = pars_.Count() - 1;

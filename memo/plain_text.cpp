@@ -145,8 +145,8 @@ void Survey(const TParagraphSource& source, std::int32_t limit, bool owners, Lin
 
 // The source's lines looked at in parts, many lines on several threads
 // (their texts lie anywhere in memory: the threads wait for them together).
-constexpr std::size_t kPartLines = 16384;
-static_assert(TPreparedTexts::kWorthFrom == 2 * kPartLines, "loads in parts begin where preparing pays");
+constexpr std::size_t kPartLines = 8192;
+static_assert(TPreparedTexts::kWorthFrom == 4 * kPartLines, "loads in parts begin where preparing pays");
 
 // Lines looked at in parts; with owners set, the owners of the prepared
 // texts noted.
@@ -464,7 +464,9 @@ void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prep
 bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line,
                           std::size_t threads, const std::function<bool()>& tick, const PartsRunner& run_parts,
                           const std::function<void(std::size_t)>& copied) {
-  lines_.assign(count, Prepared());
+  lines_.reset(static_cast<Prepared*>(::operator new(count * sizeof(Prepared))));
+  count_ = 0;  // until every part has made its records
+  Prepared* const records = lines_.get();
   const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(threads, 1));
   // Each part's blocks are taken here, so that they come from this
   // thread's heap; their pages come in as the parts write them. They are
@@ -487,15 +489,17 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
   std::mutex failure_mutex;
   const std::thread::id caller = std::this_thread::get_id();
   const std::function<void(std::size_t)> copy_part = [&](std::size_t t) {
+    const std::size_t begin = count * t / parts, end = count * (t + 1) / parts;
+    for (std::size_t i = begin; i < end; ++i) new (records + i) Prepared();
     try {
       const bool on_caller = std::this_thread::get_id() == caller;
-      for (std::size_t i = count * t / parts; i < count * (t + 1) / parts; ++i) {
+      for (std::size_t i = begin; i < end; ++i) {
         if (on_caller ? !tick() : stop.load(std::memory_order_relaxed)) {
           stop = true;
           return;
         }
-        CopyPrepared(line(i), arenas[t], lines_[i]);
-        if (copied && lines_[i].text != nullptr) copied(i);
+        CopyPrepared(line(i), arenas[t], records[i]);
+        if (copied && records[i].text != nullptr) copied(i);
       }
     } catch (...) {
       stop = true;
@@ -505,11 +509,15 @@ bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_vie
   };
   if (run_parts && parts > 1) run_parts(parts, copy_part);
   else rtl::RunParts(parts, copy_part);
-  // Lines already let go (copied) are read from their texts from now on,
-  // however the copy ended.
-  if (stop && !copied) lines_.clear();
-  else
+  // Every part ran, and made its records. Lines already let go (copied)
+  // are read from their texts from now on, however the copy ended.
+  count_ = count;
+  if (stop && !copied) {
+    lines_.reset();
+    count_ = 0;
+  } else {
     for (TTextArena& arena : arenas) arena_.Absorb(arena);
+  }
   if (failure) std::rethrow_exception(failure);
   return !stop;
 }
@@ -587,7 +595,8 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       text_len_ = static_cast<std::int32_t>(pos - 2);
     }
     line_count_ = pars_.Count();
-    FinishTextLoad();
+    // No event was turned since the paragraphs were made: none is formatted.
+    FinishTextLoad(true);
     if (failure) std::rethrow_exception(failure);
     return true;
   }
@@ -638,7 +647,7 @@ bool TVellMemo::LoadStep(std::int64_t consumed, std::int64_t total, std::int64_t
   return true;
 }
 
-void TVellMemo::FinishTextLoad() {
+void TVellMemo::FinishTextLoad(bool none_formatted) {
   virtual_cols_ = 0;
   column_block_ = false;
   for (TVellNavigator* nav : navigators_) {
@@ -660,7 +669,8 @@ void TVellMemo::FinishTextLoad() {
     window_->Repaint();
     if (update_count_ == 0) {
       window_->ScrollRangesChanged();
-      Reformat();
+      if (none_formatted) FormatAgain();
+      else Reformat();
       window_->CaretChanged();
     }
   }

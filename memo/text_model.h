@@ -330,7 +330,7 @@ public:
   TDynArray2(const TDynArray2&) = delete;
   TDynArray2& operator=(const TDynArray2&) = delete;
   ~TDynArray2() {
-    for (T* page : pages_) ::operator delete(page);
+    while (!pages_.empty()) PopPage();
   }
 
   int Count() const { return count_; }
@@ -352,12 +352,19 @@ public:
     if (capacity < count_) capacity = count_;
     int pages = (capacity - 1) / kItemsPerPage + 1;
     if (capacity <= 0) pages = 1;
+    const int more = pages - static_cast<int>(pages_.size());
+    if (more >= kBlockPages) {
+      // Many pages at once (a load's) come as one block: its memory is
+      // first touched where each page is first written, maybe on several
+      // threads, rather than page by page here as each is allocated.
+      pages_.reserve(static_cast<std::size_t>(pages));
+      auto* block = static_cast<char*>(::operator new(static_cast<std::size_t>(more) * kPageBytes));
+      blocks_.push_back({static_cast<int>(pages_.size()), more, block});
+      for (int i = 0; i < more; ++i) pages_.push_back(reinterpret_cast<T*>(block + i * kPageBytes));
+    }
     while (static_cast<int>(pages_.size()) < pages)
       pages_.push_back(static_cast<T*>(::operator new(kPageBytes)));
-    while (static_cast<int>(pages_.size()) > pages) {
-      ::operator delete(pages_.back());
-      pages_.pop_back();
-    }
+    while (static_cast<int>(pages_.size()) > pages) PopPage();
   }
   void SetCount(int count) {
     if (count < 0) count = 0;
@@ -389,7 +396,30 @@ public:
   }
 
 private:
+  static constexpr int kBlockPages = 16;
+  static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__ && kPageBytes % alignof(T) == 0);
+  // Pages first_page .. first_page + pages - 1, one after another in memory.
+  struct Block {
+    int first_page, pages;
+    char* memory;
+  };
+  // Lets go of the last page: a page of a block goes with the block's
+  // first.
+  void PopPage() {
+    const int last = static_cast<int>(pages_.size()) - 1;
+    if (!blocks_.empty() && last < blocks_.back().first_page + blocks_.back().pages) {
+      if (blocks_.back().first_page == last) {
+        ::operator delete(blocks_.back().memory);
+        blocks_.pop_back();
+      }
+    } else {
+      ::operator delete(pages_.back());
+    }
+    pages_.pop_back();
+  }
+
   std::vector<T*> pages_;
+  std::vector<Block> blocks_;  // in page order
   int count_ = 0;
 };
 

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "memo/case_fold.h"
@@ -69,7 +71,7 @@ public:
   bool Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line, std::size_t threads,
             const std::function<bool()>& tick, const PartsRunner& run_parts = nullptr,
             const std::function<void(std::size_t)>& copied = nullptr);
-  std::size_t Count() const { return lines_.size(); }
+  std::size_t Count() const { return count_; }
 
   // 16 bytes: a page's records are cleared, looked up and placed for every
   // line, each of their pages a fault the first time.
@@ -87,18 +89,25 @@ public:
   static_assert(TTextArena::kLargest < (std::size_t{1} << 30), "a prepared text's length fits its record");
   // Line index's text; nullptr when none was prepared (empty or too long).
   const Prepared* Find(std::size_t index) const {
-    return index < lines_.size() && lines_[index].text != nullptr ? &lines_[index] : nullptr;
+    return index < count_ && lines_.get()[index].text != nullptr ? &lines_.get()[index] : nullptr;
   }
   // Line index will be looked up soon: its record is fetched meanwhile (a
   // load in another order finds them anywhere among the others).
   void Prefetch(std::size_t index) const {
-    if (index < lines_.size()) __builtin_prefetch(&lines_[index]);
+    if (index < count_) __builtin_prefetch(lines_.get() + index);
   }
 
 private:
   friend class TVellMemo;
+  static_assert(std::is_trivially_destructible_v<Prepared>, "records are let go without being destroyed");
+  struct FreeRecords {
+    void operator()(Prepared* records) const { ::operator delete(records); }
+  };
   TTextArena arena_;
-  std::vector<Prepared> lines_;
+  // count_ records, each made by the part of Copy that fills it (the first
+  // touch of their pages spread over its threads).
+  std::unique_ptr<Prepared, FreeRecords> lines_;
+  std::size_t count_ = 0;
 };
 
 // Lines a memo reads into its paragraphs (TVellMemo::LoadParagraphs), by
@@ -512,12 +521,17 @@ private:
   TTextMeasurer* CurrentMeasurer() const;
   int AvailableWidth() const;
   void DropLineCaches(int firstPar, int lastPar);
+  // Reformat with every paragraph already marked unformatted (as a load
+  // makes them): no walk over the whole text to mark them.
+  void FormatAgain();
 
   // Streams (plain_text.cpp, native_image.cpp).
   // One step of a text load: false when OnLoadStep stops it; reports the
   // progress at most every 300 ms.
   bool LoadStep(std::int64_t consumed, std::int64_t total, std::int64_t& last_report);
-  void FinishTextLoad();
+  // none_formatted: no paragraph was formatted since the load made them
+  // (no event turned meanwhile), so none needs marking for it.
+  void FinishTextLoad(bool none_formatted = false);
   void ResetViewAfterLoad();
 
   // ---- state ----

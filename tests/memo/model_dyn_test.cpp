@@ -1,6 +1,8 @@
 // Containers, the column rule, navigators and dynamic (user) styles.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "memo_test_util.h"
 
 using namespace memo;
@@ -24,6 +26,37 @@ TEST(Containers, PagedArrayKeepsOnePageAndChecksBounds) {
   d.SetCount(-2);
   EXPECT_EQ(d.Count(), 0);
   EXPECT_THROW(d.getPointer(0), rtl::ERangeError);
+}
+
+// Pages added many at a time come as one block, freed with its first page:
+// random growth and shrinking against a plain vector, under the sanitizers
+// a page freed twice or never shows.
+TEST(Containers, PagedArrayGrowsAndShrinksInBlocksAndSinglePages) {
+  TDynArray2<int, 4> a;
+  std::vector<int> model;
+  std::mt19937 random(7);
+  for (int step = 0; step < 400; ++step) {
+    const int kind = static_cast<int>(random() % 4);
+    const int n = kind == 0 ? static_cast<int>(random() % 200)       // many pages at once, or back
+                  : kind == 1 ? model.size() + random() % 6          // a page or two more
+                  : kind == 2 ? static_cast<int>(random() % (model.size() + 1))
+                              : static_cast<int>(model.size() + 64 + random() % 100);
+    if (kind == 0) a.SetCapacity(n);
+    const int count = kind == 0 ? a.Count() : n;
+    a.SetCount(count);
+    model.resize(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+      if (random() % 3 == 0) *a.At(i) = model[static_cast<size_t>(i)] = static_cast<int>(random());
+    ASSERT_GE(a.Capacity(), a.Count());
+    for (int i = 0; i < count; ++i) {
+      ASSERT_EQ(*a.At(i), model[static_cast<size_t>(i)]) << step << " " << i;
+    }
+  }
+  int* kept = a.Count() > 0 ? a.At(0) : nullptr;
+  a.SetCapacity(a.Capacity() + 400);
+  if (kept) {
+    EXPECT_EQ(kept, a.At(0));
+  }
 }
 
 TEST(Containers, ParagraphStartsStayExactThroughShifts) {
