@@ -39,6 +39,7 @@ int TVellMemo::ReformatPar(int index, bool force) {
   ParInfo& q = *pars_.At(index);
   q.keywordsApplied = true;
   q.formatted = true;
+  unformatted_load_ = false;
   par::ShrinkRuns(q);
   const int before = q.lineCount;
   TTextMeasurer* measurer = CurrentMeasurer();

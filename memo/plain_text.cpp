@@ -595,8 +595,9 @@ bool TVellMemo::LoadParagraphs(TParagraphSource& source) {
       text_len_ = static_cast<std::int32_t>(pos - 2);
     }
     line_count_ = pars_.Count();
-    // No event was turned since the paragraphs were made: none is formatted.
-    FinishTextLoad(true);
+    // Every paragraph was just made unformatted.
+    unformatted_load_ = true;
+    FinishTextLoad();
     if (failure) std::rethrow_exception(failure);
     return true;
   }
@@ -647,7 +648,11 @@ bool TVellMemo::LoadStep(std::int64_t consumed, std::int64_t total, std::int64_t
   return true;
 }
 
-void TVellMemo::FinishTextLoad(bool none_formatted) {
+void TVellMemo::FinishTextLoad() {
+  struct Done {
+    bool& unformatted;
+    ~Done() { unformatted = false; }
+  } done{unformatted_load_};
   virtual_cols_ = 0;
   column_block_ = false;
   for (TVellNavigator* nav : navigators_) {
@@ -669,7 +674,7 @@ void TVellMemo::FinishTextLoad(bool none_formatted) {
     window_->Repaint();
     if (update_count_ == 0) {
       window_->ScrollRangesChanged();
-      if (none_formatted) FormatAgain();
+      if (unformatted_load_) FormatAgain();
       else Reformat();
       window_->CaretChanged();
     }

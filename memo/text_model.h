@@ -358,6 +358,7 @@ public:
       // first touched where each page is first written, maybe on several
       // threads, rather than page by page here as each is allocated.
       pages_.reserve(static_cast<std::size_t>(pages));
+      blocks_.reserve(blocks_.size() + 1);
       auto* block = static_cast<char*>(::operator new(static_cast<std::size_t>(more) * kPageBytes));
       blocks_.push_back({static_cast<int>(pages_.size()), more, block});
       for (int i = 0; i < more; ++i) pages_.push_back(reinterpret_cast<T*>(block + i * kPageBytes));

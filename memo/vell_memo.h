@@ -529,11 +529,13 @@ private:
   // One step of a text load: false when OnLoadStep stops it; reports the
   // progress at most every 300 ms.
   bool LoadStep(std::int64_t consumed, std::int64_t total, std::int64_t& last_report);
-  // none_formatted: no paragraph was formatted since the load made them
-  // (no event turned meanwhile), so none needs marking for it.
-  void FinishTextLoad(bool none_formatted = false);
+  void FinishTextLoad();
   void ResetViewAfterLoad();
 
+  // Set by a load that just made every paragraph unformatted, until one is
+  // formatted or the load is finished: its end needs not walk them all to
+  // mark them so.
+  bool unformatted_load_ = false;
   // ---- state ----
   TParagraphsList pars_;
   std::int32_t text_len_ = 0;

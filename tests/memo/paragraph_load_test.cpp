@@ -213,3 +213,33 @@ TEST(ParagraphLoad, LinesATextLoadWouldCutAreRefusedAndThePageKept) {
 }
 
 }  // namespace
+
+// A page made in parts is laid out as a window lays out its joined text
+// (wrapped, the widest line known), loaded into a memo whose earlier page
+// was laid out already.
+TEST(ParagraphLoad, PartsLoadIsLaidOutAsTheJoinedText) {
+  class Window : public TMemoWindow {
+  public:
+    TTextMeasurer& Measurer() override { return measurer; }
+    int ClientWidth() const override { return 16 + 8 * 60; }
+    int ClientHeight() const override { return 48; }
+    TFixedWidthMeasurer measurer{8, 2};
+  } window_a, window_b;
+  const std::vector<std::string> lines = MakeLines(70000, 11, true);
+  TVellMemo loaded, joined;
+  for (TVellMemo* m : {&loaded, &joined}) m->SetUpdateMode(umImmediate);
+  loaded.AttachWindow(&window_a);
+  joined.AttachWindow(&window_b);
+  loaded.SetText(Joined(MakeLines(40000, 3, false)));
+  Lines source(lines);
+  ASSERT_TRUE(loaded.LoadParagraphs(source));
+  joined.SetText(Joined(lines));
+  ExpectSamePage(loaded, joined, "laid out");
+  EXPECT_EQ(loaded.LineCount(), joined.LineCount());
+  EXPECT_GT(loaded.LineCount(), loaded.GetParCount());  // some lines wrapped
+  EXPECT_EQ(loaded.WidestLine(), joined.WidestLine());
+  for (int i = 0; i < loaded.GetParCount(); ++i)
+    ASSERT_EQ(loaded.Pars().At(i)->lineCount, joined.Pars().At(i)->lineCount) << "paragraph " << i;
+  loaded.CheckIntegrity();
+  for (TVellMemo* m : {&loaded, &joined}) m->AttachWindow(nullptr);
+}
