@@ -405,13 +405,16 @@ private:
     char* memory;
   };
   // Lets go of the last page: a page of a block goes with the block's
-  // first.
+  // first (until then the block counts it no longer, so that a page added
+  // in its place is one of its own).
   void PopPage() {
     const int last = static_cast<int>(pages_.size()) - 1;
     if (!blocks_.empty() && last < blocks_.back().first_page + blocks_.back().pages) {
       if (blocks_.back().first_page == last) {
         ::operator delete(blocks_.back().memory);
         blocks_.pop_back();
+      } else {
+        blocks_.back().pages = last - blocks_.back().first_page;
       }
     } else {
       ::operator delete(pages_.back());
