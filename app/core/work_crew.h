@@ -73,7 +73,8 @@ private:
   std::optional<pthread_t> CreateHelper(std::size_t index, int core);
   // On a crew's first rounds: looks whether the system put two of its
   // threads on one core; once one crew saw it, a kOwn crew keeps its maker
-  // on its core and each helper started so far on one of its own. Under
+  // on its core and each helper started so far on one of its own (a
+  // kHelpers crew the helpers alone, around the maker's core). Under
   // state_'s mutex.
   void Place();
   // Helper i's core (in the order started) once placed, else -1.

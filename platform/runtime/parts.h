@@ -7,24 +7,15 @@
 #include <thread>
 #include <vector>
 
-#if defined(__linux__)
-#include <sched.h>
-#endif
+#include "platform/runtime/os_process.h"
 
 namespace rtl {
 
-// The processors this process may run on: those of its affinity mask (so a
-// process pinned to one core counts one), else all of the machine's.
+// The processors the calling thread may run on: those of its affinity mask
+// (so a thread kept on one core counts one), else all of the machine's.
 inline std::size_t UsableProcessors() {
-#if defined(__linux__)
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return static_cast<std::size_t>(count);
-  }
-#endif
-  return std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t cores = os::CoresOfThisThread().size();
+  return cores > 0 ? cores : std::max(1u, std::thread::hardware_concurrency());
 }
 
 // Parts of at least `per_part` items each, at least one, at most `most`
