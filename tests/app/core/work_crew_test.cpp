@@ -143,6 +143,8 @@ size_t ThreadsNow() {
 }
 
 TEST(WorkCrew, HelpersLeaveOnceTheCrewEndsWithoutBeingWaitedFor) {
+  // Helpers of crews ended before (other tests of this process) may still
+  // be leaving: counted here, they are gone by the end.
   const size_t before = ThreadsNow();
   std::atomic<int> ran{0};
   for (int c = 0; c < 100; ++c) {
@@ -153,7 +155,7 @@ TEST(WorkCrew, HelpersLeaveOnceTheCrewEndsWithoutBeingWaitedFor) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (ThreadsNow() > before && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(ThreadsNow(), before);
+  EXPECT_LE(ThreadsNow(), before);
 }
 
 TEST(WorkCrew, WhatIsLeftAtTheEndIsLetGoOfOnceOnAHelperOrOnTheCallerWithoutOne) {
