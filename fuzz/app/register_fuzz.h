@@ -6,12 +6,19 @@
 // libFuzzer target calls it; a GoogleTest replays the committed corpus and
 // mutations of it in the normal build.
 //
+// A search that runs to its end must give what plain matching of every
+// line gives, the lines cut here from the files' bytes (not by the data
+// files' own index): both as the window searches loaded files and as the
+// command searches each file as it is read.
+//
 // Input: byte 0 holds the boxes (bit 0 Father, 1 Mother, 2 Children, 3
 // Witness, 4 fuzzy Father, 5 Marriages, 6 Text, 7 fuzzy Text), byte 1 more
 // of them (bit 0 Show source codes, bit 1 "< 1700", bit 2 "1700 >", bit 3
 // fuzzy highlight, bits 4-5 cancel after that many progress calls, 0 =
-// never); the rest is cut at NUL bytes into the search text, the highlight
-// words and up to four data files (baptisms, marriages, wills, baptisms).
+// never, bit 6 fuzzy Mother, bit 7 fuzzy Witness); the rest is cut at NUL
+// bytes into the search text, the highlight words and up to five data
+// files (baptisms, marriages, wills, baptisms, and a large baptism file of
+// its part repeated).
 //
 // A failed check calls QV_FUZZ_CHECK_FAILED(text), which aborts unless the
 // includer defines it otherwise (before including this file).
@@ -39,6 +46,7 @@
 #include "app/core/source_tags.h"
 
 #include "fuzz/fuzz_check.h"
+#include "tests/app/core/plain_search.h"
 
 namespace appcore::fuzz {
 
@@ -68,7 +76,30 @@ inline size_t NonBlank(const std::vector<std::string>& lines) {
       std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return !TrimLine(l).empty(); }));
 }
 
-inline void RegisterCore(const std::uint8_t* data, std::size_t size) {
+// Whether a search gave what plain matching gives: the same hits and
+// counts, and the same words matched by sound.
+inline bool SameAsPlain(const SearchResult& search, const SearchResult& plain) {
+  return search.baptism_hits == plain.baptism_hits && search.marriage_hits == plain.marriage_hits &&
+         search.hit_count == plain.hit_count && search.record_count == plain.record_count &&
+         search.line_count == plain.line_count &&
+         appcore_test::WordsAfterTerms(search) == appcore_test::PlainWords(plain);
+}
+
+// The fifth file's text: its part repeated to about lines lines (or 1 MiB).
+// Some 40,000 make a file that is mapped rather than read and is searched
+// in two blocks.
+constexpr size_t kLargeFileLines = 40000;
+inline std::string Repeated(const std::string& unit, size_t lines_wanted) {
+  std::string text;
+  if (unit.empty()) return text;
+  size_t ends = 0;  // about: a CR LF across two copies counts twice
+  for (size_t i = 0; i < unit.size(); ++i)
+    ends += unit[i] == '\n' || (unit[i] == '\r' && (i + 1 == unit.size() || unit[i + 1] != '\n'));
+  for (size_t lines = 0; lines < lines_wanted && text.size() < (size_t{1} << 20); lines += ends) text += unit;
+  return text;
+}
+
+inline void RegisterCore(const std::uint8_t* data, std::size_t size, size_t large_file_lines = kLargeFileLines) {
   if (size < 2 || ScratchFolder().empty()) return;
   const std::uint8_t boxes = data[0], more = data[1];
   std::vector<std::string> parts(1);
@@ -84,16 +115,16 @@ inline void RegisterCore(const std::uint8_t* data, std::size_t size) {
   const std::string& dir = ScratchFolder();
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) std::filesystem::remove(entry.path(), ec);
-  static const char* const kNames[] = {"a_bap.txt", "b_marr.txt", "c_will.txt", "d_bap.txt"};
-  for (size_t f = 0; f < 4 && f + 2 < parts.size(); ++f) {
+  static const char* const kNames[] = {"a_bap.txt", "b_marr.txt", "c_will.txt", "d_bap.txt", "e_bap.txt"};
+  for (size_t f = 0; f < 5 && f + 2 < parts.size(); ++f) {
     std::ofstream out(dir + "/" + kNames[f], std::ios::binary);
-    out << parts[f + 2];
+    out << (f < 4 ? parts[f + 2] : Repeated(parts[f + 2], large_file_lines));
   }
   DataFileSet set;
   std::vector<std::string> messages;
   set.MakeFileList(dir, "", [&](const std::string& m) { messages.push_back(m); });
   QV_FUZZ_CHECK(messages.empty());
-  QV_FUZZ_CHECK(set.Count() == static_cast<int>(std::min<size_t>(4, parts.size() - 2)));
+  QV_FUZZ_CHECK(set.Count() == static_cast<int>(std::min<size_t>(5, parts.size() - 2)));
   const std::vector<std::string> sources = set.SourceList();
   for (const std::string& source : sources) QV_FUZZ_CHECK(source.size() < 300);
 
@@ -111,11 +142,19 @@ inline void RegisterCore(const std::uint8_t* data, std::size_t size) {
   o.show_source_codes = more & 1;
   o.before_1700 = more & 2;
   o.from_1700 = more & 4;
+  o.fuzzy_mother = more & 64;
+  o.fuzzy_witness = more & 128;
   o.ticked.assign(static_cast<size_t>(set.Count()), true);
   const int cancel_after = (more >> 4) & 3;
   int calls = 0;
   auto progress = [&] { return cancel_after == 0 || ++calls < cancel_after; };
   SearchResult result = RunSearch(set, o, [&](const SearchProgress&) { return progress(); });
+  if (!result.cancelled && !result.terms.term1.empty()) {  // no term: no search
+    const SearchResult plain = appcore_test::PlainSearch(set, o);
+    QV_FUZZ_CHECK(SameAsPlain(result, plain));
+    DataFileSet read;
+    QV_FUZZ_CHECK(SameAsPlain(LoadAndSearch(read, dir, nullptr, o, nullptr), plain));
+  }
   const std::vector<std::string> hits = result.baptism_hits;
   ArrangeCallbacks callbacks;
   callbacks.progress = [&](int64_t) { return progress(); };

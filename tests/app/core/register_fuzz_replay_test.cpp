@@ -9,7 +9,17 @@
 namespace {
 
 TEST(RegisterFuzzReplay, RegisterCore) {
-  qvtest::ReplayFuzzBody("fuzz/app/corpus/register", appcore::fuzz::RegisterCore, 600);
+  // The large file's seed at its full size, searched in two blocks; then
+  // every seed and the mutations with large files of some 2,000 lines
+  // (mapped rather than read once they pass 64 KiB).
+  const std::filesystem::path large = std::filesystem::path(QV_SOURCE_DIR) / "fuzz/app/corpus/register/large_file";
+  std::ifstream in(large, std::ios::binary);
+  const std::string seed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(seed.empty()) << large;
+  appcore::fuzz::RegisterCore(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size());
+  qvtest::ReplayFuzzBody(
+      "fuzz/app/corpus/register",
+      [](const std::uint8_t* data, std::size_t size) { appcore::fuzz::RegisterCore(data, size, 2000); }, 600);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "app/core/search.h"
 #include "allocation_counter.h"
 #include "core_test_support.h"
+#include "plain_search.h"
 #include "platform/runtime/strings.h"
 #include "platform/runtime/sysutils.h"
 #include "textutil/edit.h"
@@ -24,7 +25,10 @@
 namespace appcore {
 namespace {
 
+using appcore_test::PlainSearch;
+using appcore_test::PlainWords;
 using appcore_test::TempDir;
+using appcore_test::WordsAfterTerms;
 using Lines = std::vector<std::string>;
 
 // A new scratch folder holding a generated register set.
@@ -73,53 +77,19 @@ protected:
   }
 
   // The search as plain line-by-line matching.
-  static SearchResult Plain(const SearchOptions& o) { return PlainOver(*set_, o); }
-  static SearchResult PlainOver(const DataFileSet& set, const SearchOptions& o) {
-    SearchResult r;
-    r.terms = ParseSearchText(o.search_text);
-    LineMatcher matcher(r.terms, ReadBoxes(o, r.terms));
-    rtl::TStringList others;
-    others.SetSorted(true);
-    for (int slot = 0; slot < set.Count(); ++slot) {
-      if (static_cast<size_t>(slot) >= o.ticked.size() || !o.ticked[static_cast<size_t>(slot)]) continue;
-      const DataFileEntry& entry = set.File(slot);
-      if (entry.kind == FileKind::kOther && !o.marriages) continue;
-      const DataFile& file = *entry.data;
-      for (int i = 1; i < file.LineCount(); ++i) {
-        ++r.line_count;
-        const std::string_view trimmed = TrimLine(file.Line(i));
-        if (!IsRecordLine(trimmed) || !PassesPeriod(PeriodOf(trimmed), o.before_1700, o.from_1700)) continue;
-        ++r.record_count;
-        std::string keyword;
-        if (!matcher.Match(entry.kind, RestOf(trimmed), &keyword)) continue;
-        ++r.hit_count;
-        const std::string hit = HitLine(trimmed, slot + 1, o.show_source_codes);
-        if (entry.kind == FileKind::kBaptisms)
-          r.baptism_hits.push_back(hit);
-        else
-          others.Add(hit);
-        if (!keyword.empty()) r.keywords.push_back(keyword);
-      }
-    }
-    for (int i = 0; i < others.Count(); ++i) r.marriage_hits.push_back(others[i]);
-    return r;
-  }
+  static SearchResult Plain(const SearchOptions& o) { return PlainSearch(*set_, o); }
 
   static void ExpectSame(const SearchOptions& o) { ExpectSameOver(*set_, o); }
   static void ExpectSameOver(const DataFileSet& set, const SearchOptions& o) {
     SCOPED_TRACE("text \"" + o.search_text + "\"");
     const SearchResult fast = RunSearch(set, o, nullptr);
-    const SearchResult plain = PlainOver(set, o);
+    const SearchResult plain = PlainSearch(set, o);
     EXPECT_EQ(fast.baptism_hits, plain.baptism_hits);
     EXPECT_EQ(fast.marriage_hits, plain.marriage_hits);
     EXPECT_EQ(fast.hit_count, plain.hit_count);
     EXPECT_EQ(fast.record_count, plain.record_count);
     EXPECT_EQ(fast.line_count, plain.line_count);
-    Lines fast_words(fast.keywords.begin() + 1 + (fast.terms.term2.empty() ? 0 : 1), fast.keywords.end());
-    Lines plain_words = plain.keywords;
-    for (const std::string& term : {fast.terms.term1, fast.terms.term2})
-      plain_words.erase(std::remove(plain_words.begin(), plain_words.end(), term), plain_words.end());
-    EXPECT_EQ(fast_words, plain_words);
+    EXPECT_EQ(WordsAfterTerms(fast), PlainWords(plain));
   }
 
   static SearchOptions Options(const std::string& text) {
@@ -381,7 +351,7 @@ TEST_F(SearchEquivalence, OddLineEndsAndMarksAcrossBlocksGiveTheLineByLineHits) 
       for (const DataFileEntry& entry : set.Files()) EXPECT_FALSE(entry.data->LinesBuilt()) << entry.name;
     }
     ExpectSameOver(set, o);
-    EXPECT_GT(PlainOver(set, o).hit_count, 5000);
+    EXPECT_GT(PlainSearch(set, o).hit_count, 5000);
   }
 }
 
@@ -422,7 +392,7 @@ TEST_F(SearchEquivalence, OtherFilesExactRuleFromTheFirstPlaceGivesTheLineByLine
       o.mother = mother;
       SCOPED_TRACE(testing::Message() << term << " father " << father << " mother " << mother);
       ExpectSameOver(set, o);
-      const SearchResult plain = PlainOver(set, o);
+      const SearchResult plain = PlainSearch(set, o);
       DataFileSet loaded;
       const SearchResult read = LoadAndSearch(loaded, dir.str(), nullptr, o, nullptr);
       EXPECT_EQ(read.marriage_hits, plain.marriage_hits);
