@@ -22,6 +22,18 @@ std::vector<std::string> PageParagraphs(memo::TVellMemo& memo, appcore::Pacer* p
 
 namespace {
 
+// Parts of the page's work per thread of the window's crew, taken as its
+// threads come free: the cores of this machine run at speeds that differ
+// from moment to moment, and parts as many as the threads waited for the
+// slowest (the page filled in 2.6 ms where its parts took 0.8-2.6 ms).
+constexpr size_t kCrewPartsPerThread = 4;
+
+// Runs body(part) for every part < parts on the crew's threads, as many of
+// them as it has cores for (not a thread a part).
+void RunOnCrew(appcore::WorkCrew& crew, size_t parts, const std::function<void(size_t)>& body) {
+  crew.Run(std::min(parts, crew.Processors()), parts, [&body](size_t part, bool) { body(part); });
+}
+
 // Line i of two lists, one after the other (the head's).
 template <typename Lines>
 auto& LineOfTwo(Lines& first, Lines& second, size_t i) {
@@ -73,8 +85,9 @@ public:
   }
   void RunParts(size_t parts, const std::function<void(size_t)>& body) const override {
     if (rows_ == nullptr || rows_->crew == nullptr) return memo::TParagraphSource::RunParts(parts, body);
-    rows_->crew->Run(parts, parts, [&body](size_t part, bool) { body(part); });
+    RunOnCrew(*rows_->crew, parts, body);
   }
+  size_t PartsPerThread() const override { return rows_ && rows_->crew ? kCrewPartsPerThread : 1; }
 
 private:
   static constexpr size_t kTextBehind = 4;
@@ -237,12 +250,6 @@ bool SetPageParts(memo::TVellMemo& memo, PageParts&& parts, appcore::Pacer* pace
   return true;
 }
 
-namespace {
-// Parts of the copies on a crew of threads: its helpers take them as they
-// come free of the arranging.
-constexpr size_t kCrewCopyParts = 8;
-}  // namespace
-
 bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcore::Pacer* pacer,
                   appcore::WorkCrew* crew) {
   if (parts.prepared) return false;  // prepared before: head lines may read from there
@@ -250,15 +257,14 @@ bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcor
   const size_t lines = heads + hits.size();
   if (lines < memo::TPreparedTexts::kWorthFrom) return false;
   // A few threads: the copies are made while the hits are arranged on the
-  // others (or on the crew given, shared with the arranging).
-  const size_t threads = crew ? kCrewCopyParts : 3;
+  // others (or on the crew given, shared with the arranging, its helpers
+  // taking the parts as they come free of it).
+  const size_t most_parts = crew ? crew->Processors() * kCrewPartsPerThread : 3;
   auto prepared = std::make_unique<memo::TPreparedTexts>();
   const auto line = [&](size_t i) -> std::string_view { return i < heads ? HeadLine(parts, i) : hits[i - heads]; };
   memo::TPreparedTexts::PartsRunner run_parts;
   if (crew)
-    run_parts = [crew](size_t count, const std::function<void(size_t)>& body) {
-      crew->Run(count, count, [&body](size_t part, bool) { body(part); });
-    };
+    run_parts = [crew](size_t count, const std::function<void(size_t)>& body) { RunOnCrew(*crew, count, body); };
   // A head line goes as soon as its text is copied, while it is still in
   // the copying thread's cache (these lines lie anywhere in memory: freed
   // later, each would be fetched again).
@@ -272,7 +278,7 @@ bool PrepareTexts(PageParts& parts, const std::vector<std::string>& hits, appcor
     std::unique_ptr<memo::TPreparedTexts>& prepared;
     ~Keep() { parts.prepared = std::move(prepared); }
   } keep{parts, prepared};
-  return prepared->Copy(lines, line, threads, [pacer] { return !pacer || pacer->Tick(); }, run_parts, copied);
+  return prepared->Copy(lines, line, most_parts, [pacer] { return !pacer || pacer->Tick(); }, run_parts, copied);
 }
 
 std::vector<std::string> PageKeywords(memo::TVellMemo& memo) {

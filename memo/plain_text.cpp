@@ -152,7 +152,9 @@ static_assert(TPreparedTexts::kWorthFrom == 4 * kPartLines, "loads in parts begi
 // texts noted.
 std::vector<LineSurvey> SurveyLines(const TParagraphSource& source, std::int32_t limit, bool owners) {
   const std::size_t count = source.Count();
-  const std::size_t n = rtl::PartsFor(count, kPartLines);
+  // Loaded in parts from the same size on, however finely they are cut.
+  const std::size_t threads = rtl::PartsFor(count, kPartLines);
+  const std::size_t n = threads == 1 ? 1 : threads * std::max<std::size_t>(source.PartsPerThread(), 1);
   std::vector<LineSurvey> parts(n);
   for (std::size_t t = 0; t < n; ++t) {
     parts[t].begin = count * t / n;
@@ -462,12 +464,12 @@ void CopyPrepared(std::string_view text, TTextArena& arena, TPreparedTexts::Prep
 }  // namespace
 
 bool TPreparedTexts::Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line,
-                          std::size_t threads, const std::function<bool()>& tick, const PartsRunner& run_parts,
+                          std::size_t most_parts, const std::function<bool()>& tick, const PartsRunner& run_parts,
                           const std::function<void(std::size_t)>& copied) {
   lines_.reset(static_cast<Prepared*>(::operator new(count * sizeof(Prepared))));
   count_ = 0;  // until every part has made its records
   Prepared* const records = lines_.get();
-  const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(threads, 1));
+  const std::size_t parts = std::clamp<std::size_t>(count / 4096, 1, std::max<std::size_t>(most_parts, 1));
   // Each part's blocks are taken here, so that they come from this
   // thread's heap; their pages come in as the parts write them. They are
   // sized from every kSampleStep-th line with some room over: room never

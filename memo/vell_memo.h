@@ -60,15 +60,16 @@ public:
   // Runs body(part) for every part < parts on this thread and others, as
   // TParagraphSource::RunParts does; null: threads started for them.
   using PartsRunner = std::function<void(std::size_t parts, const std::function<void(std::size_t)>& body)>;
-  // Copies count lines (line(i) gives line i) as the prepared lines, in
-  // parts on up to threads threads (through run_parts when given), the
-  // buffers from the calling thread's heap; the calling thread calls tick
-  // per line it copies. Once tick answers false every part stops: false,
-  // nothing prepared. A text too long for an arena buffer is left to the
-  // load to copy. With copied, copied(i) is called on the part's thread
-  // once line i's text is prepared (its owner may then let the line go),
-  // and a copy stopped part way keeps the texts it prepared.
-  bool Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line, std::size_t threads,
+  // Copies count lines (line(i) gives line i) as the prepared lines, in up
+  // to most_parts parts of at least 4,096 lines (a thread each, or through
+  // run_parts when given), the buffers from the calling thread's heap; the
+  // calling thread calls tick per line it copies. Once tick answers false
+  // every part stops: false, nothing prepared. A text too long for an arena
+  // buffer is left to the load to copy. With copied, copied(i) is called on
+  // the part's thread once line i's text is prepared (its owner may then
+  // let the line go), and a copy stopped part way keeps the texts it
+  // prepared.
+  bool Copy(std::size_t count, const std::function<std::string_view(std::size_t)>& line, std::size_t most_parts,
             const std::function<bool()>& tick, const PartsRunner& run_parts = nullptr,
             const std::function<void(std::size_t)>& copied = nullptr);
   std::size_t Count() const { return count_; }
@@ -133,6 +134,10 @@ public:
   // default each part but one gets a thread started for it; a source may
   // hand the parts to threads it keeps.
   virtual void RunParts(std::size_t parts, const std::function<void(std::size_t)>& body) const;
+  // The parts a load cuts for each thread it would use: more than one where
+  // RunParts hands the parts out as its threads come free, so that a thread
+  // slowed down (its core shared) leaves the rest of its share to others.
+  virtual std::size_t PartsPerThread() const { return 1; }
 };
 
 class TVellMemo : public rtl::TComponent {

@@ -17,8 +17,10 @@ namespace {
 
 class Lines : public TParagraphSource {
 public:
-  explicit Lines(std::vector<std::string> lines) : lines_(std::move(lines)), reads_(lines_.size()) {}
+  explicit Lines(std::vector<std::string> lines, std::size_t parts_per_thread = 1)
+      : lines_(std::move(lines)), reads_(lines_.size()), parts_per_thread_(parts_per_thread) {}
   std::size_t Count() const override { return lines_.size(); }
+  std::size_t PartsPerThread() const override { return parts_per_thread_; }
   std::string_view Line(std::size_t i) const override { return lines_[i]; }
   // Parts of a page may be read on several threads, each line by one.
   void Read(std::size_t i) override { ++reads_[i]; }
@@ -27,6 +29,7 @@ public:
 private:
   std::vector<std::string> lines_;
   std::vector<int> reads_;
+  std::size_t parts_per_thread_;
 };
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -71,6 +74,7 @@ TEST(ParagraphLoad, MatchesTheJoinedTextAtEverySize) {
     const char* what;
     std::size_t lines;
     bool codes, static_format;
+    std::size_t parts_per_thread = 1;
   };
   const Case cases[] = {
       {"no lines", 0, false, true},
@@ -80,6 +84,7 @@ TEST(ParagraphLoad, MatchesTheJoinedTextAtEverySize) {
       {"several parts, style codes", 150001, true, true},
       {"several parts, codes shown as bytes", 150001, true, false},
       {"several parts, plain", 99999, false, true},
+      {"parts cut finer than the threads, style codes", 150001, true, true, 4},
   };
   for (const Case& c : cases) {
     const std::vector<std::string> lines = MakeLines(c.lines, static_cast<unsigned>(c.lines) + 7, c.codes);
@@ -87,7 +92,7 @@ TEST(ParagraphLoad, MatchesTheJoinedTextAtEverySize) {
     loaded.SetStaticFormat(c.static_format);
     joined.SetStaticFormat(c.static_format);
     loaded.SetText("what the page held before");
-    Lines source(lines);
+    Lines source(lines, c.parts_per_thread);
     ASSERT_TRUE(loaded.LoadParagraphs(source)) << c.what;
     joined.SetText(Joined(lines));
     ExpectSamePage(loaded, joined, c.what);
@@ -104,7 +109,8 @@ TEST(ParagraphLoad, MatchesTheJoinedTextAtEverySize) {
 // any others afterwards.
 class PreparedLines : public Lines {
 public:
-  PreparedLines(std::vector<std::string> lines, unsigned seed) : Lines(lines), index_(lines.size()) {
+  PreparedLines(std::vector<std::string> lines, unsigned seed, std::size_t parts_per_thread = 1)
+      : Lines(lines, parts_per_thread), index_(lines.size()) {
     std::vector<std::size_t> order(lines.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::shuffle(order.begin(), order.end(), std::mt19937(seed));
@@ -132,33 +138,36 @@ private:
 
 TEST(ParagraphLoad, TextsPreparedAheadInAnotherOrderGiveTheSamePage) {
   for (const bool static_format : {true, false})
-    for (const std::size_t count : {std::size_t{1000}, std::size_t{150001}}) {
-      std::vector<std::string> lines = MakeLines(count, 11, true);
-      for (std::size_t i = 500; i < lines.size(); i += 5000) lines[i + 1] = lines[i] = "the same line " + std::to_string(i);
-      lines[lines.size() - 3] = lines[lines.size() / 2] = lines[500];  // the same text in three parts
-      const std::string what = std::to_string(count) + (static_format ? " lines, styles" : " lines, codes as bytes");
-      TVellMemo loaded, joined;
-      loaded.SetStaticFormat(static_format);
-      joined.SetStaticFormat(static_format);
-      loaded.SetText("what the page held before");
-      PreparedLines source(lines, 5);
-      ASSERT_TRUE(loaded.LoadParagraphs(source)) << what;
-      joined.SetText(Joined(lines));
-      ExpectSamePage(loaded, joined, what.c_str());
-      EXPECT_EQ(std::count(source.Reads().begin(), source.Reads().end(), 1), static_cast<long>(lines.size())) << what;
-      EXPECT_NO_THROW(loaded.CheckIntegrity()) << what;
-      for (TVellMemo* m : {&loaded, &joined}) {
-        m->setParagraphs(3, std::string(300, 'g'));  // grows past its buffer
-        m->setParagraphs(4, "x");
-        m->setSelStart(m->ParStart(5) + 1);
-        m->setSelText("inserted ");
-        m->setSelStart(m->ParStart(501) + 2);  // one of two lines that shared a text, shortened in place
-        m->setSelLength(1);
-        m->setSelText("");
+    for (const std::size_t count : {std::size_t{1000}, std::size_t{150001}})
+      for (const std::size_t parts_per_thread : {std::size_t{1}, std::size_t{4}}) {
+        std::vector<std::string> lines = MakeLines(count, 11, true);
+        for (std::size_t i = 500; i < lines.size(); i += 5000)
+          lines[i + 1] = lines[i] = "the same line " + std::to_string(i);
+        lines[lines.size() - 3] = lines[lines.size() / 2] = lines[500];  // the same text in three parts
+        const std::string what = std::to_string(count) + (static_format ? " lines, styles" : " lines, codes as bytes") +
+                                 ", " + std::to_string(parts_per_thread) + " parts a thread";
+        TVellMemo loaded, joined;
+        loaded.SetStaticFormat(static_format);
+        joined.SetStaticFormat(static_format);
+        loaded.SetText("what the page held before");
+        PreparedLines source(lines, 5, parts_per_thread);
+        ASSERT_TRUE(loaded.LoadParagraphs(source)) << what;
+        joined.SetText(Joined(lines));
+        ExpectSamePage(loaded, joined, what.c_str());
+        EXPECT_EQ(std::count(source.Reads().begin(), source.Reads().end(), 1), static_cast<long>(lines.size())) << what;
+        EXPECT_NO_THROW(loaded.CheckIntegrity()) << what;
+        for (TVellMemo* m : {&loaded, &joined}) {
+          m->setParagraphs(3, std::string(300, 'g'));  // grows past its buffer
+          m->setParagraphs(4, "x");
+          m->setSelStart(m->ParStart(5) + 1);
+          m->setSelText("inserted ");
+          m->setSelStart(m->ParStart(501) + 2);  // one of two lines that shared a text, shortened in place
+          m->setSelLength(1);
+          m->setSelText("");
+        }
+        ExpectSamePage(loaded, joined, (what + ", edited").c_str());
+        EXPECT_NO_THROW(loaded.CheckIntegrity()) << what;
       }
-      ExpectSamePage(loaded, joined, (what + ", edited").c_str());
-      EXPECT_NO_THROW(loaded.CheckIntegrity()) << what;
-    }
   // Parts whose lines looked at for their size are far shorter than the
   // rest (every eighth line here) take more blocks as they go: each text is
   // still prepared whole, but for one too long for a buffer of the arena.
