@@ -85,9 +85,9 @@ inline bool SameAsPlain(const SearchResult& search, const SearchResult& plain) {
          appcore_test::WordsAfterTerms(search) == appcore_test::PlainWords(plain);
 }
 
-// The fifth file's text: its part repeated to about lines lines (or 1 MiB).
-// Some 40,000 make a file that is mapped rather than read and is searched
-// in two blocks.
+// The fifth file's text: its part repeated to about lines_wanted lines (or
+// 1 MiB). Some 40,000 make a file that is mapped rather than read and is
+// searched in two blocks.
 constexpr size_t kLargeFileLines = 40000;
 inline std::string Repeated(const std::string& unit, size_t lines_wanted) {
   std::string text;
