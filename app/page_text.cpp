@@ -24,8 +24,8 @@ namespace {
 
 // Parts of the page's work per thread of the window's crew, taken as its
 // threads come free: the cores of this machine run at speeds that differ
-// from moment to moment, and parts as many as the threads waited for the
-// slowest (the page filled in 2.6 ms where its parts took 0.8-2.6 ms).
+// from moment to moment, and with a part per thread the page waited for
+// the slowest (filled in 2.6 ms where its parts took 0.8-2.6 ms each).
 constexpr size_t kCrewPartsPerThread = 4;
 
 // Runs body(part) for every part < parts on the crew's threads, as many of
