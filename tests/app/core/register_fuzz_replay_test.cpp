@@ -9,17 +9,17 @@
 namespace {
 
 TEST(RegisterFuzzReplay, RegisterCore) {
-  // The large file's seed at its full size, searched in two blocks; then
-  // every seed and the mutations with large files of some 2,000 lines
-  // (mapped rather than read once they pass 64 KiB).
+  // The large file's seed once with a file of some 40,000 lines, searched
+  // in two blocks; then every seed and mutations of them as the fuzzer
+  // runs them.
   const std::filesystem::path large = std::filesystem::path(QV_SOURCE_DIR) / "fuzz/app/corpus/register/large_file";
   std::ifstream in(large, std::ios::binary);
   const std::string seed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_FALSE(seed.empty()) << large;
-  appcore::fuzz::RegisterCore(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size());
+  appcore::fuzz::RegisterCore(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size(), 40000);
   qvtest::ReplayFuzzBody(
       "fuzz/app/corpus/register",
-      [](const std::uint8_t* data, std::size_t size) { appcore::fuzz::RegisterCore(data, size, 2000); }, 600);
+      [](const std::uint8_t* data, std::size_t size) { appcore::fuzz::RegisterCore(data, size); }, 600);
 }
 
 }  // namespace
