@@ -72,13 +72,20 @@ inline appcore::SearchResult PlainSearch(const appcore::DataFileSet& set, const 
   return r;
 }
 
-// The words a search matched by sound: its keywords after the terms, which
-// lead them once each (none when the list is shorter than that).
-inline std::vector<std::string> WordsAfterTerms(const appcore::SearchResult& search) {
+// How many of a search's keywords are its terms, which lead them, each
+// once; 0 when they do not.
+inline size_t TermsLeading(const appcore::SearchResult& search) {
+  const std::vector<std::string>& words = search.keywords;
+  const std::string& term1 = search.terms.term1;
   const std::string& term2 = search.terms.term2;
-  const size_t terms = term2.empty() || term2 == search.terms.term1 ? 1 : 2;
-  if (search.keywords.size() < terms) return {};
-  return {search.keywords.begin() + static_cast<std::ptrdiff_t>(terms), search.keywords.end()};
+  if (words.empty() || words[0] != term1) return 0;
+  if (term2.empty() || term2 == term1) return 1;
+  return words.size() > 1 && words[1] == term2 ? 2 : 0;
+}
+
+// The words a search matched by sound: its keywords after the terms.
+inline std::vector<std::string> WordsAfterTerms(const appcore::SearchResult& search) {
+  return {search.keywords.begin() + static_cast<std::ptrdiff_t>(TermsLeading(search)), search.keywords.end()};
 }
 
 // The same of the plain search, whose keywords are the words its matches

@@ -28,6 +28,7 @@ namespace {
 using appcore_test::PlainSearch;
 using appcore_test::PlainWords;
 using appcore_test::TempDir;
+using appcore_test::TermsLeading;
 using appcore_test::WordsAfterTerms;
 using Lines = std::vector<std::string>;
 
@@ -89,6 +90,7 @@ protected:
     EXPECT_EQ(fast.hit_count, plain.hit_count);
     EXPECT_EQ(fast.record_count, plain.record_count);
     EXPECT_EQ(fast.line_count, plain.line_count);
+    EXPECT_GT(TermsLeading(fast), 0u);
     EXPECT_EQ(WordsAfterTerms(fast), PlainWords(plain));
   }
 
