@@ -228,5 +228,45 @@ TEST(WorkCrew, KeptOnCoresOfTheirOwnWhileItLastsAndTheMakerLetGoAfter) {
   EXPECT_EQ(rtl::os::CoresOfThisThread(), cores);
 }
 
+// The test above meets packing only where the system packs. Here it
+// always does: helpers start on their maker's cores, and the maker is
+// held on one core while the crew's first rounds start them.
+TEST(WorkCrew, HelpersSeenOnTheirMakersCoreAreEachKeptOnAnotherCoreOfTheirOwn) {
+  const std::vector<int> cores = rtl::os::CoresOfThisThread();
+  if (cores.size() < 2) GTEST_SKIP() << "one core";
+  for (const WorkCrew::Placing placing : {WorkCrew::Placing::kOwn, WorkCrew::Placing::kHelpers}) {
+    SCOPED_TRACE(placing == WorkCrew::Placing::kOwn ? "kOwn" : "kHelpers");
+    std::mutex mutex;
+    std::map<std::thread::id, std::vector<int>> helper_cores;  // what each helper may run on
+    {
+      WorkCrew crew(placing);
+      ASSERT_TRUE(rtl::os::KeepThisThreadOn({cores[0]}));
+      for (int round = 0; round < 10; ++round)
+        crew.Run(cores.size(), 8 * cores.size(), [&](size_t, bool on_caller) {
+          // Long enough that the system gives the helpers sharing the
+          // maker's core their turn in the first round.
+          const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(round < 4 ? 300 : 50);
+          while (std::chrono::steady_clock::now() < until) {
+          }
+          if (round < 4 || on_caller) return;
+          std::lock_guard<std::mutex> lock(mutex);
+          helper_cores[std::this_thread::get_id()] = rtl::os::CoresOfThisThread();
+        });
+      // The maker of a kOwn crew is kept on its core while the crew lasts.
+      if (placing == WorkCrew::Placing::kOwn) EXPECT_EQ(rtl::os::CoresOfThisThread(), std::vector<int>{cores[0]});
+    }
+    ASSERT_TRUE(rtl::os::KeepThisThreadOn(cores));
+    // Each helper seen is kept on one core, none on the maker's, no two on one.
+    ASSERT_FALSE(helper_cores.empty());
+    std::set<int> used;
+    for (const auto& [thread, on] : helper_cores) {
+      ASSERT_EQ(on.size(), 1u);
+      EXPECT_NE(on[0], cores[0]);
+      EXPECT_TRUE(used.insert(on[0]).second) << "two helpers on core " << on[0];
+    }
+  }
+  EXPECT_EQ(rtl::os::CoresOfThisThread(), cores);
+}
+
 }  // namespace
 }  // namespace appcore
