@@ -20,22 +20,35 @@ using Clock = std::chrono::steady_clock;
 
 inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Best wall time of `repeats` runs of body.
-inline double Best(int repeats, const std::function<void()>& body) {
-  double best = 1e300;
-  for (int i = 0; i < repeats; ++i) {
-    const auto start = Clock::now();
-    body();
-    best = std::min(best, Seconds(Clock::now() - start));
-  }
-  return best;
-}
-
 // The middle of the values (the upper middle of an even count).
 inline double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
 }
+
+// Wall time of one run of body.
+inline double TimeOf(const std::function<void()>& body) {
+  const auto start = Clock::now();
+  body();
+  return Seconds(Clock::now() - start);
+}
+
+// The median wall time of `repeats` runs of each body, the bodies run by
+// turns, so that a slow spell of the machine weighs on every side alike.
+// Each body runs once first, untimed: the first run of a comparison or a
+// query fills the caches, and often takes twice as long.
+inline std::vector<double> MediansByTurns(int repeats, const std::vector<std::function<void()>>& bodies) {
+  for (const std::function<void()>& body : bodies) body();
+  std::vector<std::vector<double>> times(bodies.size());
+  for (int i = 0; i < repeats; ++i)
+    for (size_t b = 0; b < bodies.size(); ++b) times[b].push_back(TimeOf(bodies[b]));
+  std::vector<double> medians;
+  for (const std::vector<double>& t : times) medians.push_back(Median(t));
+  return medians;
+}
+
+// The median wall time of `repeats` runs of body.
+inline double MedianTime(int repeats, const std::function<void()>& body) { return MediansByTurns(repeats, {body})[0]; }
 
 // Walks argv; a bad option prints the usage text and exits with 2.
 class OptionReader {

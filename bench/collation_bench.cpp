@@ -72,25 +72,30 @@ int main(int argc, char** argv) {
     collgen::Collator icu(source.locale);
     Pairs p = MakePairs(cp, pairs, source.language + source.sort);
     const int n = pairs;
-    // The engine's comparison: whole strings, accents ignored, case kept.
-    double engine = bench::Best(repeats, [&] {
-      int s = 0;
-      for (int i = 0; i < n; ++i)
-        s += korvex::CompareStrings(source.language, source.sort, p.a[i].c_str(), p.b[i].c_str(), 0, false);
-      sink = s;
-    });
-    // Letters, accents and case, as ICU's default strength compares.
-    double full = bench::Best(repeats, [&] {
-      int s = 0;
-      const std::uint32_t locale = korvex::MakeLocaleID(source.language, source.sort);
-      for (int i = 0; i < n; ++i) s += korvex::CompareLocaleStrings(locale, 0, p.a[i].c_str(), -1, p.b[i].c_str(), -1);
-      sink = s;
-    });
-    double reference = bench::Best(repeats, [&] {
-      int s = 0;
-      for (int i = 0; i < n; ++i) s += icu.Compare(p.ua[i], p.ub[i], false);
-      sink = s;
-    });
+    // By turns: the engine's comparison (whole strings, accents ignored,
+    // case kept); letters, accents and case, as ICU's default strength
+    // compares; ICU.
+    const std::vector<double> medians = bench::MediansByTurns(
+        repeats, {[&] {
+                    int s = 0;
+                    for (int i = 0; i < n; ++i)
+                      s += korvex::CompareStrings(source.language, source.sort, p.a[i].c_str(), p.b[i].c_str(), 0,
+                                                  false);
+                    sink = s;
+                  },
+                  [&] {
+                    int s = 0;
+                    const std::uint32_t locale = korvex::MakeLocaleID(source.language, source.sort);
+                    for (int i = 0; i < n; ++i)
+                      s += korvex::CompareLocaleStrings(locale, 0, p.a[i].c_str(), -1, p.b[i].c_str(), -1);
+                    sink = s;
+                  },
+                  [&] {
+                    int s = 0;
+                    for (int i = 0; i < n; ++i) s += icu.Compare(p.ua[i], p.ub[i], false);
+                    sink = s;
+                  }});
+    const double engine = medians[0], full = medians[1], reference = medians[2];
     const double scale = 1e9 / n;
     const double ratio = std::max(engine, full) / reference;
     std::printf("%-28s %10.1f %10.1f %10.1f %7.2fx %7.2fx\n", source.locale, engine * scale, full * scale,
@@ -100,7 +105,7 @@ int main(int argc, char** argv) {
   {
     collgen::CodePage cp(1252);
     Pairs p = MakePairs(cp, pairs, 0);
-    double zero = bench::Best(repeats, [&] {
+    const double zero = bench::MedianTime(repeats, [&] {
       int s = 0;
       for (int i = 0; i < pairs; ++i) s += korvex::CompareStrings(0, 0, p.a[i].c_str(), p.b[i].c_str(), 0, false);
       sink = s;

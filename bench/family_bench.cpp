@@ -8,7 +8,7 @@
 //       scan of the stored men, every Add durable before the next
 //       (SQLite: per Add BEGIN, a Sex='M' scan, the inserts and the
 //       family's update, COMMIT; journal_mode=DELETE, synchronous=FULL).
-// Each case runs `repeats` times; the best times are compared and both
+// Each case runs `repeats` times; the median times are compared and both
 // sides' answers must agree.
 //
 //   family_bench [--persons P] [--families F] [--showfams N] [--adds A] [--repeats R] [--dir D] [--check]
@@ -214,13 +214,13 @@ int main(int argc, char** argv) {
     QuietView view;
     TFamilyBox box(t_fams, t_inds, view);
     box.ShowFamsClick();
-    ours_show = bench::Best(repeats, [&] {
+    ours_show = bench::MedianTime(repeats, [&] {
       view.shown = 0;
       for (int id : show_ids) box.showfam(id);
       ours_shown = view.shown;
     });
     // ---- (b) Adds
-    ours_add = bench::Best(repeats, [&] {
+    ours_add = bench::MedianTime(repeats, [&] {
       view.found = 0;
       for (int i = 0; i < adds; ++i) {
         view.husband = std::string(kGiven[i % 10]) + " " + kSurname[(i / 10) % 10];
@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
       sqlite3_reset(ind);
       return text;
     };
-    lite_show = bench::Best(repeats, [&] {
+    lite_show = bench::MedianTime(repeats, [&] {
       lite_shown = 0;
       for (int id : show_ids) {
         sqlite3_bind_int(fam, 1, id);
@@ -278,7 +278,7 @@ int main(int argc, char** argv) {
       lite.Done(new_ind);
       return static_cast<int>(sqlite3_last_insert_rowid(lite.db));
     };
-    lite_add = bench::Best(repeats, [&] {
+    lite_add = bench::MedianTime(repeats, [&] {
       lite_found = 0;
       for (int i = 0; i < adds; ++i) {
         const std::string given = kGiven[i % 10], surname = kSurname[(i / 10) % 10];
@@ -309,7 +309,7 @@ int main(int argc, char** argv) {
   if (made_dir) std::filesystem::remove_all(dir);
 
   const double show_ratio = ours_show / lite_show, add_ratio = ours_add / lite_add;
-  std::printf("persons %d, families %d, best of %d\n", persons, families, repeats);
+  std::printf("persons %d, families %d, median of %d\n", persons, families, repeats);
   std::printf("(a) %d showfam:      ours %.4f s, SQLite %.4f s, ratio %.2f (bar 2)\n", showfams, ours_show, lite_show,
               show_ratio);
   std::printf("(b) %d Adds:         ours %.4f s, SQLite %.4f s, ratio %.2f (bar 2)\n", adds, ours_add, lite_add,

@@ -292,18 +292,14 @@ int main(int argc, char** argv) {
     family::TFamilyReports reports(box, view);
     memo::TVellMemo ged, ged_lite;
     double compose_ours = 0, compose_lite = 0;
-    // Each side by turns, best of the repeats.
-    double ours = 1e300, theirs = 1e300, read_ours = 1e300, read_lite = 1e300;
-    for (int r = 0; r < repeats; ++r) {
-      ours = std::min(ours, bench::Best(1, [&] { reports.CreateGedcom(ged, "bench"); }));
-      theirs = std::min(theirs, bench::Best(1, [&] {
-                          family::SetMemoLines(ged_lite, family::ComposeGedcom(ReadLite(lite), "bench"));
-                        }));
-      read_ours = std::min(read_ours, bench::Best(1, [&] { ReadFamilyTables(box.Records()); }));
-      read_lite = std::min(read_lite, bench::Best(1, [&] { ReadLite(lite); }));
-    }
+    // Each side by turns, medians of the repeats.
+    const std::vector<double> medians = bench::MediansByTurns(
+        repeats, {[&] { reports.CreateGedcom(ged, "bench"); },
+                  [&] { family::SetMemoLines(ged_lite, family::ComposeGedcom(ReadLite(lite), "bench")); },
+                  [&] { ReadFamilyTables(box.Records()); }, [&] { ReadLite(lite); }});
+    const double ours = medians[0], theirs = medians[1], read_ours = medians[2], read_lite = medians[3];
     // How much of the reading is the table walk itself.
-    const double walk = bench::Best(repeats, [&] {
+    const double walk = bench::MedianTime(repeats, [&] {
       for (korvex::TKORVEXTable* t : {&inds, &fams}) {
         t->DisableControls();
         for (t->First(); !t->Eof(); t->Next()) {
@@ -312,7 +308,7 @@ int main(int argc, char** argv) {
       }
     });
     const FamilyTables whole = ReadLite(lite);
-    compose_ours = compose_lite = bench::Best(repeats, [&] { family::ComposeGedcom(whole, "bench"); });
+    compose_ours = compose_lite = bench::MedianTime(repeats, [&] { family::ComposeGedcom(whole, "bench"); });
     if (family::MemoLines(ged) != family::MemoLines(ged_lite)) {
       std::printf("GEDCOM lines differ\n");
       status = 1;
@@ -327,14 +323,13 @@ int main(int argc, char** argv) {
     box.State().current_subject = 1;
     LiteReader lite_reader(lite);
     std::vector<std::string> page_ours, page_lite;
-    double henry_ours = 1e300, henry_lite = 1e300;
-    for (int r = 0; r < repeats; ++r) {
-      henry_ours = std::min(henry_ours, bench::Best(1, [&] {
-                              family::TTableFamilyReader reader(box.Records());
-                              page_ours = *family::HenryList(reader).Run(1);
-                            }));
-      henry_lite = std::min(henry_lite, bench::Best(1, [&] { page_lite = *family::HenryList(lite_reader).Run(1); }));
-    }
+    const std::vector<double> henry = bench::MediansByTurns(
+        repeats, {[&] {
+                    family::TTableFamilyReader reader(box.Records());
+                    page_ours = *family::HenryList(reader).Run(1);
+                  },
+                  [&] { page_lite = *family::HenryList(lite_reader).Run(1); }});
+    const double henry_ours = henry[0], henry_lite = henry[1];
     if (page_ours != page_lite) {
       std::printf("Henry pages differ\n");
       status = 1;

@@ -387,26 +387,21 @@ int main(int argc, char** argv) {
   try {
     if (!filters_only) {
       TKORVEXDatabase* dir = Session().OpenDatabase(folder);
-      // Each repeat runs the three in turn, so that a loaded machine weighs
-      // on them alike; each keeps its best time.
-      double cursor_append = 1e300, dataset_append = 1e300, sqlite_append = 1e300;
-      for (int i = 0; i < r; ++i) {
-        cursor_append = std::min(cursor_append, bench::Best(1, [&] { CursorAppend(dir->Handle(), appends); }));
-        dataset_append =
-            std::min(dataset_append, bench::Best(1, [&] { DataSetAppend(folder, dir->Handle(), appends); }));
-        sqlite_append =
-            std::min(sqlite_append, bench::Best(1, [&] { SqliteAppend(folder + "/bench.db", appends); }));
-      }
+      // The three by turns, medians of the repeats.
+      const std::vector<double> appended =
+          bench::MediansByTurns(r, {[&] { CursorAppend(dir->Handle(), appends); },
+                                    [&] { DataSetAppend(folder, dir->Handle(), appends); },
+                                    [&] { SqliteAppend(folder + "/bench.db", appends); }});
+      const double cursor_append = appended[0], dataset_append = appended[1], sqlite_append = appended[2];
 
       CursorAppend(dir->Handle(), records);
       SqliteAppend(folder + "/bench.db", records);
       double a = 0, b = 0, c = 0;
-      double cursor_scan = 1e300, dataset_scan = 1e300, sqlite_scan = 1e300;
-      for (int i = 0; i < r; ++i) {
-        cursor_scan = std::min(cursor_scan, bench::Best(1, [&] { a = CursorScan(dir->Handle(), "cursor"); }));
-        dataset_scan = std::min(dataset_scan, bench::Best(1, [&] { b = DataSetScan(folder, "cursor"); }));
-        sqlite_scan = std::min(sqlite_scan, bench::Best(1, [&] { c = SqliteScan(folder + "/bench.db"); }));
-      }
+      const std::vector<double> scanned =
+          bench::MediansByTurns(r, {[&] { a = CursorScan(dir->Handle(), "cursor"); },
+                                    [&] { b = DataSetScan(folder, "cursor"); },
+                                    [&] { c = SqliteScan(folder + "/bench.db"); }});
+      const double cursor_scan = scanned[0], dataset_scan = scanned[1], sqlite_scan = scanned[2];
       Session().CloseDatabase(dir);
       if (a != b || a != c) {
         std::fprintf(stderr, "the scans disagree: %.17g %.17g %.17g\n", a, b, c);

@@ -5,10 +5,9 @@
 //   textutil_bench [register folder] [passes]
 //
 // Prints one line per search term and a summary; exits 1 when case-blind
-// ScanF takes more than three times memmem's time (each the fastest of
+// ScanF takes more than three times memmem's time (each the median of
 // several rounds) or when strcasestr finds other lines than ScanF.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,13 +16,12 @@
 #include <utility>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "textutil/fields.h"
 #include "textutil/phonetic.h"
 #include "textutil/scan.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::vector<std::string> LoadLines(const std::filesystem::path& folder) {
   std::vector<std::string> lines;
@@ -35,13 +33,6 @@ std::vector<std::string> LoadLines(const std::filesystem::path& folder) {
   return lines;
 }
 
-template <typename Body>
-double Seconds(Body body) {
-  const auto start = Clock::now();
-  body();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // Hands a result to the optimizer as if it were used, so that repeated
 // rounds of a pure search (memmem) are not folded into one.
 template <typename T>
@@ -49,23 +40,16 @@ inline void Keep(const T& value) {
   asm volatile("" : : "r"(value) : "memory");
 }
 
-// Each side is timed kRounds times, alternating, after one untimed warm-up
-// round, and the fastest round counts: a round that was preempted or ran on
-// cold caches only ever makes a time longer, so the minimum is what the code
-// itself costs even on a loaded machine (the smoke run shares its cores with
-// the rest of the test suite).
+// Each side is timed kRounds times, by turns, after one untimed warm-up
+// round, and the median round counts: a slow spell of the machine (the
+// smoke run shares its cores with the rest of the test suite) then weighs
+// on both sides alike.
 constexpr int kRounds = 7;
 
 template <typename ScanBody, typename FloorBody>
-std::pair<double, double> FastestRounds(ScanBody scan, FloorBody floor) {
-  scan();
-  floor();
-  double best_scan = Seconds(scan), best_floor = Seconds(floor);
-  for (int round = 1; round < kRounds; ++round) {
-    best_scan = std::min(best_scan, Seconds(scan));
-    best_floor = std::min(best_floor, Seconds(floor));
-  }
-  return {best_scan, best_floor};
+std::pair<double, double> MedianRounds(ScanBody scan, FloorBody floor) {
+  const std::vector<double> medians = bench::MediansByTurns(kRounds, {scan, floor});
+  return {medians[0], medians[1]};
 }
 
 }  // namespace
@@ -91,7 +75,7 @@ int main(int argc, char** argv) {
   for (const char* term : terms) {
     const size_t m = std::strlen(term);
     long hits = 0, floor_hits = 0;
-    const auto [scan, floor] = FastestRounds(
+    const auto [scan, floor] = MedianRounds(
         [&] {
           hits = 0;
           for (int p = 0; p < passes; ++p)
@@ -111,7 +95,7 @@ int main(int argc, char** argv) {
             }
         });
     long peer_hits = 0;
-    const auto [peer, floor_again] = FastestRounds(
+    const auto [peer, floor_again] = MedianRounds(
         [&] {
           peer_hits = 0;
           for (int p = 0; p < passes; ++p)
@@ -144,7 +128,7 @@ int main(int argc, char** argv) {
       if (!word.empty()) words.push_back(std::move(word));
     }
   long keyed = 0;
-  const double metaphone = Seconds([&] {
+  const double metaphone = bench::TimeOf([&] {
     for (int p = 0; p < passes; ++p)
       for (const auto& word : words) keyed += textutil::MetaPhone(word, 8)[0] != ' ';
   });

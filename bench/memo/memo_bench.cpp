@@ -91,16 +91,11 @@ struct Memo {
   QImage image;
 };
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 double MedianPaint(Memo& m, int repeats) {
   std::vector<double> t;
   m.Paint();  // lays out what the screen shows
   for (int i = 0; i < repeats; ++i) t.push_back(m.Paint());
-  return Median(t);
+  return bench::Median(t);
 }
 
 double MedianCtrlEnd(Memo& m, int repeats) {
@@ -109,7 +104,7 @@ double MedianCtrlEnd(Memo& m, int repeats) {
     m.Key(Qt::Key_Home, Qt::ControlModifier);
     t.push_back(m.Key(Qt::Key_End, Qt::ControlModifier));
   }
-  return Median(t);
+  return bench::Median(t);
 }
 
 bool Row(const char* what, double large, double small, double bar) {

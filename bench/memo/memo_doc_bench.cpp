@@ -129,8 +129,7 @@ double InsertSeconds(memo::TVellMemo& memo, int edits) {
     memo.setSelLength(1);
     memo.SetSelTextBuf("");
   }
-  std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-  return times[times.size() / 2];
+  return bench::Median(times);
 }
 
 // The keyword runs of the memo (one run opens each occurrence).
@@ -187,9 +186,9 @@ int main(int argc, char** argv) {
 
   std::vector<Row> rows;
 
-  // 2. The memo: time (best of the repeats) and memory (of the last one,
+  // 2. The memo: time (median of the repeats) and memory (of the last one,
   //    measured from before the memo existed).
-  double memo_time = 1e300;
+  std::vector<double> memo_times;
   int64_t heap = 0, resident = 0, runs = 0, pars = 0;
   for (int i = 0; i < args.repeats; ++i) {
     const int64_t heap_before = HeapInUse();
@@ -197,7 +196,7 @@ int main(int argc, char** argv) {
     auto memo = std::make_unique<memo::TVellMemo>();
     const auto start = Clock::now();
     LoadAndHighlight(*memo, text, args.keywords);
-    memo_time = std::min(memo_time, Seconds(Clock::now() - start));
+    memo_times.push_back(Seconds(Clock::now() - start));
     heap = HeapInUse() - heap_before;
     resident = ResidentBytes() - resident_before;
     runs = CountRuns(*memo);
@@ -225,21 +224,22 @@ int main(int argc, char** argv) {
   QApplication app(qt_argc, qt_argv);
   // The conversion from Windows-1252 is timed with it: the memo takes the
   // bytes as they are, so QPlainTextEdit pays for reaching its own form.
-  double qt_time = 1e300;
+  std::vector<double> qt_times;
   int qt_blocks = 0;
   for (int i = 0; i < args.repeats; ++i) {
     auto edit = std::make_unique<QPlainTextEdit>();
     const auto start = Clock::now();
     edit->setPlainText(ToQString(text));
-    qt_time = std::min(qt_time, Seconds(Clock::now() - start));
+    qt_times.push_back(Seconds(Clock::now() - start));
     qt_blocks = edit->blockCount();
   }
-  rows.insert(rows.begin(), {"load + 2 keywords vs QPlainTextEdit::setPlainText", memo_time, qt_time, 0.5, "s"});
+  rows.insert(rows.begin(), {"load + 2 keywords vs QPlainTextEdit::setPlainText", bench::Median(memo_times),
+                             bench::Median(qt_times), 0.5, "s"});
   const double mb = text.size() / 1e6;
   rows.insert(rows.begin() + 1, {"heap in use after load + keywords vs text size", heap / 1e6, mb, 3, "MB"});
   rows.insert(rows.begin() + 2, {"resident growth after load + keywords vs text size", resident / 1e6, mb, 3, "MB"});
 
-  std::printf("memo: %lld paragraphs, %lld runs; QPlainTextEdit: %d blocks; best of %d runs\n\n",
+  std::printf("memo: %lld paragraphs, %lld runs; QPlainTextEdit: %d blocks; medians of %d runs\n\n",
               static_cast<long long>(pars), static_cast<long long>(runs), qt_blocks, args.repeats);
   std::printf("%-58s %12s %12s %8s %6s  %s\n", "measurement", "memo", "reference", "ratio", "bar", "");
   bool all_met = true;
