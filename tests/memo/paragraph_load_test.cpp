@@ -21,6 +21,12 @@ public:
       : lines_(std::move(lines)), reads_(lines_.size()), parts_per_thread_(parts_per_thread) {}
   std::size_t Count() const override { return lines_.size(); }
   std::size_t PartsPerThread() const override { return parts_per_thread_; }
+  // The most parts a load handed to RunParts at once.
+  void RunParts(std::size_t parts, const std::function<void(std::size_t)>& body) const override {
+    most_parts_ = std::max(most_parts_, parts);
+    TParagraphSource::RunParts(parts, body);
+  }
+  std::size_t MostParts() const { return most_parts_; }
   std::string_view Line(std::size_t i) const override { return lines_[i]; }
   // Parts of a page may be read on several threads, each line by one.
   void Read(std::size_t i) override { ++reads_[i]; }
@@ -30,6 +36,7 @@ private:
   std::vector<std::string> lines_;
   std::vector<int> reads_;
   std::size_t parts_per_thread_;
+  mutable std::size_t most_parts_ = 0;
 };
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -94,6 +101,16 @@ TEST(ParagraphLoad, MatchesTheJoinedTextAtEverySize) {
     loaded.SetText("what the page held before");
     Lines source(lines, c.parts_per_thread);
     ASSERT_TRUE(loaded.LoadParagraphs(source)) << c.what;
+    if (c.parts_per_thread > 1) {
+      // Cut that many times finer than a source that asks for one part a
+      // thread.
+      TVellMemo coarse;
+      coarse.SetStaticFormat(c.static_format);
+      Lines one_a_thread(lines);
+      ASSERT_TRUE(coarse.LoadParagraphs(one_a_thread)) << c.what;
+      EXPECT_GT(one_a_thread.MostParts(), 1u) << c.what;
+      EXPECT_EQ(source.MostParts(), c.parts_per_thread * one_a_thread.MostParts()) << c.what;
+    }
     joined.SetText(Joined(lines));
     ExpectSamePage(loaded, joined, c.what);
     // Every line is handed back once, after it was copied.
