@@ -95,8 +95,15 @@ void TFamilyRecords::SetFamilyFields(const FamilyRecord& record) {
 }
 
 void TFamilyRecords::SetIndividualFields(const IndividualRecord& record) {
-  PutText(individuals_, "Fname", record.fname);
-  PutText(individuals_, "Lname", record.lname);
+  // A name wider than its column keeps what fits, and the user is told.
+  const int given_size = individuals_.FieldByName("Fname")->Size();
+  const int surname_size = individuals_.FieldByName("Lname")->Size();
+  const std::string given = record.fname.substr(0, static_cast<size_t>(given_size));
+  const std::string surname = record.lname.substr(0, static_cast<size_t>(surname_size));
+  if (given.size() < record.fname.size() || surname.size() < record.lname.size())
+    show_message_(kNameCutText + given + " " + surname);
+  PutText(individuals_, "Fname", given);
+  PutText(individuals_, "Lname", surname);
   PutText(individuals_, "Sex", record.sex);
   PutText(individuals_, "Bapdate", record.bapdate);
   PutWhole(individuals_, "Famc", record.famc);

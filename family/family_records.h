@@ -20,6 +20,9 @@ namespace family {
 
 inline constexpr char kNoFamilyText[] = "Could not locate Family #";
 inline constexpr char kNoPersonText[] = "Could not locate Individual #";
+// Followed by the given names and surname kept of a name longer than the
+// columns of the individuals table.
+inline constexpr char kNameCutText[] = "Name too long for the table, kept: ";
 
 class TFamilyRecords {
 public:
@@ -48,7 +51,9 @@ public:
   int addfam();
   int addinv();
   // Appends a whole record, stores it and answers its number; the table
-  // browses on it.
+  // browses on it. Names longer than their columns (given names 31,
+  // surname 21) keep what fits, and the message says what was kept (so
+  // also WriteIndividual).
   int AppendFamily(const FamilyRecord& record);
   int AppendIndividual(const IndividualRecord& record);
 

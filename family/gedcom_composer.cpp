@@ -57,6 +57,7 @@ public:
     children_.resize(nf);
     fams_.resize(np);
     famc_.resize(np);
+    own_parent_.resize(np);
     LinkSpouses();
     LinkChildren();
   }
@@ -64,6 +65,9 @@ public:
   const std::vector<int>& Fams(size_t p) const { return fams_[p]; }
   const std::vector<int>& Famc(size_t p) const { return famc_[p]; }
   const std::vector<int>& Children(size_t f) const { return children_[f]; }
+  // Families that name the person as a child though the person is one of
+  // their spouses: the child link is left out.
+  const std::vector<int>& OwnParentOf(size_t p) const { return own_parent_[p]; }
   int Husband(size_t f) const { return husband_[f]; }
   int Wife(size_t f) const { return wife_[f]; }
 
@@ -117,17 +121,24 @@ private:
     }
   }
 
+  // False (and noted) when c is a spouse of f.
+  bool MayBeChild(int f, int c) {
+    if (husband_[f] != c && wife_[f] != c) return true;
+    AddOnce(own_parent_[static_cast<size_t>(c)], f);
+    return false;
+  }
+
   void LinkChildren() {
     for (size_t f = 0; f < t_.families.size(); ++f) {
       const FamilyView& fam = t_.families[f];
       for (int s = 0; s < SlotCount(fam.children); ++s) {
         const int c = PersonAt(fam.children[s]);
-        if (c >= 0) AddOnce(children_[f], c);
+        if (c >= 0 && MayBeChild(static_cast<int>(f), c)) AddOnce(children_[f], c);
       }
     }
     for (size_t p = 0; p < t_.persons.size(); ++p) {
       const int f = FamilyAt(t_.persons[p].famc);
-      if (f < 0) continue;
+      if (f < 0 || !MayBeChild(f, static_cast<int>(p))) continue;
       AddOnce(children_[f], static_cast<int>(p));
       famc_[p].push_back(f);
     }
@@ -138,7 +149,7 @@ private:
   const FamilyTables& t_;
   std::unordered_map<int, int> person_at_, family_at_;
   std::vector<int> husband_, wife_;
-  std::vector<std::vector<int>> children_, fams_, famc_;
+  std::vector<std::vector<int>> children_, fams_, famc_, own_parent_;
 };
 
 std::string Pointer(char kind, int number) {
@@ -184,6 +195,9 @@ std::vector<std::string> ComposeGedcom(const FamilyTables& tables, const std::st
     if (sex == "M" || sex == "F" || sex == "U") out.push_back("1 SEX " + sex);
     for (int f : links.Fams(p)) out.push_back("1 FAMS " + Pointer('F', tables.families[f].fid));
     for (int f : links.Famc(p)) out.push_back("1 FAMC " + Pointer('F', tables.families[f].fid));
+    for (int f : links.OwnParentOf(p))
+      out.push_back("1 NOTE Left out: child of family " + std::to_string(tables.families[f].fid) +
+                    ", in which this person is a spouse");
   }
   for (size_t f = 0; f < tables.families.size(); ++f) {
     out.push_back("0 " + Pointer('F', tables.families[f].fid) + " FAM");

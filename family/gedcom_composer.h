@@ -14,6 +14,8 @@
 //     1 SEX <M|F|U>                   left out for any other Sex
 //     1 FAMS @F<fid>@ ...             spouse families
 //     1 FAMC @F<fid>@ ...             families the person is a child of
+//     1 NOTE Left out: child of family <fid>, in which this person is a
+//            spouse                    one per such family (see Links)
 //   per family, in table order:
 //     0 @F<Fid>@ FAM / 1 HUSB @I<pid>@ / 1 WIFE @I<pid>@ / 1 CHIL @I<pid>@ ...
 //   0 TRLR
@@ -36,6 +38,9 @@
 //     one husband and one wife: its own fields win; a spouse slot fills an
 //     empty place by the person's sex (M husband, F wife), else it is left
 //     out. (An old husband 999 comes resolved with the tables.)
+// A person who is a spouse of a family (as the family or the spouse slots
+// settle it) is never also its child, whatever the child slots or Famc
+// say: that link is left out and a NOTE under the person says so.
 // Order within a record: the person's own slots first (Fams, Famc), then
 // links stated only by families, in table order; a family's own slots
 // first, then children stated only by their Famc, in table order.

@@ -84,11 +84,15 @@ bool HenryList::Descend(size_t item) {
   if (!p) return true;
   line_ = DottedNumber(number) + "  ";
   AppendPersonLine(*p, true);
-  const int k = SlotCount(p->fams);
+  // Spouse slots naming no family are left out, also from the count that
+  // decides whether children carry their family's place.
+  std::vector<FamilyView> families;
+  for (int j = 0; j < SlotCount(p->fams); ++j)
+    if (std::optional<FamilyView> f = reader_->Family(p->fams[j])) families.push_back(std::move(*f));
+  const int k = static_cast<int>(families.size());
   int c = 0;
   for (int j = 0; j < k; ++j) {
-    const std::optional<FamilyView> f = reader_->Family(p->fams[j]);
-    if (!f) continue;
+    const FamilyView* f = &families[static_cast<size_t>(j)];
     for (int s = 0; s < SlotCount(f->children); ++s) {
       const std::optional<PersonView> child = reader_->Person(f->children[s]);
       if (!child) continue;

@@ -17,7 +17,7 @@
 //     dotted number + "  " + person text
 //     per child: "    " + dotted child number + "  " [+ "(" + j + ")  " when
 //                the person has several spouse families, j the family's
-//                place] + child text
+//                place among them] + child text
 // Person text: given name + " " + SURNAME in capitals [+ " bp. " + baptism
 // date when there is one], then " m. " + the partner's text for every spouse
 // family with a partner (the wife of a man, else the husband). A child's
@@ -26,7 +26,7 @@
 // Faults in the tables never stop the walk early or make it run for ever:
 //   - absent or unknown persons and families are left out (the reader tells
 //     the user about a number not in its table, once a run); an unknown
-//     child is not counted;
+//     child is not counted, nor is a spouse slot naming no family;
 //   - a child who already stands on the line from the subject down to its
 //     parent (a mistaken link making someone their own descendant) is listed
 //     but not walked again; the line after it says so;

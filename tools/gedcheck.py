@@ -24,7 +24,7 @@ What it checks, from the GEDCOM 5.5.1 standard:
     SUBM to a SUBM record (pointers on level-1 lines of INDI and FAM);
   - links agree both ways: a family's CHIL and the child's FAMC, a family's
     HUSB or WIFE and the spouse's FAMS; a family has at most one HUSB and one
-    WIFE;
+    WIFE, and no one is both spouse and child of a family (their own parent);
   - SEX is M, F or U;
   - a person's NAME holds at most one surname between slashes: no '/' or
     exactly two (a '/' inside a name part would make it ambiguous).
@@ -225,6 +225,9 @@ class Checker:
                         self.error(rec.number, "family %s has %d %s lines" % (rec.xref, counts[tag], tag))
         fam_keys = {k[:3] for k in fam_links}
         indi_keys = {k[:3] for k in indi_links}
+        for fam, role, indi, number in sorted(fam_links, key=lambda k: k[3]):
+            if role == "C" and (fam, "S", indi) in fam_keys:
+                self.error(number, "%s names %s as spouse and as child" % (fam, indi))
         for fam, role, indi, number in sorted(fam_links, key=lambda k: k[3]):
             if (fam, role, indi) not in indi_keys:
                 self.error(number, "%s names %s, who has no %s back" % (fam, indi, "FAMS" if role == "S" else "FAMC"))

@@ -390,6 +390,12 @@ TField* TKORVEXDataSet::GetIndexField(int index) {
   rtl::DatabaseErrorFmt(msg::kIndexFieldMissing, {handle_->GetFieldDefinitionByPos(number).Name});
 }
 
+void TKORVEXDataSet::SetIndexField(int index, const TField* value) {
+  TField* field = GetIndexField(index);
+  if (value == nullptr) field->Clear();
+  else field->SetAsVariant(value->AsVariant());
+}
+
 int TKORVEXDataSet::GetRecNo() {
   TRecordBuffer buffer = State() == dsCalcFields ? CalcBuffer() : ActiveBuffer();
   if (buffer == nullptr || handle_ == nullptr || (State() == dsBrowse && IsEmpty())) return -1;

@@ -115,6 +115,9 @@ public:
   bool IndexCaseInsensitive() const { return case_insensitive_index_; }
   std::uint16_t IndexKeySize() const { return key_size_; }
   db::TField* GetIndexField(int index);
+  // The index field at that place takes the value of another field
+  // (nullptr: blank).
+  void SetIndexField(int index, const db::TField* value);
   // Walks the records in the order of the named index ("" for the
   // primary index); the current record stays.
   void SwitchToIndex(const std::string& name);

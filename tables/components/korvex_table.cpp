@@ -793,9 +793,7 @@ void TKORVEXTable::LoadFromStream(rtl::TStream& stream) {
 template <typename Get>
 auto TKORVEXTable::ReadHeader(Get get) {
   TTableWork work(*this, dbfTable);
-  TDataHeader header;
-  work.OwnOrTemp(false).GetDataHeader(header);
-  return get(header);
+  return get(work.OwnOrTemp(false));
 }
 
 bool TKORVEXTable::Exists() {
@@ -810,34 +808,34 @@ std::uint32_t TKORVEXTable::PhysicalRecordCount() {
 }
 
 std::uint32_t TKORVEXTable::BlobBlockSize() {
-  return ReadHeader([](const TDataHeader& h) { return h.BlobBlockSize(); });
+  return ReadHeader([](const TDataCursor& c) { return std::uint32_t{c.GetBlobBlockSize()}; });
 }
 std::uint32_t TKORVEXTable::LastAutoIncValue() {
-  return ReadHeader([](const TDataHeader& h) { return h.LastRecordID; });
+  return ReadHeader([](const TDataCursor& c) { return c.GetLastRecordID(); });
 }
-int TKORVEXTable::VersionNum() {
-  return ReadHeader([](const TDataHeader& h) { return static_cast<int>(h.Version); });
+std::string TKORVEXTable::VersionNum() {
+  return ReadHeader([](const TDataCursor& c) { return c.GetVersionNum(); });
 }
 std::uint16_t TKORVEXTable::UserMajorVersion() {
-  return ReadHeader([](const TDataHeader& h) { return h.UserMajorVersion; });
+  return ReadHeader([](const TDataCursor& c) { return c.GetUserMajorVersion(); });
 }
 std::uint16_t TKORVEXTable::UserMinorVersion() {
-  return ReadHeader([](const TDataHeader& h) { return h.UserMinorVersion; });
+  return ReadHeader([](const TDataCursor& c) { return c.GetUserMinorVersion(); });
 }
 std::uint16_t TKORVEXTable::LanguageID() {
-  return ReadHeader([](const TDataHeader& h) { return h.LanguageID; });
+  return ReadHeader([](const TDataCursor& c) { return c.GetLanguageID(); });
 }
 std::uint16_t TKORVEXTable::SortID() {
-  return ReadHeader([](const TDataHeader& h) { return h.SortID; });
+  return ReadHeader([](const TDataCursor& c) { return c.GetSortID(); });
 }
 bool TKORVEXTable::Encrypted() {
-  return ReadHeader([](const TDataHeader& h) { return h.Encrypted != 0; });
+  return ReadHeader([](const TDataCursor& c) { return c.GetEncrypted(); });
 }
 std::string TKORVEXTable::Password() {
-  return ReadHeader([](const TDataHeader& h) { return h.Password; });
+  return ReadHeader([](const TDataCursor& c) { return c.GetPassword(); });
 }
 std::string TKORVEXTable::Description() {
-  return ReadHeader([](const TDataHeader& h) { return h.Description; });
+  return ReadHeader([](const TDataCursor& c) { return c.GetDescription(); });
 }
 
 double TKORVEXTable::LastUpdated() {

@@ -172,12 +172,14 @@ public:
   std::uint32_t PhysicalRecordCount();
   std::uint32_t BlobBlockSize();
   std::uint32_t LastAutoIncValue();
-  int VersionNum();
+  // The table version as the engine writes it ("2.00").
+  std::string VersionNum();
   std::uint16_t UserMajorVersion();
   std::uint16_t UserMinorVersion();
   std::uint16_t LanguageID();
   std::uint16_t SortID();
   bool Encrypted();
+  // In clear, also of an encrypted table.
   std::string Password();
   std::string Description();
   double LastUpdated();
@@ -209,7 +211,7 @@ private:
   std::string GetIndexParams(const std::string& text, bool field_names);
   void SetIndex(const std::string& text, bool field_names);
   void CheckTableName() const;
-  // The header as the own cursor, or a shared temporary one, reads it.
+  // A header value as the own cursor, or a shared temporary one, answers it.
   template <typename Get>
   auto ReadHeader(Get get);
   void MarkDefinitionsOutOfDate();

@@ -292,6 +292,24 @@ void TDataCursor::DeleteAllIndexes() {
   if (!table_->IndexFile().GetNoPrimaryIndex()) DeleteIndexByPos(0);
 }
 
+void TDataCursor::SetIndexCount(std::uint8_t count) {
+  RequireOpen();
+  CheckExclusive();
+  CheckNotReadOnly();
+  if (count > table_->IndexFile().GetIndexCount()) RaiseError(err::kIndexLimits, name_);
+  while (table_->IndexFile().GetIndexCount() > count) DeleteIndexByPos(table_->IndexFile().GetIndexCount());
+}
+
+void TDataCursor::SetNoPrimaryIndex(bool value) {
+  RequireOpen();
+  CheckExclusive();
+  CheckNotReadOnly();
+  const bool none = table_->IndexFile().GetNoPrimaryIndex();
+  if (value == none) return;
+  if (!value) RaiseError(err::kInvalidIndexName, name_, {}, "0");
+  DeleteIndexByPos(0);
+}
+
 void TDataCursor::RebuildSystemIndex() {
   TIndexFile& file = table_->IndexFile();
   TDataFile& data = table_->DataFile();

@@ -73,6 +73,17 @@ const TFieldDefinition& TDataCursor::GetPhysicalFieldDefinitionByName(const std:
   return FoundField(ByName(physical_fields_, name), name);
 }
 
+void TDataCursor::GetFieldDefinition(int field, TFieldDefinition& definition) const {
+  definition = restructure_mode_ ? GetFieldDefinitionByNumber(field) : GetFieldDefinitionByPos(field);
+}
+void TDataCursor::GetPhysicalFieldDefinition(int field, TFieldDefinition& definition) const {
+  definition = restructure_mode_ ? GetPhysicalFieldDefinitionByNumber(field) : GetPhysicalFieldDefinitionByPos(field);
+}
+std::uint16_t TDataCursor::GetBlobFieldCount() const {
+  RequireOpen();
+  return table_->GetBlobFieldCount();
+}
+
 void TDataCursor::UpdateFieldDefinitionByPos(int position, const TFieldDefinition& definition) {
   FieldAt(position);  // 9985 out of range
   fields_[static_cast<std::size_t>(position) - 1] = definition;

@@ -51,6 +51,12 @@ void TDataCursor::GetIndexDefinition(std::uint8_t position, TIndexDefinition& de
   definition = table_->IndexFile().GetIndexDefinition(position);
 }
 
+void TDataCursor::GetKeyFields(std::uint8_t position, std::array<std::uint16_t, kMaxKeyFields>& fields) const {
+  TIndexDefinition definition;
+  GetIndexDefinition(position, definition);
+  fields = definition.Fields;
+}
+
 TKeyComparator TDataCursor::ComparatorOf(std::uint8_t slot) const {
   if (slot == kSystemSlot) return TKeyComparator();
   const TDataFile& data = table_->DataFile();

@@ -270,6 +270,16 @@ public:
   bool GetNoPrimaryIndex() const;
   // The definition at an index position; 255 gives a cleared one.
   void GetIndexDefinition(std::uint8_t position, TIndexDefinition& definition) const;
+  // The key field numbers of the index at a position (zeros past its key).
+  void GetKeyFields(std::uint8_t position, std::array<std::uint16_t, kMaxKeyFields>& fields) const;
+  // Header setters of an exclusive, writable cursor (10253 / 11013). Fewer
+  // secondary indexes drop the ones above (their pages freed); more than
+  // there are definitions for is refused (9487). No primary index drops
+  // it (its pages freed); false is refused (10022) unless there is one.
+  // The cursor then stands before the first record of its index (the
+  // primary one when its own went).
+  void SetIndexCount(std::uint8_t count);
+  void SetNoPrimaryIndex(bool value);
   // Cancel the range and keep the current record where the new order has
   // it. 10022 for a name that names no index (the range stays cancelled).
   void SetIndexPos(std::uint8_t position);
@@ -382,6 +392,12 @@ public:
   const TFieldDefinition& GetPhysicalFieldDefinitionByName(const std::string& name) const;
   void UpdateFieldDefinitionByPos(int position, const TFieldDefinition& definition);
   void UpdatePhysicalFieldDefinitionByPos(int position, const TFieldDefinition& definition);
+  // By position, or in restructure mode by stored field number (9985 when
+  // there is none): the cursor's view, or the table's.
+  void GetFieldDefinition(int field, TFieldDefinition& definition) const;
+  void GetPhysicalFieldDefinition(int field, TFieldDefinition& definition) const;
+  // The table's BLOB fields.
+  std::uint16_t GetBlobFieldCount() const;
 
   // ---- records ----
   void ClearRecord(std::uint8_t* buffer) const;
@@ -823,6 +839,7 @@ private:
   void RebuildTable(const TRestructureRequest& request, const TTableCreation& creation,
                     std::vector<TFieldDefinition>& fields, std::uint32_t last_id);
   std::uint32_t HighestRecordID();
+  void NumberNewFields(std::vector<TFieldDefinition>& fields) const;
   // The index part of a restructure: changed indexes built anew from the
   // records, records a new unique index refuses reported and (when the
   // work goes on) removed. False when the data-lost callback stopped it:

@@ -132,6 +132,20 @@ void TDataCursor::ResetFieldNumbers() {
   table_->MarkWritten();
 }
 
+// A new field without a number takes one no old field has, so that it
+// starts from its default instead of the values of the old field that
+// happens to share its position.
+void TDataCursor::NumberNewFields(std::vector<TFieldDefinition>& fields) const {
+  std::uint16_t next = 0;
+  for (const TFieldDefinition& f : fields_) next = std::max(next, f.FieldNumber);
+  for (const TFieldDefinition& f : fields) next = std::max(next, f.FieldNumber);
+  for (TFieldDefinition& f : fields)
+    if (f.FieldNumber == 0) {
+      if (next == 0xFFFF) Fail(err::kFieldLimits);
+      f.FieldNumber = ++next;
+    }
+}
+
 void TDataCursor::RestructureTable(const TRestructureRequest& request) {
   CheckNotOpen();
   CheckExclusive();
@@ -151,6 +165,7 @@ void TDataCursor::RestructureTable(const TRestructureRequest& request) {
   if (creation.Indexes.empty()) creation.Indexes.emplace_back();
   creation.IndexCount = static_cast<std::uint8_t>(std::min<std::size_t>(creation.Indexes.size() - 1, 255));
   std::vector<TFieldDefinition> fields = request.Fields;
+  NumberNewFields(fields);
   VerifyStructureInformation(creation, fields);
   // Key fields name the new fields by their numbers; from here on by
   // position, as the files keep them.

@@ -17,7 +17,8 @@ struct TRestructureRequest {
   TDataFileSettings Settings;
   // The new fields in order. Each one's FieldNumber names the old field
   // whose values it takes; a number the table lacks starts from the
-  // field's default, and an old field no new one names is dropped.
+  // field's default (as does number 0, a new field), and an old field no
+  // new one names is dropped.
   std::vector<TFieldDefinition> Fields;
   // Entry 0 the primary index (no key fields: none), then the secondary
   // indexes; key fields by the numbers of `Fields`.

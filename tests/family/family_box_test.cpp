@@ -69,6 +69,20 @@ TEST_F(FamilyBoxTest, AddStoresTheBoxAndReportsEachNamesake) {
                              IndRow(9, "Maria", "Bos", "F", 0, {3})}));
 }
 
+// Names wider than their columns (given names 31, surname 21) keep what
+// fits, and each cut is told.
+TEST_F(FamilyBoxTest, LongNamesAreCutWithAMessage) {
+  const std::string surname = "Wijnandts-van-Rechteren", given = "Hendrikwilhelmusjohannesmariaantonius";
+  const std::string kept_surname = surname.substr(0, 21), kept_given = given.substr(0, 31);
+  Answers({kAnswerMale});
+  Add("", "", {"1701 3 Apr; Jan " + surname + ", Maria Bos; " + given});
+  EXPECT_EQ(View().messages, (Rows{kNameCutText + std::string("Jan ") + kept_surname,
+                                   kNameCutText + kept_given + " " + kept_surname}));
+  auto [fams, inds] = CheckedTables();
+  EXPECT_EQ(inds.rows, (Rows{IndRow(1, "Jan", kept_surname, "M", 0, {1}), IndRow(2, "Maria", "Bos", "F", 0, {1}),
+                             IndRow(3, kept_given, kept_surname, "M", 1, {}, "3 Apr 1701")}));
+}
+
 TEST_F(FamilyBoxTest, FatherAndMotherByNameShowAndRefuse) {
   Add("Jan Smit", "Maria Bos");
   View().SelectNothing();

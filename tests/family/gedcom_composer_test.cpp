@@ -120,6 +120,13 @@ TEST(GedcomComposer, LinksJoinExistingRecordsFromBothSides) {
        {"0 @I1@ INDI", "1 NAME Jan /Smit/", "1 SEX M", "1 FAMS @F1@", "0 @I2@ INDI", "1 NAME Piet /Smit/", "1 SEX M",
         "0 @I3@ INDI", "1 NAME Kim /Smit/", "1 SEX U", "0 @I4@ INDI", "1 NAME Eva /Mol/", "1 SEX F", "1 FAMC @F1@",
         "0 @F1@ FAM", "1 HUSB @I1@", "1 CHIL @I4@"}},
+      // Husband and child of one family (slot and Famc): the child link is
+      // left out, with a note; the family's other child stays.
+      {"own parent",
+       MemoryFamilies().P(1, "Jan", "Smit", "M", "", 1, {1}).P(2, "Eva", "Smit", "F", "", 1).F(1, 1, 0, {1, 2}),
+       {"0 @I1@ INDI", "1 NAME Jan /Smit/", "1 SEX M", "1 FAMS @F1@",
+        "1 NOTE Left out: child of family 1, in which this person is a spouse", "0 @I2@ INDI", "1 NAME Eva /Smit/",
+        "1 SEX F", "1 FAMC @F1@", "0 @F1@ FAM", "1 HUSB @I1@", "1 CHIL @I2@"}},
       // A child slot in a second family gives a second FAMC after the own Famc.
       {"two families",
        MemoryFamilies().P(1, "Jan", "Smit", "M", "", 2).F(1, 0, 0, {1}).F(2, 0, 0, {0}),

@@ -98,12 +98,10 @@ def henry_page(persons, families, subject):
         p = persons[pid]
         page.append(" ")
         page.append(dotted(number) + "  " + text(p, True))
-        spouse_families = filled(p["fams"])
+        spouse_families = [fid for fid in filled(p["fams"]) if fid in families]
         count = 0
         for j, fid in enumerate(spouse_families):
-            fam = families.get(fid)
-            if fam is None:
-                continue
+            fam = families[fid]
             for cid in filled(fam["children"]):
                 if cid not in persons:
                     continue

@@ -242,11 +242,12 @@ TEST(HenryList, LoopsAreListedOnceAndNamed) {
 
 TEST(HenryList, UnknownPersonsAndFamiliesAreLeftOut) {
   MemoryFamilies m;
-  // Husband 999 without person 999; a removed child; an unknown family.
+  // Husband 999 without person 999; a removed child; an unknown family,
+  // which does not count as a second spouse family (no "(1)" tags).
   m.P(1, "Maria", "Jansen", "F", "", 0, {1, 9}).P(2, "Kees", "Smit", "M", "", 1);
   m.F(1, 999, 1, {55, 2});
   EXPECT_EQ(Henry(m, 1), (Lines{" ", "Modified Henry list for Maria Jansen", " ", " ", "  Maria JANSEN",
-                                "    1  (1)  Kees"}));
+                                "    1  Kees"}));
   // Each unknown number is told once.
   EXPECT_EQ(m.messages, (Lines{"Could not locate Family #9", "Could not locate Individual #55"}));
   // Person 999 who lists the family is the husband.

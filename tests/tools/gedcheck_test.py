@@ -71,6 +71,8 @@ BAD = [
     ("one-way fams", replace("1 WIFE @I2@", None), "has no HUSB/WIFE back"),
     ("one-way wife", lambda l: [x for x in l if x != "1 FAMS @F1@"], "has no FAMS back"),
     ("two husb", lambda l: replace("1 WIFE @I2@", "1 HUSB @I2@")(l), "2 HUSB lines"),
+    ("own parent", lambda l: replace("1 CHIL @I3@", ["1 CHIL @I3@", "1 CHIL @I1@"])(
+        replace("1 FAMS @F1@", ["1 FAMS @F1@", "1 FAMC @F1@"])(l)), "as spouse and as child"),
     ("sex x", replace("1 SEX M", "1 SEX X"), "SEX 'X'"),
     ("sex empty", replace("1 SEX M", "1 SEX"), "SEX None"),
     ("slash in given name", replace("1 NAME Jan /Smit/", "1 NAME Jan/Johannes /Smit/"), "holds 3 '/'"),

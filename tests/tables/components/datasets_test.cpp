@@ -325,6 +325,16 @@ TEST_F(DataSetsTest, IndexSwitchKeepsTheRecordAndFollowsTheIndexOrder) {
   env.Open(master);
   master.SetRecNo(3);
   EXPECT_EQ(master.FieldByName("Year")->AsInteger(), 1801);
+  // Index fields set from another field: both ends of the master's year.
+  for (TKeyIndex end : {kiRangeStart, kiRangeEnd}) {
+    t.SetKeyBuffer(end, true);
+    t.SetIndexField(0, master.FieldByName("Year"));
+    t.Post();
+  }
+  EXPECT_TRUE(t.SetCursorRange());
+  EXPECT_EQ(order(), "berta ");
+  EXPECT_EQ(Raised([&] { t.SetIndexField(1, nullptr); }), "Field index out of range");
+  EXPECT_TRUE(t.ResetCursorRange());
   t.SetLinkRanges({master.FieldByName("Year")});
   EXPECT_TRUE(t.SetCursorRange());
   EXPECT_EQ(order(), "berta ");

@@ -288,7 +288,7 @@ TEST_F(LookupTest, UpgradeThroughTheComponentReportsItsSteps) {
   EXPECT_EQ(t.DBFlags(), 0);
   EXPECT_FALSE(steps.empty());
   EXPECT_FALSE(log.empty());
-  EXPECT_EQ(t.VersionNum(), 4);
+  EXPECT_EQ(t.VersionNum(), "2.00");
   FinalizeSessions();
   qvtest::CommandResult checked = qvtest::RunShell("python3 '" + script + "' check 3 '" + dir.Path() + "'");
   EXPECT_EQ(checked.status, 0) << checked.output;

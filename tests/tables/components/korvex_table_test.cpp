@@ -158,7 +158,7 @@ TEST_F(TableTest, OpeningByName) {
   EXPECT_EQ(t.PhysicalRecordCount(), 20u);
   EXPECT_EQ(t.LastAutoIncValue(), 20u);
   EXPECT_EQ(t.BlobBlockSize(), 512u);
-  EXPECT_EQ(t.VersionNum(), 4);
+  EXPECT_EQ(t.VersionNum(), "2.00");
   EXPECT_EQ(t.UserMajorVersion(), 1);
   EXPECT_FALSE(t.Encrypted());
   // An open table exists without a look at the directory: its files moved
@@ -180,6 +180,41 @@ TEST_F(TableTest, OpeningByName) {
   m.SetTableName(dir / "mem");
   EXPECT_EQ(m.DatabaseName(), "Memory");
   EXPECT_EQ(m.TableName(), "mem");
+}
+
+// Header values through the component equal the cursor's, open and
+// closed, plain and encrypted (password and description in clear).
+TEST_F(TableTest, HeaderValuesAreTheCursorsOpenAndClosed) {
+  qvtest::TempDir dir;
+  TKORVEXTable t;
+  DefineFamilies(t, dir.Path());
+  t.CreateTable();
+  auto values = [&] {
+    return t.VersionNum() + "/" + (t.Encrypted() ? "enc" : "plain") + "/[" + t.Password() + "]/" + t.Description() +
+           "/" + std::to_string(t.UserMajorVersion()) + "/" + std::to_string(t.BlobBlockSize());
+  };
+  struct Case {
+    bool encrypt, open;
+    std::string expected;
+  };
+  for (const Case& c : {Case{false, false, "2.00/plain/[]//1/512"}, Case{false, true, "2.00/plain/[]//1/512"},
+                        Case{true, false, "2.00/enc/[secret]/Kept/1/512"}, Case{true, true, "2.00/enc/[secret]/Kept/1/512"}}) {
+    SCOPED_TRACE(std::string(c.encrypt ? "encrypted" : "plain") + (c.open ? ", open" : ", closed"));
+    if (c.encrypt && !t.Encrypted()) {
+      Session().AddPassword("secret");
+      t.RestructureFieldDefs().Update();
+      t.RestructureIndexDefs().Update();
+      TRestructureSettings settings;
+      settings.Encrypted = true;
+      settings.Password = "secret";
+      settings.Description = "Kept";
+      t.RestructureTable(settings);
+    }
+    if (c.open) t.Open();
+    EXPECT_EQ(values(), c.expected);
+    t.Close();
+    EXPECT_EQ(t.DBFlags(), 0);
+  }
 }
 
 TEST_F(TableTest, EveryWholeTableOperationWithItsEvents) {

@@ -2,6 +2,7 @@
 // answer or error), then writes whose faults lost data: a deleted record's
 // BLOB references, a delete through a field view, a record lock taken
 // before a transaction, and a restructure over blank values.
+#include <array>
 #include <functional>
 #include <map>
 #include <string>
@@ -343,6 +344,92 @@ TEST(CursorItems, EachCallAnswersAsDocumented) {
                 f.c->GetPhysicalFieldDefinitionByPos(1).Description;
        },
        "surname/9985/number"},
+      {"open, field view S, N", "GetFieldDefinition(1) by position, then by number in restructure mode",
+       [](Fixture& f) {
+         f.c->SetFieldMapping({f.c->GetFieldDefinitionByPos(2), f.c->GetFieldDefinitionByPos(1)});
+         TFieldDefinition a, b, c;
+         f.c->GetFieldDefinition(1, a);
+         f.c->SetRestructureMode(true);
+         f.c->GetFieldDefinition(1, b);
+         f.c->GetPhysicalFieldDefinition(3, c);
+         const int missing = RaisedNumber([&] {
+           TFieldDefinition d;
+           f.c->GetFieldDefinition(3, d);
+         });
+         f.c->SetRestructureMode(false);
+         return a.Name + "/" + b.Name + "/" + c.Name + "/" + std::to_string(missing);
+       },
+       "S/N/M/9985"},
+      {"open", "GetBlobFieldCount / GetKeyFields(1) / GetKeyFields(255) / GetKeyFields(7)",
+       [](Fixture& f) {
+         std::array<std::uint16_t, kMaxKeyFields> keys{}, none{};
+         none.fill(9);
+         f.c->GetKeyFields(1, keys);
+         f.c->GetKeyFields(kPhysicalOrder, none);
+         return std::to_string(f.c->GetBlobFieldCount()) + "/" + std::to_string(keys[0]) + "," +
+                std::to_string(keys[1]) + "/" + std::to_string(none[0]) + "/" +
+                std::to_string(RaisedNumber([&] { f.c->GetKeyFields(7, keys); }));
+       },
+       "1/1,0/0/10022"},
+      {"shared", "SetIndexCount(0) / SetNoPrimaryIndex(true)",
+       [](Fixture& f) {
+         return std::to_string(RaisedNumber([&] { f.c->SetIndexCount(0); })) + "/" +
+                std::to_string(RaisedNumber([&] { f.c->SetNoPrimaryIndex(true); })) + "/" +
+                std::to_string(f.c->GetIndexCount());
+       },
+       "10253/10253/1"},
+      {"exclusive, on ByN", "SetIndexCount(2) / (1) / (0), SetNoPrimaryIndex(false) / (true)",
+       [](Fixture& f) {
+         f.c->CloseCursor();
+         f.c->SetExclusive(true);
+         f.c->OpenCursor();
+         f.c->SetIndexName("ByN");
+         std::string a = std::to_string(RaisedNumber([&] { f.c->SetIndexCount(2); }));
+         f.c->SetIndexCount(1);
+         a += "/" + f.c->GetIndexName();
+         f.c->SetIndexCount(0);
+         a += "/" + std::to_string(f.c->GetIndexCount()) + "," + std::to_string(f.c->GetIndexPos());
+         a += "/" + std::to_string(RaisedNumber([&] { f.c->SetNoPrimaryIndex(false); }));
+         f.c->SetNoPrimaryIndex(true);
+         std::string seen;
+         while (f.c->GetNextRecord(f.buffer.data()) == 0) seen += std::to_string(f.Number(f.buffer));
+         f.c->CloseCursor();
+         const CheckResult check = RunTableCheck(f.tmp.Path() + "/t.DAT");
+         return a + "/" + seen + "/" + std::to_string(check.status) + check.output;
+       },
+       "9487/ByN/0,0/10022/1245/0"},
+      {"exclusive, primary key on N", "SetNoPrimaryIndex(true)",
+       [](Fixture& f) {
+         f.c->CloseCursor();
+         TDataCursor e(f.env.dir);
+         e.SetTableName("p");
+         e.SetExclusive(true);
+         TTableCreation creation;
+         TIndexDefinition primary;
+         primary.Fields[0] = 1;
+         creation.Indexes = {primary};
+         std::vector<TFieldDefinition> fields{Field("N", dtInteger)};
+         e.CreateTable(creation, fields);
+         e.OpenCursor();
+         Bytes record(e.GetRecordSize());
+         for (int n : {3, 1, 2}) {
+           e.ClearRecord(record.data());
+           e.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&n));
+           e.AppendRecord(record.data());
+         }
+         e.SetNoPrimaryIndex(true);
+         std::string seen = B(e.GetNoPrimaryIndex()) + "/";
+         e.SetToBegin();
+         while (e.GetNextRecord(record.data()) == 0) {
+           int n = 0;
+           e.GetField(1, record.data(), reinterpret_cast<std::uint8_t*>(&n));
+           seen += std::to_string(n);
+         }
+         e.CloseCursor();
+         const CheckResult check = RunTableCheck(f.tmp.Path() + "/p.DAT");
+         return seen + "/" + std::to_string(check.status) + check.output;
+       },
+       "true/312/0"},
       {"upper-case field", "PutField(\"m\xfcller stra\xdf" "e\")",
        [](Fixture& f) {
          f.c->PutField(2, f.buffer.data(), U("m\xfcller stra\xdf" "e"));
@@ -553,6 +640,25 @@ TEST(CursorWrites, RestructureKeepsBlanksAndFillsNewFieldsWithDefaults) {
     }
   }
   EXPECT_EQ(seen, "s1,new;<blank>,new;s3,new;");
+
+  // A new field without a number (0) starts from its default; it does not
+  // take the values of the old field at its position.
+  TFieldDefinition u = Field("U", dtString, 6);
+  u.Default = "fresh";
+  t.FieldNumber = 3;
+  request.Fields = {n, u, t};
+  c->CloseCursor();
+  c->RestructureTable(request);
+  c->OpenCursor();
+  buffer.assign(c->GetRecordSize(), 0);
+  seen.clear();
+  while (c->GetNextRecord(buffer.data()) == 0) {
+    Bytes text(16, 0);
+    seen += c->GetField(2, buffer.data(), text.data()) ? "<blank>" : reinterpret_cast<const char*>(text.data());
+    seen += ";";
+  }
+  EXPECT_EQ(seen, "fresh;fresh;fresh;");
+  EXPECT_EQ(c->GetFieldDefinitionByPos(2).FieldNumber, 2);
 }
 
 }  // namespace
