@@ -22,6 +22,17 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The first line that ends after offset (the last line when none does).
+int FirstLineEndingAfter(const ParInfo& p, std::int32_t offset) {
+  int low = 0, high = p.lineCount - 1;
+  while (low < high) {
+    const int mid = (low + high) / 2;
+    if (par::Line(p, mid).end > offset) high = mid;
+    else low = mid + 1;
+  }
+  return low;
+}
+
 // Splits text at CR; an LF right after the CR belongs to the break, a lone
 // LF is an ordinary character.
 std::vector<std::string_view> SplitPieces(std::string_view text) {
@@ -305,11 +316,16 @@ void TVellMemo::ShiftStylesAfter(int index, std::uint8_t diff) {
 void TVellMemo::DoSplice(Splice& s) {
   const int n = static_cast<int>(s.pieces.size());
   const ParInfo& last = *pars_.At(s.p2);
-  std::uint8_t oldEndStyle = 0;
-  if (static_format_)
-    oldEndStyle = ApplyStyleCodes(static_cast<std::uint8_t>(last.line0.startStyle), last.text, last.length);
+  const bool inParagraph = n == 1 && s.p1 == s.p2;
+  // The style at the end of the edited text flips by the codes taken out
+  // and put in: inside one paragraph those of the spliced ranges alone.
+  std::uint8_t flips = 0;
+  if (static_format_) {
+    flips = inParagraph ? ApplyStyleCodes(0, last.text + s.o1, s.o2 - s.o1)
+                        : ApplyStyleCodes(static_cast<std::uint8_t>(last.line0.startStyle), last.text, last.length);
+  }
 
-  if (n == 1 && s.p1 == s.p2) SpliceInParagraph(s);
+  if (inParagraph) SpliceInParagraph(s);
   else SpliceAcrossParagraphs(s);
 
   // Static styles after the edit change only when the codes did not
@@ -317,8 +333,13 @@ void TVellMemo::DoSplice(Splice& s) {
   if (static_format_) {
     const int lastNew = s.p1 + n - 1;
     const ParInfo& p = *pars_.At(lastNew);
-    std::uint8_t newEnd = ApplyStyleCodes(static_cast<std::uint8_t>(p.line0.startStyle), p.text, p.length);
-    ShiftStylesAfter(lastNew + 1, static_cast<std::uint8_t>(newEnd ^ oldEndStyle));
+    if (inParagraph) {
+      flips = ApplyStyleCodes(flips, s.pieces[0].data(), static_cast<std::int32_t>(s.pieces[0].size()));
+      flips = ApplyStyleCodes(flips, s.codes.data(), static_cast<std::int32_t>(s.codes.size()));
+    } else {
+      flips ^= ApplyStyleCodes(static_cast<std::uint8_t>(p.line0.startStyle), p.text, p.length);
+    }
+    ShiftStylesAfter(lastNew + 1, flips);
   }
   if (pars_.Count() + pars_.Count() / 16 + 8 < pars_.Capacity())
     pars_.SetCapacity(pars_.Count() + pars_.Count() / 32 + 4);
@@ -332,6 +353,8 @@ void TVellMemo::DoSplice(Splice& s) {
 // lines removed.
 void TVellMemo::SpliceInParagraph(Splice& s) {
   ParInfo& p = *pars_.At(s.p1);
+  const bool laidOut = p.formatted;
+  const int runsBefore = p.runCount;
   const std::int32_t removed = s.o2 - s.o1;
   const std::int32_t ins = static_cast<std::int32_t>(s.pieces[0].size() + s.codes.size());
   const std::int32_t newLen = p.length - removed + ins;
@@ -368,27 +391,27 @@ void TVellMemo::SpliceInParagraph(Splice& s) {
     if (run.offset >= s.o2) run.offset += change;
     return true;
   });
-  // Lines: the line of the start takes in the removed lines.
-  int la = 0, lb = 0;
-  while (la < p.lineCount - 1 && par::Line(p, la).end <= s.o1) ++la;
-  lb = la;
-  while (lb < p.lineCount - 1 && par::Line(p, lb).end <= s.o2) ++lb;
-  std::vector<LineInfo> lines;
-  for (int l = 0; l < p.lineCount; ++l) {
-    LineInfo line = par::Line(p, l);
-    if (l > la && l <= lb) continue;
-    if (l == la) {
-      line.end = par::Line(p, lb).end + change;
-      line.justifyStart = std::min(line.justifyStart, line.end);
-    } else if (l > lb) {
-      line.start += change;
-      line.end += change;
-      line.justifyStart += change;
-    }
-    lines.push_back(line);
+  // Lines: the line of the start takes in the removed lines; the lines
+  // after move with the text (the next layout may keep them).
+  const int la = FirstLineEndingAfter(p, s.o1);
+  const int lb = std::max(la, FirstLineEndingAfter(p, s.o2));
+  LineInfo& line = par::Line(p, la);
+  line.end = par::Line(p, lb).end + change;
+  line.justifyStart = std::min(line.justifyStart, line.end);
+  if (lb > la) {
+    const int after = p.lineCount - lb - 1;
+    if (after > 0) std::memmove(p.moreLines + la, p.moreLines + lb, sizeof(LineInfo) * after);
+    SetParLines(s.p1, p.lineCount - (lb - la));
   }
-  lines.back().end = p.length;
-  SetLayout(s.p1, lines);
+  for (int l = la + 1; l < p.lineCount; ++l) {
+    LineInfo& moved = par::Line(p, l);
+    moved.start += change;
+    moved.end += change;
+    moved.justifyStart += change;
+  }
+  par::Line(p, p.lineCount - 1).end = p.length;
+  relayout_.NoteSplice(s.p1, p, laidOut, s.o1, s.o2, ins, runsBefore, CurrentMeasurer(),
+                       CurrentMeasurer() ? AvailableWidth() : 0);
   pars_.ShiftStarts(s.p1 + 1, change);
 }
 
@@ -396,6 +419,7 @@ void TVellMemo::SpliceInParagraph(Splice& s) {
 // pieces and the tail of the last become new paragraphs, one display line
 // each until formatted; runs after the splice move with the tail.
 void TVellMemo::SpliceAcrossParagraphs(Splice& s) {
+  relayout_.Drop();
   const int n = static_cast<int>(s.pieces.size());
   ParInfo& first = *pars_.At(s.p1);
   ParInfo& last = *pars_.At(s.p2);

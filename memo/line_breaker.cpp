@@ -14,18 +14,19 @@ namespace {
 
 class Breaker {
 public:
-  Breaker(const ParInfo& par, TTextMeasurer& m, const LayoutValues& v)
-      : p_(par), m_(m), v_(v), text_(par.text ? par.text : "") {
+  Breaker(const ParInfo& par, TTextMeasurer& m, const LayoutValues& v, const LayoutStart& start, LayoutStop stop,
+          void* context)
+      : p_(par), m_(m), v_(v), text_(par.text ? par.text : ""), stop_(stop), context_(context), from_(start.offset) {
     tab_unit_ = std::max(1, std::max(v.tabStops, 1) * std::max(m.TabCharWidth(), 1));
-    style_ = static_cast<std::uint8_t>(par.line0.startStyle);
-    run_ = par::RunsUpTo(par, 0);
+    style_ = start.style;
+    run_ = start.run;
     SelectFont(true);
   }
 
   LayoutResult Run() {
     const std::int32_t len = p_.length;
-    StartLine(0);
-    std::int32_t pos = 0;
+    StartLine(from_);
+    std::int32_t pos = from_;
     while (pos < len) {
       // Blanks, tabs and (with static format) style codes between words.
       while (pos < len) {
@@ -77,10 +78,10 @@ public:
       if (width_ + wordWidth > v_.availableWidth) {
         if (has_word_) {
           EmitLine(wordStart, word_end_width_, width_, word_end_blanks_, justify_);
-          StartLine(wordStart, styleAtWord, runAtWord);
+          if (NextLine(wordStart, styleAtWord, runAtWord)) return std::move(result_);
         }
         if (wordWidth > v_.availableWidth) {
-          BreakWord(wordStart, pos, styleAtWord, runAtWord);
+          if (BreakWord(wordStart, pos, styleAtWord, runAtWord)) return std::move(result_);
         } else {
           width_ += wordWidth;
           has_word_ = true;
@@ -141,8 +142,20 @@ private:
     return w > 0 ? w - overhang_ : 0;
   }
 
-  // A word wider than the line: characters one by one.
-  void BreakWord(std::int32_t from, std::int32_t to, std::uint8_t style, int run) {
+  // A new line at `at`, unless the stop callback ends the layout there
+  // (true).
+  bool NextLine(std::int32_t at, std::uint8_t style, int run) {
+    if (stop_ && stop_(context_, at, style, run)) {
+      result_.stoppedAt = at;
+      return true;
+    }
+    StartLine(at, style, run);
+    return false;
+  }
+
+  // A word wider than the line: characters one by one. True when the
+  // layout stopped.
+  bool BreakWord(std::int32_t from, std::int32_t to, std::uint8_t style, int run) {
     style_ = style;
     run_ = run;
     SelectFont(false);
@@ -154,7 +167,7 @@ private:
       int cw = code || c == '\t' ? 0 : CharWidth(i);
       if (taken > 0 && cw > 0 && width_ + cw > v_.availableWidth) {
         EmitLine(i, width_, width_, 0, i);
-        StartLine(i, style_, run_);
+        if (NextLine(i, style_, run_)) return true;
         taken = 0;
       }
       if (code) {
@@ -165,6 +178,7 @@ private:
       ++taken;
     }
     has_word_ = true;
+    return false;
   }
 
   void StartLine(std::int32_t at) { StartLine(at, style_, run_); }
@@ -198,6 +212,9 @@ private:
   TTextMeasurer& m_;
   const LayoutValues& v_;
   const char* text_;
+  LayoutStop stop_;
+  void* context_;
+  std::int32_t from_;
   int tab_unit_ = 1;
   std::uint8_t style_ = 0;
   int run_ = 0;
@@ -220,7 +237,13 @@ private:
 }  // namespace
 
 LayoutResult BreakLines(const ParInfo& par, TTextMeasurer& measurer, const LayoutValues& values) {
-  return Breaker(par, measurer, values).Run();
+  const LayoutStart start{0, static_cast<std::uint8_t>(par.line0.startStyle), par::RunsUpTo(par, 0)};
+  return Breaker(par, measurer, values, start, nullptr, nullptr).Run();
+}
+
+LayoutResult BreakLines(const ParInfo& par, TTextMeasurer& measurer, const LayoutValues& values,
+                        const LayoutStart& start, LayoutStop stop, void* context) {
+  return Breaker(par, measurer, values, start, stop, context).Run();
 }
 
 }  // namespace memo

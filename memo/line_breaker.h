@@ -22,9 +22,28 @@ struct LayoutValues {
 struct LayoutResult {
   std::vector<LineInfo> lines;
   int widest = 0;
+  // Where the layout stopped because `stop` said so (the next line would
+  // start there); -1 when it ran to the paragraph's end.
+  std::int32_t stoppedAt = -1;
 };
 
+// Where a layout begins: a line start of an earlier layout (a word's first
+// character, or 0) with the static style and run count in force there.
+struct LayoutStart {
+  std::int32_t offset = 0;
+  std::uint8_t style = 0;
+  int run = 0;
+};
+
+// Asked before each new line after the first, with where it would start
+// and the style and run count in force there: true ends the layout.
+using LayoutStop = bool (*)(void* context, std::int32_t start, std::uint8_t style, int run);
+
+// The whole paragraph.
 LayoutResult BreakLines(const ParInfo& par, TTextMeasurer& measurer, const LayoutValues& values);
+// From `start` on, up to where `stop` ends it (no stop: to the end).
+LayoutResult BreakLines(const ParInfo& par, TTextMeasurer& measurer, const LayoutValues& values,
+                        const LayoutStart& start, LayoutStop stop, void* context);
 
 // The extended style of a piece of text from its static attribute byte and
 // the flags of the run in force.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
 #include "memo/line_breaker.h"
 #include "memo/vell_memo.h"
@@ -32,8 +33,80 @@ int TVellMemo::AvailableWidth() const {
   return std::max(client - left_margin_ - right_margin_, 1);
 }
 
+namespace {
+
+// The first line to lay out again after a change from offset `from`: the
+// line before the one holding it, or earlier, so that the line begins a
+// word (after a blank or tab) that ends before the change. The breaks up
+// to there cannot move.
+int FirstLineToRedo(const ParInfo& p, std::int32_t from) {
+  int low = 0, high = p.lineCount - 1;
+  while (low < high) {
+    const int mid = (low + high) / 2;
+    if (par::Line(p, mid).end > from) high = mid;
+    else low = mid + 1;
+  }
+  int line = low > 0 ? low - 1 : 0;
+  for (; line > 0; --line) {
+    const std::int32_t start = par::Line(p, line).start;
+    const char before = p.text[start - 1];
+    if (before != ' ' && before != '\t') continue;
+    std::int32_t end = start;
+    while (end < from && p.text[end] != ' ' && p.text[end] != '\t') ++end;
+    if (end < from) break;
+  }
+  return line;
+}
+
+// The old lines a partial layout may stop at.
+struct OldLines {
+  const ParInfo* p;
+  int after;            // only lines after this one
+  std::int32_t to;      // the end of the changed span
+  int runDelta;
+  int found = -1;       // the old line the layout stopped at
+};
+
+bool MeetsOldLine(void* context, std::int32_t start, std::uint8_t style, int run) {
+  OldLines& old = *static_cast<OldLines*>(context);
+  // A line starting right at the span's end may be the one that took the
+  // edit in: only lines beyond it are as they were.
+  if (start <= old.to) return false;
+  int low = old.after + 1, high = old.p->lineCount - 1;
+  while (low < high) {
+    const int mid = (low + high) / 2;
+    if (par::Line(*old.p, mid).start >= start) high = mid;
+    else low = mid + 1;
+  }
+  if (low >= old.p->lineCount) return false;
+  const LineInfo& line = par::Line(*old.p, low);
+  if (line.start != start || static_cast<std::uint8_t>(line.startStyle) != style ||
+      line.startRun + old.runDelta != run)
+    return false;
+  old.found = low;
+  return true;
+}
+
+}  // namespace
+
+void TVellMemo::ReplaceLines(int index, int first, const std::vector<LineInfo>& lines, int keepFrom, int runDelta) {
+  ParInfo& p = *pars_.At(index);
+  const int oldCount = p.lineCount;
+  const int kept = keepFrom >= 0 ? oldCount - keepFrom : 0;
+  const int n = static_cast<int>(lines.size());
+  const int newCount = first + n + kept;
+  if (runDelta != 0)
+    for (int l = keepFrom; l >= 0 && l < oldCount; ++l) par::Line(p, l).startRun += runDelta;
+  // Kept lines are never line 0 (a new line comes before them).
+  if (kept > 0 && newCount < oldCount)
+    std::memmove(p.moreLines + first + n - 1, p.moreLines + keepFrom - 1, sizeof(LineInfo) * kept);
+  SetParLines(index, newCount);
+  if (kept > 0 && newCount > oldCount)
+    std::memmove(p.moreLines + first + n - 1, p.moreLines + keepFrom - 1, sizeof(LineInfo) * kept);
+  for (int i = 0; i < n; ++i) par::Line(p, first + i) = lines[static_cast<std::size_t>(i)];
+}
+
 int TVellMemo::ReformatPar(int index, bool force) {
-  (void)force;
   ParInfo& p = *pars_.At(index);
   if (!p.keywordsApplied && (apply_keywords_ || highlighter_)) ApplyKeywordsPar(index);
   ParInfo& q = *pars_.At(index);
@@ -43,6 +116,9 @@ int TVellMemo::ReformatPar(int index, bool force) {
   par::ShrinkRuns(q);
   const int before = q.lineCount;
   TTextMeasurer* measurer = CurrentMeasurer();
+  TRelayoutHint::Span span;
+  const bool partial =
+      relayout_.Take(index, q, measurer, measurer ? AvailableWidth() : 0, span) && !force && q.lineCount > 1;
   if (!measurer) {
     std::vector<LineInfo> one(1);
     one[0].end = q.length;
@@ -59,15 +135,27 @@ int TVellMemo::ReformatPar(int index, bool force) {
   values.fontStyle = font_.Style;
   int maxChar = measurer->MaxCharWidth();
   values.chunkLimit = maxChar > 0 ? std::max(16384 / maxChar, 1) : 4096;
-  LayoutResult result = BreakLines(q, *measurer, values);
-  SetLayout(index, result.lines);
+  LayoutResult result;
+  if (partial) {
+    const int first = FirstLineToRedo(q, span.From);
+    const LineInfo& line = par::Line(q, first);
+    OldLines old{&q, first, span.To, span.RunDelta};
+    result = BreakLines(q, *measurer, values,
+                        LayoutStart{line.start, static_cast<std::uint8_t>(line.startStyle), par::RunsUpTo(q, line.start)},
+                        MeetsOldLine,
+                        &old);
+    ReplaceLines(index, first, result.lines, result.stoppedAt >= 0 ? old.found : -1, span.RunDelta);
+  } else {
+    result = BreakLines(q, *measurer, values);
+    SetLayout(index, result.lines);
+  }
   if (result.widest > widest_width_) {
     widest_width_ = result.widest;
     if (!word_wrap_) widest_par_ = index;
   }
   line_nav_->SetPos(pars_.Start(index));
   line_nav_->GetNavLines();
-  return static_cast<int>(result.lines.size()) - before;
+  return pars_.At(index)->lineCount - before;
 }
 
 void TVellMemo::DropLineCaches(int firstPar, int lastPar) {
@@ -93,6 +181,7 @@ void TVellMemo::Reformat() {
 }
 
 void TVellMemo::FormatAgain() {
+  relayout_.Drop();
   widest_width_ = 0;
   widest_par_ = -1;
   formatted_up_to_ = 0;

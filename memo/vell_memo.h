@@ -24,6 +24,7 @@
 #include "memo/memo_window.h"
 #include "memo/message_poster.h"
 #include "memo/navigator.h"
+#include "memo/relayout_hint.h"
 #include "memo/text_measurer.h"
 #include "memo/text_model.h"
 #include "memo/undo_list.h"
@@ -201,6 +202,9 @@ public:
   // ---- virtual operations ----
 
   // Lays out one paragraph; returns the change in its number of lines.
+  // After an edit inside the paragraph only the lines the edit can reach
+  // are laid out again, up to where the new line ends meet the old ones;
+  // force lays it out whole.
   virtual int ReformatPar(int parNb, bool force);
   virtual void Change();
   virtual int ColPos(ParInfo* par, int parNb, int column, int lineInPar);
@@ -506,6 +510,10 @@ private:
   std::uint8_t StyleAtParStart(int index) const;
   void SetParLines(int index, int newCount);  // adjusts line count and first lines
   void SetLayout(int index, const std::vector<LineInfo>& lines);
+  // Lines first.. of paragraph index become `lines`, followed by the old
+  // lines from keepFrom on (none when -1), whose run counts move by
+  // runDelta.
+  void ReplaceLines(int index, int first, const std::vector<LineInfo>& lines, int keepFrom, int runDelta);
   void ShiftStylesAfter(int index, std::uint8_t diff);
 
   // Highlighting (keyword_apply.cpp).
@@ -571,6 +579,9 @@ private:
   int foreign_width_ = 0;
   std::vector<rtl::TComponent*> attached_;
   TMessage last_message_;
+
+  // The span an edit changed in a laid-out paragraph (relayout_hint.h).
+  TRelayoutHint relayout_;
 
   // Pending refresh range.
   int update_count_ = 0;

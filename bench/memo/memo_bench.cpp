@@ -10,6 +10,13 @@
 //      the first one, which meets paragraphs never laid out, and the median
 //      of later ones. Bar: the same order of time (at most ten times).
 //
+//   3. typing one character at the end of one long paragraph (the key
+//      press handled: the character inserted, the paragraph laid out again),
+//      a --long character paragraph against a --short one, word wrapped,
+//      without keywords (applying them goes over the whole paragraph), by
+//      turns.
+//      Bar: at most three times the time.
+//
 // The lines look like the hit lines of a search page, with two highlighted
 // surnames. Run under QT_QPA_PLATFORM=offscreen (set here when unset).
 #include "bench/bench_util.h"
@@ -35,6 +42,9 @@ struct Options {
   int large = 1000000;
   int small = 100;
   int repeats = 20;
+  int longPar = 690000;
+  int shortPar = 7000;
+  int typed = 300;
   bool check = false;
 };
 
@@ -58,8 +68,20 @@ std::string MakeText(int lines) {
   return text;
 }
 
+// One paragraph of about `chars` characters: the hit lines' words, joined
+// by blanks.
+std::string MakeParagraph(int chars) {
+  std::string text;
+  for (int lines = 64; static_cast<int>(text.size()) < chars; lines *= 2) text = MakeText(lines);
+  text.resize(static_cast<std::size_t>(chars));
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
 struct Memo {
-  explicit Memo(int lines) {
+  // `text` instead of `lines` hit lines: without the highlighted surnames.
+  explicit Memo(int lines, const std::string& text = {}) {
     control.resize(800, 600);
     control.show();
     (void)QTest::qWaitForWindowExposed(&control);
@@ -67,9 +89,11 @@ struct Memo {
     font.Name = "Courier New";
     font.Height = -13;
     control.Memo().SetFont(font);
-    control.Memo().Keywords().AddKeyWord("Smith", 0, 0, 1, 0, memo::clWhite, memo::clRed);
-    control.Memo().Keywords().AddKeyWord("Cooper", 0, 0, 1, 0, memo::clWhite, memo::clRed);
-    control.Memo().SetText(MakeText(lines));
+    if (text.empty()) {
+      control.Memo().Keywords().AddKeyWord("Smith", 0, 0, 1, 0, memo::clWhite, memo::clRed);
+      control.Memo().Keywords().AddKeyWord("Cooper", 0, 0, 1, 0, memo::clWhite, memo::clRed);
+    }
+    control.Memo().SetText(text.empty() ? MakeText(lines) : text);
     control.setFocus();
     image = QImage(control.viewport()->size(), QImage::Format_RGB32);
   }
@@ -87,9 +111,31 @@ struct Memo {
     QApplication::sendEvent(&control, &press);
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   }
+  // One character typed at the caret; milliseconds.
+  double Type(char c) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QString(QChar(c)));
+    const auto start = Clock::now();
+    QApplication::sendEvent(&control, &press);
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
   memo::TVellMemoControl control;
   QImage image;
 };
+
+// Medians of characters typed at the end of each memo's text, by turns.
+std::pair<double, double> MedianTyping(Memo& a, Memo& b, int typed) {
+  for (Memo* m : {&a, &b}) {
+    m->Key(Qt::Key_End, Qt::ControlModifier);
+    m->Type('x');
+  }
+  std::vector<double> ta, tb;
+  for (int i = 0; i < typed; ++i) {
+    const char c = i % 6 == 5 ? ' ' : static_cast<char>('a' + i % 26);
+    ta.push_back(a.Type(c));
+    tb.push_back(b.Type(c));
+  }
+  return {bench::Median(ta), bench::Median(tb)};
+}
 
 double MedianPaint(Memo& m, int repeats) {
   std::vector<double> t;
@@ -116,11 +162,15 @@ bool Row(const char* what, double large, double small, double bar) {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  bench::OptionReader options(argc, argv, "memo_bench", "[--large N] [--small N] [--repeats N] [--check]");
+  bench::OptionReader options(argc, argv, "memo_bench",
+                              "[--large N] [--small N] [--repeats N] [--long N] [--short N] [--typed N] [--check]");
   for (std::string arg; options.Next(arg);) {
     if (arg == "--large") o.large = static_cast<int>(options.Number());
     else if (arg == "--small") o.small = static_cast<int>(options.Number());
     else if (arg == "--repeats") o.repeats = static_cast<int>(options.Number());
+    else if (arg == "--long") o.longPar = static_cast<int>(options.Number());
+    else if (arg == "--short") o.shortPar = static_cast<int>(options.Number());
+    else if (arg == "--typed") o.typed = static_cast<int>(options.Number());
     else if (arg == "--check") o.check = true;
     else options.Fail("unknown option " + arg);
   }
@@ -163,5 +213,13 @@ int main(int argc, char** argv) {
   const double firstPaintLarge = large.Paint(), firstPaintSmall = small.Paint();
   ok &= Row("first paint after Ctrl+End", firstPaintLarge, firstPaintSmall, 10);
   ok &= Row("paint one screen, after Ctrl+End", MedianPaint(large, o.repeats), MedianPaint(small, o.repeats), 2);
+  {
+    Memo longPar(0, MakeParagraph(o.longPar)), shortPar(0, MakeParagraph(o.shortPar));
+    for (Memo* m : {&longPar, &shortPar}) m->control.Memo().SetWordWrap(true);
+    const auto [typedLong, typedShort] = MedianTyping(longPar, shortPar, o.typed);
+    char what[64];
+    std::snprintf(what, sizeof what, "typing at the end, %dk / %dk par", o.longPar / 1000, o.shortPar / 1000);
+    ok &= Row(what, typedLong, typedShort, 3);
+  }
   return o.check && !ok ? 1 : 0;
 }
