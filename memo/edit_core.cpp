@@ -22,16 +22,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The first line that ends after offset (the last line when none does).
-int FirstLineEndingAfter(const ParInfo& p, std::int32_t offset) {
-  int low = 0, high = p.lineCount - 1;
-  while (low < high) {
-    const int mid = (low + high) / 2;
-    if (par::Line(p, mid).end > offset) high = mid;
-    else low = mid + 1;
-  }
-  return low;
-}
 
 // Splits text at CR; an LF right after the CR belongs to the break, a lone
 // LF is an ordinary character.
@@ -393,8 +383,8 @@ void TVellMemo::SpliceInParagraph(Splice& s) {
   });
   // Lines: the line of the start takes in the removed lines; the lines
   // after move with the text (the next layout may keep them).
-  const int la = FirstLineEndingAfter(p, s.o1);
-  const int lb = std::max(la, FirstLineEndingAfter(p, s.o2));
+  const int la = par::LineEndingAfter(p, s.o1);
+  const int lb = std::max(la, par::LineEndingAfter(p, s.o2));
   LineInfo& line = par::Line(p, la);
   line.end = par::Line(p, lb).end + change;
   line.justifyStart = std::min(line.justifyStart, line.end);

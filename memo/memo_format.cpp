@@ -40,13 +40,8 @@ namespace {
 // word (after a blank or tab) that ends before the change. The breaks up
 // to there cannot move.
 int FirstLineToRedo(const ParInfo& p, std::int32_t from) {
-  int low = 0, high = p.lineCount - 1;
-  while (low < high) {
-    const int mid = (low + high) / 2;
-    if (par::Line(p, mid).end > from) high = mid;
-    else low = mid + 1;
-  }
-  int line = low > 0 ? low - 1 : 0;
+  const int holding = par::LineEndingAfter(p, from);
+  int line = holding > 0 ? holding - 1 : 0;
   for (; line > 0; --line) {
     const std::int32_t start = par::Line(p, line).start;
     const char before = p.text[start - 1];

@@ -93,6 +93,16 @@ void SetText(ParInfo& p, const char* text, std::int32_t length, TTextArena* aren
 LineInfo& Line(ParInfo& p, int index) { return index == 0 ? p.line0 : p.moreLines[index - 1]; }
 const LineInfo& Line(const ParInfo& p, int index) { return index == 0 ? p.line0 : p.moreLines[index - 1]; }
 
+int LineEndingAfter(const ParInfo& p, std::int32_t offset) {
+  int low = 0, high = p.lineCount - 1;
+  while (low < high) {
+    const int mid = (low + high) / 2;
+    if (Line(p, mid).end > offset) high = mid;
+    else low = mid + 1;
+  }
+  return low;
+}
+
 void SetLineCount(ParInfo& p, std::int32_t count) {
   if (count < 1) count = 1;
   if (count == p.lineCount && (count == 1 || p.moreLines)) return;

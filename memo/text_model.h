@@ -205,6 +205,8 @@ inline std::size_t TextBufferBytes(std::size_t length) { return length + length 
 void SetText(ParInfo& p, const char* text, std::int32_t length, TTextArena* arena = nullptr);
 LineInfo& Line(ParInfo& p, int index);
 const LineInfo& Line(const ParInfo& p, int index);
+// The first line that ends after offset (the last line when none does).
+int LineEndingAfter(const ParInfo& p, std::int32_t offset);
 // Resizes the line block; lines beyond the old count are zeroed.
 void SetLineCount(ParInfo& p, std::int32_t count);
 // One line covering the whole text; the start style is kept.
