@@ -12,9 +12,11 @@
 //    runtime folder.
 //  - The clipboard, the beep and the printer names go through the GUI hooks
 //    (gui_hooks.h).
-//  - What has no Linux meaning (windows looked up by title or handle,
-//    rebooting, keyboard injection, I/O ports, OLE, patching the runtime's
-//    string locks) does nothing and answers its failure value.
+//  - Windows are looked up and keys injected on an X11 display, rebooting
+//    asks the service manager and I/O ports need ioperm (each routine says
+//    what it answers without them); what has no Linux meaning (OLE,
+//    patching the runtime's string locks) does nothing and answers its
+//    failure value.
 // Failures answer "" or false unless a routine says otherwise.
 #pragma once
 
