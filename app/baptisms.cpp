@@ -159,7 +159,7 @@ void TBaptisms::WireHandlers() {
 
 void TBaptisms::SetDataFileDialog(TForm2* dialog) {
   form2_ = dialog;
-  if (form2_) form2_->Refill(files_.SourceList());
+  if (form2_) form2_->Refill(files_.ListItems(), files_.LeftOut());
 }
 
 // ---- activation ----
@@ -241,7 +241,7 @@ bool TBaptisms::MakeFileList() {
     // search's own give-back (on its click's path) then finds little left.
     rtl::os::ReturnFreedMemory();
     ticks_.Follow(files_.Paths());
-    if (form2_) form2_->Refill(files_.SourceList());
+    if (form2_) form2_->Refill(files_.ListItems(), files_.LeftOut());
     // Files left out (read-only, hidden, no plain file) or an empty list
     // are said in the status line, never passed over in silence. A notice
     // gives way to the next one; a search's status stays.
@@ -274,6 +274,7 @@ bool TBaptisms::FormClose() {
     close_after_search_ = true;
     return false;
   }
+  if (!MayDiscardMainText()) return false;
   for (int page = 1; page < PageControl1->count(); ++page) {
     memo::TVellMemoControl* page_memo = PageMemo(page);
     if (page_memo == nullptr) continue;
@@ -354,6 +355,22 @@ int TBaptisms::PageMark(int page) const { return PageControl1->tabBar()->tabData
 void TBaptisms::vm0Change() {
   // vm0 changed: its own page is marked, whichever page is active.
   MarkPage(0, 1);
+  if (!filling_main_) main_edited_ = true;
+}
+
+bool TBaptisms::MayDiscardMainText() {
+  if (!main_edited_) return true;
+  switch (prompts_.AskYesNoCancel("Save the changes made on \"Main text\"? Otherwise they are lost.")) {
+    case TAnswer::kYes:
+      if (!SavePage(*vm0, 0)) return false;
+      break;
+    case TAnswer::kNo:
+      break;
+    case TAnswer::kCancel:
+      return false;
+  }
+  main_edited_ = false;
+  return true;
 }
 
 void TBaptisms::PageControl1Change() {
@@ -404,10 +421,13 @@ void TBaptisms::Showsourcecodes1Click() {
 // ---- help ----
 
 std::string TBaptisms::HelpFile() const {
+  // Beside the program, then in its installed data folder (found from the
+  // program's own place, so that a moved installation finds it too).
   const QString exe_dir = QCoreApplication::applicationDirPath();
-  QStringList candidates = {exe_dir + "/help.html", exe_dir + "/docs/help.html"};
-#ifdef QV_HELP_FILE
-  candidates << QString::fromUtf8(QV_HELP_FILE);
+  QStringList candidates = {exe_dir + "/help.html", exe_dir + "/docs/help.html",
+                            exe_dir + "/../share/quorvane/help.html"};
+#ifdef QV_DATA_DIR
+  candidates << QString::fromUtf8(QV_DATA_DIR) + "/help.html";
 #endif
   for (const QString& path : candidates)
     if (QFileInfo(path).isFile()) return QFileInfo(path).absoluteFilePath().toStdString();
@@ -422,7 +442,9 @@ void TBaptisms::Contents1Click() {
   }
   QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
   url.setFragment("contents");  // help context 10: the contents
-  if (!prompts_.OpenUrl(url)) prompts_.ShowMessage("Cannot open the help file " + rtl::Utf8ToCp1252(path));
+  if (!prompts_.OpenUrl(url))
+    prompts_.ShowMessage("No browser could be started to show the help. Open this file in a browser: " +
+                         rtl::Utf8ToCp1252(path));
 }
 
 // ---- edit commands ----
@@ -472,6 +494,13 @@ appcore::SearchOptions TBaptisms::ReadOptions() const {
 
 void TBaptisms::Button1Click() {
   if (searching_) return;  // one search at a time
+  if (!MayDiscardMainText()) return;
+  // A register changed on disk since it was read is read again first: a
+  // search never reads a register cut short or rewritten meanwhile.
+  if (files_.AnyChanged()) {
+    MakeFileList();
+    ShowPendingMessages();
+  }
   memo::TVellMemo& current = current_memo_->Memo();
   const std::string typed = gui::ToCp1252(Edit2->text());
   const std::string text = appcore::SearchTextFor(typed, current.getSelText());
@@ -495,6 +524,15 @@ void TBaptisms::Button1Click() {
   Label2->setText(gui::ToQString(terms.label_key1));
   Label3->setText(terms.two_terms ? gui::ToQString(terms.label_key2) : QString());
   VellMemo2->Clear();
+  // What the search writes on the page is no edit of the user's.
+  filling_main_ = true;
+  struct Filled {
+    TBaptisms* window;
+    ~Filled() {
+      window->filling_main_ = false;
+      window->main_edited_ = false;
+    }
+  } filled{this};
   SetPageKeywords(page, {terms.term1, terms.term2});
   page.Clear();
   // The last search's hits give way to this one's, cancelled or not.
@@ -525,7 +563,10 @@ void TBaptisms::Button1Click() {
   appcore::ArrangedRows arranged;
   PageParts parts;
   if (!result.cancelled) {
-    Label5->setText(gui::ToQString(appcore::StatusText(result)));
+    // Files left out of the list stay said after the search's count.
+    QString status = gui::ToQString(appcore::StatusText(result));
+    if (!list_notice_.isEmpty()) status += "   " + list_notice_;
+    Label5->setText(status);
     // The lines before the hits do not wait for arranging.
     TakeHead(parts, result, options.show_source_codes);
     Button1->setText("Arranging");

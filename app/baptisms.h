@@ -21,6 +21,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -261,7 +262,20 @@ private:
   bool SavePage(memo::TVellMemoControl& page_memo, int page);
   // The current page is the first one and a search is still writing it.
   bool PageBusy() const { return searching_ && current_memo_ == vm0; }
-  bool WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path);
+  // Writes the page to path; the path written (another one when the page's
+  // own file changed on disk and the user saves beside it), or nothing.
+  std::optional<std::string> WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path);
+  // The page's file as it stood when the page was read or last saved, and
+  // how its bytes are read (Windows-1252 or UTF-8).
+  void SetPageStamp(int page, const appcore::FileStamp& stamp);
+  std::optional<appcore::FileStamp> PageStamp(int page) const;
+  void SetPageForm(int page, const appcore::TextForm& form);
+  appcore::TextForm PageForm(int page) const;
+  // The page read again from its own file (its edits dropped).
+  void ReloadPage(memo::TVellMemoControl& page_memo, int page);
+  // Whether edits the user made on "Main text" since the last search may
+  // go (saved or given up when the user says so); false to keep them.
+  bool MayDiscardMainText();
   // False when path is read-only (no write bit) and the user would not
   // replace it.
   bool MayReplace(const std::string& path);
@@ -271,7 +285,8 @@ private:
   void EnablePageItems();
   // Reads a page file's lines; false when it cannot be read (said) or the
   // pacer was cancelled.
-  bool LoadLines(const std::string& path, std::vector<std::string>& lines, appcore::Pacer* pacer);
+  bool LoadLines(const std::string& path, std::vector<std::string>& lines, appcore::Pacer* pacer,
+                 appcore::TextForm* form = nullptr);
   // Fills a page just added with lines, paced; when cancelled the page goes
   // again, the long work ends and false is returned.
   bool FillNewPage(memo::TVellMemoControl& control, std::vector<std::string>&& lines, appcore::Pacer& pacer);
@@ -294,6 +309,9 @@ private:
   QPointer<QWindow> previous_focus_;
 
   bool searching_ = false;
+  // "Main text" was edited since the last search filled it.
+  bool main_edited_ = false;
+  bool filling_main_ = false;  // the search is filling it
   // Set by Cancel on the window's thread, read by work running beside it.
   std::atomic<bool> cancel_flag_{false};
   TPaintHold paint_hold_{this};

@@ -12,16 +12,22 @@ TForm2::TForm2(appcore::SourceTicks& ticks, QWidget* parent) : forms::TForm2Form
   handlers.Set("Button2Click", [this] { Button2Click(); });
   Connect(handlers);
   QObject::connect(CheckListBox1, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
-    if (!filling_) ticks_.SetTicked(CheckListBox1->row(item), item->checkState() == Qt::Checked);
+    if (!filling_ && CheckListBox1->row(item) < sources_) ticks_.SetTicked(CheckListBox1->row(item), item->checkState() == Qt::Checked);
   });
 }
 
-void TForm2::Refill(const std::vector<std::string>& source_lines) {
+void TForm2::Refill(const std::vector<std::string>& source_lines, const std::vector<std::string>& left_out) {
   filling_ = true;
   CheckListBox1->clear();
   for (const std::string& line : source_lines) {
     auto* item = new QListWidgetItem(gui::ToQString(line), CheckListBox1);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
+  }
+  sources_ = static_cast<int>(source_lines.size());
+  for (const std::string& name : left_out) {
+    // Shown, never searched: no check box to tick.
+    auto* item = new QListWidgetItem(gui::ToQString("Left out: " + name), CheckListBox1);
+    item->setFlags(Qt::NoItemFlags);
   }
   filling_ = false;
   ShowTicks();
@@ -29,7 +35,7 @@ void TForm2::Refill(const std::vector<std::string>& source_lines) {
 
 void TForm2::ShowTicks() {
   filling_ = true;
-  for (int i = 0; i < CheckListBox1->count(); ++i)
+  for (int i = 0; i < sources_; ++i)
     CheckListBox1->item(i)->setCheckState(ticks_.Ticked(i) ? Qt::Checked : Qt::Unchecked);
   filling_ = false;
 }

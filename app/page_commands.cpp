@@ -35,14 +35,53 @@ namespace {
 constexpr const char* kNameProperty = "qvPageName";
 constexpr const char* kFileProperty = "qvPageFile";
 constexpr const char* kLinkProperty = "qvDataLink";
+constexpr const char* kStampProperty = "qvFileStamp";
+constexpr const char* kFormProperty = "qvTextForm";
 
 std::string BytesProperty(const QWidget* sheet, const char* name) {
   return sheet ? sheet->property(name).toByteArray().toStdString() : std::string();
 }
 
+// A free name beside path for a page that may not replace it:
+// "name (edited).txt", then "name (edited 2).txt" and so on. Such a name
+// no longer ends like a register's, so the copy is never searched twice.
+std::string BesidePath(const std::string& path) {
+  const std::string ext = rtl::ExtractFileExt(path);
+  const std::string stem = path.substr(0, path.size() - ext.size());
+  for (int n = 1;; ++n) {
+    const std::string candidate = stem + (n == 1 ? " (edited)" : " (edited " + std::to_string(n) + ")") + ext;
+    if (!rtl::FileExists(candidate)) return candidate;
+  }
+}
+
 }  // namespace
 
 // ---- page helpers ----
+
+void TBaptisms::SetPageStamp(int page, const appcore::FileStamp& stamp) {
+  if (QWidget* sheet = PageControl1->widget(page))
+    sheet->setProperty(kStampProperty, QVariantList{QVariant::fromValue<qint64>(stamp.size),
+                                                    QVariant::fromValue<qint64>(stamp.mtime_ns),
+                                                    QVariant::fromValue<quint64>(stamp.inode),
+                                                    QVariant::fromValue<quint64>(stamp.device)});
+}
+
+std::optional<appcore::FileStamp> TBaptisms::PageStamp(int page) const {
+  const QWidget* sheet = PageControl1->widget(page);
+  const QVariantList v = sheet ? sheet->property(kStampProperty).toList() : QVariantList();
+  if (v.size() != 4) return std::nullopt;
+  return appcore::FileStamp{v[0].toLongLong(), v[1].toLongLong(), v[2].toULongLong(), v[3].toULongLong()};
+}
+
+void TBaptisms::SetPageForm(int page, const appcore::TextForm& form) {
+  if (QWidget* sheet = PageControl1->widget(page)) sheet->setProperty(kFormProperty, (form.utf8 ? 1 : 0) | (form.bom ? 2 : 0) | (form.final_line_end ? 4 : 0));
+}
+
+appcore::TextForm TBaptisms::PageForm(int page) const {
+  const QWidget* sheet = PageControl1->widget(page);
+  const int bits = sheet ? sheet->property(kFormProperty).toInt() : 0;
+  return appcore::TextForm{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0};
+}
 
 std::string TBaptisms::PageCaption(int page) const {
   if (page > 0) return BytesProperty(PageControl1->widget(page), kNameProperty);
@@ -90,10 +129,11 @@ void TBaptisms::EnablePageItems() {
     if (QAction* item = Action(name)) item->setEnabled(true);
 }
 
-bool TBaptisms::LoadLines(const std::string& path, std::vector<std::string>& lines, appcore::Pacer* pacer) {
+bool TBaptisms::LoadLines(const std::string& path, std::vector<std::string>& lines, appcore::Pacer* pacer,
+                          appcore::TextForm* form) {
   try {
     // Split as a string list splits, in steps, without a copy of the file.
-    return appcore::ReadPageLines(path, lines, pacer);
+    return appcore::ReadPageLines(path, lines, pacer, form);
   } catch (const rtl::Exception& e) {
     prompts_.ShowMessage(e.Message());
   } catch (const std::exception& e) {
@@ -124,7 +164,11 @@ void TBaptisms::Opentextfile1Click() {
   BeginLongWork();
   appcore::Pacer pacer([this] { return PumpEvents(); });
   std::vector<std::string> lines;
-  if (!LoadLines(*path, lines, &pacer)) {
+  // The stamp before the read: a change made while it is read is seen at
+  // the next save.
+  const appcore::FileStamp stamp = appcore::StampOf(*path);
+  appcore::TextForm form;
+  if (!LoadLines(*path, lines, &pacer, &form)) {
     appcore::DiscardLines(std::move(lines));
     EndLongWork();
     return;
@@ -148,6 +192,8 @@ void TBaptisms::Opentextfile1Click() {
   m.Modified = false;
   current_file_name_ = *path;
   SetPageFile(PageControl1->currentIndex(), *path);
+  SetPageStamp(PageControl1->currentIndex(), stamp);
+  SetPageForm(PageControl1->currentIndex(), form);
   EnablePageItems();
   control->setFocus();
   SetMod(0);
@@ -185,20 +231,62 @@ bool TBaptisms::MayReplace(const std::string& path) {
              TAnswer::kYes;
 }
 
-bool TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page, const std::string& path) {
+std::optional<std::string> TBaptisms::WritePage(memo::TVellMemoControl& page_memo, int page,
+                                                 const std::string& path) {
   memo::TVellMemo& m = page_memo.Memo();
-  if (!MayReplace(path)) return false;
+  // The page's own file changed on disk since the page read or saved it
+  // (another program wrote it): never written over without a word.
+  const std::optional<appcore::FileStamp> stamp = PageStamp(page);
+  if (stamp && path == PageFile(page) && appcore::StampOf(path).size >= 0 && !(appcore::StampOf(path) == *stamp)) {
+    const std::string name = rtl::PathToText(rtl::ExtractFileName(path));
+    const std::string beside = BesidePath(path);
+    switch (prompts_.AskYesNoCancel(
+        "\"" + name + "\" was changed by another program after this page was opened or saved; saving over it "
+        "would lose those changes.\n\nYes: save this page beside it as \"" +
+        rtl::PathToText(rtl::ExtractFileName(beside)) +
+        "\", keeping both.\nNo: read the file again (the edits on this page are dropped).\nCancel: save nothing.")) {
+      case TAnswer::kYes: {
+        // The page becomes the copy: no longer the register's page.
+        if (QWidget* sheet = PageControl1->widget(page)) sheet->setProperty(kLinkProperty, 0);
+        SetPageStamp(page, appcore::FileStamp{});
+        return WritePage(page_memo, page, beside);
+      }
+      case TAnswer::kNo:
+        ReloadPage(page_memo, page);
+        return std::nullopt;
+      case TAnswer::kCancel:
+        return std::nullopt;
+    }
+  }
+  if (!MayReplace(path)) return std::nullopt;
+  const appcore::TextForm form = PageForm(page);
   const bool written = ShowFailure([&] {
     // Paragraphs, not display lines: word wrap must not break lines in the file.
-    appcore::SavePageFile(path, m.Paragraphs()->Text());
+    appcore::SavePageFile(path, m.Paragraphs()->Text(), form);
     appcore::SaveHighlightWords(path, PageKeywords(m));
   });
-  if (!written) return false;
+  if (!written) return std::nullopt;
   m.Modified = false;
   current_file_name_ = path;
   SetPageFile(page, path);
+  SetPageStamp(page, appcore::StampOf(path));
   MarkPage(page, 0);
-  return true;
+  return path;
+}
+
+void TBaptisms::ReloadPage(memo::TVellMemoControl& page_memo, int page) {
+  const std::string path = PageFile(page);
+  const appcore::FileStamp stamp = appcore::StampOf(path);
+  std::vector<std::string> lines;
+  appcore::TextForm form;
+  if (!LoadLines(path, lines, nullptr, &form)) return;
+  memo::TVellMemo& m = page_memo.Memo();
+  SetPageLines(m, std::move(lines));
+  m.setSelStart(0);
+  m.Modified = false;
+  SetPageStamp(page, stamp);
+  SetPageForm(page, form);
+  MarkPage(page, 0);
 }
 
 bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
@@ -206,10 +294,12 @@ bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
   const std::string& dir = link > 0 ? settings_.SearchDir() : settings_.SaveDir();
   const std::optional<std::string> path = prompts_.SaveFileName(SaveDialog1, dir, PageCaption(page));
   if (!path) return false;
-  if (!WritePage(page_memo, page, *path)) return false;
-  if (page > 0) SetPageCaption(page, rtl::ExtractFileName(*path));
+  const std::optional<std::string> written = WritePage(page_memo, page, *path);
+  if (!written) return false;
+  if (page > 0) SetPageCaption(page, rtl::ExtractFileName(*written));
   if (link > 0) {
-    // The edited data file: the next search reads it as saved.
+    // The edited data file (or the copy beside it, which is none): the next
+    // search reads it as saved.
     MakeFileList();
     ShowPendingMessages();
   }
@@ -238,7 +328,8 @@ void TBaptisms::Savetextfile1Click() {
     SavePage(*current_memo_, page);
     return;
   }
-  WritePage(*current_memo_, page, path);
+  const std::optional<std::string> written = WritePage(*current_memo_, page, path);
+  if (written && *written != path && page > 0) SetPageCaption(page, rtl::ExtractFileName(*written));
 }
 
 void TBaptisms::Closefile1Click() {
@@ -338,7 +429,9 @@ void TBaptisms::Editline1Click() {
     BeginLongWork();
     appcore::Pacer pacer([this] { return PumpEvents(); });
     std::vector<std::string> lines;
-    if (!LoadLines(where.path, lines, &pacer)) {
+    const appcore::FileStamp stamp = appcore::StampOf(where.path);
+    appcore::TextForm form;
+    if (!LoadLines(where.path, lines, &pacer, &form)) {
       appcore::DiscardLines(std::move(lines));
       EndLongWork();
       return;
@@ -351,6 +444,8 @@ void TBaptisms::Editline1Click() {
     MarkPage(page, 0);
     current_file_name_ = where.path;
     SetPageFile(page, where.path);
+    SetPageStamp(page, stamp);
+    SetPageForm(page, form);
     PageControl1->widget(page)->setProperty(kLinkProperty, where.slot + 1);
     EnablePageItems();
   }

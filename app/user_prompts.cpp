@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QStandardPaths>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFontDialog>
@@ -90,6 +91,12 @@ int TQtPrompts::ShowModal(QDialog& form) {
 
 void TQtPrompts::SetHourglass(bool on) { gui::SetScreenCursor(on ? gui::crHourGlass : gui::crDefault); }
 
-bool TQtPrompts::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool TQtPrompts::OpenUrl(const QUrl& url) {
+  // Without the desktop's opener (or a BROWSER of the user's) Qt may say
+  // yes and show nothing.
+  if (url.isLocalFile() && QStandardPaths::findExecutable("xdg-open").isEmpty() && qEnvironmentVariableIsEmpty("BROWSER"))
+    return false;
+  return QDesktopServices::openUrl(url);
+}
 
 }  // namespace app

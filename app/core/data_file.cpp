@@ -140,6 +140,7 @@ ByteBlock::~ByteBlock() {
 DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp,
                    const PatternAnchors* anchors)
     : block_(std::move(block)), bytes_(bytes), size_(size), stamp_(stamp) {
+  ReadAsText();
   // Anchors that are line ends would put places on line ends; such a
   // pattern is found the slower way.
   const auto ends_line = [](uint8_t c) { return c == '\r' || c == '\n'; };
@@ -152,6 +153,20 @@ DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t s
   } else {
     Survey<false>();
   }
+}
+
+void DataFile::ReadAsText() {
+  const std::string_view bytes(bytes_, size_);
+  form_ = DetectForm(bytes);
+  if (!form_.utf8) return;
+  // The text in memory of its own: a mapped file's pages stay as they are.
+  std::string text;
+  showable_ = DecodeText(bytes, form_, text, &unshowable_);
+  auto block = std::make_shared<ByteBlock>(text.size());
+  if (!text.empty()) std::memcpy(block->data(), text.data(), text.size());
+  block_ = std::move(block);
+  bytes_ = block_->data();
+  size_ = text.size();
 }
 
 void DataFile::ForgetAnchors() const {

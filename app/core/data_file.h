@@ -1,6 +1,9 @@
 // One register file in memory.
 //
-// The file is held as its bytes exactly as read (Windows-1252). Lines end at
+// The file is held as its bytes exactly as read (Windows-1252), or, when
+// they are UTF-8 (see text_encoding.h), as their text in Windows-1252 in
+// memory of its own; Form() tells which, Showable() whether every
+// character of a UTF-8 file has a Windows-1252 byte. Lines end at
 // CR, LF or CR LF; a missing final line end still gives the last line, a
 // final line end gives no empty line after it. A file of 64 KiB or more is
 // mapped rather than read (its pages are the system's cached copy); should
@@ -36,6 +39,7 @@
 #include <vector>
 
 #include "app/core/pattern_finder.h"
+#include "app/core/text_encoding.h"
 
 namespace appcore {
 
@@ -141,6 +145,11 @@ public:
   int LineAt(size_t offset, int from) const;
   std::string_view Bytes() const { return {bytes_, size_}; }
   const FileStamp& Stamp() const { return stamp_; }
+  // How the file's bytes were read; for a UTF-8 file with characters that
+  // Windows-1252 lacks, false and the first of them (UTF-8).
+  const TextForm& Form() const { return form_; }
+  bool Showable() const { return showable_; }
+  const std::string& Unshowable() const { return unshowable_; }
 
   // Record lines (line 1 on) whose period bits equal period (0 .. 3).
   int64_t RecordsInPeriod(uint8_t period) const {
@@ -240,6 +249,8 @@ private:
     return starts_.data();
   }
   void BuildLines() const;
+  // A UTF-8 file's bytes replaced by its text.
+  void ReadAsText();
   template <bool kAnchored>
   struct SurveyWindow;
   struct MarkedWindows;
@@ -262,6 +273,9 @@ private:
   const char* bytes_ = nullptr;
   size_t size_ = 0;
   FileStamp stamp_;
+  TextForm form_;
+  bool showable_ = true;
+  std::string unshowable_;
   // Found as the file is read.
   int line_count_ = 0;
   int64_t record_count_ = 0;

@@ -53,9 +53,18 @@ std::function<void(int)>& ReadHook() {
   return hook;
 }
 
+std::function<void()>& LoadedHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// How many times the files that changed after they were read are read again.
+constexpr int kRereads = 3;
+
 }  // namespace
 
 void DataFileSet::SetReadHook(std::function<void(int slot)> hook) { ReadHook() = std::move(hook); }
+void DataFileSet::SetLoadedHook(std::function<void()> hook) { LoadedHook() = std::move(hook); }
 
 std::string SourceFolderProblem(const std::string& dir) {
   if (dir.empty()) return {};
@@ -108,11 +117,7 @@ struct DataFileSet::Loading {
   }
 
   void Run() {
-    // A file whose size or time moved while it was read and handed on
-    // (cut, grown or rewritten meanwhile) is read once more: its stamp is
-    // looked at again on the thread that read it, once it has been.
-    std::vector<FileStamp> stamps(paths.size());
-    DataFile::ArrivalFn on_read = [this, &stamps](size_t i, const std::shared_ptr<const DataFile>& file) {
+    DataFile::ArrivalFn on_read = [this](size_t i, const std::shared_ptr<const DataFile>& file) {
       if (ReadHook()) ReadHook()(slots[i]);
       if (arrived) {
         DataFileEntry& entry = entries[i];
@@ -120,33 +125,39 @@ struct DataFileSet::Loading {
         SetTitle(entry);
         if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
       }
-      stamps[i] = StampOf(paths[i]);
     };
     const PatternAnchors* read_with = anchors ? &*anchors : nullptr;
     std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with, crew);
-    std::vector<std::string> again_paths;
-    std::vector<size_t> again;
-    for (size_t i = 0; i < loaded.size(); ++i)
-      if (loaded[i] && !(stamps[i] == loaded[i]->Stamp())) {
-        again.push_back(i);
-        again_paths.push_back(paths[i]);
-      }
+    if (LoadedHook()) LoadedHook()();
+    // Once every file is read, each one's stamp is looked at again: a file
+    // cut, grown or rewritten since it was read (while it was read, or
+    // while the others were) is read once more, up to kRereads times.
     changed.assign(paths.size(), std::string());
-    if (!again.empty() && !stop.load()) {
+    const auto moved = [&](size_t i) { return loaded[i] && !(StampOf(paths[i]) == loaded[i]->Stamp()); };
+    for (int round = 0; round < kRereads && !stop.load(); ++round) {
+      std::vector<std::string> again_paths;
+      std::vector<size_t> again;
+      for (size_t i = 0; i < loaded.size(); ++i)
+        if (moved(i)) {
+          again.push_back(i);
+          again_paths.push_back(paths[i]);
+        }
+      if (again.empty()) break;
       std::vector<std::string> again_errors;
       DataFile::ArrivalFn on_again;
       if (on_read) on_again = [&](size_t j, const std::shared_ptr<const DataFile>& file) { on_read(again[j], file); };
       std::vector<std::shared_ptr<const DataFile>> second =
           DataFile::LoadMany(again_paths, again_errors, on_again, &stop, read_with, crew);
       for (size_t j = 0; j < again.size(); ++j) {
-        const size_t i = again[j];
-        loaded[i] = std::move(second[j]);
-        errors[i] = again_errors[j];
-        if (loaded[i] && !(StampOf(paths[i]) == loaded[i]->Stamp()))
-          changed[i] = "\"" + rtl::PathToText(paths[i]) +
-                       "\" changed while it was read: its lines may be incomplete or mixed.";
+        loaded[again[j]] = std::move(second[j]);
+        errors[again[j]] = again_errors[j];
       }
     }
+    for (size_t i = 0; i < loaded.size(); ++i)
+      if (moved(i))
+        changed[i] = "\"" + rtl::PathToText(paths[i]) +
+                     "\" kept changing while the data files were read: its lines may be incomplete or mixed. "
+                     "Search again once it is written.";
     for (size_t i = 0; i < loaded.size(); ++i) entries[i].data = std::move(loaded[i]);
     std::lock_guard<std::mutex> lock(mutex);
     done = true;
@@ -269,7 +280,12 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   file_list_.clear();
   for (size_t k = 0; k < files.size(); ++k) {
     DataFileEntry& entry = files[k];
-    if (!entry.data) {
+    if (entry.data && !entry.data->Showable()) {
+      // Named, never shown with characters replaced; its slot is kept.
+      messages.push_back(UnshowableMessage(rtl::PathToText(entry.name), entry.data->Unshowable()));
+      entry.data = kEmpty;
+      entry.load_failed = true;
+    } else if (!entry.data) {
       entry.data = kEmpty;
       entry.load_failed = true;
       // The reason names the file and says what the system answered.
@@ -315,6 +331,19 @@ std::vector<std::string> DataFileSet::SourceList() const {
   for (size_t k = 0; k < files_.size(); ++k)
     list.push_back("[" + std::to_string(k + 1) + "] " + files_[k].title);
   return list;
+}
+
+std::vector<std::string> DataFileSet::ListItems() const {
+  std::vector<std::string> items = SourceList();
+  for (size_t k = 0; k < files_.size(); ++k)
+    if (files_[k].data->Form().utf8) items[k] += "   (UTF-8)";
+  return items;
+}
+
+bool DataFileSet::AnyChanged() const {
+  for (const DataFileEntry& entry : files_)
+    if (!entry.load_failed && !(StampOf(entry.path) == entry.data->Stamp())) return true;
+  return false;
 }
 
 std::vector<std::string> DataFileSet::Paths() const {

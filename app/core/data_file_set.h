@@ -26,9 +26,16 @@
 // title is shown through rtl::PathToText; a title longer than 256
 // characters is cut and ends in "...". A file whose size,
 // change time and inode are those of the copy already held is not read
-// again. A file whose size or change time moved while it was read is read
-// once more; if it moves again, the copy is kept and the file is reported
-// by name ("... changed while it was read").
+// again. Once every file is read, each one's stamp is looked at again: a
+// file that changed since it was read (cut short and rewritten in place
+// while it or the others were read) is read once more, up to three times;
+// one that still moves is kept as read and reported by name ("... kept
+// changing while the data files were read ..."). AnyChanged tells a caller
+// (the window, before each search) that a file changed since the build.
+//
+// A UTF-8 file (text_encoding.h) is held as its Windows-1252 text and
+// marked "(UTF-8)" in ListItems; one whose characters Windows-1252 cannot
+// show keeps its slot with no lines and is reported by name.
 //
 // With a progress callback the files are read on other threads while the
 // calling thread calls it about every 15 ms; when it answers false (Cancel)
@@ -82,6 +89,10 @@ public:
   // Heard with each file's slot as soon as it is read, before arrived (for
   // tests that change a file while the set reads it); empty by default.
   static void SetReadHook(std::function<void(int slot)> hook);
+  // Heard once, on the reading thread, when every file of a build has been
+  // read and before their stamps are looked at again (for tests that
+  // rewrite a file at that moment); empty by default.
+  static void SetLoadedHook(std::function<void()> hook);
 
   // The files the next builds read are read with these anchors (see
   // DataFile::Candidates), or without any when null.
@@ -100,6 +111,11 @@ public:
   // The two lists as written to "Files.txt" and "Sources.txt".
   std::vector<std::string> FileList() const;
   std::vector<std::string> SourceList() const;
+  // The source lines as the data-file list shows them: "(UTF-8)" after
+  // those of UTF-8 files.
+  std::vector<std::string> ListItems() const;
+  // Whether a file of the list changed on disk since it was read.
+  bool AnyChanged() const;
   // The full paths, one per slot.
   std::vector<std::string> Paths() const;
 

@@ -52,12 +52,13 @@ void WriteInPlace(const std::string& path, std::string_view data, const std::str
 
 }  // namespace
 
-bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pacer* pacer) {
+bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pacer* pacer, TextForm* form) {
   lines.clear();
   rtl::TFileStream file(path, rtl::fmOpenRead | rtl::fmShareDenyWrite);
   std::string block(kReadBlock, '\0');
   std::string partial;      // the open line, begun in an earlier block
   bool after_cr = false;    // the last byte read was a CR: an LF next goes with it
+  char last_byte = 0;       // 1 when the last byte read was a line end
   const std::int64_t size = file.Size();
   for (std::int64_t done = 0;;) {
     if (pacer && !pacer->TickNow()) return false;
@@ -70,6 +71,7 @@ bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pac
       lines.reserve(static_cast<size_t>(static_cast<double>(in_block) * static_cast<double>(size) / got * 1.1));
     }
     done += got;
+    last_byte = block[static_cast<size_t>(got) - 1] == '\r' || block[static_cast<size_t>(got) - 1] == '\n' ? 1 : 0;
     const char* p = block.data();
     const char* end = p + got;
     while (p < end) {
@@ -103,7 +105,24 @@ bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pac
       }
     }
   }
+  const bool ended = partial.empty() && last_byte != 0;
   if (!partial.empty()) lines.push_back(std::move(partial));
+  if (form != nullptr) {
+    *form = DetectLinesForm(lines);
+    form->final_line_end = ended;
+    if (form->utf8) {
+      std::string text;
+      for (size_t i = 0; i < lines.size(); ++i) {
+        std::string unshowable;
+        // The byte-order mark belongs to the first line alone.
+        TextForm line_form = *form;
+        line_form.bom = form->bom && i == 0;
+        if (!DecodeText(lines[i], line_form, text, &unshowable))
+          throw rtl::EReadError(UnshowableMessage(rtl::PathToText(rtl::ExtractFileName(path)), unshowable));
+        lines[i].swap(text);
+      }
+    }
+  }
   return true;
 }
 
@@ -118,7 +137,10 @@ std::string WriteProblem(const std::string& path) {
   return {};
 }
 
-void SavePageFile(const std::string& path, std::string_view data) {
+void SavePageFile(const std::string& path, std::string_view text, const TextForm& form) {
+  const bool converted = form.utf8 || form.final_line_end;
+  const std::string encoded = converted ? EncodeText(text, form) + (form.final_line_end ? "\r\n" : "") : std::string();
+  const std::string_view data = converted ? std::string_view(encoded) : text;
   try {
     rtl::SaveFileSafely(path, data);
   } catch (const rtl::EFCreateError& e) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/core/pacer.h"
+#include "app/core/text_encoding.h"
 
 namespace appcore {
 
@@ -15,7 +16,11 @@ namespace appcore {
 // blocks; with a pacer each block and line ticks it. False when the pacer
 // was cancelled (lines are then to be dropped). Raises rtl::EFOpenError or
 // rtl::EReadError with the file's name and the system's reason.
-bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pacer* pacer = nullptr);
+// With form given, the lines of a UTF-8 file (text_encoding.h) are turned
+// into their Windows-1252 text and *form says so; a UTF-8 file whose
+// characters Windows-1252 cannot show raises rtl::EReadError naming it.
+bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pacer* pacer = nullptr,
+                   TextForm* form = nullptr);
 
 // Whether path is an existing file without any write bit (read-only,
 // whoever may still write it: root may).
@@ -30,6 +35,7 @@ std::string WriteProblem(const std::string& path);
 // written, it is written in place instead, after a copy of its old bytes
 // in memory that is put back when the write fails. Raises the reason: the
 // system's, and whether the old contents are still there.
-void SavePageFile(const std::string& path, std::string_view data);
+// data is Windows-1252 text, written as bytes of form.
+void SavePageFile(const std::string& path, std::string_view data, const TextForm& form = {});
 
 }  // namespace appcore

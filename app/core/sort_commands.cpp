@@ -103,30 +103,60 @@ std::string GlueParticles(std::string_view line) {
   return text;
 }
 
-std::string WifeEntry(std::string_view trimmed_line) {
+namespace {
+
+// A record line's names in the places the recipe reads them: the date, the
+// first person (husband, father) and what follows that name, and the second
+// person (wife, mother) with the husband's part before her and what follows.
+struct NameSlots {
+  std::string date;
+  std::string first, after_first;     // husband side: S and T
+  std::string wife_h, wife_s, wife_t;  // wife side: H, S and T
+};
+
+NameSlots SlotsOf(std::string_view trimmed_line, FileKind kind) {
   const std::string l = GlueParticles(trimmed_line);
+  const std::string rest(RestOf(l));
+  NameSlots slots;
+  slots.date = std::string(TrimLine(DatePrefixOf(l)));
+  // The first person's name: the rest up to its first ',' or ';' (the
+  // husband's or the father's name, without what describes him).
   int pos = 1;
-  const std::string d = textutil::Parse(l, ";", pos);
-  const std::string r = RestFrom(l, pos);
-  pos = 1;
-  const std::string h = textutil::Parse(r, ",", pos);
-  const std::string s = textutil::Parse(r, ";", pos);
-  const std::string t = RestFrom(r, pos);
-  const Words words = FirstWords(s, 3);
-  std::string surname, given;
-  PlaceThirdWord(words, surname, given);
-  return d + "; " + surname + ", " + given + ", " + h + "; " + t;
+  slots.first = textutil::Parse(rest, ",;", pos);
+  slots.after_first = RestFrom(rest, pos);
+  const size_t p1 = rest.find(';');
+  const std::string_view after_p1 =
+      p1 == std::string::npos ? std::string_view() : std::string_view(rest).substr(p1 + 1);
+  slots.wife_t = std::string(after_p1);
+  if (kind == FileKind::kBaptisms) {
+    // Father and mother as the search reads them: the mother after the
+    // last ',' ahead of the first ';'.
+    const BaptismSpans spans = SplitBaptismSpans(rest);
+    slots.wife_h = std::string(spans.father.Of(rest));
+    slots.wife_s = std::string(spans.mother.Of(rest));
+  } else {
+    // The husband's whole part before the first ';'; the wife after it, up
+    // to her first ','.
+    slots.wife_h = rest.substr(0, std::min(p1, rest.size()));
+    pos = 1;
+    slots.wife_s = textutil::Parse(after_p1, ",", pos);
+  }
+  return slots;
 }
 
-std::string HusbandEntry(std::string_view trimmed_line) {
-  const std::string l = GlueParticles(trimmed_line);
-  int pos = 1;
-  const std::string d = textutil::Parse(l, ";", pos);
-  const std::string r = RestFrom(l, pos);
-  pos = 1;
-  const std::string s = textutil::Parse(r, ",;", pos);
-  const std::string t = RestFrom(r, pos);
-  Words words = FirstWords(s, 4);
+}  // namespace
+
+std::string WifeEntry(std::string_view trimmed_line, FileKind kind) {
+  const NameSlots slots = SlotsOf(trimmed_line, kind);
+  const Words words = FirstWords(slots.wife_s, 3);
+  std::string surname, given;
+  PlaceThirdWord(words, surname, given);
+  return slots.date + "; " + surname + ", " + given + ", " + slots.wife_h + "; " + slots.wife_t;
+}
+
+std::string HusbandEntry(std::string_view trimmed_line, FileKind kind) {
+  const NameSlots slots = SlotsOf(trimmed_line, kind);
+  Words words = FirstWords(slots.first, 4);
   std::string surname, given;
   const std::string fourth(TrimLine(words.w[3]));
   if (!fourth.empty() && !IsJunior(fourth)) {
@@ -137,7 +167,7 @@ std::string HusbandEntry(std::string_view trimmed_line) {
     words.rest = Joined({fourth, words.rest});
     PlaceThirdWord(words, surname, given);
   }
-  return d + "; " + surname + ", " + given + ", " + t;
+  return slots.date + "; " + surname + ", " + given + ", " + slots.after_first;
 }
 
 std::string HusbandKey(std::string_view entry) {
@@ -163,7 +193,12 @@ std::string WifeKey(std::string_view entry) {
 }
 
 bool IsSortablePage(std::string_view caption) {
-  return ContainsNoCase(caption, "_bap") || ContainsNoCase(caption, "_marr");
+  return PageKind(caption) != FileKind::kNone;
+}
+
+FileKind PageKind(std::string_view caption) {
+  if (ContainsNoCase(caption, "_bap")) return FileKind::kBaptisms;
+  return ContainsNoCase(caption, "_marr") ? FileKind::kOther : FileKind::kNone;
 }
 
 SortedPage SortPageByName(std::string_view caption, const std::vector<std::string>& lines, SortSide side,
@@ -177,6 +212,7 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
   }
   static constexpr const char* kPrefix[] = {"HS-", "WS-", "AS-"};
   page.caption = kPrefix[static_cast<int>(side)] + std::string(caption);
+  const FileKind kind = PageKind(caption);
 
   std::vector<std::string> entries;
   std::vector<std::string> keys;
@@ -196,8 +232,8 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
     if (!pace.Tick()) return page;
     const std::string_view trimmed = TrimLine(line);
     if (!IsRecordLine(trimmed)) continue;
-    if (side != SortSide::kHusband) entries.push_back(WifeEntry(trimmed));
-    if (side != SortSide::kWife) entries.push_back(HusbandEntry(trimmed));
+    if (side != SortSide::kHusband) entries.push_back(WifeEntry(trimmed, kind));
+    if (side != SortSide::kWife) entries.push_back(HusbandEntry(trimmed, kind));
   }
   const bool by_wife = side == SortSide::kWife && ContainsNoCase(caption, "_marr");
   keys.reserve(entries.size());

@@ -8,16 +8,23 @@
 //      " de ", " ten ", " ter ", " du ", " dela ", " vander ", " vande ",
 //      " vanden " (in that order, case-blind, non-overlapping) lose their
 //      trailing blank ("Jan van Dyck" -> "Jan vanDyck").
-//   2. D := L before the first ';', R := L after it.
-//   3. Wife side: H := R up to its first ','; S := the text after that ','
-//      up to the next ';'; T := the text after that ';'. With w1 w2 w3 the
-//      first words of S and w3' the letters of w3: when w3' is neither empty
-//      nor "Jr"/"jr", w1 := w1 + " " + w2 and w2 := w3'.
-//      Entry: D + "; " + w2 + ", " + w1 + ", " + H + "; " + T.
-//   4. Husband side: S := R up to its first ',' or ';', T := R after S and
-//      that delimiter. With w1 .. w4 the first words of S: when w4 is
-//      neither empty nor "Jr"/"jr", w1 := w1 w2 w3 and w2 := w4; otherwise
-//      as the wife side with w3. Entry: D + "; " + w2 + ", " + w1 + ", " + T.
+//   2. The names are read by the record-line layout (record_line.h), as the
+//      search reads them: D := the date (characters 1-12, trimmed); on a
+//      baptism page the first person is the father and the second the
+//      mother, on a marriage page the husband (before the first ';', up to
+//      its first ',') and the wife (after the first ';', up to her first ',').
+//   3. Wife side: H := what stands before the second person (the father;
+//      the husband's whole part on a marriage page); S := the second
+//      person's name; T := the rest after the first ';' of the names (on a
+//      marriage page the wife's whole part, so that the wife key reads her
+//      name). With w1 w2 w3 the first words of S and w3' the letters of w3:
+//      when w3' is neither empty nor "Jr"/"jr", w1 := w1 + " " + w2 and
+//      w2 := w3'. Entry: D + "; " + w2 + ", " + w1 + ", " + H + "; " + T.
+//   4. Husband side: S := the names up to their first ',' or ';' (the
+//      husband's or father's name), T := what follows that delimiter. With w1 .. w4 the first words of S:
+//      when w4 is neither empty nor "Jr"/"jr", w1 := w1 w2 w3 and w2 := w4;
+//      otherwise as the wife side with w3. Entry: D + "; " + w2 + ", " + w1
+//      + ", " + T.
 //   Words of S that the recipe does not place (a "Jr", a third word without
 //   letters, a fifth word and on) follow w1, so no word of the line is lost.
 //
@@ -44,18 +51,24 @@
 #include <vector>
 
 #include "app/core/pacer.h"
+#include "app/core/record_line.h"
 
 namespace appcore {
 
-inline constexpr char kImproperFileType[] = "Improper file type";
+// What the user is told when a page may not be sorted.
+inline constexpr char kImproperFileType[] =
+    "Improper file type: only a page of a baptism register (\"_bap\" in its name) or of a marriage register "
+    "(\"_marr\") can be sorted.";
 
 enum class SortSide { kHusband, kWife, kAll };
 
 // Step 1: brackets dropped, particles glued.
 std::string GlueParticles(std::string_view line);
 
-std::string HusbandEntry(std::string_view trimmed_line);
-std::string WifeEntry(std::string_view trimmed_line);
+// The entries of one record line of a page of kind (kBaptisms: father and
+// mother; kOther: husband and wife).
+std::string HusbandEntry(std::string_view trimmed_line, FileKind kind);
+std::string WifeEntry(std::string_view trimmed_line, FileKind kind);
 
 std::string HusbandKey(std::string_view entry);
 std::string WifeKey(std::string_view entry);
@@ -63,6 +76,9 @@ std::string WifeKey(std::string_view entry);
 // A page whose caption names a baptism ("_bap") or marriage ("_marr") file,
 // case-blind; the sorts refuse every other page.
 bool IsSortablePage(std::string_view caption);
+// The layout a sortable page's lines are read by: kBaptisms for "_bap",
+// kOther for "_marr", kNone for every other page.
+FileKind PageKind(std::string_view caption);
 
 struct SortedPage {
   std::string error;               // kImproperFileType, or "" when sorted

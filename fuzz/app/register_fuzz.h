@@ -126,7 +126,8 @@ inline void RegisterCore(const std::uint8_t* data, std::size_t size, size_t larg
   DataFileSet set;
   std::vector<std::string> messages;
   set.MakeFileList(dir, "", [&](const std::string& m) { messages.push_back(m); });
-  QV_FUZZ_CHECK(messages.empty());
+  // The only message: a UTF-8 file whose characters cannot be shown.
+  for (const std::string& m : messages) QV_FUZZ_CHECK(m.find("is UTF-8 text with characters") != std::string::npos);
   QV_FUZZ_CHECK(set.Count() == static_cast<int>(std::min<size_t>(5, parts.size() - 2)));
   const std::vector<std::string> sources = set.SourceList();
   for (const std::string& source : sources) QV_FUZZ_CHECK(source.size() < 300);

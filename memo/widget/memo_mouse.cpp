@@ -489,14 +489,15 @@ void TVellMemoControl::MouseUp(TMouseButton button, TShiftState shift, int x, in
       }
     }
   }
-  if (!context) {
-    if (OnMouseUp) OnMouseUp(this, button, shift, x, y);
-    if (button == mbRight) {
-      QMenu* menu = popup_menu_ ? popup_menu_ : CreatePopupMenu();
-      if (menu) {
-        if (menu == default_popup_) PopupClickHandler(menu);
-        menu->popup(viewport()->mapToGlobal(QPoint(x, y)));
-      }
+  if (!context && OnMouseUp) OnMouseUp(this, button, shift, x, y);
+  // A right click opens the control's popup menu on a keyword too (the
+  // keyword is where a user clicks after selecting lines); the default
+  // menu stands in for a missing one only off keywords.
+  if (button == mbRight && (popup_menu_ || !context)) {
+    QMenu* menu = popup_menu_ ? popup_menu_ : CreatePopupMenu();
+    if (menu) {
+      if (menu == default_popup_) PopupClickHandler(menu);
+      menu->popup(viewport()->mapToGlobal(QPoint(x, y)));
     }
   }
   if (!memo_->DisplayOnly()) ScrollInView();

@@ -16,6 +16,7 @@
 #include "app/core/line_matcher.h"
 #include "app/core/record_line.h"
 #include "app/core/search.h"
+#include "app/core/text_encoding.h"
 #include "platform/runtime/strings.h"
 
 namespace appcore_test {
@@ -48,7 +49,15 @@ inline appcore::SearchResult PlainSearch(const appcore::DataFileSet& set, const 
     const appcore::DataFileEntry& entry = set.File(slot);
     if (entry.kind == FileKind::kOther && !o.marriages) continue;
     std::ifstream in(entry.path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A UTF-8 file is searched as its Windows-1252 text; one whose
+    // characters cannot be shown is not searched.
+    const appcore::TextForm form = appcore::DetectForm(bytes);
+    if (form.utf8) {
+      std::string text;
+      if (!appcore::DecodeText(bytes, form, text)) continue;
+      bytes.swap(text);
+    }
     const std::vector<std::string_view> lines = SplitLines(bytes);
     for (size_t i = 1; i < lines.size(); ++i) {
       ++r.line_count;

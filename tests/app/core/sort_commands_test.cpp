@@ -23,44 +23,56 @@ namespace {
 using appcore_test::TempDir;
 using Lines = std::vector<std::string>;
 
-// A marriage page in the layout the sort recipe is written for: date, then
-// husband and his descriptor, then wife and hers.
+// A marriage page in the registers' layout: the date in characters 1-12,
+// then the husband and his descriptor, then the wife and hers.
 const Lines kMarriagePage = {
-    "1701 Mar 05; John Smith, yeoman; Mary Jones, spinster",
-    "1702 Apr 10; Peter van Dyck, weaver; Anne Baker, widow",
-    "1699 Jun 01; Adam Smith, labourer; Joan Cole, spinster",
+    "1701 Mar 05 John Smith, yeoman; Mary Jones, spinster",
+    "1702 Apr 10 Peter van Dyck, weaver; Anne Baker, widow",
+    "1699 Jun 01 Adam Smith, labourer; Joan Cole, spinster",
     "remark line",
-    "?703 ?? Jan; Will[iam] Abbot Jr, smith; Alice Young, spinster",
+    "?703 ?? Jan Will[iam] Abbot Jr, smith; Alice Young, spinster",
 };
+constexpr FileKind kMarr = FileKind::kOther, kBap = FileKind::kBaptisms;
 
-TEST(SortEntries, HusbandSide) {
-  EXPECT_EQ(HusbandEntry(kMarriagePage[0]), "1701 Mar 05; Smith, John,  yeoman; Mary Jones, spinster");
-  EXPECT_EQ(HusbandEntry(kMarriagePage[1]), "1702 Apr 10; vanDyck, Peter,  weaver; Anne Baker, widow");
-  // "Jr" stays out of the surname and is not dropped; brackets go.
-  EXPECT_EQ(HusbandEntry(kMarriagePage[4]), "?703 ?? Jan; Abbot, William Jr,  smith; Alice Young, spinster");
-  // Four words: the fourth is the surname.
-  EXPECT_EQ(HusbandEntry("1700 Jan 01; Johan Georg Fried Muller, x"), "1700 Jan 01; Muller, Johan Georg Fried,  x");
-  // Three words whose third has no letters: the second stays the surname and
-  // the third is kept after the given names.
-  EXPECT_EQ(HusbandEntry("1700 Jan 01; John Smith (2); x"), "1700 Jan 01; Smith, John (2),  x");
-  // A third word keeps only its letters when it becomes the surname.
-  EXPECT_EQ(HusbandEntry("1700 Jan 01; John Smith 2nd; x"), "1700 Jan 01; nd, John Smith,  x");
-  // Words past the fourth are kept.
-  EXPECT_EQ(HusbandEntry("1700 Jan 01; A B C D E F; x"), "1700 Jan 01; D, A B C E F,  x");
-  // No ';' at all: everything is the date part.
-  EXPECT_EQ(HusbandEntry("1700 Jan 01 John Smith"), "1700 Jan 01 John Smith; , , ");
-}
-
-TEST(SortEntries, WifeSide) {
-  EXPECT_EQ(WifeEntry(kMarriagePage[0]), "1701 Mar 05; , yeoman,  John Smith;  Mary Jones, spinster");
-  EXPECT_EQ(WifeEntry(kMarriagePage[4]), "?703 ?? Jan; , smith,  William Abbot Jr;  Alice Young, spinster");
-  // Three words after the husband's comma: the third is the surname.
-  EXPECT_EQ(WifeEntry("1700 Jan 01; John Smith, Mary Ann Cole; rest"),
-            "1700 Jan 01; Cole, Mary Ann,  John Smith;  rest");
-  EXPECT_EQ(WifeEntry("1700 Jan 01; John Smith, Mary Cole Jr; rest"),
-            "1700 Jan 01; Cole, Mary Jr,  John Smith;  rest");
-  // Without a comma the whole rest is the husband part.
-  EXPECT_EQ(WifeEntry("1700 Jan 01; John Smith"), "1700 Jan 01; , ,  John Smith; ");
+TEST(SortEntries, NamesReadByTheRecordLineLayout) {
+  const struct {
+    std::string_view line;
+    FileKind kind;
+    const char* husband;
+    const char* wife;
+  } cases[] = {
+      {kMarriagePage[0], kMarr, "1701 Mar 05; Smith, John,  yeoman; Mary Jones, spinster",
+       "1701 Mar 05; Jones, Mary, John Smith, yeoman;  Mary Jones, spinster"},
+      {kMarriagePage[1], kMarr, "1702 Apr 10; vanDyck, Peter,  weaver; Anne Baker, widow",
+       "1702 Apr 10; Baker, Anne, Peter vanDyck, weaver;  Anne Baker, widow"},
+      // "Jr" stays out of the surname and is not dropped; brackets go.
+      {kMarriagePage[4], kMarr, "?703 ?? Jan; Abbot, William Jr,  smith; Alice Young, spinster",
+       "?703 ?? Jan; Young, Alice, William Abbot Jr, smith;  Alice Young, spinster"},
+      // Four words: the fourth is the surname; past it, words are kept.
+      {"1700 Jan 01 Johan Georg Fried Muller, x; Mary Ann Cole Jr", kMarr,
+       "1700 Jan 01; Muller, Johan Georg Fried,  x; Mary Ann Cole Jr",
+       "1700 Jan 01; Cole, Mary Ann Jr, Johan Georg Fried Muller, x;  Mary Ann Cole Jr"},
+      {"1700 Jan 01 A B C D E F; x", kMarr, "1700 Jan 01; D, A B C E F,  x", "1700 Jan 01; , x, A B C D E F;  x"},
+      // A third word without letters stays after the given names.
+      {"1700 Jan 01 John Smith (2); x", kMarr, "1700 Jan 01; Smith, John (2),  x",
+       "1700 Jan 01; , x, John Smith (2);  x"},
+      // No ';': the husband alone.
+      {"1700 Jan 01 John Smith", kMarr, "1700 Jan 01; Smith, John, ", "1700 Jan 01; , , John Smith; "},
+      // Baptisms: father, mother; child; witnesses. The mother stands after
+      // the last ',' before the first ';', so the father keeps his own ','.
+      {"1621 25 Feb Richard Phillipps, Elizabeth Mason; Richard; Walter Clarke", kBap,
+       "1621 25 Feb; Phillipps, Richard,  Elizabeth Mason; Richard; Walter Clarke",
+       "1621 25 Feb; Mason, Elizabeth, Richard Phillipps;  Richard; Walter Clarke"},
+      {"1700 01 Jan John Smith, elder, Mary van Cole; Anne; W", kBap, "1700 01 Jan; Smith, John,  elder, Mary vanCole; Anne; W",
+       "1700 01 Jan; vanCole, Mary, John Smith, elder;  Anne; W"},
+      // A ',' right before the ';': no mother.
+      {"1700 01 Jan John Smith,; Anne; W", kBap, "1700 01 Jan; Smith, John, ; Anne; W",
+       "1700 01 Jan; , , John Smith;  Anne; W"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HusbandEntry(c.line, c.kind), c.husband) << c.line;
+    EXPECT_EQ(WifeEntry(c.line, c.kind), c.wife) << c.line;
+  }
 }
 
 TEST(SortEntries, ParticlesAreGluedCaseKeptInOrder) {
@@ -72,12 +84,14 @@ TEST(SortEntries, ParticlesAreGluedCaseKeptInOrder) {
   EXPECT_EQ(GlueParticles("Devan Smith"), "Devan Smith");
 }
 
-TEST(SortKeys, HusbandAndWife) {
-  EXPECT_EQ(HusbandKey(HusbandEntry(kMarriagePage[0])), "Smith Joy");
-  EXPECT_EQ(HusbandKey(HusbandEntry(kMarriagePage[4])), "Abbot Wis");
-  EXPECT_EQ(WifeKey(WifeEntry(kMarriagePage[0])), "JonesMar");
-  EXPECT_EQ(WifeKey(WifeEntry(kMarriagePage[1])), "BakerAnn");
-  EXPECT_EQ(WifeKey("1700 Jan 01; x; Anna Maria Cole, y"), "ColeAnn");
+TEST(SortKeys, EachSideKeyedByThePersonItNames) {
+  EXPECT_EQ(HusbandKey(HusbandEntry(kMarriagePage[0], kMarr)), "Smith Joy");
+  EXPECT_EQ(HusbandKey(HusbandEntry(kMarriagePage[4], kMarr)), "Abbot Wis");
+  EXPECT_EQ(WifeKey(WifeEntry(kMarriagePage[0], kMarr)), "JonesMar");
+  EXPECT_EQ(WifeKey(WifeEntry(kMarriagePage[1], kMarr)), "BakerAnn");
+  EXPECT_EQ(WifeKey(WifeEntry("1700 Jan 01 Jo Fry; Anna Maria Cole, y", kMarr)), "ColeAnn");
+  // On a baptism page the wife entry is keyed by the husband key: the mother.
+  EXPECT_EQ(HusbandKey(WifeEntry("1621 25 Feb Richard Phillipps, Elizabeth Mason; R; W", kBap)).substr(0, 5), "Mason");
   EXPECT_EQ(HusbandKey("no semicolon"), "");
   EXPECT_EQ(WifeKey("1700; only one"), "");
 }
@@ -95,39 +109,40 @@ TEST(SortPage, ByHusbandOnAMarriagePage) {
 TEST(SortPage, ByWifeOnAMarriagePageUsesTheWifeKey) {
   const SortedPage page = SortPageByName("stmary_marr.txt", kMarriagePage, SortSide::kWife);
   EXPECT_EQ(page.caption, "WS-stmary_marr.txt");
-  EXPECT_EQ(page.lines, (Lines{"1702 Apr 10; , weaver,  Peter vanDyck;  Anne Baker, widow",
-                               "1699 Jun 01; , labourer,  Adam Smith;  Joan Cole, spinster",
-                               "1701 Mar 05; , yeoman,  John Smith;  Mary Jones, spinster",
-                               "?703 ?? Jan; , smith,  William Abbot Jr;  Alice Young, spinster"}));
+  EXPECT_EQ(page.lines, (Lines{"1702 Apr 10; Baker, Anne, Peter vanDyck, weaver;  Anne Baker, widow",
+                               "1699 Jun 01; Cole, Joan, Adam Smith, labourer;  Joan Cole, spinster",
+                               "1701 Mar 05; Jones, Mary, John Smith, yeoman;  Mary Jones, spinster",
+                               "?703 ?? Jan; Young, Alice, William Abbot Jr, smith;  Alice Young, spinster"}));
 }
 
 TEST(SortPage, AllListsEveryLineTwiceByTheHusbandKey) {
   const SortedPage page = SortPageByName("stmary_marr.txt", kMarriagePage, SortSide::kAll);
   EXPECT_EQ(page.caption, "AS-stmary_marr.txt");
-  ASSERT_EQ(page.lines.size(), 8u);  // four record lines
-  EXPECT_EQ(page.lines, (Lines{"1699 Jun 01; , labourer,  Adam Smith;  Joan Cole, spinster",
-                               "?703 ?? Jan; , smith,  William Abbot Jr;  Alice Young, spinster",
-                               "1702 Apr 10; , weaver,  Peter vanDyck;  Anne Baker, widow",
-                               "1701 Mar 05; , yeoman,  John Smith;  Mary Jones, spinster",
-                               "?703 ?? Jan; Abbot, William Jr,  smith; Alice Young, spinster",
+  ASSERT_EQ(page.lines.size(), 8u);  // four record lines, each under both names
+  EXPECT_EQ(page.lines, (Lines{"?703 ?? Jan; Abbot, William Jr,  smith; Alice Young, spinster",
+                               "1702 Apr 10; Baker, Anne, Peter vanDyck, weaver;  Anne Baker, widow",
+                               "1699 Jun 01; Cole, Joan, Adam Smith, labourer;  Joan Cole, spinster",
+                               "1701 Mar 05; Jones, Mary, John Smith, yeoman;  Mary Jones, spinster",
                                "1699 Jun 01; Smith, Adam,  labourer; Joan Cole, spinster",
                                "1701 Mar 05; Smith, John,  yeoman; Mary Jones, spinster",
-                               "1702 Apr 10; vanDyck, Peter,  weaver; Anne Baker, widow"}));
+                               "1702 Apr 10; vanDyck, Peter,  weaver; Anne Baker, widow",
+                               "?703 ?? Jan; Young, Alice, William Abbot Jr, smith;  Alice Young, spinster"}));
 }
 
-TEST(SortPage, BaptismPageSortsByWifeWithTheHusbandKey) {
-  const SortedPage wife = SortPageByName("stmary_bap.txt", kMarriagePage, SortSide::kWife);
-  EXPECT_EQ(wife.caption, "WS-stmary_bap.txt");
-  // Husband keys of the wife entries: " labourer  As" < " smith  Ws" <
-  // " weaver  Pw" < " yeoman  Jp".
-  EXPECT_EQ(HusbandKey(WifeEntry(kMarriagePage[0])), " yeoman  Jp");
-  Lines expected;
-  for (size_t i : {2u, 4u, 1u, 0u}) expected.push_back(WifeEntry(kMarriagePage[i]));
-  EXPECT_EQ(wife.lines, expected);
+TEST(SortPage, BaptismPageSortsByFatherAndByMother) {
+  const Lines page = {"1700 01 Jan John Smith, Mary Cole; Anne; W", "1701 01 Jan Adam Young, Joan Baker; Tom; V",
+                      "1702 01 Jan Will Fry, Ann Abbot; Kit; U"};
+  auto surnames = [](const SortedPage& sorted) {
+    Lines out;
+    for (const std::string& l : sorted.lines) out.push_back(l.substr(13, l.find(',') - 13));
+    return out;
+  };
+  EXPECT_EQ(surnames(SortPageByName("x_bap.txt", page, SortSide::kHusband)), (Lines{"Fry", "Smith", "Young"}));
+  EXPECT_EQ(surnames(SortPageByName("x_bap.txt", page, SortSide::kWife)), (Lines{"Abbot", "Baker", "Cole"}));
 }
 
 TEST(SortPage, EqualKeysKeepPageOrder) {
-  const Lines page = {"1705 Jan 01; John Smith, a; x", "1701 Jan 01; John Smith, b; y", "1703 Jan 01; JOHN SMITH, a; z"};
+  const Lines page = {"1705 Jan 01 John Smith, a; x", "1701 Jan 01 John Smith, b; y", "1703 Jan 01 JOHN SMITH, a; z"};
   const SortedPage sorted = SortPageByName("x_marr.txt", page, SortSide::kHusband);
   ASSERT_EQ(sorted.lines.size(), 3u);
   EXPECT_EQ(sorted.lines[0].substr(0, 4), "1705");  // "Smith Joa" (case-blind) ties with line 3
@@ -138,7 +153,7 @@ TEST(SortPage, EqualKeysKeepPageOrder) {
 TEST(SortPage, ImproperFileTypeChangesNothing) {
   for (const char* caption : {"Main text", "NewPage01.txt", "notes_burials.txt", ""}) {
     const SortedPage page = SortPageByName(caption, kMarriagePage, SortSide::kAll);
-    EXPECT_EQ(page.error, "Improper file type") << caption;
+    EXPECT_EQ(page.error, kImproperFileType) << caption;
     EXPECT_TRUE(page.lines.empty());
     EXPECT_EQ(page.caption, "");
   }
@@ -149,8 +164,8 @@ TEST(SortPage, ImproperFileTypeChangesNothing) {
 }
 
 TEST(SortPage, OnlyRecordLinesAreSorted) {
-  const Lines page = {"", "   ", "-1700 Jan 01; separator, x; y", "Title line", "  1700 Jan 01; John Smith, a; b  ",
-                      "?7?? ?? ???; Unknown Date, a; b", "[1] St Mary - Marriages"};
+  const Lines page = {"", "   ", "-1700 Jan 01 separator, x; y", "Title line", "  1700 Jan 01 John Smith, a; b  ",
+                      "?7?? ?? ??? Unknown Date, a; b", "[1] St Mary - Marriages"};
   const SortedPage sorted = SortPageByName("x_marr.txt", page, SortSide::kHusband);
   EXPECT_EQ(sorted.lines, (Lines{"?7?? ?? ???; Date, Unknown,  a; b", "1700 Jan 01; Smith, John,  a; b"}));
 }

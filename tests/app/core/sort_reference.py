@@ -75,25 +75,43 @@ def place_third(w, rest):
     return w[1], join(w[0], w[2], rest)
 
 
-def wife_entry(line):
-    d, r = split_first(glue(line), ";")
-    r = r or ""
-    h, x = split_first(r, ",")
-    s, t = ("", None) if x is None else split_first(x, ";")
+def names(line, baptisms):
+    """The recipe's slots read by the record-line layout: the date is
+    characters 1-12, the names stand in the rest."""
+    t = glue(line)
+    date, rest = trim(t[:12]), t[12:]
+    first, tail = split_first(rest, ",;")
+    semi = rest.find(";")
+    after = rest[semi + 1:] if semi >= 0 else ""
+    if baptisms:
+        # Mother after the last ',' at or before the first ';' (the last ','
+        # of all without a ';') when two or more characters stand between;
+        # the father before that ','.
+        p1 = semi + 1  # 1-based, 0 when none
+        c = rest.rfind(",", 0, p1 if p1 else len(rest)) + 1
+        father = rest[:c - 1] if c else (rest[:p1 - 1] if p1 else "")
+        mother = rest[c:p1 - 1] if c and p1 - c >= 3 else ""
+        return date, first, tail or "", father, mother, after
+    wife, _ = split_first(after, ",")
+    husband_part = rest[:semi] if semi >= 0 else rest
+    return date, first, tail or "", husband_part, wife, after
+
+
+def wife_entry(line, baptisms):
+    d, _, _, h, s, t = names(line, baptisms)
     w, rest = words(s, 3)
     surname, given = place_third(w, rest)
-    return d + "; " + surname + ", " + given + ", " + h + "; " + (t or "")
+    return d + "; " + surname + ", " + given + ", " + h + "; " + t
 
 
-def husband_entry(line):
-    d, r = split_first(glue(line), ";")
-    s, t = split_first(r or "", ",;")
+def husband_entry(line, baptisms):
+    d, s, t, _, _, _ = names(line, baptisms)
     w, rest = words(s, 4)
     if w[3] and w[3] not in ("Jr", "jr"):
         surname, given = w[3], join(w[0], w[1], w[2], rest)
     else:
         surname, given = place_third(w, join(w[3], rest))
-    return d + "; " + surname + ", " + given + ", " + (t or "")
+    return d + "; " + surname + ", " + given + ", " + t
 
 
 def after_semi(s):
@@ -116,15 +134,16 @@ def main():
     side, caption, path = sys.argv[1], sys.argv[2], sys.argv[3]
     with open(path, encoding="latin-1", newline="") as f:
         lines = f.read().split("\n")
+    baptisms = "_bap" in caption.lower()
     entries = []
     for line in lines:
         t = trim(line)
         if not t or not ("0" <= t[0] <= "9" or t[0] == "?"):
             continue
         if side != "husband":
-            entries.append(wife_entry(t))
+            entries.append(wife_entry(t, baptisms))
         if side != "wife":
-            entries.append(husband_entry(t))
+            entries.append(husband_entry(t, baptisms))
     by_wife = side == "wife" and "_marr" in caption.lower()
     entries.sort(key=lambda e: fold(wife_key(e) if by_wife else husband_key(e)))
     out = sys.stdout.buffer

@@ -7,6 +7,9 @@
 #include <set>
 
 #include "app/core/hit_dates.h"
+#include "app/core/record_line.h"
+#include "app/core/sort_commands.h"
+#include "platform/runtime/cp1252.h"
 #include "app/core/source_tags.h"
 #include "window_test_support.h"
 
@@ -42,7 +45,8 @@ TEST_F(SortWindowTest, SortsRefuseAPageThatIsNoBaptismOrMarriagePage) {
   Search("Lewes");
   const std::vector<std::string> before = LinesOf(Page());
   for (const char* item : {"SortbyHusband1", "SortbyWife1", "SortAll1"}) Trigger(item);
-  EXPECT_EQ(prompts.messages, std::vector<std::string>(3, "Improper file type"));
+  EXPECT_EQ(prompts.messages, std::vector<std::string>(3, appcore::kImproperFileType));
+  EXPECT_EQ(prompts.messages[0].rfind("Improper file type", 0), 0u);
   EXPECT_EQ(Pages(), 1);
   EXPECT_EQ(LinesOf(Page()), before);
 }
@@ -84,6 +88,83 @@ TEST_F(SortWindowTest, BaptismPageSortByWifeUsesTheHusbandOrder) {
   Trigger("SortbyWife1");
   EXPECT_EQ(window->PageCaption(ActivePage()), "WS-stpeter_bap.txt");
   EXPECT_EQ(CurrentLines(), expected);
+}
+
+// The letters of a word, upper case ("[illeg.]" -> "ILLEG").
+std::string Letters(std::string_view word) {
+  std::string letters;
+  for (char c : word)
+    if (rtl::IsCharAlpha(static_cast<unsigned char>(c)) || c == '\'') letters += c;
+  return rtl::AnsiUpperCase(letters);
+}
+
+// The surname of a name as a reader sees it: its last word that is not
+// "Jr", particles glued to it; none for a name of one word.
+std::string Surname(const std::string& name) {
+  std::istringstream words(appcore::GlueParticles(name));
+  std::vector<std::string> kept;
+  for (std::string w; words >> w;)
+    if (w != "Jr" && w != "jr") kept.push_back(w);
+  return kept.size() < 2 ? std::string() : Letters(kept.back());
+}
+
+// a-z upper-cased, every other byte as it is.
+std::string Folded(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// Every sample baptism and marriage page, sorted by either side, lists each
+// record under the surname of the person the command names, as the
+// search's fields read the record (father and mother, husband and wife), in
+// the order of those surnames.
+TEST_F(SortWindowTest, SortsOrderBySurnameOfTheNamedPersonAsTheSearchReadsIt) {
+  for (const char* sample : {"stmary_marr.txt", "stpeter_marr.txt", "stmary_bap.txt", "holytrinity_bap.txt"}) {
+    OpenSample(sample);
+    const int source_page = ActivePage();
+    const bool baptisms = appcore::KindFromName(sample) == appcore::FileKind::kBaptisms;
+    std::multiset<std::string> husbands, wives;
+    for (const std::string& line : CurrentLines()) {
+      const std::string_view t = appcore::TrimLine(line);
+      if (!appcore::IsRecordLine(t)) continue;
+      const std::string_view rest = appcore::RestOf(t);
+      if (baptisms) {
+        const appcore::BaptismFields f = appcore::SplitBaptismRest(rest);
+        husbands.insert(Surname(f.father.substr(0, f.father.find(','))));
+        wives.insert(Surname(f.mother));
+      } else {
+        const appcore::CoupleParts f = appcore::SplitCoupleRest(rest);
+        husbands.insert(Surname(f.husband));
+        wives.insert(Surname(f.wife));
+      }
+    }
+    ASSERT_GT(husbands.size(), 20u) << sample;
+    for (const char* item : {"SortbyHusband1", "SortbyWife1"}) {
+      window->PageControl1->setCurrentIndex(source_page);
+      Trigger(item);
+      // The order: surname, then (on a marriage page's wife side glued to
+      // it) the first letters of the given names.
+      const bool by_husband = std::string(item) == "SortbyHusband1";
+      const std::string joint = by_husband || baptisms ? " " : "";
+      std::vector<std::string> heads, letters;
+      for (const std::string& entry : CurrentLines()) {
+        const size_t at = entry.find("; ") + 2, comma = entry.find(',', at);
+        const std::string surname = entry.substr(at, comma - at);
+        heads.push_back(Folded(surname + joint + entry.substr(comma + 2, 2)));
+        letters.push_back(Letters(surname));
+      }
+      const std::multiset<std::string> got(letters.begin(), letters.end()), & want = by_husband ? husbands : wives;
+      std::vector<std::string> only_got, only_want;
+      std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(only_got));
+      std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(only_want));
+      EXPECT_EQ(only_got, only_want) << sample << " " << item;
+      const auto unsorted = std::is_sorted_until(heads.begin(), heads.end());
+      EXPECT_TRUE(unsorted == heads.end()) << sample << " " << item << ": " << *(unsorted - 1) << " before " << *unsorted
+                                           << " (" << CurrentLines()[static_cast<size_t>(unsorted - heads.begin())] << ")";
+    }
+  }
+  EXPECT_TRUE(prompts.messages.empty());
 }
 
 // The date of a group's first line, as the arranging reads it.

@@ -238,22 +238,50 @@ TEST_F(MouseTest, DraggingBelowTheWindowScrollsAutomatically) {
   EXPECT_EQ(memo().getTopLine(), top);
 }
 
-TEST_F(MouseTest, ContextClickOnAKeywordReportsItsContext) {
+// A click on a keyword reports its context; a right click on it also opens
+// the control's own popup menu (the default menu stands in only off
+// keywords).
+TEST_F(MouseTest, ContextClickOnAKeywordReportsItsContextAndRightClickOpensThePopup) {
   SetText("find the Smith family");
   memo().Keywords().AddKeyWord("Smith", 0, 0, 7, 0, memo::clWhite, memo::clRed);
   memo().ReApplyKeywords();
   Settle();
-  int context = -1;
-  std::int32_t from = -1, to = -1;
-  memo().OnContext = [&](memo::TVellMemo*, std::int32_t c, std::int32_t a, std::int32_t b) {
-    context = c;
-    from = a;
-    to = b;
+  QMenu own;
+  own.addAction("page command");
+  const struct {
+    Qt::MouseButton button;
+    int column;
+    bool assigned;
+    int context;           // -1: none reported
+    const char* shown;     // "own", "default" or ""
+  } cases[] = {
+      {Qt::LeftButton, 11, true, 7, ""},       {Qt::RightButton, 11, true, 7, "own"},
+      {Qt::RightButton, 11, false, 7, ""},     {Qt::RightButton, 2, true, -1, "own"},
+      {Qt::RightButton, 2, false, -1, "default"},
   };
-  Click(At(0, 11));
-  EXPECT_EQ(context, 7);
-  EXPECT_EQ(from, 9);
-  EXPECT_EQ(to, 14);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.column);
+    int context = -1;
+    std::int32_t from = -1, to = -1;
+    memo().OnContext = [&](memo::TVellMemo*, std::int32_t n, std::int32_t a, std::int32_t b) {
+      context = n;
+      from = a;
+      to = b;
+    };
+    control->SetPopupMenu(c.assigned ? &own : nullptr);
+    QTest::mouseClick(view(), c.button, Qt::NoModifier, At(0, c.column));
+    EXPECT_EQ(context, c.context);
+    if (c.context >= 0) {
+      EXPECT_EQ(from, 9);
+      EXPECT_EQ(to, 14);
+    }
+    QMenu* fallback = control->DefaultPopupMenu();
+    EXPECT_EQ(own.isVisible(), std::string(c.shown) == "own");
+    EXPECT_EQ(fallback != nullptr && fallback->isVisible(), std::string(c.shown) == "default");
+    own.hide();
+    if (fallback) fallback->hide();
+  }
+  control->SetPopupMenu(nullptr);
 }
 
 TEST_F(MouseTest, RightClickShowsTheDefaultMenuWithItsItemsEnabled) {
