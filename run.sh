@@ -1,9 +1,10 @@
 #!/bin/sh
-# Builds Quorvane and starts it on the bundled sample registers.
+# Installs what the program needs (nothing the tests alone need), builds it
+# and starts it on the bundled sample registers.
 set -eu
 ROOT=$(cd "$(dirname "$0")" && pwd)
 BUILD=${QV_BUILD_DIR:-$ROOT/build}
-"$ROOT/tools/bootstrap.sh"
+"$ROOT/tools/bootstrap.sh" run
 
 EXE="$BUILD/app/quorvane"
 INI="$BUILD/app/Quorvane.INI"

@@ -4,7 +4,7 @@
 set -eu
 ROOT=$(cd "$(dirname "$0")" && pwd)
 BUILD=${QV_BUILD_DIR:-$ROOT/build}
-"$ROOT/tools/bootstrap.sh"
+"$ROOT/tools/bootstrap.sh" test
 export QT_QPA_PLATFORM=offscreen
 # The X11 routines are tested on a real X server: without a display the
 # tests run under xvfb-run (the tests start an Xvfb of their own otherwise,

@@ -40,6 +40,9 @@ endfunction()
 # One GoogleTest executable per library, registered with CTest; TIMEOUT
 # limits each of its tests (CTest's default otherwise).
 function(quorvane_test target)
+  if(NOT QV_BUILD_TESTS)
+    return()
+  endif()
   cmake_parse_arguments(QT "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
   add_executable(${target} ${QT_SOURCES})
   target_link_libraries(${target} PRIVATE ${QT_DEPS} GTest::gtest GTest::gtest_main)

@@ -18,12 +18,23 @@
 #include "app/core/search.h"
 #include "platform/runtime/dates.h"
 #include "support/temp_dir.h"
+#include "tools/register_generator.h"
 
 namespace appcore_test {
 
 namespace fs = std::filesystem;
 
 using TempDir = qvtest::TempDir;
+
+// Generated registers in dir: files files of record_lines record lines in all.
+inline void Generate(const TempDir& dir, uint64_t seed, int files, int64_t record_lines) {
+  regtools::GeneratorOptions options;
+  options.seed = seed;
+  options.out_dir = dir.path();
+  options.files = files;
+  options.record_lines = record_lines;
+  regtools::GenerateRegisters(options);
+}
 
 // A clock that moves on by a fixed step each time it is read.
 class SteppingClock : public rtl::TClockSource {

@@ -16,6 +16,8 @@
 #include "app/core/search.h"
 #include "app/core/source_ticks.h"
 #include "core_test_support.h"
+#include "platform/runtime/cp1252.h"
+#include "tools/register_generator.h"
 
 namespace appcore {
 namespace {
@@ -290,6 +292,39 @@ TEST_F(DataFileSetTest, ARegisterRewrittenAfterItsReadIsReadAgainAtTheEnd) {
   EXPECT_FALSE(set.AnyChanged());
   WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D", "1651 03 Mar Ann Smith, B; C; D"});
   EXPECT_TRUE(set.AnyChanged());
+}
+
+// Registers in UTF-8, large enough to be mapped, give the hits their
+// Windows-1252 twins give, by RunSearch and by LoadAndSearch (which reads
+// with the pattern's anchors), with the same titles.
+TEST_F(DataFileSetTest, Utf8RegistersAreSearchedAsTheirWindows1252Twins) {
+  TempDir cp1252, utf8;
+  appcore_test::Generate(cp1252, 70, 4, 20000);
+  for (const auto& entry : std::filesystem::directory_iterator(cp1252.path())) {
+    WriteBytes(utf8 / entry.path().filename().string(), rtl::Cp1252ToUtf8(ReadBytes(entry.path().string())));
+    ASSERT_GE(std::filesystem::file_size(entry.path()), size_t{64} << 10);
+  }
+  DataFileSet a, b;
+  a.MakeFileList(cp1252.str(), "", nullptr);
+  b.MakeFileList(utf8.str(), "", nullptr);
+  ASSERT_EQ(a.Count(), b.Count());
+  EXPECT_EQ(a.SourceList(), b.SourceList());
+  int utf8_files = 0;
+  for (int k = 0; k < b.Count(); ++k) {
+    EXPECT_EQ(b.File(k).data->Bytes(), a.File(k).data->Bytes());
+    utf8_files += b.File(k).data->Form().utf8;
+    EXPECT_FALSE(a.File(k).data->Form().utf8);
+  }
+  EXPECT_GT(utf8_files, 0);
+  for (const char* name : {"Dupr\xe9", "M\xfcller", "Smith"}) {
+    const SearchResult x = RunSearch(a, appcore_test::OptionsFor(name, a), nullptr);
+    const SearchResult y = RunSearch(b, appcore_test::OptionsFor(name, b), nullptr);
+    EXPECT_EQ(appcore_test::AllHits(x), appcore_test::AllHits(y)) << name;
+    DataFileSet read;
+    const SearchResult z = LoadAndSearch(read, utf8.str(), nullptr, appcore_test::OptionsFor(name, b), nullptr);
+    EXPECT_EQ(appcore_test::AllHits(z), appcore_test::AllHits(x)) << name;
+    if (std::string(name) != "Smith") EXPECT_GT(x.hit_count, 0) << name;
+  }
 }
 
 // Loading on other threads: progress is called meanwhile; a Cancel returns

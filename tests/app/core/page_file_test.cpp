@@ -57,6 +57,46 @@ TEST(PageFile, LinesAreCutAsAStringListCutsThem) {
   EXPECT_THROW(ReadPageLines(dir / "missing.txt", lines), rtl::EFOpenError);
 }
 
+// A page read with its form and saved unchanged gives its file's bytes
+// again (CR LF files; the final line end kept or not as it was), UTF-8
+// ones included; a UTF-8 file Windows-1252 cannot show is named.
+TEST(PageFile, ReadAsTextAndSavedBackByteForByte) {
+  TempDir dir;
+  const struct {
+    std::string bytes;
+    TextForm form;
+    Lines lines;
+  } cases[] = {
+      {"T\r\n1700 Dupr\xe9\r\n", {false, false, true}, {"T", "1700 Dupr\xe9"}},
+      {"T\r\n1700 Dupr\xe9", {false, false, false}, {"T", "1700 Dupr\xe9"}},
+      {"T\r\n1700 Dupr\xc3\xa9\r\n", {true, false, true}, {"T", "1700 Dupr\xe9"}},
+      {"\xef\xbb\xbfT\r\n\r\n1700 \xe2\x82\xac", {true, true, false}, {"T", "", "1700 \x80"}},
+      {"", {false, false, false}, {}},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(dir / "page.txt", c.bytes);
+    Lines lines;
+    TextForm form;
+    ASSERT_TRUE(ReadPageLines(dir / "page.txt", lines, nullptr, &form));
+    EXPECT_EQ(lines, c.lines) << c.bytes;
+    EXPECT_EQ(form, c.form) << c.bytes;
+    std::string text;  // the page's paragraphs, as the window saves them
+    for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\r\n" : "") + lines[i];
+    SavePageFile(dir / "copy.txt", text, form);
+    EXPECT_EQ(ReadBytes(dir / "copy.txt"), c.bytes);
+  }
+  WriteBytes(dir / "x_bap.txt", "T\r\nMa\xc5\x82gorzata\r\n");
+  Lines lines;
+  TextForm form;
+  try {
+    ReadPageLines(dir / "x_bap.txt", lines, nullptr, &form);
+    ADD_FAILURE() << "read";
+  } catch (const rtl::EReadError& e) {
+    EXPECT_EQ(e.Message().rfind("\"x_bap.txt\" is UTF-8 text with characters that Windows-1252 cannot show", 0), 0u)
+        << e.Message();
+  }
+}
+
 TEST(PageFile, ReadOnlyIsTheFilesOwnMarkAndWriteProblemsSayWhy) {
   TempDir dir;
   dir.OpenToEveryone();

@@ -309,12 +309,7 @@ TEST(SortGroups, DateSortErrorOncePerCommand) {
 
 TEST(SortGroups, ArrangedSearchPageKeepsEveryLine) {
   TempDir dir;
-  regtools::GeneratorOptions options;
-  options.seed = 9;
-  options.out_dir = dir.path();
-  options.files = 3;
-  options.record_lines = 4000;
-  regtools::GenerateRegisters(options);
+  appcore_test::Generate(dir, 9, 3, 4000);
   DataFileSet set;
   set.MakeFileList(dir.str(), "", nullptr);
   ASSERT_GT(set.Count(), 0);

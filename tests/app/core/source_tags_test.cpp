@@ -75,12 +75,7 @@ TEST(FindRecordLine, WholeLineFirstThenText) {
 // Every hit of a search leads back to its own file and line.
 TEST(FindOriginalLine, EveryHitOfASearchFindsItsRecord) {
   TempDir dir;
-  regtools::GeneratorOptions options;
-  options.seed = 31;
-  options.out_dir = dir.path();
-  options.files = 4;
-  options.record_lines = 3000;
-  regtools::GenerateRegisters(options);
+  appcore_test::Generate(dir, 31, 4, 3000);
   appcore_test::WriteLines(dir / "zz_bap.txt", {"Brackets - Baptisms", "1650 03 Mar Jan [van] Dyck, Mary [Cole]; Anne; W",
                                                "1651 04 Mar Jan [2] Dyck, Mary Cole; Joan; W"});
   DataFileSet set;

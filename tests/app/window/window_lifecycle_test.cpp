@@ -338,13 +338,19 @@ protected:
   memo::TVellMemoControl* modified = nullptr;
 };
 
-TEST_F(CloseTest, MainTextAloneIsNeverAsked) {
+// "Main text" as a search filled it is never asked about; edits made on it
+// since are (No lets them go).
+TEST_F(CloseTest, MainTextIsAskedAboutOnlyForEditsSinceTheSearch) {
   window->PageControl1->removeTab(2);
   window->PageControl1->removeTab(1);
-  Page().SetText("changed");
+  Search("Lewes");
   EXPECT_TRUE(Page().Modified);
-  EXPECT_TRUE(window->close());
+  EXPECT_TRUE(window->FormClose());
   EXPECT_TRUE(prompts.questions.empty());
+  Page().SetText("changed");
+  prompts.answers = {app::TAnswer::kNo};
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(prompts.questions, std::vector<std::string>{"Save the changes made on \"Main text\"? Otherwise they are lost."});
 }
 
 TEST_F(CloseTest, CancelKeepsTheWindowOpen) {
