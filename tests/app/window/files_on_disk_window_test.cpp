@@ -125,11 +125,29 @@ TEST_F(FilesOnDiskTest, SavingOverARegisterChangedSinceItsPageWasOpenedAsks) {
   EXPECT_NE(ReadFile(reg).find("\r\nR"), std::string::npos);
 }
 
-// A register rewritten after the list was loaded (cut and written again by
-// another program) is read again before the next search, which finds its
-// new records.
-TEST_F(FilesOnDiskTest, ASearchReadsAgainARegisterRewrittenSinceTheLoad) {
+// A register cut by another program before the load reads it and written
+// again once the load has read it is read again at the end of the load:
+// every record counts. One rewritten after the load is read again before
+// the next search, which finds its new records.
+TEST_F(FilesOnDiskTest, ARegisterRewrittenDuringOrAfterTheLoadIsReadAgain) {
   const fs::path regs = UseCopiedRegisters();
+  Search("Smith");
+  const std::string counts = Status().substr(0, Status().find(" in "));
+  const fs::path reg = regs / "holytrinity_bap.txt";
+  const std::string full = ReadFile(reg);
+  WriteFile(reg, "");
+  int rewrites = 0;
+  appcore::DataFileSet::SetLoadedHook([&] {
+    if (rewrites++ == 0) WriteFile(reg, full);
+  });
+  window->FormActivate();
+  appcore::DataFileSet::SetLoadedHook(nullptr);
+  ASSERT_EQ(rewrites, 1);
+  EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
+  EXPECT_FALSE(window->DataFiles().AnyChanged());  // the search has nothing left to read again
+  Search("Smith");
+  EXPECT_EQ(Status().substr(0, Status().find(" in ")), counts);
+
   Search("Quorn");
   EXPECT_EQ(Status().substr(0, 10), "Search: 0 ");
   const std::string bytes = ReadFile(regs / "stpeter_bap.txt");
