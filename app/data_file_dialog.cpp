@@ -12,7 +12,8 @@ TForm2::TForm2(appcore::SourceTicks& ticks, QWidget* parent) : forms::TForm2Form
   handlers.Set("Button2Click", [this] { Button2Click(); });
   Connect(handlers);
   QObject::connect(CheckListBox1, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
-    if (!filling_ && CheckListBox1->row(item) < sources_) ticks_.SetTicked(CheckListBox1->row(item), item->checkState() == Qt::Checked);
+    const int row = CheckListBox1->row(item);
+    if (!filling_ && row < sources_) ticks_.SetTicked(row, item->checkState() == Qt::Checked);
   });
 }
 

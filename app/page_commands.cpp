@@ -74,7 +74,8 @@ std::optional<appcore::FileStamp> TBaptisms::PageStamp(int page) const {
 }
 
 void TBaptisms::SetPageForm(int page, const appcore::TextForm& form) {
-  if (QWidget* sheet = PageControl1->widget(page)) sheet->setProperty(kFormProperty, (form.utf8 ? 1 : 0) | (form.bom ? 2 : 0) | (form.final_line_end ? 4 : 0));
+  const int bits = (form.utf8 ? 1 : 0) | (form.bom ? 2 : 0) | (form.final_line_end ? 4 : 0);
+  if (QWidget* sheet = PageControl1->widget(page)) sheet->setProperty(kFormProperty, bits);
 }
 
 appcore::TextForm TBaptisms::PageForm(int page) const {

@@ -94,8 +94,8 @@ void TQtPrompts::SetHourglass(bool on) { gui::SetScreenCursor(on ? gui::crHourGl
 bool TQtPrompts::OpenUrl(const QUrl& url) {
   // Without the desktop's opener (or a BROWSER of the user's) Qt may say
   // yes and show nothing.
-  if (url.isLocalFile() && QStandardPaths::findExecutable("xdg-open").isEmpty() && qEnvironmentVariableIsEmpty("BROWSER"))
-    return false;
+  const bool opener = !QStandardPaths::findExecutable("xdg-open").isEmpty() || !qEnvironmentVariableIsEmpty("BROWSER");
+  if (url.isLocalFile() && !opener) return false;
   return QDesktopServices::openUrl(url);
 }
 

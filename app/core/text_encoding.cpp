@@ -34,13 +34,20 @@ int SequenceAt(std::string_view s, size_t i, char32_t& code) {
   return extra + 1;
 }
 
-// The first byte of s at 0x80 or above, looked for eight bytes at a time.
+// The first byte of s at 0x80 or above, looked for many bytes at a time.
 size_t FirstHighByte(std::string_view s) {
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
   size_t i = 0;
+  // 32 bytes a turn while none is high, then 8.
+  for (; i + 32 <= s.size(); i += 32) {
+    uint64_t w[4];
+    std::memcpy(w, s.data() + i, 32);
+    if ((w[0] | w[1] | w[2] | w[3]) & kHigh) break;
+  }
   for (; i + 8 <= s.size(); i += 8) {
     uint64_t word;
     std::memcpy(&word, s.data() + i, 8);
-    if (word & 0x8080808080808080ULL) break;
+    if (word & kHigh) break;
   }
   for (; i < s.size(); ++i)
     if (static_cast<unsigned char>(s[i]) >= 0x80) return i;
