@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QDialog>
 #include <QFileDialog>
@@ -91,11 +92,25 @@ int TQtPrompts::ShowModal(QDialog& form) {
 
 void TQtPrompts::SetHourglass(bool on) { gui::SetScreenCursor(on ? gui::crHourGlass : gui::crDefault); }
 
+namespace {
+
+// Whether the desktop has a program that shows an HTML page: a browser of
+// the user's ($BROWSER), the system's (x-www-browser), or an application
+// the desktop's opener knows for text/html. Without one, xdg-open starts
+// and fails where nobody sees it, and Qt says yes.
+bool HtmlViewerAvailable() {
+  if (!qEnvironmentVariableIsEmpty("BROWSER") || !QStandardPaths::findExecutable("x-www-browser").isEmpty()) return true;
+  if (QStandardPaths::findExecutable("xdg-open").isEmpty()) return false;
+  QProcess query;
+  query.start("xdg-mime", {"query", "default", "text/html"});
+  if (!query.waitForFinished(3000)) return true;  // cannot tell: let the desktop try
+  return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+}  // namespace
+
 bool TQtPrompts::OpenUrl(const QUrl& url) {
-  // Without the desktop's opener (or a BROWSER of the user's) Qt may say
-  // yes and show nothing.
-  const bool opener = !QStandardPaths::findExecutable("xdg-open").isEmpty() || !qEnvironmentVariableIsEmpty("BROWSER");
-  if (url.isLocalFile() && !opener) return false;
+  if (url.isLocalFile() && url.fileName().endsWith(".html") && !HtmlViewerAvailable()) return false;
   return QDesktopServices::openUrl(url);
 }
 

@@ -290,6 +290,26 @@ TEST_F(FilesOnDiskTest, HelpIsFoundBesideTheProgramAndAMissingBrowserIsSaid) {
   Trigger("Contents1");
   ASSERT_EQ(prompts.messages.size(), 1u);
   EXPECT_NE(prompts.messages[0].find(help), std::string::npos);
+  // Without a program for HTML pages the desktop's opener would fail
+  // unseen: the prompts say no, whether the opener is missing or knows no
+  // program for text/html.
+  const QByteArray path = qgetenv("PATH"), browser = qgetenv("BROWSER");
+  qunsetenv("BROWSER");
+  const fs::path bin = dir / "bin";
+  fs::create_directories(bin);
+  qputenv("PATH", QByteArray::fromStdString(bin.string()));
+  app::TQtPrompts screen;
+  const QUrl page = QUrl::fromLocalFile(QString::fromStdString(help));
+  const bool without_opener = screen.OpenUrl(page);
+  for (const char* tool : {"xdg-open", "xdg-mime"}) {
+    WriteFile(bin / tool, "#!/bin/sh\nexit 0\n");
+    fs::permissions(bin / tool, fs::perms::owner_all);
+  }
+  const bool without_viewer = screen.OpenUrl(page);
+  qputenv("PATH", path);
+  if (!browser.isNull()) qputenv("BROWSER", browser);
+  EXPECT_FALSE(without_opener);
+  EXPECT_FALSE(without_viewer);
   // The help's claims hold: Thomson finds Tomson but not Thompson.
   const std::string text = ReadFile(help);
   EXPECT_EQ(text.find("also finds <i>Thompson</i>"), std::string::npos);
