@@ -615,8 +615,6 @@ void TJournal::BeforeWrite(TFileHandler& file, std::int64_t position, std::int64
   WriteHeader();
   TJournalScratch record;
   if (AddEntry(static_cast<std::size_t>(index), position, count, record)) {
-    // The caller has positioned the handler: put the position back.
-    file.Seek(position, 0);
     Append(record.data(), record.size());
   } else if (!started) {
     // A write past the old end: the old lengths go first, so that a

@@ -488,13 +488,13 @@ void TTableRepair::VerifyIndexes() {
     Log("Invalid record count of " + std::to_string(index_->GetActualRecordCount()) + " in index header, error not fixed");
 }
 
-void TTableRepair::VerifyIndex(std::uint8_t slot) {
+bool TTableRepair::VerifyIndex(std::uint8_t slot) {
   const TIndexDefinition& d = index_->GetIndexDefinition(slot);
   const std::string name = slot == 0 ? std::string("Primary") : d.Name;
   const bool system = slot == kSystemSlot;
   const std::vector<TFieldDefinition>& fields = data_->Fields();
   // A definition the header check refused has no keys to compare.
-  if (!system && (d.KeySize == 0 || d.KeySize != ComputeKeySize(d, fields))) return;
+  if (!system && (d.KeySize == 0 || d.KeySize != ComputeKeySize(d, fields))) return false;
   const std::uint32_t used = data_->GetPhysicalRecordsUsed();
   const std::uint32_t expected = system ? used : counted_;
   const TKeyComparator order = system ? TKeyComparator()
@@ -528,13 +528,51 @@ void TTableRepair::VerifyIndex(std::uint8_t slot) {
     }
   } catch (const EKORVEXEngineError& e) {
     Log("Index pages of index " + name + " unreadable (error " + std::to_string(e.ErrorCode()) + "), error not fixed");
-    return;
+    return true;
   }
   if (keys != expected)
     Log("Invalid key count of " + std::to_string(keys) + " for index " + name + " of " + std::to_string(expected) +
         " records, error not fixed");
   if (wrong == 1) Log("1 key of index " + name + " does not match its record, error not fixed");
   if (wrong > 1) Log(std::to_string(wrong) + " keys of index " + name + " do not match their records, error not fixed");
+  return keys != expected || wrong != 0;
+}
+
+bool TTableRepair::RecordsReadable() {
+  const std::uint64_t size = static_cast<std::uint64_t>(data_->GetSize());
+  const std::uint64_t start = data_->DataStart();
+  const std::uint32_t record_size = data_->GetRecordSize();
+  return record_size != 0 && record_size == ComputeRecordLayout(data_->Fields(), nullptr) && size >= start &&
+         (size - start) / record_size >= data_->GetPhysicalRecordsUsed();
+}
+
+std::vector<std::uint8_t> TTableRepair::FaultyIndexes() {
+  std::vector<std::uint8_t> faulty;
+  if (!index_->IsOpen() || !RecordsReadable()) return faulty;
+  // The trees' key counts are judged against the live records.
+  counted_ = 0;
+  for (std::uint32_t n = 1; n <= data_->GetPhysicalRecordsUsed(); ++n) {
+    TRecord* record = nullptr;
+    data_->GetRecord(this, n, true, false, 1, record);
+    if (record->Data[0] == 0) ++counted_;
+    data_->PutRecord(record);
+  }
+  std::vector<std::uint8_t> slots;
+  if (!index_->GetNoPrimaryIndex()) slots.push_back(0);
+  for (std::uint8_t s = 1; s <= index_->GetIndexCount(); ++s) slots.push_back(s);
+  slots.push_back(kSystemSlot);
+  quiet_ = true;
+  try {
+    for (std::uint8_t s : slots)
+      if (VerifyIndex(s)) faulty.push_back(s);
+  } catch (...) {
+    quiet_ = false;
+    counted_ = 0;
+    throw;
+  }
+  quiet_ = false;
+  counted_ = 0;
+  return faulty;
 }
 
 void TTableRepair::Finish() {
@@ -595,15 +633,13 @@ void TTableRepair::Pass(const std::string& head) {
   Log(head + " started at " + TimeText());
   for (const std::string& line : pending_) Log(line);
   const std::uint32_t first_free = data_->GetHeader().FirstFreeRecord;
+  // The trees as found, before the header repair clears them.
+  if (!request_.VerifyOnly && !index_missing_) faulty_ = FaultyIndexes();
   RepairHeaders();
   if (request_.VerifyOnly) {
     // The header as it stands may promise more records than the file
     // holds: the pass reads only whole records.
-    const std::uint64_t size = static_cast<std::uint64_t>(data_->GetSize());
-    const std::uint64_t start = data_->DataStart();
-    const std::uint32_t record_size = data_->GetRecordSize();
-    if (record_size == 0 || record_size != ComputeRecordLayout(data_->Fields(), nullptr) || size < start ||
-        (size - start) / record_size < data_->GetPhysicalRecordsUsed()) {
+    if (!RecordsReadable()) {
       Log(head + " ended early: records unreadable until repaired");
       Log(head + " completed at " + TimeText());
       return;
@@ -612,6 +648,11 @@ void TTableRepair::Pass(const std::string& head) {
   CheckFreeChain(first_free);
   RecordPass();
   if (request_.VerifyOnly) VerifyIndexes();
+  for (std::uint8_t s : faulty_) {
+    if (s != kSystemSlot && std::find(slots_.begin(), slots_.end(), s) == slots_.end()) continue;
+    const std::string name = s == 0 ? std::string("Primary") : index_->GetIndexDefinition(s).Name;
+    Log("Index " + name + " rebuilt from the records, error fixed");
+  }
   Finish();
   Log(head + " completed at " + TimeText());
 }

@@ -25,7 +25,9 @@
 // and each tree against the records: its key count (live records; every
 // physical record for the system index) and each key against the record it
 // names; a tree it cannot read is reported, not raised. A repair rebuilds
-// the trees instead, and plays a hot journal back before it reads anything.
+// the trees instead, and plays a hot journal back before it reads anything;
+// for each tree a verification would have reported it logs "Index <name>
+// rebuilt from the records, error fixed".
 //
 // Log lines, in order: "Repair of table " / "Verification of table " +
 // name + " started at " + time; the findings; the same head + " completed
@@ -107,7 +109,14 @@ private:
   // tree against the records: its key count, and each key against the
   // record it names (in order, live for a table index, built from it).
   void VerifyIndexes();
-  void VerifyIndex(std::uint8_t slot);
+  // True when the tree of the slot has a finding (each logged).
+  bool VerifyIndex(std::uint8_t slot);
+  // Whether the header promises no more records than the file holds, in
+  // the layout its definitions give.
+  bool RecordsReadable();
+  // A repair's look at the trees before it rebuilds them: the slots a
+  // verification would report, found without a line logged.
+  std::vector<std::uint8_t> FaultyIndexes();
   void Finish();
 
   TRepairRequest request_;
@@ -124,6 +133,7 @@ private:
   bool quiet_ = false;
   std::vector<std::string> pending_;
   std::vector<std::uint8_t> slots_;  // the indexes to rebuild
+  std::vector<std::uint8_t> faulty_;  // of those, the ones found faulty first
   std::vector<TKeyComparator> comparators_;
   TKeyComparator system_order_;
 };

@@ -86,7 +86,7 @@ void TFileHandler::Fault(TFaultSite site) {
 
 std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allow_short) {
   if (!file_) RaiseError(err::kReadError, file_name_);
-  if (observer_ != nullptr) observer_->BeforeRead(*this);
+  if (observer_ != nullptr) ObserverKeepsPosition([&] { observer_->BeforeRead(*this); });
   Fault(TFaultSite::Read);
   std::int64_t n = file_->Read(handle_, buffer, count);
   if (n < 0 || (n < count && !allow_short)) RaiseError(err::kReadError, file_name_);
@@ -103,10 +103,19 @@ void TFileHandler::Write(const void* buffer, std::int64_t count) {
       Seek(position + count, 0);
       return;
     }
-    observer_->BeforeWrite(*this, position, count);
+    ObserverKeepsPosition([&] { observer_->BeforeWrite(*this, position, count); });
   }
   Fault(TFaultSite::Write);
   if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
+}
+
+void TFileHandler::ObserverKeepsPosition(const std::function<void()>& call) {
+  // The observer's own transfers on this handler (held writes going out,
+  // the old bytes it keeps of them) move the position the caller set for
+  // the read or write that follows: it is put back.
+  const std::int64_t at = GetPos();
+  call();
+  Seek(at, 0);
 }
 
 std::uint8_t* TFileHandler::WriteInPlace(std::int64_t position, std::int64_t count) {

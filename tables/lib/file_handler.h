@@ -30,7 +30,9 @@ enum class TFaultSite { Read, Write, Flush, Allocate };
 // Told before a handler writes or asks for a flush to disk (the owning
 // table's rollback journal). An observer may also hold writes back: it
 // takes their bytes and writes them itself later, before anything reads
-// the file or asks for its size.
+// the file or asks for its size. What it reads and writes meanwhile goes
+// through the same handler; the handler puts its position back after each
+// call, so a read or write always transfers where its caller seeked.
 class TFileObserver {
 public:
   virtual ~TFileObserver() = default;
@@ -140,6 +142,8 @@ public:
   TAbstractFile* File() const { return file_; }
 
 private:
+  // Runs an observer call with the handler's position saved and restored.
+  void ObserverKeepsPosition(const std::function<void()>& call);
   [[noreturn]] void Fail(std::int64_t negated_code);
   // Takes the registry's answer to an open or create: the handle, or raises.
   void Attach(std::int32_t result);
