@@ -66,7 +66,10 @@ public:
   bool ForceBufferFlush() const override { return false; }
   bool StrictChangeDetection() const override { return false; }
   bool HasPrimaryIndex() const override { return primary_index; }
-  std::uint32_t ReadAheadCount(void*, std::uint32_t, std::uint32_t limit, int) override { return limit; }
+  // Records asked for with the cursor's rule: one, so that the data file
+  // reads ahead only what follows in order and takes the neighbours of a
+  // record met out of order as clean copies.
+  std::uint32_t ReadAheadCount(void*, std::uint32_t, std::uint32_t, int) override { return 1; }
   bool InRepair(void*) const override { return repairing; }
   void RepairLog(void*, const std::string& line) override {
     if (log) log(line);

@@ -370,7 +370,7 @@ bool TTableRepair::AddIndexKeys(TRecord* record, std::uint32_t n) {
     // The record kept is the one the damage left whole; alike, the first.
     if (!sound || holder == 0 || holder == n) return false;
     TRecord* held = nullptr;
-    data_->GetRecord(this, holder, true, false, 1, held);
+    data_->GetRecord(this, holder, true, true, 1, held);
     const bool held_sound = FieldsSound(held);
     data_->PutRecord(held);
     if (held_sound) return false;
@@ -514,8 +514,10 @@ bool TTableRepair::VerifyIndex(std::uint8_t slot) {
       if (!tree.KeyAt(rank, key, n)) RaiseError(err::kIndexPagesCorrupt, request_.TableName);
       bool good = n >= 1 && n <= used && named.insert(n).second;
       if (good) {
+        // Keys in their order name records here and there: by the
+        // access rule, not a window read ahead for each.
         TRecord* record = nullptr;
-        data_->GetRecord(this, n, true, false, 1, record);
+        data_->GetRecord(this, n, true, true, 1, record);
         if (system) BuildSystemKey(record->Data.data(), built.data());
         else if (record->Deleted()) good = false;
         else BuildIndexKey(d, fields, data_->GetLanguageID(), data_->GetSortID(), record->Data.data(), built.data());

@@ -93,6 +93,10 @@ TEST(TableUpgrade, OldVersionsBecomeVersionFourWithTheirValues) {
                                  : "Index header of t.DAT upgraded to latest table version 2.00\n") +
         "BLOB header of t.DAT upgraded to latest table version 2.00\n"
         "Repair of table t.DAT started at <time>\n"
+        // The old trees, in the old key layout, are rebuilt.
+        "Index Primary rebuilt from the records, error fixed\n"
+        "Index ByName rebuilt from the records, error fixed\n"
+        "Index Sys Deleted rebuilt from the records, error fixed\n"
         "Repair of table t.DAT completed at <time>\n"
         "Upgrade of table t.DAT to version 2.00 completed at <time>\n";
     EXPECT_EQ(Text(lines.log), expected);
