@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <optional>
+#include <functional>
 #include <cstring>
 #include <random>
 
@@ -559,6 +560,170 @@ TEST(DataCursor, ModelRunExclusive) {
   unsigned base = std::random_device{}();
   for (unsigned i = 0; i < 6; ++i) RandomRun(base + i, true, 2000);
 }
+
+// A table past every budget of the caches: some 34 MB of records of about
+// 2 KB (over 500 read windows, twice the clean copies' budget, the record
+// cache 64 records), memos of 300 to 2,000 blocks whose chains start on
+// blocks freed just before, edited in transactions (one rolled back), then
+// repaired, repaired adopting BLOB signatures, optimized and copied, every
+// record and memo compared with the model after each step.
+void LargeRun(unsigned seed) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  Run run(seed);
+  SCOPED_TRACE("large, seed " + std::to_string(seed));
+  run.fields.clear();
+  for (int i = 0; i < 8; ++i) run.fields.push_back(Field("S" + std::to_string(i), dtString, 249));
+  run.fields.push_back(Field("Id", dtInteger, 0, fstAutoInc));
+  run.fields.push_back(Field("Memo", dtBlob, 0, fstMemo));
+  run.blob_field = static_cast<int>(run.fields.size());
+  TTableCreation creation;
+  creation.Settings.BlobBlockSize = run.block_size = 512;
+  Create(env.dir, run.fields, creation);
+  auto c = Cursor(env.dir, false);
+  c->OpenCursor();
+  const int size = static_cast<int>(c->GetRecordSize());
+  ASSERT_GT(size, 2000);
+  Model m;
+  auto& rng = run.rng;
+  auto put_memo = [&](Bytes& buffer, const std::string& memo) {
+    ASSERT_EQ(c->OpenBlob(run.blob_field, buffer.data(), 2), 0);
+    ASSERT_EQ(c->TruncateBlob(run.blob_field, buffer.data(), 0), 0);
+    ASSERT_EQ(c->PutBlob(run.blob_field, buffer.data(), 0, reinterpret_cast<const std::uint8_t*>(memo.data()),
+                         static_cast<std::int64_t>(memo.size())),
+              0);
+  };
+  // A record with random fields and a random memo, or the one given.
+  auto append = [&](const std::string* memo) {
+    Bytes buffer(size);
+    std::string content;
+    run.Fill(*c, buffer, &content, memo != nullptr);
+    if (memo) {
+      put_memo(buffer, *memo);
+      content = *memo;
+    }
+    c->AppendRecord(buffer.data());
+    const std::uint32_t n = m.next++;
+    ++m.last_id;
+    Bytes expected = buffer;
+    expected[0] = 0;
+    std::memcpy(expected.data() + 1, &n, 4);
+    std::memcpy(expected.data() + 5, &m.last_id, 4);
+    m.live[n] = expected;
+    m.blob[n] = content;
+  };
+  auto remove = [&](std::uint32_t n) {
+    Bytes buffer(size);
+    ASSERT_EQ(c->GotoPhysicalRecordNumber(n), 0);
+    ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+    c->DeleteRecord(buffer.data());
+    m.live.erase(n);
+    m.blob.erase(n);
+  };
+  auto random_live = [&] {
+    auto it = m.live.lower_bound(1 + static_cast<std::uint32_t>(rng() % m.next));
+    return it == m.live.end() ? m.live.begin()->first : it->first;
+  };
+  constexpr int kRecords = 17000;
+  for (int i = 0; i < kRecords; ++i) {
+    if (i % 2000 == 0) env.dir->StartTransaction();
+    if (i % 1500 == 700) {
+      // A long memo whose chain starts on the blocks of one just deleted.
+      const std::string small = run.Text(5000);
+      append(&small);
+      remove(m.next - 1);
+      std::string memo(494 * (300 + rng() % 1700) - rng() % 494, ' ');
+      for (char& ch : memo) ch = static_cast<char>('a' + rng() % 26);
+      append(&memo);
+    } else {
+      append(nullptr);
+    }
+    if (::testing::Test::HasFatalFailure()) return;
+    if (i % 2000 == 1999 || i + 1 == kRecords) env.dir->CommitTransaction(true);
+  }
+  // Edits here and there: one transaction committed, one rolled back.
+  for (bool commit : {true, false}) {
+    const Model before = m;
+    env.dir->StartTransaction();
+    for (int k = 0; k < 400; ++k) {
+      const std::uint32_t n = random_live();
+      if (k % 3 == 0) {
+        remove(n);
+        continue;
+      }
+      Bytes buffer(size);
+      ASSERT_EQ(c->GotoPhysicalRecordNumber(n), 0);
+      ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+      ASSERT_EQ(c->GetCurrentRecord(buffer.data(), true), 0);
+      std::string content;
+      const bool keep = rng() % 2;
+      run.Fill(*c, buffer, &content, keep);
+      c->ModifyRecord(buffer.data(), true);
+      Bytes expected = buffer;
+      std::memcpy(expected.data() + 5, m.live[n].data() + 5, 4);
+      m.live[n] = expected;
+      if (!keep) m.blob[n] = content;
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+    if (commit) {
+      env.dir->CommitTransaction(true);
+    } else {
+      env.dir->RollbackTransaction();
+      m = before;
+    }
+  }
+  m.at = 0;
+  m.bof = true;
+  ExpectSame(*c, run, m);
+  c->CloseCursor();
+  // The records renumbered in their order, as a rewrite leaves them.
+  auto renumber = [&] {
+    Model packed;
+    for (auto& [n, bytes] : m.live) {
+      const std::uint32_t k = packed.next++;
+      packed.live[k] = bytes;
+      std::memcpy(packed.live[k].data() + 1, &k, 4);
+      packed.blob[k] = m.blob[n];
+    }
+    m = packed;
+  };
+  struct Step {
+    const char* name;
+    std::function<void(TDataCursor&)> run;
+    bool rewrites;
+  };
+  std::vector<std::string> findings;
+  const Step steps[] = {
+      {"repair", [](TDataCursor& t) { t.RepairTable(false, false); }, false},
+      {"adopting repair", [](TDataCursor& t) { t.RepairTable(false, true); }, false},
+      {"optimize", [](TDataCursor& t) { t.OptimizeTable("", true); }, true},
+      {"copy", [](TDataCursor& t) { t.CopyTable("c", true); }, false},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    auto t = Cursor(env.dir, true);
+    t->SetRepairLogCallback(
+        [](void* user, const std::string& line) {
+          if (line.find(" started at ") == std::string::npos && line.find(" completed at ") == std::string::npos)
+            static_cast<std::vector<std::string>*>(user)->push_back(line);
+          return true;
+        },
+        &findings);
+    step.run(*t);
+    EXPECT_EQ(findings, std::vector<std::string>{});
+    findings.clear();
+    if (step.rewrites) renumber();
+    c->OpenCursor();
+    ExpectSame(*c, run, m);
+    c->CloseCursor();
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  auto copy = Cursor(env.dir, false, "c");
+  copy->OpenCursor();
+  ExpectSame(*copy, run, m);
+}
+
+TEST(DataCursor, ModelRunPastEveryCacheWithMaintenance) { LargeRun(std::random_device{}()); }
 
 // ---- BLOB bounds -----------------------------------------------------------------
 
