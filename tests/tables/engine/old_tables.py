@@ -8,6 +8,11 @@ struct from the old layouts, and the check of their upgraded form.
         Id (auto-increment), Memo1 (BLOB), Num (integer), Memo2 (BLOB);
         six records, the fourth deleted; a unique primary index on Num and a
         secondary index ByName.
+    old_tables.py downgrade FOLDER
+        Rewrites FOLDER/t (version 4, not enciphered) as version 3 wrote
+        it: BLOB fields of flag and reference only, fields placed from
+        offset 9 on, no engine stamp, version byte 3 in all three headers
+        (index pages and BLOB blocks left as they are).
     old_tables.py [--keys ...] check VERSION FOLDER
         Checks the upgraded table against the values written (through
         tools/tablecheck.py's reading), the BLOB signatures (n - 1) * 2 + k,
@@ -188,11 +193,58 @@ def check(version, folder, keys=None):
     return 1 if problems else 0
 
 
+def downgrade(folder):
+    base = os.path.join(folder, "t.")
+    with open(base + "DAT", "rb") as f:
+        dat = f.read()
+    header = bytearray(dat[:127])
+    assert header[8] == 4 and header[86] == 0
+    record_size, count = struct.unpack_from("<HH", header, 21)
+    (records,) = struct.unpack_from("<I", header, 13)
+    records -= 1
+    definitions = bytearray(dat[127:127 + 768 * count])
+    moves = []  # (new offset, old offset, bytes with the null flag)
+    at = 9
+    for i in range(count):
+        d = 768 * i
+        kind, sub, physical = definitions[d + 84], definitions[d + 85], definitions[d + 88]
+        (offset,) = struct.unpack_from("<H", definitions, d + 90)
+        if kind == 6 and sub == 29:
+            continue
+        old_size = 4 if kind == 3 else physical
+        moves.append((offset, at, old_size + 1))
+        if kind == 3:
+            definitions[d + 88] = 4
+        struct.pack_into("<H", definitions, d + 90, at)
+        at += old_size + 1
+    start = 127 + 768 * count
+    out = bytearray()
+    for n in range(records):
+        r = dat[start + n * record_size:start + (n + 1) * record_size]
+        old = bytearray(at)
+        old[:9] = r[:9]
+        for new_offset, old_offset, size in moves:
+            old[old_offset:old_offset + size] = r[new_offset:new_offset + size]
+        out.extend(old)
+    header[8] = 3
+    struct.pack_into("<H", header, 21, at)
+    header[116:124] = bytes(8)
+    with open(base + "DAT", "wb") as f:
+        f.write(bytes(header) + bytes(definitions) + bytes(out))
+    for ext in ("IDX", "BLB"):
+        if os.path.exists(base + ext):
+            with open(base + ext, "r+b") as f:
+                f.seek(8)
+                f.write(b"\x03")
+
+
 if __name__ == "__main__":
     args, keys = sys.argv[1:], None
     if args[0] == "--keys":
         keys, args = tablecheck.parse_keys(args[1]), args[2:]
     if args[0] == "write":
         write(int(args[1]), args[2], keys)
+    elif args[0] == "downgrade":
+        downgrade(args[1])
     else:
         sys.exit(check(int(args[1]), args[2], keys))
