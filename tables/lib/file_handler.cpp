@@ -121,7 +121,8 @@ void TFileHandler::ObserverKeepsPosition(const std::function<void()>& call) {
 std::uint8_t* TFileHandler::WriteInPlace(std::int64_t position, std::int64_t count) {
   if (!file_ || observer_ == nullptr || count <= 0) return nullptr;
   ++write_calls_;
-  std::uint8_t* at = observer_->HoldSpace(*this, position, count);
+  std::uint8_t* at = nullptr;
+  ObserverKeepsPosition([&] { at = observer_->HoldSpace(*this, position, count); });
   if (at != nullptr) Fault(TFaultSite::Write);
   return at;
 }
@@ -154,11 +155,13 @@ std::function<void()> TFileHandler::DeferredSpans(std::int64_t position, std::ve
 
 void TFileHandler::Flush() {
   if (file_ && observer_ != nullptr) {
-    if (observer_->HoldFlush(*this)) {
+    bool held = false;
+    ObserverKeepsPosition([&] { held = observer_->HoldFlush(*this); });
+    if (held) {
       Fault(TFaultSite::Flush);
       return;
     }
-    observer_->BeforeFlush(*this);
+    ObserverKeepsPosition([&] { observer_->BeforeFlush(*this); });
   }
   if (file_) Fault(TFaultSite::Flush);
   if (file_ && !file_->Flush(handle_)) RaiseError(err::kWriteError, file_name_);
