@@ -9,6 +9,7 @@
 #include "tables/lib/expconvert.h"
 #include "tables/lib/expeval.h"
 #include "tables/lib/fieldtypes.h"
+#include "tables/lib/language_settings.h"
 #include "tables/lib/names.h"
 
 namespace korvex {
@@ -118,7 +119,12 @@ void TDataCursor::PutPhysicalField(int field, std::uint8_t* buffer, const std::u
 void TDataCursor::SetFieldMapping(const std::vector<TFieldDefinition>& fields) {
   RequireOpen();
   std::vector<TFieldDefinition> view = fields;
-  VerifyFieldInformation(view, false);
+  {
+    // Defaults and limits are texts in the formats of the table's language,
+    // as when the table was made.
+    LanguageSettingsScope formats(GetLanguageID(), GetSortID());
+    VerifyFieldInformation(view, false);
+  }
   const std::string root = ExtractFileRoot(name_);
   std::uint64_t size = physical_size_;
   bool calculated = false;

@@ -2,6 +2,7 @@
 // values a cursor reports.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/runtime/coding.h"
 #include "platform/runtime/sysutils.h"
@@ -83,36 +84,89 @@ bool TDataCursor::TextValue(const TFieldDefinition& def, const std::string& text
   return true;
 }
 
+namespace {
+// A default or limit that reads the clock ("DATE", "TIME", "NOW" on a date,
+// time or timestamp field): its value is the moment's, read each time.
+bool ReadsClock(const TFieldDefinition& def, const std::string& text) {
+  if (def.DataType != dtDate && def.DataType != dtTime && def.DataType != dtTimeStamp) return false;
+  const std::string word = rtl::UpperCase(rtl::Trim(text));
+  return word == "DATE" || word == "NOW" || word == "TIME";
+}
+}  // namespace
+
+void TDataCursor::ReadStoredRules() const {
+  TStoredRules& rules = stored_rules_;
+  rules = TStoredRules{};
+  rules.limits.resize(physical_fields_.size());
+  rules.defaults.assign(std::max<std::size_t>(record_size_, physical_size_), 0);
+  const bool texts = std::any_of(physical_fields_.begin(), physical_fields_.end(), [](auto& f) {
+    return !f.Default.empty() || !f.Minimum.empty() || !f.Maximum.empty();
+  });
+  // Texts are read in the formats of the table's language, once.
+  std::optional<LanguageSettingsScope> formats;
+  if (texts) formats.emplace(GetLanguageID(), GetSortID());
+  for (std::size_t i = 0; i < physical_fields_.size(); ++i) {
+    const TFieldDefinition& def = physical_fields_[i];
+    if (def.Calculated) continue;
+    if (!def.Default.empty() && !def.IsAutoIncrement()) {
+      if (ReadsClock(def, def.Default)) {
+        rules.clock_defaults.push_back(i);
+      } else if (def.DataType == dtString) {
+        const std::string text = def.Default.substr(0, def.Size);
+        InternalPutField(def, rules.defaults.data(), reinterpret_cast<const std::uint8_t*>(text.c_str()), false);
+        rules.image_fields.push_back(i);
+      } else {
+        std::uint8_t data[kConvertBufferSize + 1] = {};
+        const bool typed = def.DataType != dtBlob && def.DataType != dtBytes && def.DataType != dtVarBytes;
+        // A type without a reading of texts gets zero bytes, set.
+        if (!typed || TextValue(def, def.Default, data)) {
+          InternalPutField(def, rules.defaults.data(), data, false);
+          rules.image_fields.push_back(i);
+        }
+      }
+    }
+    if (def.DataType == dtString) continue;  // texts are compared as texts
+    for (int side = 0; side < 2; ++side) {
+      const std::string& text = side == 0 ? def.Minimum : def.Maximum;
+      TStoredRules::TLimit& limit = side == 0 ? rules.limits[i].first : rules.limits[i].second;
+      if (text.empty()) continue;
+      limit.clock = ReadsClock(def, text);
+      std::uint8_t bound[kConvertBufferSize + 1] = {};
+      if (!limit.clock) limit.known = TextValue(def, text, bound) && Ordered(def.DataType, bound, limit.value);
+    }
+  }
+  rules.ready = true;
+}
+
 void TDataCursor::InitRecord(std::uint8_t* buffer) const {
   ClearRecord(buffer);
   // The table's fields, whatever the cursor's view shows.
-  if (std::none_of(physical_fields_.begin(), physical_fields_.end(), [](auto& f) { return !f.Default.empty(); }))
-    return;
-  LanguageSettingsScope formats(GetLanguageID(), GetSortID());
-  for (const TFieldDefinition& def : physical_fields_) {
-    if (def.Default.empty() || def.IsAutoIncrement() || def.Calculated) continue;
-    if (def.DataType == dtString) {
-      std::string text = def.Default.substr(0, def.Size);
-      InternalPutField(def, buffer, reinterpret_cast<const std::uint8_t*>(text.c_str()), false);
-      continue;
-    }
-    std::uint8_t data[kConvertBufferSize + 1] = {};
-    const bool typed = def.DataType != dtBlob && def.DataType != dtBytes && def.DataType != dtVarBytes;
-    // A type without a reading of texts gets zero bytes, set.
-    if (typed && !TextValue(def, def.Default, data)) continue;
-    InternalPutField(def, buffer, data, false);
+  if (!has_defaults_) return;
+  if (!stored_rules_.ready) ReadStoredRules();
+  for (std::size_t i : stored_rules_.image_fields) {
+    const TFieldDefinition& def = physical_fields_[i];
+    std::memcpy(buffer + def.Offset, stored_rules_.defaults.data() + def.Offset, std::size_t{def.PhysicalSize} + 1);
   }
+  for (std::size_t i : stored_rules_.clock_defaults) {
+    const TFieldDefinition& def = physical_fields_[i];
+    std::uint8_t data[kConvertBufferSize + 1] = {};
+    if (TextValue(def, def.Default, data)) InternalPutField(def, buffer, data, false);
+  }
+  if (has_calculated_ && !stored_rules_.image_fields.empty()) CalculateExpressionFields(buffer);
 }
 
 void TDataCursor::NoteFieldChecks() {
   field_checks_ = std::any_of(physical_fields_.begin(), physical_fields_.end(),
                               [](auto& f) { return f.Required || !f.Minimum.empty() || !f.Maximum.empty(); });
+  has_defaults_ = std::any_of(physical_fields_.begin(), physical_fields_.end(), [](auto& f) { return !f.Default.empty(); });
+  stored_rules_.ready = false;
 }
 
 void TDataCursor::CheckRecordValidity(const std::uint8_t* buffer) const {
   if (!field_checks_) return;
-  LanguageSettingsScope formats(GetLanguageID(), GetSortID());
-  for (const TFieldDefinition& def : physical_fields_) {
+  if (!stored_rules_.ready) ReadStoredRules();
+  for (std::size_t i = 0; i < physical_fields_.size(); ++i) {
+    const TFieldDefinition& def = physical_fields_[i];
     if (def.Calculated || (!def.Required && def.Minimum.empty() && def.Maximum.empty())) continue;
     std::uint8_t value[kConvertBufferSize + 1] = {};
     const bool blank = InternalGetField(def, buffer, value);
@@ -120,20 +174,25 @@ void TDataCursor::CheckRecordValidity(const std::uint8_t* buffer) const {
     // The value against a limit: -1, 0, 1 (0 also for the types that have
     // no order, and for a limit that is no value of the type). A blank
     // value compares as zero.
-    auto against = [&](const std::string& limit) {
+    auto against = [&](const std::string& text, const TStoredRules::TLimit& limit) {
       if (def.DataType == dtString) {
         const int order = CompareStrings(GetLanguageID(), GetSortID(), reinterpret_cast<const char*>(value),
-                                         limit.c_str(), 0, false);
+                                         text.c_str(), 0, false);
         return order < 0 ? -1 : static_cast<int>(order > 0);
       }
-      std::uint8_t bound[kConvertBufferSize + 1] = {};
-      long double a, b;
-      if (!Ordered(def.DataType, value, a) || !TextValue(def, limit, bound) || !Ordered(def.DataType, bound, b))
+      long double a, b = limit.value;
+      if (!Ordered(def.DataType, value, a)) return 0;
+      if (limit.clock) {
+        std::uint8_t bound[kConvertBufferSize + 1] = {};
+        if (!TextValue(def, text, bound) || !Ordered(def.DataType, bound, b)) return 0;
+      } else if (!limit.known) {
         return 0;
+      }
       return a < b ? -1 : static_cast<int>(a > b);
     };
-    if (!def.Minimum.empty() && against(def.Minimum) < 0) Fail(err::kBelowMinimum, def.Name);
-    if (!def.Maximum.empty() && against(def.Maximum) > 0) Fail(err::kAboveMaximum, def.Name);
+    const auto& [minimum, maximum] = stored_rules_.limits[i];
+    if (!def.Minimum.empty() && against(def.Minimum, minimum) < 0) Fail(err::kBelowMinimum, def.Name);
+    if (!def.Maximum.empty() && against(def.Maximum, maximum) > 0) Fail(err::kAboveMaximum, def.Name);
   }
 }
 

@@ -150,7 +150,8 @@ void TDataCursor::CloseCursor(bool discard_temporary) {
   }
   fields_.clear();
   physical_fields_.clear();
-  field_checks_ = false;
+  field_checks_ = has_defaults_ = false;
+  stored_rules_ = TStoredRules{};
   record_size_ = physical_size_ = 0;
   mapped_ = has_calculated_ = false;
   current_ = 0;

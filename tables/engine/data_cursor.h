@@ -693,6 +693,21 @@ private:
   // A default or limit text as a value of the field's type in record
   // format (false: the text is no such value).
   bool TextValue(const TFieldDefinition& def, const std::string& text, std::uint8_t* data) const;
+  // The stored fields' defaults and limits read from their texts once per
+  // definition (under the table's formats) rather than once per record:
+  // an image of the defaulted fields' bytes and each limit's value; those
+  // that read the clock are read when used.
+  struct TStoredRules {
+    struct TLimit {
+      bool clock = false, known = false;
+      long double value = 0;
+    };
+    bool ready = false;
+    std::vector<std::uint8_t> defaults;
+    std::vector<std::size_t> image_fields, clock_defaults;  // by stored position - 1
+    std::vector<std::pair<TLimit, TLimit>> limits;          // minimum, maximum
+  };
+  void ReadStoredRules() const;
 
   // ---- indexes (cursor_navigation.cpp, cursor_indexes.cpp) ----
   using Key = std::vector<std::uint8_t>;
@@ -890,7 +905,8 @@ private:
   // then each view field that is not one of them under its own name (a
   // calculated field, or a stored one renamed), numbered by position.
   std::vector<TFieldDefinition> filter_fields_;
-  bool mapped_ = false, has_calculated_ = false, field_checks_ = false;
+  bool mapped_ = false, has_calculated_ = false, field_checks_ = false, has_defaults_ = false;
+  mutable TStoredRules stored_rules_;
   mutable bool evaluating_ = false;
   // Position: current physical record (0: none) and the two end flags.
   std::uint32_t current_ = 0;

@@ -6,7 +6,9 @@
 //
 // Records that cannot be carried over whole are reported through the
 // data-lost callback, which may stop the work: the table is then left as it
-// was, byte for byte.
+// was, byte for byte. A value that converts into another value (rounded,
+// cut) is reported as a failed conversion is, and kept converted when the
+// work goes on.
 #include "tables/engine/table_restructure.h"
 
 #include <algorithm>
@@ -82,27 +84,52 @@ bool IndexDefinitionHasChanged(const TIndexDefinition& a, const TIndexDefinition
 
 namespace {
 
+// How an old field's value reached the new record.
+enum class TCarried { Whole, Changed, Failed };
+
+// A converted value read back into the old field's type: the same value
+// when nothing of it was lost. A text is the value's writing rather than
+// the value, so a text read as a number or a date counts as whole.
+bool ConvertsBack(const TFieldDefinition& from, const std::uint8_t* value, const TFieldDefinition& to,
+                  const std::uint8_t* converted) {
+  if (from.DataType == dtString) return true;
+  std::uint8_t back[kConvertBufferSize + 5] = {};
+  std::memcpy(back, converted, std::min<std::size_t>(to.PhysicalSize, kConvertBufferSize));
+  if (!ConvertExpression(to.DataType, to.PhysicalSize, to.PhysicalDecimals, from.DataType, from.PhysicalSize,
+                         from.PhysicalDecimals, back))
+    return false;
+  if (from.DataType == dtFloat) {
+    double a, b;
+    std::memcpy(&a, value, 8);
+    std::memcpy(&b, back, 8);
+    return a == b;
+  }
+  return std::memcmp(back, value, from.PhysicalSize) == 0;
+}
+
 // The old field's value carried into the new record: raw bytes when the
-// two are alike, else through the conversion of the storage library. False
-// (nothing stored) when the value does not convert whole: a number out of
-// range, a text that is no value of the type or too long for the field.
-bool CarryValue(const TFieldDefinition& from, const std::uint8_t* old_record, const TFieldDefinition& to,
-                  std::uint8_t* new_record) {
+// two are alike, else through the conversion of the storage library.
+// Failed (nothing stored) when the value does not convert: a number out of
+// range, a text that is no value of the type or too long for the field;
+// Changed (the converted value stored) when it converts into another value:
+// a fraction rounded, a time of day or decimals cut off.
+TCarried CarryValue(const TFieldDefinition& from, const std::uint8_t* old_record, const TFieldDefinition& to,
+                    std::uint8_t* new_record) {
   const std::uint8_t* value = old_record + from.Offset + 1;
   if (from.DataType == to.DataType && from.PhysicalSize == to.PhysicalSize &&
       from.PhysicalDecimals == to.PhysicalDecimals) {
     new_record[to.Offset] = 1;
     std::memcpy(new_record + to.Offset + 1, value, from.PhysicalSize);
-    return true;
+    return TCarried::Whole;
   }
   std::uint8_t buffer[kConvertBufferSize + 5] = {};
   std::memcpy(buffer, value, std::min<std::size_t>(from.PhysicalSize, kConvertBufferSize));
   if (!ConvertExpression(from.DataType, from.PhysicalSize, from.PhysicalDecimals, to.DataType, to.PhysicalSize,
                          to.PhysicalDecimals, buffer))
-    return false;
+    return TCarried::Failed;
   new_record[to.Offset] = 1;
   std::memcpy(new_record + to.Offset + 1, buffer, to.PhysicalSize);
-  return true;
+  return ConvertsBack(from, value, to, buffer) ? TCarried::Whole : TCarried::Changed;
 }
 
 }  // namespace
@@ -390,7 +417,8 @@ void TDataCursor::RebuildTable(const TRestructureRequest& request, const TTableC
           if (!content.empty()) rebuilt->PutBlobContent(target[i], record.data(), content);
           continue;
         }
-        if (!CarryValue(from, old_record.data(), to, record.data())) lost(dlFieldConversion, from.Name);
+        if (CarryValue(from, old_record.data(), to, record.data()) != TCarried::Whole)
+          lost(dlFieldConversion, from.Name);
       }
       if (!go_on) {
         rebuilt->FreeAllBlobs(true);

@@ -23,6 +23,10 @@ bool IsStringConstant(const TExpToken* node) {
   return IsConstant(node) && !node->IsParameter && node->DataType == dtString;
 }
 
+// A text constant or a parameter bound to a text: beside a date, time or
+// timestamp either is read as a value of that type.
+bool IsStringValue(const TExpToken* node) { return IsConstant(node) && node->DataType == dtString; }
+
 bool IsIntegerConstant(const TExpToken* node) {
   return IsConstant(node) && !node->IsParameter && !node->IsNull && IsIntegralType(node->DataType);
 }
@@ -179,9 +183,9 @@ void Checker::VerifyBinary(TExpToken* node, bool convert_booleans) {
       RevertToConstant(left);
   }
   if (IsConstant(left) || IsConstant(right)) {
-    if (IsDateTimeType(left->DataType) && IsStringConstant(right))
+    if (IsDateTimeType(left->DataType) && IsStringValue(right))
       ConvertDateConstant(right, left);
-    else if (IsDateTimeType(right->DataType) && IsStringConstant(left))
+    else if (IsDateTimeType(right->DataType) && IsStringValue(left))
       ConvertDateConstant(left, right);
   }
   if (!CheckBinaryTypes(node->Operator, left->DataType, left->SubType, right->DataType, right->SubType))
@@ -390,7 +394,7 @@ void Checker::VerifyListValue(TExpToken* node, TExpToken* value) {
     Verify(value, node, false);
   else
     value->Parent = node;
-  if (IsDateTimeType(left->DataType) && IsStringConstant(value)) ConvertDateConstant(value, left);
+  if (IsDateTimeType(left->DataType) && IsStringValue(value)) ConvertDateConstant(value, left);
   if (!IsConstant(value) && !(value->NodeClass == enUNARY && IsConstant(value->Left)))
     Fail("Constant expression expected after " + name + " operator, instead found '" + value->Text + "'");
   if (!CheckBinaryTypes(eoEQ, left->DataType, left->SubType, value->DataType, value->SubType))

@@ -76,6 +76,76 @@ int FindField(const std::vector<TFieldDefinition>& fields, const std::string& na
   return -1;
 }
 
+// A column's type as a statement writes it.
+std::string TypeText(const TFieldDefinition& f) {
+  switch (f.DataType) {
+    case dtString: return "CHAR(" + std::to_string(f.Size) + ")";
+    case dtDate: return "DATE";
+    case dtBlob: return "BLOB";
+    case dtBoolean: return "BOOLEAN";
+    case dtSmallInt: return "SMALLINT";
+    case dtInteger: return f.IsAutoIncrement() ? "AUTOINC" : "INTEGER";
+    case dtFloat: return f.SubType == fstMoney ? "MONEY" : "FLOAT";
+    case dtBCD: return "DECIMAL with " + std::to_string(f.Decimals) + " decimals";
+    case dtTime: return "TIME";
+    case dtTimeStamp: return "TIMESTAMP";
+    case dtWord: return "WORD";
+    default: return "BYTES(" + std::to_string(f.Size) + ")";
+  }
+}
+
+// The checks of a column that a record can fail, as a statement writes them.
+std::string ChecksText(const TFieldDefinition& f) {
+  std::string text;
+  auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+  if (f.Required) add("NOT NULL");
+  if (!f.Minimum.empty()) add("MINIMUM " + f.Minimum);
+  if (!f.Maximum.empty()) add("MAXIMUM " + f.Maximum);
+  return text;
+}
+
+// Watches a restructure for ALTER TABLE: the dropping of a column's values
+// goes on (the statement asked for it); the first record that could not be
+// carried over whole stops the work, which then leaves the table as it was.
+// Records are counted by the restructure's progress, one report after each
+// physical record, so the record at fault is the one after the last report.
+class TDataLossWatch {
+public:
+  explicit TDataLossWatch(TDataCursor& cursor) {
+    cursor.SetRestructureProgressCallback(&Progress, this);
+    cursor.SetDataLostCallback(&Lost, this);
+  }
+
+  bool Stopped() const { return stopped_; }
+  TDataLossCause Cause() const { return cause_; }
+  const std::string& Context() const { return context_; }
+  std::uint32_t Record() const { return record_; }
+
+private:
+  static bool Progress(void* user, std::uint32_t step, std::uint8_t) {
+    static_cast<TDataLossWatch*>(user)->done_ = step;
+    return true;
+  }
+  static bool Lost(void* user, TDataLossCause cause, const std::string& context, bool& stop_asking,
+                   bool& continue_restructure) {
+    auto* watch = static_cast<TDataLossWatch*>(user);
+    if (cause == dlFieldDeletion) return true;
+    watch->stopped_ = true;
+    watch->cause_ = cause;
+    watch->context_ = context;
+    watch->record_ = watch->done_ + 1;
+    stop_asking = true;
+    continue_restructure = false;
+    return true;
+  }
+
+  std::uint32_t done_ = 0;
+  bool stopped_ = false;
+  TDataLossCause cause_ = dlUnknown;
+  std::string context_;
+  std::uint32_t record_ = 0;
+};
+
 }  // namespace
 
 TDefinitionExecutor::TDefinitionExecutor(TDataQuery& query) : query_(query) {}
@@ -207,6 +277,7 @@ void TDefinitionExecutor::ApplyGivenSettings(TDataFileSettings& settings) const 
 void TDefinitionExecutor::AlterTable() {
   TRestructureRequest request;
   std::vector<TFieldDefinition> old_fields;
+  bool has_records = false;
   {
     auto cursor = NewCursor(true);
     for (int i = 1; i <= cursor->GetFieldCount(); ++i) old_fields.push_back(cursor->GetFieldDefinitionByPos(i));
@@ -233,6 +304,7 @@ void TDefinitionExecutor::AlterTable() {
     request.Settings.Password = cursor->GetPassword();
     request.Settings.Description = header.Description;
     request.Settings.BlobBlockSize = static_cast<std::uint16_t>(header.BlobBlockSize());
+    has_records = cursor->GetRecordCount() > 0;
     cursor->CloseCursor();
   }
   const bool had_primary = !request.Indexes.empty() && request.Indexes[0].FieldCount != 0;
@@ -246,6 +318,10 @@ void TDefinitionExecutor::AlterTable() {
     if (column->PositionGiven && (column->Position < 1 || column->Position > static_cast<int>(fields.size())))
       Fail("AT column position must be between 1 and " + std::to_string(fields.size()));
     if (column->Add) {
+      // Every record would fail the new column's check.
+      if (column->Required && column->DefaultValue.empty() && has_records)
+        Fail("Cannot add a NOT NULL column with default value NULL: column " + column->FieldName +
+             ", the table has records");
       TFieldDefinition f = NewField(*column, ++next_number);
       if (column->PositionGiven) fields.insert(fields.begin() + (column->Position - 1), f);
       else fields.push_back(f);
@@ -271,9 +347,12 @@ void TDefinitionExecutor::AlterTable() {
   }
 
   // Keys and indexes, in statement order.
+  // A key column the table lacks is named here: the restructure never sees
+  // a key field 0.
   auto identity_of = [&](const std::string& name) {
     const int i = FindField(fields, name);
-    return static_cast<std::uint16_t>(i < 0 ? 0 : fields[static_cast<std::size_t>(i)].FieldNumber);
+    if (i < 0) Fail("Column " + name + " not found");
+    return fields[static_cast<std::size_t>(i)].FieldNumber;
   };
   for (const TCreateIndex* index : query_.CreateIndexes) {
     if (!index->IndexName.empty()) continue;
@@ -300,8 +379,42 @@ void TDefinitionExecutor::AlterTable() {
   request.LastAutoIncValue = query_.AutoIncGiven ? query_.LastAutoInc : -1;
   request.NoBackup = query_.NoBackup;
   auto cursor = NewCursor(false);
-  LanguageSettingsScope settings(request.Settings.LanguageID, request.Settings.SortID);
-  cursor->RestructureTable(request);
+  TDataLossWatch watch(*cursor);
+  {
+    LanguageSettingsScope settings(request.Settings.LanguageID, request.Settings.SortID);
+    cursor->RestructureTable(request);
+  }
+  if (watch.Stopped()) RefuseLoss(watch.Cause(), watch.Context(), watch.Record(), old_fields, fields);
+}
+
+void TDefinitionExecutor::RefuseLoss(TDataLossCause cause, const std::string& context, std::uint32_t record,
+                                     const std::vector<TFieldDefinition>& old_fields,
+                                     const std::vector<TFieldDefinition>& fields) const {
+  const std::string at = "record " + std::to_string(record);
+  const std::string refused = "ALTER TABLE refused, the table is unchanged: ";
+  switch (cause) {
+    case dlKeyViolation:
+      Fail(refused + at + " has the key of another record in index '" + (context.empty() ? "PRIMARY" : context) +
+           "' and would be deleted");
+    case dlValidityCheckFail: {
+      const int i = FindField(fields, context);
+      const std::string checks = i < 0 ? std::string() : ChecksText(fields[static_cast<std::size_t>(i)]);
+      Fail(refused + "the value of column " + context + " in " + at + " fails " +
+           (checks.empty() ? std::string("the column's checks") : checks) + " and the record would be deleted");
+    }
+    case dlFieldConversion: {
+      // The restructure names the column as the table had it.
+      const int was = FindField(old_fields, context);
+      std::string type;
+      if (was >= 0)
+        for (const TFieldDefinition& f : fields)
+          if (f.FieldNumber == old_fields[static_cast<std::size_t>(was)].FieldNumber) type = TypeText(f);
+      Fail(refused + "the value of column " + context + " in " + at + " does not convert to " +
+           (type.empty() ? std::string("the new type") : type) + " and would be lost");
+    }
+    default:
+      Fail(refused + at + " cannot be carried over and would be lost");
+  }
 }
 
 }  // namespace korvex

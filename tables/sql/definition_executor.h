@@ -68,6 +68,11 @@ private:
   // The table settings the statement gives (language, sort, description,
   // block size, versions, password) over those the table has.
   void ApplyGivenSettings(TDataFileSettings& settings) const;
+  // Raises the error of an ALTER TABLE that would lose the record (number
+  // in physical order) the restructure stopped at.
+  [[noreturn]] void RefuseLoss(TDataLossCause cause, const std::string& context, std::uint32_t record,
+                               const std::vector<TFieldDefinition>& old_fields,
+                               const std::vector<TFieldDefinition>& fields) const;
   void DropTable();
   void DropIndex();
 

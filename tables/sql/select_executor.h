@@ -140,6 +140,11 @@ private:
   void OrderSources();
   void PlaceConditions();
   void ChooseLookups();
+  // The hash of a join step over a column and its probe, or None.
+  TLookupKind HashLookupKind(const TExpToken* column, const TExpToken* probe) const;
+  // Whether a hash of the step's target costs less than a range of its
+  // index (`hash_possible`: the step has an equality a hash can take).
+  bool HashBeatsRange(std::size_t level, bool hash_possible) const;
   // This execution's plan (plan_, copied to the query for the model dump).
   void DescribePlan();
   // Orders the rows of a source by its lookup columns (see Source).

@@ -78,6 +78,29 @@ void TSelectExecutor::SplitConditions() {
   }
 }
 
+TLookupKind TSelectExecutor::HashLookupKind(const TExpToken* column, const TExpToken* probe) const {
+  if (locale_.Language == 0 && column->DataType == dtString && probe->DataType == dtString)
+    return TLookupKind::TextHash;
+  return Hashable(column->DataType, probe->DataType) ? TLookupKind::Hash : TLookupKind::None;
+}
+
+// A range descends the index once per row that reaches the step and reads
+// each match from its record; a hash reads the target once, in file order,
+// and then finds each match in memory. The rows that reach the step are
+// at least those of the first table. A small target is left to its index:
+// it stays in the caches either way, and the range reads no row ahead.
+bool TSelectExecutor::HashBeatsRange(std::size_t level, bool hash_possible) const {
+  constexpr std::uint64_t kSmallTarget = 2000;
+  // What one descent of the index with its record costs, in rows read in
+  // file order into a hash.
+  constexpr std::uint64_t kDescentRows = 4;
+  if (!hash_possible || level == 0) return false;
+  const std::uint64_t target = sources_[level]->cursor->GetRecordCount();
+  if (target < kSmallTarget) return false;
+  const std::uint64_t probes = sources_[0]->cursor->GetRecordCount();
+  return probes * kDescentRows > target;
+}
+
 void TSelectExecutor::ChooseLookups() {
   for (std::size_t level = 0; level < sources_.size(); ++level) {
     Source& s = *sources_[level];
@@ -127,7 +150,12 @@ void TSelectExecutor::ChooseLookups() {
         texts = texts || e.column->DataType == dtString;
       }
     std::vector<std::size_t> order;
-    if (!fields.empty() && ChooseLookupIndex(*s.cursor, fields, texts, locale_, lookup.index, order)) {
+    if (!fields.empty() && ChooseLookupIndex(*s.cursor, fields, texts, locale_, lookup.index, order) &&
+        !HashBeatsRange(level, [&] {
+          for (const Equality& e : equalities)
+            if (HashLookupKind(e.column, e.probe) != TLookupKind::None) return true;
+          return false;
+        }())) {
       lookup.kind = TLookupKind::Range;
       for (std::size_t at : order) add(*keyed[at]);
       // The table's own conditions are tested on the rows each range finds:
@@ -149,10 +177,10 @@ void TSelectExecutor::ChooseLookups() {
     }
     // Else a hash of the first value that hashes; texts under language 0
     // are equal exactly when their bytes are.
+    lookup.index = 0;
     for (const Equality& e : equalities) {
-      const bool bytes = locale_.Language == 0 && e.column->DataType == dtString && e.probe->DataType == dtString;
-      if (!bytes && !Hashable(e.column->DataType, e.probe->DataType)) continue;
-      lookup.kind = bytes ? TLookupKind::TextHash : TLookupKind::Hash;
+      lookup.kind = HashLookupKind(e.column, e.probe);
+      if (lookup.kind == TLookupKind::None) continue;
       lookup.implied = e.condition;
       add(e);
       break;

@@ -122,35 +122,43 @@ std::unique_ptr<TQueryStatement> TKORVEXQuery::NewStatement(bool live, std::int3
   return statement;
 }
 
+// A prepared statement holds the query's database (flag dbfPrepared) for
+// as long as it lives, whichever way it was prepared.
 void TKORVEXQuery::SetPrepared(bool value) {
   if (Active()) rtl::DatabaseError(kOpenDataSet);
   if (value == prepared_) return;
   if (!value) {
     statement_.reset();
     prepared_ = false;
+    SetDBFlag(dbfPrepared, false);
     return;
   }
   if (text_.size() < 2) rtl::DatabaseError(cmsg::kEmptySQLStatement);
-  auto statement = NewStatement(request_live_, max_row_count_);
-  std::int32_t position = 0;
-  statement->PrepareStatement(text_, position);
-  statement_ = std::move(statement);
+  const bool held = (DBFlags() & (1u << dbfPrepared)) != 0;
+  SetDBFlag(dbfPrepared, true);
+  try {
+    auto statement = NewStatement(request_live_, max_row_count_);
+    std::int32_t position = 0;
+    statement->PrepareStatement(text_, position);
+    statement_ = std::move(statement);
+  } catch (...) {
+    if (!held) SetDBFlag(dbfPrepared, false);
+    throw;
+  }
   prepared_ = true;
 }
 
-void TKORVEXQuery::Prepare() {
-  SetDBFlag(dbfPrepared, true);
-  try {
-    SetPrepared(true);
-  } catch (...) {
-    SetDBFlag(dbfPrepared, false);
-    throw;
-  }
-}
+void TKORVEXQuery::Prepare() { SetPrepared(true); }
 
-void TKORVEXQuery::UnPrepare() {
-  SetPrepared(false);
-  SetDBFlag(dbfPrepared, false);
+void TKORVEXQuery::UnPrepare() { SetPrepared(false); }
+
+void TKORVEXQuery::SetDBFlag(int flag, bool value) {
+  // The statement goes before the database it was prepared on.
+  if (!value && prepared_ && DBFlags() == (1u << flag)) {
+    statement_.reset();
+    prepared_ = false;
+  }
+  TKORVEXDBDataSet::SetDBFlag(flag, value);
 }
 
 void TKORVEXQuery::Disconnect() {

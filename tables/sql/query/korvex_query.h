@@ -116,6 +116,8 @@ public:
   void WriteBinarySQL(rtl::TStream& stream) const;
 
   void Disconnect() override;
+  // Clearing the last flag unprepares the query first.
+  void SetDBFlag(int flag, bool value);
 
   TQueryProgressEvent OnQueryProgress;
   TQuerySaveProgressEvent OnSaveProgress;

@@ -186,6 +186,80 @@ TEST_F(DdlTest, HeadersOfTheDefinitionStatements) {
   EXPECT_FALSE(std::filesystem::exists(sub + "/dt.DAT"));
 }
 
+// ALTERs over records that the new definition refuses change nothing: the
+// rows and the files' bytes stay, and the message names the column and the
+// first record at fault. The same ALTERs over records that fit run, each
+// on the table the one before it left.
+TEST_F(DdlTest, AltersThatWouldLoseRecordsOrValuesAreRefused) {
+  ASSERT_EQ(RunError("CREATE TABLE t (k INTEGER, n INTEGER, c CHAR(20), w INTEGER, s CHAR(10), dt DATE, f FLOAT, "
+                     "ts TIMESTAMP, m MONEY)"),
+            "");
+  for (const char* row : {"(1, 4, 'Smithsonian', 40000, 'abc', '1850-03-04', 1.5, '1850-03-04 10:30:00', 2.25)",
+                          "(2, NULL, 'Ann', 7, '12', '1901-01-01', 2.0, '1901-01-01', 3)",
+                          "(3, 400, NULL, NULL, NULL, NULL, NULL, NULL, NULL)",
+                          "(4, 4, 'Bo', -3, '7', NULL, NULL, NULL, NULL)"})
+    ASSERT_EQ(Run(std::string("INSERT INTO t VALUES ") + row), "OK 1");
+  struct Refusal {
+    const char* statement;
+    const char* message;  // a part of it
+  };
+  const Refusal refusals[] = {
+      {"ALTER TABLE t ADD r INTEGER NOT NULL", "Cannot add a NOT NULL column with default value NULL: column r"},
+      {"ALTER TABLE t REDEFINE n NOT NULL", "column n in record 2 fails NOT NULL"},
+      {"ALTER TABLE t REDEFINE n MAXIMUM 100", "column n in record 3 fails MAXIMUM 100"},
+      {"ALTER TABLE t REDEFINE n MINIMUM 5", "column n in record 1 fails MINIMUM 5"},
+      // A blank compares as zero against a limit.
+      {"ALTER TABLE t REDEFINE n MINIMUM 4", "column n in record 2 fails MINIMUM 4"},
+      {"ALTER TABLE t DROP c, REDEFINE n NOT NULL DEFAULT 0", "column n in record 2 fails NOT NULL"},
+      {"ALTER TABLE t ADD PRIMARY KEY (n)", "record 4 has the key of another record in index 'PRIMARY'"},
+      {"ALTER TABLE t ADD PRIMARY KEY (zz)", "Column zz not found"},
+      {"ALTER TABLE t REDEFINE c CHAR(4)", "column c in record 1 does not convert to CHAR(4)"},
+      {"ALTER TABLE t REDEFINE w SMALLINT", "column w in record 1 does not convert to SMALLINT"},
+      {"ALTER TABLE t REDEFINE s INTEGER", "column s in record 1 does not convert to INTEGER"},
+      {"ALTER TABLE t REDEFINE s ss INTEGER", "column s in record 1 does not convert to INTEGER"},
+      {"ALTER TABLE t REDEFINE dt TIME", "column dt in record 1 does not convert to TIME"},
+      {"ALTER TABLE t REDEFINE f INTEGER", "column f in record 1 does not convert to INTEGER"},
+      {"ALTER TABLE t REDEFINE ts DATE", "column ts in record 1 does not convert to DATE"},
+      {"ALTER TABLE t REDEFINE m DECIMAL(10, 1)", "column m in record 1 does not convert to DECIMAL with 1 decimals"},
+  };
+  const std::vector<std::string> rows = Dump("t");
+  const auto files = TableFileBytes({"t"});
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.statement);
+    const std::string error = RunError(r.statement);
+    EXPECT_NE(error.find(r.message), std::string::npos) << error;
+    EXPECT_EQ(Dump("t"), rows);
+    EXPECT_TRUE(files == TableFileBytes({"t"}));
+  }
+
+  struct Change {
+    const char* statement;
+    std::vector<std::string> rows;  // sorted
+  };
+  const Change changes[] = {
+      {"ALTER TABLE t DROP ts, DROP m",
+       {"1|4|Smithsonian|40000|abc|675396|1.5", "2|NULL|Ann|7|12|693961|2", "3|400|NULL|NULL|NULL|NULL|NULL",
+        "4|4|Bo|-3|7|NULL|NULL"}},
+      {"ALTER TABLE t ADD r INTEGER NOT NULL DEFAULT 3, REDEFINE n MAXIMUM 400",
+       {"1|4|Smithsonian|40000|abc|675396|1.5|3", "2|NULL|Ann|7|12|693961|2|3", "3|400|NULL|NULL|NULL|NULL|NULL|3",
+        "4|4|Bo|-3|7|NULL|NULL|3"}},
+      {"ALTER TABLE t REDEFINE c CHAR(11), REDEFINE s CHAR(3), REDEFINE w FLOAT, REDEFINE k SMALLINT",
+       {"1|4|Smithsonian|40000|abc|675396|1.5|3", "2|NULL|Ann|7|12|693961|2|3", "3|400|NULL|NULL|NULL|NULL|NULL|3",
+        "4|4|Bo|-3|7|NULL|NULL|3"}},
+      {"ALTER TABLE t ADD PRIMARY KEY (k)",
+       {"1|4|Smithsonian|40000|abc|675396|1.5|3", "2|NULL|Ann|7|12|693961|2|3", "3|400|NULL|NULL|NULL|NULL|NULL|3",
+        "4|4|Bo|-3|7|NULL|NULL|3"}},
+  };
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.statement);
+    EXPECT_EQ(RunError(c.statement), "");
+    EXPECT_EQ(Dump("t"), c.rows);
+  }
+  // An empty table takes a NOT NULL column without a default, as SQLite does.
+  ASSERT_EQ(RunError("CREATE TABLE e (k INTEGER)"), "");
+  EXPECT_EQ(RunError("ALTER TABLE e ADD r INTEGER NOT NULL"), "");
+}
+
 }  // namespace
 }  // namespace korvex::testing
 

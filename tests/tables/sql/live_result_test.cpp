@@ -179,6 +179,29 @@ TEST_F(LiveResultTest, DecisionsAndAnswersAgreeWithResultTables) {
 // A live answer narrows as its WHERE says after edits made through it and
 // by other cursors; its calculated columns follow the stored ones; the
 // table sees every edit; a copy holds what the result shows.
+// A live result maps the table's fields with their defaults and limits:
+// date, time and timestamp texts read in the table's formats, whatever
+// formats are in force while the statement runs.
+TEST_F(LiveResultTest, DateAndTimeColumnsWithDefaultsAndLimitsStayLive) {
+  {
+    ASSERT_EQ(ExecuteError(dir_, std::string("CREATE TABLE D (k INTEGER, d DATE DEFAULT '1800-01-01' MIN '1700-01-01' "
+                                             "MAX '1999-12-31', t TIME DEFAULT '10:30:00' MIN '08:00:00' MAX "
+                                             "'20:00:00', ts TIMESTAMP DEFAULT '1800-01-01 10:30:00' MIN "
+                                             "'1700-01-01' MAX '1999-12-31 23:00:00')")),
+              "");
+    ASSERT_EQ(ExecuteError(dir_, "INSERT INTO D (k) VALUES (1)"), "");
+    for (const char* text : {"SELECT k, d FROM D", "SELECT k, t FROM D", "SELECT k, ts FROM D", "SELECT * FROM D",
+                             "SELECT k, d, t, ts FROM D WHERE k = 1"}) {
+      SCOPED_TRACE(text);
+      const TRun live = Run(text, true), copied = Run(text, false);
+      EXPECT_EQ(live.error, "");
+      EXPECT_TRUE(live.live);
+      EXPECT_EQ(live.rows, copied.rows);
+      EXPECT_EQ(live.rows.size(), 1u);
+    }
+  }
+}
+
 TEST_F(LiveResultTest, EditsThroughTheResultReachTheTable) {
   {
     TQueryStatement early(dir_);

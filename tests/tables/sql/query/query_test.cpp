@@ -126,6 +126,36 @@ TEST_F(QueryTest, ParametersAndGuards) {
   q.Close();
 }
 
+// Prepared through the setter as through Prepare(): the statement holds
+// the query's database, and goes when the last use of it does.
+TEST_F(QueryTest, PreparedSetterPreparesOnTheDatabase) {
+  TKORVEXQuery q;
+  q.SetDatabaseName(dir_.path().string());
+  q.SetSQL("INSERT INTO T VALUES (100, 1, 'x')");
+  q.SetPrepared(true);
+  EXPECT_TRUE(q.Prepared());
+  EXPECT_NE(q.Database(), nullptr);
+  q.ExecSQL();
+  EXPECT_EQ(q.RowsAffected(), 1);
+  q.SetSQL("SELECT COUNT(*) FROM T");
+  q.SetPrepared(true);
+  q.Open();
+  EXPECT_EQ(Rows(q), std::vector<std::string>{"41"});
+  q.Close();
+  q.SetPrepared(false);
+  EXPECT_EQ(q.DBFlags(), 0);
+  EXPECT_EQ(q.Database(), nullptr);
+  q.SetPrepared(true);
+  q.SetDBFlag(dbfPrepared, false);
+  EXPECT_FALSE(q.Prepared());
+  EXPECT_EQ(q.Database(), nullptr);
+  // A statement that does not prepare leaves no database held.
+  q.SetSQL("SELECT Nope FROM Missing");
+  EXPECT_NE(Raised([&] { q.SetPrepared(true); }), "");
+  EXPECT_FALSE(q.Prepared());
+  EXPECT_EQ(q.DBFlags(), 0);
+}
+
 TEST_F(QueryTest, Scripts) {
   TKORVEXQuery q;
   q.SetDatabaseName(dir_.path().string());
@@ -461,6 +491,11 @@ TEST_F(QueryTest, ParametersOfEveryTypeWithEveryOperator) {
       // its day: 10:00 of day3 is day3 - 10/24.
       {"TS", [&](TKORVEXParam* p) { p->SetAsDateTime(day3 - 10 / 24.0); }},
       {"B", [](TKORVEXParam* p) { p->SetAsBoolean(true); }, true},
+      // Texts against dates and times read as the constants of the same
+      // texts are.
+      {"DT", [](TKORVEXParam* p) { p->SetAsString("1750-01-03"); }},
+      {"TM", [](TKORVEXParam* p) { p->SetAsString("10:03"); }},
+      {"TS", [](TKORVEXParam* p) { p->SetAsString("1750-01-03 10:00"); }},
       // A memo's text compares as a text.
       {"S", [](TKORVEXParam* p) { p->SetAsMemo("s3"); }},
   };
