@@ -7,8 +7,11 @@
 // s CHARCASE UPPER, dt DATE DEFAULT, ds date text, m and m2 memos) takes
 // INSERT with and without column lists, INSERT ... SELECT of date texts,
 // UPDATE and DELETE by and of memos, parameters with every comparison and
-// LIKE, DECIMAL and MONEY aggregates, CAST between texts and dates and
-// ALTER TABLE ADD and DROP over NULLs. A (an AUTOINC key) is read with
+// LIKE, DECIMAL and MONEY aggregates, CAST between texts and dates, and
+// ALTER TABLE: ADD and DROP over NULLs, and NOT NULL, MINIMUM, MAXIMUM,
+// narrower types and keys over rows that may fail them (SQLite makes the
+// table anew with the matching checks): a refused ALTER leaves the table
+// as it was in both. A (an AUTOINC key) is read with
 // SELECT * after deletes. G is filled only by INSERT ... VALUES and
 // grouped with a plain column beside the aggregates (the group's last row
 // in the order of the file: SQLite's rowid order).
@@ -187,7 +190,74 @@ public:
     return step;
   }
 
+  Step Change(const std::string& ours, const std::string& lite) { return {ours, lite, false, false, "T", {}}; }
+
+  // T as SQLite holds it: its columns, n with the checks it has here, and
+  // one more table check. The NOT NULL, MINIMUM, MAXIMUM, narrower type or
+  // key of our ALTER is a check SQLite tests on every row when the table
+  // is made anew with it.
+  std::string LiteT(const std::string& name, bool has_n, const std::string& n_checks,
+                    const std::string& table_check) const {
+    return "CREATE TABLE " + name +
+           " (Id INTEGER, g TEXT, a INTEGER DEFAULT 7 CHECK (a >= 0 AND a <= 500), d REAL, mo REAL, s TEXT, "
+           "dt TEXT DEFAULT '1900-02-03', ds TEXT, m TEXT, m2 TEXT" +
+           (has_n ? ", n INTEGER DEFAULT 5" + n_checks : std::string()) + table_check + ")";
+  }
+  // SQLite's form of an ALTER: T made anew with the new checks and its
+  // rows copied (one that fails a check fails the whole step).
+  std::string Rebuild(bool has_n, bool copy_n, const std::string& n_checks = "", const std::string& table_check = "") {
+    const std::string columns = std::string("Id, g, a, d, mo, s, dt, ds, m, m2") + (copy_n ? ", n" : "");
+    return LiteT("T2", has_n, n_checks, table_check) + ";INSERT INTO T2 (" + columns + ") SELECT " + columns +
+           " FROM T;DROP TABLE T;ALTER TABLE T2 RENAME TO T";
+  }
+
+  // ALTERs of T. Adding and dropping n always run; every other one is a
+  // pair: a change that the rows may refuse (a NOT NULL, limits, a
+  // narrower type, a key), then one that undoes it and runs whether or not
+  // the first did, so that no check stays uncertain for later steps.
+  Step AlterT(bool& has_n) {
+    if (!has_n && Chance(40)) {
+      has_n = true;
+      return Change("ALTER TABLE T ADD n INTEGER DEFAULT 5", Rebuild(true, false));
+    }
+    if (has_n && Chance(20)) {
+      has_n = false;
+      return Change("ALTER TABLE T DROP n", Rebuild(false, false));
+    }
+    std::vector<std::pair<Step, Step>> pairs = {
+        {Change("ALTER TABLE T REDEFINE s CHAR(4)", Rebuild(has_n, has_n, "", ", CHECK (length(s) <= 4)")),
+         Change("ALTER TABLE T REDEFINE s CHAR(8)", Rebuild(has_n, has_n))},
+        {Change("ALTER TABLE T REDEFINE g INTEGER", Rebuild(has_n, has_n, "", ", CHECK (g IS NULL)")),
+         Change("ALTER TABLE T REDEFINE g CHAR(6)", Rebuild(has_n, has_n))},
+        {Change("ALTER TABLE T ADD PRIMARY KEY (Id)", Rebuild(has_n, has_n, "", ", UNIQUE (Id)")),
+         Change("ALTER TABLE T DROP PRIMARY KEY", Rebuild(has_n, has_n))},
+        {Change("ALTER TABLE T ADD r INTEGER NOT NULL", "ALTER TABLE T ADD COLUMN r INTEGER NOT NULL"),
+         Change("ALTER TABLE T DROP r", "ALTER TABLE T DROP COLUMN r")},
+    };
+    if (has_n) {
+      // A blank compares as zero with a limit.
+      pairs.push_back({Change("ALTER TABLE T REDEFINE n NOT NULL", Rebuild(true, true, " NOT NULL")),
+                       Change("ALTER TABLE T DROP n", Rebuild(false, false))});
+      pairs.push_back({Change("ALTER TABLE T REDEFINE n MAXIMUM 100", Rebuild(true, true, " CHECK (coalesce(n, 0) <= 100)")),
+                       Change("ALTER TABLE T REDEFINE n MAXIMUM 1000000", Rebuild(true, true))});
+      pairs.push_back({Change("ALTER TABLE T REDEFINE n MINIMUM 10", Rebuild(true, true, " CHECK (coalesce(n, 0) >= 10)")),
+                       Change("ALTER TABLE T REDEFINE n MINIMUM -1000000", Rebuild(true, true))});
+      pairs.push_back(
+          {Change("ALTER TABLE T REDEFINE n SMALLINT", Rebuild(true, true, " CHECK (n BETWEEN -32768 AND 32767)")),
+           Change("ALTER TABLE T REDEFINE n INTEGER", Rebuild(true, true))});
+    }
+    const std::size_t pick = static_cast<std::size_t>(Pick(static_cast<int>(pairs.size())));
+    if (has_n && pick == 4) has_n = false;  // NOT NULL is undone by dropping n
+    pending_.push_back(pairs[pick].second);
+    return pairs[pick].first;
+  }
+
   Step Next(int& next_id, bool& has_n) {
+    if (!pending_.empty()) {
+      Step step = pending_.back();
+      pending_.pop_back();
+      return step;
+    }
     const int kind = Pick(20);
     switch (kind) {
       case 0: case 1: case 2: return InsertT(next_id++);
@@ -285,18 +355,14 @@ public:
         }
       }
       case 16: case 17: return ParameterStep();
-      case 18: {
-        // ALTER over NULLs: the added field takes its default, others keep
-        // their NULLs.
-        if (!has_n) {
-          has_n = true;
-          return {"ALTER TABLE T ADD n INTEGER DEFAULT 5", "ALTER TABLE T ADD COLUMN n INTEGER DEFAULT 5", false,
-                  false, "T", {}};
-        }
-        has_n = false;
-        return {"ALTER TABLE T DROP n", "ALTER TABLE T DROP COLUMN n", false, false, "T", {}};
-      }
+      case 18: return AlterT(has_n);
       default: {
+        if (has_n && Chance(50)) {
+          auto [c, lc] = Condition();
+          static const char* kValues[] = {"NULL", "NULL", "40000", "150"};
+          const std::string v = Chance(50) ? Int(0, 200) : kValues[Pick(4)];
+          return Change("UPDATE T SET n = " + v + " WHERE " + c, "UPDATE T SET n = " + v + " WHERE " + lc);
+        }
         if (has_n) return {"SELECT Id, n FROM T", "SELECT Id, n FROM T", true, false, "", {}};
         return InsertT(next_id++);
       }
@@ -305,6 +371,7 @@ public:
 
 private:
   std::mt19937 rng_;
+  std::vector<Step> pending_;  // the second step of an ALTER pair
 };
 
 class GeneratedSqliteTest : public DmlTest {
@@ -351,7 +418,7 @@ TEST_F(GeneratedSqliteTest, SequencesAgreeWithSqlite) {
       {"CREATE TABLE A (aid AUTOINC, x INTEGER)", "CREATE TABLE A (aid INTEGER PRIMARY KEY AUTOINCREMENT, x INTEGER)"},
       {"CREATE TABLE G (g CHAR(6), k INTEGER, v DECIMAL(8,2))", "CREATE TABLE G (g TEXT, k INTEGER, v REAL)"},
   };
-  int steps_run = 0, failures = 0, selects = 0, with_params = 0, mismatches = 0;
+  int steps_run = 0, failures = 0, selects = 0, with_params = 0, mismatches = 0, alters = 0, refused_alters = 0;
   for (std::uint32_t seed : {21u, 22u, 23u, 24u, 25u}) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     Generator generator(seed);
@@ -376,7 +443,7 @@ TEST_F(GeneratedSqliteTest, SequencesAgreeWithSqlite) {
           "def step(sql, params, select, ordered, dump):\n"
           "  try:\n"
           "    cur = c.execute('SAVEPOINT s')\n"
-          "    cur = c.execute(sql, params)\n"
+          "    for part in sql.split(';'): cur = c.execute(part, params)\n"
           "    r = cur.fetchall() if select else None\n"
           "    c.execute('RELEASE s')\n"
           "    print('OK', len(r) if select else max(cur.rowcount, 0))\n"
@@ -407,6 +474,10 @@ TEST_F(GeneratedSqliteTest, SequencesAgreeWithSqlite) {
       const auto [outcome, rows] = Ours(s);
       ++steps_run;
       failures += outcome == "ERR";
+      if (s.ours.rfind("ALTER", 0) == 0) {
+        ++alters;
+        refused_alters += outcome == "ERR";
+      }
       selects += s.select;
       with_params += !s.params.empty();
       // A SELECT's rows affected is its row count; a failed statement's
@@ -425,7 +496,12 @@ TEST_F(GeneratedSqliteTest, SequencesAgreeWithSqlite) {
   EXPECT_GT(failures, 5);
   EXPECT_GT(selects, 200);
   EXPECT_GT(with_params, 50);
+  // ALTERs the rows refuse, and ALTERs that run over rows.
+  EXPECT_GT(refused_alters, 10);
+  EXPECT_GT(alters - refused_alters, 20);
   RecordProperty("steps", steps_run);
+  RecordProperty("alters", alters);
+  RecordProperty("refused_alters", refused_alters);
   RecordProperty("failures", failures);
 }
 
