@@ -93,7 +93,7 @@ bool TSelectExecutor::HashBeatsRange(std::size_t level, bool hash_possible) cons
   constexpr std::uint64_t kSmallTarget = 2000;
   // What one descent of the index with its record costs, in rows read in
   // file order into a hash.
-  constexpr std::uint64_t kDescentRows = 4;
+  constexpr std::uint64_t kDescentRows = 16;
   if (!hash_possible || level == 0) return false;
   const std::uint64_t target = sources_[level]->cursor->GetRecordCount();
   if (target < kSmallTarget) return false;
