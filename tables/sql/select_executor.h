@@ -143,7 +143,7 @@ private:
   // The hash of a join step over a column and its probe, or None.
   TLookupKind HashLookupKind(const TExpToken* column, const TExpToken* probe) const;
   // Whether a hash of the step's target costs less than a range of its
-  // index (`hash_possible`: the step has an equality a hash can take).
+  // index (`hash_possible`: the step has a text equality a hash can take).
   bool HashBeatsRange(std::size_t level, bool hash_possible) const;
   // This execution's plan (plan_, copied to the query for the model dump).
   void DescribePlan();

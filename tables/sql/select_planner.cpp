@@ -86,7 +86,8 @@ TLookupKind TSelectExecutor::HashLookupKind(const TExpToken* column, const TExpT
 
 // A range descends the index once per row that reaches the step and reads
 // each match from its record; a hash reads the target once, in file order,
-// and then finds each match in memory. The rows that reach the step are
+// and then finds each match in memory (weighed for text keys, whose
+// descents compare texts). The rows that reach the step are
 // at least those of the first table. A small target is left to its index:
 // it stays in the caches either way, and the range reads no row ahead.
 bool TSelectExecutor::HashBeatsRange(std::size_t level, bool hash_possible) const {
@@ -152,8 +153,9 @@ void TSelectExecutor::ChooseLookups() {
     std::vector<std::size_t> order;
     if (!fields.empty() && ChooseLookupIndex(*s.cursor, fields, texts, locale_, lookup.index, order) &&
         !HashBeatsRange(level, [&] {
+          // Integers descend an index cheaply: only texts weigh it here.
           for (const Equality& e : equalities)
-            if (HashLookupKind(e.column, e.probe) != TLookupKind::None) return true;
+            if (HashLookupKind(e.column, e.probe) == TLookupKind::TextHash) return true;
           return false;
         }())) {
       lookup.kind = TLookupKind::Range;
