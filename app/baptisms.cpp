@@ -19,6 +19,9 @@
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <thread>
 
 #include "app/core/arrange.h"
@@ -470,6 +473,43 @@ bool TBaptisms::PumpEvents() {
   if (paint_hold_.Held() && std::chrono::steady_clock::now() >= draw_from_) ResumeDrawing();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return !cancel_flag_;
+}
+
+void TBaptisms::RunBesideWindow(const std::function<void()>& work) {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::exception_ptr failure, pump_failure;
+  std::thread worker([&] {
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    ended.notify_one();
+  });
+  std::unique_lock<std::mutex> lock(mutex);
+  while (!done) {
+    lock.unlock();
+    // What an event's handler throws waits for the work, which reads what
+    // this frame holds: the work is cancelled and ends first.
+    if (!pump_failure) {
+      try {
+        PumpEvents();
+      } catch (...) {
+        pump_failure = std::current_exception();
+        cancel_flag_ = true;
+      }
+    }
+    lock.lock();
+    ended.wait_for(lock, std::chrono::milliseconds(5), [&] { return done; });
+  }
+  lock.unlock();
+  worker.join();
+  if (pump_failure) std::rethrow_exception(pump_failure);
+  if (failure) std::rethrow_exception(failure);
 }
 
 appcore::SearchOptions TBaptisms::ReadOptions() const {

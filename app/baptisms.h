@@ -8,8 +8,10 @@
 // Each run reads the settings and rebuilds the data-file list; files whose
 // size and time are unchanged keep their loaded lines.
 //
-// The search, "Sort by Mother" and the sort commands run on the GUI thread
-// and pump events about every 15 ms, so that Cancel and repainting work.
+// The search and "Sort by Mother" run on the GUI thread (their heavy parts
+// on the window's crew) and pump events about every 15 ms, so that Cancel
+// and repainting work; the sort commands sort on other threads while the
+// window's thread reads and writes the pages and answers meanwhile.
 // The search always writes into the first page; other long work while one
 // runs is ignored, and commands that would rebuild the data files or close
 // the window wait for it to end (closing cancels it).
@@ -250,6 +252,10 @@ private:
   void ShowPendingMessages();
   appcore::SearchOptions ReadOptions() const;
   bool PumpEvents();
+  // Runs work on a thread of its own while this thread pumps the window's
+  // events every few milliseconds; work must not touch the window (it may
+  // read cancel_flag_). What work throws is thrown here once it has ended.
+  void RunBesideWindow(const std::function<void()>& work);
   // The window is not redrawn for the first kQuietMs of a search (see
   // kQuietMs).
   void HoldDrawing();

@@ -484,26 +484,36 @@ void TBaptisms::SortPage(appcore::SortSide side) {
   }
   BeginLongWork();
   appcore::Pacer pacer([this] { return PumpEvents(); });
-  // Every step turns the event loop: reading the page, sorting, writing
-  // the new page (dropped again when cancelled part way).
+  // The page is copied into one block on the crew (a few tens of
+  // milliseconds, no event turned meanwhile); the entries are made and
+  // sorted, and the new page's texts copied ahead, beside the window while
+  // it answers; the new page is written on this thread, paced.
   appcore::SortedPage sorted;
+  PageParts parts;
   {
-    std::vector<std::string> lines = PageParagraphs(current_memo_->Memo(), &pacer);
-    if (!pacer.Cancelled()) sorted = appcore::SortPageByName(caption, lines, side, &pacer);
-    appcore::DiscardLines(std::move(lines));
+    const PageCopy page = CopyPageParagraphs(current_memo_->Memo(), arrange_crew_);
+    RunBesideWindow([&] {
+      appcore::Pacer beside([this] { return !cancel_flag_.load(); });
+      sorted = appcore::SortPageByName(caption, page.lines, side, &beside, &arrange_crew_);
+      // The new page's texts copied ahead on the crew too: the page then
+      // only places them.
+      parts.crew = &arrange_crew_;
+      parts.head = std::move(sorted.lines);
+      if (!beside.Cancelled()) PrepareTexts(parts, {}, &beside, &arrange_crew_);
+    });
   }
-  if (!pacer.Cancelled()) {
+  if (!pacer.Cancelled() && !cancel_flag_) {
     if (!sorted.error.empty()) {
       Report(sorted.error);
     } else {
       memo::TVellMemoControl* control = AddTab(sorted.caption);
       QWidget* sheet = control->parentWidget();
-      SetPageLines(control->Memo(), std::move(sorted.lines), &pacer);
+      SetPageParts(control->Memo(), std::move(parts), &pacer);
       if (pacer.Cancelled()) RemovePage(PageControl1->indexOf(sheet));
       else MarkPage(PageControl1->indexOf(sheet), 1);
     }
   }
-  appcore::DiscardLines(std::move(sorted.lines));
+  appcore::DiscardLines(std::move(parts.head));
   EndLongWork();
 }
 
@@ -548,11 +558,20 @@ void TBaptisms::Sortgroupsbydate1Click() {
   BeginLongWork();
   appcore::Pacer pacer([this] { return PumpEvents(); });
   std::string error;
-  // The new text is built whole before the page is touched.
-  const std::vector<std::string> lines = appcore::SortGroupsByDate(
-      PageParagraphs(m), [&error](const std::string& e) { if (error.empty()) error = e; }, &pacer);
+  // The new text is built whole, on another thread, before the page is
+  // touched.
+  std::vector<std::string> lines = PageParagraphs(m, &pacer);
+  bool sorted = false;
+  if (!pacer.Cancelled()) {
+    RunBesideWindow([&] {
+      appcore::Pacer beside([this] { return !cancel_flag_.load(); });
+      lines = appcore::SortGroupsByDate(
+          lines, [&error](const std::string& e) { if (error.empty()) error = e; }, &beside);
+      sorted = !beside.Cancelled();
+    });
+  }
   // A page switched away from (or closed) meanwhile is left alone.
-  if (!pacer.Cancelled() && control == current_memo_) {
+  if (sorted && control == current_memo_) {
     SetPageLines(m, lines);
     m.setSelStart(caret);
     control->ScrollInView();

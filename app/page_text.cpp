@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/core/arrange.h"
+#include "app/core/data_file.h"
 #include "app/core/work_crew.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/streams.h"
@@ -200,6 +201,28 @@ void SetPageText(memo::TVellMemo& memo, const std::string& text, appcore::Pacer*
 }
 
 }  // namespace
+
+PageCopy CopyPageParagraphs(memo::TVellMemo& memo, appcore::WorkCrew& crew) {
+  // Each paragraph's place in the block, then the texts copied there on
+  // the crew's threads in one round; nothing changes the page meanwhile, as
+  // this thread turns no event loop until the copy ends.
+  PageCopy copy;
+  const size_t count = static_cast<size_t>(memo.GetParCount());
+  std::vector<size_t> at(count + 1, 0);
+  for (size_t i = 0; i < count; ++i) at[i + 1] = at[i] + memo.ParagraphView(static_cast<int>(i)).size();
+  copy.block = std::make_shared<appcore::ByteBlock>(at[count]);
+  copy.lines.resize(count);
+  const size_t parts = std::max<size_t>(1, std::min(count / 4096 + 1, crew.Processors() * kCrewPartsPerThread));
+  RunOnCrew(crew, parts, [&](size_t k) {
+    for (size_t i = count * k / parts; i < count * (k + 1) / parts; ++i) {
+      const std::string_view par = memo.ParagraphView(static_cast<int>(i));
+      char* to = copy.block->data() + at[i];
+      if (!par.empty()) std::memcpy(to, par.data(), par.size());
+      copy.lines[i] = std::string_view(to, par.size());
+    }
+  });
+  return copy;
+}
 
 std::string JoinedLines(const std::vector<std::string>& lines, appcore::Pacer* pacer) {
   const std::vector<std::string> none;

@@ -30,6 +30,7 @@
 #include "app/core/data_file_set.h"
 #include "app/core/first_page.h"
 #include "app/core/search.h"
+#include "app/core/simd_path.h"
 #include "bench/search_command.h"
 #include "platform/runtime/os_memory.h"
 #include "tools/register_generator.h"
@@ -50,6 +51,7 @@ struct Args {
   int64_t arrange_hits = 100'000;
   int64_t worst_hits = 1'000'000;
   int64_t growth_lines = -1;  // the second set's lines; -1: four times lines, 0: none
+  int64_t large_lines = -1;   // the large set's lines; -1: ten times lines, 0: none
   int repeats = 5;
   uint64_t seed = 1;
   std::string surname = "Baker";
@@ -63,7 +65,7 @@ struct Args {
 Args ParseArgs(int argc, char** argv) {
   Args a;
   bench::OptionReader options(argc, argv, "bench_search",
-                               "[--lines N] [--files N] [--hits N] [--worst-hits N] [--growth N] [--repeats N]\n"
+                               "[--lines N] [--files N] [--hits N] [--worst-hits N] [--growth N] [--large N] [--repeats N]\n"
                                "       [--seed N] [--surname NAME --sounds A,B,..] [--dir DIR] [--keep] [--check]\n"
                                "       [--no-window]\n"
                                "   or: bench_search --search DIR NAME [--fuzzy] [--text] [--page] [--times] [--apart]");
@@ -73,6 +75,7 @@ Args ParseArgs(int argc, char** argv) {
     else if (arg == "--hits") a.arrange_hits = options.Number();
     else if (arg == "--worst-hits") a.worst_hits = options.Number();
     else if (arg == "--growth") a.growth_lines = options.Number();
+    else if (arg == "--large") a.large_lines = options.Number();
     else if (arg == "--repeats") a.repeats = std::max<int>(1, static_cast<int>(options.Number()));
     else if (arg == "--seed") a.seed = static_cast<uint64_t>(options.Number());
     else if (arg == "--surname") a.surname = options.Value();
@@ -93,6 +96,7 @@ Args ParseArgs(int argc, char** argv) {
   if (a.files < 1 || a.lines < 1) options.Fail("--files and --lines must be at least 1");
   if (a.sounds.empty()) options.Fail("--sounds needs at least one word");
   if (a.growth_lines < 0) a.growth_lines = 4 * a.lines;
+  if (a.large_lines < 0) a.large_lines = 10 * a.lines;
   return a;
 }
 
@@ -249,6 +253,7 @@ struct Row {
   Samples ours, theirs;
   double bar = 0;  // 0: shown for information only
   bool memory = false;
+  bool factor = false;  // a growth factor, not a time
 };
 
 // Sum of grep -c / rg -c counts ("path:count" lines) over the paths
@@ -396,6 +401,9 @@ int main(int argc, char** argv) {
   const Row* fuzzy_all = nullptr;
   std::vector<Row> process_rows;
   process_rows.reserve(2 * core_sets.size());
+  // The exact rows against rg: 1.0, and 1.3 on the SSE2 path (forced by
+  // QV_SIMD, while rg keeps its own widest path).
+  const double exact_bar = appcore::ActiveSimdPath() == appcore::SimdPath::kSse2 ? 1.3 : 1.0;
   // Bars: at one core and at all cores.
   auto bar = [&](size_t k, double one, double all) { return k == 0 && core_sets.size() > 1 ? one : k + 1 == core_sets.size() ? all : 0.0; };
   std::vector<std::vector<std::string>> peer_commands;  // kept alive for the runs
@@ -409,7 +417,7 @@ int main(int argc, char** argv) {
     peer_commands.push_back(one ? one_thread(main_set.rg_fuzzy) : main_set.rg_fuzzy);
     const std::vector<std::string>& rg_fuzzy = peer_commands.back();
     const std::string on = ", " + cs.name + " (" + CoreList(cs.cores) + ")";
-    Row r{"load + exact search (process)" + on, one ? "rg -c -i -F -j1" : "rg -c -i -F", {}, {}, bar(k, 1.0, 1.0)};
+    Row r{"load + exact search (process)" + on, one ? "rg -c -i -F -j1" : "rg -c -i -F", {}, {}, bar(k, exact_bar, exact_bar)};
     ByTurns(n, r.ours, process(main_set.exact, &exact_out), r.theirs, process(rg_exact, one ? &rg1_out : &rg_out));
     exact_peak = std::max(exact_peak, r.ours.peak_mb);
     process_rows.push_back(r);
@@ -496,7 +504,7 @@ int main(int argc, char** argv) {
         Row vs{std::string("load + ") + (fuzzy ? "fuzzy" : "exact") + " search (process) at " +
                    std::to_string(big_made->generated.record_lines / 1000) + "k, " + cs.name,
                std::string(fuzzy ? "rg -c -i -w -F" : "rg -c -i -F") + (one ? " -j1" : "") + (fuzzy ? " -e .." : ""),
-               big_samples, rg_samples, fuzzy ? bar(k, 2.0, 1.5) : bar(k, 1.0, 1.0)};
+               big_samples, rg_samples, fuzzy ? bar(k, 2.0, 1.5) : bar(k, exact_bar, exact_bar)};
         rows.push_back(vs);
         Row g{std::string("growth: ") + (fuzzy ? "fuzzy" : "exact") + " per million lines at " +
                   std::to_string(big_made->generated.record_lines / 1000) + "k, " + cs.name,
@@ -515,6 +523,53 @@ int main(int argc, char** argv) {
     }
     PinTo(all_cores);
     if (!args.keep) big_made->Remove();
+  }
+
+  // The large set: the exact search at lines_large against rg on the same
+  // cores, and how much longer each takes than on the main set (both sets
+  // by turns): the search's growth may not exceed rg's.
+  std::string large_note;
+  int64_t large_exact_bap = -1, large_rg_exact_bap = -1;
+  if (args.large_lines > 0) {
+    const std::string large_dir = args.dir.empty() ? std::string() : args.dir + "-large";
+    if (!large_dir.empty()) fs::create_directories(large_dir);
+    const std::optional<bench::RegisterSet> large_made =
+        bench::MakeRegisterSet("bench_search", large_dir, args.seed, args.files, args.large_lines);
+    if (!large_made) return 1;
+    std::vector<std::string> large_paths;
+    for (const fs::path& p : large_made->paths) large_paths.push_back(p.string());
+    const Commands large = commands_for(large_made->dir, large_paths);
+    const std::string size = std::to_string(large_made->generated.record_lines / 1000) + "k";
+    large_note = "large set: " + std::to_string(large_made->generated.record_lines) + " record lines, " +
+                 std::to_string(large_made->generated.bytes / 1000000) + " MB";
+    RunTool(large.exact, c_env);
+    RunTool(large.rg_exact, c_env);
+    for (size_t k : {size_t{0}, core_sets.size() - 1}) {
+      const CoreSet& cs = core_sets[k];
+      PinTo(cs.cores);
+      const bool one = cs.cores.size() == 1;
+      const std::vector<std::string> rg_large = one ? one_thread(large.rg_exact) : large.rg_exact;
+      const std::vector<std::string> rg_main = one ? one_thread(main_set.rg_exact) : main_set.rg_exact;
+      Samples ours_large, rg_large_samples, ours_main, rg_main_samples;
+      std::string out, rg_out_large;
+      ByTurns(n, {{ours_large, process(large.exact, &out)},
+                  {rg_large_samples, process(rg_large, &rg_out_large)},
+                  {ours_main, process(main_set.exact)},
+                  {rg_main_samples, process(rg_main)}});
+      large_exact_bap = CommandCount(out, "baptisms");
+      large_rg_exact_bap = SumCounts(rg_out_large, IsBaptismFile);
+      rows.push_back({"load + exact search (process) at " + size + ", " + cs.name,
+                      std::string("rg -c -i -F") + (one ? " -j1" : ""), ours_large, rg_large_samples, 0});
+      Row g{"growth: exact, " + std::to_string(generated.record_lines / 1000) + "k to " + size + ", " + cs.name,
+            std::string("the same of rg") + (one ? " -j1" : ""), {}, {}, k == 0 ? 1.0 : 0.0};
+      g.factor = true;
+      g.ours.Add(ours_large.MedianWall() / ours_main.MedianWall(), ours_large.MedianCpu() / ours_main.MedianCpu());
+      g.theirs.Add(rg_large_samples.MedianWall() / rg_main_samples.MedianWall(),
+                   rg_large_samples.MedianCpu() / rg_main_samples.MedianCpu());
+      rows.push_back(g);
+    }
+    PinTo(all_cores);
+    if (!args.keep) large_made->Remove();
   }
 
   // The window: from the click on "Search" to the page drawn with its
@@ -671,6 +726,8 @@ int main(int argc, char** argv) {
       {"lines counted by memchr vs generated", newlines, generated.lines},
       {"groups arranged, one per hit", static_cast<int64_t>(worst_groups), static_cast<int64_t>(worst.size())},
   };
+  if (large_exact_bap >= 0)
+    counts.push_back({"large set: exact baptism hits vs rg over *_bap.txt", large_exact_bap, large_rg_exact_bap});
   if (big_exact_bap >= 0) {
     counts.push_back({"growth set: exact baptism hits vs rg over *_bap.txt", big_exact_bap, big_rg_exact_bap});
     counts.push_back({"growth set: fuzzy baptism hits vs rg -w -e .. over *_bap.txt", big_fuzzy_bap, big_rg_fuzzy_bap});
@@ -692,6 +749,10 @@ int main(int argc, char** argv) {
               "medians; whole processes pinned, both sides to the same cores\n",
               n);
   if (!growth_note.empty()) std::printf("%s\n", growth_note.c_str());
+  if (!large_note.empty()) std::printf("%s\n", large_note.c_str());
+  std::printf("vector path: %s (QV_SIMD %s; widest on this processor: %s)\n",
+              appcore::SimdPathName(appcore::ActiveSimdPath()), std::getenv("QV_SIMD") ? std::getenv("QV_SIMD") : "unset",
+              appcore::SimdPathName(appcore::WidestSimdPath()));
   std::printf("load average before: %s, after: %s; %zu cores to run on\n\n", load_before.c_str(),
               LoadAverage().c_str(), all_cores.size());
   std::printf("%-62s %-34s %9s %9s %9s %9s %9s %7s %5s\n", "measurement", "peer", "median", "min", "cpu",
@@ -701,8 +762,8 @@ int main(int argc, char** argv) {
     const double ratio = theirs > 0 ? ours / theirs : 0;
     const bool met = r.bar == 0 || ratio <= r.bar;
     all_met = all_met && met;
-    const char* unit = r.memory ? "MB" : "s";
-    const char* cpu_unit = r.memory ? "" : "s";
+    const char* unit = r.memory ? "MB" : r.factor ? "x" : "s";
+    const char* cpu_unit = r.memory || r.factor ? "" : "s";
     char bar[16] = "-";
     if (r.bar > 0) std::snprintf(bar, sizeof bar, "%.1f", r.bar);
     std::printf("%-62s %-34s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.2f %5s  %s\n", r.what.c_str(),

@@ -477,9 +477,11 @@ TExtFontStyles TVellMemo::getCurrentStyle() {
   return AttrToExtFontStyles(caret_->GetStyle(), caret_->GetpDynInfo()->flags);
 }
 
-std::string TVellMemo::getParagraphs(int index) {
+std::string TVellMemo::getParagraphs(int index) { return std::string(ParagraphView(index)); }
+
+std::string_view TVellMemo::ParagraphView(int index) const {
   const ParInfo& p = *pars_.GetPointer(index);
-  return std::string(p.text ? p.text : "", p.length);
+  return p.text ? std::string_view(p.text, static_cast<size_t>(p.length)) : std::string_view();
 }
 
 void TVellMemo::setParagraphs(int index, const std::string& text) {

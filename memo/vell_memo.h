@@ -350,6 +350,9 @@ public:
   int GetParCount() const { return pars_.Count(); }
   int LineCount() const { return line_count_; }
   std::string getParagraphs(int index);
+  // Paragraph index's text as getParagraphs gives it, without a copy: valid
+  // until the text changes.
+  std::string_view ParagraphView(int index) const;
   void setParagraphs(int index, const std::string& text);
   std::string getParsBuf(int index) { return getParagraphs(index); }
   void setParsBuf(int index, const char* text);

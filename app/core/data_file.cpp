@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/core/record_line.h"
+#include "app/core/simd_path.h"
 #include "app/core/work_crew.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
@@ -419,7 +420,7 @@ __attribute__((target("avx512f,avx512bw,bmi"))) size_t LineEnd512(const char* p,
 size_t DataFile::LineEnd(size_t offset) const {
   const char* p = bytes_;
 #if defined(__x86_64__) && defined(__GNUC__)
-  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  const bool widest = UseAvx512();
   if (widest) return LineEnd512(p, size_, offset);
 #endif
 #if defined(__SSE2__)
@@ -505,6 +506,10 @@ struct WindowBits {
 // A window state that looks for anchors (kAnchored set; it holds them).
 template <typename Window>
 concept Anchored = requires { requires Window::kAnchored; };
+// A window state whose windows a loop of its own can take (see
+// QuickWindowsBy).
+template <typename Window>
+concept TakesQuickly = requires { requires Window::kTakesQuickly; };
 
 // The places at offsets at .. at + 63 of p[0, n) where both anchors stand,
 // one bit each, byte by byte: for the last windows, where the wider loads
@@ -571,6 +576,158 @@ inline WindowBits ScanWindow(const char* p) {
   return bits;
 }
 
+// What the quick loop below needs of one window of 64 bytes, one bit per
+// byte: CR, LF, the bytes that begin a record line once codes up to 32 are
+// passed (a digit or '?'), the codes up to 32, the places where both
+// anchors stand (each anchor's two bytes folded into one, see FoldOf), and
+// the marks ('[', ']', '"').
+struct QuickMasks {
+  uint64_t cr, lf, record, low, places, marks;
+};
+
+// Hands window the windows from offset i on while they come as most do and
+// the next window lies inside the bytes; returns the offset of the first
+// it did not take, which the caller's whole handling then takes. A window
+// comes as most do when every CR in it has its LF next, no line that
+// begins with codes up to 32 runs on past the window, the list of marked
+// windows has a free slot, and no line whose start is noted ends in it.
+// masks(p + i, anchor1 + i, anchor2 + i) gives a window's QuickMasks; the
+// loop is the same for every vector width, and a caller built for a
+// processor's extensions has it flattened into itself (see QuickWindows256).
+// Record lines that begin with codes up to 32 are counted by a carry over
+// their bits in every window; the places go to the list with the marks.
+template <typename Window, typename Masks>
+inline size_t QuickWindowsBy(const char* p, size_t n, size_t i, Window& window, const Masks& masks) {
+  auto& marked = *window.marked;
+  const char* const p1 = p + window.anchors.first;
+  const char* const p2 = p + window.anchors.second;
+  auto* slot = marked.end;
+  size_t line_start = window.line_start;
+  int64_t records = window.records;
+  uint64_t carry = window.carry;
+  // Line ends to come before the one after which a line's start is noted
+  // (at least one: the state is past every noted line).
+  uint32_t to_stride = window.next_stride - window.ends;
+  for (;;) {
+    if (i + 128 > n) break;
+    if (slot == marked.last) {
+      marked.end = slot;
+      marked.Take(*window.file, p);
+      slot = marked.end;
+    }
+    const auto slots = static_cast<size_t>(marked.last - slot);
+    const size_t stop = i + 64 * std::min(slots, (n - 64 - i) / 64);
+    for (; i != stop; i += 64) {
+      __builtin_prefetch(p + i + kFetchAhead);
+      const QuickMasks m = masks(p + i, p1 + i, p2 + i);
+      // Every CR is followed by its LF (a lone CR is left to the caller);
+      // the next window's first byte lies inside the bytes.
+      const uint64_t lf_next = p[i + 64] == '\n' ? uint64_t{1} << 63 : 0;
+      if (__builtin_expect((m.cr & ~((m.lf >> 1) | lf_next)) != 0, 0)) break;
+      // Line c starts after the c-th LF. It is a record line when its first
+      // byte is a digit or '?', or when codes up to 32 begin it and a digit
+      // or '?' follows them: adding the run's first bit to the bits of the
+      // codes carries to the byte after the run. A CR counts with the codes,
+      // as its LF ends their run at once (or the run reaches the window's
+      // end).
+      const uint64_t blanks = m.low & ~m.lf;
+      const uint64_t starts = (m.lf << 1) | carry;
+      const uint64_t after_blanks = blanks + (starts & blanks);
+      if (__builtin_expect(after_blanks < blanks, 0)) break;  // a run goes on past the window
+      const auto lines = static_cast<uint32_t>(__builtin_popcountll(m.lf));
+      if (__builtin_expect(lines >= to_stride, 0)) break;
+      slot->at = static_cast<uint32_t>(i);
+      slot->line_start = static_cast<uint32_t>(line_start);
+      slot->marks = m.marks;
+      slot->ends = m.cr | m.lf;
+      slot->places = m.places;
+      slot += (m.marks | m.places) != 0;
+      records += __builtin_popcountll((starts | after_blanks) & m.record);
+      to_stride -= lines;
+      if (m.lf) line_start = i + 64 - static_cast<size_t>(__builtin_clzll(m.lf));
+      carry = m.lf >> 63;
+    }
+    if (i != stop) break;
+  }
+  marked.end = slot;
+  window.line_start = line_start;
+  window.records = records;
+  window.carry = carry;
+  window.ends = window.next_stride - to_stride;
+  return i;
+}
+
+// Whether the quick loop may take a window state's windows: its anchors
+// lie within a window of a place and each folds into one byte.
+template <typename Window>
+bool QuickAnchors(const Window& window) {
+  return window.anchors.Reach() < 64 && FoldOf(window.anchors.first_bytes).usable &&
+         FoldOf(window.anchors.second_bytes).usable;
+}
+
+#if defined(__SSE2__)
+// QuickMasks sixteen bytes at a time (SSE2, which every x86-64 has).
+struct QuickMasks128 {
+  __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9),
+          question = _mm_set1_epi8('?'), space = _mm_set1_epi8(' '), bracket = _mm_set1_epi8('['),
+          two = _mm_set1_epi8(2), quote = _mm_set1_epi8('"');
+  __m128i or1, is1, or2, is2;
+  explicit QuickMasks128(const PatternAnchors& a) {
+    const AnchorFold f1 = FoldOf(a.first_bytes), f2 = FoldOf(a.second_bytes);
+    or1 = _mm_set1_epi8(static_cast<char>(f1.bit));
+    is1 = _mm_set1_epi8(static_cast<char>(f1.image));
+    or2 = _mm_set1_epi8(static_cast<char>(f2.bit));
+    is2 = _mm_set1_epi8(static_cast<char>(f2.image));
+  }
+  QuickMasks operator()(const char* v_at, const char* a1_at, const char* a2_at) const {
+    QuickMasks m{};
+    for (int k = 0; k < 4; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v_at + 16 * k));
+      const __m128i v1 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a1_at + 16 * k)), or1);
+      const __m128i v2 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a2_at + 16 * k)), or2);
+      const __m128i from_zero = _mm_sub_epi8(v, zero);
+      const __m128i record = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(from_zero, nine), from_zero),
+                                          _mm_cmpeq_epi8(v, question));
+      // '[' and ']' are the bytes 2 apart from 0x5B: one test for both.
+      const __m128i from_bracket = _mm_sub_epi8(v, bracket);
+      const __m128i marks = _mm_or_si128(_mm_cmpeq_epi8(_mm_andnot_si128(two, from_bracket), _mm_setzero_si128()),
+                                         _mm_cmpeq_epi8(v, quote));
+      const int shift = 16 * k;
+      const auto bits = [shift](__m128i x) {
+        return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(x))} << shift;
+      };
+      m.cr |= bits(_mm_cmpeq_epi8(v, cr));
+      m.lf |= bits(_mm_cmpeq_epi8(v, lf));
+      m.record |= bits(record);
+      m.low |= bits(_mm_cmpeq_epi8(_mm_min_epu8(v, space), v));
+      m.places |= bits(_mm_and_si128(_mm_cmpeq_epi8(v1, is1), _mm_cmpeq_epi8(v2, is2)));
+      m.marks |= bits(marks);
+    }
+    return m;
+  }
+};
+
+template <typename Window>
+__attribute__((noinline, flatten)) size_t QuickWindows128Plain(const char* p, size_t n, size_t i, Window& window) {
+  return QuickWindowsBy(p, n, i, window, QuickMasks128(window.anchors));
+}
+
+// The same counting with the POPCNT instruction, which nearly every
+// processor without AVX2 has too (a count in software costs a fifth of the
+// loop).
+template <typename Window>
+__attribute__((target("popcnt"), noinline, flatten)) size_t QuickWindows128Popcnt(const char* p, size_t n, size_t i,
+                                                                                  Window& window) {
+  return QuickWindowsBy(p, n, i, window, QuickMasks128(window.anchors));
+}
+
+template <typename Window>
+size_t QuickWindows128(const char* p, size_t n, size_t i, Window& window) {
+  static const bool popcnt = HasPopcnt();
+  return popcnt ? QuickWindows128Popcnt(p, n, i, window) : QuickWindows128Plain(p, n, i, window);
+}
+#endif
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QV_WIDE_SCAN 1
 // The same, thirty-two bytes at a time, where the processor has AVX2.
@@ -623,18 +780,79 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"), always_inline)) inline uint64_t 
   return bits;
 }
 
+// QuickMasks thirty-two bytes at a time (AVX2).
+struct QuickMasks256 {
+  __m256i cr, lf, zero, nine, question, space, bracket, two, quote, or1, is1, or2, is2;
+  __attribute__((target("avx2,popcnt,bmi,lzcnt"))) explicit QuickMasks256(const PatternAnchors& a) {
+    const AnchorFold f1 = FoldOf(a.first_bytes), f2 = FoldOf(a.second_bytes);
+    cr = _mm256_set1_epi8('\r');
+    lf = _mm256_set1_epi8('\n');
+    zero = _mm256_set1_epi8('0');
+    nine = _mm256_set1_epi8(9);
+    question = _mm256_set1_epi8('?');
+    space = _mm256_set1_epi8(' ');
+    bracket = _mm256_set1_epi8('[');
+    two = _mm256_set1_epi8(2);
+    quote = _mm256_set1_epi8('"');
+    or1 = _mm256_set1_epi8(static_cast<char>(f1.bit));
+    is1 = _mm256_set1_epi8(static_cast<char>(f1.image));
+    or2 = _mm256_set1_epi8(static_cast<char>(f2.bit));
+    is2 = _mm256_set1_epi8(static_cast<char>(f2.image));
+  }
+  __attribute__((target("avx2,popcnt,bmi,lzcnt"))) QuickMasks operator()(const char* v_at, const char* a1_at,
+                                                                          const char* a2_at) const {
+    QuickMasks m{};
+    for (int k = 0; k < 2; ++k) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v_at + 32 * k));
+      const __m256i v1 = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a1_at + 32 * k)), or1);
+      const __m256i v2 = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a2_at + 32 * k)), or2);
+      const __m256i from_zero = _mm256_sub_epi8(v, zero);
+      const __m256i record = _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, nine), from_zero),
+                                             _mm256_cmpeq_epi8(v, question));
+      const __m256i marks = _mm256_or_si256(
+          _mm256_cmpeq_epi8(_mm256_andnot_si256(two, _mm256_sub_epi8(v, bracket)), _mm256_setzero_si256()),
+          _mm256_cmpeq_epi8(v, quote));
+      const int shift = 32 * k;
+      m.cr |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, cr)))} << shift;
+      m.lf |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lf)))} << shift;
+      m.record |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(record))} << shift;
+      m.low |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(v, space), v)))}
+               << shift;
+      m.places |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(
+                      _mm256_and_si256(_mm256_cmpeq_epi8(v1, is1), _mm256_cmpeq_epi8(v2, is2))))}
+                  << shift;
+      m.marks |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(marks))} << shift;
+    }
+    return m;
+  }
+};
+
+template <typename Window>
+__attribute__((target("avx2,popcnt,bmi,lzcnt"), noinline, flatten)) size_t QuickWindows256(const char* p, size_t n,
+                                                                                            size_t i, Window& window) {
+  return QuickWindowsBy(p, n, i, window, QuickMasks256(window.anchors));
+}
+
 // Hands every whole window of p[0, n) to window; returns where the last
 // bytes (less than a window) begin. A mapped file's pages are new to the
 // processor's caches, and its own fetching ahead stops at each 4 KiB page:
 // the bytes a little ahead of the scan are asked for. A window that looks
-// for anchors gets their places too.
+// for anchors gets their places too, most windows from the quick loop.
 template <typename Window>
 __attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
   // A copy of the window's state in this frame, which its stores cannot
   // be taken to change: it stays in registers.
   Window local = window;
   size_t i = 0;
+  bool quick = false;
+  if constexpr (TakesQuickly<Window>) quick = QuickAnchors(local);
   for (; i + 64 <= n; i += 64) {
+    if constexpr (TakesQuickly<Window>) {
+      if (quick && i + 128 <= n) {
+        i = QuickWindows256(p, n, i, local);
+        if (i + 64 > n) break;
+      }
+    }
     __builtin_prefetch(p + i + kFetchAhead);
     WindowBits bits = ScanWindowWide(p + i);
     if constexpr (Anchored<Window>)
@@ -707,116 +925,54 @@ constexpr std::array<uint8_t, 64> TableOf(std::initializer_list<uint8_t> bytes) 
 constexpr std::array<uint8_t, 64> kRecordBytes = TableOf({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '?'});
 constexpr std::array<uint8_t, 64> kMarkBytes = TableOf({'[', ']', '"'});
 
-// A window state whose windows a loop of its own can take (see
-// QuickWindows512).
-template <typename Window>
-concept TakesQuickly = requires { requires Window::kTakesQuickly; };
-
-// Hands window the windows from offset i on while they come as most do
-// and the next window lies inside the bytes; returns the offset of the
-// first it did not take, which the caller's whole handling then takes. A
-// window comes as most do when it holds no lone CR (one at its last byte
-// whose LF begins the next window is none) and no line that begins with
-// codes up to 32 running on past the window, the list of marked windows
-// has a free slot, and no line whose start is noted ends in it. The state
-// lives in locals that fit the general registers (the anchors' offsets
-// folded into base pointers, the list's free slots and the lines up to the
-// next noted start kept as bounds), and the loop has no branch that the
-// bytes decide but the rare exits: record lines that begin with codes up
-// to 32 are counted by a carry over their bits in every window, and the
-// places go to the list with the marks. kByTable: the record bytes and the
-// marks are each found with one table look-up (ByteTable) and one
-// comparison, instead of three or four operations.
-template <bool kByTable, typename Window>
-__attribute__((target(QV_AVX512), noinline)) size_t QuickWindows512(const char* p, size_t n, size_t i,
-                                                                     Window& window) {
-  auto& marked = *window.marked;
-  // The bytes compared with, made once and hidden from the compiler's
-  // constant folding (see MakeScan512Bytes), each a register of its own.
-  __m512i cr_bytes = _mm512_set1_epi8('\r'), lf_bytes = _mm512_set1_epi8('\n'), zero = _mm512_set1_epi8('0'),
-          nine = _mm512_set1_epi8(9), question = _mm512_set1_epi8('?'), space = _mm512_set1_epi8(' '),
-          bracket = _mm512_set1_epi8('['), not_two = _mm512_set1_epi8(~2), quote = _mm512_set1_epi8('"');
-  __m512i record_table = _mm512_loadu_si512(kRecordBytes.data()), mark_table = _mm512_loadu_si512(kMarkBytes.data());
-  asm("" : "+v"(cr_bytes), "+v"(lf_bytes), "+v"(zero), "+v"(nine), "+v"(question), "+v"(space), "+v"(bracket),
-      "+v"(not_two), "+v"(quote), "+v"(record_table), "+v"(mark_table));
-  const AnchorFold fold1 = FoldOf(window.anchors.first_bytes), fold2 = FoldOf(window.anchors.second_bytes);
-  __m512i or1 = _mm512_set1_epi8(static_cast<char>(fold1.bit)), is1 = _mm512_set1_epi8(static_cast<char>(fold1.image));
-  __m512i or2 = _mm512_set1_epi8(static_cast<char>(fold2.bit)), is2 = _mm512_set1_epi8(static_cast<char>(fold2.image));
-  asm("" : "+v"(or1), "+v"(is1), "+v"(or2), "+v"(is2));
-  const char* const p1 = p + window.anchors.first;
-  const char* const p2 = p + window.anchors.second;
-  auto* slot = marked.end;
-  size_t line_start = window.line_start;
-  int64_t records = window.records;
-  uint64_t carry = window.carry;
-  // Line ends to come before the one after which a line's start is noted
-  // (at least one: the state is past every noted line).
-  uint32_t to_stride = window.next_stride - window.ends;
-  for (;;) {
-    // As many windows as fit the bytes (the next window's first byte and
-    // the anchors' reach lie inside them) and the list's free slots, each
-    // window taking at most one.
-    if (i + 128 > n) break;
-    if (slot == marked.last) {
-      marked.end = slot;
-      marked.Take(*window.file, p);
-      slot = marked.end;
-    }
-    const auto slots = static_cast<size_t>(marked.last - slot);
-    const size_t stop = i + 64 * std::min(slots, (n - 64 - i) / 64);
-    for (; i != stop; i += 64) {
-      __builtin_prefetch(p + i + kFetchAhead);
-      const __m512i v = _mm512_loadu_si512(p + i);
-      const __mmask64 cr = _mm512_cmpeq_epi8_mask(v, cr_bytes);
-      const __mmask64 lf_mask = _mm512_cmpeq_epi8_mask(v, lf_bytes);
-      const uint64_t lf = lf_mask;
-      // Every CR is followed by its LF (a lone CR is left to the caller).
-      if (!_kortestz_mask64_u8(_mm512_mask_cmpneq_epi8_mask(cr, _mm512_loadu_si512(p + i + 1), lf_bytes), 0))
-        break;
-      // Line c starts after the c-th line end. It is a record line when
-      // its first byte is a digit or '?', or when codes up to 32 begin it
-      // and a digit or '?' follows them: adding the run's first bit to the
-      // bits of the codes carries to the byte after the run.
-      const uint64_t record_bytes = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(record_table, v), v)
-                                             : _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, zero), nine) |
-                                                   _mm512_cmpeq_epi8_mask(v, question);
-      // The codes up to 32 but LF: a CR counts with them, as its LF ends
-      // their run at once (or the run reaches the window's end).
-      uint64_t low = _mm512_cmple_epu8_mask(v, space);
-      asm("" : "+r"(low));
-      const uint64_t blanks = low & ~lf;
-      const uint64_t starts = (lf << 1) | carry;
-      const uint64_t after_blanks = blanks + (starts & blanks);
-      if (__builtin_expect(after_blanks < blanks, 0)) break;  // a run goes on past the window
-      const auto lines = static_cast<uint32_t>(__builtin_popcountll(lf));
-      if (__builtin_expect(lines >= to_stride, 0)) break;
-      const __m512i v1 = _mm512_or_si512(_mm512_loadu_si512(p1 + i), or1);
-      const __m512i v2 = _mm512_or_si512(_mm512_loadu_si512(p2 + i), or2);
-      const __mmask64 places = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(v1, is1), v2, is2);
-      const __mmask64 marks = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(mark_table, v), v)
-                                       : _kor_mask64(_mm512_testn_epi8_mask(_mm512_sub_epi8(v, bracket), not_two),
-                                                     _mm512_cmpeq_epi8_mask(v, quote));
-      // The masks go to the list from their registers; whether either is
-      // set is asked of them there too.
-      slot->at = static_cast<uint32_t>(i);
-      slot->line_start = static_cast<uint32_t>(line_start);
-      _store_mask64(&slot->marks, marks);
-      _store_mask64(&slot->ends, _kor_mask64(cr, lf_mask));
-      _store_mask64(&slot->places, places);
-      slot += !_kortestz_mask64_u8(marks, places);
-      records += __builtin_popcountll((starts | after_blanks) & record_bytes);
-      to_stride -= lines;
-      if (lf) line_start = i + 64 - static_cast<size_t>(__builtin_clzll(lf));
-      carry = lf >> 63;
-    }
-    if (i != stop) break;
+// QuickMasks sixty-four bytes at once (AVX-512), each comparison giving its
+// bits at once. kByTable: the record bytes and the marks are each found
+// with one table look-up (ByteTable) and one comparison, instead of three
+// or four operations.
+template <bool kByTable>
+struct QuickMasks512 {
+  __m512i cr, lf, zero, nine, question, space, bracket, not_two, quote, record_table, mark_table, or1, is1, or2, is2;
+  __attribute__((target(QV_AVX512))) explicit QuickMasks512(const PatternAnchors& a) {
+    const AnchorFold f1 = FoldOf(a.first_bytes), f2 = FoldOf(a.second_bytes);
+    cr = _mm512_set1_epi8('\r');
+    lf = _mm512_set1_epi8('\n');
+    zero = _mm512_set1_epi8('0');
+    nine = _mm512_set1_epi8(9);
+    question = _mm512_set1_epi8('?');
+    space = _mm512_set1_epi8(' ');
+    bracket = _mm512_set1_epi8('[');
+    not_two = _mm512_set1_epi8(~2);
+    quote = _mm512_set1_epi8('"');
+    record_table = _mm512_loadu_si512(kRecordBytes.data());
+    mark_table = _mm512_loadu_si512(kMarkBytes.data());
+    or1 = _mm512_set1_epi8(static_cast<char>(f1.bit));
+    is1 = _mm512_set1_epi8(static_cast<char>(f1.image));
+    or2 = _mm512_set1_epi8(static_cast<char>(f2.bit));
+    is2 = _mm512_set1_epi8(static_cast<char>(f2.image));
   }
-  marked.end = slot;
-  window.line_start = line_start;
-  window.records = records;
-  window.carry = carry;
-  window.ends = window.next_stride - to_stride;
-  return i;
+  __attribute__((target(QV_AVX512))) QuickMasks operator()(const char* v_at, const char* a1_at,
+                                                            const char* a2_at) const {
+    const __m512i v = _mm512_loadu_si512(v_at);
+    QuickMasks m;
+    m.cr = _mm512_cmpeq_epi8_mask(v, cr);
+    m.lf = _mm512_cmpeq_epi8_mask(v, lf);
+    m.record = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(record_table, v), v)
+                        : _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, zero), nine) | _mm512_cmpeq_epi8_mask(v, question);
+    m.low = _mm512_cmple_epu8_mask(v, space);
+    const __m512i v1 = _mm512_or_si512(_mm512_loadu_si512(a1_at), or1);
+    const __m512i v2 = _mm512_or_si512(_mm512_loadu_si512(a2_at), or2);
+    m.places = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(v1, is1), v2, is2);
+    m.marks = kByTable ? _mm512_cmpeq_epi8_mask(ByteTable(mark_table, v), v)
+                       : _kor_mask64(_mm512_testn_epi8_mask(_mm512_sub_epi8(v, bracket), not_two),
+                                     _mm512_cmpeq_epi8_mask(v, quote));
+    return m;
+  }
+};
+
+template <bool kByTable, typename Window>
+__attribute__((target(QV_AVX512), noinline, flatten)) size_t QuickWindows512(const char* p, size_t n, size_t i,
+                                                                              Window& window) {
+  return QuickWindowsBy(p, n, i, window, QuickMasks512<kByTable>(window.anchors));
 }
 
 template <typename Window>
@@ -844,7 +1000,7 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
       for (; i + 64 + reach <= n; i += 64) {
         if constexpr (TakesQuickly<Window>) {
           if (quick && i + 128 <= n) {
-            static const bool by_table = __builtin_cpu_supports("avx512vbmi");
+            const bool by_table = UseAvx512Vbmi();
             i = by_table ? QuickWindows512<true>(p, n, i, local) : QuickWindows512<false>(p, n, i, local);
             if (i + 64 + reach > n) break;
           }
@@ -881,14 +1037,26 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
 template <typename Window>
 size_t ScanWindows(const char* p, size_t n, Window& window) {
 #if defined(QV_WIDE_SCAN)
-  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  const bool widest = UseAvx512();
   if (widest) return ScanWindows512(p, n, window);
-  static const bool wide = HasAvx2BitInstructions();
+  const bool wide = UseAvx2();
   if (wide) return ScanWindowsWide(p, n, window);
 #endif
   Window local = window;
   size_t i = 0;
+#if defined(__SSE2__)
+  bool quick = false;
+  if constexpr (TakesQuickly<Window>) quick = QuickAnchors(local);
+#endif
   for (; i + 64 <= n; i += 64) {
+#if defined(__SSE2__)
+    if constexpr (TakesQuickly<Window>) {
+      if (quick && i + 128 <= n) {
+        i = QuickWindows128(p, n, i, local);
+        if (i + 64 > n) break;
+      }
+    }
+#endif
     __builtin_prefetch(p + i + kFetchAhead);
     WindowBits bits = ScanWindow(p + i);
     if constexpr (Anchored<Window>) {
@@ -1175,7 +1343,7 @@ struct DataFile::MarkedWindows {
 template <bool kAnchored_>
 struct DataFile::SurveyWindow {
   static constexpr bool kAnchored = kAnchored_;
-  // With anchors most windows are taken by QuickWindows512.
+  // With anchors most windows are taken by QuickWindowsBy.
   static constexpr bool kTakesQuickly = kAnchored_;
   DataFile* file;
   const char* p;

@@ -3,34 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/core/simd_path.h"
 #include "textutil/state.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 #if defined(__x86_64__) && defined(__GNUC__)
-#include <cpuid.h>
 #include <immintrin.h>
 #define QV_WIDE_FIND 1
 #endif
 
 namespace appcore {
-
-bool HasAvx2BitInstructions() {
-#if defined(QV_WIDE_FIND)
-  static const bool has = [] {
-    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("bmi") || !__builtin_cpu_supports("popcnt"))
-      return false;
-    // LZCNT is bit 5 of ECX in the extended features (not every compiler's
-    // __builtin_cpu_supports knows its name).
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    return __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 5)) != 0;
-  }();
-  return has;
-#else
-  return false;
-#endif
-}
 
 namespace {
 
@@ -147,7 +131,7 @@ size_t PatternFinder::Find(std::string_view text, size_t from) const {
   const size_t last = n - m;  // last start position
   size_t i = from;
 #if defined(QV_WIDE_FIND)
-  static const bool wide = __builtin_cpu_supports("avx2");
+  const bool wide = UseAvx2();
   if (wide) {
     const size_t found = FindWide(s, n, i, last);
     if (found != kGoOn) return found;
@@ -336,6 +320,98 @@ __attribute__((target(QV_FIND512))) int AnchorsNearBracketsAt512(const char* lin
 
 namespace {
 int NearNotKnown(const char*, size_t, const NearBracketsLanes&, size_t&) { return kNearNotKnown; }
+
+#if defined(QV_WIDE_FIND)
+// The bits of the 128 bytes from a line's start that AnchorsNearBracketsAt
+// weighs, two words each: line ends, brackets, and the bytes of each anchor.
+struct NearMasks {
+  uint64_t ends[2] = {}, brackets[2] = {}, first[2] = {}, second[2] = {};
+};
+
+// AnchorsNearBracketsAt from those bits, for the vector paths narrower than
+// AVX-512.
+int NearFromMasks(const NearMasks& m, size_t& size, size_t reach) {
+  if ((m.ends[0] | m.ends[1]) == 0) return kNearNotKnown;
+  size = m.ends[0] ? static_cast<size_t>(__builtin_ctzll(m.ends[0])) : 64 + static_cast<size_t>(__builtin_ctzll(m.ends[1]));
+  const uint64_t b0 = m.brackets[0] & BitsBelow(size), b1 = size > 64 ? m.brackets[1] & BitsBelow(size - 64) : 0;
+  if ((b0 | b1) == 0) return -1;
+  size_t lo = b0 ? static_cast<size_t>(__builtin_ctzll(b0)) : 64 + static_cast<size_t>(__builtin_ctzll(b1));
+  const size_t hi = b1 ? 127 - static_cast<size_t>(__builtin_clzll(b1)) : 63 - static_cast<size_t>(__builtin_clzll(b0));
+  lo = lo >= reach ? lo - reach : 0;
+  const size_t end = std::min(hi + reach + 1, size);  // one past the last byte looked at
+  const uint64_t w0 = (lo < 64 ? ~uint64_t{0} << lo : 0) & BitsBelow(end);
+  const uint64_t w1 = (lo < 64 ? ~uint64_t{0} : ~uint64_t{0} << (lo - 64)) & (end > 64 ? BitsBelow(end - 64) : 0);
+  const bool first = ((m.first[0] & w0) | (m.first[1] & w1)) != 0;
+  const bool second = ((m.second[0] & w0) | (m.second[1] & w1)) != 0;
+  return first && second ? 1 : 0;
+}
+
+// AnchorsNearBrackets of a line of up to 127 bytes, byte by byte, for the
+// paths narrower than AVX-512; -1 for longer ones.
+int AnchorsNearBracketsPlain(std::string_view text, const PatternAnchors& a, size_t reach) {
+  if (text.empty() || text.size() >= 128) return -1;
+  const auto takes = [](const std::array<uint8_t, 2>& set, char c) {
+    return set[0] == static_cast<uint8_t>(c) || set[1] == static_cast<uint8_t>(c);
+  };
+  NearMasks m;
+  for (size_t k = 0; k < text.size(); ++k) {
+    const uint64_t bit = uint64_t{1} << (k % 64);
+    const char c = text[k];
+    if (c == '[' || c == ']') m.brackets[k / 64] |= bit;
+    if (takes(a.first_bytes, c)) m.first[k / 64] |= bit;
+    if (takes(a.second_bytes, c)) m.second[k / 64] |= bit;
+  }
+  m.ends[text.size() / 64] |= uint64_t{1} << (text.size() % 64);
+  size_t size = 0;
+  return NearFromMasks(m, size, reach);
+}
+
+// AnchorsNearBracketsAt sixteen bytes at a time.
+int AnchorsNearBracketsAt128(const char* line, size_t available, const NearBracketsLanes& l, size_t& size) {
+  if (available < 128) return kNearNotKnown;
+  const auto lanes = [](const uint8_t* bytes) { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes)); };
+  const __m128i cr = lanes(l.cr), lf = lanes(l.lf), bracket = lanes(l.bracket), not_two = lanes(l.not_two);
+  const __m128i first_bit = lanes(l.first_bit), first_image = lanes(l.first_image);
+  const __m128i second_bit = lanes(l.second_bit), second_image = lanes(l.second_image);
+  NearMasks m;
+  for (int k = 0; k < 8; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 16 * k));
+    const auto bits = [k](__m128i x) {
+      return uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(x))} << (16 * (k % 4));
+    };
+    m.ends[k / 4] |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+    m.brackets[k / 4] |= bits(_mm_cmpeq_epi8(_mm_and_si128(_mm_sub_epi8(v, bracket), not_two), _mm_setzero_si128()));
+    m.first[k / 4] |= bits(_mm_cmpeq_epi8(_mm_or_si128(v, first_bit), first_image));
+    m.second[k / 4] |= bits(_mm_cmpeq_epi8(_mm_or_si128(v, second_bit), second_image));
+  }
+  return NearFromMasks(m, size, l.reach);
+}
+
+// AnchorsNearBracketsAt thirty-two bytes at a time (AVX2).
+__attribute__((target("avx2,popcnt,bmi,lzcnt"))) int AnchorsNearBracketsAt256(const char* line, size_t available,
+                                                                              const NearBracketsLanes& l,
+                                                                              size_t& size) {
+  if (available < 128) return kNearNotKnown;
+#define QV_LANES(bytes) _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes))
+  const __m256i cr = QV_LANES(l.cr), lf = QV_LANES(l.lf), bracket = QV_LANES(l.bracket), not_two = QV_LANES(l.not_two);
+  const __m256i first_bit = QV_LANES(l.first_bit), first_image = QV_LANES(l.first_image);
+  const __m256i second_bit = QV_LANES(l.second_bit), second_image = QV_LANES(l.second_image);
+#undef QV_LANES
+  NearMasks m;
+  for (int k = 0; k < 4; ++k) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + 32 * k));
+    const int shift = 32 * (k % 2);
+#define QV_BITS(x) (uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(x))} << shift)
+    m.ends[k / 2] |= QV_BITS(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf)));
+    m.brackets[k / 2] |=
+        QV_BITS(_mm256_cmpeq_epi8(_mm256_and_si256(_mm256_sub_epi8(v, bracket), not_two), _mm256_setzero_si256()));
+    m.first[k / 2] |= QV_BITS(_mm256_cmpeq_epi8(_mm256_or_si256(v, first_bit), first_image));
+    m.second[k / 2] |= QV_BITS(_mm256_cmpeq_epi8(_mm256_or_si256(v, second_bit), second_image));
+#undef QV_BITS
+  }
+  return NearFromMasks(m, size, l.reach);
+}
+#endif
 }  // namespace
 
 NearBracketsLanes::NearBracketsLanes(const PatternAnchors& anchors, size_t reach_) : reach(reach_) {
@@ -351,18 +427,28 @@ NearBracketsLanes::NearBracketsLanes(const PatternAnchors& anchors, size_t reach
   fill(second_bit, second.bit);
   fill(second_image, second.image);
   at = NearNotKnown;
+  if (!usable) return;
 #if defined(QV_WIDE_FIND)
-  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
-  if (widest && usable) at = AnchorsNearBracketsAt512;
+  if (UseAvx512()) {
+    at = AnchorsNearBracketsAt512;
+    return;
+  }
+  if (UseAvx2()) {
+    at = AnchorsNearBracketsAt256;
+    return;
+  }
+  at = AnchorsNearBracketsAt128;
 #endif
 }
 
 int AnchorsNearBrackets(std::string_view text, const PatternAnchors& anchors, size_t reach) {
 #if defined(QV_WIDE_FIND)
-  static const bool widest = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f");
+  const bool widest = UseAvx512();
   if (widest) return AnchorsNearBrackets512(text, anchors, reach);
-#endif
+  return AnchorsNearBracketsPlain(text, anchors, reach);
+#else
   return -1;
+#endif
 }
 
 AnyPatternFinder::AnyPatternFinder(const std::vector<std::string>& patterns) {
@@ -684,7 +770,7 @@ size_t WordClassFinder::Find(std::string_view text, size_t from, size_t until, s
 #if defined(QV_WIDE_FIND)
   // The window scan weighs the order itself. No word may straddle from:
   // it is the text's start, or a byte next to it ends a word.
-  static const bool windows = HasAvx2BitInstructions();
+  const bool windows = UseAvx2();
   const size_t n = text.size();
   if (windows && by_windows_ && (from == 0 || from >= n || EndsWord(s[from - 1]) || EndsWord(s[from])))
     return FindByWindows(s, n, from, std::min(until, n), end);
@@ -704,7 +790,7 @@ size_t WordClassFinder::FindAnyOrder(std::string_view text, size_t from, size_t 
   size_t i = from, skip = from;
   const auto done = [&](size_t found) { return found == npos - 1 ? npos : found; };
 #if defined(QV_WIDE_FIND)
-  static const bool wide = __builtin_cpu_supports("avx2");
+  const bool wide = UseAvx2();
   if (wide) {
     const size_t found = FindWordsWide(s, n, i, until, classes_.data(), need_, skip, end, anchors_);
     if (found != npos) return done(found);

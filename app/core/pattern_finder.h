@@ -18,11 +18,6 @@
 
 namespace appcore {
 
-// Whether this processor runs the AVX2 scans, which also count, find and
-// clear bits with POPCNT, BMI1 and LZCNT (some virtual machines offer AVX2
-// without all of these).
-bool HasAvx2BitInstructions();
-
 // Two bytes of a pattern at their offsets in it, each standing for one of
 // two bytes (a letter and its case image): every occurrence of the pattern
 // holds them there, so the places where both stand are all that need a
@@ -81,7 +76,8 @@ private:
 // bracket to reach after its last hold a byte of each anchor: 0 when they
 // do not (a pattern found nowhere in the line as it stands is then not
 // found once its brackets are dropped either), 1 when they do, -1 when this
-// is not known (the line is long, or the processor lacks AVX-512).
+// is not known (the line is long: 128 bytes or more, 256 or more on the
+// AVX-512 path).
 int AnchorsNearBrackets(std::string_view line, const PatternAnchors& anchors, size_t reach);
 
 // An anchor's two bytes as one: those that equal image once bit is set in
@@ -118,8 +114,7 @@ struct NearBracketsLanes {
 // line, found as it is read: size receives its length, up to its first CR
 // or LF; available bytes from line on may be read. kNearNotKnown when that
 // is not known at once (the line's end lies 128 bytes or more on, fewer
-// bytes are available, the anchors do not fold, or the processor lacks
-// AVX-512); size is then not set.
+// bytes are available, or the anchors do not fold); size is then not set.
 inline int AnchorsNearBracketsAt(const char* line, size_t available, const NearBracketsLanes& lanes, size_t& size) {
   return lanes.at(line, available, lanes, size);
 }

@@ -1,15 +1,21 @@
 #include "app/core/sort_commands.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <iterator>
 #include <numeric>
+#include <optional>
 
 #include "app/core/arrange.h"
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
 #include "app/core/source_tags.h"
+#include "app/core/work_crew.h"
 #include "textutil/compare.h"
 #include "textutil/fields.h"
 #include "textutil/scan.h"
+#include "textutil/state.h"
 
 namespace appcore {
 namespace {
@@ -83,22 +89,249 @@ std::string_view AfterSemicolon(std::string_view s) {
   return s.substr(semi + 2);
 }
 
+// A key's bytes as the case-blind comparison of keys orders them: each
+// byte and its case image (CaseSwapTable) become the lower of the two.
+// Usable only when the table pairs bytes (swapping twice gives the byte
+// back); keys are then ordered by their folded bytes as KeyLess orders
+// them.
+struct KeyFold {
+  std::array<uint8_t, 256> fold{};
+  bool usable = true;
+  KeyFold() {
+    const uint8_t* swap = textutil::State().CaseSwapTable;
+    for (int c = 0; c < 256; ++c) {
+      const uint8_t image = swap[c];
+      usable = usable && swap[image] == c;
+      fold[static_cast<size_t>(c)] = std::min(static_cast<uint8_t>(c), image);
+    }
+  }
+  // Eight folded bytes from from on, the first in the highest bits, zeros
+  // past the key's end.
+  uint64_t Prefix(std::string_view key, size_t from = 0) const {
+    uint64_t prefix = 0;
+    for (size_t i = from; i < from + 8; ++i)
+      prefix = prefix << 8 | (i < key.size() ? fold[static_cast<uint8_t>(key[i])] : 0u);
+    return prefix;
+  }
+  // KeyLess over the folded bytes.
+  bool Less(std::string_view a, std::string_view b) const {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t x = fold[static_cast<uint8_t>(a[i])], y = fold[static_cast<uint8_t>(b[i])];
+      if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+  }
+};
+
+const KeyFold& Fold() {
+  static const KeyFold fold;
+  return fold;
+}
+
+// Whether a task on a crew goes on: not once stop is set.
+struct GoingOn {
+  std::atomic<bool>& stop;
+  bool operator()() const { return !stop.load(std::memory_order_relaxed); }
+};
+
+// body(k, going_on) for every task k < count on the crew. Each task done
+// counts units(k) units of work, which the calling thread turns into as
+// many ticks of pace (as a sort on one thread would tick it once a line or
+// a comparison) between its own tasks and while it waits for the helpers;
+// stop is set once pace is cancelled.
+void RunOnCrew(WorkCrew& crew, size_t threads, size_t count, Pacer& pace, std::atomic<bool>& stop,
+               const std::function<void(size_t, const GoingOn&)>& body,
+               const std::function<uint64_t(size_t)>& units) {
+  std::atomic<uint64_t> done{0};
+  uint64_t ticked = 0;  // the calling thread's alone
+  const auto catch_up = [&] {
+    for (const uint64_t now = done.load(); ticked < now; ++ticked) {
+      if (!pace.Tick()) {
+        stop = true;
+        ticked = now;
+        return;
+      }
+    }
+  };
+  const GoingOn going_on{stop};
+  crew.Run(
+      threads, count,
+      [&](size_t k, bool on_caller) {
+        if (going_on()) body(k, going_on);
+        done.fetch_add(units(k));
+        if (on_caller) catch_up();
+      },
+      catch_up, static_cast<int>(kProgressIntervalMs));
+  catch_up();
+}
+
+// The sort entries of some lines, each with its key and the key's first
+// folded bytes.
+struct SortRows {
+  std::vector<std::string> entries, keys;
+  std::vector<uint64_t> prefixes;
+
+  void Add(std::string entry, bool by_wife) {
+    keys.push_back(by_wife ? WifeKey(entry) : HusbandKey(entry));
+    // Without a fold the prefixes say nothing of the order: all alike.
+    prefixes.push_back(Fold().usable ? Fold().Prefix(keys.back()) : 0);
+    entries.push_back(std::move(entry));
+  }
+
+  // The parts one after the other, each part moved by a thread of the crew.
+  static SortRows Join(std::vector<SortRows>&& parts, WorkCrew& crew, size_t threads, Pacer& pace,
+                       std::atomic<bool>& stop) {
+    SortRows all;
+    std::vector<size_t> at(parts.size() + 1, 0);
+    for (size_t k = 0; k < parts.size(); ++k) at[k + 1] = at[k] + parts[k].entries.size();
+    all.entries.resize(at.back());
+    all.keys.resize(at.back());
+    all.prefixes.resize(at.back());
+    RunOnCrew(crew, threads, parts.size(), pace, stop, [&](size_t k, const GoingOn&) {
+      SortRows& part = parts[k];
+      const auto to = static_cast<std::ptrdiff_t>(at[k]);
+      std::move(part.entries.begin(), part.entries.end(), all.entries.begin() + to);
+      std::move(part.keys.begin(), part.keys.end(), all.keys.begin() + to);
+      std::copy(part.prefixes.begin(), part.prefixes.end(), all.prefixes.begin() + to);
+      SortRows().Swap(part);
+    }, [&](size_t k) { return uint64_t{at[k + 1] - at[k]}; });
+    return all;
+  }
+  void Swap(SortRows& other) {
+    entries.swap(other.entries);
+    keys.swap(other.keys);
+    prefixes.swap(other.prefixes);
+  }
+
+  // The entries' order, stable by key (KeyLess): parts sorted on the crew,
+  // then merged in rounds of pairs; false when cancelled. What is sorted
+  // holds each key's first folded bytes beside the entry's index, so that
+  // most comparisons read no key.
+  bool Order(std::vector<uint32_t>& order, WorkCrew& crew, size_t threads, Pacer& pace) const {
+    struct Item {
+      uint64_t prefix, more;  // the key's first sixteen folded bytes
+      uint32_t size, index;
+    };
+    const KeyFold& fold = Fold();
+    std::vector<Item> items(entries.size());
+    for (size_t i = 0; i < items.size(); ++i)
+      items[i] = {prefixes[i], fold.usable ? fold.Prefix(keys[i], 8) : 0, static_cast<uint32_t>(keys[i].size()),
+                  static_cast<uint32_t>(i)};
+    // The entry's index breaks ties: a total order, the same as a stable one.
+    const auto less = [&](const Item& a, const Item& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      if (a.more != b.more) return a.more < b.more;
+      // Keys of sixteen bytes or fewer and of one size are alike here.
+      if (fold.usable && a.size == b.size && a.size <= 16) return a.index < b.index;
+      const std::string& x = keys[a.index];
+      const std::string& y = keys[b.index];
+      if (fold.usable ? fold.Less(x, y) : KeyLess(x, y)) return true;
+      if (fold.usable ? fold.Less(y, x) : KeyLess(y, x)) return false;
+      return a.index < b.index;
+    };
+    size_t runs = std::max<size_t>(1, std::min(items.size() / 8192 + 1, threads * 2));
+    std::vector<size_t> bounds(runs + 1);
+    for (size_t k = 0; k <= runs; ++k) bounds[k] = items.size() * k / runs;
+    const auto at = [&](std::vector<Item>& v, size_t b) { return v.begin() + static_cast<std::ptrdiff_t>(bounds[b]); };
+    std::atomic<bool> stop{false};
+    RunOnCrew(crew, threads, runs, pace, stop, [&](size_t k, const GoingOn& going_on) {
+      try {
+        std::sort(at(items, k), at(items, k + 1), [&](const Item& a, const Item& b) {
+          if (!going_on()) throw SortCancelled{};
+          return less(a, b);
+        });
+      } catch (const SortCancelled&) {
+      }
+    }, [&](size_t k) { return uint64_t{bounds[k + 1] - bounds[k]}; });
+    std::vector<Item> merged(items.size());
+    while (runs > 1 && !stop.load()) {
+      RunOnCrew(crew, threads, (runs + 1) / 2, pace, stop, [&](size_t k, const GoingOn&) {
+        const size_t last = std::min(2 * k + 2, runs);
+        if (last == 2 * k + 1)
+          std::copy(at(items, 2 * k), at(items, last), at(merged, 2 * k));
+        else
+          std::merge(at(items, 2 * k), at(items, 2 * k + 1), at(items, 2 * k + 1), at(items, last), at(merged, 2 * k),
+                     less);
+      }, [&](size_t k) { return uint64_t{bounds[std::min(2 * k + 2, runs)] - bounds[2 * k]}; });
+      items.swap(merged);
+      std::vector<size_t> next;
+      for (size_t b = 0; b < runs; b += 2) next.push_back(bounds[b]);
+      next.push_back(bounds[runs]);
+      bounds.swap(next);
+      runs = bounds.size() - 1;
+    }
+    if (stop.load() || !pace.TickNow()) return false;
+    order.resize(items.size());
+    for (size_t i = 0; i < items.size(); ++i) order[i] = items[i].index;
+    return true;
+  }
+};
+
+}  // namespace
+
+namespace {
+
+// Which bytes may begin a particle's match as the case-blind scan matches
+// (a particle's byte matches a text byte equal to it or whose case image it
+// is): a blank, and after it the particles' second bytes. Made again when
+// the case tables change.
+struct ParticleBytes {
+  std::array<uint8_t, 256> swap{};
+  std::array<bool, 256> blank{}, second{};
+  void Follow(const uint8_t* table) {
+    if (std::equal(swap.begin(), swap.end(), table) && blank[' ']) return;
+    std::copy(table, table + 256, swap.begin());
+    for (int t = 0; t < 256; ++t) {
+      const auto matches = [&](char p) { return static_cast<uint8_t>(p) == t || table[t] == static_cast<uint8_t>(p); };
+      blank[static_cast<size_t>(t)] = matches(' ');
+      second[static_cast<size_t>(t)] = false;
+      for (std::string_view particle : kParticles) second[static_cast<size_t>(t)] |= matches(particle[1]);
+    }
+  }
+};
+
 }  // namespace
 
 std::string GlueParticles(std::string_view line) {
   std::string text = WithoutBrackets(line);
+  thread_local ParticleBytes bytes;
+  bytes.Follow(textutil::State().CaseSwapTable);
+  // Every particle begins with a blank and one of a few bytes: only the
+  // places where those stand are tried, and a line without one is left as
+  // it is.
+  const auto may_begin = [&](size_t i) {
+    return bytes.blank[static_cast<uint8_t>(text[i])] && i + 1 < text.size() &&
+           bytes.second[static_cast<uint8_t>(text[i + 1])];
+  };
+  std::vector<uint32_t> places;
+  const auto find_places = [&] {
+    places.clear();
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+      if (may_begin(i)) places.push_back(static_cast<uint32_t>(i));
+  };
+  find_places();
+  const auto matches = [&](char p, char t) {
+    return p == t || bytes.swap[static_cast<uint8_t>(t)] == static_cast<uint8_t>(p);
+  };
+  std::vector<size_t> hits;
   for (std::string_view particle : kParticles) {
+    if (places.empty()) break;
     // The occurrences as a case-blind replace finds them, left to right
     // and not overlapping; each loses its trailing blank, its case kept.
-    std::vector<int> hits;
-    for (int pos = 1; pos <= static_cast<int>(text.size());) {
-      const int at = textutil::ScanF(text, particle, -pos);
-      if (at == 0) break;
+    hits.clear();
+    size_t from = 0;
+    for (const uint32_t at : places) {
+      if (at < from || at + particle.size() > text.size()) continue;
+      size_t j = 1;
+      while (j < particle.size() && matches(particle[j], text[at + j])) ++j;
+      if (j < particle.size()) continue;
       hits.push_back(at);
-      pos = at + static_cast<int>(particle.size());
+      from = at + particle.size();
     }
-    for (auto it = hits.rbegin(); it != hits.rend(); ++it)
-      text.erase(static_cast<size_t>(*it - 1) + particle.size() - 1, 1);
+    if (hits.empty()) continue;
+    for (auto it = hits.rbegin(); it != hits.rend(); ++it) text.erase(*it + particle.size() - 1, 1);
+    find_places();
   }
   return text;
 }
@@ -202,7 +435,12 @@ FileKind PageKind(std::string_view caption) {
 }
 
 SortedPage SortPageByName(std::string_view caption, const std::vector<std::string>& lines, SortSide side,
-                          Pacer* pacer) {
+                          Pacer* pacer, WorkCrew* crew) {
+  return SortPageByName(caption, std::vector<std::string_view>(lines.begin(), lines.end()), side, pacer, crew);
+}
+
+SortedPage SortPageByName(std::string_view caption, const std::vector<std::string_view>& lines, SortSide side,
+                          Pacer* pacer, WorkCrew* crew) {
   Pacer unpaced(nullptr);
   Pacer& pace = pacer ? *pacer : unpaced;
   SortedPage page;
@@ -213,44 +451,50 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
   static constexpr const char* kPrefix[] = {"HS-", "WS-", "AS-"};
   page.caption = kPrefix[static_cast<int>(side)] + std::string(caption);
   const FileKind kind = PageKind(caption);
-
-  std::vector<std::string> entries;
-  std::vector<std::string> keys;
-  // Millions of entries and keys are freed away from the window's thread.
-  struct Discard {
-    std::vector<std::string>& a;
-    std::vector<std::string>& b;
-    ~Discard() {
-      DiscardLines(std::move(a));
-      DiscardLines(std::move(b));
-    }
-  } discard{entries, keys};
-  // Room for every entry at once: growing the list would move millions of
-  // entries between two turns of the event loop.
-  entries.reserve(lines.size() * (side == SortSide::kAll ? 2 : 1));
-  for (const std::string& line : lines) {
-    if (!pace.Tick()) return page;
-    const std::string_view trimmed = TrimLine(line);
-    if (!IsRecordLine(trimmed)) continue;
-    if (side != SortSide::kHusband) entries.push_back(WifeEntry(trimmed, kind));
-    if (side != SortSide::kWife) entries.push_back(HusbandEntry(trimmed, kind));
-  }
   const bool by_wife = side == SortSide::kWife && ContainsNoCase(caption, "_marr");
-  keys.reserve(entries.size());
-  for (const std::string& entry : entries) {
-    if (!pace.Tick()) return page;
-    keys.push_back(by_wife ? WifeKey(entry) : HusbandKey(entry));
-  }
-  std::vector<uint32_t> order = Identity(entries.size());
-  if (!PacedStableSort(order, [&](uint32_t a, uint32_t b) { return KeyLess(keys[a], keys[b]); }, pace)) return page;
-  page.lines.reserve(entries.size());
-  for (uint32_t i : order) {
-    if (!pace.Tick()) {
-      DiscardLines(std::move(page.lines));
-      return page;
+
+  std::optional<WorkCrew> own;
+  if (crew == nullptr) crew = &own.emplace();
+  const size_t threads = std::max<size_t>(1, std::min<size_t>(crew->Processors(), 8));
+  // The lines cut into a few parts per thread, taken as the threads come
+  // free; each part's entries and keys are made apart and then joined in
+  // the lines' order.
+  const size_t part_count = std::max<size_t>(1, std::min(lines.size() / 4096 + 1, threads * 4));
+  std::vector<SortRows> parts(part_count);
+  std::atomic<bool> stop{false};
+  RunOnCrew(*crew, threads, part_count, pace, stop, [&](size_t k, const GoingOn& going_on) {
+    const size_t begin = lines.size() * k / part_count, end = lines.size() * (k + 1) / part_count;
+    SortRows& rows = parts[k];
+    for (size_t i = begin; i < end; ++i) {
+      if (!going_on()) return;
+      const std::string_view trimmed = TrimLine(lines[i]);
+      if (!IsRecordLine(trimmed)) continue;
+      if (side != SortSide::kHusband) rows.Add(WifeEntry(trimmed, kind), by_wife);
+      if (side != SortSide::kWife) rows.Add(HusbandEntry(trimmed, kind), by_wife);
     }
-    page.lines.push_back(std::move(entries[i]));
+  }, [&](size_t k) { return uint64_t{lines.size() * (k + 1) / part_count - lines.size() * k / part_count}; });
+  if (stop.load() || !pace.TickNow()) return page;
+  SortRows all = SortRows::Join(std::move(parts), *crew, threads, pace, stop);
+  struct Discard {
+    SortRows& rows;
+    ~Discard() {
+      DiscardLines(std::move(rows.entries));
+      DiscardLines(std::move(rows.keys));
+    }
+  } discard{all};
+  std::vector<uint32_t> order;
+  if (stop.load() || !all.Order(order, *crew, threads, pace)) return page;
+  // The entries moved into their places, a part a thread.
+  std::vector<std::string> sorted(order.size());
+  RunOnCrew(*crew, threads, part_count, pace, stop, [&](size_t k, const GoingOn&) {
+    for (size_t j = order.size() * k / part_count; j < order.size() * (k + 1) / part_count; ++j)
+      sorted[j] = std::move(all.entries[order[j]]);
+  }, [&](size_t k) { return uint64_t{order.size() * (k + 1) / part_count - order.size() * k / part_count}; });
+  if (stop.load()) {
+    DiscardLines(std::move(sorted));
+    return page;
   }
+  page.lines = std::move(sorted);
   return page;
 }
 

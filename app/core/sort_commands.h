@@ -55,6 +55,8 @@
 
 namespace appcore {
 
+class WorkCrew;
+
 // What the user is told when a page may not be sorted.
 inline constexpr char kImproperFileType[] =
     "Improper file type: only a page of a baptism register (\"_bap\" in its name) or of a marriage register "
@@ -89,11 +91,16 @@ struct SortedPage {
 // The new page of "Sort by Husband", "Sort by Wife" or "Sort All" over the
 // lines of the page captioned caption. Record lines (trimmed) give entries,
 // wife side first under Sort All; every other line is left out. The wife
-// key sorts only Sort by Wife on a marriage page. With a pacer the work
-// turns the event loop and may be cancelled (pacer->Cancelled(); the page
-// made so far is then to be dropped).
+// key sorts only Sort by Wife on a marriage page. The entries are made and
+// sorted on crew's threads (on a crew started for the call when null),
+// the calling thread ticking the pacer while it waits; once the pacer is
+// cancelled the work stops within a few milliseconds and the page comes
+// back without lines (pacer->Cancelled()).
 SortedPage SortPageByName(std::string_view caption, const std::vector<std::string>& lines, SortSide side,
-                          Pacer* pacer = nullptr);
+                          Pacer* pacer = nullptr, WorkCrew* crew = nullptr);
+// The same over views of the page's lines.
+SortedPage SortPageByName(std::string_view caption, const std::vector<std::string_view>& lines, SortSide side,
+                          Pacer* pacer = nullptr, WorkCrew* crew = nullptr);
 
 // The text of a page after "Sort groups by date". report receives
 // "Date sort error:" + the first unreadable date text, at most once. When

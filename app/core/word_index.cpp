@@ -5,6 +5,7 @@
 
 #include "app/core/data_file.h"
 #include "app/core/record_line.h"
+#include "app/core/simd_path.h"
 #include "textutil/state.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -280,7 +281,7 @@ int WordIndex::NextLineWithLead(int line, int end, const Leads& leads) const {
   const size_t to = starts[end];
   const bool few = leads.singles_ <= Leads::kFew && leads.pairs_ <= Leads::kFew;
 #if defined(QV_WIDE_LEADS)
-  static const bool wide = __builtin_cpu_supports("avx2");
+  const bool wide = UseAvx2();
   if (wide && few)
     at = FindCodesWide(s, at, to, leads.single_.data(), leads.singles_, leads.pair_.data(), leads.pairs_);
   else if (wide)
