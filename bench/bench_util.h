@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -49,6 +50,36 @@ inline std::vector<double> MediansByTurns(int repeats, const std::vector<std::fu
 
 // The median wall time of `repeats` runs of body.
 inline double MedianTime(int repeats, const std::function<void()>& body) { return MediansByTurns(repeats, {body})[0]; }
+
+// The load averages of the last 1, 5 and 15 minutes, as /proc/loadavg has them.
+inline std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
+// A bar as a --check run holds it. QV_BENCH_BAR_SCALE in the environment
+// multiplies every bar; 0 makes each one impossible to meet, so that a run
+// shows its --check failing (the benchmark tooling's test does that). A
+// value that is not a number of at least 0 ends the program with 2.
+inline double Bar(double bar) {
+  static const double scale = [] {
+    const char* text = std::getenv("QV_BENCH_BAR_SCALE");
+    if (text == nullptr || *text == '\0') return 1.0;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (*end != '\0' || !(value >= 0)) {
+      std::fprintf(stderr, "QV_BENCH_BAR_SCALE: not a number of at least 0: %s\n", text);
+      std::exit(2);
+    }
+    return value;
+  }();
+  return bar * scale;
+}
+
+// True when a ratio (or an amount) is within its bar.
+inline bool Met(double ratio, double bar) { return ratio <= Bar(bar); }
 
 // Walks argv; a bad option prints the usage text and exits with 2.
 class OptionReader {

@@ -542,7 +542,7 @@ int main(int argc, char** argv) {
   std::int64_t people = 100000, repeats = 5;
   bool check = false, changes = true, update_only = false, checked_only = false;
   bench::OptionReader options(argc, argv, "sql_bench",
-                              "sql_bench [--people N] [--repeats N] [--check] [--no-changes] [--update-only] "
+                              "[--people N] [--repeats N] [--check] [--no-changes] [--update-only] "
                               "[--checked-only]");
   for (std::string option; options.Next(option);) {
     if (option == "--people") people = std::max<std::int64_t>(5, options.Number());

@@ -155,7 +155,7 @@ double MedianCtrlEnd(Memo& m, int repeats) {
 
 bool Row(const char* what, double large, double small, double bar) {
   const double ratio = small > 0 ? large / small : 0;
-  const bool ok = ratio <= bar;
+  const bool ok = bench::Met(ratio, bar);
   std::printf("%-34s %10.3f ms %10.3f ms %8.2fx   bar %.0fx  %s\n", what, large, small, ratio, bar, ok ? "ok" : "MISSED");
   return ok;
 }
