@@ -13,20 +13,30 @@ namespace family {
 
 namespace {
 
-int IntOf(const db::TDataSet& table, const std::string& name) { return table.FieldByName(name)->AsInteger(); }
+// The columns the records read and write, by slot.
+enum FamilySlot : std::size_t { kFidSlot, kHusbandSlot, kWifeSlot, kFirstChildSlot };
+enum IndividualSlot : std::size_t { kPidSlot, kFnameSlot, kLnameSlot, kSexSlot, kBapdateSlot, kFamcSlot, kFirstFamsSlot };
+
+const std::vector<std::string>& FamilyColumns() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v{"Fid", "Husband", "Wife"};
+    for (int i = 0; i < kChildSlots; ++i) v.push_back(ChildField(i));
+    return v;
+  }();
+  return names;
+}
+
+const std::vector<std::string>& IndividualColumns() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v{"Pid", "Fname", "Lname", "Sex", "Bapdate", "Famc"};
+    for (int i = 0; i < kSpouseSlots; ++i) v.push_back(FamsField(i));
+    return v;
+  }();
+  return names;
+}
 
 // Float columns hold whole numbers; read to the nearest.
-int WholeOf(const db::TDataSet& table, const std::string& name) {
-  return static_cast<int>(std::lround(table.FieldByName(name)->AsFloat()));
-}
-
-void Put(db::TDataSet& table, const std::string& name, int value) { table.FieldByName(name)->SetAsInteger(value); }
-void PutWhole(db::TDataSet& table, const std::string& name, int value) {
-  table.FieldByName(name)->SetAsFloat(value);
-}
-void PutText(db::TDataSet& table, const std::string& name, const std::string& value) {
-  table.FieldByName(name)->SetAsString(value);
-}
+int Whole(const db::TField* field) { return static_cast<int>(std::lround(field->AsFloat())); }
 
 void PostIfEditing(db::TDataSet& table) {
   if (table.Active() && (table.State() == db::dsEdit || table.State() == db::dsInsert)) table.Post();
@@ -34,9 +44,26 @@ void PostIfEditing(db::TDataSet& table) {
 
 }  // namespace
 
+db::TField* TFieldSlots::Get(const db::TDataSet& table, std::size_t k) {
+  Slot& slot = slots_[k];
+  // The field still at its place under its name: the same one.
+  if (slot.index >= 0 && slot.index < table.FieldCount() && table.Fields(slot.index) == slot.field &&
+      slot.field->FieldName() == names_[k])
+    return slot.field;
+  db::TField* field = table.FieldByName(names_[k]);
+  slot = {};
+  for (int i = 0; i < table.FieldCount(); ++i)
+    if (table.Fields(i) == field) slot = {field, i};
+  return field;
+}
+
 TFamilyRecords::TFamilyRecords(korvex::TKORVEXTable& families, korvex::TKORVEXTable& individuals,
                                MessageSink show_message)
-    : families_(families), individuals_(individuals), show_message_(std::move(show_message)) {}
+    : families_(families),
+      individuals_(individuals),
+      family_fields_(FamilyColumns()),
+      individual_fields_(IndividualColumns()),
+      show_message_(std::move(show_message)) {}
 
 void TFamilyRecords::OpenTables() {
   OpenOrCreate(families_);
@@ -77,7 +104,7 @@ int TFamilyRecords::AppendFamily(const FamilyRecord& record) {
   families_.Append();
   SetFamilyFields(record);
   families_.Post();
-  return IntOf(families_, "Fid");
+  return family_fields_.Get(families_, kFidSlot)->AsInteger();
 }
 
 int TFamilyRecords::AppendIndividual(const IndividualRecord& record) {
@@ -85,29 +112,33 @@ int TFamilyRecords::AppendIndividual(const IndividualRecord& record) {
   individuals_.Append();
   SetIndividualFields(record);
   individuals_.Post();
-  return IntOf(individuals_, "Pid");
+  return individual_fields_.Get(individuals_, kPidSlot)->AsInteger();
 }
 
 void TFamilyRecords::SetFamilyFields(const FamilyRecord& record) {
-  Put(families_, "Husband", record.husband);
-  Put(families_, "Wife", record.wife);
-  for (int i = 0; i < kChildSlots; ++i) Put(families_, ChildField(i), record.children[i]);
+  family_fields_.Get(families_, kHusbandSlot)->SetAsInteger(record.husband);
+  family_fields_.Get(families_, kWifeSlot)->SetAsInteger(record.wife);
+  for (int i = 0; i < kChildSlots; ++i)
+    family_fields_.Get(families_, kFirstChildSlot + i)->SetAsInteger(record.children[i]);
 }
 
 void TFamilyRecords::SetIndividualFields(const IndividualRecord& record) {
   // A name wider than its column keeps what fits, and the user is told.
-  const int given_size = individuals_.FieldByName("Fname")->Size();
-  const int surname_size = individuals_.FieldByName("Lname")->Size();
+  db::TField* fname = individual_fields_.Get(individuals_, kFnameSlot);
+  db::TField* lname = individual_fields_.Get(individuals_, kLnameSlot);
+  const int given_size = fname->Size();
+  const int surname_size = lname->Size();
   const std::string given = record.fname.substr(0, static_cast<size_t>(given_size));
   const std::string surname = record.lname.substr(0, static_cast<size_t>(surname_size));
   if (given.size() < record.fname.size() || surname.size() < record.lname.size())
     show_message_(kNameCutText + given + " " + surname);
-  PutText(individuals_, "Fname", given);
-  PutText(individuals_, "Lname", surname);
-  PutText(individuals_, "Sex", record.sex);
-  PutText(individuals_, "Bapdate", record.bapdate);
-  PutWhole(individuals_, "Famc", record.famc);
-  for (int i = 0; i < kSpouseSlots; ++i) PutWhole(individuals_, FamsField(i), record.fams[i]);
+  fname->SetAsString(given);
+  lname->SetAsString(surname);
+  individual_fields_.Get(individuals_, kSexSlot)->SetAsString(record.sex);
+  individual_fields_.Get(individuals_, kBapdateSlot)->SetAsString(record.bapdate);
+  individual_fields_.Get(individuals_, kFamcSlot)->SetAsFloat(record.famc);
+  for (int i = 0; i < kSpouseSlots; ++i)
+    individual_fields_.Get(individuals_, kFirstFamsSlot + i)->SetAsFloat(record.fams[i]);
 }
 
 bool TFamilyRecords::LocateFamily(int fid) {
@@ -120,20 +151,20 @@ bool TFamilyRecords::LocateIndividual(int pid) {
 
 FamilyRecord TFamilyRecords::FamilyFields() {
   FamilyRecord r;
-  r.husband = IntOf(families_, "Husband");
-  r.wife = IntOf(families_, "Wife");
-  for (int i = 0; i < kChildSlots; ++i) r.children[i] = IntOf(families_, ChildField(i));
+  r.husband = family_fields_.Get(families_, kHusbandSlot)->AsInteger();
+  r.wife = family_fields_.Get(families_, kWifeSlot)->AsInteger();
+  for (int i = 0; i < kChildSlots; ++i) r.children[i] = family_fields_.Get(families_, kFirstChildSlot + i)->AsInteger();
   return r;
 }
 
 IndividualRecord TFamilyRecords::IndividualFields() {
   IndividualRecord r;
-  r.fname = individuals_.FieldByName("Fname")->AsString();
-  r.lname = individuals_.FieldByName("Lname")->AsString();
-  r.sex = individuals_.FieldByName("Sex")->AsString();
-  r.bapdate = individuals_.FieldByName("Bapdate")->AsString();
-  r.famc = WholeOf(individuals_, "Famc");
-  for (int i = 0; i < kSpouseSlots; ++i) r.fams[i] = WholeOf(individuals_, FamsField(i));
+  r.fname = individual_fields_.Get(individuals_, kFnameSlot)->AsString();
+  r.lname = individual_fields_.Get(individuals_, kLnameSlot)->AsString();
+  r.sex = individual_fields_.Get(individuals_, kSexSlot)->AsString();
+  r.bapdate = individual_fields_.Get(individuals_, kBapdateSlot)->AsString();
+  r.famc = Whole(individual_fields_.Get(individuals_, kFamcSlot));
+  for (int i = 0; i < kSpouseSlots; ++i) r.fams[i] = Whole(individual_fields_.Get(individuals_, kFirstFamsSlot + i));
   return r;
 }
 

@@ -13,8 +13,10 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "family/family_tables.h"
+#include "platform/dataset/dataset.h"
 
 namespace family {
 
@@ -23,6 +25,24 @@ inline constexpr char kNoPersonText[] = "Could not locate Individual #";
 // Followed by the given names and surname kept of a name longer than the
 // columns of the individuals table.
 inline constexpr char kNameCutText[] = "Name too long for the table, kept: ";
+
+// Fields of a table found by name once, kept while the table keeps them:
+// a field list made anew (the table closed and opened again) is searched
+// again. Slot k stands for names[k].
+class TFieldSlots {
+public:
+  explicit TFieldSlots(const std::vector<std::string>& names) : names_(names), slots_(names.size()) {}
+  // The field of slot k; raises as FieldByName does when there is none.
+  db::TField* Get(const db::TDataSet& table, std::size_t k);
+
+private:
+  struct Slot {
+    db::TField* field = nullptr;
+    int index = -1;
+  };
+  const std::vector<std::string>& names_;
+  std::vector<Slot> slots_;
+};
 
 class TFamilyRecords {
 public:
@@ -93,6 +113,7 @@ private:
 
   korvex::TKORVEXTable& families_;
   korvex::TKORVEXTable& individuals_;
+  TFieldSlots family_fields_, individual_fields_;
   MessageSink show_message_;
   bool written_ = false;
   FamilyRecord family_;

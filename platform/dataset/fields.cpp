@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "platform/dataset/dataset.h"
@@ -177,17 +178,37 @@ void TStringField::SetSize(int size) {
   TField::SetSize(size);
 }
 
+namespace {
+
+// A field's value bytes, zeroed: on the stack for the sizes string fields
+// usually have (every read and write of a record's text takes one), on the
+// heap beyond.
+class ValueBytes {
+public:
+  explicit ValueBytes(std::size_t n) {
+    if (n > sizeof stack_) heap_ = std::make_unique<char[]>(n);
+    std::memset(data(), 0, n);
+  }
+  char* data() { return heap_ ? heap_.get() : stack_; }
+
+private:
+  char stack_[320];
+  std::unique_ptr<char[]> heap_;
+};
+
+}  // namespace
+
 std::string TStringField::AsString() const {
-  std::vector<char> buffer(static_cast<std::size_t>(DataSize()) + 1, '\0');
+  ValueBytes buffer(static_cast<std::size_t>(DataSize()) + 1);
   if (!GetData(buffer.data())) return {};
   return std::string(buffer.data());
 }
 
 void TStringField::SetAsString(const std::string& value) {
-  std::vector<char> buffer(static_cast<std::size_t>(DataSize()), '\0');
+  ValueBytes buffer(static_cast<std::size_t>(DataSize()));
   std::size_t n = std::min(value.size(), static_cast<std::size_t>(Size()));
   std::memcpy(buffer.data(), value.data(), n);
-  buffer[n] = '\0';
+  buffer.data()[n] = '\0';
   SetData(buffer.data());
 }
 

@@ -111,6 +111,34 @@ TEST_F(FamilyTest, AppendsAnswerTheirOwnNumberAndReadsTellWhatIsMissing) {
   EXPECT_EQ(inds.keys, (std::vector<std::string>{"keys 0 2", "keys 31 2"}));  // primary, deleted-records
 }
 
+TEST_F(FamilyTest, FieldsFoundOnceFollowTheTableAcrossClosingAndOpening) {
+  TFamilyRecords& r = Box().Records();
+  r.OpenTables();
+  IndividualRecord p;
+  p.fname = "Jan";
+  p.lname = "Bos";
+  p.fams = {4, 0, 0, 0, 0};
+  const int pid = r.AppendIndividual(p);
+  static const std::vector<std::string> names{"Lname", "Fams1", "Nosuch"};
+  TFieldSlots slots(names);
+  db::TField* lname = slots.Get(env->individuals, 0);
+  EXPECT_EQ(lname, env->individuals.FieldByName("Lname"));
+  EXPECT_EQ(slots.Get(env->individuals, 0), lname);
+  EXPECT_ANY_THROW(slots.Get(env->individuals, 2));
+  // Closed and opened again, by the records and behind their back: every
+  // read and write finds the fields the table has now.
+  for (int round = 0; round < 3; ++round) {
+    env->individuals.Close();
+    r.OpenTables();
+    EXPECT_EQ(slots.Get(env->individuals, 1), env->individuals.FieldByName("Fams1"));
+    ASSERT_EQ(r.getinv(pid), 1);
+    EXPECT_EQ(r.IndividualBuffer().lname, "Bos");
+    EXPECT_EQ(r.IndividualBuffer().fams[0], 4 + round);
+    p.fams[0] = 5 + round;
+    ASSERT_TRUE(r.WriteIndividual(pid, p));
+  }
+}
+
 TEST_F(FamilyTest, ShowfamShowsTheCoupleChildrenAndTheSteppedPlace) {
   TFamilyRecords& r = Box().Records();
   r.OpenTables();
