@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +49,37 @@ inline std::vector<double> MediansByTurns(int repeats, const std::vector<std::fu
   for (const std::vector<double>& t : times) medians.push_back(Median(t));
   return medians;
 }
+
+// Two sides that take turns case by case, each on a thread of its own
+// (only one runs at a time): side 0 starts; a side runs its case, then
+// Pass hands the turn over and waits for it to come back. A side that has
+// ended passes for good, and the other then runs on alone.
+class Turns {
+public:
+  void Begin(int side) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return turn_ == side; });
+  }
+  void Pass(int side) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (ended_[1 - side]) return;
+    turn_ = 1 - side;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return turn_ == side; });
+  }
+  void End(int side) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_[side] = true;
+    turn_ = 1 - side;
+    changed_.notify_all();
+  }
+
+private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int turn_ = 0;
+  bool ended_[2] = {false, false};
+};
 
 // The median wall time of `repeats` runs of body.
 inline double MedianTime(int repeats, const std::function<void()>& body) { return MediansByTurns(repeats, {body})[0]; }

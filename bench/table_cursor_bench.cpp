@@ -37,7 +37,8 @@
 // without (a), (b), (e), (u) and (x), which write). --check exits 1 when a
 // ratio passes 1.5, the updates grow past 25 times, or the walk passes
 // 16 MB. Pin the run to a few processors (taskset) on a busy machine: the
-// ratios compare times of the same run.
+// ratios compare times of the same run. The two sides take turns case by
+// case within each repeat.
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,6 +52,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/bench_util.h"
@@ -295,8 +297,12 @@ int main(int argc, char** argv) {
       return std::make_pair(std::string(low), std::string(high));
     };
 
+    // The two sides by turns, case by case: ours on one thread, SQLite's on
+    // another, each handing over after every case.
+    bench::Turns turns;
     // ---- ours ----
-    {
+    std::thread ours_side([&] {
+      turns.Begin(0);
       Engine e(folder);
       if (!reusing) e.Create();
       auto cur = e.Open();
@@ -313,6 +319,7 @@ int main(int argc, char** argv) {
         a.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
         a.ours_cpu.push_back(Processor() - c0);
         a.answer_ours = cur->GetRecordCount();
+        turns.Pass(0);
 
         t0 = bench::Clock::now();
         c0 = Processor();
@@ -323,6 +330,7 @@ int main(int argc, char** argv) {
         b.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
         b.ours_cpu.push_back(Processor() - c0);
         b.answer_ours = cur->GetRecordCount();
+        turns.Pass(0);
 
         // Each append reaches the disk before it returns.
         e.session.ForceBufferFlush = true;
@@ -338,6 +346,7 @@ int main(int argc, char** argv) {
           k->answer_ours = cur->GetRecordCount();
         }
         e.session.ForceBufferFlush = false;
+        turns.Pass(0);
       }
 
       cur->SetIndexPos(0);
@@ -353,6 +362,7 @@ int main(int argc, char** argv) {
       c.answer_ours = years;
       c_auto.ours.push_back(c.ours.back());
       c_auto.answer_ours = years;
+      turns.Pass(0);
 
       cur->SetIndexName("SURNAME");
       std::int64_t sum = 0;
@@ -369,6 +379,7 @@ int main(int argc, char** argv) {
       }
       d.ours.push_back(bench::Seconds(bench::Clock::now() - t0));
       d.answer_ours = sum;
+      turns.Pass(0);
 
       // Updates: found by key, locked, year + 1, written; one transaction.
       cur->SetIndexPos(0);
@@ -391,6 +402,7 @@ int main(int argc, char** argv) {
         sizes[i]->ours.push_back(bench::Seconds(bench::Clock::now() - t0));
         sizes[i]->answer_ours = years;
       }
+      turns.Pass(0);
 
       // Every record, in key order and in surname order: a checksum of
       // the IDs in the order read and the years.
@@ -407,6 +419,7 @@ int main(int argc, char** argv) {
         k->ours.push_back(bench::Seconds(bench::Clock::now() - t0));
         k->answer_ours = static_cast<std::int64_t>(check >> 1);
       }
+      turns.Pass(0);
 
       if (!deletes.empty()) {
         cur->SetIndexPos(0);
@@ -425,10 +438,12 @@ int main(int argc, char** argv) {
         x.answer_ours = cur->GetRecordCount();
       }
       cur->CloseCursor();
-    }
+      turns.End(0);
+    });
 
     // ---- SQLite ----
-    {
+    std::thread lite_side([&] {
+      turns.Begin(1);
       if (!reusing) std::filesystem::remove(lite_path);
       Lite lite(lite_path);
       lite.Exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
@@ -453,6 +468,7 @@ int main(int argc, char** argv) {
           return n;
         };
         a.answer_theirs = count();
+        turns.Pass(1);
 
         lite.Exec("PRAGMA synchronous=OFF");
         t0 = bench::Clock::now();
@@ -461,6 +477,7 @@ int main(int argc, char** argv) {
         b.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
         b.theirs_cpu.push_back(Processor() - c0);
         b.answer_theirs = count();
+        turns.Pass(1);
         lite.Exec("PRAGMA synchronous=FULL");
         for (Case* k : {&e_delete, &e_persist}) {
           if (durable.empty()) break;
@@ -473,6 +490,7 @@ int main(int argc, char** argv) {
         }
         lite.Exec("PRAGMA journal_mode=DELETE");
         sqlite3_finalize(insert);
+        turns.Pass(1);
       }
 
       sqlite3_stmt* find = lite.Prepare("SELECT year FROM family WHERE id = ?");
@@ -490,6 +508,7 @@ int main(int argc, char** argv) {
         k->answer_theirs = years;
       }
       sqlite3_finalize(find);
+      turns.Pass(1);
 
       sqlite3_stmt* range = lite.Prepare(
           "SELECT id, surname, forename, year, place FROM family WHERE surname BETWEEN ? AND ? ORDER BY surname");
@@ -505,6 +524,7 @@ int main(int argc, char** argv) {
       d.theirs.push_back(bench::Seconds(bench::Clock::now() - t0));
       d.answer_theirs = sum;
       sqlite3_finalize(range);
+      turns.Pass(1);
 
       sqlite3_stmt* update = lite.Prepare("UPDATE family SET year = year + 1 WHERE id = ? RETURNING year");
       Case* sizes[] = {&u1, &u10, &u20};
@@ -522,6 +542,7 @@ int main(int argc, char** argv) {
         sizes[i]->answer_theirs = years;
       }
       sqlite3_finalize(update);
+      turns.Pass(1);
 
       for (Case* k : {&s_key, &s_surname}) {
         if (!wanted('s')) break;
@@ -537,6 +558,7 @@ int main(int argc, char** argv) {
         k->answer_theirs = static_cast<std::int64_t>(check >> 1);
         sqlite3_finalize(all);
       }
+      turns.Pass(1);
 
       if (!deletes.empty()) {
         sqlite3_stmt* remove = lite.Prepare("DELETE FROM family WHERE id = ?");
@@ -555,7 +577,10 @@ int main(int argc, char** argv) {
         x.answer_theirs = sqlite3_column_int64(n, 0);
         sqlite3_finalize(n);
       }
-    }
+      turns.End(1);
+    });
+    ours_side.join();
+    lite_side.join();
   }
 
   bool ok = true;
