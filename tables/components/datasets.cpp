@@ -93,6 +93,7 @@ void TKORVEXDataSet::CheckStatus(TEngineErrorCode status) const {
 }
 
 void TKORVEXDataSet::DestroyHandle() {
+  direct_reads_.clear();
   if (handle_ == nullptr) return;
   TDataCursor* cursor = handle_;
   handle_ = nullptr;
@@ -112,6 +113,7 @@ TRecordBuffer TKORVEXDataSet::AllocRecordBuffer() { return static_cast<TRecordBu
 void TKORVEXDataSet::FreeRecordBuffer(TRecordBuffer& buffer) { SafeFree(buffer); }
 
 void TKORVEXDataSet::OpenCursor(bool info_query) {
+  direct_reads_.clear();
   handle_ = CreateHandle();
   if (handle_ == nullptr) rtl::DatabaseError(cmsg::kHandleError);
   TDataSet::OpenCursor(info_query);
@@ -449,15 +451,29 @@ bool TKORVEXDataSet::GetFieldData(TField* field, void* buffer) {
     }
     return GetCalcFieldData(rb + record_size_, field, buffer);
   }
-  const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(field->FieldNo());
-  const auto n = static_cast<std::size_t>(field->DataSize());
+  const int no = field->FieldNo();
+  if (buffer == nullptr) return !handle_->GetField(no, rb, nullptr);
   // The engine writes the physical size, and a string's terminating zero
-  // after it: straight into the destination only when that fits.
-  const std::size_t written = def.PhysicalSize + (def.DataType == dtString ? 1u : 0u);
-  if (buffer == nullptr || written <= n) return !handle_->GetField(field->FieldNo(), rb, static_cast<std::uint8_t*>(buffer));
+  // after it: straight into the destination only when that fits. Known
+  // once per field number while the handle stays (a field's size and its
+  // definition change only while the dataset is closed).
+  if (static_cast<std::size_t>(no) >= direct_reads_.size()) direct_reads_.resize(static_cast<std::size_t>(no) + 1, -1);
+  std::int8_t& direct = direct_reads_[static_cast<std::size_t>(no)];
+  if (direct < 0) {
+    const TFieldDefinition& def = handle_->GetFieldDefinitionByPos(no);
+    const std::size_t written = def.PhysicalSize + (def.DataType == dtString ? 1u : 0u);
+    direct = written <= static_cast<std::size_t>(field->DataSize()) ? 1 : 0;
+  }
+  if (direct) return !handle_->GetField(no, rb, static_cast<std::uint8_t*>(buffer));
+  // A field narrower than its column: its own size of the value, a text
+  // cut there and ended (DataSize holds the text and its zero).
   std::uint8_t scratch[264];
-  bool blank = handle_->GetField(field->FieldNo(), rb, scratch);
-  if (!blank) std::memcpy(buffer, scratch, n);
+  const bool blank = handle_->GetField(no, rb, scratch);
+  if (!blank) {
+    const auto n = static_cast<std::size_t>(field->DataSize());
+    std::memcpy(buffer, scratch, n);
+    if (handle_->GetFieldDefinitionByPos(no).DataType == dtString && n > 0) static_cast<std::uint8_t*>(buffer)[n - 1] = 0;
+  }
   return !blank;
 }
 

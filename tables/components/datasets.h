@@ -261,6 +261,10 @@ private:
   std::uint32_t BookmarkRecord(db::TRecordBuffer buffer) const;
 
   TDataCursor* handle_ = nullptr;
+  // Per field number, while handle_ stays: 1 when the engine writes the
+  // field's value straight into a buffer of the field's size, 0 when
+  // through a scratch buffer, -1 not known yet.
+  std::vector<std::int8_t> direct_reads_;
   bool auto_display_labels_ = true;
   bool suppress_auto_inc_ = false;
   bool can_modify_ = false;

@@ -139,23 +139,52 @@ bool IsLanguageAvailable(std::uint16_t language, std::uint16_t sort) {
   return language == 0 || FindCollationTable(language, sort) != nullptr;
 }
 
+namespace {
+
+// Most names differ in their letters at their first difference: two plain
+// bytes whose first letter weights differ decide at once (0: undecided).
+// `same` is where the equal leading bytes end, moved back to where no
+// contraction can run across it; both strings have a byte there.
+inline int FirstLetters(const TCollationTable& table, const char* s1, const char* s2, std::size_t same) {
+  auto a = static_cast<unsigned char>(s1[same]), b = static_cast<unsigned char>(s2[same]);
+  if (LeadsContraction(table, a) || LeadsContraction(table, b)) return 0;
+  std::uint16_t pa = (*table.elements)[a][0].primary, pb = (*table.elements)[b][0].primary;
+  if (pa != 0 && pb != 0 && pa != pb) return pa < pb ? -1 : 1;
+  return 0;
+}
+
+inline std::size_t BackToUnit(const TCollationTable& table, const char* s, std::size_t same) {
+  while (same > 0 && LeadsContraction(table, static_cast<unsigned char>(s[same - 1]))) --same;
+  return same;
+}
+
+}  // namespace
+
 int CompareWithTable(const TCollationTable& table, std::uint32_t flags, const char* s1,
                      std::ptrdiff_t length1, const char* s2, std::ptrdiff_t length2) {
-  std::size_t n1 = BoundedLength(s1, length1), n2 = BoundedLength(s2, length2);
   // Equal leading bytes weigh the same, so the walk may start at the first
   // difference, moved back to where no contraction can run across it.
-  std::size_t same = 0, limit = n1 < n2 ? n1 : n2;
-  while (same < limit && s1[same] == s2[same]) ++same;
-  if (same == n1 && same == n2) return 0;
-  while (same > 0 && LeadsContraction(table, static_cast<unsigned char>(s1[same - 1]))) --same;
-  // Most names differ in their letters right there: two plain bytes whose
-  // first letter weights differ decide at once.
-  if (same < limit) {
-    auto a = static_cast<unsigned char>(s1[same]), b = static_cast<unsigned char>(s2[same]);
-    if (!LeadsContraction(table, a) && !LeadsContraction(table, b)) {
-      std::uint16_t pa = (*table.elements)[a][0].primary, pb = (*table.elements)[b][0].primary;
-      if (pa != 0 && pb != 0 && pa != pb) return pa < pb ? -1 : 1;
-    }
+  std::size_t n1, n2, same = 0;
+  if (length1 < 0 && length2 < 0 && s1 && s2) {
+    // Both up to their terminators: the first difference in one pass over
+    // the bytes, which most comparisons end at; the lengths are counted
+    // only for the walk.
+    while (s1[same] == s2[same] && s1[same] != 0) ++same;
+    if (s1[same] == s2[same]) return 0;
+    const std::size_t differ = same;
+    same = BackToUnit(table, s1, same);
+    if (s1[same] != 0 && s2[same] != 0)
+      if (const int decided = FirstLetters(table, s1, s2, same)) return decided;
+    n1 = differ + std::strlen(s1 + differ);
+    n2 = differ + std::strlen(s2 + differ);
+  } else {
+    n1 = BoundedLength(s1, length1), n2 = BoundedLength(s2, length2);
+    const std::size_t limit = n1 < n2 ? n1 : n2;
+    while (same < limit && s1[same] == s2[same]) ++same;
+    if (same == n1 && same == n2) return 0;
+    same = BackToUnit(table, s1, same);
+    if (same < limit)
+      if (const int decided = FirstLetters(table, s1, s2, same)) return decided;
   }
   s1 += same, s2 += same;
   n1 -= same, n2 -= same;

@@ -71,6 +71,34 @@ struct TableEnv {
   }
 };
 
+TEST_F(DataSetsTest, FieldsNarrowerThanTheirColumnsReadCutAcrossReopening) {
+  TableEnv env;
+  env.Make({Field("Name", dtString, 20), Field("Year", dtInteger)});
+  TestTable t;
+  env.Bind(t);
+  auto* name = new TStringField(&t, 20);
+  name->SetFieldName("Name");
+  name->SetDataSet(&t);
+  auto* year = new TIntegerField(&t);
+  year->SetFieldName("Year");
+  year->SetDataSet(&t);
+  t.Open();
+  t.Append();
+  name->SetAsString("Abcdefghijklmnop");
+  year->SetAsInteger(1750);
+  t.Post();
+  t.Close();
+  // How a field reads is settled once per opening: sizes changed while
+  // closed read right after the next one, narrower ones cut.
+  for (int size : {5, 20, 3, 16, 1}) {
+    name->SetSize(size);
+    t.Open();
+    EXPECT_EQ(name->AsString(), std::string("Abcdefghijklmnop").substr(0, static_cast<std::size_t>(size))) << size;
+    EXPECT_EQ(year->AsInteger(), 1750);
+    t.Close();
+  }
+}
+
 TEST_F(DataSetsTest, FieldDefinitionsNameAliasesAndSkipHiddenFields) {
   TableEnv env;
   TFieldDefinition hidden = Field("Secret", dtInteger);

@@ -181,8 +181,9 @@ int KeyOrder(const std::vector<int>& a, const std::vector<int>& b) {
 }
 
 // Random strings over every byte, with the table's contractions and their
-// prefixes often: the comparison agrees with the sort-key model, and so is a
-// total preorder (checked on triples as well).
+// prefixes often: the comparison agrees with the sort-key model, with
+// lengths given and up to the terminators, and so is a total preorder
+// (checked on triples as well).
 TEST(CollationLanguages, ComparisonMatchesSortKeysAndIsATotalPreorder) {
   std::mt19937 random(25);
   for (const TCollationTable& t : CompiledCollationTables()) {
@@ -210,6 +211,9 @@ TEST(CollationLanguages, ComparisonMatchesSortKeysAndIsATotalPreorder) {
         ASSERT_EQ(ab, KeyOrder(SortKey(t, a, flags), SortKey(t, b, flags))) << t.language << " " << a << " / " << b;
         ASSERT_EQ(ac, KeyOrder(SortKey(t, a, flags), SortKey(t, c, flags))) << t.language << " " << a << " / " << c;
         ASSERT_EQ(cmp(b, a), -ab);
+        // Up to the terminators (the one-pass path), the same answers.
+        ASSERT_EQ(CompareWithTable(t, flags, a.c_str(), -1, b.c_str(), -1), ab) << t.language << " " << a << " / " << b;
+        ASSERT_EQ(CompareWithTable(t, flags, c.c_str(), -1, a.c_str(), -1), -ac) << t.language << " " << c << " / " << a;
         if (ab <= 0 && bc <= 0) {
           ASSERT_LE(ac, 0) << t.language;
         }
