@@ -338,13 +338,6 @@ private:
   bool count_only_;
 };
 
-// This thread's CPU time in seconds.
-double CpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 // One batch of a query: run until 20 ms have passed (3 runs at least);
 // the mean wall and CPU time of one run.
 struct Batch {
@@ -352,7 +345,7 @@ struct Batch {
 };
 Batch TimeBatch(const std::function<void()>& query) {
   const auto start = bench::Clock::now();
-  const double cpu = CpuSeconds();
+  const double cpu = bench::ThreadCpuSeconds();
   int runs = 0;
   double wall = 0;
   do {
@@ -360,7 +353,7 @@ Batch TimeBatch(const std::function<void()>& query) {
     ++runs;
     wall = bench::Seconds(bench::Clock::now() - start);
   } while (runs < 3 || wall < 0.02);
-  return {wall / runs, (CpuSeconds() - cpu) / runs};
+  return {wall / runs, (bench::ThreadCpuSeconds() - cpu) / runs};
 }
 
 }  // namespace
