@@ -443,8 +443,9 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
 
 void TDataFile::ReadRecordNeighbours(std::uint32_t n) {
   // A read costs little more for a window of the file (the read-ahead
-  // window, 64 KB) than for one record: the window's other records become
-  // clean copies, record n alone enters the cache.
+  // window, 64 KB) than for one record: the window's records become clean
+  // copies (record n too, so that it is not read again with its whole
+  // window once the cache lets it go), record n alone enters the cache.
   ++stats_.CacheMisses;
   const std::uint32_t size = header_.RecordSize;
   if (size == 0) Fail(err::kDataRecordsCorrupt);
@@ -461,7 +462,7 @@ void TDataFile::ReadRecordNeighbours(std::uint32_t n) {
     return;  // appended in the cache only: not in the file yet
   }
   for (std::uint32_t i = 0; i < whole; ++i)
-    if (first + i != n && !cache_.Find(first + i)) copies_.Store(first + i, buffer_.data() + std::size_t{i} * size);
+    if (!cache_.Find(first + i)) copies_.Store(first + i, buffer_.data() + std::size_t{i} * size);
   const std::vector<std::uint8_t> mine(buffer_.begin() + std::size_t{n - first} * size,
                                        buffer_.begin() + std::size_t{n - first + 1} * size);
   GetNewRecordBuffer(n)->Read(mine.data(), GetEncrypted());
