@@ -12,6 +12,8 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/engine_error.h"
+#include "tables/engine/field_definition.h"
+#include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
 
 namespace korvex::testing {
@@ -169,6 +171,113 @@ TEST(TableUpgrade, AFailureAnywhereLeavesTheOldTable) {
     EXPECT_EQ(env.Upgrade().log.back().rfind("raised", 0), 0u);
     EXPECT_TRUE(env.Files() == before);
     EXPECT_TRUE(fs::is_empty(env.scratch.Path())) << "no temporary file stays";
+  }
+}
+
+// Memos of 256 to 2,000 blocks whose chains start on blocks freed just
+// before (a 5,000-byte memo appended and deleted first), at every kind of
+// block size: the adopting repair, and the upgrade of the table written
+// back as version 3, read every memo back as written and report nothing.
+TEST(TableUpgrade, LongChainsOnReusedBlocksComeBackWhole) {
+  for (std::uint16_t block : {64, 512, 768, 4096}) {
+    SCOPED_TRACE("block size " + std::to_string(block));
+    Env env;
+    std::vector<TFieldDefinition> fields{Field("N", dtInteger), Field("M", dtBlob, 0, fstMemo)};
+    TTableCreation creation;
+    creation.Settings.BlobBlockSize = block;
+    {
+      TDataCursor c(env.dir);
+      c.SetTableName("t");
+      c.SetExclusive(true);
+      c.CreateTable(creation, fields);
+    }
+    const std::int64_t room = block - 18;
+    // Just inside and just past 256 blocks, and long chains; each a
+    // different pattern, so a block of another memo shows.
+    std::vector<std::string> memos;
+    for (std::int64_t bytes : {256 * room, 256 * room + 1, 700 * room - 5, 2000 * room}) {
+      std::string memo(static_cast<std::size_t>(bytes), ' ');
+      for (std::size_t i = 0; i < memo.size(); ++i)
+        memo[i] = static_cast<char>('a' + (i * 7 + memos.size() * 3 + i / 4099) % 26);
+      memos.push_back(std::move(memo));
+    }
+    TDataCursor c(env.dir);
+    c.SetTableName("t");
+    c.SetExclusive(true);
+    c.OpenCursor();
+    std::vector<std::uint8_t> buffer(c.GetRecordSize());
+    auto append = [&](std::int32_t n, const std::string& memo) {
+      c.InitRecord(buffer.data());
+      c.PutField(1, buffer.data(), reinterpret_cast<const std::uint8_t*>(&n));
+      ASSERT_EQ(c.OpenBlob(2, buffer.data(), 2), 0);
+      ASSERT_EQ(c.PutBlob(2, buffer.data(), 0, reinterpret_cast<const std::uint8_t*>(memo.data()),
+                          static_cast<std::int64_t>(memo.size())),
+                0);
+      c.AppendRecord(buffer.data());
+    };
+    // A first record without a memo: the upgrade's signatures, by record
+    // number, then differ from those the memos were written with, and its
+    // repair gives every block a new one.
+    c.InitRecord(buffer.data());
+    c.AppendRecord(buffer.data());
+    std::int32_t n = 0;
+    for (const std::string& memo : memos) {
+      append(-1, std::string(5000, 'x'));
+      if (::testing::Test::HasFatalFailure()) return;
+      ASSERT_EQ(c.GotoPhysicalRecordNumber(c.GetPhysicalRecordsUsed()), 0);
+      ASSERT_EQ(c.GetCurrentRecord(buffer.data(), false), 0);
+      c.DeleteRecord(buffer.data());
+      append(n++, memo);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+    // Each chain began on the blocks the deleted memo left: the file holds
+    // the long memos' blocks and no more.
+    std::uint32_t blocks = 0;
+    for (const std::string& memo : memos) blocks += static_cast<std::uint32_t>((memo.size() + room - 1) / room);
+    EXPECT_EQ(c.GetBlobFileSize(), 512u + blocks * block);
+    c.CloseCursor();
+
+    auto expect_memos = [&](const char* step) {
+      SCOPED_TRACE(step);
+      TDataCursor r(env.dir);
+      r.SetTableName("t");
+      r.SetExclusive(true);
+      r.OpenCursor();
+      r.SetToBegin();
+      std::size_t seen = 0;
+      while (r.GetNextRecord(buffer.data()) == 0) {
+        std::int32_t k = -1;
+        if (r.GetField(1, buffer.data(), reinterpret_cast<std::uint8_t*>(&k))) continue;
+        ASSERT_TRUE(k >= 0 && static_cast<std::size_t>(k) < memos.size()) << k;
+        const std::vector<std::uint8_t> content = r.ReadBlobContent(2, buffer.data());
+        EXPECT_TRUE(std::string(content.begin(), content.end()) == memos[k])
+            << "memo " << k << ": " << content.size() << " bytes read, " << memos[k].size() << " written";
+        ++seen;
+      }
+      EXPECT_EQ(seen, memos.size());
+    };
+    expect_memos("as written");
+    for (bool adopt : {false, true}) {
+      Lines lines;
+      TDataCursor t(env.dir);
+      t.SetTableName("t");
+      t.SetExclusive(true);
+      t.SetRepairLogCallback(Log, &lines);
+      t.RepairTable(false, adopt);
+      EXPECT_EQ(lines.log.size(), 2u) << Text(lines.log);
+      expect_memos(adopt ? "adopting repair" : "repair");
+    }
+    qvtest::CommandResult old =
+        qvtest::RunShell("python3 '" + kScript + "' downgrade '" + env.folder.Path() + "' 2>&1");
+    ASSERT_EQ(old.status, 0) << old.output;
+    Lines lines = env.Upgrade();
+    for (const std::string& line : lines.log)
+      EXPECT_TRUE(line.find(" upgraded to ") != std::string::npos || line.find(" at <time>") != std::string::npos ||
+                  line.find(" rebuilt from the records, error fixed") != std::string::npos)
+          << line;
+    EXPECT_TRUE(fs::exists(env.folder.File("t.DUP"))) << Text(lines.log);
+    expect_memos("upgrade");
+    EXPECT_EQ(RunTableCheck(env.folder.File("t.DAT")).status, 0);
   }
 }
 
