@@ -200,12 +200,18 @@ TCacheEntry* TEntryCache::FindEvictable() const {
   return nullptr;
 }
 
-TCacheEntry* TEntryCache::FindEvictableWhileHeld() {
-  // While writes are held no modified entry is written, so the modified
-  // entries at the old end of the chain stay there for the next search.
+TCacheEntry* TEntryCache::FindEvictablePastModified(bool writes_held) {
+  // Only a walk for modified entries, which comes before their writing,
+  // turns a modified entry back, and it forgets the mark; an entry leaving
+  // the run at the old end of the chain (touched, removed) only shortens
+  // it. So the modified entries an earlier search passed there stay
+  // modified for the next, and a cache full of changes waiting for their
+  // flush is not walked through again for each entry it takes.
   if (held_past_ && !held_past_->Modified) held_past_ = nullptr;
+  // While writes are held the places of the open window are not taken.
+  TCacheEntry* const stop = writes_held ? window_first_ : nullptr;
   bool prefix = true;
-  for (TCacheEntry* e = held_past_ ? held_past_->Newer : oldest_; e && e != window_first_; e = e->Newer) {
+  for (TCacheEntry* e = held_past_ ? held_past_->Newer : oldest_; e && e != stop; e = e->Newer) {
     if (e->Evictable()) return e;
     if (prefix && e->Modified) held_past_ = e;
     else prefix = false;
@@ -242,11 +248,10 @@ TCacheEntry* TEntryCache::Place(std::uint32_t key, bool writes_held, const std::
     Insert(entry);
     return entry;
   }
-  if (!writes_held) held_past_ = nullptr;
-  TCacheEntry* entry = writes_held ? FindEvictableWhileHeld() : FindEvictable();
+  TCacheEntry* entry = FindEvictablePastModified(writes_held);
   if (!entry && !writes_held) {
     flush();
-    entry = FindEvictable();
+    entry = FindEvictablePastModified(false);
   }
   if (entry) {
     Rekey(entry, key);

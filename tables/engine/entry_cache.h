@@ -121,9 +121,10 @@ private:
   void Compact() const;
   // The entries that may be modified, by key; starts a new period.
   std::vector<TCacheEntry*> Sweep() const;
-  // FindEvictable for a cache whose writes are held, starting after the
-  // modified entries an earlier search passed at the old end of the chain.
-  TCacheEntry* FindEvictableWhileHeld();
+  // FindEvictable starting after the modified entries an earlier search
+  // passed at the old end of the chain; while writes are held it stops at
+  // the open window's places.
+  TCacheEntry* FindEvictablePastModified(bool writes_held);
 
   // Open addressing with linear probing; an empty slot has no entry. At
   // most half the slots are taken, and above sixteen slots at least an
@@ -158,8 +159,8 @@ private:
   TCacheEntry* newest_ = nullptr;
   TCacheEntry* oldest_ = nullptr;
   // The newest of the modified entries at the old end of the chain that
-  // searches while writes are held passed (nullptr: none known); forgotten
-  // by every walk for modified entries, which come before their writing.
+  // searches passed (nullptr: none known); forgotten by every walk for
+  // modified entries, which come before their writing.
   mutable TCacheEntry* held_past_ = nullptr;
   std::size_t capacity_ = 0;
   TWriteUndo* undo_ = nullptr;

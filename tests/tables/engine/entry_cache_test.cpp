@@ -149,12 +149,17 @@ TEST(EntryCache, ModelRunOverEveryKindOfKey) {
         if ((*it)->Evictable()) evictable = *it;
       ASSERT_EQ(cache.FindEvictable(), evictable) << round << " " << op;
     }
-    // Writes held: a full cache hands out its oldest evictable entry or
-    // grows, while entries only turn modified (a write changes them), are
-    // touched or are given back.
+    // A full cache hands out its oldest evictable entry; with none, while
+    // writes are held it grows, else it flushes once (the walk for modified
+    // entries that writes them) and looks again. Meanwhile entries turn
+    // modified (a write changes them) or stop being in use, are touched or
+    // are given back. Alternate rounds hold writes; the searches skip the
+    // modified entries at the old end of the chain that an earlier one
+    // passed, and must still find what a walk from the oldest finds.
+    const bool held = round % 2 == 0;
     cache.SetCapacity(model.size());
     for (int i = 0; i < 300 && !HasFailure() && !model.empty(); ++i) {
-      const unsigned choice = rng() % 4;
+      const unsigned choice = rng() % 5;
       if (choice == 0) {
         TCacheEntry* e = pick();
         cache.Touch(e);
@@ -169,27 +174,45 @@ TEST(EntryCache, ModelRunOverEveryKindOfKey) {
         model.erase(e->Key);
         chain.remove(e);
         cache.SetCapacity(model.size());
+      } else if (choice == 3) {
+        pick()->UseCount = 0;
       } else {
         std::uint32_t key = draw();
         if (model.count(key)) continue;
-        TCacheEntry* expected = nullptr;
-        if (cache.Full())
-          for (auto it = chain.rbegin(); it != chain.rend() && !expected; ++it)
-            if ((*it)->Evictable()) expected = *it;
-        const std::uint32_t old_key = expected ? expected->Key : 0;
+        auto oldest_evictable = [&]() -> TCacheEntry* {
+          for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+            if ((*it)->Evictable()) return *it;
+          return nullptr;
+        };
+        TCacheEntry* expected = cache.Full() ? oldest_evictable() : nullptr;
+        const bool flush_expected = cache.Full() && !expected && !held;
+        int flushes = 0;
         TCacheEntry* made = nullptr;
         TCacheEntry* got = cache.Obtain(
-            key, true,
+            key, held,
             [&] {
               owned.push_back(std::make_unique<TCacheEntry>());
               return made = owned.back().get();
             },
-            [] { ADD_FAILURE() << "no flush while writes are held"; });
-        ASSERT_EQ(got, expected ? expected : made) << round << " held " << i;
-        if (expected) model.erase(old_key);
+            [&] {
+              ASSERT_FALSE(held) << "no flush while writes are held";
+              ++flushes;
+              cache.ForEachModified([](TCacheEntry* e) {
+                if (e->UseCount == 0) e->Modified = false;
+              });
+              expected = oldest_evictable();
+            });
+        ASSERT_EQ(flushes, flush_expected ? 1 : 0) << round << " " << i;
+        if (!held && cache.Full() && !expected && !made) {
+          ASSERT_EQ(got, nullptr) << round << " " << i;
+          continue;
+        }
+        ASSERT_EQ(got, expected ? expected : made) << round << (held ? " held " : " ") << i;
+        if (got != made) model.erase(std::find_if(model.begin(), model.end(), [&](auto& kv) { return kv.second == got; }));
         model[key] = got;
         front(got);
-        got->Modified = true;
+        got->Modified = held || rng() % 2;
+        got->UseCount = static_cast<std::uint16_t>(rng() % 4 == 0);
       }
       ASSERT_EQ(cache.Count(), model.size());
     }
