@@ -9,6 +9,7 @@
 #include "tables/engine/cipher_keys.h"
 #include "tables/engine/data_file.h"
 #include "tables/lib/key_bytes.h"
+#include "tables/lib/names.h"
 
 namespace korvex {
 namespace {
@@ -33,6 +34,8 @@ TBlobFile::~TBlobFile() {
 }
 
 void TBlobFile::Fail(TEngineErrorCode code) const { RaiseError(code, host_->TableName()); }
+
+void TBlobFile::FailHeader(TEngineErrorCode code) const { RaiseError(code, EnsureFileExt(host_->TableName(), ".BLB")); }
 
 void TBlobFile::SetBlockSize(std::uint32_t block_size) {
   if (block_size == 0) block_size = 512;
@@ -157,9 +160,9 @@ void TBlobFile::SetNextFreeBlockPtr(std::uint32_t offset) {
 }
 
 void TBlobFile::CheckHeader() {
-  if (version_ != 4) Fail(err::kWrongVersion);
-  if (file_size_ < kBlobHeaderSize || (file_size_ - kBlobHeaderSize) % block_size_ != 0) Fail(err::kHeaderCorrupt);
-  if (free_ != 0 && !IsBlockOffset(free_)) Fail(err::kHeaderCorrupt);
+  if (version_ != 4) FailHeader(err::kWrongVersion);
+  if (file_size_ < kBlobHeaderSize || (file_size_ - kBlobHeaderSize) % block_size_ != 0) FailHeader(err::kHeaderCorrupt);
+  if (free_ != 0 && !IsBlockOffset(free_)) FailHeader(err::kHeaderCorrupt);
 }
 
 void TBlobFile::RepairHeader(void* cursor, bool fix) {

@@ -84,8 +84,9 @@ public:
   bool StampChanged();
   void ClearHeader();
   // 12035 for another version, 8961 for a size or free-chain head that is
-  // not a block boundary.
+  // not a block boundary: each names the BLOB file, not the table.
   void CheckHeader();
+  std::uint8_t GetVersion() const { return version_; }
   // Cuts a partial block off the end (logged) and, when fixing, resets the
   // header: version 4, no free chain, the file's length.
   void RepairHeader(void* cursor, bool fix);
@@ -146,6 +147,7 @@ public:
   TBlock* FetchBlock(void* cursor, std::uint32_t offset, bool read_ahead, std::uint32_t count);
   TBlock* FetchFreeBlock(void* cursor);
   [[noreturn]] void Fail(TEngineErrorCode code) const;
+  [[noreturn]] void FailHeader(TEngineErrorCode code) const;
 
   const TBlobFileStatistics& Statistics() const { return stats_; }
   std::size_t CachedBlocks() const { return cache_.Count(); }

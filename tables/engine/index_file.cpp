@@ -11,6 +11,7 @@
 #include "tables/engine/index_key.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/key_bytes.h"
+#include "tables/lib/names.h"
 #include "tables/lib/text_values.h"
 
 namespace korvex {
@@ -54,6 +55,8 @@ void TIndexFile::Fail(TEngineErrorCode code, const std::string& index) const {
   RaiseError(code, host_->TableName(), {}, index);
 }
 
+void TIndexFile::FailHeader(TEngineErrorCode code) const { RaiseError(code, EnsureFileExt(host_->TableName(), ".IDX")); }
+
 bool TIndexFile::IsPageOffset(std::uint32_t offset) const {
   return offset >= kIndexHeaderSize && offset < file_size_ && offset % kIndexPageSize == 0;
 }
@@ -82,7 +85,7 @@ void TIndexFile::OpenFile() {
   TFileHandler::OpenFile();
   try {
     ReadHeader();
-    if (count_ > kMaxSecondaryIndexes) Fail(err::kHeaderCorrupt);
+    if (count_ > kMaxSecondaryIndexes) FailHeader(err::kHeaderCorrupt);
   } catch (...) {
     repair_open_ = false;
     CloseFile();
@@ -291,41 +294,54 @@ void TIndexFile::DeleteIndex(std::uint8_t slot, bool remove) {
 
 // ---- checks ---------------------------------------------------------------------
 
+void TIndexFile::ForgetDefinitions() {
+  for (auto& s : EditSlots()) s = TIndexDefinition{};
+  EditSlots()[kSystemSlot] = SystemDefinition();
+  count_ = stored_count_ = 0;
+  no_primary_ = 1;
+  changed_ = true;
+}
+
+bool TIndexFile::HoldsSystemIndex() const {
+  const TIndexDefinition& d = Slots()[kSystemSlot];
+  return Folded(d.Name) == Folded(SystemDefinition().Name);
+}
+
 void TIndexFile::CheckHeader() {
-  if (version_ != 4) Fail(err::kWrongVersion);
-  if (count_ > kMaxSecondaryIndexes || stored_count_ > kMaxSecondaryIndexes) Fail(err::kHeaderCorrupt);
-  if (!Slots()[0].Name.empty() || (!no_primary_ && Slots()[0].Unique != 1)) Fail(err::kHeaderCorrupt);
+  if (version_ != 4) FailHeader(err::kWrongVersion);
+  if (count_ > kMaxSecondaryIndexes || stored_count_ > kMaxSecondaryIndexes) FailHeader(err::kHeaderCorrupt);
+  if (!Slots()[0].Name.empty() || (!no_primary_ && Slots()[0].Unique != 1)) FailHeader(err::kHeaderCorrupt);
   for (int s = 1; s <= count_; ++s) {
     const std::string folded = Folded(Slots()[s].Name);
-    if (folded.empty() || !IsAlpha(folded[0])) Fail(err::kHeaderCorrupt);
+    if (folded.empty() || !IsAlpha(folded[0])) FailHeader(err::kHeaderCorrupt);
     for (int t = 1; t < s; ++t)
-      if (Folded(Slots()[t].Name) == folded) Fail(err::kHeaderCorrupt);
+      if (Folded(Slots()[t].Name) == folded) FailHeader(err::kHeaderCorrupt);
   }
   const std::size_t field_count = fields_ ? fields_->size() : 0;
   auto check_slot = [&](int s) {
     const TIndexDefinition& d = Slots()[s];
-    if (d.FieldCount > kMaxKeyFields || d.Compression > kcBoth) Fail(err::kHeaderCorrupt);
+    if (d.FieldCount > kMaxKeyFields || d.Compression > kcBoth) FailHeader(err::kHeaderCorrupt);
     std::uint32_t size = 0;
     int listed = 0;
     for (; listed < kMaxKeyFields && d.Fields[listed] != 0; ++listed) {
       const std::uint16_t n = d.Fields[listed];
       if (n > field_count || !Keyable((*fields_)[n - 1])) {
         if (s == 0 && no_primary_) continue;
-        Fail(err::kHeaderCorrupt);
+        FailHeader(err::kHeaderCorrupt);
       }
       size += (*fields_)[n - 1].PhysicalSize + 1u;
     }
     if (s == 0 && no_primary_) return;
     // The trees rely on keys of exactly the size the fields make.
-    if (size > kMaxKeyFieldBytes || size == 0 || listed != d.FieldCount) Fail(err::kHeaderCorrupt);
-    if (d.KeySize != size + (d.Unique ? 0 : kRecordIDKeySize)) Fail(err::kHeaderCorrupt);
+    if (size > kMaxKeyFieldBytes || size == 0 || listed != d.FieldCount) FailHeader(err::kHeaderCorrupt);
+    if (d.KeySize != size + (d.Unique ? 0 : kRecordIDKeySize)) FailHeader(err::kHeaderCorrupt);
   };
   for (int s = 0; s <= count_; ++s) check_slot(s);
-  if (Slots()[kSystemSlot].KeySize != 5 || Slots()[kSystemSlot].Compression != 0) Fail(err::kHeaderCorrupt);
-  if (file_size_ < kIndexHeaderSize || file_size_ % kIndexPageSize != 0) Fail(err::kHeaderCorrupt);
+  if (Slots()[kSystemSlot].KeySize != 5 || Slots()[kSystemSlot].Compression != 0) FailHeader(err::kHeaderCorrupt);
+  if (file_size_ < kIndexHeaderSize || file_size_ % kIndexPageSize != 0) FailHeader(err::kHeaderCorrupt);
   auto check_pointers = [&](int s) {
     for (std::uint32_t p : {Slots()[s].Root, Slots()[s].FreePage})
-      if (p != 0 && !IsPageOffset(p)) Fail(err::kHeaderCorrupt);
+      if (p != 0 && !IsPageOffset(p)) FailHeader(err::kHeaderCorrupt);
   };
   for (int s = 0; s <= count_; ++s) check_pointers(s);
   check_pointers(kSystemSlot);
@@ -344,6 +360,8 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
       Changed();
     }
   }
+  if (!Slots()[0].Name.empty() || (!no_primary_ && Slots()[0].Unique != 1))
+    log("Invalid definition of the primary index in index header, " + fixed);
   EditSlots()[0].Name.clear();
   EditSlots()[0].Unique = 1;
   for (int s = 1; s <= count_; ++s) {
@@ -368,9 +386,9 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
       log("Invalid key compression for index " + name + ", " + fixed);
       if (fix) d.Compression = kcNone;
     }
-    int found = 0;
+    int found = 0, listed = 0;
     std::uint32_t size = 0;
-    for (int i = 0; i < kMaxKeyFields && d.Fields[i] != 0;) {
+    for (int i = 0; i < kMaxKeyFields && d.Fields[i] != 0; ++listed) {
       const std::uint16_t n = d.Fields[i];
       if (n > field_count || !Keyable((*fields_)[n - 1])) {
         log("Invalid field number " + std::to_string(n) + " in index " + name + ", " + (fix ? "field removed from index" : fixed));
@@ -385,6 +403,8 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
       size += (*fields_)[n - 1].PhysicalSize + 1u;
       ++found, ++i;
     }
+    if (d.FieldCount != listed)
+      log("Invalid key field count of " + std::to_string(d.FieldCount) + " for index " + name + ", " + fixed);
     if (s == 0) {
       if (found == 0) {
         no_primary_ = 1;
@@ -412,7 +432,10 @@ void TIndexFile::RepairHeader(void* cursor, bool fix) {
     EditSlots()[s].RemovalMark = 0;
     DeleteIndex(static_cast<std::uint8_t>(s), true);
   }
-  const std::uint32_t root = Slots()[kSystemSlot].Root, free = Slots()[kSystemSlot].FreePage;
+  const TIndexDefinition& system = Slots()[kSystemSlot];
+  if (system.KeySize != SystemDefinition().KeySize || system.Compression != kcNone || !HoldsSystemIndex())
+    log("Invalid definition of index " + SystemDefinition().Name + " in index header, " + fixed);
+  const std::uint32_t root = system.Root, free = system.FreePage;
   EditSlots()[kSystemSlot] = SystemDefinition();
   EditSlots()[kSystemSlot].Root = root;
   EditSlots()[kSystemSlot].FreePage = free;

@@ -96,8 +96,18 @@ public:
   // Whether the stamp on disk differs, the header left alone.
   bool StampChanged();
   void ClearHeader();
+  // 12035 for another version, 8961 for a definition, size or page pointer
+  // the trees cannot use: each names the index file, not the table.
   void CheckHeader();
   void RepairHeader(void* cursor, bool fix);
+  std::uint8_t GetVersion() const { return version_; }
+  // Whether slot 31 holds the system index, as every index header of the
+  // engine does: one deciphered with the wrong key (a plain table's file
+  // beside an encrypted table, or the reverse) holds bytes of no meaning.
+  bool HoldsSystemIndex() const;
+  // Every definition gone but the system index's (no primary index, no
+  // secondary ones), as in a new file.
+  void ForgetDefinitions();
 
   // Header values.
   std::uint8_t GetIndexCount() const { return count_; }
@@ -168,6 +178,8 @@ public:
   std::size_t CachedPages(std::uint8_t slot) const { return caches_[slot].Count(); }
   std::size_t CacheCapacity(std::uint8_t slot) const { return caches_[slot].Capacity(); }
   [[noreturn]] void Fail(TEngineErrorCode code, const std::string& index = {}) const;
+  // A fault of this file's header: the error names the file.
+  [[noreturn]] void FailHeader(TEngineErrorCode code) const;
 
 private:
   void Changed() { changed_ = true; }

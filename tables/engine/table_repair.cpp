@@ -41,7 +41,9 @@ std::string TTableRepair::TimeText() {
 }
 
 void TTableRepair::Log(const std::string& line) const {
-  if (request_.Log && !quiet_) request_.Log(line.substr(0, 255));
+  if (quiet_) return;
+  ++logged_;
+  if (request_.Log) request_.Log(line.substr(0, 255));
 }
 
 std::string TTableRepair::Sibling(const char* extension) const {
@@ -120,6 +122,15 @@ void TTableRepair::OpenFiles() {
     }
   } else {
     index_->OpenForRepair();
+    // A header that holds neither this version nor the system index was
+    // written for another table (deciphered with the wrong key, another
+    // table's plain file beside an encrypted one): one line for it, not
+    // one per definition of no meaning.
+    if (index_->GetVersion() != kTableVersion && !index_->HoldsSystemIndex()) {
+      index_foreign_ = index_missing_ = true;
+      Pending("Index file does not belong to the table, " +
+              (request_.VerifyOnly ? std::string("error not fixed") : std::string("error fixed, indexes lost")));
+    }
   }
 
   blob_ = std::make_unique<TBlobFile>(Host(), data_->GetEncrypted());
@@ -171,8 +182,29 @@ void TTableRepair::CheckIndexPointers() {
   }
 }
 
+namespace {
+// Whether the check raises no engine error.
+template <class F>
+bool Passes(const F& check) {
+  try {
+    check();
+    return true;
+  } catch (const EKORVEXEngineError&) {
+    return false;
+  }
+}
+}  // namespace
+
 void TTableRepair::RepairHeaders() {
   const bool verify = request_.VerifyOnly;
+  // Every header fault that makes open refuse the table is reported: the
+  // lines below name what they find, and a file whose header open refuses
+  // with none of them said gets one line of its own.
+  auto reported = [&](bool sound, std::size_t before, const std::string& file) {
+    if (!sound && logged_ == before) Log("Invalid " + file + " header, " + Fixed());
+  };
+  const bool data_sound = Passes([&] { data_->CheckHeader(false); });
+  const std::size_t data_before = logged_;
   // Indexes cannot be ordered without the table's language.
   if (data_->GetLanguageID() != 0 && !IsLanguageAvailable(data_->GetLanguageID(), data_->GetSortID()))
     RaiseError(err::kLanguageUnavailable, request_.TableName);
@@ -191,18 +223,37 @@ void TTableRepair::RepairHeaders() {
   if (data_->Fields().empty()) RaiseError(err::kHeaderCorrupt, request_.TableName);
   for (const TFieldDefinition& f : data_->Fields())
     if (f.DataType == dtUnknown) RaiseError(err::kHeaderCorrupt, request_.TableName);
-  if (index_->IsOpen()) {
+  reported(data_sound, data_before, "table");
+  if (index_->IsOpen() && index_foreign_) {
+    // Its definitions are bytes of no meaning: the table keeps none.
+    if (!verify) {
+      index_->ClearHeader();
+      index_->ForgetDefinitions();
+    }
+  } else if (index_->IsOpen()) {
+    const bool sound = Passes([&] { index_->CheckHeader(); });
+    const std::size_t before = logged_;
+    if (index_->GetVersion() != kTableVersion) Log("Invalid table version in index file header, " + Fixed());
+    const std::uint64_t length = static_cast<std::uint64_t>(index_->GetSize());
+    if (index_->GetFileSize() != length || index_->GetFileSize() < kIndexHeaderSize ||
+        index_->GetFileSize() % kIndexPageSize != 0)
+      Log("Invalid file size in index file header, " + Fixed());
     CheckIndexPointers();
     if (!verify) index_->ClearHeader();
     index_->RepairHeader(this, !verify);
+    reported(sound, before, "index file");
   }
   if (blob_ && blob_->IsOpen()) {
+    const bool sound = Passes([&] { blob_->CheckHeader(); });
+    const std::size_t before = logged_;
+    if (blob_->GetVersion() != kTableVersion) Log("Invalid table version in BLOB file header, " + Fixed());
     const std::uint64_t length = static_cast<std::uint64_t>(blob_->GetSize());
     if (blob_->GetFileSize() != length)
       Log("Invalid file size in BLOB file header, " + Fixed());
     if (blob_->FirstFreeBlock() != 0 && !blob_->IsBlockOffset(blob_->FirstFreeBlock()))
       Log("Invalid free block chain in BLOB file header, " + Fixed());
     blob_->RepairHeader(this, !verify);
+    reported(sound, before, "BLOB file");
   }
 }
 
@@ -478,9 +529,7 @@ void TTableRepair::RecordPass() {
 }
 
 void TTableRepair::VerifyIndexes() {
-  if (!index_ || !index_->IsOpen()) return;  // reported missing or cut
-  if (static_cast<std::uint64_t>(index_->GetSize()) != index_->GetFileSize())
-    Log("Invalid file size in index file header, error not fixed");
+  if (!index_ || !index_->IsOpen() || index_foreign_) return;  // reported missing, cut or another's
   if (!index_->GetNoPrimaryIndex()) VerifyIndex(0);
   for (std::uint8_t s = 1; s <= index_->GetIndexCount(); ++s) VerifyIndex(s);
   VerifyIndex(kSystemSlot);

@@ -126,6 +126,8 @@ private:
   std::unique_ptr<TBlobFile> blob_;
   bool has_blobs_ = false;
   bool index_missing_ = false;
+  bool index_foreign_ = false;  // its header was written for another table
+  mutable std::size_t logged_ = 0;  // lines logged so far
   std::uint32_t counted_ = 0, highest_id_ = 0, next_id_ = 0, free_head_ = 0;
   std::uint32_t last_id_before_ = 0;
   // The BLOB references a deleted record keeps may name blocks freed long

@@ -1,5 +1,6 @@
 // Damaged tables as users meet them, one table of damage kinds: each file
-// cut at its header and page boundaries, files missing alone and together,
+// cut at its header and page boundaries, header bytes that open refuses
+// (each error naming the file at fault), files missing alone and together,
 // an index file of another table of the same layout, a zeroed index page, a
 // broken BLOB chain and a key collision. For each kind: what opening does
 // (an error leaves no byte behind; an index that opens is the records'),
@@ -90,6 +91,7 @@ std::vector<std::pair<std::int32_t, Row>> Walk(TDataCursor& c) {
 // 0 and the rows, or the error number.
 struct Opened {
   int error = 0;
+  std::string message;  // of the error
   Rows rows;
   bool index_matches = false;  // the index walk gives the physical walk's records in key order
 };
@@ -107,6 +109,7 @@ Opened Open(TDataDirectory* dir) {
     c->CloseCursor();
   } catch (const EKORVEXEngineError& e) {
     out.error = e.ErrorCode();
+    out.message = e.what();
   }
   return out;
 }
@@ -178,11 +181,30 @@ enum Expect : unsigned {
 struct Kind {
   Kind(const char* n, std::function<void(const std::string&)> d, unsigned e = 0, std::set<std::int32_t> l = {})
       : name(n), damage(std::move(d)), expect(e), lost(std::move(l)) {}
+  // A header fault that open refuses with `error`, naming `file`.
+  Kind(const char* n, std::function<void(const std::string&)> d, int error, const char* file)
+      : name(n), damage(std::move(d)), expect(0), refused(error), names(file) {}
   const char* name;
   std::function<void(const std::string& folder)> damage;
   unsigned expect;
   std::set<std::int32_t> lost;  // Nums of live records the damage destroys
+  int refused = 0;
+  const char* names = nullptr;
 };
+
+// Header bytes of the index file (its slots at 14, 120 bytes each) and of
+// the BLOB file.
+constexpr std::size_t kSlot = 120, kSlotsAt = 14, kSystemSlotAt = kSlotsAt + 31 * kSlot;
+constexpr std::size_t kKeySizeAt = 31, kUniqueAt = 35, kCompressionAt = 36, kFieldCountAt = 37, kRootAt = 86;
+void Patch(const std::string& path, std::size_t at, std::initializer_list<std::uint8_t> bytes) {
+  std::string b = Bytes(path);
+  for (std::uint8_t v : bytes) b[at++] = static_cast<char>(v);
+  Put(path, b);
+}
+void Patch32(const std::string& path, std::size_t at, std::uint32_t value) {
+  Patch(path, at, {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                   static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)});
+}
 
 std::set<std::int32_t> LiveFrom(int first_gone) {
   std::set<std::int32_t> gone;
@@ -298,6 +320,26 @@ TEST(DamagedTable, EveryKindOpensRefusesCleanlyVerifiesRepairsAndReopens) {
       {"blob chain broken", [&](const std::string& f) { BreakChain(dat(f), blb(f), 5); }, kBlobsMayShrink},
       {"key of record 2 turned into record 3's", [&](const std::string& f) { Collide(dat(f), 2, 3); }, kOpenMaySeeStale, {20}},
       {"key of record 5 turned into record 3's", [&](const std::string& f) { Collide(dat(f), 5, 3); }, kOpenMaySeeStale, {50}},
+      // Header faults that open refuses: the error names the file at fault,
+      // verification reports each and a repair says what it mends.
+      {"idx version byte 3", [&](const std::string& f) { Patch(idx(f), 8, {3}); }, err::kWrongVersion, "t.IDX"},
+      {"idx version byte 5", [&](const std::string& f) { Patch(idx(f), 8, {5}); }, err::kWrongVersion, "t.IDX"},
+      {"blb version byte 3", [&](const std::string& f) { Patch(blb(f), 8, {3}); }, err::kWrongVersion, "t.BLB"},
+      {"idx primary key field count 2", [&](const std::string& f) { Patch(idx(f), kSlotsAt + kFieldCountAt, {2}); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx primary key field count 17", [&](const std::string& f) { Patch(idx(f), kSlotsAt + kFieldCountAt, {17}); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx secondary key field count 0", [&](const std::string& f) { Patch(idx(f), kSlotsAt + kSlot + kFieldCountAt, {0}); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx primary key size 9", [&](const std::string& f) { Patch(idx(f), kSlotsAt + kKeySizeAt, {9, 0}); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx primary not unique", [&](const std::string& f) { Patch(idx(f), kSlotsAt + kUniqueAt, {0}); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx secondary compression 7", [&](const std::string& f) { Patch(idx(f), kSlotsAt + kSlot + kCompressionAt, {7}); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx system index key size 6", [&](const std::string& f) { Patch(idx(f), kSystemSlotAt + kKeySizeAt, {6, 0}); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx primary root inside a page", [&](const std::string& f) { Patch32(idx(f), kSlotsAt + kRootAt, kPage + 100); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx index count 31", [&](const std::string& f) { Patch(idx(f), 13, {31}); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx file size not whole pages", [&](const std::string& f) { Patch32(idx(f), 9, 4 * kPage + 100); }, err::kHeaderCorrupt, "t.IDX"},
+      {"idx file size below its header", [&](const std::string& f) { Patch32(idx(f), 9, 1000); }, err::kHeaderCorrupt, "t.IDX"},
+      {"blb file size not whole blocks", [&](const std::string& f) {
+         Patch32(blb(f), 13, static_cast<std::uint32_t>(fs::file_size(blb(f)) + 100));
+       }, err::kHeaderCorrupt, "t.BLB"},
+      {"blb free block inside a block", [&](const std::string& f) { Patch32(blb(f), 9, kBlock + 1); }, err::kHeaderCorrupt, "t.BLB"},
       {"encrypted: idx missing", [&](const std::string& f) { fs::remove(idx(f)); }},
       {"encrypted: idx and blb missing", [&](const std::string& f) { fs::remove(idx(f)), fs::remove(blb(f)); }, kBlobsMayShrink},
   };
@@ -331,6 +373,10 @@ TEST(DamagedTable, EveryKindOpensRefusesCleanlyVerifiesRepairsAndReopens) {
     // Opening: an error leaves the files as they were; a table that opens
     // walks its index as its records.
     const Opened opened = Open(s.Dir(folder));
+    if (kind.refused) {
+      EXPECT_EQ(opened.error, kind.refused) << opened.message;
+      EXPECT_NE(opened.message.find(std::string("'") + kind.names + "'"), std::string::npos) << opened.message;
+    }
     if (kind.expect & kOpenRefusesIndex) {
       EXPECT_EQ(opened.error, err::kIndexPagesCorrupt);
     }
@@ -361,6 +407,7 @@ TEST(DamagedTable, EveryKindOpensRefusesCleanlyVerifiesRepairsAndReopens) {
       return;
     }
     ASSERT_EQ(repaired.error, 0) << Lines(repaired.lines);
+    if (kind.refused) EXPECT_GT(repaired.lines.size(), 2u) << "a repair mended damage and said nothing";
     // The table opens again and holds every record the damage left, each
     // as it was; a BLOB whose blocks the damage took comes back shorter.
     ASSERT_EQ(reopened.error, 0) << Lines(repaired.lines);
