@@ -130,6 +130,10 @@ void TDataTable::OpenTable() {
       index_->CreateFile();
       index_->SetNoPrimaryIndex(true);
       index_created_ = true;
+      // Its header at once: change detection reads the stamp from the file
+      // before the first flush, and an empty file's zeros, deciphered in an
+      // encrypted table, would read as a stamp another writer moved.
+      index_->WriteHeader(true, false);
     } else {
       index_->OpenFile();
     }

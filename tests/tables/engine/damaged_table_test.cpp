@@ -95,10 +95,11 @@ struct Opened {
   Rows rows;
   bool index_matches = false;  // the index walk gives the physical walk's records in key order
 };
-Opened Open(TDataDirectory* dir) {
+Opened Open(TDataDirectory* dir, bool shared = false) {
   Opened out;
   try {
     auto c = Cursor(dir);
+    c->SetExclusive(!shared);
     c->OpenCursor();
     c->SetIndexPos(kPhysicalOrder);
     std::vector<std::pair<std::int32_t, Row>> physical = Walk(*c);
@@ -176,6 +177,7 @@ enum Expect : unsigned {
   kBlobsMayShrink = 4,   // BLOB bytes are gone: a BLOB may come back shorter or empty
   kOpenMaySeeStale = 8,  // an index of the same size: only verification can tell
   kOpenRefusesIndex = 16,  // the index's header and roots tell: 8965 rather than a wrong walk
+  kOpenShared = 32,  // the first open is a shared cursor's
 };
 
 struct Kind {
@@ -341,6 +343,8 @@ TEST(DamagedTable, EveryKindOpensRefusesCleanlyVerifiesRepairsAndReopens) {
        }, err::kHeaderCorrupt, "t.BLB"},
       {"blb free block inside a block", [&](const std::string& f) { Patch32(blb(f), 9, kBlock + 1); }, err::kHeaderCorrupt, "t.BLB"},
       {"encrypted: idx missing", [&](const std::string& f) { fs::remove(idx(f)); }},
+      {"idx missing, opened shared", [&](const std::string& f) { fs::remove(idx(f)); }, kOpenShared},
+      {"encrypted: idx missing, opened shared", [&](const std::string& f) { fs::remove(idx(f)); }, kOpenShared},
       {"encrypted: idx and blb missing", [&](const std::string& f) { fs::remove(idx(f)), fs::remove(blb(f)); }, kBlobsMayShrink},
   };
 
@@ -372,7 +376,13 @@ TEST(DamagedTable, EveryKindOpensRefusesCleanlyVerifiesRepairsAndReopens) {
     }
     // Opening: an error leaves the files as they were; a table that opens
     // walks its index as its records.
-    const Opened opened = Open(s.Dir(folder));
+    const Opened opened = Open(s.Dir(folder), kind.expect & kOpenShared);
+    if (kind.expect & kOpenShared) {
+      // A missing index file is made anew from the records on open, as by
+      // an exclusive cursor.
+      EXPECT_EQ(opened.error, 0) << opened.message;
+      EXPECT_EQ(opened.rows, expected);
+    }
     if (kind.refused) {
       EXPECT_EQ(opened.error, kind.refused) << opened.message;
       EXPECT_NE(opened.message.find(std::string("'") + kind.names + "'"), std::string::npos) << opened.message;
