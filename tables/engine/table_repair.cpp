@@ -7,6 +7,7 @@
 #include "platform/runtime/coding.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/filelock.h"
+#include "tables/engine/cache_io.h"
 #include "tables/engine/engine_error.h"
 #include "tables/engine/index_tree.h"
 #include "tables/engine/journal.h"
@@ -98,14 +99,26 @@ void TTableRepair::OpenFiles() {
   // A file cut inside its header is mended as a missing one: made anew
   // (an index file without its definitions, a BLOB file without blocks).
   // "" when the file is there whole, else what is wrong with it.
+  // A repair notes what it replaces, to put it back should it fail.
   auto unusable = [&](TFileHandler& file, std::int64_t header, const char* what) -> std::string {
-    if (!FileNameExists(file.FileName(), memory)) return std::string(what) + " missing, ";
+    if (!FileNameExists(file.FileName(), memory)) {
+      if (!request_.VerifyOnly) replaced_.push_back({file.FileName(), false, {}});
+      return std::string(what) + " missing, ";
+    }
     // The handler's own open: the file's would read the header.
     file.TFileHandler::OpenFile();
     const std::int64_t size = file.GetSize();
+    std::string bytes;
+    if (size < header && !request_.VerifyOnly) {
+      bytes.resize(static_cast<std::size_t>(size));
+      ReadAt(file, 0, bytes.data(), size);
+    }
     file.TFileHandler::CloseFile();
     if (size >= header) return {};
-    if (!request_.VerifyOnly) file.DeleteFile();
+    if (!request_.VerifyOnly) {
+      replaced_.push_back({file.FileName(), true, std::move(bytes)});
+      file.DeleteFile();
+    }
     return std::string(what) + " shorter than its header, ";
   };
 
@@ -183,6 +196,11 @@ void TTableRepair::CheckIndexPointers() {
 }
 
 namespace {
+bool FileFailure(TEngineErrorCode code) {
+  return code == err::kReadError || code == err::kWriteError || code == err::kTableFull ||
+         code == err::kOutOfMemory;
+}
+
 // Whether the check raises no engine error.
 template <class F>
 bool Passes(const F& check) {
@@ -498,6 +516,10 @@ void TTableRepair::RecordPass() {
               --counted_;
             }
           } catch (const EKORVEXEngineError& e) {
+            // A file that cannot be read or written, or is full, ends the
+            // repair (its journal puts the files back): the trees would
+            // lack this record's keys while the table counts it.
+            if (FileFailure(e.ErrorCode())) throw;
             Log("Error rebuilding index keys for " + at + ", " + e.what() + ", error not fixed");
           }
         }
@@ -652,7 +674,38 @@ void TTableRepair::Finish() {
   }
 }
 
+void TTableRepair::PutBackReplaced() {
+  CloseFiles();
+  for (const TReplaced& r : replaced_) {
+    try {
+      TFileHandler file;
+      file.SetFileName(r.path);
+      file.SetInMemory(request_.InMemory);
+      if (!r.existed) {
+        if (FileNameExists(r.path, request_.InMemory)) file.DeleteFile();
+        continue;
+      }
+      file.CreateFile();
+      WriteAt(file, 0, r.bytes.data(), static_cast<std::int64_t>(r.bytes.size()));
+      file.CloseFile();
+    } catch (...) {
+    }
+  }
+  replaced_.clear();
+}
+
 void TTableRepair::Run() {
+  try {
+    RunOnFiles();
+  } catch (...) {
+    // An index or BLOB file made anew in place of a missing or cut one goes
+    // back to what it was: a repair that fails leaves the table as it found it.
+    PutBackReplaced();
+    throw;
+  }
+}
+
+void TTableRepair::RunOnFiles() {
   const std::string head = (request_.VerifyOnly ? "Verification of table " : "Repair of table ") + request_.TableName;
   OpenFiles();
   // A repair writes its files through a journal of its own: when it fails

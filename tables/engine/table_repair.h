@@ -81,8 +81,11 @@ private:
   void Pending(const std::string& line) { pending_.push_back(line); }
   std::string Fixed() const { return request_.VerifyOnly ? "error not fixed" : "error fixed"; }
   std::string Sibling(const char* extension) const;
+  void RunOnFiles();
   void OpenFiles();
   void CloseFiles();
+  // The files a failed repair had replaced, as they were.
+  void PutBackReplaced();
   void RepairHeaders();
   void CheckFreeChain(std::uint32_t first_free);
   void CheckIndexPointers();
@@ -127,6 +130,12 @@ private:
   bool has_blobs_ = false;
   bool index_missing_ = false;
   bool index_foreign_ = false;  // its header was written for another table
+  struct TReplaced {
+    std::string path;
+    bool existed;       // else the repair made it
+    std::string bytes;  // of a file shorter than its header
+  };
+  std::vector<TReplaced> replaced_;
   mutable std::size_t logged_ = 0;  // lines logged so far
   std::uint32_t counted_ = 0, highest_id_ = 0, next_id_ = 0, free_head_ = 0;
   std::uint32_t last_id_before_ = 0;

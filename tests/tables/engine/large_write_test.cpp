@@ -4,6 +4,7 @@
 // left them. The sanitizer build catches an entry used after it was freed.
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -222,7 +223,8 @@ void Restore(const std::string& folder, const std::map<std::string, std::string>
 }
 
 // A repair meeting a failing read or write part way leaves the three files
-// as they were; one that is not disturbed finishes with a sound table.
+// as they were, also an index or BLOB file it replaced (missing, or cut
+// inside its header); one that is not disturbed finishes with a sound table.
 TEST(LargeWrites, ARepairThatFailsLeavesTheTableAsItWas) {
   qvtest::TempDir tmp;
   Env env(tmp.Path());
@@ -249,34 +251,50 @@ TEST(LargeWrites, ARepairThatFailsLeavesTheTableAsItWas) {
     }
     c->CloseCursor();
   }
-  const std::map<std::string, std::string> before = FolderFiles(tmp.Path());
-  FaultAt fault;
-  int& reached = fault.reached;
-  int& target = fault.target;
-  auto repair = [&] { return RaisedNumber([&] { Cursor(env.dir, true)->RepairTable(false, false); }); };
-  ASSERT_EQ(repair(), 0);
-  const int sites = reached;
-  ASSERT_GT(sites, 20);
-  int failed = 0;
-  for (int step = 1; step <= 12; ++step) {
-    target = sites * step / 13;
-    reached = 0;
-    SCOPED_TRACE("failure at site " + std::to_string(target) + " of " + std::to_string(sites));
+  const std::map<std::string, std::string> whole = FolderFiles(tmp.Path());
+  struct Damage {
+    const char* name;
+    std::function<void(std::map<std::string, std::string>&)> apply;
+  };
+  const Damage damages[] = {
+      {"none", [](auto&) {}},
+      {"index file cut inside its header", [](auto& files) { files["t.IDX"].resize(2000); }},
+      {"BLOB file cut inside its header", [](auto& files) { files["t.BLB"].resize(200); }},
+      {"index file missing", [](auto& files) { files.erase("t.IDX"); }},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.name);
+    std::map<std::string, std::string> before = whole;
+    damage.apply(before);
     Restore(tmp.Path(), before);
-    if (repair() != 0) {
-      ++failed;
-      EXPECT_TRUE(FolderFiles(tmp.Path()) == before);
-    } else {
-      CheckResult check = RunTableCheck(tmp.Path() + "/t.DAT");
-      EXPECT_EQ(check.status, 0) << check.output;
+    FaultAt fault;
+    int& reached = fault.reached;
+    int& target = fault.target;
+    auto repair = [&] { return RaisedNumber([&] { Cursor(env.dir, true)->RepairTable(false, false); }); };
+    ASSERT_EQ(repair(), 0);
+    const int sites = reached;
+    ASSERT_GT(sites, 20);
+    int failed = 0;
+    for (int step = 1; step <= 12; ++step) {
+      target = sites * step / 13;
+      reached = 0;
+      SCOPED_TRACE("failure at site " + std::to_string(target) + " of " + std::to_string(sites));
+      Restore(tmp.Path(), before);
+      if (repair() != 0) {
+        ++failed;
+        EXPECT_TRUE(FolderFiles(tmp.Path()) == before);
+      } else {
+        CheckResult check = RunTableCheck(tmp.Path() + "/t.DAT");
+        EXPECT_EQ(check.status, 0) << check.output;
+      }
     }
+    EXPECT_GT(failed, 6);
+    target = 0;
+    Restore(tmp.Path(), before);
+    ASSERT_EQ(repair(), 0);
+    CheckResult check = RunTableCheck(tmp.Path() + "/t.DAT");
+    EXPECT_EQ(check.status, 0) << check.output;
   }
-  EXPECT_GT(failed, 6);
-  target = 0;
-  Restore(tmp.Path(), before);
-  ASSERT_EQ(repair(), 0);
-  CheckResult check = RunTableCheck(tmp.Path() + "/t.DAT");
-  EXPECT_EQ(check.status, 0) << check.output;
 }
 
 TEST(LargeWrites, AnIndexOfLongKeysOverManyRecordsIsBuiltAndClosed) {
