@@ -811,6 +811,11 @@ TEST(DataCursor, BlobBoundsAndHandles) {
   ASSERT_EQ(c->PutBlob(2, buffer.data(), 0, ten + 9, 1), 0);
   EXPECT_EQ(c->OpenBlob(2, buffer.data(), 1, true), 0);
   EXPECT_EQ(c->FreeBlob(2, buffer.data(), true), 0);
+  // The engine's whole read through the open handle (as a copy, a filter
+  // and a record copy read it): the edited content, the blob still open.
+  std::vector<std::uint8_t> read = c->ReadBlobContent(2, buffer.data());
+  ASSERT_FALSE(read.empty());
+  EXPECT_EQ(read[0], 10);
   c->FreeAllBlobs(false);
   ASSERT_TRUE(c->ValidBlobHandle(2, buffer.data()));
   out[0] = 0;
