@@ -13,7 +13,12 @@
 //
 // Damaged files: an index or BLOB file that is missing or shorter than its
 // header is made anew (the index definitions are lost; BLOB references
-// that lead nowhere are cleared); a data file cut inside its field
+// that lead nowhere are cleared), and put back as it was should the repair
+// fail; an index file whose header holds neither this version nor the
+// system index (another table's, or one deciphered with the wrong key) is
+// reported in one line and emptied of its definitions; every header fault
+// that makes open refuse the table is reported, by a line of its own or
+// "Invalid <file> header"; a data file cut inside its field
 // definitions, past the last one's values, gets them written whole and no
 // records; one cut before that, or inside its header, raises 8961 with the
 // table's name and changes nothing.
