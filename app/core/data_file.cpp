@@ -7,6 +7,7 @@
 #include <atomic>
 #include <concepts>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <new>
@@ -45,6 +46,9 @@ constexpr size_t kOpenBatch = 256;             // files open at one time
 // clear fresh memory for them (most of a warm load's cost). Smaller files
 // are read, which spares the process a map per file.
 constexpr size_t kMapFrom = size_t{64} << 10;
+// Bytes read between two looks at whether more lines can be handed on
+// while a file is read in parts.
+constexpr size_t kSurveyPiece = size_t{64} << 10;
 // How far ahead of a pass over a file's bytes to fetch them (see IndexLines).
 constexpr size_t kFetchAhead = 2048;
 
@@ -139,7 +143,7 @@ ByteBlock::~ByteBlock() {
 // ---- DataFile ---------------------------------------------------------------
 
 DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp,
-                   const PatternAnchors* anchors)
+                   const PatternAnchors* anchors, const SurveyFn* part)
     : block_(std::move(block)), bytes_(bytes), size_(size), stamp_(stamp) {
   ReadAsText();
   // Anchors that are line ends would put places on line ends; such a
@@ -150,9 +154,9 @@ DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t s
       !std::any_of(anchors->second_bytes.begin(), anchors->second_bytes.end(), ends_line)) {
     read_with_ = true;
     anchors_ = *anchors;
-    Survey<true>();
+    Survey<true>(part);
   } else {
-    Survey<false>();
+    Survey<false>(part);
   }
 }
 
@@ -218,7 +222,8 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
                                                                 std::vector<std::string>& errors,
                                                                 const ArrivalFn& arrived,
                                                                 const std::atomic<bool>* stop,
-                                                                const PatternAnchors* anchors, WorkCrew* crew) {
+                                                                const PatternAnchors* anchors, WorkCrew* crew,
+                                                                const PartFn& part) {
   std::optional<WorkCrew> own;
   if (crew == nullptr) crew = &own.emplace();
   const auto stopped = [stop] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
@@ -268,11 +273,13 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
         return;
       }
       std::shared_ptr<ByteBlock> map;
+      const SurveyFn hook = part ? SurveyFn([&part, i](const DataFile& file, int lines) { part(i, file, lines); })
+                                 : SurveyFn();
       try {
         map = MapIfLarge(fds[k], stats[k]);
         if (map) {
           const char* bytes = map->bytes();
-          files[i] = std::make_shared<DataFile>(map, bytes, map->size(), StampFromInfo(stats[k]), anchors);
+          files[i] = std::make_shared<DataFile>(map, bytes, map->size(), StampFromInfo(stats[k]), anchors, &hook);
         }
       } catch (const std::exception& e) {
         errors[i] = ReadError(paths[i], e.what());
@@ -291,7 +298,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
             alone[k] = 1;  // it grew: read it again whole
           } else {
             files[i] = std::make_shared<DataFile>(block, into, static_cast<size_t>(got), StampFromInfo(stats[k]),
-                                                  anchors);
+                                                  anchors, &hook);
           }
         } catch (const std::exception& e) {
           errors[i] = ReadError(paths[i], e.what());
@@ -657,6 +664,10 @@ inline size_t QuickWindowsBy(const char* p, size_t n, size_t i, Window& window, 
   return i;
 }
 
+// The size to hand the quick loop so that it takes only windows that begin
+// before stop (it reads the 64 bytes after each window it takes).
+inline size_t QuickEnd(size_t n, size_t stop) { return stop < n && n - stop > 64 ? stop + 64 : n; }
+
 // Whether the quick loop may take a window state's windows: its anchors
 // lie within a window of a place and each folds into one byte.
 template <typename Window>
@@ -839,18 +850,18 @@ __attribute__((target("avx2,popcnt,bmi,lzcnt"), noinline, flatten)) size_t Quick
 // the bytes a little ahead of the scan are asked for. A window that looks
 // for anchors gets their places too, most windows from the quick loop.
 template <typename Window>
-__attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window) {
+__attribute__((target("avx2,popcnt,bmi,lzcnt"))) size_t ScanWindowsWide(const char* p, size_t n, Window& window,
+                                                                         size_t i, size_t stop) {
   // A copy of the window's state in this frame, which its stores cannot
   // be taken to change: it stays in registers.
   Window local = window;
-  size_t i = 0;
   bool quick = false;
   if constexpr (TakesQuickly<Window>) quick = QuickAnchors(local);
-  for (; i + 64 <= n; i += 64) {
+  for (; i + 64 <= n && i < stop; i += 64) {
     if constexpr (TakesQuickly<Window>) {
       if (quick && i + 128 <= n) {
-        i = QuickWindows256(p, n, i, local);
-        if (i + 64 > n) break;
+        i = QuickWindows256(p, QuickEnd(n, stop), i, local);
+        if (i + 64 > n || i >= stop) break;
       }
     }
     __builtin_prefetch(p + i + kFetchAhead);
@@ -976,10 +987,10 @@ __attribute__((target(QV_AVX512), noinline, flatten)) size_t QuickWindows512(con
 }
 
 template <typename Window>
-__attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n, Window& window) {
+__attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n, Window& window, size_t i,
+                                                          size_t stop) {
   Window local = window;
   const Scan512Bytes bytes = MakeScan512Bytes();
-  size_t i = 0;
   if constexpr (Anchored<Window>) {
     const PatternAnchors& a = local.anchors;
     const __m512i a1 = _mm512_set1_epi8(static_cast<char>(a.first_bytes[0]));
@@ -997,12 +1008,13 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
       // Anchors this near (as good as every pattern's): most windows are
       // taken with their places in a loop without calls.
       const bool quick = TakesQuickly<Window> && reach < 64;
-      for (; i + 64 + reach <= n; i += 64) {
+      for (; i + 64 + reach <= n && i < stop; i += 64) {
         if constexpr (TakesQuickly<Window>) {
           if (quick && i + 128 <= n) {
             const bool by_table = UseAvx512Vbmi();
-            i = by_table ? QuickWindows512<true>(p, n, i, local) : QuickWindows512<false>(p, n, i, local);
-            if (i + 64 + reach > n) break;
+            const size_t end = QuickEnd(n, stop);
+            i = by_table ? QuickWindows512<true>(p, end, i, local) : QuickWindows512<false>(p, end, i, local);
+            if (i + 64 + reach > n || i >= stop) break;
           }
         }
         __builtin_prefetch(p + i + kFetchAhead);
@@ -1013,7 +1025,7 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
         local(i, bits);
       }
     }
-    for (; i + 64 + reach <= n; i += 64) {
+    for (; i + 64 + reach <= n && i < stop; i += 64) {
       __builtin_prefetch(p + i + kFetchAhead);
       WindowBits bits = ScanWindow512(p + i, bytes);
       const __m512i v1 = _mm512_loadu_epi8(p + i + first);
@@ -1023,7 +1035,7 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
       local(i, bits);
     }
   }
-  for (; i + 64 <= n; i += 64) {
+  for (; i + 64 <= n && i < stop; i += 64) {
     __builtin_prefetch(p + i + kFetchAhead);
     WindowBits bits = ScanWindow512(p + i, bytes);
     if constexpr (Anchored<Window>) bits.places = AnchorBitsNear(p, n, i, local.anchors);
@@ -1034,26 +1046,26 @@ __attribute__((target(QV_AVX512))) size_t ScanWindows512(const char* p, size_t n
 }
 #endif
 
+// Windows from offset i on (a multiple of 64) that begin before stop.
 template <typename Window>
-size_t ScanWindows(const char* p, size_t n, Window& window) {
+size_t ScanWindows(const char* p, size_t n, Window& window, size_t i = 0, size_t stop = SIZE_MAX) {
 #if defined(QV_WIDE_SCAN)
   const bool widest = UseAvx512();
-  if (widest) return ScanWindows512(p, n, window);
+  if (widest) return ScanWindows512(p, n, window, i, stop);
   const bool wide = UseAvx2();
-  if (wide) return ScanWindowsWide(p, n, window);
+  if (wide) return ScanWindowsWide(p, n, window, i, stop);
 #endif
   Window local = window;
-  size_t i = 0;
 #if defined(__SSE2__)
   bool quick = false;
   if constexpr (TakesQuickly<Window>) quick = QuickAnchors(local);
 #endif
-  for (; i + 64 <= n; i += 64) {
+  for (; i + 64 <= n && i < stop; i += 64) {
 #if defined(__SSE2__)
     if constexpr (TakesQuickly<Window>) {
       if (quick && i + 128 <= n) {
-        i = QuickWindows128(p, n, i, local);
-        if (i + 64 > n) break;
+        i = QuickWindows128(p, QuickEnd(n, stop), i, local);
+        if (i + 64 > n || i >= stop) break;
       }
     }
 #endif
@@ -1076,8 +1088,8 @@ size_t ScanWindows(const char* p, size_t n, Window& window) {
 // Hands every window of p[0, n) to window, the last bytes (less than a
 // window) copied out so that the window reads no further.
 template <typename Window>
-void ScanAll(const char* p, size_t n, Window& window) {
-  const size_t i = ScanWindows(p, n, window);
+void ScanAll(const char* p, size_t n, Window& window, size_t from = 0) {
+  const size_t i = ScanWindows(p, n, window, from);
   if (i < n) {
     char tail[64] = {};
     std::memcpy(tail, p + i, n - i);
@@ -1400,7 +1412,7 @@ struct DataFile::SurveyWindow {
 // the lines holding a mark; nothing is kept per line. With anchors, it
 // also lists their places.
 template <bool kAnchored>
-void DataFile::Survey() {
+void DataFile::Survey(const SurveyFn* part) {
   const char* p = bytes_;
   const size_t n = size_;
   stride_starts_.clear();
@@ -1417,7 +1429,25 @@ void DataFile::Survey() {
   if constexpr (kAnchored) near_lanes_ = &lanes.emplace(anchors_, anchors_.size);
   MarkedWindows marked;
   SurveyWindow<kAnchored> window{this, p, n, anchors_, &marked};
-  ScanAll(p, n, window);
+  size_t from = 0;
+  if (part != nullptr && *part) {
+    // A piece at a time; after each, the lines whose every byte was read
+    // are handed on while the cache still holds most of them.
+    first_line_end_ = LineEnd(0);
+    int told = 1;
+    while (n - from > kSurveyPiece + 256) {
+      from = ScanWindows(p, n, window, from, from + kSurveyPiece);
+      // The pass's state is past every stride start it noted.
+      const auto strides = static_cast<int>(stride_starts_.size());
+      const int lines = 1 + (strides - 1) * kStrideLines;
+      if (strides < 2 || lines <= told) continue;
+      marked.Take(*this, p);
+      line_count_ = static_cast<int>(window.ends) + 1;
+      told = lines;
+      (*part)(*this, lines);
+    }
+  }
+  ScanAll(p, n, window, from);
   marked.Take(*this, p);
   near_lanes_ = nullptr;
   // A file of many marked lines gives back what the lists' last doubling

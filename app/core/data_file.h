@@ -106,6 +106,11 @@ public:
   // it must not raise. Once *stop (when given) is set, no further file is
   // begun: the files not begun stay null with no error.
   using ArrivalFn = std::function<void(size_t index, const std::shared_ptr<const DataFile>& file)>;
+  // Heard while a file is read, on the thread that reads it, each time
+  // more of its lines are known: lines [1, lines) of file, with their
+  // stride starts, marks and anchors' places (see PartRead), so that work
+  // on them can start while their bytes are still in the cache.
+  using PartFn = std::function<void(size_t index, const DataFile& file, int lines)>;
   // anchors, when given, are looked for as the files are read (see
   // Candidates). The files are read on crew's threads when given, else on
   // threads of their own.
@@ -114,12 +119,20 @@ public:
                                                                const ArrivalFn& arrived = nullptr,
                                                                const std::atomic<bool>* stop = nullptr,
                                                                const PatternAnchors* anchors = nullptr,
-                                                               WorkCrew* crew = nullptr);
+                                                               WorkCrew* crew = nullptr,
+                                                               const PartFn& part = nullptr);
   // A file made from text (for scratch lists and tests).
   static std::shared_ptr<const DataFile> FromText(std::string_view text);
 
+  // part, when given, is called on this thread as the bytes are read, each
+  // time lines [1, lines) are known, lines being one of the lines
+  // StrideStart knows (1 + k * kStrideLines, k > 0). Until the constructor
+  // returns, the file answers only for those lines: StrideStart and
+  // RecordsBetween up to lines, the marked lines and places before
+  // StrideStart(lines), LineEnd, NextLine, FactsOf, Bytes and ReadWith.
+  using SurveyFn = std::function<void(const DataFile& file, int lines)>;
   DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t size, FileStamp stamp,
-           const PatternAnchors* anchors = nullptr);
+           const PatternAnchors* anchors = nullptr, const SurveyFn* part = nullptr);
   ~DataFile();
 
   int LineCount() const { return line_count_; }
@@ -255,7 +268,7 @@ private:
   struct SurveyWindow;
   struct MarkedWindows;
   template <bool kAnchored>
-  void Survey();
+  void Survey(const SurveyFn* part);
   void IndexLines();
   void CloseLine(size_t begin, size_t end, uint8_t marks);
   // Parts of Survey (see data_file.cpp).

@@ -104,6 +104,7 @@ struct DataFileSet::Loading {
   std::vector<int> slots;
   std::vector<std::string> errors, changed;
   ArrivalFn arrived;
+  PartFn part;
   std::optional<PatternAnchors> anchors;
   WorkCrew* crew = nullptr;  // only for a build read on the calling thread
   std::atomic<bool> stop{false};
@@ -126,8 +127,14 @@ struct DataFileSet::Loading {
         if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
       }
     };
+    DataFile::PartFn on_part;
+    if (part)
+      on_part = [this](size_t i, const DataFile& file, int lines) {
+        if (!stop.load(std::memory_order_relaxed)) part(slots[i], entries[i].kind, file, lines);
+      };
     const PatternAnchors* read_with = anchors ? &*anchors : nullptr;
-    std::vector<std::shared_ptr<const DataFile>> loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with, crew);
+    std::vector<std::shared_ptr<const DataFile>> loaded =
+        DataFile::LoadMany(paths, errors, on_read, &stop, read_with, crew, on_part);
     if (LoadedHook()) LoadedHook()();
     // Once every file is read, each one's stamp is looked at again: a file
     // cut, grown or rewritten since it was read (while it was read, or
@@ -240,6 +247,7 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   auto loading = std::make_shared<Loading>();
   size_t bytes_to_read = 0;
   loading->arrived = arrived;
+  loading->part = part_;
   if (read_with_) loading->anchors = anchors_;
   for (size_t k = 0; k < files.size(); ++k) {
     DataFileEntry& entry = files[k];

@@ -103,6 +103,11 @@ public:
   // The next builds that read on the calling thread read on crew's threads,
   // or on threads of their own when null.
   void ReadOn(WorkCrew* crew) { crew_ = crew; }
+  // The next builds call part with each file's slot and kind as more of its
+  // lines are read (see DataFile::PartFn), on the thread that reads it and
+  // before arrived; none when empty. part must not raise.
+  using PartFn = std::function<void(int slot, FileKind kind, const DataFile& file, int lines)>;
+  void HearParts(PartFn part) { part_ = std::move(part); }
 
   const std::vector<DataFileEntry>& Files() const { return files_; }
   int Count() const { return static_cast<int>(files_.size()); }
@@ -141,6 +146,7 @@ private:
   bool read_with_ = false;
   PatternAnchors anchors_;
   WorkCrew* crew_ = nullptr;
+  PartFn part_;
   size_t bytes_to_read_ = 0;
 };
 

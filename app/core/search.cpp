@@ -13,6 +13,7 @@
 #include <optional>
 #include <thread>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 
 #if defined(__SSE2__)
@@ -461,7 +462,17 @@ public:
 
   // Searches the block chunk by chunk; after each chunk, between(lines, hits)
   // says whether to go on.
-  void Search(const DataFileEntry& entry, Block& block, const std::function<bool(int, int64_t)>& between);
+  void Search(const DataFile& file, FileKind kind, Block& block, const std::function<bool(int, int64_t)>& between);
+  // Whether a block of file is searched through the places the file was
+  // read with alone, reading neither its line index nor its word index:
+  // such a block may be searched while the file is still being read.
+  bool ByPlacesAlone(const DataFile& file, FileKind kind) const {
+    std::vector<std::string> patterns;
+    if (!matcher_.RequiredPatterns(kind, patterns) || patterns.size() != 1 || matcher_.WholeRestFuzzy(kind))
+      return false;
+    const PatternFinder finder(patterns[0]);
+    return finder.Usable() && file.ReadWith() != nullptr && *file.ReadWith() == finder.Anchors();
+  }
   // Whether searching a file of this kind reads its word index (not when
   // the words are sieved by sound).
   bool NeedsWords(FileKind kind) const {
@@ -528,10 +539,8 @@ private:
   std::vector<IndexedHit> hits_at_;
 };
 
-void BlockSearcher::Search(const DataFileEntry& entry, Block& block,
+void BlockSearcher::Search(const DataFile& file, const FileKind kind, Block& block,
                            const std::function<bool(int, int64_t)>& between) {
-  const DataFile& file = *entry.data;
-  const FileKind kind = entry.kind;
   tag_ = SourceTag(block.slot + 1, options_.show_source_codes);
   std::vector<std::string> patterns;
   const bool can_sieve = matcher_.RequiredPatterns(kind, patterns);
@@ -972,6 +981,12 @@ public:
   // while other files are still read (set_bytes of them in all, as listed);
   // Run does the rest.
   void Arrived(int slot, const DataFileEntry& entry, size_t set_bytes);
+  // Searches lines [1, lines) of a file still being read (see
+  // DataFile::PartFn), on the thread that reads it, a chunk at a time as
+  // its bytes pass through the cache, where nothing but the places it is
+  // read with is needed and nobody watches the progress; Arrived then
+  // searches the rest.
+  void PartRead(int slot, FileKind kind, const DataFile& file, int lines, size_t set_bytes);
   void Run(const DataFileSet& files);
   const SearchTerms& Terms() const { return result_.terms; }
   // The threads of this search, which also read the files it searches as
@@ -984,12 +999,15 @@ private:
            (static_cast<size_t>(slot) < options_.ticked.size() && options_.ticked[static_cast<size_t>(slot)]);
   }
   bool Searched(const DataFileEntry& entry) const { return entry.kind != FileKind::kOther || options_.marriages; }
-  // The blocks of one file, appended to blocks_.
-  void CutFile(int slot, int line_count);
+  // The blocks of one file from line first on, appended to blocks_.
+  void CutFile(int slot, int line_count, int first = 1);
+  // Whether the hit lines of a set of set_bytes are made as found; has
+  // the heap grow in huge pages where that pays.
+  bool ReadyFor(size_t set_bytes);
   void CutBlocks(const DataFileSet& files);
   // Searches one block; the calling thread also watches the clock and the
   // caller's cancel.
-  void SearchBlock(std::optional<BlockSearcher>& searcher, const DataFileEntry& entry, Block& block);
+  void SearchBlock(std::optional<BlockSearcher>& searcher, const DataFile& file, FileKind kind, Block& block);
   // Takes blocks until none is left or the search stops.
   void Work(const DataFileSet& files, bool calling_thread);
   bool Tick(int slot);
@@ -1035,6 +1053,16 @@ private:
   // search (huge_heap_asked_), the cores asked only then.
   std::atomic<bool> huge_heap_{false}, huge_heap_asked_{false};
   std::mutex mutex_;
+  // Per slot, the blocks of a file searched while it was read (under
+  // mutex_; each entry is used by the thread reading that file alone).
+  struct PartCut {
+    const DataFile* file = nullptr;
+    bool by_parts = false;  // the file's blocks can be searched so
+    int cut_to = 1;         // the first line not cut into blocks
+    std::vector<Block*> blocks;
+    std::optional<BlockSearcher> searcher;
+  };
+  std::unordered_map<int, PartCut> parts_;
   WorkCrew crew_{WorkCrew::Placing::kOwn};
   std::exception_ptr failure_;  // under mutex_
   bool cancelled_ = false;
@@ -1044,10 +1072,9 @@ std::string TaggedTitle(int slot, const DataFileEntry& entry, bool show_source_c
   return SourceTag(slot + 1, show_source_codes) + std::string(TrimLine(entry.title));
 }
 
-void Searcher::CutFile(int slot, int count) {
+void Searcher::CutFile(int slot, int count, int first) {
   // An empty file has no line 1 to start a block at (nor a title).
-  if (count < 2) return;
-  int first = 1;
+  if (count < 2 || first >= count) return;
   do {
     auto block = std::make_unique<Block>();
     block->slot = slot;
@@ -1090,12 +1117,76 @@ void Searcher::CutBlocks(const DataFileSet& files) {
   });
 }
 
+bool Searcher::ReadyFor(size_t set_size) {
+  if (set_size >= kHugeHeapFrom && !huge_heap_asked_.exchange(true) && crew_.Processors() == 1) huge_heap_ = true;
+  GrowHeapInHugePages();
+  return set_size >= options_.make_lines_from;
+}
+
+void Searcher::PartRead(int slot, FileKind kind, const DataFile& file, int lines, size_t set_bytes) {
+  if (watched_ || stop_ || !Ticked(slot) || (kind == FileKind::kOther && !options_.marriages)) return;
+  PartCut* cut = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cut = &parts_[slot];
+  }
+  if (cut->file != &file) {
+    // The first part, or of a file read again.
+    cut->file = &file;
+    cut->cut_to = 1;
+    cut->blocks.clear();
+    if (!cut->searcher) cut->searcher.emplace(options_, result_.terms);
+    cut->by_parts = cut->searcher->ByPlacesAlone(file, kind);
+  }
+  // A large file is searched as it is read up to where Arrived would leave
+  // the rest to the other threads.
+  const int most = 1 + static_cast<int>(kBlocksReadWhole) * kBlockLines;
+  if (!cut->by_parts || cut->cut_to >= most) return;
+  const bool make_lines = ReadyFor(std::max(set_bytes, bytes_arrived_.load(std::memory_order_relaxed)));
+  try {
+    while (cut->cut_to + kChunkLines <= std::min(lines, most) && !stop_) {
+      auto owned = std::make_unique<Block>();
+      Block* block = owned.get();
+      block->slot = slot;
+      block->first = block->done_to = cut->cut_to;
+      block->end = cut->cut_to + kChunkLines;
+      block->make_lines = make_lines;
+      block->taken = true;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        blocks_.push_back(std::move(owned));
+      }
+      cut->cut_to = block->end;
+      cut->blocks.push_back(block);
+      SearchBlock(cut->searcher, file, kind, *block);
+    }
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!failure_) failure_ = std::current_exception();
+    stop_ = true;
+  }
+}
+
 void Searcher::Arrived(int slot, const DataFileEntry& entry, size_t set_bytes) {
   const size_t size = entry.data->Bytes().size();
   const size_t before = bytes_arrived_.fetch_add(size, std::memory_order_relaxed);
   const size_t set_size = std::max(set_bytes, before + size);
-  if (set_size >= kHugeHeapFrom && !huge_heap_asked_.exchange(true) && crew_.Processors() == 1) huge_heap_ = true;
-  GrowHeapInHugePages();
+  const bool make_lines = ReadyFor(set_size);
+  // The blocks searched as the file was read belong to it now.
+  int first = 1;
+  std::vector<Block*> earlier;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto it = parts_.find(slot); it != parts_.end()) {
+      if (it->second.file == entry.data.get()) {
+        first = it->second.cut_to;
+        earlier = std::move(it->second.blocks);
+        for (Block* block : earlier) block->cut_from = entry.data;
+      }
+      parts_.erase(it);
+    }
+    if (!earlier.empty() && first >= entry.data->LineCount()) earlier.back()->last_of_file = true;
+  }
   if (stop_ || !Ticked(slot) || !Searched(entry)) return;
   try {
     // The file is searched while its bytes are still in the cache: whole
@@ -1107,26 +1198,31 @@ void Searcher::Arrived(int slot, const DataFileEntry& entry, size_t set_bytes) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       const size_t from = blocks_.size();
-      CutFile(slot, entry.data->LineCount());
+      CutFile(slot, entry.data->LineCount(), first);
       for (size_t b = from; b < blocks_.size(); ++b) {
-        blocks_[b]->make_lines = set_size >= options_.make_lines_from;
+        blocks_[b]->make_lines = make_lines;
         blocks_[b]->cut_from = entry.data;
         cut.push_back(blocks_[b].get());
       }
     }
-    if (cut.empty()) return;
+    const auto finished = [](const Block* b) { return b->finished.load(); };
+    if (cut.empty()) {
+      if (!earlier.empty() && std::all_of(earlier.begin(), earlier.end(), finished)) entry.data->ForgetAnchors();
+      return;
+    }
     if (std::this_thread::get_id() == caller_)
       result_.searching_line = "Searching: " + TaggedTitle(slot, entry, options_.show_source_codes);
     std::optional<BlockSearcher> searcher;
     const size_t here = !watched_ && cut.size() <= kBlocksReadWhole ? cut.size() : 1;
     for (size_t b = 0; b < here && !stop_; ++b) {
       cut[b]->taken = true;
-      SearchBlock(searcher, entry, *cut[b]);
+      SearchBlock(searcher, *entry.data, entry.kind, *cut[b]);
     }
     // A file searched whole here is not looked at by this search again:
     // its places are given back at once, for the hit lines of the files
     // this thread reads next.
-    if (here == cut.size() && std::all_of(cut.begin(), cut.end(), [](const Block* b) { return b->finished.load(); }))
+    if (here == cut.size() && std::all_of(cut.begin(), cut.end(), finished) &&
+        std::all_of(earlier.begin(), earlier.end(), finished))
       entry.data->ForgetAnchors();
   } catch (...) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -1176,12 +1272,13 @@ void Searcher::AwaitWords(const DataFile& file, int slot) {
   builder.join();
 }
 
-void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFileEntry& entry, Block& block) {
+void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFile& file, const FileKind kind,
+                           Block& block) {
   const bool calling_thread = std::this_thread::get_id() == caller_;
   if (!searcher) searcher.emplace(options_, result_.terms);
-  if (calling_thread && searcher->NeedsWords(entry.kind)) AwaitWords(*entry.data, block.slot);
+  if (calling_thread && searcher->NeedsWords(kind)) AwaitWords(file, block.slot);
   if (stop_) return;
-  searcher->Search(entry, block, [&](int lines, int64_t hits) {
+  searcher->Search(file, kind, block, [&](int lines, int64_t hits) {
     lines_read_ += lines;
     hits_ += hits;
     if (calling_thread && !Tick(block.slot)) {
@@ -1217,7 +1314,8 @@ void Searcher::Work(const DataFileSet& files, bool calling_thread) {
     if (block.taken.exchange(true)) continue;
     try {
       if (calling_thread) result_.searching_line = "Searching: " + titles_[static_cast<size_t>(block.slot)];
-      SearchBlock(searcher, files.File(block.slot), block);
+      const DataFileEntry& entry = files.File(block.slot);
+      SearchBlock(searcher, *entry.data, entry.kind, block);
     } catch (...) {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!failure_) failure_ = std::current_exception();
@@ -1483,10 +1581,14 @@ SearchResult LoadAndSearch(DataFileSet& files, const std::string& search_dir, co
           ~Reset() {
             files.ReadWith(nullptr);
             files.ReadOn(nullptr);
+            files.HearParts(nullptr);
           }
         } reset{files};
         files.ReadWith(anchors ? &*anchors : nullptr);
         files.ReadOn(&searcher.Crew());
+        files.HearParts([&](int slot, FileKind kind, const DataFile& file, int lines) {
+          searcher.PartRead(slot, kind, file, lines, files.BytesToRead());
+        });
         files.MakeFileList(search_dir, "", report,
                            [&](int slot, const DataFileEntry& entry) {
                              searcher.Arrived(slot, entry, files.BytesToRead());

@@ -145,6 +145,73 @@ TEST(ReadWithAnchors, CountsListsAndPlacesEqualThoseOfTheModel) {
     ExpectSameReading(text, baker);
 }
 
+// A file read in parts tells, at each part, exactly what a whole reading
+// tells of the lines before the part's last stride line: the stride
+// starts and record counts, the places and marked lines before it, and
+// the end of each line; the parts' lines grow by whole strides, and what
+// the file holds in the end is the whole reading's.
+TEST(ReadWithAnchors, APartReadTellsWhatTheWholeReadingTellsOfItsLines) {
+  // Register lines; lines of 100 KiB that straddle the parts; short
+  // lines alone (many strides in one part); a final stride line that
+  // begins the last part's bytes.
+  std::string long_lines = "Title\n";
+  for (int i = 0; i < 40; ++i) long_lines += "1650 " + std::string(100000 + i, i % 3 ? 'k' : 'B') + "\r\n";
+  for (int i = 0; i < 30000; ++i) long_lines += i % 7 ? "1650 Baker\n" : "[B]aker \"x\"\n";
+  std::string stride_end = "Title\r\n";
+  for (int i = 0; i < 3 * DataFile::kStrideLines; ++i) stride_end += i % 5 ? "1651 Jan 02 Bake[r]\r\n" : "?\r\n";
+  stride_end += std::string(70000, 'B') + "aker";
+  const std::vector<std::string> texts = {appcore_test::OddRegisterText(21, 60000), long_lines,
+                                          std::string(300000, '\n'), stride_end};
+  for (const std::string pattern : {"Baker", "b?k"}) {
+    const PatternAnchors anchors = PatternFinder(pattern).Anchors();
+    for (size_t t = 0; t < texts.size(); ++t) {
+      SCOPED_TRACE("pattern " + pattern + ", text " + std::to_string(t));
+      const std::string& text = texts[t];
+      const auto whole = Read(text, &anchors);
+      const Model model = ModelOf(text, anchors);
+      const auto before = [](const auto& list, size_t end, auto at) {
+        std::decay_t<decltype(list)> front;
+        for (const auto& item : list)
+          if (at(item) < end) front.push_back(item);
+        return front;
+      };
+      std::vector<int> told;
+      const DataFile::SurveyFn part = [&](const DataFile& file, int lines) {
+        ASSERT_EQ((lines - 1) % DataFile::kStrideLines, 0);
+        ASSERT_GT(lines, told.empty() ? 1 : told.back());
+        told.push_back(lines);
+        const size_t end = whole->StrideStart(lines);
+        EXPECT_EQ(file.StrideStart(lines), end);
+        EXPECT_EQ(file.RecordsBetween(1, lines), whole->RecordsBetween(1, lines));
+        const auto at = [](const DataFile::Candidate& c) { return c.at; };
+        const auto begin = [](const DataFile::Span& s) { return s.begin; };
+        EXPECT_EQ(before(file.Candidates(), end, at), before(model.places, end, at));
+        EXPECT_EQ(before(file.BracketLines(), end, begin), before(model.brackets, end, begin));
+        EXPECT_EQ(before(file.QuoteLines(), end, begin), before(model.quotes, end, begin));
+        EXPECT_EQ(before(file.CloserLines(), end, begin), before(model.closers, end, begin));
+        EXPECT_EQ(file.BracketLinesNearAnchors().size(), file.BracketLines().size());
+        ASSERT_NE(file.ReadWith(), nullptr);
+        EXPECT_EQ(file.LineEnd(end), whole->LineEnd(end));
+      };
+      auto block = std::make_shared<ByteBlock>(text.size());
+      std::memcpy(block->data(), text.data(), text.size());
+      const char* bytes = block->data();
+      const DataFile parted(block, bytes, text.size(), FileStamp{}, &anchors, &part);
+      EXPECT_GE(told.size(), 2u);
+      EXPECT_EQ(parted.LineCount(), whole->LineCount());
+      EXPECT_EQ(parted.RecordCount(), whole->RecordCount());
+      EXPECT_EQ(parted.FirstLine(), whole->FirstLine());
+      EXPECT_EQ(parted.Candidates(), whole->Candidates());
+      EXPECT_EQ(parted.BracketLines(), whole->BracketLines());
+      EXPECT_EQ(parted.BracketLinesNearAnchors(), whole->BracketLinesNearAnchors());
+      EXPECT_EQ(parted.QuoteLines(), whole->QuoteLines());
+      EXPECT_EQ(parted.CloserLines(), whole->CloserLines());
+      for (int line = 1; line <= whole->LineCount(); line += DataFile::kStrideLines)
+        EXPECT_EQ(parted.StrideStart(line), whole->StrideStart(line));
+    }
+  }
+}
+
 TEST(ReadWithAnchors, AnchorsOfAnyTwoBytesFindTheirPlaces) {
   // Pairs one bit 5 apart (a letter and its case image, 0x02 and '"'),
   // one byte twice, and pairs further apart (0x8A and 0x9A, a letter and
