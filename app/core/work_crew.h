@@ -59,6 +59,10 @@ public:
   void AtEnd(std::function<void()> last);
   // Helpers started so far.
   std::size_t Size() const;
+  // What the crews read as the system's load (threads running or waiting
+  // for a core, beside the processors it has): the one-minute load average
+  // when empty. For tests.
+  static void SetLoadHook(std::function<double()> load);
   // The cores the crew's threads may run on, as the thread that made it
   // could then (the processors to cut work for).
   const std::vector<int>& Cores() const;
