@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <iterator>
 #include <numeric>
 #include <optional>
@@ -43,9 +44,6 @@ std::string LettersOf(std::string word) {
   textutil::MakeAlpha(word);
   return std::string(TrimLine(word));
 }
-
-// What follows a field that Parse cut at pos ("" when it ran to the end).
-std::string RestFrom(const std::string& s, int pos) { return pos > 0 ? s.substr(static_cast<size_t>(pos - 1)) : std::string(); }
 
 bool IsJunior(std::string_view word) { return word == "Jr" || word == "jr"; }
 
@@ -166,66 +164,72 @@ void RunOnCrew(WorkCrew& crew, size_t threads, size_t count, Pacer& pace, std::a
   catch_up();
 }
 
-// The sort entries of some lines, each with its key and the key's first
-// folded bytes.
+// The keys of the sort entries of some lines, each with the key's first
+// folded bytes and the entry's slot in the list of entries.
 struct SortRows {
-  std::vector<std::string> entries, keys;
+  std::vector<std::string> keys;
   std::vector<uint64_t> prefixes;
+  std::vector<uint32_t> slots;
 
-  void Add(std::string entry, bool by_wife) {
+  // Room for count entries at once: grown by doubling, the lists' moves and
+  // fresh blocks had the allocator gather every small block freed so far
+  // (a fifth of the entries' making).
+  void Reserve(size_t count) {
+    keys.reserve(count);
+    prefixes.reserve(count);
+    slots.reserve(count);
+  }
+  void Add(std::string entry, bool by_wife, std::vector<std::string>& entries, size_t slot) {
     keys.push_back(by_wife ? WifeKey(entry) : HusbandKey(entry));
     // Without a fold the prefixes say nothing of the order: all alike.
     prefixes.push_back(Fold().usable ? Fold().Prefix(keys.back()) : 0);
-    entries.push_back(std::move(entry));
+    slots.push_back(static_cast<uint32_t>(slot));
+    entries[slot] = std::move(entry);
   }
+};
 
-  // The parts one after the other, each part moved by a thread of the crew.
-  static SortRows Join(std::vector<SortRows>&& parts, WorkCrew& crew, size_t threads, Pacer& pace,
-                       std::atomic<bool>& stop) {
-    SortRows all;
-    std::vector<size_t> at(parts.size() + 1, 0);
-    for (size_t k = 0; k < parts.size(); ++k) at[k + 1] = at[k] + parts[k].entries.size();
-    all.entries.resize(at.back());
-    all.keys.resize(at.back());
-    all.prefixes.resize(at.back());
-    RunOnCrew(crew, threads, parts.size(), pace, stop, [&](size_t k, const GoingOn&) {
-      SortRows& part = parts[k];
-      const auto to = static_cast<std::ptrdiff_t>(at[k]);
-      std::move(part.entries.begin(), part.entries.end(), all.entries.begin() + to);
-      std::move(part.keys.begin(), part.keys.end(), all.keys.begin() + to);
-      std::copy(part.prefixes.begin(), part.prefixes.end(), all.prefixes.begin() + to);
-      SortRows().Swap(part);
-    }, [&](size_t k) { return uint64_t{at[k + 1] - at[k]}; });
-    return all;
-  }
-  void Swap(SortRows& other) {
-    entries.swap(other.entries);
-    keys.swap(other.keys);
-    prefixes.swap(other.prefixes);
-  }
-
-  // The entries' order, stable by key (KeyLess): parts sorted on the crew,
-  // then merged in rounds of pairs; false when cancelled. What is sorted
-  // holds each key's first folded bytes beside the entry's index, so that
-  // most comparisons read no key.
-  bool Order(std::vector<uint32_t>& order, WorkCrew& crew, size_t threads, Pacer& pace) const {
-    struct Item {
-      uint64_t prefix, more;  // the key's first sixteen folded bytes
-      uint32_t size, index;
-    };
-    const KeyFold& fold = Fold();
-    std::vector<Item> items(entries.size());
-    for (size_t i = 0; i < items.size(); ++i)
-      items[i] = {prefixes[i], fold.usable ? fold.Prefix(keys[i], 8) : 0, static_cast<uint32_t>(keys[i].size()),
-                  static_cast<uint32_t>(i)};
+// The slots of the parts' entries (taken in the parts' order) ordered
+// stably by key (KeyLess) into order: runs sorted on the crew, then merged
+// in rounds of pairs; false when cancelled. The parts stay where they were
+// made (no copy of them all is joined first). What is sorted holds each
+// key's first folded bytes beside the entry's index, so that most
+// comparisons read no key.
+bool OrderParts(const std::vector<SortRows>& parts, std::vector<uint32_t>& order, WorkCrew& crew, size_t threads,
+                Pacer& pace, std::atomic<bool>& stop) {
+  struct Item {
+    uint64_t prefix, more;  // the key's first sixteen folded bytes
+    uint32_t size, index;
+  };
+  const KeyFold& fold = Fold();
+  std::vector<size_t> from(parts.size() + 1, 0);
+  for (size_t k = 0; k < parts.size(); ++k) from[k + 1] = from[k] + parts[k].keys.size();
+  const size_t count = from.back();
+  // The items, and where each entry and key lie, laid out by the parts'
+  // threads (their fresh pages touched there).
+  std::vector<Item> items(count);
+  std::vector<uint32_t> slot_of(count);
+  std::vector<const std::string*> key_of(count);
+  RunOnCrew(crew, threads, parts.size(), pace, stop, [&](size_t k, const GoingOn&) {
+    const SortRows& part = parts[k];
+    for (size_t i = 0; i < part.keys.size(); ++i) {
+      const size_t at = from[k] + i;
+      const std::string& key = part.keys[i];
+      items[at] = {part.prefixes[i], fold.usable ? fold.Prefix(key, 8) : 0, static_cast<uint32_t>(key.size()),
+                   static_cast<uint32_t>(at)};
+      slot_of[at] = part.slots[i];
+      key_of[at] = &key;
+    }
+  }, [&](size_t k) { return uint64_t{from[k + 1] - from[k]}; });
+  if (stop.load()) return false;
+  {
     // The entry's index breaks ties: a total order, the same as a stable one.
     const auto less = [&](const Item& a, const Item& b) {
       if (a.prefix != b.prefix) return a.prefix < b.prefix;
       if (a.more != b.more) return a.more < b.more;
       // Keys of sixteen bytes or fewer and of one size are alike here.
       if (fold.usable && a.size == b.size && a.size <= 16) return a.index < b.index;
-      const std::string& x = keys[a.index];
-      const std::string& y = keys[b.index];
+      const std::string& x = *key_of[a.index];
+      const std::string& y = *key_of[b.index];
       if (fold.usable ? fold.Less(x, y) : KeyLess(x, y)) return true;
       if (fold.usable ? fold.Less(y, x) : KeyLess(y, x)) return false;
       return a.index < b.index;
@@ -234,7 +238,6 @@ struct SortRows {
     std::vector<size_t> bounds(runs + 1);
     for (size_t k = 0; k <= runs; ++k) bounds[k] = items.size() * k / runs;
     const auto at = [&](std::vector<Item>& v, size_t b) { return v.begin() + static_cast<std::ptrdiff_t>(bounds[b]); };
-    std::atomic<bool> stop{false};
     RunOnCrew(crew, threads, runs, pace, stop, [&](size_t k, const GoingOn& going_on) {
       try {
         std::sort(at(items, k), at(items, k + 1), [&](const Item& a, const Item& b) {
@@ -262,11 +265,11 @@ struct SortRows {
       runs = bounds.size() - 1;
     }
     if (stop.load() || !pace.TickNow()) return false;
-    order.resize(items.size());
-    for (size_t i = 0; i < items.size(); ++i) order[i] = items[i].index;
-    return true;
   }
-};
+  order.resize(count);
+  for (size_t j = 0; j < count; ++j) order[j] = slot_of[items[j].index];
+  return true;
+}
 
 }  // namespace
 
@@ -279,12 +282,18 @@ namespace {
 struct ParticleBytes {
   std::array<uint8_t, 256> swap{};
   std::array<bool, 256> blank{}, second{};
+  bool space_alone = false;  // ' ' is the only byte that matches a blank
+  // The lists of one call, kept for the next on this thread.
+  std::vector<uint32_t> places;
+  std::vector<size_t> hits;
   void Follow(const uint8_t* table) {
     if (std::equal(swap.begin(), swap.end(), table) && blank[' ']) return;
     std::copy(table, table + 256, swap.begin());
+    space_alone = true;
     for (int t = 0; t < 256; ++t) {
       const auto matches = [&](char p) { return static_cast<uint8_t>(p) == t || table[t] == static_cast<uint8_t>(p); };
       blank[static_cast<size_t>(t)] = matches(' ');
+      space_alone = space_alone && (t == ' ' || !blank[static_cast<size_t>(t)]);
       second[static_cast<size_t>(t)] = false;
       for (std::string_view particle : kParticles) second[static_cast<size_t>(t)] |= matches(particle[1]);
     }
@@ -304,9 +313,20 @@ std::string GlueParticles(std::string_view line) {
     return bytes.blank[static_cast<uint8_t>(text[i])] && i + 1 < text.size() &&
            bytes.second[static_cast<uint8_t>(text[i + 1])];
   };
-  std::vector<uint32_t> places;
+  std::vector<uint32_t>& places = bytes.places;
   const auto find_places = [&] {
     places.clear();
+    if (bytes.space_alone) {
+      // The blanks found a vector at a time: a line holds a dozen.
+      const char* const begin = text.data();
+      const char* const last = begin + text.size() - (text.empty() ? 0 : 1);
+      for (const char* p = begin; p < last; ++p) {
+        p = static_cast<const char*>(std::memchr(p, ' ', static_cast<size_t>(last - p)));
+        if (p == nullptr) break;
+        if (bytes.second[static_cast<uint8_t>(p[1])]) places.push_back(static_cast<uint32_t>(p - begin));
+      }
+      return;
+    }
     for (size_t i = 0; i + 1 < text.size(); ++i)
       if (may_begin(i)) places.push_back(static_cast<uint32_t>(i));
   };
@@ -314,7 +334,7 @@ std::string GlueParticles(std::string_view line) {
   const auto matches = [&](char p, char t) {
     return p == t || bytes.swap[static_cast<uint8_t>(t)] == static_cast<uint8_t>(p);
   };
-  std::vector<size_t> hits;
+  std::vector<size_t>& hits = bytes.hits;
   for (std::string_view particle : kParticles) {
     if (places.empty()) break;
     // The occurrences as a case-blind replace finds them, left to right
@@ -347,16 +367,30 @@ struct NameSlots {
   std::string wife_h, wife_s, wife_t;  // wife side: H, S and T
 };
 
-NameSlots SlotsOf(std::string_view trimmed_line, FileKind kind) {
+// The parts one after the other, in one allocation of the exact size.
+std::string Entry(std::initializer_list<std::string_view> parts) {
+  size_t size = 0;
+  for (const std::string_view part : parts) size += part.size();
+  std::string out;
+  out.reserve(size);
+  for (const std::string_view part : parts) out += part;
+  return out;
+}
+
+// Only the husband side's slots (husband set) or the wife side's.
+NameSlots SlotsOf(std::string_view trimmed_line, FileKind kind, bool husband) {
   const std::string l = GlueParticles(trimmed_line);
-  const std::string rest(RestOf(l));
+  const std::string_view rest = RestOf(l);
   NameSlots slots;
   slots.date = std::string(TrimLine(DatePrefixOf(l)));
-  // The first person's name: the rest up to its first ',' or ';' (the
-  // husband's or the father's name, without what describes him).
   int pos = 1;
-  slots.first = textutil::Parse(rest, ",;", pos);
-  slots.after_first = RestFrom(rest, pos);
+  if (husband) {
+    // The first person's name: the rest up to its first ',' or ';' (the
+    // husband's or the father's name, without what describes him).
+    slots.first = textutil::Parse(rest, ",;", pos);
+    slots.after_first = pos > 0 ? std::string(rest.substr(static_cast<size_t>(pos - 1))) : std::string();
+    return slots;
+  }
   const size_t p1 = rest.find(';');
   const std::string_view after_p1 =
       p1 == std::string::npos ? std::string_view() : std::string_view(rest).substr(p1 + 1);
@@ -370,7 +404,7 @@ NameSlots SlotsOf(std::string_view trimmed_line, FileKind kind) {
   } else {
     // The husband's whole part before the first ';'; the wife after it, up
     // to her first ','.
-    slots.wife_h = rest.substr(0, std::min(p1, rest.size()));
+    slots.wife_h = std::string(rest.substr(0, std::min(p1, rest.size())));
     pos = 1;
     slots.wife_s = textutil::Parse(after_p1, ",", pos);
   }
@@ -380,15 +414,15 @@ NameSlots SlotsOf(std::string_view trimmed_line, FileKind kind) {
 }  // namespace
 
 std::string WifeEntry(std::string_view trimmed_line, FileKind kind) {
-  const NameSlots slots = SlotsOf(trimmed_line, kind);
+  const NameSlots slots = SlotsOf(trimmed_line, kind, false);
   const Words words = FirstWords(slots.wife_s, 3);
   std::string surname, given;
   PlaceThirdWord(words, surname, given);
-  return slots.date + "; " + surname + ", " + given + ", " + slots.wife_h + "; " + slots.wife_t;
+  return Entry({slots.date, "; ", surname, ", ", given, ", ", slots.wife_h, "; ", slots.wife_t});
 }
 
 std::string HusbandEntry(std::string_view trimmed_line, FileKind kind) {
-  const NameSlots slots = SlotsOf(trimmed_line, kind);
+  const NameSlots slots = SlotsOf(trimmed_line, kind, true);
   Words words = FirstWords(slots.first, 4);
   std::string surname, given;
   const std::string fourth(TrimLine(words.w[3]));
@@ -400,7 +434,7 @@ std::string HusbandEntry(std::string_view trimmed_line, FileKind kind) {
     words.rest = Joined({fourth, words.rest});
     PlaceThirdWord(words, surname, given);
   }
-  return slots.date + "; " + surname + ", " + given + ", " + slots.after_first;
+  return Entry({slots.date, "; ", surname, ", ", given, ", ", slots.after_first});
 }
 
 std::string HusbandKey(std::string_view entry) {
@@ -441,9 +475,21 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
 
 SortedPage SortPageByName(std::string_view caption, const std::vector<std::string_view>& lines, SortSide side,
                           Pacer* pacer, WorkCrew* crew) {
+  SortedEntries sorted = SortEntriesByName(caption, lines, side, pacer, crew);
+  SortedPage page;
+  page.error = std::move(sorted.error);
+  page.caption = std::move(sorted.caption);
+  page.lines.reserve(sorted.order.size());
+  for (const uint32_t slot : sorted.order) page.lines.push_back(std::move(sorted.entries[slot]));
+  DiscardLines(std::move(sorted.entries));
+  return page;
+}
+
+SortedEntries SortEntriesByName(std::string_view caption, const std::vector<std::string_view>& lines, SortSide side,
+                                Pacer* pacer, WorkCrew* crew) {
   Pacer unpaced(nullptr);
   Pacer& pace = pacer ? *pacer : unpaced;
-  SortedPage page;
+  SortedEntries page;
   if (!IsSortablePage(caption)) {
     page.error = kImproperFileType;
     return page;
@@ -457,44 +503,32 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
   if (crew == nullptr) crew = &own.emplace();
   const size_t threads = std::max<size_t>(1, std::min<size_t>(crew->Processors(), 8));
   // The lines cut into a few parts per thread, taken as the threads come
-  // free; each part's entries and keys are made apart and then joined in
-  // the lines' order.
+  // free; each line's entries go to its own slots of one list (the wife's
+  // first under Sort All), made in place by the part's thread, and each
+  // part keeps the keys of its entries.
+  const size_t sides = side == SortSide::kAll ? 2 : 1;
   const size_t part_count = std::max<size_t>(1, std::min(lines.size() / 4096 + 1, threads * 4));
   std::vector<SortRows> parts(part_count);
   std::atomic<bool> stop{false};
+  std::vector<std::string> entries(lines.size() * sides);
   RunOnCrew(*crew, threads, part_count, pace, stop, [&](size_t k, const GoingOn& going_on) {
     const size_t begin = lines.size() * k / part_count, end = lines.size() * (k + 1) / part_count;
     SortRows& rows = parts[k];
+    rows.Reserve((end - begin) * sides);
     for (size_t i = begin; i < end; ++i) {
       if (!going_on()) return;
       const std::string_view trimmed = TrimLine(lines[i]);
       if (!IsRecordLine(trimmed)) continue;
-      if (side != SortSide::kHusband) rows.Add(WifeEntry(trimmed, kind), by_wife);
-      if (side != SortSide::kWife) rows.Add(HusbandEntry(trimmed, kind), by_wife);
+      if (side != SortSide::kHusband) rows.Add(WifeEntry(trimmed, kind), by_wife, entries, sides * i);
+      if (side != SortSide::kWife) rows.Add(HusbandEntry(trimmed, kind), by_wife, entries, sides * i + sides - 1);
     }
   }, [&](size_t k) { return uint64_t{lines.size() * (k + 1) / part_count - lines.size() * k / part_count}; });
-  if (stop.load() || !pace.TickNow()) return page;
-  SortRows all = SortRows::Join(std::move(parts), *crew, threads, pace, stop);
-  struct Discard {
-    SortRows& rows;
-    ~Discard() {
-      DiscardLines(std::move(rows.entries));
-      DiscardLines(std::move(rows.keys));
-    }
-  } discard{all};
-  std::vector<uint32_t> order;
-  if (stop.load() || !all.Order(order, *crew, threads, pace)) return page;
-  // The entries moved into their places, a part a thread.
-  std::vector<std::string> sorted(order.size());
-  RunOnCrew(*crew, threads, part_count, pace, stop, [&](size_t k, const GoingOn&) {
-    for (size_t j = order.size() * k / part_count; j < order.size() * (k + 1) / part_count; ++j)
-      sorted[j] = std::move(all.entries[order[j]]);
-  }, [&](size_t k) { return uint64_t{order.size() * (k + 1) / part_count - order.size() * k / part_count}; });
-  if (stop.load()) {
-    DiscardLines(std::move(sorted));
+  if (stop.load() || !pace.TickNow() || !OrderParts(parts, page.order, *crew, threads, pace, stop)) {
+    DiscardLines(std::move(entries));
+    page.order.clear();
     return page;
   }
-  page.lines = std::move(sorted);
+  page.entries = std::move(entries);
   return page;
 }
 

@@ -45,6 +45,7 @@
 // dropped.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -101,6 +102,21 @@ SortedPage SortPageByName(std::string_view caption, const std::vector<std::strin
 // The same over views of the page's lines.
 SortedPage SortPageByName(std::string_view caption, const std::vector<std::string_view>& lines, SortSide side,
                           Pacer* pacer = nullptr, WorkCrew* crew = nullptr);
+
+// The same sort with the entries left where they were made: entries holds
+// every entry at its line's slots (one per line, two under Sort All, the
+// wife's first; the slots of other lines empty), and order the slots in the
+// new page's order (empty when the sort was cancelled or refused). A page
+// can be written from them in place, with no entry moved or freed one by
+// one.
+struct SortedEntries {
+  std::string error;
+  std::string caption;
+  std::vector<std::string> entries;
+  std::vector<uint32_t> order;
+};
+SortedEntries SortEntriesByName(std::string_view caption, const std::vector<std::string_view>& lines, SortSide side,
+                                Pacer* pacer = nullptr, WorkCrew* crew = nullptr);
 
 // The text of a page after "Sort groups by date". report receives
 // "Date sort error:" + the first unreadable date text, at most once. When
