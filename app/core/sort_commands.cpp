@@ -9,6 +9,10 @@
 #include <numeric>
 #include <optional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "app/core/arrange.h"
 #include "app/core/hit_dates.h"
 #include "app/core/record_line.h"
@@ -322,14 +326,24 @@ std::string GlueParticles(std::string_view line) {
   const auto find_places = [&] {
     places.clear();
     if (bytes.space_alone) {
-      // The blanks found a vector at a time: a line holds a dozen.
-      const char* const begin = text.data();
-      const char* const last = begin + text.size() - (text.empty() ? 0 : 1);
-      for (const char* p = begin; p < last; ++p) {
-        p = static_cast<const char*>(std::memchr(p, ' ', static_cast<size_t>(last - p)));
-        if (p == nullptr) break;
-        if (bytes.second[static_cast<uint8_t>(p[1])]) places.push_back(static_cast<uint32_t>(p - begin));
+      // The blanks found sixteen bytes at a time, each then tried (a line
+      // holds a dozen; a call to find each cost more than the look).
+      const char* const p = text.data();
+      const size_t last = text.empty() ? 0 : text.size() - 1;  // a place needs a byte after it
+      size_t i = 0;
+#if defined(__SSE2__)
+      const __m128i blank = _mm_set1_epi8(' ');
+      for (; i + 16 <= last; i += 16) {
+        auto found = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), blank)));
+        for (; found; found &= found - 1) {
+          const size_t at = i + static_cast<size_t>(__builtin_ctz(found));
+          if (bytes.second[static_cast<uint8_t>(p[at + 1])]) places.push_back(static_cast<uint32_t>(at));
+        }
       }
+#endif
+      for (; i < last; ++i)
+        if (p[i] == ' ' && bytes.second[static_cast<uint8_t>(p[i + 1])]) places.push_back(static_cast<uint32_t>(i));
       return;
     }
     for (size_t i = 0; i + 1 < text.size(); ++i)
