@@ -148,6 +148,30 @@ TEST(SortPage, CrewSortIsTheStableCaseBlindSortOfTheKeys) {
       });
       const SortedPage sorted = SortPageByName(caption, page, side);
       EXPECT_TRUE(sorted.lines == entries) << caption << " side " << static_cast<int>(side);
+      // The same sort with the entries left in their lines' slots (the
+      // wife's first, a line's slots empty when it is no record line) and
+      // the order as slots: each filled slot once, in the sorted order.
+      const std::vector<std::string_view> views(page.begin(), page.end());
+      const SortedEntries in_place = SortEntriesByName(caption, views, side);
+      const size_t sides = side == SortSide::kAll ? 2 : 1;
+      ASSERT_EQ(in_place.entries.size(), page.size() * sides);
+      for (size_t i = 0; i < page.size(); ++i) {
+        const std::string_view trimmed = TrimLine(page[i]);
+        const bool record = IsRecordLine(trimmed);
+        const std::string wife = record && side != SortSide::kHusband ? WifeEntry(trimmed, PageKind(caption)) : "";
+        const std::string husband = record && side != SortSide::kWife ? HusbandEntry(trimmed, PageKind(caption)) : "";
+        ASSERT_EQ(in_place.entries[sides * i], side == SortSide::kHusband ? husband : wife) << i;
+        if (sides == 2) ASSERT_EQ(in_place.entries[sides * i + 1], husband) << i;
+      }
+      Lines ordered;
+      std::vector<char> seen(in_place.entries.size(), 0);
+      for (const uint32_t slot : in_place.order) {
+        ASSERT_LT(slot, in_place.entries.size());
+        ASSERT_EQ(seen[slot]++, 0) << "slot " << slot << " twice";
+        ordered.push_back(in_place.entries[slot]);
+      }
+      EXPECT_TRUE(ordered == entries);
+      EXPECT_EQ(in_place.caption, sorted.caption);
     }
   }
 }
