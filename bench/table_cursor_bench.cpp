@@ -40,6 +40,7 @@
 // ratios compare times of the same run. The two sides take turns case by
 // case within each repeat.
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -190,6 +191,323 @@ long ResidentKb() {
 
 }  // namespace
 
+// ---- the scale set (--scale N): six phases at N / 10 and at N records ----
+// Each phase of each side runs in a fresh process (this program started
+// again with --scale-phase), so its peak resident set (the child's maxrss)
+// is its own; the rows are made as they are written, never held. Surnames
+// are random upper-case letters, so a walk in surname order visits the
+// records in no order of the file.
+namespace {
+
+struct ScaleRows {
+  explicit ScaleRows(std::uint32_t seed) : rng(seed) {}
+  std::mt19937 rng;
+  char surname[31] = {};
+  std::string Surname() {
+    const unsigned length = 6 + rng() % 24;
+    for (unsigned i = 0; i < length; ++i) surname[i] = static_cast<char>('A' + rng() % 26);
+    surname[length] = 0;
+    return surname;
+  }
+  Row Next() {
+    Row r = MakeRow(rng);
+    r.surname = Surname();
+    return r;
+  }
+};
+
+constexpr int kScaleLookups = 10000, kScaleUpdates = 20000, kScaleDeletes = 10000;
+constexpr char kScalePhases[] = "aknlux";
+
+const char* ScalePhaseName(char phase) {
+  switch (phase) {
+    case 'a': return "appends, one txn";
+    case 'k': return "walk, key order";
+    case 'n': return "walk, surname order";
+    case 'l': return "10,000 key lookups";
+    case 'u': return "20,000 updates, one txn";
+    default: return "10,000 deletes, one txn";
+  }
+}
+
+// Distinct keys 1..records in random order, the first `count`.
+std::vector<std::int32_t> ScaleKeys(std::int64_t records, int count, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::int32_t> keys;
+  std::vector<bool> taken(static_cast<std::size_t>(records) + 1);
+  while (static_cast<int>(keys.size()) < std::min<std::int64_t>(count, records / 2)) {
+    const auto k = static_cast<std::int32_t>(1 + rng() % records);
+    if (!taken[k]) taken[k] = true, keys.push_back(k);
+  }
+  return keys;
+}
+
+std::uint64_t Mix(std::uint64_t check, std::int64_t id, std::int64_t year) {
+  return check * 1000003 + static_cast<std::uint64_t>(id) * 4096 + static_cast<std::uint64_t>(year);
+}
+
+// One phase of one side; answers its seconds and its answer.
+std::pair<double, std::int64_t> ScaleOurs(const std::string& folder, char phase, std::int64_t records) {
+  Engine e(folder);
+  if (phase == 'a') e.Create();
+  auto cur = e.Open();
+  Bytes buf(cur->GetRecordSize()), key(cur->GetRecordSize());
+  auto find = [&](std::int32_t id) {
+    std::fill(key.begin(), key.end(), 0);
+    cur->PutField(kId, key.data(), reinterpret_cast<const std::uint8_t*>(&id));
+    return cur->Find(false, key.data(), 0, false, 0, buf.data());
+  };
+  std::int64_t answer = 0;
+  ScaleRows rows(7);
+  const auto t0 = bench::Clock::now();
+  switch (phase) {
+    case 'a':
+      e.dir->StartTransaction();
+      for (std::int64_t i = 0; i < records; ++i) {
+        Engine::Put(*cur, buf, rows.Next());
+        cur->AppendRecord(buf.data());
+      }
+      e.dir->CommitTransaction(true);
+      answer = cur->GetRecordCount();
+      break;
+    case 'k':
+    case 'n': {
+      if (phase == 'k') cur->SetIndexPos(0);
+      else cur->SetIndexName("SURNAME");
+      std::uint64_t check = 0;
+      cur->SetToBegin();
+      while (cur->GetNextRecord(buf.data()) == 0)
+        check = Mix(check, Engine::Int(*cur, buf, kId), Engine::Int(*cur, buf, kYear));
+      answer = static_cast<std::int64_t>(check >> 1);
+      break;
+    }
+    case 'l':
+      cur->SetIndexPos(0);
+      for (std::int32_t id : ScaleKeys(records, kScaleLookups, 11))
+        if (find(id)) answer += Engine::Int(*cur, buf, kYear);
+      break;
+    case 'u':
+      cur->SetIndexPos(0);
+      e.dir->StartTransaction();
+      for (std::int32_t id : ScaleKeys(records, kScaleUpdates, 13)) {
+        if (!find(id)) continue;
+        cur->GetCurrentRecord(buf.data(), true);
+        const std::int32_t year = Engine::Int(*cur, buf, kYear) + 1;
+        const std::string surname = rows.Surname();
+        cur->PutField(kYear, buf.data(), reinterpret_cast<const std::uint8_t*>(&year));
+        cur->PutField(kSurname, buf.data(), reinterpret_cast<const std::uint8_t*>(surname.c_str()));
+        cur->ModifyRecord(buf.data(), true);
+        answer += year;
+      }
+      e.dir->CommitTransaction(true);
+      break;
+    default:
+      cur->SetIndexPos(0);
+      e.dir->StartTransaction();
+      for (std::int32_t id : ScaleKeys(records, kScaleDeletes, 17))
+        if (find(id)) cur->DeleteRecord(buf.data());
+      e.dir->CommitTransaction(true);
+      answer = cur->GetRecordCount();
+  }
+  const double seconds = bench::Seconds(bench::Clock::now() - t0);
+  cur->CloseCursor();
+  return {seconds, answer};
+}
+
+std::pair<double, std::int64_t> ScaleTheirs(const std::string& path, char phase, std::int64_t records) {
+  if (phase == 'a') std::filesystem::remove(path);
+  Lite lite(path);
+  lite.Exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;");
+  if (phase == 'a')
+    lite.Exec("CREATE TABLE family (id INTEGER PRIMARY KEY AUTOINCREMENT, surname TEXT, forename TEXT,"
+              " year INTEGER, place TEXT); CREATE INDEX family_surname ON family(surname);");
+  auto one = [&](const char* sql) {
+    sqlite3_stmt* s = lite.Prepare(sql);
+    std::int64_t n = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
+    sqlite3_finalize(s);
+    return n;
+  };
+  std::int64_t answer = 0;
+  ScaleRows rows(7);
+  const auto t0 = bench::Clock::now();
+  switch (phase) {
+    case 'a': {
+      sqlite3_stmt* insert = lite.Prepare("INSERT INTO family (surname, forename, year, place) VALUES (?, ?, ?, ?)");
+      lite.Exec("BEGIN");
+      for (std::int64_t i = 0; i < records; ++i) lite.Insert(insert, rows.Next());
+      lite.Exec("COMMIT");
+      sqlite3_finalize(insert);
+      answer = one("SELECT count(*) FROM family");
+      break;
+    }
+    case 'k':
+    case 'n': {
+      sqlite3_stmt* all = lite.Prepare(phase == 'k' ? "SELECT id, surname, forename, year, place FROM family ORDER BY id"
+                                                    : "SELECT id, surname, forename, year, place FROM family"
+                                                      " ORDER BY surname");
+      std::uint64_t check = 0;
+      while (sqlite3_step(all) == SQLITE_ROW) check = Mix(check, sqlite3_column_int(all, 0), sqlite3_column_int(all, 3));
+      sqlite3_finalize(all);
+      answer = static_cast<std::int64_t>(check >> 1);
+      break;
+    }
+    case 'l': {
+      sqlite3_stmt* find = lite.Prepare("SELECT year FROM family WHERE id = ?");
+      lite.Exec("BEGIN");
+      for (std::int32_t id : ScaleKeys(records, kScaleLookups, 11)) {
+        sqlite3_bind_int(find, 1, id);
+        if (sqlite3_step(find) == SQLITE_ROW) answer += sqlite3_column_int(find, 0);
+        sqlite3_reset(find);
+      }
+      lite.Exec("COMMIT");
+      sqlite3_finalize(find);
+      break;
+    }
+    case 'u': {
+      sqlite3_stmt* update =
+          lite.Prepare("UPDATE family SET year = year + 1, surname = ? WHERE id = ? RETURNING year");
+      lite.Exec("BEGIN");
+      for (std::int32_t id : ScaleKeys(records, kScaleUpdates, 13)) {
+        const std::string surname = rows.Surname();
+        sqlite3_bind_text(update, 1, surname.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(update, 2, id);
+        while (sqlite3_step(update) == SQLITE_ROW) answer += sqlite3_column_int(update, 0);
+        sqlite3_reset(update);
+      }
+      lite.Exec("COMMIT");
+      sqlite3_finalize(update);
+      break;
+    }
+    default: {
+      sqlite3_stmt* remove = lite.Prepare("DELETE FROM family WHERE id = ?");
+      lite.Exec("BEGIN");
+      for (std::int32_t id : ScaleKeys(records, kScaleDeletes, 17)) {
+        sqlite3_bind_int(remove, 1, id);
+        if (sqlite3_step(remove) != SQLITE_DONE) Lite::Die(sqlite3_errmsg(lite.db));
+        sqlite3_reset(remove);
+      }
+      lite.Exec("COMMIT");
+      sqlite3_finalize(remove);
+      answer = one("SELECT count(*) FROM family");
+    }
+  }
+  return {bench::Seconds(bench::Clock::now() - t0), answer};
+}
+
+// The child of --scale-phase: its seconds and answer on the pipe.
+int ScalePhase(char side, char phase, std::int64_t records, const std::string& folder, int out) {
+  InitializeKORVEX();
+  const auto [seconds, answer] =
+      side == 'o' ? ScaleOurs(folder, phase, records) : ScaleTheirs(folder + "/family.db", phase, records);
+  ExitKORVEX();
+  const double result[2] = {seconds, static_cast<double>(answer)};
+  return write(out, result, sizeof result) == sizeof result ? 0 : 3;
+}
+
+struct ScaleRun {
+  double seconds = -1, answer = 0, peak_mb = 0;
+};
+
+// Runs one phase in a fresh process pinned as this one is.
+ScaleRun RunScalePhase(char side, char phase, std::int64_t records, const std::string& folder) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    const std::string sides(1, side), phases(1, phase), count = std::to_string(records), fd = std::to_string(fds[1]);
+    execl("/proc/self/exe", "table_cursor_bench", "--scale-phase", sides.c_str(), phases.c_str(), count.c_str(),
+          folder.c_str(), fd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  double result[2] = {-1, 0};
+  const bool read_all = read(fds[0], result, sizeof result) == sizeof result;
+  close(fds[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  if (!read_all || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+  return {result[0], result[1], static_cast<double>(usage.ru_maxrss) / 1024.0};
+}
+
+std::int64_t FilesBytes(const std::string& folder, const char* stem) {
+  std::int64_t bytes = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().stem() == stem && entry.path().extension() != ".db") bytes += entry.file_size();
+  return bytes;
+}
+
+// The scale set at records / 10 and records; answers whether the bars hold.
+bool ScaleSet(std::int64_t records, std::int64_t repeats, const std::string& folder) {
+  const std::int64_t sizes[2] = {records / 10, records};
+  // [size][phase][side]
+  std::vector<ScaleRun> runs[2][6][2];
+  double table_mb[2] = {0, 0};
+  for (int s = 0; s < 2; ++s)
+    for (std::int64_t rep = 0; rep < repeats; ++rep)
+      for (int p = 0; p < 6; ++p)
+        for (int turn = 0; turn < 2; ++turn) {
+          // By turns: the side that goes first changes every phase.
+          const int side = (turn + p + rep) % 2;
+          runs[s][p][side].push_back(RunScalePhase(side == 0 ? 'o' : 't', kScalePhases[p], sizes[s], folder));
+          if (p == 0 && side == 0) table_mb[s] = FilesBytes(folder, "family") / 1048576.0;
+        }
+  bool ok = true;
+  auto median = [](const std::vector<ScaleRun>& v, double ScaleRun::*field) {
+    std::vector<double> values;
+    for (const ScaleRun& r : v) values.push_back(r.*field);
+    return Median(values);
+  };
+  auto per_record = [&](int s, int p) { return p < 3 ? static_cast<double>(sizes[s]) : 1.0; };
+  std::printf("table_cursor_bench scale set: %lld and %lld records, %lld repeats by turns, each phase a fresh "
+              "process, medians\n",
+              static_cast<long long>(sizes[0]), static_cast<long long>(sizes[1]), static_cast<long long>(repeats));
+  std::printf("%9s %-26s %9s %9s %7s %8s %8s  answers\n", "records", "phase", "ours s", "sqlite s", "ratio",
+              "ours MB", "sqlite MB");
+  for (int s = 0; s < 2; ++s)
+    for (int p = 0; p < 6; ++p) {
+      const auto& ours = runs[s][p][0];
+      const auto& theirs = runs[s][p][1];
+      bool same = true, failed = false;
+      for (std::size_t i = 0; i < ours.size(); ++i) {
+        same = same && ours[i].answer == theirs[i].answer;
+        failed = failed || ours[i].seconds < 0 || theirs[i].seconds < 0;
+      }
+      const double ratio = median(ours, &ScaleRun::seconds) / median(theirs, &ScaleRun::seconds);
+      const double bar = p < 2 ? 1.0 : 1.5;
+      const bool missed = s == 1 && ratio > bar;
+      std::printf("%9lld %-26s %9.3f %9.3f %7.2f %8.1f %8.1f  %s%s%s\n", static_cast<long long>(sizes[s]),
+                  ScalePhaseName(kScalePhases[p]), median(ours, &ScaleRun::seconds),
+                  median(theirs, &ScaleRun::seconds), ratio, median(ours, &ScaleRun::peak_mb),
+                  median(theirs, &ScaleRun::peak_mb), same ? "equal" : "DIFFER", failed ? " FAILED" : "",
+                  missed ? "  MISSED" : "");
+      ok = ok && same && !failed && !missed;
+    }
+  std::printf("cost per record (walks, appends) or per operation at %lld against %lld (bar 1.5 for ours):\n",
+              static_cast<long long>(sizes[1]), static_cast<long long>(sizes[0]));
+  for (int p = 0; p < 6; ++p) {
+    double growth[2];
+    for (int side = 0; side < 2; ++side)
+      growth[side] = median(runs[1][p][side], &ScaleRun::seconds) / per_record(1, p) /
+                     (median(runs[0][p][side], &ScaleRun::seconds) / per_record(0, p));
+    const bool missed = growth[0] > 1.5;
+    std::printf("  %-26s ours %5.2f  sqlite %5.2f%s\n", ScalePhaseName(kScalePhases[p]), growth[0], growth[1],
+                missed ? "  MISSED" : "");
+    ok = ok && !missed;
+  }
+  const double walk_peak = std::max(median(runs[1][1][0], &ScaleRun::peak_mb), median(runs[1][2][0], &ScaleRun::peak_mb));
+  const double append_peak = median(runs[1][0][0], &ScaleRun::peak_mb);
+  const bool walk_fits = walk_peak <= 64, append_fits = append_peak <= table_mb[1];
+  std::printf("memory: walks peak at %.1f MB (bar 64 MB)%s; %lld appends in one txn peak at %.1f MB against the "
+              "table's %.1f MB on disk%s\n",
+              walk_peak, walk_fits ? "" : "  MISSED", static_cast<long long>(sizes[1]), append_peak, table_mb[1],
+              append_fits ? "" : "  MISSED");
+  return ok && walk_fits && append_fits;
+}
+
+}  // namespace
+
 // The walk of --walk-only: the growth (KB) and the records seen, on the pipe.
 int WalkOnly(const std::string& folder, int out) {
   InitializeKORVEX();
@@ -214,12 +532,14 @@ int WalkOnly(const std::string& folder, int out) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--walk-only") return WalkOnly(argv[2], std::atoi(argv[3]));
-  std::int64_t records = 100000, repeats = 5, walk = 1000000;
+  if (argc == 7 && std::string(argv[1]) == "--scale-phase")
+    return ScalePhase(argv[2][0], argv[3][0], std::atoll(argv[4]), argv[5], std::atoi(argv[6]));
+  std::int64_t records = 100000, repeats = 5, walk = 1000000, scale = 0;
   std::string folder;
   bool check = false, reuse = false;
   std::string cases = "abcdeusx";
   bench::OptionReader options(argc, argv, "table_cursor_bench",
-                              "[--records N] [--repeats N] [--walk N] [--dir D] [--cases abcdeusx] [--reuse] [--check]");
+                              "[--records N] [--repeats N] [--walk N] [--dir D] [--cases abcdeusx] [--reuse] [--scale N] [--check]");
   for (std::string o; options.Next(o);) {
     if (o == "--records") records = std::max<std::int64_t>(options.Number(), 1000);
     else if (o == "--repeats") repeats = std::max<std::int64_t>(options.Number(), 1);
@@ -228,6 +548,7 @@ int main(int argc, char** argv) {
     else if (o == "--check") check = true;
     else if (o == "--cases") cases = options.Value();
     else if (o == "--reuse") reuse = true;
+    else if (o == "--scale") scale = std::max<std::int64_t>(options.Number(), 10000);
     else options.Fail("unknown option " + o);
   }
   InitializeKORVEX();
@@ -235,6 +556,13 @@ int main(int argc, char** argv) {
   if (made) folder = std::filesystem::temp_directory_path() / ("qv-table-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
   const std::string lite_path = folder + "/family.db";
+  if (scale > 0) {
+    const bool ok = ScaleSet(scale, repeats, folder);
+    if (made) std::filesystem::remove_all(folder);
+    ExitKORVEX();
+    std::printf("bars: %s\n", ok ? "met" : "MISSED");
+    return check && !ok ? 1 : 0;
+  }
   const std::int64_t appends = std::min<std::int64_t>(10000, records / 10);
   Case a, b, e_delete, e_persist, c, c_auto, d, u1, u10, u20, s_key, s_surname, x;
   a = {'a', "(a) inserts, one transaction"};
