@@ -272,19 +272,26 @@ std::pair<double, std::int64_t> ScaleOurs(const std::string& folder, char phase,
       break;
     case 'k':
     case 'n': {
+      // The table's read lock for the walk, as SQLite's statement holds
+      // its shared lock for the whole SELECT.
+      cur->UserReadLockTable();
       if (phase == 'k') cur->SetIndexPos(0);
       else cur->SetIndexName("SURNAME");
       std::uint64_t check = 0;
       cur->SetToBegin();
       while (cur->GetNextRecord(buf.data()) == 0)
         check = Mix(check, Engine::Int(*cur, buf, kId), Engine::Int(*cur, buf, kYear));
+      cur->UserReadUnlockTable();
       answer = static_cast<std::int64_t>(check >> 1);
       break;
     }
     case 'l':
+      // One read lock over the lookups, as SQLite's read transaction.
+      cur->UserReadLockTable();
       cur->SetIndexPos(0);
       for (std::int32_t id : ScaleKeys(records, kScaleLookups, 11))
         if (find(id)) answer += Engine::Int(*cur, buf, kYear);
+      cur->UserReadUnlockTable();
       break;
     case 'u':
       cur->SetIndexPos(0);

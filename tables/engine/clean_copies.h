@@ -35,6 +35,12 @@ public:
   void Erase(std::uint32_t key);
   void Clear();
   std::size_t Count() const { return count_; }
+  // Whether a copy of an entry read at random is worth keeping in a file of
+  // `entries`: it saves a read only when asked for again before the clock
+  // takes it, about capacity / entries of the time for reads spread over
+  // the file. Below one in two, storing it (a copy, a hash probe, a page
+  // of memory touched) costs more than the reads it saves.
+  bool PaysFor(std::size_t entries) const { return 2 * capacity_ >= entries; }
   std::size_t Capacity() const { return capacity_; }
 
 private:

@@ -390,7 +390,7 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     count = std::max<std::uint32_t>(1, std::min({count, read_ahead_limit_, room}));
     // Records read one by one in order (a walk by an index that follows
     // the records) are read ahead into the cache; records read here and
-    // there bring their block's neighbours along as clean copies.
+    // there are read alone.
     const int order = n == last_read_ + 1 ? 1 : n + 1 == last_read_ ? -1 : 0;
     last_read_ = n;
     if (read_ahead && count == 1 && order != 0) {
@@ -400,7 +400,7 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     if (!host_->WritesHeld()) held_window_ = 0;
     else if (held_window_ != 0) count = std::min(count, held_window_);
     if (read_ahead && count == 1 && copies_.Enabled()) {
-      ReadRecordNeighbours(n);
+      ReadOneRecord(n);
     } else {
       ReadRecordBuffers(n, count, direction);
       last_read_ = direction == 1 ? n + count - 1 : n - count + 1;  // where the window ends
@@ -441,31 +441,25 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
   ++stats_.BulkReads;
 }
 
-void TDataFile::ReadRecordNeighbours(std::uint32_t n) {
-  // A read costs little more for a window of the file (the read-ahead
-  // window, 64 KB) than for one record: the window's records become clean
-  // copies (record n too, so that it is not read again with its whole
-  // window once the cache lets it go), record n alone enters the cache.
+void TDataFile::ReadOneRecord(std::uint32_t n) {
+  // A record met out of the file's order is read alone, as a page cache
+  // would: its window's neighbours are seldom asked for next in a table
+  // larger than the copies' budget, and storing them pushed out the copies
+  // of records that were (a walk by a secondary index read 64 KB and stored
+  // some 500 copies for every record it reached). It keeps a clean copy
+  // while the copies can hold half the file.
   ++stats_.CacheMisses;
   const std::uint32_t size = header_.RecordSize;
   if (size == 0) Fail(err::kDataRecordsCorrupt);
-  const std::uint32_t per = read_ahead_limit_;
-  const std::uint32_t first = (n - 1) / per * per + 1;
-  const std::uint32_t last = std::min(first + per - 1, header_.NextPhysicalRecord - 1);
-  const std::int64_t length = std::int64_t{last - first + 1} * size;
-  if (buffer_.size() < static_cast<std::size_t>(length)) buffer_.resize(static_cast<std::size_t>(length));
-  const std::int64_t got = ReadAt(*this, RecordPosition(first), buffer_.data(), length, true);
-  const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
+  if (buffer_.size() < size) buffer_.resize(size);
+  const std::int64_t got = ReadAt(*this, RecordPosition(n), buffer_.data(), size, true);
   ++stats_.BulkReads;
-  if (n - first >= whole) {
+  if (got < static_cast<std::int64_t>(size)) {
     if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
     return;  // appended in the cache only: not in the file yet
   }
-  for (std::uint32_t i = 0; i < whole; ++i)
-    if (!cache_.Find(first + i)) copies_.Store(first + i, buffer_.data() + std::size_t{i} * size);
-  const std::vector<std::uint8_t> mine(buffer_.begin() + std::size_t{n - first} * size,
-                                       buffer_.begin() + std::size_t{n - first + 1} * size);
-  GetNewRecordBuffer(n)->Read(mine.data(), GetEncrypted());
+  if (copies_.PaysFor(header_.NextPhysicalRecord - 1)) copies_.Store(n, buffer_.data());
+  GetNewRecordBuffer(n)->Read(buffer_.data(), GetEncrypted());
 }
 
 bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {

@@ -197,8 +197,8 @@ private:
   // held) a grown cache.
   TRecord* GetNewRecordBuffer(std::uint32_t n);
   void ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction);
-  // Record n and, as clean copies, the other records of its window.
-  void ReadRecordNeighbours(std::uint32_t n);
+  // Record n alone, into the cache and as a clean copy.
+  void ReadOneRecord(std::uint32_t n);
   std::uint32_t DefinitionCipherLength() const;
   // The checks shared by CheckHeader (raise at the first finding) and
   // RepairHeader (log each, correct unless verify_only).

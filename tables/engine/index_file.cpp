@@ -487,7 +487,7 @@ void TIndexFile::ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, 
     // writes alone or in a transaction.
     if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
     std::memset(bytes + std::max<std::int64_t>(got, 0), 0, kIndexPageSize - std::max<std::int64_t>(got, 0));
-  } else if (!InMemory()) {
+  } else if (!InMemory() && copies_.PaysFor(file_size_ / kIndexPageSize)) {
     copies_.Store(offset, bytes);
   }
   ++stats_.Reads;

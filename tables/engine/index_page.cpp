@@ -308,9 +308,14 @@ void CopyEntries(std::uint8_t* to, std::size_t to_stride, const std::uint8_t* fr
 }  // namespace
 
 void TPage::Read(const std::uint8_t* source, bool header_only, bool encrypted) {
-  std::uint8_t bytes[kIndexPageSize];
-  std::memcpy(bytes, source, kIndexPageSize);
-  if (encrypted) DecryptBuffer(bytes, kIndexPageSize, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
+  // Deciphered on a copy; a plain page is decoded where it lies.
+  std::uint8_t deciphered[kIndexPageSize];
+  const std::uint8_t* bytes = source;
+  if (encrypted) {
+    std::memcpy(deciphered, source, kIndexPageSize);
+    DecryptBuffer(deciphered, kIndexPageSize, kIndexBlobKeys.key1, kIndexBlobKeys.key2);
+    bytes = deciphered;
+  }
   Initialize();
   type_ = bytes[0];
   const std::uint16_t count = rtl::DecodeFixed16(bytes + 1);
