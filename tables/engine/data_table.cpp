@@ -597,11 +597,7 @@ void TDataTable::UnlockPair(std::uint16_t& index_r, std::uint16_t& blob_r) {
 bool TDataTable::ReadLockTable() {
   if (user_read_lock_ || user_table_lock_ || transaction_lock_ || write_lock_ || read_lock_ || LocksSkipped())
     return false;
-  if (UsesJournal() && journal_.Hot(JournalPath())) {
-    // A dead writer's journal: play it back under the write lock first.
-    WriteLockTable();
-    WriteUnlockTable();
-  }
+  PlayBackDeadWriter();
   if (!LockPair(read_index_r_, read_blob_r_)) Fail(err::kLockFailure);
   read_lock_ = true;
   return PerformChangeDetection();
@@ -613,8 +609,19 @@ void TDataTable::ReadUnlockTable() {
   UnlockPair(read_index_r_, read_blob_r_);
 }
 
+void TDataTable::PlayBackDeadWriter() {
+  if (UsesJournal() && journal_.Hot(JournalPath())) {
+    // A dead writer's journal: play it back under the write lock first.
+    WriteLockTable();
+    WriteUnlockTable();
+  }
+}
+
 bool TDataTable::UserReadLockTable() {
   if (user_read_lock_ || LocksSkipped()) return false;
+  // The reads under this lock take no read lock of their own, so none of
+  // them would look for a dead writer's journal: this one does.
+  if (!user_table_lock_ && !transaction_lock_ && !write_lock_ && !read_lock_) PlayBackDeadWriter();
   if (!LockPair(user_index_r_, user_blob_r_)) Fail(err::kLockFailure);
   user_read_lock_ = true;
   return PerformChangeDetection();

@@ -325,6 +325,8 @@ private:
   // renamed: under the write lock, or through an exclusive open of a table
   // that is not open.
   void SettleHotJournal();
+  // Plays back a journal a dead writer left, under the write lock.
+  void PlayBackDeadWriter();
   void AttachUndo(TWriteUndo* undo);
   std::string IndexBackupName() const;
   // Hands the data file's fields and cipher flag to the index file.

@@ -22,6 +22,7 @@
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
 #include "tests/tables/engine/flush_kill_support.h"
+#include "tests/tables/engine/maintenance_support.h"
 
 namespace korvex::testing {
 namespace {
@@ -969,6 +970,27 @@ TEST(SharedTableJournal, AFlushKilledAtAnyStepLeavesTheFilesBeforeOrAfter) {
   EXPECT_EQ(kills.after[1].size(), kills.before[1].size() + 2 * 4096);
   EXPECT_GT(kills.befores, 0);
   EXPECT_GT(kills.afters, 0);
+}
+
+// A writer that dies in a flush after a reader opened the table: the
+// reader's table read lock plays its journal back before anything is read
+// under it (the reads under that lock take no read lock of their own), so
+// they see the records as before the flush, never the torn files.
+TEST(SharedTableJournal, ATableReadLockPlaysADeadWritersJournalBackFirst) {
+  qvtest::TempDir d;
+  HotJournal hot(d);
+  MaintenanceEnv env(d.path().string());
+  auto reader = NewCursor(env.dir, false);
+  reader->OpenCursor();  // its first read plays the journal back
+  EXPECT_EQ(Read(env.dir), hot.before);
+  hot.Lay();  // the writer dies now
+  ASSERT_TRUE(TJournal::IsHot(hot.base + ".JNL"));
+  reader->UserReadLockTable();
+  EXPECT_FALSE(TJournal::IsHot(hot.base + ".JNL"));
+  EXPECT_EQ(Read(env.dir), hot.before);
+  reader->UserReadUnlockTable();
+  reader->CloseCursor();
+  ExpectChecks(hot.base + ".DAT");
 }
 
 }  // namespace
