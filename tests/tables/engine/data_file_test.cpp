@@ -432,6 +432,47 @@ TEST(RecordCache, ReadAheadChangeDetectionAndRecordsInUse) {
   ExpectClean(*big);
 }
 
+// Records met out of the file's order are read alone (one read each, no
+// window); each keeps a clean copy while the copies can hold half the file,
+// none past that, and either way every read gives the record's bytes.
+// Records of 64 KB: the copies hold 256.
+TEST(RecordCache, RecordsOutOfOrderAreReadAloneAndCopiedOnlyWhileCopiesPay) {
+  struct Case {
+    std::uint32_t records;
+    bool copied;
+  };
+  for (const Case& k : {Case{300, true}, Case{512, true}, Case{513, false}, Case{700, false}}) {
+    SCOPED_TRACE(k.records);
+    qvtest::TempDir dir;
+    FakeHost host;
+    auto file = CreateTable(host, dir.File("big.DAT"), LargestRecord());
+    AppendRecords(*file, static_cast<int>(k.records), [](TRecord* r, int i) { Stamp(r, 9000 + i); });
+    file->FlushRecordBuffers(false);
+    file->FreeRecordBuffers();
+    host.read_ahead = 1;
+    // Every record once, in an order far from the file's, then the last
+    // hundred read again.
+    std::vector<std::uint32_t> order;
+    for (std::uint32_t i = 0; i < k.records; ++i) order.push_back(1 + (i * 7919u) % k.records);
+    for (std::uint32_t i = k.records - 100; i < k.records; ++i) order.push_back(order[i]);
+    std::uint32_t reads = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const std::uint32_t before = file->Statistics().BulkReads;
+      TRecord* r = nullptr;
+      ASSERT_TRUE(file->GetRecord(nullptr, order[i], true, true, 1, r));
+      EXPECT_EQ(StampOf(r), 9000 + order[i] - 1);
+      file->PutRecord(r);
+      EXPECT_LE(file->Statistics().BulkReads - before, 1u);
+      if (i >= k.records) reads += file->Statistics().BulkReads - before;
+    }
+    EXPECT_EQ(file->CopiedRecords(), k.copied ? std::min<std::size_t>(k.records, 256) : 0u);
+    // Read again: from the copies while they pay, else from the file (the
+    // cache's two records are long gone by the time their turn comes).
+    EXPECT_EQ(reads, k.copied ? 0u : 100u);
+    ExpectClean(*file);
+  }
+}
+
 // The checker's own tests write encrypted tables with these pairs.
 TEST(CipherKeys, CheckerTestsUseTheEngineKeys) {
   std::ifstream in(QV_SOURCE_DIR "/tests/tools/tablecheck_test.py");
