@@ -76,6 +76,9 @@ std::atomic<std::int64_t> batch_limit{kBatchBytes};
 // than the write call it saves).
 constexpr std::int64_t kSpanGap = 4095;
 constexpr std::size_t kSpanRuns = 32;
+// Batches launched behind one still being written (see WriteHeld).
+constexpr std::size_t kFollowingBatches = 2;
+std::atomic<std::size_t> most_batches_kept{0};
 // The largest single write of a journal batch.
 constexpr std::size_t kJournalPiece = std::size_t{1} << 20;
 std::atomic<std::int64_t> span_gap{kSpanGap};
@@ -855,8 +858,13 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     // files; else that batch is done first.
     bool on_disk = sync_;
     for (std::size_t r = 0; r < runs && on_disk; ++r) on_disk = files_[run_first(r).file]->OnDisk();
+    // At most kFollowingBatches batches wait on their thread behind one
+    // another: each keeps its held bytes until its writes are made, and a
+    // flush that encodes faster than its thread writes (a million appends)
+    // held every batch of the flush at once (200 MB of 8 MB batches).
     const bool follow =
-        pending_ && on_disk && std::all_of(current.begin(), current.end(), [](std::size_t at) { return at == kNoSpanBytes; });
+        pending_ && on_disk && retired_.size() < 2 * kFollowingBatches &&
+        std::all_of(current.begin(), current.end(), [](std::size_t at) { return at == kNoSpanBytes; });
     if (!follow) WritePending();
     if (spans_.capacity() < span_bytes) {
       GiveScratch(spans_);
@@ -981,6 +989,9 @@ void TJournal::WriteHeld(bool syncs, bool early) {
         before = std::move(journal_sync_);
         retired_.push_back(std::move(pending_held_));
         retired_.push_back(std::move(pending_spans_));
+        // Those retired, the one just written and the one launched now.
+        const std::size_t kept = retired_.size() / 2 + 1;
+        if (kept > most_batches_kept) most_batches_kept = kept;
         pending_held_ = TJournalScratch{};
         pending_spans_ = TJournalScratch{};
         pending_ = false;
@@ -1146,6 +1157,9 @@ bool TJournal::JournaledAhead(std::int64_t position, std::int64_t end) const {
   return position % ahead_count_ == 0 && position + ahead_count_ <= end &&
          ahead_done_.count(static_cast<std::uint32_t>(position)) != 0;
 }
+
+std::size_t TJournal::MostBatchesKept() { return most_batches_kept; }
+void TJournal::ResetMostBatchesKept() { most_batches_kept = 0; }
 
 void TJournal::SetBatchLimit(std::int64_t bytes) { batch_limit = bytes > 0 ? bytes : kBatchBytes; }
 

@@ -199,6 +199,10 @@ public:
   // Flushes of this process ended so far (counted before the step that
   // follows the commit point).
   static int Commits();
+  // The most batches of one flush of this process whose held bytes were
+  // kept at once (launched, not yet written), and a reset.
+  static std::size_t MostBatchesKept();
+  static void ResetMostBatchesKept();
 
   void BeforeWrite(TFileHandler& file, std::int64_t position, std::int64_t count) override;
   void BeforeFlush(TFileHandler& file) override;

@@ -311,6 +311,25 @@ TEST(WriteBatches, CommitsRollbacksAndFailedCommitsMatchAModel) {
   TJournal::SetBatchLimit(0);
 }
 
+// A commit of many batches goes on encoding while earlier batches are
+// written on their thread, but keeps the held bytes of three batches at
+// most: a flush that encodes faster than its thread writes held every batch
+// of a million appends at once. The table equals the model afterwards.
+TEST(WriteBatches, ACommitOfManyBatchesKeepsFewOfThemAtOnce) {
+  TJournal::SetBatchLimit(16 << 10);
+  qvtest::TempDir tmp;
+  Batches b(tmp.Path());
+  Model model;
+  TJournal::ResetMostBatchesKept();
+  b.env_.dir->StartTransaction();
+  for (int i = 0; i < 3000; ++i) b.Append(model);
+  b.env_.dir->CommitTransaction(true);
+  EXPECT_GE(TJournal::MostBatchesKept(), 2u);
+  EXPECT_LE(TJournal::MostBatchesKept(), 3u);
+  b.Expect(model);
+  TJournal::SetBatchLimit(0);
+}
+
 TEST(WriteBatches, AFailureAtAnyStepOfACommitInManyBatchesLeavesTheFilesAsTheyWere) {
   // A commit of several batches encodes one batch while the journal of the
   // one before syncs (its writes to the files still waiting), and starts a
