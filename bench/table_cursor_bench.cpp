@@ -31,7 +31,22 @@
 // --walk-only D), so that what the timed cases left in the heap neither
 // hides nor adds to what the walk takes.
 //
-//   table_cursor_bench [--records N] [--repeats N] [--walk N] [--dir D] [--cases abcdeusx] [--reuse] [--check]
+// The scale set (--scale N, instead of the cases above) runs six phases at
+// N / 10 and at N records, each phase of each side in a fresh process
+// (its peak resident set its own), the sides by turns, `repeats` times:
+// N appends in one durable transaction, every record in key order and in
+// surname order (random surnames: no order of the file), 10,000 lookups by
+// key, 20,000 updates (year + 1, a new surname) in one transaction and
+// 10,000 deletes in one transaction. The walks and lookups hold the
+// table's read lock as SQLite's statement and read transaction hold their
+// shared lock. It prints each side's growth per record (per operation for
+// the last three) from N / 10 to N, and the peak memory of each side.
+// --check: at N the walk in surname order, the lookups, updates and
+// deletes at most 1.5 times SQLite's time, the appends and the walk in key
+// order at most 1.0; the growth at most 1.5; the walks' peak at most 64 MB
+// and the appends' at most the table's size on disk.
+//
+//   table_cursor_bench [--records N] [--repeats N] [--walk N] [--dir D] [--cases abcdeusx] [--reuse] [--scale N] [--check]
 // --cases names the cases timed (the table of (a) is always built, unless
 // --reuse (with --dir) reads the tables a previous run left in D again,
 // without (a), (b), (e), (u) and (x), which write). --check exits 1 when a

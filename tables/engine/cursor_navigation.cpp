@@ -236,7 +236,9 @@ bool TDataCursor::SkipIndexKey(int direction) {
 bool TDataCursor::FindIndexKey(const std::uint8_t* search, std::uint16_t length, bool nearest) {
   TIndexTree tree = Tree();
   bool found = false;
-  Key key;
+  // The cursor's own, so that a lookup allocates nothing.
+  Key& key = found_key_;
+  key.clear();
   std::uint32_t record = 0;
   std::uint32_t rank = tree.FindKey(search, length, found, key, record, &found_path_);
   found_path_slot_ = index_pos_;

@@ -926,6 +926,7 @@ private:
   // record found removes its key along that path when the tree still
   // leads there (checked page by page).
   TIndexTree::TPathHint found_path_;
+  Key found_key_;  // FindIndexKey's key found
   std::uint8_t found_path_slot_ = 0;
   std::uint32_t found_path_record_ = 0;  // the record that search found
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
