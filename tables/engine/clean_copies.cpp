@@ -129,6 +129,9 @@ void TCleanCopies::Clear() {
     free_.push_back(static_cast<std::uint32_t>(s));
   }
   count_ = 0;
+  // The slots fill again from the first: the hand starts there too, so
+  // the oldest copies go first.
+  hand_ = 0;
 }
 
 }  // namespace korvex

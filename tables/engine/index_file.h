@@ -176,6 +176,7 @@ public:
 
   const TIndexFileStatistics& Statistics() const { return stats_; }
   std::size_t CachedPages(std::uint8_t slot) const { return caches_[slot].Count(); }
+  std::size_t CopiedPages() const { return copies_.Count(); }
   std::size_t CacheCapacity(std::uint8_t slot) const { return caches_[slot].Capacity(); }
   [[noreturn]] void Fail(TEngineErrorCode code, const std::string& index = {}) const;
   // A fault of this file's header: the error names the file.

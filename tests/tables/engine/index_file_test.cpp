@@ -114,6 +114,39 @@ TEST(IndexFile, PageListsFlushOrGrowAndLinksAreChecked) {
   }
 }
 
+// Pages met out of order keep a clean copy when read while the copies
+// (2,048 pages) can hold half the file, none past that: pages read long
+// enough ago to have left the list of decoded pages (1,024) are read again
+// from the copies only in the smaller file.
+TEST(IndexFile, PagesReadKeepCopiesOnlyWhileTheCopiesPay) {
+  for (std::uint32_t pages : {3000u, 5000u}) {
+    SCOPED_TRACE(pages);
+    Fixture x;
+    TIndexFile& file = *x.t->index;
+    for (std::uint32_t i = 0; i < pages; ++i) {
+      TPage* page = nullptr;
+      ASSERT_TRUE(file.GetNextFreePage(nullptr, 0, page));
+      page->SetPageType(ptRootLeaf);
+      file.PutPage(page);
+    }
+    file.FlushPageBuffers(false);
+    file.FreePageBuffers(true);
+    std::vector<std::uint32_t> order;
+    for (std::uint32_t i = 0; i < pages; ++i) order.push_back(4096 * (1 + (i * 7919u) % pages));
+    auto read = [&](std::uint32_t offset) {
+      TPage* page = nullptr;
+      ASSERT_TRUE(file.GetPage(nullptr, 0, offset, page));
+      EXPECT_EQ(page->Offset(), offset);
+      file.PutPage(page);
+    };
+    for (std::uint32_t offset : order) read(offset);
+    EXPECT_EQ(file.Statistics().Reads, pages);
+    EXPECT_EQ(file.CopiedPages(), pages <= 4096 ? 2048u : 0u);
+    for (std::uint32_t i = pages - 1500; i < pages - 1400; ++i) read(order[i]);
+    EXPECT_EQ(file.Statistics().Reads - pages, pages <= 4096 ? 0u : 100u);
+  }
+}
+
 TEST(IndexFile, HeaderChecksAndRepairLogLines) {
   Fixture x;
   TIndexFile& file = *x.t->index;
