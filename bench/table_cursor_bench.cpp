@@ -453,10 +453,13 @@ ScaleRun RunScalePhase(char side, char phase, std::int64_t records, const std::s
   return {result[0], result[1], static_cast<double>(usage.ru_maxrss) / 1024.0};
 }
 
+// The table's own files (a journal left beside them is not the table).
 std::int64_t FilesBytes(const std::string& folder, const char* stem) {
   std::int64_t bytes = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    if (entry.path().stem() == stem && entry.path().extension() != ".db") bytes += entry.file_size();
+  for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
+    const std::filesystem::path file = std::filesystem::path(folder) / (std::string(stem) + extension);
+    if (std::filesystem::exists(file)) bytes += static_cast<std::int64_t>(std::filesystem::file_size(file));
+  }
   return bytes;
 }
 
