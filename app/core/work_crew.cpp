@@ -1,7 +1,5 @@
 #include "app/core/work_crew.h"
 
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "platform/runtime/os_process.h"
 #include "platform/runtime/parts.h"
@@ -35,9 +34,8 @@ std::function<double()>& LoadHook() {
 // one-minute load average tells (or the tests' hook).
 bool Busy() {
   double load = 0;
-  if (LoadHook()) load = LoadHook()();
-  else if (::getloadavg(&load, 1) != 1) return false;
-  return load >= static_cast<double>(::sysconf(_SC_NPROCESSORS_ONLN)) / 2;
+  if (LoadHook()) return LoadHook()() >= static_cast<double>(std::thread::hardware_concurrency()) / 2;
+  return rtl::os::LoadPerProcessor(load) && load >= 0.5;
 }
 
 // Helpers started at most, whatever a round asks for.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 extern char** environ;
@@ -64,6 +65,14 @@ int CurrentCore() { return ::sched_getcpu(); }
 bool KeepThisThreadOn(const std::vector<int>& cores) {
   cpu_set_t set;
   return SetOf(cores, set) && ::sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+bool LoadPerProcessor(double& load) {
+  double one_minute = 0;
+  const long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
+  if (::getloadavg(&one_minute, 1) != 1 || processors <= 0) return false;
+  load = one_minute / static_cast<double>(processors);
+  return true;
 }
 
 bool StartOnCore(pthread_attr_t& attr, int core) {

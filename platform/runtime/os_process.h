@@ -24,6 +24,10 @@ int CurrentCore();
 // Keeps the calling thread on cores (not empty); false when the system
 // refuses.
 bool KeepThisThreadOn(const std::vector<int>& cores);
+// The system's one-minute load average over the processors online (1.0:
+// as many runnable threads as processors); false when the system does not
+// say.
+bool LoadPerProcessor(double& load);
 // Has the thread that attr starts run on core alone; false when the system
 // refuses.
 bool StartOnCore(pthread_attr_t& attr, int core);
