@@ -506,9 +506,21 @@ void TChangeExecutor::InsertValues() {
   query_.RowsAffected = 1;
 }
 
+bool TChangeExecutor::StreamsSubSelect() const {
+  if (query_.StatementKind != skInsert || !query_.InsertWithSubSelect || query_.ProgressCallback || !cursor_ ||
+      !cursor_->Table())
+    return false;
+  const auto& queries = query_.Statement->DataQueries();
+  const TSelectExecutor* select = queries.Count() > 1 ? queries[1]->SelectExecutor() : nullptr;
+  // A SELECT reading the target must see the rows the target had before.
+  return select && select->CanStream() && !select->ReadsTable(cursor_->Table()->FileKey());
+}
+
 void TChangeExecutor::InsertFromSubSelect() {
   const auto& queries = query_.Statement->DataQueries();
-  TDataCursor* source = queries.Count() > 1 ? queries[1]->ResultCursor : nullptr;
+  TDataQuery* sub = queries.Count() > 1 ? queries[1] : nullptr;
+  const bool stream = StreamsSubSelect();
+  TDataCursor* source = !sub ? nullptr : stream ? sub->SelectExecutor()->ResultLayout() : sub->ResultCursor;
   if (!source) Fail("The number of values must match the number of table columns");
   // The result's visible columns, in order.
   std::vector<int> fields;
@@ -525,12 +537,10 @@ void TChangeExecutor::InsertFromSubSelect() {
         !CheckBinaryTypes(eoEQ, to.DataType, to.SubType, from.DataType, from.SubType))
       Fail("Type mismatch between column '" + to.Name + "' and column '" + from.Name + "' in update values");
   }
-  const std::uint32_t total = source->GetRecordCount();
-  std::vector<std::uint8_t> row(source->GetRecordSize()), record(cursor_->GetRecordSize());
+  std::vector<std::uint8_t> record(cursor_->GetRecordSize());
   TExpToken value;
-  source->SetToBegin();
-  std::uint32_t read = 0;
-  while (source->GetNextRecord(row.data()) == 0) {
+  std::uint32_t read = 0, total = 0;
+  auto insert = [&](std::uint8_t* row) {
     ++read;
     cursor_->InitRecord(record.data());
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -541,25 +551,34 @@ void TChangeExecutor::InsertFromSubSelect() {
       value.Scale = from.PhysicalDecimals;
       value.SetDataSize(std::max<int>(from.PhysicalSize + 1, 16));
       value.ClearValue();
-      value.IsNull = from.DataType == dtBlob || source->GetField(fields[i], row.data(), value.ValueBuffer);
+      value.IsNull = from.DataType == dtBlob || source->GetField(fields[i], row, value.ValueBuffer);
       if (from.DataType == dtString && value.ValueBuffer[0] == 0) value.IsNull = true;
-      std::string blob;
       if (from.DataType == dtBlob) {
         std::int64_t size = 0;
-        if (source->OpenBlob(fields[i], row.data(), 0) == 0 && source->GetBlobSize(fields[i], row.data(), size) == 0 &&
-            size > 0) {
+        if (source->OpenBlob(fields[i], row, 0) == 0 && source->GetBlobSize(fields[i], row, size) == 0 && size > 0) {
           value.SetDataSize(static_cast<std::int32_t>(size));
           value.ClearValue();
           std::int64_t got = 0;
-          if (source->GetBlob(fields[i], row.data(), 0, value.ValueBuffer, size, got) == 0) value.IsNull = false;
+          if (source->GetBlob(fields[i], row, 0, value.ValueBuffer, size, got) == 0) value.IsNull = false;
         }
-        source->FreeBlob(fields[i], row.data());
+        source->FreeBlob(fields[i], row);
       }
       StoreOrFail(columns_[i], record.data(), &value, from.Name);
     }
     cursor_->AppendRecord(record.data(), false);
-    if (!RowDone(read, total)) break;
+    return RowDone(read, total);
+  };
+  if (stream) {
+    // Each row goes to the target as the SELECT finds it (no copy of the
+    // whole answer first).
+    sub->StreamRows(insert);
+    return;
   }
+  total = source->GetRecordCount();
+  std::vector<std::uint8_t> row(source->GetRecordSize());
+  source->SetToBegin();
+  while (source->GetNextRecord(row.data()) == 0)
+    if (!insert(row.data())) break;
 }
 
 void TChangeExecutor::ChangeRows() {

@@ -20,7 +20,10 @@
 // the statement is answered into its own result table before the first
 // change (the statement runs sub-selects first), so a sub-select that reads
 // the target sees it as it was: INSERT INTO t SELECT ... FROM t appends the
-// rows t had.
+// rows t had. The SELECT of an INSERT that reads other tables only, and
+// whose rows need no gathering (TSelectExecutor::CanStream), is the
+// exception when no progress callback is set: the statement leaves it to
+// the INSERT, which appends each of its rows as the SELECT finds it.
 //
 // The progress callback may stop the row loop; what was done stays and is
 // committed as at a normal end, and the rows affected say how much.
@@ -68,6 +71,9 @@ public:
 
   void Prepare();
   void Execute();
+  // Whether the SELECT of this INSERT is left to it, its rows appended as
+  // found (above); the statement then does not execute the SELECT first.
+  bool StreamsSubSelect() const;
 
   struct Column;
   class DirectValue;

@@ -192,6 +192,19 @@ void TDataQuery::ExecuteQuery(TDataCursor*& result) {
   ExecutionTime = ElapsedSeconds(before, std::chrono::steady_clock::now());
 }
 
+bool TDataQuery::TakesSubSelectRows() const { return change_executor_ && change_executor_->StreamsSubSelect(); }
+
+void TDataQuery::StreamRows(const std::function<bool(std::uint8_t*)>& row) {
+  if (!executor_) RaiseError(err::kSqlError, {}, {}, {}, "Internal error: no SELECT to stream");
+  auto before = std::chrono::steady_clock::now();
+  LanguageSettingsScope settings(Statement->Locale().LanguageID, Statement->Locale().SortID);
+  sub_select_filtered_ = false;
+  executor_->Stream(row);
+  ResultCursor = executor_->ResultLayout();
+  Executed = true;
+  ExecutionTime = ElapsedSeconds(before, std::chrono::steady_clock::now());
+}
+
 bool TDataQuery::VerifySubSelectFieldData(TExpToken* node) { return executor_ && executor_->TypeSubSelectNode(node); }
 
 void TDataQuery::BuildSubSelectFilter(TExpToken* comparison) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,6 +79,14 @@ public:
   // empty run.
   void PrepareQuery();
   void ExecuteQuery(TDataCursor*& result);
+  // The SELECT's executor (nullptr for other kinds).
+  TSelectExecutor* SelectExecutor() const { return executor_.get(); }
+  // An INSERT ... SELECT that takes its SELECT's rows as they are found
+  // (TChangeExecutor::StreamsSubSelect): its SELECT is not executed apart.
+  bool TakesSubSelectRows() const;
+  // Executes a SELECT handing each result row to `row` (see
+  // TSelectExecutor::Stream); its result table stays empty.
+  void StreamRows(const std::function<bool(std::uint8_t*)>& row);
 
   int SelectedColumnCount() const override { return ResultFields.Count(); }
   bool VerifySubSelectFieldData(TExpToken* node) override;

@@ -113,6 +113,23 @@ public:
   // Rows read from the sources by the last execution.
   std::uint64_t RowsRead() const { return rows_read_; }
 
+  // A result row in the layout of the result table (ResultLayout); false
+  // stops the walk.
+  using RowSink = std::function<bool(std::uint8_t* record)>;
+  // Whether the rows can be handed on as the walk finds them rather than
+  // gathered first: no live answer, INTO, aggregate, grouping, DISTINCT,
+  // ORDER BY or BLOB column (their rows are only known once all are read).
+  bool CanStream() const;
+  // Executes as Execute does, handing each result row to `row` instead of
+  // appending it to the result table (which stays empty); the row limit
+  // holds. Only when CanStream().
+  void Stream(const RowSink& row);
+  // The result table: its fields are the layout of the result rows.
+  TDataCursor* ResultLayout() const { return result_.get(); }
+  // Whether a source of the query is the table of `file_key`
+  // (TDataTable::FileKey).
+  bool ReadsTable(const std::string& file_key) const;
+
   // As the sub-select of `x IN (SELECT c ...)`: types the node by the single
   // result column (false when there is not exactly one, or it is a BLOB),
   // and counts the result rows whose column equals the comparison's left
@@ -221,6 +238,8 @@ private:
   void FreeSubSelectValues();
 
   std::unique_ptr<TLiveResult> live_;
+  const RowSink* sink_ = nullptr;  // while streaming: where the rows go
+  std::uint32_t streamed_ = 0;      // rows handed to sink_
   std::vector<std::uint8_t> result_record_;
   std::unique_ptr<TDataCursor> result_;
   std::string result_name_;

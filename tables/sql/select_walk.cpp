@@ -8,6 +8,28 @@ namespace korvex {
 
 using namespace select_parts;
 
+bool TSelectExecutor::CanStream() const {
+  if (live_ || aggregates_ || query_.Distinct || query_.HasGroupBy || !order_outputs_.empty() ||
+      !query_.ResultTableName.empty() || !result_)
+    return false;
+  return std::none_of(outputs_.begin(), outputs_.end(), [](const Output& out) { return out.def.DataType == dtBlob; });
+}
+
+void TSelectExecutor::Stream(const RowSink& row) {
+  if (!CanStream()) Fail("Internal error: the query's rows cannot be streamed");
+  sink_ = &row;
+  streamed_ = 0;
+  ScopeExit done{[&] { sink_ = nullptr; }};
+  Execute();
+  query_.RowsAffected = static_cast<std::int32_t>(streamed_);
+}
+
+bool TSelectExecutor::ReadsTable(const std::string& file_key) const {
+  return std::any_of(sources_.begin(), sources_.end(), [&](const auto& s) {
+    return s->cursor && s->cursor->Table() && s->cursor->Table()->FileKey() == file_key;
+  });
+}
+
 TDataCursor* TSelectExecutor::Execute() {
   if (live_)
     if (TDataCursor* answer = ExecuteLive()) return answer;
@@ -427,8 +449,11 @@ void TSelectExecutor::Accumulate(Group& group) {
 
 void TSelectExecutor::EmitCombination() {
   if (query_.MaxNumOfRows >= 0 && !aggregates_ && !query_.Distinct && order_outputs_.empty() &&
-      result_->GetRecordCount() >= static_cast<std::uint32_t>(query_.MaxNumOfRows))
+      (sink_ ? streamed_ : result_->GetRecordCount()) >= static_cast<std::uint32_t>(query_.MaxNumOfRows)) {
+    // Nothing more can be taken.
+    if (sink_) aborted_ = true;
     return;
+  }
   std::uint8_t* record = result_record_.data();
   result_->ClearRecord(record);
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
@@ -442,7 +467,12 @@ void TSelectExecutor::EmitCombination() {
     StoreValue(static_cast<int>(i + 1), record, value.get());
   }
   if (!aggregates_) {
-    result_->AppendRecord(record, false);
+    if (!sink_) {
+      result_->AppendRecord(record, false);
+      return;
+    }
+    ++streamed_;
+    if (!(*sink_)(record)) aborted_ = true;
     return;
   }
   Accumulate(FindGroup(record));

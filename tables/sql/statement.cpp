@@ -144,8 +144,11 @@ void TQueryStatement::ExecuteStatement(TDataCursor*& result) {
   result = nullptr;
   if (bound_parameters_ < static_cast<std::int32_t>(parameters_.size()))
     RaiseError(err::kSqlError, {}, {}, {}, "Internal parameter error");
+  // The SELECT of an INSERT that takes its rows as found runs inside it.
+  const bool streamed = MainQuery() && MainQuery()->TakesSubSelectRows();
   for (std::int32_t i = queries_.Count() - 1; i >= 1; --i) {
     if (StepHook) StepHook(true, i);
+    if (i == 1 && streamed) continue;
     TDataCursor* discarded = nullptr;
     queries_[i]->ExecuteQuery(discarded);
   }
