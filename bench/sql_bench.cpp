@@ -25,8 +25,10 @@
 // ... SELECT into one with NOT NULL and DEFAULT columns.
 //
 //   sql_bench [--people N] [--repeats N] [--check] [--no-changes] [--update-only] [--checked-only]
+//             [--surname-only]
 //   (100,000 people, 5 runs; --update-only runs only the UPDATE of every row,
-//   --checked-only only the checked columns' cases)
+//   --checked-only only the checked columns' cases, --surname-only only the
+//   surname joins)
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -540,10 +542,10 @@ bool ChangeByKeyCases(TDataDirectory* dir, const std::string& db_path, std::int6
 
 int main(int argc, char** argv) {
   std::int64_t people = 100000, repeats = 5;
-  bool check = false, changes = true, update_only = false, checked_only = false;
+  bool check = false, changes = true, update_only = false, checked_only = false, surname_only = false;
   bench::OptionReader options(argc, argv, "sql_bench",
                               "[--people N] [--repeats N] [--check] [--no-changes] [--update-only] "
-                              "[--checked-only]");
+                              "[--checked-only] [--surname-only]");
   for (std::string option; options.Next(option);) {
     if (option == "--people") people = std::max<std::int64_t>(5, options.Number());
     else if (option == "--repeats") repeats = std::max<std::int64_t>(1, options.Number());
@@ -551,6 +553,7 @@ int main(int argc, char** argv) {
     else if (option == "--no-changes") changes = false;
     else if (option == "--update-only") update_only = true;
     else if (option == "--checked-only") checked_only = true;
+    else if (option == "--surname-only") surname_only = true;
     else options.Fail("unknown option " + option);
   }
   InitializeKORVEX();
@@ -574,8 +577,10 @@ int main(int argc, char** argv) {
                       rows.people, 2);
     CreateSqlite(db_path, rows);
 
-    if (checked_only) {
-      status = CheckedColumnCases(dir, db_path, rows, repeats, check) ? 0 : 1;
+    if (checked_only || surname_only) {
+      if (surname_only) CreateSurnameTables(dir, db_path, people);
+      status = (checked_only ? CheckedColumnCases(dir, db_path, rows, repeats, check)
+                             : SurnameJoinCases(dir, db_path, repeats, check)) ? 0 : 1;
       std::filesystem::remove_all(folder);
       return status;
     }

@@ -537,13 +537,31 @@ void TChangeExecutor::InsertFromSubSelect() {
         !CheckBinaryTypes(eoEQ, to.DataType, to.SubType, from.DataType, from.SubType))
       Fail("Type mismatch between column '" + to.Name + "' and column '" + from.Name + "' in update values");
   }
+  // A column of the very type and size of its value takes the value's
+  // bytes as they are: the conversion would give them back unchanged.
+  std::vector<char> same(fields.size());
+  std::size_t widest = 16;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const TFieldDefinition& from = source->GetFieldDefinitionByPos(fields[i]);
+    const TFieldDefinition& to = columns_[i].def;
+    same[i] = from.DataType == to.DataType && from.PhysicalSize == to.PhysicalSize &&
+              from.PhysicalDecimals == to.PhysicalDecimals && to.DataType != dtBlob && !IsBytesType(to.DataType);
+    widest = std::max<std::size_t>(widest, std::size_t{from.PhysicalSize} + 1);
+  }
   std::vector<std::uint8_t> record(cursor_->GetRecordSize());
   TExpToken value;
+  std::vector<std::uint8_t> bytes(widest);
   std::uint32_t read = 0, total = 0;
   auto insert = [&](std::uint8_t* row) {
     ++read;
     cursor_->InitRecord(record.data());
     for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (same[i]) {
+        const bool blank = source->GetField(fields[i], row, bytes.data()) ||
+                           (columns_[i].def.DataType == dtString && bytes[0] == 0);
+        cursor_->PutField(columns_[i].field, record.data(), blank ? nullptr : bytes.data());
+        continue;
+      }
       const TFieldDefinition& from = source->GetFieldDefinitionByPos(fields[i]);
       value.NodeClass = enCONST;
       value.DataType = from.DataType;

@@ -1,6 +1,8 @@
 #include "tables/sql/join_lookup.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <numeric>
 
 #include "tables/lib/collation.h"
@@ -103,6 +105,74 @@ std::span<const std::uint32_t> TSortedLookup::Find(const std::vector<TExpToken*>
     else high = mid;
   }
   return {rows_.data() + low, rows_.data() + end};
+}
+
+void TKeyedRows::Clear() {
+  places_.clear();
+  keys_.clear();
+  bytes_.clear();
+  added_.clear();
+  rows_.clear();
+}
+
+std::size_t TKeyedRows::PlaceOf(std::string_view key, std::uint64_t hash) const {
+  const std::size_t mask = places_.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    const Place& p = places_[at];
+    if (p.key == 0) return at;
+    if (p.hash != hash) continue;
+    const Key& known = keys_[p.key - 1];
+    if (known.length == key.size() && std::memcmp(bytes_.data() + known.at, key.data(), key.size()) == 0) return at;
+  }
+}
+
+void TKeyedRows::Grow() {
+  std::vector<Place> old = std::move(places_);
+  const std::size_t n = old.empty() ? 1024 : old.size() * 2;
+  places_.assign(n, Place{});
+  for (const Place& p : old) {
+    if (p.key == 0) continue;
+    std::size_t at = p.hash & (n - 1);
+    while (places_[at].key != 0) at = (at + 1) & (n - 1);
+    places_[at] = p;
+  }
+}
+
+void TKeyedRows::Add(std::uint32_t row, std::string_view key) {
+  if (2 * (keys_.size() + 1) > places_.size()) Grow();
+  const std::uint64_t hash = std::hash<std::string_view>{}(key);
+  Place& p = places_[PlaceOf(key, hash)];
+  if (p.key == 0) {
+    keys_.push_back({static_cast<std::uint32_t>(bytes_.size()), static_cast<std::uint32_t>(key.size()), 0, 0});
+    bytes_.append(key);
+    p = {hash, static_cast<std::uint32_t>(keys_.size())};
+  }
+  ++keys_[p.key - 1].count;
+  added_.push_back(row);
+  added_.push_back(p.key - 1);
+}
+
+void TKeyedRows::Finish() {
+  std::uint32_t first = 0;
+  for (Key& k : keys_) {
+    k.first = first;
+    first += k.count;
+    k.count = 0;
+  }
+  rows_.assign(first, 0);
+  for (std::size_t i = 0; i < added_.size(); i += 2) {
+    Key& k = keys_[added_[i + 1]];
+    rows_[k.first + k.count++] = added_[i];
+  }
+  added_ = {};
+}
+
+std::span<const std::uint32_t> TKeyedRows::Find(std::string_view key) const {
+  if (places_.empty()) return {};
+  const std::uint32_t k = places_[PlaceOf(key, std::hash<std::string_view>{}(key))].key;
+  if (k == 0) return {};
+  const Key& found = keys_[k - 1];
+  return {rows_.data() + found.first, found.count};
 }
 
 }  // namespace korvex

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "tables/lib/expeval.h"
@@ -48,6 +50,42 @@ private:
   std::vector<std::uint32_t> entries_;   // entry numbers in key order
   std::vector<std::uint32_t> rows_;      // the row of each entry, then in key order
   mutable TExpToken* scratch_ = nullptr;  // the result of a comparison
+};
+
+// TKeyedRows: the rows of one join target by an exact key (the bytes of a
+// text, or of an integral value), for a hash join. Every distinct key is
+// held once, its rows laid end to end in the order they were added, all in
+// a few flat arrays: adding a row allocates nothing of its own, and a
+// probe touches one place of the table and the key's bytes.
+class TKeyedRows {
+public:
+  void Clear();
+  // Rows come in ascending order; Find answers them so.
+  void Add(std::uint32_t row, std::string_view key);
+  // Lays the rows out by key; Find may be called after it.
+  void Finish();
+  std::span<const std::uint32_t> Find(std::string_view key) const;
+  std::size_t KeyCount() const { return keys_.size(); }
+
+private:
+  struct Key {
+    std::uint32_t at = 0, length = 0;    // its bytes in bytes_
+    std::uint32_t first = 0, count = 0;  // its rows in rows_
+  };
+  // The place of a key in places_ (a power of two long, at most half
+  // full): where it is, or the empty place it would take.
+  std::size_t PlaceOf(std::string_view key, std::uint64_t hash) const;
+  void Grow();
+
+  struct Place {
+    std::uint64_t hash = 0;
+    std::uint32_t key = 0;  // 1 + its key in keys_, 0 when empty
+  };
+  std::vector<Place> places_;
+  std::vector<Key> keys_;
+  std::string bytes_;
+  std::vector<std::uint32_t> added_;  // row, key, row, key, ... until Finish
+  std::vector<std::uint32_t> rows_;
 };
 
 }  // namespace korvex

@@ -40,6 +40,11 @@ namespace select_parts {
 
 
 inline constexpr std::size_t kMaxResultColumns = 1024;
+
+// An integral join value as the key bytes of a hash lookup.
+inline std::string_view IntegralKey(const std::int64_t& value) {
+  return {reinterpret_cast<const char*>(&value), sizeof value};
+}
 inline constexpr const char* kWhereContext = "WHERE or JOIN clause";
 
 [[noreturn]] inline void Fail(const std::string& message) { RaiseError(err::kSqlError, {}, {}, {}, message); }
@@ -153,8 +158,7 @@ struct TSelectExecutor::Source {
   // record buffer, made into index key bytes `range_key`), finds the first
   // key that begins so and reads the rows while their keys begin so
   // (`range_length` bytes) into `record`.
-  std::unordered_map<std::int64_t, std::vector<std::uint32_t>> hash;
-  std::unordered_map<std::string, std::vector<std::uint32_t>> text_hash;
+  TKeyedRows hash;  // integral keys by their 8 bytes, texts by theirs
   std::vector<std::uint32_t> blank_rows;
   TSortedLookup sorted;
   std::vector<std::uint8_t> key;

@@ -111,9 +111,8 @@ void TSelectExecutor::ReadSources() {
     TDataCursor& cursor = *source->cursor;
     source->rows.clear();
     source->row_count = 0;
-    source->hash.clear();
+    source->hash.Clear();
     source->blank_rows.clear();
-    source->text_hash.clear();
     if (lookup.kind == TLookupKind::Range) {
       cursor.SetIndexPos(lookup.index);
       source->key.assign(source->record_size, 0);
@@ -153,7 +152,7 @@ void TSelectExecutor::ReadSources() {
         std::int64_t key;
         bool blank;
         if (lookup.kind == TLookupKind::TextHash) {
-          if (ReadText(column, text)) source->text_hash[text].push_back(r);
+          if (ReadText(column, text)) source->hash.Add(r, text);
           else source->blank_rows.push_back(r);
           continue;
         }
@@ -163,8 +162,9 @@ void TSelectExecutor::ReadSources() {
           if (!blank) key = HashKey(value.get());
         }
         if (blank) source->blank_rows.push_back(r);
-        else source->hash[key].push_back(r);
+        else source->hash.Add(r, IntegralKey(key));
       }
+      source->hash.Finish();
       source->current = nullptr;
     }
     if (lookup.kind == TLookupKind::Ordered) BuildSortedLookup(*source);
@@ -259,30 +259,22 @@ void TSelectExecutor::Walk(std::size_t level) {
       for (const TExpToken* p : lookup.probes) probe.push_back(Evaluate(p));
       found_rows = s.sorted.Find(probe);
     } else if (lookup.kind != TLookupKind::None) {
-      static const std::vector<std::uint32_t> none;
-      const std::vector<std::uint32_t>* candidates = &s.blank_rows;
       const TExpToken* probe_node = lookup.probes[0];
       std::int64_t key;
       bool blank;
+      found_rows = s.blank_rows;
       if (lookup.kind == TLookupKind::TextHash) {
         thread_local std::string text;
         blank = !ReadText(probe_node, text);
-        if (!blank) {
-          auto found = s.text_hash.find(text);
-          candidates = found == s.text_hash.end() ? &none : &found->second;
-        }
+        if (!blank) found_rows = s.hash.Find(text);
       } else {
         if (!ReadIntegral(probe_node, key, blank)) {
           ExpTokenGuard probe(Evaluate(probe_node));
           blank = probe->IsNull;
           if (!blank) key = HashKey(probe.get());
         }
-        if (!blank) {
-          auto found = s.hash.find(key);
-          candidates = found == s.hash.end() ? &none : &found->second;
-        }
+        if (!blank) found_rows = s.hash.Find(IntegralKey(key));
       }
-      found_rows = *candidates;
       implied = lookup.implied;
     }
     const bool looked_up = lookup.kind != TLookupKind::None;

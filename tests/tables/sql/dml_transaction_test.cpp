@@ -227,6 +227,7 @@ bool KeepGoing(void*, std::int32_t, std::uint16_t, bool& abort) {
 TEST_F(DmlTransactionTest, InsertSelectTakesRowsAsFound) {
   MakeRows(dir_, 6000);
   ASSERT_EQ(Run("UPDATE R SET A = Id, B = 2 WHERE Id > 3000"), "OK 3000");
+  ASSERT_EQ(RunError("CREATE INDEX RId ON R (Id)"), "");
   const bool sub_selects = SubSelectsSupported();
   struct Case {
     const char* text;
@@ -238,6 +239,9 @@ TEST_F(DmlTransactionTest, InsertSelectTakesRowsAsFound) {
       {"INSERT INTO T (Id, A, B) SELECT r.Id, q.A, q.B FROM R r JOIN R q ON q.Id = r.Id + 1 WHERE r.Id > 2990", true,
        "OK 3009"},
       {"INSERT INTO T (Id, A) SELECT Id, A + 1 FROM R WHERE Id NOT IN (SELECT Id FROM T)", true, "OK 5999"},
+      // Rows found through an index range while the target commits every
+      // 500 rows.
+      {"INSERT INTO T (Id, A) SELECT r.Id, q.A FROM R r JOIN R q ON q.Id = r.Id COMMIT INTERVAL 500", true, "OK 6000"},
       // The SELECT reads the target: it sees the rows the target had.
       {"INSERT INTO T (Id, A) SELECT r.Id, t.A FROM R r JOIN T t ON r.Id = t.Id + 1", false, "OK 1"},
       {"INSERT INTO T (Id, A) SELECT Id + 1, A FROM T", false, "OK 1"},
@@ -249,7 +253,7 @@ TEST_F(DmlTransactionTest, InsertSelectTakesRowsAsFound) {
       {"INSERT INTO T (A) SELECT A FROM R WHERE Id > 5000", true, "ERR"},  // Id is NOT NULL
   };
   struct Outcome {
-    std::string outcome, calls;
+    std::string outcome, calls, plan;
     std::vector<std::string> rows;
     bool unchanged = false;
   };
@@ -272,6 +276,7 @@ TEST_F(DmlTransactionTest, InsertSelectTakesRowsAsFound) {
       o.outcome = "OK " + std::to_string(statement.GetRowsAffected());
       const std::uint32_t gathered = statement.DataQueries()[1]->ResultCursor->GetRecordCount();
       EXPECT_EQ(gathered == 0, c.streams && !gather) << gathered;
+      for (const std::string& line : statement.DataQueries()[1]->Plan.Lines()) o.plan += line + "; ";
     } catch (const EKORVEXEngineError&) {
       o.outcome = "ERR";
     }
@@ -289,6 +294,11 @@ TEST_F(DmlTransactionTest, InsertSelectTakesRowsAsFound) {
     EXPECT_EQ(streamed.outcome, gathered.outcome);
     EXPECT_EQ(streamed.calls, gathered.calls);
     EXPECT_EQ(streamed.rows, gathered.rows);
+    EXPECT_EQ(streamed.plan, gathered.plan);
+    if (std::string(c.text).find("COMMIT INTERVAL") != std::string::npos) {
+      EXPECT_NE(streamed.plan.find("range(q.Id)"), std::string::npos) << streamed.plan;
+      EXPECT_EQ(streamed.calls, "S" + std::string(12, 'k') + "C");
+    }
     if (streamed.outcome == "ERR") {
       EXPECT_EQ(streamed.calls, "SR");
       EXPECT_TRUE(streamed.unchanged);
