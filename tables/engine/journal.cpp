@@ -1021,13 +1021,14 @@ void TJournal::WriteHeld(bool syncs, bool early) {
     held_data_.clear();
   }
   if (!syncs) return;
-  // Two files or more still to sync (the data file and the index file of
-  // an append): each starts on a thread of its own, so that their waits
-  // overlap rather than follow one another; each one's Flush below then
-  // finds little or nothing left to write back.
+  // Two files or more with writes still to sync (the data file and the
+  // index file of an append): each starts on a thread of its own, so that
+  // their waits overlap rather than follow one another; each one's Flush
+  // below then finds little or nothing left to write back.
   std::vector<std::size_t> unsynced;
   for (std::size_t i = 0; i < files_.size(); ++i)
-    if (held_syncs_[i] && !file_syncs_[i].valid() && !early_synced_[i]) unsynced.push_back(i);
+    if (held_syncs_[i] && !file_syncs_[i].valid() && !early_synced_[i] && files_[i]->HasUnsyncedWrites())
+      unsynced.push_back(i);
   if (unsynced.size() > 1) {
     for (std::size_t i : unsynced) {
       std::function<void()> sync = files_[i]->EarlySync();

@@ -87,9 +87,9 @@
 // is synced by the same thread after its writes, and a file with nothing
 // more held starts its sync when the flush next waits; the commit still
 // syncs each file (at no cost when nothing was written since) before the
-// commit point. Two files or more left to sync at the end of a flush (the
-// data and index files of an append) start their syncs together, each on
-// a thread of its own, so that their waits overlap.
+// commit point. Two files or more with writes left to sync at the end of
+// a flush (the data and index files of an append) start their syncs
+// together, each on a thread of its own, so that their waits overlap.
 #pragma once
 
 #include <cstdint>

@@ -141,6 +141,11 @@ bool TFileHandler::OnDisk() const {
   return physical != nullptr && physical->DiskFile() != nullptr;
 }
 
+bool TFileHandler::HasUnsyncedWrites() const {
+  auto* physical = dynamic_cast<TPhysicalFile*>(file_);
+  return physical != nullptr && physical->DiskFile() != nullptr && physical->Unsynced();
+}
+
 std::function<void()> TFileHandler::DeferredSpans(std::int64_t position, std::vector<rtl::TByteSpan> spans) {
   auto* physical = dynamic_cast<TPhysicalFile*>(file_);
   if (physical == nullptr || physical->DiskFile() == nullptr) RaiseError(err::kWriteError, file_name_);

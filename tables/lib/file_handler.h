@@ -85,6 +85,8 @@ public:
   void WriteSpans(std::int64_t position, const std::vector<rtl::TByteSpan>& spans);
   // Whether the file is a disk file (DeferredSpans and EarlySync serve).
   bool OnDisk() const;
+  // Whether a disk file has bytes written since its last sync.
+  bool HasUnsyncedWrites() const;
   // The same write made by the call returned, which may run on another
   // thread while this handler goes on being used (on other bytes; the
   // call takes no lock of the handler's, so a thread holding one may wait
