@@ -163,6 +163,7 @@ TEST_F(MemoryFiles, WritingPastATruncatedEndLeavesZerosInTheGap) {
   file->Write(nullptr, 0);
   file->Seek(9, 0);
   EXPECT_EQ(ReadText(*file, 20), std::string(11, '\0'));
+  EXPECT_FALSE(file->HasUnsyncedWrites());  // nothing of a memory file is synced
 }
 
 TEST_F(MemoryFiles, LocksBelongToTheFile) {
@@ -488,9 +489,11 @@ TEST_F(DiskFiles, AFlushSyncsOnlyWhatChangedSinceTheLastOne) {
       changed = true;
     } else {
       ASSERT_EQ(disk->Unsynced(), changed) << step;
+      ASSERT_EQ(h.HasUnsyncedWrites(), changed) << step;
       if (next() % 2) h.Flush();
       else h.EarlySync()();
       EXPECT_FALSE(disk->Unsynced()) << step;
+      EXPECT_FALSE(h.HasUnsyncedWrites()) << step;
       changed = false;
     }
     ASSERT_EQ(testing::ReadFileBytes(path), model) << step;
