@@ -501,7 +501,7 @@ bool ScaleSet(std::int64_t records, std::int64_t repeats, const std::string& fol
       }
       const double ratio = median(ours, &ScaleRun::seconds) / median(theirs, &ScaleRun::seconds);
       const double bar = p < 2 ? 1.0 : 1.5;
-      const bool missed = s == 1 && ratio > bar;
+      const bool missed = s == 1 && !bench::Met(ratio, bar);
       std::printf("%9lld %-26s %9.3f %9.3f %7.2f %8.1f %8.1f  %s%s%s\n", static_cast<long long>(sizes[s]),
                   ScalePhaseName(kScalePhases[p]), median(ours, &ScaleRun::seconds),
                   median(theirs, &ScaleRun::seconds), ratio, median(ours, &ScaleRun::peak_mb),
@@ -516,14 +516,14 @@ bool ScaleSet(std::int64_t records, std::int64_t repeats, const std::string& fol
     for (int side = 0; side < 2; ++side)
       growth[side] = median(runs[1][p][side], &ScaleRun::seconds) / per_record(1, p) /
                      (median(runs[0][p][side], &ScaleRun::seconds) / per_record(0, p));
-    const bool missed = growth[0] > 1.5;
+    const bool missed = !bench::Met(growth[0], 1.5);
     std::printf("  %-26s ours %5.2f  sqlite %5.2f%s\n", ScalePhaseName(kScalePhases[p]), growth[0], growth[1],
                 missed ? "  MISSED" : "");
     ok = ok && !missed;
   }
   const double walk_peak = std::max(median(runs[1][1][0], &ScaleRun::peak_mb), median(runs[1][2][0], &ScaleRun::peak_mb));
   const double append_peak = median(runs[1][0][0], &ScaleRun::peak_mb);
-  const bool walk_fits = walk_peak <= 64, append_fits = append_peak <= table_mb[1];
+  const bool walk_fits = bench::Met(walk_peak, 64), append_fits = bench::Met(append_peak, table_mb[1]);
   std::printf("memory: walks peak at %.1f MB (bar 64 MB)%s; %lld appends in one txn peak at %.1f MB against the "
               "table's %.1f MB on disk%s\n",
               walk_peak, walk_fits ? "" : "  MISSED", static_cast<long long>(sizes[1]), append_peak, table_mb[1],

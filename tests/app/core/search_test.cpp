@@ -513,6 +513,10 @@ TEST_F(SearchProgressTest, CancelStopsTheSearchAndKeepsTheSearchingLine) {
   SearchOptions o = OptionsFor("Smith", set_);
   o.fuzzy_father = true;
   o.show_source_codes = true;
+  // One thread, which also calls back: helpers the system runs while the
+  // calling thread waits for a core could finish the first file and start
+  // the second before the Cancel is seen.
+  o.threads = 1;
   const SearchResult r = RunSearch(set_, o, [&](const SearchProgress&) { return ++calls < 2; });
   EXPECT_TRUE(r.cancelled);
   EXPECT_EQ(calls, 2);
