@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -1139,8 +1140,11 @@ void Searcher::PartRead(int slot, FileKind kind, const DataFile& file, int lines
     cut->by_parts = cut->searcher->ByPlacesAlone(file, kind);
   }
   // A large file is searched as it is read up to where Arrived would leave
-  // the rest to the other threads.
-  const int most = 1 + static_cast<int>(kBlocksReadWhole) * kBlockLines;
+  // the rest to the other threads. With no other thread, all of it: the
+  // rest would be searched once the file is read, its bytes fetched from
+  // main memory again (at 10M lines, a fifth of the set).
+  const int most = crew_.Processors() == 1 ? std::numeric_limits<int>::max()
+                                           : 1 + static_cast<int>(kBlocksReadWhole) * kBlockLines;
   if (!cut->by_parts || cut->cut_to >= most) return;
   const bool make_lines = ReadyFor(std::max(set_bytes, bytes_arrived_.load(std::memory_order_relaxed)));
   try {

@@ -16,6 +16,7 @@
 #include "app/core/pattern_finder.h"
 #include "app/core/record_line.h"
 #include "core_test_support.h"
+#include "platform/runtime/os_process.h"
 
 namespace appcore {
 namespace {
@@ -411,6 +412,42 @@ TEST(ReadWithAnchors, SearchingFilesAsTheyAreReadFindsWhatASearchOfReadFilesFind
         EXPECT_EQ(AllHits(again), AllHits(expected));
         EXPECT_EQ(again.record_count, expected.record_count);
       }
+    }
+  }
+}
+
+// On one core, a file too long to be searched whole by the thread that
+// read it when others share the work is searched as it is read to its
+// end, and finds what a search of the read files finds.
+TEST(ReadWithAnchors, OnOneCoreALongFileIsSearchedAsItIsReadToItsEnd) {
+  const std::vector<int> cores = rtl::os::CoresOfThisThread();
+  ASSERT_FALSE(cores.empty());
+  appcore_test::TempDir dir;
+  // Past four blocks of 32,768 lines.
+  appcore_test::WriteBytes(dir.str() + "/long_bap.txt", appcore_test::OddRegisterText(17, 140000));
+  appcore_test::WriteBytes(dir.str() + "/short_marr.txt", appcore_test::OddRegisterText(18, 3000));
+  DataFileSet read;
+  read.MakeFileList(dir.str(), "", nullptr);
+  ASSERT_GT(read.File(0).data->LineCount() + read.File(1).data->LineCount(), 143000);
+  struct Unpin {
+    const std::vector<int>& cores;
+    ~Unpin() { rtl::os::KeepThisThreadOn(cores); }
+  } unpin{cores};
+  ASSERT_TRUE(rtl::os::KeepThisThreadOn({cores[0]}));
+  for (const std::string text : {"Baker", "Ba?er"}) {
+    for (const size_t lines_from : {SearchOptions().make_lines_from, size_t{0}}) {
+      SCOPED_TRACE(text + ", lines made from " + std::to_string(lines_from));
+      SearchOptions options = appcore_test::OptionsFor(text, read);
+      options.marriages = true;
+      options.make_lines_from = lines_from;
+      const SearchResult expected = RunSearch(read, options, nullptr);
+      DataFileSet loaded;
+      const SearchResult got = LoadAndSearch(loaded, dir.str(), nullptr, options, nullptr);
+      EXPECT_EQ(AllHits(got), AllHits(expected));
+      EXPECT_EQ(got.keywords, expected.keywords);
+      EXPECT_EQ(std::tie(got.hit_count, got.record_count, got.line_count),
+                std::tie(expected.hit_count, expected.record_count, expected.line_count));
+      EXPECT_GT(expected.hit_count, 0);
     }
   }
 }
