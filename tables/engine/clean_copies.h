@@ -41,6 +41,9 @@ public:
   // the file. Below one in two, storing it (a copy, a hash probe, a page
   // of memory touched) costs more than the reads it saves.
   bool PaysFor(std::size_t entries) const { return 2 * capacity_ >= entries; }
+  // Whether a copy of each of entries (a whole file) fits: nothing stored
+  // then pushes out another.
+  bool Holds(std::size_t entries) const { return capacity_ >= entries; }
   std::size_t Capacity() const { return capacity_; }
 
 private:

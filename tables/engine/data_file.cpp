@@ -442,24 +442,39 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
 }
 
 void TDataFile::ReadOneRecord(std::uint32_t n) {
-  // A record met out of the file's order is read alone, as a page cache
-  // would: its window's neighbours are seldom asked for next in a table
-  // larger than the copies' budget, and storing them pushed out the copies
-  // of records that were (a walk by a secondary index read 64 KB and stored
-  // some 500 copies for every record it reached). It keeps a clean copy
-  // while the copies can hold half the file.
+  // A record met out of the file's order. While the copies can hold the
+  // whole file, its window (64 KB) is read and every record of it kept as a
+  // clean copy: a read costs little more for the window than for one
+  // record, and a walk by another index soon asks for the neighbours. In a
+  // larger file the neighbours are seldom asked for next and storing them
+  // pushed out the copies of records that were (a walk by a secondary index
+  // stored some 500 copies for every record it reached): the record is
+  // read alone, as a page cache would, keeping its own copy while the
+  // copies can hold half the file.
   ++stats_.CacheMisses;
   const std::uint32_t size = header_.RecordSize;
   if (size == 0) Fail(err::kDataRecordsCorrupt);
-  if (buffer_.size() < size) buffer_.resize(size);
-  const std::int64_t got = ReadAt(*this, RecordPosition(n), buffer_.data(), size, true);
+  const std::uint32_t records = header_.NextPhysicalRecord - 1;
+  const std::uint32_t per = copies_.Holds(records) ? read_ahead_limit_ : 1;
+  const std::uint32_t first = (n - 1) / per * per + 1;
+  const std::uint32_t last = std::min(first + per - 1, records);
+  const std::int64_t length = std::int64_t{last - first + 1} * size;
+  if (buffer_.size() < static_cast<std::size_t>(length)) buffer_.resize(static_cast<std::size_t>(length));
+  const std::int64_t got = ReadAt(*this, RecordPosition(first), buffer_.data(), length, true);
+  const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
   ++stats_.BulkReads;
-  if (got < static_cast<std::int64_t>(size)) {
+  if (n - first >= whole) {
     if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
     return;  // appended in the cache only: not in the file yet
   }
-  if (copies_.PaysFor(header_.NextPhysicalRecord - 1)) copies_.Store(n, buffer_.data());
-  GetNewRecordBuffer(n)->Read(buffer_.data(), GetEncrypted());
+  const std::uint8_t* mine = buffer_.data() + std::size_t{n - first} * size;
+  if (per > 1) {
+    for (std::uint32_t i = 0; i < whole; ++i)
+      if (!cache_.Find(first + i)) copies_.Store(first + i, buffer_.data() + std::size_t{i} * size);
+  } else if (copies_.PaysFor(records)) {
+    copies_.Store(n, mine);
+  }
+  GetNewRecordBuffer(n)->Read(mine, GetEncrypted());
 }
 
 bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {

@@ -412,13 +412,21 @@ TEST(RecordCache, ReadAheadChangeDetectionAndRecordsInUse) {
   EXPECT_EQ(file->Statistics().CacheMisses, misses);
   // A window read for records in order leaves no clean copies (a walk would
   // fill the budget with records it passes once); a record read here and
-  // there is read alone and keeps its own copy only.
+  // there, in a file the copies can hold whole, brings its window along as
+  // copies, itself too (a larger file's are read alone: below).
   EXPECT_EQ(file->CopiedRecords(), 0u);
   host.read_ahead = 1;
   ASSERT_TRUE(file->GetRecord(nullptr, 80, true, true, 1, r));
   file->PutRecord(r);
-  EXPECT_EQ(file->CopiedRecords(), 1u);
+  EXPECT_EQ(file->CopiedRecords(), 90u);  // all but the ten cached
   EXPECT_EQ(rtl::DecodeFixed32(r->Data.data() + 10), 579u);
+  const auto reads = file->Statistics().BulkReads;
+  for (std::uint32_t n : {3u, 99u, 60u}) {
+    ASSERT_TRUE(file->GetRecord(nullptr, n, true, true, 1, r));
+    EXPECT_EQ(rtl::DecodeFixed32(r->Data.data() + 10), 499 + n);
+    file->PutRecord(r);
+  }
+  EXPECT_EQ(file->Statistics().BulkReads, reads);
   EXPECT_EQ(RaisedNumber([&] { file->GetRecord(nullptr, 0, false, false, 1, r); }), 8962);
   EXPECT_EQ(RaisedNumber([&] { file->GetRecord(nullptr, 500, false, false, 1, r); }), 8962);
 
