@@ -302,6 +302,20 @@ struct Model {
   std::uint32_t next = 1, last_id = 0;
   std::uint32_t at = 0;  // 0: at an end
   bool bof = true;
+
+  // An appended record: the next physical number and record ID (after
+  // 0x7FFFFFFF comes 1) written into its header bytes; its number.
+  std::uint32_t Append(const Bytes& record, const std::string& memo) {
+    const std::uint32_t n = next++;
+    last_id = last_id >= 0x7FFFFFFF ? 1 : last_id + 1;
+    Bytes expected = record;
+    expected[0] = 0;
+    std::memcpy(expected.data() + 1, &n, 4);
+    std::memcpy(expected.data() + 5, &last_id, 4);
+    live[n] = expected;
+    blob[n] = memo;
+    return n;
+  }
 };
 
 struct Run {
@@ -454,14 +468,7 @@ void RandomRun(unsigned seed, bool exclusive, int operations) {
     if (kind < 30) {  // append
       run.Fill(*c, buffer, &content, false);
       c->AppendRecord(buffer.data());
-      std::uint32_t n = m.next++;
-      m.last_id = m.last_id >= 0x7FFFFFFF ? 1 : m.last_id + 1;
-      Bytes expected = buffer;
-      expected[0] = 0;
-      std::memcpy(expected.data() + 1, &n, 4);
-      std::memcpy(expected.data() + 5, &m.last_id, 4);
-      m.live[n] = expected;
-      m.blob[n] = content;
+      const std::uint32_t n = m.Append(buffer, content);
       m.at = n;
       ASSERT_EQ(c->GetPhysicalRecordNumber(), n);
     } else if (kind < 45 && m.at != 0 && m.live.count(m.at)) {  // modify
@@ -608,14 +615,7 @@ void LargeRun(unsigned seed) {
       content = *memo;
     }
     c->AppendRecord(buffer.data());
-    const std::uint32_t n = m.next++;
-    ++m.last_id;
-    Bytes expected = buffer;
-    expected[0] = 0;
-    std::memcpy(expected.data() + 1, &n, 4);
-    std::memcpy(expected.data() + 5, &m.last_id, 4);
-    m.live[n] = expected;
-    m.blob[n] = content;
+    m.Append(buffer, content);
   };
   auto remove = [&](std::uint32_t n) {
     Bytes buffer(size);
