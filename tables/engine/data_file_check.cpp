@@ -180,6 +180,9 @@ void TDataFile::ExamineHeader(bool repair, void* cursor, bool verify_only, bool 
     return;
   }
   if (verify_only) return;
+  // Records cached before (the repair's look at the indexes as found)
+  // carry the old length: they are read again in the new one.
+  if (h.RecordSize != header_.RecordSize) FreeRecordBuffers();
   fields_ = work;
   fields_modified_ = true;
   header_ = h;

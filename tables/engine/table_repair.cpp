@@ -611,12 +611,22 @@ bool TTableRepair::VerifyIndex(std::uint8_t slot) {
   return keys != expected || wrong != 0;
 }
 
+bool TTableRepair::LayoutSound() const {
+  // Keys and checks read each field where its definition says: a stored
+  // offset off the layout would read another field's bytes or past the record.
+  const std::uint32_t record_size = data_->GetRecordSize();
+  std::vector<std::uint16_t> offsets;
+  if (record_size == 0 || record_size != ComputeRecordLayout(data_->Fields(), &offsets)) return false;
+  for (std::size_t i = 0; i < offsets.size(); ++i)
+    if (data_->Fields()[i].Offset != offsets[i]) return false;
+  return true;
+}
+
 bool TTableRepair::RecordsReadable() {
   const std::uint64_t size = static_cast<std::uint64_t>(data_->GetSize());
   const std::uint64_t start = data_->DataStart();
-  const std::uint32_t record_size = data_->GetRecordSize();
-  return record_size != 0 && record_size == ComputeRecordLayout(data_->Fields(), nullptr) && size >= start &&
-         (size - start) / record_size >= data_->GetPhysicalRecordsUsed();
+  return LayoutSound() && size >= start &&
+         (size - start) / data_->GetRecordSize() >= data_->GetPhysicalRecordsUsed();
 }
 
 std::vector<std::uint8_t> TTableRepair::FaultyIndexes() {
@@ -748,6 +758,12 @@ void TTableRepair::Pass(const std::string& head) {
       Log(head + " completed at " + TimeText());
       return;
     }
+  }
+  if (!request_.VerifyOnly && !LayoutSound()) {
+    // Fields that need more than the longest record allows: no layout
+    // can be read from the records, and the files stay as they are.
+    Log(head + " ended early: records unreadable");
+    RaiseError(err::kHeaderCorrupt, request_.TableName);
   }
   CheckFreeChain(first_free);
   RecordPass();

@@ -119,8 +119,11 @@ private:
   void VerifyIndexes();
   // True when the tree of the slot has a finding (each logged).
   bool VerifyIndex(std::uint8_t slot);
+  // Whether the record length and every field's offset are the layout the
+  // definitions give.
+  bool LayoutSound() const;
   // Whether the header promises no more records than the file holds, in
-  // the layout its definitions give.
+  // that layout.
   bool RecordsReadable();
   // A repair's look at the trees before it rebuilds them: the slots a
   // verification would report, found without a line logged.
