@@ -669,6 +669,62 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   }
 }
 
+void TDataCursor::AppendRecords(const std::uint8_t* buffers, std::uint32_t count) {
+  RequireOpen();
+  CheckNotReadOnly();
+  if (count == 0) return;
+  TDataFile& data = table_->DataFile();
+  TIndexFile& index = table_->IndexFile();
+  const std::uint32_t used = data.GetPhysicalRecordsUsed();
+  const bool whole = table_->InMemory() && table_->Exclusive() && !table_->GetTransactionInProgress() &&
+                     !table_->HasBlobs() && index.GetIndexCount() == 0 && index.GetNoPrimaryIndex() &&
+                     !suppress_auto_inc_ && !filters_in_force_ && data.GetNextFreeRecordNumber() == used + 1 &&
+                     std::uint64_t{data.GetLastRecordID()} + count <= 0x7FFFFFFF;
+  if (!whole) {
+    std::vector<std::uint8_t> buffer(record_size_);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      std::memcpy(buffer.data(), buffers + std::size_t{i} * record_size_, record_size_);
+      AppendRecord(buffer.data(), false);
+    }
+    return;
+  }
+  // Records the cache still holds changed reach the file first, so the new
+  // ones follow bytes that are there.
+  data.FlushRecordBuffers(false);
+  TWriteScope scope(*this);
+  const std::size_t size = physical_size_;
+  std::vector<std::uint8_t> records(size * count);
+  std::uint32_t id = data.GetLastRecordID();
+  // Record numbers and IDs both grow, so every system key goes to the
+  // tree's right edge. A table whose system index was never filled stays
+  // without one, as with single appends.
+  const bool keyed = index.GetRootPtr(kSystemSlot) != 0 || used == 0;
+  const TKeyComparator compare;
+  TIndexTree tree(index, kSystemSlot, compare, this);
+  std::uint8_t key[kRecordIDKeySize + 1] = {};
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t* from = buffers + std::size_t{i} * record_size_;
+    CheckRecordValidity(from);
+    std::uint8_t* to = records.data() + std::size_t{i} * size;
+    std::memcpy(to + kRecordPrefixSize, from + kRecordPrefixSize, size - kRecordPrefixSize);
+    to[0] = 0;
+    Store32(to + 1, used + 1 + i);
+    Store32(to + kRecordIDOffset, ++id);
+    if (keyed) {
+      BuildSystemKey(to, key);
+      tree.Add(key, used + 1 + i);
+    }
+  }
+  data.AppendWholeRecords(records.data(), count);
+  index.SetActualRecordCount(index.GetActualRecordCount() + count);
+  current_ = used + count;
+  bof_ = eof_ = false;
+  current_record_.assign(records.end() - static_cast<std::ptrdiff_t>(size), records.end());
+  CompleteCurrent();
+  Flush(false);
+  for (std::uint32_t n = used + 1; n <= used + count; ++n) FilterRecordWritten(n);
+}
+
 bool TDataCursor::ModifyInPlace(std::uint8_t* buffer, bool unlock_record, bool reposition) {
   // Inside a transaction nothing is written before the commit, and the
   // closing flush only counts the change; a write already under way keeps

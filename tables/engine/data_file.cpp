@@ -574,6 +574,40 @@ void TDataFile::SetNextFreeRecordNumber(std::uint32_t n) {
   header_modified_ = true;
 }
 
+void TDataFile::AppendWholeRecords(const std::uint8_t* records, std::uint32_t count) {
+  if (count == 0) return;
+  const std::uint32_t first = header_.NextPhysicalRecord;
+  const std::uint64_t last = std::uint64_t{first} + count - 1;
+  if (last + 1 >= std::uint64_t{kMaxRecordNumber} + 2 || std::uint64_t{header_.RecordSize} * last >= kMaxTableBytes + 1)
+    Fail(err::kTableFull);
+  Fault(TFaultSite::Allocate);
+  const std::size_t size = header_.RecordSize;
+  const std::uint64_t position = RecordPosition(first);
+  const bool encrypted = GetEncrypted();
+  std::vector<std::uint8_t> ciphered;
+  const std::uint8_t* bytes = records;
+  if (encrypted) {
+    ciphered.assign(records, records + size * count);
+    for (std::uint32_t i = 0; i < count; ++i)
+      EncryptBuffer(ciphered.data() + i * size, static_cast<std::int32_t>(size), kDataKeys.key1, kDataKeys.key2);
+    bytes = ciphered.data();
+  }
+  for (std::uint64_t n = first; n <= last; ++n) copies_.Erase(static_cast<std::uint32_t>(n));
+  DropScanWindow();
+  try {
+    WriteAt(*this, position, bytes, static_cast<std::int64_t>(size * count));
+  } catch (...) {
+    try {
+      WriteAt(*this, position, nullptr, 0);
+    } catch (...) {
+    }
+    throw;
+  }
+  header_.NextPhysicalRecord = static_cast<std::uint32_t>(last + 1);
+  header_.LastRecordID = rtl::DecodeFixed32(records + (count - 1) * size + kRecordIDOffset);
+  header_modified_ = true;
+}
+
 bool TDataFile::GetNextFreeRecord(void* cursor, TRecord*& record) {
   Fault(TFaultSite::Allocate);
   std::uint32_t n = GetNextFreeRecordNumber();

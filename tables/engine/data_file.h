@@ -139,6 +139,13 @@ public:
   // its records is written or the cache is dropped).
   void DropScanWindow();
   bool GetNextFreeRecord(void* cursor, TRecord*& record);
+  // Appends `count` plain records (RecordSize each, deleted flag 0, numbers
+  // and record IDs in place, numbered from the next physical record on)
+  // straight to the file, past the cache: the header takes their count and
+  // the last one's record ID only once the write succeeded; a failed write
+  // ends the file where the records were to start. 9479 before anything
+  // when they would pass the table's limits.
+  void AppendWholeRecords(const std::uint8_t* records, std::uint32_t count);
   void SetNextFreeRecord(TRecord* record);
   std::uint32_t GetNextFreeRecordNumber() const;
   void SetNextFreeRecordNumber(std::uint32_t n);

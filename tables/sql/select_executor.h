@@ -182,6 +182,9 @@ private:
   bool NextRangeRow(Source& source);
   void Walk(std::size_t level);
   void EmitCombination();
+  // The rows emitted since the last call go to the result table in one
+  // write.
+  void AppendPendingRows();
   Group& FindGroup(const std::uint8_t* record);
   void Accumulate(Group& group);
   void FinishGroups();
@@ -241,6 +244,11 @@ private:
   const RowSink* sink_ = nullptr;  // while streaming: where the rows go
   std::uint32_t streamed_ = 0;      // rows handed to sink_
   std::vector<std::uint8_t> result_record_;
+  // Result rows waiting for their write, end to end (not with BLOB
+  // columns: a row's open BLOBs go with its own append).
+  std::vector<std::uint8_t> pending_rows_;
+  std::uint32_t pending_count_ = 0;
+  bool batch_rows_ = false;
   std::unique_ptr<TDataCursor> result_;
   std::string result_name_;
   bool own_result_directory_ = false;  // the query's result directory was opened for INTO

@@ -73,6 +73,7 @@ void TSelectExecutor::CreateResultTable() {
       out.integral_column = IsIntegralType(column.DataType) && out.calculation != rcCount;
   }
   result_record_.assign(result_->GetRecordSize(), 0);
+  batch_rows_ = std::none_of(outputs_.begin(), outputs_.end(), [](const Output& out) { return out.def.DataType == dtBlob; });
 }
 
 // ---- executing -------------------------------------------------------------------

@@ -38,6 +38,8 @@ TDataCursor* TSelectExecutor::Execute() {
   progress_rows_ = 0;
   groups_.clear();
   group_index_.clear();
+  pending_rows_.clear();
+  pending_count_ = 0;
   result_->EmptyTable();
   // Conditions that read no table hold or fail for the whole execution.
   bool empty = false;
@@ -87,6 +89,7 @@ TDataCursor* TSelectExecutor::Execute() {
     ReadSources();
     if (!sources_.empty()) {
       Walk(0);
+      AppendPendingRows();
       // The last call says 100 percent.
       const std::uint32_t driving = sources_[0]->row_count;
       if (!aborted_ && driving != progress_rows_) ReportProgress(driving, driving);
@@ -441,7 +444,8 @@ void TSelectExecutor::Accumulate(Group& group) {
 
 void TSelectExecutor::EmitCombination() {
   if (query_.MaxNumOfRows >= 0 && !aggregates_ && !query_.Distinct && order_outputs_.empty() &&
-      (sink_ ? streamed_ : result_->GetRecordCount()) >= static_cast<std::uint32_t>(query_.MaxNumOfRows)) {
+      (sink_ ? streamed_ : result_->GetRecordCount() + pending_count_) >=
+          static_cast<std::uint32_t>(query_.MaxNumOfRows)) {
     // Nothing more can be taken.
     if (sink_) aborted_ = true;
     return;
@@ -459,8 +463,14 @@ void TSelectExecutor::EmitCombination() {
     StoreValue(static_cast<int>(i + 1), record, value.get());
   }
   if (!aggregates_) {
-    if (!sink_) {
+    if (!sink_ && !batch_rows_) {
       result_->AppendRecord(record, false);
+      return;
+    }
+    if (!sink_) {
+      pending_rows_.insert(pending_rows_.end(), record, record + result_record_.size());
+      // Batches of about 1 MB: few writes, little memory held.
+      if (++pending_count_ * result_record_.size() >= (std::size_t{1} << 20)) AppendPendingRows();
       return;
     }
     ++streamed_;
@@ -468,6 +478,13 @@ void TSelectExecutor::EmitCombination() {
     return;
   }
   Accumulate(FindGroup(record));
+}
+
+void TSelectExecutor::AppendPendingRows() {
+  const std::uint32_t count = pending_count_;
+  pending_count_ = 0;
+  if (count != 0) result_->AppendRecords(pending_rows_.data(), count);
+  pending_rows_.clear();
 }
 
 void TSelectExecutor::FinishGroups() {
