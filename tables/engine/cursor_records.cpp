@@ -168,12 +168,12 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction, bool* load)
     return 0;
   }
   for (std::uint32_t m = direction > 0 ? n + 1 : std::min(n, end) - 1; m >= 1 && m < end; m += direction) {
-    if (load && table_->GetTransactionInProgress()) {
+    if (load && (walk_past_cache_ || table_->GetTransactionInProgress())) {
       // Inside a transaction a walk in file order reads through the file's
       // scan window, past the cache: a record it passes takes no cache
       // entry until it is written (the write takes its bytes from the
       // window). Elsewhere the walk fills the cache, which a sort then
-      // serves from.
+      // serves from, unless the cursor walks past the cache.
       walk_record_.resize(data.GetRecordSize());
       for (int attempt = 0; !data.ScanRecord(this, m, walk_record_.data()); ++attempt)
         if (attempt == 3) Fail(err::kLockFailure);

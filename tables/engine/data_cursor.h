@@ -126,6 +126,13 @@ public:
   // May change while open.
   void SetIsResultSet(bool value) { result_set_ = value; }
   bool GetIsResultSet() const { return result_set_; }
+  // May change while open. A walk forwards in physical order
+  // (GetNextRecord) reads through the data file's scan window past the
+  // record cache, as it does inside a transaction, rather than filling the
+  // cache with records it passes once (a query reading its sources once,
+  // a result read from start to end). Off by default.
+  void SetWalkPastCache(bool value) { walk_past_cache_ = value; }
+  bool GetWalkPastCache() const { return walk_past_cache_; }
   void SetIsSourceTable(bool value);  // 10031 while open
   bool GetIsSourceTable() const { return source_table_; }
   void SetIsTemporary(bool value);  // 10031 while open
@@ -885,6 +892,7 @@ private:
   std::string name_;
   bool open_ = false, exclusive_ = false, override_exclusive_ = false, read_only_ = false, in_memory_ = false;
   bool suppress_auto_inc_ = false, has_auto_inc_ = false;
+  bool walk_past_cache_ = false;
   bool result_set_ = false, source_table_ = false, temporary_ = false;
   bool repair_mode_ = false, restructure_mode_ = false;
   std::function<bool()> password_callback_;

@@ -47,6 +47,9 @@ void TSelectExecutor::CreateResultTable() {
   result_->CreateTable(creation, fields);
   result_->SetIsTemporary(!into);
   result_->SetIsResultSet(true);
+  // A result is mostly read once from start to end: its walks leave the
+  // record cache alone.
+  result_->SetWalkPastCache(true);
   // The password opens the table; a session that did not know it does not
   // learn it.
   TDataSession* session = directory->Session();

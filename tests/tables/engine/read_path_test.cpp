@@ -511,5 +511,86 @@ TEST(ScanWindow, WalksInsideATransactionWriteWhatTheyRead) {
   }
 }
 
+// A cursor that walks past the record cache reads, forwards and backwards,
+// what a walk through the cache reads: records only the cache holds (an
+// exclusive cursor's writes, appends past the file's end), records changed
+// there, deleted ones skipped.
+TEST(ScanWindow, WalksPastTheCacheReadWhatWalksThroughItRead) {
+  struct Case {
+    const char* name;
+    bool in_memory, exclusive, encrypted;
+  } const cases[] = {{"memory, exclusive", true, true, false},
+                     {"disk, shared", false, false, false},
+                     {"disk, exclusive, enciphered", false, true, true}};
+  constexpr std::int32_t kRecords = 4000;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    qvtest::TempDir tmp;
+    Env env(tmp.path().string());
+    TDataDirectory* dir = k.in_memory ? env.session.OpenDataDirectory("MEMORY", "") : env.dir;
+    TTableCreation creation;
+    creation.Overwrite = true;
+    if (k.encrypted) {
+      creation.Settings.Encrypted = true;
+      creation.Settings.Password = "pw";
+      env.session.AddPassword("pw");
+    }
+    const std::string name = std::string("walk_") + (k.in_memory ? "m" : "d");
+    CreateWithCursor(dir, {Field("K", dtInteger), Field("V", dtInteger), Field("S", dtString, 40)}, creation, name,
+                     k.in_memory);
+    auto c = Cursor(dir, k.exclusive, name);
+    c->SetInMemory(k.in_memory);
+    c->OpenCursor();
+    Bytes b(c->GetRecordSize());
+    std::map<std::int32_t, std::int32_t> model;
+    std::mt19937 rng(7);
+    auto append = [&](std::int32_t key) {
+      c->InitRecord(b.data());
+      c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&key));
+      c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&key));
+      c->AppendRecord(b.data(), false);
+      model[key] = key;
+    };
+    for (std::int32_t key = 1; key <= kRecords; ++key) append(key);
+    c->Table()->FlushBuffers(true, true, true, true, false);
+    // Changes and deletes here and there, and appends past the file's end.
+    c->SetToBegin();
+    for (std::int32_t key = 1; c->GetNextRecord(b.data()) == 0; ++key) {
+      if (rng() % 9 == 0) {
+        c->DeleteRecord(b.data(), false);
+        model.erase(key);
+      } else if (rng() % 5 == 0) {
+        ASSERT_EQ(c->GetCurrentRecord(b.data(), true), 0);
+        const std::int32_t value = -key;
+        c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&value));
+        c->ModifyRecord(b.data(), true, false);
+        model[key] = value;
+      }
+    }
+    for (std::int32_t key = kRecords + 1; key <= kRecords + 300; ++key) append(key);
+    auto walk = [&](bool past_cache, int direction) {
+      c->SetWalkPastCache(past_cache);
+      std::vector<std::pair<std::int32_t, std::int32_t>> seen;
+      if (direction > 0) c->SetToBegin();
+      else c->SetToEnd();
+      while ((direction > 0 ? c->GetNextRecord(b.data()) : c->GetPriorRecord(b.data())) == 0) {
+        std::int32_t key = 0, value = 0;
+        c->GetField(1, b.data(), reinterpret_cast<std::uint8_t*>(&key));
+        c->GetField(2, b.data(), reinterpret_cast<std::uint8_t*>(&value));
+        seen.emplace_back(key, value);
+      }
+      c->SetWalkPastCache(false);
+      return seen;
+    };
+    const std::vector<std::pair<std::int32_t, std::int32_t>> forward(model.begin(), model.end()),
+        backward(model.rbegin(), model.rend());
+    EXPECT_EQ(walk(true, -1), backward);
+    EXPECT_EQ(walk(true, 1), forward);
+    EXPECT_EQ(walk(false, 1), forward);
+    EXPECT_EQ(walk(false, -1), backward);
+    c->CloseCursor();
+  }
+}
+
 }  // namespace
 }  // namespace korvex::testing
