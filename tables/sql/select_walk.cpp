@@ -289,15 +289,7 @@ void TSelectExecutor::Walk(std::size_t level) {
     }
     const bool looked_up = lookup.kind != TLookupKind::None;
     const std::uint32_t count = looked_up ? static_cast<std::uint32_t>(found_rows.size()) : s.row_count;
-    // The rows a lookup found lie anywhere in the target's rows: their
-    // reads are started a few rows ahead, so that they wait together.
-    constexpr std::uint32_t kAhead = 4;
-    auto prefetch = [&](std::uint32_t i) {
-      if (looked_up && i < count) __builtin_prefetch(s.rows.data() + std::size_t{found_rows[i]} * s.record_size);
-    };
-    for (std::uint32_t i = 0; i < kAhead; ++i) prefetch(i);
     for (std::uint32_t i = 0; i < count && !aborted_; ++i) {
-      prefetch(i + kAhead);
       const std::uint32_t r = looked_up ? found_rows[i] : i;
       s.current = s.rows.data() + std::size_t{r} * s.record_size;
       if (level == 0) ReportProgress(i + 1, count);
