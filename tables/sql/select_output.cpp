@@ -149,10 +149,13 @@ bool TSelectExecutor::ReadText(const TExpToken* node, std::string& text) {
   if (node->NodeClass == enFIELD && node->SourceTable && node->DataType == dtString) {
     const Source& s = *sources_[static_cast<std::size_t>(node->SourceTable->JoinOrder - 1)];
     if (!s.current) return false;
+    // The stored bytes up to their first zero, as GetField gives them,
+    // without the copy of the whole field.
     const TFieldDefinition& f = s.cursor->GetFieldDefinitionByPos(node->FieldNumber);
-    text.assign(std::size_t{f.PhysicalSize} + 1, '\0');
-    if (s.cursor->GetField(node->FieldNumber, s.current, reinterpret_cast<std::uint8_t*>(text.data()))) return false;
-    text.resize(std::strlen(text.c_str()));
+    const std::uint8_t* at = s.current + f.Offset;
+    if (f.IsAutoIncrement() || at[0] == 0) return false;
+    const char* bytes = reinterpret_cast<const char*>(at + 1);
+    text.assign(bytes, strnlen(bytes, f.PhysicalSize));
     return !text.empty();
   }
   ExpTokenGuard value(Evaluate(node));
