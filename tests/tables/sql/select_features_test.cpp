@@ -514,5 +514,77 @@ TEST_F(SelectFeaturesTest, IntoKeepsTheResultAsATable) {
     }
 }
 
+// Results of several megabytes (their rows go to the result table in
+// batches) keep every row, in the result and in tables kept by INTO on disk
+// and in memory, and stop where the row limit or the progress callback
+// stops them, also in a batch after the first.
+TEST_F(SelectFeaturesTest, LargeResultsKeepEveryRowAndStopWhereTold) {
+  LoadTables(dir_, Numbers(600), false);
+  const char* names[] = {"Abel", "Hall", "Zorn"};
+  // Every row of T 200 times: the rows of T a with each b of its name.
+  std::vector<std::string> all;
+  for (int i = 1; i <= 600; ++i)
+    for (int k = 0; k < 200; ++k) all.push_back((i % 4 == 0 ? "NULL" : std::to_string(i)) + "|" + names[i % 3]);
+  std::sort(all.begin(), all.end());
+  auto rows_of = [](TDataCursor& c) {
+    std::vector<std::string> rows;
+    std::vector<std::uint8_t> record(c.GetRecordSize());
+    c.SetToBegin();
+    while (c.GetNextRecord(record.data()) == 0) {
+      std::int32_t a = 0;
+      char name[16] = {};
+      const bool blank = c.GetField(1, record.data(), reinterpret_cast<std::uint8_t*>(&a));
+      c.GetField(2, record.data(), reinterpret_cast<std::uint8_t*>(name));
+      rows.push_back((blank ? "NULL" : std::to_string(a)) + "|" + name);
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  };
+  const std::string join = " FROM T a JOIN T b ON a.S = b.S";
+  struct Case {
+    std::string text;
+    std::int32_t max_rows, stop_at;
+    std::uint32_t rows;
+  };
+  const Case cases[] = {
+      {"SELECT a.A, b.S" + join, -1, -1, 120000},
+      {"SELECT a.A, b.S" + join, 70000, -1, 70000},
+      // The driving row that stops the walk adds none.
+      {"SELECT a.A, b.S" + join, -1, 300, 299 * 200},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.max_rows << " " << c.stop_at);
+    TQueryStatement statement(dir_);
+    statement.SetMaxNumOfRows(c.max_rows);
+    std::int32_t stop_at = c.stop_at;
+    statement.SetQueryProgressCallback(
+        [](void* user, std::int32_t rows, std::uint16_t, bool& abort) {
+          if (rows == *static_cast<std::int32_t*>(user)) abort = true;
+          return true;
+        },
+        &stop_at);
+    TDataCursor* result = Execute(statement, c.text);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result->GetRecordCount(), c.rows);
+    const std::vector<std::string> got = rows_of(*result);
+    EXPECT_EQ(got.size(), c.rows);
+    if (c.rows == all.size()) EXPECT_EQ(got, all);
+    else EXPECT_TRUE(std::includes(all.begin(), all.end(), got.begin(), got.end()));
+  }
+  EXPECT_EQ(ExecuteError(dir_, "SELECT a.A, b.S INTO Kept" + join), "");
+  EXPECT_EQ(ExecuteError(dir_, "SELECT a.A, b.S INTO MEMORY KeptBatches" + join), "");
+  for (bool memory : {false, true}) {
+    SCOPED_TRACE(memory ? "INTO MEMORY" : "INTO");
+    TDataCursor kept(memory ? session_->OpenDataDirectory("MEMORY", "")
+                            : session_->OpenDataDirectory("private", private_.path().string()));
+    kept.SetTableName(memory ? "KeptBatches" : "Kept");
+    kept.SetInMemory(memory);
+    kept.OpenCursor();
+    EXPECT_EQ(rows_of(kept), all);
+    kept.CloseCursor();
+    if (memory) kept.DeleteTable();
+  }
+}
+
 }  // namespace
 }  // namespace korvex::testing
