@@ -1,5 +1,6 @@
 #include "tables/engine/clean_copies.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace korvex {
@@ -14,6 +15,7 @@ void TCleanCopies::Configure(std::uint32_t entry_size, std::size_t budget) {
   free_ = {};
   places_ = {};
   hand_ = 0;
+  highest_ = 0;
 }
 
 std::size_t TCleanCopies::Home(std::uint32_t key) const {
@@ -93,6 +95,7 @@ void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes) {
     keys_[slot] = key;
     places_[at] = {key, slot};
     ++count_;
+    highest_ = std::max(highest_, key);
   }
   used_[slot] = 0;
   std::memcpy(bytes_.get() + std::size_t{slot} * size_, bytes, size_);
@@ -109,7 +112,7 @@ void TCleanCopies::Grow() {
 }
 
 void TCleanCopies::Erase(std::uint32_t key) {
-  if (count_ == 0 || key == 0) return;
+  if (count_ == 0 || key == 0 || key > highest_) return;
   const std::size_t at = PlaceOf(key);
   if (places_[at].key == 0) return;
   const std::uint32_t slot = places_[at].slot;
@@ -129,6 +132,7 @@ void TCleanCopies::Clear() {
     free_.push_back(static_cast<std::uint32_t>(s));
   }
   count_ = 0;
+  highest_ = 0;
   // The slots fill again from the first: the hand starts there too, so
   // the oldest copies go first.
   hand_ = 0;

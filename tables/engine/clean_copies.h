@@ -66,6 +66,9 @@ private:
   std::vector<std::uint32_t> free_;
   std::vector<Place> places_;        // a power of two, at least twice the count
   std::size_t hand_ = 0;
+  // No key above it has a copy: an appended entry's key is past every
+  // copy, and dropping its copy costs no probe.
+  std::uint32_t highest_ = 0;
   int shift_ = 26;  // 32 - log2(places_.size())
 };
 

@@ -341,6 +341,9 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     copies_.Erase(n);
     TRecord* appended = GetNewRecordBuffer(n);
     appended->Modified = true;  // the file has no bytes for it yet
+    // Written, it leaves no clean copy: a run of appends would push out the
+    // copies of records read here and there, as a walk would.
+    appended->ReadAhead = true;
     ++stats_.CacheHits;
     ++header_.NextPhysicalRecord;
     header_modified_ = true;
@@ -530,9 +533,9 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk, TWriteUndo* written) {
         auto* record = static_cast<TRecord*>(e);
         record->Write(out, encrypted);
         // The file's bytes once the flush ends: the neighbourhood a read
-        // brought in stays whole. A walk's records get no new copies (they
-        // would push out those of records read here and there), and any
-        // copy one has follows the file.
+        // brought in stays whole. A walk's records and appended ones get no
+        // new copies (they would push out those of records read here and
+        // there), and any copy one has follows the file.
         if (record->ReadAhead) copies_.Refresh(e->Key, out);
         else copies_.Store(e->Key, out);
       });

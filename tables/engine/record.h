@@ -37,8 +37,9 @@ public:
 
   std::vector<std::uint8_t> Data;
   std::vector<std::uint8_t> SortKey;  // used by the record sort
-  // Brought in by a window read ahead for records read in order: a flush
-  // keeps no new clean copy of it (a walk passes each record once).
+  // Brought in by a window read ahead for records read in order, or
+  // appended: a flush keeps no new clean copy of it (a walk passes each
+  // record once; a run of appends would fill the copies' budget).
   bool ReadAhead = false;
 
   std::unique_ptr<TCacheEntry> Clone() const override { return CopyEntry(*this); }
