@@ -118,10 +118,11 @@ public:
   bool FlushBlockBuffers(bool flush_to_disk);
   void FreeBlockBuffers();
   // A write's before-images (write_undo.h): the caches note their first
-  // touches in `undo` (nullptr: no more); the header as a restore function;
+  // touches in `undo` (nullptr: no more); the header's image;
   // the modified entries a flush is about to write.
   void AttachUndo(TWriteUndo* undo);
-  std::function<void()> HeaderImage();
+  // Saves the header in `undo`, to be put back by its Restore.
+  void SaveHeader(TWriteUndo& undo);
   void NoteDirty(TWriteUndo& undo);
   void AdjustBlockBuffers();
 
@@ -154,6 +155,7 @@ public:
   std::size_t CacheCapacity() const { return cache_.Capacity(); }
 
 private:
+  struct THeaderSave;  // write_undo.cpp
   TCacheLayout Layout() const;
   std::size_t BaseCapacity() const;
   TBlock* NewBlock();

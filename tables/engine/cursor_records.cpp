@@ -14,6 +14,7 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
+#include "tables/engine/field_bytes.h"
 #include "tables/engine/scope_exit.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/fieldtypes.h"
@@ -50,7 +51,7 @@ bool TDataCursor::InternalGetField(const TFieldDefinition& def, const std::uint8
   }
   const std::uint8_t* at = buffer + def.Offset;
   if (data) {
-    std::memcpy(data, at + 1, def.PhysicalSize);
+    CopyFieldBytes(data, at + 1, def.PhysicalSize);
     if (def.DataType == dtString) data[def.PhysicalSize] = 0;
   }
   if (def.DataType == dtBlob) {
@@ -80,15 +81,19 @@ void TDataCursor::InternalPutField(const TFieldDefinition& def, std::uint8_t* bu
   switch (def.DataType) {
     case dtString: {
       std::size_t length = strnlen(reinterpret_cast<const char*>(data), def.Size);
-      std::string text(reinterpret_cast<const char*>(data), length);
-      while (!text.empty() && text.back() == ' ') text.pop_back();
-      // Case by the table's language: every letter it knows, not only A-Z.
-      const std::uint16_t language = open_ ? GetLanguageID() : 0, sort = open_ ? GetSortID() : 0;
-      if (def.CharCase == 1) text = LowerString(language, sort, text);
-      if (def.CharCase == 2) text = UpperString(language, sort, text);
+      while (length > 0 && data[length - 1] == ' ') --length;
       std::memset(at + 1, 0, size);
-      std::memcpy(at + 1, text.data(), std::min(text.size(), size));
-      at[0] = text.empty() ? 0 : 1;
+      if (def.CharCase == 1 || def.CharCase == 2) {
+        // Case by the table's language: every letter it knows, not only A-Z.
+        const std::uint16_t language = open_ ? GetLanguageID() : 0, sort = open_ ? GetSortID() : 0;
+        std::string text(reinterpret_cast<const char*>(data), length);
+        text = def.CharCase == 1 ? LowerString(language, sort, text) : UpperString(language, sort, text);
+        std::memcpy(at + 1, text.data(), std::min(text.size(), size));
+        at[0] = text.empty() ? 0 : 1;
+        break;
+      }
+      CopyFieldBytes(at + 1, data, std::min(length, size));
+      at[0] = length == 0 ? 0 : 1;
       break;
     }
     case dtBlob: {
@@ -108,7 +113,7 @@ void TDataCursor::InternalPutField(const TFieldDefinition& def, std::uint8_t* bu
       at[0] = 1;
       break;
     default:
-      std::memcpy(at + 1, data, size);
+      CopyFieldBytes(at + 1, data, size);
       at[0] = 1;
   }
   if (has_calculated_ && !def.Calculated) CalculateExpressionFields(buffer);

@@ -9,6 +9,7 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/cipher_keys.h"
 #include "tables/engine/data_table.h"
+#include "tables/engine/field_bytes.h"
 #include "tables/engine/scope_exit.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/expconvert.h"
@@ -108,6 +109,7 @@ void TDataCursor::ReadStoredRules() const {
   for (std::size_t i = 0; i < physical_fields_.size(); ++i) {
     const TFieldDefinition& def = physical_fields_[i];
     if (def.Calculated) continue;
+    if (def.Required || !def.Minimum.empty() || !def.Maximum.empty()) rules.checked_fields.push_back(i);
     if (!def.Default.empty() && !def.IsAutoIncrement()) {
       if (ReadsClock(def, def.Default)) {
         rules.clock_defaults.push_back(i);
@@ -145,7 +147,7 @@ void TDataCursor::InitRecord(std::uint8_t* buffer) const {
   if (!stored_rules_.ready) ReadStoredRules();
   for (std::size_t i : stored_rules_.image_fields) {
     const TFieldDefinition& def = physical_fields_[i];
-    std::memcpy(buffer + def.Offset, stored_rules_.defaults.data() + def.Offset, std::size_t{def.PhysicalSize} + 1);
+    CopyFieldBytes(buffer + def.Offset, stored_rules_.defaults.data() + def.Offset, std::size_t{def.PhysicalSize} + 1);
   }
   for (std::size_t i : stored_rules_.clock_defaults) {
     const TFieldDefinition& def = physical_fields_[i];
@@ -165,10 +167,12 @@ void TDataCursor::NoteFieldChecks() {
 void TDataCursor::CheckRecordValidity(const std::uint8_t* buffer) const {
   if (!field_checks_) return;
   if (!stored_rules_.ready) ReadStoredRules();
-  for (std::size_t i = 0; i < physical_fields_.size(); ++i) {
+  for (std::size_t i : stored_rules_.checked_fields) {
     const TFieldDefinition& def = physical_fields_[i];
-    if (def.Calculated || (!def.Required && def.Minimum.empty() && def.Maximum.empty())) continue;
-    std::uint8_t value[kConvertBufferSize + 1] = {};
+    // The bytes read below are the field's (a text ends at its zero), or
+    // zero where a damaged definition's size is short of its type's.
+    std::uint8_t value[kConvertBufferSize + 1];
+    std::memset(value, 0, 16);
     const bool blank = InternalGetField(def, buffer, value);
     if (def.Required && blank) Fail(err::kValueRequired, def.Name);
     // The value against a limit: -1, 0, 1 (0 also for the types that have

@@ -720,6 +720,7 @@ private:
     bool ready = false;
     std::vector<std::uint8_t> defaults;
     std::vector<std::size_t> image_fields, clock_defaults;  // by stored position - 1
+    std::vector<std::size_t> checked_fields;                // required or limited, not calculated
     std::vector<std::pair<TLimit, TLimit>> limits;          // minimum, maximum
   };
   void ReadStoredRules() const;

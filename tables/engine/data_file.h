@@ -158,10 +158,11 @@ public:
   void DropCleanCopies();
   void AdjustRecordBuffers();
   // A write's before-images (write_undo.h): the caches note their first
-  // touches in `undo` (nullptr: no more); the header as a restore function
+  // touches in `undo` (nullptr: no more); the header's image
   // (the records a flush writes: FlushRecordBuffers).
   void AttachUndo(TWriteUndo* undo);
-  std::function<void()> HeaderImage();
+  // Saves the header in `undo`, to be put back by its Restore.
+  void SaveHeader(TWriteUndo& undo);
   TRecord* GetNewRecordInstance();
   void ReturnRecordInstance(TRecord* record) { pool_.Return(record); }
 
@@ -196,6 +197,7 @@ public:
   std::uint64_t DataStart() const { return kDataHeaderSize + std::uint64_t{kFieldDefinitionSize} * fields_.size(); }
 
 private:
+  struct THeaderSave;  // write_undo.cpp
   [[noreturn]] void Fail(TEngineErrorCode code) const;
   void SetLimits();
   std::uint64_t RecordPosition(std::uint32_t n) const;

@@ -1006,14 +1006,14 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
   // The records are noted as they are written (no walk over the modified
   // ones before).
   TWriteUndo flushed;
-  if (data_->IsOpen()) flushed.AddHeader(data_->HeaderImage());
+  if (data_->IsOpen()) data_->SaveHeader(flushed);
   if (index_->IsOpen()) {
     index_->NoteDirty(flushed);
-    flushed.AddHeader(index_->HeaderImage());
+    index_->SaveHeader(flushed);
   }
   if (blobs) {
     blob_->NoteDirty(flushed);
-    flushed.AddHeader(blob_->HeaderImage());
+    blob_->SaveHeader(flushed);
   }
   if (UsesJournal() && !journal_.Active()) journal_.Begin(JournalPath(), JournalFiles(), to_disk || ForceBufferFlush());
   try {
@@ -1081,9 +1081,9 @@ void TDataTable::JournalPagesAhead() {
 void TDataTable::BeginWrite() {
   if (write_depth_++ > 0) return;
   undo_.Clear();
-  if (data_->IsOpen()) undo_.AddHeader(data_->HeaderImage());
-  if (index_->IsOpen()) undo_.AddHeader(index_->HeaderImage());
-  if (HasBlobs() && blob_->IsOpen()) undo_.AddHeader(blob_->HeaderImage());
+  if (data_->IsOpen()) data_->SaveHeader(undo_);
+  if (index_->IsOpen()) index_->SaveHeader(undo_);
+  if (HasBlobs() && blob_->IsOpen()) blob_->SaveHeader(undo_);
   AttachUndo(&undo_);
 }
 

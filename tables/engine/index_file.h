@@ -160,10 +160,11 @@ public:
 
   bool FlushPageBuffers(bool flush_to_disk);
   // A write's before-images (write_undo.h): the caches note their first
-  // touches in `undo` (nullptr: no more); the header as a restore function;
+  // touches in `undo` (nullptr: no more); the header's image;
   // the modified entries a flush is about to write.
   void AttachUndo(TWriteUndo* undo);
-  std::function<void()> HeaderImage();
+  // Saves the header in `undo`, to be put back by its Restore.
+  void SaveHeader(TWriteUndo& undo);
   void NoteDirty(TWriteUndo& undo);
   // The offsets of the pages that `undo`'s write found clean (or read) and
   // left modified, added to `out`; the undo must be detached.
@@ -183,6 +184,7 @@ public:
   [[noreturn]] void FailHeader(TEngineErrorCode code) const;
 
 private:
+  struct THeaderSave;  // write_undo.cpp
   void Changed() { changed_ = true; }
   void ReadImage(std::uint8_t* bytes, std::uint32_t count);
   void DecodeHeader(const std::uint8_t* bytes);

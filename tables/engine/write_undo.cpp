@@ -29,7 +29,7 @@ void TWriteUndo::Clear() {
     if (it->second.size() < kSpares) it->second.push_back(std::move(image.Before));
   }
   images_.clear();
-  headers_.clear();
+  headers_used_ = 0;
   dirty_.clear();
   *mark_ = NextUniqueMark();
 }
@@ -81,7 +81,7 @@ void TWriteUndo::Restore() {
       image->Cache->Insert(back);
     }
   }
-  for (auto header = headers_.rbegin(); header != headers_.rend(); ++header) (*header)();
+  for (std::size_t i = headers_used_; i-- > 0;) headers_[i]->Restore();
   Clear();
 }
 
@@ -95,24 +95,50 @@ void NoteModified(TEntryCache& cache, TWriteUndo& undo) {
 
 void TDataFile::AttachUndo(TWriteUndo* undo) { cache_.SetUndo(undo); }
 
-std::function<void()> TDataFile::HeaderImage() {
-  return [this, header = header_, modified = header_modified_] {
-    header_ = header;
-    header_modified_ = modified;
-  };
+struct TDataFile::THeaderSave : TWriteUndo::THeaderImage {
+  TDataFile* file = nullptr;
+  TDataHeader header;
+  bool modified = false;
+  void Restore() override {
+    file->header_ = header;
+    file->header_modified_ = modified;
+  }
+};
+
+void TDataFile::SaveHeader(TWriteUndo& undo) {
+  THeaderSave& image = undo.AddHeader<THeaderSave>();
+  image.file = this;
+  image.header = header_;
+  image.modified = header_modified_;
 }
 
 
 void TBlobFile::AttachUndo(TWriteUndo* undo) { cache_.SetUndo(undo); }
 
-std::function<void()> TBlobFile::HeaderImage() {
-  return [this, stamp = stamp_, version = version_, free = free_, size = file_size_, changed = changed_] {
-    stamp_ = stamp;
-    version_ = version;
-    free_ = free;
-    file_size_ = size;
-    changed_ = changed;
-  };
+struct TBlobFile::THeaderSave : TWriteUndo::THeaderImage {
+  TBlobFile* file = nullptr;
+  decltype(TBlobFile::stamp_) stamp{};
+  decltype(TBlobFile::version_) version{};
+  decltype(TBlobFile::free_) free{};
+  decltype(TBlobFile::file_size_) size{};
+  decltype(TBlobFile::changed_) changed{};
+  void Restore() override {
+    file->stamp_ = stamp;
+    file->version_ = version;
+    file->free_ = free;
+    file->file_size_ = size;
+    file->changed_ = changed;
+  }
+};
+
+void TBlobFile::SaveHeader(TWriteUndo& undo) {
+  THeaderSave& image = undo.AddHeader<THeaderSave>();
+  image.file = this;
+  image.stamp = stamp_;
+  image.version = version_;
+  image.free = free_;
+  image.size = file_size_;
+  image.changed = changed_;
 }
 
 void TBlobFile::NoteDirty(TWriteUndo& undo) { NoteModified(cache_, undo); }
@@ -121,25 +147,48 @@ void TIndexFile::AttachUndo(TWriteUndo* undo) {
   for (TEntryCache& cache : caches_) cache.SetUndo(undo);
 }
 
-std::function<void()> TIndexFile::HeaderImage() {
+struct TIndexFile::THeaderSave : TWriteUndo::THeaderImage {
+  TIndexFile* file = nullptr;
+  decltype(TIndexFile::stamp_) stamp{};
+  decltype(TIndexFile::version_) version{};
+  decltype(TIndexFile::file_size_) size{};
+  decltype(TIndexFile::count_) count{};
+  decltype(TIndexFile::slots_image_) slots;
+  decltype(TIndexFile::records_) records{};
+  decltype(TIndexFile::no_primary_) no_primary{};
+  decltype(TIndexFile::changed_) changed{};
+  decltype(TIndexFile::stored_count_) stored{};
+  void Restore() override {
+    file->stamp_ = stamp;
+    file->version_ = version;
+    file->file_size_ = size;
+    file->count_ = count;
+    file->EditSlots() = *slots;
+    file->records_ = records;
+    file->no_primary_ = no_primary;
+    file->changed_ = changed;
+    file->stored_count_ = stored;
+  }
+};
+
+void TIndexFile::SaveHeader(TWriteUndo& undo) {
   // Most writes leave the slots as the previous one did: the images share
   // one copy of them then.
   if (!slots_image_ || slots_image_edits_ != slot_edits_) {
     slots_image_ = std::make_shared<const std::array<TIndexDefinition, kIndexSlots>>(Slots());
     slots_image_edits_ = slot_edits_;
   }
-  return [this, stamp = stamp_, version = version_, size = file_size_, count = count_, slots = slots_image_,
-          records = records_, no_primary = no_primary_, changed = changed_, stored = stored_count_] {
-    stamp_ = stamp;
-    version_ = version;
-    file_size_ = size;
-    count_ = count;
-    EditSlots() = *slots;
-    records_ = records;
-    no_primary_ = no_primary;
-    changed_ = changed;
-    stored_count_ = stored;
-  };
+  THeaderSave& image = undo.AddHeader<THeaderSave>();
+  image.file = this;
+  image.stamp = stamp_;
+  image.version = version_;
+  image.size = file_size_;
+  image.count = count_;
+  image.slots = slots_image_;
+  image.records = records_;
+  image.no_primary = no_primary_;
+  image.changed = changed_;
+  image.stored = stored_count_;
 }
 
 void TIndexFile::NoteDirty(TWriteUndo& undo) {

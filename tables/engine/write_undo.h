@@ -30,7 +30,7 @@ class TWriteUndo {
 public:
   // Forgets everything noted before.
   void Clear();
-  bool Empty() const { return images_.empty() && headers_.empty() && dirty_.empty(); }
+  bool Empty() const { return images_.empty() && headers_used_ == 0 && dirty_.empty(); }
 
   // First touch of `key` in `cache`: `entry` as it is now, nullptr when the
   // key is not cached. A cached entry is marked as noted by this write, so
@@ -39,7 +39,28 @@ public:
   void Touch(TEntryCache& cache, std::uint32_t key, TCacheEntry* entry);
   // `entry` was placed in a cache under a key this write has noted.
   void Noted(TCacheEntry& entry) const { entry.UndoMark = *mark_; }
-  void AddHeader(std::function<void()> restore) { headers_.push_back(std::move(restore)); }
+  // A header's image, taken when the write starts.
+  class THeaderImage {
+  public:
+    virtual ~THeaderImage() = default;
+    virtual void Restore() = 0;
+  };
+  // The next header image, of kind T, for the caller to fill in. Writes
+  // save the same headers in the same order: the image an earlier write
+  // used in this place is used again, so that saving takes no memory.
+  template <class T>
+  T& AddHeader() {
+    if (headers_used_ < headers_.size()) {
+      if (auto* same = dynamic_cast<T*>(headers_[headers_used_].get())) {
+        ++headers_used_;
+        return *same;
+      }
+      headers_.resize(headers_used_);
+    }
+    headers_.push_back(std::make_unique<T>());
+    ++headers_used_;
+    return static_cast<T&>(*headers_.back());
+  }
   // An entry a flush is about to write (and mark unmodified).
   void AddDirty(TEntryCache& cache, std::uint32_t key) { dirty_.push_back({&cache, key}); }
 
@@ -76,7 +97,8 @@ private:
   // This write's mark, shared with the entries that keep their own images.
   std::shared_ptr<std::uint32_t> mark_ = std::make_shared<std::uint32_t>(NextUniqueMark());
   std::shared_ptr<const std::uint32_t> live_ = mark_;
-  std::vector<std::function<void()>> headers_;
+  std::vector<std::unique_ptr<THeaderImage>> headers_;  // the first headers_used_ are this write's
+  std::size_t headers_used_ = 0;
   std::vector<TPlace> dirty_;
 };
 
