@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <tuple>
 #include <typeinfo>
 
 #include "tables/engine/blob_file.h"
@@ -89,6 +90,14 @@ namespace {
 void NoteModified(TEntryCache& cache, TWriteUndo& undo) {
   cache.ForEachModified([&](TCacheEntry* e) { undo.AddDirty(cache, e->Key); });
 }
+
+// A header's fields and their images (std::tie of each): saving copies
+// the fields, restoring the images.
+template <class... T>
+void PassFields(bool save, std::tuple<T&...> fields, std::tuple<T&...> images) {
+  if (save) images = fields;
+  else fields = images;
+}
 }  // namespace
 
 // ---- the files' part ------------------------------------------------------------
@@ -122,23 +131,17 @@ struct TBlobFile::THeaderSave : TWriteUndo::THeaderImage {
   decltype(TBlobFile::free_) free{};
   decltype(TBlobFile::file_size_) size{};
   decltype(TBlobFile::changed_) changed{};
-  void Restore() override {
-    file->stamp_ = stamp;
-    file->version_ = version;
-    file->free_ = free;
-    file->file_size_ = size;
-    file->changed_ = changed;
+  void Pass(bool save) {
+    PassFields(save, std::tie(file->stamp_, file->version_, file->free_, file->file_size_, file->changed_),
+               std::tie(stamp, version, free, size, changed));
   }
+  void Restore() override { Pass(false); }
 };
 
 void TBlobFile::SaveHeader(TWriteUndo& undo) {
   THeaderSave& image = undo.AddHeader<THeaderSave>();
   image.file = this;
-  image.stamp = stamp_;
-  image.version = version_;
-  image.free = free_;
-  image.size = file_size_;
-  image.changed = changed_;
+  image.Pass(true);
 }
 
 void TBlobFile::NoteDirty(TWriteUndo& undo) { NoteModified(cache_, undo); }
@@ -158,16 +161,15 @@ struct TIndexFile::THeaderSave : TWriteUndo::THeaderImage {
   decltype(TIndexFile::no_primary_) no_primary{};
   decltype(TIndexFile::changed_) changed{};
   decltype(TIndexFile::stored_count_) stored{};
+  void Pass(bool save) {
+    PassFields(save,
+               std::tie(file->stamp_, file->version_, file->file_size_, file->count_, file->records_,
+                        file->no_primary_, file->changed_, file->stored_count_),
+               std::tie(stamp, version, size, count, records, no_primary, changed, stored));
+  }
   void Restore() override {
-    file->stamp_ = stamp;
-    file->version_ = version;
-    file->file_size_ = size;
-    file->count_ = count;
+    Pass(false);
     file->EditSlots() = *slots;
-    file->records_ = records;
-    file->no_primary_ = no_primary;
-    file->changed_ = changed;
-    file->stored_count_ = stored;
   }
 };
 
@@ -180,15 +182,8 @@ void TIndexFile::SaveHeader(TWriteUndo& undo) {
   }
   THeaderSave& image = undo.AddHeader<THeaderSave>();
   image.file = this;
-  image.stamp = stamp_;
-  image.version = version_;
-  image.size = file_size_;
-  image.count = count_;
   image.slots = slots_image_;
-  image.records = records_;
-  image.no_primary = no_primary_;
-  image.changed = changed_;
-  image.stored = stored_count_;
+  image.Pass(true);
 }
 
 void TIndexFile::NoteDirty(TWriteUndo& undo) {
