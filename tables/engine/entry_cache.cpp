@@ -17,7 +17,7 @@ TCacheEntry* TEntryCache::Find(std::uint32_t key) const {
   if (!found)
     if (const TSlot* slot = Lookup(key)) found = slot->Entry;
   if (found) Note(found, false);
-  if (undo_) undo_->Touch(*const_cast<TEntryCache*>(this), key, found);
+  if (TWriteUndo* undo = Undo()) undo->Touch(*const_cast<TEntryCache*>(this), key, found);
   return found;
 }
 
@@ -165,9 +165,9 @@ void TEntryCache::LinkFront(TCacheEntry* entry) {
 }
 
 void TEntryCache::Insert(TCacheEntry* entry) {
-  if (undo_) {
-    undo_->Touch(*this, entry->Key, nullptr);
-    undo_->Noted(*entry);
+  if (TWriteUndo* undo = Undo()) {
+    undo->Touch(*this, entry->Key, nullptr);
+    undo->Noted(*entry);
   }
   Add(entry->Key, entry);
   ++generation_;
@@ -188,7 +188,7 @@ void TEntryCache::Touch(TCacheEntry* entry) {
 }
 
 void TEntryCache::Rekey(TCacheEntry* entry, std::uint32_t key) {
-  if (undo_) undo_->Touch(*this, entry->Key, entry);
+  if (TWriteUndo* undo = Undo()) undo->Touch(*this, entry->Key, entry);
   Remove(entry);
   entry->Key = key;
   Insert(entry);

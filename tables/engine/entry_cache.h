@@ -76,7 +76,10 @@ public:
   // Notes the first touch of every key found, added or re-keyed in `undo`
   // (nullptr: none), so that a failed write can be put back.
   void SetUndo(TWriteUndo* undo) { undo_ = undo; }
-  TWriteUndo* Undo() const { return undo_; }
+  // The undo read from `*source` (set by its owner) when none is set here:
+  // a file of many caches attaches a write to all of them with one store.
+  void SetUndoSource(TWriteUndo* const* source) { undo_source_ = source; }
+  TWriteUndo* Undo() const { return undo_ ? undo_ : undo_source_ ? *undo_source_ : nullptr; }
 
   // A place for `key`, cached at the front of the chain: a new entry from
   // `make` while below capacity; else the least recently used entry that is
@@ -164,6 +167,7 @@ private:
   mutable TCacheEntry* held_past_ = nullptr;
   std::size_t capacity_ = 0;
   TWriteUndo* undo_ = nullptr;
+  TWriteUndo* const* undo_source_ = nullptr;
   // The oldest place Obtain gave in the open window (all it gave since are
   // newer): searches while writes are held stop there.
   bool window_open_ = false;

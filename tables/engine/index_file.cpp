@@ -42,7 +42,10 @@ bool Keyable(const TFieldDefinition& field) { return field.DataType != dtBlob &&
 }  // namespace
 
 TIndexFile::TIndexFile(TTableHost* host, bool encrypted) : TFileHandler(host), host_(host), encrypted_(encrypted) {
-  for (auto& cache : caches_) cache.SetCapacity(kPageCacheSize);
+  for (auto& cache : caches_) {
+    cache.SetCapacity(kPageCacheSize);
+    cache.SetUndoSource(&undo_);
+  }
   copies_.Configure(kIndexPageSize, kCleanPageBudget);
 }
 

@@ -227,6 +227,7 @@ private:
   std::uint8_t stored_count_ = 0;  // the count as read, before a repair open capped it
   TStampView stamp_view_;  // the header stamp, peeked at
   std::array<TEntryCache, kIndexSlots> caches_;
+  TWriteUndo* undo_ = nullptr;  // the caches' (AttachUndo)
   // Pages the caches let go, as the file holds them (keyed by offset).
   TCleanCopies copies_;
   TEntryPool<TPage> pool_{1023};

@@ -18,6 +18,12 @@ constexpr std::size_t kSpares = 64;
 }  // namespace
 
 void TWriteUndo::Clear() {
+  headers_used_ = 0;
+  dirty_.clear();
+  // Only an entry this write noted carries its mark: with nothing noted,
+  // the mark stays (taking a new one costs an atomic step, and every write
+  // clears twice).
+  if (images_.empty()) return;
   for (TImage& image : images_) {
     if (!image.Before) continue;
     const TCacheEntry& before = *image.Before;
@@ -30,8 +36,6 @@ void TWriteUndo::Clear() {
     if (it->second.size() < kSpares) it->second.push_back(std::move(image.Before));
   }
   images_.clear();
-  headers_used_ = 0;
-  dirty_.clear();
   *mark_ = NextUniqueMark();
 }
 
@@ -146,9 +150,7 @@ void TBlobFile::SaveHeader(TWriteUndo& undo) {
 
 void TBlobFile::NoteDirty(TWriteUndo& undo) { NoteModified(cache_, undo); }
 
-void TIndexFile::AttachUndo(TWriteUndo* undo) {
-  for (TEntryCache& cache : caches_) cache.SetUndo(undo);
-}
+void TIndexFile::AttachUndo(TWriteUndo* undo) { undo_ = undo; }
 
 struct TIndexFile::THeaderSave : TWriteUndo::THeaderImage {
   TIndexFile* file = nullptr;
