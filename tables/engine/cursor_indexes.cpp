@@ -155,8 +155,10 @@ void TDataCursor::RaiseKeyViolation(std::uint8_t slot) const {
 
 void TDataCursor::AddKeys(const std::uint8_t* record, std::uint32_t n, std::uint32_t& rank) {
   rank = 0;
+  const TSlotList positions = KeyedPositions();
+  if (positions.empty()) return;
   std::array<std::uint8_t, kMaxKeySize> key{};
-  for (std::uint8_t slot : KeyedPositions()) {
+  for (std::uint8_t slot : positions) {
     const TKeyComparator compare = ComparatorOf(slot);
     TIndexTree tree(table_->IndexFile(), slot, compare, this);
     BuildKey(slot, record, key.data());

@@ -561,8 +561,14 @@ void TDataCursor::Flush(bool blobs, bool keys) {
 class TDataCursor::TWriteScope {
 public:
   explicit TWriteScope(TDataCursor& cursor)
-      : cursor_(cursor), current_(cursor.current_), bof_(cursor.bof_), eof_(cursor.eof_),
-        record_(cursor.current_record_) {
+      : cursor_(cursor), current_(cursor.current_), bof_(cursor.bof_), eof_(cursor.eof_) {
+    // The copy goes into a buffer an earlier write gave back: a write takes
+    // no memory for it.
+    if (!cursor_.spare_records_.empty()) {
+      record_.swap(cursor_.spare_records_.back());
+      cursor_.spare_records_.pop_back();
+    }
+    record_.assign(cursor_.current_record_.begin(), cursor_.current_record_.end());
     cursor_.table_->WriteLockTable();
     try {
       cursor_.table_->BeginWrite();
@@ -580,7 +586,11 @@ public:
       cursor_.current_ = current_;
       cursor_.bof_ = bof_;
       cursor_.eof_ = eof_;
-      cursor_.current_record_ = std::move(record_);
+      cursor_.current_record_.swap(record_);
+    }
+    try {
+      if (cursor_.spare_records_.size() < kSpareRecords) cursor_.spare_records_.push_back(std::move(record_));
+    } catch (...) {
     }
     Unlock();
   }
@@ -588,6 +598,7 @@ public:
   TWriteScope& operator=(const TWriteScope&) = delete;
 
 private:
+  static constexpr std::size_t kSpareRecords = 4;
   void Unlock() {
     try {
       cursor_.table_->WriteUnlockTable();
@@ -630,7 +641,9 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
   // The first change; a key violation refuses the write here.
   std::uint32_t rank = 0;
   AddKeys(buffer, n, rank);
-  ReplaceSystemKey(old_system.empty() ? nullptr : old_system.data(), KeyOf(kSystemSlot, buffer).data(), n,
+  std::array<std::uint8_t, kMaxKeySize> system_key{};
+  BuildKey(kSystemSlot, buffer, system_key.data());
+  ReplaceSystemKey(old_system.empty() ? nullptr : old_system.data(), system_key.data(), n,
                    index_pos_ == kSystemSlot ? &rank : nullptr);
   TRecord* record = nullptr;
   for (int attempt = 0; !data.GetNextFreeRecord(this, record); ++attempt)

@@ -761,6 +761,7 @@ private:
     void push_back(std::uint8_t slot) { slots[count++] = slot; }
     const std::uint8_t* begin() const { return slots.data(); }
     const std::uint8_t* end() const { return slots.data() + count; }
+    bool empty() const { return count == 0; }
   };
   TSlotList KeyedPositions() const;
   TKeyComparator ComparatorOf(std::uint8_t slot) const;
@@ -929,6 +930,7 @@ private:
   std::uint32_t current_ = 0;
   bool bof_ = true, eof_ = false;
   std::vector<std::uint8_t> current_record_;
+  std::vector<std::vector<std::uint8_t>> spare_records_;  // buffers of ended write scopes
   // The record a walk in file order read last, swapped in as the current
   // record once it turns out live.
   std::vector<std::uint8_t> walk_record_;

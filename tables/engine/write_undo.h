@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <typeindex>
+#include <typeinfo>
 #include <vector>
 
 #include "tables/engine/cache_entry.h"
@@ -51,9 +52,10 @@ public:
   template <class T>
   T& AddHeader() {
     if (headers_used_ < headers_.size()) {
-      if (auto* same = dynamic_cast<T*>(headers_[headers_used_].get())) {
+      THeaderImage& image = *headers_[headers_used_];
+      if (typeid(image) == typeid(T)) {
         ++headers_used_;
-        return *same;
+        return static_cast<T&>(image);
       }
       headers_.resize(headers_used_);
     }
