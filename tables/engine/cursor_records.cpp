@@ -202,19 +202,24 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction, bool* load)
 
 void TDataCursor::LoadCurrent(std::uint32_t n) {
   TDataFile& data = table_->DataFile();
-  if (current_ != 0 && n == current_ + 1 && n <= data.GetPhysicalRecordsUsed()) {
-    // The record after the one before (a walk by an index whose order
-    // follows the file, as a key of appended records does): read through
-    // the file's scan window, a long read ahead past the cache, straight
-    // into the current record.
+  const bool step = current_ != 0 && n == current_ + 1 && n <= data.GetPhysicalRecordsUsed();
+  if (step && current_ == stepped_from_ + 1) {
+    // The record after the one before, twice over (a walk by an index
+    // whose order follows the file, as a key of appended records does):
+    // read through the file's scan window, a long read ahead past the
+    // cache, straight into the current record.
     current_record_.resize(data.GetRecordSize());
     for (int attempt = 0; !data.ScanRecord(this, n, current_record_.data()); ++attempt)
       if (attempt == 3) Fail(err::kLockFailure);
   } else {
-    TRecord* record = FetchRecord(n, 1);
+    // One step (a removal's cursor moving on to the next key, a record
+    // found by key and then its successor): that record alone, not the
+    // window after it.
+    TRecord* record = step ? FetchRecordAlone(n) : FetchRecord(n, 1);
     current_record_ = record->Data;
     data.PutRecord(record);
   }
+  stepped_from_ = current_;
   current_ = n;
   bof_ = eof_ = false;
   CompleteCurrent();

@@ -928,6 +928,9 @@ private:
   mutable bool evaluating_ = false;
   // Position: current physical record (0: none) and the two end flags.
   std::uint32_t current_ = 0;
+  // The record current before it, as LoadCurrent left it: two steps in the
+  // file's order make a walk that reads through the scan window.
+  std::uint32_t stepped_from_ = 0;
   bool bof_ = true, eof_ = false;
   std::vector<std::uint8_t> current_record_;
   std::vector<std::vector<std::uint8_t>> spare_records_;  // buffers of ended write scopes

@@ -442,6 +442,7 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
         if (count == 1) copies_.Store(e->Key, bytes);
       });
   ++stats_.BulkReads;
+  stats_.BytesRead += std::uint64_t{count} * header_.RecordSize;
 }
 
 void TDataFile::ReadOneRecord(std::uint32_t n) {
@@ -466,6 +467,7 @@ void TDataFile::ReadOneRecord(std::uint32_t n) {
   const std::int64_t got = ReadAt(*this, RecordPosition(first), buffer_.data(), length, true);
   const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
   ++stats_.BulkReads;
+  stats_.BytesRead += static_cast<std::uint64_t>(length);
   if (n - first >= whole) {
     if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
     return;  // appended in the cache only: not in the file yet
@@ -503,6 +505,7 @@ bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {
     const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
     ++stats_.CacheMisses;
     ++stats_.BulkReads;
+    stats_.BytesRead += std::uint64_t{count} * size;
     if (whole == 0) Fail(err::kReadError);
     scan_first_ = n;
     scan_last_ = n + whole - 1;

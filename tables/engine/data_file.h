@@ -48,6 +48,7 @@ struct TDataFileStatistics {
   std::uint32_t CacheMisses = 0;
   std::uint32_t BulkReads = 0;
   std::uint32_t WriteRuns = 0;
+  std::uint64_t BytesRead = 0;  // asked of the file by the reads counted above
 };
 
 struct TDataFileSettings {

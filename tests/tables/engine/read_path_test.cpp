@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <set>
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -590,6 +591,72 @@ TEST(ScanWindow, WalksPastTheCacheReadWhatWalksThroughItRead) {
     EXPECT_EQ(walk(false, -1), backward);
     c->CloseCursor();
   }
+}
+
+// Records of some 2 KB, more than the clean copies hold: deletes of
+// records found by key in one transaction, each leaving the cursor on the
+// next key, read the record and that next one, not the window after it;
+// a walk in key order afterwards still reads whole windows.
+TEST(ScanWindow, DeletesByKeyReadTwoRecordsAndWalksReadWindows) {
+  qvtest::TempDir tmp;
+  Env env(tmp.path().string());
+  std::vector<TFieldDefinition> fields{Field("K", dtInteger)};
+  for (int i = 0; i < 8; ++i) fields.push_back(Field("S" + std::to_string(i), dtString, 250));
+  TTableCreation creation;
+  creation.Indexes.resize(1);
+  creation.Indexes[0].Fields[0] = 1;
+  creation.Indexes[0].FieldCount = 1;
+  creation.Indexes[0].Unique = 1;
+  CreateWithCursor(env.dir, fields, creation);
+  auto c = Cursor(env.dir, true);
+  c->OpenCursor();
+  Bytes b(c->GetRecordSize()), key(c->GetRecordSize());
+  const std::uint64_t size = c->GetRecordSize();
+  const std::int32_t records = static_cast<std::int32_t>((kCleanRecordBudget / size) * 3 / 2);
+  std::set<std::int32_t> live;
+  env.dir->StartTransaction();
+  for (std::int32_t k = 1; k <= records; ++k) {
+    c->InitRecord(b.data());
+    c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&k));
+    c->AppendRecord(b.data(), false);
+    live.insert(k);
+  }
+  env.dir->CommitTransaction(true);
+  c->CloseCursor();
+  c->OpenCursor();
+  c->SetIndexPos(0);
+  const TDataFile& data = c->Table()->DataFile();
+  std::mt19937 rng(5);
+  constexpr int kDeletes = 300;
+  const std::uint64_t before = data.Statistics().BytesRead;
+  env.dir->StartTransaction();
+  for (int i = 0; i < kDeletes; ++i) {
+    std::int32_t k = 0;
+    do k = static_cast<std::int32_t>(1 + rng() % (records - 1));
+    while (!live.count(k) || !live.count(k + 1));
+    std::fill(key.begin(), key.end(), 0);
+    c->PutField(1, key.data(), reinterpret_cast<const std::uint8_t*>(&k));
+    ASSERT_TRUE(c->Find(false, key.data(), 0, false, 0, b.data())) << k;
+    c->DeleteRecord(b.data());
+    live.erase(k);
+    std::int32_t at = 0;
+    ASSERT_EQ(c->GetCurrentRecord(b.data(), false), 0);
+    c->GetField(1, b.data(), reinterpret_cast<std::uint8_t*>(&at));
+    ASSERT_EQ(at, k + 1);
+  }
+  env.dir->CommitTransaction(true);
+  EXPECT_LE(data.Statistics().BytesRead - before, 2 * kDeletes * size);
+  const std::uint32_t reads = data.Statistics().BulkReads;
+  std::vector<std::int32_t> seen;
+  c->SetToBegin();
+  while (c->GetNextRecord(b.data()) == 0) {
+    std::int32_t k = 0;
+    c->GetField(1, b.data(), reinterpret_cast<std::uint8_t*>(&k));
+    seen.push_back(k);
+  }
+  EXPECT_EQ(seen, std::vector<std::int32_t>(live.begin(), live.end()));
+  EXPECT_LE(data.Statistics().BulkReads - reads, 2 + static_cast<std::uint32_t>(records) * size / 32768);
+  c->CloseCursor();
 }
 
 }  // namespace
