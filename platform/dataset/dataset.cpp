@@ -196,7 +196,7 @@ void TDataSet::CloseAfterFailure() {
   BindFields(false);
   has_record_ = cursor_synced_ = modified_ = false;
   bof_ = eof_ = true;
-  insert_return_.reset();
+  insert_returns_ = false;
 }
 
 void TDataSet::Close() {
@@ -386,12 +386,12 @@ void TDataSet::BeginInsertAppend(bool append) {
   insert_had_record_ = has_record_;
   insert_bof_ = bof_;
   insert_eof_ = eof_;
-  insert_return_.reset();
+  insert_returns_ = false;
   if (has_record_) {
     UpdateCursorPos();
-    TBookmark bookmark(static_cast<std::size_t>(BookmarkSize));
-    GetBookmarkData(active_, bookmark.data());
-    insert_return_ = std::move(bookmark);
+    insert_return_.resize(static_cast<std::size_t>(BookmarkSize));
+    GetBookmarkData(active_, insert_return_.data());
+    insert_returns_ = true;
   }
   try {
     if (append) {
@@ -419,8 +419,8 @@ void TDataSet::BeginInsertAppend(bool append) {
 void TDataSet::ReturnFromInsert() {
   has_record_ = false;
   cursor_synced_ = false;
-  if (insert_return_) {
-    InternalGotoBookmark(insert_return_->data());
+  if (insert_returns_) {
+    InternalGotoBookmark(insert_return_.data());
     if (Resync()) {
       bof_ = insert_bof_;
       eof_ = insert_eof_;
@@ -428,7 +428,7 @@ void TDataSet::ReturnFromInsert() {
   } else {
     ReadEnd(true);
   }
-  insert_return_.reset();
+  insert_returns_ = false;
 }
 
 void TDataSet::InitRecord(TRecordBuffer buffer) {
@@ -456,7 +456,7 @@ void TDataSet::Post() {
   UpdateRecord();
   Fire(BeforePost);
   RunWithErrorEvent([this] { InternalPost(); }, OnPostError);
-  insert_return_.reset();
+  insert_returns_ = false;
   SetState(dsBrowse);
   Resync();
   Notify(deDataSetChange, 0);

@@ -364,8 +364,10 @@ private:
   int disable_count_ = 0;
   bool disabled_pending_ = false;
   TDataSetState disable_state_ = dsInactive;
-  // Insert and Append remember where they came from.
-  std::optional<TBookmark> insert_return_;
+  // Insert and Append remember where they came from (the buffer is kept
+  // for the next one: an append per record allocates nothing here).
+  TBookmark insert_return_;
+  bool insert_returns_ = false;
   bool insert_bof_ = false, insert_eof_ = false, insert_had_record_ = false;
 };
 
