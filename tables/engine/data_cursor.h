@@ -489,12 +489,12 @@ public:
   // (after a delete: on the record that follows it in the current order).
   void AppendRecord(std::uint8_t* buffer, bool reposition = true);
   // Appends `count` records laid out one after another (GetRecordSize()
-  // bytes each) as one write: all of them or, on any failure, none. The
-  // cursor stands on the last one. An exclusive in-memory table without
-  // indexes, BLOB fields or filters outside a transaction (a query's result
-  // table) takes them past the record cache, written to its file in one
-  // piece with their system keys added in order; any other table takes
-  // them one AppendRecord at a time (a failure there keeps those before).
+  // bytes each); the cursor stands on the last one. An exclusive in-memory
+  // table without indexes, BLOB fields or filters outside a transaction (a
+  // query's result table) takes them past the record cache as one write,
+  // their system keys added in order: all of them or, on any failure, none.
+  // Any other table takes them one AppendRecord at a time, and a failure
+  // there keeps the records appended before it.
   void AppendRecords(const std::uint8_t* buffers, std::uint32_t count);
   // The caller holds the record's lock (GetCurrentRecord(buffer, true)).
   void ModifyRecord(std::uint8_t* buffer, bool unlock_record, bool reposition = true);
