@@ -1,7 +1,9 @@
-// An X display for the tests of the X11 routines: the one DISPLAY names
-// when it opens, else a private Xvfb started for the test process (its
-// number read back through -displayfd) and stopped at the end. Available()
-// is false only where neither can be had; tests then skip, saying why.
+// An X display for the tests of the X11 routines: a private Xvfb started
+// for the test process (its number read back through -displayfd) and
+// stopped at the end, so that other tests' windows (or a window manager)
+// on a shared display never meet these; the one DISPLAY names where Xvfb
+// cannot be started. Available() is false only where neither can be had;
+// tests then skip, saying why.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -20,9 +22,23 @@ namespace qvtest {
 class XServer {
 public:
   XServer() {
-    if (Opens()) return;
+    if (!StartPrivate()) Opens();
+  }
+  ~XServer() {
+    if (display_ != nullptr) XCloseDisplay(display_);
+    Stop();
+  }
+  XServer(const XServer&) = delete;
+  XServer& operator=(const XServer&) = delete;
+
+  bool Available() const { return display_ != nullptr; }
+  // The test's own connection.
+  Display* D() const { return display_; }
+
+private:
+  bool StartPrivate() {
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe(fds) != 0) return false;
     const std::string fd = std::to_string(fds[1]);
     const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24", nullptr};
     posix_spawn_file_actions_t actions;
@@ -36,25 +52,19 @@ public:
     char c;
     while (pid_ != 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
-    if (number.empty()) return;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    Opens();
-  }
-  ~XServer() {
-    if (display_ != nullptr) XCloseDisplay(display_);
-    if (pid_ != 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+    if (number.empty()) {
+      Stop();
+      return false;
     }
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    return Opens();
   }
-  XServer(const XServer&) = delete;
-  XServer& operator=(const XServer&) = delete;
-
-  bool Available() const { return display_ != nullptr; }
-  // The test's own connection.
-  Display* D() const { return display_; }
-
-private:
+  void Stop() {
+    if (pid_ == 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+  }
   bool Opens() {
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || name[0] == '\0') return false;
