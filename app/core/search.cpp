@@ -1023,16 +1023,10 @@ private:
   void Merge(const DataFileSet& files);
   int64_t RecordsIn(const DataFile& file, int first, int end) const;
   // On the calling thread once huge_heap_ is set: the heap's top in huge
-  // pages (see rtl::os::BackHeapTopWithHugePages), and from then on what
-  // the heap grows by.
+  // pages (see rtl::os::BackHeapTopWithHugePages).
   void GrowHeapInHugePages() {
-    if (std::this_thread::get_id() != caller_) return;
-    if (huge_heap_.exchange(false, std::memory_order_relaxed)) {
+    if (std::this_thread::get_id() == caller_ && huge_heap_.exchange(false, std::memory_order_relaxed))
       rtl::os::BackHeapTopWithHugePages();
-      heap_in_huge_pages_ = true;
-    } else if (heap_in_huge_pages_) {
-      rtl::os::KeepHeapTopInHugePages();
-    }
   }
 
   const std::thread::id caller_;
@@ -1059,7 +1053,6 @@ private:
   // heap grow in huge pages (and clears it). That is looked at once a
   // search (huge_heap_asked_), the cores asked only then.
   std::atomic<bool> huge_heap_{false}, huge_heap_asked_{false};
-  bool heap_in_huge_pages_ = false;  // the calling thread's alone
   std::mutex mutex_;
   // Per slot, the blocks of a file searched while it was read (under
   // mutex_; each entry is used by the thread reading that file alone).

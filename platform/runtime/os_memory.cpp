@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
@@ -69,24 +68,9 @@ void GrowHeapsInLargeSteps() {
 #endif
 }
 
-#if defined(MADV_HUGEPAGE) && defined(__GLIBC__)
-namespace {
-
-constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-// Where the heap's room asked for huge pages ends (0: not asked). The
-// heap's growth past it comes as a map of its own, without the ask.
-std::atomic<std::uintptr_t> heap_asked_to{0};
-
-void AskHugePages(std::uintptr_t first, std::uintptr_t end) {
-  if (end > first && ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE) == 0)
-    heap_asked_to.store(end, std::memory_order_relaxed);
-}
-
-}  // namespace
-#endif
-
 void BackHeapTopWithHugePages() {
 #if defined(MADV_HUGEPAGE) && defined(__GLIBC__)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
   // A block too large for the free lists' usual sizes comes from the top,
   // which ends at the break: what follows it is the room not handed out.
   // On a thread with a heap of its own the block lies elsewhere, and
@@ -98,23 +82,8 @@ void BackHeapTopWithHugePages() {
   std::free(probe);
   const auto brk = reinterpret_cast<std::uintptr_t>(::sbrk(0));
   if (brk == static_cast<std::uintptr_t>(-1) || after > brk || brk - after > (std::uintptr_t{1} << 32)) return;
-  AskHugePages((after + kHugePage - 1) / kHugePage * kHugePage, brk / kHugePage * kHugePage);
-#endif
-}
-
-void KeepHeapTopInHugePages() {
-#if defined(MADV_HUGEPAGE) && defined(__GLIBC__)
-  const std::uintptr_t from = heap_asked_to.load(std::memory_order_relaxed);
-  if (from == 0) return;
-  // No block is taken here (freeing one could shrink the heap and grow it
-  // again on the next): the break alone tells how far the heap grew.
-  const auto brk = reinterpret_cast<std::uintptr_t>(::sbrk(0));
-  if (brk == static_cast<std::uintptr_t>(-1)) return;
-  const std::uintptr_t end = brk / kHugePage * kHugePage;
-  if (end < from)
-    heap_asked_to.store(end, std::memory_order_relaxed);  // it shrank: what grows back is mapped anew
-  else
-    AskHugePages(from, end);
+  const std::uintptr_t first = (after + kHuge - 1) / kHuge * kHuge, end = brk / kHuge * kHuge;
+  if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 #endif
 }
 

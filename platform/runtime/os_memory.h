@@ -48,12 +48,6 @@ void GrowHeapsInLargeSteps();
 // about to fill many megabytes. Memory in use is left as it is. For the
 // thread that started the process (whose heap grows at the break).
 void BackHeapTopWithHugePages();
-// After BackHeapTopWithHugePages asked, asks the same of the room the
-// heap has taken from the system since (its growth is mapped anew,
-// without the ask); nothing before one. Takes no block and costs nothing
-// while the heap has not grown: for a thread filling that heap to call
-// now and then.
-void KeepHeapTopInHugePages();
 
 // Gives the whole pages of memory the allocator holds free back to the
 // system, so that what long work freed does not stay counted beside what
