@@ -34,7 +34,8 @@ void WriteAt(TFileHandler& file, std::uint64_t position, const void* buffer, std
 void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
                    TReadWindow& window, std::uint32_t first, std::uint32_t count, std::uint32_t asked,
                    std::vector<std::uint8_t>& buffer, const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
-                   const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode) {
+                   const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode,
+                   const TWindowReader& read) {
   const std::int64_t length = std::int64_t{count} * layout.entry_size;
   // Grown only: a window read after a smaller one fills no bytes twice.
   if (buffer.size() < static_cast<std::size_t>(length)) buffer.resize(static_cast<std::size_t>(length));
@@ -48,7 +49,8 @@ void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, con
       cache.EndWindow();
     }
   } closer{window, cache};
-  std::int64_t got = ReadAt(file, layout.position(first), buffer.data(), length, true);
+  std::int64_t got = read ? read(layout.position(first), buffer.data(), length)
+                          : ReadAt(file, layout.position(first), buffer.data(), length, true);
   if (got < length && !(host.Written() && (host.Exclusive() || host.WritesHeld())))
     RaiseError(err::kReadError, host.TableName());
   const auto whole = static_cast<std::uint32_t>(got / layout.entry_size);

@@ -45,11 +45,14 @@ struct TReadWindow {
 // cache whose other entries are all held. A
 // short read raises 9217 unless the table has written since it opened and
 // writes alone or holds its writes (appended entries may still be only in
-// the cache).
+// the cache). `read` (when given) reads the window's bytes instead of the
+// file, answering how many it read (a short read is allowed).
+using TWindowReader = std::function<std::int64_t(std::uint64_t position, std::uint8_t* out, std::int64_t count)>;
 void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
                    TReadWindow& window, std::uint32_t first, std::uint32_t count, std::uint32_t asked,
                    std::vector<std::uint8_t>& buffer, const std::function<TCacheEntry*(std::uint32_t key)>& obtain,
-                   const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode);
+                   const std::function<void(TCacheEntry*, const std::uint8_t*)>& decode,
+                   const TWindowReader& read = {});
 
 // Writes every run of modified entries not in use and outside the window
 // with one seek and one write each; entries stay modified until their run is

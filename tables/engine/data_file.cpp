@@ -440,7 +440,11 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
         // a walk passes each record once, and would push out the copies
         // of records read here and there (and grow by the whole budget).
         if (count == 1) copies_.Store(e->Key, bytes);
-      });
+      },
+      spill_first_ == 0 ? TWindowReader{}
+                        : TWindowReader([this, n, count, direction](std::uint64_t, std::uint8_t* out, std::int64_t length) {
+                            return ReadRecordBytes(direction == 1 ? n : n - count + 1, out, length);
+                          }));
   ++stats_.BulkReads;
   stats_.BytesRead += std::uint64_t{count} * header_.RecordSize;
 }
@@ -464,7 +468,7 @@ void TDataFile::ReadOneRecord(std::uint32_t n) {
   const std::uint32_t last = std::min(first + per - 1, records);
   const std::int64_t length = std::int64_t{last - first + 1} * size;
   if (buffer_.size() < static_cast<std::size_t>(length)) buffer_.resize(static_cast<std::size_t>(length));
-  const std::int64_t got = ReadAt(*this, RecordPosition(first), buffer_.data(), length, true);
+  const std::int64_t got = ReadRecordBytes(first, buffer_.data(), length);
   const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
   ++stats_.BulkReads;
   stats_.BytesRead += static_cast<std::uint64_t>(length);
@@ -501,7 +505,7 @@ bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {
     if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
     const std::uint32_t count = std::min(read_ahead_limit_, header_.NextPhysicalRecord - n);
     scan_.resize(std::size_t{count} * size);
-    const std::int64_t got = ReadAt(*this, RecordPosition(n), scan_.data(), std::int64_t{count} * size, true);
+    const std::int64_t got = ReadRecordBytes(n, scan_.data(), std::int64_t{count} * size);
     const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
     ++stats_.CacheMisses;
     ++stats_.BulkReads;
@@ -523,8 +527,77 @@ void TDataFile::DropScanWindow() {
   scan_last_ = 0;
 }
 
+std::int64_t TDataFile::ReadRecordBytes(std::uint32_t first, std::uint8_t* out, std::int64_t count) {
+  const std::uint32_t size = header_.RecordSize;
+  if (spill_first_ == 0 || std::uint64_t{first} + static_cast<std::uint64_t>(count) / size <= spill_first_)
+    return ReadAt(*this, RecordPosition(first), out, count, true);
+  std::int64_t got = 0;
+  if (first < spill_first_) {
+    const std::int64_t below = std::int64_t{spill_first_ - first} * size;
+    got = ReadAt(*this, RecordPosition(first), out, below, true);
+    if (got < below) return got;
+  }
+  return got + spill_.Read(RecordPosition(first) + static_cast<std::uint64_t>(got), out + got, count - got);
+}
+
+void TDataFile::WriteToSpill() {
+  const bool encrypted = GetEncrypted();
+  spill_.Spill(
+      cache_, Layout(), spill_first_,
+      [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TRecord*>(e)->Write(out, encrypted); },
+      [this](TCacheEntry* e) {
+        // A record read back is the spill file's: it keeps no clean copy.
+        static_cast<TRecord*>(e)->ReadAhead = true;
+        copies_.Erase(e->Key);
+        if (e->Key >= scan_first_ && e->Key <= scan_last_) DropScanWindow();
+      });
+}
+
+void TDataFile::SpillRecords() {
+  const std::uint32_t size = header_.RecordSize;
+  if (size == 0 || InMemory() || !IsOpen()) return;
+  const std::size_t least = std::max<std::size_t>(2 * base_capacity_, TSpillFile::RecordBytes() / size);
+  if (cache_.Count() < std::max(least, spill_trigger_)) return;
+  // Records inside the file, which stay, are not walked again per write.
+  spill_trigger_ = cache_.Count() * 2;
+  const std::uint64_t before = spill_.Written();
+  try {
+    if (spill_first_ == 0) {
+      const auto length = static_cast<std::uint64_t>(GetSize());
+      const std::uint64_t start = DataStart();
+      const std::uint64_t first = length <= start ? 1 : (length - start + size - 1) / size + 1;
+      if (first < header_.NextPhysicalRecord) {
+        spill_.Start(host_->PrivateDirectory(), RecordPosition(static_cast<std::uint32_t>(first)));
+        spill_first_ = static_cast<std::uint32_t>(first);
+      }
+    }
+    if (spill_first_ != 0) WriteToSpill();
+  } catch (...) {
+    // Only a saving of memory: what did not reach the spill file stays
+    // changed in the cache.
+  }
+  if (spill_.Written() == before) return;
+  cache_.SetCapacity(base_capacity_);
+  cache_.Shrink(base_capacity_, [this](TCacheEntry* e) { pool_.Return(static_cast<TRecord*>(e)); });
+  spill_trigger_ = cache_.Count() * 2;
+}
+
+void TDataFile::DropSpill() {
+  spill_.Drop();
+  spill_first_ = 0;
+  spill_trigger_ = 0;
+}
+
 bool TDataFile::FlushRecordBuffers(bool flush_to_disk, TWriteUndo* written) {
   if (header_.RecordSize == 0) return false;
+  const bool spilled = spill_first_ != 0;
+  if (spilled) {
+    // The cache's newer records join the spill file first, so that each
+    // record is written once, in file order.
+    WriteToSpill();
+    spill_.CopyInto(*this);
+    host_->MarkWritten();
+  }
   const bool encrypted = GetEncrypted();
   std::uint32_t runs = WriteModifiedRuns(
       *this, *host_, cache_, Layout(), window_, flush_to_disk,
@@ -543,7 +616,7 @@ bool TDataFile::FlushRecordBuffers(bool flush_to_disk, TWriteUndo* written) {
         else copies_.Store(e->Key, out);
       });
   stats_.WriteRuns += runs;
-  return runs > 0;
+  return spilled || runs > 0;
 }
 
 void TDataFile::DropCleanCopies() {
@@ -552,6 +625,7 @@ void TDataFile::DropCleanCopies() {
 }
 
 void TDataFile::FreeRecordBuffers() {
+  DropSpill();
   copies_.Clear();
   DropScanWindow();
   cache_.Clear([this](TCacheEntry* e) { pool_.Return(static_cast<TRecord*>(e)); });

@@ -36,6 +36,7 @@
 #include "tables/engine/stamp_view.h"
 #include "tables/engine/field_definition.h"
 #include "tables/engine/record.h"
+#include "tables/engine/spill_file.h"
 #include "tables/engine/table_host.h"
 #include "tables/lib/file_handler.h"
 
@@ -154,7 +155,22 @@ public:
   // clean copies (a flush that fails drops them, DropCleanCopies).
   // `written` (when given) notes each record it writes, so that a failed
   // flush can mark them modified again.
+  // The records of the spill file (below) go first, then the cache's.
   bool FlushRecordBuffers(bool flush_to_disk, TWriteUndo* written = nullptr);
+  // Inside a transaction (whose changes reach the file only at its commit),
+  // once the cache holds more than TSpillFile::RecordBytes() of records, the
+  // changed ones wholly past the file's end (appended, mostly) go to the
+  // spill file (spill_file.h) and leave the cache as clean entries; reads
+  // of records past that end take the spill file's bytes where the cache
+  // lacks them, and the flush copies it in before the cache's records.
+  // Call between writes (no write's undo open).
+  void SpillRecords();
+  // The flush that copied the spill file in is over (committed): it goes.
+  // DropSpill forgets it with the changes (FreeRecordBuffers does too).
+  void EndSpill() { DropSpill(); }
+  void DropSpill();
+  // Bytes written to the spill file so far, for tests.
+  std::uint64_t SpilledBytes() const { return spill_.Written(); }
   void FreeRecordBuffers();
   void DropCleanCopies();
   void AdjustRecordBuffers();
@@ -209,6 +225,13 @@ private:
   void ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction);
   // Record n alone, into the cache and as a clean copy.
   void ReadOneRecord(std::uint32_t n);
+  // The bytes of the records from `first` on, as the file will hold them:
+  // from the file below the spill file's first record, from the spill file
+  // from there on. Answers the bytes read (a short read stops there).
+  std::int64_t ReadRecordBytes(std::uint32_t first, std::uint8_t* out, std::int64_t count);
+  // Writes the changed records the cache holds past the spill's start to
+  // the spill file, clean from then on.
+  void WriteToSpill();
   std::uint32_t DefinitionCipherLength() const;
   // The checks shared by CheckHeader (raise at the first finding) and
   // RepairHeader (log each, correct unless verify_only).
@@ -244,6 +267,14 @@ private:
   std::function<void()> flush_records_;
   TReadWindow window_;
   TDataFileStatistics stats_;
+  // The spill file of the running transaction: records from spill_first_
+  // on (the first wholly past the data file's end when it was made; 0:
+  // none).
+  TSpillFile spill_;
+  std::uint32_t spill_first_ = 0;
+  // The cache's count at which SpillRecords looks again (twice what a look
+  // left: records inside the file, which stay, are not walked per write).
+  std::size_t spill_trigger_ = 0;
 };
 
 }  // namespace korvex

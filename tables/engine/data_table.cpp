@@ -1039,6 +1039,9 @@ void TDataTable::FlushBuffers(bool adjust, bool force_data, bool force_index, bo
       if (to_disk) blob_->Flush();
     }
     journal_.Commit(settle);
+    // The spill files' records and pages are the files' now.
+    if (data_->IsOpen()) data_->EndSpill();
+    if (index_->IsOpen()) index_->EndSpill();
   } catch (...) {
     // A flush that fails (a full disk, an I/O error) leaves the files as
     // they were: the journal puts back what it wrote. Should that fail too,
@@ -1116,6 +1119,11 @@ void TDataTable::EndWrite(bool force_data, bool force_index, bool force_blob) {
   }
   // Without BeginWrite nothing was noted since the last clear.
   if (begun) undo_.Clear();
+  // A long transaction's records past the file's end leave the cache.
+  if (in_transaction_ && UsesJournal() && !read_only_) {
+    if (data_->IsOpen()) data_->SpillRecords();
+    if (index_->IsOpen()) index_->SpillPages();
+  }
 }
 
 void TDataTable::FreeBuffers(bool adjust, bool reread_headers) {

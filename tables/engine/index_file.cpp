@@ -484,13 +484,15 @@ TPage* TIndexFile::GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset) {
 
 void TIndexFile::ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, bool header_only) {
   std::uint8_t bytes[kIndexPageSize];
-  const std::int64_t got = ReadAt(*this, offset, bytes, kIndexPageSize, true);
+  const bool spilled = spill_first_ != 0 && offset >= spill_first_;
+  const std::int64_t got =
+      spilled ? spill_.Read(offset, bytes, kIndexPageSize) : ReadAt(*this, offset, bytes, kIndexPageSize, true);
   if (got < static_cast<std::int64_t>(kIndexPageSize)) {
     // Pages appended in the cache are not in the file yet while this table
     // writes alone or in a transaction.
     if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
     std::memset(bytes + std::max<std::int64_t>(got, 0), 0, kIndexPageSize - std::max<std::int64_t>(got, 0));
-  } else if (!InMemory() && copies_.PaysFor(file_size_ / kIndexPageSize)) {
+  } else if (!spilled && !InMemory() && copies_.PaysFor(file_size_ / kIndexPageSize)) {
     copies_.Store(offset, bytes);
   }
   ++stats_.Reads;
@@ -569,9 +571,71 @@ void TIndexFile::SetNextFreePage(TPage* page) {
   SetNextFreePagePtr(slot, page->Offset());
 }
 
+void TIndexFile::WriteToSpill() {
+  const bool encrypted = encrypted_;
+  ForEachSlot(true, [&](std::uint8_t s) {
+    spill_.Spill(
+        caches_[s], PageLayout(), spill_first_,
+        [encrypted](TCacheEntry* e, std::uint8_t* out) { static_cast<TPage*>(e)->Write(out, encrypted); },
+        [this](TCacheEntry* e) { copies_.Erase(e->Key); });
+  });
+}
+
+void TIndexFile::SpillPages() {
+  if (InMemory() || !IsOpen()) return;
+  std::size_t total = 0;
+  ForEachSlot(true, [&](std::uint8_t s) { total += caches_[s].Count(); });
+  const std::size_t limit = TSpillFile::Pages();
+  if (total < std::max(limit, spill_trigger_)) return;
+  // Pages inside the file, which stay, are not walked again per write.
+  spill_trigger_ = total * 2;
+  const std::uint64_t before = spill_.Written();
+  try {
+    if (spill_first_ == 0) {
+      const auto length = static_cast<std::uint64_t>(GetSize());
+      const std::uint64_t first = (std::max<std::uint64_t>(length, kIndexHeaderSize) + kIndexPageSize - 1) /
+                                  kIndexPageSize * kIndexPageSize;
+      if (first < file_size_) {
+        spill_.Start(host_->PrivateDirectory(), first);
+        spill_first_ = static_cast<std::uint32_t>(first);
+      }
+    }
+    if (spill_first_ != 0) WriteToSpill();
+  } catch (...) {
+    // Only a saving of memory: what did not reach the spill file stays
+    // changed in the caches.
+  }
+  if (spill_.Written() == before) return;
+  // Each list keeps its more recently used half (the upper levels of its
+  // tree, which every descent passes, among them).
+  std::size_t left = 0;
+  ForEachSlot(true, [&](std::uint8_t s) {
+    TEntryCache& cache = caches_[s];
+    const std::size_t keep = std::max(std::min(kPageCacheSize, limit / 8), cache.Count() / 2);
+    cache.SetCapacity(keep);
+    cache.Shrink(keep, [this](TCacheEntry* e) { pool_.Return(static_cast<TPage*>(e)); });
+    left += cache.Count();
+  });
+  spill_trigger_ = left * 2;
+}
+
+void TIndexFile::DropSpill() {
+  spill_.Drop();
+  spill_first_ = 0;
+  spill_trigger_ = 0;
+}
+
 bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
   const bool encrypted = encrypted_;
   std::uint32_t runs = 0;
+  if (spill_first_ != 0) {
+    // The caches' newer pages join the spill file first, so that each page
+    // is written once, in file order.
+    WriteToSpill();
+    spill_.CopyInto(*this);
+    host_->MarkWritten();
+    ++runs;
+  }
   ForEachSlot(true, [&](std::uint8_t s) {
     runs += WriteModifiedRuns(
         *this, *host_, caches_[s], PageLayout(), TReadWindow{}, flush_to_disk,
@@ -587,6 +651,7 @@ bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
 void TIndexFile::DropCleanCopies() { copies_.Clear(); }
 
 void TIndexFile::FreePageBuffers(bool system_slot) {
+  DropSpill();
   copies_.Clear();
   if (count_ > kMaxSecondaryIndexes) return;
   for (std::uint8_t s = 0; s < kIndexSlots; ++s)

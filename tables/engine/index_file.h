@@ -49,6 +49,7 @@
 #include "tables/engine/field_definition.h"
 #include "tables/engine/index_definition.h"
 #include "tables/engine/index_page.h"
+#include "tables/engine/spill_file.h"
 #include "tables/engine/table_host.h"
 #include "tables/lib/file_handler.h"
 
@@ -64,6 +65,7 @@ inline constexpr std::size_t kPageCacheSize = 1024;
 inline constexpr std::size_t kPageCacheGrowth = 64;
 // Bytes of pages kept as read once the page caches let them go.
 inline constexpr std::size_t kCleanPageBudget = std::size_t{8} << 20;
+
 inline constexpr char kSystemIndexName[] = "Sys Deleted";
 
 struct TIndexFileStatistics {
@@ -158,7 +160,21 @@ public:
   // Puts a page at the head of its index's free chain.
   void SetNextFreePage(TPage* page);
 
+  // The pages of the spill file (below) go first, then the caches'.
   bool FlushPageBuffers(bool flush_to_disk);
+  // Inside a transaction, once the caches hold more than TSpillFile::Pages()
+  // pages, the changed ones wholly past the file's end (new pages, mostly)
+  // go to the spill file (spill_file.h) and every list keeps its more
+  // recently used half; a page past that end the caches lack is read from
+  // the spill file, and the flush copies it in before the caches' pages.
+  // Call between writes (no write's undo open).
+  void SpillPages();
+  // The flush that copied the spill file in is over (committed): it goes.
+  // DropSpill forgets it with the changes (FreePageBuffers does too).
+  void EndSpill() { DropSpill(); }
+  void DropSpill();
+  // Bytes written to the spill file so far, for tests.
+  std::uint64_t SpilledBytes() const { return spill_.Written(); }
   // A write's before-images (write_undo.h): the caches note their first
   // touches in `undo` (nullptr: no more); the header's image;
   // the modified entries a flush is about to write.
@@ -232,6 +248,14 @@ private:
   TCleanCopies copies_;
   TEntryPool<TPage> pool_{1023};
   TIndexFileStatistics stats_;
+  // Pages from offset spill_first_ on (the file's end when it was made; 0:
+  // none) in the running transaction's spill file.
+  TSpillFile spill_;
+  std::uint32_t spill_first_ = 0;
+  // The caches' count at which SpillPages looks again.
+  std::size_t spill_trigger_ = 0;
+  // Writes the changed pages past the spill's start to the spill file.
+  void WriteToSpill();
 };
 
 }  // namespace korvex

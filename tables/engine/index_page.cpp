@@ -79,6 +79,7 @@ void TPage::SetSubtreeCount(int i, std::uint32_t count) {
 
 void TPage::InsertEntry(int i, const std::uint8_t* key, std::uint32_t value, std::uint32_t count) {
   if (Logging()) Note(TUndoStep::kErase, Slot(i), Stride());
+  Room(entries_, Stride());
   auto at = entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i)), Stride(), std::uint8_t{0});
   std::uint8_t* slot = &*at;
   std::memcpy(slot, key, key_size_);
@@ -87,6 +88,17 @@ void TPage::InsertEntry(int i, const std::uint8_t* key, std::uint32_t value, std
   sum_ += count;
   ++count_;
   Touch();
+}
+
+void TPage::Room(std::vector<std::uint8_t>& entries, std::size_t more) const {
+  const std::size_t needed = entries.size() + more;
+  if (needed <= entries.capacity()) return;
+  // A full page and the one entry over that its split takes away: a page
+  // grown by doubling would keep up to twice that (a large transaction
+  // holds every page it changed).
+  std::size_t room = Stride() * (MaximumEntries() + 1);
+  if (room < needed) room = needed + needed / 4;  // compressed keys: more entries fit
+  entries.reserve(room);
 }
 
 void TPage::DeleteEntry(int i) {
@@ -105,6 +117,7 @@ void TPage::MoveEntries(int first, int n, TPage& target, int at) {
   if (target.Logging()) target.Note(TUndoStep::kErase, target.Slot(at), Slot(n));
   auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(Slot(first));
   auto end = begin + static_cast<std::ptrdiff_t>(Slot(n));
+  target.Room(target.entries_, Slot(n));
   target.entries_.insert(target.entries_.begin() + static_cast<std::ptrdiff_t>(target.Slot(at)), begin, end);
   target.count_ += n;
   target.sum_ += moved;

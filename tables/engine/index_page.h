@@ -152,6 +152,9 @@ private:
   void Counts(int i, std::uint32_t& leading, std::uint32_t& trailing) const;
   [[noreturn]] void Corrupt() const;
   void Touch() { Modified = true; }
+  // Makes room for `more` bytes in `entries` (this page's or a copy's):
+  // at least a full page's at once.
+  void Room(std::vector<std::uint8_t>& entries, std::size_t more) const;
 
   // The before-image of the write Remember started, while it lasts.
   struct TUndoStep {

@@ -255,13 +255,7 @@ void RunCrashBar(int kills) {
     Env env(dir);
     std::vector<TFieldDefinition> fields{Field("K", dtInteger), Field("S", dtString, 30), Field("M", dtBlob, 0, 1)};
     // A primary key on K and a secondary index on S.
-    TTableCreation creation;
-    TIndexDefinition primary, names;
-    primary.Fields[primary.FieldCount++] = kKey;
-    names.Name = "S";
-    names.Fields[names.FieldCount++] = kName;
-    creation.IndexCount = 1;
-    creation.Indexes = {primary, names};
+    const TTableCreation creation = KeyAndNameIndexes(kKey, kName);
     TDataCursor c(env.dir);
     c.SetTableName("t");
     c.SetExclusive(true);

@@ -29,6 +29,18 @@ inline std::unique_ptr<TDataCursor> Cursor(TDataDirectory* dir, bool exclusive, 
   return c;
 }
 
+// A primary key on field `key` and a secondary index "S" on field `name`.
+inline TTableCreation KeyAndNameIndexes(std::uint16_t key, std::uint16_t name) {
+  TTableCreation creation;
+  TIndexDefinition primary, names;
+  primary.Fields[primary.FieldCount++] = key;
+  names.Name = "S";
+  names.Fields[names.FieldCount++] = name;
+  creation.IndexCount = 1;
+  creation.Indexes = {primary, names};
+  return creation;
+}
+
 inline void CreateWithCursor(TDataDirectory* dir, std::vector<TFieldDefinition> fields, TTableCreation creation = {},
                              const std::string& name = "t", bool in_memory = false) {
   auto c = Cursor(dir, true, name);

@@ -110,13 +110,7 @@ void MakeBase(const std::string& dir) {
   {
     // A primary key on N and a secondary index on S: writes change index
     // pages too.
-    TTableCreation creation;
-    TIndexDefinition primary, names;
-    primary.Fields[primary.FieldCount++] = kNumber;
-    names.Name = "S";
-    names.Fields[names.FieldCount++] = kName;
-    creation.IndexCount = 1;
-    creation.Indexes = {primary, names};
+    const TTableCreation creation = KeyAndNameIndexes(kNumber, kName);
     TDataCursor c(env.dir);
     c.SetTableName("t");
     c.SetExclusive(true);
