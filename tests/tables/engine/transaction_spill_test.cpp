@@ -23,6 +23,7 @@
 #include "tables/engine/data_cursor.h"
 #include "tables/engine/data_session.h"
 #include "tables/engine/data_table.h"
+#include "tables/engine/engine_error.h"
 #include "tables/engine/spill_file.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/cursor_test_support.h"
@@ -256,6 +257,73 @@ TEST(TransactionSpill, LongTransactionsMatchTheModelThroughCommitsAndRollbacks) 
     CheckResult check = RunTableCheck(dir + "/t.DAT", k.encrypted ? EngineKeysOption() : "");
     EXPECT_EQ(check.status, 0) << check.output;
     EXPECT_TRUE(Empty(priv));
+  }
+}
+
+// Faults injected into a long transaction's writes, spills and commit: a
+// failed write is undone and reported, a failed spill keeps its records
+// in the cache, a failed commit leaves the files as they were and can be
+// retried; a spill file that cannot be made leaves every change cached.
+TEST(TransactionSpill, InjectedFaultsAndAMissingSpillFolderLoseNothing) {
+  for (const bool blocked : {false, true}) {
+    SCOPED_TRACE(blocked ? "no spill file" : "faults");
+    qvtest::TempDir tmp;
+    const std::string dir = tmp.Path() + "/t", priv = tmp.Path() + "/private";
+    std::filesystem::create_directories(dir);
+    Session s(dir, priv);
+    // A file where the folder should be: no spill file can be made there.
+    if (blocked) {
+      std::filesystem::remove(priv);
+      qvtest::WriteFileBytes(priv, "x");
+    }
+    CreateTable(s.env.dir, false);
+    Rows rows(21);
+    Model m;
+    auto c = Cursor(s.env.dir, false);
+    c->OpenCursor();
+    s.env.dir->StartTransaction();
+    AppendRows(*c, 1, 300, rows, m);
+    s.env.dir->CommitTransaction(true);
+    SmallSpillLimits limits;
+    const std::map<std::string, std::string> before = TableFiles(dir);
+    Bytes buffer(c->GetRecordSize());
+    s.env.dir->StartTransaction();
+    int failed = 0;
+    for (int block = 0; block < 90; ++block) {
+      // One fault somewhere in each block of 100 appends (none when blocked).
+      FaultAt fault(blocked ? 0 : 1 + static_cast<int>(rows.rng() % 400));
+      for (int i = 0; i < 100; ++i) {
+        const auto key = static_cast<std::int32_t>(1000 + block * 100 + i);
+        const Row row = rows.Next();
+        Put(*c, buffer, key, row);
+        if (RaisedNumber([&] { c->AppendRecord(buffer.data(), false); }) == 0) m[key] = row;
+        else ++failed;
+      }
+    }
+    ExpectRows(*c, m);
+    EXPECT_EQ(c->Table()->DataFile().SpilledBytes() > 0, !blocked);
+    if (!blocked) {
+      EXPECT_GT(failed, 0);
+    }
+    // The commit fails at its k-th fault site until it has none left.
+    int attempts = 0;
+    for (int k = 1;; k = k * 2 + 1, ++attempts) {
+      FaultAt fault(k);
+      if (RaisedNumber([&] { s.env.dir->CommitTransaction(true); }) == 0) break;
+      EXPECT_TRUE(TableFiles(dir) == before) << k;
+      ASSERT_LT(attempts, 30);
+    }
+    EXPECT_GT(attempts, 2);
+    ExpectRows(*c, m);
+    c->CloseCursor();
+    {
+      Session fresh(dir, tmp.Path());
+      auto r = Cursor(fresh.env.dir, false);
+      r->OpenCursor();
+      ExpectRows(*r, m);
+    }
+    CheckResult check = RunTableCheck(dir + "/t.DAT");
+    EXPECT_EQ(check.status, 0) << check.output;
   }
 }
 
