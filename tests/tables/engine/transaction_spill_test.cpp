@@ -160,6 +160,18 @@ void AppendRows(TDataCursor& c, std::int32_t first_key, int count, Rows& rows, M
   }
 }
 
+// A cursor on t, and `count` rows appended from key `first` on in a
+// transaction, committed unless `commit` is false.
+std::unique_ptr<TDataCursor> AppendInTransaction(Session& s, bool exclusive, std::int32_t first, int count, Rows& rows,
+                                                 Model& m, bool commit = true) {
+  auto c = Cursor(s.env.dir, exclusive);
+  c->OpenCursor();
+  s.env.dir->StartTransaction();
+  AppendRows(*c, first, count, rows, m);
+  if (commit) s.env.dir->CommitTransaction(true);
+  return c;
+}
+
 TEST(TransactionSpill, LongTransactionsMatchTheModelThroughCommitsAndRollbacks) {
   struct Case {
     const char* name;
@@ -181,11 +193,7 @@ TEST(TransactionSpill, LongTransactionsMatchTheModelThroughCommitsAndRollbacks) 
     CreateTable(s.env.dir, k.encrypted);
     Rows rows(static_cast<std::uint32_t>(k.encrypted * 2 + k.commit));
     Model m;
-    auto c = Cursor(s.env.dir, k.exclusive);
-    c->OpenCursor();
-    s.env.dir->StartTransaction();
-    AppendRows(*c, 1, 300, rows, m);
-    s.env.dir->CommitTransaction(true);
+    auto c = AppendInTransaction(s, k.exclusive, 1, 300, rows, m);
     SmallSpillLimits limits;
     std::map<std::string, std::string> before = TableFiles(dir);
     Model committed = m;
@@ -279,11 +287,7 @@ TEST(TransactionSpill, InjectedFaultsAndAMissingSpillFolderLoseNothing) {
     CreateTable(s.env.dir, false);
     Rows rows(21);
     Model m;
-    auto c = Cursor(s.env.dir, false);
-    c->OpenCursor();
-    s.env.dir->StartTransaction();
-    AppendRows(*c, 1, 300, rows, m);
-    s.env.dir->CommitTransaction(true);
+    auto c = AppendInTransaction(s, false, 1, 300, rows, m);
     SmallSpillLimits limits;
     const std::map<std::string, std::string> before = TableFiles(dir);
     Bytes buffer(c->GetRecordSize());
@@ -334,10 +338,7 @@ bool SpillingTransaction(const std::string& dir, const std::string& priv, bool k
   SmallSpillLimits limits;
   Rows rows(5);
   Model m;
-  auto c = Cursor(s.env.dir, false);
-  c->OpenCursor();
-  s.env.dir->StartTransaction();
-  AppendRows(*c, 1001, 9000, rows, m);
+  auto c = AppendInTransaction(s, false, 1001, 9000, rows, m, false);
   const bool spilled = c->Table()->DataFile().SpilledBytes() > 0 && c->Table()->IndexFile().SpilledBytes() > 0;
   if (kill && spilled) std::raise(SIGKILL);
   s.env.dir->CommitTransaction(true);
@@ -353,12 +354,8 @@ TEST(TransactionSpill, KillsInTheTransactionOrItsCommitLeaveTheTableBeforeOrAfte
   {
     Session s(dir, priv);
     CreateTable(s.env.dir, false);
-    auto c = Cursor(s.env.dir, false);
-    c->OpenCursor();
     Rows rows(9);
-    s.env.dir->StartTransaction();
-    AppendRows(*c, 1, 1000, rows, m);
-    s.env.dir->CommitTransaction(true);
+    AppendInTransaction(s, false, 1, 1000, rows, m);
   }
   const std::map<std::string, std::string> before = TableFiles(dir);
   // Killed in the middle: nothing of the transaction is anywhere.
