@@ -255,13 +255,16 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
     }
     std::vector<char> alone(last - first, 0);  // read on its own below
     // The largest files first, so that the threads finish together instead
-    // of one of them reading a large file while the others wait.
+    // of one of them reading a large file while the others wait. One
+    // thread reads them in order: what it finds as it reads is then in
+    // file order already.
     std::vector<size_t> order(last - first);
     for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-      const auto size = [&](size_t k) { return fds[k] < 0 ? 0 : stats[k].size; };
-      return size(a) > size(b);
-    });
+    if (threads > 1)
+      std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const auto size = [&](size_t k) { return fds[k] < 0 ? 0 : stats[k].size; };
+        return size(a) > size(b);
+      });
     // Each file is read (and handed on) by whichever thread takes it.
     const CrewTask read_one = [&](size_t taken, bool) {
       const size_t k = order[taken];

@@ -356,6 +356,13 @@ struct Block {
   std::vector<DataFile::Span> baptism_lines;
   bool make_lines = false;
   std::vector<std::string> baptism_hits;
+  // Where one thread searches every block in turn, the hit lines it makes
+  // go to one list of the search's instead, this block's at [made_from,
+  // made_to) of it: in file order that list is the merged one, with no
+  // second list of slots filled at the merge.
+  std::vector<std::string>* made_into = nullptr;  // null: baptism_hits
+  size_t made_from = 0, made_to = 0;
+  size_t MadeCount() const { return made_into != nullptr ? made_to - made_from : baptism_hits.size(); }
   std::vector<std::string> other_hits;
   std::vector<KeyedHit> other_sorted;  // other_hits in order, once the block is finished
   std::vector<std::string> keywords;  // first match word of hit lines, once each
@@ -629,9 +636,15 @@ void BlockSearcher::Search(const DataFile& file, const FileKind kind, Block& blo
         std::partition_point(places.begin() + static_cast<ptrdiff_t>(place), places.end(),
                              [end](const DataFile::Candidate& c) { return c.at < end; }) -
         (places.begin() + static_cast<ptrdiff_t>(place)));
-    if (kind != FileKind::kBaptisms) block.other_hits.reserve(in_block);
-    else if (block.make_lines) block.baptism_hits.reserve(in_block);
-    else block.baptism_lines.reserve(in_block);
+    if (kind != FileKind::kBaptisms) {
+      block.other_hits.reserve(in_block);
+    } else if (block.make_lines) {
+      std::vector<std::string>& made = block.made_into != nullptr ? *block.made_into : block.baptism_hits;
+      if (made.capacity() - made.size() < in_block)
+        made.reserve(std::max(made.size() + in_block, 2 * made.capacity()));
+    } else {
+      block.baptism_lines.reserve(in_block);
+    }
   }
   const auto next_place = [&](size_t from, size_t, size_t& line) {
     for (; place < places.size(); ++place) {
@@ -810,7 +823,7 @@ void BlockSearcher::AddHit(std::string_view trimmed, const LineSpan& line, FileK
   if (kind != FileKind::kBaptisms)
     block.other_hits.push_back(HitLine(trimmed, tag_));
   else if (block.make_lines)
-    block.baptism_hits.push_back(HitLine(trimmed, tag_));
+    (block.made_into != nullptr ? *block.made_into : block.baptism_hits).push_back(HitLine(trimmed, tag_));
   else
     block.baptism_lines.push_back({static_cast<uint32_t>(line.begin), static_cast<uint32_t>(line.end)});
   // The matcher hands each word out once, so a thread's blocks list a word
@@ -1053,6 +1066,9 @@ private:
   // heap grow in huge pages (and clears it). That is looked at once a
   // search (huge_heap_asked_), the cores asked only then.
   std::atomic<bool> huge_heap_{false}, huge_heap_asked_{false};
+  // With one core, the baptism hit lines the calling thread makes as found
+  // (see Block::made_into).
+  std::vector<std::string> made_;
   std::mutex mutex_;
   // Per slot, the blocks of a file searched while it was read (under
   // mutex_; each entry is used by the thread reading that file alone).
@@ -1282,6 +1298,14 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
   if (!searcher) searcher.emplace(options_, result_.terms);
   if (calling_thread && searcher->NeedsWords(kind)) AwaitWords(file, block.slot);
   if (stop_) return;
+  // One thread searches every block (or the other threads only read
+  // files): its hit lines go to made_.
+  const bool into_made = block.make_lines && kind == FileKind::kBaptisms && calling_thread &&
+                         (crew_.Processors() == 1 || options_.threads == 1);
+  if (into_made) {
+    block.made_into = &made_;
+    block.made_from = block.made_to = made_.size();
+  }
   searcher->Search(file, kind, block, [&](int lines, int64_t hits) {
     lines_read_ += lines;
     hits_ += hits;
@@ -1292,6 +1316,7 @@ void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFil
     return !stop_;
   });
   block.finished = block.done_to == block.end;
+  if (into_made) block.made_to = made_.size();
   // The lists give back what their last doubling (or the places) left
   // unused, when that is much, for the hit lines that blocks still searched
   // allocate.
@@ -1410,7 +1435,7 @@ void Searcher::Merge(const DataFileSet& files) {
     result_.hit_count += block.hits;
     file_had_hit = file_had_hit || block.hits > 0;
     places.push_back({baptisms, others});
-    baptisms += block.baptism_lines.size() + block.baptism_hits.size();
+    baptisms += block.baptism_lines.size() + block.MadeCount();
     others += block.other_hits.size();
     for (const std::string& word : block.keywords) keywords.Add(word);
     if (!block.finished) {
@@ -1428,13 +1453,27 @@ void Searcher::Merge(const DataFileSet& files) {
   else if (!last_ticked_.empty())
     result_.searching_line = "Searching: " + titles_[static_cast<size_t>(last_ticked_.back())];
 
+  // Where every block's baptism hit lines went to made_ in block order,
+  // made_ is the merged list.
+  bool made_whole = !made_.empty();
+  for (size_t b = 0; b < places.size() && made_whole; ++b) {
+    const Block& block = *blocks_[b];
+    if (block.baptism_lines.size() + block.MadeCount() == 0) continue;
+    made_whole = block.made_into == &made_ && block.made_from == places[b].baptisms;
+  }
+  if (made_whole) {
+    made_.resize(baptisms);  // hits of blocks after the first one not finished
+    result_.baptism_hits = std::move(made_);
+  }
+  const size_t to_make = made_whole ? 0 : baptisms;
+
   // Then the other hits are merged and the baptism hit lines made, in one
   // round of a few threads. The work is cut into a few shares per thread,
   // taken in turn, so that a thread the system holds back delays the rest
   // by one share at most.
   constexpr size_t kSharesPerThread = 4;
-  const size_t threads = baptisms >= kBaptismsApart || others >= 2 * kMergeShare
-                             ? rtl::PartsFor(std::max(baptisms, others), kMergeShare, 8, crew_.Processors())
+  const size_t threads = to_make >= kBaptismsApart || others >= 2 * kMergeShare
+                             ? rtl::PartsFor(std::max(to_make, others), kMergeShare, 8, crew_.Processors())
                              : 1;
   OtherMerge merge;
   for (size_t b = 0; b < places.size(); ++b) {
@@ -1446,7 +1485,7 @@ void Searcher::Merge(const DataFileSet& files) {
   }
   const size_t most = threads == 1 ? 1 : threads * kSharesPerThread;
   merge.Cut(most, kMergeShare / kSharesPerThread);
-  result_.baptism_hits.reserve(baptisms);
+  result_.baptism_hits.reserve(to_make);
   {
     // The lists' fresh pages are asked for at once rather than one fault at
     // a time as the slots are written (a few megabytes at 4M lines: the
@@ -1454,11 +1493,11 @@ void Searcher::Merge(const DataFileSet& files) {
     // at multiples of their size, a few hundred KiB: many small ones, or
     // ones that straddle, had the threads wait on each other in the kernel
     // (1.0-1.9 ms at 4M lines on all cores against 0.7-0.9).
-    const size_t bytes = (baptisms + merge.items) * sizeof(std::string);
+    const size_t bytes = (to_make + merge.items) * sizeof(std::string);
     const size_t piece = std::clamp<size_t>(std::bit_ceil(std::max<size_t>(1, bytes / threads)), kPrefaultPieceLeast,
                                             kPrefaultPieceMost);
     std::vector<rtl::os::MemoryPiece> pieces;
-    rtl::os::CutAtMultiples(result_.baptism_hits.data(), baptisms * sizeof(std::string), piece, pieces);
+    rtl::os::CutAtMultiples(result_.baptism_hits.data(), to_make * sizeof(std::string), piece, pieces);
     rtl::os::CutAtMultiples(merge.merged.data(), merge.items * sizeof(std::string), piece, pieces);
     // Each task also finds where a part of the merge starts.
     crew_.Run(threads, std::max(merge.parts, pieces.size()), [&](size_t task, bool) {
@@ -1466,12 +1505,13 @@ void Searcher::Merge(const DataFileSet& files) {
       if (task < pieces.size()) rtl::os::PrefaultMemory(pieces[task].at, pieces[task].length);
     });
   }
-  const size_t baptism_shares = std::clamp<size_t>(baptisms / (kMergeShare / kSharesPerThread), 1, most);
+  const size_t baptism_shares =
+      to_make == 0 ? 0 : std::clamp<size_t>(to_make / (kMergeShare / kSharesPerThread), 1, most);
   // One task makes every baptism hit in order: it appends them to the
   // list (moved or made in place) rather than filling it with empty slots
   // first and assigning each.
   const bool append = baptism_shares == 1;
-  if (!append) result_.baptism_hits.resize(baptisms);
+  if (!append && to_make > 0) result_.baptism_hits.resize(baptisms);
   merge.merged.resize(merge.items);
   // The merge turns the event loop on this thread and may be cancelled;
   // the other hits then stay in the order found. After a Cancel during the
@@ -1494,12 +1534,14 @@ void Searcher::Merge(const DataFileSet& files) {
       Block& block = *blocks_[b];
       const bool alone = lo <= first && last <= hi;
       if (block.make_lines) {
+        std::string* const made =
+            block.made_into != nullptr ? block.made_into->data() + block.made_from : block.baptism_hits.data();
         if (append)
-          result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(block.baptism_hits.begin()),
-                                      std::make_move_iterator(block.baptism_hits.end()));
+          result_.baptism_hits.insert(result_.baptism_hits.end(), std::make_move_iterator(made),
+                                      std::make_move_iterator(made + (last - first)));
         else
           for (size_t k = std::max(first, lo) - first; first + k < std::min(last, hi); ++k)
-            result_.baptism_hits[first + k] = std::move(block.baptism_hits[k]);
+            result_.baptism_hits[first + k] = std::move(made[k]);
         if (alone) std::vector<std::string>().swap(block.baptism_hits);
         continue;
       }

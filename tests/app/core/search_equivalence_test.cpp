@@ -14,6 +14,7 @@
 #include "allocation_counter.h"
 #include "core_test_support.h"
 #include "plain_search.h"
+#include "platform/runtime/os_process.h"
 #include "platform/runtime/strings.h"
 #include "platform/runtime/sysutils.h"
 #include "textutil/edit.h"
@@ -638,6 +639,53 @@ TEST_F(SearchThreads, OneThreadAndSeveralGiveTheSameResult) {
     }
   }
   EXPECT_GE(merged_apart, 2);
+}
+
+// On one thread the baptism hit lines made as found go to one list: the
+// result whether the blocks were searched in file order (nobody watching:
+// each file as it is read) or not (watched: each file's first block as it
+// is read, the rest after), read into a new set or searched again, and a
+// prefix of it when cancelled.
+TEST_F(SearchThreads, OnOneThreadHitLinesMadeAsFoundComeInFileOrderWhateverOrderTheBlocksTook) {
+  const std::vector<int> cores = rtl::os::CoresOfThisThread();
+  ASSERT_FALSE(cores.empty());
+  struct Unpin {
+    const std::vector<int>& cores;
+    ~Unpin() { rtl::os::KeepThisThreadOn(cores); }
+  } unpin{cores};
+  for (const std::string text : {"Baker", "Jo* Ba*"}) {
+    SearchOptions o = Options(text, 1);
+    o.make_lines_from = 0;
+    rtl::os::KeepThisThreadOn(cores);
+    const SearchResult whole = RunSearch(*set_, Options(text, 3), nullptr);
+    ASSERT_GT(whole.baptism_hits.size(), 1000u);
+    // One core: the files are read on this thread too, in file order.
+    ASSERT_TRUE(rtl::os::KeepThisThreadOn({cores[0]}));
+    for (const int cancel_at : {0, -1, 4, 9, 20}) {
+      SCOPED_TRACE(text + ", cancelled at call " + std::to_string(cancel_at));
+      appcore_test::SteppingClock clock(20);
+      rtl::ClockScope scope(clock);
+      int calls = 0;
+      const ProgressFn progress =
+          cancel_at == 0 ? ProgressFn() : [&](const SearchProgress&) { return ++calls != cancel_at; };
+      DataFileSet loaded;
+      const SearchResult r = LoadAndSearch(loaded, dir_->str(), nullptr, o, progress);
+      const SearchResult again = RunSearch(loaded, o, progress);
+      for (const SearchResult* got : {&r, &again}) {
+        if (cancel_at > 0 && got->cancelled) {
+          ASSERT_LE(got->baptism_hits.size(), whole.baptism_hits.size());
+          EXPECT_TRUE(std::equal(got->baptism_hits.begin(), got->baptism_hits.end(), whole.baptism_hits.begin()));
+          continue;
+        }
+        EXPECT_FALSE(got->cancelled);
+        EXPECT_EQ(got->baptism_hits, whole.baptism_hits);
+        EXPECT_EQ(got->marriage_hits, whole.marriage_hits);
+        EXPECT_EQ(std::tie(got->hit_count, got->record_count, got->line_count),
+                  std::tie(whole.hit_count, whole.record_count, whole.line_count));
+      }
+      if (cancel_at > 0) EXPECT_TRUE(r.cancelled);
+    }
+  }
 }
 
 TEST_F(SearchThreads, ACancelledParallelSearchKeepsAPrefixAndShowsTheSearchingLine) {
