@@ -392,7 +392,9 @@ bool TDataCursor::Find(bool is_key, const std::uint8_t* values, int field_count,
   if (IsPhysicalNavigation() || values == nullptr) return false;
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
-  Key key(kMaxKeySize, 0);
+  // The cursor's own, so that a search allocates nothing.
+  Key& key = find_key_;
+  key.assign(kMaxKeySize, 0);
   if (is_key) std::memcpy(key.data(), values, index_def_.KeySize);
   else GetKeyValues(values, key.data());
   const int key_fields = index_def_.FieldCount;

@@ -949,6 +949,7 @@ private:
   // leads there (checked page by page).
   TIndexTree::TPathHint found_path_;
   Key found_key_;  // FindIndexKey's key found
+  Key find_key_;  // Find's search key
   std::uint8_t found_path_slot_ = 0;
   std::uint32_t found_path_record_ = 0;  // the record that search found
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)

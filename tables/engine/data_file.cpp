@@ -403,12 +403,13 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     if (!host_->WritesHeld()) held_window_ = 0;
     else if (held_window_ != 0) count = std::min(count, held_window_);
     if (read_ahead && count == 1 && copies_.Enabled()) {
-      ReadOneRecord(n);
+      // The entry in hand: no second look-up.
+      entry = ReadOneRecord(n);
     } else {
       ReadRecordBuffers(n, count, direction);
       last_read_ = direction == 1 ? n + count - 1 : n - count + 1;  // where the window ends
+      entry = cache_.Find(n);
     }
-    entry = cache_.Find(n);
     if (!entry && count > 1) {
       // The window pushed its own first record out: narrower windows from
       // now on, and this record alone.
@@ -449,7 +450,7 @@ void TDataFile::ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int dire
   stats_.BytesRead += std::uint64_t{count} * header_.RecordSize;
 }
 
-void TDataFile::ReadOneRecord(std::uint32_t n) {
+TRecord* TDataFile::ReadOneRecord(std::uint32_t n) {
   // A record met out of the file's order. While the copies can hold the
   // whole file, its window (64 KB) is read and every record of it kept as a
   // clean copy: a read costs little more for the window than for one
@@ -474,7 +475,7 @@ void TDataFile::ReadOneRecord(std::uint32_t n) {
   stats_.BytesRead += static_cast<std::uint64_t>(length);
   if (n - first >= whole) {
     if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
-    return;  // appended in the cache only: not in the file yet
+    return nullptr;  // appended in the cache only: not in the file yet
   }
   const std::uint8_t* mine = buffer_.data() + std::size_t{n - first} * size;
   if (per > 1) {
@@ -483,7 +484,9 @@ void TDataFile::ReadOneRecord(std::uint32_t n) {
   } else if (copies_.PaysFor(records)) {
     copies_.Store(n, mine);
   }
-  GetNewRecordBuffer(n)->Read(mine, GetEncrypted());
+  TRecord* record = GetNewRecordBuffer(n);
+  record->Read(mine, GetEncrypted());
+  return record;
 }
 
 bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {

@@ -223,8 +223,9 @@ private:
   // held) a grown cache.
   TRecord* GetNewRecordBuffer(std::uint32_t n);
   void ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction);
-  // Record n alone, into the cache and as a clean copy.
-  void ReadOneRecord(std::uint32_t n);
+  // Record n alone, into the cache and as a clean copy: its entry, or
+  // nullptr when the file has no bytes for it yet (appended in the cache).
+  TRecord* ReadOneRecord(std::uint32_t n);
   // The bytes of the records from `first` on, as the file will hold them:
   // from the file below the spill file's first record, from the spill file
   // from there on. Answers the bytes read (a short read stops there).

@@ -42,6 +42,7 @@ bool Keyable(const TFieldDefinition& field) { return field.DataType != dtBlob &&
 }  // namespace
 
 TIndexFile::TIndexFile(TTableHost* host, bool encrypted) : TFileHandler(host), host_(host), encrypted_(encrypted) {
+  base_.fill(kPageCacheSize);
   for (auto& cache : caches_) {
     cache.SetCapacity(kPageCacheSize);
     cache.SetUndoSource(&undo_);
@@ -456,12 +457,24 @@ void TIndexFile::ForEachSlot(bool system_slot, const F& f) {
 
 void TIndexFile::FreeSlotPages(std::uint8_t slot) {
   caches_[slot].Clear([this](TCacheEntry* e) { pool_.Return(static_cast<TPage*>(e)); });
+  // The places descents added go with the pages.
+  descent_places_ -= base_[slot] - kPageCacheSize;
+  base_[slot] = kPageCacheSize;
   caches_[slot].SetCapacity(kPageCacheSize);
 }
 
-TPage* TIndexFile::GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset) {
+TPage* TIndexFile::GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset, bool descent) {
   TEntryCache& cache = caches_[slot];
-  if (!host_->WritesHeld() && cache.Capacity() > kPageCacheSize) AdjustSlot(slot);
+  const bool held = host_->WritesHeld();
+  if (!held && cache.Capacity() > base_[slot]) AdjustSlot(slot);
+  if (descent && !held && cache.Full() && base_[slot] < kDescentPageCacheSize &&
+      descent_places_ < kDescentPageGrowth) {
+    // A page met at random keeps its place rather than push out another
+    // such page: a lookup's next leaf is as likely one of them as any.
+    base_[slot] += kPageCacheGrowth;
+    descent_places_ += kPageCacheGrowth;
+    cache.SetCapacity(std::max(cache.Capacity(), base_[slot]));
+  }
   const std::string* table = &table_name_;
   auto make = [this, table] {
     return pool_.Take([table] { return new TPage(table); }, [](TPage& p) { p.Initialize(); });
@@ -501,7 +514,8 @@ void TIndexFile::ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, 
   page->Read(bytes, header_only, encrypted_);
 }
 
-bool TIndexFile::GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, TPage*& page, bool header_only) {
+bool TIndexFile::GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, TPage*& page, bool header_only,
+                         bool descent) {
   page = nullptr;
   if (!IsPageOffset(offset)) Fail(err::kIndexPagesCorrupt);
   TEntryCache& cache = caches_[slot];
@@ -512,7 +526,7 @@ bool TIndexFile::GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, 
     entry = fresh;
   } else if (!entry) {
     if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
-    TPage* fresh = GetNewPageBuffer(slot, offset);
+    TPage* fresh = GetNewPageBuffer(slot, offset, descent);
     try {
       ReadPage(slot, offset, fresh, header_only);
     } catch (...) {
@@ -661,13 +675,13 @@ void TIndexFile::FreePageBuffers(bool system_slot) {
 void TIndexFile::AdjustSlot(std::uint8_t slot) {
   TEntryCache& cache = caches_[slot];
   std::vector<TCacheEntry*> sorted = cache.Sorted();
-  for (std::size_t i = sorted.size(); i > kPageCacheSize; --i) {
+  for (std::size_t i = sorted.size(); i > base_[slot]; --i) {
     TCacheEntry* e = sorted[i - 1];
     if (!e->Evictable()) continue;
     cache.Remove(e);
     pool_.Return(static_cast<TPage*>(e));
   }
-  cache.SetCapacity(std::max(kPageCacheSize, cache.Count()));
+  cache.SetCapacity(std::max(base_[slot], cache.Count()));
 }
 
 void TIndexFile::AdjustPageBuffers(bool system_slot) {

@@ -63,6 +63,14 @@ inline constexpr std::uint8_t kMaxSecondaryIndexes = 30;
 inline constexpr std::uint32_t kIndexHeaderSize = 4096;
 inline constexpr std::size_t kPageCacheSize = 1024;
 inline constexpr std::size_t kPageCacheGrowth = 64;
+// A list that a descent by key finds full grows by kPageCacheGrowth instead
+// of giving up a page (outside held writes), up to kDescentPageCacheSize
+// pages, the file's lists gaining kDescentPageGrowth places at most
+// together: lookups at random keys keep the leaves they read, as a page
+// cache would, while a walk along a level, which passes each leaf once,
+// never grows a list.
+inline constexpr std::size_t kDescentPageCacheSize = 4096;
+inline constexpr std::size_t kDescentPageGrowth = 4096;
 // Bytes of pages kept as read once the page caches let them go.
 inline constexpr std::size_t kCleanPageBudget = std::size_t{8} << 20;
 
@@ -149,8 +157,10 @@ public:
 
   // A cached page of the index in `slot`, in use until PutPage. False (no
   // page) when change detection found changes: the caller starts again.
-  // 8965 for an offset that is not a page of the file.
-  bool GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, TPage*& page, bool header_only = false);
+  // 8965 for an offset that is not a page of the file. `descent`: asked by
+  // a descent by key, whose read may grow a full list (kDescentPageCacheSize).
+  bool GetPage(void* cursor, std::uint8_t slot, std::uint32_t offset, TPage*& page, bool header_only = false,
+               bool descent = false);
   void PutPage(TPage* page) {
     if (page) page->DecUseCount();
   }
@@ -195,6 +205,9 @@ public:
   std::size_t CachedPages(std::uint8_t slot) const { return caches_[slot].Count(); }
   std::size_t CopiedPages() const { return copies_.Count(); }
   std::size_t CacheCapacity(std::uint8_t slot) const { return caches_[slot].Capacity(); }
+  // The places the list keeps outside held writes: kPageCacheSize and what
+  // descents added.
+  std::size_t CacheBase(std::uint8_t slot) const { return base_[slot]; }
   [[noreturn]] void Fail(TEngineErrorCode code, const std::string& index = {}) const;
   // A fault of this file's header: the error names the file.
   [[noreturn]] void FailHeader(TEngineErrorCode code) const;
@@ -205,9 +218,10 @@ private:
   void ReadImage(std::uint8_t* bytes, std::uint32_t count);
   void DecodeHeader(const std::uint8_t* bytes);
   void FreeSlotPages(std::uint8_t slot);
-  // Keeps the 15 pages of lowest offset and those in use or modified.
+  // Keeps the slot's base number of pages of lowest offset and those in
+  // use or modified.
   void AdjustSlot(std::uint8_t slot);
-  TPage* GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset);
+  TPage* GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset, bool descent = false);
   void ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, bool header_only);
   // Slots whose caches hold pages: 0..count and 31.
   template <class F>
@@ -243,6 +257,10 @@ private:
   std::uint8_t stored_count_ = 0;  // the count as read, before a repair open capped it
   TStampView stamp_view_;  // the header stamp, peeked at
   std::array<TEntryCache, kIndexSlots> caches_;
+  // Each list's places outside held writes, and the places descents added
+  // to them all (at most kDescentPageGrowth).
+  std::array<std::size_t, kIndexSlots> base_;
+  std::size_t descent_places_ = 0;
   TWriteUndo* undo_ = nullptr;  // the caches' (AttachUndo)
   // Pages the caches let go, as the file holds them (keyed by offset).
   TCleanCopies copies_;

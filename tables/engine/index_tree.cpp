@@ -50,7 +50,7 @@ bool TIndexTree::Descend(const std::uint8_t* key, std::uint16_t length, bool upp
     if (known && depth < known->size() && (*known)[depth].page->Offset() == offset) {
       page = (*known)[depth].page;
     } else {
-      if (!file_.GetPage(cursor_, slot_, offset, page)) return false;
+      if (!file_.GetPage(cursor_, slot_, offset, page, false, true)) return false;
       held.Keep(page);
     }
     if (page->Count() == 0 || page->Free() || page->IsRoot() != path.empty()) file_.Fail(err::kIndexPagesCorrupt);

@@ -147,6 +147,68 @@ TEST(IndexFile, PagesReadKeepCopiesOnlyWhileTheCopiesPay) {
   }
 }
 
+// A list grows for pages that descents by key read (a step of
+// kPageCacheGrowth whenever such a read finds it full), up to
+// kDescentPageCacheSize pages and kDescentPageGrowth places over the file's
+// lists; other reads, and reads while writes are held, take the place of
+// the least recently used page. Dropping the pages drops the places.
+TEST(IndexFile, DescentsGrowTheirListWithinTheFilesBudget) {
+  Fixture x;
+  TIndexFile& file = *x.t->index;
+  file.AddSecondaryIndex(x.t->Definition("ByName", {2}, false));
+  const std::uint32_t pages = 3 * kDescentPageCacheSize / 2;
+  std::vector<std::uint32_t> offsets[2];
+  for (std::uint8_t slot : {0, 1})
+    for (std::uint32_t i = 0; i < pages; ++i) {
+      TPage* page = nullptr;
+      ASSERT_TRUE(file.GetNextFreePage(nullptr, slot, page));
+      page->SetPageType(ptRootLeaf);
+      offsets[slot].push_back(page->Offset());
+      file.PutPage(page);
+    }
+  file.FlushPageBuffers(false);
+  file.FreePageBuffers(true);
+  auto read_all = [&](std::uint8_t slot, bool descent) {
+    // Out of order, each page once.
+    for (std::uint32_t i = 0; i < pages; ++i) {
+      TPage* page = nullptr;
+      ASSERT_TRUE(file.GetPage(nullptr, slot, offsets[slot][(i * 7919u) % pages], page, false, descent));
+      file.PutPage(page);
+    }
+  };
+  struct Case {
+    std::uint8_t slot;
+    bool descent, held;
+    std::size_t base;  // the list's places afterwards
+  } cases[] = {
+      {0, false, false, kPageCacheSize},
+      {0, true, true, kPageCacheSize},  // held writes: clean pages give their places up
+      {0, true, false, kDescentPageCacheSize},
+      {1, true, false, kPageCacheSize + kDescentPageGrowth - (kDescentPageCacheSize - kPageCacheSize)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << int(c.slot) << c.descent << c.held);
+    x.t->host.writes_held = c.held;
+    read_all(c.slot, c.descent);
+    x.t->host.writes_held = false;
+    EXPECT_EQ(file.CacheBase(c.slot), c.base);
+    EXPECT_EQ(file.CachedPages(c.slot), c.base);
+    // The pages read last are all in the list: no read for them.
+    const std::uint32_t reads = file.Statistics().Reads;
+    for (std::uint32_t i = pages - static_cast<std::uint32_t>(c.base); i < pages; ++i) {
+      TPage* page = nullptr;
+      ASSERT_TRUE(file.GetPage(nullptr, c.slot, offsets[c.slot][(i * 7919u) % pages], page));
+      file.PutPage(page);
+    }
+    EXPECT_EQ(file.Statistics().Reads, reads);
+  }
+  // Dropped with the pages: the places go back to the budget.
+  file.FreePageBuffers(true);
+  EXPECT_EQ(file.CacheBase(0), kPageCacheSize);
+  read_all(1, true);
+  EXPECT_EQ(file.CacheBase(1), kDescentPageCacheSize);
+}
+
 TEST(IndexFile, HeaderChecksAndRepairLogLines) {
   Fixture x;
   TIndexFile& file = *x.t->index;
