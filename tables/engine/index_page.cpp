@@ -34,8 +34,25 @@ void TPage::Initialize() {
 }
 
 void TPage::SetPageType(std::uint8_t type) {
-  if (type_ != type) Touch();
+  if (type_ == type) return;
+  Touch();
+  const bool leaf = type == ptLeaf || type == ptRootLeaf;
+  if (leaf == IsLeaf() || count_ == 0) {
+    type_ = type;
+    return;
+  }
+  // The slots change size: leaves keep no subtree counts.
+  if (Logging()) NoteWhole();
+  std::vector<std::uint8_t> old;
+  old.swap(entries_);
+  const std::size_t from = Stride();
   type_ = type;
+  entries_.assign(Stride() * static_cast<std::size_t>(count_), 0);
+  for (int i = 0; i < count_; ++i) {
+    std::memcpy(&entries_[Slot(i)], &old[static_cast<std::size_t>(i) * from], key_size_ + 4u);
+    if (!leaf) rtl::EncodeFixed32(&entries_[Slot(i) + key_size_ + 4], 1);
+  }
+  sum_ = leaf ? 0 : static_cast<std::uint32_t>(count_);
 }
 void TPage::SetLeftPageOffset(std::uint32_t offset) {
   if (left_ != offset) Touch();
@@ -60,6 +77,7 @@ void TPage::SetFree(bool free) {
 std::uint32_t TPage::ValueAt(int i) const { return rtl::DecodeFixed32(&entries_[Slot(i) + key_size_]); }
 std::uint32_t TPage::StoredCount(int i) const { return rtl::DecodeFixed32(&entries_[Slot(i) + key_size_ + 4]); }
 std::uint32_t TPage::StoredCounts(int first, int n) const {
+  if (IsLeaf()) return 0;
   std::uint32_t total = 0;
   for (int i = first; i < first + n; ++i) total += StoredCount(i);
   return total;
@@ -71,6 +89,7 @@ void TPage::SetKeyAt(int i, const std::uint8_t* key) {
   Touch();
 }
 void TPage::SetSubtreeCount(int i, std::uint32_t count) {
+  if (IsLeaf()) return;
   if (Logging()) Note(TUndoStep::kRestore, Slot(i) + key_size_ + 4, 4);
   sum_ += count - StoredCount(i);
   rtl::EncodeFixed32(&entries_[Slot(i) + key_size_ + 4], count);
@@ -84,8 +103,10 @@ void TPage::InsertEntry(int i, const std::uint8_t* key, std::uint32_t value, std
   std::uint8_t* slot = &*at;
   std::memcpy(slot, key, key_size_);
   rtl::EncodeFixed32(slot + key_size_, value);
-  rtl::EncodeFixed32(slot + key_size_ + 4, count);
-  sum_ += count;
+  if (!IsLeaf()) {
+    rtl::EncodeFixed32(slot + key_size_ + 4, count);
+    sum_ += count;
+  }
   ++count_;
   Touch();
 }
@@ -103,7 +124,7 @@ void TPage::Room(std::vector<std::uint8_t>& entries, std::size_t more) const {
 
 void TPage::DeleteEntry(int i) {
   if (Logging()) Note(TUndoStep::kInsert, Slot(i), Stride());
-  sum_ -= StoredCount(i);
+  sum_ -= StoredCounts(i, 1);
   auto at = entries_.begin() + static_cast<std::ptrdiff_t>(Slot(i));
   entries_.erase(at, at + static_cast<std::ptrdiff_t>(Stride()));
   --count_;
@@ -112,6 +133,7 @@ void TPage::DeleteEntry(int i) {
 
 void TPage::MoveEntries(int first, int n, TPage& target, int at) {
   if (n <= 0) return;
+  if (IsLeaf() != target.IsLeaf()) Corrupt();
   const std::uint32_t moved = StoredCounts(first, n);
   if (Logging()) Note(TUndoStep::kInsert, Slot(first), Slot(n));
   if (target.Logging()) target.Note(TUndoStep::kErase, target.Slot(at), Slot(n));
@@ -284,42 +306,6 @@ bool TPage::Underflows() const {
   return !Compressed() && static_cast<std::uint32_t>(count_) < MaximumEntries() / 2;
 }
 
-namespace {
-// Copies `n` entries of `size` bytes, one every `from_stride` bytes at
-// `from`, to one every `to_stride` bytes at `to`. Entries lie packed on
-// disk and in slots of eight bytes more in memory: the few sizes keys have
-// are copied in fixed pieces (two that overlap), not by a call per entry.
-void CopyEntries(std::uint8_t* to, std::size_t to_stride, const std::uint8_t* from, std::size_t from_stride, int n,
-                 std::size_t size) {
-  if (n <= 0) return;
-  if (to_stride == size && from_stride == size) {
-    std::memcpy(to, from, static_cast<std::size_t>(n) * size);
-    return;
-  }
-  auto each = [&](auto copy) {
-    for (int i = 0; i < n; ++i, to += to_stride, from += from_stride) copy(to, from);
-  };
-  if (size >= 8 && size <= 16) {
-    each([size](std::uint8_t* t, const std::uint8_t* f) {
-      std::memcpy(t, f, 8);
-      std::memcpy(t + size - 8, f + size - 8, 8);
-    });
-  } else if (size > 16 && size <= 32) {
-    each([size](std::uint8_t* t, const std::uint8_t* f) {
-      std::memcpy(t, f, 16);
-      std::memcpy(t + size - 16, f + size - 16, 16);
-    });
-  } else if (size > 32 && size <= 64) {
-    each([size](std::uint8_t* t, const std::uint8_t* f) {
-      std::memcpy(t, f, 32);
-      std::memcpy(t + size - 32, f + size - 32, 32);
-    });
-  } else {
-    each([size](std::uint8_t* t, const std::uint8_t* f) { std::memcpy(t, f, size); });
-  }
-}
-}  // namespace
-
 void TPage::Read(const std::uint8_t* source, bool header_only, bool encrypted) {
   // Deciphered on a copy; a plain page is decoded where it lies.
   std::uint8_t deciphered[kIndexPageSize];
@@ -339,16 +325,17 @@ void TPage::Read(const std::uint8_t* source, bool header_only, bool encrypted) {
   if (header_only) return;
   const std::uint8_t* data = bytes + kPageHeaderSize;
   const std::uint32_t k = key_size_;
-  entries_.assign(Stride() * count, 0);
-  count_ = count;
   if (!Compressed()) {
+    // The entries lie on the page as in their slots.
     data_size_ = 0;
-    const std::uint32_t size = IsLeaf() ? k + 4 : k + 8;
     if (count > MaximumEntries()) Corrupt();
-    CopyEntries(entries_.data(), Stride(), data, size, count_, size);
-    if (!IsLeaf()) sum_ = StoredCounts(0, count_);
+    entries_.assign(data, data + Stride() * count);
+    count_ = count;
+    sum_ = StoredCounts(0, count_);
     return;
   }
+  entries_.assign(Stride() * count, 0);
+  count_ = count;
   if (data_size_ > kPageDataSize) Corrupt();
   std::uint32_t pos = 0;
   auto take = [&](std::uint8_t* target, std::uint32_t n) {
@@ -396,8 +383,7 @@ void TPage::Write(std::uint8_t* target, bool encrypted) const {
     std::uint8_t* data = target + kPageHeaderSize;
     const std::uint32_t k = key_size_;
     if (!Compressed()) {
-      const std::uint32_t size = IsLeaf() ? k + 4 : k + 8;
-      CopyEntries(data, size, entries_.data(), Stride(), count_, size);
+      std::memcpy(data, entries_.data(), entries_.size());
     } else {
       std::uint32_t pos = 0;
       auto put = [&](const std::uint8_t* source, std::uint32_t n) {

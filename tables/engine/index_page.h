@@ -23,7 +23,10 @@
 // internal pages 4083 div (K + 10).
 //
 // In memory every entry is decoded into a slot of K + 8 bytes (key, value,
-// subtree count). Setters mark the page modified.
+// subtree count) on an internal page and of K + 4 (key, record) on a leaf,
+// whose entries each count one key: an uncompressed page is decoded and
+// encoded by one copy, and a leaf kept in a page list takes no more memory
+// than its entries. Setters mark the page modified.
 //
 // A page keeps its own before-image for a write (Remember / Recall): its
 // header fields as the write found them and, for its entries, a log of the
@@ -80,6 +83,8 @@ public:
   std::uint32_t RightPage() const { return right_; }
   bool Free() const { return free_; }
   std::uint16_t EntryDataSize() const { return data_size_; }
+  // A page with entries that turns from leaf to internal page or back
+  // takes a subtree count of 1 for each entry or drops them.
   void SetPageType(std::uint8_t type);
   void SetLeftPageOffset(std::uint32_t offset);
   void SetRightPageOffset(std::uint32_t offset);
@@ -92,11 +97,12 @@ public:
   std::uint32_t ValueAt(int i) const;  // record number or child offset
   std::uint32_t SubtreeCount(int i) const;  // 1 on a leaf
   void SetKeyAt(int i, const std::uint8_t* key);
+  // Internal pages only: a leaf's entries count one key each.
   void SetSubtreeCount(int i, std::uint32_t count);
   void InsertEntry(int i, const std::uint8_t* key, std::uint32_t value, std::uint32_t count);
   void DeleteEntry(int i);
   // Moves entries [first, first + n) of this page into `target`, before
-  // its entry `at`.
+  // its entry `at`; both pages are leaves or neither is (8965 otherwise).
   void MoveEntries(int first, int n, TPage& target, int at);
   // The keys under the page: its count on a leaf, the sum of the subtree
   // counts on an internal page (kept as entries change).
@@ -143,7 +149,7 @@ public:
   static constexpr std::uint8_t kNoCompression = 0;
 
 private:
-  std::size_t Stride() const { return key_size_ + 8u; }
+  std::size_t Stride() const { return key_size_ + (IsLeaf() ? 4u : 8u); }
   std::size_t Slot(int i) const { return static_cast<std::size_t>(i) * Stride(); }
   std::uint32_t StoredCount(int i) const;
   std::uint32_t StoredCounts(int first, int n) const;

@@ -168,6 +168,46 @@ TEST(IndexPage, InternalPagesAndCipherRoundTrip) {
   }
 }
 
+// A page with entries that changes between leaf and internal page keeps
+// its keys and values: each entry counts one key on the internal page, and
+// a write undone gives back the page it found. Entries move only between
+// pages of one kind.
+TEST(IndexPage, EntriesSurviveAChangeBetweenLeafAndInternalPage) {
+  TPage page(&kTable);
+  page.Stamp(1, 6, true, kcNone);
+  page.SetPageType(ptLeaf);
+  Bytes key(6, 0);
+  for (int i = 0; i < 5; ++i) {
+    key[5] = static_cast<std::uint8_t>(i);
+    page.InsertEntry(i, key.data(), 4096u * (i + 1), 1);
+  }
+  auto state = [&] {
+    std::string s = std::to_string(page.Type()) + "/" + std::to_string(page.TotalKeys()) + ":";
+    for (int i = 0; i < page.Count(); ++i)
+      s += Hex(page.KeyAt(i), 6) + "=" + std::to_string(page.ValueAt(i)) + "#" + std::to_string(page.SubtreeCount(i));
+    return s;
+  };
+  const std::string leaf = state();
+  auto live = std::make_shared<std::uint32_t>(1);
+  ASSERT_TRUE(page.Remember(live));
+  page.SetPageType(ptInternal);
+  EXPECT_EQ(page.TotalKeys(), 5u);
+  EXPECT_EQ(page.KeysBefore(3), 3u);
+  page.SetSubtreeCount(4, 10);
+  EXPECT_EQ(page.TotalKeys(), 14u);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(page.ValueAt(i), 4096u * (i + 1));
+  page.Recall();
+  EXPECT_EQ(state(), leaf);
+  page.SetPageType(ptInternal);
+  page.SetPageType(ptRootLeaf);
+  EXPECT_EQ(state().substr(1), leaf.substr(1));
+  TPage internal(&kTable);
+  internal.Stamp(1, 6, true, kcNone);
+  internal.SetPageType(ptInternal);
+  EXPECT_EQ(testing::RaisedNumber([&] { page.MoveEntries(0, 2, internal, 0); }), 8965);
+  EXPECT_EQ(page.Count(), 5);
+}
+
 // The counts an internal page keeps (its total, the keys before an entry,
 // the entry of a rank) against a plain list of subtree counts, through
 // random inserts, deletes, count changes, moves between pages, a free page
