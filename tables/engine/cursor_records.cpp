@@ -132,12 +132,12 @@ template <typename F>
 Finally(F) -> Finally<F>;
 }  // namespace
 
-TRecord* TDataCursor::FetchRecord(std::uint32_t n, int direction) {
+TRecord* TDataCursor::FetchRecord(std::uint32_t n, int direction, std::uint8_t* alone) {
   TDataFile& data = table_->DataFile();
   for (int attempt = 0;; ++attempt) {
     TRecord* record = nullptr;
     // false: the table found foreign changes and dropped its caches.
-    if (data.GetRecord(this, n, true, true, direction, record)) return record;
+    if (data.GetRecord(this, n, true, true, direction, record, alone)) return record;
     if (attempt == 3) Fail(err::kLockFailure);
   }
 }
@@ -215,9 +215,16 @@ void TDataCursor::LoadCurrent(std::uint32_t n) {
     // One step (a removal's cursor moving on to the next key, a record
     // found by key and then its successor): that record alone, not the
     // window after it.
-    TRecord* record = step ? FetchRecordAlone(n) : FetchRecord(n, 1);
-    current_record_ = record->Data;
-    data.PutRecord(record);
+    // A record met at random (a lookup) may come straight from the file,
+    // without a cache entry: into a buffer of its own first, so that a
+    // read that fails leaves the current record whole.
+    alone_record_.resize(data.GetRecordSize());
+    if (TRecord* record = step ? FetchRecordAlone(n) : FetchRecord(n, 1, alone_record_.data())) {
+      current_record_ = record->Data;
+      data.PutRecord(record);
+    } else {
+      current_record_.swap(alone_record_);
+    }
   }
   stepped_from_ = current_;
   current_ = n;

@@ -666,8 +666,9 @@ private:
   void DescribeTableFiles(Request& request) const;
 
   // Reading: one record of the table; the table's change detection may
-  // ask for a second attempt.
-  TRecord* FetchRecord(std::uint32_t n, int direction);
+  // ask for a second attempt. With `alone`: nullptr when the record was
+  // read alone straight into it (TDataFile::GetRecord).
+  TRecord* FetchRecord(std::uint32_t n, int direction, std::uint8_t* alone = nullptr);
   // GotoPhysicalRecordNumber without the move to the nearest live record:
   // the cursor stays put when n is not live (or not in the current order).
   TEngineErrorCode GotoLiveRecord(std::uint32_t n);
@@ -950,6 +951,7 @@ private:
   TIndexTree::TPathHint found_path_;
   Key found_key_;  // FindIndexKey's key found
   Key find_key_;  // Find's search key
+  std::vector<std::uint8_t> alone_record_;  // a record LoadCurrent read alone
   std::uint8_t found_path_slot_ = 0;
   std::uint32_t found_path_record_ = 0;  // the record that search found
   mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)

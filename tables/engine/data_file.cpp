@@ -330,7 +330,7 @@ TCacheLayout TDataFile::Layout() const {
 }
 
 bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction,
-                          TRecord*& record) {
+                          TRecord*& record, std::uint8_t* alone) {
   record = nullptr;
   if (n == 0) Fail(err::kDataRecordsCorrupt);
   const std::uint32_t next = header_.NextPhysicalRecord;
@@ -402,6 +402,11 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     }
     if (!host_->WritesHeld()) held_window_ = 0;
     else if (held_window_ != 0) count = std::min(count, held_window_);
+    if (read_ahead && count == 1 && copies_.Enabled() && alone && !host_->WritesHeld() &&
+        !copies_.Holds(header_.NextPhysicalRecord - 1)) {
+      ReadRecordInto(n, alone);
+      return true;
+    }
     if (read_ahead && count == 1 && copies_.Enabled()) {
       // The entry in hand: no second look-up.
       entry = ReadOneRecord(n);
@@ -487,6 +492,23 @@ TRecord* TDataFile::ReadOneRecord(std::uint32_t n) {
   TRecord* record = GetNewRecordBuffer(n);
   record->Read(mine, GetEncrypted());
   return record;
+}
+
+void TDataFile::ReadRecordInto(std::uint32_t n, std::uint8_t* out) {
+  ++stats_.CacheMisses;
+  const std::uint32_t size = header_.RecordSize;
+  if (size == 0) Fail(err::kDataRecordsCorrupt);
+  const std::int64_t got = ReadAt(*this, RecordPosition(n), out, size, true);
+  ++stats_.BulkReads;
+  stats_.BytesRead += size;
+  if (got < static_cast<std::int64_t>(size)) {
+    // The file has no bytes for it: the cache would have held it, had it
+    // been appended here.
+    if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
+    Fail(err::kDataRecordsCorrupt);
+  }
+  if (copies_.PaysFor(header_.NextPhysicalRecord - 1)) copies_.Store(n, out);
+  if (GetEncrypted()) DecryptBuffer(out, static_cast<std::int32_t>(size), kDataKeys.key1, kDataKeys.key2);
 }
 
 bool TDataFile::ScanRecord(void* cursor, std::uint32_t n, std::uint8_t* out) {

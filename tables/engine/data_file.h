@@ -127,7 +127,13 @@ public:
 
   // Records. GetRecord answers false when change detection found changes
   // (the caller restarts); a record it gives is in use until PutRecord.
-  bool GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction, TRecord*& record);
+  // With `alone`, a record met out of the file's order in a file larger
+  // than its copies hold, while writes are not held, is read straight into
+  // `alone` (RecordSize bytes, deciphered) and takes no cache entry
+  // (`record` stays nullptr): a lookup at random asks for it once, and its
+  // entry would push out another.
+  bool GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction, TRecord*& record,
+                 std::uint8_t* alone = nullptr);
   void PutRecord(TRecord* record) { record->DecUseCount(); }
   // Record n's bytes (RecordSize, deciphered) for a scan through the
   // records in order: the cache's record where it holds one (it may be
@@ -233,6 +239,8 @@ private:
   // Writes the changed records the cache holds past the spill's start to
   // the spill file, clean from then on.
   void WriteToSpill();
+  // Record n alone straight into `out` (see GetRecord's `alone`).
+  void ReadRecordInto(std::uint32_t n, std::uint8_t* out);
   std::uint32_t DefinitionCipherLength() const;
   // The checks shared by CheckHeader (raise at the first finding) and
   // RepairHeader (log each, correct unless verify_only).

@@ -383,7 +383,7 @@ void TPage::Write(std::uint8_t* target, bool encrypted) const {
     std::uint8_t* data = target + kPageHeaderSize;
     const std::uint32_t k = key_size_;
     if (!Compressed()) {
-      std::memcpy(data, entries_.data(), entries_.size());
+      if (!entries_.empty()) std::memcpy(data, entries_.data(), entries_.size());
     } else {
       std::uint32_t pos = 0;
       auto put = [&](const std::uint8_t* source, std::uint32_t n) {
