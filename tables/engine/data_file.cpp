@@ -402,7 +402,7 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     }
     if (!host_->WritesHeld()) held_window_ = 0;
     else if (held_window_ != 0) count = std::min(count, held_window_);
-    if (read_ahead && count == 1 && copies_.Enabled() && alone && !host_->WritesHeld() &&
+    if (read_ahead && count == 1 && copies_.Enabled() && alone && !host_->WritesHeld() && spill_first_ == 0 &&
         !copies_.Holds(header_.NextPhysicalRecord - 1)) {
       ReadRecordInto(n, alone);
       return true;
