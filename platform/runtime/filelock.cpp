@@ -229,6 +229,10 @@ int TLockedFile::Truncate(std::int64_t size) {
 
 int TLockedFile::Sync() { return fsync(fd_) < 0 ? -errno : 0; }
 
+int TLockedFile::StartWriteback(std::int64_t offset, std::int64_t count) {
+  return sync_file_range(fd_, offset, count, SYNC_FILE_RANGE_WRITE) < 0 ? -errno : 0;
+}
+
 std::int64_t TLockedFile::Size() {
   struct stat st {};
   if (fstat(fd_, &st) < 0) return -errno;

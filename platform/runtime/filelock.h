@@ -89,6 +89,10 @@ public:
   std::int64_t WriteAt(std::int64_t offset, const std::vector<TByteSpan>& spans);
   int Truncate(std::int64_t size);
   int Sync();
+  // Starts writing the file's changed bytes in [offset, offset + count)
+  // to disk without waiting for them; a later Sync waits only for what is
+  // still under way. Answers 0 or -errno.
+  int StartWriteback(std::int64_t offset, std::int64_t count);
   std::int64_t Size();
   int Status(TFileStatus& status);
   // Gives the file the permission bits `mode` and, where this process may,

@@ -33,7 +33,7 @@ constexpr std::size_t kNoSpanBytes = ~std::size_t{0};
 // Tries at making or opening a journal that another process holds alone
 // for a moment (2 ms apart).
 constexpr int kOpenAttempts = 1000;
-// A journal grown past this is cut back when its flush ends.
+// A journal grown past this is cut back to it when its flush ends.
 constexpr std::int64_t kKeptBytes = std::int64_t{64} << 20;
 
 std::function<void()>& StepHook() {
@@ -243,12 +243,14 @@ std::uint32_t FreshSalt() {
 
 // Journals the old bytes of `count` bytes at each of `positions` of a
 // file (read from `source`) as entries of file `index` under `salt`, one
-// after another from `at` of `journal`; false when a read or the write
-// falls short.
+// after another from `at` of `journal`, built in `out`; false when a read
+// or the write falls short.
 bool WriteAheadEntries(const std::vector<std::uint32_t>& positions, rtl::TLockedFile& source, rtl::TLockedFile& journal,
-                       std::int64_t at, std::uint8_t index, std::uint32_t count, std::uint32_t salt) {
+                       std::int64_t at, std::uint8_t index, std::uint32_t count, std::uint32_t salt,
+                       TJournalScratch& out) {
   const std::size_t entry = kEntryHead + count + 4;
-  std::vector<std::uint8_t> out(positions.size() * entry);
+  out.clear();
+  out.grow(positions.size() * entry);
   for (std::size_t k = 0; k < positions.size(); ++k) {
     std::uint8_t* e = out.data() + k * entry;
     e[0] = index;
@@ -449,7 +451,8 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
       KeepClearOfLoose(ahead_.end,
                        ahead_.end + static_cast<std::int64_t>(ahead_.queued.size() * (kEntryHead + ahead_.count + 4)));
       same = WriteAheadEntries(ahead_.queued, *static_cast<TPhysicalFile*>(files[ahead_.index]->File())->DiskFile(),
-                               *file_, ahead_.end, static_cast<std::uint8_t>(ahead_.index), ahead_.count, ahead_.salt);
+                               *file_, ahead_.end, static_cast<std::uint8_t>(ahead_.index), ahead_.count, ahead_.salt,
+                               *ahead_.out);
     }
     if (same) {
       ahead_.end += static_cast<std::int64_t>(ahead_.queued.size() * (kEntryHead + ahead_.count + 4));
@@ -1075,7 +1078,9 @@ void TJournal::Commit(bool settle) {
   started_ = false;
   ++committed;
   Step();
-  if (end_ > kKeptBytes) file_->Truncate(0);
+  // Cut back to what is kept: freeing the blocks of a whole large journal
+  // costs a commit more than all its other steps after the commit point.
+  if (end_ > kKeptBytes) file_->Truncate(kKeptBytes);
 }
 
 int TJournal::Commits() { return committed; }
@@ -1140,12 +1145,15 @@ void TJournal::LaunchAhead() {
   rtl::TLockedFile* journal = file_.get();
   const auto index = static_cast<std::uint8_t>(ahead_.index);
   const std::uint32_t count = ahead_.count, salt = ahead_.salt;
+  TJournalScratch* out = ahead_.out.get();
   try {
-    ahead_.task = std::async(std::launch::async, [batch = std::move(batch), at, source, journal, index, count, salt] {
-      if (!WriteAheadEntries(batch, *source, *journal, at, index, count, salt))
+    ahead_.task = std::async(std::launch::async, [batch = std::move(batch), at, source, journal, index, count, salt, out] {
+      if (!WriteAheadEntries(batch, *source, *journal, at, index, count, salt, *out))
         throw std::runtime_error("journaling ahead fell short");
-      // On its way to disk before the flush's sync needs it there.
-      if (!SyncJournal(*journal)) throw std::runtime_error("journal sync failed");
+      // On its way to disk before the flush's sync needs it there. The
+      // entries protect nothing until that sync (the header stays ended),
+      // so nothing waits for them here.
+      journal->StartWriteback(at, static_cast<std::int64_t>(out->size()));
     });
   } catch (...) {
     ahead_.failed = true;

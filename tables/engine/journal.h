@@ -11,8 +11,8 @@
 // every flush costs far more than its writes) and each holder keeps it open
 // in the shared mode. Every flush writes a new header with a fresh salt and
 // its entries from there on; bytes of earlier flushes past them carry other
-// salts and so never pass as this flush's. A journal grown past 1 MB is cut
-// back when its flush ends.
+// salts and so never pass as this flush's. A journal grown past 64 MB is
+// cut back to 64 MB when its flush ends.
 //
 // Layout (little-endian):
 //   header  "QVJNL3\0\0", u32 old length of file 0, 1, 2, u32 salt,
@@ -72,7 +72,10 @@
 // own, as entries under a salt chosen then, from just past the header's
 // place on. The header there stays invalid (an ended journal's), so they
 // protect nothing yet, and a process killed meanwhile leaves a journal
-// nobody plays back. The flush takes them over when the files still have
+// nobody plays back. The thread does not sync them: it only starts their
+// writes to disk, and the flush's sync of its header finishes them (a sync
+// per step made the thread fall behind the writes it journals, and the
+// flush then journaled the rest itself). The flush takes them over when the files still have
 // the lengths they had: its header carries their salt and is written
 // apart, its own entries follow them, and the pages of its runs whose old
 // bytes are journaled already get no entries of their own. The journal is synced after
@@ -284,6 +287,9 @@ private:
     std::vector<std::uint32_t> queued;
     std::unordered_set<std::uint32_t> given;  // queued or written
     std::future<void> task;
+    // The entries being written, reused from batch to batch (only the
+    // running task touches it).
+    std::unique_ptr<TJournalScratch> out = std::make_unique<TJournalScratch>();
   };
   TAhead ahead_;
   // This flush took over entries journaled ahead: the positions of file

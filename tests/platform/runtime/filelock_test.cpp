@@ -242,6 +242,11 @@ TEST(FileLock, PositionedTransfersAndTruncation) {
   EXPECT_EQ(file->Truncate(11), 0);
   EXPECT_EQ(file->Size(), 11);
   EXPECT_EQ(file->Sync(), 0);
+  // Writeback started over the bytes, past the end, and refused for a
+  // negative range.
+  EXPECT_EQ(file->StartWriteback(0, 11), 0);
+  EXPECT_EQ(file->StartWriteback(100, 4096), 0);
+  EXPECT_EQ(file->StartWriteback(-1, 5), -EINVAL);
   // Gathering writes against the spans' bytes laid end to end: empty spans,
   // more spans than one system call takes, at a gap past the end.
   std::mt19937 rng(5);
