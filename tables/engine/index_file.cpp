@@ -641,6 +641,9 @@ void TIndexFile::DropSpill() {
 
 bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
   const bool encrypted = encrypted_;
+  // A page written keeps a new copy on the terms a page read keeps one;
+  // any copy it has follows the file.
+  const bool keep = !InMemory() && copies_.PaysFor(file_size_ / kIndexPageSize);
   std::uint32_t runs = 0;
   if (spill_first_ != 0) {
     // The caches' newer pages join the spill file first, so that each page
@@ -653,9 +656,10 @@ bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
   ForEachSlot(true, [&](std::uint8_t s) {
     runs += WriteModifiedRuns(
         *this, *host_, caches_[s], PageLayout(), TReadWindow{}, flush_to_disk,
-        [this, encrypted](TCacheEntry* e, std::uint8_t* out) {
+        [this, encrypted, keep](TCacheEntry* e, std::uint8_t* out) {
           static_cast<TPage*>(e)->Write(out, encrypted);
-          if (!InMemory()) copies_.Store(e->Key, out);
+          if (keep) copies_.Store(e->Key, out);
+          else if (!InMemory()) copies_.Refresh(e->Key, out);
         });
   });
   stats_.Writes += runs;

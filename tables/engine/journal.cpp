@@ -64,6 +64,9 @@ std::atomic<std::int64_t> pages_ahead{0};
 constexpr std::size_t kAheadBatch = 256;
 std::atomic<std::size_t> ahead_batch{kAheadBatch};
 
+// A flush holding more than this is taken to fill a batch.
+constexpr std::size_t kSmallHeldBytes = std::size_t{1} << 20;
+
 // A flush of a great many pages is written in batches of this size.
 constexpr std::int64_t kBatchBytes = std::int64_t{8} << 20;
 std::atomic<std::int64_t> batch_limit{kBatchBytes};
@@ -641,7 +644,12 @@ std::uint8_t* TJournal::HoldSpace(TFileHandler& file, std::int64_t position, std
   // copies what it holds.
   if (held_data_.capacity() == 0)
     held_data_ = TakeScratch(static_cast<std::size_t>(std::max<std::int64_t>(count, batch_limit)));
-  const std::size_t at = held_data_.size();
+  // A flush past a small one holds a whole batch: its buffer takes that
+  // room at once rather than growing (and copying what it holds) step by
+  // step.
+  const std::size_t at = held_data_.size(), need = at + static_cast<std::size_t>(count);
+  if (need > held_data_.capacity() && need > kSmallHeldBytes)
+    held_data_.reserve(std::max(need, static_cast<std::size_t>(batch_limit.load())), true);
   std::uint8_t* space = held_data_.grow(static_cast<std::size_t>(count));
   held_.push_back({static_cast<std::size_t>(index), position, at, count});
   held_bytes_ += count;
