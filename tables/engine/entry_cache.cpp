@@ -147,7 +147,8 @@ std::vector<TCacheEntry*> TEntryCache::Sorted() const {
 }
 
 void TEntryCache::Unlink(TCacheEntry* entry) {
-  if (entry == held_past_) held_past_ = nullptr;
+  // Leaving the run of modified entries at the old end shortens it.
+  if (entry == held_past_) held_past_ = entry->Older;
   if (entry == window_first_) window_first_ = nullptr;
   if (entry->Newer) entry->Newer->Older = entry->Older;
   else if (newest_ == entry) newest_ = entry->Older;

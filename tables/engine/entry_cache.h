@@ -162,8 +162,9 @@ private:
   TCacheEntry* newest_ = nullptr;
   TCacheEntry* oldest_ = nullptr;
   // The newest of the modified entries at the old end of the chain that
-  // searches passed (nullptr: none known); forgotten by every walk for
-  // modified entries, which come before their writing.
+  // searches passed (nullptr: none known), the one before it when it
+  // leaves the chain's place; forgotten by every walk for modified entries,
+  // which come before their writing.
   mutable TCacheEntry* held_past_ = nullptr;
   std::size_t capacity_ = 0;
   TWriteUndo* undo_ = nullptr;
