@@ -24,9 +24,13 @@ public:
     entry->ClearUseCount();
     return entry;
   }
-  void Return(T* entry) {
-    if (spares_.size() < limit_) spares_.emplace_back(entry);
-    else delete entry;
+  void Return(T* entry) { delete Keep(entry); }
+  // Keeps `entry` as a spare while there is room (nullptr), else answers it
+  // back for the caller to free.
+  T* Keep(T* entry) {
+    if (spares_.size() >= limit_) return entry;
+    spares_.emplace_back(entry);
+    return nullptr;
   }
   void FreeAll() { spares_.clear(); }
   std::size_t Spares() const { return spares_.size(); }

@@ -52,6 +52,7 @@ TIndexFile::TIndexFile(TTableHost* host, bool encrypted) : TFileHandler(host), h
 
 TIndexFile::~TIndexFile() {
   TIndexFile::CloseFile();
+  JoinFreeing();
   pool_.FreeAll();
 }
 
@@ -466,7 +467,10 @@ void TIndexFile::FreeSlotPages(std::uint8_t slot) {
 TPage* TIndexFile::GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset, bool descent) {
   TEntryCache& cache = caches_[slot];
   const bool held = host_->WritesHeld();
-  if (!held && cache.Capacity() > base_[slot]) AdjustSlot(slot);
+  if (!held && cache.Capacity() > base_[slot]) {
+    std::vector<std::unique_ptr<TPage>> freed;
+    AdjustSlot(slot, freed);
+  }
   if (descent && !held && cache.Full() && base_[slot] < kDescentPageCacheSize &&
       descent_places_ < kDescentPageGrowth) {
     // A page met at random keeps its place rather than push out another
@@ -676,20 +680,38 @@ void TIndexFile::FreePageBuffers(bool system_slot) {
     if (s != kSystemSlot || system_slot) FreeSlotPages(s);
 }
 
-void TIndexFile::AdjustSlot(std::uint8_t slot) {
+void TIndexFile::AdjustSlot(std::uint8_t slot, std::vector<std::unique_ptr<TPage>>& freed) {
   TEntryCache& cache = caches_[slot];
   std::vector<TCacheEntry*> sorted = cache.Sorted();
   for (std::size_t i = sorted.size(); i > base_[slot]; --i) {
     TCacheEntry* e = sorted[i - 1];
     if (!e->Evictable()) continue;
     cache.Remove(e);
-    pool_.Return(static_cast<TPage*>(e));
+    if (TPage* left = pool_.Keep(static_cast<TPage*>(e))) freed.emplace_back(left);
   }
   cache.SetCapacity(std::max(base_[slot], cache.Count()));
 }
 
 void TIndexFile::AdjustPageBuffers(bool system_slot) {
-  ForEachSlot(system_slot, [&](std::uint8_t s) { AdjustSlot(s); });
+  std::vector<std::unique_ptr<TPage>> freed;
+  ForEachSlot(system_slot, [&](std::uint8_t s) { AdjustSlot(s, freed); });
+  FreeInBackground(std::move(freed));
+}
+
+void TIndexFile::FreeInBackground(std::vector<std::unique_ptr<TPage>> pages) {
+  // A few are freed here: a thread costs more than they do.
+  if (pages.size() < 256) return;
+  JoinFreeing();
+  auto shared = std::make_shared<std::vector<std::unique_ptr<TPage>>>(std::move(pages));
+  try {
+    freeing_ = std::async(std::launch::async, [shared] { shared->clear(); });
+  } catch (...) {
+    // No thread: they go here, as `shared` does.
+  }
+}
+
+void TIndexFile::JoinFreeing() {
+  if (freeing_.valid()) freeing_.get();
 }
 
 }  // namespace korvex

@@ -37,6 +37,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -218,9 +219,13 @@ private:
   void ReadImage(std::uint8_t* bytes, std::uint32_t count);
   void DecodeHeader(const std::uint8_t* bytes);
   void FreeSlotPages(std::uint8_t slot);
-  // Keeps the slot's base number of pages of lowest offset and those in
-  // use or modified.
-  void AdjustSlot(std::uint8_t slot);
+  // Keeps the slot's base number of pages of lowest offset and those in use or modified; pages
+  // beyond the pool's spares go to `freed`.
+  void AdjustSlot(std::uint8_t slot, std::vector<std::unique_ptr<TPage>>& freed);
+  // Frees the pages on a thread of their own (a commit of many changes
+  // lets go of thousands), after the pages freed before.
+  void FreeInBackground(std::vector<std::unique_ptr<TPage>> pages);
+  void JoinFreeing();
   TPage* GetNewPageBuffer(std::uint8_t slot, std::uint32_t offset, bool descent = false);
   void ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, bool header_only);
   // Slots whose caches hold pages: 0..count and 31.
@@ -265,6 +270,7 @@ private:
   // Pages the caches let go, as the file holds them (keyed by offset).
   TCleanCopies copies_;
   TEntryPool<TPage> pool_{1023};
+  std::future<void> freeing_;  // FreeInBackground's
   TIndexFileStatistics stats_;
   // Pages from offset spill_first_ on (the file's end when it was made; 0:
   // none) in the running transaction's spill file.
