@@ -1073,7 +1073,8 @@ void TDataTable::JournalPagesAhead() {
     if (pages_ahead_.empty()) return;
     // The commit rewrites the header too (it fills the first page's place).
     pages_ahead_.push_back(0);
-    journal_.JournalAhead(JournalPath(), JournalFiles(), 1, pages_ahead_, kIndexPageSize);
+    journal_.JournalAhead(JournalPath(), JournalFiles(), 1, pages_ahead_, kIndexPageSize,
+                          [this](std::uint32_t offset) { return index_->RecentlyRead(offset); });
   } catch (...) {
     // Only a head start: the commit's flush journals the pages itself.
     pages_ahead_.clear();

@@ -509,8 +509,14 @@ void TIndexFile::ReadPage(std::uint8_t slot, std::uint32_t offset, TPage* page, 
     // writes alone or in a transaction.
     if (!(host_->Written() && (host_->Exclusive() || host_->WritesHeld()))) Fail(err::kReadError);
     std::memset(bytes + std::max<std::int64_t>(got, 0), 0, kIndexPageSize - std::max<std::int64_t>(got, 0));
-  } else if (!spilled && !InMemory() && copies_.PaysFor(file_size_ / kIndexPageSize)) {
-    copies_.Store(offset, bytes);
+  } else if (!spilled && !InMemory()) {
+    if (copies_.PaysFor(file_size_ / kIndexPageSize)) copies_.Store(offset, bytes);
+    if (host_->WritesHeld()) {
+      if (!recent_bytes_) recent_bytes_ = std::make_unique<std::uint8_t[]>(kRecentReads * kIndexPageSize);
+      const std::size_t k = recent_next_++ % kRecentReads;
+      std::memcpy(recent_bytes_.get() + k * kIndexPageSize, bytes, kIndexPageSize);
+      recent_[k] = {offset, WriteCalls()};
+    }
   }
   ++stats_.Reads;
   const TIndexDefinition& d = Slots()[slot];
@@ -670,11 +676,26 @@ bool TIndexFile::FlushPageBuffers(bool flush_to_disk) {
   return runs != 0;
 }
 
-void TIndexFile::DropCleanCopies() { copies_.Clear(); }
+void TIndexFile::DropCleanCopies() {
+  copies_.Clear();
+  ForgetRecentReads();
+}
+
+const std::uint8_t* TIndexFile::RecentlyRead(std::uint32_t offset) const {
+  if (offset == 0) return nullptr;
+  // The newest read of the offset first.
+  for (std::size_t i = 1; i <= kRecentReads && i <= recent_next_; ++i) {
+    const std::size_t k = (recent_next_ - i) % kRecentReads;
+    if (recent_[k].offset != offset) continue;
+    return recent_[k].writes == WriteCalls() ? recent_bytes_.get() + k * kIndexPageSize : nullptr;
+  }
+  return nullptr;
+}
 
 void TIndexFile::FreePageBuffers(bool system_slot) {
   DropSpill();
   copies_.Clear();
+  ForgetRecentReads();
   if (count_ > kMaxSecondaryIndexes) return;
   for (std::uint8_t s = 0; s < kIndexSlots; ++s)
     if (s != kSystemSlot || system_slot) FreeSlotPages(s);

@@ -196,6 +196,11 @@ public:
   // The offsets of the pages that `undo`'s write found clean (or read) and
   // left modified, added to `out`; the undo must be detached.
   void NewlyModifiedPages(const TWriteUndo& undo, std::vector<std::uint32_t>& out);
+  // The bytes the file holds at page `offset`, where one of the last pages
+  // read while writes were held was read there and nothing was written
+  // since (nullptr otherwise): the old bytes a journal needs of a page
+  // changed for the first time, without reading them again.
+  const std::uint8_t* RecentlyRead(std::uint32_t offset) const;
   void FreePageBuffers(bool system_slot = true);
   // The clean copies of pages, which a flush that fails must not keep (its
   // written pages are copied as the file would hold them).
@@ -269,6 +274,17 @@ private:
   TWriteUndo* undo_ = nullptr;  // the caches' (AttachUndo)
   // Pages the caches let go, as the file holds them (keyed by offset).
   TCleanCopies copies_;
+  // The last pages read while writes were held, as the file held them (a
+  // ring; a foreign change or failed flush forgets them with the copies).
+  struct TRecentRead {
+    std::uint32_t offset = 0;  // 0: none
+    std::uint64_t writes = 0;  // the file's write calls then
+  };
+  static constexpr std::size_t kRecentReads = 32;
+  std::array<TRecentRead, kRecentReads> recent_{};
+  std::unique_ptr<std::uint8_t[]> recent_bytes_;
+  std::size_t recent_next_ = 0;
+  void ForgetRecentReads() { recent_.fill({}); }
   TEntryPool<TPage> pool_{1023};
   std::future<void> freeing_;  // FreeInBackground's
   TIndexFileStatistics stats_;

@@ -245,10 +245,12 @@ std::uint32_t FreshSalt() {
 }
 
 // Journals the old bytes of `count` bytes at each of `positions` of a
-// file (read from `source`) as entries of file `index` under `salt`, one
-// after another from `at` of `journal`, built in `out`; false when a read
-// or the write falls short.
-bool WriteAheadEntries(const std::vector<std::uint32_t>& positions, rtl::TLockedFile& source, rtl::TLockedFile& journal,
+// file as entries of file `index` under `salt`, one after another from
+// `at` of `journal`, built in `out`: those whose `known` place in
+// `known_bytes` is given from there, the rest read from `source`; false
+// when a read or the write falls short.
+bool WriteAheadEntries(const std::vector<std::uint32_t>& positions, const std::vector<std::int64_t>& known,
+                       const TJournalScratch& known_bytes, rtl::TLockedFile& source, rtl::TLockedFile& journal,
                        std::int64_t at, std::uint8_t index, std::uint32_t count, std::uint32_t salt,
                        TJournalScratch& out) {
   const std::size_t entry = kEntryHead + count + 4;
@@ -259,7 +261,10 @@ bool WriteAheadEntries(const std::vector<std::uint32_t>& positions, rtl::TLocked
     e[0] = index;
     rtl::EncodeFixed32(e + 1, positions[k]);
     rtl::EncodeFixed32(e + 5, count);
-    if (source.ReadAt(positions[k], e + kEntryHead, count) != static_cast<std::int64_t>(count)) return false;
+    if (known[k] >= 0)
+      std::memcpy(e + kEntryHead, known_bytes.data() + known[k], count);
+    else if (source.ReadAt(positions[k], e + kEntryHead, count) != static_cast<std::int64_t>(count))
+      return false;
     rtl::EncodeFixed32(e + kEntryHead + count, EntryChecksum(TLayout::Third, e, kEntryHead + count, salt));
   }
   return journal.WriteAt(at, out.data(), static_cast<std::int64_t>(out.size())) ==
@@ -453,8 +458,9 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
     if (same && !ahead_.queued.empty()) {
       KeepClearOfLoose(ahead_.end,
                        ahead_.end + static_cast<std::int64_t>(ahead_.queued.size() * (kEntryHead + ahead_.count + 4)));
-      same = WriteAheadEntries(ahead_.queued, *static_cast<TPhysicalFile*>(files[ahead_.index]->File())->DiskFile(),
-                               *file_, ahead_.end, static_cast<std::uint8_t>(ahead_.index), ahead_.count, ahead_.salt,
+      same = WriteAheadEntries(ahead_.queued, ahead_.known, *ahead_.filling,
+                               *static_cast<TPhysicalFile*>(files[ahead_.index]->File())->DiskFile(), *file_,
+                               ahead_.end, static_cast<std::uint8_t>(ahead_.index), ahead_.count, ahead_.salt,
                                *ahead_.out);
     }
     if (same) {
@@ -1098,7 +1104,8 @@ std::int64_t TJournal::PagesJournaledAhead() { return pages_ahead; }
 void TJournal::SetAheadBatch(std::size_t positions) { ahead_batch = positions > 0 ? positions : kAheadBatch; }
 
 void TJournal::JournalAhead(const std::string& path, const std::vector<TFileHandler*>& files, std::size_t index,
-                            std::vector<std::uint32_t>& positions, std::uint32_t count) {
+                            std::vector<std::uint32_t>& positions, std::uint32_t count,
+                            const std::function<const std::uint8_t*(std::uint32_t)>& current) {
   if (Active() || ahead_.failed || positions.empty() || index >= files.size() || count == 0) {
     positions.clear();
     return;
@@ -1125,9 +1132,13 @@ void TJournal::JournalAhead(const std::string& path, const std::vector<TFileHand
     ahead_.index = index;
     ahead_.count = count;
   }
-  for (std::uint32_t position : positions)
-    if (std::int64_t{position} + count <= ahead_.lengths[index] && ahead_.given.insert(position).second)
-      ahead_.queued.push_back(position);
+  for (std::uint32_t position : positions) {
+    if (std::int64_t{position} + count > ahead_.lengths[index] || !ahead_.given.insert(position).second) continue;
+    ahead_.queued.push_back(position);
+    const std::uint8_t* bytes = current ? current(position) : nullptr;
+    ahead_.known.push_back(bytes ? static_cast<std::int64_t>(ahead_.filling->size()) : -1);
+    if (bytes) ahead_.filling->append(bytes, count);
+  }
   positions.clear();
   if (ahead_.queued.size() < ahead_batch) return;
   if (ahead_.task.valid()) {
@@ -1141,6 +1152,12 @@ void TJournal::JournalAhead(const std::string& path, const std::vector<TFileHand
 void TJournal::LaunchAhead() {
   std::vector<std::uint32_t> batch;
   batch.swap(ahead_.queued);
+  std::vector<std::int64_t> known;
+  known.swap(ahead_.known);
+  // The task takes the bytes gathered so far; the next batch gathers into
+  // the buffer the last task used (joined before this one was launched).
+  std::swap(ahead_.filling, ahead_.sending);
+  ahead_.filling->clear();
   const std::int64_t at = ahead_.end;
   try {
     KeepClearOfLoose(at, at + static_cast<std::int64_t>(batch.size() * (kEntryHead + ahead_.count + 4)));
@@ -1154,9 +1171,11 @@ void TJournal::LaunchAhead() {
   const auto index = static_cast<std::uint8_t>(ahead_.index);
   const std::uint32_t count = ahead_.count, salt = ahead_.salt;
   TJournalScratch* out = ahead_.out.get();
+  const TJournalScratch* bytes = ahead_.sending.get();
   try {
-    ahead_.task = std::async(std::launch::async, [batch = std::move(batch), at, source, journal, index, count, salt, out] {
-      if (!WriteAheadEntries(batch, *source, *journal, at, index, count, salt, *out))
+    ahead_.task = std::async(std::launch::async, [batch = std::move(batch), known = std::move(known), bytes, at,
+                                                  source, journal, index, count, salt, out] {
+      if (!WriteAheadEntries(batch, known, *bytes, *source, *journal, at, index, count, salt, *out))
         throw std::runtime_error("journaling ahead fell short");
       // On its way to disk before the flush's sync needs it there. The
       // entries protect nothing until that sync (the header stays ended),

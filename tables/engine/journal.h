@@ -72,7 +72,9 @@
 // own, as entries under a salt chosen then, from just past the header's
 // place on. The header there stays invalid (an ended journal's), so they
 // protect nothing yet, and a process killed meanwhile leaves a journal
-// nobody plays back. The thread does not sync them: it only starts their
+// nobody plays back. The caller hands over the bytes of the pages it has
+// at hand as the file holds them (read moments before); the thread reads
+// the rest. The thread does not sync them: it only starts their
 // writes to disk, and the flush's sync of its header finishes them (a sync
 // per step made the thread fall behind the writes it journals, and the
 // flush then journaled the rest itself). The flush takes them over when the files still have
@@ -115,6 +117,7 @@ namespace korvex {
 class TJournalScratch {
 public:
   std::uint8_t* data() { return data_.get(); }
+  const std::uint8_t* data() const { return data_.get(); }
   std::size_t size() const { return size_; }
   std::size_t capacity() const { return capacity_; }
   bool empty() const { return size_ == 0; }
@@ -184,8 +187,11 @@ public:
   // of that flush (see the top). Positions past the file's end and those
   // given before are left out; `positions` is emptied. Does nothing while
   // a flush is under way.
+  // `current` gives a position's bytes as the file holds them where the
+  // caller has them at hand (nullptr: read from the file on the thread).
   void JournalAhead(const std::string& path, const std::vector<TFileHandler*>& files, std::size_t index,
-                    std::vector<std::uint32_t>& positions, std::uint32_t count);
+                    std::vector<std::uint32_t>& positions, std::uint32_t count,
+                    const std::function<const std::uint8_t*(std::uint32_t)>& current = {});
   // Forgets what was journaled ahead (a rollback, or the files are about
   // to be closed), after the thread writing it has ended.
   void DropAhead();
@@ -285,6 +291,11 @@ private:
     std::size_t index = 0;
     std::uint32_t count = 0;
     std::vector<std::uint32_t> queued;
+    // Per queued position, where its bytes lie in `filling` (-1: to be read
+    // from the file).
+    std::vector<std::int64_t> known;
+    std::unique_ptr<TJournalScratch> filling = std::make_unique<TJournalScratch>();
+    std::unique_ptr<TJournalScratch> sending = std::make_unique<TJournalScratch>();  // the running task's
     std::unordered_set<std::uint32_t> given;  // queued or written
     std::future<void> task;
     // The entries being written, reused from batch to batch (only the

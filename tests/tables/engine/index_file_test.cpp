@@ -3,6 +3,7 @@
 // taken by the next one.
 #include "tables/engine/index_file.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -207,6 +208,68 @@ TEST(IndexFile, DescentsGrowTheirListWithinTheFilesBudget) {
   EXPECT_EQ(file.CacheBase(0), kPageCacheSize);
   read_all(1, true);
   EXPECT_EQ(file.CacheBase(1), kDescentPageCacheSize);
+}
+
+// While writes are held, the last 32 pages read are at hand as the file
+// holds them (the old bytes a journal needs of a page changed for the first
+// time): newer reads push out older ones, a write to the file or a drop of
+// the copies forgets them all, and reads while writes are not held keep
+// none.
+TEST(IndexFile, PagesReadWhileWritesAreHeldAreAtHandUntilTheFileIsWritten) {
+  Fixture x;
+  TIndexFile& file = *x.t->index;
+  const std::uint32_t pages = 40;
+  for (std::uint32_t i = 0; i < pages; ++i) {
+    TPage* page = nullptr;
+    ASSERT_TRUE(file.GetNextFreePage(nullptr, 0, page));
+    page->SetPageType(ptRootLeaf);
+    page->SetRightPageOffset(7 * (i + 1));
+    file.PutPage(page);
+  }
+  file.FlushPageBuffers(false);
+  const std::string path = x.dir.File("t.IDX");
+  auto on_disk = [&](std::uint32_t offset) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(kIndexPageSize, '\0');
+    in.seekg(offset);
+    in.read(bytes.data(), kIndexPageSize);
+    return bytes;
+  };
+  auto at_hand = [&](std::uint32_t offset) {
+    const std::uint8_t* bytes = file.RecentlyRead(offset);
+    return bytes ? std::string(reinterpret_cast<const char*>(bytes), kIndexPageSize) : std::string();
+  };
+  auto read_all = [&] {
+    file.FreePageBuffers(true);
+    for (std::uint32_t i = 0; i < pages; ++i) {
+      TPage* page = nullptr;
+      ASSERT_TRUE(file.GetPage(nullptr, 0, 4096 * (i + 1), page));
+      file.PutPage(page);
+    }
+  };
+  read_all();
+  for (std::uint32_t i = 0; i <= pages; ++i) EXPECT_EQ(at_hand(4096 * i), "") << i;
+  x.t->host.writes_held = true;
+  read_all();
+  EXPECT_EQ(at_hand(0), "");
+  EXPECT_EQ(at_hand(4096 * (pages + 1)), "");
+  for (std::uint32_t i = 0; i < pages; ++i) {
+    const std::uint32_t offset = 4096 * (i + 1);
+    EXPECT_EQ(at_hand(offset), i < pages - 32 ? std::string() : on_disk(offset)) << i;
+  }
+  // A page written: none is at hand any more.
+  TPage* page = nullptr;
+  ASSERT_TRUE(file.GetPage(nullptr, 0, 4096 * pages, page));
+  page->SetRightPageOffset(3);
+  file.PutPage(page);
+  x.t->host.writes_held = false;
+  file.FlushPageBuffers(false);
+  for (std::uint32_t i = 0; i < pages; ++i) EXPECT_EQ(at_hand(4096 * (i + 1)), "") << i;
+  x.t->host.writes_held = true;
+  read_all();
+  EXPECT_EQ(at_hand(4096 * pages), on_disk(4096 * pages));
+  file.DropCleanCopies();
+  EXPECT_EQ(at_hand(4096 * pages), "");
 }
 
 TEST(IndexFile, HeaderChecksAndRepairLogLines) {
