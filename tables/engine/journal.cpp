@@ -446,7 +446,7 @@ void TJournal::Begin(const std::string& path, std::vector<TFileHandler*> files, 
   // lengths they had then (nothing wrote them since: a transaction holds
   // its writes until this flush).
   adopted_ = false;
-  ahead_done_.clear();
+  ahead_done_ = TUnitSet{};
   if (ahead_.armed && !ahead_.failed && ahead_.path == path && ahead_.files == files && file_ &&
       file_path_ == path && file_->Writable()) {
     bool same = true;
@@ -508,7 +508,7 @@ void TJournal::Stop() {
   GiveScratch(pending_spans_);
   GiveRetired();
   adopted_ = false;
-  ahead_done_.clear();
+  ahead_done_ = TUnitSet{};
   for (TFileHandler* f : files_)
     if (f != nullptr) f->SetObserver(nullptr);
   files_.clear();
@@ -1131,9 +1131,14 @@ void TJournal::JournalAhead(const std::string& path, const std::vector<TFileHand
     ahead_.start = ahead_.end = EntriesStart();
     ahead_.index = index;
     ahead_.count = count;
+    ahead_.given = TUnitSet(count);
   }
   for (std::uint32_t position : positions) {
-    if (std::int64_t{position} + count > ahead_.lengths[index] || !ahead_.given.insert(position).second) continue;
+    // Only whole units (pages) are journaled ahead; the flush journals
+    // anything else itself.
+    if (position % count != 0 || std::int64_t{position} + count > ahead_.lengths[index] ||
+        !ahead_.given.Insert(position))
+      continue;
     ahead_.queued.push_back(position);
     const std::uint8_t* bytes = current ? current(position) : nullptr;
     ahead_.known.push_back(bytes ? static_cast<std::int64_t>(ahead_.filling->size()) : -1);
@@ -1204,7 +1209,7 @@ void TJournal::DropAhead() {
 
 bool TJournal::JournaledAhead(std::int64_t position, std::int64_t end) const {
   return position % ahead_count_ == 0 && position + ahead_count_ <= end &&
-         ahead_done_.count(static_cast<std::uint32_t>(position)) != 0;
+         ahead_done_.Contains(static_cast<std::uint32_t>(position));
 }
 
 std::size_t TJournal::MostBatchesKept() { return most_batches_kept; }

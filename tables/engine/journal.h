@@ -133,6 +133,29 @@ private:
   std::size_t size_ = 0, capacity_ = 0;
 };
 
+// Positions that are multiples of a unit (the pages of a file), a bit each.
+class TUnitSet {
+public:
+  explicit TUnitSet(std::uint32_t unit = 1) : unit_(unit) {}
+  // False when it was there already.
+  bool Insert(std::uint32_t position) {
+    const std::size_t i = position / unit_;
+    if (i / 64 >= bits_.size()) bits_.resize(i / 64 + 1);
+    const std::uint64_t bit = std::uint64_t{1} << (i % 64);
+    if ((bits_[i / 64] & bit) != 0) return false;
+    bits_[i / 64] |= bit;
+    return true;
+  }
+  bool Contains(std::uint32_t position) const {
+    const std::size_t i = position / unit_;
+    return i / 64 < bits_.size() && (bits_[i / 64] >> (i % 64) & 1) != 0;
+  }
+
+private:
+  std::uint32_t unit_;
+  std::vector<std::uint64_t> bits_;
+};
+
 class TJournal : public TFileObserver {
 public:
   TJournal() = default;
@@ -296,7 +319,7 @@ private:
     std::vector<std::int64_t> known;
     std::unique_ptr<TJournalScratch> filling = std::make_unique<TJournalScratch>();
     std::unique_ptr<TJournalScratch> sending = std::make_unique<TJournalScratch>();  // the running task's
-    std::unordered_set<std::uint32_t> given;  // queued or written
+    TUnitSet given;  // queued or written
     std::future<void> task;
     // The entries being written, reused from batch to batch (only the
     // running task touches it).
@@ -306,7 +329,7 @@ private:
   // This flush took over entries journaled ahead: the positions of file
   // `ahead_index_` (`ahead_count_` bytes each) and where they end.
   bool adopted_ = false;
-  std::unordered_set<std::uint32_t> ahead_done_;
+  TUnitSet ahead_done_;
   std::size_t ahead_index_ = 0;
   std::uint32_t ahead_count_ = 0;
   std::int64_t ahead_end_ = 0;
