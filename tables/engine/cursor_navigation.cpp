@@ -115,10 +115,23 @@ void TDataCursor::ResetIndexPosition() {
   bof_ = eof_ = true;
 }
 
-void TDataCursor::PlaceAt(std::uint32_t rank, const Key& key, std::uint32_t record) {
+void TDataCursor::PlaceAt(std::uint32_t rank, const Key& key, std::uint32_t record, bool unread) {
   key_number_ = rank;
   std::copy(key.begin(), key.begin() + index_def_.KeySize, key_.begin());
-  LoadCurrent(record);
+  if (!unread) return LoadCurrent(record);
+  stepped_from_ = current_;
+  current_ = record;
+  bof_ = eof_ = false;
+  unread_ = record;
+}
+
+void TDataCursor::Settle() {
+  const std::uint32_t n = std::exchange(unread_, 0);
+  // A position moved since (to an end, or elsewhere by a path that reads)
+  // leaves nothing to read.
+  if (n == 0 || n != current_ || bof_ || eof_) return;
+  unread_ = n;
+  LoadCurrent(n);
 }
 
 bool TDataCursor::BeyondRange(const Key& key, int direction) const {
@@ -271,6 +284,7 @@ bool TDataCursor::FindIndexKey(const std::uint8_t* search, std::uint16_t length,
 void TDataCursor::RepositionCurrentRecord() {
   if (IsPhysicalNavigation() || current_ == 0 || bof_ || eof_) return;
   Key key(kMaxKeySize, 0);
+  Settle();
   GetKeyValues(current_record_.data(), key.data());
   FindIndexKey(key.data(), index_def_.KeySize, true);
 }

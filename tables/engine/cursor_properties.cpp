@@ -62,6 +62,7 @@ void TDataCursor::EndBufferSave() {
   // The table is another now: no record of the old one stays current, and
   // no range of the old one.
   current_record_.assign(record_size_, 0);
+  unread_ = 0;
   // The filters were the old table's too.
   filters_.reset();
   filter_source_.reset();

@@ -184,6 +184,7 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction, bool* load)
         if (attempt == 3) Fail(err::kLockFailure);
       if (walk_record_[0] != 0) continue;  // deleted
       current_record_.swap(walk_record_);
+      unread_ = 0;
       *load = true;
       return m;
     }
@@ -192,6 +193,7 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction, bool* load)
     if (live && load) {
       // The bytes in hand: no second look-up to load them.
       current_record_.assign(record->Data.begin(), record->Data.end());
+      unread_ = 0;
       *load = true;
     }
     data.PutRecord(record);
@@ -202,8 +204,16 @@ std::uint32_t TDataCursor::Neighbour(std::uint32_t n, int direction, bool* load)
 
 void TDataCursor::LoadCurrent(std::uint32_t n) {
   TDataFile& data = table_->DataFile();
-  const bool step = current_ != 0 && n == current_ + 1 && n <= data.GetPhysicalRecordsUsed();
-  if (step && current_ == stepped_from_ + 1) {
+  // The record a removal moved on to unread is read as that step would
+  // have read it.
+  const bool unread = std::exchange(unread_, 0) == n && n == current_;
+  const bool step = unread || (current_ != 0 && n == current_ + 1 && n <= data.GetPhysicalRecordsUsed());
+  // A read that fails leaves it unread, to be read when next asked for.
+  bool read = false;
+  ScopeExit keep{[&] {
+    if (unread && !read) unread_ = n;
+  }};
+  if (!unread && step && current_ == stepped_from_ + 1) {
     // The record after the one before, twice over (a walk by an index
     // whose order follows the file, as a key of appended records does):
     // read through the file's scan window, a long read ahead past the
@@ -226,7 +236,8 @@ void TDataCursor::LoadCurrent(std::uint32_t n) {
       current_record_.swap(alone_record_);
     }
   }
-  stepped_from_ = current_;
+  read = true;
+  if (!unread) stepped_from_ = current_;
   current_ = n;
   bof_ = eof_ = false;
   CompleteCurrent();
@@ -237,6 +248,7 @@ TEngineErrorCode TDataCursor::CopyCurrent(std::uint8_t* buffer, TEngineErrorCode
     if (buffer) ClearRecord(buffer);
     return status;
   }
+  Settle();
   if (buffer) std::memcpy(buffer, current_record_.data(), record_size_);
   return 0;
 }
@@ -554,6 +566,7 @@ bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32
   record->SetRecordID(GetRecordID(buffer));
   record->Modified = true;
   current_record_ = record->Data;
+  unread_ = 0;
   Store32(current_record_.data() + 1, n);
   CompleteCurrent();
   return blobs_written;
@@ -573,7 +586,7 @@ void TDataCursor::Flush(bool blobs, bool keys) {
 class TDataCursor::TWriteScope {
 public:
   explicit TWriteScope(TDataCursor& cursor)
-      : cursor_(cursor), current_(cursor.current_), bof_(cursor.bof_), eof_(cursor.eof_) {
+      : cursor_(cursor), current_(cursor.current_), unread_(cursor.unread_), bof_(cursor.bof_), eof_(cursor.eof_) {
     // The copy goes into a buffer an earlier write gave back: a write takes
     // no memory for it.
     if (!cursor_.spare_records_.empty()) {
@@ -599,6 +612,7 @@ public:
       cursor_.bof_ = bof_;
       cursor_.eof_ = eof_;
       cursor_.current_record_.swap(record_);
+      cursor_.unread_ = unread_;
     }
     try {
       if (cursor_.spare_records_.size() < kSpareRecords) cursor_.spare_records_.push_back(std::move(record_));
@@ -618,7 +632,7 @@ private:
     }
   }
   TDataCursor& cursor_;
-  std::uint32_t current_;
+  std::uint32_t current_, unread_;
   bool bof_, eof_;
   std::vector<std::uint8_t> record_;
   int depth_ = cursor_.table_->WriteDepth() + 1;
@@ -750,6 +764,7 @@ void TDataCursor::AppendRecords(const std::uint8_t* buffers, std::uint32_t count
   current_ = used + count;
   bof_ = eof_ = false;
   current_record_.assign(records.end() - static_cast<std::ptrdiff_t>(size), records.end());
+  unread_ = 0;
   CompleteCurrent();
   Flush(false);
   for (std::uint32_t n = used + 1; n <= used + count; ++n) FilterRecordWritten(n);
@@ -936,6 +951,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
   }
   ReleaseRecord(old, n, std::exchange(record, nullptr));
   current_record_.assign(old.begin(), old.end());
+  unread_ = 0;
   current_record_[0] = 1;
   CompleteCurrent();
   Flush(blobs);
@@ -952,7 +968,9 @@ void TDataCursor::DeleteRecord(const std::uint8_t* buffer, bool reposition) {
         bof_ = false;
         eof_ = true;
       } else {
-        PlaceAt(next.rank, next.key, next.record);
+        // Read when asked for: a removal's next step is mostly a lookup
+        // elsewhere.
+        PlaceAt(next.rank, next.key, next.record, true);
       }
     } catch (...) {
       SetToBegin();

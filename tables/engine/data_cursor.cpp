@@ -118,6 +118,7 @@ void TDataCursor::OpenCursor() {
   reads_ = 0;
   SynchLastUpdateStamps();
   current_record_.assign(record_size_, 0);
+  unread_ = 0;
   CancelRange();
   // A repair works on the buffers alone: no index, no position.
   if (repair_mode_) {
@@ -158,6 +159,7 @@ void TDataCursor::CloseCursor(bool discard_temporary) {
   bof_ = true;
   eof_ = false;
   current_record_.clear();
+  unread_ = 0;
   index_pos_ = kPhysicalOrder;
   index_def_ = TIndexDefinition{};
   compare_ = TKeyComparator();

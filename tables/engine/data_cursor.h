@@ -464,7 +464,10 @@ public:
   TEngineErrorCode CloneCurrentRecord(std::uint8_t* buffer);
   // The cursor's current record (the last read or written), record size
   // bytes.
-  const std::uint8_t* GetCurrentRecordBuffer() const { return current_record_.data(); }
+  const std::uint8_t* GetCurrentRecordBuffer() {
+    Settle();
+    return current_record_.data();
+  }
   TEngineErrorCode GetNextRecord(std::uint8_t* buffer);
   TEngineErrorCode GetPriorRecord(std::uint8_t* buffer);
   void SetToBegin();
@@ -733,7 +736,10 @@ private:
   TIndexTree Tree();
   // Position on the rank-th key of the current index (key and record
   // given); no record when rank is 0.
-  void PlaceAt(std::uint32_t rank, const Key& key, std::uint32_t record);
+  // `unread`: the record's bytes are read when first asked for (Settle).
+  void PlaceAt(std::uint32_t rank, const Key& key, std::uint32_t record, bool unread = false);
+  // Reads the current record a removal moved on to without reading it.
+  void Settle();
   void ResetIndexPosition();
   // First and last visible rank (first > last: none).
   void RangeBounds(std::uint32_t& first, std::uint32_t& last);
@@ -934,6 +940,10 @@ private:
   std::uint32_t stepped_from_ = 0;
   bool bof_ = true, eof_ = false;
   std::vector<std::uint8_t> current_record_;
+  // The current record while current_record_ does not hold its bytes yet
+  // (0: it does): a removal moves on to the next key without reading the
+  // record there, which the next lookup mostly replaces unread.
+  std::uint32_t unread_ = 0;
   std::vector<std::vector<std::uint8_t>> spare_records_;  // buffers of ended write scopes
   // The record a walk in file order read last, swapped in as the current
   // record once it turns out live.

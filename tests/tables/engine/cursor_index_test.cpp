@@ -901,7 +901,8 @@ TEST(CursorIndex, ADeleteLeavesTheCursorOnTheNextKey) {
   // Thousands of keys, so deletes cross leaf edges and empty leaves: after
   // each delete the cursor stands on the key that followed the deleted one
   // in the order walked before (past the last: at the end), in key order
-  // and in a name order, with and without a language.
+  // and in a name order, with and without a language; from there it reads
+  // that record, its buffer, or moves on and back.
   for (std::uint16_t language : {std::uint16_t{0}, MakeLanguageID(10, 1)}) {
     for (bool by_name : {false, true}) {
       SCOPED_TRACE(std::string(language ? "language " : "bytes ") + (by_name ? "by name" : "by key"));
@@ -942,6 +943,19 @@ TEST(CursorIndex, ADeleteLeavesTheCursorOnTheNextKey) {
         if (at == order.size()) {
           ASSERT_TRUE(t.c->AtEnd());
           ASSERT_NE(t.c->GetCurrentRecord(b.data(), false), 0);
+        } else if (i % 3 == 1) {
+          const TEngineErrorCode next = t.c->GetNextRecord(b.data());
+          if (at + 1 == order.size()) {
+            ASSERT_EQ(next, err::kEndOfFile);
+          } else {
+            ASSERT_EQ(next, 0);
+            ASSERT_EQ(tag_of(), order[at + 1]);
+          }
+          ASSERT_EQ(t.c->GetPriorRecord(b.data()), 0);
+          ASSERT_EQ(tag_of(), order[at]) << "back after deleting at " << at;
+        } else if (i % 3 == 2) {
+          std::memcpy(b.data(), t.c->GetCurrentRecordBuffer(), b.size());
+          ASSERT_EQ(tag_of(), order[at]) << "buffer after deleting at " << at;
         } else {
           ASSERT_EQ(t.c->GetCurrentRecord(b.data(), false), 0);
           ASSERT_EQ(tag_of(), order[at]) << "after deleting at " << at;
