@@ -11,7 +11,11 @@ namespace korvex {
 namespace {
 
 constexpr std::size_t kRecordBytes = std::size_t{4} << 20;
-constexpr std::size_t kPages = 8192;
+// Index pages: new keys at random (a name index of a large import) land on
+// any leaf, and a leaf written to the spill file comes back for the next
+// key it takes; 32,768 pages (128 MB) keep the index of a million records
+// whole. Records are appended in order and come back seldom.
+constexpr std::size_t kPages = 32768;
 std::atomic<std::size_t> record_bytes{kRecordBytes};
 std::atomic<std::size_t> pages{kPages};
 

@@ -31,7 +31,7 @@ public:
 
   // When the caches of a transaction spill: past `record_bytes` of cached
   // records (default 4 MB), past `pages` cached index pages (default
-  // 8,192); 0 puts a default back. Tests make them small.
+  // 32,768); 0 puts a default back. Tests make them small.
   static void SetLimits(std::size_t record_bytes, std::size_t pages);
   static std::size_t RecordBytes();
   static std::size_t Pages();
