@@ -136,7 +136,8 @@ private:
 // Positions that are multiples of a unit (the pages of a file), a bit each.
 class TUnitSet {
 public:
-  explicit TUnitSet(std::uint32_t unit = 1) : unit_(unit) {}
+  TUnitSet() = default;
+  explicit TUnitSet(std::uint32_t unit) : unit_(unit) {}
   // False when it was there already.
   bool Insert(std::uint32_t position) {
     const std::size_t i = position / unit_;
@@ -152,7 +153,7 @@ public:
   }
 
 private:
-  std::uint32_t unit_;
+  std::uint32_t unit_ = 1;
   std::vector<std::uint64_t> bits_;
 };
 
