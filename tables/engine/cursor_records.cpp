@@ -248,7 +248,8 @@ TEngineErrorCode TDataCursor::CopyCurrent(std::uint8_t* buffer, TEngineErrorCode
     if (buffer) ClearRecord(buffer);
     return status;
   }
-  Settle();
+  // Every read of a record passes here: the call only when one waits.
+  if (unread_ != 0) Settle();
   if (buffer) std::memcpy(buffer, current_record_.data(), record_size_);
   return 0;
 }
