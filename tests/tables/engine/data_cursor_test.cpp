@@ -584,13 +584,23 @@ void LargeRun(unsigned seed) {
   Env env(tmp.path().string());
   Run run(seed);
   SCOPED_TRACE("large, seed " + std::to_string(seed));
+  // The transactions' appends (4 MB each) pass the spill budgets.
+  SmallSpillLimits limits(256 << 10, 64);
   run.fields.clear();
   for (int i = 0; i < 8; ++i) run.fields.push_back(Field("S" + std::to_string(i), dtString, 249));
   run.fields.push_back(Field("Id", dtInteger, 0, fstAutoInc));
+  constexpr int kId = 9;
   run.fields.push_back(Field("Memo", dtBlob, 0, fstMemo));
   run.blob_field = static_cast<int>(run.fields.size());
   TTableCreation creation;
   creation.Settings.BlobBlockSize = run.block_size = 512;
+  // No primary index (deleted records are not reused); a unique one by Id,
+  // whose order is the records' order.
+  creation.Indexes.resize(2);
+  creation.Indexes[1].Name = "ById";
+  creation.Indexes[1].Fields[0] = kId;
+  creation.Indexes[1].FieldCount = 1;
+  creation.Indexes[1].Unique = 1;
   Create(env.dir, run.fields, creation);
   auto c = Cursor(env.dir, false);
   c->OpenCursor();
@@ -625,6 +635,27 @@ void LargeRun(unsigned seed) {
     m.live.erase(n);
     m.blob.erase(n);
   };
+  // Found by Id and deleted: the cursor stands on the next Id, its record
+  // read only when asked for.
+  auto remove_by_id = [&](std::uint32_t n) {
+    Bytes buffer(size), key(size);
+    std::int32_t id = 0;
+    c->GetField(kId, m.live.at(n).data(), reinterpret_cast<std::uint8_t*>(&id));
+    c->SetIndexName("ById");
+    c->PutField(kId, key.data(), reinterpret_cast<const std::uint8_t*>(&id));
+    ASSERT_TRUE(c->Find(false, key.data(), 0, false, 0, buffer.data())) << id;
+    c->DeleteRecord(buffer.data());
+    m.live.erase(n);
+    m.blob.erase(n);
+    const auto next = m.live.upper_bound(n);
+    if (next == m.live.end()) {
+      EXPECT_TRUE(c->AtEnd());
+    } else {
+      ASSERT_EQ(c->GetCurrentRecord(buffer.data(), false), 0);
+      EXPECT_EQ(Comparable(*c, run.blob_field, buffer), Comparable(*c, run.blob_field, next->second)) << n;
+    }
+    c->SetIndexPos(kPhysicalOrder);
+  };
   auto random_live = [&] {
     auto it = m.live.lower_bound(1 + static_cast<std::uint32_t>(rng() % m.next));
     return it == m.live.end() ? m.live.begin()->first : it->first;
@@ -653,7 +684,8 @@ void LargeRun(unsigned seed) {
     for (int k = 0; k < 400; ++k) {
       const std::uint32_t n = random_live();
       if (k % 3 == 0) {
-        remove(n);
+        if (k % 2 == 0) remove(n);
+        else remove_by_id(n);
         continue;
       }
       Bytes buffer(size);

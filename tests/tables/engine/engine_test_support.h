@@ -13,6 +13,7 @@
 
 #include "support/temp_dir.h"
 #include "tables/engine/data_file.h"
+#include "tables/engine/spill_file.h"
 #include "tables/engine/table_host.h"
 
 namespace korvex::testing {
@@ -85,6 +86,17 @@ void PatchFile(const std::string& path, const std::string& python);
 
 // Appends `count` records, each filled by `fill` (record, index) when given.
 void AppendRecords(TDataFile& file, int count, const std::function<void(TRecord*, int)>& fill = {});
+
+// While it lives, a transaction's caches spill past small budgets (16 KB
+// of records, 32 index pages by default); the defaults come back after.
+struct SmallSpillLimits {
+  explicit SmallSpillLimits(std::size_t record_bytes = 16 << 10, std::size_t pages = 32) {
+    TSpillFile::SetLimits(record_bytes, pages);
+  }
+  ~SmallSpillLimits() { TSpillFile::SetLimits(0, 0); }
+  SmallSpillLimits(const SmallSpillLimits&) = delete;
+  SmallSpillLimits& operator=(const SmallSpillLimits&) = delete;
+};
 
 // While it lives, the file handlers' fault sites are counted and the k-th
 // reached (`target`, 0: none) raises: a read error, a full table or a

@@ -44,12 +44,6 @@ struct Row {
 };
 using Model = std::map<std::int32_t, Row>;
 
-// Small budgets for the test's tables; the defaults come back after.
-struct SmallSpillLimits {
-  SmallSpillLimits() { TSpillFile::SetLimits(16 << 10, 32); }
-  ~SmallSpillLimits() { TSpillFile::SetLimits(0, 0); }
-};
-
 // t(K integer primary key, S string 20 with an index, Y integer).
 void CreateTable(TDataDirectory* dir, bool encrypted) {
   TTableCreation creation = KeyAndNameIndexes(kKey, kName);
