@@ -20,9 +20,10 @@
 #include <vector>
 
 #include "bench/bench_util.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/data_table.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/maintenance/record_sort.h"
+#include "tables/engine/table/data_session.h"
+#include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
 
 namespace {

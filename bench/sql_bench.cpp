@@ -46,8 +46,8 @@
 #include <vector>
 
 #include "bench/bench_util.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/change_executor.h"
 #include "tables/sql/statement.h"

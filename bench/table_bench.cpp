@@ -28,8 +28,8 @@
 #include "bench/bench_util.h"
 #include "tables/components/datasets.h"
 #include "tables/components/sessions.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 
 namespace {

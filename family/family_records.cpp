@@ -7,7 +7,7 @@
 
 #include "platform/dataset/variant.h"
 #include "tables/components/korvex_table.h"
-#include "tables/engine/data_cursor.h"
+#include "tables/engine/cursor/data_cursor.h"
 
 namespace family {
 

@@ -7,7 +7,10 @@ forbidden edges:
   - a library into the window code (app/ outside app/core, forms/);
   - platform/ into anything above it (runtime is the lowest layer; the
     Qt-free GUI vocabulary sits below the Qt GUI layer);
-  - tables/lib into tables/engine beyond the engine's error library.
+  - tables/lib into tables/engine beyond the engine's base layer;
+  - a layer of the table engine (tables/engine/<layer>) into one above it,
+    a source file in tables/engine outside its layers, and any cycle between
+    folders.
 
 Usage: include_graph.py [repository root]
 """
@@ -24,8 +27,11 @@ WINDOW = {"app", "forms"}
 # Layers inside platform/: a folder may include its own layer and lower ones.
 PLATFORM_RANK = {"platform/runtime": 0, "platform/dataset": 1, "platform/sound": 1, "platform/gui/base": 1,
                  "platform/gui": 2}
-# What tables/lib may include of tables/engine: the headers of qv_engine_errors.
-ENGINE_ERRORS_HEADERS = {"tables/engine/errors.h", "tables/engine/engine_error.h"}
+# The table engine's layers, bottom first: a layer may include its own and
+# lower ones. tables/lib sits between the errors and the rest.
+ENGINE = "tables/engine"
+ENGINE_RANK = {f"{ENGINE}/{layer}": rank for rank, layer in
+               enumerate(("errors", "base", "cache", "files", "table", "cursor", "maintenance"))}
 
 
 def product_files(root):
@@ -65,10 +71,55 @@ def forbidden(source_node, target_node, target_path):
         src, dst = platform_layer(source_node), platform_layer(target_node)
         if src and dst and src != dst and PLATFORM_RANK[dst] >= PLATFORM_RANK[src]:
             return "platform layer into one above it"
-    if source_node == "tables/lib" and target_node == "tables/engine" \
-            and target_path not in ENGINE_ERRORS_HEADERS:
-        return "tables/lib into the engine beyond its error library"
+    if source_node == "tables/lib" and target_node.startswith(ENGINE) and target_node != f"{ENGINE}/errors":
+        return "tables/lib into the engine beyond its errors"
+    if source_node in ENGINE_RANK and target_node in ENGINE_RANK \
+            and ENGINE_RANK[target_node] > ENGINE_RANK[source_node]:
+        return "engine layer into one above it"
     return None
+
+
+def misplaced(source):
+    """Why a source file stands where it may not, or None."""
+    node = os.path.dirname(source)
+    if node.startswith(ENGINE) and node not in ENGINE_RANK:
+        return "an engine source outside the engine's layers"
+    return None
+
+
+def cycles(edges):
+    """The cycles between folders: one sorted list of folders per strongly
+    connected set of more than one (Tarjan's algorithm)."""
+    graph = defaultdict(set)
+    for a, b in edges:
+        graph[a].add(b)
+    index, low, stack, on_stack, found = {}, {}, [], set(), []
+
+    def visit(node):
+        index[node] = low[node] = len(index)
+        stack.append(node)
+        on_stack.add(node)
+        for nxt in sorted(graph[node]):
+            if nxt not in index:
+                visit(nxt)
+                low[node] = min(low[node], low[nxt])
+            elif nxt in on_stack:
+                low[node] = min(low[node], index[nxt])
+        if low[node] == index[node]:
+            group = []
+            while True:
+                member = stack.pop()
+                on_stack.discard(member)
+                group.append(member)
+                if member == node:
+                    break
+            if len(group) > 1:
+                found.append(sorted(group))
+
+    for node in sorted(graph):
+        if node not in index:
+            visit(node)
+    return found
 
 
 def main():
@@ -80,6 +131,9 @@ def main():
         with open(os.path.join(root, source), encoding="latin-1") as f:
             text = f.read()
         source_node = os.path.dirname(source)
+        why = misplaced(source)
+        if why:
+            faults.append(f"{source}: {why}")
         for target in INCLUDE.findall(text):
             path = resolve(root, source, target)
             if path is None:
@@ -93,6 +147,8 @@ def main():
                 faults.append(f"{source} includes {path}: {why}")
     for (a, b), count in sorted(edges.items()):
         print(f"{a:24} -> {b:24} {count:4} includes")
+    for group in cycles(edges):
+        faults.append("cycle between " + ", ".join(group))
     for fault in faults:
         print("FORBIDDEN", fault)
     return 1 if faults else 0

@@ -18,8 +18,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "tables/engine/engine_error.h"
-#include "tables/engine/languages.h"
+#include "tables/engine/base/languages.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/lib/exptoken.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/statement.h"

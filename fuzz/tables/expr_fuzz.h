@@ -17,7 +17,7 @@
 #include <string>
 
 #include "platform/runtime/sysutils.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expeval.h"
 #include "tables/lib/expfilter.h"

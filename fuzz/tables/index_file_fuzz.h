@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "fuzz/tables/table_files_fuzz.h"
-#include "tables/engine/index_file.h"
-#include "tables/engine/index_tree.h"
+#include "tables/engine/files/index_file.h"
+#include "tables/engine/files/index_tree.h"
 
 namespace korvex::fuzz {
 

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "platform/runtime/coding.h"
-#include "tables/engine/blob_buffer.h"
-#include "tables/engine/blob_file.h"
-#include "tables/engine/data_file.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/files/blob_buffer.h"
+#include "tables/engine/files/blob_file.h"
+#include "tables/engine/files/data_file.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/file_list.h"
 #include "tables/lib/support.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tables/engine/data_session.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/support.h"
 

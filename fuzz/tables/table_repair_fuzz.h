@@ -16,8 +16,8 @@
 
 #include "fuzz/fuzz_check.h"
 #include "platform/runtime/coding.h"
-#include "tables/engine/engine_error.h"
-#include "tables/engine/table_repair.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/maintenance/table_repair.h"
 #include "tables/lib/file_handler.h"
 #include "tables/lib/file_list.h"
 #include "tables/lib/support.h"

@@ -27,7 +27,7 @@
 
 #include "platform/dataset/datalink.h"
 #include "platform/dataset/dataset.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 
 namespace korvex {
 

@@ -21,7 +21,7 @@
 #include "platform/dataset/variant.h"
 #include "tables/components/datasets.h"
 #include "tables/components/restructure_defs.h"
-#include "tables/engine/maintenance_callbacks.h"
+#include "tables/engine/base/maintenance_callbacks.h"
 
 namespace rtl {
 class TStream;

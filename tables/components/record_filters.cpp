@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/runtime/dates.h"
-#include "tables/engine/data_cursor.h"
+#include "tables/engine/cursor/data_cursor.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/language_settings.h"
 

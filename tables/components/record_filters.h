@@ -9,7 +9,7 @@
 
 #include "platform/dataset/fields.h"
 #include "platform/dataset/variant.h"
-#include "tables/engine/filters.h"
+#include "tables/engine/cursor/filters.h"
 
 namespace korvex {
 

@@ -15,7 +15,7 @@
 #include "platform/dataset/defs.h"
 #include "platform/dataset/fields.h"
 #include "tables/components/table_defs.h"
-#include "tables/engine/field_definition.h"
+#include "tables/engine/files/field_definition.h"
 
 namespace korvex {
 

@@ -7,7 +7,7 @@
 #include "platform/runtime/sysutils.h"
 #include "tables/components/datasets.h"
 #include "tables/components/messages.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/names.h"
 #include "tables/lib/text_values.h"
 

@@ -5,9 +5,9 @@
 #include "platform/runtime/exceptions.h"
 #include "tables/components/datasets.h"
 #include "tables/components/messages.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_table.h"
 
 namespace korvex {
 

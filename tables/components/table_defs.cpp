@@ -6,8 +6,8 @@
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/components/datasets.h"
-#include "tables/engine/engine_error.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/fieldtypes.h"
 
 namespace korvex {

@@ -15,8 +15,8 @@
 
 #include "platform/dataset/defs.h"
 #include "platform/dataset/fields.h"
-#include "tables/engine/field_definition.h"
-#include "tables/engine/index_definition.h"
+#include "tables/engine/files/field_definition.h"
+#include "tables/engine/files/index_definition.h"
 
 namespace korvex {
 

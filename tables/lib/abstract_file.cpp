@@ -9,7 +9,7 @@
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/filelock.h"
 #include "platform/runtime/sysutils.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/allocator.h"
 
 namespace korvex {

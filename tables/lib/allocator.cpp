@@ -8,7 +8,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 
 namespace korvex {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/runtime/cp1252.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/collation_tables.h"
 #include "tables/lib/support.h"
 

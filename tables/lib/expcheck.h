@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/exptoken.h"
 
 namespace korvex {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/runtime/dates.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expconvert.h"

@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 
 namespace korvex {
 

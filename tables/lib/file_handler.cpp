@@ -1,6 +1,6 @@
 #include "tables/lib/file_handler.h"
 
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/file_list.h"
 #include "tables/lib/support.h"
 

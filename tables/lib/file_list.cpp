@@ -2,7 +2,7 @@
 
 #include "platform/runtime/files.h"
 #include "platform/runtime/sysutils.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/names.h"
 
 namespace korvex {

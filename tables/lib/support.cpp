@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/exptoken.h"

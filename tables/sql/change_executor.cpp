@@ -6,9 +6,9 @@
 #include <mutex>
 
 #include "platform/runtime/sysutils.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/errors.h"
-#include "tables/engine/scope_exit.h"
+#include "tables/engine/base/scope_exit.h"
+#include "tables/engine/errors/errors.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/language_settings.h"

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/change_executor.h"
 #include "tables/sql/definition_executor.h"

@@ -4,8 +4,9 @@
 #include <functional>
 
 #include "platform/runtime/sysutils.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
+#include "tables/engine/maintenance/table_restructure.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
 #include "tables/lib/names.h"

@@ -26,7 +26,7 @@
 #include <memory>
 #include <string>
 
-#include "tables/engine/data_cursor.h"
+#include "tables/engine/cursor/data_cursor.h"
 #include "tables/sql/data_query.h"
 
 namespace korvex {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tables/engine/data_session.h"
-#include "tables/engine/scope_exit.h"
+#include "tables/engine/base/scope_exit.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/statement.h"

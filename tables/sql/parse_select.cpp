@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "platform/runtime/sysutils.h"
-#include "tables/engine/languages.h"
+#include "tables/engine/base/languages.h"
 #include "tables/lib/names.h"
 #include "tables/sql/data_query.h"
 #include "tables/sql/reader.h"

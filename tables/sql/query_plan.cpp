@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tables/engine/index_definition.h"
+#include "tables/engine/files/index_definition.h"
 #include "tables/lib/fieldtypes.h"
 
 namespace korvex {

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "tables/engine/data_cursor.h"
+#include "tables/engine/cursor/data_cursor.h"
 #include "tables/lib/expeval.h"
 #include "tables/sql/where_filters.h"
 

@@ -1,6 +1,6 @@
 #include "tables/sql/reader.h"
 
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/expcheck.h"
 
 namespace korvex {

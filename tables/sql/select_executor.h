@@ -62,7 +62,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tables/engine/data_cursor.h"
+#include "tables/engine/cursor/data_cursor.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expeval.h"
 #include "tables/sql/data_query.h"

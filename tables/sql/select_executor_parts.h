@@ -16,11 +16,11 @@
 #include <unordered_map>
 
 #include "platform/runtime/sysutils.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/errors.h"
-#include "tables/engine/index_key.h"
-#include "tables/engine/record_sort.h"
-#include "tables/engine/scope_exit.h"
+#include "tables/engine/base/scope_exit.h"
+#include "tables/engine/errors/errors.h"
+#include "tables/engine/files/index_key.h"
+#include "tables/engine/maintenance/record_sort.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/expeval.h"
@@ -30,9 +30,9 @@
 #include "tables/sql/join_lookup.h"
 #include "tables/sql/live_result.h"
 #include "tables/sql/model_dump.h"
-#include "tables/sql/statement.h"
 #include "tables/sql/query_plan.h"
 #include "tables/sql/select_executor.h"
+#include "tables/sql/statement.h"
 
 namespace korvex {
 

@@ -1,5 +1,6 @@
 // Walking the plan: reads each source once, looks joined rows up, emits
 // combinations or folds them into groups, then sorts and cuts the result.
+#include "tables/engine/maintenance/record_sort.h"
 #include "tables/sql/select_executor.h"
 
 #include "tables/sql/select_executor_parts.h"

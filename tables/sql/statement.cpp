@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/live_result.h"

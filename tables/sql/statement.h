@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tables/engine/field_definition.h"
+#include "tables/engine/files/field_definition.h"
 #include "tables/lib/expparser.h"
 #include "tables/lib/subselect.h"
 #include "tables/sql/data_query.h"

@@ -37,8 +37,8 @@
 #include <string>
 #include <vector>
 
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/filters.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/cursor/filters.h"
 #include "tables/lib/expeval.h"
 #include "tables/lib/exptoken.h"
 

@@ -8,9 +8,9 @@
 #include "tables/components/messages.h"
 #include "tables/components/sessions.h"
 #include "tables/components/table_defs.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/query/param_markers.h"
 

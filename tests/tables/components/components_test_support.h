@@ -16,10 +16,10 @@
 #include "support/temp_dir.h"
 #include "tables/components/datasets.h"
 #include "tables/components/sessions.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/field_definition.h"
-#include "tables/engine/index_definition.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/files/field_definition.h"
+#include "tables/engine/files/index_definition.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/allocator.h"
 
 namespace korvex::testing {

@@ -5,14 +5,14 @@
 #include <cstring>
 #include <functional>
 
-#include "platform/runtime/exceptions.h"
 #include "platform/dataset/datalink.h"
+#include "platform/runtime/exceptions.h"
 #include "support/child_process.h"
 #include "support/run_command.h"
 #include "tables/components/charsets.h"
 #include "tables/components/streams.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/components/components_test_support.h"
 

@@ -12,7 +12,7 @@
 #include "platform/dataset/fields.h"
 #include "tables/components/korvex_table.h"
 #include "tables/components/messages.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tests/tables/components/components_test_support.h"
 
 namespace korvex::testing {

@@ -14,7 +14,7 @@
 #include "support/child_process.h"
 #include "support/run_command.h"
 #include "tables/components/korvex_table.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tests/tables/components/components_test_support.h"
 
 namespace korvex::testing {

@@ -8,8 +8,8 @@
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/files.h"
 #include "tables/components/messages.h"
-#include "tables/engine/engine_error.h"
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/components/components_test_support.h"
 

@@ -6,15 +6,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/hex.h"
 #include "platform/dataset/dataset.h"
 #include "platform/runtime/exceptions.h"
 #include "platform/runtime/sysutils.h"
+#include "support/hex.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "tables/components/restructure_defs.h"
 #include "tables/components/table_defs.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 
 namespace korvex::testing {
 namespace {

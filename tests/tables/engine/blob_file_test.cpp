@@ -1,4 +1,4 @@
-#include "tables/engine/blob_file.h"
+#include "tables/engine/files/blob_file.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "platform/runtime/coding.h"
-#include "tables/engine/blob_buffer.h"
+#include "tables/engine/files/blob_buffer.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
 

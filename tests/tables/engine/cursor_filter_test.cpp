@@ -12,9 +12,9 @@
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
 #include "tests/tables/engine/engine_test_support.h"

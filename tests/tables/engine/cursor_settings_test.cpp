@@ -10,8 +10,8 @@
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_table.h"
 #include "tables/lib/expcheck.h"
 #include "tables/lib/expparser.h"
 #include "tables/lib/fieldtypes.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/table/data_session.h"
 
 namespace korvex::testing {
 

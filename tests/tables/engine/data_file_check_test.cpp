@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "platform/runtime/coding.h"
-#include "tables/engine/data_file.h"
+#include "tables/engine/files/data_file.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
 

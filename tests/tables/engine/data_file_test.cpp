@@ -1,4 +1,4 @@
-#include "tables/engine/data_file.h"
+#include "tables/engine/files/data_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,12 +16,12 @@
 
 #include "platform/runtime/coding.h"
 #include "platform/runtime/dates.h"
-#include "tables/engine/cipher_keys.h"
-#include "tables/engine/field_bytes.h"
+#include "support/hex.h"
+#include "tables/engine/base/cipher_keys.h"
+#include "tables/engine/base/field_bytes.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/key_bytes.h"
 #include "tests/tables/engine/engine_test_support.h"
-#include "support/hex.h"
 
 namespace korvex {
 namespace {

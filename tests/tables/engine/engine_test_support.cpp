@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tables/engine/cipher_keys.h"
-#include "tables/engine/engine_error.h"
-#include "tables/lib/support.h"
 #include "support/run_command.h"
+#include "tables/engine/base/cipher_keys.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/lib/support.h"
 
 namespace korvex::testing {
 namespace {

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "tables/engine/data_file.h"
-#include "tables/engine/spill_file.h"
-#include "tables/engine/table_host.h"
+#include "tables/engine/cache/spill_file.h"
+#include "tables/engine/cache/table_host.h"
+#include "tables/engine/files/data_file.h"
 
 namespace korvex::testing {
 

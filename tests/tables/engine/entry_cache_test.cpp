@@ -6,7 +6,7 @@
 // key, its modified entries and their runs of neighbours, its eviction choice
 // and what it lets go when shrunk; then the
 // entries it hands out while writes are held, and emptied one at a time.
-#include "tables/engine/entry_cache.h"
+#include "tables/engine/cache/entry_cache.h"
 
 #include <gtest/gtest.h>
 

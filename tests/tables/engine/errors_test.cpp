@@ -1,4 +1,4 @@
-#include "tables/engine/errors.h"
+#include "tables/engine/errors/errors.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 
 namespace korvex {
 namespace {

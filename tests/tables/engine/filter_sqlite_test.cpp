@@ -25,13 +25,13 @@
 #include <set>
 #include <sstream>
 
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/engine_error.h"
+#include "support/run_command.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_session.h"
+#include "tables/lib/fieldtypes.h"
 #include "tables/lib/language_settings.h"
 #include "tables/lib/support.h"
-#include "tables/lib/fieldtypes.h"
-#include "support/run_command.h"
 #include "tests/tables/engine/filter_table_support.h"
 
 namespace korvex::testing {

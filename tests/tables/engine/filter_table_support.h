@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "tables/engine/filters.h"
+#include "tables/engine/cursor/filters.h"
 #include "tests/tables/engine/index_table_support.h"
 
 namespace korvex::testing {

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <random>
 
-#include "tables/engine/engine_error.h"
-#include "tables/engine/key_bounds.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/files/key_bounds.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/fieldtypes.h"

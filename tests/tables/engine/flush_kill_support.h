@@ -16,9 +16,9 @@
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/journal.h"
+#include "tables/engine/cache/journal.h"
+#include "tables/engine/table/data_session.h"
+#include "tables/engine/table/data_table.h"
 #include "tests/tables/engine/engine_test_support.h"
 
 namespace korvex::testing {

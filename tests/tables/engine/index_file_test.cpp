@@ -1,7 +1,7 @@
 // The index file: a new file, definition errors, the page lists, corrupt
 // links, header checks and repair, and deleting an index whose slot is
 // taken by the next one.
-#include "tables/engine/index_file.h"
+#include "tables/engine/files/index_file.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "platform/runtime/coding.h"
-#include "tables/engine/blob_file.h"
+#include "tables/engine/files/blob_file.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/index_table_support.h"
 

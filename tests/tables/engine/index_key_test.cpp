@@ -1,7 +1,7 @@
 // Key bytes and key comparison: encodings against python3's struct, the
 // language-0 order against python3's sorted(), and the collation order of
 // real languages on a table of cases.
-#include "tables/engine/index_key.h"
+#include "tables/engine/files/index_key.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +15,10 @@
 #include <sstream>
 
 #include "platform/runtime/coding.h"
+#include "support/hex.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
-#include "support/hex.h"
 
 namespace korvex {
 namespace {

@@ -3,7 +3,7 @@
 // reads the same entries. The key counts a page keeps as its entries
 // change, against sums taken afresh; the before-images pages keep for a
 // write give back exactly the page the write found.
-#include "tables/engine/index_page.h"
+#include "tables/engine/files/index_page.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 #include <random>
 #include <set>
 
-#include "tables/engine/index_definition.h"
+#include "support/hex.h"
+#include "tables/engine/files/index_definition.h"
 #include "tables/lib/key_bytes.h"
 #include "tests/tables/engine/engine_test_support.h"
-#include "support/hex.h"
 
 namespace korvex {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tables/engine/index_file.h"
-#include "tables/engine/index_key.h"
-#include "tables/engine/index_tree.h"
+#include "tables/engine/files/index_file.h"
+#include "tables/engine/files/index_key.h"
+#include "tables/engine/files/index_tree.h"
 #include "tests/tables/engine/engine_test_support.h"
 
 namespace korvex::testing {

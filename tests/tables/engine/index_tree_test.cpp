@@ -3,7 +3,7 @@
 // deletes (with and without path hints, fresh or stale; the system key
 // moved by Replace), key changes by Replace, searches (with the key found) and rank queries against std::map under language 0 and
 // ten real languages, the checker verifying the files after every batch.
-#include "tables/engine/index_tree.h"
+#include "tables/engine/files/index_tree.h"
 
 #include <gtest/gtest.h>
 

@@ -11,15 +11,15 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/runtime/coding.h"
 #include "support/child_process.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/index_key.h"
-#include "tables/engine/index_tree.h"
-#include "tables/engine/journal.h"
-#include "platform/runtime/coding.h"
+#include "tables/engine/cache/journal.h"
+#include "tables/engine/files/index_key.h"
+#include "tables/engine/files/index_tree.h"
+#include "tables/engine/table/data_session.h"
+#include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
 #include "tests/tables/engine/flush_kill_support.h"

@@ -7,8 +7,8 @@
 
 #include "support/child_process.h"
 #include "support/run_command.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/journal.h"
+#include "tables/engine/cache/journal.h"
+#include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/flush_kill_support.h"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/table/data_session.h"
 #include "tests/tables/engine/engine_test_support.h"
 
 namespace korvex::testing {

@@ -2,7 +2,7 @@
 // byte-range locks: every record added is locked and covered, no byte of
 // another holder is ever taken, the runs stay few, and a release leaves
 // exactly the records asked for locked.
-#include "tables/engine/record_lock_runs.h"
+#include "tables/engine/table/record_lock_runs.h"
 
 #include <gtest/gtest.h>
 

@@ -11,10 +11,11 @@
 
 #include "support/run_command.h"
 #include "support/temp_dir.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/maintenance/record_sort.h"
+#include "tables/engine/table/data_session.h"
+#include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
 

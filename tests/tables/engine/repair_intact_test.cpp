@@ -14,11 +14,11 @@
 #include <sstream>
 
 #include "support/temp_dir.h"
-#include "tables/engine/blob_file.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_header.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/field_definition.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/files/blob_file.h"
+#include "tables/engine/files/data_header.h"
+#include "tables/engine/files/field_definition.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/cursor_test_support.h"
 #include "tests/tables/engine/engine_test_support.h"

@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/index_key.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/files/index_key.h"
+#include "tables/engine/table/data_session.h"
+#include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
 

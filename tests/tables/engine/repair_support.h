@@ -1,7 +1,7 @@
 // The reference table of the verification and repair tests.
 #pragma once
 
-#include "tables/engine/data_session.h"
+#include "tables/engine/table/data_session.h"
 
 namespace korvex::testing {
 

@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "support/child_process.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/journal.h"
-#include "tables/engine/languages.h"
+#include "tables/engine/base/languages.h"
+#include "tables/engine/cache/journal.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
 #include "tests/tables/engine/flush_kill_support.h"

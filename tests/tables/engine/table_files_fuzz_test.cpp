@@ -10,7 +10,7 @@
 
 #include "fuzz/tables/table_files_fuzz.h"
 #include "support/fuzz_replay.h"
-#include "tables/engine/blob_buffer.h"
+#include "tables/engine/files/blob_buffer.h"
 #include "tests/tables/engine/engine_test_support.h"
 
 namespace korvex {

@@ -10,9 +10,10 @@
 #include <sstream>
 
 #include "support/temp_dir.h"
-#include "tables/engine/data_table.h"
-#include "tables/engine/engine_error.h"
-#include "tables/engine/maintenance_work.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/maintenance/maintenance_work.h"
+#include "tables/engine/maintenance/table_restructure.h"
+#include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/maintenance_support.h"
 

@@ -16,7 +16,7 @@
 #include "support/fuzz_replay.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
-#include "tables/engine/data_cursor.h"
+#include "tables/engine/cursor/data_cursor.h"
 #include "tests/tables/engine/engine_test_support.h"
 #include "tests/tables/engine/repair_support.h"
 

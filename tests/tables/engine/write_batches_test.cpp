@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/engine_error.h"
-#include "tables/engine/errors.h"
-#include "tables/engine/journal.h"
+#include "tables/engine/cache/journal.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/errors/errors.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/cursor_test_support.h"
 #include "tests/tables/engine/engine_test_support.h"

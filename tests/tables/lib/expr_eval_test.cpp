@@ -5,7 +5,7 @@
 #include <cmath>
 #include <thread>
 
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/language_settings.h"
 #include "tables/lib/numeric.h"

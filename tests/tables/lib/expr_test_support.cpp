@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/runtime/sysutils.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/lib/allocator.h"
 #include "tables/lib/records_bitmap.h"
 #include "tables/lib/support.h"

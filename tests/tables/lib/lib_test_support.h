@@ -12,7 +12,7 @@
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 
 namespace korvex::testing {
 

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/sql/dml_test_support.h"
 

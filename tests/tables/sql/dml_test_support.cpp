@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "support/run_command.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/lib/expconvert.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/statement.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/table/data_session.h"
 #include "tests/tables/sql/sql_test_support.h"
 
 namespace korvex::testing {

@@ -20,9 +20,9 @@
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "tables/engine/engine_error.h"
-#include "tables/engine/errors.h"
-#include "tables/engine/journal.h"
+#include "tables/engine/cache/journal.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/errors/errors.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/file_handler.h"
 #include "tables/sql/change_executor.h"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "support/raised.h"
-#include "tables/engine/engine_error.h"
-#include "tables/engine/languages.h"
+#include "tables/engine/base/languages.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/lib/language_settings.h"
 #include "tables/sql/model_dump.h"
 #include "tests/tables/sql/sql_test_support.h"

@@ -11,7 +11,7 @@
 
 #include "support/run_command.h"
 #include "support/temp_dir.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/sql/model_dump.h"
 #include "tests/tables/sql/sql_random_support.h"
 #include "tests/tables/sql/sql_session_fixture.h"

@@ -9,9 +9,9 @@
 #include <functional>
 
 #include "support/temp_dir.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/sql/sql_random_support.h"
 #include "tests/tables/sql/sql_session_fixture.h"

@@ -39,15 +39,15 @@
 #include <sstream>
 
 #include "support/run_command.h"
+#include "support/sanitizer.h"
 #include "support/temp_dir.h"
-#include "tables/engine/data_cursor.h"
-#include "tables/engine/data_session.h"
-#include "tables/engine/engine_error.h"
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/sql/model_dump.h"
 #include "tests/tables/sql/sql_random_support.h"
 #include "tests/tables/sql/sql_test_support.h"
-#include "support/sanitizer.h"
 
 namespace korvex::testing {
 namespace {

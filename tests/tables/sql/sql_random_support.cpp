@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "tables/engine/data_cursor.h"
+#include "tables/engine/cursor/data_cursor.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/cursor_test_support.h"
 

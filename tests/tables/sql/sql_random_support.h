@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "tables/engine/data_cursor.h"
+#include "tables/engine/cursor/data_cursor.h"
 
 namespace korvex::testing::sqlrand {
 

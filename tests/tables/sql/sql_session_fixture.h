@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "support/temp_dir.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/table/data_session.h"
 #include "tests/tables/sql/sql_test_support.h"
 
 namespace korvex::testing {

@@ -1,6 +1,6 @@
 #include "tests/tables/sql/sql_test_support.h"
 
-#include "tables/engine/engine_error.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/lib/exptoken.h"
 #include "tables/sql/model_dump.h"
 

@@ -10,7 +10,7 @@
 
 #include "tables/components/password/password_dialog.h"
 #include "tables/components/sessions.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/table/data_session.h"
 #include "tests/platform/gui/gui_test_util.h"
 
 namespace korvex {

@@ -16,7 +16,7 @@
 #include "support/temp_dir.h"
 #include "tables/components/korvex_table.h"
 #include "tables/components/sessions.h"
-#include "tables/engine/data_session.h"
+#include "tables/engine/table/data_session.h"
 #include "tables/lib/allocator.h"
 #include "tables/sql/query/korvex_query.h"
 #include "tests/tables/sql/dml_test_support.h"
