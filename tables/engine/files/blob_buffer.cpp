@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "tables/engine/base/scope_exit.h"
+
 namespace korvex {
 namespace {
 
@@ -10,18 +12,11 @@ std::uint32_t BlocksFor(std::uint64_t bytes, std::uint32_t per_block) {
   return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (bytes + per_block - 1) / per_block));
 }
 
-// Releases a held block when it goes out of scope.
-struct Held {
-  TBlobFile* file;
-  TBlock* block = nullptr;
-  ~Held() {
-    if (block) file->PutBlock(block);
-  }
-  void Reset(TBlock* next) {
-    if (block) file->PutBlock(block);
-    block = next;
-  }
-};
+// Puts the block `held` (if any) back, to hold `next` in its place.
+void Hold(TBlobFile* file, TBlock*& held, TBlock* next) {
+  if (held) file->PutBlock(held);
+  held = next;
+}
 
 }  // namespace
 
@@ -52,12 +47,13 @@ std::uint32_t TBlobBuffer::CheckedLength(std::uint32_t length) const {
 
 void TBlobBuffer::Open() {
   if (first_block_ != 0) {
-    Held first{file_, file_->FetchBlock(cursor_, first_block_, false, 1)};
-    if (first.block->BlobSignature() != signature_) {
+    TBlock* first = file_->FetchBlock(cursor_, first_block_, false, 1);
+    ScopeExit put{[&] { file_->PutBlock(first); }};
+    if (first->BlobSignature() != signature_) {
       if (!tolerant_) file_->Fail(err::kBlobBlocksCorrupt);
       content_.clear();
     } else {
-      content_.assign(CheckedLength(first.block->BlobLength()), 0);
+      content_.assign(CheckedLength(first->BlobLength()), 0);
     }
   }
   modified_ = false;
@@ -72,13 +68,14 @@ void TBlobBuffer::Read() {
   std::uint64_t copied = 0;
   for (bool restart = true; restart;) {
     restart = false;
-    Held held{file_};
     TBlock* block = nullptr;
+    ScopeExit put{[&] {
+      if (block) file_->PutBlock(block);
+    }};
     if (!file_->GetBlock(cursor_, first_block_, true, 1, block)) {
       restart = true;
       continue;
     }
-    held.block = block;
     if (block->BlobSignature() != signature_) file_->Fail(err::kRecordChanged);
     content_.assign(CheckedLength(block->BlobLength()), 0);
     std::unordered_set<std::uint32_t> visited{first_block_};
@@ -97,11 +94,12 @@ void TBlobBuffer::Read() {
       if (!file_->IsBlockOffset(next) || visited.count(next) || visited.size() >= file_->MaxChainLength())
         file_->Fail(err::kBlobBlocksCorrupt);
       visited.insert(next);
-      if (!file_->GetBlock(cursor_, next, true, BlocksFor(content_.size() - copied, room), block)) {
+      TBlock* following = nullptr;
+      if (!file_->GetBlock(cursor_, next, true, BlocksFor(content_.size() - copied, room), following)) {
         restart = true;
         break;
       }
-      held.Reset(block);
+      Hold(file_, block, following);
     }
   }
   modified_ = false;
@@ -118,25 +116,27 @@ void TBlobBuffer::Write() {
 
 void TBlobBuffer::WriteChain() {
   const std::uint32_t room = file_->GetBlockBufferSize();
-  Held held{file_};
+  TBlock* block = nullptr;
+  ScopeExit put{[&] {
+    if (block) file_->PutBlock(block);
+  }};
   // The old chain is walked whole before anything changes: a damaged one
   // fails here and leaves the file as it was.
   std::vector<std::uint32_t> old_chain;
   if (first_block_ != 0) {
     for (int i = 0;; ++i) {
-      held.Reset(file_->FetchBlock(cursor_, first_block_, true, BlocksFor(content_.size(), room)));
-      if (held.block->BlobSignature() != signature_) file_->Fail(err::kRecordChanged);
-      if (file_->ChainOf(cursor_, held.block, signature_, old_chain)) break;
+      Hold(file_, block, file_->FetchBlock(cursor_, first_block_, true, BlocksFor(content_.size(), room)));
+      if (block->BlobSignature() != signature_) file_->Fail(err::kRecordChanged);
+      if (file_->ChainOf(cursor_, block, signature_, old_chain)) break;
       if (i == 8) file_->Fail(err::kBlobBlocksCorrupt);
     }
   } else {
-    held.block = file_->FetchFreeBlock(cursor_);
-    first_block_ = held.block->Offset();
+    block = file_->FetchFreeBlock(cursor_);
+    first_block_ = block->Offset();
     old_chain.push_back(first_block_);
   }
   std::unordered_set<std::uint32_t> used(old_chain.begin(), old_chain.end());
   const std::uint32_t stamp = next_signature_ != 0 ? next_signature_ : signature_;
-  TBlock* block = held.block;
   block->SetBlobSignature(stamp);
   block->SetBlobLength(Size());
   block->SetPrevBlockOffset(0);
@@ -162,8 +162,7 @@ void TBlobBuffer::WriteChain() {
     following->SetPrevBlockOffset(block->Offset());
     following->SetBlobSignature(stamp);
     following->SetBlobLength(0);
-    held.Reset(following);
-    block = following;
+    Hold(file_, block, following);
   }
   block->SetNextBlockOffset(0);
   // The old chain was longer: its rest goes to the free chain.
