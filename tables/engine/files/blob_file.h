@@ -155,7 +155,7 @@ public:
   std::size_t CacheCapacity() const { return cache_.Capacity(); }
 
 private:
-  struct THeaderSave;  // write_undo.cpp
+  struct THeaderSave;  // file_undo.cpp
   TCacheLayout Layout() const;
   std::size_t BaseCapacity() const;
   TBlock* NewBlock();

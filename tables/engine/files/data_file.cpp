@@ -329,26 +329,58 @@ TCacheLayout TDataFile::Layout() const {
   return {header_.RecordSize, 1, [this](std::uint32_t n) { return RecordPosition(n); }};
 }
 
+TRecord* TDataFile::AppendRecord(std::uint32_t n) {
+  if (std::uint64_t{n} + 1 >= std::uint64_t{kMaxRecordNumber} + 2 ||
+      std::uint64_t{header_.RecordSize} * n >= kMaxTableBytes + 1)
+    Fail(err::kTableFull);
+  copies_.Erase(n);
+  TRecord* appended = GetNewRecordBuffer(n);
+  appended->Modified = true;  // the file has no bytes for it yet
+  // Written, it leaves no clean copy: a run of appends would push out the
+  // copies of records read here and there, as a walk would.
+  appended->ReadAhead = true;
+  ++stats_.CacheHits;
+  ++header_.NextPhysicalRecord;
+  header_modified_ = true;
+  appended->IncUseCount();
+  return appended;
+}
+
+TRecord* TDataFile::KeptRecord(std::uint32_t n) {
+  if (const std::uint8_t* copy = copies_.Find(n)) {
+    auto* fresh = GetNewRecordBuffer(n);
+    fresh->Read(copy, GetEncrypted());
+    fresh->IncUseCount();
+    ++stats_.CacheHits;
+    // Read in order through the copies of a window: the record after
+    // them is read ahead, not as another window of copies.
+    last_read_ = n;
+    return fresh;
+  }
+  if (n >= scan_first_ && n <= scan_last_) {
+    // A record a scan just passed (a walk that now writes it): its entry
+    // from the window's bytes, which are the file's, not another window
+    // read into the cache. Like the walk's read-ahead, it leaves no clean
+    // copy when written.
+    const std::uint8_t* bytes = scan_.data() + std::size_t{n - scan_first_} * header_.RecordSize;
+    auto* fresh = GetNewRecordBuffer(n);
+    fresh->Read(bytes, GetEncrypted());
+    fresh->ReadAhead = true;
+    fresh->IncUseCount();
+    ++stats_.CacheHits;
+    last_read_ = n;
+    return fresh;
+  }
+  return nullptr;
+}
+
 bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction,
                           TRecord*& record, std::uint8_t* alone) {
   record = nullptr;
   if (n == 0) Fail(err::kDataRecordsCorrupt);
   const std::uint32_t next = header_.NextPhysicalRecord;
   if (n == next) {
-    if (std::uint64_t{n} + 1 >= std::uint64_t{kMaxRecordNumber} + 2 ||
-        std::uint64_t{header_.RecordSize} * n >= kMaxTableBytes + 1)
-      Fail(err::kTableFull);
-    copies_.Erase(n);
-    TRecord* appended = GetNewRecordBuffer(n);
-    appended->Modified = true;  // the file has no bytes for it yet
-    // Written, it leaves no clean copy: a run of appends would push out the
-    // copies of records read here and there, as a walk would.
-    appended->ReadAhead = true;
-    ++stats_.CacheHits;
-    ++header_.NextPhysicalRecord;
-    header_modified_ = true;
-    appended->IncUseCount();
-    record = appended;
+    record = AppendRecord(n);
     return true;
   }
   if (n > next) Fail(err::kDataRecordsCorrupt);
@@ -357,32 +389,8 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
   TCacheEntry* entry =
       n == scan_absent_ && cache_.Generation() == scan_absent_generation_ ? nullptr : cache_.Find(n);
   if (!entry) {
-    if (const std::uint8_t* copy = copies_.Find(n)) {
-      auto* fresh = GetNewRecordBuffer(n);
-      fresh->Read(copy, GetEncrypted());
-      fresh->IncUseCount();
-      ++stats_.CacheHits;
-      // Read in order through the copies of a window: the record after
-      // them is read ahead, not as another window of copies.
-      last_read_ = n;
-      record = fresh;
-      return true;
-    }
-    if (n >= scan_first_ && n <= scan_last_) {
-      // A record a scan just passed (a walk that now writes it): its entry
-      // from the window's bytes, which are the file's, not another window
-      // read into the cache. Like the walk's read-ahead, it leaves no clean
-      // copy when written.
-      const std::uint8_t* bytes = scan_.data() + std::size_t{n - scan_first_} * header_.RecordSize;
-      auto* fresh = GetNewRecordBuffer(n);
-      fresh->Read(bytes, GetEncrypted());
-      fresh->ReadAhead = true;
-      fresh->IncUseCount();
-      ++stats_.CacheHits;
-      last_read_ = n;
-      record = fresh;
-      return true;
-    }
+    record = KeptRecord(n);
+    if (record) return true;
     if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return false;
     std::uint32_t count = 1;
     std::uint32_t room = direction == 1 ? next - n : n;

@@ -220,7 +220,7 @@ public:
   std::uint64_t DataStart() const { return kDataHeaderSize + std::uint64_t{kFieldDefinitionSize} * fields_.size(); }
 
 private:
-  struct THeaderSave;  // write_undo.cpp
+  struct THeaderSave;  // file_undo.cpp
   [[noreturn]] void Fail(TEngineErrorCode code) const;
   void SetLimits();
   std::uint64_t RecordPosition(std::uint32_t n) const;
@@ -228,6 +228,11 @@ private:
   // A cache slot for record n: a free place, an evicted record, or (writes
   // held) a grown cache.
   TRecord* GetNewRecordBuffer(std::uint32_t n);
+  // GetRecord's record n == NextPhysicalRecord: a new one at the end.
+  TRecord* AppendRecord(std::uint32_t n);
+  // GetRecord's record n the cache lacks, from the bytes kept apart from it
+  // (its clean copy, the scan's window); nullptr when neither holds it.
+  TRecord* KeptRecord(std::uint32_t n);
   void ReadRecordBuffers(std::uint32_t n, std::uint32_t count, int direction);
   // Record n alone, into the cache and as a clean copy: its entry, or
   // nullptr when the file has no bytes for it yet (appended in the cache).
@@ -242,9 +247,8 @@ private:
   // Record n alone straight into `out` (see GetRecord's `alone`).
   void ReadRecordInto(std::uint32_t n, std::uint8_t* out);
   std::uint32_t DefinitionCipherLength() const;
-  // The checks shared by CheckHeader (raise at the first finding) and
-  // RepairHeader (log each, correct unless verify_only).
-  void ExamineHeader(bool repair, void* cursor, bool verify_only, bool names);
+  // The checks shared by CheckHeader and RepairHeader.
+  class THeaderCheck;  // data_file_check.cpp
 
   TTableHost* host_;
   TDataHeader header_;

@@ -219,7 +219,7 @@ public:
   [[noreturn]] void FailHeader(TEngineErrorCode code) const;
 
 private:
-  struct THeaderSave;  // write_undo.cpp
+  struct THeaderSave;  // file_undo.cpp
   void Changed() { changed_ = true; }
   void ReadImage(std::uint8_t* bytes, std::uint32_t count);
   void DecodeHeader(const std::uint8_t* bytes);
