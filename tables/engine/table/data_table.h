@@ -80,7 +80,7 @@ public:
   void DecUseCount() { if (use_count_ > 0) --use_count_; }
   TDataDirectory* Directory() const { return directory_; }
 
-  // ---- life cycle ----
+  // ---- life cycle (data_table.cpp; the index backup data_table_index_backup.cpp) ----
   // A failed open or create closes everything it opened and releases every
   // byte; a failed create deletes the files it made.
   void OpenTable();
@@ -167,7 +167,7 @@ public:
   TBlobFile& BlobFile() { return *blob_; }
   bool HasBlobs() const;
 
-  // ---- internal locks ----
+  // ---- internal locks (data_table_locks.cpp) ----
   bool ReadLockTable();
   void ReadUnlockTable();
   // Inside a transaction only marks the lock as held (see
@@ -178,7 +178,7 @@ public:
   bool InternalReadLockHeld() const { return read_lock_; }
   bool InternalWriteLockHeld() const { return write_lock_; }
 
-  // ---- user locks ----
+  // ---- user locks (data_table_user_locks.cpp; the read lock data_table_locks.cpp) ----
   bool UserReadLockTable();
   void UserReadUnlockTable();
   bool UserWriteLockTable();
@@ -199,7 +199,7 @@ public:
   void RemoveCursorRecordWriteLock(std::uint32_t n);
   bool CheckForCursorRecordWriteLock(std::uint32_t n);
 
-  // ---- transactions and buffers ----
+  // ---- transactions and buffers (data_table_transactions.cpp) ----
   void TransactionWriteLockTable();
   void TransactionWriteUnlockTable();
   void StartTransaction();
@@ -217,7 +217,7 @@ public:
   void FreeBuffers(bool adjust, bool reread_headers);
   void FlushOSBuffers();
 
-  // ---- one write: an append, a modify or a delete ----
+  // ---- one write: an append, a modify or a delete (data_table_writes.cpp) ----
   // From BeginWrite the caches hold every change (they grow instead of
   // writing early) and keep the before-image of each record, page, block
   // and header on its first touch. EndWrite ends a write that succeeded
@@ -233,7 +233,7 @@ public:
   bool WriteInProgress() const { return write_depth_ > 0; }
   int WriteDepth() const { return write_depth_; }
 
-  // ---- memory image of an in-memory table ----
+  // ---- memory image of an in-memory table (data_table_image.cpp) ----
   // Image layout (lengths unsigned 32-bit little-endian):
   //   L1, the .DAT bytes, L2, the .IDX bytes, and with BLOB fields L3 and the
   //   .BLB bytes; padding up to the image size, a multiple of 65535.

@@ -31,4 +31,8 @@ inline constexpr std::int64_t kSemaphoreLockBase = 2047483644;
 inline constexpr int kMaxSemaphore = 1024;
 inline constexpr int kMaxReadLockSlot = 65534;
 
+// The .DAT byte of record n's user lock and of semaphore s.
+inline constexpr std::int64_t RecordByte(std::uint32_t n) { return kRecordLockBase - std::int64_t{n}; }
+inline constexpr std::int64_t SemaphoreByte(int s) { return kSemaphoreLockBase - s; }
+
 }  // namespace korvex
