@@ -3,6 +3,8 @@
 // holds its negative handle until the record is written or the BLOB freed.
 #include <cstring>
 
+#include "platform/runtime/coding.h"
+#include "tables/engine/base/scope_exit.h"
 #include "tables/engine/cursor/data_cursor.h"
 #include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
@@ -15,17 +17,16 @@ namespace {
 constexpr std::int64_t kMaxBlobLength = 0x7FFFFFFF;
 
 std::int32_t Reference(const std::uint8_t* buffer, const TFieldDefinition& def) {
-  std::int32_t v;
-  std::memcpy(&v, buffer + def.Offset + 1, 4);
-  return v;
+  return static_cast<std::int32_t>(rtl::DecodeFixed32(buffer + def.Offset + 1));
 }
 void SetReference(std::uint8_t* buffer, const TFieldDefinition& def, std::int32_t v) {
-  std::memcpy(buffer + def.Offset + 1, &v, 4);
+  rtl::EncodeFixed32(buffer + def.Offset + 1, static_cast<std::uint32_t>(v));
 }
 std::uint32_t Signature(const std::uint8_t* buffer, const TFieldDefinition& def) {
-  std::uint32_t v;
-  std::memcpy(&v, buffer + def.Offset + 5, 4);
-  return v;
+  return rtl::DecodeFixed32(buffer + def.Offset + 5);
+}
+void SetSignature(std::uint8_t* buffer, const TFieldDefinition& def, std::uint32_t v) {
+  rtl::EncodeFixed32(buffer + def.Offset + 5, v);
 }
 
 }  // namespace
@@ -51,18 +52,14 @@ TEngineErrorCode TDataCursor::CheckedBlob(int field, const std::uint8_t* buffer,
   return blob ? 0 : err::kInvalidBlobHandle;
 }
 
-std::uint32_t TDataCursor::GetBlobRecord(const std::uint8_t* field) {
-  std::uint32_t v;
-  std::memcpy(&v, field + 1, 4);
-  return v;
-}
+std::uint32_t TDataCursor::GetBlobRecord(const std::uint8_t* field) { return rtl::DecodeFixed32(field + 1); }
 
 std::uint32_t TDataCursor::GetBlobSignature(int field, const std::uint8_t* buffer, bool physical) const {
   return Signature(buffer, BlobFieldAt(field, physical));
 }
 
 void TDataCursor::PutBlobSignature(int field, std::uint8_t* buffer, bool physical, std::uint32_t value) const {
-  std::memcpy(buffer + BlobFieldAt(field, physical).Offset + 5, &value, 4);
+  SetSignature(buffer, BlobFieldAt(field, physical), value);
 }
 
 bool TDataCursor::ValidBlobHandle(int field, const std::uint8_t* buffer, bool physical) const {
@@ -86,20 +83,14 @@ TEngineErrorCode TDataCursor::OpenBlob(int field, std::uint8_t* buffer, std::uin
     return 0;
   }
   if (blobs_.size() >= kMaxOpenBlobs) return err::kTooManyBlobs;
-  std::uint32_t record;
-  std::memcpy(&record, buffer + 1, 4);
+  const std::uint32_t record = rtl::DecodeFixed32(buffer + 1);
   auto content = std::make_unique<TBlobBuffer>(&table_->BlobFile(), this, record, def.FieldNumber,
                                                static_cast<std::uint32_t>(reference), Signature(buffer, def),
                                                false, mode);
   if (reference != 0) {
     ReadLock();
-    try {
-      content->Read();
-    } catch (...) {
-      ReadUnlock();
-      throw;
-    }
-    ReadUnlock();
+    ScopeExit release{[&] { ReadUnlock(); }};
+    content->Read();
   }
   // Handles count down from -1 and are not reused while the cursor lives
   // (a stale buffer then names no BLOB rather than another one).
@@ -185,7 +176,7 @@ void TDataCursor::UpdateBlobSignatures(std::uint8_t* buffer) {
     if (!blob || !blob->Buffer->Modified()) continue;
     std::uint32_t signature = table_->DataFile().GetNextFreeBlobSignature();
     blob->Buffer->SetNextSignature(signature);
-    std::memcpy(buffer + def.Offset + 5, &signature, 4);
+    SetSignature(buffer, def, signature);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 
+#include "tables/engine/base/scope_exit.h"
 #include "tables/engine/cursor/data_cursor.h"
 #include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
@@ -126,32 +127,25 @@ void TDataCursor::FilterOperation(const std::function<void(TFilterSet&)>& operat
   RequireOpen();
   TFilterSet& set = Filters();
   ReadLock();
-  try {
-    SyncFilterState();
-    operation(set);
-    table_->DataFile().DropScanWindow();
-    filters_in_force_ = set.FiltersInForce();
-    filter_changes_ = table_->ChangeCount();
-    // The current record stays where the filters leave it visible.
-    if (IsPhysicalNavigation()) {
-      if (!bof_ && !eof_ && current_ != 0 && !RecordVisible(current_)) {
-        const std::uint32_t n = Neighbour(current_, 1);
-        if (n != 0) {
-          LoadCurrent(n);
-        } else {
-          current_ = 0;
-          bof_ = false;
-          eof_ = true;
-        }
-      }
+  ScopeExit release{[&] { ReadUnlock(); }};
+  SyncFilterState();
+  operation(set);
+  table_->DataFile().DropScanWindow();
+  filters_in_force_ = set.FiltersInForce();
+  filter_changes_ = table_->ChangeCount();
+  // The current record stays where the filters leave it visible.
+  if (!IsPhysicalNavigation()) {
+    RepositionCurrentRecord();
+  } else if (!bof_ && !eof_ && current_ != 0 && !RecordVisible(current_)) {
+    const std::uint32_t n = Neighbour(current_, 1);
+    if (n != 0) {
+      LoadCurrent(n);
     } else {
-      RepositionCurrentRecord();
+      current_ = 0;
+      bof_ = false;
+      eof_ = true;
     }
-  } catch (...) {
-    ReadUnlock();
-    throw;
   }
-  ReadUnlock();
 }
 
 void TDataCursor::SyncFilterState() {
@@ -208,20 +202,15 @@ void TDataCursor::CopyFiltersFrom(TDataCursor& source) {
   RequireOpen();
   if (!source.filters_) return;
   ReadLock();
-  try {
-    Filters();
-    SyncFilterState();
-    filters_->SetMaintenanceSuspended(source.filter_upkeep_suspended_);
-    filter_upkeep_suspended_ = source.filter_upkeep_suspended_;
-    filters_->CopyFilters(*source.filters_);
-    table_->DataFile().DropScanWindow();
-    filters_in_force_ = filters_->FiltersInForce();
-    filter_changes_ = table_->ChangeCount();
-  } catch (...) {
-    ReadUnlock();
-    throw;
-  }
-  ReadUnlock();
+  ScopeExit release{[&] { ReadUnlock(); }};
+  Filters();
+  SyncFilterState();
+  filters_->SetMaintenanceSuspended(source.filter_upkeep_suspended_);
+  filter_upkeep_suspended_ = source.filter_upkeep_suspended_;
+  filters_->CopyFilters(*source.filters_);
+  table_->DataFile().DropScanWindow();
+  filters_in_force_ = filters_->FiltersInForce();
+  filter_changes_ = table_->ChangeCount();
 }
 
 TFilter* TDataCursor::AddFilter(std::uint32_t user_data, std::string_view text, TExpToken* tree, bool owns_tree,

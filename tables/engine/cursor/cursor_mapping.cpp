@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/runtime/coding.h"
 #include "platform/runtime/sysutils.h"
+#include "tables/engine/base/scope_exit.h"
 #include "tables/engine/cursor/data_cursor.h"
 #include "tables/engine/table/data_table.h"
 #include "tables/lib/expconvert.h"
@@ -186,10 +188,7 @@ void TDataCursor::CompleteCurrent() {
 void TDataCursor::CalculateExpressionFields(std::uint8_t* buffer) const {
   if (!has_calculated_ || evaluating_) return;
   evaluating_ = true;
-  struct Clear {
-    bool& flag;
-    ~Clear() { flag = false; }
-  } clear{evaluating_};
+  ScopeExit clear{[&] { evaluating_ = false; }};
   const TLocalePair locale{GetLanguageID(), GetSortID()};
   for (const TFieldDefinition& def : fields_) {
     if (!def.Calculated || !def.Expression) continue;
@@ -241,27 +240,23 @@ bool TDataCursor::EvaluateCalculatedFieldData(void* user_data, const void* recor
       break;
     case dtBlob: {
       std::vector<std::uint8_t> content;
-      std::int32_t reference;
-      std::memcpy(&reference, at, 4);
+      const auto reference = static_cast<std::int32_t>(rtl::DecodeFixed32(at));
       if (reference < 0) {
         if (TOpenBlob* open = cursor->BlobOf(*def, buffer)) content = open->Buffer->Content();
       } else if (reference > 0) {
-        std::uint32_t signature, record;
-        std::memcpy(&signature, at + 4, 4);
-        std::memcpy(&record, buffer + 1, 4);
+        const std::uint32_t signature = rtl::DecodeFixed32(at + 4), record = rtl::DecodeFixed32(buffer + 1);
         TBlobBuffer blob(&cursor->table_->BlobFile(), cursor, record, def->FieldNumber,
                          static_cast<std::uint32_t>(reference), signature, false, 1);
         // Read under the table's read lock, as every file read is.
         TDataTable* table = cursor->table_;
         const bool before = table->InternalReadLockHeld();
         table->ReadLockTable();
-        try {
+        {
+          ScopeExit unlock{[&] {
+            if (!before) table->ReadUnlockTable();
+          }};
           blob.Read();
-        } catch (...) {
-          if (!before) table->ReadUnlockTable();
-          throw;
         }
-        if (!before) table->ReadUnlockTable();
         content = blob.Content();
       }
       result->SetDataSize(static_cast<std::int32_t>(content.size() + 1));

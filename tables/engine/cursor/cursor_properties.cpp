@@ -2,6 +2,7 @@
 // clones.
 #include <cstring>
 
+#include "tables/engine/base/scope_exit.h"
 #include "tables/engine/cursor/data_cursor.h"
 #include "tables/engine/table/data_session.h"
 #include "tables/engine/table/data_table.h"
@@ -80,23 +81,15 @@ std::uint32_t TDataCursor::GetBufferSize() const {
 
 std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
   CheckForChangeDetection();
-  struct EndRead {
-    TDataCursor* cursor;
-    ~EndRead() { cursor->ReadUnlockTable(); }
-  } end_read{this};
+  ScopeExit end_read{[&] { ReadUnlockTable(); }};
 
   TDataSession* session = directory_->Session();
   const std::string password = table_->GetEncrypted() ? table_->GetPassword() : std::string();
   const bool added = !password.empty() && !session->CheckForPassword(password);
   if (added) session->AddPassword(password);
-  struct Remove {
-    TDataSession* session;
-    const std::string& password;
-    bool added;
-    ~Remove() {
-      if (added) session->DeletePassword(password);
-    }
-  } remove{session, password, added};
+  ScopeExit remove{[&] {
+    if (added) session->DeletePassword(password);
+  }};
 
   auto clone = std::make_unique<TDataCursor>(directory_);
   clone->SetTableName(name_);

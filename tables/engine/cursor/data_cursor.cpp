@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/runtime/sysutils.h"
+#include "tables/engine/base/scope_exit.h"
 #include "tables/engine/table/data_session.h"
 #include "tables/engine/table/data_table.h"
 #include "tables/lib/collation.h"
@@ -194,14 +195,9 @@ void TDataCursor::CreateTable(TTableCreation& creation, std::vector<TFieldDefini
   const std::string& password = creation.Settings.Password;
   const bool added = creation.Settings.Encrypted && !session->CheckForPassword(password);
   if (added) session->AddPassword(password);
-  struct Remove {
-    TDataSession* session;
-    const std::string& password;
-    bool added;
-    ~Remove() {
-      if (added) session->DeletePassword(password);
-    }
-  } remove{session, password, added};
+  ScopeExit remove{[&] {
+    if (added) session->DeletePassword(password);
+  }};
 
   VerifyStructureInformation(creation, fields);
   TTableCreation checked = creation;
