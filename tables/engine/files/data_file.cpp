@@ -687,6 +687,15 @@ void TDataFile::SetNextFreeRecordNumber(std::uint32_t n) {
   header_modified_ = true;
 }
 
+void TDataFile::RecordsRewritten(std::uint32_t count) {
+  host_->MarkWritten();
+  if (header_.NextPhysicalRecord != count + 1 || header_.FirstFreeRecord != 0) {
+    header_.NextPhysicalRecord = count + 1;
+    header_.FirstFreeRecord = 0;
+    header_modified_ = true;
+  }
+}
+
 void TDataFile::AppendWholeRecords(const std::uint8_t* records, std::uint32_t count) {
   if (count == 0) return;
   const std::uint32_t first = header_.NextPhysicalRecord;

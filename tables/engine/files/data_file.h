@@ -72,9 +72,6 @@ inline constexpr std::size_t kCleanRecordBudget = std::size_t{16} << 20;
 inline constexpr std::uint64_t kMaxTableBytes = 2000000000;
 
 class TDataFile : public TFileHandler {
-  friend class TRecordSorter;  // record_sort.cpp: rewrites the records in place
-  friend class TTableRepair;   // table_repair.cpp: mends the version byte
-
 public:
   explicit TDataFile(TTableHost* host);
   ~TDataFile() override;
@@ -154,6 +151,11 @@ public:
   // ends the file where the records were to start. 9479 before anything
   // when they would pass the table's limits.
   void AppendWholeRecords(const std::uint8_t* records, std::uint32_t count);
+  // For a sort that writes the records anew in place, straight to the file:
+  // the cached records in record order, and, once written, the file holds
+  // `count` records from the start and none deleted.
+  std::vector<TCacheEntry*> CachedRecordsInOrder() const { return cache_.Sorted(); }
+  void RecordsRewritten(std::uint32_t count);
   void SetNextFreeRecord(TRecord* record);
   std::uint32_t GetNextFreeRecordNumber() const;
   void SetNextFreeRecordNumber(std::uint32_t n);
@@ -203,6 +205,11 @@ public:
   std::uint16_t GetUserMajorVersion() const { return header_.UserMajorVersion; }
   std::uint16_t GetUserMinorVersion() const { return header_.UserMinorVersion; }
   std::uint8_t GetVersionNum() const { return header_.Version; }
+  // A repair mends the version byte of a table this engine wrote.
+  void MendVersion() {
+    header_.Version = kTableVersion;
+    header_modified_ = true;
+  }
   std::uint32_t GetPhysicalRecordsUsed() const { return header_.NextPhysicalRecord - 1; }
   std::uint64_t GetFileSize() const;
   std::string GetDescription() const;
@@ -210,6 +217,7 @@ public:
   bool GetEncrypted() const { return header_.Encrypted != 0; }
   std::string GetPassword() const;
   std::string GetTableName() const { return host_->TableName(); }
+  std::string PrivateDirectory() const { return host_->PrivateDirectory(); }
   std::uint32_t GetLastUpdateStamp() const { return header_.UpdateStamp; }
 
   const TDataFileStatistics& Statistics() const { return stats_; }

@@ -31,7 +31,7 @@ private:
     std::uint32_t record_size = 0;
   };
 
-  std::uint32_t RecordSize() const { return file_.header_.RecordSize; }
+  std::uint32_t RecordSize() const { return file_.GetRecordSize(); }
   bool Encrypted() const { return file_.GetEncrypted(); }
   void Encipher(std::uint8_t* record) const {
     if (Encrypted()) EncryptBuffer(record, static_cast<std::int32_t>(RecordSize()), kDataKeys.key1, kDataKeys.key2);
@@ -59,7 +59,6 @@ private:
   // Puts the merged records in place of the old ones and ends the file
   // after them.
   void WriteBack(TFileHandler& merged);
-  void SetRecordCount();
 
   TDataFile& file_;
   const TRecordSortRequest& request_;
@@ -164,15 +163,6 @@ void TRecordSorter::Spill() {
   buffered_ = 0;
 }
 
-void TRecordSorter::SetRecordCount() {
-  TDataHeader& header = file_.header_;
-  if (header.NextPhysicalRecord != count_ + 1 || header.FirstFreeRecord != 0) {
-    header.NextPhysicalRecord = count_ + 1;
-    header.FirstFreeRecord = 0;
-    file_.header_modified_ = true;
-  }
-}
-
 // ---- the two paths ---------------------------------------------------------
 
 void TRecordSorter::SortInMemory() {
@@ -180,7 +170,7 @@ void TRecordSorter::SortInMemory() {
   // The cache keeps its records untouched (callbacks work on copies), and
   // its changes reach the file first, so a failure leaves the table whole.
   file_.FlushRecordBuffers(false);
-  const std::vector<TCacheEntry*>& cached = file_.cache_.Sorted();
+  const std::vector<TCacheEntry*>& cached = file_.CachedRecordsInOrder();
   const auto total = static_cast<std::uint32_t>(cached.size());
   std::vector<std::uint8_t> records(std::size_t{total} * size);
   for (std::uint32_t i = 0; i < total; ++i)
@@ -198,8 +188,7 @@ void TRecordSorter::SortInMemory() {
   file_.FreeRecordBuffers();
   WriteAt(file_, file_.DataStart(), output.data(), static_cast<std::int64_t>(output.size()));
   WriteAt(file_, file_.DataStart() + output.size(), nullptr, 0);
-  file_.host_->MarkWritten();
-  SetRecordCount();
+  file_.RecordsRewritten(count_);
 }
 
 void TRecordSorter::ReadRunRecords(Run& run) {
@@ -215,7 +204,7 @@ void TRecordSorter::ReadRunRecords(Run& run) {
 
 void TRecordSorter::SortExternally() {
   const std::uint32_t size = RecordSize();
-  const std::string directory = file_.host_->PrivateDirectory();
+  const std::string directory = file_.PrivateDirectory();
   const bool in_memory = file_.InMemory();
   const std::uint32_t capacity = request_.RunCapacity != 0 ? request_.RunCapacity
                                                             : std::max<std::uint32_t>(1, std::min<std::uint32_t>(
@@ -302,8 +291,7 @@ void TRecordSorter::WriteBack(TFileHandler& merged) {
     done += static_cast<std::uint64_t>(n);
   }
   WriteAt(file_, file_.DataStart() + bytes, nullptr, 0);
-  file_.host_->MarkWritten();
-  SetRecordCount();
+  file_.RecordsRewritten(count_);
 }
 
 TRecordSortResult TRecordSorter::Sort() {

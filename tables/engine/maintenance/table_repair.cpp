@@ -231,10 +231,7 @@ void TTableRepair::RepairHeaders() {
     // an older one, to be upgraded, not mended.
     if (data_->GetHeader().EngineStamp != kEngineStamp) RaiseError(err::kWrongVersion, request_.TableName);
     Log("Invalid table version in table header, " + Fixed());
-    if (!verify) {
-      data_->header_.Version = kTableVersion;
-      data_->header_modified_ = true;
-    }
+    if (!verify) data_->MendVersion();
   }
   data_->RepairHeader(this, verify);
   // No fields, or a field of unknown type, leave no record layout to mend.
