@@ -3,7 +3,8 @@
 // user: settings, position, current record, field definitions and open
 // BLOBs.
 //
-// Files by concern (14 implement the class):
+// Its settings are TCursorSettings (cursor_settings.h), its data between
+// calls TCursorState (cursor_state.h). Files by concern:
 //   data_cursor.cpp         settings, open, close, guards, table creation and
 //                           its structure checks
 //   cursor_records.cpp      walking in physical order, reading and writing
@@ -21,12 +22,12 @@
 //   cursor_values.cpp       defaults, validity checks, bookmarks, header values
 //   cursor_properties.cpp   table properties, the in-memory table's image,
 //                           clones
-//   cursor_maintenance.cpp  record sort, verify and repair, upgrade
-//   table_copy.cpp          CopyTable, OptimizeTable and the record copy the
-//                           rewrites share
 //   table_files_ops.cpp     empty, delete, rename, backups, journal playback,
 //                           index and header definitions of a closed table
-//   table_restructure.cpp   RestructureTable
+//   cursor_whole_table.cpp  what the whole-table work asks of the cursor
+// The whole-table work itself (record sort, verify and repair, upgrade,
+// copy, optimize, restructure) is maintenance/'s: cursor_maintenance.cpp
+// there passes each call on.
 //
 // Order: the current index position is 0 (the primary index), 1..30 (the
 // secondary indexes in creation order) or 255 (physical order). Position 0
@@ -51,14 +52,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <set>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "tables/engine/base/maintenance_callbacks.h"
+#include "tables/engine/cursor/cursor_settings.h"
+#include "tables/engine/cursor/cursor_state.h"
 #include "tables/engine/cursor/filters.h"
+#include "tables/engine/cursor/table_creation.h"
 #include "tables/engine/errors/errors.h"
 #include "tables/engine/files/blob_buffer.h"
 #include "tables/engine/files/data_file.h"
@@ -79,76 +80,26 @@ struct TRestructureRequest;
 
 inline constexpr std::size_t kMaxOpenBlobs = 64;
 
-
-// What table creation needs besides the fields.
-struct TTableCreation {
-  TDataFileSettings Settings;      // BlobBlockSize 0 means 512
-  std::uint8_t IndexCount = 0;     // secondary indexes asked for (at least Indexes.size() - 1)
-  // Entry 0 the primary index (no key fields: no primary key), then the
-  // secondary indexes. Key fields: FieldCount of Fields, or, with
-  // FieldCount 0, those before the first 0.
-  std::vector<TIndexDefinition> Indexes;
-  bool AllowEmptyPrimaryKey = true;
-  bool Overwrite = false;
-};
-
-inline constexpr std::uint8_t kPhysicalOrder = 255;
-
-class TDataCursor {
-  friend class TWorkTable;
-
+class TDataCursor : public TCursorSettings, protected TCursorState {
 public:
   explicit TDataCursor(TDataDirectory* directory);
   virtual ~TDataCursor();
   TDataCursor(const TDataCursor&) = delete;
   TDataCursor& operator=(const TDataCursor&) = delete;
 
-  // ---- settings (10031 while open) ----
+  // ---- settings (cursor_settings.h has their getters; 10031 while open) ----
   void SetExclusive(bool value);
   void SetOverrideExclusive(bool value);
   void SetReadOnly(bool value);
   void SetInMemory(bool value);
+  void SetIsSourceTable(bool value);
+  void SetIsTemporary(bool value);
   // Trimmed, with ".DAT" as its extension.
   void SetTableName(const std::string& name);
-  const std::string& GetTableName() const { return name_; }
-  bool GetExclusive() const { return exclusive_; }
-  bool GetReadOnly() const { return read_only_; }
   // Takes effect only when the fields include an auto-increment field.
   void SetSuppressAutoIncValues(bool value);
-  // Asked when the session lacks the table's password; true means "try
-  // again" (the callback may have added the password to the session).
-  void SetPasswordCallback(std::function<bool()> callback) { password_callback_ = std::move(callback); }
-  // False without a password callback, else its answer.
-  bool AskForPassword() { return password_callback_ ? password_callback_() : false; }
-  // The reports of whole-table work; closing clears every callback but
-  // the two of the upgrade.
-  const TMaintenanceCallbacks& Callbacks() const { return callbacks_; }
 
   // ---- properties (cursor_properties.cpp) ----
-  // May change while open.
-  void SetIsResultSet(bool value) { result_set_ = value; }
-  bool GetIsResultSet() const { return result_set_; }
-  // May change while open. A walk forwards in physical order
-  // (GetNextRecord) reads through the data file's scan window past the
-  // record cache, as it does inside a transaction, rather than filling the
-  // cache with records it passes once (a query reading its sources once,
-  // a result read from start to end). Off by default.
-  void SetWalkPastCache(bool value) { walk_past_cache_ = value; }
-  bool GetWalkPastCache() const { return walk_past_cache_; }
-  void SetIsSourceTable(bool value);  // 10031 while open
-  bool GetIsSourceTable() const { return source_table_; }
-  void SetIsTemporary(bool value);  // 10031 while open
-  bool GetIsTemporary() const { return temporary_; }
-  bool GetInMemory() const { return in_memory_; }
-  bool GetOverrideExclusive() const { return override_exclusive_; }
-  bool GetSuppressAutoIncValues() const { return suppress_auto_inc_; }
-  // Set by table repair before it opens the cursor: open stops once the
-  // buffers are set up (no header check, no positioning).
-  void SetRepairMode(bool value) { repair_mode_ = value; }
-  bool GetRepairMode() const { return repair_mode_; }
-  // Set while restructuring: open skips the header check.
-  void SetRestructureMode(bool value) { restructure_mode_ = value; }
-  bool GetRestructureMode() const { return restructure_mode_; }
   double GetLastUpdated() const;
   std::uint32_t GetPhysicalRecordsUsed() const;
   std::uint32_t GetDataFileSize() const;
@@ -510,7 +461,7 @@ public:
   void UserWriteLockRecord(std::uint32_t n);
   void UserWriteUnlockRecord(std::uint32_t n);
 
-  // ---- maintenance (cursor_maintenance.cpp) ----
+  // ---- maintenance (maintenance/cursor_maintenance.cpp) ----
   // Sorts the records (record_sort.h) of a table opened exclusively (else
   // 10253) that has no index; with any index it does nothing. The cursor
   // goes back to the beginning.
@@ -521,10 +472,8 @@ public:
   // to the repair progress callback.
   void RepairTable(bool verify_only, bool adopt_blob_signatures);
   // Converts the closed table from an older table version (table_upgrade.h);
-  // lines go to the upgrade log, the repair's through RepairLogBridge.
+  // lines and progress, the repair's too, go to the upgrade's callbacks.
   void UpgradeTable();
-  bool RepairProgressBridge(std::uint32_t step, std::uint8_t percent);
-  bool RepairLogBridge(const std::string& line);
 
   // ---- BLOBs (status 0 or an engine error number) ----
   // The field by the cursor's number or, with `physical`, by the table's
@@ -546,32 +495,6 @@ public:
   bool ValidBlobBufferHandle(std::int32_t handle) const { return handle < 0 && blobs_.count(handle) != 0; }
   std::size_t OpenBlobCount() const { return blobs_.size(); }
   void FreeAllBlobs(bool all);
-
-  // ---- maintenance reports (maintenance_callbacks.h) ----
-  void SetRepairProgressCallback(pProgressCallback f, void* user) { callbacks_.RepairProgress.Set(f, user); }
-  void SetRepairLogCallback(pLogCallback f, void* user) { callbacks_.RepairLog.Set(f, user); }
-  void SetUpgradeProgressCallback(pUpgradeProgressCallback f, void* user) { callbacks_.UpgradeProgress.Set(f, user); }
-  void SetUpgradeLogCallback(pLogCallback f, void* user) { callbacks_.UpgradeLog.Set(f, user); }
-  void SetIndexProgressCallback(pProgressCallback f, void* user) { callbacks_.IndexProgress.Set(f, user); }
-  void SetCopyProgressCallback(pProgressCallback f, void* user) { callbacks_.CopyProgress.Set(f, user); }
-  void SetOptimizeProgressCallback(pProgressCallback f, void* user) { callbacks_.OptimizeProgress.Set(f, user); }
-  void SetRestructureProgressCallback(pProgressCallback f, void* user) {
-    callbacks_.RestructureProgress.Set(f, user);
-  }
-  void SetDataLostCallback(pDataLostCallback f, void* user) { callbacks_.DataLost.Set(f, user); }
-  void DoRepairProgress(std::uint32_t step, std::uint8_t percent) { callbacks_.RepairProgress(step, percent); }
-  void DoRepairLog(const std::string& line) { callbacks_.RepairLog(line); }
-  void DoUpgradeProgress(const std::string& text, std::uint8_t percent) { callbacks_.UpgradeProgress(text, percent); }
-  void DoUpgradeLog(const std::string& line) { callbacks_.UpgradeLog(line); }
-  void DoIndexProgress(std::uint32_t step, std::uint8_t percent) { callbacks_.IndexProgress(step, percent); }
-  void DoCopyProgress(std::uint32_t step, std::uint8_t percent) { callbacks_.CopyProgress(step, percent); }
-  void DoOptimizeProgress(std::uint32_t step, std::uint8_t percent) { callbacks_.OptimizeProgress(step, percent); }
-  void DoRestructureProgress(std::uint32_t step, std::uint8_t percent) {
-    callbacks_.RestructureProgress(step, percent);
-  }
-  void DoDataLost(TDataLossCause cause, const std::string& context, bool& stop_asking, bool& continue_restructure) {
-    callbacks_.DataLost(cause, context, stop_asking, continue_restructure);
-  }
 
   // ---- whole-table operations ----
   // Each first plays back a journal left by a dead writer (under an
@@ -601,7 +524,7 @@ public:
   // information follows.
   void SetIndexDefinition(std::uint8_t position, const TIndexDefinition& definition);
   void UpdateIndexDefinition(std::uint8_t position, const TIndexDefinition& definition);
-  // table_copy.cpp:
+  // maintenance/ (table_copy.h, table_restructure.h):
   // Copies the live records (IDs kept, BLOBs by content, hidden fields left
   // out) into a new table that replaces any table of that name.
   void CopyTable(const std::string& new_name, bool copy_indexes);
@@ -610,21 +533,40 @@ public:
   // left out, record IDs kept; the old files stay as backups unless
   // no_backup (in-memory tables keep none).
   void OptimizeTable(const std::string& index_name, bool no_backup);
-  // table_restructure.cpp: closed cursor, exclusive, not read-only.
+  // Closed cursor, exclusive, not read-only.
   void RestructureTable(const TRestructureRequest& request);
   // Open cursor: the physical fields numbered by position, index key
   // fields following.
   void ResetFieldNumbers();
-  // Open cursor: takes a live record out of the table whose key the index
-  // at index_pos refused (its BLOBs, its keys in the other indexes; onto
-  // the free chain once). A deleted record is left alone.
+
+  // ---- what whole-table work asks of an open cursor (cursor_whole_table.cpp) ----
+  // Takes a live record out of the table whose key the index at index_pos
+  // refused (its BLOBs, its keys in the other indexes; onto the free chain
+  // once). A deleted record is left alone.
   void RemoveDuplicateRecord(std::uint32_t record_number, std::uint8_t index_pos);
+  TDataDirectory* Directory() const { return directory_; }
+  // Physical record n into the buffer; false (buffer untouched) when it is
+  // deleted.
+  bool ReadPhysicalRecord(std::uint32_t n, std::vector<std::uint8_t>& buffer);
+  // Appends keep the record IDs their buffers give, with an auto-increment
+  // field or without (a table built from another's records).
+  void KeepGivenRecordIDs() { suppress_auto_inc_ = true; }
+  // A new BLOB of a record buffer with the given content.
+  void PutBlobContent(int field, std::uint8_t* buffer, const std::vector<std::uint8_t>& content);
+  // The comparison and a record's key of the index at a position
+  // (kSystemSlot: the system index).
+  TKeyComparator ComparatorOf(std::uint8_t slot) const;
+  std::vector<std::uint8_t> KeyOf(std::uint8_t slot, const std::uint8_t* record) const;
+  // The system index made again from the records (after records moved),
+  // with the live count.
+  void RebuildSystemIndex();
+  // After the index definitions changed under the cursor: position 0 the
+  // current index again, its definition and comparison read anew; the
+  // cursor stands on no key.
+  void ResetToPrimaryIndex() { InternalSetIndexPos(0); }
 
 private:
-  struct TOpenBlob {
-    std::unique_ptr<TBlobBuffer> Buffer;
-    bool Internal = false;
-  };
+  using TOpenBlob = TCursorOpenBlob;
   // One append, modify or delete: write lock and undo (cursor_records.cpp).
   class TWriteScope;
   // The BLOB fields of a buffer being written and the open BLOBs they name,
@@ -666,9 +608,6 @@ private:
   // The field found, else 9985 naming what was asked for.
   const TFieldDefinition& FoundField(const TFieldDefinition* field, const std::string& asked) const;
   void RequireOpen() const;
-  // The closed table's files as the repair and the upgrade open them.
-  template <class Request>
-  void DescribeTableFiles(Request& request) const;
 
   // Reading: one record of the table; the table's change detection may
   // ask for a second attempt. With `alone`: nullptr when the record was
@@ -714,25 +653,10 @@ private:
   // A default or limit text as a value of the field's type in record
   // format (false: the text is no such value).
   bool TextValue(const TFieldDefinition& def, const std::string& text, std::uint8_t* data) const;
-  // The stored fields' defaults and limits read from their texts once per
-  // definition (under the table's formats) rather than once per record:
-  // an image of the defaulted fields' bytes and each limit's value; those
-  // that read the clock are read when used.
-  struct TStoredRules {
-    struct TLimit {
-      bool clock = false, known = false;
-      long double value = 0;
-    };
-    bool ready = false;
-    std::vector<std::uint8_t> defaults;
-    std::vector<std::size_t> image_fields, clock_defaults;  // by stored position - 1
-    std::vector<std::size_t> checked_fields;                // required or limited, not calculated
-    std::vector<std::pair<TLimit, TLimit>> limits;          // minimum, maximum
-  };
+  using TStoredRules = TStoredFieldRules;
   void ReadStoredRules() const;
 
   // ---- indexes (cursor_navigation.cpp, cursor_indexes.cpp) ----
-  using Key = std::vector<std::uint8_t>;
   // Loads the definition and comparison of a position.
   void InternalSetIndexPos(std::uint8_t position);
   TIndexTree Tree();
@@ -761,26 +685,14 @@ private:
   std::uint16_t KeyFieldBytes(int field_count) const;
   // Key bytes from `from` on: the lowest a key can hold there, or the highest.
   void FillKeyAfter(Key& key, std::uint16_t from, bool high) const;
-  // Key upkeep of writes: the positions whose indexes hold keys (room for
-  // the primary, every index count a header can give, and the system
-  // slot), without going to the heap.
-  struct TSlotList {
-    std::array<std::uint8_t, 258> slots;  // the first `count` are set
-    std::uint16_t count = 0;
-    void push_back(std::uint8_t slot) { slots[count++] = slot; }
-    const std::uint8_t* begin() const { return slots.data(); }
-    const std::uint8_t* end() const { return slots.data() + count; }
-    bool empty() const { return count == 0; }
-  };
+  using TSlotList = TKeyedSlots;
   TSlotList KeyedPositions() const;
-  TKeyComparator ComparatorOf(std::uint8_t slot) const;
-  Key KeyOf(std::uint8_t slot, const std::uint8_t* record) const;
   // Whether two records have the same bytes wherever the index at `slot`
   // builds its key from (then their keys are equal without building them).
   bool SameKeyBytes(std::uint8_t slot, const std::uint8_t* a, const std::uint8_t* b) const;
   // SameKeyBytes for every index that holds keys (KeyedPositions).
   bool SameKeyBytesEverywhere(const std::uint8_t* a, const std::uint8_t* b) const;
-  // The same into `key` (the index's key size).
+  // A record's key of the index at `slot` into `key` (the key size).
   void BuildKey(std::uint8_t slot, const std::uint8_t* record, std::uint8_t* key) const;
   // A key that a unique index already holds refuses the write with 9729
   // (the index named) when it comes to be added, after other indexes may
@@ -811,9 +723,6 @@ private:
   // ignoring case; -1 when none.
   int IndexPosOfName(const std::string& name, std::uint8_t first) const;
   void RebuildMissingIndex();
-  // The system index made again from the records (after records moved),
-  // with the live count.
-  void RebuildSystemIndex();
   void AddIndexDefinitions(TDataTable* table, const TTableCreation& creation,
                            const std::vector<TFieldDefinition>& fields) const;
 
@@ -867,146 +776,12 @@ private:
   // writes it (a shared cursor's at once).
   void UnderWriteLock(const std::function<void()>& change);
   void ChangeIndexDefinition(std::uint8_t position, const TIndexDefinition& definition, bool update);
-  // Appends the current record of `source` (buffer `from`) to this open
-  // cursor's table: fields by the map (this table's field position for
-  // each of the source's, 0: left out), BLOBs by content, record ID kept.
-  void AppendCopyOf(TDataCursor& source, const std::uint8_t* from, const std::vector<int>& field_map);
-  // Physical record n into the buffer; false (buffer untouched) when it is
-  // deleted.
-  bool ReadPhysicalRecord(std::uint32_t n, std::vector<std::uint8_t>& buffer);
-  // A new BLOB of a record buffer with the given content.
-  void PutBlobContent(int field, std::uint8_t* buffer, const std::vector<std::uint8_t>& content);
-  // The rebuild of a restructure; the highest record ID of the table.
-  void RebuildTable(const TRestructureRequest& request, const TTableCreation& creation,
-                    std::vector<TFieldDefinition>& fields, std::uint32_t last_id);
-  std::uint32_t HighestRecordID();
-  void NumberNewFields(std::vector<TFieldDefinition>& fields) const;
-  // The index part of a restructure: changed indexes built anew from the
-  // records, records a new unique index refuses reported and (when the
-  // work goes on) removed. False when the data-lost callback stopped it:
-  // the index file is then as it was.
-  bool RebuildIndexesInPlace(const std::vector<TIndexDefinition>& wanted, bool no_backup);
-  // The table's index definitions as creation takes them: entry 0 the
-  // primary index (cleared when there is none), then the secondary ones.
-  std::vector<TIndexDefinition> IndexDefinitions() const;
   // The header values of the open table or of the closed table's file,
   // description and password in clear.
   TDataHeader HeaderValues() const;
-  // Closes with flushing; a failure is not raised (clean-up paths).
-  void CloseQuietly() noexcept;
-  // Sets the last record ID handed out (a copy keeps its source's).
-  void KeepLastRecordID(std::uint32_t last);
-
-  TMaintenanceCallbacks callbacks_;
   TDataDirectory* directory_;
   TDataTable* table_ = nullptr;
-  std::string name_;
-  bool open_ = false, exclusive_ = false, override_exclusive_ = false, read_only_ = false, in_memory_ = false;
-  bool suppress_auto_inc_ = false, has_auto_inc_ = false;
-  bool walk_past_cache_ = false;
-  bool result_set_ = false, source_table_ = false, temporary_ = false;
-  bool repair_mode_ = false, restructure_mode_ = false;
-  std::function<bool()> password_callback_;
-  // The table's data, index and BLOB stamps as this cursor last saw them.
-  std::uint32_t stamps_[3] = {0, 0, 0};
-  // Reads in progress (they nest) and whether the outermost one found the
-  // table's read lock already held.
-  int reads_ = 0;
-  bool read_lock_before_ = false;
-  std::vector<TFieldDefinition> fields_;  // the cursor's view
-  std::uint32_t record_size_ = 0;         // of the cursor's view
-  std::vector<TFieldDefinition> physical_fields_;
-  // The record bytes that the keys of every keyed index are built from
-  // (each field's null mark and value; adjacent fields joined), and the
-  // index definitions they were taken from.
-  struct TKeySpans {
-    const void* file = nullptr;
-    std::uint64_t edits = 0;
-    std::uint16_t count = 0;
-    bool no_primary = false, known = false;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> spans;  // offset, length
-  };
-  mutable TKeySpans key_spans_;
-  std::uint32_t physical_size_ = 0;
-  // Under a mapping, what filters see: the table's fields by position,
-  // then each view field that is not one of them under its own name (a
-  // calculated field, or a stored one renamed), numbered by position.
-  std::vector<TFieldDefinition> filter_fields_;
-  bool mapped_ = false, has_calculated_ = false, field_checks_ = false, has_defaults_ = false;
-  mutable TStoredRules stored_rules_;
-  mutable bool evaluating_ = false;
-  // Position: current physical record (0: none) and the two end flags.
-  std::uint32_t current_ = 0;
-  // The record current before it, as LoadCurrent left it: two steps in the
-  // file's order make a walk that reads through the scan window.
-  std::uint32_t stepped_from_ = 0;
-  bool bof_ = true, eof_ = false;
-  std::vector<std::uint8_t> current_record_;
-  // The current record while current_record_ does not hold its bytes yet
-  // (0: it does): a removal moves on to the next key without reading the
-  // record there, which the next lookup mostly replaces unread.
-  std::uint32_t unread_ = 0;
-  std::vector<std::vector<std::uint8_t>> spare_records_;  // buffers of ended write scopes
-  // The record a walk in file order read last, swapped in as the current
-  // record once it turns out live.
-  std::vector<std::uint8_t> walk_record_;
-  // A modify in place: the record and the current record as they were
-  // (kept for reuse, so that a modify takes no memory).
-  std::vector<std::uint8_t> before_image_, before_current_;
-  // A deletion's record bytes and what follows its key, kept between
-  // deletions so that each one allocates nothing.
-  std::vector<std::uint8_t> deleted_image_;
-  TIndexTree::TFollower deleted_next_;
-  // The path of the last key search and its index: a deletion of the
-  // record found removes its key along that path when the tree still
-  // leads there (checked page by page).
-  TIndexTree::TPathHint found_path_;
-  Key found_key_;  // FindIndexKey's key found
-  Key find_key_;  // Find's search key
-  std::vector<std::uint8_t> alone_record_;  // a record LoadCurrent read alone
-  std::uint8_t found_path_slot_ = 0;
-  std::uint32_t found_path_record_ = 0;  // the record that search found
-  mutable std::map<std::int32_t, TOpenBlob> blobs_;  // by handle (negative)
-  std::int32_t last_handle_ = 0;
-  // Records this cursor locked, ascending: most cursors hold one or none,
-  // and a lock taken and released per row costs no allocation.
-  std::vector<std::uint32_t> record_locks_;
-
-  // The current index: its position, definition and comparison; the
-  // current key and its rank (a hint: checked before use).
-  std::uint8_t index_pos_ = kPhysicalOrder;
-  TIndexDefinition index_def_;
-  TKeyComparator compare_;
-  Key key_ = Key(kMaxKeySize, 0);
-  std::uint32_t key_number_ = 0;
-  // Where the step to key key_number_ found it (index_tree.h), valid while
-  // the table's change count is leaf_hint_changes_ and the index the same.
-  TIndexTree::TLeafHint leaf_hint_;
-  std::uint32_t leaf_hint_rank_ = 0;
-  std::uint8_t leaf_hint_slot_ = 0;
-  std::uint64_t leaf_hint_changes_ = ~std::uint64_t{0};
-  Key step_key_;  // the key a step found, before it becomes key_
-  // Range bounds (kMaxKeySize bytes each) and their compared lengths (0:
-  // open on that side).
-  bool range_active_ = false;
-  Key range_start_ = Key(kMaxKeySize, 0), range_end_ = Key(kMaxKeySize, 0xFF);
-  std::uint16_t range_start_length_ = 0, range_end_length_ = 0;
-  // Filters in force: navigation then visits only the records whose bit
-  // is set in the filter bitmap. No filter sets it yet: every filter hook
-  // below is a no-op while it is false.
-  bool filters_in_force_ = false;
-  std::unique_ptr<TFilterSource> filter_source_;
-  std::unique_ptr<TFilterSet> filters_;
-  bool filter_upkeep_suspended_ = false;
-  // The table's change count the bitmaps were last brought up to.
-  std::uint64_t filter_changes_ = 0;
-  // Physical order's record numbers (1-based positions among the live
-  // records): a Fenwick tree of the live records by record number, made
-  // from the system index's leaves and kept by this cursor's own appends
-  // and deletes; any other change (the table's change count moved on)
-  // has it made again at the next use.
-  std::vector<std::uint32_t> live_ranks_;
-  std::uint64_t live_changes_ = ~std::uint64_t{0};
+  bool open_ = false, has_auto_inc_ = false;
 };
 
 }  // namespace korvex

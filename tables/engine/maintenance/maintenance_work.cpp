@@ -1,5 +1,9 @@
 #include "tables/engine/maintenance/maintenance_work.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "tables/lib/fieldtypes.h"
 #include "tables/engine/maintenance/table_swap.h"
 #include "tables/engine/table/data_session.h"
 #include "tables/lib/file_handler.h"
@@ -34,6 +38,71 @@ TTableCreation CreationLike(const TDataFile& data) {
   s.BlobBlockSize = data.GetHeader().BlobBlockSizeRaw;
   creation.Overwrite = true;
   return creation;
+}
+
+std::vector<TIndexDefinition> IndexDefinitions(const TDataCursor& cursor) {
+  const TIndexFile& index = cursor.Table()->IndexFile();
+  std::vector<TIndexDefinition> all;
+  for (std::uint8_t slot = 0; slot <= index.GetIndexCount(); ++slot) {
+    TIndexDefinition def = slot == 0 && index.GetNoPrimaryIndex() ? TIndexDefinition{} : index.GetIndexDefinition(slot);
+    def.Root = def.FreePage = 0;
+    def.RemovalMark = 0;
+    all.push_back(def);
+  }
+  return all;
+}
+
+std::vector<TFieldDefinition> ViewFields(const TDataCursor& cursor) {
+  std::vector<TFieldDefinition> fields;
+  for (int i = 1; i <= cursor.GetFieldCount(); ++i) fields.push_back(cursor.GetFieldDefinitionByPos(i));
+  return fields;
+}
+
+std::uint32_t HighestRecordID(TDataCursor& cursor) {
+  std::uint32_t highest = 0;
+  std::vector<std::uint8_t> record;
+  const TDataFile& data = cursor.Table()->DataFile();
+  for (std::uint32_t n = 1; n <= data.GetPhysicalRecordsUsed(); ++n)
+    if (cursor.ReadPhysicalRecord(n, record)) highest = std::max(highest, TDataCursor::GetRecordID(record.data()));
+  return highest;
+}
+
+void CloseQuietly(TDataCursor& cursor) noexcept {
+  try {
+    cursor.CloseCursor(false);
+  } catch (...) {
+  }
+}
+
+void AppendCopyOf(TDataCursor& target, TDataCursor& source, const std::uint8_t* from,
+                  const std::vector<int>& field_map) {
+  std::vector<std::uint8_t> to(target.GetRecordSize(), 0);
+  target.ClearRecord(to.data());
+  try {
+    for (std::size_t i = 0; i < field_map.size(); ++i) {
+      if (field_map[i] == 0) continue;
+      const TFieldDefinition& old_def = source.GetFieldDefinitionByPos(static_cast<int>(i + 1));
+      const TFieldDefinition& new_def = target.GetFieldDefinitionByPos(field_map[i]);
+      if (!old_def.TakesRecordBytes() || from[old_def.Offset] == 0) continue;
+      if (old_def.DataType == dtBlob) {
+        std::vector<std::uint8_t> content = source.ReadBlobContent(static_cast<int>(i + 1), from);
+        if (!content.empty()) target.PutBlobContent(field_map[i], to.data(), content);
+        continue;
+      }
+      std::memcpy(to.data() + new_def.Offset, from + old_def.Offset, std::size_t{old_def.PhysicalSize} + 1);
+    }
+    TDataCursor::PutRecordID(TDataCursor::GetRecordID(from), to.data());
+    target.AppendRecord(to.data());
+  } catch (...) {
+    target.FreeAllBlobs(true);
+    throw;
+  }
+}
+
+void KeepLastRecordID(TDataCursor& cursor, std::uint32_t last) {
+  // As the source had it: appends with given IDs move the counter on by
+  // one each, and IDs of deleted records are not handed out again.
+  cursor.Table()->DataFile().SetNextFreeRecordID(last);
 }
 
 namespace {
@@ -72,24 +141,24 @@ TWorkTable::TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreatio
     cursor_->SetRestructureMode(true);
     cursor_->OpenCursor();
   } catch (...) {
-    cursor_->CloseQuietly();
+    CloseQuietly(*cursor_);
     RemoveLeftovers(work_.get(), name_, in_memory_);
     throw;
   }
-  cursor_->suppress_auto_inc_ = true;
+  cursor_->KeepGivenRecordIDs();
 }
 
 TWorkTable::~TWorkTable() {
   if (swapped_) return;
   // Its closing flush may fail as the work did (a full disk): the table
   // goes all the same.
-  cursor_->CloseQuietly();
+  CloseQuietly(*cursor_);
   RemoveLeftovers(work_.get(), name_, in_memory_);
 }
 
 void TWorkTable::SwapInFor(TDataCursor& source, bool keep_backup) {
-  const TTableFileSet rewritten{ExtractFileRoot(cursor_->table_->DataFile().FileName()), in_memory_};
-  const TTableFileSet table{ExtractFileRoot(source.table_->DataFile().FileName()), in_memory_};
+  const TTableFileSet rewritten{ExtractFileRoot(cursor_->Table()->DataFile().FileName()), in_memory_};
+  const TTableFileSet table{ExtractFileRoot(source.Table()->DataFile().FileName()), in_memory_};
   cursor_->CloseCursor(false);
   source.CloseCursor(false);
   SwapInRewrittenTable(rewritten, table, keep_backup);

@@ -1,5 +1,6 @@
-// What the whole-table operations of the cursor (copy, optimize,
-// restructure) hold while they work, each released on every path.
+// What the whole-table rewrites of a cursor's table (copy, optimize,
+// restructure) hold while they work, each released on every path, and the
+// record copy they share.
 #pragma once
 
 #include <memory>
@@ -42,32 +43,27 @@ private:
   bool added_;
 };
 
-// The table's internal read lock for the work, unless already held (or not
-// needed: exclusive or read-only files).
-class TTableReadLock {
-public:
-  explicit TTableReadLock(TDataTable& table) : table_(table) {
-    const bool before = table.InternalReadLockHeld();
-    table.ReadLockTable();
-    took_ = !before && table.InternalReadLockHeld();
-  }
-  ~TTableReadLock() {
-    if (!took_) return;
-    try {
-      table_.ReadUnlockTable();
-    } catch (...) {
-    }
-  }
-  TTableReadLock(const TTableReadLock&) = delete;
-  TTableReadLock& operator=(const TTableReadLock&) = delete;
-
-private:
-  TDataTable& table_;
-  bool took_ = false;
-};
-
 // The settings of a new table like the data file's (Overwrite set).
 TTableCreation CreationLike(const TDataFile& data);
+// The open cursor's table's index definitions as creation takes them:
+// entry 0 the primary index (cleared when there is none), then the
+// secondary ones.
+std::vector<TIndexDefinition> IndexDefinitions(const TDataCursor& cursor);
+// The cursor's view of the fields, in order.
+std::vector<TFieldDefinition> ViewFields(const TDataCursor& cursor);
+// The highest record ID of the open cursor's table.
+std::uint32_t HighestRecordID(TDataCursor& cursor);
+// Closes with flushing; a failure is not raised (clean-up paths).
+void CloseQuietly(TDataCursor& cursor) noexcept;
+
+// Appends the current record of `source` (buffer `from`) to the open
+// cursor `target`'s table: fields by the map (the target's field position
+// for each of the source's, 0: left out), BLOBs by content, record ID kept.
+void AppendCopyOf(TDataCursor& target, TDataCursor& source, const std::uint8_t* from,
+                  const std::vector<int>& field_map);
+// Sets the last record ID the open cursor's table handed out (a copy keeps
+// its source's).
+void KeepLastRecordID(TDataCursor& cursor, std::uint32_t last);
 
 // A table built for a rewrite under a temporary name of the work
 // directory, open exclusively and taking the record IDs it is given. It is

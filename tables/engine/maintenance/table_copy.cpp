@@ -1,120 +1,88 @@
-// TDataCursor: whole-table copies: CopyTable, and the record copy that the
-// rewrites (optimize, restructure) share.
+#include "tables/engine/maintenance/table_copy.h"
+
 #include <algorithm>
-#include <cstring>
 
 #include "platform/runtime/files.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/base/scope_exit.h"
-#include "tables/engine/cursor/data_cursor.h"
 #include "tables/engine/maintenance/maintenance_work.h"
 #include "tables/engine/table/data_session.h"
 #include "tables/engine/table/data_table.h"
-#include "tables/lib/fieldtypes.h"
 #include "tables/lib/names.h"
 
 namespace korvex {
 
-// ---- reading and appending whole records ---------------------------------------
-
-bool TDataCursor::ReadPhysicalRecord(std::uint32_t n, std::vector<std::uint8_t>& buffer) {
-  TRecord* record = FetchRecord(n, 1);
-  const bool live = !record->Deleted();
-  if (live) buffer = record->Data;
-  table_->DataFile().PutRecord(record);
-  return live;
-}
-
-void TDataCursor::AppendCopyOf(TDataCursor& source, const std::uint8_t* from, const std::vector<int>& field_map) {
-  std::vector<std::uint8_t> to(record_size_, 0);
-  ClearRecord(to.data());
-  try {
-    for (std::size_t i = 0; i < field_map.size(); ++i) {
-      if (field_map[i] == 0) continue;
-      const TFieldDefinition& old_def = source.fields_[i];
-      const TFieldDefinition& new_def = FieldAt(field_map[i]);
-      if (!old_def.TakesRecordBytes() || from[old_def.Offset] == 0) continue;
-      if (old_def.DataType == dtBlob) {
-        std::vector<std::uint8_t> content = source.ReadBlobContent(static_cast<int>(i + 1), from);
-        if (!content.empty()) PutBlobContent(field_map[i], to.data(), content);
-        continue;
-      }
-      std::memcpy(to.data() + new_def.Offset, from + old_def.Offset, std::size_t{old_def.PhysicalSize} + 1);
-    }
-    PutRecordID(GetRecordID(from), to.data());
-    AppendRecord(to.data());
-  } catch (...) {
-    FreeAllBlobs(true);
-    throw;
-  }
-}
-
-std::vector<TIndexDefinition> TDataCursor::IndexDefinitions() const {
-  const TIndexFile& index = table_->IndexFile();
-  std::vector<TIndexDefinition> all;
-  for (std::uint8_t slot = 0; slot <= index.GetIndexCount(); ++slot) {
-    TIndexDefinition def = slot == 0 && index.GetNoPrimaryIndex() ? TIndexDefinition{} : index.GetIndexDefinition(slot);
-    def.Root = def.FreePage = 0;
-    def.RemovalMark = 0;
-    all.push_back(def);
-  }
-  return all;
-}
-
-void TDataCursor::CloseQuietly() noexcept {
-  try {
-    CloseCursor(false);
-  } catch (...) {
-  }
-}
-
-void TDataCursor::KeepLastRecordID(std::uint32_t last) {
-  // As the source had it: appends with given IDs move the counter on by
-  // one each, and IDs of deleted records are not handed out again.
-  table_->DataFile().SetNextFreeRecordID(last);
-}
-
 // ---- CopyTable ---------------------------------------------------------------
 
-void TDataCursor::CopyTable(const std::string& new_name, bool copy_indexes) {
-  const bool was_open = open_;
-  if (!was_open) OpenCursor();
+TTableCopy::TTableCopy(TDataCursor& source, const std::string& new_name, bool copy_indexes)
+    : source_(source), new_name_(new_name), copy_indexes_(copy_indexes) {}
+
+void TTableCopy::Run() {
+  const bool was_open = source_.IsOpen();
+  if (!was_open) source_.OpenCursor();
   ScopeExit close_again{[&] {
-    if (!was_open) CloseQuietly();
+    if (!was_open) CloseQuietly(source_);
   }};
 
   // The records stay as they are for the whole copy (a dead writer's
-  // journal is played back by the lock first).
-  TTableReadLock lock(*table_);
-  const bool in_memory = table_->InMemory();
-  std::string target = EnsureFileExt(rtl::Trim(new_name), ".DAT");
-  if (!ContainsDirectory(target) && !in_memory) target = directory_->Path() + target;
-  TDataSession* session = directory_->Session();
+  // journal is played back by the lock first); the table's internal read
+  // lock, unless already held (or not needed: exclusive or read-only files).
+  TDataTable& table = *source_.Table();
+  const bool locked_before = table.InternalReadLockHeld();
+  table.ReadLockTable();
+  const bool took_lock = !locked_before && table.InternalReadLockHeld();
+  ScopeExit unlock{[&] {
+    if (!took_lock) return;
+    try {
+      table.ReadUnlockTable();
+    } catch (...) {
+    }
+  }};
+  const bool in_memory = table.InMemory();
+  TDataDirectory* directory = source_.Directory();
+  std::string target = EnsureFileExt(rtl::Trim(new_name_), ".DAT");
+  if (!ContainsDirectory(target) && !in_memory) target = directory->Path() + target;
+  TDataSession* session = directory->Session();
   TWorkDirectory work(session, in_memory, in_memory ? std::string() : rtl::ExtractFilePath(target));
 
-  TDataFile& data = table_->DataFile();
-  TTableCreation creation = CreationLike(data);
   std::vector<TFieldDefinition> fields;
-  std::vector<int> field_map(fields_.size(), 0);
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    if (fields_[i].Hidden != 0) continue;
-    fields.push_back(fields_[i]);
+  TTableCreation creation = Creation(fields);
+  TSessionPassword password(session, creation.Settings.Password, creation.Settings.Encrypted);
+
+  TDataCursor copy(work.get());
+  copy.SetTableName(in_memory ? target : rtl::ExtractFileName(target));
+  copy.SetExclusive(true);
+  copy.SetInMemory(in_memory);
+  copy.CreateTable(creation, fields);
+  copy.OpenCursor();
+  copy.KeepGivenRecordIDs();
+  CopyRecords(copy);
+  copy.CloseCursor(false);
+}
+
+TTableCreation TTableCopy::Creation(std::vector<TFieldDefinition>& fields) {
+  TTableCreation creation = CreationLike(source_.Table()->DataFile());
+  const std::vector<TFieldDefinition> view = ViewFields(source_);
+  field_map_.assign(view.size(), 0);
+  for (std::size_t i = 0; i < view.size(); ++i) {
+    if (view[i].Hidden != 0) continue;
+    fields.push_back(view[i]);
     // The fields left are numbered by position.
     fields.back().FieldNumber = static_cast<std::uint16_t>(fields.size());
     fields.back().Expression = nullptr;
-    field_map[i] = static_cast<int>(fields.size());
+    field_map_[i] = static_cast<int>(fields.size());
   }
   // Indexes: all of them (but those over a left-out field, their key
   // fields renumbered like the fields), else no primary key and none.
   creation.AllowEmptyPrimaryKey = true;
   creation.Indexes.emplace_back();
-  if (copy_indexes) {
-    std::vector<TIndexDefinition> indexes = IndexDefinitions();
+  if (copy_indexes_) {
+    std::vector<TIndexDefinition> indexes = IndexDefinitions(source_);
     for (std::size_t slot = 0; slot < indexes.size(); ++slot) {
       TIndexDefinition def = indexes[slot];
       bool kept = true;
       for (int k = 0; k < def.FieldCount; ++k) {
-        const int to = def.Fields[k] >= 1 && def.Fields[k] <= field_map.size() ? field_map[def.Fields[k] - 1u] : 0;
+        const int to = def.Fields[k] >= 1 && def.Fields[k] <= field_map_.size() ? field_map_[def.Fields[k] - 1u] : 0;
         kept = kept && to != 0;
         def.Fields[k] = static_cast<std::uint16_t>(to);
       }
@@ -124,65 +92,59 @@ void TDataCursor::CopyTable(const std::string& new_name, bool copy_indexes) {
     }
   }
   creation.IndexCount = static_cast<std::uint8_t>(creation.Indexes.size() - 1);
-  TSessionPassword password(session, creation.Settings.Password, creation.Settings.Encrypted);
+  return creation;
+}
 
-  TDataCursor copy(work.get());
-  copy.SetTableName(in_memory ? target : rtl::ExtractFileName(target));
-  copy.SetExclusive(true);
-  copy.SetInMemory(in_memory);
-  copy.CreateTable(creation, fields);
-  copy.OpenCursor();
-  copy.suppress_auto_inc_ = true;  // the records keep their IDs
-
+void TTableCopy::CopyRecords(TDataCursor& copy) {
+  const TDataFile& data = source_.Table()->DataFile();
   std::vector<std::uint8_t> record;
   std::uint32_t highest = 0;
   for (std::uint32_t n = 1; n <= data.GetPhysicalRecordsUsed(); ++n) {
-    if (ReadPhysicalRecord(n, record)) {
-      copy.AppendCopyOf(*this, record.data(), field_map);
-      highest = std::max(highest, GetRecordID(record.data()));
+    if (source_.ReadPhysicalRecord(n, record)) {
+      AppendCopyOf(copy, source_, record.data(), field_map_);
+      highest = std::max(highest, TDataCursor::GetRecordID(record.data()));
     }
-    DoCopyProgress(n, ProgressPercent(n, data.GetPhysicalRecordsUsed()));
+    source_.DoCopyProgress(n, ProgressPercent(n, data.GetPhysicalRecordsUsed()));
   }
-  copy.KeepLastRecordID(std::max(data.GetLastRecordID(), highest));
-  copy.CloseCursor(false);
+  KeepLastRecordID(copy, std::max(data.GetLastRecordID(), highest));
 }
 
 // ---- OptimizeTable ------------------------------------------------------------
 
-void TDataCursor::OptimizeTable(const std::string& index_name, bool no_backup) {
-  CheckNotOpen();
-  CheckExclusive();
-  CheckNotReadOnly();
-  OpenCursor();
-  ScopeExit close_again{[&] { CloseQuietly(); }};
-  SetIndexName(index_name);
+void OptimizeTable(TDataCursor& cursor, const std::string& index_name, bool no_backup) {
+  cursor.CheckNotOpen();
+  cursor.CheckExclusive();
+  cursor.CheckNotReadOnly();
+  cursor.OpenCursor();
+  ScopeExit close_again{[&] { CloseQuietly(cursor); }};
+  cursor.SetIndexName(index_name);
 
-  TDataFile& data = table_->DataFile();
-  const bool in_memory = table_->InMemory();
-  TDataSession* session = directory_->Session();
+  TDataFile& data = cursor.Table()->DataFile();
+  const bool in_memory = cursor.Table()->InMemory();
+  TDataSession* session = cursor.Directory()->Session();
   TWorkDirectory work(session, in_memory, in_memory ? std::string() : session->GetPrivateDirectory());
   TTableCreation creation = CreationLike(data);
   creation.AllowEmptyPrimaryKey = true;
-  creation.Indexes = IndexDefinitions();
+  creation.Indexes = IndexDefinitions(cursor);
   creation.IndexCount = static_cast<std::uint8_t>(creation.Indexes.size() - 1);
-  std::vector<TFieldDefinition> fields = fields_;
+  std::vector<TFieldDefinition> fields = ViewFields(cursor);
   for (TFieldDefinition& f : fields) f.Expression = nullptr;
   TSessionPassword password(session, creation.Settings.Password, creation.Settings.Encrypted);
   TWorkTable rewritten(work, in_memory, creation, fields);
 
-  std::vector<int> field_map(fields_.size());
+  std::vector<int> field_map(fields.size());
   for (std::size_t i = 0; i < field_map.size(); ++i) field_map[i] = static_cast<int>(i + 1);
-  std::vector<std::uint8_t> record(record_size_);
+  std::vector<std::uint8_t> record(cursor.GetRecordSize());
   std::uint32_t copied = 0, highest = 0;
-  SetToBegin();
-  while (GetNextRecord(record.data()) == 0) {
-    rewritten.Cursor().AppendCopyOf(*this, record.data(), field_map);
-    highest = std::max(highest, GetRecordID(record.data()));
+  cursor.SetToBegin();
+  while (cursor.GetNextRecord(record.data()) == 0) {
+    AppendCopyOf(rewritten.Cursor(), cursor, record.data(), field_map);
+    highest = std::max(highest, TDataCursor::GetRecordID(record.data()));
     ++copied;
-    DoOptimizeProgress(copied, ProgressPercent(copied, data.GetPhysicalRecordsUsed()));
+    cursor.DoOptimizeProgress(copied, ProgressPercent(copied, data.GetPhysicalRecordsUsed()));
   }
-  rewritten.Cursor().KeepLastRecordID(std::max(data.GetLastRecordID(), highest));
-  rewritten.SwapInFor(*this, !no_backup && !in_memory);
+  KeepLastRecordID(rewritten.Cursor(), std::max(data.GetLastRecordID(), highest));
+  rewritten.SwapInFor(cursor, !no_backup && !in_memory);
 }
 
 }  // namespace korvex

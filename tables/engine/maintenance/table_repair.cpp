@@ -7,6 +7,7 @@
 #include "platform/runtime/coding.h"
 #include "platform/runtime/dates.h"
 #include "platform/runtime/filelock.h"
+#include "tables/engine/base/scope_exit.h"
 #include "tables/engine/cache/cache_io.h"
 #include "tables/engine/cache/journal.h"
 #include "tables/engine/errors/engine_error.h"
@@ -57,75 +58,74 @@ std::string TTableRepair::Sibling(const char* extension) const {
 
 // ---- files -----------------------------------------------------------------
 
-void TTableRepair::OpenFiles() {
-  const bool memory = request_.InMemory;
-  auto prepare = [&](TFileHandler& file, const std::string& name) {
-    file.SetFileName(name);
-    file.SetInMemory(memory);
-    file.SetExclusive(true);
-  };
+void TTableRepair::Prepare(TFileHandler& file, const std::string& name) const {
+  file.SetFileName(name);
+  file.SetInMemory(request_.InMemory);
+  file.SetExclusive(true);
+}
+
+void TTableRepair::CheckJournal() {
   // A journal left by a writer that died inside a flush: a repair puts the
   // files back as they were before that flush; verification only says so.
   const std::string journal = Sibling(".JNL");
-  if (!memory && TJournal::IsHot(journal)) {
-    if (request_.VerifyOnly) {
-      Pending("Unfinished write journal found for table " + request_.TableName + ", error not fixed");
-    } else {
-      std::vector<std::unique_ptr<TFileHandler>> raw;
-      std::vector<TFileHandler*> files;
-      for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
-        std::string name = ext == std::string(".DAT") ? request_.DataPath : Sibling(ext);
-        if (!FileNameExists(name, false)) {
-          files.push_back(nullptr);
-          continue;
-        }
-        raw.push_back(std::make_unique<TFileHandler>());
-        prepare(*raw.back(), name);
-        raw.back()->OpenFile();
-        files.push_back(raw.back().get());
-      }
-      TJournal::RecoverFile(journal, files);
-      Pending("Unfinished write journal played back for table " + request_.TableName + ", error fixed");
-    }
+  if (request_.InMemory || !TJournal::IsHot(journal)) return;
+  if (request_.VerifyOnly) {
+    Pending("Unfinished write journal found for table " + request_.TableName + ", error not fixed");
+    return;
   }
+  std::vector<std::unique_ptr<TFileHandler>> raw;
+  std::vector<TFileHandler*> files;
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+    std::string name = ext == std::string(".DAT") ? request_.DataPath : Sibling(ext);
+    if (!FileNameExists(name, false)) {
+      files.push_back(nullptr);
+      continue;
+    }
+    raw.push_back(std::make_unique<TFileHandler>());
+    Prepare(*raw.back(), name);
+    raw.back()->OpenFile();
+    files.push_back(raw.back().get());
+  }
+  TJournal::RecoverFile(journal, files);
+  Pending("Unfinished write journal played back for table " + request_.TableName + ", error fixed");
+}
 
+std::string TTableRepair::Unusable(TFileHandler& file, std::int64_t header, const char* what) {
+  if (!FileNameExists(file.FileName(), request_.InMemory)) {
+    if (!request_.VerifyOnly) replaced_.push_back({file.FileName(), false, {}});
+    return std::string(what) + " missing, ";
+  }
+  // The handler's own open: the file's would read the header.
+  file.TFileHandler::OpenFile();
+  const std::int64_t size = file.GetSize();
+  std::string bytes;
+  if (size < header && !request_.VerifyOnly) {
+    bytes.resize(static_cast<std::size_t>(size));
+    ReadAt(file, 0, bytes.data(), size);
+  }
+  file.TFileHandler::CloseFile();
+  if (size >= header) return {};
+  if (!request_.VerifyOnly) {
+    replaced_.push_back({file.FileName(), true, std::move(bytes)});
+    file.DeleteFile();
+  }
+  return std::string(what) + " shorter than its header, ";
+}
+
+void TTableRepair::OpenFiles() {
+  CheckJournal();
   data_ = std::make_unique<TDataFile>(Host());
-  prepare(*data_, request_.DataPath);
+  Prepare(*data_, request_.DataPath);
   if (data_->OpenForRepair()) Pending("Field definitions cut short in table header, " + Fixed());
   has_blobs_ = std::any_of(data_->Fields().begin(), data_->Fields().end(),
                            [](const TFieldDefinition& f) { return f.DataType == dtBlob; }) ||
                data_->GetBlobFieldCount() > 0;
 
-  // A file cut inside its header is mended as a missing one: made anew
-  // (an index file without its definitions, a BLOB file without blocks).
-  // "" when the file is there whole, else what is wrong with it.
-  // A repair notes what it replaces, to put it back should it fail.
-  auto unusable = [&](TFileHandler& file, std::int64_t header, const char* what) -> std::string {
-    if (!FileNameExists(file.FileName(), memory)) {
-      if (!request_.VerifyOnly) replaced_.push_back({file.FileName(), false, {}});
-      return std::string(what) + " missing, ";
-    }
-    // The handler's own open: the file's would read the header.
-    file.TFileHandler::OpenFile();
-    const std::int64_t size = file.GetSize();
-    std::string bytes;
-    if (size < header && !request_.VerifyOnly) {
-      bytes.resize(static_cast<std::size_t>(size));
-      ReadAt(file, 0, bytes.data(), size);
-    }
-    file.TFileHandler::CloseFile();
-    if (size >= header) return {};
-    if (!request_.VerifyOnly) {
-      replaced_.push_back({file.FileName(), true, std::move(bytes)});
-      file.DeleteFile();
-    }
-    return std::string(what) + " shorter than its header, ";
-  };
 
   index_ = std::make_unique<TIndexFile>(Host(), data_->GetEncrypted());
   index_->SetFields(&data_->Fields());
-  prepare(*index_, Sibling(".IDX"));
-  const std::string index_fault = unusable(*index_, kIndexHeaderSize, "Index file");
+  Prepare(*index_, Sibling(".IDX"));
+  const std::string index_fault = Unusable(*index_, kIndexHeaderSize, "Index file");
   if (!index_fault.empty()) {
     index_missing_ = true;
     Pending(index_fault + (request_.VerifyOnly ? "error not fixed" : "error fixed, indexes lost"));
@@ -149,8 +149,8 @@ void TTableRepair::OpenFiles() {
   blob_ = std::make_unique<TBlobFile>(Host(), data_->GetEncrypted());
   if (has_blobs_) {
     blob_->SetBlockSize(data_->GetBlobBlockSize());
-    prepare(*blob_, Sibling(".BLB"));
-    const std::string blob_fault = unusable(*blob_, kBlobHeaderSize, "BLOB file");
+    Prepare(*blob_, Sibling(".BLB"));
+    const std::string blob_fault = Unusable(*blob_, kBlobHeaderSize, "BLOB file");
     if (!blob_fault.empty()) {
       Pending(blob_fault + Fixed());
       if (request_.VerifyOnly) {
@@ -389,30 +389,25 @@ void TTableRepair::DropKeyedRecord(std::uint32_t n) {
   const std::vector<TFieldDefinition>& fields = data_->Fields();
   TRecord* record = nullptr;
   data_->GetRecord(this, n, true, false, 1, record);
-  try {
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-      const TIndexDefinition& d = index_->GetIndexDefinition(slots_[i]);
-      std::vector<std::uint8_t> key(d.KeySize);
-      BuildIndexKey(d, fields, data_->GetLanguageID(), data_->GetSortID(), record->Data.data(), key.data());
-      TIndexTree(*index_, slots_[i], comparators_[i], this).Remove(key.data());
-    }
-    std::uint8_t key[5];
-    BuildSystemKey(record->Data.data(), key);
-    TIndexTree(*index_, kSystemSlot, system_order_, this).Remove(key);
-    Log("Error rebuilding index keys for physical record # " + std::to_string(n) +
-        ", error fixed but physical record deleted");
-    FreeBlobs(record, n);
-    record->SetDeleted(true);
-    record->SetNextFree(free_head_);
-    free_head_ = n;
-    record->Modified = true;
-    AddSystemKey(record, n);
-    --counted_;
-  } catch (...) {
-    data_->PutRecord(record);
-    throw;
+  ScopeExit put_back{[&] { data_->PutRecord(record); }};
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    const TIndexDefinition& d = index_->GetIndexDefinition(slots_[i]);
+    std::vector<std::uint8_t> key(d.KeySize);
+    BuildIndexKey(d, fields, data_->GetLanguageID(), data_->GetSortID(), record->Data.data(), key.data());
+    TIndexTree(*index_, slots_[i], comparators_[i], this).Remove(key.data());
   }
-  data_->PutRecord(record);
+  std::uint8_t key[5];
+  BuildSystemKey(record->Data.data(), key);
+  TIndexTree(*index_, kSystemSlot, system_order_, this).Remove(key);
+  Log("Error rebuilding index keys for physical record # " + std::to_string(n) +
+      ", error fixed but physical record deleted");
+  FreeBlobs(record, n);
+  record->SetDeleted(true);
+  record->SetNextFree(free_head_);
+  free_head_ = n;
+  record->Modified = true;
+  AddSystemKey(record, n);
+  --counted_;
 }
 
 bool TTableRepair::AddIndexKeys(TRecord* record, std::uint32_t n) {
@@ -475,7 +470,8 @@ void TTableRepair::RecordPass() {
     const std::uint32_t used = data_->GetPhysicalRecordsUsed();
     TRecord* record = nullptr;
     data_->GetRecord(this, n, true, false, 1, record);
-    try {
+    {
+      ScopeExit put_back{[&] { data_->PutRecord(record); }};
       const std::string at = "physical record # " + std::to_string(n);
       if (record->Data[0] > 1) {
         Log("Invalid deleted flag for " + at + ", " + Fixed());
@@ -528,21 +524,12 @@ void TTableRepair::RecordPass() {
         }
         if (deleted && !verify) {
           quiet_ = true;
-          try {
-            CheckBlobFields(record, n, true);
-          } catch (...) {
-            quiet_ = false;
-            throw;
-          }
-          quiet_ = false;
+          ScopeExit speak_again{[&] { quiet_ = false; }};
+          CheckBlobFields(record, n, true);
         }
       }
       if (rebuild) AddSystemKey(record, n);
-    } catch (...) {
-      data_->PutRecord(record);
-      throw;
     }
-    data_->PutRecord(record);
     if (request_.Progress) request_.Progress(n, static_cast<std::uint8_t>(std::uint64_t{n} * 100 / used));
   }
 }
@@ -642,16 +629,12 @@ std::vector<std::uint8_t> TTableRepair::FaultyIndexes() {
   for (std::uint8_t s = 1; s <= index_->GetIndexCount(); ++s) slots.push_back(s);
   slots.push_back(kSystemSlot);
   quiet_ = true;
-  try {
-    for (std::uint8_t s : slots)
-      if (VerifyIndex(s)) faulty.push_back(s);
-  } catch (...) {
+  ScopeExit speak_again{[&] {
     quiet_ = false;
     counted_ = 0;
-    throw;
-  }
-  quiet_ = false;
-  counted_ = 0;
+  }};
+  for (std::uint8_t s : slots)
+    if (VerifyIndex(s)) faulty.push_back(s);
   return faulty;
 }
 

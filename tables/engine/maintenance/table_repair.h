@@ -87,7 +87,16 @@ private:
   std::string Fixed() const { return request_.VerifyOnly ? "error not fixed" : "error fixed"; }
   std::string Sibling(const char* extension) const;
   void RunOnFiles();
+  // The file named for an exclusive open by the repair.
+  void Prepare(TFileHandler& file, const std::string& name) const;
+  // A hot journal: played back when repairing, else reported.
+  void CheckJournal();
   void OpenFiles();
+  // A file cut inside its header is mended as a missing one: made anew
+  // (an index file without its definitions, a BLOB file without blocks).
+  // "" when the file is there whole, else what is wrong with it. A repair
+  // notes what it replaces, to put it back should it fail.
+  std::string Unusable(TFileHandler& file, std::int64_t header, const char* what);
   void CloseFiles();
   // The files a failed repair had replaced, as they were.
   void PutBackReplaced();

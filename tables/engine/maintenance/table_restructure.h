@@ -1,10 +1,14 @@
-// What a restructure asks of a table, and the comparisons that decide how
-// much of the table it rewrites.
+// What a restructure asks of a table, the comparisons that decide how much
+// of the table it rewrites, and the restructure itself
+// (table_restructure.cpp has its rules).
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/base/maintenance_callbacks.h"
 #include "tables/engine/files/data_file.h"
 #include "tables/engine/files/field_definition.h"
 #include "tables/engine/files/index_definition.h"
@@ -41,5 +45,49 @@ bool FieldDefinitionHasChanged(const TFieldDefinition& a, const TFieldDefinition
 bool IndexDefinitionHasChanged(const TIndexDefinition& a, const TIndexDefinition& b,
                                const std::vector<TFieldDefinition>& old_fields,
                                const std::vector<TFieldDefinition>& new_fields);
+
+// Open cursor: the physical fields numbered by position, index key fields
+// following.
+void RenumberFieldsByPosition(TDataCursor& cursor);
+
+// The restructure of a closed cursor's table (exclusive, not read-only).
+class TTableRestructure {
+public:
+  TTableRestructure(TDataCursor& cursor, const TRestructureRequest& request);
+  void Run();
+
+private:
+  void NumberNewFields(std::vector<TFieldDefinition>& fields) const;
+  // Reports a loss through the data-lost callback until it stops asking;
+  // its answer decides whether the work goes on.
+  void Lost(TDataLossCause cause, const std::string& context);
+  // Only names and descriptions of fields, index definitions and the
+  // header change.
+  void UpdateDefinitions(const std::vector<TFieldDefinition>& fields, const std::vector<TIndexDefinition>& wanted,
+                         std::uint32_t last_id);
+  // The index part: changed indexes built anew from the records, records a
+  // new unique index refuses reported and (when the work goes on) removed.
+  // False when the data-lost callback stopped it: the index file is then
+  // as it was.
+  bool RebuildIndexesInPlace(const std::vector<TIndexDefinition>& wanted);
+  // The index file's definitions made the wanted ones, the pages of those
+  // that change freed; answers the positions to fill from the records.
+  std::vector<std::uint8_t> RedefineIndexes(const std::vector<TIndexDefinition>& wanted);
+  // The rebuild of the whole table; `fields` by the numbers of the old
+  // fields whose values they take.
+  void Rebuild(const TTableCreation& creation, std::vector<TFieldDefinition>& fields, std::uint32_t last_id);
+  // One old record's values into the rebuilt table's record buffer (its
+  // record ID too); false when the work stops.
+  bool CarryFields(TDataCursor& rebuilt, const std::vector<std::uint8_t>& old_record,
+                   std::vector<std::uint8_t>& record, const std::vector<int>& target);
+  // A record the rebuilt table refuses is a loss; a failing file ends the
+  // work.
+  void AppendCarried(TDataCursor& rebuilt, std::vector<std::uint8_t>& record, std::uint32_t& highest);
+
+  TDataCursor& cursor_;
+  const TRestructureRequest& request_;
+  std::vector<TFieldDefinition> old_fields_;  // the cursor's view when opened
+  bool stop_asking_ = false, go_on_ = true;
+};
 
 }  // namespace korvex

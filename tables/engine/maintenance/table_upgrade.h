@@ -47,7 +47,7 @@ struct TUpgradeRequest {
   std::string PrivateDirectory;
   std::function<void(const std::string& line)> Log;
   std::function<void(const std::string& text, std::uint8_t percent)> Progress;
-  // The repair's reports (the cursor's bridges to the two above).
+  // The repair's reports (a cursor passes them on to the two above).
   std::function<void(const std::string& line)> RepairLog;
   std::function<void(std::uint32_t step, std::uint8_t percent)> RepairProgress;
 };
