@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/runtime/crc32.h"
+
 namespace textutil {
 namespace {
 
@@ -16,7 +18,6 @@ constexpr std::array<T, 256> MakeReflectedTable(T polynomial) {
   return table;
 }
 
-constexpr auto kCrc32Table = MakeReflectedTable<std::uint32_t>(0xEDB88320u);
 constexpr auto kCrc16Table = MakeReflectedTable<std::uint16_t>(0xA001u);
 
 // One's-complement addition of two values below 256.
@@ -55,10 +56,7 @@ void MakeSumZero(std::string& s) {
 }
 
 std::uint32_t CRCBfr(std::uint32_t crc, const void* buffer, std::size_t len) {
-  if (buffer == nullptr) return crc;
-  const auto* p = static_cast<const unsigned char*>(buffer);
-  for (std::size_t i = 0; i < len; ++i) crc = (crc >> 8) ^ kCrc32Table[(crc ^ p[i]) & 0xFF];
-  return crc;
+  return buffer == nullptr ? crc : rtl::Crc32Update(crc, buffer, len);
 }
 
 std::uint32_t CRC32(std::uint32_t crc, std::string_view s) { return CRCBfr(crc, s.data(), s.size()); }

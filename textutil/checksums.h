@@ -20,7 +20,7 @@ std::uint16_t ChkSum(std::string_view s);
 // Appends two bytes so that ChkSum of the result is 0; nothing for "".
 void MakeSumZero(std::string& s);
 
-// Reflected CRC-32 (polynomial 0xEDB88320), table-driven.
+// Reflected CRC-32 (polynomial 0xEDB88320): rtl::Crc32Update.
 std::uint32_t CRC32(std::uint32_t crc, std::string_view s);
 std::uint32_t CRCBfr(std::uint32_t crc, const void* buffer, std::size_t len);
 
