@@ -2,33 +2,23 @@
 
 #include <algorithm>
 
+#include "tables/engine/base/scope_exit.h"
 #include "tables/engine/errors/errors.h"
 
 namespace korvex {
 
 std::int64_t ReadAt(TFileHandler& file, std::uint64_t position, void* buffer, std::int64_t count, bool allow_short) {
   file.LockFileHandler();
-  try {
-    file.Seek(static_cast<std::int64_t>(position), 0);
-    std::int64_t got = file.Read(buffer, count, allow_short);
-    file.UnlockFileHandler();
-    return got;
-  } catch (...) {
-    file.UnlockFileHandler();
-    throw;
-  }
+  ScopeExit unlock{[&] { file.UnlockFileHandler(); }};
+  file.Seek(static_cast<std::int64_t>(position), 0);
+  return file.Read(buffer, count, allow_short);
 }
 
 void WriteAt(TFileHandler& file, std::uint64_t position, const void* buffer, std::int64_t count) {
   file.LockFileHandler();
-  try {
-    file.Seek(static_cast<std::int64_t>(position), 0);
-    file.Write(buffer, count);
-  } catch (...) {
-    file.UnlockFileHandler();
-    throw;
-  }
-  file.UnlockFileHandler();
+  ScopeExit unlock{[&] { file.UnlockFileHandler(); }};
+  file.Seek(static_cast<std::int64_t>(position), 0);
+  file.Write(buffer, count);
 }
 
 void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, const TCacheLayout& layout,
@@ -41,14 +31,10 @@ void ReadIntoCache(TFileHandler& file, TTableHost& host, TEntryCache& cache, con
   if (buffer.size() < static_cast<std::size_t>(length)) buffer.resize(static_cast<std::size_t>(length));
   window = {first, first + (count - 1) * layout.step};
   cache.BeginWindow();
-  struct Closer {
-    TReadWindow& window;
-    TEntryCache& cache;
-    ~Closer() {
-      window = {};
-      cache.EndWindow();
-    }
-  } closer{window, cache};
+  ScopeExit close_window{[&] {
+    window = {};
+    cache.EndWindow();
+  }};
   std::int64_t got = read ? read(layout.position(first), buffer.data(), length)
                           : ReadAt(file, layout.position(first), buffer.data(), length, true);
   if (got < length && !(host.Written() && (host.Exclusive() || host.WritesHeld())))

@@ -257,6 +257,8 @@ private:
   // The header's bytes, with a fresh salt.
   std::vector<std::uint8_t> NewHeader();
   void WriteHeader();
+  // Writes `header` at the start of the journal: this flush has begun.
+  void WriteHeaderBytes(const std::vector<std::uint8_t>& header);
   void Sync();
   // Where the entries of a new flush (or of entries journaled ahead) begin:
   // clear of a loose end's.
@@ -275,6 +277,37 @@ private:
   // flush) the journal's sync runs in the background and the batch's file
   // writes wait for the next call.
   void WriteHeld(bool syncs, bool early = false);
+  // The held writes in runs and spans (journal_held.cpp).
+  struct TBatchPlan;
+  // Journals and writes the held writes as one batch; true when its
+  // journal sync and writes were left running (`early`).
+  bool WriteBatch(bool early);
+  // Writes the header (on the first batch) and the batch's entries to the
+  // journal; whether there were entries.
+  bool JournalBatch(const TBatchPlan& plan);
+  // Encodes the entries of the batch's runs into `batch_`, reading each
+  // span of several runs into `spans_`; whether there were entries.
+  bool EncodeBatchEntries(const TBatchPlan& plan);
+  // The entries of the run of file `file` in [position, end), whose
+  // current bytes are at `current` (nullptr: read from the file), leaving
+  // out the pages journaled ahead; whether there were entries.
+  bool AddRunEntries(std::size_t file, std::int64_t position, std::int64_t end, const std::uint8_t* current);
+  // The current bytes of span `span` in `spans_` (nullptr: a single run).
+  std::uint8_t* SpanBytes(const TBatchPlan& plan, std::size_t span);
+  // The batch's writes to the files (`writes_`, `parts_`).
+  void BuildSpanWrites(const TBatchPlan& plan);
+  // Whether a batch may follow the one still being written on its thread:
+  // its writes go to `on_disk` files and rewrite no bytes between runs
+  // (`bridges` false), and few batches wait already.
+  bool CanFollow(bool on_disk, bool bridges) const;
+  // Launches the batch just journaled behind the one pending, if any.
+  void LaunchFollowing(bool synced);
+  // Starts the journal's sync on a thread; the batch's writes wait for it.
+  void SyncInBackground();
+  // The batch's held bytes are kept until its writes are made.
+  void KeepHeldPending();
+  // The syncs the flush has asked for, started together where several.
+  void SyncHeldFiles();
   // The writes of a batch whose journal sync was left running: after the
   // sync; then starts the syncs the flush has asked for so far.
   void WritePending();
@@ -301,6 +334,12 @@ private:
   // file `ahead_index_`, all before `end`, were journaled ahead of this
   // flush.
   bool JournaledAhead(std::int64_t position, std::int64_t end) const;
+  // Takes over what was journaled ahead for this flush of `files`, when
+  // it still serves, and forgets it either way.
+  void TakeOverAhead(const std::string& path, const std::vector<TFileHandler*>& files);
+  // The journal bytes of the entries of `positions` positions journaled
+  // ahead.
+  std::int64_t AheadBytes(std::size_t positions) const;
 
   // What is being journaled ahead of the next flush.
   struct TAhead {
@@ -370,6 +409,9 @@ private:
   // A spare buffer of this thread, best one for `wanted` bytes first.
   static TJournalScratch TakeScratch(std::size_t wanted);
   static void GiveScratch(TJournalScratch& scratch);
+  // Empties `scratch` with room for exactly `bytes` (a spare, where it has
+  // too little).
+  static void Refit(TJournalScratch& scratch, std::size_t bytes);
   void GiveBuffers();
 
   // A batch's writes to the files, each span one call.
