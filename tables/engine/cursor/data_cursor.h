@@ -7,8 +7,12 @@
 // calls TCursorState (cursor_state.h). Files by concern:
 //   data_cursor.cpp         settings, open, close, guards, table creation and
 //                           its structure checks
-//   cursor_records.cpp      walking in physical order, reading and writing
-//                           records and fields
+//   cursor_walk.cpp         reading records and walking in physical order
+//   cursor_current.cpp      the current record, going to a record by number
+//   cursor_live_ranks.cpp   the live records' ranks in physical order
+//   cursor_fields.cpp       field values in record buffers, record IDs
+//   cursor_append.cpp, cursor_modify.cpp, cursor_delete.cpp,
+//   cursor_store.cpp        the writes and what they share (write_scope.h)
 //   cursor_navigation.cpp   the current index, walking and searching by it,
 //                           ranges
 //   cursor_indexes.cpp      index definitions at creation, keys kept in step
@@ -567,7 +571,7 @@ public:
 
 private:
   using TOpenBlob = TCursorOpenBlob;
-  // One append, modify or delete: write lock and undo (cursor_records.cpp).
+  // One append, modify or delete: write lock and undo (write_scope.h).
   class TWriteScope;
   // The BLOB fields of a buffer being written and the open BLOBs they name,
   // as they were: a write that fails leaves the buffer naming its open
