@@ -36,14 +36,16 @@ function(quorvane_library target)
   endif()
 endfunction()
 
-# quorvane_test(<target> SOURCES ... DEPS ... [TIMEOUT seconds])
+# quorvane_test(<target> SOURCES ... DEPS ... [TIMEOUT seconds] [SERIAL tests...])
 # One GoogleTest executable per library, registered with CTest; TIMEOUT
-# limits each of its tests (CTest's default otherwise).
+# limits each of its tests (CTest's default otherwise). SERIAL names tests
+# whose bars are on time a loaded machine stretches (CPU time per step, on
+# cores whose siblings are busy): CTest runs each alone, with no other test.
 function(quorvane_test target)
   if(NOT QV_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(QT "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(QT "" "TIMEOUT" "SOURCES;DEPS;SERIAL" ${ARGN})
   add_executable(${target} ${QT_SOURCES})
   target_link_libraries(${target} PRIVATE ${QT_DEPS} GTest::gtest GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
@@ -56,9 +58,18 @@ function(quorvane_test target)
   if(QT_TIMEOUT)
     set(timeout TIMEOUT ${QT_TIMEOUT})
   endif()
-  gtest_discover_tests(${target}
+  set(filter)
+  if(QT_SERIAL)
+    list(JOIN QT_SERIAL ":" serial)
+    set(filter TEST_FILTER "-${serial}")
+  endif()
+  gtest_discover_tests(${target} ${filter}
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${timeout}
     DISCOVERY_TIMEOUT 60)
+  foreach(test ${QT_SERIAL})
+    add_test(NAME ${test} COMMAND ${target} --gtest_filter=${test})
+    set_tests_properties(${test} PROPERTIES RUN_SERIAL TRUE ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${timeout})
+  endforeach()
 endfunction()
 
 # quorvane_fuzzer(<target> SOURCES ... DEPS ...): built only with QV_FUZZ (clang).
