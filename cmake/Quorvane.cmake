@@ -38,7 +38,9 @@ endfunction()
 
 # quorvane_test(<target> SOURCES ... DEPS ... [TIMEOUT seconds] [SERIAL tests...])
 # One GoogleTest executable per library, registered with CTest; TIMEOUT
-# limits each of its tests (CTest's default otherwise). SERIAL names tests
+# limits each of its tests (CTest's default otherwise; under the sanitizers,
+# which slow the model runs and random differentials three- to fourfold, three
+# times either, the default taken as 300 s). SERIAL names tests
 # whose bars are on time a loaded machine stretches (CPU time per step, on
 # cores whose siblings are busy): CTest runs each alone, with no other test.
 function(quorvane_test target)
@@ -55,6 +57,12 @@ function(quorvane_test target)
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/lsan_suppressions.cpp)
   endif()
   set(timeout)
+  if(QV_SANITIZE)
+    if(NOT QT_TIMEOUT)
+      set(QT_TIMEOUT 300)
+    endif()
+    math(EXPR QT_TIMEOUT "${QT_TIMEOUT} * 3")
+  endif()
   if(QT_TIMEOUT)
     set(timeout TIMEOUT ${QT_TIMEOUT})
   endif()
