@@ -346,14 +346,20 @@ void DmlTransactionTest::RunKills(const int kRows, const int kills) {
   auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   std::mt19937 rng(20);
   int partial = 0;
-  for (int kill = 0; kill < kills; ++kill) {
+  // The kills come at random within what the runs tell: a kill after the
+  // statement ended makes the later ones come sooner, one before its first
+  // commit makes them come later (a busy machine stretches the runs
+  // unevenly). While no kill has landed inside the statement, up to twenty
+  // more are made.
+  std::int64_t low = 0, high = whole.count();
+  for (int kill = 0; kill < kills || (partial == 0 && kill < kills + 20); ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     restore();
-    const auto at = std::chrono::microseconds(rng() % static_cast<std::uint64_t>(whole.count() + 1));
+    const std::int64_t at = low + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(high - low + 1));
     {
       qvtest::ChildProcess child(writer);
       ASSERT_TRUE(child.WaitReady());
-      std::this_thread::sleep_for(at);
+      std::this_thread::sleep_for(std::chrono::microseconds(at));
       child.Kill(SIGKILL);
       child.Wait();
     }
@@ -365,9 +371,13 @@ void DmlTransactionTest::RunKills(const int kRows, const int kills) {
     EXPECT_EQ(changed % 1000, 0) << changed;
     EXPECT_EQ(changed + CountA(d, 0), kRows);
     if (changed > 0 && changed < kRows) ++partial;
-    // A first run slowed by a busy machine makes later kills come after the
-    // statement ended: the next ones come sooner.
-    if (changed == kRows) whole /= 2;
+    if (changed == kRows) {
+      high = at;
+      low = std::min(low, high / 2);
+    } else if (changed == 0) {
+      low = at;
+      high = std::max(high, 2 * at + 1000);
+    }
   }
   EXPECT_GT(partial, 0);
 }
