@@ -55,9 +55,7 @@ std::uint32_t WriteModifiedRuns(TFileHandler& file, TTableHost& host, TEntryCach
                                 const TReadWindow& window, bool flush_to_disk,
                                 const std::function<void(TCacheEntry*, std::uint8_t*)>& encode) {
   std::uint32_t count = 0;
-  // A long run goes out in pieces through one buffer of at most 256 KB
-  // (a long write's run can be the whole file).
-  const std::size_t piece = std::max<std::size_t>(1, (std::size_t{256} << 10) / layout.entry_size);
+  const std::size_t piece = layout.EntriesPerPiece();
   // Kept from call to call: a commit's runs need not be zero-filled anew.
   thread_local std::vector<std::uint8_t> out;
   // The runs one after another, not a list each.

@@ -5,6 +5,8 @@
 // `step` (1 for records, the block size for BLOB blocks).
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -27,6 +29,9 @@ struct TCacheLayout {
   std::uint32_t step;
   // File position of the entry with a key.
   std::function<std::uint64_t(std::uint32_t key)> position;
+  // The entries of a piece a long run goes out in through one buffer of at
+  // most 256 KB (a run can be the whole file).
+  std::size_t EntriesPerPiece() const { return std::max<std::size_t>(1, (std::size_t{256} << 10) / entry_size); }
 };
 
 // Keys of the entries being read ahead (none when first > last): a flush

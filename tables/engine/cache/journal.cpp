@@ -274,11 +274,10 @@ void TJournal::Commit(bool settle) {
   jnl::Step();
   // Invalidating the header is the commit point: a valid one left behind
   // would be played back over this flush.
-  static const std::uint8_t zeros[8] = {};
   // A loose end is not synced: the next flush's header takes its place on
   // disk, or Settle syncs it (see the top).
   const bool loose = !settle && sync_ && end_ <= kKeptBytes;
-  const bool ended = file_->WriteAt(0, zeros, 8) == 8 && (!sync_ || loose || jnl::SyncJournal(*file_));
+  const bool ended = file_->WriteAt(0, jnl::kEndMark, sizeof jnl::kEndMark) == sizeof jnl::kEndMark && (!sync_ || loose || jnl::SyncJournal(*file_));
   if (!ended) {
     // Not known to be on disk: the header goes back, so that the undo (or,
     // should that fail, the next opener) puts the files back.

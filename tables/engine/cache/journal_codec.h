@@ -12,6 +12,9 @@ namespace korvex::jnl {
 constexpr std::size_t kHeaderSize = 8 + 3 * 4 + 4 + 4;
 // A header that names where its entries begin.
 constexpr std::size_t kPlacedHeaderSize = kHeaderSize + 4;
+// What ends a journal: zeros over the magic of its header, which no look then
+// takes for a header.
+inline constexpr std::uint8_t kEndMark[8] = {};
 // An entry's file, position and length, before its old bytes.
 constexpr std::size_t kEntryHead = 1 + 4 + 4;
 

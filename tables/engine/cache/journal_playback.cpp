@@ -69,8 +69,7 @@ bool TJournal::Recover(const std::string& path, const std::vector<TFileHandler*>
   if (!PlayBack(bytes, files)) return false;
   // The files hold their old bytes again (and are on disk): the journal
   // is ended like a committed one.
-  static const std::uint8_t zeros[8] = {};
-  if (!file_->Writable() || file_->WriteAt(0, zeros, 8) != 8 || !jnl::SyncJournal(*file_))
+  if (!file_->Writable() || file_->WriteAt(0, jnl::kEndMark, sizeof jnl::kEndMark) != sizeof jnl::kEndMark || !jnl::SyncJournal(*file_))
     RaiseError(err::kWriteError, path);
   return true;
 }

@@ -54,7 +54,7 @@ void TSpillFile::Spill(TEntryCache& cache, const TCacheLayout& layout, std::uint
   std::vector<TCacheEntry*> entries;
   std::vector<std::size_t> starts;
   cache.ModifiedRuns(layout.step, 0, first_key - 1, entries, starts);
-  const std::size_t piece = std::max<std::size_t>(1, (std::size_t{256} << 10) / layout.entry_size);
+  const std::size_t piece = layout.EntriesPerPiece();
   std::vector<std::uint8_t> out;
   for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
     TCacheEntry* const* run = entries.data() + starts[r];
