@@ -426,7 +426,9 @@ TEST(DamagedTable, EveryKindOpensRefusesCleanlyVerifiesRepairsAndReopens) {
       return;
     }
     ASSERT_EQ(repaired.error, 0) << Lines(repaired.lines);
-    if (kind.refused) EXPECT_GT(repaired.lines.size(), 2u) << "a repair mended damage and said nothing";
+    if (kind.refused) {
+      EXPECT_GT(repaired.lines.size(), 2u) << "a repair mended damage and said nothing";
+    }
     // The table opens again and holds every record the damage left, each
     // as it was; a BLOB whose blocks the damage took comes back shorter.
     ASSERT_EQ(reopened.error, 0) << Lines(repaired.lines);
