@@ -258,45 +258,48 @@ void Downgrade(const Env& env) {
 // before, at every kind of block size: the repair, the adopting repair, and
 // the upgrade of the table written back as version 3 (every block's
 // signature replaced) read every memo back as written and report nothing.
-TEST(TableUpgrade, LongChainsOnReusedBlocksComeBackWhole) {
-  for (std::uint16_t block : {64, 512, 768, 4096}) {
-    SCOPED_TRACE("block size " + std::to_string(block));
-    Env env;
-    const std::int64_t room = block - 18;
-    // Just inside and just past 256 blocks, and long chains; each a
-    // different pattern, so a block of another memo shows.
-    std::vector<std::string> memos;
-    for (std::int64_t bytes : {256 * room, 256 * room + 1, 700 * room - 5, 2000 * room}) {
-      std::string memo(static_cast<std::size_t>(bytes), ' ');
-      for (std::size_t i = 0; i < memo.size(); ++i)
-        memo[i] = static_cast<char>('a' + (i * 7 + memos.size() * 3 + i / 4099) % 26);
-      memos.push_back(std::move(memo));
-    }
-    WriteMemoTable(env.dir, block, memos, true);
-    if (::testing::Test::HasFatalFailure()) return;
-    ExpectMemos(env.dir, memos);
-    for (bool adopt : {false, true}) {
-      SCOPED_TRACE(adopt ? "adopting repair" : "repair");
-      Lines lines;
-      TDataCursor t(env.dir);
-      Exclusive(t).SetRepairLogCallback(Log, &lines);
-      t.RepairTable(false, adopt);
-      EXPECT_EQ(lines.log.size(), 2u) << Text(lines.log);
-      ExpectMemos(env.dir, memos);
-    }
-    Downgrade(env);
-    if (::testing::Test::HasFatalFailure()) return;
-    Lines lines = env.Upgrade();
-    for (const std::string& line : lines.log)
-      EXPECT_TRUE(line.find(" upgraded to ") != std::string::npos || line.find(" at <time>") != std::string::npos ||
-                  line.find(" rebuilt from the records, error fixed") != std::string::npos)
-          << line;
-    EXPECT_TRUE(fs::exists(env.folder.File("t.DUP"))) << Text(lines.log);
-    SCOPED_TRACE("upgrade");
-    ExpectMemos(env.dir, memos);
-    EXPECT_EQ(RunTableCheck(env.folder.File("t.DAT")).status, 0);
+// One test per block size, each well inside the time limit.
+class LongChainsOnReusedBlocks : public ::testing::TestWithParam<std::uint16_t> {};
+
+TEST_P(LongChainsOnReusedBlocks, ComeBackWhole) {
+  const std::uint16_t block = GetParam();
+  Env env;
+  const std::int64_t room = block - 18;
+  // Just inside and just past 256 blocks, and long chains; each a
+  // different pattern, so a block of another memo shows.
+  std::vector<std::string> memos;
+  for (std::int64_t bytes : {256 * room, 256 * room + 1, 700 * room - 5, 2000 * room}) {
+    std::string memo(static_cast<std::size_t>(bytes), ' ');
+    for (std::size_t i = 0; i < memo.size(); ++i)
+      memo[i] = static_cast<char>('a' + (i * 7 + memos.size() * 3 + i / 4099) % 26);
+    memos.push_back(std::move(memo));
   }
+  WriteMemoTable(env.dir, block, memos, true);
+  if (::testing::Test::HasFatalFailure()) return;
+  ExpectMemos(env.dir, memos);
+  for (bool adopt : {false, true}) {
+    SCOPED_TRACE(adopt ? "adopting repair" : "repair");
+    Lines lines;
+    TDataCursor t(env.dir);
+    Exclusive(t).SetRepairLogCallback(Log, &lines);
+    t.RepairTable(false, adopt);
+    EXPECT_EQ(lines.log.size(), 2u) << Text(lines.log);
+    ExpectMemos(env.dir, memos);
+  }
+  Downgrade(env);
+  if (::testing::Test::HasFatalFailure()) return;
+  Lines lines = env.Upgrade();
+  for (const std::string& line : lines.log)
+    EXPECT_TRUE(line.find(" upgraded to ") != std::string::npos || line.find(" at <time>") != std::string::npos ||
+                line.find(" rebuilt from the records, error fixed") != std::string::npos)
+        << line;
+  EXPECT_TRUE(fs::exists(env.folder.File("t.DUP"))) << Text(lines.log);
+  SCOPED_TRACE("upgrade");
+  ExpectMemos(env.dir, memos);
+  EXPECT_EQ(RunTableCheck(env.folder.File("t.DAT")).status, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(TableUpgrade, LongChainsOnReusedBlocks, ::testing::Values(64, 512, 768, 4096));
 
 // The upgrade of a table whose 22 MB .BLB holds 64-byte blocks, each given
 // a new signature by the upgrade's repair, takes at most five times a plain
