@@ -31,6 +31,7 @@ void TTableCopy::Run() {
   const bool locked_before = table.InternalReadLockHeld();
   table.ReadLockTable();
   const bool took_lock = !locked_before && table.InternalReadLockHeld();
+  // A copy made whole is not reported failed by the unlock after it.
   ScopeExit unlock{[&] {
     if (!took_lock) return;
     try {
