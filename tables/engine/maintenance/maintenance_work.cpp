@@ -105,10 +105,8 @@ void KeepLastRecordID(TDataCursor& cursor, std::uint32_t last) {
   cursor.Table()->DataFile().SetNextFreeRecordID(last);
 }
 
-namespace {
-
 // Whatever files a temporary table left, failed half-way or not.
-void RemoveLeftovers(TDataDirectory* directory, const std::string& name, bool in_memory) {
+void RemoveTableFiles(TDataDirectory* directory, const std::string& name, bool in_memory) noexcept {
   try {
     if (directory->DeleteDataTable(name, in_memory) == 0) return;
   } catch (...) {
@@ -125,11 +123,12 @@ void RemoveLeftovers(TDataDirectory* directory, const std::string& name, bool in
   }
 }
 
-}  // namespace
-
 TWorkTable::TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreation& creation,
                        std::vector<TFieldDefinition>& fields)
-    : work_(work), in_memory_(in_memory), name_(work.get()->GetTempDataTableName(in_memory)) {
+    : work_(work),
+      in_memory_(in_memory),
+      name_(work.get()->GetTempDataTableName(in_memory)),
+      claim_(in_memory ? nullptr : std::make_unique<TWorkClaim>(work.get()->Path() + ExtractFileRoot(name_))) {
   cursor_ = std::make_unique<TDataCursor>(work.get());
   cursor_->SetTableName(name_);
   cursor_->SetExclusive(true);
@@ -142,7 +141,7 @@ TWorkTable::TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreatio
     cursor_->OpenCursor();
   } catch (...) {
     CloseQuietly(*cursor_);
-    RemoveLeftovers(work_.get(), name_, in_memory_);
+    RemoveTableFiles(work_.get(), name_, in_memory_);
     throw;
   }
   cursor_->KeepGivenRecordIDs();
@@ -153,7 +152,7 @@ TWorkTable::~TWorkTable() {
   // Its closing flush may fail as the work did (a full disk): the table
   // goes all the same.
   CloseQuietly(*cursor_);
-  RemoveLeftovers(work_.get(), name_, in_memory_);
+  RemoveTableFiles(work_.get(), name_, in_memory_);
 }
 
 void TWorkTable::SwapInFor(TDataCursor& source, bool keep_backup) {
@@ -161,6 +160,7 @@ void TWorkTable::SwapInFor(TDataCursor& source, bool keep_backup) {
   const TTableFileSet table{ExtractFileRoot(source.Table()->DataFile().FileName()), in_memory_};
   cursor_->CloseCursor(false);
   source.CloseCursor(false);
+  if (claim_) claim_->Note(table.base);
   SwapInRewrittenTable(rewritten, table, keep_backup);
   swapped_ = true;
 }

@@ -9,6 +9,7 @@
 
 #include "tables/engine/cursor/data_cursor.h"
 #include "tables/engine/table/data_table.h"
+#include "tables/engine/table/work_claim.h"
 
 namespace korvex {
 
@@ -65,9 +66,14 @@ void AppendCopyOf(TDataCursor& target, TDataCursor& source, const std::uint8_t* 
 // its source's).
 void KeepLastRecordID(TDataCursor& cursor, std::uint32_t last);
 
+// Deletes whatever files of table `name` in `directory` are there (a table
+// failed half-way or not); nothing raised.
+void RemoveTableFiles(TDataDirectory* directory, const std::string& name, bool in_memory) noexcept;
+
 // A table built for a rewrite under a temporary name of the work
-// directory, open exclusively and taking the record IDs it is given. It is
-// deleted again unless it takes the old table's place.
+// directory, open exclusively and taking the record IDs it is given, its
+// name claimed on disk. It is deleted again unless it takes the old
+// table's place.
 class TWorkTable {
 public:
   TWorkTable(TWorkDirectory& work, bool in_memory, const TTableCreation& creation,
@@ -84,6 +90,8 @@ private:
   TWorkDirectory& work_;
   bool in_memory_;
   std::string name_;
+  // Held while the work table's files exist (work_claim.h).
+  std::unique_ptr<TWorkClaim> claim_;
   std::unique_ptr<TDataCursor> cursor_;
   bool swapped_ = false;
 };

@@ -5,6 +5,7 @@
 #include "platform/runtime/files.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/base/scope_exit.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/engine/maintenance/maintenance_work.h"
 #include "tables/engine/table/data_session.h"
 #include "tables/engine/table/data_table.h"
@@ -54,11 +55,30 @@ void TTableCopy::Run() {
   copy.SetTableName(in_memory ? target : rtl::ExtractFileName(target));
   copy.SetExclusive(true);
   copy.SetInMemory(in_memory);
-  copy.CreateTable(creation, fields);
-  copy.OpenCursor();
-  copy.KeepGivenRecordIDs();
-  CopyRecords(copy);
-  copy.CloseCursor(false);
+  // A copy that fails (a full disk) is no copy: it goes, unless the
+  // target was refused for being in use (the source itself, say).
+  auto remove_target = [&] {
+    CloseQuietly(copy);
+    RemoveTableFiles(work.get(), copy.GetTableName(), in_memory);
+  };
+  try {
+    copy.CreateTable(creation, fields);
+  } catch (const EKORVEXEngineError& e) {
+    if (e.ErrorCode() != err::kAccessDenied) remove_target();
+    throw;
+  } catch (...) {
+    remove_target();
+    throw;
+  }
+  try {
+    copy.OpenCursor();
+    copy.KeepGivenRecordIDs();
+    CopyRecords(copy);
+    copy.CloseCursor(false);
+  } catch (...) {
+    remove_target();
+    throw;
+  }
 }
 
 TTableCreation TTableCopy::Creation(std::vector<TFieldDefinition>& fields) {

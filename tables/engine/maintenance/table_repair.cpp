@@ -12,6 +12,7 @@
 #include "tables/engine/cache/journal.h"
 #include "tables/engine/errors/engine_error.h"
 #include "tables/engine/files/index_tree.h"
+#include "tables/engine/table/interrupted_work.h"
 #include "tables/lib/collation.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/names.h"
@@ -685,6 +686,10 @@ void TTableRepair::PutBackReplaced() {
 }
 
 void TTableRepair::Run() {
+  // A swap or an upgrade a killed process left half-way is finished first
+  // (the upgrade's own repair is that finish).
+  if (!request_.VerifyOnly && !request_.InMemory && !request_.AdoptBlobSignatures)
+    FinishInterruptedWork(request_.DataPath, request_.PrivateDirectory);
   try {
     RunOnFiles();
   } catch (...) {

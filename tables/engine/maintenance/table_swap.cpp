@@ -1,10 +1,15 @@
 #include "tables/engine/maintenance/table_swap.h"
 
+#include <memory>
 #include <utility>
 #include <vector>
 
+#include "platform/runtime/files.h"
 #include "platform/runtime/filelock.h"
+#include "platform/runtime/os_files.h"
+#include "tables/engine/table/swap_record.h"
 #include "tables/lib/file_handler.h"
+
 
 namespace korvex {
 namespace {
@@ -45,8 +50,10 @@ public:
     file.RenameFile(to);
     done_.emplace_back(from, to);
   }
-  // Every move made, undone last first; nothing raised.
-  void Undo() noexcept {
+  // Every move made, undone last first; nothing raised. False when a move
+  // would not go back.
+  bool Undo() noexcept {
+    bool all = true;
     for (auto it = done_.rbegin(); it != done_.rend(); ++it) {
       try {
         TFileHandler file;
@@ -54,9 +61,11 @@ public:
         file.SetInMemory(in_memory_);
         file.RenameFile(it->first);
       } catch (...) {
+        all = false;
       }
     }
     done_.clear();
+    return all;
   }
 
 private:
@@ -68,10 +77,16 @@ private:
 
 void SetTableSwapHook(std::function<void(const std::string&, const std::string&)> hook) { Hook() = std::move(hook); }
 
+void RunTableSwapHook(const std::string& from, const std::string& to) {
+  if (Hook()) Hook()(from, to);
+}
+
 void SwapInRewrittenTable(const TTableFileSet& rewritten, const TTableFileSet& table, bool keep_backup) {
   const bool in_memory = table.in_memory;
   FileMoves moves(in_memory);
   if (!in_memory) {
+    // A swap a dead process left is put right before this one is planned.
+    RecoverTableSwap(table.base);
     // The new files were made private in the work directory; they take the
     // table's permissions (a BLOB file new to the table those of its data
     // file).
@@ -81,25 +96,32 @@ void SwapInRewrittenTable(const TTableFileSet& rewritten, const TTableFileSet& t
       if (moves.Exists(rewritten.base + f.ext)) rtl::CopyFileOwnership(from, rewritten.base + f.ext);
     }
   }
-  std::vector<std::string> aside;
+  TSwapPlan plan;
+  plan.delete_aside = !keep_backup;
+  for (const TableFile& f : kFiles) {
+    const std::string old_name = table.base + f.ext;
+    if (!moves.Exists(old_name)) continue;
+    const std::string to = table.base + (keep_backup ? f.backup : f.aside);
+    if (moves.Exists(to)) moves.Delete(to);
+    plan.aside.push_back({old_name, to});
+  }
+  for (const TableFile& f : kFiles)
+    if (moves.Exists(rewritten.base + f.ext)) plan.in.push_back({rewritten.base + f.ext, table.base + f.ext});
+  // On disk the moves are recorded first: a kill between two of them is
+  // put right by the next open (swap_record.h).
+  std::unique_ptr<TSwapRecord> record;
+  if (!in_memory) record = std::make_unique<TSwapRecord>(table.base, plan);
   try {
-    for (const TableFile& f : kFiles) {
-      const std::string old_name = table.base + f.ext;
-      if (!moves.Exists(old_name)) continue;
-      const std::string to = table.base + (keep_backup ? f.backup : f.aside);
-      if (moves.Exists(to)) moves.Delete(to);
-      moves.Move(old_name, to);
-      aside.push_back(to);
-    }
-    for (const TableFile& f : kFiles) {
-      const std::string new_name = rewritten.base + f.ext;
-      if (moves.Exists(new_name)) moves.Move(new_name, table.base + f.ext);
-    }
+    for (const auto* list : {&plan.aside, &plan.in})
+      for (const TFileMove& m : *list) moves.Move(m.from, m.to);
   } catch (...) {
-    moves.Undo();
+    const bool undone = moves.Undo();
+    if (record) record->Abandon(undone);
     throw;
   }
   if (!in_memory) {
+    // The moves are on disk before a set-aside file goes.
+    rtl::os::SyncFolder(rtl::ExtractFileDir(table.base));
     // The old files' journal (ended: their writers played theirs back
     // first) is no journal of the new ones.
     rtl::DeleteLockedFile(table.base + ".JNL");
@@ -111,14 +133,15 @@ void SwapInRewrittenTable(const TTableFileSet& rewritten, const TTableFileSet& t
       if (moves.Exists(name) && moves.Exists(from)) rtl::CopyFileOwnership(from, name);
     }
   }
-  if (keep_backup) return;
-  for (const std::string& name : aside) {
-    try {
-      moves.Delete(name);
-    } catch (...) {
-      // The table is in place; a set-aside file that will not go stays.
+  if (!keep_backup)
+    for (const TFileMove& m : plan.aside) {
+      try {
+        moves.Delete(m.to);
+      } catch (...) {
+        // The table is in place; a set-aside file that will not go stays.
+      }
     }
-  }
+  if (record) record->Finish();
 }
 
 }  // namespace korvex

@@ -9,7 +9,10 @@
 //   4. without a backup the set-aside files are deleted.
 // The old table is never deleted before the new one is in place: a failure
 // in steps 2 or 3 moves every file back where it was and raises, leaving
-// the old table as it was and the new one under its own name.
+// the old table as it was and the new one under its own name. On disk the
+// moves of steps 2 and 3 are written down first (the swap record,
+// table/swap_record.h): a process killed between two of them leaves a
+// table that its next open finishes or puts back.
 #pragma once
 
 #include <functional>
@@ -29,5 +32,7 @@ void SwapInRewrittenTable(const TTableFileSet& rewritten, const TTableFileSet& t
 // Test hook, run before each move of steps 2 and 3 with the file's old and
 // new name; it may raise to inject a failure.
 void SetTableSwapHook(std::function<void(const std::string& from, const std::string& to)> hook);
+// Runs the hook (when set): the upgrade's moves pass it too.
+void RunTableSwapHook(const std::string& from, const std::string& to);
 
 }  // namespace korvex

@@ -6,6 +6,7 @@
 
 #include "platform/runtime/coding.h"
 #include "platform/runtime/filelock.h"
+#include "platform/runtime/files.h"
 #include "tables/engine/base/cipher_keys.h"
 #include "tables/engine/base/short_string.h"
 #include "tables/engine/cache/cache_io.h"
@@ -16,6 +17,10 @@
 #include "tables/engine/files/index_definition.h"
 #include "tables/engine/files/index_file.h"
 #include "tables/engine/maintenance/table_repair.h"
+#include "tables/engine/maintenance/table_swap.h"
+#include "tables/engine/table/interrupted_work.h"
+#include "tables/engine/table/swap_record.h"
+#include "tables/engine/table/work_claim.h"
 #include "tables/lib/fieldtypes.h"
 #include "tables/lib/key_bytes.h"
 #include "tables/lib/names.h"
@@ -69,9 +74,18 @@ private:
   // offsets; the new record size.
   std::uint32_t ReadFields(TFileHandler& dat);
   void WriteRecords(TFileHandler& dat, TFileHandler& out);
-  // Replaces `name` + ext by the temporary file, the old one kept as
-  // `kept` (an earlier one deleted first).
-  void SwapIn(TScratchFile& fresh, const std::string& current, const std::string& kept);
+  // Each temporary file takes the place of its current one, kept under
+  // its name (earlier ones deleted first); on disk under a swap record.
+  struct TFresh {
+    TScratchFile* fresh;
+    std::string current, kept;
+  };
+  void SwapIn(const std::vector<TFresh>& files);
+  // The rest of an upgrade a killed process left marked: the headers
+  // stamped, the adopting repair.
+  void Resume();
+  void Repair();
+  static std::string Stem(const TScratchFile& file) { return file.Name().substr(0, file.Name().size() - 4); }
   void ConvertIndexHeader(TFileHandler& idx, TFileHandler& out);
   // Sets the version byte of an index or BLOB file's header in place (to 4
   // unless told otherwise); answers the byte it had.
@@ -95,6 +109,7 @@ private:
   };
   std::vector<std::pair<std::string, std::string>> swapped_;  // current, kept
   std::vector<TStamped> stamped_;
+  bool marked_ = false;
 
   const TUpgradeRequest& request_;
   std::uint8_t header_[kDataHeaderSize] = {};
@@ -199,24 +214,48 @@ void TUpgrade::WriteRecords(TFileHandler& dat, TFileHandler& out) {
   }
 }
 
-void TUpgrade::SwapIn(TScratchFile& fresh, const std::string& current, const std::string& kept) {
-  // The new file was made private; it takes the old one's permissions.
-  if (!request_.InMemory) rtl::CopyFileOwnership(current, fresh.Name());
+void TUpgrade::SwapIn(const std::vector<TFresh>& files) {
   TFileHandler file;
   file.SetInMemory(request_.InMemory);
-  file.SetFileName(kept);
-  if (file.Exists()) file.DeleteFile();
-  file.SetFileName(current);
-  file.RenameFile(kept);
+  TSwapPlan plan;
+  for (const TFresh& f : files) {
+    // The new file was made private; it takes the old one's permissions.
+    if (!request_.InMemory) rtl::CopyFileOwnership(f.current, f.fresh->Name());
+    file.SetFileName(f.kept);
+    if (file.Exists()) file.DeleteFile();
+    f.fresh->File().CloseFile();
+    plan.aside.push_back({f.current, f.kept});
+    plan.in.push_back({f.fresh->Name(), f.current});
+  }
+  std::unique_ptr<TSwapRecord> record;
+  if (!request_.InMemory) record = std::make_unique<TSwapRecord>(Sibling(""), plan);
+  std::vector<TFileMove> done;
   try {
-    fresh.File().CloseFile();
-    fresh.File().RenameFile(current);
+    for (const auto* list : {&plan.aside, &plan.in})
+      for (const TFileMove& m : *list) {
+        RunTableSwapHook(m.from, m.to);
+        file.SetFileName(m.from);
+        file.RenameFile(m.to);
+        done.push_back(m);
+      }
   } catch (...) {
-    file.RenameFile(current);  // the old file back in its place
+    bool undone = true;
+    for (auto it = done.rbegin(); it != done.rend(); ++it) {
+      try {
+        file.SetFileName(it->to);
+        file.RenameFile(it->from);
+      } catch (...) {
+        undone = false;
+      }
+    }
+    if (record) record->Abandon(undone);
     throw;
   }
-  fresh.Release();
-  swapped_.emplace_back(current, kept);
+  if (record) record->Finish();
+  for (const TFresh& f : files) {
+    f.fresh->Release();
+    swapped_.emplace_back(f.current, f.kept);
+  }
 }
 
 void TUpgrade::PutBack() noexcept {
@@ -282,17 +321,27 @@ void TUpgrade::ConvertIndexHeader(TFileHandler& idx, TFileHandler& out) {
 void TUpgrade::Run() {
   const std::string& name = request_.TableName;
   const std::string stamp_line = "Upgrade of table " + name + " to version " + kLatest;
+  // A swap a killed upgrade left half-way is put right first.
+  if (!request_.InMemory) RecoverTableSwap(Sibling(""));
+  const bool marked = !request_.InMemory && FileNameExists(UpgradeMarkName(Sibling("")), false);
   {
     TFileHandler dat, idx, blb;
     Open(dat, request_.DataPath);
     ReadAt(dat, 0, header_, kDataHeaderSize);
     version_ = header_[8];
+    encrypted_ = header_[86] != 0;
+    if (marked && version_ == 4) {
+      dat.CloseFile();
+      Resume();
+      return;
+    }
+    // A mark whose upgrade never moved a file.
+    if (marked) DeleteUpgradeMark(Sibling(""));
     if (version_ == 4) {
       Log(name + " is already at the highest table version of " + kLatest + ", upgrade aborted");
       return;
     }
     if (version_ > 4) Fail(err::kWrongVersion);
-    encrypted_ = header_[86] != 0;
     field_count_ = rtl::DecodeFixed16(header_ + 23);
     old_record_size_ = rtl::DecodeFixed16(header_ + 21);
     records_ = std::max<std::uint32_t>(rtl::DecodeFixed32(header_ + 13), 1) - 1;
@@ -303,7 +352,10 @@ void TUpgrade::Run() {
     Log(stamp_line + " started at " + TTableRepair::TimeText());
 
     new_record_size_ = ReadFields(dat);
+    // The temporary files' claims outlive them (work_claim.h).
+    std::unique_ptr<TWorkClaim> dat_claim, idx_claim;
     TScratchFile new_dat(request_.PrivateDirectory, ".DAT", request_.InMemory);
+    if (!request_.InMemory) dat_claim = std::make_unique<TWorkClaim>(Stem(new_dat));
     // The new header and definitions.
     std::uint8_t header[kDataHeaderSize];
     std::copy(header_, header_ + kDataHeaderSize, header);
@@ -324,16 +376,33 @@ void TUpgrade::Run() {
     std::unique_ptr<TScratchFile> new_idx;
     if (has_index && version_ < 3) {
       new_idx = std::make_unique<TScratchFile>(request_.PrivateDirectory, ".IDX", request_.InMemory);
+      if (!request_.InMemory) idx_claim = std::make_unique<TWorkClaim>(Stem(*new_idx));
       ConvertIndexHeader(idx, new_idx->File());
     }
     if (blob_fields_ > 0 && FileNameExists(Sibling(".BLB"), request_.InMemory)) Open(blb, Sibling(".BLB"));
 
-    // Everything new is complete: the swaps, then the headers in place.
+    // Everything new is complete: the table is marked as being upgraded
+    // until its repair completed, then the swaps, then the headers in
+    // place.
+    if (!request_.InMemory) WriteUpgradeMark(Sibling(""));
+    marked_ = !request_.InMemory;
     dat.CloseFile();
-    SwapIn(new_dat, request_.DataPath, Sibling(".DUP"));
+    std::vector<TFresh> fresh{{&new_dat, request_.DataPath, Sibling(".DUP")}};
     if (new_idx) {
       idx.CloseFile();
-      SwapIn(*new_idx, Sibling(".IDX"), Sibling(".IUP"));
+      fresh.push_back({new_idx.get(), Sibling(".IDX"), Sibling(".IUP")});
+    }
+    // Killed from here on, the work files go into the table when their
+    // claims are found dead (work_claim.h).
+    for (TWorkClaim* claim : {dat_claim.get(), idx_claim.get()})
+      if (claim) claim->Note(Sibling(""));
+    try {
+      SwapIn(fresh);
+    } catch (...) {
+      DeleteUpgradeMark(Sibling(""));
+      throw;
+    }
+    if (new_idx) {
       Log("Index definitions of " + name + " upgraded to latest table version " + kLatest);
     } else if (has_index) {
       stamped_.push_back({Sibling(".IDX"), kIndexHeaderSize, StampVersion(idx, kIndexHeaderSize)});
@@ -344,9 +413,15 @@ void TUpgrade::Run() {
       Log("BLOB header of " + name + " upgraded to latest table version " + kLatest);
     }
   }
+  Repair();
+  Log(stamp_line + " completed at " + TTableRepair::TimeText());
+  if (marked_) DeleteUpgradeMark(Sibling(""));
+}
+
+void TUpgrade::Repair() {
   TRepairRequest repair;
   repair.DataPath = request_.DataPath;
-  repair.TableName = name;
+  repair.TableName = request_.TableName;
   repair.InMemory = request_.InMemory;
   repair.AdoptBlobSignatures = true;
   repair.PrivateDirectory = request_.PrivateDirectory;
@@ -354,18 +429,55 @@ void TUpgrade::Run() {
   repair.Progress = request_.RepairProgress;
   // The repair leaves the files as it found them when it fails; the
   // upgrade then puts the old table back, so it either finishes or leaves
-  // the table as it was.
+  // the table as it was. A process killed in it leaves the table marked:
+  // its next open or upgrade repairs it again.
   try {
     TTableRepair(std::move(repair)).Run();
   } catch (...) {
-    PutBack();
+    if (!swapped_.empty() || !stamped_.empty()) {
+      PutBack();
+      if (marked_) DeleteUpgradeMark(Sibling(""));
+    }
     throw;
   }
+}
+
+void TUpgrade::Resume() {
+  const std::string stamp_line = "Upgrade of table " + request_.TableName + " to version " + kLatest;
+  Log(stamp_line + " started at " + TTableRepair::TimeText());
+  {
+    TFileHandler idx, blb;
+    if (FileNameExists(Sibling(".IDX"), false)) {
+      Open(idx, Sibling(".IDX"));
+      StampVersion(idx, kIndexHeaderSize);
+    }
+    if (rtl::DecodeFixed16(header_ + 25) > 0 && FileNameExists(Sibling(".BLB"), false)) {
+      Open(blb, Sibling(".BLB"));
+      StampVersion(blb, kBlobHeaderSize);
+    }
+  }
+  Repair();
   Log(stamp_line + " completed at " + TTableRepair::TimeText());
+  DeleteUpgradeMark(Sibling(""));
 }
 
 }  // namespace
 
 void UpgradeTable(const TUpgradeRequest& request) { TUpgrade(request).Run(); }
+
+namespace {
+
+// The open of a table marked as being upgraded finishes the upgrade.
+void FinishUpgrade(const std::string& data_path, const std::string& private_directory) {
+  TUpgradeRequest request;
+  request.DataPath = data_path;
+  request.TableName = rtl::ExtractFileName(data_path);
+  request.PrivateDirectory = private_directory;
+  UpgradeTable(request);
+}
+
+const bool kFinisherSet = (SetUpgradeFinisher(&FinishUpgrade), true);
+
+}  // namespace
 
 }  // namespace korvex

@@ -9,6 +9,8 @@
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/base/languages.h"
 #include "tables/engine/errors/engine_error.h"
+#include "tables/engine/table/swap_record.h"
+#include "tables/engine/table/work_claim.h"
 #include "tables/lib/names.h"
 #include "tables/lib/support.h"
 
@@ -56,7 +58,10 @@ EngineState& Engine() {
 // ---- session ---------------------------------------------------------------
 
 TDataSession::TDataSession()
-    : LanguageID(DefaultLanguageID()), default_directory_(AddBS(rtl::Trim(rtl::GetCurrentDir()))) {}
+    : LanguageID(DefaultLanguageID()), default_directory_(AddBS(rtl::Trim(rtl::GetCurrentDir()))) {
+  // Work files a killed process left where this session will work.
+  RemoveDeadWorkFiles(default_directory_);
+}
 
 TDataSession::~TDataSession() { FreeDataDirectories(); }
 
@@ -66,7 +71,10 @@ std::string TDataSession::GetPrivateDirectory() const {
 
 void TDataSession::SetPrivateDirectory(const std::string& path) {
   if (rtl::Trim(path).empty()) return;
-  private_directory_ = AddBS(rtl::Trim(path));
+  const std::string folder = AddBS(rtl::Trim(path));
+  if (folder == GetPrivateDirectory()) return;
+  private_directory_ = folder;
+  RemoveDeadWorkFiles(private_directory_);
 }
 
 void TDataSession::AddPassword(const std::string& password) {
@@ -95,6 +103,9 @@ TDataDirectory* TDataSession::OpenDataDirectory(const std::string& name, const s
       return d.get();
     }
   }
+  // Swaps a killed process left half-way are put right before any table
+  // here is looked at.
+  if (!dir.empty()) RecoverFolderSwaps(dir);
   directories_.push_back(std::make_unique<TDataDirectory>(this, name, dir));
   return directories_.back().get();
 }

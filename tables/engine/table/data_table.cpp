@@ -8,6 +8,7 @@
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/cache/cache_io.h"
 #include "tables/engine/table/data_session.h"
+#include "tables/engine/table/interrupted_work.h"
 #include "tables/lib/names.h"
 
 namespace korvex {
@@ -83,6 +84,8 @@ void TDataTable::OpenTable() {
   open_ = true;
   AssignTableParameters();
   try {
+    // A swap or an upgrade killed half-way is put right first.
+    if (!in_memory_ && directory_ != nullptr) FinishInterruptedWork(data_->FileName(), PrivateDirectory());
     data_->OpenFile();
     PrepareIndexFile();
     index_created_ = false;

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "support/child_process.h"
+#include "platform/runtime/filelock.h"
 #include "support/temp_dir.h"
 #include "tables/engine/cache/journal.h"
 #include "tables/engine/cursor/data_cursor.h"
@@ -20,6 +21,8 @@
 #include "tables/engine/maintenance/table_swap.h"
 #include "tables/engine/table/data_session.h"
 #include "tables/engine/table/data_table.h"
+#include "tables/engine/table/swap_record.h"
+#include "tables/engine/table/work_claim.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/maintenance_support.h"
 
@@ -393,6 +396,132 @@ TEST(TableMaintenance, SwapKeepsTheOldTableUntilTheNewOneIsInPlace) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"t.BLB", "t.DAT", "t.DBK", "t.IDX"}));
   EXPECT_EQ(ReadFileBytes(Path(d, "t.DBK")), "earlier");
+}
+
+TEST(TableMaintenance, ASwapCutShortIsFinishedOrPutBackByTheNextOpen) {
+  // The swap of "w" (work folder) into "t" recorded, then cut short after
+  // `done` of its six moves, a work file lost or a copy cut short or the
+  // record torn: the next open of the folder finishes it when the new files
+  // are whole, else puts the old ones back; the record goes either way.
+  struct Case {
+    int done;
+    const char* damage;  // "", "lost IDX", "lost DAT", "half copy", "torn"
+    bool finished;
+  };
+  const Case cases[] = {{0, "", true},          {1, "", true},         {3, "", true},          {4, "", true},
+                        {6, "", true},          {2, "lost IDX", false}, {4, "lost BLB", false}, {5, "lost BLB", false},
+                        {3, "half copy", true}, {0, "torn", false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.done) + " " + k.damage);
+    qvtest::TempDir d, work;
+    {
+      Env a(d.path().string()), b(work.path().string());
+      Fill(a.dir, 5);
+      Fill(b.dir, 9, "w");
+    }
+    const std::string old_files = FilesOf(Path(d, "t")), new_files = FilesOf(Path(work, "w"));
+    TSwapPlan plan;
+    plan.delete_aside = true;
+    for (std::string ext : {"DAT", "IDX", "BLB"}) {
+      plan.aside.push_back({Path(d, "t." + ext), Path(d, "t." + ext.substr(0, 1) + "B~")});
+      plan.in.push_back({Path(work, "w." + ext), Path(d, "t." + ext)});
+    }
+    TSwapRecord(Path(d, "t"), plan).Abandon(false);
+    int moved = 0;
+    for (const auto* list : {&plan.aside, &plan.in})
+      for (const TFileMove& m : *list)
+        if (moved++ < k.done) ASSERT_EQ(rtl::RenameLockedFile(m.from, m.to), 0);
+    const std::string damage = k.damage;
+    if (damage.rfind("lost ", 0) == 0) fs::remove(Path(work, "w." + damage.substr(5)));
+    if (damage == "half copy") WriteFileBytes(Path(d, "t.DAT"), "part of it");
+    if (damage == "torn") {
+      std::string record = ReadFileBytes(Path(d, "t.SWP"));
+      WriteFileBytes(Path(d, "t.SWP"), record.substr(0, record.size() - 3));
+    }
+    Env next(d.path().string());
+    EXPECT_FALSE(fs::exists(Path(d, "t.SWP")));
+    if (k.finished) {
+      EXPECT_EQ(FilesOf(Path(d, "t")), new_files);
+      for (const char* aside : {"t.DB~", "t.IB~", "t.BB~"}) EXPECT_FALSE(fs::exists(Path(d, aside))) << aside;
+      EXPECT_EQ(Read(next.dir).size(), 7u);
+    } else {
+      EXPECT_EQ(FilesOf(Path(d, "t")), old_files);
+      EXPECT_EQ(Read(next.dir).size(), 4u);
+    }
+    ExpectChecks(Path(d, "t.DAT"));
+  }
+}
+
+TEST(TableMaintenance, ASessionRemovesTheWorkFilesOfDeadClaimsOnly) {
+  qvtest::TempDir work;
+  const std::string w = work.path().string() + "/";
+  for (const char* name : {"123450.DAT", "123450.IDX", "123450.BLB", "123450.JNL", "123450.WRK", "123451.DAT",
+                           "1999.DAT", "1999.IDX"})
+    WriteFileBytes(w + name, "x");
+  // 123451 is claimed by this live process, 1999 by no one (a user's own
+  // table).
+  TWorkClaim live(w + "123451");
+  ASSERT_TRUE(live.Held());
+  {
+    TDataSession session;
+    session.SetPrivateDirectory(w);
+  }
+  std::vector<std::string> left;
+  for (auto& entry : fs::directory_iterator(work.path())) left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"123451.DAT", "123451.WRK", "1999.DAT", "1999.IDX"}));
+  // A claim noting a swap under way has the swap put right first: the
+  // new files it still holds go into the table, not away.
+  qvtest::TempDir d;
+  {
+    Env a(d.path().string()), b(w);
+    Fill(a.dir, 5);
+    Fill(b.dir, 9, "777770");
+  }
+  const std::string new_files = FilesOf(w + "777770");
+  TSwapPlan plan;
+  for (std::string ext : {"DAT", "IDX", "BLB"}) {
+    plan.aside.push_back({Path(d, "t." + ext), Path(d, "t." + ext.substr(0, 1) + "BK")});
+    plan.in.push_back({w + "777770." + ext, Path(d, "t." + ext)});
+  }
+  TSwapRecord(Path(d, "t"), plan).Abandon(false);
+  {
+    TWorkClaim dead(w + "777770");
+    dead.Note(Path(d, "t"));
+    // Killed here: the claim stays, no one holds it.
+    ASSERT_EQ(rtl::RenameLockedFile(plan.aside[0].from, plan.aside[0].to), 0);
+    WriteFileBytes(w + "keep", ReadFileBytes(w + "777770.WRK"));
+  }
+  WriteFileBytes(w + "777770.WRK", ReadFileBytes(w + "keep"));
+  fs::remove(w + "keep");
+  EXPECT_EQ(RemoveDeadWorkFiles(w), 0);
+  EXPECT_EQ(FilesOf(Path(d, "t")), new_files);
+  EXPECT_FALSE(fs::exists(w + "777770.WRK"));
+  EXPECT_FALSE(fs::exists(Path(d, "t.SWP")));
+  EXPECT_TRUE(fs::exists(Path(d, "t.DBK")));
+}
+
+TEST(TableMaintenance, AFailedCopyLeavesNoTableBehind) {
+  // A fault at every file operation the copy reaches, until it goes
+  // through: each failure leaves no "c" at all and the source as it was.
+  qvtest::TempDir d;
+  Env env(d.path().string());
+  Fill(env.dir, 60);
+  const Snapshot before = Read(env.dir);
+  const std::string source = FilesOf(Path(d, "t"));
+  for (int k = 1;; ++k) {
+    int raised;
+    {
+      FaultAt fault(k);
+      raised = RaisedNumber([&] { NewCursor(env.dir, false)->CopyTable("c", true); });
+    }
+    if (raised == 0) break;
+    SCOPED_TRACE(k);
+    ASSERT_LT(k, 400);
+    for (const char* ext : {".DAT", ".IDX", ".BLB", ".JNL"}) EXPECT_FALSE(fs::exists(Path(d, std::string("c") + ext)));
+    EXPECT_EQ(FilesOf(Path(d, "t")), source);
+  }
+  EXPECT_EQ(Without(Read(env.dir, "c"), "Hid"), Without(before, "Hid"));
 }
 
 TEST(TableMaintenance, AJournalTakesItsTablesPermissions) {
