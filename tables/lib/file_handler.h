@@ -6,8 +6,9 @@
 // name as the table context: the registry's error when opening, creating,
 // renaming, deleting or copying fails; 9217 for a failed or short read
 // (unless a short read is allowed); 9218 for a failed or short write or
-// flush, with the system's reason (SystemReason) as its message. Each handler has its own position on the shared file; callers that
-// seek and then transfer hold LockFileHandler round the pair.
+// flush, a disk file's with the system's reason (SystemReason) as its
+// message. Each handler has its own position on the shared file; callers
+// that seek and then transfer hold LockFileHandler round the pair.
 #pragma once
 
 #include <cstdint>
