@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 
 #include "platform/runtime/cp1252.h"
@@ -121,6 +122,26 @@ int CopyAcrossFileSystems(int from_fd, const std::string& new_path) {
   return rc;
 }
 
+// This thread's last failed transfer (TLockedFile::LastFailure).
+thread_local int last_failure = 0;
+
+// FailWrites' and FailSyncs' counts: calls to let through, then to fail.
+std::atomic<int> writes_to_skip{0}, writes_to_fail{0}, write_failure{ENOSPC};
+std::atomic<int> syncs_to_skip{0}, syncs_to_fail{0}, sync_failure{EIO};
+
+bool Injected(std::atomic<int>& skip, std::atomic<int>& fail) {
+  if (fail.load(std::memory_order_relaxed) <= 0) return false;
+  if (skip.fetch_sub(1) > 0) return false;
+  return fail.fetch_sub(1) > 0;
+}
+
+// The answer of a transfer: noted for LastFailure when it failed.
+template <class T>
+T Noted(T result, int error) {
+  last_failure = error;
+  return result;
+}
+
 }  // namespace
 
 TLockedFile::~TLockedFile() {
@@ -176,11 +197,13 @@ std::int64_t TLockedFile::ReadAt(std::int64_t offset, void* buffer, std::int64_t
 
 std::int64_t TLockedFile::WriteAt(std::int64_t offset, const void* buffer, std::int64_t count) {
   if (offset < 0 || count < 0) return -EINVAL;
+  last_failure = 0;
+  if (Injected(writes_to_skip, writes_to_fail)) return Noted<std::int64_t>(-write_failure, write_failure);
   std::int64_t done = 0;
   while (done < count) {
     ssize_t n = pwrite(fd_, static_cast<const char*>(buffer) + done, count - done, offset + done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return done > 0 ? done : -errno;
+    if (n < 0) return Noted<std::int64_t>(done > 0 ? done : -errno, errno);
     if (n == 0) break;
     done += n;
   }
@@ -195,12 +218,14 @@ std::int64_t TLockedFile::WriteAt(std::int64_t offset, const std::vector<TByteSp
     if (span.Size < 0) return -EINVAL;
     if (span.Size > 0) parts.push_back({const_cast<void*>(span.Data), static_cast<std::size_t>(span.Size)});
   }
+  last_failure = 0;
+  if (Injected(writes_to_skip, writes_to_fail)) return Noted<std::int64_t>(-write_failure, write_failure);
   std::int64_t done = 0;
   for (std::size_t first = 0; first < parts.size();) {
     const int count = static_cast<int>(std::min<std::size_t>(parts.size() - first, IOV_MAX));
     ssize_t n = pwritev(fd_, parts.data() + first, count, offset + done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return done > 0 ? done : -errno;
+    if (n < 0) return Noted<std::int64_t>(done > 0 ? done : -errno, errno);
     if (n == 0) break;
     done += n;
     // Past the parts written whole, then into a part written in part.
@@ -224,10 +249,26 @@ int TLockedFile::Truncate(std::int64_t size) {
   do {
     rc = ftruncate(fd_, size);
   } while (rc < 0 && errno == EINTR);
-  return rc < 0 ? -errno : 0;
+  return rc < 0 ? Noted(-errno, errno) : Noted(0, 0);
 }
 
-int TLockedFile::Sync() { return fsync(fd_) < 0 ? -errno : 0; }
+int TLockedFile::Sync() {
+  if (Injected(syncs_to_skip, syncs_to_fail)) return Noted(-sync_failure, sync_failure);
+  return fsync(fd_) < 0 ? Noted(-errno, errno) : Noted(0, 0);
+}
+
+int TLockedFile::LastFailure() { return last_failure; }
+
+void TLockedFile::FailWrites(int skip, int count, int error) {
+  write_failure.store(error);
+  writes_to_skip.store(skip);
+  writes_to_fail.store(count);
+}
+
+void TLockedFile::FailSyncs(int count, int error) {
+  sync_failure.store(error);
+  syncs_to_fail.store(count);
+}
 
 int TLockedFile::StartWriteback(std::int64_t offset, std::int64_t count) {
   return sync_file_range(fd_, offset, count, SYNC_FILE_RANGE_WRITE) < 0 ? -errno : 0;

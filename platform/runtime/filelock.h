@@ -89,6 +89,14 @@ public:
   std::int64_t WriteAt(std::int64_t offset, const std::vector<TByteSpan>& spans);
   int Truncate(std::int64_t size);
   int Sync();
+  // The errno of this thread's last write, cut or sync that failed, 0 when
+  // the last of them succeeded: the system's reason behind a short write.
+  static int LastFailure();
+  // Test hooks, as a full or failing disk: after `skip` more writes the
+  // next `count` writes fail with `error`; the next `count` syncs fail with
+  // `error`. Both before the system is asked.
+  static void FailWrites(int skip, int count, int error);
+  static void FailSyncs(int count, int error);
   // Starts writing the file's changed bytes in [offset, offset + count)
   // to disk without waiting for them; a later Sync waits only for what is
   // still under way. Answers 0 or -errno.

@@ -8,6 +8,7 @@
 
 #include "platform/runtime/cp1252.h"
 #include "platform/runtime/filelock.h"
+#include "platform/runtime/os_files.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/errors/errors.h"
 #include "tables/lib/allocator.h"
@@ -362,6 +363,11 @@ std::int32_t EngineErrorOfErrno(int negated_errno) {
     default:
       return -err::kUnknownOsError;
   }
+}
+
+std::string SystemReason() {
+  const int error = rtl::TLockedFile::LastFailure();
+  return error == 0 ? std::string() : rtl::os::ErrorText(error);
 }
 
 std::string TrimFileName(const std::string& name) { return rtl::Trim(name); }

@@ -188,6 +188,10 @@ private:
 // The negated engine error number of a negated errno.
 std::int32_t EngineErrorOfErrno(int negated_errno);
 
+// The system's text for why this thread's last write, cut or sync of a
+// disk file failed ("No space left on device"); "" when it did not.
+std::string SystemReason();
+
 // The file name as the registry compares it: trimmed of characters up to
 // and including the blank at both ends.
 std::string TrimFileName(const std::string& name);

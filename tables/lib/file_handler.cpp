@@ -21,6 +21,12 @@ void TFileHandler::Fail(std::int64_t negated_code) {
   RaiseError(static_cast<TEngineErrorCode>(-negated_code), file_name_);
 }
 
+void TFileHandler::FailWrite() {
+  // A disk file's failure carries the system's reason (a full disk, an
+  // I/O error); a memory file has none to give.
+  RaiseError(err::kWriteError, file_name_, {}, {}, OnDisk() ? SystemReason() : std::string());
+}
+
 void TFileHandler::OpenFile() {
   if (is_open_) return;
   TFileList& files = FileList();
@@ -106,7 +112,7 @@ void TFileHandler::Write(const void* buffer, std::int64_t count) {
     ObserverKeepsPosition([&] { observer_->BeforeWrite(*this, position, count); });
   }
   Fault(TFaultSite::Write);
-  if (file_->Write(handle_, buffer, count) != count) RaiseError(err::kWriteError, file_name_);
+  if (file_->Write(handle_, buffer, count) != count) FailWrite();
 }
 
 void TFileHandler::ObserverKeepsPosition(const std::function<void()>& call) {
@@ -133,7 +139,7 @@ void TFileHandler::WriteSpans(std::int64_t position, const std::vector<rtl::TByt
   Fault(TFaultSite::Write);
   std::int64_t count = 0;
   for (const rtl::TByteSpan& span : spans) count += span.Size;
-  if (file_->WriteSpans(handle_, position, spans) != count) RaiseError(err::kWriteError, file_name_);
+  if (file_->WriteSpans(handle_, position, spans) != count) FailWrite();
 }
 
 bool TFileHandler::OnDisk() const {
@@ -154,7 +160,8 @@ std::function<void()> TFileHandler::DeferredSpans(std::int64_t position, std::ve
   std::int64_t count = 0;
   for (const rtl::TByteSpan& span : spans) count += span.Size;
   return [physical, name = file_name_, position, spans = std::move(spans), count] {
-    if (physical->WriteSpansWithoutLock(position, spans) != count) RaiseError(err::kWriteError, name);
+    if (physical->WriteSpansWithoutLock(position, spans) != count)
+      RaiseError(err::kWriteError, name, {}, {}, SystemReason());
   };
 }
 
@@ -169,7 +176,7 @@ void TFileHandler::Flush() {
     ObserverKeepsPosition([&] { observer_->BeforeFlush(*this); });
   }
   if (file_) Fault(TFaultSite::Flush);
-  if (file_ && !file_->Flush(handle_)) RaiseError(err::kWriteError, file_name_);
+  if (file_ && !file_->Flush(handle_)) FailWrite();
 }
 
 std::function<void()> TFileHandler::EarlySync() {
@@ -179,7 +186,7 @@ std::function<void()> TFileHandler::EarlySync() {
   // meanwhile. An error is raised here, not left for the Flush after (the
   // system reports a failed write-back only once).
   return [physical, name = file_name_] {
-    if (!physical->SyncWithoutLock()) RaiseError(err::kWriteError, name);
+    if (!physical->SyncWithoutLock()) RaiseError(err::kWriteError, name, {}, {}, SystemReason());
   };
 }
 

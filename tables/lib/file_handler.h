@@ -6,8 +6,9 @@
 // name as the table context: the registry's error when opening, creating,
 // renaming, deleting or copying fails; 9217 for a failed or short read
 // (unless a short read is allowed); 9218 for a failed or short write or
-// flush. Each handler has its own position on the shared file; callers that
-// seek and then transfer hold LockFileHandler round the pair.
+// flush, a disk file's with the system's reason (SystemReason) as its
+// message. Each handler has its own position on the shared file; callers
+// that seek and then transfer hold LockFileHandler round the pair.
 #pragma once
 
 #include <cstdint>
@@ -147,6 +148,8 @@ private:
   // Runs an observer call with the handler's position saved and restored.
   void ObserverKeepsPosition(const std::function<void()>& call);
   [[noreturn]] void Fail(std::int64_t negated_code);
+  // 9218 for this file, with the system's reason when there is one.
+  [[noreturn]] void FailWrite();
   // Takes the registry's answer to an open or create: the handle, or raises.
   void Attach(std::int32_t result);
 

@@ -24,12 +24,17 @@ public:
     entry->ClearUseCount();
     return entry;
   }
-  void Return(T* entry) { delete Keep(entry); }
+  void Return(T* entry) noexcept { delete Keep(entry); }
   // Keeps `entry` as a spare while there is room (nullptr), else answers it
-  // back for the caller to free.
-  T* Keep(T* entry) {
+  // back for the caller to free. Never raises: entries go back on clean-up
+  // paths (a file closed in a destructor), also when memory has run out.
+  T* Keep(T* entry) noexcept {
     if (spares_.size() >= limit_) return entry;
-    spares_.emplace_back(entry);
+    try {
+      spares_.emplace_back(entry);
+    } catch (...) {
+      return entry;
+    }
     return nullptr;
   }
   void FreeAll() { spares_.clear(); }

@@ -178,7 +178,7 @@ void TJournal::WriteHeaderBytes(const std::vector<std::uint8_t>& header) {
   jnl::Step();
   if (file_->WriteAt(0, header.data(), static_cast<std::int64_t>(header.size())) !=
       static_cast<std::int64_t>(header.size()))
-    RaiseError(err::kWriteError, path_);
+    RaiseError(err::kWriteError, path_, {}, {}, SystemReason());
   started_ = true;
   end_ = adopted_ ? ahead_end_ : entries_from_;
 }
@@ -186,7 +186,7 @@ void TJournal::WriteHeaderBytes(const std::vector<std::uint8_t>& header) {
 void TJournal::Sync() {
   if (!sync_) return;
   jnl::Step();
-  if (!jnl::SyncJournal(*file_)) RaiseError(err::kWriteError, path_);
+  if (!jnl::SyncJournal(*file_)) RaiseError(err::kWriteError, path_, {}, {}, SystemReason());
 }
 
 std::int64_t TJournal::EntriesStart() const {
@@ -205,7 +205,7 @@ void TJournal::KeepClearOfLoose(std::int64_t from, std::int64_t to) {
 void TJournal::Settle() {
   if (!loose_) return;
   jnl::Step();
-  if (file_ && !jnl::SyncJournal(*file_)) RaiseError(err::kWriteError, file_path_);
+  if (file_ && !jnl::SyncJournal(*file_)) RaiseError(err::kWriteError, file_path_, {}, {}, SystemReason());
   loose_ = false;
 }
 
@@ -223,7 +223,7 @@ void TJournal::Append(const std::uint8_t* record, std::size_t size) {
   KeepClearOfLoose(end_, end_ + static_cast<std::int64_t>(size));
   jnl::Step();
   if (file_->WriteAt(end_, record, static_cast<std::int64_t>(size)) != static_cast<std::int64_t>(size))
-    RaiseError(err::kWriteError, path_);
+    RaiseError(err::kWriteError, path_, {}, {}, SystemReason());
   end_ += static_cast<std::int64_t>(size);
   Sync();
 }
@@ -281,8 +281,9 @@ void TJournal::Commit(bool settle) {
   if (!ended) {
     // Not known to be on disk: the header goes back, so that the undo (or,
     // should that fail, the next opener) puts the files back.
+    const std::string reason = SystemReason();
     file_->WriteAt(0, header_.data(), static_cast<std::int64_t>(header_.size()));
-    RaiseError(err::kWriteError, path_);
+    RaiseError(err::kWriteError, path_, {}, {}, reason);
   }
   if (sync_) {
     loose_ = loose;

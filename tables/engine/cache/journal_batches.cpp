@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "tables/engine/cache/journal.h"
+#include "tables/lib/abstract_file.h"
 #include "tables/engine/cache/journal_hooks.h"
 #include "tables/engine/errors/errors.h"
 
@@ -67,7 +68,7 @@ void TJournal::LaunchBatch(bool sync_journal, std::future<void> before) {
                                                 before = std::move(before)]() mutable {
     try {
       if (before.valid()) before.get();
-      if (sync_journal && !jnl::SyncJournal(*file)) RaiseError(err::kWriteError, path);
+      if (sync_journal && !jnl::SyncJournal(*file)) RaiseError(err::kWriteError, path, {}, {}, SystemReason());
       for (const std::function<void()>& write : writes) write();
     } catch (...) {
       done->set_exception(std::current_exception());
@@ -165,7 +166,7 @@ void TJournal::LaunchFollowing(bool synced) {
 void TJournal::SyncInBackground() {
   jnl::Step();
   journal_sync_ = std::async(std::launch::async, [file = file_.get(), path = path_] {
-    if (!jnl::SyncJournal(*file)) RaiseError(err::kWriteError, path);
+    if (!jnl::SyncJournal(*file)) RaiseError(err::kWriteError, path, {}, {}, SystemReason());
   });
   KeepHeldPending();
 }

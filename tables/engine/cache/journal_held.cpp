@@ -9,6 +9,7 @@
 #include "tables/engine/base/scope_exit.h"
 #include "tables/engine/cache/cache_io.h"
 #include "tables/engine/cache/journal.h"
+#include "tables/lib/abstract_file.h"
 #include "tables/engine/cache/journal_codec.h"
 #include "tables/engine/cache/journal_hooks.h"
 #include "tables/engine/errors/errors.h"
@@ -262,7 +263,7 @@ bool TJournal::JournalBatch(const TBatchPlan& plan) {
       jnl::Step();
       if (file_->WriteAt(at + static_cast<std::int64_t>(done), batch_.data() + done,
                          static_cast<std::int64_t>(piece)) != static_cast<std::int64_t>(piece))
-        RaiseError(err::kWriteError, path_);
+        RaiseError(err::kWriteError, path_, {}, {}, SystemReason());
       done += piece;
     }
     end_ = at + static_cast<std::int64_t>(batch_.size());

@@ -4,6 +4,7 @@
 
 #include "tables/engine/cache/cache_io.h"
 #include "tables/engine/cache/journal.h"
+#include "tables/lib/abstract_file.h"
 #include "tables/engine/cache/journal_codec.h"
 #include "tables/engine/cache/journal_hooks.h"
 #include "tables/engine/errors/errors.h"
@@ -70,7 +71,7 @@ bool TJournal::Recover(const std::string& path, const std::vector<TFileHandler*>
   // The files hold their old bytes again (and are on disk): the journal
   // is ended like a committed one.
   if (!file_->Writable() || file_->WriteAt(0, jnl::kEndMark, sizeof jnl::kEndMark) != sizeof jnl::kEndMark || !jnl::SyncJournal(*file_))
-    RaiseError(err::kWriteError, path);
+    RaiseError(err::kWriteError, path, {}, {}, SystemReason());
   return true;
 }
 

@@ -5,7 +5,9 @@
 // Check.
 #pragma once
 
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/runtime/exceptions.h"
@@ -47,5 +49,21 @@ void Check(TEngineErrorCode status);
 // until the text is formatted, so another thread's error cannot lend its
 // contexts. Used for the statuses cursors return (8705, 8706, 8709, ...).
 void Check(TEngineErrorCode status, std::string_view table);
+
+// Runs `work`, raising memory that runs out in it (std::bad_alloc, or a
+// thread the system cannot start) as 11016 with `table` as its context:
+// whole-table work on a large table fails as an engine error, never ends
+// the process.
+template <class F>
+decltype(auto) RaisingOutOfMemory(std::string_view table, F&& work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    RaiseError(err::kOutOfMemory, table);
+  } catch (const std::system_error& e) {
+    if (e.code() != std::errc::resource_unavailable_try_again) throw;
+    RaiseError(err::kOutOfMemory, table);
+  }
+}
 
 }  // namespace korvex

@@ -8,7 +8,9 @@ namespace korvex {
 namespace {
 
 // One template per number. `contexts` names the context texts that fill the
-// '%s' placeholders, in order: T table, F field, I index, M message.
+// '%s' placeholders, in order: T table, F field, I index, M message; a
+// trailing R adds the message, when there is one, after ": " (the system's
+// reason for a failed transfer).
 struct ErrorEntry {
   TEngineErrorCode code;
   const char* contexts;
@@ -26,8 +28,8 @@ constexpr ErrorEntry kErrors[] = {
     {8962, "T", "Data record buffers corrupt in table '%s'"},
     {8963, "T", "BLOB block buffers corrupt in table '%s'"},
     {8965, "T", "Index page buffers corrupt in table '%s'"},
-    {9217, "T", "Error reading from table '%s'"},
-    {9218, "T", "Error writing to table '%s'"},
+    {9217, "TR", "Error reading from table '%s'"},
+    {9218, "TR", "Error writing to table '%s'"},
     {9220, "T", "Cannot delete table '%s'"},
     {9221, "T", "Error accessing header information for table '%s'"},
     {9477, "T", "Maximum record size exceeded in table '%s'"},
@@ -127,6 +129,7 @@ std::string Fill(const ErrorEntry& entry, const ErrorRecord& record) {
       out += *p;
     }
   }
+  if (*next == 'R' && !record.message.empty()) out += ": " + record.message;
   return out;
 }
 

@@ -29,7 +29,11 @@ TBlobFile::TBlobFile(TTableHost* host, bool encrypted) : TFileHandler(host), hos
 }
 
 TBlobFile::~TBlobFile() {
-  TBlobFile::CloseFile();
+  // A close that fails (memory run out) still leaves with the object.
+  try {
+    TBlobFile::CloseFile();
+  } catch (...) {
+  }
   pool_.FreeAll();
 }
 
@@ -275,7 +279,7 @@ bool TBlobFile::GetNextFreeBlock(void* cursor, TBlock*& block) {
     changed_ = true;
   }
   if (free_ == 0) {
-    if (std::uint64_t{file_size_} + block_size_ > kMaxTableBytes) Fail(err::kTableFull);
+    if (std::uint64_t{file_size_} + block_size_ > kMaxTableBytes) FailHeader(err::kTableFull);
     block = GetNewBlockBuffer(file_size_);
     block->Modified = true;  // the file has no bytes for it yet
     file_size_ += block_size_;

@@ -51,6 +51,9 @@ class TWriteUndo;
 
 inline constexpr std::uint32_t kBlobHeaderSize = 512;
 inline constexpr std::uint32_t kMinBlobBlockSize = 64;
+// Bytes of blocks a table writing alone (exclusive, no transaction) keeps
+// cached between its writes: past them the table flushes (data_table.h).
+inline constexpr std::size_t kHeldBlockBudget = std::size_t{4} << 20;
 
 // The pool of spare blocks of one BLOB file.
 using TBlockStack = TEntryPool<TBlock>;
@@ -148,10 +151,15 @@ public:
   TBlock* FetchBlock(void* cursor, std::uint32_t offset, bool read_ahead, std::uint32_t count);
   TBlock* FetchFreeBlock(void* cursor);
   [[noreturn]] void Fail(TEngineErrorCode code) const;
+  // A fault of this file (its header, its size): the error names the file.
   [[noreturn]] void FailHeader(TEngineErrorCode code) const;
 
   const TBlobFileStatistics& Statistics() const { return stats_; }
   std::size_t CachedBlocks() const { return cache_.Count(); }
+  // Whether the cached blocks take more than kHeldBlockBudget.
+  bool HoldsPastBudget() const {
+    return cache_.Count() > BaseCapacity() && cache_.Count() * std::size_t{block_size_} > kHeldBlockBudget;
+  }
   std::size_t CacheCapacity() const { return cache_.Capacity(); }
 
 private:

@@ -29,7 +29,11 @@ TDataFile::TDataFile(TTableHost* host)
 }
 
 TDataFile::~TDataFile() {
-  TDataFile::CloseFile();
+  // A close that fails (memory run out) still leaves with the object.
+  try {
+    TDataFile::CloseFile();
+  } catch (...) {
+  }
   pool_.FreeAll();
 }
 

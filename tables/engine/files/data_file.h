@@ -69,6 +69,9 @@ using TRecordStack = TEntryPool<TRecord>;
 inline constexpr std::uint32_t kMaxRecordNumber = 99999999;
 // Bytes of records kept as read once the record cache lets them go.
 inline constexpr std::size_t kCleanRecordBudget = std::size_t{16} << 20;
+// Bytes of records a table writing alone (exclusive, no transaction) keeps
+// cached between its writes: past them the table flushes (data_table.h).
+inline constexpr std::size_t kHeldRecordBudget = std::size_t{4} << 20;
 inline constexpr std::uint64_t kMaxTableBytes = 2000000000;
 
 class TDataFile : public TFileHandler {
@@ -224,6 +227,11 @@ public:
   std::size_t CachedRecords() const { return cache_.Count(); }
   std::size_t CopiedRecords() const { return copies_.Count(); }
   std::size_t CacheCapacity() const { return cache_.Capacity(); }
+  // Whether the cached records take more than kHeldRecordBudget.
+  bool HoldsPastBudget() const {
+    return cache_.Count() > base_capacity_ &&
+           cache_.Count() * std::size_t{header_.RecordSize} > kHeldRecordBudget;
+  }
   std::uint32_t ReadAheadLimit() const { return read_ahead_limit_; }
   std::uint64_t DataStart() const { return kDataHeaderSize + std::uint64_t{kFieldDefinitionSize} * fields_.size(); }
 

@@ -51,7 +51,11 @@ TIndexFile::TIndexFile(TTableHost* host, bool encrypted) : TFileHandler(host), h
 }
 
 TIndexFile::~TIndexFile() {
-  TIndexFile::CloseFile();
+  // A close that fails (memory run out) still leaves with the object.
+  try {
+    TIndexFile::CloseFile();
+  } catch (...) {
+  }
   JoinFreeing();
   pool_.FreeAll();
 }
@@ -456,6 +460,16 @@ void TIndexFile::ForEachSlot(bool system_slot, const F& f) {
   if (system_slot) f(kSystemSlot);
 }
 
+bool TIndexFile::HoldsPastBudget() const {
+  std::size_t pages = caches_[kSystemSlot].Count(), places = base_[kSystemSlot];
+  for (std::uint8_t s = 0; s <= std::min(count_, kMaxSecondaryIndexes); ++s) {
+    pages += caches_[s].Count();
+    places += base_[s];
+  }
+  // Lists hold their own places between writes anyway.
+  return pages > std::max(places, kHeldPageBudget);
+}
+
 void TIndexFile::FreeSlotPages(std::uint8_t slot) {
   caches_[slot].Clear([this](TCacheEntry* e) { pool_.Return(static_cast<TPage*>(e)); });
   // The places descents added go with the pages.
@@ -560,7 +574,7 @@ bool TIndexFile::GetNextFreePage(void* cursor, std::uint8_t slot, TPage*& page) 
   page = nullptr;
   const std::uint32_t head = Slots()[slot].FreePage;
   if (head == 0) {
-    if (std::uint64_t{file_size_} + kIndexPageSize > kMaxTableBytes) Fail(err::kTableFull);
+    if (std::uint64_t{file_size_} + kIndexPageSize > kMaxTableBytes) FailHeader(err::kTableFull);
     const std::uint32_t offset = file_size_;
     copies_.Erase(offset);
     TPage* fresh = GetNewPageBuffer(slot, offset);

@@ -74,6 +74,10 @@ inline constexpr std::size_t kDescentPageCacheSize = 4096;
 inline constexpr std::size_t kDescentPageGrowth = 4096;
 // Bytes of pages kept as read once the page caches let them go.
 inline constexpr std::size_t kCleanPageBudget = std::size_t{8} << 20;
+// Pages the lists of a table writing alone (exclusive, no transaction)
+// hold together between its writes: past them the table flushes
+// (data_table.h).
+inline constexpr std::size_t kHeldPageBudget = 4096;
 
 inline constexpr char kSystemIndexName[] = "Sys Deleted";
 
@@ -209,13 +213,15 @@ public:
 
   const TIndexFileStatistics& Statistics() const { return stats_; }
   std::size_t CachedPages(std::uint8_t slot) const { return caches_[slot].Count(); }
+  // Whether the lists hold more than kHeldPageBudget pages together.
+  bool HoldsPastBudget() const;
   std::size_t CopiedPages() const { return copies_.Count(); }
   std::size_t CacheCapacity(std::uint8_t slot) const { return caches_[slot].Capacity(); }
   // The places the list keeps outside held writes: kPageCacheSize and what
   // descents added.
   std::size_t CacheBase(std::uint8_t slot) const { return base_[slot]; }
   [[noreturn]] void Fail(TEngineErrorCode code, const std::string& index = {}) const;
-  // A fault of this file's header: the error names the file.
+  // A fault of this file (its header, its size): the error names the file.
   [[noreturn]] void FailHeader(TEngineErrorCode code) const;
 
 private:

@@ -3,6 +3,7 @@
 // restructure. The cursor layer declares these; their work lives here, on
 // the cursor's public interface.
 #include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/engine/maintenance/record_sort.h"
 #include "tables/engine/maintenance/table_copy.h"
 #include "tables/engine/maintenance/table_repair.h"
@@ -81,20 +82,24 @@ TRecordSortResult TDataCursor::SortRecordBuffers(const TRecordSortRequest& reque
 }
 
 void TDataCursor::RepairTable(bool verify_only, bool adopt_blob_signatures) {
-  RepairTableOf(*this, verify_only, adopt_blob_signatures);
+  RaisingOutOfMemory(GetTableName(), [&] { RepairTableOf(*this, verify_only, adopt_blob_signatures); });
 }
 
-void TDataCursor::UpgradeTable() { UpgradeTableOf(*this); }
+void TDataCursor::UpgradeTable() {
+  RaisingOutOfMemory(GetTableName(), [&] { UpgradeTableOf(*this); });
+}
 
 void TDataCursor::CopyTable(const std::string& new_name, bool copy_indexes) {
-  TTableCopy(*this, new_name, copy_indexes).Run();
+  RaisingOutOfMemory(GetTableName(), [&] { TTableCopy(*this, new_name, copy_indexes).Run(); });
 }
 
 void TDataCursor::OptimizeTable(const std::string& index_name, bool no_backup) {
-  korvex::OptimizeTable(*this, index_name, no_backup);
+  RaisingOutOfMemory(GetTableName(), [&] { korvex::OptimizeTable(*this, index_name, no_backup); });
 }
 
-void TDataCursor::RestructureTable(const TRestructureRequest& request) { TTableRestructure(*this, request).Run(); }
+void TDataCursor::RestructureTable(const TRestructureRequest& request) {
+  RaisingOutOfMemory(GetTableName(), [&] { TTableRestructure(*this, request).Run(); });
+}
 
 void TDataCursor::ResetFieldNumbers() { RenumberFieldsByPosition(*this); }
 

@@ -196,6 +196,23 @@ void TTableRepair::CheckIndexPointers() {
   }
 }
 
+void TTableRepair::CheckIndexCount() {
+  // Deleting an index frees its pages before the count drops, so a slot
+  // past the count whose tree has a root is an index the count lost: its
+  // pages belong to no index. A repair takes it back in (and rebuilds it).
+  const std::uint8_t count = index_->GetIndexCount();
+  std::uint8_t whole = count;
+  while (whole < kMaxSecondaryIndexes) {
+    const TIndexDefinition& d = index_->GetIndexDefinition(static_cast<std::uint8_t>(whole + 1));
+    if (d.Root == 0 || d.FieldCount == 0 || d.Name.empty()) break;
+    Log("Pages of index " + d.Name + " past the index count belong to no index, " + Fixed());
+    ++whole;
+  }
+  if (whole == count) return;
+  Log("Invalid index count of " + std::to_string(count) + " in index header, " + Fixed());
+  if (!request_.VerifyOnly) index_->SetIndexCount(whole);
+}
+
 namespace {
 bool FileFailure(TEngineErrorCode code) {
   return code == err::kReadError || code == err::kWriteError || code == err::kTableFull ||
@@ -255,6 +272,7 @@ void TTableRepair::RepairHeaders() {
         index_->GetFileSize() % kIndexPageSize != 0)
       Log("Invalid file size in index file header, " + Fixed());
     CheckIndexPointers();
+    CheckIndexCount();
     if (!verify) index_->ClearHeader();
     index_->RepairHeader(this, !verify);
     reported(sound, before, "index file");
@@ -703,6 +721,17 @@ void TTableRepair::Run() {
 void TTableRepair::RunOnFiles() {
   const std::string head = (request_.VerifyOnly ? "Verification of table " : "Repair of table ") + request_.TableName;
   OpenFiles();
+  try {
+    PassOnFiles(head);
+  } catch (const std::exception& e) {
+    // A log that was begun ends with the failure, never as completed.
+    if (started_) Log(head + " failed at " + TimeText() + ": " + e.what());
+    throw;
+  }
+  Log(head + " completed at " + TimeText());
+}
+
+void TTableRepair::PassOnFiles(const std::string& head) {
   // A repair writes its files through a journal of its own: when it fails
   // part way (a file it cannot read or write), the files go back to what
   // they were, so a repair either finishes or leaves the table as it was.
@@ -730,6 +759,7 @@ void TTableRepair::RunOnFiles() {
 
 void TTableRepair::Pass(const std::string& head) {
   Log(head + " started at " + TimeText());
+  started_ = true;
   for (const std::string& line : pending_) Log(line);
   const std::uint32_t first_free = data_->GetHeader().FirstFreeRecord;
   // The trees as found, before the header repair clears them.
@@ -740,7 +770,6 @@ void TTableRepair::Pass(const std::string& head) {
     // holds: the pass reads only whole records.
     if (!RecordsReadable()) {
       Log(head + " ended early: records unreadable until repaired");
-      Log(head + " completed at " + TimeText());
       return;
     }
   }
@@ -759,7 +788,6 @@ void TTableRepair::Pass(const std::string& head) {
     Log("Index " + name + " rebuilt from the records, error fixed");
   }
   Finish();
-  Log(head + " completed at " + TimeText());
 }
 
 }  // namespace korvex

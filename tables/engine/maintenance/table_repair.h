@@ -77,8 +77,7 @@ public:
   static std::string TimeText();
 
 private:
-  // The checks and, when repairing, the writes, from the first log line to
-  // the last.
+  // The checks and, when repairing, the writes, from the first log line on.
   void Pass(const std::string& head);
   TTableHost* Host() { return &host_; }
   void Log(const std::string& line) const;
@@ -86,7 +85,11 @@ private:
   void Pending(const std::string& line) { pending_.push_back(line); }
   std::string Fixed() const { return request_.VerifyOnly ? "error not fixed" : "error fixed"; }
   std::string Sibling(const char* extension) const;
+  // The log's first and last lines round PassOnFiles: "... completed at",
+  // or "... failed at" with the error when it raises.
   void RunOnFiles();
+  // The pass, under the repair's journal unless it only verifies.
+  void PassOnFiles(const std::string& head);
   // The file named for an exclusive open by the repair.
   void Prepare(TFileHandler& file, const std::string& name) const;
   // A hot journal: played back when repairing, else reported.
@@ -103,6 +106,8 @@ private:
   void RepairHeaders();
   void CheckFreeChain(std::uint32_t first_free);
   void CheckIndexPointers();
+  // Indexes past the header's index count that still own pages.
+  void CheckIndexCount();
   // The highest record ID of all records, read before anything changes.
   std::uint32_t HighestRecordID();
   void RecordPass();
@@ -159,6 +164,7 @@ private:
   // The BLOB references a deleted record keeps may name blocks freed long
   // ago: walking them to free what is left is no finding.
   bool quiet_ = false;
+  bool started_ = false;  // the log's first line is out
   std::vector<std::string> pending_;
   std::vector<std::uint8_t> slots_;  // the indexes to rebuild
   std::vector<std::uint8_t> faulty_;  // of those, the ones found faulty first

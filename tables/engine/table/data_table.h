@@ -222,9 +222,10 @@ public:
   // writing early) and keep the before-image of each record, page, block
   // and header on its first touch. EndWrite ends a write that succeeded
   // with its one closing flush under the journal (none while a transaction
-  // or an exclusive open holds the writes); should that flush fail, the
-  // files are played back and the write is undone before the failure is
-  // raised. UndoWrite puts the before-images back after a failure. Writes
+  // or an exclusive open holds the writes; an exclusive table's BeginWrite
+  // flushes once its caches pass their budgets, CachesPastBudget); should
+  // that flush fail, the files are played back and the write is undone
+  // before the failure is raised. UndoWrite puts the before-images back after a failure. Writes
   // nest: only the outermost one counts. EndWrite without BeginWrite is the
   // closing flush alone.
   void BeginWrite();
@@ -315,6 +316,9 @@ private:
   bool UsesJournal() const;
   std::string JournalPath() const;
   std::vector<TFileHandler*> JournalFiles();
+  // Whether a cache holds more than its budget for writes held between
+  // writes (kHeldRecordBudget, kHeldPageBudget, kHeldBlockBudget).
+  bool CachesPastBudget() const;
   // Inside a transaction: the index pages the write just ended changed for
   // the first time go to the journal ahead of the commit's flush.
   void JournalPagesAhead();

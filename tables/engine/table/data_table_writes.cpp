@@ -11,6 +11,13 @@ void TDataTable::AttachUndo(TWriteUndo* undo) {
 }
 
 void TDataTable::BeginWrite() {
+  // A table writing alone keeps its writes cached only up to the caches'
+  // budgets: past them they go to the files (under the journal, as every
+  // flush) before the next write, so that a rewrite of a large table holds
+  // no more than that, and a flush that fails fails that write, which has
+  // not begun, while the writes before it stay in the caches.
+  if (write_depth_ == 0 && exclusive_ && !in_transaction_ && !read_only_ && CachesPastBudget())
+    FlushBuffers(true, false, false, false, false);
   if (write_depth_++ > 0) return;
   undo_.Clear();
   if (data_->IsOpen()) data_->SaveHeader(undo_);
@@ -53,6 +60,11 @@ void TDataTable::EndWrite(bool force_data, bool force_index, bool force_blob) {
     if (data_->IsOpen()) data_->SpillRecords();
     if (index_->IsOpen()) index_->SpillPages();
   }
+}
+
+bool TDataTable::CachesPastBudget() const {
+  return (data_->IsOpen() && data_->HoldsPastBudget()) || (index_->IsOpen() && index_->HoldsPastBudget()) ||
+         (HasBlobs() && blob_->IsOpen() && blob_->HoldsPastBudget());
 }
 
 void TDataTable::JournalPagesAhead() {

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/runtime/coding.h"
+#include "tables/engine/errors/engine_error.h"
 #include "tables/engine/files/blob_buffer.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/engine_test_support.h"
@@ -256,6 +257,16 @@ TEST(BlobFile, BlocksOfABlobAndTheirReuse) {
   testing::CheckResult check = t.Check();  // the dropped blocks belong to no chain
   EXPECT_EQ(check.status, 0) << check.output;
   EXPECT_NE(check.output.find("warning: block 1024 is in no BLOB"), std::string::npos);
+  // A file at the size limit is full: the error names it, not the table.
+  t.host.name = "t.DAT";
+  t.blob->SetFileSize(static_cast<std::uint32_t>(kMaxTableBytes) - 256);
+  std::string full;
+  try {
+    t.Write(1, Pattern(2000, 5));
+  } catch (const EKORVEXEngineError& e) {
+    full = e.what();
+  }
+  EXPECT_NE(full.find("# 9479 The table 't.BLB' is full"), std::string::npos) << full;
 }
 
 // The block size is the whole 16-bit value: 1024 is not 512.

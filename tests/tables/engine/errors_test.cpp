@@ -60,6 +60,10 @@ TEST(EngineErrors, ContextsFillTheMessages) {
       {11016, "T", "F", "I", "M", "There is insufficient operating system memory available for the current operation"},
       {1, "fams", "", "", "", "Unknown error occurred with table 'fams'"},
       {8710, "100%s done %d", "", "", "", "Record not found in table '100%s done %d'"},
+      // A failed transfer gives the system's reason when there is one.
+      {9218, "t.DAT", "", "", "No space left on device", "Error writing to table 't.DAT': No space left on device"},
+      {9217, "t.IDX", "", "", "Input/output error", "Error reading from table 't.IDX': Input/output error"},
+      {9218, "t.DAT", "", "", "", "Error writing to table 't.DAT'"},
   };
   for (const Case& c : cases) {
     Raised(c.number, c.table, c.field, c.index, c.message);

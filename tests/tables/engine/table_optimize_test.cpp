@@ -2,9 +2,15 @@
 // table with a primary key, a non-unique and a descending index and a
 // memo. The physical order after an optimize is read from the data file by
 // python3; records are compared by ID with what a cursor read before.
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -232,6 +238,116 @@ TEST(TableOptimize, AFailureBeforeTheSwapLeavesTheTableAsItWas) {
     for (auto& e : fs::directory_iterator(d.path())) files += e.is_regular_file();
     EXPECT_EQ(files, 3u);
   }
+}
+
+// The address space this process has mapped, in bytes.
+std::uint64_t MappedBytes() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+  return 0;
+}
+
+constexpr char kOutOfMemoryChild[] = "QV_OPTIMIZE_OUT_OF_MEMORY";
+
+// The child of RunningOutOfMemoryIsAnEngineError, this program started
+// again (a fresh process: a forked one keeps the address space its parent
+// reserved): optimizes "<folder>/t" with `headroom` MB of address space
+// beyond what it has mapped. Exits 0 on success, 2 on 11016, 3 on another
+// engine error, 4 on anything else.
+[[noreturn]] void OptimizeWithLittleMemory(const std::string& arguments) {
+  std::istringstream in(arguments);
+  std::string folder, work;
+  std::uint64_t headroom = 0;
+  std::getline(in, folder, '|');
+  std::getline(in, work, '|');
+  in >> headroom;
+  int code = 4;
+  try {
+    MaintenanceEnv env(folder);
+    env.session.SetPrivateDirectory(work);
+    auto c = NewCursor(env.dir, true);
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = MappedBytes() + (headroom << 20);
+    setrlimit(RLIMIT_AS, &limit);
+    c->OptimizeTable("ByA", true);
+    code = 0;
+  } catch (const EKORVEXEngineError& e) {
+    code = e.ErrorCode() == err::kOutOfMemory ? 2 : 3;
+  } catch (...) {
+  }
+  std::fflush(nullptr);
+  _exit(code);
+}
+
+// An optimize that runs out of memory (a process whose address space is
+// limited to what it has mapped plus less than the table's size) ends with
+// an engine error or succeeds: the process is never ended, a failure leaves
+// the table's files as they were and a success its records.
+TEST(TableOptimize, RunningOutOfMemoryIsAnEngineError) {
+  if (const char* child = std::getenv(kOutOfMemoryChild)) OptimizeWithLittleMemory(child);
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address-space limit";
+#endif
+  qvtest::TempDir d, work;
+  MaintenanceEnv env(d.path().string());
+  std::vector<TFieldDefinition> fields{Field("Id", dtInteger, 0, fstAutoInc), Field("A", dtString, 250),
+                                       Field("B", dtString, 250), Field("C", dtString, 250),
+                                       Field("Memo", dtBlob, 0, fstMemo)};
+  TTableCreation creation;
+  creation.Overwrite = true;
+  creation.Indexes = {Index("", {1}, true), Index("ByA", {2})};
+  creation.IndexCount = 1;
+  {
+    auto c = NewCursor(env.dir, true);
+    c->CreateTable(creation, fields);
+    c->OpenCursor();
+    std::mt19937 rng(9);
+    Bytes b(c->GetRecordSize());
+    for (int i = 0; i < 12000; ++i) {
+      c->InitRecord(b.data());
+      std::string text(240, ' ');
+      for (char& ch : text) ch = static_cast<char>('a' + rng() % 26);
+      for (int f = 2; f <= 4; ++f) PutText(*c, f, b, text.substr(static_cast<std::size_t>(f) * 7));
+      ASSERT_EQ(c->OpenBlob(5, b.data(), 2), 0);
+      ASSERT_EQ(c->PutBlob(5, b.data(), 0, reinterpret_cast<const std::uint8_t*>(text.data()), 240), 0);
+      c->AppendRecord(b.data());
+    }
+    c->CloseCursor();
+  }
+  std::uintmax_t table_bytes = 0;
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) table_bytes += fs::file_size(Path(d, std::string("t") + ext));
+  const Snapshot records = Read(env.dir);
+  int successes = 0, failures = 0;
+  for (std::uint64_t headroom_mb : {1, 6, 16}) {
+    SCOPED_TRACE(std::to_string(headroom_mb) + " MB to spare");
+    ASSERT_LT(headroom_mb << 20, table_bytes);
+    const std::string before = FilesOf(Path(d, "t"));
+    const std::string arguments = d.path().string() + "|" + work.path().string() + "|" + std::to_string(headroom_mb);
+    const pid_t child = fork();
+    if (child == 0) {
+      setenv(kOutOfMemoryChild, arguments.c_str(), 1);
+      execl("/proc/self/exe", "tables_engine_tests", "--gtest_filter=TableOptimize.RunningOutOfMemoryIsAnEngineError",
+            static_cast<char*>(nullptr));
+      _exit(5);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    const int code = WEXITSTATUS(status);
+    ASSERT_LT(code, 4) << "not an engine error";
+    if (code == 0) {
+      ++successes;
+      EXPECT_EQ(Read(env.dir), records);
+    } else {
+      ++failures;
+      EXPECT_EQ(FilesOf(Path(d, "t")), before);
+    }
+    ExpectChecks(Path(d, "t.DAT"));
+  }
+  EXPECT_GT(failures, 0);
+  std::printf("optimize of %ju bytes under address-space limits: %d succeeded, %d failed\n", table_bytes,
+              successes, failures);
 }
 
 TEST(TableOptimize, CopiesTakeTheIndexesOverTheFieldsTheyKeep) {

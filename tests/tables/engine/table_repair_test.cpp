@@ -3,6 +3,7 @@
 // byte-identical files after verification, the independent checker after a
 // repair, every record python3 can read from the damaged file kept, and a
 // second repair that finds nothing; hot journals; guards; record IDs.
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/runtime/filelock.h"
 #include "support/child_process.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
@@ -342,6 +344,97 @@ TEST(TableRepair, MissingRecordIDsTakeIDsAboveAllOthers) {
                               "print(ids[0], len(set(ids)) == len(ids), struct.unpack_from('<I', d, 17)[0])\n");
   EXPECT_EQ(ids, "41 True 41\n");
   EXPECT_EQ(RunTableCheck(dat).status, 0);
+}
+
+// An index count cut from 1 to 0 leaves the secondary index's tree in the
+// file, owned by no index: verification reports it and changes nothing,
+// repair takes the index back in and rebuilds it, the checker agrees.
+TEST(TableRepair, AnIndexPastTheCountIsReportedAndTakenBackIn) {
+  Env env;
+  qvtest::TempDir folder;
+  TDataDirectory* dir = env.Dir(folder.Path());
+  BuildReference(env, dir);
+  const std::string base = folder.Path() + "/t";
+  PatchFile(base + ".IDX", "d = bytearray(open(path, 'rb').read())\nd[13] = 0\nopen(path, 'wb').write(d)\n");
+  EXPECT_NE(RunTableCheck(base + ".DAT").status, 0);
+  const std::string idx = qvtest::ReadFileBytes(base + ".IDX");
+  Report verified = env.Run(dir, true);
+  EXPECT_EQ(Text(verified.lines),
+            "Verification of table t.DAT started at <time>\n"
+            "Pages of index ByCode past the index count belong to no index, error not fixed\n"
+            "Invalid index count of 0 in index header, error not fixed\n"
+            "Verification of table t.DAT completed at <time>\n");
+  EXPECT_EQ(qvtest::ReadFileBytes(base + ".IDX"), idx);
+  Report repaired = env.Run(dir, false);
+  EXPECT_EQ(repaired.lines.at(1), "Pages of index ByCode past the index count belong to no index, error fixed");
+  EXPECT_EQ(repaired.lines.at(2), "Invalid index count of 0 in index header, error fixed");
+  EXPECT_EQ(repaired.lines.back(), "Repair of table t.DAT completed at <time>");
+  CheckResult check = RunTableCheck(base + ".DAT");
+  EXPECT_EQ(check.status, 0) << check.output;
+  auto c = env.Cursor(dir);
+  c->OpenCursor();
+  c->SetIndexName("ByCode");
+  EXPECT_EQ(c->GetRecordCount(), 12u);
+  c->CloseCursor();
+  EXPECT_EQ(Text(env.Run(dir, true).lines),
+            "Verification of table t.DAT started at <time>\nVerification of table t.DAT completed at <time>\n");
+}
+
+// A repair that cannot write (a full disk, a failing one: the system's
+// failure injected after k writes, for every k until one gets through)
+// raises 9218 with the system's reason, logs its failure as its last line
+// and leaves the files as they were.
+TEST(TableRepair, AFailedRepairLogsItsFailureAndChangesNothing) {
+  Env env;
+  qvtest::TempDir folder;
+  TDataDirectory* dir = env.Dir(folder.Path());
+  BuildReference(env, dir);
+  const std::string base = folder.Path() + "/t";
+  // A fault the repair mends: the header's record count.
+  PatchFile(base + ".IDX", "d = bytearray(open(path, 'rb').read())\nd[3974] ^= 1\nopen(path, 'wb').write(d)\n");
+  auto files_now = [&] {
+    std::string all;
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) all += qvtest::ReadFileBytes(base + ext) + "|";
+    return all;
+  };
+  struct Case {
+    int error;
+    const char* reason;
+  };
+  for (Case k : {Case{ENOSPC, "No space left on device"}, Case{EIO, "Input/output error"}}) {
+    const std::string files = files_now();
+    int failures = 0;
+    for (int skip = 0;; ++skip) {
+      SCOPED_TRACE(std::to_string(skip) + " writes before " + k.reason);
+      Report report;
+      auto c = env.Cursor(dir);
+      c->SetRepairLogCallback(LogLine, &report);
+      std::string raised;
+      rtl::TLockedFile::FailWrites(skip, 1, k.error);
+      try {
+        c->RepairTable(false, false);
+      } catch (const EKORVEXEngineError& e) {
+        raised = e.what();
+      }
+      rtl::TLockedFile::FailWrites(0, 0, 0);
+      if (raised.empty()) {
+        EXPECT_EQ(report.lines.back(), "Repair of table t.DAT completed at <time>");
+        break;
+      }
+      ++failures;
+      EXPECT_NE(raised.find("# 9218 Error writing to table '"), std::string::npos) << raised;
+      EXPECT_NE(raised.find(std::string("': ") + k.reason), std::string::npos) << raised;
+      ASSERT_FALSE(report.lines.empty());
+      EXPECT_EQ(report.lines.back().rfind("Repair of table t.DAT failed at ", 0), 0u) << report.lines.back();
+      EXPECT_NE(report.lines.back().find(raised), std::string::npos);
+      for (const std::string& line : report.lines) EXPECT_EQ(line.find("completed"), std::string::npos);
+      ASSERT_EQ(files_now(), files);
+      ASSERT_FALSE(TJournal::IsHot(base + ".JNL"));
+    }
+    EXPECT_GT(failures, 3);
+    // The repaired table goes back to the fault for the next kind.
+    PatchFile(base + ".IDX", "d = bytearray(open(path, 'rb').read())\nd[3974] ^= 1\nopen(path, 'wb').write(d)\n");
+  }
 }
 
 }  // namespace

@@ -312,7 +312,7 @@ TEST(WriteFailures, EveryInjectedFaultUndoesTheWrite) {
 
 // A file that cannot grow past a size, for every size between the largest
 // file before and after the write: the write either succeeds whole or
-// fails leaving the files as they were.
+// fails leaving the files as they were; its error says why.
 TEST(WriteFailures, AFullFileAtAnySizeLeavesTheFilesAsTheyWere) {
   qvtest::TempDir tmp;
   const std::string base = tmp.path().string() + "/base";
@@ -353,8 +353,18 @@ TEST(WriteFailures, AFullFileAtAnySizeLeavesTheFilesAsTheyWere) {
         rlimit lowered = saved;
         lowered.rlim_cur = limit;
         setrlimit(RLIMIT_FSIZE, &lowered);
-        raised = RaisedNumber(write);
+        std::string message;
+        try {
+          write();
+        } catch (const EKORVEXEngineError& e) {
+          raised = e.ErrorCode();
+          message = e.what();
+        }
         setrlimit(RLIMIT_FSIZE, &saved);
+        // The system's reason comes with the error.
+        if (raised == err::kWriteError) {
+          EXPECT_NE(message.find("': File too large"), std::string::npos) << message;
+        }
         if (raised != 0) {
           EXPECT_EQ(Snapshot(c), before);
         }

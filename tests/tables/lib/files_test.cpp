@@ -411,13 +411,16 @@ TEST_F(DiskFiles, AFullDiskIsAWriteError) {
     WriteText(*file, block);
     std::string message;
     if (RaisedNumber([&] { WriteText(*file, block); }, &message) != 9218) return 3;
-    if (message != "KORVEX Engine Error # 9218 Error writing to table '" + path + "'") return 4;
+    // The system's reason follows the file's name.
+    if (message != "KORVEX Engine Error # 9218 Error writing to table '" + path + "': File too large") return 4;
     return 0;
   });
   EXPECT_EQ(code, 0);
   auto device = Handler("/dev/full");
   device->OpenFile();
-  EXPECT_EQ(RaisedNumber([&] { WriteText(*device, "x"); }), 9218);
+  std::string message;
+  EXPECT_EQ(RaisedNumber([&] { WriteText(*device, "x"); }, &message), 9218);
+  EXPECT_EQ(message, "KORVEX Engine Error # 9218 Error writing to table '/dev/full': No space left on device");
 }
 
 // Two handlers of one disk file made anew.
