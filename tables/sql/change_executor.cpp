@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/runtime/exceptions.h"
 #include "platform/runtime/sysutils.h"
 #include "tables/engine/base/scope_exit.h"
 #include "tables/engine/errors/errors.h"
@@ -14,6 +15,7 @@
 #include "tables/lib/language_settings.h"
 #include "tables/sql/select_executor.h"
 #include "tables/sql/statement.h"
+#include "tables/sql/statement_undo.h"
 
 namespace korvex {
 
@@ -27,6 +29,24 @@ TTransactionObserver& Observer() {
   return observer;
 }
 
+
+// 8191 as "8,191".
+std::string GroupedNumber(std::uint32_t n) {
+  std::string digits = std::to_string(n);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+  return digits;
+}
+
+// Throws the error being handled again, its message followed by `note`.
+[[noreturn]] void AppendToError(const std::string& note) {
+  if (note.empty()) throw;
+  try {
+    throw;
+  } catch (rtl::Exception& e) {
+    e.SetMessage(e.Message() + note);
+    throw;
+  }
+}
 
 const char* StatementName(std::uint8_t kind) { return kind == skInsert ? "INSERT" : "UPDATE"; }
 
@@ -400,24 +420,39 @@ void TChangeExecutor::Execute() {
   interval_ = query_.CommitIntervalGiven ? query_.CommitInterval
                                          : DefaultCommitInterval(cursor_->GetPhysicalRecordSize());
   since_commit_ = 0;
+  committed_ = 0;
+  undo_.reset();
+  if (!own_transaction_) {
+    std::vector<int> blobs;
+    for (const Column& column : columns_)
+      if (kind == skUpdate && column.def.DataType == dtBlob) blobs.push_back(column.field);
+    undo_ = std::make_unique<TStatementUndo>(*cursor_, query_.NoAutoInc && kind != skDelete, std::move(blobs));
+  }
   if (own_transaction_) Transaction(TTransactionCall::Start);
   try {
     if (kind == skInsert) InsertFromSubSelect();
     else ChangeRows();
   } catch (...) {
+    std::string kept;
     if (own_transaction_) {
       try {
         Transaction(TTransactionCall::Rollback);
       } catch (...) {
       }
+      kept = CommittedNote();
+    } else {
+      kept = TakeBack();
     }
     try {
       cursor_->FreeAllBlobs(true);
       cursor_->SetToBegin();
     } catch (...) {
     }
-    throw;
+    undo_.reset();
+    query_.RowsAffected = static_cast<std::int32_t>(committed_);
+    AppendToError(kept);
   }
+  undo_.reset();
   if (!own_transaction_) return;
   try {
     Transaction(TTransactionCall::Commit);
@@ -428,8 +463,30 @@ void TChangeExecutor::Execute() {
       Transaction(TTransactionCall::Rollback);
     } catch (...) {
     }
-    throw;
+    query_.RowsAffected = static_cast<std::int32_t>(committed_);
+    AppendToError(CommittedNote());
   }
+}
+
+std::string TChangeExecutor::CommittedNote() const {
+  if (committed_ == 0) return {};
+  return "; " + GroupedNumber(committed_) + (committed_ == 1 ? " row was" : " rows were") +
+         " committed before the error";
+}
+
+std::string TChangeExecutor::TakeBack() {
+  if (!undo_) return {};
+  try {
+    undo_->Undo();
+    return {};
+  } catch (...) {
+  }
+  // What is left of the statement cannot stay in the transaction unseen.
+  try {
+    directory_->RollbackTransaction();
+  } catch (...) {
+  }
+  return "; its changes could not be taken back, and the transaction was rolled back";
 }
 
 bool TChangeExecutor::RowDone(std::uint32_t rows_read, std::uint32_t total) {
@@ -437,6 +494,8 @@ bool TChangeExecutor::RowDone(std::uint32_t rows_read, std::uint32_t total) {
   if (interval_commits_ && ++since_commit_ >= interval_) {
     since_commit_ = 0;
     Transaction(TTransactionCall::CommitKeepOpen);
+    // The caller's transaction takes back all of a failed statement.
+    if (own_transaction_) committed_ = static_cast<std::uint32_t>(query_.RowsAffected);
   }
   bool abort = false;
   const auto percent =
@@ -584,6 +643,7 @@ void TChangeExecutor::InsertFromSubSelect() {
       StoreOrFail(columns_[i], record.data(), &value, from.Name);
     }
     cursor_->AppendRecord(record.data(), false);
+    if (undo_) undo_->Appended();
     return RowDone(read, total);
   };
   if (stream) {
@@ -641,10 +701,21 @@ void TChangeExecutor::ChangeRows() {
       }
     }
     if (deleting) {
-      cursor_->DeleteRecord(old.data(), false);
+      if (undo_) undo_->Deleting(old.data());
+      try {
+        cursor_->DeleteRecord(old.data(), false);
+      } catch (...) {
+        if (undo_) undo_->Forget();
+        throw;
+      }
     } else {
       cursor_->UserWriteLockRecord(0);
+      bool noted = false;
       try {
+        if (undo_) {
+          undo_->Modifying(old.data());
+          noted = true;
+        }
         record = old;
         for (std::size_t i = 0; i < columns_.size(); ++i) {
           const Column& column = columns_[i];
@@ -662,6 +733,7 @@ void TChangeExecutor::ChangeRows() {
         }
         cursor_->ModifyRecord(record.data(), true, false);
       } catch (...) {
+        if (noted) undo_->Forget();
         try {
           cursor_->UserWriteUnlockRecord(0);
         } catch (...) {

@@ -13,6 +13,14 @@
 // commit interval is the one given, else 262140 divided by the target's
 // record size, at most 8191.
 //
+// A statement that fails in its own transaction keeps the rows its
+// interval commits made durable, and its error ends with how many ("; 8,191
+// rows were committed before the error"); the rows affected say the same.
+// One that fails in the caller's transaction takes back every change it
+// made (statement_undo.h) and leaves that transaction running with what
+// came before it; should the taking back fail, the transaction is rolled
+// back and the error says so.
+//
 // UPDATE and DELETE walk the target in physical record order: a change
 // never moves a record there, so each row is met once. The WHERE
 // conditions an index answers filter the cursor first (where_filters.h),
@@ -42,6 +50,8 @@
 #include "tables/sql/where_filters.h"
 
 namespace korvex {
+
+class TStatementUndo;
 
 // The transaction calls of a statement, for observers (tests).
 enum class TTransactionCall : std::uint8_t { Start, CommitKeepOpen, Commit, Rollback };
@@ -96,6 +106,12 @@ private:
   // reports progress; false when the progress callback stopped the loop.
   bool RowDone(std::uint32_t rows_read, std::uint32_t total);
   void Transaction(TTransactionCall call);
+  // What a failed statement says after its error: the rows its own
+  // transaction's interval commits kept ("" for none).
+  std::string CommittedNote() const;
+  // A failed statement's changes taken back from the caller's transaction;
+  // should that fail, the transaction is rolled back and the note says so.
+  std::string TakeBack();
   static bool FieldValue(void* user, const void* record, TExpToken* result);
   static bool LookupField(void* user, TExpToken* node);
 
@@ -110,6 +126,9 @@ private:
   bool interval_commits_ = false;
   std::int32_t interval_ = 0;
   std::int32_t since_commit_ = 0;
+  std::uint32_t committed_ = 0;  // rows the statement's own interval commits made durable
+  // The statement's changes in the caller's transaction, while it runs.
+  std::unique_ptr<TStatementUndo> undo_;
   // The filter of the WHERE conditions an index answers, while rows change.
   TWhereFilters where_filters_;
 };

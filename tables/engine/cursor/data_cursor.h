@@ -553,8 +553,9 @@ public:
   // deleted.
   bool ReadPhysicalRecord(std::uint32_t n, std::vector<std::uint8_t>& buffer);
   // Appends keep the record IDs their buffers give, with an auto-increment
-  // field or without (a table built from another's records).
-  void KeepGivenRecordIDs() { suppress_auto_inc_ = true; }
+  // field or without (a table built from another's records, a deleted
+  // record put back); false gives them new IDs again.
+  void KeepGivenRecordIDs(bool value = true) { suppress_auto_inc_ = value; }
   // A new BLOB of a record buffer with the given content.
   void PutBlobContent(int field, std::uint8_t* buffer, const std::vector<std::uint8_t>& content);
   // The comparison and a record's key of the index at a position

@@ -71,6 +71,8 @@ enum class TCarried { Whole, Changed, Failed };
 bool ConvertsBack(const TFieldDefinition& from, const std::uint8_t* value, const TFieldDefinition& to,
                   const std::uint8_t* converted) {
   if (from.DataType == dtString) return true;
+  // A time of day given a date has a day it never had.
+  if (from.DataType == dtTime && to.DataType == dtTimeStamp) return false;
   std::uint8_t back[kConvertBufferSize + 5] = {};
   std::memcpy(back, converted, std::min<std::size_t>(to.PhysicalSize, kConvertBufferSize));
   if (!ConvertExpression(to.DataType, to.PhysicalSize, to.PhysicalDecimals, from.DataType, from.PhysicalSize,
@@ -90,7 +92,8 @@ bool ConvertsBack(const TFieldDefinition& from, const std::uint8_t* value, const
 // Failed (nothing stored) when the value does not convert: a number out of
 // range, a text that is no value of the type or too long for the field;
 // Changed (the converted value stored) when it converts into another value:
-// a fraction rounded, a time of day or decimals cut off.
+// a fraction rounded, a time of day or decimals cut off, a time of day
+// given a day as a timestamp.
 TCarried CarryValue(const TFieldDefinition& from, const std::uint8_t* old_record, const TFieldDefinition& to,
                     std::uint8_t* new_record) {
   const std::uint8_t* value = old_record + from.Offset + 1;

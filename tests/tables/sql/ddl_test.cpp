@@ -258,6 +258,20 @@ TEST_F(DdlTest, AltersThatWouldLoseRecordsOrValuesAreRefused) {
   // An empty table takes a NOT NULL column without a default, as SQLite does.
   ASSERT_EQ(RunError("CREATE TABLE e (k INTEGER)"), "");
   EXPECT_EQ(RunError("ALTER TABLE e ADD r INTEGER NOT NULL"), "");
+  // A time of day has no day to become a date or a timestamp; a column of
+  // NULLs alone changes its type.
+  ASSERT_EQ(RunError("CREATE TABLE h (k INTEGER, tm TIME, tn TIME)"), "");
+  ASSERT_EQ(Run("INSERT INTO h VALUES (1, NULL, NULL)"), "OK 1");
+  ASSERT_EQ(Run("INSERT INTO h VALUES (2, '10:00:00', NULL)"), "OK 1");
+  const std::vector<std::string> times = Dump("h");
+  for (const char* type : {"TIMESTAMP", "DATE"}) {
+    const std::string error = RunError(std::string("ALTER TABLE h REDEFINE tm ") + type);
+    EXPECT_NE(error.find(std::string("column tm in record 2 does not convert to ") + type), std::string::npos)
+        << error;
+    EXPECT_EQ(Dump("h"), times);
+  }
+  EXPECT_EQ(RunError("ALTER TABLE h REDEFINE tn TIMESTAMP"), "");
+  EXPECT_EQ(RunError("ALTER TABLE h REDEFINE tm CHAR(8)"), "");
 }
 
 }  // namespace

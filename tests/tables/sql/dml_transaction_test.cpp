@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <random>
@@ -111,11 +112,11 @@ protected:
 
   // The table checked by the engine's verification (no error logged) and
   // its journal ended.
-  void ExpectSound(TDataDirectory* dir) {
+  void ExpectSound(TDataDirectory* dir, const char* table = "R") {
     std::vector<std::string> log;
     {
       TDataCursor check(dir);
-      check.SetTableName("R");
+      check.SetTableName(table);
       check.SetExclusive(true);
       check.SetRepairLogCallback(
           [](void* user, const std::string& line) {
@@ -126,7 +127,78 @@ protected:
       check.RepairTable(true, false);
     }
     for (const std::string& line : log) EXPECT_EQ(line.find("error"), std::string::npos) << line;
-    EXPECT_FALSE(TJournal::IsHot((fs::path(path_) / "R.JNL").string()));
+    EXPECT_FALSE(TJournal::IsHot((fs::path(path_) / (std::string(table) + ".JNL")).string()));
+  }
+
+  // P (Id primary key, A, S CHAR(8), F, memo M) with an index PA on A and
+  // `count` rows in physical order of their Ids: A = Id % 97, S "s" and
+  // Id % 1000, F = Id / 2, M "memo " and the Id for odd Ids. Row `wide`
+  // has the S "abcdefgh": S || 'x' no longer fits there.
+  void MakeMemoRows(std::int32_t count, std::int32_t wide) {
+    MakeDmlTables();
+    ASSERT_EQ(RunError("CREATE INDEX PA ON P (A)"), "");
+    TDataCursor cursor(dir_);
+    cursor.SetTableName("P");
+    cursor.SetExclusive(true);
+    cursor.OpenCursor();
+    std::vector<std::uint8_t> record(cursor.GetRecordSize());
+    for (std::int32_t id = 1; id <= count; ++id) {
+      cursor.InitRecord(record.data());
+      const std::int32_t a = id % 97;
+      const double f = id / 2.0;
+      char text[9] = {};
+      std::snprintf(text, sizeof text, "%s", id == wide ? "abcdefgh" : ("s" + std::to_string(id % 1000)).c_str());
+      cursor.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&id));
+      cursor.PutField(2, record.data(), reinterpret_cast<const std::uint8_t*>(&a));
+      cursor.PutField(3, record.data(), reinterpret_cast<const std::uint8_t*>(text));
+      cursor.PutField(4, record.data(), reinterpret_cast<const std::uint8_t*>(&f));
+      if (id % 2 != 0) {
+        const std::string memo = "memo " + std::to_string(id);
+        cursor.PutBlobContent(5, record.data(), std::vector<std::uint8_t>(memo.begin(), memo.end()));
+      }
+      cursor.AppendRecord(record.data(), false);
+    }
+    cursor.CloseCursor();
+  }
+
+  // The default commit interval of P.
+  std::int32_t MemoRowsInterval() {
+    MakeDmlTables();
+    TDataCursor cursor(dir_);
+    cursor.SetTableName("P");
+    cursor.OpenCursor();
+    return DefaultCommitInterval(cursor.GetPhysicalRecordSize());
+  }
+
+  // What a statement may change of P: its rows (memos whole), its records
+  // in physical order with their record IDs, and its Ids in the order of PA.
+  struct Snapshot {
+    std::vector<std::string> rows, physical, by_a;
+  };
+  Snapshot Take() {
+    Snapshot s;
+    s.rows = Dump("P");
+    TDataCursor cursor(dir_);
+    cursor.SetTableName("P");
+    cursor.OpenCursor();
+    std::vector<std::uint8_t> record(cursor.GetRecordSize());
+    while (cursor.GetNextRecord(record.data()) == 0)
+      s.physical.push_back(std::to_string(TDataCursor::GetRecordID(record.data())) + ":" +
+                           FieldText(cursor, 1, record.data()));
+    TIndexDefinition index;
+    cursor.GetIndexDefinition(1, index);
+    EXPECT_EQ(index.Name, "PA");
+    cursor.SetIndexPos(1);
+    cursor.SetToBegin();
+    while (cursor.GetNextRecord(record.data()) == 0) s.by_a.push_back(FieldText(cursor, 1, record.data()));
+    cursor.CloseCursor();
+    return s;
+  }
+  void ExpectSame(const Snapshot& a, const Snapshot& b) {
+    EXPECT_EQ(a.rows.size(), b.rows.size());
+    EXPECT_TRUE(a.rows == b.rows);
+    EXPECT_TRUE(a.physical == b.physical);
+    EXPECT_TRUE(a.by_a == b.by_a);
   }
 
   // The statement's transaction calls, as letters: S start, k commit kept
@@ -190,6 +262,105 @@ TEST_F(DmlTransactionTest, FailuresRollBackToTheSameBytes) {
   EXPECT_EQ(Run("UPDATE P SET Id = 50 WHERE A > 10"), "ERR");
   EXPECT_EQ(Run("INSERT INTO P (Id, A) SELECT Id + 40, A FROM P"), "ERR");
   EXPECT_TRUE(keyed == TableFileBytes({"P"}));
+}
+
+// A statement failing part way inside the caller's transaction, past the
+// commit interval, with and without COMMIT INTERVAL, takes back every
+// change it made: P's rows, memos, physical order, index order and last
+// record ID are as the transaction had them before the statement (which
+// had changed P already), the transaction goes on, and its COMMIT saves
+// exactly that. INSERT ... SELECT both streamed and gathered, UPDATE of a
+// key, a text and a memo, and DELETE stopped by a record another session
+// holds.
+TEST_F(DmlTransactionTest, AFailedStatementInATransactionTakesItselfBack) {
+  const std::int32_t interval = MemoRowsInterval();
+  const std::int32_t wide = 2 * interval + 100, count = wide + 500;
+  MakeMemoRows(count, wide);
+  ASSERT_EQ(RunError("CREATE TABLE Q (Id INTEGER, A INTEGER, S CHAR(8), F FLOAT, M BLOB(0,1))"), "");
+  ASSERT_EQ(Run("INSERT INTO Q SELECT Id, A, S, F, M FROM P"), "OK " + std::to_string(count));
+  const std::string too_long = kSqlPrefix + "Value too long for column S";
+  struct Case {
+    const char* text;
+    std::string error;
+    bool locked;  // another session holds row `wide`
+  };
+  const Case cases[] = {
+      {"INSERT INTO P (Id, A, S, F, M) SELECT Id + 100000, A, S || 'x', F, M FROM P", too_long, false},
+      {"INSERT INTO P (Id, A, S, F, M) SELECT Id + 200000, A + 1, S || 'x', F, M FROM Q", too_long, false},
+      {"UPDATE P SET A = A + 7, S = S || 'x', M = S || ' new'", too_long, false},
+      {"UPDATE P SET Id = Id + 300000, S = S || 'x', M = NULL COMMIT INTERVAL 1000", too_long, false},
+      {"DELETE FROM P WHERE F > 1", "", true},
+  };
+  int round = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ++round;
+    TDataSession other;
+    TDataCursor holder(other.OpenDataDirectory("other", path_));
+    if (c.locked) {
+      session_->LockRetryCount = 1;
+      session_->LockWaitTime = 1;
+      holder.SetTableName("P");
+      holder.OpenCursor();
+      std::vector<std::uint8_t> record(holder.GetRecordSize());
+      while (holder.GetNextRecord(record.data()) == 0 && FieldText(holder, 1, record.data()) != std::to_string(wide)) {
+      }
+      holder.UserWriteLockRecord(0);
+    }
+    dir_->StartTransaction();
+    // The transaction's own changes before the statement: a key, a memo, a
+    // deleted record and an appended one.
+    const std::string r = std::to_string(round);
+    ASSERT_EQ(Run("UPDATE P SET A = A + 1, M = 'before " + r + "' WHERE Id <= 40"), "OK 40");
+    ASSERT_EQ(Run("DELETE FROM P WHERE Id = " + std::to_string(50 + round)), "OK 1");
+    ASSERT_EQ(Run("INSERT INTO P (Id, A, S, M) VALUES (" + std::to_string(900000 + round) + ", 3, 'new', 'm')"),
+              "OK 1");
+    const Snapshot before = Take();
+    Observe();
+    const std::string error = RunError(c.text);
+    SetTransactionObserver({});
+    if (c.error.empty()) EXPECT_NE(error, "");
+    else EXPECT_EQ(error, c.error);
+    EXPECT_EQ(calls_.find_first_of("SCR"), std::string::npos) << calls_;
+    EXPECT_TRUE(dir_->TransactionInProgress());
+    ExpectSame(Take(), before);
+    dir_->CommitTransaction(true);
+    ExpectSame(Take(), before);
+    if (c.locked) {
+      holder.UserWriteUnlockRecord(0);
+      holder.CloseCursor();
+      session_->LockRetryCount = 15;
+      session_->LockWaitTime = 100;
+    }
+  }
+  ExpectSound(dir_, "P");
+}
+
+// Outside a transaction a failing statement keeps the rows of the interval
+// commits it made, and its error says how many: exactly those rows are
+// changed. With an interval beyond the failing row it keeps none.
+TEST_F(DmlTransactionTest, AFailedStatementNamesTheRowsItsCommitsKept) {
+  const std::int32_t interval = MemoRowsInterval();
+  const std::int32_t wide = 2 * interval + 100;
+  MakeMemoRows(wide + 50, wide);
+  const std::string kept = std::to_string(2 * interval);
+  const std::string grouped = kept.substr(0, kept.size() - 3) + "," + kept.substr(kept.size() - 3);
+  const std::string error = kSqlPrefix + "Value too long for column S; " + grouped + " rows were committed before the error";
+  auto count = [&](const std::string& where) {
+    TQueryStatement statement(dir_);
+    return ResultRows(*Execute(statement, "SELECT COUNT(*) FROM P WHERE " + where)).at(0);
+  };
+  EXPECT_EQ(RunError("UPDATE P SET S = S || 'x', A = A + 1000"), error);
+  // Rows 1 .. 2 x interval, the first in physical order, changed; no other.
+  EXPECT_EQ(count("A >= 1000"), kept);
+  EXPECT_EQ(count("A >= 1000 AND Id <= " + kept), kept);
+  EXPECT_EQ(RunError("INSERT INTO P (Id, A, S, M) SELECT Id + 100000, A, S || 'x', M FROM P"), error);
+  EXPECT_EQ(count("Id > 100000"), kept);
+  EXPECT_EQ(RunError("DELETE FROM P WHERE Id > 100000"), "");
+  EXPECT_EQ(RunError("UPDATE P SET S = S || 'x', A = A + 1000 COMMIT INTERVAL 100000"),
+            kSqlPrefix + "Value too long for column S");
+  EXPECT_EQ(count("A >= 2000"), "0");
+  ExpectSound(dir_, "P");
 }
 
 bool StopAfter(void* user, std::int32_t rows, std::uint16_t, bool& abort) {

@@ -196,6 +196,43 @@ TEST_F(QueryTest, Scripts) {
   EXPECT_EQ(Rows(q), std::vector<std::string>{"38"});
 }
 
+// Through the component, in the database's transaction: a statement that
+// fails part way leaves the rows, and the index on A, as the transaction
+// had them, and the transaction goes on to its commit.
+TEST_F(QueryTest, AFailedStatementInATransactionTakesItselfBack) {
+  Exec("CREATE INDEX TA ON T (A)");
+  Exec("UPDATE T SET S = 'abcdefgh' WHERE Id = 30");
+  TKORVEXDatabase db(nullptr);
+  db.SetDatabaseName("Undo");
+  db.SetDirectory(dir_.path().string());
+  db.Open();
+  db.StartTransaction();
+  TKORVEXQuery q;
+  q.SetDatabaseName("Undo");
+  auto rows = [&](const std::string& text) {
+    TKORVEXQuery select;
+    select.SetDatabaseName("Undo");
+    select.SetSQL(text);
+    select.Open();
+    return Rows(select);
+  };
+  q.SetSQL("DELETE FROM T WHERE Id = 1");
+  q.ExecSQL();
+  const std::vector<std::string> before = rows("SELECT * FROM T"), keyed = rows("SELECT Id FROM T WHERE A = 2");
+  ASSERT_EQ(before.size(), 39u);
+  for (const char* text : {"UPDATE T SET A = A + 10, S = S || 'x'", "INSERT INTO T SELECT Id + 100, A, S || 'x' FROM T"}) {
+    SCOPED_TRACE(text);
+    q.SetSQL(text);
+    EXPECT_NE(Raised([&] { q.ExecSQL(); }).find("Value too long for column S"), std::string::npos);
+    EXPECT_TRUE(db.InTransaction());
+    EXPECT_EQ(rows("SELECT * FROM T"), before);
+    EXPECT_EQ(rows("SELECT Id FROM T WHERE A = 2"), keyed);
+  }
+  db.Commit();
+  EXPECT_EQ(rows("SELECT * FROM T"), before);
+  EXPECT_EQ(rows("SELECT Id FROM T WHERE A > 9"), std::vector<std::string>{});
+}
+
 TEST_F(QueryTest, MasterDetailAndCopies) {
   Exec("CREATE TABLE M (Id INTEGER, Name CHAR(10))");
   for (int i = 0; i < 5; ++i) Exec("INSERT INTO M VALUES (" + std::to_string(i) + ", 'm" + std::to_string(i) + "')");
