@@ -115,6 +115,24 @@ std::string CoreList(const std::vector<int>& cores) {
   return list;
 }
 
+// The vector path every run of the search command must report ("path P"
+// in its output): the benchmark's own, which the command inherits through
+// QV_SIMD. A run that reports another makes the whole report false.
+struct PathCheck {
+  std::string command;   // the command's program
+  std::string expected;  // the path the report names
+  int runs = 0;
+  std::vector<std::string> wrong;  // what the runs that differed reported
+};
+PathCheck path_check;
+
+std::string CommandPath(const std::string& output) {
+  const size_t at = output.find("\npath ");
+  if (at == std::string::npos) return "(none)";
+  const size_t from = at + 6, end = output.find('\n', from);
+  return output.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
 // One run of a whole process: wall and CPU seconds, peak memory, output.
 struct ProcessRun {
   double wall = 0, cpu = 0;
@@ -158,6 +176,11 @@ ProcessRun RunTool(const std::vector<std::string>& argv, const std::vector<std::
   run.peak_mb = usage.ru_maxrss * 1024 / 1e6;
   if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)  // grep and rg answer 1 for no match
     throw std::runtime_error(argv[0] + " failed");
+  if (argv[0] == path_check.command) {
+    ++path_check.runs;
+    const std::string path = CommandPath(run.out);
+    if (path != path_check.expected) path_check.wrong.push_back(path);
+  }
   return run;
 }
 
@@ -293,7 +316,9 @@ std::string DistinctSoundName(int64_t i) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--search") == 0) return bench::SearchCommand(argc, argv);
   const Args args = ParseArgs(argc, argv);
-  const std::vector<std::string> c_env = {"LC_ALL=C", "PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin")};
+  std::vector<std::string> c_env = {"LC_ALL=C", "PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin")};
+  // The path forced here is forced in the command too (the tools ignore it).
+  if (const char* simd = std::getenv("QV_SIMD")) c_env.push_back(std::string("QV_SIMD=") + simd);
   // The command is timed as its own program, built beside this one: the
   // process measured maps none of the benchmark's code.
   const fs::path command_path = fs::read_symlink("/proc/self/exe").parent_path() / "bench_search_command";
@@ -302,6 +327,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string command = command_path.string();
+  path_check.command = command;
+  path_check.expected = appcore::SimdPathName(appcore::ActiveSimdPath());
   const std::string load_before = bench::LoadAverage();
 
   // 1. The register set.
@@ -454,6 +481,36 @@ int main(int argc, char** argv) {
     rows.push_back(pmem);
   }
 
+  // Two cores against one: the command on two cores by turns with itself on
+  // one, each run pinned as it starts (rg likewise, shown beside). Two
+  // cores must take at most 1 / 1.4 of one core's time.
+  const bool have_two = core_sets.size() > 2;
+  auto two_over_one = [&](const Commands& c, const std::string& size, bool fuzzy) {
+    if (!have_two) return;
+    const std::vector<int>& one_core = core_sets[0].cores;
+    const std::vector<int>& two_cores = core_sets[1].cores;
+    const std::vector<std::string>& ours = fuzzy ? c.fuzzy : c.exact;
+    const std::vector<std::string> rg = fuzzy ? c.rg_fuzzy : c.rg_exact;
+    const std::vector<std::string> rg1 = one_thread(rg);
+    auto pinned = [&](const std::vector<int>& cores, const std::vector<std::string>& command) {
+      return [&cores, &command, &c_env](Samples& s) {
+        PinTo(cores);
+        s.Add(RunTool(command, c_env));
+      };
+    };
+    Row mine{std::string("two cores over one: ") + (fuzzy ? "fuzzy" : "exact") + " at " + size, "the same, 1 core",
+             {}, {}, 1 / 1.4};
+    Row theirs{std::string("two cores over one: ") + (fuzzy ? "rg -w -e .." : "rg") + " at " + size,
+               "the same, 1 core (-j1)", {}, {}, 0};
+    ByTurns(n, {{mine.theirs, pinned(one_core, ours)},
+                {mine.ours, pinned(two_cores, ours)},
+                {theirs.theirs, pinned(one_core, rg1)},
+                {theirs.ours, pinned(two_cores, rg)}});
+    PinTo(all_cores);
+    rows.push_back(mine);
+    rows.push_back(theirs);
+  };
+
   // Growth: time per million record lines on a set of growth_lines against
   // that of the main set, one core and all cores; on that set too, the
   // commands against rg on the same cores. The main set's command runs again
@@ -515,12 +572,15 @@ int main(int argc, char** argv) {
       }
     }
     PinTo(all_cores);
+    const std::string big_size = std::to_string(big_made->generated.record_lines / 1000) + "k";
+    two_over_one(big, big_size, false);
+    two_over_one(big, big_size, true);
     if (!args.keep) big_made->Remove();
   }
 
   // The large set: the exact search at lines_large against rg on the same
-  // cores, and how much longer each takes than on the main set (both sets
-  // by turns): the search's growth may not exceed rg's.
+  // cores, and (shown) how much longer each takes than on the main set,
+  // both sets by turns.
   std::string large_note;
   int64_t large_exact_bap = -1, large_rg_exact_bap = -1;
   if (args.large_lines > 0) {
@@ -551,10 +611,14 @@ int main(int argc, char** argv) {
                   {rg_main_samples, process(rg_main)}});
       large_exact_bap = CommandCount(out, "baptisms");
       large_rg_exact_bap = SumCounts(rg_out_large, IsBaptismFile);
+      // Held to rg itself at this size, as the main set's rows are (a
+      // growth held to rg's would count against the command its smaller
+      // fixed cost); the growth is shown.
       rows.push_back({"load + exact search (process) at " + size + ", " + cs.name,
-                      std::string("rg -c -i -F") + (one ? " -j1" : ""), ours_large, rg_large_samples, 0});
+                      std::string("rg -c -i -F") + (one ? " -j1" : ""), ours_large, rg_large_samples,
+                      k == 0 ? exact_bar : 0.0});
       Row g{"growth: exact, " + std::to_string(generated.record_lines / 1000) + "k to " + size + ", " + cs.name,
-            std::string("the same of rg") + (one ? " -j1" : ""), {}, {}, k == 0 ? 1.0 : 0.0};
+            std::string("the same of rg") + (one ? " -j1" : ""), {}, {}, 0};
       g.factor = true;
       g.ours.Add(ours_large.MedianWall() / ours_main.MedianWall(), ours_large.MedianCpu() / ours_main.MedianCpu());
       g.theirs.Add(rg_large_samples.MedianWall() / rg_main_samples.MedianWall(),
@@ -562,6 +626,7 @@ int main(int argc, char** argv) {
       rows.push_back(g);
     }
     PinTo(all_cores);
+    two_over_one(large, size, false);
     if (!args.keep) large_made->Remove();
   }
 
@@ -746,6 +811,13 @@ int main(int argc, char** argv) {
   std::printf("vector path: %s (QV_SIMD %s; widest on this processor: %s)\n",
               appcore::SimdPathName(appcore::ActiveSimdPath()), std::getenv("QV_SIMD") ? std::getenv("QV_SIMD") : "unset",
               appcore::SimdPathName(appcore::WidestSimdPath()));
+  const bool path_held = path_check.wrong.empty();
+  if (path_held)
+    std::printf("the command ran %s in each of its %d runs\n", path_check.expected.c_str(), path_check.runs);
+  else
+    std::printf("PATH DIFFERS: %zu of the command's %d runs ran %s, not %s: its rows did not measure that path\n",
+                path_check.wrong.size(), path_check.runs, path_check.wrong.front().c_str(),
+                path_check.expected.c_str());
   std::printf("load average before: %s, after: %s; %zu cores to run on\n\n", load_before.c_str(),
               bench::LoadAverage().c_str(), all_cores.size());
   std::printf("%-62s %-34s %9s %9s %9s %9s %9s %7s %5s\n", "measurement", "peer", "median", "min", "cpu",
@@ -758,11 +830,14 @@ int main(int argc, char** argv) {
     const char* unit = r.memory ? "MB" : r.factor ? "x" : "s";
     const char* cpu_unit = r.memory || r.factor ? "" : "s";
     char bar[16] = "-";
-    if (r.bar > 0) std::snprintf(bar, sizeof bar, "%.1f", r.bar);
+    if (r.bar > 0) std::snprintf(bar, sizeof bar, "%.3g", r.bar);
     std::printf("%-62s %-34s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.3f%-2s %7.2f %5s  %s\n", r.what.c_str(),
                 r.peer.c_str(), ours, unit, r.ours.MinWall(), unit, r.ours.MedianCpu(), cpu_unit, theirs, unit,
                 r.theirs.MedianCpu(), cpu_unit, ratio, bar, r.bar == 0 ? "" : met ? "met" : "MISSED");
   }
   if (!args.keep) registers.Remove();
+  // Rows of another path than the one named are a false report, --check or
+  // not.
+  if (!path_held) return 1;
   return args.check && !all_met ? 1 : 0;
 }

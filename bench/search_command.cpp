@@ -11,6 +11,7 @@
 #include "app/core/data_file_set.h"
 #include "app/core/first_page.h"
 #include "app/core/search.h"
+#include "app/core/simd_path.h"
 #include "bench/bench_util.h"
 #include "platform/runtime/os_memory.h"
 
@@ -79,8 +80,8 @@ int SearchCommand(int argc, char** argv) {
     appcore::ArrangeOutcome arranged = appcore::Arrange(std::move(result.baptism_hits), result.key_length, {});
     page_lines = appcore::TakeFirstPageLines(result, arranged, true).size();
   }
-  std::printf("baptisms %zu\nothers %zu\nhits %lld\npage %zu\n", baptisms, others,
-              static_cast<long long>(result.hit_count), page_lines);
+  std::printf("baptisms %zu\nothers %zu\nhits %lld\npage %zu\npath %s\n", baptisms, others,
+              static_cast<long long>(result.hit_count), page_lines, appcore::SimdPathName(appcore::ActiveSimdPath()));
   // The phases, for a look at where the time goes (--times).
   if (times)
     std::fprintf(stderr, "load and search %.1f ms, rest %.1f ms; files and indexes hold %.1f MB\n",

@@ -21,7 +21,8 @@ appcore::SearchOptions AllRoles(const std::string& name, int files, bool fuzzy, 
 // The processors this thread may run on.
 std::vector<int> AllowedCores();
 // argv as above (argv[1] is "--search"); prints "baptisms N", "others N",
-// "hits N", "page N" and ends the process.
+// "hits N", "page N", "path P" (the vector path its scans ran: "avx512",
+// "avx2" or "sse2") and ends the process.
 int SearchCommand(int argc, char** argv);
 
 }  // namespace bench

@@ -16,6 +16,7 @@
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -385,12 +386,15 @@ constexpr size_t kBlocksReadWhole = 4;
 // when more), from which the heap's top is filled in huge pages: the hit
 // lines and lists of a set this large fill megabytes, one page fault per 4
 // KiB otherwise, while the up to 2 MiB the last huge page may hold unused
-// is small beside the files. Only where one thread does all the work:
-// with several, the other threads fill heaps of their own, and the calling
-// thread, which readies the merged list's pages at once, would wait while
-// the system gathers free huge pages (10 ms and more at 4M lines), holding
-// up the other threads' maps meanwhile.
+// is small beside the files. With several threads, each fills a heap of
+// its own: where the files hold kHugeThreadHeapsFrom for every thread, so
+// that what the threads' last huge pages may hold unused stays below a
+// thirtieth of the files, every thread that searches asks for its own
+// heap in huge pages too (at 4M lines on two cores 2,500 page faults
+// instead of 10,600, 13% less processor time). Not for a search someone
+// watches (the window), whose threads stay.
 constexpr size_t kHugeHeapFrom = size_t{32} << 20;
+constexpr size_t kHugeThreadHeapsFrom = size_t{64} << 20;
 // Every chunk starts at a line whose offset is known without the line index.
 static_assert(kChunkLines % DataFile::kStrideLines == 0);
 
@@ -1062,10 +1066,14 @@ private:
   std::atomic<int64_t> lines_read_{0}, hits_{0};
   std::atomic<size_t> bytes_arrived_{0};
   // Set once the set's files (as listed, or read so far) reach
-  // kHugeHeapFrom with one core to run on; the calling thread then has the
-  // heap grow in huge pages (and clears it). That is looked at once a
+  // kHugeHeapFrom with one core to run on (or, in a search nobody watches,
+  // kHugeThreadHeapsFrom a thread); the calling thread then has the heap
+  // grow in huge pages (and clears it). That is looked at once a
   // search (huge_heap_asked_), the cores asked only then.
   std::atomic<bool> huge_heap_{false}, huge_heap_asked_{false};
+  // Set with it on several threads: each other thread that searches asks
+  // for its own heap in huge pages, once.
+  std::atomic<bool> huge_thread_heaps_{false};
   // With one core, the baptism hit lines the calling thread makes as found
   // (see Block::made_into).
   std::vector<std::string> made_;
@@ -1135,7 +1143,11 @@ void Searcher::CutBlocks(const DataFileSet& files) {
 }
 
 bool Searcher::ReadyFor(size_t set_size) {
-  if (set_size >= kHugeHeapFrom && !huge_heap_asked_.exchange(true) && crew_.Processors() == 1) huge_heap_ = true;
+  if (set_size >= kHugeHeapFrom && !huge_heap_asked_.exchange(true)) {
+    const size_t threads = crew_.Processors();
+    if (threads == 1) huge_heap_ = true;
+    else if (!watched_ && set_size >= threads * kHugeThreadHeapsFrom) huge_heap_ = huge_thread_heaps_ = true;
+  }
   GrowHeapInHugePages();
   return set_size >= options_.make_lines_from;
 }
@@ -1295,6 +1307,10 @@ void Searcher::AwaitWords(const DataFile& file, int slot) {
 void Searcher::SearchBlock(std::optional<BlockSearcher>& searcher, const DataFile& file, const FileKind kind,
                            Block& block) {
   const bool calling_thread = std::this_thread::get_id() == caller_;
+  if (!calling_thread && huge_thread_heaps_.load(std::memory_order_relaxed)) {
+    thread_local bool asked = false;
+    if (!std::exchange(asked, true)) rtl::os::BackThreadHeapWithHugePages();
+  }
   if (!searcher) searcher.emplace(options_, result_.terms);
   if (calling_thread && searcher->NeedsWords(kind)) AwaitWords(file, block.slot);
   if (stop_) return;

@@ -48,6 +48,11 @@ void GrowHeapsInLargeSteps();
 // about to fill many megabytes. Memory in use is left as it is. For the
 // thread that started the process (whose heap grows at the break).
 void BackHeapTopWithHugePages();
+// The same for a thread whose C library heap is one of its own (a thread
+// started later, given a heap apart from the break's): its whole room,
+// mapped at once when the heap was made, is asked to be backed by huge
+// pages as it fills. Nothing on the thread of the break's heap.
+void BackThreadHeapWithHugePages();
 
 // Gives the whole pages of memory the allocator holds free back to the
 // system, so that what long work freed does not stay counted beside what

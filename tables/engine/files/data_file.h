@@ -137,8 +137,9 @@ public:
   void PutRecord(TRecord* record) { record->DecUseCount(); }
   // Record n's bytes (RecordSize, deciphered) for a scan through the
   // records in order: the cache's record where it holds one (it may be
-  // newer than the file's), else a clean copy, else a window of the file
-  // read ahead for the scan alone, the cache left as it is. False when the
+  // newer than the file's), else the scan's window, else (where the scan
+  // jumped, not ran on from the record before) a clean copy, else a window
+  // of the file read ahead for the scan alone, the cache left as it is. False when the
   // read lock taken on the way found changes (the caller restarts).
   // GetRecord takes a record the cache lacks from that window too (the
   // scan's caller writing the record it just read).
@@ -286,6 +287,7 @@ private:
   // The window a scan read last (ScanRecord), apart from the cache.
   std::vector<std::uint8_t> scan_;
   std::uint32_t scan_first_ = 1, scan_last_ = 0;
+  std::uint32_t scan_next_ = 1;  // the record after the one a scan read last
   // The record a scan found missing from the cache last, and the cache's
   // generation then: while that holds, GetRecord need not look again.
   std::uint32_t scan_absent_ = 0;

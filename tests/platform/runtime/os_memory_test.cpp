@@ -153,4 +153,31 @@ TEST(OsMemory, HugePagesAreAskedForTheHeapsTopAlone) {
   for (const auto& block : before) EXPECT_EQ(block[kBlock - 1], 0);
 }
 
+// A thread with a heap of its own asks for that heap: blocks it takes
+// afterwards lie in advised room, and so do those it took before (the heap
+// is one room); the thread of the break's heap asks nothing.
+TEST(OsMemory, AThreadsOwnHeapIsAskedForHugePagesWhole) {
+  if (qvtest::kSanitizerBuild) GTEST_SKIP() << "the sanitizers' allocator keeps no heaps of the C library";
+  const auto untouched = HugePageRanges();
+  rtl::os::BackThreadHeapWithHugePages();
+  EXPECT_EQ(HugePageRanges(), untouched);
+  bool before_inside = false, after_inside = false;
+  std::thread([&] {
+    std::unique_ptr<char[]> before(new char[4096]());
+    rtl::os::BackThreadHeapWithHugePages();
+    const auto advised = HugePageRanges();
+    std::unique_ptr<char[]> after(new char[4096]());
+    const auto inside = [&](const char* p) {
+      const auto at = reinterpret_cast<uintptr_t>(p);
+      for (const auto& [lo, hi] : advised)
+        if (at >= lo && at < hi) return true;
+      return false;
+    };
+    before_inside = inside(before.get());
+    after_inside = inside(after.get());
+  }).join();
+  EXPECT_TRUE(before_inside);
+  EXPECT_TRUE(after_inside);
+}
+
 }  // namespace
