@@ -334,10 +334,19 @@ void TKORVEXDataSet::InternalDelete() {
 void TKORVEXDataSet::InternalRefresh() { handle_->Refresh(); }
 
 void TKORVEXDataSet::InternalGotoBookmark(const std::uint8_t* bookmark) {
-  if (!handle_->SetToBookmark(bookmark)) CheckStatus(err::kRecordNotFound);
+  // A bookmark whose key went leaves the cursor on the nearest key: the
+  // return from a cancelled insert shows the record after the old place
+  // (GotoBookmark checks the bookmark before it comes here).
+  handle_->SetToBookmark(bookmark);
 }
 
-void TKORVEXDataSet::InternalSetToRecord(TRecordBuffer buffer) { InternalGotoBookmark(buffer + bookmark_offset_); }
+void TKORVEXDataSet::InternalSetToRecord(TRecordBuffer buffer) {
+  // The record itself, where it is now: its bookmark is stale once another
+  // cursor changed its key. A record that left the view (deleted, out of
+  // the range or the filters) leaves the cursor at its place, from where
+  // the next read goes on.
+  handle_->ReturnToRecord(buffer, buffer + bookmark_offset_);
+}
 
 void TKORVEXDataSet::GetBookmarkData(TRecordBuffer buffer, std::uint8_t* data) {
   std::memcpy(data, buffer + bookmark_offset_, static_cast<std::size_t>(BookmarkSize));
@@ -403,11 +412,11 @@ int TKORVEXDataSet::GetRecNo() {
   if (buffer == nullptr || handle_ == nullptr || (State() == dsBrowse && IsEmpty())) return -1;
   TRecInfo info = GetRecInfo(buffer);
   if (info.RecordNumber == 0 && info.BookmarkFlag == bfCurrent) {
-    UpdateCursorPos();
-    if (handle_->SetToBookmark(buffer + bookmark_offset_)) {
-      info.RecordNumber = static_cast<std::int32_t>(handle_->GetRecordNumber());
-      SetRecInfo(buffer, info);
-    }
+    // The cursor stands on the record being read (calculated fields), or
+    // is put on the active one.
+    if (State() != dsCalcFields) UpdateCursorPos();
+    info.RecordNumber = static_cast<std::int32_t>(handle_->GetRecordNumber());
+    if (info.RecordNumber != 0) SetRecInfo(buffer, info);
   }
   return info.RecordNumber;
 }

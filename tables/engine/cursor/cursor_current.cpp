@@ -24,6 +24,12 @@ TEngineErrorCode TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) 
   ScopeExit release{[&] { ReadUnlock(); }};
   if (bof_ && eof_) return CopyCurrent(buffer, err::kNoCurrentRecord);
   if (bof_ || eof_) return CopyCurrent(buffer, bof_ ? err::kBeginningOfFile : err::kEndOfFile);
+  if (LeftView()) {
+    // The change check of this read found the record gone from the view;
+    // the caller's copy of it stays as it was.
+    if (lock) UserWriteUnlockRecord(n);
+    return err::kRecordChanged;
+  }
   if (lock) {
     if (!exclusive_ && buffer && CurrentRecordDiffers(buffer)) {
       UserWriteUnlockRecord(n);
@@ -40,6 +46,7 @@ TEngineErrorCode TDataCursor::CloneCurrentRecord(std::uint8_t* buffer) {
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
   if (bof_ || eof_ || current_ == 0) return err::kNoCurrentRecord;
+  if (LeftView()) return err::kRecordChanged;
   LoadCurrent(current_);
   if (current_record_[0] != 0) return err::kRecordChanged;  // deleted meanwhile
   const std::vector<std::uint8_t> source = current_record_;
@@ -93,7 +100,8 @@ TEngineErrorCode TDataCursor::GotoLiveRecord(std::uint32_t n) {
 
 TEngineErrorCode TDataCursor::SetToRecordBuffer(const TDataCursor& other) {
   RequireOpen();
-  if (!other.open_ || other.bof_ || other.eof_ || other.current_ == 0) return err::kNoCurrentRecord;
+  if (!other.open_ || other.bof_ || other.eof_ || other.current_ == 0 || other.LeftView())
+    return err::kNoCurrentRecord;
   if (other.table_ != table_ && !(rtl::SameText(other.table_->GetTableName(), table_->GetTableName()) &&
                                   rtl::SameText(other.directory_->Path(), directory_->Path())))
     return err::kRecordNotFound;
@@ -104,11 +112,26 @@ TEngineErrorCode TDataCursor::SetToRecordBuffer(const TDataCursor& other) {
   return !filters_in_force_ || RecordVisible(current_) ? 0 : err::kRecordNotFound;
 }
 
+bool TDataCursor::ReturnToRecord(const std::uint8_t* record, const std::uint8_t* bookmark) {
+  RequireOpen();
+  const std::uint32_t n = rtl::DecodeFixed32(record + 1);
+  if (n == 0) return SetToBookmark(bookmark);
+  ReadLock();
+  ScopeExit release{[&] { ReadUnlock(); }};
+  const std::uint32_t id = GetRecordID(record);
+  if (PlaceOnRecord(n, &id, true)) return true;
+  if (!IsPhysicalNavigation()) std::copy(bookmark, bookmark + index_def_.KeySize, key_.begin());
+  current_record_.assign(record, record + record_size_);
+  KeepPlaceOf(n);
+  return false;
+}
+
 std::uint32_t TDataCursor::GetRecordNumber() {
   RequireOpen();
   if (bof_ || eof_ || current_ == 0) return 0;
   ReadLock();
   ScopeExit release{[&] { ReadUnlock(); }};
+  if (LeftView()) return 0;
   if (!IsPhysicalNavigation()) {
     bool gone = false;
     const std::uint32_t rank = LocateCurrentKey(gone);

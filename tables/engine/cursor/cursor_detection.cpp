@@ -37,20 +37,45 @@ bool TDataCursor::PerformChangeDetection() {
   return true;
 }
 
-void TDataCursor::ReturnAfterChange() {
-  if (bof_ || eof_ || current_ == 0) return;
+void TDataCursor::ReturnAfterChange(bool moved_too) {
+  // The filters follow the change first: whether the record is still in
+  // view is theirs to say.
+  CatchUpFilters();
+  if (bof_ || eof_ || current_ == 0 || (LeftView() && !moved_too)) return;
   const std::uint32_t n = current_;
-  if (n <= table_->GetPhysicalRecordsUsed()) {
-    TRecord* record = FetchRecord(n, 1);
-    const bool live = !record->Deleted();
-    table_->DataFile().PutRecord(record);
-    if (live) {
-      LoadCurrent(n);
-      return;
-    }
+  // A record placed on but not read yet has no copy to take its ID from.
+  const bool known = unread_ != n;
+  const std::uint32_t id = known ? GetRecordID(current_record_.data()) : 0;
+  if (!PlaceOnRecord(n, known ? &id : nullptr, moved_too)) KeepPlaceOf(n);
+}
+
+void TDataCursor::CatchUpFilters() {
+  if (filters_ && filters_in_force_ && filter_changes_ != table_->ChangeCount()) RefreshFilters();
+}
+
+bool TDataCursor::PlaceOnRecord(std::uint32_t n, const std::uint32_t* id, bool moved_too) {
+  if (n == 0 || n > table_->GetPhysicalRecordsUsed()) return false;
+  Key key(kMaxKeySize, 0);
+  TRecord* record = FetchRecord(n, 1);
+  // The same record: its slot may have gone to another since.
+  const bool live = !record->Deleted() && (id == nullptr || record->RecordID() == *id);
+  if (live && !IsPhysicalNavigation()) GetKeyValues(record->Data.data(), key.data());
+  table_->DataFile().PutRecord(record);
+  if (!live || (filters_in_force_ && !RecordVisible(n))) return false;
+  if (IsPhysicalNavigation()) {
+    LoadCurrent(n);
+    return true;
   }
-  // The record went: the cursor keeps its place, so the next step goes on
-  // from there; its copy of the record stays as it was.
+  if (BeyondRange(key, 1) || BeyondRange(key, -1)) return false;
+  if (!moved_too && CompareKeys(key.data(), key_.data(), index_def_.KeySize) != 0) return false;
+  return FindIndexKey(key.data(), index_def_.KeySize, false) && current_ == n;
+}
+
+void TDataCursor::KeepPlaceOf(std::uint32_t n) {
+  current_ = n;
+  bof_ = eof_ = false;
+  unread_ = 0;
+  left_ = n;
 }
 
 void TDataCursor::CheckForCursorChanges() {
@@ -72,7 +97,7 @@ void TDataCursor::CheckForChangeDetection() {
     if (directory_->Session()->StrictChangeDetection) ReadLockTable();
     else CheckForCursorChanges();
     // Filter bitmaps follow the changes found now or made by other cursors.
-    if (filters_ && filters_in_force_ && filter_changes_ != table_->ChangeCount()) RefreshFilters();
+    CatchUpFilters();
   } catch (...) {
     ReadUnlockTable();
     throw;
@@ -95,7 +120,10 @@ bool TDataCursor::ReadLockTable() {
 void TDataCursor::Refresh() {
   RequireOpen();
   const bool before = table_->InternalReadLockHeld();
-  if (!ReadLockTable()) ReturnAfterChange();
+  table_->ReadLockTable();
+  PerformChangeDetection();
+  // Also to a new place in the order: the record, not its old place.
+  ReturnAfterChange(true);
   if (!before && table_->InternalReadLockHeld()) table_->ReadUnlockTable();
 }
 

@@ -121,6 +121,7 @@ void TDataCursor::PlaceAt(std::uint32_t rank, const Key& key, std::uint32_t reco
   if (!unread) return LoadCurrent(record);
   stepped_from_ = current_;
   current_ = record;
+  left_ = 0;
   bof_ = eof_ = false;
   unread_ = record;
 }
@@ -283,6 +284,9 @@ bool TDataCursor::FindIndexKey(const std::uint8_t* search, std::uint16_t length,
 
 void TDataCursor::RepositionCurrentRecord() {
   if (IsPhysicalNavigation() || current_ == 0 || bof_ || eof_) return;
+  // A write of this cursor does not look for the others' changes: the
+  // records they made visible count too.
+  CatchUpFilters();
   Key key(kMaxKeySize, 0);
   Settle();
   GetKeyValues(current_record_.data(), key.data());

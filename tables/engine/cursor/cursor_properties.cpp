@@ -116,6 +116,11 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
   if (filters_) clone->CopyFiltersFrom(*this);
   if (bof_ || eof_ || current_ == 0) {
     if (eof_) clone->SetToEnd();
+  } else if (LeftView()) {
+    // The record left the view: the clone keeps the same place.
+    clone->key_ = key_;
+    clone->current_record_ = current_record_;
+    clone->KeepPlaceOf(current_);
   } else if (clone->GotoPhysicalRecordNumber(current_) != 0) {
     Fail(err::kRecordNotFound);
   }

@@ -103,6 +103,12 @@ protected:
   std::uint32_t stepped_from_ = 0;
   bool bof_ = true, eof_ = false;
   std::vector<std::uint8_t> current_record_;
+  // A record that left the cursor's view while the cursor stood on it
+  // (another cursor deleted it, or moved it out of the range or the
+  // filters): while it is current_ the cursor keeps its place (key_ and
+  // the copy in current_record_ are the record as it was), a step goes on
+  // to the neighbours of that place, and there is no record to read.
+  std::uint32_t left_ = 0;
   // The current record while current_record_ does not hold its bytes yet
   // (0: it does): a removal moves on to the next key without reading the
   // record there, which the next lookup mostly replaces unread.

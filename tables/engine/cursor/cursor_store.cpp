@@ -29,6 +29,7 @@ bool TDataCursor::StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32
   record->Modified = true;
   current_record_ = record->Data;
   unread_ = 0;
+  left_ = 0;
   rtl::EncodeFixed32(current_record_.data() + 1, n);
   CompleteCurrent();
   return blobs_written;

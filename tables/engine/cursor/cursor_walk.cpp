@@ -119,6 +119,7 @@ void TDataCursor::LoadCurrent(std::uint32_t n) {
   read = true;
   if (!unread) stepped_from_ = current_;
   current_ = n;
+  left_ = 0;
   bof_ = eof_ = false;
   CompleteCurrent();
 }

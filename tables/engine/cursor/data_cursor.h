@@ -438,6 +438,14 @@ public:
   // this cursor's order: 8709 when the other has none, 8710 when this
   // cursor's range or filters hide it.
   TEngineErrorCode SetToRecordBuffer(const TDataCursor& other);
+  // Puts the cursor on the record `record` is a copy of (its number and
+  // record ID in bytes 1..8), where that record stands now in the cursor's
+  // order. A record that left the view (deleted, or now outside the range
+  // or the filters) leaves the cursor at the place it had, `bookmark` (the
+  // copy's bookmark), with no current record there (a read of it gives
+  // 8708): a step goes on to the neighbours of that place. True when the
+  // cursor stands on the record.
+  bool ReturnToRecord(const std::uint8_t* record, const std::uint8_t* bookmark);
   std::uint32_t GetPhysicalRecordNumber() const { return current_; }
   // 1-based position of the current record among the live ones; 0 when none.
   std::uint32_t GetRecordNumber();
@@ -636,8 +644,22 @@ private:
   void ReadLock() { CheckForChangeDetection(); }
   void ReadUnlock() { ReadUnlockTable(); }
   // After a change found by the change checks: back to the record the
-  // cursor stood on (or its place before the first / after the last).
-  void ReturnAfterChange();
+  // cursor stood on while it keeps its key and stays in view (a walk goes
+  // on in order); else the cursor keeps the record's place (LeftView).
+  // With `moved_too` (Refresh) a record with a new key in view is followed
+  // to its new place.
+  void ReturnAfterChange(bool moved_too = false);
+  // Record n, when it is live (with record ID *id, when given), in the
+  // view, and (unless `moved_too`) at the current key, becomes the current
+  // record at its place now; false leaves the cursor as it was.
+  bool PlaceOnRecord(std::uint32_t n, const std::uint32_t* id, bool moved_too);
+  // The cursor stays at the place of record n, which left its view; the
+  // current key and the cursor's copy of the record are those it had.
+  void KeepPlaceOf(std::uint32_t n);
+  bool LeftView() const { return left_ != 0 && left_ == current_ && !bof_ && !eof_; }
+  // Filter bitmaps behind the table's changes (another cursor's writes, or
+  // changes found since) are made again.
+  void CatchUpFilters();
   // Writes the buffer's field bytes and record ID into `record`, with the
   // open BLOBs written and their references stored.
   bool StoreRecord(std::uint8_t* buffer, TRecord* record, std::uint32_t n);

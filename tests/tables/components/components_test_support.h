@@ -15,6 +15,7 @@
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "tables/components/datasets.h"
+#include "tables/components/korvex_table.h"
 #include "tables/components/sessions.h"
 #include "tables/engine/cursor/data_cursor.h"
 #include "tables/engine/files/field_definition.h"
@@ -148,6 +149,22 @@ inline void MakeTable(const std::string& database, const std::string& name, std:
     cursor.CreateTable(creation, fields);
   }
   Session().CloseDatabase(db);
+}
+
+// The table "recs" in `dir` with the fields ID (the primary key), G, F
+// (text of 8) and M (memo) and the indexes ByG on G and ByGDown on G
+// descending; `t` is left on it, closed.
+inline void CreateRecsTable(TKORVEXTable& t, const std::string& dir) {
+  t.SetDatabaseName(dir);
+  t.SetTableName("recs");
+  t.FieldDefs().Add("ID", db::ftInteger, 0, true);
+  t.FieldDefs().Add("G", db::ftInteger);
+  t.FieldDefs().Add("F", db::ftString, 8);
+  t.FieldDefs().Add("M", db::ftMemo);
+  t.IndexDefs().Add("", "ID", db::ixPrimary | db::ixUnique);
+  t.IndexDefs().Add("ByG", "G", 0);
+  t.IndexDefs().Add("ByGDown", "G", db::ixDescending);
+  t.CreateTable();
 }
 
 }  // namespace korvex::testing
