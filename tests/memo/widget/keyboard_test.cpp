@@ -570,7 +570,7 @@ TEST_F(CaretViewTest, ARandomWalkOfKeysKeepsTheCaretInTheView) {
   }
   SetText(text, 0);
   const char* walk = std::getenv("QV_MEMO_KEY_WALK");
-  const int keys = walk && *walk ? std::atoi(walk) : 600;
+  const int keys = walk && *walk ? std::atoi(walk) : 3000;
   struct Press {
     Qt::Key key;
     Qt::KeyboardModifiers mods;
