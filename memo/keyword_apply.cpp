@@ -216,6 +216,9 @@ void TVellMemo::ApplyKeywordsPar(int index) {
   done.keywordsApplied = true;
   for (TVellNavigator* nav : navigators_)
     if (nav->parNb_ == index) nav->dynNb_ = kUnset;
+  // A keyword cut at the paragraph's end by an edit may have been in force
+  // there: the next paragraph starts in what is in force now.
+  PropagateEndState(index);
 }
 
 void TVellMemo::ApplyKeywordsList(TVellNavigator* startNav, TVellNavigator* stopNav) {
@@ -351,7 +354,9 @@ void TVellMemo::ParseStartStopPar(int index) {
     break;
   }
 
-  for (const UserInterval& u : users) SetDynRange(index, u.a, index, u.b, u.record, true);
+  // A user run in force at the paragraph's end stays so: the next
+  // paragraph starts in it.
+  for (const UserInterval& u : users) SetDynRange(index, u.a, index, u.b, u.record, true, u.b < len);
 
   ParInfo& done = *pars_.At(index);
   done.parsed = true;
@@ -374,17 +379,18 @@ void TVellMemo::PropagateEndState(int index) {
   bool differs = !next.startState || !EqualForPropagation(end, *next.startState);
   DynInfoRec* state = p.runCount == 0 ? RetainStartState(p.startState) : CopyAsStartState(end);
   par::ReplaceStartState(next, state);
-  if (differs) {
-    next.parsed = false;
-    next.formatted = false;
-    next.keywordsApplied = false;
-    if (bg_last_ < 0) {
-      bg_next_ = index + 1;
-      bg_last_ = index + 1;
-    } else {
-      bg_next_ = std::min(bg_next_, index + 1);
-      bg_last_ = std::max(bg_last_, index + 1);
-    }
+  // Parsed again only when the start/stop rule sees a difference; laid out
+  // and highlighted again whenever the state differs at all (user runs of
+  // other styles compare equal under that rule).
+  if (differs) next.parsed = false;
+  next.formatted = false;
+  next.keywordsApplied = false;
+  if (bg_last_ < 0) {
+    bg_next_ = index + 1;
+    bg_last_ = index + 1;
+  } else {
+    bg_next_ = std::min(bg_next_, index + 1);
+    bg_last_ = std::max(bg_last_, index + 1);
   }
 }
 
@@ -393,7 +399,7 @@ bool TVellMemo::EnsureParsed(int index) {
   if (p.parsed) return false;
   const bool sources = (apply_start_stop_keys_ && start_stop_keys_->Count() > 0) || highlighter_;
   if (!sources) {
-    p.parsed = true;
+    ParseStartStopPar(index);  // hands the end state on
     return false;
   }
   ParseStartStopNow(index);
@@ -403,14 +409,9 @@ bool TVellMemo::EnsureParsed(int index) {
 
 void TVellMemo::ParseStartStopNow(int paragraph) {
   paragraph = std::min(paragraph, pars_.Count() - 1);
-  const bool sources = (apply_start_stop_keys_ && start_stop_keys_->Count() > 0) || highlighter_;
   for (int p = std::max(last_parsed_ + 1, 0); p <= paragraph; ++p) {
     ParInfo& par = *pars_.At(p);
     if (par.parsed) continue;
-    if (!sources) {
-      par.parsed = true;
-      continue;
-    }
     ParseStartStopPar(p);
   }
   last_parsed_ = std::max(last_parsed_, paragraph);
@@ -446,11 +447,14 @@ void TVellMemo::ReApplyKeywords() {
 // ---- dynamic styles ----
 
 void TVellMemo::SetDynRange(int p1, std::int32_t o1, int p2, std::int32_t o2, const DynInfoRec& record,
-                            bool apply) {
+                            bool apply, bool restore) {
   if (p1 > p2 || (p1 == p2 && o1 > o2)) {
     std::swap(p1, p2);
     std::swap(o1, o2);
   }
+  // An empty range styles nothing (its run and the one restoring the state
+  // after it would stand at the same offset).
+  if (p1 == p2 && o1 == o2) return;
   ParInfo& a = *pars_.At(p1);
   const DynInfoRec inForce = par::StateBefore(a, par::RunIndexAt(a, o1));
   ParInfo& b = *pars_.At(p2);
@@ -477,7 +481,7 @@ void TVellMemo::SetDynRange(int p1, std::int32_t o1, int p2, std::int32_t o2, co
     par::InsertRun(a, par::RunIndexAt(a, o1), run);
   }
   const bool endOfText = p2 == pars_.Count() - 1 && o2 >= b.length;
-  if (!endOfText && (apply || (atStop.flags & kRunStyled))) {
+  if (restore && !endOfText && (apply || (atStop.flags & kRunStyled))) {
     DynInfoRec restore = atStop;
     restore.offset = o2;
     par::InsertRun(b, par::RunIndexAt(b, o2), restore);

@@ -78,7 +78,7 @@ public:
       if (width_ + wordWidth > v_.availableWidth) {
         if (has_word_) {
           EmitLine(wordStart, word_end_width_, width_, word_end_blanks_, justify_);
-          if (NextLine(wordStart, styleAtWord, runAtWord)) return std::move(result_);
+          if (NextLine(wordStart, styleAtWord, runAtWord, false)) return std::move(result_);
         }
         if (wordWidth > v_.availableWidth) {
           if (BreakWord(wordStart, pos, styleAtWord, runAtWord)) return std::move(result_);
@@ -144,8 +144,8 @@ private:
 
   // A new line at `at`, unless the stop callback ends the layout there
   // (true).
-  bool NextLine(std::int32_t at, std::uint8_t style, int run) {
-    if (stop_ && stop_(context_, at, style, run)) {
+  bool NextLine(std::int32_t at, std::uint8_t style, int run, bool inWord) {
+    if (stop_ && stop_(context_, at, style, run, inWord)) {
       result_.stoppedAt = at;
       return true;
     }
@@ -167,7 +167,7 @@ private:
       int cw = code || c == '\t' ? 0 : CharWidth(i);
       if (taken > 0 && cw > 0 && width_ + cw > v_.availableWidth) {
         EmitLine(i, width_, width_, 0, i);
-        if (NextLine(i, style_, run_)) return true;
+        if (NextLine(i, style_, run_, true)) return true;
         taken = 0;
       }
       if (code) {

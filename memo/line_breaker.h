@@ -35,9 +35,11 @@ struct LayoutStart {
   int run = 0;
 };
 
-// Asked before each new line after the first, with where it would start
-// and the style and run count in force there: true ends the layout.
-using LayoutStop = bool (*)(void* context, std::int32_t start, std::uint8_t style, int run);
+// Asked before each new line after the first, with where it would start,
+// the style and run count in force there and whether it goes on with a word
+// broken at the line before (measured a character at a time) rather than
+// beginning one: true ends the layout.
+using LayoutStop = bool (*)(void* context, std::int32_t start, std::uint8_t style, int run, bool inWord);
 
 // The whole paragraph.
 LayoutResult BreakLines(const ParInfo& par, TTextMeasurer& measurer, const LayoutValues& values);

@@ -59,14 +59,25 @@ struct OldLines {
   int after;            // only lines after this one
   std::int32_t to;      // the end of the changed span
   int runDelta;
+  bool staticFormat;
   int found = -1;       // the old line the layout stopped at
 };
 
-bool MeetsOldLine(void* context, std::int32_t start, std::uint8_t style, int run) {
+bool MeetsOldLine(void* context, std::int32_t start, std::uint8_t style, int run, bool inWord) {
   OldLines& old = *static_cast<OldLines*>(context);
   // A line starting right at the span's end may be the one that took the
   // edit in: only lines beyond it are as they were.
   if (start <= old.to) return false;
+  // An old line there began a word when the text before it (style codes
+  // aside) ends in a blank or a tab, else it went on with a word broken
+  // there: the two are measured differently. Text of the span tells
+  // nothing of the old layout.
+  std::int32_t before = start - 1;
+  while (before >= old.to && old.staticFormat && IsStyleCode(static_cast<unsigned char>(old.p->text[before])))
+    --before;
+  if (before < old.to) return false;
+  const char c = old.p->text[before];
+  if ((c != ' ' && c != '\t') != inWord) return false;
   int low = old.after + 1, high = old.p->lineCount - 1;
   while (low < high) {
     const int mid = (low + high) / 2;
@@ -134,7 +145,7 @@ int TVellMemo::ReformatPar(int index, bool force) {
   if (partial) {
     const int first = FirstLineToRedo(q, span.From);
     const LineInfo& line = par::Line(q, first);
-    OldLines old{&q, first, span.To, span.RunDelta};
+    OldLines old{&q, first, span.To, span.RunDelta, static_format_};
     result = BreakLines(q, *measurer, values,
                         LayoutStart{line.start, static_cast<std::uint8_t>(line.startStyle), par::RunsUpTo(q, line.start)},
                         MeetsOldLine,
@@ -237,10 +248,7 @@ void TVellMemo::FormatNow(int first, int last, bool force) {
   if (any) {
     DropLineCaches(first, last);
     if (widest_par_ > last) widest_par_ = -1;
-    if (line_count_ != oldLines && topPar >= first && line_height_ > 0) {
-      int topLine = top_nav_->GetLineNb();
-      view_.top_origin = view_.OriginForTopLine(topLine, line_height_);
-    }
+    if (topPar >= first && (line_count_ != oldLines || topPar <= last)) AlignTopOrigin();
     if (window_ && !foreign_measurer_) {
       window_->ScrollRangesChanged();
       if (caretDone) window_->CaretChanged();
@@ -251,6 +259,16 @@ void TVellMemo::FormatNow(int first, int last, bool force) {
     progress_ = 100;
     if (OnProgress) ReportProgress(100, true);
   }
+}
+
+void TVellMemo::AlignTopOrigin() {
+  if (line_height_ < 1) return;
+  const int line = top_nav_->GetLineNb();
+  top_nav_->SetLineNb(line);
+  const int origin = view_.OriginForTopLine(line, line_height_);
+  if (origin == view_.top_origin) return;
+  view_.top_origin = origin;
+  if (window_) window_->OriginsMoved(false, true);
 }
 
 void TVellMemo::RefreshDisplay() {
@@ -270,18 +288,15 @@ void TVellMemo::EndUpdateRefresh() {
     int last = std::clamp(mod_last_par_, first, count - 1);
     const int topPar = top_nav_->GetParNb();
     const int visible = VisibleLines();
-    const bool sources = (apply_start_stop_keys_ && start_stop_keys_->Count() > 0) || highlighter_;
     ++update_count_;  // nothing below may start another refresh
     try {
-      if (!pars_.At(first)->parsed) {
-        if (sources) ParseStartStopPar(first);
-        else pars_.At(first)->parsed = true;
-      }
+      // Without start/stop keys a parse only hands the paragraph's end
+      // state on to the next one.
+      if (!pars_.At(first)->parsed) ParseStartStopPar(first);
       ReformatPar(first, false);
       int p = first + 1;
       while (p < count && !pars_.At(p)->parsed && p <= topPar + visible) {
-        if (sources) ParseStartStopPar(p);
-        else pars_.At(p)->parsed = true;
+        ParseStartStopPar(p);
         last = std::max(last, p);
         ++p;
       }
@@ -298,10 +313,7 @@ void TVellMemo::EndUpdateRefresh() {
           }
           continue;
         }
-        if (!pars_.At(p)->parsed) {
-          if (sources) ParseStartStopPar(p);
-          else pars_.At(p)->parsed = true;
-        }
+        if (!pars_.At(p)->parsed) ParseStartStopPar(p);
         ReformatPar(p, false);
       }
     } catch (...) {
@@ -310,15 +322,23 @@ void TVellMemo::EndUpdateRefresh() {
     }
     --update_count_;
     DropLineCaches(first, last);
+    // The edit may have changed the lines above the view or of its top
+    // paragraph.
+    AlignTopOrigin();
     const int firstLine = mod_first_line_;
     mod_first_line_ = mod_first_par_ = mod_last_par_ = -1;
     if (window_) {
       InvalidateLines(std::min(firstLine, line_count_ - 1), line_count_ + VisibleLines(), false);
       window_->ScrollRangesChanged();
       if (update_mode_ == umImmediate && bg_last_ >= 0) {
-        FormatNow(bg_next_, bg_last_, false);
-        bg_next_ = pars_.Count();
-        bg_last_ = -1;
+        // Laying a paragraph out may hand a new start state on to the one
+        // after the range, which then waits too.
+        while (bg_last_ >= 0) {
+          const int from = bg_next_, to = bg_last_;
+          bg_next_ = pars_.Count();
+          bg_last_ = -1;
+          FormatNow(from, to, false);
+        }
       } else if (update_mode_ == umBackground && bg_last_ >= 0) {
         PostBackground();
       }
@@ -354,7 +374,6 @@ void TVellMemo::BackgroundSlice(bool continuation) {
     return;
   }
   const std::int64_t deadline = NowMs() + kSliceMs;
-  const int oldLines = line_count_;
   const int firstDone = bg_next_;
   bool any = false;
   const int top = window_ ? getTopLine() : 0;
@@ -376,8 +395,7 @@ void TVellMemo::BackgroundSlice(bool continuation) {
   }
   if (any) {
     DropLineCaches(firstDone, bg_next_ - 1);
-    if (line_count_ != oldLines && line_height_ > 0)
-      view_.top_origin = view_.OriginForTopLine(top_nav_->GetLineNb(), line_height_);
+    AlignTopOrigin();
     if (window_) {
       window_->ScrollRangesChanged();
       window_->CaretChanged();

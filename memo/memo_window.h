@@ -28,6 +28,9 @@ public:
   virtual void InvalidateRect(const TRect& rect, bool erase) {}
   virtual void Repaint() {}
   virtual void ScrollWindow(int dx, int dy) {}
+  // The view's origins moved (horizontally, vertically): the scroll bars
+  // show the new ones. Called before the window is scrolled or repainted.
+  virtual void OriginsMoved(bool horizontal, bool vertical) {}
   virtual void UpdateWindow() {}
   // The layout changed: the scroll ranges need setting again.
   virtual void ScrollRangesChanged() {}

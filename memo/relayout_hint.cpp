@@ -81,6 +81,8 @@ void TRelayoutHint::NoteSplice(int index, const ParInfo& p, bool laidOut, std::i
     measurer_ = measurer;
     width_ = width;
     laid_out_runs_ = runsBefore;
+    start_state_ = p.startState ? *p.startState : DynInfoRec();
+    start_style_ = p.line0.startStyle;
     span_.From = o1;
     span_.To = o1 + inserted;
   }
@@ -97,7 +99,9 @@ void TRelayoutHint::NoteSplice(int index, const ParInfo& p, bool laidOut, std::i
 }
 
 bool TRelayoutHint::Take(int index, const ParInfo& p, const TTextMeasurer* measurer, int width, Span& span) {
-  const bool usable = Matches(index, p) && measurer == measurer_ && width == width_;
+  const bool usable = Matches(index, p) && measurer == measurer_ && width == width_ &&
+                      SameRunContents(p.startState ? *p.startState : DynInfoRec(), start_state_) &&
+                      p.line0.startStyle == start_style_;
   if (usable) {
     WidenOverRunChanges(p);
     span = span_;

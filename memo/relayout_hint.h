@@ -15,7 +15,9 @@
 //
 // One paragraph at a time: an edit elsewhere, a layout with other values
 // (measurer, width) or of another text drops the hint, and the paragraph
-// is then laid out whole.
+// is then laid out whole; so does a change of the state the paragraph
+// starts in (its start-state record or its static style), which every old
+// line may have been measured in.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +66,8 @@ private:
   int width_ = 0;
   Span span_;
   int laid_out_runs_ = 0;      // the run count of the old layout
+  DynInfoRec start_state_;     // the paragraph's start state then
+  std::int32_t start_style_ = 0;
   std::vector<DynRun> runs_;   // the paragraph's runs after the last splice (styles retained)
 };
 

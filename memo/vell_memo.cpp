@@ -644,6 +644,10 @@ void TVellMemo::SetSelAttrib(unsigned char code) {
   if (!static_format_) return;
   std::int32_t length = getSelLength();
   if (std::abs(static_cast<std::int64_t>(length)) >= 2147483545) return;
+  // An edge between the CR and the LF of a break takes the whole break, as
+  // the replacement below would: the codes then enclose whole characters
+  // and the break is put back as it was.
+  SnapSelection();
   std::int32_t start = sel_start_->Pos();
   std::int32_t count = sel_end_->Pos() - start;
   std::string buffer;
@@ -820,6 +824,8 @@ void TVellMemo::SetTopLeft(int top, int left) {
     top_nav_->SetLineNb(line_height_ > 0 ? top / line_height_ : 0);
   }
   if (window_ && (dx || dy)) {
+    // The bars follow every move, whether the window scrolls or repaints.
+    window_->OriginsMoved(dx != 0, dy != 0);
     if (dx >= -32768 && dx <= 32767 && dy >= -32768 && dy <= 32767) window_->ScrollWindow(dx, dy);
     else window_->Repaint();
     window_->CaretChanged();
@@ -854,6 +860,28 @@ bool TVellMemo::getCanRedo() const {
 }
 
 void TVellMemo::Undo() {
+  if (undo_.Index() > 0) ReplayLinked(&TVellMemo::UndoSteps);
+}
+
+void TVellMemo::Redo() {
+  if (undo_.Index() < undo_.Count()) ReplayLinked(&TVellMemo::RedoSteps);
+}
+
+// Linked steps are replayed inside one update: the states between them
+// (a style code put back without its partner, say) are never laid out.
+void TVellMemo::ReplayLinked(void (TVellMemo::*steps)()) {
+  BeginUpdate();
+  try {
+    (this->*steps)();
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+  if (window_ && update_count_ == 0) window_->ScrollCaretInView();
+}
+
+void TVellMemo::UndoSteps() {
   while (undo_.Index() > 0) {
     int idx = undo_.Index() - 1;
     UndoRecord r = undo_.At(idx);
@@ -877,7 +905,7 @@ void TVellMemo::Undo() {
   }
 }
 
-void TVellMemo::Redo() {
+void TVellMemo::RedoSteps() {
   while (undo_.Index() < undo_.Count()) {
     int idx = undo_.Index();
     UndoRecord r = undo_.At(idx);

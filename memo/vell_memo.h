@@ -506,6 +506,9 @@ private:
   void SnapSelection();
   void RecordUndo(std::int32_t start, std::int32_t end, std::int32_t insertedLength);
   UndoRecord* ReplayStep(const std::string& text);
+  void ReplayLinked(void (TVellMemo::*steps)());
+  void UndoSteps();
+  void RedoSteps();
 
   // Text model helpers.
   void ClearModel();
@@ -527,7 +530,10 @@ private:
   bool EnsureParsed(int index);
   DynInfoRec EnclosingState(int index, const DynInfoRec& run, int level);
   DynInfoRec PairRun(int pair, const DynInfoRec& base, int level) const;
-  void SetDynRange(int p1, std::int32_t o1, int p2, std::int32_t o2, const DynInfoRec& record, bool apply);
+  // restore false: no run restoring the state after the range is added at
+  // its stop (a user run in force at a paragraph's end goes on after it).
+  void SetDynRange(int p1, std::int32_t o1, int p2, std::int32_t o2, const DynInfoRec& record, bool apply,
+                   bool restore = true);
 
   // Refresh and formatting (memo_format.cpp).
   void EndUpdateRefresh();
@@ -537,6 +543,11 @@ private:
   TTextMeasurer* CurrentMeasurer() const;
   int AvailableWidth() const;
   void DropLineCaches(int firstPar, int lastPar);
+  // The top line follows the text it shows once the lines above the view or
+  // of its top paragraph changed: the top navigator goes to the start of
+  // the display line holding it and the origin to that line (the same part
+  // of a line scrolled out), so that the two always agree.
+  void AlignTopOrigin();
   // Reformat with every paragraph already marked unformatted (as a load
   // makes them): no walk over the whole text to mark them.
   void FormatAgain();

@@ -188,9 +188,14 @@ void TVellMemoControl::ScrollWindow(int dx, int dy) {
   const QRect caretRect = caret_->Rect();
   viewport()->scroll(dx, dy);
   if (caret_->Visible()) viewport()->update(caretRect.translated(dx, dy));
+}
+
+void TVellMemoControl::OriginsMoved(bool horizontal, bool vertical) {
   if (!memo_) return;
-  if (verticalScrollBar()->isEnabled() && v_unit_ > 0) SetScrollPos(verticalScrollBar(), memo_->TopOrigin() / v_unit_);
-  if (h_unit_ > 0) SetScrollPos(horizontalScrollBar(), memo_->DisplayLeft() / h_unit_);
+  if (vertical && (scroll_bars_ == ssVertical || scroll_bars_ == ssBoth))
+    SetScrollPos(verticalScrollBar(), memo_->TopOrigin() / std::max(v_unit_, 1));
+  if (horizontal && (scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth))
+    SetScrollPos(horizontalScrollBar(), memo_->DisplayLeft() / std::max(h_unit_, 1));
 }
 
 // Paints now what waits to be painted, as scrolling and typing want to be

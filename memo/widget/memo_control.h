@@ -143,6 +143,7 @@ public:
   void InvalidateRect(const TRect& rect, bool erase) override;
   void Repaint() override;
   void ScrollWindow(int dx, int dy) override;
+  void OriginsMoved(bool horizontal, bool vertical) override;
   void UpdateWindow() override;
   void ScrollRangesChanged() override;
   void CaretChanged() override;

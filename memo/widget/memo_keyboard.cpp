@@ -66,10 +66,12 @@ void TVellMemoControl::SelectionAfterMove(std::int32_t oldPos, int oldLine, TShi
 // The vertical-move rule: the work navigator goes to the target display
 // line, at the column nearest to the remembered x.
 void TVellMemoControl::VerticalMove(int targetLine, TShiftState shift) {
+  // The caret's x counts the virtual columns it stands in: taken before
+  // they are cleared, so that the move keeps them.
+  ComputeCaretXY();
   memo_->SetVirtualCols(0);
   if (!(shift & ssShift)) memo_->SetColumnBlock(false, memo_->BlockColA(), memo_->BlockColB());
   const TVellMemoOptions options = memo_->Options();
-  ComputeCaretXY();
   if (memo_->RememberedCaretX == TVellMemo::kNoCaretX ||
       (!memo_->WordWrap() && options.Has(vmoPutExtraSpaces) && !options.Has(vmoKeepColumnPos)))
     memo_->RememberedCaretX = caret_x_;

@@ -79,6 +79,39 @@ TEST(Editing, SetBoldOnSelectionSelectsCodesToo) {
   EXPECT_EQ(m.getSelLength(), 5);
 }
 
+// A selection edge between the CR and the LF of a break takes the whole
+// break: the codes go around whole characters and both paragraphs stay.
+TEST(Editing, StyleCommandsKeepTheBreakAnEdgeFallsInto) {
+  struct Case {
+    std::int32_t caret, length;
+    const char* text;
+    std::int32_t selStart, selLength;
+  };
+  const Case cases[] = {
+      {3, 2, "ab\x02\r\nc\x02" "d", 2, 5},      // from between CR and LF
+      {5, -2, "ab\x02\r\nc\x02" "d", 7, -5},    // the same backwards
+      {3, 0, "ab\x02\x02\r\ncd", 3, 0},          // no selection: between the codes
+      {0, 3, "\x02" "ab\r\n\x02" "cd", 0, 6},    // up to between CR and LF
+      {2, 2, "ab\x02\r\n\x02" "cd", 2, 4},       // the break alone
+      {3, 1, "ab\x02\r\n\x02" "cd", 2, 4},       // its LF alone
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "caret " << c.caret << " length " << c.length);
+    TVellMemo m;
+    m.SetText("ab\r\ncd");
+    m.setSelStart(c.caret);
+    m.setSelLength(c.length);
+    m.SetBold();
+    EXPECT_EQ(m.GetText(), c.text);
+    EXPECT_EQ(m.GetParCount(), 2);
+    EXPECT_EQ(m.getSelStart(), c.selStart);
+    EXPECT_EQ(m.getSelLength(), c.selLength);
+    m.CheckIntegrity();
+    m.Undo();
+    EXPECT_EQ(m.GetText(), "ab\r\ncd");
+  }
+}
+
 TEST(Editing, SelLengthIsClampedAndSigned) {
   TVellMemo m;
   m.SetText("abcdef");

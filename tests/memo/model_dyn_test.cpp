@@ -182,3 +182,43 @@ TEST(DynStyles, UserRunsSurviveStartStopParsingAndEndAtInsertedBreaks) {
   Replace(m, 10, 10, "Q");
   EXPECT_TRUE(IsUserRun(par::StateOfChar(*m.Pars().At(0), 10)));
 }
+
+// Every pair of user-style ranges over "ab" CR LF "cd" (empty ones and
+// edges between CR and LF included), against a model where each character
+// takes the context of the last range holding it; the memo read back from
+// its native image has the same styles at every character.
+TEST(DynStyles, EveryPairOfRangesAgreesWithAModelAndReadsBackTheSame) {
+  const std::string text = "ab\r\ncd";
+  const int n = static_cast<int>(text.size());
+  std::vector<std::pair<int, int>> ranges;
+  for (int a = 0; a <= n; ++a)
+    for (int b = a; b <= n; ++b) ranges.emplace_back(a, b);
+  ASSERT_EQ(ranges.size(), 28u);
+  int cases = 0;
+  for (const auto& first : ranges)
+    for (const auto& second : ranges) {
+      SCOPED_TRACE(testing::Message() << "ranges " << first.first << ".." << first.second << " then " << second.first
+                                      << ".." << second.second);
+      TVellMemo m;
+      m.SetText(text);
+      m.SetDynStyle(first.first, first.second, fsBold, false, 1, 0, clYellow, clBlue);
+      m.SetDynStyle(second.first, second.second, fsItalic, false, 2, 0, clLime, clRed);
+      m.CheckIntegrity();
+      for (int pos : {0, 1, 4, 5}) {
+        int context = 0;
+        for (const auto& [r, c] : {std::pair{first, 1}, std::pair{second, 2}})
+          if (r.first <= pos && pos < r.second) context = c;
+        const int par = pos < 4 ? 0 : 1;
+        const DynInfoRec& state = par::StateOfChar(*m.Pars().At(par), pos - m.getParsOffset(par));
+        ASSERT_EQ(IsUserRun(state) ? state.context : 0, context) << "at " << pos;
+      }
+      rtl::TStringStream image;
+      m.SaveToNativeStream(image);
+      TVellMemo back;
+      rtl::TStringStream in(image.DataString());
+      back.LoadFromNativeStream(in, false);
+      ASSERT_EQ(AllStates(back), AllStates(m));
+      ++cases;
+    }
+  EXPECT_EQ(cases, 784);
+}

@@ -2,6 +2,9 @@
 // the selection afterwards.
 #include "memo_widget_test_util.h"
 
+#include <cstdlib>
+#include <random>
+
 #include "platform/gui/clipboard.h"
 #include "platform/gui/exceptions.h"
 
@@ -136,6 +139,31 @@ TEST_F(KeyboardTest, UpAndDownKeepTheRememberedColumn) {
   Key(Qt::Key_Up);
   EXPECT_EQ(seen, 2);
   EXPECT_EQ(memo().getSelStart(), 1);
+}
+
+// Up and Down from the blank area past a line's end keep the caret's
+// column: into a longer line as a real column, into shorter ones as
+// virtual columns again.
+TEST_F(KeyboardTest, UpAndDownFromVirtualColumnsKeepTheColumn) {
+  memo().SetOptions(memo().Options().With(memo::vmoKeepColumnPos).Without(memo::vmoWrapCaret));
+  SetText("first line\r\nthe second line\r\nthird\r\nab\r\nfourth line", 0);
+  memo().setSelStart(memo().getParsOffset(2) + 5);  // end of "third"
+  for (int i = 0; i < 3; ++i) Key(Qt::Key_Right);
+  ASSERT_EQ(memo().getSelCol(), 8);
+  ASSERT_EQ(memo().VirtualCols(), 3);
+  struct Step {
+    Qt::Key key;
+    int par, offset, virtualCols;
+  };
+  const Step steps[] = {{Qt::Key_Up, 1, 8, 0},   {Qt::Key_Down, 2, 5, 3}, {Qt::Key_Down, 3, 2, 6},
+                        {Qt::Key_Down, 4, 8, 0}, {Qt::Key_Up, 3, 2, 6},   {Qt::Key_Up, 2, 5, 3}};
+  for (const Step& step : steps) {
+    Key(step.key);
+    EXPECT_EQ(memo().getSelStart(), memo().getParsOffset(step.par) + step.offset) << "paragraph " << step.par;
+    EXPECT_EQ(memo().VirtualCols(), step.virtualCols) << "paragraph " << step.par;
+    EXPECT_EQ(memo().getSelCol(), 8) << "paragraph " << step.par;
+    EXPECT_EQ(control->CaretX(), memo().LeftMargin() + 8 * CharWidth());
+  }
 }
 
 TEST_F(KeyboardTest, HomeAndEndGoToTheLineAndTheText) {
@@ -467,6 +495,110 @@ TEST_F(KeyboardTest, MenuShortcutsWinOverTheMemosKeys) {
   EXPECT_EQ(memoControl->Memo().GetText(), "abc");  // not made bold
   QTest::keyClick(memoControl, Qt::Key_I, Qt::ControlModifier);
   EXPECT_EQ(memoControl->Memo().GetText(), "\x01" "abc\x01");  // no shortcut: the memo's key
+}
+
+}  // namespace
+
+// ---- the caret and the view ----
+
+namespace {
+
+class CaretViewTest : public KeyboardTest {
+protected:
+  // Characters of the memo's font that fit on a wrapped line.
+  int LineChars() { return (control->ClientWidth() - memo().LeftMargin() - memo().RightMargin()) / CharWidth(); }
+  // The first difference between the caret, the top line, the origin and
+  // the thumb; empty when they agree.
+  std::string ViewFault() {
+    const int lh = LineHeight();
+    const int top = memo().getTopLine();
+    if (memo().TopOrigin() / lh != top)
+      return "origin " + std::to_string(memo().TopOrigin()) + " for top line " + std::to_string(top);
+    const int row = memo().getSelLine() - top;
+    if (control->CaretY() != row * lh - memo().TopOrigin() % lh)
+      return "caret y " + std::to_string(control->CaretY()) + " on row " + std::to_string(row);
+    if (control->CaretY() < 0 || control->CaretY() + lh > control->ClientHeight())
+      return "caret y " + std::to_string(control->CaretY()) + " outside the view";
+    QScrollBar* bar = control->verticalScrollBar();
+    if (bar->value() != std::min(memo().TopOrigin() / control->VScrollUnit(), bar->maximum()))
+      return "thumb " + std::to_string(bar->value()) + " for origin " + std::to_string(memo().TopOrigin());
+    return std::string();
+  }
+};
+
+// Return over five characters of the top visible line lets the word before
+// them move up a line: the top line, its origin and the caret agree after
+// it and after Page Down.
+TEST_F(CaretViewTest, AnEditThatShortensTheTopParagraphKeepsTheCaretOnItsLine) {
+  const int n = LineChars();
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += "line " + std::to_string(i) + "\r\n";
+  // Line 0 of the paragraph leaves five columns free: "wxyzabcde" does not
+  // fit there, "wxyz" does.
+  text += std::string(n - 6, 'p') + " wxyzabcde";
+  for (int i = 0; i < 2 * n; ++i) text += " word";
+  text += "\r\n";
+  for (int i = 0; i < 40; ++i) text += "tail " + std::to_string(i) + "\r\n";
+  SetText(text, 0);
+  const int first = memo().ParFirstLine(40);
+  ASSERT_GT(memo().Pars().At(40)->lineCount, 3);
+  memo().setTopLine(first + 1);
+  const std::int32_t a = memo().getParsOffset(40) + static_cast<std::int32_t>(n - 6 + 1 + 4);
+  memo().setSelStart(a);
+  memo().setSelLength(5);
+  ASSERT_EQ(memo().getSelLine(), first + 1);
+  Key(Qt::Key_Return);
+  EXPECT_EQ(memo().getParagraphs(40), std::string(n - 6, 'p') + " wxyz");
+  EXPECT_EQ(memo().Pars().At(40)->lineCount, 1);
+  EXPECT_EQ(ViewFault(), "");
+  Key(Qt::Key_PageDown);
+  EXPECT_EQ(ViewFault(), "");
+  Key(Qt::Key_PageDown);
+  EXPECT_EQ(ViewFault(), "");
+}
+
+// A seeded walk of keys over a wrapped page (QV_MEMO_KEY_WALK sets how many
+// keys): after every key the caret stands inside the view on its line and
+// the thumb shows the top line.
+TEST_F(CaretViewTest, ARandomWalkOfKeysKeepsTheCaretInTheView) {
+  std::mt19937 rng(86);
+  static const char* kWords[] = {"jan", "smit", "anna", "bos", "pieter", "de", "vries", "hendrikushendrikus"};
+  std::string text;
+  for (int p = 0; p < 300; ++p) {
+    for (int w = static_cast<int>(rng() % 40); w > 0; --w) text += std::string(kWords[rng() % 8]) + " ";
+    text += "\r\n";
+  }
+  SetText(text, 0);
+  const char* walk = std::getenv("QV_MEMO_KEY_WALK");
+  const int keys = walk && *walk ? std::atoi(walk) : 3000;
+  struct Press {
+    Qt::Key key;
+    Qt::KeyboardModifiers mods;
+  };
+  const Press presses[] = {{Qt::Key_Up, {}},          {Qt::Key_Down, {}},     {Qt::Key_Left, {}},
+                           {Qt::Key_Right, {}},       {Qt::Key_PageUp, {}},   {Qt::Key_PageDown, {}},
+                           {Qt::Key_Home, {}},        {Qt::Key_End, {}},      {Qt::Key_Home, Qt::ControlModifier},
+                           {Qt::Key_End, Qt::ControlModifier}, {Qt::Key_Right, Qt::ControlModifier},
+                           {Qt::Key_Down, Qt::ShiftModifier},  {Qt::Key_Return, {}}, {Qt::Key_Backspace, {}},
+                           {Qt::Key_Delete, {}},      {Qt::Key_Up, Qt::ShiftModifier}};
+  for (int k = 0; k < keys; ++k) {
+    const int pick = static_cast<int>(rng() % 20);
+    std::string pressed;
+    if (pick < 16) {
+      Key(presses[pick].key, presses[pick].mods);
+      pressed = "key " + std::to_string(pick);
+    } else {
+      Type(pick == 19 ? " " : "x");
+      pressed = "typing";
+    }
+    if (rng() % 50 == 0) {
+      // Options that change how vertical moves keep the column.
+      memo().SetOptions(memo().Options().With(memo::vmoKeepColumnPos).Without(memo::vmoWrapCaret));
+    }
+    const std::string fault = ViewFault();
+    ASSERT_EQ(fault, "") << "after " << pressed << " (key " << k << ")";
+  }
+  memo().CheckIntegrity();
 }
 
 }  // namespace

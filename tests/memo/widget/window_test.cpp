@@ -122,6 +122,43 @@ TEST_F(WindowTest, TallTextsScrollOverTheirWholeHeight) {
   EXPECT_GE(memo().TopOrigin() + control->ClientHeight(), total - control->VScrollUnit());
 }
 
+// A move too long to scroll the window by repaints it whole: the thumbs
+// follow it all the same, both ways.
+TEST_F(WindowTest, TheThumbsFollowMovesTooLongToScroll) {
+  SetText(Lines(5000));
+  QScrollBar* bar = control->verticalScrollBar();
+  ASSERT_GT(memo().LineCount() * LineHeight(), 2 * 32767);
+  for (int round = 0; round < 2; ++round) {
+    Key(Qt::Key_End, Qt::ControlModifier);
+    ASSERT_GT(memo().TopOrigin(), 32767);
+    EXPECT_EQ(bar->value(), std::min(memo().TopOrigin() / control->VScrollUnit(), bar->maximum()));
+    EXPECT_GT(bar->value(), bar->maximum() * 9 / 10);
+    Key(Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(memo().TopOrigin(), 0);
+    EXPECT_EQ(bar->value(), 0);
+  }
+  // A drag of the thumb then starts where the view is.
+  Key(Qt::Key_End, Qt::ControlModifier);
+  const int top = memo().TopOrigin();
+  bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_LT(memo().TopOrigin(), top);
+  EXPECT_GT(memo().TopOrigin(), top - 2 * control->VScrollUnit() - LineHeight());
+
+  control->SetScrollBars(memo::ssBoth);
+  memo().SetWordWrap(false);
+  SetText(std::string(5000, 'w'));
+  QScrollBar* hbar = control->horizontalScrollBar();
+  for (int round = 0; round < 2; ++round) {
+    Key(Qt::Key_End);
+    ASSERT_GT(memo().DisplayLeft(), 32767);
+    EXPECT_EQ(hbar->value(), std::min(memo().DisplayLeft() / control->HScrollUnit(), hbar->maximum()));
+    EXPECT_GT(hbar->value(), hbar->maximum() / 2);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(memo().DisplayLeft(), 0);
+    EXPECT_EQ(hbar->value(), 0);
+  }
+}
+
 TEST_F(WindowTest, WithoutAutoScrollBarsTheBarStaysWithOneUnit) {
   SetText("short");
   EXPECT_FALSE(control->verticalScrollBar()->isVisible());
