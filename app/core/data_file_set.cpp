@@ -158,7 +158,8 @@ struct DataFileSet::Loading {
         DataFileEntry& entry = entries[i];
         entry.data = file;
         SetTitle(entry);
-        if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
+        // A file that is no text is not read further.
+        if (!stop.load(std::memory_order_relaxed) && !file->HoldsNul()) arrived(slots[i], entry);
       }
     };
     DataFile::PartFn on_part;
@@ -369,19 +370,6 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
     error[k] = loading->errors[i];
     moving[k] = loading->changed[i];
   }
-  // A file holding zero bytes is no text: left out, named with the others.
-  std::vector<DataFileEntry> kept;
-  std::vector<size_t> was;  // each kept file's place before
-  for (size_t k = 0; k < files.size(); ++k) {
-    if (files[k].data && files[k].data->HoldsNul()) {
-      left_out.push_back(rtl::PathToText(files[k].name) + " (no text: it holds zero bytes)");
-      continue;
-    }
-    kept.push_back(std::move(files[k]));
-    was.push_back(k);
-  }
-  files = std::move(kept);
-
   static const std::shared_ptr<const DataFile> kEmpty = DataFile::FromText({});
   std::vector<FileNotice> notices;
   file_list_.clear();
@@ -399,13 +387,19 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       notice.after = UnshowableWhere(notice.unshowable, notice.line);
       entry.data = kEmpty;
       entry.load_failed = true;
+    } else if (entry.data && entry.data->HoldsNul()) {
+      // No text (a binary file): its slot is kept, so numbers never shift.
+      notice.read = false;
+      notice.before = "not read: it is no text (it holds zero bytes)";
+      entry.data = kEmpty;
+      entry.load_failed = true;
     } else if (!entry.data) {
       entry.data = kEmpty;
       entry.load_failed = true;
       notice.read = false;
       // The reason says what the system answered; the number is the lists'.
-      notice.before = "not read: File load error: " + std::to_string(k + 1) + ". " + error[was[k]];
-    } else if (moving[was[k]]) {
+      notice.before = "not read: File load error: " + std::to_string(k + 1) + ". " + error[k];
+    } else if (moving[k]) {
       notice.before = "was being written: its records may be incomplete. Search again once it is written";
     } else if (entry.data->Form().mixed) {
       notice.before = MixedNote(entry.data->Mixed());

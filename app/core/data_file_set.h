@@ -20,7 +20,8 @@
 // A file that cannot be read keeps its slot (numbers do not shift) but holds
 // no lines, and is named among the Notices() ("File load error: " + its
 // number as the lists show it, with the system's reason on the next line).
-// A file holding zero bytes is no text: it is left out, with the reason.
+// A file holding zero bytes is no text: it keeps its slot with no lines
+// (it is not handed to arrived) and is named among the Notices() too.
 // A source folder that cannot be listed (missing, unreadable, name too
 // long) is reported through the report callback.
 //

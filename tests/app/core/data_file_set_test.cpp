@@ -281,8 +281,8 @@ TEST_F(DataFileSetTest, AFileChangedWhileItIsReadIsReadAgainOrNamed) {
   }
 }
 
-// Files that are no text (random bytes, zeros) are left out and named with
-// the others; a register mixing UTF-8 and Windows-1252 lines is read line
+// Files that are no text (random bytes, zeros) keep their numbers with no
+// lines and are named, not read; a register mixing UTF-8 and Windows-1252 lines is read line
 // by line, its names found in both, and named with the first line of each;
 // one with a character Windows-1252 lacks is named with that character and
 // its line. Nothing of it goes to a message box.
@@ -298,21 +298,27 @@ TEST_F(DataFileSetTest, FilesThatAreNoTextMixedOrUnshowableAreNamed) {
              "1709 02 Feb Jan Dupr\xE9, Marie Roux; Jean; W\r\n");
   WriteBytes(dir_ / "w_bap.txt",
              "Warsaw\r\n1700 01 Jan Jan Kowalski, Anna Nowak; Piotr; W\r\n1701 01 Jan Jan Kowalski, \xCE\x95l\xC3\xA9ni; A; W\r\n");
-  EXPECT_TRUE(Make(dir_.str()).empty());
-  EXPECT_EQ(set_.LeftOut(), (Lines{"junk_bap.txt (no text: it holds zero bytes)",
-                                   "zeros_marr.txt (no text: it holds zero bytes)"}));
-  EXPECT_NE(set_.LeftOutNotice().find("junk_bap.txt (no text"), std::string::npos);
-  ASSERT_EQ(set_.Count(), 3);
-  EXPECT_EQ(set_.ListItems(), (Lines{"[1] A", "[2] Mixed   (UTF-8 and Windows-1252)", "[3] w_bap.txt   (not read)"}));
+  int arrived = 0;
+  Lines messages;
+  set_.MakeFileList(dir_.str(), lists_.str(), [&](const std::string& m) { messages.push_back(m); },
+                    [&](int, const DataFileEntry&) { ++arrived; });
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(arrived, 3);  // the files that are no text are not read further
+  ASSERT_EQ(set_.Count(), 5);
+  EXPECT_EQ(set_.ListItems(), (Lines{"[1] A", "[2] junk_bap.txt   (not read)", "[3] Mixed   (UTF-8 and Windows-1252)",
+                                     "[4] w_bap.txt   (not read)", "[5] zeros_marr.txt   (not read)"}));
   EXPECT_EQ(set_.NoticeText(),
-            "[2] m_bap.txt mixes UTF-8 (line 2) and Windows-1252 (line 3): each line is read in its own form; "
-            "[3] w_bap.txt not read: its UTF-8 character  (U+0395) on line 3 has no Windows-1252 byte");
-  ASSERT_EQ(set_.Notices().size(), 2u);
-  EXPECT_EQ(set_.Notices()[1].unshowable, "\xCE\x95");
-  EXPECT_FALSE(set_.Notices()[1].read);
+            "[2] junk_bap.txt not read: it is no text (it holds zero bytes); "
+            "[3] m_bap.txt mixes UTF-8 (line 2) and Windows-1252 (line 3): each line is read in its own form; "
+            "[4] w_bap.txt not read: its UTF-8 character  (U+0395) on line 3 has no Windows-1252 byte; "
+            "[5] zeros_marr.txt not read: it is no text (it holds zero bytes)");
+  ASSERT_EQ(set_.Notices().size(), 4u);
+  EXPECT_EQ(set_.Notices()[2].unshowable, "\xCE\x95");
+  EXPECT_FALSE(set_.Notices()[2].read);
+  EXPECT_TRUE(set_.File(1).load_failed);
+  EXPECT_EQ(set_.File(1).data->LineCount(), 0);
   const SearchResult r = RunSearch(set_, appcore_test::OptionsFor("Dupr\xe9", set_), nullptr);
   EXPECT_EQ(r.hit_count, 2);
-  EXPECT_EQ(set_.FileList().size(), 3u);
 }
 
 // A register another program cuts and writes again in steps while the set
