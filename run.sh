@@ -8,11 +8,8 @@ BUILD=${QV_BUILD_DIR:-$ROOT/build}
 
 EXE="$BUILD/app/quorvane"
 INI="$BUILD/app/Quorvane.INI"
-if [ ! -f "$INI" ]; then
-  # CR LF, as the program writes its own settings.
-  printf '[Directories]\r\nSearch=%s\r\nSave=%s\r\n' \
-    "$ROOT/samples/registers" "$ROOT/samples/registers" > "$INI"
-fi
+# First run: the sample registers to search, saved pages in a folder apart.
+"$ROOT/tools/first_settings.sh" "$INI" "$ROOT"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
   echo "run.sh: no display (DISPLAY is not set); start Quorvane from a desktop session or under xvfb-run." >&2

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -64,6 +66,39 @@ void TakeHead(PageParts& parts, appcore::SearchResult& result, bool show_source_
   parts.head_rest = std::move(head.more);
 }
 
+// The characters of text that Windows-1252 lacks, each once, in order.
+QString CharactersCp1252Lacks(const QString& text) {
+  QString lacking;
+  for (const char32_t c : text.toUcs4()) {
+    if (c < 0x80) continue;
+    const unsigned char byte = rtl::UnicodeToCp1252(c);
+    if (byte != '?' && rtl::Cp1252ToUnicode(byte) == c) continue;
+    const QString one = QString::fromUcs4(&c, 1);
+    if (!lacking.contains(one)) lacking += one;
+  }
+  return lacking;
+}
+
+// The files of the list not read, or read with a note, as one notice for
+// the status line: a few, then how many more. A character Windows-1252
+// lacks is shown as itself.
+QString FilesNotice(const appcore::DataFileSet& files) {
+  constexpr size_t kShown = 3;
+  const std::vector<appcore::FileNotice>& notices = files.Notices();
+  QStringList parts;
+  for (size_t i = 0; i < notices.size() && i < kShown; ++i) {
+    const appcore::FileNotice& n = notices[i];
+    QString part = gui::ToQString("[" + std::to_string(n.number) + "] " + n.name + " " + n.before);
+    if (!n.unshowable.empty()) part += "\"" + QString::fromUtf8(n.unshowable) + "\"";
+    part += gui::ToQString(n.after);
+    parts << part.replace('\n', ' ');
+  }
+  QString text = parts.join("; ");
+  if (notices.size() > kShown)
+    text += QString(" and %1 more (see \"Select source files\")").arg(notices.size() - kShown);
+  return text.isEmpty() ? text : text + ".";
+}
+
 }  // namespace
 
 TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget* parent)
@@ -75,6 +110,7 @@ TBaptisms::TBaptisms(TUserPrompts& prompts, std::string settings_folder, QWidget
   rtl::os::GrowHeapsInLargeSteps();
   current_memo_ = vm0;
   OpaquePageFrame(*vm0);
+  vm0->installEventFilter(this);
   about_box_ = new TAboutBox(this);
   sex_dlg_ = new forms::TGetSexDlgForm(this);
   password_dlg_ = new forms::TPasswordDlgForm(this);
@@ -245,10 +281,13 @@ bool TBaptisms::MakeFileList() {
     rtl::os::ReturnFreedMemory();
     ticks_.Follow(files_.Paths());
     if (form2_) form2_->Refill(files_.ListItems(), files_.LeftOut());
-    // Files left out (read-only, hidden, no plain file) or an empty list
-    // are said in the status line, never passed over in silence. A notice
+    // Files left out (read-only, hidden, no plain file, no text), files
+    // not read or read with a note, or an empty list are said in the
+    // status line, one notice for all, never passed over in silence. A notice
     // gives way to the next one; a search's status stays.
-    const QString notice = gui::ToQString(files_.LeftOutNotice());
+    QString notice = gui::ToQString(files_.LeftOutNotice());
+    const QString noted = FilesNotice(files_);
+    if (!noted.isEmpty()) notice = notice.isEmpty() ? noted : notice + "   " + noted;
     if (!notice.isEmpty() || Label5->text() == list_notice_) Label5->setText(notice);
     list_notice_ = notice;
   } else {
@@ -324,6 +363,7 @@ memo::TVellMemoControl* TBaptisms::AddTab(const std::string& caption) {
   auto* control = new memo::TVellMemoControl(sheet);
   ApplyPageMemoSettings(*control, PopupMenu1);
   OpaquePageFrame(*control);
+  control->installEventFilter(this);
   control->Memo().SetFont(vm0->Memo().Font());
   layout->addWidget(MakePageGutter(sheet, *control));
   layout->addWidget(control, 1);
@@ -459,7 +499,32 @@ void TBaptisms::Cut1Click() {
 void TBaptisms::Copy1Click() {
   if (current_memo_->Memo().getSelLength() != 0) current_memo_->CopyToClipboard();
 }
-void TBaptisms::Paste1Click() { current_memo_->PasteFromClipboard(); }
+void TBaptisms::Paste1Click() {
+  if (MayPaste()) current_memo_->PasteFromClipboard();
+}
+
+bool TBaptisms::MayPaste() {
+  const QString lacking = CharactersCp1252Lacks(QGuiApplication::clipboard()->text());
+  if (lacking.isEmpty()) return true;
+  QStringList each;
+  for (const char32_t c : lacking.toUcs4()) each << "\"" + QString::fromUcs4(&c, 1) + "\"";
+  prompts_.ShowMessageText(
+      "Nothing was pasted: the text holds characters that pages, kept in Windows-1252, cannot hold: " +
+      each.join(' ') +
+      ". They would stand as \"?\", which in a register means an unreadable character. Write them with "
+      "letters Windows-1252 has and paste again.");
+  return false;
+}
+
+bool TBaptisms::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && dynamic_cast<memo::TVellMemoControl*>(watched) != nullptr) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool paste = key->matches(QKeySequence::Paste) ||
+                       (key->key() == Qt::Key_Insert && key->modifiers() == Qt::ShiftModifier);
+    if (paste && !MayPaste()) return true;
+  }
+  return forms::TBaptismsForm::eventFilter(watched, event);
+}
 
 // ---- search ----
 

@@ -116,6 +116,11 @@ public:
   void Cut1Click();
   void Copy1Click();
   void Paste1Click();
+  // Whether the clipboard's text may go into a page: one holding
+  // characters that Windows-1252 (the pages' text) lacks is refused, and
+  // the user told which; they would stand as "?", which in a register
+  // means an unreadable character.
+  bool MayPaste();
 
   // ---- page commands ----
   void Newsheet1Click();
@@ -234,6 +239,9 @@ public:
 
 protected:
   void showEvent(QShowEvent* event) override;
+  // A page's own paste keys (Shift+Insert; Ctrl+V is the Edit menu's) go
+  // through MayPaste first.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   class TBoxView;
@@ -266,6 +274,10 @@ private:
   void EndLongWork();
   void MarkPage(int page, int state);
   bool SavePage(memo::TVellMemoControl& page_memo, int page);
+  // Whether a page saved at path would be read as a register (a
+  // register's name in the source folder) while it is not the page's own
+  // file.
+  bool SavedAsRegister(const std::string& path, int page) const;
   // The current page is the first one and a search is still writing it.
   bool PageBusy() const { return searching_ && current_memo_ == vm0; }
   // Writes the page to path; the path written (another one when the page's

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QLayout>
 #include <algorithm>
+#include <filesystem>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QListWidget>
@@ -290,11 +291,33 @@ void TBaptisms::ReloadPage(memo::TVellMemoControl& page_memo, int page) {
   MarkPage(page, 0);
 }
 
+bool TBaptisms::SavedAsRegister(const std::string& path, int page) const {
+  if (appcore::KindFromName(rtl::ExtractFileName(path)) == appcore::FileKind::kNone) return false;
+  if (path == PageFile(page) || settings_.SearchDir().empty()) return false;
+  std::error_code error;
+  return std::filesystem::equivalent(std::filesystem::path(path).parent_path(), settings_.SearchDir(), error);
+}
+
 bool TBaptisms::SavePage(memo::TVellMemoControl& page_memo, int page) {
   const int link = PageDataLink(page);
   const std::string& dir = link > 0 ? settings_.SearchDir() : settings_.SaveDir();
-  const std::optional<std::string> path = prompts_.SaveFileName(SaveDialog1, dir, PageCaption(page));
-  if (!path) return false;
+  std::string proposed = PageCaption(page);
+  std::optional<std::string> path;
+  for (;;) {
+    path = prompts_.SaveFileName(SaveDialog1, dir, proposed);
+    if (!path) return false;
+    // A page named like a register in the source folder would be read as
+    // one, its lines found twice: only when the user says so.
+    if (!SavedAsRegister(*path, page)) break;
+    const std::string name = rtl::PathToText(rtl::ExtractFileName(*path));
+    const TAnswer answer = prompts_.AskYesNoCancel(
+        "\"" + name + "\" is a register's name in the source folder: saved there, this page will be read as a register "
+        "and its lines found by every search beside the lines they were copied from.\n\nYes: save it as a register.\n"
+        "No: choose another name.\nCancel: save nothing.");
+    if (answer == TAnswer::kYes) break;
+    if (answer == TAnswer::kCancel) return false;
+    proposed = appcore::NonRegisterName(rtl::ExtractFileName(*path));
+  }
   const std::optional<std::string> written = WritePage(page_memo, page, *path);
   if (!written) return false;
   if (page > 0) SetPageCaption(page, rtl::ExtractFileName(*written));

@@ -26,8 +26,12 @@ QString QtFilter(const char* filter) {
   return out.join(";;");
 }
 
-void TQtPrompts::ShowMessage(const std::string& text) {
-  QMessageBox::information(parent_, QApplication::applicationName(), gui::ToQString(text));
+void TUserPrompts::ShowMessageText(const QString& text) { ShowMessage(gui::ToCp1252(text)); }
+
+void TQtPrompts::ShowMessage(const std::string& text) { ShowMessageText(gui::ToQString(text)); }
+
+void TQtPrompts::ShowMessageText(const QString& text) {
+  QMessageBox::information(parent_, QApplication::applicationName(), text);
 }
 
 TAnswer TQtPrompts::AskYesNoCancel(const std::string& text) {

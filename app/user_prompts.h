@@ -15,6 +15,7 @@
 #include "memo/memo_types.h"
 
 class QDialog;
+class QString;
 class QUrl;
 class QWidget;
 
@@ -27,6 +28,8 @@ public:
   virtual ~TUserPrompts() = default;
   // An information box with OK.
   virtual void ShowMessage(const std::string& text) = 0;
+  // The same for a text that may hold characters Windows-1252 lacks.
+  virtual void ShowMessageText(const QString& text);
   // A confirmation box with Yes, No and Cancel.
   virtual TAnswer AskYesNoCancel(const std::string& text) = 0;
   // The directory selection dialog on dir (allows creating a folder);
@@ -56,6 +59,7 @@ public:
   void SetParent(QWidget* parent) { parent_ = parent; }
 
   void ShowMessage(const std::string& text) override;
+  void ShowMessageText(const QString& text) override;
   TAnswer AskYesNoCancel(const std::string& text) override;
   bool SelectDirectory(std::string& dir) override;
   std::optional<std::string> SaveFileName(const forms::TFileDialogDef& settings, const std::string& dir,

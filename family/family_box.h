@@ -49,6 +49,9 @@ struct ListEntry {
 };
 ListEntry SplitEntry(const std::string& entry);
 
+// Spouse's refusal for a person of the other side's sex.
+std::string WrongSideText(const std::string& name, Side side);
+
 // The sex question of a new child.
 std::string SexQuestion(const std::string& name);
 

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "family/family_box.h"
+#include "family/family_reader.h"
 #include "platform/runtime/exceptions.h"
 #include "tables/components/korvex_table.h"
 
@@ -35,6 +36,15 @@ int& Role(FamilyRecord& family, Side side) { return side == Side::kHusband ? fam
 Side Other(Side side) { return side == Side::kHusband ? Side::kWife : Side::kHusband; }
 
 std::string FullName(const IndividualRecord& p) { return p.fname + " " + p.lname; }
+
+}  // namespace
+
+std::string WrongSideText(const std::string& name, Side side) {
+  return side == Side::kWife ? "\"" + name + "\" is a man: he cannot be the wife of a new family. Nothing was stored."
+                             : "\"" + name + "\" is a woman: she cannot be the husband of a new family. Nothing was stored.";
+}
+
+namespace {
 
 // The person takes the family as an own family unless listed already;
 // false when all five places are taken.
@@ -323,6 +333,10 @@ void TFamilyBox::SpouseClick(Side side) {
     if (view_.SelectionLength() == 0) return;
     const int pid = SideId(side);
     IndividualRecord person = NeedPerson(pid);
+    // A man is never stored as a wife, nor a woman as a husband.
+    const SexClass sex = ClassOfSex(person.sex);
+    if (sex == (side == Side::kWife ? SexClass::kMale : SexClass::kFemale))
+      Refuse(WrongSideText(FullName(person), side));
     const int k = FirstFree(person.fams);
     if (k < 0) Refuse(FullName(person) + kFiveSpousesText);
     const std::string selected = view_.SelectedText();

@@ -34,6 +34,8 @@ public:
         out_.has_first_spouse = true;
         out_.first_spouse_text = sp ? Names(*sp) : std::string();
         out_.first_spouse_id = sp ? sp->pid : 0;
+        out_.first_spouse_is_husband = sex != SexClass::kMale;
+        out_.subject_text = Names(s);
       }
       // "(n)": the shared family's place among the spouse's families.
       std::string tag;

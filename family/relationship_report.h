@@ -51,11 +51,17 @@ struct RelationshipReport {
   // children list: given name + " " + " bp. " + baptism date, and its Pid.
   std::vector<std::string> list_entries;
   std::vector<int> child_ids;
-  // The first spouse, for the family box's wife box and wife id; set when
-  // the subject has a spouse family (empty and 0 when it has no partner).
+  // The first spouse, for the family box's box and id of the spouse's side;
+  // set when the subject has a spouse family (empty and 0 when it has no
+  // partner).
   bool has_first_spouse = false;
   std::string first_spouse_text;
   int first_spouse_id = 0;
+  // The first spouse is the husband (the subject is not a man): the box
+  // then takes the spouse on the husband's side and the subject on the
+  // wife's.
+  bool first_spouse_is_husband = false;
+  std::string subject_text;
 };
 
 // The report on subject; nothing for 0 or a subject not in its table.

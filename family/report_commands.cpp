@@ -134,8 +134,18 @@ bool TFamilyReports::ShowFamily(memo::TVellMemo& ged_edit) {
     state.SetChildId(index, report->child_ids[i]);
   }
   if (report->has_first_spouse) {
-    view_.SetBoxText(Side::kWife, report->first_spouse_text);
-    state.wife_id = report->first_spouse_id;
+    // The spouse goes into the box of the spouse's side: a woman's husband
+    // into the husband's, she into the wife's, so that the box never holds
+    // one person on both sides.
+    if (report->first_spouse_is_husband) {
+      view_.SetBoxText(Side::kHusband, report->first_spouse_text);
+      state.husband_id = report->first_spouse_id;
+      view_.SetBoxText(Side::kWife, report->subject_text);
+      state.wife_id = subject;
+    } else {
+      view_.SetBoxText(Side::kWife, report->first_spouse_text);
+      state.wife_id = report->first_spouse_id;
+    }
   }
   state.current_subject = subject;
   return true;

@@ -56,6 +56,8 @@ void SplitDateField(std::string_view field, std::string_view& date, std::string_
 
 }  // namespace
 
+std::string AnotherCoupleNote(int line) { return "line " + std::to_string(line) + " names another couple: left out"; }
+
 LineRange CoveredLines(TextPoint low, TextPoint high) {
   LineRange range{low.par, high.par};
   if (!(low == high) && high.col == 0 && high.par > low.par) --range.last;
@@ -115,9 +117,18 @@ ChildrenSummary ShowChildren(const std::vector<std::string>& paragraphs, LineRan
   const int count = static_cast<int>(paragraphs.size());
   const int first = std::max(range.first, 0);
   const int last = std::min(range.last, count - 1);
+  std::vector<std::string> left_out;
   for (int i = first; i <= last; ++i) {
     ChildLine record;
     if (!ReadChildLine(paragraphs[static_cast<size_t>(i)], record)) continue;
+    // A child of another couple is not put under the first one.
+    const auto other = [](const std::string& known, const std::string& named) {
+      return known != kUnknownName && !named.empty() && named != known;
+    };
+    if (other(husband, record.husband) || other(wife, record.wife)) {
+      left_out.push_back(AnotherCoupleNote(i + 1));
+      continue;
+    }
     if (husband == kUnknownName && !record.husband.empty()) husband = record.husband;
     if (wife == kUnknownName && !record.wife.empty()) wife = record.wife;
     summary.husband_text = husband;
@@ -131,6 +142,7 @@ ChildrenSummary ShowChildren(const std::vector<std::string>& paragraphs, LineRan
   }
   summary.page_lines.push_back(husband + " m. " + wife);
   summary.page_lines.insert(summary.page_lines.end(), children.begin(), children.end());
+  summary.page_lines.insert(summary.page_lines.end(), left_out.begin(), left_out.end());
   summary.page_lines.emplace_back(" ");
   summary.insert_at = std::clamp(range.last + 1, 0, count);
   return summary;

@@ -26,11 +26,16 @@
 // first word of the child's field (cut at ';' or a blank outside double
 // quotes); the witnesses are the text after the child's field.
 //
+// A line that names a husband or a wife other than the couple's (as named
+// by the lines before it) is a child of another couple: it is left out,
+// and said so under the children.
+//
 // Results: the family box shows the husband and the wife ("??? ????" for
 // one never named; both empty when no line was read) and one list entry per
 // line read, child + " bp. " + date + " " + year. The page gets the block
 //   husband + " m. " + wife
 //   "   " + child + " bp. " + date + " " + year   [+ "; " + witnesses]
+//   "line " + n + " names another couple: left out"   (n counted from 1)
 //   " "
 // with the witnesses only when asked for and present.
 #pragma once
@@ -97,6 +102,9 @@ struct ChildrenSummary {
   std::vector<std::string> page_lines;      // the block for the page
   int insert_at = 0;                        // paragraph index of its first line
 };
+
+// The line said under the block for line (1-based) of another couple.
+std::string AnotherCoupleNote(int line);
 
 // Reads paragraphs range.first .. range.last (those that exist) of a page.
 ChildrenSummary ShowChildren(const std::vector<std::string>& paragraphs, LineRange range, bool with_witnesses);

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,6 +23,30 @@
 #include "tables/components/korvex_table.h"
 
 namespace forms {
+
+namespace {
+
+// Enter (Return, or Enter on the keypad) in a watched field clicks the
+// button, as a dialog's default button is clicked.
+class DefaultButtonKeys : public QObject {
+public:
+  explicit DefaultButtonKeys(QPushButton* button) : QObject(button), button_(button) {}
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    if (button_->isEnabled() && button_->isVisible()) button_->click();
+    return true;
+  }
+
+private:
+  QPushButton* button_;
+};
+
+}  // namespace
 namespace {
 
 // ---- the stored definition ----
@@ -262,7 +287,15 @@ void TBaptismsForm::BuildSearchPanel(QWidget* top) {
   rows->addWidget(Panel2);
 
   Label5 = Named(new QLabel(top), "Label5");
+  // A long status line is cut at the window's edge; it never widens the window.
+  Label5->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   rows->addWidget(Label5);
+
+  // Button1 is the form's default button: Enter in the search fields
+  // presses it (a main window has no default button of its own).
+  auto* enter = new DefaultButtonKeys(Button1);
+  Edit2->installEventFilter(enter);
+  for (QCheckBox* box : CheckBox) box->installEventFilter(enter);
 }
 
 void TBaptismsForm::ApplyPageMemoSettings(memo::TVellMemoControl& control, QMenu* popup) {

@@ -162,11 +162,14 @@ DataFile::DataFile(std::shared_ptr<ByteBlock> block, const char* bytes, size_t s
 
 void DataFile::ReadAsText() {
   const std::string_view bytes(bytes_, size_);
-  form_ = DetectForm(bytes);
-  if (!form_.utf8) return;
+  // No text file holds a zero byte (a binary file, or one of UTF-16, does).
+  holds_nul_ = size_ > 0 && std::memchr(bytes_, 0, size_) != nullptr;
+  if (holds_nul_) return;
+  form_ = DetectForm(bytes, &mixed_lines_);
+  if (!form_.utf8 && !form_.mixed) return;
   // The text in memory of its own: a mapped file's pages stay as they are.
   std::string text;
-  showable_ = DecodeText(bytes, form_, text, &unshowable_);
+  showable_ = DecodeText(bytes, form_, text, &unshowable_, &unshowable_line_);
   auto block = std::make_shared<ByteBlock>(text.size());
   if (!text.empty()) std::memcpy(block->data(), text.data(), text.size());
   block_ = std::move(block);

@@ -2,8 +2,10 @@
 //
 // The file is held as its bytes exactly as read (Windows-1252), or, when
 // they are UTF-8 (see text_encoding.h), as their text in Windows-1252 in
-// memory of its own; Form() tells which, Showable() whether every
-// character of a UTF-8 file has a Windows-1252 byte. Lines end at
+// memory of its own (a file of both forms: each line in its own, see
+// text_encoding.h); Form() tells which, Showable() whether every
+// character of a UTF-8 file has a Windows-1252 byte, HoldsNul() whether
+// it is no text at all. Lines end at
 // CR, LF or CR LF; a missing final line end still gives the last line, a
 // final line end gives no empty line after it. A file of 64 KiB or more is
 // mapped rather than read (its pages are the system's cached copy); should
@@ -163,6 +165,13 @@ public:
   const TextForm& Form() const { return form_; }
   bool Showable() const { return showable_; }
   const std::string& Unshowable() const { return unshowable_; }
+  // The line of that character (1-based, the title being line 1).
+  int64_t UnshowableLine() const { return unshowable_line_; }
+  // For a file of both forms (Form().mixed), the first line of each.
+  const MixedLines& Mixed() const { return mixed_lines_; }
+  // Whether the bytes hold a zero byte: no text (such a file is not
+  // looked at further: read as Windows-1252).
+  bool HoldsNul() const { return holds_nul_; }
 
   // Record lines (line 1 on) whose period bits equal period (0 .. 3).
   int64_t RecordsInPeriod(uint8_t period) const {
@@ -288,7 +297,10 @@ private:
   FileStamp stamp_;
   TextForm form_;
   bool showable_ = true;
+  bool holds_nul_ = false;
   std::string unshowable_;
+  int64_t unshowable_line_ = 0;
+  MixedLines mixed_lines_;
   // Found as the file is read.
   int line_count_ = 0;
   int64_t record_count_ = 0;

@@ -61,9 +61,41 @@ std::function<void()>& LoadedHook() {
 // How many times the files that changed after they were read are read again.
 constexpr int kRereads = 3;
 
+// A file changed this recently when it was read may still be being written.
+constexpr auto kRecent = std::chrono::seconds(2);
+
+struct WriterWait {
+  std::chrono::milliseconds recheck{100}, still{700}, limit{4000};
+};
+
+WriterWait& WaitForWriters() {
+  static WriterWait wait;
+  return wait;
+}
+
+bool ChangedRecently(const FileStamp& stamp) {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return now - std::chrono::nanoseconds(stamp.mtime_ns) < kRecent;
+}
+
+// Sleeps for span in short steps; false when told to stop meanwhile.
+bool Pause(std::chrono::milliseconds span, const std::atomic<bool>& stop) {
+  const auto until = std::chrono::steady_clock::now() + span;
+  while (std::chrono::steady_clock::now() < until) {
+    if (stop.load()) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        std::chrono::milliseconds(10), until - std::chrono::steady_clock::now()));
+  }
+  return !stop.load();
+}
+
 }  // namespace
 
 void DataFileSet::SetReadHook(std::function<void(int slot)> hook) { ReadHook() = std::move(hook); }
+void DataFileSet::SetWriterWait(std::chrono::milliseconds recheck, std::chrono::milliseconds still,
+                                std::chrono::milliseconds limit) {
+  WaitForWriters() = WriterWait{recheck, still, limit};
+}
 void DataFileSet::SetLoadedHook(std::function<void()> hook) { LoadedHook() = std::move(hook); }
 
 std::string SourceFolderProblem(const std::string& dir) {
@@ -102,10 +134,12 @@ struct DataFileSet::Loading {
   std::vector<std::string> paths;
   std::vector<DataFileEntry> entries;  // one per path: name, kind, then data and title
   std::vector<int> slots;
-  std::vector<std::string> errors, changed;
+  std::vector<std::string> errors;
+  std::vector<bool> changed;  // kept moving while read, or being written
   ArrivalFn arrived;
   PartFn part;
   std::optional<PatternAnchors> anchors;
+  std::vector<std::shared_ptr<const DataFile>> loaded;
   WorkCrew* crew = nullptr;  // only for a build read on the calling thread
   std::atomic<bool> stop{false};
   std::mutex mutex;
@@ -124,7 +158,8 @@ struct DataFileSet::Loading {
         DataFileEntry& entry = entries[i];
         entry.data = file;
         SetTitle(entry);
-        if (!stop.load(std::memory_order_relaxed)) arrived(slots[i], entry);
+        // A file that is no text is not read further.
+        if (!stop.load(std::memory_order_relaxed) && !file->HoldsNul()) arrived(slots[i], entry);
       }
     };
     DataFile::PartFn on_part;
@@ -133,24 +168,15 @@ struct DataFileSet::Loading {
         if (!stop.load(std::memory_order_relaxed)) part(slots[i], entries[i].kind, file, lines);
       };
     const PatternAnchors* read_with = anchors ? &*anchors : nullptr;
-    std::vector<std::shared_ptr<const DataFile>> loaded =
-        DataFile::LoadMany(paths, errors, on_read, &stop, read_with, crew, on_part);
+    loaded = DataFile::LoadMany(paths, errors, on_read, &stop, read_with, crew, on_part);
     if (LoadedHook()) LoadedHook()();
     // Once every file is read, each one's stamp is looked at again: a file
     // cut, grown or rewritten since it was read (while it was read, or
     // while the others were) is read once more, up to kRereads times.
-    changed.assign(paths.size(), std::string());
     const auto moved = [&](size_t i) { return loaded[i] && !(StampOf(paths[i]) == loaded[i]->Stamp()); };
-    for (int round = 0; round < kRereads && !stop.load(); ++round) {
-      std::vector<std::string> again_paths;
-      std::vector<size_t> again;
-      for (size_t i = 0; i < loaded.size(); ++i)
-        if (moved(i)) {
-          again.push_back(i);
-          again_paths.push_back(paths[i]);
-        }
-      if (again.empty()) break;
-      std::vector<std::string> again_errors;
+    const auto read_again = [&](const std::vector<size_t>& again) {
+      std::vector<std::string> again_paths, again_errors;
+      for (size_t i : again) again_paths.push_back(paths[i]);
       DataFile::ArrivalFn on_again;
       if (on_read) on_again = [&](size_t j, const std::shared_ptr<const DataFile>& file) { on_read(again[j], file); };
       std::vector<std::shared_ptr<const DataFile>> second =
@@ -159,16 +185,73 @@ struct DataFileSet::Loading {
         loaded[again[j]] = std::move(second[j]);
         errors[again[j]] = again_errors[j];
       }
+    };
+    for (int round = 0; round < kRereads && !stop.load(); ++round) {
+      std::vector<size_t> again;
+      for (size_t i = 0; i < loaded.size(); ++i)
+        if (moved(i)) again.push_back(i);
+      if (again.empty()) break;
+      read_again(again);
     }
+    std::vector<size_t> fresh;
     for (size_t i = 0; i < loaded.size(); ++i)
-      if (moved(i))
-        changed[i] = "\"" + rtl::PathToText(paths[i]) +
-                     "\" kept changing while the data files were read: its lines may be incomplete or mixed. "
-                     "Search again once it is written.";
+      if (loaded[i] && (moved(i) || ChangedRecently(loaded[i]->Stamp()))) fresh.push_back(i);
+    changed.assign(paths.size(), false);
+    if (!fresh.empty() && !stop.load()) AwaitWriters(fresh, read_again);
     for (size_t i = 0; i < loaded.size(); ++i) entries[i].data = std::move(loaded[i]);
     std::lock_guard<std::mutex> lock(mutex);
     done = true;
     ended.notify_all();
+  }
+
+  // The files fresh (still changing after their last read, or changed
+  // within the last two seconds before it) may be being written by
+  // another program, cut short and written again in steps: after a short
+  // pause their stamps are looked at again. One that moved is waited for
+  // until it holds still, then read again; one that still moves when the
+  // wait ends is read as far as it is written and named.
+  template <typename ReadAgain>
+  void AwaitWriters(const std::vector<size_t>& fresh, const ReadAgain& read_again) {
+    const WriterWait wait = WaitForWriters();
+    if (!Pause(wait.recheck, stop)) return;
+    struct Watched {
+      size_t i;
+      FileStamp last;
+      std::chrono::steady_clock::time_point since;
+    };
+    std::vector<Watched> moving;
+    const auto now = std::chrono::steady_clock::now();
+    for (size_t i : fresh)
+      if (const FileStamp stamp = StampOf(paths[i]); !(stamp == loaded[i]->Stamp())) moving.push_back({i, stamp, now});
+    if (moving.empty()) return;
+    const auto until = now + wait.limit;
+    std::vector<size_t> settled;
+    while (!moving.empty() && std::chrono::steady_clock::now() < until) {
+      if (!Pause(std::chrono::milliseconds(20), stop)) return;
+      const auto at = std::chrono::steady_clock::now();
+      for (size_t k = 0; k < moving.size();) {
+        const FileStamp stamp = StampOf(paths[moving[k].i]);
+        if (!(stamp == moving[k].last)) {
+          moving[k].last = stamp;
+          moving[k].since = at;
+        } else if (at - moving[k].since >= wait.still) {
+          settled.push_back(moving[k].i);
+          moving.erase(moving.begin() + static_cast<std::ptrdiff_t>(k));
+          continue;
+        }
+        ++k;
+      }
+    }
+    // Those still moving are read once more (as far as they are written)
+    // and named.
+    for (const Watched& w : moving) {
+      settled.push_back(w.i);
+      changed[w.i] = true;
+    }
+    read_again(settled);
+    // One changed again meanwhile is named too.
+    for (size_t i : settled)
+      if (loaded[i] && !(StampOf(paths[i]) == loaded[i]->Stamp())) changed[i] = true;
   }
 
   // Waits for the reading thread, calling progress about every 15 ms;
@@ -277,28 +360,51 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
       return false;
     }
   }
+  // What this build found of each file it read: the system's reason when
+  // it could not, and whether it kept moving.
+  std::vector<std::string> error(files.size());
+  std::vector<bool> moving(files.size(), false);
   for (size_t i = 0; i < loading->slots.size(); ++i) {
-    files[static_cast<size_t>(loading->slots[i])].data = std::move(loading->entries[i].data);
-    if (!loading->changed[i].empty()) messages.push_back(loading->changed[i]);
+    const auto k = static_cast<size_t>(loading->slots[i]);
+    files[k].data = std::move(loading->entries[i].data);
+    error[k] = loading->errors[i];
+    moving[k] = loading->changed[i];
   }
-
   static const std::shared_ptr<const DataFile> kEmpty = DataFile::FromText({});
-  std::vector<size_t> load_index(files.size(), 0);
-  for (size_t i = 0; i < loading->slots.size(); ++i) load_index[static_cast<size_t>(loading->slots[i])] = i;
+  std::vector<FileNotice> notices;
   file_list_.clear();
   for (size_t k = 0; k < files.size(); ++k) {
     DataFileEntry& entry = files[k];
+    FileNotice notice;
+    notice.number = static_cast<int>(k) + 1;
+    notice.name = rtl::PathToText(entry.name);
     if (entry.data && !entry.data->Showable()) {
       // Named, never shown with characters replaced; its slot is kept.
-      messages.push_back(UnshowableMessage(rtl::PathToText(entry.name), entry.data->Unshowable()));
+      notice.read = false;
+      notice.unshowable = entry.data->Unshowable();
+      notice.line = entry.data->UnshowableLine();
+      notice.before = "not read: its UTF-8 character ";
+      notice.after = UnshowableWhere(notice.unshowable, notice.line);
+      entry.data = kEmpty;
+      entry.load_failed = true;
+    } else if (entry.data && entry.data->HoldsNul()) {
+      // No text (a binary file): its slot is kept, so numbers never shift.
+      notice.read = false;
+      notice.before = "not read: it is no text (it holds zero bytes)";
       entry.data = kEmpty;
       entry.load_failed = true;
     } else if (!entry.data) {
       entry.data = kEmpty;
       entry.load_failed = true;
-      // The reason names the file and says what the system answered.
-      messages.push_back("File load error: " + std::to_string(k) + "\n" + loading->errors[load_index[k]]);
+      notice.read = false;
+      // The reason says what the system answered; the number is the lists'.
+      notice.before = "not read: File load error: " + std::to_string(k + 1) + ". " + error[k];
+    } else if (moving[k]) {
+      notice.before = "was being written: its records may be incomplete. Search again once it is written";
+    } else if (entry.data->Form().mixed) {
+      notice.before = MixedNote(entry.data->Mixed());
     }
+    if (!notice.before.empty()) notices.push_back(std::move(notice));
     SetTitle(entry);
     const bool titled = !entry.data->FirstLine().empty();
     file_list_.push_back(titled ? entry.path : entry.name);
@@ -306,6 +412,7 @@ bool DataFileSet::MakeFileList(const std::string& search_dir, const std::string&
   loading.reset();
   files_ = std::move(files);
   left_out_ = std::move(left_out);
+  notices_ = std::move(notices);
   search_dir_ = search_dir;
 
   if (report)
@@ -344,8 +451,20 @@ std::vector<std::string> DataFileSet::SourceList() const {
 std::vector<std::string> DataFileSet::ListItems() const {
   std::vector<std::string> items = SourceList();
   for (size_t k = 0; k < files_.size(); ++k)
-    if (files_[k].data->Form().utf8) items[k] += "   (UTF-8)";
+    if (files_[k].load_failed) items[k] += "   (not read)";
+    else if (files_[k].data->Form().utf8 || files_[k].data->Form().mixed)
+      items[k] += std::string("   (") + FormName(files_[k].data->Form()) + ")";
   return items;
+}
+
+std::string FileNotice::Text() const {
+  return "[" + std::to_string(number) + "] " + name + " " + before + after;
+}
+
+std::string DataFileSet::NoticeText() const {
+  std::string text;
+  for (const FileNotice& notice : notices_) text += (text.empty() ? "" : "; ") + notice.Text();
+  return text;
 }
 
 bool DataFileSet::AnyChanged() const {

@@ -18,9 +18,12 @@
 //                  the file, or the bare file name when line 0 is empty.
 //
 // A file that cannot be read keeps its slot (numbers do not shift) but holds
-// no lines, and "File load error: " + k is reported, with the file's name
-// and the system's reason on the next line. A source folder that cannot be
-// listed (missing, unreadable, name too long) is reported too.
+// no lines, and is named among the Notices() ("File load error: " + its
+// number as the lists show it, with the system's reason on the next line).
+// A file holding zero bytes is no text: it keeps its slot with no lines
+// (it is not handed to arrived) and is named among the Notices() too.
+// A source folder that cannot be listed (missing, unreadable, name too
+// long) is reported through the report callback.
 //
 // Titles are text (Windows-1252): a file name standing in for an empty
 // title is shown through rtl::PathToText; a title longer than 256
@@ -28,20 +31,28 @@
 // change time and inode are those of the copy already held is not read
 // again. Once every file is read, each one's stamp is looked at again: a
 // file that changed since it was read (cut short and rewritten in place
-// while it or the others were read) is read once more, up to three times;
-// one that still moves is kept as read and reported by name ("... kept
-// changing while the data files were read ..."). AnyChanged tells a caller
-// (the window, before each search) that a file changed since the build.
+// while it or the others were read) is read once more, up to three times.
+// A file changed within the two seconds before it was read may be being
+// written in steps by another program: its stamp is looked at again after
+// a short pause, and one that moved is waited for (a few seconds) until it
+// holds still, then read again. One that still moves is read as far as it
+// is written and named among the Notices() ("was being written: its
+// records may be incomplete"). AnyChanged tells a caller (the window,
+// before each search) that a file changed since the build.
 //
 // A UTF-8 file (text_encoding.h) is held as its Windows-1252 text and
-// marked "(UTF-8)" in ListItems; one whose characters Windows-1252 cannot
-// show keeps its slot with no lines and is reported by name.
+// marked "(UTF-8)" in ListItems, a file of both forms "(UTF-8 and
+// Windows-1252)" and named among the Notices() with the first line of
+// each; one whose characters Windows-1252 cannot show keeps its slot with
+// no lines, is marked "(not read)" and named with its first such
+// character and its line.
 //
 // With a progress callback the files are read on other threads while the
 // calling thread calls it about every 15 ms; when it answers false (Cancel)
 // the reading stops and the list stays as it was before the call.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,7 +73,24 @@ struct DataFileEntry {
   bool load_failed = false;
 };
 
-// Receives the messages to show the user ("File load error: 3").
+// What is said of a file of the list that is not read, or read with a
+// note: "[number] name " + before + after, where a register with a
+// character Windows-1252 lacks has that character (UTF-8, which
+// Windows-1252 text cannot hold) between before and after: the window
+// shows it there.
+struct FileNotice {
+  int number = 0;           // as the lists number the file (slot + 1)
+  std::string name;         // the file's name as text
+  bool read = true;         // false: the file holds no lines
+  std::string before, after;
+  std::string unshowable;   // UTF-8; "" unless that is the reason
+  int64_t line = 0;         // its line (1-based)
+  // The notice as Windows-1252 text (the character left out).
+  std::string Text() const;
+};
+
+// Receives the messages to show the user (a source folder that cannot be
+// listed, lists that cannot be written).
 using MessageFn = std::function<void(const std::string& message)>;
 
 class DataFileSet {
@@ -93,6 +121,11 @@ public:
   // read and before their stamps are looked at again (for tests that
   // rewrite a file at that moment); empty by default.
   static void SetLoadedHook(std::function<void()> hook);
+  // How a build waits for a file being written: the pause before its
+  // stamp is looked at again, how long it must hold still, and the most
+  // it is waited for (for tests; 100 ms, 700 ms and 4 s by default).
+  static void SetWriterWait(std::chrono::milliseconds recheck, std::chrono::milliseconds still,
+                            std::chrono::milliseconds limit);
 
   // The files the next builds read are read with these anchors (see
   // DataFile::Candidates), or without any when null.
@@ -135,12 +168,17 @@ public:
   // none was left out and the list is not empty).
   const std::vector<std::string>& LeftOut() const { return left_out_; }
   std::string LeftOutNotice() const;
+  // The files of the last list not read, or read with a note, in list
+  // order; and all of them as one text ("" when none).
+  const std::vector<FileNotice>& Notices() const { return notices_; }
+  std::string NoticeText() const;
 
 private:
   struct Loading;
   std::vector<DataFileEntry> files_;
   std::vector<std::string> file_list_;  // Files.txt form
   std::vector<std::string> left_out_;
+  std::vector<FileNotice> notices_;
   std::string search_dir_;
   std::shared_ptr<Loading> abandoned_;  // a cancelled load still ending
   bool read_with_ = false;

@@ -118,7 +118,8 @@ bool ReadPageLines(const std::string& path, std::vector<std::string>& lines, Pac
         TextForm line_form = *form;
         line_form.bom = form->bom && i == 0;
         if (!DecodeText(lines[i], line_form, text, &unshowable))
-          throw rtl::EReadError(UnshowableMessage(rtl::PathToText(rtl::ExtractFileName(path)), unshowable));
+          throw rtl::EReadError(
+              UnshowableMessage(rtl::PathToText(rtl::ExtractFileName(path)), unshowable, static_cast<int64_t>(i) + 1));
         lines[i].swap(text);
       }
     }

@@ -32,4 +32,10 @@ std::string CopyPageName(std::string_view term, int& page_counter) {
   return name;
 }
 
+std::string NonRegisterName(std::string_view name) {
+  std::string out(name);
+  if (KindFromName(name) != FileKind::kNone) out[out.rfind('_')] = '-';
+  return out;
+}
+
 }  // namespace appcore

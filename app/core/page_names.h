@@ -1,4 +1,5 @@
-// Names of new pages: "New page" and "Copy to new page".
+// Names of new pages: "New page" and "Copy to new page"; a page's name
+// that no longer ends like a register's.
 //
 // A page's caption is the name it is first saved under, so it must be a
 // usable file name: "Copy to new page" without a selection names the page
@@ -24,5 +25,10 @@ std::string PageNameFromTerm(std::string_view term);
 // term, or else the next numbered page name (page_counter counts up, as
 // "New page" counts).
 std::string CopyPageName(std::string_view term, int& page_counter);
+
+// name with the '_' of its register ending made '-'
+// ("HS-holytrinity_bap.txt" gives "HS-holytrinity-bap.txt"): a page saved
+// under it is no register. Other names are given back as they are.
+std::string NonRegisterName(std::string_view name);
 
 }  // namespace appcore

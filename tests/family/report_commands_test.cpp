@@ -99,6 +99,50 @@ TEST_F(ReportCommands, ShowFamilyAppendsAndFillsTheBox) {
   EXPECT_EQ(View().messages, (Lines{"Could not locate Individual #42", "Could not locate Individual #42"}));
 }
 
+// "Show family" on a woman puts her husband into the husband's box and her
+// into the wife's: the wife's Spouse button then gives her a new husband,
+// never stores him as a wife. A man on the wife's side (or a woman on the
+// husband's) is refused with nothing stored.
+TEST_F(ReportCommands, ShowFamilyOnAWomanKeepsEachSpouseOnTheirSide) {
+  using family::Side;
+  MemoryFamilies m;
+  m.P(1, "Jan", "Smit", "M", "", 0, {1}).P(2, "Maria", "Jansen", "F", "", 0, {1});
+  m.P(3, "Pieter", "Smit", "M", "1 Mar 1701", 1);
+  m.F(1, 1, 2, {3});
+  Store(Box().Records(), m.tables);
+  memo::TVellMemo ged;
+  Box().State().husband_id = 7;
+  Box().State().current_subject = 2;
+  ASSERT_TRUE(Reports().ShowFamily(ged));
+  EXPECT_EQ(family::MemoLines(ged)[4], "SPOUSE: Jan Smit ");
+  EXPECT_EQ(View().husband, "Jan Smit");
+  EXPECT_EQ(View().wife, "Maria Jansen");
+  EXPECT_EQ(Box().State().husband_id, 1);
+  EXPECT_EQ(Box().State().wife_id, 2);
+  View().SelectText("Piet Mol");
+  Box().SpouseClick(Side::kWife);
+  const std::optional<family::FamilyRecord> second = Box().Records().ReadFamily(2);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->wife, 2);
+  ASSERT_NE(second->husband, 0);
+  const std::optional<family::IndividualRecord> husband = Box().Records().ReadIndividual(second->husband);
+  ASSERT_TRUE(husband);
+  EXPECT_EQ(husband->fname + " " + husband->lname + " " + husband->sex, "Piet Mol M");
+  // The wrong side, either way: refused, nothing stored.
+  for (const Side side : {Side::kWife, Side::kHusband}) {
+    View().messages.clear();
+    Box().State().husband_id = 2;
+    Box().State().wife_id = 1;
+    View().SelectText("Kees Bos");
+    Box().SpouseClick(side);
+    EXPECT_EQ(Box().LastOutcome(), family::TFamilyBox::Outcome::kRefused);
+    EXPECT_EQ(View().messages, (Lines{family::WrongSideText(side == Side::kWife ? "Jan Smit" : "Maria Jansen", side)}));
+    EXPECT_FALSE(Box().Records().ReadFamily(3));
+  }
+  EXPECT_EQ(family::WrongSideText("Jan Smit", Side::kWife),
+            "\"Jan Smit\" is a man: he cannot be the wife of a new family. Nothing was stored.");
+}
+
 TEST_F(ReportCommands, LoopsEndUnderTheTimeLimit) {
   // A self-parent and a 2-cycle in one pair of tables.
   MemoryFamilies m;

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <thread>
 
 #include "app/core/search.h"
@@ -155,10 +157,13 @@ TEST_F(DataFileSetTest, UnreadableFileKeepsItsSlotEmptyAndIsReported) {
     DataFileSet set;
     Lines messages;
     set.MakeFileList(dir_.str(), "", [&](const std::string& m) { messages.push_back(m); });
-    // The number, then the file's name and the system's reason.
-    if (set.Count() != 3 || messages.size() != 1 ||
-        messages[0] != "File load error: 1\nCannot open file \"" + dir_.str() + "/b_bap.txt\". Permission denied")
+    // Named with the number the lists give it, and the system's reason;
+    // no message box.
+    if (set.Count() != 3 || !messages.empty() || set.Notices().size() != 1 ||
+        set.NoticeText() != "[2] b_bap.txt not read: File load error: 2. Cannot open file \"" + dir_.str() +
+                                "/b_bap.txt\". Permission denied")
       return 1;
+    if (set.ListItems()[1] != "[2] b_bap.txt   (not read)") return 5;
     if (!set.File(1).load_failed || set.File(1).data->LineCount() != 0) return 2;
     if (set.File(1).title != "b_bap.txt" || set.File(2).title != "C") return 3;
     const SearchResult r = RunSearch(set, appcore_test::OptionsFor("Smith", set), nullptr);
@@ -203,7 +208,7 @@ TEST_F(DataFileSetTest, RegistersOfAnotherUserAreListedFilesLeftOutAreNamed) {
     if (set.LeftOutNotice() != "Left out of the data files: .d_bap.txt (hidden), b_bap.txt (read-only), e_bap.txt "
                                "(not a plain file).")
       return 3;
-    if (messages.size() != 1 || messages[0].rfind("File load error: 1\n", 0) != 0) return 4;
+    if (!messages.empty() || set.NoticeText().rfind("[2] c_marr.txt not read: File load error: 2. ", 0) != 0) return 4;
     return RunSearch(set, appcore_test::OptionsFor("Smith", set), nullptr).hit_count == 1 ? 0 : 5;
   });
   EXPECT_EQ(status, 0);
@@ -229,18 +234,23 @@ TEST_F(DataFileSetTest, RegistersOfAnotherUserAreListedFilesLeftOutAreNamed) {
 }
 
 // A register grown while it is read is read again until it holds still, up
-// to three more times; one that keeps changing is kept as read last and
-// named.
+// to three more times, then waited for until it holds still and read once
+// more; one that keeps changing is read as far as it is written and named.
 TEST_F(DataFileSetTest, AFileChangedWhileItIsReadIsReadAgainOrNamed) {
   WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
   const struct {
     int changes, reads;
     bool named;
-  } cases[] = {{1, 2, false}, {3, 4, false}, {4, 4, true}};
+  } cases[] = {{1, 2, false}, {3, 4, false}, {4, 5, false}, {1000, 5, true}};
+  using std::chrono::milliseconds;
+  DataFileSet::SetWriterWait(milliseconds(20), milliseconds(200), milliseconds(500));
+  struct Restore {
+    ~Restore() { DataFileSet::SetWriterWait(milliseconds(100), milliseconds(700), milliseconds(4000)); }
+  } restore;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.changes);
     WriteLines(dir_ / "b_bap.txt", {"B", "1650 03 Mar Will Jones, B; C; D"});
-    std::atomic<int> left{c.changes}, reads{0};
+    std::atomic<int> left{c.changes}, reads{0}, appended{0};
     std::atomic<size_t> to_read{0};
     Lines messages;
     DataFileSet set;
@@ -250,20 +260,106 @@ TEST_F(DataFileSetTest, AFileChangedWhileItIsReadIsReadAgainOrNamed) {
           if (slot != 1) return;
           if (reads++ == 0) to_read = set.BytesToRead();
           // Another program appends a record while the set reads the file.
-          if (left-- > 0) WriteBytes(dir_ / "b_bap.txt", ReadBytes(dir_ / "b_bap.txt") + "1651 04 Apr Ann Cole, B; C; D\r\n");
+          if (left-- > 0) {
+            WriteBytes(dir_ / "b_bap.txt", ReadBytes(dir_ / "b_bap.txt") + "1651 04 Apr Ann Cole, B; C; D\r\n");
+            ++appended;
+          }
         });
     EXPECT_EQ(reads.load(), c.reads);
     // Both files as listed, before the change.
     EXPECT_EQ(to_read.load(), ReadBytes(dir_ / "a_bap.txt").size() + ReadBytes(dir_ / "b_bap.txt").size() -
-                                  c.changes * std::string_view("1651 04 Apr Ann Cole, B; C; D\r\n").size());
+                                  static_cast<size_t>(appended.load()) * std::string_view("1651 04 Apr Ann Cole, B; C; D\r\n").size());
     EXPECT_EQ(set.File(1).data->LineCount(), 1 + c.reads);  // as read the last time
+    EXPECT_TRUE(messages.empty()) << messages.front();
     if (!c.named) {
-      EXPECT_TRUE(messages.empty()) << messages.front();
+      EXPECT_EQ(set.NoticeText(), "");
       EXPECT_EQ(set.File(1).data->Bytes(), ReadBytes(dir_ / "b_bap.txt"));
     } else {
-      ASSERT_EQ(messages.size(), 1u);
-      EXPECT_EQ(messages[0].rfind("\"" + (dir_ / "b_bap.txt") + "\" kept changing while the data files were read", 0),
-                0u);
+      EXPECT_EQ(set.NoticeText(), "[2] b_bap.txt was being written: its records may be incomplete. Search again once it "
+                                  "is written");
+    }
+  }
+}
+
+// Files that are no text (random bytes, zeros) keep their numbers with no
+// lines and are named, not read; a register mixing UTF-8 and Windows-1252 lines is read line
+// by line, its names found in both, and named with the first line of each;
+// one with a character Windows-1252 lacks is named with that character and
+// its line. Nothing of it goes to a message box.
+TEST_F(DataFileSetTest, FilesThatAreNoTextMixedOrUnshowableAreNamed) {
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  std::mt19937 random(87);
+  std::string junk(1 << 20, '\0');
+  for (char& c : junk) c = static_cast<char>(random());
+  WriteBytes(dir_ / "junk_bap.txt", junk);
+  WriteBytes(dir_ / "zeros_marr.txt", std::string(100000, '\0'));
+  WriteBytes(dir_ / "m_bap.txt",
+             "Mixed\r\n1708 01 Jan Karl M\xC3\xBCller, Eva Dupr\xC3\xA9; Anna; W\r\n"
+             "1709 02 Feb Jan Dupr\xE9, Marie Roux; Jean; W\r\n");
+  WriteBytes(dir_ / "w_bap.txt",
+             "Warsaw\r\n1700 01 Jan Jan Kowalski, Anna Nowak; Piotr; W\r\n1701 01 Jan Jan Kowalski, \xCE\x95l\xC3\xA9ni; A; W\r\n");
+  int arrived = 0;
+  Lines messages;
+  set_.MakeFileList(dir_.str(), lists_.str(), [&](const std::string& m) { messages.push_back(m); },
+                    [&](int, const DataFileEntry&) { ++arrived; });
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(arrived, 3);  // the files that are no text are not read further
+  ASSERT_EQ(set_.Count(), 5);
+  EXPECT_EQ(set_.ListItems(), (Lines{"[1] A", "[2] junk_bap.txt   (not read)", "[3] Mixed   (UTF-8 and Windows-1252)",
+                                     "[4] w_bap.txt   (not read)", "[5] zeros_marr.txt   (not read)"}));
+  EXPECT_EQ(set_.NoticeText(),
+            "[2] junk_bap.txt not read: it is no text (it holds zero bytes); "
+            "[3] m_bap.txt mixes UTF-8 (line 2) and Windows-1252 (line 3): each line is read in its own form; "
+            "[4] w_bap.txt not read: its UTF-8 character  (U+0395) on line 3 has no Windows-1252 byte; "
+            "[5] zeros_marr.txt not read: it is no text (it holds zero bytes)");
+  ASSERT_EQ(set_.Notices().size(), 4u);
+  EXPECT_EQ(set_.Notices()[2].unshowable, "\xCE\x95");
+  EXPECT_FALSE(set_.Notices()[2].read);
+  EXPECT_TRUE(set_.File(1).load_failed);
+  EXPECT_EQ(set_.File(1).data->LineCount(), 0);
+  const SearchResult r = RunSearch(set_, appcore_test::OptionsFor("Dupr\xe9", set_), nullptr);
+  EXPECT_EQ(r.hit_count, 2);
+}
+
+// A register another program cuts and writes again in steps while the set
+// reads it is waited for until it holds still, then read whole; one still
+// being written when the wait ends is read as far as it is written and
+// named.
+TEST_F(DataFileSetTest, ARegisterBeingWrittenIsWaitedForOrNamed) {
+  using std::chrono::milliseconds;
+  DataFileSet::SetWriterWait(milliseconds(50), milliseconds(300), milliseconds(1500));
+  struct Restore {
+    ~Restore() { DataFileSet::SetWriterWait(milliseconds(100), milliseconds(700), milliseconds(4000)); }
+  } restore;
+  std::string text = "Parish\r\n";
+  for (int i = 0; i < 2000; ++i) text += "1650 03 Mar John Smith" + std::to_string(i) + ", B; C; D\r\n";
+  WriteLines(dir_ / "a_bap.txt", {"A", "1650 03 Mar John Smith, B; C; D"});
+  for (const int writing_ms : {600, 3000}) {
+    SCOPED_TRACE(writing_ms);
+    WriteBytes(dir_ / "b_bap.txt", text);
+    // A step every 15 ms, as a program writing record by record.
+    const int steps = writing_ms / 15;
+    std::thread writer([&] {
+      WriteBytes(dir_ / "b_bap.txt", "");
+      const size_t step = text.size() / static_cast<size_t>(steps) + 1;
+      for (size_t at = 0; at < text.size(); at += step) {
+        std::this_thread::sleep_for(milliseconds(15));
+        std::ofstream(dir_ / "b_bap.txt", std::ios::binary | std::ios::app) << text.substr(at, step);
+      }
+    });
+    std::this_thread::sleep_for(milliseconds(100));
+    DataFileSet set;
+    Lines messages;
+    set.MakeFileList(dir_.str(), "", [&](const std::string& m) { messages.push_back(m); });
+    writer.join();
+    EXPECT_TRUE(messages.empty());
+    if (writing_ms < 1000) {
+      EXPECT_EQ(set.File(1).data->RecordCount(), 2000);
+      EXPECT_EQ(set.NoticeText(), "");
+    } else {
+      EXPECT_LT(set.File(1).data->RecordCount(), 2000);
+      EXPECT_EQ(set.NoticeText(), "[2] b_bap.txt was being written: its records may be incomplete. Search again once "
+                                  "it is written");
     }
   }
 }
@@ -369,8 +465,9 @@ TEST_F(DataFileSetTest, AFailedReloadClearsTheSlotInsteadOfKeepingOldLines) {
   const bool sparse = ::ftruncate(fd, int64_t{1} << 32) == 0;
   ::close(fd);
   if (!sparse) GTEST_SKIP() << "no sparse files here";
-  EXPECT_EQ(Make(dir_.str()),
-            (Lines{"File load error: 1\nCannot read file \"" + (dir_ / "b_bap.txt") + "\". The file is 4 GiB or larger."}));
+  EXPECT_TRUE(Make(dir_.str()).empty());
+  EXPECT_EQ(set_.NoticeText(), "[2] b_bap.txt not read: File load error: 2. Cannot read file \"" + (dir_ / "b_bap.txt") +
+                                   "\". The file is 4 GiB or larger.");
   EXPECT_TRUE(set_.File(1).load_failed);
   EXPECT_EQ(set_.File(1).data->LineCount(), 0);
   const SearchResult r = RunSearch(set_, appcore_test::OptionsFor("Jones", set_), nullptr);
@@ -423,7 +520,7 @@ TEST_F(DataFileSetTest, AFileTooBigForMemoryIsALoadErrorNotACrash) {
     DataFileSet set;
     Lines messages;
     set.MakeFileList(dir_.str(), "", [&](const std::string& m) { messages.push_back(m); });
-    const bool ok = set.Count() == 2 && messages.size() == 1 && messages[0].rfind("File load error: 1\n", 0) == 0 &&
+    const bool ok = set.Count() == 2 && messages.empty() && set.Notices().size() == 1 && !set.Notices()[0].read &&
                     set.File(1).load_failed &&
                     set.File(0).data->LineCount() == 2;
     ::_exit(ok ? 0 : 1);

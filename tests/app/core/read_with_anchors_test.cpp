@@ -81,9 +81,12 @@ Model ModelOf(std::string_view text, const PatternAnchors& a) {
 }
 
 // Everything the reading finds, with and without anchors and by the model.
-void ExpectSameReading(std::string_view text, const PatternAnchors& anchors) {
-  const auto plain = Read(text, nullptr);
-  const auto anchored = Read(text, &anchors);
+void ExpectSameReading(std::string_view given, const PatternAnchors& anchors) {
+  const auto plain = Read(given, nullptr);
+  const auto anchored = Read(given, &anchors);
+  // What the file holds: its bytes, or the text of its UTF-8 lines.
+  const std::string held(plain->Bytes());
+  const std::string_view text = held;
   const Model model = ModelOf(text, anchors);
   ASSERT_NE(anchored->ReadWith(), nullptr);
   EXPECT_EQ(*anchored->ReadWith(), anchors);

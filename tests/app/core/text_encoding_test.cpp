@@ -26,6 +26,11 @@ std::string Hex(std::string_view bytes) {
 // How the program reads bytes, in the reference's words.
 std::string Verdict(std::string_view bytes) {
   const TextForm form = DetectForm(bytes);
+  if (form.mixed) {
+    std::string text;
+    if (!DecodeText(bytes, form, text)) return "X";
+    return "M" + Hex(text);
+  }
   if (!form.utf8) {
     for (const char c : bytes)
       if (static_cast<unsigned char>(c) >= 0x80) return "C";
@@ -55,6 +60,12 @@ TEST(TextEncoding, Cases) {
       {"\xc3", "C"},                              // cut short
       {"\xef\xbb\xbf", "U"},                      // a byte-order mark alone: no text
       {"a\xef\xbb\xbf", "X"},                     // one further on is a character, U+FEFF
+      // Lines of both forms: each line read in its own.
+      {"Dupr\xc3\xa9\r\nDupr\xe9", "M" + Hex("Dupr\xe9\r\nDupr\xe9")},
+      {"\xef\xbb\xbf" "A\xc3\xa9\nB\xe9\rC\xc3\xbc", "M" + Hex("A\xe9\nB\xe9\rC\xfc")},
+      {"A\xe9 \xc3\xa9\nB\xc3\xa9", "M" + Hex("A\xe9 \xc3\xa9\nB\xe9")},  // a line with both is Windows-1252
+      {"A\xe9\nB\xce\x95", "X"},
+      {"A\xe9\r\nplain\r\nB\xe9", "C"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Hex(c.bytes));
@@ -64,9 +75,20 @@ TEST(TextEncoding, Cases) {
   std::string text, bad;
   EXPECT_FALSE(DecodeText("a\xc5\x82 b\xce\xb1", DetectForm("a\xc5\x82 b\xce\xb1"), text, &bad));
   EXPECT_EQ(bad, "\xc5\x82");
-  EXPECT_EQ(UnshowableMessage("x_bap.txt", bad),
-            "\"x_bap.txt\" is UTF-8 text with characters that Windows-1252 cannot show (the first is U+0142): it is "
-            "not read.");
+  EXPECT_EQ(UnshowableMessage("x_bap.txt", bad, 7),
+            "\"x_bap.txt\" is UTF-8 text with characters that Windows-1252 cannot show (the first is U+0142, on line "
+            "7): it is not read.");
+  // Its line, and the first line of each form of a mixed file, as an editor
+  // counts them (CR LF, CR and LF each end one).
+  int64_t line = 0;
+  const std::string lines = "T\r\n\xc3\xa9\rx\n\n\xce\x95";
+  EXPECT_FALSE(DecodeText(lines, DetectForm(lines), text, &bad, &line));
+  EXPECT_EQ(line, 5);
+  MixedLines mixed;
+  EXPECT_TRUE(DetectForm("T\r\n\r\nA\xe9\rB\xc3\xa9\n", &mixed).mixed);
+  EXPECT_EQ(mixed.utf8, 4);
+  EXPECT_EQ(mixed.cp1252, 3);
+  EXPECT_EQ(MixedNote(mixed), "mixes UTF-8 (line 4) and Windows-1252 (line 3): each line is read in its own form");
 }
 
 // Every Windows-1252 character written in UTF-8 comes back as itself, and
@@ -112,7 +134,7 @@ TEST(TextEncoding, AgreesWithPythonsCodecs) {
   std::vector<std::string> inputs;
   for (int i = 0; i < 3000; ++i) {
     std::string s;
-    const int kind = static_cast<int>(random() % 5);
+    const int kind = static_cast<int>(random() % 6);
     if (kind == 4 && random() % 2) s = "\xef\xbb\xbf";
     const int length = static_cast<int>(random() % 24);
     for (int k = 0; k < length; ++k) {
@@ -122,6 +144,11 @@ TEST(TextEncoding, AgreesWithPythonsCodecs) {
         case 1: s += static_cast<char>(r % 256); break;                       // any bytes
         case 2: s += utf8(static_cast<char32_t>(0x20 + r % 0x2200)); break;  // UTF-8, some unshowable
         case 3: s += utf8(static_cast<char32_t>(r % 0x110000)); break;       // surrogates too
+        case 5: {                                                              // lines of both forms
+          static const char* const pieces[] = {"\r\n", "\n", "\r", "\xe9", "\xc3\xa9", "\xe2\x82\xac", "a", "\xce\x95"};
+          s += pieces[r % (r % 7 == 0 ? 8 : 7)];
+          break;
+        }
         default: {                                                              // showable UTF-8
           static const char32_t pool[] = {'a', 'Z', ' ', 0xE9, 0xFC, 0x20AC, 0x152, 0x2018, 0xDF, 0x178};
           s += utf8(pool[r % 10]);
@@ -137,12 +164,12 @@ TEST(TextEncoding, AgreesWithPythonsCodecs) {
                               (dir / "in.txt") + "' '" + (dir / "out.txt") + "'";
   ASSERT_EQ(std::system(command.c_str()), 0);
   std::istringstream expected(appcore_test::ReadBytes(dir / "out.txt"));
-  int kinds[4] = {0, 0, 0, 0};
+  int kinds[5] = {0, 0, 0, 0, 0};
   for (const std::string& s : inputs) {
     std::string want;
     std::getline(expected, want);
     EXPECT_EQ(Verdict(s), want) << Hex(s);
-    ++kinds[std::string("ACUX").find(want[0])];
+    ++kinds[std::string("ACUXM").find(want[0])];
   }
   // Each verdict was reached many times.
   for (const int n : kinds) EXPECT_GT(n, 100);

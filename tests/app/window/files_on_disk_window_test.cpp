@@ -197,19 +197,37 @@ TEST_F(FilesOnDiskTest, Utf8RegistersAreSearchedAndEditedAsText) {
                                  << expected.substr(static_cast<size_t>(differ.second - expected.begin()), 40);
 }
 
-// A UTF-8 register with characters Windows-1252 lacks is named, and not
-// searched as misread text.
-TEST_F(FilesOnDiskTest, AUtf8RegisterThatCannotBeShownIsNamed) {
+// Files not read (a UTF-8 register with characters Windows-1252 lacks) and
+// files that are no text are named in one notice in the window's status
+// line, the character shown with its line and each file with the number
+// the lists give it; no message box, at start-up or at any activation. The
+// data-file list marks such a register "not read"; it is not searched.
+TEST_F(FilesOnDiskTest, FilesNotReadAreNamedInOneNoticeInTheWindow) {
   const fs::path regs = UseCopiedRegisters();
   prompts.messages.clear();
   WriteFile(regs / "warsaw_bap.txt", "Warsaw\r\n1700 01 Jan Jan Kowalski, Ma\xC5\x82gorzata Nowak; Piotr; W\r\n");
+  WriteFile(regs / "athens_bap.txt", "Athens\r\nplain\r\n1700 01 Jan Nikos Pappas, \xCE\x95\xCE\xBB\xCE\xAD\xCE\xBD\xCE\xB7; P; W\r\n");
+  std::string junk(100000, '\0');
+  junk.replace(0, 12, "Junk\r\n1700 01");
+  WriteFile(regs / "junk_bap.txt", junk);
   window->FormActivate();
-  ASSERT_EQ(prompts.messages.size(), 1u);
-  EXPECT_NE(prompts.messages[0].find("\"warsaw_bap.txt\" is UTF-8 text with characters that Windows-1252 cannot show"),
-            std::string::npos)
-      << prompts.messages[0];
+  window->FormActivate();
+  EXPECT_TRUE(prompts.messages.empty()) << prompts.messages.front();
+  const std::vector<appcore::FileNotice>& notices = window->DataFiles().Notices();
+  ASSERT_EQ(notices.size(), 3u);
+  const QString status = window->Label5->text();
+  const QString athens = QString("[%1] athens_bap.txt not read: its UTF-8 character ").arg(notices[0].number) +
+                         QString::fromUtf8("\"\u0395\" (U+0395) on line 3 has no Windows-1252 byte");
+  const QString no_text = QString("[%1] junk_bap.txt not read: it is no text (it holds zero bytes)").arg(notices[1].number);
+  const QString warsaw = QString("[%1] warsaw_bap.txt not read: its UTF-8 character ").arg(notices[2].number) +
+                         QString::fromUtf8("\"\u0142\" (U+0142) on line 2 has no Windows-1252 byte");
+  EXPECT_EQ(status, athens + "; " + no_text + "; " + warsaw + ".");
+  const std::vector<std::string> items = window->DataFiles().ListItems();
+  EXPECT_EQ(items[static_cast<size_t>(notices[2].number - 1)], "[" + std::to_string(notices[2].number) +
+                                                                   "] warsaw_bap.txt   (not read)");
   Search("Kowalski");
   EXPECT_EQ(Status().substr(0, 10), "Search: 0 ");
+  EXPECT_TRUE(window->Label5->text().contains(athens)) << Status();
 }
 
 // Edits made on "Main text" since the last search are asked about before a

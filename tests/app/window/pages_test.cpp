@@ -436,3 +436,86 @@ TEST_F(PagesTest, FailedSavesKeepThePageModified) {
 }
 
 }  // namespace
+
+// A sorted page proposed for saving lands in the save folder, apart from
+// the registers, and is never read as one. Saved under a register's name
+// into the source folder it would be (each of its hits found twice): saving
+// asks first. No proposes a name that is no register's, Cancel saves
+// nothing, Yes saves it as a register, which the next load reads.
+TEST_F(PagesTest, APageSavedUnderARegistersNameInTheSourceFolderIsAskedAbout) {
+  const fs::path regs = UseCopiedRegisters();
+  const int registers = window->DataFiles().Count();
+  const auto sorted_page = [&] {
+    prompts.open_names.push_back((regs / "holytrinity_bap.txt").string());
+    Trigger("Opentextfile1");
+    Trigger("SortbyHusband1");
+    EXPECT_EQ(window->PageCaption(ActivePage()), "HS-holytrinity_bap.txt");
+  };
+  // The proposed name in the save folder: no question, no register.
+  sorted_page();
+  prompts.save_names = {(dir / "HS-holytrinity_bap.txt").string()};
+  Trigger("Saveas1");
+  EXPECT_EQ(prompts.save_dirs.back(), dir.string());
+  EXPECT_EQ(prompts.proposed_names.back(), "HS-holytrinity_bap.txt");
+  EXPECT_TRUE(prompts.questions.empty());
+  EXPECT_TRUE(fs::exists(dir / "HS-holytrinity_bap.txt"));
+  window->FormActivate();
+  EXPECT_EQ(window->DataFiles().Count(), registers);
+
+  // The save folder is the source folder.
+  WriteFile(dir / "Quorvane.INI", "[Directories]\r\nSearch=" + regs.string() + "\r\nSave=" + regs.string() + "\r\n");
+  window->FormActivate();
+  const fs::path as_register = regs / "HS-holytrinity_bap.txt";
+  const struct {
+    std::vector<app::TAnswer> answers;
+    std::vector<std::string> saved_as;  // what the dialog gives, in turn
+    bool saved, read_as_register;
+  } cases[] = {
+      {{app::TAnswer::kCancel}, {as_register.string()}, false, false},
+      {{app::TAnswer::kNo}, {as_register.string(), (regs / "HS-holytrinity-bap.txt").string()}, true, false},
+      {{app::TAnswer::kYes}, {as_register.string()}, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.saved_as.back());
+    sorted_page();
+    prompts.questions.clear();
+    prompts.proposed_names.clear();
+    prompts.answers.assign(c.answers.begin(), c.answers.end());
+    prompts.save_names.assign(c.saved_as.begin(), c.saved_as.end());
+    Trigger("Saveas1");
+    ASSERT_EQ(prompts.questions.size(), 1u);
+    EXPECT_EQ(prompts.questions[0].rfind("\"HS-holytrinity_bap.txt\" is a register's name in the source folder: saved "
+                                         "there, this page will be read as a register",
+                                         0),
+              0u)
+        << prompts.questions[0];
+    if (c.saved_as.size() > 1) EXPECT_EQ(prompts.proposed_names.back(), "HS-holytrinity-bap.txt");
+    EXPECT_EQ(fs::exists(c.saved_as.back()), c.saved);
+    window->FormActivate();
+    EXPECT_EQ(window->DataFiles().Count(), registers + (c.read_as_register ? 1 : 0));
+  }
+}
+
+// Pasting text with characters Windows-1252 (the pages' text) lacks is
+// refused and the characters named, by Ctrl+V, Shift+Insert and the Edit
+// menu alike: nothing turns into "?" on the page. Text Windows-1252 has is
+// pasted as it stands.
+TEST_F(PagesTest, PastingCharactersWindows1252LacksIsRefusedAndSaid) {
+  Trigger("Newsheet1");
+  window->activateWindow();
+  window->CurrentMemo()->setFocus();
+  QGuiApplication::clipboard()->setText(QString::fromUtf8("Micha\u0142 Wi\u015Bniewski \u0395\u03BB\u03AD\u03BD\u03B7"));
+  QTest::keyClick(window->CurrentMemo(), Qt::Key_V, Qt::ControlModifier);
+  QTest::keyClick(window->CurrentMemo(), Qt::Key_Insert, Qt::ShiftModifier);
+  Trigger("Paste1");
+  EXPECT_EQ(Current().GetText(), "");
+  ASSERT_EQ(prompts.text_messages.size(), 3);
+  for (const QString& m : prompts.text_messages)
+    EXPECT_TRUE(m.contains(QString::fromUtf8("\"\u0142\" \"\u015B\" \"\u0395\" \"\u03BB\" \"\u03AD\" \"\u03BD\" \"\u03B7\".")))
+        << m.toStdString();
+  EXPECT_TRUE(prompts.text_messages[0].startsWith("Nothing was pasted"));
+  QGuiApplication::clipboard()->setText(QString::fromUtf8("Dupr\u00E9 M\u00FCller \u20AC"));
+  QTest::keyClick(window->CurrentMemo(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(Current().GetText(), "Dupr\xe9 M\xfcller \x80");
+  EXPECT_EQ(prompts.text_messages.size(), 3);
+}

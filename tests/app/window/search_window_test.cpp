@@ -300,6 +300,36 @@ TEST_F(SearchWindowTest, ASelectionOfThreeToTwentyCharactersBecomesTheSearchText
   EXPECT_EQ(window->Edit2->text(), "Baker");
 }
 
+// The Search button is the form's default button: Enter (or the keypad's
+// Enter) in Filter and in the search panel's boxes starts the search, as a
+// click does. Ctrl+Enter does not.
+TEST_F(SearchWindowTest, EnterInTheSearchFieldsStartsTheSearch) {
+  const struct {
+    QWidget* field;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    const char* text;
+    bool searches;
+  } cases[] = {
+      {window->Edit2, Qt::Key_Return, Qt::NoModifier, "Lewes", true},
+      {window->Edit2, Qt::Key_Enter, Qt::KeypadModifier, "Smith", true},
+      {Box(1), Qt::Key_Return, Qt::NoModifier, "Baker", true},
+      {Box(12), Qt::Key_Enter, Qt::KeypadModifier, "Turner", true},
+      {window->Edit2, Qt::Key_Return, Qt::ControlModifier, "Fry", false},
+  };
+  std::string last = "";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Type(c.text);
+    c.field->setFocus();
+    QTest::keyClick(c.field, c.key, c.modifiers);
+    Settle();
+    if (c.searches) last = c.text;
+    EXPECT_EQ(window->Term1(), last);
+    EXPECT_EQ(Status().substr(0, 8), "Search: ");
+  }
+}
+
 TEST_F(SearchWindowTest, NoTickedFileGivesTheSeparatorOnly) {
   window->Action("Selectsourcefiles1")->trigger();  // shows the dialog (answered at once)
   form2->Button2->click();                           // Unselect all

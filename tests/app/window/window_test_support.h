@@ -66,6 +66,9 @@ public:
   bool hourglass = false;
 
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  // Messages that may hold characters Windows-1252 lacks, as shown.
+  QStringList text_messages;
+  void ShowMessageText(const QString& text) override { text_messages.push_back(text); }
   app::TAnswer AskYesNoCancel(const std::string& text) override {
     questions.push_back(text);
     if (answers.empty()) return app::TAnswer::kCancel;
