@@ -36,22 +36,11 @@ double DoubleOf(const TExpToken* value) {
   }
 }
 
-// The value in Currency units (x 10,000); false when it does not fit.
-bool CurrencyOf(const TExpToken* value, Currency& currency) {
-  if (value->DataType == dtBCD) {
-    auto c = CompToCurr(value->Value<std::int64_t>());
-    if (!c) return false;
-    currency = *c;
-    return true;
-  }
-  if (value->DataType == dtFloat) {
-    auto c = Currency::FromDouble(value->Value<double>());
-    if (!c) return false;
-    currency = *c;
-    return true;
-  }
-  currency = Currency::FromScaled(IntegralOf(value) * Currency::kScale);
-  return true;
+// The value in Currency units (x 10,000) of an integral or BCD operand,
+// exact at any size.
+TBCDUnits UnitsOf(const TExpToken* value) {
+  if (value->DataType == dtBCD) return CompToUnits(value->Value<std::int64_t>());
+  return static_cast<TBCDUnits>(IntegralOf(value)) * Currency::kScale;
 }
 
 double TimeStampOf(const TExpToken* value) {
@@ -139,35 +128,52 @@ void Concatenate(const TExpToken* left, const TExpToken* right, TExpToken* resul
   result->IsNull = false;
 }
 
-std::int32_t Wrap32(std::int64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
-
-void StoreBCD(TExpToken* result, Currency value) {
-  auto stored = CurrToComp(value, result->Scale);
-  if (!stored) {
-    SetNull(result);  // beyond the stored form
-    return;
+// An integer result in its type's range; false when it leaves it.
+bool StoreIntegral(TExpToken* result, std::uint8_t type, std::int64_t value) {
+  switch (type) {
+    case dtWord:
+      if (value < 0 || value > UINT16_MAX) return false;
+      result->SetValue(static_cast<std::uint16_t>(value));
+      return true;
+    case dtSmallInt:
+      if (value < INT16_MIN || value > INT16_MAX) return false;
+      result->SetValue(static_cast<std::int16_t>(value));
+      return true;
+    default:
+      if (value < INT32_MIN || value > INT32_MAX) return false;
+      result->SetValue(static_cast<std::int32_t>(value));
+      return true;
   }
-  result->IsNull = false;
+}
+
+// Half away from zero.
+TBCDUnits DivideRounded(TBCDUnits n, TBCDUnits d) {
+  TBCDUnits q = n / d, r = n % d;
+  TBCDUnits ar = r < 0 ? -r : r, ad = d < 0 ? -d : d;
+  if (ar >= ad - ar) q += (n < 0) != (d < 0) ? -1 : 1;
+  return q;
+}
+
+// A BCD sum, difference, product or quotient in units of 1/10,000, the
+// product and quotient rounded there half away from zero as Currency
+// arithmetic rounds; stored at the result's scale. False when the answer
+// lies beyond the stored form.
+bool StoreBCD(std::uint8_t op, TBCDUnits a, TBCDUnits b, TExpToken* result) {
+  TBCDUnits value = 0;
+  if (op == eoADD) {
+    value = a + b;
+  } else if (op == eoSUB) {
+    value = a - b;
+  } else if (op == eoMUL) {
+    TBCDUnits product;
+    if (__builtin_mul_overflow(a, b, &product)) return false;
+    value = DivideRounded(product, Currency::kScale);
+  } else {
+    value = DivideRounded(a * Currency::kScale, b);
+  }
+  auto stored = UnitsToComp(value, result->Scale);
+  if (!stored) return false;
   result->SetValue(*stored);
-}
-
-// Currency product and quotient, rounded half away from zero to 1/10,000.
-bool MultiplyCurrency(Currency a, Currency b, Currency& product) {
-  __int128 p = static_cast<__int128>(a.scaled) * b.scaled;
-  __int128 q = p / Currency::kScale, r = p % Currency::kScale;
-  if (2 * (r < 0 ? -r : r) >= Currency::kScale) q += p < 0 ? -1 : 1;
-  if (q > INT64_MAX || q < INT64_MIN) return false;
-  product = Currency::FromScaled(static_cast<std::int64_t>(q));
-  return true;
-}
-
-bool DivideCurrency(Currency a, Currency b, Currency& quotient) {
-  __int128 n = static_cast<__int128>(a.scaled) * Currency::kScale;
-  __int128 q = n / b.scaled, r = n % b.scaled;
-  __int128 ar = r < 0 ? -r : r, ab = b.scaled < 0 ? -static_cast<__int128>(b.scaled) : b.scaled;
-  if (2 * ar >= ab) q += (n < 0) != (b.scaled < 0) ? -1 : 1;
-  if (q > INT64_MAX || q < INT64_MIN) return false;
-  quotient = Currency::FromScaled(static_cast<std::int64_t>(q));
   return true;
 }
 
@@ -179,97 +185,71 @@ bool IsZero(const TExpToken* value) {
   }
 }
 
-void Arithmetic(std::uint8_t op, const TExpToken* left, const TExpToken* right, TExpToken* result) {
+// False when the answer does not fit its type (the result is then NULL).
+bool Arithmetic(std::uint8_t op, const TExpToken* left, const TExpToken* right, TExpToken* result) {
   const std::uint8_t lt = left->DataType, rt = right->DataType;
   if (op == eoADD && IsTextType(lt) && IsTextType(rt)) {
     Concatenate(left, right, result);
-    return;
+    return true;
   }
   if (left->IsNull || right->IsNull) {
     SetNull(result);
-    return;
+    return true;
   }
   const std::uint8_t type = GetBinaryResultDataType(op, lt, rt);
-  if (type == dtUnknown) return;  // a pair the checker refuses
+  if (type == dtUnknown) return true;  // a pair the checker refuses
   if (op == eoDIV && IsNumericType(rt) && IsZero(right)) {
     SetNull(result);
-    return;
+    return true;
   }
   result->IsNull = false;
   const bool li = IsIntegralType(lt);
+  bool fits = true;
 
-  // Dates, times and timestamps.
+  // Dates, times and timestamps; day numbers, milliseconds of a day and
+  // their differences are 32-bit integers.
   if (lt == dtDate || rt == dtDate || lt == dtTime || rt == dtTime || lt == dtTimeStamp || rt == dtTimeStamp) {
     const std::int64_t sign = op == eoSUB ? -1 : 1;
     if (lt == dtTimeStamp && rt == dtTimeStamp) {
       result->SetValue(left->Value<double>() - right->Value<double>());
     } else if (lt == dtTimeStamp && rt == dtDate) {
       rtl::TTimeStamp stamp = TimeStampParts(left->Value<double>());
-      result->SetValue<std::int32_t>(Wrap32(std::int64_t{stamp.Date} - right->Value<std::int32_t>()));
+      fits = StoreIntegral(result, dtInteger, std::int64_t{stamp.Date} - right->Value<std::int32_t>());
     } else if (lt == dtTimeStamp && rt == dtTime) {
       rtl::TTimeStamp stamp = TimeStampParts(left->Value<double>());
-      result->SetValue<std::int32_t>(Wrap32(std::int64_t{stamp.Time} - right->Value<std::int32_t>()));
+      fits = StoreIntegral(result, dtInteger, std::int64_t{stamp.Time} - right->Value<std::int32_t>());
     } else if (lt == dtTimeStamp || rt == dtTimeStamp) {
       const TExpToken* stamp = lt == dtTimeStamp ? left : right;
       const TExpToken* days = lt == dtTimeStamp ? right : left;
       result->SetValue(stamp->Value<double>() + static_cast<double>(sign * IntegralOf(days) * kMSecsPerDayInt));
     } else if ((lt == dtDate && rt == dtDate) || (lt == dtTime && rt == dtTime)) {
-      result->SetValue<std::int32_t>(Wrap32(std::int64_t{left->Value<std::int32_t>()} - right->Value<std::int32_t>()));
+      fits = StoreIntegral(result, dtInteger, std::int64_t{left->Value<std::int32_t>()} - right->Value<std::int32_t>());
     } else {
       const TExpToken* base = li ? right : left;
       const TExpToken* amount = li ? left : right;
-      result->SetValue<std::int32_t>(Wrap32(std::int64_t{base->Value<std::int32_t>()} + sign * IntegralOf(amount)));
+      fits = StoreIntegral(result, dtInteger, std::int64_t{base->Value<std::int32_t>()} + sign * IntegralOf(amount));
     }
-    return;
+  } else if (type == dtInteger || type == dtSmallInt || type == dtWord) {
+    const std::int64_t a = IntegralOf(left), b = IntegralOf(right);
+    fits = StoreIntegral(result, type, op == eoADD ? a + b : op == eoSUB ? a - b : a * b);
+  } else if (type == dtFloat) {
+    double a = DoubleOf(left), b = DoubleOf(right), value = 0;
+    if (op == eoADD) value = a + b;
+    else if (op == eoSUB) value = a - b;
+    else if (op == eoMUL) value = a * b;
+    else value = a / b;
+    result->SetValue(value);
+  } else if (type == dtBCD) {
+    fits = StoreBCD(op, UnitsOf(left), UnitsOf(right), result);
   }
-
-  switch (type) {
-    case dtInteger: case dtSmallInt: case dtWord: {
-      std::int64_t a = IntegralOf(left), b = IntegralOf(right), value = 0;
-      if (op == eoADD) value = a + b;
-      else if (op == eoSUB) value = a - b;
-      else value = a * b;
-      if (type == dtWord) result->SetValue(static_cast<std::uint16_t>(value));
-      else if (type == dtSmallInt) result->SetValue(static_cast<std::int16_t>(value));
-      else result->SetValue(Wrap32(value));
-      return;
-    }
-    case dtFloat: {
-      double a = DoubleOf(left), b = DoubleOf(right), value = 0;
-      if (op == eoADD) value = a + b;
-      else if (op == eoSUB) value = a - b;
-      else if (op == eoMUL) value = a * b;
-      else value = a / b;
-      result->SetValue(value);
-      return;
-    }
-    case dtBCD: {
-      Currency a, b, value;
-      if (!CurrencyOf(left, a) || !CurrencyOf(right, b)) {
-        SetNull(result);
-        return;
-      }
-      bool ok = true;
-      if (op == eoADD) ok = !__builtin_add_overflow(a.scaled, b.scaled, &value.scaled);
-      else if (op == eoSUB) ok = !__builtin_sub_overflow(a.scaled, b.scaled, &value.scaled);
-      else if (op == eoMUL) ok = MultiplyCurrency(a, b, value);
-      else ok = DivideCurrency(a, b, value);
-      if (!ok) {
-        SetNull(result);
-        return;
-      }
-      StoreBCD(result, value);
-      return;
-    }
-    default:
-      return;
-  }
+  if (!fits) SetNull(result);
+  return fits;
 }
 
 }  // namespace
 
 void EvaluateBinary(std::uint8_t op, const TExpToken* left, const TExpToken* right, TExpToken* result,
-                    TLocalePair locale) {
+                    TLocalePair locale, const TExpToken* expression) {
   op &= 0x7F;
   switch (op) {
     case eoEQ: case eoNE: case eoGT: case eoLT: case eoGE: case eoLE:
@@ -282,7 +262,7 @@ void EvaluateBinary(std::uint8_t op, const TExpToken* left, const TExpToken* rig
       SetBoolean(result, IsTrue(left) || IsTrue(right));
       return;
     case eoADD: case eoSUB: case eoMUL: case eoDIV:
-      Arithmetic(op, left, right, result);
+      if (!Arithmetic(op, left, right, result)) RaiseArithmeticOverflow(expression, op, left, right);
       return;
     default:
       return;

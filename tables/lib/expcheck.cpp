@@ -66,6 +66,13 @@ void RevertToConstant(TExpToken* node) {
   node->Scale = node->SavedScale;
 }
 
+// A column or a sub-select anywhere below the node.
+bool ReadsColumns(const TExpToken* node) {
+  if (!node) return false;
+  if (node->NodeClass == enFIELD || node->NodeClass == enTUPLE) return true;
+  return ReadsColumns(node->Left) || ReadsColumns(node->Right) || ReadsColumns(node->Third);
+}
+
 void TakeTyping(TExpToken* node, const TExpToken* from) {
   node->DataType = from->DataType;
   node->SubType = from->SubType;
@@ -182,6 +189,13 @@ void Checker::VerifyBinary(TExpToken* node, bool convert_booleans) {
     else if (left->ColumnFromConstant)
       RevertToConstant(left);
   }
+  // A quoted column name is read as the column only beside a value that
+  // reads no column ('Qty' > 5); beside a function or an expression of
+  // columns (UPPER(Name) = 'S') it is the text it spells.
+  if (left->ColumnFromConstant && ReadsColumns(right))
+    RevertToConstant(left);
+  else if (right->ColumnFromConstant && ReadsColumns(left))
+    RevertToConstant(right);
   if (IsConstant(left) || IsConstant(right)) {
     if (IsDateTimeType(left->DataType) && IsStringValue(right))
       ConvertDateConstant(right, left);

@@ -104,7 +104,7 @@ void Evaluator::EvaluateInto(const TExpToken* node, TExpToken* result) {
   switch (node->NodeClass) {
     case enUNARY: {
       Operand operand(*this, node->Left);
-      EvaluateUnary(node->Operator, result, operand.get());
+      EvaluateUnary(node->Operator, result, operand.get(), node);
       break;
     }
     case enBINARY: {
@@ -120,7 +120,7 @@ void Evaluator::EvaluateInto(const TExpToken* node, TExpToken* result) {
         result->SetDataSize((left->DataSize - 1) + (right->DataSize - 1) + 1);
         result->Scale = 0;
       }
-      EvaluateBinary(node->Operator, left.get(), right.get(), result, locale_);
+      EvaluateBinary(node->Operator, left.get(), right.get(), result, locale_, node);
       break;
     }
     case enCOMPARE: {
@@ -246,22 +246,24 @@ void Evaluator::Function(const TExpToken* node, TExpToken* result) {
       result->IsNull = false;
       switch (value->DataType) {
         case dtSmallInt: {
-          auto v = value->Value<std::int16_t>();
+          const std::int32_t v = value->Value<std::int16_t>();
+          if (v == INT16_MIN) RaiseArithmeticOverflow(node, eoABS, nullptr, nullptr);
           result->SetValue(static_cast<std::int16_t>(v < 0 ? -v : v));
           break;
         }
         case dtInteger: {
-          auto v = static_cast<std::int64_t>(value->Value<std::int32_t>());
-          result->SetValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(v < 0 ? -v : v)));
+          const std::int64_t v = value->Value<std::int32_t>();
+          if (v == INT32_MIN) RaiseArithmeticOverflow(node, eoABS, nullptr, nullptr);
+          result->SetValue(static_cast<std::int32_t>(v < 0 ? -v : v));
           break;
         }
         case dtFloat:
           result->SetValue(std::fabs(value->Value<double>()));
           break;
         case dtBCD: {
-          auto stored = FloatToComp(std::fabs(CompToFloat(value->Value<std::int64_t>())), value->Scale);
-          if (stored) result->SetValue(*stored);
-          else SetNull(result);
+          // The stored form carries its sign in front of its digits.
+          const auto stored = value->Value<std::int64_t>();
+          result->SetValue(stored < 0 ? -stored : stored);
           break;
         }
         default:
@@ -450,7 +452,7 @@ TExpToken* EvaluateExpressionToken(const TExpToken* node, const void* record_buf
   return Evaluator(record_buffer, user_data, field_value, locale).Evaluate(node);
 }
 
-void EvaluateUnary(std::uint8_t op, TExpToken* result, const TExpToken* operand) {
+void EvaluateUnary(std::uint8_t op, TExpToken* result, const TExpToken* operand, const TExpToken* expression) {
   switch (op & 0x7F) {
     case eoISBLANK:
       SetBoolean(result, operand->IsNull);
@@ -461,36 +463,45 @@ void EvaluateUnary(std::uint8_t op, TExpToken* result, const TExpToken* operand)
     case eoNOT:
       SetBoolean(result, !IsTrue(operand));
       return;
-    case eoMINUS:
+    case eoMINUS: {
       if (operand->IsNull) {
         SetNull(result);
         return;
       }
       result->IsNull = false;
+      bool fits = true;
       switch (operand->DataType) {
-        case dtDate: case dtTime: case dtInteger:
-          result->SetValue(static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(operand->Value<std::int32_t>())));
-          return;
-        case dtSmallInt:
-          result->SetValue(static_cast<std::int16_t>(-operand->Value<std::int16_t>()));
-          return;
+        case dtDate: case dtTime: case dtInteger: {
+          const std::int32_t v = operand->Value<std::int32_t>();
+          fits = v != INT32_MIN;
+          if (fits) result->SetValue(static_cast<std::int32_t>(-v));
+          break;
+        }
+        case dtSmallInt: {
+          const std::int16_t v = operand->Value<std::int16_t>();
+          fits = v != INT16_MIN;
+          if (fits) result->SetValue(static_cast<std::int16_t>(-v));
+          break;
+        }
         case dtWord:
           result->SetValue(static_cast<std::uint16_t>(-operand->Value<std::uint16_t>()));
-          return;
+          break;
         case dtFloat: case dtTimeStamp:
           result->SetValue(-operand->Value<double>());
-          return;
-        case dtBCD: {
-          auto currency = CompToCurr(operand->Value<std::int64_t>());
-          auto stored = currency ? CurrToComp(Currency::FromScaled(-currency->scaled), operand->Scale)
-                                 : std::optional<std::int64_t>();
-          if (stored) result->SetValue(*stored);
-          else SetNull(result);
-          return;
-        }
+          break;
+        case dtBCD:
+          // The stored form carries its sign in front of its digits.
+          result->SetValue(-operand->Value<std::int64_t>());
+          break;
         default:
-          return;
+          break;
       }
+      if (!fits) {
+        SetNull(result);
+        RaiseArithmeticOverflow(expression, op, operand, nullptr);
+      }
+      return;
+    }
     case eoPLUS:
       if (operand->IsNull) {
         SetNull(result);
@@ -503,6 +514,25 @@ void EvaluateUnary(std::uint8_t op, TExpToken* result, const TExpToken* operand)
     default:
       return;
   }
+}
+
+void RaiseArithmeticOverflow(const TExpToken* expression, std::uint8_t op, const TExpToken* left,
+                             const TExpToken* right) {
+  std::string text;
+  if (expression) {
+    text = ExpressionText(expression);
+  } else if (left) {
+    const char* symbol = "";
+    switch (op & 0x7F) {
+      case eoADD: case eoPLUS: symbol = "+"; break;
+      case eoSUB: case eoMINUS: symbol = "-"; break;
+      case eoMUL: symbol = "*"; break;
+      case eoDIV: symbol = "/"; break;
+      default: break;
+    }
+    text = right ? left->Text + " " + symbol + " " + right->Text : symbol + left->Text;
+  }
+  RaiseError(err::kSqlError, {}, {}, {}, "Arithmetic overflow in expression '" + text + "'");
 }
 
 void EvaluateCompare(std::uint8_t op, std::uint16_t compare_length, bool ignore_case, const TExpToken* left,

@@ -353,6 +353,59 @@ std::size_t ExpressionDepth(const TExpToken* tree) {
   return deepest;
 }
 
+namespace {
+
+constexpr std::size_t kExpressionTextLimit = 200;
+
+void AppendText(std::string& out, const TExpToken* node, bool nested) {
+  if (!node || out.size() > kExpressionTextLimit) return;
+  switch (node->NodeClass) {
+    case enUNARY:
+      if (node->Operator == eoISBLANK || node->Operator == eoNOTBLANK) {
+        AppendText(out, node->Left, true);
+        out += node->Operator == eoISBLANK ? " IS NULL" : " IS NOT NULL";
+        return;
+      }
+      out += node->Text;
+      if (node->Operator == eoNOT) out += ' ';
+      AppendText(out, node->Left, true);
+      return;
+    case enBINARY:
+    case enCOMPARE:
+      if (nested) out += '(';
+      AppendText(out, node->Left, true);
+      out += ' ' + node->Text + ' ';
+      AppendText(out, node->Right, true);
+      if (nested) out += ')';
+      return;
+    case enFUNC:
+      out += node->Text + '(';
+      AppendText(out, node->Left, false);
+      if (node->Right || node->Third) out += ", ...";
+      out += ')';
+      return;
+    case enEXTBINARY:
+      AppendText(out, node->Left, true);
+      out += ' ' + node->Text + " ...";
+      return;
+    case enTUPLE:
+      out += "(SELECT ...)";
+      return;
+    default:
+      out += node->Text.empty() ? node->ColumnName : node->Text;
+      return;
+  }
+}
+
+}  // namespace
+
+std::string ExpressionText(const TExpToken* tree) {
+  std::string text;
+  AppendText(text, tree, false);
+  if (text.size() > kExpressionTextLimit) text = text.substr(0, kExpressionTextLimit) + "...";
+  return text;
+}
+
 // ---- searches -----------------------------------------------------------------------
 
 bool ContainsOrs(const TExpToken* node) {

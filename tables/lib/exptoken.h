@@ -256,6 +256,12 @@ void LinkParents(TExpToken* tree, TExpToken* parent = nullptr);
 // Number of nodes on the longest Left/Right/Third path (0 for nullptr).
 std::size_t ExpressionDepth(const TExpToken* tree);
 
+// A readable text of a tree for messages, from the nodes' own texts:
+// "Qty * (Price + 1)", "-Qty", "UPPER(Name)"; a function's further
+// arguments show as "...". At most about 200 characters ("..." at the end
+// when cut).
+std::string ExpressionText(const TExpToken* tree);
+
 // Owns a tree and frees it unless it was released, so that no node is lost
 // when an error leaves a parse, a check or an evaluation half-way.
 class ExpTokenGuard {

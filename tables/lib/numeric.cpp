@@ -87,12 +87,26 @@ std::optional<std::int64_t> FloatToComp(double value, int decimals) {
 }
 
 std::optional<std::int64_t> CurrToComp(Currency value, int decimals) {
+  return UnitsToComp(value.scaled, decimals);
+}
+
+std::optional<std::int64_t> UnitsToComp(TBCDUnits units, int decimals) {
   decimals = ClampDecimals(decimals);
-  bool negative = value.scaled < 0;
-  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value.scaled)
-                                     : static_cast<std::uint64_t>(value.scaled);
-  magnitude = DivRound(magnitude, kPow10[4 - decimals]);
-  return StoredForm(negative, magnitude, decimals);
+  const bool negative = units < 0;
+  const unsigned __int128 magnitude = negative ? 0 - static_cast<unsigned __int128>(units)
+                                               : static_cast<unsigned __int128>(units);
+  const std::uint64_t divisor = kPow10[4 - decimals];
+  unsigned __int128 q = magnitude / divisor, r = magnitude % divisor;
+  if (r >= divisor - r) ++q;
+  if (q > std::numeric_limits<std::uint64_t>::max()) return std::nullopt;
+  return StoredForm(negative, static_cast<std::uint64_t>(q), decimals);
+}
+
+TBCDUnits CompToUnits(std::int64_t comp) {
+  Split s = SplitComp(comp);
+  TBCDUnits magnitude = s.decimals <= 4 ? static_cast<TBCDUnits>(s.digits) * kPow10[4 - s.decimals]
+                                        : static_cast<TBCDUnits>(DivRound(s.digits, kPow10[s.decimals - 4]));
+  return s.negative ? -magnitude : magnitude;
 }
 
 double CompToFloat(std::int64_t comp) {
@@ -107,18 +121,10 @@ double CompToFloat(std::int64_t comp) {
 }
 
 std::optional<Currency> CompToCurr(std::int64_t comp) {
-  Split s = SplitComp(comp);
-  std::uint64_t magnitude;
-  if (s.decimals <= 4) {
-    std::uint64_t factor = kPow10[4 - s.decimals];
-    if (s.digits > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / factor)
-      return std::nullopt;
-    magnitude = s.digits * factor;
-  } else {
-    magnitude = DivRound(s.digits, kPow10[s.decimals - 4]);
-  }
-  auto scaled = static_cast<std::int64_t>(magnitude);
-  return Currency{s.negative ? -scaled : scaled};
+  const TBCDUnits units = CompToUnits(comp);
+  if (units > std::numeric_limits<std::int64_t>::max() || units < std::numeric_limits<std::int64_t>::min())
+    return std::nullopt;
+  return Currency{static_cast<std::int64_t>(units)};
 }
 
 Currency RoundCurr(Currency value, int decimals) {

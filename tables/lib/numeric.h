@@ -32,6 +32,16 @@ double CompToFloat(std::int64_t comp);
 // nullopt when the value does not fit a Currency.
 std::optional<Currency> CompToCurr(std::int64_t comp);
 
+// BCD arithmetic wider than Currency: a value in Currency's units (1/10,000)
+// held in 128 bits, so that every stored form has one and sums, products
+// and quotients of two of them are exact before they are rounded back.
+using TBCDUnits = __int128;
+// The stored form's value in units; more than 4 decimals round half away
+// from zero.
+TBCDUnits CompToUnits(std::int64_t comp);
+// The stored form at `decimals` (half away from zero); nullopt beyond it.
+std::optional<std::int64_t> UnitsToComp(TBCDUnits units, int decimals);
+
 // Decimals above 4 count as 4; half away from zero.
 Currency RoundCurr(Currency value, int decimals);
 // Half away from zero at `decimals` decimals.

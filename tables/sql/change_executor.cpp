@@ -102,14 +102,15 @@ public:
     result.DataSize = node_->DataSize;
     result.Scale = node_->Scale;
     std::memcpy(result.ValueBuffer, node_->ValueBuffer, static_cast<std::size_t>(node_->ValueCapacity));
-    EvaluateBinary(node_->Operator, left, right, &result, locale);
+    EvaluateBinary(node_->Operator, left, right, &result, locale, node_);
     return &result;
   }
 
   // + - * over integral columns and constants stored into an INTEGER
   // column, straight from the record's bytes into the new record's: what
-  // the evaluator and StoreValue do for these (NULL in, NULL out; the
-  // answer wrapped to 32 bits; no conversion, the types being the same).
+  // the evaluator and StoreValue do for these (NULL in, NULL out; an
+  // answer outside 32 bits raises the evaluator's overflow error; no
+  // conversion, the types being the same).
   // False, having stored nothing, for any other shape.
   bool StoreIntegral(TDataCursor& cursor, const Column& column, std::uint8_t* record, const std::uint8_t* old) {
     if (integral_ == Integral::Unknown) integral_ = PrepareIntegral(cursor, column);
@@ -121,9 +122,10 @@ public:
       return true;
     }
     const std::int64_t value = op_ == eoADD ? a + b : op_ == eoSUB ? a - b : a * b;
-    const auto wrapped = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-    std::uint8_t data[sizeof wrapped];
-    std::memcpy(data, &wrapped, sizeof wrapped);
+    if (value < INT32_MIN || value > INT32_MAX) RaiseArithmeticOverflow(node_, op_, nullptr, nullptr);
+    const auto answer = static_cast<std::int32_t>(value);
+    std::uint8_t data[sizeof answer];
+    std::memcpy(data, &answer, sizeof answer);
     cursor.PutField(column.field, record, data);
     return true;
   }

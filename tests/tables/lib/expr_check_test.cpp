@@ -44,6 +44,27 @@ TEST_F(ExprCheckTest, ColumnNamesInQuotes) {
   ExpTokenGuard text(Checked(AllTypes(), "S = 'Smith'"));
   EXPECT_EQ(text->Right->NodeClass, enCONST);
   EXPECT_TRUE(text->Right->ColumnName.empty());
+  // A quoted name is the column only beside a value that reads no column;
+  // beside a function or an expression of columns it is its text.
+  struct Case {
+    const char* text;
+    bool left_column, right_column;  // the top node's operands
+  } cases[] = {
+      {"UPPER(S) = 'S'", false, false},  {"'S' = UPPER(S)", false, false}, {"UPPER(S) = 'I'", false, false},
+      {"S + 'x' = 'S'", false, false},   {"'S' = LOWER(S) + 'x'", false, false},
+      {"'I' + 1 = 2", false, false},     {"'I' = -1", true, false},     {"'S' = 'I'", true, false},
+      {"'S' = S", false, true},          {"S = 'S'", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ExpTokenGuard tree(Checked(AllTypes(), c.text));
+    EXPECT_EQ(tree->Left->NodeClass == enFIELD, c.left_column);
+    EXPECT_EQ(tree->Right->NodeClass == enFIELD, c.right_column);
+    for (const TExpToken* side : {tree->Left, tree->Right})
+      if (side->NodeClass == enCONST) EXPECT_TRUE(side->ColumnName.empty());
+  }
+  ExpTokenGuard sum(Checked(AllTypes(), "'I' + 1 = 2"));
+  EXPECT_EQ(sum->Left->Left->NodeClass, enFIELD);  // beside the constant 1
 }
 
 TEST_F(ExprCheckTest, DateConstantsAreReadInTheLanguageFormats) {

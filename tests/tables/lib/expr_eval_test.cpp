@@ -296,9 +296,67 @@ TEST_F(ExprEvalTest, NumericFunctions) {
   EXPECT_EQ(Eval("ABS(SI)", r).integer, 7);
   EXPECT_EQ(Eval("ABS(F)", r).real, 1.25);
   EXPECT_EQ(Eval("ABS(BC)", r).integer, 12502);
-  EXPECT_EQ(Eval("ABS(I)", r).integer, -2147483647 - 1);  // wraps, as all integer arithmetic does
   EXPECT_EQ(Eval("-SI", r).integer, 7);
   EXPECT_EQ(Eval("-BC", r).integer, 12502);
+}
+
+// Arithmetic never wraps and never answers NULL for a value it cannot hold:
+// an answer outside its type raises, naming the expression; BCD is exact
+// beyond the Currency range as far as the stored form goes (python3:
+// 99999999.99 * 10000000 = 999999999900000.00).
+TEST_F(ExprEvalTest, ArithmeticOutsideItsTypeRaisesNamingTheExpression) {
+  constexpr std::int64_t kMin = -2147483647 - 1, kMax = 2147483647;
+  constexpr std::int64_t kBig = 99999999992;  // BC 99999999.99
+  struct Case {
+    const char* text;
+    Record record;
+    const char* overflow;  // the expression named, or nullptr
+    std::int64_t value;    // otherwise the answer (integer or stored BCD form)
+  } cases[] = {
+      {"I + 1", Row({}, {}, {}, {}, kMax), "I + 1", 0},
+      {"I + 1", Row({}, {}, {}, {}, kMax - 1), nullptr, kMax},
+      {"1 - I", Row({}, {}, {}, {}, kMin), "1 - I", 0},
+      {"I - 1", Row({}, {}, {}, {}, kMin + 1), nullptr, kMin},
+      {"I * 2", Row({}, {}, {}, {}, std::int64_t{1} << 30), "I * 2", 0},
+      {"I * -2", Row({}, {}, {}, {}, std::int64_t{1} << 30), nullptr, kMin},
+      {"(I - 1) * 2 + 0", Row({}, {}, {}, {}, std::int64_t{1} << 30), nullptr, kMax - 1},
+      {"(I + 1) * 2 + 0", Row({}, {}, {}, {}, std::int64_t{1} << 30), "(I + 1) * 2", 0},
+      {"SI * SI * SI", Row({}, {}, {}, std::int64_t{-32768}), "(SI * SI) * SI", 0},
+      {"SI * SI", Row({}, {}, {}, std::int64_t{-32768}), nullptr, std::int64_t{1} << 30},
+      {"-I", Row({}, {}, {}, {}, kMin), "-I", 0},
+      {"-SI", Row({}, {}, {}, std::int64_t{-32768}), "-SI", 0},
+      {"ABS(I)", Row({}, {}, {}, {}, kMin), "ABS(I)", 0},
+      {"ABS(SI)", Row({}, {}, {}, std::int64_t{-32768}), "ABS(SI)", 0},
+      {"W - 3", Row({}, {}, {}, {}, {}, {}, {}, {}, {}, std::int64_t{1}), "W - 3", 0},
+      {"W - 1", Row({}, {}, {}, {}, {}, {}, {}, {}, {}, std::int64_t{1}), nullptr, 0},
+      {"W + W", Row({}, {}, {}, {}, {}, {}, {}, {}, {}, std::int64_t{65535}), nullptr, 131070},
+      {"D + I", Row({}, std::int64_t{kSunday}, {}, {}, kMax), "D + I", 0},
+      {"D - D", Row({}, std::int64_t{kSunday}), nullptr, 0},
+      {"T + I", Row({}, {}, {}, {}, kMax, {}, {}, std::int64_t{1000}), "T + I", 0},
+      {"BC * 10000000", Row({}, {}, {}, {}, {}, {}, kBig), nullptr, 999999999900000002},
+      {"BC * 10000000 - BC * 10000000", Row({}, {}, {}, {}, {}, {}, kBig), nullptr, 2},
+      {"BC * 99999999", Row({}, {}, {}, {}, {}, {}, kBig), "BC * 99999999", 0},
+      {"BC * 10000000 * 10", Row({}, {}, {}, {}, {}, {}, kBig), "(BC * 10000000) * 10", 0},
+      {"BC * 10000000 / 10000000", Row({}, {}, {}, {}, {}, {}, kBig), nullptr, kBig},
+      {"-(BC * 10000000)", Row({}, {}, {}, {}, {}, {}, kBig), nullptr, -999999999900000002},
+      {"ABS(0 - BC * 10000000)", Row({}, {}, {}, {}, {}, {}, kBig), nullptr, 999999999900000002},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    if (c.overflow) {
+      EXPECT_EQ(EngineMessage([&] { Eval(c.text, c.record); }),
+                std::string("Arithmetic overflow in expression '") + c.overflow + "'");
+    } else {
+      const Outcome out = Eval(c.text, c.record);
+      EXPECT_FALSE(out.is_null);
+      EXPECT_EQ(out.integer, c.value);
+    }
+  }
+  // The comparisons that once read a wrapped sum or a NULL product.
+  EXPECT_EQ(EngineMessage([&] { Eval("I + 1 < 0", Row({}, {}, {}, {}, kMax)); }),
+            "Arithmetic overflow in expression 'I + 1'");
+  EXPECT_TRUE(Truth("BC * 10000000 > 0", Row({}, {}, {}, {}, {}, {}, kBig)));
+  EXPECT_FALSE(Truth("BC * 10000000 < 0", Row({}, {}, {}, {}, {}, {}, kBig)));
 }
 
 // ---- binary operators over value nodes -------------------------------------------
@@ -397,9 +455,19 @@ TEST_F(ExprBinaryTest, Arithmetic) {
   EXPECT_EQ(Apply(eoMUL, Value(dtBCD, 12502, 2), Value(dtBCD, 2002, 2))->Value<std::int64_t>(), 25002);
   EXPECT_EQ(Apply(eoMUL, Value(dtBCD, 1252, 2), Value(dtBCD, 22, 2))->Value<std::int64_t>(), 32);  // 0.025 -> 0.03
   EXPECT_EQ(Apply(eoADD, Value(dtBCD, 123454, 4), Value(dtInteger, 1))->Value<std::int64_t>(), 223454);
-  EXPECT_EQ(Apply(eoADD, Value(dtInteger, 2147483647), Value(dtInteger, 1))->Value<std::int32_t>(),
-            -2147483647 - 1);
-  EXPECT_EQ(Apply(eoSUB, Value(dtWord, 0), Value(dtInteger, 1))->Value<std::uint16_t>(), 65535);
+  // Without the expression node, an overflow names the operands' texts.
+  TExpToken* big = Value(dtInteger, 2147483647);
+  big->Text = "Qty";
+  TExpToken* one = Value(dtInteger, 1);
+  one->Text = "1";
+  EXPECT_EQ(EngineMessage([&] { Apply(eoADD, big, one); }), "Arithmetic overflow in expression 'Qty + 1'");
+  EXPECT_NE(EngineMessage([&] { Apply(eoSUB, Value(dtWord, 0), Value(dtInteger, 1)); }), "");
+  // BCD beyond the Currency range: 4 x 10^17 (no decimals) x 2, back, and
+  // x 2 again, beyond the stored form.
+  TExpToken* huge = Apply(eoMUL, Value(dtBCD, 4000000000000000000), Value(dtInteger, 2));
+  EXPECT_EQ(huge->Value<std::int64_t>(), 8000000000000000000);
+  EXPECT_EQ(Apply(eoSUB, huge, Value(dtBCD, 4000000000000000000))->Value<std::int64_t>(), 4000000000000000000);
+  EXPECT_EQ(EngineMessage([&] { Apply(eoMUL, huge, Value(dtInteger, 2)); }).rfind("Arithmetic overflow", 0), 0u);
   EXPECT_EQ(Apply(eoADD, Value(dtDate, kSunday), Value(dtInteger, 1))->Value<std::int32_t>(), kSunday + 1);
   EXPECT_EQ(Apply(eoSUB, Value(dtDate, kSunday), Value(dtDate, kSunday - 10))->Value<std::int32_t>(), 10);
   double noon = kSunday * kDay + 43200000.0;

@@ -20,8 +20,9 @@
 //  3. Concatenation reads a NULL string as '', and POS and OCCURS of a NULL
 //     text are 0: SQLite's side uses COALESCE.
 //  4. Integer division gives a float here: SQLite's side divides REALs.
-//  5. Integer arithmetic wraps at 32 bits and a word minus a number at 16
-//     bits: values stay small and no word column stands left of '-'.
+//  5. Integer arithmetic beyond 32 bits, and a word minus a number below 0,
+//     raise an overflow here where SQLite computes in 64 bits: values stay
+//     small and no word column stands left of '-'.
 //  6. Products and quotients with BCD values round to the operands' decimals:
 //     BCD values only add and subtract.
 //  7. LIKE follows the table's collation, case-sensitive for the ANSI
@@ -149,7 +150,7 @@ Expr Generator::Numeric(int depth, bool& has_bcd, bool& is_word) {
       has_bcd = lb || rb;
       std::string ops = has_bcd ? "+-" : "+-*/";
       char op = ops[static_cast<std::size_t>(Pick(static_cast<int>(ops.size())))];
-      if (op == '-' && lw) op = '+';  // a word minus a number wraps at 16 bits
+      if (op == '-' && lw) op = '+';  // a word minus a number may leave the word's range
       if (op == '/') return Paren({a.ours + " / " + b.ours, "CAST(" + a.lite + " AS REAL) / " + b.lite});
       return Paren({a.ours + " " + op + " " + b.ours, a.lite + " " + op + " " + b.lite});
     }

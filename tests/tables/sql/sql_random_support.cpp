@@ -252,8 +252,8 @@ TSql TGenerator::Numeric(const std::vector<TSource>& sources, int depth, bool& w
       TSql a = Numeric(sources, depth - 1, lw);
       TSql b = Numeric(sources, 0, rw);
       Count("arithmetic");
-      // A word minus anything wraps at 16 bits here: words only add and
-      // multiply.
+      // A word minus a larger number leaves the word's range and raises
+      // here: words only add and multiply.
       const char* ops = lw || rw ? "+*" : "+-*";
       const char op = ops[Pick(static_cast<int>(std::strlen(ops)))];
       if (Chance(20)) {
