@@ -1,6 +1,6 @@
 #include "tables/engine/table/interrupted_work.h"
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include <memory>
 
@@ -27,8 +27,8 @@ std::string Base(const std::string& data_path) {
 std::string Found(const std::string& path) { return rtl::FindFileIgnoringCase(path); }
 
 bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "tables/engine/table/swap_record.h"
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include <cerrno>
 #include <chrono>
@@ -27,8 +27,8 @@ std::string FolderOf(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 // A name relative to the record's folder when it lies there, else the
