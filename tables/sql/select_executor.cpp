@@ -2,6 +2,10 @@
 // and HAVING; answers sub-selects.
 #include "tables/sql/select_executor.h"
 
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/runtime/cp1252.h"
 #include "tables/sql/select_executor_parts.h"
 
 namespace korvex {
@@ -233,6 +237,10 @@ void TypeOutput(TSelectExecutor::Output& out, const TResultField* field) {
 // Unique result names of at most 30 characters, and the rest of each
 // result field's definition.
 void NameOutputs(std::vector<TSelectExecutor::Output>& outputs) {
+  // The names given so far and, by base name, the last suffix tried (both
+  // upper-cased: names compare without case).
+  std::unordered_set<std::string> taken;
+  std::unordered_map<std::string, int> next_suffix;
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     TSelectExecutor::Output& out = outputs[i];
     const TResultField* field = out.field;
@@ -244,16 +252,17 @@ void NameOutputs(std::vector<TSelectExecutor::Output>& outputs) {
     else if (field->IsExpression) base = "Expression";
     else base = field->FieldName;
     base = RightmostChars(base, 30);
+    // The first free name of base, base_1, base_2, ...: a name once taken
+    // stays taken, so the search for a base goes on where it last stopped.
     std::string name = base;
-    auto taken = [&](const std::string& n) {
-      for (std::size_t j = 0; j < i; ++j)
-        if (rtl::AnsiSameText(outputs[j].name, n)) return true;
-      return false;
-    };
-    for (int n = 1; taken(name); ++n) {
-      const std::string suffix = "_" + std::to_string(n);
-      name = (base.size() + suffix.size() > 30 ? RightmostChars(base, 30 - suffix.size()) : base) + suffix;
+    int& n = next_suffix[rtl::AnsiUpperCase(base)];
+    if (n > 0 || taken.count(rtl::AnsiUpperCase(name))) {
+      do {
+        const std::string suffix = "_" + std::to_string(++n);
+        name = (base.size() + suffix.size() > 30 ? RightmostChars(base, 30 - suffix.size()) : base) + suffix;
+      } while (taken.count(rtl::AnsiUpperCase(name)));
     }
+    taken.insert(rtl::AnsiUpperCase(name));
     out.name = name;
     out.def.Name = name;
     out.def.FieldNumber = static_cast<std::uint16_t>(i + 1);
