@@ -419,7 +419,7 @@ TEST_F(DataFileSetTest, Utf8RegistersAreSearchedAsTheirWindows1252Twins) {
     DataFileSet read;
     const SearchResult z = LoadAndSearch(read, utf8.str(), nullptr, appcore_test::OptionsFor(name, b), nullptr);
     EXPECT_EQ(appcore_test::AllHits(z), appcore_test::AllHits(x)) << name;
-    if (std::string(name) != "Smith") EXPECT_GT(x.hit_count, 0) << name;
+    if (std::string(name) != "Smith") { EXPECT_GT(x.hit_count, 0) << name; }
   }
 }
 

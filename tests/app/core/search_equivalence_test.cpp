@@ -683,7 +683,7 @@ TEST_F(SearchThreads, OnOneThreadHitLinesMadeAsFoundComeInFileOrderWhateverOrder
         EXPECT_EQ(std::tie(got->hit_count, got->record_count, got->line_count),
                   std::tie(whole.hit_count, whole.record_count, whole.line_count));
       }
-      if (cancel_at > 0) EXPECT_TRUE(r.cancelled);
+      if (cancel_at > 0) { EXPECT_TRUE(r.cancelled); }
     }
   }
 }

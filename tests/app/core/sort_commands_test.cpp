@@ -161,7 +161,7 @@ TEST(SortPage, CrewSortIsTheStableCaseBlindSortOfTheKeys) {
         const std::string wife = record && side != SortSide::kHusband ? WifeEntry(trimmed, PageKind(caption)) : "";
         const std::string husband = record && side != SortSide::kWife ? HusbandEntry(trimmed, PageKind(caption)) : "";
         ASSERT_EQ(in_place.entries[sides * i], side == SortSide::kHusband ? husband : wife) << i;
-        if (sides == 2) ASSERT_EQ(in_place.entries[sides * i + 1], husband) << i;
+        if (sides == 2) { ASSERT_EQ(in_place.entries[sides * i + 1], husband) << i; }
       }
       Lines ordered;
       std::vector<char> seen(in_place.entries.size(), 0);

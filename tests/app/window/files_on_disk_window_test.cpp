@@ -108,7 +108,7 @@ TEST_F(FilesOnDiskTest, SavingOverARegisterChangedSinceItsPageWasOpenedAsks) {
       fs::remove(copy);
     }
     EXPECT_EQ(page.Modified, !c.beside && !c.reloaded);
-    if (c.reloaded) EXPECT_EQ(Joined(LinesOf(page)) + "\r\n", ReadFile(reg));
+    if (c.reloaded) { EXPECT_EQ(Joined(LinesOf(page)) + "\r\n", ReadFile(reg)); }
     Trigger("Closefile1");
     prompts.answers = {app::TAnswer::kNo};
     while (Pages() > 1) Trigger("Closefile1");
@@ -251,7 +251,7 @@ TEST_F(FilesOnDiskTest, EditsOnMainTextAreAskedAboutBeforeTheyAreDropped) {
     ASSERT_EQ(prompts.questions.size(), 1u);
     EXPECT_NE(prompts.questions[0].find("Main text"), std::string::npos);
     EXPECT_EQ(ParHolding(Page(), "note ") == -1, c.searched);
-    if (c.answer == app::TAnswer::kYes) EXPECT_NE(ReadFile(dir / "main.txt").find("note "), std::string::npos);
+    if (c.answer == app::TAnswer::kYes) { EXPECT_NE(ReadFile(dir / "main.txt").find("note "), std::string::npos); }
     prompts.save_names.clear();
   }
   // "Set as children" writes its block there too, and closing asks.

@@ -489,7 +489,7 @@ TEST_F(PagesTest, APageSavedUnderARegistersNameInTheSourceFolderIsAskedAbout) {
                                          0),
               0u)
         << prompts.questions[0];
-    if (c.saved_as.size() > 1) EXPECT_EQ(prompts.proposed_names.back(), "HS-holytrinity-bap.txt");
+    if (c.saved_as.size() > 1) { EXPECT_EQ(prompts.proposed_names.back(), "HS-holytrinity-bap.txt"); }
     EXPECT_EQ(fs::exists(c.saved_as.back()), c.saved);
     window->FormActivate();
     EXPECT_EQ(window->DataFiles().Count(), registers + (c.read_as_register ? 1 : 0));

@@ -105,14 +105,9 @@ void RunWork(Work w, TDataDirectory* dir, int turn) {
     }
     case Work::Restructure: {
       auto c = NewCursor(dir, true);
-      c->OpenCursor();
-      TRestructureRequest r;
-      r.Settings = CreationLike(c->Table()->DataFile()).Settings;
-      for (int f = 1; f <= c->GetFieldCount(); ++f)
-        if (f != 2) r.Fields.push_back(c->GetFieldDefinitionByPos(f));
+      TRestructureRequest r = WithoutField(*c, 2);
       r.Indexes = KillCreation().Indexes;
       r.NoBackup = turn % 2 == 0;
-      c->CloseCursor();
       c->RestructureTable(r);
       break;
     }

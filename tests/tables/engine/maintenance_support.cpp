@@ -8,6 +8,7 @@
 #include "support/child_process.h"
 #include "support/run_command.h"
 #include "tables/engine/cache/journal.h"
+#include "tables/engine/maintenance/maintenance_work.h"
 #include "tables/engine/table/data_table.h"
 #include "tables/lib/fieldtypes.h"
 #include "tests/tables/engine/flush_kill_support.h"
@@ -203,6 +204,16 @@ std::map<std::string, std::string> HotJournal::Bytes3() const {
 
 void HotJournal::Lay3(const std::map<std::string, std::string>& bytes) const {
   for (auto& [ext, content] : bytes) WriteFileBytes(base + ext, content);
+}
+
+TRestructureRequest WithoutField(TDataCursor& c, int dropped) {
+  c.OpenCursor();
+  TRestructureRequest r;
+  r.Settings = CreationLike(c.Table()->DataFile()).Settings;
+  for (int f = 1; f <= c.GetFieldCount(); ++f)
+    if (f != dropped) r.Fields.push_back(c.GetFieldDefinitionByPos(f));
+  c.CloseCursor();
+  return r;
 }
 
 }  // namespace korvex::testing

@@ -13,6 +13,7 @@
 
 #include "support/temp_dir.h"
 #include "tables/engine/cursor/data_cursor.h"
+#include "tables/engine/maintenance/table_restructure.h"
 #include "tables/engine/table/data_session.h"
 #include "tests/tables/engine/engine_test_support.h"
 
@@ -31,6 +32,9 @@ struct MaintenanceEnv {
 };
 
 std::unique_ptr<TDataCursor> NewCursor(TDataDirectory* dir, bool exclusive, const std::string& name = "t");
+// A restructure of c's table (opened and closed again) that keeps its
+// settings and every field but `dropped`; no indexes.
+TRestructureRequest WithoutField(TDataCursor& c, int dropped);
 
 // Auto-increment ID, a hidden string, a name and a memo.
 std::vector<TFieldDefinition> Shape();

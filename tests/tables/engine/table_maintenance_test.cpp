@@ -51,13 +51,8 @@ TEST(TableMaintenance, WholeTableOperationsPlayAHotJournalBackFirst) {
       {"copy", [](TDataDirectory* dir) { NewCursor(dir, false)->CopyTable("c", true); }, "c", 9, true},
       {"restructure", [](TDataDirectory* dir) {
          auto c = NewCursor(dir, true);
-         c->OpenCursor();
-         TRestructureRequest r;
-         r.Settings = CreationLike(c->Table()->DataFile()).Settings;
-         for (int f = 1; f <= c->GetFieldCount(); ++f)
-           if (f != 2) r.Fields.push_back(c->GetFieldDefinitionByPos(f));
+         TRestructureRequest r = WithoutField(*c, 2);
          r.Indexes.emplace_back();
-         c->CloseCursor();
          c->RestructureTable(r);
        }, "t", 9, true},
       {"rename", [](TDataDirectory* dir) { NewCursor(dir, false)->RenameTable("u"); }, "u", 9},
@@ -430,7 +425,9 @@ TEST(TableMaintenance, ASwapCutShortIsFinishedOrPutBackByTheNextOpen) {
     int moved = 0;
     for (const auto* list : {&plan.aside, &plan.in})
       for (const TFileMove& m : *list)
-        if (moved++ < k.done) ASSERT_EQ(rtl::RenameLockedFile(m.from, m.to), 0);
+        if (moved++ < k.done) {
+          ASSERT_EQ(rtl::RenameLockedFile(m.from, m.to), 0);
+        }
     const std::string damage = k.damage;
     if (damage.rfind("lost ", 0) == 0) fs::remove(Path(work, "w." + damage.substr(5)));
     if (damage == "half copy") WriteFileBytes(Path(d, "t.DAT"), "part of it");

@@ -61,7 +61,7 @@ TEST_F(ExprCheckTest, ColumnNamesInQuotes) {
     EXPECT_EQ(tree->Left->NodeClass == enFIELD, c.left_column);
     EXPECT_EQ(tree->Right->NodeClass == enFIELD, c.right_column);
     for (const TExpToken* side : {tree->Left, tree->Right})
-      if (side->NodeClass == enCONST) EXPECT_TRUE(side->ColumnName.empty());
+      if (side->NodeClass == enCONST) { EXPECT_TRUE(side->ColumnName.empty()); }
   }
   ExpTokenGuard sum(Checked(AllTypes(), "'I' + 1 = 2"));
   EXPECT_EQ(sum->Left->Left->NodeClass, enFIELD);  // beside the constant 1
