@@ -203,6 +203,12 @@ inline std::optional<RegisterSet> MakeRegisterSet(const char* program, const std
   }
   for (const auto& f : set.generated.files) set.paths.push_back(f.path);
   std::sort(set.paths.begin(), set.paths.end());
+  // The set is written whole before any run: its stamps are put a minute
+  // back, so that the load does not take a register changed a moment ago
+  // for one still being written and wait for it to hold still.
+  std::error_code ec;
+  const auto settled = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1);
+  for (const auto& p : set.paths) std::filesystem::last_write_time(p, settled, ec);
   return set;
 }
 
