@@ -41,11 +41,6 @@ constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kMapThreshold = size_t{8} << 20;
 constexpr size_t kMaxFileSize = 0xFFFFFFFFu;  // offsets are 32-bit
 constexpr size_t kOpenBatch = 256;             // files open at one time
-// Files this large are mapped rather than read: their pages are the
-// system's cached copy, so loading copies nothing and the kernel need not
-// clear fresh memory for them (most of a warm load's cost). Smaller files
-// are read, which spares the process a map per file.
-constexpr size_t kMapFrom = size_t{64} << 10;
 // Bytes read between two looks at whether more lines can be handed on
 // while a file is read in parts.
 constexpr size_t kSurveyPiece = size_t{64} << 10;
@@ -55,7 +50,7 @@ constexpr size_t kFetchAhead = 2048;
 // The bytes of an open file of a size worth mapping, mapped; null otherwise.
 std::shared_ptr<ByteBlock> MapIfLarge(int fd, const rtl::os::FileInfo& info) {
   const size_t size = static_cast<size_t>(info.size);
-  return size >= kMapFrom ? ByteBlock::MapFile(fd, size) : nullptr;
+  return size >= ByteBlock::kMapFrom ? ByteBlock::MapFile(fd, size) : nullptr;
 }
 
 std::string OpenError(const std::string& path, int error) {
@@ -246,7 +241,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
               [&](size_t k, bool) { fds[k] = OpenForRead(paths[first + k], stats[k], errors[first + k]); });
     size_t total = 0;
     for (size_t i = first; i < last; ++i) {
-      if (fds[i - first] < 0 || static_cast<size_t>(stats[i - first].size) >= kMapFrom) continue;
+      if (fds[i - first] < 0 || static_cast<size_t>(stats[i - first].size) >= ByteBlock::kMapFrom) continue;
       offsets[i - first] = total;
       total += RoundUp(static_cast<size_t>(stats[i - first].size), 64);
     }
@@ -292,7 +287,7 @@ std::vector<std::shared_ptr<const DataFile>> DataFile::LoadMany(const std::vecto
       }
       if (map) {
         // Mapped (or failed while its lines were indexed).
-      } else if (static_cast<size_t>(stats[k].size) >= kMapFrom || !block) {
+      } else if (static_cast<size_t>(stats[k].size) >= ByteBlock::kMapFrom || !block) {
         alone[k] = 1;  // not mapped, or no room in the batch's block
       } else {
         try {

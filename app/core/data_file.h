@@ -67,6 +67,15 @@ FileStamp StampOf(const std::string& path);
 // file's stamp then differs, so the set reads it again).
 class ByteBlock {
 public:
+  // Files from this size on are mapped rather than read, so that one very
+  // large file is not held twice (the system's cached copy and ours).
+  // Smaller ones are read into their batch's block: a map's pages each cost
+  // a fault and a page-table entry as they are first read, and where
+  // page-table changes are dear (a virtual machine) that was most of a warm
+  // load, while a block of 8 MiB or more fills with one fault per 2 MiB
+  // (huge pages) and a copy from the cache.
+  static constexpr size_t kMapFrom = size_t{16} << 20;
+
   explicit ByteBlock(size_t size);
   // The first size bytes of the open file fd, mapped; null when they cannot
   // be (the file is then read instead).

@@ -390,7 +390,7 @@ TEST_F(DataFileSetTest, ARegisterRewrittenAfterItsReadIsReadAgainAtTheEnd) {
   EXPECT_TRUE(set.AnyChanged());
 }
 
-// Registers in UTF-8, large enough to be mapped, give the hits their
+// Registers in UTF-8, each read in several pieces, give the hits their
 // Windows-1252 twins give, by RunSearch and by LoadAndSearch (which reads
 // with the pattern's anchors), with the same titles.
 TEST_F(DataFileSetTest, Utf8RegistersAreSearchedAsTheirWindows1252Twins) {

@@ -335,21 +335,27 @@ TEST(DataFileLoad, AFileLongerThanItsStatedSizeIsReadWhole) {
   EXPECT_GT(files[1]->LineCount(), 3);
 }
 
-// Files from 64 KiB on are mapped instead of read: loaded one by one or
-// together with small ones, every file has the lines, flags and counts of
-// the same text read into memory, and a mapped file cut short by another
-// program reads as zeros instead of stopping the process, and is read
-// again by the next listing.
+// Files from ByteBlock::kMapFrom on are mapped instead of read: loaded one
+// by one or together with smaller ones, every file has the lines, flags and
+// counts of the same text read into memory, and a mapped file cut short by
+// another program reads as zeros instead of stopping the process, and is
+// read again by the next listing.
 TEST(DataFileLoad, MappedFilesHoldWhatReadFilesHold) {
   TempDir dir;
   std::vector<std::string> paths, texts;
-  for (const size_t lines : {3u, 800u, 1200u, 5000u}) {  // 64 KiB lies between 800 and 1200 lines
-    std::string text = "Title " + std::to_string(lines) + "\r\n";
-    for (size_t i = 0; i < lines; ++i)
-      text += (i % 7 == 3 ? "-" : "") + std::to_string(1650 + i % 100) + " 03 Mar John Ba[ker], Mary \"Jo\"; Anne " +
-              std::string(i % 13, 'x') + "; Will Brown" + (i % 2 ? "\n" : "\r\n");
+  std::string line_ends_mixed;  // lines of every length modulo 13, both line ends
+  for (size_t i = 0; i < 26; ++i)
+    line_ends_mixed += (i % 7 == 3 ? "-" : "") + std::to_string(1650 + i % 100) +
+                       " 03 Mar John Ba[ker], Mary \"Jo\"; Anne " + std::string(i % 13, 'x') + "; Will Brown" +
+                       (i % 2 ? "\n" : "\r\n");
+  // A few lines; a little smaller than the map size, a little larger, and
+  // a third larger.
+  const size_t map_from = ByteBlock::kMapFrom;
+  for (const size_t size : {size_t{0}, map_from - 4096, map_from + 4096, map_from + map_from / 3}) {
+    std::string text = "Title " + std::to_string(size) + "\r\n" + line_ends_mixed.substr(0, 150);
+    while (text.size() + 100 < size) text += line_ends_mixed;
     text += "1699 last line without its end";
-    paths.push_back(dir / ("f" + std::to_string(lines) + "_bap.txt"));
+    paths.push_back(dir / ("f" + std::to_string(size) + "_bap.txt"));
     WriteBytes(paths.back(), text);
     texts.push_back(text);
   }
@@ -360,8 +366,8 @@ TEST(DataFileLoad, MappedFilesHoldWhatReadFilesHold) {
     const auto alone = DataFile::Load(paths[k]);
     const auto reference = DataFile::FromText(texts[k]);
     ASSERT_NE(together[k], nullptr);
-    EXPECT_EQ(alone->Block()->FileMapped(), texts[k].size() >= 65536);
-    EXPECT_EQ(together[k]->Block()->FileMapped(), texts[k].size() >= 65536);
+    EXPECT_EQ(alone->Block()->FileMapped(), texts[k].size() >= map_from);
+    EXPECT_EQ(together[k]->Block()->FileMapped(), texts[k].size() >= map_from);
     for (const DataFile* file : {alone.get(), together[k].get()}) {
       ASSERT_EQ(LinesOf(*file), LinesOf(*reference));
       EXPECT_EQ(file->MarkedLines(), reference->MarkedLines());
@@ -390,7 +396,7 @@ TEST(DataFileLoad, AMappedFileRewrittenInPlaceKeepsItsLineCount) {
   TempDir dir;
   const std::string path = dir / "big_bap.txt";
   std::string text = "Title\r\n";
-  while (text.size() < 100000) text += "1650 03 Mar John Baker, Mary Cole; Anne; Will\r\n";
+  while (text.size() < ByteBlock::kMapFrom) text += "1650 03 Mar John Baker, Mary Cole; Anne; Will\r\n";
   for (const char fill : {'\n', 'x'}) {  // many more line ends, then none
     SCOPED_TRACE(fill);
     WriteBytes(path, text);

@@ -321,7 +321,12 @@ TEST_F(SearchEquivalence, ExactAndAllFuzzySearchesMatchTheirDefinitions) {
 // index nothing has built yet, gives what line-by-line matching gives.
 TEST_F(SearchEquivalence, OddLineEndsAndMarksAcrossBlocksGiveTheLineByLineHits) {
   TempDir dir;
-  appcore_test::WriteBytes(dir / "odd_bap.txt", appcore_test::OddRegisterText(5, 40000));
+  // The baptisms large enough to be mapped: the odd text over and over, each
+  // time at another offset modulo the survey's window.
+  const std::string odd = appcore_test::OddRegisterText(5, 40000);
+  std::string mapped = odd;
+  while (mapped.size() < ByteBlock::kMapFrom) mapped += "\r\n" + odd;
+  appcore_test::WriteBytes(dir / "odd_bap.txt", mapped);
   appcore_test::WriteBytes(dir / "odd_marr.txt", appcore_test::OddRegisterText(6, 20000));
   appcore_test::WriteBytes(dir / "small_bap.txt", appcore_test::OddRegisterText(7, 300));
   struct Case {
