@@ -518,8 +518,7 @@ TEST_F(SelectFeaturesTest, IntoKeepsTheResultAsATable) {
 // A select list of one column named again and again: the names go A, A_1,
 // A_2, ... (a name given with AS keeps its place), and the cost per column
 // of 1,023 columns stays within five times that of 300 (the best of five
-// runs each; naming compared every name with every earlier one for each
-// suffix tried).
+// runs each).
 TEST_F(SelectFeaturesTest, WideSelectListsCostLinearlyInTheirWidth) {
   LoadTables(dir_, Numbers(2000), false);
   {
