@@ -60,7 +60,7 @@ void TCleanCopies::Remove(std::size_t at) {
   --count_;
 }
 
-void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes) {
+void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes, bool used) {
   if (capacity_ == 0 || key == 0) return;
   // The places grow with the copies (at most half of them taken), so a
   // small table's copies cost little.
@@ -97,7 +97,7 @@ void TCleanCopies::Store(std::uint32_t key, const std::uint8_t* bytes) {
     ++count_;
     highest_ = std::max(highest_, key);
   }
-  used_[slot] = 0;
+  used_[slot] = used ? 1 : 0;
   std::memcpy(bytes_.get() + std::size_t{slot} * size_, bytes, size_);
 }
 

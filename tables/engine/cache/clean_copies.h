@@ -29,7 +29,12 @@ public:
   bool Enabled() const { return capacity_ != 0; }
   // The copy of a key (nullptr: none); valid until the next Store.
   const std::uint8_t* Find(std::uint32_t key);
-  void Store(std::uint32_t key, const std::uint8_t* bytes);
+  // Whether the key has a copy; marks nothing used.
+  bool Has(std::uint32_t key) const { return count_ != 0 && key != 0 && places_[PlaceOf(key)].key == key; }
+  // `used`: stored as if already used once, so that the clock passes it
+  // once more (a copy read ahead, to be asked for soon, goes after the
+  // copies already used).
+  void Store(std::uint32_t key, const std::uint8_t* bytes, bool used = false);
   // Overwrites the key's copy where there is one; keeps nothing new.
   void Refresh(std::uint32_t key, const std::uint8_t* bytes);
   void Erase(std::uint32_t key);

@@ -116,9 +116,13 @@ void TDataCursor::ResetIndexPosition() {
 }
 
 void TDataCursor::PlaceAt(std::uint32_t rank, const Key& key, std::uint32_t record, bool unread) {
+  // The record first: a read that fails leaves the cursor on the key and
+  // record it had, so that the next step starts from there again (not
+  // from the key whose record it never read, one key on).
+  if (!unread) LoadCurrent(record);
   key_number_ = rank;
   std::copy(key.begin(), key.begin() + index_def_.KeySize, key_.begin());
-  if (!unread) return LoadCurrent(record);
+  if (!unread) return;
   stepped_from_ = current_;
   current_ = record;
   left_ = 0;
@@ -243,8 +247,40 @@ bool TDataCursor::SkipIndexKey(int direction) {
     eof_ = direction > 0;
     return false;
   }
+  CopyWalkAhead(tree, rank, record, direction);
   PlaceAt(rank, key, record);
   return true;
+}
+
+void TDataCursor::CopyWalkAhead(TIndexTree& tree, std::uint32_t rank, std::uint32_t record, int direction) {
+  constexpr std::uint32_t kFirstBatch = 64;
+  TDataFile& data = table_->DataFile();
+  // A step to the record beside the current one reads through the file's
+  // scan window; a filter's walk passes records it would not read.
+  if (filters_in_force_ || (current_ != 0 && (record == current_ + 1 || record + 1 == current_))) return;
+  if (!data.WouldReadAlone(record)) return;
+  const std::uint32_t room = data.AheadRoom();
+  if (room == 0) return;
+  // The walk runs on when this step just left the last batch of the same
+  // walk at its far end. A step inside it found its copy gone (another
+  // writer's change dropped the copies): a small batch again, so that
+  // frequent changes do not have large batches read over and over.
+  const std::uint32_t last_count = ahead_last_ - ahead_first_ + 1;
+  const bool runs_on = ahead_direction_ == direction && ahead_slot_ == index_pos_ && ahead_first_ != 0 &&
+                       (direction > 0 ? rank > ahead_last_ && rank - ahead_last_ <= kFirstBatch
+                                      : rank < ahead_first_ && ahead_first_ - rank <= kFirstBatch);
+  const std::uint32_t count = std::min(room, runs_on ? std::max(kFirstBatch, last_count * 2) : kFirstBatch);
+  const std::uint32_t first = direction > 0 ? rank : (rank > count ? rank - count + 1 : 1);
+  const std::uint32_t last = direction > 0 ? rank + count - 1 : rank;
+  ahead_records_.clear();
+  tree.ScanRecords(first, last - first + 1, [&](std::uint32_t n) { ahead_records_.push_back(n); });
+  ahead_first_ = first;
+  ahead_last_ = last;
+  ahead_slot_ = index_pos_;
+  ahead_direction_ = direction;
+  // False: the table found changes and dropped its caches; the read that
+  // follows starts over as always.
+  data.CopyAhead(this, ahead_records_);
 }
 
 bool TDataCursor::FindIndexKey(const std::uint8_t* search, std::uint16_t length, bool nearest) {

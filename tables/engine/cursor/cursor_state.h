@@ -153,6 +153,12 @@ protected:
   std::uint8_t leaf_hint_slot_ = 0;
   std::uint64_t leaf_hint_changes_ = ~std::uint64_t{0};
   Key step_key_;  // the key a step found, before it becomes key_
+  // CopyWalkAhead's last batch: its ranks [ahead_first_, ahead_last_] of
+  // the index at ahead_slot_, read going ahead_direction_; the records.
+  std::uint32_t ahead_first_ = 0, ahead_last_ = 0;
+  std::uint8_t ahead_slot_ = 0;
+  int ahead_direction_ = 0;
+  std::vector<std::uint32_t> ahead_records_;
   // Range bounds (kMaxKeySize bytes each) and their compared lengths (0:
   // open on that side).
   bool range_active_ = false;

@@ -701,6 +701,11 @@ private:
   bool GotoLastIndexPosition();
   // Moves one key; false when the cursor ran past an end (flags set).
   bool SkipIndexKey(int direction);
+  // Before a step's record is read: where it would be read alone (a walk
+  // by an index whose records lie at random through a large file), the
+  // records of the keys ahead go into the file's copies first, a batch
+  // that doubles while the walk runs on through the batch before.
+  void CopyWalkAhead(TIndexTree& tree, std::uint32_t rank, std::uint32_t record, int direction);
   // The rank of the current key now (0 when gone: `gone` is set and the
   // rank is where it would be).
   std::uint32_t LocateCurrentKey(bool& gone);

@@ -506,6 +506,59 @@ TRecord* TDataFile::ReadOneRecord(std::uint32_t n) {
   return record;
 }
 
+bool TDataFile::WouldReadAlone(std::uint32_t n) const {
+  return n != 0 && n < header_.NextPhysicalRecord && header_.RecordSize != 0 && copies_.Enabled() &&
+         !host_->WritesHeld() && spill_first_ == 0 && !copies_.Holds(header_.NextPhysicalRecord - 1) &&
+         !cache_.Find(n) && !copies_.Has(n);
+}
+
+bool TDataFile::CopyAhead(void* cursor, std::vector<std::uint32_t>& records) {
+  // Records closer than this are read with the bytes between them: a read
+  // costs about as much as copying that many bytes. A run is read in
+  // pieces of at most kAheadPiece bytes.
+  constexpr std::uint32_t kAheadGap = 32 << 10, kAheadPiece = 256 << 10;
+  const std::uint32_t size = header_.RecordSize;
+  if (size == 0 || !copies_.Enabled()) {
+    records.clear();
+    return true;
+  }
+  if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) {
+    records.clear();
+    return false;
+  }
+  // Cached records may be newer than the file; copied ones are in hand.
+  const std::uint32_t end = header_.NextPhysicalRecord;
+  std::sort(records.begin(), records.end());
+  records.erase(std::unique(records.begin(), records.end()), records.end());
+  records.erase(std::remove_if(records.begin(), records.end(),
+                               [&](std::uint32_t n) { return n == 0 || n >= end || cache_.Find(n) || copies_.Has(n); }),
+                records.end());
+  if (records.size() > AheadRoom()) records.resize(AheadRoom());
+  const std::uint32_t gap = std::max<std::uint32_t>(1, kAheadGap / size);
+  const std::uint32_t most = std::max<std::uint32_t>(1, kAheadPiece / size);
+  for (std::size_t i = 0; i < records.size();) {
+    const std::uint32_t first = records[i];
+    std::size_t j = i + 1;
+    while (j < records.size() && records[j] - records[j - 1] <= gap && records[j] - first < most) ++j;
+    const std::int64_t length = std::int64_t{records[j - 1] - first + 1} * size;
+    if (buffer_.size() < static_cast<std::size_t>(length)) buffer_.resize(static_cast<std::size_t>(length));
+    const std::int64_t got = ReadRecordBytes(first, buffer_.data(), length);
+    const auto whole = static_cast<std::uint32_t>(std::max<std::int64_t>(got, 0) / size);
+    ++stats_.BulkReads;
+    stats_.BytesRead += static_cast<std::uint64_t>(length);
+    for (std::size_t k = i; k < j && records[k] - first < whole; ++k)
+      copies_.Store(records[k], buffer_.data() + std::size_t{records[k] - first} * size, true);
+    // A short read (a file cut short): what it lacks is read, and its
+    // error raised, when the walk asks for it.
+    if (got < length) {
+      records.resize(i);
+      break;
+    }
+    i = j;
+  }
+  return true;
+}
+
 void TDataFile::ReadRecordInto(std::uint32_t n, std::uint8_t* out) {
   ++stats_.CacheMisses;
   const std::uint32_t size = header_.RecordSize;

@@ -135,6 +135,19 @@ public:
   bool GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool cursor_rule, int direction, TRecord*& record,
                  std::uint8_t* alone = nullptr);
   void PutRecord(TRecord* record) { record->DecUseCount(); }
+  // A walk by an index whose records lie here and there in a file larger
+  // than its copies hold reads each record alone (GetRecord's `alone`).
+  // WouldReadAlone answers whether record n would be read so now (neither
+  // cached nor copied, writes not held); the walk may then hand the records
+  // of its next keys to CopyAhead, which reads them in file order into the
+  // clean copies, one read per run of records lying close together, so
+  // that the walk finds them there. `records` may come in any order (it is
+  // sorted and thinned in place); at most AheadRoom() are read (half the
+  // copies' room, so that a batch does not push out its own first
+  // records). False when the read lock found changes (nothing read).
+  bool WouldReadAlone(std::uint32_t n) const;
+  std::uint32_t AheadRoom() const { return static_cast<std::uint32_t>(copies_.Capacity() / 2); }
+  bool CopyAhead(void* cursor, std::vector<std::uint32_t>& records);
   // Record n's bytes (RecordSize, deciphered) for a scan through the
   // records in order: the cache's record where it holds one (it may be
   // newer than the file's), else the scan's window, else (where the scan

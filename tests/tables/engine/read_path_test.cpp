@@ -685,5 +685,199 @@ TEST(ScanWindow, DeletesByKeyReadTwoRecordsAndWalksReadWindows) {
   c->CloseCursor();
 }
 
+// One step of a walk (its status in `status`). Armed, and until a step
+// has failed, the step's first read fails: the step must then raise the
+// read error and move nothing, and answers false (`failed` set).
+bool StepUnlessItFails(bool armed, bool& failed, TEngineErrorCode& status,
+                       const std::function<TEngineErrorCode()>& step) {
+  if (!armed || failed) {
+    status = step();
+    return true;
+  }
+  FaultAt fault(1);
+  const int raised = RaisedNumber([&] { status = step(); });
+  EXPECT_TRUE(raised == 0 || raised == err::kReadError) << raised;
+  failed = raised != 0;
+  return !failed;
+}
+
+// A walk by an index whose records lie at random through a file larger
+// than its copies hold reads the records of the keys ahead into the copies
+// in file order. Walks forward and back by such an index (V, a shuffle of
+// the record numbers) while P, a field no index holds, is changed a few
+// keys ahead of the walk (records the walk has most likely read ahead
+// already), and now and then a record ahead is deleted: by another cursor
+// of the same session, by another session, by another process; plain and
+// enciphered. Every step must read the model's record. Alone, a walk reads
+// a small part of what one read per record makes; a read that fails on
+// the way leaves the cursor where it was, and the walk goes on from there.
+TEST(CleanCopies, WalksByAnIndexAtRandomReadAheadAndSeeWritesAhead) {
+  enum Writer { kNone, kSameSession, kOtherSession, kOtherProcess };
+  struct Case {
+    Writer writer;
+    bool encrypted;
+  } const cases[] = {{kNone, false}, {kSameSession, false}, {kOtherSession, false}, {kOtherProcess, false},
+                     {kOtherSession, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(::testing::Message() << "writer " << k.writer << (k.encrypted ? " enciphered" : ""));
+    qvtest::TempDir tmp;
+    const std::string dir = tmp.path().string();
+    Env env(dir);
+    std::vector<TFieldDefinition> fields{Field("K", dtInteger), Field("V", dtInteger), Field("P", dtInteger)};
+    for (int i = 0; i < 15; ++i) fields.push_back(Field("S" + std::to_string(i), dtString, 250));
+    TTableCreation creation = KeyAndNameIndexes(1, 2);
+    if (k.encrypted) {
+      creation.Settings.Encrypted = true;
+      creation.Settings.Password = "pw";
+      env.session.AddPassword("pw");
+    }
+    CreateWithCursor(env.dir, fields, creation);
+    struct Row {
+      std::int32_t key, payload;
+    };
+    std::map<std::int32_t, Row> model;  // by V
+    {
+      auto c = Cursor(env.dir, true);
+      c->OpenCursor();
+      Bytes b(c->GetRecordSize());
+      const auto records = static_cast<std::int32_t>(kCleanRecordBudget / b.size() * 5 / 4);
+      std::vector<std::int32_t> v(static_cast<std::size_t>(records));
+      for (std::int32_t i = 0; i < records; ++i) v[static_cast<std::size_t>(i)] = i + 1;
+      std::shuffle(v.begin(), v.end(), std::mt19937(3));
+      env.dir->StartTransaction();
+      for (std::int32_t key = 1; key <= records; ++key) {
+        c->InitRecord(b.data());
+        const std::int32_t value = v[static_cast<std::size_t>(key - 1)];
+        c->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&key));
+        c->PutField(2, b.data(), reinterpret_cast<const std::uint8_t*>(&value));
+        c->PutField(3, b.data(), reinterpret_cast<const std::uint8_t*>(&key));
+        c->AppendRecord(b.data(), false);
+        model[value] = {key, key};
+      }
+      env.dir->CommitTransaction(true);
+      c->CloseCursor();
+    }
+    // Changes `steps` keys ahead of V = at: P of one record, and now and
+    // then a deletion two keys on.
+    auto change = [&](TDataDirectory* d, std::map<std::int32_t, Row>& m, std::int32_t at, int direction, int steps,
+                      unsigned seed) {
+      std::unique_ptr<TDataCursor> w = d ? Cursor(d, false) : nullptr;
+      if (w) w->OpenCursor();
+      Bytes b(w ? w->GetRecordSize() : 0);
+      auto ahead = [&](int n) {
+        auto it = m.find(at);
+        for (int i = 0; i < n && it != m.end(); ++i) it = direction > 0 ? std::next(it) : it == m.begin() ? m.end() : std::prev(it);
+        return it;
+      };
+      auto write = [&](std::map<std::int32_t, Row>::iterator it, bool remove, std::int32_t payload) {
+        if (it == m.end()) return true;
+        if (w) {
+          w->InitRecord(b.data());
+          w->PutField(1, b.data(), reinterpret_cast<const std::uint8_t*>(&it->second.key));
+          if (!w->Find(false, b.data(), 0, false, 0, b.data()) || w->GetCurrentRecord(b.data(), true) != 0)
+            return false;
+          if (remove) {
+            w->DeleteRecord(b.data());
+          } else {
+            w->PutField(3, b.data(), reinterpret_cast<const std::uint8_t*>(&payload));
+            w->ModifyRecord(b.data(), true);
+          }
+        }
+        if (remove) m.erase(it);
+        else it->second.payload = payload;
+        return true;
+      };
+      bool ok = write(ahead(steps), false, static_cast<std::int32_t>(1000000 + seed));
+      if (ok && seed % 5 == 0) ok = write(ahead(2), true, 0);
+      return ok;
+    };
+    auto walker = Cursor(env.dir, false);
+    walker->OpenCursor();
+    walker->SetIndexName("S");
+    const TDataFile& data = walker->Table()->DataFile();
+    std::unique_ptr<Env> other;
+    if (k.writer == kOtherSession) {
+      other = std::make_unique<Env>(dir);
+      if (k.encrypted) other->session.AddPassword("pw");
+    }
+    TDataDirectory* writer_dir = k.writer == kOtherSession ? other->dir : env.dir;
+    Bytes b(walker->GetRecordSize());
+    unsigned seed = 1;
+    for (int direction : {1, -1}) {
+      const std::uint32_t reads = data.Statistics().BulkReads;
+      const std::size_t records = model.size();
+      std::int32_t at = 0;
+      int steps = 0;
+      if (direction > 0) walker->SetToBegin();
+      else walker->SetToEnd();
+      bool failed = false;
+      for (;;) {
+        TEngineErrorCode status = 0;
+        if (!StepUnlessItFails(k.writer == kNone && steps >= 3000, failed, status, [&] {
+              return direction > 0 ? walker->GetNextRecord(b.data()) : walker->GetPriorRecord(b.data());
+            }))
+          continue;
+        auto next = direction > 0 ? model.upper_bound(at) : model.lower_bound(at == 0 ? INT32_MAX : at);
+        if (direction < 0) next = next == model.begin() ? model.end() : std::prev(next);
+        if (status != 0) {
+          ASSERT_TRUE(next == model.end()) << "walk ended before V " << next->first;
+          break;
+        }
+        std::int32_t key = 0, value = 0, payload = 0;
+        walker->GetField(1, b.data(), reinterpret_cast<std::uint8_t*>(&key));
+        walker->GetField(2, b.data(), reinterpret_cast<std::uint8_t*>(&value));
+        walker->GetField(3, b.data(), reinterpret_cast<std::uint8_t*>(&payload));
+        ASSERT_TRUE(next != model.end()) << "read V " << value << " past the end";
+        ASSERT_EQ(value, next->first) << "step " << steps << " direction " << direction;
+        ASSERT_EQ(key, next->second.key) << "V " << value;
+        ASSERT_EQ(payload, next->second.payload) << "V " << value;
+        at = value;
+        ++steps;
+        if (k.writer == kNone || steps % 23 != 0) continue;
+        const int distance = 1 + static_cast<int>(seed % 60);
+        if (k.writer == kOtherProcess) {
+          if (steps % 805 != 0) continue;
+          qvtest::ChildProcess child([&](qvtest::ChildProcess&) -> int {
+            Env theirs_env(dir);
+            std::map<std::int32_t, Row> theirs = model;
+            return change(theirs_env.dir, theirs, at, direction, distance, seed) ? 0 : 1;
+          });
+          ASSERT_EQ(child.Wait(), 0);
+          change(nullptr, model, at, direction, distance, seed++);
+        } else {
+          ASSERT_TRUE(change(writer_dir, model, at, direction, distance, seed++));
+        }
+      }
+      ASSERT_EQ(static_cast<std::size_t>(steps), model.size());
+      EXPECT_TRUE(failed || k.writer != kNone);
+      // One read per record (and a few index pages) without reading ahead.
+      if (k.writer == kNone) {
+        EXPECT_LT(data.Statistics().BulkReads - reads, records / 4) << direction;
+      }
+    }
+    if (k.writer == kNone) {
+      // The same by the key, whose order follows the file: the step's read
+      // is the record's own (through the scan window).
+      walker->SetIndexPos(0);
+      walker->SetToBegin();
+      std::int32_t expected = 1;
+      bool failed = false;
+      for (;;) {
+        TEngineErrorCode status = 0;
+        if (!StepUnlessItFails(expected >= 3000, failed, status, [&] { return walker->GetNextRecord(b.data()); }))
+          continue;
+        if (status != 0) break;
+        std::int32_t key = 0;
+        walker->GetField(1, b.data(), reinterpret_cast<std::uint8_t*>(&key));
+        ASSERT_EQ(key, expected);
+        ++expected;
+      }
+      EXPECT_TRUE(failed);
+      EXPECT_EQ(static_cast<std::size_t>(expected - 1), model.size());
+    }
+    walker->CloseCursor();
+  }
+}
+
 }  // namespace
 }  // namespace korvex::testing
