@@ -278,8 +278,6 @@ void TDataCursor::CopyWalkAhead(TIndexTree& tree, std::uint32_t rank, std::uint3
   ahead_last_ = last;
   ahead_slot_ = index_pos_;
   ahead_direction_ = direction;
-  // False: the table found changes and dropped its caches; the read that
-  // follows starts over as always.
   data.CopyAhead(this, ahead_records_);
 }
 

@@ -414,8 +414,7 @@ bool TDataFile::GetRecord(void* cursor, std::uint32_t n, bool read_ahead, bool c
     }
     if (!host_->WritesHeld()) held_window_ = 0;
     else if (held_window_ != 0) count = std::min(count, held_window_);
-    if (read_ahead && count == 1 && copies_.Enabled() && alone && !host_->WritesHeld() && spill_first_ == 0 &&
-        !copies_.Holds(header_.NextPhysicalRecord - 1)) {
+    if (read_ahead && count == 1 && alone && ReadsAtRandomAlone()) {
       ReadRecordInto(n, alone);
       return true;
     }
@@ -506,26 +505,24 @@ TRecord* TDataFile::ReadOneRecord(std::uint32_t n) {
   return record;
 }
 
+bool TDataFile::ReadsAtRandomAlone() const {
+  return copies_.Enabled() && !host_->WritesHeld() && spill_first_ == 0 &&
+         !copies_.Holds(header_.NextPhysicalRecord - 1);
+}
+
 bool TDataFile::WouldReadAlone(std::uint32_t n) const {
-  return n != 0 && n < header_.NextPhysicalRecord && header_.RecordSize != 0 && copies_.Enabled() &&
-         !host_->WritesHeld() && spill_first_ == 0 && !copies_.Holds(header_.NextPhysicalRecord - 1) &&
+  return n != 0 && n < header_.NextPhysicalRecord && header_.RecordSize != 0 && ReadsAtRandomAlone() &&
          !cache_.Find(n) && !copies_.Has(n);
 }
 
-bool TDataFile::CopyAhead(void* cursor, std::vector<std::uint32_t>& records) {
+void TDataFile::CopyAhead(void* cursor, std::vector<std::uint32_t>& records) {
   // Records closer than this are read with the bytes between them: a read
   // costs about as much as copying that many bytes. A run is read in
   // pieces of at most kAheadPiece bytes.
   constexpr std::uint32_t kAheadGap = 32 << 10, kAheadPiece = 256 << 10;
   const std::uint32_t size = header_.RecordSize;
-  if (size == 0 || !copies_.Enabled()) {
-    records.clear();
-    return true;
-  }
-  if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) {
-    records.clear();
-    return false;
-  }
+  if (size == 0 || !copies_.Enabled()) return;
+  if (!host_->StrictChangeDetection() && host_->TakeInternalReadLock(cursor)) return;
   // Cached records may be newer than the file; copied ones are in hand.
   const std::uint32_t end = header_.NextPhysicalRecord;
   std::sort(records.begin(), records.end());
@@ -550,13 +547,9 @@ bool TDataFile::CopyAhead(void* cursor, std::vector<std::uint32_t>& records) {
       copies_.Store(records[k], buffer_.data() + std::size_t{records[k] - first} * size, true);
     // A short read (a file cut short): what it lacks is read, and its
     // error raised, when the walk asks for it.
-    if (got < length) {
-      records.resize(i);
-      break;
-    }
+    if (got < length) break;
     i = j;
   }
-  return true;
 }
 
 void TDataFile::ReadRecordInto(std::uint32_t n, std::uint8_t* out) {

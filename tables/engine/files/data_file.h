@@ -144,10 +144,11 @@ public:
   // that the walk finds them there. `records` may come in any order (it is
   // sorted and thinned in place); at most AheadRoom() are read (half the
   // copies' room, so that a batch does not push out its own first
-  // records). False when the read lock found changes (nothing read).
+  // records). Nothing is read when the read lock finds changes (the
+  // caches dropped: the walk's read that follows starts over as always).
   bool WouldReadAlone(std::uint32_t n) const;
   std::uint32_t AheadRoom() const { return static_cast<std::uint32_t>(copies_.Capacity() / 2); }
-  bool CopyAhead(void* cursor, std::vector<std::uint32_t>& records);
+  void CopyAhead(void* cursor, std::vector<std::uint32_t>& records);
   // Record n's bytes (RecordSize, deciphered) for a scan through the
   // records in order: the cache's record where it holds one (it may be
   // newer than the file's), else the scan's window, else (where the scan
@@ -276,6 +277,10 @@ private:
   void WriteToSpill();
   // Record n alone straight into `out` (see GetRecord's `alone`).
   void ReadRecordInto(std::uint32_t n, std::uint8_t* out);
+  // Whether a record met at random is read alone, with no cache entry:
+  // copies kept, writes not held, nothing spilled, and more records than
+  // the copies hold.
+  bool ReadsAtRandomAlone() const;
   std::uint32_t DefinitionCipherLength() const;
   // The checks shared by CheckHeader and RepairHeader.
   class THeaderCheck;  // data_file_check.cpp
